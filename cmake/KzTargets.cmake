@@ -1,0 +1,41 @@
+# Policy shared by every target: the language level, warnings and Qt's strict
+# string handling (no silent conversions between bytes and text).
+add_library(kz_common INTERFACE)
+target_compile_features(kz_common INTERFACE cxx_std_20)
+target_compile_options(kz_common INTERFACE -Wall -Wextra -Wpedantic)
+target_compile_definitions(kz_common INTERFACE
+  QT_NO_CAST_FROM_ASCII
+  QT_NO_CAST_TO_ASCII
+  QT_NO_CAST_FROM_BYTEARRAY
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+  QT_USE_QSTRINGBUILDER
+  QT_NO_KEYWORDS)
+if(KZ_SANITIZE)
+  target_compile_options(kz_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+  target_link_options(kz_common INTERFACE -fsanitize=address,undefined)
+endif()
+
+# kz_add_library(NAME DIR <dir> [LINK deps...])
+# Sources are the .cpp/.h files of one folder (sub-folders included); a new
+# file is picked up at the next build without editing a list.
+function(kz_add_library name)
+  cmake_parse_arguments(ARG "" "DIR" "LINK" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+       "${ARG_DIR}/*.cpp" "${ARG_DIR}/*.h")
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}/src")
+  target_link_libraries(${name} PUBLIC kz_common ${ARG_LINK})
+  add_dependencies(${name} kz_resources)
+endfunction()
+
+# kz_add_test(NAME DIR <dir> LINK deps...)
+# One GoogleTest executable per library; every case is registered with ctest.
+function(kz_add_test name)
+  cmake_parse_arguments(ARG "" "DIR" "LINK" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/*.h")
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE kz_common kz_test_support ${ARG_LINK} GTest::gtest GTest::gmock)
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+endfunction()

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QThreadPool;
+
+namespace platform {
+
+// A queue of operations run on threads of its own (a QThreadPool).
+// maxConcurrent < 0 means no width limit (every operation gets a thread).
+class OperationQueue {
+public:
+    static constexpr int Unbounded = -1;
+
+    explicit OperationQueue(QString name, int maxConcurrent = Unbounded, std::size_t stackSize = 0);
+    // Waits for the operations still running.
+    ~OperationQueue();
+    OperationQueue(const OperationQueue&) = delete;
+    OperationQueue& operator=(const OperationQueue&) = delete;
+
+    const QString& name() const { return name_; }
+    void addOperation(std::function<void()> operation);
+    void waitUntilAllOperationsAreFinished();
+    // Operations queued or running.
+    int operationCount() const;
+
+private:
+    void finished();
+
+    QString name_;
+    std::unique_ptr<QThreadPool> pool_;
+    mutable std::mutex mutex_;
+    std::condition_variable idle_;
+    int pending_ = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <filesystem>
+#include <optional>
+
+namespace platform {
+
+// Binary and XML property lists, converted to and from Qt values in one place.
+//
+// Mapping: dict <-> QVariantMap, array <-> QVariantList, string <-> QString,
+// boolean <-> bool, integer <-> qint64 (quint64 above INT64_MAX), real <->
+// double, date <-> QDateTime (UTC), data <-> QByteArray.
+class PropertyList {
+public:
+    enum class Format { Xml, Binary };
+
+    // Parses either format (detected from the content). A damaged, truncated or
+    // empty input answers std::nullopt and a readable reason in `error`.
+    static std::optional<QVariant> fromData(const QByteArray& data, QString* error = nullptr);
+
+    // Serialises `value`. Values with no property-list form (an invalid
+    // QVariant, a custom type) answer an empty array and a reason in `error`.
+    static QByteArray toData(const QVariant& value, Format format, QString* error = nullptr);
+
+    static std::optional<QVariant> readFile(const std::filesystem::path& file, QString* error = nullptr);
+
+    // Written to a temporary file beside `file` and renamed over it, so a crash
+    // never leaves a half-written file behind.
+    static bool writeFile(const std::filesystem::path& file, const QVariant& value, Format format,
+                          QString* error = nullptr);
+};
+
+} // namespace platform

@@ -1,0 +1,48 @@
+// Every test executable starts here: HOME and the XDG folders point into a
+// private temporary folder before any code can read them, so no test ever
+// touches the real home folder, Trash or settings.
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace kztest {
+namespace {
+fs::path g_home;
+}
+
+const fs::path& sandboxHome() { return g_home; }
+} // namespace kztest
+
+int main(int argc, char** argv)
+{
+    std::string templ = (fs::temp_directory_path() / "kzhome-XXXXXX").string();
+    if (!::mkdtemp(templ.data()))
+        return 2;
+    kztest::g_home = templ;
+    const fs::path home = kztest::g_home;
+    for (const char* sub : {".config", ".local/share", ".cache", "runtime"})
+        fs::create_directories(home / sub);
+    fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (home / "runtime").c_str(), 1);
+    ::setenv("LC_ALL", "C.UTF-8", 0);
+
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int rc = RUN_ALL_TESTS();
+
+    std::error_code ec;
+    fs::remove_all(home, ec);
+    return rc;
+}

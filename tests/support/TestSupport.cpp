@@ -1,0 +1,76 @@
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace kztest {
+
+namespace {
+fs::path makeUniqueDir(const fs::path& parent, const char* prefix)
+{
+    std::string templ = (parent / (std::string(prefix) + "XXXXXX")).string();
+    if (!::mkdtemp(templ.data()))
+        throw std::runtime_error("mkdtemp failed");
+    return fs::path(templ);
+}
+} // namespace
+
+TempDir::TempDir()
+    : path_(makeUniqueDir(fs::temp_directory_path(), "kztest-"))
+{
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Tests make folders unreadable on purpose; give the permissions back so
+    // that the clean-up can descend into them.
+    for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec)
+            break;
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+fs::path TempDir::write(const fs::path& rel, const std::string& bytes) const
+{
+    const fs::path full = path_ / rel;
+    fs::create_directories(full.parent_path());
+    std::ofstream out(full, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return full;
+}
+
+fs::path TempDir::mkdir(const fs::path& rel) const
+{
+    const fs::path full = path_ / rel;
+    fs::create_directories(full);
+    return full;
+}
+
+bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeout.count())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace kztest
