@@ -15,26 +15,52 @@ if(KZ_SANITIZE)
   target_link_options(kz_common INTERFACE -fsanitize=address,undefined)
 endif()
 
-# kz_add_library(NAME DIR <dir> [LINK deps...])
+# kz_add_library(NAME DIR <dir> [UI] [LINK deps...])
 # Sources are the .cpp/.h files of one folder (sub-folders included); a new
-# file is picked up at the next build without editing a list.
+# file is picked up at the next build without editing a list. Files under a
+# "ui/" sub-folder hold widgets: they form the UI target of the folder and
+# are left out of its headless target.
 function(kz_add_library name)
-  cmake_parse_arguments(ARG "" "DIR" "LINK" ${ARGN})
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
-       "${ARG_DIR}/*.cpp" "${ARG_DIR}/*.h")
+  cmake_parse_arguments(ARG "UI" "DIR" "LINK" ${ARGN})
+  if(ARG_UI)
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/ui/*.cpp" "${ARG_DIR}/ui/*.h")
+  else()
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/*.h")
+    list(FILTER sources EXCLUDE REGEX "/ui/")
+  endif()
+  if(NOT sources MATCHES "\\.cpp")
+    # A folder whose classes are still to come: keep the target so that its
+    # dependants link, without an empty archive.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE "${CMAKE_SOURCE_DIR}/src")
+    target_link_libraries(${name} INTERFACE kz_common ${ARG_LINK})
+    return()
+  endif()
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}/src")
   target_link_libraries(${name} PUBLIC kz_common ${ARG_LINK})
   add_dependencies(${name} kz_resources)
 endfunction()
 
-# kz_add_test(NAME DIR <dir> LINK deps...)
+# kz_add_test(NAME DIR <dir> [UI] LINK deps...)
 # One GoogleTest executable per library; every case is registered with ctest.
+# UI suites (the "ui/" sub-folder) start a QApplication, the others a
+# QCoreApplication.
 function(kz_add_test name)
-  cmake_parse_arguments(ARG "" "DIR" "LINK" ${ARGN})
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/*.h")
+  cmake_parse_arguments(ARG "UI" "DIR" "LINK" ${ARGN})
+  if(ARG_UI)
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/ui/*.cpp" "${ARG_DIR}/ui/*.h")
+    set(support kz_test_support_ui)
+  else()
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/*.h")
+    list(FILTER sources EXCLUDE REGEX "/ui/")
+    set(support kz_test_support)
+  endif()
+  if(NOT sources MATCHES "\\.cpp")
+    return()
+  endif()
   add_executable(${name} ${sources})
-  target_link_libraries(${name} PRIVATE kz_common kz_test_support ${ARG_LINK} GTest::gtest GTest::gmock)
+  target_link_libraries(${name} PRIVATE kz_common ${support} ${ARG_LINK} GTest::gtest GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)

@@ -4,6 +4,9 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#ifdef KZ_TEST_WIDGETS
+#include <QApplication>
+#endif
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -38,7 +41,12 @@ int main(int argc, char** argv)
     ::setenv("XDG_RUNTIME_DIR", (home / "runtime").c_str(), 1);
     ::setenv("LC_ALL", "C.UTF-8", 0);
 
+#ifdef KZ_TEST_WIDGETS
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
 
