@@ -1,0 +1,124 @@
+#include "platform/DirectoryListing.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+
+bool setErr(int* err, int code)
+{
+    if (err)
+        *err = code;
+    return code == 0;
+}
+
+} // namespace
+
+DirectoryHandle::~DirectoryHandle()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+DirectoryHandle DirectoryHandle::open(const std::filesystem::path& dir, int* err)
+{
+    if (dir.empty()) {
+        setErr(err, ENOENT);
+        return {};
+    }
+    return openAt(AT_FDCWD, dir.c_str(), err);
+}
+
+DirectoryHandle DirectoryHandle::openAt(int parentFd, const char* name, int* err)
+{
+    if (!name || !*name) {
+        setErr(err, ENOENT);
+        return {};
+    }
+    const int fd = ::openat(parentFd, name, kOpenFlags);
+    if (fd < 0) {
+        // O_NOFOLLOW on a link answers ELOOP; ENOTDIR reads better for a caller.
+        setErr(err, errno == ELOOP ? ENOTDIR : errno);
+        return {};
+    }
+    setErr(err, 0);
+    return DirectoryHandle(fd);
+}
+
+bool DirectoryHandle::list(const DirVisitor& visit, int* err) const
+{
+    if (fd_ < 0)
+        return setErr(err, EBADF);
+    // A fresh open file description of the same folder: its read position is
+    // its own, so listing never disturbs the handle (or another listing).
+    const int fd = ::openat(fd_, ".", kOpenFlags);
+    if (fd < 0)
+        return setErr(err, errno);
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        const int code = errno;
+        ::close(fd);
+        return setErr(err, code);
+    }
+    const int dfd = ::dirfd(dir);
+    int code = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            code = errno;
+            break;
+        }
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        DirEntry item;
+        item.name = name;
+        item.type = entry->d_type;
+        int statError = 0;
+        if (auto st = statAt(dfd, name, false, &statError)) {
+            item.stat = *st;
+        } else {
+            item.statFailed = true;
+            item.statError = statError;
+        }
+        if (!visit(item))
+            break;
+    }
+    ::closedir(dir);
+    return setErr(err, code);
+}
+
+bool listDirectory(const std::filesystem::path& dir, const DirVisitor& visit, int* err)
+{
+    const DirectoryHandle handle = DirectoryHandle::open(dir, err);
+    return handle.isValid() && handle.list(visit, err);
+}
+
+bool listDirectoryAt(int parentFd, const char* name, const DirVisitor& visit, int* err)
+{
+    const DirectoryHandle handle = DirectoryHandle::openAt(parentFd, name, err);
+    return handle.isValid() && handle.list(visit, err);
+}
+
+} // namespace platform

@@ -1,0 +1,121 @@
+#include "platform/Packages.h"
+
+#include "platform/FileStat.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// Lower-case; compared case-insensitively.
+constexpr std::array<const char*, 38> kPackageExtensions = {
+    // applications, plug-ins and system bundles
+    "app", "appex", "bundle", "component", "framework", "kext", "mdimporter", "plugin", "prefpane",
+    "qlgenerator", "saver", "wdgt", "xpc", "dsym",
+    // installer packages
+    "pkg", "mpkg",
+    // documents that are folders
+    "rtfd", "pages", "numbers", "key", "scptd", "xcodeproj", "xcworkspace", "xcarchive", "playground",
+    "sparsebundle", "download",
+    // media libraries
+    "photoslibrary", "photolibrary", "aplibrary", "migratedphotolibrary", "imovielibrary", "fcpbundle",
+    "logicx", "band", "musiclibrary", "tvlibrary", "theater",
+};
+
+QString extensionOf(const std::filesystem::path& path)
+{
+    // The name is bytes: decode only to compare, never to build a path.
+    const std::string name = path.filename().native();
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
+        return {};
+    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
+}
+
+std::filesystem::path withoutTrailingSlash(const std::filesystem::path& path)
+{
+    return path.has_filename() || !path.has_parent_path() ? path : path.parent_path();
+}
+
+bool isDesktopApplicationEntry(const std::filesystem::path& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    // Desktop entries are small; only the start is read.
+    QByteArray head(64 * 1024, Qt::Uninitialized);
+    qsizetype filled = 0;
+    while (filled < head.size()) {
+        const ssize_t got = ::read(fd, head.data() + filled, size_t(head.size() - filled));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        filled += got;
+    }
+    ::close(fd);
+    head.truncate(filled);
+    bool inEntryGroup = false;
+    for (QByteArray line : head.split('\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[')) {
+            if (inEntryGroup)
+                return false; // the group ended without a Type line
+            inEntryGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        if (!inEntryGroup)
+            continue;
+        const qsizetype eq = line.indexOf('=');
+        if (eq < 0)
+            continue;
+        if (line.left(eq).trimmed() == "Type")
+            return line.mid(eq + 1).trimmed() == "Application";
+    }
+    return false;
+}
+
+} // namespace
+
+bool isPackageExtension(QStringView extension)
+{
+    if (extension.isEmpty())
+        return false;
+    return std::any_of(kPackageExtensions.begin(), kPackageExtensions.end(), [&](const char* known) {
+        return extension.compare(QLatin1String(known), Qt::CaseInsensitive) == 0;
+    });
+}
+
+bool isPackage(const std::filesystem::path& path)
+{
+    const auto target = withoutTrailingSlash(path);
+    if (!isPackageExtension(extensionOf(target)))
+        return false;
+    const auto st = statPath(target, false);
+    return st && st->isDir();
+}
+
+bool isApplication(const std::filesystem::path& path)
+{
+    const auto target = withoutTrailingSlash(path);
+    const QString ext = extensionOf(target);
+    if (ext.compare(QLatin1String("app"), Qt::CaseInsensitive) == 0)
+        return isPackage(target);
+    if (ext.compare(QLatin1String("desktop"), Qt::CaseInsensitive) != 0)
+        return false;
+    const auto st = statPath(target, false);
+    return st && st->isRegular() && isDesktopApplicationEntry(target);
+}
+
+} // namespace platform

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QStringView>
+
+#include <filesystem>
+
+namespace platform {
+
+// Folder documents: folders that the user handles as one item (applications,
+// bundles, rich-text and office documents, photo and media libraries). A
+// plain data folder such as "x.lproj" is not one of them.
+bool isPackageExtension(QStringView extension); // without the dot, any case
+
+// A real folder (a symbolic link to one does not count) whose extension is in
+// the package table.
+bool isPackage(const std::filesystem::path& path);
+
+// An ".app" package, or a desktop entry file (".desktop") whose
+// [Desktop Entry] group says Type=Application. Plain executables are not
+// counted: many data files carry the execute bit on shared volumes.
+bool isApplication(const std::filesystem::path& path);
+
+} // namespace platform

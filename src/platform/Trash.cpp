@@ -1,0 +1,489 @@
+#include "platform/Trash.h"
+
+#include "platform/FileOps.h"
+#include "platform/FileStat.h"
+#include "platform/Users.h"
+#include "platform/Volumes.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kInfoSuffix = ".trashinfo";
+
+std::filesystem::path normalAbsolute(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    std::filesystem::path absolute = path.is_absolute() ? path : std::filesystem::current_path(ec) / path;
+    absolute = absolute.lexically_normal();
+    // "/a/b/" names the same item as "/a/b"; the trailing separator would
+    // leave an empty file name.
+    if (!absolute.has_filename() && absolute.has_relative_path())
+        absolute = absolute.parent_path();
+    return absolute;
+}
+
+QString display(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
+
+bool setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+bool isAllDigits(const std::string& text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The device that an item moved into `dir` would end up on: `dir` itself, or
+// its nearest existing ancestor when it has not been made yet. Links are
+// followed, since moving into a linked folder lands on the link's target.
+std::optional<dev_t> deviceOfFutureFolder(std::filesystem::path dir)
+{
+    for (;;) {
+        if (auto st = statPath(dir, true))
+            return st->device;
+        if (!dir.has_relative_path())
+            return std::nullopt;
+        dir = dir.parent_path();
+    }
+}
+
+bool makeFolder(const std::filesystem::path& dir, mode_t mode)
+{
+    if (::mkdir(dir.c_str(), mode) == 0)
+        return true;
+    if (errno != EEXIST)
+        return false;
+    const auto st = statPath(dir, true);
+    if (st && st->isDir())
+        return true;
+    errno = ENOTDIR;
+    return false;
+}
+
+bool makeFolderWithParents(const std::filesystem::path& dir, mode_t mode)
+{
+    if (auto st = statPath(dir, true)) {
+        if (st->isDir())
+            return true;
+        errno = ENOTDIR;
+        return false;
+    }
+    if (dir.has_relative_path() && dir.parent_path() != dir && !makeFolderWithParents(dir.parent_path(), 0777))
+        return false;
+    return makeFolder(dir, mode);
+}
+
+// A folder of a shared volume that we are about to write into: it must be
+// ours and a real folder, or another user could redirect our items.
+bool isOwnRealFolder(const std::filesystem::path& dir)
+{
+    const auto st = statPath(dir, false);
+    return st && st->isDir() && st->uid == ::getuid();
+}
+
+bool ensureLayout(const std::filesystem::path& trash)
+{
+    return makeFolderWithParents(trash, 0700) && makeFolder(trash / "files", 0700)
+        && makeFolder(trash / "info", 0700);
+}
+
+// The folder that a top-directory trash belongs to; empty for the home trash.
+std::filesystem::path topDirectoryOf(const std::filesystem::path& trash)
+{
+    const auto normal = normalAbsolute(trash);
+    if (normal == normalAbsolute(homeTrashDirectory()))
+        return {};
+    const std::string name = normal.filename().native();
+    if (name.rfind(".Trash-", 0) == 0)
+        return normal.parent_path();
+    if (normal.parent_path().filename() == ".Trash")
+        return normal.parent_path().parent_path();
+    return {};
+}
+
+std::filesystem::path infoPathFor(const std::filesystem::path& trash, const std::string& name)
+{
+    return trash / "info" / (name + kInfoSuffix);
+}
+
+// Trash names live beside ".trashinfo" in info/: leave room for the suffix
+// and a counter, and never cut a UTF-8 sequence in two.
+std::string trashBaseName(const std::string& name)
+{
+    constexpr size_t room = NAME_MAX - 10 /* .trashinfo */ - 6 /* .NNNNN */;
+    if (name.size() <= room)
+        return name;
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    return name.substr(0, cut);
+}
+
+bool writeAll(int fd, const QByteArray& data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t wrote = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        done += wrote;
+    }
+    return true;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::filesystem::path homeTrashDirectory()
+{
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/')
+        return std::filesystem::path(data) / "Trash";
+    return homeDirectory() / ".local" / "share" / "Trash";
+}
+
+std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::path& itemPath, bool create)
+{
+    if (itemPath.empty())
+        return std::nullopt;
+    const auto item = normalAbsolute(itemPath);
+    const auto itemStat = statPath(item, false);
+    if (!itemStat)
+        return std::nullopt;
+    const dev_t device = itemStat->device;
+
+    const auto onItemDevice = [&](const std::filesystem::path& trash) -> std::optional<std::filesystem::path> {
+        const auto landing = deviceOfFutureFolder(trash / "files");
+        if (landing && *landing == device)
+            return trash;
+        return std::nullopt;
+    };
+
+    const auto home = homeTrashDirectory();
+    if (deviceOfFutureFolder(home) == device) {
+        if (create && !ensureLayout(home))
+            return std::nullopt;
+        return onItemDevice(home);
+    }
+
+    const auto volume = volumeForPath(item);
+    if (!volume)
+        return std::nullopt;
+    const auto& top = volume->mountPoint;
+    const std::string uid = std::to_string(::getuid());
+
+    // An administrator-made $topdir/.Trash is only trusted when it is a real
+    // folder with the sticky bit; otherwise any user could read our items.
+    const auto shared = top / ".Trash";
+    if (const auto st = statPath(shared, false); st && st->isDir() && (st->mode & S_ISVTX)) {
+        const auto mine = shared / uid;
+        bool usable = false;
+        if (statPath(mine, false))
+            usable = isOwnRealFolder(mine);
+        else if (create)
+            usable = ::mkdir(mine.c_str(), 0700) == 0 && isOwnRealFolder(mine);
+        else
+            usable = true; // made on first use
+        if (usable && (!create || ensureLayout(mine))) {
+            if (auto found = onItemDevice(mine))
+                return found;
+        }
+    }
+
+    const auto own = top / (".Trash-" + uid);
+    if (statPath(own, false)) {
+        if (!isOwnRealFolder(own))
+            return std::nullopt;
+    } else if (create) {
+        if (::mkdir(own.c_str(), 0700) != 0 || !isOwnRealFolder(own))
+            return std::nullopt;
+    }
+    if (create && !ensureLayout(own))
+        return std::nullopt;
+    return onItemDevice(own);
+}
+
+bool isTrashDirectory(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return false;
+    const auto normal = normalAbsolute(path);
+    if (normal == normalAbsolute(homeTrashDirectory()))
+        return true;
+    if (topDirectoryOf(normal).empty())
+        return false;
+    const std::string name = normal.filename().native();
+    const bool named = (name.rfind(".Trash-", 0) == 0 && isAllDigits(name.substr(7)))
+        || (normal.parent_path().filename() == ".Trash" && isAllDigits(name));
+    if (!named)
+        return false;
+    const auto st = statPath(normal, true);
+    return st && st->isDir();
+}
+
+bool isInTrash(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return false;
+    const auto normal = normalAbsolute(path);
+    const auto home = normalAbsolute(homeTrashDirectory());
+    for (auto p = normal; p.has_relative_path(); p = p.parent_path()) {
+        const auto name = p.filename();
+        if (name != "files" && name != "info")
+            continue;
+        const auto trash = p.parent_path();
+        if (trash == home)
+            return true;
+        const std::string trashName = trash.filename().native();
+        if (trashName.rfind(".Trash-", 0) == 0 && isAllDigits(trashName.substr(7)))
+            return true;
+        if (trash.parent_path().filename() == ".Trash" && isAllDigits(trashName))
+            return true;
+    }
+    return false;
+}
+
+std::string encodeTrashPath(const std::string& bytes)
+{
+    static const char* const hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const unsigned char c : bytes) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
+            || c == '.' || c == '_' || c == '~' || c == '/';
+        if (plain) {
+            out.push_back(char(c));
+        } else {
+            out.push_back('%');
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> decodeTrashPath(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size())
+            return std::nullopt;
+        const int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        out.push_back(char((hi << 4) | lo));
+        i += 2;
+    }
+    return out;
+}
+
+bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& name,
+                     const std::filesystem::path& originalPath, QString* error, int* err)
+{
+    const auto original = normalAbsolute(originalPath);
+    std::string location = original.native();
+    if (const auto top = topDirectoryOf(trashDir); !top.empty()) {
+        // Relative paths keep a removable disk's trash valid wherever it is
+        // mounted next time; a path that is not below the top directory
+        // (reached through a link) stays absolute.
+        const auto relative = original.lexically_relative(top);
+        if (!relative.empty() && relative.native().rfind("..", 0) != 0 && relative != ".")
+            location = relative.native();
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    const QByteArray content = QByteArray("[Trash Info]\nPath=") + QByteArray::fromStdString(encodeTrashPath(location))
+        + "\nDeletionDate=" + now.toString(QStringLiteral("yyyy-MM-dd")).toLatin1() + 'T'
+        + now.toString(QStringLiteral("HH:mm:ss")).toLatin1() + '\n';
+
+    const auto infoPath = infoPathFor(trashDir, name);
+    const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        const int code = errno;
+        if (err)
+            *err = code;
+        return setError(error, QStringLiteral("Cannot create \u201c%1\u201d: %2")
+                                   .arg(display(infoPath), systemErrorString(code)));
+    }
+    const bool written = writeAll(fd, content);
+    const int writeErrno = errno;
+    if (::close(fd) != 0 || !written) {
+        const int code = written ? errno : writeErrno;
+        ::unlink(infoPath.c_str());
+        if (err)
+            *err = code ? code : EIO;
+        return setError(error, QStringLiteral("Cannot write \u201c%1\u201d: %2")
+                                   .arg(display(infoPath), systemErrorString(code ? code : EIO)));
+    }
+    if (err)
+        *err = 0;
+    return true;
+}
+
+std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& itemPath, QString* error)
+{
+    if (itemPath.empty()) {
+        setError(error, QStringLiteral("No item was given to move to the Trash."));
+        return std::nullopt;
+    }
+    const auto item = normalAbsolute(itemPath);
+    if (!item.has_relative_path()) {
+        setError(error, QStringLiteral("\u201c%1\u201d cannot be moved to the Trash.").arg(display(item)));
+        return std::nullopt;
+    }
+    int statErr = 0;
+    if (!statPath(item, false, &statErr)) {
+        setError(error, QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
+                            .arg(display(item), systemErrorString(statErr)));
+        return std::nullopt;
+    }
+    const auto trash = trashDirectoryFor(item, true);
+    if (!trash) {
+        setError(error, QStringLiteral("There is no usable Trash on the volume of \u201c%1\u201d; it was left where it is.")
+                            .arg(display(item)));
+        return std::nullopt;
+    }
+    if (isInTrash(item) && normalAbsolute(item.parent_path()) == normalAbsolute(*trash / "files")) {
+        setError(error, QStringLiteral("\u201c%1\u201d is already in the Trash.").arg(display(item)));
+        return std::nullopt;
+    }
+
+    const std::string base = trashBaseName(item.filename().native());
+    for (int attempt = 1; attempt <= 99999; ++attempt) {
+        const std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
+        int err = 0;
+        QString infoError;
+        if (!createTrashInfo(*trash, name, item, &infoError, &err)) {
+            if (err == EEXIST)
+                continue;
+            setError(error, infoError);
+            return std::nullopt;
+        }
+        const auto destination = *trash / "files" / name;
+        QString moveError;
+        if (moveNoReplace(item, destination, &moveError, &err))
+            return destination;
+        ::unlink(infoPathFor(*trash, name).c_str());
+        // An item without a trashinfo (another program's leftover) holds the name.
+        if (err == EEXIST)
+            continue;
+        setError(error, moveError);
+        return std::nullopt;
+    }
+    setError(error, QStringLiteral("The Trash has no free name for \u201c%1\u201d.").arg(display(item)));
+    return std::nullopt;
+}
+
+bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::filesystem::path& originalPath,
+                      QString* error)
+{
+    if (trashedItem.empty() || originalPath.empty())
+        return setError(error, QStringLiteral("No item was given to put back."));
+    const auto from = normalAbsolute(trashedItem);
+    const auto to = normalAbsolute(originalPath);
+    int err = 0;
+    if (!statPath(from, false, &err)) {
+        return setError(error, QStringLiteral("Cannot put back \u201c%1\u201d: %2")
+                                   .arg(display(from), systemErrorString(err)));
+    }
+    errno = 0;
+    if (!makeFolderWithParents(to.parent_path(), 0777)) {
+        const int code = errno ? errno : ENOTDIR;
+        return setError(error, QStringLiteral("Cannot make the folder \u201c%1\u201d: %2")
+                                   .arg(display(to.parent_path()), systemErrorString(code)));
+    }
+    if (!moveNoReplace(from, to, error))
+        return false;
+    if (from.parent_path().filename() == "files") {
+        const auto info = infoPathFor(from.parent_path().parent_path(), from.filename().native());
+        ::unlink(info.c_str());
+    }
+    return true;
+}
+
+std::optional<TrashInfo> readTrashInfo(const std::filesystem::path& trashedItem)
+{
+    const auto item = normalAbsolute(trashedItem);
+    if (item.parent_path().filename() != "files")
+        return std::nullopt;
+    const auto trash = item.parent_path().parent_path();
+    const auto infoPath = infoPathFor(trash, item.filename().native());
+    const int fd = ::open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray content;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0 || content.size() > 1024 * 1024)
+            break;
+        content.append(buffer, got);
+    }
+    ::close(fd);
+
+    TrashInfo info;
+    bool inGroup = false, havePath = false;
+    for (QByteArray line : content.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith('[')) {
+            inGroup = line == "[Trash Info]";
+            continue;
+        }
+        if (!inGroup)
+            continue;
+        if (line.startsWith("Path=")) {
+            const QByteArray encoded = line.mid(5);
+            const auto decoded = decodeTrashPath(std::string_view(encoded.constData(), size_t(encoded.size())));
+            if (!decoded || decoded->empty())
+                return std::nullopt;
+            std::filesystem::path original(*decoded);
+            if (original.is_relative()) {
+                const auto top = topDirectoryOf(trash);
+                if (top.empty())
+                    return std::nullopt;
+                original = top / original;
+            }
+            info.originalPath = original.lexically_normal();
+            havePath = true;
+        } else if (line.startsWith("DeletionDate=")) {
+            info.deletionDate = QDateTime::fromString(QString::fromLatin1(line.mid(13)), Qt::ISODate);
+        }
+    }
+    if (!havePath)
+        return std::nullopt;
+    return info;
+}
+
+} // namespace platform

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The freedesktop.org Trash: a trash folder holds "files/" (the items) and
+// "info/" (one "<name>.trashinfo" per item, naming where it came from).
+
+// $XDG_DATA_HOME/Trash, else $HOME/.local/share/Trash. Not created here.
+std::filesystem::path homeTrashDirectory();
+
+// The trash that `item` goes to without leaving its device:
+// - the home trash when the item is on the home trash's device;
+// - else $topdir/.Trash/$uid when $topdir/.Trash is a real folder (not a
+//   link) with the sticky bit;
+// - else $topdir/.Trash-$uid.
+// With `create` the chosen folder and its files/ and info/ are made (0700).
+// Answers nullopt when no trash on the item's own device can be used: an item
+// is never moved to another device.
+std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::path& item, bool create);
+
+// A folder laid out as a trash (files/ and info/), or the home trash.
+bool isTrashDirectory(const std::filesystem::path& path);
+// The path lies inside a trash's files/ or info/ folder (lexically).
+bool isInTrash(const std::filesystem::path& path);
+
+// Moves `item` into its trash: writes info/<name>.trashinfo first, created
+// exclusively with a free name ("name", "name.2", "name.3", ...), then moves
+// the item to files/<name> without replacing anything. On any failure the
+// trashinfo is removed again and the item stays where it was. Answers the
+// item's new location.
+std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& item, QString* error = nullptr);
+
+// Moves a trashed item back to `originalPath` (missing parent folders are
+// made again) without replacing anything there, then removes its trashinfo.
+bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::filesystem::path& originalPath,
+                      QString* error = nullptr);
+
+// Creates trashDir/info/<name>.trashinfo exclusively for an item that will be
+// put at trashDir/files/<name>; fails (EEXIST in `err`) when one is there.
+bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& name,
+                     const std::filesystem::path& originalPath, QString* error = nullptr, int* err = nullptr);
+
+struct TrashInfo {
+    std::filesystem::path originalPath; // absolute, decoded byte for byte
+    QDateTime deletionDate;             // local time; invalid when absent
+};
+
+// The trashinfo of an item in some trash's files/ folder.
+std::optional<TrashInfo> readTrashInfo(const std::filesystem::path& trashedItem);
+
+// Percent-encoding of path bytes as trashinfo files hold them ("/" is kept).
+std::string encodeTrashPath(const std::string& bytes);
+std::optional<std::string> decodeTrashPath(std::string_view text); // nullopt for a bad escape
+
+} // namespace platform

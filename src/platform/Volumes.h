@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+#include <QtGlobal>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace platform {
+
+struct VolumeInfo {
+    std::filesystem::path mountPoint;
+    QString name;    // the file system label, else the mount point's last component; "/" is startupDiskName()
+    QString fsType;  // as the kernel names it: "ext4", "nfs4", "fuse.sshfs"
+    QString device;  // the mount source: "/dev/sda1", "server:/export"
+    dev_t deviceId = 0; // st_dev of the items on this volume
+    quint64 capacity = 0;  // bytes; 0 when unknown
+    quint64 available = 0; // bytes available to this user
+    bool readOnly = false;
+    bool isNetwork = false;
+};
+
+// One line of /proc/self/mountinfo, unescaped (octal \040 and friends).
+struct MountEntry {
+    int mountId = 0;
+    int parentId = 0;
+    dev_t deviceId = 0;
+    std::string root;                     // the mounted part of the source file system
+    std::filesystem::path mountPoint;
+    std::string mountOptions;
+    QString fsType;
+    std::string source;
+    std::string superOptions;
+};
+
+// Pure: lines that do not parse are left out.
+std::vector<MountEntry> parseMountInfo(const QByteArray& text);
+
+// Undoes the kernel's octal escapes ("\040" -> ' ') of mountinfo fields.
+std::string unescapeMountField(std::string_view field);
+
+// Undoes the \xHH escapes of the names in /dev/disk/by-label.
+std::string unescapeLabel(std::string_view label);
+
+bool isNetworkFileSystemType(QStringView fsType);
+
+// Every mounted file system of this process's mount namespace, in mount
+// order. Sizes come from statvfs; a mount that cannot be asked keeps zeros.
+std::vector<VolumeInfo> mountedVolumes();
+
+// The volume that holds `path`: the longest mount point that contains the
+// path (by components, after lexical normalisation against the current
+// folder), confirmed by st_dev when the item exists.
+std::optional<VolumeInfo> volumeForPath(const std::filesystem::path& path);
+
+// Picks, from `mounts`, the entry for `path` as volumeForPath() does; `device`
+// is the item's st_dev or nullopt when it could not be read. Pure, for tests.
+std::optional<size_t> pickMountFor(const std::vector<MountEntry>& mounts,
+                                   const std::filesystem::path& normalAbsolutePath,
+                                   std::optional<dev_t> device);
+
+// True for "/" and for every folder on which a file system is mounted.
+bool isVolumeRoot(const std::filesystem::path& path);
+
+// The label of the root file system, else "Linux".
+QString startupDiskName();
+
+} // namespace platform
