@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,9 +22,14 @@ namespace platform {
 class NotificationObject {
 public:
     NotificationObject() = default;
+    NotificationObject(std::nullptr_t) {} // NOLINT: nil, as in "no object"
     NotificationObject(const QString& s) : value_(s) {} // NOLINT: implicit by design
     NotificationObject(const char16_t* s) : value_(QString::fromUtf16(s)) {} // NOLINT
-    NotificationObject(const void* p) : value_(p) {} // NOLINT
+    // A null pointer is "no object", never a pointer that equals other nulls.
+    NotificationObject(const void* p) { if (p) value_ = p; } // NOLINT
+    // A narrow literal would otherwise turn silently into a pointer compared
+    // by identity; spell strings as QString or u"...".
+    NotificationObject(const char*) = delete;
     static NotificationObject number(qint64 n) { NotificationObject o; o.value_ = n; return o; }
 
     bool isNone() const { return std::holds_alternative<std::monostate>(value_); }
@@ -47,6 +53,15 @@ struct Notification {
 // observer registered for an object gets only posts with an equal object, one
 // registered for no object gets every post of the name; an empty name matches
 // every name.
+//
+// Any thread may post, add and remove at any time, and a callback may do all
+// three re-entrantly. Removing a registration waits until deliveries of it on
+// other threads have returned, so that its captures can be destroyed right
+// after; a callback must therefore not block on the thread that removes it
+// (for instance with runOnMainAndWait while the main thread cancels it).
+// A QObject context posted to from other threads should call
+// removeObserver(this) in its destructor: its destroyed() signal comes only
+// after the derived parts are gone.
 class NotificationCenter {
 public:
     using Callback = std::function<void(const Notification&)>;
@@ -55,6 +70,8 @@ public:
 
     NotificationCenter();
     ~NotificationCenter();
+    NotificationCenter(const NotificationCenter&) = delete;
+    NotificationCenter& operator=(const NotificationCenter&) = delete;
 
     // The registration lasts as long as the returned Subscription.
     [[nodiscard]] Subscription addObserver(const QString& name, const NotificationObject& object,
@@ -72,14 +89,15 @@ public:
               const QVariantMap& userInfo = {});
     void post(const Notification& notification) { post(notification.name, notification.object, notification.userInfo); }
 
+    // Registrations currently in place.
     std::size_t observerCount() const;
 
 private:
     struct Entry;
-    void remove(const std::shared_ptr<Entry>& entry);
+    // Shared with the Subscriptions, so that one outliving the center is harmless.
+    struct State;
 
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<Entry>> entries_;
+    std::shared_ptr<State> state_;
 };
 
 // The application's bundle identifier, the object of most in-process

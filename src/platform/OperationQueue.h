@@ -13,7 +13,9 @@ class QThreadPool;
 namespace platform {
 
 // A queue of operations run on threads of its own (a QThreadPool).
-// maxConcurrent < 0 means no width limit (every operation gets a thread).
+// maxConcurrent < 0 means no width limit (every operation gets a thread);
+// operations are taken in the order they were added. stackSize 0 keeps the
+// system's default; other sizes are rounded up to whole pages.
 class OperationQueue {
 public:
     static constexpr int Unbounded = -1;
@@ -26,6 +28,8 @@ public:
 
     const QString& name() const { return name_; }
     void addOperation(std::function<void()> operation);
+    // Also waits for operations added meanwhile. Never call it from one of
+    // the queue's own operations: it would wait for itself.
     void waitUntilAllOperationsAreFinished();
     // Operations queued or running.
     int operationCount() const;

@@ -1,0 +1,63 @@
+#include "platform/MainThread.h"
+
+#include "platform/Log.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include <atomic>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// Without an application object there is no main loop to queue onto
+// (command-line tools, early start-up); running in place is the only way the
+// work still happens.
+bool noApplication()
+{
+    if (QCoreApplication::instance())
+        return false;
+    static std::atomic<bool> logged{false};
+    if (!logged.exchange(true))
+        logLine(QStringLiteral("runOnMain: no application object; running work on the calling thread"));
+    return true;
+}
+
+} // namespace
+
+bool isMainThread()
+{
+    if (const auto* app = QCoreApplication::instance())
+        return QThread::currentThread() == app->thread();
+    // The process's first thread has the process's id as its thread id.
+    return ::syscall(SYS_gettid) == ::getpid();
+}
+
+void runOnMain(std::function<void()> fn)
+{
+    if (!fn)
+        return;
+    if (noApplication()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+}
+
+void runOnMainAndWait(const std::function<void()>& fn)
+{
+    if (!fn)
+        return;
+    if (isMainThread() || noApplication()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+}
+
+} // namespace platform

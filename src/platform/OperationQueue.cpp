@@ -1,0 +1,99 @@
+#include "platform/OperationQueue.h"
+
+#include "platform/Log.h"
+
+#include <QThreadPool>
+
+#include <algorithm>
+#include <limits>
+
+#include <limits.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// QThread refuses to start a thread whose stack size pthread rejects, and
+// the pool would then keep the operation queued for ever; so the size is
+// brought into the range pthread accepts, whole pages, instead.
+uint usableStackSize(const QString& queueName, std::size_t requested)
+{
+    if (requested == 0)
+        return 0;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const auto minimum = static_cast<std::size_t>(PTHREAD_STACK_MIN);
+    const std::size_t maximum = std::numeric_limits<uint>::max() / page * page;
+    std::size_t size = std::max(requested, minimum);
+    size = std::min(size, maximum);
+    size = (size + page - 1) / page * page;
+    if (requested > maximum)
+        logLine(QStringLiteral("OperationQueue %1: stack size %2 is too large; using %3")
+                    .arg(queueName).arg(requested).arg(size));
+    return static_cast<uint>(size);
+}
+
+} // namespace
+
+OperationQueue::OperationQueue(QString name, int maxConcurrent, std::size_t stackSize)
+    : name_(std::move(name))
+    , pool_(std::make_unique<QThreadPool>())
+{
+    pool_->setObjectName(name_);
+    if (maxConcurrent < 0) {
+        pool_->setMaxThreadCount(std::numeric_limits<int>::max());
+    } else {
+        if (maxConcurrent == 0)
+            logLine(QStringLiteral("OperationQueue %1: width 0 would run nothing; using 1").arg(name_));
+        pool_->setMaxThreadCount(std::max(maxConcurrent, 1));
+    }
+    if (const uint size = usableStackSize(name_, stackSize))
+        pool_->setStackSize(size);
+}
+
+OperationQueue::~OperationQueue()
+{
+    waitUntilAllOperationsAreFinished();
+    // The pool's own destructor joins its threads.
+    pool_.reset();
+}
+
+void OperationQueue::addOperation(std::function<void()> operation)
+{
+    if (!operation)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        ++pending_;
+    }
+    pool_->start([this, operation = std::move(operation)] {
+        struct Done {
+            OperationQueue* queue;
+            ~Done() { queue->finished(); }
+        } done{this};
+        operation();
+    });
+}
+
+void OperationQueue::waitUntilAllOperationsAreFinished()
+{
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return pending_ == 0; });
+}
+
+int OperationQueue::operationCount() const
+{
+    std::lock_guard lock(mutex_);
+    return pending_;
+}
+
+void OperationQueue::finished()
+{
+    // Notified under the lock: a waiter may destroy the queue as soon as it
+    // sees the count at zero.
+    std::lock_guard lock(mutex_);
+    if (--pending_ == 0)
+        idle_.notify_all();
+}
+
+} // namespace platform
