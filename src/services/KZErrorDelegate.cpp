@@ -1,0 +1,287 @@
+#include "services/KZErrorDelegate.h"
+
+#include "platform/Log.h"
+#include "platform/MainThread.h"
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+
+#include <QObject>
+#include <QPointer>
+
+namespace {
+
+std::mutex g_sharedMutex;
+std::unique_ptr<KZErrorDelegate> g_shared;
+
+const QString kErrorsTable = QStringLiteral("Errors");
+const QString kDefaultTable = QStringLiteral("Default");
+
+using Alert = KZAlertPresenter::Alert;
+using Answer = KZAlertPresenter::Answer;
+using Style = KZAlertPresenter::Style;
+
+QString lookUp(const QString& key, const QString& table)
+{
+    // No key means no text; a key missing from the table shows as itself.
+    return key.isEmpty() ? QString() : platform::localizedString(key, table);
+}
+
+QStringList stringList(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::QString)
+        return {value.toString()};
+    return value.toStringList();
+}
+
+QPointer<QObject> windowOf(const QVariantMap& request)
+{
+    const QVariant value = request.value(QStringLiteral("window"));
+    if (value.metaType() == QMetaType::fromType<QPointer<QObject>>())
+        return value.value<QPointer<QObject>>();
+    return QPointer<QObject>(value.value<QObject*>());
+}
+
+QVariantMap baseRequest(const QString& textKeyName, const QString& textKey, const QString& messKey,
+                        const QStringList& names)
+{
+    return {{textKeyName, textKey},
+            {QStringLiteral("messKey"), messKey},
+            {QStringLiteral("names"), names}};
+}
+
+// The alert of a question, with the apply-to-all box when asked for.
+Alert questionAlert(const QVariantMap& request)
+{
+    const bool treatsAsError = request.value(QStringLiteral("treatsAsError")).toBool();
+    const QString& table = treatsAsError ? kErrorsTable : kDefaultTable;
+    Alert alert;
+    alert.style = treatsAsError ? Style::Warning : Style::Informational;
+    alert.messageText = KZErrorDelegate::replaceContentOfString(
+        lookUp(request.value(QStringLiteral("info")).toString(), table),
+        stringList(request.value(QStringLiteral("names"))));
+    alert.informativeText = lookUp(request.value(QStringLiteral("messKey")).toString(), table);
+    for (const char16_t* key : {u"dbuttonName", u"abuttonName", u"obuttonName"})
+        alert.buttonTitles << lookUp(request.value(QString::fromUtf16(key)).toString(), table);
+    if (request.value(QStringLiteral("showCheck")).toBool()) {
+        alert.showsApplyToAll = true;
+        alert.applyToAllTitle = lookUp(QStringLiteral("apply_to_all"), kDefaultTable);
+    }
+    return alert;
+}
+
+} // namespace
+
+KZErrorDelegate& KZErrorDelegate::sharedControl()
+{
+    std::lock_guard lock(g_sharedMutex);
+    if (!g_shared)
+        g_shared = std::make_unique<KZErrorDelegate>();
+    return *g_shared;
+}
+
+void KZErrorDelegate::setSharedControl(std::unique_ptr<KZErrorDelegate> instance)
+{
+    std::lock_guard lock(g_sharedMutex);
+    g_shared = std::move(instance);
+}
+
+void KZErrorDelegate::setPresenter(std::shared_ptr<KZAlertPresenter> presenter)
+{
+    std::lock_guard lock(presenterMutex_);
+    presenter_ = std::move(presenter);
+}
+
+std::shared_ptr<KZAlertPresenter> KZErrorDelegate::presenter() const
+{
+    std::lock_guard lock(presenterMutex_);
+    return presenter_;
+}
+
+QString KZErrorDelegate::replaceContentOfString(const QString& text, const QStringList& strings)
+{
+    static const QString placeholder = QStringLiteral("%@");
+    QString result = text;
+    qsizetype from = 0;
+    for (const QString& name : strings) {
+        const qsizetype at = result.indexOf(placeholder, from);
+        if (at < 0)
+            break;
+        result.replace(at, placeholder.size(), name);
+        // Go on after the name: a file name that contains "%@" is shown as it
+        // is, not filled with the next name.
+        from = at + name.size();
+    }
+    return result;
+}
+
+bool KZErrorDelegate::isSuppressed(const QString& preferenceKey)
+{
+    return !preferenceKey.isEmpty() && platform::UserDefaults::standard().boolForKey(preferenceKey);
+}
+
+void KZErrorDelegate::suppress(const QString& preferenceKey)
+{
+    if (!preferenceKey.isEmpty())
+        platform::UserDefaults::standard().setValue(preferenceKey, true);
+}
+
+Answer KZErrorDelegate::present(const Alert& alert)
+{
+    const std::shared_ptr<KZAlertPresenter> shown = presenter();
+    if (!shown) {
+        platform::logLine(QStringLiteral("Alert: ") + alert.messageText
+                          + (alert.informativeText.isEmpty() ? QString() : QStringLiteral(" \u2014 ") + alert.informativeText));
+        Answer answer;
+        answer.applyToAllTicked = alert.applyToAllState;
+        return answer;
+    }
+    if (alert.sheetWindow) {
+        shown->beginSheet(alert);
+        return {};
+    }
+    return shown->runModal(alert);
+}
+
+void KZErrorDelegate::dispatch(const std::function<void()>& work)
+{
+    if (platform::isMainThread()) {
+        work();
+        return;
+    }
+    std::lock_guard queue(workerQueue_);
+    platform::runOnMainAndWait(work);
+}
+
+// --- front methods ---------------------------------------------------------
+
+void KZErrorDelegate::showError(const QString& error, const QString& message, const QStringList& additionalNames)
+{
+    const QVariantMap request = baseRequest(QStringLiteral("error"), error, message, additionalNames);
+    dispatch([&] { showErrorWithDict(request); });
+}
+
+void KZErrorDelegate::showError(const QVariantMap& info)
+{
+    showError(info.value(QStringLiteral("error")).toString(), info.value(QStringLiteral("message")).toString(),
+              stringList(info.value(QStringLiteral("additionalName"))));
+}
+
+void KZErrorDelegate::showMessagePanel(QObject* window, const QString& infoMessage, const QString& message,
+                                       const QStringList& additionalNames)
+{
+    QVariantMap request = baseRequest(QStringLiteral("info"), infoMessage, message, additionalNames);
+    if (window)
+        request.insert(QStringLiteral("window"), QVariant::fromValue(QPointer<QObject>(window)));
+    dispatch([&] { showMessagePanelWithDict(request); });
+}
+
+bool KZErrorDelegate::showMessagePanelWithView(const QString& message, const QString& infoMessage,
+                                               const QStringList& additionalNames, const QString& preferenceKey,
+                                               bool treatsAsError)
+{
+    if (isSuppressed(preferenceKey))
+        return false;
+    const QString& table = treatsAsError ? kErrorsTable : kDefaultTable;
+    Alert alert;
+    alert.style = treatsAsError ? Style::Warning : Style::Informational;
+    alert.messageText = replaceContentOfString(lookUp(message, table), additionalNames);
+    alert.informativeText = lookUp(infoMessage, table);
+    // A box that could not store anything would only mislead.
+    alert.showsSuppressionButton = !preferenceKey.isEmpty();
+    alert.suppressionTitle = lookUp(QStringLiteral("suppression_message_text"), kDefaultTable);
+    dispatch([&] {
+        if (present(alert).suppressionTicked)
+            suppress(preferenceKey);
+    });
+    return true;
+}
+
+qint64 KZErrorDelegate::askToTheUser(const QString& message, const QString& infoMessage,
+                                     const QStringList& additionalNames, const QString& defaultButton,
+                                     const QString& alternateButton, const QString& otherButton, bool showView,
+                                     bool* viewStatus, bool treatsAsError)
+{
+    // The request belongs to this call alone: the answer and the box state
+    // come back in it, whatever other threads ask meanwhile.
+    QVariantMap request = baseRequest(QStringLiteral("info"), message, infoMessage, additionalNames);
+    request.insert(QStringLiteral("dbuttonName"), defaultButton);
+    request.insert(QStringLiteral("abuttonName"), alternateButton);
+    request.insert(QStringLiteral("obuttonName"), otherButton);
+    request.insert(QStringLiteral("treatsAsError"), treatsAsError);
+    request.insert(QStringLiteral("showCheck"), showView);
+    qint64 answer = FirstButton;
+    dispatch([&] { answer = askToTheUserWithDict(request); });
+    if (showView && viewStatus)
+        *viewStatus = request.value(QStringLiteral("applyToAll")).toBool();
+    return answer;
+}
+
+qint64 KZErrorDelegate::askToTheUserWithView(const QString& message, const QString& infoMessage,
+                                             const QStringList& additionalNames, const QString& defaultButton,
+                                             const QString& alternateButton, const QString& otherButton,
+                                             const QString& preferenceKey, bool treatsAsError)
+{
+    if (isSuppressed(preferenceKey))
+        return FirstButton;
+    QVariantMap request = baseRequest(QStringLiteral("info"), message, infoMessage, additionalNames);
+    request.insert(QStringLiteral("dbuttonName"), defaultButton);
+    request.insert(QStringLiteral("abuttonName"), alternateButton);
+    request.insert(QStringLiteral("obuttonName"), otherButton);
+    request.insert(QStringLiteral("prefKey"), preferenceKey);
+    request.insert(QStringLiteral("treatsAsError"), treatsAsError);
+    qint64 answer = FirstButton;
+    dispatch([&] { answer = askToTheUserWithViewAndDict(request); });
+    return answer;
+}
+
+// --- main-thread workers ---------------------------------------------------
+
+void KZErrorDelegate::showErrorWithDict(const QVariantMap& request)
+{
+    Alert alert;
+    alert.style = Style::Warning;
+    alert.messageText = replaceContentOfString(lookUp(request.value(QStringLiteral("error")).toString(), kErrorsTable),
+                                               stringList(request.value(QStringLiteral("names"))));
+    alert.informativeText = lookUp(request.value(QStringLiteral("messKey")).toString(), kErrorsTable);
+    present(alert);
+}
+
+void KZErrorDelegate::showMessagePanelWithDict(const QVariantMap& request)
+{
+    Alert alert;
+    alert.style = Style::Warning;
+    alert.messageText = replaceContentOfString(lookUp(request.value(QStringLiteral("info")).toString(), kDefaultTable),
+                                               stringList(request.value(QStringLiteral("names"))));
+    alert.informativeText = lookUp(request.value(QStringLiteral("messKey")).toString(), kDefaultTable);
+    // A window that has gone away meanwhile gets the panel as a modal alert:
+    // the message is still seen.
+    alert.sheetWindow = windowOf(request);
+    present(alert);
+}
+
+qint64 KZErrorDelegate::askToTheUserWithDict(QVariantMap& request)
+{
+    const Alert alert = questionAlert(request);
+    const Answer answer = present(alert);
+    if (alert.showsApplyToAll)
+        request.insert(QStringLiteral("applyToAll"), answer.applyToAllTicked);
+    userChoice_.store(answer.button);
+    return answer.button;
+}
+
+qint64 KZErrorDelegate::askToTheUserWithViewAndDict(QVariantMap& request)
+{
+    const QString preferenceKey = request.value(QStringLiteral("prefKey")).toString();
+    if (isSuppressed(preferenceKey))
+        return FirstButton;
+    QVariantMap question = request;
+    question.remove(QStringLiteral("showCheck"));
+    Alert alert = questionAlert(question);
+    alert.showsSuppressionButton = !preferenceKey.isEmpty();
+    alert.suppressionTitle = lookUp(QStringLiteral("suppression_message_text"), kDefaultTable);
+    const Answer answer = present(alert);
+    if (answer.suppressionTicked)
+        suppress(preferenceKey);
+    userChoice_.store(answer.button);
+    return answer.button;
+}
