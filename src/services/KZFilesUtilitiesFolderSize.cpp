@@ -1,0 +1,209 @@
+// Folder measurement, Trash folders and bookmarks.
+//
+// Both measurements walk the folder depth first with one open descriptor per
+// level (openat from the parent, symbolic links never followed), listing each
+// folder once and describing every entry with the fstatat of that listing,
+// so that no item is looked up by its full path again and names are bytes
+// throughout. The walk itself knows nothing of sums: each measurement says
+// what an item adds and what an error means for it.
+#include "services/KZFilesUtilities.h"
+
+#include "platform/Bookmark.h"
+#include "platform/DirectoryListing.h"
+#include "platform/Log.h"
+#include "platform/Packages.h"
+#include "platform/Trash.h"
+#include "services/KZStopSource.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <string_view>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using ItemVisitor = std::function<bool(const platform::DirEntry&)>;
+// Answers true to pass over the folder or item that failed, false to end.
+using ErrorHandler = std::function<bool(int err)>;
+
+struct Frame {
+    platform::DirectoryHandle dir;
+    std::vector<platform::DirEntry> entries;
+    size_t next = 0;
+};
+
+// Fills `frame.entries`; false when the walk must end.
+bool listFrame(Frame& frame, const ErrorHandler& onError)
+{
+    int err = 0;
+    const bool complete = frame.dir.list(
+        [&frame](const platform::DirEntry& entry) {
+            frame.entries.push_back(entry);
+            return true;
+        },
+        &err);
+    // The entries read before a failure were met and still count.
+    return complete || onError(err);
+}
+
+void walkFolder(const fs::path& root, const ItemVisitor& onItem, const ErrorHandler& onError)
+{
+    int err = 0;
+    std::vector<Frame> stack;
+    stack.push_back(Frame{platform::DirectoryHandle::open(root, &err), {}, 0});
+    if (!stack.back().dir.isValid()) {
+        onError(err);
+        return;
+    }
+    if (!listFrame(stack.back(), onError))
+        return;
+
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const platform::DirEntry entry = std::move(frame.entries[frame.next++]);
+        if (entry.statFailed) {
+            // Gone between the listing and its description: nothing to measure.
+            if (entry.statError == ENOENT)
+                continue;
+            if (!onError(entry.statError))
+                return;
+        }
+        if (!onItem(entry))
+            return;
+        if (entry.statFailed || !entry.stat.isDir())
+            continue;
+
+        Frame child{platform::DirectoryHandle::openAt(frame.dir.fd(), entry.name.c_str(), &err), {}, 0};
+        if (!child.dir.isValid()) {
+            if (err == ENOENT)
+                continue;
+            if (!onError(err))
+                return;
+            continue;
+        }
+        stack.push_back(std::move(child)); // `frame` is not used past this point
+        if (!listFrame(stack.back(), onError))
+            return;
+    }
+}
+
+// Finder's folder settings files say nothing about the folder's contents.
+bool isMeasuredName(std::string_view name)
+{
+    if (name == "." || name == "..")
+        return false;
+    return !name.starts_with(".DS_Store");
+}
+
+QString extensionOfName(const std::string& name)
+{
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
+        return {};
+    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
+}
+
+} // namespace
+
+ItemSizeInfo KZFilesUtilities::iterateFolderForSize(const fs::path& folder, quint64* itemsFound) const
+{
+    ItemSizeInfo sums;
+    if (folder.empty())
+        return sums;
+    walkFolder(
+        folder,
+        [&](const platform::DirEntry& entry) {
+            if (itemsFound)
+                ++*itemsFound;
+            if (!entry.statFailed && !entry.stat.isDir()) {
+                sums.totalFileSize += entry.stat.size;
+                sums.fileSize += entry.stat.size;
+            }
+            return true;
+        },
+        [](int) { return true; });
+    return sums;
+}
+
+ItemSizeInfo KZFilesUtilities::iterateFolderForSize(const fs::path& folder, const KZStopSource* stop,
+                                                    ItemCountInfo* itemsFound, bool incrementCount) const
+{
+    ItemSizeInfo sums;
+    const auto stopped = [stop] { return stop && stop->wasStopped(); };
+    if (folder.empty() || stopped())
+        return sums;
+    const bool counting = incrementCount && itemsFound;
+    walkFolder(
+        folder,
+        [&](const platform::DirEntry& entry) {
+            const bool isFolder = entry.stat.isDir();
+            if (stopped())
+                return false;
+            if (isMeasuredName(entry.name)) {
+                if (isFolder) {
+                    if (counting) {
+                        if (platform::isPackageExtension(extensionOfName(entry.name)))
+                            ++itemsFound->filesAndPackages;
+                        else
+                            ++itemsFound->folders;
+                    }
+                } else {
+                    if (counting)
+                        ++itemsFound->filesAndPackages;
+                    sums.totalFileSize += entry.stat.size;
+                    sums.fileSize += entry.stat.size;
+                }
+            }
+            return !stopped();
+        },
+        [](int) { return false; });
+    return sums;
+}
+
+bool KZFilesUtilities::cantBeCalculated(const QString& name) const
+{
+    const QByteArray bytes = QFile::encodeName(name);
+    return isMeasuredName(std::string_view(bytes.constData(), size_t(bytes.size())));
+}
+
+// ---- Trash --------------------------------------------------------------------
+
+fs::path KZFilesUtilities::startupTrashURL() const
+{
+    // The user's Trash on this system is the home trash, wherever the root
+    // file system is mounted from; anchoring the look-up at its own folder
+    // picks it even when /home is a volume of its own.
+    const fs::path home = platform::homeTrashDirectory();
+    std::error_code ec;
+    fs::create_directories(home.parent_path(), ec);
+    return trashURLForItemURL(home.parent_path());
+}
+
+fs::path KZFilesUtilities::trashURLForItemURL(const fs::path& path) const
+{
+    if (path.empty())
+        return {};
+    const auto trash = platform::trashDirectoryFor(path, true);
+    if (!trash) {
+        platform::logLine(QStringLiteral("NSTrashDirectory error: ")
+                          + QStringLiteral("no usable trash on the volume of \"%1\"").arg(QFile::decodeName(path.c_str())));
+        return {};
+    }
+    return *trash / "files";
+}
+
+// ---- Bookmarks -------------------------------------------------------------------
+
+fs::path KZFilesUtilities::urlWithDataAlias(const QByteArray& bookmark) const
+{
+    if (bookmark.isEmpty())
+        return {};
+    const auto resolved = platform::resolveBookmark(bookmark);
+    return resolved ? resolved->path : fs::path();
+}

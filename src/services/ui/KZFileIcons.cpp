@@ -1,0 +1,88 @@
+#include "services/ui/KZFileIcons.h"
+
+#include "platform/FileStat.h"
+#include "services/KZFilesUtilities.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QMimeDatabase>
+#include <QMimeType>
+#include <QPainter>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Enough of the start of a file for the MIME database's magic rules. Only
+// regular files are opened (a pipe would block), without following a link
+// that was swapped in since the stat.
+QByteArray headOf(const std::filesystem::path& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return {};
+    QByteArray head(4096, Qt::Uninitialized);
+    const ssize_t got = ::read(fd, head.data(), size_t(head.size()));
+    ::close(fd);
+    head.truncate(got > 0 ? got : 0);
+    return head;
+}
+
+} // namespace
+
+QIcon KZFileIcons::iconForItemPath(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return {};
+    // The icon shows what the user gets on opening the item: a link shows
+    // its target.
+    auto st = platform::statPath(path, true);
+    if (!st)
+        st = platform::statPath(path, false);
+    if (!st)
+        return {};
+
+    QMimeDatabase mimes;
+    QMimeType type;
+    const QString name = QFile::decodeName(path.filename().c_str());
+    if (st->isDir())
+        type = mimes.mimeTypeForName(QStringLiteral("inode/directory"));
+    else if (st->isRegular())
+        type = mimes.mimeTypeForFileNameAndData(name, headOf(path));
+    else
+        type = mimes.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+
+    QIcon icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(type.genericIconName());
+    if (icon.isNull() && st->isDir())
+        icon = QIcon::fromTheme(QStringLiteral("folder"));
+    return icon;
+}
+
+QImage KZFileIcons::iconOfItemWithURL(const std::filesystem::path& path, QSize size)
+{
+    const auto& files = KZFilesUtilities::sharedControl();
+    const QIcon icon = iconForItemPath(path);
+    if (icon.isNull() || size.isEmpty())
+        return files.placeholderImageWithSize(size);
+    QImage drawn = icon.pixmap(size).toImage();
+    if (drawn.isNull())
+        return files.placeholderImageWithSize(size);
+    if (drawn.size() != size)
+        drawn = drawn.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (drawn.size() == size)
+        return drawn;
+    // A theme icon that is not square is centred on a transparent canvas.
+    QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    painter.drawImage(QPoint((size.width() - drawn.width()) / 2, (size.height() - drawn.height()) / 2), drawn);
+    return canvas;
+}
+
+QIcon KZFileIcons::appIconWithIdentifier(const QString&)
+{
+    return {};
+}
