@@ -1,0 +1,207 @@
+#include "engine/KZItemAttributes.h"
+
+#include "platform/Packages.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cerrno>
+
+namespace {
+
+// The name part of a path, with a trailing slash tolerated ("/a/b/" is b).
+std::filesystem::path lastComponent(const std::filesystem::path& path)
+{
+    if (path.has_filename())
+        return path.filename();
+    return path.has_relative_path() ? path.parent_path().filename() : std::filesystem::path();
+}
+
+QString extensionOfBytes(const std::string& name)
+{
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
+        return {};
+    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
+}
+
+} // namespace
+
+KZItemAttributes KZItemAttributes::fromEntry(const std::filesystem::path& parent, const platform::DirEntry& entry)
+{
+    KZItemAttributes attributes;
+    attributes.path_ = parent / entry.name;
+    if (!entry.statFailed)
+        attributes.stat_ = entry.stat;
+    return attributes;
+}
+
+KZItemAttributes KZItemAttributes::read(const std::filesystem::path& path)
+{
+    KZItemAttributes attributes;
+    attributes.path_ = path;
+    attributes.stat_ = platform::statPath(path, false);
+    return attributes;
+}
+
+std::optional<QString> KZItemAttributes::fileName() const
+{
+    if (!stat_)
+        return std::nullopt;
+    const std::filesystem::path name = lastComponent(path_);
+    if (name.empty())
+        return QStringLiteral("/");
+    return QFile::decodeName(QByteArray::fromStdString(name.native()));
+}
+
+std::filesystem::path KZItemAttributes::parentDirectory() const
+{
+    if (!stat_)
+        return {};
+    std::filesystem::path trimmed = path_.has_filename() ? path_ : path_.parent_path();
+    if (!trimmed.has_relative_path())
+        return {}; // the root has no parent
+    return trimmed.parent_path();
+}
+
+bool KZItemAttributes::isPackage() const
+{
+    return isDirectory() && platform::isPackageExtension(extensionOfBytes(lastComponent(path_).native()));
+}
+
+bool KZItemAttributes::isApplication() const
+{
+    return stat_ && platform::isApplication(path_);
+}
+
+bool KZItemAttributes::isHidden() const
+{
+    if (!stat_)
+        return false;
+    const std::filesystem::path name = lastComponent(path_);
+    if (!name.empty() && name.native().front() == '.')
+        return true;
+    return finderInfo().isInvisible();
+}
+
+bool KZItemAttributes::isAlias() const
+{
+    if (!stat_)
+        return false;
+    return stat_->isSymlink() || finderInfo().isAliasFlag();
+}
+
+bool KZItemAttributes::isLocked() const
+{
+    if (!stat_ || stat_->isSymlink())
+        return false;
+    if (stat_->immutable)
+        return *stat_->immutable;
+    return platform::isImmutable(path_);
+}
+
+bool KZItemAttributes::hasCustomIcon() const
+{
+    return stat_ && finderInfo().hasCustomIcon();
+}
+
+std::optional<int> KZItemAttributes::labelNumber() const
+{
+    if (!stat_)
+        return std::nullopt;
+    return finderInfo().labelColor();
+}
+
+quint32 KZItemAttributes::typeCode() const
+{
+    return stat_ ? finderInfo().fileType() : 0;
+}
+
+std::optional<quint64> KZItemAttributes::totalFileSize() const
+{
+    if (!stat_ || stat_->isDir())
+        return std::nullopt;
+    return stat_->size;
+}
+
+const platform::FinderInfo& KZItemAttributes::finderInfo() const
+{
+    if (!finderInfo_) {
+        // A link carries no user attributes of its own on Linux; asking would
+        // only cost a refused call.
+        finderInfo_ = stat_ && !stat_->isSymlink() ? platform::readFinderInfo(path_, false) : platform::FinderInfo{};
+    }
+    return *finderInfo_;
+}
+
+KZObjectID KZItemAttributes::objectID() const
+{
+    if (!stat_)
+        return {};
+    return {quint64(stat_->device), stat_->inode};
+}
+
+std::filesystem::path KZItemAttributes::pathWithURL(const std::filesystem::path& path, int* posixError)
+{
+    int err = 0;
+    if (path.empty())
+        err = EINVAL;
+    else if (!platform::statPath(path, false, &err))
+        err = err ? err : ENOENT;
+    if (err) {
+        if (posixError)
+            *posixError = err;
+        return {};
+    }
+    return path;
+}
+
+std::optional<QString> KZItemAttributes::fileNameWithURL(const std::filesystem::path& path)
+{
+    return read(path).fileName();
+}
+
+std::filesystem::path KZItemAttributes::parentDirectoryWithURL(const std::filesystem::path& path)
+{
+    return read(path).parentDirectory();
+}
+
+bool KZItemAttributes::isApplicationWithURL(const std::filesystem::path& path)
+{
+    return read(path).isApplication();
+}
+
+bool KZItemAttributes::isPackageWithURL(const std::filesystem::path& path)
+{
+    return read(path).isPackage();
+}
+
+bool KZItemAttributes::isDirectoryWithURL(const std::filesystem::path& path)
+{
+    return read(path).isDirectory();
+}
+
+bool KZItemAttributes::isHiddenWithURL(const std::filesystem::path& path)
+{
+    return read(path).isHidden();
+}
+
+bool KZItemAttributes::isAliasWithURL(const std::filesystem::path& path)
+{
+    return read(path).isAlias();
+}
+
+bool KZItemAttributes::isLockedWithURL(const std::filesystem::path& path)
+{
+    return read(path).isLocked();
+}
+
+KZObjectID KZItemAttributes::directoryIDWithURL(const std::filesystem::path& path)
+{
+    return read(path).objectID();
+}
+
+bool KZItemAttributes::hasCustomIcon(const std::filesystem::path& path)
+{
+    return read(path).hasCustomIcon();
+}

@@ -1,0 +1,214 @@
+#include "engine/KZItemReader.h"
+
+#include "engine/KZEnginePaths.h"
+#include "platform/DirectoryListing.h"
+#include "platform/Packages.h"
+#include "services/KZFilesUtilities.h"
+#include "settings/KZSearchCriteria.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view kVolumesPrefix = "/Volumes/";
+
+QString extensionOfBytes(std::string_view name)
+{
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+        return {};
+    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
+}
+
+bool containsIcon(std::string_view name)
+{
+    static constexpr std::string_view icon = "icon";
+    return std::search(name.begin(), name.end(), icon.begin(), icon.end(), [](char a, char b) {
+               return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
+           }) != name.end();
+}
+
+} // namespace
+
+KZItemReader::KZItemReader(const KZSearchCriteria& criteria,
+                           const std::vector<std::filesystem::path>& exludedByLocation, quint64 exclLocsCount,
+                           const KZStopSource* stop, const KZFilesUtilities& fileCntrl)
+    : criteria_(criteria), stop_(stop), fileCntrl_(fileCntrl)
+{
+    const size_t used = size_t(std::min<quint64>(exclLocsCount, exludedByLocation.size()));
+    for (size_t i = 0; i < used; ++i) {
+        if (!exludedByLocation[i].empty())
+            globalExclusions_.insert(comparableLocation(exludedByLocation[i]).native());
+    }
+}
+
+std::filesystem::path KZItemReader::comparableLocation(const std::filesystem::path& path)
+{
+    std::filesystem::path location = KZEnginePaths::normalized(path);
+    const std::string& s = location.native();
+    if (s.size() > kVolumesPrefix.size() && s.compare(0, kVolumesPrefix.size(), kVolumesPrefix) == 0)
+        return std::filesystem::path(s.substr(kVolumesPrefix.size() - 1));
+    return location;
+}
+
+bool KZItemReader::setCurrVariables(KZSearchItemInfo& item, qint16 label) const
+{
+    return setCurrVariables(item, label, KZItemAttributes::read(item.url()));
+}
+
+bool KZItemReader::setCurrVariables(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) const
+{
+    // An item that is gone by the time it is read cannot be anybody's
+    // duplicate; keeping it would only offer a ghost for removal.
+    if (!attributes.exists())
+        return false;
+    const platform::FileStat& st = *attributes.stat();
+
+    item.setIsAlias(attributes.isAlias());
+    item.setIsLocked(attributes.isLocked());
+    item.setLabel(label);
+    item.setMultiPurposeInfo(0);
+    item.setIsApplication(false);
+    item.setIsDirectory(attributes.isDirectory());
+    item.setIsPackage(attributes.isPackage());
+    item.setDevice(quint64(st.device));
+    item.setInode(st.inode);
+    item.setModificationTime(st.modified);
+
+    if (item.isDirectory()) {
+        if (item.isPackage() && criteria_.isKindApplication())
+            item.setIsApplication(attributes.isApplication());
+        const bool byContent = criteria_.isFolderCompareContent();
+        const bool onlyContent = criteria_.isOnlyContent();
+        // A plain folder compared by content but not only by content is
+        // measured later, once the filters have accepted it.
+        const bool measureNow = item.isPackage() ? !(byContent && !onlyContent) : (byContent && onlyContent);
+        return measureNow ? setCurrPackagesVariables(item, attributes) : true;
+    }
+
+    item.setType(attributes.typeCode());
+    if (const auto size = attributes.totalFileSize())
+        item.setTotSize(*size);
+    return true;
+}
+
+bool KZItemReader::setCurrPackagesVariables(KZSearchItemInfo& item) const
+{
+    return setCurrPackagesVariables(item, KZItemAttributes::read(item.url()));
+}
+
+bool KZItemReader::setCurrPackagesVariables(KZSearchItemInfo& item, const KZItemAttributes& attributes) const
+{
+    const bool plainFolder = item.isDirectory() && !item.isPackage();
+    if (plainFolder && !criteria_.isFolderCompareContent() && !criteria_.isSameSize())
+        return true;
+    if (criteria_.isSongTags())
+        return false;
+
+    bool answer = true;
+    const bool skipsEmpty = (criteria_.isSkipData() && criteria_.skipDataValue() == 0)
+        || (criteria_.isSkipResource() && criteria_.skipResourceValue() == 0);
+    if (criteria_.isCompareContent() && skipsEmpty && checkForEmptyFolder(item.url()))
+        answer = false;
+
+    if (answer && (criteria_.isSize() || criteria_.isEmptyFile() || (criteria_.isFolderCompareContent() && plainFolder))) {
+        ItemCountInfo counts;
+        const ItemSizeInfo sizes = fileCntrl_.iterateFolderForSize(item.url(), stop_, &counts, true);
+        item.setMultiPurposeInfo(counts.folders + counts.filesAndPackages);
+        item.setTotSize(sizes.totalFileSize);
+    }
+
+    if (!criteria_.isType() && !criteria_.isKind())
+        item.setType(0);
+    else if (attributes.exists())
+        item.setType(attributes.typeCode());
+    return answer;
+}
+
+bool KZItemReader::isExcluded(const std::filesystem::path& url, const KZExcludedInfo* excluded) const
+{
+    const bool hasOwn = excluded && excluded->count() > 0 && !excluded->excluded().empty();
+    if (globalExclusions_.empty() && !hasOwn)
+        return false;
+    const std::filesystem::path location = comparableLocation(url);
+    if (globalExclusions_.count(location.native()) != 0)
+        return true;
+    if (!hasOwn)
+        return false;
+    const auto& entries = excluded->excluded();
+    const size_t used = size_t(std::min<quint64>(excluded->count(), entries.size()));
+    for (size_t i = 0; i < used; ++i) {
+        const auto& entry = entries[i];
+        if (KZEnginePaths::isNormalized(entry) ? entry == location : comparableLocation(entry) == location)
+            return true;
+    }
+    return false;
+}
+
+bool KZItemReader::extensionIsSame(const QString& extension) const
+{
+    if (extension.isEmpty())
+        return false;
+    const QStringList& extensions = criteria_.extensions();
+    return std::any_of(extensions.begin(), extensions.end(),
+                       [&](const QString& listed) { return listed == extension; });
+}
+
+bool KZItemReader::nameForSearch(const QString& name, const KZSearchItemInfo& /*item*/) const
+{
+    return !name.isEmpty();
+}
+
+bool KZItemReader::checkForEmptyFolder(const std::filesystem::path& folder) const
+{
+    const bool nested = criteria_.isNestedEmptied();
+    const bool customIconIsContent = criteria_.isExcludeEFCustIcon();
+    // Nested emptiness is decided over the whole subtree; a worklist instead
+    // of recursion keeps a deep chain of empty folders from exhausting the
+    // stack.
+    std::vector<std::filesystem::path> pending{folder};
+    while (!pending.empty()) {
+        const std::filesystem::path current = std::move(pending.back());
+        pending.pop_back();
+        bool empty = true;
+        const bool listed = platform::listDirectory(current, [&](const platform::DirEntry& entry) {
+            if (entry.statFailed) {
+                if (entry.statError == ENOENT)
+                    return true; // removed while we looked: it holds nothing
+                empty = false;
+                return false;
+            }
+            const std::string_view name = entry.name;
+            const bool plainFolder = entry.stat.isDir() && !platform::isPackageExtension(extensionOfBytes(name));
+            if (plainFolder) {
+                if (!nested) {
+                    empty = false;
+                    return false;
+                }
+                pending.push_back(current / entry.name);
+                return true;
+            }
+            if (!name.empty() && name.front() == '.')
+                return true;
+            if (customIconIsContent) {
+                empty = false;
+                return false;
+            }
+            // The custom-icon file ("Icon\r") is kept invisible by its Finder
+            // flags; it does not make a folder worth keeping.
+            if (containsIcon(name) && !entry.stat.isSymlink()
+                && platform::readFinderInfo(current / entry.name, false).isInvisible())
+                return true;
+            empty = false;
+            return false;
+        });
+        if (!listed || !empty)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "engine/KZExcludedInfo.h"
+#include "engine/KZItemAttributes.h"
+#include "engine/KZSearchItemInfo.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <filesystem>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+class KZFilesUtilities;
+class KZSearchCriteria;
+class KZStopSource;
+
+// Reads every item the scan meets into its KZSearchItemInfo and answers the
+// two exclusion questions (by location, by extension). The criteria, the
+// request's exclusions and the stop source must outlive the reader; nothing
+// here changes after construction, so one reader serves every scan thread.
+class KZItemReader {
+public:
+    // The first `exclLocsCount` entries of `exludedByLocation` are left out of
+    // every source. `stop` (may be null) ends a folder measurement early;
+    // `fileCntrl` measures folders (each scan worker may bring its own).
+    KZItemReader(const KZSearchCriteria& criteria, const std::vector<std::filesystem::path>& exludedByLocation,
+                 quint64 exclLocsCount, const KZStopSource* stop, const KZFilesUtilities& fileCntrl);
+
+    // Fills the item from the item at its url(). False rejects the item
+    // before the filters (also when there is no item to read).
+    bool setCurrVariables(KZSearchItemInfo& item, qint16 label) const;
+    // The same from attributes already read, such as a listing's.
+    bool setCurrVariables(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) const;
+
+    // The size, item count and type of a folder or package. False rejects it.
+    bool setCurrPackagesVariables(KZSearchItemInfo& item) const;
+    bool setCurrPackagesVariables(KZSearchItemInfo& item, const KZItemAttributes& attributes) const;
+
+    // True when the location is left out of the search, by the request or by
+    // the source's own record (which may be null).
+    bool isExcluded(const std::filesystem::path& url, const KZExcludedInfo* excluded) const;
+
+    // True when the extension is one of the criteria's, compared exactly.
+    bool extensionIsSame(const QString& extension) const;
+
+    // True when there is a name to search with.
+    bool nameForSearch(const QString& name, const KZSearchItemInfo& item) const;
+
+    // True when the folder holds nothing but dot files and hidden icon files
+    // (unless custom icons count as content) and, with nested emptying, empty
+    // subfolders. A folder that cannot be listed to its end is not empty.
+    bool checkForEmptyFolder(const std::filesystem::path& folder) const;
+
+    // The form in which exclusions are compared: normalised, with a leading
+    // "/Volumes" taken off.
+    static std::filesystem::path comparableLocation(const std::filesystem::path& path);
+
+private:
+    const KZSearchCriteria& criteria_;
+    const KZStopSource* stop_;
+    const KZFilesUtilities& fileCntrl_;
+    std::unordered_set<std::string> globalExclusions_;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "engine/KZNodeCache.h"
+#include "engine/KZSearchItemInfo.h"
+#include "engine/KZTreeWalk.h"
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <memory>
+#include <utility>
+
+// The members counter of one group of duplicates: shared by every member's
+// node (and later by their found items) and freed with the last of them.
+using KZItemsInGroup = std::shared_ptr<std::atomic<quint32>>;
+
+inline KZItemsInGroup makeItemsInGroup(quint32 initial)
+{
+    return std::make_shared<std::atomic<quint32>>(initial);
+}
+
+// A candidate in a comparison tree; the same record later travels in the
+// found list. Nodes are owned explicitly: whoever unlinks a node frees it.
+// Deleting a node never touches its links, so a long chain is freed by an
+// iterative walk (forEachNodePostOrder), not by recursion.
+struct TreeToCheck {
+    KZSearchItemInfoRef item;            // one reference, released with the node
+    quint64 groupID = 0;                 // 0 until the node is in a group
+    std::unique_ptr<KZNodeCache> crcs;   // content cache or image record, made on demand
+    TreeToCheck* left = nullptr;         // the cascade answered 1
+    TreeToCheck* right = nullptr;        // any other answer but 0 and -2
+    KZItemsInGroup itemsInGroup;         // absent outside a group
+    bool inGroup = false;                // the node heads a group
+
+    TreeToCheck() = default;
+    explicit TreeToCheck(KZSearchItemInfoRef candidate) : item(std::move(candidate)) {}
+    TreeToCheck(const TreeToCheck&) = delete;
+    TreeToCheck& operator=(const TreeToCheck&) = delete;
+
+    // Answers no node when memory is exhausted, as the callers drop the
+    // candidate then instead of failing the search.
+    static std::unique_ptr<TreeToCheck> create(KZSearchItemInfoRef candidate = {});
+};
+
+// Frees a whole tree (its nodes release their items and caches) and empties
+// the link.
+void freeTree(TreeToCheck*& root);
