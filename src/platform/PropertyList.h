@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <QVariantMap>
 
 #include <filesystem>
 #include <optional>
@@ -14,6 +15,10 @@ namespace platform {
 // Mapping: dict <-> QVariantMap, array <-> QVariantList, string <-> QString,
 // boolean <-> bool, integer <-> qint64 (quint64 above INT64_MAX), real <->
 // double, date <-> QDateTime (UTC), data <-> QByteArray.
+// On the way in QStringList, the other integer types and float are accepted
+// too. Binary dates keep milliseconds, XML dates whole seconds, and so do
+// dates more than about 68 years from 2001 in either format (years 1000 to
+// 9999 can be written; any date can be read).
 class PropertyList {
 public:
     enum class Format { Xml, Binary };
@@ -28,10 +33,21 @@ public:
 
     static std::optional<QVariant> readFile(const std::filesystem::path& file, QString* error = nullptr);
 
+    // readFile for files whose root must be a dictionary; any other root is
+    // reported like a damaged file.
+    static std::optional<QVariantMap> readDictionary(const std::filesystem::path& file,
+                                                     QString* error = nullptr);
+
     // Written to a temporary file beside `file` and renamed over it, so a crash
     // never leaves a half-written file behind.
     static bool writeFile(const std::filesystem::path& file, const QVariant& value, Format format,
                           QString* error = nullptr);
+
+    // `value` in the types that reading it back would give (QStringList ->
+    // QVariantList, int -> qint64, float -> double, dates in UTC), so a value
+    // kept in memory compares equal to the same value after a save and a load.
+    // std::nullopt when some part has no property-list form.
+    static std::optional<QVariant> normalized(const QVariant& value, QString* error = nullptr);
 };
 
 } // namespace platform

@@ -1,0 +1,860 @@
+// Property lists through libplist 2.2.
+//
+// libplist trusts its input more than a program that opens files handed to it
+// should: a binary list whose objects reference each other in a cycle, nest
+// deeper than the stack allows, or share one container many times over (a
+// few kilobytes that expand to gigabytes, since every reference becomes its
+// own node) can crash it or exhaust memory. So a binary list is checked here
+// first, object by object, without recursion: header and trailer, every
+// offset and length inside the buffer, every reference to an existing object,
+// dictionary keys that are strings, no cycles, a bounded depth and a bounded
+// expanded size. XML is parsed by libplist itself after a scan that bounds its
+// nesting. Only then does libplist see the bytes.
+//
+// libplist 2.2 keeps every integer as 64 bits plus a width: signed 64-bit
+// values are written as 8 bytes, values above INT64_MAX as 16. Its API can
+// create only the first kind and cannot tell them apart when reading, so the
+// unsigned ones are made by parsing a one-integer XML list and recognised by
+// the width marker of their binary form.
+#include "platform/PropertyList.h"
+
+#include "platform/AtomicFile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QStringList>
+#include <QVariantList>
+
+#include <plist/plist.h>
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+namespace {
+
+// Deep enough for any list this program writes (a saved result nests about as
+// deep as the folders it describes), shallow enough for a worker's stack.
+constexpr int kMaxDepth = 512;
+constexpr qint64 kReferenceDateMsecs = 978307200000LL; // 2001-01-01T00:00:00Z
+constexpr quint64 kMaxInputSize = UINT32_MAX - 1;
+// About 30,000 years either side of 2001: far beyond any real date, and well
+// inside what QDateTime and a double's whole seconds can hold.
+constexpr double kMaxDateSeconds = 1e12;
+
+struct PlistFree {
+    void operator()(void* node) const
+    {
+        if (node)
+            plist_free(node);
+    }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+bool setError(QString* error, const QString& message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+QString displayPath(const fs::path& path)
+{
+    return QStringLiteral("“%1”").arg(QFile::decodeName(QByteArray(path.c_str())));
+}
+
+// ---------------------------------------------------------------------------
+// Binary structure check
+
+quint64 readBigEndian(const uchar* p, unsigned bytes)
+{
+    quint64 value = 0;
+    for (unsigned i = 0; i < bytes; ++i)
+        value = (value << 8) | p[i];
+    return value;
+}
+
+class BinaryChecker {
+public:
+    BinaryChecker(const uchar* data, quint64 size) : d_(data), n_(size) {}
+
+    // Empty when libplist may be given the buffer; otherwise what is wrong.
+    QString check()
+    {
+        // Header, at least one object byte, one offset byte, the trailer.
+        if (n_ < 8 + 1 + 1 + 32)
+            return QStringLiteral("the data is truncated");
+        const uchar* trailer = d_ + n_ - 32;
+        offsetSize_ = trailer[6];
+        refSize_ = trailer[7];
+        count_ = readBigEndian(trailer + 8, 8);
+        const quint64 top = readBigEndian(trailer + 16, 8);
+        tableOffset_ = readBigEndian(trailer + 24, 8);
+        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
+            return QStringLiteral("the trailer is damaged (field sizes)");
+        if (count_ == 0 || top >= count_)
+            return QStringLiteral("the trailer is damaged (object count)");
+        if (tableOffset_ < 9 || tableOffset_ >= n_ - 32)
+            return QStringLiteral("the trailer is damaged (offset table position)");
+        if (count_ > (n_ - 32 - tableOffset_) / offsetSize_)
+            return QStringLiteral("the offset table is truncated");
+
+        kinds_.assign(count_, Kind::Leaf);
+        payload_.assign(count_, 0);
+        length_.assign(count_, 0);
+        for (quint64 i = 0; i < count_; ++i) {
+            const quint64 offset = readBigEndian(d_ + tableOffset_ + i * offsetSize_, offsetSize_);
+            if (offset < 8 || offset >= tableOffset_)
+                return QStringLiteral("object %1 lies outside the data").arg(i);
+            if (QString problem = checkObject(i, offset); !problem.isEmpty())
+                return QStringLiteral("object %1: %2").arg(i).arg(problem);
+        }
+        return checkGraph(top);
+    }
+
+private:
+    // String: text that may serve as a dictionary key. libplist aborts on a
+    // key with a NUL in it, so such text counts as a plain Leaf.
+    enum class Kind : quint8 { Leaf, String, Array, Dict };
+
+    QString checkObject(quint64 index, quint64 offset)
+    {
+        const quint64 limit = tableOffset_; // objects lie between header and table
+        quint64 p = offset + 1;
+        const auto fits = [&](quint64 bytes) { return bytes <= limit - p; };
+        const uchar marker = d_[offset];
+        const unsigned type = marker >> 4;
+        const unsigned low = marker & 0x0f;
+        switch (type) {
+        case 0x0: // false, true; null and fill never occur in a property list
+            return (low == 0x8 || low == 0x9) ? QString() : QStringLiteral("unknown marker");
+        case 0x1: // integer of 1 to 16 bytes
+            return (low <= 4 && fits(1u << low)) ? QString() : QStringLiteral("damaged integer");
+        case 0x2: // float or double
+            return ((low == 2 || low == 3) && fits(1u << low)) ? QString() : QStringLiteral("damaged real");
+        case 0x3: {
+            if (low != 3 || !fits(8))
+                return QStringLiteral("damaged date");
+            const double seconds = std::bit_cast<double>(readBigEndian(d_ + p, 8));
+            if (!std::isfinite(seconds) || std::fabs(seconds) > kMaxDateSeconds)
+                return QStringLiteral("date out of the supported range");
+            return {};
+        }
+        case 0x4: case 0x5: case 0x6: case 0xA: case 0xD:
+            break;
+        default: // sets, UIDs and unassigned markers have no place in our lists
+            return QStringLiteral("unsupported object type");
+        }
+
+        quint64 count = low;
+        if (low == 0x0f) {
+            if (!fits(1))
+                return QStringLiteral("truncated length");
+            const uchar sizeMarker = d_[p++];
+            if ((sizeMarker >> 4) != 0x1 || (sizeMarker & 0x0f) > 3)
+                return QStringLiteral("damaged length");
+            const unsigned bytes = 1u << (sizeMarker & 0x0f);
+            if (!fits(bytes))
+                return QStringLiteral("truncated length");
+            count = readBigEndian(d_ + p, bytes);
+            p += bytes;
+        }
+        const quint64 unit = type == 0x6 ? 2 : type == 0xA ? refSize_ : type == 0xD ? 2 * refSize_ : 1;
+        if (count > (limit - p) / unit)
+            return QStringLiteral("content runs past the end of the objects");
+        payload_[index] = p;
+        length_[index] = count;
+
+        if (type == 0x4)
+            return {};
+        if (type == 0x5) {
+            kinds_[index] = std::memchr(d_ + p, 0, count) ? Kind::Leaf : Kind::String;
+            return {};
+        }
+        if (type == 0x6) {
+            bool hasNul = false;
+            if (!validUtf16(p, count, &hasNul))
+                return QStringLiteral("damaged UTF-16 text");
+            kinds_[index] = hasNul ? Kind::Leaf : Kind::String;
+            return {};
+        }
+        kinds_[index] = type == 0xA ? Kind::Array : Kind::Dict;
+        const quint64 refs = type == 0xA ? count : 2 * count;
+        for (quint64 k = 0; k < refs; ++k) {
+            if (readBigEndian(d_ + p + k * refSize_, refSize_) >= count_)
+                return QStringLiteral("reference to an object that does not exist");
+        }
+        totalRefs_ += refs;
+        return {};
+    }
+
+    bool validUtf16(quint64 p, quint64 units, bool* hasNul) const
+    {
+        for (quint64 i = 0; i < units; ++i) {
+            const quint64 unit = readBigEndian(d_ + p + 2 * i, 2);
+            if (unit == 0)
+                *hasNul = true;
+            if (unit >= 0xD800 && unit <= 0xDBFF) {
+                if (i + 1 >= units)
+                    return false;
+                const quint64 next = readBigEndian(d_ + p + 2 * (i + 1), 2);
+                if (next < 0xDC00 || next > 0xDFFF)
+                    return false;
+                ++i;
+            } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    quint64 childCount(quint64 object) const
+    {
+        return kinds_[object] == Kind::Dict ? 2 * length_[object] : length_[object];
+    }
+    quint64 child(quint64 object, quint64 k) const
+    {
+        return readBigEndian(d_ + payload_[object] + k * refSize_, refSize_);
+    }
+    bool isContainer(quint64 object) const
+    {
+        return kinds_[object] == Kind::Array || kinds_[object] == Kind::Dict;
+    }
+
+    // Depth-first over the containers reachable from the top, with an explicit
+    // stack; each container is finished once and its depth and expanded size
+    // remembered, so shared sub-trees cost nothing extra to check.
+    QString checkGraph(quint64 top)
+    {
+        if (!isContainer(top))
+            return {};
+        // A list whose containers are not shared expands to one node per
+        // reference; allow generous sharing, refuse bombs.
+        const quint64 maxExpanded = 4 * (totalRefs_ + 1) + 1024;
+        enum : quint8 { New, Active, Done };
+        std::vector<quint8> state(count_, New);
+        std::vector<quint32> depth(count_, 0);
+        std::vector<quint64> expanded(count_, 0);
+        struct Frame { quint64 object; quint64 next; };
+        std::vector<Frame> stack{{top, 0}};
+        state[top] = Active;
+        while (!stack.empty()) {
+            Frame& frame = stack.back();
+            const quint64 object = frame.object;
+            if (frame.next < childCount(object)) {
+                const quint64 k = frame.next++;
+                const quint64 c = child(object, k);
+                // A dictionary lists all its key references, then its values.
+                if (kinds_[object] == Kind::Dict && k < length_[object] && kinds_[c] != Kind::String)
+                    return QStringLiteral("a dictionary key is not a string (or holds a NUL)");
+                if (!isContainer(c) || state[c] == Done)
+                    continue;
+                if (state[c] == Active)
+                    return QStringLiteral("objects contain themselves");
+                if (stack.size() >= size_t(kMaxDepth))
+                    return QStringLiteral("nested too deeply");
+                state[c] = Active;
+                stack.push_back({c, 0});
+                continue;
+            }
+            quint32 deepest = 0;
+            quint64 size = 1;
+            for (quint64 k = 0; k < childCount(object); ++k) {
+                const quint64 c = child(object, k);
+                if (isContainer(c)) {
+                    deepest = std::max(deepest, depth[c]);
+                    size += expanded[c];
+                } else {
+                    size += 1;
+                }
+                if (size > maxExpanded)
+                    return QStringLiteral("shared objects expand beyond a sensible size");
+            }
+            depth[object] = deepest + 1;
+            if (depth[object] > quint32(kMaxDepth))
+                return QStringLiteral("nested too deeply");
+            expanded[object] = size;
+            state[object] = Done;
+            stack.pop_back();
+        }
+        return {};
+    }
+
+    const uchar* d_;
+    quint64 n_;
+    unsigned offsetSize_ = 0;
+    unsigned refSize_ = 0;
+    quint64 count_ = 0;
+    quint64 tableOffset_ = 0;
+    quint64 totalRefs_ = 0;
+    std::vector<Kind> kinds_;
+    std::vector<quint64> payload_;
+    std::vector<quint64> length_;
+};
+
+// The deepest nesting of <dict> and <array> in an XML list. Comments and the
+// like are not understood, so this may overestimate, never underestimate.
+int xmlNestingDepth(const QByteArray& xml)
+{
+    const char* s = xml.constData();
+    const qsizetype n = xml.size();
+    int depth = 0;
+    int deepest = 0;
+    const auto at = [&](qsizetype i, const char* word, qsizetype len) {
+        return i + len <= n && std::equal(word, word + len, s + i);
+    };
+    for (qsizetype i = 0; i < n; ++i) {
+        if (s[i] != '<')
+            continue;
+        if (at(i + 1, "/dict", 5) || at(i + 1, "/array", 6)) {
+            depth = std::max(0, depth - 1);
+        } else if (at(i + 1, "dict", 4) || at(i + 1, "array", 5)) {
+            qsizetype close = i + 1;
+            while (close < n && s[close] != '>')
+                ++close;
+            if (close < n && s[close - 1] == '/')
+                continue; // <dict/>
+            deepest = std::max(deepest, ++depth);
+        }
+    }
+    return deepest;
+}
+
+// ---------------------------------------------------------------------------
+// libplist -> Qt
+
+bool isWideUnsigned(plist_t node)
+{
+    PlistPtr copy(plist_copy(node));
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(copy.get(), &bin, &length);
+    const bool wide = bin && length > 8 && static_cast<uchar>(bin[8]) == 0x14;
+    if (bin)
+        plist_to_bin_free(bin);
+    return wide;
+}
+
+// The seconds since 2001 that a date node holds, read from its binary form
+// (the marker 0x33 and a big-endian double), for the dates that libplist's
+// 32-bit accessor cannot answer.
+std::optional<double> exactDateSeconds(plist_t node)
+{
+    PlistPtr copy(plist_copy(node));
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(copy.get(), &bin, &length);
+    std::optional<double> seconds;
+    if (bin && length >= 17 && static_cast<uchar>(bin[8]) == 0x33)
+        seconds = std::bit_cast<double>(readBigEndian(reinterpret_cast<const uchar*>(bin) + 9, 8));
+    if (bin)
+        plist_to_bin_free(bin);
+    if (seconds && (!std::isfinite(*seconds) || std::fabs(*seconds) > kMaxDateSeconds))
+        return std::nullopt;
+    return seconds;
+}
+
+std::optional<QVariant> fromNode(plist_t node, int depth, QString* error)
+{
+    if (depth > kMaxDepth) {
+        setError(error, QStringLiteral("nested too deeply"));
+        return std::nullopt;
+    }
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return QVariant(value != 0);
+    }
+    case PLIST_UINT: {
+        uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        if (value <= uint64_t(INT64_MAX) || !isWideUnsigned(node))
+            return QVariant(static_cast<qint64>(value));
+        return QVariant(static_cast<quint64>(value));
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return QVariant(value);
+    }
+    case PLIST_STRING: {
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
+        return QVariant(QString::fromUtf8(text, text ? qsizetype(length) : 0));
+    }
+    case PLIST_DATA: {
+        uint64_t length = 0;
+        const char* bytes = plist_get_data_ptr(node, &length);
+        return QVariant(QByteArray(bytes, bytes ? qsizetype(length) : 0));
+    }
+    case PLIST_DATE: {
+        int32_t sec = 0;
+        int32_t usec = 0;
+        plist_get_date_val(node, &sec, &usec);
+        qint64 msecs = 0;
+        // INT32_MIN is what libplist answers for a date beyond its 32 bits (a
+        // release date from the 1920s); and it splits a negative time into a
+        // truncated second and the magnitude of its fraction, which loses the
+        // sign within the second before 2001. The exact value is still there.
+        if (sec == INT32_MIN || (sec == 0 && usec != 0)) {
+            const auto seconds = exactDateSeconds(node);
+            if (!seconds) {
+                setError(error, QStringLiteral("a date lies outside the supported range"));
+                return std::nullopt;
+            }
+            msecs = std::llround(*seconds * 1000.0);
+        } else {
+            const qint64 fraction = std::llround(usec / 1000.0);
+            msecs = qint64(sec) * 1000 + (sec < 0 ? -fraction : fraction);
+        }
+        return QVariant(QDateTime::fromMSecsSinceEpoch(msecs + kReferenceDateMsecs, Qt::UTC));
+    }
+    case PLIST_ARRAY: {
+        QVariantList list;
+        const uint32_t size = plist_array_get_size(node);
+        list.reserve(size);
+        for (uint32_t i = 0; i < size; ++i) {
+            auto item = fromNode(plist_array_get_item(node, i), depth + 1, error);
+            if (!item)
+                return std::nullopt;
+            list.append(std::move(*item));
+        }
+        return QVariant(list);
+    }
+    case PLIST_DICT: {
+        QVariantMap map;
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        std::unique_ptr<void, decltype(&std::free)> iterGuard(it, &std::free);
+        for (;;) {
+            char* key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, it, &key, &value);
+            std::unique_ptr<char, decltype(&std::free)> keyGuard(key, &std::free);
+            if (!value)
+                break;
+            auto item = fromNode(value, depth + 1, error);
+            if (!item)
+                return std::nullopt;
+            map.insert(QString::fromUtf8(key ? key : ""), std::move(*item));
+        }
+        return QVariant(map);
+    }
+    case PLIST_UID:
+        setError(error, QStringLiteral("unsupported value type (keyed-archive UID)"));
+        return std::nullopt;
+    case PLIST_KEY:
+    case PLIST_NONE:
+    default:
+        setError(error, QStringLiteral("unsupported value type"));
+        return std::nullopt;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Qt -> libplist (from normalized values only)
+
+plist_t wideUnsignedNode(quint64 value)
+{
+    const QByteArray xml = "<plist><integer>" + QByteArray::number(value) + "</integer></plist>";
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
+    return node;
+}
+
+// Whole seconds since 2001 (rounded down) and the milliseconds beyond them.
+std::pair<qint64, qint64> dateParts(const QDateTime& date)
+{
+    const qint64 msecs = date.toMSecsSinceEpoch() - kReferenceDateMsecs;
+    qint64 sec = msecs / 1000;
+    qint64 rest = msecs % 1000;
+    if (rest < 0) {
+        sec -= 1;
+        rest += 1000;
+    }
+    return {sec, rest};
+}
+
+bool fitsLibplistSeconds(qint64 sec)
+{
+    // Strictly inside: seconds plus a fraction must still fit when libplist
+    // reads them back, and INT32_MIN is its overflow answer.
+    return sec > INT32_MIN && sec < INT32_MAX;
+}
+
+// Dates outside libplist's 32-bit constructor are made by its XML parser,
+// which keeps them as a double like any other date; whole seconds only.
+plist_t farDateNode(const QDateTime& date)
+{
+    const QByteArray xml = "<plist><date>"
+        + date.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")).toLatin1() + "</date></plist>";
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
+    return node;
+}
+
+plist_t dateNode(const QDateTime& date, PropertyList::Format format)
+{
+    const auto [sec, rest] = dateParts(date);
+    if (!fitsLibplistSeconds(sec))
+        return farDateNode(date);
+    // XML holds whole seconds and libplist would truncate toward zero; round
+    // down here so that a date before 2001 is not moved forward.
+    const qint64 usec = format == PropertyList::Format::Xml ? 0 : rest * 1000;
+    return plist_new_date(int32_t(sec), int32_t(usec));
+}
+
+plist_t toNode(const QVariant& value, PropertyList::Format format, int depth, QString* error)
+{
+    if (depth > kMaxDepth) {
+        setError(error, QStringLiteral("nested too deeply"));
+        return nullptr;
+    }
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return plist_new_bool(value.toBool() ? 1 : 0);
+    case QMetaType::LongLong:
+        return plist_new_uint(static_cast<uint64_t>(value.toLongLong()));
+    case QMetaType::ULongLong: {
+        plist_t node = wideUnsignedNode(value.toULongLong());
+        if (!node)
+            setError(error, QStringLiteral("an unsigned integer could not be converted"));
+        return node;
+    }
+    case QMetaType::Double:
+        return plist_new_real(value.toDouble());
+    case QMetaType::QString:
+        return plist_new_string(value.toString().toUtf8().constData());
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return plist_new_data(bytes.constData(), uint64_t(bytes.size()));
+    }
+    case QMetaType::QDateTime: {
+        plist_t node = dateNode(value.toDateTime(), format);
+        if (!node)
+            setError(error, QStringLiteral("a date could not be converted"));
+        return node;
+    }
+    case QMetaType::QVariantList: {
+        PlistPtr array(plist_new_array());
+        for (const QVariant& item : value.toList()) {
+            plist_t node = toNode(item, format, depth + 1, error);
+            if (!node)
+                return nullptr;
+            plist_array_append_item(array.get(), node);
+        }
+        return array.release();
+    }
+    case QMetaType::QVariantMap: {
+        PlistPtr dict(plist_new_dict());
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            plist_t node = toNode(it.value(), format, depth + 1, error);
+            if (!node)
+                return nullptr;
+            plist_dict_set_item(dict.get(), it.key().toUtf8().constData(), node);
+        }
+        return dict.release();
+    }
+    default:
+        setError(error, QStringLiteral("internal error: value not normalized"));
+        return nullptr;
+    }
+}
+
+std::optional<QVariant> normalize(const QVariant& value, int depth, QString* error)
+{
+    if (depth > kMaxDepth) {
+        setError(error, QStringLiteral("nested too deeply"));
+        return std::nullopt;
+    }
+    if (!value.isValid()) {
+        setError(error, QStringLiteral("an empty value cannot be stored in a property list"));
+        return std::nullopt;
+    }
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return QVariant(value.toBool());
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::Short:
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+        return QVariant(static_cast<qint64>(value.toLongLong()));
+    case QMetaType::UChar:
+    case QMetaType::UShort:
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong: {
+        const quint64 v = value.toULongLong();
+        return v <= quint64(INT64_MAX) ? QVariant(static_cast<qint64>(v)) : QVariant(v);
+    }
+    case QMetaType::Float:
+    case QMetaType::Double:
+        return QVariant(value.toDouble());
+    case QMetaType::QString: {
+        QString text = value.toString();
+        // libplist takes C strings: a NUL would silently cut the text short.
+        if (text.contains(QChar(u'\0'))) {
+            setError(error, QStringLiteral("a text contains a NUL character"));
+            return std::nullopt;
+        }
+        return QVariant(text);
+    }
+    case QMetaType::QByteArray:
+        return QVariant(value.toByteArray());
+    case QMetaType::QDateTime: {
+        const QDateTime date = value.toDateTime();
+        if (!date.isValid()) {
+            setError(error, QStringLiteral("an invalid date cannot be stored"));
+            return std::nullopt;
+        }
+        const QDateTime utc = date.toUTC();
+        const auto [sec, rest] = dateParts(utc);
+        if (fitsLibplistSeconds(sec))
+            return QVariant(utc);
+        // Far dates are written through a four-digit year in XML text (see
+        // farDateNode) and keep whole seconds; say so in memory as well.
+        if (utc.date().year() < 1000 || utc.date().year() > 9999) {
+            setError(error, QStringLiteral("the date %1 lies outside the supported range (years 1000 to 9999)")
+                                .arg(utc.toString(Qt::ISODate)));
+            return std::nullopt;
+        }
+        return QVariant(utc.addMSecs(-rest));
+    }
+    case QMetaType::QStringList: {
+        QVariantList list;
+        for (const QString& text : value.toStringList()) {
+            auto item = normalize(QVariant(text), depth + 1, error);
+            if (!item)
+                return std::nullopt;
+            list.append(std::move(*item));
+        }
+        return QVariant(list);
+    }
+    case QMetaType::QVariantList: {
+        QVariantList list;
+        const QVariantList source = value.toList();
+        list.reserve(source.size());
+        for (const QVariant& element : source) {
+            auto item = normalize(element, depth + 1, error);
+            if (!item)
+                return std::nullopt;
+            list.append(std::move(*item));
+        }
+        return QVariant(list);
+    }
+    case QMetaType::QVariantMap: {
+        QVariantMap map;
+        const QVariantMap source = value.toMap();
+        for (auto it = source.cbegin(); it != source.cend(); ++it) {
+            if (it.key().contains(QChar(u'\0'))) {
+                setError(error, QStringLiteral("a dictionary key contains a NUL character"));
+                return std::nullopt;
+            }
+            auto item = normalize(it.value(), depth + 1, error);
+            if (!item) {
+                if (error)
+                    *error = QStringLiteral("“%1”: %2").arg(it.key(), *error);
+                return std::nullopt;
+            }
+            map.insert(it.key(), std::move(*item));
+        }
+        return QVariant(map);
+    }
+    default:
+        setError(error, QStringLiteral("a value of type %1 cannot be stored in a property list")
+                            .arg(QString::fromLatin1(value.metaType().name())));
+        return std::nullopt;
+    }
+}
+
+bool readWholeFile(const fs::path& file, QByteArray* out, QString* error)
+{
+    const auto failWith = [&](const QString& what) {
+        return setError(error, QStringLiteral("Could not read %1: %2").arg(displayPath(file), what));
+    };
+    const auto systemReason = [](int err) {
+        return QString::fromStdString(std::error_code(err, std::system_category()).message());
+    };
+    struct Fd {
+        int fd;
+        ~Fd()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } const handle{::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+    const int fd = handle.fd;
+    if (fd < 0)
+        return failWith(systemReason(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return failWith(systemReason(errno));
+    // A FIFO or device would block or never end.
+    if (!S_ISREG(st.st_mode))
+        return failWith(QStringLiteral("not a regular file"));
+    if (quint64(st.st_size) > kMaxInputSize)
+        return failWith(QStringLiteral("the file is too large"));
+    QByteArray data;
+    data.resize(qsizetype(st.st_size));
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return failWith(systemReason(errno));
+        }
+        if (n == 0)
+            break; // shrank while we read it
+        done += n;
+    }
+    data.truncate(done);
+    *out = std::move(data);
+    return true;
+}
+
+} // namespace
+
+std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* error)
+{
+    if (data.isEmpty()) {
+        setError(error, QStringLiteral("the property list is empty"));
+        return std::nullopt;
+    }
+    if (quint64(data.size()) > kMaxInputSize) {
+        setError(error, QStringLiteral("the property list is too large"));
+        return std::nullopt;
+    }
+
+    plist_t root = nullptr;
+    if (data.startsWith("bplist")) {
+        if (!data.startsWith("bplist00")) {
+            setError(error, QStringLiteral("unsupported binary property list version"));
+            return std::nullopt;
+        }
+        const QString problem =
+            BinaryChecker(reinterpret_cast<const uchar*>(data.constData()), quint64(data.size())).check();
+        if (!problem.isEmpty()) {
+            setError(error, QStringLiteral("damaged binary property list: %1").arg(problem));
+            return std::nullopt;
+        }
+        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
+        if (!root) {
+            setError(error, QStringLiteral("damaged binary property list"));
+            return std::nullopt;
+        }
+    } else {
+        qsizetype start = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        while (start < data.size() && std::isspace(static_cast<uchar>(data[start])))
+            ++start;
+        if (start >= data.size() || data[start] != '<') {
+            setError(error, QStringLiteral("not a property list"));
+            return std::nullopt;
+        }
+        if (xmlNestingDepth(data) > kMaxDepth) {
+            setError(error, QStringLiteral("the property list is nested too deeply"));
+            return std::nullopt;
+        }
+        plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+        if (!root) {
+            setError(error, QStringLiteral("damaged or truncated XML property list"));
+            return std::nullopt;
+        }
+    }
+
+    PlistPtr guard(root);
+    QString reason;
+    auto value = fromNode(root, 0, &reason);
+    if (!value)
+        setError(error, QStringLiteral("unreadable property list: %1").arg(reason));
+    return value;
+}
+
+QByteArray PropertyList::toData(const QVariant& value, Format format, QString* error)
+{
+    auto normal = normalize(value, 0, error);
+    if (!normal)
+        return {};
+    PlistPtr root(toNode(*normal, format, 0, error));
+    if (!root)
+        return {};
+
+    char* out = nullptr;
+    uint32_t length = 0;
+    QByteArray result;
+    if (format == Format::Binary) {
+        plist_to_bin(root.get(), &out, &length);
+        if (out) {
+            result = QByteArray(out, qsizetype(length));
+            plist_to_bin_free(out);
+        }
+    } else {
+        plist_to_xml(root.get(), &out, &length);
+        if (out) {
+            result = QByteArray(out, qsizetype(length));
+            plist_to_xml_free(out);
+        }
+    }
+    if (result.isEmpty())
+        setError(error, QStringLiteral("the value could not be turned into a property list"));
+    return result;
+}
+
+std::optional<QVariant> PropertyList::readFile(const fs::path& file, QString* error)
+{
+    QByteArray data;
+    if (!readWholeFile(file, &data, error))
+        return std::nullopt;
+    QString reason;
+    auto value = fromData(data, &reason);
+    if (!value)
+        setError(error, QStringLiteral("%1: %2").arg(displayPath(file), reason));
+    return value;
+}
+
+std::optional<QVariantMap> PropertyList::readDictionary(const fs::path& file, QString* error)
+{
+    auto value = readFile(file, error);
+    if (!value)
+        return std::nullopt;
+    if (value->typeId() != QMetaType::QVariantMap) {
+        setError(error, QStringLiteral("%1: the property list is not a dictionary").arg(displayPath(file)));
+        return std::nullopt;
+    }
+    return value->toMap();
+}
+
+bool PropertyList::writeFile(const fs::path& file, const QVariant& value, Format format, QString* error)
+{
+    QString reason;
+    const QByteArray data = toData(value, format, &reason);
+    if (data.isEmpty())
+        return setError(error, QStringLiteral("Could not write %1: %2").arg(displayPath(file), reason));
+    return writeFileAtomically(file, data, error);
+}
+
+std::optional<QVariant> PropertyList::normalized(const QVariant& value, QString* error)
+{
+    return normalize(value, 0, error);
+}
+
+} // namespace platform
