@@ -66,12 +66,15 @@ void OperationQueue::addOperation(std::function<void()> operation)
         std::lock_guard lock(mutex_);
         ++pending_;
     }
-    pool_->start([this, operation = std::move(operation)] {
+    pool_->start([this, operation = std::move(operation)]() mutable {
         struct Done {
             OperationQueue* queue;
             ~Done() { queue->finished(); }
         } done{this};
-        operation();
+        // Destroyed before `done`: whatever the operation captured is gone by
+        // the time a waiter is told the queue is idle.
+        auto body = std::move(operation);
+        body();
     });
 }
 

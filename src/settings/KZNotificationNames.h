@@ -23,4 +23,37 @@ inline const QString searchDidTerminate = QStringLiteral("searchDidTerminate");
 // controller, userInfo {"show": bool, "whichInfo": text}.
 inline const QString updateOtherFoldersInfo = QStringLiteral("updateOtherFoldersInfo");
 
+// The found items of a result are built and marked; object the bundle
+// identifier, no userInfo. Posted on the result model's queue.
+inline const QString resultSetupDidTerminate = QStringLiteral("resultSetupDidTerminate");
+
+// The hand-shake of a result, after "resultSetupDidTerminate": the lists may
+// be built ("startToShowItems", {"foundItemsCntrl"}, object the bundle
+// identifier); one tab's lists are built ("KZListsReadyToShow", object the
+// result controller); every tab is ready ("resultIsReady", object the bundle
+// identifier).
+inline const QString startToShowItems = QStringLiteral("startToShowItems");
+inline const QString KZListsReadyToShow = QStringLiteral("KZListsReadyToShow");
+inline const QString resultIsReady = QStringLiteral("resultIsReady");
+// The tab strip, object the result window: {"tag"} (an added tab also
+// {"fileType", "tab"}).
+inline const QString showViewWithSelection = QStringLiteral("showViewWithSelection");
+inline const QString createNewAddedFileType = QStringLiteral("createNewAddedFileType");
+inline const QString deleteRemovedFiletype = QStringLiteral("deleteRemovedFiletype");
+// Marking requests and group options, object the result controller.
+inline const QString markItemsByUserChoice = QStringLiteral("markItemsByUserChoice");
+inline const QString showMembersGroups = QStringLiteral("showMembersGroups");
+// A label's extensions changed; object the tab's tag as a number,
+// {"tag", "labels_extension", "labels_type_array"}.
+inline const QString fileTypeExtensionsDidChange = QStringLiteral("fileTypeExtensionsDidChange");
+// A save of the result ended; object the result controller.
+inline const QString savingDidFinish = QStringLiteral("savingDidFinish");
+// A tab's view is about to be hidden; object that view.
+inline const QString superviewWillHide = QStringLiteral("superviewWillHide");
+// A tab's spinner; object the tab's item view.
+inline const QString KZStartTabProgressIndicator = QStringLiteral("KZStartTabProgressIndicator");
+inline const QString KZStopProgressIndicator = QStringLiteral("KZStopProgressIndicator");
+// The empty-folders tab has new items; object the number 100000000002.
+inline const QString emptyFoldersWereAdded = QStringLiteral("emptyFoldersWereAdded");
+
 } // namespace KZNotification

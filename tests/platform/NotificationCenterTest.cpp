@@ -1,4 +1,5 @@
 #include "platform/NotificationCenter.h"
+#include "support/TestSupport.h"
 
 #include <QObject>
 #include <gtest/gtest.h>
@@ -22,27 +23,7 @@ namespace {
 
 const QString kName = QStringLiteral("searchDidTerminate");
 
-// A one-shot flag that a test waits on with a generous bound, so that a
-// fault shows up as a failure instead of a hung test run.
-class Gate {
-public:
-    void open()
-    {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        cv_.notify_all();
-    }
-    bool wait()
-    {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::seconds(20), [&] { return open_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
+using kztest::Gate;
 
 TEST(NotificationCenterTest, DeliversSynchronouslyInRegistrationOrderWithUserInfo)
 {

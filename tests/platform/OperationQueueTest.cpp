@@ -1,4 +1,5 @@
 #include "platform/OperationQueue.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -30,27 +31,7 @@ struct Concurrency {
     void leave() { --now; }
 };
 
-// Blocks operations until released; bounded so that a fault fails the test
-// instead of hanging it.
-class Gate {
-public:
-    void open()
-    {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        cv_.notify_all();
-    }
-    bool wait()
-    {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::seconds(20), [&] { return open_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
+using kztest::Gate;
 
 std::size_t currentStackSize()
 {
@@ -206,6 +187,18 @@ TEST(OperationQueueTest, DestructorWaitsForOperations)
         release.open();
     }
     EXPECT_EQ(done, 10);
+}
+
+TEST(OperationQueueTest, CapturedStateIsReleasedBeforeTheWaitReturns)
+{
+    // A waiter that tears down what an operation held (a model, a list) must
+    // not race the operation's own clean-up.
+    OperationQueue queue(QStringLiteral("captures"), 4);
+    auto shared = std::make_shared<int>(0);
+    for (int i = 0; i < 50; ++i)
+        queue.addOperation([shared] { ++*shared; });
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(shared.use_count(), 1);
 }
 
 } // namespace

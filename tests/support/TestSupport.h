@@ -3,8 +3,10 @@
 #include <QString>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 
 namespace kztest {
 
@@ -29,6 +31,28 @@ private:
 
 // The folder that HOME and the XDG variables point at for this test run.
 const std::filesystem::path& sandboxHome();
+
+// A one-shot flag that threads wait on with a generous bound, so that a fault
+// shows up as a failed test instead of a hung test run.
+class Gate {
+public:
+    void open()
+    {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        cv_.notify_all();
+    }
+    bool wait(std::chrono::milliseconds bound = std::chrono::seconds(20))
+    {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, bound, [&] { return open_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool open_ = false;
+};
 
 // Runs the Qt event loop until `done` answers true or `timeout` passes.
 bool processEventsUntil(const std::function<bool()>& done,

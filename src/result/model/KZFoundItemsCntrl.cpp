@@ -1,0 +1,430 @@
+#include "result/model/KZFoundItemsCntrl.h"
+
+#include "engine/KZFoundList.h"
+#include "engine/KZFoundListParcel.h"
+#include "engine/KZSearchItemInfo.h"
+#include "platform/FinderInfo.h"
+#include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
+#include "services/KZFilesUtilities.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZTags.h"
+
+#include <QAssociativeIterable>
+#include <QFile>
+#include <QSequentialIterable>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+namespace Key {
+const QString foundItems = QStringLiteral("KZResultFoundItems");
+const QString searchSources = QStringLiteral("KZResultSearchSources");
+const QString foundFileTypes = QStringLiteral("KZResultFoundFileTypes");
+const QString searchedIniTunes = QStringLiteral("KZResultSearchedIniTunes");
+const QString searchedInPhotos = QStringLiteral("KZResultSearchedInPhotos");
+const QString photosLibraryPath = QStringLiteral("KZResultPhotosLibraryPath");
+const QString isRestoreOfSaved = QStringLiteral("KZResultIsRestoreOfSaved");
+const QString isSavedItemsToRestore = QStringLiteral("KZResultIsSavedItemsToRestore");
+const QString currentLocationLabel = QStringLiteral("KZResultCurrentLocationLabel");
+// Entries of a saved item.
+const QString isMarked = QStringLiteral("isMarked");
+const QString alias = QStringLiteral("alias");
+} // namespace Key
+
+constexpr quint64 kAllDuplicates = static_cast<quint64>(KZTag::allDuplicates);
+constexpr quint64 kOtherFiles = static_cast<quint64>(KZTag::unlabeledFiles);
+constexpr quint64 kFolders = static_cast<quint64>(KZTag::folders);
+constexpr quint64 kMissingTracks = static_cast<quint64>(KZTag::missingTracks);
+constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
+constexpr quint64 kSourceRowBase = static_cast<quint64>(KZTag::sourceRowBase);
+constexpr quint64 kMarkedRowBase = static_cast<quint64>(KZTag::markedItemsRowBase);
+// Tags from here up to the marked rows are location rows.
+constexpr quint64 kFirstAfterSpecialTabs = kSourceRowBase - 1;
+
+// "KZResultFoundFileTypes" is a dictionary from tag to label; older writers
+// may hand an array. Either way its size is the number of types found.
+qint16 containerSize(const QVariant& value)
+{
+    if (!value.isValid())
+        return 0;
+    if (value.metaType() == QMetaType::fromType<QVariantMap>())
+        return static_cast<qint16>(value.toMap().size());
+    if (value.metaType() == QMetaType::fromType<QVariantList>())
+        return static_cast<qint16>(value.toList().size());
+    if (value.canView<QAssociativeIterable>())
+        return static_cast<qint16>(value.value<QAssociativeIterable>().size());
+    if (value.canView<QSequentialIterable>())
+        return static_cast<qint16>(value.value<QSequentialIterable>().size());
+    return 0;
+}
+
+// Label extensions come as one text joined by "," (the preference) or as
+// an array (the user's labels as the defaults registry answers them).
+QStringList extensionsOfLabel(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<QString>())
+        return value.toString().split(QLatin1Char(','));
+    return value.toStringList();
+}
+
+bool matchesTypeCode(const QStringList& typeStrings, quint32 type)
+{
+    // A code of 0 stands for "no type": it says nothing about the file.
+    if (type == 0)
+        return false;
+    return std::any_of(typeStrings.begin(), typeStrings.end(),
+                       [type](const QString& code) { return platform::osTypeFromString(code) == type; });
+}
+
+void addSize(quint64* total, const KZFoundItemRef& item)
+{
+    if (total)
+        *total += item->size();
+}
+
+void appendOnce(QList<quint64>& tags, quint64 tag)
+{
+    if (!tags.contains(tag))
+        tags.append(tag);
+}
+
+} // namespace
+
+platform::OperationQueue& KZFoundItemsOperationQueue()
+{
+    static platform::OperationQueue queue(QStringLiteral("KZFoundItemsOperationQueue"),
+                                          platform::OperationQueue::Unbounded);
+    return queue;
+}
+
+std::shared_ptr<KZFoundItemsCntrl> KZFoundItemsCntrl::create(KZResultCntrl* controller, const QVariantMap& resultInfo)
+{
+    auto model = std::make_shared<KZFoundItemsCntrl>(controller, resultInfo);
+    QVariantMap info;
+    for (const QString& key : {Key::foundItems, Key::searchSources, Key::foundFileTypes, Key::searchedIniTunes,
+                               Key::searchedInPhotos, Key::photosLibraryPath, Key::isRestoreOfSaved,
+                               Key::isSavedItemsToRestore}) {
+        if (resultInfo.contains(key))
+            info.insert(key, resultInfo.value(key));
+    }
+    KZFoundItemsOperationQueue().addOperation([model, info] { model->doCreateList(info); });
+    return model;
+}
+
+KZFoundItemsCntrl::KZFoundItemsCntrl(KZResultCntrl* controller, const QVariantMap& resultInfo)
+    : resultCntrl_(controller)
+{
+    fileTypesFoundCount_.store(containerSize(resultInfo.value(Key::foundFileTypes)));
+    const QVariant location = resultInfo.value(Key::currentLocationLabel);
+    lastLocationTagUsed_.store(location.isValid() ? static_cast<qint16>(location.toInt()) : qint16(-1));
+    isPhotosSearch_ = resultInfo.value(Key::searchedInPhotos).toBool();
+    isiTunesSearch_ = resultInfo.value(Key::searchedIniTunes).toBool();
+}
+
+// ---- Building --------------------------------------------------------------------------
+
+bool KZFoundItemsCntrl::isImage(const TreeToCheck& node) const
+{
+    return node.item && KZFilesUtilities::sharedControl().isImage(node.item->type(), node.item->extension());
+}
+
+bool KZFoundItemsCntrl::isSong(const TreeToCheck& node) const
+{
+    return node.item && KZFilesUtilities::sharedControl().isSound(node.item->type(), node.item->extension());
+}
+
+KZFoundItemRef KZFoundItemsCntrl::makeItem(const TreeToCheck& node) const
+{
+    // The song test comes first: a file that is both a sound and an image by
+    // its type or extension is a song. Songs and images get items of their
+    // own kinds once those exist; until then they are plain found items.
+    if (isSong(node))
+        return KZFoundItem::itemWithTreeNode(node);
+    if (isImage(node))
+        return KZFoundItem::itemWithTreeNode(node);
+    return KZFoundItem::itemWithTreeNode(node);
+}
+
+void KZFoundItemsCntrl::doCreateList(const QVariantMap& info)
+{
+    // Taking the list out of its parcel makes this model its only owner.
+    KZFoundList list = KZFoundListParcel::take(info.value(Key::foundItems));
+    const bool restoring = info.value(Key::isRestoreOfSaved).toBool();
+
+    KZFoundItemArray built;
+    built.reserve(static_cast<qsizetype>(list.size()));
+    while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
+        KZFoundItemRef item = makeItem(*node);
+        // A reopened result brings its bookmarks along; none is made anew.
+        if (restoring)
+            item->setAliasAlreadyCreated(true);
+        built.append(std::move(item));
+        // The node goes here and releases its record; the group's counter
+        // lives on in the items that share it.
+    }
+    {
+        std::lock_guard guard(itemsLock_);
+        allItems_.append(built);
+    }
+
+    // Library positions only matter to a model that is still in use, so the
+    // operation does not keep the model alive.
+    if (!weak_from_this().expired()) {
+        KZFoundItemsOperationQueue().addOperation([weak = weak_from_this(), info] {
+            if (const auto self = weak.lock())
+                self->doGetSupportedAppsPath(info);
+        });
+    } else {
+        doGetSupportedAppsPath(info);
+    }
+
+    if (restoring)
+        finishToSetItems(built, info.value(Key::isSavedItemsToRestore).toMap());
+    else
+        markItemsByDefaultWithTag(kAllDuplicates, kAllDuplicates, nullptr, built);
+
+    platform::NotificationCenter::defaultCenter().post(KZNotification::resultSetupDidTerminate,
+                                                       platform::bundleIdentifier());
+}
+
+QString KZFoundItemsCntrl::savedItemKey(const fs::path& location)
+{
+    return KZFilesUtilities::fileURLWithPath(location).toString(QUrl::FullyEncoded);
+}
+
+void KZFoundItemsCntrl::finishToSetItems(const KZFoundItemArray& items, const QVariantMap& itemsToRestore)
+{
+    if (itemsToRestore.isEmpty())
+        return;
+    for (const KZFoundItemRef& item : items) {
+        const fs::path location = item->url();
+        if (location.empty())
+            continue;
+        QVariant entry = itemsToRestore.value(savedItemKey(location));
+        // Files written with plain paths as keys are read too.
+        if (!entry.isValid())
+            entry = itemsToRestore.value(QFile::decodeName(location.c_str()));
+        if (!entry.isValid())
+            continue;
+        const QVariantMap saved = entry.toMap();
+        item->setIsMarked(saved.value(Key::isMarked).toBool());
+        const QVariant alias = saved.value(Key::alias);
+        if (alias.isValid())
+            item->setAliasData(alias.toByteArray());
+    }
+}
+
+void KZFoundItemsCntrl::doGetSupportedAppsPath(const QVariantMap& info)
+{
+    // The music and Photos library readers fill in the library positions of
+    // their items; a search of neither library has nothing to fill. The
+    // readers are not part of this program yet, so the positions stay empty
+    // and the items show their paths.
+    if (!info.value(Key::searchedIniTunes).toBool() && !info.value(Key::searchedInPhotos).toBool())
+        return;
+}
+
+// ---- Queries ----------------------------------------------------------------------------
+
+KZFoundItemArray KZFoundItemsCntrl::itemsByTag(quint64 tag, quint64 ownerTag, quint64* foundSize) const
+{
+    if (foundSize)
+        *foundSize = 0;
+    const quint64 listTag = std::min(tag, kMarkedRowBase);
+    const bool wholeResult = listTag == kAllDuplicates
+        || (fileTypesFoundCount() == 1 && listTag < kFirstAfterSpecialTabs);
+    if (wholeResult && ownerTag != kEmptyFolders)
+        return allItems();
+    if (listTag == kMissingTracks)
+        return {};
+    if (listTag == kMarkedRowBase)
+        return markedItemsWithOwnerTag(ownerTag, foundSize);
+    if (listTag > kFirstAfterSpecialTabs && listTag < kMarkedRowBase)
+        return locationItemsWithLabelTag(static_cast<qint16>(listTag - kSourceRowBase), ownerTag, foundSize);
+    return itemsWithOwnerTag(ownerTag, foundSize);
+}
+
+KZFoundItemArray KZFoundItemsCntrl::markedItemsWithOwnerTag(quint64 ownerTag, quint64* foundSize) const
+{
+    const bool emptyFolders = ownerTag == kEmptyFolders;
+    const KZFoundItemArray source = emptyFolders ? allEmptyFolders().value_or(KZFoundItemArray()) : allItems();
+    KZFoundItemArray answer;
+    for (const KZFoundItemRef& item : source) {
+        if (!item->isMarked())
+            continue;
+        if (ownerTag == kAllDuplicates || emptyFolders || item->fileTypeTag() == ownerTag) {
+            answer.append(item);
+            addSize(foundSize, item);
+        }
+    }
+    return answer;
+}
+
+KZFoundItemArray KZFoundItemsCntrl::itemsWithOwnerTag(quint64 ownerTag, quint64* foundSize) const
+{
+    const bool emptyFolders = ownerTag == kEmptyFolders;
+    const KZFoundItemArray source = emptyFolders ? allEmptyFolders().value_or(KZFoundItemArray()) : allItems();
+    const quint64 wanted = emptyFolders ? kFolders : ownerTag;
+    KZFoundItemArray answer;
+    for (const KZFoundItemRef& item : source) {
+        if (item->fileTypeTag() == wanted) {
+            answer.append(item);
+            addSize(foundSize, item);
+        }
+    }
+    return answer;
+}
+
+KZFoundItemArray KZFoundItemsCntrl::locationItemsWithLabelTag(qint16 label, quint64 ownerTag, quint64* foundSize) const
+{
+    const bool emptyFolders = ownerTag == kEmptyFolders;
+    const KZFoundItemArray source = emptyFolders ? allEmptyFolders().value_or(KZFoundItemArray()) : allItems();
+    const quint64 wanted = emptyFolders ? kFolders : ownerTag;
+    KZFoundItemArray answer;
+    for (const KZFoundItemRef& item : source) {
+        if (item->locationLabelTag() != label)
+            continue;
+        if (ownerTag == kAllDuplicates || item->fileTypeTag() == wanted) {
+            answer.append(item);
+            addSize(foundSize, item);
+        }
+    }
+    return answer;
+}
+
+// ---- File-type tags -----------------------------------------------------------------------
+
+quint64 KZFoundItemsCntrl::assignFileTypeTagToItem(const KZFoundItemRef& item, const QVariantList& fileTypes)
+{
+    quint64 tag = kOtherFiles;
+    if (item->isDirectory() && !item->isPackage()) {
+        tag = kFolders;
+    } else {
+        const QString extension = item->extension();
+        for (const QVariant& entry : fileTypes) {
+            const QVariantMap label = entry.toMap();
+            bool matches = false;
+            if (!extension.isEmpty()) {
+                const QStringList extensions = extensionsOfLabel(label.value(KZLabelKey::labels_extension));
+                matches = extensions.contains(extension, Qt::CaseInsensitive);
+            }
+            if (!matches)
+                matches = matchesTypeCode(label.value(KZLabelKey::labels_type_array).toStringList(), item->type());
+            if (matches) {
+                tag = label.value(KZLabelKey::file_type_tag).toULongLong();
+                break;
+            }
+        }
+    }
+    item->setFileTypeTag(tag);
+    return tag;
+}
+
+QList<quint64> KZFoundItemsCntrl::assignTagsToOrphanItems(const std::optional<KZFoundItemArray>& items,
+                                                          const std::optional<QSet<quint64>>& excludingTags)
+{
+    const QVariantList labels = KZDefaultsRegistry::fileTagsExcludingTags(excludingTags);
+    const KZFoundItemArray targets = items ? *items : allItems();
+    QList<quint64> given;
+    for (const KZFoundItemRef& item : targets)
+        appendOnce(given, assignFileTypeTagToItem(item, labels));
+    return given;
+}
+
+QList<quint64> KZFoundItemsCntrl::changeItemTypesTagWithExtensions(const QVariantMap& label, quint64 tag)
+{
+    const QVariant extensionsValue = label.value(KZLabelKey::labels_extension);
+    if (!extensionsValue.isValid() || extensionsValue.isNull())
+        return {};
+    const QStringList extensions = extensionsOfLabel(extensionsValue);
+    const QStringList typeStrings = label.value(KZLabelKey::labels_type_array).toStringList();
+
+    QList<quint64> changed;
+    KZFoundItemArray orphans;
+    for (const KZFoundItemRef& item : allItems()) {
+        const quint64 former = item->fileTypeTag();
+        // A plain folder belongs on the folders tab whatever its name says;
+        // it is tagged afresh below, which keeps it there.
+        const bool plainFolder = item->isDirectory() && !item->isPackage();
+        if (former != tag && !plainFolder
+            && (extensions.contains(item->extension(), Qt::CaseSensitive) || matchesTypeCode(typeStrings, item->type()))) {
+            item->setFileTypeTag(tag);
+            appendOnce(changed, former);
+            continue;
+        }
+        // Tagged afresh without passing through the unassigned tag, so that a
+        // list thread reading meanwhile never sees an item without a tab.
+        orphans.append(item);
+    }
+    if (!orphans.isEmpty())
+        changed.append(assignTagsToOrphanItems(orphans, std::nullopt));
+    return changed;
+}
+
+// ---- State ----------------------------------------------------------------------------------
+
+KZFoundItemArray KZFoundItemsCntrl::allItems() const
+{
+    std::lock_guard guard(itemsLock_);
+    return allItems_;
+}
+
+void KZFoundItemsCntrl::setAllItems(const KZFoundItemArray& items)
+{
+    std::lock_guard guard(itemsLock_);
+    allItems_ = items;
+}
+
+namespace {
+
+void removeEvery(KZFoundItemArray& from, const KZFoundItemArray& removed)
+{
+    if (removed.isEmpty())
+        return;
+    QSet<const KZFoundItem*> gone;
+    for (const KZFoundItemRef& item : removed)
+        gone.insert(item.get());
+    from.removeIf([&](const KZFoundItemRef& item) { return gone.contains(item.get()); });
+}
+
+} // namespace
+
+void KZFoundItemsCntrl::removeFromAllItems(const KZFoundItemArray& removed)
+{
+    std::lock_guard guard(itemsLock_);
+    removeEvery(allItems_, removed);
+}
+
+std::optional<KZFoundItemArray> KZFoundItemsCntrl::allEmptyFolders() const
+{
+    std::lock_guard guard(itemsLock_);
+    return allEmptyFolders_;
+}
+
+void KZFoundItemsCntrl::setAllEmptyFolders(const std::optional<KZFoundItemArray>& folders)
+{
+    std::lock_guard guard(itemsLock_);
+    allEmptyFolders_ = folders;
+}
+
+void KZFoundItemsCntrl::appendToEmptyFolders(const KZFoundItemArray& folders)
+{
+    std::lock_guard guard(itemsLock_);
+    if (!allEmptyFolders_)
+        allEmptyFolders_.emplace();
+    allEmptyFolders_->append(folders);
+}
+
+void KZFoundItemsCntrl::removeFromEmptyFolders(const KZFoundItemArray& removed)
+{
+    std::lock_guard guard(itemsLock_);
+    if (allEmptyFolders_)
+        removeEvery(*allEmptyFolders_, removed);
+}
