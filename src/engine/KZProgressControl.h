@@ -37,4 +37,8 @@ public:
     virtual void initializeFoldersProgressWithTotValue(quint64 total) = 0;
     virtual void setFolderSizeValue(quint64 size) = 0;
     virtual void addCurrFoldersValue(quint64 value) = 0;
+
+    // The duplicates counted by setFoundItemFileType(), read once when a
+    // search ends: the tag as decimal text -> KZFileTypeLabelRef.
+    virtual QVariantMap fileTypes() const { return {}; }
 };

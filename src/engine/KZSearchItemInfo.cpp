@@ -25,6 +25,7 @@ void KZSearchItemInfo::initializeVariables()
     setFileTypeLabel(0);
     device_ = 0;
     inode_ = 0;
+    linkCount_ = 0;
     modificationTime_ = {};
     type_ = 0;
     label_ = -1;

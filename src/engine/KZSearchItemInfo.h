@@ -93,6 +93,11 @@ public:
     const timespec& modificationTime() const { return modificationTime_; }
     void setModificationTime(const timespec& time) { modificationTime_ = time; }
     bool hasIdentity() const { return inode_ != 0; }
+    // Directory entries that name the file (st_nlink) as the scan saw it; 0
+    // when not read. A file named once cannot be met under a second path
+    // except through the same entry.
+    quint64 linkCount() const { return linkCount_; }
+    void setLinkCount(quint64 count) { linkCount_ = count; }
 
     // The pixel record of an image-content item, made by the scan and taken
     // over by the tree node that compares it. Only the thread that owns the
@@ -121,6 +126,7 @@ private:
     std::atomic<quint64> fileTypeLabel_{0};
     quint64 device_ = 0;
     quint64 inode_ = 0;
+    quint64 linkCount_ = 0;
     timespec modificationTime_{};
     quint32 type_ = 0;
     qint16 label_ = -1;

@@ -1,0 +1,287 @@
+// maravex-search: the duplicate search engine without windows.
+//
+//   maravex-search [--folders] [--criteria FILE.plist] [--unique] PATH...
+//
+// Searches the given folders with the preset criteria of the search type
+// (or the criteria dictionary of FILE.plist), prints every found item as
+// "groupID<TAB>size<TAB>path" in the order of the found list, the path's
+// bytes as they are, and ends with one summary line on standard error.
+// Ctrl-C stops the search; what was found until then is still printed.
+
+#include "engine/KZContentReader.h"
+#include "engine/KZFoundListParcel.h"
+#include "engine/KZProgressControl.h"
+#include "engine/KZSearchController.h"
+#include "platform/FileStat.h"
+#include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
+#include "platform/PropertyList.h"
+#include "settings/KZDefaultsRegistry.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZSearchStuff.h"
+#include "settings/KZSourceItem.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void onInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+QString str(const char* text)
+{
+    return QString::fromLatin1(text);
+}
+
+void complain(const std::string& what)
+{
+    std::fprintf(stderr, "maravex-search: %s\n", what.c_str());
+}
+
+// Counters for the terminal; the engine's threads write them, a timer on the
+// main thread shows them.
+class ConsoleProgress : public KZProgressControl {
+public:
+    bool wasStopped() const override { return g_interrupted != 0; }
+    void prepareToSearch(const QVariantMap&) override {}
+    void prepareToSearchForFoldersContent() override {}
+    void allowsShowResult() override {}
+    void setFoundSize(quint64 size) override { foundSize = size; }
+    void setFoundCount(quint64 count) override { foundCount = count; }
+    void setCheckedCount(quint64 count) override { checkedCount = count; }
+    void setItemsToCheckCount(quint64 count) override { itemsToCheck = count; }
+    void setFoundItemFileType(const KZSearchItemInfo&) override {}
+    void setMainInfoTitle(const QString&) override {}
+    void setIsSearching(bool) override {}
+    void showDeterminateProgress() override {}
+    void showFolderView(bool) override {}
+    void initializeFoldersProgressWithTotValue(quint64) override {}
+    void setFolderSizeValue(quint64) override {}
+    void addCurrFoldersValue(quint64) override {}
+
+    void show() const
+    {
+        std::fprintf(stderr, "\rto check %llu, checked %llu, found %llu (%llu bytes)   ",
+                     static_cast<unsigned long long>(itemsToCheck.load()),
+                     static_cast<unsigned long long>(checkedCount.load()),
+                     static_cast<unsigned long long>(foundCount.load()),
+                     static_cast<unsigned long long>(foundSize.load()));
+    }
+
+    std::atomic<quint64> foundSize{0};
+    std::atomic<quint64> foundCount{0};
+    std::atomic<quint64> checkedCount{0};
+    std::atomic<quint64> itemsToCheck{0};
+};
+
+// Reads through the file system and says once per file when a file that a
+// comparison needs cannot be read.
+class ReportingReader : public KZContentReader {
+public:
+    std::unique_ptr<File> open(const fs::path& path) override
+    {
+        errno = 0;
+        std::unique_ptr<File> file = KZContentReader::fileSystem().open(path);
+        // A symbolic link is never followed, so it has no content to read;
+        // saying so for every link would drown the real failures.
+        if (!file && errno != ELOOP) {
+            const int error = errno;
+            std::lock_guard guard(lock_);
+            if (reported_.insert(path.native()).second)
+                complain("cannot read " + path.native() + ": "
+                         + (error ? std::string(std::strerror(error)) : std::string("not a regular file")));
+        }
+        return file;
+    }
+
+private:
+    std::mutex lock_;
+    std::set<std::string> reported_;
+};
+
+// Every comparison group that looks for the same value looks for unique
+// values instead.
+QVariantMap uniqueCriteria(QVariantMap criteria)
+{
+    for (auto it = criteria.begin(); it != criteria.end(); ++it) {
+        if (it->typeId() != QMetaType::QVariantMap)
+            continue;
+        QVariantMap group = it->toMap();
+        if (group.value(str("isSame")).toBool()) {
+            group.insert(str("isSame"), false);
+            group.insert(str("isUnique"), true);
+            *it = group;
+        }
+    }
+    return criteria;
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: maravex-search [--folders] [--criteria FILE.plist] [--unique] PATH...\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+
+    bool folders = false;
+    bool unique = false;
+    fs::path criteriaFile;
+    std::vector<fs::path> paths;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--folders") {
+            folders = true;
+        } else if (arg == "--unique") {
+            unique = true;
+        } else if (arg == "--criteria") {
+            if (++i >= argc)
+                return usage();
+            criteriaFile = argv[i];
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i)
+                paths.emplace_back(argv[i]);
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            return usage();
+        } else {
+            paths.emplace_back(arg);
+        }
+    }
+    if (paths.empty())
+        return usage();
+
+    KZDefaultsRegistry::setupDefaultsPreferences();
+
+    std::vector<KZSourceItemRef> sources;
+    for (const fs::path& path : paths) {
+        int error = 0;
+        const auto st = platform::statPath(path, true, &error);
+        if (!st) {
+            complain(path.native() + ": " + std::strerror(error));
+            continue;
+        }
+        if (!st->isDir()) {
+            complain(path.native() + ": not a folder");
+            continue;
+        }
+        sources.push_back(KZSourceItem::create({{str("url"), QVariant::fromValue(path)}}));
+    }
+    if (sources.empty()) {
+        complain("nothing to search");
+        return 1;
+    }
+
+    auto stuff = KZSearchStuff::searchStuff();
+    const quint64 type = folders ? KZSearchStuff::duplicateFolders : KZSearchStuff::duplicateFiles;
+    stuff->setSearchType(type);
+    stuff->setSources(sources);
+    stuff->globalExclusions();
+    std::optional<QVariantMap> criteria;
+    if (!criteriaFile.empty()) {
+        QString error;
+        criteria = platform::PropertyList::readDictionary(criteriaFile, &error);
+        if (!criteria) {
+            complain(criteriaFile.native() + ": " + error.toStdString());
+            return 1;
+        }
+    } else {
+        criteria = stuff->criteriaWithTag(type);
+        if (!criteria) {
+            complain("no preset criteria for this search type (resources/criteria.plist)");
+            return 1;
+        }
+    }
+    stuff->setCriteria(unique ? uniqueCriteria(*criteria) : *criteria);
+
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the program at once
+    sigaction(SIGINT, &action, nullptr);
+
+    static int senderTag = 0;
+    auto progress = std::make_shared<ConsoleProgress>();
+    ReportingReader reader;
+    QVariantMap result;
+    std::mutex resultLock;
+    platform::Subscription subscription = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::searchDidTerminate, platform::NotificationObject(&senderTag),
+        [&](const platform::Notification& note) {
+            {
+                std::lock_guard guard(resultLock);
+                result = note.userInfo;
+            }
+            QMetaObject::invokeMethod(&app, [&app] { app.quit(); }, Qt::QueuedConnection);
+        });
+
+    const bool showProgress = ::isatty(STDERR_FILENO);
+    QTimer ticker;
+    ticker.setInterval(100);
+    QObject::connect(&ticker, &QTimer::timeout, &app, [&] {
+        if (showProgress)
+            progress->show();
+    });
+    ticker.start();
+
+    QElapsedTimer clock;
+    clock.start();
+    const quint64 bytesBefore = KZContentReader::totalBytesRead();
+    {
+        auto controller = KZSearchController::create(stuff, &senderTag, progress);
+        controller->setContentReader(&reader);
+        controller->startToSearch();
+    }
+    app.exec();
+    ticker.stop();
+    KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
+    if (showProgress)
+        std::fputs("\n", stderr);
+
+    std::lock_guard guard(resultLock);
+    KZFoundList list = KZFoundListParcel::take(result.value(str("KZResultFoundItems")));
+    std::set<quint64> groups;
+    quint64 found = 0;
+    while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
+        const std::string& path = node->item->url().native();
+        std::printf("%llu\t%llu\t", static_cast<unsigned long long>(node->groupID),
+                    static_cast<unsigned long long>(node->item->totSize()));
+        std::fwrite(path.data(), 1, path.size(), stdout);
+        std::fputc('\n', stdout);
+        if (node->groupID != 0)
+            groups.insert(node->groupID);
+        ++found;
+    }
+    std::fflush(stdout);
+
+    const bool stopped = result.value(str("KZResultSearchWasStoppedByUser")).toBool();
+    std::fprintf(stderr, "%schecked %llu, found %llu, groups %llu, bytes read %llu, seconds %.3f\n",
+                 stopped ? "stopped: " : "",
+                 static_cast<unsigned long long>(result.value(str("KZResultCheckedItemsCount")).toULongLong()),
+                 static_cast<unsigned long long>(found), static_cast<unsigned long long>(groups.size()),
+                 static_cast<unsigned long long>(KZContentReader::totalBytesRead() - bytesBefore),
+                 double(clock.nsecsElapsed()) / 1e9);
+    return stopped ? 130 : 0;
+}

@@ -1,0 +1,534 @@
+#include "engine/KZSearchController.h"
+
+#include "engine/KZFoundListParcel.h"
+#include "engine/KZItemAttributes.h"
+#include "engine/KZItemFilters.h"
+#include "engine/KZItemReader.h"
+#include "engine/KZSourcePreparation.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "services/KZErrorDelegate.h"
+#include "services/KZFilesUtilities.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZSearchCriteria.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QVariant>
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString key(const char* text)
+{
+    return QString::fromLatin1(text);
+}
+
+// The four-character code of a label's type entry ("'JPEG'" or "JPEG");
+// 0 when the text is no such code.
+quint32 osTypeFromString(const QString& text)
+{
+    QString code = text;
+    if (code.size() == 6 && code.startsWith(QLatin1Char('\'')) && code.endsWith(QLatin1Char('\'')))
+        code = code.mid(1, 4);
+    if (code.size() != 4)
+        return 0;
+    quint32 value = 0;
+    for (const QChar ch : code) {
+        if (ch.unicode() > 0xFF)
+            return 0;
+        value = (value << 8) | quint32(ch.unicode());
+    }
+    return value;
+}
+
+} // namespace
+
+platform::OperationQueue& KZSearchOperationQueue()
+{
+    static platform::OperationQueue queue(QStringLiteral("KZSearchOperationQueue"),
+                                          platform::OperationQueue::Unbounded);
+    return queue;
+}
+
+std::shared_ptr<KZSearchController> KZSearchController::create(KZSearchStuffRef searchStuff, const void* sender,
+                                                               std::shared_ptr<KZProgressControl> progressCntrl)
+{
+    return std::shared_ptr<KZSearchController>(
+        new KZSearchController(std::move(searchStuff), sender, std::move(progressCntrl)));
+}
+
+KZSearchController::KZSearchController(KZSearchStuffRef searchStuff, const void* sender,
+                                       std::shared_ptr<KZProgressControl> progressCntrl)
+    : searchStuff_(std::move(searchStuff)), senderCntrl_(sender), progressCntrl_(std::move(progressCntrl))
+{
+}
+
+KZSearchController::~KZSearchController()
+{
+    freeTree(checkTree_);
+    freeTree(checkTreeForImages_);
+}
+
+bool KZSearchController::wasStopped() const
+{
+    return progressCntrl_ && progressCntrl_->wasStopped();
+}
+
+// ---- Preparation ------------------------------------------------------------
+
+void KZSearchController::startToSearch()
+{
+    if (!searchStuff_)
+        searchStuff_ = KZSearchStuff::searchStuff();
+    const std::optional<QVariantMap> dictionary = searchStuff_->criteria();
+    // Without criteria every item would count as a find; such a request
+    // searches nothing and still ends with its notification.
+    hasCriteria_ = dictionary.has_value();
+    if (!hasCriteria_)
+        platform::logLine(QStringLiteral("startToSearch: the search request carries no criteria; nothing is searched"));
+    criteria_ = std::make_unique<KZSearchCriteria>(dictionary.value_or(QVariantMap()));
+    isSameSearch_ = criteria_->isSameSearch();
+    isUniqueSearch_ = criteria_->isUniqueSearch();
+    isFollowUp_ = searchStuff_->isASearchForEmptyFoldersAfterTrashed();
+
+    imageNoMetadataPref_ = platform::UserDefaults::standard().integerForKey(KZDefaultsKey::check_image_metadata_option);
+    checkForOnlyMetadataAlreadyAsked_ = false;
+    if (imageNoMetadataPref_ == 1) {
+        criteria_->setIsImageContent(true);
+        checkForOnlyMetadataAlreadyAsked_ = true;
+    } else if (imageNoMetadataPref_ != 2) {
+        setupForImageContentIfNeeded();
+    }
+
+    currLocationLabel_ = -1;
+    mainCompleted_ = false;
+
+    if (progressCntrl_) {
+        progressCntrl_->prepareToSearch({{key("isEmptiedFolders"), isFollowUp_}, {key("showInterface"), true}});
+        if (criteria_->isFolderCompareContent())
+            progressCntrl_->prepareToSearchForFoldersContent();
+    }
+
+    adjustSources();
+    if (!isFollowUp_)
+        checkDoubleLocations();
+
+    fileTypesTags_ = KZDefaultsRegistry::fileTagsExcludingTags();
+
+    reader_ = std::make_unique<KZItemReader>(*criteria_, searchStuff_->exludedByLocation(),
+                                             searchStuff_->exclLocsCount(), progressCntrl_.get(),
+                                             KZFilesUtilities::sharedControl());
+    filters_ = std::make_unique<KZItemFilters>(*criteria_, *reader_, KZFilesUtilities::sharedControl());
+
+    KZSearchOperationQueue().addOperation([self = shared_from_this()] { self->doSearch(); });
+}
+
+void KZSearchController::setupForImageContentIfNeeded()
+{
+    if (!criteria_->isCompareContent() || !isSameSearch_ || checkForOnlyMetadataAlreadyAsked_ || isFollowUp_)
+        return;
+    const auto sources = searchStuff_->sources();
+    const bool hasPhotosLibrary
+        = std::any_of(sources.begin(), sources.end(), [](const KZSourceItemRef& s) { return s && s->isPhotosLib(); });
+    if (!hasPhotosLibrary)
+        return;
+    const qint64 answer = KZErrorDelegate::sharedControl().askToTheUser(
+        key("ask_for_images_content"), key("ask_for_images_content_mess"), {}, key("fastest"), key("slowest"),
+        QString(), false, nullptr, false);
+    if (answer == KZErrorDelegate::SecondButton)
+        criteria_->setIsImageContent(true);
+    checkForOnlyMetadataAlreadyAsked_ = true;
+}
+
+void KZSearchController::setupThreadingSupport()
+{
+    // The locks live as long as the controller; nothing to renew per run.
+}
+
+void KZSearchController::initializeSearchVariables()
+{
+    if (criteria_->isCompareContent() || criteria_->isFolderCompareContent())
+        crc32_ = std::make_unique<KZCrc32>(this, contentReader_);
+    {
+        std::lock_guard guard(notificationLock_);
+        itemInfoCStyle_.clear();
+        itemInfoCStyleForImages_.clear();
+    }
+    freeTree(checkTree_);
+    freeTree(checkTreeForImages_);
+    {
+        std::lock_guard guard(progressLock_);
+        foundNodes_.clear();
+        itemsToCheck_ = 0;
+        currGroupID_ = 0;
+        notDupesCount_ = 0;
+    }
+    appURLsTree_.freeAppURLsTreeNodes();
+    numberTreeIDs_.clear();
+    deadItems_.reset();
+    {
+        std::lock_guard guard(filedLock_);
+        filedItems_.clear();
+        filedEntries_.clear();
+    }
+    readingIsTerminated_ = false;
+    workersBusy_ = 0;
+    mainCompleted_ = false;
+    timeAlreadyGot_ = false;
+    contentImagesIsWorking_ = false;
+    progressAlreadyChanged_ = false;
+    duplicateFoldersAlreadyChecked_ = false;
+}
+
+// ---- The driver ---------------------------------------------------------------
+
+void KZSearchController::doSearch()
+{
+    setupThreadingSupport();
+    initializeSearchVariables();
+
+    if (isFollowUp_ && hasCriteria_) {
+        workersBusy_ |= 1u;
+        KZSearchOperationQueue().addOperation([self = shared_from_this()] {
+            self->doCheckEmptyFoldersAfterTrashed();
+        });
+    } else if (!isFollowUp_) {
+        bool stopped = false;
+        const bool shown = setMainInfoTitle(key("gathering_excluded"));
+        if (criteria_->excludeiTunesItems())
+            gatherITunesExcluded();
+        stopped = wasStopped();
+        if (!stopped && !criteria_->excludePhotosItemsDict().isEmpty())
+            gatherPhotosExcluded();
+        if (!stopped && shown)
+            setMainInfoTitle(key("scanning"));
+        stopped = stopped || wasStopped();
+
+        const std::vector<KZSourceItemRef> sources
+            = stopped || !hasCriteria_ ? std::vector<KZSourceItemRef>() : searchStuff_->sources();
+        const bool labelled = sources.size() > 1;
+        for (const KZSourceItemRef& source : sources) {
+            if (!source)
+                continue;
+            const fs::path url = source->url();
+            if (labelled) {
+                currLocationLabel_ = qint16(currLocationLabel_ + 1);
+                source->setLocationLabelTag(currLocationLabel_);
+            }
+            const qint16 label = currLocationLabel_;
+            if (!url.empty() && reader_->isExcluded(url, nullptr))
+                continue;
+            if (wasStopped())
+                break;
+
+            if (source->isPhotosLib() || source->iTunesLibValue() == 1) {
+                isSearchSynchronize_ = true;
+                source->setWasSearched(true);
+                if (source->isPhotosLib()) {
+                    searchedInPhotos_ = true;
+                    const fs::path path = source->path();
+                    photosLibraryPath_ = QFile::decodeName(QByteArray::fromStdString(path.native()));
+                    processPhotosLocation(path, label);
+                } else {
+                    searchedIniTunes_ = true;
+                    processiTunesLocationWithLabel(label);
+                }
+                secondTestProcess();
+                continue;
+            }
+
+            isSearchSynchronize_ = false;
+            if (source->isSmartFolder()) {
+                gatherSmartFolderItemsWithDict(source, label);
+                continue;
+            }
+            const fs::path path = source->path();
+            if (path.empty()) {
+                // A source that has lost its location takes no part; the
+                // sources after it are still searched.
+                platform::logLine(QStringLiteral("Source skipped, no location: ")
+                                  + QFile::decodeName(QByteArray::fromStdString(url.native())));
+                continue;
+            }
+            std::vector<fs::path> excluded = source->excluded();
+            std::sort(excluded.begin(), excluded.end(),
+                      [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
+            source->setExcluded(excluded);
+            std::shared_ptr<const KZExcludedInfo> record = setupExcluded(excluded);
+            source->setWasSearched(true);
+            searchWithURL(url, std::move(record), label);
+        }
+    }
+
+    mainCompleted_ = true;
+    signalEvent();
+    waitUntilThreadTerminated();
+
+    if (criteria_->isNestedEmptied()) {
+        duplicateFoldersAlreadyChecked_ = true;
+        std::lock_guard guard(progressLock_);
+        foundNodes_.freeUnusedFoldersTreeNodes();
+    }
+
+    const bool stopped = wasStopped();
+    if (criteria_->isOnlyDead()) {
+        std::lock_guard guard(progressLock_);
+        itemsFoundCount_ = 0;
+        sizeFoundValue_ = 0;
+    }
+    if (progressCntrl_)
+        progressCntrl_->setIsSearching(false);
+
+    const QVariantMap info = resultInfo(stopped);
+    platform::NotificationCenter::defaultCenter().post(KZNotification::searchDidTerminate,
+                                                       platform::NotificationObject(senderCntrl_), info);
+    searchStuff_.reset();
+    KZCrc32::threadFinished();
+}
+
+std::shared_ptr<KZExcludedInfo> KZSearchController::setupExcluded(const std::vector<fs::path>& excluded) const
+{
+    return KZSourcePreparation::setupExcluded(excluded);
+}
+
+void KZSearchController::adjustSources()
+{
+    KZSourcePreparation(KZFilesUtilities::sharedControl())
+        .adjustSources(*searchStuff_, criteria_ && criteria_->isFolderCompareContent());
+}
+
+void KZSearchController::checkDoubleLocations()
+{
+    KZSourcePreparation(KZFilesUtilities::sharedControl()).checkDoubleLocations(*searchStuff_);
+}
+
+QVariantMap KZSearchController::resultInfo(bool stopped)
+{
+    QVariantMap info;
+    KZFoundList list;
+    {
+        std::lock_guard guard(progressLock_);
+        list = foundNodes_.takeList();
+        info.insert(key("KZResultFoundItemsCount"), itemsFoundCount_);
+        info.insert(key("KZResultItemsToCheckCount"), itemsToCheck_);
+        info.insert(key("KZResultFoundItemsSize"), sizeFoundValue_);
+        info.insert(key("KZResultCheckedItemsCount"), checkedFilesCount_);
+    }
+    // The list changes owner here: whoever takes it out of the parcel frees
+    // it, and a parcel nobody takes frees it with its last copy.
+    info.insert(key("KZResultFoundItems"), KZFoundListParcel::toVariant(std::move(list)));
+    info.insert(key("KZResultSearchStuffItem"), QVariant::fromValue(searchStuff_));
+    info.insert(key("KZResultFoundFileTypes"), progressCntrl_ ? progressCntrl_->fileTypes() : QVariantMap());
+    info.insert(key("KZResultSearchWasStoppedByUser"), stopped);
+    info.insert(key("KZResultCurrentLocationLabel"), QVariant::fromValue<qint16>(currLocationLabel_.load()));
+    info.insert(key("KZResultSearchedIniTunes"), searchedIniTunes_);
+    info.insert(key("KZResultSearchedInPhotos"), searchedInPhotos_);
+    info.insert(key("KZResultPhotosLibraryPath"), photosLibraryPath_.isNull() ? QStringLiteral("") : photosLibraryPath_);
+    info.insert(key("KZPhotosDatabaseWasNotFound"), photosDatabaseWasNotFound_.load());
+    info.insert(key("KZResultIsEmptyFolders"), isFollowUp_);
+    info.insert(key("KZResultSearchedForDeads"), criteria_->isDeads());
+    info.insert(key("KZResultSearchedForFolders"), criteria_->isFolderCompareContent());
+    info.insert(key("KZResultIsRestoreOfSaved"), false);
+    info.insert(key("KZResultIsSavedItemsToRestore"), QVariantMap());
+    if (!criteria_->isDeads())
+        info.insert(key("KZResultFoundDeads"), QVariantList());
+    else if (deadItems_)
+        info.insert(key("KZResultFoundDeads"), *deadItems_);
+    return info;
+}
+
+void KZSearchController::doCheckEmptyFoldersAfterTrashed()
+{
+    isSearchSynchronize_ = false;
+    for (const KZSourceItemRef& source : searchStuff_->sources()) {
+        if (wasStopped())
+            break;
+        if (!source)
+            continue;
+        const fs::path url = source->url();
+        auto item = KZSearchItemInfo::create(url);
+        const qint16 label = source->locationLabelTag();
+        currLocationLabel_ = label;
+        const KZItemAttributes attributes = KZItemAttributes::read(url);
+        if (!readItem(*item, label, attributes))
+            continue;
+        const std::optional<QString> name = attributes.fileName();
+        if (!name)
+            continue;
+        item->setOriginalName(*name);
+        processFolderItem(std::move(item));
+    }
+    workersBusy_ &= ~1u;
+    signalEvent();
+}
+
+// ---- File-type tags and titles ---------------------------------------------------
+
+void KZSearchController::assignFileTypeTagToItem(KZSearchItemInfo& item) const
+{
+    quint64 tag = 1;
+    if (item.isDirectory() && !item.isPackage()) {
+        tag = 2;
+    } else {
+        bool matched = false;
+        const QString extension = item.extension();
+        if (!extension.isEmpty()) {
+            for (const QVariant& entry : fileTypesTags_) {
+                const QVariantMap label = entry.toMap();
+                for (const QVariant& listed : label.value(key("labels_extension")).toList()) {
+                    if (listed.toString().compare(extension, Qt::CaseInsensitive) == 0) {
+                        tag = label.value(key("file_type_tag")).toULongLong();
+                        matched = true;
+                        break;
+                    }
+                }
+                if (matched)
+                    break;
+            }
+        }
+        if (!matched && item.type() != 0) {
+            for (const QVariant& entry : fileTypesTags_) {
+                const QVariantMap label = entry.toMap();
+                for (const QVariant& listed : label.value(key("labels_type_array")).toList()) {
+                    if (osTypeFromString(listed.toString()) == item.type()) {
+                        tag = label.value(key("file_type_tag")).toULongLong();
+                        matched = true;
+                        break;
+                    }
+                }
+                if (matched)
+                    break;
+            }
+        }
+    }
+    item.setFileTypeLabel(tag);
+}
+
+bool KZSearchController::setMainInfoTitle(const QString& titleKey)
+{
+    if (titleKey == key("gathering_excluded") && !criteria_->excludeiTunesItems() && !criteria_->excludePhotosItems())
+        return false;
+    if (progressCntrl_)
+        progressCntrl_->setMainInfoTitle(platform::localizedString(titleKey));
+    return true;
+}
+
+// ---- Progress reports --------------------------------------------------------------
+
+void KZSearchController::setInfoFoundItemProgress(KZSearchItemInfo& item)
+{
+    std::lock_guard guard(progressLock_);
+    sizeFoundValue_ += item.totSize();
+    assignFileTypeTagToItem(item);
+    if (progressCntrl_) {
+        progressCntrl_->setFoundSize(sizeFoundValue_);
+        progressCntrl_->setFoundItemFileType(item);
+    }
+}
+
+void KZSearchController::setItemsFoundProgress(quint64 count)
+{
+    std::lock_guard guard(progressLock_);
+    if (progressCntrl_)
+        progressCntrl_->setFoundCount(count);
+}
+
+void KZSearchController::setItemsToCheckProgress(quint64 count)
+{
+    if (progressCntrl_)
+        progressCntrl_->setItemsToCheckCount(count);
+}
+
+void KZSearchController::setItemsCheckedProgress(quint64 count)
+{
+    if (progressCntrl_)
+        progressCntrl_->setCheckedCount(count);
+}
+
+void KZSearchController::setProgressVariables()
+{
+    if (!progressCntrl_)
+        return;
+    std::lock_guard guard(progressLock_);
+    progressCntrl_->setFoundSize(sizeFoundValue_);
+    progressCntrl_->setFoundCount(itemsFoundCount_);
+    progressCntrl_->setCheckedCount(checkedFilesCount_);
+    progressCntrl_->setItemsToCheckCount(itemsToCheck_);
+}
+
+void KZSearchController::updateCountsForOnlyDeads()
+{
+    std::lock_guard guard(progressLock_);
+    setItemsToCheckProgress(++itemsToCheck_);
+    setItemsCheckedProgress(++checkedFilesCount_);
+    setItemsFoundProgress(itemsFoundCount_);
+}
+
+quint64 KZSearchController::itemsToCheck() const
+{
+    std::lock_guard guard(progressLock_);
+    return itemsToCheck_;
+}
+
+quint64 KZSearchController::checkedFilesCount() const
+{
+    std::lock_guard guard(progressLock_);
+    return checkedFilesCount_;
+}
+
+quint64 KZSearchController::itemsFoundCount() const
+{
+    std::lock_guard guard(progressLock_);
+    return itemsFoundCount_;
+}
+
+quint64 KZSearchController::sizeFoundValue() const
+{
+    std::lock_guard guard(progressLock_);
+    return sizeFoundValue_;
+}
+
+quint64 KZSearchController::notDupesCount() const
+{
+    std::lock_guard guard(progressLock_);
+    return notDupesCount_;
+}
+
+quint64 KZSearchController::currGroupID() const
+{
+    std::lock_guard guard(progressLock_);
+    return currGroupID_;
+}
+
+// ---- Library and saved-search sources ------------------------------------------------
+// The music and photo libraries and saved searches are read by passes of
+// their own; until they exist such a source contributes no items.
+
+void KZSearchController::gatherITunesExcluded()
+{
+    processiTunesLocationWithLabel(0);
+}
+
+void KZSearchController::gatherPhotosExcluded()
+{
+    const fs::path library
+        = QFile::encodeName(criteria_->excludePhotosItemsDict().value(key("libraryPath")).toString()).toStdString();
+    processPhotosLocation(library, 0);
+}
+
+void KZSearchController::processiTunesLocationWithLabel(qint16 /*label*/) {}
+
+void KZSearchController::processPhotosLocation(const fs::path& /*path*/, qint16 /*label*/) {}
+
+void KZSearchController::gatherSmartFolderItemsWithDict(const KZSourceItemRef& /*source*/, qint16 /*label*/) {}
+
+void KZSearchController::collectSongsTime() {}

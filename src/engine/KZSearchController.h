@@ -1,0 +1,277 @@
+#pragma once
+
+#include "engine/KZAppURLTree.h"
+#include "engine/KZCandidateStack.h"
+#include "engine/KZCrc32.h"
+#include "engine/KZExcludedInfo.h"
+#include "engine/KZFoundNodes.h"
+#include "engine/KZNumberTree.h"
+#include "engine/KZProgressControl.h"
+#include "engine/KZSearchItemInfo.h"
+#include "engine/KZThreadInfo.h"
+#include "engine/TreeToCheck.h"
+#include "settings/KZSearchStuff.h"
+
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+#include <QtGlobal>
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+class KZContentReader;
+class KZItemAttributes;
+class KZItemFilters;
+class KZItemReader;
+class KZSearchCriteria;
+
+namespace platform {
+class OperationQueue;
+}
+
+// The engine's queue: no width limit, so the driver, the two scan workers
+// and the image pass never wait for one another's slots.
+platform::OperationQueue& KZSearchOperationQueue();
+
+// One duplicate search, from the request to the list of found nodes.
+//
+//   startToSearch (caller's thread)      parse criteria, prepare sources, queue doSearch
+//   doSearch (driver)                    list each source's top level, hand subfolders out
+//     worker 1, worker 2                 walk subfolders, filter items, push candidates
+//     second pass (driver)               file candidates into the candidate tree through
+//                                        the comparison cascade (name, size, content)
+//   end                                  drain the stacks, move the group heads into the
+//                                        list, post "searchDidTerminate"
+//
+// The workers only read and filter; every comparison happens on the driver
+// (and on the image pass for picture candidates), so each candidate tree has
+// a single writer. The candidate stacks are guarded by notificationLock; the
+// counters and the found list by progressLock, which may be held while the
+// progress controller is called (never the other way round). Busy and phase
+// flags are atomics written before the action they announce. The driver never
+// spins: when it has nothing to file it sleeps until a worker pushes a
+// candidate or goes idle.
+//
+// The controller is shared: the queued driver and the workers keep it alive
+// until they return. After "searchDidTerminate" it no longer holds the list.
+class KZSearchController : public KZCrc32::Delegate, public std::enable_shared_from_this<KZSearchController> {
+public:
+    // `sender` is the object of "searchDidTerminate" (compared by identity).
+    static std::shared_ptr<KZSearchController> create(KZSearchStuffRef searchStuff, const void* sender,
+                                                      std::shared_ptr<KZProgressControl> progressCntrl);
+    ~KZSearchController() override;
+    KZSearchController(const KZSearchController&) = delete;
+    KZSearchController& operator=(const KZSearchController&) = delete;
+
+    // Where content comparisons read (tests); call before startToSearch.
+    void setContentReader(KZContentReader* reader) { contentReader_ = reader; }
+
+    // Prepares the search and queues the driver; returns at once.
+    void startToSearch();
+    // The driver; posts "searchDidTerminate" when done.
+    void doSearch();
+    // The scan of the follow-up search for folders emptied by a removal.
+    void doCheckEmptyFoldersAfterTrashed();
+
+    // Tags a found item with the first file-type label that lists its
+    // extension (ignoring case), else its type code; 2 for a plain folder,
+    // 1 when nothing matches.
+    void assignFileTypeTagToItem(KZSearchItemInfo& item) const;
+    bool setMainInfoTitle(const QString& key);
+    void gatherITunesExcluded();
+    void gatherPhotosExcluded();
+
+    // ---- Progress -------------------------------------------------------
+    void setInfoFoundItemProgress(KZSearchItemInfo& item);
+    void setItemsFoundProgress(quint64 count);
+    void setItemsToCheckProgress(quint64 count);
+    void setItemsCheckedProgress(quint64 count);
+    void setProgressVariables();
+    void updateCountsForOnlyDeads();
+
+    // ---- Sources --------------------------------------------------------
+    void adjustSources();
+    void checkDoubleLocations();
+    // Null for an empty list; each location once, in the compared form.
+    std::shared_ptr<KZExcludedInfo> setupExcluded(const std::vector<std::filesystem::path>& excluded) const;
+
+    // ---- Scan -----------------------------------------------------------
+    void searchWithURL(const std::filesystem::path& url, std::shared_ptr<const KZExcludedInfo> excluded, qint16 label);
+    // Claims an idle worker for the folder; false when both are busy.
+    bool startNewThreadWithURL(const std::filesystem::path& url, qint16 label,
+                               std::shared_ptr<const KZExcludedInfo> excluded);
+    bool phaseOneisTerminated() const override;
+    const void* progressCntrl() const override { return progressCntrl_.get(); }
+    void processFileItem(KZSearchItemInfoRef item);
+    void processFolderItem(KZSearchItemInfoRef item);
+    void performTestOneForItem(KZSearchItemInfoRef item);
+
+    // ---- Second pass ----------------------------------------------------
+    void secondTestProcess();
+    void secondTestForItem(KZSearchItemInfoRef item);
+    void doSecondProcessForImageContent();
+
+    // ---- Comparison cascade ---------------------------------------------
+    qint16 compareForSameUnique(TreeToCheck& treeNode, TreeToCheck& newNode);
+    qint16 compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode);
+
+    // ---- State, for the caller and the tests ----------------------------
+    const KZSearchCriteria* criteria() const { return criteria_.get(); }
+    const KZSearchStuffRef& searchStuff() const { return searchStuff_; }
+    const KZCrc32* crc32() const { return crc32_.get(); }
+    quint64 itemsToCheck() const;
+    quint64 checkedFilesCount() const;
+    quint64 itemsFoundCount() const;
+    quint64 sizeFoundValue() const;
+    quint64 notDupesCount() const;
+    quint64 currGroupID() const;
+    qint16 currLocationLabel() const { return currLocationLabel_.load(); }
+    bool mainCompleted() const { return mainCompleted_.load(); }
+    bool t1IsWorking() const { return (workersBusy_.load() & 1u) != 0; }
+    bool t2IsWorking() const { return (workersBusy_.load() & 2u) != 0; }
+
+private:
+    KZSearchController(KZSearchStuffRef searchStuff, const void* sender, std::shared_ptr<KZProgressControl> progressCntrl);
+
+    bool wasStopped() const;
+    void setupThreadingSupport();
+    void initializeSearchVariables();
+    QVariantMap resultInfo(bool stopped);
+
+    // Scan.
+    void doSearchThread(int worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info);
+    bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info);
+    void iterateSearch(const std::filesystem::path& folder, std::shared_ptr<const KZExcludedInfo> excluded,
+                       qint16 label);
+    void waitUntilFreeThread();
+    void waitUntilThreadTerminated();
+    void finalDrain();
+    bool alreadyFiled(const KZSearchItemInfo& item);
+    // Reads the item from attributes already at hand; false rejects it.
+    bool readItem(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) const;
+
+    // Driver wake-ups.
+    quint64 eventCount() const;
+    void signalEvent();
+    void waitForEvent(quint64 seen);
+    // Candidates that the driver itself could file now.
+    bool driverHasWork() const;
+
+    // Second pass.
+    void secondTestProcessWithArray(KZCandidateStack& stack);
+    void addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck** tree);
+    void processFoundItem(std::unique_ptr<TreeToCheck> node);
+    void freeUnusedTreeNodes(TreeToCheck*& root);
+    void freeUnusedInfoCStyle();
+    bool contentsEqualAtPath(const std::filesystem::path& one, const std::filesystem::path& two);
+
+    // Passes that have nothing to do yet: the libraries, saved searches,
+    // folder content and song durations.
+    void processiTunesLocationWithLabel(qint16 label);
+    void processPhotosLocation(const std::filesystem::path& path, qint16 label);
+    void gatherSmartFolderItemsWithDict(const KZSourceItemRef& source, qint16 label);
+    void iterateFoldersTreeForContentTest(TreeToCheck* root);
+    void secondTestForFolderContent(std::unique_ptr<TreeToCheck> node);
+    qint16 compareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
+    void freeSortedItemsArray();
+    void freeContaindeFolderMemory();
+    void collectSongsTime();
+    void setupForImageContentIfNeeded();
+
+    // Wiring.
+    KZSearchStuffRef searchStuff_;
+    const void* senderCntrl_;
+    std::shared_ptr<KZProgressControl> progressCntrl_;
+    KZContentReader* contentReader_ = nullptr;
+
+    // Request-derived, set before the driver runs and then only read.
+    std::unique_ptr<KZSearchCriteria> criteria_;
+    std::unique_ptr<KZItemReader> reader_;
+    std::unique_ptr<KZItemFilters> filters_;
+    std::unique_ptr<KZCrc32> crc32_;
+    QVariantList fileTypesTags_;
+    bool isSameSearch_ = false;
+    bool isUniqueSearch_ = false;
+    bool isFollowUp_ = false;
+    bool hasCriteria_ = false;
+    qint64 imageNoMetadataPref_ = 0;
+    bool checkForOnlyMetadataAlreadyAsked_ = false;
+
+    // Locks.
+    mutable std::recursive_mutex notificationLock_;
+    mutable std::recursive_mutex progressLock_;
+
+    // Counters, under progressLock_.
+    quint64 itemsToCheck_ = 0;
+    quint64 checkedFilesCount_ = 0;
+    quint64 itemsFoundCount_ = 0;
+    quint64 sizeFoundValue_ = 0;
+    quint64 notDupesCount_ = 0;
+    quint64 currGroupID_ = 0;
+
+    // Labels and flags.
+    std::atomic<qint16> currLocationLabel_{-1};
+    std::atomic<unsigned> workersBusy_{0}; // bit 0: worker 1, bit 1: worker 2
+    std::atomic<bool> queryisWorking_{false};
+    std::atomic<bool> contentImagesIsWorking_{false};
+    std::atomic<bool> foldersContentIsWorking_{false};
+    std::atomic<bool> mainCompleted_{false};
+    std::atomic<bool> readingIsTerminated_{false};
+    std::atomic<bool> timeAlreadyGot_{false};
+    std::atomic<bool> progressAlreadyChanged_{false};
+    std::atomic<bool> duplicateFoldersAlreadyChecked_{false};
+    std::atomic<bool> isSearchSynchronize_{false};
+    std::atomic<bool> photosDatabaseWasNotFound_{false};
+    std::atomic<bool> lastTaskTermimated_{false};
+    std::atomic<bool> allTasksTerminated_{false};
+    bool searchedIniTunes_ = false;
+    bool searchedInPhotos_ = false;
+    QString photosLibraryPath_;
+    std::unique_ptr<QVariantList> deadItems_;
+
+    // Candidates and trees.
+    KZCandidateStack itemInfoCStyle_;          // under notificationLock_
+    KZCandidateStack itemInfoCStyleForImages_; // under notificationLock_
+    TreeToCheck* checkTree_ = nullptr;         // driver only
+    TreeToCheck* checkTreeForImages_ = nullptr; // image pass only
+    KZFoundNodes foundNodes_;                  // under progressLock_
+    KZAppURLTree appURLsTree_;
+    KZNumberTree numberTreeIDs_;
+
+    // Driver wake-ups: bumped by every push and by every worker that goes idle.
+    mutable std::mutex eventMutex_;
+    std::condition_variable eventCondition_;
+    quint64 events_ = 0;
+
+    // Items already filed, so that a path met twice (overlapping sources,
+    // a folder mounted twice) is filed once. Files named by several entries
+    // remember which entries were met.
+    struct ObjectKey {
+        quint64 device;
+        quint64 inode;
+        bool operator==(const ObjectKey&) const = default;
+    };
+    struct ObjectKeyHash {
+        std::size_t operator()(const ObjectKey& key) const noexcept
+        {
+            return std::hash<quint64>{}(key.inode * 0x9E3779B97F4A7C15ull ^ key.device);
+        }
+    };
+    struct EntryKey {
+        quint64 parentDevice;
+        quint64 parentInode;
+        std::string name;
+        bool operator==(const EntryKey&) const = default;
+    };
+    std::mutex filedLock_;
+    std::unordered_set<ObjectKey, ObjectKeyHash> filedItems_;
+    std::unordered_map<ObjectKey, std::vector<EntryKey>, ObjectKeyHash> filedEntries_;
+};

@@ -1,0 +1,506 @@
+// The first pass over folder sources: the driver lists each source's top
+// level and hands every subfolder to one of two workers, which walk it and
+// push every item that passes the filters onto a candidate stack. Once the
+// driver has handed everything out, a worker that meets a visible subfolder
+// offers it to the other worker when that one is idle, so that both stay
+// busy until the end.
+//
+// Walks are iterative (an explicit stack of open folders), so a deep tree
+// cannot exhaust a thread's stack; folders are listed through their open
+// descriptors, so each item costs one statx relative to its folder.
+
+#include "engine/KZSearchController.h"
+
+#include "engine/KZItemAttributes.h"
+#include "engine/KZItemFilters.h"
+#include "engine/KZItemReader.h"
+#include "platform/DirectoryListing.h"
+#include "platform/FileStat.h"
+#include "platform/Log.h"
+#include "platform/OperationQueue.h"
+#include "settings/KZSearchCriteria.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Open folders a walk keeps for descending by descriptor; deeper folders are
+// opened by path, so that a very deep tree does not run out of descriptors.
+constexpr std::size_t kMaxOpenFolders = 96;
+
+QString decodeName(const std::string& bytes)
+{
+    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
+
+QString displayPath(const fs::path& path)
+{
+    return decodeName(path.native());
+}
+
+QString extensionOfName(const std::string& name)
+{
+    return KZSearchItemInfo::extensionOfName(decodeName(name));
+}
+
+// The name part of a location ("/a/b/" gives b).
+std::string lastComponent(const fs::path& path)
+{
+    if (path.has_filename())
+        return path.filename().native();
+    return path.has_relative_path() ? path.parent_path().filename().native() : std::string();
+}
+
+} // namespace
+
+// ---- Driver wake-ups -----------------------------------------------------------
+
+quint64 KZSearchController::eventCount() const
+{
+    std::lock_guard guard(eventMutex_);
+    return events_;
+}
+
+void KZSearchController::signalEvent()
+{
+    {
+        std::lock_guard guard(eventMutex_);
+        ++events_;
+    }
+    eventCondition_.notify_all();
+}
+
+void KZSearchController::waitForEvent(quint64 seen)
+{
+    std::unique_lock lock(eventMutex_);
+    eventCondition_.wait(lock, [&] { return events_ != seen; });
+}
+
+bool KZSearchController::driverHasWork() const
+{
+    std::lock_guard guard(notificationLock_);
+    return !itemInfoCStyle_.isEmpty() || (!itemInfoCStyleForImages_.isEmpty() && !contentImagesIsWorking_.load());
+}
+
+bool KZSearchController::phaseOneisTerminated() const
+{
+    return workersBusy_.load() == 0;
+}
+
+// ---- Reading items ----------------------------------------------------------------
+
+bool KZSearchController::readItem(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) const
+{
+    if (!reader_->setCurrVariables(item, label, attributes))
+        return false;
+    if (attributes.stat())
+        item.setLinkCount(quint64(attributes.stat()->links));
+    return true;
+}
+
+// ---- The driver's listing of one source --------------------------------------------
+
+void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<const KZExcludedInfo> excluded,
+                                       qint16 label)
+{
+    if (wasStopped())
+        return;
+    if (reader_->extensionIsSame(extensionOfName(lastComponent(url))))
+        return;
+
+    int err = 0;
+    platform::DirectoryHandle folder = platform::DirectoryHandle::open(url, &err);
+    if (!folder.isValid() && (err == ELOOP || err == ENOTDIR)) {
+        // A source given as a link to a folder is searched as that folder;
+        // only links met inside a source are left alone.
+        const auto target = platform::statPath(url, true);
+        std::error_code ec;
+        const fs::path resolved = fs::canonical(url, ec);
+        if (target && target->isDir() && !ec)
+            folder = platform::DirectoryHandle::open(resolved, &err);
+    }
+    if (!folder.isValid()) {
+        platform::logLine(QStringLiteral("Cannot list %1: %2").arg(displayPath(url), QString::fromLocal8Bit(std::strerror(err))));
+        return;
+    }
+
+    const bool wantsHidden = criteria_->isInvisible();
+    folder.list([&](const platform::DirEntry& entry) {
+        if (wasStopped())
+            return false;
+        const fs::path child = url / entry.name;
+        if (reader_->isExcluded(child, excluded.get()))
+            return true;
+        if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
+            return true;
+        if (entry.statFailed)
+            return true; // gone since the folder was read
+        const KZItemAttributes attributes = KZItemAttributes::fromEntry(url, entry);
+        if (attributes.isDirectory()) {
+            while (!startNewThreadWithURL(child, label, excluded))
+                waitUntilFreeThread();
+        } else {
+            auto item = KZSearchItemInfo::create(child);
+            if (readItem(*item, label, attributes)) {
+                item->setOriginalName(decodeName(entry.name));
+                processFileItem(std::move(item));
+            }
+        }
+        return !wasStopped();
+    });
+}
+
+// ---- Workers ------------------------------------------------------------------------
+
+bool KZSearchController::startNewThreadWithURL(const fs::path& url, qint16 label,
+                                               std::shared_ptr<const KZExcludedInfo> excluded)
+{
+    // The driver and both workers may try at once: a slot is claimed in one
+    // atomic step, and the flag is set before the work is queued so that the
+    // driver never sees both workers idle while a folder is on its way.
+    unsigned current = workersBusy_.load();
+    unsigned bit = 0;
+    do {
+        if ((current & 3u) == 3u)
+            return false;
+        bit = (current & 1u) ? 2u : 1u;
+    } while (!workersBusy_.compare_exchange_weak(current, current | bit));
+
+    auto info = KZThreadInfo::create(label, std::move(excluded));
+    const int worker = bit == 1u ? 1 : 2;
+    KZSearchOperationQueue().addOperation([self = shared_from_this(), worker, url, info]() mutable {
+        self->doSearchThread(worker, std::move(url), std::move(info));
+    });
+    return true;
+}
+
+void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared_ptr<KZThreadInfo> info)
+{
+    if (timeAlreadyGot_) {
+        collectSongsTime();
+    } else if (!checkThreadItemAtURL(folder, *info)) {
+        iterateSearch(folder, info->excInfo(), info->label());
+    }
+    // A finishing worker never waits for the counters' lock; the next report
+    // brings the value anyway.
+    if (progressLock_.try_lock()) {
+        setItemsToCheckProgress(itemsToCheck_);
+        progressLock_.unlock();
+    }
+    workersBusy_ &= ~(worker == 1 ? 1u : 2u);
+    signalEvent();
+}
+
+bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThreadInfo& info)
+{
+    const KZItemAttributes attributes = KZItemAttributes::read(url);
+    auto item = KZSearchItemInfo::create(url);
+    const std::optional<QString> name = attributes.fileName();
+    if (name && readItem(*item, info.label(), attributes)) {
+        item->setOriginalName(*name);
+        if (item->isApplication() || (item->isPackage() && !criteria_->treatPackAsFolder())) {
+            processFileItem(std::move(item));
+            return true;
+        }
+        processFolderItem(std::move(item));
+    }
+    return !criteria_->isInvisible() && attributes.isHidden();
+}
+
+void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<const KZExcludedInfo> excluded,
+                                       qint16 label)
+{
+    struct PendingFolder {
+        KZSearchItemInfoRef item;
+        std::string name;
+        bool hidden = false;
+    };
+    struct Frame {
+        fs::path dir;
+        platform::DirectoryHandle handle;
+        std::vector<PendingFolder> folders;
+        std::size_t next = 0;
+        KZSearchItemInfoRef self; // the folder as a candidate, after its contents
+    };
+    std::vector<Frame> stack;
+    const bool wantsHidden = criteria_->isInvisible();
+    const KZExcludedInfo* exclusions = excluded.get();
+
+    // Lists one folder: files become candidates at once; plain subfolders
+    // wait in the frame, to be walked (or offered to the other worker) and
+    // then handed on themselves, after everything inside them.
+    auto enter = [&](const fs::path& dir, int parentFd, const std::string& name, KZSearchItemInfoRef self) {
+        if (wasStopped() || reader_->isExcluded(dir, exclusions))
+            return false;
+        int err = 0;
+        Frame frame;
+        frame.dir = dir;
+        frame.self = std::move(self);
+        frame.handle = parentFd >= 0 ? platform::DirectoryHandle::openAt(parentFd, name.c_str(), &err)
+                                     : platform::DirectoryHandle::open(dir, &err);
+        if (!frame.handle.isValid()) {
+            platform::logLine(QStringLiteral("Cannot list %1: %2")
+                                  .arg(displayPath(dir), QString::fromLocal8Bit(std::strerror(err))));
+            return false;
+        }
+        frame.handle.list([&](const platform::DirEntry& entry) {
+            if (wasStopped())
+                return false;
+            const fs::path child = dir / entry.name;
+            if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
+                return true;
+            if (entry.statFailed || reader_->isExcluded(child, exclusions))
+                return true;
+            const KZItemAttributes attributes = KZItemAttributes::fromEntry(dir, entry);
+            auto item = KZSearchItemInfo::create(child);
+            if (!readItem(*item, label, attributes))
+                return true;
+            item->setOriginalName(decodeName(entry.name));
+            if (item->isDirectory() && !item->isPackage() && !item->isApplication()) {
+                // A folder whose extension is left out is neither walked nor
+                // a candidate.
+                if (reader_->extensionIsSame(item->extension()))
+                    return true;
+                const bool hidden = !wantsHidden && attributes.isHidden();
+                frame.folders.push_back({std::move(item), entry.name, hidden});
+            } else {
+                processFileItem(std::move(item));
+            }
+            return !wasStopped();
+        });
+        if (stack.size() >= kMaxOpenFolders)
+            frame.handle = platform::DirectoryHandle();
+        stack.push_back(std::move(frame));
+        return true;
+    };
+
+    if (reader_->extensionIsSame(extensionOfName(lastComponent(root))))
+        return;
+    enter(root, -1, std::string(), nullptr);
+
+    while (!stack.empty()) {
+        if (wasStopped())
+            return;
+        Frame& top = stack.back();
+        if (top.next < top.folders.size()) {
+            PendingFolder pending = std::move(top.folders[top.next++]);
+            const fs::path dir = top.dir / pending.name;
+            const int parentFd = top.handle.isValid() ? top.handle.fd() : -1;
+            if (!pending.hidden && mainCompleted_) {
+                currLocationLabel_ = label;
+                if (startNewThreadWithURL(dir, label, excluded))
+                    continue; // the other worker takes the folder, itself included
+            }
+            if (!pending.hidden && enter(dir, parentFd, pending.name, pending.item))
+                continue; // handed on when its frame is done
+            processFolderItem(std::move(pending.item));
+            continue;
+        }
+        KZSearchItemInfoRef self = std::move(top.self);
+        stack.pop_back();
+        if (self)
+            processFolderItem(std::move(self));
+    }
+}
+
+// ---- Per-item entry and the candidate step --------------------------------------------
+
+void KZSearchController::processFolderItem(KZSearchItemInfoRef item)
+{
+    if (criteria_->excludeFolder())
+        return;
+    performTestOneForItem(std::move(item));
+}
+
+void KZSearchController::processFileItem(KZSearchItemInfoRef item)
+{
+    if (criteria_->isFolderEmpty() || criteria_->isFolderNotEmpty())
+        return;
+    performTestOneForItem(std::move(item));
+}
+
+void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
+{
+    const bool sameOrUnique = isSameSearch_ || isUniqueSearch_;
+    if (!sameOrUnique) {
+        std::lock_guard guard(progressLock_);
+        setItemsToCheckProgress(++itemsToCheck_);
+    }
+
+    if (!filters_->checkForNotSameUniqueCriteria(*item)) {
+        std::lock_guard guard(progressLock_);
+        if (sameOrUnique)
+            setItemsToCheckProgress(++itemsToCheck_);
+        setItemsCheckedProgress(++checkedFilesCount_);
+        if (isUniqueSearch_) {
+            ++notDupesCount_;
+            itemsFoundCount_ = checkedFilesCount_ - notDupesCount_;
+            setItemsFoundProgress(itemsFoundCount_);
+        }
+        return;
+    }
+
+    const bool leavesLibrariesOut
+        = criteria_->excludeiTunesItems() || !criteria_->excludePhotosItemsDict().isEmpty();
+    if (leavesLibrariesOut && !appURLsTree_.isEmpty() && !(criteria_->isDuration() && timeAlreadyGot_)
+        && appURLsTree_.appItemAlreadyExists(*item) == -2)
+        return;
+
+    if (alreadyFiled(*item))
+        return;
+
+    if (item->isImageContent()) {
+        std::unique_ptr<KZNodeCache> record = crc32_ ? crc32_->CRCForImageWithURL(item->url()) : nullptr;
+        if (record)
+            item->setImageRecord(std::move(record));
+        else
+            item->setIsImageContent(false);
+    }
+
+    if (sameOrUnique) {
+        std::lock_guard guard(progressLock_);
+        setItemsToCheckProgress(++itemsToCheck_);
+    }
+
+    bool pushed = false;
+    {
+        std::lock_guard guard(notificationLock_);
+        pushed = (item->isImageContent() ? itemInfoCStyleForImages_ : itemInfoCStyle_).push(std::move(item));
+    }
+    if (pushed)
+        signalEvent();
+}
+
+bool KZSearchController::alreadyFiled(const KZSearchItemInfo& item)
+{
+    if (!item.hasIdentity())
+        return false;
+    const ObjectKey key{item.device(), item.inode()};
+    // A folder, or a file with a single name, can only be met again through
+    // the entry already met: overlapping sources, two spellings of one path,
+    // a folder mounted twice.
+    if (item.isDirectory() || item.linkCount() == 1) {
+        std::lock_guard guard(filedLock_);
+        return !filedItems_.insert(key).second;
+    }
+    // A file with several names: its hard links are duplicates of each
+    // other, but each name is filed once. A name is its folder's identity
+    // and its bytes, whatever path led there.
+    const fs::path& url = item.url();
+    EntryKey entry{0, 0, lastComponent(url)};
+    if (const auto parent = platform::statPath(url.parent_path(), true)) {
+        entry.parentDevice = quint64(parent->device);
+        entry.parentInode = parent->inode;
+    } else {
+        entry.name = url.native();
+    }
+    std::lock_guard guard(filedLock_);
+    std::vector<EntryKey>& entries = filedEntries_[key];
+    if (std::find(entries.begin(), entries.end(), entry) != entries.end())
+        return true;
+    entries.push_back(std::move(entry));
+    return false;
+}
+
+// ---- Driver waits -----------------------------------------------------------------------
+
+void KZSearchController::waitUntilFreeThread()
+{
+    while ((workersBusy_.load() & 3u) == 3u) {
+        const quint64 seen = eventCount();
+        secondTestProcess();
+        if ((workersBusy_.load() & 3u) != 3u)
+            break;
+        if (wasStopped() || !driverHasWork())
+            waitForEvent(seen);
+    }
+}
+
+void KZSearchController::waitUntilThreadTerminated()
+{
+    auto busy = [this] {
+        return workersBusy_.load() != 0 || queryisWorking_.load() || contentImagesIsWorking_.load()
+            || foldersContentIsWorking_.load();
+    };
+    for (;;) {
+        const quint64 seen = eventCount();
+        secondTestProcess();
+        if (!busy())
+            break;
+        if (wasStopped() || !driverHasWork())
+            waitForEvent(seen);
+    }
+
+    if (criteria_->isFolderCompareContent() && workersBusy_.load() == 0 && !foldersContentIsWorking_.load()) {
+        readingIsTerminated_ = true;
+        secondTestProcess();
+    }
+
+    if (wasStopped())
+        freeUnusedInfoCStyle();
+    else
+        finalDrain();
+
+    setProgressVariables();
+    freeUnusedTreeNodes(checkTree_);
+    freeUnusedTreeNodes(checkTreeForImages_);
+    lastTaskTermimated_ = true;
+    timeAlreadyGot_ = true;
+    appURLsTree_.freeAppURLsTreeNodes();
+    freeContaindeFolderMemory();
+    freeSortedItemsArray();
+
+    if (criteria_->isDuration()) {
+        bool started = false;
+        for (;;) {
+            const quint64 seen = eventCount();
+            if (!started) {
+                setMainInfoTitle(QStringLiteral("gathering_durations"));
+                started = startNewThreadWithURL(fs::path(), currLocationLabel_, nullptr);
+            } else {
+                secondTestProcess();
+            }
+            if (started && workersBusy_.load() == 0)
+                break;
+            if (!driverHasWork())
+                waitForEvent(seen);
+        }
+        finalDrain();
+        setProgressVariables();
+        freeUnusedTreeNodes(checkTree_);
+        freeUnusedTreeNodes(checkTreeForImages_);
+        // Nothing gathers durations yet: the nodes set aside for that phase
+        // join the list, so that no confirmed duplicate is lost.
+        {
+            std::lock_guard guard(progressLock_);
+            foundNodes_.restoreDurationItems();
+        }
+        allTasksTerminated_ = true;
+    }
+}
+
+void KZSearchController::finalDrain()
+{
+    // Candidates pushed after the last turn of either pass. The image pass
+    // has ended by now, so the driver may file into its tree too.
+    for (KZCandidateStack* stack : {&itemInfoCStyle_, &itemInfoCStyleForImages_}) {
+        for (;;) {
+            KZSearchItemInfoRef item;
+            {
+                std::lock_guard guard(notificationLock_);
+                item = stack->pop();
+            }
+            if (!item)
+                break;
+            secondTestForItem(std::move(item));
+        }
+    }
+}

@@ -1,0 +1,406 @@
+// The second pass: candidates come off the stacks, newest first, and are
+// filed into a candidate tree ordered by the comparison cascade. A candidate
+// that compares equal to a tree node joins that node's group and goes
+// straight to the found list; the node heading the group stays in the tree
+// and reaches the list when the tree is emptied at the end, so a group's head
+// always follows its members.
+//
+//        tree node                cascade: name -> identity -> size -> content
+//        /       \                1 goes left, -1 right, 0 joins the group,
+//     (R=1)    (other R)          -2 (not comparable) drops the candidate
+//
+// Files are opened only when they meet a node of the same size, so a file
+// whose size nobody else has is never read. The trees are walked and freed
+// without recursion: equal sizes arriving in order make a chain as long as
+// the tree.
+
+#include "engine/KZSearchController.h"
+
+#include "engine/KZCompareCodes.h"
+#include "engine/KZItemReader.h"
+#include "platform/DirectoryListing.h"
+#include "platform/Log.h"
+#include "platform/OperationQueue.h"
+#include "settings/KZSearchCriteria.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+// ---- Turns of the pass ---------------------------------------------------------------
+
+void KZSearchController::secondTestProcess()
+{
+    bool imagesWaiting = false;
+    {
+        std::lock_guard guard(notificationLock_);
+        imagesWaiting = !itemInfoCStyleForImages_.isEmpty();
+    }
+    if (imagesWaiting && !contentImagesIsWorking_.exchange(true))
+        KZSearchOperationQueue().addOperation([self = shared_from_this()] { self->doSecondProcessForImageContent(); });
+
+    if (criteria_->isFolderCompareContent() && readingIsTerminated_) {
+        foldersContentIsWorking_ = true;
+        quint64 toCheck = 0;
+        {
+            std::lock_guard guard(progressLock_);
+            toCheck = itemsToCheck_;
+        }
+        if (!wasStopped() && toCheck > 50 && progressCntrl_) {
+            progressCntrl_->showFolderView(true);
+            progressCntrl_->showDeterminateProgress();
+        }
+        iterateFoldersTreeForContentTest(checkTree_);
+        foldersContentIsWorking_ = false;
+        signalEvent();
+    }
+
+    secondTestProcessWithArray(itemInfoCStyle_);
+}
+
+void KZSearchController::doSecondProcessForImageContent()
+{
+    secondTestProcessWithArray(itemInfoCStyleForImages_);
+    KZCrc32::threadFinished();
+    contentImagesIsWorking_ = false;
+    signalEvent();
+}
+
+void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
+{
+    const bool duration = criteria_->isDuration();
+    if (!duration && wasStopped())
+        return;
+    for (;;) {
+        KZSearchItemInfoRef item;
+        {
+            std::lock_guard guard(notificationLock_);
+            item = stack.pop();
+        }
+        if (!item)
+            break;
+        if (item->originalName().isNull()) {
+            // Cannot be compared or shown; left at the head it would hold
+            // back every candidate behind it.
+            platform::logLine(QStringLiteral("secondTestProcessWithArray: candidate without a name dropped"));
+            continue;
+        }
+        secondTestForItem(std::move(item));
+
+        const unsigned busy = workersBusy_.load();
+        if (!mainCompleted_ && !isSearchSynchronize_ && (busy & 3u) != 3u)
+            break; // the driver hands the idle worker its next folder first
+        if (!duration && wasStopped())
+            break;
+        if (mainCompleted_ && busy == 0 && !contentImagesIsWorking_ && !foldersContentIsWorking_ && !queryisWorking_
+            && !progressAlreadyChanged_.exchange(true) && progressCntrl_)
+            progressCntrl_->showDeterminateProgress();
+    }
+}
+
+// ---- Filing one candidate -----------------------------------------------------------------
+
+void KZSearchController::secondTestForItem(KZSearchItemInfoRef item)
+{
+    const bool folderSearch = criteria_->isFolderCompareContent();
+    if (!folderSearch || readingIsTerminated_) {
+        std::lock_guard guard(progressLock_);
+        setItemsCheckedProgress(++checkedFilesCount_);
+    }
+
+    std::unique_ptr<TreeToCheck> node = TreeToCheck::create(item);
+    if (!node) {
+        platform::logLine(QStringLiteral("secondTestForItem: newNode not malloced"));
+        return;
+    }
+
+    if (!isSameSearch_ && !isUniqueSearch_) {
+        // Every candidate is a find (the empty-folder searches).
+        if (!criteria_->isNestedEmptied()) {
+            std::lock_guard guard(progressLock_);
+            setItemsFoundProgress(++itemsFoundCount_);
+            setInfoFoundItemProgress(*item);
+        }
+        processFoundItem(std::move(node));
+        return;
+    }
+
+    if (folderSearch && readingIsTerminated_)
+        secondTestForFolderContent(std::move(node));
+    else if (item->isImageContent())
+        addNode(std::move(node), &checkTreeForImages_);
+    else
+        addNode(std::move(node), &checkTree_);
+
+    if (isUniqueSearch_) {
+        std::lock_guard guard(progressLock_);
+        itemsFoundCount_ = checkedFilesCount_ - notDupesCount_;
+        setItemsFoundProgress(itemsFoundCount_);
+    }
+}
+
+void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck** tree)
+{
+    const bool folderSearch = criteria_->isFolderCompareContent();
+    const bool nested = criteria_->isNestedEmptied();
+    const bool onlyDuration = criteria_->isOnlySameDuration();
+    const bool onlyUnique = isUniqueSearch_ && !isSameSearch_;
+
+    TreeToCheck** link = tree;
+    for (;;) {
+        if (!*link) {
+            *link = node.release();
+            return;
+        }
+        TreeToCheck& here = **link;
+        qint16 r = compareForSameUnique(here, *node);
+
+        if (folderSearch) {
+            // During the scan the tree only orders the folders.
+            link = r == 1 ? &here.left : &here.right;
+            continue;
+        }
+        if (r == 0 && nested) {
+            std::lock_guard guard(progressLock_);
+            r = foundNodes_.foldersTree().folderAlreadyExists(here, *node);
+        }
+        if (onlyDuration)
+            r = 0;
+        if (r == -2) {
+            if (isUniqueSearch_) {
+                std::lock_guard guard(progressLock_);
+                ++notDupesCount_;
+            }
+            return; // the node and its reference to the item go away
+        }
+        if (r != 0) {
+            link = r == 1 ? &here.left : &here.right;
+            continue;
+        }
+
+        // A duplicate of the tree node.
+        std::lock_guard guard(progressLock_);
+        if (!here.inGroup) {
+            here.groupID = ++currGroupID_;
+            here.inGroup = true;
+            if (isSameSearch_) {
+                here.itemsInGroup = makeItemsInGroup(1);
+                setItemsFoundProgress(++itemsFoundCount_);
+                setInfoFoundItemProgress(*here.item);
+            } else {
+                ++notDupesCount_;
+            }
+        }
+        if (onlyUnique) {
+            node->crcs.reset();
+            ++notDupesCount_;
+            return;
+        }
+        if (!nested) {
+            setItemsFoundProgress(++itemsFoundCount_);
+            setInfoFoundItemProgress(*node->item);
+        }
+        node->groupID = here.groupID;
+        if (here.itemsInGroup) {
+            here.itemsInGroup->fetch_add(1);
+            node->itemsInGroup = here.itemsInGroup;
+        }
+        processFoundItem(std::move(node));
+        return;
+    }
+}
+
+void KZSearchController::processFoundItem(std::unique_ptr<TreeToCheck> node)
+{
+    std::lock_guard guard(progressLock_);
+    const KZFoundNodes::Phase phase{criteria_->isNestedEmptied(), duplicateFoldersAlreadyChecked_.load(),
+                                    criteria_->isDuration(), timeAlreadyGot_.load()};
+    if (TreeToCheck* newFolder = foundNodes_.processFoundItem(std::move(node), phase)) {
+        setItemsFoundProgress(++itemsFoundCount_);
+        setInfoFoundItemProgress(*newFolder->item);
+    }
+}
+
+void KZSearchController::freeUnusedTreeNodes(TreeToCheck*& root)
+{
+    TreeToCheck* tree = root;
+    root = nullptr;
+    forEachNodePostOrder(tree, [this](TreeToCheck* raw) {
+        std::unique_ptr<TreeToCheck> node(raw);
+        node->left = nullptr;
+        node->right = nullptr;
+        node->crcs.reset();
+        const bool found = (isSameSearch_ && node->inGroup) || (isUniqueSearch_ && !node->inGroup);
+        if (found)
+            processFoundItem(std::move(node));
+    });
+}
+
+void KZSearchController::freeUnusedInfoCStyle()
+{
+    std::lock_guard guard(notificationLock_);
+    itemInfoCStyle_.clear();
+    itemInfoCStyleForImages_.clear();
+}
+
+// ---- The comparison cascade -----------------------------------------------------------------
+
+qint16 KZSearchController::compareForSameUnique(TreeToCheck& treeNode, TreeToCheck& newNode)
+{
+    bool nameTested = false;
+    if (criteria_->isSameName() || criteria_->isUniqueName()) {
+        const bool withoutExtension = criteria_->noExtensionCompare();
+        const qint16 r = compareForSameString(treeNode.item->nameWithOption(withoutExtension),
+                                              newNode.item->nameWithOption(withoutExtension));
+        if (r != 0)
+            return r;
+        nameTested = true;
+    }
+    if (criteria_->isSameSize() || criteria_->isUniqueSize() || criteria_->isFolderCompareContent())
+        return compareForSameSize(treeNode, newNode);
+    return nameTested ? 0 : -2;
+}
+
+qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode)
+{
+    KZSearchItemInfo& treeItem = *treeNode.item;
+    KZSearchItemInfo& newItem = *newNode.item;
+
+    // Two names of one file (hard links): the same content, nothing to read.
+    if (treeItem.hasIdentity() && newItem.hasIdentity() && treeItem.device() == newItem.device()
+        && treeItem.inode() == newItem.inode())
+        return 0;
+
+    const bool treeImage = treeItem.isImageContent();
+    const bool newImage = newItem.isImageContent();
+    if (treeImage || newImage) {
+        if (!treeImage || !newImage || !crc32_)
+            return -2;
+        for (TreeToCheck* node : {&newNode, &treeNode}) {
+            if (node->crcs)
+                continue;
+            node->crcs = node->item->hasImageRecord() ? node->item->takeImageRecord()
+                                                       : crc32_->CRCForImageWithURL(node->item->url());
+            if (!node->crcs) {
+                node->item->setIsImageContent(false);
+                return -2;
+            }
+        }
+        const qint16 r = crc32_->compareContentOfPhoto(treeItem.url(), newItem.url(), &treeNode.crcs, &newNode.crcs);
+        if (r == 0)
+            newNode.crcs.reset();
+        return r;
+    }
+
+    qint16 r = compareForSameNumber(treeItem.totSize(), newItem.totSize());
+    const bool compareContent
+        = criteria_->isCompareContent() || (criteria_->isFolderCompareContent() && readingIsTerminated_);
+    if (r != 0 || !compareContent)
+        return r;
+
+    if (treeItem.isPackage() && newItem.isPackage())
+        return contentsEqualAtPath(treeItem.url(), newItem.url()) ? 0 : 1;
+    if (criteria_->isFolderCompareContent() && treeItem.isDirectory() && newItem.isDirectory())
+        return compareForSameFolderContent(treeNode, newNode);
+    if (!crc32_)
+        return -2;
+
+    KZCrc32::Unreadable unreadable = KZCrc32::Unreadable::None;
+    r = crc32_->compareContentOfFile(treeItem.url(), newItem.url(), &treeNode.crcs, &newNode.crcs, &unreadable);
+    if (r == 0) {
+        newNode.crcs.reset(); // a member of a group is never compared again
+        return 0;
+    }
+    if (criteria_->isOnlyContent())
+        return 1;
+    // A node whose own file cannot be read must not turn every later
+    // candidate away: the candidate goes on past it and can still meet its
+    // real duplicates.
+    if (r == -2 && unreadable == KZCrc32::Unreadable::One)
+        return 1;
+    return r;
+}
+
+bool KZSearchController::contentsEqualAtPath(const fs::path& one, const fs::path& two)
+{
+    if (!crc32_)
+        return false;
+    struct Entry {
+        std::string name;
+        platform::FileStat stat;
+    };
+    auto listing = [](const fs::path& dir, std::vector<Entry>* entries) {
+        const bool listed = platform::listDirectory(dir, [&](const platform::DirEntry& entry) {
+            if (entry.statFailed)
+                return false;
+            entries->push_back({entry.name, entry.stat});
+            return true;
+        });
+        std::sort(entries->begin(), entries->end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+        return listed;
+    };
+    auto linkTarget = [](const fs::path& path) {
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        target.resize(n < 0 ? 0 : std::size_t(n));
+        return n < 0 ? std::string(1, '\0') + path.native() : target;
+    };
+
+    std::vector<std::pair<fs::path, fs::path>> pending{{one, two}};
+    while (!pending.empty()) {
+        if (wasStopped())
+            return false;
+        const auto [a, b] = std::move(pending.back());
+        pending.pop_back();
+        std::vector<Entry> left;
+        std::vector<Entry> right;
+        if (!listing(a, &left) || !listing(b, &right) || left.size() != right.size())
+            return false;
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            const Entry& x = left[i];
+            const Entry& y = right[i];
+            if (x.name != y.name || (x.stat.mode & S_IFMT) != (y.stat.mode & S_IFMT))
+                return false;
+            const fs::path pa = a / x.name;
+            const fs::path pb = b / y.name;
+            if (x.stat.isDir()) {
+                pending.emplace_back(pa, pb);
+            } else if (x.stat.isSymlink()) {
+                if (linkTarget(pa) != linkTarget(pb))
+                    return false;
+            } else if (x.stat.isRegular()) {
+                std::unique_ptr<KZNodeCache> cacheA;
+                std::unique_ptr<KZNodeCache> cacheB;
+                if (x.stat.size != y.stat.size || crc32_->compareContentOfFile(pa, pb, &cacheA, &cacheB) != 0)
+                    return false;
+            } else {
+                return false; // pipes and devices have no content to compare
+            }
+        }
+    }
+    return true;
+}
+
+// ---- Folder content ---------------------------------------------------------------------------
+// Folders of a duplicate-folders search are only ordered during the scan;
+// comparing them by content is a pass of its own that is not there yet, so
+// such a search reports no folders.
+
+void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* /*root*/) {}
+
+void KZSearchController::secondTestForFolderContent(std::unique_ptr<TreeToCheck> /*node*/) {}
+
+qint16 KZSearchController::compareForSameFolderContent(TreeToCheck& /*one*/, TreeToCheck& /*two*/)
+{
+    return 1;
+}
+
+void KZSearchController::freeSortedItemsArray() {}
+
+void KZSearchController::freeContaindeFolderMemory() {}
