@@ -3,6 +3,8 @@
 #include "engine/TreeToCheck.h"
 #include "result/model/KZFoundItem.h"
 #include "result/model/KZFoundItemGroup.h"
+#include "result/model/KZMarkingRequest.h"
+#include "result/model/KZSortDescriptor.h"
 #include "result/model/KZViewToUpdate.h"
 
 #include <QList>
@@ -17,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class KZResultCntrl;
 
@@ -148,6 +151,91 @@ private:
     std::atomic<qint16> lastLocationTagUsed_{-1};
     bool isPhotosSearch_ = false;
     bool isiTunesSearch_ = false;
+
+    // ==== Marking, bookkeeping, empty folders and look-ups ===========================
+    // (KZFoundItemsCntrlMarking.cpp, KZFoundItemsCntrlBookkeeping.cpp,
+    // KZFoundItemsCntrlEmptyFolders.cpp)
+public:
+    // The answer of the index look-ups when nothing matches.
+    static constexpr qsizetype notFound = -1;
+
+    // -- Marking rules --
+    // The one entry of the rules: reads a marking request (KZMarkingKey) and
+    // runs the rule it names, or unmarks when its check box is off.
+    void markItemsWithDict(const QVariantMap& request);
+    // True when the group has both marked and unmarked members.
+    bool canProceedToSwapMarks(const KZFoundItemArray& group) const;
+    void markSingleItem(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo, const KZFoundItemArray& items);
+    // Oldest: every copy older than the group's newest date is marked; newest:
+    // every copy newer than its oldest date.
+    void markItemsByAgeWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                               const KZFoundItemArray& items, bool ageIsOldest);
+    // Copies inside the first folder of `locationsToReport` are marked.
+    void markItemsByLocationsWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                                     const KZFoundItemArray& items,
+                                     const std::vector<std::filesystem::path>& locationsToReport);
+    // Every copy but the one with the highest location label; repeatable.
+    void markItemsRandomlyWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                                  const KZFoundItemArray& items);
+    // Copies of the owner's tab in location label `tag` are marked.
+    void markItemsInLocation(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                             const KZFoundItemArray& items);
+    void swapMarksWithWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo, bool calledFromLocation,
+                              const KZFoundItemArray& items);
+    // Puts back the marks of a snapshot (undo and redo).
+    void undoMarkWithDict(const KZMarkSnapshot& entries, KZViewsToUpdate* markedInfo);
+    // `calledFromLocation`: `tag` is a location label that limits the unmarking.
+    void unmarkItemWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo, const KZFoundItemArray& items,
+                           bool calledFromLocation = false);
+
+    // -- Bookkeeping, undo, masters --
+    // True when marking `item` would leave its group without an unmarked member.
+    bool isLastItemToMark(const KZFoundItemRef& item) const;
+    // {"markedCount", "markedSize"} of a flat list, or of every group of a root.
+    QVariantMap markedCountWithArray(const KZFoundItemArray& items) const;
+    QVariantMap markedCountWithArray(const KZFoundItemGroupRef& root) const;
+    // The number of marked items; adds their sizes to `*markedSize`.
+    quint64 markedWithArray(const KZFoundItemArray& items, quint64* markedSize) const;
+    KZMarkSnapshot currentItemsMarkStateWithArray(const KZFoundItemArray& items) const;
+    KZMarkSnapshot currentMarkStateForRedoWithArray(const KZMarkSnapshot& snapshot) const;
+    // For items about to be replaced by links: the copy that stays in each
+    // group that keeps exactly one, at most one per group.
+    KZFoundItemArray masterForAliasArrayWithArray(const KZFoundItemArray& items) const;
+
+    // -- Empty folders, sorting, look-ups --
+    // Builds the items of an empty-folders search ("KZResultFoundItems") and
+    // appends them to allEmptyFolders().
+    void doCreateEmptyFoldersList(const QVariantMap& resultInfo);
+    // After a removal ({"removedItems", "infoDict"}): records each removed
+    // item and drops it from the list.
+    void updateEmptyFoldersAfterRemotion(const QVariantMap& removal);
+    void updateAfterRemotion(const QVariantMap& removal);
+    void cleanEmptyFoldersMemoryAfterTabRemotion();
+    // Sorting that keeps the members of a group next to each other.
+    KZFoundItemGroupRef sortedGroupWithArray(const KZFoundItemGroupRef& root, const KZSortDescriptors& descriptors,
+                                             bool sortContainedItems) const;
+    KZFoundItemArray sortedGroupWithArray(const KZFoundItemArray& items, const KZSortDescriptors& descriptors,
+                                          bool sortContainedItems) const;
+    void gatherKindInfo(const KZFoundItemGroupRef& root) const;
+    void gatherKindInfo(const KZFoundItemArray& items) const;
+    void gatherDataWithArray(const KZFoundItemArray& items) const;
+    KZFoundItemRef itemByPathWithArray(const KZFoundItemArray& items, const std::filesystem::path& path) const;
+    KZFoundItemGroupRef groupByIDWithRootArray(const KZFoundItemGroupRef& root, qint64 groupID) const;
+    qsizetype indexOfGroupInArray(const QList<KZFoundItemGroupRef>& groups, qint64 groupID) const;
+    qsizetype indexOfItemInArray(const KZFoundItemArray& items, const std::filesystem::path& path) const;
+    qsizetype indexOfItemInArray(const KZFoundItemArray& items, qint64 groupID) const;
+    qsizetype indexOfNotMarkedItemInArray(const KZFoundItemArray& items, qint64 groupID) const;
+
+private:
+    struct GroupIndex;
+    std::shared_ptr<const GroupIndex> groupIndex() const;
+    // Writes the final mark once and reports a change; `reportPrevious`
+    // false reports it as an addition (single check box, unmark).
+    void setMark(const KZFoundItemRef& item, bool marked, KZViewsToUpdate* markedInfo, bool reportPrevious) const;
+
+    mutable std::mutex groupIndexLock_;
+    mutable std::shared_ptr<const GroupIndex> groupIndex_;
+    // ==== end of marking section ========================================================
 };
 
 // The queue on which every result builds its items, shared by all results

@@ -1,24 +1,157 @@
+// The marking rules of a result: which copies of each group are marked for
+// removal and which one is kept.
+//
+// Every rule works group by group over the items it is given (a tab's list, a
+// location's list, or the whole result), so a group holds only the members
+// present in that list. Rules 1 to 6 leave at least one member of each group
+// unmarked, counting every member of the group that is in the list; only the
+// default rule on the empty-folders tab, swap, restore and the single check
+// box may mark a whole group, because there the user asked for exactly that.
+//
+// A rule decides each member's final mark and writes it once, so a list
+// thread reading marks meanwhile never sees a member unmarked on its way to
+// being marked again. Each change is reported to the bookkeeping at once.
+
 #include "result/model/KZFoundItemsCntrl.h"
 
+#include "result/model/KZMarkingRequest.h"
+#include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
 
+#include <QFile>
+#include <QUrl>
+
 #include <algorithm>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
 constexpr quint64 kAllDuplicates = static_cast<quint64>(KZTag::allDuplicates);
 constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
+constexpr quint64 kSourceRowBase = static_cast<quint64>(KZTag::sourceRowBase);
+constexpr quint64 kMarkedRowBase = static_cast<quint64>(KZTag::markedItemsRowBase);
 
-void recordChange(const KZViewToUpdateRef& entry, bool addition, qint64 size)
+bool isLocationRow(quint64 tag)
 {
-    if (!entry)
-        return;
-    entry->setNeedsUpdate(true);
-    entry->setManagedCount(entry->managedCount() + (addition ? 1 : -1));
-    entry->setSize(entry->size() + (addition ? size : -size));
+    return tag >= kSourceRowBase && tag < kMarkedRowBase;
+}
+
+// A member with the date it is sorted by, read once per rule.
+struct Dated {
+    KZFoundItemRef item;
+    double date;
+};
+
+std::vector<Dated> datedMembers(const KZFoundItemArray& group)
+{
+    std::vector<Dated> members;
+    members.reserve(static_cast<std::size_t>(group.size()));
+    for (const KZFoundItemRef& item : group)
+        members.push_back({item, item->dateModified()});
+    return members;
+}
+
+KZFoundItemArray byLocation(KZFoundItemArray group)
+{
+    std::stable_sort(group.begin(), group.end(), [](const KZFoundItemRef& a, const KZFoundItemRef& b) {
+        return a->locationLabelTag() < b->locationLabelTag();
+    });
+    return group;
+}
+
+KZFoundItemArray itemsOfVariant(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<KZFoundItemArray>())
+        return value.value<KZFoundItemArray>();
+    KZFoundItemArray items;
+    for (const QVariant& entry : value.toList()) {
+        if (auto item = entry.value<KZFoundItemRef>())
+            items.append(std::move(item));
+    }
+    return items;
+}
+
+KZMarkSnapshot snapshotOfVariant(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<KZMarkSnapshot>())
+        return value.value<KZMarkSnapshot>();
+    KZMarkSnapshot snapshot;
+    for (const QVariant& entry : value.toList()) {
+        const QVariantMap map = entry.toMap();
+        if (auto item = map.value(KZMarkingKey::item).value<KZFoundItemRef>())
+            snapshot.append({std::move(item), map.value(KZMarkingKey::state).toBool()});
+    }
+    return snapshot;
+}
+
+fs::path pathOfVariant(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<fs::path>())
+        return value.value<fs::path>();
+    if (value.metaType() == QMetaType::fromType<QUrl>())
+        return KZFilesUtilities::pathFromFileURL(value.toUrl());
+    if (value.metaType() == QMetaType::fromType<QString>()) {
+        const QString text = value.toString();
+        const QUrl url(text);
+        if (url.isLocalFile())
+            return KZFilesUtilities::pathFromFileURL(url);
+        return fs::path(QFile::encodeName(text).toStdString());
+    }
+    return {};
+}
+
+std::vector<fs::path> pathsOfVariant(const QVariant& value)
+{
+    std::vector<fs::path> paths;
+    auto add = [&paths](const fs::path& path) {
+        if (!path.empty())
+            paths.push_back(path);
+    };
+    if (value.metaType() == QMetaType::fromType<QList<QUrl>>()) {
+        for (const QUrl& url : value.value<QList<QUrl>>())
+            add(KZFilesUtilities::pathFromFileURL(url));
+    } else if (value.metaType() == QMetaType::fromType<std::vector<fs::path>>()) {
+        for (const fs::path& path : value.value<std::vector<fs::path>>())
+            add(path);
+    } else if (value.metaType() == QMetaType::fromType<QVariantList>()
+               || value.metaType() == QMetaType::fromType<QStringList>()) {
+        for (const QVariant& entry : value.toList())
+            add(pathOfVariant(entry));
+    } else {
+        add(pathOfVariant(value));
+    }
+    return paths;
+}
+
+// The components of a path, byte for byte, without the empty ones a
+// trailing separator leaves.
+std::vector<std::string> componentsOf(const fs::path& path)
+{
+    std::vector<std::string> components;
+    for (const fs::path& part : path) {
+        if (!part.empty())
+            components.push_back(part.native());
+    }
+    return components;
 }
 
 } // namespace
+
+void KZFoundItemsCntrl::setMark(const KZFoundItemRef& item, bool marked, KZViewsToUpdate* markedInfo,
+                                bool reportPrevious) const
+{
+    const bool before = item->isMarked();
+    if (before == marked)
+        return;
+    item->setIsMarked(marked);
+    if (markedInfo)
+        updateInfoDict(*markedInfo, item, reportPrevious ? std::optional<bool>(before) : std::nullopt);
+}
+
+// ---- Groups ------------------------------------------------------------------------------
 
 QList<KZFoundItemArray> KZFoundItemsCntrl::groupsArrayWithArray(const KZFoundItemArray& items) const
 {
@@ -34,73 +167,251 @@ QList<KZFoundItemArray> KZFoundItemsCntrl::groupsArrayWithArray(const KZFoundIte
     return groups;
 }
 
+// ---- Dispatch ------------------------------------------------------------------------
+
+void KZFoundItemsCntrl::markItemsWithDict(const QVariantMap& request)
+{
+    namespace K = KZMarkingKey;
+    const QVariant ruleValue = request.value(K::menuItemTag);
+    if (!ruleValue.isValid())
+        return;
+    const qint64 rule = ruleValue.toLongLong();
+    const bool checkOn = request.value(K::checkBtnState).toLongLong() != 0;
+    const quint64 ownerTag = request.value(K::ownerTag).toULongLong();
+    quint64 tag = request.value(K::itemsToManageTag).toULongLong();
+    const KZViewsToUpdateRef info = request.value(K::infoDict).value<KZViewsToUpdateRef>();
+    KZViewsToUpdate* markedInfo = info.get();
+
+    // A restore request carries mark states, not plain items.
+    KZMarkSnapshot snapshot;
+    KZFoundItemArray items;
+    if (rule == KZMarkRule::restore) {
+        snapshot = snapshotOfVariant(request.value(K::itemsToManage));
+        for (const KZMarkState& entry : snapshot)
+            items.append(entry.item);
+    } else {
+        items = request.contains(K::itemsToManage) ? itemsOfVariant(request.value(K::itemsToManage)) : allItems();
+    }
+
+    bool fromLocation = false;
+    if (isLocationRow(tag) && rule != KZMarkRule::singleCheckBox) {
+        tag -= kSourceRowBase;
+        fromLocation = true;
+    }
+
+    if (!checkOn && rule != KZMarkRule::singleCheckBox) {
+        unmarkItemWithTag(tag, ownerTag, markedInfo, items, fromLocation);
+        return;
+    }
+
+    switch (rule) {
+    case KZMarkRule::singleCheckBox:
+        markSingleItem(tag, ownerTag, markedInfo, items);
+        break;
+    case KZMarkRule::byDefault:
+        markItemsByDefaultWithTag(tag, ownerTag, markedInfo, items);
+        break;
+    case KZMarkRule::oldest:
+    case KZMarkRule::newest:
+        markItemsByAgeWithTag(tag, ownerTag, markedInfo, items, rule == KZMarkRule::oldest);
+        break;
+    case KZMarkRule::byChosenFolder:
+        markItemsByLocationsWithTag(tag, ownerTag, markedInfo, items, pathsOfVariant(request.value(K::urls)));
+        break;
+    case KZMarkRule::random:
+        markItemsRandomlyWithTag(tag, ownerTag, markedInfo, items);
+        break;
+    case KZMarkRule::inLocation:
+        markItemsInLocation(tag, ownerTag, markedInfo, items);
+        break;
+    case KZMarkRule::swap:
+        swapMarksWithWithTag(tag, ownerTag, markedInfo, fromLocation, items);
+        break;
+    case KZMarkRule::restore:
+        undoMarkWithDict(snapshot, markedInfo);
+        break;
+    default:
+        // Numbers outside the mark menu ask for nothing.
+        break;
+    }
+}
+
+// ---- The rules -----------------------------------------------------------------------
+
+bool KZFoundItemsCntrl::canProceedToSwapMarks(const KZFoundItemArray& group) const
+{
+    bool sawMarked = false;
+    bool sawUnmarked = false;
+    for (const KZFoundItemRef& item : group) {
+        (item->isMarked() ? sawMarked : sawUnmarked) = true;
+        if (sawMarked && sawUnmarked)
+            return true;
+    }
+    return false;
+}
+
+void KZFoundItemsCntrl::markSingleItem(quint64 /*tag*/, quint64 /*ownerTag*/, KZViewsToUpdate* markedInfo,
+                                       const KZFoundItemArray& items)
+{
+    // A click on one check box: nothing to toggle when the list is empty.
+    if (items.isEmpty())
+        return;
+    const KZFoundItemRef& item = items.first();
+    setMark(item, !item->isMarked(), markedInfo, false);
+}
+
 void KZFoundItemsCntrl::markItemsByDefaultWithTag(quint64 /*tag*/, quint64 ownerTag, KZViewsToUpdate* markedInfo,
                                                   const KZFoundItemArray& items)
 {
     const bool markAll = ownerTag == kEmptyFolders;
-    for (KZFoundItemArray group : groupsArrayWithArray(items)) {
+    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
         // Oldest first; among equally dated copies the highest location label
         // comes last, so the newest copy in the last searched location stays.
-        std::stable_sort(group.begin(), group.end(), [](const KZFoundItemRef& a, const KZFoundItemRef& b) {
-            const double da = a->dateModified();
-            const double db = b->dateModified();
-            if (da != db)
-                return da < db;
-            return a->locationLabelTag() < b->locationLabelTag();
+        std::vector<Dated> members = datedMembers(group);
+        std::stable_sort(members.begin(), members.end(), [](const Dated& a, const Dated& b) {
+            if (a.date != b.date)
+                return a.date < b.date;
+            return a.item->locationLabelTag() < b.item->locationLabelTag();
         });
-        const qsizetype toMark = markAll ? group.size() : group.size() - 1;
-        qsizetype marked = 0;
-        for (const KZFoundItemRef& item : group) {
-            const bool before = item->isMarked();
-            const bool after = marked < toMark;
-            if (after)
-                ++marked;
-            item->setIsMarked(after);
-            if (markedInfo && before != after)
-                updateInfoDict(*markedInfo, item, before);
+        const std::size_t toMark = markAll ? members.size() : members.size() - 1;
+        for (std::size_t i = 0; i < members.size(); ++i)
+            setMark(members[i].item, i < toMark, markedInfo, true);
+    }
+}
+
+void KZFoundItemsCntrl::markItemsByAgeWithTag(quint64 /*tag*/, quint64 /*ownerTag*/, KZViewsToUpdate* markedInfo,
+                                              const KZFoundItemArray& items, bool ageIsOldest)
+{
+    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+        std::vector<Dated> members = datedMembers(group);
+        std::stable_sort(members.begin(), members.end(), [ageIsOldest](const Dated& a, const Dated& b) {
+            if (a.date != b.date)
+                return ageIsOldest ? a.date < b.date : a.date > b.date;
+            return a.item->locationLabelTag() < b.item->locationLabelTag();
+        });
+        // The last member is the one kept; every member sharing its date is
+        // kept too, since none of them is older (or newer) than it.
+        const double keptDate = members.back().date;
+        bool stopped = false;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const bool isLast = i + 1 == members.size();
+            if (!isLast && !stopped && members[i].date == keptDate)
+                stopped = true;
+            setMark(members[i].item, !isLast && !stopped, markedInfo, true);
         }
     }
 }
 
-KZViewToUpdateRef KZFoundItemsCntrl::locationInfoWithInfo(const KZViewToUpdateRef& info, quint64 locationTag) const
+void KZFoundItemsCntrl::markItemsByLocationsWithTag(quint64 /*tag*/, quint64 /*ownerTag*/,
+                                                    KZViewsToUpdate* markedInfo, const KZFoundItemArray& items,
+                                                    const std::vector<fs::path>& locationsToReport)
 {
-    KZViewToUpdateRef& entry = info->locationsInfo()[locationTag];
-    if (!entry)
-        entry = std::make_shared<KZViewToUpdate>();
-    return entry;
+    if (locationsToReport.empty())
+        return;
+    // The folder chooser offers a single folder.
+    const std::vector<std::string> folder = componentsOf(locationsToReport.front());
+    if (folder.empty())
+        return;
+    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+        const qsizetype cap = group.size() - 1;
+        qsizetype marked = 0;
+        for (const KZFoundItemRef& item : byLocation(group)) {
+            const std::vector<std::string> parts = componentsOf(item->path());
+            // Only items below the folder count: the folder itself, or an
+            // item as deep as it, is not "inside" it.
+            const bool inside = parts.size() > folder.size()
+                && std::equal(folder.begin(), folder.end(), parts.begin());
+            const bool mark = inside && marked < cap;
+            if (mark)
+                ++marked;
+            setMark(item, mark, markedInfo, true);
+        }
+    }
 }
 
-void KZFoundItemsCntrl::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundItemRef& item,
-                                       std::optional<bool> wasMarked) const
+void KZFoundItemsCntrl::markItemsRandomlyWithTag(quint64 /*tag*/, quint64 /*ownerTag*/, KZViewsToUpdate* markedInfo,
+                                                 const KZFoundItemArray& items)
 {
-    // Single-type results and the empty-folders tab keep one entry, which
-    // then stands for the tab of all types.
-    KZViewToUpdateRef all;
-    if (const auto found = infoDict.find(kAllDuplicates); found != infoDict.end())
-        all = found->second;
-    else if (infoDict.size() == 1)
-        all = infoDict.begin()->second;
-    KZViewToUpdateRef type;
-    if (const auto found = infoDict.find(item->fileTypeTag()); found != infoDict.end())
-        type = found->second;
-
-    const bool addition = !wasMarked.value_or(false);
-    const qint16 types = fileTypesFoundCount();
-
-    KZViewToUpdateRef allLocation;
-    KZViewToUpdateRef typeLocation;
-    if (lastLocationTagUsed() >= 0) {
-        const quint64 locationTag = static_cast<quint64>(KZTag::sourceRowBase + item->locationLabelTag());
-        if (type && types > 1)
-            typeLocation = locationInfoWithInfo(type, locationTag);
-        if (all)
-            allLocation = locationInfoWithInfo(all, locationTag);
+    // Named "random" in the menu, but repeatable: the copy in the last
+    // searched location stays, so running it twice gives the same marks.
+    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+        const KZFoundItemArray ordered = byLocation(group);
+        for (qsizetype i = 0; i < ordered.size(); ++i)
+            setMark(ordered[i], i + 1 < ordered.size(), markedInfo, true);
     }
+}
 
-    const qint64 size = static_cast<qint64>(item->size());
-    recordChange(all, addition, size);
-    recordChange(allLocation, addition, size);
-    if (types >= 2)
-        recordChange(type, addition, size);
-    recordChange(typeLocation, addition, size);
+void KZFoundItemsCntrl::markItemsInLocation(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                                            const KZFoundItemArray& items)
+{
+    const qint64 label = static_cast<qint64>(tag);
+    auto walked = [ownerTag](const KZFoundItemRef& item) {
+        return ownerTag == kAllDuplicates || item->fileTypeTag() == ownerTag;
+    };
+    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+        const qsizetype cap = group.size() - 1;
+        // Members of another tab keep their marks; those already marked count
+        // toward the cap, so a group split over two tabs keeps a copy.
+        qsizetype marked = 0;
+        for (const KZFoundItemRef& item : group) {
+            if (!walked(item) && item->isMarked())
+                ++marked;
+        }
+        for (const KZFoundItemRef& item : byLocation(group)) {
+            if (!walked(item))
+                continue;
+            const bool mark = item->locationLabelTag() == label && marked < cap;
+            if (mark)
+                ++marked;
+            setMark(item, mark, markedInfo, true);
+        }
+    }
+}
+
+void KZFoundItemsCntrl::swapMarksWithWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                                             bool calledFromLocation, const KZFoundItemArray& items)
+{
+    const bool everyType = ownerTag == kAllDuplicates || fileTypesFoundCount() == 1;
+    const qint64 label = static_cast<qint64>(tag);
+    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+        if (!canProceedToSwapMarks(group))
+            continue;
+        for (const KZFoundItemRef& item : byLocation(group)) {
+            if (!everyType && item->fileTypeTag() != ownerTag)
+                continue;
+            // Asked from a location row, the swap stays in that location.
+            if (calledFromLocation && item->locationLabelTag() != label)
+                continue;
+            setMark(item, !item->isMarked(), markedInfo, true);
+        }
+    }
+}
+
+void KZFoundItemsCntrl::undoMarkWithDict(const KZMarkSnapshot& entries, KZViewsToUpdate* markedInfo)
+{
+    for (const KZMarkState& entry : entries) {
+        if (entry.item)
+            setMark(entry.item, entry.state, markedInfo, true);
+    }
+}
+
+void KZFoundItemsCntrl::unmarkItemWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                                          const KZFoundItemArray& items, bool calledFromLocation)
+{
+    // Only a location row limits the unmarking to its location; the tab's own
+    // row and its marked-items row unmark the whole tab. (Location label 0 is
+    // a real location, so "no limit" cannot be spelled as tag 0.)
+    const bool limited = calledFromLocation;
+    const qint64 label = static_cast<qint64>(tag);
+    for (const KZFoundItemRef& item : items) {
+        if (!item->isMarked())
+            continue;
+        bool unmark = ownerTag == kEmptyFolders;
+        if (!unmark) {
+            const bool inTab = ownerTag == kAllDuplicates || item->fileTypeTag() == ownerTag;
+            unmark = inTab && (!limited || item->locationLabelTag() == label);
+        }
+        if (unmark)
+            setMark(item, false, markedInfo, false);
+    }
 }

@@ -1,0 +1,215 @@
+// What a marking changed, tab by tab and location by location; the marked
+// totals of a list; mark snapshots for undo; and the copy that stays when
+// duplicates are replaced by links.
+//
+// The last-member test runs before every check-box click, so it answers from
+// an index of the result's groups (group identifier -> members, in result
+// order) instead of sorting the whole result per click. The index is built
+// from a snapshot of allItems() and holds on to it: any change of the item
+// list detaches the list from that snapshot, which is how a stale index is
+// recognised and rebuilt on the next question.
+
+#include "result/model/KZFoundItemsCntrl.h"
+
+#include "result/model/KZMarkingRequest.h"
+#include "settings/KZTags.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <unordered_map>
+
+namespace {
+
+constexpr quint64 kAllDuplicates = static_cast<quint64>(KZTag::allDuplicates);
+
+void recordChange(const KZViewToUpdateRef& entry, bool addition, qint64 size)
+{
+    if (!entry)
+        return;
+    entry->setNeedsUpdate(true);
+    entry->setManagedCount(entry->managedCount() + (addition ? 1 : -1));
+    entry->setSize(entry->size() + (addition ? size : -size));
+}
+
+} // namespace
+
+struct KZFoundItemsCntrl::GroupIndex {
+    KZFoundItemArray source;
+    std::unordered_map<qint64, KZFoundItemArray> members;
+};
+
+std::shared_ptr<const KZFoundItemsCntrl::GroupIndex> KZFoundItemsCntrl::groupIndex() const
+{
+    const KZFoundItemArray current = allItems();
+    std::lock_guard guard(groupIndexLock_);
+    if (groupIndex_ && groupIndex_->source.size() == current.size()
+        && groupIndex_->source.constData() == current.constData())
+        return groupIndex_;
+    auto index = std::make_shared<GroupIndex>();
+    index->source = current;
+    for (const KZFoundItemRef& item : current)
+        index->members[item->groupID()].append(item);
+    groupIndex_ = std::move(index);
+    return groupIndex_;
+}
+
+// ---- Bookkeeping -------------------------------------------------------------------------
+
+KZViewToUpdateRef KZFoundItemsCntrl::locationInfoWithInfo(const KZViewToUpdateRef& info, quint64 locationTag) const
+{
+    KZViewToUpdateRef& entry = info->locationsInfo()[locationTag];
+    if (!entry)
+        entry = std::make_shared<KZViewToUpdate>();
+    return entry;
+}
+
+void KZFoundItemsCntrl::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundItemRef& item,
+                                       std::optional<bool> wasMarked) const
+{
+    // Single-type results and the empty-folders tab keep one entry, which
+    // then stands for the tab of all types.
+    KZViewToUpdateRef all;
+    if (const auto found = infoDict.find(kAllDuplicates); found != infoDict.end())
+        all = found->second;
+    else if (infoDict.size() == 1)
+        all = infoDict.begin()->second;
+    KZViewToUpdateRef type;
+    if (const auto found = infoDict.find(item->fileTypeTag()); found != infoDict.end())
+        type = found->second;
+    // One entry standing for both is counted once.
+    if (type == all)
+        type.reset();
+
+    const bool addition = !wasMarked.value_or(false);
+    const qint16 types = fileTypesFoundCount();
+
+    KZViewToUpdateRef allLocation;
+    KZViewToUpdateRef typeLocation;
+    if (lastLocationTagUsed() >= 0) {
+        const quint64 locationTag = static_cast<quint64>(KZTag::sourceRowBase + item->locationLabelTag());
+        if (type && types > 1)
+            typeLocation = locationInfoWithInfo(type, locationTag);
+        if (all)
+            allLocation = locationInfoWithInfo(all, locationTag);
+    }
+
+    const qint64 size = static_cast<qint64>(item->size());
+    recordChange(all, addition, size);
+    recordChange(allLocation, addition, size);
+    if (types >= 2)
+        recordChange(type, addition, size);
+    recordChange(typeLocation, addition, size);
+}
+
+// ---- Marked members ----------------------------------------------------------------------
+
+bool KZFoundItemsCntrl::isLastItemToMark(const KZFoundItemRef& item) const
+{
+    if (!item)
+        return false;
+    const auto index = groupIndex();
+    const auto found = index->members.find(item->groupID());
+    if (found == index->members.end() || found->second.isEmpty())
+        return false;
+    const KZFoundItemArray& members = found->second;
+    qsizetype marked = 0;
+    for (const KZFoundItemRef& member : members)
+        marked += member->isMarked() ? 1 : 0;
+    return members.size() - 1 <= marked;
+}
+
+QVariantMap KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemArray& items) const
+{
+    quint64 size = 0;
+    const quint64 count = markedWithArray(items, &size);
+    return {{QStringLiteral("markedCount"), QVariant::fromValue<quint64>(count)},
+            {QStringLiteral("markedSize"), QVariant::fromValue<quint64>(size)}};
+}
+
+QVariantMap KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemGroupRef& root) const
+{
+    quint64 size = 0;
+    quint64 count = 0;
+    if (root) {
+        for (const KZFoundItemGroupRef& group : root->groups())
+            count += markedWithArray(group->items(), &size);
+    }
+    return {{QStringLiteral("markedCount"), QVariant::fromValue<quint64>(count)},
+            {QStringLiteral("markedSize"), QVariant::fromValue<quint64>(size)}};
+}
+
+quint64 KZFoundItemsCntrl::markedWithArray(const KZFoundItemArray& items, quint64* markedSize) const
+{
+    quint64 count = 0;
+    for (const KZFoundItemRef& item : items) {
+        if (!item->isMarked())
+            continue;
+        ++count;
+        if (markedSize)
+            *markedSize += item->size();
+    }
+    return count;
+}
+
+// ---- Snapshots ---------------------------------------------------------------------------
+
+KZMarkSnapshot KZFoundItemsCntrl::currentItemsMarkStateWithArray(const KZFoundItemArray& items) const
+{
+    KZMarkSnapshot snapshot;
+    snapshot.reserve(items.size());
+    for (const KZFoundItemRef& item : items)
+        snapshot.append({item, item->isMarked()});
+    return snapshot;
+}
+
+KZMarkSnapshot KZFoundItemsCntrl::currentMarkStateForRedoWithArray(const KZMarkSnapshot& snapshot) const
+{
+    KZMarkSnapshot redo;
+    redo.reserve(snapshot.size());
+    for (const KZMarkState& entry : snapshot) {
+        if (entry.item)
+            redo.append({entry.item, entry.item->isMarked()});
+    }
+    return redo;
+}
+
+// ---- Masters -----------------------------------------------------------------------------
+
+KZFoundItemArray KZFoundItemsCntrl::masterForAliasArrayWithArray(const KZFoundItemArray& items) const
+{
+    QSet<const KZFoundItem*> leaving;
+    for (const KZFoundItemRef& item : items)
+        leaving.insert(item.get());
+
+    const auto index = groupIndex();
+    KZFoundItemArray masters;
+    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+        quint32 plain = 0;
+        bool libraryMember = false;
+        for (const KZFoundItemRef& item : group) {
+            // Library items are removed through their applications, never
+            // replaced by links.
+            if (item->isPhotosItem() || item->isiTunesItem()) {
+                libraryMember = true;
+                break;
+            }
+            ++plain;
+        }
+        // Only when every member but one leaves does the one that stays
+        // become the target of the links.
+        if (libraryMember || plain + 1 != group.first()->countOfItemsInGroup())
+            continue;
+        const auto found = index->members.find(group.first()->groupID());
+        if (found == index->members.end())
+            continue;
+        for (const KZFoundItemRef& candidate : found->second) {
+            // The copy that stays must not be one that is leaving.
+            if (!candidate->isMarked() && !leaving.contains(candidate.get())) {
+                masters.append(candidate);
+                break;
+            }
+        }
+    }
+    return masters;
+}

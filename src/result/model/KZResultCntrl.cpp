@@ -1,0 +1,862 @@
+#include "result/model/KZResultCntrl.h"
+
+#include "engine/KZProgressControl.h"
+#include "engine/KZSearchController.h"
+#include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Resources.h"
+#include "platform/UserDefaults.h"
+#include "result/model/KZFoundItemsCntrl.h"
+#include "result/model/KZMarkingRequest.h"
+#include "result/model/KZResultSaving.h"
+#include "result/model/KZResultTabCntrl.h"
+#include "result/model/KZResultTabStrip.h"
+#include "result/model/KZResultWindowHost.h"
+#include "services/KZErrorDelegate.h"
+#include "services/KZSearchInProgress.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZSearchStuff.h"
+#include "settings/KZTags.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QSet>
+
+#include <algorithm>
+#include <limits>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+namespace Key {
+const QString foundItems = QStringLiteral("KZResultFoundItems");
+const QString foundItemsCount = QStringLiteral("KZResultFoundItemsCount");
+const QString foundItemsSize = QStringLiteral("KZResultFoundItemsSize");
+const QString checkedItemsCount = QStringLiteral("KZResultCheckedItemsCount");
+const QString itemsToCheckCount = QStringLiteral("KZResultItemsToCheckCount");
+const QString searchStuffItem = QStringLiteral("KZResultSearchStuffItem");
+const QString searchSources = QStringLiteral("KZResultSearchSources");
+const QString foundFileTypes = QStringLiteral("KZResultFoundFileTypes");
+const QString searchedIniTunes = QStringLiteral("KZResultSearchedIniTunes");
+const QString searchedInPhotos = QStringLiteral("KZResultSearchedInPhotos");
+const QString photosLibraryPath = QStringLiteral("KZResultPhotosLibraryPath");
+const QString isEmptyFolders = QStringLiteral("KZResultIsEmptyFolders");
+const QString searchedForDeads = QStringLiteral("KZResultSearchedForDeads");
+const QString searchedForFolders = QStringLiteral("KZResultSearchedForFolders");
+const QString foundDeads = QStringLiteral("KZResultFoundDeads");
+const QString foundDeadsCount = QStringLiteral("KZResultFoundDeadsCount");
+const QString currentLocationLabel = QStringLiteral("KZResultCurrentLocationLabel");
+const QString installedTabsTags = QStringLiteral("KZResultInstalledTabsTags");
+const QString isRestoreOfSaved = QStringLiteral("KZResultIsRestoreOfSaved");
+const QString isSavedItemsToRestore = QStringLiteral("KZResultIsSavedItemsToRestore");
+const QString stoppedByUser = QStringLiteral("KZResultSearchWasStoppedByUser");
+const QString removeButton = QStringLiteral("KZResultRemoveButton");
+const QString selectionInfoField = QStringLiteral("KZResultSelectionInfoField");
+const QString containerView = QStringLiteral("KZResultContainerView");
+const QString tag = QStringLiteral("tag");
+const QString fileType = QStringLiteral("fileType");
+const QString tab = QStringLiteral("tab");
+const QString info = QStringLiteral("info");
+const QString labelsExtension = QStringLiteral("labels_extension");
+const QString labelsTypeArray = QStringLiteral("labels_type_array");
+const QString fileTypeTag = QStringLiteral("file_type_tag");
+} // namespace Key
+
+constexpr quint64 kSpecialTabsStart = static_cast<quint64>(KZTag::specialTabsStart);
+constexpr quint64 kMissingTracks = static_cast<quint64>(KZTag::missingTracks);
+constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
+// The built-in labels of "file_type_labels" have tags up to this one.
+constexpr quint64 kLastBuiltInLabel = 7;
+// NSNotFound: the "no location" of a marking request.
+constexpr qint64 kNotFound = std::numeric_limits<qint64>::max();
+
+platform::NotificationCenter& center()
+{
+    return platform::NotificationCenter::defaultCenter();
+}
+
+QVariant number(quint64 value)
+{
+    return QVariant::fromValue<quint64>(value);
+}
+
+// ---- Label images and the thread budget -----------------------------------------------
+
+std::mutex& labelImagesLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::map<qint16, QImage>& labelImages()
+{
+    static std::map<qint16, QImage> images;
+    return images;
+}
+
+// The colours of the eight location labels, for an installation without the
+// label images.
+QImage drawnLabelImage(qint16 label)
+{
+    static const QColor colours[] = {QColor(0xfc, 0x5b, 0x57), QColor(0xfd, 0xa3, 0x3f), QColor(0xf5, 0xd3, 0x3b),
+                                     QColor(0x5f, 0xc9, 0x4f), QColor(0x3d, 0x9b, 0xf6), QColor(0xb2, 0x6c, 0xd9),
+                                     QColor(0x9a, 0x9a, 0x9e), QColor(0x45, 0x45, 0x49)};
+    QImage image(14, 14, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(colours[label].darker(120));
+    painter.setBrush(colours[label]);
+    painter.drawEllipse(QRectF(1.5, 1.5, 11, 11));
+    return image;
+}
+
+std::atomic<qint64>& runningThreads()
+{
+    static std::atomic<qint64> count{0};
+    return count;
+}
+
+} // namespace
+
+void KZResultCntrl::setupLabelImages()
+{
+    std::lock_guard guard(labelImagesLock());
+    auto& images = labelImages();
+    for (qint16 label = 0; label < 8; ++label) {
+        const fs::path file = platform::resourcePath(fs::path("images") / ("label_" + std::to_string(label + 1) + ".png"));
+        QImage image;
+        if (!file.empty())
+            image.load(QFile::decodeName(file.c_str()));
+        images[label] = image.isNull() ? drawnLabelImage(label) : image;
+    }
+}
+
+QImage KZLabelImageForTag(qint16 label)
+{
+    if (label < 0 || label > 7)
+        return {};
+    {
+        std::lock_guard guard(labelImagesLock());
+        if (const auto found = labelImages().find(label); found != labelImages().end())
+            return found->second;
+    }
+    KZResultCntrl::setupLabelImages();
+    std::lock_guard guard(labelImagesLock());
+    return labelImages()[label];
+}
+
+void KZChangeRunningThreadsCount(bool add)
+{
+    auto& count = runningThreads();
+    if (add) {
+        count.fetch_add(1);
+        return;
+    }
+    qint64 current = count.load();
+    while (current > 0 && !count.compare_exchange_weak(current, current - 1)) {
+    }
+}
+
+qint64 KZRunningThreadsCount()
+{
+    return runningThreads().load();
+}
+
+bool KZCanStartNewThreadWithLimit(qint64 running, rlim_t hardLimit)
+{
+    if (hardLimit == RLIM_INFINITY)
+        return true;
+    return static_cast<rlim_t>(std::max<qint64>(running, 0) + 700) < hardLimit;
+}
+
+bool KZCanStartNewThread()
+{
+    rlimit limit{};
+    // Without a readable limit there is nothing to stay under.
+    if (getrlimit(RLIMIT_NPROC, &limit) != 0)
+        return true;
+    return KZCanStartNewThreadWithLimit(runningThreads().load(), limit.rlim_max);
+}
+
+// ---- Tags ----------------------------------------------------------------------------------
+
+quint64 KZResultCntrl::itemMarkedTagWithOwnerTag(quint64 tag)
+{
+    return static_cast<quint64>(KZTag::markedItemsRowBase) + tag;
+}
+
+quint64 KZResultCntrl::itemLocationTagWithLocationTag(qint16 label)
+{
+    return static_cast<quint64>(KZTag::sourceRowBase + label);
+}
+
+qint64 KZResultCntrl::realLocationTag(quint64 tag)
+{
+    return static_cast<qint64>(tag) - KZTag::sourceRowBase;
+}
+
+// ---- Set-up --------------------------------------------------------------------------------
+
+KZResultCntrl::KZResultCntrl(const QVariantMap& resultInfo, KZResultWindowHost* resultWindowCntrl)
+    : resultWindowCntrl_(resultWindowCntrl)
+{
+    // A new result starts its own budget; threads of an earlier result that
+    // end later cannot push the count below 0.
+    runningThreads().store(0);
+    initializeResultWithDict(resultInfo);
+}
+
+KZResultCntrl::~KZResultCntrl()
+{
+    // Registrations go first: a delivery still running on another thread is
+    // waited for here, and none starts afterwards.
+    {
+        std::lock_guard guard(listsReadyLock_);
+        listsReadyObservation_.cancel();
+    }
+    setupObservation_.cancel();
+    showViewObservation_.cancel();
+    addedTypeObservation_.cancel();
+    removedTypeObservation_.cancel();
+    markObservation_.cancel();
+    groupsObservation_.cancel();
+    followUpObservation_.cancel();
+    savingObservation_.cancel();
+    extensionObservations_.clear();
+    // Nothing is asked of the window controller here: it is the one
+    // destroying this controller, and may be half gone already.
+    alive_.reset();
+}
+
+KZResultTabStrip* KZResultCntrl::tabsView() const
+{
+    return resultWindowCntrl_ ? resultWindowCntrl_->tabsView() : nullptr;
+}
+
+KZResultTabCntrl* KZResultCntrl::itemsTypeCntrl(quint64 tag) const
+{
+    const auto found = itemsTypeCntrls_.find(tag);
+    return found == itemsTypeCntrls_.end() ? nullptr : found->second.get();
+}
+
+void KZResultCntrl::runOnMainIfAlive(std::function<void()> work)
+{
+    platform::runOnMain([alive = std::weak_ptr<int>(alive_), work = std::move(work)] {
+        if (alive.lock())
+            work();
+    });
+}
+
+void KZResultCntrl::initializeResultWithDict(const QVariantMap& info)
+{
+    const void* self = this;
+    listsReadyObservation_ = center().addObserver(KZNotification::KZListsReadyToShow, self,
+                                                  [this](const platform::Notification&) { listsReadyToShow(); });
+    setupLabelImages();
+
+    removeBtn_ = info.value(Key::removeButton);
+    selectionInfoFld_ = info.value(Key::selectionInfoField);
+    containerView_ = info.value(Key::containerView);
+
+    setupTabs(info);
+
+    if (const auto request = info.value(Key::searchStuffItem).value<std::shared_ptr<KZSearchStuff>>())
+        sources_ = request->sources();
+    setupItemsView(info);
+
+    const qsizetype lists = static_cast<qsizetype>(itemsTypeCntrls_.size())
+        - (info.value(Key::searchedForDeads).toBool() && itemsTypeCntrls_.count(kMissingTracks) ? 1 : 0);
+    listToCreate_.store(static_cast<qint16>(std::max<qsizetype>(lists, 0)));
+
+    QVariantMap modelInfo;
+    for (const QString& key : {Key::foundItems, Key::searchedIniTunes, Key::searchedInPhotos, Key::photosLibraryPath,
+                               Key::isEmptyFolders, Key::foundFileTypes, Key::searchedForDeads, Key::foundDeads,
+                               Key::currentLocationLabel, Key::isRestoreOfSaved, Key::isSavedItemsToRestore}) {
+        if (info.contains(key))
+            modelInfo.insert(key, info.value(key));
+    }
+    modelInfo.insert(Key::searchSources, QVariant::fromValue(sources_));
+    QList<quint64> installed;
+    if (KZResultTabStrip* strip = tabsView()) {
+        for (const auto& [tag, label] : strip->fileTypes())
+            installed.append(tag);
+    }
+    modelInfo.insert(Key::installedTabsTags, QVariant::fromValue(installed));
+
+    // Registered before the model exists: it builds on another thread and
+    // may be done before the next line here runs.
+    setupObservation_ = center().addObserver(KZNotification::resultSetupDidTerminate, platform::bundleIdentifier(),
+                                             [this](const platform::Notification&) { resultSetupDidTerminate(); });
+    foundItemsCntrl_ = KZFoundItemsCntrl::create(this, modelInfo);
+
+    if (resultWindowCntrl_) {
+        const void* window = resultWindowCntrl_->window();
+        showViewObservation_ = center().addObserver(
+            KZNotification::showViewWithSelection, window,
+            [this](const platform::Notification& note) { showViewWithSelection(note.userInfo); });
+        addedTypeObservation_ = center().addObserver(
+            KZNotification::createNewAddedFileType, window,
+            [this](const platform::Notification& note) { createNewAddedFileType(note.userInfo); });
+        removedTypeObservation_ = center().addObserver(
+            KZNotification::deleteRemovedFiletype, window,
+            [this](const platform::Notification& note) { deleteRemovedFiletype(note.userInfo); });
+    }
+
+    setupSavableDict(info);
+}
+
+void KZResultCntrl::setupTabs(const QVariantMap& info)
+{
+    KZResultTabStrip* strip = tabsView();
+    if (!strip)
+        return;
+    QVariantMap tabInfo;
+    for (const QString& key : {Key::foundFileTypes, Key::foundItemsCount, Key::foundItemsSize, Key::checkedItemsCount,
+                               Key::searchedForDeads, Key::isEmptyFolders})
+        tabInfo.insert(key, info.value(key));
+    const bool deads = info.value(Key::searchedForDeads).toBool();
+    tabInfo.insert(Key::foundDeadsCount,
+                   QVariant::fromValue<quint64>(deads ? static_cast<quint64>(info.value(Key::foundDeads).toList().size())
+                                                      : 0));
+    if (info.value(Key::isEmptyFolders).toBool())
+        strip->createEmptyFoldersTab(tabInfo);
+    else
+        strip->createTabsWithTabInfo(tabInfo);
+}
+
+QVariantMap KZResultCntrl::tabDictionary(quint64 tag, const QVariantMap& info, bool deadTracks) const
+{
+    KZResultTabStrip* strip = tabsView();
+    QVariantMap dictionary;
+    dictionary.insert(Key::tag, number(tag));
+    if (strip) {
+        const auto types = strip->fileTypes();
+        if (const auto found = types.find(tag); found != types.end())
+            dictionary.insert(Key::fileType, QVariant::fromValue(found->second));
+        dictionary.insert(Key::tab, QVariant::fromValue(strip->tabView(tag)));
+    }
+    dictionary.insert(Key::searchSources, QVariant::fromValue(sources_));
+    dictionary.insert(Key::stoppedByUser, info.value(Key::stoppedByUser).toBool());
+    if (deadTracks) {
+        dictionary.insert(Key::foundDeads, info.value(Key::foundDeads));
+    } else {
+        dictionary.insert(Key::checkedItemsCount, info.value(Key::checkedItemsCount));
+        dictionary.insert(Key::isEmptyFolders, info.value(Key::isEmptyFolders).toBool());
+    }
+    dictionary.insert(Key::removeButton, removeBtn_);
+    dictionary.insert(Key::selectionInfoField, selectionInfoFld_);
+    return dictionary;
+}
+
+void KZResultCntrl::setupItemsView(const QVariantMap& info)
+{
+    if (KZResultTabStrip* strip = tabsView()) {
+        // std::map keeps the tags in ascending order.
+        for (const auto& [tag, label] : strip->fileTypes())
+            createNewResultViewWithInfo(tabDictionary(tag, info, tag == kMissingTracks));
+    }
+    const void* self = this;
+    markObservation_ = center().addObserver(
+        KZNotification::markItemsByUserChoice, self,
+        [this](const platform::Notification& note) { markItemsByUserChoice(note.userInfo); });
+    groupsObservation_ = center().addObserver(
+        KZNotification::showMembersGroups, self,
+        [this](const platform::Notification& note) { showMembersGroups(note.userInfo); });
+}
+
+void KZResultCntrl::createNewResultViewWithInfo(const QVariantMap& info)
+{
+    if (!resultWindowCntrl_)
+        return;
+    const quint64 tag = info.value(Key::tag).toULongLong();
+    std::unique_ptr<KZResultTabCntrl> cntrl = resultWindowCntrl_->createTabCntrl(info, *this);
+    if (!cntrl)
+        return;
+    // A tab made again replaces the old one, whose view must not linger in
+    // the window.
+    if (auto old = itemsTypeCntrls_.find(tag); old != itemsTypeCntrls_.end())
+        resultWindowCntrl_->removeResultView(*old->second);
+    itemsTypeCntrls_[tag] = std::move(cntrl);
+    addResultViewWithTag(tag);
+    itemsTypeCntrls_[tag]->setResultViewHidden(true);
+    extensionObservations_[tag] = center().addObserver(
+        KZNotification::fileTypeExtensionsDidChange, platform::NotificationObject::number(static_cast<qint64>(tag)),
+        [this, tag](const platform::Notification& note) { fileTypeExtensionsDidChange(tag, note.userInfo); });
+}
+
+void KZResultCntrl::addResultViewWithTag(quint64 tag)
+{
+    if (KZResultTabCntrl* cntrl = itemsTypeCntrl(tag); cntrl && resultWindowCntrl_)
+        resultWindowCntrl_->addResultView(*cntrl);
+}
+
+void KZResultCntrl::setupSavableDict(const QVariantMap& info)
+{
+    for (const QString& key : {Key::checkedItemsCount, Key::currentLocationLabel, Key::foundItemsCount,
+                               Key::foundItemsSize, Key::isEmptyFolders, Key::photosLibraryPath, Key::searchStuffItem,
+                               Key::stoppedByUser, Key::searchedForFolders, Key::searchedInPhotos,
+                               Key::searchedIniTunes}) {
+        if (info.contains(key))
+            savableInfoDict_.insert(key, info.value(key));
+    }
+    savableInfoDict_.insert(Key::itemsToCheckCount,
+                            info.contains(Key::itemsToCheckCount) ? info.value(Key::itemsToCheckCount)
+                                                                  : QVariant::fromValue<quint64>(0));
+}
+
+// ---- The hand-shake ---------------------------------------------------------------------
+
+void KZResultCntrl::resultSetupDidTerminate()
+{
+    setupObservation_.cancel();
+    center().post(KZNotification::startToShowItems, platform::bundleIdentifier(),
+                  {{QStringLiteral("foundItemsCntrl"), QVariant::fromValue(foundItemsCntrl_)}});
+    // A result whose only tab builds no list (missing tracks alone) would
+    // otherwise never be announced ready.
+    if (listToCreate_.load() == 0) {
+        std::unique_lock guard(listsReadyLock_);
+        if (!listsReadyObservation_.isActive())
+            return;
+        platform::Subscription done = std::move(listsReadyObservation_);
+        guard.unlock();
+        done.cancel();
+        postResultIsReady();
+    }
+}
+
+void KZResultCntrl::listsReadyToShow()
+{
+    // Several list threads may report at once: each takes one off the count,
+    // and only the one that takes the last announces the result.
+    qint16 left = listToCreate_.load();
+    do {
+        if (left <= 0)
+            return;
+    } while (!listToCreate_.compare_exchange_weak(left, static_cast<qint16>(left - 1)));
+    if (left != 1)
+        return;
+
+    std::unique_lock guard(listsReadyLock_);
+    platform::Subscription done = std::move(listsReadyObservation_);
+    guard.unlock();
+    done.cancel();
+    postResultIsReady();
+}
+
+void KZResultCntrl::postResultIsReady()
+{
+    std::map<quint64, KZResultTabCntrl*> tabs;
+    for (const auto& [tag, cntrl] : itemsTypeCntrls_)
+        tabs[tag] = cntrl.get();
+    QVariantMap userInfo;
+    userInfo.insert(QStringLiteral("resultWindow"),
+                    QVariant::fromValue(resultWindowCntrl_ ? resultWindowCntrl_->window() : nullptr));
+    userInfo.insert(QStringLiteral("foundItemsCntrl"), QVariant::fromValue(foundItemsCntrl_));
+    userInfo.insert(QStringLiteral("tabsView"), QVariant::fromValue(tabsView()));
+    userInfo.insert(QStringLiteral("itemsTypeCntrls"), QVariant::fromValue(tabs));
+    userInfo.insert(QStringLiteral("resultWindowCntrl"), QVariant::fromValue(resultWindowCntrl_));
+    userInfo.insert(QStringLiteral("resultCntrl"), QVariant::fromValue(this));
+    center().post(KZNotification::resultIsReady, platform::bundleIdentifier(), userInfo);
+}
+
+// ---- Tabs --------------------------------------------------------------------------------
+
+void KZResultCntrl::prepareToShowWindowWithTabTag(quint64 tag)
+{
+    if (KZResultTabStrip* strip = tabsView())
+        strip->selectTabWithTag(tag);
+}
+
+void KZResultCntrl::showViewWithSelection(const QVariantMap& userInfo)
+{
+    if (itemsTypeCntrls_.empty())
+        return;
+    quint64 selected = userInfo.value(Key::tag).toULongLong();
+    if (itemsTypeCntrls_.size() == 1)
+        selected = itemsTypeCntrls_.begin()->first;
+    for (auto& [tag, cntrl] : itemsTypeCntrls_) {
+        if (tag == selected || cntrl->isResultViewHidden())
+            continue;
+        const void* view = cntrl->resultView();
+        center().post(KZNotification::superviewWillHide, view);
+        cntrl->setResultViewHidden(true);
+    }
+    if (KZResultTabCntrl* cntrl = itemsTypeCntrl(selected))
+        cntrl->setResultViewHidden(false);
+    if (resultWindowCntrl_)
+        resultWindowCntrl_->setCurrSelectedTabTag(selected);
+}
+
+void KZResultCntrl::createNewAddedFileType(const QVariantMap& userInfo)
+{
+    QVariantMap info = userInfo;
+    info.insert(Key::searchSources, QVariant::fromValue(sources_));
+    info.insert(Key::removeButton, removeBtn_);
+    info.insert(Key::selectionInfoField, selectionInfoFld_);
+    info.insert(Key::isEmptyFolders, false);
+    createNewResultViewWithInfo(info);
+
+    const quint64 tag = info.value(Key::tag).toULongLong();
+    if (tag < kSpecialTabsStart && foundItemsCntrl_)
+        foundItemsCntrl_->setFileTypesFoundCount(static_cast<qint16>(foundItemsCntrl_->fileTypesFoundCount() + 1));
+    // A built-in label coming back brings its extensions along.
+    if (tag <= kLastBuiltInLabel)
+        runOnMainIfAlive([this, tag] { gatherDefaultChangedType(tag); });
+}
+
+void KZResultCntrl::gatherDefaultChangedType(quint64 tag)
+{
+    const QVariantList labels = platform::UserDefaults::standard().arrayForKey(KZDefaultsKey::file_type_labels);
+    for (const QVariant& entry : labels) {
+        const QVariantMap label = entry.toMap();
+        if (!label.contains(Key::fileTypeTag) || label.value(Key::fileTypeTag).toULongLong() != tag)
+            continue;
+        center().post(KZNotification::fileTypeExtensionsDidChange,
+                      platform::NotificationObject::number(static_cast<qint64>(tag)),
+                      {{Key::tag, number(tag)},
+                       {Key::labelsExtension, label.value(Key::labelsExtension)},
+                       {Key::labelsTypeArray, label.value(Key::labelsTypeArray)}});
+        return;
+    }
+}
+
+void KZResultCntrl::deleteRemovedFiletype(const QVariantMap& userInfo)
+{
+    const quint64 tag = userInfo.value(Key::tag).toULongLong();
+    if (auto found = itemsTypeCntrls_.find(tag); found != itemsTypeCntrls_.end()) {
+        if (resultWindowCntrl_)
+            resultWindowCntrl_->removeResultView(*found->second);
+        itemsTypeCntrls_.erase(found);
+    }
+    extensionObservations_.erase(tag);
+    if (tag < kSpecialTabsStart && foundItemsCntrl_)
+        foundItemsCntrl_->setFileTypesFoundCount(
+            static_cast<qint16>(std::max<int>(foundItemsCntrl_->fileTypesFoundCount() - 1, 0)));
+
+    runOnMainIfAlive([this, tag] {
+        if (!foundItemsCntrl_)
+            return;
+        if (tag == kEmptyFolders) {
+            foundItemsCntrl_->cleanEmptyFoldersMemoryAfterTabRemotion();
+            return;
+        }
+        updateChangedTabs(foundItemsCntrl_->assignTagsToOrphanItems(std::nullopt, QSet<quint64>{tag}));
+    });
+}
+
+void KZResultCntrl::updateChangedTabs(const QList<quint64>& tags)
+{
+    for (quint64 tag : tags) {
+        if (KZResultTabCntrl* cntrl = itemsTypeCntrl(tag))
+            cntrl->updateFilesList(foundItemsCntrl_);
+    }
+}
+
+void KZResultCntrl::fileTypeExtensionsDidChange(quint64 tag, const QVariantMap& userInfo)
+{
+    KZResultTabStrip* strip = tabsView();
+    const void* tabView = strip ? strip->tabView(tag) : nullptr;
+    center().post(KZNotification::KZStartTabProgressIndicator, tabView);
+    if (foundItemsCntrl_) {
+        const QVariantMap label{{Key::labelsExtension, userInfo.value(Key::labelsExtension)},
+                                {Key::labelsTypeArray, userInfo.value(Key::labelsTypeArray)}};
+        const QList<quint64> changed = foundItemsCntrl_->changeItemTypesTagWithExtensions(label, tag);
+        if (KZResultTabCntrl* cntrl = itemsTypeCntrl(tag))
+            cntrl->updateFilesList(foundItemsCntrl_);
+        updateChangedTabs(changed);
+    }
+    center().post(KZNotification::KZStopProgressIndicator, tabView);
+}
+
+// ---- Marking -------------------------------------------------------------------------------
+
+void KZResultCntrl::markItemsByUserChoice(const QVariantMap& request)
+{
+    if (request.value(KZMarkingKey::menuItemTag).toLongLong() != KZMarkRule::byChosenFolder) {
+        markItemsWithDictionary(request);
+        return;
+    }
+    if (!resultWindowCntrl_)
+        return;
+    const QVariantMap settings{
+        {QStringLiteral("window"), QVariant::fromValue(resultWindowCntrl_->window())},
+        {QStringLiteral("prompt"), QStringLiteral("ask_add_location")},
+        {QStringLiteral("includeSmartFolder"), false},
+        {QStringLiteral("allowsMultipleSelection"), false},
+        {QStringLiteral("canCreateDirectories"), false},
+        {QStringLiteral("userInfo"), request},
+    };
+    resultWindowCntrl_->askForDirectories(
+        settings, [alive = std::weak_ptr<int>(alive_), this](qint64 code, const QVariantMap& returnedInfo) {
+            if (alive.lock())
+                chooseLocationPanelDidEndWithCode(code, returnedInfo);
+        });
+}
+
+void KZResultCntrl::chooseLocationPanelDidEndWithCode(qint64 code, const QVariantMap& returnedInfo)
+{
+    if (code == 1)
+        markItemsWithDictionary(returnedInfo);
+}
+
+QList<quint64> KZResultCntrl::managedTags(const KZViewToUpdateRef& info, quint64 mainTag) const
+{
+    QList<quint64> tags{mainTag};
+    if (info) {
+        for (const auto& [locationTag, entry] : info->locationsInfo())
+            tags.append(locationTag);
+    }
+    return tags;
+}
+
+void KZResultCntrl::markItemsWithDictionary(const QVariantMap& received)
+{
+    namespace K = KZMarkingKey;
+    QVariantMap request = received;
+    if (!request.contains(K::ownerTag)) {
+        if (resultWindowCntrl_)
+            resultWindowCntrl_->beep();
+        return;
+    }
+    const quint64 ownerTag = request.value(K::ownerTag).toULongLong();
+    if (KZResultTabCntrl* owner = itemsTypeCntrl(ownerTag))
+        owner->saveCurrentConfiguration(request);
+
+    auto infoDict = std::make_shared<KZViewsToUpdate>();
+    if (ownerTag == kEmptyFolders) {
+        (*infoDict)[kEmptyFolders] = std::make_shared<KZViewToUpdate>();
+    } else {
+        for (const auto& [tag, cntrl] : itemsTypeCntrls_)
+            (*infoDict)[tag] = std::make_shared<KZViewToUpdate>();
+    }
+    request.insert(K::infoDict, QVariant::fromValue<KZViewsToUpdateRef>(infoDict));
+    if (foundItemsCntrl_)
+        foundItemsCntrl_->markItemsWithDict(request);
+
+    const bool addValue = request.value(K::checkBtnState).toLongLong() != 0;
+    const QVariant oldRule =
+        request.contains(K::oldMenuItemTag) ? request.value(K::oldMenuItemTag) : request.value(K::menuItemTag);
+    KZResultTabStrip* strip = tabsView();
+    const QList<quint64> ordered = strip ? strip->allOrderedTabsKeys() : QList<quint64>();
+    const QVariant firstTabTag = ordered.isEmpty() ? QVariant() : number(ordered.first());
+
+    int updated = 0;
+    for (const auto& [tag, cntrl] : itemsTypeCntrls_) {
+        const auto entry = infoDict->find(tag);
+        if (entry == infoDict->end() || !entry->second->needsUpdate())
+            continue;
+        ++updated;
+        QVariantMap update;
+        update.insert(QStringLiteral("addValue"), addValue);
+        update.insert(Key::info, QVariant::fromValue(entry->second));
+        update.insert(K::menuItemTagToRestore, request.value(K::menuItemTagToRestore));
+        update.insert(QStringLiteral("oldMenuItamTag"), oldRule);
+        update.insert(QStringLiteral("managedTags"), QVariant::fromValue(managedTags(entry->second, tag)));
+        update.insert(K::ownerTag, number(ownerTag));
+        update.insert(K::locationTag,
+                      request.contains(K::locationTag) ? request.value(K::locationTag) : QVariant(kNotFound));
+        update.insert(K::itemSenderView,
+                      request.contains(K::itemSenderView) ? request.value(K::itemSenderView) : QVariant(0));
+        update.insert(QStringLiteral("firstTabTag"), firstTabTag);
+        update.insert(K::menu, tag == ownerTag ? request.value(K::menu) : QVariant());
+        cntrl->updateMarkedInfoWithDict(update);
+    }
+
+    if (updated == 0 && ownerTag != kEmptyFolders
+        && request.value(K::menuItemTag).toLongLong() != KZMarkRule::restore) {
+        KZErrorDelegate::sharedControl().showMessagePanelWithView(QStringLiteral("no_items_changed"), QString(), {},
+                                                                  KZDefaultsKey::show_no_marks_found, false);
+    }
+}
+
+void KZResultCntrl::showMembersGroups(const QVariantMap& userInfo)
+{
+    KZResultTabCntrl* owner = itemsTypeCntrl(userInfo.value(KZMarkingKey::ownerTag).toULongLong());
+    if (!owner)
+        return;
+    const qint64 chosen = userInfo.value(QStringLiteral("chosenTag")).toLongLong();
+    QVariantMap info{{QStringLiteral("groupItem"), userInfo.value(QStringLiteral("groupItem"))},
+                     {KZMarkingKey::ownerTag, userInfo.value(KZMarkingKey::ownerTag)},
+                     {QStringLiteral("senderTag"), userInfo.value(Key::tag)}};
+    if (chosen == 1) {
+        info.insert(QStringLiteral("isForAllGroups"), userInfo.value(QStringLiteral("showForAll")).toLongLong() == 1);
+        owner->showMissingMembers(info);
+    } else if (chosen == 2) {
+        owner->revealGroup(info);
+    }
+}
+
+// ---- After a removal -------------------------------------------------------------------------
+
+void KZResultCntrl::prepareUpdateWithDictionary(const QVariantMap& received)
+{
+    QVariantMap removal = received;
+    auto infoDict = std::make_shared<KZViewsToUpdate>();
+    for (const auto& [tag, cntrl] : itemsTypeCntrls_)
+        (*infoDict)[tag] = std::make_shared<KZViewToUpdate>();
+    removal.insert(KZMarkingKey::infoDict, QVariant::fromValue<KZViewsToUpdateRef>(infoDict));
+    if (foundItemsCntrl_)
+        foundItemsCntrl_->updateAfterRemotion(removal);
+    for (const auto& [tag, cntrl] : itemsTypeCntrls_) {
+        const auto& entry = (*infoDict)[tag];
+        if (entry->needsUpdate())
+            cntrl->updateRemovedInfoWithDict({{Key::info, QVariant::fromValue(entry)}});
+    }
+}
+
+void KZResultCntrl::prepareUpdateForEmptyFoldersWithDictionary(const QVariantMap& received)
+{
+    QVariantMap removal = received;
+    auto infoDict = std::make_shared<KZViewsToUpdate>();
+    const auto entry = std::make_shared<KZViewToUpdate>();
+    (*infoDict)[kEmptyFolders] = entry;
+    removal.insert(KZMarkingKey::infoDict, QVariant::fromValue<KZViewsToUpdateRef>(infoDict));
+    if (foundItemsCntrl_)
+        foundItemsCntrl_->updateEmptyFoldersAfterRemotion(removal);
+    if (KZResultTabCntrl* cntrl = itemsTypeCntrl(kEmptyFolders); cntrl && entry->needsUpdate())
+        cntrl->updateRemovedInfoWithDict({{Key::info, QVariant::fromValue(entry)}});
+}
+
+// ---- Empty-folders follow-up -------------------------------------------------------------------
+
+std::shared_ptr<KZSearchController> KZResultCntrl::searchCntrl() const
+{
+    std::lock_guard guard(followUpsLock_);
+    return followUps_.empty() ? nullptr : followUps_.back().searchCntrl;
+}
+
+std::shared_ptr<KZProgressControl> KZResultCntrl::progressCntrl() const
+{
+    std::lock_guard guard(followUpsLock_);
+    return followUps_.empty() ? nullptr : followUps_.back().progressCntrl;
+}
+
+void KZResultCntrl::prepareToSearchForEmptyFolders(const QVariantList& folders)
+{
+    if (!resultWindowCntrl_)
+        return;
+    auto request = KZSearchStuff::searchStuff();
+    request->globalExclusions();
+    std::vector<KZSourceItemRef> sources = resultWindowCntrl_->emptyFoldersSourcesWithFolders(folders);
+    // Every folder is gone already: there is nothing to look at.
+    if (sources.empty())
+        return;
+    request->setSources(std::move(sources));
+    request->createEmptyFoldersCriteria();
+
+    auto progress = resultWindowCntrl_->createProgressWithoutInterface();
+    const void* self = this;
+    {
+        std::lock_guard guard(followUpsLock_);
+        // One registration serves every follow-up still running; each end is
+        // told apart by its request.
+        if (!followUpObservation_.isActive()) {
+            followUpObservation_ = center().addObserver(
+                KZNotification::searchDidTerminate, self,
+                [this](const platform::Notification& note) { searchDidTerminate(note.userInfo); });
+        }
+    }
+    auto search = KZSearchController::create(request, self, progress);
+    {
+        std::lock_guard guard(followUpsLock_);
+        followUps_.push_back({request, search, progress});
+    }
+    search->startToSearch();
+}
+
+void KZResultCntrl::searchDidTerminate(const QVariantMap& userInfo)
+{
+    KZSetSearchInProgress(false);
+    setupEmptyFolders(userInfo);
+
+    const auto request = userInfo.value(Key::searchStuffItem).value<std::shared_ptr<KZSearchStuff>>();
+    platform::Subscription done;
+    {
+        std::lock_guard guard(followUpsLock_);
+        const auto ended = std::find_if(followUps_.begin(), followUps_.end(), [&request](const FollowUp& followUp) {
+            return followUp.searchStuff == request;
+        });
+        // The search and its progress controller outlive this delivery: the
+        // engine's thread that posted it still holds them.
+        if (ended != followUps_.end())
+            followUps_.erase(ended);
+        if (followUps_.empty())
+            done = std::move(followUpObservation_);
+    }
+    // Cancelled outside the lock: it waits for a delivery of another
+    // follow-up's end, which takes the lock itself.
+    done.cancel();
+}
+
+void KZResultCntrl::setupEmptyFolders(const QVariantMap& info)
+{
+    if (info.value(Key::foundItemsCount).toULongLong() == 0 || !foundItemsCntrl_)
+        return;
+    foundItemsCntrl_->doCreateEmptyFoldersList(info);
+
+    // Tabs belong to the main thread. This runs on the engine's thread, and
+    // the main thread may be waiting for this delivery to end (when the
+    // result closes), so the tab work is queued rather than waited for.
+    runOnMainIfAlive([this, info] {
+        if (itemsTypeCntrl(kEmptyFolders)) {
+            center().post(KZNotification::emptyFoldersWereAdded,
+                          platform::NotificationObject::number(static_cast<qint64>(kEmptyFolders)));
+            return;
+        }
+        setupTabs(info);
+        QVariantMap tab = tabDictionary(kEmptyFolders, info, false);
+        tab.remove(Key::isEmptyFolders);
+        createNewResultViewWithInfo(tab);
+    });
+}
+
+// ---- Saving and the menu -----------------------------------------------------------------------
+
+void KZResultCntrl::saveAsAction()
+{
+    // One save at a time: a second one would drop the first mid-way.
+    if (saveCntrl_ || !resultWindowCntrl_)
+        return;
+    std::shared_ptr<KZResultSaving> saver = resultWindowCntrl_->createSaver();
+    if (!saver)
+        return;
+    saveCntrl_ = saver;
+    const void* self = this;
+    savingObservation_ = center().addObserver(KZNotification::savingDidFinish, self,
+                                              [this](const platform::Notification&) { savingDidFinish(); });
+
+    std::map<quint64, KZResultTabCntrl*> tabs;
+    for (const auto& [tag, cntrl] : itemsTypeCntrls_)
+        tabs[tag] = cntrl.get();
+    QVariantMap request = savableInfoDict_;
+    request.insert(QStringLiteral("itemsTypeCntrls"), QVariant::fromValue(tabs));
+    request.insert(QStringLiteral("window"), QVariant::fromValue(resultWindowCntrl_->window()));
+    request.insert(QStringLiteral("sender"), QVariant::fromValue(this));
+    request.insert(QStringLiteral("foundItemsCntrl"), QVariant::fromValue(foundItemsCntrl_));
+    request.insert(Key::searchStuffItem, QVariant::fromValue(sources_));
+    request.insert(QStringLiteral("tabsView"), QVariant::fromValue(tabsView()));
+    request.insert(KZDefaultsKey::show_result_by_group,
+                   platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group));
+    saver->saveItemsWithDict(request);
+}
+
+void KZResultCntrl::savingDidFinish()
+{
+    savingObservation_.cancel();
+    // The saver may be the one posting; it goes when its delivery returns.
+    platform::runOnMain([saver = std::move(saveCntrl_)] {});
+}
+
+bool KZResultCntrl::validateMenuItem(qint64 fileMenuItemTag) const
+{
+    if (resultWindowCntrl_ && resultWindowCntrl_->aboutIsOpened())
+        return false;
+    if (fileMenuItemTag != 4)
+        return true;
+    if (!resultWindowCntrl_ || !resultWindowCntrl_->isWindowVisible() || !foundItemsCntrl_)
+        return false;
+    return !foundItemsCntrl_->allItems().isEmpty() || !foundItemsCntrl_->allEmptyFolders().value_or(KZFoundItemArray()).isEmpty();
+}

@@ -1,0 +1,353 @@
+#include "MarkingTestSupport.h"
+
+#include "result/model/KZMarkingRequest.h"
+#include "result/model/KZResultCntrl.h"
+#include "services/KZFilesUtilities.h"
+#include "settings/KZTags.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+using namespace markingtest;
+namespace K = KZMarkingKey;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr quint64 kEmpty = static_cast<quint64>(KZTag::emptyFolders);
+constexpr quint64 kLocation = static_cast<quint64>(KZTag::sourceRowBase);
+constexpr quint64 kMarkedRow = static_cast<quint64>(KZTag::markedItemsRowBase);
+
+enum class ItemsGiven { All, Absent, Empty, FirstOnly };
+
+struct RuleCase {
+    const char* name;
+    std::vector<ItemShape> items;
+    int rule;
+    int check;
+    quint64 owner;
+    quint64 tag;
+    std::string expected;
+    ItemsGiven given = ItemsGiven::All;
+    qint16 types = 2;
+};
+
+QVariantMap requestFor(int rule, int check, quint64 owner, quint64 tag)
+{
+    return {{K::menuItemTag, rule},
+            {K::checkBtnState, check},
+            {K::ownerTag, QVariant::fromValue(owner)},
+            {K::itemsToManageTag, QVariant::fromValue(tag)}};
+}
+
+ItemShape at(qint64 group, double date, qint16 label, bool marked = false, quint64 type = 3)
+{
+    ItemShape shape;
+    shape.group = group;
+    shape.date = date;
+    shape.label = label;
+    shape.marked = marked;
+    shape.type = type;
+    return shape;
+}
+
+class MarkingRuleTable : public ::testing::TestWithParam<RuleCase> {};
+
+TEST_P(MarkingRuleTable, GivesTheExpectedMarks)
+{
+    const RuleCase& c = GetParam();
+    const KZFoundItemArray items = makeItems(c.items);
+    auto model = makeModel(items, c.types);
+    QVariantMap request = requestFor(c.rule, c.check, c.owner, c.tag);
+    switch (c.given) {
+    case ItemsGiven::All:
+        request.insert(K::itemsToManage, QVariant::fromValue(items));
+        break;
+    case ItemsGiven::Absent:
+        break;
+    case ItemsGiven::Empty:
+        request.insert(K::itemsToManage, QVariant::fromValue(KZFoundItemArray()));
+        break;
+    case ItemsGiven::FirstOnly:
+        request.insert(K::itemsToManage, QVariant::fromValue(KZFoundItemArray{items.first()}));
+        break;
+    }
+    model->markItemsWithDict(request);
+    EXPECT_EQ(marksOf(items), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, MarkingRuleTable,
+    ::testing::Values(
+        RuleCase{"DefaultKeepsHigherLabelAmongEqualDates", {at(1, 100, 1), at(1, 100, 2)}, 1, 1, 0, 0, "10"},
+        RuleCase{"DefaultKeepsTheNewest", {at(1, 300, 0), at(1, 100, 1), at(1, 200, 2)}, 1, 1, 0, 0, "011"},
+        RuleCase{"OldestMarksNothingAmongEqualDates", {at(1, 100, 1, true), at(1, 100, 2, true)}, 2, 1, 0, 0, "00"},
+        RuleCase{"NewestMarksNothingAmongEqualDates", {at(1, 100, 1), at(1, 100, 2)}, 3, 1, 0, 0, "00"},
+        RuleCase{"OldestKeepsEveryCopyOfTheNewestDate",
+                 {at(1, 3, 0), at(1, 1, 1), at(1, 3, 2), at(1, 2, 3)}, 2, 1, 0, 0, "0101"},
+        RuleCase{"NewestKeepsTheOldest", {at(1, 3, 0), at(1, 1, 1), at(1, 3, 2), at(1, 2, 3)}, 3, 1, 0, 0, "1011"},
+        RuleCase{"SwapLeavesAnUnmarkedGroupAlone", {at(1, 1, 0), at(1, 2, 1), at(1, 3, 2)}, 7, 1, 0, 0, "000"},
+        RuleCase{"SwapInvertsAMixedGroup", {at(1, 1, 0, true), at(1, 2, 1), at(1, 3, 2)}, 7, 1, 0, 0, "011"},
+        RuleCase{"SwapFromALocationRowStaysThere",
+                 {at(1, 1, 0, true), at(1, 2, 1, true), at(1, 3, 1)}, 7, 1, 0, kLocation + 1, "101"},
+        RuleCase{"SwapOnATabLeavesOtherTabs",
+                 {at(1, 1, 0, true, 3), at(1, 2, 1, false, 4), at(1, 3, 2, false, 3)}, 7, 1, 3, 3, "001"},
+        RuleCase{"SwapInASingleTypeResultTakesEveryMember",
+                 {at(1, 1, 0, true, 3), at(1, 2, 1, false, 4)}, 7, 1, 3, 3, "01", ItemsGiven::All, 1},
+        RuleCase{"UnmarkOnEmptyFoldersTabClearsEverything",
+                 {at(1, 1, 0, true, 2), at(1, 2, 1, true, 2), at(2, 3, 2, true, 2)}, 1, 0, kEmpty, kLocation + 1,
+                 "000"},
+        RuleCase{"DefaultOnEmptyFoldersTabMarksEveryMember",
+                 {at(1, 1, 0, false, 2), at(1, 2, 1, false, 2), at(2, 3, 2, false, 2)}, 1, 1, kEmpty, kEmpty, "111"},
+        RuleCase{"WithoutItemsToManageEveryItemIsWorkedOn",
+                 {at(1, 1, 2), at(1, 1, 0), at(2, 1, 1), at(2, 1, 3)}, 5, 1, 0, 0, "0110", ItemsGiven::Absent},
+        RuleCase{"RuleNineWithCheckBoxOnDoesNothing", {at(1, 1, 0, true), at(1, 2, 1)}, 9, 1, 0, 0, "10"},
+        RuleCase{"RuleNineWithCheckBoxOffUnmarks", {at(1, 1, 0, true), at(1, 2, 1)}, 9, 0, 0, 0, "00"},
+        RuleCase{"NegativeRuleWithCheckBoxOnDoesNothing", {at(1, 1, 0, true), at(1, 2, 1)}, -1, 1, 0, 0, "10"},
+        RuleCase{"SingleCheckBoxOnAnEmptyListDoesNothing", {at(1, 1, 0, true), at(1, 2, 1)}, 0, 1, 0, 0, "10",
+                 ItemsGiven::Empty},
+        RuleCase{"SingleCheckBoxTogglesItsItem", {at(1, 1, 0), at(1, 2, 1)}, 0, 0, 0, 0, "10", ItemsGiven::FirstOnly},
+        RuleCase{"SingleCheckBoxMayMarkAWholeGroup", {at(1, 1, 0), at(1, 2, 1, true)}, 0, 1, 0, 0, "11",
+                 ItemsGiven::FirstOnly},
+        RuleCase{"InLocationKeepsACopyOfAGroupSplitOverTwoTabs",
+                 {at(1, 1, 0, true, 3), at(1, 2, 1, false, 4), at(1, 3, 1, false, 4)}, 6, 1, 4, kLocation + 1,
+                 "110"},
+        RuleCase{"InLocationKeepsOneCopyThere", {at(1, 1, 1), at(1, 2, 1), at(1, 3, 1)}, 6, 1, 0, kLocation + 1,
+                 "110"},
+        RuleCase{"InLocationLeavesOtherLocationsUnmarked", {at(1, 1, 0, true), at(1, 2, 1), at(1, 3, 2)}, 6, 1, 0,
+                 kLocation + 2, "001"},
+        RuleCase{"UnmarkFromTheMarkedRowUnmarksTheTab",
+                 {at(1, 1, 0, true, 3), at(2, 2, 1, true, 3), at(3, 3, 2, true, 4)}, 1, 0, 3, kMarkedRow + 3, "001"},
+        RuleCase{"UnmarkFromTheAllTabsMarkedRowUnmarksEverything",
+                 {at(1, 1, 0, true, 3), at(2, 2, 1, true, 4)}, 2, 0, 0, kMarkedRow, "00"},
+        RuleCase{"UnmarkFromLocationZeroStaysInLocationZero",
+                 {at(1, 1, 0, true), at(1, 2, 1, true)}, 1, 0, 0, kLocation + 0, "01", ItemsGiven::Absent},
+        RuleCase{"UnmarkFromTheTabRowUnmarksThatTab", {at(1, 1, 0, true, 3), at(1, 2, 1, true, 4)}, 3, 0, 3, 3,
+                 "01"},
+        RuleCase{"RandomKeepsTheHighestLabel", {at(1, 1, 2), at(1, 1, 0), at(1, 1, 1)}, 5, 1, 0, 0, "011"}),
+    [](const ::testing::TestParamInfo<RuleCase>& info) { return std::string(info.param.name); });
+
+TEST(MarkingRules, ALoneMemberStaysUnmarkedUnderRulesOneToSix)
+{
+    for (int rule = 1; rule <= 6; ++rule) {
+        const KZFoundItemArray items = makeItems({at(1, 1, 0, true)});
+        auto model = makeModel(items);
+        QVariantMap request = requestFor(rule, 1, 0, kLocation + 0);
+        request.insert(K::urls, QVariant::fromValue(QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/"))}));
+        model->markItemsWithDict(request);
+        EXPECT_EQ(marksOf(items), "0") << "rule " << rule;
+    }
+}
+
+TEST(MarkingRules, RandomIsRepeatable)
+{
+    const KZFoundItemArray items = makeItems({at(1, 5, 1), at(1, 4, 3), at(1, 3, 1), at(1, 2, 0), at(2, 1, 2)});
+    auto model = makeModel(items);
+    model->markItemsWithDict(requestFor(5, 1, 0, 0));
+    const std::string first = marksOf(items);
+    for (const KZFoundItemRef& item : items)
+        item->setIsMarked(!item->isMarked());
+    model->markItemsWithDict(requestFor(5, 1, 0, 0));
+    EXPECT_EQ(marksOf(items), first);
+    EXPECT_EQ(first, "10110");
+}
+
+// ---- By chosen folder: real paths ------------------------------------------------------------
+
+struct FolderCase {
+    const char* name;
+    std::vector<std::pair<std::string, qint16>> members; // relative path, location label
+    std::string folder;                                   // relative; empty: no "urls"
+    std::string initial;
+    std::string expected;
+};
+
+class ByChosenFolder : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(ByChosenFolder, MarksTheCopiesInsideTheFolder)
+{
+    const FolderCase& c = GetParam();
+    kztest::TempDir dir;
+    std::vector<ItemShape> shapes;
+    for (std::size_t i = 0; i < c.members.size(); ++i) {
+        ItemShape shape = at(1, 1, c.members[i].second, c.initial[i] == '1');
+        shape.path = dir.write(c.members[i].first, "same");
+        shapes.push_back(shape);
+    }
+    const KZFoundItemArray items = makeItems(shapes);
+    auto model = makeModel(items);
+    QVariantMap request = requestFor(4, 1, 0, 0);
+    if (!c.folder.empty()) {
+        request.insert(K::urls,
+                       QVariant::fromValue(QList<QUrl>{KZFilesUtilities::fileURLWithPath(dir / c.folder)}));
+    }
+    model->markItemsWithDict(request);
+    EXPECT_EQ(marksOf(items), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ByChosenFolder,
+    ::testing::Values(
+        FolderCase{"FolderHoldingEveryMemberKeepsTheLastByLabel",
+                   {{"A/x1", 2}, {"A/sub/x2", 0}, {"A/x3", 1}}, "A", "000", "011"},
+        FolderCase{"ComparisonIsCaseSensitive", {{"a/x", 0}, {"b/y", 1}}, "A", "00", "00"},
+        FolderCase{"ASiblingWithALongerNameIsNotInside", {{"Ab/y", 0}, {"A/x", 1}, {"Ab/z", 2}}, "A", "000", "010"},
+        FolderCase{"AMarkOutsideTheFolderIsCleared", {{"B/y", 0}, {"A/x", 1}, {"A/z", 2}}, "A", "100", "011"},
+        FolderCase{"WithoutAFolderNothingChanges", {{"A/x", 0}, {"A/y", 1}}, "", "10", "10"}),
+    [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
+
+TEST(MarkingRules, ChosenFolderMayArriveAsPathsOrTexts)
+{
+    kztest::TempDir dir;
+    ItemShape inside = at(1, 1, 0);
+    inside.path = dir.write("A/x", "same");
+    ItemShape outside = at(1, 1, 1);
+    outside.path = dir.write("B/x", "same");
+    ItemShape also = at(1, 1, 2);
+    also.path = dir.write("A/y", "same");
+    for (const QVariant& urls : {QVariant::fromValue(std::vector<fs::path>{dir / "A"}),
+                                 QVariant(QVariantList{QFile::decodeName((dir / "A").c_str())})}) {
+        const KZFoundItemArray items = makeItems({inside, outside, also});
+        auto model = makeModel(items);
+        QVariantMap request = requestFor(4, 1, 0, 0);
+        request.insert(K::urls, urls);
+        model->markItemsWithDict(request);
+        EXPECT_EQ(marksOf(items), "101");
+    }
+}
+
+// ---- Property: rules 1 to 6 keep a copy and their bookkeeping adds up ----------------------
+
+struct Tally {
+    qint64 count = 0;
+    qint64 size = 0;
+};
+
+// The marked totals a tab's bookkeeping entry stands for, recounted from
+// the items: per tab (0 = every type) and per location row of that tab.
+std::map<std::pair<quint64, quint64>, Tally> recount(const KZFoundItemArray& items, const std::set<quint64>& tabs)
+{
+    std::map<std::pair<quint64, quint64>, Tally> totals;
+    for (const KZFoundItemRef& item : items) {
+        if (!item->isMarked())
+            continue;
+        const quint64 location = KZResultCntrl::itemLocationTagWithLocationTag(item->locationLabelTag());
+        for (quint64 tab : tabs) {
+            if (tab != 0 && item->fileTypeTag() != tab)
+                continue;
+            for (quint64 row : {quint64(0), location}) {
+                Tally& tally = totals[{tab, row}];
+                ++tally.count;
+                tally.size += static_cast<qint64>(item->size());
+            }
+        }
+    }
+    return totals;
+}
+
+void addDeltas(std::map<std::pair<quint64, quint64>, Tally>& totals, const KZViewsToUpdate& info)
+{
+    for (const auto& [tab, entry] : info) {
+        totals[{tab, 0}].count += entry->managedCount();
+        totals[{tab, 0}].size += entry->size();
+        for (const auto& [row, location] : entry->locationsInfo()) {
+            totals[{tab, row}].count += location->managedCount();
+            totals[{tab, row}].size += location->size();
+        }
+    }
+}
+
+void expectSameTotals(std::map<std::pair<quint64, quint64>, Tally> a, std::map<std::pair<quint64, quint64>, Tally> b,
+                      const std::string& context)
+{
+    for (auto* side : {&a, &b}) {
+        for (auto it = side->begin(); it != side->end();)
+            it = (it->second.count == 0 && it->second.size == 0) ? side->erase(it) : std::next(it);
+    }
+    ASSERT_EQ(a.size(), b.size()) << context;
+    for (const auto& [key, tally] : a) {
+        ASSERT_TRUE(b.count(key)) << context << " tab " << key.first << " row " << key.second;
+        EXPECT_EQ(tally.count, b[key].count) << context << " tab " << key.first << " row " << key.second;
+        EXPECT_EQ(tally.size, b[key].size) << context << " tab " << key.first << " row " << key.second;
+    }
+}
+
+class MarkingProperty : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(MarkingProperty, RulesOneToSixKeepACopyAndCountTheirChanges)
+{
+    std::mt19937 random(GetParam());
+    const qint16 types = static_cast<qint16>(1 + random() % 3); // 1 to 3 file types
+    const qint16 locations = static_cast<qint16>(2 + random() % 3);
+    kztest::TempDir dir;
+
+    std::vector<ItemShape> shapes;
+    const int groups = 6 + static_cast<int>(random() % 10);
+    for (int group = 1; group <= groups; ++group) {
+        const int members = 2 + static_cast<int>(random() % 4);
+        for (int i = 0; i < members; ++i) {
+            ItemShape shape;
+            shape.group = group;
+            shape.date = static_cast<double>(random() % 4); // ties are common
+            shape.label = static_cast<qint16>(random() % locations);
+            shape.type = 3 + random() % static_cast<unsigned>(types);
+            shape.size = 1 + random() % 1000;
+            shape.path = dir.write("loc" + std::to_string(shape.label) + "/d" + std::to_string(random() % 3) + "/g"
+                                      + std::to_string(group) + "_" + std::to_string(i),
+                                  "x");
+            shapes.push_back(shape);
+        }
+    }
+    const KZFoundItemArray items = makeItems(shapes);
+    auto model = makeModel(items, types, static_cast<qint16>(locations - 1));
+    model->markItemsByDefaultWithTag(0, 0, nullptr, items);
+
+    // The tabs of the result, as the result controller keys its bookkeeping.
+    std::set<quint64> tabs;
+    if (types > 1)
+        tabs.insert(0);
+    for (const ItemShape& shape : shapes)
+        tabs.insert(shape.type);
+    if (types == 1)
+        tabs = {shapes.front().type};
+
+    for (int step = 0; step < 60; ++step) {
+        const int rule = 1 + static_cast<int>(random() % 6);
+        const quint64 owner = *std::next(tabs.begin(), static_cast<long>(random() % tabs.size()));
+        const quint64 tag = random() % 2 ? owner : KZResultCntrl::itemLocationTagWithLocationTag(static_cast<qint16>(random() % locations));
+        QVariantMap request = requestFor(rule, 1, owner, tag);
+        if (random() % 3) {
+            quint64 size = 0;
+            request.insert(K::itemsToManage, QVariant::fromValue(model->itemsByTag(tag, owner, &size)));
+        }
+        request.insert(K::urls, QVariant::fromValue(std::vector<fs::path>{
+                                    dir / ("loc" + std::to_string(random() % locations))}));
+        auto info = std::make_shared<KZViewsToUpdate>();
+        for (quint64 tab : tabs)
+            (*info)[tab] = std::make_shared<KZViewToUpdate>();
+        request.insert(K::infoDict, QVariant::fromValue<KZViewsToUpdateRef>(info));
+
+        auto expected = recount(items, tabs);
+        model->markItemsWithDict(request);
+        const std::string context = "seed " + std::to_string(GetParam()) + " step " + std::to_string(step) + " rule "
+            + std::to_string(rule) + " owner " + std::to_string(owner) + " tag " + std::to_string(tag);
+
+        for (const KZFoundItemArray& group : model->groupsArrayWithArray(items)) {
+            const bool keepsOne = std::any_of(group.begin(), group.end(),
+                                              [](const KZFoundItemRef& item) { return !item->isMarked(); });
+            ASSERT_TRUE(keepsOne) << context << " group " << group.first()->groupID();
+        }
+        addDeltas(expected, *info);
+        expectSameTotals(expected, recount(items, tabs), context);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, MarkingProperty, ::testing::Range(1u, 41u));
+
+} // namespace
