@@ -106,8 +106,8 @@ public:
     std::optional<quint64> volumeIDWithItemURL(const std::filesystem::path& path) const;
 
     // The path when an item exists there (a symbolic link counts by its
-    // target), else empty. `posixError` receives 4 when nothing is there and
-    // EINVAL for an empty path; it is left untouched on success.
+    // target), else empty. `posixError` receives 4 when nothing is there
+    // (an empty path included); it is left untouched on success.
     std::filesystem::path pathWithURL(const std::filesystem::path& path, int* posixError = nullptr) const;
     // The immutable flag; false for a missing item.
     bool isLockedWithURL(const std::filesystem::path& path) const;

@@ -113,6 +113,14 @@ TEST(Volumes, DescribesTheLiveSystem)
     ASSERT_NE(root, volumes.end());
     EXPECT_EQ(root->name, startupDiskName());
     EXPECT_FALSE(startupDiskName().isEmpty());
+    // A volume without a label (nothing of a kernel file system is) is named
+    // by its folder.
+    for (const auto& v : volumes) {
+        if (v.mountPoint != "/" && (v.fsType == QLatin1String("proc") || v.fsType == QLatin1String("sysfs"))) {
+            EXPECT_EQ(v.name, QString::fromStdString(v.mountPoint.filename().native())) << v.mountPoint;
+            EXPECT_EQ(v.capacity, 0u) << v.mountPoint;
+        }
+    }
 
     kztest::TempDir dir;
     const auto file = dir.write("sub/file", "x");

@@ -2,6 +2,7 @@
 
 #include "support/TestSupport.h"
 #include "platform/Bookmark.h"
+#include "platform/FileStat.h"
 #include "platform/Log.h"
 #include "platform/Trash.h"
 #include "services/KZStopSource.h"
@@ -9,10 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <optional>
 #include <fcntl.h>
 #include <vector>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -182,26 +187,54 @@ TEST(KZFolderSize, MissingOrEmptyFoldersMeasureZero)
     EXPECT_EQ(measure(file).sizes.fileSize, 0u);
 }
 
+// Runs `check` where permissions bind: here, or for the super-user in a
+// child that gave its privileges up. Answers 0 when every expectation held,
+// 1 when one failed, and skips where privileges cannot be given up.
+int runUnprivileged(const std::function<bool()>& check)
+{
+    if (::geteuid() != 0)
+        return check() ? 0 : 1;
+    const pid_t child = ::fork();
+    if (child < 0)
+        return 2;
+    if (child == 0) {
+        const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        ::_exit(!dropped ? 2 : check() ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return 1;
+    return WEXITSTATUS(status);
+}
+
 TEST(KZFolderSize, UnreadableFolderEndsOnlyTheScanMeasurement)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not stop the super-user";
     kztest::TempDir dir;
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 10; ++i)
         dir.write("A" + std::to_string(i) + "/f", "1");
-    }
     const auto locked = dir.mkdir("Locked");
     dir.write("Locked/hidden", "1");
+    ::chmod(dir.path().c_str(), 0755);
     fs::permissions(locked, fs::perms::none);
 
-    quint64 items = 0;
-    const ItemSizeInfo plain = files().iterateFolderForSize(dir.path(), &items);
-    EXPECT_EQ(plain.fileSize, 10u);
-    EXPECT_EQ(items, 21u);
-
-    const Measured scan = measure(dir.path());
-    EXPECT_LT(scan.sizes.fileSize, 10u);
+    const int outcome = runUnprivileged([&] {
+        if (::access(locked.c_str(), R_OK) == 0)
+            return false;
+        // The plain measurement passes over the locked folder: every other
+        // file is summed, and every item it could see is counted (ten
+        // folders, ten files, the locked folder itself).
+        quint64 items = 0;
+        const ItemSizeInfo plain = files().iterateFolderForSize(dir.path(), &items);
+        // The scan measurement ends at the locked folder and keeps what it
+        // summed before it; it never sees the file inside.
+        const Measured scan = measure(dir.path());
+        return plain.fileSize == 10 && plain.totalFileSize == 10 && items == 21 && scan.sizes.fileSize < 10
+            && scan.counts.filesAndPackages == scan.sizes.fileSize;
+    });
     fs::permissions(locked, fs::perms::owner_all);
+    if (outcome == 2)
+        GTEST_SKIP() << "cannot give up root privileges here";
+    EXPECT_EQ(outcome, 0);
 }
 
 // Leaves only `spare` free file descriptors for one scope, so that opening a
@@ -306,6 +339,49 @@ TEST(KZTrashFolders, ItemOnTheHomeDeviceGoesToTheHomeTrash)
     EXPECT_EQ(files().trashURLForItemURL(item), platform::homeTrashDirectory() / "files");
     fs::remove(item);
     EXPECT_TRUE(files().trashURLForItemURL(fs::path()).empty());
+}
+
+// Puts XDG_DATA_HOME somewhere else for one scope.
+class DataHome {
+public:
+    explicit DataHome(const char* value)
+    {
+        if (const char* old = std::getenv("XDG_DATA_HOME"))
+            saved_ = old;
+        ::setenv("XDG_DATA_HOME", value, 1);
+    }
+    ~DataHome()
+    {
+        if (saved_)
+            ::setenv("XDG_DATA_HOME", saved_->c_str(), 1);
+        else
+            ::unsetenv("XDG_DATA_HOME");
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
+TEST(KZTrashFolders, HomeTrashFollowsXdgDataHome)
+{
+    kztest::TempDir data;
+    const auto item = kztest::sandboxHome() / "item-xdg.txt";
+    std::fclose(std::fopen(item.c_str(), "w"));
+    {
+        DataHome moved(data.path().c_str());
+        EXPECT_EQ(platform::homeTrashDirectory(), data / "Trash");
+        EXPECT_EQ(files().startupTrashURL(), data / "Trash/files");
+        EXPECT_TRUE(fs::is_directory(data / "Trash/info"));
+        if (platform::statPath(data.path(), false)->device == platform::statPath(item, false)->device) {
+            EXPECT_EQ(files().trashURLForItemURL(item), data / "Trash/files");
+        }
+    }
+    {
+        // Only an absolute XDG_DATA_HOME counts; otherwise HOME decides.
+        DataHome relative("relative/share");
+        EXPECT_EQ(platform::homeTrashDirectory(), kztest::sandboxHome() / ".local/share/Trash");
+    }
+    fs::remove(item);
 }
 
 TEST(KZTrashFolders, NoUsableTrashIsLogged)
