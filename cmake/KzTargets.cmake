@@ -61,7 +61,10 @@ function(kz_add_test name)
   endif()
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE kz_common ${support} ${ARG_LINK} GTest::gtest GTest::gmock)
+  # Parameterised cases are named by their name generators; without
+  # NO_PRETTY_VALUES the printed parameter would be glued onto the ctest name.
   gtest_discover_tests(${name}
+    NO_PRETTY_VALUES
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
 endfunction()

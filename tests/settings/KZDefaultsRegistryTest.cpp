@@ -272,6 +272,38 @@ TEST_F(DefaultsRegistryTest, UserValuesSurviveARestart)
     EXPECT_EQ(second.integerForKey(K::report_empty_folders), 2);
 }
 
+// Every key the services and settings look up, and every alert that a
+// suppression flag governs, must have a text in the shipped tables: a gap
+// would put the raw key on screen.
+TEST_F(DefaultsRegistryTest, ShippedStringTablesHaveATextForEveryKeyInUse)
+{
+    platform::resetStringTables();
+    const char* const defaultKeys[] = {
+        // Sizes, alert check boxes, unreadable names.
+        "byte", "Kb", "Mb", "Gb", "Tb", "apply_to_all", "suppression_message_text", "unknown_file",
+        // Labels and tabs.
+        "all_dupes", "others", "folders", "images", "music", "movies", "archive", "documents",
+        "placeholder_labels_all", "placeholder_labels_others", "placeholder_labels_folders", "deads_tab_name",
+        "empty_folders", "single_tab_name", "all_dupes_btn_title",
+        // Alerts behind the suppression flags, with their buttons.
+        "manage_photos_app", "manage_iTunes_app", "manage_app_msg", "allow_button", "dont_allow_button",
+        "ask_mark_speed_info", "continue_button", "dont_continue_button", "search_again", "close_result_window",
+        "losing_result_msg", "missing_files_detected", "missing_files_detected_mess", "yes_button", "no_button",
+        "remove_user_deleted_tab", "remove_user_deleted_tab_from_preferences", "remove_button",
+        "dont_remove_button", "no_item_at_path_sing", "how_to_remove_path_msg", "undo_mark_available",
+        "no_items_changed", "close_result_window_while_removing", "ask_open_file", "ask_for_empty_folder",
+        "report_button", "dont_report_button"};
+    for (const char* key : defaultKeys)
+        EXPECT_NE(platform::localizedString(str(key)), str(key)) << key;
+    for (const char* key : {"security_alert", "nothing_to_remove"})
+        EXPECT_NE(platform::localizedString(str(key), str("Errors")), str(key)) << key;
+
+    // Names fill "%@" places; the tab format takes its name as "%1".
+    EXPECT_TRUE(platform::localizedString(str("no_item_at_path_sing")).contains(str("%@")));
+    EXPECT_TRUE(platform::localizedString(str("security_alert"), str("Errors")).contains(str("%@")));
+    EXPECT_TRUE(platform::localizedString(str("single_tab_name")).contains(str("%1")));
+}
+
 // ---- fileTagsExcludingTags ------------------------------------------------
 
 TEST_F(DefaultsRegistryTest, FileTagsOfTheFactoryTable)

@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <ostream>
 #include <set>
 #include <string>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -57,6 +61,10 @@ struct FlagCase {
     QVariantMap dict;
     Flags expected;
 };
+
+// Parameters print as their case name, so ctest and failure messages name
+// the case rather than dumping its bytes.
+void PrintTo(const FlagCase& c, std::ostream* os) { *os << c.name; }
 
 class CriteriaFlags : public ::testing::TestWithParam<FlagCase> {};
 
@@ -320,6 +328,8 @@ struct ExtensionCase {
     QStringList expected;
 };
 
+void PrintTo(const ExtensionCase& c, std::ostream* os) { *os << c.name; }
+
 class CriteriaExtensions : public ::testing::TestWithParam<ExtensionCase> {};
 
 TEST_P(CriteriaExtensions, ListFromStringOrArray)
@@ -397,6 +407,8 @@ struct DateCase {
     QString text;
     bool valid;
 };
+
+void PrintTo(const DateCase& c, std::ostream* os) { *os << c.name; }
 
 class CriteriaDates : public ::testing::TestWithParam<DateCase> {};
 
@@ -519,11 +531,43 @@ TEST(CriteriaValues, ReparsingStartsOver)
     EXPECT_EQ(c.typesCount(), 0u);
 }
 
+// The engine flips these two while its workers read them.
+TEST(CriteriaValues, EngineFlagsChangeWhileWorkersRead)
+{
+    KZSearchCriteria c(group(u"isContent"_s, u"contentStruct"_s, {{u"isData"_s, true}}));
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 3; ++i)
+        workers.emplace_back([&] {
+            while (!stop.load()) {
+                if (c.isCompareContent())
+                    ++reads;
+                (void)c.isDeads();
+                (void)c.isImageContent();
+            }
+        });
+    // Keep changing them until the workers have read a good many times.
+    for (int i = 0; reads.load() < 3000; ++i) {
+        c.setIsDeads(i % 2 == 0);
+        c.setIsImageContent(i % 3 == 0);
+    }
+    c.setIsDeads(true);
+    c.setIsImageContent(true);
+    stop = true;
+    for (auto& w : workers)
+        w.join();
+    EXPECT_TRUE(c.isDeads());
+    EXPECT_TRUE(c.isImageContent());
+}
+
 struct PredicateCase {
     const char* name;
     QVariantMap dict;
     bool sameSearch, uniqueSearch, onlySameDuration, isName, isSize, isType, isKind;
 };
+
+void PrintTo(const PredicateCase& c, std::ostream* os) { *os << c.name; }
 
 class CriteriaPredicates : public ::testing::TestWithParam<PredicateCase> {};
 

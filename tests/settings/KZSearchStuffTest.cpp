@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,10 @@ struct ExtensionRowsCase {
     QVariantList rows;
     QStringList expected;
 };
+
+// Parameters print as their case name, so ctest and failure messages name
+// the case rather than dumping its bytes.
+void PrintTo(const ExtensionRowsCase& c, std::ostream* os) { *os << c.name; }
 
 class ExtensionRows : public SearchStuffTest, public ::testing::WithParamInterface<ExtensionRowsCase> {};
 
@@ -276,6 +281,8 @@ struct MissingPresetCase {
     std::string fileContent; // empty: no file at all
     quint64 type;
 };
+
+void PrintTo(const MissingPresetCase& c, std::ostream* os) { *os << c.name; }
 
 class MissingPreset : public SearchStuffTest, public ::testing::WithParamInterface<MissingPresetCase> {};
 
