@@ -12,6 +12,7 @@
 #include <QSet>
 
 #include <memory>
+#include <vector>
 
 namespace K = KZDefaultsKey;
 namespace L = KZLabelKey;
@@ -20,214 +21,136 @@ namespace {
 
 QString str(const char* s) { return QString::fromUtf8(s); }
 
+QList<quint64> tagsOf(const QVariantList& entries)
+{
+    QList<quint64> tags;
+    for (const QVariant& e : entries)
+        tags.append(e.toMap().value(L::file_type_tag).toULongLong());
+    return tags;
+}
+
 // A fresh defaults file for each test, installed as the shared instance, as
 // on a first launch.
 class DefaultsRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        platform::UserDefaults::setStandard(
-            std::make_unique<platform::UserDefaults>(dir / "defaults.plist"));
+        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir / "defaults.plist"));
         KZDefaultsRegistry::setupDefaultsPreferences();
     }
     void TearDown() override { platform::UserDefaults::setStandard(nullptr); }
 
     platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
 
-    QList<quint64> tagsOf(const QVariantList& entries)
-    {
-        QList<quint64> tags;
-        for (const QVariant& e : entries)
-            tags.append(e.toMap().value(L::file_type_tag).toULongLong());
-        return tags;
-    }
-
     kztest::TempDir dir;
 };
 
-TEST_F(DefaultsRegistryTest, FirstLaunchReadsTheFactoryValues)
+TEST_F(DefaultsRegistryTest, FirstLaunchRegistersTheFactoryValues)
 {
-    const QVariantList labels = defaults().arrayForKey(K::file_type_labels);
-    ASSERT_EQ(labels.size(), 8);
-    EXPECT_EQ(tagsOf(labels), (QList<quint64>{0, 1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(defaults().integerForKey(K::last_file_type_tag), 8);
-    EXPECT_TRUE(defaults().boolForKey(K::is_first_run));
-    EXPECT_TRUE(defaults().boolForKey(K::show_result_by_group));
-    EXPECT_TRUE(defaults().boolForKey(K::show_marked_info));
-    EXPECT_FALSE(defaults().boolForKey(K::list_splitView_is_vertical));
-    EXPECT_FALSE(defaults().boolForKey(K::disable_lables));
-    EXPECT_FALSE(defaults().boolForKey(K::reduce_transparence));
-    EXPECT_EQ(defaults().integerForKey(K::report_empty_folders), 0);
-    EXPECT_EQ(defaults().integerForKey(K::check_image_metadata_option), 0);
-    EXPECT_EQ(defaults().integerForKey(K::security_moving_to_trash), 2);
-
+    EXPECT_EQ(tagsOf(defaults().arrayForKey(K::file_type_labels)), (QList<quint64>{0, 1, 2, 3, 4, 5, 6, 7}));
+    const std::pair<QString, QVariant> factory[] = {
+        {K::last_file_type_tag, quint64(8)}, {K::is_first_run, true},          {K::show_result_by_group, true},
+        {K::show_marked_info, true},         {K::list_splitView_is_vertical, false}, {K::disable_lables, false},
+        {K::reduce_transparence, false},     {K::report_empty_folders, 0},     {K::check_image_metadata_option, 0},
+        {K::security_moving_to_trash, 2}};
+    for (const auto& [key, value] : factory)
+        EXPECT_EQ(defaults().value(key), value) << key.toStdString();
     // The string table has no entry for it, so the key itself is the path.
-    const QVariantList locations = defaults().arrayForKey(K::locations_excluded);
-    ASSERT_EQ(locations.size(), 1);
-    EXPECT_EQ(locations.first().toMap(),
-              (QVariantMap{{KZDefaultsRowKey::locations_excl, str("/Applications")},
-                           {KZDefaultsRowKey::check_col, true}}));
+    const QVariantMap applications{{KZDefaultsRowKey::locations_excl, str("/Applications")},
+                                   {KZDefaultsRowKey::check_col, true}};
+    EXPECT_EQ(defaults().arrayForKey(K::locations_excluded), QVariantList{applications});
+    QVariantList extensionRows;
+    for (const char* row : {"a,so,h,m,c,cpp,pch", "py,hpp,h++,c++,swift,rb", "json,css,js,java,swift,jar",
+                            "lib,dylib,pth,db,dll,ocx", "rpl,hds,framework,build,plist",
+                            "info,def,properties,proofingtool", "bup,ar,hds,tmp,hg,vsd",
+                            "xsd,xsl,lprj,entitlements,xib", "xcconfig,sparsebundle,dsym"})
+        extensionRows.append(
+            QVariantMap{{KZDefaultsRowKey::extensions_excl, str(row)}, {KZDefaultsRowKey::check_col, true}});
+    EXPECT_EQ(defaults().arrayForKey(K::extensions_excluded), extensionRows);
 
-    // Nothing is written on a first launch: registration lives in memory.
-    EXPECT_TRUE(defaults().registeredDefaults().contains(K::is_first_run));
-    const auto onDisk = platform::PropertyList::readFile(dir / "defaults.plist");
-    EXPECT_TRUE(!onDisk || !onDisk->toMap().contains(K::is_first_run));
-}
-
-TEST_F(DefaultsRegistryTest, EveryRegisteredKeyIsKnownAndTheSplitViewKeysAreNot)
-{
     const QVariantMap registered = defaults().registeredDefaults();
     EXPECT_EQ(registered.size(), 29);
-    for (const QString& key : KZDefaultsRegistry::alertSuppressionKeys()) {
-        ASSERT_TRUE(registered.contains(key)) << key.toStdString();
-        EXPECT_EQ(registered.value(key), QVariant(false)) << key.toStdString();
-    }
     EXPECT_EQ(KZDefaultsRegistry::alertSuppressionKeys().size(), 15);
-    for (const QString& key : {K::main_splitview_settings, K::list_ver_splitview_settings,
-                               K::list_hor_splitview_settings})
-        EXPECT_FALSE(defaults().value(key).isValid()) << key.toStdString();
-}
+    for (const QString& key : KZDefaultsRegistry::alertSuppressionKeys())
+        EXPECT_EQ(registered.value(key), QVariant(false)) << key.toStdString();
 
-TEST_F(DefaultsRegistryTest, DefaultValuesAreAPropertyList)
-{
-    // The values are written into the defaults file as soon as a user changes
-    // them, so each must survive the property-list form unchanged.
+    // Registration lives in memory: nothing is written on a first launch.
+    EXPECT_FALSE(std::filesystem::exists(dir / "defaults.plist"));
+    // A value is written to the defaults file once the user changes it, so
+    // each must survive the property-list form unchanged.
     const QVariantMap values = KZDefaultsRegistry::defaultValues();
-    QString error;
-    const QByteArray xml = platform::PropertyList::toData(values, platform::PropertyList::Format::Xml, &error);
-    ASSERT_FALSE(xml.isEmpty()) << error.toStdString();
-    const auto back = platform::PropertyList::fromData(xml, &error);
-    ASSERT_TRUE(back.has_value()) << error.toStdString();
-    EXPECT_EQ(back->toMap(), values);
-}
-
-TEST_F(DefaultsRegistryTest, ExcludedExtensionsAreTheNineRowsInOrder)
-{
-    const QStringList expected = {
-        str("a,so,h,m,c,cpp,pch"),          str("py,hpp,h++,c++,swift,rb"),
-        str("json,css,js,java,swift,jar"),  str("lib,dylib,pth,db,dll,ocx"),
-        str("rpl,hds,framework,build,plist"), str("info,def,properties,proofingtool"),
-        str("bup,ar,hds,tmp,hg,vsd"),       str("xsd,xsl,lprj,entitlements,xib"),
-        str("xcconfig,sparsebundle,dsym"),
-    };
-    const QVariantList rows = defaults().arrayForKey(K::extensions_excluded);
-    ASSERT_EQ(rows.size(), expected.size());
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const QVariantMap row = rows.at(i).toMap();
-        EXPECT_EQ(row.size(), 2);
-        EXPECT_EQ(row.value(KZDefaultsRowKey::extensions_excl).toString(), expected.at(i)) << i;
-        EXPECT_EQ(row.value(KZDefaultsRowKey::check_col), QVariant(true)) << i;
-    }
+    const auto back = platform::PropertyList::fromData(
+        platform::PropertyList::toData(values, platform::PropertyList::Format::Xml));
+    EXPECT_EQ(back.value_or(QVariant()).toMap(), values);
 }
 
 TEST_F(DefaultsRegistryTest, FactoryLabelTable)
 {
-    const KZFilesUtilities& files = KZFilesUtilities::sharedControl();
-    struct Row {
-        const char* nameKey;
-        double red, green, blue;
-        bool customizable, separator;
-        const char* placeholderKey; // fixed labels only
-        QString extensions;
-        QStringList groups, types;
-    };
-    const Row rows[] = {
-        {"all_dupes", 0.799, 0.84, 0.986, false, false, "placeholder_labels_all", {}, {}, {}},
-        {"others", 0.819, 0.909, 0.682, false, false, "placeholder_labels_others", {}, {}, {}},
-        {"folders", 0.662, 0.831, 0.96, false, true, "placeholder_labels_folders", {}, {}, {}},
-        {"images", 0.611, 0.713, 1.0, true, false, nullptr, files.imagesExtensions(),
-         files.arrayImagesExtensions(), files.imagesOSTypesArray()},
-        {"music", 0.705, 0.85, 0.76, true, false, nullptr, files.musicExtensions(),
-         files.arrayMusicExtensions(), files.musicOSTypesArray()},
-        {"movies", 0.968, 0.729, 0.521, true, false, nullptr, files.moviesExtensions(),
-         files.arrayMoviesExtensions(), files.moviesOSTypesArray()},
-        {"archive", 0.98, 0.823, 0.698, true, false, nullptr, files.archiveExtensions(),
-         files.arrayArchiveExtensions(), files.archiveOSTYpesArray()},
-        {"documents", 0.941, 0.8, 0.505, true, false, nullptr, files.documentExtensions(),
-         files.arrayDocumentExtensions(), files.documentOSTypesArray()},
-    };
+    const KZFilesUtilities& f = KZFilesUtilities::sharedControl();
+    const char* names[] = {"all_dupes", "others", "folders", "images", "music", "movies", "archive", "documents"};
+    const double rgb[8][3] = {{0.799, 0.84, 0.986}, {0.819, 0.909, 0.682}, {0.662, 0.831, 0.96},
+                              {0.611, 0.713, 1.0},  {0.705, 0.85, 0.76},   {0.968, 0.729, 0.521},
+                              {0.98, 0.823, 0.698}, {0.941, 0.8, 0.505}};
+    const char* placeholders[] = {"placeholder_labels_all", "placeholder_labels_others", "placeholder_labels_folders"};
+    const QString extensions[] = {f.imagesExtensions(), f.musicExtensions(), f.moviesExtensions(),
+                                  f.archiveExtensions(), f.documentExtensions()};
+    const QStringList groups[] = {f.arrayImagesExtensions(), f.arrayMusicExtensions(), f.arrayMoviesExtensions(),
+                                  f.arrayArchiveExtensions(), f.arrayDocumentExtensions()};
+    const QStringList types[] = {f.imagesOSTypesArray(), f.musicOSTypesArray(), f.moviesOSTypesArray(),
+                                 f.archiveOSTYpesArray(), f.documentOSTypesArray()};
     const QVariantList labels = KZDefaultsRegistry::fileTypeLabels();
     ASSERT_EQ(labels.size(), 8);
     for (int i = 0; i < 8; ++i) {
-        SCOPED_TRACE(rows[i].nameKey);
-        const Row& r = rows[i];
+        SCOPED_TRACE(names[i]);
         const QVariantMap label = labels.at(i).toMap();
+        const auto d = [&](const QString& key) { return label.value(key).toDouble(); };
         EXPECT_EQ(label.value(L::file_type_tag).toLongLong(), i);
-        EXPECT_EQ(label.value(L::label_name).toString(), platform::localizedString(str(r.nameKey)));
-        EXPECT_EQ(label.value(L::red_label_on_color).toDouble(), r.red);
-        EXPECT_EQ(label.value(L::green_label_on_color).toDouble(), r.green);
-        EXPECT_EQ(label.value(L::blue_label_on_color).toDouble(), r.blue);
-        EXPECT_EQ(label.value(L::red_label_off_color).toDouble(), r.red);
-        EXPECT_EQ(label.value(L::green_label_off_color).toDouble(), r.green);
-        EXPECT_EQ(label.value(L::blue_label_off_color).toDouble(), r.blue);
-        EXPECT_EQ(label.value(L::alpha_label_on_color).toDouble(), 0.8);
-        // Tables written by earlier versions hold exactly this double.
-        EXPECT_EQ(label.value(L::alpha_label_off_color).toDouble(), 0.6000000000000001);
-        EXPECT_EQ(label.value(L::customizable_tag).toString(),
-                  r.customizable ? L::customizable : L::not_customizable);
-        EXPECT_EQ(label.value(L::draw_separator), QVariant(r.separator));
-        if (r.placeholderKey) {
-            EXPECT_EQ(label.size(), 13);
-            EXPECT_EQ(label.value(L::placeholder_string).toString(),
-                      platform::localizedString(str(r.placeholderKey)));
-            EXPECT_FALSE(label.contains(L::labels_extension));
-            EXPECT_FALSE(label.contains(L::labels_extension_array));
-            EXPECT_FALSE(label.contains(L::labels_type_array));
-        } else {
-            EXPECT_EQ(label.size(), 15);
-            EXPECT_FALSE(label.contains(L::placeholder_string));
-            EXPECT_FALSE(r.extensions.isEmpty());
-            EXPECT_EQ(label.value(L::labels_extension).toString(), r.extensions);
-            EXPECT_EQ(label.value(L::labels_extension_array).toStringList(), r.groups);
-            EXPECT_EQ(label.value(L::labels_type_array).toStringList(), r.types);
+        EXPECT_EQ(label.value(L::label_name).toString(), platform::localizedString(str(names[i])));
+        // Selected and unselected share the colour; tables written by earlier
+        // versions hold exactly this unselected alpha.
+        EXPECT_EQ((std::vector{d(L::red_label_on_color), d(L::green_label_on_color), d(L::blue_label_on_color),
+                               d(L::alpha_label_on_color), d(L::red_label_off_color), d(L::green_label_off_color),
+                               d(L::blue_label_off_color), d(L::alpha_label_off_color)}),
+                  (std::vector{rgb[i][0], rgb[i][1], rgb[i][2], 0.8, rgb[i][0], rgb[i][1], rgb[i][2],
+                               0.6000000000000001}));
+        EXPECT_EQ(label.value(L::customizable_tag).toString(), i >= 3 ? L::customizable : L::not_customizable);
+        EXPECT_EQ(label.value(L::draw_separator), QVariant(i == 2));
+        EXPECT_EQ(label.size(), i < 3 ? 13 : 15);
+        if (i < 3) {
+            EXPECT_EQ(label.value(L::placeholder_string).toString(), platform::localizedString(str(placeholders[i])));
+            continue;
         }
-    }
-}
-
-QVariant someOtherValue(const QVariant& v)
-{
-    switch (v.typeId()) {
-    case QMetaType::Bool:
-        return !v.toBool();
-    case QMetaType::QVariantList:
-        return QVariantList{QVariantMap{{str("changed"), true}}};
-    case QMetaType::QVariantMap:
-        return QVariantMap{{str("changed"), true}};
-    default:
-        return v.toLongLong() + 5;
+        EXPECT_EQ(label.value(L::labels_extension).toString(), extensions[i - 3]);
+        EXPECT_EQ(label.value(L::labels_extension_array).toStringList(), groups[i - 3]);
+        EXPECT_EQ(label.value(L::labels_type_array).toStringList(), types[i - 3]);
     }
 }
 
 TEST_F(DefaultsRegistryTest, RevertRestoresExactlyTheInitialValueKeys)
 {
     const QStringList initial = KZDefaultsRegistry::initialValueKeys();
-    ASSERT_EQ(initial.size(), 21);
-    EXPECT_EQ(QSet<QString>(initial.begin(), initial.end()).size(), 21);
+    ASSERT_EQ(QSet<QString>(initial.begin(), initial.end()).size(), 21);
     const QSet<QString> outside = {K::last_file_type_tag, K::disable_lables, K::disable_lable_colors,
                                    K::security_moving_to_trash, K::show_result_by_group,
                                    K::list_splitView_is_vertical, K::show_marked_info, K::is_first_run};
-
     const QVariantMap registered = defaults().registeredDefaults();
     QVariantMap changed;
     for (auto it = registered.begin(); it != registered.end(); ++it) {
-        changed.insert(it.key(), someOtherValue(it.value()));
-        defaults().setValue(it.key(), changed.value(it.key()));
+        const QVariant& v = it.value();
+        changed[it.key()] = v.typeId() == QMetaType::Bool ? QVariant(!v.toBool())
+            : v.typeId() == QMetaType::QVariantList       ? QVariant(QVariantList{str("changed")})
+            : v.typeId() == QMetaType::QVariantMap        ? QVariant(QVariantMap{{str("changed"), true}})
+                                                          : QVariant(v.toLongLong() + 5);
+        defaults().setValue(it.key(), changed[it.key()]);
     }
     const QVariant splitView = QVariantList{str("{{0, 0}, {200, 300}}"), str("{{201, 0}, {300, 300}}")};
     defaults().setValue(K::main_splitview_settings, splitView);
 
     defaults().revertToInitialValues();
-
     for (auto it = registered.begin(); it != registered.end(); ++it) {
-        const QString& key = it.key();
-        SCOPED_TRACE(key.toStdString());
-        if (initial.contains(key)) {
-            EXPECT_FALSE(outside.contains(key));
-            EXPECT_EQ(defaults().value(key), it.value());
-        } else {
-            EXPECT_TRUE(outside.contains(key));
-            EXPECT_EQ(defaults().value(key), changed.value(key));
-        }
+        SCOPED_TRACE(it.key().toStdString());
+        EXPECT_NE(initial.contains(it.key()), outside.contains(it.key()));
+        EXPECT_EQ(defaults().value(it.key()), initial.contains(it.key()) ? it.value() : changed[it.key()]);
     }
     EXPECT_EQ(defaults().value(K::main_splitview_settings), splitView);
 }
@@ -240,24 +163,18 @@ TEST_F(DefaultsRegistryTest, UserValuesSurviveARestart)
         platform::UserDefaults first(file);
         KZDefaultsRegistry::setupDefaultsPreferences(first);
         labels = first.arrayForKey(K::file_type_labels);
-        QVariantMap images = labels[3].toMap();
-        images[L::label_name] = str("Pictures");
-        labels[3] = images;
+        labels.append(QVariantMap{{L::file_type_tag, 8}, {L::label_name, str("Pictures")}});
         first.setValue(K::file_type_labels, labels);
         first.setValue(K::is_first_run, false);
-        first.setValue(K::security_moving_to_trash, 3);
         first.setValue(K::ask_close_iTunes, true);
         ASSERT_TRUE(first.lastError().isEmpty()) << first.lastError().toStdString();
     }
-
     platform::UserDefaults second(file);
-    // Only what the user changed was stored; the factory values come back
-    // with the next launch's registration.
+    // Only what the user changed was stored.
     EXPECT_FALSE(second.value(K::show_result_by_group).isValid());
     KZDefaultsRegistry::setupDefaultsPreferences(second);
     EXPECT_EQ(second.arrayForKey(K::file_type_labels), labels);
     EXPECT_FALSE(second.boolForKey(K::is_first_run));
-    EXPECT_EQ(second.integerForKey(K::security_moving_to_trash), 3);
     EXPECT_TRUE(second.boolForKey(K::ask_close_iTunes));
     EXPECT_TRUE(second.boolForKey(K::show_result_by_group));
 
@@ -266,10 +183,6 @@ TEST_F(DefaultsRegistryTest, UserValuesSurviveARestart)
     EXPECT_EQ(second.arrayForKey(K::file_type_labels), KZDefaultsRegistry::fileTypeLabels());
     EXPECT_FALSE(second.boolForKey(K::ask_close_iTunes));
     EXPECT_FALSE(second.boolForKey(K::is_first_run));
-
-    second.setValue(K::report_empty_folders, 2);
-    second.reload();
-    EXPECT_EQ(second.integerForKey(K::report_empty_folders), 2);
 }
 
 // Every key the services and settings look up, and every alert that a
@@ -304,74 +217,43 @@ TEST_F(DefaultsRegistryTest, ShippedStringTablesHaveATextForEveryKeyInUse)
     EXPECT_TRUE(platform::localizedString(str("single_tab_name")).contains(str("%1")));
 }
 
-// ---- fileTagsExcludingTags ------------------------------------------------
-
-TEST_F(DefaultsRegistryTest, FileTagsOfTheFactoryTable)
+TEST_F(DefaultsRegistryTest, FileTagsExcludingTags)
 {
-    struct Case {
-        const char* name;
-        std::optional<QSet<quint64>> excluded;
-        QList<quint64> tags;
+    const std::pair<std::optional<QSet<quint64>>, QList<quint64>> factory[] = {
+        {std::nullopt, {7, 6, 5, 4, 3}},
+        {QSet<quint64>{}, {7, 6, 5, 4, 3}},
+        {QSet<quint64>{4, 6}, {7, 5, 3}},
+        {QSet<quint64>{0, 1, 2, 3}, {7, 6, 5, 4}}, // the fixed tags are never listed anyway
+        {QSet<quint64>{3, 4, 5, 6, 7}, {}},
     };
-    const Case cases[] = {
-        {"all", std::nullopt, {7, 6, 5, 4, 3}},
-        {"empty set", QSet<quint64>{}, {7, 6, 5, 4, 3}},
-        {"four and six", QSet<quint64>{4, 6}, {7, 5, 3}},
-        {"fixed tags are never listed anyway", QSet<quint64>{0, 1, 2, 3}, {7, 6, 5, 4}},
-        {"every label", QSet<quint64>{3, 4, 5, 6, 7}, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(tagsOf(KZDefaultsRegistry::fileTagsExcludingTags(c.excluded)), c.tags);
-    }
-}
-
-TEST_F(DefaultsRegistryTest, FileTagEntriesCarryTheLabelLists)
-{
-    const KZFilesUtilities& files = KZFilesUtilities::sharedControl();
-    const QVariantList entries = KZDefaultsRegistry::fileTagsExcludingTags();
-    ASSERT_EQ(entries.size(), 5);
-    const QVariantMap images = entries.at(4).toMap();
+    for (const auto& [excluded, tags] : factory)
+        EXPECT_EQ(tagsOf(KZDefaultsRegistry::fileTagsExcludingTags(excluded)), tags);
+    const QVariantMap images = KZDefaultsRegistry::fileTagsExcludingTags().at(4).toMap();
     EXPECT_EQ(images.size(), 3);
-    EXPECT_EQ(images.value(L::file_type_tag).typeId(), QMetaType::ULongLong);
-    EXPECT_EQ(images.value(L::labels_extension).toStringList(), files.imagesExtensions().split(QLatin1Char(',')));
-    EXPECT_EQ(images.value(L::labels_type_array).toStringList(), files.imagesOSTypesArray());
-}
+    EXPECT_EQ(images.value(L::labels_extension).toStringList(),
+              KZFilesUtilities::sharedControl().imagesExtensions().split(QLatin1Char(',')));
 
-TEST_F(DefaultsRegistryTest, FileTagsOfAUserTable)
-{
+    // A user label with no extensions yet, one from an older table without
+    // type codes, and one with nothing to match at all (left out).
     QVariantList labels = defaults().arrayForKey(K::file_type_labels);
-    // A user label with no extensions yet, and one from an older table
-    // without type codes.
-    labels.append(QVariantMap{{L::file_type_tag, 8}, {L::label_name, str("Empty")},
-                              {L::labels_extension, QString()},
+    labels.append(QVariantMap{{L::file_type_tag, 8}, {L::labels_extension, QString()},
                               {L::labels_type_array, QVariantList{}}});
-    labels.append(QVariantMap{{L::file_type_tag, 9}, {L::label_name, str("Old")},
-                              {L::labels_extension, str("psd,ai")}});
-    // Nothing to match at all: left out.
+    labels.append(QVariantMap{{L::file_type_tag, 9}, {L::labels_extension, str("psd,ai")}});
     labels.append(QVariantMap{{L::file_type_tag, 10}, {L::label_name, str("Bare")}});
     defaults().setValue(K::file_type_labels, labels);
-
     const QVariantList entries = KZDefaultsRegistry::fileTagsExcludingTags();
     EXPECT_EQ(tagsOf(entries), (QList<quint64>{9, 8, 7, 6, 5, 4, 3}));
+    EXPECT_EQ(entries.at(0).toMap(), (QVariantMap{{L::file_type_tag, quint64(9)},
+                                                  {L::labels_extension, QVariantList{str("psd"), str("ai")}}}));
+    EXPECT_EQ(entries.at(1).toMap().value(L::labels_extension).toStringList(), QStringList{QString()});
+    EXPECT_TRUE(entries.at(1).toMap().contains(L::labels_type_array));
 
-    const QVariantMap old = entries.at(0).toMap();
-    EXPECT_EQ(old.value(L::labels_extension).toStringList(), (QStringList{str("psd"), str("ai")}));
-    EXPECT_FALSE(old.contains(L::labels_type_array));
-
-    const QVariantMap empty = entries.at(1).toMap();
-    EXPECT_EQ(empty.value(L::labels_extension).toStringList(), QStringList{QString()});
-    EXPECT_TRUE(empty.contains(L::labels_type_array));
-}
-
-TEST_F(DefaultsRegistryTest, FileTagsOfAnEmptyOrDamagedTable)
-{
-    defaults().setValue(K::file_type_labels, QVariantList{});
-    EXPECT_TRUE(KZDefaultsRegistry::fileTagsExcludingTags().isEmpty());
-    defaults().setValue(K::file_type_labels, str("not a table"));
-    EXPECT_TRUE(KZDefaultsRegistry::fileTagsExcludingTags().isEmpty());
-    defaults().setValue(K::file_type_labels, QVariantList{str("x"), 3, QVariantMap{}});
-    EXPECT_TRUE(KZDefaultsRegistry::fileTagsExcludingTags().isEmpty());
+    // An empty or damaged table lists nothing.
+    for (const QVariant& table : {QVariant(QVariantList{}), QVariant(str("not a table")),
+                                  QVariant(QVariantList{str("x"), 3, QVariantMap{}})}) {
+        defaults().setValue(K::file_type_labels, table);
+        EXPECT_TRUE(KZDefaultsRegistry::fileTagsExcludingTags().isEmpty());
+    }
 }
 
 } // namespace

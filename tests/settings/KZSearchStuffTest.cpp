@@ -14,12 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <ostream>
 #include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
 using namespace Qt::Literals::StringLiterals;
+using Paths = std::vector<fs::path>;
 
 namespace {
 
@@ -27,16 +27,18 @@ QVariantMap locationRow(const QString& path, bool checked)
 {
     return {{KZDefaultsRowKey::locations_excl, path}, {KZDefaultsRowKey::check_col, checked}};
 }
-
 QVariantMap extensionRow(const QString& extensions, bool checked)
 {
     return {{KZDefaultsRowKey::extensions_excl, extensions}, {KZDefaultsRowKey::check_col, checked}};
 }
 
-QString text(const fs::path& path)
+Paths concat(Paths a, const Paths& b)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
+
+const Paths kSystem{"/Library", "/System", "/System Folder"};
 
 // Fresh user defaults on a file of their own and a fresh shared request for
 // every test, so no test sees another's preferences.
@@ -45,10 +47,8 @@ protected:
     void SetUp() override
     {
         KZSearchStuff::setSharedControl(nullptr);
-        platform::UserDefaults::setStandard(
-            std::make_unique<platform::UserDefaults>(dir_ / "defaults.plist"));
+        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir_ / "defaults.plist"));
     }
-
     void TearDown() override
     {
         // The shared request observes the defaults: it goes first.
@@ -56,21 +56,14 @@ protected:
         KZFilesUtilities::setGlobalExclusionsProvider({});
         platform::UserDefaults::setStandard(nullptr);
         platform::setResourceDirectory({});
+        platform::setLogSink({});
     }
 
-    void setLocations(const QVariantList& rows)
+    void setLocations(const QVariantList& rows) { defaults().setValue(KZDefaultsKey::locations_excluded, rows); }
+    void setExtensions(const QVariantList& rows) { defaults().setValue(KZDefaultsKey::extensions_excluded, rows); }
+    static platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+    void writePresets(const QVariantMap& presets)
     {
-        platform::UserDefaults::standard().setValue(KZDefaultsKey::locations_excluded, rows);
-    }
-
-    void setExtensions(const QVariantList& rows)
-    {
-        platform::UserDefaults::standard().setValue(KZDefaultsKey::extensions_excluded, rows);
-    }
-
-    void writePresets(const QVariant& presets)
-    {
-        fs::create_directories(resources_.path());
         ASSERT_TRUE(platform::PropertyList::writeFile(resources_ / "criteria.plist", presets,
                                                       platform::PropertyList::Format::Xml));
         platform::setResourceDirectory(resources_.path());
@@ -80,275 +73,149 @@ protected:
     kztest::TempDir resources_;
 };
 
-const std::vector<fs::path> kSystem{"/Library", "/System", "/System Folder"};
-
-std::vector<fs::path> concat(std::vector<fs::path> a, const std::vector<fs::path>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-TEST_F(SearchStuffTest, SourceExclusionsFirstThenSystemThenCheckedPreferences)
+TEST_F(SearchStuffTest, ExclusionsAreListedOnceEachAndCounted)
 {
     setLocations({locationRow(u"/home/u/Backups"_s, true), locationRow(u"/home/u/Off"_s, false),
-                  locationRow(u"/System"_s, true), locationRow(u"/home/u/Cache/"_s, true),
-                  locationRow(QString(), true)});
+                  locationRow(u"//System"_s, true), locationRow(u"/home/u/Cache/"_s, true),
+                  locationRow(QString(), true), locationRow(u"/data/skip/"_s, true)});
     auto request = KZSearchStuff::searchStuff();
-    EXPECT_TRUE(request->exludedByLocation().empty());
-
-    auto source = std::make_shared<KZSourceItem>(QVariantMap{{u"url"_s, QVariant::fromValue(fs::path("/data"))}});
-    source->addExcluded("/data/skip");
-    request->addExcludedLocations(source->excluded());
-    request->setSources({source});
-
-    const auto result = request->globalExclusions();
-    const std::vector<fs::path> expected =
-        concat(concat({"/data/skip"}, kSystem), {"/home/u/Backups", "/home/u/Cache"});
-    EXPECT_EQ(result, expected);
-    EXPECT_EQ(request->exludedByLocation(), expected);
-    EXPECT_EQ(request->exclLocsCount(), expected.size()) << "every entry counts, the source's own included";
-
-    // Asking again lists nothing twice.
+    // The sources' own entries come first, as they were spelled.
+    request->addExcludedLocations({"/data/skip", "/System/"});
+    const Paths expected{"/data/skip", "/System/", "/Library", "/System Folder", "/home/u/Backups", "/home/u/Cache"};
     EXPECT_EQ(request->globalExclusions(), expected);
     EXPECT_EQ(request->exclLocsCount(), expected.size());
-}
+    EXPECT_EQ(request->globalExclusions(), expected) << "asking again lists nothing twice";
+    EXPECT_EQ(request->exclLocsCount(), expected.size());
 
-TEST_F(SearchStuffTest, EntriesAlreadyListedAreNotRepeated)
-{
-    setLocations({locationRow(u"/data/skip/"_s, true), locationRow(u"//System"_s, true)});
-    auto request = KZSearchStuff::searchStuff();
-    request->addExcludedLocations({"/data/skip", "/System/"});
-    const auto result = request->globalExclusions();
-    EXPECT_EQ(result, (std::vector<fs::path>{"/data/skip", "/System/", "/Library", "/System Folder"}));
-    EXPECT_EQ(request->exclLocsCount(), 4u);
-}
-
-TEST_F(SearchStuffTest, CountFollowsLaterAppends)
-{
-    auto request = KZSearchStuff::searchStuff();
-    request->globalExclusions();
-    auto list = request->exludedByLocation();
+    // An entry appended later (as the music library's media folder is) counts too.
+    Paths list = request->exludedByLocation();
     list.push_back("/music/media");
     request->setExludedByLocation(list);
-    request->setExclLocsCount(list.size());
-    EXPECT_EQ(request->exclLocsCount(), kSystem.size() + 1);
-    EXPECT_EQ(request->globalExclusions().size(), kSystem.size() + 1);
-    EXPECT_EQ(request->exclLocsCount(), kSystem.size() + 1);
+    EXPECT_EQ(request->globalExclusions().size(), expected.size() + 1);
+    EXPECT_EQ(request->exclLocsCount(), expected.size() + 1);
 }
 
-struct ExtensionRowsCase {
-    const char* name;
-    QVariantList rows;
-    QStringList expected;
-};
-
-// Parameters print as their case name, so ctest and failure messages name
-// the case rather than dumping its bytes.
-void PrintTo(const ExtensionRowsCase& c, std::ostream* os) { *os << c.name; }
-
-class ExtensionRows : public SearchStuffTest, public ::testing::WithParamInterface<ExtensionRowsCase> {};
-
-TEST_P(ExtensionRows, CheckedRowsSplitAsTheyAre)
+TEST_F(SearchStuffTest, EmptyAndEmptyFoldersCriteriaExactly)
 {
-    setExtensions(GetParam().rows);
-    EXPECT_EQ(KZSearchStuff::searchStuff()->preferencesExtensionArray(), GetParam().expected);
-}
+    QVariantMap empty;
+    for (const char* key :
+         {"isCameraModel", "isPixelsSize", "isLocationTaken", "isDateTaken", "isYear", "isVisibility", "isType",
+          "isSpecial", "isSongName", "isSize", "isPermissions", "isName", "isModified", "isLocked", "isLabel",
+          "isKind", "isHasCustomIcon", "isGenre", "isFolder", "isExtension", "isEmptyFile", "isDuration",
+          "isCreator", "isCreated", "isContent", "isAlbum", "isArtist"})
+        empty.insert(QString::fromLatin1(key), false);
+    empty.insert(u"songOptionsStruct"_s, QVariantMap{{u"isMp3"_s, true}, {u"isAAC"_s, true},
+                                                      {u"isReportDeads"_s, false}, {u"isPlaylist"_s, false},
+                                                      {u"playlistName"_s, false}});
+    empty.insert(u"photoOptionsStruct"_s,
+                 QVariantMap{{u"isReportDeads"_s, false}, {u"isCreateAlbum"_s, false}, {u"albumName"_s, false}});
+    EXPECT_EQ(KZSearchStuff::emptyCriteria(), empty);
+    // Booleans stay booleans through a property list.
+    const QByteArray xml = platform::PropertyList::toData(empty, platform::PropertyList::Format::Xml);
+    EXPECT_EQ(platform::PropertyList::fromData(xml)->toMap(), empty);
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ExtensionRows,
-    ::testing::Values(
-        ExtensionRowsCase{"None", {}, {}},
-        ExtensionRowsCase{"UncheckedAddsNothing", {extensionRow(u"tmp,bak"_s, false)}, {}},
-        ExtensionRowsCase{"ThreePieces", {extensionRow(u"tmp,bak,old"_s, true)}, {u"tmp"_s, u"bak"_s, u"old"_s}},
-        ExtensionRowsCase{"RowOrderNoTrimNoCase",
-                          {extensionRow(u"DS_Store"_s, true), extensionRow(u"x"_s, false),
-                           extensionRow(u"Tmp, bak"_s, true)},
-                          {u"DS_Store"_s, u"Tmp"_s, u" bak"_s}},
-        ExtensionRowsCase{"MistypedRowsIgnored",
-                          {QVariant(u"tmp"_s), QVariantMap{{KZDefaultsRowKey::check_col, true}},
-                           QVariantMap{{KZDefaultsRowKey::extensions_excl, 3}, {KZDefaultsRowKey::check_col, true}}},
-                          {}}),
-    [](const ::testing::TestParamInfo<ExtensionRowsCase>& info) { return std::string(info.param.name); });
-
-TEST_F(SearchStuffTest, EmptyCriteriaExactly)
-{
-    QVariantMap expected;
-    for (const QString& key :
-         {u"isCameraModel"_s, u"isPixelsSize"_s, u"isLocationTaken"_s, u"isDateTaken"_s, u"isYear"_s,
-          u"isVisibility"_s, u"isType"_s, u"isSpecial"_s, u"isSongName"_s, u"isSize"_s, u"isPermissions"_s,
-          u"isName"_s, u"isModified"_s, u"isLocked"_s, u"isLabel"_s, u"isKind"_s, u"isHasCustomIcon"_s,
-          u"isGenre"_s, u"isFolder"_s, u"isExtension"_s, u"isEmptyFile"_s, u"isDuration"_s, u"isCreator"_s,
-          u"isCreated"_s, u"isContent"_s, u"isAlbum"_s, u"isArtist"_s})
-        expected.insert(key, false);
-    expected.insert(u"songOptionsStruct"_s, QVariantMap{{u"isMp3"_s, true},
-                                                         {u"isAAC"_s, true},
-                                                         {u"isReportDeads"_s, false},
-                                                         {u"isPlaylist"_s, false},
-                                                         {u"playlistName"_s, false}});
-    expected.insert(u"photoOptionsStruct"_s,
-                    QVariantMap{{u"isReportDeads"_s, false}, {u"isCreateAlbum"_s, false}, {u"albumName"_s, false}});
-    const QVariantMap actual = KZSearchStuff::emptyCriteria();
-    EXPECT_EQ(actual, expected);
-    EXPECT_EQ(actual.size(), 29);
-    // Round trip through a property list: booleans stay booleans.
-    const QByteArray xml = platform::PropertyList::toData(actual, platform::PropertyList::Format::Xml);
-    EXPECT_EQ(platform::PropertyList::fromData(xml)->toMap(), expected);
-}
-
-TEST_F(SearchStuffTest, EmptyFoldersCriteriaExactly)
-{
     auto request = KZSearchStuff::searchStuff();
     request->createEmptyFoldersCriteria();
     EXPECT_TRUE(request->isASearchForEmptyFoldersAfterTrashed());
-    ASSERT_TRUE(request->criteria().has_value());
-
-    QVariantMap expected = KZSearchStuff::emptyCriteria();
-    expected.insert(u"isFolder"_s, true);
-    expected.insert(u"folderStruct"_s, QVariantMap{{u"whichItem"_s, qint64(1)},
-                                                    {u"excludeCustomIcon"_s, qint64(0)},
-                                                    {u"neastedEmptied"_s, qint64(1)}});
-    EXPECT_EQ(*request->criteria(), expected);
+    QVariantMap folders = empty;
+    folders.insert(u"isFolder"_s, true);
+    folders.insert(u"folderStruct"_s, QVariantMap{{u"whichItem"_s, qint64(1)}, {u"excludeCustomIcon"_s, qint64(0)},
+                                                   {u"neastedEmptied"_s, qint64(1)}});
+    ASSERT_EQ(request->criteria(), std::optional(folders));
+    // Numbers, not booleans, as the preset files hold them.
     EXPECT_EQ(request->criteria()->value(u"folderStruct"_s).toMap().value(u"whichItem"_s).typeId(),
               QMetaType::LongLong);
-
-    // Every empty folder, one holding only empty folders included, is a find
-    // of its own: nothing is compared.
-    const KZSearchCriteria criteria(*request->criteria());
-    EXPECT_TRUE(criteria.isFolderEmpty());
-    EXPECT_TRUE(criteria.isNestedEmptied());
-    EXPECT_FALSE(criteria.isExcludeEFCustIcon());
-    EXPECT_FALSE(criteria.isOnlyDead());
-    EXPECT_FALSE(criteria.excludeFolder());
-    EXPECT_FALSE(criteria.isSameSearch());
-    EXPECT_FALSE(criteria.isUniqueSearch());
-    EXPECT_FALSE(criteria.isDeads());
-    EXPECT_FALSE(criteria.isMP3()) << "no song group is on";
 }
 
-TEST_F(SearchStuffTest, PresetForFilesReceivesExcludedExtensions)
+TEST_F(SearchStuffTest, FilePresetReceivesTheCheckedExcludedExtensions)
 {
     const QVariantMap files{{u"isSize"_s, true},
                             {u"extensionStruct"_s, QVariantMap{{u"whichItem"_s, 2}, {u"array"_s, QVariantList{}}}}};
     const QVariantMap folders{{u"isFolder"_s, true}};
-    writePresets(QVariantMap{{u"0"_s, files}, {u"1"_s, folders}});
-    setExtensions({extensionRow(u"tmp,bak"_s, true), extensionRow(u"iso"_s, false)});
+    writePresets({{u"0"_s, files}, {u"1"_s, folders}});
+    // Checked rows only, in row order, split as they are: no trimming, case
+    // kept; mistyped rows are passed over.
+    setExtensions({extensionRow(u"tmp,Bak"_s, true), extensionRow(u"iso"_s, false), extensionRow(u" x"_s, true),
+                   QVariant(u"y"_s), QVariantMap{{KZDefaultsRowKey::check_col, true}},
+                   QVariantMap{{KZDefaultsRowKey::extensions_excl, 3}, {KZDefaultsRowKey::check_col, true}}});
 
     auto request = KZSearchStuff::searchStuff();
-    const auto zero = request->criteriaWithTag(0);
-    ASSERT_TRUE(zero.has_value());
-    EXPECT_EQ(request->exludedByExtensions(), (QStringList{u"tmp"_s, u"bak"_s}));
     QVariantMap expected = files;
-    expected.insert(u"extensionStruct"_s,
-                    QVariantMap{{u"whichItem"_s, qint64(2)}, {u"array"_s, QVariantList{u"tmp"_s, u"bak"_s}}});
-    EXPECT_EQ(*zero, expected);
-    // The engine reads the list as it arrives.
-    const KZSearchCriteria parsed(QVariantMap{{u"isExtension"_s, true},
-                                              {u"extensionStruct"_s, zero->value(u"extensionStruct"_s)}});
-    EXPECT_EQ(parsed.extensions(), (QStringList{u"tmp"_s, u"bak"_s}));
-
-    // Folders: the preset unchanged.
-    const auto one = request->criteriaWithTag(1);
-    ASSERT_TRUE(one.has_value());
-    EXPECT_EQ(*one, folders);
+    expected.insert(u"extensionStruct"_s, QVariantMap{{u"whichItem"_s, qint64(2)},
+                                                       {u"array"_s, QVariantList{u"tmp"_s, u"Bak"_s, u" x"_s}}});
+    EXPECT_EQ(request->criteriaWithTag(0), std::optional(expected));
+    EXPECT_EQ(request->exludedByExtensions(), (QStringList{u"tmp"_s, u"Bak"_s, u" x"_s}));
+    EXPECT_EQ(request->criteriaWithTag(1), std::optional(folders)) << "folders: the preset unchanged";
 
     request->setSearchType(1);
     request->setIsASearchForEmptyFoldersAfterTrashed(true);
     request->createCriteria();
     EXPECT_FALSE(request->isASearchForEmptyFoldersAfterTrashed());
-    EXPECT_EQ(request->criteria(), std::optional<QVariantMap>(folders));
-}
+    EXPECT_EQ(request->criteria(), std::optional(folders));
 
-TEST_F(SearchStuffTest, PresetWithoutExtensionGroupGetsOne)
-{
-    writePresets(QVariantMap{{u"0"_s, QVariantMap{{u"isSize"_s, true}}}});
+    // A preset without an extension group gets one, still switched off.
+    writePresets({{u"0"_s, QVariantMap{{u"isSize"_s, true}}}});
     setExtensions({extensionRow(u"tmp"_s, true)});
-    const auto zero = KZSearchStuff::searchStuff()->criteriaWithTag(0);
-    ASSERT_TRUE(zero.has_value());
-    EXPECT_EQ(zero->value(u"extensionStruct"_s).toMap(), (QVariantMap{{u"array"_s, QVariantList{u"tmp"_s}}}));
-    EXPECT_FALSE(zero->contains(u"isExtension"_s));
-}
+    EXPECT_EQ(request->criteriaWithTag(0),
+              std::optional(QVariantMap{{u"isSize"_s, true},
+                                        {u"extensionStruct"_s, QVariantMap{{u"array"_s, QVariantList{u"tmp"_s}}}}}));
 
-TEST_F(SearchStuffTest, NoExcludedExtensionsLeavePresetAlone)
-{
-    const QVariantMap files{{u"extensionStruct"_s, QVariantMap{{u"array"_s, QVariantList{u"keep"_s}}}}};
-    writePresets(QVariantMap{{u"0"_s, files}});
+    // Nothing checked leaves the preset's own list alone.
+    const QVariantMap keep{{u"extensionStruct"_s, QVariantMap{{u"array"_s, QVariantList{u"keep"_s}}}}};
+    writePresets({{u"0"_s, keep}});
     setExtensions({extensionRow(u"tmp"_s, false)});
-    EXPECT_EQ(KZSearchStuff::searchStuff()->criteriaWithTag(0), std::optional<QVariantMap>(files));
+    EXPECT_EQ(request->criteriaWithTag(0), std::optional(keep));
 }
 
-struct MissingPresetCase {
-    const char* name;
-    std::string fileContent; // empty: no file at all
-    quint64 type;
-};
-
-void PrintTo(const MissingPresetCase& c, std::ostream* os) { *os << c.name; }
-
-class MissingPreset : public SearchStuffTest, public ::testing::WithParamInterface<MissingPresetCase> {};
-
-TEST_P(MissingPreset, GivesNoCriteria)
+TEST_F(SearchStuffTest, MissingOrDamagedPresetGivesNoCriteriaAndALogLine)
 {
-    const MissingPresetCase& tc = GetParam();
-    if (!tc.fileContent.empty())
-        resources_.write("criteria.plist", tc.fileContent);
+    const struct {
+        const char* name;
+        std::string content; // empty: no file at all
+        quint64 type;
+    } cases[] = {
+        {"no file", "", 0},
+        {"damaged", "<plist><dict><key>0</key>", 0},
+        {"root not a dictionary", "<plist version=\"1.0\"><array><dict/></array></plist>", 0},
+        {"no entry for the type", "<plist version=\"1.0\"><dict><key>0</key><dict/></dict></plist>", 1},
+        {"entry not a dictionary", "<plist version=\"1.0\"><dict><key>0</key><true/></dict></plist>", 0},
+    };
     platform::setResourceDirectory(resources_.path());
-
-    QStringList log;
-    platform::setLogSink([&log](const QString& line) { log.append(line); });
-    auto request = KZSearchStuff::searchStuff();
-    request->setCriteria(QVariantMap{{u"stale"_s, true}});
-    request->setSearchType(tc.type);
-    request->createCriteria();
-    platform::setLogSink({});
-    EXPECT_FALSE(request->criteria().has_value());
-    ASSERT_EQ(log.size(), 1);
-    EXPECT_TRUE(log.front().contains(u"criteria"_s)) << log.front().toStdString();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(resources_ / "criteria.plist");
+        if (!c.content.empty())
+            resources_.write("criteria.plist", "<?xml version=\"1.0\"?>" + c.content);
+        QStringList log;
+        platform::setLogSink([&log](const QString& line) { log.append(line); });
+        auto request = KZSearchStuff::searchStuff();
+        request->setCriteria(QVariantMap{{u"stale"_s, true}});
+        request->setSearchType(c.type);
+        request->createCriteria();
+        platform::setLogSink({});
+        EXPECT_FALSE(request->criteria().has_value());
+        ASSERT_EQ(log.size(), 1);
+        EXPECT_TRUE(log.front().contains(u"criteria"_s)) << log.front().toStdString();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, MissingPreset,
-    ::testing::Values(
-        MissingPresetCase{"NoFile", "", 0},
-        MissingPresetCase{"Damaged", "<?xml version=\"1.0\"?><plist><dict><key>0</key>", 0},
-        MissingPresetCase{"RootNotADictionary",
-                          "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><dict/></array></plist>", 0},
-        MissingPresetCase{"NoEntryForType",
-                          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>0</key><dict/></dict></plist>", 1},
-        MissingPresetCase{"EntryNotADictionary",
-                          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>0</key><true/></dict></plist>",
-                          0}),
-    [](const ::testing::TestParamInfo<MissingPresetCase>& info) { return std::string(info.param.name); });
 
 // The presets that ship with the program must find duplicates, and the
 // excluded extensions of the preferences must take effect on files.
 TEST_F(SearchStuffTest, ShippedPresetsFindDuplicates)
 {
-    platform::setResourceDirectory({});
     ASSERT_FALSE(platform::resourcePath("criteria.plist").empty()) << "criteria.plist is not beside the program";
     setExtensions({extensionRow(u"tmp,bak"_s, true)});
     auto request = KZSearchStuff::searchStuff();
 
-    const auto files = request->criteriaWithTag(KZSearchStuff::duplicateFiles);
-    ASSERT_TRUE(files.has_value());
-    const KZSearchCriteria fileCriteria(*files);
-    EXPECT_TRUE(fileCriteria.isSameSearch());
-    EXPECT_TRUE(fileCriteria.isSameSize());
-    EXPECT_TRUE(fileCriteria.isCompareContent());
-    EXPECT_TRUE(fileCriteria.isOnlyContent());
-    EXPECT_TRUE(fileCriteria.excludeFolder());
-    EXPECT_TRUE(fileCriteria.isExtensionNot());
-    EXPECT_EQ(fileCriteria.extensions(), (QStringList{u"tmp"_s, u"bak"_s}));
-    EXPECT_FALSE(fileCriteria.isFolderCompareContent());
-    EXPECT_FALSE(fileCriteria.isOnlyDead());
+    const KZSearchCriteria files(request->criteriaWithTag(KZSearchStuff::duplicateFiles).value_or(QVariantMap{}));
+    EXPECT_TRUE(files.isSameSearch() && files.isSameSize() && files.isCompareContent() && files.isOnlyContent());
+    EXPECT_TRUE(files.excludeFolder() && files.isExtensionNot());
+    EXPECT_EQ(files.extensions(), (QStringList{u"tmp"_s, u"bak"_s}));
+    EXPECT_FALSE(files.isFolderCompareContent() || files.isOnlyDead());
 
-    const auto folders = request->criteriaWithTag(KZSearchStuff::duplicateFolders);
-    ASSERT_TRUE(folders.has_value());
-    const KZSearchCriteria folderCriteria(*folders);
-    EXPECT_TRUE(folderCriteria.isSameSearch());
-    EXPECT_TRUE(folderCriteria.isFolderCompareContent());
-    EXPECT_TRUE(folderCriteria.isFolderNotEmpty());
-    EXPECT_FALSE(folderCriteria.excludeFolder());
-    EXPECT_TRUE(folderCriteria.extensions().isEmpty());
+    const KZSearchCriteria folders(request->criteriaWithTag(KZSearchStuff::duplicateFolders).value_or(QVariantMap{}));
+    EXPECT_TRUE(folders.isSameSearch() && folders.isFolderCompareContent() && folders.isFolderNotEmpty());
+    EXPECT_TRUE(!folders.excludeFolder() && folders.extensions().isEmpty());
 }
 
 TEST_F(SearchStuffTest, SharedInstanceFollowsThePreferencesAtOnce)
@@ -356,14 +223,12 @@ TEST_F(SearchStuffTest, SharedInstanceFollowsThePreferencesAtOnce)
     const kztest::TempDir tree;
     const fs::path kept = tree.mkdir("kept");
     const fs::path toggled = tree.mkdir("toggled");
+    const auto text = [](const fs::path& p) { return QFile::decodeName(QByteArray::fromStdString(p.string())); };
     setLocations({locationRow(text(kept), true), locationRow(text(toggled), true)});
 
     KZSearchStuff& shared = KZSearchStuff::sharedControl();
-    EXPECT_TRUE(shared.observerIsRegistered());
-    EXPECT_EQ(&shared, &KZSearchStuff::sharedControl());
     EXPECT_EQ(shared.globalExclusions(), concat(kSystem, {kept, toggled}));
     EXPECT_FALSE(KZSearchStuff::searchStuff()->observerIsRegistered());
-
     // The file utilities ask the shared request.
     const KZFilesUtilities& files = KZFilesUtilities::sharedControl();
     EXPECT_FALSE(files.fastDirectoryInfoForPath(toggled).has_value());
@@ -374,7 +239,7 @@ TEST_F(SearchStuffTest, SharedInstanceFollowsThePreferencesAtOnce)
     EXPECT_TRUE(files.fastDirectoryInfoForPath(toggled).has_value());
     EXPECT_FALSE(files.fastDirectoryInfoForPath(kept).has_value());
 
-    platform::UserDefaults::standard().removeValue(KZDefaultsKey::locations_excluded);
+    defaults().removeValue(KZDefaultsKey::locations_excluded);
     EXPECT_EQ(shared.exludedByLocation(), kSystem);
 }
 

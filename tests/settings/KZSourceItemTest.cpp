@@ -3,8 +3,6 @@
 #include "services/KZFilesUtilities.h"
 #include "settings/KZSourceItem.h"
 
-#include <QUrl>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,73 +19,45 @@ using Paths = std::vector<fs::path>;
 TEST(SourceItem, FieldsFromDictionary)
 {
     const KZSourceItem item(QVariantMap{
-        {u"url"_s, QVariant::fromValue(fs::path("/media/Disk"))},
-        {u"name"_s, u"ignored"_s},
-        {u"isDisk"_s, true},
-        {u"isLocked"_s, true},
-        {u"isPhotosLib"_s, true},
-        {u"isCurrentLibrary"_s, true},
-        {u"librariesCount"_s, 2},
-        {u"iTunesLibValue"_s, 3},
-        {u"totSize"_s, quint64(5'000'000'000ull)},
-        {u"freeSize"_s, qint64(1024)},
-        {u"isSmartFolder"_s, true},
-    });
+        {u"url"_s, QVariant::fromValue(fs::path("/media/Disk"))}, {u"isDisk"_s, true}, {u"isLocked"_s, true},
+        {u"isPhotosLib"_s, true}, {u"isCurrentLibrary"_s, true}, {u"librariesCount"_s, 2}, {u"iTunesLibValue"_s, 3},
+        {u"totSize"_s, quint64(5'000'000'000ull)}, {u"freeSize"_s, qint64(1024)}, {u"isSmartFolder"_s, true}});
     EXPECT_EQ(item.url(), fs::path("/media/Disk"));
-    EXPECT_TRUE(item.isDisk());
-    EXPECT_TRUE(item.isLocked());
-    EXPECT_TRUE(item.isPhotosLib());
-    EXPECT_TRUE(item.isCurrentLibrary());
+    EXPECT_TRUE(item.isDisk() && item.isLocked() && item.isPhotosLib() && item.isCurrentLibrary()
+                && item.isSmartFolder());
     EXPECT_EQ(item.librariesCount(), 2);
     EXPECT_EQ(item.iTunesLibValue(), 3);
     EXPECT_EQ(item.totSize(), 5'000'000'000ull);
     EXPECT_EQ(item.freeSize(), 1024u);
-    EXPECT_TRUE(item.isSmartFolder());
-    EXPECT_FALSE(item.wasSearched());
-    EXPECT_EQ(item.locationLabelTag(), 0);
-    EXPECT_TRUE(item.excluded().empty());
-    EXPECT_TRUE(item.excludedAddedProgramatically().empty());
-}
 
-TEST(SourceItem, AbsentAndMistypedKeysGiveZero)
-{
     // A volume of unknown size carries a text in place of its sizes.
-    const KZSourceItem item(QVariantMap{{u"totSize"_s, u"Unknown"_s},
-                                        {u"freeSize"_s, u"Unknown"_s},
-                                        {u"isDisk"_s, u"YES"_s},
-                                        {u"url"_s, u"/as/text"_s}});
-    EXPECT_EQ(item.totSize(), 0u);
-    EXPECT_EQ(item.freeSize(), 0u);
-    EXPECT_FALSE(item.isDisk());
-    EXPECT_FALSE(item.isPhotosLib());
-    EXPECT_EQ(item.iTunesLibValue(), 0);
-    EXPECT_TRUE(item.url().empty()) << "text is no location";
-}
+    const KZSourceItem mistyped(QVariantMap{{u"totSize"_s, u"Unknown"_s}, {u"freeSize"_s, u"Unknown"_s},
+                                            {u"isDisk"_s, u"YES"_s}, {u"url"_s, u"/as/text"_s}});
+    EXPECT_EQ(mistyped.totSize(), 0u);
+    EXPECT_EQ(mistyped.freeSize(), 0u);
+    EXPECT_FALSE(mistyped.isDisk());
+    EXPECT_TRUE(mistyped.url().empty()) << "text is no location";
 
-TEST(SourceItem, FileUrlKeepsEveryByte)
-{
     const fs::path raw = fs::path("/tmp") / std::string("caf\xE9");
-    const KZSourceItem item(QVariantMap{{u"url"_s, KZFilesUtilities::fileURLWithPath(raw)}});
-    EXPECT_EQ(item.url(), raw);
+    EXPECT_EQ(KZSourceItem(QVariantMap{{u"url"_s, KZFilesUtilities::fileURLWithPath(raw)}}).url(), raw)
+        << "a file URL keeps every byte of a non-UTF-8 name";
 }
 
 TEST(SourceItem, PathAndNameFollowTheItem)
 {
     const kztest::TempDir dir;
     const fs::path library = dir.mkdir("Holiday.photoslibrary");
-    const fs::path hidden = dir.mkdir(".hidden");
-    const auto libraryItem = KZSourceItem::create({{u"url"_s, QVariant::fromValue(library)}});
-    const auto hiddenItem = KZSourceItem::create({{u"url"_s, QVariant::fromValue(hidden)}});
-    EXPECT_EQ(libraryItem->path(), library);
-    EXPECT_EQ(libraryItem->name(), u"Holiday"_s);
-    EXPECT_EQ(hiddenItem->name(), u".hidden"_s);
+    const auto item = KZSourceItem::create({{u"url"_s, QVariant::fromValue(library)}});
+    EXPECT_EQ(item->path(), library);
+    EXPECT_EQ(item->name(), u"Holiday"_s);
+    EXPECT_EQ(KZSourceItem::create({{u"url"_s, QVariant::fromValue(dir.mkdir(".hidden"))}})->name(), u".hidden"_s);
 
     fs::remove(library);
-    EXPECT_TRUE(libraryItem->path().empty()) << "a source that is gone has no path";
-    EXPECT_TRUE(libraryItem->name().isEmpty());
-    EXPECT_TRUE(KZSourceItem().path().empty());
+    EXPECT_TRUE(item->path().empty()) << "a source that is gone has no path";
+    EXPECT_TRUE(item->name().isEmpty());
 }
 
+// Taking back the search's own exclusions must never take one of the user's.
 TEST(SourceItem, TakingBackTheSearchsEntriesKeepsTheUsers)
 {
     KZSourceItem item;
@@ -97,44 +67,25 @@ TEST(SourceItem, TakingBackTheSearchsEntriesKeepsTheUsers)
     item.addExcludedProgramatically("/src/a");
     item.addExcludedProgramatically("/src/c");
     EXPECT_EQ(item.excluded(), (Paths{"/src/a", "/src/b", "/src/a", "/src/c"}));
-    EXPECT_EQ(item.excludedAddedProgramatically(), (Paths{"/src/a", "/src/c"}));
-
     item.removeExcludedAddedProgramatically();
     EXPECT_EQ(item.excluded(), (Paths{"/src/a", "/src/b"}));
     EXPECT_EQ(item.excludedAddedProgramatically(), (Paths{"/src/a", "/src/c"})) << "the record stays";
-
-    // A second call (a later search that again does not need them) takes
-    // nothing of the user's.
     item.removeExcludedAddedProgramatically();
-    EXPECT_EQ(item.excluded(), (Paths{"/src/a", "/src/b"}));
+    EXPECT_EQ(item.excluded(), (Paths{"/src/a", "/src/b"})) << "a second call takes nothing of the user's";
 
-    // The next search adds its entry again and takes back exactly that one.
+    // The user edits the list while the search's entry is in it.
     item.addExcludedProgramatically("/src/c");
-    item.removeExcludedAddedProgramatically();
-    EXPECT_EQ(item.excluded(), (Paths{"/src/a", "/src/b"}));
-}
-
-TEST(SourceItem, EditedListKeepsTheSearchsEntries)
-{
-    KZSourceItem item;
-    item.addExcluded("/src/a");
-    item.addExcluded("/src/b");
-    item.addExcludedProgramatically("/src/c");
-    // The user removes b; the rest of the list comes back as it was.
     item.setExcluded({"/src/a", "/src/c"});
     item.removeExcludedAddedProgramatically();
     EXPECT_EQ(item.excluded(), (Paths{"/src/a"}));
-}
 
-TEST(SourceItem, EntriesNotAddedBySearchStay)
-{
-    // Lists set apart from each other (as read back from a saved result) do
-    // not tie the user's entries to the search's record.
-    KZSourceItem item;
-    item.setExcluded({"/src/a", "/src/c"});
-    item.setExcludedAddedProgramatically({"/src/c"});
-    item.removeExcludedAddedProgramatically();
-    EXPECT_EQ(item.excluded(), (Paths{"/src/a", "/src/c"}));
+    // Lists set apart (as read back from a saved result) tie nothing of the
+    // user's to the search's record.
+    KZSourceItem restored;
+    restored.setExcluded({"/src/a", "/src/c"});
+    restored.setExcludedAddedProgramatically({"/src/c"});
+    restored.removeExcludedAddedProgramatically();
+    EXPECT_EQ(restored.excluded(), (Paths{"/src/a", "/src/c"}));
 
     // An entry that the record no longer lists is not the search's to take.
     KZSourceItem cleared;
@@ -155,9 +106,9 @@ TEST(SourceItem, SharedAcrossThreads)
     });
     std::size_t seen = 0;
     for (int i = 0; i < 2000; ++i) {
-        const auto excluded = item->excluded();
-        EXPECT_GE(excluded.size(), seen);
-        seen = excluded.size();
+        const std::size_t now = item->excluded().size();
+        EXPECT_GE(now, seen);
+        seen = now;
         (void)item->wasSearched();
     }
     writer.join();
