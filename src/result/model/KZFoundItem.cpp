@@ -7,6 +7,7 @@
 #include "platform/FinderInfo.h"
 #include "platform/OperationQueue.h"
 #include "result/model/KZColumnKeys.h"
+#include "result/model/KZResultCntrl.h"
 #include "services/KZDateUtilities.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
@@ -665,6 +666,11 @@ void KZFoundItem::setFileIcon(const QImage& icon)
 {
     std::lock_guard guard(lock_);
     fileIcon_ = icon;
+}
+
+QImage KZFoundItem::locationImage() const
+{
+    return KZLabelImageForTag(locationLabelTag_);
 }
 
 QVariant KZFoundItem::valueForUndefinedKey(const QString& key)

@@ -185,6 +185,9 @@ public:
     // location changes.
     QImage fileIcon() const;
     void setFileIcon(const QImage& icon);
+    // The image of the item's location label; a null image for a search of
+    // one source (-1) or a label without an image.
+    QImage locationImage() const;
 
     // The value of a list column: name and kind as text, sizes as unsigned
     // integers, the date as a date, the location label and group as integers,

@@ -190,8 +190,13 @@ void KZFoundItemsCntrl::doCreateList(const QVariantMap& info)
     else
         markItemsByDefaultWithTag(kAllDuplicates, kAllDuplicates, nullptr, built);
 
+    // Every result posts this with the same object; the model tells its own
+    // result controller which result is set up.
+    QVariantMap userInfo;
+    if (const auto self = weak_from_this().lock())
+        userInfo.insert(QStringLiteral("foundItemsCntrl"), QVariant::fromValue(self));
     platform::NotificationCenter::defaultCenter().post(KZNotification::resultSetupDidTerminate,
-                                                       platform::bundleIdentifier());
+                                                       platform::bundleIdentifier(), userInfo);
 }
 
 QString KZFoundItemsCntrl::savedItemKey(const fs::path& location)

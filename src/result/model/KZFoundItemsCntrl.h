@@ -54,8 +54,8 @@ public:
     // Takes the found list out of "KZResultFoundItems" (a KZFoundListParcel)
     // and consumes it: every cell and node is freed, the records released, the
     // groups' members counters pass to the items. Then marks the items (or
-    // restores the saved marks) and posts "resultSetupDidTerminate", also for
-    // an empty list.
+    // restores the saved marks) and posts "resultSetupDidTerminate"
+    // ({"foundItemsCntrl": this model}), also for an empty list.
     void doCreateList(const QVariantMap& info);
     // Saved marks and bookmarks, by the item's present location.
     void finishToSetItems(const KZFoundItemArray& items, const QVariantMap& itemsToRestore);

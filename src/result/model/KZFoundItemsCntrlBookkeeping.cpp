@@ -67,22 +67,26 @@ KZViewToUpdateRef KZFoundItemsCntrl::locationInfoWithInfo(const KZViewToUpdateRe
 void KZFoundItemsCntrl::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundItemRef& item,
                                        std::optional<bool> wasMarked) const
 {
-    // Single-type results and the empty-folders tab keep one entry, which
-    // then stands for the tab of all types.
+    const qint16 types = fileTypesFoundCount();
+    KZViewToUpdateRef type;
+    if (const auto found = infoDict.find(item->fileTypeTag()); found != infoDict.end())
+        type = found->second;
+    // Single-type results and the empty-folders tab have no tab of all types:
+    // their one tab stands for it. A single-type result may also have the
+    // missing-tracks tab, which holds no found items; its type's tab still
+    // stands for all types, or no change there would ever be counted.
     KZViewToUpdateRef all;
     if (const auto found = infoDict.find(kAllDuplicates); found != infoDict.end())
         all = found->second;
     else if (infoDict.size() == 1)
         all = infoDict.begin()->second;
-    KZViewToUpdateRef type;
-    if (const auto found = infoDict.find(item->fileTypeTag()); found != infoDict.end())
-        type = found->second;
+    else if (types < 2)
+        all = type;
     // One entry standing for both is counted once.
     if (type == all)
         type.reset();
 
     const bool addition = !wasMarked.value_or(false);
-    const qint16 types = fileTypesFoundCount();
 
     KZViewToUpdateRef allLocation;
     KZViewToUpdateRef typeLocation;

@@ -212,18 +212,21 @@ KZResultCntrl::KZResultCntrl(const QVariantMap& resultInfo, KZResultWindowHost* 
 KZResultCntrl::~KZResultCntrl()
 {
     // Registrations go first: a delivery still running on another thread is
-    // waited for here, and none starts afterwards.
-    {
-        std::lock_guard guard(listsReadyLock_);
-        listsReadyObservation_.cancel();
-    }
+    // waited for here, and none starts afterwards. No lock is held while
+    // waiting, as the delivery may need one.
+    listsReadyObservation_.cancel();
     setupObservation_.cancel();
     showViewObservation_.cancel();
     addedTypeObservation_.cancel();
     removedTypeObservation_.cancel();
     markObservation_.cancel();
     groupsObservation_.cancel();
-    followUpObservation_.cancel();
+    platform::Subscription followUp;
+    {
+        std::lock_guard guard(followUpsLock_);
+        followUp = std::move(followUpObservation_);
+    }
+    followUp.cancel();
     savingObservation_.cancel();
     extensionObservations_.clear();
     // Nothing is asked of the window controller here: it is the one
@@ -288,9 +291,13 @@ void KZResultCntrl::initializeResultWithDict(const QVariantMap& info)
 
     // Registered before the model exists: it builds on another thread and
     // may be done before the next line here runs.
-    setupObservation_ = center().addObserver(KZNotification::resultSetupDidTerminate, platform::bundleIdentifier(),
-                                             [this](const platform::Notification&) { resultSetupDidTerminate(); });
-    foundItemsCntrl_ = KZFoundItemsCntrl::create(this, modelInfo);
+    setupObservation_ = center().addObserver(
+        KZNotification::resultSetupDidTerminate, platform::bundleIdentifier(),
+        [this](const platform::Notification& note) { resultSetupDidTerminate(note.userInfo); });
+    {
+        std::lock_guard guard(modelLock_);
+        foundItemsCntrl_ = KZFoundItemsCntrl::create(this, modelInfo);
+    }
 
     if (resultWindowCntrl_) {
         const void* window = resultWindowCntrl_->window();
@@ -409,22 +416,26 @@ void KZResultCntrl::setupSavableDict(const QVariantMap& info)
 
 // ---- The hand-shake ---------------------------------------------------------------------
 
-void KZResultCntrl::resultSetupDidTerminate()
+std::shared_ptr<KZFoundItemsCntrl> KZResultCntrl::modelForWorkers() const
 {
-    setupObservation_.cancel();
+    std::lock_guard guard(modelLock_);
+    return foundItemsCntrl_;
+}
+
+void KZResultCntrl::resultSetupDidTerminate(const QVariantMap& userInfo)
+{
+    const std::shared_ptr<KZFoundItemsCntrl> model = modelForWorkers();
+    const auto poster = userInfo.value(QStringLiteral("foundItemsCntrl")).value<std::shared_ptr<KZFoundItemsCntrl>>();
+    // Another result built at the same time must not start this one's lists
+    // before its items exist.
+    if (!model || poster != model || setupTerminated_.exchange(true))
+        return;
     center().post(KZNotification::startToShowItems, platform::bundleIdentifier(),
-                  {{QStringLiteral("foundItemsCntrl"), QVariant::fromValue(foundItemsCntrl_)}});
+                  {{QStringLiteral("foundItemsCntrl"), QVariant::fromValue(model)}});
     // A result whose only tab builds no list (missing tracks alone) would
     // otherwise never be announced ready.
-    if (listToCreate_.load() == 0) {
-        std::unique_lock guard(listsReadyLock_);
-        if (!listsReadyObservation_.isActive())
-            return;
-        platform::Subscription done = std::move(listsReadyObservation_);
-        guard.unlock();
-        done.cancel();
+    if (listToCreate_.load() == 0)
         postResultIsReady();
-    }
 }
 
 void KZResultCntrl::listsReadyToShow()
@@ -436,25 +447,21 @@ void KZResultCntrl::listsReadyToShow()
         if (left <= 0)
             return;
     } while (!listToCreate_.compare_exchange_weak(left, static_cast<qint16>(left - 1)));
-    if (left != 1)
-        return;
-
-    std::unique_lock guard(listsReadyLock_);
-    platform::Subscription done = std::move(listsReadyObservation_);
-    guard.unlock();
-    done.cancel();
-    postResultIsReady();
+    if (left == 1)
+        postResultIsReady();
 }
 
 void KZResultCntrl::postResultIsReady()
 {
+    if (readyPosted_.exchange(true))
+        return;
     std::map<quint64, KZResultTabCntrl*> tabs;
     for (const auto& [tag, cntrl] : itemsTypeCntrls_)
         tabs[tag] = cntrl.get();
     QVariantMap userInfo;
     userInfo.insert(QStringLiteral("resultWindow"),
                     QVariant::fromValue(resultWindowCntrl_ ? resultWindowCntrl_->window() : nullptr));
-    userInfo.insert(QStringLiteral("foundItemsCntrl"), QVariant::fromValue(foundItemsCntrl_));
+    userInfo.insert(QStringLiteral("foundItemsCntrl"), QVariant::fromValue(modelForWorkers()));
     userInfo.insert(QStringLiteral("tabsView"), QVariant::fromValue(tabsView()));
     userInfo.insert(QStringLiteral("itemsTypeCntrls"), QVariant::fromValue(tabs));
     userInfo.insert(QStringLiteral("resultWindowCntrl"), QVariant::fromValue(resultWindowCntrl_));
@@ -749,7 +756,10 @@ void KZResultCntrl::prepareToSearchForEmptyFolders(const QVariantList& folders)
 
     auto progress = resultWindowCntrl_->createProgressWithoutInterface();
     const void* self = this;
+    auto search = KZSearchController::create(request, self, progress);
     {
+        // Registration and record in one step: the end of the last earlier
+        // follow-up gives the registration up when it finds no follow-up left.
         std::lock_guard guard(followUpsLock_);
         // One registration serves every follow-up still running; each end is
         // told apart by its request.
@@ -758,10 +768,6 @@ void KZResultCntrl::prepareToSearchForEmptyFolders(const QVariantList& folders)
                 KZNotification::searchDidTerminate, self,
                 [this](const platform::Notification& note) { searchDidTerminate(note.userInfo); });
         }
-    }
-    auto search = KZSearchController::create(request, self, progress);
-    {
-        std::lock_guard guard(followUpsLock_);
         followUps_.push_back({request, search, progress});
     }
     search->startToSearch();

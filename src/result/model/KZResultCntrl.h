@@ -82,7 +82,10 @@ public:
     const QVariant& selectionInfoFld() const { return selectionInfoFld_; }
 
     // ---- Start-up ----------------------------------------------------------------------
-    void resultSetupDidTerminate();
+    // `userInfo` of "resultSetupDidTerminate": every result's model posts it
+    // with the same object, so only the post that carries this controller's
+    // own model ("foundItemsCntrl") starts the hand-shake, and only once.
+    void resultSetupDidTerminate(const QVariantMap& userInfo);
     void listsReadyToShow();
     // Fills the location label images (labels 0 to 7).
     static void setupLabelImages();
@@ -129,7 +132,11 @@ private:
     void addResultViewWithTag(quint64 tag);
     void setupSavableDict(const QVariantMap& info);
     QVariantMap tabDictionary(quint64 tag, const QVariantMap& info, bool deadTracks) const;
+    // Posts "resultIsReady" the first time it is called.
     void postResultIsReady();
+    // The model as threads other than the main thread must read it: its
+    // building may end before the constructor has stored it.
+    std::shared_ptr<KZFoundItemsCntrl> modelForWorkers() const;
     // Runs `work` on the main thread later, unless this controller is gone.
     void runOnMainIfAlive(std::function<void()> work);
 
@@ -146,6 +153,9 @@ private:
     std::vector<KZSourceItemRef> sources_;
     TabCntrls itemsTypeCntrls_;
     std::atomic<qint16> listToCreate_{0};
+    std::atomic<bool> setupTerminated_{false};
+    std::atomic<bool> readyPosted_{false};
+    mutable std::mutex modelLock_;
     std::shared_ptr<KZFoundItemsCntrl> foundItemsCntrl_;
     QVariantMap savableInfoDict_;
     std::shared_ptr<KZResultSaving> saveCntrl_;
@@ -156,8 +166,10 @@ private:
     // Liveness of this controller, for work queued onto the main thread.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
-    // Registrations; cancelled first thing in the destructor.
-    std::mutex listsReadyLock_;
+    // Registrations; cancelled first thing in the destructor, which waits for
+    // a delivery still running on another thread. Handlers that run on other
+    // threads therefore never give up their own registration: a handler that
+    // did could still be running when the destructor returns.
     platform::Subscription listsReadyObservation_;
     platform::Subscription setupObservation_;
     platform::Subscription showViewObservation_;
@@ -165,6 +177,8 @@ private:
     platform::Subscription removedTypeObservation_;
     platform::Subscription markObservation_;
     platform::Subscription groupsObservation_;
+    // Guarded by followUpsLock_: the last follow-up's end gives it up on the
+    // engine's thread, after its last use of this controller.
     platform::Subscription followUpObservation_;
     platform::Subscription savingObservation_;
     std::map<quint64, platform::Subscription> extensionObservations_;

@@ -155,6 +155,27 @@ TEST(KZFoundItem, FolderSizeIsMeasuredOnceInTheBackground)
     EXPECT_EQ(folder->cfSize(), 123u);
 }
 
+TEST(KZFoundItem, BookmarkIsMadeOnceHoweverOftenTheLocationIsAsked)
+{
+    kztest::TempDir dir;
+    const KZFoundItemRef item = itemFor({.path = dir.write("f.txt", "x")});
+    {
+        FactsQueueBlocker blocker;
+        const int before = KZFoundItemFactsQueue().operationCount();
+        std::vector<std::thread> askers;
+        for (int t = 0; t < 8; ++t)
+            askers.emplace_back([&] {
+                for (int i = 0; i < 50; ++i)
+                    item->url();
+            });
+        for (auto& asker : askers)
+            asker.join();
+        EXPECT_EQ(KZFoundItemFactsQueue().operationCount(), before + 1);
+        EXPECT_TRUE(item->aliasData().isEmpty()); // made in the background
+    }
+    EXPECT_FALSE(item->aliasData().isEmpty());
+}
+
 TEST(KZFoundItem, ForcedFolderSizeTakesOverAQueuedMeasurement)
 {
     kztest::TempDir dir;

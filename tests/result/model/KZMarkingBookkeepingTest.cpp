@@ -59,6 +59,23 @@ TEST(MarkingBookkeeping, ASingleTypeResultCountsItsOneEntryOnce)
     EXPECT_EQ(entry.locationsInfo().at(kLocation + 0)->managedCount(), 1);
 }
 
+TEST(MarkingBookkeeping, ASingleTypeResultWithTheMissingTracksTabStillCountsItsChanges)
+{
+    constexpr quint64 kDeads = static_cast<quint64>(KZTag::missingTracks);
+    const KZFoundItemArray items = makeItems({member(1, 0, 3, 100), member(1, 1, 3, 50)});
+    auto model = makeModel(items, 1, 1);
+    auto info = bookkeeping({3, kDeads});
+    model->markItemsWithDict(request(1, 1, 3, 3, items, info));
+
+    const KZViewToUpdate& entry = *info->at(3);
+    EXPECT_TRUE(entry.needsUpdate());
+    EXPECT_EQ(entry.managedCount(), 1);
+    EXPECT_EQ(entry.size(), 100);
+    ASSERT_EQ(entry.locationsInfo().size(), 1u);
+    EXPECT_EQ(entry.locationsInfo().at(kLocation + 0)->size(), 100);
+    EXPECT_FALSE(info->at(kDeads)->needsUpdate());
+}
+
 TEST(MarkingBookkeeping, OneEntryStandingForBothIsNotCountedTwice)
 {
     // Two types found, yet only the type's own tab is being kept.

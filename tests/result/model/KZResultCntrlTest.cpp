@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 using namespace markingtest;
@@ -89,6 +90,14 @@ protected:
                     qint16 types = 2)
     {
         host.strip.tagsToCreate = std::move(tags);
+        const QVariantMap info = infoFor(shapes, deads, types);
+        Counter started(KZNotification::startToShowItems);
+        cntrl = std::make_unique<KZResultCntrl>(info, &host);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return started.count() == 1; }));
+    }
+
+    static QVariantMap infoFor(const std::vector<ItemShape>& shapes, bool deads = false, qint16 types = 2)
+    {
         QVariantMap fileTypes;
         for (qint16 i = 0; i < types; ++i)
             fileTypes.insert(QString::number(3 + i), QVariant());
@@ -101,9 +110,7 @@ protected:
                                {QStringLiteral("KZResultIsRestoreOfSaved"), false},
                                {QStringLiteral("KZResultSearchStuffItem"), QVariant::fromValue(request)},
                                {QStringLiteral("KZResultIsSavedItemsToRestore"), QVariantMap()}};
-        Counter started(KZNotification::startToShowItems);
-        cntrl = std::make_unique<KZResultCntrl>(info, &host);
-        ASSERT_TRUE(kztest::processEventsUntil([&] { return started.count() == 1; }));
+        return info;
     }
 
     FakeTabCntrl& tab(quint64 tag) { return *host.made.at(tag); }
@@ -173,6 +180,92 @@ TEST_F(ResultCntrlTest, MissingTracksAloneIsReadyWithoutLists)
     makeResult({kDeads}, {shape(1, 0, 3), shape(1, 1, 3)}, true);
     EXPECT_EQ(cntrl->listToCreate(), 0);
     EXPECT_EQ(ready.count(), 1);
+}
+
+TEST_F(ResultCntrlTest, OnlyItsOwnModelStartsTheHandShake)
+{
+    host.strip.tagsToCreate = {3};
+    const auto stranger = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
+    Counter started(KZNotification::startToShowItems);
+    std::atomic<int> startedMeanwhile{-1};
+    std::atomic<bool> posting{false};
+    // Registered first, so it sees this result's post before the controller
+    // does: another result finishes right then, and a post without a model.
+    platform::Subscription interloper = center().addObserver(
+        KZNotification::resultSetupDidTerminate, platform::bundleIdentifier(), [&](const platform::Notification&) {
+            if (posting.exchange(true))
+                return;
+            center().post(KZNotification::resultSetupDidTerminate, platform::bundleIdentifier(),
+                          {{QStringLiteral("foundItemsCntrl"), QVariant::fromValue(stranger)}});
+            center().post(KZNotification::resultSetupDidTerminate, platform::bundleIdentifier());
+            startedMeanwhile = started.count();
+        });
+    cntrl = std::make_unique<KZResultCntrl>(infoFor(kTwoTypes), &host);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return started.count() == 1; }));
+    EXPECT_EQ(startedMeanwhile.load(), 0);
+    EXPECT_EQ(started.last().userInfo.value(QStringLiteral("foundItemsCntrl")).value<std::shared_ptr<KZFoundItemsCntrl>>(),
+              cntrl->foundItemsCntrl());
+}
+
+TEST_F(ResultCntrlTest, AModelDoneAtOnceStillHandsItselfOver)
+{
+    // An empty result builds in no time, possibly before the constructor has
+    // stored the model; the hand-shake must carry the model all the same.
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        host.strip.tabs.clear();
+        host.strip.tagsToCreate = {kDeads};
+        Counter started(KZNotification::startToShowItems);
+        Counter ready(KZNotification::resultIsReady);
+        cntrl = std::make_unique<KZResultCntrl>(infoFor({}, true), &host);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return ready.count() == 1; }));
+        const auto model = [](const platform::Notification& note) {
+            return note.userInfo.value(QStringLiteral("foundItemsCntrl")).value<std::shared_ptr<KZFoundItemsCntrl>>();
+        };
+        ASSERT_TRUE(cntrl->foundItemsCntrl());
+        EXPECT_EQ(model(started.last()), cntrl->foundItemsCntrl());
+        EXPECT_EQ(model(ready.last()), cntrl->foundItemsCntrl());
+        cntrl.reset();
+    }
+}
+
+TEST_F(ResultCntrlTest, ClosingWaitsForTheSetUpBeingAnnounced)
+{
+    host.strip.tagsToCreate = {3, 4};
+    std::atomic<bool> entered{false};
+    std::atomic<bool> finished{false};
+    platform::Subscription slow =
+        center().addObserver(KZNotification::startToShowItems, {}, [&](const platform::Notification&) {
+            entered = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            finished = true;
+        });
+    cntrl = std::make_unique<KZResultCntrl>(infoFor(kTwoTypes), &host);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return entered.load(); }));
+    // The announcement runs on the model's queue and reads the controller
+    // after the post: the controller may only go once it is over.
+    cntrl.reset();
+    EXPECT_TRUE(finished.load());
+}
+
+TEST_F(ResultCntrlTest, ClosingWaitsForTheReadyAnnouncementInProgress)
+{
+    makeResult({3}, {shape(1, 0, 3), shape(1, 1, 3)}, false, 1);
+    std::atomic<bool> entered{false};
+    std::atomic<bool> finished{false};
+    platform::Subscription slow =
+        center().addObserver(KZNotification::resultIsReady, {}, [&](const platform::Notification&) {
+            entered = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            finished = true;
+        });
+    const void* object = cntrl.get();
+    std::thread lists([object] { center().post(KZNotification::KZListsReadyToShow, object); });
+    while (!entered.load())
+        std::this_thread::yield();
+    cntrl.reset();
+    EXPECT_TRUE(finished.load());
+    lists.join();
 }
 
 TEST_F(ResultCntrlTest, TabsAreMadeInTagOrderAndStartHidden)
@@ -296,6 +389,16 @@ TEST_F(ResultCntrlTest, MarkingUpdatesTheTabsItChanged)
     EXPECT_EQ(presenter->shown.load(), 0);
 }
 
+TEST_F(ResultCntrlTest, MarkingASingleTypeBesideMissingTracksReachesItsTab)
+{
+    makeResult({3, kDeads}, {shape(1, 0, 3, 1), shape(1, 1, 3, 2)}, true, 1);
+    cntrl->markItemsWithDictionary(markRequest(1, 0, 3, 3)); // unmark the tab
+    ASSERT_EQ(tab(3).markedUpdates.size(), 1u);
+    EXPECT_EQ(tab(3).markedUpdates.front().value(QStringLiteral("info")).value<KZViewToUpdateRef>()->managedCount(), 1);
+    EXPECT_TRUE(tab(kDeads).markedUpdates.empty());
+    EXPECT_EQ(presenter->shown.load(), 0);
+}
+
 TEST_F(ResultCntrlTest, AMarkingThatChangesNothingSaysSo)
 {
     makeResult({0, 3, 4}, kTwoTypes);
@@ -411,6 +514,33 @@ TEST_F(ResultCntrlTest, TheFollowUpSearchFindsTheEmptiedFolders)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !cntrl->searchCntrl(); }));
 }
 
+TEST_F(ResultCntrlTest, FollowUpsStartedOneAfterAnotherAreAllTakenIn)
+{
+    makeResult({0, 3, 4}, kTwoTypes);
+    kztest::TempDir dir;
+    const auto folder = [](const fs::path& path) {
+        return QVariantMap{{QStringLiteral("url"), QVariant::fromValue(path)}, {QStringLiteral("locationLabelTag"), 0}};
+    };
+    dir.write("kept", "data"); // so that their parent is not empty itself
+    std::set<fs::path> emptied;
+    for (const char* name : {"one", "two", "three"}) {
+        emptied.insert(dir.mkdir(name));
+        cntrl->prepareToSearchForEmptyFolders({folder(dir / name)});
+    }
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return cntrl->foundItemsCntrl()->allEmptyFolders().value_or(KZFoundItemArray()).size() == 3; },
+        std::chrono::seconds(20)));
+    std::set<fs::path> found;
+    const KZFoundItemArray folders = cntrl->foundItemsCntrl()->allEmptyFolders().value_or(KZFoundItemArray());
+    for (const KZFoundItemRef& item : folders)
+        found.insert(item->url());
+    EXPECT_EQ(found, emptied);
+    // Every end has queued its tab work once the last search is let go.
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !cntrl->searchCntrl(); }));
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(host.strip.emptyFoldersTabsMade, 1);
+}
+
 TEST_F(ResultCntrlTest, NoFollowUpWhenEveryFolderIsGone)
 {
     makeResult({0, 3, 4}, kTwoTypes);
@@ -459,6 +589,16 @@ TEST(ResultCntrlFunctions, LabelImagesExistForLabelsZeroToSeven)
     for (qint16 label = 0; label < 8; ++label)
         EXPECT_FALSE(KZLabelImageForTag(label).isNull()) << label;
     EXPECT_NE(KZLabelImageForTag(0), KZLabelImageForTag(1));
+
+    // A found item shows the image of its own location label, and none for a
+    // search of one source.
+    for (qint16 label : {qint16(-1), qint16(0), qint16(7), qint16(8)}) {
+        ItemShape s;
+        s.label = label;
+        const KZFoundItemArray items = makeItems({s});
+        EXPECT_EQ(items.first()->locationImage(), KZLabelImageForTag(label)) << label;
+        EXPECT_EQ(items.first()->locationImage().isNull(), label < 0 || label > 7) << label;
+    }
 }
 
 TEST(ResultCntrlFunctions, ThreadBudgetStaysUnderTheProcessLimit)
