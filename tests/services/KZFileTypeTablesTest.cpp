@@ -8,84 +8,34 @@
 
 namespace {
 
-const KZFilesUtilities& files() { return KZFilesUtilities::sharedControl(); }
+const KZFilesUtilities& f = KZFilesUtilities::sharedControl();
 
 quint32 code(const char* four) { return platform::osTypeFromString(QString::fromLatin1(four)); }
 
-qsizetype pieces(const QString& list) { return list.split(QLatin1Char(',')).size(); }
+qsizetype countOf(const QString& list) { return list.split(u',').size(); }
+qsizetype countOf(const QStringList& list) { return list.size(); }
+#define KZ_COUNT(getter, n) {#getter, countOf(f.getter()), n}
 
-struct StringListCase {
-    const char* name;
-    QString (KZFilesUtilities::*getter)() const;
-    qsizetype count;
-};
-
-TEST(KZFileTypeTables, StringAndQuotedListsHaveTheirCounts)
+TEST(KZFileTypeTables, CountsAndOrders)
 {
-    const StringListCase cases[] = {
-        {"imagesExtensions", &KZFilesUtilities::imagesExtensions, 55},
-        {"imagesTypes", &KZFilesUtilities::imagesTypes, 30},
-        {"imagesForContentCheckTypes", &KZFilesUtilities::imagesForContentCheckTypes, 12},
-        {"musicExtensions", &KZFilesUtilities::musicExtensions, 23},
-        {"moviesExtensions", &KZFilesUtilities::moviesExtensions, 23},
-        {"archiveExtensions", &KZFilesUtilities::archiveExtensions, 22},
-        {"documentExtensions", &KZFilesUtilities::documentExtensions, 10},
+    const std::tuple<const char*, qsizetype, qsizetype> counts[] = {
+        KZ_COUNT(imagesExtensions, 55), KZ_COUNT(imagesTypes, 30), KZ_COUNT(imagesForContentCheckTypes, 12),
+        KZ_COUNT(musicExtensions, 23), KZ_COUNT(moviesExtensions, 23), KZ_COUNT(archiveExtensions, 22),
+        KZ_COUNT(documentExtensions, 10), KZ_COUNT(arrayImagesExtensions, 14), KZ_COUNT(imagesOSTypesArray, 30),
+        KZ_COUNT(imagesContentCheckExtensions, 16), KZ_COUNT(arrayMusicExtensions, 6), KZ_COUNT(musicOSTypesArray, 13),
+        KZ_COUNT(arrayMoviesExtensions, 6), KZ_COUNT(moviesOSTypesArray, 10), KZ_COUNT(arrayArchiveExtensions, 6),
+        KZ_COUNT(archiveOSTYpesArray, 20), KZ_COUNT(arrayDocumentExtensions, 3), KZ_COUNT(documentOSTypesArray, 6),
     };
-    for (const auto& c : cases) {
-        const QString list = (files().*c.getter)();
-        EXPECT_EQ(pieces(list), c.count) << c.name;
-    }
-}
+    for (const auto& [name, count, expected] : counts)
+        EXPECT_EQ(count, expected) << name;
 
-struct ArrayCase {
-    const char* name;
-    QStringList (KZFilesUtilities::*getter)() const;
-    qsizetype count;
-};
-
-TEST(KZFileTypeTables, ArraysHaveTheirCounts)
-{
-    const ArrayCase cases[] = {
-        {"arrayImagesExtensions", &KZFilesUtilities::arrayImagesExtensions, 14},
-        {"imagesOSTypesArray", &KZFilesUtilities::imagesOSTypesArray, 30},
-        {"imagesContentCheckExtensions", &KZFilesUtilities::imagesContentCheckExtensions, 16},
-        {"arrayMusicExtensions", &KZFilesUtilities::arrayMusicExtensions, 6},
-        {"musicOSTypesArray", &KZFilesUtilities::musicOSTypesArray, 13},
-        {"arrayMoviesExtensions", &KZFilesUtilities::arrayMoviesExtensions, 6},
-        {"moviesOSTypesArray", &KZFilesUtilities::moviesOSTypesArray, 10},
-        {"arrayArchiveExtensions", &KZFilesUtilities::arrayArchiveExtensions, 6},
-        {"archiveOSTYpesArray", &KZFilesUtilities::archiveOSTYpesArray, 20},
-        {"arrayDocumentExtensions", &KZFilesUtilities::arrayDocumentExtensions, 3},
-        {"documentOSTypesArray", &KZFilesUtilities::documentOSTypesArray, 6},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ((files().*c.getter)().size(), c.count) << c.name;
-
-    using ListGetter = QStringList (KZFilesUtilities::*)() const;
-    for (const ListGetter getter : {&KZFilesUtilities::imagesOSTypesArray, &KZFilesUtilities::musicOSTypesArray,
-                                    &KZFilesUtilities::moviesOSTypesArray, &KZFilesUtilities::archiveOSTYpesArray,
-                                    &KZFilesUtilities::documentOSTypesArray}) {
-        for (const QString& type : (files().*getter)())
-            EXPECT_EQ(type.size(), 4) << qPrintable(type);
-    }
-}
-
-TEST(KZFileTypeTables, GroupFormsHoldTheSameExtensionsAsTheStrings)
-{
-    const std::pair<QStringList (KZFilesUtilities::*)() const, QString (KZFilesUtilities::*)() const> same[] = {
-        {&KZFilesUtilities::arrayMusicExtensions, &KZFilesUtilities::musicExtensions},
-        {&KZFilesUtilities::arrayMoviesExtensions, &KZFilesUtilities::moviesExtensions},
-        {&KZFilesUtilities::arrayArchiveExtensions, &KZFilesUtilities::archiveExtensions},
-        {&KZFilesUtilities::arrayDocumentExtensions, &KZFilesUtilities::documentExtensions},
-    };
-    for (const auto& [groups, string] : same)
-        EXPECT_EQ((files().*groups)().join(QLatin1Char(',')), (files().*string)());
-
-    // The image groups leave out "eps" and move "NEF" forward.
-    QStringList grouped = files().arrayImagesExtensions().join(QLatin1Char(',')).split(QLatin1Char(','));
-    QStringList flat = files().imagesExtensions().split(QLatin1Char(','));
+    // The group forms hold the string forms' extensions, in order, except that
+    // the image groups leave out "eps" and move "NEF" forward.
+    EXPECT_EQ(f.arrayMusicExtensions().join(u','), f.musicExtensions());
+    EXPECT_EQ(f.arrayDocumentExtensions().join(u','), f.documentExtensions());
+    QStringList grouped = f.arrayImagesExtensions().join(u',').split(u',');
+    QStringList flat = f.imagesExtensions().split(u',');
     flat.removeOne(QStringLiteral("eps"));
-    EXPECT_EQ(grouped.size(), 54);
     EXPECT_NE(grouped, flat);
     std::sort(grouped.begin(), grouped.end());
     std::sort(flat.begin(), flat.end());
@@ -94,62 +44,37 @@ TEST(KZFileTypeTables, GroupFormsHoldTheSameExtensionsAsTheStrings)
 
 TEST(KZFileTypeTables, QuotedCodesConvertInOrderWithRepeats)
 {
-    const auto codes = files().typesFormattedToCheckWithSelector(&KZFilesUtilities::imagesTypes);
+    const auto codes = f.typesFormattedToCheckWithSelector(&KZFilesUtilities::imagesTypes);
     ASSERT_EQ(codes.size(), 30u);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), code("GIF ")), 2);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), code("GIFf")), 2);
     EXPECT_EQ(codes.front(), 0x47494620u); // big-endian: 'G' is the high byte
-    const QStringList unquoted = files().imagesOSTypesArray();
     for (size_t i = 0; i < codes.size(); ++i)
-        EXPECT_EQ(codes[i], code(qPrintable(unquoted[qsizetype(i)]))) << i;
-
-    const auto content = files().typesFormattedToCheckWithSelector(&KZFilesUtilities::imagesForContentCheckTypes);
-    EXPECT_EQ(content.size(), 12u);
+        EXPECT_EQ(codes[i], code(qPrintable(f.imagesOSTypesArray().at(qsizetype(i))))) << i;
+    const auto content = f.typesFormattedToCheckWithSelector(&KZFilesUtilities::imagesForContentCheckTypes);
     EXPECT_EQ(std::count(content.begin(), content.end(), 0u), 0);
-
     // An extension list is no code list: none of its pieces is 'XXXX'.
-    const auto none = files().typesFormattedToCheckWithSelector(&KZFilesUtilities::documentExtensions);
-    EXPECT_EQ(none.size(), 10u);
+    const auto none = f.typesFormattedToCheckWithSelector(&KZFilesUtilities::documentExtensions);
     EXPECT_EQ(std::count(none.begin(), none.end(), 0u), 10);
 }
 
-struct KindCase {
-    const char* type; // nullptr: no type (0)
-    const char* extension;
-    bool image, sound, compressed;
-};
-
 TEST(KZFileTypeTables, KindTestsFollowTheirOwnListsCaseSensitively)
 {
-    const KindCase cases[] = {
-        {nullptr, "png", true, false, false},
-        {nullptr, "PNG", false, false, false},
-        {nullptr, "eps", true, false, false},
-        {nullptr, "JPG", true, false, false},
-        {"JPEG", "", true, false, false},
-        {"8BPS", "txt", true, false, false},
-        {"MooV", "whatever", false, true, false},
-        {"MooV", "", false, true, false},
-        {nullptr, "", false, false, false},
-        {nullptr, "mp3", false, true, false},
-        {nullptr, "AIFF", false, true, false},
-        {nullptr, "Mp3", false, false, false},
-        {nullptr, "m3u", false, true, false},
-        {nullptr, "midi", false, false, false}, // a music extension, but not a sound one
-        {nullptr, "tar-gz", false, false, true},
-        {nullptr, "TGZ", false, false, false},
-        {nullptr, "tgz", false, false, true},
-        {"Gzip", "", false, false, true},
-        {"SITx", "doc", false, false, true},
-        {"ZIP ", nullptr, false, false, true},
+    // Type (nullptr: 0), extension (nullptr: none), then "ISC": image, sound, compressed.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {nullptr, "png", "I--"}, {nullptr, "PNG", "---"}, {nullptr, "eps", "I--"}, {nullptr, "JPG", "I--"},
+        {"JPEG", "", "I--"}, {"8BPS", "txt", "I--"}, {"MooV", "whatever", "-S-"}, {"MooV", "", "-S-"},
+        {nullptr, "", "---"}, {nullptr, "mp3", "-S-"}, {nullptr, "AIFF", "-S-"}, {nullptr, "Mp3", "---"},
+        {nullptr, "m3u", "-S-"}, {nullptr, "midi", "---"}, // a music extension, but not a sound one
+        {nullptr, "tar-gz", "--C"}, {nullptr, "TGZ", "---"}, {nullptr, "tgz", "--C"}, {"Gzip", "", "--C"},
+        {"SITx", "doc", "--C"}, {"ZIP ", nullptr, "--C"},
     };
-    for (const auto& c : cases) {
-        const quint32 type = c.type ? code(c.type) : 0;
-        const QString ext = c.extension ? QString::fromLatin1(c.extension) : QString();
-        const std::string label = std::string(c.type ? c.type : "0") + "/" + (c.extension ? c.extension : "nil");
-        EXPECT_EQ(files().isImage(type, ext), c.image) << label;
-        EXPECT_EQ(files().isSound(type, ext), c.sound) << label;
-        EXPECT_EQ(files().isCompressed(type, ext), c.compressed) << label;
+    for (const auto& [typeName, extension, kinds] : cases) {
+        const quint32 type = typeName ? code(typeName) : 0;
+        const QString ext = extension ? QString::fromLatin1(extension) : QString();
+        const std::string seen = std::string(f.isImage(type, ext) ? "I" : "-")
+            + (f.isSound(type, ext) ? "S" : "-") + (f.isCompressed(type, ext) ? "C" : "-");
+        EXPECT_EQ(seen, kinds) << (typeName ? typeName : "0") << "/" << (extension ? extension : "nil");
     }
 }
 

@@ -4,7 +4,12 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <iterator>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <random>
 #include <stdexcept>
 #include <unistd.h>
@@ -71,6 +76,42 @@ bool processEventsUntil(const std::function<bool()>& done, std::chrono::millisec
         QThread::msleep(1);
     }
     return true;
+}
+
+std::string readFile(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool setImmutable(const fs::path& path, bool on)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+EnvGuard::EnvGuard(const char* name)
+    : name_(name)
+{
+    if (const char* v = std::getenv(name))
+        saved_ = v;
+}
+
+EnvGuard::~EnvGuard()
+{
+    if (saved_)
+        ::setenv(name_, saved_->c_str(), 1);
+    else
+        ::unsetenv(name_);
 }
 
 } // namespace kztest

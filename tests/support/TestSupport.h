@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 
 namespace kztest {
 
@@ -57,5 +59,25 @@ private:
 // Runs the Qt event loop until `done` answers true or `timeout` passes.
 bool processEventsUntil(const std::function<bool()>& done,
                         std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// The whole content of a file as bytes; empty when it cannot be read.
+std::string readFile(const std::filesystem::path& file);
+
+// Sets or clears the immutable flag; false where the file system or the
+// privileges do not allow it (tests skip then).
+bool setImmutable(const std::filesystem::path& path, bool on);
+
+// Restores an environment variable when the scope ends.
+class EnvGuard {
+public:
+    explicit EnvGuard(const char* name);
+    ~EnvGuard();
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> saved_;
+};
 
 } // namespace kztest
