@@ -4,48 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <unistd.h>
 
-using namespace platform;
-
-namespace {
-
-// Restores an environment variable when the test ends.
-class EnvGuard {
-public:
-    explicit EnvGuard(const char* name) : name_(name)
-    {
-        if (const char* v = std::getenv(name))
-            saved_ = v;
-    }
-    ~EnvGuard()
-    {
-        if (saved_)
-            ::setenv(name_, saved_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> saved_;
-};
-
-} // namespace
-
-TEST(Users, HomeComesFromTheEnvironmentFirst)
+TEST(Users, HomeComesFromTheEnvironmentFirstAndTheNameIsNeverEmpty)
 {
-    EXPECT_EQ(homeDirectory(), kztest::sandboxHome());
-    EnvGuard guard("HOME");
+    EXPECT_EQ(platform::homeDirectory(), kztest::sandboxHome());
+    kztest::EnvGuard guard("HOME");
     ::setenv("HOME", "relative/home", 1); // not usable: fall back to the passwd entry
-    EXPECT_TRUE(homeDirectory().is_absolute());
+    EXPECT_TRUE(platform::homeDirectory().is_absolute());
     ::unsetenv("HOME");
-    EXPECT_TRUE(homeDirectory().is_absolute());
-}
-
-TEST(Users, NameIsNeverEmpty)
-{
-    EXPECT_FALSE(userName().isEmpty());
-    EXPECT_EQ(currentUserId(), ::getuid());
+    EXPECT_TRUE(platform::homeDirectory().is_absolute());
+    EXPECT_FALSE(platform::userName().isEmpty());
+    EXPECT_EQ(platform::currentUserId(), ::getuid());
 }
