@@ -265,7 +265,7 @@ int main(int argc, char** argv)
     std::set<quint64> groups;
     quint64 found = 0;
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
-        const std::string& path = node->item->url().native();
+        const std::string path = node->item->urlBytes();
         std::printf("%llu\t%llu\t", static_cast<unsigned long long>(node->groupID),
                     static_cast<unsigned long long>(node->item->totSize()));
         std::fwrite(path.data(), 1, path.size(), stdout);

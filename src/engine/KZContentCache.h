@@ -5,7 +5,7 @@
 #include <QtGlobal>
 
 #include <array>
-#include <vector>
+#include <memory>
 
 // What a content comparison remembers of one file, so that a node met by
 // several candidates reads its file only once.
@@ -13,35 +13,78 @@
 // Block k (1-based) is described by the running sum of the block values of
 // blocks 1 to k and by its own SHA-1 digest. The sums order the candidate
 // tree; the digests decide equality, since equal 32-bit sums prove nothing.
-// Blocks 1 to resumeIndex are taken as they are; reading resumes with block
+// Blocks 1 to resumeIndex are taken as they are; the first time a
+// comparison needs more than the cache holds, reading resumes with block
 // resumeIndex + 1 (the last block hashed is read once more, where a
-// comparison that stopped there left it).
+// comparison that stopped there left it), and later ones after it.
+//
+// Most files of a search are a single block, so the first block lives in the
+// cache itself and the others in one array sized for the whole file.
 class KZContentCache final : public KZNodeCache {
 public:
     using Digest = std::array<quint8, 20>;
 
-    explicit KZContentCache(quint64 length) : length_(length) {}
+    explicit KZContentCache(quint64 length) : KZNodeCache(Kind::Content), length_(length) {}
+
+    // The cache a node holds, or null when it holds none or another kind.
+    static KZContentCache* from(KZNodeCache* cache)
+    {
+        return cache && cache->kind() == Kind::Content ? static_cast<KZContentCache*>(cache) : nullptr;
+    }
+    static const KZContentCache* from(const KZNodeCache* cache)
+    {
+        return cache && cache->kind() == Kind::Content ? static_cast<const KZContentCache*>(cache) : nullptr;
+    }
 
     // The length of the file the blocks were read from.
     quint64 length() const { return length_; }
-    quint64 resumeIndex() const { return resumeIndex_; }
-    quint64 blocksHashed() const { return sums_.size(); }
-    quint32 runningSum(quint64 block) const { return sums_[block - 1]; }
-    const Digest& digest(quint64 block) const { return digests_[block - 1]; }
+    quint64 resumeIndex() const { return hashed_ ? hashed_ - 1 : 0; }
+    quint64 blocksHashed() const { return hashed_; }
+    // Whether a comparison has gone on reading the file where an earlier
+    // one left it.
+    bool wasResumed() const { return resumed_; }
+    void setWasResumed() { resumed_ = true; }
+    quint32 runningSum(quint64 block) const { return at(block).sum; }
+    const Digest& digest(quint64 block) const { return at(block).digest; }
 
-    // Records a freshly hashed block k; blocks after it are forgotten.
+    // Records a freshly hashed block k (at most one past those hashed);
+    // blocks after it are forgotten. A block past the file's end is not
+    // recorded: the comparisons never ask for one.
     void store(quint64 block, quint32 runningSum, const Digest& digest)
     {
-        sums_.resize(block);
-        digests_.resize(block);
-        sums_[block - 1] = runningSum;
-        digests_[block - 1] = digest;
-        resumeIndex_ = block - 1;
+        Q_ASSERT(block >= 1 && block <= quint64(hashed_) + 1);
+        Block* slot = &first_;
+        if (block > 1) {
+            const quint64 room = blocks() - 1;
+            if (block - 2 >= room)
+                return;
+            if (!later_)
+                later_ = std::make_unique<Block[]>(room); // the whole file at once
+            slot = &later_[block - 2];
+        }
+        slot->sum = runningSum;
+        slot->digest = digest;
+        hashed_ = quint32(block);
     }
 
+    // The blocks of the file; files of more than this many (some 175 TB)
+    // are beyond what a cache describes.
+    static constexpr quint64 kMaxBlocks = 0xFFFFFFFFu;
+
 private:
+    struct Block {
+        quint32 sum = 0;
+        Digest digest{};
+    };
+
+    static constexpr quint64 kBlockSize = 40960;
+
+    quint64 blocks() const { return length_ == 0 ? 1 : (length_ + kBlockSize - 1) / kBlockSize; }
+    const Block& at(quint64 block) const { return block == 1 ? first_ : later_[block - 2]; }
+
+    bool resumed_ = false; // beside the base's tag
+    quint32 hashed_ = 0;
     quint64 length_;
-    quint64 resumeIndex_ = 0;
-    std::vector<quint32> sums_;
-    std::vector<Digest> digests_;
+    Block first_;
+    std::unique_ptr<Block[]> later_;
 };

@@ -54,7 +54,9 @@ public:
             ::close(fd);
             return nullptr;
         }
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        // A file that one read takes whole gains nothing from the advice.
+        if (st.st_size > 65536)
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         return std::make_unique<CountingFile>(fd, quint64(st.st_size));
     }
 

@@ -2,6 +2,7 @@
 
 #include "engine/KZContentCache.h"
 #include "engine/KZImageRecord.h"
+#include "engine/KZSearchItemInfo.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
@@ -20,24 +21,21 @@ namespace {
 // tells the progress window, so that the window does not look stalled.
 constexpr auto kNoticeDelay = std::chrono::milliseconds(1500);
 
-// The cache held by a node, made anew when there is none (or when what is
-// there cannot describe a file of this length, as when the file changed).
-KZContentCache* cacheFor(std::unique_ptr<KZNodeCache>* field, quint64 length)
-{
-    auto* cache = dynamic_cast<KZContentCache*>(field->get());
-    if (cache && cache->length() == length)
-        return cache;
-    auto fresh = std::make_unique<KZContentCache>(length);
-    cache = fresh.get();
-    *field = std::move(fresh);
-    return cache;
-}
-
 quint64 blockCount(quint64 length)
 {
     // An empty file is one empty block, so that two of them meet once and
     // compare equal without a byte read.
     return length == 0 ? 1 : (length + KZCrc32::kBlockSize - 1) / KZCrc32::kBlockSize;
+}
+
+// One block's worth of memory per hashing thread, kept for the thread's
+// life: a search compares tens of thousands of pairs.
+char* blockBuffer()
+{
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer)
+        buffer.reset(new char[KZCrc32::kBlockSize]);
+    return buffer.get();
 }
 
 qint16 orderOfDigests(const KZCrc32::Digest& one, const KZCrc32::Digest& two)
@@ -113,79 +111,168 @@ qint16 KZCrc32::compareContentOfFile(const std::filesystem::path& one, const std
                                      std::unique_ptr<KZNodeCache>* crc32One,
                                      std::unique_ptr<KZNodeCache>* crc32Two, Unreadable* unreadable) const
 {
-    auto report = [unreadable](bool oneFailed, bool twoFailed) {
+    return compareContent({&one, nullptr}, {&two, nullptr}, crc32One, crc32Two, unreadable);
+}
+
+qint16 KZCrc32::compareContentOfFile(const KZSearchItemInfo& one, const KZSearchItemInfo& two,
+                                     std::unique_ptr<KZNodeCache>* crc32One,
+                                     std::unique_ptr<KZNodeCache>* crc32Two, Unreadable* unreadable) const
+{
+    return compareContent({nullptr, &one}, {nullptr, &two}, crc32One, crc32Two, unreadable);
+}
+
+std::optional<qint16> KZCrc32::compareKnownContent(const KZNodeCache* one, const KZNodeCache* two)
+{
+    const KZContentCache* first = KZContentCache::from(one);
+    const KZContentCache* second = KZContentCache::from(two);
+    if (!first || !second || first->length() != second->length())
+        return std::nullopt;
+    const quint64 known = std::min(first->blocksHashed(), second->blocksHashed());
+    for (quint64 k = 1; k <= known; ++k) {
+        if (first->runningSum(k) != second->runningSum(k))
+            return compareForSameNumber(first->runningSum(k), second->runningSum(k));
+        if (first->digest(k) != second->digest(k))
+            return orderOfDigests(first->digest(k), second->digest(k));
+    }
+    if (known == blockCount(first->length()))
+        return qint16(0);
+    return std::nullopt;
+}
+
+std::filesystem::path KZCrc32::Location::get() const
+{
+    return path ? *path : item->url();
+}
+
+qint16 KZCrc32::compareContent(const Location& one, const Location& two, std::unique_ptr<KZNodeCache>* crc32One,
+                               std::unique_ptr<KZNodeCache>* crc32Two, Unreadable* unreadable) const
+{
+    bool failed[2] = {false, false};
+    auto report = [&] {
         if (unreadable)
-            *unreadable = oneFailed ? (twoFailed ? Unreadable::Both : Unreadable::One)
-                                    : (twoFailed ? Unreadable::Two : Unreadable::None);
+            *unreadable = failed[0] ? (failed[1] ? Unreadable::Both : Unreadable::One)
+                                    : (failed[1] ? Unreadable::Two : Unreadable::None);
     };
-    report(false, false);
+    report();
 
-    // Two nodes that both met other candidates before may already know their
-    // answer: then neither file is opened. Many files of one size thus cost
-    // one read each, not one per pair.
-    const auto* knownOne = dynamic_cast<const KZContentCache*>(crc32One->get());
-    const auto* knownTwo = dynamic_cast<const KZContentCache*>(crc32Two->get());
-    if (knownOne && knownTwo && knownOne->length() == knownTwo->length()) {
-        const quint64 known = std::min(knownOne->blocksHashed(), knownTwo->blocksHashed());
-        for (quint64 k = 1; k <= known; ++k) {
-            if (knownOne->runningSum(k) != knownTwo->runningSum(k))
-                return compareForSameNumber(knownOne->runningSum(k), knownTwo->runningSum(k));
-            if (knownOne->digest(k) != knownTwo->digest(k))
-                return orderOfDigests(knownOne->digest(k), knownTwo->digest(k));
+    // A file is opened only when the comparison needs a block its cache does
+    // not hold. Two nodes that met other candidates before may know their
+    // answer without any file opened, and a node whose file is fully hashed
+    // is never read again: many files of one size cost one read each, not
+    // one per pair.
+    struct Side {
+        const Location* location;
+        std::unique_ptr<KZNodeCache>* field;
+        KZContentCache* cache;
+        std::unique_ptr<KZContentReader::File> file;
+        quint32 sum = 0;
+        const Digest* digest = nullptr;
+        Digest read{};
+    };
+    Side sides[2] = {{&one, crc32One, KZContentCache::from(crc32One->get()), {}},
+                     {&two, crc32Two, KZContentCache::from(crc32Two->get()), {}}};
+
+    auto open = [&](int s) {
+        sides[s].file = reader_->open(sides[s].location->get());
+        failed[s] = !sides[s].file;
+        return sides[s].file != nullptr;
+    };
+
+    // The common length: from the caches when both agree; else every side
+    // without a usable cache is opened first, so that a file that cannot be
+    // opened, or has another length, costs no read and no cache.
+    quint64 length = 0;
+    if (sides[0].cache && sides[1].cache && sides[0].cache->length() == sides[1].cache->length()) {
+        length = sides[0].cache->length();
+    } else {
+        const bool both = sides[0].cache && sides[1].cache; // caches of different lengths
+        bool known = false;
+        for (int s = 0; s < 2; ++s) {
+            if (sides[s].cache && !both)
+                continue;
+            if (!open(s))
+                continue;
+            if (known && sides[s].file->length() != length)
+                return -2;
+            length = sides[s].file->length();
+            known = true;
         }
-        if (known == blockCount(knownOne->length()))
-            return 0;
+        if (failed[0] || failed[1]) {
+            report();
+            return -2;
+        }
+        for (Side& side : sides) {
+            if (side.file)
+                continue;
+            // A cache made for another length describes a file that changed:
+            // only its file can tell now.
+            if (side.cache->length() != length && (!open(int(&side - sides)) || side.file->length() != length)) {
+                report();
+                return -2;
+            }
+        }
+        for (Side& side : sides) {
+            if (side.file && (!side.cache || side.cache->length() != length)) {
+                auto fresh = std::make_unique<KZContentCache>(length);
+                side.cache = fresh.get();
+                *side.field = std::move(fresh);
+            }
+        }
     }
-
-    const std::unique_ptr<KZContentReader::File> fileOne = reader_->open(one);
-    const std::unique_ptr<KZContentReader::File> fileTwo = reader_->open(two);
-    if (!fileOne || !fileTwo) {
-        report(!fileOne, !fileTwo);
-        return -2;
-    }
-    const quint64 length = fileLength(*fileOne);
-    if (fileLength(*fileTwo) != length)
-        return -2;
-
-    KZContentCache* cacheOne = cacheFor(crc32One, length);
-    KZContentCache* cacheTwo = cacheFor(crc32Two, length);
 
     const quint64 blocks = blockCount(length);
+    if (blocks > KZContentCache::kMaxBlocks)
+        return -2;
     const auto start = std::chrono::steady_clock::now();
     bool noticeShown = false;
-    std::unique_ptr<char[]> buffer;
 
-    struct Side {
-        KZContentReader::File* file;
-        KZContentCache* cache;
-        quint32 sum = 0;
-        Digest digest{};
+    // The next block of a side whose cache has run out. The first time a
+    // file is opened again to go on where an earlier comparison stopped, its
+    // last hashed block is read once more; if that block is no longer what
+    // was hashed, the file changed under the search and cannot be compared.
+    // Later resumptions go straight on, so that no file is read more than
+    // once but for that one block.
+    auto hashNext = [&](int s, quint64 k) {
+        Side& side = sides[s];
+        KZContentCache& cache = *side.cache;
+        if (!side.file) {
+            if (!open(s) || side.file->length() != length)
+                return false;
+            const quint64 resume = cache.resumeIndex() + 1;
+            if (resume < k && !cache.wasResumed()) {
+                cache.setWasResumed();
+                const Digest before = cache.digest(resume);
+                quint32 value = 0;
+                Digest again{};
+                if (!calculateShaForFile(*side.file, (resume - 1) * kBlockSize, blockBuffer(), &value, &again)
+                    || again != before)
+                    return false;
+                cache.store(resume, (resume > 1 ? cache.runningSum(resume - 1) : 0) + value, again);
+            }
+        }
+        quint32 value = 0;
+        if (!calculateShaForFile(*side.file, (k - 1) * kBlockSize, blockBuffer(), &value, &side.read))
+            return false;
+        side.sum = (k > 1 ? cache.runningSum(k - 1) : 0) + value; // modulo 2^32
+        cache.store(k, side.sum, side.read);
+        side.digest = &side.read;
+        return true;
     };
-    Side sides[2] = {{fileOne.get(), cacheOne}, {fileTwo.get(), cacheTwo}};
 
     qint16 answer = 0;
     for (quint64 k = 1; k <= blocks; ++k) {
-        bool failed[2] = {false, false};
         for (int s = 0; s < 2; ++s) {
             Side& side = sides[s];
-            if (side.cache->resumeIndex() >= k) {
+            if (k <= side.cache->blocksHashed()) {
                 side.sum = side.cache->runningSum(k);
-                side.digest = side.cache->digest(k);
-                continue;
-            }
-            if (!buffer)
-                buffer.reset(new char[kBlockSize]);
-            quint32 value = 0;
-            if (!calculateShaForFile(*side.file, (k - 1) * kBlockSize, buffer.get(), &value, &side.digest)) {
+                side.digest = &side.cache->digest(k);
+            } else if (!hashNext(s, k)) {
                 failed[s] = true;
-                continue;
             }
-            side.sum += value; // modulo 2^32
-            side.cache->store(k, side.sum, side.digest);
         }
         if (failed[0] || failed[1]) {
             // A block we could not read proves nothing either way.
-            report(failed[0], failed[1]);
+            report();
             answer = -2;
             break;
         }
@@ -193,12 +280,12 @@ qint16 KZCrc32::compareContentOfFile(const std::filesystem::path& one, const std
             answer = compareForSameNumber(sides[0].sum, sides[1].sum);
             break;
         }
-        if (sides[0].digest != sides[1].digest) {
-            answer = orderOfDigests(sides[0].digest, sides[1].digest);
+        if (*sides[0].digest != *sides[1].digest) {
+            answer = orderOfDigests(*sides[0].digest, *sides[1].digest);
             break;
         }
-        if (!noticeShown && k < blocks && delegate_ && std::chrono::steady_clock::now() - start >= kNoticeDelay
-            && delegate_->phaseOneisTerminated()) {
+        if (!noticeShown && k < blocks && delegate_ && (sides[0].file || sides[1].file)
+            && std::chrono::steady_clock::now() - start >= kNoticeDelay && delegate_->phaseOneisTerminated()) {
             noticeShown = true;
             postNotice(true);
         }
@@ -206,6 +293,22 @@ qint16 KZCrc32::compareContentOfFile(const std::filesystem::path& one, const std
     if (noticeShown)
         postNotice(false);
     return answer;
+}
+
+std::unique_ptr<KZNodeCache> KZCrc32::hashSmallFile(const std::filesystem::path& url, quint64 length) const
+{
+    if (length > kBlockSize)
+        return nullptr;
+    const std::unique_ptr<KZContentReader::File> file = reader_->open(url);
+    if (!file || file->length() != length)
+        return nullptr;
+    quint32 value = 0;
+    Digest digest{};
+    if (!calculateShaForFile(*file, 0, blockBuffer(), &value, &digest))
+        return nullptr;
+    auto cache = std::make_unique<KZContentCache>(length);
+    cache->store(1, value, digest);
+    return cache;
 }
 
 void KZCrc32::postNotice(bool show) const
@@ -226,12 +329,16 @@ qint16 KZCrc32::compareContentOfPhoto(const std::filesystem::path& one, const st
                                       std::unique_ptr<KZNodeCache>* recordOne,
                                       std::unique_ptr<KZNodeCache>* recordTwo) const
 {
-    if (!dynamic_cast<KZImageRecord*>(recordOne->get()))
+    auto record = [](const std::unique_ptr<KZNodeCache>& field) {
+        return field && field->kind() == KZNodeCache::Kind::Image ? static_cast<const KZImageRecord*>(field.get())
+                                                                  : nullptr;
+    };
+    if (!record(*recordOne))
         *recordOne = CRCForImageWithURL(one);
-    if (!dynamic_cast<KZImageRecord*>(recordTwo->get()))
+    if (!record(*recordTwo))
         *recordTwo = CRCForImageWithURL(two);
-    const auto* first = dynamic_cast<const KZImageRecord*>(recordOne->get());
-    const auto* second = dynamic_cast<const KZImageRecord*>(recordTwo->get());
+    const KZImageRecord* first = record(*recordOne);
+    const KZImageRecord* second = record(*recordTwo);
     if (!first || !second)
         return -2;
     const qint16 byLength = compareForSameNumber(first->pixelLength(), second->pixelLength());

@@ -8,6 +8,7 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 // Decides whether two files hold the same bytes and whether two images show
 // the same picture. One instance serves a whole search and is shared by the
@@ -20,6 +21,8 @@
 // are equal only when every block digest is equal. What was hashed is kept in
 // the nodes' caches (KZContentCache), so that a file met again by another
 // candidate is not read again for the blocks already done.
+class KZSearchItemInfo;
+
 class KZCrc32 {
 public:
     static constexpr quint64 kBlockSize = 40960;
@@ -60,6 +63,21 @@ public:
     qint16 compareContentOfFile(const std::filesystem::path& one, const std::filesystem::path& two,
                                 std::unique_ptr<KZNodeCache>* crc32One, std::unique_ptr<KZNodeCache>* crc32Two,
                                 Unreadable* unreadable = nullptr) const;
+    // The same for two scanned items: their locations are put together only
+    // when a file has to be opened, which nodes whose caches already hold
+    // the answer never need.
+    qint16 compareContentOfFile(const KZSearchItemInfo& one, const KZSearchItemInfo& two,
+                                std::unique_ptr<KZNodeCache>* crc32One, std::unique_ptr<KZNodeCache>* crc32Two,
+                                Unreadable* unreadable = nullptr) const;
+
+    // The answer of compareContentOfFile when the two caches alone hold it
+    // (both files hashed up to a difference, or whole); none when a file
+    // would have to be read.
+    static std::optional<qint16> compareKnownContent(const KZNodeCache* one, const KZNodeCache* two);
+
+    // The cache of a file of at most one block, hashed whole; null when it
+    // cannot be read or no longer has `length` bytes.
+    std::unique_ptr<KZNodeCache> hashSmallFile(const std::filesystem::path& url, quint64 length) const;
 
     // The image record of a picture; null when it cannot be decoded. Images
     // are not decoded yet, so every item takes part by its bytes.
@@ -86,6 +104,14 @@ public:
     static qint16 compareForSameNumber(quint32 first, quint32 second);
 
 private:
+    // A side of a comparison: a location, or an item that knows its own.
+    struct Location {
+        const std::filesystem::path* path = nullptr;
+        const KZSearchItemInfo* item = nullptr;
+        std::filesystem::path get() const;
+    };
+    qint16 compareContent(const Location& one, const Location& two, std::unique_ptr<KZNodeCache>* crc32One,
+                          std::unique_ptr<KZNodeCache>* crc32Two, Unreadable* unreadable) const;
     void postNotice(bool show) const;
 
     std::array<quint32, 256> crcTable_{};

@@ -5,10 +5,9 @@
 
 namespace {
 
-const QString& nameOf(const TreeToCheck& node)
+QString nameOf(const TreeToCheck& node)
 {
-    static const QString none;
-    return node.item ? node.item->originalName() : none;
+    return node.item ? node.item->originalName() : QString();
 }
 
 bool sameLocation(const TreeToCheck& a, const TreeToCheck& b)

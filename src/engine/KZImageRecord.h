@@ -8,7 +8,7 @@
 // decoded pixels and the CRC of their SHA-1 digest.
 class KZImageRecord final : public KZNodeCache {
 public:
-    KZImageRecord(quint32 pixelLength, quint32 crc) : pixelLength_(pixelLength), crc_(crc) {}
+    KZImageRecord(quint32 pixelLength, quint32 crc) : KZNodeCache(Kind::Image), pixelLength_(pixelLength), crc_(crc) {}
 
     quint32 pixelLength() const { return pixelLength_; }
     quint32 crc() const { return crc_; }

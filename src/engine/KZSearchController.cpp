@@ -123,6 +123,7 @@ void KZSearchController::startToSearch()
         checkDoubleLocations();
 
     fileTypesTags_ = KZDefaultsRegistry::fileTagsExcludingTags();
+    indexFileTypesTags();
 
     reader_ = std::make_unique<KZItemReader>(*criteria_, searchStuff_->exludedByLocation(),
                                              searchStuff_->exclLocsCount(), progressCntrl_.get(),
@@ -158,6 +159,14 @@ void KZSearchController::initializeSearchVariables()
 {
     if (criteria_->isCompareContent() || criteria_->isFolderCompareContent())
         crc32_ = std::make_unique<KZCrc32>(this, contentReader_);
+    smallSizesMet_.reset();
+    if (crc32_ && criteria_->isCompareContent() && (criteria_->isSameSize() || criteria_->isUniqueSize())
+        && !criteria_->isSameName() && !criteria_->isUniqueName() && !criteria_->isFolderCompareContent()) {
+        constexpr std::size_t words = KZCrc32::kBlockSize / 64 + 1;
+        smallSizesMet_ = std::make_unique<std::atomic<quint64>[]>(words);
+        for (std::size_t i = 0; i < words; ++i)
+            smallSizesMet_[i].store(0, std::memory_order_relaxed);
+    }
     {
         std::lock_guard guard(notificationLock_);
         itemInfoCStyle_.clear();
@@ -176,8 +185,8 @@ void KZSearchController::initializeSearchVariables()
     numberTreeIDs_.clear();
     deadItems_.reset();
     {
-        std::lock_guard guard(filedLock_);
         filedItems_.clear();
+        std::lock_guard guard(filedLock_);
         filedEntries_.clear();
     }
     readingIsTerminated_ = false;
@@ -373,41 +382,41 @@ void KZSearchController::doCheckEmptyFoldersAfterTrashed()
 
 // ---- File-type tags and titles ---------------------------------------------------
 
+void KZSearchController::indexFileTypesTags()
+{
+    tagsByExtension_.clear();
+    tagsByType_.clear();
+    for (const QVariant& entry : std::as_const(fileTypesTags_)) {
+        const QVariantMap label = entry.toMap();
+        const quint64 tag = label.value(key("file_type_tag")).toULongLong();
+        for (const QVariant& listed : label.value(key("labels_extension")).toList()) {
+            const QString extension = listed.toString().toCaseFolded();
+            if (!tagsByExtension_.contains(extension))
+                tagsByExtension_.insert(extension, tag);
+        }
+        for (const QVariant& listed : label.value(key("labels_type_array")).toList()) {
+            const quint32 type = osTypeFromString(listed.toString());
+            if (!tagsByType_.contains(type))
+                tagsByType_.insert(type, tag);
+        }
+    }
+}
+
 void KZSearchController::assignFileTypeTagToItem(KZSearchItemInfo& item) const
 {
     quint64 tag = 1;
     if (item.isDirectory() && !item.isPackage()) {
         tag = 2;
     } else {
-        bool matched = false;
         const QString extension = item.extension();
-        if (!extension.isEmpty()) {
-            for (const QVariant& entry : fileTypesTags_) {
-                const QVariantMap label = entry.toMap();
-                for (const QVariant& listed : label.value(key("labels_extension")).toList()) {
-                    if (listed.toString().compare(extension, Qt::CaseInsensitive) == 0) {
-                        tag = label.value(key("file_type_tag")).toULongLong();
-                        matched = true;
-                        break;
-                    }
-                }
-                if (matched)
-                    break;
-            }
-        }
-        if (!matched && item.type() != 0) {
-            for (const QVariant& entry : fileTypesTags_) {
-                const QVariantMap label = entry.toMap();
-                for (const QVariant& listed : label.value(key("labels_type_array")).toList()) {
-                    if (osTypeFromString(listed.toString()) == item.type()) {
-                        tag = label.value(key("file_type_tag")).toULongLong();
-                        matched = true;
-                        break;
-                    }
-                }
-                if (matched)
-                    break;
-            }
+        const auto byExtension
+            = extension.isEmpty() ? tagsByExtension_.cend() : tagsByExtension_.constFind(extension.toCaseFolded());
+        if (byExtension != tagsByExtension_.cend()) {
+            tag = *byExtension;
+        } else if (item.type() != 0) {
+            const auto byType = tagsByType_.constFind(item.type());
+            if (byType != tagsByType_.cend())
+                tag = *byType;
         }
     }
     item.setFileTypeLabel(tag);

@@ -6,12 +6,14 @@
 #include "engine/KZExcludedInfo.h"
 #include "engine/KZFoundNodes.h"
 #include "engine/KZNumberTree.h"
+#include "engine/KZObjectIDSet.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchItemInfo.h"
 #include "engine/KZThreadInfo.h"
 #include "engine/TreeToCheck.h"
 #include "settings/KZSearchStuff.h"
 
+#include <QHash>
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
@@ -145,6 +147,7 @@ private:
     void setupThreadingSupport();
     void initializeSearchVariables();
     QVariantMap resultInfo(bool stopped);
+    void indexFileTypesTags();
 
     // Scan.
     void doSearchThread(int worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info);
@@ -155,6 +158,7 @@ private:
     void waitUntilThreadTerminated();
     void finalDrain();
     bool alreadyFiled(const KZSearchItemInfo& item);
+    void hashSmallFileIfSizeMet(KZSearchItemInfo& item);
     // Reads the item from attributes already at hand; false rejects it.
     bool readItem(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) const;
 
@@ -198,6 +202,10 @@ private:
     std::unique_ptr<KZItemFilters> filters_;
     std::unique_ptr<KZCrc32> crc32_;
     QVariantList fileTypesTags_;
+    // fileTypesTags_ by case-folded extension and by type code, first label
+    // first: every found item is tagged while the counters' lock is held.
+    QHash<QString, quint64> tagsByExtension_;
+    QHash<quint32, quint64> tagsByType_;
     bool isSameSearch_ = false;
     bool isUniqueSearch_ = false;
     bool isFollowUp_ = false;
@@ -246,10 +254,12 @@ private:
     KZAppURLTree appURLsTree_;
     KZNumberTree numberTreeIDs_;
 
-    // Driver wake-ups: bumped by every push and by every worker that goes idle.
+    // Driver wake-ups: bumped by every push and by every worker that goes
+    // idle. A push takes the mutex only when the driver is asleep.
     mutable std::mutex eventMutex_;
     std::condition_variable eventCondition_;
-    quint64 events_ = 0;
+    std::atomic<quint64> events_{0};
+    std::atomic<int> eventWaiters_{0};
 
     // Items already filed, so that a path met twice (overlapping sources,
     // a folder mounted twice) is filed once. Files named by several entries
@@ -271,7 +281,13 @@ private:
         std::string name;
         bool operator==(const EntryKey&) const = default;
     };
-    std::mutex filedLock_;
-    std::unordered_set<ObjectKey, ObjectKeyHash> filedItems_;
+    // Sizes of at most one block that a plain file candidate already had.
+    // When every pair of equal size is compared by content, a file of such a
+    // size will be read whole at its first comparison: the scan worker that
+    // meets it hashes it instead, beside the driver. Null when sizes do not
+    // lead to content (names compared too, no content, folders).
+    std::unique_ptr<std::atomic<quint64>[]> smallSizesMet_;
+    KZObjectIDSet filedItems_;
+    std::mutex filedLock_; // filedEntries_
     std::unordered_map<ObjectKey, std::vector<EntryKey>, ObjectKeyHash> filedEntries_;
 };

@@ -65,15 +65,19 @@ std::string lastComponent(const fs::path& path)
 
 quint64 KZSearchController::eventCount() const
 {
-    std::lock_guard guard(eventMutex_);
-    return events_;
+    return events_.load();
 }
 
 void KZSearchController::signalEvent()
 {
+    // Both steps are sequentially consistent: either the waiter sees the new
+    // count before it sleeps, or this sees the waiter and wakes it (taking
+    // the mutex first, so the waiter is asleep or has not checked yet).
+    events_.fetch_add(1);
+    if (eventWaiters_.load() == 0)
+        return;
     {
         std::lock_guard guard(eventMutex_);
-        ++events_;
     }
     eventCondition_.notify_all();
 }
@@ -81,7 +85,9 @@ void KZSearchController::signalEvent()
 void KZSearchController::waitForEvent(quint64 seen)
 {
     std::unique_lock lock(eventMutex_);
-    eventCondition_.wait(lock, [&] { return events_ != seen; });
+    eventWaiters_.fetch_add(1);
+    eventCondition_.wait(lock, [&] { return events_.load() != seen; });
+    eventWaiters_.fetch_sub(1);
 }
 
 bool KZSearchController::driverHasWork() const
@@ -133,6 +139,7 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
     }
 
     const bool wantsHidden = criteria_->isInvisible();
+    const KZSearchItemInfo::Folder folderBytes = KZSearchItemInfo::makeFolder(url);
     folder.list([&](const platform::DirEntry& entry) {
         if (wasStopped())
             return false;
@@ -148,9 +155,9 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
             while (!startNewThreadWithURL(child, label, excluded))
                 waitUntilFreeThread();
         } else {
-            auto item = KZSearchItemInfo::create(child);
+            auto item = KZSearchItemInfo::create(folderBytes, entry.name);
             if (readItem(*item, label, attributes)) {
-                item->setOriginalName(decodeName(entry.name));
+                item->setOriginalNameFromLocation();
                 processFileItem(std::move(item));
             }
         }
@@ -189,6 +196,8 @@ void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared
     } else if (!checkThreadItemAtURL(folder, *info)) {
         iterateSearch(folder, info->excInfo(), info->label());
     }
+    if (smallSizesMet_)
+        KZCrc32::threadFinished(); // the worker may have hashed
     // A finishing worker never waits for the counters' lock; the next report
     // brings the value anyway.
     if (progressLock_.try_lock()) {
@@ -251,6 +260,7 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
                                   .arg(displayPath(dir), QString::fromLocal8Bit(std::strerror(err))));
             return false;
         }
+        const KZSearchItemInfo::Folder folder = KZSearchItemInfo::makeFolder(dir);
         frame.handle.list([&](const platform::DirEntry& entry) {
             if (wasStopped())
                 return false;
@@ -260,10 +270,10 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
             if (entry.statFailed || reader_->isExcluded(child, exclusions))
                 return true;
             const KZItemAttributes attributes = KZItemAttributes::fromEntry(dir, entry);
-            auto item = KZSearchItemInfo::create(child);
+            auto item = KZSearchItemInfo::create(folder, entry.name);
             if (!readItem(*item, label, attributes))
                 return true;
-            item->setOriginalName(decodeName(entry.name));
+            item->setOriginalNameFromLocation();
             if (item->isDirectory() && !item->isPackage() && !item->isApplication()) {
                 // A folder whose extension is left out is neither walked nor
                 // a candidate.
@@ -365,6 +375,9 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
             item->setIsImageContent(false);
     }
 
+    if (!item->isImageContent())
+        hashSmallFileIfSizeMet(*item);
+
     if (sameOrUnique) {
         std::lock_guard guard(progressLock_);
         setItemsToCheckProgress(++itemsToCheck_);
@@ -387,10 +400,8 @@ bool KZSearchController::alreadyFiled(const KZSearchItemInfo& item)
     // A folder, or a file with a single name, can only be met again through
     // the entry already met: overlapping sources, two spellings of one path,
     // a folder mounted twice.
-    if (item.isDirectory() || item.linkCount() == 1) {
-        std::lock_guard guard(filedLock_);
-        return !filedItems_.insert(key).second;
-    }
+    if (item.isDirectory() || item.linkCount() == 1)
+        return !filedItems_.insert(key.device, key.inode);
     // A file with several names: its hard links are duplicates of each
     // other, but each name is filed once. A name is its folder's identity
     // and its bytes, whatever path led there.
@@ -408,6 +419,19 @@ bool KZSearchController::alreadyFiled(const KZSearchItemInfo& item)
         return true;
     entries.push_back(std::move(entry));
     return false;
+}
+
+void KZSearchController::hashSmallFileIfSizeMet(KZSearchItemInfo& item)
+{
+    if (!smallSizesMet_ || item.isDirectory() || item.isPackage() || item.isAlias()
+        || item.totSize() > KZCrc32::kBlockSize)
+        return;
+    const quint64 size = item.totSize();
+    const quint64 bit = quint64(1) << (size % 64);
+    const bool met = (smallSizesMet_[size / 64].fetch_or(bit, std::memory_order_relaxed) & bit) != 0;
+    // A file with other names may meet one of them, which needs no read.
+    if (met && item.linkCount() == 1)
+        item.setContentCache(crc32_->hashSmallFile(item.url(), size));
 }
 
 // ---- Driver waits -----------------------------------------------------------------------

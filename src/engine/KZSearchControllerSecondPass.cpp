@@ -85,7 +85,7 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
         }
         if (!item)
             break;
-        if (item->originalName().isNull()) {
+        if (!item->hasOriginalName()) {
             // Cannot be compared or shown; left at the head it would hold
             // back every candidate behind it.
             platform::logLine(QStringLiteral("secondTestProcessWithArray: candidate without a name dropped"));
@@ -119,6 +119,7 @@ void KZSearchController::secondTestForItem(KZSearchItemInfoRef item)
         platform::logLine(QStringLiteral("secondTestForItem: newNode not malloced"));
         return;
     }
+    node->crcs = item->takeContentCache();
 
     if (!isSameSearch_ && !isUniqueSearch_) {
         // Every candidate is a find (the empty-folder searches).
@@ -269,6 +270,23 @@ qint16 KZSearchController::compareForSameUnique(TreeToCheck& treeNode, TreeToChe
 
 qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode)
 {
+    // Most pairs differ in size: decided from the nodes alone, without
+    // touching the tree item (two names of one file have one size).
+    if (treeNode.keyed && newNode.keyed && !treeNode.imageContent && !newNode.imageContent) {
+        if (treeNode.totSize != newNode.totSize)
+            return compareForSameNumber(treeNode.totSize, newNode.totSize);
+        // Two files hashed before may hold their answer in their caches (two
+        // names of one file hash alike); only files still to be read need
+        // the items.
+        if (criteria_->isCompareContent()) {
+            if (const auto known = KZCrc32::compareKnownContent(treeNode.crcs.get(), newNode.crcs.get())) {
+                if (*known == 0)
+                    newNode.crcs.reset(); // a member of a group is never compared again
+                return *known;
+            }
+        }
+    }
+
     KZSearchItemInfo& treeItem = *treeNode.item;
     KZSearchItemInfo& newItem = *newNode.item;
 
@@ -289,6 +307,7 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
                                                        : crc32_->CRCForImageWithURL(node->item->url());
             if (!node->crcs) {
                 node->item->setIsImageContent(false);
+                node->imageContent = false;
                 return -2;
             }
         }
@@ -312,17 +331,18 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
         return -2;
 
     KZCrc32::Unreadable unreadable = KZCrc32::Unreadable::None;
-    r = crc32_->compareContentOfFile(treeItem.url(), newItem.url(), &treeNode.crcs, &newNode.crcs, &unreadable);
+    r = crc32_->compareContentOfFile(treeItem, newItem, &treeNode.crcs, &newNode.crcs, &unreadable);
     if (r == 0) {
         newNode.crcs.reset(); // a member of a group is never compared again
         return 0;
     }
-    if (criteria_->isOnlyContent())
-        return 1;
-    // A node whose own file cannot be read must not turn every later
-    // candidate away: the candidate goes on past it and can still meet its
-    // real duplicates.
-    if (r == -2 && unreadable == KZCrc32::Unreadable::One)
+    if (r != -2)
+        return r; // ordered by the first block that differs, so the tree stays a search tree
+    // Not comparable. With content as the only criterion the candidate stays
+    // in the tree instead of being dropped. A node whose own file cannot be
+    // read must not turn every later candidate away either: the candidate
+    // goes on past it and can still meet its real duplicates.
+    if (criteria_->isOnlyContent() || unreadable == KZCrc32::Unreadable::One)
         return 1;
     return r;
 }

@@ -7,10 +7,12 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 class KZSearchItemInfo;
 using KZSearchItemInfoRef = std::shared_ptr<KZSearchItemInfo>;
@@ -24,31 +26,70 @@ using KZSearchItemInfoRef = std::shared_ptr<KZSearchItemInfo>;
 // passes may change while other threads read the item.
 //
 // The location is kept as bytes; originalName is the decoded name for
-// display and name comparison and is never turned back into a path.
+// display and name comparison and is never turned back into a path. A scan
+// holds every item it meets at once, so an item listed from a folder keeps
+// only its name and shares the folder's location with its siblings; the
+// full location is put together when asked for.
 class KZSearchItemInfo {
 public:
+    using Folder = std::shared_ptr<const std::string>;
+
     KZSearchItemInfo() = default;
-    explicit KZSearchItemInfo(std::filesystem::path url) : url_(std::move(url)) {}
+    explicit KZSearchItemInfo(const std::filesystem::path& url) : leaf_(url.native()) {}
+    KZSearchItemInfo(Folder folder, std::string name) : folder_(std::move(folder)), leaf_(std::move(name)) {}
     KZSearchItemInfo(const KZSearchItemInfo&) = delete;
     KZSearchItemInfo& operator=(const KZSearchItemInfo&) = delete;
 
-    static KZSearchItemInfoRef create(std::filesystem::path url = {})
+    static KZSearchItemInfoRef create(const std::filesystem::path& url = {})
     {
-        return std::make_shared<KZSearchItemInfo>(std::move(url));
+        return std::make_shared<KZSearchItemInfo>(url);
+    }
+    // An entry `name` of the folder at `folder` (bytes, shared by the
+    // folder's entries).
+    static KZSearchItemInfoRef create(Folder folder, std::string name)
+    {
+        return std::make_shared<KZSearchItemInfo>(std::move(folder), std::move(name));
+    }
+    static Folder makeFolder(const std::filesystem::path& folder)
+    {
+        return std::make_shared<const std::string>(folder.native());
     }
 
     // Back to the state of a new item (the location too).
     void initializeVariables();
 
-    const std::filesystem::path& url() const { return url_; }
-    void setUrl(std::filesystem::path url) { url_ = std::move(url); }
+    std::filesystem::path url() const { return std::filesystem::path(urlBytes()); }
+    std::string urlBytes() const;
+    void setUrl(const std::filesystem::path& url)
+    {
+        folder_.reset();
+        leaf_ = url.native();
+    }
 
     // A null string when the name could not be read.
-    const QString& originalName() const { return originalName_; }
-    void setOriginalName(const QString& name) { originalName_ = name; }
+    QString originalName() const;
+    bool hasOriginalName() const { return nameFromLocation_ || (rare_ && !rare_->name.isNull()); }
+    void setOriginalName(const QString& name)
+    {
+        if (!name.isNull() || rare_)
+            rare().name = name;
+        nameFromLocation_ = false;
+    }
+    // The name is the last part of the location, decoded, as a listing gives
+    // it: kept once, as the location's bytes, and decoded when asked for.
+    void setOriginalNameFromLocation()
+    {
+        if (rare_)
+            rare_->name = QString();
+        nameFromLocation_ = true;
+    }
 
-    const std::shared_ptr<KZAppSuppInfo>& appSuppInfo() const { return appSuppInfo_; }
-    void setAppSuppInfo(std::shared_ptr<KZAppSuppInfo> info) { appSuppInfo_ = std::move(info); }
+    const std::shared_ptr<KZAppSuppInfo>& appSuppInfo() const;
+    void setAppSuppInfo(std::shared_ptr<KZAppSuppInfo> info)
+    {
+        if (info || rare_)
+            rare().appSuppInfo = std::move(info);
+    }
 
     quint64 totSize() const { return totSize_; }
     void setTotSize(quint64 size) { totSize_ = size; }
@@ -97,14 +138,27 @@ public:
     // when not read. A file named once cannot be met under a second path
     // except through the same entry.
     quint64 linkCount() const { return linkCount_; }
-    void setLinkCount(quint64 count) { linkCount_ = count; }
+    void setLinkCount(quint64 count) { linkCount_ = quint32(std::min<quint64>(count, 0xFFFFFFFFu)); }
 
     // The pixel record of an image-content item, made by the scan and taken
     // over by the tree node that compares it. Only the thread that owns the
     // item's node touches it.
-    bool hasImageRecord() const { return imageRecord_ != nullptr; }
-    void setImageRecord(std::unique_ptr<KZNodeCache> record) { imageRecord_ = std::move(record); }
-    std::unique_ptr<KZNodeCache> takeImageRecord() { return std::move(imageRecord_); }
+    bool hasImageRecord() const { return scanRecord_ && scanRecord_->kind() != KZNodeCache::Kind::Content; }
+    void setImageRecord(std::unique_ptr<KZNodeCache> record) { scanRecord_ = std::move(record); }
+    std::unique_ptr<KZNodeCache> takeImageRecord()
+    {
+        return hasImageRecord() ? std::move(scanRecord_) : std::unique_ptr<KZNodeCache>();
+    }
+
+    // The hashed content of a small file, made by the scan when another file
+    // of its size had been met (its first comparison would read it all), and
+    // taken over by the item's tree node. Never set on image-content items.
+    void setContentCache(std::unique_ptr<KZNodeCache> cache) { scanRecord_ = std::move(cache); }
+    std::unique_ptr<KZNodeCache> takeContentCache()
+    {
+        return scanRecord_ && scanRecord_->kind() == KZNodeCache::Kind::Content ? std::move(scanRecord_)
+                                                                                 : std::unique_ptr<KZNodeCache>();
+    }
 
     // The last extension of originalName ("gz" of "archive.tar.gz"); empty
     // when there is none. A leading dot starts a name, not an extension.
@@ -117,25 +171,39 @@ public:
     static QString nameWithoutExtension(const QString& name);
 
 private:
-    std::filesystem::path url_;
-    QString originalName_;
-    std::shared_ptr<KZAppSuppInfo> appSuppInfo_;
-    std::unique_ptr<KZNodeCache> imageRecord_;
+    Folder folder_; // null: leaf_ is the whole location
+    std::string leaf_;
+    // What few items carry, kept apart: a name given other than by the
+    // location, the library record.
+    struct Rare {
+        QString name; // null: no name, or the location's last part
+        std::shared_ptr<KZAppSuppInfo> appSuppInfo;
+    };
+    Rare& rare()
+    {
+        if (!rare_)
+            rare_ = std::make_unique<Rare>();
+        return *rare_;
+    }
+    std::unique_ptr<Rare> rare_;
+    std::unique_ptr<KZNodeCache> scanRecord_; // an image record or a content cache, until a node takes it
     quint64 totSize_ = 0;
     quint64 multiPurposeInfo_ = 0;
     std::atomic<quint64> fileTypeLabel_{0};
     quint64 device_ = 0;
     quint64 inode_ = 0;
-    quint64 linkCount_ = 0;
     timespec modificationTime_{};
+    quint32 linkCount_ = 0; // more names than this are counted as this many
     quint32 type_ = 0;
     qint16 label_ = -1;
-    bool isLocked_ = false;
-    bool isDirectory_ = false;
-    bool isPackage_ = false;
     std::atomic<bool> isImageContent_{false};
-    bool isAlias_ = false;
-    bool isApplication_ = false;
+    // Written only while the item is filled, before it is published.
+    bool isLocked_ : 1 = false;
+    bool isDirectory_ : 1 = false;
+    bool isPackage_ : 1 = false;
+    bool isAlias_ : 1 = false;
+    bool isApplication_ : 1 = false;
+    bool nameFromLocation_ : 1 = false;
 };
 
 Q_DECLARE_METATYPE(KZSearchItemInfoRef)

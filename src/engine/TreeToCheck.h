@@ -24,16 +24,31 @@ inline KZItemsInGroup makeItemsInGroup(quint32 initial)
 // Deleting a node never touches its links, so a long chain is freed by an
 // iterative walk (forEachNodePostOrder), not by recursion.
 struct TreeToCheck {
-    KZSearchItemInfoRef item;            // one reference, released with the node
-    quint64 groupID = 0;                 // 0 until the node is in a group
-    std::unique_ptr<KZNodeCache> crcs;   // content cache or image record, made on demand
+    // A tree walk reads these at every node it passes, so they come first,
+    // within one cache line. The item's size and image flag are copied here
+    // when the node is made, as the item lies elsewhere in memory; the
+    // comparisons clear imageContent together with the item's flag. They
+    // share one word (a size from 2^61 bytes on leaves the node unkeyed).
+    quint64 totSize : 61 = 0;
+    bool keyed : 1 = false;
+    bool imageContent : 1 = false;
+    bool inGroup : 1 = false;            // the node heads a group
     TreeToCheck* left = nullptr;         // the cascade answered 1
     TreeToCheck* right = nullptr;        // any other answer but 0 and -2
+    std::unique_ptr<KZNodeCache> crcs;   // content cache or image record, made on demand
+    KZSearchItemInfoRef item;            // one reference, released with the node
+    quint64 groupID = 0;                 // 0 until the node is in a group
     KZItemsInGroup itemsInGroup;         // absent outside a group
-    bool inGroup = false;                // the node heads a group
 
     TreeToCheck() = default;
-    explicit TreeToCheck(KZSearchItemInfoRef candidate) : item(std::move(candidate)) {}
+    explicit TreeToCheck(KZSearchItemInfoRef candidate) : item(std::move(candidate))
+    {
+        if (item && item->totSize() < (quint64(1) << 61)) {
+            totSize = item->totSize();
+            imageContent = item->isImageContent();
+            keyed = true;
+        }
+    }
     TreeToCheck(const TreeToCheck&) = delete;
     TreeToCheck& operator=(const TreeToCheck&) = delete;
 

@@ -25,6 +25,12 @@ std::string randomBytes(std::size_t n, unsigned seed)
     return bytes;
 }
 
+std::string withByteFlipped(std::string bytes, std::size_t at)
+{
+    bytes[at] = char(bytes[at] ^ 1);
+    return bytes;
+}
+
 // Records every read (file, offset) and can make one file fail from a given
 // offset on, as a disk with a bad sector would.
 class RecordingReader : public KZContentReader {
@@ -164,9 +170,10 @@ TEST_F(KZCrc32Test, OrderIsTheSameForEqualFiles)
 
 TEST_F(KZCrc32Test, CacheResumesFromTheLastHashedBlock)
 {
+    // Three blocks: two differs from one in the second, three in the third.
     const std::string big = randomBytes(100000, 5);
     std::string second = big;
-    second[99999] = char(second[99999] ^ 1);
+    second[50000] = char(second[50000] ^ 1);
     std::string third = big;
     third[99999] = char(third[99999] ^ 2);
     const fs::path one = dir.write("one", big);
@@ -176,17 +183,65 @@ TEST_F(KZCrc32Test, CacheResumesFromTheLastHashedBlock)
     const qint16 first = compare(one, two);
     EXPECT_TRUE(first == 1 || first == -1);
     ASSERT_NE(cache(cacheOne), nullptr);
-    EXPECT_EQ(cache(cacheOne)->resumeIndex(), 2u);
-    EXPECT_EQ(cache(cacheOne)->blocksHashed(), 3u);
-    EXPECT_EQ(cache(cacheTwo)->resumeIndex(), 2u);
-    EXPECT_EQ(offsetsOf(one), (std::vector<quint64>{0, 40960, 81920}));
+    EXPECT_EQ(cache(cacheOne)->resumeIndex(), 1u);
+    EXPECT_EQ(cache(cacheOne)->blocksHashed(), 2u);
+    EXPECT_EQ(cache(cacheTwo)->resumeIndex(), 1u);
+    EXPECT_EQ(offsetsOf(one), (std::vector<quint64>{0, 40960}));
 
+    // Three agrees with all that one's cache holds: one is read on, from
+    // its last hashed block.
     reader.reads.clear();
     cacheTwo.reset();
     const qint16 again = compare(one, three);
     EXPECT_TRUE(again == 1 || again == -1);
-    EXPECT_EQ(offsetsOf(one), (std::vector<quint64>{81920})) << "only the last hashed block is read again";
+    EXPECT_EQ(offsetsOf(one), (std::vector<quint64>{40960, 81920})) << "only the last hashed block is read again";
     EXPECT_EQ(offsetsOf(three), (std::vector<quint64>{0, 40960, 81920}));
+    EXPECT_EQ(cache(cacheOne)->blocksHashed(), 3u);
+
+    // Once its cache holds the answer, one is not read at all.
+    reader.reads.clear();
+    cacheTwo.reset();
+    EXPECT_EQ(compare(one, two), first);
+    EXPECT_TRUE(offsetsOf(one).empty());
+    EXPECT_EQ(offsetsOf(two), (std::vector<quint64>{0, 40960}));
+}
+
+TEST_F(KZCrc32Test, OnlyTheFirstResumeReadsABlockAgain)
+{
+    // Five blocks; each candidate agrees with one's cache one block further.
+    const std::string big = randomBytes(5 * 40960, 9);
+    const fs::path one = dir.write("one", big);
+    const fs::path firstBlock = dir.write("b1", withByteFlipped(big, 100));
+    const fs::path thirdBlock = dir.write("b3", withByteFlipped(big, 2 * 40960 + 7));
+    const fs::path fifthBlock = dir.write("b5", withByteFlipped(big, 4 * 40960 + 7));
+    std::vector<quint64> readsOfOne;
+    for (const fs::path& candidate : {firstBlock, thirdBlock, fifthBlock}) {
+        cacheTwo.reset();
+        reader.reads.clear();
+        EXPECT_NE(compare(one, candidate), 0);
+        const std::vector<quint64> offsets = offsetsOf(one);
+        readsOfOne.insert(readsOfOne.end(), offsets.begin(), offsets.end());
+    }
+    EXPECT_EQ(readsOfOne, (std::vector<quint64>{0, 0, 40960, 81920, 122880, 163840}))
+        << "block 1 once more at the first resume, nothing twice after it";
+    EXPECT_TRUE(cache(cacheOne)->wasResumed());
+}
+
+TEST_F(KZCrc32Test, ResumeOfAFileThatChangedIsNotComparable)
+{
+    const std::string big = randomBytes(90000, 8);
+    const fs::path one = dir.write("one", big);
+    const fs::path two = dir.write("two", withByteFlipped(big, 50000));
+    const fs::path three = dir.write("three", big);
+    EXPECT_NE(compare(one, two), 0);
+    ASSERT_EQ(cache(cacheOne)->blocksHashed(), 2u);
+
+    // The block one's cache would resume from is no longer what was hashed.
+    dir.write("one", withByteFlipped(big, 41000));
+    cacheTwo.reset();
+    KZCrc32::Unreadable side = KZCrc32::Unreadable::None;
+    EXPECT_EQ(compare(one, three, &side), -2);
+    EXPECT_EQ(side, KZCrc32::Unreadable::One);
 }
 
 TEST_F(KZCrc32Test, NodesThatKnowTheirAnswerOpenNothing)

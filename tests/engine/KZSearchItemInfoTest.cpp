@@ -1,8 +1,13 @@
 #include "engine/KZAppSuppInfo.h"
+#include "engine/KZContentCache.h"
+#include "engine/KZImageRecord.h"
 #include "engine/KZSearchItemInfo.h"
 #include "EngineTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QFile>
 
 namespace {
 
@@ -99,6 +104,69 @@ INSTANTIATE_TEST_SUITE_P(Names, KZSearchItemInfoNameTest,
                                            NameCase{"trailing.", "", "trailing."},
                                            NameCase{"Photo.JPG", "JPG", "Photo"},
                                            NameCase{"caf\xC3\xA9.m\xC3\xA4p", "m\xC3\xA4p", "caf\xC3\xA9"}));
+
+TEST(KZSearchItemInfoTest, LocationFromItsFolderAndName)
+{
+    struct Case {
+        const char* folder;
+        const char* name;
+        const char* url;
+    };
+    for (const Case& c : {Case{"/a/b", "c.txt", "/a/b/c.txt"}, Case{"/a/b/", "c.txt", "/a/b/c.txt"},
+                          Case{"/", "etc", "/etc"}, Case{"", "rel", "rel"}, Case{"src/./", "x", "src/./x"}}) {
+        SCOPED_TRACE(c.url);
+        auto info = KZSearchItemInfo::create(KZSearchItemInfo::makeFolder(c.folder), c.name);
+        EXPECT_EQ(info->url(), std::filesystem::path(c.url));
+        EXPECT_EQ(info->url(), std::filesystem::path(c.folder) / c.name) << "as a path would join them";
+        EXPECT_EQ(info->urlBytes(), std::string(c.url));
+    }
+    auto info = KZSearchItemInfo::create(KZSearchItemInfo::makeFolder("/a"), "b");
+    info->setUrl("/elsewhere/c");
+    EXPECT_EQ(info->url(), std::filesystem::path("/elsewhere/c"));
+}
+
+TEST(KZSearchItemInfoTest, NameFromTheLocationKeepsItsBytes)
+{
+    // A listing's name is decoded when asked for; one that is not UTF-8
+    // decodes as the file-name codec does and keeps the path's bytes.
+    const std::string raw = "caf\xe9-\xff.bin";
+    auto info = KZSearchItemInfo::create(KZSearchItemInfo::makeFolder("/d"), raw);
+    EXPECT_FALSE(info->hasOriginalName());
+    info->setOriginalNameFromLocation();
+    EXPECT_TRUE(info->hasOriginalName());
+    EXPECT_EQ(info->originalName(), QFile::decodeName(QByteArray::fromStdString(raw)));
+    EXPECT_EQ(info->extension(), QStringLiteral("bin"));
+    EXPECT_EQ(info->url().native(), "/d/" + raw);
+
+    // A whole location (no folder) names its last part, a trailing slash
+    // tolerated.
+    auto lone = KZSearchItemInfo::create("/top/folder/");
+    lone->setOriginalNameFromLocation();
+    EXPECT_EQ(lone->originalName(), QStringLiteral("folder"));
+    auto root = KZSearchItemInfo::create("/");
+    root->setOriginalNameFromLocation();
+    EXPECT_EQ(root->originalName(), QStringLiteral("/"));
+
+    // A name given explicitly wins, and a null one means no name.
+    info->setOriginalName(QStringLiteral("Shown"));
+    EXPECT_EQ(info->originalName(), QStringLiteral("Shown"));
+    info->setOriginalName(QString());
+    EXPECT_FALSE(info->hasOriginalName());
+    EXPECT_TRUE(info->originalName().isNull());
+}
+
+TEST(KZSearchItemInfoTest, ContentCacheAndImageRecordShareNothing)
+{
+    auto info = KZSearchItemInfo::create("/f");
+    info->setContentCache(std::make_unique<KZContentCache>(3));
+    EXPECT_FALSE(info->hasImageRecord());
+    EXPECT_EQ(info->takeImageRecord(), nullptr) << "a content cache is not an image record";
+    EXPECT_NE(info->takeContentCache(), nullptr);
+    EXPECT_EQ(info->takeContentCache(), nullptr);
+    info->setImageRecord(std::make_unique<KZImageRecord>(4, 5));
+    EXPECT_EQ(info->takeContentCache(), nullptr) << "an image record is not a content cache";
+    EXPECT_TRUE(info->hasImageRecord());
+}
 
 TEST(KZSearchItemInfoTest, MissingNameStaysMissing)
 {

@@ -1,127 +1,100 @@
 #include "result/model/KZFoundItemGroup.h"
-#include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZGroupDictionary.h"
 #include "result/model/KZSortGroupModule.h"
 
-#include "ResultModelTestSupport.h"
+#include "ModelTestSupport.h"
 #include "TestSupport.h"
-#include "platform/OperationQueue.h"
 #include "result/model/KZColumnKeys.h"
+#include "result/model/KZSortDescriptor.h"
 
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
-using modeltest::NodeSpec;
+using namespace modeltest;
+namespace C = KZColumnKey;
 
 namespace {
 
-class GroupRows : public ::testing::Test {
-protected:
-    void TearDown() override { KZFoundItemFactsQueue().waitUntilAllOperationsAreFinished(); }
-
-    KZFoundItemRef item(const std::string& name, std::size_t bytes, qint64 group, bool marked = false, qint16 label = -1)
-    {
-        const fs::path path = dir_.write(name, std::string(bytes, 'x'));
-        const auto node = modeltest::makeNode(
-            {.path = path, .group = static_cast<quint64>(group), .label = label});
-        KZFoundItemRef found = KZFoundItem::itemWithTreeNode(*node);
-        found->setIsMarked(marked);
-        return found;
-    }
-
-    kztest::TempDir dir_;
-};
+KZFoundItemGroupRef groupOf(const KZFoundItemArray& members)
+{
+    auto group = std::make_shared<KZFoundItemGroup>();
+    group->setItems(members);
+    return group;
+}
 
 } // namespace
 
-TEST_F(GroupRows, MarkedShareIsAWholePercentageRoundedDown)
+// ---- Group rows ----------------------------------------------------------------------------
+
+TEST(GroupRows, MarkedShareIsAWholePercentageRoundedDown)
 {
-    struct Case {
-        int members;
-        int marked;
-        qint16 percent;
-    };
-    const Case cases[] = {{3, 1, 33}, {3, 2, 66}, {2, 2, 100}, {4, 0, 0}, {0, 0, 0}};
-    int serial = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.marked << " of " << c.members);
-        KZFoundItemArray members;
+    struct Case { int members; int marked; qint16 percent; };
+    for (const Case& c : {Case{3, 1, 33}, Case{3, 2, 66}, Case{2, 2, 100}, Case{4, 0, 0}, Case{0, 0, 0}}) {
+        std::vector<ItemShape> shapes;
         for (int i = 0; i < c.members; ++i)
-            members.append(item("p" + std::to_string(serial++), 1, 1, i < c.marked));
+            shapes.push_back({.marked = i < c.marked});
+        const KZFoundItemArray members = makeItems(shapes);
         EXPECT_EQ(KZSortGroupModule::sharedControl().checkedCountInArray(members), c.percent);
-        KZFoundItemGroup group;
-        group.setItems(members);
-        const QVariant check = group.valueForUndefinedKey(KZColumnKey::check_col);
+        const QVariant check = groupOf(members)->valueForUndefinedKey(C::check_col);
         EXPECT_EQ(check.metaType(), QMetaType::fromType<qint16>());
-        EXPECT_EQ(check.value<qint16>(), c.percent);
+        EXPECT_EQ(check.value<qint16>(), c.percent) << c.marked << " of " << c.members;
     }
 }
 
-TEST_F(GroupRows, GroupRowAnswersTheColumnsOfItsMembers)
+TEST(GroupRows, GroupRowAnswersTheColumnsOfItsMembers)
 {
-    KZFoundItemGroup group;
-    group.setItems({item("first.txt", 10, 7, true, 2), item("second.txt", 10, 7, false, 1),
-                    item("third.txt", 10, 7, true, 0)});
-    const auto value = [&](const QString& key) { return group.valueForUndefinedKey(key); };
-
-    EXPECT_EQ(value(KZColumnKey::name_col).toString(), QStringLiteral("first.txt"));
-    EXPECT_EQ(value(KZColumnKey::dupe_group_col).value<qint64>(), 7);
-    EXPECT_EQ(value(KZColumnKey::location_tag_col).value<qint16>(), 2);
-    EXPECT_EQ(value(KZColumnKey::size_col).value<quint64>(), 30u);
-    EXPECT_EQ(value(KZColumnKey::size_col_ungrouped).value<quint64>(), 10u);
-    EXPECT_EQ(value(KZColumnKey::checkedSize).value<quint64>(), 20u);
-    EXPECT_EQ(value(KZColumnKey::items_in_group).value<quint64>(), 3u);
-    EXPECT_EQ(value(KZColumnKey::isDirectory).toBool(), false);
-    EXPECT_EQ(value(KZColumnKey::date_modified_col).metaType(), QMetaType::fromType<QDateTime>());
-    // A group object leaves the icon to its cells.
-    EXPECT_EQ(value(KZColumnKey::icon), QVariant(false));
-    EXPECT_EQ(value(QStringLiteral("anything")), QVariant(false));
+    const KZFoundItemArray members = makeItems({{.group = 7, .label = 2, .size = 10, .marked = true},
+                                                {.group = 7, .label = 1, .size = 10},
+                                                {.group = 7, .label = 0, .size = 10, .marked = true}});
+    const KZFoundItemGroupRef group = groupOf(members);
+    const KZFoundItemGroupRef empty = groupOf({});
+    struct Case { QString key; QVariant full; QVariant none; };
+    const Case cases[] = {
+        {C::size_col, QVariant::fromValue<quint64>(30), QVariant::fromValue<quint64>(0)},
+        {C::size_col_ungrouped, QVariant::fromValue<quint64>(10), QVariant::fromValue<quint64>(0)},
+        {C::checkedSize, QVariant::fromValue<quint64>(20), QVariant::fromValue<quint64>(0)},
+        {C::items_in_group, QVariant::fromValue<quint64>(3), QVariant::fromValue<quint64>(0)},
+        {C::location_tag_col, QVariant::fromValue<qint16>(2), false}, // the first member's
+        {C::name_col, members[0]->name(), QString()},
+        {C::icon, false, false}, // a group object leaves the icon to its cells
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(group->valueForUndefinedKey(c.key), c.full) << c.key.toStdString();
+        EXPECT_EQ(empty->valueForUndefinedKey(c.key), c.none) << c.key.toStdString();
+    }
+    EXPECT_EQ(group->valueForUndefinedKey(C::date_modified_col).metaType(), QMetaType::fromType<QDateTime>());
 }
 
-TEST_F(GroupRows, EmptyGroupAnswersZerosAndEmptyTexts)
+TEST(GroupRows, ExtraInfoCarriesTheGroupSizeAndItsMarkedSize)
 {
-    KZFoundItemGroup group;
-    EXPECT_EQ(group.valueForUndefinedKey(KZColumnKey::size_col_ungrouped).value<quint64>(), 0u);
-    EXPECT_EQ(group.valueForUndefinedKey(KZColumnKey::check_col).value<qint16>(), 0);
-    EXPECT_EQ(group.valueForUndefinedKey(KZColumnKey::name_col), QVariant(QString()));
-    EXPECT_EQ(group.valueForUndefinedKey(KZColumnKey::kind_col), QVariant(QString()));
-    EXPECT_EQ(group.valueForUndefinedKey(KZColumnKey::dupe_group_col), QVariant(false));
+    const KZFoundItemGroupRef group = groupOf(makeItems({{.size = 1500, .marked = true}, {.size = 1500}}));
+    EXPECT_NE(group->formattedSize(), group->formattedMarkedSize());
+    const QString marked = group->extraInfoFormatted(true);
+    EXPECT_TRUE(marked.contains(group->formattedSize()));
+    EXPECT_TRUE(marked.contains(group->formattedMarkedSize()));
+    EXPECT_TRUE(group->extraInfoFormatted(false).contains(group->formattedSize()));
+    EXPECT_FALSE(group->extraInfoFormatted(false).contains(QStringLiteral("%@")));
+    EXPECT_EQ(group->formattedCount(), QStringLiteral("2"));
 }
 
-TEST_F(GroupRows, ExtraInfoCarriesTheGroupSizeAndItsMarkedSize)
+TEST(GroupRows, GroupDictionaryStandsForTheGroupAndAnswersTheIcon)
 {
-    KZFoundItemGroup group;
-    group.setItems({item("a", 1500, 1, true), item("b", 1500, 1, false)});
-    EXPECT_NE(group.formattedSize(), group.formattedMarkedSize());
-    const QString marked = group.extraInfoFormatted(true);
-    EXPECT_TRUE(marked.contains(group.formattedSize()));
-    EXPECT_TRUE(marked.contains(group.formattedMarkedSize()));
-    EXPECT_TRUE(group.extraInfoFormatted(false).contains(group.formattedSize()));
-    EXPECT_FALSE(group.extraInfoFormatted(false).contains(QStringLiteral("%@")));
-    EXPECT_EQ(group.formattedCount(), QStringLiteral("2"));
-}
-
-TEST_F(GroupRows, GroupDictionaryStandsForTheGroupAndAnswersTheIcon)
-{
-    const KZFoundItemRef first = item("first.txt", 4, 3, true);
+    const KZFoundItemArray children = makeItems({{.group = 3, .size = 4, .marked = true}, {.group = 3, .size = 4}});
     QImage icon(2, 2, QImage::Format_ARGB32);
     icon.fill(Qt::red);
-    first->setFileIcon(icon);
-    const KZFoundItemArray children{first, item("second.txt", 4, 3)};
+    children[0]->setFileIcon(icon);
 
     KZGroupDictionary row = KZGroupDictionary::dictionaryWithObjectsAndKeys(
         {{QVariant::fromValue(children), KZGroupDictionary::childrenKey}});
     EXPECT_EQ(row.children().size(), 2);
     // Keys the inner dictionary does not hold are computed for the group.
-    EXPECT_EQ(row.objectForKey(KZColumnKey::name_col).toString(), QStringLiteral("first.txt"));
-    EXPECT_EQ(row.objectForKey(KZColumnKey::size_col_ungrouped).value<quint64>(), 4u);
-    EXPECT_EQ(row.objectForKey(KZColumnKey::check_col).value<qint16>(), 50);
-    EXPECT_EQ(row.objectForKey(KZColumnKey::icon).value<QImage>(), icon);
-    // A stored entry wins until it is removed again.
-    row.setObject(QStringLiteral("stored"), KZColumnKey::name_col);
-    EXPECT_EQ(row.objectForKey(KZColumnKey::name_col).toString(), QStringLiteral("stored"));
-    row.removeObjectForKey(KZColumnKey::name_col);
-    EXPECT_EQ(row.objectForKey(KZColumnKey::name_col).toString(), QStringLiteral("first.txt"));
+    EXPECT_EQ(row.objectForKey(C::name_col).toString(), children[0]->name());
+    EXPECT_EQ(row.objectForKey(C::size_col_ungrouped).value<quint64>(), 4u);
+    EXPECT_EQ(row.objectForKey(C::check_col).value<qint16>(), 50);
+    EXPECT_EQ(row.objectForKey(C::icon).value<QImage>(), icon);
+    // A stored entry wins.
+    row.setObject(QStringLiteral("stored"), C::name_col);
+    EXPECT_EQ(row.objectForKey(C::name_col).toString(), QStringLiteral("stored"));
 
     EXPECT_TRUE(KZGroupDictionary::dictionaryWithObjectsAndKeys({}).embeddedDictionary().isEmpty());
     EXPECT_TRUE(KZGroupDictionary::dictionaryWithObjectsAndKeys({{QVariant(), KZGroupDictionary::childrenKey}})
@@ -129,32 +102,116 @@ TEST_F(GroupRows, GroupDictionaryStandsForTheGroupAndAnswersTheIcon)
                     .isEmpty());
 }
 
-TEST_F(GroupRows, GroupingCutsRunsOfEqualIdentifiers)
+TEST(GroupRows, GroupingCutsRunsOfEqualIdentifiers)
 {
-    const KZFoundItemsCntrl model(nullptr, {});
-    const KZFoundItemArray items{item("a1", 1, 1, true), item("b1", 1, 2), item("a2", 1, 1, true),
-                                 item("b2", 1, 2, true)};
+    const KZFoundItemArray items = makeItems(
+        {{.group = 1, .marked = true}, {.group = 2}, {.group = 1, .marked = true}, {.group = 2, .marked = true}});
+    const auto model = makeModel(items);
 
-    const KZFoundItemGroupRef runs = model.setupItemsByGroupForItems(items, false);
+    const KZFoundItemGroupRef runs = model->setupItemsByGroupForItems(items, false);
     ASSERT_EQ(runs->groups().size(), 4); // not sorted: each run is a group, so a group appears twice
-    EXPECT_EQ(runs->groups()[0]->groupID(), 1);
     EXPECT_EQ(runs->groups()[1]->groupID(), 2);
 
-    const KZFoundItemGroupRef sorted = model.setupItemsByGroupForItems(items, true);
+    const KZFoundItemGroupRef sorted = model->setupItemsByGroupForItems(items, true);
     ASSERT_EQ(sorted->groups().size(), 2);
     const KZFoundItemGroupRef& one = sorted->groups()[0];
     EXPECT_EQ(one->groupID(), 1);
-    EXPECT_EQ(one->name(), QStringLiteral("a1"));
+    EXPECT_EQ(one->name(), items[0]->name());
     EXPECT_EQ(one->markedCount(), 2);
     EXPECT_FALSE(one->isExpanded());
     EXPECT_EQ(one->markedMenuItem(), 1);
     EXPECT_EQ(sorted->groups()[1]->markedCount(), 1);
+    EXPECT_EQ(model->separateItemsFromGroups(sorted), (KZFoundItemArray{items[0], items[2], items[1], items[3]}));
+    EXPECT_TRUE(model->separateItemsFromGroups(nullptr).isEmpty());
+}
 
-    const KZFoundItemArray flat = model.separateItemsFromGroups(sorted);
-    ASSERT_EQ(flat.size(), 4);
-    EXPECT_EQ(flat[0], items[0]);
-    EXPECT_EQ(flat[1], items[2]);
-    EXPECT_EQ(flat[2], items[1]);
-    EXPECT_EQ(flat[3], items[3]);
-    EXPECT_TRUE(model.separateItemsFromGroups(nullptr).isEmpty());
+// ---- Sorting that keeps groups together -------------------------------------------------------
+
+TEST(GroupSort, FlatListsKeepEveryGroupTogether)
+{
+    // Group 1: three copies of 10 bytes (30 in all), group 2: two of 12 (24),
+    // group 3: two of 5 (10).
+    const KZFoundItemArray items = makeItems({{.group = 1, .label = 2, .size = 10},
+                                              {.group = 2, .label = 1, .size = 12},
+                                              {.group = 1, .label = 0, .size = 10},
+                                              {.group = 3, .label = 1, .size = 5},
+                                              {.group = 2, .label = 0, .size = 12},
+                                              {.group = 1, .label = 1, .size = 10},
+                                              {.group = 3, .label = 0, .size = 5}});
+    const auto model = makeModel(items);
+    // `expected`: indexes into the items, in sorted order.
+    struct Case { const char* name; KZSortDescriptors descriptors; bool sortMembers; std::vector<int> expected; };
+    const Case cases[] = {
+        // By the size of one copy, not of the whole group: group 2 holds
+        // fewer bytes than group 1, but each of its copies is larger.
+        {"size sorts groups by one copy", {KZSortDescriptor(C::size_col, true)}, false, {3, 6, 0, 2, 5, 1, 4}},
+        {"size descending", {KZSortDescriptor(C::size_col, false)}, false, {1, 4, 0, 2, 5, 3, 6}},
+        {"members sorted when asked",
+         {KZSortDescriptor(C::size_col, true), KZSortDescriptor(C::location_tag_col, true)}, true,
+         {6, 3, 2, 5, 0, 4, 1}},
+        {"by group then location",
+         {KZSortDescriptor(C::dupe_group_col, false), KZSortDescriptor(C::location_tag_col, true)}, true,
+         {6, 3, 4, 1, 2, 5, 0}},
+    };
+    for (const Case& c : cases) {
+        std::vector<int> order;
+        for (const KZFoundItemRef& item : model->sortedGroupWithArray(items, c.descriptors, c.sortMembers))
+            order.push_back(static_cast<int>(items.indexOf(item)));
+        EXPECT_EQ(order, c.expected) << c.name;
+    }
+
+    // Grouped content: the groups and, inside them, their members.
+    const KZFoundItemArray two = makeItems({{.group = 1, .label = 2, .size = 10},
+                                            {.group = 2, .label = 1, .size = 20},
+                                            {.group = 1, .label = 0, .size = 10},
+                                            {.group = 2, .label = 0, .size = 20}});
+    const KZFoundItemGroupRef sorted = model->sortedGroupWithArray(
+        model->setupItemsByGroupForItems(two, true),
+        {KZSortDescriptor(C::size_col, false), KZSortDescriptor(C::location_tag_col, true)}, false);
+    ASSERT_EQ(sorted->groups().size(), 2);
+    EXPECT_EQ(sorted->groups()[0]->items(), (KZFoundItemArray{two[3], two[1]}));
+    EXPECT_EQ(sorted->groups()[1]->items(), (KZFoundItemArray{two[2], two[0]}));
+}
+
+TEST(GroupSort, DescriptorsCompareByTheirSelector)
+{
+    struct Case { KZSortDescriptor descriptor; QVariant a; QVariant b; int sign; };
+    const QString compare = KZSortDescriptor::compareSelector;
+    const QVariant file2 = QStringLiteral("file2");
+    const QVariant file10 = QStringLiteral("file10");
+    for (const Case& c : {
+             Case{KZSortDescriptor(C::name_col, true, compare), file2, file10, 1},
+             Case{KZSortDescriptor(C::name_col, true, QStringLiteral("localizedStandardCompare:")), file2, file10, -1},
+             Case{KZSortDescriptor(C::name_col, true, QStringLiteral("caseInsensitiveCompare:")), QStringLiteral("ABC"),
+                  QStringLiteral("abc"), 0},
+             Case{KZSortDescriptor(C::name_col, true, compare), QStringLiteral("ABC"), QStringLiteral("abc"), -1},
+             Case{KZSortDescriptor(C::size_col, false, compare), QVariant::fromValue<quint64>(5),
+                  QVariant::fromValue<quint64>(7), 1},
+             Case{KZSortDescriptor(C::size_col, true, compare), QVariant::fromValue<quint64>(0),
+                  QVariant::fromValue<int>(0), 0},
+             Case{KZSortDescriptor(C::name_col, true, compare), QStringLiteral("x"), QVariant(3), 0},
+         }) {
+        const int order = c.descriptor.compareObject(c.a, c.b);
+        EXPECT_EQ((order > 0) - (order < 0), c.sign)
+            << c.descriptor.selector().toStdString() << " " << c.a.toString().toStdString() << " vs "
+            << c.b.toString().toStdString();
+    }
+}
+
+// ---- Look-ups -------------------------------------------------------------------------------------
+
+TEST(LookUps, PathsCompareExactlyAndOnlyUnmarkedMembersAnswer)
+{
+    kztest::TempDir dir;
+    const KZFoundItemArray items = makeItems({{.path = dir.write("Photo.JPG", "x"), .group = 4, .marked = true},
+                                              {.path = dir.write("photo.jpg", "x"), .group = 4, .marked = true},
+                                              {.group = 9}});
+    const auto model = makeModel(items);
+    EXPECT_EQ(model->itemByPathWithArray(items, dir / "photo.jpg"), items[1]);
+    EXPECT_EQ(model->itemByPathWithArray(items, dir / "PHOTO.jpg"), nullptr);
+    EXPECT_EQ(model->indexOfItemInArray(items, dir / "missing"), KZFoundItemsCntrl::notFound);
+    EXPECT_EQ(model->indexOfNotMarkedItemInArray(items, 4), KZFoundItemsCntrl::notFound);
+    EXPECT_EQ(model->indexOfNotMarkedItemInArray(items, 9), 2);
+    const KZFoundItemGroupRef root = model->setupItemsByGroupForItems(items, true);
+    EXPECT_EQ(model->groupByIDWithRootArray(root, 5), nullptr);
 }

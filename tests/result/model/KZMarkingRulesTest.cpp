@@ -1,12 +1,10 @@
-#include "MarkingTestSupport.h"
+#include "ModelTestSupport.h"
 
-#include "result/model/KZMarkingRequest.h"
 #include "result/model/KZResultCntrl.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
 #include "TestSupport.h"
 
-#include <QFile>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -14,7 +12,7 @@
 #include <random>
 #include <set>
 
-using namespace markingtest;
+using namespace modeltest;
 namespace K = KZMarkingKey;
 namespace fs = std::filesystem;
 
@@ -23,6 +21,11 @@ namespace {
 constexpr quint64 kEmpty = static_cast<quint64>(KZTag::emptyFolders);
 constexpr quint64 kLocation = static_cast<quint64>(KZTag::sourceRowBase);
 constexpr quint64 kMarkedRow = static_cast<quint64>(KZTag::markedItemsRowBase);
+
+ItemShape at(qint64 group, double date, qint16 label, bool marked = false, quint64 type = 3)
+{
+    return {.group = group, .label = label, .tag = type, .date = date, .marked = marked};
+}
 
 enum class ItemsGiven { All, Absent, Empty, FirstOnly };
 
@@ -38,47 +41,17 @@ struct RuleCase {
     qint16 types = 2;
 };
 
-QVariantMap requestFor(int rule, int check, quint64 owner, quint64 tag)
-{
-    return {{K::menuItemTag, rule},
-            {K::checkBtnState, check},
-            {K::ownerTag, QVariant::fromValue(owner)},
-            {K::itemsToManageTag, QVariant::fromValue(tag)}};
-}
-
-ItemShape at(qint64 group, double date, qint16 label, bool marked = false, quint64 type = 3)
-{
-    ItemShape shape;
-    shape.group = group;
-    shape.date = date;
-    shape.label = label;
-    shape.marked = marked;
-    shape.type = type;
-    return shape;
-}
-
 class MarkingRuleTable : public ::testing::TestWithParam<RuleCase> {};
 
 TEST_P(MarkingRuleTable, GivesTheExpectedMarks)
 {
     const RuleCase& c = GetParam();
     const KZFoundItemArray items = makeItems(c.items);
-    auto model = makeModel(items, c.types);
-    QVariantMap request = requestFor(c.rule, c.check, c.owner, c.tag);
-    switch (c.given) {
-    case ItemsGiven::All:
-        request.insert(K::itemsToManage, QVariant::fromValue(items));
-        break;
-    case ItemsGiven::Absent:
-        break;
-    case ItemsGiven::Empty:
-        request.insert(K::itemsToManage, QVariant::fromValue(KZFoundItemArray()));
-        break;
-    case ItemsGiven::FirstOnly:
-        request.insert(K::itemsToManage, QVariant::fromValue(KZFoundItemArray{items.first()}));
-        break;
-    }
-    model->markItemsWithDict(request);
+    QVariantMap request = markRequest(c.rule, c.check, c.owner, c.tag);
+    const KZFoundItemArray given[] = {items, {}, {}, {items.first()}};
+    if (c.given != ItemsGiven::Absent)
+        request.insert(K::itemsToManage, QVariant::fromValue(given[static_cast<int>(c.given)]));
+    makeModel(items, c.types)->markItemsWithDict(request);
     EXPECT_EQ(marksOf(items), c.expected);
 }
 
@@ -137,10 +110,9 @@ TEST(MarkingRules, ALoneMemberStaysUnmarkedUnderRulesOneToSix)
 {
     for (int rule = 1; rule <= 6; ++rule) {
         const KZFoundItemArray items = makeItems({at(1, 1, 0, true)});
-        auto model = makeModel(items);
-        QVariantMap request = requestFor(rule, 1, 0, kLocation + 0);
+        QVariantMap request = markRequest(rule, 1, 0, kLocation + 0);
         request.insert(K::urls, QVariant::fromValue(QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/"))}));
-        model->markItemsWithDict(request);
+        makeModel(items)->markItemsWithDict(request);
         EXPECT_EQ(marksOf(items), "0") << "rule " << rule;
     }
 }
@@ -149,91 +121,71 @@ TEST(MarkingRules, RandomIsRepeatable)
 {
     const KZFoundItemArray items = makeItems({at(1, 5, 1), at(1, 4, 3), at(1, 3, 1), at(1, 2, 0), at(2, 1, 2)});
     auto model = makeModel(items);
-    model->markItemsWithDict(requestFor(5, 1, 0, 0));
-    const std::string first = marksOf(items);
+    model->markItemsWithDict(markRequest(5, 1, 0, 0));
+    EXPECT_EQ(marksOf(items), "10110");
     for (const KZFoundItemRef& item : items)
         item->setIsMarked(!item->isMarked());
-    model->markItemsWithDict(requestFor(5, 1, 0, 0));
-    EXPECT_EQ(marksOf(items), first);
-    EXPECT_EQ(first, "10110");
+    model->markItemsWithDict(markRequest(5, 1, 0, 0));
+    EXPECT_EQ(marksOf(items), "10110");
 }
 
 // ---- By chosen folder: real paths ------------------------------------------------------------
 
+enum class FolderForm { Urls, Paths, Texts, None };
+
 struct FolderCase {
     const char* name;
     std::vector<std::pair<std::string, qint16>> members; // relative path, location label
-    std::string folder;                                   // relative; empty: no "urls"
     std::string initial;
     std::string expected;
+    FolderForm form = FolderForm::Urls;
 };
 
 class ByChosenFolder : public ::testing::TestWithParam<FolderCase> {};
 
-TEST_P(ByChosenFolder, MarksTheCopiesInsideTheFolder)
+TEST_P(ByChosenFolder, MarksTheCopiesInsideTheChosenFolder)
 {
     const FolderCase& c = GetParam();
     kztest::TempDir dir;
     std::vector<ItemShape> shapes;
     for (std::size_t i = 0; i < c.members.size(); ++i) {
-        ItemShape shape = at(1, 1, c.members[i].second, c.initial[i] == '1');
-        shape.path = dir.write(c.members[i].first, "same");
-        shapes.push_back(shape);
+        shapes.push_back(at(1, 1, c.members[i].second, c.initial[i] == '1'));
+        shapes.back().path = dir.write(c.members[i].first, "same");
     }
     const KZFoundItemArray items = makeItems(shapes);
-    auto model = makeModel(items);
-    QVariantMap request = requestFor(4, 1, 0, 0);
-    if (!c.folder.empty()) {
-        request.insert(K::urls,
-                       QVariant::fromValue(QList<QUrl>{KZFilesUtilities::fileURLWithPath(dir / c.folder)}));
-    }
-    model->markItemsWithDict(request);
+    QVariantMap request = markRequest(4, 1, 0, 0);
+    const fs::path folder = dir / "A";
+    const QVariant forms[] = {QVariant::fromValue(QList<QUrl>{KZFilesUtilities::fileURLWithPath(folder)}),
+                              QVariant::fromValue(std::vector<fs::path>{folder}),
+                              QVariantList{QFile::decodeName(folder.c_str())}, QVariant()};
+    if (c.form != FolderForm::None)
+        request.insert(K::urls, forms[static_cast<int>(c.form)]);
+    makeModel(items)->markItemsWithDict(request);
     EXPECT_EQ(marksOf(items), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, ByChosenFolder,
     ::testing::Values(
-        FolderCase{"FolderHoldingEveryMemberKeepsTheLastByLabel",
-                   {{"A/x1", 2}, {"A/sub/x2", 0}, {"A/x3", 1}}, "A", "000", "011"},
-        FolderCase{"ComparisonIsCaseSensitive", {{"a/x", 0}, {"b/y", 1}}, "A", "00", "00"},
-        FolderCase{"ASiblingWithALongerNameIsNotInside", {{"Ab/y", 0}, {"A/x", 1}, {"Ab/z", 2}}, "A", "000", "010"},
-        FolderCase{"AMarkOutsideTheFolderIsCleared", {{"B/y", 0}, {"A/x", 1}, {"A/z", 2}}, "A", "100", "011"},
-        FolderCase{"WithoutAFolderNothingChanges", {{"A/x", 0}, {"A/y", 1}}, "", "10", "10"}),
+        FolderCase{"FolderHoldingEveryMemberKeepsTheLastByLabel", {{"A/x1", 2}, {"A/sub/x2", 0}, {"A/x3", 1}}, "000",
+                   "011"},
+        FolderCase{"ComparisonIsCaseSensitive", {{"a/x", 0}, {"b/y", 1}}, "00", "00"},
+        FolderCase{"ASiblingWithALongerNameIsNotInside", {{"Ab/y", 0}, {"A/x", 1}, {"Ab/z", 2}}, "000", "010"},
+        FolderCase{"AMarkOutsideTheFolderIsCleared", {{"B/y", 0}, {"A/x", 1}, {"A/z", 2}}, "100", "011"},
+        FolderCase{"FolderGivenAsPaths", {{"A/x", 0}, {"B/x", 1}, {"A/y", 2}}, "000", "101", FolderForm::Paths},
+        FolderCase{"FolderGivenAsTexts", {{"A/x", 0}, {"B/x", 1}, {"A/y", 2}}, "000", "101", FolderForm::Texts},
+        FolderCase{"WithoutAFolderNothingChanges", {{"A/x", 0}, {"A/y", 1}}, "10", "10", FolderForm::None}),
     [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
-
-TEST(MarkingRules, ChosenFolderMayArriveAsPathsOrTexts)
-{
-    kztest::TempDir dir;
-    ItemShape inside = at(1, 1, 0);
-    inside.path = dir.write("A/x", "same");
-    ItemShape outside = at(1, 1, 1);
-    outside.path = dir.write("B/x", "same");
-    ItemShape also = at(1, 1, 2);
-    also.path = dir.write("A/y", "same");
-    for (const QVariant& urls : {QVariant::fromValue(std::vector<fs::path>{dir / "A"}),
-                                 QVariant(QVariantList{QFile::decodeName((dir / "A").c_str())})}) {
-        const KZFoundItemArray items = makeItems({inside, outside, also});
-        auto model = makeModel(items);
-        QVariantMap request = requestFor(4, 1, 0, 0);
-        request.insert(K::urls, urls);
-        model->markItemsWithDict(request);
-        EXPECT_EQ(marksOf(items), "101");
-    }
-}
 
 // ---- Property: rules 1 to 6 keep a copy and their bookkeeping adds up ----------------------
 
-struct Tally {
-    qint64 count = 0;
-    qint64 size = 0;
-};
+// Marked (count, size) per (tab, row): row 0 is the tab itself, 0 as the tab
+// is every type.
+using Totals = std::map<std::pair<quint64, quint64>, std::pair<qint64, qint64>>;
 
-// The marked totals a tab's bookkeeping entry stands for, recounted from
-// the items: per tab (0 = every type) and per location row of that tab.
-std::map<std::pair<quint64, quint64>, Tally> recount(const KZFoundItemArray& items, const std::set<quint64>& tabs)
+Totals recount(const KZFoundItemArray& items, const std::set<quint64>& tabs)
 {
-    std::map<std::pair<quint64, quint64>, Tally> totals;
+    Totals totals;
     for (const KZFoundItemRef& item : items) {
         if (!item->isMarked())
             continue;
@@ -242,40 +194,18 @@ std::map<std::pair<quint64, quint64>, Tally> recount(const KZFoundItemArray& ite
             if (tab != 0 && item->fileTypeTag() != tab)
                 continue;
             for (quint64 row : {quint64(0), location}) {
-                Tally& tally = totals[{tab, row}];
-                ++tally.count;
-                tally.size += static_cast<qint64>(item->size());
+                ++totals[{tab, row}].first;
+                totals[{tab, row}].second += static_cast<qint64>(item->size());
             }
         }
     }
     return totals;
 }
 
-void addDeltas(std::map<std::pair<quint64, quint64>, Tally>& totals, const KZViewsToUpdate& info)
+Totals withoutZeros(Totals totals)
 {
-    for (const auto& [tab, entry] : info) {
-        totals[{tab, 0}].count += entry->managedCount();
-        totals[{tab, 0}].size += entry->size();
-        for (const auto& [row, location] : entry->locationsInfo()) {
-            totals[{tab, row}].count += location->managedCount();
-            totals[{tab, row}].size += location->size();
-        }
-    }
-}
-
-void expectSameTotals(std::map<std::pair<quint64, quint64>, Tally> a, std::map<std::pair<quint64, quint64>, Tally> b,
-                      const std::string& context)
-{
-    for (auto* side : {&a, &b}) {
-        for (auto it = side->begin(); it != side->end();)
-            it = (it->second.count == 0 && it->second.size == 0) ? side->erase(it) : std::next(it);
-    }
-    ASSERT_EQ(a.size(), b.size()) << context;
-    for (const auto& [key, tally] : a) {
-        ASSERT_TRUE(b.count(key)) << context << " tab " << key.first << " row " << key.second;
-        EXPECT_EQ(tally.count, b[key].count) << context << " tab " << key.first << " row " << key.second;
-        EXPECT_EQ(tally.size, b[key].size) << context << " tab " << key.first << " row " << key.second;
-    }
+    std::erase_if(totals, [](const auto& entry) { return entry.second == std::pair<qint64, qint64>(0, 0); });
+    return totals;
 }
 
 class MarkingProperty : public ::testing::TestWithParam<unsigned> {};
@@ -283,20 +213,17 @@ class MarkingProperty : public ::testing::TestWithParam<unsigned> {};
 TEST_P(MarkingProperty, RulesOneToSixKeepACopyAndCountTheirChanges)
 {
     std::mt19937 random(GetParam());
-    const qint16 types = static_cast<qint16>(1 + random() % 3); // 1 to 3 file types
+    const qint16 types = static_cast<qint16>(1 + random() % 3);
     const qint16 locations = static_cast<qint16>(2 + random() % 3);
     kztest::TempDir dir;
-
     std::vector<ItemShape> shapes;
     const int groups = 6 + static_cast<int>(random() % 10);
     for (int group = 1; group <= groups; ++group) {
         const int members = 2 + static_cast<int>(random() % 4);
         for (int i = 0; i < members; ++i) {
-            ItemShape shape;
-            shape.group = group;
-            shape.date = static_cast<double>(random() % 4); // ties are common
-            shape.label = static_cast<qint16>(random() % locations);
-            shape.type = 3 + random() % static_cast<unsigned>(types);
+            const double date = static_cast<double>(random() % 4); // ties are common
+            ItemShape shape = at(group, date, static_cast<qint16>(random() % locations));
+            shape.tag = 3 + random() % static_cast<unsigned>(types);
             shape.size = 1 + random() % 1000;
             shape.path = dir.write("loc" + std::to_string(shape.label) + "/d" + std::to_string(random() % 3) + "/g"
                                       + std::to_string(group) + "_" + std::to_string(i),
@@ -310,41 +237,44 @@ TEST_P(MarkingProperty, RulesOneToSixKeepACopyAndCountTheirChanges)
 
     // The tabs of the result, as the result controller keys its bookkeeping.
     std::set<quint64> tabs;
+    for (const ItemShape& shape : shapes)
+        tabs.insert(shape.tag);
     if (types > 1)
         tabs.insert(0);
-    for (const ItemShape& shape : shapes)
-        tabs.insert(shape.type);
-    if (types == 1)
-        tabs = {shapes.front().type};
 
     for (int step = 0; step < 60; ++step) {
         const int rule = 1 + static_cast<int>(random() % 6);
         const quint64 owner = *std::next(tabs.begin(), static_cast<long>(random() % tabs.size()));
-        const quint64 tag = random() % 2 ? owner : KZResultCntrl::itemLocationTagWithLocationTag(static_cast<qint16>(random() % locations));
-        QVariantMap request = requestFor(rule, 1, owner, tag);
+        const quint64 tag = random() % 2
+            ? owner
+            : KZResultCntrl::itemLocationTagWithLocationTag(static_cast<qint16>(random() % locations));
+        QVariantMap request = markRequest(rule, 1, owner, tag);
         if (random() % 3) {
             quint64 size = 0;
             request.insert(K::itemsToManage, QVariant::fromValue(model->itemsByTag(tag, owner, &size)));
         }
-        request.insert(K::urls, QVariant::fromValue(std::vector<fs::path>{
-                                    dir / ("loc" + std::to_string(random() % locations))}));
-        auto info = std::make_shared<KZViewsToUpdate>();
-        for (quint64 tab : tabs)
-            (*info)[tab] = std::make_shared<KZViewToUpdate>();
-        request.insert(K::infoDict, QVariant::fromValue<KZViewsToUpdateRef>(info));
+        const fs::path chosen = dir / ("loc" + std::to_string(random() % locations));
+        request.insert(K::urls, QVariant::fromValue(std::vector<fs::path>{chosen}));
+        const KZViewsToUpdateRef info = viewsFor({tabs.begin(), tabs.end()});
+        request.insert(K::infoDict, QVariant::fromValue(info));
 
-        auto expected = recount(items, tabs);
+        Totals expected = recount(items, tabs);
         model->markItemsWithDict(request);
         const std::string context = "seed " + std::to_string(GetParam()) + " step " + std::to_string(step) + " rule "
             + std::to_string(rule) + " owner " + std::to_string(owner) + " tag " + std::to_string(tag);
-
         for (const KZFoundItemArray& group : model->groupsArrayWithArray(items)) {
-            const bool keepsOne = std::any_of(group.begin(), group.end(),
-                                              [](const KZFoundItemRef& item) { return !item->isMarked(); });
-            ASSERT_TRUE(keepsOne) << context << " group " << group.first()->groupID();
+            ASSERT_TRUE(std::any_of(group.begin(), group.end(), [](const auto& item) { return !item->isMarked(); }))
+                << context << " group " << group.first()->groupID();
         }
-        addDeltas(expected, *info);
-        expectSameTotals(expected, recount(items, tabs), context);
+        for (const auto& [tab, entry] : *info) {
+            expected[{tab, 0}].first += entry->managedCount();
+            expected[{tab, 0}].second += entry->size();
+            for (const auto& [row, location] : entry->locationsInfo()) {
+                expected[{tab, row}].first += location->managedCount();
+                expected[{tab, row}].second += location->size();
+            }
+        }
+        ASSERT_EQ(withoutZeros(expected), withoutZeros(recount(items, tabs))) << context;
     }
 }
 

@@ -17,22 +17,17 @@
 #include <QObject>
 #include <QVariantMap>
 
-#include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace resulttest {
 
 class FakeTabStrip : public KZResultTabStrip {
 public:
-    // Tags the strip makes for a result (createTabsWithTabInfo), and the
-    // tags it has now.
-    std::vector<quint64> tagsToCreate;
+    std::vector<quint64> tagsToCreate; // by createTabsWithTabInfo
     std::map<quint64, KZFileTypeLabelRef> tabs;
     std::map<quint64, std::unique_ptr<QObject>> views;
-    quint64 selected = ~quint64(0);
     int emptyFoldersTabsMade = 0;
 
     void addTab(quint64 tag)
@@ -41,11 +36,7 @@ public:
         views[tag] = std::make_unique<QObject>();
     }
     std::map<quint64, KZFileTypeLabelRef> fileTypes() const override { return tabs; }
-    QObject* tabView(quint64 tag) const override
-    {
-        const auto found = views.find(tag);
-        return found == views.end() ? nullptr : found->second.get();
-    }
+    QObject* tabView(quint64 tag) const override { return views.count(tag) ? views.at(tag).get() : nullptr; }
     QList<quint64> allOrderedTabsKeys() const override
     {
         QList<quint64> keys;
@@ -53,7 +44,7 @@ public:
             keys.append(tag);
         return keys;
     }
-    void selectTabWithTag(quint64 tag) override { selected = tag; }
+    void selectTabWithTag(quint64) override {}
     void createTabsWithTabInfo(const QVariantMap&) override
     {
         for (quint64 tag : tagsToCreate)
@@ -77,8 +68,6 @@ public:
     std::vector<QVariantMap> removedUpdates;
     int filesListUpdates = 0;
     int configurationsSaved = 0;
-    std::vector<QVariantMap> missingMembers;
-    std::vector<QVariantMap> revealed;
 
     QObject* resultView() const override { return const_cast<QObject*>(&view); }
     bool isResultViewHidden() const override { return hidden; }
@@ -87,8 +76,9 @@ public:
     void updateMarkedInfoWithDict(const QVariantMap& update) override { markedUpdates.push_back(update); }
     void updateRemovedInfoWithDict(const QVariantMap& update) override { removedUpdates.push_back(update); }
     void updateFilesList(const std::shared_ptr<KZFoundItemsCntrl>&) override { ++filesListUpdates; }
-    void showMissingMembers(const QVariantMap& request) override { missingMembers.push_back(request); }
-    void revealGroup(const QVariantMap& request) override { revealed.push_back(request); }
+    void showMissingMembers(const QVariantMap&) override {}
+    void revealGroup(const QVariantMap&) override {}
+    quint64 tag() const { return info.value(QStringLiteral("tag")).toULongLong(); }
 };
 
 class FakeSaver : public KZResultSaving {
@@ -125,13 +115,12 @@ public:
     bool aboutOpen = false;
     int beeps = 0;
     quint64 currentTab = ~quint64(0);
-    std::map<quint64, FakeTabCntrl*> made; // every tab controller made, by tag (latest)
+    std::map<quint64, FakeTabCntrl*> made; // the latest tab controller made for each tag
     std::vector<quint64> viewsAdded;
     std::vector<quint64> viewsRemoved;
     std::vector<QVariantMap> chooserSettings;
     DirectoriesAnswer pendingAnswer;
     std::shared_ptr<FakeSaver> saver = std::make_shared<FakeSaver>();
-    QVariantList foldersAskedFor;
 
     QObject* window() const override { return const_cast<QObject*>(&windowObject); }
     bool isWindowVisible() const override { return visible; }
@@ -142,16 +131,13 @@ public:
     std::unique_ptr<KZResultTabCntrl> createTabCntrl(const QVariantMap& info, KZResultCntrl&) override
     {
         auto cntrl = std::make_unique<FakeTabCntrl>(info);
-        made[info.value(QStringLiteral("tag")).toULongLong()] = cntrl.get();
+        made[cntrl->tag()] = cntrl.get();
         return cntrl;
     }
-    void addResultView(KZResultTabCntrl& tab) override
-    {
-        viewsAdded.push_back(static_cast<FakeTabCntrl&>(tab).info.value(QStringLiteral("tag")).toULongLong());
-    }
+    void addResultView(KZResultTabCntrl& tab) override { viewsAdded.push_back(static_cast<FakeTabCntrl&>(tab).tag()); }
     void removeResultView(KZResultTabCntrl& tab) override
     {
-        viewsRemoved.push_back(static_cast<FakeTabCntrl&>(tab).info.value(QStringLiteral("tag")).toULongLong());
+        viewsRemoved.push_back(static_cast<FakeTabCntrl&>(tab).tag());
     }
     void askForDirectories(const QVariantMap& settings, DirectoriesAnswer answer) override
     {
@@ -161,7 +147,6 @@ public:
     std::shared_ptr<KZResultSaving> createSaver() override { return saver; }
     std::vector<KZSourceItemRef> emptyFoldersSourcesWithFolders(const QVariantList& folders) override
     {
-        foldersAskedFor = folders;
         std::vector<KZSourceItemRef> sources;
         for (const QVariant& entry : folders) {
             const QVariantMap folder = entry.toMap();
