@@ -190,7 +190,15 @@ void KZFoundItemsCntrl::markItemsWithDict(const QVariantMap& request)
         for (const KZMarkState& entry : snapshot)
             items.append(entry.item);
     } else {
-        items = request.contains(K::itemsToManage) ? itemsOfVariant(request.value(K::itemsToManage)) : allItems();
+        if (request.contains(K::itemsToManage))
+            items = itemsOfVariant(request.value(K::itemsToManage));
+        else if (ownerTag == kEmptyFolders)
+            // The empty-folders tab marks every member of what it shows; its
+            // rules must never reach the duplicates, or a whole group could
+            // end up marked.
+            items = allEmptyFolders().value_or(KZFoundItemArray{});
+        else
+            items = allItems();
     }
 
     bool fromLocation = false;

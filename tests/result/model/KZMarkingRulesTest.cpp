@@ -78,6 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "000"},
         RuleCase{"DefaultOnEmptyFoldersTabMarksEveryMember",
                  {at(1, 1, 0, false, 2), at(1, 2, 1, false, 2), at(2, 3, 2, false, 2)}, 1, 1, kEmpty, kEmpty, "111"},
+        RuleCase{"EmptyFoldersTabWithoutItemsLeavesTheDuplicatesAlone", {at(1, 1, 0), at(1, 2, 1)}, 1, 1, kEmpty,
+                 kEmpty, "00", ItemsGiven::Absent},
         RuleCase{"WithoutItemsToManageEveryItemIsWorkedOn",
                  {at(1, 1, 2), at(1, 1, 0), at(2, 1, 1), at(2, 1, 3)}, 5, 1, 0, 0, "0110", ItemsGiven::Absent},
         RuleCase{"RuleNineWithCheckBoxOnDoesNothing", {at(1, 1, 0, true), at(1, 2, 1)}, 9, 1, 0, 0, "10"},
