@@ -64,20 +64,11 @@ class ConsoleProgress : public KZProgressControl {
 public:
     bool wasStopped() const override { return g_interrupted != 0; }
     void prepareToSearch(const QVariantMap&) override {}
-    void prepareToSearchForFoldersContent() override {}
-    void allowsShowResult() override {}
     void setFoundSize(quint64 size) override { foundSize = size; }
     void setFoundCount(quint64 count) override { foundCount = count; }
     void setCheckedCount(quint64 count) override { checkedCount = count; }
     void setItemsToCheckCount(quint64 count) override { itemsToCheck = count; }
-    void setFoundItemFileType(const KZSearchItemInfo&) override {}
-    void setMainInfoTitle(const QString&) override {}
     void setIsSearching(bool) override {}
-    void showDeterminateProgress() override {}
-    void showFolderView(bool) override {}
-    void initializeFoldersProgressWithTotValue(quint64) override {}
-    void setFolderSizeValue(quint64) override {}
-    void addCurrFoldersValue(quint64) override {}
 
     void show() const
     {

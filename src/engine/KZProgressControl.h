@@ -18,26 +18,27 @@ public:
 
     // {"isEmptiedFolders": bool, "showInterface": bool}
     virtual void prepareToSearch(const QVariantMap& options) = 0;
-    virtual void prepareToSearchForFoldersContent() = 0;
-    virtual void allowsShowResult() = 0;
+    virtual void setIsSearching(bool searching) = 0;
 
     virtual void setFoundSize(quint64 size) = 0;
     virtual void setFoundCount(quint64 count) = 0;
     virtual void setCheckedCount(quint64 count) = 0;
     virtual void setItemsToCheckCount(quint64 count) = 0;
-    // Counts the item under its file-type tag.
-    virtual void setFoundItemFileType(const KZSearchItemInfo& item) = 0;
 
+    // What only a window shows. A progress controller without a window (the
+    // empty-folder follow-up, the command-line tool) keeps these no-ops.
+    virtual void prepareToSearchForFoldersContent() {}
+    virtual void allowsShowResult() {}
     // A null title keeps the previous one.
-    virtual void setMainInfoTitle(const QString& title) = 0;
-    virtual void setIsSearching(bool searching) = 0;
-    virtual void showDeterminateProgress() = 0;
-    virtual void showFolderView(bool show) = 0;
+    virtual void setMainInfoTitle(const QString&) {}
+    virtual void showDeterminateProgress() {}
+    virtual void showFolderView(bool) {}
+    virtual void initializeFoldersProgressWithTotValue(quint64) {}
+    virtual void setFolderSizeValue(quint64) {}
+    virtual void addCurrFoldersValue(quint64) {}
 
-    virtual void initializeFoldersProgressWithTotValue(quint64 total) = 0;
-    virtual void setFolderSizeValue(quint64 size) = 0;
-    virtual void addCurrFoldersValue(quint64 value) = 0;
-
+    // Counts the item under its file-type tag for fileTypes().
+    virtual void setFoundItemFileType(const KZSearchItemInfo&) {}
     // The duplicates counted by setFoundItemFileType(), read once when a
     // search ends: the tag as decimal text -> KZFileTypeLabelRef.
     virtual QVariantMap fileTypes() const { return {}; }

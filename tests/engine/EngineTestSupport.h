@@ -153,8 +153,6 @@ public:
         std::lock_guard guard(lock);
         prepareOptions = options;
     }
-    void prepareToSearchForFoldersContent() override {}
-    void allowsShowResult() override {}
     void setFoundSize(quint64 size) override { foundSize = size; }
     void setFoundCount(quint64 count) override { foundCount = count; }
     void setCheckedCount(quint64 count) override { checkedCount = count; }
@@ -168,13 +166,7 @@ public:
         std::lock_guard guard(lock);
         ++fileTypeCounts[item.fileTypeLabel()];
     }
-    void setMainInfoTitle(const QString&) override {}
     void setIsSearching(bool searching) override { isSearching = searching; }
-    void showDeterminateProgress() override {}
-    void showFolderView(bool) override {}
-    void initializeFoldersProgressWithTotValue(quint64) override {}
-    void setFolderSizeValue(quint64) override {}
-    void addCurrFoldersValue(quint64) override {}
 
     std::atomic<bool> stopped{false};
     std::atomic<quint64> stopAfterToCheck{0};

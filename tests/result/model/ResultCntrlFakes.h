@@ -91,20 +91,11 @@ class SilentProgress : public KZProgressControl {
 public:
     bool wasStopped() const override { return false; }
     void prepareToSearch(const QVariantMap&) override {}
-    void prepareToSearchForFoldersContent() override {}
-    void allowsShowResult() override {}
     void setFoundSize(quint64) override {}
     void setFoundCount(quint64) override {}
     void setCheckedCount(quint64) override {}
     void setItemsToCheckCount(quint64) override {}
-    void setFoundItemFileType(const KZSearchItemInfo&) override {}
-    void setMainInfoTitle(const QString&) override {}
     void setIsSearching(bool) override {}
-    void showDeterminateProgress() override {}
-    void showFolderView(bool) override {}
-    void initializeFoldersProgressWithTotValue(quint64) override {}
-    void setFolderSizeValue(quint64) override {}
-    void addCurrFoldersValue(quint64) override {}
 };
 
 class FakeHost : public KZResultWindowHost {
