@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/FileOps.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -17,16 +19,11 @@ namespace platform {
 
 namespace {
 
-QString systemReason(int err)
-{
-    return QString::fromStdString(std::error_code(err, std::system_category()).message());
-}
-
 bool fail(QString* error, const fs::path& file, const QString& what, int err)
 {
     if (error) {
         *error = QStringLiteral("Could not write “%1”: %2: %3")
-                     .arg(QFile::decodeName(QByteArray(file.c_str())), what, systemReason(err));
+                     .arg(QFile::decodeName(QByteArray(file.c_str())), what, systemErrorString(err));
     }
     return false;
 }
@@ -47,21 +44,6 @@ mode_t currentUmask()
         std::fclose(f);
     }
     return 022;
-}
-
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 } // namespace

@@ -23,6 +23,22 @@ QString systemErrorString(int err)
     return QString::fromLocal8Bit(text);
 }
 
+bool writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t wrote = ::write(fd, data, size);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote == 0)
+            errno = EIO;
+        if (wrote <= 0)
+            return false;
+        data += wrote;
+        size -= static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
 namespace {
 
 bool fail(int code, const std::filesystem::path& from, const std::filesystem::path& to, QString* error, int* err)

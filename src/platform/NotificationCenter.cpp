@@ -121,6 +121,18 @@ struct NotificationCenter::State {
         // Also when the list no longer held it (the center went away first).
         entry->retire();
     }
+
+    // For handlers that may run after the center, the entry or both are gone.
+    static void removeWeak(const std::weak_ptr<State>& weakState, const std::weak_ptr<Entry>& weakEntry)
+    {
+        const auto e = weakEntry.lock();
+        if (!e)
+            return;
+        if (const auto s = weakState.lock())
+            s->remove(e);
+        else
+            e->retire();
+    }
 };
 
 NotificationCenter& NotificationCenter::defaultCenter()
@@ -150,15 +162,8 @@ Subscription NotificationCenter::addObserver(const QString& name, const Notifica
     entry->object = object;
     entry->callback = std::move(callback);
     state_->insert(entry);
-    return Subscription([weakState = std::weak_ptr<State>(state_),
-                         weakEntry = std::weak_ptr<Entry>(entry)] {
-        const auto e = weakEntry.lock();
-        if (!e)
-            return;
-        if (const auto s = weakState.lock())
-            s->remove(e);
-        else
-            e->retire();
+    return Subscription([weakState = std::weak_ptr<State>(state_), weakEntry = std::weak_ptr<Entry>(entry)] {
+        State::removeWeak(weakState, weakEntry);
     });
 }
 
@@ -182,13 +187,7 @@ void NotificationCenter::addObserver(QObject* context, const QString& name,
     const auto connection = QObject::connect(
         context, &QObject::destroyed, context,
         [weakState = std::weak_ptr<State>(state_), weakEntry = std::weak_ptr<Entry>(entry)] {
-            const auto e = weakEntry.lock();
-            if (!e)
-                return;
-            if (const auto s = weakState.lock())
-                s->remove(e);
-            else
-                e->retire();
+            State::removeWeak(weakState, weakEntry);
         },
         Qt::DirectConnection);
 

@@ -31,16 +31,6 @@ constexpr std::array<const char*, 38> kPackageExtensions = {
     "logicx", "band", "musiclibrary", "tvlibrary", "theater",
 };
 
-QString extensionOf(const std::filesystem::path& path)
-{
-    // The name is bytes: decode only to compare, never to build a path.
-    const std::string name = path.filename().native();
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
-        return {};
-    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
-}
-
 std::filesystem::path withoutTrailingSlash(const std::filesystem::path& path)
 {
     return path.has_filename() || !path.has_parent_path() ? path : path.parent_path();
@@ -88,6 +78,16 @@ bool isDesktopApplicationEntry(const std::filesystem::path& path)
 
 } // namespace
 
+QString nameExtension(const std::filesystem::path& path)
+{
+    // The name is bytes: decode only to compare, never to build a path.
+    const std::string name = path.filename().native();
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
+        return {};
+    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
+}
+
 bool isPackageExtension(QStringView extension)
 {
     if (extension.isEmpty())
@@ -100,7 +100,7 @@ bool isPackageExtension(QStringView extension)
 bool isPackage(const std::filesystem::path& path)
 {
     const auto target = withoutTrailingSlash(path);
-    if (!isPackageExtension(extensionOf(target)))
+    if (!isPackageExtension(nameExtension(target)))
         return false;
     const auto st = statPath(target, false);
     return st && st->isDir();
@@ -109,7 +109,7 @@ bool isPackage(const std::filesystem::path& path)
 bool isApplication(const std::filesystem::path& path)
 {
     const auto target = withoutTrailingSlash(path);
-    const QString ext = extensionOf(target);
+    const QString ext = nameExtension(target);
     if (ext.compare(QLatin1String("app"), Qt::CaseInsensitive) == 0)
         return isPackage(target);
     if (ext.compare(QLatin1String("desktop"), Qt::CaseInsensitive) != 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringView>
 
 #include <filesystem>
@@ -10,6 +11,10 @@ namespace platform {
 // bundles, rich-text and office documents, photo and media libraries). A
 // plain data folder such as "x.lproj" is not one of them.
 bool isPackageExtension(QStringView extension); // without the dot, any case
+
+// The text after the last dot of the path's file name; empty when there is
+// none, when the name starts with its only dot (".profile") or ends with one.
+QString nameExtension(const std::filesystem::path& path);
 
 // A real folder (a symbolic link to one does not count) whose extension is in
 // the package table.

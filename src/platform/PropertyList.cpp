@@ -19,6 +19,7 @@
 #include "platform/PropertyList.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -38,7 +39,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -691,9 +691,6 @@ bool readWholeFile(const fs::path& file, QByteArray* out, QString* error)
     const auto failWith = [&](const QString& what) {
         return setError(error, QStringLiteral("Could not read %1: %2").arg(displayPath(file), what));
     };
-    const auto systemReason = [](int err) {
-        return QString::fromStdString(std::error_code(err, std::system_category()).message());
-    };
     struct Fd {
         int fd;
         ~Fd()
@@ -704,10 +701,10 @@ bool readWholeFile(const fs::path& file, QByteArray* out, QString* error)
     } const handle{::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
     const int fd = handle.fd;
     if (fd < 0)
-        return failWith(systemReason(errno));
+        return failWith(systemErrorString(errno));
     struct stat st {};
     if (::fstat(fd, &st) != 0)
-        return failWith(systemReason(errno));
+        return failWith(systemErrorString(errno));
     // A FIFO or device would block or never end.
     if (!S_ISREG(st.st_mode))
         return failWith(QStringLiteral("not a regular file"));
@@ -721,7 +718,7 @@ bool readWholeFile(const fs::path& file, QByteArray* out, QString* error)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return failWith(systemReason(errno));
+            return failWith(systemErrorString(errno));
         }
         if (n == 0)
             break; // shrank while we read it

@@ -2,6 +2,7 @@
 
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
+#include "platform/HexDigit.h"
 #include "platform/Users.h"
 #include "platform/Volumes.h"
 
@@ -45,6 +46,14 @@ bool setError(QString* error, const QString& text)
 bool isAllDigits(const std::string& text)
 {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// ".Trash-UID", or UID inside ".Trash": the two forms of a top-directory trash.
+bool hasTopTrashName(const std::filesystem::path& normal)
+{
+    const std::string name = normal.filename().native();
+    return (name.rfind(".Trash-", 0) == 0 && isAllDigits(name.substr(7)))
+        || (normal.parent_path().filename() == ".Trash" && isAllDigits(name));
 }
 
 // The device that an item moved into `dir` would end up on: `dir` itself, or
@@ -133,31 +142,6 @@ std::string trashBaseName(const std::string& name)
     return name.substr(0, cut);
 }
 
-bool writeAll(int fd, const QByteArray& data)
-{
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t wrote = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        done += wrote;
-    }
-    return true;
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::filesystem::path homeTrashDirectory()
@@ -237,10 +221,7 @@ bool isTrashDirectory(const std::filesystem::path& path)
         return true;
     if (topDirectoryOf(normal).empty())
         return false;
-    const std::string name = normal.filename().native();
-    const bool named = (name.rfind(".Trash-", 0) == 0 && isAllDigits(name.substr(7)))
-        || (normal.parent_path().filename() == ".Trash" && isAllDigits(name));
-    if (!named)
+    if (!hasTopTrashName(normal))
         return false;
     const auto st = statPath(normal, true);
     return st && st->isDir();
@@ -257,12 +238,7 @@ bool isInTrash(const std::filesystem::path& path)
         if (name != "files" && name != "info")
             continue;
         const auto trash = p.parent_path();
-        if (trash == home)
-            return true;
-        const std::string trashName = trash.filename().native();
-        if (trashName.rfind(".Trash-", 0) == 0 && isAllDigits(trashName.substr(7)))
-            return true;
-        if (trash.parent_path().filename() == ".Trash" && isAllDigits(trashName))
+        if (trash == home || hasTopTrashName(trash))
             return true;
     }
     return false;
@@ -298,7 +274,7 @@ std::optional<std::string> decodeTrashPath(std::string_view text)
         }
         if (i + 2 >= text.size())
             return std::nullopt;
-        const int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+        const int hi = hexDigitValue(text[i + 1]), lo = hexDigitValue(text[i + 2]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         out.push_back(char((hi << 4) | lo));
@@ -334,7 +310,7 @@ bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& n
         return setError(error, QStringLiteral("Cannot create \u201c%1\u201d: %2")
                                    .arg(display(infoPath), systemErrorString(code)));
     }
-    const bool written = writeAll(fd, content);
+    const bool written = writeAll(fd, content.constData(), size_t(content.size()));
     const int writeErrno = errno;
     if (::close(fd) != 0 || !written) {
         const int code = written ? errno : writeErrno;

@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 
@@ -13,9 +14,7 @@
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <limits>
 #include <map>
 #include <system_error>
@@ -136,18 +135,11 @@ fs::path moveAside(const fs::path& file)
     for (int attempt = 0; attempt < 100; ++attempt) {
         fs::path aside = file;
         aside += ".damaged-" + stamp + (attempt ? "-" + std::to_string(attempt) : std::string());
-        if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0)
+        int err = 0;
+        if (moveNoReplace(file, aside, nullptr, &err))
             return aside;
-        if (errno == EEXIST)
-            continue;
-        if (errno == EINVAL || errno == ENOSYS) { // no RENAME_NOREPLACE on this file system
-            std::error_code ec;
-            if (fs::exists(fs::symlink_status(aside, ec)))
-                continue;
-            if (::rename(file.c_str(), aside.c_str()) == 0)
-                return aside;
-        }
-        return {};
+        if (err != EEXIST)
+            return {};
     }
     return {};
 }

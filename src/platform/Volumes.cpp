@@ -2,6 +2,7 @@
 
 #include "platform/DirectoryListing.h"
 #include "platform/FileStat.h"
+#include "platform/HexDigit.h"
 
 #include <QFile>
 
@@ -41,17 +42,6 @@ std::filesystem::path normalAbsolute(const std::filesystem::path& path)
     std::error_code ec;
     std::filesystem::path absolute = path.is_absolute() ? path : std::filesystem::current_path(ec) / path;
     return absolute.lexically_normal();
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 QByteArray readProcFile(const char* name)
@@ -181,7 +171,7 @@ std::string unescapeLabel(std::string_view label)
     out.reserve(label.size());
     for (size_t i = 0; i < label.size(); ++i) {
         if (label[i] == '\\' && i + 3 < label.size() && label[i + 1] == 'x') {
-            const int hi = hexValue(label[i + 2]), lo = hexValue(label[i + 3]);
+            const int hi = hexDigitValue(label[i + 2]), lo = hexDigitValue(label[i + 3]);
             if (hi >= 0 && lo >= 0) {
                 out.push_back(char((hi << 4) | lo));
                 i += 3;

@@ -70,15 +70,6 @@ bool itemExists(const fs::path& path)
     return !path.empty() && ::access(path.c_str(), F_OK) == 0;
 }
 
-QString extensionOf(const fs::path& path)
-{
-    const std::string name = withoutTrailingSlash(path).filename().native();
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
-        return {};
-    return decodeName(name.substr(dot + 1));
-}
-
 QVariant sizeOrUnknown(quint64 bytes)
 {
     if (bytes == 0)
@@ -412,7 +403,7 @@ std::optional<QVariantMap> sourceInfo(const KZFilesUtilities& files, const fs::p
 
     bool isPhotosLib = false;
     if (files.isPackageWithURL(url)) {
-        if (extensionOf(url) != QLatin1String("photoslibrary"))
+        if (platform::nameExtension(withoutTrailingSlash(url)) != QLatin1String("photoslibrary"))
             return std::nullopt;
         isPhotosLib = true;
     }

@@ -101,14 +101,6 @@ bool isMeasuredName(std::string_view name)
     return !name.starts_with(".DS_Store");
 }
 
-QString extensionOfName(const std::string& name)
-{
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
-        return {};
-    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
-}
-
 } // namespace
 
 ItemSizeInfo KZFilesUtilities::iterateFolderForSize(const fs::path& folder, quint64* itemsFound) const
@@ -148,7 +140,7 @@ ItemSizeInfo KZFilesUtilities::iterateFolderForSize(const fs::path& folder, cons
             if (isMeasuredName(entry.name)) {
                 if (isFolder) {
                     if (counting) {
-                        if (platform::isPackageExtension(extensionOfName(entry.name)))
+                        if (platform::isPackageExtension(platform::nameExtension(entry.name)))
                             ++itemsFound->filesAndPackages;
                         else
                             ++itemsFound->folders;
