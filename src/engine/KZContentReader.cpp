@@ -1,5 +1,6 @@
 #include "engine/KZContentReader.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,6 +33,8 @@ public:
                 break;
             done += std::size_t(n);
         }
+        if (done > 0)
+            g_bytesRead.fetch_add(done, std::memory_order_relaxed);
         return qint64(done);
     }
 
@@ -57,25 +60,8 @@ public:
         // A file that one read takes whole gains nothing from the advice.
         if (st.st_size > 65536)
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        return std::make_unique<CountingFile>(fd, quint64(st.st_size));
+        return std::make_unique<PosixFile>(fd, quint64(st.st_size));
     }
-
-private:
-    class CountingFile final : public File {
-    public:
-        CountingFile(int fd, quint64 length) : file_(fd, length) {}
-        quint64 length() const override { return file_.length(); }
-        qint64 readAt(quint64 offset, char* buffer, std::size_t count) override
-        {
-            const qint64 n = file_.readAt(offset, buffer, count);
-            if (n > 0)
-                countBytesRead(quint64(n));
-            return n;
-        }
-
-    private:
-        PosixFile file_;
-    };
 };
 
 } // namespace
@@ -83,11 +69,6 @@ private:
 quint64 KZContentReader::totalBytesRead()
 {
     return g_bytesRead.load(std::memory_order_relaxed);
-}
-
-void KZContentReader::countBytesRead(quint64 count)
-{
-    g_bytesRead.fetch_add(count, std::memory_order_relaxed);
 }
 
 KZContentReader& KZContentReader::fileSystem()

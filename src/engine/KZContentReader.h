@@ -2,7 +2,6 @@
 
 #include <QtGlobal>
 
-#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -28,11 +27,8 @@ public:
     // would block the search until somebody writes to it.
     virtual std::unique_ptr<File> open(const std::filesystem::path& path) = 0;
 
-    // Bytes handed out by every reader since the program started.
+    // Bytes the file-system reader has read since the program started.
     static quint64 totalBytesRead();
 
     static KZContentReader& fileSystem();
-
-protected:
-    static void countBytesRead(quint64 count);
 };

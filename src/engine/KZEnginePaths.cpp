@@ -1,5 +1,8 @@
 #include "engine/KZEnginePaths.h"
 
+#include <QByteArray>
+#include <QFile>
+
 #include <string_view>
 
 namespace KZEnginePaths {
@@ -56,6 +59,21 @@ bool isStrictlyInside(const std::filesystem::path& inner, const std::filesystem:
             return false;
     }
     return i != in.end();
+}
+
+std::filesystem::path lastComponent(const std::filesystem::path& path)
+{
+    if (path.has_filename())
+        return path.filename();
+    return path.has_relative_path() ? path.parent_path().filename() : std::filesystem::path();
+}
+
+QString extensionOfBytes(std::string_view name)
+{
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+        return {};
+    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
 }
 
 } // namespace KZEnginePaths

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QString>
+
 #include <filesystem>
+#include <string_view>
 
 namespace KZEnginePaths {
 
@@ -18,5 +21,13 @@ bool isSameLocation(const std::filesystem::path& a, const std::filesystem::path&
 // True when `inner` lies strictly below `outer`, compared by whole
 // components of the normalised forms ("/a/bc" is not inside "/a/b").
 bool isStrictlyInside(const std::filesystem::path& inner, const std::filesystem::path& outer);
+
+// The name part of a location, a trailing slash tolerated ("/a/b/" gives b;
+// the root gives an empty path).
+std::filesystem::path lastComponent(const std::filesystem::path& path);
+
+// The extension of a name in the file system's bytes: none for a leading
+// dot alone or a trailing dot.
+QString extensionOfBytes(std::string_view name);
 
 } // namespace KZEnginePaths

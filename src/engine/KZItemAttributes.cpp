@@ -1,5 +1,6 @@
 #include "engine/KZItemAttributes.h"
 
+#include "engine/KZEnginePaths.h"
 #include "platform/Packages.h"
 
 #include <QByteArray>
@@ -7,25 +8,8 @@
 
 #include <cerrno>
 
-namespace {
-
-// The name part of a path, with a trailing slash tolerated ("/a/b/" is b).
-std::filesystem::path lastComponent(const std::filesystem::path& path)
-{
-    if (path.has_filename())
-        return path.filename();
-    return path.has_relative_path() ? path.parent_path().filename() : std::filesystem::path();
-}
-
-QString extensionOfBytes(const std::string& name)
-{
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
-        return {};
-    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
-}
-
-} // namespace
+using KZEnginePaths::extensionOfBytes;
+using KZEnginePaths::lastComponent;
 
 KZItemAttributes KZItemAttributes::fromEntry(const std::filesystem::path& parent, const platform::DirEntry& entry)
 {

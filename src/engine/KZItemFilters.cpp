@@ -311,9 +311,10 @@ bool KZItemFilters::startCheckForEmptyFolder(KZSearchItemInfo& item) const
         const qint16 label = item.label();
         item.initializeVariables();
         item.setUrl(topmost);
-        const std::optional<QString> name = KZItemAttributes::fileNameWithURL(topmost);
+        const KZItemAttributes attributes = KZItemAttributes::read(topmost);
+        const std::optional<QString> name = attributes.fileName();
         // An item that can no longer be read is no candidate at all.
-        if (!reader_.setCurrVariables(item, label) || !name) {
+        if (!reader_.setCurrVariables(item, label, attributes) || !name) {
             item.initializeVariables();
             return false;
         }

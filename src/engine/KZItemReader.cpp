@@ -6,9 +6,6 @@
 #include "services/KZFilesUtilities.h"
 #include "settings/KZSearchCriteria.h"
 
-#include <QByteArray>
-#include <QFile>
-
 #include <algorithm>
 #include <cerrno>
 #include <string_view>
@@ -16,14 +13,6 @@
 namespace {
 
 constexpr std::string_view kVolumesPrefix = "/Volumes/";
-
-QString extensionOfBytes(std::string_view name)
-{
-    const auto dot = name.rfind('.');
-    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
-        return {};
-    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
-}
 
 bool containsIcon(std::string_view name)
 {
@@ -184,7 +173,8 @@ bool KZItemReader::checkForEmptyFolder(const std::filesystem::path& folder) cons
                 return false;
             }
             const std::string_view name = entry.name;
-            const bool plainFolder = entry.stat.isDir() && !platform::isPackageExtension(extensionOfBytes(name));
+            const bool plainFolder
+                = entry.stat.isDir() && !platform::isPackageExtension(KZEnginePaths::extensionOfBytes(name));
             if (plainFolder) {
                 if (!nested) {
                     empty = false;

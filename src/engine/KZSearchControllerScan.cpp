@@ -11,6 +11,7 @@
 
 #include "engine/KZSearchController.h"
 
+#include "engine/KZEnginePaths.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemFilters.h"
 #include "engine/KZItemReader.h"
@@ -49,14 +50,6 @@ QString displayPath(const fs::path& path)
 QString extensionOfName(const std::string& name)
 {
     return KZSearchItemInfo::extensionOfName(decodeName(name));
-}
-
-// The name part of a location ("/a/b/" gives b).
-std::string lastComponent(const fs::path& path)
-{
-    if (path.has_filename())
-        return path.filename().native();
-    return path.has_relative_path() ? path.parent_path().filename().native() : std::string();
 }
 
 } // namespace
@@ -119,7 +112,7 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
 {
     if (wasStopped())
         return;
-    if (reader_->extensionIsSame(extensionOfName(lastComponent(url))))
+    if (reader_->extensionIsSame(extensionOfName(KZEnginePaths::lastComponent(url).native())))
         return;
 
     int err = 0;
@@ -264,10 +257,9 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
         frame.handle.list([&](const platform::DirEntry& entry) {
             if (wasStopped())
                 return false;
-            const fs::path child = dir / entry.name;
             if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
                 return true;
-            if (entry.statFailed || reader_->isExcluded(child, exclusions))
+            if (entry.statFailed || reader_->isExcluded(dir / entry.name, exclusions))
                 return true;
             const KZItemAttributes attributes = KZItemAttributes::fromEntry(dir, entry);
             auto item = KZSearchItemInfo::create(folder, entry.name);
@@ -292,7 +284,7 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
         return true;
     };
 
-    if (reader_->extensionIsSame(extensionOfName(lastComponent(root))))
+    if (reader_->extensionIsSame(extensionOfName(KZEnginePaths::lastComponent(root).native())))
         return;
     enter(root, -1, std::string(), nullptr);
 
@@ -406,7 +398,7 @@ bool KZSearchController::alreadyFiled(const KZSearchItemInfo& item)
     // other, but each name is filed once. A name is its folder's identity
     // and its bytes, whatever path led there.
     const fs::path& url = item.url();
-    EntryKey entry{0, 0, lastComponent(url)};
+    EntryKey entry{0, 0, KZEnginePaths::lastComponent(url).native()};
     if (const auto parent = platform::statPath(url.parent_path(), true)) {
         entry.parentDevice = quint64(parent->device);
         entry.parentInode = parent->inode;

@@ -175,6 +175,18 @@ platform::OperationQueue& KZFoundItemFactsQueue()
     return factsQueue().queue;
 }
 
+KZFoundItemArray KZFoundItemsOfVariant(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<KZFoundItemArray>())
+        return value.value<KZFoundItemArray>();
+    KZFoundItemArray items;
+    for (const QVariant& entry : value.toList()) {
+        if (auto item = entry.value<KZFoundItemRef>())
+            items.append(std::move(item));
+    }
+    return items;
+}
+
 KZFoundItemRef KZFoundItem::itemWithTreeNode(const TreeToCheck& node)
 {
     return std::make_shared<KZFoundItem>(node);

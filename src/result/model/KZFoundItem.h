@@ -259,4 +259,8 @@ private:
 // a few threads, whatever the number of items.
 platform::OperationQueue& KZFoundItemFactsQueue();
 
+// The items a request or notification carries, whether it holds the array
+// itself or a plain list of single items.
+KZFoundItemArray KZFoundItemsOfVariant(const QVariant& value);
+
 Q_DECLARE_METATYPE(KZFoundItemRef)

@@ -22,17 +22,15 @@ const QString kIsRestoreOfSaved = QStringLiteral("KZResultIsRestoreOfSaved");
 const QString kIsSavedItemsToRestore = QStringLiteral("KZResultIsSavedItemsToRestore");
 const QString kRemovedItems = QStringLiteral("removedItems");
 
-KZFoundItemArray removedItemsOf(const QVariantMap& removal)
+// The items of a removal, already counted out of the views it asks to update.
+KZFoundItemArray removedItemsOf(const KZFoundItemsCntrl& cntrl, const QVariantMap& removal)
 {
-    const QVariant value = removal.value(kRemovedItems);
-    if (value.metaType() == QMetaType::fromType<KZFoundItemArray>())
-        return value.value<KZFoundItemArray>();
-    KZFoundItemArray items;
-    for (const QVariant& entry : value.toList()) {
-        if (auto item = entry.value<KZFoundItemRef>())
-            items.append(std::move(item));
+    const KZFoundItemArray removed = KZFoundItemsOfVariant(removal.value(kRemovedItems));
+    if (const auto info = removal.value(KZMarkingKey::infoDict).value<KZViewsToUpdateRef>()) {
+        for (const KZFoundItemRef& item : removed)
+            cntrl.updateInfoDict(*info, item, std::nullopt);
     }
-    return items;
+    return removed;
 }
 
 // Rows sorted with their keys read once each: a group row computes its
@@ -106,22 +104,12 @@ void KZFoundItemsCntrl::doCreateEmptyFoldersList(const QVariantMap& resultInfo)
 
 void KZFoundItemsCntrl::updateAfterRemotion(const QVariantMap& removal)
 {
-    const KZFoundItemArray removed = removedItemsOf(removal);
-    if (const auto info = removal.value(KZMarkingKey::infoDict).value<KZViewsToUpdateRef>()) {
-        for (const KZFoundItemRef& item : removed)
-            updateInfoDict(*info, item, std::nullopt);
-    }
-    removeFromAllItems(removed);
+    removeFromAllItems(removedItemsOf(*this, removal));
 }
 
 void KZFoundItemsCntrl::updateEmptyFoldersAfterRemotion(const QVariantMap& removal)
 {
-    const KZFoundItemArray removed = removedItemsOf(removal);
-    if (const auto info = removal.value(KZMarkingKey::infoDict).value<KZViewsToUpdateRef>()) {
-        for (const KZFoundItemRef& item : removed)
-            updateInfoDict(*info, item, std::nullopt);
-    }
-    removeFromEmptyFolders(removed);
+    removeFromEmptyFolders(removedItemsOf(*this, removal));
 }
 
 void KZFoundItemsCntrl::cleanEmptyFoldersMemoryAfterTabRemotion()

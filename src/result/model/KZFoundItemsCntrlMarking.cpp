@@ -62,18 +62,6 @@ KZFoundItemArray byLocation(KZFoundItemArray group)
     return group;
 }
 
-KZFoundItemArray itemsOfVariant(const QVariant& value)
-{
-    if (value.metaType() == QMetaType::fromType<KZFoundItemArray>())
-        return value.value<KZFoundItemArray>();
-    KZFoundItemArray items;
-    for (const QVariant& entry : value.toList()) {
-        if (auto item = entry.value<KZFoundItemRef>())
-            items.append(std::move(item));
-    }
-    return items;
-}
-
 KZMarkSnapshot snapshotOfVariant(const QVariant& value)
 {
     if (value.metaType() == QMetaType::fromType<KZMarkSnapshot>())
@@ -191,7 +179,7 @@ void KZFoundItemsCntrl::markItemsWithDict(const QVariantMap& request)
             items.append(entry.item);
     } else {
         if (request.contains(K::itemsToManage))
-            items = itemsOfVariant(request.value(K::itemsToManage));
+            items = KZFoundItemsOfVariant(request.value(K::itemsToManage));
         else if (ownerTag == kEmptyFolders)
             // The empty-folders tab marks every member of what it shows; its
             // rules must never reach the duplicates, or a whole group could
