@@ -1,4 +1,5 @@
 #include "engine/KZSearchController.h"
+#include "engine/KZResultInfoKeys.h"
 
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZItemAttributes.h"
@@ -327,31 +328,31 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     {
         std::lock_guard guard(progressLock_);
         list = foundNodes_.takeList();
-        info.insert(key("KZResultFoundItemsCount"), itemsFoundCount_);
-        info.insert(key("KZResultItemsToCheckCount"), itemsToCheck_);
-        info.insert(key("KZResultFoundItemsSize"), sizeFoundValue_);
-        info.insert(key("KZResultCheckedItemsCount"), checkedFilesCount_);
+        info.insert(KZResultKey::foundItemsCount, itemsFoundCount_);
+        info.insert(KZResultKey::itemsToCheckCount, itemsToCheck_);
+        info.insert(KZResultKey::foundItemsSize, sizeFoundValue_);
+        info.insert(KZResultKey::checkedItemsCount, checkedFilesCount_);
     }
     // The list changes owner here: whoever takes it out of the parcel frees
     // it, and a parcel nobody takes frees it with its last copy.
-    info.insert(key("KZResultFoundItems"), KZFoundListParcel::toVariant(std::move(list)));
-    info.insert(key("KZResultSearchStuffItem"), QVariant::fromValue(searchStuff_));
-    info.insert(key("KZResultFoundFileTypes"), progressCntrl_ ? progressCntrl_->fileTypes() : QVariantMap());
-    info.insert(key("KZResultSearchWasStoppedByUser"), stopped);
-    info.insert(key("KZResultCurrentLocationLabel"), QVariant::fromValue<qint16>(currLocationLabel_.load()));
-    info.insert(key("KZResultSearchedIniTunes"), searchedIniTunes_);
-    info.insert(key("KZResultSearchedInPhotos"), searchedInPhotos_);
-    info.insert(key("KZResultPhotosLibraryPath"), photosLibraryPath_.isNull() ? QStringLiteral("") : photosLibraryPath_);
-    info.insert(key("KZPhotosDatabaseWasNotFound"), photosDatabaseWasNotFound_.load());
-    info.insert(key("KZResultIsEmptyFolders"), isFollowUp_);
-    info.insert(key("KZResultSearchedForDeads"), criteria_->isDeads());
-    info.insert(key("KZResultSearchedForFolders"), criteria_->isFolderCompareContent());
-    info.insert(key("KZResultIsRestoreOfSaved"), false);
-    info.insert(key("KZResultIsSavedItemsToRestore"), QVariantMap());
+    info.insert(KZResultKey::foundItems, KZFoundListParcel::toVariant(std::move(list)));
+    info.insert(KZResultKey::searchStuffItem, QVariant::fromValue(searchStuff_));
+    info.insert(KZResultKey::foundFileTypes, progressCntrl_ ? progressCntrl_->fileTypes() : QVariantMap());
+    info.insert(KZResultKey::stoppedByUser, stopped);
+    info.insert(KZResultKey::currentLocationLabel, QVariant::fromValue<qint16>(currLocationLabel_.load()));
+    info.insert(KZResultKey::searchedIniTunes, searchedIniTunes_);
+    info.insert(KZResultKey::searchedInPhotos, searchedInPhotos_);
+    info.insert(KZResultKey::photosLibraryPath, photosLibraryPath_.isNull() ? QStringLiteral("") : photosLibraryPath_);
+    info.insert(KZResultKey::photosDatabaseWasNotFound, photosDatabaseWasNotFound_.load());
+    info.insert(KZResultKey::isEmptyFolders, isFollowUp_);
+    info.insert(KZResultKey::searchedForDeads, criteria_->isDeads());
+    info.insert(KZResultKey::searchedForFolders, criteria_->isFolderCompareContent());
+    info.insert(KZResultKey::isRestoreOfSaved, false);
+    info.insert(KZResultKey::isSavedItemsToRestore, QVariantMap());
     if (!criteria_->isDeads())
-        info.insert(key("KZResultFoundDeads"), QVariantList());
+        info.insert(KZResultKey::foundDeads, QVariantList());
     else if (deadItems_)
-        info.insert(key("KZResultFoundDeads"), *deadItems_);
+        info.insert(KZResultKey::foundDeads, *deadItems_);
     return info;
 }
 

@@ -1,4 +1,5 @@
 #include "result/model/KZFoundItemsCntrl.h"
+#include "engine/KZResultInfoKeys.h"
 
 #include "engine/KZFoundList.h"
 #include "engine/KZFoundListParcel.h"
@@ -24,15 +25,15 @@ namespace fs = std::filesystem;
 namespace {
 
 namespace Key {
-const QString foundItems = QStringLiteral("KZResultFoundItems");
-const QString searchSources = QStringLiteral("KZResultSearchSources");
-const QString foundFileTypes = QStringLiteral("KZResultFoundFileTypes");
-const QString searchedIniTunes = QStringLiteral("KZResultSearchedIniTunes");
-const QString searchedInPhotos = QStringLiteral("KZResultSearchedInPhotos");
-const QString photosLibraryPath = QStringLiteral("KZResultPhotosLibraryPath");
-const QString isRestoreOfSaved = QStringLiteral("KZResultIsRestoreOfSaved");
-const QString isSavedItemsToRestore = QStringLiteral("KZResultIsSavedItemsToRestore");
-const QString currentLocationLabel = QStringLiteral("KZResultCurrentLocationLabel");
+using KZResultKey::foundItems;
+using KZResultKey::searchSources;
+using KZResultKey::foundFileTypes;
+using KZResultKey::searchedIniTunes;
+using KZResultKey::searchedInPhotos;
+using KZResultKey::photosLibraryPath;
+using KZResultKey::isRestoreOfSaved;
+using KZResultKey::isSavedItemsToRestore;
+using KZResultKey::currentLocationLabel;
 // Entries of a saved item.
 const QString isMarked = QStringLiteral("isMarked");
 const QString alias = QStringLiteral("alias");

@@ -3,6 +3,7 @@
 // the look-ups the list models use.
 
 #include "result/model/KZFoundItemsCntrl.h"
+#include "engine/KZResultInfoKeys.h"
 
 #include "engine/KZFoundList.h"
 #include "engine/KZFoundListParcel.h"
@@ -17,9 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const QString kFoundItems = QStringLiteral("KZResultFoundItems");
-const QString kIsRestoreOfSaved = QStringLiteral("KZResultIsRestoreOfSaved");
-const QString kIsSavedItemsToRestore = QStringLiteral("KZResultIsSavedItemsToRestore");
 const QString kRemovedItems = QStringLiteral("removedItems");
 
 // The items of a removal, already counted out of the views it asks to update.
@@ -78,8 +76,8 @@ void sortItems(KZFoundItemArray& items, const KZSortDescriptors& descriptors)
 
 void KZFoundItemsCntrl::doCreateEmptyFoldersList(const QVariantMap& resultInfo)
 {
-    KZFoundList list = KZFoundListParcel::take(resultInfo.value(kFoundItems));
-    const bool restoring = resultInfo.value(kIsRestoreOfSaved).toBool();
+    KZFoundList list = KZFoundListParcel::take(resultInfo.value(KZResultKey::foundItems));
+    const bool restoring = resultInfo.value(KZResultKey::isRestoreOfSaved).toBool();
 
     KZFoundItemArray built;
     built.reserve(static_cast<qsizetype>(list.size()));
@@ -99,7 +97,7 @@ void KZFoundItemsCntrl::doCreateEmptyFoldersList(const QVariantMap& resultInfo)
 
     if (restoring)
         finishToSetItems(allEmptyFolders().value_or(KZFoundItemArray()),
-                         resultInfo.value(kIsSavedItemsToRestore).toMap());
+                         resultInfo.value(KZResultKey::isSavedItemsToRestore).toMap());
 }
 
 void KZFoundItemsCntrl::updateAfterRemotion(const QVariantMap& removal)

@@ -1,4 +1,5 @@
 #include "result/model/KZResultCntrl.h"
+#include "engine/KZResultInfoKeys.h"
 
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
@@ -31,27 +32,27 @@ namespace fs = std::filesystem;
 namespace {
 
 namespace Key {
-const QString foundItems = QStringLiteral("KZResultFoundItems");
-const QString foundItemsCount = QStringLiteral("KZResultFoundItemsCount");
-const QString foundItemsSize = QStringLiteral("KZResultFoundItemsSize");
-const QString checkedItemsCount = QStringLiteral("KZResultCheckedItemsCount");
-const QString itemsToCheckCount = QStringLiteral("KZResultItemsToCheckCount");
-const QString searchStuffItem = QStringLiteral("KZResultSearchStuffItem");
-const QString searchSources = QStringLiteral("KZResultSearchSources");
-const QString foundFileTypes = QStringLiteral("KZResultFoundFileTypes");
-const QString searchedIniTunes = QStringLiteral("KZResultSearchedIniTunes");
-const QString searchedInPhotos = QStringLiteral("KZResultSearchedInPhotos");
-const QString photosLibraryPath = QStringLiteral("KZResultPhotosLibraryPath");
-const QString isEmptyFolders = QStringLiteral("KZResultIsEmptyFolders");
-const QString searchedForDeads = QStringLiteral("KZResultSearchedForDeads");
-const QString searchedForFolders = QStringLiteral("KZResultSearchedForFolders");
-const QString foundDeads = QStringLiteral("KZResultFoundDeads");
-const QString foundDeadsCount = QStringLiteral("KZResultFoundDeadsCount");
-const QString currentLocationLabel = QStringLiteral("KZResultCurrentLocationLabel");
-const QString installedTabsTags = QStringLiteral("KZResultInstalledTabsTags");
-const QString isRestoreOfSaved = QStringLiteral("KZResultIsRestoreOfSaved");
-const QString isSavedItemsToRestore = QStringLiteral("KZResultIsSavedItemsToRestore");
-const QString stoppedByUser = QStringLiteral("KZResultSearchWasStoppedByUser");
+using KZResultKey::foundItems;
+using KZResultKey::foundItemsCount;
+using KZResultKey::foundItemsSize;
+using KZResultKey::checkedItemsCount;
+using KZResultKey::itemsToCheckCount;
+using KZResultKey::searchStuffItem;
+using KZResultKey::searchSources;
+using KZResultKey::foundFileTypes;
+using KZResultKey::searchedIniTunes;
+using KZResultKey::searchedInPhotos;
+using KZResultKey::photosLibraryPath;
+using KZResultKey::isEmptyFolders;
+using KZResultKey::searchedForDeads;
+using KZResultKey::searchedForFolders;
+using KZResultKey::foundDeads;
+using KZResultKey::foundDeadsCount;
+using KZResultKey::currentLocationLabel;
+using KZResultKey::installedTabsTags;
+using KZResultKey::isRestoreOfSaved;
+using KZResultKey::isSavedItemsToRestore;
+using KZResultKey::stoppedByUser;
 const QString removeButton = QStringLiteral("KZResultRemoveButton");
 const QString selectionInfoField = QStringLiteral("KZResultSelectionInfoField");
 const QString containerView = QStringLiteral("KZResultContainerView");
