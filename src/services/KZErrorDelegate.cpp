@@ -49,6 +49,19 @@ QVariantMap baseRequest(const QString& textKeyName, const QString& textKey, cons
             {QStringLiteral("names"), names}};
 }
 
+// A question's request: its texts, its three buttons and whether it is an error.
+QVariantMap questionRequest(const QString& message, const QString& infoMessage, const QStringList& names,
+                            const QString& defaultButton, const QString& alternateButton,
+                            const QString& otherButton, bool treatsAsError)
+{
+    QVariantMap request = baseRequest(QStringLiteral("info"), message, infoMessage, names);
+    request.insert(QStringLiteral("dbuttonName"), defaultButton);
+    request.insert(QStringLiteral("abuttonName"), alternateButton);
+    request.insert(QStringLiteral("obuttonName"), otherButton);
+    request.insert(QStringLiteral("treatsAsError"), treatsAsError);
+    return request;
+}
+
 // The alert of a question, with the apply-to-all box when asked for.
 Alert questionAlert(const QVariantMap& request)
 {
@@ -203,11 +216,8 @@ qint64 KZErrorDelegate::askToTheUser(const QString& message, const QString& info
 {
     // The request belongs to this call alone: the answer and the box state
     // come back in it, whatever other threads ask meanwhile.
-    QVariantMap request = baseRequest(QStringLiteral("info"), message, infoMessage, additionalNames);
-    request.insert(QStringLiteral("dbuttonName"), defaultButton);
-    request.insert(QStringLiteral("abuttonName"), alternateButton);
-    request.insert(QStringLiteral("obuttonName"), otherButton);
-    request.insert(QStringLiteral("treatsAsError"), treatsAsError);
+    QVariantMap request = questionRequest(message, infoMessage, additionalNames, defaultButton, alternateButton,
+                                          otherButton, treatsAsError);
     request.insert(QStringLiteral("showCheck"), showView);
     qint64 answer = FirstButton;
     dispatch([&] { answer = askToTheUserWithDict(request); });
@@ -223,12 +233,9 @@ qint64 KZErrorDelegate::askToTheUserWithView(const QString& message, const QStri
 {
     if (isSuppressed(preferenceKey))
         return FirstButton;
-    QVariantMap request = baseRequest(QStringLiteral("info"), message, infoMessage, additionalNames);
-    request.insert(QStringLiteral("dbuttonName"), defaultButton);
-    request.insert(QStringLiteral("abuttonName"), alternateButton);
-    request.insert(QStringLiteral("obuttonName"), otherButton);
+    QVariantMap request = questionRequest(message, infoMessage, additionalNames, defaultButton, alternateButton,
+                                          otherButton, treatsAsError);
     request.insert(QStringLiteral("prefKey"), preferenceKey);
-    request.insert(QStringLiteral("treatsAsError"), treatsAsError);
     qint64 answer = FirstButton;
     dispatch([&] { answer = askToTheUserWithViewAndDict(request); });
     return answer;
