@@ -18,16 +18,25 @@ endif()
 # kz_add_library(NAME DIR <dir> [UI] [LINK deps...])
 # Sources are the .cpp/.h files of one folder (sub-folders included); a new
 # file is picked up at the next build without editing a list. Files under a
-# "ui/" sub-folder hold widgets: they form the UI target of the folder and
-# are left out of its headless target.
-function(kz_add_library name)
-  cmake_parse_arguments(ARG "UI" "DIR" "LINK" ${ARGN})
-  if(ARG_UI)
-    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/ui/*.cpp" "${ARG_DIR}/ui/*.h")
+# "ui/" folder at any depth (app/ui/, app/search/ui/) hold widgets: they form
+# the UI target of the folder and are left out of its headless target.
+# EXCLUDE drops files by regular expression (the program's entry point).
+function(kz_glob_sources out dir ui exclude)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${dir}/*.cpp" "${dir}/*.h")
+  if(ui)
+    list(FILTER sources INCLUDE REGEX "/ui/")
   else()
-    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/*.h")
     list(FILTER sources EXCLUDE REGEX "/ui/")
   endif()
+  if(exclude)
+    list(FILTER sources EXCLUDE REGEX "${exclude}")
+  endif()
+  set(${out} "${sources}" PARENT_SCOPE)
+endfunction()
+
+function(kz_add_library name)
+  cmake_parse_arguments(ARG "UI" "DIR;EXCLUDE" "LINK" ${ARGN})
+  kz_glob_sources(sources "${ARG_DIR}" "${ARG_UI}" "${ARG_EXCLUDE}")
   if(NOT sources MATCHES "\\.cpp")
     # A folder whose classes are still to come: keep the target so that its
     # dependants link, without an empty archive.
@@ -48,12 +57,10 @@ endfunction()
 # QCoreApplication.
 function(kz_add_test name)
   cmake_parse_arguments(ARG "UI" "DIR" "LINK" ${ARGN})
+  kz_glob_sources(sources "${ARG_DIR}" "${ARG_UI}" "")
   if(ARG_UI)
-    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/ui/*.cpp" "${ARG_DIR}/ui/*.h")
     set(support kz_test_support_ui)
   else()
-    file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/*.h")
-    list(FILTER sources EXCLUDE REGEX "/ui/")
     set(support kz_test_support)
   endif()
   if(NOT sources MATCHES "\\.cpp")
