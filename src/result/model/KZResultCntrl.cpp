@@ -170,7 +170,14 @@ bool KZCanStartNewThreadWithLimit(qint64 running, rlim_t hardLimit)
 {
     if (hardLimit == RLIM_INFINITY)
         return true;
-    return static_cast<rlim_t>(std::max<qint64>(running, 0) + 700) < hardLimit;
+    // 700 processes are left to the rest of the account. Under a low limit
+    // (a container, a restricted account) that would leave no thread at all
+    // and every caller waiting for one would wait for ever, so two threads
+    // are always allowed.
+    constexpr rlim_t kReserved = 700;
+    constexpr rlim_t kFloor = 2;
+    const rlim_t budget = hardLimit > kReserved + kFloor ? hardLimit - kReserved : kFloor;
+    return static_cast<rlim_t>(std::max<qint64>(running, 0)) < budget;
 }
 
 bool KZCanStartNewThread()

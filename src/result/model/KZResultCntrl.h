@@ -196,7 +196,8 @@ QImage KZLabelImageForTag(qint16 label);
 // out (false). The count never goes below 0.
 void KZChangeRunningThreadsCount(bool add);
 // Whether one more thread may start: while the running count plus 700 stays
-// below the hard limit on the user's processes.
+// below the hard limit on the user's processes, and always while fewer than
+// two run.
 bool KZCanStartNewThread();
 // The same answer for a given count and hard limit (RLIM_INFINITY: none).
 bool KZCanStartNewThreadWithLimit(qint64 running, rlim_t hardLimit);

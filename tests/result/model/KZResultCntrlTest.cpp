@@ -508,8 +508,11 @@ TEST(ResultCntrlFunctions, LabelImagesExistForLabelsZeroToSeven)
 TEST(ResultCntrlFunctions, ThreadBudgetStaysUnderTheProcessLimit)
 {
     struct Case { qint64 running; rlim_t limit; bool allowed; };
+    // Under a limit of 700 or less two threads may still run, or a caller
+    // waiting for a thread would wait for ever.
     for (const Case& c : {Case{0, 709, true}, Case{8, 709, true}, Case{9, 709, false}, Case{50, 709, false},
-                          Case{0, 700, false}, Case{100000, RLIM_INFINITY, true}})
+                          Case{0, 700, true}, Case{1, 700, true}, Case{2, 700, false}, Case{1, 64, true},
+                          Case{2, 701, false}, Case{1, 0, true}, Case{100000, RLIM_INFINITY, true}})
         EXPECT_EQ(KZCanStartNewThreadWithLimit(c.running, c.limit), c.allowed) << c.running << " of " << c.limit;
 }
 
