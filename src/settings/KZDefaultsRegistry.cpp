@@ -249,14 +249,15 @@ QVariantList KZDefaultsRegistry::fileTagsExcludingTags(const std::optional<QSet<
         if (excludedTags && excludedTags->contains(tag))
             continue;
 
-        // A label without an extension string has nothing to match; an empty
-        // string still stands for one (empty) extension.
+        // A label without an extension string has nothing to match. An empty
+        // string, or an empty piece of one, names no extension: files without
+        // one must not all go to a label whose extensions are still blank.
         const QVariant extensions = label.value(KZLabelKey::labels_extension);
         if (!extensions.isValid())
             continue;
         QVariantMap entry{
             {KZLabelKey::labels_extension,
-             toVariantList(extensions.toString().split(QLatin1Char(',')))},
+             toVariantList(extensions.toString().split(QLatin1Char(','), Qt::SkipEmptyParts))},
             {KZLabelKey::file_type_tag, tag},
         };
         if (label.contains(KZLabelKey::labels_type_array))

@@ -238,14 +238,15 @@ TEST_F(DefaultsRegistryTest, FileTagsExcludingTags)
     QVariantList labels = defaults().arrayForKey(K::file_type_labels);
     labels.append(QVariantMap{{L::file_type_tag, 8}, {L::labels_extension, QString()},
                               {L::labels_type_array, QVariantList{}}});
-    labels.append(QVariantMap{{L::file_type_tag, 9}, {L::labels_extension, str("psd,ai")}});
+    labels.append(QVariantMap{{L::file_type_tag, 9}, {L::labels_extension, str("psd,,ai")}});
     labels.append(QVariantMap{{L::file_type_tag, 10}, {L::label_name, str("Bare")}});
     defaults().setValue(K::file_type_labels, labels);
     const QVariantList entries = KZDefaultsRegistry::fileTagsExcludingTags();
     EXPECT_EQ(tagsOf(entries), (QList<quint64>{9, 8, 7, 6, 5, 4, 3}));
     EXPECT_EQ(entries.at(0).toMap(), (QVariantMap{{L::file_type_tag, quint64(9)},
                                                   {L::labels_extension, QVariantList{str("psd"), str("ai")}}}));
-    EXPECT_EQ(entries.at(1).toMap().value(L::labels_extension).toStringList(), QStringList{QString()});
+    // Blank extensions name none, so extensionless files are not claimed.
+    EXPECT_EQ(entries.at(1).toMap().value(L::labels_extension).toStringList(), QStringList{});
     EXPECT_TRUE(entries.at(1).toMap().contains(L::labels_type_array));
 
     // An empty or damaged table lists nothing.

@@ -67,12 +67,16 @@ qint16 containerSize(const QVariant& value)
 }
 
 // Label extensions come as one text joined by "," (the preference) or as
-// an array (the user's labels as the defaults registry answers them).
+// an array (the user's labels as the defaults registry answers them). An
+// empty piece names no extension: a label still being typed must not claim
+// every file that has none.
 QStringList extensionsOfLabel(const QVariant& value)
 {
-    if (value.metaType() == QMetaType::fromType<QString>())
-        return value.toString().split(QLatin1Char(','));
-    return value.toStringList();
+    QStringList extensions = value.metaType() == QMetaType::fromType<QString>()
+        ? value.toString().split(QLatin1Char(','), Qt::SkipEmptyParts)
+        : value.toStringList();
+    extensions.removeAll(QString());
+    return extensions;
 }
 
 bool matchesTypeCode(const QStringList& typeStrings, quint32 type)

@@ -407,6 +407,23 @@ TEST_F(FoundItemsModel, ChangedLabelsMoveTheirItemsAndTagTheRestAfresh)
     EXPECT_EQ(items[2]->fileTypeTag(), 1u);
 }
 
+TEST_F(FoundItemsModel, ABlankLabelClaimsNoFileWithoutAnExtension)
+{
+    ScopedLabels labels({label(0, QString()), label(1, QString()), label(2, QString()), label(4, u"txt"_s),
+                         label(9, QString())});
+    const auto model = build({{.path = file("README"), .tag = 1}, {.path = file("b.txt"), .group = 2, .tag = 4}}, 2);
+    const KZFoundItemArray items = model->allItems();
+    for (const QVariant& blank : {QVariant(QString()), QVariant(u","_s), QVariant(QStringList{QString()})}) {
+        model->changeItemTypesTagWithExtensions(label(9, blank), 9);
+        EXPECT_EQ(items[0]->fileTypeTag(), 1u) << blank.toString().toStdString();
+        // Removing another tab tags its items afresh; the blank label takes none.
+        model->assignTagsToOrphanItems(std::nullopt, QSet<quint64>{4});
+        EXPECT_EQ(items[0]->fileTypeTag(), 1u);
+        EXPECT_EQ(items[1]->fileTypeTag(), 1u);
+        items[1]->setFileTypeTag(4);
+    }
+}
+
 // ---- Concurrent readers ---------------------------------------------------------------------------
 
 TEST_F(FoundItemsModel, ReadersNeverSeeAListInTheMiddleOfAChange)
