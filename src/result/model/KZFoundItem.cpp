@@ -557,6 +557,20 @@ quint64 KZFoundItem::size()
     return size_.load();
 }
 
+void KZFoundItem::setIsMarked(bool value)
+{
+    if (value && !isMarked_.load(std::memory_order_relaxed)) {
+        countedSize_.store(size());
+        hasCountedSize_.store(true);
+    }
+    isMarked_.store(value, std::memory_order_relaxed);
+}
+
+quint64 KZFoundItem::countedSize()
+{
+    return hasCountedSize_.load() ? countedSize_.load() : size();
+}
+
 void KZFoundItem::setSize(quint64 size)
 {
     size_.store(size);

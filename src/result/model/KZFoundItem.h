@@ -157,7 +157,14 @@ public:
     // ---- State -----------------------------------------------------------------
 
     bool isMarked() const { return isMarked_.load(std::memory_order_relaxed); }
-    void setIsMarked(bool value) { isMarked_.store(value, std::memory_order_relaxed); }
+    // Marking takes the item's size at that moment as the size it adds to
+    // the marked totals.
+    void setIsMarked(bool value);
+    // What the marked totals hold for this item: its size when it was last
+    // marked, or its current size if it never was. A folder's or package's
+    // size arrives later than its mark; counting it in at one size and out at
+    // another would make the totals drift, even below zero.
+    quint64 countedSize();
     bool isRemoved() const { return isRemoved_.load(); }
     void setIsRemoved(bool value) { isRemoved_.store(value); }
     quint64 fileTypeTag() const { return fileTypeTag_.load(std::memory_order_relaxed); }
@@ -238,6 +245,8 @@ private:
     std::atomic<std::uint8_t> osTypeState_{0};
 
     std::atomic<bool> isMarked_{false};
+    std::atomic<bool> hasCountedSize_{false};
+    std::atomic<quint64> countedSize_{0};
     std::atomic<bool> isRemoved_{false};
     std::atomic<bool> aliasAlreadyCreated_{false};
     std::atomic<bool> alreadyShown_{false};

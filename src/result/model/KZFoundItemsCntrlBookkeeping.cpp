@@ -98,7 +98,7 @@ void KZFoundItemsCntrl::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundI
             allLocation = locationInfoWithInfo(all, locationTag);
     }
 
-    const qint64 size = static_cast<qint64>(item->size());
+    const qint64 size = static_cast<qint64>(item->countedSize());
     recordChange(all, addition, size);
     recordChange(allLocation, addition, size);
     if (types >= 2)
@@ -151,7 +151,7 @@ quint64 KZFoundItemsCntrl::markedWithArray(const KZFoundItemArray& items, quint6
             continue;
         ++count;
         if (markedSize)
-            *markedSize += item->size();
+            *markedSize += item->countedSize();
     }
     return count;
 }

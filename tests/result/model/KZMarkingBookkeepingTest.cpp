@@ -85,6 +85,29 @@ TEST(MarkingBookkeeping, ChangesAreCountedOnceOnEachTabAndLocationTheyBelongTo)
     }
 }
 
+// A folder's size is worked out after it is listed, often after it was marked.
+TEST(MarkingBookkeeping, MarkingAndUnmarkingCountTheSameSizeWhenTheSizeArrivesLater)
+{
+    const KZFoundItemArray items = makeItems({{.group = 1, .label = 0, .tag = 2, .isDirectory = true},
+                                              member(1, 1, 2, 10)});
+    auto model = makeModel(items, 1);
+    const QVariant folder = QVariant::fromValue(items.mid(0, 1));
+    auto marking = viewsFor({2});
+    model->markItemsWithDict(markRequest(0, 1, 2, 2, folder, marking));
+    items[0]->setSize(4096);
+    EXPECT_EQ(model->markedCountWithArray(items).value(QStringLiteral("markedSize")).toLongLong(),
+              marking->at(2)->size());
+    auto unmarking = viewsFor({2});
+    model->markItemsWithDict(markRequest(0, 0, 2, 2, folder, unmarking));
+    EXPECT_EQ(marksOf(items), "00");
+    EXPECT_EQ(entriesOf(*unmarking), entriesOf(*marking));
+
+    // Marked again, it counts at its size of now.
+    auto again = viewsFor({2});
+    model->markItemsWithDict(markRequest(0, 1, 2, 2, folder, again));
+    EXPECT_EQ(again->at(2)->size(), 4096);
+}
+
 // ---- The last unmarked member -----------------------------------------------------------------
 
 TEST(MarkingBookkeeping, LastItemToMarkAnswersFromTheGroup)
