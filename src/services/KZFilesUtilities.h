@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -222,6 +223,11 @@ public:
                                       ItemCountInfo* itemsFound, bool incrementCount) const;
     // true when an item of that name is measured.
     bool cantBeCalculated(const QString& name) const;
+    // The file system's own bookkeeping that a folder may hold and still be
+    // empty: ".DS_Store", ".localized", AppleDouble "._" files and the
+    // custom-icon file "Icon\r". Any other name, a dot file such as ".env"
+    // or ".gitignore" included, is content.
+    static bool isFolderMetadataName(std::string_view name);
 
     // The folder that holds the trashed items ("files/" of a freedesktop.org
     // trash) of the user's home Trash, created when missing; empty on error.

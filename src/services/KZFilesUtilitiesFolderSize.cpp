@@ -158,6 +158,13 @@ ItemSizeInfo KZFilesUtilities::iterateFolderForSize(const fs::path& folder, cons
     return sums;
 }
 
+bool KZFilesUtilities::isFolderMetadataName(std::string_view name)
+{
+    // "._" alone is not an AppleDouble file: it has no name to shadow.
+    return name == ".DS_Store" || name == ".localized" || name == "Icon\r"
+        || (name.size() > 2 && name.starts_with("._"));
+}
+
 bool KZFilesUtilities::cantBeCalculated(const QString& name) const
 {
     const QByteArray bytes = QFile::encodeName(name);

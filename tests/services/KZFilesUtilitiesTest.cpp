@@ -248,6 +248,19 @@ TEST(KZFilesUtilities, SourceInfoOfAVolumeWithoutCapacity)
     EXPECT_EQ(files().directoryInfoForPath(proc).value_or(QVariantMap()).value(QStringLiteral("totSize")), unknown);
 }
 
+// A folder holding only these is empty; anything else, a dot file of the
+// user's included, must keep it from being offered for removal as empty.
+TEST(KZFilesUtilities, OnlyFileSystemBookkeepingLeavesAFolderEmpty)
+{
+    const std::pair<std::string_view, bool> cases[] = {
+        {".DS_Store", true}, {".localized", true}, {"._photo.jpg", true}, {"Icon\r", true},
+        {".env", false}, {".gitignore", false}, {".DS_Store.bak", false}, {"._", false},
+        {"Icon", false}, {"Icon\r.txt", false}, {"DS_Store", false}, {"notes.txt", false}, {"", false},
+    };
+    for (const auto& [name, metadata] : cases)
+        EXPECT_EQ(KZFilesUtilities::isFolderMetadataName(name), metadata) << name;
+}
+
 TEST(KZFilesUtilities, LockedItemsAreTheImmutableOnes)
 {
     kztest::TempDir dir;
