@@ -50,6 +50,16 @@ QString criteriaKey(quint64 type)
     return QString::number(type);
 }
 
+// The file utilities sit below this layer and ask through this hook. It is in
+// place from start-up, not from the making of the shared request: a folder
+// dropped before any search must already meet the excluded locations, and
+// asking is what makes the shared request. It always reaches whichever
+// instance is shared at the time.
+[[maybe_unused]] const bool globalExclusionsHookInstalled = [] {
+    KZFilesUtilities::setGlobalExclusionsProvider([] { return KZSearchStuff::sharedControl().globalExclusions(); });
+    return true;
+}();
+
 } // namespace
 
 // ---- Instances -----------------------------------------------------------------
@@ -89,9 +99,6 @@ KZSearchStuff::KZSearchStuff(SharedTag)
         KZDefaultsKey::locations_excluded, [this](const QVariant& rows) {
             replaceGlobalExclusions(checkedLocations(KZPlistValue::toList(rows)), true);
         });
-    // The file utilities sit below this layer and ask through this hook. It
-    // always reaches whichever instance is shared at the time.
-    KZFilesUtilities::setGlobalExclusionsProvider([] { return KZSearchStuff::sharedControl().globalExclusions(); });
 }
 
 KZSearchStuff::~KZSearchStuff()

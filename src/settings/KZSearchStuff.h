@@ -32,8 +32,8 @@ public:
     static constexpr quint64 duplicateFiles = 0;
     static constexpr quint64 duplicateFolders = 1;
 
-    // The shared instance, made on first use. Making it registers it as the
-    // file utilities' source of global exclusions.
+    // The shared instance, made on first use, also when that use is the file
+    // utilities asking for the global exclusions.
     static KZSearchStuff& sharedControl();
     // Replaces the shared instance (tests); nullptr makes the next call build a
     // fresh one. Replace the standard user defaults only after this, since

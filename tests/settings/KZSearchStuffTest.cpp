@@ -53,7 +53,6 @@ protected:
     {
         // The shared request observes the defaults: it goes first.
         KZSearchStuff::setSharedControl(nullptr);
-        KZFilesUtilities::setGlobalExclusionsProvider({});
         platform::UserDefaults::setStandard(nullptr);
         platform::setResourceDirectory({});
         platform::setLogSink({});
@@ -241,6 +240,16 @@ TEST_F(SearchStuffTest, SharedInstanceFollowsThePreferencesAtOnce)
 
     defaults().removeValue(KZDefaultsKey::locations_excluded);
     EXPECT_EQ(shared.exludedByLocation(), kSystem);
+}
+
+// A folder dropped on the search window before any search has run.
+TEST_F(SearchStuffTest, QuickFolderCheckMakesTheSharedRequestAndHonoursItsExclusions)
+{
+    const kztest::TempDir tree;
+    const fs::path excluded = tree.mkdir("excluded");
+    setLocations({locationRow(QFile::decodeName(QByteArray::fromStdString(excluded.string())), true)});
+    EXPECT_FALSE(KZFilesUtilities::sharedControl().fastDirectoryInfoForPath(excluded).has_value());
+    EXPECT_TRUE(KZFilesUtilities::sharedControl().fastDirectoryInfoForPath(tree.mkdir("kept")).has_value());
 }
 
 TEST_F(SearchStuffTest, ReplacedSharedInstanceStopsObserving)
