@@ -27,6 +27,9 @@ public:
         // that place (the others keep their answers); with no title at all
         // the alert has one OK button answering FirstButton.
         QStringList buttonTitles;
+        // The answer that declines, as Escape would: what a question answers
+        // when nobody can be asked. FirstButton for an alert with one button.
+        qint64 cancelButton = FirstButton;
         // At most one of the two check boxes is shown; the suppression box
         // wins when both are asked for.
         bool showsSuppressionButton = false;

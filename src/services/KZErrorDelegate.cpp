@@ -62,6 +62,32 @@ QVariantMap questionRequest(const QString& message, const QString& infoMessage, 
     return request;
 }
 
+// The button keys that decline: "don't ...", "no", "stop" (stored as
+// "srop_btn"), "cancel".
+bool declines(const QString& key)
+{
+    return key.startsWith(QLatin1String("dont_")) || key == QLatin1String("no_button")
+        || key.startsWith(QLatin1String("srop")) || key.startsWith(QLatin1String("stop"))
+        || key.contains(QLatin1String("cancel"), Qt::CaseInsensitive);
+}
+
+// The declining button of a question. The first button may be the one that
+// deletes ("delete_all_button" comes second in one question, first in none
+// that declines), so position alone cannot tell; without a declining key the
+// last button is taken, the "no" of the usual "yes, no" order.
+qint64 cancelAnswer(const QStringList& keys)
+{
+    qint64 last = KZAlertPresenter::FirstButton;
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        if (keys.at(i).isEmpty())
+            continue;
+        if (declines(keys.at(i)))
+            return KZAlertPresenter::FirstButton + i;
+        last = KZAlertPresenter::FirstButton + i;
+    }
+    return last;
+}
+
 // The alert of a question, with the apply-to-all box when asked for.
 Alert questionAlert(const QVariantMap& request)
 {
@@ -73,8 +99,12 @@ Alert questionAlert(const QVariantMap& request)
         lookUp(request.value(QStringLiteral("info")).toString(), table),
         stringList(request.value(QStringLiteral("names"))));
     alert.informativeText = lookUp(request.value(QStringLiteral("messKey")).toString(), table);
+    QStringList keys;
     for (const char16_t* key : {u"dbuttonName", u"abuttonName", u"obuttonName"})
-        alert.buttonTitles << lookUp(request.value(QString::fromUtf16(key)).toString(), table);
+        keys << request.value(QString::fromUtf16(key)).toString();
+    for (const QString& key : keys)
+        alert.buttonTitles << lookUp(key, table);
+    alert.cancelButton = cancelAnswer(keys);
     if (request.value(QStringLiteral("showCheck")).toBool()) {
         alert.showsApplyToAll = true;
         alert.applyToAllTitle = lookUp(QStringLiteral("apply_to_all"), kDefaultTable);
@@ -142,10 +172,18 @@ Answer KZErrorDelegate::present(const Alert& alert)
 {
     const std::shared_ptr<KZAlertPresenter> shown = presenter();
     if (!shown) {
-        platform::logLine(QStringLiteral("Alert: ") + alert.messageText
-                          + (alert.informativeText.isEmpty() ? QString() : QStringLiteral(" \u2014 ") + alert.informativeText));
+        // Nobody can answer: a question declines rather than take its first
+        // button, which may be the one that deletes.
         Answer answer;
+        answer.button = alert.cancelButton;
         answer.applyToAllTicked = alert.applyToAllState;
+        const qsizetype index = alert.cancelButton - FirstButton;
+        const bool question = alert.buttonTitles.size() - alert.buttonTitles.count(QString()) > 1;
+        platform::logLine(QStringLiteral("Alert: ") + alert.messageText
+                          + (alert.informativeText.isEmpty() ? QString() : QStringLiteral(" \u2014 ") + alert.informativeText)
+                          + (question ? QStringLiteral(" [no one to ask; answered \"") + alert.buttonTitles.value(index)
+                                            + QStringLiteral("\"]")
+                                      : QString()));
         return answer;
     }
     if (alert.sheetWindow) {

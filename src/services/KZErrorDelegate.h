@@ -36,8 +36,9 @@ public:
     KZErrorDelegate(const KZErrorDelegate&) = delete;
     KZErrorDelegate& operator=(const KZErrorDelegate&) = delete;
 
-    // Without a presenter (command-line tools) alerts go to the log and every
-    // question answers FirstButton.
+    // Without a presenter (command-line tools) alerts go to the log, and a
+    // question takes the answer of its declining button ("dont_...",
+    // "no_button", stop, cancel; else its last button) and says so there.
     void setPresenter(std::shared_ptr<KZAlertPresenter> presenter);
     std::shared_ptr<KZAlertPresenter> presenter() const;
 

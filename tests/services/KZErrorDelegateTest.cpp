@@ -202,15 +202,41 @@ TEST_F(ErrorDelegateTest, WorkersEachGetTheirOwnAnswer)
         EXPECT_TRUE(call.onMainThread);
 }
 
-// Command-line tools have no presenter: a question must neither block nor crash.
-TEST_F(ErrorDelegateTest, WithoutPresenterQuestionsAnswerTheFirstButton)
+// Command-line tools have no presenter: a question must neither block nor
+// take its first button, which may be the one that deletes.
+TEST_F(ErrorDelegateTest, WithoutPresenterAQuestionDeclinesAndSaysSoInTheLog)
 {
     delegate_.setPresenter(nullptr);
-    platform::setLogSink([](const QString&) {});
-    bool box = true;
-    EXPECT_EQ(ask("q_move", {}, "", &box), 1000);
+    QStringList log;
+    platform::setLogSink([&](const QString& line) { log << line; });
+    struct Case { const char* first; const char* second; const char* third; qint64 expected; };
+    const Case cases[] = {
+        {"yes_button", "no_button", "", 1001},
+        {"srop_btn", "delete_all_button", "", 1000},
+        {"continue_button", "dont_continue_button", "", 1001},
+        {"delete_all_button", "keep", "Cancel_button", 1002},
+        {"fastest", "slowest", "", 1001}, // nothing declines: the last button
+        {"yes", "", "", 1000},            // a lone button is the only answer
+    };
+    for (const Case& c : cases) {
+        bool box = true;
+        EXPECT_EQ(delegate_.askToTheUser(str("q_move"), {}, {}, str(c.first), str(c.second), str(c.third), true,
+                                         &box, false),
+                  c.expected)
+            << c.first;
+        EXPECT_EQ(delegate_.askToTheUserWithView(str("q_move"), {}, {}, str(c.first), str(c.second), str(c.third),
+                                                 str("kzAsk"), false),
+                  c.expected)
+            << c.first;
+        EXPECT_FALSE(box);
+    }
+    EXPECT_FALSE(defaults().contains(str("kzAsk")));
+    EXPECT_EQ(log.first(), str("Alert: Move %@ to %@? [no one to ask; answered \"no_button\"]"));
+    // An error or a panel has nothing to answer: it is only logged.
+    log.clear();
+    delegate_.showError(str("e_failed"), {}, {str("x.txt")});
+    EXPECT_EQ(log, QStringList{str("Alert: Could not open x.txt.")});
     platform::setLogSink({});
-    EXPECT_FALSE(box);
 }
 
 } // namespace
