@@ -370,16 +370,22 @@ void KZFoundItemsCntrl::swapMarksWithWithTag(quint64 tag, quint64 ownerTag, KZVi
     const bool everyType = ownerTag == kAllDuplicates || fileTypesFoundCount() == 1;
     const qint64 label = static_cast<qint64>(tag);
     for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
-        if (!canProceedToSwapMarks(group))
-            continue;
+        KZFoundItemArray swapped;
         for (const KZFoundItemRef& item : byLocation(group)) {
             if (!everyType && item->fileTypeTag() != ownerTag)
                 continue;
             // Asked from a location row, the swap stays in that location.
             if (calledFromLocation && item->locationLabelTag() != label)
                 continue;
-            setMark(item, !item->isMarked(), markedInfo, true);
+            swapped.append(item);
         }
+        // Limited to a location, the mix that matters is the one being
+        // flipped: the location's lone unmarked copy next to a copy marked
+        // elsewhere would otherwise leave the whole group marked.
+        if (!canProceedToSwapMarks(calledFromLocation ? swapped : group))
+            continue;
+        for (const KZFoundItemRef& item : swapped)
+            setMark(item, !item->isMarked(), markedInfo, true);
     }
 }
 

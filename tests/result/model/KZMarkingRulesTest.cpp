@@ -69,6 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"SwapInvertsAMixedGroup", {at(1, 1, 0, true), at(1, 2, 1), at(1, 3, 2)}, 7, 1, 0, 0, "011"},
         RuleCase{"SwapFromALocationRowStaysThere",
                  {at(1, 1, 0, true), at(1, 2, 1, true), at(1, 3, 1)}, 7, 1, 0, kLocation + 1, "101"},
+        RuleCase{"SwapFromALocationRowNeverMarksTheWholeGroup", {at(1, 1, 0, true), at(1, 2, 1)}, 7, 1, 0,
+                 kLocation + 1, "10"},
         RuleCase{"SwapOnATabLeavesOtherTabs",
                  {at(1, 1, 0, true, 3), at(1, 2, 1, false, 4), at(1, 3, 2, false, 3)}, 7, 1, 3, 3, "001"},
         RuleCase{"SwapInASingleTypeResultTakesEveryMember",
