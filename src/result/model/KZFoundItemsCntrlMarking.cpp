@@ -160,10 +160,9 @@ QList<KZFoundItemArray> KZFoundItemsCntrl::groupsArrayWithArray(const KZFoundIte
 void KZFoundItemsCntrl::markItemsWithDict(const QVariantMap& request)
 {
     namespace K = KZMarkingKey;
-    const QVariant ruleValue = request.value(K::menuItemTag);
-    if (!ruleValue.isValid())
-        return;
-    const qint64 rule = ruleValue.toLongLong();
+    // An absent rule reads as 0, the single check box, as an absent number
+    // does everywhere else in a request.
+    const qint64 rule = request.value(K::menuItemTag).toLongLong();
     const bool checkOn = request.value(K::checkBtnState).toLongLong() != 0;
     const quint64 ownerTag = request.value(K::ownerTag).toULongLong();
     quint64 tag = request.value(K::itemsToManageTag).toULongLong();

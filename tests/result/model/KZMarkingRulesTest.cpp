@@ -121,6 +121,16 @@ TEST(MarkingRules, ALoneMemberStaysUnmarkedUnderRulesOneToSix)
     }
 }
 
+// The result controller reads an absent rule as 0; the model must agree.
+TEST(MarkingRules, ARequestWithoutARuleIsTheSingleCheckBox)
+{
+    const KZFoundItemArray items = makeItems({at(1, 1, 0), at(1, 2, 1)});
+    QVariantMap request = markRequest(0, 1, 0, 0, QVariant::fromValue(items.mid(1, 1)));
+    request.remove(K::menuItemTag);
+    makeModel(items)->markItemsWithDict(request);
+    EXPECT_EQ(marksOf(items), "01");
+}
+
 TEST(MarkingRules, RandomIsRepeatable)
 {
     const KZFoundItemArray items = makeItems({at(1, 5, 1), at(1, 4, 3), at(1, 3, 1), at(1, 2, 0), at(2, 1, 2)});
