@@ -242,9 +242,9 @@ QVariantList KZDefaultsRegistry::fileTagsExcludingTags(const std::optional<QSet<
     for (qsizetype i = labels.size() - 1; i >= 1; --i) {
         const QVariantMap label = labels.at(i).toMap();
         const quint64 tag = label.value(KZLabelKey::file_type_tag).toULongLong();
-        if (tag == static_cast<quint64>(KZTag::allDuplicates)
-            || tag == static_cast<quint64>(KZTag::unlabeledFiles)
-            || tag == static_cast<quint64>(KZTag::folders))
+        if (tag == KZTag::allDuplicates
+            || tag == KZTag::unlabeledFiles
+            || tag == KZTag::folders)
             continue;
         if (excludedTags && excludedTags->contains(tag))
             continue;

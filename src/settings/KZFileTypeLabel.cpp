@@ -96,14 +96,14 @@ KZFileTypeLabel::~KZFileTypeLabel()
 
 bool KZFileTypeLabel::isSpecialTag(quint64 tag)
 {
-    return tag >= static_cast<quint64>(KZTag::specialTabsStart);
+    return tag >= KZTag::specialTabsStart;
 }
 
 QString KZFileTypeLabel::noDupesTabNameWithTag(quint64 tag)
 {
-    if (tag == static_cast<quint64>(KZTag::missingTracks))
+    if (tag == KZTag::missingTracks)
         return platform::localizedString(QStringLiteral("deads_tab_name"));
-    if (tag == static_cast<quint64>(KZTag::emptyFolders))
+    if (tag == KZTag::emptyFolders)
         return platform::localizedString(QStringLiteral("empty_folders"));
     return QString();
 }
@@ -145,7 +145,7 @@ QString KZFileTypeLabel::firstChar() const
 
 QString KZFileTypeLabel::removeBtnTitle() const
 {
-    if (tag_ == static_cast<quint64>(KZTag::allDuplicates))
+    if (tag_ == KZTag::allDuplicates)
         return platform::localizedString(QStringLiteral("all_dupes_btn_title"));
     std::lock_guard guard(lock_);
     return name_;

@@ -93,10 +93,10 @@ TEST_F(FileTypeLabelTest, SpecialTabsHaveTheFixedLook)
     defaults().setValue(K::file_type_labels, labels);
 
     const std::pair<quint64, QString> cases[] = {
-        {quint64(KZTag::missingTracks), localized("deads_tab_name")},
-        {quint64(KZTag::emptyFolders), localized("empty_folders")},
+        {KZTag::missingTracks, localized("deads_tab_name")},
+        {KZTag::emptyFolders, localized("empty_folders")},
         {100000000003ULL, QString()},
-        {quint64(KZTag::specialTabsStart), QString()},
+        {KZTag::specialTabsStart, QString()},
     };
     for (const auto& [tag, name] : cases) {
         SCOPED_TRACE(tag);
@@ -111,7 +111,7 @@ TEST_F(FileTypeLabelTest, SpecialTabsHaveTheFixedLook)
 TEST_F(FileTypeLabelTest, LookFollowsTransparencyAndDisabling)
 {
     KZFileTypeLabel music(4);
-    KZFileTypeLabel deads(quint64(KZTag::missingTracks));
+    KZFileTypeLabel deads(KZTag::missingTracks);
     const QColor own = QColor::fromRgbF(0.705f, 0.85f, 0.76f, 0.8f);
     EXPECT_EQ(music.onColor(), own);
     EXPECT_EQ(music.offColor(), QColor::fromRgbF(0.705f, 0.85f, 0.76f, 0.6f));

@@ -39,15 +39,8 @@ const QString isMarked = QStringLiteral("isMarked");
 const QString alias = QStringLiteral("alias");
 } // namespace Key
 
-constexpr quint64 kAllDuplicates = static_cast<quint64>(KZTag::allDuplicates);
-constexpr quint64 kOtherFiles = static_cast<quint64>(KZTag::unlabeledFiles);
-constexpr quint64 kFolders = static_cast<quint64>(KZTag::folders);
-constexpr quint64 kMissingTracks = static_cast<quint64>(KZTag::missingTracks);
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
-constexpr quint64 kSourceRowBase = static_cast<quint64>(KZTag::sourceRowBase);
-constexpr quint64 kMarkedRowBase = static_cast<quint64>(KZTag::markedItemsRowBase);
 // Tags from here up to the marked rows are location rows.
-constexpr quint64 kFirstAfterSpecialTabs = kSourceRowBase - 1;
+constexpr quint64 kFirstAfterSpecialTabs = KZTag::sourceRowBase - 1;
 
 // "KZResultFoundFileTypes" is a dictionary from tag to label; older writers
 // may hand an array. Either way its size is the number of types found.
@@ -193,7 +186,7 @@ void KZFoundItemsCntrl::doCreateList(const QVariantMap& info)
     if (restoring)
         finishToSetItems(built, info.value(Key::isSavedItemsToRestore).toMap());
     else
-        markItemsByDefaultWithTag(kAllDuplicates, kAllDuplicates, nullptr, built);
+        markItemsByDefaultWithTag(KZTag::allDuplicates, KZTag::allDuplicates, nullptr, built);
 
     // Every result posts this with the same object; the model tells its own
     // result controller which result is set up.
@@ -247,29 +240,29 @@ KZFoundItemArray KZFoundItemsCntrl::itemsByTag(quint64 tag, quint64 ownerTag, qu
 {
     if (foundSize)
         *foundSize = 0;
-    const quint64 listTag = std::min(tag, kMarkedRowBase);
-    const bool wholeResult = listTag == kAllDuplicates
+    const quint64 listTag = std::min(tag, KZTag::markedItemsRowBase);
+    const bool wholeResult = listTag == KZTag::allDuplicates
         || (fileTypesFoundCount() == 1 && listTag < kFirstAfterSpecialTabs);
-    if (wholeResult && ownerTag != kEmptyFolders)
+    if (wholeResult && ownerTag != KZTag::emptyFolders)
         return allItems();
-    if (listTag == kMissingTracks)
+    if (listTag == KZTag::missingTracks)
         return {};
-    if (listTag == kMarkedRowBase)
+    if (listTag == KZTag::markedItemsRowBase)
         return markedItemsWithOwnerTag(ownerTag, foundSize);
-    if (listTag > kFirstAfterSpecialTabs && listTag < kMarkedRowBase)
-        return locationItemsWithLabelTag(static_cast<qint16>(listTag - kSourceRowBase), ownerTag, foundSize);
+    if (listTag > kFirstAfterSpecialTabs && listTag < KZTag::markedItemsRowBase)
+        return locationItemsWithLabelTag(static_cast<qint16>(listTag - KZTag::sourceRowBase), ownerTag, foundSize);
     return itemsWithOwnerTag(ownerTag, foundSize);
 }
 
 KZFoundItemArray KZFoundItemsCntrl::markedItemsWithOwnerTag(quint64 ownerTag, quint64* foundSize) const
 {
-    const bool emptyFolders = ownerTag == kEmptyFolders;
+    const bool emptyFolders = ownerTag == KZTag::emptyFolders;
     const KZFoundItemArray source = emptyFolders ? allEmptyFolders().value_or(KZFoundItemArray()) : allItems();
     KZFoundItemArray answer;
     for (const KZFoundItemRef& item : source) {
         if (!item->isMarked())
             continue;
-        if (ownerTag == kAllDuplicates || emptyFolders || item->fileTypeTag() == ownerTag) {
+        if (ownerTag == KZTag::allDuplicates || emptyFolders || item->fileTypeTag() == ownerTag) {
             answer.append(item);
             addSize(foundSize, item);
         }
@@ -279,9 +272,9 @@ KZFoundItemArray KZFoundItemsCntrl::markedItemsWithOwnerTag(quint64 ownerTag, qu
 
 KZFoundItemArray KZFoundItemsCntrl::itemsWithOwnerTag(quint64 ownerTag, quint64* foundSize) const
 {
-    const bool emptyFolders = ownerTag == kEmptyFolders;
+    const bool emptyFolders = ownerTag == KZTag::emptyFolders;
     const KZFoundItemArray source = emptyFolders ? allEmptyFolders().value_or(KZFoundItemArray()) : allItems();
-    const quint64 wanted = emptyFolders ? kFolders : ownerTag;
+    const quint64 wanted = emptyFolders ? KZTag::folders : ownerTag;
     KZFoundItemArray answer;
     for (const KZFoundItemRef& item : source) {
         if (item->fileTypeTag() == wanted) {
@@ -294,14 +287,14 @@ KZFoundItemArray KZFoundItemsCntrl::itemsWithOwnerTag(quint64 ownerTag, quint64*
 
 KZFoundItemArray KZFoundItemsCntrl::locationItemsWithLabelTag(qint16 label, quint64 ownerTag, quint64* foundSize) const
 {
-    const bool emptyFolders = ownerTag == kEmptyFolders;
+    const bool emptyFolders = ownerTag == KZTag::emptyFolders;
     const KZFoundItemArray source = emptyFolders ? allEmptyFolders().value_or(KZFoundItemArray()) : allItems();
-    const quint64 wanted = emptyFolders ? kFolders : ownerTag;
+    const quint64 wanted = emptyFolders ? KZTag::folders : ownerTag;
     KZFoundItemArray answer;
     for (const KZFoundItemRef& item : source) {
         if (item->locationLabelTag() != label)
             continue;
-        if (ownerTag == kAllDuplicates || item->fileTypeTag() == wanted) {
+        if (ownerTag == KZTag::allDuplicates || item->fileTypeTag() == wanted) {
             answer.append(item);
             addSize(foundSize, item);
         }
@@ -313,9 +306,9 @@ KZFoundItemArray KZFoundItemsCntrl::locationItemsWithLabelTag(qint16 label, quin
 
 quint64 KZFoundItemsCntrl::assignFileTypeTagToItem(const KZFoundItemRef& item, const QVariantList& fileTypes)
 {
-    quint64 tag = kOtherFiles;
+    quint64 tag = KZTag::unlabeledFiles;
     if (item->isDirectory() && !item->isPackage()) {
-        tag = kFolders;
+        tag = KZTag::folders;
     } else {
         const QString extension = item->extension();
         for (const QVariant& entry : fileTypes) {

@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr quint64 kAllDuplicates = static_cast<quint64>(KZTag::allDuplicates);
 
 void recordChange(const KZViewToUpdateRef& entry, bool addition, qint64 size)
 {
@@ -76,7 +75,7 @@ void KZFoundItemsCntrl::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundI
     // missing-tracks tab, which holds no found items; its type's tab still
     // stands for all types, or no change there would ever be counted.
     KZViewToUpdateRef all;
-    if (const auto found = infoDict.find(kAllDuplicates); found != infoDict.end())
+    if (const auto found = infoDict.find(KZTag::allDuplicates); found != infoDict.end())
         all = found->second;
     else if (infoDict.size() == 1)
         all = infoDict.begin()->second;
@@ -91,7 +90,7 @@ void KZFoundItemsCntrl::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundI
     KZViewToUpdateRef allLocation;
     KZViewToUpdateRef typeLocation;
     if (lastLocationTagUsed() >= 0) {
-        const quint64 locationTag = static_cast<quint64>(KZTag::sourceRowBase + item->locationLabelTag());
+        const KZTabTag locationTag = KZTag::sourceRowBase + static_cast<KZTabTag>(item->locationLabelTag());
         if (type && types > 1)
             typeLocation = locationInfoWithInfo(type, locationTag);
         if (all)

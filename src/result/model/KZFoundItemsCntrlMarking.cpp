@@ -29,14 +29,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr quint64 kAllDuplicates = static_cast<quint64>(KZTag::allDuplicates);
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
-constexpr quint64 kSourceRowBase = static_cast<quint64>(KZTag::sourceRowBase);
-constexpr quint64 kMarkedRowBase = static_cast<quint64>(KZTag::markedItemsRowBase);
 
 bool isLocationRow(quint64 tag)
 {
-    return tag >= kSourceRowBase && tag < kMarkedRowBase;
+    return tag >= KZTag::sourceRowBase && tag < KZTag::markedItemsRowBase;
 }
 
 // A member with the date it is sorted by, read once per rule.
@@ -179,7 +175,7 @@ void KZFoundItemsCntrl::markItemsWithDict(const QVariantMap& request)
     } else {
         if (request.contains(K::itemsToManage))
             items = KZFoundItemsOfVariant(request.value(K::itemsToManage));
-        else if (ownerTag == kEmptyFolders)
+        else if (ownerTag == KZTag::emptyFolders)
             // The empty-folders tab marks every member of what it shows; its
             // rules must never reach the duplicates, or a whole group could
             // end up marked.
@@ -190,7 +186,7 @@ void KZFoundItemsCntrl::markItemsWithDict(const QVariantMap& request)
 
     bool fromLocation = false;
     if (isLocationRow(tag) && rule != KZMarkRule::singleCheckBox) {
-        tag -= kSourceRowBase;
+        tag -= KZTag::sourceRowBase;
         fromLocation = true;
     }
 
@@ -258,7 +254,7 @@ void KZFoundItemsCntrl::markSingleItem(quint64 /*tag*/, quint64 /*ownerTag*/, KZ
 void KZFoundItemsCntrl::markItemsByDefaultWithTag(quint64 /*tag*/, quint64 ownerTag, KZViewsToUpdate* markedInfo,
                                                   const KZFoundItemArray& items)
 {
-    const bool markAll = ownerTag == kEmptyFolders;
+    const bool markAll = ownerTag == KZTag::emptyFolders;
     for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
         // Oldest first; among equally dated copies the highest location label
         // comes last, so the newest copy in the last searched location stays.
@@ -341,7 +337,7 @@ void KZFoundItemsCntrl::markItemsInLocation(quint64 tag, quint64 ownerTag, KZVie
 {
     const qint64 label = static_cast<qint64>(tag);
     auto walked = [ownerTag](const KZFoundItemRef& item) {
-        return ownerTag == kAllDuplicates || item->fileTypeTag() == ownerTag;
+        return ownerTag == KZTag::allDuplicates || item->fileTypeTag() == ownerTag;
     };
     for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
         const qsizetype cap = group.size() - 1;
@@ -366,7 +362,7 @@ void KZFoundItemsCntrl::markItemsInLocation(quint64 tag, quint64 ownerTag, KZVie
 void KZFoundItemsCntrl::swapMarksWithWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
                                              bool calledFromLocation, const KZFoundItemArray& items)
 {
-    const bool everyType = ownerTag == kAllDuplicates || fileTypesFoundCount() == 1;
+    const bool everyType = ownerTag == KZTag::allDuplicates || fileTypesFoundCount() == 1;
     const qint64 label = static_cast<qint64>(tag);
     for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
         KZFoundItemArray swapped;
@@ -407,9 +403,9 @@ void KZFoundItemsCntrl::unmarkItemWithTag(quint64 tag, quint64 ownerTag, KZViews
     for (const KZFoundItemRef& item : items) {
         if (!item->isMarked())
             continue;
-        bool unmark = ownerTag == kEmptyFolders;
+        bool unmark = ownerTag == KZTag::emptyFolders;
         if (!unmark) {
-            const bool inTab = ownerTag == kAllDuplicates || item->fileTypeTag() == ownerTag;
+            const bool inTab = ownerTag == KZTag::allDuplicates || item->fileTypeTag() == ownerTag;
             unmark = inTab && (!limited || item->locationLabelTag() == label);
         }
         if (unmark)

@@ -65,9 +65,6 @@ const QString labelsTypeArray = QStringLiteral("labels_type_array");
 const QString fileTypeTag = QStringLiteral("file_type_tag");
 } // namespace Key
 
-constexpr quint64 kSpecialTabsStart = static_cast<quint64>(KZTag::specialTabsStart);
-constexpr quint64 kMissingTracks = static_cast<quint64>(KZTag::missingTracks);
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
 // The built-in labels of "file_type_labels" have tags up to this one.
 constexpr quint64 kLastBuiltInLabel = 7;
 // NSNotFound: the "no location" of a marking request.
@@ -193,17 +190,18 @@ bool KZCanStartNewThread()
 
 quint64 KZResultCntrl::itemMarkedTagWithOwnerTag(quint64 tag)
 {
-    return static_cast<quint64>(KZTag::markedItemsRowBase) + tag;
+    return KZTag::markedItemsRowBase + tag;
 }
 
 quint64 KZResultCntrl::itemLocationTagWithLocationTag(qint16 label)
 {
-    return static_cast<quint64>(KZTag::sourceRowBase + label);
+    // Label -1 (a search of one source) wraps to the tag just below the base.
+    return KZTag::sourceRowBase + static_cast<KZTabTag>(label);
 }
 
 qint64 KZResultCntrl::realLocationTag(quint64 tag)
 {
-    return static_cast<qint64>(tag) - KZTag::sourceRowBase;
+    return static_cast<qint64>(tag - KZTag::sourceRowBase);
 }
 
 // ---- Set-up --------------------------------------------------------------------------------
@@ -279,7 +277,7 @@ void KZResultCntrl::initializeResultWithDict(const QVariantMap& info)
     setupItemsView(info);
 
     const qsizetype lists = static_cast<qsizetype>(itemsTypeCntrls_.size())
-        - (info.value(Key::searchedForDeads).toBool() && itemsTypeCntrls_.count(kMissingTracks) ? 1 : 0);
+        - (info.value(Key::searchedForDeads).toBool() && itemsTypeCntrls_.count(KZTag::missingTracks) ? 1 : 0);
     listToCreate_.store(static_cast<qint16>(std::max<qsizetype>(lists, 0)));
 
     QVariantMap modelInfo;
@@ -371,7 +369,7 @@ void KZResultCntrl::setupItemsView(const QVariantMap& info)
     if (KZResultTabStrip* strip = tabsView()) {
         // std::map keeps the tags in ascending order.
         for (const auto& [tag, label] : strip->fileTypes())
-            createNewResultViewWithInfo(tabDictionary(tag, info, tag == kMissingTracks));
+            createNewResultViewWithInfo(tabDictionary(tag, info, tag == KZTag::missingTracks));
     }
     const void* self = this;
     markObservation_ = center().addObserver(
@@ -515,7 +513,7 @@ void KZResultCntrl::createNewAddedFileType(const QVariantMap& userInfo)
     createNewResultViewWithInfo(info);
 
     const quint64 tag = info.value(Key::tag).toULongLong();
-    if (tag < kSpecialTabsStart && foundItemsCntrl_)
+    if (tag < KZTag::specialTabsStart && foundItemsCntrl_)
         foundItemsCntrl_->setFileTypesFoundCount(static_cast<qint16>(foundItemsCntrl_->fileTypesFoundCount() + 1));
     // A built-in label coming back brings its extensions along.
     if (tag <= kLastBuiltInLabel)
@@ -547,14 +545,14 @@ void KZResultCntrl::deleteRemovedFiletype(const QVariantMap& userInfo)
         itemsTypeCntrls_.erase(found);
     }
     extensionObservations_.erase(tag);
-    if (tag < kSpecialTabsStart && foundItemsCntrl_)
+    if (tag < KZTag::specialTabsStart && foundItemsCntrl_)
         foundItemsCntrl_->setFileTypesFoundCount(
             static_cast<qint16>(std::max<int>(foundItemsCntrl_->fileTypesFoundCount() - 1, 0)));
 
     runOnMainIfAlive([this, tag] {
         if (!foundItemsCntrl_)
             return;
-        if (tag == kEmptyFolders) {
+        if (tag == KZTag::emptyFolders) {
             foundItemsCntrl_->cleanEmptyFoldersMemoryAfterTabRemotion();
             return;
         }
@@ -641,8 +639,8 @@ void KZResultCntrl::markItemsWithDictionary(const QVariantMap& received)
         owner->saveCurrentConfiguration(request);
 
     auto infoDict = std::make_shared<KZViewsToUpdate>();
-    if (ownerTag == kEmptyFolders) {
-        (*infoDict)[kEmptyFolders] = std::make_shared<KZViewToUpdate>();
+    if (ownerTag == KZTag::emptyFolders) {
+        (*infoDict)[KZTag::emptyFolders] = std::make_shared<KZViewToUpdate>();
     } else {
         for (const auto& [tag, cntrl] : itemsTypeCntrls_)
             (*infoDict)[tag] = std::make_shared<KZViewToUpdate>();
@@ -680,7 +678,7 @@ void KZResultCntrl::markItemsWithDictionary(const QVariantMap& received)
         cntrl->updateMarkedInfoWithDict(update);
     }
 
-    if (updated == 0 && ownerTag != kEmptyFolders
+    if (updated == 0 && ownerTag != KZTag::emptyFolders
         && request.value(K::menuItemTag).toLongLong() != KZMarkRule::restore) {
         KZErrorDelegate::sharedControl().showMessagePanelWithView(QStringLiteral("no_items_changed"), QString(), {},
                                                                   KZDefaultsKey::show_no_marks_found, false);
@@ -727,11 +725,11 @@ void KZResultCntrl::prepareUpdateForEmptyFoldersWithDictionary(const QVariantMap
     QVariantMap removal = received;
     auto infoDict = std::make_shared<KZViewsToUpdate>();
     const auto entry = std::make_shared<KZViewToUpdate>();
-    (*infoDict)[kEmptyFolders] = entry;
+    (*infoDict)[KZTag::emptyFolders] = entry;
     removal.insert(KZMarkingKey::infoDict, QVariant::fromValue<KZViewsToUpdateRef>(infoDict));
     if (foundItemsCntrl_)
         foundItemsCntrl_->updateEmptyFoldersAfterRemotion(removal);
-    if (KZResultTabCntrl* cntrl = itemsTypeCntrl(kEmptyFolders); cntrl && entry->needsUpdate())
+    if (KZResultTabCntrl* cntrl = itemsTypeCntrl(KZTag::emptyFolders); cntrl && entry->needsUpdate())
         cntrl->updateRemovedInfoWithDict({{Key::info, QVariant::fromValue(entry)}});
 }
 
@@ -815,13 +813,13 @@ void KZResultCntrl::setupEmptyFolders(const QVariantMap& info)
     // the main thread may be waiting for this delivery to end (when the
     // result closes), so the tab work is queued rather than waited for.
     runOnMainIfAlive([this, info] {
-        if (itemsTypeCntrl(kEmptyFolders)) {
+        if (itemsTypeCntrl(KZTag::emptyFolders)) {
             center().post(KZNotification::emptyFoldersWereAdded,
-                          platform::NotificationObject::number(static_cast<qint64>(kEmptyFolders)));
+                          platform::NotificationObject::number(static_cast<qint64>(KZTag::emptyFolders)));
             return;
         }
         setupTabs(info);
-        QVariantMap tab = tabDictionary(kEmptyFolders, info, false);
+        QVariantMap tab = tabDictionary(KZTag::emptyFolders, info, false);
         tab.remove(Key::isEmptyFolders);
         createNewResultViewWithInfo(tab);
     });

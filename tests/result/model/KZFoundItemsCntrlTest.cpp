@@ -23,9 +23,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
-constexpr quint64 kMarkedRow = static_cast<quint64>(KZTag::markedItemsRowBase);
-constexpr quint64 kSourceRow = static_cast<quint64>(KZTag::sourceRowBase);
 
 QVariantMap resultInfo(const std::vector<ItemShape>& shapes, int types = 1, qint16 lastLocation = -1,
                        ListWatch* watch = nullptr)
@@ -125,7 +122,7 @@ TEST_F(FoundItemsModel, SetupIsAnnouncedOnceItsItemsAreThereAlsoWhenNoneWereFoun
         KZFoundItemsOperationQueue().waitUntilAllOperationsAreFinished();
         EXPECT_EQ(seen, std::vector<qsizetype>{c.items}) << c.name;
         quint64 size = 99;
-        EXPECT_EQ(model->itemsByTag(kMarkedRow, 0, &size).size(), c.items / 2) << c.name;
+        EXPECT_EQ(model->itemsByTag(KZTag::markedItemsRowBase, 0, &size).size(), c.items / 2) << c.name;
         EXPECT_EQ(size, c.items ? 4u : 0u) << c.name;
     }
 }
@@ -180,14 +177,14 @@ TEST_F(FoundItemsModel, TabQueriesFollowTheTagTable)
     const Case cases[] = {
         {"all duplicates: whole result, no total", 0, 0, {u"img0"_s, u"img1"_s, u"doc0"_s, u"doc1"_s}, 0},
         {"a type's tab", 3, 3, {u"img0"_s, u"img1"_s}, 200},
-        {"a location of all types", kSourceRow + 1, 0, {u"img1"_s, u"doc1"_s}, 110},
-        {"a location of one type", kSourceRow + 0, 4, {u"doc0"_s}, 10},
-        {"marked of all types", kMarkedRow + 0, 0, {u"img0"_s, u"doc0"_s}, 110},
-        {"marked of one type", kMarkedRow + 4, 4, {u"doc0"_s}, 10},
-        {"every tag above the marked row is the marked row", kMarkedRow + 999, 3, {u"img0"_s}, 100},
-        {"missing tracks are no items", static_cast<quint64>(KZTag::missingTracks), 3, {}, 0},
+        {"a location of all types", KZTag::sourceRowBase + 1, 0, {u"img1"_s, u"doc1"_s}, 110},
+        {"a location of one type", KZTag::sourceRowBase + 0, 4, {u"doc0"_s}, 10},
+        {"marked of all types", KZTag::markedItemsRowBase + 0, 0, {u"img0"_s, u"doc0"_s}, 110},
+        {"marked of one type", KZTag::markedItemsRowBase + 4, 4, {u"doc0"_s}, 10},
+        {"every tag above the marked row is the marked row", KZTag::markedItemsRowBase + 999, 3, {u"img0"_s}, 100},
+        {"missing tracks are no items", KZTag::missingTracks, 3, {}, 0},
         {"an owner that matches nothing", 9, 9, {}, 0},
-        {"no empty folders yet", kEmptyFolders, kEmptyFolders, {}, 0},
+        {"no empty folders yet", KZTag::emptyFolders, KZTag::emptyFolders, {}, 0},
     };
     for (const Case& c : cases) {
         quint64 size = 12345;
@@ -200,8 +197,8 @@ TEST_F(FoundItemsModel, TabQueriesFollowTheTagTable)
                                            {.path = dir_.mkdir("e2"), .tag = 2},
                                            {.path = dir_.mkdir("odd"), .group = 2, .tag = 7}}));
     quint64 size = 0;
-    EXPECT_EQ(names(model->itemsByTag(kEmptyFolders, kEmptyFolders, &size)), (QStringList{u"e1"_s, u"e2"_s}));
-    EXPECT_EQ(names(model->itemsByTag(kMarkedRow + kEmptyFolders, kEmptyFolders, &size)), QStringList{u"e1"_s});
+    EXPECT_EQ(names(model->itemsByTag(KZTag::emptyFolders, KZTag::emptyFolders, &size)), (QStringList{u"e1"_s, u"e2"_s}));
+    EXPECT_EQ(names(model->itemsByTag(KZTag::markedItemsRowBase + KZTag::emptyFolders, KZTag::emptyFolders, &size)), QStringList{u"e1"_s});
     EXPECT_EQ(model->itemsByTag(0, 0, &size), items);
 
     // A result of one type answers every item for its tab, without a total.
@@ -290,7 +287,7 @@ TEST_F(FoundItemsModel, EngineListBecomesGroupedMarkedItems)
 
     // Each item carries its source's label, and the location rows answer by it.
     quint64 size = 0;
-    const KZFoundItemArray fromB = model->itemsByTag(kSourceRow + 1, 0, &size);
+    const KZFoundItemArray fromB = model->itemsByTag(KZTag::sourceRowBase + 1, 0, &size);
     EXPECT_EQ(fromB.size(), 4);
     EXPECT_EQ(size, photo.size() + notes.size() + 2 * data.size());
     for (const KZFoundItemRef& item : fromB)
@@ -321,12 +318,12 @@ TEST_F(FoundItemsModel, LaterSearchesAppendTheirFoldersAndRemovalsDropThem)
     EXPECT_EQ(marksOf(folders), "11010");
     EXPECT_TRUE(folders[4]->aliasAlreadyCreated());
 
-    const KZViewsToUpdateRef info = viewsFor({kEmptyFolders});
+    const KZViewsToUpdateRef info = viewsFor({KZTag::emptyFolders});
     model->updateEmptyFoldersAfterRemotion({{u"removedItems"_s, QVariant::fromValue(folders.mid(0, 2))},
                                             {KZMarkingKey::infoDict, QVariant::fromValue(info)}});
     EXPECT_EQ(*model->allEmptyFolders(), folders.mid(2));
-    EXPECT_EQ(info->at(kEmptyFolders)->managedCount(), 2);
-    EXPECT_EQ(info->at(kEmptyFolders)->size(), 20);
+    EXPECT_EQ(info->at(KZTag::emptyFolders)->managedCount(), 2);
+    EXPECT_EQ(info->at(KZTag::emptyFolders)->size(), 20);
     model->cleanEmptyFoldersMemoryAfterTabRemotion();
     EXPECT_FALSE(model->allEmptyFolders().has_value());
 }
@@ -442,8 +439,8 @@ TEST_F(FoundItemsModel, ReadersNeverSeeAListInTheMiddleOfAChange)
                 quint64 size = 0;
                 const KZFoundItemArray items = model->itemsByTag(3, 3, &size);
                 EXPECT_EQ(size, static_cast<quint64>(items.size()));
-                model->itemsByTag(kSourceRow + 1, 0, &size);
-                model->itemsByTag(kEmptyFolders, kEmptyFolders, &size);
+                model->itemsByTag(KZTag::sourceRowBase + 1, 0, &size);
+                model->itemsByTag(KZTag::emptyFolders, KZTag::emptyFolders, &size);
             }
         });
     }

@@ -9,9 +9,6 @@ namespace K = KZMarkingKey;
 
 namespace {
 
-constexpr quint64 kL0 = static_cast<quint64>(KZTag::sourceRowBase);
-constexpr quint64 kL1 = kL0 + 1;
-constexpr quint64 kDeads = static_cast<quint64>(KZTag::missingTracks);
 
 ItemShape member(qint64 group, qint16 label, quint64 type, quint64 size, bool marked = false)
 {
@@ -50,25 +47,25 @@ TEST(MarkingBookkeeping, ChangesAreCountedOnceOnEachTabAndLocationTheyBelongTo)
     const BookkeepingCase cases[] = {
         {"a single type's one entry stands for every type",
          {member(1, 0, 3, 100), member(1, 1, 3, 50)}, 1, 1, {3}, 1, 1, 3, "10",
-         {{{3, 0}, {1, 100}}, {{3, kL0}, {1, 100}}}},
+         {{{3, 0}, {1, 100}}, {{3, KZTag::sourceRowBase}, {1, 100}}}},
         {"a single type beside the missing tracks",
-         {member(1, 0, 3, 100), member(1, 1, 3, 50)}, 1, 1, {3, kDeads}, 1, 1, 3, "10",
-         {{{3, 0}, {1, 100}}, {{3, kL0}, {1, 100}}, {{kDeads, 0}, {0, 0}}}},
+         {member(1, 0, 3, 100), member(1, 1, 3, 50)}, 1, 1, {3, KZTag::missingTracks}, 1, 1, 3, "10",
+         {{{3, 0}, {1, 100}}, {{3, KZTag::sourceRowBase}, {1, 100}}, {{KZTag::missingTracks, 0}, {0, 0}}}},
         {"two types found, only the type's own tab kept",
          {member(1, 0, 3, 100), member(1, 1, 3, 50)}, 2, 1, {3}, 1, 1, 3, "10",
-         {{{3, 0}, {1, 100}}, {{3, kL0}, {1, 100}}}},
+         {{{3, 0}, {1, 100}}, {{3, KZTag::sourceRowBase}, {1, 100}}}},
         {"one searched location makes no location entries",
          {member(1, -1, 3, 100), member(1, -1, 4, 50)}, 2, -1, {0, 3, 4}, 1, 1, 0, "10",
          {{{0, 0}, {1, 100}}, {{3, 0}, {1, 100}}, {{4, 0}, {0, 0}}}},
         {"a swap removes and adds on the tabs and locations of each item",
          {member(1, 0, 3, 100, true), member(1, 1, 4, 50), member(2, 1, 3, 7), member(2, 0, 3, 9)}, 2, 1, {0, 3, 4},
          7, 1, 0, "0100",
-         {{{0, 0}, {0, -50}}, {{0, kL0}, {-1, -100}}, {{0, kL1}, {1, 50}}, {{3, 0}, {-1, -100}},
-          {{3, kL0}, {-1, -100}}, {{4, 0}, {1, 50}}, {{4, kL1}, {1, 50}}}},
+         {{{0, 0}, {0, -50}}, {{0, KZTag::sourceRowBase}, {-1, -100}}, {{0, KZTag::sourceRowBase + 1}, {1, 50}}, {{3, 0}, {-1, -100}},
+          {{3, KZTag::sourceRowBase}, {-1, -100}}, {{4, 0}, {1, 50}}, {{4, KZTag::sourceRowBase + 1}, {1, 50}}}},
         {"unmarking counts each change as an addition",
          {member(1, 0, 3, 10, true), member(2, 0, 3, 20, true), member(3, 1, 3, 30, true), member(4, 1, 3, 40)}, 1,
          1, {3}, 1, 0, 3, "0000",
-         {{{3, 0}, {3, 60}}, {{3, kL0}, {2, 30}}, {{3, kL1}, {1, 30}}}},
+         {{{3, 0}, {3, 60}}, {{3, KZTag::sourceRowBase}, {2, 30}}, {{3, KZTag::sourceRowBase + 1}, {1, 30}}}},
     };
     for (const BookkeepingCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -18,9 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr quint64 kEmpty = static_cast<quint64>(KZTag::emptyFolders);
-constexpr quint64 kLocation = static_cast<quint64>(KZTag::sourceRowBase);
-constexpr quint64 kMarkedRow = static_cast<quint64>(KZTag::markedItemsRowBase);
 
 ItemShape at(qint64 group, double date, qint16 label, bool marked = false, quint64 type = 3)
 {
@@ -68,20 +65,20 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"SwapLeavesAnUnmarkedGroupAlone", {at(1, 1, 0), at(1, 2, 1), at(1, 3, 2)}, 7, 1, 0, 0, "000"},
         RuleCase{"SwapInvertsAMixedGroup", {at(1, 1, 0, true), at(1, 2, 1), at(1, 3, 2)}, 7, 1, 0, 0, "011"},
         RuleCase{"SwapFromALocationRowStaysThere",
-                 {at(1, 1, 0, true), at(1, 2, 1, true), at(1, 3, 1)}, 7, 1, 0, kLocation + 1, "101"},
+                 {at(1, 1, 0, true), at(1, 2, 1, true), at(1, 3, 1)}, 7, 1, 0, KZTag::sourceRowBase + 1, "101"},
         RuleCase{"SwapFromALocationRowNeverMarksTheWholeGroup", {at(1, 1, 0, true), at(1, 2, 1)}, 7, 1, 0,
-                 kLocation + 1, "10"},
+                 KZTag::sourceRowBase + 1, "10"},
         RuleCase{"SwapOnATabLeavesOtherTabs",
                  {at(1, 1, 0, true, 3), at(1, 2, 1, false, 4), at(1, 3, 2, false, 3)}, 7, 1, 3, 3, "001"},
         RuleCase{"SwapInASingleTypeResultTakesEveryMember",
                  {at(1, 1, 0, true, 3), at(1, 2, 1, false, 4)}, 7, 1, 3, 3, "01", ItemsGiven::All, 1},
         RuleCase{"UnmarkOnEmptyFoldersTabClearsEverything",
-                 {at(1, 1, 0, true, 2), at(1, 2, 1, true, 2), at(2, 3, 2, true, 2)}, 1, 0, kEmpty, kLocation + 1,
+                 {at(1, 1, 0, true, 2), at(1, 2, 1, true, 2), at(2, 3, 2, true, 2)}, 1, 0, KZTag::emptyFolders, KZTag::sourceRowBase + 1,
                  "000"},
         RuleCase{"DefaultOnEmptyFoldersTabMarksEveryMember",
-                 {at(1, 1, 0, false, 2), at(1, 2, 1, false, 2), at(2, 3, 2, false, 2)}, 1, 1, kEmpty, kEmpty, "111"},
-        RuleCase{"EmptyFoldersTabWithoutItemsLeavesTheDuplicatesAlone", {at(1, 1, 0), at(1, 2, 1)}, 1, 1, kEmpty,
-                 kEmpty, "00", ItemsGiven::Absent},
+                 {at(1, 1, 0, false, 2), at(1, 2, 1, false, 2), at(2, 3, 2, false, 2)}, 1, 1, KZTag::emptyFolders, KZTag::emptyFolders, "111"},
+        RuleCase{"EmptyFoldersTabWithoutItemsLeavesTheDuplicatesAlone", {at(1, 1, 0), at(1, 2, 1)}, 1, 1, KZTag::emptyFolders,
+                 KZTag::emptyFolders, "00", ItemsGiven::Absent},
         RuleCase{"WithoutItemsToManageEveryItemIsWorkedOn",
                  {at(1, 1, 2), at(1, 1, 0), at(2, 1, 1), at(2, 1, 3)}, 5, 1, 0, 0, "0110", ItemsGiven::Absent},
         RuleCase{"RuleNineWithCheckBoxOnDoesNothing", {at(1, 1, 0, true), at(1, 2, 1)}, 9, 1, 0, 0, "10"},
@@ -93,18 +90,18 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"SingleCheckBoxMayMarkAWholeGroup", {at(1, 1, 0), at(1, 2, 1, true)}, 0, 1, 0, 0, "11",
                  ItemsGiven::FirstOnly},
         RuleCase{"InLocationKeepsACopyOfAGroupSplitOverTwoTabs",
-                 {at(1, 1, 0, true, 3), at(1, 2, 1, false, 4), at(1, 3, 1, false, 4)}, 6, 1, 4, kLocation + 1,
+                 {at(1, 1, 0, true, 3), at(1, 2, 1, false, 4), at(1, 3, 1, false, 4)}, 6, 1, 4, KZTag::sourceRowBase + 1,
                  "110"},
-        RuleCase{"InLocationKeepsOneCopyThere", {at(1, 1, 1), at(1, 2, 1), at(1, 3, 1)}, 6, 1, 0, kLocation + 1,
+        RuleCase{"InLocationKeepsOneCopyThere", {at(1, 1, 1), at(1, 2, 1), at(1, 3, 1)}, 6, 1, 0, KZTag::sourceRowBase + 1,
                  "110"},
         RuleCase{"InLocationLeavesOtherLocationsUnmarked", {at(1, 1, 0, true), at(1, 2, 1), at(1, 3, 2)}, 6, 1, 0,
-                 kLocation + 2, "001"},
+                 KZTag::sourceRowBase + 2, "001"},
         RuleCase{"UnmarkFromTheMarkedRowUnmarksTheTab",
-                 {at(1, 1, 0, true, 3), at(2, 2, 1, true, 3), at(3, 3, 2, true, 4)}, 1, 0, 3, kMarkedRow + 3, "001"},
+                 {at(1, 1, 0, true, 3), at(2, 2, 1, true, 3), at(3, 3, 2, true, 4)}, 1, 0, 3, KZTag::markedItemsRowBase + 3, "001"},
         RuleCase{"UnmarkFromTheAllTabsMarkedRowUnmarksEverything",
-                 {at(1, 1, 0, true, 3), at(2, 2, 1, true, 4)}, 2, 0, 0, kMarkedRow, "00"},
+                 {at(1, 1, 0, true, 3), at(2, 2, 1, true, 4)}, 2, 0, 0, KZTag::markedItemsRowBase, "00"},
         RuleCase{"UnmarkFromLocationZeroStaysInLocationZero",
-                 {at(1, 1, 0, true), at(1, 2, 1, true)}, 1, 0, 0, kLocation + 0, "01", ItemsGiven::Absent},
+                 {at(1, 1, 0, true), at(1, 2, 1, true)}, 1, 0, 0, KZTag::sourceRowBase + 0, "01", ItemsGiven::Absent},
         RuleCase{"UnmarkFromTheTabRowUnmarksThatTab", {at(1, 1, 0, true, 3), at(1, 2, 1, true, 4)}, 3, 0, 3, 3,
                  "01"},
         RuleCase{"RandomKeepsTheHighestLabel", {at(1, 1, 2), at(1, 1, 0), at(1, 1, 1)}, 5, 1, 0, 0, "011"}),
@@ -114,7 +111,7 @@ TEST(MarkingRules, ALoneMemberStaysUnmarkedUnderRulesOneToSix)
 {
     for (int rule = 1; rule <= 6; ++rule) {
         const KZFoundItemArray items = makeItems({at(1, 1, 0, true)});
-        QVariantMap request = markRequest(rule, 1, 0, kLocation + 0);
+        QVariantMap request = markRequest(rule, 1, 0, KZTag::sourceRowBase + 0);
         request.insert(K::urls, QVariant::fromValue(QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/"))}));
         makeModel(items)->markItemsWithDict(request);
         EXPECT_EQ(marksOf(items), "0") << "rule " << rule;

@@ -25,8 +25,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr quint64 kDeads = static_cast<quint64>(KZTag::missingTracks);
-constexpr quint64 kEmpty = static_cast<quint64>(KZTag::emptyFolders);
 
 platform::NotificationCenter& center()
 {
@@ -157,11 +155,11 @@ protected:
 TEST_F(ResultCntrlTest, TabsAreMadeInTagOrderAndEachListButTheMissingTracksIsAwaited)
 {
     Counter ready(KZNotification::resultIsReady);
-    makeResult({4, kDeads, 0, 3}, kTwoTypes, true);
-    EXPECT_EQ(host.viewsAdded, (std::vector<quint64>{0, 3, 4, kDeads}));
+    makeResult({4, KZTag::missingTracks, 0, 3}, kTwoTypes, true);
+    EXPECT_EQ(host.viewsAdded, (std::vector<quint64>{0, 3, 4, KZTag::missingTracks}));
     for (const auto& [tag, made] : host.made)
         EXPECT_TRUE(made->hidden) << tag;
-    EXPECT_TRUE(tab(kDeads).info.contains(u"KZResultFoundDeads"_s));
+    EXPECT_TRUE(tab(KZTag::missingTracks).info.contains(u"KZResultFoundDeads"_s));
     EXPECT_FALSE(tab(3).info.contains(u"KZResultFoundDeads"_s));
     EXPECT_EQ(tab(3).info.value(u"tab"_s).value<QObject*>(), host.strip.tabView(3));
 
@@ -224,7 +222,7 @@ TEST_F(ResultCntrlTest, AModelDoneAtOnceStillHandsItselfOver)
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
         host.strip.tabs.clear();
-        host.strip.tagsToCreate = {kDeads};
+        host.strip.tagsToCreate = {KZTag::missingTracks};
         Counter started(KZNotification::startToShowItems);
         Counter ready(KZNotification::resultIsReady);
         cntrl = std::make_unique<KZResultCntrl>(infoFor({}, true), &host);
@@ -354,11 +352,11 @@ TEST_F(ResultCntrlTest, MarkingAndRemovalUpdateTheTabsTheyChanged)
 
 TEST_F(ResultCntrlTest, MarkingASingleTypeBesideMissingTracksReachesItsTab)
 {
-    makeResult({3, kDeads}, kOneType, true);
+    makeResult({3, KZTag::missingTracks}, kOneType, true);
     cntrl->markItemsWithDictionary(markRequest(1, 0, 3, 3)); // unmark the tab
     ASSERT_EQ(tab(3).markedUpdates.size(), 1u);
     EXPECT_EQ(tab(3).markedUpdates.front().value(u"info"_s).value<KZViewToUpdateRef>()->managedCount(), 1);
-    EXPECT_TRUE(tab(kDeads).markedUpdates.empty());
+    EXPECT_TRUE(tab(KZTag::missingTracks).markedUpdates.empty());
     EXPECT_EQ(presenter->shown.load(), 0);
 }
 
@@ -370,7 +368,7 @@ TEST_F(ResultCntrlTest, AMarkingThatChangesNothingSaysSoAndOneWithoutOwnerBeeps)
     EXPECT_EQ(presenter->shown.load(), 1);
     // Not for a restore, nor on the empty-folders tab.
     cntrl->markItemsWithDictionary(markRequest(8, 1, 0, 0, QVariant::fromValue(KZMarkSnapshot())));
-    cntrl->markItemsWithDictionary(markRequest(1, 1, kEmpty, kEmpty));
+    cntrl->markItemsWithDictionary(markRequest(1, 1, KZTag::emptyFolders, KZTag::emptyFolders));
     EXPECT_EQ(presenter->shown.load(), 1);
 
     const std::string before = marksOf(items());
@@ -413,20 +411,20 @@ TEST_F(ResultCntrlTest, ASecondFollowUpRefreshesTheTabAndRemovingTheTabDropsTheF
     makeResult();
     Counter added(KZNotification::emptyFoldersWereAdded);
     followUpWith({shape(10, 0, 2)});
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return cntrl->itemsTypeCntrl(kEmpty) != nullptr; }));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return cntrl->itemsTypeCntrl(KZTag::emptyFolders) != nullptr; }));
     EXPECT_EQ(added.count(), 0);
-    EXPECT_FALSE(tab(kEmpty).info.contains(u"KZResultIsEmptyFolders"_s));
+    EXPECT_FALSE(tab(KZTag::emptyFolders).info.contains(u"KZResultIsEmptyFolders"_s));
 
     followUpWith({shape(11, 0, 2)});
     ASSERT_TRUE(kztest::processEventsUntil([&] { return added.count() == 1; }));
     EXPECT_EQ(host.strip.emptyFoldersTabsMade, 1);
-    EXPECT_EQ(added.last().object, platform::NotificationObject::number(static_cast<qint64>(kEmpty)));
+    EXPECT_EQ(added.last().object, platform::NotificationObject::number(static_cast<qint64>(KZTag::emptyFolders)));
     EXPECT_EQ(emptyFolders().size(), 2);
     // A search that found nothing changes nothing.
     followUpWith({});
     EXPECT_EQ(emptyFolders().size(), 2);
 
-    postFromWindow(KZNotification::deleteRemovedFiletype, kEmpty);
+    postFromWindow(KZNotification::deleteRemovedFiletype, KZTag::emptyFolders);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !cntrl->foundItemsCntrl()->allEmptyFolders().has_value(); }));
     EXPECT_EQ(cntrl->foundItemsCntrl()->fileTypesFoundCount(), 2);
 }
@@ -443,7 +441,7 @@ TEST_F(ResultCntrlTest, TheFollowUpSearchFindsTheEmptiedFolders)
     cntrl->prepareToSearchForEmptyFolders(
         {folderEntry(emptied, 1), folderEntry(dir / "kept"), folderEntry(dir / "gone")});
     EXPECT_TRUE(cntrl->searchCntrl());
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return cntrl->itemsTypeCntrl(kEmpty) != nullptr; },
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return cntrl->itemsTypeCntrl(KZTag::emptyFolders) != nullptr; },
                                            std::chrono::seconds(20)));
     ASSERT_EQ(emptyFolders().size(), 1);
     EXPECT_EQ(emptyFolders().first()->url(), emptied);

@@ -53,7 +53,7 @@ public:
     void createEmptyFoldersTab(const QVariantMap&) override
     {
         ++emptyFoldersTabsMade;
-        addTab(static_cast<quint64>(KZTag::emptyFolders));
+        addTab(KZTag::emptyFolders);
     }
 };
 
