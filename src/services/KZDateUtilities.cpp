@@ -1,5 +1,7 @@
 #include "services/KZDateUtilities.h"
 
+#include "platform/SharedInstance.h"
+
 #include <QStringList>
 #include <QTime>
 
@@ -8,8 +10,11 @@
 
 namespace {
 
-std::mutex g_sharedMutex;
-std::unique_ptr<KZDateUtilities> g_shared;
+platform::SharedInstance<KZDateUtilities>& sharedInstance()
+{
+    static platform::SharedInstance<KZDateUtilities> instance([] { return std::make_unique<KZDateUtilities>(); });
+    return instance;
+}
 
 // Beyond this many seconds (about three million years) a double no longer
 // holds whole milliseconds and QDateTime could not represent the time anyway.
@@ -148,16 +153,12 @@ QString KZDateUtilities::Formatter::format(const QDateTime& date) const
 
 KZDateUtilities& KZDateUtilities::sharedControl()
 {
-    std::lock_guard lock(g_sharedMutex);
-    if (!g_shared)
-        g_shared = std::make_unique<KZDateUtilities>();
-    return *g_shared;
+    return sharedInstance().get();
 }
 
 void KZDateUtilities::setSharedControl(std::unique_ptr<KZDateUtilities> instance)
 {
-    std::lock_guard lock(g_sharedMutex);
-    g_shared = std::move(instance);
+    sharedInstance().replace(std::move(instance));
 }
 
 KZDateUtilities::KZDateUtilities()

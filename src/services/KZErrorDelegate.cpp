@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/MainThread.h"
+#include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 
@@ -10,8 +11,11 @@
 
 namespace {
 
-std::mutex g_sharedMutex;
-std::unique_ptr<KZErrorDelegate> g_shared;
+platform::SharedInstance<KZErrorDelegate>& sharedInstance()
+{
+    static platform::SharedInstance<KZErrorDelegate> instance([] { return std::make_unique<KZErrorDelegate>(); });
+    return instance;
+}
 
 const QString kErrorsTable = QStringLiteral("Errors");
 const QString kDefaultTable = QStringLiteral("Default");
@@ -116,16 +120,12 @@ Alert questionAlert(const QVariantMap& request)
 
 KZErrorDelegate& KZErrorDelegate::sharedControl()
 {
-    std::lock_guard lock(g_sharedMutex);
-    if (!g_shared)
-        g_shared = std::make_unique<KZErrorDelegate>();
-    return *g_shared;
+    return sharedInstance().get();
 }
 
 void KZErrorDelegate::setSharedControl(std::unique_ptr<KZErrorDelegate> instance)
 {
-    std::lock_guard lock(g_sharedMutex);
-    g_shared = std::move(instance);
+    sharedInstance().replace(std::move(instance));
 }
 
 void KZErrorDelegate::setPresenter(std::shared_ptr<KZAlertPresenter> presenter)

@@ -29,7 +29,8 @@ public:
 
     static KZErrorDelegate& sharedControl();
     // Replaces the shared instance (tests); nullptr makes the next call build
-    // a fresh one.
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
     static void setSharedControl(std::unique_ptr<KZErrorDelegate> instance);
 
     KZErrorDelegate() = default;

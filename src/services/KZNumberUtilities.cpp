@@ -1,13 +1,17 @@
 #include "services/KZNumberUtilities.h"
 
+#include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 
 #include <cmath>
 
 namespace {
 
-std::mutex g_sharedMutex;
-std::unique_ptr<KZNumberUtilities> g_shared;
+platform::SharedInstance<KZNumberUtilities>& sharedInstance()
+{
+    static platform::SharedInstance<KZNumberUtilities> instance([] { return std::make_unique<KZNumberUtilities>(); });
+    return instance;
+}
 
 // Rounds the shortest decimal form of |value| to `maxFraction` digits, half
 // to even, as number formatters do by default (0.125 -> 0.12, 0.375 -> 0.38).
@@ -58,16 +62,12 @@ QString roundHalfEven(double value, int maxFraction)
 
 KZNumberUtilities& KZNumberUtilities::sharedControl()
 {
-    std::lock_guard lock(g_sharedMutex);
-    if (!g_shared)
-        g_shared = std::make_unique<KZNumberUtilities>();
-    return *g_shared;
+    return sharedInstance().get();
 }
 
 void KZNumberUtilities::setSharedControl(std::unique_ptr<KZNumberUtilities> instance)
 {
-    std::lock_guard lock(g_sharedMutex);
-    g_shared = std::move(instance);
+    sharedInstance().replace(std::move(instance));
 }
 
 KZNumberUtilities::KZNumberUtilities()

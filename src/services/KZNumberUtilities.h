@@ -16,7 +16,8 @@ class KZNumberUtilities {
 public:
     static KZNumberUtilities& sharedControl();
     // Replaces the shared instance (tests); nullptr makes the next call build
-    // a fresh one.
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
     static void setSharedControl(std::unique_ptr<KZNumberUtilities> instance);
 
     KZNumberUtilities();

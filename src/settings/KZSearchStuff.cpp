@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/Resources.h"
+#include "platform/SharedInstance.h"
 #include "platform/UserDefaults.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZDefaultsKeys.h"
@@ -17,20 +18,6 @@ namespace fs = std::filesystem;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-std::mutex& sharedMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
-// Deliberately never destroyed at exit: it observes the user defaults, whose
-// own destruction order at exit is not ours to know.
-KZSearchStuff*& sharedSlot()
-{
-    static KZSearchStuff* shared = nullptr;
-    return shared;
-}
 
 // "/a//b/" and "/a/b" name one folder; ".." is kept, since a symbolic link may
 // stand before it.
@@ -64,23 +51,23 @@ QString criteriaKey(quint64 type)
 
 // ---- Instances -----------------------------------------------------------------
 
+platform::SharedInstance<KZSearchStuff>& KZSearchStuff::sharedInstance()
+{
+    // It observes the user defaults, whose own destruction order at exit is
+    // not ours to know: a shared instance that is never destroyed suits it.
+    static platform::SharedInstance<KZSearchStuff> instance(
+        [] { return std::unique_ptr<KZSearchStuff>(new KZSearchStuff(SharedTag{})); });
+    return instance;
+}
+
 KZSearchStuff& KZSearchStuff::sharedControl()
 {
-    std::lock_guard lock(sharedMutex());
-    KZSearchStuff*& shared = sharedSlot();
-    if (!shared)
-        shared = new KZSearchStuff(SharedTag{});
-    return *shared;
+    return sharedInstance().get();
 }
 
 void KZSearchStuff::setSharedControl(std::unique_ptr<KZSearchStuff> instance)
 {
-    KZSearchStuff* old = nullptr;
-    {
-        std::lock_guard lock(sharedMutex());
-        old = std::exchange(sharedSlot(), instance.release());
-    }
-    delete old;
+    sharedInstance().replace(std::move(instance));
 }
 
 std::shared_ptr<KZSearchStuff> KZSearchStuff::searchStuff()
@@ -92,7 +79,7 @@ KZSearchStuff::KZSearchStuff() = default;
 
 KZSearchStuff::KZSearchStuff(SharedTag)
 {
-    observerIsRegistered_ = true;
+    setObserverIsRegistered(true);
     // The callback gets the new rows themselves, so it never reads the
     // defaults back while they may be busy notifying.
     locationsObservation_ = platform::UserDefaults::standard().observe(
@@ -109,106 +96,11 @@ KZSearchStuff::~KZSearchStuff()
 
 // ---- Properties --------------------------------------------------------------------
 
-std::vector<KZSourceItemRef> KZSearchStuff::sources() const
-{
-    std::lock_guard lock(mutex_);
-    return sources_;
-}
-
-void KZSearchStuff::setSources(std::vector<KZSourceItemRef> sources)
-{
-    std::lock_guard lock(mutex_);
-    sources_ = std::move(sources);
-}
-
-std::vector<fs::path> KZSearchStuff::exludedByLocation() const
-{
-    std::lock_guard lock(mutex_);
-    return exludedByLocation_;
-}
-
-void KZSearchStuff::setExludedByLocation(std::vector<fs::path> locations)
-{
-    std::lock_guard lock(mutex_);
-    exludedByLocation_ = std::move(locations);
-}
-
 void KZSearchStuff::addExcludedLocations(const std::vector<fs::path>& locations)
 {
-    std::lock_guard lock(mutex_);
-    exludedByLocation_.insert(exludedByLocation_.end(), locations.begin(), locations.end());
-}
-
-quint64 KZSearchStuff::exclLocsCount() const
-{
-    std::lock_guard lock(mutex_);
-    return exclLocsCount_;
-}
-
-void KZSearchStuff::setExclLocsCount(quint64 count)
-{
-    std::lock_guard lock(mutex_);
-    exclLocsCount_ = count;
-}
-
-QStringList KZSearchStuff::exludedByExtensions() const
-{
-    std::lock_guard lock(mutex_);
-    return exludedByExtensions_;
-}
-
-void KZSearchStuff::setExludedByExtensions(QStringList extensions)
-{
-    std::lock_guard lock(mutex_);
-    exludedByExtensions_ = std::move(extensions);
-}
-
-std::optional<QVariantMap> KZSearchStuff::criteria() const
-{
-    std::lock_guard lock(mutex_);
-    return criteria_;
-}
-
-void KZSearchStuff::setCriteria(std::optional<QVariantMap> criteria)
-{
-    std::lock_guard lock(mutex_);
-    criteria_ = std::move(criteria);
-}
-
-quint64 KZSearchStuff::searchType() const
-{
-    std::lock_guard lock(mutex_);
-    return searchType_;
-}
-
-void KZSearchStuff::setSearchType(quint64 type)
-{
-    std::lock_guard lock(mutex_);
-    searchType_ = type;
-}
-
-bool KZSearchStuff::isASearchForEmptyFoldersAfterTrashed() const
-{
-    std::lock_guard lock(mutex_);
-    return isASearchForEmptyFoldersAfterTrashed_;
-}
-
-void KZSearchStuff::setIsASearchForEmptyFoldersAfterTrashed(bool value)
-{
-    std::lock_guard lock(mutex_);
-    isASearchForEmptyFoldersAfterTrashed_ = value;
-}
-
-bool KZSearchStuff::observerIsRegistered() const
-{
-    std::lock_guard lock(mutex_);
-    return observerIsRegistered_;
-}
-
-void KZSearchStuff::setObserverIsRegistered(bool value)
-{
-    std::lock_guard lock(mutex_);
-    observerIsRegistered_ = value;
+    fields_.with([&](Fields& fields) {
+        fields.exludedByLocation.insert(fields.exludedByLocation.end(), locations.begin(), locations.end());
+    });
 }
 
 // ---- Exclusions ----------------------------------------------------------------------
@@ -268,19 +160,20 @@ void KZSearchStuff::replaceGlobalExclusions(const QStringList& preferenceLocatio
     for (const QString& location : preferenceLocations)
         globals.push_back(fs::path(QFile::encodeName(location).toStdString()));
 
-    std::lock_guard lock(mutex_);
-    if (replace)
-        exludedByLocation_.clear();
-    for (const fs::path& global : globals) {
-        const fs::path normal = normalLocation(global);
-        if (normal.empty())
-            continue;
-        const bool listed = std::any_of(exludedByLocation_.begin(), exludedByLocation_.end(),
-                                        [&](const fs::path& entry) { return normalLocation(entry) == normal; });
-        if (!listed)
-            exludedByLocation_.push_back(normal);
-    }
-    exclLocsCount_ = exludedByLocation_.size();
+    fields_.with([&](Fields& fields) {
+        std::vector<fs::path>& listed = fields.exludedByLocation;
+        if (replace)
+            listed.clear();
+        for (const fs::path& global : globals) {
+            const fs::path normal = normalLocation(global);
+            if (normal.empty())
+                continue;
+            if (std::none_of(listed.begin(), listed.end(),
+                             [&](const fs::path& entry) { return normalLocation(entry) == normal; }))
+                listed.push_back(normal);
+        }
+        fields.exclLocsCount = listed.size();
+    });
 }
 
 // ---- Criteria ------------------------------------------------------------------------
@@ -326,9 +219,10 @@ void KZSearchStuff::createCriteria()
 {
     const quint64 type = searchType();
     std::optional<QVariantMap> criteria = criteriaWithTag(type);
-    std::lock_guard lock(mutex_);
-    isASearchForEmptyFoldersAfterTrashed_ = false;
-    criteria_ = std::move(criteria);
+    fields_.with([&](Fields& fields) {
+        fields.isASearchForEmptyFoldersAfterTrashed = false;
+        fields.criteria = std::move(criteria);
+    });
 }
 
 void KZSearchStuff::createEmptyFoldersCriteria()
@@ -338,9 +232,10 @@ void KZSearchStuff::createEmptyFoldersCriteria()
     criteria.insert(u"folderStruct"_s, QVariantMap{{u"whichItem"_s, qint64(1)},
                                                     {u"excludeCustomIcon"_s, qint64(0)},
                                                     {u"neastedEmptied"_s, qint64(1)}});
-    std::lock_guard lock(mutex_);
-    isASearchForEmptyFoldersAfterTrashed_ = true;
-    criteria_ = std::move(criteria);
+    fields_.with([&](Fields& fields) {
+        fields.isASearchForEmptyFoldersAfterTrashed = true;
+        fields.criteria = std::move(criteria);
+    });
 }
 
 QVariantMap KZSearchStuff::emptyCriteria()

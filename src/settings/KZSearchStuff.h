@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Guarded.h"
 #include "platform/Subscription.h"
 #include "settings/KZSourceItem.h"
 
@@ -11,9 +12,13 @@
 
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
+
+namespace platform {
+template <typename T>
+class SharedInstance;
+}
 
 // One search request: the sources, the type of search, the criteria
 // dictionary and the locations and extensions left out. The search window
@@ -24,8 +29,9 @@
 // search (the open panel, the file utilities' quick folder information) and
 // refills them whenever the "locations_excluded" preference changes.
 //
-// Every accessor takes the request's lock and hands out copies, so a request
-// may be read from the engine's threads while it is being filled elsewhere.
+// Every accessor takes the request's lock and hands out copies
+// (platform::Guarded), so a request may be read from the engine's threads
+// while it is being filled elsewhere.
 class KZSearchStuff {
 public:
     // Search types.
@@ -48,31 +54,37 @@ public:
     KZSearchStuff(const KZSearchStuff&) = delete;
     KZSearchStuff& operator=(const KZSearchStuff&) = delete;
 
-    std::vector<KZSourceItemRef> sources() const;
-    void setSources(std::vector<KZSourceItemRef> sources);
+    std::vector<KZSourceItemRef> sources() const { return fields_.get(&Fields::sources); }
+    void setSources(std::vector<KZSourceItemRef> sources) { fields_.set(&Fields::sources, std::move(sources)); }
 
     // Locations no source descends into; the scan consults the first
     // exclLocsCount() of them.
-    std::vector<std::filesystem::path> exludedByLocation() const;
-    void setExludedByLocation(std::vector<std::filesystem::path> locations);
+    std::vector<std::filesystem::path> exludedByLocation() const { return fields_.get(&Fields::exludedByLocation); }
+    void setExludedByLocation(std::vector<std::filesystem::path> locations)
+    {
+        fields_.set(&Fields::exludedByLocation, std::move(locations));
+    }
     // Appends `locations` as they are (a source's own excluded folders).
     void addExcludedLocations(const std::vector<std::filesystem::path>& locations);
-    quint64 exclLocsCount() const;
-    void setExclLocsCount(quint64 count);
+    quint64 exclLocsCount() const { return fields_.get(&Fields::exclLocsCount); }
+    void setExclLocsCount(quint64 count) { fields_.set(&Fields::exclLocsCount, count); }
 
-    QStringList exludedByExtensions() const;
-    void setExludedByExtensions(QStringList extensions);
+    QStringList exludedByExtensions() const { return fields_.get(&Fields::exludedByExtensions); }
+    void setExludedByExtensions(QStringList extensions) { fields_.set(&Fields::exludedByExtensions, std::move(extensions)); }
 
     // Empty when no criteria could be had (a missing preset file).
-    std::optional<QVariantMap> criteria() const;
-    void setCriteria(std::optional<QVariantMap> criteria);
+    std::optional<QVariantMap> criteria() const { return fields_.get(&Fields::criteria); }
+    void setCriteria(std::optional<QVariantMap> criteria) { fields_.set(&Fields::criteria, std::move(criteria)); }
 
-    quint64 searchType() const;
-    void setSearchType(quint64 type);
-    bool isASearchForEmptyFoldersAfterTrashed() const;
-    void setIsASearchForEmptyFoldersAfterTrashed(bool value);
-    bool observerIsRegistered() const;
-    void setObserverIsRegistered(bool value);
+    quint64 searchType() const { return fields_.get(&Fields::searchType); }
+    void setSearchType(quint64 type) { fields_.set(&Fields::searchType, type); }
+    bool isASearchForEmptyFoldersAfterTrashed() const { return fields_.get(&Fields::isASearchForEmptyFoldersAfterTrashed); }
+    void setIsASearchForEmptyFoldersAfterTrashed(bool value)
+    {
+        fields_.set(&Fields::isASearchForEmptyFoldersAfterTrashed, value);
+    }
+    bool observerIsRegistered() const { return fields_.get(&Fields::observerIsRegistered); }
+    void setObserverIsRegistered(bool value) { fields_.set(&Fields::observerIsRegistered, value); }
 
     // Appends the visible system paths and the checked locations of the
     // preferences, each unless an equal location is already listed; then
@@ -101,17 +113,20 @@ public:
 private:
     struct SharedTag {};
     explicit KZSearchStuff(SharedTag);
+    static platform::SharedInstance<KZSearchStuff>& sharedInstance();
     void replaceGlobalExclusions(const QStringList& preferenceLocations, bool replace);
 
-    mutable std::mutex mutex_;
-    std::vector<KZSourceItemRef> sources_;
-    std::vector<std::filesystem::path> exludedByLocation_;
-    quint64 exclLocsCount_ = 0;
-    QStringList exludedByExtensions_;
-    std::optional<QVariantMap> criteria_;
-    quint64 searchType_ = duplicateFiles;
-    bool isASearchForEmptyFoldersAfterTrashed_ = false;
-    bool observerIsRegistered_ = false;
+    struct Fields {
+        std::vector<KZSourceItemRef> sources;
+        std::vector<std::filesystem::path> exludedByLocation;
+        quint64 exclLocsCount = 0;
+        QStringList exludedByExtensions;
+        std::optional<QVariantMap> criteria;
+        quint64 searchType = duplicateFiles;
+        bool isASearchForEmptyFoldersAfterTrashed = false;
+        bool observerIsRegistered = false;
+    };
+    platform::Guarded<Fields> fields_;
 
     platform::Subscription locationsObservation_;
 };
