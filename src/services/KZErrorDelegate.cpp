@@ -19,6 +19,7 @@ platform::SharedInstance<KZErrorDelegate>& sharedInstance()
 
 const QString kErrorsTable = QStringLiteral("Errors");
 const QString kDefaultTable = QStringLiteral("Default");
+const QString kSuppressionTitle = QStringLiteral("suppression_message_text");
 
 using Alert = KZAlertPresenter::Alert;
 using Answer = KZAlertPresenter::Answer;
@@ -39,7 +40,7 @@ QStringList stringList(const QVariant& value)
 
 QPointer<QObject> windowOf(const QVariantMap& request)
 {
-    const QVariant value = request.value(QStringLiteral("window"));
+    const QVariant value = request.value(KZAlertKey::window);
     if (value.metaType() == QMetaType::fromType<QPointer<QObject>>())
         return value.value<QPointer<QObject>>();
     return QPointer<QObject>(value.value<QObject*>());
@@ -49,8 +50,8 @@ QVariantMap baseRequest(const QString& textKeyName, const QString& textKey, cons
                         const QStringList& names)
 {
     return {{textKeyName, textKey},
-            {QStringLiteral("messKey"), messKey},
-            {QStringLiteral("names"), names}};
+            {KZAlertKey::messKey, messKey},
+            {KZAlertKey::names, names}};
 }
 
 // A question's request: its texts, its three buttons and whether it is an error.
@@ -58,11 +59,11 @@ QVariantMap questionRequest(const QString& message, const QString& infoMessage, 
                             const QString& defaultButton, const QString& alternateButton,
                             const QString& otherButton, bool treatsAsError)
 {
-    QVariantMap request = baseRequest(QStringLiteral("info"), message, infoMessage, names);
-    request.insert(QStringLiteral("dbuttonName"), defaultButton);
-    request.insert(QStringLiteral("abuttonName"), alternateButton);
-    request.insert(QStringLiteral("obuttonName"), otherButton);
-    request.insert(QStringLiteral("treatsAsError"), treatsAsError);
+    QVariantMap request = baseRequest(KZAlertKey::info, message, infoMessage, names);
+    request.insert(KZAlertKey::dbuttonName, defaultButton);
+    request.insert(KZAlertKey::abuttonName, alternateButton);
+    request.insert(KZAlertKey::obuttonName, otherButton);
+    request.insert(KZAlertKey::treatsAsError, treatsAsError);
     return request;
 }
 
@@ -95,21 +96,21 @@ qint64 cancelAnswer(const QStringList& keys)
 // The alert of a question, with the apply-to-all box when asked for.
 Alert questionAlert(const QVariantMap& request)
 {
-    const bool treatsAsError = request.value(QStringLiteral("treatsAsError")).toBool();
+    const bool treatsAsError = request.value(KZAlertKey::treatsAsError).toBool();
     const QString& table = treatsAsError ? kErrorsTable : kDefaultTable;
     Alert alert;
     alert.style = treatsAsError ? Style::Warning : Style::Informational;
     alert.messageText = KZErrorDelegate::replaceContentOfString(
-        lookUp(request.value(QStringLiteral("info")).toString(), table),
-        stringList(request.value(QStringLiteral("names"))));
-    alert.informativeText = lookUp(request.value(QStringLiteral("messKey")).toString(), table);
+        lookUp(request.value(KZAlertKey::info).toString(), table),
+        stringList(request.value(KZAlertKey::names)));
+    alert.informativeText = lookUp(request.value(KZAlertKey::messKey).toString(), table);
     QStringList keys;
-    for (const char16_t* key : {u"dbuttonName", u"abuttonName", u"obuttonName"})
-        keys << request.value(QString::fromUtf16(key)).toString();
+    for (const QString& key : {KZAlertKey::dbuttonName, KZAlertKey::abuttonName, KZAlertKey::obuttonName})
+        keys << request.value(key).toString();
     for (const QString& key : keys)
         alert.buttonTitles << lookUp(key, table);
     alert.cancelButton = cancelAnswer(keys);
-    if (request.value(QStringLiteral("showCheck")).toBool()) {
+    if (request.value(KZAlertKey::showCheck).toBool()) {
         alert.showsApplyToAll = true;
         alert.applyToAllTitle = lookUp(QStringLiteral("apply_to_all"), kDefaultTable);
     }
@@ -207,22 +208,22 @@ void KZErrorDelegate::dispatch(const std::function<void()>& work)
 
 void KZErrorDelegate::showError(const QString& error, const QString& message, const QStringList& additionalNames)
 {
-    const QVariantMap request = baseRequest(QStringLiteral("error"), error, message, additionalNames);
+    const QVariantMap request = baseRequest(KZAlertKey::error, error, message, additionalNames);
     dispatch([&] { showErrorWithDict(request); });
 }
 
 void KZErrorDelegate::showError(const QVariantMap& info)
 {
-    showError(info.value(QStringLiteral("error")).toString(), info.value(QStringLiteral("message")).toString(),
-              stringList(info.value(QStringLiteral("additionalName"))));
+    showError(info.value(KZAlertKey::error).toString(), info.value(KZAlertKey::message).toString(),
+              stringList(info.value(KZAlertKey::additionalName)));
 }
 
 void KZErrorDelegate::showMessagePanel(QObject* window, const QString& infoMessage, const QString& message,
                                        const QStringList& additionalNames)
 {
-    QVariantMap request = baseRequest(QStringLiteral("info"), infoMessage, message, additionalNames);
+    QVariantMap request = baseRequest(KZAlertKey::info, infoMessage, message, additionalNames);
     if (window)
-        request.insert(QStringLiteral("window"), QVariant::fromValue(QPointer<QObject>(window)));
+        request.insert(KZAlertKey::window, QVariant::fromValue(QPointer<QObject>(window)));
     dispatch([&] { showMessagePanelWithDict(request); });
 }
 
@@ -239,7 +240,7 @@ bool KZErrorDelegate::showMessagePanelWithView(const QString& message, const QSt
     alert.informativeText = lookUp(infoMessage, table);
     // A box that could not store anything would only mislead.
     alert.showsSuppressionButton = !preferenceKey.isEmpty();
-    alert.suppressionTitle = lookUp(QStringLiteral("suppression_message_text"), kDefaultTable);
+    alert.suppressionTitle = lookUp(kSuppressionTitle, kDefaultTable);
     dispatch([&] {
         if (present(alert).suppressionTicked)
             suppress(preferenceKey);
@@ -256,11 +257,11 @@ qint64 KZErrorDelegate::askToTheUser(const QString& message, const QString& info
     // come back in it, whatever other threads ask meanwhile.
     QVariantMap request = questionRequest(message, infoMessage, additionalNames, defaultButton, alternateButton,
                                           otherButton, treatsAsError);
-    request.insert(QStringLiteral("showCheck"), showView);
+    request.insert(KZAlertKey::showCheck, showView);
     qint64 answer = FirstButton;
     dispatch([&] { answer = askToTheUserWithDict(request); });
     if (showView && viewStatus)
-        *viewStatus = request.value(QStringLiteral("applyToAll")).toBool();
+        *viewStatus = request.value(KZAlertKey::applyToAll).toBool();
     return answer;
 }
 
@@ -273,7 +274,7 @@ qint64 KZErrorDelegate::askToTheUserWithView(const QString& message, const QStri
         return FirstButton;
     QVariantMap request = questionRequest(message, infoMessage, additionalNames, defaultButton, alternateButton,
                                           otherButton, treatsAsError);
-    request.insert(QStringLiteral("prefKey"), preferenceKey);
+    request.insert(KZAlertKey::prefKey, preferenceKey);
     qint64 answer = FirstButton;
     dispatch([&] { answer = askToTheUserWithViewAndDict(request); });
     return answer;
@@ -285,9 +286,9 @@ void KZErrorDelegate::showErrorWithDict(const QVariantMap& request)
 {
     Alert alert;
     alert.style = Style::Warning;
-    alert.messageText = replaceContentOfString(lookUp(request.value(QStringLiteral("error")).toString(), kErrorsTable),
-                                               stringList(request.value(QStringLiteral("names"))));
-    alert.informativeText = lookUp(request.value(QStringLiteral("messKey")).toString(), kErrorsTable);
+    alert.messageText = replaceContentOfString(lookUp(request.value(KZAlertKey::error).toString(), kErrorsTable),
+                                               stringList(request.value(KZAlertKey::names)));
+    alert.informativeText = lookUp(request.value(KZAlertKey::messKey).toString(), kErrorsTable);
     present(alert);
 }
 
@@ -295,9 +296,9 @@ void KZErrorDelegate::showMessagePanelWithDict(const QVariantMap& request)
 {
     Alert alert;
     alert.style = Style::Warning;
-    alert.messageText = replaceContentOfString(lookUp(request.value(QStringLiteral("info")).toString(), kDefaultTable),
-                                               stringList(request.value(QStringLiteral("names"))));
-    alert.informativeText = lookUp(request.value(QStringLiteral("messKey")).toString(), kDefaultTable);
+    alert.messageText = replaceContentOfString(lookUp(request.value(KZAlertKey::info).toString(), kDefaultTable),
+                                               stringList(request.value(KZAlertKey::names)));
+    alert.informativeText = lookUp(request.value(KZAlertKey::messKey).toString(), kDefaultTable);
     // A window that has gone away meanwhile gets the panel as a modal alert:
     // the message is still seen.
     alert.sheetWindow = windowOf(request);
@@ -309,21 +310,21 @@ qint64 KZErrorDelegate::askToTheUserWithDict(QVariantMap& request)
     const Alert alert = questionAlert(request);
     const Answer answer = present(alert);
     if (alert.showsApplyToAll)
-        request.insert(QStringLiteral("applyToAll"), answer.applyToAllTicked);
+        request.insert(KZAlertKey::applyToAll, answer.applyToAllTicked);
     userChoice_.store(answer.button);
     return answer.button;
 }
 
 qint64 KZErrorDelegate::askToTheUserWithViewAndDict(QVariantMap& request)
 {
-    const QString preferenceKey = request.value(QStringLiteral("prefKey")).toString();
+    const QString preferenceKey = request.value(KZAlertKey::prefKey).toString();
     if (isSuppressed(preferenceKey))
         return FirstButton;
     QVariantMap question = request;
-    question.remove(QStringLiteral("showCheck"));
+    question.remove(KZAlertKey::showCheck);
     Alert alert = questionAlert(question);
     alert.showsSuppressionButton = !preferenceKey.isEmpty();
-    alert.suppressionTitle = lookUp(QStringLiteral("suppression_message_text"), kDefaultTable);
+    alert.suppressionTitle = lookUp(kSuppressionTitle, kDefaultTable);
     const Answer answer = present(alert);
     if (answer.suppressionTicked)
         suppress(preferenceKey);

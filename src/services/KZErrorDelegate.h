@@ -13,6 +13,29 @@
 
 class QObject;
 
+// Keys of the request maps that the main-thread workers take, and of the map
+// that showError(info) reads.
+namespace KZAlertKey {
+
+inline const QString error = QStringLiteral("error");
+inline const QString info = QStringLiteral("info");
+inline const QString messKey = QStringLiteral("messKey");
+inline const QString names = QStringLiteral("names");
+inline const QString window = QStringLiteral("window");
+inline const QString dbuttonName = QStringLiteral("dbuttonName");
+inline const QString abuttonName = QStringLiteral("abuttonName");
+inline const QString obuttonName = QStringLiteral("obuttonName");
+inline const QString treatsAsError = QStringLiteral("treatsAsError");
+inline const QString showCheck = QStringLiteral("showCheck");
+inline const QString prefKey = QStringLiteral("prefKey");
+// Written back by the questions: the state of the apply-to-all box.
+inline const QString applyToAll = QStringLiteral("applyToAll");
+// showError(info) only.
+inline const QString message = QStringLiteral("message");
+inline const QString additionalName = QStringLiteral("additionalName");
+
+} // namespace KZAlertKey
+
 // The one place that shows error messages, information panels and questions.
 // Callers pass keys of the string tables ("Errors" for errors, else
 // "Default"), never texts; "%@" places in a message are filled with names.

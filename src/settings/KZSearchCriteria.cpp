@@ -255,10 +255,10 @@ void KZSearchCriteria::Parser::nameGroup()
     }
     if (!isFilter(*p, &KZSearchCriteria::isSameName_, &KZSearchCriteria::isUniqueName_))
         return;
-    const QVariant text = p->value(u"string"_s);
+    const QVariant text = p->value(KZCriteriaKey::string);
     if (text.typeId() == QMetaType::QString)
         c.name_ = KZFilesUtilities::sharedControl().normalizeString(text.toString());
-    pick(integerValue(*p, u"whichItem"_s),
+    pick(integerValue(*p, KZCriteriaKey::whichItem),
          {&KZSearchCriteria::isNameContains_, &KZSearchCriteria::isNameStart_, &KZSearchCriteria::isNameEnd_,
           &KZSearchCriteria::isNameIs_, &KZSearchCriteria::nameIsNot_, &KZSearchCriteria::nameDoesntContains_});
 }
@@ -273,33 +273,33 @@ void KZSearchCriteria::Parser::dateGroup(const QString& switchKey, const QString
     const Flag* f = flags.begin();
     if (!isFilter(*p, f[0], f[1]))
         return;
-    secs = dateSeconds(stringValue(*p, u"date"_s));
-    const qint64 which = integerValue(*p, u"whichItem"_s);
+    secs = dateSeconds(stringValue(*p, KZCriteriaKey::date));
+    const qint64 which = integerValue(*p, KZCriteriaKey::whichItem);
     pick(which, {f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9]});
     if (which == 7 || which == 8)
-        betweenSecs = dateSeconds(stringValue(*p, u"betweenDate"_s));
+        betweenSecs = dateSeconds(stringValue(*p, KZCriteriaKey::betweenDate));
 }
 
 void KZSearchCriteria::Parser::extensionGroup()
 {
-    const auto p = group(u"isExtension"_s, u"extensionStruct"_s);
+    const auto p = group(u"isExtension"_s, KZCriteriaKey::extensionStruct);
     if (!p)
         return;
     c.excludeFolder_ = true;
     if (!isFilter(*p, &KZSearchCriteria::isSameExtension_, &KZSearchCriteria::isUniqueExtension_))
         return;
-    const QVariant text = p->value(u"string"_s);
+    const QVariant text = p->value(KZCriteriaKey::string);
     if (text.typeId() == QMetaType::QString) {
         c.defineExtensionsWithString(text.toString());
     } else {
         QStringList extensions;
-        for (const QVariant& entry : listValue(*p, u"array"_s)) {
+        for (const QVariant& entry : listValue(*p, KZCriteriaKey::array)) {
             if (entry.typeId() == QMetaType::QString)
                 extensions.append(entry.toString());
         }
         c.extensions_ = extensions;
     }
-    pick(integerValue(*p, u"whichItem"_s), {&KZSearchCriteria::isExtensionIs_, &KZSearchCriteria::isExtensionNot_});
+    pick(integerValue(*p, KZCriteriaKey::whichItem), {&KZSearchCriteria::isExtensionIs_, &KZSearchCriteria::isExtensionNot_});
 }
 
 void KZSearchCriteria::Parser::creatorGroup()
@@ -310,8 +310,8 @@ void KZSearchCriteria::Parser::creatorGroup()
     c.excludeFolder_ = true;
     if (!isFilter(*p, &KZSearchCriteria::isSameCreator_, &KZSearchCriteria::isUniqueCreator_))
         return;
-    c.creator_ = quotedTypeCode(stringValue(*p, u"string"_s));
-    pick(integerValue(*p, u"whichItem"_s), {&KZSearchCriteria::isCreatorIs_, &KZSearchCriteria::isCreatorNot_});
+    c.creator_ = quotedTypeCode(stringValue(*p, KZCriteriaKey::string));
+    pick(integerValue(*p, KZCriteriaKey::whichItem), {&KZSearchCriteria::isCreatorIs_, &KZSearchCriteria::isCreatorNot_});
 }
 
 void KZSearchCriteria::Parser::sizeGroup()
@@ -366,15 +366,15 @@ void KZSearchCriteria::Parser::itemStateGroups()
     }
     if (const auto p = group(u"isHasCustomIcon"_s, u"customIconStruct"_s)) {
         c.isOnlyContent_ = false;
-        pick(integerValue(*p, u"whichItem"_s),
+        pick(integerValue(*p, KZCriteriaKey::whichItem),
              {&KZSearchCriteria::isHasCustomIcon_, &KZSearchCriteria::isHasCustomIconNot_});
     }
     if (const auto p = group(u"isLocked"_s, u"lockedStruct"_s)) {
         c.isOnlyContent_ = false;
-        pick(integerValue(*p, u"whichItem"_s), {&KZSearchCriteria::isLockedIs_, &KZSearchCriteria::isLockedNot_});
+        pick(integerValue(*p, KZCriteriaKey::whichItem), {&KZSearchCriteria::isLockedIs_, &KZSearchCriteria::isLockedNot_});
     }
     if (const auto p = group(u"isVisibility"_s, u"visibilityStruct"_s)) {
-        const qint64 which = integerValue(*p, u"whichItem"_s);
+        const qint64 which = integerValue(*p, KZCriteriaKey::whichItem);
         c.isInvisible_ = which == 1 || which == 2;
         c.isVisible_ = which == 2;
     } else {
@@ -384,13 +384,13 @@ void KZSearchCriteria::Parser::itemStateGroups()
 
 void KZSearchCriteria::Parser::folderGroup()
 {
-    const auto p = group(u"isFolder"_s, u"folderStruct"_s);
+    const auto p = group(KZCriteriaKey::isFolder, KZCriteriaKey::folderStruct);
     if (!p)
         return;
-    c.isExcludeEFCustIcon_ = boolValue(*p, u"excludeCustomIcon"_s);
-    c.isNestedEmptied_ = boolValue(*p, u"neastedEmptied"_s);
+    c.isExcludeEFCustIcon_ = boolValue(*p, KZCriteriaKey::excludeCustomIcon);
+    c.isNestedEmptied_ = boolValue(*p, KZCriteriaKey::neastedEmptied);
     c.isFolderCompareContent_ = boolValue(*p, u"compareContent"_s);
-    const qint64 which = integerValue(*p, u"whichItem"_s);
+    const qint64 which = integerValue(*p, KZCriteriaKey::whichItem);
     pick(which, {&KZSearchCriteria::isFolderEmpty_, &KZSearchCriteria::isFolderNotEmpty_});
     if (which == 2)
         c.excludeFolder_ = false;
@@ -401,7 +401,7 @@ void KZSearchCriteria::Parser::kindGroup()
     const auto p = group(u"isKind"_s, u"kindStruct"_s);
     if (!p)
         return;
-    pick(integerValue(*p, u"whichItem"_s), {&KZSearchCriteria::isKindIs_, &KZSearchCriteria::isKindNot_});
+    pick(integerValue(*p, KZCriteriaKey::whichItem), {&KZSearchCriteria::isKindIs_, &KZSearchCriteria::isKindNot_});
     const qint64 kind = integerValue(*p, u"whichItem2"_s);
     pick(kind, {&KZSearchCriteria::isKindAlias_, &KZSearchCriteria::isKindApplication_,
                 &KZSearchCriteria::isKindFolder_, &KZSearchCriteria::isKindFont_,
@@ -419,7 +419,7 @@ void KZSearchCriteria::Parser::labelGroup()
         return;
     c.isOnlyContent_ = false;
     c.whichLabel_ = integerValue(*p, u"whichItem2"_s);
-    pick(integerValue(*p, u"whichItem"_s), {&KZSearchCriteria::isLabelIs_, &KZSearchCriteria::isLabelNot_});
+    pick(integerValue(*p, KZCriteriaKey::whichItem), {&KZSearchCriteria::isLabelIs_, &KZSearchCriteria::isLabelNot_});
 }
 
 void KZSearchCriteria::Parser::permissionsGroup()
@@ -429,7 +429,7 @@ void KZSearchCriteria::Parser::permissionsGroup()
         return;
     c.isOnlyContent_ = false;
     c.userID_ = quint32(::getuid());
-    pick(integerValue(*p, u"whichItem"_s),
+    pick(integerValue(*p, KZCriteriaKey::whichItem),
          {&KZSearchCriteria::isPReadWrite_, &KZSearchCriteria::isPRead_, &KZSearchCriteria::isPWrite_,
           &KZSearchCriteria::isPNoAccess_, &KZSearchCriteria::isPOwnership_, &KZSearchCriteria::isPNotOwnership_});
 }
@@ -446,8 +446,8 @@ void KZSearchCriteria::Parser::songTextGroup(const QString& switchKey, const QSt
     const Flag* f = flags.begin();
     if (!isFilter(*p, f[0], f[1]))
         return;
-    value = stringValue(*p, u"string"_s);
-    pick(integerValue(*p, u"whichItem"_s), {f[2], f[3], f[4], f[5], f[6], f[7]});
+    value = stringValue(*p, KZCriteriaKey::string);
+    pick(integerValue(*p, KZCriteriaKey::whichItem), {f[2], f[3], f[4], f[5], f[6], f[7]});
 }
 
 void KZSearchCriteria::Parser::yearGroup()
@@ -460,7 +460,7 @@ void KZSearchCriteria::Parser::yearGroup()
     if (!isFilter(*p, &KZSearchCriteria::isSameYear_, &KZSearchCriteria::isUniqueYear_))
         return;
     c.year_ = static_cast<qint16>(integerValue(*p, u"year"_s));
-    pick(integerValue(*p, u"whichItem"_s),
+    pick(integerValue(*p, KZCriteriaKey::whichItem),
          {&KZSearchCriteria::isYearIs_, &KZSearchCriteria::isYearLess_, &KZSearchCriteria::isYearGreater_});
 }
 
@@ -475,23 +475,23 @@ void KZSearchCriteria::Parser::durationGroup()
     if (!isFilter(*p, &KZSearchCriteria::isSameDuration_, &KZSearchCriteria::isUniqueDuration_))
         return;
     c.durationTime_ = truncatedUnsigned32(*p, u"duration"_s);
-    pick(integerValue(*p, u"whichItem"_s), {&KZSearchCriteria::isDurationIs_, &KZSearchCriteria::isDurationLess_,
+    pick(integerValue(*p, KZCriteriaKey::whichItem), {&KZSearchCriteria::isDurationIs_, &KZSearchCriteria::isDurationLess_,
                                           &KZSearchCriteria::isDurationGreater_});
 }
 
 void KZSearchCriteria::Parser::songOptions()
 {
-    if (!d.contains(u"songOptionsStruct"_s))
+    if (!d.contains(KZCriteriaKey::songOptionsStruct))
         return;
-    const QVariantMap p = mapValue(d, u"songOptionsStruct"_s);
+    const QVariantMap p = mapValue(d, KZCriteriaKey::songOptionsStruct);
     if (c.isSongTags_) {
-        c.isMP3_ = boolValue(p, u"isMp3"_s);
-        c.isAAC_ = boolValue(p, u"isAAC"_s);
+        c.isMP3_ = boolValue(p, KZCriteriaKey::isMp3);
+        c.isAAC_ = boolValue(p, KZCriteriaKey::isAAC);
     }
-    c.setIsDeads(boolValue(p, u"isReportDeads"_s));
-    c.isPlaylist_ = boolValue(p, u"isPlaylist"_s);
+    c.setIsDeads(boolValue(p, KZCriteriaKey::isReportDeads));
+    c.isPlaylist_ = boolValue(p, KZCriteriaKey::isPlaylist);
     if (c.isPlaylist_)
-        c.playlistName_ = stringValue(p, u"playlistName"_s);
+        c.playlistName_ = stringValue(p, KZCriteriaKey::playlistName);
 }
 
 void KZSearchCriteria::Parser::specialGroup()
@@ -502,7 +502,7 @@ void KZSearchCriteria::Parser::specialGroup()
     // Aliases never take part in a search for special items.
     c.isKindAlias_ = true;
     c.isKindNot_ = true;
-    if (integerValue(*p, u"whichItem"_s) == 0) {
+    if (integerValue(*p, KZCriteriaKey::whichItem) == 0) {
         c.isCompressedFile_ = true;
         c.excludeFolder_ = true;
     }
@@ -517,14 +517,14 @@ void KZSearchCriteria::Parser::dateTakenGroup()
     c.excludeFolder_ = true;
     if (!isFilter(*p, &KZSearchCriteria::isSameDateTaken_, &KZSearchCriteria::isUniqueDateTaken_))
         return;
-    c.takenSecs_ = photoDateSeconds(stringValue(*p, u"date"_s));
-    const qint64 which = integerValue(*p, u"whichItem"_s);
+    c.takenSecs_ = photoDateSeconds(stringValue(*p, KZCriteriaKey::date));
+    const qint64 which = integerValue(*p, KZCriteriaKey::whichItem);
     pick(which, {&KZSearchCriteria::isDateTakenIs_, &KZSearchCriteria::isDateTakenBefore_,
                  &KZSearchCriteria::isDateTakenAfter_, &KZSearchCriteria::isDateTakenNot_,
                  &KZSearchCriteria::isDateTakenToday_, &KZSearchCriteria::isDateTakenYesterday_,
                  &KZSearchCriteria::isDateTakenBetween_, &KZSearchCriteria::isDateTakenNotBetween_});
     if (which == 7 || which == 8)
-        c.takenBetweenSecs_ = photoDateSeconds(stringValue(*p, u"betweenDate"_s));
+        c.takenBetweenSecs_ = photoDateSeconds(stringValue(*p, KZCriteriaKey::betweenDate));
 }
 
 void KZSearchCriteria::Parser::locationGroup()
@@ -583,7 +583,7 @@ void KZSearchCriteria::Parser::pixelsGroup()
     if (isFilter(*p, &KZSearchCriteria::isSamePixelsSize_, &KZSearchCriteria::isUniquePixelsSize_)) {
         c.isPixelsWidthSize_ = boolValue(*p, u"isWidth"_s);
         c.isPixelsHeightSize_ = boolValue(*p, u"isHeight"_s);
-        const qint64 which = integerValue(*p, u"whichItem"_s);
+        const qint64 which = integerValue(*p, KZCriteriaKey::whichItem);
         pick(which, {&KZSearchCriteria::isPixelsIs_, &KZSearchCriteria::isPixelsLess_,
                      &KZSearchCriteria::isPixelsGreater_, nullptr, nullptr, nullptr,
                      &KZSearchCriteria::isPixelsBetween_, &KZSearchCriteria::isPixelsNotBetween_});
@@ -614,14 +614,14 @@ void KZSearchCriteria::Parser::cameraGroup()
     c.cameraTag_ = integerValue(*p, u"cameraWhichItem"_s);
     if (!isFilter(*p, &KZSearchCriteria::isSameCameraModel_, &KZSearchCriteria::isUniqueCameraModel_))
         return;
-    const QVariant text = p->value(u"string"_s);
+    const QVariant text = p->value(KZCriteriaKey::string);
     if (text.typeId() == QMetaType::QString) {
         QStringList models;
         for (const QString& model : text.toString().split(u','))
             models.append(model.trimmed());
         c.cameraMakeModel_ = models;
     }
-    pick(integerValue(*p, u"whichItem"_s),
+    pick(integerValue(*p, KZCriteriaKey::whichItem),
          {&KZSearchCriteria::isCameraModelContains_, &KZSearchCriteria::isCameraModelStart_,
           &KZSearchCriteria::isCameraModelEnd_, &KZSearchCriteria::isCameraModelIs_,
           &KZSearchCriteria::isCameraModelIsNot_, &KZSearchCriteria::isCameraModelDoesntContain_});
@@ -629,14 +629,14 @@ void KZSearchCriteria::Parser::cameraGroup()
 
 void KZSearchCriteria::Parser::photoOptions()
 {
-    if (!d.contains(u"photoOptionsStruct"_s))
+    if (!d.contains(KZCriteriaKey::photoOptionsStruct))
         return;
-    const QVariantMap p = mapValue(d, u"photoOptionsStruct"_s);
-    c.setIsDeads(boolValue(p, u"isReportDeads"_s));
+    const QVariantMap p = mapValue(d, KZCriteriaKey::photoOptionsStruct);
+    c.setIsDeads(boolValue(p, KZCriteriaKey::isReportDeads));
     // The album and the playlist share one value; read later, the album wins.
-    c.isPlaylist_ = boolValue(p, u"isCreateAlbum"_s);
+    c.isPlaylist_ = boolValue(p, KZCriteriaKey::isCreateAlbum);
     if (c.isPlaylist_)
-        c.playlistName_ = stringValue(p, u"albumName"_s);
+        c.playlistName_ = stringValue(p, KZCriteriaKey::albumName);
 }
 
 void KZSearchCriteria::Parser::excludedApps()

@@ -11,6 +11,32 @@
 #include <utility>
 #include <vector>
 
+// Keys inside the criteria dictionary that more than one reader or writer
+// spells: the operator of a group, its values, and the option groups.
+namespace KZCriteriaKey {
+
+inline const QString whichItem = QStringLiteral("whichItem");
+inline const QString string = QStringLiteral("string");
+inline const QString date = QStringLiteral("date");
+inline const QString betweenDate = QStringLiteral("betweenDate");
+inline const QString array = QStringLiteral("array");
+inline const QString extensionStruct = QStringLiteral("extensionStruct");
+inline const QString folderStruct = QStringLiteral("folderStruct");
+inline const QString excludeCustomIcon = QStringLiteral("excludeCustomIcon");
+inline const QString neastedEmptied = QStringLiteral("neastedEmptied");
+inline const QString isFolder = QStringLiteral("isFolder");
+inline const QString songOptionsStruct = QStringLiteral("songOptionsStruct");
+inline const QString isMp3 = QStringLiteral("isMp3");
+inline const QString isAAC = QStringLiteral("isAAC");
+inline const QString isReportDeads = QStringLiteral("isReportDeads");
+inline const QString isPlaylist = QStringLiteral("isPlaylist");
+inline const QString playlistName = QStringLiteral("playlistName");
+inline const QString photoOptionsStruct = QStringLiteral("photoOptionsStruct");
+inline const QString isCreateAlbum = QStringLiteral("isCreateAlbum");
+inline const QString albumName = QStringLiteral("albumName");
+
+} // namespace KZCriteriaKey
+
 // Every boolean flag of the criteria that is a plain field, as
 // X(getter, SetterSuffix). isDeads and isImageContent are not listed: the
 // engine changes them while its workers read, so they are atomic (below).

@@ -8,6 +8,7 @@
 #include "services/KZFilesUtilities.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZPlistValue.h"
+#include "settings/KZSearchCriteria.h"
 
 #include <QFile>
 
@@ -205,12 +206,12 @@ std::optional<QVariantMap> KZSearchStuff::criteriaWithTag(quint64 type)
     if (type == duplicateFiles && !extensions.isEmpty()) {
         // Without a group of its own in the preset the extensions still travel,
         // in a group that stays switched off.
-        QVariantMap extensionStruct = KZPlistValue::mapValue(criteria, u"extensionStruct"_s);
+        QVariantMap extensionStruct = KZPlistValue::mapValue(criteria, KZCriteriaKey::extensionStruct);
         QVariantList array;
         for (const QString& extension : extensions)
             array.append(extension);
-        extensionStruct.insert(u"array"_s, array);
-        criteria.insert(u"extensionStruct"_s, extensionStruct);
+        extensionStruct.insert(KZCriteriaKey::array, array);
+        criteria.insert(KZCriteriaKey::extensionStruct, extensionStruct);
     }
     return criteria;
 }
@@ -228,10 +229,10 @@ void KZSearchStuff::createCriteria()
 void KZSearchStuff::createEmptyFoldersCriteria()
 {
     QVariantMap criteria = emptyCriteria();
-    criteria.insert(u"isFolder"_s, true);
-    criteria.insert(u"folderStruct"_s, QVariantMap{{u"whichItem"_s, qint64(1)},
-                                                    {u"excludeCustomIcon"_s, qint64(0)},
-                                                    {u"neastedEmptied"_s, qint64(1)}});
+    criteria.insert(KZCriteriaKey::isFolder, true);
+    criteria.insert(KZCriteriaKey::folderStruct, QVariantMap{{KZCriteriaKey::whichItem, qint64(1)},
+                                                    {KZCriteriaKey::excludeCustomIcon, qint64(0)},
+                                                    {KZCriteriaKey::neastedEmptied, qint64(1)}});
     fields_.with([&](Fields& fields) {
         fields.isASearchForEmptyFoldersAfterTrashed = true;
         fields.criteria = std::move(criteria);
@@ -247,13 +248,13 @@ QVariantMap KZSearchStuff::emptyCriteria()
           u"isLocked", u"isLabel", u"isKind", u"isHasCustomIcon", u"isGenre", u"isFolder", u"isExtension",
           u"isEmptyFile", u"isDuration", u"isCreator", u"isCreated", u"isContent", u"isAlbum", u"isArtist"})
         criteria.insert(QString::fromUtf16(key), false);
-    criteria.insert(u"songOptionsStruct"_s, QVariantMap{{u"isMp3"_s, true},
-                                                         {u"isAAC"_s, true},
-                                                         {u"isReportDeads"_s, false},
-                                                         {u"isPlaylist"_s, false},
-                                                         {u"playlistName"_s, false}});
-    criteria.insert(u"photoOptionsStruct"_s, QVariantMap{{u"isReportDeads"_s, false},
-                                                          {u"isCreateAlbum"_s, false},
-                                                          {u"albumName"_s, false}});
+    criteria.insert(KZCriteriaKey::songOptionsStruct, QVariantMap{{KZCriteriaKey::isMp3, true},
+                                                         {KZCriteriaKey::isAAC, true},
+                                                         {KZCriteriaKey::isReportDeads, false},
+                                                         {KZCriteriaKey::isPlaylist, false},
+                                                         {KZCriteriaKey::playlistName, false}});
+    criteria.insert(KZCriteriaKey::photoOptionsStruct, QVariantMap{{KZCriteriaKey::isReportDeads, false},
+                                                          {KZCriteriaKey::isCreateAlbum, false},
+                                                          {KZCriteriaKey::albumName, false}});
     return criteria;
 }

@@ -126,8 +126,8 @@ QVariantMap KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemArray& item
 {
     quint64 size = 0;
     const quint64 count = markedWithArray(items, &size);
-    return {{QStringLiteral("markedCount"), QVariant::fromValue<quint64>(count)},
-            {QStringLiteral("markedSize"), QVariant::fromValue<quint64>(size)}};
+    return {{KZMarkingKey::markedCount, QVariant::fromValue<quint64>(count)},
+            {KZMarkingKey::markedSize, QVariant::fromValue<quint64>(size)}};
 }
 
 QVariantMap KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemGroupRef& root) const
@@ -138,8 +138,8 @@ QVariantMap KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemGroupRef& r
         for (const KZFoundItemGroupRef& group : root->groups())
             count += markedWithArray(group->items(), &size);
     }
-    return {{QStringLiteral("markedCount"), QVariant::fromValue<quint64>(count)},
-            {QStringLiteral("markedSize"), QVariant::fromValue<quint64>(size)}};
+    return {{KZMarkingKey::markedCount, QVariant::fromValue<quint64>(count)},
+            {KZMarkingKey::markedSize, QVariant::fromValue<quint64>(size)}};
 }
 
 quint64 KZFoundItemsCntrl::markedWithArray(const KZFoundItemArray& items, quint64* markedSize) const

@@ -18,12 +18,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const QString kRemovedItems = QStringLiteral("removedItems");
-
 // The items of a removal, already counted out of the views it asks to update.
 KZFoundItemArray removedItemsOf(const KZFoundItemsCntrl& cntrl, const QVariantMap& removal)
 {
-    const KZFoundItemArray removed = KZFoundItemsOfVariant(removal.value(kRemovedItems));
+    const KZFoundItemArray removed = KZFoundItemsOfVariant(removal.value(KZMarkingKey::removedItems));
     if (const auto info = removal.value(KZMarkingKey::infoDict).value<KZViewsToUpdateRef>()) {
         for (const KZFoundItemRef& item : removed)
             cntrl.updateInfoDict(*info, item, std::nullopt);

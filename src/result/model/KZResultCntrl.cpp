@@ -663,17 +663,17 @@ void KZResultCntrl::markItemsWithDictionary(const QVariantMap& received)
             continue;
         ++updated;
         QVariantMap update;
-        update.insert(QStringLiteral("addValue"), addValue);
+        update.insert(K::addValue, addValue);
         update.insert(Key::info, QVariant::fromValue(entry->second));
         update.insert(K::menuItemTagToRestore, request.value(K::menuItemTagToRestore));
-        update.insert(QStringLiteral("oldMenuItamTag"), oldRule);
-        update.insert(QStringLiteral("managedTags"), QVariant::fromValue(managedTags(entry->second, tag)));
+        update.insert(K::oldMenuItamTag, oldRule);
+        update.insert(K::managedTags, QVariant::fromValue(managedTags(entry->second, tag)));
         update.insert(K::ownerTag, number(ownerTag));
         update.insert(K::locationTag,
                       request.contains(K::locationTag) ? request.value(K::locationTag) : QVariant(kNotFound));
         update.insert(K::itemSenderView,
                       request.contains(K::itemSenderView) ? request.value(K::itemSenderView) : QVariant(0));
-        update.insert(QStringLiteral("firstTabTag"), firstTabTag);
+        update.insert(K::firstTabTag, firstTabTag);
         update.insert(K::menu, tag == ownerTag ? request.value(K::menu) : QVariant());
         cntrl->updateMarkedInfoWithDict(update);
     }

@@ -319,7 +319,7 @@ TEST_F(FoundItemsModel, LaterSearchesAppendTheirFoldersAndRemovalsDropThem)
     EXPECT_TRUE(folders[4]->aliasAlreadyCreated());
 
     const KZViewsToUpdateRef info = viewsFor({KZTag::emptyFolders});
-    model->updateEmptyFoldersAfterRemotion({{u"removedItems"_s, QVariant::fromValue(folders.mid(0, 2))},
+    model->updateEmptyFoldersAfterRemotion({{KZMarkingKey::removedItems, QVariant::fromValue(folders.mid(0, 2))},
                                             {KZMarkingKey::infoDict, QVariant::fromValue(info)}});
     EXPECT_EQ(*model->allEmptyFolders(), folders.mid(2));
     EXPECT_EQ(info->at(KZTag::emptyFolders)->managedCount(), 2);

@@ -92,7 +92,7 @@ TEST(MarkingBookkeeping, MarkingAndUnmarkingCountTheSameSizeWhenTheSizeArrivesLa
     auto marking = viewsFor({2});
     model->markItemsWithDict(markRequest(0, 1, 2, 2, folder, marking));
     items[0]->setSize(4096);
-    EXPECT_EQ(model->markedCountWithArray(items).value(QStringLiteral("markedSize")).toLongLong(),
+    EXPECT_EQ(model->markedCountWithArray(items).value(K::markedSize).toLongLong(),
               marking->at(2)->size());
     auto unmarking = viewsFor({2});
     model->markItemsWithDict(markRequest(0, 0, 2, 2, folder, unmarking));
@@ -128,7 +128,7 @@ TEST(MarkingBookkeeping, LastItemToMarkAnswersFromTheGroup)
     EXPECT_TRUE(model->isLastItemToMark(items[1]));
     items[2]->setIsMarked(false);
     EXPECT_FALSE(model->isLastItemToMark(items[1]));
-    model->updateAfterRemotion({{QStringLiteral("removedItems"), QVariant::fromValue(KZFoundItemArray{items[2]})},
+    model->updateAfterRemotion({{K::removedItems, QVariant::fromValue(KZFoundItemArray{items[2]})},
                                 {K::infoDict, QVariant::fromValue(viewsFor({0}))}});
     EXPECT_TRUE(model->isLastItemToMark(items[1]));
 }
@@ -144,8 +144,8 @@ TEST(MarkingBookkeeping, MarkedTotalsOfFlatAndGroupedLists)
     EXPECT_EQ(model->markedWithArray(items.mid(1, 1), &size), 0u);
     EXPECT_EQ(size, 42u);
     const QVariantMap flat = model->markedCountWithArray(items);
-    EXPECT_EQ(flat.value(QStringLiteral("markedCount")).toULongLong(), 3u);
-    EXPECT_EQ(flat.value(QStringLiteral("markedSize")).toULongLong(), 20u);
+    EXPECT_EQ(flat.value(K::markedCount).toULongLong(), 3u);
+    EXPECT_EQ(flat.value(K::markedSize).toULongLong(), 20u);
     EXPECT_EQ(model->markedCountWithArray(model->setupItemsByGroupForItems(items, true)), flat);
 }
 

@@ -332,18 +332,18 @@ TEST_F(ResultCntrlTest, MarkingAndRemovalUpdateTheTabsTheyChanged)
     ASSERT_EQ(tab(3).markedUpdates.size(), 1u);
     ASSERT_EQ(tab(0).markedUpdates.size(), 1u);
     const QVariantMap update = tab(3).markedUpdates.front();
-    EXPECT_EQ(update.value(u"addValue"_s), QVariant(false));
+    EXPECT_EQ(update.value(KZMarkingKey::addValue), QVariant(false));
     EXPECT_EQ(update.value(u"oldMenuItamTag"_s).toInt(), 1);
     EXPECT_EQ(update.value(u"menuItemTagToRestore"_s).toInt(), 2);
-    EXPECT_EQ(update.value(u"firstTabTag"_s).toULongLong(), 0u);
+    EXPECT_EQ(update.value(KZMarkingKey::firstTabTag).toULongLong(), 0u);
     EXPECT_EQ(update.value(u"locationTag"_s).toLongLong(), std::numeric_limits<qint64>::max());
-    EXPECT_EQ(update.value(u"managedTags"_s).value<QList<quint64>>().first(), 3u);
+    EXPECT_EQ(update.value(KZMarkingKey::managedTags).value<QList<quint64>>().first(), 3u);
     EXPECT_EQ(update.value(u"info"_s).value<KZViewToUpdateRef>()->managedCount(), 1);
     EXPECT_EQ(presenter->shown.load(), 0);
 
     const KZFoundItemArray marked = cntrl->foundItemsCntrl()->markedItemsWithOwnerTag(4, nullptr);
     ASSERT_EQ(marked.size(), 1);
-    cntrl->prepareUpdateWithDictionary({{u"removedItems"_s, QVariant::fromValue(marked)}});
+    cntrl->prepareUpdateWithDictionary({{KZMarkingKey::removedItems, QVariant::fromValue(marked)}});
     EXPECT_EQ(items().size(), 3);
     EXPECT_EQ(tab(4).removedUpdates.size(), 1u);
     EXPECT_EQ(tab(0).removedUpdates.size(), 1u);
