@@ -191,9 +191,14 @@ public:
     // -- Bookkeeping, undo, masters --
     // True when marking `item` would leave its group without an unmarked member.
     bool isLastItemToMark(const KZFoundItemRef& item) const;
-    // {"markedCount", "markedSize"} of a flat list, or of every group of a root.
-    QVariantMap markedCountWithArray(const KZFoundItemArray& items) const;
-    QVariantMap markedCountWithArray(const KZFoundItemGroupRef& root) const;
+    // The marked totals of a flat list, or of every group of a root.
+    struct MarkedTotals {
+        quint64 markedCount = 0;
+        quint64 markedSize = 0;
+        bool operator==(const MarkedTotals&) const = default;
+    };
+    MarkedTotals markedCountWithArray(const KZFoundItemArray& items) const;
+    MarkedTotals markedCountWithArray(const KZFoundItemGroupRef& root) const;
     // The number of marked items; adds their sizes to `*markedSize`.
     quint64 markedWithArray(const KZFoundItemArray& items, quint64* markedSize) const;
     KZMarkSnapshot currentItemsMarkStateWithArray(const KZFoundItemArray& items) const;

@@ -122,24 +122,21 @@ bool KZFoundItemsCntrl::isLastItemToMark(const KZFoundItemRef& item) const
     return members.size() - 1 <= marked;
 }
 
-QVariantMap KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemArray& items) const
+KZFoundItemsCntrl::MarkedTotals KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemArray& items) const
 {
-    quint64 size = 0;
-    const quint64 count = markedWithArray(items, &size);
-    return {{KZMarkingKey::markedCount, QVariant::fromValue<quint64>(count)},
-            {KZMarkingKey::markedSize, QVariant::fromValue<quint64>(size)}};
+    MarkedTotals totals;
+    totals.markedCount = markedWithArray(items, &totals.markedSize);
+    return totals;
 }
 
-QVariantMap KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemGroupRef& root) const
+KZFoundItemsCntrl::MarkedTotals KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemGroupRef& root) const
 {
-    quint64 size = 0;
-    quint64 count = 0;
+    MarkedTotals totals;
     if (root) {
         for (const KZFoundItemGroupRef& group : root->groups())
-            count += markedWithArray(group->items(), &size);
+            totals.markedCount += markedWithArray(group->items(), &totals.markedSize);
     }
-    return {{KZMarkingKey::markedCount, QVariant::fromValue<quint64>(count)},
-            {KZMarkingKey::markedSize, QVariant::fromValue<quint64>(size)}};
+    return totals;
 }
 
 quint64 KZFoundItemsCntrl::markedWithArray(const KZFoundItemArray& items, quint64* markedSize) const

@@ -28,17 +28,12 @@ inline const QString locationTag = QStringLiteral("locationTag");
 inline const QString itemSenderView = QStringLiteral("itemSenderView");
 inline const QString menuItemTagToRestore = QStringLiteral("menuItemTagToRestore");
 inline const QString oldMenuItemTag = QStringLiteral("oldMenuItemTag");
-// The same rule as the update to each tab carries it: stored spelling, kept.
+// The rule before this marking where a tab stores it for undo: a stored
+// spelling, kept as it is.
 inline const QString oldMenuItamTag = QStringLiteral("oldMenuItamTag");
-// The rest of the update to each tab after a marking.
-inline const QString addValue = QStringLiteral("addValue");
-inline const QString managedTags = QStringLiteral("managedTags");
-inline const QString firstTabTag = QStringLiteral("firstTabTag");
 // A removal's request: the items that left (a KZFoundItemArray).
 inline const QString removedItems = QStringLiteral("removedItems");
-// The marked totals of a list.
-inline const QString markedCount = QStringLiteral("markedCount");
-inline const QString markedSize = QStringLiteral("markedSize");
+
 inline const QString menu = QStringLiteral("menu");
 // Entries of a restore request given as a list of maps.
 inline const QString item = QStringLiteral("item");

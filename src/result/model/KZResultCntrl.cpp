@@ -662,19 +662,17 @@ void KZResultCntrl::markItemsWithDictionary(const QVariantMap& received)
         if (entry == infoDict->end() || !entry->second->needsUpdate())
             continue;
         ++updated;
-        QVariantMap update;
-        update.insert(K::addValue, addValue);
-        update.insert(Key::info, QVariant::fromValue(entry->second));
-        update.insert(K::menuItemTagToRestore, request.value(K::menuItemTagToRestore));
-        update.insert(K::oldMenuItamTag, oldRule);
-        update.insert(K::managedTags, QVariant::fromValue(managedTags(entry->second, tag)));
-        update.insert(K::ownerTag, number(ownerTag));
-        update.insert(K::locationTag,
-                      request.contains(K::locationTag) ? request.value(K::locationTag) : QVariant(kNotFound));
-        update.insert(K::itemSenderView,
-                      request.contains(K::itemSenderView) ? request.value(K::itemSenderView) : QVariant(0));
-        update.insert(K::firstTabTag, firstTabTag);
-        update.insert(K::menu, tag == ownerTag ? request.value(K::menu) : QVariant());
+        KZMarkedInfoUpdate update;
+        update.addValue = addValue;
+        update.info = entry->second;
+        update.menuItemTagToRestore = request.value(K::menuItemTagToRestore);
+        update.oldMenuItemTag = oldRule;
+        update.managedTags = managedTags(entry->second, tag);
+        update.ownerTag = ownerTag;
+        update.locationTag = request.contains(K::locationTag) ? request.value(K::locationTag) : QVariant(kNotFound);
+        update.itemSenderView = request.contains(K::itemSenderView) ? request.value(K::itemSenderView) : QVariant(0);
+        update.firstTabTag = firstTabTag;
+        update.menu = tag == ownerTag ? request.value(K::menu) : QVariant();
         cntrl->updateMarkedInfoWithDict(update);
     }
 
@@ -691,14 +689,14 @@ void KZResultCntrl::showMembersGroups(const QVariantMap& userInfo)
     if (!owner)
         return;
     const qint64 chosen = userInfo.value(QStringLiteral("chosenTag")).toLongLong();
-    QVariantMap info{{QStringLiteral("groupItem"), userInfo.value(QStringLiteral("groupItem"))},
-                     {KZMarkingKey::ownerTag, userInfo.value(KZMarkingKey::ownerTag)},
-                     {QStringLiteral("senderTag"), userInfo.value(Key::tag)}};
+    KZGroupOptionRequest request{.groupItem = userInfo.value(QStringLiteral("groupItem")),
+                                 .ownerTag = userInfo.value(KZMarkingKey::ownerTag),
+                                 .senderTag = userInfo.value(Key::tag)};
     if (chosen == 1) {
-        info.insert(QStringLiteral("isForAllGroups"), userInfo.value(QStringLiteral("showForAll")).toLongLong() == 1);
-        owner->showMissingMembers(info);
+        request.isForAllGroups = userInfo.value(QStringLiteral("showForAll")).toLongLong() == 1;
+        owner->showMissingMembers(request);
     } else if (chosen == 2) {
-        owner->revealGroup(info);
+        owner->revealGroup(request);
     }
 }
 
@@ -716,7 +714,7 @@ void KZResultCntrl::prepareUpdateWithDictionary(const QVariantMap& received)
     for (const auto& [tag, cntrl] : itemsTypeCntrls_) {
         const auto& entry = (*infoDict)[tag];
         if (entry->needsUpdate())
-            cntrl->updateRemovedInfoWithDict({{Key::info, QVariant::fromValue(entry)}});
+            cntrl->updateRemovedInfoWithDict(entry);
     }
 }
 
@@ -730,7 +728,7 @@ void KZResultCntrl::prepareUpdateForEmptyFoldersWithDictionary(const QVariantMap
     if (foundItemsCntrl_)
         foundItemsCntrl_->updateEmptyFoldersAfterRemotion(removal);
     if (KZResultTabCntrl* cntrl = itemsTypeCntrl(KZTag::emptyFolders); cntrl && entry->needsUpdate())
-        cntrl->updateRemovedInfoWithDict({{Key::info, QVariant::fromValue(entry)}});
+        cntrl->updateRemovedInfoWithDict(entry);
 }
 
 // ---- Empty-folders follow-up -------------------------------------------------------------------

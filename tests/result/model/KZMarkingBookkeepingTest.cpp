@@ -92,7 +92,7 @@ TEST(MarkingBookkeeping, MarkingAndUnmarkingCountTheSameSizeWhenTheSizeArrivesLa
     auto marking = viewsFor({2});
     model->markItemsWithDict(markRequest(0, 1, 2, 2, folder, marking));
     items[0]->setSize(4096);
-    EXPECT_EQ(model->markedCountWithArray(items).value(K::markedSize).toLongLong(),
+    EXPECT_EQ(static_cast<qint64>(model->markedCountWithArray(items).markedSize),
               marking->at(2)->size());
     auto unmarking = viewsFor({2});
     model->markItemsWithDict(markRequest(0, 0, 2, 2, folder, unmarking));
@@ -143,9 +143,9 @@ TEST(MarkingBookkeeping, MarkedTotalsOfFlatAndGroupedLists)
     quint64 size = 42;
     EXPECT_EQ(model->markedWithArray(items.mid(1, 1), &size), 0u);
     EXPECT_EQ(size, 42u);
-    const QVariantMap flat = model->markedCountWithArray(items);
-    EXPECT_EQ(flat.value(K::markedCount).toULongLong(), 3u);
-    EXPECT_EQ(flat.value(K::markedSize).toULongLong(), 20u);
+    const KZFoundItemsCntrl::MarkedTotals flat = model->markedCountWithArray(items);
+    EXPECT_EQ(flat.markedCount, 3u);
+    EXPECT_EQ(flat.markedSize, 20u);
     EXPECT_EQ(model->markedCountWithArray(model->setupItemsByGroupForItems(items, true)), flat);
 }
 

@@ -331,14 +331,14 @@ TEST_F(ResultCntrlTest, MarkingAndRemovalUpdateTheTabsTheyChanged)
     EXPECT_TRUE(tab(4).markedUpdates.empty());
     ASSERT_EQ(tab(3).markedUpdates.size(), 1u);
     ASSERT_EQ(tab(0).markedUpdates.size(), 1u);
-    const QVariantMap update = tab(3).markedUpdates.front();
-    EXPECT_EQ(update.value(KZMarkingKey::addValue), QVariant(false));
-    EXPECT_EQ(update.value(u"oldMenuItamTag"_s).toInt(), 1);
-    EXPECT_EQ(update.value(u"menuItemTagToRestore"_s).toInt(), 2);
-    EXPECT_EQ(update.value(KZMarkingKey::firstTabTag).toULongLong(), 0u);
-    EXPECT_EQ(update.value(u"locationTag"_s).toLongLong(), std::numeric_limits<qint64>::max());
-    EXPECT_EQ(update.value(KZMarkingKey::managedTags).value<QList<quint64>>().first(), 3u);
-    EXPECT_EQ(update.value(u"info"_s).value<KZViewToUpdateRef>()->managedCount(), 1);
+    const KZMarkedInfoUpdate& update = tab(3).markedUpdates.front();
+    EXPECT_FALSE(update.addValue);
+    EXPECT_EQ(update.oldMenuItemTag.toInt(), 1);
+    EXPECT_EQ(update.menuItemTagToRestore.toInt(), 2);
+    EXPECT_EQ(update.firstTabTag.toULongLong(), 0u);
+    EXPECT_EQ(update.locationTag.toLongLong(), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(update.managedTags.first(), 3u);
+    EXPECT_EQ(update.info->managedCount(), 1);
     EXPECT_EQ(presenter->shown.load(), 0);
 
     const KZFoundItemArray marked = cntrl->foundItemsCntrl()->markedItemsWithOwnerTag(4, nullptr);
@@ -355,7 +355,7 @@ TEST_F(ResultCntrlTest, MarkingASingleTypeBesideMissingTracksReachesItsTab)
     makeResult({3, KZTag::missingTracks}, kOneType, true);
     cntrl->markItemsWithDictionary(markRequest(1, 0, 3, 3)); // unmark the tab
     ASSERT_EQ(tab(3).markedUpdates.size(), 1u);
-    EXPECT_EQ(tab(3).markedUpdates.front().value(u"info"_s).value<KZViewToUpdateRef>()->managedCount(), 1);
+    EXPECT_EQ(tab(3).markedUpdates.front().info->managedCount(), 1);
     EXPECT_TRUE(tab(KZTag::missingTracks).markedUpdates.empty());
     EXPECT_EQ(presenter->shown.load(), 0);
 }

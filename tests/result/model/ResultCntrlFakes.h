@@ -59,13 +59,13 @@ public:
 
 class FakeTabCntrl : public KZResultTabCntrl {
 public:
-    explicit FakeTabCntrl(QVariantMap info) : info(std::move(info)) {}
+    explicit FakeTabCntrl(QVariantMap tabInfo) : info(std::move(tabInfo)) {}
 
     QVariantMap info;
     QObject view;
     bool hidden = false;
-    std::vector<QVariantMap> markedUpdates;
-    std::vector<QVariantMap> removedUpdates;
+    std::vector<KZMarkedInfoUpdate> markedUpdates;
+    std::vector<KZViewToUpdateRef> removedUpdates;
     int filesListUpdates = 0;
     int configurationsSaved = 0;
 
@@ -73,11 +73,11 @@ public:
     bool isResultViewHidden() const override { return hidden; }
     void setResultViewHidden(bool value) override { hidden = value; }
     void saveCurrentConfiguration(QVariantMap&) override { ++configurationsSaved; }
-    void updateMarkedInfoWithDict(const QVariantMap& update) override { markedUpdates.push_back(update); }
-    void updateRemovedInfoWithDict(const QVariantMap& update) override { removedUpdates.push_back(update); }
+    void updateMarkedInfoWithDict(const KZMarkedInfoUpdate& update) override { markedUpdates.push_back(update); }
+    void updateRemovedInfoWithDict(const KZViewToUpdateRef& update) override { removedUpdates.push_back(update); }
     void updateFilesList(const std::shared_ptr<KZFoundItemsCntrl>&) override { ++filesListUpdates; }
-    void showMissingMembers(const QVariantMap&) override {}
-    void revealGroup(const QVariantMap&) override {}
+    void showMissingMembers(const KZGroupOptionRequest&) override {}
+    void revealGroup(const KZGroupOptionRequest&) override {}
     quint64 tag() const { return info.value(QStringLiteral("tag")).toULongLong(); }
 };
 
