@@ -5,6 +5,7 @@
 #include "platform/Resources.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
+#include "support/ScriptedPresenter.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,24 +22,7 @@ using Alert = KZAlertPresenter::Alert;
 using Answer = KZAlertPresenter::Answer;
 using Style = KZAlertPresenter::Style;
 
-// Records every alert and answers as its script says, at once.
-struct ScriptedPresenter : KZAlertPresenter {
-    struct Call {
-        Alert alert;
-        bool sheet, onMainThread;
-    };
-    std::function<Answer(const Alert&)> script = [](const Alert&) { return Answer{}; };
-    std::mutex mutex;
-    std::vector<Call> calls;
-
-    Answer runModal(const Alert& alert) override { return record(alert, false), script(alert); }
-    void beginSheet(const Alert& alert) override { record(alert, true); }
-    void record(const Alert& alert, bool sheet)
-    {
-        std::lock_guard lock(mutex);
-        calls.push_back({alert, sheet, platform::isMainThread()});
-    }
-};
+using kztest::ScriptedPresenter;
 
 QString str(const char* text) { return QString::fromUtf8(text); }
 
@@ -53,16 +37,14 @@ protected:
             "both": "from Errors", "yes": "Err-Yes", "no": "Err-No"})");
         platform::setResourceDirectory(dir_.path());
         platform::resetStringTables();
-        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir_ / "defaults.plist"));
         delegate_.setPresenter(presenter_);
     }
     void TearDown() override
     {
-        platform::UserDefaults::setStandard(nullptr);
         platform::setResourceDirectory({});
         platform::resetStringTables();
     }
-    static platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+    platform::UserDefaults& defaults() { return *defaults_; }
 
     // Without `box` the question has no apply-to-all box.
     qint64 ask(const char* message, const QStringList& names, const char* other, bool* box, bool asError = false)
@@ -77,6 +59,7 @@ protected:
     const Alert& alert(std::size_t i) const { return presenter_->calls.at(i).alert; }
 
     kztest::TempDir dir_;
+    kztest::ScopedDefaults defaults_;
     std::shared_ptr<ScriptedPresenter> presenter_ = std::make_shared<ScriptedPresenter>();
     KZErrorDelegate delegate_;
 };

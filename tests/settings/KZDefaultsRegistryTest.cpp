@@ -33,16 +33,12 @@ QList<quint64> tagsOf(const QVariantList& entries)
 // on a first launch.
 class DefaultsRegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir / "defaults.plist"));
-        KZDefaultsRegistry::setupDefaultsPreferences();
-    }
-    void TearDown() override { platform::UserDefaults::setStandard(nullptr); }
+    void SetUp() override { KZDefaultsRegistry::setupDefaultsPreferences(); }
 
-    platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+    platform::UserDefaults& defaults() { return *defaults_; }
 
-    kztest::TempDir dir;
+    kztest::ScopedDefaults defaults_;
+    const kztest::TempDir& dir = defaults_.dir();
 };
 
 TEST_F(DefaultsRegistryTest, FirstLaunchRegistersTheFactoryValues)

@@ -57,14 +57,9 @@ private:
 
 class FileTypeLabelTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir / "defaults.plist"));
-        KZDefaultsRegistry::setupDefaultsPreferences();
-    }
-    void TearDown() override { platform::UserDefaults::setStandard(nullptr); }
+    void SetUp() override { KZDefaultsRegistry::setupDefaultsPreferences(); }
 
-    platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+    platform::UserDefaults& defaults() { return *defaults_; }
 
     void editLabel(int index, const QString& key, const QVariant& value)
     {
@@ -80,7 +75,7 @@ protected:
         platform::NotificationCenter::defaultCenter().post(name, platform::bundleIdentifier());
     }
 
-    kztest::TempDir dir;
+    kztest::ScopedDefaults defaults_;
 };
 
 TEST_F(FileTypeLabelTest, SpecialTabsHaveTheFixedLook)
@@ -248,7 +243,8 @@ TEST_F(FileTypeLabelTest, ColoursChangeAsAWholeUnderTheLock)
         done = true;
     });
     int torn = 0;
-    while (!done) {
+    const kztest::Deadline deadline;
+    while (!done && !deadline.passed()) {
         std::lock_guard guard(label.fileTypeLabelLock());
         const double on = label.onAlphaValue();
         const double off = label.offAlphaValue();
@@ -256,6 +252,7 @@ TEST_F(FileTypeLabelTest, ColoursChangeAsAWholeUnderTheLock)
             ++torn;
     }
     writer.join();
+    EXPECT_TRUE(done);
     EXPECT_EQ(torn, 0);
 }
 

@@ -1,6 +1,7 @@
 #include "services/KZDateUtilities.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZSearchCriteria.h"
+#include "support/TestSupport.h"
 
 #include <QDateTime>
 
@@ -338,7 +339,8 @@ TEST(CriteriaValues, EngineFlagsChangeWhileWorkersRead)
             while (!stop.load())
                 reads += int(c.isDeads()) + int(c.isImageContent()) + 1;
         });
-    for (int i = 0; reads.load() < 3000; ++i) {
+    const kztest::Deadline deadline;
+    for (int i = 0; reads.load() < 3000 && !deadline.passed(); ++i) {
         c.setIsDeads(i % 2 == 0);
         c.setIsImageContent(i % 3 == 0);
     }
@@ -347,6 +349,7 @@ TEST(CriteriaValues, EngineFlagsChangeWhileWorkersRead)
     stop = true;
     for (auto& w : workers)
         w.join();
+    EXPECT_GE(reads.load(), 3000);
     EXPECT_TRUE(c.isDeads() && c.isImageContent());
 }
 

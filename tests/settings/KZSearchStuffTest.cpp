@@ -44,23 +44,18 @@ const Paths kSystem{"/Library", "/System", "/System Folder"};
 // every test, so no test sees another's preferences.
 class SearchStuffTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        KZSearchStuff::setSharedControl(nullptr);
-        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir_ / "defaults.plist"));
-    }
+    void SetUp() override { KZSearchStuff::setSharedControl(nullptr); }
     void TearDown() override
     {
-        // The shared request observes the defaults: it goes first.
+        // The shared request observes the defaults: it goes before them.
         KZSearchStuff::setSharedControl(nullptr);
-        platform::UserDefaults::setStandard(nullptr);
         platform::setResourceDirectory({});
         platform::setLogSink({});
     }
 
     void setLocations(const QVariantList& rows) { defaults().setValue(KZDefaultsKey::locations_excluded, rows); }
     void setExtensions(const QVariantList& rows) { defaults().setValue(KZDefaultsKey::extensions_excluded, rows); }
-    static platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+    platform::UserDefaults& defaults() { return *defaults_; }
     void writePresets(const QVariantMap& presets)
     {
         ASSERT_TRUE(platform::PropertyList::writeFile(resources_ / "criteria.plist", presets,
@@ -68,7 +63,7 @@ protected:
         platform::setResourceDirectory(resources_.path());
     }
 
-    kztest::TempDir dir_;
+    kztest::ScopedDefaults defaults_;
     kztest::TempDir resources_;
 };
 

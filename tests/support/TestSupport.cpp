@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "platform/UserDefaults.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -63,6 +65,32 @@ fs::path TempDir::mkdir(const fs::path& rel) const
     const fs::path full = path_ / rel;
     fs::create_directories(full);
     return full;
+}
+
+ScopedDefaults::ScopedDefaults()
+{
+    platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(file()));
+}
+
+ScopedDefaults::~ScopedDefaults()
+{
+    platform::UserDefaults::setStandard(nullptr);
+}
+
+platform::UserDefaults& ScopedDefaults::operator*() const
+{
+    return platform::UserDefaults::standard();
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    const Deadline deadline(timeout);
+    while (!done()) {
+        if (deadline.passed())
+            return done();
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)

@@ -10,6 +10,10 @@
 #include <optional>
 #include <string>
 
+namespace platform {
+class UserDefaults;
+}
+
 namespace kztest {
 
 // A folder removed with everything in it when the object goes away.
@@ -29,6 +33,25 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Standard user defaults of their own, on a file in a fresh folder, for as
+// long as the object lives; the standard defaults are dropped afterwards.
+class ScopedDefaults {
+public:
+    ScopedDefaults();
+    ~ScopedDefaults();
+    ScopedDefaults(const ScopedDefaults&) = delete;
+    ScopedDefaults& operator=(const ScopedDefaults&) = delete;
+
+    platform::UserDefaults& operator*() const;
+    platform::UserDefaults* operator->() const { return &**this; }
+    // Where the defaults are stored.
+    std::filesystem::path file() const { return dir_ / "defaults.plist"; }
+    const TempDir& dir() const { return dir_; }
+
+private:
+    TempDir dir_;
 };
 
 // The folder that HOME and the XDG variables point at for this test run.
@@ -55,6 +78,24 @@ private:
     std::condition_variable cv_;
     bool open_ = false;
 };
+
+// The end of a generous bound for a loop that runs while other threads work:
+// a thread that never finishes shows up as a failed test, not a hung run.
+class Deadline {
+public:
+    explicit Deadline(std::chrono::milliseconds bound = std::chrono::seconds(20))
+        : end_(std::chrono::steady_clock::now() + bound)
+    {
+    }
+    bool passed() const { return std::chrono::steady_clock::now() >= end_; }
+
+private:
+    std::chrono::steady_clock::time_point end_;
+};
+
+// Waits, without running the event loop, until `done` answers true or
+// `timeout` passes; answers `done`'s last answer.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 // Runs the Qt event loop until `done` answers true or `timeout` passes.
 bool processEventsUntil(const std::function<bool()>& done,

@@ -343,15 +343,10 @@ QVariantMap label(quint64 tag, const QVariant& extensions, const QStringList& ty
 // A defaults store of its own, with the labels the test needs.
 class ScopedLabels {
 public:
-    explicit ScopedLabels(const QVariantList& labels)
-    {
-        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir_ / "defaults.plist"));
-        platform::UserDefaults::standard().setValue(KZDefaultsKey::file_type_labels, labels);
-    }
-    ~ScopedLabels() { platform::UserDefaults::setStandard(nullptr); }
+    explicit ScopedLabels(const QVariantList& labels) { defaults_->setValue(KZDefaultsKey::file_type_labels, labels); }
 
 private:
-    kztest::TempDir dir_;
+    kztest::ScopedDefaults defaults_;
 };
 
 } // namespace
@@ -432,10 +427,11 @@ TEST_F(FoundItemsModel, ReadersNeverSeeAListInTheMiddleOfAChange)
     const KZFoundItemArray all = model->allItems();
 
     std::atomic<bool> done{false};
+    const kztest::Deadline deadline;
     std::vector<std::thread> readers;
     for (int t = 0; t < 3; ++t) {
         readers.emplace_back([&] {
-            while (!done.load()) {
+            while (!done.load() && !deadline.passed()) {
                 quint64 size = 0;
                 const KZFoundItemArray items = model->itemsByTag(3, 3, &size);
                 EXPECT_EQ(size, static_cast<quint64>(items.size()));

@@ -9,6 +9,7 @@
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchStuff.h"
+#include "ScriptedPresenter.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -25,22 +26,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-
 platform::NotificationCenter& center()
 {
     return platform::NotificationCenter::defaultCenter();
 }
-
-class CountingPresenter : public KZAlertPresenter {
-public:
-    std::atomic<int> shown{0};
-    Answer runModal(const Alert&) override
-    {
-        ++shown;
-        return {};
-    }
-    void beginSheet(const Alert&) override { ++shown; }
-};
 
 // Records the posts of one notification name for any object; a slow one
 // takes its time over each, so that a result can be closed meanwhile.
@@ -146,7 +135,7 @@ protected:
                                   {u"KZResultIsEmptyFolders"_s, true}});
     }
     FakeHost host;
-    std::shared_ptr<CountingPresenter> presenter = std::make_shared<CountingPresenter>();
+    std::shared_ptr<kztest::ScriptedPresenter> presenter = std::make_shared<kztest::ScriptedPresenter>();
     std::unique_ptr<KZResultCntrl> cntrl;
 };
 
@@ -253,8 +242,7 @@ TEST_F(ResultCntrlTest, ClosingWaitsForTheReadyAnnouncementInProgress)
     Counter slow(KZNotification::resultIsReady, std::chrono::milliseconds(100));
     const void* object = cntrl.get();
     std::thread lists([object] { center().post(KZNotification::KZListsReadyToShow, object); });
-    while (!slow.entered.load())
-        std::this_thread::yield();
+    EXPECT_TRUE(kztest::waitUntil([&] { return slow.entered.load(); }));
     cntrl.reset();
     EXPECT_EQ(slow.count(), 1);
     lists.join();
@@ -339,7 +327,7 @@ TEST_F(ResultCntrlTest, MarkingAndRemovalUpdateTheTabsTheyChanged)
     EXPECT_EQ(update.locationTag.toLongLong(), std::numeric_limits<qint64>::max());
     EXPECT_EQ(update.managedTags.first(), 3u);
     EXPECT_EQ(update.info->managedCount(), 1);
-    EXPECT_EQ(presenter->shown.load(), 0);
+    EXPECT_EQ(presenter->shown(), 0u);
 
     const KZFoundItemArray marked = cntrl->foundItemsCntrl()->markedItemsWithOwnerTag(4, nullptr);
     ASSERT_EQ(marked.size(), 1);
@@ -357,7 +345,7 @@ TEST_F(ResultCntrlTest, MarkingASingleTypeBesideMissingTracksReachesItsTab)
     ASSERT_EQ(tab(3).markedUpdates.size(), 1u);
     EXPECT_EQ(tab(3).markedUpdates.front().info->managedCount(), 1);
     EXPECT_TRUE(tab(KZTag::missingTracks).markedUpdates.empty());
-    EXPECT_EQ(presenter->shown.load(), 0);
+    EXPECT_EQ(presenter->shown(), 0u);
 }
 
 TEST_F(ResultCntrlTest, AMarkingThatChangesNothingSaysSoAndOneWithoutOwnerBeeps)
@@ -365,17 +353,17 @@ TEST_F(ResultCntrlTest, AMarkingThatChangesNothingSaysSoAndOneWithoutOwnerBeeps)
     makeResult();
     // The default marking is in place already.
     cntrl->markItemsWithDictionary(markRequest(1, 1, 0, 0));
-    EXPECT_EQ(presenter->shown.load(), 1);
+    EXPECT_EQ(presenter->shown(), 1u);
     // Not for a restore, nor on the empty-folders tab.
     cntrl->markItemsWithDictionary(markRequest(8, 1, 0, 0, QVariant::fromValue(KZMarkSnapshot())));
     cntrl->markItemsWithDictionary(markRequest(1, 1, KZTag::emptyFolders, KZTag::emptyFolders));
-    EXPECT_EQ(presenter->shown.load(), 1);
+    EXPECT_EQ(presenter->shown(), 1u);
 
     const std::string before = marksOf(items());
     cntrl->markItemsWithDictionary({{K::menuItemTag, 7}, {K::checkBtnState, 1}});
     EXPECT_EQ(host.beeps, 1);
     EXPECT_EQ(marksOf(items()), before);
-    EXPECT_EQ(presenter->shown.load(), 1);
+    EXPECT_EQ(presenter->shown(), 1u);
 }
 
 TEST_F(ResultCntrlTest, ByChosenFolderWaitsForTheChooser)
@@ -394,7 +382,7 @@ TEST_F(ResultCntrlTest, ByChosenFolderWaitsForTheChooser)
     // Cancelled: nothing changes and nothing is said.
     host.pendingAnswer(0, markRequest(4, 1, 3, 3));
     EXPECT_EQ(marksOf(items()), "01");
-    EXPECT_EQ(presenter->shown.load(), 0);
+    EXPECT_EQ(presenter->shown(), 0u);
     EXPECT_TRUE(tab(3).markedUpdates.empty());
 
     QVariantMap chosen = markRequest(4, 1, 3, 3);
