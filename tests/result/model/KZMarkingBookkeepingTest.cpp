@@ -32,40 +32,53 @@ Entries entriesOf(const KZViewsToUpdate& info)
 struct BookkeepingCase {
     const char* name;
     std::vector<ItemShape> items;
-    qint16 types;
-    qint16 lastLocation;
-    std::vector<quint64> tabs;
+    qint16 types;                // file types found
+    qint16 lastLocation;         // the highest location label; -1 for one source
+    std::vector<quint64> tabs;   // the tabs that get bookkeeping entries
     int rule;
-    int check;
-    quint64 owner;
-    std::string marks;
+    int check;                   // the check box state of the request
+    quint64 owner;               // the tab that asks, also the list it asks for
+    std::string marks;           // the marks afterwards, one character per item
     Entries expected;
 };
 
 TEST(MarkingBookkeeping, ChangesAreCountedOnceOnEachTabAndLocationTheyBelongTo)
 {
+    constexpr KZTabTag l0 = KZTag::sourceRowBase; // the location rows of labels 0 and 1
+    constexpr KZTabTag l1 = KZTag::sourceRowBase + 1;
     const BookkeepingCase cases[] = {
-        {"a single type's one entry stands for every type",
-         {member(1, 0, 3, 100), member(1, 1, 3, 50)}, 1, 1, {3}, 1, 1, 3, "10",
-         {{{3, 0}, {1, 100}}, {{3, KZTag::sourceRowBase}, {1, 100}}}},
-        {"a single type beside the missing tracks",
-         {member(1, 0, 3, 100), member(1, 1, 3, 50)}, 1, 1, {3, KZTag::missingTracks}, 1, 1, 3, "10",
-         {{{3, 0}, {1, 100}}, {{3, KZTag::sourceRowBase}, {1, 100}}, {{KZTag::missingTracks, 0}, {0, 0}}}},
-        {"two types found, only the type's own tab kept",
-         {member(1, 0, 3, 100), member(1, 1, 3, 50)}, 2, 1, {3}, 1, 1, 3, "10",
-         {{{3, 0}, {1, 100}}, {{3, KZTag::sourceRowBase}, {1, 100}}}},
-        {"one searched location makes no location entries",
-         {member(1, -1, 3, 100), member(1, -1, 4, 50)}, 2, -1, {0, 3, 4}, 1, 1, 0, "10",
-         {{{0, 0}, {1, 100}}, {{3, 0}, {1, 100}}, {{4, 0}, {0, 0}}}},
-        {"a swap removes and adds on the tabs and locations of each item",
-         {member(1, 0, 3, 100, true), member(1, 1, 4, 50), member(2, 1, 3, 7), member(2, 0, 3, 9)}, 2, 1, {0, 3, 4},
-         7, 1, 0, "0100",
-         {{{0, 0}, {0, -50}}, {{0, KZTag::sourceRowBase}, {-1, -100}}, {{0, KZTag::sourceRowBase + 1}, {1, 50}}, {{3, 0}, {-1, -100}},
-          {{3, KZTag::sourceRowBase}, {-1, -100}}, {{4, 0}, {1, 50}}, {{4, KZTag::sourceRowBase + 1}, {1, 50}}}},
-        {"unmarking counts each change as an addition",
-         {member(1, 0, 3, 10, true), member(2, 0, 3, 20, true), member(3, 1, 3, 30, true), member(4, 1, 3, 40)}, 1,
-         1, {3}, 1, 0, 3, "0000",
-         {{{3, 0}, {3, 60}}, {{3, KZTag::sourceRowBase}, {2, 30}}, {{3, KZTag::sourceRowBase + 1}, {1, 30}}}},
+        {.name = "a single type's one entry stands for every type",
+         .items = {member(1, 0, 3, 100), member(1, 1, 3, 50)},
+         .types = 1, .lastLocation = 1, .tabs = {3}, .rule = KZMarkRule::byDefault, .check = 1, .owner = 3,
+         .marks = "10",
+         .expected = {{{3, 0}, {1, 100}}, {{3, l0}, {1, 100}}}},
+        {.name = "a single type beside the missing tracks",
+         .items = {member(1, 0, 3, 100), member(1, 1, 3, 50)},
+         .types = 1, .lastLocation = 1, .tabs = {3, KZTag::missingTracks}, .rule = KZMarkRule::byDefault, .check = 1,
+         .owner = 3, .marks = "10",
+         .expected = {{{3, 0}, {1, 100}}, {{3, l0}, {1, 100}}, {{KZTag::missingTracks, 0}, {0, 0}}}},
+        {.name = "two types found, only the type's own tab kept",
+         .items = {member(1, 0, 3, 100), member(1, 1, 3, 50)},
+         .types = 2, .lastLocation = 1, .tabs = {3}, .rule = KZMarkRule::byDefault, .check = 1, .owner = 3,
+         .marks = "10",
+         .expected = {{{3, 0}, {1, 100}}, {{3, l0}, {1, 100}}}},
+        {.name = "one searched location makes no location entries",
+         .items = {member(1, -1, 3, 100), member(1, -1, 4, 50)},
+         .types = 2, .lastLocation = -1, .tabs = {0, 3, 4}, .rule = KZMarkRule::byDefault, .check = 1, .owner = 0,
+         .marks = "10",
+         .expected = {{{0, 0}, {1, 100}}, {{3, 0}, {1, 100}}, {{4, 0}, {0, 0}}}},
+        {.name = "a swap removes and adds on the tabs and locations of each item",
+         .items = {member(1, 0, 3, 100, true), member(1, 1, 4, 50), member(2, 1, 3, 7), member(2, 0, 3, 9)},
+         .types = 2, .lastLocation = 1, .tabs = {0, 3, 4}, .rule = KZMarkRule::swap, .check = 1, .owner = 0,
+         .marks = "0100",
+         .expected = {{{0, 0}, {0, -50}}, {{0, l0}, {-1, -100}}, {{0, l1}, {1, 50}}, {{3, 0}, {-1, -100}},
+                      {{3, l0}, {-1, -100}}, {{4, 0}, {1, 50}}, {{4, l1}, {1, 50}}}},
+        {.name = "unmarking counts each change as an addition",
+         .items = {member(1, 0, 3, 10, true), member(2, 0, 3, 20, true), member(3, 1, 3, 30, true),
+                   member(4, 1, 3, 40)},
+         .types = 1, .lastLocation = 1, .tabs = {3}, .rule = KZMarkRule::byDefault, .check = 0, .owner = 3,
+         .marks = "0000",
+         .expected = {{{3, 0}, {3, 60}}, {{3, l0}, {2, 30}}, {{3, l1}, {1, 30}}}},
     };
     for (const BookkeepingCase& c : cases) {
         SCOPED_TRACE(c.name);
