@@ -76,9 +76,9 @@ bool declines(const QString& key)
         || key.contains(QLatin1String("cancel"), Qt::CaseInsensitive);
 }
 
-// The declining button of a question. The first button may be the one that
-// deletes ("delete_all_button" comes second in one question, first in none
-// that declines), so position alone cannot tell; without a declining key the
+// The declining button of a question, found by its key rather than its
+// place: most questions put it second, but the shared-volume question puts
+// "stop" first and "delete_all_button" second. Without a declining key the
 // last button is taken, the "no" of the usual "yes, no" order.
 qint64 cancelAnswer(const QStringList& keys)
 {
