@@ -59,7 +59,7 @@ public:
 
 class FakeTabCntrl : public KZResultTabCntrl {
 public:
-    explicit FakeTabCntrl(QVariantMap info) : info(std::move(info)) {}
+    explicit FakeTabCntrl(QVariantMap tabInfo) : info(std::move(tabInfo)) {}
 
     QVariantMap info;
     QObject view;
