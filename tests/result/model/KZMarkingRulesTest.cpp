@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"UnmarkFromTheTabRowUnmarksThatTab", {at(1, 1, 0, true, 3), at(1, 2, 1, true, 4)}, 3, 0, 3, 3,
                  "01"},
         RuleCase{"RandomKeepsTheHighestLabel", {at(1, 1, 2), at(1, 1, 0), at(1, 1, 1)}, 5, 1, 0, 0, "011"}),
-    [](const ::testing::TestParamInfo<RuleCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<RuleCase>& row) { return std::string(row.param.name); });
 
 TEST(MarkingRules, ALoneMemberStaysUnmarkedUnderRulesOneToSix)
 {
@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"FolderGivenAsPaths", {{"A/x", 0}, {"B/x", 1}, {"A/y", 2}}, "000", "101", FolderForm::Paths},
         FolderCase{"FolderGivenAsTexts", {{"A/x", 0}, {"B/x", 1}, {"A/y", 2}}, "000", "101", FolderForm::Texts},
         FolderCase{"WithoutAFolderNothingChanges", {{"A/x", 0}, {"A/y", 1}}, "10", "10", FolderForm::None}),
-    [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FolderCase>& row) { return std::string(row.param.name); });
 
 // ---- Property: rules 1 to 6 keep a copy and their bookkeeping adds up ----------------------
 
