@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -70,10 +71,33 @@ std::optional<dev_t> deviceOfFutureFolder(std::filesystem::path dir)
     }
 }
 
-bool makeFolder(const std::filesystem::path& dir, mode_t mode)
+// Folders that one step made, so that a step that fails can take them away
+// again. rmdir only, deepest first: whatever appeared in them meanwhile stays.
+class MadeFolders {
+public:
+    void add(const std::filesystem::path& dir) { folders_.push_back(dir); }
+    void append(MadeFolders&& other)
+    {
+        folders_.insert(folders_.end(), other.folders_.begin(), other.folders_.end());
+        other.folders_.clear();
+    }
+    void undo()
+    {
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it)
+            ::rmdir(it->c_str());
+        folders_.clear();
+    }
+
+private:
+    std::vector<std::filesystem::path> folders_;
+};
+
+bool makeFolder(const std::filesystem::path& dir, mode_t mode, MadeFolders& made)
 {
-    if (::mkdir(dir.c_str(), mode) == 0)
+    if (::mkdir(dir.c_str(), mode) == 0) {
+        made.add(dir);
         return true;
+    }
     if (errno != EEXIST)
         return false;
     const auto st = statPath(dir, true);
@@ -83,7 +107,7 @@ bool makeFolder(const std::filesystem::path& dir, mode_t mode)
     return false;
 }
 
-bool makeFolderWithParents(const std::filesystem::path& dir, mode_t mode)
+bool makeFolderWithParents(const std::filesystem::path& dir, mode_t mode, MadeFolders& made)
 {
     if (auto st = statPath(dir, true)) {
         if (st->isDir())
@@ -91,23 +115,37 @@ bool makeFolderWithParents(const std::filesystem::path& dir, mode_t mode)
         errno = ENOTDIR;
         return false;
     }
-    if (dir.has_relative_path() && dir.parent_path() != dir && !makeFolderWithParents(dir.parent_path(), 0777))
+    if (dir.has_relative_path() && dir.parent_path() != dir && !makeFolderWithParents(dir.parent_path(), 0777, made))
         return false;
-    return makeFolder(dir, mode);
+    return makeFolder(dir, mode, made);
 }
 
-// A folder of a shared volume that we are about to write into: it must be
-// ours and a real folder, or another user could redirect our items.
-bool isOwnRealFolder(const std::filesystem::path& dir)
+// A folder of a top-directory trash lies on a volume that other users may
+// share: it must be a real folder (a link could redirect our items), ours,
+// and closed to everyone else, or they could read or plant trashed items.
+bool isPrivateFolder(const std::filesystem::path& dir)
 {
     const auto st = statPath(dir, false);
-    return st && st->isDir() && st->uid == ::getuid();
+    return st && st->isDir() && st->uid == ::getuid() && (st->mode & 0777) == 0700;
 }
 
-bool ensureLayout(const std::filesystem::path& trash)
+// The umask may have left a folder that we just made with fewer bits than
+// 0700; one that was already there is taken only as it is.
+bool makePrivateFolder(const std::filesystem::path& dir, MadeFolders& made)
 {
-    return makeFolderWithParents(trash, 0700) && makeFolder(trash / "files", 0700)
-        && makeFolder(trash / "info", 0700);
+    if (::mkdir(dir.c_str(), 0700) == 0) {
+        made.add(dir);
+        ::fchmodat(AT_FDCWD, dir.c_str(), 0700, AT_SYMLINK_NOFOLLOW);
+    } else if (errno != EEXIST) {
+        return false;
+    }
+    return isPrivateFolder(dir);
+}
+
+bool ensureHomeLayout(const std::filesystem::path& trash, MadeFolders& made)
+{
+    return makeFolderWithParents(trash, 0700, made) && makeFolder(trash / "files", 0700, made)
+        && makeFolder(trash / "info", 0700, made);
 }
 
 // The folder that a top-directory trash belongs to; empty for the home trash.
@@ -129,17 +167,48 @@ std::filesystem::path infoPathFor(const std::filesystem::path& trash, const std:
     return trash / "info" / (name + kInfoSuffix);
 }
 
+// The name an item gets in files/: a number goes before the extension
+// ("x.2.txt"), as file managers do, so that the Trash still shows the type.
+struct TrashName {
+    std::string stem;
+    std::string extension; // with its dot; empty for ".profile" or "name."
+
+    std::string numbered(int number) const
+    {
+        return number == 1 ? stem + extension : stem + "." + std::to_string(number) + extension;
+    }
+};
+
+bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 // Trash names live beside ".trashinfo" in info/: leave room for the suffix
 // and a counter, and never cut a UTF-8 sequence in two.
-std::string trashBaseName(const std::string& name)
+TrashName trashNameFor(const std::string& name)
 {
     constexpr size_t room = NAME_MAX - 10 /* .trashinfo */ - 6 /* .NNNNN */;
+    TrashName out{name, {}};
+    if (const size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0 && dot + 1 < name.size()) {
+        out.stem = name.substr(0, dot);
+        out.extension = name.substr(dot);
+    }
     if (name.size() <= room)
-        return name;
-    size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        return out;
+    // A long tail after the last dot tells no type; it is shortened with the rest.
+    if (out.extension.size() > room / 4) {
+        out.stem = name;
+        out.extension.clear();
+    }
+    const size_t keep = room - out.extension.size();
+    size_t cut = keep;
+    while (cut > 0 && isUtf8Continuation(out.stem[cut]))
         --cut;
-    return name.substr(0, cut);
+    // Bytes that are no UTF-8 at all have no character to keep whole; cutting
+    // them anywhere is better than an empty stem, which would leave the item
+    // hidden (".2") or nameless.
+    if (cut == 0)
+        cut = keep;
+    out.stem.resize(cut);
+    return out;
 }
 
 } // namespace
@@ -151,30 +220,39 @@ std::filesystem::path homeTrashDirectory()
     return homeDirectory() / ".local" / "share" / "Trash";
 }
 
-std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::path& itemPath, bool create)
+namespace {
+
+// One candidate top-directory trash: it and its files/ and info/ must be
+// private folders (made so with `create`, else made on first use), and the
+// items moved into it must stay on their device. What a refused candidate
+// made is taken away again.
+bool usableTopTrash(const std::filesystem::path& trash, dev_t device, bool create, MadeFolders& made)
 {
-    if (itemPath.empty())
-        return std::nullopt;
-    const auto item = normalAbsolute(itemPath);
-    const auto itemStat = statPath(item, false);
-    if (!itemStat)
-        return std::nullopt;
-    const dev_t device = itemStat->device;
-
-    const auto onItemDevice = [&](const std::filesystem::path& trash) -> std::optional<std::filesystem::path> {
-        const auto landing = deviceOfFutureFolder(trash / "files");
-        if (landing && *landing == device)
-            return trash;
-        return std::nullopt;
-    };
-
-    const auto home = homeTrashDirectory();
-    if (deviceOfFutureFolder(home) == device) {
-        if (create && !ensureLayout(home))
-            return std::nullopt;
-        return onItemDevice(home);
+    MadeFolders mine;
+    for (const auto& dir : {trash, trash / "files", trash / "info"}) {
+        bool usable = true;
+        if (statPath(dir, false))
+            usable = isPrivateFolder(dir);
+        else if (create)
+            usable = makePrivateFolder(dir, mine);
+        if (!usable) {
+            mine.undo();
+            return false;
+        }
     }
+    if (deviceOfFutureFolder(trash / "files") != device) {
+        mine.undo();
+        return false;
+    }
+    made.append(std::move(mine));
+    return true;
+}
 
+// The trash at the top of the mount that holds `item`: $topdir/.Trash/$uid,
+// else $topdir/.Trash-$uid.
+std::optional<std::filesystem::path> topDirectoryTrashFor(const std::filesystem::path& item, dev_t device, bool create,
+                                                          MadeFolders& made)
+{
     const auto volume = volumeForPath(item);
     if (!volume)
         return std::nullopt;
@@ -185,31 +263,44 @@ std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::pa
     // folder with the sticky bit; otherwise any user could read our items.
     const auto shared = top / ".Trash";
     if (const auto st = statPath(shared, false); st && st->isDir() && (st->mode & S_ISVTX)) {
-        const auto mine = shared / uid;
-        bool usable = false;
-        if (statPath(mine, false))
-            usable = isOwnRealFolder(mine);
-        else if (create)
-            usable = ::mkdir(mine.c_str(), 0700) == 0 && isOwnRealFolder(mine);
-        else
-            usable = true; // made on first use
-        if (usable && (!create || ensureLayout(mine))) {
-            if (auto found = onItemDevice(mine))
-                return found;
-        }
+        if (usableTopTrash(shared / uid, device, create, made))
+            return shared / uid;
     }
-
     const auto own = top / (".Trash-" + uid);
-    if (statPath(own, false)) {
-        if (!isOwnRealFolder(own))
-            return std::nullopt;
-    } else if (create) {
-        if (::mkdir(own.c_str(), 0700) != 0 || !isOwnRealFolder(own))
-            return std::nullopt;
-    }
-    if (create && !ensureLayout(own))
+    if (usableTopTrash(own, device, create, made))
+        return own;
+    return std::nullopt;
+}
+
+std::optional<std::filesystem::path> chooseTrash(const std::filesystem::path& item, bool create, MadeFolders& made)
+{
+    const auto itemStat = statPath(item, false);
+    if (!itemStat)
         return std::nullopt;
-    return onItemDevice(own);
+    const dev_t device = itemStat->device;
+
+    const auto home = homeTrashDirectory();
+    if (deviceOfFutureFolder(home) == device) {
+        if (create && !ensureHomeLayout(home, made))
+            return std::nullopt;
+        if (deviceOfFutureFolder(home / "files") == device)
+            return home;
+        return std::nullopt;
+    }
+    return topDirectoryTrashFor(item, device, create, made);
+}
+
+} // namespace
+
+std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::path& itemPath, bool create)
+{
+    if (itemPath.empty())
+        return std::nullopt;
+    MadeFolders made;
+    auto trash = chooseTrash(normalAbsolute(itemPath), create, made);
+    if (!trash)
+        made.undo();
+    return trash;
 }
 
 bool isTrashDirectory(const std::filesystem::path& path)
@@ -325,6 +416,41 @@ bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& n
     return true;
 }
 
+namespace {
+
+// Reserves a free name in `trash` with its trashinfo, then moves the item
+// there without replacing anything; a failed move takes the trashinfo away.
+std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& trash,
+                                                   const std::filesystem::path& item, QString* error, int* err)
+{
+    const TrashName trashName = trashNameFor(item.filename().native());
+    for (int attempt = 1; attempt <= 99999; ++attempt) {
+        const std::string name = trashName.numbered(attempt);
+        QString infoError;
+        if (!createTrashInfo(trash, name, item, &infoError, err)) {
+            if (*err == EEXIST)
+                continue;
+            setError(error, infoError);
+            return std::nullopt;
+        }
+        const auto destination = trash / "files" / name;
+        QString moveError;
+        if (moveNoReplace(item, destination, &moveError, err))
+            return destination;
+        ::unlink(infoPathFor(trash, name).c_str());
+        // An item without a trashinfo (another program's leftover) holds the name.
+        if (*err == EEXIST)
+            continue;
+        setError(error, moveError);
+        return std::nullopt;
+    }
+    *err = EEXIST;
+    setError(error, QStringLiteral("The Trash has no free name for \u201c%1\u201d.").arg(display(item)));
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& itemPath, QString* error)
 {
     if (itemPath.empty()) {
@@ -337,46 +463,49 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
         return std::nullopt;
     }
     int statErr = 0;
-    if (!statPath(item, false, &statErr)) {
+    const auto itemStat = statPath(item, false, &statErr);
+    if (!itemStat) {
         setError(error, QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
                             .arg(display(item), systemErrorString(statErr)));
         return std::nullopt;
     }
-    const auto trash = trashDirectoryFor(item, true);
-    if (!trash) {
-        setError(error, QStringLiteral("There is no usable Trash on the volume of \u201c%1\u201d; it was left where it is.")
+    // A mount point cannot be renamed; asking would only leave a new trash
+    // folder behind inside it.
+    if (isVolumeRoot(item)) {
+        setError(error, QStringLiteral("\u201c%1\u201d is the top folder of a volume and cannot be moved to the Trash.")
                             .arg(display(item)));
         return std::nullopt;
     }
+    MadeFolders made;
+    const auto noTrash = [&] {
+        made.undo();
+        setError(error, QStringLiteral("There is no usable Trash on the volume of \u201c%1\u201d; it was left where it is.")
+                            .arg(display(item)));
+        return std::nullopt;
+    };
+    auto trash = chooseTrash(item, true, made);
+    if (!trash)
+        return noTrash();
     if (isInTrash(item) && normalAbsolute(item.parent_path()) == normalAbsolute(*trash / "files")) {
+        made.undo();
         setError(error, QStringLiteral("\u201c%1\u201d is already in the Trash.").arg(display(item)));
         return std::nullopt;
     }
 
-    const std::string base = trashBaseName(item.filename().native());
-    for (int attempt = 1; attempt <= 99999; ++attempt) {
-        const std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
-        int err = 0;
-        QString infoError;
-        if (!createTrashInfo(*trash, name, item, &infoError, &err)) {
-            if (err == EEXIST)
-                continue;
-            setError(error, infoError);
-            return std::nullopt;
-        }
-        const auto destination = *trash / "files" / name;
-        QString moveError;
-        if (moveNoReplace(item, destination, &moveError, &err))
-            return destination;
-        ::unlink(infoPathFor(*trash, name).c_str());
-        // An item without a trashinfo (another program's leftover) holds the name.
-        if (err == EEXIST)
-            continue;
-        setError(error, moveError);
-        return std::nullopt;
+    int err = 0;
+    auto trashed = moveIntoTrash(*trash, item, error, &err);
+    if (!trashed && err == EXDEV && *trash == homeTrashDirectory()) {
+        // A bind mount shows the home file system (same device) under another
+        // mount, and rename never crosses mounts: the trash at the top of the
+        // item's own mount is on the same mount as the item.
+        trash = topDirectoryTrashFor(item, itemStat->device, true, made);
+        if (!trash)
+            return noTrash();
+        trashed = moveIntoTrash(*trash, item, error, &err);
     }
-    setError(error, QStringLiteral("The Trash has no free name for \u201c%1\u201d.").arg(display(item)));
-    return std::nullopt;
+    if (!trashed)
+        made.undo();
+    return trashed;
 }
 
 bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::filesystem::path& originalPath,
@@ -391,14 +520,18 @@ bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::files
         return setError(error, QStringLiteral("Cannot put back \u201c%1\u201d: %2")
                                    .arg(display(from), systemErrorString(err)));
     }
+    MadeFolders made;
     errno = 0;
-    if (!makeFolderWithParents(to.parent_path(), 0777)) {
+    if (!makeFolderWithParents(to.parent_path(), 0777, made)) {
         const int code = errno ? errno : ENOTDIR;
+        made.undo();
         return setError(error, QStringLiteral("Cannot make the folder \u201c%1\u201d: %2")
                                    .arg(display(to.parent_path()), systemErrorString(code)));
     }
-    if (!moveNoReplace(from, to, error))
+    if (!moveNoReplace(from, to, error)) {
+        made.undo();
         return false;
+    }
     if (from.parent_path().filename() == "files") {
         const auto info = infoPathFor(from.parent_path().parent_path(), from.filename().native());
         ::unlink(info.c_str());
@@ -445,6 +578,13 @@ std::optional<TrashInfo> readTrashInfo(const std::filesystem::path& trashedItem)
             if (!decoded || decoded->empty())
                 return std::nullopt;
             std::filesystem::path original(*decoded);
+            // The file lies in a folder that others may write to: a ".."
+            // would let a relative entry name a place outside its volume,
+            // and an absolute one hide where it really points.
+            for (const auto& part : original) {
+                if (part == "..")
+                    return std::nullopt;
+            }
             if (original.is_relative()) {
                 const auto top = topDirectoryOf(trash);
                 if (top.empty())

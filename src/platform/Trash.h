@@ -21,9 +21,11 @@ std::filesystem::path homeTrashDirectory();
 // - else $topdir/.Trash/$uid when $topdir/.Trash is a real folder (not a
 //   link) with the sticky bit;
 // - else $topdir/.Trash-$uid.
-// With `create` the chosen folder and its files/ and info/ are made (0700).
-// Answers nullopt when no trash on the item's own device can be used: an item
-// is never moved to another device.
+// A top-directory trash, its files/ and its info/ are used only when each is
+// a real folder of this user with mode 0700. With `create` the chosen folder
+// and its files/ and info/ are made (0700). Answers nullopt when no trash on
+// the item's own device can be used: an item is never moved to another
+// device.
 std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::path& item, bool create);
 
 // A folder laid out as a trash (files/ and info/), or the home trash.
@@ -32,14 +34,17 @@ bool isTrashDirectory(const std::filesystem::path& path);
 bool isInTrash(const std::filesystem::path& path);
 
 // Moves `item` into its trash: writes info/<name>.trashinfo first, created
-// exclusively with a free name ("name", "name.2", "name.3", ...), then moves
-// the item to files/<name> without replacing anything. On any failure the
-// trashinfo is removed again and the item stays where it was. Answers the
-// item's new location.
+// exclusively with a free name ("x.txt", "x.2.txt", "x.3.txt", ...), then
+// moves the item to files/<name> without replacing anything. An item on a
+// bind mount of the home file system goes to the trash of its own mount. On
+// any failure the trashinfo and the trash folders made for it are removed
+// again and the item stays where it was. A mount point is refused. Answers
+// the item's new location.
 std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& item, QString* error = nullptr);
 
 // Moves a trashed item back to `originalPath` (missing parent folders are
-// made again) without replacing anything there, then removes its trashinfo.
+// made again, and removed again when the move fails) without replacing
+// anything there, then removes its trashinfo.
 bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::filesystem::path& originalPath,
                       QString* error = nullptr);
 
@@ -53,7 +58,8 @@ struct TrashInfo {
     QDateTime deletionDate;             // local time; invalid when absent
 };
 
-// The trashinfo of an item in some trash's files/ folder.
+// The trashinfo of an item in some trash's files/ folder; nullopt when it
+// is missing or damaged, or when its path has a ".." component.
 std::optional<TrashInfo> readTrashInfo(const std::filesystem::path& trashedItem);
 
 // Percent-encoding of path bytes as trashinfo files hold them ("/" is kept).

@@ -6,6 +6,10 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -13,7 +17,11 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <random>
+#include <sched.h>
 #include <stdexcept>
+#include <string>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -27,6 +35,36 @@ fs::path makeUniqueDir(const fs::path& parent, const char* prefix)
     if (!::mkdtemp(templ.data()))
         throw std::runtime_error("mkdtemp failed");
     return fs::path(templ);
+}
+
+// The exit status of a child that could not isolate itself.
+constexpr int kUnavailableStatus = 77;
+
+bool writeProcFile(const char* path, const std::string& text)
+{
+    std::ofstream out(path);
+    out << text;
+    out.flush();
+    return bool(out);
+}
+
+// Root may make a mount namespace outright; another user makes a user
+// namespace around it that maps the own ids to themselves, so that owners
+// and getuid() read the same inside.
+bool enterPrivateMountNamespace()
+{
+    if (::unshare(CLONE_NEWNS) != 0) {
+        const uid_t uid = ::getuid();
+        const gid_t gid = ::getgid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            return false;
+        if (!writeProcFile("/proc/self/setgroups", "deny")
+            || !writeProcFile("/proc/self/uid_map", std::to_string(uid) + ' ' + std::to_string(uid) + " 1")
+            || !writeProcFile("/proc/self/gid_map", std::to_string(gid) + ' ' + std::to_string(gid) + " 1"))
+            return false;
+    }
+    // Nothing mounted here may reach the namespace that the tests run in.
+    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 } // namespace
 
@@ -125,6 +163,48 @@ bool setImmutable(const fs::path& path, bool on)
     }
     ::close(fd);
     return ok;
+}
+
+Isolated runWithPrivateMounts(const std::function<void()>& body)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        return Isolated::Unavailable;
+    if (child == 0) {
+        if (!enterPrivateMountNamespace())
+            ::_exit(kUnavailableStatus);
+        body();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        // _exit: the child must not run the parent's clean-ups (its TempDirs).
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return Isolated::Failed;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kUnavailableStatus)
+        return Isolated::Unavailable;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Isolated::Passed : Isolated::Failed;
+}
+
+void mountTmpfs(const fs::path& at)
+{
+    std::error_code ec;
+    fs::create_directories(at, ec);
+    if (::mount("kztest", at.c_str(), "tmpfs", 0, "mode=0755") != 0)
+        ::_exit(kUnavailableStatus);
+}
+
+void bindMount(const fs::path& from, const fs::path& to)
+{
+    std::error_code ec;
+    fs::create_directories(to, ec);
+    if (::mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        ::_exit(kUnavailableStatus);
 }
 
 EnvGuard::EnvGuard(const char* name)

@@ -108,6 +108,19 @@ std::string readFile(const std::filesystem::path& file);
 // privileges do not allow it (tests skip then).
 bool setImmutable(const std::filesystem::path& path, bool on);
 
+// Runs `body` in a child process with a mount namespace of its own, where it
+// can mount a second file system or a bind mount that no other process sees
+// and that vanish with the child. Expectations that fail in the child are
+// printed there and make the outcome Failed. Unavailable: the system gives
+// no such namespace (or refused a mount below), and the caller skips.
+enum class Isolated { Passed, Failed, Unavailable };
+Isolated runWithPrivateMounts(const std::function<void()>& body);
+
+// Only inside runWithPrivateMounts(): a fresh tmpfs at `at` (made when
+// missing), or the folder `from` shown again at `to`.
+void mountTmpfs(const std::filesystem::path& at);
+void bindMount(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Restores an environment variable when the scope ends.
 class EnvGuard {
 public:
