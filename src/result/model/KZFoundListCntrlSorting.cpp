@@ -11,6 +11,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -155,7 +156,7 @@ void KZFoundListCntrl::sortList(const KZSortDescriptors& descriptors, quint64 ta
             order.emplace_back(indexOf.value(group.get()), group->items());
 
         runOnMainIfAlive([this, order = std::move(order), descriptors, tag, updateInterface, attempt, generation,
-                          finish, root] {
+                          finish, root]() mutable {
             const std::optional<StoredList> now = storedEntry(tag);
             if (!now || now->generation != generation || now->list.root != root) {
                 if (attempt + 1 < kSortAttempts)
@@ -167,12 +168,17 @@ void KZFoundListCntrl::sortList(const KZSortDescriptors& descriptors, quint64 ta
             const QList<KZFoundItemGroupRef> old = root->groups();
             KZFoundItemGroupRef sorted = KZFoundItemGroup::itemGroup();
             sorted->groups().reserve(old.size());
-            for (const auto& [index, members] : order) {
+            // The members' old arrays are swapped out, not freed here: freeing
+            // 100,000 references would hold this thread for a frame or more.
+            std::vector<KZFoundItemArray> released;
+            released.reserve(order.size());
+            for (auto& [index, members] : order) {
                 const KZFoundItemGroupRef& group = old[index];
-                group->setItems(members);
+                released.push_back(std::exchange(group->items(), std::move(members)));
                 sorted->groups().append(group);
             }
             storeList(tag, KZShownList::grouped(sorted), descriptors, generation);
+            queue_.addOperation([released = std::move(released)] {});
             finish();
         });
     });
@@ -209,26 +215,32 @@ void KZFoundListCntrl::searchInFoundList(const QVariantMap& userInfo)
         return;
     KZShownList list = currentArray();
     if (list.isGrouped()) {
-        // The worker searches stand-ins: the groups themselves belong to this
-        // thread.
-        KZFoundItemGroupRef stand = KZFoundItemGroup::itemGroup();
-        for (const KZFoundItemGroupRef& group : list.root->groups()) {
-            KZFoundItemGroupRef copy = KZFoundItemGroup::itemGroup();
-            copy->setName(group->name());
-            copy->setItems(group->items());
-            stand->groups().append(copy);
-        }
-        queue_.addOperation([this, text, stand, groups = list.root->groups()] {
-            std::optional<KZListRow> hit = searchString(KZFindFolding::fold(text), KZShownList::grouped(stand));
-            runOnMainIfAlive([this, hit, stand, groups] {
-                if (!hit) {
+        // The worker searches stand-ins made from values read here: the
+        // groups themselves belong to this thread.
+        std::vector<std::pair<QString, KZFoundItemArray>> values;
+        values.reserve(static_cast<std::size_t>(list.root->groups().size()));
+        for (const KZFoundItemGroupRef& group : list.root->groups())
+            values.emplace_back(group->name(), group->items());
+        queue_.addOperation([this, text, values = std::move(values), root = list.root] {
+            KZFoundItemGroupRef stand = KZFoundItemGroup::itemGroup();
+            stand->groups().reserve(static_cast<qsizetype>(values.size()));
+            for (const auto& [name, items] : values) {
+                KZFoundItemGroupRef copy = KZFoundItemGroup::itemGroup();
+                copy->setName(name);
+                copy->setItems(items);
+                stand->groups().append(copy);
+            }
+            const std::optional<KZListRow> hit = searchString(KZFindFolding::fold(text), KZShownList::grouped(stand));
+            const qsizetype index = hit ? stand->groups().indexOf(hit->group) : -1;
+            const KZFoundItemRef item = hit ? hit->item : nullptr;
+            runOnMainIfAlive([this, index, item, root] {
+                if (index < 0) {
                     if (host_)
                         host_->beep();
                     return;
                 }
-                const qsizetype index = stand->groups().indexOf(hit->group);
-                if (outline_ && index >= 0 && index < groups.size())
-                    outline_->selectFoundItem(KZListRow{groups[index], hit->item});
+                if (outline_ && index < root->groups().size())
+                    outline_->selectFoundItem(KZListRow{root->groups()[index], item});
             });
         });
         return;
