@@ -121,7 +121,7 @@ KZFoundListCntrl::~KZFoundListCntrl()
 
 void KZFoundListCntrl::runOnMainIfAlive(std::function<void()> work) const
 {
-    platform::runOnMain([alive = std::weak_ptr<int>(alive_), work = std::move(work)] {
+    platform::runOnMain([alive = aliveToken_, work = std::move(work)] {
         if (alive.lock())
             work();
     });
@@ -260,6 +260,7 @@ void KZFoundListCntrl::initialize()
     // builds at once and then follows the folders that later searches add.
     if (!foundItemsCntrl() && resultCntrl_)
         setFoundItemsCntrl(resultCntrl_->foundItemsCntrl());
+    started_.store(true);
     startObservation_.cancel();
     emptyFoldersObservation_ = center().addObserver(
         KZNotification::emptyFoldersWereAdded, tagObject(kEmptyFolders),
@@ -294,7 +295,7 @@ void KZFoundListCntrl::startToShowItems(const std::shared_ptr<KZFoundItemsCntrl>
 {
     // Every result's model posts with the same object; a model of another
     // result, or a second post, must not start this tab again.
-    if (!model || foundItemsCntrl() || !startObservation_.isActive())
+    if (!model || started_.exchange(true))
         return;
     setFoundItemsCntrl(model);
     initializeFoundItemsVariables(true);
@@ -546,6 +547,7 @@ void KZFoundListCntrl::updateFilesList(const std::shared_ptr<KZFoundItemsCntrl>&
         // Made after the result was set up: this is the first build, and the
         // result was announced ready without this tab.
         setFoundItemsCntrl(model);
+        started_.store(true);
         startObservation_.cancel();
         updatedArray_.store(static_cast<qint16>(tags.size()));
         initializeFoundItemsVariables(false);

@@ -257,6 +257,8 @@ private:
     std::atomic<bool> announceReady_{false};
     std::atomic<bool> readyPosted_{false};
     std::atomic<bool> cancelled_{false};
+    // The first build has been started (by the hand-shake or a refresh).
+    std::atomic<bool> started_{false};
 
     // Main thread only.
     bool searchStoppeByUser_ = false;
@@ -269,7 +271,10 @@ private:
     platform::Subscription panelClosedObservation_;
     platform::Subscription exportObservation_;
 
+    // Liveness for work queued onto the main thread. Workers read only the
+    // weak token, which never changes; the destructor resets alive_.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    const std::weak_ptr<int> aliveToken_ = alive_;
     std::vector<platform::Subscription> observations_;
     platform::Subscription startObservation_;
     platform::Subscription emptyFoldersObservation_;

@@ -89,6 +89,7 @@ struct Tab {
         lists->startToShowItems(model);
         settle();
     }
+    ~Tab() { EXPECT_EQ(log.offMainCalls.load(), 0); }
 };
 
 // Two groups of two files and one of three, in two locations; one marked
@@ -284,6 +285,28 @@ TEST(ListModel, SwitchingBetweenGroupedAndFlatKeepsEveryItem)
     const KZFoundItemArray after = tab.lists->itemsWithTag(kTab);
     EXPECT_EQ(QSet<KZFoundItemRef>(before.begin(), before.end()), QSet<KZFoundItemRef>(after.begin(), after.end()));
     EXPECT_FALSE(tab.lists->listWithTag(kTab)->isGrouped());
+}
+
+TEST(ListModel, ARefreshAfterALabelChangeRebuildsEveryListWithoutAnnouncingAgain)
+{
+    std::atomic<int> ready{0};
+    auto readyObs = center().addObserver(KZNotification::KZListsReadyToShow, {},
+                                         [&](const platform::Notification&) { ++ready; });
+    KZFoundItemArray items = sampleItems();
+    Tab tab(items);
+    tab.build();
+    ASSERT_EQ(tab.lists->itemsWithTag(kTab).size(), 7);
+    // Two items move to another tab, as an edited label would move them.
+    items[0]->setFileTypeTag(4);
+    items[1]->setFileTypeTag(4);
+    const std::size_t handed = tab.log.handOffs.size();
+    tab.lists->updateFilesList(tab.model);
+    tab.settle();
+    EXPECT_EQ(tab.lists->itemsWithTag(kTab).size(), 5);
+    EXPECT_EQ(tab.lists->updatedArray(), 0);
+    EXPECT_GT(tab.log.handOffs.size(), handed);
+    EXPECT_EQ(ready.load(), 1);
+    EXPECT_EQ(KZRunningThreadsCount(), 0);
 }
 
 TEST(ListModel, AHiddenTabHandsNoListOverAndDropsOnlyOnce)

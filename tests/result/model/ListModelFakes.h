@@ -6,11 +6,13 @@
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZFoundListHost.h"
 #include "result/model/KZListOutline.h"
+#include "platform/MainThread.h"
 #include "services/KZAlertPresenter.h"
 
 #include <QObject>
 #include <QStringList>
 
+#include <atomic>
 #include <map>
 #include <vector>
 
@@ -27,6 +29,9 @@ struct OutlineLog {
     int afterMarked = 0;
     int selectionResets = 0;
     int savedSelections = 0;
+    // Calls that came from another thread than the main one: the outline
+    // draws, so every one of them would be a fault.
+    std::atomic<int> offMainCalls{0};
 };
 
 class FakeOutline : public KZListOutline {
@@ -34,18 +39,42 @@ public:
     explicit FakeOutline(OutlineLog* log, KZSortDescriptors descriptors = {})
         : log_(log), descriptors_(std::move(descriptors)) {}
 
-    void showNewData(const KZListHandOff& data) override { log_->handOffs.push_back(data); }
-    void setItemsCount(quint64 count) override { log_->itemsCounts.push_back(count); }
+    void showNewData(const KZListHandOff& data) override
+    {
+        check();
+        log_->handOffs.push_back(data);
+    }
+    void setItemsCount(quint64 count) override
+    {
+        check();
+        log_->itemsCounts.push_back(count);
+    }
     void setSearchStoppeByUser(bool) override {}
-    KZSortDescriptors sortDescriptors() const override { return descriptors_; }
+    KZSortDescriptors sortDescriptors() const override
+    {
+        check();
+        return descriptors_;
+    }
     void setSortDescriptors(const KZSortDescriptors& descriptors) override { descriptors_ = descriptors; }
     void setCurrSelectedTag(quint64) override {}
     void setupShowByGroup(bool) override {}
     void setEmptyPreview() override {}
     void expandAllGroups(bool expand) override { log_->expanded.push_back(expand); }
-    void setIsGatheringKind(bool gathering) override { log_->gatheringKind.push_back(gathering); }
-    void selectFoundItem(const KZListRow& row) override { log_->selected.push_back(row); }
-    void updateListAfterMarked() override { ++log_->afterMarked; }
+    void setIsGatheringKind(bool gathering) override
+    {
+        check();
+        log_->gatheringKind.push_back(gathering);
+    }
+    void selectFoundItem(const KZListRow& row) override
+    {
+        check();
+        log_->selected.push_back(row);
+    }
+    void updateListAfterMarked() override
+    {
+        check();
+        ++log_->afterMarked;
+    }
     void updateRowsForGroup(const KZFoundItemGroupRef& group, qsizetype old) override
     {
         log_->rowsUpdated.emplace_back(group, old);
@@ -68,6 +97,12 @@ public:
     bool hasSelection = false;
 
 private:
+    void check() const
+    {
+        if (!platform::isMainThread())
+            ++log_->offMainCalls;
+    }
+
     OutlineLog* log_;
     KZSortDescriptors descriptors_;
 };
