@@ -16,6 +16,10 @@ target_compile_definitions(kz_common INTERFACE
   QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
   QT_USE_QSTRINGBUILDER
   QT_NO_KEYWORDS)
+if(KZ_SANITIZE_THREAD)
+  target_compile_options(kz_common INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(kz_common INTERFACE -fsanitize=thread)
+endif()
 if(KZ_SANITIZE)
   # Every finding stops the program, so that a test run cannot pass over it.
   # GCC's flow analysis sees uninitialised reads in the sanitizers' own

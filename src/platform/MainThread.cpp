@@ -1,6 +1,7 @@
 #include "platform/MainThread.h"
 
 #include "platform/Log.h"
+#include "platform/ThreadSanitizer.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -46,7 +47,14 @@ void runOnMain(std::function<void()> fn)
         fn();
         return;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+    tsanRelease(&tsanHandOffToken);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [fn = std::move(fn)] {
+            tsanAcquire(&tsanHandOffToken);
+            fn();
+        },
+        Qt::QueuedConnection);
 }
 
 void runOnMainAndWait(const std::function<void()>& fn)
@@ -57,7 +65,16 @@ void runOnMainAndWait(const std::function<void()>& fn)
         fn();
         return;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+    tsanRelease(&tsanHandOffToken);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&fn] {
+            tsanAcquire(&tsanHandOffToken);
+            fn();
+            tsanRelease(&tsanHandOffToken);
+        },
+        Qt::BlockingQueuedConnection);
+    tsanAcquire(&tsanHandOffToken);
 }
 
 } // namespace platform

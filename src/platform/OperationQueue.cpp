@@ -1,6 +1,7 @@
 #include "platform/OperationQueue.h"
 
 #include "platform/Log.h"
+#include "platform/ThreadSanitizer.h"
 
 #include <QThreadPool>
 
@@ -66,16 +67,30 @@ void OperationQueue::addOperation(std::function<void()> operation)
         std::lock_guard lock(mutex_);
         ++pending_;
     }
-    pool_->start([this, operation = std::move(operation)]() mutable {
-        struct Done {
-            OperationQueue* queue;
-            ~Done() { queue->finished(); }
-        } done{this};
-        // Destroyed before `done`: whatever the operation captured is gone by
-        // the time a waiter is told the queue is idle.
-        auto body = std::move(operation);
-        body();
-    });
+    auto* task = new Operation(this, std::move(operation));
+    tsanRelease(&tsanHandOffToken);
+    pool_->start(task);
+}
+
+OperationQueue::Operation::Operation(OperationQueue* queue, std::function<void()> body)
+    : queue_(queue)
+    , body_(std::move(body))
+{
+}
+
+void OperationQueue::Operation::run()
+{
+    // First, before any member is read: the pool hands the operation over
+    // inside Qt, where a thread sanitizer cannot see it.
+    tsanAcquire(&tsanHandOffToken);
+    struct Done {
+        OperationQueue* queue;
+        ~Done() { queue->finished(); }
+    } done{queue_};
+    // Destroyed before `done`: whatever the operation captured is gone by
+    // the time a waiter is told the queue is idle.
+    auto body = std::move(body_);
+    body();
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRunnable>
 #include <QString>
 
 #include <condition_variable>
@@ -35,6 +36,16 @@ public:
     int operationCount() const;
 
 private:
+    class Operation : public QRunnable {
+    public:
+        Operation(OperationQueue* queue, std::function<void()> body);
+        void run() override;
+
+    private:
+        OperationQueue* queue_;
+        std::function<void()> body_;
+    };
+
     void finished();
 
     QString name_;

@@ -13,6 +13,7 @@
 #include "result/model/KZResultTabCntrl.h"
 #include "result/model/KZResultTabStrip.h"
 #include "result/model/KZResultWindowHost.h"
+#include "result/model/KZThreadBudget.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZSearchInProgress.h"
 #include "settings/KZDefaultsKeys.h"
@@ -151,11 +152,12 @@ void KZChangeRunningThreadsCount(bool add)
     auto& count = runningThreads();
     if (add) {
         count.fetch_add(1);
-        return;
+    } else {
+        qint64 current = count.load();
+        while (current > 0 && !count.compare_exchange_weak(current, current - 1)) {
+        }
     }
-    qint64 current = count.load();
-    while (current > 0 && !count.compare_exchange_weak(current, current - 1)) {
-    }
+    KZThreadBudget::budgetDidChange();
 }
 
 qint64 KZRunningThreadsCount()

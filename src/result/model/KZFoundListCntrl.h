@@ -1,0 +1,287 @@
+#pragma once
+
+#include "platform/OperationQueue.h"
+#include "platform/Subscription.h"
+#include "result/model/KZFoundListHost.h"
+#include "result/model/KZListOutline.h"
+#include "result/model/KZMarkingRequest.h"
+#include "result/model/KZResultTabCntrl.h"
+#include "result/model/KZShownList.h"
+#include "result/model/KZSortDescriptor.h"
+#include "settings/KZFileTypeLabel.h"
+#include "settings/KZSourceItem.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QVariantList>
+#include <QVariantMap>
+#include <QtGlobal>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class KZFoundItemsCntrl;
+class KZResultCntrl;
+
+// The list model of one file-type tab: every list the tab's outline can
+// show, keyed by list tag (the tab list under the tab's tag, one list per
+// source when there are two or more, the marked list), built from the
+// found-items model and kept up to date after marking, sorting, removal and
+// label changes.
+//
+// Threads. The lists are built by one worker per list, each started only
+// when the thread budget has room (the wait sleeps on the budget's
+// condition variable). Sorting, finding, regrouping and refreshing also run
+// on workers. Workers never touch a list that was handed over: they read
+// values taken on the main thread (item arrays, the view's sort order) and
+// produce new lists, which are stored under foundItemsLock with a new
+// generation; work computed from an older generation is done again rather
+// than stored over a newer list. Groups handed over belong to the main
+// thread, which alone reads and changes them. Continuations to the main
+// thread are queued, never waited for, so the destructor (on the main
+// thread) can wait for the workers without a deadlock.
+class KZFoundListCntrl {
+public:
+    struct Settings {
+        KZFileTypeLabelRef fileType;
+        std::vector<KZSourceItemRef> sources;
+        // Object of "KZListsReadyToShow" and target of the removal updates;
+        // may be null in a model that only builds lists.
+        KZResultCntrl* resultCntrl = nullptr;
+        // Known at once for the empty-folders tab (and in tests); otherwise
+        // it comes with "startToShowItems".
+        std::shared_ptr<KZFoundItemsCntrl> foundItemsCntrl;
+        KZFoundListHost* host = nullptr;
+        std::unique_ptr<KZListOutline> outline;
+        // Whether the user wants groups; read once here and again on
+        // "showByGroup". Empty: the "show_result_by_group" default.
+        std::function<bool()> showResultByGroup;
+    };
+
+    // The counts of one list, as "updateInfo" reports them.
+    struct ListInfo {
+        quint64 size = 0;
+        quint64 count = 0;
+        quint64 markedCount = 0;
+        quint64 markedSize = 0;
+    };
+
+    // Made on the main thread.
+    explicit KZFoundListCntrl(Settings settings);
+    ~KZFoundListCntrl();
+    KZFoundListCntrl(const KZFoundListCntrl&) = delete;
+    KZFoundListCntrl& operator=(const KZFoundListCntrl&) = delete;
+
+    // ---- State ---------------------------------------------------------------------
+    quint64 tabTag() const { return tabTag_; }
+    const KZFileTypeLabelRef& fileTypeItem() const { return fileTypeItem_; }
+    const std::vector<KZSourceItemRef>& sources() const { return sources_; }
+    KZListOutline* outlineCntrl() const { return outline_.get(); }
+    std::shared_ptr<KZFoundItemsCntrl> foundItemsCntrl() const;
+    bool shownByGroup() const { return shownByGroup_.load(); }
+    bool searchStoppeByUser() const { return searchStoppeByUser_; }
+    quint64 nsCurrSelectedSourceTag() const { return currentTag_.load(); }
+    qint16 itemsArrayToCreate() const { return itemsArrayToCreate_.load(); }
+    qint16 updatedArray() const { return updatedArray_.load(); }
+    bool sortByKindAlreayDone() const { return sortByKindAlreayDone_; }
+    bool missingMembersWasAdded() const { return missingMembersWasAdded_; }
+    // The list last handed to the outline; absent while the tab is hidden.
+    const std::optional<KZShownList>& currArray() const { return currArray_; }
+    bool isVisible() const;
+
+    // The list under a tag (a snapshot), or none.
+    std::optional<KZShownList> listWithTag(quint64 tag) const;
+    KZSortDescriptors sortDescriptorsWithTag(quint64 tag) const;
+    QList<quint64> listTags() const;
+    // The list under the current tag, or an empty list.
+    KZShownList currentArray() const;
+    // The items of a list, flattened; empty when there is none.
+    KZFoundItemArray itemsWithTag(quint64 tag) const;
+
+    // Waits for the model's background work; continuations it queued for the
+    // main thread may still be pending (tests and benchmarks).
+    void waitUntilIdle();
+
+    // ---- Building the lists -------------------------------------------------------
+    void initialize();
+    void setupShowByGroup();
+    // The found items exist: build every list, then post "KZListsReadyToShow".
+    void startToShowItems(const std::shared_ptr<KZFoundItemsCntrl>& model);
+    // Starts one worker per list; returns at once. Only a first build
+    // announces itself with "KZListsReadyToShow".
+    void initializeFoundItemsVariables(bool announceReady);
+    // Builds one list and stores it (or drops the tag when the query answers
+    // nothing); answers its counts. Any thread.
+    ListInfo gatherItemsByTag(quint64 tag);
+    void setupForGroup(bool grouped);
+    void updateList(bool restoreScroll);
+    void sourceSelectionDidChange(const QVariantMap& userInfo);
+    void superviewWillHide();
+    void superviewDidHide();
+    void superviewDidUnhide();
+    void expandItems(const QVariantMap& userInfo);
+    void showByGroup();
+    // The tab's items changed (labels edited): every list is built again.
+    void updateFilesList(const std::shared_ptr<KZFoundItemsCntrl>& model);
+    void updateListWithNewType();
+    void emptyFoldersWereAdded();
+
+    // ---- Sorting, finding, marked information --------------------------------------
+    // {"descriptors" (KZSortDescriptors), "tag", "updateInterface"}; main thread.
+    void sortListWithDictionary(const QVariantMap& request);
+    // {"string"}; main thread. The answer arrives later: a selected row or a beep.
+    void searchInFoundList(const QVariantMap& userInfo);
+    // The first row of `list` whose name contains the folded text; groups
+    // before their members.
+    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list);
+
+    std::optional<QVariantMap> undoInfoToRegisterWithDict(QVariantMap& request) const;
+    QVariantMap redoInfoToRegisterWithDict(const QVariantMap& request) const;
+    void saveCurrentConfiguration(const QVariantMap& request);
+    // {"menu", "itemSenderView", "menuItemTagToRestore", "managedTags",
+    // "oldMenuItamTag"}; main thread.
+    void updateMarkedInfo(const KZMarkedInfoUpdate& info);
+    void updateGroupItems(const QList<quint64>& tags, qint64 menuItemTag);
+    void updateGroupsWithArray(const KZShownList& list, qint64 menuItemTag) const;
+    bool isLastItemToMark(const KZFoundItemRef& item) const;
+
+    // {"isForAllGroups", "groupItem"}.
+    void showMissingMembers(const KZGroupOptionRequest& request);
+    void showMissingMembersToAllGroups(const KZShownList& list);
+    void addItemsToGroup(const KZFoundItemGroupRef& shown, const KZFoundItemGroupRef& full) const;
+    void removeExtraneousItems();
+    void revealGroup(const KZFoundItemRef& item);
+    KZFoundItemGroupRef findGroupByGroupID(qint64 groupID, quint64 tag) const;
+
+    // ---- Hand-offs: removal, export, menus, saved state -----------------------------
+    void removeButtonDidClick();
+    void prepareRemotion();
+    void itemsDidRemove(const QVariantMap& userInfo);
+    void removePanelDidClose();
+    void updateRemovedInfo();
+    bool removalIsOpen() const { return static_cast<bool>(removeCntrl_); }
+    static QString notifyDeletedSongsToiTunes(const KZFoundItemArray& removedItems);
+    // Rule tags of the groups of a grouped list: [{"groupID", "markedMenuItem"}].
+    std::optional<QVariantList> menuItemTagsForTag(quint64 tag) const;
+    static void updateMenuItemsTags(const QVariantList& tags, const KZShownList& list);
+
+    void saveSelectedItems();
+    void reloadListView();
+    void exportResult();
+    void exportingDidFinish();
+    bool exportIsRunning() const { return static_cast<bool>(exportCntrl_); }
+    // The request an export of this tab gets, for `items` in export order.
+    QVariantMap exportRequest(const KZFoundItemArray& items) const;
+    // Marked members before unmarked ones, group after group.
+    static KZFoundItemArray exportOrder(const KZFoundItemArray& items);
+
+    void changeResultMenuItemsTarget(bool release);
+    // `inResultMenu`: the item belongs to the result menu.
+    bool validateMenuItem(qint64 tag, bool inResultMenu) const;
+    void menuNeedsUpdate();
+
+    void setSavedSettings(const QVariantMap& saved, bool shownByGroupWhenSaved);
+    void setSavedSortDescriptors(const QVariantMap& saved);
+    void setSavedSelection(const QVariantMap& saved, bool shownByGroupWhenSaved);
+    void setSavedExpanded(const QVariantMap& saved);
+    // The descriptors of a saved list, keeping only known columns and
+    // comparisons.
+    static KZSortDescriptors sortDescriptorsFromSaved(const QVariantList& saved);
+    static qsizetype indexOfItemInArray(const QVariantList& saved, qint64 groupID);
+
+private:
+    struct StoredList {
+        KZShownList list;
+        quint64 generation = 0;
+    };
+    struct Built {
+        std::optional<KZShownList> list;
+        ListInfo info;
+    };
+
+    // ---- Storage (foundItemsLock) ----
+    std::optional<StoredList> storedEntry(quint64 tag) const;
+    // Stores `list` (none: drops the tag) when the tag still holds
+    // `expectedGeneration` (or always, when not given); answers whether it did.
+    bool storeList(quint64 tag, std::optional<KZShownList> list, std::optional<KZSortDescriptors> descriptors,
+                   std::optional<quint64> expectedGeneration = std::nullopt);
+    // A main-thread change of a stored list's groups: work begun on the old
+    // state must not be stored over it.
+    void bumpGeneration(quint64 tag);
+    KZSortDescriptors viewDescriptors() const;
+    void setViewDescriptors(const KZSortDescriptors& descriptors);
+
+    Built buildList(const std::shared_ptr<KZFoundItemsCntrl>& model, quint64 tag, bool grouped,
+                    const KZSortDescriptors& descriptors) const;
+    QList<quint64> tagsToBuild() const;
+    void itemsByTag(quint64 tag);
+    void itemsArrayDidCreate();
+    void postUpdateInfo(quint64 tag, const ListInfo& info) const;
+    void setFoundItemsCntrl(const std::shared_ptr<KZFoundItemsCntrl>& model);
+
+    void sortList(const KZSortDescriptors& descriptors, quint64 tag, bool updateInterface, int attempt);
+    void doGatherKindInfo(const QVariantMap& request);
+    void rebuildMarkedList(const QVariantMap& info);
+    void finishMarkedInfo(const KZMarkedInfoUpdate& info, qint64 menuItemTag);
+
+    // Runs `work` on the main thread later, unless this model is gone.
+    void runOnMainIfAlive(std::function<void()> work) const;
+    void whenOnMain(std::function<void()> work) const;
+
+    const quint64 tabTag_;
+    const KZFileTypeLabelRef fileTypeItem_;
+    const std::vector<KZSourceItemRef> sources_;
+    KZResultCntrl* const resultCntrl_;
+    KZFoundListHost* const host_;
+    std::unique_ptr<KZListOutline> outline_;
+    std::function<bool()> showResultByGroup_;
+
+    mutable std::mutex modelLock_;
+    std::shared_ptr<KZFoundItemsCntrl> foundItemsCntrl_;
+
+    // Guards foundItemsByTag_, sortDescriptorsByTag_ and viewDescriptors_.
+    mutable std::recursive_mutex foundItemsLock_;
+    std::map<quint64, StoredList> foundItemsByTag_;
+    std::map<quint64, KZSortDescriptors> sortDescriptorsByTag_;
+    KZSortDescriptors viewDescriptors_;
+    std::atomic<quint64> nextGeneration_{1};
+
+    std::atomic<bool> shownByGroup_{false};
+    std::atomic<quint64> currentTag_;
+    std::atomic<qint16> itemsArrayToCreate_{0};
+    std::atomic<qint16> updatedArray_{0};
+    std::atomic<bool> announceReady_{false};
+    std::atomic<bool> readyPosted_{false};
+    std::atomic<bool> cancelled_{false};
+    // The first build has been started (by the hand-shake or a refresh).
+    std::atomic<bool> started_{false};
+
+    // Main thread only.
+    bool searchStoppeByUser_ = false;
+    bool sortByKindAlreayDone_ = false;
+    bool missingMembersWasAdded_ = false;
+    std::optional<KZShownList> currArray_;
+    KZFoundListHost::Panel removeCntrl_;
+    KZFoundListHost::Panel exportCntrl_;
+    platform::Subscription removedObservation_;
+    platform::Subscription panelClosedObservation_;
+    platform::Subscription exportObservation_;
+
+    // Liveness for work queued onto the main thread. Workers read only the
+    // weak token, which never changes; the destructor resets alive_.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    const std::weak_ptr<int> aliveToken_ = alive_;
+    std::vector<platform::Subscription> observations_;
+    platform::Subscription startObservation_;
+    platform::Subscription emptyFoldersObservation_;
+
+    // Last, so that it is destroyed first: its destructor waits for the
+    // workers, which use everything above.
+    platform::OperationQueue queue_;
+};
+Q_DECLARE_METATYPE(KZFoundListCntrl*)
