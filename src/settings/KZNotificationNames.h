@@ -56,4 +56,37 @@ inline const QString KZStopProgressIndicator = QStringLiteral("KZStopProgressInd
 // The empty-folders tab has new items; object the number 100000000002.
 inline const QString emptyFoldersWereAdded = QStringLiteral("emptyFoldersWereAdded");
 
+// The progress window. Object the bundle identifier unless said otherwise.
+// An application guard stops the running search as failed.
+inline const QString stopSearchingDueError = QStringLiteral("stopSearchingDueError");
+// The final ring of file-type tabs has faded in.
+inline const QString tabsAnimationDidEnd = QStringLiteral("tabsAnimationDidEnd");
+// Open the result on a tab: {"tag", "fromWindow", "roundView"}.
+inline const QString showWindowWithTag = QStringLiteral("showWindowWithTag");
+// A ring tab was clicked after the search: {"tag"}.
+inline const QString showResultWithTag = QStringLiteral("showResultWithTag");
+// The user starts over; object the search view.
+inline const QString resetButtonDidClick = QStringLiteral("resetButtonDidClick");
+// The user declined to start over: {"isClosed": false}.
+inline const QString newSearchProgressTerminated = QStringLiteral("newSearchProgressTerminated");
+// Start over as if by the reset button; object the progress controller.
+inline const QString newSearch = QStringLiteral("newSearch");
+// The pointer entered a ring tab: {"fileTypeItem": KZFileTypeLabelRef}.
+inline const QString updatefileTypeInfo = QStringLiteral("updatefileTypeInfo");
+// The pointer left a ring tab: the information panel closes shortly.
+inline const QString installRemotion = QStringLiteral("installRemotion");
+// A ring tab rewrote its count and size.
+inline const QString updatefileTypeCount = QStringLiteral("updatefileTypeCount");
+// A file-type tab was removed from the result: {"tag", "size"}.
+inline const QString removeFileTypeLabel = QStringLiteral("removeFileTypeLabel");
+
+// The welcome, About and newsletter windows have closed; object the
+// application delegate, no userInfo.
+inline const QString welcomeDidClose = QStringLiteral("welcomeDidClose");
+inline const QString aboutDidClose = QStringLiteral("aboutDidClose");
+inline const QString newsletterDidClose = QStringLiteral("newsletterDidClose");
+// The result's list selection changed; object the bundle identifier,
+// {"fileName", "count"}.
+inline const QString listSelectionDidChange = QStringLiteral("listSelectionDidChange");
+
 } // namespace KZNotification
