@@ -27,7 +27,9 @@ inline constexpr double kFadeSeconds = 0.5;
 struct RingArc {
     double startDegrees = 90;
     double endDegrees = 90;
-    double sweepDegrees() const { return startDegrees - endDegrees; } // clockwise
+    // Clockwise from the start the arc meets the end angle after
+    // start + 360 − end degrees (end lies in 90...450).
+    double sweepDegrees() const { return startDegrees + 360 - endDegrees; }
     // The arc's end point on the ring.
     QPointF endPoint() const;
 };
