@@ -521,6 +521,9 @@ void KZSearchProgressCore::prepareToShowResult()
         removeObservers();
     }
     if (!valid) {
+        // Nothing will be offered, so nothing else would ever lower the flag
+        // and the menus and tabs would think a search still runs.
+        KZSetSearchInProgress(false);
         if (display_)
             display_->showInvalidEnd();
         return;
