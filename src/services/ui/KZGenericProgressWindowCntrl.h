@@ -1,5 +1,7 @@
 #pragma once
 
+#include "services/ui/KZProgressWindow.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -7,7 +9,7 @@
 #include <atomic>
 
 class KZLinearProgressIndicatorView;
-class KZProgressWindow;
+
 class QLabel;
 class QPushButton;
 class QWidget;
