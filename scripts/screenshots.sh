@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# Photographs the real program on a virtual X screen: one PNG per state in
+# build/screenshots/. Each state is a fresh run of Maravex with its own
+# temporary home folder (never the real one), driven by a short script of
+# steps (see src/app/ui/KZStateDriver.h for the steps).
+#
+#   scripts/screenshots.sh            every state
+#   scripts/screenshots.sh about      only the states whose name starts so
+#
+# Adding a state: append a call to `state` below:
+#
+#   state NAME first|again [ARG...] <<'STEPS'
+#   waitfor someWidgetName
+#   shot "$SHOTS"/NAME.png someWindowName
+#   quit
+#   STEPS
+#
+# "first" starts as on the very first run (the welcome window), "again" as
+# on every later run (the search window). ARGs are handed to the program as
+# its arguments; $TREE is a generated folder tree full of duplicates. The
+# steps may use $SHOTS and $TREE. MARAVEX_BUILD_DIR picks another build tree
+# (default build/release, built here when stale).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+scripts/deps.sh
+
+build=${MARAVEX_BUILD_DIR:-build/release}
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKZ_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target maravex -j "$(nproc)"
+exe=$root/$build/src/maravex
+
+SHOTS=$root/build/screenshots
+mkdir -p "$SHOTS"
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A tree with duplicate files and folders for the states that search.
+TREE=$work/tree
+mkdir -p "$TREE"/{Photos/2023,Photos/Backup,Documents,Music/Album,Music/Copy}
+head -c 200000 /dev/urandom >"$TREE/Photos/2023/beach.jpg"
+cp "$TREE/Photos/2023/beach.jpg" "$TREE/Photos/Backup/beach.jpg"
+printf 'Meeting notes\n%.0s' {1..400} >"$TREE/Documents/notes.txt"
+cp "$TREE/Documents/notes.txt" "$TREE/Documents/notes copy.txt"
+head -c 500000 /dev/urandom >"$TREE/Music/Album/track01.mp3"
+cp -r "$TREE/Music/Album/." "$TREE/Music/Copy/"
+
+# The virtual screen: Xvfb picks a free display and tells its number.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -auth /dev/null >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+command -v xsetroot >/dev/null && xsetroot -solid '#5d6b7d'
+HOME=$work/wm openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+sleep 1
+
+filter=${1:-}
+failed=0
+
+state() {
+  local name=$1 run=$2
+  shift 2
+  local steps
+  steps=$(cat)
+  if [ -n "$filter" ] && [[ $name != "$filter"* ]]; then return 0; fi
+  local home=$work/home-$name
+  mkdir -p "$home/.config/maravex" "$home/.local/share" "$home/.local/state" "$home/.cache" "$home/runtime"
+  chmod 700 "$home/runtime"
+  if [ "$run" = again ]; then
+    cat >"$home/.config/maravex/defaults.plist" <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>is_first_run</key>
+	<false/>
+</dict>
+</plist>
+PLIST
+  fi
+  # The steps are expanded here, so they can name $SHOTS and $TREE.
+  steps=${steps//\$SHOTS/$SHOTS}
+  steps=${steps//\$TREE/$TREE}
+  printf '%s\n' "$steps" >"$work/$name.drive"
+  echo "== $name"
+  if ! HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share \
+      XDG_STATE_HOME=$home/.local/state XDG_CACHE_HOME=$home/.cache XDG_RUNTIME_DIR=$home/runtime \
+      QT_QPA_PLATFORM=xcb MARAVEX_DRIVE=$work/$name.drive \
+      timeout 90 "$exe" "$@"; then
+    echo "   state $name failed" >&2
+    failed=1
+  fi
+}
+
+# --- welcome window, first run ------------------------------------------------
+state welcome first <<'STEPS'
+waitfor welcomeWindow
+wait 2900
+shot $SHOTS/welcome-1.png welcomeWindow
+click nextBtn
+wait 1200
+shot $SHOTS/welcome-2.png welcomeWindow
+wait 3000
+shot $SHOTS/welcome-2-second-picture.png welcomeWindow
+click nextBtn
+wait 1200
+shot $SHOTS/welcome-3.png welcomeWindow
+click nextBtn
+wait 1200
+shot $SHOTS/welcome-4.png welcomeWindow
+click nextBtn
+wait 1200
+shot $SHOTS/welcome-5.png welcomeWindow
+click startUsingBtn
+wait 1000
+shot $SHOTS/search-after-welcome.png
+quit
+STEPS
+
+# --- about window -----------------------------------------------------------------
+state about again <<'STEPS'
+wait 800
+action about
+waitfor aboutWindow
+wait 600
+shot $SHOTS/about.png aboutWindow
+quit
+STEPS
+
+# --- newsletter window with an address that is refused ---------------------------
+state newsletter again <<'STEPS'
+wait 800
+action newsletter
+waitfor subscribeWindow
+type nameFld Ada Lovelace
+type emailFld ada.lovelace@example
+click subscribeBtn
+wait 400
+shot $SHOTS/newsletter-invalid-address.png subscribeWindow
+quit
+STEPS
+
+# --- search window on a later run -------------------------------------------------
+state search again <<'STEPS'
+wait 1500
+shot $SHOTS/search.png
+quit
+STEPS
+
+ls -1 "$SHOTS"
+exit $failed
