@@ -25,5 +25,8 @@ void KZProgressWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    QDialog::closeEvent(event);
+    // QDialog::closeEvent() would go through reject(), which stops instead
+    // of closing.
+    done(QDialog::Rejected);
+    event->accept();
 }
