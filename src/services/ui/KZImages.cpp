@@ -125,7 +125,7 @@ QImage KZImages::imageNamed(const QString& name)
     }
 
     if (name == QLatin1String("spinner"))
-        return spinnerImage();
+        return spinnerImage(qApp ? qApp->devicePixelRatio() : 1.0);
     if (name == QLatin1String("AppIcon") || name == QLatin1String("NSApplicationIcon"))
         return applicationIcon();
     return {};

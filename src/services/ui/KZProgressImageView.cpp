@@ -55,11 +55,8 @@ void KZProgressImageView::startIndeterminateAnimation()
 {
     if (!isInderminate_ || isSpinning())
         return;
-    if (spinner_.isNull() || spinner_.devicePixelRatio() != devicePixelRatioF()) {
+    if (spinner_.isNull())
         spinner_ = KZImages::imageNamed(QStringLiteral("spinner"));
-        if (spinner_.isNull())
-            spinner_ = KZImages::spinnerImage(devicePixelRatioF());
-    }
     spin_ = new QVariantAnimation(this);
     spin_->setStartValue(0.0);
     spin_->setEndValue(360.0);

@@ -200,6 +200,29 @@ TEST_F(InterfaceUtilitiesTest, ModalPanelAnswersWhatTheUserChose)
               QVariantList{QUrl::fromLocalFile(str(folder))});
 }
 
+TEST_F(InterfaceUtilitiesTest, SheetAnswersWhenItCloses)
+{
+    kztest::TempDir dir;
+    const auto library = dir.mkdir("Photos Library.photoslibrary");
+    QWidget window;
+    window.show();
+    std::optional<Answer> answer;
+    utils().askForDirectories([&](const QVariant& response, const QVariant& context) {
+        answer = Answer{response, context};
+    }, {{QStringLiteral("window"), QVariant::fromValue<QObject*>(&window)}});
+    EXPECT_FALSE(answer);
+    QPointer<KZOpenPanel> panel = window.findChild<KZOpenPanel*>();
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(panel->isVisible());
+    panel->setDirectory(str(dir.path()));
+    panel->selectFile(str(library));
+    panel->accept();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return answer.has_value() && !panel; }));
+    EXPECT_EQ(answer->response.toInt(), 1);
+    EXPECT_EQ(answer->context.toList(), QVariantList{QUrl::fromLocalFile(str(library))});
+}
+
 TEST_F(InterfaceUtilitiesTest, AttributedText)
 {
     const auto plain = utils().attributedStringWithString(QStringLiteral("Name"), QString(), 13, Qt::red, true,
