@@ -1,8 +1,11 @@
 #include "app/progress/ui/KZSearchProgress.h"
 
 #include "app/progress/KZSearchProgressCore.h"
+#include "app/progress/ui/KZSearchProgressExtraInfoCntrl.h"
 #include "app/progress/ui/KZSearchProgressWindow.h"
 #include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+#include "settings/KZNotificationNames.h"
 
 #include <QApplication>
 
@@ -28,16 +31,55 @@ KZSearchProgress::KZSearchProgress(QWidget* searchView, bool allowInterface)
 void KZSearchProgress::initialize()
 {
     KZSearchProgressDisplay* display = nullptr;
-    if (searchView_) {
+    if (searchView_ && allowInterface_) {
         window_ = new KZSearchProgressWindow(*this, searchView_);
         display = window_;
     }
     core_ = std::make_unique<KZSearchProgressCore>(display, static_cast<const KZProgressControl*>(this),
                                                    searchView_.data());
+    if (!window_)
+        return;
+
+    // Every observer hops to the GUI thread itself: these may be posted from
+    // anywhere, and the controller may be gone by the time the hop lands.
+    auto& center = platform::NotificationCenter::defaultCenter();
+    QPointer<KZSearchProgress> self(this);
+    auto onMain = [self](std::function<void(KZSearchProgress&)> work) {
+        return [self, work](const platform::Notification&) {
+            platform::runOnMain([self, work] {
+                if (self)
+                    work(*self);
+            });
+        };
+    };
+    center.addObserver(this, KZNotification::updatefileTypeInfo, platform::bundleIdentifier(),
+                       [self](const platform::Notification& note) {
+                           const QVariantMap info = note.userInfo;
+                           platform::runOnMain([self, info] {
+                               if (self && self->window_)
+                                   self->window_->fileTypeExtraInfoCntrl()->showInfoWithItem(info);
+                           });
+                       });
+    center.addObserver(this, KZNotification::showResultWithTag, platform::bundleIdentifier(),
+                       [self](const platform::Notification& note) {
+                           const quint64 tag = note.userInfo.value(QStringLiteral("tag")).toULongLong();
+                           platform::runOnMain([self, tag] {
+                               if (self)
+                                   self->showResultWithFileTypeTag(tag);
+                           });
+                       });
+    center.addObserver(this, KZNotification::newSearch, static_cast<const void*>(this),
+                       onMain([](KZSearchProgress& p) { p.resetAction(); }));
+    center.addObserver(this, QStringLiteral("updateReduceTransparence"), platform::bundleIdentifier(),
+                       onMain([](KZSearchProgress& p) {
+                           if (p.window_)
+                               p.window_->update();
+                       }));
 }
 
 KZSearchProgress::~KZSearchProgress()
 {
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
     core_.reset();
     delete window_.data();
 }
@@ -70,9 +112,14 @@ KZSearchProgressWindow* KZSearchProgress::progressWindow() const { return window
 
 void KZSearchProgress::setSavedProgress(const QVariantMap& resultInfo) { core_->setSavedProgress(resultInfo); }
 void KZSearchProgress::stopAction() { core_->stopAction(); }
-void KZSearchProgress::showResultAction() { core_->showResultWithFileTypeTag(0, window_, window_); }
+void KZSearchProgress::showResultAction() { showResultWithFileTypeTag(0); }
 void KZSearchProgress::resetAction() { core_->resetAction(); }
 bool KZSearchProgress::windowShouldClose() const { return !core_->isSearching(); }
+
+void KZSearchProgress::showResultWithFileTypeTag(quint64 tag)
+{
+    core_->showResultWithFileTypeTag(tag, window_, window_ ? window_->mainView() : nullptr);
+}
 
 void KZSearchProgress::closeAction()
 {

@@ -72,6 +72,8 @@ public:
     // The buttons.
     void stopAction();
     void showResultAction();
+    // Opens the result on a file-type tab (0: all duplicates).
+    void showResultWithFileTypeTag(quint64 tag);
     void resetAction();
     void closeAction();
     // Answers whether the window may close now (only once the engine ended).
