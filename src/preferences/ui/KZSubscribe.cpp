@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
+#include "services/KZExtensionFunctions.h"
 #include "services/ui/KZGradientBackView.h"
 #include "settings/KZNotificationNames.h"
 
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 
 namespace {
@@ -26,12 +26,6 @@ constexpr int kFormHeight = 270;
 QString text(const char* key)
 {
     return platform::localizedString(QString::fromLatin1(key));
-}
-
-bool isValidEmail(const QString& address)
-{
-    static const QRegularExpression pattern(QStringLiteral("^.+@([A-Za-z0-9-]+\\.)+[A-Za-z]{2}[A-Za-z]*$"));
-    return pattern.match(address).hasMatch();
 }
 
 } // namespace
