@@ -1,15 +1,17 @@
 #include "app/search/ui/KZSearchWindowLayout.h"
 
+#include "app/search/ui/KZSearchView.h"
+#include "app/search/ui/KZSearchWindow.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
-
-#include <QWidget>
 
 KZSearchWindowLayout buildSearchWindowLayout(QObject* owner)
 {
     KZSearchWindowLayout layout;
-    layout.windowCntrl = new KZSearchWindowCntrl(owner);
-    layout.window = new QWidget;
-    layout.window->resize(400, 400);
-    QObject::connect(layout.windowCntrl, &QObject::destroyed, layout.window, &QObject::deleteLater);
+    auto* window = new KZSearchWindow;
+    auto* view = new KZSearchView;
+    window->setContentView(view);
+    layout.window = window;
+    layout.windowCntrl = new KZSearchWindowCntrl(view, owner);
+    QObject::connect(layout.windowCntrl, &QObject::destroyed, window, &QObject::deleteLater);
     return layout;
 }
