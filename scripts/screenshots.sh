@@ -55,7 +55,7 @@ cp -r "$TREE/Music/Album/." "$TREE/Music/Copy/"
 
 # The virtual screen: Xvfb picks a free display and tells its number.
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -auth /dev/null >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 exec 3>&-
 for _ in $(seq 100); do
@@ -64,10 +64,11 @@ for _ in $(seq 100); do
 done
 [ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$work/display")"
-command -v xsetroot >/dev/null && xsetroot -solid '#5d6b7d'
 HOME=$work/wm openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
 sleep 1
+# A calm desktop colour, so that the windows' edges and shadows show.
+if command -v xsetroot >/dev/null; then xsetroot -solid '#5d6b7d'; fi
 
 filter=${1:-}
 failed=0

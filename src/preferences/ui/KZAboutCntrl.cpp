@@ -17,7 +17,7 @@
 #include <QToolButton>
 
 namespace {
-constexpr int kWindowWidth = 480;
+constexpr int kWindowWidth = 520;
 constexpr int kWindowHeight = 330;
 } // namespace
 

@@ -5,6 +5,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTransform>
 
 namespace {
 constexpr qreal kLogoPointSize = 76.0;
@@ -31,12 +32,20 @@ void KZAppNameLogoView::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QFontMetricsF metrics(font_);
+    // Few desktops have an italic face this thin, and a fallback face would
+    // be much heavier: the upright thin face is slanted by hand instead.
+    QFont upright = font_;
+    upright.setItalic(false);
+    const QFontMetricsF metrics(upright);
     const qreal width = metrics.horizontalAdvance(string());
-    const QPointF baseline((this->width() - width) / 2.0,
-                           (height() - (metrics.ascent() + metrics.descent())) / 2.0 + metrics.ascent());
+    const qreal baseline = (height() - (metrics.ascent() + metrics.descent())) / 2.0 + metrics.ascent();
     QPainterPath letters;
-    letters.addText(baseline, font_, string());
+    letters.addText(QPointF(0, 0), upright, string());
+    const qreal slant = 0.2;
+    QTransform place;
+    place.translate((this->width() - width) / 2.0, baseline);
+    place.shear(-slant, 0);
+    letters = place.map(letters);
     // The shadow falls 4 points right and 4 down, blurred by 8, at 30 %.
     KZShadowPainter::drawShadow(p, letters, QPointF(4, 4), 8, QColor::fromRgbF(0, 0, 0, 0.3f));
     p.fillPath(letters, kLogoColour);

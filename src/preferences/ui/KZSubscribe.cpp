@@ -21,7 +21,7 @@
 namespace {
 
 constexpr int kFormWidth = 440;
-constexpr int kFormHeight = 270;
+constexpr int kFormHeight = 236;
 
 QString text(const char* key)
 {

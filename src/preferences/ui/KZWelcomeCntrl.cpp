@@ -171,39 +171,53 @@ QWidget* KZWelcomeCntrl::buildPage(int number)
                              page);
     body->setStyleSheet(QStringLiteral("color: #4a505a;"));
 
-    // Pages with a picture keep it on the left and the text on the right.
-    const int textLeft = (number <= 2) ? 330 : 60;
-    const int textWidth = pageWidth - textLeft - 50;
-    title->setGeometry(textLeft, 70, textWidth, 70);
+    // Every page keeps its picture on the left and its text on the right.
+    const int textLeft = 330;
+    const int textWidth = pageWidth - textLeft - 40;
+    title->setGeometry(textLeft, 60, textWidth, 80);
     title->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-    body->setGeometry(textLeft, 150, textWidth, 160);
+    body->setGeometry(textLeft, 150, textWidth, 170);
     body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    const QRect pictureFrame(50, (pageHeight - kPictureSide) / 2, kPictureSide, kPictureSide);
 
-    if (number == 1) {
+    auto picture = [&](const char* name, const QImage& image) {
+        auto* view = new QLabel(page);
+        view->setObjectName(QString::fromLatin1(name));
+        view->setPixmap(QPixmap::fromImage(image));
+        view->setGeometry(pictureFrame);
+        return view;
+    };
+    switch (number) {
+    case 1: {
         iconAnimationView_ = new KZAnimationIconView(page);
         iconAnimationView_->setObjectName(QStringLiteral("iconAnimationView"));
-        iconAnimationView_->move(50, (pageHeight - iconAnimationView_->height()) / 2);
+        iconAnimationView_->move(47, (pageHeight - iconAnimationView_->height()) / 2);
         appIconImageView_ = new QLabel(page);
         appIconImageView_->setObjectName(QStringLiteral("appIconImageView"));
         QPixmap icon = QPixmap::fromImage(KZImages::applicationIcon(512));
         icon.setDevicePixelRatio(2.0);
         appIconImageView_->setPixmap(icon);
         appIconImageView_->setScaledContents(true);
-    } else if (number == 2) {
-        const QRect pictureFrame(50, (pageHeight - kPictureSide) / 2, kPictureSide, kPictureSide);
-        image_1View_ = new QLabel(page);
-        image_1View_->setObjectName(QStringLiteral("image_1View"));
-        image_1View_->setPixmap(QPixmap::fromImage(KZWelcomePictures::searchWindowPicture(kPictureSide)));
-        image_1View_->setGeometry(pictureFrame);
-        image_2View_ = new QLabel(page);
-        image_2View_->setObjectName(QStringLiteral("image_2View"));
-        image_2View_->setPixmap(QPixmap::fromImage(KZWelcomePictures::progressPicture(kPictureSide)));
-    } else if (number == G::kPageCount) {
+        break;
+    }
+    case 2:
+        image_1View_ = picture("image_1View", KZWelcomePictures::searchWindowPicture(kPictureSide));
+        image_2View_ = picture("image_2View", KZWelcomePictures::progressPicture(kPictureSide));
+        break;
+    case 3:
+        picture("resultPicture", KZWelcomePictures::resultPicture(kPictureSide));
+        break;
+    case 4:
+        picture("removalPicture", KZWelcomePictures::removalPicture(kPictureSide));
+        break;
+    default:
+        picture("newsletterPicture", KZWelcomePictures::newsletterPicture(kPictureSide));
         subscribeBtn_ = new QPushButton(text("welcome_subscribe"), page);
         subscribeBtn_->setObjectName(QStringLiteral("subscribeBtn"));
         subscribeBtn_->adjustSize();
-        subscribeBtn_->move(textLeft, 250);
+        subscribeBtn_->move(textLeft, 290);
         connect(subscribeBtn_, &QPushButton::clicked, this, &KZWelcomeCntrl::subscribeAction);
+        break;
     }
     return page;
 }

@@ -2,9 +2,14 @@
 
 #include <QImage>
 
-// The two pictures of the second welcome page, drawn here: the search window
-// holding a few folders, then the progress ring finding their duplicates.
+// The pictures of the welcome pages, drawn here: the search window holding a
+// few folders and the progress ring finding their duplicates (page 2), the
+// result's groups (page 3), a removal that can be undone (page 4) and a
+// letter (page 5).
 namespace KZWelcomePictures {
 QImage searchWindowPicture(int side);
 QImage progressPicture(int side);
+QImage resultPicture(int side);
+QImage removalPicture(int side);
+QImage newsletterPicture(int side);
 }
