@@ -10,6 +10,8 @@ packages=(
   # scripts/screenshots.sh: a virtual X screen, a small window manager, a
   # background colour for the screen and a font that every window can use
   xvfb xauth openbox x11-xserver-utils fonts-dejavu-core
+  # hover and right clicks in the search window's states
+  xdotool
 )
 
 missing=()

@@ -163,5 +163,62 @@ shot $SHOTS/search.png
 quit
 STEPS
 
+# --- search window: sources, tiles, exclusions, an empty result ------------------
+# Points or clicks over the search window at (x, y) in its own coordinates,
+# `delay` seconds after the call, for states the drive steps cannot reach
+# (hover, right click). Runs only when the state is selected.
+search_pointer() { # state delay x y [button]
+  if [ -n "$filter" ] && [[ $1 != "$filter"* ]]; then return 0; fi
+  (
+    sleep "$2"
+    id=$(xdotool search --sync --onlyvisible --name '^Maravex$' | head -n1)
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    xdotool mousemove $((X + $3 + 4)) $((Y + $4 + 12))
+    sleep 0.3
+    xdotool mousemove $((X + $3)) $((Y + $4))
+    if [ -n "${5:-}" ]; then xdotool click "$5"; fi
+  ) >/dev/null 2>&1 &
+  pids+=($!)
+}
+UNIQUE=$work/unique
+mkdir -p "$UNIQUE/Letters"
+printf 'Dear Ada\n' >"$UNIQUE/Letters/ada.txt"
+printf 'Dear Charles\n' >"$UNIQUE/Letters/charles.txt"
+
+state search-empty again <<'STEPS'
+waitfor searchView
+wait 1200
+shot $SHOTS/search-empty.png searchWindow
+quit
+STEPS
+
+# The second tile's close button under the pointer.
+search_pointer search-tiles 4 146 273
+state search-tiles again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
+waitfor sourceTile
+wait 3500
+shot $SHOTS/search-tiles-hover-close.png searchWindow
+quit
+STEPS
+
+# A right click on the second tile opens its folders.
+search_pointer search-exclusions 4 168 300 3
+state search-exclusions again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
+waitfor sourceTile
+waitfor excludePopover
+wait 800
+shot $SHOTS/search-exclusions-popover.png
+quit
+STEPS
+
+state search-no-items again "$UNIQUE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+wait 5000
+shot $SHOTS/search-no-items-found.png
+quit
+STEPS
+
 ls -1 "$SHOTS"
 exit $failed

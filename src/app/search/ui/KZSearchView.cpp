@@ -84,6 +84,7 @@ QRect lerp(const QRect& a, const QRect& b, double p)
 
 KZSearchView::KZSearchView(QWidget* parent) : QWidget(parent), sourcesCntrl_(this)
 {
+    setObjectName(QStringLiteral("searchView"));
     resize(viewSide, viewSide);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -97,6 +98,7 @@ KZSearchView::KZSearchView(QWidget* parent) : QWidget(parent), sourcesCntrl_(thi
     bottomTextView_->setGeometry(40, 300, viewSide - 80, 60);
 
     addBtnView_ = new KZAddBtnView;
+    addBtnView_->setObjectName(QStringLiteral("addBtn"));
     addBtnView_->setFocusPolicy(Qt::NoFocus);
     addBtnView_->install(this);
 
@@ -142,6 +144,7 @@ void KZSearchView::buildControls()
     toggleBtn_->setFocusPolicy(Qt::NoFocus);
     foldersTxt_ = new QLabel(platform::localizedString(QStringLiteral("folders_switch_label")));
     startButton_ = new QPushButton(platform::localizedString(QStringLiteral("start_button")));
+    startButton_->setObjectName(QStringLiteral("startBtn"));
     startButton_->setDefault(true);
     startButton_->setMinimumWidth(96);
     startButton_->setStyleSheet(QStringLiteral(
@@ -168,6 +171,7 @@ void KZSearchView::buildControls()
     foldersTxt_->setStyleSheet(QStringLiteral("color: rgb(77, 77, 77);"));
 
     resetBtn_ = new QPushButton(platform::localizedString(QStringLiteral("start_over_button")), this);
+    resetBtn_->setObjectName(QStringLiteral("resetBtn"));
     resetBtn_->setFocusPolicy(Qt::NoFocus);
     resetBtn_->setStyleSheet(QStringLiteral(
         "QPushButton { color: white; background: rgba(0,0,0,90); border: 1px solid rgba(255,255,255,90);"
@@ -178,6 +182,7 @@ void KZSearchView::buildControls()
     connect(resetBtn_, &QPushButton::clicked, this, &KZSearchView::resetAction);
 
     closeBtn_ = new QPushButton(QStringLiteral("×"), this);
+    closeBtn_->setObjectName(QStringLiteral("searchCloseBtn"));
     closeBtn_->setFocusPolicy(Qt::NoFocus);
     closeBtn_->setToolTip(platform::localizedString(QStringLiteral("close_search_window")));
     closeBtn_->setFixedSize(22, 22);
@@ -224,6 +229,8 @@ void KZSearchView::animateAddedItems(const std::vector<std::filesystem::path>& p
         sourcesCntrl_.addChosenItems(paths);
         return;
     case Phase::Empty:
+        addedItems_ += static_cast<int>(paths.size());
+        sourcesView_->setAddedItems(addedItems_);
         itemsAddedFromAddBtn_ = true;
         sourcesView_->setItemsAddedFromAddBtn(true);
         addBtnView_->setMovePlusSignIsAnimating(true);

@@ -12,6 +12,7 @@ KZSearchWindow::KZSearchWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), observer_(std::make_unique<QObject>())
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    setObjectName(QStringLiteral("searchWindow"));
     setWindowTitle(QStringLiteral("Maravex"));
     resize(509, 509);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,

@@ -6,6 +6,7 @@
 #include "app/search/KZSearchPreparation.h"
 #include "app/search/KZSearchTermination.h"
 #include "app/search/ui/KZSearchView.h"
+#include "app/ui/KZMaravexApp.h"
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZResultInfoKeys.h"
 #include "engine/KZSearchController.h"
@@ -53,6 +54,21 @@ void KZSearchWindowCntrl::setTheWindow(QWidget* window)
     window_->activateWindow();
     if (searchView_)
         searchView_->setFocus();
+    if (!tookStartFolders_) {
+        tookStartFolders_ = true;
+        // Next turn of the loop: the program hands its arguments over right
+        // after the first window is up.
+        QTimer::singleShot(0, this, [this] {
+            if (KZMaravexApp* app = KZMaravexApp::sharedDelegate(); app && !app->foldersToAdd().empty())
+                addFolders(app->foldersToAdd());
+        });
+    }
+}
+
+void KZSearchWindowCntrl::addFolders(const std::vector<std::filesystem::path>& folders)
+{
+    if (searchView_ && !folders.empty())
+        searchView_->animateAddedItems(folders);
 }
 
 int KZSearchWindowCntrl::searchType() const

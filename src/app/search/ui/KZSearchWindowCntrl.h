@@ -7,7 +7,9 @@
 #include <QVariantMap>
 #include <QWidget>
 
+#include <filesystem>
 #include <functional>
+#include <vector>
 #include <memory>
 
 class KZSearchController;
@@ -28,7 +30,10 @@ public:
     ~KZSearchWindowCntrl() override;
 
     // Takes the window to control and brings it to the front.
+    // The first time, it also takes the folders the program was opened with.
     void setTheWindow(QWidget* window);
+    // Folders handed over by the desktop ("open with") or a saved result.
+    void addFolders(const std::vector<std::filesystem::path>& folders);
     QWidget* window() const { return window_; }
     KZSearchView* searchView() const { return searchView_; }
 
@@ -73,4 +78,5 @@ private:
     platform::Subscription terminateObservation_;
     platform::Subscription resetObservation_;
     platform::Subscription setupObservation_;
+    bool tookStartFolders_ = false;
 };

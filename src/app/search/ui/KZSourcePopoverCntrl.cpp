@@ -5,7 +5,7 @@
 #include "platform/Log.h"
 #include "platform/StringTable.h"
 #include "services/KZFilesUtilities.h"
-#include "services/ui/KZFileIcons.h"
+#include "app/search/ui/KZSourceIcon.h"
 #include "services/ui/Popover.h"
 
 #include <QLabel>
@@ -73,6 +73,7 @@ void KZSourcePopoverCntrl::showPopoverWitView(QWidget* tile)
     }
     if (!popover_) {
         popover_ = new platform::Popover(tile ? tile->window() : nullptr);
+        popover_->setObjectName(QStringLiteral("excludePopover"));
         auto* box = new QWidget;
         auto* layout = new QVBoxLayout(box);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -148,7 +149,7 @@ void KZSourcePopoverCntrl::startFolderScan()
 void KZSourcePopoverCntrl::updateItem(QListWidgetItem* item, std::size_t row)
 {
     const Row& entry = rows_[row];
-    QIcon icon = KZFileIcons::iconForItemPath(entry.url);
+    QIcon icon = KZSourceIconForPath(entry.url);
     if (entry.isExcluded) {
         const QImage image = icon.pixmap(32, 32).toImage();
         icon = QIcon(QPixmap::fromImage(KZFilesUtilities::sharedControl().ghostIconWithIcon(image, QSize(32, 32))));

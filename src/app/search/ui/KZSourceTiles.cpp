@@ -1,7 +1,7 @@
 #include "app/search/ui/KZSourceTiles.h"
 
 #include "app/search/KZSearchGeometry.h"
-#include "services/ui/KZFileIcons.h"
+#include "app/search/ui/KZSourceIcon.h"
 
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
@@ -33,10 +33,11 @@ KZCSourceView::KZCSourceView(const KZSourceTile& tile, KZSourcesCollectionView* 
     : QWidget(parent), tile_(tile), row_(row)
 {
     windowKeyFlag();
+    setObjectName(QStringLiteral("sourceTile"));
     setFixedSize(tileWidth, tileHeight);
     setMouseTracking(true);
     setToolTip(tile.tip);
-    icon_ = KZFileIcons::iconForItemPath(tile.source ? tile.source->url() : std::filesystem::path());
+    icon_ = KZSourceIconForPath(tile.source ? tile.source->url() : std::filesystem::path());
     nameLabel_ = new QLabel(this);
     nameLabel_->setGeometry(4, 84, tileWidth - 8, 34);
     nameLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -204,17 +205,24 @@ KZSourcesCollectionView::KZSourcesCollectionView(QWidget* parent) : QScrollArea(
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWidgetResizable(false);
-    setAttribute(Qt::WA_TranslucentBackground);
+    setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // Every layer clear, so the drop area shows through the row.
+    setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
+    QPalette clear = palette();
+    clear.setColor(QPalette::Window, Qt::transparent);
+    clear.setColor(QPalette::Base, Qt::transparent);
+    setPalette(clear);
+    viewport()->setPalette(clear);
     setStyleSheet(QStringLiteral(
-        "QScrollArea { background: transparent; }"
+        "QScrollArea, QScrollArea > QWidget, QScrollArea > QWidget > QWidget { background: transparent; }"
         "QScrollBar:horizontal { background: transparent; height: 7px; margin: 0 12px; }"
         "QScrollBar::handle:horizontal { background: rgba(255,255,255,90); border-radius: 3px; min-width: 24px; }"
         "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
         "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }"));
     strip_ = new QWidget;
     strip_->setAutoFillBackground(false);
-    strip_->setAttribute(Qt::WA_TranslucentBackground);
+    strip_->setPalette(clear);
     setWidget(strip_);
     strip_->resize(0, KZCSourceView::tileHeight);
 }

@@ -88,7 +88,7 @@ void KZSearchWindowTextView::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::TextAntialiasing);
     QFont font = this->font();
     font.setWeight(QFont::ExtraLight);
-    font.setPointSizeF(fontSize_);
+    font.setPixelSize(qRound(fontSize_));
     painter.setFont(font);
     const QRect box = rect().adjusted(0, -1, 0, -1);
     painter.setPen(QColor(0, 0, 0, qRound(127 * alpha_)));
