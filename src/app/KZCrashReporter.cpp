@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <string>
@@ -56,7 +57,38 @@ bool markerBelongsToLiveProcess(const fs::path& marker)
     return !comm.empty() && comm == own;
 }
 
+// The marker's path for the signal handler, which may only use what was
+// prepared before it runs.
+char g_markerPath[4096];
+
+void removeMarkerOnExit()
+{
+    if (g_markerPath[0])
+        ::unlink(g_markerPath);
+}
+
+void removeMarkerAndStop(int signal)
+{
+    removeMarkerOnExit();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 } // namespace
+
+void KZCrashReporter::treatTerminationAsClean()
+{
+    const std::string marker = markerFile().native();
+    if (marker.size() >= sizeof g_markerPath)
+        return;
+    const bool first = g_markerPath[0] == '\0';
+    std::memcpy(g_markerPath, marker.c_str(), marker.size() + 1);
+    if (!first)
+        return;
+    std::atexit(removeMarkerOnExit);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        std::signal(signal, removeMarkerAndStop);
+}
 
 fs::path KZCrashReporter::defaultFolder()
 {

@@ -26,6 +26,12 @@ public:
     // This run ends normally: the marker goes, the log stays for reference.
     void endCleanly();
 
+    // Being told to stop (the session ends, a terminal's Ctrl+C, kill) or
+    // leaving through exit() is no crash either: from now on those remove
+    // the marker too. Only a crash or SIGKILL leaves it behind. For the
+    // program's own reporter; installs process-wide handlers once.
+    void treatTerminationAsClean();
+
     std::filesystem::path markerFile() const;
     std::filesystem::path logFile() const;
     std::filesystem::path crashedLogFile() const;

@@ -1,3 +1,4 @@
+#include "app/KZCrashReporter.h"
 #include "app/ui/KZMaravexApp.h"
 #include "app/ui/KZQuitPolicy.h"
 #include "app/ui/KZStateDriver.h"
@@ -46,6 +47,8 @@ int main(int argc, char** argv)
     KZMaravexApp delegate;
     openedFiles.setHandler([&delegate](const std::vector<std::filesystem::path>& handed) { delegate.openFiles(handed); });
     delegate.applicationWillFinishLaunching();
+    if (KZCrashReporter* reporter = delegate.crashReporter())
+        reporter->treatTerminationAsClean();
     delegate.applicationDidFinishLaunching();
     if (!paths.empty())
         delegate.openFiles(paths);

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -64,6 +68,38 @@ TEST(KZCrashReporter, AFolderThatCannotBeMadeReportsNothingAndLogsToTheConsole)
     EXPECT_FALSE(reporter.checkForNewCrashes().has_value());
     platform::logLine(QStringLiteral("still logged")); // must not crash without a log file
     reporter.endCleanly();
+}
+
+// How the program ends decides whether the next start reports it: being
+// told to stop is no crash, an abort is.
+TEST(KZCrashReporterDeathTest, OnlyACrashLeavesTheMarkerBehind)
+{
+    auto run = [](const fs::path& folder, const std::function<void()>& end) {
+        KZCrashReporter reporter(folder);
+        reporter.checkForNewCrashes();
+        reporter.treatTerminationAsClean();
+        end();
+    };
+    {
+        kztest::TempDir dir;
+        EXPECT_EXIT(run(dir.path(), [] { std::raise(SIGTERM); }), ::testing::KilledBySignal(SIGTERM), "");
+        EXPECT_FALSE(fs::exists(dir / "running")) << "SIGTERM";
+    }
+    {
+        kztest::TempDir dir;
+        EXPECT_EXIT(run(dir.path(), [] { std::raise(SIGHUP); }), ::testing::KilledBySignal(SIGHUP), "");
+        EXPECT_FALSE(fs::exists(dir / "running")) << "SIGHUP";
+    }
+    {
+        kztest::TempDir dir;
+        EXPECT_EXIT(run(dir.path(), [] { std::exit(3); }), ::testing::ExitedWithCode(3), "");
+        EXPECT_FALSE(fs::exists(dir / "running")) << "exit";
+    }
+    {
+        kztest::TempDir dir;
+        EXPECT_EXIT(run(dir.path(), [] { std::abort(); }), ::testing::KilledBySignal(SIGABRT), "");
+        EXPECT_TRUE(fs::exists(dir / "running")) << "abort";
+    }
 }
 
 } // namespace
