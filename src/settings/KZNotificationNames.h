@@ -89,13 +89,4 @@ inline const QString newsletterDidClose = QStringLiteral("newsletterDidClose");
 // {"fileName", "count"}.
 inline const QString listSelectionDidChange = QStringLiteral("listSelectionDidChange");
 
-// The welcome, About and newsletter windows have closed; object the
-// application delegate, no userInfo.
-inline const QString welcomeDidClose = QStringLiteral("welcomeDidClose");
-inline const QString aboutDidClose = QStringLiteral("aboutDidClose");
-inline const QString newsletterDidClose = QStringLiteral("newsletterDidClose");
-// The result's list selection changed; object the bundle identifier,
-// {"fileName", "count"}.
-inline const QString listSelectionDidChange = QStringLiteral("listSelectionDidChange");
-
 } // namespace KZNotification
