@@ -613,13 +613,16 @@ void KZSearchView::dragEnterEvent(QDragEnterEvent* event)
         event->accept();
         return;
     }
+    // Taken, but no drop is offered: the leave event still comes, and says
+    // whether the user let go over the window.
     refusedForLimit_ = true;
-    event->ignore();
+    event->setDropAction(Qt::IgnoreAction);
+    event->accept();
 }
 
 void KZSearchView::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!dropHighlight_) {
+    if (!dropHighlight_ || refusedForLimit_) {
         event->ignore();
         return;
     }
@@ -633,7 +636,8 @@ void KZSearchView::dragLeaveEvent(QDragLeaveEvent*)
     if (refusedForLimit_) {
         refusedForLimit_ = false;
         // The drop was let go over the window: say why nothing happened.
-        if (rect().contains(mapFromGlobal(QCursor::pos())) && QApplication::mouseButtons() == Qt::NoButton)
+        const bool inside = rect().contains(mapFromGlobal(QCursor::pos()));
+        if (inside && QApplication::mouseButtons() == Qt::NoButton)
             KZErrorDelegate::sharedControl().showError(QStringLiteral("sources_limit_reached"));
         return;
     }
