@@ -55,6 +55,8 @@ KZSearchProgressCore::~KZSearchProgressCore()
     stopErrorObservation_.cancel();
     tabsAnimationObservation_.cancel();
     foldersInfoObservation_.cancel();
+    // Only now nothing can queue more work; what is queued finds it expired.
+    alive_.reset();
 }
 
 void KZSearchProgressCore::setClock(Clock clock)
@@ -74,7 +76,11 @@ double KZSearchProgressCore::now() const
 
 void KZSearchProgressCore::onMain(std::function<void()> work)
 {
-    dispatch_(std::move(work));
+    // Work queued for the GUI thread may land after the controller is gone.
+    dispatch_([alive = std::weak_ptr<char>(alive_), work = std::move(work)] {
+        if (alive.lock())
+            work();
+    });
 }
 
 // ---- Counters (any thread) ----------------------------------------------------------

@@ -135,6 +135,8 @@ private:
     void waitUntilResultIsReadyToShow();
     double now() const;
 
+    // Expires with the controller; queued GUI work checks it first.
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
     KZSearchProgressDisplay* display_;
     const void* notificationObject_;
     const void* searchView_;

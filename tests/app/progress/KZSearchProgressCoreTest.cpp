@@ -359,6 +359,27 @@ TEST_F(ProgressCoreTest, ObserversGoAfterTheEndAnimation)
     EXPECT_FALSE(core_.stoppedDueAnError());
 }
 
+TEST(ProgressCoreLifetime, WorkQueuedForTheGuiThreadOutlivesNoController)
+{
+    RecordingDisplay display;
+    {
+        KZSearchProgressCore core(&display, nullptr, nullptr);
+        core.setStartsClock(false);
+        core.prepareToSearch({{QStringLiteral("showInterface"), true}});
+        QCoreApplication::processEvents();
+        display.title.clear();
+        // Queued onto the event loop, then the controller goes away.
+        core.setMainInfoTitle(QStringLiteral("late"));
+        core.showDeterminateProgress();
+        core.setIsSearching(false);
+    }
+    display.calls.clear();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(display.title.isEmpty());
+    EXPECT_TRUE(display.calls.empty());
+    KZSetSearchInProgress(false);
+}
+
 // ---- The real clock thread against worker threads --------------------------------
 
 // Work for the GUI thread, queued like the event loop and run by the test.

@@ -124,7 +124,7 @@ TEST_F(ProgressWindowTest, PointerOnTheRing)
     // Hover shows the type's information, which stays while the pointer moves on it.
     QTest::mouseMove(ring, tabPoint(1));
     ASSERT_EQ(ring->hoveredTab(), 1);
-    ASSERT_TRUE(info->item());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return info->item() != nullptr; }));
     EXPECT_EQ(info->item()->tag(), 3u);
     EXPECT_EQ(info->alpha(), 1.0);
     QTest::mouseMove(ring, tabPoint(1) + QPoint(1, 1));
@@ -132,18 +132,19 @@ TEST_F(ProgressWindowTest, PointerOnTheRing)
 
     // Off the arcs the panel closes shortly after.
     QTest::mouseMove(ring, QPoint(5, ring->height() / 2));
-    EXPECT_TRUE(info->closePending());
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return info->closePending(); }));
     EXPECT_TRUE(kztest::processEventsUntil([&] { return info->alpha() == 0.0; }));
 
     // A click during a search opens nothing.
     KZSetSearchInProgress(true);
     QTest::mouseClick(ring, Qt::LeftButton, {}, tabPoint(0));
+    QCoreApplication::processEvents();
     EXPECT_TRUE(opened.empty());
     KZSetSearchInProgress(false);
 
     // After the search a click opens that type's tab.
     QTest::mouseClick(ring, Qt::LeftButton, {}, tabPoint(0));
-    ASSERT_EQ(opened.size(), 1u);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !opened.empty(); }));
     EXPECT_EQ(opened[0], 1u);
 
     // Pressed, dragged out and released outside opens nothing.
@@ -154,6 +155,7 @@ TEST_F(ProgressWindowTest, PointerOnTheRing)
     QTest::mouseMove(ring, tabPoint(1));
     EXPECT_TRUE(ring->shownTabs()[1].pressed);
     QTest::mouseRelease(ring, Qt::LeftButton, {}, QPoint(5, ring->height() / 2));
+    QCoreApplication::processEvents();
     EXPECT_EQ(opened.size(), 1u);
     EXPECT_FALSE(ring->shownTabs()[1].pressed);
 }
@@ -167,7 +169,7 @@ TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
     EXPECT_FALSE(progress_->windowShouldClose());
     QTest::mouseClick(window_->stopBtn(), Qt::LeftButton);
     EXPECT_TRUE(progress_->wasStopped());
-    EXPECT_EQ(window_->mainInfoFld()->text(), core.mainInfoStr());
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return window_->mainInfoFld()->text() == core.mainInfoStr(); }));
     progress_->closeAction(); // refused with a beep
     EXPECT_TRUE(window_->isVisible());
 }
