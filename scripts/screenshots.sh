@@ -220,5 +220,24 @@ shot $SHOTS/search-no-items-found.png
 quit
 STEPS
 
+# --- progress window: mid-search, the final ring, a pointed ring tab ------------
+# Drawn by the window's own picture test with a hand-set clock, so that the
+# mid-search state holds still long enough to be photographed. It needs the
+# test programs, built in a tree of their own.
+if [ -z "$filter" ] || [[ progress == "$filter"* ]]; then
+  echo "== progress"
+  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
+  if [ ! -f "$tests_build/build.ninja" ]; then
+    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if ! { cmake --build "$tests_build" --target kz_app_ui_tests -j "$(nproc)" >"$work/progress.log" 2>&1 \
+      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_app_ui_tests" \
+        --gtest_filter='ProgressWindowShots.*' >>"$work/progress.log" 2>&1; }; then
+    echo "   state progress failed" >&2
+    tail -n 30 "$work/progress.log" >&2
+    failed=1
+  fi
+fi
+
 ls -1 "$SHOTS"
 exit $failed

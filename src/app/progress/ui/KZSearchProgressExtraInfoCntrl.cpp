@@ -52,11 +52,14 @@ KZSearchProgressExtraInfoCntrl::KZSearchProgressExtraInfoCntrl(QWidget* parent)
     nameFld_->setTextFormat(Qt::RichText);
     column->addWidget(nameFld_);
     auto* row = new QHBoxLayout;
-    row->setSpacing(10);
+    row->setSpacing(6);
     itemsFoundFld_ = makeField(infoView_, 11, grey, "fileTypeItemsFoundFld");
     sizeFld_ = makeField(infoView_, 11, grey, "fileTypeSizeFld");
+    auto* separator = makeField(infoView_, 11, grey, "fileTypeSeparator");
+    separator->setText(QStringLiteral("\u00b7"));
     row->addStretch();
     row->addWidget(itemsFoundFld_);
+    row->addWidget(separator);
     row->addWidget(sizeFld_);
     row->addStretch();
     column->addLayout(row);

@@ -127,7 +127,7 @@ void KZSearchProgressWindow::build()
         const int y = 118 + i * 20;
         captions_[i] = makeLabel(centreView_, captionNames[i], 11, QFont::Normal, captionColour,
                                  Qt::AlignRight | Qt::AlignVCenter);
-        captions_[i]->setGeometry(64, y, 112, 18);
+        captions_[i]->setGeometry(30, y, 146, 18);
         captions_[i]->setText(localized(captionKeys[i]));
         values_[i] = makeLabel(centreView_, valueNames[i], 12, QFont::DemiBold, titleColour,
                                Qt::AlignLeft | Qt::AlignVCenter);
