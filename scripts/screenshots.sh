@@ -193,7 +193,7 @@ quit
 STEPS
 
 # The second tile's close button under the pointer.
-search_pointer search-tiles 4 146 273
+search_pointer search-tiles 4 232 273
 state search-tiles again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
 waitfor sourceTile
 wait 3500
@@ -201,13 +201,13 @@ shot $SHOTS/search-tiles-hover-close.png searchWindow
 quit
 STEPS
 
-# A right click on the second tile opens its folders.
-search_pointer search-exclusions 4 168 300 3
+# A right click on the first tile opens its folders.
+search_pointer search-exclusions 4 154 300 3
 state search-exclusions again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
 waitfor sourceTile
 waitfor excludePopover
-wait 800
-shot $SHOTS/search-exclusions-popover.png
+wait 600
+shot $SHOTS/search-exclusions-popover.png searchWindow
 quit
 STEPS
 
@@ -216,7 +216,7 @@ waitfor startBtn
 wait 800
 click startBtn
 wait 5000
-shot $SHOTS/search-no-items-found.png
+shot $SHOTS/search-no-items-found.png progressCenterView
 quit
 STEPS
 

@@ -74,6 +74,7 @@ void Popover::showRelativeTo(QWidget* anchor, const QRect& anchorRect, Edge pref
     else
         box->setContentsMargins(8, 8, 8, 8 + arrowHeight);
     setGeometry(frame);
+    updateShape();
     show();
     raise();
     activateWindow();
@@ -88,10 +89,8 @@ void Popover::toggleRelativeTo(QWidget* anchor, const QRect& anchorRect, Edge pr
     showRelativeTo(anchor, anchorRect, preferred);
 }
 
-void Popover::paintEvent(QPaintEvent*)
+QPainterPath Popover::bubblePath() const
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     QRectF body = QRectF(rect()).adjusted(1, 1, -1, -1);
     if (edge_ == Edge::Below)
         body.setTop(body.top() + arrowHeight);
@@ -110,7 +109,26 @@ void Popover::paintEvent(QPaintEvent*)
         arrow.lineTo(arrowX_ + kArrowHalf, body.bottom() - 1);
     }
     arrow.closeSubpath();
-    path = path.united(arrow);
+    return path.united(arrow);
+}
+
+void Popover::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    updateShape();
+}
+
+void Popover::updateShape()
+{
+    // Without a compositor the clear corners would paint black.
+    setMask(QRegion(bubblePath().toFillPolygon().toPolygon()).united(QRegion()));
+}
+
+void Popover::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPainterPath path = bubblePath();
     painter.setPen(QPen(palette().color(QPalette::Mid), 1));
     painter.setBrush(palette().color(QPalette::Window));
     painter.drawPath(path);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QPainterPath>
 #include <QPointer>
 #include <QRect>
 
@@ -39,9 +40,13 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
+    QPainterPath bubblePath() const;
+    void updateShape();
+
     QPointer<QWidget> content_;
     Edge edge_ = Edge::Below;
     int arrowX_ = 0;

@@ -85,7 +85,7 @@ void KZSourcePopoverCntrl::showPopoverWitView(QWidget* tile)
         table_ = new QListWidget;
         table_->setItemDelegate(new ExcludeRowDelegate(table_));
         table_->setIconSize(QSize(32, 32));
-        table_->setMinimumSize(260, 180);
+        table_->setFixedSize(250, 118);
         table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         layout->addWidget(table_);
         popover_->setContentWidget(box);

@@ -7,6 +7,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
@@ -171,6 +172,13 @@ void KZCSourceView::wheelEvent(QWheelEvent* event)
         update();
     }
     event->ignore();
+}
+
+void KZCSourceView::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The right button's release opens the exclusions; the window's own
+    // menu must not open over a tile as well.
+    event->accept();
 }
 
 void KZCSourceView::paintEvent(QPaintEvent*)
