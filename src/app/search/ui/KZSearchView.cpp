@@ -5,7 +5,9 @@
 #include "app/search/ui/KZSourcePopoverCntrl.h"
 #include "app/search/ui/KZSourceTiles.h"
 #include "app/search/ui/KZSourcesView.h"
+#include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "settings/KZNotificationNames.h"
 #include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
@@ -124,11 +126,20 @@ KZSearchView::KZSearchView(QWidget* parent) : QWidget(parent), sourcesCntrl_(thi
             withDelegate);
     });
     sourcesCntrl_.observeAddSourcesAction();
+    platform::NotificationCenter::defaultCenter().addObserver(
+        this, KZNotification::newSearch, platform::NotificationObject(static_cast<const void*>(this)),
+        [this](const platform::Notification&) {
+            platform::runOnMain([guard = QPointer<KZSearchView>(this)] {
+                if (guard)
+                    guard->newSearch();
+            });
+        });
     initializeVariables();
 }
 
 KZSearchView::~KZSearchView()
 {
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
     sourcesCntrl_.setView(nullptr);
 }
 

@@ -136,6 +136,24 @@ TEST(SearchViewDrop, DragLeavingBeforeTheDropRestoresTheEmptyWindow)
     EXPECT_EQ(shown.view.addBtnView()->geometry(), shown.view.addBtnView()->originalRect());
 }
 
+TEST(SearchViewNewSearch, EmptyWindowIsReadyAtOnceElseItResets)
+{
+    AlertScope alerts;
+    kztest::TempDir dir;
+    ShownView shown;
+    PostCounter ready(QStringLiteral("newSearchIsReady"));
+    shown.view.newSearch();
+    EXPECT_EQ(ready.count, 1) << "no animation for an empty window";
+    shown.view.animateAddedItems({dir.mkdir("x")});
+    ASSERT_TRUE(shown.settle());
+    ASSERT_EQ(shown.view.phase(), KZSearchView::Phase::LaidOut);
+    shown.view.newSearch();
+    EXPECT_EQ(ready.count, 1);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return shown.view.phase() == KZSearchView::Phase::Empty; }));
+    EXPECT_EQ(ready.count, 2);
+    EXPECT_TRUE(shown.view.sourcesCntrl().sources().empty());
+}
+
 TEST(SearchViewKeys, ReturnAndEnterOpenThePanelOnlyBeforeTheFirstSources)
 {
     AlertScope alerts;
