@@ -1,4 +1,6 @@
 #include "platform/Log.h"
+#include "platform/Resources.h"
+#include "support/TestSupport.h"
 #include "services/ui/KZGradientBackView.h"
 #include "services/ui/KZImageLayerView.h"
 #include "services/ui/KZImageView.h"
@@ -188,6 +190,35 @@ TEST_F(SharedControlsTest, ImageViewFadesWithoutDisablingItself)
     KZImageView unknown(QStringLiteral("no-such-image"));
     unknown.setEnabled(false);
     EXPECT_TRUE(unknown.image().isNull());
+}
+
+TEST_F(SharedControlsTest, ImagesByName)
+{
+    kztest::TempDir dir;
+    QImage onDisk(8, 8, QImage::Format_ARGB32);
+    onDisk.fill(Qt::green);
+    std::filesystem::create_directories(dir / "images");
+    ASSERT_TRUE(onDisk.save(QString::fromStdString((dir / "images" / "leaf.png").string())));
+    QImage outside(8, 8, QImage::Format_ARGB32);
+    outside.fill(Qt::red);
+    ASSERT_TRUE(outside.save(QString::fromStdString((dir / "secret.png").string())));
+    platform::setResourceDirectory(dir.path());
+
+    EXPECT_EQ(KZImages::imageNamed(QStringLiteral("leaf")).pixel(0, 0), onDisk.pixel(0, 0));
+    EXPECT_TRUE(KZImages::imageNamed(QStringLiteral("../secret")).isNull()); // never outside the folder
+    EXPECT_TRUE(KZImages::imageNamed(QStringLiteral("missing")).isNull());
+    EXPECT_TRUE(KZImages::imageNamed(QString()).isNull());
+    // A registered image comes before the resources, and the drawn ones last.
+    QImage blue(4, 4, QImage::Format_ARGB32);
+    blue.fill(Qt::blue);
+    KZImages::registerImage(QStringLiteral("leaf"), blue);
+    EXPECT_EQ(KZImages::imageNamed(QStringLiteral("leaf")).size(), QSize(4, 4));
+    KZImages::registerImage(QStringLiteral("leaf"), QImage());
+    EXPECT_EQ(KZImages::imageNamed(QStringLiteral("leaf")).size(), QSize(8, 8));
+    EXPECT_EQ(KZImages::imageNamed(QStringLiteral("spinner")).deviceIndependentSize(), QSizeF(316, 316));
+    EXPECT_FALSE(KZImages::imageNamed(QStringLiteral("AppIcon")).isNull());
+
+    platform::setResourceDirectory({});
 }
 
 TEST_F(SharedControlsTest, AppIconFillsItsView)
