@@ -1,9 +1,7 @@
 #include "services/ui/KZAttributedString.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextImageFormat>

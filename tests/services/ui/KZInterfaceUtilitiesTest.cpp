@@ -300,6 +300,30 @@ TEST_F(InterfaceUtilitiesTest, MeasuringAndDrawing)
     EXPECT_EQ(outside, 0);
     EXPECT_GT(inside, 100);
     EXPECT_EQ(QColor(canvas.pixel(15, 20)), QColor(Qt::blue)); // the icon leads
+
+    // Wrapping text flows onto several lines inside its box.
+    const auto wrapped = utils().attributedStringWithString(
+        QStringLiteral("one two three four five six seven eight nine ten"), QString(), 12, Qt::black, false,
+        Qt::AlignLeft, KZLineBreakMode::ByWordWrapping);
+    canvas.fill(Qt::transparent);
+    {
+        QPainter painter(&canvas);
+        wrapped.draw(painter, QRectF(0, 0, 90, 40));
+    }
+    QList<int> inkedRows;
+    outside = 0;
+    for (int y = 0; y < canvas.height(); ++y)
+        for (int x = 0; x < canvas.width(); ++x) {
+            if (!qAlpha(canvas.pixel(x, y)))
+                continue;
+            if (x >= 90 || y >= 40)
+                ++outside;
+            else if (inkedRows.isEmpty() || inkedRows.last() != y)
+                inkedRows << y;
+        }
+    EXPECT_EQ(outside, 0);
+    ASSERT_FALSE(inkedRows.isEmpty());
+    EXPECT_GT(inkedRows.last() - inkedRows.first(), QFontMetricsF(wrapped.runs().first().font.value()).height());
 }
 
 } // namespace
