@@ -137,7 +137,11 @@ void KZSearchWindowCntrl::searchDidTerminate(const QVariantMap& userInfo)
     const quint64 found = KZSearchTermination::foundCount(userInfo);
     QPointer<KZSearchWindowCntrl> guard(this);
     if (found != 0) {
-        platform::runOnMainAndWait([&] {
+        // Not waited for: the map carries the found list to the main thread,
+        // and an engine thread blocked on the main thread would deadlock with
+        // a controller that is being destroyed there and waits for this
+        // delivery to return.
+        platform::runOnMain([guard, userInfo] {
             if (guard)
                 guard->createResult(userInfo);
         });
@@ -166,15 +170,19 @@ void KZSearchWindowCntrl::searchDidTerminate(const QVariantMap& userInfo)
     });
 }
 
-void KZSearchWindowCntrl::whenProgressWindowIsShown(std::function<void()> then)
+void KZSearchWindowCntrl::whenProgressWindowIsShown(std::function<void()> then, int attempts)
 {
     const auto progress = progressCntrl_;
-    if (!progress || !progress->window() || progress->core().windowIsShown()) {
+    // A window that never comes up (closed, or no screen) must not keep the
+    // user from hearing the outcome: after about ten seconds it is told anyway.
+    if (!progress || !progress->window() || progress->core().windowIsShown() || attempts >= 330) {
         then();
         return;
     }
     // A continuation on the main loop: check again shortly, never block.
-    QTimer::singleShot(30, this, [this, then = std::move(then)]() mutable { whenProgressWindowIsShown(std::move(then)); });
+    QTimer::singleShot(30, this, [this, then = std::move(then), attempts]() mutable {
+        whenProgressWindowIsShown(std::move(then), attempts + 1);
+    });
 }
 
 void KZSearchWindowCntrl::createResult(const QVariantMap& info)

@@ -65,7 +65,7 @@ Q_SIGNALS:
 
 private:
     void createResult(const QVariantMap& info);
-    void whenProgressWindowIsShown(std::function<void()> then);
+    void whenProgressWindowIsShown(std::function<void()> then, int attempts = 0);
     void showUserNotification(const QVariantMap& info);
     void resetButtonDidClick();
 
