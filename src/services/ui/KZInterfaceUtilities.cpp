@@ -59,10 +59,16 @@ void KZInterfaceUtilities::askForDirectories(PanelCallback callback, const QVari
     panel->setAllowedFileTypes(types);
     panel->setAllowsMultipleSelection(settings.value(QStringLiteral("allowsMultipleSelection")).toBool());
     panel->setCanCreateDirectories(settings.value(QStringLiteral("canCreateDirectories")).toBool());
-    if (settings.contains(QStringLiteral("prompt")))
-        panel->setMessage(platform::localizedString(settings.value(QStringLiteral("prompt")).toString()));
-    else
-        panel->setMessage({});
+    QString message;
+    if (settings.contains(QStringLiteral("prompt"))) {
+        // The table answers a missing key with the key itself; a prompt
+        // without a text shows no message rather than a key.
+        const QString key = settings.value(QStringLiteral("prompt")).toString();
+        message = platform::localizedString(key);
+        if (message == key)
+            message.clear();
+    }
+    panel->setMessage(message);
 
     auto deliver = [callback = std::move(callback), delegate, hasDelegate, hasUserInfo, userInfo](
                        int response, const QStringList& paths) {

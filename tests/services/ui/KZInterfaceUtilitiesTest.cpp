@@ -96,6 +96,8 @@ TEST_F(InterfaceUtilitiesTest, PanelConfiguration)
           {QStringLiteral("prompt"), QStringLiteral("ask_add_location")}},
          {QStringLiteral("photoslibrary"), QStringLiteral("savedSearch")}, true, true,
          QStringLiteral("Choose the folder whose copies are to be marked")},
+        {{{QStringLiteral("prompt"), QStringLiteral("no_such_prompt")}}, {QStringLiteral("photoslibrary")}, false, false,
+         {}},
     };
     for (const Row& r : rows) {
         std::optional<KZInterfaceUtilities::PanelAnswer> seen;
