@@ -19,6 +19,7 @@ public:
     enum ControlTint { BlueControlTint = 1, GraphiteControlTint = 6 };
     static ControlTint systemControlTint();
     // Changes the tint and tells every cell ("NSControlTintDidChangeNotification").
+    // Main thread only: the cells repaint their buttons.
     static void setSystemControlTint(ControlTint tint);
 
     // Image names are looked up with this; the default is KZImages.
