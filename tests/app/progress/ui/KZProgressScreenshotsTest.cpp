@@ -5,6 +5,7 @@
 
 #include "app/progress/KZProgressRingGeometry.h"
 #include "app/progress/KZSearchProgressCore.h"
+#include "app/progress/ui/KZProgressTabView.h"
 #include "app/progress/ui/KZProgressTabs.h"
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/progress/ui/KZSearchProgressExtraInfoCntrl.h"
@@ -94,11 +95,11 @@ TEST(ProgressWindowShots, RunningFinalAndHovered)
 
     // Pointing at a tab brings it forward and shows its type.
     KZProgressTabs* ring = window->tabsView();
-    const auto& tab = ring->shownTabs().at(1);
-    const double radius = G::kInnerRadius + tab.geometry.thickness / 2;
+    const auto& tab = *ring->shownTabs().at(1);
+    const double radius = G::kInnerRadius + tab.geometry().thickness / 2;
     const QPointF c = ring->ringCentre();
-    QTest::mouseMove(ring, QPointF(c.x() + radius * std::cos(tab.geometry.angle),
-                                   c.y() - radius * std::sin(tab.geometry.angle)).toPoint());
+    QTest::mouseMove(ring, QPointF(c.x() + radius * std::cos(tab.geometry().angle),
+                                   c.y() - radius * std::sin(tab.geometry().angle)).toPoint());
     pause(800);
     EXPECT_TRUE(save(window, dir + QStringLiteral("/progress-hovered-tab.png")));
 

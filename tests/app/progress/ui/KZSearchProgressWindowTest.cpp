@@ -1,5 +1,6 @@
 #include "app/progress/KZProgressRingGeometry.h"
 #include "app/progress/KZSearchProgressCore.h"
+#include "app/progress/ui/KZProgressTabView.h"
 #include "app/progress/ui/KZProgressTabs.h"
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/progress/ui/KZSearchProgressExtraInfoCntrl.h"
@@ -66,10 +67,10 @@ protected:
     // A point in the middle of a shown tab, in the ring widget.
     QPoint tabPoint(int index) const
     {
-        const auto& tab = window_->tabsView()->shownTabs().at(index);
-        const double radius = G::kInnerRadius + tab.geometry.thickness / 2;
+        const auto& tab = *window_->tabsView()->shownTabs().at(index);
+        const double radius = G::kInnerRadius + tab.geometry().thickness / 2;
         const QPointF c = window_->tabsView()->ringCentre();
-        return QPointF(c.x() + radius * std::cos(tab.geometry.angle), c.y() - radius * std::sin(tab.geometry.angle))
+        return QPointF(c.x() + radius * std::cos(tab.geometry().angle), c.y() - radius * std::sin(tab.geometry().angle))
             .toPoint();
     }
 
@@ -149,15 +150,15 @@ TEST_F(ProgressWindowTest, PointerOnTheRing)
 
     // Pressed, dragged out and released outside opens nothing.
     QTest::mousePress(ring, Qt::LeftButton, {}, tabPoint(1));
-    EXPECT_TRUE(ring->shownTabs()[1].pressed);
+    EXPECT_TRUE(ring->shownTabs()[1]->isHighlighted());
     QTest::mouseMove(ring, QPoint(5, ring->height() / 2));
-    EXPECT_FALSE(ring->shownTabs()[1].pressed);
+    EXPECT_FALSE(ring->shownTabs()[1]->isHighlighted());
     QTest::mouseMove(ring, tabPoint(1));
-    EXPECT_TRUE(ring->shownTabs()[1].pressed);
+    EXPECT_TRUE(ring->shownTabs()[1]->isHighlighted());
     QTest::mouseRelease(ring, Qt::LeftButton, {}, QPoint(5, ring->height() / 2));
     QCoreApplication::processEvents();
     EXPECT_EQ(opened.size(), 1u);
-    EXPECT_FALSE(ring->shownTabs()[1].pressed);
+    EXPECT_FALSE(ring->shownTabs()[1]->isHighlighted());
 }
 
 TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
