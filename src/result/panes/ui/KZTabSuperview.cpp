@@ -216,8 +216,9 @@ QImage KZTabSuperview::tabImageWithOptions(const QVariantMap& options, qreal dev
     if (fontName == QLatin1String("Monaco") && !QFontInfo(font).fixedPitch())
         font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     const double fontSize = options.value(QStringLiteral("fontSize")).toDouble();
+    // The image is measured in points as pixels, so the letter is too.
     if (fontSize > 0)
-        font.setPointSizeF(fontSize);
+        font.setPixelSize(std::max(1, int(std::lround(fontSize))));
     const Components on = onComponents();
     const double w = KZTabColours::unit(KZContrastingTextWhite(
         options.value(QStringLiteral("fontColorIsBlack")).toBool(), KZTabColours::unit(on.r),
