@@ -137,6 +137,9 @@ void KZMaravexApp::buildMenus()
     quit->setObjectName(QStringLiteral("quit"));
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
+    // A shortcut works only on a widget that holds its action.
+    if (window_)
+        window_->addAction(quit);
 
     connect(appMenu_.get(), &QMenu::triggered, this, [this](QAction* action) {
         if (action->data().isValid() && action->menu() == nullptr && helpMenu_->actions().contains(action))
