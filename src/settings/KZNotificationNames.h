@@ -40,6 +40,10 @@ inline const QString resultIsReady = QStringLiteral("resultIsReady");
 inline const QString showViewWithSelection = QStringLiteral("showViewWithSelection");
 inline const QString createNewAddedFileType = QStringLiteral("createNewAddedFileType");
 inline const QString deleteRemovedFiletype = QStringLiteral("deleteRemovedFiletype");
+// Asks the strip to select a tab, or (its close cross was clicked) to remove
+// one; object the result window, {"tag"}.
+inline const QString updateTabSelection = QStringLiteral("updateTabSelection");
+inline const QString removeTab = QStringLiteral("removeTab");
 // Marking requests and group options, object the result controller.
 inline const QString markItemsByUserChoice = QStringLiteral("markItemsByUserChoice");
 inline const QString showMembersGroups = QStringLiteral("showMembersGroups");
