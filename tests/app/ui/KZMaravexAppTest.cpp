@@ -6,9 +6,11 @@
 
 #include "TestSupport.h"
 
+#include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
+#include "settings/KZNotificationNames.h"
 
 #include <QAction>
 #include <QApplication>
@@ -191,6 +193,31 @@ TEST_F(KZMaravexAppTest, HandedFilesWaitForTheSearchWindow)
     app->openFiles({"/more"});
     const std::vector<fs::path> expected = {"/data/photos", "/data/saved.mrvx", "/more"};
     EXPECT_EQ(app->foldersToAdd(), expected);
+}
+
+TEST_F(KZMaravexAppTest, ListSelectionIsFollowedFromTheBundleIdentifierOnly)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    auto& center = platform::NotificationCenter::defaultCenter();
+    struct Case {
+        const char* what;
+        platform::NotificationObject object;
+        QVariantMap userInfo;
+        QString name;
+        quint64 count;
+    } const cases[] = {
+        {"one row", platform::bundleIdentifier(),
+         {{QStringLiteral("fileName"), QStringLiteral("a.jpg")}, {QStringLiteral("count"), 1}}, QStringLiteral("a.jpg"), 1},
+        {"other object", QStringLiteral("Other"),
+         {{QStringLiteral("fileName"), QStringLiteral("b.jpg")}, {QStringLiteral("count"), 9}}, QStringLiteral("a.jpg"), 1},
+        {"no userInfo", platform::bundleIdentifier(), {}, QString(), 0},
+    };
+    for (const Case& c : cases) {
+        center.post(KZNotification::listSelectionDidChange, c.object, c.userInfo);
+        EXPECT_EQ(app->selectedFileName(), c.name) << c.what;
+        EXPECT_EQ(app->selectionCount(), c.count) << c.what;
+    }
 }
 
 } // namespace
