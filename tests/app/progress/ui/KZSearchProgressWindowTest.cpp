@@ -10,6 +10,8 @@
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "settings/KZDefaultsKeys.h"
 #include "services/KZSearchInProgress.h"
 #include "services/ui/KZAnimationTiming.h"
 #include "services/ui/KZProgressImageView.h"
@@ -218,6 +220,50 @@ TEST_F(ProgressWindowTest, RealSearchReachesTheEnd)
     EXPECT_EQ(progress_->fileTypes().size() >= 1, true);
     // The list the engine handed over is freed with its parcel.
     KZFoundListParcel::take(info.value(QStringLiteral("KZResultFoundItems")));
+}
+
+} // namespace
+
+namespace {
+
+TEST(ProgressExtraInfoPanel, FollowsThePointedTypeAndClosesLate)
+{
+    KZAnimationTiming::setScale(0.02);
+    auto& defaults = platform::UserDefaults::standard();
+    QWidget host;
+    KZSearchProgressExtraInfoCntrl panel(&host);
+    auto& center = platform::NotificationCenter::defaultCenter();
+    auto music = KZFileTypeLabel::create(4);
+    auto images = KZFileTypeLabel::create(3);
+    music->setFilesCount(2);
+    music->setSize(2048);
+
+    for (const bool labelsDisabled : {false, true}) {
+        SCOPED_TRACE(labelsDisabled ? "labels disabled" : "labels shown");
+        defaults.setValue(KZDefaultsKey::disable_lables, labelsDisabled);
+        panel.showInfoWithItem({{QStringLiteral("fileTypeItem"), QVariant::fromValue(music)}});
+        EXPECT_EQ(panel.nameText().contains(QStringLiteral("<img")), !labelsDisabled);
+        EXPECT_EQ(panel.alpha(), 1.0);
+
+        // A count change of the shown type is written at once.
+        music->setFilesCount(3);
+        center.post(KZNotification::updatefileTypeCount, platform::bundleIdentifier());
+        EXPECT_TRUE(kztest::processEventsUntil([&] { return panel.countText() == QStringLiteral("3"); }));
+
+        // Leaving starts the close; another type within it keeps the panel up.
+        center.post(KZNotification::installRemotion, platform::bundleIdentifier());
+        EXPECT_TRUE(kztest::processEventsUntil([&] { return panel.closePending(); }));
+        panel.showInfoWithItem({{QStringLiteral("fileTypeItem"), QVariant::fromValue(images)}});
+        EXPECT_FALSE(panel.closePending());
+        EXPECT_EQ(panel.item(), images);
+        EXPECT_EQ(panel.alpha(), 1.0);
+
+        center.post(KZNotification::installRemotion, platform::bundleIdentifier());
+        EXPECT_TRUE(kztest::processEventsUntil([&] { return panel.alpha() == 0.0; }));
+        music->setFilesCount(2);
+    }
+    defaults.setValue(KZDefaultsKey::disable_lables, false);
+    KZAnimationTiming::setScale(1.0);
 }
 
 } // namespace
