@@ -163,6 +163,31 @@ TEST_F(ProgressWindowTest, PointerOnTheRing)
     EXPECT_FALSE(ring->shownTabs()[1]->isHighlighted());
 }
 
+TEST_F(ProgressWindowTest, RemovedTypesRebuildTheRing)
+{
+    searchAndEnd({{1, 100}, {3, 4096}, {7, 0}}, 6);
+    ASSERT_TRUE(waitForEnd(true));
+    KZProgressTabs* ring = window_->tabsView();
+    auto& center = platform::NotificationCenter::defaultCenter();
+    auto remove = [&](quint64 tag) {
+        center.post(KZNotification::removeFileTypeLabel, platform::bundleIdentifier(),
+                    {{QStringLiteral("tag"), QVariant::fromValue<qulonglong>(tag)}, {QStringLiteral("size"), 0}});
+    };
+    remove(3);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return ring->finalLayers().size() == 2 && ring->layers().empty(); }));
+    std::vector<quint64> tags;
+    for (auto* tab : ring->finalLayers())
+        tags.push_back(tab->fileTypeItem()->tag());
+    EXPECT_EQ(tags, (std::vector<quint64>{1, 7}));
+    remove(99); // not on the ring: nothing changes
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ring->finalLayers().size(), 2u);
+    remove(1);
+    remove(7);
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return !ring->hasFinalRing(); }));
+    EXPECT_LE(ring->shownTabs().size(), 1u);
+}
+
 TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
 {
     auto& core = progress_->core();
