@@ -33,7 +33,8 @@ int addButtonLineWidth(bool first, double p);
 QRectF addButtonFrame(bool first, double p, MoveKind kind, double startY, const QRectF& current);
 // The hover area: 64 wide in the large form, 32 in the small one, centred.
 QRectF addButtonHoverRect(const QSizeF& viewSize, bool firstItemsWasAdded);
-// The plus sign drawn at factor f in a view of height h, centred at (h/2, h/2).
+// The plus sign of a button of height h, about its own centre (0, 0); the
+// painter scales it by the hover zoom.
 QPainterPath plusSignPath(double h);
 
 // ---- The drop area behind the tiles ----
