@@ -95,13 +95,16 @@ std::vector<quint64> addedTabs(const QVariantList& labels, const std::vector<qui
     return added;
 }
 
-std::optional<quint64> removedTab(const std::vector<quint64>& orderedTabTags, const QVariantList& labels)
+std::optional<quint64> removedTab(const std::vector<quint64>& orderedTabTags, const QVariantList& labels,
+                                  const QVariantList& oldLabels)
 {
     if (orderedTabTags.size() < 2)
         return std::nullopt;
     const std::vector<quint64> present = labelTags(labels);
+    const std::vector<quint64> before = labelTags(oldLabels);
+    auto contains = [](const std::vector<quint64>& v, quint64 t) { return std::find(v.begin(), v.end(), t) != v.end(); };
     for (const quint64 tag : orderedTabTags) {
-        if (isFixedTag(tag) || std::find(present.begin(), present.end(), tag) != present.end())
+        if (isFixedTag(tag) || contains(present, tag) || !contains(before, tag))
             continue;
         return tag;
     }

@@ -59,8 +59,11 @@ std::vector<quint64> labelTags(const QVariantList& labels);
 std::vector<quint64> addedTabs(const QVariantList& labels, const std::vector<quint64>& tabTags,
                                const QVariantList& oldLabels);
 
-// The first tab, in tag order, whose label is gone from `labels`; fixed tabs
-// are never offered and neither is the last tab.
-std::optional<quint64> removedTab(const std::vector<quint64>& orderedTabTags, const QVariantList& labels);
+// The first tab, in tag order, whose label this change took away: in
+// `oldLabels`, gone from `labels`. A tab the user chose to keep after an
+// earlier deletion is not offered again. Fixed tabs are never offered and
+// neither is the last tab.
+std::optional<quint64> removedTab(const std::vector<quint64>& orderedTabTags, const QVariantList& labels,
+                                  const QVariantList& oldLabels);
 
 } // namespace KZTabStripLogic

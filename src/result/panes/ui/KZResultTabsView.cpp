@@ -14,8 +14,9 @@
 
 #include <QAction>
 #include <QEvent>
-#include <QHBoxLayout>
 #include <QMenu>
+
+#include <cmath>
 
 namespace Logic = KZTabStripLogic;
 
@@ -45,13 +46,10 @@ KZResultTabsView::KZResultTabsView(KZResultTabsDelegate* delegate, QWidget* pare
       delegate_(delegate),
       notificationObject_(delegate && delegate->notificationObject() ? delegate->notificationObject()
                                                                      : static_cast<const void*>(this)),
-      row_(new QHBoxLayout(this)),
       hBarArea_(new QWidget),
       vBarArea_(new QWidget)
 {
     setObjectName(QStringLiteral("resultTabsView"));
-    row_->setContentsMargins(0, int(Logic::kTabTop), 0, 0);
-    row_->setSpacing(0);
     setFixedHeight(int(Logic::kTabTop + Logic::kTabHeight));
     setMinimumWidth(int(Logic::kMinSelfWidth));
     hBarArea_->setObjectName(QStringLiteral("resultTabsHorizontalBars"));
@@ -70,7 +68,7 @@ KZResultTabsView::KZResultTabsView(KZResultTabsDelegate* delegate, QWidget* pare
     removeObservation_ =
         center().addObserver(KZNotification::removeTab, notificationObject_, [self](const platform::Notification& note) {
             if (self)
-                self->removeUserDeletedTab(std::nullopt, tagOf(note.userInfo));
+                self->removeUserDeletedTab(false, tagOf(note.userInfo));
         });
 
     fileTypeLabels_ = platform::UserDefaults::standard().arrayForKey(KZDefaultsKey::file_type_labels);
@@ -243,20 +241,36 @@ void KZResultTabsView::createBarsWithTag(quint64 tag)
 
 void KZResultTabsView::rebuildRow()
 {
-    while (QLayoutItem* item = row_->takeAt(0))
-        delete item;
     const std::vector<quint64> tags = orderedTags();
     const Logic::Row row = Logic::rowLayout(tags);
+    double needed = row.trailing;
+    for (const double gap : row.gapsBefore)
+        needed += gap + row.minTabWidth;
+    setMinimumWidth(std::max(int(Logic::kMinSelfWidth), int(std::ceil(needed))));
+    layoutRow();
+}
+
+// Every tab as wide as the first, the row spread over the strip's width; a
+// layout would hand the odd pixels to some tabs only.
+void KZResultTabsView::layoutRow()
+{
+    const std::vector<quint64> tags = orderedTags();
+    if (tags.empty())
+        return;
+    const Logic::Row row = Logic::rowLayout(tags);
+    double gaps = row.trailing;
+    for (const double gap : row.gapsBefore)
+        gaps += gap;
+    const int tabWidth = std::max(row.minTabWidth, int((width() - gaps) / double(tags.size())));
+    double x = 0;
     for (std::size_t i = 0; i < tags.size(); ++i) {
-        row_->addSpacing(int(row.gapsBefore[i]));
-        KZResultTabItemView* tabView = tabs_[tags[i]].tab;
-        tabView->setMinimumWidth(row.minTabWidth);
-        tabView->setFixedHeight(int(Logic::kTabHeight));
-        // Equal stretch: every tab as wide as the first.
-        row_->addWidget(tabView, 1, Qt::AlignBottom);
+        x += row.gapsBefore[i];
+        if (KZResultTabItemView* tabView = tabs_[tags[i]].tab) {
+            tabView->setMinimumWidth(row.minTabWidth);
+            tabView->setGeometry(int(x), int(Logic::kTabTop), tabWidth, int(Logic::kTabHeight));
+        }
+        x += tabWidth;
     }
-    row_->addSpacing(int(row.trailing));
-    row_->activate();
     placeBars();
 }
 
@@ -277,7 +291,7 @@ void KZResultTabsView::placeBars()
 void KZResultTabsView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    placeBars();
+    layoutRow();
 }
 
 bool KZResultTabsView::eventFilter(QObject* watched, QEvent* event)
@@ -368,8 +382,10 @@ void KZResultTabsView::labelsDidChange()
         } else if (labels.size() < fileTypeLabels_.size()) {
             // Stored first: whatever the answer, the same deletion is not asked
             // about again.
+            const QVariantList old = fileTypeLabels_;
             fileTypeLabels_ = labels;
-            removeUserDeletedTab(labels, std::nullopt);
+            if (const auto tag = Logic::removedTab(orderedTags(), labels, old))
+                removeUserDeletedTab(true, *tag);
         }
     } while (labelsChangedAgain_);
     handlingLabels_ = false;
@@ -394,23 +410,19 @@ void KZResultTabsView::createUserAddedTabs(const QVariantList& labels)
         rebuildRow();
 }
 
-void KZResultTabsView::removeUserDeletedTab(const std::optional<QVariantList>& labels, std::optional<quint64> tag)
+void KZResultTabsView::removeUserDeletedTab(bool labelDeleted, quint64 tag)
 {
     if (delegate_ && delegate_->isRemoving())
         return;
-    if (!tag && labels)
-        tag = Logic::removedTab(orderedTags(), *labels);
-    if (!tag || !tabs_.count(*tag))
+    // The last tab is never taken away.
+    if (!tabs_.count(tag) || tabs_.size() < 2)
         return;
-    // The first tab has no cross, and the last one is never taken away.
-    if (tabs_.size() < 2)
-        return;
-    const QString question = labels ? KZDefaultsKey::remove_user_deleted_tab_from_preferences
+    const QString question = labelDeleted ? KZDefaultsKey::remove_user_deleted_tab_from_preferences
                                      : KZDefaultsKey::remove_user_deleted_tab;
     const qint64 answer = KZErrorDelegate::sharedControl().askToTheUserWithView(
         question, {}, {}, QStringLiteral("remove_button"), QStringLiteral("dont_remove_button"), {}, question, false);
     if (answer == KZErrorDelegate::FirstButton)
-        removeTabWithTag(*tag);
+        removeTabWithTag(tag);
 }
 
 void KZResultTabsView::removeTabWithTag(quint64 tag)

@@ -15,7 +15,6 @@ class KZResultBarItemView;
 class KZResultTabItemView;
 class KZResultTabsDelegate;
 class QAction;
-class QHBoxLayout;
 
 // The row of coloured file-type tabs of a result window: one tab per file
 // type of the result in ascending tag order (all duplicates first, the
@@ -69,10 +68,9 @@ public:
     void installCycleAction(QAction* action);
     void updateCycleAction();
 
-    // Asks, then removes the tab: the question of the close cross when
-    // `labels` is empty, else the one of a label deleted in the preferences
-    // (the tag is then found from `labels` when not given).
-    void removeUserDeletedTab(const std::optional<QVariantList>& labels, std::optional<quint64> tag);
+    // Asks, then removes the tab: the question of a label deleted in the
+    // preferences, or that of the close cross.
+    void removeUserDeletedTab(bool labelDeleted, quint64 tag);
     void removeTabWithTag(quint64 tag);
 
 protected:
@@ -91,6 +89,7 @@ private:
     void createTabWithTag(quint64 tag);
     void createBarsWithTag(quint64 tag);
     void rebuildRow();
+    void layoutRow();
     void placeBars();
     void updateTabSelection(quint64 tag);
     void labelsDidChange();
@@ -102,7 +101,6 @@ private:
     std::map<quint64, Items> tabs_;
     std::map<quint64, KZFileTypeLabelRef> fileTypes_;
     QVariantList fileTypeLabels_;
-    QHBoxLayout* row_;
     QWidget* hBarArea_;
     QWidget* vBarArea_;
     QPointer<QAction> cycleAction_;
