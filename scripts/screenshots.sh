@@ -239,5 +239,24 @@ if [ -z "$filter" ] || [[ progress == "$filter"* ]]; then
   fi
 fi
 
+# --- result window: the row of file-type tabs -------------------------------------
+# Five tabs, one selected with its bars, one busy with its spinner; drawn by
+# the strip's own picture test in a plain window shaped like the top of a
+# result window.
+if [ -z "$filter" ] || [[ result-tabs == "$filter"* ]]; then
+  echo "== result-tabs"
+  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
+  if [ ! -f "$tests_build/build.ninja" ]; then
+    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if ! { cmake --build "$tests_build" --target kz_result_panes_ui_tests -j "$(nproc)" >"$work/result-tabs.log" 2>&1 \
+      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_result_panes_ui_tests" \
+        --gtest_filter='ResultTabsShots.*' >>"$work/result-tabs.log" 2>&1; }; then
+    echo "   state result-tabs failed" >&2
+    tail -n 30 "$work/result-tabs.log" >&2
+    failed=1
+  fi
+fi
+
 ls -1 "$SHOTS"
 exit $failed
