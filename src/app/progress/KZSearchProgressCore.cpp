@@ -217,6 +217,7 @@ void KZSearchProgressCore::prepareToSearch(const QVariantMap& options)
     ringUpdateQueued_ = false;
     lastToCheckCount_ = 0;
     lastCheckedCount_ = 0;
+    lastPercentSent_ = -1;
     staticCheckedCount_ = 0;
     timesNotShowed_ = 0;
 
@@ -353,14 +354,18 @@ bool KZSearchProgressCore::tick()
     const double t = now();
 
     if (windowIsShown_.load()) {
-        if (!isInderminate_.load()) {
-            lastCheckedCount_ = sampleLive().checked;
-            const double percent = percentage();
-            if (display_)
-                onMain([this, percent] { display_->setPercentage(percent); });
-        }
         if (t - updatedTime_ >= refreshInterval || terminated) {
             updatedTime_ = t;
+            // The ring of the disc moves with the refresh, and only when its
+            // value changed: the GUI thread is asked at most ten times a second.
+            if (!isInderminate_.load()) {
+                lastCheckedCount_ = sampleLive().checked;
+                const double percent = percentage();
+                if (display_ && percent != lastPercentSent_) {
+                    lastPercentSent_ = percent;
+                    onMain([this, percent] { display_->setPercentage(percent); });
+                }
+            }
             // One refresh in flight at a time: a busy GUI thread gets fewer
             // refreshes, never a queue of stale ones.
             if (!terminated && !refreshQueued_.exchange(true)) {

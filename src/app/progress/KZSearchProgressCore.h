@@ -164,6 +164,7 @@ private:
     std::atomic<bool> endQueued_{false};
     std::atomic<quint64> lastToCheckCount_{0};
     std::atomic<quint64> lastCheckedCount_{0};
+    double lastPercentSent_ = -1; // clock thread only
 
     // Read by other threads.
     std::atomic<bool> wasStopped_{false};
