@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Maravex needs,
-# only when one of them is missing.
+# Installs the Debian packages that building, testing, running and
+# photographing Maravex need, only when one of them is missing.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev libplist-dev libtag1-dev libexiv2-dev libssl-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
+  # scripts/screenshots.sh: a virtual X screen, a small window manager, a
+  # background colour for the screen and a font that every window can use
+  xvfb xauth openbox x11-xserver-utils fonts-dejavu-core
+  # hover and right clicks in the search window's states
+  xdotool
 )
 
 missing=()

@@ -40,6 +40,10 @@ inline const QString resultIsReady = QStringLiteral("resultIsReady");
 inline const QString showViewWithSelection = QStringLiteral("showViewWithSelection");
 inline const QString createNewAddedFileType = QStringLiteral("createNewAddedFileType");
 inline const QString deleteRemovedFiletype = QStringLiteral("deleteRemovedFiletype");
+// Asks the strip to select a tab, or (its close cross was clicked) to remove
+// one; object the result window, {"tag"}.
+inline const QString updateTabSelection = QStringLiteral("updateTabSelection");
+inline const QString removeTab = QStringLiteral("removeTab");
 // Marking requests and group options, object the result controller.
 inline const QString markItemsByUserChoice = QStringLiteral("markItemsByUserChoice");
 inline const QString showMembersGroups = QStringLiteral("showMembersGroups");
@@ -55,5 +59,38 @@ inline const QString KZStartTabProgressIndicator = QStringLiteral("KZStartTabPro
 inline const QString KZStopProgressIndicator = QStringLiteral("KZStopProgressIndicator");
 // The empty-folders tab has new items; object the number 100000000002.
 inline const QString emptyFoldersWereAdded = QStringLiteral("emptyFoldersWereAdded");
+
+// The progress window. Object the bundle identifier unless said otherwise.
+// An application guard stops the running search as failed.
+inline const QString stopSearchingDueError = QStringLiteral("stopSearchingDueError");
+// The final ring of file-type tabs has faded in.
+inline const QString tabsAnimationDidEnd = QStringLiteral("tabsAnimationDidEnd");
+// Open the result on a tab: {"tag", "fromWindow", "roundView"}.
+inline const QString showWindowWithTag = QStringLiteral("showWindowWithTag");
+// A ring tab was clicked after the search: {"tag"}.
+inline const QString showResultWithTag = QStringLiteral("showResultWithTag");
+// The user starts over; object the search view.
+inline const QString resetButtonDidClick = QStringLiteral("resetButtonDidClick");
+// The user declined to start over: {"isClosed": false}.
+inline const QString newSearchProgressTerminated = QStringLiteral("newSearchProgressTerminated");
+// Start over as if by the reset button; object the progress controller.
+inline const QString newSearch = QStringLiteral("newSearch");
+// The pointer entered a ring tab: {"fileTypeItem": KZFileTypeLabelRef}.
+inline const QString updatefileTypeInfo = QStringLiteral("updatefileTypeInfo");
+// The pointer left a ring tab: the information panel closes shortly.
+inline const QString installRemotion = QStringLiteral("installRemotion");
+// A ring tab rewrote its count and size.
+inline const QString updatefileTypeCount = QStringLiteral("updatefileTypeCount");
+// A file-type tab was removed from the result: {"tag", "size"}.
+inline const QString removeFileTypeLabel = QStringLiteral("removeFileTypeLabel");
+
+// The welcome, About and newsletter windows have closed; object the
+// application delegate, no userInfo.
+inline const QString welcomeDidClose = QStringLiteral("welcomeDidClose");
+inline const QString aboutDidClose = QStringLiteral("aboutDidClose");
+inline const QString newsletterDidClose = QStringLiteral("newsletterDidClose");
+// The result's list selection changed; object the bundle identifier,
+// {"fileName", "count"}.
+inline const QString listSelectionDidChange = QStringLiteral("listSelectionDidChange");
 
 } // namespace KZNotification

@@ -1,0 +1,262 @@
+#!/usr/bin/env bash
+# Photographs the real program on a virtual X screen: one PNG per state in
+# build/screenshots/. Each state is a fresh run of Maravex with its own
+# temporary home folder (never the real one), driven by a short script of
+# steps (see src/app/ui/KZStateDriver.h for the steps).
+#
+#   scripts/screenshots.sh            every state
+#   scripts/screenshots.sh about      only the states whose name starts so
+#
+# Adding a state: append a call to `state` below:
+#
+#   state NAME first|again [ARG...] <<'STEPS'
+#   waitfor someWidgetName
+#   shot "$SHOTS"/NAME.png someWindowName
+#   quit
+#   STEPS
+#
+# "first" starts as on the very first run (the welcome window), "again" as
+# on every later run (the search window). ARGs are handed to the program as
+# its arguments; $TREE is a generated folder tree full of duplicates. The
+# steps may use $SHOTS and $TREE. MARAVEX_BUILD_DIR picks another build tree
+# (default build/release, built here when stale).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+scripts/deps.sh
+
+build=${MARAVEX_BUILD_DIR:-build/release}
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKZ_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target maravex -j "$(nproc)"
+exe=$root/$build/src/maravex
+
+SHOTS=$root/build/screenshots
+mkdir -p "$SHOTS"
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A tree with duplicate files and folders for the states that search.
+TREE=$work/tree
+mkdir -p "$TREE"/{Photos/2023,Photos/Backup,Documents,Music/Album,Music/Copy}
+head -c 200000 /dev/urandom >"$TREE/Photos/2023/beach.jpg"
+cp "$TREE/Photos/2023/beach.jpg" "$TREE/Photos/Backup/beach.jpg"
+printf 'Meeting notes\n%.0s' {1..400} >"$TREE/Documents/notes.txt"
+cp "$TREE/Documents/notes.txt" "$TREE/Documents/notes copy.txt"
+head -c 500000 /dev/urandom >"$TREE/Music/Album/track01.mp3"
+cp -r "$TREE/Music/Album/." "$TREE/Music/Copy/"
+
+# The virtual screen: Xvfb picks a free display and tells its number.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+HOME=$work/wm openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+sleep 1
+# A calm desktop colour, so that the windows' edges and shadows show.
+if command -v xsetroot >/dev/null; then xsetroot -solid '#5d6b7d'; fi
+
+filter=${1:-}
+failed=0
+
+state() {
+  local name=$1 run=$2
+  shift 2
+  local steps
+  steps=$(cat)
+  if [ -n "$filter" ] && [[ $name != "$filter"* ]]; then return 0; fi
+  local home=$work/home-$name
+  mkdir -p "$home/.config/maravex" "$home/.local/share" "$home/.local/state" "$home/.cache" "$home/runtime"
+  chmod 700 "$home/runtime"
+  if [ "$run" = again ]; then
+    cat >"$home/.config/maravex/defaults.plist" <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>is_first_run</key>
+	<false/>
+</dict>
+</plist>
+PLIST
+  fi
+  # The steps are expanded here, so they can name $SHOTS and $TREE.
+  steps=${steps//\$SHOTS/$SHOTS}
+  steps=${steps//\$TREE/$TREE}
+  printf '%s\n' "$steps" >"$work/$name.drive"
+  echo "== $name"
+  if ! HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share \
+      XDG_STATE_HOME=$home/.local/state XDG_CACHE_HOME=$home/.cache XDG_RUNTIME_DIR=$home/runtime \
+      QT_QPA_PLATFORM=xcb MARAVEX_DRIVE=$work/$name.drive \
+      timeout 90 "$exe" "$@"; then
+    echo "   state $name failed" >&2
+    failed=1
+  fi
+}
+
+# --- welcome window, first run ------------------------------------------------
+state welcome first <<'STEPS'
+waitfor welcomeWindow
+wait 2900
+shot $SHOTS/welcome-1.png welcomeWindow
+click nextBtn
+wait 1200
+shot $SHOTS/welcome-2.png welcomeWindow
+wait 3000
+shot $SHOTS/welcome-2-second-picture.png welcomeWindow
+click nextBtn
+wait 1200
+shot $SHOTS/welcome-3.png welcomeWindow
+click nextBtn
+wait 1200
+shot $SHOTS/welcome-4.png welcomeWindow
+click nextBtn
+wait 1200
+shot $SHOTS/welcome-5.png welcomeWindow
+click startUsingBtn
+wait 1000
+shot $SHOTS/search-after-welcome.png
+quit
+STEPS
+
+# --- about window -----------------------------------------------------------------
+state about again <<'STEPS'
+wait 800
+action about
+waitfor aboutWindow
+wait 600
+shot $SHOTS/about.png aboutWindow
+quit
+STEPS
+
+# --- newsletter window with an address that is refused ---------------------------
+state newsletter again <<'STEPS'
+wait 800
+action newsletter
+waitfor subscribeWindow
+type nameFld Ada Lovelace
+type emailFld ada.lovelace@example
+click subscribeBtn
+wait 400
+shot $SHOTS/newsletter-invalid-address.png subscribeWindow
+quit
+STEPS
+
+# --- search window on a later run -------------------------------------------------
+state search again <<'STEPS'
+wait 1500
+shot $SHOTS/search.png
+quit
+STEPS
+
+# --- search window: sources, tiles, exclusions, an empty result ------------------
+# Points or clicks over the search window at (x, y) in its own coordinates,
+# `delay` seconds after the call, for states the drive steps cannot reach
+# (hover, right click). Runs only when the state is selected.
+search_pointer() { # state delay x y [button]
+  if [ -n "$filter" ] && [[ $1 != "$filter"* ]]; then return 0; fi
+  (
+    sleep "$2"
+    id=$(xdotool search --sync --onlyvisible --name '^Maravex$' | head -n1)
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    xdotool mousemove $((X + $3 + 4)) $((Y + $4 + 12))
+    sleep 0.3
+    xdotool mousemove $((X + $3)) $((Y + $4))
+    if [ -n "${5:-}" ]; then xdotool click "$5"; fi
+  ) >/dev/null 2>&1 &
+  pids+=($!)
+}
+UNIQUE=$work/unique
+mkdir -p "$UNIQUE/Letters"
+printf 'Dear Ada\n' >"$UNIQUE/Letters/ada.txt"
+printf 'Dear Charles\n' >"$UNIQUE/Letters/charles.txt"
+
+state search-empty again <<'STEPS'
+waitfor searchView
+wait 1200
+shot $SHOTS/search-empty.png searchWindow
+quit
+STEPS
+
+# The second tile's close button under the pointer.
+search_pointer search-tiles 4 232 273
+state search-tiles again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
+waitfor sourceTile
+wait 3500
+shot $SHOTS/search-tiles-hover-close.png searchWindow
+quit
+STEPS
+
+# A right click on the first tile opens its folders.
+search_pointer search-exclusions 4 154 300 3
+state search-exclusions again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
+waitfor sourceTile
+waitfor excludePopover
+wait 600
+shot $SHOTS/search-exclusions-popover.png searchWindow
+quit
+STEPS
+
+state search-no-items again "$UNIQUE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+wait 5000
+shot $SHOTS/search-no-items-found.png progressCenterView
+quit
+STEPS
+
+# --- progress window: mid-search, the final ring, a pointed ring tab ------------
+# Drawn by the window's own picture test with a hand-set clock, so that the
+# mid-search state holds still long enough to be photographed. It needs the
+# test programs, built in a tree of their own.
+if [ -z "$filter" ] || [[ progress == "$filter"* ]]; then
+  echo "== progress"
+  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
+  if [ ! -f "$tests_build/build.ninja" ]; then
+    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if ! { cmake --build "$tests_build" --target kz_app_ui_tests -j "$(nproc)" >"$work/progress.log" 2>&1 \
+      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_app_ui_tests" \
+        --gtest_filter='ProgressWindowShots.*' >>"$work/progress.log" 2>&1; }; then
+    echo "   state progress failed" >&2
+    tail -n 30 "$work/progress.log" >&2
+    failed=1
+  fi
+fi
+
+# --- result window: the row of file-type tabs -------------------------------------
+# Five tabs, one selected with its bars, one busy with its spinner; drawn by
+# the strip's own picture test in a plain window shaped like the top of a
+# result window.
+if [ -z "$filter" ] || [[ result-tabs == "$filter"* ]]; then
+  echo "== result-tabs"
+  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
+  if [ ! -f "$tests_build/build.ninja" ]; then
+    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if ! { cmake --build "$tests_build" --target kz_result_panes_ui_tests -j "$(nproc)" >"$work/result-tabs.log" 2>&1 \
+      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_result_panes_ui_tests" \
+        --gtest_filter='ResultTabsShots.*' >>"$work/result-tabs.log" 2>&1; }; then
+    echo "   state result-tabs failed" >&2
+    tail -n 30 "$work/result-tabs.log" >&2
+    failed=1
+  fi
+fi
+
+ls -1 "$SHOTS"
+exit $failed

@@ -1,0 +1,60 @@
+#include "app/KZCrashReporter.h"
+#include "app/ui/KZMaravexApp.h"
+#include "app/ui/KZQuitPolicy.h"
+#include "app/ui/KZStateDriver.h"
+#include "preferences/KZBundleInfo.h"
+
+#include "platform/OpenedFiles.h"
+#include "platform/Resources.h"
+#include "services/KZErrorDelegate.h"
+#include "services/ui/KZMessageBoxPresenter.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QIcon>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Maravex"));
+    QApplication::setApplicationVersion(KZShortVersionString());
+    QApplication::setDesktopFileName(QStringLiteral("maravex"));
+
+    // What is left after Qt took its own options: folders and saved results,
+    // kept as bytes so that any file name survives.
+    std::vector<std::filesystem::path> paths;
+    for (int i = 1; i < argc; ++i)
+        paths.emplace_back(argv[i]);
+
+    platform::OpenedFiles openedFiles;
+    if (openedFiles.start(paths) == platform::OpenedFiles::Role::HandedOver)
+        return 0;
+
+    // Raising the soft limit on open files belongs here, before any search
+    // can start.
+
+    const std::filesystem::path icon = platform::resourcePath("images/maravex.png");
+    if (!icon.empty())
+        QApplication::setWindowIcon(QIcon(QFile::decodeName(QByteArray::fromStdString(icon.native()))));
+
+    KZErrorDelegate::sharedControl().setPresenter(std::make_shared<KZMessageBoxPresenter>());
+    KZQuitPolicy::install(app);
+
+    KZMaravexApp delegate;
+    openedFiles.setHandler([&delegate](const std::vector<std::filesystem::path>& handed) { delegate.openFiles(handed); });
+    delegate.applicationWillFinishLaunching();
+    if (KZCrashReporter* reporter = delegate.crashReporter())
+        reporter->treatTerminationAsClean();
+    delegate.applicationDidFinishLaunching();
+    if (!paths.empty())
+        delegate.openFiles(paths);
+    KZStateDriver::startFromEnvironment(&delegate);
+
+    const int status = QApplication::exec();
+    delegate.applicationWillTerminate();
+    return status;
+}

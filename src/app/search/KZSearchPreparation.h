@@ -1,0 +1,34 @@
+#pragma once
+
+#include "settings/KZSearchStuff.h"
+#include "settings/KZSourceItem.h"
+
+#include <memory>
+
+class KZSourcesCntrl;
+
+// Turns the search window's sources into a request: the global exclusions,
+// each source's check against the music and photo libraries (from the last
+// source to the first), the sources' own excluded folders, the search type
+// and the criteria. Main thread; the questions go through the alert service.
+class KZSearchPreparation {
+public:
+    struct Outcome {
+        std::shared_ptr<KZSearchStuff> request;
+        // False when no search may start: every source is gone, or the user
+        // declined to go on after a source was refused.
+        bool proceed = false;
+        // A library is among the sources: the applications that own them are
+        // to be watched while the search runs.
+        bool watchLibraries = false;
+    };
+
+    // `foldersSearch`: the switch is on (duplicate folders). Without
+    // interface nothing is asked and every library counts as allowed.
+    static Outcome prepare(KZSourcesCntrl& sourcesCntrl, bool foldersSearch, bool allowInterface);
+
+    // One source. Answers whether the source stays; `stop` is set when the
+    // user chose not to go on.
+    static bool checkForLibrarySource(const KZSourceItemRef& source, KZSearchStuff& request, std::size_t sourcesCount,
+                                      qint16& photosLibs, bool& stop, bool allowInterface);
+};

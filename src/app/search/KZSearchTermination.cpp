@@ -1,0 +1,47 @@
+#include "app/search/KZSearchTermination.h"
+
+#include "engine/KZResultInfoKeys.h"
+#include "platform/StringTable.h"
+#include "services/KZErrorDelegate.h"
+#include "services/KZNumberUtilities.h"
+#include "settings/KZSearchStuff.h"
+
+namespace KZSearchTermination {
+
+quint64 foundCount(const QVariantMap& info)
+{
+    return info.value(KZResultKey::foundItemsCount).toULongLong();
+}
+
+QString noItemsMessage(const QVariantMap& info)
+{
+    if (info.value(KZResultKey::searchedInPhotos).toBool() && !info.value(KZResultKey::photosDatabaseWasNotFound).toBool())
+        return QStringLiteral("no_items_found_photos_mess");
+    return {};
+}
+
+UserNotification userNotification(const QVariantMap& info, const QString& appName)
+{
+    UserNotification note;
+    note.title = appName;
+    if (info.value(KZResultKey::isRestoreOfSaved).toBool()) {
+        note.body = platform::localizedString(QStringLiteral("opening_saved_terminated_description"));
+        return note;
+    }
+    quint64 type = KZSearchStuff::duplicateFiles;
+    const auto request = info.value(KZResultKey::searchStuffItem).value<std::shared_ptr<KZSearchStuff>>();
+    if (request)
+        type = request->searchType();
+    const QString typeName = platform::localizedString(
+        type != KZSearchStuff::duplicateFiles ? QStringLiteral("duplicate_folders") : QStringLiteral("duplicate_files"));
+    note.subtitle = KZErrorDelegate::replaceContentOfString(
+        platform::localizedString(QStringLiteral("search_terminated")), {typeName});
+    const auto& numbers = KZNumberUtilities::sharedControl();
+    note.body = KZErrorDelegate::replaceContentOfString(
+        platform::localizedString(QStringLiteral("search_terminated_description")),
+        {numbers.numberToFormatString(static_cast<double>(info.value(KZResultKey::checkedItemsCount).toULongLong())),
+         numbers.sizeToFormatString(info.value(KZResultKey::foundItemsSize).toULongLong(), 4, false)});
+    return note;
+}
+
+} // namespace KZSearchTermination

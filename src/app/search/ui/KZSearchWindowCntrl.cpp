@@ -1,0 +1,235 @@
+#include "app/search/ui/KZSearchWindowCntrl.h"
+
+#include "app/progress/ui/KZSearchProgress.h"
+#include "app/progress/KZSearchProgressCore.h"
+#include "app/search/KZResultModelHandOff.h"
+#include "app/search/KZSearchPreparation.h"
+#include "app/search/KZSearchTermination.h"
+#include "app/search/ui/KZSearchView.h"
+#include "app/ui/KZMaravexApp.h"
+#include "engine/KZFoundListParcel.h"
+#include "engine/KZResultInfoKeys.h"
+#include "engine/KZSearchController.h"
+#include "platform/Log.h"
+#include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+#include "services/KZErrorDelegate.h"
+#include "services/ui/KZThemeImageSwitchButton.h"
+#include "settings/KZNotificationNames.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QTimer>
+
+KZSearchWindowCntrl::KZSearchWindowCntrl(KZSearchView* searchView, QObject* parent)
+    : QObject(parent), searchView_(searchView)
+{
+    if (searchView_)
+        connect(searchView_, &KZSearchView::startClicked, this, &KZSearchWindowCntrl::startScanAction);
+    if (searchView_)
+        connect(searchView_, &KZSearchView::closeClicked, this, [this] {
+            if (window_)
+                window_->close();
+        });
+}
+
+KZSearchWindowCntrl::~KZSearchWindowCntrl()
+{
+    // Before the members they reach go away; a delivery on the engine's
+    // thread is waited for here.
+    terminateObservation_.cancel();
+    resetObservation_.cancel();
+    setupObservation_.cancel();
+}
+
+void KZSearchWindowCntrl::setTheWindow(QWidget* window)
+{
+    window_ = window;
+    if (!window_)
+        return;
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    if (searchView_)
+        searchView_->setFocus();
+    if (!tookStartFolders_) {
+        tookStartFolders_ = true;
+        // Next turn of the loop: the program hands its arguments over right
+        // after the first window is up.
+        QTimer::singleShot(0, this, [this] {
+            if (KZMaravexApp* app = KZMaravexApp::sharedDelegate(); app && !app->foldersToAdd().empty())
+                addFolders(app->foldersToAdd());
+        });
+    }
+}
+
+void KZSearchWindowCntrl::addFolders(const std::vector<std::filesystem::path>& folders)
+{
+    if (searchView_ && !folders.empty())
+        searchView_->animateAddedItems(folders);
+}
+
+int KZSearchWindowCntrl::searchType() const
+{
+    return searchView_ && searchView_->toggleBtn() ? searchView_->toggleBtn()->state() : 0;
+}
+
+std::shared_ptr<KZSearchController> KZSearchWindowCntrl::searchCntrl() const
+{
+    return searchCntrl_;
+}
+
+void KZSearchWindowCntrl::startScanAction()
+{
+    std::shared_ptr<KZSearchProgress> progress;
+    auto request = preliminaryToScanWithOption(true, &progress);
+    if (!progress)
+        return;
+    searchCntrl_ = KZSearchController::create(request, this, progress);
+    searchCntrl_->startToSearch();
+}
+
+std::shared_ptr<KZSearchStuff> KZSearchWindowCntrl::preliminaryToScanWithOption(
+    bool allowInterface, std::shared_ptr<KZSearchProgress>* progressControl)
+{
+    if (!searchView_)
+        return KZSearchStuff::searchStuff();
+    const auto outcome =
+        KZSearchPreparation::prepare(searchView_->sourcesCntrl(), searchType() == 1, allowInterface);
+    if (!outcome.proceed)
+        return outcome.request;
+
+    // The progress controller first: observers registered only once it
+    // exists, so a start that fails before leaves none behind.
+    auto progress = KZSearchProgress::create(searchView_, allowInterface);
+    if (!progress)
+        return outcome.request;
+
+    auto& center = platform::NotificationCenter::defaultCenter();
+    terminateObservation_ = center.addObserver(KZNotification::searchDidTerminate,
+                                               platform::NotificationObject(static_cast<const void*>(this)),
+                                               [this](const platform::Notification& n) { searchDidTerminate(n.userInfo); });
+    resetObservation_ = center.addObserver(KZNotification::resetButtonDidClick,
+                                           platform::NotificationObject(static_cast<const void*>(searchView_.data())),
+                                           [this](const platform::Notification&) {
+                                               platform::runOnMain([guard = QPointer<KZSearchWindowCntrl>(this)] {
+                                                   if (guard)
+                                                       guard->resetButtonDidClick();
+                                               });
+                                           });
+    progressCntrl_ = progress;
+    if (progressControl)
+        *progressControl = progress;
+    return outcome.request;
+}
+
+void KZSearchWindowCntrl::resetButtonDidClick()
+{
+    resetObservation_.cancel();
+    progressCntrl_.reset();
+    handOff_.reset();
+}
+
+void KZSearchWindowCntrl::searchDidTerminate(const QVariantMap& userInfo)
+{
+    const quint64 found = KZSearchTermination::foundCount(userInfo);
+    QPointer<KZSearchWindowCntrl> guard(this);
+    if (found != 0) {
+        // Not waited for: the map carries the found list to the main thread,
+        // and an engine thread blocked on the main thread would deadlock with
+        // a controller that is being destroyed there and waits for this
+        // delivery to return.
+        platform::runOnMain([guard, userInfo] {
+            if (guard)
+                guard->createResult(userInfo);
+        });
+    } else {
+        // The engine's thread goes on at once; the main thread shows the
+        // alert once the progress window is up, so it never stands in front
+        // of an empty screen.
+        platform::runOnMain([guard, userInfo] {
+            if (!guard)
+                return;
+            guard->whenProgressWindowIsShown([guard, userInfo] {
+                if (!guard)
+                    return;
+                KZErrorDelegate::sharedControl().showError(QStringLiteral("no_items_found"),
+                                                           KZSearchTermination::noItemsMessage(userInfo));
+                Q_EMIT guard->searchEndHandled(0);
+            });
+        });
+    }
+    platform::runOnMain([guard, userInfo] {
+        if (!guard)
+            return;
+        guard->terminateObservation_.cancel();
+        if (!(guard->progressCntrl_ && guard->progressCntrl_->stoppedDueAnError()))
+            guard->showUserNotification(userInfo);
+    });
+}
+
+void KZSearchWindowCntrl::whenProgressWindowIsShown(std::function<void()> then, int attempts)
+{
+    const auto progress = progressCntrl_;
+    // A window that never comes up (closed, or no screen) must not keep the
+    // user from hearing the outcome: after about ten seconds it is told anyway.
+    if (!progress || !progress->window() || progress->core().windowIsShown() || attempts >= 330) {
+        then();
+        return;
+    }
+    // A continuation on the main loop: check again shortly, never block.
+    QTimer::singleShot(30, this, [this, then = std::move(then), attempts]() mutable {
+        whenProgressWindowIsShown(std::move(then), attempts + 1);
+    });
+}
+
+void KZSearchWindowCntrl::createResult(const QVariantMap& info)
+{
+    if (progressCntrl_ && progressCntrl_->stoppedDueAnError()) {
+        // No model will take the list: free it now rather than with the
+        // last copy of the info map, wherever that ends up.
+        KZFoundList dropped = KZFoundListParcel::take(info.value(KZResultKey::foundItems));
+        platform::logLine(QStringLiteral("search stopped by an error; its found items are dropped"));
+        searchCntrl_.reset();
+        return;
+    }
+    setupObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::resultSetupDidTerminate, platform::NotificationObject(platform::bundleIdentifier()),
+        [guard = QPointer<KZSearchWindowCntrl>(this)](const platform::Notification&) {
+            platform::runOnMain([guard] {
+                if (!guard)
+                    return;
+                guard->setupObservation_.cancel();
+                guard->searchCntrl_.reset();
+            });
+        });
+    if (resultReceiver_) {
+        resultReceiver_(info);
+    } else {
+        handOff_ = std::make_unique<KZResultModelHandOff>();
+        handOff_->initializeResultWithInfo(info);
+    }
+    Q_EMIT searchEndHandled(KZSearchTermination::foundCount(info));
+}
+
+void KZSearchWindowCntrl::showUserNotification(const QVariantMap& info)
+{
+    const QString appName = QCoreApplication::applicationName().isEmpty() ? QStringLiteral("Maravex")
+                                                                           : QCoreApplication::applicationName();
+    const auto note = KZSearchTermination::userNotification(info, appName);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        platform::logLine(QStringLiteral("notification (no session bus): %1 %2 %3").arg(note.title, note.subtitle, note.body));
+        return;
+    }
+    QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+                                                          QStringLiteral("/org/freedesktop/Notifications"),
+                                                          QStringLiteral("org.freedesktop.Notifications"),
+                                                          QStringLiteral("Notify"));
+    const QString summary = note.subtitle.isEmpty() ? note.title : note.subtitle;
+    message << appName << quint32(0) << QStringLiteral("system-search") << summary << note.body << QStringList()
+            << QVariantMap() << qint32(-1);
+    bus.asyncCall(message);
+}

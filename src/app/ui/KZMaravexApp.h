@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/search/ui/KZSearchWindowCntrl.h"
+#include "preferences/ui/KZAboutCntrl.h"
+#include "preferences/ui/KZSubscribe.h"
+#include "preferences/ui/KZWelcomeCntrl.h"
+
+#include <QMenu>
+#include <QWidget>
+
+class KZCrashReporter;
+
+namespace platform {
+struct Notification;
+}
+
+// The application's delegate: the start-up steps up to the first window, the
+// secondary windows it owns (welcome, About, newsletter) and the menu items
+// that open them. Lives for the whole run; main thread only.
+class KZMaravexApp : public QObject {
+    Q_OBJECT
+public:
+    // Tags of the menu items, as the menus of every window use them.
+    enum AppMenuTag { AboutTag = 1, NewsletterTag = 3, UpdateTag = 9 };
+    enum HelpMenuTag { WelcomeTag = 2 };
+
+    explicit KZMaravexApp(QObject* parent = nullptr);
+    ~KZMaravexApp() override;
+
+    // The running program's delegate (null before one exists).
+    static KZMaravexApp* sharedDelegate();
+
+    // Start-up, in this order.
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    void showFirstWindow();
+    // Quitting asks nothing and saves nothing; the run is recorded as ended
+    // cleanly.
+    void applicationWillTerminate();
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+
+    void openAboutWindow();
+    void showWelcome();
+    void subscribeNewsletter();
+    void checkForUpdate();
+    // The services-menu entry of other desktops has no counterpart here; a
+    // request only beeps.
+    void addSourcesService();
+
+    void appMenuAction(int tag);
+    void helpMenuAction(int tag);
+
+    // Folders and saved results handed to the program (arguments, or a later
+    // start). They wait here until the search window takes them.
+    void openFiles(const std::vector<std::filesystem::path>& paths);
+    const std::vector<std::filesystem::path>& foldersToAdd() const { return foldersToAdd_; }
+
+    // Where the crash reporter keeps its marker and logs (tests).
+    void setCrashReportFolder(const std::filesystem::path& folder) { crashFolder_ = folder; }
+    KZCrashReporter* crashReporter() const { return crashReporter_.get(); }
+
+    QWidget* window() const { return window_; }
+    KZSearchWindowCntrl* windowCntrl() const { return windowCntrl_; }
+    KZWelcomeCntrl* welcome() const { return welcome_; }
+    KZAboutCntrl* about() const { return about_; }
+    KZSubscribe* subscribe() const { return subscribe_; }
+    bool aboutIsOpened() const { return aboutIsOpened_; }
+    bool quickLookPanelIsVisible() const { return quickLookPanelIsVisible_; }
+    void setQuickLookPanelIsVisible(bool visible) { quickLookPanelIsVisible_ = visible; }
+    QString selectedFileName() const { return selectedFileName_; }
+    quint64 selectionCount() const { return selectionCount_; }
+    double start() const { return start_; }
+    QMenu* appMenu() const { return appMenu_.get(); }
+    QMenu* helpMenu() const { return helpMenu_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void welcomeDidClose();
+    void aboutDidClose();
+    void newsletterDidClose();
+    void listSelectionDidChange(const platform::Notification& notification);
+    void buildMenus();
+    void offerCrashLog(const std::filesystem::path& log);
+
+    QPointer<QWidget> window_;
+    QPointer<KZSearchWindowCntrl> windowCntrl_;
+    QPointer<KZWelcomeCntrl> welcome_;
+    QPointer<KZAboutCntrl> about_;
+    QPointer<KZSubscribe> subscribe_;
+    bool aboutIsOpened_ = false;
+    bool quickLookPanelIsVisible_ = false;
+    QString selectedFileName_;
+    quint64 selectionCount_ = 0;
+    double start_ = 0;
+    std::vector<std::filesystem::path> foldersToAdd_;
+    std::unique_ptr<QMenu> appMenu_;
+    QMenu* helpMenu_ = nullptr;
+    std::optional<std::filesystem::path> crashFolder_;
+    std::unique_ptr<KZCrashReporter> crashReporter_;
+    std::optional<std::filesystem::path> crashedLog_;
+};

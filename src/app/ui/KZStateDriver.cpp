@@ -1,0 +1,193 @@
+#include "app/ui/KZStateDriver.h"
+
+#include "app/ui/KZMaravexApp.h"
+
+#include "platform/Log.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr int kPollMs = 50;
+constexpr int kWaitForLimitMs = 15000;
+constexpr int kShotMargin = 28;
+
+QWidget* visibleWidgetNamed(const QString& name)
+{
+    const QWidgetList widgets = QApplication::allWidgets();
+    for (QWidget* widget : widgets) {
+        if (widget->objectName() == name && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
+}
+
+QAction* actionNamed(KZMaravexApp* app, const QString& name)
+{
+    if (!app || !app->appMenu())
+        return nullptr;
+    const QList<QAction*> actions = app->appMenu()->findChildren<QAction*>(name);
+    return actions.isEmpty() ? nullptr : actions.first();
+}
+
+void clickWidget(QWidget* widget)
+{
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        button->click();
+        return;
+    }
+    const QPointF centre = QRectF(widget->rect()).center();
+    const QPointF global = widget->mapToGlobal(centre);
+    QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QApplication::sendEvent(widget, &release);
+}
+
+bool saveShot(const QString& file, QWidget* window)
+{
+    QScreen* screen = window ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return false;
+    QRect area = screen->geometry();
+    if (window)
+        area = window->frameGeometry().adjusted(-kShotMargin, -kShotMargin, kShotMargin, kShotMargin) &
+               screen->geometry();
+    const QPixmap shot = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    return !shot.isNull() && shot.save(file, "PNG");
+}
+
+} // namespace
+
+bool KZStateDriver::startFromEnvironment(KZMaravexApp* app)
+{
+    const char* scriptFile = std::getenv("MARAVEX_DRIVE");
+    if (!scriptFile || !*scriptFile)
+        return false;
+    QFile file(QFile::decodeName(scriptFile));
+    if (!file.open(QIODevice::ReadOnly)) {
+        platform::logLine(QStringLiteral("Cannot read the drive script ") + file.fileName());
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(3); });
+        return false;
+    }
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    auto* driver = new KZStateDriver(lines, app, qApp);
+    driver->start();
+    return true;
+}
+
+KZStateDriver::KZStateDriver(QStringList steps, KZMaravexApp* app, QObject* parent)
+    : QObject(parent), steps_(std::move(steps)), app_(app)
+{
+}
+
+void KZStateDriver::start()
+{
+    QTimer::singleShot(0, this, &KZStateDriver::runNext);
+}
+
+void KZStateDriver::fail(const QString& why)
+{
+    platform::logLine(QStringLiteral("Drive script, line %1: %2").arg(next_).arg(why));
+    QCoreApplication::exit(3);
+}
+
+void KZStateDriver::runNext()
+{
+    while (next_ < steps_.size()) {
+        const QString line = steps_.at(next_).section(QLatin1Char('#'), 0, 0).trimmed();
+        if (line.isEmpty()) {
+            ++next_;
+            continue;
+        }
+        const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        int delayMs = 0;
+        if (!runStep(words, &delayMs))
+            return;
+        if (delayMs >= 0)
+            ++next_;
+        QTimer::singleShot(qMax(delayMs, 0) + (delayMs < 0 ? kPollMs : 0), this, &KZStateDriver::runNext);
+        return;
+    }
+}
+
+// Answers false when the script must stop. A negative delay repeats the step
+// after a poll interval.
+bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
+{
+    const QString verb = words.first();
+    const QString name = words.value(1);
+    if (verb == QLatin1String("wait")) {
+        *delayMs = name.toInt();
+        return true;
+    }
+    if (verb == QLatin1String("waitfor")) {
+        if (visibleWidgetNamed(name)) {
+            waitedMs_ = 0;
+            return true;
+        }
+        waitedMs_ += kPollMs;
+        if (waitedMs_ > kWaitForLimitMs) {
+            fail(QStringLiteral("no visible widget named ") + name);
+            return false;
+        }
+        *delayMs = -1;
+        return true;
+    }
+    if (verb == QLatin1String("click")) {
+        QWidget* widget = visibleWidgetNamed(name);
+        if (!widget) {
+            fail(QStringLiteral("no visible widget named ") + name);
+            return false;
+        }
+        clickWidget(widget);
+        return true;
+    }
+    if (verb == QLatin1String("type")) {
+        auto* field = qobject_cast<QLineEdit*>(visibleWidgetNamed(name));
+        if (!field) {
+            fail(QStringLiteral("no visible text field named ") + name);
+            return false;
+        }
+        field->setFocus();
+        field->setText(words.mid(2).join(QLatin1Char(' ')));
+        return true;
+    }
+    if (verb == QLatin1String("action")) {
+        QAction* action = actionNamed(app_, name);
+        if (!action) {
+            fail(QStringLiteral("no menu item named ") + name);
+            return false;
+        }
+        action->trigger();
+        return true;
+    }
+    if (verb == QLatin1String("shot")) {
+        QWidget* window = words.size() > 2 ? visibleWidgetNamed(words.at(2)) : QApplication::activeWindow();
+        if (window)
+            window = window->window();
+        if (!saveShot(name, window)) {
+            fail(QStringLiteral("could not write ") + name);
+            return false;
+        }
+        return true;
+    }
+    if (verb == QLatin1String("quit")) {
+        QCoreApplication::quit();
+        return false;
+    }
+    fail(QStringLiteral("unknown step ") + verb);
+    return false;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+class KZMaravexApp;
+
+// Walks the running program through a short script of steps so that
+// scripts/screenshots.sh can photograph the real windows in each state. The
+// script is the file named by MARAVEX_DRIVE; without that variable nothing
+// happens. One step per line ("#" starts a comment):
+//
+//   wait MS                 let animations and timers run
+//   waitfor NAME            until a visible widget of that object name exists
+//   click NAME              click the visible widget of that object name
+//   type NAME TEXT...       put TEXT into the line edit of that name
+//   action NAME             trigger the application menu item of that name
+//   shot FILE [NAME]        save the screen around the active window (or the
+//                           window of that name) as a PNG
+//   quit                    end the program normally
+//
+// A step that cannot be carried out ends the program with exit status 3, so
+// the script notices instead of photographing the wrong state. Windows are
+// found by their object names; give new widgets a name to make them
+// reachable.
+class KZStateDriver : public QObject {
+    Q_OBJECT
+public:
+    // Starts the script of MARAVEX_DRIVE, if set; answers whether it did.
+    static bool startFromEnvironment(KZMaravexApp* app);
+
+    KZStateDriver(QStringList steps, KZMaravexApp* app, QObject* parent = nullptr);
+    void start();
+
+private:
+    void runNext();
+    void fail(const QString& why);
+    bool runStep(const QStringList& words, int* delayMs);
+
+    QStringList steps_;
+    QPointer<KZMaravexApp> app_;
+    int next_ = 0;
+    QString waitingFor_;
+    int waitedMs_ = 0;
+};

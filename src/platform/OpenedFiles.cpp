@@ -1,0 +1,190 @@
+#include "platform/OpenedFiles.h"
+
+#include "platform/Log.h"
+
+#include <QDataStream>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+namespace {
+
+constexpr char kMagic[] = "MARAVEX-OPEN-1";
+constexpr char kAck = 'K';
+// A later start that connects and never finishes must not hold a
+// connection for ever.
+constexpr int kServerReadTimeoutMs = 10000;
+
+QString socketName(const fs::path& file)
+{
+    return QFile::decodeName(QByteArray::fromStdString(file.native()));
+}
+
+// Parses one complete message; false while bytes are missing. A message that
+// breaks the limits marks `refused`.
+bool parseMessage(const QByteArray& bytes, std::vector<fs::path>* paths, bool* refused)
+{
+    QDataStream in(bytes);
+    in.setVersion(QDataStream::Qt_6_0);
+    QByteArray magic;
+    quint32 count = 0;
+    in >> magic >> count;
+    if (in.status() != QDataStream::Ok)
+        return false;
+    if (magic != kMagic || count > OpenedFiles::kMaxPaths) {
+        *refused = true;
+        return true;
+    }
+    std::vector<fs::path> result;
+    result.reserve(count);
+    for (quint32 i = 0; i < count; ++i) {
+        quint32 length = 0;
+        in >> length;
+        if (in.status() != QDataStream::Ok)
+            return false;
+        if (length == 0 || length > OpenedFiles::kMaxPathBytes) {
+            *refused = true;
+            return true;
+        }
+        std::string raw(length, '\0');
+        if (in.readRawData(raw.data(), int(length)) != int(length))
+            return false;
+        // The sender made every path absolute; anything else, or a byte that
+        // no file name can hold, is not a path we open.
+        if (raw.front() != '/' || raw.find('\0') != std::string::npos) {
+            *refused = true;
+            return true;
+        }
+        result.emplace_back(std::move(raw));
+    }
+    *paths = std::move(result);
+    return true;
+}
+
+} // namespace
+
+fs::path OpenedFiles::defaultSocketFile()
+{
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
+        return fs::path(runtime) / "maravex.socket";
+    return fs::temp_directory_path() / ("maravex-" + std::to_string(::getuid()) + ".socket");
+}
+
+OpenedFiles::OpenedFiles(fs::path socketFile, QObject* parent) : QObject(parent), socketFile_(std::move(socketFile)) {}
+
+OpenedFiles::~OpenedFiles()
+{
+    if (server_)
+        server_->close();
+}
+
+void OpenedFiles::setHandler(Handler handler)
+{
+    handler_ = std::move(handler);
+}
+
+OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int timeoutMs)
+{
+    // Two starts at the same moment must not both decide to be the first.
+    QLockFile lock(socketName(socketFile_) + QStringLiteral(".lock"));
+    if (!lock.tryLock(timeoutMs)) {
+        logLine(QStringLiteral("Another start holds the program's lock; running alone"));
+        return Role::Alone;
+    }
+    if (handOver(paths, timeoutMs))
+        return Role::HandedOver;
+
+    // Nobody answered: whatever sits at the socket's place was left by a
+    // program that is gone.
+    QLocalServer::removeServer(socketName(socketFile_));
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(socketName(socketFile_))) {
+        logLine(QStringLiteral("Cannot listen for later starts: ") + server_->errorString());
+        delete server_;
+        server_ = nullptr;
+        return Role::Alone;
+    }
+    connect(server_, &QLocalServer::newConnection, this, &OpenedFiles::acceptConnection);
+    return Role::Primary;
+}
+
+bool OpenedFiles::handOver(const std::vector<fs::path>& paths, int timeoutMs)
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketName(socketFile_));
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+
+    QByteArray message;
+    {
+        QDataStream out(&message, QIODevice::WriteOnly);
+        out.setVersion(QDataStream::Qt_6_0);
+        out << QByteArray(kMagic) << quint32(paths.size());
+        std::error_code ec;
+        for (const fs::path& path : paths) {
+            fs::path absolute = path.is_absolute() ? path : fs::absolute(path, ec);
+            if (ec)
+                absolute = path;
+            const std::string& raw = absolute.native();
+            out << quint32(raw.size());
+            out.writeRawData(raw.data(), int(raw.size()));
+        }
+    }
+    socket.write(message);
+    if (!socket.waitForBytesWritten(timeoutMs))
+        return false;
+    // The answer says the running program has the paths, so that this start
+    // can exit without losing them.
+    while (socket.bytesAvailable() < 1) {
+        if (!socket.waitForReadyRead(timeoutMs))
+            return false;
+    }
+    char ack = 0;
+    return socket.getChar(&ack) && ack == kAck;
+}
+
+void OpenedFiles::acceptConnection()
+{
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        auto buffer = std::make_shared<QByteArray>();
+        QPointer<QLocalSocket> guard(socket);
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(kServerReadTimeoutMs, socket, [guard] {
+            if (guard)
+                guard->abort();
+        });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] {
+            *buffer += socket->readAll();
+            std::vector<fs::path> paths;
+            bool refused = false;
+            if (buffer->size() > kMaxMessageBytes) {
+                refused = true;
+            } else if (!parseMessage(*buffer, &paths, &refused)) {
+                return; // more bytes to come
+            }
+            if (refused) {
+                logLine(QStringLiteral("Refused a malformed request from a later start"));
+                socket->abort();
+                return;
+            }
+            socket->putChar(kAck);
+            socket->flush();
+            socket->disconnectFromServer();
+            if (handler_)
+                handler_(paths);
+        });
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QLocalServer;
+
+namespace platform {
+
+// One running program per user, as the desktop expects of a document
+// program: the first start listens on a local socket; a later start hands
+// its paths (folders, saved results) to the running one and exits.
+//
+// Paths travel as bytes, so a name that is not UTF-8 arrives intact;
+// relative paths are made absolute by the start that received them.
+class OpenedFiles : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<void(const std::vector<std::filesystem::path>&)>;
+
+    enum class Role {
+        Primary,    // this process is the running program now
+        HandedOver, // the running program took the paths; this one should exit
+        Alone,      // no socket could be had: run without handing over
+    };
+
+    // $XDG_RUNTIME_DIR/maravex.socket, else a per-user name in the temporary folder.
+    static std::filesystem::path defaultSocketFile();
+
+    explicit OpenedFiles(std::filesystem::path socketFile = defaultSocketFile(), QObject* parent = nullptr);
+    ~OpenedFiles() override;
+
+    // Becomes the running program, or hands `paths` to the one that runs
+    // (waiting at most `timeoutMs` for it to confirm). A socket left behind
+    // by a program that died is replaced.
+    Role start(const std::vector<std::filesystem::path>& paths, int timeoutMs = 5000);
+
+    // Called on this object's thread with the paths of each later start.
+    void setHandler(Handler handler);
+
+    // Limits on what a later start may send; more is refused whole.
+    static constexpr quint32 kMaxPaths = 4096;
+    static constexpr quint32 kMaxPathBytes = 65536;
+    static constexpr qsizetype kMaxMessageBytes = 16 * 1024 * 1024;
+
+private:
+    bool handOver(const std::vector<std::filesystem::path>& paths, int timeoutMs);
+    void acceptConnection();
+
+    std::filesystem::path socketFile_;
+    QLocalServer* server_ = nullptr;
+    Handler handler_;
+};
+
+} // namespace platform

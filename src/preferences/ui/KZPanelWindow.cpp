@@ -1,0 +1,102 @@
+#include "preferences/ui/KZPanelWindow.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+
+namespace {
+
+// The round close button of a window without a title bar.
+class KZPanelCloseButton : public QAbstractButton {
+public:
+    explicit KZPanelCloseButton(QWidget* parent) : QAbstractButton(parent)
+    {
+        setFixedSize(14, 14);
+        setCursor(Qt::ArrowCursor);
+        setFocusPolicy(Qt::NoFocus);
+        setAttribute(Qt::WA_Hover);
+        setToolTip(QObject::tr("Close"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF disc = QRectF(rect()).adjusted(1, 1, -1, -1);
+        p.setPen(QPen(QColor(0xd0, 0x40, 0x38), 0.8));
+        p.setBrush(isDown() ? QColor(0xb8, 0x3c, 0x34) : QColor(0xff, 0x5f, 0x57));
+        p.drawEllipse(disc);
+        if (underMouse() || isDown()) {
+            p.setPen(QPen(QColor(0x4d, 0x00, 0x00), 1.3, Qt::SolidLine, Qt::RoundCap));
+            const QPointF c = disc.center();
+            const qreal d = 3.0;
+            p.drawLine(c + QPointF(-d, -d), c + QPointF(d, d));
+            p.drawLine(c + QPointF(-d, d), c + QPointF(d, -d));
+        }
+    }
+};
+
+} // namespace
+
+KZPanelWindow::KZPanelWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
+{
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    closeButton_ = new KZPanelCloseButton(this);
+    closeButton_->setObjectName(QStringLiteral("closeButton"));
+    closeButton_->move(10, 10);
+    connect(closeButton_, &QAbstractButton::clicked, this, &QWidget::close);
+}
+
+void KZPanelWindow::centerAndShow()
+{
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        QRect frame = geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void KZPanelWindow::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (event->isAccepted() && !announcedClose_) {
+        announcedClose_ = true;
+        Q_EMIT windowWillClose();
+    }
+}
+
+void KZPanelWindow::mousePressEvent(QMouseEvent* event)
+{
+    // A press that no control took moves the window, as a title bar would.
+    if (event->button() == Qt::LeftButton && windowHandle()) {
+        windowHandle()->startSystemMove();
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void KZPanelWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        Q_EMIT windowDidBecomeKey();
+}
+
+void KZPanelWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    closeButton_->raise();
+}

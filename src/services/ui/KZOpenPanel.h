@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QFileDialog>
+#include <QStringList>
+
+// The panel that asks for folders: Qt's own (not the desktop's) file dialog,
+// so that folder documents such as photo libraries can be chosen like files
+// instead of being opened, and so that folders and files of the allowed
+// types can be chosen in one panel.
+class KZOpenPanel : public QFileDialog {
+    Q_OBJECT
+public:
+    explicit KZOpenPanel(QWidget* parent = nullptr);
+
+    // Extensions (without the dot, any case) of the files and folder
+    // documents that may be chosen besides plain folders.
+    void setAllowedFileTypes(const QStringList& extensions);
+    QStringList allowedFileTypes() const { return allowedTypes_; }
+    void setAllowsMultipleSelection(bool allows);
+    bool allowsMultipleSelection() const;
+    void setCanCreateDirectories(bool can);
+    bool canCreateDirectories() const;
+    void setMessage(const QString& message);
+    QString message() const { return message_; }
+
+    // Whether `path` may be chosen: a folder (a folder document included)
+    // or a file of an allowed type.
+    bool canChoose(const QString& path) const;
+    // What was chosen when the panel closed with Accepted.
+    QStringList chosenPaths() const { return chosen_; }
+
+public Q_SLOTS:
+    void accept() override;
+
+private:
+    // A folder document opened by a double click or a typed path is chosen,
+    // not entered.
+    void directoryWasEntered(const QString& directory);
+
+    QStringList allowedTypes_;
+    QStringList chosen_;
+    QString message_;
+    QString lastDirectory_;
+};

@@ -1,0 +1,294 @@
+#include "app/progress/KZProgressRingGeometry.h"
+#include "app/progress/KZSearchProgressCore.h"
+#include "app/progress/ui/KZProgressTabView.h"
+#include "app/progress/ui/KZProgressTabs.h"
+#include "app/progress/ui/KZSearchProgress.h"
+#include "app/progress/ui/KZSearchProgressExtraInfoCntrl.h"
+#include "app/progress/ui/KZSearchProgressFoldersInfoCntrl.h"
+#include "app/progress/ui/KZSearchProgressWindow.h"
+#include "engine/EngineTestSupport.h"
+#include "TestSupport.h"
+
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "settings/KZDefaultsKeys.h"
+#include "services/KZSearchInProgress.h"
+#include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZProgressImageView.h"
+#include "settings/KZNotificationNames.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+namespace G = KZProgressRingGeometry;
+using Field = KZSearchProgressDisplay::Field;
+
+class ProgressWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KZAnimationTiming::setScale(0.02);
+        searchWindow_.resize(509, 509);
+        progress_ = KZSearchProgress::create(&searchWindow_, true);
+        window_ = progress_->progressWindow();
+        ASSERT_NE(window_, nullptr);
+    }
+    void TearDown() override
+    {
+        progress_.reset();
+        KZAnimationTiming::setScale(1.0);
+        KZSetSearchInProgress(false);
+    }
+
+    // A search driven by hand to its end, with these types found.
+    void searchAndEnd(const std::vector<std::pair<quint64, quint64>>& types, quint64 found)
+    {
+        auto& core = progress_->core();
+        core.setStartsClock(false);
+        progress_->prepareToSearch({{QStringLiteral("showInterface"), true}});
+        for (const auto& [tag, size] : types)
+            core.addFoundItemOfType(tag, size);
+        progress_->setFoundCount(found);
+        progress_->setIsSearching(false);
+        core.tick();
+    }
+    bool waitForEnd(bool withRing)
+    {
+        return kztest::processEventsUntil([&] {
+            return !window_->stopBtn()->isVisible() && KZSearchProgressWindow::alphaOf(window_->resetBtn()) == 1.0
+                   && (!withRing || (window_->tabsView()->hasFinalRing() && window_->tabsView()->layers().empty()));
+        });
+    }
+    // A point in the middle of a shown tab, in the ring widget.
+    QPoint tabPoint(int index) const
+    {
+        const auto& tab = *window_->tabsView()->shownTabs().at(index);
+        const double radius = G::kInnerRadius + tab.geometry().thickness / 2;
+        const QPointF c = window_->tabsView()->ringCentre();
+        return QPointF(c.x() + radius * std::cos(tab.geometry().angle), c.y() - radius * std::sin(tab.geometry().angle))
+            .toPoint();
+    }
+
+    QWidget searchWindow_;
+    std::shared_ptr<KZSearchProgress> progress_;
+    KZSearchProgressWindow* window_ = nullptr;
+};
+
+TEST_F(ProgressWindowTest, EndLayouts)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<quint64, quint64>> types;
+        quint64 found;
+        bool resultOffered, ring;
+    };
+    const Case cases[] = {
+        {"nothing found", {}, 0, false, false},
+        {"one type", {{3, 4096}}, 2, true, false},
+        {"three types", {{1, 100}, {3, 4096}, {7, 0}}, 6, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        searchAndEnd(c.types, c.found);
+        ASSERT_TRUE(waitForEnd(c.ring));
+        EXPECT_EQ(window_->showResultBtn()->isVisible(), c.resultOffered);
+        EXPECT_EQ(KZSearchProgressWindow::alphaOf(window_->mainInfoFld()), 0.0);
+        EXPECT_TRUE(window_->closeBtn()->isEnabled());
+        EXPECT_EQ(window_->tabsView()->hasFinalRing(), c.ring);
+        if (c.ring) {
+            EXPECT_EQ(window_->tabsView()->finalLayers().size(), c.types.size());
+            EXPECT_TRUE(progress_->core().observersRemoved());
+            EXPECT_GT(window_->width(), 509) << "the window grew for the ring";
+        }
+        EXPECT_FALSE(KZIsSearchInProgress());
+    }
+}
+
+TEST_F(ProgressWindowTest, PointerOnTheRing)
+{
+    searchAndEnd({{1, 100}, {3, 4096}}, 4);
+    ASSERT_TRUE(waitForEnd(true));
+    KZProgressTabs* ring = window_->tabsView();
+    auto* info = window_->fileTypeExtraInfoCntrl();
+    auto& center = platform::NotificationCenter::defaultCenter();
+    std::vector<quint64> opened;
+    auto openObs = center.addObserver(KZNotification::showWindowWithTag, platform::bundleIdentifier(),
+                                      [&](const platform::Notification& note) {
+                                          opened.push_back(note.userInfo.value(QStringLiteral("tag")).toULongLong());
+                                      });
+
+    // Hover shows the type's information, which stays while the pointer moves on it.
+    QTest::mouseMove(ring, tabPoint(1));
+    ASSERT_EQ(ring->hoveredTab(), 1);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return info->item() != nullptr; }));
+    EXPECT_EQ(info->item()->tag(), 3u);
+    EXPECT_EQ(info->alpha(), 1.0);
+    QTest::mouseMove(ring, tabPoint(1) + QPoint(1, 1));
+    EXPECT_FALSE(info->closePending());
+
+    // Off the arcs the panel closes shortly after.
+    QTest::mouseMove(ring, QPoint(5, ring->height() / 2));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return info->closePending(); }));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return info->alpha() == 0.0; }));
+
+    // A click during a search opens nothing.
+    KZSetSearchInProgress(true);
+    QTest::mouseClick(ring, Qt::LeftButton, {}, tabPoint(0));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(opened.empty());
+    KZSetSearchInProgress(false);
+
+    // After the search a click opens that type's tab.
+    QTest::mouseClick(ring, Qt::LeftButton, {}, tabPoint(0));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !opened.empty(); }));
+    EXPECT_EQ(opened[0], 1u);
+
+    // Pressed, dragged out and released outside opens nothing.
+    QTest::mousePress(ring, Qt::LeftButton, {}, tabPoint(1));
+    EXPECT_TRUE(ring->shownTabs()[1]->isHighlighted());
+    QTest::mouseMove(ring, QPoint(5, ring->height() / 2));
+    EXPECT_FALSE(ring->shownTabs()[1]->isHighlighted());
+    QTest::mouseMove(ring, tabPoint(1));
+    EXPECT_TRUE(ring->shownTabs()[1]->isHighlighted());
+    QTest::mouseRelease(ring, Qt::LeftButton, {}, QPoint(5, ring->height() / 2));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_FALSE(ring->shownTabs()[1]->isHighlighted());
+}
+
+TEST_F(ProgressWindowTest, RemovedTypesRebuildTheRing)
+{
+    searchAndEnd({{1, 100}, {3, 4096}, {7, 0}}, 6);
+    ASSERT_TRUE(waitForEnd(true));
+    KZProgressTabs* ring = window_->tabsView();
+    auto& center = platform::NotificationCenter::defaultCenter();
+    auto remove = [&](quint64 tag) {
+        center.post(KZNotification::removeFileTypeLabel, platform::bundleIdentifier(),
+                    {{QStringLiteral("tag"), QVariant::fromValue<qulonglong>(tag)}, {QStringLiteral("size"), 0}});
+    };
+    remove(3);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return ring->finalLayers().size() == 2 && ring->layers().empty(); }));
+    std::vector<quint64> tags;
+    for (auto* tab : ring->finalLayers())
+        tags.push_back(tab->fileTypeItem()->tag());
+    EXPECT_EQ(tags, (std::vector<quint64>{1, 7}));
+    remove(99); // not on the ring: nothing changes
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ring->finalLayers().size(), 2u);
+    remove(1);
+    remove(7);
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return !ring->hasFinalRing(); }));
+    EXPECT_LE(ring->shownTabs().size(), 1u);
+}
+
+TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
+{
+    auto& core = progress_->core();
+    core.setStartsClock(false);
+    progress_->prepareToSearch({{QStringLiteral("showInterface"), true}});
+    EXPECT_FALSE(window_->closeBtn()->isEnabled());
+    EXPECT_FALSE(progress_->windowShouldClose());
+    QTest::mouseClick(window_->stopBtn(), Qt::LeftButton);
+    EXPECT_TRUE(progress_->wasStopped());
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return window_->mainInfoFld()->text() == core.mainInfoStr(); }));
+    progress_->closeAction(); // refused with a beep
+    EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(ProgressWindowTest, LongTitlesStepDownAFontSize)
+{
+    progress_->core().setStartsClock(false);
+    progress_->prepareToSearch({{QStringLiteral("showInterface"), true}});
+    window_->setTitleText(QStringLiteral("Short"));
+    EXPECT_EQ(window_->mainInfoFld()->font().pointSizeF(), 16);
+    window_->setTitleText(QString(60, QLatin1Char('W')));
+    EXPECT_EQ(window_->mainInfoFld()->font().pointSizeF(), 14);
+    progress_->setIsSearching(false);
+}
+
+// The real engine drives the real window over a generated tree.
+TEST_F(ProgressWindowTest, RealSearchReachesTheEnd)
+{
+    kztest::TempDir tree;
+    for (int i = 0; i < 30; ++i) {
+        const std::string bytes = enginetest::randomBytes(2000 + i * 17, unsigned(i));
+        tree.write("a/" + std::to_string(i) + ".txt", bytes);
+        tree.write("b/copy" + std::to_string(i) + ".txt", bytes);
+        tree.write("c/" + std::to_string(i) + ".jpg", bytes + "x");
+        tree.write("d/" + std::to_string(i) + ".jpg", bytes + "x");
+    }
+    auto stuff = KZSearchStuff::searchStuff();
+    stuff->setSources({enginetest::folderSource(tree.path())});
+    stuff->setCriteria(enginetest::sizeAndContentCriteria());
+    QVariantMap info;
+    int sender = 0;
+    auto done = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::searchDidTerminate, platform::NotificationObject(&sender),
+        [&](const platform::Notification& note) { info = note.userInfo; });
+    {
+        auto search = KZSearchController::create(stuff, &sender, progress_);
+        search->startToSearch();
+    }
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return !progress_->isSearching() && window_->showResultBtn()->isVisible()
+                     && KZSearchProgressWindow::alphaOf(window_->resetBtn()) == 1.0; },
+        std::chrono::seconds(60)));
+    KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(window_->valueField(Field::itemsFound)->text(), QStringLiteral("120"));
+    EXPECT_EQ(progress_->fileTypes().size() >= 1, true);
+    // The list the engine handed over is freed with its parcel.
+    KZFoundListParcel::take(info.value(QStringLiteral("KZResultFoundItems")));
+}
+
+} // namespace
+
+namespace {
+
+TEST(ProgressExtraInfoPanel, FollowsThePointedTypeAndClosesLate)
+{
+    KZAnimationTiming::setScale(0.02);
+    auto& defaults = platform::UserDefaults::standard();
+    QWidget host;
+    KZSearchProgressExtraInfoCntrl panel(&host);
+    auto& center = platform::NotificationCenter::defaultCenter();
+    auto music = KZFileTypeLabel::create(4);
+    auto images = KZFileTypeLabel::create(3);
+    music->setFilesCount(2);
+    music->setSize(2048);
+
+    for (const bool labelsDisabled : {false, true}) {
+        SCOPED_TRACE(labelsDisabled ? "labels disabled" : "labels shown");
+        defaults.setValue(KZDefaultsKey::disable_lables, labelsDisabled);
+        panel.showInfoWithItem({{QStringLiteral("fileTypeItem"), QVariant::fromValue(music)}});
+        EXPECT_EQ(panel.nameText().contains(QStringLiteral("<img")), !labelsDisabled);
+        EXPECT_EQ(panel.alpha(), 1.0);
+
+        // A count change of the shown type is written at once.
+        music->setFilesCount(3);
+        center.post(KZNotification::updatefileTypeCount, platform::bundleIdentifier());
+        EXPECT_TRUE(kztest::processEventsUntil([&] { return panel.countText() == QStringLiteral("3"); }));
+
+        // Leaving starts the close; another type within it keeps the panel up.
+        center.post(KZNotification::installRemotion, platform::bundleIdentifier());
+        EXPECT_TRUE(kztest::processEventsUntil([&] { return panel.closePending(); }));
+        panel.showInfoWithItem({{QStringLiteral("fileTypeItem"), QVariant::fromValue(images)}});
+        EXPECT_FALSE(panel.closePending());
+        EXPECT_EQ(panel.item(), images);
+        EXPECT_EQ(panel.alpha(), 1.0);
+
+        center.post(KZNotification::installRemotion, platform::bundleIdentifier());
+        EXPECT_TRUE(kztest::processEventsUntil([&] { return panel.alpha() == 0.0; }));
+        music->setFilesCount(2);
+    }
+    defaults.setValue(KZDefaultsKey::disable_lables, false);
+    KZAnimationTiming::setScale(1.0);
+}
+
+} // namespace

@@ -1,0 +1,191 @@
+#include "app/search/KZSearchPreparation.h"
+
+#include "app/search/KZSourcesCntrl.h"
+#include "platform/StringTable.h"
+
+#include "SearchTestSupport.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace searchtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// root/Music/Library/Media: the music library's media folder and its
+// parents, as the start check knows them.
+struct MusicLibrary {
+    kztest::TempDir dir;
+    fs::path music = dir.mkdir("Music");
+    fs::path library = dir.mkdir("Music/Library");
+    fs::path media = dir.mkdir("Music/Library/Media");
+    MusicLibrary()
+    {
+        KZFilesUtilities::setiTunesFolderProvider([m = media] { return m; });
+    }
+    ~MusicLibrary() { KZFilesUtilities::setiTunesFolderProvider({}); }
+};
+
+KZSourceItemRef sourceAt(const fs::path& path)
+{
+    return KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(path)}});
+}
+
+bool contains(const std::vector<fs::path>& list, const fs::path& path)
+{
+    return std::find(list.begin(), list.end(), path) != list.end();
+}
+
+QString errorText(const char* key)
+{
+    return platform::localizedString(QString::fromUtf8(key), QStringLiteral("Errors"));
+}
+
+TEST(SearchPreparation, AsksAboutTheLastSourceFirstAndDropsTheMediaFolder)
+{
+    AlertScope alerts;
+    MusicLibrary lib;
+    KZSourcesCntrl cntrl;
+    cntrl.addSavedSources({sourceAt(lib.media), sourceAt(lib.music)});
+
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+
+    ASSERT_EQ(alerts.presenter->shown.size(), 2u);
+    EXPECT_EQ(alerts.presenter->shown[0].informativeText, errorText("ignore_iTunes_source_msg"));
+    EXPECT_EQ(alerts.presenter->shown[1].informativeText, errorText("remove_wrong_iTunes_source_msg"));
+    ASSERT_TRUE(outcome.proceed);
+    ASSERT_EQ(cntrl.sources().size(), 1u);
+    EXPECT_EQ(cntrl.sources()[0]->path(), lib.music);
+    EXPECT_TRUE(contains(outcome.request->exludedByLocation(), lib.media));
+    EXPECT_EQ(outcome.request->sources().size(), 1u);
+}
+
+TEST(SearchPreparation, DecliningAWrongSourceAbortsTheStart)
+{
+    AlertScope alerts;
+    MusicLibrary lib;
+    const fs::path plain = lib.dir.mkdir("plain");
+    KZSourcesCntrl cntrl;
+    cntrl.addSavedSources({sourceAt(plain), sourceAt(lib.media)});
+    alerts.presenter->answers = {KZErrorDelegate::SecondButton};
+
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+
+    EXPECT_FALSE(outcome.proceed);
+    ASSERT_EQ(cntrl.sources().size(), 1u) << "the refused source stays removed";
+    EXPECT_EQ(cntrl.sources()[0]->path(), plain);
+    EXPECT_TRUE(outcome.request->sources().empty());
+}
+
+TEST(SearchPreparation, TheOnlySourceRefusedStartsNothing)
+{
+    AlertScope alerts;
+    MusicLibrary lib;
+    KZSourcesCntrl cntrl;
+    cntrl.addSavedSources({sourceAt(lib.media)});
+
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+
+    EXPECT_FALSE(outcome.proceed);
+    EXPECT_TRUE(cntrl.sources().empty());
+    ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+    EXPECT_EQ(alerts.presenter->shown[0].informativeText, errorText("remove_wrong_iTunes_source_msg"));
+}
+
+TEST(SearchPreparation, WithoutInterfaceNothingIsAsked)
+{
+    AlertScope alerts;
+    MusicLibrary lib;
+    KZSourcesCntrl cntrl;
+    cntrl.addSavedSources({sourceAt(lib.media), sourceAt(lib.music)});
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, false);
+    EXPECT_TRUE(alerts.presenter->shown.empty());
+    EXPECT_TRUE(outcome.proceed);
+    EXPECT_EQ(cntrl.sources().size(), 1u);
+}
+
+TEST(SearchPreparation, SwitchPicksTheSearchType)
+{
+    AlertScope alerts;
+    kztest::TempDir dir;
+    for (const bool folders : {false, true}) {
+        KZSourcesCntrl cntrl;
+        cntrl.addSavedSources({sourceAt(dir.mkdir("a"))});
+        const auto outcome = KZSearchPreparation::prepare(cntrl, folders, true);
+        ASSERT_TRUE(outcome.proceed);
+        EXPECT_EQ(outcome.request->searchType(), folders ? KZSearchStuff::duplicateFolders : KZSearchStuff::duplicateFiles);
+    }
+}
+
+TEST(SearchPreparation, SourceExclusionsJoinTheGlobalOnes)
+{
+    AlertScope alerts;
+    kztest::TempDir dir;
+    const auto system = KZFilesUtilities::sharedControl().visibleSystemPaths();
+    ASSERT_FALSE(system.empty());
+    const auto source = sourceAt(dir.mkdir("src"));
+    source->addExcluded(dir.mkdir("src/skip"));
+    KZSourcesCntrl cntrl;
+    cntrl.addSavedSources({source});
+
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+
+    ASSERT_TRUE(outcome.proceed);
+    const auto excluded = outcome.request->exludedByLocation();
+    EXPECT_TRUE(contains(excluded, dir / "src/skip"));
+    EXPECT_TRUE(contains(excluded, system.front()));
+    EXPECT_FALSE(outcome.watchLibraries);
+}
+
+struct MediaCase {
+    const char* name;
+    bool libraryFolderIsSource;
+    bool mediaExcluded;
+    bool watch;
+};
+
+class MediaFolderExclusion : public ::testing::TestWithParam<MediaCase> {};
+
+TEST_P(MediaFolderExclusion, FollowsTheLibraryFolder)
+{
+    const MediaCase& c = GetParam();
+    AlertScope alerts;
+    MusicLibrary lib;
+    KZSourcesCntrl cntrl;
+    const fs::path plain = lib.dir.mkdir("plain");
+    if (c.libraryFolderIsSource)
+        cntrl.addSavedSources({sourceAt(lib.library), sourceAt(plain)});
+    else
+        cntrl.addSavedSources({sourceAt(plain)});
+
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+    ASSERT_TRUE(outcome.proceed);
+    EXPECT_EQ(contains(outcome.request->exludedByLocation(), lib.media), c.mediaExcluded);
+    EXPECT_EQ(outcome.watchLibraries, c.watch);
+    EXPECT_TRUE(alerts.presenter->shown.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MediaFolderExclusion,
+                         ::testing::Values(MediaCase{"PlainFolder", false, true, false},
+                                           MediaCase{"LibraryFolderFirst", true, false, true}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(SearchPreparation, UserExclusionNamedForTheLibrarySkipsOnlyTheQuestion)
+{
+    AlertScope alerts;
+    MusicLibrary lib;
+    const auto source = sourceAt(lib.music);
+    source->addExcluded(lib.dir.mkdir("Music/iTunes old"));
+    KZSourcesCntrl cntrl;
+    cntrl.addSavedSources({source});
+
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+    ASSERT_TRUE(outcome.proceed);
+    EXPECT_TRUE(alerts.presenter->shown.empty());
+    EXPECT_TRUE(contains(outcome.request->exludedByLocation(), lib.media));
+}
+
+} // namespace

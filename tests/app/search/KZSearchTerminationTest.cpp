@@ -1,0 +1,46 @@
+#include "app/search/KZSearchTermination.h"
+
+#include "engine/KZResultInfoKeys.h"
+#include "platform/StringTable.h"
+#include "settings/KZSearchStuff.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SearchTermination, NoItemsMessageOnlyForAReadPhotoLibrary)
+{
+    const struct {
+        bool photos;
+        bool databaseMissing;
+        const char* message;
+    } cases[] = {{false, false, ""}, {true, false, "no_items_found_photos_mess"}, {true, true, ""}, {false, true, ""}};
+    for (const auto& c : cases) {
+        const QVariantMap info{{KZResultKey::searchedInPhotos, c.photos},
+                               {KZResultKey::photosDatabaseWasNotFound, c.databaseMissing}};
+        EXPECT_EQ(KZSearchTermination::noItemsMessage(info), QString::fromUtf8(c.message))
+            << c.photos << c.databaseMissing;
+    }
+}
+
+TEST(SearchTermination, NotificationNamesTheSearchOrTheReopenedResult)
+{
+    auto request = KZSearchStuff::searchStuff();
+    request->setSearchType(KZSearchStuff::duplicateFolders);
+    const QVariantMap searched{{KZResultKey::searchStuffItem, QVariant::fromValue(request)},
+                               {KZResultKey::checkedItemsCount, 12345},
+                               {KZResultKey::foundItemsSize, 2500000}};
+    const auto note = KZSearchTermination::userNotification(searched, QStringLiteral("Maravex"));
+    EXPECT_EQ(note.title, QStringLiteral("Maravex"));
+    EXPECT_TRUE(note.subtitle.contains(platform::localizedString(QStringLiteral("duplicate_folders"))));
+    EXPECT_FALSE(note.subtitle.contains(QStringLiteral("%@")));
+    EXPECT_FALSE(note.body.contains(QStringLiteral("%@")));
+    EXPECT_TRUE(note.body.contains(QStringLiteral("2.5"))) << note.body.toStdString();
+
+    const QVariantMap reopened{{KZResultKey::isRestoreOfSaved, true}};
+    const auto again = KZSearchTermination::userNotification(reopened, QStringLiteral("Maravex"));
+    EXPECT_TRUE(again.subtitle.isEmpty());
+    EXPECT_EQ(again.body, platform::localizedString(QStringLiteral("opening_saved_terminated_description")));
+}
+
+} // namespace

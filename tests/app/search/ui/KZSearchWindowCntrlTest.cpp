@@ -1,0 +1,160 @@
+#include "app/progress/KZSearchProgressCore.h"
+#include "app/progress/ui/KZSearchProgress.h"
+#include "app/search/KZResultModelHandOff.h"
+#include "app/search/ui/KZSearchView.h"
+#include "app/search/ui/KZSearchWindowCntrl.h"
+#include "app/search/ui/KZSearchWindowLayout.h"
+#include "engine/KZFoundListParcel.h"
+#include "engine/KZResultInfoKeys.h"
+#include "engine/TreeToCheck.h"
+#include "platform/StringTable.h"
+#include "result/model/KZResultCntrl.h"
+
+#include "app/search/SearchTestSupport.h"
+#include "TestSupport.h"
+
+#include "services/ui/KZThemeImageSwitchButton.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace searchtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The search window as the program builds it, on screen.
+struct SearchWindow {
+    QObject owner;
+    KZSearchWindowLayout layout = buildSearchWindowLayout(&owner);
+    KZSearchWindowCntrl* cntrl = layout.windowCntrl;
+    KZSearchView* view = cntrl->searchView();
+    SearchWindow() { cntrl->setTheWindow(layout.window); }
+    KZSourcesCntrl& sources() { return view->sourcesCntrl(); }
+};
+
+std::string bytes(char fill, std::size_t count)
+{
+    return std::string(count, fill);
+}
+
+TEST(SearchEndToEnd, StartRunsTheEngineAndHandsTheResultToTheModel)
+{
+    AlertScope alerts;
+    kztest::TempDir tree;
+    tree.write("photos/2023/beach.jpg", bytes('b', 40000));
+    tree.write("backup/beach.jpg", bytes('b', 40000));
+    tree.write("photos/2023/notes.txt", bytes('n', 3000));
+    tree.write("backup/notes copy.txt", bytes('n', 3000));
+    tree.write("photos/unique.bin", bytes('u', 5000));
+
+    SearchWindow window;
+    QSignalSpy handled(window.cntrl, &KZSearchWindowCntrl::searchEndHandled);
+    window.sources().addChosenItems({tree / "photos", tree / "backup"});
+    ASSERT_EQ(window.sources().sources().size(), 2u);
+
+    window.view->startButton()->click();
+    ASSERT_NE(window.cntrl->progressCntrl(), nullptr);
+    ASSERT_TRUE(window.cntrl->observesSearchEnd());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !handled.isEmpty(); }, std::chrono::seconds(60)));
+
+    EXPECT_GE(handled.first().first().toULongLong(), 4u);
+    ASSERT_NE(window.cntrl->resultHandOff(), nullptr);
+    ASSERT_NE(window.cntrl->resultHandOff()->resultCntrl(), nullptr);
+    EXPECT_NE(window.cntrl->resultHandOff()->resultCntrl()->foundItemsCntrl(), nullptr);
+    // Once the model is set up the engine's controller is let go.
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return window.cntrl->searchCntrl() == nullptr; },
+                                           std::chrono::seconds(30)));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return !window.cntrl->observesSearchEnd(); }));
+    EXPECT_EQ(alerts.presenter->count(platform::localizedString(QStringLiteral("no_items_found"), QStringLiteral("Errors"))), 0);
+}
+
+TEST(SearchEndToEnd, NothingFoundSaysSoOnceTheProgressWindowIsUp)
+{
+    AlertScope alerts;
+    kztest::TempDir tree;
+    tree.write("letters/ada.txt", "Dear Ada");
+    tree.write("letters/charles.txt", "Dear Charles");
+
+    SearchWindow window;
+    QSignalSpy handled(window.cntrl, &KZSearchWindowCntrl::searchEndHandled);
+    window.sources().addChosenItems({tree / "letters"});
+    window.view->startButton()->click();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !handled.isEmpty(); }, std::chrono::seconds(60)));
+
+    EXPECT_EQ(handled.first().first().toULongLong(), 0u);
+    const QString noItems = platform::localizedString(QStringLiteral("no_items_found"), QStringLiteral("Errors"));
+    ASSERT_EQ(alerts.presenter->count(noItems), 1);
+    EXPECT_TRUE(alerts.presenter->shown.back().informativeText.isEmpty());
+    EXPECT_EQ(window.cntrl->resultHandOff(), nullptr);
+    const auto progress = window.cntrl->progressCntrl();
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(!progress->window() || progress->core().windowIsShown());
+}
+
+TEST(SearchStart, DeclinedWrongSourceStartsNothingAndLeavesNoObserver)
+{
+    AlertScope alerts;
+    kztest::TempDir tree;
+    const fs::path plain = tree.mkdir("plain");
+    const fs::path media = tree.mkdir("Music/Library/Media");
+    KZFilesUtilities::setiTunesFolderProvider([media] { return media; });
+    alerts.presenter->answers = {KZErrorDelegate::SecondButton};
+
+    SearchWindow window;
+    window.sources().addSavedSources({KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(plain)}}),
+                                      KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(media)}})});
+    window.view->startButton()->click();
+
+    EXPECT_EQ(window.cntrl->progressCntrl(), nullptr);
+    EXPECT_EQ(window.cntrl->searchCntrl(), nullptr);
+    EXPECT_FALSE(window.cntrl->observesSearchEnd());
+    ASSERT_EQ(window.sources().sources().size(), 1u);
+    EXPECT_EQ(window.sources().sources()[0]->path(), plain);
+}
+
+TEST(SearchStart, SwitchOnSearchesForFolders)
+{
+    AlertScope alerts;
+    kztest::TempDir tree;
+    SearchWindow window;
+    window.sources().addChosenItems({tree.mkdir("a")});
+    window.view->toggleBtn()->click();
+    EXPECT_EQ(window.cntrl->searchType(), 1);
+    std::shared_ptr<KZSearchProgress> progress;
+    const auto request = window.cntrl->preliminaryToScanWithOption(false, &progress);
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(request->searchType(), KZSearchStuff::duplicateFolders);
+    EXPECT_EQ(progress->window(), nullptr) << "without interface no progress window is made";
+}
+
+TEST(SearchEnd, StoppedByAnErrorDropsItsFoundItems)
+{
+    AlertScope alerts;
+    kztest::TempDir tree;
+    SearchWindow window;
+    int received = 0;
+    window.cntrl->setResultReceiver([&](const QVariantMap&) { ++received; });
+    window.sources().addChosenItems({tree.mkdir("a")});
+    std::shared_ptr<KZSearchProgress> progress;
+    window.cntrl->preliminaryToScanWithOption(false, &progress);
+    ASSERT_NE(progress, nullptr);
+    progress->core().stopSearchingDueError();
+
+    KZFoundList list;
+    list.prepend(std::make_unique<TreeToCheck>());
+    const QVariant parcel = KZFoundListParcel::toVariant(std::move(list));
+    const QVariantMap info{{KZResultKey::foundItemsCount, 1}, {KZResultKey::foundItems, parcel}};
+    // Delivered on another thread, as the engine does.
+    std::thread engine([&] { window.cntrl->searchDidTerminate(info); });
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return parcel.value<KZFoundListParcel>().isEmpty(); }));
+    engine.join();
+    EXPECT_EQ(received, 0);
+    EXPECT_EQ(window.cntrl->resultHandOff(), nullptr);
+}
+
+} // namespace

@@ -1,0 +1,223 @@
+#include "app/ui/KZMaravexApp.h"
+
+#include "app/KZCrashReporter.h"
+#include "app/KZUpdater.h"
+#include "preferences/KZURLOpener.h"
+
+#include "TestSupport.h"
+
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "services/KZErrorDelegate.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZNotificationNames.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ScriptedPresenter : public KZAlertPresenter {
+public:
+    Answer runModal(const Alert& alert) override
+    {
+        questions.push_back(alert.messageText);
+        return {answer, false, false};
+    }
+    void beginSheet(const Alert&) override {}
+    qint64 answer = FirstButton;
+    QStringList questions;
+};
+
+class KZMaravexAppTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir / "defaults.plist"));
+        KZSetURLOpener([this](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        });
+        presenter = std::make_shared<ScriptedPresenter>();
+        KZErrorDelegate::sharedControl().setPresenter(presenter);
+    }
+    void TearDown() override
+    {
+        app.reset();
+        QApplication::closeAllWindows();
+        KZErrorDelegate::sharedControl().setPresenter(nullptr);
+        KZSetURLOpener({});
+        platform::UserDefaults::setStandard(nullptr);
+    }
+
+    void launch()
+    {
+        app = std::make_unique<KZMaravexApp>();
+        app->setCrashReportFolder(dir / "state");
+        app->applicationWillFinishLaunching();
+        app->applicationDidFinishLaunching();
+        settle();
+    }
+    static void settle() { kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(20)); }
+    static platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+    bool searchWindowShown() const { return app->window() && app->window()->isVisible(); }
+    QAction* menuItem(const char* name) const { return app->appMenu()->findChild<QAction*>(QString::fromLatin1(name)); }
+
+    kztest::TempDir dir;
+    std::vector<QUrl> opened;
+    std::shared_ptr<ScriptedPresenter> presenter;
+    std::unique_ptr<KZMaravexApp> app;
+};
+
+TEST_F(KZMaravexAppTest, FirstRunGreetsAndTheSearchWindowFollowsTheWelcome)
+{
+    launch();
+    ASSERT_NE(app->welcome(), nullptr);
+    EXPECT_TRUE(app->welcome()->window()->isVisible());
+    EXPECT_FALSE(searchWindowShown());
+
+    app->welcome()->window()->close();
+    settle();
+    EXPECT_TRUE(searchWindowShown());
+    EXPECT_EQ(app->welcome(), nullptr);
+    EXPECT_FALSE(defaults().boolForKey(KZDefaultsKey::is_first_run));
+    defaults().reload(); // written to the file, as the next run reads it
+    EXPECT_FALSE(defaults().boolForKey(KZDefaultsKey::is_first_run));
+}
+
+TEST_F(KZMaravexAppTest, LaterRunsOpenTheSearchWindowAndAWelcomeFromHelpChangesNothing)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    EXPECT_EQ(app->welcome(), nullptr);
+    EXPECT_TRUE(searchWindowShown());
+
+    const std::string before = kztest::readFile(dir / "defaults.plist");
+    menuItem("welcome")->trigger();
+    ASSERT_NE(app->welcome(), nullptr);
+    app->welcome()->startUsingBtn()->click();
+    settle();
+    EXPECT_EQ(app->welcome(), nullptr);
+    EXPECT_TRUE(searchWindowShown());
+    EXPECT_EQ(kztest::readFile(dir / "defaults.plist"), before);
+}
+
+TEST_F(KZMaravexAppTest, TheWelcomeNewsletterButtonOpensTheNewsletterWindow)
+{
+    launch();
+    app->welcome()->subscribeAction();
+    settle();
+    EXPECT_EQ(app->welcome(), nullptr);
+    ASSERT_NE(app->subscribe(), nullptr);
+    EXPECT_TRUE(app->subscribe()->window()->isVisible());
+    EXPECT_TRUE(searchWindowShown()); // the first welcome still leads on
+    app->subscribe()->window()->close();
+    settle();
+    EXPECT_EQ(app->subscribe(), nullptr);
+}
+
+TEST_F(KZMaravexAppTest, MenuItemsWaitWhileTheAboutWindowIsOpen)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    menuItem("about")->trigger();
+    ASSERT_TRUE(app->aboutIsOpened());
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    for (const char* name : {"about", "newsletter", "checkUpdate"})
+        EXPECT_FALSE(menuItem(name)->isEnabled()) << name;
+
+    app->about()->closeAction();
+    settle();
+    EXPECT_FALSE(app->aboutIsOpened());
+    EXPECT_EQ(app->about(), nullptr);
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    EXPECT_TRUE(menuItem("about")->isEnabled());
+}
+
+TEST_F(KZMaravexAppTest, MenuTagsReachTheirWindowsAndTheUpdateItemOpensTheDownloadPage)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    struct Case {
+        const char* name;
+        int tag;
+    } const cases[] = {{"about", KZMaravexApp::AboutTag},
+                       {"newsletter", KZMaravexApp::NewsletterTag},
+                       {"checkUpdate", KZMaravexApp::UpdateTag},
+                       {"welcome", KZMaravexApp::WelcomeTag}};
+    for (const Case& c : cases)
+        EXPECT_EQ(menuItem(c.name)->data().toInt(), c.tag) << c.name;
+
+    menuItem("checkUpdate")->trigger();
+    settle();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], KZUpdater::downloadPage());
+    menuItem("newsletter")->trigger();
+    EXPECT_NE(app->subscribe(), nullptr);
+}
+
+TEST_F(KZMaravexAppTest, ARunThatDidNotEndCleanlyIsOfferedItsLog)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    {
+        KZCrashReporter earlier(dir / "state");
+        earlier.checkForNewCrashes(); // and never ends cleanly
+    }
+    launch();
+    ASSERT_EQ(presenter->questions.size(), 1u);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(opened[0].isLocalFile());
+    EXPECT_TRUE(fs::exists(opened[0].toLocalFile().toStdString()));
+
+    app->applicationWillTerminate();
+    app.reset();
+    presenter->questions.clear();
+    launch(); // the clean end leaves nothing to report
+    EXPECT_TRUE(presenter->questions.isEmpty());
+}
+
+TEST_F(KZMaravexAppTest, HandedFilesWaitForTheSearchWindow)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    app->openFiles({"/data/photos", "/data/saved.mrvx"});
+    app->openFiles({"/more"});
+    const std::vector<fs::path> expected = {"/data/photos", "/data/saved.mrvx", "/more"};
+    EXPECT_EQ(app->foldersToAdd(), expected);
+}
+
+TEST_F(KZMaravexAppTest, ListSelectionIsFollowedFromTheBundleIdentifierOnly)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    auto& center = platform::NotificationCenter::defaultCenter();
+    struct Case {
+        const char* what;
+        platform::NotificationObject object;
+        QVariantMap userInfo;
+        QString name;
+        quint64 count;
+    } const cases[] = {
+        {"one row", platform::bundleIdentifier(),
+         {{QStringLiteral("fileName"), QStringLiteral("a.jpg")}, {QStringLiteral("count"), 1}}, QStringLiteral("a.jpg"), 1},
+        {"other object", QStringLiteral("Other"),
+         {{QStringLiteral("fileName"), QStringLiteral("b.jpg")}, {QStringLiteral("count"), 9}}, QStringLiteral("a.jpg"), 1},
+        {"no userInfo", platform::bundleIdentifier(), {}, QString(), 0},
+    };
+    for (const Case& c : cases) {
+        center.post(KZNotification::listSelectionDidChange, c.object, c.userInfo);
+        EXPECT_EQ(app->selectedFileName(), c.name) << c.what;
+        EXPECT_EQ(app->selectionCount(), c.count) << c.what;
+    }
+}
+
+} // namespace

@@ -1,0 +1,186 @@
+#include "preferences/ui/KZWelcomeCntrl.h"
+
+#include "preferences/ui/KZAnimationIconView.h"
+#include "preferences/ui/KZWelcomeWindow.h"
+
+#include "TestSupport.h"
+
+#include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
+#include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZGradientBackView.h"
+#include "settings/KZNotificationNames.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace G = KZWelcomeGeometry;
+
+namespace {
+
+double opacity(QWidget* view)
+{
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
+    return effect ? effect->opacity() : 1.0;
+}
+
+class KZWelcomeCntrlTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KZAnimationTiming::setScale(0.002);
+        closeSubscription = platform::NotificationCenter::defaultCenter().addObserver(
+            KZNotification::welcomeDidClose, platform::NotificationObject(static_cast<const void*>(&delegate)),
+            [this](const platform::Notification&) { ++closings; });
+        cntrl = std::make_unique<KZWelcomeCntrl>(&delegate, [this] { ++newsletterRequests; });
+    }
+    void TearDown() override
+    {
+        cntrl.reset();
+        KZAnimationTiming::setScale(1.0);
+    }
+
+    void move(bool forward)
+    {
+        (forward ? cntrl->nextBtn() : cntrl->prevBtn())->click();
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !cntrl->isSliding(); }));
+        kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(10));
+    }
+    QRectF frame(int page) const { return cntrl->frameOfView(cntrl->views().at(page)); }
+    QString counter(int page) const
+    {
+        return platform::localizedString(QStringLiteral("_of_int")).arg(page).arg(5);
+    }
+    bool secondPictureShown() const
+    {
+        return cntrl->image_2View()->isVisible() && opacity(cntrl->image_2View()) == 1.0 &&
+               cntrl->image_1View()->isHidden();
+    }
+
+    int delegate = 0; // stands for the application delegate: only its address matters
+    int closings = 0;
+    int newsletterRequests = 0;
+    platform::Subscription closeSubscription;
+    std::unique_ptr<KZWelcomeCntrl> cntrl;
+};
+
+TEST_F(KZWelcomeCntrlTest, StartsOnTheFirstPageWithOnlyForwardOpen)
+{
+    const double W = cntrl->gradientBackView()->panelRect().width();
+    const double H = cntrl->gradientBackView()->panelRect().height();
+    EXPECT_TRUE(cntrl->window()->isVisible());
+    EXPECT_EQ(cntrl->currIndex(), 0u);
+    EXPECT_FALSE(cntrl->prevBtn()->isEnabled());
+    EXPECT_TRUE(cntrl->nextBtn()->isEnabled());
+    EXPECT_EQ(cntrl->navInfoFld()->text(), counter(1));
+    EXPECT_EQ(frame(0), G::firstPageFrame(W, H));
+    for (int page = 1; page < 5; ++page)
+        EXPECT_EQ(frame(page), G::parkingFrame(W, H)) << page;
+    EXPECT_TRUE(cntrl->appIconImageView()->isHidden());
+    EXPECT_TRUE(cntrl->image_2View()->isHidden());
+}
+
+TEST_F(KZWelcomeCntrlTest, ForwardForwardBackSettlesEveryPageWhereItBelongs)
+{
+    const double W = cntrl->gradientBackView()->panelRect().width();
+    move(true);
+    move(true);
+    move(false);
+    const double narrow = W - 10;
+    EXPECT_EQ(cntrl->currIndex(), 1u);
+    EXPECT_EQ(frame(1).x(), 0);
+    EXPECT_EQ(frame(1).width(), narrow);
+    EXPECT_EQ(frame(2).x(), narrow);
+    EXPECT_EQ(frame(0).x(), -narrow);
+    EXPECT_EQ(cntrl->navInfoFld()->text(), counter(2));
+}
+
+TEST_F(KZWelcomeCntrlTest, ButtonsCloseAtEitherEnd)
+{
+    struct Step {
+        bool forward;
+        quint64 index;
+        bool prevEnabled, nextEnabled;
+    } const steps[] = {
+        {true, 1, true, true}, {true, 2, true, true},   {true, 3, true, true},
+        {true, 4, true, false}, {false, 3, true, true}, {false, 2, true, true},
+        {false, 1, true, true}, {false, 0, false, true},
+    };
+    for (const Step& step : steps) {
+        move(step.forward);
+        EXPECT_EQ(cntrl->currIndex(), step.index);
+        EXPECT_EQ(cntrl->prevBtn()->isEnabled(), step.prevEnabled) << step.index;
+        EXPECT_EQ(cntrl->nextBtn()->isEnabled(), step.nextEnabled) << step.index;
+        EXPECT_EQ(cntrl->navInfoFld()->text(), counter(int(step.index) + 1));
+    }
+    cntrl->navAction(0); // a stray "back" on the first page stays there
+    EXPECT_EQ(cntrl->currIndex(), 0u);
+}
+
+TEST_F(KZWelcomeCntrlTest, ReachingPageTwoPutsTheStillIconOnPageOne)
+{
+    move(true);
+    EXPECT_TRUE(cntrl->iconAnimationView()->isHidden());
+    EXPECT_FALSE(cntrl->appIconImageView()->isHidden());
+    move(false);
+    EXPECT_FALSE(cntrl->appIconImageView()->isHidden());
+    EXPECT_EQ(cntrl->appIconImageView()->geometry(), cntrl->iconAnimationView()->geometry());
+}
+
+TEST_F(KZWelcomeCntrlTest, SecondPictureFadesInAndIsResetOnlyWhenLeavingForward)
+{
+    move(true);
+    EXPECT_FALSE(cntrl->image_1View()->isHidden());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return secondPictureShown(); }));
+
+    move(false); // back to page 1: the second picture stays
+    EXPECT_TRUE(secondPictureShown());
+
+    move(true);
+    move(true); // on to page 3: page 2 starts over with the first picture
+    EXPECT_TRUE(cntrl->image_2View()->isHidden());
+    EXPECT_EQ(opacity(cntrl->image_2View()), 0.0);
+    EXPECT_FALSE(cntrl->image_1View()->isHidden());
+    EXPECT_EQ(opacity(cntrl->image_1View()), 1.0);
+}
+
+TEST_F(KZWelcomeCntrlTest, TheIconFliesOnceWhateverTheWindowDoesLater)
+{
+    cntrl->windowDidBecomeKey();
+    EXPECT_TRUE(cntrl->animationPerformed());
+    KZAnimationIconView* icon = cntrl->iconAnimationView();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return icon->iconRect().width() == 256 && !icon->isAnimating(); }));
+    EXPECT_EQ(icon->iconRect(), QRectF(0, 0, 256, 256));
+
+    cntrl->windowDidBecomeKey();
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    EXPECT_FALSE(icon->isAnimating());
+    EXPECT_EQ(icon->iconRect(), QRectF(0, 0, 256, 256));
+}
+
+TEST_F(KZWelcomeCntrlTest, ClosingAnnouncesItselfOnceHoweverItIsClosed)
+{
+    cntrl->startUsingBtn()->click();
+    EXPECT_FALSE(cntrl->window()->isVisible());
+    cntrl->window()->close();
+    EXPECT_EQ(closings, 1);
+    EXPECT_EQ(newsletterRequests, 0);
+}
+
+TEST_F(KZWelcomeCntrlTest, NewsletterButtonAsksForTheNewsletterAndStillCloses)
+{
+    for (int i = 0; i < 4; ++i)
+        move(true);
+    ASSERT_TRUE(cntrl->subscribeBtn()->isVisible());
+    cntrl->subscribeBtn()->click();
+    EXPECT_EQ(newsletterRequests, 1);
+    EXPECT_EQ(closings, 1);
+    EXPECT_FALSE(cntrl->window()->isVisible());
+}
+
+} // namespace
