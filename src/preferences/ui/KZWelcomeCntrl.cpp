@@ -215,7 +215,7 @@ QWidget* KZWelcomeCntrl::buildPage(int number)
         subscribeBtn_ = new QPushButton(text("welcome_subscribe"), page);
         subscribeBtn_->setObjectName(QStringLiteral("subscribeBtn"));
         subscribeBtn_->adjustSize();
-        subscribeBtn_->move(textLeft, 290);
+        subscribeBtn_->move(textLeft, 255);
         connect(subscribeBtn_, &QPushButton::clicked, this, &KZWelcomeCntrl::subscribeAction);
         break;
     }
