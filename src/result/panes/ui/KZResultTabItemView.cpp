@@ -42,16 +42,18 @@ KZResultTabItemView::KZResultTabItemView(const QRect& rect, const KZFileTypeLabe
 
     QPointer<KZResultTabItemView> self(this);
     auto& center = platform::NotificationCenter::defaultCenter();
+    // Posters know the tab as the QObject the strip hands out.
+    const void* object = static_cast<const QObject*>(this);
     // Either may come from a worker; the widget is touched on the main thread
     // only, and the two hops keep their order.
-    startObservation_ = center.addObserver(KZNotification::KZStartTabProgressIndicator,
-                                           static_cast<const void*>(this), [self](const platform::Notification&) {
+    startObservation_ = center.addObserver(KZNotification::KZStartTabProgressIndicator, object,
+                                           [self](const platform::Notification&) {
                                                platform::runOnMain([self] {
                                                    if (self)
                                                        self->manageSpinner();
                                                });
                                            });
-    stopObservation_ = center.addObserver(KZNotification::KZStopProgressIndicator, static_cast<const void*>(this),
+    stopObservation_ = center.addObserver(KZNotification::KZStopProgressIndicator, object,
                                           [self](const platform::Notification&) {
                                               platform::runOnMain([self] {
                                                   if (self)

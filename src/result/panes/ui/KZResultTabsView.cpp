@@ -163,6 +163,13 @@ KZFileTypeLabelRef KZResultTabsView::fileTypeWithTag(quint64 tag, quint64 filesC
 
 void KZResultTabsView::createTabsWithTabInfo(const QVariantMap& tabInfo)
 {
+    // Tabs of an earlier call show labels that are about to go.
+    for (auto& [tag, items] : tabs_) {
+        delete items.tab;
+        delete items.horizontalBar;
+        delete items.verticalBar;
+    }
+    tabs_.clear();
     fileTypes_.clear();
     const QVariantMap found = tabInfo.value(kFoundFileTypes).toMap();
     if (found.size() < 2) {

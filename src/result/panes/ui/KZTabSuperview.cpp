@@ -244,6 +244,19 @@ QImage KZTabSuperview::tabImageWithOptions(const QVariantMap& options, qreal dev
     return image;
 }
 
+QPointF KZTabSuperview::imageLayerOrigin(const QVariantMap& options, const QSizeF& imageSize) const
+{
+    QString text = options.value(QStringLiteral("layerOrigin")).toString().trimmed();
+    text.remove(QLatin1Char('{')).remove(QLatin1Char('}'));
+    const QStringList parts = text.split(QLatin1Char(','));
+    bool okX = false, okY = false;
+    const double x = parts.size() == 2 ? parts[0].trimmed().toDouble(&okX) : 0.0;
+    const double y = parts.size() == 2 ? parts[1].trimmed().toDouble(&okY) : 0.0;
+    if (okX && okY && (x != 0.0 || y != 0.0))
+        return {x, height() - y - imageSize.height()};
+    return {width() / 2.0 - imageSize.width() / 2.0, height() / 2.0 - imageSize.height() / 2.0};
+}
+
 void KZTabSuperview::paintEvent(QPaintEvent*)
 {
     if (opacity_ <= 0 || savedPath_.isEmpty())

@@ -65,6 +65,10 @@ public:
     // {"imageIsSquare", "fontName", "fontSize", "fontColorIsBlack",
     //  "drawCircle", "layerHeight"}: the tab's small image.
     QImage tabImageWithOptions(const QVariantMap& options, qreal devicePixelRatio = 1.0) const;
+    // Where an image of `imageSize` goes (its top-left corner in this view):
+    // at "layerOrigin" ("x, y", the image's lower-left corner measured from
+    // the bottom) unless that is missing or "0, 0", else centred.
+    QPointF imageLayerOrigin(const QVariantMap& options, const QSizeF& imageSize) const;
     QVariantMap imageLayerOptions() const { return imageLayerOptions_; }
     void setImageLayerOptions(const QVariantMap& options) { imageLayerOptions_ = options; }
 

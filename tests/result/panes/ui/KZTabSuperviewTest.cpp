@@ -93,4 +93,26 @@ TEST(TabSuperview, HitTestAndImage)
     EXPECT_GT(inked, 20);
 }
 
+TEST(TabSuperview, ImageOrigin)
+{
+    const auto label = labelWith(0.6, 0.5);
+    KZTabSuperview tab(QRect(0, 0, 100, 60), label, true);
+    struct Case {
+        const char* origin;
+        QPointF expected;
+    };
+    const Case cases[] = {
+        {"0, 0", {42.5, 22.5}},
+        {"", {42.5, 22.5}},
+        {"not a point", {42.5, 22.5}},
+        {"10, 5", {10, 40}},
+        {"{267.0, 271.0}", {267, -226}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.origin);
+        EXPECT_EQ(tab.imageLayerOrigin({{QStringLiteral("layerOrigin"), QString::fromLatin1(c.origin)}}, QSizeF(15, 15)),
+                  c.expected);
+    }
+}
+
 } // namespace
