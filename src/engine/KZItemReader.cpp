@@ -64,6 +64,7 @@ bool KZItemReader::setCurrVariables(KZSearchItemInfo& item, qint16 label, const 
     item.setMultiPurposeInfo(0);
     item.setIsApplication(false);
     item.setIsDirectory(attributes.isDirectory());
+    item.setIsRegularFile(st.isRegular());
     item.setIsPackage(attributes.isPackage());
     item.setDevice(quint64(st.device));
     item.setInode(st.inode);

@@ -191,6 +191,8 @@ void KZSearchController::initializeSearchVariables()
         filedEntries_.clear();
     }
     readingIsTerminated_ = false;
+    unreadableCount_ = 0;
+    unlistedCount_ = 0;
     workersBusy_ = 0;
     mainCompleted_ = false;
     timeAlreadyGot_ = false;
@@ -333,6 +335,8 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
         info.insert(KZResultKey::foundItemsSize, sizeFoundValue_);
         info.insert(KZResultKey::checkedItemsCount, checkedFilesCount_);
     }
+    info.insert(KZResultKey::unreadableItemsCount, unreadableCount_.load());
+    info.insert(KZResultKey::unlistedFoldersCount, unlistedCount_.load());
     // The list changes owner here: whoever takes it out of the parcel frees
     // it, and a parcel nobody takes frees it with its last copy.
     info.insert(KZResultKey::foundItems, KZFoundListParcel::toVariant(std::move(list)));

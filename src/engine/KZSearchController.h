@@ -112,6 +112,7 @@ public:
                                std::shared_ptr<const KZExcludedInfo> excluded);
     bool phaseOneisTerminated() const override;
     const void* progressCntrl() const override { return progressCntrl_.get(); }
+    bool searchWasStopped() const override { return wasStopped(); }
     void processFileItem(KZSearchItemInfoRef item);
     void processFolderItem(KZSearchItemInfoRef item);
     void performTestOneForItem(KZSearchItemInfoRef item);
@@ -136,6 +137,10 @@ public:
     quint64 notDupesCount() const;
     quint64 currGroupID() const;
     qint16 currLocationLabel() const { return currLocationLabel_.load(); }
+    // Files whose content could not be read, each counted once, and folders
+    // that could not be listed.
+    quint64 unreadableCount() const { return unreadableCount_.load(); }
+    quint64 unlistedCount() const { return unlistedCount_.load(); }
     bool mainCompleted() const { return mainCompleted_.load(); }
     bool t1IsWorking() const { return (workersBusy_.load() & 1u) != 0; }
     bool t2IsWorking() const { return (workersBusy_.load() & 2u) != 0; }
@@ -154,6 +159,8 @@ private:
     bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info);
     void iterateSearch(const std::filesystem::path& folder, std::shared_ptr<const KZExcludedInfo> excluded,
                        qint16 label);
+    // A folder that could not be opened or listed to its end.
+    void noteUnlisted(const std::filesystem::path& dir, int err);
     void waitUntilFreeThread();
     void waitUntilThreadTerminated();
     void finalDrain();
@@ -172,6 +179,12 @@ private:
     // Second pass.
     void secondTestProcessWithArray(KZCandidateStack& stack);
     void addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck** tree);
+    // Whether the candidate may meet others in the tree at all: with content
+    // compared, only regular files that the scan could read.
+    bool mayEnterTree(const KZSearchItemInfo& item) const;
+    // Takes the node at `link` out of its tree, keeping the others in order.
+    std::unique_ptr<TreeToCheck> unlinkNode(TreeToCheck** link);
+    void countUnreadable(const KZSearchItemInfo& item);
     void processFoundItem(std::unique_ptr<TreeToCheck> node);
     void freeUnusedTreeNodes(TreeToCheck*& root);
     void freeUnusedInfoCStyle();
@@ -240,6 +253,8 @@ private:
     std::atomic<bool> photosDatabaseWasNotFound_{false};
     std::atomic<bool> lastTaskTermimated_{false};
     std::atomic<bool> allTasksTerminated_{false};
+    std::atomic<quint64> unreadableCount_{0};
+    std::atomic<quint64> unlistedCount_{0};
     bool searchedIniTunes_ = false;
     bool searchedInPhotos_ = false;
     QString photosLibraryPath_;

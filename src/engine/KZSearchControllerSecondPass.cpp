@@ -153,6 +153,19 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
     const bool onlyDuration = criteria_->isOnlySameDuration();
     const bool onlyUnique = isUniqueSearch_ && !isSameSearch_;
 
+    auto dropCandidate = [&] {
+        if (isUniqueSearch_) {
+            std::lock_guard guard(progressLock_);
+            ++notDupesCount_;
+        }
+    };
+    if (!mayEnterTree(*node->item)) {
+        if (node->item->isContentUnreadable())
+            countUnreadable(*node->item);
+        dropCandidate();
+        return;
+    }
+
     TreeToCheck** link = tree;
     for (;;) {
         if (!*link) {
@@ -161,6 +174,17 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
         }
         TreeToCheck& here = **link;
         qint16 r = compareForSameUnique(here, *node);
+        if (node->unreadable) {
+            dropCandidate();
+            return;
+        }
+        if (here.unreadable && !here.inGroup) {
+            // Its file failed: it leaves the tree, so that no later candidate
+            // opens it again, and the candidate goes on from its place.
+            unlinkNode(link);
+            dropCandidate();
+            continue;
+        }
 
         if (folderSearch) {
             // During the scan the tree only orders the folders.
@@ -173,15 +197,12 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
         }
         if (onlyDuration)
             r = 0;
-        if (r == -2) {
-            if (isUniqueSearch_) {
-                std::lock_guard guard(progressLock_);
-                ++notDupesCount_;
-            }
+        if (r == KZCompare::kNotComparable) {
+            dropCandidate();
             return; // the node and its reference to the item go away
         }
-        if (r != 0) {
-            link = r == 1 ? &here.left : &here.right;
+        if (r != KZCompare::kSame) {
+            link = r == KZCompare::kAfter ? &here.left : &here.right;
             continue;
         }
 
@@ -215,6 +236,43 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
         processFoundItem(std::move(node));
         return;
     }
+}
+
+bool KZSearchController::mayEnterTree(const KZSearchItemInfo& item) const
+{
+    if (!criteria_->isCompareContent() || item.isDirectory())
+        return true;
+    return item.isRegularFile() && !item.isContentUnreadable();
+}
+
+void KZSearchController::countUnreadable(const KZSearchItemInfo& item)
+{
+    unreadableCount_.fetch_add(1);
+    platform::logLine(QStringLiteral("Cannot read ") + QFile::decodeName(QByteArray::fromStdString(item.urlBytes())));
+}
+
+std::unique_ptr<TreeToCheck> KZSearchController::unlinkNode(TreeToCheck** link)
+{
+    std::unique_ptr<TreeToCheck> gone(*link);
+    if (!gone->left) {
+        *link = gone->right;
+    } else if (!gone->right) {
+        *link = gone->left;
+    } else {
+        // Its neighbour in order, the first node of its right subtree, takes
+        // its place.
+        TreeToCheck** nextLink = &gone->right;
+        while ((*nextLink)->left)
+            nextLink = &(*nextLink)->left;
+        TreeToCheck* next = *nextLink;
+        *nextLink = next->right;
+        next->left = gone->left;
+        next->right = gone->right;
+        *link = next;
+    }
+    gone->left = nullptr;
+    gone->right = nullptr;
+    return gone;
 }
 
 void KZSearchController::processFoundItem(std::unique_ptr<TreeToCheck> node)
@@ -270,6 +328,8 @@ qint16 KZSearchController::compareForSameUnique(TreeToCheck& treeNode, TreeToChe
 
 qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode)
 {
+    if (treeNode.unreadable)
+        return KZCompare::kAfter; // a group's head whose file has gone: passed, never opened
     // Most pairs differ in size: decided from the nodes alone, without
     // touching the tree item (two names of one file have one size).
     if (treeNode.keyed && newNode.keyed && !treeNode.imageContent && !newNode.imageContent) {
@@ -332,18 +392,30 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
 
     KZCrc32::Unreadable unreadable = KZCrc32::Unreadable::None;
     r = crc32_->compareContentOfFile(treeItem, newItem, &treeNode.crcs, &newNode.crcs, &unreadable);
-    if (r == 0) {
+    if (r == KZCompare::kSame) {
         newNode.crcs.reset(); // a member of a group is never compared again
-        return 0;
+        return r;
     }
-    if (r != -2)
+    if (r != KZCompare::kNotComparable)
         return r; // ordered by the first block that differs, so the tree stays a search tree
-    // Not comparable. With content as the only criterion the candidate stays
-    // in the tree instead of being dropped. A node whose own file cannot be
-    // read must not turn every later candidate away either: the candidate
-    // goes on past it and can still meet its real duplicates.
-    if (criteria_->isOnlyContent() || unreadable == KZCrc32::Unreadable::One)
-        return 1;
+    // A file that failed is marked on its first failure and never opened
+    // again: the tree node leaves the tree (the candidate goes on past it and
+    // can still meet its real duplicates), a candidate is dropped.
+    const bool treeFailed = unreadable == KZCrc32::Unreadable::One || unreadable == KZCrc32::Unreadable::Both;
+    const bool newFailed = unreadable == KZCrc32::Unreadable::Two || unreadable == KZCrc32::Unreadable::Both;
+    if (treeFailed) {
+        treeNode.unreadable = true;
+        countUnreadable(treeItem);
+    }
+    if (newFailed) {
+        newNode.unreadable = true;
+        countUnreadable(newItem);
+    }
+    // Otherwise not comparable (lengths changed, the search stopped). With
+    // content as the only criterion the candidate stays in the tree instead
+    // of being dropped.
+    if (treeFailed || criteria_->isOnlyContent())
+        return KZCompare::kAfter;
     return r;
 }
 

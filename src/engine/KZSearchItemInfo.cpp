@@ -77,6 +77,8 @@ void KZSearchItemInfo::initializeVariables()
     setIsImageContent(false);
     isAlias_ = false;
     isApplication_ = false;
+    isRegularFile_ = false;
+    contentUnreadable_ = false;
 }
 
 QString KZSearchItemInfo::extensionOfName(const QString& name)

@@ -114,6 +114,15 @@ public:
     void setIsAlias(bool value) { isAlias_ = value; }
     bool isApplication() const { return isApplication_; }
     void setIsApplication(bool value) { isApplication_ = value; }
+    // A regular file as the scan saw it: the only kind whose content is ever
+    // opened. Links, pipes, sockets and devices are never read (opening a
+    // device can act on it, a pipe can block the search).
+    bool isRegularFile() const { return isRegularFile_; }
+    void setIsRegularFile(bool value) { isRegularFile_ = value; }
+    // The scan tried to read the file and could not: no comparison opens it
+    // again.
+    bool isContentUnreadable() const { return contentUnreadable_; }
+    void setIsContentUnreadable(bool value) { contentUnreadable_ = value; }
 
     // Changed after publication (a comparison may clear it): atomic.
     bool isImageContent() const { return isImageContent_.load(std::memory_order_relaxed); }
@@ -204,6 +213,8 @@ private:
     bool isAlias_ : 1 = false;
     bool isApplication_ : 1 = false;
     bool nameFromLocation_ : 1 = false;
+    bool isRegularFile_ : 1 = false;
+    bool contentUnreadable_ : 1 = false;
 };
 
 Q_DECLARE_METATYPE(KZSearchItemInfoRef)

@@ -97,8 +97,8 @@ TEST(KZFoundListParcelTest, TravelsInAUserInfoMapIsTakenOnceAndFreedIfAbandoned)
 
     ThreeFinds abandoned;
     {
-        QVariantMap userInfo{{kItems, KZFoundListParcel::toVariant(std::move(abandoned.list))}};
-        QVariant extra = userInfo.value(kItems);
+        QVariantMap abandonedInfo{{kItems, KZFoundListParcel::toVariant(std::move(abandoned.list))}};
+        QVariant extra = abandonedInfo.value(kItems);
     }
     abandoned.expectAllFreed();
 }

@@ -232,7 +232,8 @@ TEST_F(KZSearchControllerTest, ResultInfoKeysValuesAndLocationLabelsForOneAndThr
     };
     const QString noes = str("KZResultSearchWasStoppedByUser KZResultSearchedIniTunes KZResultSearchedInPhotos "
                              "KZPhotosDatabaseWasNotFound KZResultIsEmptyFolders KZResultSearchedForDeads "
-                             "KZResultSearchedForFolders KZResultIsRestoreOfSaved");
+                             "KZResultSearchedForFolders KZResultIsRestoreOfSaved "
+                             "KZResultUnreadableItemsCount KZResultUnlistedFoldersCount");
     QStringList keys = QString(noes + str(" KZResultFoundItems KZResultFoundItemsCount KZResultItemsToCheckCount "
                                    "KZResultFoundItemsSize KZResultCheckedItemsCount KZResultSearchStuffItem "
                                    "KZResultFoundFileTypes KZResultCurrentLocationLabel KZResultPhotosLibraryPath "
