@@ -245,10 +245,11 @@ bool KZSearchController::mayEnterTree(const KZSearchItemInfo& item) const
     return item.isRegularFile() && !item.isContentUnreadable();
 }
 
-void KZSearchController::countUnreadable(const KZSearchItemInfo& item)
+void KZSearchController::countUnreadable(const KZSearchItemInfo& /*item*/)
 {
+    // The content reader is the one that knows why and says so; here the
+    // failure is only counted, once per file.
     unreadableCount_.fetch_add(1);
-    platform::logLine(QStringLiteral("Cannot read ") + QFile::decodeName(QByteArray::fromStdString(item.urlBytes())));
 }
 
 std::unique_ptr<TreeToCheck> KZSearchController::unlinkNode(TreeToCheck** link)
