@@ -317,6 +317,50 @@ std::unique_ptr<KZNodeCache> KZCrc32::hashSmallFile(const std::filesystem::path&
     return cache;
 }
 
+quint64 KZCrc32::blocksOf(quint64 length)
+{
+    return blockCount(length);
+}
+
+bool KZCrc32::hashAhead(const KZSearchItemInfo& item, quint64 blocks, std::unique_ptr<KZNodeCache>* field) const
+{
+    const quint64 length = item.totSize();
+    KZContentCache* cache = KZContentCache::from(field->get());
+    if (cache && cache->length() != length)
+        return false;
+    blocks = std::min(blocks, blockCount(length));
+    if (cache && cache->blocksHashed() >= blocks)
+        return true;
+    const std::unique_ptr<KZContentReader::File> file = reader_->open(item.url());
+    if (!file || file->length() != length)
+        return false;
+    if (!cache) {
+        auto fresh = std::make_unique<KZContentCache>(length);
+        cache = fresh.get();
+        *field = std::move(fresh);
+    } else if (const quint64 last = cache->blocksHashed(); last > 0 && !cache->wasResumed()) {
+        // Going on where an earlier read stopped: as in a comparison, the
+        // last block is read once more, and a file that changed in between
+        // cannot be compared.
+        cache->setWasResumed();
+        quint32 value = 0;
+        Digest again{};
+        if (!calculateShaForFile(*file, (last - 1) * kBlockSize, blockBuffer(), &value, &again)
+            || again != cache->digest(last))
+            return false;
+    }
+    for (quint64 k = cache->blocksHashed() + 1; k <= blocks; ++k) {
+        if (k > 1 && delegate_ && delegate_->searchWasStopped())
+            break;
+        quint32 value = 0;
+        Digest digest{};
+        if (!calculateShaForFile(*file, (k - 1) * kBlockSize, blockBuffer(), &value, &digest))
+            return false;
+        cache->store(k, (k > 1 ? cache->runningSum(k - 1) : 0) + value, digest);
+    }
+    return true;
+}
+
 void KZCrc32::postNotice(bool show) const
 {
     QVariantMap info{{QStringLiteral("show"), show}};

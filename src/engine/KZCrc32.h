@@ -82,6 +82,14 @@ public:
     // cannot be read or no longer has `length` bytes.
     std::unique_ptr<KZNodeCache> hashSmallFile(const std::filesystem::path& url, quint64 length) const;
 
+    // Hashes the item's file ahead of its comparisons into `cache` (made
+    // when empty), from the first block not yet there up to block `blocks`.
+    // False when the file cannot be read or its length is no longer the
+    // item's; what was hashed before a failure is kept. Stops early, with
+    // true, when the search is stopped.
+    bool hashAhead(const KZSearchItemInfo& item, quint64 blocks, std::unique_ptr<KZNodeCache>* cache) const;
+    static quint64 blocksOf(quint64 length);
+
     // The image record of a picture; null when it cannot be decoded. Images
     // are not decoded yet, so every item takes part by its bytes.
     std::unique_ptr<KZNodeCache> CRCForImageWithURL(const std::filesystem::path& url) const;

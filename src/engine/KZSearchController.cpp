@@ -2,6 +2,7 @@
 #include "engine/KZResultInfoKeys.h"
 
 #include "engine/KZFoundListParcel.h"
+#include "engine/KZHashPool.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemFilters.h"
 #include "engine/KZItemReader.h"
@@ -168,10 +169,20 @@ void KZSearchController::initializeSearchVariables()
         for (std::size_t i = 0; i < words; ++i)
             smallSizesMet_[i].store(0, std::memory_order_relaxed);
     }
+    hashPool_.reset();
+    firstBlocksMet_.clear();
+    if (smallSizesMet_) {
+        std::vector<std::string> roots;
+        for (const KZSourceItemRef& source : searchStuff_->sources())
+            if (source)
+                roots.push_back(source->path().native());
+        hashPool_ = std::make_unique<KZHashPool>(hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots));
+    }
     {
         std::lock_guard guard(notificationLock_);
         itemInfoCStyle_.clear();
         itemInfoCStyleForImages_.clear();
+        sizesMet_.clear();
     }
     freeTree(checkTree_);
     freeTree(checkTreeForImages_);
@@ -300,6 +311,8 @@ void KZSearchController::doSearch()
     if (progressCntrl_)
         progressCntrl_->setIsSearching(false);
 
+    hashPool_.reset(); // its threads end here, not when the last reference goes
+    firstBlocksMet_.clear();
     const QVariantMap info = resultInfo(stopped);
     platform::NotificationCenter::defaultCenter().post(KZNotification::searchDidTerminate,
                                                        platform::NotificationObject(senderCntrl_), info);

@@ -30,6 +30,7 @@
 #include <vector>
 
 class KZContentReader;
+class KZHashPool;
 class KZItemAttributes;
 class KZItemFilters;
 class KZItemReader;
@@ -75,6 +76,9 @@ public:
 
     // Where content comparisons read (tests); call before startToSearch.
     void setContentReader(KZContentReader* reader) { contentReader_ = reader; }
+    // Threads that hash ahead of the comparisons; 0 (the default) sizes them
+    // to the machine and the disks. The result is the same for any number.
+    void setHashingThreads(unsigned threads) { hashingThreads_ = threads; }
 
     // Prepares the search and queues the driver; returns at once.
     void startToSearch();
@@ -178,6 +182,18 @@ private:
 
     // Second pass.
     void secondTestProcessWithArray(KZCandidateStack& stack);
+    // Up to `most` candidates off the stack, newest first, and whether
+    // another candidate of each one's size has been met.
+    void fileCandidate(const KZSearchItemInfoRef& item);
+    std::vector<KZSearchItemInfoRef> popBatch(KZCandidateStack& stack, std::size_t most, std::vector<bool>* sizeShared);
+    // Hashes, on the pool, the blocks that filing the batch will compare:
+    // first blocks of files whose size is shared, whole files whose first
+    // block is shared too (and the tree node that met that block first).
+    void hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
+    // A tree node whose file was hashed only in part, so that the pool can
+    // finish it when a file with the same first block comes.
+    void notePartialNode(TreeToCheck* node);
+    void forgetPartialNode(const TreeToCheck* node);
     void addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck** tree);
     // Whether the candidate may meet others in the tree at all: with content
     // compared, only regular files that the scan could read.
@@ -302,6 +318,34 @@ private:
     // meets it hashes it instead, beside the driver. Null when sizes do not
     // lead to content (names compared too, no content, folders).
     std::unique_ptr<std::atomic<quint64>[]> smallSizesMet_;
+
+    // Hashing ahead (on when smallSizesMet_ is): candidates per size, under
+    // notificationLock_; first blocks met, driver only.
+    unsigned hashingThreads_ = 0;
+    std::unique_ptr<KZHashPool> hashPool_;
+    // Per size, the candidates of other files than the first one met (names
+    // of one file share their bytes without a read).
+    struct SizeMet {
+        quint32 others = 0;
+        quint64 first = 0; // the first file's identity, mixed
+    };
+    std::unordered_map<quint64, SizeMet> sizesMet_;
+    struct FirstBlock {
+        quint64 size;
+        quint64 head; // the digest's first bytes
+        bool operator==(const FirstBlock&) const = default;
+    };
+    struct FirstBlockHash {
+        std::size_t operator()(const FirstBlock& key) const noexcept
+        {
+            return std::hash<quint64>{}(key.head ^ (key.size * 0x9E3779B97F4A7C15ull));
+        }
+    };
+    struct FirstBlockMet {
+        quint32 count = 0;
+        TreeToCheck* partialNode = nullptr; // in the tree, hashed only in part
+    };
+    std::unordered_map<FirstBlock, FirstBlockMet, FirstBlockHash> firstBlocksMet_;
     KZObjectIDSet filedItems_;
     std::mutex filedLock_; // filedEntries_
     std::unordered_map<ObjectKey, std::vector<EntryKey>, ObjectKeyHash> filedEntries_;

@@ -463,6 +463,12 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     bool pushed = false;
     {
         std::lock_guard guard(notificationLock_);
+        if (hashPool_ && item->isRegularFile() && !item->isImageContent()) {
+            const quint64 identity = (item->inode() * 0x9E3779B97F4A7C15ull) ^ item->device();
+            auto [met, fresh] = sizesMet_.try_emplace(item->totSize(), SizeMet{0, identity});
+            if (!fresh && met->second.first != identity)
+                ++met->second.others;
+        }
         pushed = (item->isImageContent() ? itemInfoCStyleForImages_ : itemInfoCStyle_).push(std::move(item));
     }
     if (pushed)
@@ -595,16 +601,16 @@ void KZSearchController::finalDrain()
 {
     // Candidates pushed after the last turn of either pass. The image pass
     // has ended by now, so the driver may file into its tree too.
+    std::vector<bool> sizeShared;
     for (KZCandidateStack* stack : {&itemInfoCStyle_, &itemInfoCStyleForImages_}) {
         for (;;) {
-            KZSearchItemInfoRef item;
-            {
-                std::lock_guard guard(notificationLock_);
-                item = stack->pop();
-            }
-            if (!item)
+            const std::vector<KZSearchItemInfoRef> batch = popBatch(*stack, 512, &sizeShared);
+            if (batch.empty())
                 break;
-            secondTestForItem(std::move(item));
+            if (stack == &itemInfoCStyle_)
+                hashAheadOf(batch, sizeShared);
+            for (const KZSearchItemInfoRef& item : batch)
+                secondTestForItem(item);
         }
     }
 }

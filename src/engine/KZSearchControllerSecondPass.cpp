@@ -77,21 +77,20 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
     const bool duration = criteria_->isDuration();
     if (!duration && wasStopped())
         return;
+    // Only the driver's own stack is hashed ahead: the pool has one caller.
+    const bool hashes = &stack == &itemInfoCStyle_ && hashPool_;
+    std::vector<bool> sizeShared;
     for (;;) {
-        KZSearchItemInfoRef item;
-        {
-            std::lock_guard guard(notificationLock_);
-            item = stack.pop();
-        }
-        if (!item)
+        // While the scan runs the driver looks up after every few candidates
+        // for a worker waiting for its next folder.
+        const std::size_t most = !hashes ? 1 : (mainCompleted_ ? 512 : 64);
+        const std::vector<KZSearchItemInfoRef> batch = popBatch(stack, most, &sizeShared);
+        if (batch.empty())
             break;
-        if (!item->hasOriginalName()) {
-            // Cannot be compared or shown; left at the head it would hold
-            // back every candidate behind it.
-            platform::logLine(QStringLiteral("secondTestProcessWithArray: candidate without a name dropped"));
-            continue;
-        }
-        secondTestForItem(std::move(item));
+        if (hashes)
+            hashAheadOf(batch, sizeShared);
+        for (const KZSearchItemInfoRef& item : batch)
+            fileCandidate(item);
 
         const unsigned busy = workersBusy_.load();
         if (!mainCompleted_ && !isSearchSynchronize_ && (busy & 3u) != 3u)
@@ -102,6 +101,17 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
             && !progressAlreadyChanged_.exchange(true) && progressCntrl_)
             progressCntrl_->showDeterminateProgress();
     }
+}
+
+void KZSearchController::fileCandidate(const KZSearchItemInfoRef& item)
+{
+    if (!item->hasOriginalName()) {
+        // Cannot be compared or shown; left at the head it would hold back
+        // every candidate behind it.
+        platform::logLine(QStringLiteral("secondTestProcessWithArray: candidate without a name dropped"));
+        return;
+    }
+    secondTestForItem(item);
 }
 
 // ---- Filing one candidate -----------------------------------------------------------------
@@ -169,6 +179,8 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
     TreeToCheck** link = tree;
     for (;;) {
         if (!*link) {
+            if (tree == &checkTree_)
+                notePartialNode(node.get());
             *link = node.release();
             return;
         }
@@ -255,6 +267,7 @@ void KZSearchController::countUnreadable(const KZSearchItemInfo& /*item*/)
 std::unique_ptr<TreeToCheck> KZSearchController::unlinkNode(TreeToCheck** link)
 {
     std::unique_ptr<TreeToCheck> gone(*link);
+    forgetPartialNode(gone.get());
     if (!gone->left) {
         *link = gone->right;
     } else if (!gone->right) {

@@ -212,6 +212,7 @@ struct SearchOptions {
     std::shared_ptr<RecordingProgress> progress;
     KZContentReader* reader = nullptr;
     bool noCriteria = false;
+    unsigned hashingThreads = 0; // 0: as the machine gives
     std::shared_ptr<KZSearchController>* keep = nullptr; // receives the controller
 };
 
@@ -241,6 +242,7 @@ inline SearchResult runSearch(const std::vector<KZSourceItemRef>& sources, const
     {
         auto controller = KZSearchController::create(stuff, &senderTag, options.progress);
         controller->setContentReader(options.reader);
+        controller->setHashingThreads(options.hashingThreads);
         controller->startToSearch();
         if (options.keep)
             *options.keep = controller;
