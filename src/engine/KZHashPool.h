@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -30,16 +31,18 @@ public:
 
 private:
     void run();
-    void takePieces(std::unique_lock<std::mutex>& lock);
+    void takePieces();
 
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
+    // Set under the lock before a batch is announced, read by the threads
+    // that the announcement wakes.
     const std::function<void(std::size_t)>* work_ = nullptr;
     std::size_t count_ = 0;
-    std::size_t next_ = 0;
-    std::size_t running_ = 0;
+    std::atomic<std::size_t> next_{0};
+    unsigned active_ = 0; // threads inside a batch, under the lock
     unsigned long generation_ = 0;
     bool quit_ = false;
 };

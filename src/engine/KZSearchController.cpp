@@ -344,7 +344,7 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
         std::lock_guard guard(progressLock_);
         list = foundNodes_.takeList();
         info.insert(KZResultKey::foundItemsCount, itemsFoundCount_);
-        info.insert(KZResultKey::itemsToCheckCount, itemsToCheck_);
+        info.insert(KZResultKey::itemsToCheckCount, itemsToCheck_.load());
         info.insert(KZResultKey::foundItemsSize, sizeFoundValue_);
         info.insert(KZResultKey::checkedItemsCount, checkedFilesCount_);
     }
@@ -489,7 +489,7 @@ void KZSearchController::setProgressVariables()
     progressCntrl_->setFoundSize(sizeFoundValue_);
     progressCntrl_->setFoundCount(itemsFoundCount_);
     progressCntrl_->setCheckedCount(checkedFilesCount_);
-    progressCntrl_->setItemsToCheckCount(itemsToCheck_);
+    progressCntrl_->setItemsToCheckCount(itemsToCheck_.load());
 }
 
 void KZSearchController::updateCountsForOnlyDeads()

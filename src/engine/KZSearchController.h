@@ -247,7 +247,7 @@ private:
     mutable std::recursive_mutex progressLock_;
 
     // Counters, under progressLock_.
-    quint64 itemsToCheck_ = 0;
+    std::atomic<quint64> itemsToCheck_{0}; // also bumped without the lock, by the scan workers
     quint64 checkedFilesCount_ = 0;
     quint64 itemsFoundCount_ = 0;
     quint64 sizeFoundValue_ = 0;

@@ -39,6 +39,8 @@ namespace {
 // tree does not run out of descriptors.
 constexpr std::size_t kMaxOpenFolders = 64;
 constexpr std::size_t kMaxHandOverPath = PATH_MAX / 2;
+// Candidates on the stack that wake the driver during the scan.
+constexpr std::size_t kWakeBatch = 64;
 
 QString decodeName(const std::string& bytes)
 {
@@ -149,7 +151,7 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
                 unreadableCount_.fetch_add(1);
             return true;
         }
-        const KZItemAttributes attributes = KZItemAttributes::fromEntry(url, entry);
+        const KZItemAttributes attributes = KZItemAttributes::fromEntry(url, entry, folder.fd());
         if (attributes.isDirectory()) {
             while (!startNewThreadWithURL(child, label, excluded))
                 waitUntilFreeThread();
@@ -199,12 +201,7 @@ void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared
     }
     if (smallSizesMet_)
         KZCrc32::threadFinished(); // the worker may have hashed
-    // A finishing worker never waits for the counters' lock; the next report
-    // brings the value anyway.
-    if (progressLock_.try_lock()) {
-        setItemsToCheckProgress(itemsToCheck_);
-        progressLock_.unlock();
-    }
+    setItemsToCheckProgress(itemsToCheck_);
     workersBusy_ &= ~(worker == 1 ? 1u : 2u);
     signalEvent();
 }
@@ -320,7 +317,7 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
                     unreadableCount_.fetch_add(1);
                 return true;
             }
-            const KZItemAttributes attributes = KZItemAttributes::fromEntry(dir, entry);
+            const KZItemAttributes attributes = KZItemAttributes::fromEntry(dir, entry, frame.handle.fd());
             auto item = KZSearchItemInfo::create(folder, entry.name);
             if (!readItem(*item, label, attributes))
                 return true;
@@ -417,15 +414,13 @@ void KZSearchController::processFileItem(KZSearchItemInfoRef item)
 void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
 {
     const bool sameOrUnique = isSameSearch_ || isUniqueSearch_;
-    if (!sameOrUnique) {
-        std::lock_guard guard(progressLock_);
+    if (!sameOrUnique)
         setItemsToCheckProgress(++itemsToCheck_);
-    }
 
     if (!filters_->checkForNotSameUniqueCriteria(*item)) {
-        std::lock_guard guard(progressLock_);
         if (sameOrUnique)
             setItemsToCheckProgress(++itemsToCheck_);
+        std::lock_guard guard(progressLock_);
         setItemsCheckedProgress(++checkedFilesCount_);
         if (isUniqueSearch_) {
             ++notDupesCount_;
@@ -455,12 +450,10 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     if (!item->isImageContent())
         hashSmallFileIfSizeMet(*item);
 
-    if (sameOrUnique) {
-        std::lock_guard guard(progressLock_);
+    if (sameOrUnique)
         setItemsToCheckProgress(++itemsToCheck_);
-    }
 
-    bool pushed = false;
+    bool wake = false;
     {
         std::lock_guard guard(notificationLock_);
         if (hashPool_ && item->isRegularFile() && !item->isImageContent()) {
@@ -469,9 +462,13 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
             if (!fresh && met->second.first != identity)
                 ++met->second.others;
         }
-        pushed = (item->isImageContent() ? itemInfoCStyleForImages_ : itemInfoCStyle_).push(std::move(item));
+        // The driver is woken for a batch worth filing, not for every file:
+        // a worker that goes idle wakes it anyway, and whatever waits when
+        // the scan ends is drained then.
+        KZCandidateStack& stack = item->isImageContent() ? itemInfoCStyleForImages_ : itemInfoCStyle_;
+        wake = stack.push(std::move(item)) && (&stack == &itemInfoCStyleForImages_ || stack.size() % kWakeBatch == 0);
     }
-    if (pushed)
+    if (wake)
         signalEvent();
 }
 
