@@ -11,6 +11,7 @@
 
 #include "engine/KZSearchController.h"
 
+#include "engine/KZCompareCodes.h"
 #include "engine/KZEnginePaths.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemFilters.h"
@@ -433,7 +434,7 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     const bool leavesLibrariesOut
         = criteria_->excludeiTunesItems() || !criteria_->excludePhotosItemsDict().isEmpty();
     if (leavesLibrariesOut && !appURLsTree_.isEmpty() && !(criteria_->isDuration() && timeAlreadyGot_)
-        && appURLsTree_.appItemAlreadyExists(*item) == -2)
+        && appURLsTree_.appItemAlreadyExists(*item) == KZCompare::kNotComparable)
         return;
 
     if (alreadyFiled(*item))
@@ -533,9 +534,40 @@ void KZSearchController::waitUntilFreeThread()
 
 void KZSearchController::waitUntilThreadTerminated()
 {
+    fileUntilEveryPassEnds();
+    emptyTheTrees();
+    timeAlreadyGot_ = true;
+    appURLsTree_.freeAppURLsTreeNodes();
+    if (!criteria_->isDuration())
+        return;
+
+    // The durations pass: one more worker turn, filed like the scan's.
+    bool started = false;
+    for (;;) {
+        const quint64 seen = eventCount();
+        if (!started) {
+            setMainInfoTitle(QStringLiteral("gathering_durations"));
+            started = startNewThreadWithURL(fs::path(), currLocationLabel_, nullptr);
+        } else {
+            secondTestProcess();
+        }
+        if (started && workersBusy_.load() == 0)
+            break;
+        if (!driverHasWork())
+            waitForEvent(seen);
+    }
+    finalDrain();
+    emptyTheTrees();
+    // Nothing gathers durations yet: the nodes set aside for that phase join
+    // the list, so that no confirmed duplicate is lost.
+    std::lock_guard guard(progressLock_);
+    foundNodes_.restoreDurationItems();
+}
+
+void KZSearchController::fileUntilEveryPassEnds()
+{
     auto busy = [this] {
-        return workersBusy_.load() != 0 || queryisWorking_.load() || contentImagesIsWorking_.load()
-            || foldersContentIsWorking_.load();
+        return workersBusy_.load() != 0 || contentImagesIsWorking_.load() || foldersContentIsWorking_.load();
     };
     for (;;) {
         const quint64 seen = eventCount();
@@ -555,43 +587,13 @@ void KZSearchController::waitUntilThreadTerminated()
         freeUnusedInfoCStyle();
     else
         finalDrain();
+}
 
+void KZSearchController::emptyTheTrees()
+{
     setProgressVariables();
     freeUnusedTreeNodes(checkTree_);
     freeUnusedTreeNodes(checkTreeForImages_);
-    lastTaskTermimated_ = true;
-    timeAlreadyGot_ = true;
-    appURLsTree_.freeAppURLsTreeNodes();
-    freeContaindeFolderMemory();
-    freeSortedItemsArray();
-
-    if (criteria_->isDuration()) {
-        bool started = false;
-        for (;;) {
-            const quint64 seen = eventCount();
-            if (!started) {
-                setMainInfoTitle(QStringLiteral("gathering_durations"));
-                started = startNewThreadWithURL(fs::path(), currLocationLabel_, nullptr);
-            } else {
-                secondTestProcess();
-            }
-            if (started && workersBusy_.load() == 0)
-                break;
-            if (!driverHasWork())
-                waitForEvent(seen);
-        }
-        finalDrain();
-        setProgressVariables();
-        freeUnusedTreeNodes(checkTree_);
-        freeUnusedTreeNodes(checkTreeForImages_);
-        // Nothing gathers durations yet: the nodes set aside for that phase
-        // join the list, so that no confirmed duplicate is lost.
-        {
-            std::lock_guard guard(progressLock_);
-            foundNodes_.restoreDurationItems();
-        }
-        allTasksTerminated_ = true;
-    }
 }
 
 void KZSearchController::finalDrain()

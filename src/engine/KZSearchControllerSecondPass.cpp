@@ -97,7 +97,7 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
             break; // the driver hands the idle worker its next folder first
         if (!duration && wasStopped())
             break;
-        if (mainCompleted_ && busy == 0 && !contentImagesIsWorking_ && !foldersContentIsWorking_ && !queryisWorking_
+        if (mainCompleted_ && busy == 0 && !contentImagesIsWorking_ && !foldersContentIsWorking_
             && !progressAlreadyChanged_.exchange(true) && progressCntrl_)
             progressCntrl_->showDeterminateProgress();
     }
@@ -200,15 +200,15 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
 
         if (folderSearch) {
             // During the scan the tree only orders the folders.
-            link = r == 1 ? &here.left : &here.right;
+            link = r == KZCompare::kAfter ? &here.left : &here.right;
             continue;
         }
-        if (r == 0 && nested) {
+        if (r == KZCompare::kSame && nested) {
             std::lock_guard guard(progressLock_);
             r = foundNodes_.foldersTree().folderAlreadyExists(here, *node);
         }
         if (onlyDuration)
-            r = 0;
+            r = KZCompare::kSame;
         if (r == KZCompare::kNotComparable) {
             dropCandidate();
             return; // the node and its reference to the item go away
@@ -331,13 +331,13 @@ qint16 KZSearchController::compareForSameUnique(TreeToCheck& treeNode, TreeToChe
         const bool withoutExtension = criteria_->noExtensionCompare();
         const qint16 r = compareForSameString(treeNode.item->nameWithOption(withoutExtension),
                                               newNode.item->nameWithOption(withoutExtension));
-        if (r != 0)
+        if (r != KZCompare::kSame)
             return r;
         nameTested = true;
     }
     if (criteria_->isSameSize() || criteria_->isUniqueSize() || criteria_->isFolderCompareContent())
         return compareForSameSize(treeNode, newNode);
-    return nameTested ? 0 : -2;
+    return nameTested ? KZCompare::kSame : KZCompare::kNotComparable;
 }
 
 qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode)
@@ -354,7 +354,7 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
         // the items.
         if (criteria_->isCompareContent()) {
             if (const auto known = KZCrc32::compareKnownContent(treeNode.crcs.get(), newNode.crcs.get())) {
-                if (*known == 0)
+                if (*known == KZCompare::kSame)
                     newNode.crcs.reset(); // a member of a group is never compared again
                 return *known;
             }
@@ -367,13 +367,13 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
     // Two names of one file (hard links): the same content, nothing to read.
     if (treeItem.hasIdentity() && newItem.hasIdentity() && treeItem.device() == newItem.device()
         && treeItem.inode() == newItem.inode())
-        return 0;
+        return KZCompare::kSame;
 
     const bool treeImage = treeItem.isImageContent();
     const bool newImage = newItem.isImageContent();
     if (treeImage || newImage) {
         if (!treeImage || !newImage || !crc32_)
-            return -2;
+            return KZCompare::kNotComparable;
         for (TreeToCheck* node : {&newNode, &treeNode}) {
             if (node->crcs)
                 continue;
@@ -382,11 +382,11 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
             if (!node->crcs) {
                 node->item->setIsImageContent(false);
                 node->imageContent = false;
-                return -2;
+                return KZCompare::kNotComparable;
             }
         }
         const qint16 r = crc32_->compareContentOfPhoto(treeItem.url(), newItem.url(), &treeNode.crcs, &newNode.crcs);
-        if (r == 0)
+        if (r == KZCompare::kSame)
             newNode.crcs.reset();
         return r;
     }
@@ -394,18 +394,24 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
     qint16 r = compareForSameNumber(treeItem.totSize(), newItem.totSize());
     const bool compareContent
         = criteria_->isCompareContent() || (criteria_->isFolderCompareContent() && readingIsTerminated_);
-    if (r != 0 || !compareContent)
+    if (r != KZCompare::kSame || !compareContent)
         return r;
 
     if (treeItem.isPackage() && newItem.isPackage())
-        return contentsEqualAtPath(treeItem.url(), newItem.url()) ? 0 : 1;
+        return contentsEqualAtPath(treeItem.url(), newItem.url()) ? KZCompare::kSame : KZCompare::kAfter;
     if (criteria_->isFolderCompareContent() && treeItem.isDirectory() && newItem.isDirectory())
         return compareForSameFolderContent(treeNode, newNode);
-    if (!crc32_)
-        return -2;
+    return compareContentOfFiles(treeNode, newNode);
+}
 
+qint16 KZSearchController::compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode)
+{
+    if (!crc32_)
+        return KZCompare::kNotComparable;
+    KZSearchItemInfo& treeItem = *treeNode.item;
+    KZSearchItemInfo& newItem = *newNode.item;
     KZCrc32::Unreadable unreadable = KZCrc32::Unreadable::None;
-    r = crc32_->compareContentOfFile(treeItem, newItem, &treeNode.crcs, &newNode.crcs, &unreadable);
+    const qint16 r = crc32_->compareContentOfFile(treeItem, newItem, &treeNode.crcs, &newNode.crcs, &unreadable);
     if (r == KZCompare::kSame) {
         newNode.crcs.reset(); // a member of a group is never compared again
         return r;
@@ -492,21 +498,3 @@ bool KZSearchController::contentsEqualAtPath(const fs::path& one, const fs::path
     }
     return true;
 }
-
-// ---- Folder content ---------------------------------------------------------------------------
-// Folders of a duplicate-folders search are only ordered during the scan;
-// comparing them by content is a pass of its own that is not there yet, so
-// such a search reports no folders.
-
-void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* /*root*/) {}
-
-void KZSearchController::secondTestForFolderContent(std::unique_ptr<TreeToCheck> /*node*/) {}
-
-qint16 KZSearchController::compareForSameFolderContent(TreeToCheck& /*one*/, TreeToCheck& /*two*/)
-{
-    return 1;
-}
-
-void KZSearchController::freeSortedItemsArray() {}
-
-void KZSearchController::freeContaindeFolderMemory() {}
