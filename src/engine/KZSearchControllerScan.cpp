@@ -244,6 +244,7 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
     std::vector<Frame> stack;
     const bool wantsHidden = criteria_->isInvisible();
     const KZExcludedInfo* exclusions = excluded.get();
+    const bool excludes = reader_->excludesAny(exclusions);
 
     // Only the frames at the top of the stack keep their folders open, so a
     // walk holds a bounded number of descriptors at any depth. Every folder
@@ -311,7 +312,7 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
                 return false;
             if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
                 return true;
-            if (reader_->isExcluded(dir / entry.name, exclusions))
+            if (excludes && reader_->isExcluded(dir / entry.name, exclusions))
                 return true;
             if (entry.statFailed) {
                 if (entry.statError != ENOENT) // gone since the folder was read is no failure
