@@ -78,6 +78,8 @@ void KZSearchItemInfo::initializeVariables()
     isAlias_ = false;
     isApplication_ = false;
     isRegularFile_ = false;
+    finderFlags_ = 0;
+    hasFinderFlags_ = false;
     contentUnreadable_ = false;
 }
 

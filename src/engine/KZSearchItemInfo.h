@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 class KZSearchItemInfo;
@@ -96,6 +97,18 @@ public:
 
     quint32 type() const { return type_; }
     void setType(quint32 type) { type_ = type; }
+
+    // The Finder flags as the scan read them with the type; none for an item
+    // read otherwise, whose flags are then asked of the file.
+    std::optional<quint16> finderFlags() const
+    {
+        return hasFinderFlags_ ? std::optional<quint16>(finderFlags_) : std::nullopt;
+    }
+    void setFinderFlags(quint16 flags)
+    {
+        finderFlags_ = flags;
+        hasFinderFlags_ = true;
+    }
 
     // For a folder or package: the number of items inside it.
     quint64 multiPurposeInfo() const { return multiPurposeInfo_; }
@@ -205,6 +218,7 @@ private:
     quint32 linkCount_ = 0; // more names than this are counted as this many
     quint32 type_ = 0;
     qint16 label_ = -1;
+    quint16 finderFlags_ = 0;
     std::atomic<bool> isImageContent_{false};
     // Written only while the item is filled, before it is published.
     bool isLocked_ : 1 = false;
@@ -215,6 +229,7 @@ private:
     bool nameFromLocation_ : 1 = false;
     bool isRegularFile_ : 1 = false;
     bool contentUnreadable_ : 1 = false;
+    bool hasFinderFlags_ : 1 = false;
 };
 
 Q_DECLARE_METATYPE(KZSearchItemInfoRef)
