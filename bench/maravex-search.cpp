@@ -1,11 +1,14 @@
 // maravex-search: the duplicate search engine without windows.
 //
-//   maravex-search [--folders] [--criteria FILE.plist] [--unique] PATH...
+//   maravex-search [-0] [--folders] [--criteria FILE.plist] [--unique] PATH...
 //
 // Searches the given folders with the preset criteria of the search type
 // (or the criteria dictionary of FILE.plist), prints every found item as
-// "groupID<TAB>size<TAB>path" in the order of the found list, the path's
-// bytes as they are, and ends with one summary line on standard error.
+// "groupID<TAB>size<TAB>path" in the order of the found list and ends with
+// one summary line on standard error. A name may hold any byte but "/" and
+// NUL, a newline too: without -0 control bytes and backslashes in a path are
+// escaped (\n, \t, \\, \xHH), so every line is one record; with -0 each
+// record ends with NUL and the path's bytes are printed as they are.
 // Ctrl-C stops the search; what was found until then is still printed.
 
 #include "engine/KZContentReader.h"
@@ -16,6 +19,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/PropertyList.h"
+#include "services/KZOpenFileLimit.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchStuff.h"
@@ -127,25 +131,80 @@ QVariantMap uniqueCriteria(QVariantMap criteria)
     return criteria;
 }
 
+constexpr int kExitIncomplete = 3;
+
 int usage()
 {
-    std::fprintf(stderr, "usage: maravex-search [--folders] [--criteria FILE.plist] [--unique] PATH...\n");
+    std::fprintf(stderr,
+                 "usage: maravex-search [-0] [--folders] [--criteria FILE.plist] [--unique] PATH...\n"
+                 "\n"
+                 "Prints one record per found item: group, size and path, separated by TAB.\n"
+                 "  -0          end each record with NUL instead of a newline and print paths as they are\n"
+                 "              (without -0, control bytes and backslashes in paths are escaped as\n"
+                 "              \\n, \\t, \\r, \\\\ and \\xHH)\n"
+                 "  --folders   look for duplicate folders instead of files\n"
+                 "  --criteria  the search criteria from a property list\n"
+                 "  --unique    look for items without a duplicate\n"
+                 "\n"
+                 "Exit status: 0 done, 1 nothing could be searched, 2 usage, %d some files or folders\n"
+                 "could not be read (the result may lack duplicates), 130 stopped.\n",
+                 kExitIncomplete);
     return 2;
+}
+
+// One record field that a reader splits on TAB and newline: every control
+// byte and the backslash itself escaped, any other byte as it is.
+std::string escaped(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                out += "\\x";
+                out += digits[c >> 4];
+                out += digits[c & 0xF];
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Before anything opens a file: a deep tree keeps many folders open.
+    const KZOpenFileLimit limit = KZRaiseOpenFileLimit();
+    if (!limit.sufficesForSearch()) {
+        std::fprintf(stderr,
+                     "maravex-search: only %llu files may be open at once, a search needs at least %llu "
+                     "(raise the limit with ulimit -n)\n",
+                     static_cast<unsigned long long>(limit.soft),
+                     static_cast<unsigned long long>(KZOpenFileLimit::kNeededForSearch));
+        return 1;
+    }
     QCoreApplication app(argc, argv);
 
+    bool nulTerminated = false;
     bool folders = false;
     bool unique = false;
     fs::path criteriaFile;
     std::vector<fs::path> paths;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--folders") {
+        if (arg == "-0") {
+            nulTerminated = true;
+        } else if (arg == "--folders") {
             folders = true;
         } else if (arg == "--unique") {
             unique = true;
@@ -256,11 +315,11 @@ int main(int argc, char** argv)
     std::set<quint64> groups;
     quint64 found = 0;
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
-        const std::string path = node->item->urlBytes();
+        const std::string path = nulTerminated ? node->item->urlBytes() : escaped(node->item->urlBytes());
         std::printf("%llu\t%llu\t", static_cast<unsigned long long>(node->groupID),
                     static_cast<unsigned long long>(node->item->totSize()));
         std::fwrite(path.data(), 1, path.size(), stdout);
-        std::fputc('\n', stdout);
+        std::fputc(nulTerminated ? '\0' : '\n', stdout);
         if (node->groupID != 0)
             groups.insert(node->groupID);
         ++found;
@@ -268,11 +327,18 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     const bool stopped = result.value(str("KZResultSearchWasStoppedByUser")).toBool();
-    std::fprintf(stderr, "%schecked %llu, found %llu, groups %llu, bytes read %llu, seconds %.3f\n",
-                 stopped ? "stopped: " : "",
+    const quint64 unreadable = result.value(str("KZResultUnreadableItemsCount")).toULongLong();
+    const quint64 unlisted = result.value(str("KZResultUnlistedFoldersCount")).toULongLong();
+    std::fprintf(stderr,
+                 "%schecked %llu, found %llu, groups %llu, bytes read %llu, seconds %.3f, "
+                 "files not read %llu, folders not listed %llu\n",
+                 stopped ? "stopped: " : (unreadable || unlisted ? "incomplete: " : ""),
                  static_cast<unsigned long long>(result.value(str("KZResultCheckedItemsCount")).toULongLong()),
                  static_cast<unsigned long long>(found), static_cast<unsigned long long>(groups.size()),
                  static_cast<unsigned long long>(KZContentReader::totalBytesRead() - bytesBefore),
-                 double(clock.nsecsElapsed()) / 1e9);
-    return stopped ? 130 : 0;
+                 double(clock.nsecsElapsed()) / 1e9, static_cast<unsigned long long>(unreadable),
+                 static_cast<unsigned long long>(unlisted));
+    if (stopped)
+        return 130;
+    return unreadable || unlisted ? kExitIncomplete : 0;
 }

@@ -5,7 +5,7 @@
 #include <QtGlobal>
 
 #include <array>
-#include <memory>
+#include <vector>
 
 // What a content comparison remembers of one file, so that a node met by
 // several candidates reads its file only once.
@@ -19,7 +19,9 @@
 // comparison that stopped there left it), and later ones after it.
 //
 // Most files of a search are a single block, so the first block lives in the
-// cache itself and the others in one array sized for the whole file.
+// cache itself; the others are kept as they are read. Memory follows what was
+// read, never the file's length: two huge sparse files that differ early cost
+// a few blocks, not an array for their whole length.
 class KZContentCache final : public KZNodeCache {
 public:
     using Digest = std::array<quint8, 20>;
@@ -53,19 +55,20 @@ public:
     void store(quint64 block, quint32 runningSum, const Digest& digest)
     {
         Q_ASSERT(block >= 1 && block <= quint64(hashed_) + 1);
-        Block* slot = &first_;
-        if (block > 1) {
-            const quint64 room = blocks() - 1;
-            if (block - 2 >= room)
-                return;
-            if (!later_)
-                later_ = std::make_unique<Block[]>(room); // the whole file at once
-            slot = &later_[block - 2];
+        if (block > blocks())
+            return;
+        if (block == 1) {
+            first_ = {runningSum, digest};
+            later_.clear();
+        } else {
+            later_.resize(std::size_t(block - 2));
+            later_.push_back({runningSum, digest});
         }
-        slot->sum = runningSum;
-        slot->digest = digest;
         hashed_ = quint32(block);
     }
+
+    // Blocks beyond the first that this cache holds memory for.
+    std::size_t laterCapacity() const { return later_.capacity(); }
 
     // The blocks of the file; files of more than this many (some 175 TB)
     // are beyond what a cache describes.
@@ -86,5 +89,5 @@ private:
     quint32 hashed_ = 0;
     quint64 length_;
     Block first_;
-    std::unique_ptr<Block[]> later_;
+    std::vector<Block> later_;
 };

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,18 +45,55 @@ private:
     quint64 length_;
 };
 
+// Opens a path of any length: a path longer than the system takes in one call
+// is followed in pieces, each relative to the folder the previous one reached.
+int openAnyLength(const std::string& path, int flags)
+{
+    constexpr std::size_t limit = PATH_MAX - 1;
+    if (path.size() <= limit)
+        return ::open(path.c_str(), flags);
+    int dirFd = AT_FDCWD;
+    std::size_t pos = 0;
+    int fd = -1;
+    for (;;) {
+        if (path.size() - pos <= limit) {
+            fd = ::openat(dirFd, path.c_str() + pos, flags);
+            break;
+        }
+        const std::size_t cut = path.rfind('/', pos + limit);
+        if (cut == std::string::npos || cut < pos) {
+            errno = ENAMETOOLONG;
+            break;
+        }
+        const std::string piece = cut == pos ? std::string("/") : path.substr(pos, cut - pos);
+        const int next = ::openat(dirFd, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd != AT_FDCWD)
+            ::close(dirFd);
+        dirFd = next;
+        if (dirFd < 0)
+            return -1;
+        pos = cut + 1;
+    }
+    const int error = errno;
+    if (dirFd != AT_FDCWD)
+        ::close(dirFd);
+    errno = error;
+    return fd;
+}
+
 class FileSystemReader final : public KZContentReader {
 public:
     std::unique_ptr<File> open(const std::filesystem::path& path) override
     {
         // O_NONBLOCK keeps a pipe from waiting for a writer; it has no effect
         // on the regular files that pass the check below.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        const int fd = openAnyLength(path.native(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
         if (fd < 0)
             return nullptr;
         struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
+            errno = EINVAL; // not a regular file
             return nullptr;
         }
         // A file that one read takes whole gains nothing from the advice.

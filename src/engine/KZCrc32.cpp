@@ -1,5 +1,6 @@
 #include "engine/KZCrc32.h"
 
+#include "engine/KZCompareCodes.h"
 #include "engine/KZContentCache.h"
 #include "engine/KZImageRecord.h"
 #include "engine/KZSearchItemInfo.h"
@@ -187,19 +188,20 @@ qint16 KZCrc32::compareContent(const Location& one, const Location& two, std::un
     } else {
         const bool both = sides[0].cache && sides[1].cache; // caches of different lengths
         bool known = false;
-        for (int s = 0; s < 2; ++s) {
+        // The new side first: a candidate that cannot be read costs no open
+        // of the tree's file, which would otherwise be opened once for every
+        // unreadable candidate of its size.
+        for (int s : {1, 0}) {
             if (sides[s].cache && !both)
                 continue;
-            if (!open(s))
-                continue;
+            if (!open(s)) {
+                report();
+                return KZCompare::kNotComparable;
+            }
             if (known && sides[s].file->length() != length)
-                return -2;
+                return KZCompare::kNotComparable;
             length = sides[s].file->length();
             known = true;
-        }
-        if (failed[0] || failed[1]) {
-            report();
-            return -2;
         }
         for (Side& side : sides) {
             if (side.file)
@@ -208,7 +210,7 @@ qint16 KZCrc32::compareContent(const Location& one, const Location& two, std::un
             // only its file can tell now.
             if (side.cache->length() != length && (!open(int(&side - sides)) || side.file->length() != length)) {
                 report();
-                return -2;
+                return KZCompare::kNotComparable;
             }
         }
         for (Side& side : sides) {
@@ -222,7 +224,7 @@ qint16 KZCrc32::compareContent(const Location& one, const Location& two, std::un
 
     const quint64 blocks = blockCount(length);
     if (blocks > KZContentCache::kMaxBlocks)
-        return -2;
+        return KZCompare::kNotComparable;
     const auto start = std::chrono::steady_clock::now();
     bool noticeShown = false;
 
@@ -259,8 +261,12 @@ qint16 KZCrc32::compareContent(const Location& one, const Location& two, std::un
         return true;
     };
 
-    qint16 answer = 0;
+    qint16 answer = KZCompare::kSame;
     for (quint64 k = 1; k <= blocks; ++k) {
+        if (k > 1 && delegate_ && delegate_->searchWasStopped()) {
+            answer = KZCompare::kNotComparable;
+            break;
+        }
         for (int s = 0; s < 2; ++s) {
             Side& side = sides[s];
             if (k <= side.cache->blocksHashed()) {
@@ -273,7 +279,7 @@ qint16 KZCrc32::compareContent(const Location& one, const Location& two, std::un
         if (failed[0] || failed[1]) {
             // A block we could not read proves nothing either way.
             report();
-            answer = -2;
+            answer = KZCompare::kNotComparable;
             break;
         }
         if (sides[0].sum != sides[1].sum) {
@@ -311,6 +317,50 @@ std::unique_ptr<KZNodeCache> KZCrc32::hashSmallFile(const std::filesystem::path&
     return cache;
 }
 
+quint64 KZCrc32::blocksOf(quint64 length)
+{
+    return blockCount(length);
+}
+
+bool KZCrc32::hashAhead(const KZSearchItemInfo& item, quint64 blocks, std::unique_ptr<KZNodeCache>* field) const
+{
+    const quint64 length = item.totSize();
+    KZContentCache* cache = KZContentCache::from(field->get());
+    if (cache && cache->length() != length)
+        return false;
+    blocks = std::min(blocks, blockCount(length));
+    if (cache && cache->blocksHashed() >= blocks)
+        return true;
+    const std::unique_ptr<KZContentReader::File> file = reader_->open(item.url());
+    if (!file || file->length() != length)
+        return false;
+    if (!cache) {
+        auto fresh = std::make_unique<KZContentCache>(length);
+        cache = fresh.get();
+        *field = std::move(fresh);
+    } else if (const quint64 last = cache->blocksHashed(); last > 0 && !cache->wasResumed()) {
+        // Going on where an earlier read stopped: as in a comparison, the
+        // last block is read once more, and a file that changed in between
+        // cannot be compared.
+        cache->setWasResumed();
+        quint32 value = 0;
+        Digest again{};
+        if (!calculateShaForFile(*file, (last - 1) * kBlockSize, blockBuffer(), &value, &again)
+            || again != cache->digest(last))
+            return false;
+    }
+    for (quint64 k = cache->blocksHashed() + 1; k <= blocks; ++k) {
+        if (k > 1 && delegate_ && delegate_->searchWasStopped())
+            break;
+        quint32 value = 0;
+        Digest digest{};
+        if (!calculateShaForFile(*file, (k - 1) * kBlockSize, blockBuffer(), &value, &digest))
+            return false;
+        cache->store(k, (k > 1 ? cache->runningSum(k - 1) : 0) + value, digest);
+    }
+    return true;
+}
+
 void KZCrc32::postNotice(bool show) const
 {
     QVariantMap info{{QStringLiteral("show"), show}};
@@ -340,7 +390,7 @@ qint16 KZCrc32::compareContentOfPhoto(const std::filesystem::path& one, const st
     const KZImageRecord* first = record(*recordOne);
     const KZImageRecord* second = record(*recordTwo);
     if (!first || !second)
-        return -2;
+        return KZCompare::kNotComparable;
     const qint16 byLength = compareForSameNumber(first->pixelLength(), second->pixelLength());
     if (byLength != 0)
         return byLength;

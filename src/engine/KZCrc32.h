@@ -36,6 +36,9 @@ public:
         virtual bool phaseOneisTerminated() const = 0;
         // The object of "updateOtherFoldersInfo".
         virtual const void* progressCntrl() const = 0;
+        // Asked between blocks, so that stopping does not wait for two huge
+        // files to be read to their end.
+        virtual bool searchWasStopped() const { return false; }
     };
 
     // Which side of a comparison could not be read.
@@ -56,8 +59,8 @@ public:
     quint32 calculate_buffer_crc(quint64 count, quint32 crc, const quint8* data) const;
 
     // 0 same content; 1 the second file sorts after the first, -1 before;
-    // -2 not comparable (a file that cannot be opened or read, or lengths
-    // that differ). `one` belongs to the tree node, `two` to the new node.
+    // -2 not comparable (a file that cannot be opened or read, lengths
+    // that differ, or the search stopped part-way). `one` belongs to the tree node, `two` to the new node.
     // Missing caches are made in the pointed-to fields, which the caller
     // owns. `unreadable` (may be null) tells which side failed.
     qint16 compareContentOfFile(const std::filesystem::path& one, const std::filesystem::path& two,
@@ -78,6 +81,14 @@ public:
     // The cache of a file of at most one block, hashed whole; null when it
     // cannot be read or no longer has `length` bytes.
     std::unique_ptr<KZNodeCache> hashSmallFile(const std::filesystem::path& url, quint64 length) const;
+
+    // Hashes the item's file ahead of its comparisons into `cache` (made
+    // when empty), from the first block not yet there up to block `blocks`.
+    // False when the file cannot be read or its length is no longer the
+    // item's; what was hashed before a failure is kept. Stops early, with
+    // true, when the search is stopped.
+    bool hashAhead(const KZSearchItemInfo& item, quint64 blocks, std::unique_ptr<KZNodeCache>* cache) const;
+    static quint64 blocksOf(quint64 length);
 
     // The image record of a picture; null when it cannot be decoded. Images
     // are not decoded yet, so every item takes part by its bytes.

@@ -6,15 +6,66 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using KZEnginePaths::extensionOfBytes;
 using KZEnginePaths::lastComponent;
 
-KZItemAttributes KZItemAttributes::fromEntry(const std::filesystem::path& parent, const platform::DirEntry& entry)
+namespace {
+
+// Reads the record relative to an open folder (getxattrat, Linux 6.13);
+// none when the system lacks the call or the record does not fit, and the
+// caller reads by path instead.
+std::optional<platform::FinderInfo> finderInfoAt(int parentFd, const std::string& name)
+{
+#if defined(__linux__) && !defined(__alpha__)
+    static std::atomic<bool> missing{false};
+    if (parentFd < 0 || missing.load(std::memory_order_relaxed))
+        return std::nullopt;
+    struct XattrArgs {
+        alignas(8) quint64 value;
+        quint32 size;
+        quint32 flags;
+    };
+    constexpr long kGetXattrAt = 464; // the same on every architecture but alpha
+    platform::FinderInfo info;
+    XattrArgs args{quint64(reinterpret_cast<std::uintptr_t>(info.bytes.data())), quint32(info.bytes.size()), 0};
+    const long n = ::syscall(kGetXattrAt, parentFd, name.c_str(), AT_SYMLINK_NOFOLLOW, platform::kFinderInfoAttribute,
+                             &args, sizeof args);
+    if (n == long(info.bytes.size()))
+        return info;
+    if (n >= 0)
+        return platform::FinderInfo{}; // a short record is damaged: none
+    switch (errno) {
+    case ENODATA:
+    case ENOTSUP:
+        return platform::FinderInfo{};
+    case ENOSYS:
+        missing = true;
+        return std::nullopt;
+    default:
+        return std::nullopt;
+    }
+#else
+    (void)parentFd;
+    (void)name;
+    return std::nullopt;
+#endif
+}
+
+} // namespace
+
+KZItemAttributes KZItemAttributes::fromEntry(const std::filesystem::path& parent, const platform::DirEntry& entry,
+                                             int parentFd)
 {
     KZItemAttributes attributes;
     attributes.path_ = parent / entry.name;
+    attributes.parentFd_ = parentFd;
     if (!entry.statFailed)
         attributes.stat_ = entry.stat;
     return attributes;
@@ -113,7 +164,12 @@ const platform::FinderInfo& KZItemAttributes::finderInfo() const
     if (!finderInfo_) {
         // A link carries no user attributes of its own on Linux; asking would
         // only cost a refused call.
-        finderInfo_ = stat_ && !stat_->isSymlink() ? platform::readFinderInfo(path_, false) : platform::FinderInfo{};
+        if (!stat_ || stat_->isSymlink())
+            finderInfo_ = platform::FinderInfo{};
+        else if (auto at = finderInfoAt(parentFd_, lastComponent(path_).native()))
+            finderInfo_ = *at;
+        else
+            finderInfo_ = platform::readFinderInfo(path_, false);
     }
     return *finderInfo_;
 }

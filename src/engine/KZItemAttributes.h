@@ -22,8 +22,12 @@ class KZItemAttributes {
 public:
     KZItemAttributes() = default;
 
-    // An entry of a listing of `parent`.
-    static KZItemAttributes fromEntry(const std::filesystem::path& parent, const platform::DirEntry& entry);
+    // An entry of a listing of `parent`. With the folder's descriptor, the
+    // Finder information is read relative to it, which spares the system a
+    // walk down the whole path for every item; the descriptor must stay open
+    // while the attributes are asked.
+    static KZItemAttributes fromEntry(const std::filesystem::path& parent, const platform::DirEntry& entry,
+                                      int parentFd = -1);
     // A lone item; its attributes are read now.
     static KZItemAttributes read(const std::filesystem::path& path);
 
@@ -75,6 +79,7 @@ public:
 
 private:
     std::filesystem::path path_;
+    int parentFd_ = -1;
     std::optional<platform::FileStat> stat_;
     mutable std::optional<platform::FinderInfo> finderInfo_;
 };

@@ -2,6 +2,7 @@
 
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemReader.h"
+#include "platform/FinderInfo.h"
 #include "platform/Log.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZSearchCriteria.h"
@@ -82,7 +83,9 @@ bool KZItemFilters::checkForNotSameUniqueCriteria(KZSearchItemInfo& item) const
         return false;
 
     if (c.isHasCustomIcon() || c.isHasCustomIconNot()) {
-        const bool hasIcon = KZItemAttributes::hasCustomIcon(item.url());
+        const auto flags = item.finderFlags();
+        const bool hasIcon = flags ? (*flags & platform::FinderInfo::kHasCustomIcon) != 0
+                                   : KZItemAttributes::hasCustomIcon(item.url());
         if (c.isHasCustomIcon() ? !hasIcon : hasIcon)
             return false;
     }
@@ -180,8 +183,12 @@ bool KZItemFilters::passesVisibility(const KZSearchItemInfo& item) const
         return true;
     if (visible)
         return !beginsWithDot(item.originalName());
-    if (invisible)
-        return beginsWithDot(item.originalName()) || KZItemAttributes::isHiddenWithURL(item.url());
+    if (invisible) {
+        if (beginsWithDot(item.originalName()))
+            return true;
+        const auto flags = item.finderFlags();
+        return flags ? (*flags & platform::FinderInfo::kIsInvisible) != 0 : KZItemAttributes::isHiddenWithURL(item.url());
+    }
     return true;
 }
 
@@ -189,7 +196,14 @@ bool KZItemFilters::passesLabel(const KZSearchItemInfo& item) const
 {
     if (!criteria_.isLabelIs() && !criteria_.isLabelNot())
         return true;
-    const std::optional<int> label = KZItemAttributes::read(item.url()).labelNumber();
+    std::optional<int> label;
+    if (const auto flags = item.finderFlags()) {
+        platform::FinderInfo info;
+        info.setFlags(*flags);
+        label = info.labelColor();
+    } else {
+        label = KZItemAttributes::read(item.url()).labelNumber();
+    }
     if (!label)
         return false;
     const bool same = qint16(*label) == qint16(criteria_.whichLabel());

@@ -64,6 +64,7 @@ bool KZItemReader::setCurrVariables(KZSearchItemInfo& item, qint16 label, const 
     item.setMultiPurposeInfo(0);
     item.setIsApplication(false);
     item.setIsDirectory(attributes.isDirectory());
+    item.setIsRegularFile(st.isRegular());
     item.setIsPackage(attributes.isPackage());
     item.setDevice(quint64(st.device));
     item.setInode(st.inode);
@@ -80,7 +81,9 @@ bool KZItemReader::setCurrVariables(KZSearchItemInfo& item, qint16 label, const 
         return measureNow ? setCurrPackagesVariables(item, attributes) : true;
     }
 
+    // The type is read with the flags: the filters judge both from the item.
     item.setType(attributes.typeCode());
+    item.setFinderFlags(attributes.finderInfo().flags());
     if (const auto size = attributes.totalFileSize())
         item.setTotSize(*size);
     return true;

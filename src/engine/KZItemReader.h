@@ -41,6 +41,12 @@ public:
     // True when the location is left out of the search, by the request or by
     // the source's own record (which may be null).
     bool isExcluded(const std::filesystem::path& url, const KZExcludedInfo* excluded) const;
+    // Whether isExcluded can answer true at all: a walk asks before it puts
+    // a path together for every entry.
+    bool excludesAny(const KZExcludedInfo* excluded) const
+    {
+        return !globalExclusions_.empty() || (excluded && excluded->count() > 0 && !excluded->excluded().empty());
+    }
 
     // True when the extension is one of the criteria's, compared exactly.
     bool extensionIsSame(const QString& extension) const;

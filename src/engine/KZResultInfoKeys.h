@@ -26,6 +26,11 @@ inline const QString searchedForFolders = QStringLiteral("KZResultSearchedForFol
 inline const QString isRestoreOfSaved = QStringLiteral("KZResultIsRestoreOfSaved");
 inline const QString isSavedItemsToRestore = QStringLiteral("KZResultIsSavedItemsToRestore");
 inline const QString foundDeads = QStringLiteral("KZResultFoundDeads");
+// What the search could not look at: files whose content could not be read
+// and folders that could not be listed. Absent reads as zero. A result with
+// either above zero may lack duplicates that are there.
+inline const QString unreadableItemsCount = QStringLiteral("KZResultUnreadableItemsCount");
+inline const QString unlistedFoldersCount = QStringLiteral("KZResultUnlistedFoldersCount");
 // Added by the result model and the windows.
 inline const QString searchSources = QStringLiteral("KZResultSearchSources");
 inline const QString foundDeadsCount = QStringLiteral("KZResultFoundDeadsCount");

@@ -2,6 +2,7 @@
 #include "engine/KZResultInfoKeys.h"
 
 #include "engine/KZFoundListParcel.h"
+#include "engine/KZHashPool.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemFilters.h"
 #include "engine/KZItemReader.h"
@@ -101,12 +102,13 @@ void KZSearchController::startToSearch()
     isUniqueSearch_ = criteria_->isUniqueSearch();
     isFollowUp_ = searchStuff_->isASearchForEmptyFoldersAfterTrashed();
 
-    imageNoMetadataPref_ = platform::UserDefaults::standard().integerForKey(KZDefaultsKey::check_image_metadata_option);
+    const qint64 imageNoMetadataPref
+        = platform::UserDefaults::standard().integerForKey(KZDefaultsKey::check_image_metadata_option);
     checkForOnlyMetadataAlreadyAsked_ = false;
-    if (imageNoMetadataPref_ == 1) {
+    if (imageNoMetadataPref == 1) {
         criteria_->setIsImageContent(true);
         checkForOnlyMetadataAlreadyAsked_ = true;
-    } else if (imageNoMetadataPref_ != 2) {
+    } else if (imageNoMetadataPref != 2) {
         setupForImageContentIfNeeded();
     }
 
@@ -151,11 +153,6 @@ void KZSearchController::setupForImageContentIfNeeded()
     checkForOnlyMetadataAlreadyAsked_ = true;
 }
 
-void KZSearchController::setupThreadingSupport()
-{
-    // The locks live as long as the controller; nothing to renew per run.
-}
-
 void KZSearchController::initializeSearchVariables()
 {
     if (criteria_->isCompareContent() || criteria_->isFolderCompareContent())
@@ -168,10 +165,20 @@ void KZSearchController::initializeSearchVariables()
         for (std::size_t i = 0; i < words; ++i)
             smallSizesMet_[i].store(0, std::memory_order_relaxed);
     }
+    hashPool_.reset();
+    firstBlocksMet_.clear();
+    if (smallSizesMet_) {
+        std::vector<std::string> roots;
+        for (const KZSourceItemRef& source : searchStuff_->sources())
+            if (source)
+                roots.push_back(source->path().native());
+        hashPool_ = std::make_unique<KZHashPool>(hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots));
+    }
     {
         std::lock_guard guard(notificationLock_);
         itemInfoCStyle_.clear();
         itemInfoCStyleForImages_.clear();
+        sizesMet_.clear();
     }
     freeTree(checkTree_);
     freeTree(checkTreeForImages_);
@@ -183,7 +190,6 @@ void KZSearchController::initializeSearchVariables()
         notDupesCount_ = 0;
     }
     appURLsTree_.freeAppURLsTreeNodes();
-    numberTreeIDs_.clear();
     deadItems_.reset();
     {
         filedItems_.clear();
@@ -191,6 +197,8 @@ void KZSearchController::initializeSearchVariables()
         filedEntries_.clear();
     }
     readingIsTerminated_ = false;
+    unreadableCount_ = 0;
+    unlistedCount_ = 0;
     workersBusy_ = 0;
     mainCompleted_ = false;
     timeAlreadyGot_ = false;
@@ -203,7 +211,6 @@ void KZSearchController::initializeSearchVariables()
 
 void KZSearchController::doSearch()
 {
-    setupThreadingSupport();
     initializeSearchVariables();
 
     if (isFollowUp_ && hasCriteria_) {
@@ -212,71 +219,7 @@ void KZSearchController::doSearch()
             self->doCheckEmptyFoldersAfterTrashed();
         });
     } else if (!isFollowUp_) {
-        bool stopped = false;
-        const bool shown = setMainInfoTitle(key("gathering_excluded"));
-        if (criteria_->excludeiTunesItems())
-            gatherITunesExcluded();
-        stopped = wasStopped();
-        if (!stopped && !criteria_->excludePhotosItemsDict().isEmpty())
-            gatherPhotosExcluded();
-        if (!stopped && shown)
-            setMainInfoTitle(key("scanning"));
-        stopped = stopped || wasStopped();
-
-        const std::vector<KZSourceItemRef> sources
-            = stopped || !hasCriteria_ ? std::vector<KZSourceItemRef>() : searchStuff_->sources();
-        const bool labelled = sources.size() > 1;
-        for (const KZSourceItemRef& source : sources) {
-            if (!source)
-                continue;
-            const fs::path url = source->url();
-            if (labelled) {
-                currLocationLabel_ = qint16(currLocationLabel_ + 1);
-                source->setLocationLabelTag(currLocationLabel_);
-            }
-            const qint16 label = currLocationLabel_;
-            if (!url.empty() && reader_->isExcluded(url, nullptr))
-                continue;
-            if (wasStopped())
-                break;
-
-            if (source->isPhotosLib() || source->iTunesLibValue() == 1) {
-                isSearchSynchronize_ = true;
-                source->setWasSearched(true);
-                if (source->isPhotosLib()) {
-                    searchedInPhotos_ = true;
-                    const fs::path path = source->path();
-                    photosLibraryPath_ = QFile::decodeName(QByteArray::fromStdString(path.native()));
-                    processPhotosLocation(path, label);
-                } else {
-                    searchedIniTunes_ = true;
-                    processiTunesLocationWithLabel(label);
-                }
-                secondTestProcess();
-                continue;
-            }
-
-            isSearchSynchronize_ = false;
-            if (source->isSmartFolder()) {
-                gatherSmartFolderItemsWithDict(source, label);
-                continue;
-            }
-            const fs::path path = source->path();
-            if (path.empty()) {
-                // A source that has lost its location takes no part; the
-                // sources after it are still searched.
-                platform::logLine(QStringLiteral("Source skipped, no location: ")
-                                  + QFile::decodeName(QByteArray::fromStdString(url.native())));
-                continue;
-            }
-            std::vector<fs::path> excluded = source->excluded();
-            std::sort(excluded.begin(), excluded.end(),
-                      [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
-            source->setExcluded(excluded);
-            std::shared_ptr<const KZExcludedInfo> record = setupExcluded(excluded);
-            source->setWasSearched(true);
-            searchWithURL(url, std::move(record), label);
-        }
+        searchSources();
     }
 
     mainCompleted_ = true;
@@ -298,11 +241,77 @@ void KZSearchController::doSearch()
     if (progressCntrl_)
         progressCntrl_->setIsSearching(false);
 
+    hashPool_.reset(); // its threads end here, not when the last reference goes
+    firstBlocksMet_.clear();
     const QVariantMap info = resultInfo(stopped);
     platform::NotificationCenter::defaultCenter().post(KZNotification::searchDidTerminate,
                                                        platform::NotificationObject(senderCntrl_), info);
     searchStuff_.reset();
     KZCrc32::threadFinished();
+}
+
+void KZSearchController::searchSources()
+{
+    const bool shown = setMainInfoTitle(key("gathering_excluded"));
+    gatherLibraryExclusions();
+    if (wasStopped())
+        return;
+    if (shown)
+        setMainInfoTitle(key("scanning"));
+
+    const std::vector<KZSourceItemRef> sources = hasCriteria_ ? searchStuff_->sources() : std::vector<KZSourceItemRef>();
+    const bool labelled = sources.size() > 1;
+    for (const KZSourceItemRef& source : sources) {
+        if (!source)
+            continue;
+        const fs::path url = source->url();
+        if (labelled) {
+            currLocationLabel_ = qint16(currLocationLabel_ + 1);
+            source->setLocationLabelTag(currLocationLabel_);
+        }
+        const qint16 label = currLocationLabel_;
+        if (!url.empty() && reader_->isExcluded(url, nullptr))
+            continue;
+        if (wasStopped())
+            break;
+
+        if (source->isPhotosLib() || source->iTunesLibValue() == 1) {
+            isSearchSynchronize_ = true;
+            source->setWasSearched(true);
+            if (source->isPhotosLib()) {
+                searchedInPhotos_ = true;
+                const fs::path path = source->path();
+                photosLibraryPath_ = QFile::decodeName(QByteArray::fromStdString(path.native()));
+                processPhotosLocation(path, label);
+            } else {
+                searchedIniTunes_ = true;
+                processiTunesLocationWithLabel(label);
+            }
+            secondTestProcess();
+            continue;
+        }
+
+        isSearchSynchronize_ = false;
+        if (source->isSmartFolder()) {
+            gatherSmartFolderItemsWithDict(source, label);
+            continue;
+        }
+        const fs::path path = source->path();
+        if (path.empty()) {
+            // A source that has lost its location takes no part; the
+            // sources after it are still searched.
+            platform::logLine(QStringLiteral("Source skipped, no location: ")
+                              + QFile::decodeName(QByteArray::fromStdString(url.native())));
+            continue;
+        }
+        std::vector<fs::path> excluded = source->excluded();
+        std::sort(excluded.begin(), excluded.end(),
+                  [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
+        source->setExcluded(excluded);
+        std::shared_ptr<const KZExcludedInfo> record = setupExcluded(excluded);
+        source->setWasSearched(true);
+        searchWithURL(url, std::move(record), label);
+    }
 }
 
 std::shared_ptr<KZExcludedInfo> KZSearchController::setupExcluded(const std::vector<fs::path>& excluded) const
@@ -329,10 +338,12 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
         std::lock_guard guard(progressLock_);
         list = foundNodes_.takeList();
         info.insert(KZResultKey::foundItemsCount, itemsFoundCount_);
-        info.insert(KZResultKey::itemsToCheckCount, itemsToCheck_);
+        info.insert(KZResultKey::itemsToCheckCount, itemsToCheck_.load());
         info.insert(KZResultKey::foundItemsSize, sizeFoundValue_);
         info.insert(KZResultKey::checkedItemsCount, checkedFilesCount_);
     }
+    info.insert(KZResultKey::unreadableItemsCount, unreadableCount_.load());
+    info.insert(KZResultKey::unlistedFoldersCount, unlistedCount_.load());
     // The list changes owner here: whoever takes it out of the parcel frees
     // it, and a parcel nobody takes frees it with its last copy.
     info.insert(KZResultKey::foundItems, KZFoundListParcel::toVariant(std::move(list)));
@@ -343,7 +354,7 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     info.insert(KZResultKey::searchedIniTunes, searchedIniTunes_);
     info.insert(KZResultKey::searchedInPhotos, searchedInPhotos_);
     info.insert(KZResultKey::photosLibraryPath, photosLibraryPath_.isNull() ? QStringLiteral("") : photosLibraryPath_);
-    info.insert(KZResultKey::photosDatabaseWasNotFound, photosDatabaseWasNotFound_.load());
+    info.insert(KZResultKey::photosDatabaseWasNotFound, false); // no photo library is read yet
     info.insert(KZResultKey::isEmptyFolders, isFollowUp_);
     info.insert(KZResultKey::searchedForDeads, criteria_->isDeads());
     info.insert(KZResultKey::searchedForFolders, criteria_->isFolderCompareContent());
@@ -472,27 +483,12 @@ void KZSearchController::setProgressVariables()
     progressCntrl_->setFoundSize(sizeFoundValue_);
     progressCntrl_->setFoundCount(itemsFoundCount_);
     progressCntrl_->setCheckedCount(checkedFilesCount_);
-    progressCntrl_->setItemsToCheckCount(itemsToCheck_);
-}
-
-void KZSearchController::updateCountsForOnlyDeads()
-{
-    std::lock_guard guard(progressLock_);
-    setItemsToCheckProgress(++itemsToCheck_);
-    setItemsCheckedProgress(++checkedFilesCount_);
-    setItemsFoundProgress(itemsFoundCount_);
+    progressCntrl_->setItemsToCheckCount(itemsToCheck_.load());
 }
 
 quint64 KZSearchController::itemsToCheck() const
 {
-    std::lock_guard guard(progressLock_);
-    return itemsToCheck_;
-}
-
-quint64 KZSearchController::checkedFilesCount() const
-{
-    std::lock_guard guard(progressLock_);
-    return checkedFilesCount_;
+    return itemsToCheck_.load();
 }
 
 quint64 KZSearchController::itemsFoundCount() const
@@ -501,44 +497,8 @@ quint64 KZSearchController::itemsFoundCount() const
     return itemsFoundCount_;
 }
 
-quint64 KZSearchController::sizeFoundValue() const
-{
-    std::lock_guard guard(progressLock_);
-    return sizeFoundValue_;
-}
-
 quint64 KZSearchController::notDupesCount() const
 {
     std::lock_guard guard(progressLock_);
     return notDupesCount_;
 }
-
-quint64 KZSearchController::currGroupID() const
-{
-    std::lock_guard guard(progressLock_);
-    return currGroupID_;
-}
-
-// ---- Library and saved-search sources ------------------------------------------------
-// The music and photo libraries and saved searches are read by passes of
-// their own; until they exist such a source contributes no items.
-
-void KZSearchController::gatherITunesExcluded()
-{
-    processiTunesLocationWithLabel(0);
-}
-
-void KZSearchController::gatherPhotosExcluded()
-{
-    const fs::path library
-        = QFile::encodeName(criteria_->excludePhotosItemsDict().value(key("libraryPath")).toString()).toStdString();
-    processPhotosLocation(library, 0);
-}
-
-void KZSearchController::processiTunesLocationWithLabel(qint16 /*label*/) {}
-
-void KZSearchController::processPhotosLocation(const fs::path& /*path*/, qint16 /*label*/) {}
-
-void KZSearchController::gatherSmartFolderItemsWithDict(const KZSourceItemRef& /*source*/, qint16 /*label*/) {}
-
-void KZSearchController::collectSongsTime() {}

@@ -5,7 +5,6 @@
 #include "engine/KZCrc32.h"
 #include "engine/KZExcludedInfo.h"
 #include "engine/KZFoundNodes.h"
-#include "engine/KZNumberTree.h"
 #include "engine/KZObjectIDSet.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchItemInfo.h"
@@ -30,6 +29,7 @@
 #include <vector>
 
 class KZContentReader;
+class KZHashPool;
 class KZItemAttributes;
 class KZItemFilters;
 class KZItemReader;
@@ -49,18 +49,33 @@ platform::OperationQueue& KZSearchOperationQueue();
 //   doSearch (driver)                    list each source's top level, hand subfolders out
 //     worker 1, worker 2                 walk subfolders, filter items, push candidates
 //     second pass (driver)               file candidates into the candidate tree through
-//                                        the comparison cascade (name, size, content)
+//                                        the comparison cascade (name, size, content);
+//                                        a pool hashes each batch's blocks ahead
 //   end                                  drain the stacks, move the group heads into the
 //                                        list, post "searchDidTerminate"
 //
 // The workers only read and filter; every comparison happens on the driver
 // (and on the image pass for picture candidates), so each candidate tree has
-// a single writer. The candidate stacks are guarded by notificationLock; the
-// counters and the found list by progressLock, which may be held while the
-// progress controller is called (never the other way round). Busy and phase
-// flags are atomics written before the action they announce. The driver never
-// spins: when it has nothing to file it sleeps until a worker pushes a
-// candidate or goes idle.
+// a single writer. The driver never spins: when it has nothing to file it
+// sleeps until a worker has pushed a batch of candidates or goes idle.
+//
+// Locks, in the order they may nest (a lock is never taken while a later one
+// is held):
+//   notificationLock_  the candidate stacks and sizesMet_. Held by popBatch,
+//                      driverHasWork, freeUnusedInfoCStyle and around every push.
+//   progressLock_      the counters but itemsToCheck_ (an atomic), the found
+//                      list (foundNodes_). May be held while the progress
+//                      controller is called, never the other way round.
+//                      setInfoFoundItemProgress, setItemsFoundProgress and
+//                      processFoundItem take it themselves; the folders tree
+//                      of foundNodes_ is asked with it held.
+//   filedLock_         filedEntries_ (the names of files met under several
+//                      names), inside alreadyFiled only.
+//   eventMutex_        the driver's sleep: signalEvent and waitForEvent only.
+// KZObjectIDSet (filedItems_) and KZHashPool keep locks of their own that no
+// caller holds. Busy and phase flags are atomics written before the action
+// they announce; the trees, firstBlocksMet_ and the hashing pool belong to
+// the driver.
 //
 // The controller is shared: the queued driver and the workers keep it alive
 // until they return. After "searchDidTerminate" it no longer holds the list.
@@ -75,120 +90,138 @@ public:
 
     // Where content comparisons read (tests); call before startToSearch.
     void setContentReader(KZContentReader* reader) { contentReader_ = reader; }
+    // Threads that hash ahead of the comparisons; 0 (the default) sizes them
+    // to the machine and the disks. The result is the same for any number.
+    void setHashingThreads(unsigned threads) { hashingThreads_ = threads; }
 
     // Prepares the search and queues the driver; returns at once.
     void startToSearch();
-    // The driver; posts "searchDidTerminate" when done.
-    void doSearch();
-    // The scan of the follow-up search for folders emptied by a removal.
-    void doCheckEmptyFoldersAfterTrashed();
 
     // Tags a found item with the first file-type label that lists its
     // extension (ignoring case), else its type code; 2 for a plain folder,
     // 1 when nothing matches.
     void assignFileTypeTagToItem(KZSearchItemInfo& item) const;
-    bool setMainInfoTitle(const QString& key);
-    void gatherITunesExcluded();
-    void gatherPhotosExcluded();
 
-    // ---- Progress -------------------------------------------------------
-    void setInfoFoundItemProgress(KZSearchItemInfo& item);
-    void setItemsFoundProgress(quint64 count);
-    void setItemsToCheckProgress(quint64 count);
-    void setItemsCheckedProgress(quint64 count);
-    void setProgressVariables();
-    void updateCountsForOnlyDeads();
-
-    // ---- Sources --------------------------------------------------------
-    void adjustSources();
-    void checkDoubleLocations();
-    // Null for an empty list; each location once, in the compared form.
-    std::shared_ptr<KZExcludedInfo> setupExcluded(const std::vector<std::filesystem::path>& excluded) const;
-
-    // ---- Scan -----------------------------------------------------------
-    void searchWithURL(const std::filesystem::path& url, std::shared_ptr<const KZExcludedInfo> excluded, qint16 label);
-    // Claims an idle worker for the folder; false when both are busy.
-    bool startNewThreadWithURL(const std::filesystem::path& url, qint16 label,
-                               std::shared_ptr<const KZExcludedInfo> excluded);
+    // KZCrc32::Delegate.
     bool phaseOneisTerminated() const override;
     const void* progressCntrl() const override { return progressCntrl_.get(); }
-    void processFileItem(KZSearchItemInfoRef item);
-    void processFolderItem(KZSearchItemInfoRef item);
-    void performTestOneForItem(KZSearchItemInfoRef item);
+    bool searchWasStopped() const override { return wasStopped(); }
 
-    // ---- Second pass ----------------------------------------------------
-    void secondTestProcess();
-    void secondTestForItem(KZSearchItemInfoRef item);
-    void doSecondProcessForImageContent();
-
-    // ---- Comparison cascade ---------------------------------------------
-    qint16 compareForSameUnique(TreeToCheck& treeNode, TreeToCheck& newNode);
-    qint16 compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode);
-
-    // ---- State, for the caller and the tests ----------------------------
+    // State, for the caller and the tests.
     const KZSearchCriteria* criteria() const { return criteria_.get(); }
     const KZSearchStuffRef& searchStuff() const { return searchStuff_; }
-    const KZCrc32* crc32() const { return crc32_.get(); }
     quint64 itemsToCheck() const;
-    quint64 checkedFilesCount() const;
     quint64 itemsFoundCount() const;
-    quint64 sizeFoundValue() const;
     quint64 notDupesCount() const;
-    quint64 currGroupID() const;
-    qint16 currLocationLabel() const { return currLocationLabel_.load(); }
-    bool mainCompleted() const { return mainCompleted_.load(); }
-    bool t1IsWorking() const { return (workersBusy_.load() & 1u) != 0; }
-    bool t2IsWorking() const { return (workersBusy_.load() & 2u) != 0; }
 
 private:
     KZSearchController(KZSearchStuffRef searchStuff, const void* sender, std::shared_ptr<KZProgressControl> progressCntrl);
 
     bool wasStopped() const;
-    void setupThreadingSupport();
     void initializeSearchVariables();
     QVariantMap resultInfo(bool stopped);
     void indexFileTypesTags();
+    void setupForImageContentIfNeeded();
+    bool setMainInfoTitle(const QString& key);
 
-    // Scan.
+    // ---- The driver's stages (KZSearchController.cpp) ----------------------
+    void doSearch();
+    // Each source in turn, until stopped.
+    void searchSources();
+    // The scan of the follow-up search for folders emptied by a removal.
+    void doCheckEmptyFoldersAfterTrashed();
+    void adjustSources();
+    void checkDoubleLocations();
+    // Null for an empty list; each location once, in the compared form.
+    std::shared_ptr<KZExcludedInfo> setupExcluded(const std::vector<std::filesystem::path>& excluded) const;
+
+    // ---- Progress ----------------------------------------------------------
+    void setInfoFoundItemProgress(KZSearchItemInfo& item);
+    void setItemsFoundProgress(quint64 count);
+    void setItemsToCheckProgress(quint64 count);
+    void setItemsCheckedProgress(quint64 count);
+    void setProgressVariables();
+
+    // ---- Scan (KZSearchControllerScan.cpp) --------------------------------
+    void searchWithURL(const std::filesystem::path& url, std::shared_ptr<const KZExcludedInfo> excluded, qint16 label);
+    // Claims an idle worker for the folder; false when both are busy.
+    bool startNewThreadWithURL(const std::filesystem::path& url, qint16 label,
+                               std::shared_ptr<const KZExcludedInfo> excluded);
     void doSearchThread(int worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info);
     bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info);
     void iterateSearch(const std::filesystem::path& folder, std::shared_ptr<const KZExcludedInfo> excluded,
                        qint16 label);
-    void waitUntilFreeThread();
-    void waitUntilThreadTerminated();
-    void finalDrain();
+    // A folder that could not be opened or listed to its end.
+    void noteUnlisted(const std::filesystem::path& dir, int err);
+    void processFileItem(KZSearchItemInfoRef item);
+    void processFolderItem(KZSearchItemInfoRef item);
+    void performTestOneForItem(KZSearchItemInfoRef item);
     bool alreadyFiled(const KZSearchItemInfo& item);
     void hashSmallFileIfSizeMet(KZSearchItemInfo& item);
     // Reads the item from attributes already at hand; false rejects it.
     bool readItem(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) const;
 
-    // Driver wake-ups.
+    // ---- The driver's waits ------------------------------------------------
+    void waitUntilFreeThread();
+    // Files until the scan and every pass have ended, then empties the trees.
+    void waitUntilThreadTerminated();
+    void fileUntilEveryPassEnds();
+    void emptyTheTrees();
+    void finalDrain();
     quint64 eventCount() const;
     void signalEvent();
     void waitForEvent(quint64 seen);
     // Candidates that the driver itself could file now.
     bool driverHasWork() const;
 
-    // Second pass.
+    // ---- Second pass (KZSearchControllerSecondPass.cpp) ---------------------
+    void secondTestProcess();
+    void doSecondProcessForImageContent();
     void secondTestProcessWithArray(KZCandidateStack& stack);
+    void fileCandidate(const KZSearchItemInfoRef& item);
+    void secondTestForItem(KZSearchItemInfoRef item);
     void addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck** tree);
+    // Whether the candidate may meet others in the tree at all: with content
+    // compared, only regular files that the scan could read.
+    bool mayEnterTree(const KZSearchItemInfo& item) const;
+    // Takes the node at `link` out of its tree, keeping the others in order.
+    std::unique_ptr<TreeToCheck> unlinkNode(TreeToCheck** link);
+    void countUnreadable(const KZSearchItemInfo& item);
     void processFoundItem(std::unique_ptr<TreeToCheck> node);
     void freeUnusedTreeNodes(TreeToCheck*& root);
     void freeUnusedInfoCStyle();
+
+    // The comparison cascade: answers of KZCompareCodes.h.
+    qint16 compareForSameUnique(TreeToCheck& treeNode, TreeToCheck& newNode);
+    qint16 compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode);
+    qint16 compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode);
     bool contentsEqualAtPath(const std::filesystem::path& one, const std::filesystem::path& two);
 
-    // Passes that have nothing to do yet: the libraries, saved searches,
-    // folder content and song durations.
+    // ---- Hashing ahead (KZSearchControllerHashAhead.cpp) --------------------
+    // Up to `most` candidates off the stack, newest first, and whether
+    // another candidate of each one's size has been met.
+    std::vector<KZSearchItemInfoRef> popBatch(KZCandidateStack& stack, std::size_t most, std::vector<bool>* sizeShared);
+    // Hashes, on the pool, the blocks that filing the batch will compare:
+    // first blocks of files whose size is shared, whole files whose first
+    // block is shared too (and the tree node that met that block first).
+    void hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
+    // A tree node whose file was hashed only in part, so that the pool can
+    // finish it when a file with the same first block comes.
+    void notePartialNode(TreeToCheck* node);
+    void forgetPartialNode(const TreeToCheck* node);
+
+    // ---- The seam for passes not built yet -----------------------------------
+    // The music and photo libraries, saved searches, folder content and song
+    // durations have no pass of their own yet: each stage below is where
+    // one plugs in, and until then it finds nothing (KZSearchControllerPasses.cpp).
+    void gatherLibraryExclusions();
     void processiTunesLocationWithLabel(qint16 label);
     void processPhotosLocation(const std::filesystem::path& path, qint16 label);
     void gatherSmartFolderItemsWithDict(const KZSourceItemRef& source, qint16 label);
+    void collectSongsTime();
     void iterateFoldersTreeForContentTest(TreeToCheck* root);
     void secondTestForFolderContent(std::unique_ptr<TreeToCheck> node);
     qint16 compareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
-    void freeSortedItemsArray();
-    void freeContaindeFolderMemory();
-    void collectSongsTime();
-    void setupForImageContentIfNeeded();
 
     // Wiring.
     KZSearchStuffRef searchStuff_;
@@ -210,7 +243,6 @@ private:
     bool isUniqueSearch_ = false;
     bool isFollowUp_ = false;
     bool hasCriteria_ = false;
-    qint64 imageNoMetadataPref_ = 0;
     bool checkForOnlyMetadataAlreadyAsked_ = false;
 
     // Locks.
@@ -218,7 +250,7 @@ private:
     mutable std::recursive_mutex progressLock_;
 
     // Counters, under progressLock_.
-    quint64 itemsToCheck_ = 0;
+    std::atomic<quint64> itemsToCheck_{0}; // also bumped without the lock, by the scan workers
     quint64 checkedFilesCount_ = 0;
     quint64 itemsFoundCount_ = 0;
     quint64 sizeFoundValue_ = 0;
@@ -228,7 +260,6 @@ private:
     // Labels and flags.
     std::atomic<qint16> currLocationLabel_{-1};
     std::atomic<unsigned> workersBusy_{0}; // bit 0: worker 1, bit 1: worker 2
-    std::atomic<bool> queryisWorking_{false};
     std::atomic<bool> contentImagesIsWorking_{false};
     std::atomic<bool> foldersContentIsWorking_{false};
     std::atomic<bool> mainCompleted_{false};
@@ -237,9 +268,8 @@ private:
     std::atomic<bool> progressAlreadyChanged_{false};
     std::atomic<bool> duplicateFoldersAlreadyChecked_{false};
     std::atomic<bool> isSearchSynchronize_{false};
-    std::atomic<bool> photosDatabaseWasNotFound_{false};
-    std::atomic<bool> lastTaskTermimated_{false};
-    std::atomic<bool> allTasksTerminated_{false};
+    std::atomic<quint64> unreadableCount_{0};
+    std::atomic<quint64> unlistedCount_{0};
     bool searchedIniTunes_ = false;
     bool searchedInPhotos_ = false;
     QString photosLibraryPath_;
@@ -252,7 +282,6 @@ private:
     TreeToCheck* checkTreeForImages_ = nullptr; // image pass only
     KZFoundNodes foundNodes_;                  // under progressLock_
     KZAppURLTree appURLsTree_;
-    KZNumberTree numberTreeIDs_;
 
     // Driver wake-ups: bumped by every push and by every worker that goes
     // idle. A push takes the mutex only when the driver is asleep.
@@ -287,6 +316,34 @@ private:
     // meets it hashes it instead, beside the driver. Null when sizes do not
     // lead to content (names compared too, no content, folders).
     std::unique_ptr<std::atomic<quint64>[]> smallSizesMet_;
+
+    // Hashing ahead (on when smallSizesMet_ is): candidates per size, under
+    // notificationLock_; first blocks met, driver only.
+    unsigned hashingThreads_ = 0;
+    std::unique_ptr<KZHashPool> hashPool_;
+    // Per size, the candidates of other files than the first one met (names
+    // of one file share their bytes without a read).
+    struct SizeMet {
+        quint32 others = 0;
+        quint64 first = 0; // the first file's identity, mixed
+    };
+    std::unordered_map<quint64, SizeMet> sizesMet_;
+    struct FirstBlock {
+        quint64 size;
+        quint64 head; // the digest's first bytes
+        bool operator==(const FirstBlock&) const = default;
+    };
+    struct FirstBlockHash {
+        std::size_t operator()(const FirstBlock& key) const noexcept
+        {
+            return std::hash<quint64>{}(key.head ^ (key.size * 0x9E3779B97F4A7C15ull));
+        }
+    };
+    struct FirstBlockMet {
+        quint32 count = 0;
+        TreeToCheck* partialNode = nullptr; // in the tree, hashed only in part
+    };
+    std::unordered_map<FirstBlock, FirstBlockMet, FirstBlockHash> firstBlocksMet_;
     KZObjectIDSet filedItems_;
     std::mutex filedLock_; // filedEntries_
     std::unordered_map<ObjectKey, std::vector<EntryKey>, ObjectKeyHash> filedEntries_;

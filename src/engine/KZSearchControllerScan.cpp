@@ -11,6 +11,7 @@
 
 #include "engine/KZSearchController.h"
 
+#include "engine/KZCompareCodes.h"
 #include "engine/KZEnginePaths.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemFilters.h"
@@ -26,16 +27,21 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Open folders a walk keeps for descending by descriptor; deeper folders are
-// opened by path, so that a very deep tree does not run out of descriptors.
-constexpr std::size_t kMaxOpenFolders = 96;
+// Open folders a walk keeps for descending by descriptor, so that a very deep
+// tree does not run out of descriptors.
+constexpr std::size_t kMaxOpenFolders = 64;
+constexpr std::size_t kMaxHandOverPath = PATH_MAX / 2;
+// Candidates on the stack that wake the driver during the scan.
+constexpr std::size_t kWakeBatch = 64;
 
 QString decodeName(const std::string& bytes)
 {
@@ -127,13 +133,13 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
             folder = platform::DirectoryHandle::open(resolved, &err);
     }
     if (!folder.isValid()) {
-        platform::logLine(QStringLiteral("Cannot list %1: %2").arg(displayPath(url), QString::fromLocal8Bit(std::strerror(err))));
+        noteUnlisted(url, err);
         return;
     }
 
     const bool wantsHidden = criteria_->isInvisible();
     const KZSearchItemInfo::Folder folderBytes = KZSearchItemInfo::makeFolder(url);
-    folder.list([&](const platform::DirEntry& entry) {
+    const bool listed = folder.list([&](const platform::DirEntry& entry) {
         if (wasStopped())
             return false;
         const fs::path child = url / entry.name;
@@ -141,9 +147,12 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
             return true;
         if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
             return true;
-        if (entry.statFailed)
-            return true; // gone since the folder was read
-        const KZItemAttributes attributes = KZItemAttributes::fromEntry(url, entry);
+        if (entry.statFailed) {
+            if (entry.statError != ENOENT) // gone since the folder was read is no failure
+                unreadableCount_.fetch_add(1);
+            return true;
+        }
+        const KZItemAttributes attributes = KZItemAttributes::fromEntry(url, entry, folder.fd());
         if (attributes.isDirectory()) {
             while (!startNewThreadWithURL(child, label, excluded))
                 waitUntilFreeThread();
@@ -155,7 +164,9 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
             }
         }
         return !wasStopped();
-    });
+    }, &err);
+    if (!listed)
+        noteUnlisted(url, err);
 }
 
 // ---- Workers ------------------------------------------------------------------------
@@ -191,12 +202,7 @@ void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared
     }
     if (smallSizesMet_)
         KZCrc32::threadFinished(); // the worker may have hashed
-    // A finishing worker never waits for the counters' lock; the next report
-    // brings the value anyway.
-    if (progressLock_.try_lock()) {
-        setItemsToCheckProgress(itemsToCheck_);
-        progressLock_.unlock();
-    }
+    setItemsToCheckProgress(itemsToCheck_);
     workersBusy_ &= ~(worker == 1 ? 1u : 2u);
     signalEvent();
 }
@@ -227,7 +233,10 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
     };
     struct Frame {
         fs::path dir;
+        std::string name; // in the folder below it on the stack
         platform::DirectoryHandle handle;
+        dev_t device = 0;
+        ino_t inode = 0;
         std::vector<PendingFolder> folders;
         std::size_t next = 0;
         KZSearchItemInfoRef self; // the folder as a candidate, after its contents
@@ -235,6 +244,46 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
     std::vector<Frame> stack;
     const bool wantsHidden = criteria_->isInvisible();
     const KZExcludedInfo* exclusions = excluded.get();
+    const bool excludes = reader_->excludesAny(exclusions);
+
+    // Only the frames at the top of the stack keep their folders open, so a
+    // walk holds a bounded number of descriptors at any depth. Every folder
+    // is opened relative to its parent's descriptor, never by its full path,
+    // so neither depth nor the length of a path limits the walk. A frame
+    // that was closed is opened again, when the walk climbs back to it, as
+    // ".." of the folder it left, and checked to be the same folder.
+    auto identify = [](Frame& frame) {
+        struct stat st {};
+        if (::fstat(frame.handle.fd(), &st) != 0)
+            return false;
+        frame.device = st.st_dev;
+        frame.inode = st.st_ino;
+        return true;
+    };
+    auto isSame = [](const platform::DirectoryHandle& handle, const Frame& frame) {
+        struct stat st {};
+        return handle.isValid() && ::fstat(handle.fd(), &st) == 0 && st.st_dev == frame.device
+            && st.st_ino == frame.inode;
+    };
+    // Opens the top frame again from the nearest frame below that is open,
+    // name by name; false when a folder on the way is no longer the one
+    // that was listed.
+    auto reopenTop = [&]() {
+        std::size_t base = stack.size() - 1;
+        while (base > 0 && !stack[base - 1].handle.isValid())
+            --base;
+        for (std::size_t i = base; i < stack.size(); ++i) {
+            platform::DirectoryHandle handle = i == 0 ? platform::DirectoryHandle::open(stack[0].dir)
+                                                      : platform::DirectoryHandle::openAt(
+                                                            stack[i - 1].handle.fd(), stack[i].name.c_str());
+            if (!isSame(handle, stack[i]))
+                return false;
+            stack[i].handle = std::move(handle);
+        }
+        for (std::size_t i = base; i + kMaxOpenFolders < stack.size(); ++i)
+            stack[i].handle = platform::DirectoryHandle();
+        return true;
+    };
 
     // Lists one folder: files become candidates at once; plain subfolders
     // wait in the frame, to be walked (or offered to the other worker) and
@@ -245,23 +294,32 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
         int err = 0;
         Frame frame;
         frame.dir = dir;
+        frame.name = name;
         frame.self = std::move(self);
         frame.handle = parentFd >= 0 ? platform::DirectoryHandle::openAt(parentFd, name.c_str(), &err)
                                      : platform::DirectoryHandle::open(dir, &err);
+        if (frame.handle.isValid() && !identify(frame)) {
+            err = errno;
+            frame.handle = platform::DirectoryHandle();
+        }
         if (!frame.handle.isValid()) {
-            platform::logLine(QStringLiteral("Cannot list %1: %2")
-                                  .arg(displayPath(dir), QString::fromLocal8Bit(std::strerror(err))));
+            noteUnlisted(dir, err);
             return false;
         }
         const KZSearchItemInfo::Folder folder = KZSearchItemInfo::makeFolder(dir);
-        frame.handle.list([&](const platform::DirEntry& entry) {
+        const bool listed = frame.handle.list([&](const platform::DirEntry& entry) {
             if (wasStopped())
                 return false;
             if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
                 return true;
-            if (entry.statFailed || reader_->isExcluded(dir / entry.name, exclusions))
+            if (excludes && reader_->isExcluded(dir / entry.name, exclusions))
                 return true;
-            const KZItemAttributes attributes = KZItemAttributes::fromEntry(dir, entry);
+            if (entry.statFailed) {
+                if (entry.statError != ENOENT) // gone since the folder was read is no failure
+                    unreadableCount_.fetch_add(1);
+                return true;
+            }
+            const KZItemAttributes attributes = KZItemAttributes::fromEntry(dir, entry, frame.handle.fd());
             auto item = KZSearchItemInfo::create(folder, entry.name);
             if (!readItem(*item, label, attributes))
                 return true;
@@ -277,10 +335,12 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
                 processFileItem(std::move(item));
             }
             return !wasStopped();
-        });
-        if (stack.size() >= kMaxOpenFolders)
-            frame.handle = platform::DirectoryHandle();
+        }, &err);
+        if (!listed)
+            noteUnlisted(dir, err);
         stack.push_back(std::move(frame));
+        if (stack.size() > kMaxOpenFolders)
+            stack[stack.size() - 1 - kMaxOpenFolders].handle = platform::DirectoryHandle();
         return true;
     };
 
@@ -295,22 +355,46 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
         if (top.next < top.folders.size()) {
             PendingFolder pending = std::move(top.folders[top.next++]);
             const fs::path dir = top.dir / pending.name;
-            const int parentFd = top.handle.isValid() ? top.handle.fd() : -1;
-            if (!pending.hidden && mainCompleted_) {
+            // The other worker opens what it is handed by its path: a folder
+            // deep enough for its path to near the system's limit stays here.
+            if (!pending.hidden && mainCompleted_ && dir.native().size() < kMaxHandOverPath) {
                 currLocationLabel_ = label;
                 if (startNewThreadWithURL(dir, label, excluded))
                     continue; // the other worker takes the folder, itself included
             }
-            if (!pending.hidden && enter(dir, parentFd, pending.name, pending.item))
+            if (!top.handle.isValid() && !reopenTop()) {
+                // The folder was moved or replaced while its subfolders were
+                // walked: what is left of it cannot be reached safely.
+                for (std::size_t i = top.next - 1; i < top.folders.size(); ++i)
+                    noteUnlisted(top.dir / top.folders[i].name, ESTALE);
+                top.next = top.folders.size();
+                continue;
+            }
+            if (!pending.hidden && enter(dir, top.handle.fd(), pending.name, pending.item))
                 continue; // handed on when its frame is done
             processFolderItem(std::move(pending.item));
             continue;
         }
         KZSearchItemInfoRef self = std::move(top.self);
+        platform::DirectoryHandle left = std::move(top.handle);
         stack.pop_back();
+        if (!stack.empty() && !stack.back().handle.isValid() && left.isValid()) {
+            platform::DirectoryHandle parent = platform::DirectoryHandle::openAt(left.fd(), "..");
+            if (isSame(parent, stack.back()))
+                stack.back().handle = std::move(parent);
+        }
         if (self)
             processFolderItem(std::move(self));
     }
+}
+
+void KZSearchController::noteUnlisted(const fs::path& dir, int err)
+{
+    if (err == ENOENT)
+        return; // gone since its parent was listed
+    unlistedCount_.fetch_add(1);
+    platform::logLine(QStringLiteral("Cannot list %1: %2")
+                          .arg(displayPath(dir), QString::fromLocal8Bit(std::strerror(err))));
 }
 
 // ---- Per-item entry and the candidate step --------------------------------------------
@@ -332,15 +416,13 @@ void KZSearchController::processFileItem(KZSearchItemInfoRef item)
 void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
 {
     const bool sameOrUnique = isSameSearch_ || isUniqueSearch_;
-    if (!sameOrUnique) {
-        std::lock_guard guard(progressLock_);
+    if (!sameOrUnique)
         setItemsToCheckProgress(++itemsToCheck_);
-    }
 
     if (!filters_->checkForNotSameUniqueCriteria(*item)) {
-        std::lock_guard guard(progressLock_);
         if (sameOrUnique)
             setItemsToCheckProgress(++itemsToCheck_);
+        std::lock_guard guard(progressLock_);
         setItemsCheckedProgress(++checkedFilesCount_);
         if (isUniqueSearch_) {
             ++notDupesCount_;
@@ -353,7 +435,7 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     const bool leavesLibrariesOut
         = criteria_->excludeiTunesItems() || !criteria_->excludePhotosItemsDict().isEmpty();
     if (leavesLibrariesOut && !appURLsTree_.isEmpty() && !(criteria_->isDuration() && timeAlreadyGot_)
-        && appURLsTree_.appItemAlreadyExists(*item) == -2)
+        && appURLsTree_.appItemAlreadyExists(*item) == KZCompare::kNotComparable)
         return;
 
     if (alreadyFiled(*item))
@@ -370,17 +452,25 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     if (!item->isImageContent())
         hashSmallFileIfSizeMet(*item);
 
-    if (sameOrUnique) {
-        std::lock_guard guard(progressLock_);
+    if (sameOrUnique)
         setItemsToCheckProgress(++itemsToCheck_);
-    }
 
-    bool pushed = false;
+    bool wake = false;
     {
         std::lock_guard guard(notificationLock_);
-        pushed = (item->isImageContent() ? itemInfoCStyleForImages_ : itemInfoCStyle_).push(std::move(item));
+        if (hashPool_ && item->isRegularFile() && !item->isImageContent()) {
+            const quint64 identity = (item->inode() * 0x9E3779B97F4A7C15ull) ^ item->device();
+            auto [met, fresh] = sizesMet_.try_emplace(item->totSize(), SizeMet{0, identity});
+            if (!fresh && met->second.first != identity)
+                ++met->second.others;
+        }
+        // The driver is woken for a batch worth filing, not for every file:
+        // a worker that goes idle wakes it anyway, and whatever waits when
+        // the scan ends is drained then.
+        KZCandidateStack& stack = item->isImageContent() ? itemInfoCStyleForImages_ : itemInfoCStyle_;
+        wake = stack.push(std::move(item)) && (&stack == &itemInfoCStyleForImages_ || stack.size() % kWakeBatch == 0);
     }
-    if (pushed)
+    if (wake)
         signalEvent();
 }
 
@@ -415,15 +505,18 @@ bool KZSearchController::alreadyFiled(const KZSearchItemInfo& item)
 
 void KZSearchController::hashSmallFileIfSizeMet(KZSearchItemInfo& item)
 {
-    if (!smallSizesMet_ || item.isDirectory() || item.isPackage() || item.isAlias()
-        || item.totSize() > KZCrc32::kBlockSize)
+    if (!smallSizesMet_ || !item.isRegularFile() || item.totSize() > KZCrc32::kBlockSize)
         return;
     const quint64 size = item.totSize();
     const quint64 bit = quint64(1) << (size % 64);
     const bool met = (smallSizesMet_[size / 64].fetch_or(bit, std::memory_order_relaxed) & bit) != 0;
     // A file with other names may meet one of them, which needs no read.
-    if (met && item.linkCount() == 1)
-        item.setContentCache(crc32_->hashSmallFile(item.url(), size));
+    if (met && item.linkCount() == 1) {
+        std::unique_ptr<KZNodeCache> cache = crc32_->hashSmallFile(item.url(), size);
+        if (!cache)
+            item.setIsContentUnreadable(true); // counted when the driver files it
+        item.setContentCache(std::move(cache));
+    }
 }
 
 // ---- Driver waits -----------------------------------------------------------------------
@@ -442,9 +535,40 @@ void KZSearchController::waitUntilFreeThread()
 
 void KZSearchController::waitUntilThreadTerminated()
 {
+    fileUntilEveryPassEnds();
+    emptyTheTrees();
+    timeAlreadyGot_ = true;
+    appURLsTree_.freeAppURLsTreeNodes();
+    if (!criteria_->isDuration())
+        return;
+
+    // The durations pass: one more worker turn, filed like the scan's.
+    bool started = false;
+    for (;;) {
+        const quint64 seen = eventCount();
+        if (!started) {
+            setMainInfoTitle(QStringLiteral("gathering_durations"));
+            started = startNewThreadWithURL(fs::path(), currLocationLabel_, nullptr);
+        } else {
+            secondTestProcess();
+        }
+        if (started && workersBusy_.load() == 0)
+            break;
+        if (!driverHasWork())
+            waitForEvent(seen);
+    }
+    finalDrain();
+    emptyTheTrees();
+    // Nothing gathers durations yet: the nodes set aside for that phase join
+    // the list, so that no confirmed duplicate is lost.
+    std::lock_guard guard(progressLock_);
+    foundNodes_.restoreDurationItems();
+}
+
+void KZSearchController::fileUntilEveryPassEnds()
+{
     auto busy = [this] {
-        return workersBusy_.load() != 0 || queryisWorking_.load() || contentImagesIsWorking_.load()
-            || foldersContentIsWorking_.load();
+        return workersBusy_.load() != 0 || contentImagesIsWorking_.load() || foldersContentIsWorking_.load();
     };
     for (;;) {
         const quint64 seen = eventCount();
@@ -464,59 +588,29 @@ void KZSearchController::waitUntilThreadTerminated()
         freeUnusedInfoCStyle();
     else
         finalDrain();
+}
 
+void KZSearchController::emptyTheTrees()
+{
     setProgressVariables();
     freeUnusedTreeNodes(checkTree_);
     freeUnusedTreeNodes(checkTreeForImages_);
-    lastTaskTermimated_ = true;
-    timeAlreadyGot_ = true;
-    appURLsTree_.freeAppURLsTreeNodes();
-    freeContaindeFolderMemory();
-    freeSortedItemsArray();
-
-    if (criteria_->isDuration()) {
-        bool started = false;
-        for (;;) {
-            const quint64 seen = eventCount();
-            if (!started) {
-                setMainInfoTitle(QStringLiteral("gathering_durations"));
-                started = startNewThreadWithURL(fs::path(), currLocationLabel_, nullptr);
-            } else {
-                secondTestProcess();
-            }
-            if (started && workersBusy_.load() == 0)
-                break;
-            if (!driverHasWork())
-                waitForEvent(seen);
-        }
-        finalDrain();
-        setProgressVariables();
-        freeUnusedTreeNodes(checkTree_);
-        freeUnusedTreeNodes(checkTreeForImages_);
-        // Nothing gathers durations yet: the nodes set aside for that phase
-        // join the list, so that no confirmed duplicate is lost.
-        {
-            std::lock_guard guard(progressLock_);
-            foundNodes_.restoreDurationItems();
-        }
-        allTasksTerminated_ = true;
-    }
 }
 
 void KZSearchController::finalDrain()
 {
     // Candidates pushed after the last turn of either pass. The image pass
     // has ended by now, so the driver may file into its tree too.
+    std::vector<bool> sizeShared;
     for (KZCandidateStack* stack : {&itemInfoCStyle_, &itemInfoCStyleForImages_}) {
         for (;;) {
-            KZSearchItemInfoRef item;
-            {
-                std::lock_guard guard(notificationLock_);
-                item = stack->pop();
-            }
-            if (!item)
+            const std::vector<KZSearchItemInfoRef> batch = popBatch(*stack, 512, &sizeShared);
+            if (batch.empty())
                 break;
-            secondTestForItem(std::move(item));
+            if (stack == &itemInfoCStyle_)
+                hashAheadOf(batch, sizeShared);
+            for (const KZSearchItemInfoRef& item : batch)
+                secondTestForItem(item);
         }
     }
 }

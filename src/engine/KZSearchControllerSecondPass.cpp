@@ -77,31 +77,41 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
     const bool duration = criteria_->isDuration();
     if (!duration && wasStopped())
         return;
+    // Only the driver's own stack is hashed ahead: the pool has one caller.
+    const bool hashes = &stack == &itemInfoCStyle_ && hashPool_;
+    std::vector<bool> sizeShared;
     for (;;) {
-        KZSearchItemInfoRef item;
-        {
-            std::lock_guard guard(notificationLock_);
-            item = stack.pop();
-        }
-        if (!item)
+        // While the scan runs the driver looks up after every few candidates
+        // for a worker waiting for its next folder.
+        const std::size_t most = !hashes ? 1 : (mainCompleted_ ? 512 : 64);
+        const std::vector<KZSearchItemInfoRef> batch = popBatch(stack, most, &sizeShared);
+        if (batch.empty())
             break;
-        if (!item->hasOriginalName()) {
-            // Cannot be compared or shown; left at the head it would hold
-            // back every candidate behind it.
-            platform::logLine(QStringLiteral("secondTestProcessWithArray: candidate without a name dropped"));
-            continue;
-        }
-        secondTestForItem(std::move(item));
+        if (hashes)
+            hashAheadOf(batch, sizeShared);
+        for (const KZSearchItemInfoRef& item : batch)
+            fileCandidate(item);
 
         const unsigned busy = workersBusy_.load();
         if (!mainCompleted_ && !isSearchSynchronize_ && (busy & 3u) != 3u)
             break; // the driver hands the idle worker its next folder first
         if (!duration && wasStopped())
             break;
-        if (mainCompleted_ && busy == 0 && !contentImagesIsWorking_ && !foldersContentIsWorking_ && !queryisWorking_
+        if (mainCompleted_ && busy == 0 && !contentImagesIsWorking_ && !foldersContentIsWorking_
             && !progressAlreadyChanged_.exchange(true) && progressCntrl_)
             progressCntrl_->showDeterminateProgress();
     }
+}
+
+void KZSearchController::fileCandidate(const KZSearchItemInfoRef& item)
+{
+    if (!item->hasOriginalName()) {
+        // Cannot be compared or shown; left at the head it would hold back
+        // every candidate behind it.
+        platform::logLine(QStringLiteral("secondTestProcessWithArray: candidate without a name dropped"));
+        return;
+    }
+    secondTestForItem(item);
 }
 
 // ---- Filing one candidate -----------------------------------------------------------------
@@ -153,35 +163,58 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
     const bool onlyDuration = criteria_->isOnlySameDuration();
     const bool onlyUnique = isUniqueSearch_ && !isSameSearch_;
 
+    auto dropCandidate = [&] {
+        if (isUniqueSearch_) {
+            std::lock_guard guard(progressLock_);
+            ++notDupesCount_;
+        }
+    };
+    if (!mayEnterTree(*node->item)) {
+        if (node->item->isContentUnreadable())
+            countUnreadable(*node->item);
+        dropCandidate();
+        return;
+    }
+
     TreeToCheck** link = tree;
     for (;;) {
         if (!*link) {
+            if (tree == &checkTree_)
+                notePartialNode(node.get());
             *link = node.release();
             return;
         }
         TreeToCheck& here = **link;
         qint16 r = compareForSameUnique(here, *node);
+        if (node->unreadable) {
+            dropCandidate();
+            return;
+        }
+        if (here.unreadable && !here.inGroup) {
+            // Its file failed: it leaves the tree, so that no later candidate
+            // opens it again, and the candidate goes on from its place.
+            unlinkNode(link);
+            dropCandidate();
+            continue;
+        }
 
         if (folderSearch) {
             // During the scan the tree only orders the folders.
-            link = r == 1 ? &here.left : &here.right;
+            link = r == KZCompare::kAfter ? &here.left : &here.right;
             continue;
         }
-        if (r == 0 && nested) {
+        if (r == KZCompare::kSame && nested) {
             std::lock_guard guard(progressLock_);
             r = foundNodes_.foldersTree().folderAlreadyExists(here, *node);
         }
         if (onlyDuration)
-            r = 0;
-        if (r == -2) {
-            if (isUniqueSearch_) {
-                std::lock_guard guard(progressLock_);
-                ++notDupesCount_;
-            }
+            r = KZCompare::kSame;
+        if (r == KZCompare::kNotComparable) {
+            dropCandidate();
             return; // the node and its reference to the item go away
         }
-        if (r != 0) {
-            link = r == 1 ? &here.left : &here.right;
+        if (r != KZCompare::kSame) {
+            link = r == KZCompare::kAfter ? &here.left : &here.right;
             continue;
         }
 
@@ -215,6 +248,45 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
         processFoundItem(std::move(node));
         return;
     }
+}
+
+bool KZSearchController::mayEnterTree(const KZSearchItemInfo& item) const
+{
+    if (!criteria_->isCompareContent() || item.isDirectory())
+        return true;
+    return item.isRegularFile() && !item.isContentUnreadable();
+}
+
+void KZSearchController::countUnreadable(const KZSearchItemInfo& /*item*/)
+{
+    // The content reader is the one that knows why and says so; here the
+    // failure is only counted, once per file.
+    unreadableCount_.fetch_add(1);
+}
+
+std::unique_ptr<TreeToCheck> KZSearchController::unlinkNode(TreeToCheck** link)
+{
+    std::unique_ptr<TreeToCheck> gone(*link);
+    forgetPartialNode(gone.get());
+    if (!gone->left) {
+        *link = gone->right;
+    } else if (!gone->right) {
+        *link = gone->left;
+    } else {
+        // Its neighbour in order, the first node of its right subtree, takes
+        // its place.
+        TreeToCheck** nextLink = &gone->right;
+        while ((*nextLink)->left)
+            nextLink = &(*nextLink)->left;
+        TreeToCheck* next = *nextLink;
+        *nextLink = next->right;
+        next->left = gone->left;
+        next->right = gone->right;
+        *link = next;
+    }
+    gone->left = nullptr;
+    gone->right = nullptr;
+    return gone;
 }
 
 void KZSearchController::processFoundItem(std::unique_ptr<TreeToCheck> node)
@@ -259,17 +331,19 @@ qint16 KZSearchController::compareForSameUnique(TreeToCheck& treeNode, TreeToChe
         const bool withoutExtension = criteria_->noExtensionCompare();
         const qint16 r = compareForSameString(treeNode.item->nameWithOption(withoutExtension),
                                               newNode.item->nameWithOption(withoutExtension));
-        if (r != 0)
+        if (r != KZCompare::kSame)
             return r;
         nameTested = true;
     }
     if (criteria_->isSameSize() || criteria_->isUniqueSize() || criteria_->isFolderCompareContent())
         return compareForSameSize(treeNode, newNode);
-    return nameTested ? 0 : -2;
+    return nameTested ? KZCompare::kSame : KZCompare::kNotComparable;
 }
 
 qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode)
 {
+    if (treeNode.unreadable)
+        return KZCompare::kAfter; // a group's head whose file has gone: passed, never opened
     // Most pairs differ in size: decided from the nodes alone, without
     // touching the tree item (two names of one file have one size).
     if (treeNode.keyed && newNode.keyed && !treeNode.imageContent && !newNode.imageContent) {
@@ -280,7 +354,7 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
         // the items.
         if (criteria_->isCompareContent()) {
             if (const auto known = KZCrc32::compareKnownContent(treeNode.crcs.get(), newNode.crcs.get())) {
-                if (*known == 0)
+                if (*known == KZCompare::kSame)
                     newNode.crcs.reset(); // a member of a group is never compared again
                 return *known;
             }
@@ -293,13 +367,13 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
     // Two names of one file (hard links): the same content, nothing to read.
     if (treeItem.hasIdentity() && newItem.hasIdentity() && treeItem.device() == newItem.device()
         && treeItem.inode() == newItem.inode())
-        return 0;
+        return KZCompare::kSame;
 
     const bool treeImage = treeItem.isImageContent();
     const bool newImage = newItem.isImageContent();
     if (treeImage || newImage) {
         if (!treeImage || !newImage || !crc32_)
-            return -2;
+            return KZCompare::kNotComparable;
         for (TreeToCheck* node : {&newNode, &treeNode}) {
             if (node->crcs)
                 continue;
@@ -308,11 +382,11 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
             if (!node->crcs) {
                 node->item->setIsImageContent(false);
                 node->imageContent = false;
-                return -2;
+                return KZCompare::kNotComparable;
             }
         }
         const qint16 r = crc32_->compareContentOfPhoto(treeItem.url(), newItem.url(), &treeNode.crcs, &newNode.crcs);
-        if (r == 0)
+        if (r == KZCompare::kSame)
             newNode.crcs.reset();
         return r;
     }
@@ -320,30 +394,48 @@ qint16 KZSearchController::compareForSameSize(TreeToCheck& treeNode, TreeToCheck
     qint16 r = compareForSameNumber(treeItem.totSize(), newItem.totSize());
     const bool compareContent
         = criteria_->isCompareContent() || (criteria_->isFolderCompareContent() && readingIsTerminated_);
-    if (r != 0 || !compareContent)
+    if (r != KZCompare::kSame || !compareContent)
         return r;
 
     if (treeItem.isPackage() && newItem.isPackage())
-        return contentsEqualAtPath(treeItem.url(), newItem.url()) ? 0 : 1;
+        return contentsEqualAtPath(treeItem.url(), newItem.url()) ? KZCompare::kSame : KZCompare::kAfter;
     if (criteria_->isFolderCompareContent() && treeItem.isDirectory() && newItem.isDirectory())
         return compareForSameFolderContent(treeNode, newNode);
-    if (!crc32_)
-        return -2;
+    return compareContentOfFiles(treeNode, newNode);
+}
 
+qint16 KZSearchController::compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode)
+{
+    if (!crc32_)
+        return KZCompare::kNotComparable;
+    KZSearchItemInfo& treeItem = *treeNode.item;
+    KZSearchItemInfo& newItem = *newNode.item;
     KZCrc32::Unreadable unreadable = KZCrc32::Unreadable::None;
-    r = crc32_->compareContentOfFile(treeItem, newItem, &treeNode.crcs, &newNode.crcs, &unreadable);
-    if (r == 0) {
+    const qint16 r = crc32_->compareContentOfFile(treeItem, newItem, &treeNode.crcs, &newNode.crcs, &unreadable);
+    if (r == KZCompare::kSame) {
         newNode.crcs.reset(); // a member of a group is never compared again
-        return 0;
+        return r;
     }
-    if (r != -2)
+    if (r != KZCompare::kNotComparable)
         return r; // ordered by the first block that differs, so the tree stays a search tree
-    // Not comparable. With content as the only criterion the candidate stays
-    // in the tree instead of being dropped. A node whose own file cannot be
-    // read must not turn every later candidate away either: the candidate
-    // goes on past it and can still meet its real duplicates.
-    if (criteria_->isOnlyContent() || unreadable == KZCrc32::Unreadable::One)
-        return 1;
+    // A file that failed is marked on its first failure and never opened
+    // again: the tree node leaves the tree (the candidate goes on past it and
+    // can still meet its real duplicates), a candidate is dropped.
+    const bool treeFailed = unreadable == KZCrc32::Unreadable::One || unreadable == KZCrc32::Unreadable::Both;
+    const bool newFailed = unreadable == KZCrc32::Unreadable::Two || unreadable == KZCrc32::Unreadable::Both;
+    if (treeFailed) {
+        treeNode.unreadable = true;
+        countUnreadable(treeItem);
+    }
+    if (newFailed) {
+        newNode.unreadable = true;
+        countUnreadable(newItem);
+    }
+    // Otherwise not comparable (lengths changed, the search stopped). With
+    // content as the only criterion the candidate stays in the tree instead
+    // of being dropped.
+    if (treeFailed || criteria_->isOnlyContent())
+        return KZCompare::kAfter;
     return r;
 }
 
@@ -406,21 +498,3 @@ bool KZSearchController::contentsEqualAtPath(const fs::path& one, const fs::path
     }
     return true;
 }
-
-// ---- Folder content ---------------------------------------------------------------------------
-// Folders of a duplicate-folders search are only ordered during the scan;
-// comparing them by content is a pass of its own that is not there yet, so
-// such a search reports no folders.
-
-void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* /*root*/) {}
-
-void KZSearchController::secondTestForFolderContent(std::unique_ptr<TreeToCheck> /*node*/) {}
-
-qint16 KZSearchController::compareForSameFolderContent(TreeToCheck& /*one*/, TreeToCheck& /*two*/)
-{
-    return 1;
-}
-
-void KZSearchController::freeSortedItemsArray() {}
-
-void KZSearchController::freeContaindeFolderMemory() {}

@@ -77,6 +77,10 @@ void KZSearchItemInfo::initializeVariables()
     setIsImageContent(false);
     isAlias_ = false;
     isApplication_ = false;
+    isRegularFile_ = false;
+    finderFlags_ = 0;
+    hasFinderFlags_ = false;
+    contentUnreadable_ = false;
 }
 
 QString KZSearchItemInfo::extensionOfName(const QString& name)

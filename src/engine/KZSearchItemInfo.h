@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 class KZSearchItemInfo;
@@ -97,6 +98,18 @@ public:
     quint32 type() const { return type_; }
     void setType(quint32 type) { type_ = type; }
 
+    // The Finder flags as the scan read them with the type; none for an item
+    // read otherwise, whose flags are then asked of the file.
+    std::optional<quint16> finderFlags() const
+    {
+        return hasFinderFlags_ ? std::optional<quint16>(finderFlags_) : std::nullopt;
+    }
+    void setFinderFlags(quint16 flags)
+    {
+        finderFlags_ = flags;
+        hasFinderFlags_ = true;
+    }
+
     // For a folder or package: the number of items inside it.
     quint64 multiPurposeInfo() const { return multiPurposeInfo_; }
     void setMultiPurposeInfo(quint64 value) { multiPurposeInfo_ = value; }
@@ -114,6 +127,15 @@ public:
     void setIsAlias(bool value) { isAlias_ = value; }
     bool isApplication() const { return isApplication_; }
     void setIsApplication(bool value) { isApplication_ = value; }
+    // A regular file as the scan saw it: the only kind whose content is ever
+    // opened. Links, pipes, sockets and devices are never read (opening a
+    // device can act on it, a pipe can block the search).
+    bool isRegularFile() const { return isRegularFile_; }
+    void setIsRegularFile(bool value) { isRegularFile_ = value; }
+    // The scan tried to read the file and could not: no comparison opens it
+    // again.
+    bool isContentUnreadable() const { return contentUnreadable_; }
+    void setIsContentUnreadable(bool value) { contentUnreadable_ = value; }
 
     // Changed after publication (a comparison may clear it): atomic.
     bool isImageContent() const { return isImageContent_.load(std::memory_order_relaxed); }
@@ -196,6 +218,7 @@ private:
     quint32 linkCount_ = 0; // more names than this are counted as this many
     quint32 type_ = 0;
     qint16 label_ = -1;
+    quint16 finderFlags_ = 0;
     std::atomic<bool> isImageContent_{false};
     // Written only while the item is filled, before it is published.
     bool isLocked_ : 1 = false;
@@ -204,6 +227,9 @@ private:
     bool isAlias_ : 1 = false;
     bool isApplication_ : 1 = false;
     bool nameFromLocation_ : 1 = false;
+    bool isRegularFile_ : 1 = false;
+    bool contentUnreadable_ : 1 = false;
+    bool hasFinderFlags_ : 1 = false;
 };
 
 Q_DECLARE_METATYPE(KZSearchItemInfoRef)

@@ -28,11 +28,12 @@ struct TreeToCheck {
     // within one cache line. The item's size and image flag are copied here
     // when the node is made, as the item lies elsewhere in memory; the
     // comparisons clear imageContent together with the item's flag. They
-    // share one word (a size from 2^61 bytes on leaves the node unkeyed).
-    quint64 totSize : 61 = 0;
+    // share one word (a size from 2^60 bytes on leaves the node unkeyed).
+    quint64 totSize : 60 = 0;
     bool keyed : 1 = false;
     bool imageContent : 1 = false;
     bool inGroup : 1 = false;            // the node heads a group
+    bool unreadable : 1 = false;         // its file failed once: never opened again
     TreeToCheck* left = nullptr;         // the cascade answered 1
     TreeToCheck* right = nullptr;        // any other answer but 0 and -2
     std::unique_ptr<KZNodeCache> crcs;   // content cache or image record, made on demand
@@ -43,7 +44,7 @@ struct TreeToCheck {
     TreeToCheck() = default;
     explicit TreeToCheck(KZSearchItemInfoRef candidate) : item(std::move(candidate))
     {
-        if (item && item->totSize() < (quint64(1) << 61)) {
+        if (item && item->totSize() < (quint64(1) << 60)) {
             totSize = item->totSize();
             imageContent = item->isImageContent();
             keyed = true;

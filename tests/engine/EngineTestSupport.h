@@ -93,7 +93,11 @@ class ObservingReader : public KZContentReader {
 public:
     std::unique_ptr<File> open(const fs::path& path) override
     {
-        if (!readableByAnyone(path) || path == refused)
+        {
+            std::lock_guard guard(lock);
+            ++attempts[path];
+        }
+        if (refuseAll || !readableByAnyone(path) || path == refused)
             return nullptr;
         auto inner = KZContentReader::fileSystem().open(path);
         if (!inner)
@@ -116,6 +120,8 @@ public:
 
     std::mutex lock;
     std::map<fs::path, std::vector<std::vector<quint64>>> sessions; // per file, per open, the offsets
+    std::map<fs::path, int> attempts; // every open asked for, refused or not
+    bool refuseAll = false;
     fs::path refused;
     fs::path failing;
     quint64 failFrom = 0;
@@ -206,6 +212,7 @@ struct SearchOptions {
     std::shared_ptr<RecordingProgress> progress;
     KZContentReader* reader = nullptr;
     bool noCriteria = false;
+    unsigned hashingThreads = 0; // 0: as the machine gives
     std::shared_ptr<KZSearchController>* keep = nullptr; // receives the controller
 };
 
@@ -235,6 +242,7 @@ inline SearchResult runSearch(const std::vector<KZSourceItemRef>& sources, const
     {
         auto controller = KZSearchController::create(stuff, &senderTag, options.progress);
         controller->setContentReader(options.reader);
+        controller->setHashingThreads(options.hashingThreads);
         controller->startToSearch();
         if (options.keep)
             *options.keep = controller;

@@ -7,11 +7,65 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <map>
 #include <sys/stat.h>
 
 using namespace enginetest;
 
 namespace {
+
+// Files that exist only as a length and one byte that differs: huge sparse
+// files without a byte on disk. Counts the blocks read.
+class VirtualReader : public KZContentReader {
+public:
+    struct Spec {
+        quint64 length = 0;
+        quint64 differentByte = ~quint64(0);
+    };
+    std::unique_ptr<File> open(const fs::path& path) override
+    {
+        const auto found = files.find(path);
+        return found == files.end() ? nullptr : std::make_unique<Virtual>(found->second, this);
+    }
+    std::map<fs::path, Spec> files;
+    std::atomic<int> reads{0};
+    std::atomic<int> stopAfterReads{0};
+    std::atomic<bool> stopped{false};
+
+private:
+    class Virtual : public File {
+    public:
+        Virtual(Spec spec, VirtualReader* owner) : spec_(spec), owner_(owner) {}
+        quint64 length() const override { return spec_.length; }
+        qint64 readAt(quint64 offset, char* buffer, std::size_t count) override
+        {
+            const quint64 n = std::min<quint64>(count, spec_.length - std::min(offset, spec_.length));
+            std::memset(buffer, 0, n);
+            if (spec_.differentByte >= offset && spec_.differentByte < offset + n)
+                buffer[spec_.differentByte - offset] = 1;
+            const int done = ++owner_->reads;
+            if (owner_->stopAfterReads && done >= owner_->stopAfterReads)
+                owner_->stopped = true;
+            return qint64(n);
+        }
+
+    private:
+        Spec spec_;
+        VirtualReader* owner_;
+    };
+};
+
+class StopDelegate : public KZCrc32::Delegate {
+public:
+    explicit StopDelegate(const VirtualReader& reader) : reader_(reader) {}
+    bool phaseOneisTerminated() const override { return false; }
+    const void* progressCntrl() const override { return nullptr; }
+    bool searchWasStopped() const override { return reader_.stopped.load(); }
+
+private:
+    const VirtualReader& reader_;
+};
 
 class KZCrc32Test : public ::testing::Test {
 protected:
@@ -201,6 +255,49 @@ TEST_F(KZCrc32Test, UnreadableSidesAreNeverEqual)
     EXPECT_EQ(side, KZCrc32::Unreadable::Two);
     ASSERT_NE(cache(cacheTwo), nullptr);
     EXPECT_EQ(cache(cacheTwo)->blocksHashed(), 1u) << "a failed block is not cached";
+}
+
+} // namespace
+
+namespace {
+
+TEST(KZCrc32HugeFilesTest, MemoryFollowsWhatWasReadAndStopIsSeenBetweenBlocks)
+{
+    constexpr quint64 tebibyte = quint64(1) << 40;
+    struct Case {
+        const char* name;
+        quint64 length;
+        quint64 differentByte;
+        int stopAfterReads;
+        qint16 answer; // 2: ordered, either way
+        int maxReads;
+    };
+    const std::vector<Case> cases{
+        {"sparse files that differ in their second block", tebibyte, 50000, 0, 2, 4},
+        {"stop part-way through two equal files", 4 * (quint64(1) << 30), ~quint64(0), 10, -2, 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualReader reader;
+        StopDelegate delegate(reader);
+        reader.stopAfterReads = c.stopAfterReads;
+        reader.files["/one"] = {c.length, ~quint64(0)};
+        reader.files["/two"] = {c.length, c.differentByte};
+        KZCrc32 crc(&delegate, &reader);
+        std::unique_ptr<KZNodeCache> one;
+        std::unique_ptr<KZNodeCache> two;
+        const qint16 answer = crc.compareContentOfFile(fs::path("/one"), fs::path("/two"), &one, &two);
+        if (c.answer == 2)
+            EXPECT_TRUE(answer == 1 || answer == -1) << answer;
+        else
+            EXPECT_EQ(answer, c.answer);
+        EXPECT_LE(reader.reads.load(), c.maxReads);
+        for (const auto* field : {&one, &two}) {
+            const auto* content = dynamic_cast<const KZContentCache*>(field->get());
+            ASSERT_NE(content, nullptr);
+            EXPECT_LE(content->laterCapacity(), std::size_t(c.maxReads)) << "memory for the blocks read only";
+        }
+    }
 }
 
 } // namespace

@@ -134,6 +134,17 @@ TEST_F(KZItemAttributesTest, FinderInformationGivesTypeFlagsAndLabel)
     EXPECT_TRUE(a.isAlias());
     EXPECT_EQ(a.labelNumber(), 3);
 
+    // Read relative to the listed folder, as the scan does: the same record,
+    // and none for the items without one.
+    const platform::DirectoryHandle handle = platform::DirectoryHandle::open(dir.path());
+    ASSERT_TRUE(handle.isValid());
+    ASSERT_TRUE(handle.list([&](const platform::DirEntry& entry) {
+        const KZItemAttributes listed = KZItemAttributes::fromEntry(dir.path(), entry, handle.fd());
+        const KZItemAttributes byPath = KZItemAttributes::read(dir / entry.name);
+        EXPECT_EQ(listed.finderInfo(), byPath.finderInfo()) << entry.name;
+        return true;
+    }));
+
     // Only byte 8 (the high byte of the flags) carries bit 0x0400: a reader
     // that took the flags in host order would miss it.
     const fs::path folder = dir / "folder";

@@ -2,6 +2,7 @@
 
 #include "engine/KZItemFilters.h"
 #include "engine/KZItemReader.h"
+#include "platform/FinderInfo.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZSearchCriteria.h"
 
@@ -252,6 +253,46 @@ TEST_F(KZItemFiltersTest, ImageContentNeedsAnExactFormatAndBytes)
         picture->setOriginalName(str("p.") + c.extension);
         filters.isImageContent(*picture);
         EXPECT_EQ(picture->isImageContent(), c.expected);
+    }
+}
+
+TEST_F(KZItemFiltersTest, FinderFlagsAreJudgedAsTheScanReadThem)
+{
+    // The flags are read once, with the type, when the item is read: a
+    // record that changes afterwards changes no verdict, and no filter goes
+    // back to the file.
+    const fs::path path = dir.write("flagged.txt", "bytes");
+    platform::FinderInfo info;
+    info.setFlags(platform::FinderInfo::kHasCustomIcon | platform::FinderInfo::kIsInvisible);
+    info.setLabelColor(3);
+    QString error;
+    if (!platform::writeFinderInfo(path, info, &error))
+        GTEST_SKIP() << "no extended attributes here: " << error.toStdString();
+    KZItemReader reader(criteria, {}, 0, nullptr, KZFilesUtilities::sharedControl());
+    auto item = KZSearchItemInfo::create(path);
+    ASSERT_TRUE(reader.setCurrVariables(*item, -1));
+    item->setOriginalNameFromLocation();
+    ASSERT_TRUE(platform::writeFinderInfo(path, platform::FinderInfo{}, &error));
+
+    struct Case {
+        const char* name;
+        Criteria set;
+        bool passes;
+    };
+    const std::vector<Case> cases{
+        {"label 3", [](KZSearchCriteria& c) { c.setIsLabelIs(true); c.setWhichLabel(3); }, true},
+        {"label not 3", [](KZSearchCriteria& c) { c.setIsLabelNot(true); c.setWhichLabel(3); }, false},
+        {"custom icon", [](KZSearchCriteria& c) { c.setIsHasCustomIcon(true); }, true},
+        {"no custom icon", [](KZSearchCriteria& c) { c.setIsHasCustomIconNot(true); }, false},
+        {"invisible only", [](KZSearchCriteria& c) { c.setIsInvisible(true); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        KZSearchCriteria local;
+        c.set(local);
+        KZItemReader localReader(local, {}, 0, nullptr, KZFilesUtilities::sharedControl());
+        const KZItemFilters filters(local, localReader, KZFilesUtilities::sharedControl());
+        EXPECT_EQ(filters.checkForNotSameUniqueCriteria(*item), c.passes);
     }
 }
 

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <tuple>
+
 #include <sys/stat.h>
 
 using namespace enginetest;
@@ -170,6 +173,41 @@ TEST_F(KZSearchControllerTest, SameSizeAndContentFindsExactlyTheByteGroups)
     expectEachBlockReadOnce(reader);
 }
 
+TEST_F(KZSearchControllerTest, HashingThreadsChangeNeitherTheGroupsNorTheirNumbers)
+{
+    // One folder that the driver lists alone, so that the candidates are
+    // filed in the same order in every run. Files of a few sizes (one block
+    // and several), copies, and near-copies that part in their first, a
+    // middle or their last block.
+    std::mt19937 gen(5);
+    const std::vector<std::size_t> sizes{900, 40960, 40961, 150000, 300001};
+    for (int i = 0; i < 240; ++i) {
+        const std::size_t size = sizes[gen() % sizes.size()];
+        const std::string base = randomBytes(size, unsigned(gen() % 12));
+        const std::size_t at = std::vector<std::size_t>{0, size / 2, size - 1}[gen() % 3];
+        dir.write("flat/" + std::to_string(i), gen() % 3 == 0 ? flipped(base, at) : base);
+    }
+    struct Run {
+        unsigned threads;
+        std::vector<std::tuple<fs::path, quint64, bool>> rows;
+    };
+    std::vector<Run> runs{{1, {}}, {6, {}}};
+    for (Run& run : runs) {
+        SCOPED_TRACE(run.threads);
+        ObservingReader reader;
+        SearchOptions options;
+        options.reader = &reader;
+        options.hashingThreads = run.threads;
+        const SearchResult result = runSearch({dir / "flat"}, sizeAndContentCriteria(), options);
+        EXPECT_EQ(groupSet(result.rows), byteGroups(dir / "flat"));
+        expectWellFormedGroups(result.rows);
+        expectEachBlockReadOnce(reader);
+        for (const auto& row : result.rows)
+            run.rows.emplace_back(row.path, row.groupID, row.head);
+    }
+    EXPECT_EQ(runs[0].rows, runs[1].rows) << "same list, same numbers, same heads";
+}
+
 TEST_F(KZSearchControllerTest, LongRunOfEqualSizesDoesNotExhaustTheStack)
 {
     // Thousands of files of one size that differ in their bytes, every
@@ -232,7 +270,8 @@ TEST_F(KZSearchControllerTest, ResultInfoKeysValuesAndLocationLabelsForOneAndThr
     };
     const QString noes = str("KZResultSearchWasStoppedByUser KZResultSearchedIniTunes KZResultSearchedInPhotos "
                              "KZPhotosDatabaseWasNotFound KZResultIsEmptyFolders KZResultSearchedForDeads "
-                             "KZResultSearchedForFolders KZResultIsRestoreOfSaved");
+                             "KZResultSearchedForFolders KZResultIsRestoreOfSaved "
+                             "KZResultUnreadableItemsCount KZResultUnlistedFoldersCount");
     QStringList keys = QString(noes + str(" KZResultFoundItems KZResultFoundItemsCount KZResultItemsToCheckCount "
                                    "KZResultFoundItemsSize KZResultCheckedItemsCount KZResultSearchStuffItem "
                                    "KZResultFoundFileTypes KZResultCurrentLocationLabel KZResultPhotosLibraryPath "

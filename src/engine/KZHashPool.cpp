@@ -1,0 +1,116 @@
+#include "engine/KZHashPool.h"
+
+#include "engine/KZCrc32.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+KZHashPool::KZHashPool(unsigned threads)
+{
+    for (unsigned i = 1; i < std::max(1u, threads); ++i)
+        workers_.emplace_back([this] { run(); });
+}
+
+KZHashPool::~KZHashPool()
+{
+    {
+        std::lock_guard guard(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+}
+
+void KZHashPool::takePieces()
+{
+    // Pieces are claimed without the lock: a batch holds hundreds of small
+    // files, and a lock per piece would keep the threads waiting on it.
+    for (;;) {
+        const std::size_t piece = next_.fetch_add(1);
+        if (piece >= count_)
+            break;
+        (*work_)(piece);
+    }
+}
+
+void KZHashPool::run()
+{
+    std::unique_lock lock(mutex_);
+    unsigned long seen = generation_;
+    for (;;) {
+        wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+        if (quit_)
+            break;
+        seen = generation_;
+        ++active_;
+        lock.unlock();
+        takePieces();
+        lock.lock();
+        if (--active_ == 0)
+            done_.notify_all();
+    }
+    lock.unlock();
+    KZCrc32::threadFinished();
+}
+
+void KZHashPool::forEach(std::size_t count, const std::function<void(std::size_t)>& work)
+{
+    if (count == 0)
+        return;
+    // A few pieces are not worth waking threads for.
+    if (workers_.empty() || count < 4) {
+        for (std::size_t i = 0; i < count; ++i)
+            work(i);
+        return;
+    }
+    {
+        std::lock_guard guard(mutex_);
+        work_ = &work;
+        count_ = count;
+        next_ = 0;
+        ++generation_;
+    }
+    // Only as many threads as there are pieces for: each woken thread takes
+    // the lock once more on its way out.
+    for (std::size_t i = 1; i < count && i <= workers_.size(); ++i)
+        wake_.notify_one();
+    takePieces();
+    // Every piece has been claimed; the batch is done when no thread is
+    // still inside one, and none may be when the next batch is set up.
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return active_ == 0; });
+    work_ = nullptr;
+    count_ = 0;
+}
+
+unsigned KZHashPool::threadsFor(const std::vector<std::string>& paths, unsigned most)
+{
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            continue;
+        // A partition's queue is its disk's; /sys names both by number.
+        const std::string device = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":"
+            + std::to_string(minor(st.st_dev));
+        for (const char* disk : {"", "/.."}) {
+            std::ifstream in(device + disk + "/queue/rotational");
+            int rotational = 0;
+            if (!(in >> rotational))
+                continue;
+            // A virtual machine's disk says it rotates by default, whatever
+            // the storage behind it is: its flag tells nothing.
+            std::error_code ec;
+            const std::string driver
+                = std::filesystem::read_symlink(device + disk + "/device/driver", ec).filename().native();
+            if (rotational == 1 && driver != "virtio_blk" && driver != "vbd")
+                return 1;
+            break;
+        }
+    }
+    return std::clamp(std::thread::hardware_concurrency(), 1u, std::max(1u, most));
+}

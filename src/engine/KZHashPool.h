@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Threads that compute block digests ahead of the comparisons. The caller
+// takes part in the work and gets its answer only when every piece is done,
+// so whatever the pieces wrote is its own again afterwards. One caller at a
+// time. A pool of one thread runs everything on the caller's thread.
+class KZHashPool {
+public:
+    explicit KZHashPool(unsigned threads);
+    ~KZHashPool();
+    KZHashPool(const KZHashPool&) = delete;
+    KZHashPool& operator=(const KZHashPool&) = delete;
+
+    unsigned threads() const { return unsigned(workers_.size()) + 1; }
+
+    // Calls work(i) once for every i below count, spread over the threads.
+    void forEach(std::size_t count, const std::function<void(std::size_t)>& work);
+
+    // Threads that make sense for reading the files below `paths`: one when
+    // any of them lies on a rotating disk (spreading its reads would only
+    // make the head seek), else one per processor, at most `most`.
+    static unsigned threadsFor(const std::vector<std::string>& paths, unsigned most = 8);
+
+private:
+    void run();
+    void takePieces();
+
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    // Set under the lock before a batch is announced, read by the threads
+    // that the announcement wakes.
+    const std::function<void(std::size_t)>* work_ = nullptr;
+    std::size_t count_ = 0;
+    std::atomic<std::size_t> next_{0};
+    unsigned active_ = 0; // threads inside a batch, under the lock
+    unsigned long generation_ = 0;
+    bool quit_ = false;
+};
