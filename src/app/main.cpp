@@ -7,18 +7,33 @@
 #include "platform/OpenedFiles.h"
 #include "platform/Resources.h"
 #include "services/KZErrorDelegate.h"
+#include "services/KZOpenFileLimit.h"
 #include "services/ui/KZMessageBoxPresenter.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
 int main(int argc, char** argv)
 {
+    // Before anything opens a descriptor of its own: a search keeps folders
+    // and files open on every worker, and a session's soft limit is often
+    // far below what the system allows.
+    const KZOpenFileLimit openFiles = KZRaiseOpenFileLimit();
+    if (!openFiles.sufficesForSearch()) {
+        std::fprintf(stderr,
+                     "maravex: this session allows only %llu open files; a search needs at least %llu. "
+                     "Raise the limit (ulimit -n) and start Maravex again.\n",
+                     static_cast<unsigned long long>(openFiles.soft),
+                     static_cast<unsigned long long>(KZOpenFileLimit::kNeededForSearch));
+        return 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Maravex"));
     QApplication::setApplicationVersion(KZShortVersionString());
@@ -33,9 +48,6 @@ int main(int argc, char** argv)
     platform::OpenedFiles openedFiles;
     if (openedFiles.start(paths) == platform::OpenedFiles::Role::HandedOver)
         return 0;
-
-    // Raising the soft limit on open files belongs here, before any search
-    // can start.
 
     const std::filesystem::path icon = platform::resourcePath("images/maravex.png");
     if (!icon.empty())

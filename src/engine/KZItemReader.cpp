@@ -186,7 +186,9 @@ bool KZItemReader::checkForEmptyFolder(const std::filesystem::path& folder) cons
                 pending.push_back(current / entry.name);
                 return true;
             }
-            if (!name.empty() && name.front() == '.')
+            // Only the file system's own bookkeeping leaves a folder empty; a
+            // ".env" or ".gitignore" is somebody's content.
+            if (!name.empty() && name.front() == '.' && KZFilesUtilities::isFolderMetadataName(name))
                 return true;
             if (customIconIsContent) {
                 empty = false;

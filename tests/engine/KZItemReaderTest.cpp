@@ -254,16 +254,18 @@ TEST_F(KZItemReaderTest, EmptyFolderRules)
     };
     const std::vector<Case> cases = {
         {"nothing", [](const fs::path&) {}, false, false, true},
-        {"dot files only", [&](const fs::path& f) { touch(f / ".DS_Store"); touch(f / ".x"); }, false, false, true},
+        {"file-system bookkeeping only", [&](const fs::path& f) { touch(f / ".DS_Store"); touch(f / ".localized"); touch(f / "._a"); }, false, false, true},
+        {"a dot file of the user's", [&](const fs::path& f) { touch(f / ".env"); }, false, false, false},
+        {"bookkeeping beside a dot file", [&](const fs::path& f) { touch(f / ".DS_Store"); touch(f / ".gitignore"); }, false, false, false},
         {"a file", [&](const fs::path& f) { touch(f / "a"); }, false, false, false},
-        {"dot file and hidden icon", [&](const fs::path& f) { touch(f / ".x"); hiddenIcon(f); }, false, false, true, true},
+        {"bookkeeping and hidden icon", [&](const fs::path& f) { touch(f / ".DS_Store"); hiddenIcon(f); }, false, false, true, true},
         {"hidden icon, icons count", hiddenIcon, false, true, false, true},
         {"visible icon file", [&](const fs::path& f) { touch(f / "Icon\r"); }, false, false, false},
         {"empty subfolder", [](const fs::path& f) { fs::create_directory(f / "sub"); }, false, false, false},
         {"empty subfolder, nested", [](const fs::path& f) { fs::create_directory(f / "sub"); }, true, false, true},
         {"full subfolder, nested", [&](const fs::path& f) { fs::create_directories(f / "sub/deeper"); touch(f / "sub/deeper/x"); }, true, false, false},
         {"empty package", [](const fs::path& f) { fs::create_directory(f / "X.app"); }, true, false, false},
-        {"link to an empty folder", [](const fs::path& f) { fs::create_directory(f / ".target"); fs::create_symlink(".target", f / "link"); }, true, false, false},
+        {"link to an empty folder", [](const fs::path& f) { fs::create_directory(f / "target"); fs::create_symlink("target", f / "link"); }, true, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
