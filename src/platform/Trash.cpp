@@ -325,30 +325,39 @@ bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& n
     return true;
 }
 
-std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& itemPath, QString* error)
+std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& itemPath, QString* error,
+                                                 int* errOut)
 {
+    int ignored = 0;
+    int& failure = errOut ? *errOut : ignored;
+    failure = 0;
     if (itemPath.empty()) {
+        failure = ENOENT;
         setError(error, QStringLiteral("No item was given to move to the Trash."));
         return std::nullopt;
     }
     const auto item = normalAbsolute(itemPath);
     if (!item.has_relative_path()) {
+        failure = EBUSY;
         setError(error, QStringLiteral("\u201c%1\u201d cannot be moved to the Trash.").arg(display(item)));
         return std::nullopt;
     }
     int statErr = 0;
     if (!statPath(item, false, &statErr)) {
+        failure = statErr;
         setError(error, QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
                             .arg(display(item), systemErrorString(statErr)));
         return std::nullopt;
     }
     const auto trash = trashDirectoryFor(item, true);
     if (!trash) {
+        failure = noUsableTrash;
         setError(error, QStringLiteral("There is no usable Trash on the volume of \u201c%1\u201d; it was left where it is.")
                             .arg(display(item)));
         return std::nullopt;
     }
     if (isInTrash(item) && normalAbsolute(item.parent_path()) == normalAbsolute(*trash / "files")) {
+        failure = EINVAL;
         setError(error, QStringLiteral("\u201c%1\u201d is already in the Trash.").arg(display(item)));
         return std::nullopt;
     }
@@ -361,6 +370,7 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
         if (!createTrashInfo(*trash, name, item, &infoError, &err)) {
             if (err == EEXIST)
                 continue;
+            failure = err;
             setError(error, infoError);
             return std::nullopt;
         }
@@ -372,9 +382,11 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
         // An item without a trashinfo (another program's leftover) holds the name.
         if (err == EEXIST)
             continue;
+        failure = err;
         setError(error, moveError);
         return std::nullopt;
     }
+    failure = EEXIST;
     setError(error, QStringLiteral("The Trash has no free name for \u201c%1\u201d.").arg(display(item)));
     return std::nullopt;
 }

@@ -35,8 +35,11 @@ bool isInTrash(const std::filesystem::path& path);
 // exclusively with a free name ("name", "name.2", "name.3", ...), then moves
 // the item to files/<name> without replacing anything. On any failure the
 // trashinfo is removed again and the item stays where it was. Answers the
-// item's new location.
-std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& item, QString* error = nullptr);
+// item's new location. `err` receives the errno of the failed step, or
+// noUsableTrash when no trash on the item's own device can be used.
+constexpr int noUsableTrash = -1;
+std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& item, QString* error = nullptr,
+                                                 int* err = nullptr);
 
 // Moves a trashed item back to `originalPath` (missing parent folders are
 // made again) without replacing anything there, then removes its trashinfo.
