@@ -37,6 +37,18 @@ QString display(const fs::path& path)
     return QFile::decodeName(path.c_str());
 }
 
+bool isInsideFolder(const fs::path& path, const fs::path& folder)
+{
+    auto p = path.begin();
+    for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
+        if (f->empty())
+            continue;
+        if (p == path.end() || *p != *f)
+            return false;
+    }
+    return true;
+}
+
 // Adapts the panel to the grouping by location.
 class GroupingDelegate : public KZLocationGroupingDelegate {
 public:
@@ -335,12 +347,30 @@ KZFoundItemArray KZRemove::findProcessedItems(const KZFoundItemArray& items)
     lockedCount.store(0);
     KZFoundItemArray result;
     std::lock_guard guard(mutex_);
+    // Folders whose job took them away: what they held went with them.
+    std::vector<fs::path> leftFolders;
+    for (const KZFoundItemRef& item : items) {
+        const auto managed = managedItems_.find(item.get());
+        const fs::path stored = item->storedPath();
+        if (item->isDirectory() && !stored.empty() && managed != managedItems_.end() && managed->second != stored)
+            leftFolders.push_back(stored.lexically_normal());
+    }
     for (const KZFoundItemRef& item : items) {
         const fs::path stored = item->storedPath();
-        // Gone only when its own job succeeded: an item that merely vanished,
-        // or whose place now holds something else, was not removed by us.
+        // Gone only when its own job (or its folder's) succeeded: an item that
+        // merely vanished, or whose place now holds something else, was not
+        // removed by us.
         const auto managed = managedItems_.find(item.get());
-        const bool gone = !stored.empty() && managed != managedItems_.end() && managed->second != stored;
+        bool gone = !stored.empty() && managed != managedItems_.end() && managed->second != stored;
+        if (!gone && !stored.empty() && managed == managedItems_.end()) {
+            const fs::path normal = stored.lexically_normal();
+            for (const fs::path& folder : leftFolders) {
+                if (normal != folder && isInsideFolder(normal, folder) && !platform::statPath(normal, false)) {
+                    gone = true;
+                    break;
+                }
+            }
+        }
         if (gone) {
             result.append(item);
             // Exactly once, so that the copy that stays is still found as the

@@ -63,11 +63,9 @@ bool KZRemove::identityMatches(const KZFoundItemRef& item, const fs::path& path)
 
 qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::path& destination)
 {
+    // The handled items are kept for the whole removal, not per batch: which
+    // items left their place is decided from them after the last batch.
     diskLockedCount.store(0);
-    {
-        std::lock_guard guard(mutex_);
-        managedItems_.clear();
-    }
     qint32 code = 0;
     for (const KZFoundItemRef& item : items) {
         if (isStopped())
