@@ -59,10 +59,20 @@ bool KZRemovalFileSystem::makeFolder(const fs::path& path, int* err)
 
 std::optional<bool> KZRemovalFileSystem::isLocalVolume(const fs::path& path)
 {
-    const auto volume = platform::volumeForPath(path);
-    if (!volume)
+    const auto st = platform::statPath(path, false);
+    if (!st)
         return std::nullopt;
-    return !volume->isNetwork;
+    {
+        std::lock_guard guard(localityMutex_);
+        if (const auto found = localityByDevice_.find(st->device); found != localityByDevice_.end())
+            return found->second;
+    }
+    std::optional<bool> local;
+    if (const auto volume = platform::volumeForPath(path))
+        local = !volume->isNetwork;
+    std::lock_guard guard(localityMutex_);
+    localityByDevice_[st->device] = local;
+    return local;
 }
 
 bool KZRemovalFileSystem::isLocked(const fs::path& path)

@@ -2,7 +2,11 @@
 
 #include "platform/FileOps.h"
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 
 // The file operations of a removal, in one place: the engine never calls the
@@ -25,4 +29,10 @@ public:
     // file systems count as local.
     virtual std::optional<bool> isLocalVolume(const std::filesystem::path& path);
     virtual bool isLocked(const std::filesystem::path& path);
+
+private:
+    // Reading the mount table for each of thousands of items would cost more
+    // than the moves; a removal asks once per device.
+    std::mutex localityMutex_;
+    std::map<dev_t, std::optional<bool>> localityByDevice_;
 };

@@ -194,6 +194,19 @@ std::map<std::string, quint64> KZRemove::renamedDict() const
     return renamedDict_;
 }
 
+void KZRemove::noteOutcome(const KZFoundItemRef& item, const QString& outcome)
+{
+    std::lock_guard guard(mutex_);
+    outcomes_[item.get()] = outcome;
+}
+
+QString KZRemove::outcomeOf(const KZFoundItemRef& item) const
+{
+    std::lock_guard guard(mutex_);
+    const auto found = outcomes_.find(item.get());
+    return found == outcomes_.end() ? QString() : found->second;
+}
+
 fs::path KZRemove::managedPath(const KZFoundItemRef& item) const
 {
     std::lock_guard guard(mutex_);
@@ -220,6 +233,7 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
         const fs::path url = item->url();
         if (url.empty()) {
             notFoundCount.fetch_add(1);
+            noteOutcome(item, QStringLiteral("not_found"));
             continue;
         }
         const bool locked = fs_->isLocked(url);
@@ -228,6 +242,7 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
             break;
         if (locked) {
             lockedCount.fetch_add(1);
+            noteOutcome(item, QStringLiteral("locked"));
             continue;
         }
         if (!item->isPhotosItem()) {
@@ -237,6 +252,7 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
                 // item is counted and the others are still looked at.
                 if (unreadable) {
                     notFoundCount.fetch_add(1);
+                    noteOutcome(item, QStringLiteral("not_found"));
                     continue;
                 }
                 break;
@@ -246,6 +262,8 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
         if (checkSecurity(item)) {
             item->subtractUnitItemsInGroup();
             (item->isPhotosItem() ? photos : standard).append(item);
+        } else {
+            noteOutcome(item, QStringLiteral("last_member"));
         }
     }
     // Every counter is whole again before the first file is touched, also
@@ -414,6 +432,7 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
         const auto st = url.empty() ? std::nullopt : platform::statPath(url, false);
         if (!st) {
             notFoundCount.fetch_add(1);
+            noteOutcome(item, QStringLiteral("not_found"));
             continue;
         }
         if (item->isPhotosItem()) {

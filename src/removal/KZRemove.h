@@ -113,6 +113,11 @@ public:
     KZFoundItemArray currItemsWithArray(const KZFoundItemArray& items, bool isTrash);
     bool checkSecurity(const KZFoundItemRef& item);
     std::map<std::string, quint64> renamedDict() const;
+    // What became of one item, for the command-line tool: the job done
+    // ("trash", "moved", "copied", "deleted") or why it was left ("locked",
+    // "last_member", "changed", "not_found", a failure's name); empty when
+    // the removal never reached it.
+    QString outcomeOf(const KZFoundItemRef& item) const;
     std::filesystem::path managedPath(const KZFoundItemRef& item) const;
 
 private:
@@ -138,6 +143,7 @@ private:
     bool createHardLink(qint64 groupID, const std::filesystem::path& at, qint32* code);
     bool identityMatches(const KZFoundItemRef& item, const std::filesystem::path& path) const;
     void manageError(qint32 code, bool showError, const QString& detail);
+    void noteOutcome(const KZFoundItemRef& item, const QString& outcome);
     bool isStopped() const;
     void status(const QString& key) const;
     platform::StopTest stopTest() const;
@@ -152,6 +158,7 @@ private:
     mutable std::mutex mutex_; // guards what follows: read by the panel and the tests
     std::map<std::string, quint64> renamedDict_;
     std::unordered_map<const KZFoundItem*, std::filesystem::path> managedItems_;
+    std::unordered_map<const KZFoundItem*, QString> outcomes_;
     std::optional<KZFoundItemArray> removedArray_;
     std::vector<KZUndoMovedItem> standardUndo_;
     std::vector<KZUndoMovedItem> itunesUndo_;

@@ -42,6 +42,33 @@ Identity identityOf(const KZFoundItemRef& item, const fs::path& path)
     return Identity::Same;
 }
 
+QString outcomeName(qint32 code, KZRemove::Job job, bool copied, bool linkFailed)
+{
+    if (linkFailed)
+        return QStringLiteral("link_failed");
+    switch (code) {
+    case 0:
+        return copied ? QStringLiteral("copied")
+                      : job == KZRemove::TrashJob ? QStringLiteral("trash") : QStringLiteral("moved");
+    case KZRemoveCode::alreadyExists:
+        return QStringLiteral("same_name");
+    case KZRemoveCode::noPermission:
+        return QStringLiteral("permission_not_allowed");
+    case KZRemoveCode::badFileName:
+        return QStringLiteral("bad_file_name");
+    case KZRemoveCode::busy:
+        return QStringLiteral("busy");
+    case KZRemoveCode::notFound:
+        return QStringLiteral("not_found");
+    case KZRemoveCode::diskLocked:
+        return QStringLiteral("disk_locked");
+    case KZRemoveCode::stopped:
+        return QStringLiteral("stopped");
+    default:
+        return QStringLiteral("error %1").arg(code);
+    }
+}
+
 bool isInsideOrSame(const fs::path& path, const fs::path& folder)
 {
     auto p = path.begin();
@@ -76,6 +103,7 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
         const Identity identity = url.empty() ? Identity::Missing : identityOf(item, url);
         if (identity != Identity::Same) {
             (identity == Identity::Missing ? notFoundCount : changedCount).fetch_add(1);
+            noteOutcome(item, identity == Identity::Missing ? QStringLiteral("not_found") : QStringLiteral("changed"));
             panel_->managedCount.fetch_add(1);
             continue;
         }
@@ -154,6 +182,8 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
                 (item->isiTunesItem() ? itunesUndo_ : standardUndo_).push_back(std::move(record));
             }
         }
+        noteOutcome(item, outcomeName(isAway ? 0 : (itemCode ? itemCode : KZRemoveCode::stopped), job, moved.copied,
+                                      alertShown && !isAway));
         if (isAway) {
             if (panel_->reportEmptyFolders)
                 panel_->addFolderToCheckForEmpty({url.parent_path(), item->locationLabelTag()});
@@ -293,15 +323,18 @@ qint32 KZRemove::deleteItem(const KZFoundItemRef& item, const fs::path& path)
     // leaving in this removal, and not inside something that leaves.
     if (!hasSurvivingMember(item)) {
         notTrashedSecurityCount.fetch_add(1);
+        noteOutcome(item, QStringLiteral("last_member"));
         return 0;
     }
     int err = 0;
     if (fs_->removeTree(path, stopTest(), &err)) {
+        noteOutcome(item, QStringLiteral("deleted"));
         std::lock_guard guard(mutex_);
         managedItems_[item.get()] = fs::path("-");
         return 0;
     }
     const qint32 code = codeForErrno(err);
+    noteOutcome(item, outcomeName(code, TrashJob, false, false));
     if (code == KZRemoveCode::noPermission) {
         noPermissionsCount.fetch_add(1);
         return 0;
