@@ -69,11 +69,16 @@ TEST(KZRemoveProperty, RandomRemovalsNeverLoseOrReplaceAFile)
                 shapes.push_back({.path = path, .group = g});
             }
         }
-        for (const std::string& name : names)
-            if (chance(0.4))
-                f.dir.write(fs::path("dest") / name, "clash");
-        if (chance(0.3))
-            f.dir.write("dest/Report  1.pdf", "clash");
+        // Clashes with the plain names and with the numbered ones a rename
+        // would try first.
+        for (const std::string& name : names) {
+            const fs::path plain = name;
+            const std::vector<fs::path> taken = {plain, plain.stem().native() + "  1" + plain.extension().native(),
+                                                 plain.stem().native() + "  2" + plain.extension().native()};
+            for (const fs::path& clash : taken)
+                if (chance(0.5))
+                    f.dir.write("dest" / clash, "clash " + clash.string());
+        }
 
         KZFoundItemArray all = modeltest::makeItems(shapes);
         KZFoundItemArray marked;

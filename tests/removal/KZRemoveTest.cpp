@@ -278,6 +278,24 @@ TEST(KZRemoveJobs, ACopyLeavesTheSourceUnmarkedAndCountsItsSize)
     }
 }
 
+TEST(KZRemoveJobs, AMoveAcrossFileSystemsCopiesAndNeverDeletes)
+{
+    Fixture f;
+    const fs::path dest = f.dir.mkdir("dest");
+    const auto all = f.items({{"a/x", 1}, {"k/x", 1}});
+    f.panel->isMoveToTrash = false;
+    f.panel->urlToMove = dest;
+    f.fs->before = [](const std::string& op, const fs::path&) { return op == "move" ? EXDEV : 0; };
+    auto engine = f.engine({all[0]}, all);
+    engine->doMove();
+    EXPECT_EQ(kztest::readFile(f.dir / "a/x"), "same bytes");
+    EXPECT_EQ(kztest::readFile(dest / "x"), "same bytes");
+    EXPECT_FALSE(all[0]->isRemoved());
+    EXPECT_TRUE(engine->removedArray()->isEmpty());
+    ASSERT_EQ(engine->standardUndo().size(), 1u);
+    EXPECT_TRUE(engine->standardUndo()[0].isCopy);
+}
+
 TEST(KZRemoveJobs, HardLinksPointTheOldPlaceAtTheKeptCopy)
 {
     for (const bool toTrash : {true, false}) {
