@@ -97,7 +97,9 @@ void KZRemove::doMove()
         renamedDict_.clear();
     }
     removalPaths_.clear();
+    removalItems_.clear();
     for (const KZFoundItemRef& item : panel_->itemsToRemove) {
+        removalItems_.insert(item.get());
         const fs::path url = item->url();
         if (!url.empty())
             removalPaths_.push_back(url.lexically_normal());
@@ -361,8 +363,9 @@ KZFoundItemArray KZRemove::currItemsWithArray(const KZFoundItemArray& items, boo
 
 KZFoundItemArray KZRemove::findProcessedItems(const KZFoundItemArray& items)
 {
+    // Locked items were counted when the pass met them; counting again here
+    // would lose them, as they never record a path.
     status(QStringLiteral("checking_moved_items"));
-    lockedCount.store(0);
     KZFoundItemArray result;
     std::lock_guard guard(mutex_);
     // Folders whose job took them away: what they held went with them.
@@ -394,8 +397,6 @@ KZFoundItemArray KZRemove::findProcessedItems(const KZFoundItemArray& items)
             // Exactly once, so that the copy that stays is still found as the
             // kept member by a later removal.
             item->subtractUnitItemsInGroup();
-        } else if (!stored.empty() && fs_->isLocked(stored)) {
-            lockedCount.fetch_add(1);
         }
     }
     return result;

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // Result codes of the removal's file operations: 0 for success, else one of
@@ -154,6 +155,7 @@ private:
     bool securityChosen_ = false;
     // The items accepted for this removal, by path, for the deletion check.
     std::vector<std::filesystem::path> removalPaths_;
+    std::unordered_set<const KZFoundItem*> removalItems_;
 
     mutable std::mutex mutex_; // guards what follows: read by the panel and the tests
     std::map<std::string, quint64> renamedDict_;

@@ -353,7 +353,7 @@ bool KZRemove::hasSurvivingMember(const KZFoundItemRef& item) const
     for (const KZFoundItemRef& member : panel_->resultItems) {
         if (!member || member.get() == item.get() || member->groupID() != item->groupID())
             continue;
-        if (panel_->itemsToRemove.contains(member))
+        if (removalItems_.count(member.get()))
             continue;
         const fs::path path = member->url().lexically_normal();
         if (path.empty() || identityOf(member, path) != Identity::Same)

@@ -585,6 +585,17 @@ TEST(KZRemoveSecurity, LockedItemsStayAndAreReported)
     EXPECT_TRUE(fs::exists(f.dir / "b/x"));
     EXPECT_FALSE(engine->removedArray());
     EXPECT_EQ(engine->errorAlerts(), (std::vector<KZRemove::Alert>{{u"locked_plur"_s, {u"2"_s}}}));
+
+    // Beside items that went, the locked one is still reported.
+    Fixture g;
+    g.setLevel(0);
+    const auto mixed = g.items({{"a/x", 1}, {"b/x", 1}, {"c/x", 1}});
+    g.fs->before = [&](const std::string& op, const fs::path& p) { return op == "locked" && p == mixed[0]->url() ? 1 : 0; };
+    auto second = g.engine({mixed[0], mixed[1]}, mixed);
+    second->doMove();
+    EXPECT_TRUE(fs::exists(g.dir / "a/x"));
+    EXPECT_FALSE(fs::exists(g.dir / "b/x"));
+    EXPECT_EQ(second->errorAlerts(), (std::vector<KZRemove::Alert>{{u"locked_sing"_s, {}}}));
 }
 
 // ---- The folder pass ---------------------------------------------------------------------------
