@@ -319,6 +319,34 @@ TEST(KZRemoveJobs, HardLinksPointTheOldPlaceAtTheKeptCopy)
     }
 }
 
+TEST(KZRemoveJobs, AKeptCopyOnAnotherVolumeGetsNoLinkAndIsCounted)
+{
+    kztest::TempDir probe;
+    const auto shm = platform::statPath("/dev/shm", true);
+    if (!shm || ::access("/dev/shm", W_OK) != 0 || shm->device == platform::statPath(probe.path(), true)->device)
+        GTEST_SKIP() << "no second file system";
+    char templ[] = "/dev/shm/kzremoval-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(templ));
+    const fs::path other = templ;
+    emptyTrash();
+    Fixture f;
+    std::ofstream(other / "kept") << "same bytes";
+    const auto kept = modeltest::makeItems({{.path = other / "kept", .group = 1}});
+    const auto local = f.items({{"a/x", 1}});
+    f.setLevel(0);
+    f.panel->isCreateAlias = true;
+    f.panel->mastersAlias = kept;
+    auto engine = f.engine(local, KZFoundItemArray{kept[0], local[0]});
+    engine->doMove();
+    EXPECT_FALSE(fs::exists(f.dir / "a/x"));
+    EXPECT_EQ(engine->aliasNotInSameVolumeCount.load(), 1u);
+    EXPECT_EQ(engine->removedArray()->size(), 1);
+    EXPECT_EQ(engine->persistentUndo().size(), 1u);
+    EXPECT_EQ(f.alerts.shown(), 0u);
+    std::error_code ec;
+    fs::remove_all(other, ec);
+}
+
 TEST(KZRemoveJobs, AFailedLinkAfterAMoveBringsTheItemBack)
 {
     Fixture f;
