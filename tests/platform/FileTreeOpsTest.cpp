@@ -1,5 +1,6 @@
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
+#include "platform/Trash.h"
 
 #include "TestSupport.h"
 
@@ -109,4 +110,17 @@ TEST(FileTreeOps, RemoveStopsBetweenChildrenAndCanKeepTheFolder)
     EXPECT_TRUE(fs::is_empty(dir / "f"));
     EXPECT_FALSE(platform::removeTree(dir / "missing", {}, &err));
     EXPECT_EQ(err, ENOENT);
+}
+
+TEST(FileTreeOps, TrashNamesTheReasonOfAFailure)
+{
+    kztest::TempDir dir;
+    int err = 0;
+    EXPECT_FALSE(platform::moveToTrash(dir / "missing", nullptr, &err));
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_FALSE(platform::moveToTrash("/", nullptr, &err));
+    EXPECT_NE(err, 0);
+    dir.write("here", "x");
+    EXPECT_TRUE(platform::moveToTrash(dir / "here", nullptr, &err));
+    EXPECT_EQ(err, 0);
 }
