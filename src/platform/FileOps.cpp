@@ -3,11 +3,16 @@
 #include <QFile>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -126,6 +131,231 @@ bool moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
     if (code == 0)
         return true;
     return fail(code, from, to, error, err);
+}
+
+namespace {
+
+struct FdCloser {
+    int fd;
+    ~FdCloser()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+int copyAttributes(int from, int to)
+{
+    // Attributes that the target file system cannot hold (a FAT stick, a
+    // "security." name without privileges) are left behind: the data and the
+    // mode matter, a lost label does not fail the copy.
+    const ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0)
+        return 0;
+    std::vector<char> names(size_t(size) + 1);
+    const ssize_t got = ::flistxattr(from, names.data(), names.size());
+    if (got <= 0)
+        return 0;
+    for (ssize_t at = 0; at < got;) {
+        const char* name = names.data() + at;
+        at += ssize_t(std::strlen(name)) + 1;
+        const ssize_t valueSize = ::fgetxattr(from, name, nullptr, 0);
+        if (valueSize < 0)
+            continue;
+        std::vector<char> value(size_t(valueSize) + 1);
+        const ssize_t read = ::fgetxattr(from, name, value.data(), value.size());
+        if (read >= 0)
+            ::fsetxattr(to, name, value.data(), size_t(read), 0);
+    }
+    return 0;
+}
+
+int copyData(int from, int to)
+{
+    for (;;) {
+        const ssize_t moved = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+        if (moved > 0)
+            continue;
+        if (moved == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return errno;
+        break;
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return errno;
+        if (got == 0)
+            return 0;
+        if (!writeAll(to, buffer, size_t(got)))
+            return errno ? errno : EIO;
+    }
+}
+
+int copyOne(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped,
+            std::vector<std::filesystem::path>& created);
+
+int copyFolder(const std::filesystem::path& from, const std::filesystem::path& to, const struct stat& st,
+               const StopTest& stopped, std::vector<std::filesystem::path>& created)
+{
+    if (::mkdir(to.c_str(), 0700) != 0)
+        return errno;
+    created.push_back(to);
+    const int fd = ::open(from.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        const int code = errno;
+        ::close(fd);
+        return code;
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    const int readErr = errno;
+    int code = readErr;
+    for (size_t i = 0; code == 0 && i < names.size(); ++i) {
+        if (stopped && stopped())
+            code = ECANCELED;
+        else
+            code = copyOne(from / names[i], to / names[i], stopped, created);
+    }
+    if (code == 0) {
+        const int target = ::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (target >= 0) {
+            copyAttributes(::dirfd(dir), target);
+            ::fchmod(target, st.st_mode & 07777);
+            const timespec times[2] = {st.st_atim, st.st_mtim};
+            ::futimens(target, times);
+            ::close(target);
+        }
+    }
+    ::closedir(dir);
+    return code;
+}
+
+int copyOne(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped,
+            std::vector<std::filesystem::path>& created)
+{
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return copyFolder(from, to, st, stopped, created);
+    if (S_ISLNK(st.st_mode)) {
+        std::string target(size_t(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+        const ssize_t got = ::readlink(from.c_str(), target.data(), target.size());
+        if (got < 0)
+            return errno;
+        target.resize(size_t(got));
+        if (::symlink(target.c_str(), to.c_str()) != 0)
+            return errno;
+        created.push_back(to);
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        return 0;
+    }
+    if (!S_ISREG(st.st_mode))
+        return EOPNOTSUPP; // devices, pipes and sockets are not duplicates to keep
+    const int source = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (source < 0)
+        return errno;
+    FdCloser sourceCloser{source};
+    const int target = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (target < 0)
+        return errno;
+    created.push_back(to);
+    int code = copyData(source, target);
+    if (code == 0) {
+        copyAttributes(source, target);
+        if (::fchmod(target, st.st_mode & 07777) != 0)
+            code = errno;
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(target, times);
+    }
+    if (::close(target) != 0 && code == 0)
+        code = errno;
+    return code;
+}
+
+int removeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop)
+{
+    struct stat st;
+    if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlinkat(dirfd, name, 0) == 0 ? 0 : errno;
+    const int fd = ::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        const int code = errno;
+        ::close(fd);
+        return code;
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    int code = errno;
+    for (size_t i = 0; code == 0 && i < names.size(); ++i) {
+        if (stopped && stopped())
+            code = ECANCELED;
+        else
+            code = removeAt(::dirfd(dir), names[i].c_str(), stopped, false);
+    }
+    ::closedir(dir);
+    if (code != 0 || keepTop)
+        return code;
+    return ::unlinkat(dirfd, name, AT_REMOVEDIR) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+bool copyTree(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped, int* err)
+{
+    std::vector<std::filesystem::path> created;
+    int code = (from.empty() || to.empty()) ? ENOENT : copyOne(from, to, stopped, created);
+    if (code != 0 && !created.empty()) {
+        // Only our own, exclusively created target goes: whatever else is
+        // beside it was there before and is not ours to touch.
+        removeTree(created.front());
+    }
+    if (err)
+        *err = code;
+    return code == 0;
+}
+
+bool removeTree(const std::filesystem::path& path, const StopTest& stopped, int* err, bool keepTop)
+{
+    int code = ENOENT;
+    if (!path.empty()) {
+        const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+        const int dirfd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirfd < 0) {
+            code = errno;
+        } else {
+            const std::string name = path.filename().native();
+            code = (name.empty() || name == "." || name == "..") ? EINVAL : removeAt(dirfd, name.c_str(), stopped, keepTop);
+            ::close(dirfd);
+        }
+    }
+    if (err)
+        *err = code;
+    return code == 0;
 }
 
 } // namespace platform

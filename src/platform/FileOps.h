@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <functional>
 
 namespace platform {
 
@@ -21,5 +22,24 @@ bool writeAll(int fd, const char* data, size_t size);
 // destination is taken, EXDEV across file systems).
 bool moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
                    QString* error = nullptr, int* err = nullptr);
+
+// Answers true when the caller wants a long walk to end early.
+using StopTest = std::function<bool()>;
+
+// Copies `from` to `to`, a folder with everything in it. Modes, time stamps
+// and extended attributes are kept; a symbolic link is copied as a link.
+// Every target is created exclusively, so nothing that is already at `to`
+// is replaced (EEXIST). On failure only what this call created is removed
+// again; the source is only read. A stop request fails with ECANCELED.
+bool copyTree(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped = {},
+              int* err = nullptr);
+
+// Deletes `path`, a folder with everything in it. The walk goes through
+// open folders (openat/unlinkat) and never follows a symbolic link, so a link
+// inside the folder can never lead the deletion outside it. With `keepTop`
+// only the contents of the folder go. Between children the stop test is
+// asked; a stop fails with ECANCELED and keeps what was not reached yet.
+bool removeTree(const std::filesystem::path& path, const StopTest& stopped = {}, int* err = nullptr,
+                bool keepTop = false);
 
 } // namespace platform

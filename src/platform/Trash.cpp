@@ -451,20 +451,26 @@ std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& 
 
 } // namespace
 
-std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& itemPath, QString* error)
+std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& itemPath, QString* error, int* errOut)
 {
+    int ignored = 0;
+    int& failure = errOut ? *errOut : ignored;
+    failure = 0;
     if (itemPath.empty()) {
+        failure = ENOENT;
         setError(error, QStringLiteral("No item was given to move to the Trash."));
         return std::nullopt;
     }
     const auto item = normalAbsolute(itemPath);
     if (!item.has_relative_path()) {
+        failure = EBUSY;
         setError(error, QStringLiteral("\u201c%1\u201d cannot be moved to the Trash.").arg(display(item)));
         return std::nullopt;
     }
     int statErr = 0;
     const auto itemStat = statPath(item, false, &statErr);
     if (!itemStat) {
+        failure = statErr;
         setError(error, QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
                             .arg(display(item), systemErrorString(statErr)));
         return std::nullopt;
@@ -472,6 +478,7 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
     // A mount point cannot be renamed; asking would only leave a new trash
     // folder behind inside it.
     if (isVolumeRoot(item)) {
+        failure = EBUSY;
         setError(error, QStringLiteral("\u201c%1\u201d is the top folder of a volume and cannot be moved to the Trash.")
                             .arg(display(item)));
         return std::nullopt;
@@ -479,6 +486,7 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
     MadeFolders made;
     const auto noTrash = [&] {
         made.undo();
+        failure = noUsableTrash;
         setError(error, QStringLiteral("There is no usable Trash on the volume of \u201c%1\u201d; it was left where it is.")
                             .arg(display(item)));
         return std::nullopt;
@@ -488,6 +496,7 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
         return noTrash();
     if (isInTrash(item) && normalAbsolute(item.parent_path()) == normalAbsolute(*trash / "files")) {
         made.undo();
+        failure = EINVAL;
         setError(error, QStringLiteral("\u201c%1\u201d is already in the Trash.").arg(display(item)));
         return std::nullopt;
     }
@@ -503,8 +512,10 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
             return noTrash();
         trashed = moveIntoTrash(*trash, item, error, &err);
     }
-    if (!trashed)
+    if (!trashed) {
         made.undo();
+        failure = err;
+    }
     return trashed;
 }
 

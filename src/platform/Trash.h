@@ -39,8 +39,11 @@ bool isInTrash(const std::filesystem::path& path);
 // bind mount of the home file system goes to the trash of its own mount. On
 // any failure the trashinfo and the trash folders made for it are removed
 // again and the item stays where it was. A mount point is refused. Answers
-// the item's new location.
-std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& item, QString* error = nullptr);
+// the item's new location. `err` receives the errno of the failed step, or
+// noUsableTrash when no trash on the item's own device can be used.
+constexpr int noUsableTrash = -1;
+std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& item, QString* error = nullptr,
+                                                 int* err = nullptr);
 
 // Moves a trashed item back to `originalPath` (missing parent folders are
 // made again, and removed again when the move fails) without replacing

@@ -1,0 +1,370 @@
+// maravex-remove: the removal engine without windows.
+//
+//   maravex-remove [--rule N] (--trash | --move-to DIR [--create-folders])
+//                  [--rename] [--links] [--level L] PATH...
+//
+// Searches the given folders for duplicate files with the preset criteria,
+// marks them by rule N (default: the default marks), removes the marked items
+// with the given options and last-member level on the same engine as the
+// removal panel, and prints one line per marked item:
+// "removed|kept|failed<TAB>reason<TAB>path". A summary with the time of the
+// removal alone goes to standard error. Questions take their declining
+// answer (keep the last member, stop before deleting anything for good).
+
+#include "engine/KZContentReader.h"
+#include "engine/KZFoundListParcel.h"
+#include "engine/KZProgressControl.h"
+#include "engine/KZSearchController.h"
+#include "platform/FileStat.h"
+#include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
+#include "platform/UserDefaults.h"
+#include "removal/KZRemove.h"
+#include "result/model/KZFoundItemsCntrl.h"
+#include "result/model/KZMarkingRequest.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZSearchStuff.h"
+#include "settings/KZSourceItem.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void onInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+QString str(const char* text)
+{
+    return QString::fromLatin1(text);
+}
+
+void complain(const std::string& what)
+{
+    std::fprintf(stderr, "maravex-remove: %s\n", what.c_str());
+}
+
+// Counters for the terminal; the engine's threads write them, a timer on the
+// main thread shows them.
+class ConsoleProgress : public KZProgressControl {
+public:
+    bool wasStopped() const override { return g_interrupted != 0; }
+    void prepareToSearch(const QVariantMap&) override {}
+    void setFoundSize(quint64 size) override { foundSize = size; }
+    void setFoundCount(quint64 count) override { foundCount = count; }
+    void setCheckedCount(quint64 count) override { checkedCount = count; }
+    void setItemsToCheckCount(quint64 count) override { itemsToCheck = count; }
+    void setIsSearching(bool) override {}
+
+    void show() const
+    {
+        std::fprintf(stderr, "\rto check %llu, checked %llu, found %llu (%llu bytes)   ",
+                     static_cast<unsigned long long>(itemsToCheck.load()),
+                     static_cast<unsigned long long>(checkedCount.load()),
+                     static_cast<unsigned long long>(foundCount.load()),
+                     static_cast<unsigned long long>(foundSize.load()));
+    }
+
+    std::atomic<quint64> foundSize{0};
+    std::atomic<quint64> foundCount{0};
+    std::atomic<quint64> checkedCount{0};
+    std::atomic<quint64> itemsToCheck{0};
+};
+
+// Reads through the file system and says once per file when a file that a
+// comparison needs cannot be read.
+class ReportingReader : public KZContentReader {
+public:
+    std::unique_ptr<File> open(const fs::path& path) override
+    {
+        errno = 0;
+        std::unique_ptr<File> file = KZContentReader::fileSystem().open(path);
+        // A symbolic link is never followed, so it has no content to read;
+        // saying so for every link would drown the real failures.
+        if (!file && errno != ELOOP) {
+            const int error = errno;
+            std::lock_guard guard(lock_);
+            if (reported_.insert(path.native()).second)
+                complain("cannot read " + path.native() + ": "
+                         + (error ? std::string(std::strerror(error)) : std::string("not a regular file")));
+        }
+        return file;
+    }
+
+private:
+    std::mutex lock_;
+    std::set<std::string> reported_;
+};
+
+// The panel of a terminal: Ctrl-C is its Stop button.
+class ConsolePanel : public KZRemovalPanel {
+public:
+    void statusDidChange(const QString& key) override
+    {
+        if (verbose)
+            std::fprintf(stderr, "%s\n", key.toUtf8().constData());
+    }
+    void workDidEnd() override
+    {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    }
+    bool verbose = false;
+};
+
+int usage()
+{
+    std::fprintf(stderr, "usage: maravex-remove [--rule N] (--trash | --move-to DIR [--create-folders]) [--rename] "
+                         "[--links] [--level L] PATH...\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+
+    int rule = KZMarkRule::byDefault;
+    bool trash = false, createFolders = false, links = false, rename = false;
+    std::optional<int> level;
+    fs::path moveTo;
+    std::vector<fs::path> paths;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto number = [&](int& into) {
+            if (++i >= argc)
+                return false;
+            char* end = nullptr;
+            into = int(std::strtol(argv[i], &end, 10));
+            return end && *end == 0;
+        };
+        if (arg == "--trash") {
+            trash = true;
+        } else if (arg == "--move-to") {
+            if (++i >= argc)
+                return usage();
+            moveTo = argv[i];
+        } else if (arg == "--create-folders") {
+            createFolders = true;
+        } else if (arg == "--rename") {
+            rename = true;
+        } else if (arg == "--links") {
+            links = true;
+        } else if (arg == "--rule") {
+            if (!number(rule))
+                return usage();
+        } else if (arg == "--level") {
+            int value = 0;
+            if (!number(value))
+                return usage();
+            level = value;
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i)
+                paths.emplace_back(argv[i]);
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            return usage();
+        } else {
+            paths.emplace_back(arg);
+        }
+    }
+    if (paths.empty() || trash == !moveTo.empty() || (createFolders && trash))
+        return usage();
+
+    KZDefaultsRegistry::setupDefaultsPreferences();
+
+    std::vector<KZSourceItemRef> sources;
+    for (const fs::path& path : paths) {
+        int error = 0;
+        const auto st = platform::statPath(path, true, &error);
+        if (!st) {
+            complain(path.native() + ": " + std::strerror(error));
+            continue;
+        }
+        if (!st->isDir()) {
+            complain(path.native() + ": not a folder");
+            continue;
+        }
+        sources.push_back(KZSourceItem::create({{str("url"), QVariant::fromValue(path)}}));
+    }
+    if (sources.empty()) {
+        complain("nothing to search");
+        return 1;
+    }
+
+    auto stuff = KZSearchStuff::searchStuff();
+    const quint64 type = KZSearchStuff::duplicateFiles;
+    stuff->setSearchType(type);
+    stuff->setSources(sources);
+    stuff->globalExclusions();
+    const std::optional<QVariantMap> criteria = stuff->criteriaWithTag(type);
+    if (!criteria) {
+        complain("no preset criteria for this search type (resources/criteria.plist)");
+        return 1;
+    }
+    stuff->setCriteria(*criteria);
+
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the program at once
+    sigaction(SIGINT, &action, nullptr);
+
+    static int senderTag = 0;
+    auto progress = std::make_shared<ConsoleProgress>();
+    ReportingReader reader;
+    QVariantMap result;
+    std::mutex resultLock;
+    platform::Subscription subscription = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::searchDidTerminate, platform::NotificationObject(&senderTag),
+        [&](const platform::Notification& note) {
+            {
+                std::lock_guard guard(resultLock);
+                result = note.userInfo;
+            }
+            QMetaObject::invokeMethod(&app, [&app] { app.quit(); }, Qt::QueuedConnection);
+        });
+
+    const bool showProgress = ::isatty(STDERR_FILENO);
+    QTimer ticker;
+    ticker.setInterval(100);
+    QObject::connect(&ticker, &QTimer::timeout, &app, [&] {
+        if (showProgress)
+            progress->show();
+    });
+    ticker.start();
+
+    QElapsedTimer clock;
+    clock.start();
+    {
+        auto controller = KZSearchController::create(stuff, &senderTag, progress);
+        controller->setContentReader(&reader);
+        controller->startToSearch();
+    }
+    app.exec();
+    ticker.stop();
+    KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
+    if (showProgress)
+        std::fputs("\n", stderr);
+
+    KZFoundList list;
+    {
+        std::lock_guard guard(resultLock);
+        list = KZFoundListParcel::take(result.value(str("KZResultFoundItems")));
+    }
+    KZFoundItemArray items;
+    while (std::unique_ptr<TreeToCheck> node = list.takeFirst())
+        items.append(KZFoundItem::itemWithTreeNode(*node));
+    const double searchSeconds = double(clock.nsecsElapsed()) / 1e9;
+    if (g_interrupted)
+        return 130;
+
+    auto model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
+    model->setAllItems(items);
+    if (rule == KZMarkRule::byDefault) {
+        model->markItemsByDefaultWithTag(0, 0, nullptr, items);
+    } else {
+        model->markItemsWithDict({{KZMarkingKey::menuItemTag, rule},
+                                  {KZMarkingKey::checkBtnState, 1},
+                                  {KZMarkingKey::ownerTag, QVariant::fromValue<quint64>(0)},
+                                  {KZMarkingKey::itemsToManageTag, QVariant::fromValue<quint64>(0)}});
+    }
+    KZFoundItemArray marked;
+    for (const KZFoundItemRef& item : items)
+        if (item->isMarked())
+            marked.append(item);
+
+    if (level)
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::security_moving_to_trash, *level);
+    auto panel = std::make_shared<ConsolePanel>();
+    panel->isMoveToTrash = trash;
+    panel->urlToMove = moveTo;
+    panel->createFolders = createFolders;
+    panel->renameMove = rename;
+    panel->isCreateAlias = links;
+    panel->itemsToRemove = marked;
+    panel->resultItems = items;
+    if (links)
+        panel->mastersAlias = model->masterForAliasArrayWithArray(marked);
+    std::vector<std::filesystem::path> places;
+    for (const KZFoundItemRef& item : marked)
+        places.push_back(item->url());
+
+    QTimer stopper;
+    stopper.setInterval(50);
+    QObject::connect(&stopper, &QTimer::timeout, &app, [&] {
+        if (g_interrupted)
+            panel->wasStopped = true;
+    });
+    auto engine = std::make_shared<KZRemove>(panel);
+    panel->isWorking = true;
+    // CPU time too: on a busy machine the wall time mostly measures the others.
+    const auto cpuSeconds = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer removal;
+    removal.start();
+    engine->startMoving();
+    stopper.start();
+    app.exec();
+    const double removalSeconds = double(removal.nsecsElapsed()) / 1e9;
+    const double removalCpu = cpuSeconds() - cpuBefore;
+    stopper.stop();
+
+    const KZFoundItemArray removed = engine->removedArray().value_or(KZFoundItemArray{});
+    const QSet<QString> kept = {str("locked"), str("last_member"), str("changed"), str("not_found"), str("copied"),
+                                str("stopped"), str("link_failed")};
+    quint64 removedCount = 0, keptCount = 0, failedCount = 0;
+    for (qsizetype i = 0; i < marked.size(); ++i) {
+        QString reason = engine->outcomeOf(marked[i]);
+        const char* verdict = "failed";
+        if (removed.contains(marked[i])) {
+            verdict = "removed";
+            ++removedCount;
+        } else if (reason.isEmpty() || kept.contains(reason)) {
+            verdict = "kept";
+            ++keptCount;
+            if (reason.isEmpty())
+                reason = str("not_reached");
+        } else {
+            ++failedCount;
+        }
+        const std::string path = places[size_t(i)].native();
+        std::printf("%s\t%s\t", verdict, reason.toUtf8().constData());
+        std::fwrite(path.data(), 1, path.size(), stdout);
+        std::fputc('\n', stdout);
+    }
+    std::fflush(stdout);
+    for (const KZRemove::Alert& alert : engine->errorAlerts())
+        std::fprintf(stderr, "%s %s\n", alert.key.toUtf8().constData(), alert.names.join(str(" ")).toUtf8().constData());
+    std::fprintf(stderr, "found %lld, marked %lld, removed %llu, kept %llu, failed %llu, search seconds %.3f, "
+                         "removal seconds %.3f (cpu %.3f)\n",
+                 static_cast<long long>(items.size()), static_cast<long long>(marked.size()),
+                 static_cast<unsigned long long>(removedCount), static_cast<unsigned long long>(keptCount),
+                 static_cast<unsigned long long>(failedCount), searchSeconds, removalSeconds, removalCpu);
+    return panel->wasStopped ? 130 : (failedCount ? 1 : 0);
+}

@@ -1,0 +1,524 @@
+#include "removal/KZRemove.h"
+
+#include "engine/KZLocationGrouping.h"
+#include "platform/Bookmark.h"
+#include "platform/FileOps.h"
+#include "platform/FileStat.h"
+#include "platform/Log.h"
+#include "platform/OperationQueue.h"
+#include "platform/StringTable.h"
+#include "platform/Trash.h"
+#include "platform/UserDefaults.h"
+#include "services/KZErrorDelegate.h"
+#include "services/KZNumberUtilities.h"
+#include "settings/KZDefaultsKeys.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <unordered_set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<bool> g_removalRunning{false};
+
+platform::OperationQueue& removalQueue()
+{
+    // Deep folder trees are walked recursively: the thread gets a large stack.
+    static auto* queue = new platform::OperationQueue(QStringLiteral("KZRemove"), platform::OperationQueue::Unbounded,
+                                                      0x5000000);
+    return *queue;
+}
+
+QString display(const fs::path& path)
+{
+    return QFile::decodeName(path.c_str());
+}
+
+bool isInsideFolder(const fs::path& path, const fs::path& folder)
+{
+    auto p = path.begin();
+    for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
+        if (f->empty())
+            continue;
+        if (p == path.end() || *p != *f)
+            return false;
+    }
+    return true;
+}
+
+// Adapts the panel to the grouping by location.
+class GroupingDelegate : public KZLocationGroupingDelegate {
+public:
+    explicit GroupingDelegate(KZRemovalPanel& panel) : panel_(panel) {}
+    bool nsWasStopped() override { return panel_.wasStopped.load(); }
+    void setAlreadyCheckedCount(quint64 count) override { panel_.checkedCount.store(count); }
+    void updateFieldInfoWithString(const QString& key) override { panel_.statusDidChange(key); }
+
+private:
+    KZRemovalPanel& panel_;
+};
+
+} // namespace
+
+KZRemove::KZRemove(std::shared_ptr<KZRemovalPanel> panel, std::shared_ptr<KZRemovalFileSystem> fileSystem)
+    : panel_(std::move(panel)), fs_(fileSystem ? std::move(fileSystem) : std::make_shared<KZRemovalFileSystem>())
+{
+}
+
+bool KZRemove::isRemovalRunning()
+{
+    return g_removalRunning.load();
+}
+
+void KZRemove::startMoving()
+{
+    removalQueue().addOperation([self = shared_from_this()] { self->doMove(); });
+}
+
+void KZRemove::doMove()
+{
+    if (g_removalRunning.exchange(true)) {
+        // The undo lists belong to one removal at a time.
+        refused.store(true);
+        panel_->isWorking.store(false);
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("removal_already_running"));
+        panel_->workDidEnd();
+        return;
+    }
+    struct Release {
+        ~Release() { g_removalRunning.store(false); }
+    } release;
+
+    {
+        std::lock_guard guard(mutex_);
+        renamedDict_.clear();
+    }
+    removalPaths_.clear();
+    removalItems_.clear();
+    for (const KZFoundItemRef& item : panel_->itemsToRemove) {
+        removalItems_.insert(item.get());
+        const fs::path url = item->url();
+        if (!url.empty())
+            removalPaths_.push_back(url.lexically_normal());
+    }
+    if (panel_->isMoveToTrash)
+        moveToTrashPreliminary(panel_->itemsToRemove);
+    else
+        moveItemsPreliminary(panel_->itemsToRemove, panel_->urlToMove);
+    panel_->isWorking.store(false);
+    panel_->workDidEnd();
+}
+
+// ---- Helpers ---------------------------------------------------------------------------------
+
+bool KZRemove::isStopped() const
+{
+    return panel_->wasStopped.load();
+}
+
+platform::StopTest KZRemove::stopTest() const
+{
+    return [panel = panel_] { return panel->wasStopped.load(); };
+}
+
+void KZRemove::status(const QString& key) const
+{
+    panel_->statusDidChange(key);
+}
+
+qint32 KZRemove::codeForErrno(int err)
+{
+    switch (err) {
+    case 0:
+        return KZRemoveCode::ok;
+    case platform::noUsableTrash:
+        return KZRemoveCode::noTrash;
+    case EEXIST:
+    case ENOTEMPTY:
+        return KZRemoveCode::alreadyExists;
+    case EACCES:
+    case EPERM:
+        return KZRemoveCode::noPermission;
+    case ENAMETOOLONG:
+    case EILSEQ:
+        return KZRemoveCode::badFileName;
+    case ENOENT:
+    case ENOTDIR:
+        return KZRemoveCode::notFound;
+    case EBUSY:
+    case ETXTBSY:
+        return KZRemoveCode::busy;
+    case EROFS:
+        return KZRemoveCode::diskLocked;
+    case ECANCELED:
+        return KZRemoveCode::stopped;
+    default:
+        return KZRemoveCode::unknownWrite;
+    }
+}
+
+std::optional<KZFoundItemArray> KZRemove::removedArray() const
+{
+    std::lock_guard guard(mutex_);
+    return removedArray_;
+}
+
+std::vector<KZUndoMovedItem> KZRemove::standardUndo() const
+{
+    std::lock_guard guard(mutex_);
+    return standardUndo_;
+}
+
+std::vector<KZUndoMovedItem> KZRemove::itunesUndo() const
+{
+    std::lock_guard guard(mutex_);
+    return itunesUndo_;
+}
+
+std::vector<KZPersistentUndoRecord> KZRemove::persistentUndo() const
+{
+    std::lock_guard guard(mutex_);
+    return persistentUndo_;
+}
+
+std::vector<fs::path> KZRemove::createdFolderUndo() const
+{
+    std::lock_guard guard(mutex_);
+    return createdFolderUndo_;
+}
+
+std::map<std::string, quint64> KZRemove::renamedDict() const
+{
+    std::lock_guard guard(mutex_);
+    return renamedDict_;
+}
+
+void KZRemove::noteOutcome(const KZFoundItemRef& item, const QString& outcome)
+{
+    std::lock_guard guard(mutex_);
+    outcomes_[item.get()] = outcome;
+}
+
+QString KZRemove::outcomeOf(const KZFoundItemRef& item) const
+{
+    std::lock_guard guard(mutex_);
+    const auto found = outcomes_.find(item.get());
+    return found == outcomes_.end() ? QString() : found->second;
+}
+
+fs::path KZRemove::managedPath(const KZFoundItemRef& item) const
+{
+    std::lock_guard guard(mutex_);
+    const auto found = managedItems_.find(item.get());
+    return found == managedItems_.end() ? fs::path() : found->second;
+}
+
+// ---- The move-to-Trash pass -------------------------------------------------------------------
+
+void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
+{
+    if (items.isEmpty())
+        return;
+    thereAreShared.store(false);
+    bool alreadyShown = false;
+    panel_->totToCheck.store(quint64(items.size()));
+
+    KZFoundItemArray standard, photos;
+    for (const KZFoundItemRef& item : items) {
+        if (!item->aliasAlreadyCreated()) {
+            item->setAliasAlreadyCreated(true);
+            item->createAlias();
+        }
+        const fs::path url = item->url();
+        if (url.empty()) {
+            notFoundCount.fetch_add(1);
+            noteOutcome(item, QStringLiteral("not_found"));
+            continue;
+        }
+        const bool locked = fs_->isLocked(url);
+        panel_->checkedCount.fetch_add(1);
+        if (isStopped())
+            break;
+        if (locked) {
+            lockedCount.fetch_add(1);
+            noteOutcome(item, QStringLiteral("locked"));
+            continue;
+        }
+        if (!item->isPhotosItem()) {
+            bool unreadable = false;
+            if (!checkForSharedLocation(url, &alreadyShown, &unreadable)) {
+                // A volume that cannot be asked is not taken for a "stop": the
+                // item is counted and the others are still looked at.
+                if (unreadable) {
+                    notFoundCount.fetch_add(1);
+                    noteOutcome(item, QStringLiteral("not_found"));
+                    continue;
+                }
+                break;
+            }
+        }
+        item->setStorePath();
+        if (checkSecurity(item)) {
+            item->subtractUnitItemsInGroup();
+            (item->isPhotosItem() ? photos : standard).append(item);
+        } else {
+            noteOutcome(item, QStringLiteral("last_member"));
+        }
+    }
+    // Every counter is whole again before the first file is touched, also
+    // after a stop.
+    restoreItemsInGroupCount(photos);
+    restoreItemsInGroupCount(standard);
+
+    if (!standard.isEmpty() && !isStopped()) {
+        const KZFoundItemArray work = panel_->itemsArefiles ? standard : currItemsWithArray(standard, true);
+        if (!isStopped()) {
+            panel_->progressDidBecomeDeterminate(true);
+            status(thereAreShared.load() ? QStringLiteral("deleting") : QStringLiteral("trashing"));
+            panel_->totToManage.store(quint64(work.size()));
+            moveItems(work, TrashJob, {});
+            const KZFoundItemArray processed = findProcessedItems(items);
+            std::lock_guard guard(mutex_);
+            removedArray_ = processed;
+        }
+    }
+    // Photos items are tagged inside Photos, never moved here: until that
+    // step exists they stay in the result and are not reported as removed.
+}
+
+bool KZRemove::checkForSharedLocation(const fs::path& url, bool* alreadyShown, bool* unreadable)
+{
+    if (*alreadyShown)
+        return thereAreShared.load();
+    const auto local = fs_->isLocalVolume(url);
+    if (!local) {
+        *unreadable = true;
+        return false;
+    }
+    if (*local)
+        return true;
+    const qint64 choice = KZErrorDelegate::sharedControl().askToTheUser(
+        QStringLiteral("shared_item"), {}, {}, QStringLiteral("srop_btn"), QStringLiteral("delete_all_button"), {},
+        false, nullptr, true);
+    *alreadyShown = true;
+    if (choice == KZErrorDelegate::SecondButton) {
+        thereAreShared.store(true);
+        return true;
+    }
+    return false;
+}
+
+bool KZRemove::checkSecurity(const KZFoundItemRef& item)
+{
+    if (item->countOfItemsInGroup() != 1)
+        return true;
+    // Without a stored level the safe one holds: the last member stays.
+    const QVariant stored = platform::UserDefaults::standard().value(KZDefaultsKey::security_moving_to_trash);
+    const qint16 level = stored.isValid() ? qint16(stored.toLongLong()) : qint16(2);
+    if (level == 1) {
+        if (securityApplyToAll_)
+            return securityChosen_;
+        bool applyToAll = false;
+        const qint64 choice = KZErrorDelegate::sharedControl().askToTheUser(
+            QStringLiteral("security_alert"), {}, {item->name()}, QStringLiteral("move_to_trash_button"),
+            QStringLiteral("dont_move_to_trash_button"), {}, true, &applyToAll, true);
+        securityApplyToAll_ = applyToAll;
+        securityChosen_ = choice == KZErrorDelegate::FirstButton;
+        return securityChosen_;
+    }
+    if (level == 2) {
+        notTrashedSecurityCount.fetch_add(1);
+        return false;
+    }
+    return true;
+}
+
+void KZRemove::restoreItemsInGroupCount(const KZFoundItemArray& items)
+{
+    for (const KZFoundItemRef& item : items)
+        item->addUnitItemsInGroup();
+}
+
+KZFoundItemArray KZRemove::currItemsWithArray(const KZFoundItemArray& items, bool isTrash)
+{
+    if (isStopped())
+        return {};
+    panel_->checkedCount.store(0);
+    status(isTrash ? QStringLiteral("grouping") : QStringLiteral("grouping_move"));
+    std::vector<KZLocationEntry> entries;
+    entries.reserve(size_t(items.size()));
+    for (const KZFoundItemRef& item : items) {
+        const fs::path stored = item->storedPath();
+        entries.push_back({stored.empty() ? item->url() : stored, item->isDirectory() && !item->isPackage()});
+    }
+    GroupingDelegate delegate(*panel_);
+    KZFoundItemArray kept;
+    for (const size_t index : KZGroupItemsByLocation(entries, &delegate))
+        kept.append(items[qsizetype(index)]);
+    return kept;
+}
+
+KZFoundItemArray KZRemove::findProcessedItems(const KZFoundItemArray& items)
+{
+    // Locked items were counted when the pass met them; counting again here
+    // would lose them, as they never record a path.
+    status(QStringLiteral("checking_moved_items"));
+    KZFoundItemArray result;
+    std::lock_guard guard(mutex_);
+    // Folders whose job took them away: what they held went with them.
+    std::vector<fs::path> leftFolders;
+    for (const KZFoundItemRef& item : items) {
+        const auto managed = managedItems_.find(item.get());
+        const fs::path stored = item->storedPath();
+        if (item->isDirectory() && !stored.empty() && managed != managedItems_.end() && managed->second != stored)
+            leftFolders.push_back(stored.lexically_normal());
+    }
+    for (const KZFoundItemRef& item : items) {
+        const fs::path stored = item->storedPath();
+        // Gone only when its own job (or its folder's) succeeded: an item that
+        // merely vanished, or whose place now holds something else, was not
+        // removed by us.
+        const auto managed = managedItems_.find(item.get());
+        bool gone = !stored.empty() && managed != managedItems_.end() && managed->second != stored;
+        if (!gone && !stored.empty() && managed == managedItems_.end()) {
+            const fs::path normal = stored.lexically_normal();
+            for (const fs::path& folder : leftFolders) {
+                if (normal != folder && isInsideFolder(normal, folder) && !platform::statPath(normal, false)) {
+                    gone = true;
+                    break;
+                }
+            }
+        }
+        if (gone) {
+            result.append(item);
+            // Exactly once, so that the copy that stays is still found as the
+            // kept member by a later removal.
+            item->subtractUnitItemsInGroup();
+        }
+    }
+    return result;
+}
+
+// ---- The move-to-folder pass ------------------------------------------------------------------
+
+void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::path& destination)
+{
+    if (items.isEmpty())
+        return;
+    std::optional<quint64> destVolume;
+    if (!panel_->isOnlyPhotos) {
+        if (const auto st = platform::statPath(destination, true); st && st->isDir())
+            destVolume = quint64(st->device);
+        if (!destVolume) {
+            manageError(KZRemoveCode::notFound, true, display(destination));
+            return;
+        }
+    }
+    thereAreShared.store(false);
+    panel_->totToCheck.store(quint64(items.size()));
+
+    KZFoundItemArray same, other, photos;
+    for (const KZFoundItemRef& item : items) {
+        panel_->checkedCount.fetch_add(1);
+        if (isStopped())
+            break;
+        if (!item->aliasAlreadyCreated()) {
+            item->setAliasAlreadyCreated(true);
+            item->createAlias();
+        }
+        const fs::path url = item->url();
+        const auto st = url.empty() ? std::nullopt : platform::statPath(url, false);
+        if (!st) {
+            notFoundCount.fetch_add(1);
+            noteOutcome(item, QStringLiteral("not_found"));
+            continue;
+        }
+        if (item->isPhotosItem()) {
+            photos.append(item);
+            continue;
+        }
+        item->setStorePath();
+        (destVolume && quint64(st->device) == *destVolume ? same : other).append(item);
+    }
+    panel_->checkedCount.store(0);
+
+    bool didSomething = false;
+    if (!same.isEmpty() && !isStopped()) {
+        proceedToMoveItems(same, false, destination);
+        didSomething = true;
+    }
+    if (!other.isEmpty() && !isStopped()) {
+        proceedToMoveItems(other, true, destination);
+        didSomething = true;
+    }
+    if (didSomething && !same.isEmpty()) {
+        const KZFoundItemArray processed = findProcessedItems(items);
+        std::lock_guard guard(mutex_);
+        removedArray_ = processed;
+    }
+}
+
+qint32 KZRemove::proceedToMoveItems(const KZFoundItemArray& items, bool copy, const fs::path& destination)
+{
+    const KZFoundItemArray work = panel_->itemsArefiles ? items : currItemsWithArray(items, false);
+    if (isStopped())
+        return 0;
+    panel_->progressDidBecomeDeterminate(true);
+    panel_->totToManage.store(quint64(work.size()));
+    status(copy ? QStringLiteral("copying") : QStringLiteral("moving_folder"));
+    return moveItems(work, copy ? CopyJob : MoveJob, destination);
+}
+
+// ---- The report -----------------------------------------------------------------------------
+
+std::vector<KZRemove::Alert> KZRemove::errorAlerts() const
+{
+    const std::pair<const std::atomic<quint64>*, const char*> rows[] = {
+        {&lockedCount, "locked"},
+        {&notFoundCount, "not_found"},
+        {&notTrashedSecurityCount, "last_member"},
+        {&noPermissionsCount, "permission_not_allowed"},
+        {&itemBusyCount, "busy"},
+        {&diskLockedCount, "disk_locked"},
+        {&alreadyExistCount, "same_name"},
+        {&badFileNameCount, "bad_file_name"},
+        {&aliasNotInSameVolumeCount, "hard_link_not_same_volume"},
+        {&changedCount, "changed"},
+        {&otherFailureCount, "not_removed"},
+    };
+    std::vector<Alert> alerts;
+    for (const auto& [counter, stem] : rows) {
+        const quint64 count = counter->load();
+        if (count == 0)
+            continue;
+        const QString key = QString::fromLatin1(stem) + (count == 1 ? QStringLiteral("_sing") : QStringLiteral("_plur"));
+        QStringList names;
+        if (count > 1)
+            names << KZNumberUtilities::sharedControl().numberToFormatString(double(count));
+        alerts.push_back({key, names});
+    }
+    return alerts;
+}
+
+void KZRemove::showErrors() const
+{
+    for (const Alert& alert : errorAlerts())
+        KZErrorDelegate::sharedControl().showError(alert.key, {}, alert.names);
+}
+
+void KZRemove::manageError(qint32 code, bool showError, const QString& detail)
+{
+    QString text;
+    if (code == KZRemoveCode::noTrash)
+        text = platform::localizedString(QStringLiteral("trash_folder_not_found"), QStringLiteral("Errors"));
+    else if (code == KZRemoveCode::notFound || code == 260)
+        text = platform::localizedString(QStringLiteral("not_found_sing"), QStringLiteral("Errors"));
+    const QString description = (text.isEmpty() ? detail : text + QStringLiteral(" ") + detail).trimmed()
+        + QStringLiteral(" (%1)").arg(code);
+    if (showError)
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {description});
+    platform::logLine(description);
+}

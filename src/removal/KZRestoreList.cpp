@@ -1,0 +1,75 @@
+#include "removal/KZRestoreList.h"
+
+#include "platform/StringTable.h"
+#include "removal/KZUndoFile.h"
+#include "services/KZDateUtilities.h"
+#include "services/KZErrorDelegate.h"
+#include "services/KZNumberUtilities.h"
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+KZRestoreList::KZRestoreList(fs::path trashDir)
+    : trashDir_(std::move(trashDir))
+{
+}
+
+QString KZRestoreList::rowText(qsizetype count, double seconds)
+{
+    auto& dates = KZDateUtilities::sharedControl();
+    const QString time = dates.stringWithSeconds(seconds, 2, false, true);
+    const QString date = dates.stringWithSeconds(seconds, 4, true, false);
+    const QString when = KZErrorDelegate::replaceContentOfString(platform::localizedString(QStringLiteral("_of_")), {time, date});
+    const QString key = count < 2 ? QStringLiteral("item_trashed_at") : QStringLiteral("items_trashed_at");
+    return KZErrorDelegate::replaceContentOfString(platform::localizedString(key),
+                                       {KZNumberUtilities::sharedControl().numberToFormatString(double(count)), when});
+}
+
+void KZRestoreList::permanentItems()
+{
+    std::error_code ec;
+    if (!fs::is_directory(KZUndoFile::trashFilesFolder(trashDir_), ec))
+        return;
+    rows_.clear();
+    selectedCount_ = 0;
+    for (const fs::path& file : KZUndoFile::list(trashDir_)) {
+        const auto contents = KZUndoFile::read(file);
+        const qsizetype count = contents ? qsizetype(contents->entries.size()) : 0;
+        const double seconds = KZUndoFile::secondsOfFileName(QString::fromStdString(file.filename().string()));
+        rows_.push_back({rowText(count, seconds), false, file});
+    }
+}
+
+bool KZRestoreList::areTherePermanentFiles(const fs::path& trashDir)
+{
+    return !KZUndoFile::list(trashDir).empty();
+}
+
+bool KZRestoreList::toggle(std::size_t row)
+{
+    if (row < rows_.size()) {
+        rows_[row].isChecked = !rows_[row].isChecked;
+        selectedCount_ += rows_[row].isChecked ? 1 : -1;
+    }
+    return selectedCount_ > 0;
+}
+
+std::vector<fs::path> KZRestoreList::checkedPathsBottomUp() const
+{
+    std::vector<fs::path> paths;
+    for (auto it = rows_.rbegin(); it != rows_.rend(); ++it)
+        if (it->isChecked)
+            paths.push_back(it->path);
+    return paths;
+}
+
+void KZRestoreList::removeRows(const std::vector<fs::path>& paths)
+{
+    std::erase_if(rows_, [&](const Row& row) {
+        const bool gone = std::find(paths.begin(), paths.end(), row.path) != paths.end();
+        if (gone && row.isChecked)
+            --selectedCount_;
+        return gone;
+    });
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <filesystem>
+#include <vector>
+
+// The rows of the restore window: one per undo file in the home trash, with
+// the number of items it holds and the moment of its removal. Rows are
+// matched by path, so a restore that ends after the list was rebuilt never
+// removes the wrong row.
+class KZRestoreList {
+public:
+    struct Row {
+        QString name;
+        bool isChecked = false;
+        std::filesystem::path path;
+    };
+
+    explicit KZRestoreList(std::filesystem::path trashDir);
+
+    void permanentItems();
+    static bool areTherePermanentFiles(const std::filesystem::path& trashDir);
+    static QString rowText(qsizetype count, double secondsSinceReferenceDate);
+
+    const std::vector<Row>& rows() const { return rows_; }
+    // Answers whether Restore may be pressed.
+    bool toggle(std::size_t row);
+    int selectedCount() const { return selectedCount_; }
+    // The checked files, from the last row to the first.
+    std::vector<std::filesystem::path> checkedPathsBottomUp() const;
+    void removeRows(const std::vector<std::filesystem::path>& paths);
+
+private:
+    std::filesystem::path trashDir_;
+    std::vector<Row> rows_;
+    int selectedCount_ = 0;
+};

@@ -1,0 +1,461 @@
+#include "removal/KZRestoreRemovedFiles.h"
+
+#include "platform/Bookmark.h"
+#include "platform/FileOps.h"
+#include "platform/FileStat.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
+#include "platform/Trash.h"
+#include "removal/KZRemove.h"
+#include "removal/KZUndoFile.h"
+#include "services/KZErrorDelegate.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cerrno>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isThere(const fs::path& path)
+{
+    return platform::statPath(path, false).has_value();
+}
+
+// Byte for byte, read through descriptors that never follow a link.
+bool sameContent(const fs::path& a, const fs::path& b)
+{
+    const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    bool same = fa >= 0 && fb >= 0;
+    char bufA[65536];
+    char bufB[65536];
+    while (same) {
+        const ssize_t na = ::read(fa, bufA, sizeof bufA);
+        ssize_t nb = 0;
+        while (nb < na) {
+            const ssize_t n = ::read(fb, bufB + nb, size_t(na - nb));
+            if (n <= 0)
+                break;
+            nb += n;
+        }
+        if (na < 0 || nb != na || std::memcmp(bufA, bufB, size_t(na)) != 0) {
+            same = false;
+            break;
+        }
+        if (na == 0) {
+            char extra;
+            same = ::read(fb, &extra, 1) == 0;
+            break;
+        }
+    }
+    if (fa >= 0)
+        ::close(fa);
+    if (fb >= 0)
+        ::close(fb);
+    return same;
+}
+
+// A free name beside `path` for setting an item aside for a moment.
+fs::path asideName(const fs::path& path)
+{
+    for (int n = 0;; ++n) {
+        const fs::path candidate = path.parent_path()
+                                   / (".maravex-undo-" + std::to_string(::getpid()) + "-" + std::to_string(n) + "-"
+                                      + path.filename().string());
+        if (!isThere(candidate))
+            return candidate;
+    }
+}
+
+} // namespace
+
+KZRestoreRemovedFiles& KZRestoreRemovedFiles::sharedControl()
+{
+    // Never destroyed: queued jobs may still run while the process exits.
+    static auto* instance = new KZRestoreRemovedFiles();
+    return *instance;
+}
+
+KZRestoreRemovedFiles::KZRestoreRemovedFiles()
+    : queue_(std::make_unique<platform::OperationQueue>(QStringLiteral("restore"), 1))
+    , mountBases_{"/media", "/run/media", "/mnt"}
+{
+    qRegisterMetaType<KZUndoDict>();
+}
+
+KZRestoreRemovedFiles::~KZRestoreRemovedFiles()
+{
+    queue_->waitUntilAllOperationsAreFinished();
+}
+
+void KZRestoreRemovedFiles::setMountBases(std::vector<fs::path> bases)
+{
+    std::lock_guard guard(mutex_);
+    mountBases_ = std::move(bases);
+}
+
+void KZRestoreRemovedFiles::waitUntilIdle()
+{
+    queue_->waitUntilAllOperationsAreFinished();
+}
+
+// ---- Recording ---------------------------------------------------------------------
+
+void KZRestoreRemovedFiles::addRootPathWithTag(qint16 tag, const fs::path& root)
+{
+    std::lock_guard guard(mutex_);
+    sourcesUrlsForRestore_.try_emplace(tag, root);
+}
+
+QVariantList KZRestoreRemovedFiles::permanentRootAliases() const
+{
+    std::map<qint16, fs::path> roots;
+    {
+        std::lock_guard guard(mutex_);
+        roots = sourcesUrlsForRestore_;
+    }
+    QVariantList aliases;
+    for (const auto& [tag, path] : roots) {
+        const QByteArray data = platform::createBookmark(path);
+        if (!data.isEmpty())
+            aliases << data;
+    }
+    return aliases;
+}
+
+std::optional<fs::path> KZRestoreRemovedFiles::createPermanentFile(const std::vector<KZPersistentUndoRecord>& records)
+{
+    if (records.empty())
+        return std::nullopt;
+    const fs::path trash = platform::homeTrashDirectory();
+    QString error;
+    auto written = KZUndoFile::write(trash, permanentRootAliases(), records, KZUndoFile::nowSinceReferenceDate(),
+                                     &error);
+    if (!written) {
+        platform::logLine(QStringLiteral("Undo file not written in %1: %2")
+                                 .arg(QString::fromStdString(trash.string()), error));
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("undo_file_not_written"), {},
+                                                   {QString::fromStdString(trash.string())});
+    }
+    return written;
+}
+
+quint64 KZRestoreRemovedFiles::undoCount(const KZUndoDict& dict)
+{
+    return dict.standardUndo.size() + dict.itunesUndo.size();
+}
+
+quint64 KZRestoreRemovedFiles::implementUndoWithAction(const KZUndoDict& dict, bool isTrashAction)
+{
+    const quint64 count = undoCount(dict);
+    if (count == 0)
+        return 0;
+    platform::NotificationCenter::defaultCenter().post(
+        QStringLiteral("registerRemovedUndo"), platform::NotificationObject(platform::bundleIdentifier()),
+        {{QStringLiteral("undoDict"), QVariant::fromValue(dict)},
+         {QStringLiteral("isTrashAction"), isTrashAction},
+         {QStringLiteral("undoCount"), count}});
+    return count;
+}
+
+void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTrashAction)
+{
+    if (isTrashAction)
+        createPermanentFile(removal.persistentUndo());
+    implementUndoWithAction({removal.standardUndo(), removal.itunesUndo(), removal.createdFolderUndo()},
+                            isTrashAction);
+}
+
+// ---- Undo ----------------------------------------------------------------------------
+
+void KZRestoreRemovedFiles::undoMove(KZUndoDict dict)
+{
+    isWorking = true;
+    queue_->addOperation([this, dict = std::move(dict)] {
+        doUndoMove(dict);
+        isWorking = false;
+    });
+}
+
+void KZRestoreRemovedFiles::doUndoMove(const KZUndoDict& dict)
+{
+    std::lock_guard job(jobMutex_);
+    managedCount = 0;
+    totToManage = 0;
+    undoMovedFiles(dict.standardUndo, false);
+    undoMovedFiles(dict.itunesUndo, true);
+    removeCreatedFolders(dict.createdFolderUndo);
+}
+
+std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedFiles(
+    const std::vector<KZUndoMovedItem>& items, bool isiTunes)
+{
+    totToManage += items.size();
+    std::vector<ItemResult> results;
+    results.reserve(items.size());
+    for (const auto& item : items) {
+        const ItemResult result = undoItem(item, isiTunes);
+        results.push_back(result);
+        if (result == ItemResult::Restored) {
+            if (isiTunes) {
+                // The file is back, but the music library cannot be told so:
+                // it is never reported as restored to the library.
+                itunesNotAvailableCount += 1;
+            } else {
+                restoredItems += 1;
+            }
+        } else if (result != ItemResult::CopyDeleted) {
+            notRestoredCount += 1;
+        }
+        managedCount += 1;
+    }
+    return results;
+}
+
+bool KZRestoreRemovedFiles::makeParentChain(const fs::path& parent, ItemResult* why) const
+{
+    if (const auto st = platform::statPath(parent, false)) {
+        if (st->isDir())
+            return true;
+        *why = ItemResult::Occupied;
+        return false;
+    }
+    // The deepest folder that is still there.
+    fs::path existing = parent;
+    while (existing.has_relative_path() && !isThere(existing))
+        existing = existing.parent_path();
+    std::vector<fs::path> bases;
+    {
+        std::lock_guard guard(mutex_);
+        bases = mountBases_;
+    }
+    for (const auto& base : bases) {
+        // A missing child of /media, /media/<user>, /run/media/<user> or /mnt
+        // is where a volume is mounted: a folder made there would take the
+        // items onto the wrong disk.
+        if (existing == base || existing.parent_path() == base) {
+            *why = ItemResult::MissingVolume;
+            return false;
+        }
+    }
+    std::error_code ec;
+    fs::create_directories(parent, ec);
+    if (ec) {
+        *why = ItemResult::Failed;
+        return false;
+    }
+    return true;
+}
+
+KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool)
+{
+    if (item.currPosition.empty() || !isThere(item.currPosition))
+        return ItemResult::Missing;
+    // Without the old place the item cannot go back; deleting it instead
+    // would lose the user's file.
+    if (item.oldPosition.empty() || !item.oldPosition.is_absolute())
+        return ItemResult::NoOldPosition;
+    if (item.isCopy)
+        return undoCopy(item);
+
+    ItemResult why = ItemResult::Failed;
+    if (!makeParentChain(item.oldPosition.parent_path(), &why))
+        return why;
+    if (item.aliasWasCreated && isThere(item.oldPosition))
+        return moveBackWithLink(item);
+
+    int err = 0;
+    if (platform::moveNoReplace(item.currPosition, item.oldPosition, nullptr, &err)) {
+        KZUndoFile::removeTrashInfoOf(item.currPosition);
+        return ItemResult::Restored;
+    }
+    if (err == EEXIST) {
+        const auto from = platform::statPath(item.currPosition, false);
+        const auto into = platform::statPath(item.oldPosition, false);
+        if (from && into && from->isDir() && into->isDir()) {
+            mergeFolder(item.currPosition, item.oldPosition);
+            if (!isThere(item.currPosition))
+                KZUndoFile::removeTrashInfoOf(item.currPosition);
+        }
+        return ItemResult::Occupied;
+    }
+    platform::logLine(QStringLiteral("Undo could not move %1 back: %2")
+                             .arg(QString::fromStdString(item.currPosition.string()), platform::systemErrorString(err)));
+    return ItemResult::Failed;
+}
+
+KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMovedItem& item)
+{
+    const auto copy = platform::statPath(item.currPosition, false);
+    const auto original = platform::statPath(item.oldPosition, false);
+    if (original && copy && !original->sameItem(*copy)) {
+        int err = 0;
+        if (platform::removeTree(item.currPosition, {}, &err))
+            return ItemResult::CopyDeleted;
+        return ItemResult::Failed;
+    }
+    // The original went away since: the copy is all there is, so it goes
+    // back in its place and is kept where it is too.
+    ItemResult why = ItemResult::Failed;
+    if (!makeParentChain(item.oldPosition.parent_path(), &why))
+        return why;
+    int err = 0;
+    if (platform::moveNoReplace(item.currPosition, item.oldPosition, nullptr, &err))
+        return ItemResult::Restored;
+    if (err == EXDEV && platform::copyTree(item.currPosition, item.oldPosition, {}, &err))
+        return ItemResult::Restored;
+    return err == EEXIST ? ItemResult::Occupied : ItemResult::Failed;
+}
+
+KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const KZUndoMovedItem& item)
+{
+    // Only a link that holds exactly the bytes being put back may give way:
+    // anything else at the old place is the user's and stays.
+    const auto link = platform::statPath(item.oldPosition, false);
+    const auto moved = platform::statPath(item.currPosition, false);
+    if (!link || !moved || !link->isRegular() || !moved->isRegular() || link->links < 2
+        || link->size != moved->size || !sameContent(item.oldPosition, item.currPosition))
+        return ItemResult::Occupied;
+    // Set aside rather than unlinked, so that a failed move back can put the
+    // link where it was.
+    const fs::path aside = asideName(item.oldPosition);
+    int err = 0;
+    if (!platform::moveNoReplace(item.oldPosition, aside, nullptr, &err))
+        return ItemResult::Failed;
+    const auto asideStat = platform::statPath(aside, false);
+    if (!asideStat || !asideStat->sameItem(*link)) {
+        // Something swapped under us; put back whatever was set aside.
+        platform::moveNoReplace(aside, item.oldPosition, nullptr, &err);
+        return ItemResult::Occupied;
+    }
+    if (!platform::moveNoReplace(item.currPosition, item.oldPosition, nullptr, &err)) {
+        int backErr = 0;
+        if (!platform::moveNoReplace(aside, item.oldPosition, nullptr, &backErr))
+            platform::logLine(QStringLiteral("Undo left the link to %1 at %2")
+                                     .arg(QString::fromStdString(item.oldPosition.string()),
+                                          QString::fromStdString(aside.string())));
+        return err == EEXIST ? ItemResult::Occupied : ItemResult::Failed;
+    }
+    ::unlink(aside.c_str());
+    KZUndoFile::removeTrashInfoOf(item.currPosition);
+    return ItemResult::Restored;
+}
+
+void KZRestoreRemovedFiles::mergeFolder(const fs::path& from, const fs::path& into)
+{
+    std::error_code ec;
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(it->path());
+    for (const auto& entry : entries) {
+        const fs::path target = into / entry.filename();
+        int err = 0;
+        if (platform::moveNoReplace(entry, target, nullptr, &err))
+            continue;
+        const auto a = platform::statPath(entry, false);
+        const auto b = platform::statPath(target, false);
+        if (err == EEXIST && a && b && a->isDir() && b->isDir())
+            mergeFolder(entry, target);
+        // A clashing file stays where it is: neither copy is lost.
+    }
+    ::rmdir(from.c_str());
+}
+
+void KZRestoreRemovedFiles::removeCreatedFolders(std::vector<fs::path> folders)
+{
+    std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {
+        return std::distance(a.begin(), a.end()) > std::distance(b.begin(), b.end());
+    });
+    for (const auto& folder : folders)
+        ::rmdir(folder.c_str()); // a folder the user put something into stays
+}
+
+// ---- Restore ----------------------------------------------------------------------------
+
+KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const std::vector<fs::path>& undoFiles)
+{
+    std::lock_guard job(jobMutex_);
+    RestoreResult result;
+    managedCount = 0;
+    totToManage = 0;
+    for (const auto& file : undoFiles) {
+        QString error;
+        const auto contents = KZUndoFile::read(file, &error);
+        if (!contents) {
+            // Kept: it may be readable later, and it is the only way back to
+            // its items.
+            platform::logLine(QStringLiteral("Undo file %1 not read: %2")
+                                     .arg(QString::fromStdString(file.string()), error));
+            result.unreadable.push_back(file);
+            continue;
+        }
+        totToManage += contents->entries.size();
+        std::vector<KZUndoFile::Entry> keep;
+        for (const auto& entry : contents->entries) {
+            managedCount += 1;
+            if (!entry.valid) {
+                keep.push_back(entry);
+                result.skipped += 1;
+                continue;
+            }
+            // By identity only: another item now under the same Trash name
+            // must never be moved.
+            const auto resolved = platform::resolveBookmark(entry.currPosition);
+            if (!resolved || !platform::isInTrash(resolved->path)) {
+                // Gone from the Trash, or no longer in it: nothing to put back.
+                result.skipped += 1;
+                if (resolved)
+                    keep.push_back(entry);
+                continue;
+            }
+            // Inode numbers are reused at once on many file systems: a file
+            // trashed later may carry the recorded identity. Its trashinfo
+            // still names where that file came from.
+            const auto info = platform::readTrashInfo(resolved->path);
+            if (!info || info->originalPath != entry.oldPosition) {
+                result.skipped += 1;
+                keep.push_back(entry);
+                continue;
+            }
+            KZUndoMovedItem item{resolved->path, entry.oldPosition, entry.aliasWasCreated, false};
+            const ItemResult outcome = undoItem(item, entry.isiTunesItem);
+            if (outcome == ItemResult::Restored) {
+                if (entry.isiTunesItem)
+                    itunesNotAvailableCount += 1;
+                else
+                    result.restored += 1;
+            } else {
+                result.skipped += 1;
+                if (isThere(resolved->path))
+                    keep.push_back(entry);
+            }
+        }
+        if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error))
+            platform::logLine(QStringLiteral("Undo file %1 not rewritten: %2")
+                                     .arg(QString::fromStdString(file.string()), error));
+    }
+    restoredItems += result.restored;
+    notRestoredCount += result.skipped;
+    return result;
+}
+
+void KZRestoreRemovedFiles::restoreItemsOfFile(std::vector<fs::path> undoFiles, QVariantList indexes)
+{
+    isWorking = true;
+    restoredItems = 0;
+    queue_->addOperation([this, files = std::move(undoFiles), indexes = std::move(indexes)] {
+        const RestoreResult result = restoreFiles(files);
+        isWorking = false;
+        platform::NotificationCenter::defaultCenter().post(
+            QStringLiteral("updateRestoredList"), platform::NotificationObject(this),
+            {{QStringLiteral("indexes"), indexes}, {QStringLiteral("restoredItems"), result.restored}});
+    });
+}

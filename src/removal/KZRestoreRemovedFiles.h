@@ -1,0 +1,118 @@
+#pragma once
+
+#include "removal/KZUndoRecords.h"
+
+#include <QMetaType>
+#include <QString>
+#include <QVariantList>
+#include <QtGlobal>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class KZRemove;
+
+namespace platform {
+class OperationQueue;
+}
+
+// What one removal can take back while the program runs.
+struct KZUndoDict {
+    std::vector<KZUndoMovedItem> standardUndo;
+    std::vector<KZUndoMovedItem> itunesUndo;
+    std::vector<std::filesystem::path> createdFolderUndo;
+};
+Q_DECLARE_METATYPE(KZUndoDict)
+
+// The one undo and restore engine of the process: puts back what removals
+// moved, both from the lists of a removal of this run and from the undo
+// files left in the Trash by earlier runs.
+//
+// Nothing here replaces or deletes a file the user may still want: an item
+// goes back only to a free place, a link at the old place is removed only
+// when it holds the very bytes being put back, a copy is deleted only while
+// its original is still in place, and created folders go only when empty.
+// Jobs run one at a time, whether queued or called directly.
+class KZRestoreRemovedFiles {
+public:
+    static KZRestoreRemovedFiles& sharedControl();
+    KZRestoreRemovedFiles();
+    ~KZRestoreRemovedFiles();
+    KZRestoreRemovedFiles(const KZRestoreRemovedFiles&) = delete;
+    KZRestoreRemovedFiles& operator=(const KZRestoreRemovedFiles&) = delete;
+
+    // ---- Recording ----------------------------------------------------------------
+    // The first root recorded for a tag stays for the whole run.
+    void addRootPathWithTag(qint16 tag, const std::filesystem::path& root);
+    QVariantList permanentRootAliases() const;
+    // Writes the undo file of a Trash pass into the home trash; an alert
+    // naming the Trash tells a failure. Nothing for no records.
+    std::optional<std::filesystem::path> createPermanentFile(const std::vector<KZPersistentUndoRecord>& records);
+    // Posts "registerRemovedUndo" when there is something to take back;
+    // folders that were only created register nothing. Answers the count.
+    quint64 implementUndoWithAction(const KZUndoDict& dict, bool isTrashAction);
+    static quint64 undoCount(const KZUndoDict& dict);
+    // Both of the above for a finished removal pass, with its records.
+    void registerRemoval(const KZRemove& removal, bool isTrashAction);
+
+    // ---- Undo ---------------------------------------------------------------------
+    enum class ItemResult {
+        Restored,       // back at its old place
+        CopyDeleted,    // the original never left; the copy is gone
+        Occupied,       // something else is at the old place: left where it is
+        NoOldPosition,  // nothing says where it belongs: left where it is
+        Missing,        // nothing at the current place
+        MissingVolume,  // the old place lies on a volume that is not there
+        Failed,         // a step failed: left where it is
+    };
+    // Queued on the engine's queue; returns at once.
+    void undoMove(KZUndoDict dict);
+    // The same, on the calling thread.
+    void doUndoMove(const KZUndoDict& dict);
+    std::vector<ItemResult> undoMovedFiles(const std::vector<KZUndoMovedItem>& items, bool isiTunes);
+    // rmdir only, deepest first; a folder that is not empty stays.
+    void removeCreatedFolders(std::vector<std::filesystem::path> folders);
+
+    // ---- Restore from undo files --------------------------------------------------------
+    struct RestoreResult {
+        quint64 restored = 0;
+        quint64 skipped = 0;      // entries left in their file (gone, invalid, occupied, ...)
+        std::vector<std::filesystem::path> unreadable; // files kept untouched
+    };
+    RestoreResult restoreFiles(const std::vector<std::filesystem::path>& undoFiles);
+    // Queued; posts "updateRestoredList" with "indexes" handed back and
+    // "restoredItems", the engine as object.
+    void restoreItemsOfFile(std::vector<std::filesystem::path> undoFiles, QVariantList indexes);
+
+    void waitUntilIdle();
+
+    // Folders under which a missing child is a volume that is not mounted, so
+    // that a folder chain is never made where the volume should be.
+    void setMountBases(std::vector<std::filesystem::path> bases);
+
+    // ---- Progress, read by the progress display -----------------------------------------
+    std::atomic<quint64> restoredItems{0};
+    std::atomic<quint64> totToManage{0};
+    std::atomic<quint64> managedCount{0};
+    std::atomic<quint64> notRestoredCount{0};
+    std::atomic<quint64> itunesNotAvailableCount{0};
+    std::atomic<bool> isWorking{false};
+
+private:
+    ItemResult undoItem(const KZUndoMovedItem& item, bool isiTunes);
+    ItemResult undoCopy(const KZUndoMovedItem& item);
+    ItemResult moveBackWithLink(const KZUndoMovedItem& item);
+    bool makeParentChain(const std::filesystem::path& parent, ItemResult* why) const;
+    void mergeFolder(const std::filesystem::path& from, const std::filesystem::path& into);
+
+    std::unique_ptr<platform::OperationQueue> queue_;
+    std::mutex jobMutex_; // one undo or restore at a time
+    mutable std::mutex mutex_;
+    std::map<qint16, std::filesystem::path> sourcesUrlsForRestore_;
+    std::vector<std::filesystem::path> mountBases_;
+};

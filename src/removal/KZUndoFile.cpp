@@ -1,0 +1,221 @@
+#include "removal/KZUndoFile.h"
+
+#include "platform/FileOps.h"
+#include "platform/PropertyList.h"
+#include "platform/Trash.h"
+
+#include <QDateTime>
+#include <QDir>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace fs = std::filesystem;
+
+namespace KZUndoFile {
+
+namespace {
+constexpr double referenceDateUnixSeconds = 978307200.0;
+constexpr int nameAttempts = 1000;
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+} // namespace
+
+double nowSinceReferenceDate()
+{
+    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - referenceDateUnixSeconds;
+}
+
+QString fileNameFor(double seconds)
+{
+    return namePrefix + QString::number(seconds, 'f', 6);
+}
+
+double secondsOfFileName(const QString& name)
+{
+    if (name.size() <= namePrefix.size())
+        return 0;
+    const QByteArray text = name.mid(namePrefix.size()).toUtf8();
+    // Only the leading number counts; strtod would also take "inf" or hex.
+    qsizetype end = 0;
+    while (end < text.size() && (QChar::fromLatin1(text[end]).isDigit() || text[end] == '.' || (end == 0 && text[end] == '-')))
+        ++end;
+    if (end == 0)
+        return 0;
+    return std::strtod(text.left(end).constData(), nullptr);
+}
+
+fs::path trashFilesFolder(const fs::path& trashDir)
+{
+    return trashDir / "files";
+}
+
+bool isCleanAbsolutePath(const QString& path)
+{
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)))
+        return false;
+    const QStringList parts = path.mid(1).split(QLatin1Char('/'));
+    for (const QString& part : parts)
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return false;
+    return true;
+}
+
+std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& rootData,
+                              const std::vector<KZPersistentUndoRecord>& records, double seconds, QString* error)
+{
+    if (records.empty())
+        return std::nullopt;
+    QVariantList items;
+    for (const auto& record : records) {
+        QVariantMap entry;
+        entry.insert(QStringLiteral("currPosition"), record.bookmark);
+        entry.insert(QStringLiteral("oldPosition"), QString::fromStdString(record.oldPosition.string()));
+        entry.insert(QStringLiteral("aliasWasCreated"), record.aliasWasCreated);
+        if (record.isiTunesItem)
+            entry.insert(QStringLiteral("isiTunesItem"), true);
+        items << entry;
+    }
+    const QVariantMap root{{QStringLiteral("rootData"), rootData}, {QStringLiteral("undoItems"), items}};
+    QString why;
+    const QByteArray data = platform::PropertyList::toData(root, platform::PropertyList::Format::Xml, &why);
+    if (data.isEmpty()) {
+        setError(error, why);
+        return std::nullopt;
+    }
+
+    const fs::path files = trashFilesFolder(trashDir);
+    std::error_code ec;
+    fs::create_directories(files, ec);
+    fs::create_directories(trashDir / "info", ec);
+    for (int attempt = 0; attempt < nameAttempts; ++attempt) {
+        // A clash means another removal wrote in the same instant: the next
+        // millisecond is as true a date and keeps both files.
+        const std::string name = fileNameFor(seconds + attempt * 0.001).toStdString();
+        const fs::path target = files / name;
+        int err = 0;
+        const fs::path original = fs::path(QDir::homePath().toStdString()) / name;
+        if (!platform::createTrashInfo(trashDir, name, original, &why, &err)) {
+            if (err == EEXIST)
+                continue;
+            setError(error, why);
+            return std::nullopt;
+        }
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            const int openErr = errno;
+            fs::remove(trashDir / "info" / (name + ".trashinfo"), ec);
+            if (openErr == EEXIST)
+                continue;
+            setError(error, platform::systemErrorString(openErr));
+            return std::nullopt;
+        }
+        const bool written = platform::writeAll(fd, data.constData(), size_t(data.size())) && ::fsync(fd) == 0;
+        const int writeErr = errno;
+        ::close(fd);
+        if (!written) {
+            // Only what this call created goes away again.
+            fs::remove(target, ec);
+            fs::remove(trashDir / "info" / (name + ".trashinfo"), ec);
+            setError(error, platform::systemErrorString(writeErr));
+            return std::nullopt;
+        }
+        return target;
+    }
+    setError(error, platform::systemErrorString(EEXIST));
+    return std::nullopt;
+}
+
+std::optional<Contents> read(const fs::path& file, QString* error)
+{
+    const auto root = platform::PropertyList::readDictionary(file, error);
+    if (!root)
+        return std::nullopt;
+    Contents contents;
+    const QVariant rootData = root->value(QStringLiteral("rootData"));
+    if (rootData.typeId() == QMetaType::QVariantList)
+        for (const QVariant& v : rootData.toList())
+            if (v.typeId() == QMetaType::QByteArray)
+                contents.rootData << v;
+    const QVariant items = root->value(QStringLiteral("undoItems"));
+    if (items.isValid() && items.typeId() != QMetaType::QVariantList) {
+        setError(error, QStringLiteral("undoItems is not an array"));
+        return std::nullopt;
+    }
+    for (const QVariant& v : items.toList()) {
+        Entry entry;
+        if (v.typeId() != QMetaType::QVariantMap) {
+            // Kept as it was: written back, never used.
+            entry.raw.insert(QStringLiteral("unreadable"), v);
+            contents.entries.push_back(std::move(entry));
+            continue;
+        }
+        entry.raw = v.toMap();
+        const QVariant curr = entry.raw.value(QStringLiteral("currPosition"));
+        const QVariant old = entry.raw.value(QStringLiteral("oldPosition"));
+        const QVariant alias = entry.raw.value(QStringLiteral("aliasWasCreated"));
+        const QVariant itunes = entry.raw.value(QStringLiteral("isiTunesItem"));
+        const bool boolsOk = (!alias.isValid() || alias.typeId() == QMetaType::Bool)
+                             && (!itunes.isValid() || itunes.typeId() == QMetaType::Bool);
+        entry.valid = curr.typeId() == QMetaType::QByteArray && !curr.toByteArray().isEmpty()
+                      && old.typeId() == QMetaType::QString && isCleanAbsolutePath(old.toString()) && boolsOk;
+        if (entry.valid) {
+            entry.currPosition = curr.toByteArray();
+            entry.oldPosition = fs::path(old.toString().toStdString());
+            entry.aliasWasCreated = alias.toBool();
+            entry.isiTunesItem = itunes.toBool();
+        }
+        contents.entries.push_back(std::move(entry));
+    }
+    return contents;
+}
+
+bool rewrite(const fs::path& file, const QVariantList& rootData, const std::vector<Entry>& keep, QString* error)
+{
+    std::error_code ec;
+    if (keep.empty()) {
+        removeTrashInfoOf(file);
+        if (!fs::remove(file, ec) && ec) {
+            setError(error, QString::fromStdString(ec.message()));
+            return false;
+        }
+        return true;
+    }
+    QVariantList items;
+    for (const auto& entry : keep) {
+        const auto it = entry.raw.find(QStringLiteral("unreadable"));
+        items << (entry.raw.size() == 1 && it != entry.raw.end() ? it.value() : QVariant(entry.raw));
+    }
+    const QVariantMap root{{QStringLiteral("rootData"), rootData}, {QStringLiteral("undoItems"), items}};
+    // Our own file is replaced here, by a temporary beside it: a failed write
+    // keeps the old one whole.
+    return platform::PropertyList::writeFile(file, root, platform::PropertyList::Format::Xml, error);
+}
+
+std::vector<fs::path> list(const fs::path& trashDir)
+{
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(trashFilesFolder(trashDir), ec), end; !ec && it != end; it.increment(ec))
+        if (QString::fromStdString(it->path().filename().string()).contains(namePrefix))
+            found.push_back(it->path());
+    return found;
+}
+
+bool removeTrashInfoOf(const fs::path& trashedItem)
+{
+    const fs::path files = trashedItem.parent_path();
+    if (files.filename() != "files")
+        return false;
+    std::error_code ec;
+    return fs::remove(files.parent_path() / "info" / (trashedItem.filename().string() + ".trashinfo"), ec);
+}
+
+} // namespace KZUndoFile

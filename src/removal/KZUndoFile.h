@@ -1,0 +1,74 @@
+#pragma once
+
+#include "removal/KZUndoRecords.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+// The file a Trash removal leaves in the home trash so that its items can be
+// put back after the program has quit: an XML property list
+// {"rootData": [bookmark data], "undoItems": [{"currPosition": bookmark data,
+// "oldPosition": path, "aliasWasCreated": bool, "isiTunesItem": true}]},
+// named after the moment it was written.
+//
+// The trash is a folder any program of the user may write to, so nothing
+// read back is trusted: every entry is checked before it may move a file,
+// and an entry that fails the check is kept in the file rather than dropped.
+namespace KZUndoFile {
+
+inline const QString namePrefix = QStringLiteral(".Maravex4_");
+
+// Seconds since 2001-01-01 00:00:00 GMT.
+double nowSinceReferenceDate();
+QString fileNameFor(double secondsSinceReferenceDate);
+// The leading number after the prefix; 0 when there is none.
+double secondsOfFileName(const QString& name);
+
+// The trash folder holding the files (the home trash) and its files/ folder.
+std::filesystem::path trashFilesFolder(const std::filesystem::path& trashDir);
+
+// Writes the file into trashDir/files/ with its .trashinfo. Both are created
+// exclusively: an earlier undo file is never replaced, a taken name is
+// bumped to the next free moment. Nothing is written for no records.
+std::optional<std::filesystem::path> write(const std::filesystem::path& trashDir, const QVariantList& rootData,
+                                           const std::vector<KZPersistentUndoRecord>& records,
+                                           double secondsSinceReferenceDate, QString* error = nullptr);
+
+struct Entry {
+    QVariantMap raw;                    // as read, written back when the entry stays
+    bool valid = false;                 // every field had the right type and form
+    QByteArray currPosition;            // bookmark of the item in the trash
+    std::filesystem::path oldPosition;  // absolute, without "." or ".." steps
+    bool aliasWasCreated = false;
+    bool isiTunesItem = false;
+};
+
+struct Contents {
+    QVariantList rootData;
+    std::vector<Entry> entries;
+};
+
+// nullopt for a file that cannot be read or is not such a dictionary.
+std::optional<Contents> read(const std::filesystem::path& file, QString* error = nullptr);
+
+// Replaces the file with the given entries; with none left the file and its
+// .trashinfo are deleted.
+bool rewrite(const std::filesystem::path& file, const QVariantList& rootData, const std::vector<Entry>& keep,
+             QString* error = nullptr);
+
+// The undo files of trashDir/files/, in the folder's order.
+std::vector<std::filesystem::path> list(const std::filesystem::path& trashDir);
+
+// Deletes the .trashinfo of an item lying in some trash's files/ folder.
+bool removeTrashInfoOf(const std::filesystem::path& trashedItem);
+
+// The path is absolute and has no "." or ".." steps, no empty name and no NUL.
+bool isCleanAbsolutePath(const QString& path);
+
+} // namespace KZUndoFile

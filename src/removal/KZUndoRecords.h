@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <filesystem>
+
+// What a removal did to one item, kept so that it can be put back.
+
+// An item moved into a chosen folder, or copied there from another volume.
+struct KZUndoMovedItem {
+    std::filesystem::path currPosition; // where the item (or its copy) lies now
+    std::filesystem::path oldPosition;  // where it was
+    bool aliasWasCreated = false;       // a hard link to the kept copy was asked for at the old place
+    // A copy is told by this flag, never guessed from the volumes: undoing
+    // a copy deletes it, undoing a move puts the item back.
+    bool isCopy = false;
+};
+
+// An item moved to the Trash, the record that outlives the program.
+struct KZPersistentUndoRecord {
+    std::filesystem::path oldPosition;
+    bool aliasWasCreated = false;
+    bool isiTunesItem = false;
+    qint16 locationLabelTag = -1;
+    // Where the item lies in the Trash, with its identity there: a different
+    // item later put under the same Trash name must never be taken for it.
+    std::filesystem::path currPosition;
+    quint64 device = 0;
+    quint64 inode = 0;
+    // A bookmark of the trashed item; empty when it could not be made, which
+    // never costs the record itself.
+    QByteArray bookmark;
+};

@@ -1,0 +1,74 @@
+#include "engine/KZLocationGrouping.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RecordingDelegate : KZLocationGroupingDelegate {
+    int stopAfter = -1; // answers to nsWasStopped before it says yes
+    int asked = 0;
+    quint64 lastCount = 0;
+    bool nsWasStopped() override { return stopAfter >= 0 && asked++ >= stopAfter; }
+    void setAlreadyCheckedCount(quint64 count) override { lastCount = count; }
+};
+
+std::vector<std::string> keptNames(const kztest::TempDir& dir, const std::vector<KZLocationEntry>& entries,
+                                   KZLocationGroupingDelegate* delegate = nullptr)
+{
+    std::vector<std::string> names;
+    for (const size_t index : KZGroupItemsByLocation(entries, delegate))
+        names.push_back(entries[index].path.lexically_relative(dir.path()).string());
+    return names;
+}
+
+} // namespace
+
+TEST(KZLocationGrouping, DropsItemsInsideListedFolders)
+{
+    kztest::TempDir dir;
+    dir.write("A/x", "1");
+    dir.write("A/deep/z", "1");
+    dir.write("B/y", "1");
+    fs::create_hard_link(dir / "B/y", dir / "B/link");
+    fs::create_directory_symlink(dir / "A", dir / "viaLink");
+
+    struct Case {
+        const char* what;
+        std::vector<KZLocationEntry> entries;
+        std::vector<std::string> kept;
+    };
+    const Case cases[] = {
+        {"folder and its file", {{dir / "A", true}, {dir / "A/x"}, {dir / "B/y"}}, {"B/y", "A"}},
+        {"nested deeper", {{dir / "A/deep/z"}, {dir / "A", true}}, {"A"}},
+        {"no folders: reversed", {{dir / "A/x"}, {dir / "B/y"}, {dir / "A/deep/z"}}, {"A/deep/z", "B/y", "A/x"}},
+        {"same path twice", {{dir / "A", true}, {dir / "A", true}}, {"A", "A"}},
+        {"hard links", {{dir / "B/y"}, {dir / "B/link"}}, {"B/link", "B/y"}},
+        {"missing item left out", {{dir / "gone"}, {dir / "B/y"}}, {"B/y"}},
+        {"a folder that is not marked as one", {{dir / "A"}, {dir / "A/x"}}, {"A/x", "A"}},
+        // A file reached through a link to a listed folder lies in it.
+        {"through a link", {{dir / "A", true}, {dir / "viaLink/x"}}, {"A"}},
+        {"one element comes back as is", {{dir / "gone"}}, {"gone"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(keptNames(dir, c.entries), c.kept) << c.what;
+}
+
+TEST(KZLocationGrouping, AStopKeepsWhatWasGathered)
+{
+    kztest::TempDir dir;
+    dir.write("A/x", "1");
+    dir.write("B/y", "1");
+    RecordingDelegate delegate;
+    delegate.stopAfter = 1;
+    EXPECT_EQ(keptNames(dir, {{dir / "A", true}, {dir / "A/x"}, {dir / "B/y"}}, &delegate),
+              (std::vector<std::string>{"A"}));
+    RecordingDelegate counting;
+    keptNames(dir, {{dir / "A/x"}, {dir / "B/y"}}, &counting);
+    EXPECT_EQ(counting.lastCount, 2u);
+}

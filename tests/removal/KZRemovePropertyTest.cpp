@@ -1,0 +1,207 @@
+// Random removals over random trees. Whatever the options, clashes, stops and
+// files changed or vanished while the removal runs, no file that existed
+// before may be lost or replaced: it is where it was, or in the Trash with a
+// trashinfo naming its old place, or in the destination folder, or deleted
+// while a copy of its group stays.
+
+#include "RemovalTestSupport.h"
+
+#include "platform/FileStat.h"
+#include "platform/Trash.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+using namespace removaltest;
+
+namespace {
+
+struct FileState {
+    quint64 inode = 0;
+    std::string content;
+};
+
+std::map<fs::path, FileState> snapshot(const std::vector<fs::path>& roots)
+{
+    std::map<fs::path, FileState> files;
+    for (const fs::path& root : roots) {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec)) {
+            if (it->is_symlink() || !it->is_regular_file())
+                continue;
+            files[it->path()] = {platform::statPath(it->path(), false)->inode, kztest::readFile(it->path())};
+        }
+    }
+    return files;
+}
+
+} // namespace
+
+TEST(KZRemoveProperty, RandomRemovalsNeverLoseOrReplaceAFile)
+{
+    const std::vector<std::string> folders = {"a", "b", "c", "a/d", "b/e/f"};
+    const std::vector<std::string> names = {"Report.pdf", "Report.txt", "x", "Scans", "photo.jpg"};
+    for (unsigned seed = 1; seed <= 60; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        auto chance = [&](double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; };
+        auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+
+        emptyTrash();
+        Fixture f;
+        const fs::path dest = f.dir.mkdir("dest");
+
+        // Groups of equal files under clashing names.
+        std::vector<modeltest::ItemShape> shapes;
+        const int groups = 1 + int(pick(6));
+        for (int g = 1; g <= groups; ++g) {
+            const int members = 2 + int(pick(3));
+            for (int m = 0; m < members; ++m) {
+                fs::path path;
+                do
+                    path = f.dir / "tree" / folders[pick(folders.size())] / names[pick(names.size())];
+                while (fs::exists(path));
+                f.dir.write(path.lexically_relative(f.dir.path()), "group " + std::to_string(g));
+                shapes.push_back({.path = path, .group = g});
+            }
+        }
+        // Clashes with the plain names and with the numbered ones a rename
+        // would try first.
+        for (const std::string& name : names) {
+            const fs::path plain = name;
+            const std::vector<fs::path> taken = {plain, plain.stem().native() + "  1" + plain.extension().native(),
+                                                 plain.stem().native() + "  2" + plain.extension().native()};
+            for (const fs::path& clash : taken)
+                if (chance(0.5))
+                    f.dir.write("dest" / clash, "clash " + clash.string());
+        }
+
+        KZFoundItemArray all = modeltest::makeItems(shapes);
+        KZFoundItemArray marked;
+        std::vector<fs::path> markedPaths;
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            all[i]->setIsMarked(chance(0.6));
+            if (all[i]->isMarked()) {
+                marked.append(all[i]);
+                markedPaths.push_back(shapes[size_t(i)].path);
+            }
+        }
+        const auto model = modeltest::makeModel(all);
+
+        const bool toTrash = chance(0.5);
+        const bool shared = toTrash && chance(0.25);
+        f.panel->isMoveToTrash = toTrash;
+        f.panel->urlToMove = dest;
+        f.panel->renameMove = chance(0.5);
+        f.panel->createFolders = chance(0.4);
+        f.panel->isCreateAlias = chance(0.4);
+        f.panel->mastersAlias = model->masterForAliasArrayWithArray(marked);
+        f.setLevel(int(pick(4)));
+        f.alerts.presenter->script = [&](const KZAlertPresenter::Alert&) {
+            return KZAlertPresenter::Answer{chance(0.5) ? KZAlertPresenter::FirstButton : KZAlertPresenter::SecondButton,
+                                            false, chance(0.3)};
+        };
+        if (shared)
+            f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
+
+        const auto before = snapshot({f.dir.path()});
+        std::set<fs::path> touchedByUser;
+        const int stopAt = chance(0.2) ? int(pick(12)) : -1;
+        int ops = 0;
+        std::set<quint64> touchedInodes;
+        f.fs->before = [&](const std::string&, const fs::path&) {
+            if (stopAt >= 0 && ops++ == stopAt)
+                f.panel->wasStopped = true;
+            if (!markedPaths.empty() && chance(0.1)) {
+                // The user changes or removes a marked file that the removal has
+                // not reached. (Copies that stay are left alone: a user who
+                // deletes every copy loses the file whatever a program does.)
+                const auto& victim = markedPaths[pick(markedPaths.size())];
+                const auto st = platform::statPath(victim, false);
+                if (st && before.count(victim) && st->inode == before.at(victim).inode) {
+                    touchedByUser.insert(victim);
+                    touchedInodes.insert(st->inode);
+                    if (chance(0.5))
+                        fs::remove(victim);
+                    else
+                        f.dir.write(victim.lexically_relative(f.dir.path()), "changed by the user, longer");
+                }
+            }
+            return 0;
+        };
+
+        auto engine = f.engine(marked, all);
+        engine->doMove();
+        ASSERT_FALSE(f.panel->isWorking.load());
+
+        const auto after = snapshot({f.dir.path(), trashFiles()});
+        std::map<quint64, std::vector<fs::path>> byInode;
+        for (const auto& [path, state] : after)
+            byInode[state.inode].push_back(path);
+        const auto removed = engine->removedArray().value_or(KZFoundItemArray{});
+
+        for (const auto& [path, was] : before) {
+            if (touchedByUser.count(path))
+                continue;
+            SCOPED_TRACE(path.string());
+            // Not replaced: whatever is at the old path now is the file itself,
+            // or a hard link to an equal copy that stays.
+            if (after.count(path) && after.at(path).inode != was.inode && !touchedInodes.count(after.at(path).inode)) {
+                EXPECT_TRUE(f.panel->isCreateAlias);
+                EXPECT_EQ(after.at(path).content, was.content);
+            }
+            bool accounted = false;
+            for (const fs::path& place : byInode[was.inode]) {
+                if (!touchedInodes.count(was.inode)) {
+                    EXPECT_EQ(after.at(place).content, was.content);
+                }
+                if (place == path || place.lexically_relative(dest).native().rfind("..", 0) != 0) {
+                    accounted = true;
+                } else if (place.parent_path() == trashFiles()) {
+                    const auto info = platform::readTrashInfo(place);
+                    ASSERT_TRUE(info);
+                    EXPECT_EQ(info->originalPath, path);
+                    accounted = true;
+                } else if (place != path) {
+                    // A hard link left at another removed item's place.
+                    accounted = f.panel->isCreateAlias;
+                }
+            }
+            if (!accounted) {
+                // Deleted: only a permanent deletion that the user chose, with
+                // an equal copy still on disk outside everything removed.
+                EXPECT_TRUE(engine->thereAreShared.load());
+                bool copyStays = false;
+                for (const auto& [other, state] : after)
+                    copyStays |= state.content == was.content && other != path
+                        && other.parent_path() != trashFiles() && !touchedByUser.count(other);
+                EXPECT_TRUE(copyStays);
+            }
+        }
+
+        // Only items whose own job succeeded are reported, each counted out
+        // of its group exactly once.
+        std::map<qint64, quint32> present;
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            const auto& item = all[i];
+            const fs::path path = shapes[size_t(i)].path;
+            const bool reported = removed.contains(item);
+            if (reported) {
+                EXPECT_TRUE(item->isMarked());
+                const auto now = platform::statPath(path, false);
+                EXPECT_TRUE(!now || now->inode != before.at(path).inode) << path;
+            } else {
+                ++present[item->groupID()];
+                if (!touchedByUser.count(path) && !(engine->thereAreShared.load() && !fs::exists(path))) {
+                    EXPECT_EQ(platform::statPath(path, false)->inode, before.at(path).inode) << path;
+                }
+            }
+        }
+        for (const auto& item : all)
+            EXPECT_EQ(item->countOfItemsInGroup(), present[item->groupID()]) << item->groupID();
+    }
+}

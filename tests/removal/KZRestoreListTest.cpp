@@ -1,0 +1,102 @@
+#include "RemovalTestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "removal/KZRestoreList.h"
+#include "removal/KZRestoreProgress.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+using namespace removaltest;
+
+namespace {
+
+fs::path undoFileWith(int items, double seconds)
+{
+    kztest::TempDir dir;
+    std::vector<KZPersistentUndoRecord> records;
+    for (int i = 0; i < items; ++i) {
+        KZPersistentUndoRecord r;
+        r.oldPosition = dir / ("f" + std::to_string(i));
+        r.bookmark = QByteArray("b");
+        records.push_back(r);
+    }
+    return *KZUndoFile::write(platform::homeTrashDirectory(), {}, records, seconds);
+}
+
+} // namespace
+
+TEST(KZRestoreList, RowsCountTheItemsOfEachFileAndCloseWhenRestored)
+{
+    emptyTrash();
+    KZRestoreList list(platform::homeTrashDirectory());
+    list.permanentItems();
+    EXPECT_TRUE(list.rows().empty());
+    EXPECT_FALSE(KZRestoreList::areTherePermanentFiles(platform::homeTrashDirectory()));
+
+    const fs::path one = undoFileWith(1, 100.0);
+    const fs::path three = undoFileWith(3, 200.0);
+    fs::create_directories(trashFiles());
+    { std::ofstream(trashFiles() / ".Maravex4_") << "damaged"; }
+    EXPECT_TRUE(KZRestoreList::areTherePermanentFiles(platform::homeTrashDirectory()));
+    list.permanentItems();
+    ASSERT_EQ(list.rows().size(), 3u);
+    std::map<fs::path, QString> texts;
+    for (const auto& row : list.rows())
+        texts[row.path] = row.name;
+    EXPECT_TRUE(texts[one].startsWith(QStringLiteral("1 item trashed at "))) << texts[one].toStdString();
+    EXPECT_TRUE(texts[three].startsWith(QStringLiteral("3 items trashed at "))) << texts[three].toStdString();
+    EXPECT_TRUE(texts[trashFiles() / ".Maravex4_"].startsWith(QStringLiteral("0 item"))); // unreadable lists as empty
+
+    // Checking and unchecking leaves Restore off; the bottom row comes first.
+    EXPECT_TRUE(list.toggle(0));
+    EXPECT_FALSE(list.toggle(0));
+    list.toggle(0);
+    list.toggle(2);
+    EXPECT_EQ(list.checkedPathsBottomUp(), (std::vector<fs::path>{list.rows()[2].path, list.rows()[0].path}));
+    const auto done = list.checkedPathsBottomUp();
+    list.removeRows(done);
+    ASSERT_EQ(list.rows().size(), 1u);
+    EXPECT_EQ(list.selectedCount(), 0);
+    list.removeRows({list.rows()[0].path});
+    EXPECT_TRUE(list.rows().empty());
+}
+
+TEST(KZRestoreProgress, ShowsOnlyAfterTheDelayRefreshesTenTimesASecondAndEnds)
+{
+    double now = 0;
+    KZRestoreProgress progress([&] { return now; });
+    progress.startSession();
+    struct Tick {
+        double at;
+        bool working;
+        bool show, refresh, terminate;
+    };
+    const Tick ticks[] = {
+        {0.0, true, false, false, false}, {0.69, true, false, false, false}, {0.7, true, true, true, false},
+        {0.75, true, false, false, false}, {0.81, true, false, true, false}, {0.85, true, false, false, false},
+        {2.0, false, false, false, true},  {2.1, false, false, false, false},
+    };
+    for (const auto& t : ticks) {
+        now = t.at;
+        const auto step = progress.step(t.working);
+        EXPECT_EQ(step.show, t.show) << t.at;
+        EXPECT_EQ(step.refresh, t.refresh) << t.at;
+        EXPECT_EQ(step.terminate, t.terminate) << t.at;
+    }
+    // A short job never shows anything but still ends.
+    progress.startSession();
+    now = 2.5;
+    const auto step = progress.step(false);
+    EXPECT_TRUE(step.terminate);
+    EXPECT_FALSE(step.show);
+    EXPECT_FALSE(progress.isVisible());
+    EXPECT_FALSE(progress.sessionRunning());
+
+    EXPECT_EQ(KZRestoreProgress::percent(5, 0), 0.0);
+    EXPECT_EQ(KZRestoreProgress::percent(1, 4), 25.0);
+    EXPECT_EQ(KZRestoreProgress::percent(9, 4), 100.0);
+}

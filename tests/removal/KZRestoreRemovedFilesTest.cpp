@@ -1,0 +1,402 @@
+#include "RemovalTestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PropertyList.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <QVariantMap>
+
+#include <fstream>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+using namespace removaltest;
+using Result = KZRestoreRemovedFiles::ItemResult;
+
+namespace {
+
+fs::path trashDir()
+{
+    return platform::homeTrashDirectory();
+}
+
+// Trashes `item` the way a removal does and answers its record.
+KZPersistentUndoRecord trashWithRecord(const fs::path& item, bool alias = false)
+{
+    KZPersistentUndoRecord record;
+    record.oldPosition = item;
+    record.aliasWasCreated = alias;
+    const auto moved = platform::moveToTrash(item);
+    EXPECT_TRUE(moved) << item;
+    record.currPosition = *moved;
+    record.bookmark = platform::createBookmark(*moved);
+    return record;
+}
+
+fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, double seconds = 1000.0)
+{
+    QString error;
+    const auto file = KZUndoFile::write(trashDir(), {}, records, seconds, &error);
+    EXPECT_TRUE(file) << error.toStdString();
+    return file.value_or(fs::path());
+}
+
+bool hasTrashInfo(const fs::path& trashed)
+{
+    return fs::exists(trashed.parent_path().parent_path() / "info" / (trashed.filename().string() + ".trashinfo"));
+}
+
+} // namespace
+
+TEST(KZUndoFile, ARemovalToTheTrashWritesExactlyTheRecordedKeys)
+{
+    emptyTrash();
+    Fixture f;
+    const auto all = f.items({{"keep/a.txt", 1}, {"dup/a.txt", 1}, {"keep/b.txt", 2}, {"dup/b.txt", 2}});
+    auto engine = f.engine({all[1], all[3]}, all);
+    engine->doMove();
+    ASSERT_EQ(engine->persistentUndo().size(), 2u);
+
+    KZRestoreRemovedFiles restore;
+    restore.addRootPathWithTag(3, f.dir.path());
+    restore.addRootPathWithTag(3, f.dir / "keep"); // the first root of a tag stays
+    restore.registerRemoval(*engine, true);
+
+    const auto files = KZUndoFile::list(trashDir());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(hasTrashInfo(files[0]));
+    EXPECT_TRUE(files[0].filename().string().starts_with(".Maravex4_"));
+    const auto root = platform::PropertyList::readDictionary(files[0]);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->keys(), (QStringList{u"rootData"_s, u"undoItems"_s}));
+    const QVariantList roots = root->value(u"rootData"_s).toList();
+    ASSERT_EQ(roots.size(), 1);
+    EXPECT_EQ(platform::resolveBookmark(roots[0].toByteArray())->path, f.dir.path());
+    const QVariantList items = root->value(u"undoItems"_s).toList();
+    ASSERT_EQ(items.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QVariantMap entry = items[i].toMap();
+        EXPECT_EQ(entry.keys(), (QStringList{u"aliasWasCreated"_s, u"currPosition"_s, u"oldPosition"_s}));
+        EXPECT_EQ(entry.value(u"oldPosition"_s).toString().toStdString(), engine->persistentUndo()[i].oldPosition);
+        EXPECT_EQ(entry.value(u"aliasWasCreated"_s).typeId(), QMetaType::Bool);
+        EXPECT_EQ(platform::resolveBookmark(entry.value(u"currPosition"_s).toByteArray())->path,
+                  engine->persistentUndo()[i].currPosition);
+    }
+
+    // Everything of that removal comes back from the file.
+    const auto result = restore.restoreFiles(files);
+    EXPECT_EQ(result.restored, 2u);
+    EXPECT_EQ(kztest::readFile(f.dir / "dup/a.txt"), "same bytes");
+    EXPECT_EQ(kztest::readFile(f.dir / "dup/b.txt"), "same bytes");
+    EXPECT_EQ(countIn(trashFiles()), 0u);
+    EXPECT_EQ(countIn(trashDir() / "info"), 0u);
+}
+
+TEST(KZUndoFile, NamesNeverReplaceAnEarlierFileAndReadBackTheirMoment)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const auto a = trashWithRecord(dir.write("a", "1"));
+    const auto b = trashWithRecord(dir.write("b", "2"));
+    // Two removals in the same instant, and a stranger's file at the next name.
+    const fs::path first = writeUndoFile({a}, 5000.5);
+    fs::create_directories(trashFiles());
+    kztest::TempDir().write("x", "");
+    const std::string taken = KZUndoFile::fileNameFor(5000.501).toStdString();
+    { std::ofstream(trashFiles() / taken) << "not ours"; }
+    const fs::path second = writeUndoFile({b}, 5000.5);
+    EXPECT_NE(first, second);
+    EXPECT_NE(second.filename(), taken);
+    EXPECT_EQ(kztest::readFile(trashFiles() / taken), "not ours");
+    EXPECT_EQ(KZUndoFile::read(first)->entries.size(), 1u);
+    EXPECT_EQ(KZUndoFile::list(trashDir()).size(), 3u);
+    EXPECT_FALSE(KZUndoFile::write(trashDir(), {}, {}, 1.0)); // nothing moved, nothing written
+
+    const struct {
+        QString name;
+        double seconds;
+    } names[] = {{u".Maravex4_"_s, 0}, {u".Maravex4_abc"_s, 0}, {u".Maravex4_12.5"_s, 12.5},
+                 {u".Maravex4_12.5.2"_s, 12.5}, {u".Maravex4_786853123.250000"_s, 786853123.25}};
+    for (const auto& n : names)
+        EXPECT_DOUBLE_EQ(KZUndoFile::secondsOfFileName(n.name), n.seconds) << n.name.toStdString();
+}
+
+TEST(KZRestoreRemovedFiles, RegistersAnUndoOnlyForItemsThatCanBeTakenBack)
+{
+    const struct {
+        const char* label;
+        KZUndoDict dict;
+        bool trash;
+        quint64 count;
+    } cases[] = {
+        {"moved and music", {{{"/a", "/b"}, {"/c", "/d"}}, {{"/e", "/f"}}, {"/g"}}, false, 3},
+        {"created folders only", {{}, {}, {"/g", "/g/h"}}, false, 0},
+        {"nothing", {}, true, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<QVariantMap> posted;
+        auto sub = platform::NotificationCenter::defaultCenter().addObserver(
+            u"registerRemovedUndo"_s, {}, [&](const platform::Notification& n) { posted.push_back(n.userInfo); });
+        KZRestoreRemovedFiles restore;
+        EXPECT_EQ(restore.implementUndoWithAction(c.dict, c.trash), c.count) << c.label;
+        ASSERT_EQ(posted.size(), c.count ? 1u : 0u) << c.label;
+        if (c.count) {
+            EXPECT_EQ(posted[0].value(u"undoCount"_s).toULongLong(), c.count);
+            EXPECT_EQ(posted[0].value(u"isTrashAction"_s).toBool(), c.trash);
+            EXPECT_EQ(posted[0].value(u"undoDict"_s).value<KZUndoDict>().createdFolderUndo.size(), 1u);
+        }
+    }
+}
+
+// Each case builds a tree, undoes one record and checks that every byte the
+// user had is still somewhere it can be found.
+TEST(KZRestoreRemovedFiles, UndoPutsItemsBackAndNeverLosesAFile)
+{
+    struct Case {
+        const char* label;
+        std::function<KZUndoMovedItem(kztest::TempDir&)> build;
+        Result expected;
+        std::function<void(kztest::TempDir&)> check;
+    };
+    const std::vector<Case> cases = {
+        {"moved back, parent made again",
+         [](kztest::TempDir& d) { return KZUndoMovedItem{d.write("dest/a", "A"), d / "gone/deep/a"}; },
+         Result::Restored, [](kztest::TempDir& d) { EXPECT_EQ(kztest::readFile(d / "gone/deep/a"), "A"); }},
+        {"old place occupied",
+         [](kztest::TempDir& d) {
+             d.write("src/a", "user");
+             return KZUndoMovedItem{d.write("dest/a", "A"), d / "src/a"};
+         },
+         Result::Occupied,
+         [](kztest::TempDir& d) {
+             EXPECT_EQ(kztest::readFile(d / "src/a"), "user");
+             EXPECT_EQ(kztest::readFile(d / "dest/a"), "A");
+         }},
+        {"no old place", [](kztest::TempDir& d) { return KZUndoMovedItem{d.write("dest/a", "A"), {}}; },
+         Result::NoOldPosition, [](kztest::TempDir& d) { EXPECT_EQ(kztest::readFile(d / "dest/a"), "A"); }},
+        {"copy of a present original",
+         [](kztest::TempDir& d) {
+             d.write("src/a", "A");
+             return KZUndoMovedItem{d.write("dest/a", "A"), d / "src/a", false, true};
+         },
+         Result::CopyDeleted,
+         [](kztest::TempDir& d) {
+             EXPECT_FALSE(fs::exists(d / "dest/a"));
+             EXPECT_EQ(kztest::readFile(d / "src/a"), "A");
+         }},
+        {"copy whose original vanished",
+         [](kztest::TempDir& d) { return KZUndoMovedItem{d.write("dest/a", "A"), d / "src/a", false, true}; },
+         Result::Restored, [](kztest::TempDir& d) { EXPECT_EQ(kztest::readFile(d / "src/a"), "A"); }},
+        {"the removal's link gives way",
+         [](kztest::TempDir& d) {
+             fs::create_hard_link(d.write("keep/a", "A"), d.mkdir("src") / "a");
+             return KZUndoMovedItem{d.write("dest/a", "A"), d / "src/a", true};
+         },
+         Result::Restored,
+         [](kztest::TempDir& d) {
+             EXPECT_EQ(kztest::readFile(d / "src/a"), "A");
+             EXPECT_EQ(fs::hard_link_count(d / "keep/a"), 1u);
+             EXPECT_EQ(countIn(d / "src"), 1u);
+         }},
+        {"a user's file took the link's place",
+         [](kztest::TempDir& d) {
+             d.write("src/a", "user's");
+             return KZUndoMovedItem{d.write("dest/a", "A"), d / "src/a", true};
+         },
+         Result::Occupied,
+         [](kztest::TempDir& d) {
+             EXPECT_EQ(kztest::readFile(d / "src/a"), "user's");
+             EXPECT_EQ(kztest::readFile(d / "dest/a"), "A");
+         }},
+        {"folder merged into the one now there",
+         [](kztest::TempDir& d) {
+             d.write("src/f/clash", "user");
+             d.write("dest/f/clash", "mine");
+             d.write("dest/f/sub/new", "N");
+             return KZUndoMovedItem{d / "dest/f", d / "src/f"};
+         },
+         Result::Occupied,
+         [](kztest::TempDir& d) {
+             EXPECT_EQ(kztest::readFile(d / "src/f/clash"), "user");
+             EXPECT_EQ(kztest::readFile(d / "dest/f/clash"), "mine");
+             EXPECT_EQ(kztest::readFile(d / "src/f/sub/new"), "N");
+         }},
+        {"volume not mounted",
+         [](kztest::TempDir& d) {
+             d.mkdir("media/me");
+             return KZUndoMovedItem{d.write("dest/a", "A"), d / "media/me/USB/docs/a"};
+         },
+         Result::MissingVolume,
+         [](kztest::TempDir& d) {
+             EXPECT_FALSE(fs::exists(d / "media/me/USB"));
+             EXPECT_EQ(kztest::readFile(d / "dest/a"), "A");
+         }},
+        {"nothing left to put back", [](kztest::TempDir& d) { return KZUndoMovedItem{d / "dest/a", d / "src/a"}; },
+         Result::Missing, [](kztest::TempDir&) {}},
+    };
+    for (const auto& c : cases) {
+        kztest::TempDir dir;
+        KZRestoreRemovedFiles restore;
+        restore.setMountBases({dir / "media"});
+        const auto results = restore.undoMovedFiles({c.build(dir)}, false);
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(results[0], c.expected) << c.label;
+        c.check(dir);
+        EXPECT_EQ(restore.managedCount.load(), 1u);
+        EXPECT_EQ(restore.restoredItems.load(), c.expected == Result::Restored ? 1u : 0u) << c.label;
+    }
+}
+
+TEST(KZRestoreRemovedFiles, CreatedFoldersGoDeepestFirstAndOnlyWhenEmpty)
+{
+    kztest::TempDir dir;
+    dir.mkdir("d/a/b/c");
+    dir.write("d/x/users.txt", "U");
+    KZRestoreRemovedFiles restore;
+    // The list order puts parents first: they must still go.
+    restore.removeCreatedFolders({dir / "d", dir / "d/a", dir / "d/a/b", dir / "d/a/b/c", dir / "d/x"});
+    EXPECT_FALSE(fs::exists(dir / "d/a"));
+    EXPECT_EQ(kztest::readFile(dir / "d/x/users.txt"), "U");
+}
+
+TEST(KZRestoreRemovedFiles, QueuedUndoPutsBackEveryListAndEndsWorking)
+{
+    kztest::TempDir dir;
+    KZUndoDict dict;
+    for (int i = 0; i < 3; ++i)
+        dict.standardUndo.push_back({dir.write("dest/s" + std::to_string(i), "S"), dir / ("src/s" + std::to_string(i))});
+    dict.itunesUndo.push_back({dir.write("dest/m", "M"), dir / "music/m"});
+    dict.createdFolderUndo.push_back(dir / "dest");
+    KZRestoreRemovedFiles restore;
+    restore.undoMove(dict);
+    restore.waitUntilIdle();
+    EXPECT_FALSE(restore.isWorking.load());
+    EXPECT_EQ(restore.totToManage.load(), 4u);
+    EXPECT_EQ(restore.managedCount.load(), 4u);
+    // The music track is back on disk but the library was not told.
+    EXPECT_EQ(restore.restoredItems.load(), 3u);
+    EXPECT_EQ(restore.itunesNotAvailableCount.load(), 1u);
+    EXPECT_EQ(kztest::readFile(dir / "music/m"), "M");
+    EXPECT_FALSE(fs::exists(dir / "dest"));
+}
+
+TEST(KZRestoreRemovedFiles, RestoreKeepsWhatCouldNotGoBackInTheFile)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const auto back = trashWithRecord(dir.write("src/back", "B"));
+    const auto occupied = trashWithRecord(dir.write("src/occupied", "O"));
+    const auto emptied = trashWithRecord(dir.write("src/emptied", "E"));
+    const auto replaced = trashWithRecord(dir.write("src/replaced", "R"));
+    const fs::path file = writeUndoFile({back, occupied, emptied, replaced});
+    dir.write("src/occupied", "user");
+    fs::remove(emptied.currPosition);
+    // A different file later took the Trash name of a recorded item.
+    fs::remove(replaced.currPosition);
+    dir.write("other", "stranger");
+    fs::rename(dir / "other", replaced.currPosition);
+
+    KZRestoreRemovedFiles restore;
+    const auto result = restore.restoreFiles({file});
+    EXPECT_EQ(result.restored, 1u);
+    EXPECT_EQ(result.skipped, 3u);
+    EXPECT_EQ(kztest::readFile(dir / "src/back"), "B");
+    EXPECT_FALSE(hasTrashInfo(back.currPosition));
+    EXPECT_EQ(kztest::readFile(dir / "src/occupied"), "user");
+    EXPECT_EQ(kztest::readFile(occupied.currPosition), "O");
+    EXPECT_EQ(kztest::readFile(replaced.currPosition), "stranger");
+    EXPECT_FALSE(fs::exists(dir / "src/replaced"));
+
+    // The occupied entry waits for its place; the entry whose Trash name now
+    // holds a stranger's file is kept too, since the file is not ours to judge.
+    const auto left = KZUndoFile::read(file);
+    ASSERT_TRUE(left);
+    ASSERT_EQ(left->entries.size(), 2u);
+    EXPECT_EQ(left->entries[0].oldPosition, dir / "src/occupied");
+
+    // Once the place is free that entry goes back; with the stranger gone
+    // too, nothing is left and the file goes.
+    fs::remove(dir / "src/occupied");
+    EXPECT_EQ(restore.restoreFiles({file}).restored, 1u);
+    EXPECT_EQ(KZUndoFile::read(file)->entries.size(), 1u);
+    fs::remove(replaced.currPosition);
+    EXPECT_EQ(restore.restoreFiles({file}).restored, 0u);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(hasTrashInfo(file));
+}
+
+TEST(KZRestoreRemovedFiles, DamagedAndCraftedFilesMoveNothingAndAreKept)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const fs::path userFile = dir.write("home/precious", "P");
+    const auto good = trashWithRecord(dir.write("src/good", "G"));
+    fs::create_directories(trashFiles());
+    const fs::path garbage = trashFiles() / ".Maravex4_1";
+    { std::ofstream(garbage) << "<plist><dict><key>undoItems"; }
+
+    const QByteArray userBookmark = platform::createBookmark(userFile);
+    const QByteArray goodBookmark = good.bookmark;
+    const QVariantList items{
+        QVariantMap{{u"currPosition"_s, goodBookmark}, {u"oldPosition"_s, u"relative/path"_s}},
+        QVariantMap{{u"currPosition"_s, goodBookmark}, {u"oldPosition"_s, QString::fromStdString((dir / "src/../x").string())}},
+        QVariantMap{{u"currPosition"_s, goodBookmark}, {u"oldPosition"_s, 12}},
+        QVariantMap{{u"currPosition"_s, u"not data"_s}, {u"oldPosition"_s, QString::fromStdString((dir / "y").string())}},
+        QVariantMap{{u"currPosition"_s, goodBookmark}, {u"oldPosition"_s, QString::fromStdString((dir / "z").string())},
+                    {u"aliasWasCreated"_s, u"yes"_s}},
+        // Points outside the Trash: the user's file must not move.
+        QVariantMap{{u"currPosition"_s, userBookmark}, {u"oldPosition"_s, QString::fromStdString((dir / "w").string())}},
+        QString(u"not a dictionary"_s),
+    };
+    const fs::path crafted = trashFiles() / ".Maravex4_2";
+    ASSERT_TRUE(platform::PropertyList::writeFile(crafted, QVariantMap{{u"rootData"_s, QVariantList{}}, {u"undoItems"_s, items}},
+                                                  platform::PropertyList::Format::Xml));
+
+    KZRestoreRemovedFiles restore;
+    const auto result = restore.restoreFiles({garbage, crafted});
+    EXPECT_EQ(result.restored, 0u);
+    ASSERT_EQ(result.unreadable.size(), 1u);
+    EXPECT_TRUE(fs::exists(garbage));
+    EXPECT_EQ(kztest::readFile(userFile), "P");
+    EXPECT_EQ(kztest::readFile(good.currPosition), "G");
+    for (const char* name : {"x", "y", "z", "w"})
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
+    const auto kept = KZUndoFile::read(crafted);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->entries.size(), items.size());
+}
+
+TEST(KZRestoreRemovedFiles, RestoringSeveralFilesReportsTheTotalOnce)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    std::vector<fs::path> files;
+    for (int f = 0; f < 3; ++f) {
+        std::vector<KZPersistentUndoRecord> records;
+        for (int i = 0; i <= f; ++i)
+            records.push_back(trashWithRecord(dir.write("src/" + std::to_string(f) + "_" + std::to_string(i), "x")));
+        files.push_back(writeUndoFile(records, 100.0 + f));
+    }
+    // An undo file whose items are all gone from the Trash.
+    fs::remove(trashWithRecord(dir.write("src/lost", "L")).currPosition);
+
+    std::vector<QVariantMap> posted;
+    KZRestoreRemovedFiles restore;
+    auto sub = platform::NotificationCenter::defaultCenter().addObserver(
+        u"updateRestoredList"_s, platform::NotificationObject(&restore),
+        [&](const platform::Notification& n) { posted.push_back(n.userInfo); });
+    restore.restoreItemsOfFile(files, {2, 1, 0});
+    restore.waitUntilIdle();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].value(u"restoredItems"_s).toULongLong(), 6u);
+    EXPECT_EQ(posted[0].value(u"indexes"_s).toList(), (QVariantList{2, 1, 0}));
+    EXPECT_FALSE(restore.isWorking.load());
+    EXPECT_TRUE(KZUndoFile::list(trashDir()).empty());
+    EXPECT_EQ(countIn(dir / "src"), 6u);
+}

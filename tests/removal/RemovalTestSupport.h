@@ -1,0 +1,149 @@
+#pragma once
+
+// A panel that records what the engine tells it, a file layer whose steps can
+// be made to fail, and results built from real files.
+
+#include "ScriptedPresenter.h"
+#include "TestSupport.h"
+#include "platform/FileStat.h"
+#include "platform/Trash.h"
+#include "platform/UserDefaults.h"
+#include "removal/KZRemovalFileSystem.h"
+#include "removal/KZRemovalPanel.h"
+#include "removal/KZRemove.h"
+#include "result/model/ModelTestSupport.h"
+#include "services/KZErrorDelegate.h"
+#include "settings/KZDefaultsKeys.h"
+
+#include <QStringList>
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace removaltest {
+
+namespace fs = std::filesystem;
+
+struct RecordingPanel : KZRemovalPanel {
+    void statusDidChange(const QString& key) override
+    {
+        std::lock_guard guard(mutex);
+        statuses << key;
+    }
+    void workDidEnd() override { ++ended; }
+    QStringList statusList() const
+    {
+        std::lock_guard guard(mutex);
+        return statuses;
+    }
+    mutable std::mutex mutex;
+    QStringList statuses;
+    std::atomic<int> ended{0};
+};
+
+// Each operation first asks `before` (operation name, path); a non-zero
+// answer fails the operation with that errno. `calls` lists what was asked.
+struct InjectingFileSystem : KZRemovalFileSystem {
+    std::function<int(const std::string&, const fs::path&)> before = [](const std::string&, const fs::path&) { return 0; };
+    std::function<std::optional<bool>(const fs::path&)> local = [](const fs::path&) { return std::optional<bool>(true); };
+    std::vector<std::pair<std::string, fs::path>> calls;
+
+    int ask(const std::string& op, const fs::path& path, int* err)
+    {
+        calls.emplace_back(op, path);
+        const int code = before(op, path);
+        if (code && err)
+            *err = code;
+        return code;
+    }
+    std::optional<fs::path> moveToTrash(const fs::path& item, int* err) override
+    {
+        if (ask("trash", item, err))
+            return std::nullopt;
+        return KZRemovalFileSystem::moveToTrash(item, err);
+    }
+    bool moveNoReplace(const fs::path& from, const fs::path& to, int* err) override
+    {
+        return !ask("move", from, err) && KZRemovalFileSystem::moveNoReplace(from, to, err);
+    }
+    bool copyTree(const fs::path& from, const fs::path& to, const platform::StopTest& stopped, int* err) override
+    {
+        return !ask("copy", from, err) && KZRemovalFileSystem::copyTree(from, to, stopped, err);
+    }
+    bool removeTree(const fs::path& path, const platform::StopTest& stopped, int* err) override
+    {
+        return !ask("delete", path, err) && KZRemovalFileSystem::removeTree(path, stopped, err);
+    }
+    bool link(const fs::path& existing, const fs::path& newPath, int* err) override
+    {
+        return !ask("link", newPath, err) && KZRemovalFileSystem::link(existing, newPath, err);
+    }
+    std::optional<bool> isLocalVolume(const fs::path& path) override { return local(path); }
+    bool isLocked(const fs::path& path) override
+    {
+        calls.emplace_back("locked", path);
+        return before("locked", path) != 0 || KZRemovalFileSystem::isLocked(path);
+    }
+};
+
+// The shared alert service answers from a script for as long as this lives.
+struct ScopedAlerts {
+    std::shared_ptr<kztest::ScriptedPresenter> presenter = std::make_shared<kztest::ScriptedPresenter>();
+    ScopedAlerts() { KZErrorDelegate::sharedControl().setPresenter(presenter); }
+    ~ScopedAlerts() { KZErrorDelegate::sharedControl().setPresenter(nullptr); }
+    std::size_t shown() const { return presenter->shown(); }
+};
+
+struct Fixture {
+    kztest::TempDir dir;
+    kztest::ScopedDefaults defaults;
+    ScopedAlerts alerts;
+    std::shared_ptr<RecordingPanel> panel = std::make_shared<RecordingPanel>();
+    std::shared_ptr<InjectingFileSystem> fs = std::make_shared<InjectingFileSystem>();
+
+    Fixture() { setLevel(2); }
+    void setLevel(int level) { defaults->setValue(KZDefaultsKey::security_moving_to_trash, level); }
+
+    // Items of real files, `group` each; files are written with `content`.
+    KZFoundItemArray items(const std::vector<std::pair<std::string, qint64>>& relGroups,
+                           const std::string& content = "same bytes")
+    {
+        std::vector<modeltest::ItemShape> shapes;
+        for (const auto& [rel, group] : relGroups) {
+            const fs::path path = fs::exists(dir / rel) ? dir / rel : dir.write(rel, content);
+            shapes.push_back({.path = path, .group = group, .marked = true,
+                              .isDirectory = fs::is_directory(path)});
+        }
+        return modeltest::makeItems(shapes);
+    }
+    std::shared_ptr<KZRemove> engine(const KZFoundItemArray& remove, const KZFoundItemArray& all)
+    {
+        panel->itemsToRemove = remove;
+        panel->resultItems = all;
+        return std::make_shared<KZRemove>(panel, fs);
+    }
+};
+
+inline fs::path trashFiles()
+{
+    return platform::homeTrashDirectory() / "files";
+}
+
+inline std::size_t countIn(const fs::path& folder)
+{
+    std::error_code ec;
+    std::size_t n = 0;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); ++it)
+        ++n;
+    return n;
+}
+
+inline void emptyTrash()
+{
+    std::error_code ec;
+    fs::remove_all(platform::homeTrashDirectory(), ec);
+}
+
+} // namespace removaltest
