@@ -297,10 +297,12 @@ TEST(KZRestoreRemovedFiles, RestoreKeepsWhatCouldNotGoBackInTheFile)
     const fs::path file = writeUndoFile({back, occupied, emptied, replaced});
     dir.write("src/occupied", "user");
     fs::remove(emptied.currPosition);
-    // A different file later took the Trash name of a recorded item.
+    // A different file later took the Trash name of a recorded item; inode
+    // numbers are often reused at once, so it may even carry the old one.
     fs::remove(replaced.currPosition);
-    dir.write("other", "stranger");
-    fs::rename(dir / "other", replaced.currPosition);
+    KZUndoFile::removeTrashInfoOf(replaced.currPosition);
+    const fs::path stranger = dir.write("elsewhere/replaced", "stranger");
+    ASSERT_EQ(platform::moveToTrash(stranger), replaced.currPosition);
 
     KZRestoreRemovedFiles restore;
     const auto result = restore.restoreFiles({file});
@@ -326,6 +328,7 @@ TEST(KZRestoreRemovedFiles, RestoreKeepsWhatCouldNotGoBackInTheFile)
     EXPECT_EQ(restore.restoreFiles({file}).restored, 1u);
     EXPECT_EQ(KZUndoFile::read(file)->entries.size(), 1u);
     fs::remove(replaced.currPosition);
+    KZUndoFile::removeTrashInfoOf(replaced.currPosition);
     EXPECT_EQ(restore.restoreFiles({file}).restored, 0u);
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(hasTrashInfo(file));
