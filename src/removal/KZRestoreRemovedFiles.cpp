@@ -9,7 +9,9 @@
 #include "platform/Trash.h"
 #include "removal/KZRemove.h"
 #include "removal/KZUndoFile.h"
+#include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
+#include "services/KZNumberUtilities.h"
 
 #include <QFile>
 
@@ -102,6 +104,18 @@ void KZRestoreRemovedFiles::setMountBases(std::vector<fs::path> bases)
     mountBases_ = std::move(bases);
 }
 
+QString KZRestoreRemovedFiles::infoText() const
+{
+    std::lock_guard guard(mutex_);
+    return infoText_;
+}
+
+void KZRestoreRemovedFiles::setInfoText(const QString& text)
+{
+    std::lock_guard guard(mutex_);
+    infoText_ = text;
+}
+
 void KZRestoreRemovedFiles::waitUntilIdle()
 {
     queue_->waitUntilAllOperationsAreFinished();
@@ -190,6 +204,7 @@ void KZRestoreRemovedFiles::doUndoMove(const KZUndoDict& dict)
     std::lock_guard job(jobMutex_);
     managedCount = 0;
     totToManage = 0;
+    setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
     undoMovedFiles(dict.standardUndo, false);
     undoMovedFiles(dict.itunesUndo, true);
     removeCreatedFolders(dict.createdFolderUndo);
@@ -386,7 +401,14 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
     RestoreResult result;
     managedCount = 0;
     totToManage = 0;
+    const bool several = undoFiles.size() > 1;
+    int fileCount = 0;
     for (const auto& file : undoFiles) {
+        ++fileCount;
+        const QString number = KZNumberUtilities::sharedControl().numberToFormatString(fileCount);
+        setInfoText(several ? KZErrorDelegate::replaceContentOfString(
+                                  platform::localizedString(QStringLiteral("restoring_items_with_count")), {number})
+                            : platform::localizedString(QStringLiteral("restoring_items")));
         QString error;
         const auto contents = KZUndoFile::read(file, &error);
         if (!contents) {

@@ -400,6 +400,7 @@ TEST(KZRestoreRemovedFiles, RestoringSeveralFilesReportsTheTotalOnce)
     EXPECT_EQ(posted[0].value(u"restoredItems"_s).toULongLong(), 6u);
     EXPECT_EQ(posted[0].value(u"indexes"_s).toList(), (QVariantList{2, 1, 0}));
     EXPECT_FALSE(restore.isWorking.load());
+    EXPECT_EQ(restore.infoText(), QStringLiteral("Putting back the items of removal 3…")); // the last file's number
     EXPECT_TRUE(KZUndoFile::list(trashDir()).empty());
     EXPECT_EQ(countIn(dir / "src"), 6u);
 }

@@ -30,6 +30,7 @@ private:
     KZRestoreRemovedFiles& engine_;
     KZRestoreProgress progress_;
     QPointer<QWidget> parent_;
+    QString info_;
     QPointer<QProgressDialog> dialog_;
     QTimer timer_;
 };
