@@ -252,11 +252,16 @@ bool KZRestoreRemovedFiles::makeParentChain(const fs::path& parent, ItemResult* 
         std::lock_guard guard(mutex_);
         bases = mountBases_;
     }
+    const auto existingStat = platform::statPath(existing, false);
     for (const auto& base : bases) {
         // A missing child of /media, /media/<user>, /run/media/<user> or /mnt
         // is where a volume is mounted: a folder made there would take the
-        // items onto the wrong disk.
-        if (existing == base || existing.parent_path() == base) {
+        // items onto the wrong disk. A mounted volume itself (another device
+        // than its base) is a fine place to make folders in.
+        const auto baseStat = platform::statPath(base, false);
+        const bool perUserFolder = existing.parent_path() == base && existingStat && baseStat
+                                   && existingStat->device == baseStat->device;
+        if (existing == base || perUserFolder) {
             *why = ItemResult::MissingVolume;
             return false;
         }

@@ -237,6 +237,12 @@ TEST(KZRestoreRemovedFiles, UndoPutsItemsBackAndNeverLosesAFile)
              EXPECT_FALSE(fs::exists(d / "media/me/USB"));
              EXPECT_EQ(kztest::readFile(d / "dest/a"), "A");
          }},
+        {"volume not mounted, straight under the base",
+         [](kztest::TempDir& d) {
+             d.mkdir("media");
+             return KZUndoMovedItem{d.write("dest/a", "A"), d / "media/USB/a"};
+         },
+         Result::MissingVolume, [](kztest::TempDir& d) { EXPECT_FALSE(fs::exists(d / "media/USB")); }},
         {"nothing left to put back", [](kztest::TempDir& d) { return KZUndoMovedItem{d / "dest/a", d / "src/a"}; },
          Result::Missing, [](kztest::TempDir&) {}},
     };
