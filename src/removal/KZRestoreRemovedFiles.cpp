@@ -204,10 +204,19 @@ void KZRestoreRemovedFiles::doUndoMove(const KZUndoDict& dict)
     std::lock_guard job(jobMutex_);
     managedCount = 0;
     totToManage = 0;
+    lockedCount = 0;
     setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
     undoMovedFiles(dict.standardUndo, false);
     undoMovedFiles(dict.itunesUndo, true);
     removeCreatedFolders(dict.createdFolderUndo);
+    if (const quint64 locked = lockedCount.load()) {
+        if (locked < 2)
+            KZErrorDelegate::sharedControl().showError(QStringLiteral("locked_sing"));
+        else
+            KZErrorDelegate::sharedControl().showError(
+                QStringLiteral("locked_plur"), {},
+                {KZNumberUtilities::sharedControl().numberToFormatString(double(locked))});
+    }
 }
 
 std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedFiles(
@@ -320,6 +329,8 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         int err = 0;
         if (platform::removeTree(item.currPosition, {}, &err))
             return ItemResult::CopyDeleted;
+        if (platform::isImmutable(item.currPosition))
+            lockedCount += 1;
         return ItemResult::Failed;
     }
     // The original went away since: the copy is all there is, so it goes

@@ -100,6 +100,7 @@ public:
     std::atomic<quint64> totToManage{0};
     std::atomic<quint64> managedCount{0};
     std::atomic<quint64> notRestoredCount{0};
+    std::atomic<quint64> lockedCount{0}; // copies that could not be deleted
     std::atomic<quint64> itunesNotAvailableCount{0};
     std::atomic<bool> isWorking{false};
     // What the work is doing now, for the progress window.

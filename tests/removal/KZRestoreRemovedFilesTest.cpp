@@ -410,3 +410,24 @@ TEST(KZRestoreRemovedFiles, RestoringSeveralFilesReportsTheTotalOnce)
     EXPECT_TRUE(KZUndoFile::list(trashDir()).empty());
     EXPECT_EQ(countIn(dir / "src"), 6u);
 }
+
+TEST(KZRestoreRemovedFiles, LockedCopiesStayAndAreToldOnce)
+{
+    kztest::TempDir dir;
+    ScopedAlerts alerts;
+    KZUndoDict dict;
+    for (const char* name : {"a", "b"}) {
+        dir.write(std::string("src/") + name, "A");
+        dict.standardUndo.push_back({dir.write(std::string("dest/") + name, "A"), dir / "src" / name, false, true});
+    }
+    if (!kztest::setImmutable(dir / "dest/a", true) || !kztest::setImmutable(dir / "dest/b", true))
+        GTEST_SKIP() << "no immutable flag here";
+    KZRestoreRemovedFiles restore;
+    restore.doUndoMove(dict);
+    kztest::setImmutable(dir / "dest/a", false);
+    kztest::setImmutable(dir / "dest/b", false);
+    EXPECT_EQ(restore.lockedCount.load(), 2u);
+    EXPECT_EQ(alerts.shown(), 1u);
+    EXPECT_TRUE(fs::exists(dir / "dest/a"));
+    EXPECT_EQ(kztest::readFile(dir / "src/a"), "A");
+}
