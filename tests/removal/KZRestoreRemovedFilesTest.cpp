@@ -431,3 +431,20 @@ TEST(KZRestoreRemovedFiles, LockedCopiesStayAndAreToldOnce)
     EXPECT_TRUE(fs::exists(dir / "dest/a"));
     EXPECT_EQ(kztest::readFile(dir / "src/a"), "A");
 }
+
+TEST(KZUndoFile, AFailedWriteIsToldAndLeavesNothingBehind)
+{
+    emptyTrash();
+    ScopedAlerts alerts;
+    kztest::TempDir dir;
+    KZPersistentUndoRecord record;
+    record.oldPosition = dir / "a";
+    record.bookmark = QByteArray("b");
+    fs::create_directories(trashDir());
+    { std::ofstream(trashFiles()) << "a file where the folder should be"; }
+    KZRestoreRemovedFiles restore;
+    EXPECT_FALSE(restore.createPermanentFile({record}));
+    EXPECT_EQ(alerts.shown(), 1u);
+    EXPECT_EQ(countIn(trashDir() / "info"), 0u);
+    fs::remove(trashFiles());
+}
