@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -56,8 +57,19 @@ TEST(KZRestoreWindow, RestoresTheCheckedRowsAndClosesWhenNoneIsLeft)
     window.list()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
     EXPECT_FALSE(window.restoreButton()->isEnabled());
 
-    for (int i = 0; i < 2; ++i)
-        window.list()->topLevelItem(i)->setCheckState(0, Qt::Checked);
+    // A click on the check box checks without selecting; elsewhere it selects.
+    for (int i = 0; i < 2; ++i) {
+        const QRect box = window.list()->visualItemRect(window.list()->topLevelItem(i));
+        const QPointF at(window.list()->columnViewportPosition(0) + 8, box.center().y());
+        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent click(type, at, window.list()->viewport()->mapToGlobal(at), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {});
+            QApplication::sendEvent(window.list()->viewport(), &click);
+        }
+    }
+    EXPECT_EQ(window.rows().selectedCount(), 2);
+    EXPECT_TRUE(window.list()->selectedItems().isEmpty());
+    EXPECT_TRUE(window.restoreButton()->isEnabled());
     window.restoreAction();
     EXPECT_FALSE(window.restoreButton()->isEnabled());
     EXPECT_FALSE(window.list()->topLevelItem(0)->flags() & Qt::ItemIsUserCheckable);
