@@ -1,4 +1,5 @@
 #include "removal/KZRemove.h"
+#include "removal/KZRestoreRemovedFiles.h"
 
 #include "engine/KZLocationGrouping.h"
 #include "platform/Bookmark.h"
@@ -108,6 +109,9 @@ void KZRemove::doMove()
         moveToTrashPreliminary(panel_->itemsToRemove);
     else
         moveItemsPreliminary(panel_->itemsToRemove, panel_->urlToMove);
+    // Before the panel hears of the end, so that Edit > Undo and the undo
+    // file are in place when it shows what was removed.
+    KZRestoreRemovedFiles::sharedControl().registerRemoval(*this, panel_->isMoveToTrash);
     panel_->isWorking.store(false);
     panel_->workDidEnd();
 }

@@ -9,7 +9,9 @@
 #include "platform/Trash.h"
 #include "removal/KZRemove.h"
 #include "removal/KZUndoFile.h"
+#include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
+#include "services/KZNumberUtilities.h"
 
 #include <QFile>
 
@@ -102,6 +104,18 @@ void KZRestoreRemovedFiles::setMountBases(std::vector<fs::path> bases)
     mountBases_ = std::move(bases);
 }
 
+QString KZRestoreRemovedFiles::infoText() const
+{
+    std::lock_guard guard(mutex_);
+    return infoText_;
+}
+
+void KZRestoreRemovedFiles::setInfoText(const QString& text)
+{
+    std::lock_guard guard(mutex_);
+    infoText_ = text;
+}
+
 void KZRestoreRemovedFiles::waitUntilIdle()
 {
     queue_->waitUntilAllOperationsAreFinished();
@@ -190,9 +204,19 @@ void KZRestoreRemovedFiles::doUndoMove(const KZUndoDict& dict)
     std::lock_guard job(jobMutex_);
     managedCount = 0;
     totToManage = 0;
+    lockedCount = 0;
+    setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
     undoMovedFiles(dict.standardUndo, false);
     undoMovedFiles(dict.itunesUndo, true);
     removeCreatedFolders(dict.createdFolderUndo);
+    if (const quint64 locked = lockedCount.load()) {
+        if (locked < 2)
+            KZErrorDelegate::sharedControl().showError(QStringLiteral("locked_sing"));
+        else
+            KZErrorDelegate::sharedControl().showError(
+                QStringLiteral("locked_plur"), {},
+                {KZNumberUtilities::sharedControl().numberToFormatString(double(locked))});
+    }
 }
 
 std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedFiles(
@@ -237,11 +261,16 @@ bool KZRestoreRemovedFiles::makeParentChain(const fs::path& parent, ItemResult* 
         std::lock_guard guard(mutex_);
         bases = mountBases_;
     }
+    const auto existingStat = platform::statPath(existing, false);
     for (const auto& base : bases) {
         // A missing child of /media, /media/<user>, /run/media/<user> or /mnt
         // is where a volume is mounted: a folder made there would take the
-        // items onto the wrong disk.
-        if (existing == base || existing.parent_path() == base) {
+        // items onto the wrong disk. A mounted volume itself (another device
+        // than its base) is a fine place to make folders in.
+        const auto baseStat = platform::statPath(base, false);
+        const bool perUserFolder = existing.parent_path() == base && existingStat && baseStat
+                                   && existingStat->device == baseStat->device;
+        if (existing == base || perUserFolder) {
             *why = ItemResult::MissingVolume;
             return false;
         }
@@ -300,6 +329,8 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         int err = 0;
         if (platform::removeTree(item.currPosition, {}, &err))
             return ItemResult::CopyDeleted;
+        if (platform::isImmutable(item.currPosition))
+            lockedCount += 1;
         return ItemResult::Failed;
     }
     // The original went away since: the copy is all there is, so it goes
@@ -386,7 +417,14 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
     RestoreResult result;
     managedCount = 0;
     totToManage = 0;
+    const bool several = undoFiles.size() > 1;
+    int fileCount = 0;
     for (const auto& file : undoFiles) {
+        ++fileCount;
+        const QString number = KZNumberUtilities::sharedControl().numberToFormatString(fileCount);
+        setInfoText(several ? KZErrorDelegate::replaceContentOfString(
+                                  platform::localizedString(QStringLiteral("restoring_items_with_count")), {number})
+                            : platform::localizedString(QStringLiteral("restoring_items")));
         QString error;
         const auto contents = KZUndoFile::read(file, &error);
         if (!contents) {

@@ -100,8 +100,11 @@ public:
     std::atomic<quint64> totToManage{0};
     std::atomic<quint64> managedCount{0};
     std::atomic<quint64> notRestoredCount{0};
+    std::atomic<quint64> lockedCount{0}; // copies that could not be deleted
     std::atomic<quint64> itunesNotAvailableCount{0};
     std::atomic<bool> isWorking{false};
+    // What the work is doing now, for the progress window.
+    QString infoText() const;
 
 private:
     ItemResult undoItem(const KZUndoMovedItem& item, bool isiTunes);
@@ -110,9 +113,12 @@ private:
     bool makeParentChain(const std::filesystem::path& parent, ItemResult* why) const;
     void mergeFolder(const std::filesystem::path& from, const std::filesystem::path& into);
 
+    void setInfoText(const QString& text);
+
     std::unique_ptr<platform::OperationQueue> queue_;
     std::mutex jobMutex_; // one undo or restore at a time
     mutable std::mutex mutex_;
     std::map<qint16, std::filesystem::path> sourcesUrlsForRestore_;
     std::vector<std::filesystem::path> mountBases_;
+    QString infoText_;
 };

@@ -1,0 +1,71 @@
+#include "removal/ui/KZRestoreProgressWindow.h"
+
+#include "removal/KZRestoreRemovedFiles.h"
+#include "services/KZNumberUtilities.h"
+
+#include <QScreen>
+
+KZRestoreProgressWindow::KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, QWidget* parent, const QString& info,
+                                                 KZRestoreProgress::Clock clock)
+    : engine_(engine)
+    , progress_(std::move(clock))
+    , parent_(parent)
+    , info_(info)
+{
+    dialog_ = new QProgressDialog(info, QString(), 0, 100, parent);
+    dialog_->setAutoClose(false);
+    dialog_->setAutoReset(false);
+    dialog_->setMinimumDuration(0);
+    // Nothing can stop an undo half way: a half-undone removal is worse.
+    dialog_->setCancelButton(nullptr);
+    if (parent) {
+        dialog_->setWindowModality(Qt::WindowModal);
+    } else {
+        dialog_->setWindowModality(Qt::ApplicationModal);
+        dialog_->setWindowFlag(Qt::WindowStaysOnTopHint);
+    }
+    dialog_->hide();
+    progress_.startSession();
+    connect(&timer_, &QTimer::timeout, this, &KZRestoreProgressWindow::tick);
+    timer_.start(16);
+}
+
+KZRestoreProgressWindow::~KZRestoreProgressWindow()
+{
+    delete dialog_;
+}
+
+void KZRestoreProgressWindow::refresh()
+{
+    const quint64 managed = engine_.managedCount.load();
+    const quint64 total = engine_.totToManage.load();
+    dialog_->setValue(int(KZRestoreProgress::percent(managed, total)));
+    const QString info = engine_.infoText();
+    if (!info.isEmpty())
+        info_ = info;
+    auto& numbers = KZNumberUtilities::sharedControl();
+    dialog_->setLabelText(info_ + QLatin1Char('\n') + numbers.numberToFormatString(double(managed))
+                          + QStringLiteral(" / ") + numbers.numberToFormatString(double(total)));
+}
+
+void KZRestoreProgressWindow::tick()
+{
+    if (!dialog_) { // the window it belonged to has gone
+        timer_.stop();
+        deleteLater();
+        return;
+    }
+    const auto step = progress_.step(engine_.isWorking.load());
+    if (step.show) {
+        if (!parent_)
+            dialog_->move(dialog_->screen()->availableGeometry().center() - dialog_->rect().center());
+        dialog_->show();
+    }
+    if (step.refresh || step.terminate)
+        refresh();
+    if (step.terminate) {
+        timer_.stop();
+        dialog_->hide();
+        deleteLater();
+    }
+}

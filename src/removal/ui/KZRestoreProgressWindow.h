@@ -1,0 +1,36 @@
+#pragma once
+
+#include "removal/KZRestoreProgress.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QTimer>
+
+class KZRestoreRemovedFiles;
+
+class QWidget;
+
+// The progress of an undo or a restore on screen: window-modal on `parent`
+// (the restore window), else a centred window above the others. Shown only
+// when the work outlasts the delay; deletes itself when the work has ended.
+class KZRestoreProgressWindow : public QObject {
+    Q_OBJECT
+public:
+    KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, QWidget* parent, const QString& info,
+                            KZRestoreProgress::Clock clock = {});
+    ~KZRestoreProgressWindow() override;
+
+    QProgressDialog* dialog() const { return dialog_; }
+    void tick();
+
+private:
+    void refresh();
+
+    KZRestoreRemovedFiles& engine_;
+    KZRestoreProgress progress_;
+    QPointer<QWidget> parent_;
+    QString info_;
+    QPointer<QProgressDialog> dialog_;
+    QTimer timer_;
+};

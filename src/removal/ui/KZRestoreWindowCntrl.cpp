@@ -1,0 +1,151 @@
+#include "removal/ui/KZRestoreWindowCntrl.h"
+
+#include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/ui/KZRestoreProgressWindow.h"
+#include "services/KZErrorDelegate.h"
+#include "services/KZNumberUtilities.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPointer>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr int checkColumn = 0;
+constexpr int nameColumn = 1;
+} // namespace
+
+KZRestoreWindowCntrl::KZRestoreWindowCntrl(KZRestoreRemovedFiles& engine, fs::path trashDir, QWidget* parent)
+    : QDialog(parent)
+    , engine_(engine)
+    , trashDir_(trashDir)
+    , rows_(std::move(trashDir))
+{
+    setWindowTitle(platform::localizedString(QStringLiteral("restore_window_title")));
+    list_ = new QTreeWidget(this);
+    list_->setColumnCount(2);
+    list_->setHeaderHidden(true);
+    list_->setRootIsDecorated(false);
+    list_->header()->setSectionResizeMode(checkColumn, QHeaderView::ResizeToContents);
+    list_->header()->setStretchLastSection(true);
+    restoreBtn_ = new QPushButton(platform::localizedString(QStringLiteral("restore_button")), this);
+    restoreBtn_->setDefault(true);
+    auto* cancel = new QPushButton(platform::localizedString(QStringLiteral("cancel_button_restore")), this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    buttons->addWidget(restoreBtn_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(list_);
+    layout->addLayout(buttons);
+    resize(480, 300);
+
+    connect(list_, &QTreeWidget::itemChanged, this, &KZRestoreWindowCntrl::itemChanged);
+    connect(restoreBtn_, &QPushButton::clicked, this, &KZRestoreWindowCntrl::restoreAction);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::close);
+}
+
+KZRestoreWindowCntrl::~KZRestoreWindowCntrl() = default;
+
+bool KZRestoreWindowCntrl::areTherePermanentFiles() const
+{
+    return KZRestoreList::areTherePermanentFiles(trashDir_);
+}
+
+void KZRestoreWindowCntrl::showWindow()
+{
+    if (!restoring_)
+        rows_.permanentItems();
+    reload();
+    restoreBtn_->setEnabled(!restoring_);
+    show();
+    raise();
+    activateWindow();
+}
+
+void KZRestoreWindowCntrl::reload()
+{
+    reloading_ = true;
+    list_->clear();
+    for (const auto& row : rows_.rows()) {
+        auto* item = new QTreeWidgetItem(list_);
+        Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+        // While a restore runs its choice stays as it was.
+        if (!restoring_)
+            flags |= Qt::ItemIsUserCheckable;
+        item->setFlags(flags);
+        item->setCheckState(checkColumn, row.isChecked ? Qt::Checked : Qt::Unchecked);
+        item->setText(nameColumn, row.name);
+    }
+    reloading_ = false;
+}
+
+void KZRestoreWindowCntrl::itemChanged(QTreeWidgetItem* item, int column)
+{
+    if (reloading_ || column != checkColumn || restoring_)
+        return;
+    const int row = list_->indexOfTopLevelItem(item);
+    if (row < 0)
+        return;
+    restoreBtn_->setEnabled(rows_.toggle(std::size_t(row)));
+}
+
+void KZRestoreWindowCntrl::restoreAction()
+{
+    if (restoring_)
+        return;
+    const auto paths = rows_.checkedPathsBottomUp();
+    if (paths.empty()) {
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("nothing_to_restore"));
+        return;
+    }
+    restoring_ = true;
+    restoreBtn_->setEnabled(false);
+    reload();
+    QVariantList pathList;
+    for (const auto& p : paths)
+        pathList << QString::fromStdString(p.string());
+    QPointer<KZRestoreWindowCntrl> self(this);
+    subscription_ = platform::NotificationCenter::defaultCenter().addObserver(
+        QStringLiteral("updateRestoredList"), platform::NotificationObject(&engine_),
+        [self](const platform::Notification& n) {
+            const QVariantList donePaths = n.userInfo.value(QStringLiteral("indexes")).toList();
+            const quint64 restored = n.userInfo.value(QStringLiteral("restoredItems")).toULongLong();
+            platform::runOnMain([self, donePaths, restored] {
+                if (self)
+                    self->updateRestoredList(donePaths, restored);
+            });
+        });
+    new KZRestoreProgressWindow(engine_, this, platform::localizedString(QStringLiteral("preparing_restore")));
+    engine_.restoreItemsOfFile(paths, pathList);
+}
+
+void KZRestoreWindowCntrl::updateRestoredList(const QVariantList& donePaths, quint64 restored)
+{
+    subscription_ = {};
+    restoring_ = false;
+    // Rows are matched by path: the list may have been rebuilt meanwhile.
+    std::vector<fs::path> paths;
+    for (const QVariant& p : donePaths)
+        paths.emplace_back(p.toString().toStdString());
+    rows_.removeRows(paths);
+    reload();
+    restoreBtn_->setEnabled(false);
+    if (restored == 1) {
+        KZErrorDelegate::sharedControl().showMessagePanel(nullptr,
+                                                          QStringLiteral("successful_restored_sing"));
+    } else if (restored >= 2) {
+        KZErrorDelegate::sharedControl().showMessagePanel(
+            nullptr, QStringLiteral("successful_restored_plur"), {},
+            {KZNumberUtilities::sharedControl().numberToFormatString(double(restored))});
+    }
+    if (rows_.rows().empty())
+        close();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/Subscription.h"
+#include "removal/KZRestoreList.h"
+
+#include <QDialog>
+
+#include <filesystem>
+
+class KZRestoreRemovedFiles;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The window listing the removals still in the Trash, to put them back.
+class KZRestoreWindowCntrl : public QDialog {
+    Q_OBJECT
+public:
+    explicit KZRestoreWindowCntrl(KZRestoreRemovedFiles& engine, std::filesystem::path trashDir,
+                                  QWidget* parent = nullptr);
+    ~KZRestoreWindowCntrl() override;
+
+    void showWindow();
+    bool areTherePermanentFiles() const;
+
+    QTreeWidget* list() const { return list_; }
+    QPushButton* restoreButton() const { return restoreBtn_; }
+    const KZRestoreList& rows() const { return rows_; }
+    void restoreAction();
+    bool isRestoring() const { return restoring_; }
+
+private:
+    void reload();
+    void itemChanged(QTreeWidgetItem* item, int column);
+    void updateRestoredList(const QVariantList& paths, quint64 restored);
+
+    KZRestoreRemovedFiles& engine_;
+    std::filesystem::path trashDir_;
+    KZRestoreList rows_;
+    QTreeWidget* list_ = nullptr;
+    QPushButton* restoreBtn_ = nullptr;
+    bool reloading_ = false;
+    bool restoring_ = false;
+    platform::Subscription subscription_;
+};
