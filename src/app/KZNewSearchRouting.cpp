@@ -123,6 +123,15 @@ void KZNewSearchRouting::newSearchIsReady()
     host_.addFolders(folders);
 }
 
+std::vector<fs::path> KZNewSearchRouting::takeFoldersToAdd()
+{
+    readyStep_.cancel();
+    isSearchAgain_ = false;
+    std::vector<fs::path> folders = std::move(foldersToAdd_);
+    foldersToAdd_.clear();
+    return folders;
+}
+
 void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
 {
     if (paths.empty())

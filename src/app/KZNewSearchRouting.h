@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -82,6 +83,9 @@ public:
 
     bool isSearchAgain() const { return isSearchAgain_; }
     const std::vector<std::filesystem::path>& foldersToAdd() const { return foldersToAdd_; }
+    // Hands the waiting folders to a search window that takes them itself
+    // (its first showing); they are no longer waited for.
+    std::vector<std::filesystem::path> takeFoldersToAdd();
     bool canContinueOpening() const { return canContinueOpening_; }
     const std::optional<std::filesystem::path>& openURL() const { return openURL_; }
     // A handshake is being waited for.

@@ -23,7 +23,11 @@ double lerp(double a, double b, double u)
 
 double cubicBezier(double x1, double y1, double x2, double y2, double t)
 {
-    t = std::clamp(t, 0.0, 1.0);
+    // The ends are exact, so a finished animation lands on its end value.
+    if (t <= 0.0)
+        return 0.0;
+    if (t >= 1.0)
+        return 1.0;
     // Bisection: x(s) rises monotonically for control x values in [0, 1], and
     // 40 halvings are far below a pixel at any duration we use.
     double lo = 0.0;
