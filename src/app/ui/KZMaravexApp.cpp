@@ -83,7 +83,7 @@ public:
 
     KZResultWindowRouting* result() const
     {
-        QWidget* key = QApplication::activeWindow();
+        QWidget* key = keyWindow();
         return key && app_.resultLookup_ ? app_.resultLookup_(key) : nullptr;
     }
     KZSearchProgress* progress() const
@@ -94,18 +94,39 @@ public:
         return progress ? progress.get() : nullptr;
     }
 
-    Front front() const override
+    Front kindOf(QWidget* window) const
     {
-        QWidget* key = QApplication::activeWindow();
-        if (!key)
-            return Front::None;
-        if (app_.windowCntrl_ && key == app_.windowCntrl_->window())
+        if (app_.windowCntrl_ && window == app_.windowCntrl_->window())
             return Front::Search;
-        if (KZSearchProgress* p = progress(); p && key == p->window())
+        if (KZSearchProgress* p = progress(); p && window == p->window())
             return Front::Progress;
-        if (result())
+        if (app_.resultLookup_ && app_.resultLookup_(window))
             return Front::Result;
         return Front::Other;
+    }
+
+    // The key window; while another program is active (folders handed over
+    // from a file manager), the one main window on screen stands for it, so
+    // that the hand-over is not left waiting.
+    QWidget* keyWindow() const
+    {
+        if (QWidget* key = QApplication::activeWindow())
+            return key;
+        QWidget* shown = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && kindOf(w) != Front::Other) {
+                if (shown)
+                    return nullptr;
+                shown = w;
+            }
+        }
+        return shown;
+    }
+
+    Front front() const override
+    {
+        QWidget* key = keyWindow();
+        return key ? kindOf(key) : Front::None;
     }
     bool progressIsSearching() const override
     {
@@ -308,7 +329,13 @@ void KZMaravexApp::buildMenus()
                 action->setEnabled(!about_);
         }
     };
-    for (QMenu* menu : {appMenu_.get(), fileMenu_, helpMenu_})
+    // The submenus are worked out with the menu that holds them, so that
+    // their shortcuts and what a test reads are current too.
+    connect(appMenu_.get(), &QMenu::aboutToShow, this, [this, validate] {
+        for (QMenu* menu : {appMenu_.get(), fileMenu_, helpMenu_})
+            validate(menu);
+    });
+    for (QMenu* menu : {fileMenu_, helpMenu_})
         connect(menu, &QMenu::aboutToShow, this, [validate, menu] { validate(menu); });
 }
 

@@ -7,7 +7,8 @@
 
 #include <optional>
 
-class KZTransitionOverlay;
+#include "app/ui/KZTransitionOverlay.h"
+
 class QVariantAnimation;
 class QWidget;
 

@@ -1,12 +1,15 @@
 #include "app/ui/KZMaravexApp.h"
 
 #include "app/KZCrashReporter.h"
+#include "app/KZNewSearchRouting.h"
+#include "app/search/ui/KZSearchView.h"
 #include "app/KZUpdater.h"
 #include "preferences/KZURLOpener.h"
 
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
@@ -19,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -185,14 +189,87 @@ TEST_F(KZMaravexAppTest, ARunThatDidNotEndCleanlyIsOfferedItsLog)
     EXPECT_TRUE(presenter->questions.isEmpty());
 }
 
-TEST_F(KZMaravexAppTest, HandedFilesWaitForTheSearchWindow)
+TEST_F(KZMaravexAppTest, HandedFoldersBecomeSourcesAndSavedResultsSayTheyCannotOpenYet)
 {
     defaults().setValue(KZDefaultsKey::is_first_run, false);
     launch();
-    app->openFiles({"/data/photos", "/data/saved.mrvx"});
-    app->openFiles({"/more"});
-    const std::vector<fs::path> expected = {"/data/photos", "/data/saved.mrvx", "/more"};
-    EXPECT_EQ(app->foldersToAdd(), expected);
+    KZSearchView* view = app->windowCntrl()->searchView();
+    ASSERT_NE(view, nullptr);
+    const fs::path photos = dir / "photos";
+    fs::create_directories(photos);
+    const fs::path file = dir / "notes.txt";
+    std::ofstream(file) << "text";
+
+    // A file among the folders is passed over.
+    app->openFiles({file, photos});
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return view->sourcesCntrl().sources().size() == 1; }));
+    EXPECT_TRUE(app->foldersToAdd().empty());
+
+    // A saved result: the other paths are ignored and the user is told.
+    const fs::path saved = dir / "result.maravex";
+    std::ofstream(saved) << "saved";
+    const fs::path more = dir / "more";
+    fs::create_directories(more);
+    app->openFiles({saved, more});
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return !presenter->questions.isEmpty(); }, std::chrono::seconds(8)));
+    settle();
+    // The search window was reset to take the result; the folder that came
+    // with it was not added.
+    EXPECT_TRUE(view->sourcesCntrl().sources().empty());
+    EXPECT_FALSE(app->routing().openURL().has_value());
+}
+
+TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    struct Case {
+        const char* name;
+        int tag;
+        bool enabledOverEmptySearch;
+    } const cases[] = {
+        {"newSearch", KZMaravexApp::NewSearchTag, false}, {"searchAgain", KZMaravexApp::SearchAgainTag, false},
+        {"openSaved", KZMaravexApp::OpenSavedTag, true},  {"quickLook", KZMaravexApp::QuickLookTag, true},
+        {"tellFriend", KZMaravexApp::TellFriendTag, true}, {"manual", KZMaravexApp::ManualTag, true},
+        {"contact", KZMaravexApp::ContactTag, true},
+    };
+    app->window()->activateWindow();
+    settle();
+    const bool searchIsKey = QApplication::activeWindow() == app->window();
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(menuItem(c.name), nullptr);
+        EXPECT_EQ(menuItem(c.name)->data().toInt(), c.tag);
+        if (searchIsKey) {
+            EXPECT_EQ(menuItem(c.name)->isEnabled(), c.enabledOverEmptySearch);
+        }
+    }
+
+    // The Quick Look item names the selection, quoted when it is one item.
+    QMetaObject::invokeMethod(app->fileMenu(), "aboutToShow");
+    EXPECT_EQ(menuItem("quickLook")->text(), platform::localizedString(QStringLiteral("quick_look")));
+    platform::NotificationCenter::defaultCenter().post(
+        KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
+        {{QStringLiteral("fileName"), QStringLiteral("a.jpg")}, {QStringLiteral("count"), 1}});
+    QMetaObject::invokeMethod(app->fileMenu(), "aboutToShow");
+    EXPECT_TRUE(menuItem("quickLook")->text().endsWith(QStringLiteral(" \"a.jpg\"")));
+    platform::NotificationCenter::defaultCenter().post(
+        KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
+        {{QStringLiteral("fileName"), QStringLiteral("a.jpg")}, {QStringLiteral("count"), 2}});
+    QMetaObject::invokeMethod(app->fileMenu(), "aboutToShow");
+    EXPECT_TRUE(menuItem("quickLook")->text().endsWith(QStringLiteral(" a.jpg")));
+    app->setQuickLookPanelIsVisible(true);
+    QMetaObject::invokeMethod(app->fileMenu(), "aboutToShow");
+    EXPECT_EQ(menuItem("quickLook")->text(), platform::localizedString(QStringLiteral("close_quick_look")));
+
+    // The three contact items open one address.
+    opened.clear();
+    for (int tag : {4, 5, 6})
+        app->helpMenuAction(tag);
+    ASSERT_EQ(opened.size(), 3U);
+    EXPECT_EQ(opened[0], opened[1]);
+    EXPECT_EQ(opened[1], opened[2]);
 }
 
 TEST_F(KZMaravexAppTest, ListSelectionIsFollowedFromTheBundleIdentifierOnly)

@@ -221,17 +221,17 @@ public:
     KZWindowTransitionAnimator zoom;
     std::vector<std::string> log;
 
-    QWidget* shown() const
+    const QWidget* shown() const
     {
-        for (QWidget* w : {static_cast<const QWidget*>(&search), static_cast<const QWidget*>(&progress),
-                           static_cast<const QWidget*>(&result)})
+        for (const QWidget* w : {static_cast<const QWidget*>(&search), static_cast<const QWidget*>(&progress),
+                                 static_cast<const QWidget*>(&result)})
             if (w->isVisible())
-                return const_cast<QWidget*>(w);
+                return w;
         return nullptr;
     }
     Front front() const override
     {
-        QWidget* w = shown();
+        const QWidget* w = shown();
         return w == &search ? Front::Search : w == &progress ? Front::Progress : w == &result ? Front::Result : Front::None;
     }
     bool progressIsSearching() const override { return false; }
