@@ -2,6 +2,8 @@
 
 #include "app/KZCrashReporter.h"
 #include "app/KZNewSearchRouting.h"
+#include "app/ui/KZQuitPolicy.h"
+#include "preferences/KZPreferencesWindowOpen.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/KZUpdater.h"
 #include "preferences/KZURLOpener.h"
@@ -136,7 +138,7 @@ TEST_F(KZMaravexAppTest, MenuItemsWaitWhileTheAboutWindowIsOpen)
     menuItem("about")->trigger();
     ASSERT_TRUE(app->aboutIsOpened());
     QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
-    for (const char* name : {"about", "newsletter", "checkUpdate"})
+    for (const char* name : {"about", "newsletter", "checkUpdate", "openSaved", "quickLook", "welcome", "contact"})
         EXPECT_FALSE(menuItem(name)->isEnabled()) << name;
 
     app->about()->closeAction();
@@ -270,6 +272,44 @@ TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)
     ASSERT_EQ(opened.size(), 3U);
     EXPECT_EQ(opened[0], opened[1]);
     EXPECT_EQ(opened[1], opened[2]);
+}
+
+TEST_F(KZMaravexAppTest, ClosingTheLastWindowBesidePreferencesClosesPreferencesToo)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    app->window()->hide();
+    struct Case {
+        const char* name;
+        bool preferencesOpen;
+        bool overlayShown;
+        bool extraWindow;
+        bool preferencesClosed;
+    } const cases[] = {
+        {"preferences and one window", true, false, false, true},
+        {"an overlay does not count", true, true, false, true},
+        {"another window remains", true, false, true, false},
+        {"preferences not open", false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget closing;
+        QWidget preferences;
+        QWidget extra;
+        QWidget overlay(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowTransparentForInput);
+        KZQuitPolicy::markAsOverlay(&overlay);
+        closing.show();
+        preferences.show();
+        if (c.extraWindow)
+            extra.show();
+        if (c.overlayShown)
+            overlay.show();
+        KZSetPreferencesWindowOpen(c.preferencesOpen);
+        app->closeAppWindow(&closing);
+        EXPECT_FALSE(closing.isVisible());
+        EXPECT_EQ(!preferences.isVisible(), c.preferencesClosed);
+        KZSetPreferencesWindowOpen(false);
+    }
 }
 
 TEST_F(KZMaravexAppTest, ListSelectionIsFollowedFromTheBundleIdentifierOnly)
