@@ -312,6 +312,23 @@ TEST_F(KZMaravexAppTest, ClosingTheLastWindowBesidePreferencesClosesPreferencesT
     }
 }
 
+TEST_F(KZMaravexAppTest, CloseReachesTheWindowsOwnCloseActionWhileItAsksForIt)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    int ownCloses = 0;
+    app->restoreCloseMenuItem(false, [&] { ++ownCloses; });
+    app->closeMenuItem()->trigger();
+    EXPECT_EQ(ownCloses, 1);
+
+    // Closing through the delegate hands Close back to the windows.
+    QWidget other;
+    other.show();
+    app->closeAppWindow(&other);
+    app->closeMenuItem()->trigger();
+    EXPECT_EQ(ownCloses, 1);
+}
+
 TEST_F(KZMaravexAppTest, ListSelectionIsFollowedFromTheBundleIdentifierOnly)
 {
     defaults().setValue(KZDefaultsKey::is_first_run, false);
