@@ -239,6 +239,39 @@ if [ -z "$filter" ] || [[ progress == "$filter"* ]]; then
   fi
 fi
 
+# --- transitions: a flip and a zoom held half way ----------------------------------
+# The search runs to its end; then the progress window flips back to the
+# search window, held a third of the way through its turn.
+state transition-flip again "$TREE/Photos" "$TREE/Documents" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor resetButton
+wait 1500
+pause 0.35
+flip progressWindow searchWindow 2
+wait 700
+shot $SHOTS/transition-mid-flip.png transitionOverlay
+quit
+STEPS
+
+# The zoom from a round window to a list window, held while its disc grows;
+# drawn by the animators' own picture test between two stand-in windows.
+if [ -z "$filter" ] || [[ transition-zoom == "$filter"* ]]; then
+  echo "== transition-zoom"
+  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
+  if [ ! -f "$tests_build/build.ninja" ]; then
+    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if ! { cmake --build "$tests_build" --target kz_app_ui_tests -j "$(nproc)" >"$work/transition-zoom.log" 2>&1 \
+      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_app_ui_tests" \
+        --gtest_filter='TransitionShots.*' >>"$work/transition-zoom.log" 2>&1; }; then
+    echo "   state transition-zoom failed" >&2
+    tail -n 30 "$work/transition-zoom.log" >&2
+    failed=1
+  fi
+fi
+
 # --- result window: the row of file-type tabs -------------------------------------
 # Five tabs, one selected with its bars, one busy with its spinner; drawn by
 # the strip's own picture test in a plain window shaped like the top of a

@@ -93,4 +93,18 @@ inline const QString newsletterDidClose = QStringLiteral("newsletterDidClose");
 // {"fileName", "count"}.
 inline const QString listSelectionDidChange = QStringLiteral("listSelectionDidChange");
 
+// Window hand-overs. The routing handshakes carry the bundle identifier, as
+// their headless posters cannot reach the application delegate.
+// A flip ended; object the window now in front.
+inline const QString flipAnimationDidEnd = QStringLiteral("flipAnimationDidEnd");
+// The result window has zoomed open; object that window, {"direction": 0}.
+inline const QString openAnimationDidTerminate = QStringLiteral("openAnimationDidTerminate");
+// A result window has zoomed closed: {"direction": 1}.
+inline const QString newSearchResultTerminated = QStringLiteral("newSearchResultTerminated");
+// The search view is reset and may take folders, or a saved result.
+inline const QString newSearchIsReady = QStringLiteral("newSearchIsReady");
+inline const QString readyToStartToOpenFile = QStringLiteral("readyToStartToOpenFile");
+// A saved result has been opened.
+inline const QString openingDidFinish = QStringLiteral("openingDidFinish");
+
 } // namespace KZNotification

@@ -1,6 +1,10 @@
 #include "app/ui/KZMaravexApp.h"
 
 #include "app/KZCrashReporter.h"
+#include "app/KZNewSearchRouting.h"
+#include "app/progress/ui/KZSearchProgress.h"
+#include "app/ui/KZQuitPolicy.h"
+#include "app/ui/KZResultWindowRouting.h"
 #include "app/KZUpdater.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
 #include "app/search/ui/KZSearchWindowLayout.h"
@@ -13,9 +17,13 @@
 #include "preferences/ui/KZWelcomeWindow.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Resources.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
+#include "preferences/KZPreferencesWindowOpen.h"
 #include "services/KZErrorDelegate.h"
+#include "services/KZFilesUtilities.h"
+#include "services/KZSearchInProgress.h"
 #include "services/KZSystemVersionNumber.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
@@ -25,6 +33,8 @@
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QFile>
+#include <QGuiApplication>
+#include <QFileDialog>
 #include <QMenu>
 #include <QTimer>
 #include <QUrl>
@@ -49,16 +59,157 @@ QAction* addTaggedAction(QMenu* menu, const char* key, const char* name, int tag
     return action;
 }
 
+// Tells the menus apart when one popup holds them all.
+const char* const kMenuProperty = "kzMenu";
+
+QAction* addMenuAction(QMenu* menu, const char* which, const char* key, const char* name, int tag)
+{
+    QAction* action = addTaggedAction(menu, key, name, tag);
+    action->setProperty(kMenuProperty, QString::fromLatin1(which));
+    return action;
+}
+
+QString menuOf(const QAction* action)
+{
+    return action->property(kMenuProperty).toString();
+}
+
 } // namespace
+
+// The three main windows as the routing sees them.
+class KZMaravexApp::RoutingHost : public KZRoutingHost {
+public:
+    explicit RoutingHost(KZMaravexApp& app) : app_(app) {}
+
+    KZResultWindowRouting* result() const
+    {
+        QWidget* key = keyWindow();
+        return key && app_.resultLookup_ ? app_.resultLookup_(key) : nullptr;
+    }
+    KZSearchProgress* progress() const
+    {
+        if (!app_.windowCntrl_)
+            return nullptr;
+        const auto& progress = app_.windowCntrl_->progressCntrl();
+        return progress ? progress.get() : nullptr;
+    }
+
+    Front kindOf(QWidget* window) const
+    {
+        if (app_.windowCntrl_ && window == app_.windowCntrl_->window())
+            return Front::Search;
+        if (KZSearchProgress* p = progress(); p && window == p->window())
+            return Front::Progress;
+        if (app_.resultLookup_ && app_.resultLookup_(window))
+            return Front::Result;
+        return Front::Other;
+    }
+
+    // The key window; while another program is active (folders handed over
+    // from a file manager), the one main window on screen stands for it, so
+    // that the hand-over is not left waiting.
+    QWidget* keyWindow() const
+    {
+        if (QWidget* key = QApplication::activeWindow())
+            return key;
+        QWidget* shown = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && kindOf(w) != Front::Other) {
+                if (shown)
+                    return nullptr;
+                shown = w;
+            }
+        }
+        return shown;
+    }
+
+    Front front() const override
+    {
+        QWidget* key = keyWindow();
+        return key ? kindOf(key) : Front::None;
+    }
+    bool progressIsSearching() const override
+    {
+        KZSearchProgress* p = progress();
+        return p && p->isSearching();
+    }
+    bool resultIsRemoving() const override
+    {
+        KZResultWindowRouting* r = result();
+        return r && r->isRemoving();
+    }
+    bool searchHasSources() const override
+    {
+        KZSearchView* view = app_.windowCntrl_ ? app_.windowCntrl_->searchView() : nullptr;
+        return !view || !view->sourcesCntrl().sources().empty();
+    }
+    void postNewSearchToResult() override
+    {
+        if (KZResultWindowRouting* r = result())
+            r->newSearch();
+    }
+    void postNewSearchToProgress() override
+    {
+        if (KZSearchProgress* p = progress())
+            platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
+                                                               platform::NotificationObject(static_cast<const void*>(p)));
+    }
+    void postNewSearchToSearchView() override
+    {
+        if (KZSearchView* view = app_.windowCntrl_ ? app_.windowCntrl_->searchView() : nullptr)
+            platform::NotificationCenter::defaultCenter().post(
+                KZNotification::newSearch, platform::NotificationObject(static_cast<const void*>(view)));
+    }
+    void addFolders(const std::vector<fs::path>& folders) override
+    {
+        if (app_.windowCntrl_)
+            app_.windowCntrl_->addFolders(folders);
+    }
+    bool isFolder(const fs::path& path) const override
+    {
+        const KZFilesUtilities& files = KZFilesUtilities::sharedControl();
+        return files.isDirectoryWithURL(path) && !files.isPackageWithURL(path);
+    }
+    bool clearKeyIsDown() const override
+    {
+        return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
+    }
+    qint64 askToReplaceResult() override
+    {
+        return KZErrorDelegate::sharedControl().askToTheUserWithView(
+            QStringLiteral("ask_open_file"), QStringLiteral("losing_result_msg"), {}, text("continue_button"),
+            text("dont_continue_button"), QString(), QStringLiteral("show_open_saved_file"), false);
+    }
+    void openSavedResult(const fs::path&) override
+    {
+        // Reading saved results comes later; say so rather than fail silently,
+        // and end the opening so nothing waits for it.
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("open_saved_unavailable"),
+                                                   QStringLiteral("open_saved_unavailable_info"));
+        platform::NotificationCenter::defaultCenter().post(KZNotification::openingDidFinish,
+                                                           platform::bundleIdentifier());
+    }
+    double now() const override { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; }
+    void runAfter(double seconds, std::function<void()> work) override
+    {
+        QTimer::singleShot(int(seconds * 1000.0), &app_, std::move(work));
+    }
+
+private:
+    KZMaravexApp& app_;
+};
 
 KZMaravexApp::KZMaravexApp(QObject* parent) : QObject(parent)
 {
     g_delegate = this;
+    routingHost_ = std::make_unique<RoutingHost>(*this);
+    routing_ = std::make_unique<KZNewSearchRouting>(*routingHost_, 0);
 }
 
 KZMaravexApp::~KZMaravexApp()
 {
     platform::NotificationCenter::defaultCenter().removeObserver(this);
+    routing_.reset();
     delete welcome_.data();
     delete about_.data();
     delete subscribe_.data();
@@ -74,6 +225,7 @@ KZMaravexApp* KZMaravexApp::sharedDelegate()
 void KZMaravexApp::applicationWillFinishLaunching()
 {
     start_ = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    routing_ = std::make_unique<KZNewSearchRouting>(*routingHost_, start_);
 
     const KZSearchWindowLayout layout = buildSearchWindowLayout(this);
     window_ = layout.window;
@@ -124,14 +276,34 @@ void KZMaravexApp::buildMenus()
 {
     appMenu_ = std::make_unique<QMenu>();
     appMenu_->setObjectName(QStringLiteral("appMenu"));
-    addTaggedAction(appMenu_.get(), "menu_about", "about", AboutTag);
-    addTaggedAction(appMenu_.get(), "menu_newsletter", "newsletter", NewsletterTag);
-    appMenu_->addSeparator();
-    addTaggedAction(appMenu_.get(), "check_update", "checkUpdate", UpdateTag);
-    appMenu_->addSeparator();
+
+    fileMenu_ = appMenu_->addMenu(text("menu_file"));
+    fileMenu_->setObjectName(QStringLiteral("fileMenu"));
+    addMenuAction(fileMenu_, "file", "menu_new_search", "newSearch", NewSearchTag);
+    addMenuAction(fileMenu_, "file", "menu_search_again", "searchAgain", SearchAgainTag);
+    addMenuAction(fileMenu_, "file", "menu_open_saved", "openSaved", OpenSavedTag);
+    fileMenu_->addSeparator();
+    addMenuAction(fileMenu_, "file", "quick_look", "quickLook", QuickLookTag);
+    fileMenu_->addSeparator();
+    closeMenuItem_ = fileMenu_->addAction(text("menu_close"));
+    closeMenuItem_->setObjectName(QStringLiteral("close"));
+    closeMenuItem_->setProperty(kMenuProperty, QStringLiteral("close"));
+
+    // No desktop here has an application menu: its items live in Help,
+    // keeping their tags.
     helpMenu_ = appMenu_->addMenu(text("menu_help"));
     helpMenu_->setObjectName(QStringLiteral("helpMenu"));
-    addTaggedAction(helpMenu_, "menu_welcome", "welcome", WelcomeTag);
+    addMenuAction(helpMenu_, "app", "menu_about", "about", AboutTag);
+    addMenuAction(helpMenu_, "app", "menu_tell_friend", "tellFriend", TellFriendTag);
+    addMenuAction(helpMenu_, "app", "menu_newsletter", "newsletter", NewsletterTag);
+    helpMenu_->addSeparator();
+    addMenuAction(helpMenu_, "app", "check_update", "checkUpdate", UpdateTag);
+    helpMenu_->addSeparator();
+    addMenuAction(helpMenu_, "help", "menu_manual", "manual", ManualTag);
+    addMenuAction(helpMenu_, "help", "menu_welcome", "welcome", WelcomeTag);
+    addMenuAction(helpMenu_, "help", "menu_more_products", "moreProducts", MoreProductsTag);
+    addMenuAction(helpMenu_, "help", "menu_contact", "contact", ContactTag);
+
     appMenu_->addSeparator();
     QAction* quit = appMenu_->addAction(text("menu_quit"));
     quit->setObjectName(QStringLiteral("quit"));
@@ -141,20 +313,62 @@ void KZMaravexApp::buildMenus()
     if (window_)
         window_->addAction(quit);
 
-    connect(appMenu_.get(), &QMenu::triggered, this, [this](QAction* action) {
-        if (action->data().isValid() && action->menu() == nullptr && helpMenu_->actions().contains(action))
-            helpMenuAction(action->data().toInt());
-        else if (action->data().isValid())
-            appMenuAction(action->data().toInt());
-    });
-    // While the About window is open every item waits, as the windows' own
-    // menus do.
+    for (QMenu* menu : {fileMenu_, helpMenu_}) {
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator())
+                connect(action, &QAction::triggered, this, [this, action] { menuAction(action); });
+        }
+    }
+    // Qt asks no one before a menu opens; enabling is worked out then.
     auto validate = [this](QMenu* menu) {
-        for (QAction* action : menu->actions())
-            action->setEnabled(!aboutIsOpened_);
+        menuNeedsUpdate(menu);
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator() && !action->menu())
+                action->setEnabled(validateMenuItem(action));
+            else if (action->menu())
+                action->setEnabled(!about_);
+        }
     };
-    connect(appMenu_.get(), &QMenu::aboutToShow, this, [this, validate] { validate(appMenu_.get()); });
-    connect(helpMenu_, &QMenu::aboutToShow, this, [this, validate] { validate(helpMenu_); });
+    // The submenus are worked out with the menu that holds them, so that
+    // their shortcuts and what a test reads are current too.
+    connect(appMenu_.get(), &QMenu::aboutToShow, this, [this, validate] {
+        for (QMenu* menu : {appMenu_.get(), fileMenu_, helpMenu_})
+            validate(menu);
+    });
+    for (QMenu* menu : {fileMenu_, helpMenu_})
+        connect(menu, &QMenu::aboutToShow, this, [validate, menu] { validate(menu); });
+}
+
+void KZMaravexApp::menuAction(QAction* action)
+{
+    const QString menu = menuOf(action);
+    const int tag = action->data().toInt();
+    if (menu == QLatin1String("app")) {
+        appMenuAction(tag);
+    } else if (menu == QLatin1String("help")) {
+        helpMenuAction(tag);
+    } else if (menu == QLatin1String("close")) {
+        if (!closeUsesWindow_ && closeAction_) {
+            closeAction_();
+        } else if (QWidget* key = QApplication::activeWindow()) {
+            key->close();
+        }
+    } else if (menu == QLatin1String("file")) {
+        switch (tag) {
+        case NewSearchTag:
+            newSearchAction();
+            break;
+        case SearchAgainTag:
+            searchAgainAction();
+            break;
+        case OpenSavedTag:
+            openSavedAction();
+            break;
+        default:
+            // Quick Look belongs to the result window, which retargets it.
+            break;
+        }
+    }
 }
 
 bool KZMaravexApp::eventFilter(QObject* watched, QEvent* event)
@@ -174,6 +388,9 @@ void KZMaravexApp::appMenuAction(int tag)
     case AboutTag:
         openAboutWindow();
         break;
+    case TellFriendTag:
+        KZOpenURL(QUrl(QString::fromLatin1(QUrl::toPercentEncoding(text("tell_to_friend"), "!$&'()*+,;=:@/?"))));
+        break;
     case NewsletterTag:
         subscribeNewsletter();
         break;
@@ -187,8 +404,32 @@ void KZMaravexApp::appMenuAction(int tag)
 
 void KZMaravexApp::helpMenuAction(int tag)
 {
-    if (tag == WelcomeTag)
+    QString address;
+    switch (tag) {
+    case ManualTag: {
+        const fs::path manual = platform::resourcePath("User Manual.pdf");
+        if (!manual.empty())
+            KZOpenURL(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(manual.native()))));
+        return;
+    }
+    case WelcomeTag:
         showWelcome();
+        return;
+    case MoreProductsTag:
+        address = text("more_products");
+        break;
+    case ContactTag:
+    case ContactTag + 1:
+    case ContactTag + 2:
+        address = text("contact");
+        break;
+    default:
+        return;
+    }
+    // An address that is not a valid URL opens nothing.
+    const QUrl url(address, QUrl::StrictMode);
+    if (!address.isEmpty() && url.isValid() && !url.scheme().isEmpty())
+        KZOpenURL(url);
 }
 
 void KZMaravexApp::listSelectionDidChange(const platform::Notification& notification)
@@ -289,7 +530,7 @@ void KZMaravexApp::addSourcesService()
 
 void KZMaravexApp::openFiles(const std::vector<fs::path>& paths)
 {
-    foldersToAdd_.insert(foldersToAdd_.end(), paths.begin(), paths.end());
+    routing_->openFiles(paths);
     // The program is already running: bring its front window to the user.
     QWidget* front = QApplication::activeWindow();
     if (!front && window_ && window_->isVisible())
@@ -298,6 +539,97 @@ void KZMaravexApp::openFiles(const std::vector<fs::path>& paths)
         front->raise();
         front->activateWindow();
     }
+}
+
+const std::vector<fs::path>& KZMaravexApp::foldersToAdd() const
+{
+    return routing_->foldersToAdd();
+}
+
+std::vector<fs::path> KZMaravexApp::takeFoldersToAdd()
+{
+    return routing_->takeFoldersToAdd();
+}
+
+void KZMaravexApp::newSearchAction()
+{
+    routing_->newSearchAction();
+}
+
+void KZMaravexApp::searchAgainAction()
+{
+    routing_->searchAgainAction();
+}
+
+void KZMaravexApp::closeWindows()
+{
+    routing_->closeWindows();
+}
+
+void KZMaravexApp::openSavedAction()
+{
+    QFileDialog panel(QApplication::activeWindow(), text("ask_for_saved_file"));
+    panel.setFileMode(QFileDialog::ExistingFile);
+    panel.setNameFilter(QStringLiteral("Maravex (*.maravex)"));
+    panel.setOption(QFileDialog::DontResolveSymlinks, false);
+    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
+        return;
+    routing_->openSavedChosen(fs::path(QFile::encodeName(panel.selectedFiles().first()).toStdString()));
+}
+
+bool KZMaravexApp::validateMenuItem(const QAction* item) const
+{
+    if (about_)
+        return false;
+    const QString menu = menuOf(item);
+    const int tag = item->data().toInt();
+    if (menu == QLatin1String("app") && tag == PreferencesTag)
+        return !KZIsSearchInProgress();
+    if (menu == QLatin1String("file"))
+        return routing_->validateFileMenuItem(tag);
+    return true;
+}
+
+void KZMaravexApp::menuNeedsUpdate(QMenu* menu)
+{
+    if (menu != fileMenu_)
+        return;
+    for (QAction* action : menu->actions()) {
+        if (menuOf(action) != QLatin1String("file") || action->data().toInt() != QuickLookTag)
+            continue;
+        if (quickLookPanelIsVisible_)
+            action->setText(text("close_quick_look"));
+        else if (!selectedFileName_.isEmpty())
+            action->setText(QStringLiteral("%1 %2").arg(
+                text("quick_look"), selectionCount_ == 1 ? QStringLiteral("\"%1\"").arg(selectedFileName_)
+                                                          : selectedFileName_));
+        else
+            action->setText(text("quick_look"));
+    }
+}
+
+void KZMaravexApp::restoreCloseMenuItem(bool useWindowClose, std::function<void()> closeAction)
+{
+    closeUsesWindow_ = useWindowClose;
+    closeAction_ = useWindowClose ? std::function<void()>() : std::move(closeAction);
+}
+
+void KZMaravexApp::closeAppWindow(QWidget* window)
+{
+    restoreCloseMenuItem(true);
+    if (!window)
+        return;
+    window->close();
+    // The closed window still counts, as it would in the window list; the
+    // overlays of running transitions never do.
+    QWidgetList windows;
+    windows.append(window);
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != window && w->isVisible() && KZQuitPolicy::keepsProgramAlive(w))
+            windows.append(w);
+    }
+    if (windows.size() == 2 && KZPreferencesWindowIsOpen())
+        windows.at(1)->close();
 }
 
 void KZMaravexApp::offerCrashLog(const fs::path& log)

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,6 +20,9 @@
 #include <QWidget>
 
 class KZCrashReporter;
+class KZNewSearchRouting;
+class KZResultWindowRouting;
+class QAction;
 
 namespace platform {
 struct Notification;
@@ -31,8 +35,10 @@ class KZMaravexApp : public QObject {
     Q_OBJECT
 public:
     // Tags of the menu items, as the menus of every window use them.
-    enum AppMenuTag { AboutTag = 1, NewsletterTag = 3, UpdateTag = 9 };
-    enum HelpMenuTag { WelcomeTag = 2 };
+    enum AppMenuTag { AboutTag = 1, TellFriendTag = 2, NewsletterTag = 3, PreferencesTag = 4, UpdateTag = 9 };
+    enum HelpMenuTag { ManualTag = 1, WelcomeTag = 2, MoreProductsTag = 3, ContactTag = 4 };
+    enum FileMenuTag { NewSearchTag = 0, SearchAgainTag = 1, QuickLookTag = 2, OpenSavedTag = 3 };
+    enum EditMenuTag { RestoreTag = 13000 };
 
     explicit KZMaravexApp(QObject* parent = nullptr);
     ~KZMaravexApp() override;
@@ -61,9 +67,34 @@ public:
     void helpMenuAction(int tag);
 
     // Folders and saved results handed to the program (arguments, or a later
-    // start). They wait here until the search window takes them.
+    // start): folders become sources (the Alt key clears the sources first),
+    // a saved result replaces what is on screen.
     void openFiles(const std::vector<std::filesystem::path>& paths);
-    const std::vector<std::filesystem::path>& foldersToAdd() const { return foldersToAdd_; }
+    const std::vector<std::filesystem::path>& foldersToAdd() const;
+    std::vector<std::filesystem::path> takeFoldersToAdd();
+
+    // New Search and Search Again walk back to the search window.
+    void newSearchAction();
+    void searchAgainAction();
+    void closeWindows();
+    void openSavedAction();
+    KZNewSearchRouting& routing() const { return *routing_; }
+    // How the delegate finds the result window controller of a key window
+    // (none while no result window exists).
+    void setResultWindowLookup(std::function<KZResultWindowRouting*(QWidget*)> lookup)
+    {
+        resultLookup_ = std::move(lookup);
+    }
+
+    // The menus' enabling and the Quick Look item's title.
+    bool validateMenuItem(const QAction* item) const;
+    void menuNeedsUpdate(QMenu* menu);
+    // Close reaches the window's own close action while `useWindowClose` is
+    // false (the search and progress windows set it while they are key).
+    void restoreCloseMenuItem(bool useWindowClose, std::function<void()> closeAction = {});
+    void closeAppWindow(QWidget* window);
+    // An Undo with nothing to undo does nothing.
+    void fakeUndo() {}
 
     // Where the crash reporter keeps its marker and logs (tests).
     void setCrashReportFolder(const std::filesystem::path& folder) { crashFolder_ = folder; }
@@ -82,6 +113,8 @@ public:
     double start() const { return start_; }
     QMenu* appMenu() const { return appMenu_.get(); }
     QMenu* helpMenu() const { return helpMenu_; }
+    QMenu* fileMenu() const { return fileMenu_; }
+    QAction* closeMenuItem() const { return closeMenuItem_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -92,6 +125,9 @@ private:
     void newsletterDidClose();
     void listSelectionDidChange(const platform::Notification& notification);
     void buildMenus();
+    void menuAction(QAction* action);
+    class RoutingHost;
+    friend class RoutingHost;
     void offerCrashLog(const std::filesystem::path& log);
 
     QPointer<QWidget> window_;
@@ -104,9 +140,15 @@ private:
     QString selectedFileName_;
     quint64 selectionCount_ = 0;
     double start_ = 0;
-    std::vector<std::filesystem::path> foldersToAdd_;
+    std::unique_ptr<RoutingHost> routingHost_;
+    std::unique_ptr<KZNewSearchRouting> routing_;
+    std::function<KZResultWindowRouting*(QWidget*)> resultLookup_;
     std::unique_ptr<QMenu> appMenu_;
     QMenu* helpMenu_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QAction* closeMenuItem_ = nullptr;
+    bool closeUsesWindow_ = true;
+    std::function<void()> closeAction_;
     std::optional<std::filesystem::path> crashFolder_;
     std::unique_ptr<KZCrashReporter> crashReporter_;
     std::optional<std::filesystem::path> crashedLog_;

@@ -1,6 +1,8 @@
 #include "app/ui/KZStateDriver.h"
 
+#include "app/KZWindowTransitionMath.h"
 #include "app/ui/KZMaravexApp.h"
+#include "app/ui/KZWindowFlipAnimator.h"
 
 #include "platform/Log.h"
 
@@ -182,6 +184,26 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
             fail(QStringLiteral("could not write ") + name);
             return false;
         }
+        return true;
+    }
+    if (verb == QLatin1String("pause")) {
+        KZTransitionMath::setPauseAt(name.toDouble());
+        return true;
+    }
+    if (verb == QLatin1String("flip")) {
+        QWidget* from = visibleWidgetNamed(name);
+        QWidget* to = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == words.value(2))
+                to = widget;
+        }
+        if (!from || !to) {
+            fail(QStringLiteral("no windows to flip between"));
+            return false;
+        }
+        KZWindowFlipAnimator& animator = KZWindowFlipAnimator::sharedWindowFlipAnimator();
+        animator.flipToWindow(from->window(), 0);
+        animator.flipToWindow(to, words.value(3).toUInt());
         return true;
     }
     if (verb == QLatin1String("quit")) {

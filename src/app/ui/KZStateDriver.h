@@ -18,6 +18,10 @@ class KZMaravexApp;
 //   action NAME             trigger the application menu item of that name
 //   shot FILE [NAME]        save the screen around the active window (or the
 //                           window of that name) as a PNG
+//   pause FRACTION          hold every later transition at that fraction of
+//                           its time (negative: run them through)
+//   flip FROM TO DIRECTION  flip from the visible window named FROM to the
+//                           window named TO
 //   quit                    end the program normally
 //
 // A step that cannot be carried out ends the program with exit status 3, so

@@ -1,12 +1,17 @@
 #include "app/ui/KZMaravexApp.h"
 
 #include "app/KZCrashReporter.h"
+#include "app/KZNewSearchRouting.h"
+#include "app/ui/KZQuitPolicy.h"
+#include "preferences/KZPreferencesWindowOpen.h"
+#include "app/search/ui/KZSearchView.h"
 #include "app/KZUpdater.h"
 #include "preferences/KZURLOpener.h"
 
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
@@ -19,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -132,7 +138,7 @@ TEST_F(KZMaravexAppTest, MenuItemsWaitWhileTheAboutWindowIsOpen)
     menuItem("about")->trigger();
     ASSERT_TRUE(app->aboutIsOpened());
     QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
-    for (const char* name : {"about", "newsletter", "checkUpdate"})
+    for (const char* name : {"about", "newsletter", "checkUpdate", "openSaved", "quickLook", "welcome", "contact"})
         EXPECT_FALSE(menuItem(name)->isEnabled()) << name;
 
     app->about()->closeAction();
@@ -185,14 +191,142 @@ TEST_F(KZMaravexAppTest, ARunThatDidNotEndCleanlyIsOfferedItsLog)
     EXPECT_TRUE(presenter->questions.isEmpty());
 }
 
-TEST_F(KZMaravexAppTest, HandedFilesWaitForTheSearchWindow)
+TEST_F(KZMaravexAppTest, HandedFoldersBecomeSourcesAndSavedResultsSayTheyCannotOpenYet)
 {
     defaults().setValue(KZDefaultsKey::is_first_run, false);
     launch();
-    app->openFiles({"/data/photos", "/data/saved.mrvx"});
-    app->openFiles({"/more"});
-    const std::vector<fs::path> expected = {"/data/photos", "/data/saved.mrvx", "/more"};
-    EXPECT_EQ(app->foldersToAdd(), expected);
+    KZSearchView* view = app->windowCntrl()->searchView();
+    ASSERT_NE(view, nullptr);
+    const fs::path photos = dir / "photos";
+    fs::create_directories(photos);
+    const fs::path file = dir / "notes.txt";
+    std::ofstream(file) << "text";
+
+    // A file among the folders is passed over.
+    app->openFiles({file, photos});
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return view->sourcesCntrl().sources().size() == 1; }));
+    EXPECT_TRUE(app->foldersToAdd().empty());
+
+    // A saved result: the other paths are ignored and the user is told.
+    const fs::path saved = dir / "result.maravex";
+    std::ofstream(saved) << "saved";
+    const fs::path more = dir / "more";
+    fs::create_directories(more);
+    app->openFiles({saved, more});
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return !presenter->questions.isEmpty(); }, std::chrono::seconds(8)));
+    settle();
+    // The search window was reset to take the result; the folder that came
+    // with it was not added.
+    EXPECT_TRUE(view->sourcesCntrl().sources().empty());
+    EXPECT_FALSE(app->routing().openURL().has_value());
+}
+
+TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    struct Case {
+        const char* name;
+        int tag;
+        bool enabledOverEmptySearch;
+    } const cases[] = {
+        {"newSearch", KZMaravexApp::NewSearchTag, false}, {"searchAgain", KZMaravexApp::SearchAgainTag, false},
+        {"openSaved", KZMaravexApp::OpenSavedTag, true},  {"quickLook", KZMaravexApp::QuickLookTag, true},
+        {"tellFriend", KZMaravexApp::TellFriendTag, true}, {"manual", KZMaravexApp::ManualTag, true},
+        {"contact", KZMaravexApp::ContactTag, true},
+    };
+    app->window()->activateWindow();
+    settle();
+    const bool searchIsKey = QApplication::activeWindow() == app->window();
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(menuItem(c.name), nullptr);
+        EXPECT_EQ(menuItem(c.name)->data().toInt(), c.tag);
+        if (searchIsKey) {
+            EXPECT_EQ(menuItem(c.name)->isEnabled(), c.enabledOverEmptySearch);
+        }
+    }
+
+    // The Quick Look item names the selection, quoted when it is one item.
+    QMetaObject::invokeMethod(app->fileMenu(), "aboutToShow");
+    EXPECT_EQ(menuItem("quickLook")->text(), platform::localizedString(QStringLiteral("quick_look")));
+    platform::NotificationCenter::defaultCenter().post(
+        KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
+        {{QStringLiteral("fileName"), QStringLiteral("a.jpg")}, {QStringLiteral("count"), 1}});
+    QMetaObject::invokeMethod(app->fileMenu(), "aboutToShow");
+    EXPECT_TRUE(menuItem("quickLook")->text().endsWith(QStringLiteral(" \"a.jpg\"")));
+    platform::NotificationCenter::defaultCenter().post(
+        KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
+        {{QStringLiteral("fileName"), QStringLiteral("a.jpg")}, {QStringLiteral("count"), 2}});
+    QMetaObject::invokeMethod(app->fileMenu(), "aboutToShow");
+    EXPECT_TRUE(menuItem("quickLook")->text().endsWith(QStringLiteral(" a.jpg")));
+    app->setQuickLookPanelIsVisible(true);
+    QMetaObject::invokeMethod(app->fileMenu(), "aboutToShow");
+    EXPECT_EQ(menuItem("quickLook")->text(), platform::localizedString(QStringLiteral("close_quick_look")));
+
+    // The three contact items open one address.
+    opened.clear();
+    for (int tag : {4, 5, 6})
+        app->helpMenuAction(tag);
+    ASSERT_EQ(opened.size(), 3U);
+    EXPECT_EQ(opened[0], opened[1]);
+    EXPECT_EQ(opened[1], opened[2]);
+}
+
+TEST_F(KZMaravexAppTest, ClosingTheLastWindowBesidePreferencesClosesPreferencesToo)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    app->window()->hide();
+    struct Case {
+        const char* name;
+        bool preferencesOpen;
+        bool overlayShown;
+        bool extraWindow;
+        bool preferencesClosed;
+    } const cases[] = {
+        {"preferences and one window", true, false, false, true},
+        {"an overlay does not count", true, true, false, true},
+        {"another window remains", true, false, true, false},
+        {"preferences not open", false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget closing;
+        QWidget preferences;
+        QWidget extra;
+        QWidget overlay(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowTransparentForInput);
+        KZQuitPolicy::markAsOverlay(&overlay);
+        closing.show();
+        preferences.show();
+        if (c.extraWindow)
+            extra.show();
+        if (c.overlayShown)
+            overlay.show();
+        KZSetPreferencesWindowOpen(c.preferencesOpen);
+        app->closeAppWindow(&closing);
+        EXPECT_FALSE(closing.isVisible());
+        EXPECT_EQ(!preferences.isVisible(), c.preferencesClosed);
+        KZSetPreferencesWindowOpen(false);
+    }
+}
+
+TEST_F(KZMaravexAppTest, CloseReachesTheWindowsOwnCloseActionWhileItAsksForIt)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    int ownCloses = 0;
+    app->restoreCloseMenuItem(false, [&] { ++ownCloses; });
+    app->closeMenuItem()->trigger();
+    EXPECT_EQ(ownCloses, 1);
+
+    // Closing through the delegate hands Close back to the windows.
+    QWidget other;
+    other.show();
+    app->closeAppWindow(&other);
+    app->closeMenuItem()->trigger();
+    EXPECT_EQ(ownCloses, 1);
 }
 
 TEST_F(KZMaravexAppTest, ListSelectionIsFollowedFromTheBundleIdentifierOnly)

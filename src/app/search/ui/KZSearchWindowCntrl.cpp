@@ -60,7 +60,7 @@ void KZSearchWindowCntrl::setTheWindow(QWidget* window)
         // after the first window is up.
         QTimer::singleShot(0, this, [this] {
             if (KZMaravexApp* app = KZMaravexApp::sharedDelegate(); app && !app->foldersToAdd().empty())
-                addFolders(app->foldersToAdd());
+                addFolders(app->takeFoldersToAdd());
         });
     }
 }

@@ -1,0 +1,240 @@
+#include "app/KZNewSearchRouting.h"
+
+#include "platform/NotificationCenter.h"
+#include "settings/KZNotificationNames.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+platform::NotificationCenter& center()
+{
+    return platform::NotificationCenter::defaultCenter();
+}
+
+// A saved result's extension, compared exactly (case matters).
+bool isSavedResult(const fs::path& path)
+{
+    return path.extension() == ".maravex";
+}
+
+} // namespace
+
+KZNewSearchRouting::KZNewSearchRouting(KZRoutingHost& host, double launchTime) : host_(host), start_(launchTime) {}
+
+KZNewSearchRouting::~KZNewSearchRouting()
+{
+    *alive_ = false;
+}
+
+void KZNewSearchRouting::newSearchAction()
+{
+    isSearchAgain_ = false;
+    closeWindows();
+}
+
+void KZNewSearchRouting::searchAgainAction()
+{
+    isSearchAgain_ = true;
+    closeWindows();
+}
+
+void KZNewSearchRouting::closeWindows()
+{
+    switch (host_.front()) {
+    case KZRoutingHost::Front::Search:
+        sendNewSearchToSearchWindow();
+        break;
+    case KZRoutingHost::Front::Progress:
+        // A running search moves nothing; what waits stays pending.
+        if (!host_.progressIsSearching())
+            sendNewSearchToProgressWindow();
+        break;
+    case KZRoutingHost::Front::Result:
+        sendNewSearchToResultWindow();
+        break;
+    case KZRoutingHost::Front::None:
+    case KZRoutingHost::Front::Other:
+        break;
+    }
+}
+
+void KZNewSearchRouting::sendNewSearchToResultWindow()
+{
+    resultStep_ = center().addObserver(KZNotification::newSearchResultTerminated, platform::bundleIdentifier(),
+                                       [this](const platform::Notification&) { newSearchResultTerminated(); });
+    host_.postNewSearchToResult();
+}
+
+void KZNewSearchRouting::newSearchResultTerminated()
+{
+    resultStep_.cancel();
+    if (host_.front() == KZRoutingHost::Front::Progress)
+        sendNewSearchToProgressWindow();
+}
+
+void KZNewSearchRouting::sendNewSearchToProgressWindow()
+{
+    progressStep_ = center().addObserver(
+        KZNotification::newSearchProgressTerminated, platform::bundleIdentifier(),
+        [this](const platform::Notification& n) {
+            newSearchProgressTerminated(n.userInfo.value(QStringLiteral("isClosed")).toBool());
+        });
+    host_.postNewSearchToProgress();
+}
+
+void KZNewSearchRouting::newSearchProgressTerminated(bool isClosed)
+{
+    progressStep_.cancel();
+    if (!isClosed)
+        return;
+    if (isSearchAgain_) {
+        if (!foldersToAdd_.empty())
+            center().post(KZNotification::newSearchIsReady, platform::bundleIdentifier());
+        else
+            isSearchAgain_ = false;
+        return;
+    }
+    if (host_.front() == KZRoutingHost::Front::Search)
+        sendNewSearchToSearchWindow();
+}
+
+void KZNewSearchRouting::sendNewSearchToSearchWindow()
+{
+    host_.postNewSearchToSearchView();
+}
+
+void KZNewSearchRouting::observeReady()
+{
+    // One registration at a time: a second hand-over of folders must not
+    // add them twice.
+    readyStep_ = center().addObserver(KZNotification::newSearchIsReady, platform::bundleIdentifier(),
+                                      [this](const platform::Notification&) { newSearchIsReady(); });
+}
+
+void KZNewSearchRouting::newSearchIsReady()
+{
+    readyStep_.cancel();
+    if (foldersToAdd_.empty())
+        return;
+    isSearchAgain_ = false;
+    const std::vector<fs::path> folders = std::move(foldersToAdd_);
+    foldersToAdd_.clear();
+    host_.addFolders(folders);
+}
+
+std::vector<fs::path> KZNewSearchRouting::takeFoldersToAdd()
+{
+    readyStep_.cancel();
+    isSearchAgain_ = false;
+    std::vector<fs::path> folders = std::move(foldersToAdd_);
+    foldersToAdd_.clear();
+    return folders;
+}
+
+void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
+{
+    if (paths.empty())
+        return;
+    if (isSavedResult(paths.front())) {
+        canContinueOpening_ = false;
+        if (!ifCanContinue())
+            return;
+        canContinueOpening_ = true;
+        const fs::path file = paths.front();
+        const double waited = host_.now() - start_;
+        if (waited < kSavedResultDelay) {
+            // Right after launch the search window is still settling; the
+            // opening waits until it has.
+            host_.runAfter(kSavedResultDelay, [this, alive = alive_, file] {
+                if (*alive)
+                    openSavedFile(file);
+            });
+        } else {
+            openSavedFile(file);
+        }
+        return;
+    }
+
+    std::vector<fs::path> folders;
+    for (const fs::path& path : paths) {
+        if (host_.isFolder(path))
+            folders.push_back(path);
+    }
+    if (folders.empty())
+        return;
+    const bool clearFirst = host_.clearKeyIsDown();
+    foldersToAdd_ = std::move(folders);
+    isSearchAgain_ = !clearFirst;
+    observeReady();
+    if (host_.front() == KZRoutingHost::Front::Search && isSearchAgain_)
+        center().post(KZNotification::newSearchIsReady, platform::bundleIdentifier());
+    else
+        closeWindows();
+}
+
+bool KZNewSearchRouting::ifCanContinue()
+{
+    const KZRoutingHost::Front front = host_.front();
+    if (front != KZRoutingHost::Front::Progress && front != KZRoutingHost::Front::Result)
+        return true;
+    return host_.askToReplaceResult() == kContinue;
+}
+
+void KZNewSearchRouting::openSavedFile(const fs::path& file)
+{
+    if (!canContinueOpening_)
+        canContinueOpening_ = ifCanContinue();
+    if (!canContinueOpening_)
+        return;
+    openURL_ = file;
+    openStep_ = center().addObserver(KZNotification::readyToStartToOpenFile, platform::bundleIdentifier(),
+                                     [this](const platform::Notification&) { readyToStartToOpenFile(); });
+    closeWindows();
+}
+
+void KZNewSearchRouting::openSavedChosen(const fs::path& file)
+{
+    canContinueOpening_ = false;
+    if (!ifCanContinue())
+        return;
+    canContinueOpening_ = true;
+    openSavedFile(file);
+}
+
+void KZNewSearchRouting::readyToStartToOpenFile()
+{
+    openStep_.cancel();
+    canContinueOpening_ = false;
+    if (!openURL_)
+        return;
+    finishStep_ = center().addObserver(KZNotification::openingDidFinish, platform::bundleIdentifier(),
+                                       [this](const platform::Notification&) { openingDidFinish(); });
+    host_.openSavedResult(*openURL_);
+}
+
+void KZNewSearchRouting::openingDidFinish()
+{
+    finishStep_.cancel();
+    openURL_.reset();
+}
+
+bool KZNewSearchRouting::validateFileMenuItem(int tag) const
+{
+    if (tag != 0 && tag != 1 && tag != 3)
+        return true;
+    switch (host_.front()) {
+    case KZRoutingHost::Front::Search:
+        if (tag == 0)
+            return host_.searchHasSources();
+        return tag == 3;
+    case KZRoutingHost::Front::Progress:
+        return !host_.progressIsSearching();
+    case KZRoutingHost::Front::Result:
+        return !host_.resultIsRemoving();
+    case KZRoutingHost::Front::None:
+    case KZRoutingHost::Front::Other:
+        break;
+    }
+    return true;
+}

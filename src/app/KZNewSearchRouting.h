@@ -1,0 +1,121 @@
+#pragma once
+
+#include "platform/Subscription.h"
+
+#include <QString>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// What the routing asks of the three main windows and of the program around
+// them. The application delegate answers with the real windows; tests with
+// recording fakes.
+class KZRoutingHost {
+public:
+    // The controller of the key window.
+    enum class Front { None, Search, Progress, Result, Other };
+
+    virtual ~KZRoutingHost() = default;
+
+    virtual Front front() const = 0;
+    // The front progress window's search is running.
+    virtual bool progressIsSearching() const = 0;
+    // The front result window is removing items.
+    virtual bool resultIsRemoving() const = 0;
+    // The front search window's search view has a source (true without a
+    // search view).
+    virtual bool searchHasSources() const = 0;
+
+    // "newSearch" to the front result window controller, progress window
+    // controller or search view.
+    virtual void postNewSearchToResult() = 0;
+    virtual void postNewSearchToProgress() = 0;
+    virtual void postNewSearchToSearchView() = 0;
+    // Hands folders to the search view as new sources.
+    virtual void addFolders(const std::vector<std::filesystem::path>& folders) = 0;
+
+    // A directory that is not a package.
+    virtual bool isFolder(const std::filesystem::path& path) const = 0;
+    // The key that asks for "clear the sources first" is held.
+    virtual bool clearKeyIsDown() const = 0;
+    // Asks whether the result on screen may be replaced; answers the
+    // button (1000 = continue), 1000 also when the question is suppressed.
+    virtual qint64 askToReplaceResult() = 0;
+    // Opens a saved result once the search window is ready for it; the host
+    // posts "openingDidFinish" when done (or at once when it cannot).
+    virtual void openSavedResult(const std::filesystem::path& file) = 0;
+
+    // Seconds since 1970, and a run of `work` after `seconds`.
+    virtual double now() const = 0;
+    virtual void runAfter(double seconds, std::function<void()> work) = 0;
+};
+
+// The walk back from the result window to the progress window to the search
+// window for New Search and Search Again, and the files handed to the
+// program. Each step observes its handshake only while it waits for it.
+class KZNewSearchRouting {
+public:
+    static constexpr double kSavedResultDelay = 5.0;
+    static constexpr qint64 kContinue = 1000;
+
+    KZNewSearchRouting(KZRoutingHost& host, double launchTime);
+    ~KZNewSearchRouting();
+    KZNewSearchRouting(const KZNewSearchRouting&) = delete;
+    KZNewSearchRouting& operator=(const KZNewSearchRouting&) = delete;
+
+    void newSearchAction();
+    void searchAgainAction();
+    void closeWindows();
+
+    // Paths handed to the program: a saved result (first path ending
+    // ".maravex"; the others are ignored) or folders.
+    void openFiles(const std::vector<std::filesystem::path>& paths);
+    // The open panel's choice of a saved result.
+    void openSavedChosen(const std::filesystem::path& file);
+    bool ifCanContinue();
+    void openSavedFile(const std::filesystem::path& file);
+
+    // File menu items 0, 1 and 3 and others by the front controller.
+    bool validateFileMenuItem(int tag) const;
+
+    bool isSearchAgain() const { return isSearchAgain_; }
+    const std::vector<std::filesystem::path>& foldersToAdd() const { return foldersToAdd_; }
+    // Hands the waiting folders to a search window that takes them itself
+    // (its first showing); they are no longer waited for.
+    std::vector<std::filesystem::path> takeFoldersToAdd();
+    bool canContinueOpening() const { return canContinueOpening_; }
+    const std::optional<std::filesystem::path>& openURL() const { return openURL_; }
+    // A handshake is being waited for.
+    bool waitsForResult() const { return resultStep_.isActive(); }
+    bool waitsForProgress() const { return progressStep_.isActive(); }
+    bool waitsForReady() const { return readyStep_.isActive(); }
+    bool waitsToOpen() const { return openStep_.isActive(); }
+
+private:
+    void sendNewSearchToResultWindow();
+    void sendNewSearchToProgressWindow();
+    void sendNewSearchToSearchWindow();
+    void newSearchResultTerminated();
+    void newSearchProgressTerminated(bool isClosed);
+    void newSearchIsReady();
+    void readyToStartToOpenFile();
+    void openingDidFinish();
+    void observeReady();
+
+    KZRoutingHost& host_;
+    double start_;
+    bool isSearchAgain_ = false;
+    bool canContinueOpening_ = false;
+    std::vector<std::filesystem::path> foldersToAdd_;
+    std::optional<std::filesystem::path> openURL_;
+    platform::Subscription resultStep_;
+    platform::Subscription progressStep_;
+    platform::Subscription readyStep_;
+    platform::Subscription openStep_;
+    platform::Subscription finishStep_;
+    // Scheduled work must not reach a routing that is gone.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

@@ -1,0 +1,243 @@
+#include "app/ui/KZWindowTransitionAnimator.h"
+
+#include "app/KZWindowTransitionMath.h"
+#include "app/ui/KZTransitionOverlay.h"
+#include "platform/NotificationCenter.h"
+#include "settings/KZNotificationNames.h"
+
+#include <QGuiApplication>
+#include <QLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QTimer>
+#include <QVariantAnimation>
+#include <QWidget>
+
+namespace math = KZTransitionMath;
+
+namespace {
+
+constexpr int kBackdropSettleMs = 60;
+
+QPixmap snapshotOf(QWidget* window)
+{
+    window->ensurePolished();
+    if (QLayout* layout = window->layout())
+        layout->activate();
+    return window->grab();
+}
+
+} // namespace
+
+KZWindowTransitionAnimator& KZWindowTransitionAnimator::sharedControl()
+{
+    static auto* shared = new KZWindowTransitionAnimator();
+    return *shared;
+}
+
+KZWindowTransitionAnimator::KZWindowTransitionAnimator(QObject* parent) : QObject(parent) {}
+
+KZWindowTransitionAnimator::~KZWindowTransitionAnimator()
+{
+    delete overlay_.data();
+}
+
+QRectF KZWindowTransitionAnimator::toOverlay(const QRectF& yUp) const
+{
+    return math::flipY(yUp, screenRect_.height());
+}
+
+void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to, unsigned direction,
+                                                      QWidget* roundView)
+{
+    if (!from || !to)
+        return;
+    if (overlay_) {
+        queued_ = Request{from, to, direction, roundView};
+        return;
+    }
+    fromWindow_ = from;
+    toWindow_ = to;
+    direction_ = direction == Closing ? Closing : Opening;
+
+    QScreen* screen = from->screen() ? from->screen() : QGuiApplication::primaryScreen();
+    screenRect_ = screen ? screen->geometry() : QRect(0, 0, 1280, 800);
+    const QRect available = screen ? screen->availableGeometry() : screenRect_;
+
+    const double screenH = screenRect_.height();
+    fromRect_ = math::flipY(QRectF(from->geometry()).translated(-screenRect_.topLeft()), screenH);
+    const QRectF toRect = math::flipY(QRectF(to->geometry()).translated(-screenRect_.topLeft()), screenH);
+    QWidget* progress = direction_ == Opening ? from : to;
+    if (roundView && roundView->window() == progress)
+        round_ = QRectF(QRect(roundView->mapTo(progress, QPoint(0, 0)), roundView->size()));
+    else
+        round_ = QRectF(QPointF(0, 0), QSizeF(progress->size()));
+
+    fromShot_ = snapshotOf(from);
+    toShot_ = snapshotOf(to);
+    firstAnimTime_ = math::kZoomDiscSeconds;
+    target_ = math::zoomTarget(fromRect_, toRect.size());
+    if (direction_ == Opening) {
+        thirdAnimTime_ = math::zoomSizeSeconds(target_.width());
+        anchor_ = math::zoomAnchor(fromRect_, target_, QSizeF(screenRect_.size()),
+                                   math::screenMargins(screenRect_, available));
+    } else {
+        thirdAnimTime_ = math::zoomSizeSeconds(fromRect_.width());
+        anchor_ = QPointF(0.5, 0.5);
+        // The progress window waits, hidden, where the result shrinks to.
+        const QRectF qtTarget = toOverlay(target_).translated(screenRect_.topLeft());
+        to->setGeometry(qtTarget.toRect());
+    }
+
+    overlay_ = new KZTransitionOverlay(screenRect_, [this](QPainter& p) { paintFrame(p); });
+    from->hide();
+    phase_ = direction_ == Opening ? Phase::Disc : Phase::Size;
+    t_ = 0;
+    auto begin = [this] {
+        if (!overlay_)
+            return;
+        overlay_->show();
+        overlay_->raise();
+        if (direction_ == Opening)
+            run(Phase::Disc, firstAnimTime_, true);
+        else
+            run(Phase::Size, thirdAnimTime_, true);
+    };
+    if (KZTransitionOverlay::displayNeedsBackdrop()) {
+        QTimer::singleShot(kBackdropSettleMs, this, [this, begin] {
+            if (overlay_)
+                overlay_->grabBackdrop();
+            begin();
+        });
+    } else {
+        begin();
+    }
+}
+
+void KZWindowTransitionAnimator::run(Phase phase, double seconds, bool easeIn)
+{
+    phase_ = phase;
+    easeIn_ = easeIn;
+    t_ = 0;
+    auto* animation = new QVariantAnimation(this);
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    animation->setDuration(qMax(1, int(seconds * 1000.0 * math::durationFactor())));
+    connect(animation, &QVariantAnimation::valueChanged, this, [this, animation](const QVariant& value) {
+        double t = value.toDouble();
+        const double pause = math::pauseAt();
+        if (pause >= 0 && t >= pause) {
+            t = pause;
+            animation->pause();
+        }
+        t_ = t;
+        if (overlay_)
+            overlay_->update();
+    });
+    connect(animation, &QVariantAnimation::finished, this, &KZWindowTransitionAnimator::phaseDidEnd);
+    animation_ = animation;
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void KZWindowTransitionAnimator::phaseDidEnd()
+{
+    // Opening: the disc, then the growth; closing: the shrinking, then the
+    // disc closing over the progress window.
+    if (direction_ == Opening && phase_ == Phase::Disc) {
+        run(Phase::Size, thirdAnimTime_, false);
+        return;
+    }
+    if (direction_ == Closing && phase_ == Phase::Size) {
+        // The disc starts a moment after the size ends, as the closing
+        // asks for; the pause is shorter than a frame.
+        QTimer::singleShot(int(math::kZoomDiscBeginWhenClosing * 1000.0), this,
+                           [this] { run(Phase::Disc, firstAnimTime_, false); });
+        return;
+    }
+    finish();
+}
+
+void KZWindowTransitionAnimator::paintFrame(QPainter& painter) const
+{
+    const double u = easeIn_ ? math::easeIn(t_) : math::easeOut(t_);
+    if (direction_ == Opening) {
+        if (phase_ == Phase::Disc) {
+            const QRectF at = toOverlay(fromRect_);
+            painter.drawPixmap(at, fromShot_, QRectF(fromShot_.rect()));
+            // The result's snapshot squeezed into the progress window's
+            // rectangle, seen through the growing disc.
+            const QPointF centre = at.topLeft() + round_.center();
+            const QRectF grown = round_.adjusted(-math::kZoomDiscGrowth, -math::kZoomDiscGrowth,
+                                                 math::kZoomDiscGrowth, math::kZoomDiscGrowth)
+                                     .translated(at.topLeft());
+            const QRectF disc = math::discRect(QRectF(centre, QSizeF(0, 0)), grown, u);
+            QPainterPath clip;
+            clip.addEllipse(disc);
+            painter.save();
+            painter.setClipPath(clip);
+            painter.drawPixmap(at, toShot_, QRectF(toShot_.rect()));
+            painter.restore();
+        } else {
+            const QRectF at = toOverlay(math::zoomGrowRect(fromRect_, target_, anchor_, u));
+            painter.drawPixmap(at, toShot_, QRectF(toShot_.rect()));
+        }
+        return;
+    }
+    if (phase_ == Phase::Size) {
+        const QRectF at = toOverlay(math::zoomGrowRect(fromRect_, target_, QPointF(0.5, 0.5), u));
+        painter.drawPixmap(at, fromShot_, QRectF(fromShot_.rect()));
+        return;
+    }
+    // The progress window under the result, which closes as a disc on the
+    // round view's centre.
+    const QRectF at = toOverlay(target_);
+    painter.drawPixmap(at, toShot_, QRectF(toShot_.rect()));
+    const QRectF start = QRectF(round_.topLeft(), target_.size()).translated(at.topLeft());
+    const QPointF centre = at.topLeft() + round_.center();
+    const QRectF disc = math::discRect(start, QRectF(centre, QSizeF(0, 0)), u);
+    QPainterPath clip;
+    clip.addEllipse(disc);
+    painter.save();
+    painter.setClipPath(clip);
+    painter.drawPixmap(at, fromShot_, QRectF(fromShot_.rect()));
+    painter.restore();
+}
+
+void KZWindowTransitionAnimator::finish()
+{
+    QWidget* to = toWindow_;
+    if (to) {
+        if (direction_ == Opening) {
+            const QRectF end = toOverlay(math::zoomGrowRect(fromRect_, target_, anchor_, 1.0));
+            to->setGeometry(end.translated(screenRect_.topLeft()).toRect());
+        }
+        to->show();
+        to->raise();
+        to->activateWindow();
+        to->update();
+    }
+    if (overlay_) {
+        overlay_->hide();
+        overlay_->deleteLater();
+    }
+    overlay_ = nullptr;
+    fromShot_ = QPixmap();
+    toShot_ = QPixmap();
+
+    auto& center = platform::NotificationCenter::defaultCenter();
+    if (direction_ == Opening)
+        center.post(KZNotification::openAnimationDidTerminate,
+                    platform::NotificationObject(static_cast<const void*>(to)),
+                    {{QStringLiteral("direction"), 0}});
+    else
+        center.post(KZNotification::newSearchResultTerminated, platform::bundleIdentifier(),
+                    {{QStringLiteral("direction"), 1}});
+
+    if (queued_) {
+        const Request request = *queued_;
+        queued_.reset();
+        if (request.from && request.to)
+            transitionFromWindow(request.from, request.to, request.direction, request.roundView);
+    }
+}

@@ -1,0 +1,279 @@
+#include "app/KZNewSearchRouting.h"
+
+#include "platform/NotificationCenter.h"
+#include "settings/KZNotificationNames.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Front = KZRoutingHost::Front;
+
+// The three windows as the routing sees them: each "newSearch" answers with
+// the handshake the real window (and its transition) would post.
+class FakeWindows : public KZRoutingHost {
+public:
+    Front front_ = Front::Search;
+    bool searching = false;
+    bool removing = false;
+    bool hasSources = true;
+    bool clearKey = false;
+    bool declineReset = false; // the progress window's "start over?" answered no
+    qint64 answer = 1000;
+    double clock = 100.0;
+    std::set<fs::path> folders;
+    std::vector<fs::path> sources{"/old"};
+
+    std::vector<std::string> log;
+    int questions = 0;
+    std::vector<std::pair<double, std::function<void()>>> later;
+
+    Front front() const override { return front_; }
+    bool progressIsSearching() const override { return searching; }
+    bool resultIsRemoving() const override { return removing; }
+    bool searchHasSources() const override { return hasSources; }
+
+    void postNewSearchToResult() override
+    {
+        log.push_back("result");
+        front_ = Front::Progress;
+        post(KZNotification::newSearchResultTerminated, {{QStringLiteral("direction"), 1}});
+    }
+    void postNewSearchToProgress() override
+    {
+        log.push_back("progress");
+        if (declineReset) {
+            post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), false}});
+            return;
+        }
+        front_ = Front::Search;
+        post(KZNotification::flipAnimationDidEnd, {});
+        post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), true}});
+    }
+    void postNewSearchToSearchView() override
+    {
+        log.push_back("search");
+        sources.clear();
+        post(KZNotification::readyToStartToOpenFile, {});
+        post(KZNotification::newSearchIsReady, {});
+    }
+    void addFolders(const std::vector<fs::path>& added) override
+    {
+        log.push_back("add");
+        sources.insert(sources.end(), added.begin(), added.end());
+    }
+    bool isFolder(const fs::path& path) const override { return folders.count(path) != 0; }
+    bool clearKeyIsDown() const override { return clearKey; }
+    qint64 askToReplaceResult() override
+    {
+        ++questions;
+        return answer;
+    }
+    void openSavedResult(const fs::path& file) override
+    {
+        log.push_back("open " + file.string());
+        post(KZNotification::openingDidFinish, {});
+    }
+    double now() const override { return clock; }
+    void runAfter(double seconds, std::function<void()> work) override { later.emplace_back(seconds, std::move(work)); }
+
+    static void post(const QString& name, const QVariantMap& info)
+    {
+        platform::NotificationCenter::defaultCenter().post(name, platform::bundleIdentifier(), info);
+    }
+};
+
+using Log = std::vector<std::string>;
+
+TEST(KZNewSearchRouting, NewSearchAndSearchAgainWalkBackFromEachWindow)
+{
+    struct Case {
+        const char* name;
+        Front front;
+        bool again;
+        Log steps;
+        bool sourcesKept;
+    } const cases[] = {
+        {"new search from result", Front::Result, false, {"result", "progress", "search"}, false},
+        {"new search from progress", Front::Progress, false, {"progress", "search"}, false},
+        {"new search from search", Front::Search, false, {"search"}, false},
+        {"search again from result", Front::Result, true, {"result", "progress"}, true},
+        {"search again from progress", Front::Progress, true, {"progress"}, true},
+        {"nothing in front", Front::None, false, {}, true},
+        {"another window in front", Front::Other, true, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWindows windows;
+        windows.front_ = c.front;
+        KZNewSearchRouting routing(windows, 0);
+        c.again ? routing.searchAgainAction() : routing.newSearchAction();
+        EXPECT_EQ(windows.log, c.steps);
+        EXPECT_EQ(windows.sources.empty(), !c.sourcesKept);
+        // The routing ends with nothing left observed and Search Again reset;
+        // a command that moved nothing keeps it for the next hand-over.
+        EXPECT_FALSE(routing.waitsForResult());
+        EXPECT_FALSE(routing.waitsForProgress());
+        EXPECT_EQ(routing.isSearchAgain(), c.again && c.steps.empty());
+    }
+}
+
+TEST(KZNewSearchRouting, ProgressWindowThatStaysEndsTheRouting)
+{
+    FakeWindows windows;
+    windows.front_ = Front::Result;
+    windows.declineReset = true;
+    KZNewSearchRouting routing(windows, 0);
+    routing.newSearchAction();
+    EXPECT_EQ(windows.log, (Log{"result", "progress"}));
+    EXPECT_FALSE(routing.waitsForProgress());
+    // A later flip (not part of a routing) is not taken for an answer.
+    FakeWindows::post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), true}});
+    EXPECT_EQ(windows.log, (Log{"result", "progress"}));
+}
+
+TEST(KZNewSearchRouting, BusyProgressWindowMovesNothingAndKeepsFoldersWaiting)
+{
+    FakeWindows windows;
+    windows.front_ = Front::Progress;
+    windows.searching = true;
+    windows.folders = {"/a"};
+    KZNewSearchRouting routing(windows, 0);
+    routing.newSearchAction();
+    routing.searchAgainAction();
+    routing.openFiles({"/a"});
+    EXPECT_TRUE(windows.log.empty());
+    EXPECT_EQ(routing.foldersToAdd(), (std::vector<fs::path>{"/a"}));
+    // The next reset of the search view takes them, once.
+    FakeWindows::post(KZNotification::newSearchIsReady, {});
+    FakeWindows::post(KZNotification::newSearchIsReady, {});
+    EXPECT_EQ(windows.log, (Log{"add"}));
+    EXPECT_EQ(windows.sources, (std::vector<fs::path>{"/old", "/a"}));
+}
+
+TEST(KZNewSearchRouting, FoldersHandedToTheProgram)
+{
+    struct Case {
+        const char* name;
+        Front front;
+        bool clearKey;
+        std::vector<fs::path> paths;
+        Log steps;
+        std::vector<fs::path> sources;
+    } const cases[] = {
+        {"search window, add", Front::Search, false, {"/a", "/file", "/b"}, {"add"}, {"/old", "/a", "/b"}},
+        {"search window, clear first", Front::Search, true, {"/a"}, {"search", "add"}, {"/a"}},
+        {"result window, add", Front::Result, false, {"/a"}, {"result", "progress", "add"}, {"/old", "/a"}},
+        {"result window, clear first", Front::Result, true, {"/b"}, {"result", "progress", "search", "add"}, {"/b"}},
+        {"no folder at all", Front::Search, false, {"/file", "/app.app"}, {}, {"/old"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWindows windows;
+        windows.front_ = c.front;
+        windows.clearKey = c.clearKey;
+        windows.folders = {"/a", "/b"};
+        KZNewSearchRouting routing(windows, 0);
+        routing.openFiles(c.paths);
+        EXPECT_EQ(windows.log, c.steps);
+        EXPECT_EQ(windows.sources, c.sources);
+        EXPECT_TRUE(routing.foldersToAdd().empty());
+        EXPECT_FALSE(routing.isSearchAgain());
+        EXPECT_FALSE(routing.waitsForReady());
+    }
+}
+
+TEST(KZNewSearchRouting, SavedResults)
+{
+    struct Case {
+        const char* name;
+        Front front;
+        double sinceLaunch;
+        qint64 answer;
+        std::vector<fs::path> paths;
+        int questions;
+        double delay; // -1: none
+        Log steps;
+    } const cases[] = {
+        {"search window, later", Front::Search, 60, 1000, {"/r.maravex"}, 0, -1, {"search", "open /r.maravex"}},
+        {"right after launch waits 5 s", Front::Search, 1, 1000, {"/r.maravex"}, 0, 5.0, {"search", "open /r.maravex"}},
+        {"over a result, agreed", Front::Result, 60, 1000, {"/r.maravex"}, 1, -1,
+         {"result", "progress", "search", "open /r.maravex"}},
+        {"over progress, declined", Front::Progress, 60, 1001, {"/r.maravex"}, 1, -1, {}},
+        {"others ignored", Front::Search, 60, 1000, {"/r.maravex", "/a"}, 0, -1, {"search", "open /r.maravex"}},
+        {"extension is case-sensitive", Front::Search, 60, 1000, {"/r.MARAVEX"}, 0, -1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWindows windows;
+        windows.front_ = c.front;
+        windows.answer = c.answer;
+        windows.folders = {"/a"};
+        KZNewSearchRouting routing(windows, windows.clock - c.sinceLaunch);
+        routing.openFiles(c.paths);
+        EXPECT_EQ(windows.questions, c.questions);
+        if (c.delay >= 0) {
+            ASSERT_EQ(windows.later.size(), 1U);
+            EXPECT_DOUBLE_EQ(windows.later.front().first, c.delay);
+            EXPECT_TRUE(windows.log.empty());
+            windows.later.front().second();
+        } else {
+            EXPECT_TRUE(windows.later.empty());
+        }
+        EXPECT_EQ(windows.log, c.steps);
+        EXPECT_FALSE(routing.openURL().has_value());
+        EXPECT_FALSE(routing.canContinueOpening());
+    }
+}
+
+TEST(KZNewSearchRouting, FileMenuFollowsTheFrontController)
+{
+    struct Case {
+        Front front;
+        bool busy; // searching / removing
+        bool sources;
+        bool tag0, tag1, tag3, tag2;
+    } const cases[] = {
+        {Front::Search, false, true, true, false, true, true},
+        {Front::Search, false, false, false, false, true, true},
+        {Front::Progress, true, true, false, false, false, true},
+        {Front::Progress, false, true, true, true, true, true},
+        {Front::Result, true, true, false, false, false, true},
+        {Front::Result, false, true, true, true, true, true},
+        {Front::Other, true, false, true, true, true, true},
+        {Front::None, true, false, true, true, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.front));
+        FakeWindows windows;
+        windows.front_ = c.front;
+        windows.searching = c.busy;
+        windows.removing = c.busy;
+        windows.hasSources = c.sources;
+        KZNewSearchRouting routing(windows, 0);
+        EXPECT_EQ(routing.validateFileMenuItem(0), c.tag0);
+        EXPECT_EQ(routing.validateFileMenuItem(1), c.tag1);
+        EXPECT_EQ(routing.validateFileMenuItem(3), c.tag3);
+        EXPECT_EQ(routing.validateFileMenuItem(2), c.tag2);
+    }
+}
+
+TEST(KZNewSearchRouting, ScheduledOpeningOutlivedByNothing)
+{
+    FakeWindows windows;
+    std::function<void()> pending;
+    {
+        KZNewSearchRouting routing(windows, windows.clock);
+        routing.openFiles({"/r.maravex"});
+        ASSERT_EQ(windows.later.size(), 1U);
+        pending = windows.later.front().second;
+    }
+    pending(); // the routing is gone: nothing happens, nothing crashes
+    EXPECT_TRUE(windows.log.empty());
+}
+
+} // namespace
