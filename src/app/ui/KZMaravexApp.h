@@ -14,6 +14,7 @@
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZSubscribe.h"
 #include "preferences/ui/KZWelcomeCntrl.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
 
 #include <QMenu>
 #include <QWidget>
@@ -71,6 +72,7 @@ public:
 
     QWidget* window() const { return window_; }
     KZSearchWindowCntrl* windowCntrl() const { return windowCntrl_; }
+    KZResultWindowCntrl* resultWindowCntrl() const { return resultWindow_.get(); }
     KZWelcomeCntrl* welcome() const { return welcome_; }
     KZAboutCntrl* about() const { return about_; }
     KZSubscribe* subscribe() const { return subscribe_; }
@@ -106,6 +108,8 @@ private:
     double start_ = 0;
     std::vector<std::filesystem::path> foldersToAdd_;
     std::unique_ptr<QMenu> appMenu_;
+    // The window of the last finished search; a new result replaces it.
+    std::unique_ptr<KZResultWindowCntrl> resultWindow_;
     QMenu* helpMenu_ = nullptr;
     std::optional<std::filesystem::path> crashFolder_;
     std::unique_ptr<KZCrashReporter> crashReporter_;
