@@ -62,7 +62,8 @@ KZFoundItemsOutlineView::KZFoundItemsOutlineView(QWidget* parent) : QTreeView(pa
 {
     setObjectName(QStringLiteral("foundListView"));
     setUniformRowHeights(false);
-    setAllColumnsShowFocus(true);
+    // The selection bar is the only mark of the current row.
+    setAllColumnsShowFocus(false);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSortingEnabled(false);
@@ -304,6 +305,19 @@ void KZFoundItemsOutlineView::mousePressEvent(QMouseEvent* event)
     if (index.isValid() && ghostTest_ && foundModel() && isGhost(foundModel()->rowAt(index)))
         return; // a ghost is shown for context only and cannot be selected
     QTreeView::mousePressEvent(event);
+}
+
+bool KZFoundItemsOutlineView::viewportEvent(QEvent* e)
+{
+    // Rows have no hover look: the style's would tint the painted bars.
+    switch (e->type()) {
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+    case QEvent::HoverLeave:
+        return false;
+    default:
+        return QTreeView::viewportEvent(e);
+    }
 }
 
 bool KZFoundItemsOutlineView::event(QEvent* e)

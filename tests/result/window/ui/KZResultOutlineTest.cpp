@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QScrollBar>
 #include <QTest>
 
@@ -311,7 +312,7 @@ TEST_F(RowPaint, SelectionBarsFollowFocusAndWindow)
 
     EXPECT_NE(activeGroup, plainGroup);
     EXPECT_NE(activeGroup, inactiveGroup);
-    EXPECT_EQ(inactiveGroup, QColor::fromRgbF(0.796f, 0.796f, 0.796f).toRgb());
+    EXPECT_EQ(inactiveGroup.rgb(), QColor::fromRgbF(0.796f, 0.796f, 0.796f).rgb());
     EXPECT_GT(activeItem.blue(), activeItem.red() + 60) << "the accent";
     EXPECT_EQ(inactiveItem.red(), inactiveItem.blue()) << "a plain grey";
 }
