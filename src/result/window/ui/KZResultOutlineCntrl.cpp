@@ -45,6 +45,8 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
     layout->addWidget(stoppedFld_, 0, 0);
 
     view_->setGhostTest([this](const KZListRow& row) { return isGhost(row); });
+    if (settings_.addMarking)
+        settings_.addMarking(view_);
 
     QHeaderView* header = view_->header();
     const auto& columns = KZResultColumns::all();

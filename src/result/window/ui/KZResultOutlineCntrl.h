@@ -31,6 +31,8 @@ public:
         std::function<void(const QString&)> setSelectionInfo;
         // Items of the selection for the preview pane; empty when nothing is selected.
         std::function<void(const KZFoundItemArray&)> showPreview;
+        // Gives the new list its marking controls (boxes, menus, popovers).
+        std::function<void(KZFoundItemsOutlineView*)> addMarking;
     };
 
     explicit KZResultOutlineCntrl(Settings settings);

@@ -7,11 +7,13 @@
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZListNotifications.h"
+#include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
 #include "result/window/KZResultWindowState.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "result/window/ui/KZListMarkingCntrl.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
@@ -323,6 +325,8 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
     const quint64 tag = info.value(QStringLiteral("tag")).toULongLong();
     const auto sources = info.value(KZResultKey::searchSources).value<std::vector<KZSourceItemRef>>();
     const QObject* tab = info.value(QStringLiteral("tab")).value<QObject*>();
+    // The list model is made with the tab, after its outline.
+    auto tabCntrl = std::make_shared<KZResultItemsTypeCntrl*>(nullptr);
     KZResultTabParts parts;
     parts.beep = [this] { beep(); };
     parts.aboutIsOpened = [this] { return aboutIsOpened(); };
@@ -330,7 +334,8 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
         if (tag == currSelectedTabTag_)
             selectionInfoFld_->setText(text);
     };
-    parts.makeOutline = [this, tag, tab, count = qint16(std::min<size_t>(sources.size(), 32767))] {
+    parts.makeOutline = [this, tag, tab, tabCntrl, result = &resultCntrl,
+                         count = qint16(std::min<size_t>(sources.size(), 32767))] {
         KZResultOutlineCntrl::Settings settings;
         settings.tabTag = tag;
         settings.tabView = tab;
@@ -341,6 +346,40 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
                 selectionInfoFld_->setText(text);
             validateMenus();
         };
+        settings.addMarking = [this, tag, tabCntrl, result](KZFoundItemsOutlineView* view) {
+            const auto list = [tabCntrl] { return *tabCntrl ? (*tabCntrl)->foundListCntrl() : nullptr; };
+            KZListMarkingCntrl::Settings marking;
+            marking.ownerTag = tag;
+            marking.undoStack = undoStack_;
+            marking.hooks.undoRecord = [list](QVariantMap& request) -> std::optional<QVariantMap> {
+                return list() ? list()->undoInfoToRegisterWithDict(request) : std::nullopt;
+            };
+            marking.hooks.redoRecord = [list](const QVariantMap& record) {
+                return list() ? list()->redoInfoToRegisterWithDict(record) : record;
+            };
+            marking.hooks.post = [result](const QVariantMap& request) {
+                center().post(KZNotification::markItemsByUserChoice, static_cast<const void*>(result), request);
+            };
+            marking.hooks.showUndoNotice = [] {
+                KZErrorDelegate::sharedControl().showMessagePanelWithView(
+                    QStringLiteral("undo_mark_available"), QString(), {}, KZDefaultsKey::show_undo_available, false);
+            };
+            marking.hooks.beep = [this] { beep(); };
+            marking.currSelectedTag = [this, tag] {
+                KZResultOutlineCntrl* outline = outlineOfTab(tag);
+                return outline ? outline->currSelectedTag() : tag;
+            };
+            marking.isLastItemToMark = [list](const KZFoundItemRef& item) {
+                return list() && list()->isLastItemToMark(item);
+            };
+            marking.postShowMembers = [result](const QVariantMap& choice) {
+                center().post(KZNotification::showMembersGroups, static_cast<const void*>(result), choice);
+            };
+            marking.aboutIsOpen = [this] { return aboutIsOpened(); };
+            marking.isRemoving = [this] { return isRemoving(); };
+            marking.isSelectedTab = [this, tag] { return tag == currSelectedTabTag_; };
+            new KZListMarkingCntrl(view, std::move(marking));
+        };
         auto outline = std::make_unique<KZResultOutlineCntrl>(std::move(settings));
         outlines_[tag] = outline.get();
         KZListOutlineParts made;
@@ -348,7 +387,9 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
         made.outline = std::move(outline);
         return made;
     };
-    return std::make_unique<KZResultItemsTypeCntrl>(info, &resultCntrl, std::move(parts));
+    auto made = std::make_unique<KZResultItemsTypeCntrl>(info, &resultCntrl, std::move(parts));
+    *tabCntrl = made.get();
+    return made;
 }
 
 void KZResultWindowCntrl::addResultView(KZResultTabCntrl& tab)
