@@ -220,6 +220,44 @@ shot $SHOTS/search-no-items-found.png progressCenterView
 quit
 STEPS
 
+# --- result window: a tab grouped and flat, a selected row, active and inactive ---
+# The About window in front leaves the result window inactive.
+state result-grouped again "$TREE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500
+click foundListView
+wait 600
+shot $SHOTS/result-grouped-selected.png resultWindow
+action about
+wait 1200
+shot $SHOTS/result-grouped-inactive.png resultWindow
+quit
+STEPS
+state result-flat again "$TREE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1000
+click toggleViewByGroupBtn
+wait 1500
+click foundListView
+wait 600
+shot $SHOTS/result-flat-selected.png resultWindow
+action about
+wait 1200
+shot $SHOTS/result-flat-inactive.png resultWindow
+quit
+STEPS
 # --- progress window: mid-search, the final ring, a pointed ring tab ------------
 # Drawn by the window's own picture test with a hand-set clock, so that the
 # mid-search state holds still long enough to be photographed. It needs the
