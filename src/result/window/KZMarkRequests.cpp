@@ -171,6 +171,7 @@ void KZOutlineMarking::registerUndoWithDict(QVariantMap& request)
     if (!record || !undoStack_)
         return;
     undoStack_->push(new MarkUndoCommand(self_, *record, KZMarkRequests::undoActionName(request)));
+    thereAreUndoes_ = true;
 }
 
 QVariantMap KZOutlineMarking::redoRecord(const QVariantMap& record) const

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QMenu>
 #include <QMouseEvent>
@@ -43,9 +44,15 @@ public:
             QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
             QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
         call << uris << QString();
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
-        if (reply.type() != QDBusMessage::ReplyMessage)
-            QDesktopServices::openUrl(QUrl::fromLocalFile(toQString(paths.first().parent_path())));
+        // Asked without waiting: a file manager that is slow to start must
+        // not freeze the list; without one, the folder is opened instead.
+        const QUrl folder = QUrl::fromLocalFile(toQString(paths.first().parent_path()));
+        auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000));
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folder](QDBusPendingCallWatcher* done) {
+            if (done->isError())
+                QDesktopServices::openUrl(folder);
+            done->deleteLater();
+        });
     }
     void openItem(const std::filesystem::path& path) override
     {
