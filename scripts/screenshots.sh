@@ -296,5 +296,24 @@ if [ -z "$filter" ] || [[ result-tabs == "$filter"* ]]; then
   fi
 fi
 
+# --- result list: the mark menu, the two popovers and the context menu -------------
+# A group row with a marked member and its open mark menu, the last-member
+# question, a location list's group options and an item's context menu;
+# drawn by the list's own picture test.
+if [ -z "$filter" ] || [[ result-marking == "$filter"* ]]; then
+  echo "== result-marking"
+  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
+  if [ ! -f "$tests_build/build.ninja" ]; then
+    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if ! { cmake --build "$tests_build" --target kz_result_window_ui_tests -j "$(nproc)" >"$work/result-marking.log" 2>&1 \
+      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_result_window_ui_tests" \
+        --gtest_filter='ListMarkingShots.*' >>"$work/result-marking.log" 2>&1; }; then
+    echo "   state result-marking failed" >&2
+    tail -n 30 "$work/result-marking.log" >&2
+    failed=1
+  fi
+fi
+
 ls -1 "$SHOTS"
 exit $failed

@@ -191,18 +191,24 @@ KZGroupCellPainter::State KZListMarkingCntrl::groupState(const KZListRow& row, i
 KZGroupRowLayout KZListMarkingCntrl::groupLayout(const QModelIndex& index) const
 {
     const KZListRow row = view_->foundModel()->rowAt(index);
-    QRect rect = view_->visualRect(index);
-    rect.setLeft(0);
-    rect.setRight(view_->viewport()->width() - 1);
     if (!row.group)
         return {};
-    return painter_.layout(rect, *row.group, groupState(row, 0));
+    return painter_.layout(groupRowRect(view_->visualRect(index)), *row.group, groupState(row, 0));
+}
+
+QRect KZListMarkingCntrl::groupRowRect(const QRect& rowRect) const
+{
+    // A row wider than the list keeps its controls at the visible edge.
+    QRect rect = rowRect;
+    if (view_)
+        rect.setRight(std::min(rect.right(), view_->viewport()->width() - 1));
+    return rect;
 }
 
 void KZListMarkingCntrl::paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const
 {
     if (row.group)
-        painter_.paint(painter, rect, *row.group, groupState(row, style));
+        painter_.paint(painter, groupRowRect(rect), *row.group, groupState(row, style));
 }
 
 QRect KZListMarkingCntrl::checkBoxRect(const QModelIndex& index) const

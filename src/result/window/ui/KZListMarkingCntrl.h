@@ -68,6 +68,8 @@ public:
     KZGroupCellPainter::State groupState(const KZListRow& row, int style) const;
     KZGroupRowLayout groupLayout(const QModelIndex& index) const;
     void paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const;
+    // The part of a group row its controls are laid out in.
+    QRect groupRowRect(const QRect& rowRect) const;
     // The check box of an item row, in viewport coordinates.
     QRect checkBoxRect(const QModelIndex& index) const;
 

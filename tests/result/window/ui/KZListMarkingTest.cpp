@@ -10,7 +10,10 @@
 #include "settings/KZTags.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QPainter>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -447,6 +450,70 @@ TEST_F(ListMarking, DoubleClickOpensTheRowAndNotTheEmptyArea)
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, below);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, below);
     EXPECT_EQ(workspace.opened.size(), 1);
+}
+
+// Pictures for scripts/screenshots.sh: only when MARAVEX_SHOTS_DIR names a
+// folder. The list with whatever menu or popover is open over it.
+class ListMarkingShots : public ListMarking {
+protected:
+    void SetUp() override
+    {
+        dir = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+        if (dir.isEmpty())
+            GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+        ListMarking::SetUp();
+        view->resize(760, 300);
+        view->header()->resizeSection(2, 330);
+        QTest::qWait(50);
+    }
+
+    void shot(const QString& name, QWidget* popup)
+    {
+        QTest::qWait(150);
+        QRect area = view->rect();
+        QRect popupRect;
+        if (popup && popup->isVisible()) {
+            popupRect = QRect(view->mapFromGlobal(popup->geometry().topLeft()), popup->size());
+            area = area.united(popupRect.adjusted(0, 0, 12, 12));
+        }
+        QImage canvas(area.size(), QImage::Format_ARGB32);
+        canvas.fill(QColor(236, 237, 240));
+        QPainter painter(&canvas);
+        painter.translate(-area.topLeft());
+        painter.drawPixmap(0, 0, view->grab());
+        if (!popupRect.isNull())
+            painter.drawPixmap(popupRect.topLeft(), popup->grab());
+        painter.end();
+        ASSERT_TRUE(canvas.save(QDir(dir).filePath(name)));
+    }
+
+    QString dir;
+};
+
+TEST_F(ListMarkingShots, MenuPopoversAndContextMenu)
+{
+    press(cntrl->groupLayout(groupIndex(0)).arrow.center());
+    shot(u"result-mark-menu.png"_s, cntrl->markMenu());
+    cntrl->markMenu()->close();
+
+    pressCheck(0, 1);
+    pressCheck(0, 2);
+    shot(u"result-last-member.png"_s, cntrl->markInfoPopover()->popover());
+    cntrl->markInfoPopover()->popover()->close();
+
+    listTag = KZTag::sourceRowBase;
+    groups[1]->setItems({items[3], items[5]});
+    setList(groups);
+    press(cntrl->groupLayout(groupIndex(1)).options.center());
+    shot(u"result-group-options.png"_s, cntrl->optionsPopover()->popover());
+    cntrl->optionsPopover()->popover()->close();
+
+    const QRect row = view->visualRect(itemIndex(1, 0));
+    view->selectionModel()->select(itemIndex(1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    cntrl->prepareContextMenu(itemIndex(1, 0));
+    cntrl->contextMenu()->popup(view->viewport()->mapToGlobal(QPoint(260, row.center().y())));
+    shot(u"result-context-menu.png"_s, cntrl->contextMenu());
+    cntrl->contextMenu()->close();
 }
 
 } // namespace
