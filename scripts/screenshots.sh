@@ -231,7 +231,9 @@ wait 1500
 click showResultButton
 waitfor foundListView
 wait 1500
-click foundListView
+click expandAllBtn
+wait 800
+click foundListViewport
 wait 600
 shot $SHOTS/result-grouped-selected.png resultWindow
 action about
@@ -250,7 +252,7 @@ waitfor foundListView
 wait 1000
 click toggleViewByGroupBtn
 wait 1500
-click foundListView
+click foundListViewport
 wait 600
 shot $SHOTS/result-flat-selected.png resultWindow
 action about

@@ -10,15 +10,15 @@ const QList<KZResultColumn>& all()
         using namespace KZColumnKey;
         const QString cmp = KZSortDescriptor::compareSelector;
         QList<KZResultColumn> list;
-        list.append({check_col, {}, QStringLiteral("check_header"), Qt::AlignHCenter, 28, 28, 28, false,
+        list.append({check_col, {}, QStringLiteral("check_header"), Qt::AlignHCenter, 28, 64, 28, false,
                      KZSortDescriptor(check_col, false, cmp)});
         list.append({location_tag_col, {}, QStringLiteral("label_header"), Qt::AlignHCenter, 28, 28, 28, false,
                      KZSortDescriptor(location_tag_col, true, cmp)});
-        list.append({name_col, QStringLiteral("name"), {}, Qt::AlignLeft, 254, 10000, 380, true,
+        list.append({name_col, QStringLiteral("name"), {}, Qt::AlignLeft, 254, 10000, 300, true,
                      KZSortDescriptor(name_col, true, localizedCaseInsensitiveCompare)});
-        list.append({date_modified_col, QStringLiteral("date_modified"), {}, Qt::AlignLeft, 54, 10000, 150, true,
+        list.append({date_modified_col, QStringLiteral("date_modified"), {}, Qt::AlignLeft, 54, 10000, 220, true,
                      KZSortDescriptor(date_modified_col, true, cmp)});
-        list.append({size_col, QStringLiteral("size_column"), {}, Qt::AlignRight, 54, 200, 90, true,
+        list.append({size_col, QStringLiteral("size_column"), {}, Qt::AlignRight, 54, 200, 80, true,
                      KZSortDescriptor(size_col, true, cmp)});
         list.append({kind_col, QStringLiteral("kind"), {}, Qt::AlignLeft, 154, 10000, 160, true,
                      KZSortDescriptor(kind_col, true, localizedCaseInsensitiveCompare)});

@@ -61,6 +61,7 @@ QFont fontOfSize(const QFont& base, int pixels, bool bold = false)
 KZFoundItemsOutlineView::KZFoundItemsOutlineView(QWidget* parent) : QTreeView(parent)
 {
     setObjectName(QStringLiteral("foundListView"));
+    viewport()->setObjectName(QStringLiteral("foundListViewport"));
     setUniformRowHeights(false);
     // The selection bar is the only mark of the current row.
     setAllColumnsShowFocus(false);
@@ -102,6 +103,9 @@ void KZFoundItemsOutlineView::setShowByGroup(bool grouped)
 {
     showByGroup_ = grouped;
     setRootIsDecorated(grouped);
+    // Members sit two indentation steps in; the box column makes room for
+    // them so that the box keeps its own width.
+    header()->resizeSection(0, 28 + (grouped ? 2 * indentation() : 0));
 }
 
 void KZFoundItemsOutlineView::applyGroupSpans()

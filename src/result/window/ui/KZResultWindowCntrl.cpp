@@ -29,6 +29,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -399,6 +400,12 @@ void KZResultWindowCntrl::addResultView(KZResultTabCntrl& tab)
         return;
     view->setParent(resultContainerView_);
     static_cast<QGridLayout*>(resultContainerView_->layout())->addWidget(view, 0, 0);
+    // Until the user moves it, the sources column is narrow and the list
+    // takes the rest; an even split would leave the list cramped.
+    if (!platform::UserDefaults::standard().value(KZDefaultsKey::main_splitview_settings).isValid()) {
+        if (auto* split = view->findChild<QSplitter*>(QStringLiteral("sourcesSplit")); split && split->count() == 2)
+            split->setSizes({230, std::max(width() - 230, 400)});
+    }
 }
 
 void KZResultWindowCntrl::removeResultView(KZResultTabCntrl& tab)
