@@ -337,7 +337,9 @@ KZFoundItemsDelegate::KZFoundItemsDelegate(KZFoundItemsOutlineView* view) : QSty
 
 QSize KZFoundItemsDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
-    const bool group = index.data(KZFoundItemsModel::GroupRowRole).toBool();
+    // Asked for every row when all groups open: answered from the index
+    // alone (group rows are the top level of a grouped list).
+    const bool group = view_->showByGroup() && !index.internalPointer();
     return {100, group ? KZResultColumns::groupRowHeight : KZResultColumns::itemRowHeight};
 }
 
