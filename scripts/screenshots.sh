@@ -220,6 +220,46 @@ shot $SHOTS/search-no-items-found.png progressCenterView
 quit
 STEPS
 
+# --- result window: a tab grouped and flat, a selected row, active and inactive ---
+# The About window in front leaves the result window inactive.
+state result-grouped again "$TREE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500
+click expandAllBtn
+wait 800
+click foundListViewport
+wait 600
+shot $SHOTS/result-grouped-selected.png resultWindow
+action about
+wait 1200
+shot $SHOTS/result-grouped-inactive.png resultWindow
+quit
+STEPS
+state result-flat again "$TREE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1000
+click toggleViewByGroupBtn
+wait 1500
+click foundListViewport
+wait 600
+shot $SHOTS/result-flat-selected.png resultWindow
+action about
+wait 1200
+shot $SHOTS/result-flat-inactive.png resultWindow
+quit
+STEPS
 # --- progress window: mid-search, the final ring, a pointed ring tab ------------
 # Drawn by the window's own picture test with a hand-set clock, so that the
 # mid-search state holds still long enough to be photographed. It needs the
@@ -287,6 +327,25 @@ if [ -z "$filter" ] || [[ result-tabs == "$filter"* ]]; then
         --gtest_filter='ResultTabsShots.*' >>"$work/result-tabs.log" 2>&1; }; then
     echo "   state result-tabs failed" >&2
     tail -n 30 "$work/result-tabs.log" >&2
+    failed=1
+  fi
+fi
+
+# --- result list: the mark menu, the two popovers and the context menu -------------
+# A group row with a marked member and its open mark menu, the last-member
+# question, a location list's group options and an item's context menu;
+# drawn by the list's own picture test.
+if [ -z "$filter" ] || [[ result-marking == "$filter"* ]]; then
+  echo "== result-marking"
+  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
+  if [ ! -f "$tests_build/build.ninja" ]; then
+    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if ! { cmake --build "$tests_build" --target kz_result_window_ui_tests -j "$(nproc)" >"$work/result-marking.log" 2>&1 \
+      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_result_window_ui_tests" \
+        --gtest_filter='ListMarkingShots.*' >>"$work/result-marking.log" 2>&1; }; then
+    echo "   state result-marking failed" >&2
+    tail -n 30 "$work/result-marking.log" >&2
     failed=1
   fi
 fi

@@ -6,6 +6,7 @@
 #include "app/ui/KZQuitPolicy.h"
 #include "app/ui/KZResultWindowRouting.h"
 #include "app/KZUpdater.h"
+#include "app/search/KZSourcesCntrl.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
 #include "app/search/ui/KZSearchWindowLayout.h"
 #include "preferences/KZURLOpener.h"
@@ -232,6 +233,17 @@ void KZMaravexApp::applicationWillFinishLaunching()
     windowCntrl_ = layout.windowCntrl;
     if (window_)
         window_->installEventFilter(this);
+    if (windowCntrl_) {
+        windowCntrl_->setResultReceiver([this](const QVariantMap& info) {
+            KZResultWindowCntrl::Services services;
+            services.aboutIsOpened = [this] { return aboutIsOpened_; };
+            services.emptyFoldersSources = [](const QVariantList& folders) {
+                return KZSourcesCntrl::sharedControl().emptyFoldersSourcesWithFolders(folders);
+            };
+            resultWindow_ = std::make_unique<KZResultWindowCntrl>(std::move(services));
+            resultWindow_->initializeResultWithInfo(info);
+        });
+    }
 
     // Asked once, whether or not the search window could be built.
     crashReporter_ = std::make_unique<KZCrashReporter>(crashFolder_.value_or(KZCrashReporter::defaultFolder()));

@@ -15,6 +15,7 @@
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZSubscribe.h"
 #include "preferences/ui/KZWelcomeCntrl.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
 
 #include <QMenu>
 #include <QWidget>
@@ -102,6 +103,7 @@ public:
 
     QWidget* window() const { return window_; }
     KZSearchWindowCntrl* windowCntrl() const { return windowCntrl_; }
+    KZResultWindowCntrl* resultWindowCntrl() const { return resultWindow_.get(); }
     KZWelcomeCntrl* welcome() const { return welcome_; }
     KZAboutCntrl* about() const { return about_; }
     KZSubscribe* subscribe() const { return subscribe_; }
@@ -144,6 +146,8 @@ private:
     std::unique_ptr<KZNewSearchRouting> routing_;
     std::function<KZResultWindowRouting*(QWidget*)> resultLookup_;
     std::unique_ptr<QMenu> appMenu_;
+    // The window of the last finished search; a new result replaces it.
+    std::unique_ptr<KZResultWindowCntrl> resultWindow_;
     QMenu* helpMenu_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QAction* closeMenuItem_ = nullptr;

@@ -1,0 +1,29 @@
+#include "result/window/KZResultWindowState.h"
+
+#include "platform/StringTable.h"
+#include "services/KZNumberUtilities.h"
+
+namespace KZResultWindowState {
+
+QString removalUndoName(quint64 count, bool isTrashAction)
+{
+    if (count == 0)
+        return {};
+    if (count == 1)
+        return platform::localizedString(isTrashAction ? QStringLiteral("trash_one_item") : QStringLiteral("move_one_item"));
+    return platform::localizedString(isTrashAction ? QStringLiteral("trash_items") : QStringLiteral("move_items"))
+        .arg(KZNumberUtilities::sharedControl().numberToFormatString(double(count)));
+}
+
+QString groupingItemTitle(bool shownByGroup)
+{
+    return platform::localizedString(shownByGroup ? QStringLiteral("ungroup_items") : QStringLiteral("group_items"));
+}
+
+QString previewItemTitle(bool previewBeside)
+{
+    return platform::localizedString(previewBeside ? QStringLiteral("preview_on_bottom")
+                                                   : QStringLiteral("preview_on_right"));
+}
+
+} // namespace KZResultWindowState

@@ -1,0 +1,463 @@
+#include "result/window/ui/KZFoundItemsOutlineView.h"
+
+#include "result/model/KZColumnKeys.h"
+#include "result/window/KZResultColumns.h"
+#include "result/window/ui/KZFoundItemsModel.h"
+#include "services/KZDateUtilities.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSet>
+
+namespace {
+
+QColor rgb(double r, double g, double b)
+{
+    return QColor::fromRgbF(float(r), float(g), float(b));
+}
+
+// The group bar and its lines.
+const QColor barBase = rgb(0.828, 0.851, 0.883);
+const QColor barStroke = rgb(0.628, 0.651, 0.683);
+
+QColor blend(const QColor& a, const QColor& b, double t)
+{
+    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
+                            float(a.blueF() + (b.blueF() - a.blueF()) * t));
+}
+
+QLinearGradient verticalGradient(const QRect& r, const QColor& top, const QColor& bottom)
+{
+    QLinearGradient gradient(r.topLeft(), r.bottomLeft());
+    gradient.setColorAt(0.0, top);
+    gradient.setColorAt(0.5, blend(top, bottom, 0.5));
+    gradient.setColorAt(1.0, bottom);
+    return gradient;
+}
+
+const QImage& genericIcon(bool folder)
+{
+    static const QImage file = QApplication::style()->standardIcon(QStyle::SP_FileIcon).pixmap(32, 32).toImage();
+    static const QImage dir = QApplication::style()->standardIcon(QStyle::SP_DirIcon).pixmap(32, 32).toImage();
+    return folder ? dir : file;
+}
+
+QFont fontOfSize(const QFont& base, int pixels, bool bold = false)
+{
+    QFont font(base);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+// ---- The view ------------------------------------------------------------------------
+
+KZFoundItemsOutlineView::KZFoundItemsOutlineView(QWidget* parent) : QTreeView(parent)
+{
+    setObjectName(QStringLiteral("foundListView"));
+    viewport()->setObjectName(QStringLiteral("foundListViewport"));
+    setUniformRowHeights(false);
+    // The selection bar is the only mark of the current row.
+    setAllColumnsShowFocus(false);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSortingEnabled(false);
+    setAlternatingRowColors(false);
+    setRootIsDecorated(false);
+    setIndentation(18);
+    setUniformRowHeights(false);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setFrameShape(QFrame::NoFrame);
+    header()->setSectionsClickable(true);
+    header()->setSectionsMovable(false);
+    header()->setHighlightSections(false);
+    header()->setStretchLastSection(true);
+    // Rows paint their own selection; the style's would cover the group bar.
+    QPalette pal = palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive})
+        pal.setColor(group, QPalette::Highlight, Qt::transparent);
+    pal.setColor(QPalette::Base, Qt::white);
+    setPalette(pal);
+    setItemDelegate(new KZFoundItemsDelegate(this));
+}
+
+KZFoundItemsModel* KZFoundItemsOutlineView::foundModel() const
+{
+    return qobject_cast<KZFoundItemsModel*>(model());
+}
+
+void KZFoundItemsOutlineView::setFoundModel(KZFoundItemsModel* foundModel)
+{
+    setModel(foundModel);
+    connect(foundModel, &QAbstractItemModel::modelReset, this, &KZFoundItemsOutlineView::applyGroupSpans);
+}
+
+void KZFoundItemsOutlineView::setShowByGroup(bool grouped)
+{
+    showByGroup_ = grouped;
+    setRootIsDecorated(grouped);
+    // Members sit two indentation steps in; the box column makes room for
+    // them so that the box keeps its own width.
+    header()->resizeSection(0, 28 + (grouped ? 2 * indentation() : 0));
+}
+
+void KZFoundItemsOutlineView::applyGroupSpans()
+{
+    KZFoundItemsModel* found = foundModel();
+    if (!found || !found->isGrouped())
+        return;
+    const int rows = found->rowCount();
+    for (int row = 0; row < rows; ++row)
+        setFirstColumnSpanned(row, QModelIndex(), true);
+}
+
+void KZFoundItemsOutlineView::setActiveOverride(std::optional<bool> listActive, std::optional<bool> windowActive)
+{
+    listActive_ = listActive;
+    windowActive_ = windowActive;
+    viewport()->update();
+}
+
+bool KZFoundItemsOutlineView::isActive() const
+{
+    return listActive_.value_or(hasFocus());
+}
+
+bool KZFoundItemsOutlineView::windowIsActive() const
+{
+    return windowActive_.value_or(window()->isActiveWindow());
+}
+
+std::pair<int, int> KZFoundItemsOutlineView::visibleItemsRange() const
+{
+    const QModelIndex top = indexAt(QPoint(1, 1));
+    if (!top.isValid())
+        return {0, 0};
+    const int first = rowOfIndex(top);
+    int count = 0;
+    for (QModelIndex index = top; index.isValid(); index = indexBelow(index)) {
+        if (visualRect(index).top() >= viewport()->height())
+            break;
+        ++count;
+    }
+    return {first, count};
+}
+
+QModelIndex KZFoundItemsOutlineView::indexAtRow(int row) const
+{
+    // Rows count as the outline shows them, expanded members included; a
+    // walk from the top is linear, so callers ask near the visible area.
+    if (row < 0 || !model())
+        return {};
+    QModelIndex index = model()->index(0, 0);
+    for (int i = 0; i < row && index.isValid(); ++i)
+        index = indexBelow(index);
+    return index;
+}
+
+int KZFoundItemsOutlineView::rowOfIndex(const QModelIndex& target) const
+{
+    if (!target.isValid() || !model())
+        return -1;
+    const QModelIndex wanted = target.siblingAtColumn(0);
+    int row = 0;
+    for (QModelIndex index = model()->index(0, 0); index.isValid(); index = indexBelow(index), ++row)
+        if (index == wanted)
+            return row;
+    return -1;
+}
+
+KZFoundItemsOutlineView::SelectionInfo KZFoundItemsOutlineView::selectionInfo() const
+{
+    SelectionInfo info;
+    if (!selectionModel())
+        return info;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) {
+        if (index.data(KZFoundItemsModel::GroupRowRole).toBool())
+            ++info.groupsCount;
+        else
+            ++info.itemsCount;
+    }
+    return info;
+}
+
+QList<KZListRow> KZFoundItemsOutlineView::selectedRows() const
+{
+    QList<KZListRow> rows;
+    KZFoundItemsModel* found = foundModel();
+    if (!found || !selectionModel())
+        return rows;
+    QModelIndexList indexes = selectionModel()->selectedRows();
+    std::sort(indexes.begin(), indexes.end(), [this](const QModelIndex& a, const QModelIndex& b) {
+        return visualRect(a).top() < visualRect(b).top();
+    });
+    for (const QModelIndex& index : indexes)
+        rows.append(found->rowAt(index));
+    return rows;
+}
+
+KZFoundItemArray KZFoundItemsOutlineView::selectedItemsForPreview() const
+{
+    KZFoundItemArray items;
+    QSet<const KZFoundItem*> seen;
+    for (const KZListRow& row : selectedRows()) {
+        KZFoundItemRef item = row.item;
+        if (row.isGroupRow() && !row.group->items().isEmpty())
+            item = row.group->items().first();
+        // A group and its first member selected together show that item once.
+        if (item && !seen.contains(item.get())) {
+            seen.insert(item.get());
+            items.append(item);
+        }
+    }
+    return items;
+}
+
+QList<KZListRow> KZFoundItemsOutlineView::rowsForMenu(const QModelIndex& clicked) const
+{
+    if (clicked.isValid() && selectionModel() && !selectionModel()->isRowSelected(clicked.row(), clicked.parent()))
+        return {foundModel()->rowAt(clicked)};
+    return selectedRows();
+}
+
+void KZFoundItemsOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const KZFoundItemsModel* found = foundModel();
+    const KZListRow row = found ? found->rowAt(index) : KZListRow{};
+    const bool selected = selectionModel() && selectionModel()->isRowSelected(index.row(), index.parent());
+    const int style = KZCellFormatting::rowStyle(selected, isActive(), windowIsActive());
+    const QRect r(0, option.rect.y(), viewport()->width(), option.rect.height());
+    painter->save();
+    if (row.isGroupRow()) {
+        if (selected) {
+            if (style == 1)
+                painter->fillRect(r, verticalGradient(r, rgb(0.715, 0.741, 0.766), rgb(0.678, 0.701, 0.733)));
+            else
+                painter->fillRect(r, rgb(0.796, 0.796, 0.796));
+        } else {
+            const QColor c1 = rgb(0.888, 0.911, 0.943);
+            const QColor c2 = rgb(0.858, 0.881, 0.913);
+            painter->fillRect(r, verticalGradient(r, c1, c2));
+        }
+        painter->setPen(QPen(barStroke, 2.0));
+        painter->drawLine(QPointF(r.left(), r.top()), QPointF(r.right() + 1, r.top()));
+        painter->drawLine(QPointF(r.left(), r.bottom() + 1), QPointF(r.right() + 1, r.bottom() + 1));
+    } else if (selected) {
+        painter->fillRect(r, style == 1 ? KZCellFormatting::tintColour(tint_) : rgb(0.86, 0.86, 0.86));
+    } else if (!showByGroup_ && !rowColours_.isEmpty()) {
+        const KZRowColourRecord record = KZRowColours::recordForRow(rowColours_, index.row());
+        const double grey = KZRowColours::greyForCode(record.colorCode);
+        painter->fillRect(r, rgb(grey, grey, grey));
+        if (record.isFirstGroupLine) {
+            painter->setPen(QPen(barStroke, 0.5));
+            painter->drawLine(QPointF(r.left(), r.top() + 0.25), QPointF(r.right() + 1, r.top() + 0.25));
+        }
+    } else {
+        painter->fillRect(r, Qt::white);
+    }
+    painter->restore();
+    QTreeView::drawRow(painter, option, index);
+}
+
+void KZFoundItemsOutlineView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
+{
+    if (!showByGroup_ || index.parent().isValid())
+        return;
+    // A plain disclosure triangle on the bar.
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(95, 100, 110));
+    const QPointF c(rect.right() - 9.0, rect.center().y() + 0.5);
+    QPolygonF triangle;
+    if (isExpanded(index))
+        triangle << QPointF(c.x() - 4.5, c.y() - 2.5) << QPointF(c.x() + 4.5, c.y() - 2.5) << QPointF(c.x(), c.y() + 3.5);
+    else
+        triangle << QPointF(c.x() - 2.5, c.y() - 4.5) << QPointF(c.x() + 3.5, c.y()) << QPointF(c.x() - 2.5, c.y() + 4.5);
+    painter->drawPolygon(triangle);
+    painter->restore();
+}
+
+void KZFoundItemsOutlineView::focusInEvent(QFocusEvent* event)
+{
+    if (isRemoving_) {
+        clearFocus();
+        return;
+    }
+    QTreeView::focusInEvent(event);
+    viewport()->update();
+}
+
+void KZFoundItemsOutlineView::focusOutEvent(QFocusEvent* event)
+{
+    QTreeView::focusOutEvent(event);
+    viewport()->update();
+}
+
+void KZFoundItemsOutlineView::mousePressEvent(QMouseEvent* event)
+{
+    if (isRemoving_)
+        return;
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (index.isValid() && ghostTest_ && foundModel() && isGhost(foundModel()->rowAt(index)))
+        return; // a ghost is shown for context only and cannot be selected
+    QTreeView::mousePressEvent(event);
+}
+
+bool KZFoundItemsOutlineView::viewportEvent(QEvent* e)
+{
+    // Rows have no hover look: the style's would tint the painted bars.
+    switch (e->type()) {
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+    case QEvent::HoverLeave:
+        return false;
+    default:
+        return QTreeView::viewportEvent(e);
+    }
+}
+
+bool KZFoundItemsOutlineView::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate || e->type() == QEvent::WindowDeactivate)
+        viewport()->update();
+    return QTreeView::event(e);
+}
+
+// ---- The cells -------------------------------------------------------------------------
+
+KZFoundItemsDelegate::KZFoundItemsDelegate(KZFoundItemsOutlineView* view) : QStyledItemDelegate(view), view_(view) {}
+
+QSize KZFoundItemsDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
+{
+    // Asked for every row when all groups open: answered from the index
+    // alone (group rows are the top level of a grouped list).
+    const bool group = view_->showByGroup() && !index.internalPointer();
+    return {100, group ? KZResultColumns::groupRowHeight : KZResultColumns::itemRowHeight};
+}
+
+void KZFoundItemsDelegate::paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const
+{
+    KZFoundItemGroup& group = *row.group;
+    // A group without its own icon shows, and keeps, its first member's.
+    if (group.fileIcon().isNull() && !group.items().isEmpty())
+        group.setFileIcon(group.items().first()->fileIcon());
+    QImage icon = group.fileIcon();
+    if (icon.isNull())
+        icon = genericIcon(!group.items().isEmpty() && group.items().first()->isDirectory());
+    const QRect iconRect(rect.left() + 2, rect.top() + (rect.height() - 32) / 2, 32, 32);
+    painter->drawImage(iconRect, icon);
+
+    const QString counter = group.formattedMarkedCount() + QStringLiteral(" / ") + group.formattedCount();
+    const QFont counterFont = fontOfSize(view_->font(), 11, true);
+    const int pillWidth = QFontMetrics(counterFont).horizontalAdvance(counter) + 18;
+    const QRect pill(rect.right() - pillWidth - 10, rect.top() + (rect.height() - 18) / 2, pillWidth, 18);
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(QPen(barStroke, 1.0));
+    painter->setBrush(group.markedCount() > 0 ? KZCellFormatting::tintColour(view_->tint()) : QColor(250, 251, 253));
+    painter->drawRoundedRect(QRectF(pill).adjusted(0.5, 0.5, -0.5, -0.5), 9, 9);
+    painter->setFont(counterFont);
+    painter->setPen(group.markedCount() > 0 ? QColor(Qt::white) : QColor(70, 75, 85));
+    painter->drawText(pill, Qt::AlignCenter, counter);
+
+    const int textLeft = iconRect.right() + 8;
+    const int textWidth = std::max(0, pill.left() - 8 - textLeft);
+    const QFont nameFont = fontOfSize(view_->font(), 13, true);
+    painter->setFont(nameFont);
+    painter->setPen(style == 1 ? QColor(Qt::white) : KZCellFormatting::titleColour(0, false));
+    painter->drawText(QRect(textLeft, rect.top() + 3, textWidth, 19), Qt::AlignLeft | Qt::AlignVCenter,
+                      QFontMetrics(nameFont).elidedText(group.name(), Qt::ElideRight, textWidth));
+    const QFont infoFont = fontOfSize(view_->font(), 11);
+    painter->setFont(infoFont);
+    painter->setPen(style == 1 ? QColor(Qt::white) : KZCellFormatting::subTitleColour(0, false));
+    painter->drawText(QRect(textLeft, rect.top() + 21, textWidth, 15), Qt::AlignLeft | Qt::AlignVCenter,
+                      QFontMetrics(infoFont).elidedText(group.extraInfoFormatted(false), Qt::ElideRight, textWidth));
+}
+
+void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const KZFoundItemsModel* found = view_->foundModel();
+    if (!found)
+        return;
+    const KZListRow row = found->rowAt(index);
+    const bool selected = option.state.testFlag(QStyle::State_Selected);
+    const int style = KZCellFormatting::rowStyle(selected, view_->isActive(), view_->windowIsActive());
+    painter->save();
+    if (row.isGroupRow()) {
+        paintGroup(painter, option.rect, row, style);
+        painter->restore();
+        return;
+    }
+    const KZFoundItemRef& item = row.item;
+    if (!item) {
+        painter->restore();
+        return;
+    }
+    const bool ghost = view_->isGhost(row);
+    const QString column = KZResultColumns::all().at(index.column()).identifier;
+    const QRect r = option.rect;
+    const QColor title = KZCellFormatting::titleColour(style, ghost);
+    using namespace KZColumnKey;
+    if (column == check_col) {
+        QStyleOptionButton box;
+        box.rect = QRect(r.center().x() - 8, r.center().y() - 8, 16, 16);
+        box.state = (item->isMarked() ? QStyle::State_On : QStyle::State_Off);
+        if (!ghost)
+            box.state |= QStyle::State_Enabled;
+        view_->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, view_);
+    } else if (column == location_tag_col) {
+        const QImage image = item->locationImage();
+        if (!image.isNull())
+            painter->drawImage(QRect(r.center().x() - 8, r.center().y() - 8, 16, 16), image);
+    } else if (column == name_col) {
+        int textLeft = r.left() + 4;
+        if (!view_->showByGroup()) {
+            QImage icon = item->fileIcon();
+            if (icon.isNull())
+                icon = genericIcon(item->isDirectory());
+            if (item->isInvisible() || ghost)
+                painter->setOpacity(0.5);
+            painter->drawImage(QRect(r.left() + 4, r.top() + 2, 32, 32), icon);
+            painter->setOpacity(1.0);
+            textLeft += 38;
+        }
+        const int width = std::max(0, r.right() - textLeft - 4);
+        const QFont nameFont = fontOfSize(view_->font(), 13);
+        painter->setFont(nameFont);
+        painter->setPen(title);
+        painter->drawText(QRect(textLeft, r.top() + 2, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
+                          QFontMetrics(nameFont).elidedText(item->name(), Qt::ElideRight, width));
+        const QFont pathFont = fontOfSize(view_->font(), 11);
+        painter->setFont(pathFont);
+        painter->setPen(KZCellFormatting::subTitleColour(style, ghost));
+        painter->drawText(QRect(textLeft, r.top() + 19, width, 15), Qt::AlignLeft | Qt::AlignVCenter,
+                          QFontMetrics(pathFont).elidedText(item->pathToDisplayInCell(), Qt::ElideMiddle, width));
+    } else {
+        QString text;
+        Qt::Alignment align = Qt::AlignLeft;
+        if (column == date_modified_col) {
+            const KZCellFormatting::DateForm form = KZCellFormatting::dateFormForWidth(r.width());
+            text = KZDateUtilities::sharedControl().stringWithSeconds(item->dateModified(), form.style, true,
+                                                                       form.withTime);
+        } else if (column == size_col) {
+            text = KZFoundItemsModel::objectValue(row, size_col).toString();
+            align = Qt::AlignRight;
+        } else if (column == kind_col) {
+            text = item->kind();
+        }
+        const QFont font = fontOfSize(view_->font(), 13);
+        painter->setFont(font);
+        painter->setPen(title);
+        const QRect textRect = r.adjusted(4, 0, -6, 0);
+        painter->drawText(textRect, align | Qt::AlignVCenter,
+                          QFontMetrics(font).elidedText(text, Qt::ElideRight, textRect.width()));
+    }
+    painter->restore();
+}

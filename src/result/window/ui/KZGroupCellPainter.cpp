@@ -1,0 +1,137 @@
+#include "result/window/ui/KZGroupCellPainter.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyle>
+#include <QStyleOptionButton>
+
+namespace {
+
+QFont sized(const QFont& base, int pixels)
+{
+    QFont font(base);
+    font.setPixelSize(pixels);
+    return font;
+}
+
+QColor grey(double value, double alpha)
+{
+    return QColor::fromRgbF(float(value), float(value), float(value), float(alpha));
+}
+
+} // namespace
+
+KZGroupCellPainter::KZGroupCellPainter(const QFont& base)
+    : nameFont_(sized(base, 13)), infoFont_(sized(base, 11)), counterFont_(sized(base, 12))
+{
+}
+
+QString KZGroupCellPainter::counterText(const KZFoundItemGroup& group) const
+{
+    return group.formattedMarkedCount() + QStringLiteral(" / ") + group.formattedCount();
+}
+
+KZGroupRowLayout KZGroupCellPainter::layout(const QRect& row, const KZFoundItemGroup& group, const State& state) const
+{
+    const int width = QFontMetrics(counterFont_).horizontalAdvance(counterText(group)) + 2;
+    return KZGroupRowLayout::compute(row, width, state.markable, state.showOptions);
+}
+
+void KZGroupCellPainter::paint(QPainter* painter, const QRect& row, KZFoundItemGroup& group, const State& state) const
+{
+    const KZGroupRowLayout l = layout(row, group, state);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+
+    if (group.fileIcon().isNull() && !group.items().isEmpty() && group.items().first())
+        group.setFileIcon(group.items().first()->fileIcon());
+    if (!group.fileIcon().isNull())
+        painter->drawImage(l.icon, group.fileIcon());
+    else
+        QApplication::style()->standardIcon(QStyle::SP_FileIcon).paint(painter, l.icon);
+
+    painter->setFont(nameFont_);
+    painter->setPen(KZCellFormatting::titleColour(state.style, false));
+    painter->drawText(l.name, Qt::AlignLeft | Qt::AlignVCenter,
+                      QFontMetrics(nameFont_).elidedText(group.name(), Qt::ElideRight, l.name.width()));
+    painter->setFont(infoFont_);
+    painter->setPen(KZCellFormatting::subTitleColour(state.style, false));
+    painter->drawText(l.extraInfo, Qt::AlignLeft | Qt::AlignVCenter,
+                      QFontMetrics(infoFont_).elidedText(group.extraInfoFormatted(!state.markable), Qt::ElideMiddle,
+                                                         l.extraInfo.width()));
+
+    if (l.hasCheck) {
+        // The box only serves to clear the group: it is on, and usable,
+        // while a member is marked.
+        QStyleOptionButton box;
+        box.rect = l.check;
+        box.state = group.markedCount() > 0 ? (QStyle::State_On | QStyle::State_Enabled) : QStyle::State_Off;
+        QApplication::style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter);
+    }
+
+    // The pill: a gradient band between two lines, darker while pressed.
+    const double alpha = state.removing ? 0.5 : 1.0;
+    const QRectF band(l.checkImage.right() + 1, l.checkImage.top(), l.arrow.left() - (l.checkImage.right() + 1) + 3,
+                      l.checkImage.height());
+    QLinearGradient gradient(band.topLeft(), band.bottomLeft());
+    gradient.setColorAt(0.0, grey(state.pressed ? 0.908 : 1.0, alpha));
+    gradient.setColorAt(1.0, grey(state.pressed ? 0.822 : 0.956, alpha));
+    painter->fillRect(band, gradient);
+    const QColor line = grey(0.753, alpha);
+    painter->setPen(QPen(line, 2.0));
+    painter->drawLine(band.topLeft(), band.topRight());
+    painter->drawLine(band.bottomLeft(), band.bottomRight());
+    if (state.pressed) {
+        painter->setPen(QPen(QColor(0, 0, 0, int(90 * alpha)), 2.0));
+        painter->drawLine(QPointF(band.left() + 1.5, band.top() + 1.0), QPointF(band.left() + 1.5, band.bottom() - 1.0));
+        painter->setPen(QPen(line, 1.0));
+        painter->drawLine(QPointF(band.left(), band.top() + 1.0), QPointF(band.left(), band.bottom() - 1.0));
+    }
+    // The pill's rounded ends.
+    painter->setPen(QPen(line, 1.0));
+    painter->setBrush(grey(state.pressed ? 0.86 : 0.97, alpha));
+    painter->drawChord(QRectF(l.checkImage).adjusted(0.5, -0.5, l.checkImage.width() - 0.5, 0.5), 90 * 16, 180 * 16);
+    painter->drawChord(QRectF(l.arrow).adjusted(-l.arrow.width() + 0.5, -0.5, -0.5, 0.5), -90 * 16, 180 * 16);
+
+    const QColor tint = KZCellFormatting::tintColour(state.tint);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(tint.red(), tint.green(), tint.blue(), int(255 * alpha)));
+    painter->drawEllipse(QRectF(l.checkImage.center().x() - 2.5, l.checkImage.center().y() - 2.5, 6, 6));
+
+    // The counter keeps its colours whatever the row's style.
+    painter->setFont(counterFont_);
+    const QString marked = group.formattedMarkedCount();
+    const int markedWidth = QFontMetrics(counterFont_).horizontalAdvance(marked);
+    const QRect text = l.counterText.translated(0, state.pressed ? 1 : 0);
+    painter->setPen(QColor(tint.red(), tint.green(), tint.blue(), int(255 * alpha)));
+    painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter, marked);
+    painter->setPen(grey(0.2, alpha));
+    painter->drawText(text.adjusted(markedWidth, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                      QStringLiteral(" / ") + group.formattedCount());
+
+    if (l.hasCheck) {
+        QPainterPath arrow;
+        const QPointF c = QRectF(l.arrow).center();
+        arrow.moveTo(c.x() - 3.5, c.y() - 1.5);
+        arrow.lineTo(c.x() + 3.5, c.y() - 1.5);
+        arrow.lineTo(c.x(), c.y() + 2.5);
+        arrow.closeSubpath();
+        painter->setBrush(grey(0.3, alpha));
+        painter->drawPath(arrow);
+    }
+
+    if (l.hasOptions) {
+        const QRectF o = QRectF(l.options).adjusted(1, 1, -1, -1);
+        painter->setPen(QPen(grey(state.style == 1 ? 0.95 : 0.55, 1.0), 1.0));
+        painter->setBrush(state.style == 1 ? QColor(255, 255, 255, 40) : grey(0.98, 1.0));
+        painter->drawEllipse(o);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(grey(state.style == 1 ? 1.0 : 0.35, 1.0));
+        for (int i = -1; i <= 1; ++i)
+            painter->drawEllipse(QPointF(o.center().x() + i * 4.0, o.center().y()), 1.3, 1.3);
+    }
+    painter->restore();
+}

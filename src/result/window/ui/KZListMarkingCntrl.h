@@ -1,0 +1,114 @@
+#pragma once
+
+#include "result/model/KZShownList.h"
+#include "result/window/KZMarkRequests.h"
+#include "result/window/ui/KZGroupCellPainter.h"
+
+#include <QObject>
+#include <QPersistentModelIndex>
+#include <QPointer>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+class KZFoundItemsOutlineView;
+class KZGroupOptionsPopover;
+class KZMarkInfoPopover;
+class KZMarkMenuWidget;
+class QMenu;
+class QUndoStack;
+
+// Shows files in the file manager and opens them with their applications.
+class KZWorkspace {
+public:
+    virtual ~KZWorkspace() = default;
+    // The file manager selecting the files; a file manager without that
+    // service opens the folder of the first one instead.
+    virtual void revealItems(const QList<std::filesystem::path>& paths) = 0;
+    virtual void openItem(const std::filesystem::path& path) = 0;
+    static KZWorkspace& system();
+};
+
+// Marking from a tab's list: the check boxes of items and groups, the
+// group's mark menu and options, the context menu with reveal, open and
+// mark, and the double click. It watches the list's viewport, so the list
+// itself knows nothing of it. Main thread only: the context menu's Mark
+// asks its questions one item after the other as continuations.
+class KZListMarkingCntrl : public QObject {
+    Q_OBJECT
+public:
+    struct Settings {
+        quint64 ownerTag = 0;
+        QUndoStack* undoStack = nullptr;
+        KZOutlineMarking::Hooks hooks;
+        std::function<quint64()> currSelectedTag;
+        std::function<bool(const KZFoundItemRef&)> isLastItemToMark;
+        // Hands a group option to the result ("showMembersGroups").
+        std::function<void(const QVariantMap&)> postShowMembers;
+        std::function<bool()> aboutIsOpen;
+        std::function<bool()> isRemoving;
+        // The menu commands act only for the tab on screen.
+        std::function<bool()> isSelectedTab;
+        KZWorkspace* workspace = nullptr;
+    };
+
+    KZListMarkingCntrl(KZFoundItemsOutlineView* view, Settings settings);
+    ~KZListMarkingCntrl() override;
+
+    KZOutlineMarking& marking() { return *marking_; }
+    KZMarkMenuWidget* markMenu() const { return markMenu_; }
+    KZMarkInfoPopover* markInfoPopover() const { return markInfo_; }
+    KZGroupOptionsPopover* optionsPopover() const { return options_; }
+    QMenu* contextMenu() const { return contextMenu_; }
+    // The group whose menu is open (drawn pressed).
+    const KZFoundItemGroup* pressedGroup() const { return pressedGroup_; }
+
+    // The group row's layout and state as painted.
+    KZGroupCellPainter::State groupState(const KZListRow& row, int style) const;
+    KZGroupRowLayout groupLayout(const QModelIndex& index) const;
+    void paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const;
+    // The part of a group row its controls are laid out in.
+    QRect groupRowRect(const QRect& rowRect) const;
+    // The check box of an item row, in viewport coordinates.
+    QRect checkBoxRect(const QModelIndex& index) const;
+
+    // The items the menus act on (group rows left out).
+    KZFoundItemArray itemsForMenu(const QModelIndex& clicked = {}) const;
+    void prepareContextMenu(const QModelIndex& clicked);
+    void contextualMenuAction(int tag);
+    void revealInFinder();
+    void launchInFinder();
+    // Toggles each item the menu acts on, in row order, one request each,
+    // asking before a group's last unmarked member is marked.
+    void contexualMenuMark();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool groupPress(const QModelIndex& index, const KZListRow& row, const QPoint& pos, Qt::MouseButton button);
+    bool itemCheckPress(const QModelIndex& index, const KZListRow& row);
+    void showMarkMenu(const QModelIndex& index, const KZListRow& row);
+    std::optional<KZListRow> resolve(const QPersistentModelIndex& index, const KZListRow& pressed) const;
+    std::optional<KZListRow> rowOfItem(const KZListRow& asked) const;
+    void confirmThenMark(const KZListRow& row, bool wasMarked, std::function<void()> next);
+    void markNext(std::shared_ptr<QList<KZListRow>> rows);
+    bool isLocationList() const;
+    bool isMarkedList() const;
+    void beep() const;
+
+    QPointer<KZFoundItemsOutlineView> view_;
+    Settings settings_;
+    std::unique_ptr<KZOutlineMarking> marking_;
+    KZGroupCellPainter painter_;
+    KZMarkMenuWidget* markMenu_ = nullptr;
+    KZMarkInfoPopover* markInfo_ = nullptr;
+    KZGroupOptionsPopover* options_ = nullptr;
+    QMenu* contextMenu_ = nullptr;
+    QModelIndex contextClicked_;
+    const KZFoundItemGroup* pressedGroup_ = nullptr;
+    QPersistentModelIndex menuIndex_;
+    KZListRow menuRow_;
+    bool contextMarkRunning_ = false;
+};

@@ -1,0 +1,522 @@
+#include "result/window/ui/KZResultOutlineCntrl.h"
+
+#include "platform/NotificationCenter.h"
+#include "result/model/KZColumnKeys.h"
+#include "result/model/KZListNotifications.h"
+#include "result/window/KZOutlineRules.h"
+#include "result/window/KZResultColumns.h"
+#include "result/window/KZRowColours.h"
+#include "result/window/KZSelectionSummary.h"
+#include "result/window/ui/KZFoundItemsModel.h"
+#include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZTags.h"
+
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTimer>
+
+KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::move(settings))
+{
+    container_ = new QWidget;
+    container_->setObjectName(QStringLiteral("outlineContainer"));
+    auto* layout = new QGridLayout(container_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    view_ = new KZFoundItemsOutlineView(container_);
+    model_ = new KZFoundItemsModel(view_);
+    view_->setFoundModel(model_);
+    layout->addWidget(view_, 0, 0);
+
+    emptyView_ = new QLabel(tr("No duplicates in this list"), container_);
+    emptyView_->setObjectName(QStringLiteral("emptyView"));
+    emptyView_->setAlignment(Qt::AlignCenter);
+    emptyView_->setStyleSheet(QStringLiteral("color: #8a8f98; font-size: 18px;"));
+    emptyView_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    emptyView_->hide();
+    layout->addWidget(emptyView_, 0, 0);
+    stoppedFld_ = new QLabel(tr("The search was stopped: the list may be incomplete."), container_);
+    stoppedFld_->setObjectName(QStringLiteral("stoppedFld"));
+    stoppedFld_->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    stoppedFld_->setStyleSheet(QStringLiteral("color: #b04a2a; padding: 6px;"));
+    stoppedFld_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    stoppedFld_->hide();
+    layout->addWidget(stoppedFld_, 0, 0);
+
+    view_->setGhostTest([this](const KZListRow& row) { return isGhost(row); });
+    if (settings_.addMarking)
+        settings_.addMarking(view_);
+
+    QHeaderView* header = view_->header();
+    const auto& columns = KZResultColumns::all();
+    for (int i = 0; i < columns.size(); ++i) {
+        const KZResultColumn& column = columns.at(i);
+        header->setSectionResizeMode(i, column.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
+        header->resizeSection(i, column.initialWidth);
+        view_->setColumnHidden(i, !KZResultColumns::isShown(column.identifier, settings_.locationsCount));
+    }
+    header->setMinimumSectionSize(24);
+    connect(header, &QHeaderView::sectionResized, this, [header](int section, int, int size) {
+        const auto& all = KZResultColumns::all();
+        if (section < 0 || section >= all.size())
+            return;
+        const int clamped = std::clamp(size, all.at(section).minWidth, all.at(section).maxWidth);
+        if (clamped != size && header->sectionResizeMode(section) == QHeaderView::Interactive)
+            header->resizeSection(section, clamped);
+    });
+    connect(header, &QHeaderView::sectionClicked, this, &KZResultOutlineCntrl::headerClicked);
+
+    connect(view_, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        if (KZFoundItemGroupRef group = model_->rowAt(index).group; group && model_->rowAt(index).isGroupRow())
+            group->setIsExpanded(true);
+    });
+    connect(view_, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
+        if (KZFoundItemGroupRef group = model_->rowAt(index).group; group && model_->rowAt(index).isGroupRow())
+            group->setIsExpanded(false);
+    });
+    connect(view_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!shownByGroup_ || !scrollCanUpdate_ || expandQueued_)
+            return;
+        // Opened after the scroll event, once however many steps it had.
+        expandQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            expandQueued_ = false;
+            if (scrollCanUpdate_)
+                expandVisibleItems();
+        });
+    });
+    connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &KZResultOutlineCntrl::prepareToShowPreview);
+
+    setSortDescriptors(KZResultColumns::defaultSortDescriptors());
+}
+
+KZResultOutlineCntrl::~KZResultOutlineCntrl()
+{
+    delete container_;
+}
+
+bool KZResultOutlineCntrl::isGhost(const KZListRow& row) const
+{
+    if (!row.item)
+        return false;
+    return KZOutlineRules::drawItemAsGhost(currSelectedTag_, row.item->isMarked(), row.item->locationLabelTag(),
+                                           row.item->countOfItemsInGroup(), 0);
+}
+
+// ---- Lists ----------------------------------------------------------------------------------
+
+void KZResultOutlineCntrl::setupShowByGroup(bool grouped)
+{
+    shownByGroup_ = grouped;
+    view_->setShowByGroup(grouped);
+    // Rows of one shape mean nothing in the other: every remembered
+    // selection and position is forgotten.
+    selectedItemsByTags_.clear();
+    oldSelected_.reset();
+    lastSelectedInfo_.clear();
+}
+
+void KZResultOutlineCntrl::showNewData(const KZListHandOff& data)
+{
+    const quint64 tag = data.currSelectedTag;
+    const bool restore = data.restoreScroll;
+    const bool sameList = hasList_ && tag == currSelectedTag_;
+    if (data.currArray && !sameList && oldSelected_) {
+        // What could not be selected yet belongs to the list it came from;
+        // it must not be applied to another list's rows.
+        QList<KZListRow>& saved = selectedItemsByTags_[currSelectedTag_];
+        for (const KZListRow& row : *oldSelected_)
+            if (!saved.contains(row))
+                saved.append(row);
+        oldSelected_.reset();
+    }
+    if (data.currArray) {
+        selectedItemsWithTag(tag);
+        if (!data.currArray->isGrouped()) {
+            QList<qint64> ids;
+            ids.reserve(data.currArray->items.size());
+            for (const KZFoundItemRef& item : data.currArray->items)
+                ids.append(item->groupID());
+            view_->setRowColours(KZRowColours::recordsForGroupIDs(ids));
+        } else {
+            view_->setRowColours({});
+        }
+    }
+    if (hasList_ && !model_->isEmptyList()) {
+        saveSelectionUnder(currSelectedTag_);
+        if (restore)
+            saveLastVisbleItem();
+    }
+    if (restore)
+        view_->scrollToTop();
+
+    currSelectedTag_ = tag;
+    if (tag < KZTag::sourceRowBase && settings_.tabTag == 0)
+        settings_.tabTag = tag;
+    model_->setList(data.currArray);
+    hasList_ = data.currArray.has_value();
+
+    if (data.currArray) {
+        const bool empty = model_->isEmptyList();
+        stoppedFld_->setVisible(data.searchStoppeByUser && !KZOutlineRules::isMarkedItemsList(tag));
+        emptyView_->setVisible(empty);
+        if (!empty) {
+            restoreOldSettings(restore);
+            return;
+        }
+    }
+    postStopNotification(restore);
+}
+
+void KZResultOutlineCntrl::selectedItemsWithTag(quint64 tag)
+{
+    auto found = selectedItemsByTags_.find(tag);
+    if (found == selectedItemsByTags_.end())
+        return;
+    oldSelected_ = found->second;
+    selectedItemsByTags_.erase(found);
+}
+
+void KZResultOutlineCntrl::saveSelectionUnder(quint64 tag)
+{
+    const QList<KZListRow> rows = view_->selectedRows();
+    if (rows.isEmpty())
+        return;
+    QList<KZListRow>& saved = selectedItemsByTags_[tag];
+    for (const KZListRow& row : rows)
+        saved.append(row);
+}
+
+void KZResultOutlineCntrl::getInfoOfSelectedItemsWithArray(const KZShownList&, quint64 tag)
+{
+    saveSelectionUnder(tag);
+}
+
+void KZResultOutlineCntrl::restoreOldSettings(bool calledBySourceList)
+{
+    if (shownByGroup_) {
+        scrollCanUpdate_ = false;
+        auto record = lastSelectedInfo_.find(currSelectedTag_);
+        if (record != lastSelectedInfo_.end()) {
+            const ScrollRecord saved = record->second;
+            lastSelectedInfo_.erase(record);
+            const QModelIndex groupIndex = model_->indexOfRow(saved.groupItem);
+            if (groupIndex.isValid())
+                view_->scrollTo(groupIndex, QAbstractItemView::PositionAtTop);
+            expandVisibleItems();
+            const QModelIndex last = model_->indexOfRow(saved.lastVisibleItem);
+            if (last.isValid())
+                view_->scrollTo(last);
+        } else {
+            expandVisibleItems();
+        }
+        prepareToShowPreview();
+        scrollCanUpdate_ = true;
+    }
+    if (oldSelected_)
+        selectWithArray(*oldSelected_, true);
+    postStopNotification(calledBySourceList);
+}
+
+void KZResultOutlineCntrl::selectWithArray(const QList<KZListRow>& rows, bool scrollToVisible)
+{
+    if (!oldSelected_)
+        return;
+    QItemSelection selection;
+    QModelIndex lastFound;
+    for (const KZListRow& row : rows) {
+        if (!oldSelected_->contains(row))
+            continue;
+        const QModelIndex index = model_->indexOfRow(row);
+        // A member of a closed group is not a row yet: it stays pending
+        // until its group opens.
+        if (!index.isValid() || (index.parent().isValid() && !view_->isExpanded(index.parent())))
+            continue;
+        selection.select(index, index.siblingAtColumn(model_->columnCount() - 1));
+        oldSelected_->removeAll(row);
+        lastFound = index;
+    }
+    if (!selection.isEmpty())
+        view_->selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (oldSelected_->isEmpty())
+        oldSelected_.reset();
+    if (lastFound.isValid() && scrollToVisible)
+        view_->scrollTo(lastFound);
+}
+
+void KZResultOutlineCntrl::expandVisibleItems()
+{
+    if (!model_->isGrouped())
+        return;
+    QModelIndex index = view_->indexAt(QPoint(1, 1));
+    const int bottom = view_->viewport()->height();
+    QList<QModelIndex> toOpen;
+    // Down to one row past the visible ones, so the next step of a scroll
+    // is ready.
+    for (bool past = false; index.isValid() && !past; index = view_->indexBelow(index)) {
+        past = view_->visualRect(index).top() >= bottom;
+        const KZListRow row = model_->rowAt(index);
+        if (row.isGroupRow() && row.group->isExpanded() && !view_->isExpanded(index))
+            toOpen.append(index);
+    }
+    for (const QModelIndex& group : toOpen) {
+        view_->expand(group);
+        if (oldSelected_) {
+            QList<KZListRow> members;
+            const KZFoundItemGroupRef ref = model_->rowAt(group).group;
+            for (const KZFoundItemRef& item : ref->items())
+                members.append({ref, item});
+            selectWithArray(members, false);
+        }
+    }
+}
+
+void KZResultOutlineCntrl::expandAllGroups(bool expand)
+{
+    if (!model_->isGrouped())
+        return;
+    const auto& groups = model_->list()->root->groups();
+    if (!expand) {
+        for (const KZFoundItemGroupRef& group : groups)
+            group->setIsExpanded(false);
+        view_->collapseAll();
+        return;
+    }
+    scrollCanUpdate_ = false;
+    saveSelectionUnder(currSelectedTag_);
+    const auto [first, count] = view_->visibleItemsRange();
+    KZListRow anchor;
+    if (!selectedItemsByTags_.count(currSelectedTag_) && first > 0)
+        anchor = model_->rowAt(view_->indexAtRow(first + count - 1));
+    for (const KZFoundItemGroupRef& group : groups)
+        group->setIsExpanded(true);
+    // One layout for every group instead of one per group.
+    view_->setUpdatesEnabled(false);
+    view_->expandAll();
+    view_->setUpdatesEnabled(true);
+    if (anchor.group || anchor.item) {
+        view_->scrollTo(model_->indexOfRow(anchor), QAbstractItemView::PositionAtBottom);
+    } else if (selectedItemsByTags_.count(currSelectedTag_)) {
+        selectedItemsWithTag(currSelectedTag_);
+        view_->selectionModel()->clearSelection();
+        if (oldSelected_)
+            selectWithArray(*oldSelected_, true);
+    }
+    scrollCanUpdate_ = true;
+}
+
+void KZResultOutlineCntrl::saveLastVisbleItem()
+{
+    if (!hasList_ || model_->isEmptyList())
+        return;
+    const auto [first, count] = view_->visibleItemsRange();
+    const QModelIndex lastIndex = view_->indexAtRow(std::max(first + count - 2, 0));
+    if (!lastIndex.isValid()) {
+        if (settings_.beep)
+            settings_.beep();
+        return;
+    }
+    ScrollRecord record;
+    record.lastVisibleItem = model_->rowAt(lastIndex);
+    if (shownByGroup_) {
+        if (record.lastVisibleItem.isGroupRow())
+            record.groupItem = record.lastVisibleItem;
+        else
+            record.groupItem = {record.lastVisibleItem.group, nullptr};
+    }
+    record.row = first > 0 ? first + count - 1 : 0;
+    lastSelectedInfo_[currSelectedTag_] = record;
+}
+
+void KZResultOutlineCntrl::setSelectedItemsByTags(const std::map<quint64, QList<KZListRow>>& rows)
+{
+    selectedItemsByTags_ = rows;
+}
+
+void KZResultOutlineCntrl::resetSelectionState()
+{
+    selectedItemsByTags_.clear();
+    oldSelected_.reset();
+    lastSelectedInfo_.clear();
+}
+
+void KZResultOutlineCntrl::postStopNotification(bool calledBySourceList)
+{
+    const QVariantMap info{{QStringLiteral("tag"), QVariant::fromValue(currSelectedTag_)}};
+    auto& center = platform::NotificationCenter::defaultCenter();
+    if (calledBySourceList)
+        center.post(KZNotification::KZStopProgressIndicator,
+                    platform::NotificationObject::number(static_cast<qint64>(currSelectedTag_)), info);
+    else
+        center.post(KZNotification::KZStopProgressIndicator, settings_.tabView, info);
+}
+
+// ---- Sorting ------------------------------------------------------------------------------
+
+void KZResultOutlineCntrl::setSortDescriptors(const KZSortDescriptors& descriptors)
+{
+    sortDescriptors_ = descriptors;
+    applySortIndicator();
+}
+
+void KZResultOutlineCntrl::applySortIndicator()
+{
+    QHeaderView* header = view_->header();
+    const int section = sortDescriptors_.isEmpty() ? -1 : KZResultColumns::indexOf(sortDescriptors_.first().key());
+    header->setSortIndicatorShown(section >= 0);
+    if (section >= 0)
+        header->setSortIndicator(section, sortDescriptors_.first().ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void KZResultOutlineCntrl::headerClicked(int section)
+{
+    const auto& columns = KZResultColumns::all();
+    if (section < 0 || section >= columns.size())
+        return;
+    const KZSortDescriptors previous = sortDescriptors_;
+    if (isGathering_) {
+        // The kinds are still being read: the order stays, and the one the
+        // user had comes back when they are in.
+        if (settings_.beep)
+            settings_.beep();
+        oldSortDescriptors_ = previous;
+        applySortIndicator();
+        return;
+    }
+    const KZSortDescriptors next = KZResultColumns::descriptorsAfterClick(previous, columns.at(section).identifier);
+    setSortDescriptors(next);
+    if (next.isEmpty())
+        return;
+    saveSelectionUnder(currSelectedTag_);
+    platform::NotificationCenter::defaultCenter().post(
+        KZNotification::sortList, platform::NotificationObject::number(static_cast<qint64>(settings_.tabTag)),
+        {{QStringLiteral("descriptors"), QVariant::fromValue(next)},
+         {QStringLiteral("tag"), QVariant::fromValue(currSelectedTag_)},
+         {QStringLiteral("updateInterface"), true}});
+}
+
+void KZResultOutlineCntrl::setIsGatheringKind(bool gathering)
+{
+    isGathering_ = gathering;
+    model_->setKindGathering(gathering);
+    if (gathering) {
+        oldSortDescriptors_.reset();
+        return;
+    }
+    if (oldSortDescriptors_) {
+        const KZSortDescriptors back = *oldSortDescriptors_;
+        oldSortDescriptors_.reset();
+        setSortDescriptors(back);
+        saveSelectionUnder(currSelectedTag_);
+        platform::NotificationCenter::defaultCenter().post(
+            KZNotification::sortList, platform::NotificationObject::number(static_cast<qint64>(settings_.tabTag)),
+            {{QStringLiteral("descriptors"), QVariant::fromValue(back)},
+             {QStringLiteral("tag"), QVariant::fromValue(currSelectedTag_)},
+             {QStringLiteral("updateInterface"), true}});
+    }
+}
+
+// ---- Selection ------------------------------------------------------------------------------
+
+void KZResultOutlineCntrl::prepareToShowPreview()
+{
+    setInfoString();
+    if (settings_.showPreview)
+        settings_.showPreview(view_->selectedItemsForPreview());
+}
+
+void KZResultOutlineCntrl::setInfoString()
+{
+    const auto info = view_->selectionInfo();
+    const quint64 groups = info.groupsCount > 0 && model_->isGrouped() ? quint64(model_->list()->root->groups().size()) : 0;
+    infoText_ = KZSelectionSummary::text(quint64(info.groupsCount), quint64(info.itemsCount), itemsCount_, groups);
+    if (settings_.setSelectionInfo)
+        settings_.setSelectionInfo(infoText_);
+}
+
+void KZResultOutlineCntrl::setItemsCount(quint64 count)
+{
+    itemsCount_ = count;
+}
+
+void KZResultOutlineCntrl::setSearchStoppeByUser(bool stopped)
+{
+    stoppedFld_->setVisible(stopped && !KZOutlineRules::isMarkedItemsList(currSelectedTag_));
+}
+
+void KZResultOutlineCntrl::setEmptyPreview()
+{
+    if (settings_.showPreview)
+        settings_.showPreview({});
+}
+
+void KZResultOutlineCntrl::setIsRemoving(bool removing)
+{
+    view_->setIsRemoving(removing);
+    if (removing && view_->hasFocus())
+        view_->clearFocus();
+}
+
+void KZResultOutlineCntrl::selectFoundItem(const KZListRow& row)
+{
+    QModelIndex index = model_->indexOfRow(row);
+    if (!index.isValid())
+        return;
+    if (index.parent().isValid())
+        view_->expand(index.parent());
+    view_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view_->scrollTo(index);
+}
+
+void KZResultOutlineCntrl::updateListAfterMarked()
+{
+    view_->viewport()->update();
+}
+
+void KZResultOutlineCntrl::updateRowsForGroup(const KZFoundItemGroupRef&, qsizetype)
+{
+    // Members may have come or gone: the rows are rebuilt with the
+    // selection and the open groups kept.
+    saveSelectionUnder(currSelectedTag_);
+    model_->setList(model_->list());
+    selectedItemsWithTag(currSelectedTag_);
+    restoreOldSettings(false);
+}
+
+void KZResultOutlineCntrl::revealGroup(const KZFoundItemGroupRef& group)
+{
+    const QModelIndex index = model_->indexOfGroup(group.get());
+    if (!index.isValid())
+        return;
+    group->setIsExpanded(true);
+    view_->expand(index);
+    view_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view_->scrollTo(index, QAbstractItemView::PositionAtTop);
+}
+
+bool KZResultOutlineCntrl::checkForSelectionWithTag(qint64) const
+{
+    const auto info = view_->selectionInfo();
+    return info.itemsCount + info.groupsCount > 0;
+}
+
+QString KZResultOutlineCntrl::markedMenuItemTitle() const
+{
+    return {};
+}
+
+QVariant KZResultOutlineCntrl::removalCoverView() const
+{
+    return QVariant::fromValue(static_cast<QObject*>(container_));
+}
+
+QVariantList KZResultOutlineCntrl::tableColumns() const
+{
+    QVariantList columns;
+    for (const KZResultColumn& column : KZResultColumns::all())
+        if (KZResultColumns::isShown(column.identifier, settings_.locationsCount))
+            columns.append(column.identifier);
+    return columns;
+}

@@ -1,0 +1,620 @@
+#include "result/window/ui/KZResultWindowCntrl.h"
+
+#include "engine/KZProgressControl.h"
+#include "engine/KZResultInfoKeys.h"
+#include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "result/model/KZListNotifications.h"
+#include "result/model/KZFoundListCntrl.h"
+#include "result/model/KZResultCntrl.h"
+#include "result/model/ui/KZResultItemsTypeCntrl.h"
+#include "result/panes/ui/KZResultTabsView.h"
+#include "result/window/KZResultWindowState.h"
+#include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "result/window/ui/KZListMarkingCntrl.h"
+#include "result/window/ui/KZResultOutlineCntrl.h"
+#include "services/KZErrorDelegate.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZNotificationNames.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUndoStack>
+#include <QVBoxLayout>
+
+namespace {
+
+platform::NotificationCenter& center()
+{
+    return platform::NotificationCenter::defaultCenter();
+}
+
+QString localized(const char* key)
+{
+    return platform::localizedString(QString::fromLatin1(key));
+}
+
+class SilentProgress : public KZProgressControl {
+public:
+    bool wasStopped() const override { return false; }
+    void prepareToSearch(const QVariantMap&) override {}
+    void setIsSearching(bool) override {}
+    void setFoundSize(quint64) override {}
+    void setFoundCount(quint64) override {}
+    void setCheckedCount(quint64) override {}
+    void setItemsToCheckCount(quint64) override {}
+};
+
+// A removal's undo: puts the items back once. An undone removal offers no
+// redo, so the step leaves the stack when undone.
+class RemovalUndo : public QUndoCommand {
+public:
+    RemovalUndo(const QString& name, QVariantMap undoDict, std::function<void(const QVariantMap&)> undoMove)
+        : undoDict_(std::move(undoDict)), undoMove_(std::move(undoMove))
+    {
+        setText(name);
+    }
+    void undo() override
+    {
+        if (undoMove_)
+            undoMove_(undoDict_);
+        setObsolete(true);
+    }
+    void redo() override {}
+
+private:
+    QVariantMap undoDict_;
+    std::function<void(const QVariantMap&)> undoMove_;
+};
+
+// The two switches of the toolbar draw their own small pictures.
+QIcon switchIcon(bool grouping)
+{
+    QPixmap pixmap(22, 22);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(70, 76, 86), 1.4));
+    if (grouping) {
+        p.setBrush(QColor(200, 210, 225));
+        p.drawRoundedRect(QRectF(2.5, 3.5, 17, 5), 1.5, 1.5);
+        p.drawLine(QPointF(6, 12), QPointF(19, 12));
+        p.drawLine(QPointF(6, 16), QPointF(19, 16));
+    } else {
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(2.5, 3.5, 17, 15), 2, 2);
+        p.drawLine(QPointF(12, 3.5), QPointF(12, 18.5));
+        p.fillRect(QRectF(13, 5, 5.5, 12.5), QColor(200, 210, 225));
+    }
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+KZResultWindowCntrl::KZResultWindowCntrl(Services services, QWidget* parent)
+    : QMainWindow(parent), services_(std::move(services))
+{
+    setObjectName(QStringLiteral("resultWindow"));
+    setWindowTitle(localized("result_window_title"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    resize(1100, 700);
+    setMinimumSize(820, 480);
+    undoStack_ = new QUndoStack(this);
+    buildChrome();
+    buildMenus();
+
+    // Registered once for the window's life: a handler registered per
+    // removal would run once per removal so far.
+    observations_.push_back(center().addObserver(
+        QStringLiteral("disableViews"), platform::bundleIdentifier(),
+        [this](const platform::Notification& note) { disableViews(note.userInfo); }));
+    observations_.push_back(center().addObserver(
+        QStringLiteral("registerRemovedUndo"), platform::bundleIdentifier(),
+        [this](const platform::Notification& note) { registerRemovedUndo(note.userInfo); }));
+}
+
+KZResultWindowCntrl::~KZResultWindowCntrl()
+{
+    observations_.clear();
+    removalObservations_.clear();
+    // The tabs' views live in the container; the controllers go first.
+    resultCntrl_.reset();
+}
+
+void KZResultWindowCntrl::buildChrome()
+{
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("resultContent"));
+    central->setAutoFillBackground(true);
+    QPalette pal = central->palette();
+    pal.setColor(QPalette::Window, QColor(236, 238, 242));
+    central->setPalette(pal);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    titleBand_ = new QWidget(central);
+    titleBand_->setObjectName(QStringLiteral("titleBand"));
+    auto* bandLayout = new QVBoxLayout(titleBand_);
+    bandLayout->setContentsMargins(8, 4, 8, 0);
+    bandLayout->setSpacing(0);
+    tabsView_ = new KZResultTabsView(this, titleBand_);
+    tabsView_->setObjectName(QStringLiteral("tabsView"));
+    tabsView_->setFixedHeight(36);
+    bandLayout->addWidget(tabsView_);
+    if (QWidget* bar = tabsView_->horizontalBarArea()) {
+        bar->setFixedHeight(5);
+        bandLayout->addWidget(bar);
+    }
+    layout->addWidget(titleBand_);
+
+    resultContainerView_ = new QWidget(central);
+    resultContainerView_->setObjectName(QStringLiteral("resultContainerView"));
+    new QGridLayout(resultContainerView_);
+    resultContainerView_->layout()->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(resultContainerView_, 1);
+
+    auto* bottom = new QWidget(central);
+    bottom->setObjectName(QStringLiteral("bottomBar"));
+    auto* bottomLayout = new QHBoxLayout(bottom);
+    bottomLayout->setContentsMargins(12, 6, 12, 8);
+    selectionInfoFld_ = new QLabel(bottom);
+    selectionInfoFld_->setObjectName(QStringLiteral("selectionInfoFld"));
+    selectionInfoFld_->setStyleSheet(QStringLiteral("color: #50555e;"));
+    bottomLayout->addWidget(selectionInfoFld_, 1);
+    removeBtn_ = new QPushButton(localized("remove_button"), bottom);
+    removeBtn_->setObjectName(QStringLiteral("removeBtn"));
+    removeBtn_->setDefault(true);
+    connect(removeBtn_, &QPushButton::clicked, this, &KZResultWindowCntrl::removeAction);
+    bottomLayout->addWidget(removeBtn_);
+    layout->addWidget(bottom);
+    setCentralWidget(central);
+
+    toolBar_ = addToolBar(QStringLiteral("Result"));
+    toolBar_->setObjectName(QStringLiteral("resultToolBar"));
+    toolBar_->setMovable(false);
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toggleViewByGroupBtn_ = new QToolButton(toolBar_);
+    toggleViewByGroupBtn_->setObjectName(QStringLiteral("toggleViewByGroupBtn"));
+    toggleViewByGroupBtn_->setCheckable(true);
+    toggleViewByGroupBtn_->setIcon(switchIcon(true));
+    toggleViewByGroupBtn_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toggleViewByGroupBtn_->setText(localized("group_items"));
+    toggleViewByGroupBtn_->setChecked(
+        platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group));
+    connect(toggleViewByGroupBtn_, &QToolButton::clicked, this, [this] { showByGroupAction(); });
+    toolBar_->addWidget(toggleViewByGroupBtn_);
+    switchPreviewViewBtn_ = new QToolButton(toolBar_);
+    switchPreviewViewBtn_->setObjectName(QStringLiteral("switchPreviewViewBtn"));
+    switchPreviewViewBtn_->setCheckable(true);
+    switchPreviewViewBtn_->setIcon(switchIcon(false));
+    switchPreviewViewBtn_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    switchPreviewViewBtn_->setChecked(
+        platform::UserDefaults::standard().boolForKey(KZDefaultsKey::list_splitView_is_vertical));
+    connect(switchPreviewViewBtn_, &QToolButton::clicked, this, [this] { switchPositionSplitView(); });
+    toolBar_->addWidget(switchPreviewViewBtn_);
+    validateMenus();
+}
+
+void KZResultWindowCntrl::buildMenus()
+{
+    fileMenu_ = menuBar()->addMenu(tr("&File"));
+    quickLookItem_ = fileMenu_->addAction(localized("quick_look"));
+    quickLookItem_->setData(2);
+    quickLookItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    fileMenu_->addSeparator()->setData(-1);
+    QAction* close = fileMenu_->addAction(localized("close_button"));
+    close->setShortcut(QKeySequence::Close);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+
+    editMenu_ = menuBar()->addMenu(tr("&Edit"));
+    QAction* undo = undoStack_->createUndoAction(this, tr("Undo"));
+    undo->setShortcut(QKeySequence::Undo);
+    editMenu_->addAction(undo);
+    QAction* redo = undoStack_->createRedoAction(this, tr("Redo"));
+    redo->setShortcut(QKeySequence::Redo);
+    editMenu_->addAction(redo);
+
+    viewMenu_ = menuBar()->addMenu(tr("&View"));
+    groupingItem_ = viewMenu_->addAction(QString());
+    groupingItem_->setData(2);
+    connect(groupingItem_, &QAction::triggered, this, [this] { showByGroupAction(); });
+    previewItem_ = viewMenu_->addAction(QString());
+    previewItem_->setData(3);
+    connect(previewItem_, &QAction::triggered, this, [this] { switchPositionSplitView(); });
+    for (QMenu* menu : {fileMenu_, viewMenu_})
+        connect(menu, &QMenu::aboutToShow, this, &KZResultWindowCntrl::validateMenus);
+    validateMenus();
+}
+
+void KZResultWindowCntrl::validateMenus()
+{
+    if (!groupingItem_ || !toggleViewByGroupBtn_)
+        return;
+    const bool about = aboutIsOpened();
+    groupingItem_->setText(KZResultWindowState::groupingItemTitle(toggleViewByGroupBtn_->isChecked()));
+    previewItem_->setText(KZResultWindowState::previewItemTitle(switchPreviewViewBtn_->isChecked()));
+    toggleViewByGroupBtn_->setText(groupingItem_->text());
+    switchPreviewViewBtn_->setText(previewItem_->text());
+    groupingItem_->setEnabled(!about && isVisible() && toggleViewByGroupBtn_->isEnabled());
+    previewItem_->setEnabled(!about && isVisible() && switchPreviewViewBtn_->isEnabled());
+    KZResultOutlineCntrl* outline = outlineOfTab(currSelectedTabTag_);
+    quickLookItem_->setEnabled(!about && outline && !outline->foundListView()->selectedItemsForPreview().isEmpty());
+}
+
+bool KZResultWindowCntrl::aboutIsOpened() const
+{
+    return services_.aboutIsOpened && services_.aboutIsOpened();
+}
+
+// ---- Result -----------------------------------------------------------------------------------
+
+void KZResultWindowCntrl::initializeResultWithInfo(const QVariantMap& resultInfo)
+{
+    observations_.push_back(center().addObserver(
+        KZNotification::showWindowWithTag, platform::bundleIdentifier(), [this](const platform::Notification& note) {
+            const quint64 tag = note.userInfo.value(QStringLiteral("tag")).toULongLong();
+            QPointer<KZResultWindowCntrl> guard(this);
+            platform::runOnMain([guard, tag] {
+                if (guard)
+                    guard->showWindowWithTabTag(tag);
+            });
+        }));
+    QVariantMap info = resultInfo;
+    info.insert(QStringLiteral("KZResultTabItemsView"), QVariant::fromValue<QObject*>(tabsView_));
+    info.insert(QStringLiteral("KZResultContainerView"), QVariant::fromValue<QObject*>(resultContainerView_));
+    info.insert(QStringLiteral("KZResultRemoveButton"), QVariant::fromValue<QObject*>(removeBtn_));
+    info.insert(QStringLiteral("KZResultSelectionInfoField"), QVariant::fromValue<QObject*>(selectionInfoFld_));
+    resultCntrl_ = std::make_unique<KZResultCntrl>(info, this);
+}
+
+void KZResultWindowCntrl::showWindowWithTabTag(quint64 tag)
+{
+    if (resultCntrl_)
+        resultCntrl_->prepareToShowWindowWithTabTag(tag);
+    show();
+    raise();
+    activateWindow();
+    validateMenus();
+}
+
+KZResultTabStrip* KZResultWindowCntrl::tabsView() const
+{
+    return tabsView_;
+}
+
+void KZResultWindowCntrl::setCurrSelectedTabTag(quint64 tag)
+{
+    currSelectedTabTag_ = tag;
+    if (KZResultOutlineCntrl* outline = outlineOfTab(tag))
+        selectionInfoFld_->setText(outline->selectionInfoText());
+    else
+        selectionInfoFld_->clear();
+    validateMenus();
+}
+
+void KZResultWindowCntrl::beep()
+{
+    if (services_.beep)
+        services_.beep();
+    else
+        QApplication::beep();
+}
+
+KZResultOutlineCntrl* KZResultWindowCntrl::outlineOfTab(quint64 tag) const
+{
+    auto found = outlines_.find(tag);
+    return found == outlines_.end() ? nullptr : found->second;
+}
+
+std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVariantMap& info, KZResultCntrl& resultCntrl)
+{
+    const quint64 tag = info.value(QStringLiteral("tag")).toULongLong();
+    const auto sources = info.value(KZResultKey::searchSources).value<std::vector<KZSourceItemRef>>();
+    const QObject* tab = info.value(QStringLiteral("tab")).value<QObject*>();
+    // The list model is made with the tab, after its outline.
+    auto tabCntrl = std::make_shared<KZResultItemsTypeCntrl*>(nullptr);
+    KZResultTabParts parts;
+    parts.beep = [this] { beep(); };
+    parts.aboutIsOpened = [this] { return aboutIsOpened(); };
+    parts.setSelectionInfo = [this, tag](const QString& text) {
+        if (tag == currSelectedTabTag_)
+            selectionInfoFld_->setText(text);
+    };
+    parts.makeOutline = [this, tag, tab, tabCntrl, result = &resultCntrl,
+                         count = qint16(std::min<size_t>(sources.size(), 32767))] {
+        KZResultOutlineCntrl::Settings settings;
+        settings.tabTag = tag;
+        settings.tabView = tab;
+        settings.locationsCount = count;
+        settings.beep = [this] { beep(); };
+        settings.setSelectionInfo = [this, tag](const QString& text) {
+            if (tag == currSelectedTabTag_)
+                selectionInfoFld_->setText(text);
+            validateMenus();
+        };
+        settings.addMarking = [this, tag, tabCntrl, result](KZFoundItemsOutlineView* view) {
+            const auto list = [tabCntrl] { return *tabCntrl ? (*tabCntrl)->foundListCntrl() : nullptr; };
+            KZListMarkingCntrl::Settings marking;
+            marking.ownerTag = tag;
+            marking.undoStack = undoStack_;
+            marking.hooks.undoRecord = [list](QVariantMap& request) -> std::optional<QVariantMap> {
+                return list() ? list()->undoInfoToRegisterWithDict(request) : std::nullopt;
+            };
+            marking.hooks.redoRecord = [list](const QVariantMap& record) {
+                return list() ? list()->redoInfoToRegisterWithDict(record) : record;
+            };
+            marking.hooks.post = [result](const QVariantMap& request) {
+                center().post(KZNotification::markItemsByUserChoice, static_cast<const void*>(result), request);
+            };
+            marking.hooks.showUndoNotice = [] {
+                KZErrorDelegate::sharedControl().showMessagePanelWithView(
+                    QStringLiteral("undo_mark_available"), QString(), {}, KZDefaultsKey::show_undo_available, false);
+            };
+            marking.hooks.beep = [this] { beep(); };
+            marking.currSelectedTag = [this, tag] {
+                KZResultOutlineCntrl* outline = outlineOfTab(tag);
+                return outline ? outline->currSelectedTag() : tag;
+            };
+            marking.isLastItemToMark = [list](const KZFoundItemRef& item) {
+                return list() && list()->isLastItemToMark(item);
+            };
+            marking.postShowMembers = [result](const QVariantMap& choice) {
+                center().post(KZNotification::showMembersGroups, static_cast<const void*>(result), choice);
+            };
+            marking.aboutIsOpen = [this] { return aboutIsOpened(); };
+            marking.isRemoving = [this] { return isRemoving(); };
+            marking.isSelectedTab = [this, tag] { return tag == currSelectedTabTag_; };
+            new KZListMarkingCntrl(view, std::move(marking));
+        };
+        auto outline = std::make_unique<KZResultOutlineCntrl>(std::move(settings));
+        outlines_[tag] = outline.get();
+        KZListOutlineParts made;
+        made.view = outline->view();
+        made.outline = std::move(outline);
+        return made;
+    };
+    auto made = std::make_unique<KZResultItemsTypeCntrl>(info, &resultCntrl, std::move(parts));
+    *tabCntrl = made.get();
+    return made;
+}
+
+void KZResultWindowCntrl::addResultView(KZResultTabCntrl& tab)
+{
+    auto* view = qobject_cast<QWidget*>(tab.resultView());
+    if (!view)
+        return;
+    view->setParent(resultContainerView_);
+    static_cast<QGridLayout*>(resultContainerView_->layout())->addWidget(view, 0, 0);
+    // Until the user moves it, the sources column is narrow and the list
+    // takes the rest; an even split would leave the list cramped.
+    if (!platform::UserDefaults::standard().value(KZDefaultsKey::main_splitview_settings).isValid()) {
+        if (auto* split = view->findChild<QSplitter*>(QStringLiteral("sourcesSplit")); split && split->count() == 2)
+            split->setSizes({230, std::max(width() - 230, 400)});
+    }
+}
+
+void KZResultWindowCntrl::removeResultView(KZResultTabCntrl& tab)
+{
+    auto* view = qobject_cast<QWidget*>(tab.resultView());
+    if (!view)
+        return;
+    resultContainerView_->layout()->removeWidget(view);
+    view->hide();
+    for (auto it = outlines_.begin(); it != outlines_.end();) {
+        if (view->isAncestorOf(it->second->view()))
+            it = outlines_.erase(it);
+        else
+            ++it;
+    }
+}
+
+void KZResultWindowCntrl::askForDirectories(const QVariantMap& settings, DirectoriesAnswer answer)
+{
+    if (answer)
+        answer(0, settings.value(QStringLiteral("userInfo")).toMap());
+}
+
+std::vector<KZSourceItemRef> KZResultWindowCntrl::emptyFoldersSourcesWithFolders(const QVariantList& folders)
+{
+    return services_.emptyFoldersSources ? services_.emptyFoldersSources(folders) : std::vector<KZSourceItemRef>{};
+}
+
+std::shared_ptr<KZProgressControl> KZResultWindowCntrl::createProgressWithoutInterface()
+{
+    return std::make_shared<SilentProgress>();
+}
+
+// ---- Switches ----------------------------------------------------------------------------------
+
+void KZResultWindowCntrl::showByGroupAction()
+{
+    auto& defaults = platform::UserDefaults::standard();
+    const bool grouped = defaults.boolForKey(KZDefaultsKey::show_result_by_group);
+    toggleViewByGroupBtn_->setChecked(!grouped);
+    defaults.setValue(KZDefaultsKey::show_result_by_group, !grouped);
+    center().post(KZNotification::showByGroup, platform::bundleIdentifier());
+    validateMenus();
+}
+
+void KZResultWindowCntrl::switchPositionSplitView()
+{
+    // Cards read the old position with the first notice, the panes the new
+    // one with the second.
+    center().post(QStringLiteral("splitViewPositionDidSwitch"), platform::bundleIdentifier());
+    auto& defaults = platform::UserDefaults::standard();
+    const bool beside = defaults.boolForKey(KZDefaultsKey::list_splitView_is_vertical);
+    switchPreviewViewBtn_->setChecked(!beside);
+    defaults.setValue(KZDefaultsKey::list_splitView_is_vertical, !beside);
+    center().post(KZNotification::switchPositionSplitView, platform::bundleIdentifier());
+    validateMenus();
+}
+
+// ---- Removal -----------------------------------------------------------------------------------
+
+void KZResultWindowCntrl::removeAction()
+{
+    if (isRemoving_)
+        return;
+    isRemoving_ = true;
+    for (auto& [tag, outline] : outlines_)
+        outline->setIsRemoving(true);
+    QPointer<KZResultWindowCntrl> guard(this);
+    auto onMain = [guard](std::function<void(KZResultWindowCntrl&)> work) {
+        return [guard, work](const platform::Notification&) {
+            platform::runOnMain([guard, work] {
+                if (guard)
+                    work(*guard);
+            });
+        };
+    };
+    removalObservations_.push_back(center().addObserver(
+        QStringLiteral("removingProcessDidChangeStatus"), platform::bundleIdentifier(),
+        [guard](const platform::Notification& note) {
+            const bool active = note.userInfo.value(QStringLiteral("isRemoving")).toBool();
+            platform::runOnMain([guard, active] {
+                if (guard)
+                    guard->isRemovingProcessActive_ = active;
+            });
+        }));
+    removalObservations_.push_back(center().addObserver(
+        KZNotification::removePanelDidClose, platform::bundleIdentifier(),
+        [guard](const platform::Notification& note) {
+            const QVariant owner = note.userInfo.value(QStringLiteral("ownerTag"));
+            platform::runOnMain([guard, owner] {
+                if (!guard)
+                    return;
+                guard->restoreAfterRemoveAction();
+                center().post(QStringLiteral("updateTableView"),
+                              owner.isValid() ? platform::NotificationObject::number(owner.toLongLong())
+                                              : platform::NotificationObject());
+            });
+        }));
+    removalObservations_.push_back(center().addObserver(
+        KZNotification::remotionFailed, platform::bundleIdentifier(),
+        onMain([](KZResultWindowCntrl& window) { window.restoreAfterRemoveAction(); })));
+    center().post(KZNotification::removeButtonDidClick, platform::bundleIdentifier());
+}
+
+void KZResultWindowCntrl::setViewsEnabled(QWidget* root, QWidget* exclude)
+{
+    if (!root)
+        return;
+    for (QObject* child : root->children())
+        if (auto* widget = qobject_cast<QWidget*>(child); widget && !widget->isWindow())
+            setViewsEnabled(widget, exclude);
+    // Only what is enabled and on screen now is touched, so that the end of
+    // the removal gives back exactly this state.
+    if (!root->isEnabled() || root->isHidden())
+        return;
+    if (exclude && (root == exclude || exclude->isAncestorOf(root)))
+        return;
+    if (!qobject_cast<QAbstractButton*>(root) && !qobject_cast<QAbstractItemView*>(root) &&
+        !qobject_cast<QToolBar*>(root) && root != titleBand_)
+        return;
+    touchedViews_.append(root);
+    root->setEnabled(false);
+}
+
+void KZResultWindowCntrl::disableViews(const QVariantMap& userInfo)
+{
+    if (!isRemoving_)
+        return;
+    auto* exclude = qobject_cast<QWidget*>(userInfo.value(QStringLiteral("excludeDiscendentOf")).value<QObject*>());
+    QList<QPointer<QWidget>> roots;
+    for (const QVariant& value : userInfo.value(QStringLiteral("viewsToDisable")).toList())
+        if (auto* widget = qobject_cast<QWidget*>(value.value<QObject*>()))
+            roots.append(widget);
+    // The toolbar and the tab band belong to the window, not to a tab: the
+    // removal's request cannot name them.
+    roots.append(toolBar_);
+    roots.append(titleBand_);
+    if (removeBtn_->isEnabled()) {
+        touchedViews_.append(removeBtn_);
+        removeBtn_->setEnabled(false);
+    }
+    for (const QPointer<QWidget>& root : roots)
+        setViewsEnabled(root, exclude);
+}
+
+void KZResultWindowCntrl::restoreAfterRemoveAction()
+{
+    isRemoving_ = false;
+    isRemovingProcessActive_ = false;
+    for (auto& [tag, outline] : outlines_)
+        outline->setIsRemoving(false);
+    const QList<QPointer<QWidget>> touched = std::exchange(touchedViews_, {});
+    for (const QPointer<QWidget>& widget : touched)
+        if (widget)
+            widget->setEnabled(true);
+    removalObservations_.clear();
+    validateMenus();
+}
+
+void KZResultWindowCntrl::registerRemovedUndo(const QVariantMap& userInfo)
+{
+    const quint64 count = userInfo.value(QStringLiteral("undoCount")).toULongLong();
+    const bool trash = userInfo.value(QStringLiteral("isTrashAction")).toBool();
+    const QVariantMap undoDict = userInfo.value(QStringLiteral("undoDict")).toMap();
+    const QString name = KZResultWindowState::removalUndoName(count, trash);
+    QPointer<KZResultWindowCntrl> guard(this);
+    platform::runOnMain([guard, name, undoDict] {
+        if (guard)
+            guard->undoStack_->push(new RemovalUndo(name, undoDict, guard->services_.undoMove));
+    });
+}
+
+// ---- Window ------------------------------------------------------------------------------------
+
+void KZResultWindowCntrl::closeEvent(QCloseEvent* event)
+{
+    if (isRemovingProcessActive_) {
+        event->ignore();
+        if (services_.refuseCloseWhileRemoving) {
+            services_.refuseCloseWhileRemoving();
+        } else {
+            KZErrorDelegate::sharedControl().showMessagePanelWithView(
+                QStringLiteral("close_result_window_while_removing"), QString(), {},
+                KZDefaultsKey::ask_result_removing_while_removing, false);
+        }
+        return;
+    }
+    bool close = true;
+    if (services_.askToClose) {
+        close = services_.askToClose();
+    } else {
+        close = KZErrorDelegate::sharedControl().askToTheUserWithView(
+                    QStringLiteral("close_result_window"), QStringLiteral("close_result_window_msg"), {},
+                    localized("close_button"), localized("dont_close_button"), QString(),
+                    KZDefaultsKey::ask_close_result, false) == KZErrorDelegate::FirstButton;
+    }
+    if (!close) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+bool KZResultWindowCntrl::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate || e->type() == QEvent::WindowDeactivate) {
+        windowIsActive_ = e->type() == QEvent::WindowActivate;
+        for (auto& [tag, outline] : outlines_)
+            outline->foundListView()->viewport()->update();
+    }
+    return QMainWindow::event(e);
+}

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "platform/Subscription.h"
+#include "result/model/KZResultWindowHost.h"
+#include "result/panes/KZResultTabsDelegate.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class KZResultCntrl;
+class KZResultOutlineCntrl;
+class KZResultTabsView;
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QToolBar;
+class QToolButton;
+class QUndoStack;
+class QWidget;
+
+// The window of one result: the row of file-type tabs over the tab shown,
+// the selection summary and the remove button under it, the grouping and
+// preview-position switches, the close guard, the removal state and the
+// undo of removals. It owns the result's controller and shows itself when
+// the progress window hands over ("showWindowWithTag"). Main thread only.
+class KZResultWindowCntrl : public QMainWindow, public KZResultWindowHost, public KZResultTabsDelegate {
+    Q_OBJECT
+public:
+    // What the window asks of the user and the rest of the program; tests
+    // replace them.
+    struct Services {
+        // The close question: true to close. Empty: the shared question
+        // with its don't-ask-again key.
+        std::function<bool()> askToClose;
+        // Told once the window refused to close during a removal.
+        std::function<void()> refuseCloseWhileRemoving;
+        std::function<void()> beep;
+        // Puts back the items of a removal from its undo record.
+        std::function<void(const QVariantMap& undoDict)> undoMove;
+        std::function<bool()> aboutIsOpened;
+        // The sources of the follow-up search for folders a removal emptied.
+        std::function<std::vector<KZSourceItemRef>(const QVariantList& folders)> emptyFoldersSources;
+    };
+
+    explicit KZResultWindowCntrl(Services services = {}, QWidget* parent = nullptr);
+    ~KZResultWindowCntrl() override;
+
+    // `info` is the result-info map of a finished search.
+    void initializeResultWithInfo(const QVariantMap& info);
+    // Selects the tab and brings the window up.
+    void showWindowWithTabTag(quint64 tag);
+
+    KZResultCntrl* resultCntrl() const { return resultCntrl_.get(); }
+    KZResultTabsView* tabsStrip() const { return tabsView_; }
+    quint64 currSelectedTabTag() const { return currSelectedTabTag_; }
+    bool windowIsActive() const { return windowIsActive_; }
+    bool isRemovingProcessActive() const { return isRemovingProcessActive_; }
+    QPushButton* removeBtn() const { return removeBtn_; }
+    QLabel* selectionInfoFld() const { return selectionInfoFld_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QToolButton* toggleViewByGroupBtn() const { return toggleViewByGroupBtn_; }
+    QToolButton* switchPreviewViewBtn() const { return switchPreviewViewBtn_; }
+    QUndoStack* undoStack() const { return undoStack_; }
+    QMenu* fileMenu() const { return fileMenu_; }
+    QMenu* editMenu() const { return editMenu_; }
+    QMenu* viewMenu() const { return viewMenu_; }
+    QAction* quickLookItem() const { return quickLookItem_; }
+    QAction* groupingItem() const { return groupingItem_; }
+    QAction* previewItem() const { return previewItem_; }
+    // The outline of a tab, when it has one.
+    KZResultOutlineCntrl* outlineOfTab(quint64 tag) const;
+
+    // The switches of the toolbar and the View menu.
+    void showByGroupAction();
+    void switchPositionSplitView();
+    // Recomputes the View menu's titles and enabling.
+    void validateMenus();
+
+    // The removal state: the remove button starts it, the panel's end or a
+    // failure ends it.
+    void removeAction();
+    void disableViews(const QVariantMap& userInfo);
+    void restoreAfterRemoveAction();
+    void registerRemovedUndo(const QVariantMap& userInfo);
+    // The widgets a removal disabled and will enable again.
+    const QList<QPointer<QWidget>>& touchedViews() const { return touchedViews_; }
+
+    // KZResultTabsDelegate
+    const void* notificationObject() const override { return static_cast<const QObject*>(this); }
+    bool isRemoving() const override { return isRemoving_; }
+    bool isWindowVisible() const override { return isVisible(); }
+    bool aboutIsOpened() const override;
+
+    // KZResultWindowHost
+    QObject* window() const override { return const_cast<KZResultWindowCntrl*>(this); }
+    KZResultTabStrip* tabsView() const override;
+    void setCurrSelectedTabTag(quint64 tag) override;
+    void beep() override;
+    std::unique_ptr<KZResultTabCntrl> createTabCntrl(const QVariantMap& info, KZResultCntrl& resultCntrl) override;
+    void addResultView(KZResultTabCntrl& tab) override;
+    void removeResultView(KZResultTabCntrl& tab) override;
+    void askForDirectories(const QVariantMap& settings, DirectoriesAnswer answer) override;
+    std::shared_ptr<KZResultSaving> createSaver() override { return nullptr; }
+    std::vector<KZSourceItemRef> emptyFoldersSourcesWithFolders(const QVariantList& folders) override;
+    std::shared_ptr<KZProgressControl> createProgressWithoutInterface() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void buildChrome();
+    void buildMenus();
+    void setViewsEnabled(QWidget* root, QWidget* exclude);
+
+    Services services_;
+    QWidget* titleBand_ = nullptr;
+    KZResultTabsView* tabsView_ = nullptr;
+    QWidget* resultContainerView_ = nullptr;
+    QLabel* selectionInfoFld_ = nullptr;
+    QPushButton* removeBtn_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QToolButton* toggleViewByGroupBtn_ = nullptr;
+    QToolButton* switchPreviewViewBtn_ = nullptr;
+    QUndoStack* undoStack_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* editMenu_ = nullptr;
+    QMenu* viewMenu_ = nullptr;
+    QAction* quickLookItem_ = nullptr;
+    QAction* groupingItem_ = nullptr;
+    QAction* previewItem_ = nullptr;
+
+    std::unique_ptr<KZResultCntrl> resultCntrl_;
+    std::map<quint64, KZResultOutlineCntrl*> outlines_;
+    quint64 currSelectedTabTag_ = 0;
+    bool windowIsActive_ = false;
+    bool isRemoving_ = false;
+    bool isRemovingProcessActive_ = false;
+    bool closeApproved_ = false;
+    QList<QPointer<QWidget>> touchedViews_;
+    std::vector<platform::Subscription> observations_;
+    std::vector<platform::Subscription> removalObservations_;
+};

@@ -1,0 +1,320 @@
+#include "../../model/ModelTestSupport.h"
+
+#include "platform/NotificationCenter.h"
+#include "result/model/KZColumnKeys.h"
+#include "result/model/KZListNotifications.h"
+#include "result/window/KZResultColumns.h"
+#include "result/window/ui/KZFoundItemsModel.h"
+#include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "result/window/ui/KZResultOutlineCntrl.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZTags.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using modeltest::ItemShape;
+
+// Groups of `perGroup` members each; group identifiers from 1.
+QList<KZFoundItemGroupRef> makeGroups(int groups, int perGroup)
+{
+    std::vector<ItemShape> shapes;
+    for (int g = 0; g < groups; ++g)
+        for (int m = 0; m < perGroup; ++m)
+            shapes.push_back({.group = g + 1, .label = qint16(m)});
+    const KZFoundItemArray items = modeltest::makeItems(shapes);
+    QList<KZFoundItemGroupRef> result;
+    for (int g = 0; g < groups; ++g) {
+        auto group = KZFoundItemGroup::itemGroup();
+        group->setGroupID(g + 1);
+        group->setName(QStringLiteral("group %1").arg(g + 1));
+        group->setItems(items.mid(g * perGroup, perGroup));
+        result.append(group);
+    }
+    return result;
+}
+
+KZShownList grouped(const QList<KZFoundItemGroupRef>& groups)
+{
+    auto root = KZFoundItemGroup::itemGroup();
+    root->setGroups(groups);
+    return KZShownList::grouped(root);
+}
+
+KZShownList flat(const QList<KZFoundItemGroupRef>& groups)
+{
+    KZFoundItemArray items;
+    for (const auto& group : groups)
+        items.append(group->items());
+    return KZShownList::flat(items);
+}
+
+KZListHandOff handOff(quint64 tag, const KZShownList& list, bool restore = false)
+{
+    KZListHandOff data;
+    data.currSelectedTag = tag;
+    data.restoreScroll = restore;
+    data.currArray = list;
+    return data;
+}
+
+class Outline : public ::testing::Test {
+protected:
+    void make(qint16 locations = 2)
+    {
+        KZResultOutlineCntrl::Settings settings;
+        settings.tabTag = 3;
+        settings.locationsCount = locations;
+        settings.beep = [this] { ++beeps; };
+        settings.setSelectionInfo = [this](const QString& text) { summary = text; };
+        settings.showPreview = [this](const KZFoundItemArray& items) { preview = items; };
+        cntrl = std::make_unique<KZResultOutlineCntrl>(std::move(settings));
+        cntrl->view()->resize(900, 400);
+        cntrl->view()->show();
+        view = cntrl->foundListView();
+    }
+    void TearDown() override { cntrl.reset(); }
+
+    QModelIndex groupIndex(int row) { return cntrl->foundModel()->index(row, 0); }
+    void selectRow(const QModelIndex& index, bool add = false)
+    {
+        view->selectionModel()->select(index, (add ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect) |
+                                                  QItemSelectionModel::Rows);
+    }
+
+    std::unique_ptr<KZResultOutlineCntrl> cntrl;
+    KZFoundItemsOutlineView* view = nullptr;
+    int beeps = 0;
+    QString summary;
+    KZFoundItemArray preview;
+};
+
+TEST_F(Outline, RowHeightsColumnsAndTheLocationColumnFollowTheSources)
+{
+    for (const qint16 locations : {qint16(1), qint16(2)}) {
+        make(locations);
+        cntrl->setupShowByGroup(true);
+        const auto groups = makeGroups(3, 2);
+        cntrl->showNewData(handOff(3, grouped(groups)));
+        view->expand(groupIndex(0));
+        EXPECT_EQ(cntrl->foundModel()->columnCount(), 6);
+        EXPECT_EQ(view->visualRect(groupIndex(0)).height(), KZResultColumns::groupRowHeight);
+        EXPECT_EQ(view->visualRect(cntrl->foundModel()->index(0, 0, groupIndex(0))).height(),
+                  KZResultColumns::itemRowHeight);
+        EXPECT_EQ(view->isColumnHidden(KZResultColumns::indexOf(KZColumnKey::location_tag_col)), locations < 2)
+            << locations;
+        EXPECT_EQ(cntrl->tableColumns().size(), locations < 2 ? 5 : 6);
+        EXPECT_TRUE(view->isFirstColumnSpanned(0, QModelIndex()));
+        EXPECT_EQ(view->header()->sectionResizeMode(0), QHeaderView::Fixed);
+        EXPECT_EQ(view->header()->sectionResizeMode(KZResultColumns::indexOf(KZColumnKey::name_col)),
+                  QHeaderView::Interactive);
+    }
+}
+
+TEST_F(Outline, OnlyRememberedGroupsInViewOpenAndTheyOpenAsTheyScrollIn)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(200, 2);
+    for (const auto& group : groups)
+        group->setIsExpanded(true);
+    groups[1]->setIsExpanded(false);
+    cntrl->showNewData(handOff(3, grouped(groups)));
+    EXPECT_TRUE(view->isExpanded(groupIndex(0)));
+    EXPECT_FALSE(view->isExpanded(groupIndex(1))) << "a group the user closed stays closed";
+    EXPECT_FALSE(view->isExpanded(groupIndex(150))) << "a group out of view is not opened";
+
+    view->scrollTo(groupIndex(150), QAbstractItemView::PositionAtTop);
+    QApplication::processEvents();
+    EXPECT_TRUE(view->isExpanded(groupIndex(150)));
+    EXPECT_FALSE(view->isExpanded(groupIndex(199)));
+
+    cntrl->expandAllGroups(true);
+    EXPECT_TRUE(view->isExpanded(groupIndex(199)));
+    EXPECT_TRUE(groups[1]->isExpanded());
+    cntrl->expandAllGroups(false);
+    EXPECT_FALSE(view->isExpanded(groupIndex(0)));
+    EXPECT_FALSE(groups[0]->isExpanded());
+}
+
+TEST_F(Outline, SelectionComesBackPerListAndIsForgottenOnAShapeSwitch)
+{
+    make();
+    cntrl->setupShowByGroup(false);
+    const auto groups = makeGroups(4, 2);
+    const KZShownList whole = flat(groups);
+    const KZShownList location = flat({groups[0], groups[2]});
+    const quint64 locationTag = KZTag::sourceRowBase + 0;
+
+    cntrl->showNewData(handOff(3, whole));
+    selectRow(cntrl->foundModel()->index(3, 0));
+    const KZFoundItemRef chosen = whole.items[3];
+
+    cntrl->showNewData(handOff(locationTag, location, true));
+    EXPECT_TRUE(view->selectedRows().isEmpty());
+    cntrl->showNewData(handOff(3, whole, true));
+    ASSERT_EQ(view->selectedRows().size(), 1);
+    EXPECT_EQ(view->selectedRows().first().item, chosen);
+
+    // Grouped and flat rows are different rows: nothing carries over.
+    cntrl->showNewData(handOff(locationTag, location, true));
+    cntrl->setupShowByGroup(true);
+    cntrl->showNewData(handOff(3, grouped(groups), true));
+    EXPECT_TRUE(view->selectedRows().isEmpty());
+    EXPECT_TRUE(cntrl->selectedItemsByTags().empty());
+}
+
+TEST_F(Outline, APendingSelectionStaysWithItsOwnList)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(300, 2);
+    const KZListRow farMember{groups[250], groups[250]->items().first()};
+    cntrl->setSelectedItemsByTags({{3, {farMember}}});
+    cntrl->showNewData(handOff(3, grouped(groups)));
+    ASSERT_TRUE(cntrl->pendingSelection().has_value()) << "the far member's group is closed";
+
+    const quint64 other = KZTag::markedItemsRowBase + 3;
+    cntrl->showNewData(handOff(other, grouped(makeGroups(2, 2))));
+    EXPECT_FALSE(cntrl->pendingSelection().has_value());
+    EXPECT_TRUE(view->selectedRows().isEmpty()) << "another list's rows take nothing of it";
+    ASSERT_EQ(cntrl->selectedItemsByTags().count(3), 1u);
+    EXPECT_EQ(cntrl->selectedItemsByTags().at(3), QList<KZListRow>{farMember});
+
+    groups[250]->setIsExpanded(true);
+    cntrl->showNewData(handOff(3, grouped(groups)));
+    view->scrollTo(groupIndex(250), QAbstractItemView::PositionAtTop);
+    QApplication::processEvents();
+    ASSERT_EQ(view->selectedRows().size(), 1);
+    EXPECT_EQ(view->selectedRows().first(), farMember);
+    EXPECT_FALSE(cntrl->pendingSelection().has_value());
+}
+
+TEST_F(Outline, HeaderClicksPostTheOrderAndBeepWhileKindsAreGathered)
+{
+    make();
+    cntrl->showNewData(handOff(3, flat(makeGroups(2, 2))));
+    QList<QVariantMap> posts;
+    auto sub = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::sortList, platform::NotificationObject::number(3),
+        [&posts](const platform::Notification& note) { posts.append(note.userInfo); });
+    const int check = KZResultColumns::indexOf(KZColumnKey::check_col);
+    const int kind = KZResultColumns::indexOf(KZColumnKey::kind_col);
+
+    QTest::mouseClick(view->header()->viewport(), Qt::LeftButton, {},
+                      QPoint(view->header()->sectionViewportPosition(check) + 5, 5));
+    ASSERT_EQ(posts.size(), 1);
+    auto descriptors = posts.last().value(QStringLiteral("descriptors")).value<KZSortDescriptors>();
+    ASSERT_FALSE(descriptors.isEmpty());
+    EXPECT_EQ(descriptors.first(), KZSortDescriptor(KZColumnKey::check_col, false));
+    EXPECT_TRUE(posts.last().value(QStringLiteral("updateInterface")).toBool());
+    EXPECT_EQ(posts.last().value(QStringLiteral("tag")).toULongLong(), 3u);
+    EXPECT_EQ(view->header()->sortIndicatorSection(), check);
+
+    cntrl->setIsGatheringKind(true);
+    const QString gatheringTitle = cntrl->foundModel()->headerData(kind, Qt::Horizontal).toString();
+    cntrl->headerClicked(kind);
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(posts.size(), 1) << "no sort while kinds are gathered";
+    EXPECT_EQ(cntrl->sortDescriptors().first().key(), KZColumnKey::check_col);
+
+    cntrl->setIsGatheringKind(false);
+    EXPECT_NE(cntrl->foundModel()->headerData(kind, Qt::Horizontal).toString(), gatheringTitle);
+    ASSERT_EQ(posts.size(), 2) << "the order the user had is applied again";
+    descriptors = posts.last().value(QStringLiteral("descriptors")).value<KZSortDescriptors>();
+    EXPECT_EQ(descriptors.first(), KZSortDescriptor(KZColumnKey::check_col, false));
+}
+
+TEST_F(Outline, SummaryAndPreviewOfTheSelection)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(5, 2);
+    cntrl->setItemsCount(10);
+    cntrl->showNewData(handOff(3, grouped(groups)));
+    view->expand(groupIndex(0));
+    selectRow(groupIndex(0));
+    selectRow(cntrl->foundModel()->index(0, 0, groupIndex(0)), true);
+    ASSERT_EQ(preview.size(), 1) << "a group and its first member preview that item once";
+    EXPECT_EQ(preview.first(), groups[0]->items().first());
+    EXPECT_TRUE(summary.contains(QStringLiteral("1 of 10")) && summary.contains(QStringLiteral("1 of 5")))
+        << summary.toStdString();
+    view->selectionModel()->clearSelection();
+    EXPECT_TRUE(summary.isEmpty());
+    EXPECT_TRUE(preview.isEmpty());
+}
+
+TEST_F(Outline, StopNoticeGoesToTheListTagOrTheTab)
+{
+    make();
+    QList<platform::NotificationObject> objects;
+    auto sub = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::KZStopProgressIndicator, platform::NotificationObject(),
+        [&objects](const platform::Notification& note) { objects.append(note.object); });
+    cntrl->showNewData(handOff(KZTag::sourceRowBase + 1, flat(makeGroups(1, 2)), true));
+    KZListHandOff empty = handOff(3, flat({}), false);
+    cntrl->showNewData(empty);
+    ASSERT_EQ(objects.size(), 2);
+    EXPECT_EQ(objects[0], platform::NotificationObject::number(qint64(KZTag::sourceRowBase + 1)));
+    EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view()));
+}
+
+// Pixel probes: what the rows paint, away from any text.
+class RowPaint : public Outline {
+protected:
+    QColor probe(const QModelIndex& index)
+    {
+        QApplication::processEvents();
+        const QImage image = view->viewport()->grab().toImage();
+        const QRect rect = view->visualRect(index);
+        return image.pixelColor(view->viewport()->width() - 4, rect.center().y());
+    }
+};
+
+TEST_F(RowPaint, FlatRowsAlternateGreysByGroup)
+{
+    make();
+    cntrl->showNewData(handOff(3, flat(makeGroups(3, 2))));
+    const auto* model = cntrl->foundModel();
+    const QColor first = probe(model->index(0, 0));
+    EXPECT_EQ(first, probe(model->index(1, 0)));
+    EXPECT_NE(first, probe(model->index(2, 0)));
+    EXPECT_EQ(first.red(), qRound(0.99 * 255));
+    EXPECT_EQ(probe(model->index(2, 0)).red(), qRound(0.95 * 255));
+}
+
+TEST_F(RowPaint, SelectionBarsFollowFocusAndWindow)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    cntrl->showNewData(handOff(3, grouped(makeGroups(3, 2))));
+    view->expand(groupIndex(1));
+    const QModelIndex member = cntrl->foundModel()->index(0, 0, groupIndex(1));
+    const QColor plainGroup = probe(groupIndex(0));
+    selectRow(groupIndex(0));
+    selectRow(member, true);
+
+    view->setActiveOverride(true, true);
+    const QColor activeGroup = probe(groupIndex(0));
+    const QColor activeItem = probe(member);
+    view->setActiveOverride(true, false);
+    const QColor inactiveGroup = probe(groupIndex(0));
+    const QColor inactiveItem = probe(member);
+    view->setActiveOverride(false, true);
+    EXPECT_EQ(probe(groupIndex(0)), inactiveGroup) << "an unfocused list looks like an inactive window";
+
+    EXPECT_NE(activeGroup, plainGroup);
+    EXPECT_NE(activeGroup, inactiveGroup);
+    EXPECT_EQ(inactiveGroup.rgb(), QColor::fromRgbF(0.796f, 0.796f, 0.796f).rgb());
+    EXPECT_GT(activeItem.blue(), activeItem.red() + 60) << "the accent";
+    EXPECT_EQ(inactiveItem.red(), inactiveItem.blue()) << "a plain grey";
+}
+
+} // namespace

@@ -1,0 +1,179 @@
+#include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "result/model/KZListNotifications.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
+#include "settings/KZDefaultsKeys.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUndoStack>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+platform::NotificationCenter& center()
+{
+    return platform::NotificationCenter::defaultCenter();
+}
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+}
+
+class ResultWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KZResultWindowCntrl::Services services;
+        services.askToClose = [this] {
+            ++questions;
+            return answer;
+        };
+        services.refuseCloseWhileRemoving = [this] { ++refusals; };
+        services.beep = [] {};
+        services.undoMove = [this](const QVariantMap& dict) { undone.append(dict); };
+        window = std::make_unique<KZResultWindowCntrl>(services);
+        window->show();
+        settle();
+    }
+
+    std::unique_ptr<KZResultWindowCntrl> window;
+    int questions = 0;
+    int refusals = 0;
+    bool answer = false;
+    QList<QVariantMap> undone;
+};
+
+TEST_F(ResultWindow, ARemovalDisablesAndRestoresExactlyWhatItTouched)
+{
+    // A panel of the tab: one control enabled, one already disabled, one
+    // inside the removal panel itself.
+    auto* tabView = new QWidget(window->centralWidget());
+    auto* enabled = new QPushButton(QStringLiteral("a"), tabView);
+    auto* alreadyOff = new QCheckBox(QStringLiteral("b"), tabView);
+    alreadyOff->setEnabled(false);
+    auto* panel = new QWidget(tabView);
+    auto* inPanel = new QPushButton(QStringLiteral("c"), panel);
+    tabView->show();
+
+    int removeClicks = 0;
+    auto sub = center().addObserver(KZNotification::removeButtonDidClick, platform::bundleIdentifier(),
+                                    [&removeClicks](const platform::Notification&) { ++removeClicks; });
+    for (int removal = 0; removal < 2; ++removal) {
+        window->removeBtn()->click();
+        EXPECT_TRUE(window->isRemoving());
+        center().post(QStringLiteral("disableViews"), platform::bundleIdentifier(),
+                      {{QStringLiteral("viewsToDisable"), QVariantList{QVariant::fromValue<QObject*>(tabView)}},
+                       {QStringLiteral("excludeDiscendentOf"), QVariant::fromValue<QObject*>(panel)}});
+        settle();
+        EXPECT_FALSE(enabled->isEnabled());
+        EXPECT_TRUE(inPanel->isEnabled()) << "the panel stays usable";
+        EXPECT_FALSE(window->removeBtn()->isEnabled());
+        EXPECT_FALSE(window->toolBar()->isEnabled());
+        const qsizetype touched = window->touchedViews().size();
+
+        center().post(removal == 0 ? KZNotification::removePanelDidClose : KZNotification::remotionFailed,
+                      platform::bundleIdentifier());
+        settle();
+        EXPECT_FALSE(window->isRemoving());
+        EXPECT_TRUE(enabled->isEnabled());
+        EXPECT_FALSE(alreadyOff->isEnabled()) << "what was off before stays off";
+        EXPECT_TRUE(window->removeBtn()->isEnabled());
+        EXPECT_TRUE(window->toolBar()->isEnabled());
+        EXPECT_TRUE(window->touchedViews().isEmpty());
+        EXPECT_GT(touched, 0);
+    }
+    EXPECT_EQ(removeClicks, 2);
+}
+
+TEST_F(ResultWindow, CloseIsRefusedWhileFilesMoveAndAskedOtherwise)
+{
+    window->removeBtn()->click();
+    center().post(QStringLiteral("removingProcessDidChangeStatus"), platform::bundleIdentifier(),
+                  {{QStringLiteral("isRemoving"), true}});
+    settle();
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(refusals, 1);
+    EXPECT_EQ(questions, 0);
+    center().post(KZNotification::removePanelDidClose, platform::bundleIdentifier());
+    settle();
+
+    answer = false;
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(questions, 1);
+    EXPECT_TRUE(window->isVisible());
+    answer = true;
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(ResultWindow, TheSharedCloseQuestionIsSkippedOnceSuppressed)
+{
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::ask_close_result, true);
+    KZResultWindowCntrl plain;
+    plain.show();
+    EXPECT_TRUE(plain.close());
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::ask_close_result, false);
+}
+
+TEST_F(ResultWindow, EditUndoNamesTheRemovalAndUndoesItOnce)
+{
+    center().post(QStringLiteral("registerRemovedUndo"), platform::bundleIdentifier(),
+                  {{QStringLiteral("undoDict"), QVariantMap{{QStringLiteral("id"), 7}}},
+                   {QStringLiteral("undoCount"), 3},
+                   {QStringLiteral("isTrashAction"), true}});
+    settle();
+    QAction* undo = window->editMenu()->actions().first();
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_TRUE(undo->text().contains(QStringLiteral("3"))) << undo->text().toStdString();
+    undo->trigger();
+    ASSERT_EQ(undone.size(), 1);
+    EXPECT_EQ(undone.first().value(QStringLiteral("id")).toInt(), 7);
+    EXPECT_FALSE(window->undoStack()->canRedo()) << "an undone removal offers no redo";
+    EXPECT_FALSE(window->undoStack()->canUndo());
+}
+
+TEST_F(ResultWindow, SwitchesWriteTheirDefaultsInOrderAndRetitleTheViewMenu)
+{
+    auto& defaults = platform::UserDefaults::standard();
+    defaults.setValue(KZDefaultsKey::list_splitView_is_vertical, false);
+    QList<std::pair<QString, bool>> seen;
+    auto a = center().addObserver(QStringLiteral("splitViewPositionDidSwitch"), platform::bundleIdentifier(),
+                                  [&](const platform::Notification& n) {
+                                      seen.append({n.name, defaults.boolForKey(KZDefaultsKey::list_splitView_is_vertical)});
+                                  });
+    auto b = center().addObserver(KZNotification::switchPositionSplitView, platform::bundleIdentifier(),
+                                  [&](const platform::Notification& n) {
+                                      seen.append({n.name, defaults.boolForKey(KZDefaultsKey::list_splitView_is_vertical)});
+                                  });
+    const QString before = window->previewItem()->text();
+    window->switchPositionSplitView();
+    ASSERT_EQ(seen.size(), 2);
+    EXPECT_FALSE(seen[0].second) << "the first notice sees the old position";
+    EXPECT_TRUE(seen[1].second);
+    EXPECT_NE(window->previewItem()->text(), before);
+
+    const bool grouped = defaults.boolForKey(KZDefaultsKey::show_result_by_group);
+    const QString groupTitle = window->groupingItem()->text();
+    window->showByGroupAction();
+    EXPECT_EQ(defaults.boolForKey(KZDefaultsKey::show_result_by_group), !grouped);
+    EXPECT_EQ(window->toggleViewByGroupBtn()->isChecked(), !grouped);
+    EXPECT_NE(window->groupingItem()->text(), groupTitle);
+
+    window->toggleViewByGroupBtn()->setEnabled(false);
+    window->validateMenus();
+    EXPECT_FALSE(window->groupingItem()->isEnabled()) << "the item follows its switch";
+    EXPECT_FALSE(window->quickLookItem()->isEnabled()) << "nothing selected to look at";
+}
+
+} // namespace
