@@ -398,18 +398,18 @@ void KZRemovePanelWidget::installViews()
 {
     veil_ = new VeilView(this);
     veil_->hide(); // shown when the tiles that cover it settle
+    // The cards fade each with an effect of its own: Qt draws nested
+    // opacity effects wrongly, so the main view carries none.
     mainView_ = new QWidget(this);
-    auto* mainOpacity = new QGraphicsOpacityEffect(mainView_);
-    mainOpacity->setOpacity(0.0);
-    mainView_->setGraphicsEffect(mainOpacity);
+    mainView_->show(); // made after the panel was shown
 
     layerView_ = new CardView(QString(), mainView_);
-    layerView_->resize(kCardWidth, 280);
+    layerView_->resize(kCardWidth, 240);
     progressView_ = makeProgressCard();
     finalView_ = makeFinalCard();
     firstView_ = new QWidget(mainView_);
     firstView_->setObjectName(QStringLiteral("removalChooseCard"));
-    firstView_->resize(kCardWidth, 280);
+    firstView_->resize(kCardWidth, 240);
     auto* firstOpacity = new QGraphicsOpacityEffect(firstView_);
     firstOpacity->setOpacity(0.0);
     firstView_->setGraphicsEffect(firstOpacity);
@@ -485,7 +485,6 @@ void KZRemovePanelWidget::openAnimated()
             self->layerView_->show();
             self->firstView_->show();
             self->card_ = Card::Choose;
-            animate(self->mainView_->graphicsEffect(), "opacity", 1.0, 300, QEasingCurve::InCubic);
             animate(opacityOf(self->layerView_), "opacity", 1.0, 300, QEasingCurve::InCubic);
             animate(opacityOf(self->firstView_), "opacity", 1.0, 300, QEasingCurve::InCubic);
             self->opening_ = false;
@@ -639,7 +638,9 @@ void KZRemovePanelWidget::closePanel()
     if (popover_)
         popover_->close();
     QPointer<KZRemovePanelWidget> self(this);
-    animate(mainView_->graphicsEffect(), "opacity", 0.0, 300, QEasingCurve::InCubic, [self] {
+    for (QWidget* card : {layerView_, progressView_, finalView_})
+        animate(opacityOf(card), "opacity", 0.0, 300, QEasingCurve::InCubic);
+    animate(opacityOf(firstView_), "opacity", 0.0, 300, QEasingCurve::InCubic, [self] {
         if (!self)
             return;
         const KZPanelRect cover = KZPanelCoverRect({0, 0, double(self->width()), double(self->height())});

@@ -92,6 +92,8 @@ TEST(KZRemovePanelWidget, OpensThenClosesWithItsNotificationsInOrder)
     EXPECT_TRUE(log.names.isEmpty());
     ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
     ASSERT_EQ(log.names, QStringList{u"disableViews"_s});
+    EXPECT_TRUE(scene.panel->chooseCard()->isVisible());
+    EXPECT_TRUE(scene.panel->trashPage()->isVisible());
     EXPECT_TRUE(log.infos[0].contains(u"excludeDiscendentOf"_s));
     // The tiles are gone once they settled into the veil.
     EXPECT_FALSE(scene.panel->findChild<QWidget*>(u"removalTile1"_s));
@@ -192,6 +194,9 @@ TEST(KZRemovePanelWidget, TrashRemovalEndToEnd)
     EXPECT_EQ(scene.host.purged, 1);
     ASSERT_TRUE(scene.settle([&] { return scene.panel && scene.panel->visibleCard() == KZRemovePanelWidget::Card::Final; }));
     EXPECT_FALSE(scene.panel->finalField()->text().isEmpty());
+    EXPECT_TRUE(scene.panel->finalCard()->isVisible());
+    kztest::processEventsUntil([&] { return !scene.panel->progressCard()->isVisible(); });
+    EXPECT_FALSE(scene.panel->progressCard()->isVisible());
     EXPECT_EQ(log.names.count(KZNotification::itemsDidRemove), 1);
     for (const auto& gone : {removed1, removed2}) {
         EXPECT_FALSE(std::filesystem::exists(gone));
