@@ -96,7 +96,7 @@ TEST(KZRemovePanelWidget, OpensThenClosesWithItsNotificationsInOrder)
     EXPECT_TRUE(scene.panel->trashPage()->isVisible());
     EXPECT_TRUE(log.infos[0].contains(u"excludeDiscendentOf"_s));
     // The tiles are gone once they settled into the veil.
-    EXPECT_FALSE(scene.panel->findChild<QWidget*>(u"removalTile1"_s));
+    EXPECT_TRUE(scene.settle([&] { return !scene.panel->findChild<QWidget*>(u"removalTile1"_s); }));
 
     scene.cntrl->cancelAction();
     ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
