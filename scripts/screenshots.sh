@@ -350,5 +350,23 @@ if [ -z "$filter" ] || [[ result-marking == "$filter"* ]]; then
   fi
 fi
 
+# --- removal panel: the Trash and move pages, progress and final cards ---------
+# Drawn by the panel's own picture test over a plain window shaped like a
+# tab's result view.
+if [ -z "$filter" ] || [[ removal-panel == "$filter"* ]]; then
+  echo "== removal-panel"
+  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
+  if [ ! -f "$tests_build/build.ninja" ]; then
+    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if ! { cmake --build "$tests_build" --target kz_removal_ui_tests -j "$(nproc)" >"$work/removal-panel.log" 2>&1 \
+      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_removal_ui_tests" \
+        --gtest_filter='RemovalPanelShots.*' >>"$work/removal-panel.log" 2>&1; }; then
+    echo "   state removal-panel failed" >&2
+    tail -n 30 "$work/removal-panel.log" >&2
+    failed=1
+  fi
+fi
+
 ls -1 "$SHOTS"
 exit $failed

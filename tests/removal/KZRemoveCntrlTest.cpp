@@ -1,0 +1,303 @@
+#include "RemovalTestSupport.h"
+
+#include "platform/NotificationCenter.h"
+#include "removal/KZRemoveCntrl.h"
+#include "result/model/KZListNotifications.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+using namespace removaltest;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Records every call in order; the controller only calls it on the GUI thread.
+struct RecordingView : KZRemoveView {
+    QStringList events;
+    QString lastCounters;
+    QString finalText;
+    qint64 answer = 1000;
+    int asked = 0;
+    bool startEnabled = false;
+    bool stopEnabled = true;
+    bool offGuiThread = false;
+
+    void note(const QString& e)
+    {
+        if (!platform::isMainThread())
+            offGuiThread = true;
+        events << e;
+    }
+    void setStatus(const QString&) override { note(u"status"_s); }
+    void setCounters(const QString& count, const QString&) override { lastCounters = count; }
+    void setProgress(double) override {}
+    void setProgressDeterminate(bool) override {}
+    void startSpinning() override {}
+    void stopSpinning() override {}
+    void setStartEnabled(bool enabled) override { startEnabled = enabled; }
+    void setStopEnabled(bool enabled) override { stopEnabled = enabled; }
+    void showProgressView() override { note(u"progress"_s); }
+    void showSuccessfulView(const QString& text) override { finalText = text; note(u"final"_s); }
+    void closePanel() override { note(u"close"_s); }
+    void purgeMarkingUndo() override { note(u"purge"_s); }
+    qint64 askReportEmptyFolders() override { ++asked; note(u"ask"_s); return answer; }
+    void showErrors(const KZRemove&) override { note(u"errors"_s); }
+    void showCompletionNotification(const QString&, const QString&) override { note(u"notification"_s); }
+};
+
+struct PanelRun {
+    Fixture f;
+    std::shared_ptr<RecordingView> view = std::make_shared<RecordingView>();
+    std::shared_ptr<KZRemoveCntrl> cntrl;
+    std::vector<QVariantList> handOffs;
+    int removedPosts = 0;
+    platform::Subscription removedObservation;
+    KZFoundItemArray all;
+
+    explicit PanelRun(quint64 ownerTag = 1, std::vector<KZSourceItemRef> sources = {})
+    {
+        emptyTrash();
+        all = f.items({{"keep/a", 1}, {"dup/a", 1}, {"dup/b", 2}, {"keep/b", 2}}, "bytes");
+        QVariantMap request{{u"itemsToRemove"_s, QVariant::fromValue(KZFoundItemArray{all[1], all[2]})},
+                            {u"size"_s, QVariant::fromValue<quint64>(10)},
+                            {u"areFiles"_s, true},
+                            {u"isEmptyFolders"_s, false},
+                            {u"KZResultSearchSources"_s, QVariant::fromValue(sources)},
+                            {u"ownerTag"_s, QVariant::fromValue<quint64>(ownerTag)}};
+        cntrl = KZRemoveCntrl::create(request, view);
+        cntrl->resultItems = all;
+        cntrl->setManualClock(true);
+        auto fileSystem = f.fs;
+        cntrl->setEngineFactory([fileSystem](std::shared_ptr<KZRemovalPanel> panel) {
+            return std::make_shared<KZRemove>(std::move(panel), fileSystem);
+        });
+        cntrl->setEmptyFoldersHandOff([this](const QVariantList& folders) { handOffs.push_back(folders); });
+        removedObservation = platform::NotificationCenter::defaultCenter().addObserver(
+            KZNotification::itemsDidRemove, {}, [this](const platform::Notification&) {
+                ++removedPosts;
+                view->note(u"itemsDidRemove"_s);
+            });
+    }
+    void setReport(int value) { f.defaults->setValue(KZDefaultsKey::report_empty_folders, value); }
+    void startAndWaitForEngine()
+    {
+        cntrl->startAction({});
+        ASSERT_TRUE(kztest::waitUntil([this] { return !cntrl->isWorking.load(); }));
+    }
+    // Ticks as the clock would until it asks to stop, then runs what was queued.
+    void tickToEnd()
+    {
+        double now = 1000.0;
+        for (int i = 0; i < 200; ++i) {
+            now += 0.2;
+            if (cntrl->tick(now))
+                break;
+            KZRemoveCntrl::waitForGatherings();
+            QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+};
+
+TEST(KZRemoveCntrlRules, StartEnabledRule)
+{
+    struct Case {
+        int tag;
+        bool destination;
+        bool onlyPhotos;
+        bool enabled;
+    };
+    for (const Case& c : {Case{1, false, false, true}, Case{2, false, false, false}, Case{2, true, false, true},
+                          Case{2, false, true, true}, Case{3, false, false, false}})
+        EXPECT_EQ(KZRemoveStartEnabled(c.tag, c.destination, c.onlyPhotos), c.enabled) << c.tag << c.destination;
+
+    auto photos = KZSourceItem::create(QVariantMap{});
+    photos->setIsPhotosLib(true);
+    auto folder = KZSourceItem::create(QVariantMap{});
+    EXPECT_FALSE(KZRemoveSourcesAreOnlyPhotos({}));
+    EXPECT_FALSE(KZRemoveSourcesAreOnlyPhotos({photos, folder}));
+    EXPECT_TRUE(KZRemoveSourcesAreOnlyPhotos({photos, photos}));
+}
+
+TEST(KZRemoveCntrlRules, MoveViewWaitsForAFolderAndACancelledChoiceKeepsTheOldOne)
+{
+    PanelRun run;
+    EXPECT_TRUE(run.view->startEnabled);
+    run.cntrl->setStartTag(KZRemoveAction::move);
+    EXPECT_FALSE(run.view->startEnabled);
+    run.cntrl->startAction({}); // refused: nowhere to move to
+    EXPECT_FALSE(run.cntrl->isWorking.load());
+    EXPECT_FALSE(run.cntrl->engine());
+    run.cntrl->setDestination("/tmp/x");
+    EXPECT_TRUE(run.view->startEnabled);
+    run.cntrl->setDestination({});
+    EXPECT_EQ(run.cntrl->urlToMove, std::filesystem::path("/tmp/x"));
+    EXPECT_TRUE(run.view->startEnabled);
+}
+
+TEST(KZRemoveCntrlRules, ProgressFigures)
+{
+    struct Case {
+        quint64 totManage, managed, totCheck, checked, done, total;
+        double percent;
+    };
+    for (const Case& c : {Case{0, 0, 8, 2, 2, 8, 25.0}, Case{4, 1, 8, 8, 1, 4, 25.0}, Case{0, 0, 0, 0, 0, 0, 0.0},
+                          Case{0, 5, 0, 3, 3, 0, 0.0}}) {
+        const auto figures = KZRemoveProgressOf(c.totManage, c.managed, c.totCheck, c.checked);
+        EXPECT_EQ(figures.done, c.done);
+        EXPECT_EQ(figures.total, c.total);
+        EXPECT_DOUBLE_EQ(figures.percent, c.percent);
+    }
+}
+
+TEST(KZRemoveCntrlRules, RepeatedFoldersKeepTheFirstLabel)
+{
+    const auto unique = KZRemoveUniqueFolders({{"/a", 3}, {"/b", 1}, {"/a/", 5}, {"/a", 7}, {"/b", 2}});
+    ASSERT_EQ(unique.size(), 2u);
+    EXPECT_EQ(unique[0].url, "/a");
+    EXPECT_EQ(unique[0].locationLabelTag, 3);
+    EXPECT_EQ(unique[1].locationLabelTag, 1);
+}
+
+TEST(KZRemoveCntrlRun, TrashRemovalAnnouncesOnceThenErrorsThenFinalCard)
+{
+    PanelRun run;
+    run.setReport(1);
+    run.startAndWaitForEngine();
+    run.tickToEnd();
+    // Later ticks of a clock that has not stopped yet announce nothing more.
+    run.cntrl->tick(5000.0);
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(run.removedPosts, 1);
+    EXPECT_FALSE(run.view->offGuiThread);
+    const auto& e = run.view->events;
+    ASSERT_TRUE(e.contains(u"itemsDidRemove"_s)) << e.join(u',').toStdString();
+    EXPECT_LT(e.indexOf(u"purge"_s), e.indexOf(u"itemsDidRemove"_s));
+    EXPECT_LT(e.indexOf(u"itemsDidRemove"_s), e.indexOf(u"errors"_s));
+    EXPECT_LT(e.indexOf(u"errors"_s), e.indexOf(u"notification"_s));
+    EXPECT_LT(e.indexOf(u"notification"_s), e.indexOf(u"final"_s));
+    EXPECT_FALSE(e.contains(u"close"_s));
+    EXPECT_FALSE(std::filesystem::exists(run.f.dir / "dup/a"));
+    EXPECT_TRUE(std::filesystem::exists(run.f.dir / "keep/a"));
+    EXPECT_EQ(run.view->lastCounters, u"2 / 2"_s);
+    EXPECT_EQ(run.view->asked, 0);
+    EXPECT_TRUE(run.handOffs.empty());
+}
+
+TEST(KZRemoveCntrlRun, NothingRemovedOrEmptyFoldersTabClosesInsteadOfTheFinalCard)
+{
+    for (const bool nothingRemoved : {true, false}) {
+        PanelRun run(nothingRemoved ? 1 : 100000000002ULL);
+        run.setReport(1);
+        if (nothingRemoved)
+            run.f.fs->before = [](const std::string& op, const fs::path&) { return op == "trash" ? EACCES : 0; };
+        run.startAndWaitForEngine();
+        run.tickToEnd();
+        const auto& e = run.view->events;
+        EXPECT_EQ(run.removedPosts, nothingRemoved ? 0 : 1) << nothingRemoved;
+        EXPECT_FALSE(e.contains(u"final"_s)) << nothingRemoved;
+        ASSERT_TRUE(e.contains(u"close"_s)) << nothingRemoved;
+        EXPECT_LT(e.indexOf(u"notification"_s), e.indexOf(u"close"_s));
+    }
+}
+
+TEST(KZRemoveCntrlRun, StopBeforeStartClosesAtOnce)
+{
+    PanelRun run;
+    run.cntrl->stopAction();
+    EXPECT_EQ(run.view->events, QStringList{u"close"_s});
+    EXPECT_TRUE(run.cntrl->wasStopped.load());
+}
+
+TEST(KZRemoveCntrlRun, EmptyFolderFollowUpByPreference)
+{
+    struct Case {
+        int preference;
+        qint64 answer;
+        int asked;
+        bool handedOff;
+    };
+    for (const Case& c : {Case{0, 1000, 0, true}, Case{1, 1000, 0, false}, Case{2, 1000, 1, true},
+                          Case{2, 1001, 1, false}}) {
+        PanelRun run;
+        run.setReport(c.preference);
+        run.view->answer = c.answer;
+        run.startAndWaitForEngine();
+        // Asked before anything moved.
+        EXPECT_EQ(run.view->asked, c.asked);
+        if (c.asked) {
+            EXPECT_LT(run.view->events.indexOf(u"ask"_s), run.view->events.indexOf(u"purge"_s));
+        }
+        run.tickToEnd();
+        EXPECT_EQ(run.removedPosts, 1) << c.preference;
+        ASSERT_EQ(run.handOffs.size(), c.handedOff ? 1u : 0u) << c.preference << " " << c.answer;
+        EXPECT_TRUE(run.view->events.contains(u"final"_s));
+        if (!c.handedOff)
+            continue;
+        // Both removed items lived in dup/: one folder to search.
+        ASSERT_EQ(run.handOffs[0].size(), 1);
+        EXPECT_EQ(run.handOffs[0][0].toMap().value(u"url"_s).toString(),
+                  QString::fromStdString((run.f.dir / "dup").string()));
+        EXPECT_TRUE(run.cntrl->emptyFoldersJobTerminated());
+        EXPECT_FALSE(run.view->stopEnabled);
+    }
+}
+
+TEST(KZRemoveCntrlRun, StoppedRemovalStillHandsOffWithoutWaiting)
+{
+    PanelRun run;
+    run.setReport(0);
+    run.startAndWaitForEngine();
+    run.cntrl->wasStopped.store(true);
+    // The tick that starts the gathering does not hold the panel back, and
+    // the next one completes it.
+    EXPECT_FALSE(run.cntrl->tick(10.0));
+    EXPECT_FALSE(run.cntrl->isWorking.load());
+    EXPECT_TRUE(run.cntrl->tick(10.5));
+    QCoreApplication::processEvents();
+    KZRemoveCntrl::waitForGatherings();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(run.handOffs.size(), 1u);
+    EXPECT_EQ(run.removedPosts, 1);
+}
+
+TEST(KZRemoveCntrlRun, GatheringKeepsThePanelAliveAfterItIsLetGo)
+{
+    PanelRun run;
+    run.setReport(0);
+    run.startAndWaitForEngine();
+    std::weak_ptr<KZRemoveCntrl> weak = run.cntrl;
+    EXPECT_FALSE(run.cntrl->tick(10.0));
+    QCoreApplication::processEvents(); // starts the gathering
+    run.cntrl->closeSession();
+    run.cntrl.reset();
+    KZRemoveCntrl::waitForGatherings();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(run.handOffs.size(), 1u);
+    QCoreApplication::processEvents();
+}
+
+TEST(KZRemoveCntrlRun, OwnClockAndTimerFallbackBothComplete)
+{
+    for (const bool refused : {false, true}) {
+        PanelRun run;
+        run.setReport(0);
+        run.cntrl->setManualClock(false);
+        run.cntrl->setClockThreadRefused(refused);
+        run.cntrl->startAction({});
+        EXPECT_EQ(run.cntrl->clockRunsOnOwnThread(), !refused);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return run.view->events.contains(u"final"_s); }))
+            << refused << run.view->events.join(u',').toStdString();
+        EXPECT_EQ(run.removedPosts, 1);
+        EXPECT_EQ(run.handOffs.size(), 1u);
+        EXPECT_FALSE(run.view->offGuiThread);
+        const auto& e = run.view->events;
+        EXPECT_LT(e.indexOf(u"itemsDidRemove"_s), e.indexOf(u"errors"_s));
+    }
+}
+
+} // namespace

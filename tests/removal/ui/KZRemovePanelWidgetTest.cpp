@@ -1,0 +1,250 @@
+#include "../RemovalTestSupport.h"
+
+#include "platform/NotificationCenter.h"
+#include "removal/ui/KZRemoveInfoSize.h"
+#include "removal/ui/KZRemovePanelWidget.h"
+#include "result/model/KZFoundItemsCntrl.h"
+#include "result/model/KZListNotifications.h"
+#include "services/ui/Popover.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace removaltest;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct FakeHost : KZRemovePanelHost {
+    int purged = 0;
+    std::filesystem::path answer;
+    qint64 reportAnswer = 1001;
+    void purgeMarkingUndo() override { ++purged; }
+    void chooseDestination(const std::function<void(const std::filesystem::path&)>& done) override { done(answer); }
+    qint64 askReportEmptyFolders() override { return reportAnswer; }
+};
+
+// Every panel notification, in order.
+struct NoteLog {
+    QStringList names;
+    QList<QVariantMap> infos;
+    std::vector<platform::Subscription> subs;
+    NoteLog()
+    {
+        for (const QString& name : {u"disableViews"_s, u"removingProcessDidChangeStatus"_s,
+                                    KZNotification::removePanelDidClose, KZNotification::itemsDidRemove})
+            subs.push_back(platform::NotificationCenter::defaultCenter().addObserver(
+                name, {}, [this](const platform::Notification& n) {
+                    names << n.name;
+                    infos << n.userInfo;
+                }));
+    }
+};
+
+struct PanelScene {
+    Fixture f;
+    FakeHost host;
+    QWidget window;
+    QWidget* resultView = new QWidget(&window);
+    KZFoundItemArray all;
+    std::shared_ptr<KZFoundItemsCntrl> model;
+    std::shared_ptr<KZRemoveCntrl> cntrl;
+    QPointer<KZRemovePanelWidget> panel;
+
+    explicit PanelScene(quint64 ownerTag = 3, std::vector<KZSourceItemRef> sources = {})
+    {
+        emptyTrash();
+        f.defaults->setValue(KZDefaultsKey::report_empty_folders, 1);
+        all = f.items({{"keep/a.txt", 1}, {"dup/a.txt", 1}, {"dup/b.txt", 2}, {"keep/b.txt", 2}}, "content");
+        model = modeltest::makeModel(all);
+        window.resize(900, 620);
+        resultView->setGeometry(0, 0, 900, 620);
+        resultView->setAutoFillBackground(true);
+        QVariantMap request{{u"itemsToRemove"_s, QVariant::fromValue(KZFoundItemArray{all[1], all[2]})},
+                            {u"size"_s, QVariant::fromValue<quint64>(14)},
+                            {u"foundItemsCntrl"_s, QVariant::fromValue(model)},
+                            {u"areFiles"_s, true},
+                            {u"isEmptyFolders"_s, false},
+                            {u"KZResultSearchSources"_s, QVariant::fromValue(sources)},
+                            {u"ownerTag"_s, QVariant::fromValue<quint64>(ownerTag)}};
+        window.show();
+        cntrl = KZRemovePanelWidget::open(request, resultView, &host);
+        panel = resultView->findChild<KZRemovePanelWidget*>();
+    }
+    bool settle(const std::function<bool()>& done)
+    {
+        return kztest::processEventsUntil(done, std::chrono::seconds(10));
+    }
+};
+
+TEST(KZRemovePanelWidget, OpensThenClosesWithItsNotificationsInOrder)
+{
+    NoteLog log;
+    PanelScene scene(7);
+    ASSERT_TRUE(scene.panel);
+    EXPECT_TRUE(scene.panel->isOpening());
+    EXPECT_TRUE(log.names.isEmpty());
+    ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+    ASSERT_EQ(log.names, QStringList{u"disableViews"_s});
+    EXPECT_TRUE(scene.panel->chooseCard()->isVisible());
+    EXPECT_TRUE(scene.panel->trashPage()->isVisible());
+    EXPECT_TRUE(log.infos[0].contains(u"excludeDiscendentOf"_s));
+    // The tiles are gone once they settled into the veil.
+    EXPECT_TRUE(scene.settle([&] { return !scene.panel->findChild<QWidget*>(u"removalTile1"_s); }));
+
+    scene.cntrl->cancelAction();
+    ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
+    ASSERT_EQ(log.names, (QStringList{u"disableViews"_s, u"removingProcessDidChangeStatus"_s,
+                                      KZNotification::removePanelDidClose}));
+    EXPECT_EQ(log.infos[1].value(u"isRemoving"_s), QVariant(false));
+    EXPECT_EQ(log.infos[2].value(u"ownerTag"_s).value<quint64>(), 7u);
+}
+
+TEST(KZRemovePanelWidget, MovePageNeedsAFolderAndSlidesThePages)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    PanelScene scene;
+    ASSERT_TRUE(scene.panel);
+    auto* panel = scene.panel.data();
+    EXPECT_TRUE(panel->startButton()->isEnabled());
+    const QRect trashHome = panel->trashPage()->geometry();
+    panel->replacePage(1);
+    EXPECT_TRUE(panel->movePageShown());
+    EXPECT_EQ(panel->movePage()->geometry().topLeft(), QPoint(0, panel->movePage()->y()));
+    EXPECT_EQ(panel->trashPage()->x(), trashHome.x() - trashHome.width());
+    EXPECT_FALSE(panel->moveStartButton()->isEnabled());
+    // A cancelled choice keeps Start off; a chosen folder turns it on.
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalChoose"_s), Qt::LeftButton);
+    EXPECT_FALSE(panel->moveStartButton()->isEnabled());
+    scene.host.answer = scene.f.dir / "dest";
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalChoose"_s), Qt::LeftButton);
+    EXPECT_TRUE(panel->moveStartButton()->isEnabled());
+    EXPECT_EQ(scene.cntrl->urlToMove, scene.f.dir / "dest");
+    panel->replacePage(2);
+    EXPECT_FALSE(panel->movePageShown());
+    EXPECT_EQ(panel->trashPage()->geometry(), trashHome);
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
+TEST(KZRemovePanelWidget, InfoPopoverWrapsTogglesAndShowsAMissingTag)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    PanelScene scene;
+    ASSERT_TRUE(scene.panel);
+    EXPECT_EQ(KZRemoveInfoText(999), u"999"_s);
+    EXPECT_NE(KZRemoveInfoText(3).indexOf(u"Duplicate to delete"_s), -1);
+    EXPECT_EQ(KZRemoveInfoText(3).indexOf(u"%1"_s), -1);
+
+    scene.panel->infoButton()->click();
+    ASSERT_TRUE(scene.panel->popover());
+    EXPECT_TRUE(scene.panel->popover()->isVisible());
+    auto* label = scene.panel->popover()->findChild<QLabel*>(u"removalInfoText"_s);
+    ASSERT_TRUE(label);
+    // The long explanation wraps at the maximum width: 30 more for the margins.
+    EXPECT_EQ(label->width(), KZRemoveInfoMaxWidth + 30);
+    EXPECT_GT(label->height(), label->fontMetrics().height() * 2 + 30);
+    // A second press closes it and opens nothing new.
+    scene.panel->infoButton()->click();
+    EXPECT_FALSE(scene.panel->popover()->isVisible());
+
+    const QFontMetrics metrics(label->font());
+    const QSize shortSize = KZRemoveInfoTextSize(metrics, u"Short"_s);
+    EXPECT_LE(shortSize.width(), metrics.horizontalAdvance(u"Short"_s) + 2);
+    EXPECT_EQ(shortSize.height(), metrics.height());
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
+TEST(KZRemovePanelWidget, PhotosAndEmptyFoldersVariants)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    {
+        auto photos = KZSourceItem::create(QVariantMap{});
+        photos->setIsPhotosLib(true);
+        PanelScene scene(3, {photos});
+        ASSERT_TRUE(scene.panel);
+        scene.panel->replacePage(1);
+        // Photos items are only tagged: no folder to choose, Start at once.
+        EXPECT_TRUE(scene.panel->moveStartButton()->isEnabled());
+    }
+    {
+        PanelScene scene(100000000002ULL);
+        ASSERT_TRUE(scene.panel);
+        scene.panel->replacePage(1);
+        EXPECT_FALSE(scene.panel->moveStartButton()->isEnabled());
+    }
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
+// The user's whole road over a plain result view: Trash, Start, the final
+// card, Close; the real engine and model underneath.
+TEST(KZRemovePanelWidget, TrashRemovalEndToEnd)
+{
+    NoteLog log;
+    PanelScene scene;
+    ASSERT_TRUE(scene.panel);
+    ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+    const auto removed1 = scene.all[1]->url(), removed2 = scene.all[2]->url();
+    QTest::mouseClick(scene.panel->startButton(), Qt::LeftButton);
+    EXPECT_EQ(scene.host.purged, 1);
+    ASSERT_TRUE(scene.settle([&] { return scene.panel && scene.panel->visibleCard() == KZRemovePanelWidget::Card::Final; }));
+    EXPECT_FALSE(scene.panel->finalField()->text().isEmpty());
+    EXPECT_TRUE(scene.panel->finalCard()->isVisible());
+    kztest::processEventsUntil([&] { return !scene.panel->progressCard()->isVisible(); });
+    EXPECT_FALSE(scene.panel->progressCard()->isVisible());
+    EXPECT_EQ(log.names.count(KZNotification::itemsDidRemove), 1);
+    for (const auto& gone : {removed1, removed2}) {
+        EXPECT_FALSE(std::filesystem::exists(gone));
+        const auto info = platform::homeTrashDirectory() / "info" / (gone.filename().string() + ".trashinfo");
+        EXPECT_NE(kztest::readFile(info).find("Path="), std::string::npos) << info;
+    }
+    EXPECT_TRUE(std::filesystem::exists(scene.all[0]->url()));
+    EXPECT_TRUE(std::filesystem::exists(scene.all[3]->url()));
+    EXPECT_TRUE(scene.all[1]->isRemoved());
+    EXPECT_FALSE(scene.all[0]->isRemoved());
+    EXPECT_EQ(scene.cntrl->managedCount.load(), 2u);
+
+    QTest::mouseClick(scene.panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
+    ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
+    EXPECT_EQ(log.names.last(), KZNotification::removePanelDidClose);
+}
+
+// Pictures for people to look at; only with MARAVEX_SHOTS_DIR.
+TEST(RemovalPanelShots, TrashMoveProgressAndFinalCards)
+{
+    const QString dir = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+    QDir().mkpath(dir);
+    PanelScene scene;
+    scene.window.setWindowTitle(u"Maravex"_s);
+    auto* hint = new QLabel(u"(the tab's list of duplicates)"_s, scene.resultView);
+    hint->move(24, 24);
+    hint->lower();
+    hint->show();
+    ASSERT_TRUE(scene.panel);
+    auto save = [&](const QString& name) {
+        kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(900));
+        EXPECT_TRUE(scene.window.grab().save(dir + u"/"_s + name));
+    };
+    save(u"removal-trash-page.png"_s);
+    scene.panel->replacePage(1);
+    save(u"removal-move-page.png"_s);
+    scene.panel->replacePage(2);
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(900));
+    scene.panel->showProgressView();
+    scene.panel->setStatus(u"Moving to the Trash…"_s);
+    scene.panel->setProgressDeterminate(true);
+    scene.panel->setProgress(40);
+    scene.panel->setCounters(u"2 / 5"_s, u"1.2 MB / 3 MB"_s);
+    save(u"removal-progress.png"_s);
+    scene.panel->showSuccessfulView(u"3 MB moved to the Trash."_s);
+    save(u"removal-final.png"_s);
+}
+
+} // namespace
