@@ -223,6 +223,15 @@ private:
     void secondTestForFolderContent(std::unique_ptr<TreeToCheck> node);
     qint16 compareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
 
+    // ---- Folder content (KZSearchControllerPasses.cpp) ------------------------
+    // Whether the folder is, lies inside or holds a folder already found.
+    bool nodeIsContainedInFoundFolder(const KZSearchItemInfo& item);
+    // Records found folders: the new node's, then the representative's.
+    void foldersContentFound(const TreeToCheck* representative, const TreeToCheck& node);
+    qint16 iterateAndCompareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
+    void freeSortedItemsArray();
+    void freeContaindeFolderMemory();
+
     // Wiring.
     KZSearchStuffRef searchStuff_;
     const void* senderCntrl_;
@@ -347,4 +356,19 @@ private:
     KZObjectIDSet filedItems_;
     std::mutex filedLock_; // filedEntries_
     std::unordered_map<ObjectKey, std::vector<EntryKey>, ObjectKeyHash> filedEntries_;
+
+    // Folder content, driver only. Representatives of every distinct content
+    // met so far, oldest first (matched newest first).
+    std::vector<std::unique_ptr<TreeToCheck>> sortedItemsArray_;
+    // A found folder and the folders above it. Identities are (device,
+    // inode) pairs: inode numbers are 64-bit and only unique per device.
+    struct FoundFolder {
+        ObjectKey self;
+        quint64 totalSize = 0;
+        std::vector<ObjectKey> ancestors; // top-most first; empty when a parent could not be read
+    };
+    std::vector<FoundFolder> folderContentfound_;
+    // The digests of every file a deep comparison has read, so that a file
+    // compared against several representatives is read once.
+    std::unordered_map<ObjectKey, std::unique_ptr<KZNodeCache>, ObjectKeyHash> folderFileCaches_;
 };
