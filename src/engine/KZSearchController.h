@@ -148,9 +148,14 @@ private:
     bool startNewThreadWithURL(const std::filesystem::path& url, qint16 label,
                                std::shared_ptr<const KZExcludedInfo> excluded);
     void doSearchThread(int worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info);
-    bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info);
+    // A folder whose size the walk adds up is handed back in `deferred`, to
+    // be filed after its contents.
+    bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info,
+                              KZSearchItemInfoRef* deferred);
+    // `rootSelf` (may be null) is the root folder as a candidate, filed
+    // after everything inside it.
     void iterateSearch(const std::filesystem::path& folder, std::shared_ptr<const KZExcludedInfo> excluded,
-                       qint16 label);
+                       qint16 label, KZSearchItemInfoRef rootSelf = {});
     // A folder that could not be opened or listed to its end.
     void noteUnlisted(const std::filesystem::path& dir, int err);
     void processFileItem(KZSearchItemInfoRef item);
@@ -371,4 +376,9 @@ private:
     // The digests of every file a deep comparison has read, so that a file
     // compared against several representatives is read once.
     std::unordered_map<ObjectKey, std::unique_ptr<KZNodeCache>, ObjectKeyHash> folderFileCaches_;
+    // Identities of the folders above the ones compared, by path.
+    std::unordered_map<std::string, ObjectKey> folderIdentities_;
+    // (device, inode) of every folder above the path, top-most first; empty
+    // when one of them cannot be read.
+    std::vector<ObjectKey> ancestorsOf(const std::filesystem::path& path);
 };

@@ -146,32 +146,36 @@ void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* root)
     freeContaindeFolderMemory();
 }
 
-namespace {
-
-// (device, inode) of every folder above the path, top-most first; empty when
-// one of them cannot be read.
-template <typename Key>
-std::vector<Key> ancestorsOf(const fs::path& path)
+std::vector<KZSearchController::ObjectKey> KZSearchController::ancestorsOf(const fs::path& path)
 {
-    std::vector<Key> chain;
-    fs::path parent = path.parent_path();
-    while (!parent.empty()) {
-        struct stat st {};
-        if (::lstat(parent.c_str(), &st) != 0) {
-            platform::logLine(QStringLiteral("Folder comparison: no identity for the folder above %1")
-                                  .arg(QString::fromStdString(path.string())));
-            return {};
-        }
-        chain.push_back(Key{quint64(st.st_dev), quint64(st.st_ino)});
-        if (parent == parent.parent_path())
+    // Every folder of a deep tree shares its upper folders with the others:
+    // each is looked up once per search, not once per folder below it.
+    // Climbed on the bytes: splitting a long path into components at every
+    // level would make a deep tree cost the square of its depth.
+    std::vector<ObjectKey> chain;
+    std::string parent = path.native();
+    while (parent.size() > 1 && parent.back() == '/')
+        parent.pop_back();
+    for (;;) {
+        const std::size_t slash = parent.rfind('/');
+        if (slash == std::string::npos || parent.size() <= 1)
             break;
-        parent = parent.parent_path();
+        parent.resize(slash == 0 ? 1 : slash);
+        auto known = folderIdentities_.find(parent);
+        if (known == folderIdentities_.end()) {
+            struct stat st {};
+            if (::lstat(parent.c_str(), &st) != 0) {
+                platform::logLine(QStringLiteral("Folder comparison: no identity for the folder above %1")
+                                      .arg(QFile::decodeName(path.c_str())));
+                return {};
+            }
+            known = folderIdentities_.emplace(parent, ObjectKey{quint64(st.st_dev), quint64(st.st_ino)}).first;
+        }
+        chain.push_back(known->second);
     }
     std::reverse(chain.begin(), chain.end());
     return chain;
 }
-
-} // namespace
 
 bool KZSearchController::nodeIsContainedInFoundFolder(const KZSearchItemInfo& item)
 {
@@ -182,7 +186,7 @@ bool KZSearchController::nodeIsContainedInFoundFolder(const KZSearchItemInfo& it
     if (::lstat(url.c_str(), &st) != 0)
         return true; // gone or unreadable: nothing to compare
     const ObjectKey self{quint64(st.st_dev), quint64(st.st_ino)};
-    const std::vector<ObjectKey> ancestors = ancestorsOf<ObjectKey>(url);
+    const std::vector<ObjectKey> ancestors = ancestorsOf(url);
     for (const FoundFolder& found : folderContentfound_) {
         if (wasStopped())
             break;
@@ -247,7 +251,7 @@ void KZSearchController::foldersContentFound(const TreeToCheck* representative, 
         if (::lstat(url.c_str(), &st) != 0)
             continue;
         folderContentfound_.push_back(
-            {ObjectKey{quint64(st.st_dev), quint64(st.st_ino)}, found->item->totSize(), ancestorsOf<ObjectKey>(url)});
+            {ObjectKey{quint64(st.st_dev), quint64(st.st_ino)}, found->item->totSize(), ancestorsOf(url)});
     }
 }
 
@@ -338,4 +342,5 @@ void KZSearchController::freeContaindeFolderMemory()
 {
     folderContentfound_.clear();
     folderFileCaches_.clear();
+    folderIdentities_.clear();
 }

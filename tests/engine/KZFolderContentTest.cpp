@@ -178,3 +178,49 @@ TEST_F(KZFolderContentTest, NoFileIsReadAgainFromTheStart)
 }
 
 } // namespace
+
+namespace {
+
+// Size and count of a folder as a user would add them up: every file below
+// it (hidden ones too) but view-settings files, and every entry counted once.
+std::pair<quint64, quint64> independentSums(const fs::path& folder)
+{
+    quint64 size = 0;
+    quint64 count = 0;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path().filename().string().starts_with(".DS_Store"))
+            continue;
+        ++count;
+        if (!it->is_directory() || it->is_symlink())
+            size += it->is_symlink() ? fs::read_symlink(it->path()).string().size() : it->file_size();
+    }
+    return {size, count};
+}
+
+TEST_F(KZFolderContentTest, SizesAddedUpByTheWalkMatchTheFolders)
+{
+    const std::string block = randomBytes(70000, 5);
+    Tree tree;
+    // Two deep copies with hidden files, a hidden subfolder the walk does not
+    // enter, view settings and a link: found at the top, with their sums.
+    for (const char* top : {"one", "two"}) {
+        std::string path = top;
+        for (int depth = 0; depth < 300; ++depth) {
+            path += "/d";
+            tree.push_back({path + "/f", std::to_string(depth)});
+        }
+        tree.push_back({std::string(top) + "/.hidden", "secret"});
+        tree.push_back({std::string(top) + "/.cache/inner", block});
+        tree.push_back({std::string(top) + "/.DS_Store", top});
+        tree.push_back({std::string(top) + "/big", block});
+    }
+    build(tree);
+    fs::create_symlink("big", dir / "one/link");
+    fs::create_symlink("big", dir / "two/link");
+    const SearchResult result = runSearch({dir.path()}, folderCriteria());
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"one", "two"}}));
+    for (const FoundRow& row : result.rows)
+        EXPECT_EQ(row.size, independentSums(row.path).first) << row.path;
+}
+
+} // namespace
