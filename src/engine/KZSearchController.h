@@ -29,6 +29,9 @@
 #include <vector>
 
 class KZContentReader;
+namespace kzfolders {
+struct Listing;
+}
 class KZHashPool;
 class KZItemAttributes;
 class KZItemFilters;
@@ -376,6 +379,10 @@ private:
     // The digests of every file a deep comparison has read, so that a file
     // compared against several representatives is read once.
     std::unordered_map<ObjectKey, std::unique_ptr<KZNodeCache>, ObjectKeyHash> folderFileCaches_;
+    // Each compared folder's deep listing, made once: a folder of a common
+    // size meets many others of that size.
+    std::unordered_map<std::string, std::shared_ptr<const kzfolders::Listing>> deepListings_;
+    std::shared_ptr<const kzfolders::Listing> deepListingOf(const std::filesystem::path& folder);
     // Identities of the folders above the ones compared, by path.
     std::unordered_map<std::string, ObjectKey> folderIdentities_;
     // (device, inode) of every folder above the path, top-most first; empty

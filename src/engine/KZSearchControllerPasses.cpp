@@ -47,13 +47,25 @@ void KZSearchController::collectSongsTime() {}
 
 // ---- Folder content -------------------------------------------------------------------------
 
-namespace {
+namespace kzfolders {
 
 struct DeepEntry {
     std::string key;      // the path below the folder, case-folded: the sort order
     std::string relative; // the same as it is, to open it and to break ties
     platform::FileStat stat;
 };
+
+struct Listing {
+    bool complete = false;
+    std::vector<DeepEntry> entries;
+};
+
+} // namespace kzfolders
+
+namespace {
+
+using kzfolders::DeepEntry;
+
 
 // Names that never make two folders differ: the system's own view settings.
 bool cantBeCompared(const std::string& name)
@@ -274,11 +286,12 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
         return KZCompare::kAfter;
     const fs::path rootOne = one.item->url();
     const fs::path rootTwo = two.item->url();
-    const auto stopped = [this] { return wasStopped(); };
-    std::vector<DeepEntry> left;
-    std::vector<DeepEntry> right;
-    if (!deepListing(rootOne, &left, stopped) || !deepListing(rootTwo, &right, stopped))
+    const std::shared_ptr<const kzfolders::Listing> listingOne = deepListingOf(rootOne);
+    const std::shared_ptr<const kzfolders::Listing> listingTwo = deepListingOf(rootTwo);
+    if (!listingOne || !listingTwo || !listingOne->complete || !listingTwo->complete)
         return wasStopped() ? KZCompare::kAfter : KZCompare::kNotComparable;
+    const std::vector<DeepEntry>& left = listingOne->entries;
+    const std::vector<DeepEntry>& right = listingTwo->entries;
     if (left.empty() || right.empty() || left.size() != right.size())
         return KZCompare::kAfter;
 
@@ -327,6 +340,19 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
     return KZCompare::kSame;
 }
 
+std::shared_ptr<const kzfolders::Listing> KZSearchController::deepListingOf(const fs::path& folder)
+{
+    auto known = deepListings_.find(folder.native());
+    if (known != deepListings_.end())
+        return known->second;
+    auto listing = std::make_shared<kzfolders::Listing>();
+    listing->complete = deepListing(folder, &listing->entries, [this] { return wasStopped(); });
+    if (wasStopped())
+        return nullptr; // cut short: never kept as the folder's listing
+    deepListings_.emplace(folder.native(), listing);
+    return listing;
+}
+
 void KZSearchController::freeSortedItemsArray()
 {
     // Each group's head is filed after its members, as the list expects.
@@ -343,4 +369,5 @@ void KZSearchController::freeContaindeFolderMemory()
     folderContentfound_.clear();
     folderFileCaches_.clear();
     folderIdentities_.clear();
+    deepListings_.clear();
 }
