@@ -9,12 +9,16 @@
 #include "platform/StringTable.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QByteArray>
+#include <QImage>
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -370,9 +374,48 @@ void KZCrc32::postNotice(bool show) const
                                                        platform::NotificationObject(delegate_->progressCntrl()), info);
 }
 
-std::unique_ptr<KZNodeCache> KZCrc32::CRCForImageWithURL(const std::filesystem::path& /*url*/) const
+std::unique_ptr<KZNodeCache> KZCrc32::CRCForImageWithURL(const std::filesystem::path& url) const
 {
-    return nullptr;
+    // Read through the content reader like any file, so that a file that
+    // cannot be read is treated alike in both kinds of comparison.
+    const std::unique_ptr<KZContentReader::File> file = reader_->open(url);
+    if (!file)
+        return nullptr;
+    const quint64 length = file->length();
+    if (length == 0 || length > quint64(std::numeric_limits<int>::max()))
+        return nullptr;
+    QByteArray bytes(qsizetype(length), Qt::Uninitialized);
+    quint64 done = 0;
+    while (done < length) {
+        const qint64 n = file->readAt(done, bytes.data() + done, std::size_t(length - done));
+        if (n <= 0)
+            return nullptr;
+        done += quint64(n);
+    }
+    QImage image = QImage::fromData(bytes);
+    if (image.isNull())
+        return nullptr; // not a picture after all: compared by its bytes
+    // One format for every picture, so that the same pixels saved as PNG or
+    // BMP, or with other metadata, give the same bytes here.
+    image = image.convertToFormat(QImage::Format_RGBA8888);
+    if (image.isNull())
+        return nullptr;
+    const std::size_t rowBytes = std::size_t(image.width()) * 4;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    if (!context)
+        return nullptr;
+    KZImageRecord::Digest digest{};
+    unsigned int digestLength = 0;
+    bool ok = EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
+    // Row by row: the padding at the end of a scan line is no pixel.
+    for (int y = 0; ok && y < image.height(); ++y)
+        ok = EVP_DigestUpdate(context, image.constScanLine(y), rowBytes) == 1;
+    ok = ok && EVP_DigestFinal_ex(context, digest.data(), &digestLength) == 1 && digestLength == digest.size();
+    EVP_MD_CTX_free(context);
+    if (!ok)
+        return nullptr;
+    return std::make_unique<KZImageRecord>(quint64(rowBytes) * quint64(image.height()), quint32(image.width()),
+                                           quint32(image.height()), digest);
 }
 
 qint16 KZCrc32::compareContentOfPhoto(const std::filesystem::path& one, const std::filesystem::path& two,
@@ -391,8 +434,5 @@ qint16 KZCrc32::compareContentOfPhoto(const std::filesystem::path& one, const st
     const KZImageRecord* second = record(*recordTwo);
     if (!first || !second)
         return KZCompare::kNotComparable;
-    const qint16 byLength = compareForSameNumber(first->pixelLength(), second->pixelLength());
-    if (byLength != 0)
-        return byLength;
-    return compareForSameNumber(first->crc(), second->crc());
+    return first->compare(*second);
 }

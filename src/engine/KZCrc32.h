@@ -90,11 +90,12 @@ public:
     bool hashAhead(const KZSearchItemInfo& item, quint64 blocks, std::unique_ptr<KZNodeCache>* cache) const;
     static quint64 blocksOf(quint64 length);
 
-    // The image record of a picture; null when it cannot be decoded. Images
-    // are not decoded yet, so every item takes part by its bytes.
+    // The image record of a picture: its pixels decoded and converted to one
+    // format, their dimensions and digest. Null when the file cannot be read
+    // or decoded, and the item then takes part by its bytes.
     std::unique_ptr<KZNodeCache> CRCForImageWithURL(const std::filesystem::path& url) const;
     // Two pictures by their records (made where missing): -2 when either has
-    // none, else the pixel lengths, then the CRCs.
+    // none, else the pixel lengths, the dimensions, then the whole digests.
     qint16 compareContentOfPhoto(const std::filesystem::path& one, const std::filesystem::path& two,
                                  std::unique_ptr<KZNodeCache>* recordOne,
                                  std::unique_ptr<KZNodeCache>* recordTwo) const;

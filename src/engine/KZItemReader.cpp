@@ -77,7 +77,8 @@ bool KZItemReader::setCurrVariables(KZSearchItemInfo& item, qint16 label, const 
         const bool onlyContent = criteria_.isOnlyContent();
         // A plain folder compared by content but not only by content is
         // measured later, once the filters have accepted it.
-        const bool measureNow = item.isPackage() ? !(byContent && !onlyContent) : (byContent && onlyContent);
+        const bool measureNow = item.isPackage() ? !(byContent && !onlyContent)
+                                                 : (byContent && onlyContent && !foldersMeasuredByScan_);
         return measureNow ? setCurrPackagesVariables(item, attributes) : true;
     }
 
@@ -108,18 +109,24 @@ bool KZItemReader::setCurrPackagesVariables(KZSearchItemInfo& item, const KZItem
     if (criteria_.isCompareContent() && skipsEmpty && checkForEmptyFolder(item.url()))
         answer = false;
 
-    if (answer && (criteria_.isSize() || criteria_.isEmptyFile() || (criteria_.isFolderCompareContent() && plainFolder))) {
-        ItemCountInfo counts;
-        const ItemSizeInfo sizes = fileCntrl_.iterateFolderForSize(item.url(), stop_, &counts, true);
-        item.setMultiPurposeInfo(counts.folders + counts.filesAndPackages);
-        item.setTotSize(sizes.totalFileSize);
-    }
+    const bool measured = plainFolder && foldersMeasuredByScan_;
+    if (answer && !measured
+        && (criteria_.isSize() || criteria_.isEmptyFile() || (criteria_.isFolderCompareContent() && plainFolder)))
+        measureFolder(item);
 
     if (!criteria_.isType() && !criteria_.isKind())
         item.setType(0);
     else if (attributes.exists())
         item.setType(attributes.typeCode());
     return answer;
+}
+
+void KZItemReader::measureFolder(KZSearchItemInfo& item) const
+{
+    ItemCountInfo counts;
+    const ItemSizeInfo sizes = fileCntrl_.iterateFolderForSize(item.url(), stop_, &counts, true);
+    item.setMultiPurposeInfo(counts.folders + counts.filesAndPackages);
+    item.setTotSize(sizes.totalFileSize);
 }
 
 bool KZItemReader::isExcluded(const std::filesystem::path& url, const KZExcludedInfo* excluded) const

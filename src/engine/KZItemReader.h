@@ -38,6 +38,14 @@ public:
     bool setCurrPackagesVariables(KZSearchItemInfo& item) const;
     bool setCurrPackagesVariables(KZSearchItemInfo& item, const KZItemAttributes& attributes) const;
 
+    // In a folder-content search the scan adds every folder's contents into
+    // its parent as it walks, so that a folder is never listed again just to
+    // be measured; folders then keep the sizes the scan gives them.
+    void setFoldersMeasuredByScan(bool byScan) { foldersMeasuredByScan_ = byScan; }
+    bool foldersMeasuredByScan() const { return foldersMeasuredByScan_; }
+    // The total size and item count of a folder the scan did not walk itself.
+    void measureFolder(KZSearchItemInfo& item) const;
+
     // True when the location is left out of the search, by the request or by
     // the source's own record (which may be null).
     bool isExcluded(const std::filesystem::path& url, const KZExcludedInfo* excluded) const;
@@ -68,4 +76,5 @@ private:
     const KZStopSource* stop_;
     const KZFilesUtilities& fileCntrl_;
     std::unordered_set<std::string> globalExclusions_;
+    bool foldersMeasuredByScan_ = false;
 };

@@ -131,6 +131,7 @@ void KZSearchController::startToSearch()
     reader_ = std::make_unique<KZItemReader>(*criteria_, searchStuff_->exludedByLocation(),
                                              searchStuff_->exclLocsCount(), progressCntrl_.get(),
                                              KZFilesUtilities::sharedControl());
+    reader_->setFoldersMeasuredByScan(criteria_->isFolderCompareContent());
     filters_ = std::make_unique<KZItemFilters>(*criteria_, *reader_, KZFilesUtilities::sharedControl());
 
     KZSearchOperationQueue().addOperation([self = shared_from_this()] { self->doSearch(); });

@@ -29,6 +29,9 @@
 #include <vector>
 
 class KZContentReader;
+namespace kzfolders {
+struct Listing;
+}
 class KZHashPool;
 class KZItemAttributes;
 class KZItemFilters;
@@ -148,9 +151,14 @@ private:
     bool startNewThreadWithURL(const std::filesystem::path& url, qint16 label,
                                std::shared_ptr<const KZExcludedInfo> excluded);
     void doSearchThread(int worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info);
-    bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info);
+    // A folder whose size the walk adds up is handed back in `deferred`, to
+    // be filed after its contents.
+    bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info,
+                              KZSearchItemInfoRef* deferred);
+    // `rootSelf` (may be null) is the root folder as a candidate, filed
+    // after everything inside it.
     void iterateSearch(const std::filesystem::path& folder, std::shared_ptr<const KZExcludedInfo> excluded,
-                       qint16 label);
+                       qint16 label, KZSearchItemInfoRef rootSelf = {});
     // A folder that could not be opened or listed to its end.
     void noteUnlisted(const std::filesystem::path& dir, int err);
     void processFileItem(KZSearchItemInfoRef item);
@@ -222,6 +230,15 @@ private:
     void iterateFoldersTreeForContentTest(TreeToCheck* root);
     void secondTestForFolderContent(std::unique_ptr<TreeToCheck> node);
     qint16 compareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
+
+    // ---- Folder content (KZSearchControllerPasses.cpp) ------------------------
+    // Whether the folder is, lies inside or holds a folder already found.
+    bool nodeIsContainedInFoundFolder(const KZSearchItemInfo& item);
+    // Records found folders: the new node's, then the representative's.
+    void foldersContentFound(const TreeToCheck* representative, const TreeToCheck& node);
+    qint16 iterateAndCompareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
+    void freeSortedItemsArray();
+    void freeContaindeFolderMemory();
 
     // Wiring.
     KZSearchStuffRef searchStuff_;
@@ -347,4 +364,28 @@ private:
     KZObjectIDSet filedItems_;
     std::mutex filedLock_; // filedEntries_
     std::unordered_map<ObjectKey, std::vector<EntryKey>, ObjectKeyHash> filedEntries_;
+
+    // Folder content, driver only. Representatives of every distinct content
+    // met so far, oldest first (matched newest first).
+    std::vector<std::unique_ptr<TreeToCheck>> sortedItemsArray_;
+    // A found folder and the folders above it. Identities are (device,
+    // inode) pairs: inode numbers are 64-bit and only unique per device.
+    struct FoundFolder {
+        ObjectKey self;
+        quint64 totalSize = 0;
+        std::vector<ObjectKey> ancestors; // top-most first; empty when a parent could not be read
+    };
+    std::vector<FoundFolder> folderContentfound_;
+    // The digests of every file a deep comparison has read, so that a file
+    // compared against several representatives is read once.
+    std::unordered_map<ObjectKey, std::unique_ptr<KZNodeCache>, ObjectKeyHash> folderFileCaches_;
+    // Each compared folder's deep listing, made once: a folder of a common
+    // size meets many others of that size.
+    std::unordered_map<std::string, std::shared_ptr<const kzfolders::Listing>> deepListings_;
+    std::shared_ptr<const kzfolders::Listing> deepListingOf(const std::filesystem::path& folder);
+    // Identities of the folders above the ones compared, by path.
+    std::unordered_map<std::string, ObjectKey> folderIdentities_;
+    // (device, inode) of every folder above the path, top-most first; empty
+    // when one of them cannot be read.
+    std::vector<ObjectKey> ancestorsOf(const std::filesystem::path& path);
 };

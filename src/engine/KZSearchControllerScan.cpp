@@ -30,6 +30,7 @@
 #include <climits>
 #include <cstring>
 #include <string_view>
+#include <unordered_set>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -197,8 +198,10 @@ void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared
 {
     if (timeAlreadyGot_) {
         collectSongsTime();
-    } else if (!checkThreadItemAtURL(folder, *info)) {
-        iterateSearch(folder, info->excInfo(), info->label());
+    } else {
+        KZSearchItemInfoRef deferred;
+        if (!checkThreadItemAtURL(folder, *info, &deferred))
+            iterateSearch(folder, info->excInfo(), info->label(), std::move(deferred));
     }
     if (smallSizesMet_)
         KZCrc32::threadFinished(); // the worker may have hashed
@@ -207,24 +210,32 @@ void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared
     signalEvent();
 }
 
-bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThreadInfo& info)
+bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThreadInfo& info,
+                                              KZSearchItemInfoRef* deferred)
 {
     const KZItemAttributes attributes = KZItemAttributes::read(url);
     auto item = KZSearchItemInfo::create(url);
     const std::optional<QString> name = attributes.fileName();
+    const bool hidden = !criteria_->isInvisible() && attributes.isHidden();
     if (name && readItem(*item, info.label(), attributes)) {
         item->setOriginalName(*name);
         if (item->isApplication() || (item->isPackage() && !criteria_->treatPackAsFolder())) {
             processFileItem(std::move(item));
             return true;
         }
+        if (reader_->foldersMeasuredByScan() && !hidden) {
+            *deferred = std::move(item);
+            return false;
+        }
+        if (reader_->foldersMeasuredByScan())
+            reader_->measureFolder(*item);
         processFolderItem(std::move(item));
     }
-    return !criteria_->isInvisible() && attributes.isHidden();
+    return hidden;
 }
 
 void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<const KZExcludedInfo> excluded,
-                                       qint16 label)
+                                       qint16 label, KZSearchItemInfoRef rootSelf)
 {
     struct PendingFolder {
         KZSearchItemInfoRef item;
@@ -240,11 +251,23 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
         std::vector<PendingFolder> folders;
         std::size_t next = 0;
         KZSearchItemInfoRef self; // the folder as a candidate, after its contents
+        // With folders measured by the walk: the sums so far, and the
+        // subfolders whose own sums are still to come.
+        quint64 size = 0;
+        quint64 count = 0;
+        std::vector<std::string> subfolders;
+        std::unordered_set<std::string> walked;
     };
     std::vector<Frame> stack;
     const bool wantsHidden = criteria_->isInvisible();
     const KZExcludedInfo* exclusions = excluded.get();
     const bool excludes = reader_->excludesAny(exclusions);
+    // Each folder's size and count are added up from the listings the walk
+    // makes anyway, children into parents, so that measuring every folder
+    // costs nothing beyond the walk. A folder handed to the other worker
+    // would leave its parent without its sums: such a walk keeps its
+    // subfolders.
+    const bool sums = reader_->foldersMeasuredByScan();
 
     // Only the frames at the top of the stack keep their folders open, so a
     // walk holds a bounded number of descriptors at any depth. Every folder
@@ -310,6 +333,17 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
         const bool listed = frame.handle.list([&](const platform::DirEntry& entry) {
             if (wasStopped())
                 return false;
+            if (sums && !entry.statFailed) {
+                // The same rule as a folder measurement: view-settings files
+                // count for nothing, whatever the filters leave out counts.
+                if (!entry.name.starts_with(".DS_Store")) {
+                    ++frame.count;
+                    if (!entry.stat.isDir())
+                        frame.size += entry.stat.size;
+                }
+                if (entry.stat.isDir())
+                    frame.subfolders.push_back(entry.name);
+            }
             if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
                 return true;
             if (excludes && reader_->isExcluded(dir / entry.name, exclusions))
@@ -346,7 +380,10 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
 
     if (reader_->extensionIsSame(extensionOfName(KZEnginePaths::lastComponent(root).native())))
         return;
-    enter(root, -1, std::string(), nullptr);
+    if (!enter(root, -1, std::string(), rootSelf) && rootSelf) {
+        reader_->measureFolder(*rootSelf);
+        processFolderItem(std::move(rootSelf));
+    }
 
     while (!stack.empty()) {
         if (wasStopped())
@@ -357,7 +394,7 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
             const fs::path dir = top.dir / pending.name;
             // The other worker opens what it is handed by its path: a folder
             // deep enough for its path to near the system's limit stays here.
-            if (!pending.hidden && mainCompleted_ && dir.native().size() < kMaxHandOverPath) {
+            if (!sums && !pending.hidden && mainCompleted_ && dir.native().size() < kMaxHandOverPath) {
                 currLocationLabel_ = label;
                 if (startNewThreadWithURL(dir, label, excluded))
                     continue; // the other worker takes the folder, itself included
@@ -372,10 +409,38 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
             }
             if (!pending.hidden && enter(dir, top.handle.fd(), pending.name, pending.item))
                 continue; // handed on when its frame is done
+            if (sums) {
+                reader_->measureFolder(*pending.item);
+                top.size += pending.item->totSize();
+                top.count += pending.item->multiPurposeInfo();
+                top.walked.insert(pending.name);
+            }
             processFolderItem(std::move(pending.item));
             continue;
         }
         KZSearchItemInfoRef self = std::move(top.self);
+        if (sums) {
+            // Subfolders the walk passed over (hidden, left out, packages,
+            // not listed) are measured on their own.
+            for (const std::string& name : top.subfolders) {
+                if (top.walked.count(name) != 0)
+                    continue;
+                auto child = KZSearchItemInfo::create(top.dir / name);
+                reader_->measureFolder(*child);
+                top.size += child->totSize();
+                top.count += child->multiPurposeInfo();
+            }
+            if (self) {
+                self->setTotSize(top.size);
+                self->setMultiPurposeInfo(top.count);
+            }
+            if (stack.size() > 1) {
+                Frame& parent = stack[stack.size() - 2];
+                parent.size += top.size;
+                parent.count += top.count;
+                parent.walked.insert(top.name);
+            }
+        }
         platform::DirectoryHandle left = std::move(top.handle);
         stack.pop_back();
         if (!stack.empty() && !stack.back().handle.isValid() && left.isValid()) {

@@ -49,7 +49,7 @@ TEST(KZSearchItemInfoTest, InitializeVariablesForgetsEverythingAndCachesKeepThei
     EXPECT_EQ(info->takeImageRecord(), nullptr);
     EXPECT_NE(info->takeContentCache(), nullptr);
     EXPECT_EQ(info->takeContentCache(), nullptr);
-    info->setImageRecord(std::make_unique<KZImageRecord>(4, 5));
+    info->setImageRecord(std::make_unique<KZImageRecord>(4, 1, 1, KZImageRecord::Digest{}));
     EXPECT_EQ(info->takeContentCache(), nullptr);
     EXPECT_NE(info->takeImageRecord(), nullptr);
 }

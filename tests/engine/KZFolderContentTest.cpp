@@ -1,0 +1,226 @@
+#include "EngineTestSupport.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace enginetest;
+
+namespace {
+
+QVariantMap folderCriteria()
+{
+    return {
+        {str("isFolder"), true},
+        {str("folderStruct"), QVariantMap{{str("compareContent"), true}, {str("whichItem"), 2}}},
+    };
+}
+
+// Groups as folder paths relative to the searched root.
+std::set<std::set<std::string>> relativeGroups(const std::vector<FoundRow>& rows, const fs::path& root)
+{
+    std::set<std::set<std::string>> groups;
+    for (const auto& paths : groupSet(rows)) {
+        std::set<std::string> relative;
+        for (const auto& path : paths)
+            relative.insert(path.lexically_relative(root).string());
+        groups.insert(relative);
+    }
+    return groups;
+}
+
+// Every group's rows share one counter that holds the group's size, and
+// numbers run from 1.
+void expectCounters(const std::vector<FoundRow>& rows)
+{
+    std::map<quint64, std::vector<const FoundRow*>> byId;
+    for (const auto& row : rows)
+        byId[row.groupID].push_back(&row);
+    quint64 expected = 1;
+    for (const auto& [id, members] : byId) {
+        EXPECT_EQ(id, expected++);
+        int heads = 0;
+        for (const FoundRow* row : members) {
+            EXPECT_EQ(row->counter, members.size()) << row->path;
+            EXPECT_EQ(row->counterId, members.front()->counterId);
+            heads += row->head ? 1 : 0;
+        }
+        EXPECT_EQ(heads, 1) << "group " << id;
+    }
+}
+
+using Tree = std::vector<std::pair<std::string, std::string>>; // path -> bytes; a trailing '/' makes a folder
+using GroupsOf = std::set<std::set<std::string>>;
+
+struct FolderCase {
+    const char* name;
+    Tree tree;
+    std::vector<GroupsOf> acceptable; // the scan's order may decide between equally right answers
+};
+
+class KZFolderContentTest : public ::testing::Test {
+protected:
+    void build(const Tree& tree)
+    {
+        for (const auto& [path, bytes] : tree) {
+            if (!path.empty() && path.back() == '/')
+                dir.mkdir(path);
+            else
+                dir.write(path, bytes);
+        }
+    }
+    kztest::TempDir dir;
+};
+
+TEST_F(KZFolderContentTest, FolderCases)
+{
+    const std::string block = randomBytes(50000, 7);
+    const std::vector<FolderCase> cases{
+        {"copy with a shared subfolder is reported once, at the top",
+         {{"a/f", "one"}, {"a/sub/g", block}, {"b/f", "one"}, {"b/sub/g", block}},
+         {{{"a", "b"}}}},
+        {"view settings of equal size but other content are ignored",
+         {{"a/.DS_Store", "xx"}, {"a/f", block}, {"b/.DS_Store", "yy"}, {"b/f", block}},
+         {{{"a", "b"}}}},
+        {"empty folders are no duplicates", {{"a/", ""}, {"b/", ""}}, {{}}},
+        {"equal size with another count never groups", {{"a/f", "ab"}, {"b/g", "a"}, {"b/h", "b"}}, {{}}},
+        {"a file against a folder at the same place differs",
+         {{"a/m", "ab"}, {"a/n/", ""}, {"b/m/", ""}, {"b/n", "ab"}},
+         {{}}},
+        {"one byte of one file differs",
+         {{"a/f", block}, {"a/g", "same"}, {"b/f", flipped(block, 49999)}, {"b/g", "same"}},
+         {{}}},
+        {"passed-over names leave listings of other lengths apart",
+         {{"a/.DS_Store", "P"}, {"a/x", "Q"}, {"b/y", "Q"}, {"b/z", "Q"}},
+         {{}}},
+        {"a folder holding a found folder is passed over",
+         {{"p/X/f", block}, {"p/X/g", "g"}, {"q/Y/f", block}, {"q/Y/g", "g"}},
+         // Equal sizes: whichever pair the walk meets first is the top.
+         {{{"p/X", "q/Y"}}, {{"p", "q"}}}},
+        {"three copies make one group of three",
+         {{"a/f", block}, {"b/f", block}, {"c/f", block}, {"d/f", flipped(block, 0)}},
+         {{{"a", "b", "c"}}}},
+    };
+    for (const FolderCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        kztest::TempDir root;
+        for (const auto& [path, bytes] : c.tree) {
+            if (path.back() == '/')
+                root.mkdir(path);
+            else
+                root.write(path, bytes);
+        }
+        const SearchResult result = runSearch({root.path()}, folderCriteria());
+        EXPECT_EQ(result.notifications, 1);
+        EXPECT_TRUE(result.info.value(str("KZResultSearchedForFolders")).toBool());
+        const GroupsOf found = relativeGroups(result.rows, root.path());
+        EXPECT_NE(std::find(c.acceptable.begin(), c.acceptable.end(), found), c.acceptable.end())
+            << "found " << ::testing::PrintToString(found);
+        expectCounters(result.rows);
+    }
+}
+
+// A folder that cannot be compared with the first one met must still meet
+// its real copies, whichever of them the walk reaches first.
+TEST_F(KZFolderContentTest, UnreadableFileMakesItsFolderNotComparableOnly)
+{
+    const std::string block = randomBytes(30000, 9);
+    build({{"a/f", block}, {"a/g", "tail"}, {"b/f", block}, {"b/g", "tail"}, {"c/f", block}, {"c/g", "tail"}});
+    ObservingReader reader;
+    reader.refused = dir / "a/f";
+    SearchOptions options;
+    options.reader = &reader;
+    const SearchResult result = runSearch({dir.path()}, folderCriteria(), options);
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"b", "c"}}));
+    expectCounters(result.rows);
+}
+
+// Compared against several representatives, a file is still read once.
+TEST_F(KZFolderContentTest, NoFileIsReadAgainFromTheStart)
+{
+    const std::string block = randomBytes(200000, 11);
+    Tree tree;
+    for (const char* folder : {"a", "b", "c", "d", "e"}) {
+        tree.push_back({std::string(folder) + "/f", block});
+        tree.push_back({std::string(folder) + "/g", "x"});
+    }
+    // Same size and count, other bytes late in the file: each is compared
+    // with every representative before it.
+    tree.push_back({"v/f", flipped(block, 199999)});
+    tree.push_back({"v/g", "x"});
+    tree.push_back({"w/f", flipped(block, 150000)});
+    tree.push_back({"w/g", "x"});
+    build(tree);
+    ObservingReader reader;
+    SearchOptions options;
+    options.reader = &reader;
+    const SearchResult result = runSearch({dir.path()}, folderCriteria(), options);
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"a", "b", "c", "d", "e"}}));
+    // A later comparison resumes where the cache ends: at the block that
+    // differed last time, never earlier.
+    std::lock_guard guard(reader.lock);
+    for (const auto& [path, opens] : reader.sessions) {
+        std::optional<quint64> lastRead;
+        for (const auto& offsets : opens) {
+            if (offsets.empty())
+                continue;
+            if (lastRead) {
+                EXPECT_GE(offsets.front(), *lastRead) << path << " went back";
+            }
+            lastRead = std::max(lastRead.value_or(0), offsets.back());
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Size and count of a folder as a user would add them up: every file below
+// it (hidden ones too) but view-settings files, and every entry counted once.
+std::pair<quint64, quint64> independentSums(const fs::path& folder)
+{
+    quint64 size = 0;
+    quint64 count = 0;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path().filename().string().starts_with(".DS_Store"))
+            continue;
+        ++count;
+        if (!it->is_directory() || it->is_symlink())
+            size += it->is_symlink() ? fs::read_symlink(it->path()).string().size() : it->file_size();
+    }
+    return {size, count};
+}
+
+TEST_F(KZFolderContentTest, SizesAddedUpByTheWalkMatchTheFolders)
+{
+    const std::string block = randomBytes(70000, 5);
+    Tree tree;
+    // Two deep copies with hidden files, a hidden subfolder the walk does not
+    // enter, view settings and a link: found at the top, with their sums.
+    for (const char* top : {"one", "two"}) {
+        std::string path = top;
+        for (int depth = 0; depth < 300; ++depth) {
+            path += "/d";
+            tree.push_back({path + "/f", std::to_string(depth)});
+        }
+        tree.push_back({std::string(top) + "/.hidden", "secret"});
+        tree.push_back({std::string(top) + "/.cache/inner", block});
+        tree.push_back({std::string(top) + "/.DS_Store", top});
+        tree.push_back({std::string(top) + "/big", block});
+    }
+    build(tree);
+    fs::create_symlink("big", dir / "one/link");
+    fs::create_symlink("big", dir / "two/link");
+    const SearchResult result = runSearch({dir.path()}, folderCriteria());
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"one", "two"}}));
+    for (const FoundRow& row : result.rows)
+        EXPECT_EQ(row.size, independentSums(row.path).first) << row.path;
+}
+
+} // namespace
