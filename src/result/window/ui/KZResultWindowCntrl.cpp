@@ -1,4 +1,5 @@
 #include "result/window/ui/KZResultWindowCntrl.h"
+#include "result/window/ui/KZResultRemovalHost.h"
 
 #include "engine/KZProgressControl.h"
 #include "engine/KZResultInfoKeys.h"
@@ -75,6 +76,7 @@ public:
         setObsolete(true);
     }
     void redo() override {}
+    RemovalUndo* clone() const { return new RemovalUndo(text(), undoDict_, undoMove_); }
 
 private:
     QVariantMap undoDict_;
@@ -388,6 +390,21 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
         made.outline = std::move(outline);
         return made;
     };
+    // The removal panel covers the tab's own result view; the window answers
+    // its questions. The panel's controller owns the host until it closes.
+    parts.openRemovalPanel = [this, tabCntrl](const QVariantMap& request) -> KZFoundListHost::Panel {
+        QWidget* view = *tabCntrl ? qobject_cast<QWidget*>((*tabCntrl)->resultView()) : nullptr;
+        if (!view)
+            return nullptr;
+        auto host = std::make_shared<KZResultRemovalHost>(this, [this] { purgeMarkingUndo(); });
+        auto cntrl = KZRemovePanelWidget::open(request, view, host.get());
+        if (!cntrl)
+            return nullptr;
+        return std::shared_ptr<void>(cntrl.get(), [cntrl, host](void*) mutable {
+            cntrl.reset();
+            host.reset();
+        });
+    };
     auto made = std::make_unique<KZResultItemsTypeCntrl>(info, &resultCntrl, std::move(parts));
     *tabCntrl = made.get();
     return made;
@@ -563,6 +580,20 @@ void KZResultWindowCntrl::restoreAfterRemoveAction()
             widget->setEnabled(true);
     removalObservations_.clear();
     validateMenus();
+}
+
+void KZResultWindowCntrl::purgeMarkingUndo()
+{
+    // Marks cannot be taken back once the items they named are gone, but
+    // the undo of an earlier removal must stay: keep those steps, in order.
+    std::vector<QUndoCommand*> kept;
+    for (int i = 0; i < undoStack_->index(); ++i) {
+        if (const auto* removal = dynamic_cast<const RemovalUndo*>(undoStack_->command(i)))
+            kept.push_back(removal->clone());
+    }
+    undoStack_->clear();
+    for (QUndoCommand* step : kept)
+        undoStack_->push(step);
 }
 
 void KZResultWindowCntrl::registerRemovedUndo(const QVariantMap& userInfo)

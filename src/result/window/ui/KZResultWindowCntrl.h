@@ -67,6 +67,8 @@ public:
     QToolButton* toggleViewByGroupBtn() const { return toggleViewByGroupBtn_; }
     QToolButton* switchPreviewViewBtn() const { return switchPreviewViewBtn_; }
     QUndoStack* undoStack() const { return undoStack_; }
+    // Drops the marking steps before a removal starts; removal steps stay.
+    void purgeMarkingUndo();
     QMenu* fileMenu() const { return fileMenu_; }
     QMenu* editMenu() const { return editMenu_; }
     QMenu* viewMenu() const { return viewMenu_; }

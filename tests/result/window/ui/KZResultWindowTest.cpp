@@ -15,6 +15,8 @@
 #include <QToolButton>
 #include <QUndoStack>
 
+#include <QUndoCommand>
+#include <QUndoStack>
 #include <gtest/gtest.h>
 
 namespace {
@@ -141,6 +143,25 @@ TEST_F(ResultWindow, EditUndoNamesTheRemovalAndUndoesItOnce)
     EXPECT_EQ(undone.first().value(QStringLiteral("id")).toInt(), 7);
     EXPECT_FALSE(window->undoStack()->canRedo()) << "an undone removal offers no redo";
     EXPECT_FALSE(window->undoStack()->canUndo());
+}
+
+TEST_F(ResultWindow, StartingARemovalDropsMarkingStepsButKeepsEarlierRemovals)
+{
+    QUndoStack* stack = window->undoStack();
+    stack->push(new QUndoCommand(QStringLiteral("Mark")));
+    center().post(QStringLiteral("registerRemovedUndo"), platform::bundleIdentifier(),
+                  {{QStringLiteral("undoDict"), QVariantMap{{QStringLiteral("id"), 1}}},
+                   {QStringLiteral("undoCount"), 2},
+                   {QStringLiteral("isTrashAction"), true}});
+    settle();
+    stack->push(new QUndoCommand(QStringLiteral("Mark again")));
+    ASSERT_EQ(stack->count(), 3);
+
+    window->purgeMarkingUndo();
+    ASSERT_EQ(stack->count(), 1) << "only the removal is left";
+    stack->undo();
+    ASSERT_EQ(undone.size(), 1);
+    EXPECT_EQ(undone.first().value(QStringLiteral("id")).toInt(), 1);
 }
 
 TEST_F(ResultWindow, SwitchesWriteTheirDefaultsInOrderAndRetitleTheViewMenu)
