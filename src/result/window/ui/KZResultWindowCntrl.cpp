@@ -393,7 +393,10 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
     // The removal panel covers the tab's own result view; the window answers
     // its questions. The panel's controller owns the host until it closes.
     parts.openRemovalPanel = [this, tabCntrl](const QVariantMap& request) -> KZFoundListHost::Panel {
-        QWidget* view = *tabCntrl ? qobject_cast<QWidget*>((*tabCntrl)->resultView()) : nullptr;
+        // The list's own cover view when it names one, else the whole tab.
+        QWidget* view = qobject_cast<QWidget*>(request.value(QStringLiteral("resultView")).value<QObject*>());
+        if (!view && *tabCntrl)
+            view = qobject_cast<QWidget*>((*tabCntrl)->resultView());
         if (!view)
             return nullptr;
         auto host = std::make_shared<KZResultRemovalHost>(this, [this] { purgeMarkingUndo(); });
