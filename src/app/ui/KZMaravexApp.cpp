@@ -1,4 +1,5 @@
 #include "app/ui/KZMaravexApp.h"
+#include "removal/KZRestoreRemovedFiles.h"
 
 #include "app/KZCrashReporter.h"
 #include "app/KZNewSearchRouting.h"
@@ -239,6 +240,10 @@ void KZMaravexApp::applicationWillFinishLaunching()
             services.aboutIsOpened = [this] { return aboutIsOpened_; };
             services.emptyFoldersSources = [](const QVariantList& folders) {
                 return KZSourcesCntrl::sharedControl().emptyFoldersSourcesWithFolders(folders);
+            };
+            services.undoMove = [](const QVariant& undoDict) {
+                if (undoDict.canConvert<KZUndoDict>())
+                    KZRestoreRemovedFiles::sharedControl().undoMove(undoDict.value<KZUndoDict>());
             };
             resultWindow_ = std::make_unique<KZResultWindowCntrl>(std::move(services));
             resultWindow_->initializeResultWithInfo(info);

@@ -64,7 +64,7 @@ public:
 // redo, so the step leaves the stack when undone.
 class RemovalUndo : public QUndoCommand {
 public:
-    RemovalUndo(const QString& name, QVariantMap undoDict, std::function<void(const QVariantMap&)> undoMove)
+    RemovalUndo(const QString& name, QVariant undoDict, std::function<void(const QVariant&)> undoMove)
         : undoDict_(std::move(undoDict)), undoMove_(std::move(undoMove))
     {
         setText(name);
@@ -79,8 +79,8 @@ public:
     RemovalUndo* clone() const { return new RemovalUndo(text(), undoDict_, undoMove_); }
 
 private:
-    QVariantMap undoDict_;
-    std::function<void(const QVariantMap&)> undoMove_;
+    QVariant undoDict_;
+    std::function<void(const QVariant&)> undoMove_;
 };
 
 // The two switches of the toolbar draw their own small pictures.
@@ -603,7 +603,7 @@ void KZResultWindowCntrl::registerRemovedUndo(const QVariantMap& userInfo)
 {
     const quint64 count = userInfo.value(QStringLiteral("undoCount")).toULongLong();
     const bool trash = userInfo.value(QStringLiteral("isTrashAction")).toBool();
-    const QVariantMap undoDict = userInfo.value(QStringLiteral("undoDict")).toMap();
+    const QVariant undoDict = userInfo.value(QStringLiteral("undoDict"));
     const QString name = KZResultWindowState::removalUndoName(count, trash);
     QPointer<KZResultWindowCntrl> guard(this);
     platform::runOnMain([guard, name, undoDict] {

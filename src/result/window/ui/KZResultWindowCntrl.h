@@ -42,7 +42,9 @@ public:
         std::function<void()> refuseCloseWhileRemoving;
         std::function<void()> beep;
         // Puts back the items of a removal from its undo record.
-        std::function<void(const QVariantMap& undoDict)> undoMove;
+        // Takes back one removal; the value is what "registerRemovedUndo"
+        // carried as its "undoDict", handed on untouched.
+        std::function<void(const QVariant& undoDict)> undoMove;
         std::function<bool()> aboutIsOpened;
         // The sources of the follow-up search for folders a removal emptied.
         std::function<std::vector<KZSourceItemRef>(const QVariantList& folders)> emptyFoldersSources;

@@ -43,7 +43,7 @@ protected:
         };
         services.refuseCloseWhileRemoving = [this] { ++refusals; };
         services.beep = [] {};
-        services.undoMove = [this](const QVariantMap& dict) { undone.append(dict); };
+        services.undoMove = [this](const QVariant& dict) { undone.append(dict.toMap()); };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->show();
         settle();
