@@ -4,8 +4,10 @@
 #include "app/KZCrashReporter.h"
 #include "app/KZNewSearchRouting.h"
 #include "app/progress/ui/KZSearchProgress.h"
+#include "app/progress/ui/KZSearchProgressWindow.h"
 #include "app/ui/KZQuitPolicy.h"
 #include "app/ui/KZResultWindowRouting.h"
+#include "app/ui/KZWindowTransitionAnimator.h"
 #include "app/KZUpdater.h"
 #include "app/search/KZSourcesCntrl.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
@@ -77,6 +79,44 @@ QString menuOf(const QAction* action)
 }
 
 } // namespace
+
+// The result window as New Search reaches it: it zooms back into the
+// progress window, whose end the routing waits for.
+class KZMaravexApp::ResultRouting : public KZResultWindowRouting {
+public:
+    ResultRouting(KZMaravexApp& app, KZResultWindowCntrl* cntrl) : app_(app), cntrl_(cntrl) {}
+
+    QWidget* window() const override { return cntrl_; }
+    bool isRemoving() const override { return cntrl_ && cntrl_->isRemoving(); }
+    void newSearch() override
+    {
+        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
+                                                           platform::NotificationObject(static_cast<const void*>(this)));
+        KZSearchProgressWindow* progress = app_.progressWindow();
+        if (!cntrl_ || !progress) {
+            // Nothing to zoom back into: the routing must not wait forever.
+            if (cntrl_)
+                cntrl_->hide();
+            platform::NotificationCenter::defaultCenter().post(KZNotification::newSearchResultTerminated,
+                                                               platform::bundleIdentifier(),
+                                                               {{QStringLiteral("direction"), 1}});
+            return;
+        }
+        KZWindowTransitionAnimator::sharedControl().transitionFromWindow(
+            cntrl_, progress, KZWindowTransitionAnimator::Closing, progress->mainView());
+    }
+
+private:
+    KZMaravexApp& app_;
+    QPointer<KZResultWindowCntrl> cntrl_;
+};
+
+KZSearchProgressWindow* KZMaravexApp::progressWindow() const
+{
+    if (!windowCntrl_ || !windowCntrl_->progressCntrl())
+        return nullptr;
+    return windowCntrl_->progressCntrl()->progressWindow();
+}
 
 // The three main windows as the routing sees them.
 class KZMaravexApp::RoutingHost : public KZRoutingHost {
@@ -228,6 +268,9 @@ void KZMaravexApp::applicationWillFinishLaunching()
 {
     start_ = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
     routing_ = std::make_unique<KZNewSearchRouting>(*routingHost_, start_);
+    setResultWindowLookup([this](QWidget* window) -> KZResultWindowRouting* {
+        return resultRouting_ && window && window == resultRouting_->window() ? resultRouting_.get() : nullptr;
+    });
 
     const KZSearchWindowLayout layout = buildSearchWindowLayout(this);
     window_ = layout.window;
@@ -245,7 +288,20 @@ void KZMaravexApp::applicationWillFinishLaunching()
                 if (undoDict.canConvert<KZUndoDict>())
                     KZRestoreRemovedFiles::sharedControl().undoMove(undoDict.value<KZUndoDict>());
             };
+            services.present = [this](QWidget* result) {
+                KZSearchProgressWindow* progress = progressWindow();
+                if (!progress || !progress->isVisible()) {
+                    result->show();
+                    result->raise();
+                    result->activateWindow();
+                    return;
+                }
+                KZWindowTransitionAnimator::sharedControl().transitionFromWindow(
+                    progress, result, KZWindowTransitionAnimator::Opening, progress->mainView());
+            };
+            resultRouting_.reset();
             resultWindow_ = std::make_unique<KZResultWindowCntrl>(std::move(services));
+            resultRouting_ = std::make_unique<ResultRouting>(*this, resultWindow_.get());
             resultWindow_->initializeResultWithInfo(info);
         });
     }

@@ -23,6 +23,7 @@
 class KZCrashReporter;
 class KZNewSearchRouting;
 class KZResultWindowRouting;
+class KZSearchProgressWindow;
 class QAction;
 
 namespace platform {
@@ -147,7 +148,10 @@ private:
     std::function<KZResultWindowRouting*(QWidget*)> resultLookup_;
     std::unique_ptr<QMenu> appMenu_;
     // The window of the last finished search; a new result replaces it.
+    class ResultRouting;
+    KZSearchProgressWindow* progressWindow() const;
     std::unique_ptr<KZResultWindowCntrl> resultWindow_;
+    std::unique_ptr<ResultRouting> resultRouting_;
     QMenu* helpMenu_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QAction* closeMenuItem_ = nullptr;

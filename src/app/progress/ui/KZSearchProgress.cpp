@@ -3,6 +3,7 @@
 #include "app/progress/KZSearchProgressCore.h"
 #include "app/progress/ui/KZSearchProgressExtraInfoCntrl.h"
 #include "app/progress/ui/KZSearchProgressWindow.h"
+#include "app/ui/KZMaravexApp.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "settings/KZNotificationNames.h"
@@ -127,6 +128,10 @@ void KZSearchProgress::closeAction()
         QApplication::beep();
         return;
     }
-    if (core_->closeAction() && window_)
-        window_->close();
+    if (core_->closeAction() && window_) {
+        if (KZMaravexApp* app = KZMaravexApp::sharedDelegate())
+            app->closeAppWindow(window_);
+        else
+            window_->close();
+    }
 }

@@ -9,6 +9,10 @@
 #include "app/progress/ui/KZSearchProgressExtraInfoCntrl.h"
 #include "app/progress/ui/KZSearchProgressFoldersInfoCntrl.h"
 #include "app/progress/ui/KZSearchProgressView.h"
+#include "app/ui/KZMaravexApp.h"
+#include "app/ui/KZWindowFlipAnimator.h"
+#include "platform/NotificationCenter.h"
+#include "settings/KZNotificationNames.h"
 #include "platform/StringTable.h"
 #include "services/ui/KZAnimationTiming.h"
 #include "services/ui/KZProgressImageView.h"
@@ -85,9 +89,20 @@ KZSearchProgressWindow::KZSearchProgressWindow(KZSearchProgress& controller, QWi
     if (side_ < kDiscSide + 40)
         side_ = kDefaultSide;
     build();
+    // The ring grows only once the flip has put this window in front; a
+    // hide requested meanwhile wins.
+    platform::NotificationCenter::defaultCenter().addObserver(
+        this, KZNotification::flipAnimationDidEnd, platform::NotificationObject(static_cast<const void*>(this)),
+        [this](const platform::Notification&) {
+            if (isShowWindow_)
+                enlargeRing(true);
+        });
 }
 
-KZSearchProgressWindow::~KZSearchProgressWindow() = default;
+KZSearchProgressWindow::~KZSearchProgressWindow()
+{
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
+}
 
 void KZSearchProgressWindow::build()
 {
@@ -256,7 +271,18 @@ void KZSearchProgressWindow::showWindow()
 {
     isShowWindow_ = true;
     QWidget* searchWindow = searchView_ ? searchView_->window() : nullptr;
-    // The progress window takes the search window's place.
+    if (searchWindow && searchWindow != this && searchWindow->isVisible()) {
+        auto& flip = KZWindowFlipAnimator::sharedWindowFlipAnimator();
+        // The flip turns away whichever window it holds as the front one;
+        // with none showing, the search window is the one being replaced.
+        QWidget* front = flip.currentWindow();
+        if (!flip.isFlipping() && (!front || !front->isVisible()))
+            flip.flipToWindow(searchWindow, 3);
+        flip.flipToWindow(this, 3);
+        if (flip.isFlipping() || isVisible())
+            return;
+    }
+    // Nothing to turn away from: appear in place at once.
     if (searchWindow && searchWindow != this)
         move(searchWindow->pos());
     show();
@@ -264,7 +290,6 @@ void KZSearchProgressWindow::showWindow()
     activateWindow();
     if (searchWindow && searchWindow != this)
         searchWindow->hide();
-    // Without a flip the turn ends at once.
     if (isShowWindow_)
         enlargeRing(true);
 }
@@ -275,6 +300,20 @@ void KZSearchProgressWindow::hideWindow()
     tabs_->initializeForNewSearch();
     enlargeRing(false);
     QWidget* searchWindow = searchView_ ? searchView_->window() : nullptr;
+    if (searchWindow && searchWindow != this) {
+        auto& flip = KZWindowFlipAnimator::sharedWindowFlipAnimator();
+        QWidget* front = flip.currentWindow();
+        if (!flip.isFlipping() && isVisible() && front != this && (!front || !front->isVisible())) {
+            flip.flipToWindow(this, 2);
+            front = this;
+        }
+        // A flip still turning this window in must finish before the search
+        // window can be turned back; it is queued behind it.
+        if (flip.isFlipping() || (front == this && isVisible())) {
+            flip.flipToWindow(searchWindow, 2);
+            return;
+        }
+    }
     if (searchWindow && searchWindow != this) {
         searchWindow->move(pos());
         searchWindow->show();
@@ -438,8 +477,20 @@ void KZSearchProgressWindow::paintEvent(QPaintEvent*)
 
 void KZSearchProgressWindow::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::ActivationChange)
+    if (event->type() == QEvent::ActivationChange) {
         update();
+        // The round window has no close box of its own in the title bar: the
+        // Close item must go through the same check as its button.
+        if (isActiveWindow()) {
+            if (KZMaravexApp* app = KZMaravexApp::sharedDelegate()) {
+                QPointer<KZSearchProgressWindow> self(this);
+                app->restoreCloseMenuItem(false, [self] {
+                    if (self)
+                        self->controller_.closeAction();
+                });
+            }
+        }
+    }
     QWidget::changeEvent(event);
 }
 

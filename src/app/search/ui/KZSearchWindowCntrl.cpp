@@ -29,10 +29,33 @@ KZSearchWindowCntrl::KZSearchWindowCntrl(KZSearchView* searchView, QObject* pare
     if (searchView_)
         connect(searchView_, &KZSearchView::startClicked, this, &KZSearchWindowCntrl::startScanAction);
     if (searchView_)
-        connect(searchView_, &KZSearchView::closeClicked, this, [this] {
-            if (window_)
-                window_->close();
-        });
+        connect(searchView_, &KZSearchView::closeClicked, this, &KZSearchWindowCntrl::closeWindowAction);
+}
+
+void KZSearchWindowCntrl::closeWindowAction()
+{
+    if (!window_)
+        return;
+    if (KZMaravexApp* app = KZMaravexApp::sharedDelegate())
+        app->closeAppWindow(window_);
+    else
+        window_->close();
+}
+
+bool KZSearchWindowCntrl::eventFilter(QObject* watched, QEvent* event)
+{
+    // The round window has no title bar: Close from the menu must end the
+    // way its own close button does.
+    if (watched == window_ && event->type() == QEvent::WindowActivate) {
+        if (KZMaravexApp* app = KZMaravexApp::sharedDelegate()) {
+            QPointer<KZSearchWindowCntrl> self(this);
+            app->restoreCloseMenuItem(false, [self] {
+                if (self)
+                    self->closeWindowAction();
+            });
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 KZSearchWindowCntrl::~KZSearchWindowCntrl()
@@ -46,9 +69,12 @@ KZSearchWindowCntrl::~KZSearchWindowCntrl()
 
 void KZSearchWindowCntrl::setTheWindow(QWidget* window)
 {
+    if (window_)
+        window_->removeEventFilter(this);
     window_ = window;
     if (!window_)
         return;
+    window_->installEventFilter(this);
     window_->show();
     window_->raise();
     window_->activateWindow();

@@ -63,7 +63,12 @@ Q_SIGNALS:
     // user told that nothing was found).
     void searchEndHandled(quint64 foundCount);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void closeWindowAction();
+
     void createResult(const QVariantMap& info);
     void whenProgressWindowIsShown(std::function<void()> then, int attempts = 0);
     void showUserNotification(const QVariantMap& info);

@@ -288,9 +288,13 @@ void KZResultWindowCntrl::showWindowWithTabTag(quint64 tag)
 {
     if (resultCntrl_)
         resultCntrl_->prepareToShowWindowWithTabTag(tag);
-    show();
-    raise();
-    activateWindow();
+    if (services_.present && !isVisible()) {
+        services_.present(this);
+    } else {
+        show();
+        raise();
+        activateWindow();
+    }
     validateMenus();
 }
 

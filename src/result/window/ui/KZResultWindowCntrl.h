@@ -48,6 +48,8 @@ public:
         std::function<bool()> aboutIsOpened;
         // The sources of the follow-up search for folders a removal emptied.
         std::function<std::vector<KZSourceItemRef>(const QVariantList& folders)> emptyFoldersSources;
+        // Brings the window on screen; empty: at once, without a transition.
+        std::function<void(QWidget* window)> present;
     };
 
     explicit KZResultWindowCntrl(Services services = {}, QWidget* parent = nullptr);

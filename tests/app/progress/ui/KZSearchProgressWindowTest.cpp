@@ -6,6 +6,8 @@
 #include "app/progress/ui/KZSearchProgressExtraInfoCntrl.h"
 #include "app/progress/ui/KZSearchProgressFoldersInfoCntrl.h"
 #include "app/progress/ui/KZSearchProgressWindow.h"
+#include "app/KZWindowTransitionMath.h"
+#include "app/ui/KZWindowFlipAnimator.h"
 #include "engine/EngineTestSupport.h"
 #include "TestSupport.h"
 
@@ -292,3 +294,41 @@ TEST(ProgressExtraInfoPanel, FollowsThePointedTypeAndClosesLate)
 }
 
 } // namespace
+
+// With the search window on screen the progress window turns in with a flip:
+// the ring grows only once the flip has ended, and hiding turns the search
+// window back in front, also when asked while the first flip still runs.
+TEST_F(ProgressWindowTest, FlipsInFrontOfTheSearchWindowAndBack)
+{
+    KZTransitionMath::setDurationFactor(0.03);
+    auto& flip = KZWindowFlipAnimator::sharedWindowFlipAnimator();
+    auto& center = platform::NotificationCenter::defaultCenter();
+    std::vector<const void*> fronts;
+    auto obs = center.addObserver(KZNotification::flipAnimationDidEnd, {},
+                                  [&](const platform::Notification& n) { fronts.push_back(n.object.pointer()); });
+
+    for (const bool hideWhileFlipping : {false, true}) {
+        SCOPED_TRACE(hideWhileFlipping);
+        fronts.clear();
+        searchWindow_.show();
+        progress_->core().setStartsClock(false);
+        progress_->prepareToSearch({{QStringLiteral("showInterface"), true}});
+        EXPECT_TRUE(flip.isFlipping());
+        EXPECT_FALSE(window_->isEnlarged());
+        if (!hideWhileFlipping) {
+            ASSERT_TRUE(kztest::processEventsUntil([&] { return !flip.isFlipping(); }));
+            EXPECT_TRUE(window_->isVisible());
+            EXPECT_FALSE(searchWindow_.isVisible());
+            EXPECT_TRUE(window_->isEnlarged());
+        }
+        progress_->setIsSearching(false);
+        window_->hideWindow();
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !flip.isFlipping() && searchWindow_.isVisible(); }));
+        EXPECT_FALSE(window_->isVisible());
+        EXPECT_FALSE(window_->isEnlarged());
+        ASSERT_EQ(fronts.size(), 2u);
+        EXPECT_EQ(fronts[0], static_cast<const void*>(window_));
+        EXPECT_EQ(fronts[1], static_cast<const void*>(&searchWindow_));
+    }
+    KZTransitionMath::setDurationFactor(1.0);
+}

@@ -198,3 +198,28 @@ TEST_F(ResultWindow, SwitchesWriteTheirDefaultsInOrderAndRetitleTheViewMenu)
 }
 
 } // namespace
+
+namespace {
+
+// The program's hook brings a hidden window on screen (its opening
+// transition); a window already shown is only raised, never opened twice.
+TEST(ResultWindowPresent, OnlyAHiddenWindowGoesThroughThePresentHook)
+{
+    for (const bool shownBefore : {false, true}) {
+        SCOPED_TRACE(shownBefore);
+        int presented = 0;
+        KZResultWindowCntrl::Services services;
+        services.present = [&](QWidget* window) {
+            ++presented;
+            window->show();
+        };
+        KZResultWindowCntrl window(services);
+        if (shownBefore)
+            window.show();
+        window.showWindowWithTabTag(0);
+        EXPECT_EQ(presented, shownBefore ? 0 : 1);
+        EXPECT_TRUE(window.isVisible());
+    }
+}
+
+} // namespace
