@@ -104,6 +104,8 @@ public:
         setText(name);
     }
 
+    bool belongsTo(const std::shared_ptr<KZOutlineMarking*>& owner) const { return owner_.lock() == owner; }
+
     void undo() override
     {
         const auto owner = owner_.lock();
@@ -142,9 +144,28 @@ KZOutlineMarking::KZOutlineMarking(QUndoStack* undoStack, Hooks hooks)
 
 KZOutlineMarking::~KZOutlineMarking()
 {
-    // The steps call back into this list; none may be undone once it is gone.
-    if (undoStack_ && thereAreUndoes_ && undoStack_->canUndo())
-        undoStack_->clear();
+    // The steps call back into this list, so none may be replayed once it is
+    // gone; the window's other steps (removals, other lists' marks) stay.
+    if (!undoStack_)
+        return;
+    for (int i = 0; i < undoStack_->count(); ++i) {
+        auto* step = dynamic_cast<const MarkUndoCommand*>(undoStack_->command(i));
+        if (step && step->belongsTo(self_))
+            const_cast<QUndoCommand*>(undoStack_->command(i))->setObsolete(true);
+    }
+    self_.reset();
+    dropStaleSteps(undoStack_);
+}
+
+void KZOutlineMarking::dropStaleSteps(QUndoStack* undoStack)
+{
+    // The stack deletes an obsolete step instead of replaying it when it is
+    // reached; doing that at once keeps Undo and Redo naming a step that
+    // still does something.
+    while (undoStack->canUndo() && undoStack->command(undoStack->index() - 1)->isObsolete())
+        undoStack->undo();
+    while (undoStack->canRedo() && undoStack->command(undoStack->index())->isObsolete())
+        undoStack->redo();
 }
 
 bool KZOutlineMarking::markItemsWithState(const QVariantMap& request, const std::optional<KZListRow>& target)

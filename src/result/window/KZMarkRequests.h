@@ -4,6 +4,8 @@
 #include "result/model/KZMarkingRequest.h"
 #include "result/model/KZShownList.h"
 
+#include <QPointer>
+#include <QUndoStack>
 #include <QVariantMap>
 
 class QUndoStack;
@@ -88,8 +90,13 @@ public:
     void replay(const QVariantMap& record);
     QVariantMap redoRecord(const QVariantMap& record) const;
 
+    // Drops the steps of closed lists that have become the next to undo or
+    // redo; the window calls it after each undo and redo.
+    static void dropStaleSteps(QUndoStack* undoStack);
+
 private:
-    QUndoStack* undoStack_;
+    // The window's stack may go before the list when the window closes.
+    QPointer<QUndoStack> undoStack_;
     Hooks hooks_;
     // What the steps on the stack reach this list through; it dies with it.
     std::shared_ptr<KZOutlineMarking*> self_;

@@ -139,7 +139,8 @@ struct MarkingRig {
     int beeps = 0;
     std::unique_ptr<KZOutlineMarking> marking;
 
-    MarkingRig()
+    // Lists of one window share its stack.
+    explicit MarkingRig(QUndoStack* windowStack = nullptr)
     {
         KZOutlineMarking::Hooks hooks;
         hooks.undoRecord = [](QVariantMap& request) -> std::optional<QVariantMap> {
@@ -179,7 +180,7 @@ struct MarkingRig {
         };
         hooks.showUndoNotice = [this] { ++notices; };
         hooks.beep = [this] { ++beeps; };
-        marking = std::make_unique<KZOutlineMarking>(&undo, hooks);
+        marking = std::make_unique<KZOutlineMarking>(windowStack ? windowStack : &undo, hooks);
         marking->setCurrSelectedTag(3);
         marking->setOwnerTag(3);
     }
@@ -242,16 +243,50 @@ TEST(OutlineMarking, VanishedRowBeepsAndSendsNothing)
     EXPECT_FALSE(rig.undo.canUndo());
 }
 
-TEST(OutlineMarking, StepsLeaveTheUndoManagerWithTheirList)
+// A step that is not a list's mark, such as a removal, counting its undos.
+struct ForeignStep : QUndoCommand {
+    ForeignStep(const QString& name, int* undone) : undone_(undone) { setText(name); }
+    void undo() override { ++*undone_; }
+    int* undone_;
+};
+
+TEST(OutlineMarking, ClosingAListTakesOnlyItsOwnStepsFromTheWindowsUndo)
 {
-    const KZFoundItemArray items = makeItems({{.group = 1}, {.group = 1}});
-    const KZListRow row{groupOf(items), nullptr};
-    MarkingRig rig;
-    rig.marking->markItemsWithState(R::groupCheckBox(true, 1, row), row);
-    rig.marking->updateAfterMarked();
-    EXPECT_TRUE(rig.marking->thereAreUndoes());
-    rig.marking.reset();
-    EXPECT_FALSE(rig.undo.canUndo());
+    const KZFoundItemArray closingItems = makeItems({{.group = 1}, {.group = 1}});
+    const KZFoundItemArray keptItems = makeItems({{.group = 2}, {.group = 2}});
+    const KZListRow closingRow{groupOf(closingItems), nullptr};
+    const KZListRow keptRow{groupOf(keptItems), nullptr};
+    QUndoStack undo;
+    MarkingRig closing(&undo);
+    MarkingRig kept(&undo);
+    int removalsUndone = 0;
+
+    undo.push(new ForeignStep(u"removal"_s, &removalsUndone));
+    closing.marking->markItemsWithState(R::groupCheckBox(true, 1, closingRow), closingRow);
+    kept.marking->markItemsWithState(R::groupCheckBox(true, 1, keptRow), keptRow);
+    closing.marking->markItemsWithState(R::groupCheckBox(false, 1, closingRow), closingRow);
+    ASSERT_EQ(undo.count(), 4);
+    const QString keptStep = undo.text(2);
+
+    closing.marking.reset();
+    EXPECT_EQ(undo.count(), 3) << "the closed list's step on top leaves at once";
+    EXPECT_EQ(undo.undoText(), keptStep);
+    EXPECT_EQ(marksOf(keptItems), "11");
+
+    undo.undo();
+    EXPECT_EQ(marksOf(keptItems), "00") << "the other list's mark is still undone";
+    KZOutlineMarking::dropStaleSteps(&undo);
+    EXPECT_EQ(undo.undoText(), u"removal"_s) << "the closed list's step under it went too";
+    undo.undo();
+    EXPECT_EQ(removalsUndone, 1);
+    EXPECT_EQ(closing.posted.size(), 2) << "nothing was replayed on the closed list";
+
+    undo.redo();
+    KZOutlineMarking::dropStaleSteps(&undo);
+    EXPECT_EQ(undo.redoText(), keptStep) << "the closed list's step left the redo side too";
+    undo.redo();
+    EXPECT_EQ(marksOf(keptItems), "11");
+    EXPECT_FALSE(undo.canRedo());
 }
 
 TEST(LastMemberGate, RemembersAnswersAndGivesOneVerdictPerRequest)

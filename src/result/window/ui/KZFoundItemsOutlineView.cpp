@@ -65,6 +65,7 @@ KZFoundItemsOutlineView::KZFoundItemsOutlineView(QWidget* parent) : QTreeView(pa
     setUniformRowHeights(false);
     // The selection bar is the only mark of the current row.
     setAllColumnsShowFocus(false);
+    setFocusPolicy(Qt::StrongFocus);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSortingEnabled(false);
@@ -305,6 +306,9 @@ void KZFoundItemsOutlineView::mousePressEvent(QMouseEvent* event)
 {
     if (isRemoving_)
         return;
+    // The selection shows the accent only while the list is the key view, so a
+    // press must make it so even where the platform gave focus elsewhere.
+    setFocus(Qt::MouseFocusReason);
     const QModelIndex index = indexAt(event->position().toPoint());
     if (index.isValid() && ghostTest_ && foundModel() && isGhost(foundModel()->rowAt(index)))
         return; // a ghost is shown for context only and cannot be selected

@@ -12,6 +12,7 @@
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
+#include "result/window/KZMarkRequests.h"
 #include "result/window/KZResultWindowState.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
@@ -230,6 +231,9 @@ void KZResultWindowCntrl::buildMenus()
     QAction* redo = undoStack_->createRedoAction(this, tr("Redo"));
     redo->setShortcut(QKeySequence::Redo);
     editMenu_->addAction(redo);
+    // Connected after the stack's own handlers, so they run once the step is done.
+    for (QAction* action : {undo, redo})
+        connect(action, &QAction::triggered, this, [this] { KZOutlineMarking::dropStaleSteps(undoStack_); });
 
     viewMenu_ = menuBar()->addMenu(tr("&View"));
     groupingItem_ = viewMenu_->addAction(QString());

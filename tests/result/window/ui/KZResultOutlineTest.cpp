@@ -317,4 +317,24 @@ TEST_F(RowPaint, SelectionBarsFollowFocusAndWindow)
     EXPECT_EQ(inactiveItem.red(), inactiveItem.blue()) << "a plain grey";
 }
 
+TEST_F(RowPaint, AClickedRowTakesTheFocusAndPaintsTheAccent)
+{
+    make();
+    cntrl->showNewData(handOff(3, flat(makeGroups(2, 2))));
+    QWidget* window = cntrl->view()->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    view->clearFocus();
+    view->setActiveOverride(std::nullopt, true);
+    const QModelIndex row = cntrl->foundModel()->index(1, 0);
+    const QColor before = probe(row);
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      QPoint(view->viewport()->width() - 4, view->visualRect(row).center().y()));
+    EXPECT_TRUE(view->hasFocus());
+    const QColor bar = probe(row);
+    EXPECT_NE(bar, before);
+    EXPECT_GT(bar.blue(), bar.red() + 60) << "the accent, not the inactive grey";
+}
+
 } // namespace
