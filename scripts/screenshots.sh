@@ -260,24 +260,32 @@ wait 1200
 shot $SHOTS/result-flat-inactive.png resultWindow
 quit
 STEPS
+# States drawn by a widget test's own picture case (PICTURE_SUITE.*, run when
+# MARAVEX_SHOTS_DIR is set) instead of the program: for windows that need a
+# hand-set clock or that the program cannot reach yet. The test programs are
+# built in a tree of their own.
+picture_state() { # state test-target picture-suite
+  local name=$1 target=$2 suite=$3
+  if [ -n "$filter" ] && [[ $name != "$filter"* ]]; then return 0; fi
+  echo "== $name"
+  local tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
+  if [ ! -f "$tests_build/build.ninja" ]; then
+    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  if ! { cmake --build "$tests_build" --target "$target" -j "$(nproc)" >"$work/$name.log" 2>&1 \
+      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/$target" \
+        --gtest_filter="$suite.*" >>"$work/$name.log" 2>&1; }; then
+    echo "   state $name failed" >&2
+    tail -n 30 "$work/$name.log" >&2
+    failed=1
+  fi
+}
+
 # --- progress window: mid-search, the final ring, a pointed ring tab ------------
 # Drawn by the window's own picture test with a hand-set clock, so that the
 # mid-search state holds still long enough to be photographed. It needs the
 # test programs, built in a tree of their own.
-if [ -z "$filter" ] || [[ progress == "$filter"* ]]; then
-  echo "== progress"
-  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
-  if [ ! -f "$tests_build/build.ninja" ]; then
-    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  if ! { cmake --build "$tests_build" --target kz_app_ui_tests -j "$(nproc)" >"$work/progress.log" 2>&1 \
-      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_app_ui_tests" \
-        --gtest_filter='ProgressWindowShots.*' >>"$work/progress.log" 2>&1; }; then
-    echo "   state progress failed" >&2
-    tail -n 30 "$work/progress.log" >&2
-    failed=1
-  fi
-fi
+picture_state progress kz_app_ui_tests ProgressWindowShots
 
 # --- transitions: a flip and a zoom held half way ----------------------------------
 # The search runs to its end; then the progress window flips back to the
@@ -297,76 +305,24 @@ STEPS
 
 # The zoom from a round window to a list window, held while its disc grows;
 # drawn by the animators' own picture test between two stand-in windows.
-if [ -z "$filter" ] || [[ transition-zoom == "$filter"* ]]; then
-  echo "== transition-zoom"
-  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
-  if [ ! -f "$tests_build/build.ninja" ]; then
-    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  if ! { cmake --build "$tests_build" --target kz_app_ui_tests -j "$(nproc)" >"$work/transition-zoom.log" 2>&1 \
-      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_app_ui_tests" \
-        --gtest_filter='TransitionShots.*' >>"$work/transition-zoom.log" 2>&1; }; then
-    echo "   state transition-zoom failed" >&2
-    tail -n 30 "$work/transition-zoom.log" >&2
-    failed=1
-  fi
-fi
+picture_state transition-zoom kz_app_ui_tests TransitionShots
 
 # --- result window: the row of file-type tabs -------------------------------------
 # Five tabs, one selected with its bars, one busy with its spinner; drawn by
 # the strip's own picture test in a plain window shaped like the top of a
 # result window.
-if [ -z "$filter" ] || [[ result-tabs == "$filter"* ]]; then
-  echo "== result-tabs"
-  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
-  if [ ! -f "$tests_build/build.ninja" ]; then
-    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  if ! { cmake --build "$tests_build" --target kz_result_panes_ui_tests -j "$(nproc)" >"$work/result-tabs.log" 2>&1 \
-      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_result_panes_ui_tests" \
-        --gtest_filter='ResultTabsShots.*' >>"$work/result-tabs.log" 2>&1; }; then
-    echo "   state result-tabs failed" >&2
-    tail -n 30 "$work/result-tabs.log" >&2
-    failed=1
-  fi
-fi
+picture_state result-tabs kz_result_panes_ui_tests ResultTabsShots
 
 # --- result list: the mark menu, the two popovers and the context menu -------------
 # A group row with a marked member and its open mark menu, the last-member
 # question, a location list's group options and an item's context menu;
 # drawn by the list's own picture test.
-if [ -z "$filter" ] || [[ result-marking == "$filter"* ]]; then
-  echo "== result-marking"
-  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
-  if [ ! -f "$tests_build/build.ninja" ]; then
-    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  if ! { cmake --build "$tests_build" --target kz_result_window_ui_tests -j "$(nproc)" >"$work/result-marking.log" 2>&1 \
-      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_result_window_ui_tests" \
-        --gtest_filter='ListMarkingShots.*' >>"$work/result-marking.log" 2>&1; }; then
-    echo "   state result-marking failed" >&2
-    tail -n 30 "$work/result-marking.log" >&2
-    failed=1
-  fi
-fi
+picture_state result-marking kz_result_window_ui_tests ListMarkingShots
 
 # --- removal panel: the Trash and move pages, progress and final cards ---------
 # Drawn by the panel's own picture test over a plain window shaped like a
 # tab's result view.
-if [ -z "$filter" ] || [[ removal-panel == "$filter"* ]]; then
-  echo "== removal-panel"
-  tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
-  if [ ! -f "$tests_build/build.ninja" ]; then
-    cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  if ! { cmake --build "$tests_build" --target kz_removal_ui_tests -j "$(nproc)" >"$work/removal-panel.log" 2>&1 \
-      && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/kz_removal_ui_tests" \
-        --gtest_filter='RemovalPanelShots.*' >>"$work/removal-panel.log" 2>&1; }; then
-    echo "   state removal-panel failed" >&2
-    tail -n 30 "$work/removal-panel.log" >&2
-    failed=1
-  fi
-fi
+picture_state removal-panel kz_removal_ui_tests RemovalPanelShots
 
 ls -1 "$SHOTS"
 exit $failed
