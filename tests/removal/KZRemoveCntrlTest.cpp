@@ -80,6 +80,14 @@ struct PanelRun {
                 view->note(u"itemsDidRemove"_s);
             });
     }
+    // As the panel does when it goes away: closing lets the engine go, which
+    // holds the controller in turn.
+    ~PanelRun()
+    {
+        if (cntrl)
+            cntrl->cancelAction();
+        QCoreApplication::processEvents();
+    }
     void setReport(int value) { f.defaults->setValue(KZDefaultsKey::report_empty_folders, value); }
     void startAndWaitForEngine()
     {
