@@ -1,5 +1,7 @@
 #include "app/ui/KZMaravexApp.h"
 #include "removal/KZRestoreRemovedFiles.h"
+#include "removal/ui/KZRestoreWindowCntrl.h"
+#include "platform/Trash.h"
 
 #include "app/KZCrashReporter.h"
 #include "app/KZNewSearchRouting.h"
@@ -377,6 +379,11 @@ void KZMaravexApp::buildMenus()
     addMenuAction(helpMenu_, "help", "menu_more_products", "moreProducts", MoreProductsTag);
     addMenuAction(helpMenu_, "help", "menu_contact", "contact", ContactTag);
 
+    // Removals still in the Trash can be put back after a restart.
+    appMenu_->addSeparator();
+    QAction* restore = addMenuAction(appMenu_.get(), "edit", "menu_restore", "restore", RestoreTag);
+    connect(restore, &QAction::triggered, this, [this] { restorePersistentAction(); });
+
     appMenu_->addSeparator();
     QAction* quit = appMenu_->addAction(text("menu_quit"));
     quit->setObjectName(QStringLiteral("quit"));
@@ -648,6 +655,14 @@ void KZMaravexApp::openSavedAction()
     if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
         return;
     routing_->openSavedChosen(fs::path(QFile::encodeName(panel.selectedFiles().first()).toStdString()));
+}
+
+void KZMaravexApp::restorePersistentAction()
+{
+    if (!restoreWindowCntrl_)
+        restoreWindowCntrl_ = std::make_unique<KZRestoreWindowCntrl>(KZRestoreRemovedFiles::sharedControl(),
+                                                                     platform::homeTrashDirectory());
+    restoreWindowCntrl_->showWindow();
 }
 
 bool KZMaravexApp::validateMenuItem(const QAction* item) const

@@ -21,6 +21,7 @@
 #include <QWidget>
 
 class KZCrashReporter;
+class KZRestoreWindowCntrl;
 class KZNewSearchRouting;
 class KZResultWindowRouting;
 class KZSearchProgressWindow;
@@ -58,6 +59,8 @@ public:
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 
     void openAboutWindow();
+    // Edit item 13000: the window of removals still in the Trash.
+    void restorePersistentAction();
     void showWelcome();
     void subscribeNewsletter();
     void checkForUpdate();
@@ -147,6 +150,7 @@ private:
     std::unique_ptr<KZNewSearchRouting> routing_;
     std::function<KZResultWindowRouting*(QWidget*)> resultLookup_;
     std::unique_ptr<QMenu> appMenu_;
+    std::unique_ptr<KZRestoreWindowCntrl> restoreWindowCntrl_;
     // The window of the last finished search; a new result replaces it.
     class ResultRouting;
     KZSearchProgressWindow* progressWindow() const;

@@ -169,6 +169,16 @@ TEST_F(KZMaravexAppTest, MenuTagsReachTheirWindowsAndTheUpdateItemOpensTheDownlo
     EXPECT_EQ(opened[0], KZUpdater::downloadPage());
     menuItem("newsletter")->trigger();
     EXPECT_NE(app->subscribe(), nullptr);
+
+    // Edit item 13000 opens the window of removals still in the Trash.
+    ASSERT_NE(menuItem("restore"), nullptr);
+    EXPECT_EQ(menuItem("restore")->data().toInt(), KZMaravexApp::RestoreTag);
+    menuItem("restore")->trigger();
+    settle();
+    bool restoreShown = false;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        restoreShown = restoreShown || (top->inherits("KZRestoreWindowCntrl") && top->isVisible());
+    EXPECT_TRUE(restoreShown);
 }
 
 TEST_F(KZMaravexAppTest, ARunThatDidNotEndCleanlyIsOfferedItsLog)
