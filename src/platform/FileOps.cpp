@@ -144,6 +144,19 @@ struct FdCloser {
     }
 };
 
+// The names in an open folder without "." and "..", read in one go so that
+// what the caller then creates or removes there does not disturb the reading.
+// Answers the errno of a failed read, else 0.
+int entryNames(DIR* dir, std::vector<std::string>& names)
+{
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    return errno;
+}
+
 int copyAttributes(int from, int to)
 {
     // Attributes that the target file system cannot hold (a FAT stick, a
@@ -217,12 +230,7 @@ int copyFolder(const std::filesystem::path& from, const std::filesystem::path& t
         return code;
     }
     std::vector<std::string> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.emplace_back(entry->d_name);
-    }
-    const int readErr = errno;
+    const int readErr = entryNames(dir, names);
     int code = readErr;
     for (size_t i = 0; code == 0 && i < names.size(); ++i) {
         if (stopped && stopped())
@@ -305,12 +313,7 @@ int removeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop)
         return code;
     }
     std::vector<std::string> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.emplace_back(entry->d_name);
-    }
-    int code = errno;
+    int code = entryNames(dir, names);
     for (size_t i = 0; code == 0 && i < names.size(); ++i) {
         if (stopped && stopped())
             code = ECANCELED;

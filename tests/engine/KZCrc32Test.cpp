@@ -19,7 +19,7 @@ namespace {
 // files without a byte on disk. Counts the blocks read.
 class VirtualReader : public KZContentReader {
 public:
-    struct Spec {
+    struct Shape {
         quint64 length = 0;
         quint64 differentByte = ~quint64(0);
     };
@@ -28,7 +28,7 @@ public:
         const auto found = files.find(path);
         return found == files.end() ? nullptr : std::make_unique<Virtual>(found->second, this);
     }
-    std::map<fs::path, Spec> files;
+    std::map<fs::path, Shape> files;
     std::atomic<int> reads{0};
     std::atomic<int> stopAfterReads{0};
     std::atomic<bool> stopped{false};
@@ -36,14 +36,14 @@ public:
 private:
     class Virtual : public File {
     public:
-        Virtual(Spec spec, VirtualReader* owner) : spec_(spec), owner_(owner) {}
-        quint64 length() const override { return spec_.length; }
+        Virtual(Shape shape, VirtualReader* owner) : shape_(shape), owner_(owner) {}
+        quint64 length() const override { return shape_.length; }
         qint64 readAt(quint64 offset, char* buffer, std::size_t count) override
         {
-            const quint64 n = std::min<quint64>(count, spec_.length - std::min(offset, spec_.length));
+            const quint64 n = std::min<quint64>(count, shape_.length - std::min(offset, shape_.length));
             std::memset(buffer, 0, n);
-            if (spec_.differentByte >= offset && spec_.differentByte < offset + n)
-                buffer[spec_.differentByte - offset] = 1;
+            if (shape_.differentByte >= offset && shape_.differentByte < offset + n)
+                buffer[shape_.differentByte - offset] = 1;
             const int done = ++owner_->reads;
             if (owner_->stopAfterReads && done >= owner_->stopAfterReads)
                 owner_->stopped = true;
@@ -51,7 +51,7 @@ private:
         }
 
     private:
-        Spec spec_;
+        Shape shape_;
         VirtualReader* owner_;
     };
 };
