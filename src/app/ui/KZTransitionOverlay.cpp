@@ -1,5 +1,7 @@
 #include "app/ui/KZTransitionOverlay.h"
 
+#include <QLayout>
+
 #include "app/ui/KZQuitPolicy.h"
 
 #include <QGuiApplication>
@@ -57,4 +59,12 @@ void KZTransitionOverlay::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     if (painter_)
         painter_(p);
+}
+
+QPixmap KZTransitionOverlay::snapshotOf(QWidget* window)
+{
+    window->ensurePolished();
+    if (QLayout* layout = window->layout())
+        layout->activate();
+    return window->grab();
 }

@@ -13,6 +13,12 @@
 class KZTransitionOverlay : public QWidget {
     Q_OBJECT
 public:
+    // Lets the display server repaint what a hidden window covered before
+    // the backdrop is grabbed.
+    static constexpr int kBackdropSettleMs = 60;
+    // A window's picture with its layout settled, also when never shown.
+    static QPixmap snapshotOf(QWidget* window);
+
     using Painter = std::function<void(QPainter&)>;
 
     explicit KZTransitionOverlay(const QRect& globalRect, Painter painter);

@@ -15,18 +15,6 @@ namespace math = KZTransitionMath;
 
 namespace {
 
-// Lets the display server repaint what the hidden window covered before the
-// backdrop is grabbed.
-constexpr int kBackdropSettleMs = 60;
-
-QPixmap snapshotOf(QWidget* window)
-{
-    window->ensurePolished();
-    if (QLayout* layout = window->layout())
-        layout->activate();
-    return window->grab();
-}
-
 void drawTurned(QPainter& painter, const QPixmap& snapshot, const QRectF& rect, math::FlipAxis axis, double angle,
                 double scale)
 {
@@ -89,15 +77,15 @@ void KZWindowFlipAnimator::flipToNextWindow(unsigned direction)
     next->setGeometry(incoming.toRect());
     const QRectF overlayRect = math::flipOverlayRect(currentRect, QRectF(next->geometry()));
 
-    snapshotA_ = snapshotOf(current);
-    snapshotB_ = snapshotOf(next);
+    snapshotA_ = KZTransitionOverlay::snapshotOf(current);
+    snapshotB_ = KZTransitionOverlay::snapshotOf(next);
     rectA_ = currentRect.translated(-overlayRect.topLeft());
     rectB_ = QRectF(next->geometry()).translated(-overlayRect.topLeft());
 
     overlay_ = new KZTransitionOverlay(overlayRect.toAlignedRect(), [this](QPainter& p) { paintFrame(p); });
     current->hide();
     if (KZTransitionOverlay::displayNeedsBackdrop()) {
-        QTimer::singleShot(kBackdropSettleMs, this, [this] {
+        QTimer::singleShot(KZTransitionOverlay::kBackdropSettleMs, this, [this] {
             if (!overlay_)
                 return;
             overlay_->grabBackdrop();

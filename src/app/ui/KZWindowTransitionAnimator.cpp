@@ -16,20 +16,6 @@
 
 namespace math = KZTransitionMath;
 
-namespace {
-
-constexpr int kBackdropSettleMs = 60;
-
-QPixmap snapshotOf(QWidget* window)
-{
-    window->ensurePolished();
-    if (QLayout* layout = window->layout())
-        layout->activate();
-    return window->grab();
-}
-
-} // namespace
-
 KZWindowTransitionAnimator& KZWindowTransitionAnimator::sharedControl()
 {
     static auto* shared = new KZWindowTransitionAnimator();
@@ -74,8 +60,8 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
     else
         round_ = QRectF(QPointF(0, 0), QSizeF(progress->size()));
 
-    fromShot_ = snapshotOf(from);
-    toShot_ = snapshotOf(to);
+    fromShot_ = KZTransitionOverlay::snapshotOf(from);
+    toShot_ = KZTransitionOverlay::snapshotOf(to);
     firstAnimTime_ = math::kZoomDiscSeconds;
     target_ = math::zoomTarget(fromRect_, toRect.size());
     if (direction_ == Opening) {
@@ -105,7 +91,7 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
             run(Phase::Size, thirdAnimTime_, true);
     };
     if (KZTransitionOverlay::displayNeedsBackdrop()) {
-        QTimer::singleShot(kBackdropSettleMs, this, [this, begin] {
+        QTimer::singleShot(KZTransitionOverlay::kBackdropSettleMs, this, [this, begin] {
             if (overlay_)
                 overlay_->grabBackdrop();
             begin();
