@@ -382,8 +382,12 @@ void KZSearchView::runSlideIn()
     if (!itemsAddedFromAddBtn_)
         addBtnView_->setCrossYIntermediate(addBtnView_->yUpOrigin());
     addBtnView_->setMovePlusSignIsAnimating(true);
+    slideSources(sourcesView_->shownFrame(), false, [this] { fadeControls(true); });
+}
+
+void KZSearchView::slideSources(const QRect& to, bool reset, std::function<void()> done)
+{
     const QRect from = sourcesView_->geometry();
-    const QRect to = sourcesView_->shownFrame();
     auto* animation = new QVariantAnimation(this);
     animation->setDuration(500);
     animation->setStartValue(0.0);
@@ -393,11 +397,11 @@ void KZSearchView::runSlideIn()
         if (p > 0.9)
             p = 1.0;
         sourcesView_->setGeometry(lerp(from, to, p));
-        updateFadingObjects(p, false);
+        updateFadingObjects(p, reset);
     });
-    connect(animation, &QVariantAnimation::finished, this, [this] {
-        updateFadingObjects(1.0, false);
-        fadeControls(true);
+    connect(animation, &QVariantAnimation::finished, this, [this, reset, done = std::move(done)] {
+        updateFadingObjects(1.0, reset);
+        done();
     });
     animation_ = animation;
     animation->start(QAbstractAnimation::DeleteWhenStopped);
@@ -488,27 +492,11 @@ void KZSearchView::resetSearchView()
 void KZSearchView::runReset()
 {
     setPhase(Phase::Resetting);
-    const QRect from = sourcesView_->geometry();
-    const QRect to = sourcesView_->parkedFrame();
-    auto* animation = new QVariantAnimation(this);
-    animation->setDuration(500);
-    animation->setStartValue(0.0);
-    animation->setEndValue(1.0);
-    connect(animation, &QVariantAnimation::valueChanged, this, [=, this](const QVariant& value) {
-        double p = value.toDouble();
-        if (p > 0.9)
-            p = 1.0;
-        sourcesView_->setGeometry(lerp(from, to, p));
-        updateFadingObjects(p, true);
-    });
-    connect(animation, &QVariantAnimation::finished, this, [this] {
-        updateFadingObjects(1.0, true);
+    slideSources(sourcesView_->parkedFrame(), true, [this] {
         addBtnView_->setGeometry(addBtnView_->originalRect());
         sourcesCntrl_.setCollectionEmpty();
         startHintFade(true, false);
     });
-    animation_ = animation;
-    animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void KZSearchView::newSearch()

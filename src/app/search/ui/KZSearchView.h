@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "app/search/KZSourcesCntrl.h"
 
 #include <QPointer>
@@ -112,6 +114,9 @@ private:
     void runSourcesMove(bool forward);
     void runSlideIn();
     void runReset();
+    // Slides the tile row to `to` over half a second, fading the hints and
+    // the add button with it (out when `reset`), then calls `done`.
+    void slideSources(const QRect& to, bool reset, std::function<void()> done);
     void updateFadingObjects(double p, bool reset);
     void fadeControls(bool in);
     void fadeTick();
