@@ -14,7 +14,29 @@ KZOpenPanel::KZOpenPanel(QWidget* parent)
     setFileMode(QFileDialog::ExistingFile);
     setOption(QFileDialog::ReadOnly, true);
     connect(this, &QFileDialog::directoryEntered, this, &KZOpenPanel::directoryWasEntered);
-    lastDirectory_ = directory().absolutePath();
+    // Not the folder the program was started from: the user's home, or
+    // where the last choice was made.
+    const QString start = startDirectory();
+    setDirectory(start);
+    lastDirectory_ = start;
+}
+
+namespace {
+
+QString& lastChosenDirectory()
+{
+    static QString directory;
+    return directory;
+}
+
+} // namespace
+
+QString KZOpenPanel::startDirectory()
+{
+    const QString& last = lastChosenDirectory();
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    return QDir::homePath();
 }
 
 void KZOpenPanel::setAllowedFileTypes(const QStringList& extensions)
@@ -22,11 +44,21 @@ void KZOpenPanel::setAllowedFileTypes(const QStringList& extensions)
     allowedTypes_ = extensions;
     // Folders always pass the name filter; files that do not match are shown
     // greyed out, so the user sees why they cannot be chosen.
+    // Folder documents (photo libraries) are folders on disk and show with
+    // them; other allowed types are files and need the name filter. The
+    // filter's patterns stay out of sight: the user asked for folders.
     QStringList patterns;
-    for (const QString& ext : extensions)
-        patterns << QStringLiteral("*.") + ext;
-    if (patterns.isEmpty())
-        patterns << QStringLiteral("*.kz-no-files");
+    for (const QString& ext : extensions) {
+        if (!platform::isPackageExtension(ext))
+            patterns << QStringLiteral("*.") + ext;
+    }
+    QDir::Filters filters = QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives;
+    if (!patterns.isEmpty())
+        filters |= QDir::Files;
+    else
+        patterns << QStringLiteral("*");
+    setFilter(filters);
+    setOption(QFileDialog::HideNameFilterDetails, true);
     setNameFilter(tr("Folders") + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
 }
 
@@ -86,6 +118,7 @@ void KZOpenPanel::accept()
             return;
     }
     chosen_ = paths;
+    rememberChoice();
     // QFileDialog's own accept() would open a chosen folder instead of
     // answering it.
     QDialog::accept();
@@ -102,6 +135,19 @@ void KZOpenPanel::directoryWasEntered(const QString& directory)
     selectFile(directory);
     if (canChoose(directory)) {
         chosen_ = QStringList{QFileInfo(directory).absoluteFilePath()};
+        rememberChoice();
         QDialog::accept();
     }
+}
+
+void KZOpenPanel::rememberChoice()
+{
+    // The next panel opens in the folder chosen; a folder document or a file
+    // cannot be entered, so it opens beside them.
+    if (chosen_.isEmpty())
+        return;
+    const QFileInfo info(chosen_.first());
+    const bool enterable = info.isDir() && !platform::isPackage(std::filesystem::path(QFile::encodeName(
+                                                 info.absoluteFilePath()).toStdString()));
+    lastChosenDirectory() = enterable ? info.absoluteFilePath() : info.absolutePath();
 }

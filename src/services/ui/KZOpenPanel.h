@@ -26,6 +26,8 @@ public:
     // Whether `path` may be chosen: a folder (a folder document included)
     // or a file of an allowed type.
     bool canChoose(const QString& path) const;
+    // Where a new panel opens: the folder of the last choice, else home.
+    static QString startDirectory();
     // What was chosen when the panel closed with Accepted.
     QStringList chosenPaths() const { return chosen_; }
 
@@ -36,6 +38,7 @@ private:
     // A folder document opened by a double click or a typed path is chosen,
     // not entered.
     void directoryWasEntered(const QString& directory);
+    void rememberChoice();
 
     QStringList allowedTypes_;
     QStringList chosen_;

@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPointer>
@@ -173,6 +174,39 @@ TEST_F(InterfaceUtilitiesTest, WhatThePanelLetsChoose)
     Q_EMIT appPanel.directoryEntered(str(app));
     EXPECT_NE(appPanel.result(), QDialog::Accepted);
     EXPECT_EQ(appPanel.directory().absolutePath(), str(dir.path()));
+}
+
+TEST_F(InterfaceUtilitiesTest, ThePanelOpensAtHomeOrTheLastChoiceAndShowsFoldersWithoutNamingLibraries)
+{
+    kztest::TempDir dir;
+    const auto chosen = dir.mkdir("Pictures");
+    const auto library = dir.mkdir("Pictures/Family.photoslibrary");
+    dir.write("Pictures/notes.txt", "x");
+
+    KZOpenPanel first;
+    first.setAllowedFileTypes({QStringLiteral("photoslibrary")});
+    // Home (the test's own), not the folder the program was started in.
+    if (KZOpenPanel::startDirectory() == QDir::homePath()) {
+        EXPECT_EQ(first.directory().absolutePath(), QDir::homePath());
+    }
+    // The filter shows folders (libraries are folders) and names no type.
+    EXPECT_TRUE(first.testOption(QFileDialog::HideNameFilterDetails));
+    EXPECT_FALSE(first.filter().testFlag(QDir::Files));
+    EXPECT_TRUE(first.filter().testFlag(QDir::AllDirs));
+    for (const QString& filter : first.nameFilters())
+        EXPECT_FALSE(filter.contains(QStringLiteral("photoslibrary"))) << filter.toStdString();
+
+    first.selectFile(str(chosen));
+    first.accept();
+    ASSERT_EQ(first.chosenPaths(), QStringList{str(chosen)});
+    KZOpenPanel next;
+    next.setAllowedFileTypes({QStringLiteral("photoslibrary")});
+    EXPECT_EQ(next.directory().absolutePath(), str(chosen));
+
+    // A library chosen cannot be entered: the next panel opens beside it.
+    Q_EMIT next.directoryEntered(str(library));
+    ASSERT_EQ(next.result(), QDialog::Accepted);
+    EXPECT_EQ(KZOpenPanel().directory().absolutePath(), str(chosen));
 }
 
 TEST_F(InterfaceUtilitiesTest, ModalPanelAnswersWhatTheUserChose)
