@@ -163,6 +163,42 @@ shot $SHOTS/search.png
 quit
 STEPS
 
+# --- where windows open, and the program's menus ------------------------------------
+# The search window in the middle of the screen, then its menu button's menu
+# with the File menu open.
+state search-centred again <<'STEPS'
+waitfor searchView
+wait 1200
+shot $SHOTS/search-centred-screen.png screen
+click menuButton
+wait 500
+submenu File
+wait 500
+shot $SHOTS/search-menu-button.png screen
+quit
+STEPS
+
+# The result window wholly on screen with the whole menu set: its menu bar,
+# then the File and Help menus open.
+state result-menus again "$TREE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500
+shot $SHOTS/result-on-screen.png screen
+menubar resultWindow File
+wait 600
+shot $SHOTS/result-menu-file.png screen
+menubar resultWindow Help
+wait 600
+shot $SHOTS/result-menu-help.png screen
+quit
+STEPS
+
 # --- search window: sources, tiles, exclusions, an empty result ------------------
 # Points or clicks over the search window at (x, y) in its own coordinates,
 # `delay` seconds after the call, for states the drive steps cannot reach
@@ -303,9 +339,20 @@ shot $SHOTS/transition-mid-flip.png transitionOverlay
 quit
 STEPS
 
-# The zoom from a round window to a list window, held while its disc grows;
-# drawn by the animators' own picture test between two stand-in windows.
-picture_state transition-zoom kz_app_ui_tests TransitionShots
+# The zoom from the progress window to the result window, held half way
+# through its disc.
+state transition-zoom again "$TREE/Photos" "$TREE/Documents" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+pause 0.5
+click showResultButton
+wait 1000
+shot $SHOTS/transition-mid-zoom.png screen
+quit
+STEPS
 
 # --- result window: the row of file-type tabs -------------------------------------
 # Five tabs, one selected with its bars, one busy with its spinner; drawn by

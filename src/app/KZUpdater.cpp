@@ -3,6 +3,7 @@
 #include "preferences/KZURLOpener.h"
 
 #include "platform/Log.h"
+#include "services/KZErrorDelegate.h"
 
 KZUpdater& KZUpdater::sharedUpdater()
 {
@@ -17,6 +18,11 @@ QUrl KZUpdater::downloadPage()
 
 void KZUpdater::checkForUpdates()
 {
-    if (!KZOpenURL(downloadPage()))
-        platform::logLine(QStringLiteral("No program could open ") + downloadPage().toString());
+    if (KZOpenURL(downloadPage()))
+        return;
+    // Without a browser the item would seem to do nothing: give the address.
+    platform::logLine(QStringLiteral("No program could open ") + downloadPage().toString());
+    KZErrorDelegate::sharedControl().showError(QStringLiteral("update_page_unopened"),
+                                               QStringLiteral("update_page_unopened_info"),
+                                               {downloadPage().toString()});
 }

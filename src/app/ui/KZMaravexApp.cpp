@@ -31,6 +31,8 @@
 #include "services/KZFilesUtilities.h"
 #include "services/KZSearchInProgress.h"
 #include "services/KZSystemVersionNumber.h"
+#include "services/ui/KZMenuSet.h"
+#include "services/ui/KZWindowPlacement.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
@@ -55,29 +57,6 @@ KZMaravexApp* g_delegate = nullptr;
 QString text(const char* key)
 {
     return platform::localizedString(QString::fromLatin1(key));
-}
-
-QAction* addTaggedAction(QMenu* menu, const char* key, const char* name, int tag)
-{
-    QAction* action = menu->addAction(text(key));
-    action->setObjectName(QString::fromLatin1(name));
-    action->setData(tag);
-    return action;
-}
-
-// Tells the menus apart when one popup holds them all.
-const char* const kMenuProperty = "kzMenu";
-
-QAction* addMenuAction(QMenu* menu, const char* which, const char* key, const char* name, int tag)
-{
-    QAction* action = addTaggedAction(menu, key, name, tag);
-    action->setProperty(kMenuProperty, QString::fromLatin1(which));
-    return action;
-}
-
-QString menuOf(const QAction* action)
-{
-    return action->property(kMenuProperty).toString();
 }
 
 } // namespace
@@ -154,7 +133,9 @@ public:
     // that the hand-over is not left waiting.
     QWidget* keyWindow() const
     {
-        if (QWidget* key = QApplication::activeWindow())
+        // A window just hidden by a transition may still be reported active
+        // until the window system confirms the next one; it is no longer key.
+        if (QWidget* key = QApplication::activeWindow(); key && key->isVisible())
             return key;
         QWidget* shown = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -293,6 +274,7 @@ void KZMaravexApp::applicationWillFinishLaunching()
             services.present = [this](QWidget* result) {
                 KZSearchProgressWindow* progress = progressWindow();
                 if (!progress || !progress->isVisible()) {
+                    KZWindowPlacement::centre(result);
                     result->show();
                     result->raise();
                     result->activateWindow();
@@ -349,105 +331,76 @@ void KZMaravexApp::applicationWillTerminate()
 
 void KZMaravexApp::buildMenus()
 {
-    appMenu_ = std::make_unique<QMenu>();
-    appMenu_->setObjectName(QStringLiteral("appMenu"));
-
-    fileMenu_ = appMenu_->addMenu(text("menu_file"));
-    fileMenu_->setObjectName(QStringLiteral("fileMenu"));
-    addMenuAction(fileMenu_, "file", "menu_new_search", "newSearch", NewSearchTag);
-    addMenuAction(fileMenu_, "file", "menu_search_again", "searchAgain", SearchAgainTag);
-    addMenuAction(fileMenu_, "file", "menu_open_saved", "openSaved", OpenSavedTag);
-    fileMenu_->addSeparator();
-    addMenuAction(fileMenu_, "file", "quick_look", "quickLook", QuickLookTag);
-    fileMenu_->addSeparator();
-    closeMenuItem_ = fileMenu_->addAction(text("menu_close"));
-    closeMenuItem_->setObjectName(QStringLiteral("close"));
-    closeMenuItem_->setProperty(kMenuProperty, QStringLiteral("close"));
-
-    // No desktop here has an application menu: its items live in Help,
-    // keeping their tags.
-    helpMenu_ = appMenu_->addMenu(text("menu_help"));
-    helpMenu_->setObjectName(QStringLiteral("helpMenu"));
-    addMenuAction(helpMenu_, "app", "menu_about", "about", AboutTag);
-    addMenuAction(helpMenu_, "app", "menu_tell_friend", "tellFriend", TellFriendTag);
-    addMenuAction(helpMenu_, "app", "menu_newsletter", "newsletter", NewsletterTag);
-    helpMenu_->addSeparator();
-    addMenuAction(helpMenu_, "app", "check_update", "checkUpdate", UpdateTag);
-    helpMenu_->addSeparator();
-    addMenuAction(helpMenu_, "help", "menu_manual", "manual", ManualTag);
-    addMenuAction(helpMenu_, "help", "menu_welcome", "welcome", WelcomeTag);
-    addMenuAction(helpMenu_, "help", "menu_more_products", "moreProducts", MoreProductsTag);
-    addMenuAction(helpMenu_, "help", "menu_contact", "contact", ContactTag);
-
-    // Removals still in the Trash can be put back after a restart.
-    appMenu_->addSeparator();
-    QAction* restore = addMenuAction(appMenu_.get(), "edit", "menu_restore", "restore", RestoreTag);
-    connect(restore, &QAction::triggered, this, [this] { restorePersistentAction(); });
-
-    appMenu_->addSeparator();
-    QAction* quit = appMenu_->addAction(text("menu_quit"));
-    quit->setObjectName(QStringLiteral("quit"));
-    quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
-    // A shortcut works only on a widget that holds its action.
-    if (window_)
-        window_->addAction(quit);
-
-    for (QMenu* menu : {fileMenu_, helpMenu_}) {
-        for (QAction* action : menu->actions()) {
-            if (!action->isSeparator())
-                connect(action, &QAction::triggered, this, [this, action] { menuAction(action); });
-        }
-    }
-    // Qt asks no one before a menu opens; enabling is worked out then.
-    auto validate = [this](QMenu* menu) {
-        menuNeedsUpdate(menu);
-        for (QAction* action : menu->actions()) {
-            if (!action->isSeparator() && !action->menu())
-                action->setEnabled(validateMenuItem(action));
-            else if (action->menu())
-                action->setEnabled(!about_);
-        }
+    // One set of menus for every window; this delegate answers the items it
+    // owns. Items nobody answers yet (open and save a result, preferences)
+    // stay disabled until their feature registers a handler.
+    using Set = KZMenuSet;
+    auto on = [this](Set::Menu menu, int tag, std::function<void()> handler) {
+        Set::setHandler(menu, tag, std::move(handler), this);
     };
-    // The submenus are worked out with the menu that holds them, so that
-    // their shortcuts and what a test reads are current too.
-    connect(appMenu_.get(), &QMenu::aboutToShow, this, [this, validate] {
-        for (QMenu* menu : {appMenu_.get(), fileMenu_, helpMenu_})
-            validate(menu);
-    });
-    for (QMenu* menu : {fileMenu_, helpMenu_})
-        connect(menu, &QMenu::aboutToShow, this, [validate, menu] { validate(menu); });
+    on(Set::File, Set::NewSearchTag, [this] { newSearchAction(); });
+    on(Set::File, Set::SearchAgainTag, [this] { searchAgainAction(); });
+    on(Set::File, Set::CloseTag, [this] { closeActiveWindow(); });
+    // Windows without undo of their own: Ctrl+Z reaches the inert undo.
+    on(Set::Edit, Set::UndoTag, [this] { fakeUndo(); });
+    on(Set::Edit, Set::RestoreTag, [this] { restorePersistentAction(); });
+    for (int tag : {Set::AboutTag, Set::TellFriendTag, Set::NewsletterTag, Set::UpdateTag})
+        on(Set::App, tag, [this, tag] { appMenuAction(tag); });
+    on(Set::App, Set::QuitTag, [this] { quitAction(); });
+    for (int tag : {Set::ManualTag, Set::WelcomeTag, Set::MoreProductsTag, Set::ContactTag})
+        on(Set::Help, tag, [this, tag] { helpMenuAction(tag); });
+    Set::setValidator([this](const QAction* item) { return validateMenuItem(item); }, this);
+    Set::setMenuWillShow(
+        [this](Set::Menu role, QMenu* menu) {
+            if (role == Set::File)
+                menuNeedsUpdate(menu);
+        },
+        this);
+    if (window_)
+        Set::shared().attachShortcuts(window_);
 }
 
-void KZMaravexApp::menuAction(QAction* action)
+QMenu* KZMaravexApp::appMenu() const
 {
-    const QString menu = menuOf(action);
-    const int tag = action->data().toInt();
-    if (menu == QLatin1String("app")) {
-        appMenuAction(tag);
-    } else if (menu == QLatin1String("help")) {
-        helpMenuAction(tag);
-    } else if (menu == QLatin1String("close")) {
-        if (!closeUsesWindow_ && closeAction_) {
-            closeAction_();
-        } else if (QWidget* key = QApplication::activeWindow()) {
-            key->close();
-        }
-    } else if (menu == QLatin1String("file")) {
-        switch (tag) {
-        case NewSearchTag:
-            newSearchAction();
-            break;
-        case SearchAgainTag:
-            searchAgainAction();
-            break;
-        case OpenSavedTag:
-            openSavedAction();
-            break;
-        default:
-            // Quick Look belongs to the result window, which retargets it.
-            break;
-        }
+    return KZMenuSet::shared().popupMenu();
+}
+
+QMenu* KZMaravexApp::fileMenu() const
+{
+    return KZMenuSet::shared().submenu(KZMenuSet::File);
+}
+
+QMenu* KZMaravexApp::helpMenu() const
+{
+    return KZMenuSet::shared().submenu(KZMenuSet::Help);
+}
+
+QAction* KZMaravexApp::closeMenuItem() const
+{
+    return KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::CloseTag);
+}
+
+void KZMaravexApp::quitAction()
+{
+    // A removal under way cannot be cut short: the result window says so.
+    if (resultWindow_ && resultWindow_->isVisible() && resultWindow_->isRemovingProcessActive()) {
+        resultWindow_->close();
+        return;
+    }
+    // Quitting asks nothing: closing each window would ask about the result.
+    QCoreApplication::exit(0);
+}
+
+void KZMaravexApp::closeActiveWindow()
+{
+    QWidget* key = QApplication::activeWindow();
+    // The round windows close through their own action, but only while they
+    // are the window in front; any other window is closed as it is.
+    if (!closeUsesWindow_ && closeAction_ && (!closeOwner_ || closeOwner_ == key)) {
+        const std::function<void()> action = closeAction_;
+        action();
+    } else if (key) {
+        key->close();
     }
 }
 
@@ -455,8 +408,8 @@ bool KZMaravexApp::eventFilter(QObject* watched, QEvent* event)
 {
     // The round search window has no menu bar; its context menu carries the
     // application's items.
-    if (event->type() == QEvent::ContextMenu && watched == window_ && appMenu_) {
-        appMenu_->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+    if (event->type() == QEvent::ContextMenu && watched == window_) {
+        appMenu()->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
         return true;
     }
     return QObject::eventFilter(watched, event);
@@ -669,21 +622,27 @@ bool KZMaravexApp::validateMenuItem(const QAction* item) const
 {
     if (about_)
         return false;
-    const QString menu = menuOf(item);
+    const KZMenuSet::Menu menu = KZMenuSet::menuOf(item);
     const int tag = item->data().toInt();
-    if (menu == QLatin1String("app") && tag == PreferencesTag)
+    if (menu == KZMenuSet::App && tag == PreferencesTag)
         return !KZIsSearchInProgress();
-    if (menu == QLatin1String("file"))
+    // Nothing outside a result window can be undone.
+    if (menu == KZMenuSet::Edit && (tag == KZMenuSet::UndoTag || tag == KZMenuSet::RedoTag))
+        return false;
+    if (menu == KZMenuSet::File && tag >= 0)
         return routing_->validateFileMenuItem(tag);
     return true;
 }
 
 void KZMaravexApp::menuNeedsUpdate(QMenu* menu)
 {
-    if (menu != fileMenu_)
+    if (!menu)
         return;
+    // The Quick Look item of any File menu: the shared one, or the result
+    // window's own.
     for (QAction* action : menu->actions()) {
-        if (menuOf(action) != QLatin1String("file") || action->data().toInt() != QuickLookTag)
+        if (action->isSeparator() || action->menu() || action->data().toInt() != QuickLookTag ||
+            !action->data().isValid())
             continue;
         if (quickLookPanelIsVisible_)
             action->setText(text("close_quick_look"));
@@ -696,10 +655,18 @@ void KZMaravexApp::menuNeedsUpdate(QMenu* menu)
     }
 }
 
-void KZMaravexApp::restoreCloseMenuItem(bool useWindowClose, std::function<void()> closeAction)
+void KZMaravexApp::restoreCloseMenuItem(bool useWindowClose, std::function<void()> closeAction, QWidget* owner)
 {
     closeUsesWindow_ = useWindowClose;
     closeAction_ = useWindowClose ? std::function<void()>() : std::move(closeAction);
+    closeOwner_ = useWindowClose ? nullptr : owner;
+}
+
+void KZMaravexApp::windowDidResignKey(QWidget* window)
+{
+    // Close goes back to plain closing, unless another window took it first.
+    if (window && closeOwner_ == window)
+        restoreCloseMenuItem(true);
 }
 
 void KZMaravexApp::closeAppWindow(QWidget* window)

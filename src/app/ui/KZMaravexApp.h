@@ -95,8 +95,15 @@ public:
     bool validateMenuItem(const QAction* item) const;
     void menuNeedsUpdate(QMenu* menu);
     // Close reaches the window's own close action while `useWindowClose` is
-    // false (the search and progress windows set it while they are key).
-    void restoreCloseMenuItem(bool useWindowClose, std::function<void()> closeAction = {});
+    // false (the search and progress windows set it while they are key);
+    // with an `owner`, only while that window is the active one.
+    void restoreCloseMenuItem(bool useWindowClose, std::function<void()> closeAction = {}, QWidget* owner = nullptr);
+    // A window that took Close lost the activation: Close is plain again.
+    void windowDidResignKey(QWidget* window);
+    // File > Close: the active window closes.
+    void closeActiveWindow();
+    // Quit asks nothing; only a running removal holds it back.
+    void quitAction();
     void closeAppWindow(QWidget* window);
     // An Undo with nothing to undo does nothing.
     void fakeUndo() {}
@@ -117,10 +124,11 @@ public:
     QString selectedFileName() const { return selectedFileName_; }
     quint64 selectionCount() const { return selectionCount_; }
     double start() const { return start_; }
-    QMenu* appMenu() const { return appMenu_.get(); }
-    QMenu* helpMenu() const { return helpMenu_; }
-    QMenu* fileMenu() const { return fileMenu_; }
-    QAction* closeMenuItem() const { return closeMenuItem_; }
+    // The program's menus (shared by every window).
+    QMenu* appMenu() const;
+    QMenu* helpMenu() const;
+    QMenu* fileMenu() const;
+    QAction* closeMenuItem() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -131,7 +139,6 @@ private:
     void newsletterDidClose();
     void listSelectionDidChange(const platform::Notification& notification);
     void buildMenus();
-    void menuAction(QAction* action);
     class RoutingHost;
     friend class RoutingHost;
     void offerCrashLog(const std::filesystem::path& log);
@@ -149,18 +156,15 @@ private:
     std::unique_ptr<RoutingHost> routingHost_;
     std::unique_ptr<KZNewSearchRouting> routing_;
     std::function<KZResultWindowRouting*(QWidget*)> resultLookup_;
-    std::unique_ptr<QMenu> appMenu_;
     std::unique_ptr<KZRestoreWindowCntrl> restoreWindowCntrl_;
     // The window of the last finished search; a new result replaces it.
     class ResultRouting;
     KZSearchProgressWindow* progressWindow() const;
     std::unique_ptr<KZResultWindowCntrl> resultWindow_;
     std::unique_ptr<ResultRouting> resultRouting_;
-    QMenu* helpMenu_ = nullptr;
-    QMenu* fileMenu_ = nullptr;
-    QAction* closeMenuItem_ = nullptr;
     bool closeUsesWindow_ = true;
     std::function<void()> closeAction_;
+    QPointer<QWidget> closeOwner_;
     std::optional<std::filesystem::path> crashFolder_;
     std::unique_ptr<KZCrashReporter> crashReporter_;
     std::optional<std::filesystem::path> crashedLog_;

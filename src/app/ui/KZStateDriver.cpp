@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
@@ -177,7 +178,12 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         return true;
     }
     if (verb == QLatin1String("shot")) {
-        QWidget* window = words.size() > 2 ? visibleWidgetNamed(words.at(2)) : QApplication::activeWindow();
+        // "screen" photographs the whole screen (where a window stands on it,
+        // and menus that open beside it).
+        const bool wholeScreen = words.value(2) == QLatin1String("screen");
+        QWidget* window = wholeScreen ? nullptr
+                          : words.size() > 2 ? visibleWidgetNamed(words.at(2))
+                                             : QApplication::activeWindow();
         if (window)
             window = window->window();
         if (!saveShot(name, window)) {
@@ -206,8 +212,46 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         animator.flipToWindow(to, words.value(3).toUInt());
         return true;
     }
+    if (verb == QLatin1String("menubar")) {
+        // Opens the menu of that title in the menu bar of the named window.
+        QWidget* window = visibleWidgetNamed(name);
+        QMenuBar* bar = window ? window->window()->findChild<QMenuBar*>() : nullptr;
+        QAction* open = nullptr;
+        if (bar) {
+            for (QAction* action : bar->actions())
+                if (action->menu() && action->text().remove(QLatin1Char('&')) == words.mid(2).join(QLatin1Char(' ')))
+                    open = action;
+        }
+        if (!open) {
+            fail(QStringLiteral("no menu to open"));
+            return false;
+        }
+        bar->setActiveAction(open);
+        return true;
+    }
+    if (verb == QLatin1String("submenu")) {
+        // Opens the submenu of that title in the menu that is open.
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QAction* open = nullptr;
+        if (menu) {
+            const QString title = words.mid(1).join(QLatin1Char(' '));
+            for (QAction* action : menu->actions())
+                if (action->menu() && action->text().remove(QLatin1Char('&')) == title)
+                    open = action;
+        }
+        if (!open) {
+            fail(QStringLiteral("no submenu to open"));
+            return false;
+        }
+        menu->setActiveAction(open);
+        return true;
+    }
     if (verb == QLatin1String("quit")) {
-        QCoreApplication::quit();
+        // As the program's own Quit: nothing is asked, so nothing waits.
+        if (app_)
+            app_->quitAction();
+        else
+            QCoreApplication::exit(0);
         return false;
     }
     fail(QStringLiteral("unknown step ") + verb);

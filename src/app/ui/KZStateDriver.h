@@ -17,12 +17,14 @@ class KZMaravexApp;
 //   type NAME TEXT...       put TEXT into the line edit of that name
 //   action NAME             trigger the application menu item of that name
 //   shot FILE [NAME]        save the screen around the active window (or the
-//                           window of that name) as a PNG
+//                           window of that name, or the whole "screen") as a PNG
 //   pause FRACTION          hold every later transition at that fraction of
 //                           its time (negative: run them through)
 //   flip FROM TO DIRECTION  flip from the visible window named FROM to the
 //                           window named TO
-//   quit                    end the program normally
+//   submenu TITLE           open the submenu TITLE of the menu that is open
+//   menubar NAME TITLE      open the menu TITLE of the named window's menu bar
+//   quit                    end the program as its Quit item does
 //
 // A step that cannot be carried out ends the program with exit status 3, so
 // the script notices instead of photographing the wrong state. Windows are

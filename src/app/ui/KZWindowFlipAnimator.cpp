@@ -2,6 +2,7 @@
 
 #include "app/KZWindowTransitionMath.h"
 #include "app/ui/KZTransitionOverlay.h"
+#include "services/ui/KZWindowPlacement.h"
 #include "platform/NotificationCenter.h"
 #include "settings/KZNotificationNames.h"
 
@@ -75,6 +76,8 @@ void KZWindowFlipAnimator::flipToNextWindow(unsigned direction)
     const QRectF currentRect(current->geometry());
     const QRectF incoming = math::flipIncomingRect(currentRect, QSizeF(next->size()));
     next->setGeometry(incoming.toRect());
+    // A larger incoming window must not end past the screen's edge.
+    KZWindowPlacement::keepOnScreen(next);
     const QRectF overlayRect = math::flipOverlayRect(currentRect, QRectF(next->geometry()));
 
     snapshotA_ = KZTransitionOverlay::snapshotOf(current);

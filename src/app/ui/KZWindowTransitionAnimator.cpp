@@ -2,6 +2,7 @@
 
 #include "app/KZWindowTransitionMath.h"
 #include "app/ui/KZTransitionOverlay.h"
+#include "services/ui/KZWindowPlacement.h"
 #include "platform/NotificationCenter.h"
 #include "settings/KZNotificationNames.h"
 
@@ -51,6 +52,14 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
     screenRect_ = screen ? screen->geometry() : QRect(0, 0, 1280, 800);
     const QRect available = screen ? screen->availableGeometry() : screenRect_;
 
+    // The result window must fit the usable area with its title bar.
+    const QMargins frame = KZWindowPlacement::frameOf(direction == Closing ? from : to);
+    if (direction != Closing) {
+        const QRect fit = KZWindowPlacement::fitted(to->geometry(), frame, available, to->minimumSize());
+        if (fit.size() != to->size())
+            to->resize(fit.size());
+    }
+
     const double screenH = screenRect_.height();
     fromRect_ = math::flipY(QRectF(from->geometry()).translated(-screenRect_.topLeft()), screenH);
     const QRectF toRect = math::flipY(QRectF(to->geometry()).translated(-screenRect_.topLeft()), screenH);
@@ -66,8 +75,14 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
     target_ = math::zoomTarget(fromRect_, toRect.size());
     if (direction_ == Opening) {
         thirdAnimTime_ = math::zoomSizeSeconds(target_.width());
-        anchor_ = math::zoomAnchor(fromRect_, target_, QSizeF(screenRect_.size()),
-                                   math::screenMargins(screenRect_, available));
+        // The margins keep the window's frame, not only its contents, on
+        // screen.
+        math::ScreenMargins margins = math::screenMargins(screenRect_, available);
+        margins.top += frame.top();
+        margins.bottom += frame.bottom();
+        margins.left += frame.left();
+        margins.right += frame.right();
+        anchor_ = math::zoomAnchor(fromRect_, target_, QSizeF(screenRect_.size()), margins);
     } else {
         thirdAnimTime_ = math::zoomSizeSeconds(fromRect_.width());
         anchor_ = QPointF(0.5, 0.5);
@@ -198,6 +213,7 @@ void KZWindowTransitionAnimator::finish()
             const QRectF end = toOverlay(math::zoomGrowRect(fromRect_, target_, anchor_, 1.0));
             to->setGeometry(end.translated(screenRect_.topLeft()).toRect());
         }
+        KZWindowPlacement::keepOnScreen(to);
         to->show();
         to->raise();
         to->activateWindow();

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -241,7 +242,9 @@ TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)
         bool enabledOverEmptySearch;
     } const cases[] = {
         {"newSearch", KZMaravexApp::NewSearchTag, false}, {"searchAgain", KZMaravexApp::SearchAgainTag, false},
-        {"openSaved", KZMaravexApp::OpenSavedTag, true},  {"quickLook", KZMaravexApp::QuickLookTag, true},
+        // Nothing opens saved results yet, and Quick Look belongs to a result
+        // window: both stay disabled over the search window.
+        {"openSaved", KZMaravexApp::OpenSavedTag, false}, {"quickLook", KZMaravexApp::QuickLookTag, false},
         {"tellFriend", KZMaravexApp::TellFriendTag, true}, {"manual", KZMaravexApp::ManualTag, true},
         {"contact", KZMaravexApp::ContactTag, true},
     };
@@ -337,6 +340,72 @@ TEST_F(KZMaravexAppTest, CloseReachesTheWindowsOwnCloseActionWhileItAsksForIt)
     app->closeAppWindow(&other);
     app->closeMenuItem()->trigger();
     EXPECT_EQ(ownCloses, 1);
+}
+
+TEST_F(KZMaravexAppTest, CloseActsOnTheActiveWindowAfterTheSearchWindowLostIt)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    QWidget* search = app->window();
+    ASSERT_NE(search, nullptr);
+    search->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(search));
+
+    // Another window comes to the front: Close (and its key) act on it.
+    QWidget other;
+    other.resize(300, 200);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QTest::keyClick(&other, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(other.isVisible());
+    EXPECT_TRUE(search->isVisible());
+
+    // Back in front, the search window closes through its own action again.
+    other.show();
+    search->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(search));
+    app->closeMenuItem()->trigger();
+    EXPECT_FALSE(search->isVisible());
+    EXPECT_TRUE(other.isVisible());
+}
+
+TEST_F(KZMaravexAppTest, EveryShortcutOfTheMenusWorksInTheRoundWindowAndTheItemsShowInItsMenu)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    QWidget* search = app->window();
+    search->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(search));
+    QStringList keys;
+    for (const QAction* action : search->actions())
+        keys << action->shortcut().toString(QKeySequence::PortableText);
+    for (const char* key : {"Ctrl+N", "Ctrl+O", "Ctrl+S", "Ctrl+W", "Ctrl+Z", "Ctrl+Q", "Ctrl+,"})
+        EXPECT_TRUE(keys.contains(QString::fromLatin1(key))) << key;
+
+    // The round window's menu button opens the whole set.
+    auto* button = search->findChild<QAbstractButton*>(QStringLiteral("menuButton"));
+    ASSERT_NE(button, nullptr);
+    QStringList menus;
+    for (const QAction* action : app->appMenu()->actions())
+        menus << action->text();
+    EXPECT_EQ(menus.size(), 5);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return app->appMenu()->isVisible(); }));
+    app->appMenu()->hide();
+}
+
+TEST_F(KZMaravexAppTest, CheckForUpdatesGivesTheAddressWhenNothingOpensIt)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    KZSetURLOpener([](const QUrl&) { return false; });
+    auto presenter2 = std::make_shared<ScriptedPresenter>();
+    KZErrorDelegate::sharedControl().setPresenter(presenter2);
+    menuItem("checkUpdate")->trigger();
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return !presenter2->questions.isEmpty(); }));
+    ASSERT_EQ(presenter2->questions.size(), 1);
+    EXPECT_TRUE(presenter2->questions.first().contains(KZUpdater::downloadPage().toString()));
 }
 
 TEST_F(KZMaravexAppTest, ListSelectionIsFollowedFromTheBundleIdentifierOnly)

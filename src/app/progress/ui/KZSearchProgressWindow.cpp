@@ -15,10 +15,15 @@
 #include "settings/KZNotificationNames.h"
 #include "platform/StringTable.h"
 #include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZMenuSet.h"
+#include "services/ui/KZWindowPlacement.h"
 #include "services/ui/KZProgressImageView.h"
 #include "services/ui/KZWindowBackgrounds.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QToolButton>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLabel>
@@ -178,6 +183,9 @@ void KZSearchProgressWindow::build()
     const double rim = side_ / 2.0 - 44;
     closeBtn_->move(int(side_ / 2.0 - rim * 0.7071 - 8), int(side_ / 2.0 - rim * 0.7071 - 8));
     connect(closeBtn_, &QAbstractButton::clicked, this, [this] { controller_.closeAction(); });
+    // The program's menus, beside the close button along the rim.
+    menuBtn_ = KZMenuSet::shared().makeMenuButton(mainView_, 16);
+    menuBtn_->move(int(side_ / 2.0 - rim * 0.574 - 8), int(side_ / 2.0 - rim * 0.819 - 8));
 
     // The panels sit between the size field and the buttons.
     extraInfo_ = new KZSearchProgressExtraInfoCntrl(centreView_);
@@ -285,6 +293,7 @@ void KZSearchProgressWindow::showWindow()
     // Nothing to turn away from: appear in place at once.
     if (searchWindow && searchWindow != this)
         move(searchWindow->pos());
+    KZWindowPlacement::keepOnScreen(this);
     show();
     raise();
     activateWindow();
@@ -481,13 +490,19 @@ void KZSearchProgressWindow::changeEvent(QEvent* event)
         update();
         // The round window has no close box of its own in the title bar: the
         // Close item must go through the same check as its button.
-        if (isActiveWindow()) {
-            if (KZMaravexApp* app = KZMaravexApp::sharedDelegate()) {
+        if (KZMaravexApp* app = KZMaravexApp::sharedDelegate()) {
+            if (isActiveWindow()) {
                 QPointer<KZSearchProgressWindow> self(this);
-                app->restoreCloseMenuItem(false, [self] {
-                    if (self)
-                        self->controller_.closeAction();
-                });
+                app->restoreCloseMenuItem(
+                    false,
+                    [self] {
+                        if (self)
+                            self->controller_.closeAction();
+                    },
+                    this);
+            } else {
+                // Handed back when another window comes to the front.
+                app->windowDidResignKey(this);
             }
         }
     }
@@ -501,6 +516,12 @@ void KZSearchProgressWindow::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void KZSearchProgressWindow::contextMenuEvent(QContextMenuEvent* event)
+{
+    KZMenuSet::shared().popupMenu()->popup(event->globalPos());
+    event->accept();
 }
 
 void KZSearchProgressWindow::mousePressEvent(QMouseEvent* event)

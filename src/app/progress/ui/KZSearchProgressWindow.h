@@ -62,6 +62,7 @@ public:
     QPushButton* showResultBtn() const { return showResultBtn_; }
     QPushButton* resetBtn() const { return resetBtn_; }
     QAbstractButton* closeBtn() const { return closeBtn_; }
+    QAbstractButton* menuBtn() const { return menuBtn_; }
     QLabel* mainInfoFld() const { return mainInfoFld_; }
     QLabel* valueField(Field field) const { return values_[static_cast<int>(field)]; }
     QLabel* captionField(Field field) const { return captions_[static_cast<int>(field)]; }
@@ -77,6 +78,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void build();
@@ -101,6 +103,7 @@ private:
     QPushButton* showResultBtn_ = nullptr;
     QPushButton* resetBtn_ = nullptr;
     QAbstractButton* closeBtn_ = nullptr;
+    QAbstractButton* menuBtn_ = nullptr;
     bool enlarged_ = false;
     bool isShowWindow_ = false;
 };

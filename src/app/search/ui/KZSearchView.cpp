@@ -9,6 +9,7 @@
 #include "platform/NotificationCenter.h"
 #include "settings/KZNotificationNames.h"
 #include "platform/StringTable.h"
+#include "services/ui/KZMenuSet.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
 #include "services/ui/KZImages.h"
@@ -26,6 +27,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVariantAnimation>
 #include <QWindow>
 
@@ -203,6 +205,9 @@ void KZSearchView::buildControls()
         "QPushButton:hover { background: rgb(250,120,110); }"));
     closeBtn_->move(74, 74);
     connect(closeBtn_, &QPushButton::clicked, this, &KZSearchView::closeClicked);
+    // Beside the close button, a little further along the rim.
+    menuBtn_ = KZMenuSet::shared().makeMenuButton(this, 22);
+    menuBtn_->move(106, 47);
 
     for (QWidget* control : {scanView_, static_cast<QWidget*>(resetBtn_)}) {
         setWidgetOpacity(control, 0.0);

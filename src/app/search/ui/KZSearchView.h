@@ -14,6 +14,7 @@
 
 class QLabel;
 class QPushButton;
+class QToolButton;
 class QVariantAnimation;
 class KZAddBtnView;
 class KZSourcesView;
@@ -61,6 +62,8 @@ public:
     QPushButton* startButton() const { return startButton_; }
     QPushButton* resetBtn() const { return resetBtn_; }
     QPushButton* closeBtn() const { return closeBtn_; }
+    // Opens the program's menus (the round window has no menu bar).
+    QToolButton* menuBtn() const { return menuBtn_; }
     KZThemeImageSwitchButton* toggleBtn() const { return toggleBtn_; }
     KZSourcePopoverCntrl* popoverCntrl() const { return popoverCntrl_; }
     Phase phase() const { return phase_; }
@@ -139,6 +142,7 @@ private:
     QLabel* foldersTxt_ = nullptr;
     QPushButton* resetBtn_ = nullptr;
     QPushButton* closeBtn_ = nullptr;
+    QToolButton* menuBtn_ = nullptr;
     KZSourcePopoverCntrl* popoverCntrl_ = nullptr;
 
     Phase phase_ = Phase::Empty;

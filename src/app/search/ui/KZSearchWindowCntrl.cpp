@@ -14,6 +14,7 @@
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "services/KZErrorDelegate.h"
+#include "services/ui/KZWindowPlacement.h"
 #include "services/ui/KZThemeImageSwitchButton.h"
 #include "settings/KZNotificationNames.h"
 
@@ -49,11 +50,18 @@ bool KZSearchWindowCntrl::eventFilter(QObject* watched, QEvent* event)
     if (watched == window_ && event->type() == QEvent::WindowActivate) {
         if (KZMaravexApp* app = KZMaravexApp::sharedDelegate()) {
             QPointer<KZSearchWindowCntrl> self(this);
-            app->restoreCloseMenuItem(false, [self] {
-                if (self)
-                    self->closeWindowAction();
-            });
+            app->restoreCloseMenuItem(
+                false,
+                [self] {
+                    if (self)
+                        self->closeWindowAction();
+                },
+                window_);
         }
+    } else if (watched == window_ && event->type() == QEvent::WindowDeactivate) {
+        // Handed back, or Close pressed in the next window would close this one.
+        if (KZMaravexApp* app = KZMaravexApp::sharedDelegate())
+            app->windowDidResignKey(window_);
     }
     return QObject::eventFilter(watched, event);
 }
@@ -75,6 +83,13 @@ void KZSearchWindowCntrl::setTheWindow(QWidget* window)
     if (!window_)
         return;
     window_->installEventFilter(this);
+    // Centred the first time; later only kept wholly on screen.
+    if (!window_->property("kzPlaced").toBool()) {
+        KZWindowPlacement::centre(window_);
+        window_->setProperty("kzPlaced", true);
+    } else {
+        KZWindowPlacement::keepOnScreen(window_);
+    }
     window_->show();
     window_->raise();
     window_->activateWindow();

@@ -18,6 +18,7 @@
 #include "result/window/ui/KZListMarkingCntrl.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "services/KZErrorDelegate.h"
+#include "services/ui/KZMenuSet.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
@@ -119,6 +120,8 @@ KZResultWindowCntrl::KZResultWindowCntrl(Services services, QWidget* parent)
     undoStack_ = new QUndoStack(this);
     buildChrome();
     buildMenus();
+    // The program's whole menu set joins the window's own menus.
+    KZMenuSet::shared().installInto(menuBar());
 
     // Registered once for the window's life: a handler registered per
     // removal would run once per removal so far.

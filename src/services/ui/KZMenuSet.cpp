@@ -1,0 +1,458 @@
+#include "services/ui/KZMenuSet.h"
+
+#include "platform/StringTable.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolButton>
+#include <QWidget>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+namespace {
+
+const char* const kRoleProperty = "kzMenuRole";
+const char* const kAttachedProperty = "kzMenuSetAttached";
+
+QString text(const char* key)
+{
+    return platform::localizedString(QString::fromLatin1(key));
+}
+
+std::pair<int, int> keyOf(KZMenuSet::Menu menu, int tag)
+{
+    return {int(menu), tag};
+}
+
+// A menu's role from its name, or from its title for menus that have none.
+std::optional<KZMenuSet::Menu> roleOfMenu(const QMenu* menu)
+{
+    static const std::pair<const char*, KZMenuSet::Menu> names[] = {{"file", KZMenuSet::File},
+                                                                    {"edit", KZMenuSet::Edit},
+                                                                    {"view", KZMenuSet::View},
+                                                                    {"result", KZMenuSet::Result},
+                                                                    {"help", KZMenuSet::Help}};
+    const QString object = menu->objectName().toLower();
+    QString title = menu->title();
+    title.remove(QLatin1Char('&'));
+    title = title.trimmed().toLower();
+    for (const auto& [name, role] : names) {
+        const QString plain = QString::fromLatin1(name);
+        if (object == plain + QStringLiteral("menu") || title == plain ||
+            title == text((std::string("menu_") + name).c_str()).toLower())
+            return role;
+    }
+    return std::nullopt;
+}
+
+// A window of the program that takes the shortcuts: not a menu, tooltip,
+// overlay or dialog.
+bool takesShortcuts(const QWidget* window)
+{
+    if (!window->isWindow() || window->parentWidget())
+        return false;
+    switch (window->windowType()) {
+    case Qt::Window:
+        break;
+    default:
+        return false;
+    }
+    return !window->windowFlags().testFlag(Qt::WindowTransparentForInput) &&
+           !window->testAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+// The platform's key bindings of the command a shared item stands for.
+QList<QKeySequence> bindingsOf(const QAction* shared)
+{
+    static const std::pair<int, QKeySequence::StandardKey> standard[] = {
+        {KZMenuSet::CloseTag, QKeySequence::Close}, {KZMenuSet::UndoTag, QKeySequence::Undo},
+        {KZMenuSet::RedoTag, QKeySequence::Redo}};
+    QList<QKeySequence> keys{shared->shortcut()};
+    const KZMenuSet::Menu menu = KZMenuSet::menuOf(shared);
+    if (menu == KZMenuSet::File || menu == KZMenuSet::Edit) {
+        for (const auto& [tag, key] : standard)
+            if (shared->data().toInt() == tag)
+                keys += QKeySequence::keyBindings(key);
+    }
+    return keys;
+}
+
+// The window's own action does what the shared item does: it holds the
+// shared key, or another binding of the same standard command.
+bool sameKeys(const QAction* own, const QAction* shared)
+{
+    if (shared->shortcut().isEmpty())
+        return false;
+    const QList<QKeySequence> keys = bindingsOf(shared);
+    for (const QKeySequence& key : own->shortcuts())
+        if (!key.isEmpty() && keys.contains(key))
+            return true;
+    return false;
+}
+
+void collectActions(const QList<QAction*>& actions, QList<QAction*>& out)
+{
+    for (QAction* action : actions) {
+        out.append(action);
+        if (action->menu())
+            collectActions(action->menu()->actions(), out);
+    }
+}
+
+QIcon menuButtonIcon(int side)
+{
+    QPixmap pixmap(side * 2, side * 2);
+    pixmap.setDevicePixelRatio(2.0);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(60, 60, 60));
+    // Three short bars: the usual sign of a menu.
+    const double w = side * 0.5;
+    const double x = (side - w) / 2.0;
+    const double bar = std::max(1.2, side / 11.0);
+    for (int i = -1; i <= 1; ++i)
+        p.drawRoundedRect(QRectF(x, side / 2.0 + i * side * 0.2 - bar / 2, w, bar), bar / 2, bar / 2);
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+KZMenuSet& KZMenuSet::shared()
+{
+    // Made on first use, after the application object; it lives until exit.
+    static auto* set = new KZMenuSet();
+    return *set;
+}
+
+KZMenuSet::KZMenuSet() : QObject(qApp)
+{
+    build();
+    if (qApp)
+        qApp->installEventFilter(this);
+}
+
+QAction* KZMenuSet::addItem(Menu role, Menu menu, int tag, const char* name, const char* textKey,
+                            const QKeySequence& keys)
+{
+    QMenu* into = submenus_.at(int(role));
+    QAction* action = into->addAction(text(textKey));
+    action->setParent(popup_);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setData(tag);
+    action->setProperty(kRoleProperty, int(menu));
+    if (!keys.isEmpty()) {
+        action->setShortcut(keys);
+        shortcutItems_.push_back(action);
+    }
+    items_[keyOf(menu, tag)] = action;
+    connect(action, &QAction::triggered, this, [this, menu, tag] {
+        auto found = handlers_.find(keyOf(menu, tag));
+        if (found != handlers_.end() && found->second.live()) {
+            // A copy: the handler may replace itself.
+            const Handler handler = found->second.handler;
+            handler();
+        } else {
+            QApplication::beep();
+        }
+    });
+    return action;
+}
+
+void KZMenuSet::build()
+{
+    popup_ = new QMenu();
+    popup_->setObjectName(QStringLiteral("appMenu"));
+    const std::pair<Menu, const char*> menus[] = {
+        {File, "menu_file"}, {Edit, "menu_edit"}, {View, "menu_view"}, {Result, "menu_result"}, {Help, "menu_help"}};
+    static const char* const names[] = {"fileMenu", "editMenu", "viewMenu", "resultMenu", "helpMenu"};
+    for (const auto& [role, key] : menus) {
+        QMenu* menu = popup_->addMenu(text(key));
+        menu->setObjectName(QString::fromLatin1(names[role]));
+        submenus_[role] = menu;
+        watch(role, menu);
+    }
+    connect(popup_, &QMenu::aboutToShow, this, [this] {
+        refresh();
+        if (willShow_ && willShowContext_)
+            for (const auto& [role, menu] : submenus_)
+                willShow_(Menu(role), menu);
+    });
+
+    addItem(File, File, NewSearchTag, "newSearch", "menu_new_search", QKeySequence(Qt::CTRL | Qt::Key_N));
+    addItem(File, File, SearchAgainTag, "searchAgain", "menu_search_again", {});
+    addItem(File, File, OpenSavedTag, "openSaved", "menu_open_saved", QKeySequence(Qt::CTRL | Qt::Key_O));
+    addItem(File, File, SaveTag, "save", "menu_save", QKeySequence(Qt::CTRL | Qt::Key_S));
+    submenus_[File]->addSeparator();
+    addItem(File, File, QuickLookTag, "quickLook", "quick_look", QKeySequence(Qt::CTRL | Qt::Key_Y));
+    submenus_[File]->addSeparator();
+    addItem(File, File, CloseTag, "close", "menu_close", QKeySequence(Qt::CTRL | Qt::Key_W));
+
+    addItem(Edit, Edit, UndoTag, "undo", "menu_undo", QKeySequence(Qt::CTRL | Qt::Key_Z));
+    addItem(Edit, Edit, RedoTag, "redo", "menu_redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+
+    addItem(Help, App, AboutTag, "about", "menu_about", {});
+    addItem(Help, Help, WelcomeTag, "welcome", "menu_welcome", {});
+    addItem(Help, Help, ManualTag, "manual", "menu_manual", {});
+    submenus_[Help]->addSeparator();
+    addItem(Help, App, UpdateTag, "checkUpdate", "check_update", {});
+    addItem(Help, Edit, RestoreTag, "restore", "menu_restore", {});
+    addItem(Help, App, PreferencesTag, "preferences", "menu_preferences", QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    submenus_[Help]->addSeparator();
+    addItem(Help, App, TellFriendTag, "tellFriend", "menu_tell_friend", {});
+    addItem(Help, App, NewsletterTag, "newsletter", "menu_newsletter", {});
+    addItem(Help, Help, MoreProductsTag, "moreProducts", "menu_more_products", {});
+    addItem(Help, Help, ContactTag, "contact", "menu_contact", {});
+    submenus_[Help]->addSeparator();
+    addItem(Help, App, QuitTag, "quit", "menu_quit", QKeySequence(Qt::CTRL | Qt::Key_Q));
+    refresh();
+}
+
+void KZMenuSet::watch(Menu role, QMenu* menu)
+{
+    connect(menu, &QMenu::aboutToShow, this, [this, role, menu] { willShow(role, menu); });
+}
+
+void KZMenuSet::willShow(Menu role, QMenu* menu)
+{
+    refresh();
+    if (willShow_ && willShowContext_)
+        willShow_(role, menu);
+}
+
+void KZMenuSet::setHandler(Menu menu, int tag, Handler handler, QObject* context)
+{
+    KZMenuSet& set = shared();
+    Entry& entry = set.handlers_[keyOf(menu, tag)];
+    entry.handler = std::move(handler);
+    entry.context = context;
+    entry.hasContext = context != nullptr;
+    set.refresh();
+}
+
+bool KZMenuSet::hasHandler(Menu menu, int tag)
+{
+    const KZMenuSet& set = shared();
+    auto found = set.handlers_.find(keyOf(menu, tag));
+    return found != set.handlers_.end() && found->second.live();
+}
+
+void KZMenuSet::setValidator(std::function<bool(const QAction*)> validator, QObject* context)
+{
+    KZMenuSet& set = shared();
+    set.validator_ = std::move(validator);
+    set.validatorContext_ = context;
+    set.refresh();
+}
+
+void KZMenuSet::setMenuWillShow(std::function<void(Menu, QMenu*)> hook, QObject* context)
+{
+    KZMenuSet& set = shared();
+    set.willShow_ = std::move(hook);
+    set.willShowContext_ = context;
+}
+
+QAction* KZMenuSet::item(Menu menu, int tag) const
+{
+    auto found = items_.find(keyOf(menu, tag));
+    return found == items_.end() ? nullptr : found->second;
+}
+
+KZMenuSet::Menu KZMenuSet::menuOf(const QAction* action)
+{
+    const QVariant role = action ? action->property(kRoleProperty) : QVariant();
+    return role.isValid() ? Menu(role.toInt()) : Result;
+}
+
+QMenu* KZMenuSet::submenu(Menu menu) const
+{
+    auto found = submenus_.find(int(menu));
+    return found == submenus_.end() ? nullptr : found->second;
+}
+
+void KZMenuSet::refresh()
+{
+    const bool validate = validator_ && validatorContext_;
+    for (const auto& [key, action] : items_) {
+        auto found = handlers_.find(key);
+        const bool handled = found != handlers_.end() && found->second.live();
+        action->setEnabled(handled && (!validate || validator_(action)));
+    }
+    // A menu with nothing in it (View and Result outside the result
+    // window) shows its title greyed.
+    for (const auto& [role, menu] : submenus_)
+        menu->menuAction()->setEnabled(!menu->actions().isEmpty());
+}
+
+void KZMenuSet::installInto(QMenuBar* bar)
+{
+    if (!bar)
+        return;
+    QWidget* window = bar->window();
+    QList<QAction*> own;
+    collectActions(bar->actions(), own);
+    // The window's own item stands in for the shared one, and answers the
+    // shared key too (Close is Ctrl+F4 before Ctrl+W here).
+    auto windowUses = [&own](const QAction* shared) {
+        for (QAction* action : own) {
+            if (!sameKeys(action, shared))
+                continue;
+            if (!action->shortcuts().contains(shared->shortcut()))
+                action->setShortcuts(action->shortcuts() << shared->shortcut());
+            return true;
+        }
+        return false;
+    };
+
+    // The window's own menus by role.
+    std::map<int, QMenu*> found;
+    for (QAction* top : bar->actions()) {
+        if (QMenu* menu = top->menu())
+            if (auto role = roleOfMenu(menu); role && !found.count(*role))
+                found[*role] = menu;
+    }
+    QAction* before = nullptr;
+    // From the last role to the first, so each new menu goes in front of
+    // the next one.
+    for (int role = Help; role >= File; --role) {
+        QMenu* menu = nullptr;
+        if (auto it = found.find(role); it != found.end()) {
+            menu = it->second;
+        } else {
+            menu = new QMenu(submenus_.at(role)->title(), bar);
+            menu->setObjectName(submenus_.at(role)->objectName());
+            if (before)
+                bar->insertMenu(before, menu);
+            else
+                bar->addMenu(menu);
+        }
+        before = menu->menuAction();
+        watch(Menu(role), menu);
+
+        const QList<QAction*> sharedItems = submenus_.at(role)->actions();
+        QList<QAction*> take;
+        for (QAction* shared : sharedItems) {
+            if (shared->isSeparator() || !windowUses(shared))
+                take.append(shared);
+        }
+        if (role == File) {
+            // New Search … Save above the window's own items, Close below.
+            QAction* first = menu->actions().value(0);
+            QList<QAction*> top;
+            QList<QAction*> bottom;
+            bool afterQuickLook = false;
+            for (QAction* shared : take) {
+                if (shared->isSeparator()) {
+                    afterQuickLook = afterQuickLook || !top.isEmpty();
+                    continue;
+                }
+                if (shared->data().toInt() == QuickLookTag || shared->data().toInt() == CloseTag)
+                    bottom.append(shared);
+                else
+                    top.append(shared);
+            }
+            menu->insertActions(first, top);
+            if (first)
+                menu->insertSeparator(first);
+            if (!bottom.isEmpty()) {
+                if (!menu->actions().isEmpty() && !menu->actions().constLast()->isSeparator())
+                    menu->addSeparator();
+                menu->addActions(bottom);
+            }
+        } else {
+            // Shared items after the window's own, without a separator at
+            // either end.
+            bool any = false;
+            for (QAction* shared : take)
+                any = any || !shared->isSeparator();
+            if (!any) {
+                menu->menuAction()->setEnabled(!menu->actions().isEmpty());
+                continue;
+            }
+            if (!menu->actions().isEmpty())
+                menu->addSeparator();
+            QAction* last = nullptr;
+            for (QAction* shared : take) {
+                if (shared->isSeparator()) {
+                    if (last && !last->isSeparator())
+                        last = menu->addSeparator();
+                } else {
+                    menu->addAction(shared);
+                    last = shared;
+                }
+            }
+        }
+        menu->menuAction()->setEnabled(!menu->actions().isEmpty());
+    }
+    if (window)
+        window->setProperty(kAttachedProperty, true);
+    refresh();
+}
+
+void KZMenuSet::attachShortcuts(QWidget* window)
+{
+    if (!window || window->property(kAttachedProperty).toBool())
+        return;
+    window->setProperty(kAttachedProperty, true);
+    // A window's own shortcut wins: two actions on one key would make Qt
+    // run neither.
+    const QList<QAction*> own = window->findChildren<QAction*>() + window->actions();
+    for (QAction* shared : shortcutItems_) {
+        bool taken = false;
+        for (const QAction* action : own)
+            taken = taken || (action != shared && action->shortcuts().contains(shared->shortcut()));
+        if (!taken)
+            window->addAction(shared);
+    }
+}
+
+QToolButton* KZMenuSet::makeMenuButton(QWidget* parent, int side)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QStringLiteral("menuButton"));
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setToolTip(text("menu_button_tip"));
+    button->setFixedSize(side, side);
+    button->setIcon(menuButtonIcon(side));
+    button->setIconSize(QSize(side, side));
+    button->setStyleSheet(QStringLiteral("QToolButton { background: rgb(232,232,232); border: 1px solid rgba(0,0,0,80);"
+                                         " border-radius: %1px; padding: 0; }"
+                                         "QToolButton:hover { background: rgb(250,250,250); }"
+                                         "QToolButton:pressed { background: rgb(200,200,200); }")
+                              .arg(side / 2));
+    connect(button, &QToolButton::clicked, this, [this, button] {
+        popup_->popup(button->mapToGlobal(QPoint(0, button->height() + 2)));
+    });
+    return button;
+}
+
+bool KZMenuSet::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // Menus work out their enabling when they open; a shortcut must see
+        // the state of now, before Qt looks the key up.
+        if (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier)
+            refresh();
+        break;
+    case QEvent::Show:
+        if (watched->isWidgetType()) {
+            auto* widget = static_cast<QWidget*>(watched);
+            if (widget != popup_ && takesShortcuts(widget))
+                attachShortcuts(widget);
+        }
+        break;
+    default:
+        break;
+    }
+    return false;
+}

@@ -1,0 +1,133 @@
+#include "app/KZNewSearchRouting.h"
+#include "app/KZWindowTransitionMath.h"
+#include "app/progress/KZSearchProgressCore.h"
+#include "app/progress/ui/KZSearchProgress.h"
+#include "app/search/ui/KZSearchView.h"
+#include "app/ui/KZMaravexApp.h"
+
+#include "app/search/SearchTestSupport.h"
+#include "TestSupport.h"
+
+#include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "services/ui/KZWindowPlacement.h"
+#include "preferences/KZURLOpener.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZNotificationNames.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The names of the transitions' notifications, in the order they came.
+class Recorder {
+public:
+    Recorder()
+    {
+        auto& center = platform::NotificationCenter::defaultCenter();
+        for (const QString& name : {KZNotification::flipAnimationDidEnd, KZNotification::newSearchProgressTerminated,
+                                    KZNotification::openAnimationDidTerminate,
+                                    KZNotification::newSearchResultTerminated}) {
+            subscriptions_.push_back(
+                center.addObserver(name, {}, [this](const platform::Notification& n) { posts.push_back(n.name); }));
+        }
+    }
+    std::vector<QString> posts;
+
+private:
+    std::vector<platform::Subscription> subscriptions_;
+};
+
+// Search, flip to the progress window, zoom to the result, then New Search
+// walks back through both transitions: the real program's windows, with
+// short durations.
+TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
+{
+    kztest::TempDir dir;
+    platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir.path() / "defaults.plist"));
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
+    searchtest::AlertScope alerts;
+    KZSetURLOpener([](const QUrl&) { return true; });
+    KZTransitionMath::setDurationFactor(0.05);
+    dir.write("tree/photos/beach.jpg", std::string(40000, 'b'));
+    dir.write("tree/backup/beach.jpg", std::string(40000, 'b'));
+    dir.write("tree/photos/notes.txt", std::string(3000, 'n'));
+    dir.write("tree/backup/notes copy.txt", std::string(3000, 'n'));
+
+    Recorder recorder;
+    {
+        KZMaravexApp app;
+        app.setCrashReportFolder(dir.path() / "state");
+        app.applicationWillFinishLaunching();
+        app.applicationDidFinishLaunching();
+        QWidget* search = app.window();
+        KZSearchView* view = app.windowCntrl()->searchView();
+        ASSERT_TRUE(search && view);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(search));
+        // Through the view's own animation, as a drop or the open panel adds them.
+        app.windowCntrl()->addFolders({dir.path() / "tree/photos", dir.path() / "tree/backup"});
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->sourcesCntrl().sources().size() == 2; },
+            20s));
+
+        view->startButton()->click();
+        const auto progress = app.windowCntrl()->progressCntrl();
+        ASSERT_NE(progress, nullptr);
+        QWidget* progressWindow = progress->window();
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] { return progressWindow->isVisible() && !search->isVisible() && !recorder.posts.empty(); }, 20s));
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return app.resultWindowCntrl() && !progress->isSearching(); }, 60s));
+
+        progress->showResultAction();
+        QWidget* result = app.resultWindowCntrl();
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return result->isVisible() && !progressWindow->isVisible(); }, 20s));
+        // The result window stands inside the usable screen with room for its
+        // title bar (this screen is narrower than the window's least width).
+        const QRect available = result->screen()->availableGeometry();
+        const QRect at = result->geometry();
+        EXPECT_GE(at.top(), available.top() + KZWindowPlacement::kEstimatedTitleBar);
+        EXPECT_GE(at.left(), available.left());
+        EXPECT_LE(at.bottom(), available.bottom());
+
+        result->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+        app.newSearchAction();
+        const bool walkedBack = kztest::processEventsUntil(
+            [&] {
+                return !app.routing().waitsForResult() && !app.routing().waitsForProgress() && search->isVisible() &&
+                       view->sourcesCntrl().sources().empty();
+            },
+            20s);
+        ASSERT_TRUE(walkedBack) << app.routing().waitsForResult() << app.routing().waitsForProgress()
+                                << search->isVisible() << view->sourcesCntrl().sources().size() << " "
+                                << recorder.posts.size();
+        EXPECT_FALSE(result->isVisible());
+        EXPECT_FALSE(progressWindow->isVisible());
+        EXPECT_EQ(recorder.posts,
+                  (std::vector<QString>{KZNotification::flipAnimationDidEnd, KZNotification::newSearchProgressTerminated,
+                                        KZNotification::openAnimationDidTerminate,
+                                        KZNotification::newSearchResultTerminated, KZNotification::flipAnimationDidEnd,
+                                        KZNotification::newSearchProgressTerminated}));
+        // Only the question before the result is given up, answered "go on".
+        ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+        EXPECT_EQ(alerts.presenter->shown[0].messageText,
+                  platform::localizedString(QStringLiteral("search_again")));
+    }
+    KZTransitionMath::setDurationFactor(1.0);
+    KZSetURLOpener({});
+    QApplication::closeAllWindows();
+    platform::UserDefaults::setStandard(nullptr);
+}
+
+} // namespace

@@ -1,0 +1,148 @@
+#include "services/ui/KZMenuSet.h"
+
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+KZMenuSet& set()
+{
+    return KZMenuSet::shared();
+}
+
+QStringList titles(const QMenuBar* bar)
+{
+    QStringList out;
+    for (const QAction* action : bar->actions())
+        out << action->text().remove(QLatin1Char('&'));
+    return out;
+}
+
+QStringList names(const QMenu* menu)
+{
+    QStringList out;
+    for (const QAction* action : menu->actions())
+        out << (action->isSeparator() ? QStringLiteral("-") : action->objectName());
+    return out;
+}
+
+TEST(KZMenuSetTest, AnItemIsChoosableOnlyWhileAFeatureHandlesIt)
+{
+    QAction* preferences = set().item(KZMenuSet::App, KZMenuSet::PreferencesTag);
+    ASSERT_NE(preferences, nullptr);
+    EXPECT_EQ(preferences->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_EQ(preferences->data().toInt(), 4);
+    EXPECT_FALSE(preferences->isEnabled());
+
+    int opened = 0;
+    {
+        QObject owner;
+        KZMenuSet::setHandler(KZMenuSet::App, KZMenuSet::PreferencesTag, [&] { ++opened; }, &owner);
+        EXPECT_TRUE(preferences->isEnabled());
+        preferences->trigger();
+        EXPECT_EQ(opened, 1);
+        // The same tag in another menu is another item.
+        EXPECT_FALSE(KZMenuSet::hasHandler(KZMenuSet::Help, KZMenuSet::PreferencesTag));
+    }
+    // The handler's owner is gone: the item is disabled again at the next look.
+    set().refresh();
+    EXPECT_FALSE(preferences->isEnabled());
+    preferences->trigger();
+    EXPECT_EQ(opened, 1);
+
+    // Open and Save carry their shortcuts before anything handles them.
+    EXPECT_EQ(set().item(KZMenuSet::File, KZMenuSet::OpenSavedTag)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    EXPECT_EQ(set().item(KZMenuSet::File, KZMenuSet::SaveTag)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    EXPECT_FALSE(set().item(KZMenuSet::File, KZMenuSet::SaveTag)->isEnabled());
+}
+
+TEST(KZMenuSetTest, AWindowsMenuBarGetsTheWholeSetAroundItsOwnItems)
+{
+    QMainWindow window;
+    QMenu* file = window.menuBar()->addMenu(QStringLiteral("&File"));
+    QAction* quickLook = file->addAction(QStringLiteral("Quick Look"));
+    quickLook->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    file->addSeparator();
+    QAction* close = file->addAction(QStringLiteral("Close"));
+    close->setShortcut(QKeySequence::Close);
+    QMenu* edit = window.menuBar()->addMenu(QStringLiteral("&Edit"));
+    QAction* undo = edit->addAction(QStringLiteral("Undo"));
+    undo->setShortcut(QKeySequence::Undo);
+    window.menuBar()->addMenu(QStringLiteral("&View"))->addAction(QStringLiteral("Group"));
+
+    set().installInto(window.menuBar());
+
+    EXPECT_EQ(titles(window.menuBar()),
+              (QStringList{QStringLiteral("File"), QStringLiteral("Edit"), QStringLiteral("View"),
+                           QStringLiteral("Result"), QStringLiteral("Help")}));
+    // The shared items around the window's own; its Close and Quick Look
+    // keep their keys, so the shared ones stay out.
+    EXPECT_EQ(names(file).mid(0, 5), (QStringList{QStringLiteral("newSearch"), QStringLiteral("searchAgain"),
+                                                  QStringLiteral("openSaved"), QStringLiteral("save"),
+                                                  QStringLiteral("-")}));
+    EXPECT_TRUE(file->actions().contains(quickLook));
+    EXPECT_TRUE(file->actions().contains(close));
+    EXPECT_FALSE(file->actions().contains(set().item(KZMenuSet::File, KZMenuSet::CloseTag)));
+    // Its Close answers the program's Close key as well as its own binding.
+    EXPECT_TRUE(close->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_W)));
+    EXPECT_FALSE(edit->actions().contains(set().item(KZMenuSet::Edit, KZMenuSet::UndoTag)));
+
+    // No key is claimed twice in one window.
+    QList<QKeySequence> keys;
+    const QList<QAction*> all = window.findChildren<QAction*>() + window.menuBar()->actions();
+    QList<QAction*> inMenus;
+    for (QAction* top : window.menuBar()->actions())
+        if (top->menu())
+            inMenus += top->menu()->actions();
+    for (const QAction* action : inMenus) {
+        if (action->shortcut().isEmpty())
+            continue;
+        for (const QKeySequence& key : action->shortcuts()) {
+            EXPECT_FALSE(keys.contains(key)) << key.toString().toStdString();
+            keys << key;
+        }
+    }
+
+    QMenu* help = window.menuBar()->actions().constLast()->menu();
+    ASSERT_NE(help, nullptr);
+    for (const char* name : {"about", "welcome", "checkUpdate", "restore", "preferences", "quit"})
+        EXPECT_TRUE(names(help).contains(QString::fromLatin1(name))) << name;
+}
+
+TEST(KZMenuSetTest, ShortcutsWorkInAWindowWithoutAMenuBarAndFollowTheStateOfNow)
+{
+    QObject owner;
+    bool allowed = false;
+    int newSearches = 0;
+    int preferences = 0;
+    KZMenuSet::setHandler(KZMenuSet::File, KZMenuSet::NewSearchTag, [&] { ++newSearches; }, &owner);
+    KZMenuSet::setHandler(KZMenuSet::App, KZMenuSet::PreferencesTag, [&] { ++preferences; }, &owner);
+    KZMenuSet::setValidator(
+        [&](const QAction* item) { return item->data().toInt() != KZMenuSet::NewSearchTag || allowed; }, &owner);
+
+    QWidget window;
+    window.resize(200, 200);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(preferences, 1);
+    QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(newSearches, 0);
+    // Enabled since the last menu showed: the key sees it without a menu.
+    allowed = true;
+    QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(newSearches, 1);
+}
+
+} // namespace
