@@ -19,7 +19,8 @@
 # on every later run (the search window). ARGs are handed to the program as
 # its arguments; $TREE is a generated folder tree full of duplicates. The
 # steps may use $SHOTS and $TREE. MARAVEX_BUILD_DIR picks another build tree
-# (default build/release, built here when stale).
+# (default build/release, built here when stale); JOBS limits the build's
+# parallel jobs (default: one per core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -30,7 +31,7 @@ build=${MARAVEX_BUILD_DIR:-build/release}
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKZ_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" --target maravex -j "$(nproc)"
+cmake --build "$build" --target maravex -j "${JOBS:-$(nproc)}"
 exe=$root/$build/src/maravex
 
 SHOTS=$root/build/screenshots
@@ -308,7 +309,7 @@ picture_state() { # state test-target picture-suite
   if [ ! -f "$tests_build/build.ninja" ]; then
     cmake -S . -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
-  if ! { cmake --build "$tests_build" --target "$target" -j "$(nproc)" >"$work/$name.log" 2>&1 \
+  if ! { cmake --build "$tests_build" --target "$target" -j "${JOBS:-$(nproc)}" >"$work/$name.log" 2>&1 \
       && MARAVEX_SHOTS_DIR=$SHOTS QT_QPA_PLATFORM=xcb timeout 120 "$tests_build/tests/$target" \
         --gtest_filter="$suite.*" >>"$work/$name.log" 2>&1; }; then
     echo "   state $name failed" >&2

@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -277,6 +278,19 @@ TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)
     app->setQuickLookPanelIsVisible(true);
     QMetaObject::invokeMethod(app->fileMenu(), "aboutToShow");
     EXPECT_EQ(menuItem("quickLook")->text(), platform::localizedString(QStringLiteral("close_quick_look")));
+
+    // The result window's own Quick Look item is titled the same way, and
+    // its menu bar carries the whole set.
+    {
+        KZResultWindowCntrl result;
+        QMetaObject::invokeMethod(result.fileMenu(), "aboutToShow");
+        EXPECT_EQ(result.quickLookItem()->text(), platform::localizedString(QStringLiteral("close_quick_look")));
+        app->setQuickLookPanelIsVisible(false);
+        QMetaObject::invokeMethod(result.fileMenu(), "aboutToShow");
+        EXPECT_TRUE(result.quickLookItem()->text().endsWith(QStringLiteral(" a.jpg")));
+        EXPECT_TRUE(result.fileMenu()->actions().contains(menuItem("newSearch")));
+        EXPECT_EQ(result.menuBar()->actions().size(), 5);
+    }
 
     // The three contact items open one address.
     opened.clear();
