@@ -23,6 +23,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "services/ui/KZMenuSet.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -252,6 +257,25 @@ TEST_F(ProgressWindowTest, RealSearchReachesTheEnd)
 } // namespace
 
 namespace {
+
+TEST_F(ProgressWindowTest, ARightClickAndTheMenuButtonOpenTheProgramsMenus)
+{
+    window_->show();
+    QMenu* menu = KZMenuSet::shared().popupMenu();
+    const QPoint at(60, 260);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, window_->mapToGlobal(at));
+    QApplication::sendEvent(window_, &click);
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return menu->isVisible(); }));
+    menu->hide();
+
+    QAbstractButton* button = window_->menuBtn();
+    ASSERT_NE(button, nullptr);
+    // Beside the close button, on the round part of the window.
+    EXPECT_LT((button->geometry().center() - window_->closeBtn()->geometry().center()).manhattanLength(), 60);
+    button->click();
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return menu->isVisible(); }));
+    menu->hide();
+}
 
 TEST(ProgressExtraInfoPanel, FollowsThePointedTypeAndClosesLate)
 {
