@@ -326,7 +326,8 @@ picture_state progress kz_app_ui_tests ProgressWindowShots
 
 # --- transitions: a flip and a zoom held half way ----------------------------------
 # The search runs to its end; then the progress window flips back to the
-# search window, held a third of the way through its turn.
+# search window, held a third of the way through its turn (at half time
+# the turning window stands edge-on and nothing of it shows).
 state transition-flip again "$TREE/Photos" "$TREE/Documents" <<'STEPS'
 waitfor startBtn
 wait 800
