@@ -356,6 +356,26 @@ shot $SHOTS/transition-mid-zoom.png screen
 quit
 STEPS
 
+# New Search from the result window walks back through the zoom and the flip,
+# asks before the result is given up, and ends at an empty search window.
+state transition-new-search again "$TREE/Photos" "$TREE/Documents" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500
+action newSearch
+wait 2500
+shot $SHOTS/transition-new-search-question.png screen
+answer New Search
+wait 3000
+shot $SHOTS/transition-new-search-done.png screen
+quit
+STEPS
+
 # --- result window: the row of file-type tabs -------------------------------------
 # Five tabs, one selected with its bars, one busy with its spinner; drawn by
 # the strip's own picture test in a plain window shaped like the top of a

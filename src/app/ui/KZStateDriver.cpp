@@ -229,6 +229,23 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         bar->setActiveAction(open);
         return true;
     }
+    if (verb == QLatin1String("answer")) {
+        // Presses the button of that title in the question that is open.
+        QWidget* modal = QApplication::activeModalWidget();
+        const QString title = words.mid(1).join(QLatin1Char(' '));
+        QAbstractButton* press = nullptr;
+        if (modal) {
+            for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+                if (button->isVisible() && button->text().remove(QLatin1Char('&')) == title)
+                    press = button;
+        }
+        if (!press) {
+            fail(QStringLiteral("no question with a button ") + title);
+            return false;
+        }
+        press->click();
+        return true;
+    }
     if (verb == QLatin1String("submenu")) {
         // Opens the submenu of that title in the menu that is open.
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());

@@ -22,6 +22,7 @@ class KZMaravexApp;
 //                           its time (negative: run them through)
 //   flip FROM TO DIRECTION  flip from the visible window named FROM to the
 //                           window named TO
+//   answer TITLE            press the button TITLE of the question that is open
 //   submenu TITLE           open the submenu TITLE of the menu that is open
 //   menubar NAME TITLE      open the menu TITLE of the named window's menu bar
 //   quit                    end the program as its Quit item does
