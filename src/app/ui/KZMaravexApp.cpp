@@ -17,6 +17,7 @@
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZAboutWindow.h"
+#include "preferences/ui/KZPreferencesWindow.h"
 #include "preferences/ui/KZSubscribe.h"
 #include "preferences/ui/KZSubscribeWindow.h"
 #include "preferences/ui/KZWelcomeCntrl.h"
@@ -473,6 +474,9 @@ void KZMaravexApp::appMenuAction(int tag)
         break;
     case NewsletterTag:
         subscribeNewsletter();
+        break;
+    case PreferencesTag:
+        KZPreferencesWindow::showShared();
         break;
     case UpdateTag:
         checkForUpdate();

@@ -23,6 +23,10 @@ class KZMaravexApp;
 //   flip FROM TO DIRECTION  flip from the visible window named FROM to the
 //                           window named TO
 //   quit                    end the program normally
+//   answer PATH             answer the next file or folder dialog with PATH
+//                           ("-" cancels it) instead of showing it
+//   menu NAME               trigger the enabled menu item of that object name
+//                           of the key window (else of the application menu)
 //
 // A step that cannot be carried out ends the program with exit status 3, so
 // the script notices instead of photographing the wrong state. Windows are
@@ -41,6 +45,9 @@ private:
     void runNext();
     void fail(const QString& why);
     bool runStep(const QStringList& words, int* delayMs);
+
+    // The "answer" and "menu" steps.
+    bool runDialogOrMenuStep(const QString& verb, const QStringList& words);
 
     QStringList steps_;
     QPointer<KZMaravexApp> app_;
