@@ -46,6 +46,8 @@ public:
     // Brings the pane of `tag` to the front (the toolbar's action).
     void toolbarAction(int tag);
     int selectedTag() const { return selectedTag_; }
+    // The window is still moving to a pane's frame.
+    bool isChangingFrame() const { return !frameAnimation_.isNull(); }
     // The pane of a tag; the General pane for an unknown tag.
     QWidget* viewWithTag(int tag) const;
     // The frame (window geometry, decorations included) for the pane of

@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 
 #include <QHeaderView>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -49,7 +50,14 @@ protected:
             result.append(list.valueAt(row));
         return result;
     }
-    static void refresh() { QTest::qWait(5); }
+    static void refresh()
+    {
+        // Two hops: the defaults' observer queues the refresh, which runs on
+        // the next turn. A wait alone may end after one long first turn.
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::processEvents();
+        QTest::qWait(5);
+    }
 
     kztest::ScopedDefaults defaults;
     std::unique_ptr<KZPreferencesLimitationsCntrl> pane;

@@ -45,7 +45,12 @@ protected:
     }
 
     // Lets the frame and fade animations run out.
-    static void settle() { QTest::qWait(60); }
+    static void settle()
+    {
+        KZPreferencesWindow* window = KZPreferencesWindow::sharedWindow();
+        ASSERT_TRUE(kztest::processEventsUntil([window] { return !window->isChangingFrame(); }));
+        QTest::qWait(20);
+    }
 
     kztest::ScopedDefaults defaults;
     platform::Subscription reduceSubscription;
