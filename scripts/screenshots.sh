@@ -370,7 +370,7 @@ wait 1500
 action newSearch
 wait 2500
 shot $SHOTS/transition-new-search-question.png screen
-answer New Search
+press New Search
 wait 3000
 shot $SHOTS/transition-new-search-done.png screen
 quit
@@ -392,6 +392,68 @@ picture_state result-marking kz_result_window_ui_tests ListMarkingShots
 # Drawn by the panel's own picture test over a plain window shaped like a
 # tab's result view.
 picture_state removal-panel kz_removal_ui_tests RemovalPanelShots
+
+# --- preferences: the three panes and a label's extensions popover -----------------
+state preferences-general again <<'STEPS'
+wait 800
+menu preferences
+waitfor preferencesWindow
+wait 900
+shot $SHOTS/preferences-general.png preferencesWindow
+quit
+STEPS
+state preferences-limitations again <<'STEPS'
+wait 800
+menu preferences
+waitfor preferencesWindow
+click limitationsItem
+waitfor locationsTable
+wait 900
+answer $TREE/Photos
+click addLimitsBtn
+wait 500
+shot $SHOTS/preferences-limitations-locations.png preferencesWindow
+click extensionsTabBtn
+wait 500
+shot $SHOTS/preferences-limitations-extensions.png preferencesWindow
+quit
+STEPS
+state preferences-labels again <<'STEPS'
+wait 800
+menu preferences
+waitfor preferencesWindow
+click labelsItem
+waitfor labelTableView
+wait 900
+shot $SHOTS/preferences-labels.png preferencesWindow
+quit
+STEPS
+state preferences-labels-popover again <<'STEPS'
+wait 800
+menu preferences
+waitfor preferencesWindow
+click labelsItem
+waitfor labelTableView
+wait 900
+click addLabelBtn
+wait 300
+type labelNameField-9 raw photos
+click ellipseBtn-9
+waitfor labelsPopover
+click popoverAddBtn
+wait 200
+type tokenEditor cr2, nef, arw
+click popoverAddBtn
+wait 200
+type tokenEditor dng, raf, orf, rw2
+click popoverDoneBtn
+wait 500
+click ellipseBtn-9
+waitfor labelsPopover
+wait 600
+shot $SHOTS/preferences-labels-popover.png preferencesWindow
+quit
+STEPS
 
 ls -1 "$SHOTS"
 exit $failed

@@ -8,6 +8,8 @@
 #include "platform/Resources.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZOpenFileLimit.h"
+#include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZFileDialogSheetPresenter.h"
 #include "services/ui/KZMessageBoxPresenter.h"
 
 #include <QApplication>
@@ -54,6 +56,7 @@ int main(int argc, char** argv)
         QApplication::setWindowIcon(QIcon(QFile::decodeName(QByteArray::fromStdString(icon.native()))));
 
     KZErrorDelegate::sharedControl().setPresenter(std::make_shared<KZMessageBoxPresenter>());
+    KZFileDialogPresenter::setShared(std::make_shared<KZFileDialogSheetPresenter>());
     KZQuitPolicy::install(app);
 
     KZMaravexApp delegate;

@@ -17,6 +17,7 @@
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZAboutWindow.h"
+#include "preferences/ui/KZPreferencesWindow.h"
 #include "preferences/ui/KZSubscribe.h"
 #include "preferences/ui/KZSubscribeWindow.h"
 #include "preferences/ui/KZWelcomeCntrl.h"
@@ -332,7 +333,7 @@ void KZMaravexApp::applicationWillTerminate()
 void KZMaravexApp::buildMenus()
 {
     // One set of menus for every window; this delegate answers the items it
-    // owns. Items nobody answers yet (open and save a result, preferences)
+    // owns. Items nobody answers yet (open and save a result)
     // stay disabled until their feature registers a handler.
     using Set = KZMenuSet;
     auto on = [this](Set::Menu menu, int tag, std::function<void()> handler) {
@@ -344,7 +345,7 @@ void KZMaravexApp::buildMenus()
     // Windows without undo of their own: Ctrl+Z reaches the inert undo.
     on(Set::Edit, Set::UndoTag, [this] { fakeUndo(); });
     on(Set::Edit, Set::RestoreTag, [this] { restorePersistentAction(); });
-    for (int tag : {Set::AboutTag, Set::TellFriendTag, Set::NewsletterTag, Set::UpdateTag})
+    for (int tag : {Set::AboutTag, Set::TellFriendTag, Set::NewsletterTag, Set::PreferencesTag, Set::UpdateTag})
         on(Set::App, tag, [this, tag] { appMenuAction(tag); });
     on(Set::App, Set::QuitTag, [this] { quitAction(); });
     for (int tag : {Set::ManualTag, Set::WelcomeTag, Set::MoreProductsTag, Set::ContactTag})
@@ -426,6 +427,9 @@ void KZMaravexApp::appMenuAction(int tag)
         break;
     case NewsletterTag:
         subscribeNewsletter();
+        break;
+    case PreferencesTag:
+        KZPreferencesWindow::showShared();
         break;
     case UpdateTag:
         checkForUpdate();

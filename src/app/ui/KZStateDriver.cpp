@@ -5,6 +5,8 @@
 #include "app/ui/KZWindowFlipAnimator.h"
 
 #include "platform/Log.h"
+#include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZMenuSet.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -20,6 +22,8 @@
 #include <QWidget>
 
 #include <cstdlib>
+#include <deque>
+#include <memory>
 
 namespace {
 
@@ -65,9 +69,13 @@ bool saveShot(const QString& file, QWidget* window)
     if (!screen)
         return false;
     QRect area = screen->geometry();
-    if (window)
-        area = window->frameGeometry().adjusted(-kShotMargin, -kShotMargin, kShotMargin, kShotMargin) &
-               screen->geometry();
+    if (window) {
+        QRect shown = window->frameGeometry();
+        // A popover open on the window belongs in its picture.
+        if (QWidget* popup = QApplication::activePopupWidget(); popup && popup->isVisible())
+            shown |= popup->frameGeometry();
+        area = shown.adjusted(-kShotMargin, -kShotMargin, kShotMargin, kShotMargin) & screen->geometry();
+    }
     const QPixmap shot = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     return !shot.isNull() && shot.save(file, "PNG");
 }
@@ -229,7 +237,7 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         bar->setActiveAction(open);
         return true;
     }
-    if (verb == QLatin1String("answer")) {
+    if (verb == QLatin1String("press")) {
         // Presses the button of that title in the question that is open.
         QWidget* modal = QApplication::activeModalWidget();
         const QString title = words.mid(1).join(QLatin1Char(' '));
@@ -263,6 +271,8 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         menu->setActiveAction(open);
         return true;
     }
+    if (verb == QLatin1String("answer") || verb == QLatin1String("menu"))
+        return runDialogOrMenuStep(verb, words);
     if (verb == QLatin1String("quit")) {
         // As the program's own Quit: nothing is asked, so nothing waits.
         if (app_)
@@ -273,4 +283,112 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
     }
     fail(QStringLiteral("unknown step ") + verb);
     return false;
+}
+
+namespace {
+
+// Answers file dialogs from the script's "answer" steps, in order; a dialog
+// with no answer waiting is shown by the presenter that was registered
+// before.
+class ScriptedFileDialogs : public KZFileDialogPresenter {
+public:
+    explicit ScriptedFileDialogs(std::shared_ptr<KZFileDialogPresenter> shown) : shown_(std::move(shown)) {}
+
+    void queue(const QString& path)
+    {
+        Answer answer;
+        if (path != QLatin1String("-")) {
+            answer.accepted = true;
+            answer.paths = {path};
+        }
+        answers_.push_back(answer);
+    }
+
+    void present(const Request& request, Completion done) override
+    {
+        if (answers_.empty()) {
+            if (shown_)
+                shown_->present(request, std::move(done));
+            else if (done)
+                done(Answer{});
+            return;
+        }
+        const Answer answer = answers_.front();
+        answers_.pop_front();
+        if (!request.window) {
+            if (done)
+                done(answer);
+            return;
+        }
+        QTimer::singleShot(0, qApp, [done = std::move(done), answer] {
+            if (done)
+                done(answer);
+        });
+    }
+
+private:
+    std::shared_ptr<KZFileDialogPresenter> shown_;
+    std::deque<Answer> answers_;
+};
+
+QAction* keyWindowActionNamed(const QString& name)
+{
+    QWidget* key = QApplication::activeWindow();
+    if (!key)
+        return nullptr;
+    const QList<QAction*> actions = key->findChildren<QAction*>(name);
+    for (QAction* action : actions) {
+        if (!action->isSeparator())
+            return action;
+    }
+    for (QAction* action : key->actions()) {
+        if (action->objectName() == name)
+            return action;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool KZStateDriver::runDialogOrMenuStep(const QString& verb, const QStringList& words)
+{
+    const QString name = words.mid(1).join(QLatin1Char(' '));
+    if (verb == QLatin1String("answer")) {
+        if (name.isEmpty()) {
+            fail(QStringLiteral("answer needs a path or -"));
+            return false;
+        }
+        auto* scripted = dynamic_cast<ScriptedFileDialogs*>(KZFileDialogPresenter::shared().get());
+        if (!scripted) {
+            auto installed = std::make_shared<ScriptedFileDialogs>(KZFileDialogPresenter::shared());
+            scripted = installed.get();
+            KZFileDialogPresenter::setShared(std::move(installed));
+        }
+        scripted->queue(name);
+        return true;
+    }
+    QAction* action = keyWindowActionNamed(name);
+    if (!action)
+        action = actionNamed(app_, name);
+    if (!action) {
+        // The program's shared menus, wherever the key window shows them.
+        const QList<QAction*> shared = KZMenuSet::shared().popupMenu()->findChildren<QAction*>(name);
+        if (!shared.isEmpty())
+            action = shared.first();
+    }
+    if (!action) {
+        fail(QStringLiteral("no menu item named ") + name);
+        return false;
+    }
+    // The menus work out their enabling just before they open.
+    for (QObject* holder : action->associatedObjects()) {
+        if (auto* menu = qobject_cast<QMenu*>(holder))
+            Q_EMIT menu->aboutToShow();
+    }
+    if (!action->isEnabled()) {
+        fail(QStringLiteral("the menu item is disabled: ") + name);
+        return false;
+    }
+    action->trigger();
+    return true;
 }

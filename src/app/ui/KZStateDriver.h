@@ -22,10 +22,14 @@ class KZMaravexApp;
 //                           its time (negative: run them through)
 //   flip FROM TO DIRECTION  flip from the visible window named FROM to the
 //                           window named TO
-//   answer TITLE            press the button TITLE of the question that is open
+//   press TITLE             press the button TITLE of the question that is open
 //   submenu TITLE           open the submenu TITLE of the menu that is open
 //   menubar NAME TITLE      open the menu TITLE of the named window's menu bar
 //   quit                    end the program as its Quit item does
+//   answer PATH             answer the next file or folder dialog with PATH
+//                           ("-" cancels it) instead of showing it
+//   menu NAME               trigger the enabled menu item of that object name
+//                           of the key window (else of the application menu)
 //
 // A step that cannot be carried out ends the program with exit status 3, so
 // the script notices instead of photographing the wrong state. Windows are
@@ -44,6 +48,9 @@ private:
     void runNext();
     void fail(const QString& why);
     bool runStep(const QStringList& words, int* delayMs);
+
+    // The "answer" and "menu" steps.
+    bool runDialogOrMenuStep(const QString& verb, const QStringList& words);
 
     QStringList steps_;
     QPointer<KZMaravexApp> app_;

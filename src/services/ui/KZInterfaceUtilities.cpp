@@ -1,6 +1,7 @@
 #include "services/ui/KZInterfaceUtilities.h"
 
 #include "platform/StringTable.h"
+#include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZOpenPanel.h"
 
 #include <QApplication>
@@ -97,6 +98,21 @@ void KZInterfaceUtilities::askForDirectories(PanelCallback callback, const QVari
             QTimer::singleShot(0, window, [deliver, response, paths] { deliver(response, paths); });
         else
             deliver(response, paths);
+        return;
+    }
+
+    if (const std::shared_ptr<KZFileDialogPresenter> presenter = KZFileDialogPresenter::shared()) {
+        KZFileDialogPresenter::Request request;
+        request.mode = KZFileDialogPresenter::Mode::ChooseFolders;
+        request.message = message;
+        request.allowedTypes = types;
+        request.allowsMultipleSelection = panel->allowsMultipleSelection();
+        request.canCreateDirectories = panel->canCreateDirectories();
+        request.window = window;
+        presenter->present(request, [deliver](const KZFileDialogPresenter::Answer& answer) {
+            deliver(answer.accepted ? QDialog::Accepted : QDialog::Rejected,
+                    answer.accepted ? answer.paths : QStringList());
+        });
         return;
     }
 

@@ -40,7 +40,8 @@ public:
     // "canCreateDirectories" (bool), "userInfo" (map), "prompt" (a key of the
     // default string table). Without "window" the panel runs modally and
     // the answer comes before this returns; with one the panel is a
-    // window-modal sheet on it and the answer comes when it closes.
+    // window-modal sheet on it and the answer comes when it closes. A
+    // registered KZFileDialogPresenter shows (or answers) the panel.
     void askForDirectories(PanelCallback callback, const QVariantMap& settings);
 
     // The size of the text drawn in only this font.

@@ -1,0 +1,180 @@
+#include "preferences/ui/KZPreferencesWindow.h"
+
+#include "preferences/KZPreferencesWindowOpen.h"
+#include "preferences/ui/KZPreferencesLabelsCntrl.h"
+#include "preferences/ui/KZPreferencesLimitationsCntrl.h"
+
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "services/ui/KZAnimationTiming.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
+
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace K = KZDefaultsKey;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class PreferencesWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KZDefaultsRegistry::setupDefaultsPreferences(*defaults);
+        KZAnimationTiming::setScale(0.01);
+        reduceSubscription = platform::NotificationCenter::defaultCenter().addObserver(
+            u"updateReduceTransparence"_s, platform::bundleIdentifier(),
+            [this](const platform::Notification&) { ++reducePosts; });
+    }
+    void TearDown() override
+    {
+        KZPreferencesWindow::destroyShared();
+        KZAnimationTiming::setScale(1.0);
+        KZSetPreferencesWindowOpen(false);
+    }
+
+    // Lets the frame and fade animations run out.
+    static void settle()
+    {
+        KZPreferencesWindow* window = KZPreferencesWindow::sharedWindow();
+        ASSERT_TRUE(kztest::processEventsUntil([window] { return !window->isChangingFrame(); }));
+        QTest::qWait(20);
+    }
+
+    kztest::ScopedDefaults defaults;
+    platform::Subscription reduceSubscription;
+    int reducePosts = 0;
+};
+
+int preferencesWindows()
+{
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        count += qobject_cast<KZPreferencesWindow*>(widget) != nullptr;
+    return count;
+}
+
+} // namespace
+
+TEST_F(PreferencesWindowTest, OpeningTwiceShowsTheOneWindowAsItWasLeft)
+{
+    KZPreferencesWindow::showShared();
+    KZPreferencesWindow* window = KZPreferencesWindow::sharedWindow();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(KZPreferencesWindowIsOpen());
+    EXPECT_EQ(window->windowTitle(), window->toolbarItem(0)->text());
+    // The other panes are made on the first toolbar click, whichever it is.
+    EXPECT_FALSE(window->limitsCntrl());
+    EXPECT_FALSE(window->labelsCntrl());
+    window->toolbarAction(KZPreferencesWindow::LabelsTag);
+    ASSERT_TRUE(window->limitsCntrl());
+    ASSERT_TRUE(window->labelsCntrl());
+    KZPreferencesLimitationsCntrl* limits = window->limitsCntrl();
+    settle();
+
+    // The title bar's close button and a close from the program both end in closeEvent.
+    QCloseEvent close;
+    QApplication::sendEvent(window, &close);
+    EXPECT_FALSE(KZPreferencesWindowIsOpen());
+    window->hide();
+
+    KZPreferencesWindow::showShared();
+    EXPECT_EQ(KZPreferencesWindow::sharedWindow(), window);
+    EXPECT_EQ(preferencesWindows(), 1);
+    EXPECT_TRUE(KZPreferencesWindowIsOpen());
+    EXPECT_EQ(window->selectedTag(), int(KZPreferencesWindow::LabelsTag));
+    EXPECT_EQ(window->mainTab()->currentIndex(), 2);
+    EXPECT_EQ(window->limitsCntrl(), limits);
+    EXPECT_TRUE(window->toolbarItem(2)->isChecked());
+
+    window->close();
+    EXPECT_FALSE(KZPreferencesWindowIsOpen());
+}
+
+TEST_F(PreferencesWindowTest, SwitchingPanesKeepsTheTopRightCorner)
+{
+    KZPreferencesWindow::showShared();
+    KZPreferencesWindow* window = KZPreferencesWindow::sharedWindow();
+    const QRect available = window->screen()->availableGeometry();
+    window->move(available.x() + 150, available.y() + 20);
+    const QRect before = window->frameGeometry();
+    const int right = before.x() + before.width();
+
+    window->toolbarAction(KZPreferencesWindow::LimitationsTag);
+    settle();
+    const QRect limits = window->frameGeometry();
+    EXPECT_EQ(limits.x() + limits.width(), right);
+    EXPECT_EQ(limits.y(), before.y());
+    EXPECT_EQ(window->width(), KZPreferencesLimitationsCntrl::paneSize().width());
+    EXPECT_NE(limits.width(), before.width());
+
+    // After the user moves the window, its new corner is the one kept.
+    window->move(available.x() + 60, available.y() + 10);
+    const QRect moved = window->frameGeometry();
+    window->toolbarAction(KZPreferencesWindow::GeneralTag);
+    settle();
+    EXPECT_EQ(window->frameGeometry().x() + window->frameGeometry().width(), moved.x() + moved.width());
+    EXPECT_EQ(window->frameGeometry().y(), moved.y());
+
+    // A pane too large for where the window stands moves it into the screen.
+    window->move(available.x() + 10, available.y() + available.height() / 2);
+    window->toolbarAction(KZPreferencesWindow::LabelsTag);
+    settle();
+    EXPECT_TRUE(available.contains(window->frameGeometry())) << window->frameGeometry().height();
+}
+
+TEST_F(PreferencesWindowTest, RestoreButtonsTouchOnlyTheirKeys)
+{
+    KZPreferencesWindow* window = KZPreferencesWindow::sharedWindow();
+    defaults->setValue(K::security_moving_to_trash, 3);
+    defaults->setValue(K::reduce_transparence, true);
+    defaults->setValue(K::ask_close_photos, true);
+    defaults->setValue(K::disable_lables, true);
+    defaults->setValue(K::last_file_type_tag, 20);
+    QTest::qWait(1);
+
+    window->restoreValuesBtn()->click();
+    EXPECT_EQ(defaults->integerForKey(K::security_moving_to_trash), 2);
+    EXPECT_FALSE(defaults->boolForKey(K::reduce_transparence));
+    EXPECT_TRUE(defaults->boolForKey(K::ask_close_photos));
+    EXPECT_EQ(reducePosts, 0);
+    EXPECT_EQ(window->lastCopyPopup()->currentData().toInt(), 2);
+
+    window->restoreWarningsBtn()->click();
+    EXPECT_FALSE(defaults->boolForKey(K::ask_close_photos));
+    EXPECT_TRUE(defaults->boolForKey(K::disable_lables));
+    EXPECT_EQ(defaults->integerForKey(K::last_file_type_tag), 20);
+}
+
+TEST_F(PreferencesWindowTest, GeneralControlsWriteAndFollowTheirKeys)
+{
+    KZPreferencesWindow* window = KZPreferencesWindow::sharedWindow();
+    window->reduceTransparenceBox()->click();
+    EXPECT_TRUE(defaults->boolForKey(K::reduce_transparence));
+    EXPECT_EQ(reducePosts, 1);
+
+    QComboBox* popup = window->imageContentPopup();
+    popup->setCurrentIndex(popup->findData(2));
+    Q_EMIT popup->activated(popup->currentIndex());
+    EXPECT_EQ(defaults->integerForKey(K::check_image_metadata_option), 2);
+
+    defaults->setValue(K::report_empty_folders, 2);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return window->emptyFoldersPopup()->currentData().toInt() == 2; }));
+
+    // A hand-edited value that means nothing shows the factory choice and
+    // stays as it is until the user picks one.
+    defaults->setValue(K::security_moving_to_trash, u"often"_s);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return window->lastCopyPopup()->currentData().toInt() == 2; }));
+    EXPECT_EQ(defaults->value(K::security_moving_to_trash), QVariant(u"often"_s));
+}

@@ -1,0 +1,112 @@
+#include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZFileDialogSheetPresenter.h"
+#include "services/ui/KZInterfaceUtilities.h"
+#include "services/ui/KZOpenPanel.h"
+
+#include "TestSupport.h"
+
+#include <QFileDialog>
+#include <QUrl>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Answers every request with the next scripted answer and keeps the requests.
+class ScriptedDialogs : public KZFileDialogPresenter {
+public:
+    std::vector<Request> requests;
+    Answer next;
+    void present(const Request& request, Completion done) override
+    {
+        requests.push_back(request);
+        done(next);
+    }
+};
+
+class FileDialogPresenterTest : public ::testing::Test {
+protected:
+    void SetUp() override { KZFileDialogPresenter::setShared(scripted); }
+    void TearDown() override { KZFileDialogPresenter::setShared(nullptr); }
+    std::shared_ptr<ScriptedDialogs> scripted = std::make_shared<ScriptedDialogs>();
+};
+
+} // namespace
+
+TEST_F(FileDialogPresenterTest, TheFolderPanelIsAskedThroughTheRegisteredPresenter)
+{
+    QWidget window;
+    scripted->next = {true, {u"/srv/a"_s, u"/srv/b"_s}};
+    QVariant response, context;
+    KZInterfaceUtilities::sharedControl().askForDirectories(
+        [&](const QVariant& r, const QVariant& c) {
+            response = r;
+            context = c;
+        },
+        {{u"window"_s, QVariant::fromValue<QObject*>(&window)},
+         {u"allowsMultipleSelection"_s, true},
+         {u"includeSmartFolder"_s, true},
+         {u"userInfo"_s, QVariantMap{{u"k"_s, 1}}}});
+    ASSERT_EQ(scripted->requests.size(), 1u);
+    const KZFileDialogPresenter::Request& request = scripted->requests.front();
+    EXPECT_EQ(request.mode, KZFileDialogPresenter::Mode::ChooseFolders);
+    EXPECT_EQ(request.window, &window);
+    EXPECT_TRUE(request.allowsMultipleSelection);
+    EXPECT_FALSE(request.canCreateDirectories);
+    EXPECT_EQ(request.allowedTypes, (QStringList{u"photoslibrary"_s, u"savedSearch"_s}));
+    EXPECT_EQ(response.toInt(), 1);
+    const QVariantMap info = context.toMap();
+    EXPECT_EQ(info.value(u"k"_s), 1);
+    EXPECT_EQ(info.value(u"urls"_s).toList().value(1).toUrl(), QUrl::fromLocalFile(u"/srv/b"_s));
+
+    scripted->next = {};
+    KZInterfaceUtilities::sharedControl().askForDirectories(
+        [&](const QVariant& r, const QVariant& c) {
+            response = r;
+            context = c;
+        },
+        {});
+    EXPECT_EQ(response.toInt(), 0);
+    EXPECT_TRUE(context.toList().isEmpty());
+}
+
+TEST_F(FileDialogPresenterTest, WithoutAPresenterARequestIsCancelled)
+{
+    KZFileDialogPresenter::setShared(nullptr);
+    bool answered = false;
+    KZFileDialogPresenter::ask({}, [&](const KZFileDialogPresenter::Answer& answer) {
+        answered = true;
+        EXPECT_FALSE(answer.accepted);
+    });
+    EXPECT_TRUE(answered);
+}
+
+TEST(FileDialogSheetPresenterTest, DialogsAreBuiltForTheirMode)
+{
+    KZFileDialogPresenter::Request save;
+    save.mode = KZFileDialogPresenter::Mode::SaveFile;
+    save.allowedTypes = {u"maravex"_s};
+    save.suggestedName = u"Result.maravex"_s;
+    save.acceptTitle = u"Save"_s;
+    const auto saveDialog = KZFileDialogSheetPresenter::createDialog(save);
+    EXPECT_EQ(saveDialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_EQ(saveDialog->defaultSuffix(), u"maravex"_s);
+    EXPECT_EQ(saveDialog->labelText(QFileDialog::Accept), u"Save"_s);
+
+    KZFileDialogPresenter::Request open;
+    open.mode = KZFileDialogPresenter::Mode::OpenFiles;
+    open.allowedTypes = {u"maravex"_s};
+    const auto openDialog = KZFileDialogSheetPresenter::createDialog(open);
+    EXPECT_EQ(openDialog->fileMode(), QFileDialog::ExistingFile);
+    EXPECT_EQ(openDialog->nameFilters(), QStringList{u"*.maravex"_s});
+
+    KZFileDialogPresenter::Request folders;
+    folders.allowsMultipleSelection = true;
+    const auto folderPanel = KZFileDialogSheetPresenter::createDialog(folders);
+    ASSERT_TRUE(qobject_cast<KZOpenPanel*>(folderPanel.get()));
+    EXPECT_TRUE(qobject_cast<KZOpenPanel*>(folderPanel.get())->allowsMultipleSelection());
+    EXPECT_FALSE(KZFileDialogSheetPresenter::answerOf(*folderPanel, QDialog::Rejected).accepted);
+}
