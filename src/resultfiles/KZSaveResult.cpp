@@ -4,6 +4,7 @@
 #include "platform/Bookmark.h"
 #include "platform/OperationQueue.h"
 #include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZListNotifications.h"
 #include "result/model/KZResultCntrl.h"
@@ -135,6 +136,26 @@ void KZSaveResult::saveSnapshot(KZSaveSnapshot snapshot, fs::path location)
 void KZSaveResult::reportError(const QString& error)
 {
     KZErrorDelegate::sharedControl().showError(QStringLiteral("result_not_saved"), {}, {error});
+}
+
+bool KZSaveResult::saveSearchResult(const KZFoundItemArray& items, const QVariantMap& resultInfo,
+                                    const std::vector<KZSourceItemRef>& sources, const fs::path& location,
+                                    QString* error)
+{
+    if (items.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("Nothing was saved to “%1”: the search found no duplicates.").arg(pathText(location));
+        return false;
+    }
+    KZFoundItemsCntrl model(nullptr, QVariantMap());
+    model.markItemsByDefaultWithTag(0, 0, nullptr, items);
+    QVariantMap request = resultInfo;
+    request.insert(KZResultKey::searchStuffItem, QVariant::fromValue(sources));
+    request.insert(KZDefaultsKey::show_result_by_group,
+                   platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group));
+    KZSaveSnapshot snapshot = KZSaveSnapshot::fromRequest(request);
+    snapshot.items = items;
+    return writeSnapshot(snapshot, location, Progress(), error) == Outcome::Written;
 }
 
 std::optional<KZSavedItem> KZSaveResult::savedItem(const KZFoundItemRef& item)

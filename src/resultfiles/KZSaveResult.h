@@ -76,6 +76,13 @@ public:
                                  const Progress& progress, QString* error,
                                  const platform::AtomicFileWriter::WriteFunction& write = {});
 
+    // Saves the items of a finished search with the marks a result window
+    // first gives them (all but one copy of each group), without windows:
+    // the command-line tools' save. `resultInfo` is the search's result map.
+    static bool saveSearchResult(const KZFoundItemArray& items, const QVariantMap& resultInfo,
+                                 const std::vector<KZSourceItemRef>& sources, const std::filesystem::path& location,
+                                 QString* error);
+
     // An item's record; none when the item cannot be referenced any more.
     static std::optional<KZSavedItem> savedItem(const KZFoundItemRef& item);
     static std::optional<KZSavedSource> savedSource(const KZSourceItemRef& source);
