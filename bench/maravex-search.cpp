@@ -1,6 +1,6 @@
 // maravex-search: the duplicate search engine without windows.
 //
-//   maravex-search [-0] [--folders] [--criteria FILE.plist] [--unique] PATH...
+//   maravex-search [-0] [--folders] [--criteria FILE.plist] [--unique] [--save FILE] PATH...
 //
 // Searches the given folders with the preset criteria of the search type
 // (or the criteria dictionary of FILE.plist), prints every found item as
@@ -10,6 +10,8 @@
 // escaped (\n, \t, \\, \xHH), so every line is one record; with -0 each
 // record ends with NUL and the path's bytes are printed as they are.
 // Ctrl-C stops the search; what was found until then is still printed.
+// --save also writes the result, marked as a result window first marks it,
+// to a saved-result file that the program opens.
 
 #include "engine/KZContentReader.h"
 #include "engine/KZFoundListParcel.h"
@@ -19,6 +21,8 @@
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/PropertyList.h"
+#include "result/model/KZFoundItem.h"
+#include "resultfiles/KZSaveResult.h"
 #include "services/KZOpenFileLimit.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
@@ -136,7 +140,7 @@ constexpr int kExitIncomplete = 3;
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: maravex-search [-0] [--folders] [--criteria FILE.plist] [--unique] PATH...\n"
+                 "usage: maravex-search [-0] [--folders] [--criteria FILE.plist] [--unique] [--save FILE] PATH...\n"
                  "\n"
                  "Prints one record per found item: group, size and path, separated by TAB.\n"
                  "  -0          end each record with NUL instead of a newline and print paths as they are\n"
@@ -145,6 +149,7 @@ int usage()
                  "  --folders   look for duplicate folders instead of files\n"
                  "  --criteria  the search criteria from a property list\n"
                  "  --unique    look for items without a duplicate\n"
+                 "  --save      also save the result, with its default marks, to FILE (.maravex)\n"
                  "\n"
                  "Exit status: 0 done, 1 nothing could be searched, 2 usage, %d some files or folders\n"
                  "could not be read (the result may lack duplicates), 130 stopped.\n",
@@ -199,6 +204,7 @@ int main(int argc, char** argv)
     bool folders = false;
     bool unique = false;
     fs::path criteriaFile;
+    fs::path saveFile;
     std::vector<fs::path> paths;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -212,6 +218,10 @@ int main(int argc, char** argv)
             if (++i >= argc)
                 return usage();
             criteriaFile = argv[i];
+        } else if (arg == "--save") {
+            if (++i >= argc)
+                return usage();
+            saveFile = argv[i];
         } else if (arg == "--") {
             for (++i; i < argc; ++i)
                 paths.emplace_back(argv[i]);
@@ -314,7 +324,10 @@ int main(int argc, char** argv)
     KZFoundList list = KZFoundListParcel::take(result.value(str("KZResultFoundItems")));
     std::set<quint64> groups;
     quint64 found = 0;
+    KZFoundItemArray toSave;
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
+        if (!saveFile.empty())
+            toSave.append(KZFoundItem::itemWithTreeNode(*node));
         const std::string path = nulTerminated ? node->item->urlBytes() : escaped(node->item->urlBytes());
         std::printf("%llu\t%llu\t", static_cast<unsigned long long>(node->groupID),
                     static_cast<unsigned long long>(node->item->totSize()));
@@ -325,6 +338,13 @@ int main(int argc, char** argv)
         ++found;
     }
     std::fflush(stdout);
+    if (!saveFile.empty()) {
+        QString error;
+        if (!KZSaveResult::saveSearchResult(toSave, result, sources, saveFile, &error)) {
+            complain(error.toStdString());
+            return 1;
+        }
+    }
 
     const bool stopped = result.value(str("KZResultSearchWasStoppedByUser")).toBool();
     const quint64 unreadable = result.value(str("KZResultUnreadableItemsCount")).toULongLong();

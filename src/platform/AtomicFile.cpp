@@ -48,70 +48,129 @@ mode_t currentUmask()
 
 } // namespace
 
-bool writeFileAtomically(const fs::path& file, const QByteArray& data, QString* error)
+AtomicFileWriter::AtomicFileWriter(fs::path file, WriteFunction write)
+    : file_(std::move(file))
+    , target_(file_)
+    , write_(write ? std::move(write) : WriteFunction([](int fd, const void* data, size_t size) {
+        return ::write(fd, data, size);
+    }))
 {
-    if (error)
-        error->clear();
-    if (file.empty() || !file.has_filename())
-        return fail(error, file, QStringLiteral("not a file path"), EINVAL);
+}
 
-    fs::path target = file;
+AtomicFileWriter::~AtomicFileWriter()
+{
+    abandon();
+}
+
+bool AtomicFileWriter::fail(const QString& what, int err)
+{
+    if (!failed_)
+        platform::fail(&error_, target_, what, err);
+    failed_ = true;
+    abandon();
+    return false;
+}
+
+void AtomicFileWriter::abandon()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+        temp_.clear();
+    }
+}
+
+bool AtomicFileWriter::open()
+{
+    if (failed_ || fd_ >= 0)
+        return !failed_;
+    if (file_.empty() || !file_.has_filename())
+        return fail(QStringLiteral("not a file path"), EINVAL);
+
     std::error_code ec;
-    if (fs::is_symlink(file, ec)) {
-        const fs::path resolved = fs::canonical(file, ec);
+    if (fs::is_symlink(file_, ec)) {
+        const fs::path resolved = fs::canonical(file_, ec);
         if (!ec)
-            target = resolved;
+            target_ = resolved;
     }
 
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
     // Hidden, beside the target (rename only works within one file system),
     // and short enough that a long target name still leaves room for it.
-    std::string name = target.filename().native();
+    std::string name = target_.filename().native();
     if (name.size() > 200)
         name.resize(200);
     std::string tempTemplate = (folder / ("." + name + ".tmp-XXXXXX")).native();
 
-    const int fd = ::mkostemp(tempTemplate.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(error, target, QStringLiteral("cannot create a temporary file"), errno);
-    const fs::path temp = tempTemplate;
-
-    auto abandon = [&](const QString& what, int err) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return fail(error, target, what, err);
-    };
+    fd_ = ::mkostemp(tempTemplate.data(), O_CLOEXEC);
+    if (fd_ < 0)
+        return fail(QStringLiteral("cannot create a temporary file"), errno);
+    temp_ = tempTemplate;
 
     struct stat old {};
-    const mode_t mode = (::stat(target.c_str(), &old) == 0) ? (old.st_mode & 07777)
-                                                             : (0666 & ~currentUmask());
-    if (::fchmod(fd, mode) != 0)
-        return abandon(QStringLiteral("cannot set permissions"), errno);
+    const mode_t mode = (::stat(target_.c_str(), &old) == 0) ? (old.st_mode & 07777)
+                                                              : (0666 & ~currentUmask());
+    if (::fchmod(fd_, mode) != 0)
+        return fail(QStringLiteral("cannot set permissions"), errno);
+    return true;
+}
 
-    if (!writeAll(fd, data.constData(), static_cast<size_t>(data.size())))
-        return abandon(QStringLiteral("write failed"), errno);
-    if (::fsync(fd) != 0)
-        return abandon(QStringLiteral("flush to disk failed"), errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return fail(error, target, QStringLiteral("write failed"), err);
+bool AtomicFileWriter::write(const char* data, size_t size)
+{
+    if (failed_)
+        return false;
+    if (fd_ < 0)
+        return fail(QStringLiteral("write failed"), EBADF);
+    while (size > 0) {
+        const ssize_t n = write_(fd_, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(QStringLiteral("write failed"), n < 0 ? errno : EIO);
+        data += n;
+        size -= size_t(n);
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return fail(error, target, QStringLiteral("cannot replace the file"), err);
-    }
+    return true;
+}
+
+bool AtomicFileWriter::commit()
+{
+    if (failed_)
+        return false;
+    if (fd_ < 0)
+        return fail(QStringLiteral("write failed"), EBADF);
+    if (::fsync(fd_) != 0)
+        return fail(QStringLiteral("flush to disk failed"), errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0)
+        return fail(QStringLiteral("write failed"), errno);
+    if (::rename(temp_.c_str(), target_.c_str()) != 0)
+        return fail(QStringLiteral("cannot replace the file"), errno);
+    temp_.clear();
 
     // The rename is only durable once the folder is on disk too. By now the
     // new content is in place and readable, so a folder that cannot be synced
     // (some file systems refuse) does not turn the write into a failure.
+    const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
     }
     return true;
+}
+
+bool writeFileAtomically(const fs::path& file, const QByteArray& data, QString* error)
+{
+    AtomicFileWriter writer(file);
+    const bool written = writer.open() && writer.write(data) && writer.commit();
+    if (error)
+        *error = writer.error();
+    return written;
 }
 
 } // namespace platform

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -83,6 +85,60 @@ TEST(AtomicFile, ShortWriteLeavesTheOldFileIntact)
 
     EXPECT_FALSE(written);
     EXPECT_TRUE(error.contains(QStringLiteral("data"))) << error.toStdString();
+    EXPECT_EQ(readFile(file), "old content");
+    EXPECT_EQ(entriesOf(dir.path()).size(), 1u);
+}
+
+// A device that takes `budget` bytes and then reports itself full.
+platform::AtomicFileWriter::WriteFunction fullAfter(size_t budget)
+{
+    return [budget](int fd, const void* data, size_t size) mutable -> ssize_t {
+        if (budget == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        const size_t n = std::min(size, budget);
+        budget -= n;
+        return ::write(fd, data, n);
+    };
+}
+
+TEST(AtomicFileWriter, PiecesReplaceTheFileOnlyOnCommit)
+{
+    kztest::TempDir dir;
+    const fs::path file = dir.write("list.txt", "old");
+    {
+        platform::AtomicFileWriter writer(file);
+        ASSERT_TRUE(writer.open()) << writer.error().toStdString();
+        EXPECT_TRUE(writer.write(QByteArrayLiteral("one\n")));
+        EXPECT_TRUE(writer.write(QByteArrayLiteral("two\n")));
+        EXPECT_EQ(readFile(file), "old"); // nothing visible before commit
+        EXPECT_EQ(entriesOf(dir.path()).size(), 2u);
+        // Dropped without commit: as if it never ran.
+    }
+    EXPECT_EQ(readFile(file), "old");
+    EXPECT_EQ(entriesOf(dir.path()).size(), 1u);
+
+    platform::AtomicFileWriter writer(file);
+    ASSERT_TRUE(writer.open());
+    ASSERT_TRUE(writer.write(QByteArrayLiteral("one\ntwo\n")));
+    ASSERT_TRUE(writer.commit()) << writer.error().toStdString();
+    EXPECT_EQ(readFile(file), "one\ntwo\n");
+    EXPECT_EQ(entriesOf(dir.path()).size(), 1u);
+}
+
+TEST(AtomicFileWriter, ADeviceFullPartWayKeepsTheOldFileAndTellsWhy)
+{
+    kztest::TempDir dir;
+    const fs::path file = dir.write("list.txt", "old content");
+    platform::AtomicFileWriter writer(file, fullAfter(5));
+    ASSERT_TRUE(writer.open());
+    EXPECT_TRUE(writer.write(QByteArrayLiteral("1234")));
+    EXPECT_FALSE(writer.write(QByteArrayLiteral("5678")));
+    EXPECT_FALSE(writer.write(QByteArrayLiteral("more"))); // stays failed
+    EXPECT_FALSE(writer.commit());
+    EXPECT_TRUE(writer.error().contains(QStringLiteral("list.txt"))) << writer.error().toStdString();
+    EXPECT_TRUE(writer.error().contains(QStringLiteral("No space left on device"))) << writer.error().toStdString();
     EXPECT_EQ(readFile(file), "old content");
     EXPECT_EQ(entriesOf(dir.path()).size(), 1u);
 }

@@ -1,6 +1,6 @@
 #include "app/progress/KZSearchProgressCore.h"
 
-#include "app/progress/KZProgressClock.h"
+#include "services/KZProgressClock.h"
 #include "engine/KZResultInfoKeys.h"
 #include "engine/KZSearchItemInfo.h"
 #include "platform/MainThread.h"

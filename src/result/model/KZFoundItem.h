@@ -72,6 +72,9 @@ public:
     static const std::filesystem::path& missingPath();
     // The library position when the item has one, else the path, as text.
     QString pathToDisplayInCell();
+    // The location as last recorded, without looking at the disk: kept when
+    // the file cannot be found (an export still names where it was).
+    std::filesystem::path recordedURL() const { return urlField(); }
     // The path recorded by setStorePath(); empty when none.
     std::filesystem::path storedPath() const;
     // Records the present path; the removal calls it just before the file goes.

@@ -1,4 +1,4 @@
-#include "app/progress/KZProgressClock.h"
+#include "services/KZProgressClock.h"
 #include "app/progress/KZSearchProgressCore.h"
 #include "ProgressTestSupport.h"
 #include "TestSupport.h"

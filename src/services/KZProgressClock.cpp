@@ -1,4 +1,4 @@
-#include "app/progress/KZProgressClock.h"
+#include "services/KZProgressClock.h"
 
 #include "platform/Log.h"
 

@@ -1,0 +1,302 @@
+#include "resultfiles/KZSaveResult.h"
+
+#include "engine/KZResultInfoKeys.h"
+#include "platform/Bookmark.h"
+#include "platform/OperationQueue.h"
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "result/model/KZFoundItemsCntrl.h"
+#include "result/model/KZListNotifications.h"
+#include "result/model/KZResultCntrl.h"
+#include "services/KZErrorDelegate.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZNotificationNames.h"
+
+#include <QFile>
+
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+platform::OperationQueue& saveQueue()
+{
+    static platform::OperationQueue queue(QStringLiteral("KZSaveResultOperationQueue"));
+    return queue;
+}
+
+template <typename T>
+std::optional<T> valueOf(const QVariantMap& map, const QString& key)
+{
+    const QVariant value = map.value(key);
+    if (!value.isValid())
+        return std::nullopt;
+    if constexpr (std::is_same_v<T, bool>)
+        return value.toBool();
+    else if constexpr (std::is_same_v<T, QString>)
+        return value.toString();
+    else if constexpr (std::is_same_v<T, qint16>)
+        return static_cast<qint16>(value.toInt());
+    else
+        return static_cast<T>(value.toULongLong());
+}
+
+bool isStopped(const KZSaveResult::Progress& progress)
+{
+    return progress.stopped && progress.stopped->load();
+}
+
+QString pathText(const fs::path& path)
+{
+    return QFile::decodeName(QByteArray(path.c_str()));
+}
+
+} // namespace
+
+KZSaveSnapshot KZSaveSnapshot::fromRequest(const QVariantMap& request)
+{
+    KZSaveSnapshot snapshot;
+    const auto model = request.value(QStringLiteral("foundItemsCntrl")).value<std::shared_ptr<KZFoundItemsCntrl>>();
+    if (model) {
+        snapshot.items = model->allItems();
+        snapshot.emptyFolders = model->allEmptyFolders().value_or(KZFoundItemArray());
+    }
+    snapshot.sources = request.value(KZResultKey::searchStuffItem).value<std::vector<KZSourceItemRef>>();
+
+    KZSavedGenericInfo& g = snapshot.genericInfo;
+    g.checkedItemsCount = valueOf<quint64>(request, KZResultKey::checkedItemsCount);
+    g.currentLocationLabel = valueOf<qint16>(request, KZResultKey::currentLocationLabel);
+    g.foundItemsCount = valueOf<quint64>(request, KZResultKey::foundItemsCount);
+    g.foundItemsSize = valueOf<quint64>(request, KZResultKey::foundItemsSize);
+    g.searchWasStoppedByUser = valueOf<bool>(request, KZResultKey::stoppedByUser);
+    g.searchedForFolders = valueOf<bool>(request, KZResultKey::searchedForFolders);
+    g.searchedInPhotos = valueOf<bool>(request, KZResultKey::searchedInPhotos);
+    g.searchedIniTunes = valueOf<bool>(request, KZResultKey::searchedIniTunes);
+    g.isEmptyFolders = valueOf<bool>(request, KZResultKey::isEmptyFolders);
+    g.photosLibraryPath = valueOf<QString>(request, KZResultKey::photosLibraryPath);
+    g.itemsToCheckCount = valueOf<quint64>(request, KZResultKey::itemsToCheckCount);
+    g.showResultByGroup = valueOf<bool>(request, KZDefaultsKey::show_result_by_group);
+    return snapshot;
+}
+
+std::shared_ptr<KZSaveResult> KZSaveResult::create(LocationChooser chooser, ViewStateReader viewState)
+{
+    return std::shared_ptr<KZSaveResult>(new KZSaveResult(std::move(chooser), std::move(viewState)));
+}
+
+KZSaveResult::KZSaveResult(LocationChooser chooser, ViewStateReader viewState)
+    : KZResultFileJob(KZNotification::savingDidFinish)
+    , chooser_(std::move(chooser))
+    , viewState_(std::move(viewState))
+{
+}
+
+void KZSaveResult::saveItemsWithDict(const QVariantMap& request)
+{
+    setSender(request.value(QStringLiteral("sender")).value<KZResultCntrl*>());
+    if (!chooser_) {
+        finishWithoutWork();
+        return;
+    }
+    std::weak_ptr<KZResultFileJob> weak = weak_from_this();
+    chooser_(request, [weak, request](std::optional<fs::path> location) {
+        const auto self = std::static_pointer_cast<KZSaveResult>(weak.lock());
+        if (!self)
+            return;
+        if (!location) {
+            self->finishWithoutWork();
+            return;
+        }
+        KZSaveSnapshot snapshot = KZSaveSnapshot::fromRequest(request);
+        if (self->viewState_)
+            self->viewState_(request, snapshot);
+        self->saveSnapshot(std::move(snapshot), std::move(*location));
+    });
+}
+
+void KZSaveResult::saveSnapshot(KZSaveSnapshot snapshot, fs::path location)
+{
+    totToManage_.store(quint64(snapshot.items.size()));
+    auto shared = std::make_shared<KZSaveSnapshot>(std::move(snapshot));
+    auto* self = this;
+    begin([](std::function<void()> work) { saveQueue().addOperation(std::move(work)); },
+          [self, shared, location = std::move(location)] {
+              Progress progress;
+              progress.stopped = &self->stopped_;
+              progress.managedCount = &self->managedCount_;
+              progress.totToManage = &self->totToManage_;
+              progress.mainString = [self](const QString& key) { self->setMainString(platform::localizedString(key)); };
+              QString error;
+              if (writeSnapshot(*shared, location, progress, &error, self->write_) == Outcome::Failed)
+                  self->setError(error);
+          });
+}
+
+void KZSaveResult::reportError(const QString& error)
+{
+    KZErrorDelegate::sharedControl().showError(QStringLiteral("result_not_saved"), {}, {error});
+}
+
+bool KZSaveResult::saveSearchResult(const KZFoundItemArray& items, const QVariantMap& resultInfo,
+                                    const std::vector<KZSourceItemRef>& sources, const fs::path& location,
+                                    QString* error)
+{
+    if (items.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("Nothing was saved to “%1”: the search found no duplicates.").arg(pathText(location));
+        return false;
+    }
+    KZFoundItemsCntrl model(nullptr, QVariantMap());
+    model.markItemsByDefaultWithTag(0, 0, nullptr, items);
+    QVariantMap request = resultInfo;
+    request.insert(KZResultKey::searchStuffItem, QVariant::fromValue(sources));
+    request.insert(KZDefaultsKey::show_result_by_group,
+                   platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group));
+    KZSaveSnapshot snapshot = KZSaveSnapshot::fromRequest(request);
+    snapshot.items = items;
+    return writeSnapshot(snapshot, location, Progress(), error) == Outcome::Written;
+}
+
+std::optional<KZSavedItem> KZSaveResult::savedItem(const KZFoundItemRef& item)
+{
+    if (!item)
+        return std::nullopt;
+    QByteArray alias = item->aliasData();
+    if (alias.isEmpty()) {
+        item->createAlias();
+        alias = item->aliasData();
+    }
+    if (alias.isEmpty())
+        return std::nullopt;
+
+    KZSavedItem saved;
+    saved.alias = alias;
+    saved.fileTypeTag = item->fileTypeTag();
+    saved.groupId = item->groupID();
+    saved.locationLabelTag = item->locationLabelTag();
+    saved.isPhotosItem = item->isPhotosItem();
+    saved.isiTunesItem = item->isiTunesItem();
+    {
+        // The mark and the group's counter as one moment of the item.
+        std::lock_guard guard(item->aliasLock());
+        saved.isMarked = item->isMarked();
+        saved.countOfItemsInGroup = item->countOfItemsInGroup();
+    }
+    const QString trackID = item->trackID();
+    if (!trackID.isEmpty())
+        saved.trackID = QVariant(trackID);
+    // A folder's size may still be unknown; a wrong size would make the
+    // reopening take the folder for changed.
+    if (!item->isDirectory() && !item->isPackage())
+        saved.size = item->size();
+    const timespec& modified = item->modificationTime();
+    if (modified.tv_sec != 0 || modified.tv_nsec != 0)
+        saved.dateModified = double(modified.tv_sec) + double(modified.tv_nsec) / 1e9;
+    return saved;
+}
+
+std::optional<KZSavedSource> KZSaveResult::savedSource(const KZSourceItemRef& source)
+{
+    if (!source)
+        return std::nullopt;
+    const QByteArray alias = platform::createBookmark(source->url());
+    if (alias.isEmpty())
+        return std::nullopt;
+    KZSavedSource saved;
+    saved.alias = alias;
+    saved.excluded = source->excluded();
+    saved.excludedProgrammatically = source->excludedAddedProgramatically();
+    saved.isDisk = source->isDisk();
+    saved.isLocked = source->isLocked();
+    saved.isPhotosLib = source->isPhotosLib();
+    saved.isCurrentLibrary = source->isCurrentLibrary();
+    saved.librariesCount = source->librariesCount();
+    saved.iTunesLibValue = source->iTunesLibValue();
+    saved.totSize = source->totSize();
+    saved.freeSize = source->freeSize();
+    saved.locationLabelTag = source->locationLabelTag();
+    saved.isSmartFolder = source->isSmartFolder();
+    saved.wasSearched = source->wasSearched();
+    return saved;
+}
+
+KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot, const fs::path& location,
+                                                  const Progress& progress, QString* error,
+                                                  const platform::AtomicFileWriter::WriteFunction& write)
+{
+    if (error)
+        error->clear();
+    const auto say = [&progress](const char* key) {
+        if (progress.mainString)
+            progress.mainString(QString::fromLatin1(key));
+    };
+    const auto convert = [&](const KZFoundItemArray& items, std::vector<KZSavedItem>& out) {
+        if (progress.totToManage)
+            progress.totToManage->store(quint64(items.size()));
+        if (progress.managedCount)
+            progress.managedCount->store(0);
+        out.reserve(size_t(items.size()));
+        for (const KZFoundItemRef& item : items) {
+            if (std::optional<KZSavedItem> saved = savedItem(item)) {
+                out.push_back(std::move(*saved));
+                if (progress.managedCount)
+                    progress.managedCount->fetch_add(1);
+            }
+            if (isStopped(progress))
+                return false;
+        }
+        return true;
+    };
+
+    KZSavedResult result;
+    say("preparing_items_to_save");
+    if (!convert(snapshot.items, result.items))
+        return Outcome::Stopped;
+    if (result.items.empty()) {
+        if (error) {
+            *error = QStringLiteral("Nothing was saved to “%1”: none of the found items can be found any more.")
+                         .arg(pathText(location));
+        }
+        return Outcome::Failed;
+    }
+
+    say("preparing_window_settings");
+    result.leftSide = snapshot.leftSide;
+    result.selectedTabTag = snapshot.selectedTabTag;
+    result.rightSide = snapshot.rightSide;
+    result.deadTracks = snapshot.deadTracks;
+    if (!snapshot.emptyFolders.isEmpty()) {
+        say("preparing_empty_folders_to_save");
+        std::vector<KZSavedItem> folders;
+        if (!convert(snapshot.emptyFolders, folders))
+            return Outcome::Stopped;
+        result.emptyFolders = std::move(folders);
+    }
+    for (const KZSourceItemRef& source : snapshot.sources) {
+        if (std::optional<KZSavedSource> saved = savedSource(source))
+            result.sources.push_back(std::move(*saved));
+    }
+    result.genericInfo = snapshot.genericInfo;
+    if (isStopped(progress))
+        return Outcome::Stopped;
+
+    say("writing_file");
+    QString reason;
+    const QByteArray bytes = KZSavedResultFormat::encode(result, &reason);
+    if (bytes.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("Could not write “%1”: %2").arg(pathText(location), reason);
+        return Outcome::Failed;
+    }
+    // A stop that came while converting still writes nothing.
+    if (isStopped(progress))
+        return Outcome::Stopped;
+    platform::AtomicFileWriter writer(location, write);
+    if (!(writer.open() && writer.write(bytes) && writer.commit())) {
+        if (error)
+            *error = writer.error();
+        return Outcome::Failed;
+    }
+    return Outcome::Written;
+}

@@ -1,0 +1,333 @@
+#include "resultfiles/KZExportResult.h"
+#include "resultfiles/KZSaveResult.h"
+
+#include "platform/Bookmark.h"
+#include "platform/NotificationCenter.h"
+#include "result/model/KZListNotifications.h"
+#include "result/model/ModelTestSupport.h"
+#include "services/KZAlertPresenter.h"
+#include "services/KZErrorDelegate.h"
+#include "settings/KZNotificationNames.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using modeltest::ItemShape;
+
+namespace {
+
+struct RecordingPresenter : KZAlertPresenter {
+    QStringList texts;
+    Answer runModal(const Alert& alert) override
+    {
+        texts.append(alert.messageText + u'\n' + alert.informativeText);
+        return Answer{FirstButton, false, false};
+    }
+    void beginSheet(const Alert& alert) override { runModal(alert); }
+};
+
+struct RecordingDisplay : KZResultFileProgressDisplay {
+    int shown = 0;
+    int updated = 0;
+    int closed = 0;
+    void showProgress() override { ++shown; }
+    void updateProgress(quint64, quint64, const QString&) override { ++updated; }
+    void closeProgress() override { ++closed; }
+};
+
+// A disk that blocks the first write until released, so a test can look at
+// the progress while the job is certainly still working.
+struct HeldDisk {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool released = false;
+    std::atomic<bool> entered{false};
+
+    platform::AtomicFileWriter::WriteFunction function()
+    {
+        return [this](int fd, const void* data, size_t size) -> ssize_t {
+            entered.store(true);
+            std::unique_lock lock(mutex);
+            wake.wait(lock, [this] { return released; });
+            return ::write(fd, data, size);
+        };
+    }
+    void release()
+    {
+        {
+            std::lock_guard guard(mutex);
+            released = true;
+        }
+        wake.notify_all();
+    }
+};
+
+platform::AtomicFileWriter::WriteFunction fullAfter(size_t budget)
+{
+    return [budget](int fd, const void* data, size_t size) mutable -> ssize_t {
+        if (budget == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        const size_t n = std::min(size, budget);
+        budget -= n;
+        return ::write(fd, data, n);
+    };
+}
+
+class ResultFileJobTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KZErrorDelegate::sharedControl().setPresenter(presenter_);
+        for (const QString& name : {KZNotification::savingDidFinish, KZNotification::exportingDidFinish}) {
+            subscriptions_.push_back(platform::NotificationCenter::defaultCenter().addObserver(
+                name, platform::NotificationObject(static_cast<const void*>(&sender_)),
+                [this](const platform::Notification&) { ++finished_; }));
+        }
+        a_ = dir_.write("docs/a.txt", "same content");
+        b_ = dir_.write("docs/b.txt", "same content");
+        c_ = dir_.write("docs/c.txt", "other");
+        d_ = dir_.write("docs/d.txt", "other");
+        items_ = modeltest::makeItems({{a_, 1, -1, 0, 0, {}, false},
+                                       {b_, 1, -1, 0, 0, {}, true},
+                                       {c_, 2, -1, 0, 0, {}, true},
+                                       {d_, 2, -1, 0, 0, {}, false}});
+    }
+    void TearDown() override { KZErrorDelegate::sharedControl().setPresenter(nullptr); }
+
+    template <typename Job>
+    void prepare(const std::shared_ptr<Job>& job)
+    {
+        job->setSender(&sender_);
+        job->setDrivesOwnClock(false);
+        job->setTimeSource([this] { return now_; });
+        job->setDisplay(display_);
+    }
+
+    // Waits for the work, then lets the clock notice and the GUI thread act.
+    void runToEnd(KZResultFileJob& job)
+    {
+        ASSERT_TRUE(kztest::waitUntil([&job] { return !job.isWorking(); }));
+        EXPECT_TRUE(job.tick());
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(job.didFinish());
+    }
+
+    KZSaveSnapshot snapshot() const
+    {
+        KZSaveSnapshot s;
+        s.items = items_;
+        s.genericInfo.foundItemsCount = 4;
+        s.genericInfo.showResultByGroup = true;
+        return s;
+    }
+
+    kztest::TempDir dir_;
+    fs::path a_, b_, c_, d_;
+    KZFoundItemArray items_;
+    int sender_ = 0;
+    int finished_ = 0;
+    double now_ = 1000.0;
+    std::shared_ptr<RecordingPresenter> presenter_ = std::make_shared<RecordingPresenter>();
+    std::shared_ptr<RecordingDisplay> display_ = std::make_shared<RecordingDisplay>();
+    std::vector<platform::Subscription> subscriptions_;
+};
+
+TEST_F(ResultFileJobTest, ASaveReadsBackWithTheSameItemsGroupsAndMarksAndFinishesOnce)
+{
+    auto saver = KZSaveResult::create();
+    prepare(saver);
+    const fs::path file = dir_ / "result.maravex";
+    saver->saveSnapshot(snapshot(), file);
+    runToEnd(*saver);
+    EXPECT_EQ(finished_, 1);
+    EXPECT_TRUE(presenter_->texts.isEmpty());
+    EXPECT_EQ(display_->shown, 0); // ended long before 0.7 s
+
+    QString error;
+    const auto back = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)), &error);
+    ASSERT_TRUE(back.has_value()) << error.toStdString();
+    ASSERT_EQ(back->items.size(), 4u);
+    const std::vector<std::pair<qint64, bool>> expected{{1, false}, {1, true}, {2, true}, {2, false}};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(back->items[i].groupId, expected[i].first);
+        EXPECT_EQ(back->items[i].isMarked, expected[i].second);
+        EXPECT_EQ(back->items[i].countOfItemsInGroup, 2u);
+        const auto resolved = platform::resolveBookmark(back->items[i].alias);
+        ASSERT_TRUE(resolved.has_value());
+        EXPECT_EQ(resolved->path, items_[qsizetype(i)]->url());
+    }
+    EXPECT_EQ(back->items[0].size, 12u);
+    EXPECT_TRUE(back->items[0].dateModified.has_value());
+    EXPECT_EQ(back->genericInfo.foundItemsCount, 4u);
+}
+
+TEST_F(ResultFileJobTest, AQuickSaveShowsNoProgressAndASlowOneShowsItAfterTheDelay)
+{
+    for (const double elapsed : {0.69, 0.7}) {
+        *display_ = RecordingDisplay();
+        finished_ = 0;
+        HeldDisk disk;
+        auto saver = KZSaveResult::create();
+        prepare(saver);
+        saver->setWriteFunction(disk.function());
+        now_ = 1000.0;
+        saver->saveSnapshot(snapshot(), dir_ / "slow.maravex");
+        ASSERT_TRUE(kztest::waitUntil([&disk] { return disk.entered.load(); }));
+        now_ = 1000.0 + elapsed;
+        EXPECT_FALSE(saver->tick());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(display_->shown, elapsed >= 0.7 ? 1 : 0) << elapsed;
+        EXPECT_EQ(finished_, 0); // still writing
+        disk.release();
+        runToEnd(*saver);
+        EXPECT_EQ(display_->shown, elapsed >= 0.7 ? 1 : 0);
+        EXPECT_EQ(display_->closed, elapsed >= 0.7 ? 1 : 0);
+        EXPECT_EQ(finished_, 1);
+    }
+}
+
+TEST_F(ResultFileJobTest, CancelAndStopEachFinishOnceAndLeaveTheOldFile)
+{
+    const fs::path file = dir_.write("old.maravex", "the user's old file");
+
+    bool asked = false;
+    auto cancelled = KZSaveResult::create([&asked](const QVariantMap&, auto answer) {
+        asked = true;
+        answer(std::nullopt);
+    });
+    cancelled->saveItemsWithDict({});
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(cancelled->didFinish());
+    EXPECT_FALSE(cancelled->isWorking());
+
+    cancelled = KZSaveResult::create();
+    prepare(cancelled);
+    cancelled->finishWithoutWork();
+    cancelled->finishWithoutWork();
+    EXPECT_EQ(finished_, 1);
+
+    auto stopped = KZSaveResult::create();
+    prepare(stopped);
+    stopped->stop();
+    stopped->saveSnapshot(snapshot(), file);
+    runToEnd(*stopped);
+    EXPECT_EQ(finished_, 2);
+    EXPECT_EQ(kztest::readFile(file), "the user's old file");
+    EXPECT_TRUE(presenter_->texts.isEmpty()); // a stop is no failure
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2); // docs, old file
+}
+
+TEST_F(ResultFileJobTest, FailuresKeepTheOldFileAndAreToldWithThePathAndReason)
+{
+    const fs::path file = dir_.write("old.maravex", "the user's old file");
+    auto full = KZSaveResult::create();
+    prepare(full);
+    full->setWriteFunction(fullAfter(10));
+    full->saveSnapshot(snapshot(), file);
+    runToEnd(*full);
+    EXPECT_EQ(finished_, 1);
+    EXPECT_EQ(kztest::readFile(file), "the user's old file");
+    ASSERT_EQ(presenter_->texts.size(), 1);
+    EXPECT_TRUE(presenter_->texts[0].contains(QStringLiteral("old.maravex"))) << presenter_->texts[0].toStdString();
+    EXPECT_TRUE(presenter_->texts[0].contains(QStringLiteral("No space left on device")));
+
+    // Nothing left to reference: told, not silently skipped.
+    KZSaveSnapshot gone;
+    gone.items = modeltest::makeItems({{{}, 1}, {{}, 1}});
+    auto empty = KZSaveResult::create();
+    prepare(empty);
+    empty->saveSnapshot(gone, file);
+    runToEnd(*empty);
+    EXPECT_EQ(finished_, 2);
+    ASSERT_EQ(presenter_->texts.size(), 2);
+    EXPECT_TRUE(presenter_->texts[1].contains(QStringLiteral("none of the found items")));
+
+    if (::geteuid() != 0) {
+        const fs::path locked = dir_.mkdir("locked");
+        const fs::path inside = dir_.write("locked/r.maravex", "old");
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+        auto readOnly = KZSaveResult::create();
+        prepare(readOnly);
+        readOnly->saveSnapshot(snapshot(), inside);
+        runToEnd(*readOnly);
+        fs::permissions(locked, fs::perms::owner_all);
+        EXPECT_EQ(finished_, 3);
+        EXPECT_EQ(kztest::readFile(inside), "old");
+        ASSERT_EQ(presenter_->texts.size(), 3);
+        EXPECT_TRUE(presenter_->texts[2].contains(QStringLiteral("Permission denied")));
+    }
+}
+
+KZExportTextWriter::Texts plainTexts()
+{
+    KZExportTextWriter::Texts t;
+    t.groupIDColumn = QStringLiteral("Group");
+    t.pathColumn = QStringLiteral("Folder");
+    t.exportedCount = QStringLiteral("Items:");
+    t.exportedSize = QStringLiteral("Size:");
+    return t;
+}
+
+TEST_F(ResultFileJobTest, AStoppedExportKeepsItsRowsAndAMissingItemKeepsItsFolder)
+{
+    KZExportResult::Snapshot snapshot;
+    snapshot.items = items_;
+    snapshot.items.append(modeltest::makeItem({{}, 3}));
+    snapshot.document.title = QStringLiteral("list");
+    snapshot.document.columns = {{QStringLiteral("name_col"), QStringLiteral("Name"), false}};
+
+    const fs::path file = dir_ / "list.txt";
+    auto exporter = KZExportResult::create({}, plainTexts());
+    prepare(exporter);
+    exporter->exportSnapshot(snapshot, file);
+    runToEnd(*exporter);
+    EXPECT_EQ(finished_, 1);
+    const std::string folder = (dir_ / "docs").string();
+    EXPECT_EQ(kztest::readFile(file), "list\nGroup\tName\tFolder\t\n"
+                                      "1\ta.txt\t" + folder + "/\t\n"
+                                      "1\tb.txt\t" + folder + "/\t\n"
+                                      "2\tc.txt\t" + folder + "/\t\n"
+                                      "2\td.txt\t" + folder + "/\t\n"
+                                      "3\t" + snapshot.items.back()->recordedURL().filename().string()
+                                      + "\t/nonexistent/model/\t\n"
+                                        "Items: 5\nSize: 34\n");
+
+    auto stopped = KZExportResult::create({}, plainTexts());
+    prepare(stopped);
+    stopped->stop();
+    stopped->exportSnapshot(snapshot, file);
+    runToEnd(*stopped);
+    EXPECT_EQ(finished_, 2);
+    EXPECT_EQ(kztest::readFile(file), "list\nGroup\tName\tFolder\t\n1\ta.txt\t" + folder + "/\t\nItems: 1\nSize: 12\n");
+    EXPECT_TRUE(presenter_->texts.isEmpty());
+}
+
+TEST_F(ResultFileJobTest, AFailingExportKeepsTheOldFileAndIsTold)
+{
+    const fs::path file = dir_.write("list.txt", "old list");
+    KZExportResult::Snapshot snapshot;
+    snapshot.items = items_;
+    snapshot.document.title = QStringLiteral("list");
+    auto exporter = KZExportResult::create({}, plainTexts());
+    prepare(exporter);
+    exporter->setWriteFunction(fullAfter(20));
+    exporter->exportSnapshot(snapshot, file);
+    runToEnd(*exporter);
+    EXPECT_EQ(finished_, 1);
+    EXPECT_EQ(kztest::readFile(file), "old list");
+    ASSERT_EQ(presenter_->texts.size(), 1);
+    EXPECT_TRUE(presenter_->texts[0].contains(QStringLiteral("list.txt")));
+    EXPECT_TRUE(presenter_->texts[0].contains(QStringLiteral("No space left on device")));
+}
+
+} // namespace

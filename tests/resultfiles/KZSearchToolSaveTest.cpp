@@ -1,0 +1,107 @@
+#include "resultfiles/KZSaveResult.h"
+#include "resultfiles/KZSavedResultFormat.h"
+
+#include "platform/Bookmark.h"
+#include "result/model/ModelTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Group and mark of every saved item, by the path its bookmark finds.
+std::map<fs::path, std::pair<qint64, bool>> savedItems(const fs::path& file)
+{
+    QString error;
+    const auto saved = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)), &error);
+    EXPECT_TRUE(saved.has_value()) << error.toStdString();
+    std::map<fs::path, std::pair<qint64, bool>> items;
+    if (!saved)
+        return items;
+    for (const KZSavedItem& item : saved->items) {
+        const auto resolved = platform::resolveBookmark(item.alias);
+        EXPECT_TRUE(resolved.has_value());
+        if (resolved)
+            items[resolved->path] = {item.groupId, item.isMarked};
+    }
+    return items;
+}
+
+// Each group keeps exactly one unmarked member.
+void expectOneKeptPerGroup(const std::map<fs::path, std::pair<qint64, bool>>& items)
+{
+    std::map<qint64, int> kept;
+    for (const auto& [path, entry] : items)
+        kept[entry.first] += entry.second ? 0 : 1;
+    for (const auto& [group, count] : kept)
+        EXPECT_EQ(count, 1) << "group " << group;
+}
+
+} // namespace
+
+TEST(KZSearchToolSave, ASavedSearchMarksAllButOneCopyOfEachGroup)
+{
+    kztest::TempDir dir;
+    const KZFoundItemArray items = modeltest::makeItems({{dir.write("a", "x"), 1, -1, 3, 0, 100.0},
+                                                        {dir.write("b", "x"), 1, -1, 3, 0, 200.0},
+                                                        {dir.write("c", "yy"), 2, -1, 3, 0, 100.0},
+                                                        {dir.write("d", "yy"), 2, -1, 3, 0, 50.0},
+                                                        {dir.write("e", "yy"), 2, -1, 3, 0, 70.0}});
+    QString error;
+    ASSERT_TRUE(KZSaveResult::saveSearchResult(items, {}, {}, dir / "r.maravex", &error)) << error.toStdString();
+    const auto saved = savedItems(dir / "r.maravex");
+    ASSERT_EQ(saved.size(), 5u);
+    EXPECT_FALSE(saved.at(dir / "b").second); // the newest copy stays
+    EXPECT_FALSE(saved.at(dir / "c").second);
+    expectOneKeptPerGroup(saved);
+
+    EXPECT_FALSE(KZSaveResult::saveSearchResult({}, {}, {}, dir / "none.maravex", &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("no duplicates")));
+    EXPECT_FALSE(fs::exists(dir / "none.maravex"));
+}
+
+TEST(KZSearchToolSave, TheCommandLineSearchSavesWhatItPrints)
+{
+    const fs::path tool = KZ_SEARCH_TOOL;
+    if (!fs::exists(tool))
+        GTEST_SKIP() << "maravex-search is not built";
+    kztest::TempDir dir;
+    dir.write("tree/one/a.txt", "duplicate content");
+    dir.write("tree/two/a.txt", "duplicate content");
+    dir.write("tree/two/b.txt", "duplicate content");
+    dir.write("tree/c.bin", "another pair");
+    dir.write("tree/d.bin", "another pair");
+    dir.write("tree/unique.txt", "alone");
+    const fs::path file = dir / "search.maravex";
+
+    QProcess search;
+    search.start(QString::fromStdString(tool.string()),
+                 {QStringLiteral("--save"), QString::fromStdString(file.string()),
+                  QString::fromStdString((dir / "tree").string())});
+    ASSERT_TRUE(search.waitForFinished(60000));
+    ASSERT_EQ(search.exitCode(), 0) << search.readAllStandardError().toStdString();
+
+    // The printed records: group, size and path.
+    std::map<fs::path, qint64> printed;
+    for (const QByteArray& line : search.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() == 3)
+            printed[fs::path(fields[2].toStdString())] = fields[0].toLongLong();
+    }
+    ASSERT_EQ(printed.size(), 5u);
+
+    const auto saved = savedItems(file);
+    ASSERT_EQ(saved.size(), printed.size());
+    for (const auto& [path, group] : printed) {
+        ASSERT_TRUE(saved.count(path)) << path;
+        EXPECT_EQ(saved.at(path).first, group) << path;
+    }
+    expectOneKeptPerGroup(saved);
+}
