@@ -8,6 +8,7 @@
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZListNotifications.h"
+#include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
@@ -376,6 +377,10 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
                     QStringLiteral("undo_mark_available"), QString(), {}, KZDefaultsKey::show_undo_available, false);
             };
             marking.hooks.beep = [this] { beep(); };
+            marking.hooks.marksFillingAGroup = [list](const KZMarkSnapshot& snapshot) {
+                const auto model = list() ? list()->foundItemsCntrl() : nullptr;
+                return model ? model->marksFillingAGroup(snapshot) : KZMarkSnapshot();
+            };
             marking.currSelectedTag = [this, tag] {
                 KZResultOutlineCntrl* outline = outlineOfTab(tag);
                 return outline ? outline->currSelectedTag() : tag;
