@@ -15,6 +15,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTimer>
@@ -195,6 +196,19 @@ KZGroupCellPainter::State KZListMarkingCntrl::groupState(const KZListRow& row, i
     state.pressed = row.group && row.group.get() == pressedGroup_;
     state.removing = settings_.isRemoving && settings_.isRemoving();
     state.tint = view_ ? view_->tint() : KZCellFormatting::Tint::Blue;
+    if (view_) {
+        const QHeaderView* header = view_->header();
+        const int check = KZResultColumns::indexOf(KZColumnKey::check_col);
+        const int name = KZResultColumns::indexOf(KZColumnKey::name_col);
+        // Members sit one level in, behind the group's disclosure triangle.
+        const int memberIndent = view_->indentation() * (view_->rootIsDecorated() ? 2 : 1);
+        const int checkLeft = header->sectionViewportPosition(check) + memberIndent;
+        const int checkRight = header->sectionViewportPosition(check) + header->sectionSize(check) - 1;
+        state.columns = KZGroupRowLayout::Columns{
+            .checkCentreX = (checkLeft + checkRight) / 2,
+            .nameLeft = header->sectionViewportPosition(name),
+            .nameRight = header->sectionViewportPosition(name) + header->sectionSize(name) - 1};
+    }
     return state;
 }
 

@@ -26,6 +26,7 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
     layout->setContentsMargins(0, 0, 0, 0);
     view_ = new KZFoundItemsOutlineView(container_);
     model_ = new KZFoundItemsModel(view_);
+    model_->setSourceFolders(settings_.sourceFolders);
     view_->setFoundModel(model_);
     layout->addWidget(view_, 0, 0);
 
@@ -53,7 +54,10 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
     for (int i = 0; i < columns.size(); ++i) {
         const KZResultColumn& column = columns.at(i);
         header->setSectionResizeMode(i, column.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
-        header->resizeSection(i, column.initialWidth);
+        // The date's first width fits a full date at the font in use.
+        header->resizeSection(i, column.identifier == KZColumnKey::date_modified_col
+                                     ? std::max(column.initialWidth, view_->fullDateWidth())
+                                     : column.initialWidth);
         view_->setColumnHidden(i, !KZResultColumns::isShown(column.identifier, settings_.locationsCount));
     }
     header->setMinimumSectionSize(24);

@@ -27,6 +27,8 @@ public:
         // The object of the tab's spinner notifications.
         const void* tabView = nullptr;
         qint16 locationsCount = 1;
+        // The searched folders, by location label.
+        QStringList sourceFolders;
         std::function<void()> beep;
         std::function<void(const QString&)> setSelectionInfo;
         // Items of the selection for the preview pane; empty when nothing is selected.

@@ -346,12 +346,14 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
         if (tag == currSelectedTabTag_)
             selectionInfoFld_->setText(text);
     };
-    parts.makeOutline = [this, tag, tab, tabCntrl, result = &resultCntrl,
+    parts.makeOutline = [this, tag, tab, tabCntrl, sources, result = &resultCntrl,
                          count = qint16(std::min<size_t>(sources.size(), 32767))] {
         KZResultOutlineCntrl::Settings settings;
         settings.tabTag = tag;
         settings.tabView = tab;
         settings.locationsCount = count;
+        for (const KZSourceItemRef& source : sources)
+            settings.sourceFolders << (source ? QString::fromStdString(source->path().string()) : QString());
         settings.beep = [this] { beep(); };
         settings.setSelectionInfo = [this, tag](const QString& text) {
             if (tag == currSelectedTabTag_)
