@@ -49,6 +49,9 @@ KZGroupRowLayout KZGroupRowLayout::compute(const QRect& row, int counterTextWidt
     l.arrow = QRect(l.counterText.right() + 1, l.checkImage.top(), kArrow, l.checkImage.height());
     l.pill = QRect(QPoint(l.checkImage.left(), l.checkImage.top()),
                    QPoint(l.arrow.right(), l.checkImage.bottom()));
+    // Under the check box that precedes the pill; a check box in its own
+    // column is far from it, so the menu then opens under the pill.
+    l.menuAnchorX = columns ? l.pill.center().x() : l.check.right() + 1;
 
     const int textLeft = l.icon.right() + 1 + kMargin;
     // Beside the columns the check box is left of the icon: the name runs
@@ -76,7 +79,7 @@ KZGroupRowLayout::Part KZGroupRowLayout::hitTest(const QPoint& point) const
 
 QPoint KZGroupRowLayout::menuPoint(int menuWidth) const
 {
-    return {check.right() + 1 - menuWidth / 2, arrow.bottom() + 1 + 4};
+    return {menuAnchorX - menuWidth / 2, arrow.bottom() + 1 + 4};
 }
 
 namespace KZGroupOptions {

@@ -25,6 +25,8 @@ struct KZGroupRowLayout {
     QRect options;
     bool hasCheck = true;
     bool hasOptions = true;
+    // The x the mark menu is centred on.
+    int menuAnchorX = 0;
 
     // Where the list's columns are, in the row's coordinates, so that a
     // group's controls sit under the headers they belong to: the check box

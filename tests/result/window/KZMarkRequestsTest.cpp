@@ -479,4 +479,32 @@ TEST(GroupRowLayout, HitRectanglesFollowTheCountersWidth)
     EXPECT_EQ(narrow.menuPoint(100), QPoint(narrow.check.right() + 1 - 50, narrow.arrow.bottom() + 5));
 }
 
+// In a list with columns the group's check box sits over its members'
+// boxes and the rest of its controls in the name column, never under the
+// size or kind headers.
+TEST(GroupRowLayout, ControlsSitUnderTheirColumns)
+{
+    const QRect row(18, 0, 900, 40);
+    const KZGroupRowLayout::Columns columns{.checkCentreX = 50, .nameLeft = 64, .nameRight = 420};
+    const KZGroupRowLayout l = KZGroupRowLayout::compute(row, 30, true, true, columns);
+    EXPECT_EQ(l.check.left(), 50 - 8) << "placed as the members' boxes are";
+    EXPECT_GE(l.icon.left(), columns.nameLeft);
+    EXPECT_LE(l.options.right(), columns.nameRight);
+    EXPECT_LT(l.pill.right(), l.options.left());
+    EXPECT_LT(l.name.right(), l.pill.left());
+    EXPECT_GT(l.name.left(), l.icon.right());
+    using P = KZGroupRowLayout::Part;
+    for (const auto& [point, part] : {std::pair{l.check.center(), P::Check}, std::pair{l.counterText.center(), P::Counter},
+                                      std::pair{l.arrow.center(), P::Arrow}, std::pair{l.options.center(), P::Options},
+                                      std::pair{l.name.center(), P::None}})
+        EXPECT_EQ(l.hitTest(point), part);
+    EXPECT_EQ(l.menuPoint(100).x(), l.pill.center().x() - 50) << "the menu opens under the pill";
+
+    // A name column too narrow for the controls lends them part of the row.
+    const KZGroupRowLayout narrow =
+        KZGroupRowLayout::compute(row, 30, true, true, KZGroupRowLayout::Columns{50, 64, 150});
+    EXPECT_GE(narrow.pill.left(), narrow.icon.right() + 60);
+    EXPECT_LE(narrow.options.right(), row.right());
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QHash>
 #include <QHeaderView>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -230,17 +231,26 @@ KZFoundItemArray KZFoundItemsOutlineView::selectedItemsForPreview() const
 
 int KZFoundItemsOutlineView::fullDateWidth() const
 {
-    // The widest full date with its time among days of every month and
-    // weekday, at the font the cells use, with the cell's margins.
-    const QFontMetrics metrics(fontOfSize(font(), 13));
+    // The widest full date with its time, over every month and weekday with
+    // a two-digit day, at the font the cells use, with the cell's margins.
+    // Measured once per font.
+    static QHash<QString, int> measured;
+    const QFont cellFont = fontOfSize(font(), 13);
+    const QString key = cellFont.key();
+    if (const auto found = measured.constFind(key); found != measured.constEnd())
+        return found.value();
+    const QFontMetrics metrics(cellFont);
     int widest = 0;
-    for (int month = 1; month <= 12; ++month) {
-        const QDateTime sample(QDate(2026, month, 20 + month % 7), QTime(23, 59, 58));
-        const QString text = KZDateUtilities::sharedControl().stringWithSeconds(
-            KZDateUtilities::timeIntervalSinceReferenceDate(sample), 4, true, true);
-        widest = std::max(widest, metrics.horizontalAdvance(text));
-    }
-    return widest + 10 + 6;
+    for (int month = 1; month <= 12; ++month)
+        for (int day = 22; day <= 28; ++day) {
+            const QDateTime sample(QDate(2026, month, day), QTime(23, 59, 58));
+            const QString text = KZDateUtilities::sharedControl().stringWithSeconds(
+                KZDateUtilities::timeIntervalSinceReferenceDate(sample), 4, true, true);
+            widest = std::max(widest, metrics.horizontalAdvance(text));
+        }
+    const int width = widest + 10 + 6;
+    measured.insert(key, width);
+    return width;
 }
 
 QList<KZListRow> KZFoundItemsOutlineView::rowsForMenu(const QModelIndex& clicked) const

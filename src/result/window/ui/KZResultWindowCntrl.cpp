@@ -115,7 +115,8 @@ KZResultWindowCntrl::KZResultWindowCntrl(Services services, QWidget* parent)
     setObjectName(QStringLiteral("resultWindow"));
     setWindowTitle(localized("result_window_title"));
     setAttribute(Qt::WA_DeleteOnClose, false);
-    resize(1100, 700);
+    // Wide enough for every column at its first width beside the sources.
+    resize(1180, 700);
     setMinimumSize(820, 480);
     undoStack_ = new QUndoStack(this);
     buildChrome();
