@@ -137,6 +137,9 @@ protected:
         }
     }
 
+    // The tab tag that names the last file-type tab, whatever its tag.
+    static constexpr quint64 lastTypeTab = ~quint64(0);
+
     void open(quint64 tab)
     {
         KZResultWindowCntrl::Services services;
@@ -151,6 +154,8 @@ protected:
             [&ready](const platform::Notification&) { platform::runOnMain([&ready] { ready = true; }); });
         window->initializeResultWithInfo(searchFor(root));
         ASSERT_TRUE(kztest::processEventsUntil([&] { return ready; }, std::chrono::seconds(20)));
+        if (tab == lastTypeTab)
+            tab = window->tabsStrip()->fileTypes().rbegin()->first;
         window->showWindowWithTabTag(tab);
         ASSERT_TRUE(kztest::processEventsUntil(
             [&] {
@@ -270,6 +275,28 @@ TEST_F(ResultWindowFlow, MarkedCopiesGoToTheTrashAndTheListAndCountsFollow)
     EXPECT_EQ(typesSize, keptSize);
     EXPECT_EQ(all->itemsCount(), 6u);
     EXPECT_EQ(beeps, 0);
+}
+
+// The program opens the window on the tab the user pointed at in the
+// progress ring: that tab is selected and its list is the one on screen.
+TEST_F(ResultWindowFlow, OpensOnTheRequestedTab)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(lastTypeTab));
+    const quint64 tag = window->tabsStrip()->fileTypes().rbegin()->first;
+    ASSERT_NE(tag, KZTag::allDuplicates);
+    EXPECT_EQ(window->currSelectedTabTag(), tag);
+    EXPECT_EQ(window->tabsStrip()->selectedTag(), std::optional<quint64>(tag));
+    EXPECT_TRUE(outline(tag)->foundListView()->isVisible());
+    for (const auto& [other, label] : window->tabsStrip()->fileTypes())
+        if (other != tag && outline(other)) {
+            EXPECT_FALSE(outline(other)->foundListView()->isVisible()) << other;
+        }
+    // Its list holds that type's copies only.
+    const std::set<fs::path> shown = listed(tag);
+    ASSERT_FALSE(shown.empty());
+    for (const fs::path& path : shown)
+        EXPECT_EQ(path.extension(), shown.begin()->extension()) << path;
 }
 
 } // namespace
