@@ -474,6 +474,29 @@ void KZListMarkingCntrl::prepareContextMenu(const QModelIndex& clicked)
     }
 }
 
+bool KZListMarkingCntrl::validateCommand(int tag, QString* title) const
+{
+    KZFoundItemArray items;
+    if (view_) {
+        const QList<KZListRow> rows = view_->rowsForMenu(QModelIndex());
+        if (rows.size() <= kMenuItemsLimit)
+            for (const KZListRow& row : rows)
+                if (row.item)
+                    items.append(row.item);
+    }
+    if (title)
+        *title = tag == KZResultMenus::markTag ? KZResultMenus::markItemTitle(items) : QString();
+    const bool about = settings_.aboutIsOpen && settings_.aboutIsOpen();
+    const bool removing = settings_.isRemoving && settings_.isRemoving();
+    return !removing && KZResultMenus::checkForSelectionWithTag(tag, items, about);
+}
+
+void KZListMarkingCntrl::runCommandOnSelection(int tag)
+{
+    prepareContextMenu(QModelIndex());
+    contextualMenuAction(tag);
+}
+
 std::optional<QList<KZListRow>> KZListMarkingCntrl::rowsOfMenu()
 {
     const QList<KZListRow> rows = std::exchange(menuRows_, {});

@@ -74,6 +74,12 @@ public:
     QRect checkBoxRect(const QModelIndex& index) const;
 
     void prepareContextMenu(const QModelIndex& clicked);
+    // For the window's menu items of the same tags, over the selection:
+    // whether the command may be chosen, and the Mark item's title (empty:
+    // keep the title).
+    bool validateCommand(int tag, QString* title) const;
+    // The window's menu item of that tag: the command over the selection.
+    void runCommandOnSelection(int tag);
     void contextualMenuAction(int tag);
     void revealInFinder();
     void launchInFinder();

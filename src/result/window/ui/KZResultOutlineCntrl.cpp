@@ -1,5 +1,7 @@
 #include "result/window/ui/KZResultOutlineCntrl.h"
 
+#include "result/window/KZResultMenus.h"
+
 #include "platform/NotificationCenter.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZListNotifications.h"
@@ -500,15 +502,28 @@ void KZResultOutlineCntrl::revealGroup(const KZFoundItemGroupRef& group)
     view_->scrollTo(index, QAbstractItemView::PositionAtTop);
 }
 
-bool KZResultOutlineCntrl::checkForSelectionWithTag(qint64) const
+KZFoundItemArray KZResultOutlineCntrl::selectedItemsForMenus() const
 {
+    KZFoundItemArray items;
+    for (const KZListRow& row : view_->selectedRows())
+        if (row.item)
+            items.append(row.item);
+    return items;
+}
+
+bool KZResultOutlineCntrl::checkForSelectionWithTag(qint64 tag) const
+{
+    // The list's own commands follow the menus' rules; any other command
+    // asks only for a selection.
+    if (tag == KZResultMenus::revealTag || tag == KZResultMenus::openTag || tag == KZResultMenus::markTag)
+        return KZResultMenus::checkForSelectionWithTag(int(tag), selectedItemsForMenus(), false);
     const auto info = view_->selectionInfo();
     return info.itemsCount + info.groupsCount > 0;
 }
 
 QString KZResultOutlineCntrl::markedMenuItemTitle() const
 {
-    return {};
+    return KZResultMenus::markItemTitle(selectedItemsForMenus());
 }
 
 QVariant KZResultOutlineCntrl::removalCoverView() const

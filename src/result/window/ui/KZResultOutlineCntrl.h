@@ -96,6 +96,7 @@ private:
     };
 
     void selectedItemsWithTag(quint64 tag);
+    KZFoundItemArray selectedItemsForMenus() const;
     void selectWithArray(const QList<KZListRow>& rows, bool scrollToVisible);
     void restoreOldSettings(bool calledBySourceList);
     void postStopNotification(bool calledBySourceList);

@@ -14,6 +14,7 @@
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
 #include "result/window/KZMarkRequests.h"
+#include "result/window/KZResultMenus.h"
 #include "result/window/KZResultWindowState.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
@@ -221,6 +222,18 @@ void KZResultWindowCntrl::buildMenus()
     quickLookItem_ = fileMenu_->addAction(localized("quick_look"));
     quickLookItem_->setData(2);
     quickLookItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    const auto listCommand = [this](QMenu* menu, int tag, const char* title) {
+        QAction* item = menu->addAction(localized(title));
+        item->setData(tag);
+        connect(item, &QAction::triggered, this, [this, tag] {
+            // The tab on screen when the item is chosen, not when it was made.
+            if (KZListMarkingCntrl* marking = shownListMarking())
+                marking->runCommandOnSelection(tag);
+        });
+        listCommandItems_[tag] = item;
+    };
+    listCommand(fileMenu_, KZResultMenus::revealTag, "reveal_in_file_manager");
+    listCommand(fileMenu_, KZResultMenus::openTag, "open_item");
     fileMenu_->addSeparator()->setData(-1);
     QAction* close = fileMenu_->addAction(localized("close_button"));
     close->setShortcut(QKeySequence::Close);
@@ -236,6 +249,8 @@ void KZResultWindowCntrl::buildMenus()
     // Connected after the stack's own handlers, so they run once the step is done.
     for (QAction* action : {undo, redo})
         connect(action, &QAction::triggered, this, [this] { KZOutlineMarking::dropStaleSteps(undoStack_); });
+    editMenu_->addSeparator();
+    listCommand(editMenu_, KZResultMenus::markTag, "mark_item");
 
     viewMenu_ = menuBar()->addMenu(tr("&View"));
     groupingItem_ = viewMenu_->addAction(QString());
@@ -244,7 +259,7 @@ void KZResultWindowCntrl::buildMenus()
     previewItem_ = viewMenu_->addAction(QString());
     previewItem_->setData(3);
     connect(previewItem_, &QAction::triggered, this, [this] { switchPositionSplitView(); });
-    for (QMenu* menu : {fileMenu_, viewMenu_})
+    for (QMenu* menu : {fileMenu_, editMenu_, viewMenu_})
         connect(menu, &QMenu::aboutToShow, this, &KZResultWindowCntrl::validateMenus);
     validateMenus();
 }
@@ -262,6 +277,26 @@ void KZResultWindowCntrl::validateMenus()
     previewItem_->setEnabled(!about && isVisible() && switchPreviewViewBtn_->isEnabled());
     KZResultOutlineCntrl* outline = outlineOfTab(currSelectedTabTag_);
     quickLookItem_->setEnabled(!about && outline && !outline->foundListView()->selectedItemsForPreview().isEmpty());
+    KZListMarkingCntrl* marking = shownListMarking();
+    for (const auto& [tag, item] : listCommandItems_) {
+        QString title;
+        item->setEnabled(marking && marking->validateCommand(tag, &title));
+        if (tag == KZResultMenus::markTag)
+            item->setText(title.isEmpty() ? localized("mark_item") : title);
+    }
+}
+
+QAction* KZResultWindowCntrl::listCommandItem(int tag) const
+{
+    const auto found = listCommandItems_.find(tag);
+    return found == listCommandItems_.end() ? nullptr : found->second;
+}
+
+KZListMarkingCntrl* KZResultWindowCntrl::shownListMarking() const
+{
+    KZResultOutlineCntrl* outline = outlineOfTab(currSelectedTabTag_);
+    return outline ? outline->foundListView()->findChild<KZListMarkingCntrl*>(QString(), Qt::FindDirectChildrenOnly)
+                   : nullptr;
 }
 
 bool KZResultWindowCntrl::aboutIsOpened() const
@@ -397,6 +432,7 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             marking.aboutIsOpen = [this] { return aboutIsOpened(); };
             marking.isRemoving = [this] { return isRemoving(); };
             marking.isSelectedTab = [this, tag] { return tag == currSelectedTabTag_; };
+            marking.workspace = services_.workspace ? services_.workspace() : nullptr;
             new KZListMarkingCntrl(view, std::move(marking));
         };
         auto outline = std::make_unique<KZResultOutlineCntrl>(std::move(settings));

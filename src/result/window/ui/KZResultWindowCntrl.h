@@ -15,6 +15,8 @@
 class KZResultCntrl;
 class KZResultOutlineCntrl;
 class KZResultTabsView;
+class KZListMarkingCntrl;
+class KZWorkspace;
 class QAction;
 class QLabel;
 class QMenu;
@@ -50,6 +52,8 @@ public:
         std::function<std::vector<KZSourceItemRef>(const QVariantList& folders)> emptyFoldersSources;
         // Brings the window on screen; empty: at once, without a transition.
         std::function<void(QWidget* window)> present;
+        // What shows and opens files; empty: the desktop's.
+        std::function<KZWorkspace*()> workspace;
     };
 
     explicit KZResultWindowCntrl(Services services = {}, QWidget* parent = nullptr);
@@ -79,6 +83,9 @@ public:
     QAction* quickLookItem() const { return quickLookItem_; }
     QAction* groupingItem() const { return groupingItem_; }
     QAction* previewItem() const { return previewItem_; }
+    // Show in Folder, Open (File menu) and Mark (Edit menu), tags 100-102:
+    // they act on the selection of the tab on screen.
+    QAction* listCommandItem(int tag) const;
     // The outline of a tab, when it has one.
     KZResultOutlineCntrl* outlineOfTab(quint64 tag) const;
 
@@ -124,6 +131,7 @@ private:
     void buildChrome();
     void buildMenus();
     void setViewsEnabled(QWidget* root, QWidget* exclude);
+    KZListMarkingCntrl* shownListMarking() const;
 
     Services services_;
     QWidget* titleBand_ = nullptr;
@@ -141,6 +149,7 @@ private:
     QAction* quickLookItem_ = nullptr;
     QAction* groupingItem_ = nullptr;
     QAction* previewItem_ = nullptr;
+    std::map<int, QAction*> listCommandItems_;
 
     std::unique_ptr<KZResultCntrl> resultCntrl_;
     std::map<quint64, KZResultOutlineCntrl*> outlines_;

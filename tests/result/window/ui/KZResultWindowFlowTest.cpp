@@ -16,8 +16,14 @@
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
 #include "result/window/ui/KZMarkMenuWidget.h"
+#include "result/window/ui/KZMarkPopovers.h"
+#include "services/ui/Popover.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
+#include "result/window/KZResultMenus.h"
+
+#include <QAction>
+#include <QItemSelectionModel>
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
@@ -99,6 +105,12 @@ QVariantMap searchFor(const fs::path& folder)
     return info;
 }
 
+struct OpenedFiles : KZWorkspace {
+    std::vector<fs::path> opened;
+    void revealItems(const QList<fs::path>& paths) override { opened.insert(opened.end(), paths.begin(), paths.end()); }
+    void openItem(const fs::path& path) override { opened.push_back(path); }
+};
+
 // A real search's result in the real window, as the program opens it.
 class ResultWindowFlow : public ::testing::Test {
 protected:
@@ -145,6 +157,7 @@ protected:
         KZResultWindowCntrl::Services services;
         services.askToClose = [] { return true; };
         services.beep = [this] { ++beeps; };
+        services.workspace = [this] { return &workspace; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->resize(1000, 640);
         // As the progress window does: the result is offered once it is ready.
@@ -183,6 +196,7 @@ protected:
 
     fs::path root;
     std::map<fs::path, std::string> contents;
+    OpenedFiles workspace;
     std::unique_ptr<KZResultWindowCntrl> window;
     int beeps = 0;
     static inline int runs = 0;
@@ -297,6 +311,57 @@ TEST_F(ResultWindowFlow, OpensOnTheRequestedTab)
     ASSERT_FALSE(shown.empty());
     for (const fs::path& path : shown)
         EXPECT_EQ(path.extension(), shown.begin()->extension()) << path;
+}
+
+// Show in Folder, Open and Mark in the window's menus act on the selection
+// of whichever tab is on screen when they are chosen.
+TEST_F(ResultWindowFlow, MenuCommandsFollowTheShownTab)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    QAction* openItem = window->listCommandItem(KZResultMenus::openTag);
+    QAction* markItem = window->listCommandItem(KZResultMenus::markTag);
+    ASSERT_TRUE(openItem && markItem && window->listCommandItem(KZResultMenus::revealTag));
+    window->validateMenus();
+    EXPECT_FALSE(openItem->isEnabled()) << "nothing selected";
+
+    const auto selectFirstMember = [&](quint64 tab) {
+        KZFoundItemsOutlineView* view = outline(tab)->foundListView();
+        const QModelIndex group = view->model()->index(0, 0);
+        view->expand(group);
+        const QModelIndex member = view->model()->index(0, 0, group);
+        view->selectionModel()->select(member, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return outline(tab)->foundModel()->rowAt(member).item;
+    };
+    const KZFoundItemRef inAll = selectFirstMember(KZTag::allDuplicates);
+    window->validateMenus();
+    EXPECT_TRUE(openItem->isEnabled());
+    EXPECT_TRUE(markItem->isEnabled());
+    EXPECT_FALSE(markItem->text().isEmpty());
+    openItem->trigger();
+    ASSERT_EQ(workspace.opened.size(), 1u);
+    EXPECT_EQ(workspace.opened.back(), inAll->path());
+
+    const quint64 other = window->tabsStrip()->fileTypes().rbegin()->first;
+    window->showWindowWithTabTag(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(other) && outline(other)->foundModel()->rowCount() > 0; }));
+    const KZFoundItemRef inOther = selectFirstMember(other);
+    window->validateMenus();
+    openItem->trigger();
+    ASSERT_EQ(workspace.opened.size(), 2u);
+    EXPECT_EQ(workspace.opened.back(), inOther->path()) << "the tab on screen, not the one the item was made for";
+
+    // Mark toggles: a marked copy is cleared, the group's last unmarked
+    // copy is asked about first.
+    const bool wasMarked = inOther->isMarked();
+    markItem->trigger();
+    auto* marking = outline(other)->foundListView()->findChild<KZListMarkingCntrl*>();
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        return inOther->isMarked() != wasMarked || marking->markInfoPopover()->popover()->isVisible();
+    }));
+    EXPECT_EQ(marking->markInfoPopover()->popover()->isVisible(), !wasMarked);
+    EXPECT_EQ(beeps, 0);
+    marking->markInfoPopover()->popover()->close();
 }
 
 } // namespace
