@@ -119,16 +119,16 @@ void KZGroupCellPainter::paint(QPainter* painter, const QRect& row, KZFoundItemG
     painter->drawText(text.adjusted(markedWidth, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                       QStringLiteral(" / ") + group.formattedCount());
 
-    if (l.hasCheck) {
-        QPainterPath arrow;
-        const QPointF c = QRectF(l.arrow).center();
-        arrow.moveTo(c.x() - 3.5, c.y() - 1.5);
-        arrow.lineTo(c.x() + 3.5, c.y() - 1.5);
-        arrow.lineTo(c.x(), c.y() + 2.5);
-        arrow.closeSubpath();
-        painter->setBrush(grey(0.3, alpha));
-        painter->drawPath(arrow);
-    }
+    // The marked list's pill ends in the same arrow, drawn as a picture:
+    // its groups have no menu to open.
+    QPainterPath arrow;
+    const QPointF c = QRectF(l.arrow).center();
+    arrow.moveTo(c.x() - 3.5, c.y() - 1.5);
+    arrow.lineTo(c.x() + 3.5, c.y() - 1.5);
+    arrow.lineTo(c.x(), c.y() + 2.5);
+    arrow.closeSubpath();
+    painter->setBrush(grey(l.hasCheck ? 0.3 : 0.62, alpha));
+    painter->drawPath(arrow);
 
     if (l.hasOptions) {
         const QRectF o = QRectF(l.options).adjusted(1, 1, -1, -1);

@@ -1,6 +1,7 @@
 #include "result/window/ui/KZResultOutlineCntrl.h"
 
 #include "result/window/KZResultMenus.h"
+#include "services/ui/KZAnimationTiming.h"
 
 #include "platform/NotificationCenter.h"
 #include "result/model/KZColumnKeys.h"
@@ -15,7 +16,9 @@
 #include "settings/KZTags.h"
 
 #include <QGridLayout>
+#include <QGraphicsOpacityEffect>
 #include <QHeaderView>
+#include <QPropertyAnimation>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTimer>
@@ -166,8 +169,10 @@ void KZResultOutlineCntrl::showNewData(const KZListHandOff& data)
 
     if (data.currArray) {
         const bool empty = model_->isEmptyList();
-        stoppedFld_->setVisible(data.searchStoppeByUser && !KZOutlineRules::isMarkedItemsList(tag));
-        emptyView_->setVisible(empty);
+        // The stopped notice starts again from nothing for each list.
+        fadeNotice(stoppedFld_, false, false);
+        fadeNotice(stoppedFld_, data.searchStoppeByUser && !KZOutlineRules::isMarkedItemsList(tag), true);
+        fadeNotice(emptyView_, empty, true);
         if (!empty) {
             restoreOldSettings(restore);
             return;
@@ -449,7 +454,36 @@ void KZResultOutlineCntrl::setItemsCount(quint64 count)
 
 void KZResultOutlineCntrl::setSearchStoppeByUser(bool stopped)
 {
-    stoppedFld_->setVisible(stopped && !KZOutlineRules::isMarkedItemsList(currSelectedTag_));
+    fadeNotice(stoppedFld_, stopped && !KZOutlineRules::isMarkedItemsList(currSelectedTag_), true);
+}
+
+void KZResultOutlineCntrl::fadeNotice(QWidget* notice, bool in, bool animated)
+{
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(notice->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(notice);
+        effect->setOpacity(notice->isVisible() ? 1.0 : 0.0);
+        notice->setGraphicsEffect(effect);
+    }
+    // A new fade takes over from the one running, from where it got to.
+    if (auto* running = notice->findChild<QPropertyAnimation*>(QStringLiteral("noticeFade"), Qt::FindDirectChildrenOnly))
+        delete running;
+    const double target = in ? 1.0 : 0.0;
+    const int ms = KZAnimationTiming::milliseconds(0.25);
+    if (!animated || ms <= 0 || (!in && notice->isHidden())) {
+        effect->setOpacity(target);
+        notice->setVisible(in);
+        return;
+    }
+    notice->show();
+    auto* fade = new QPropertyAnimation(effect, "opacity", notice);
+    fade->setObjectName(QStringLiteral("noticeFade"));
+    fade->setDuration(ms);
+    fade->setStartValue(effect->opacity());
+    fade->setEndValue(target);
+    if (!in)
+        connect(fade, &QPropertyAnimation::finished, notice, &QWidget::hide);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void KZResultOutlineCntrl::setEmptyPreview()

@@ -97,6 +97,9 @@ private:
 
     void selectedItemsWithTag(quint64 tag);
     KZFoundItemArray selectedItemsForMenus() const;
+    // Shows or hides a notice over the list, fading it unless `animated` is
+    // false.
+    void fadeNotice(QWidget* notice, bool in, bool animated);
     void selectWithArray(const QList<KZListRow>& rows, bool scrollToVisible);
     void restoreOldSettings(bool calledBySourceList);
     void postStopNotification(bool calledBySourceList);

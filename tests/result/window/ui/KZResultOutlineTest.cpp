@@ -21,6 +21,9 @@
 #include <QIcon>
 #include <QDateTime>
 #include "result/window/KZCellFormatting.h"
+#include "services/ui/KZAnimationTiming.h"
+#include "TestSupport.h"
+#include <QGraphicsOpacityEffect>
 #include <gtest/gtest.h>
 
 namespace {
@@ -271,7 +274,6 @@ TEST_F(Outline, StopNoticeGoesToTheListTagOrTheTab)
     EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view()));
 }
 
-// Pixel probes: what the rows paint, away from any text.
 // What a new user missed: dates cut at the first width, every file with the
 // same blank page, and an unexplained coloured mark.
 TEST(OutlineLooks, FullDatesKindIconsAndTheSourceMarksFolder)
@@ -315,6 +317,33 @@ TEST(OutlineLooks, FullDatesKindIconsAndTheSourceMarksFolder)
     EXPECT_FALSE(model->data(model->index(1, 2), Qt::ToolTipRole).isValid()) << "only the mark explains itself";
 }
 
+// The empty and stopped notices fade in and out rather than blink; they end
+// fully shown or hidden.
+TEST_F(Outline, NoticesFadeInAndOut)
+{
+    KZAnimationTiming::setScale(0.05);
+    make();
+    const auto opacity = [](QWidget* notice) {
+        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(notice->graphicsEffect());
+        return effect ? effect->opacity() : (notice->isVisible() ? 1.0 : 0.0);
+    };
+    KZListHandOff empty = handOff(3, flat({}));
+    empty.searchStoppeByUser = true;
+    cntrl->showNewData(empty);
+    EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view()));
+    EXPECT_LT(opacity(cntrl->emptyView()), 1.0) << "fading, not there at once";
+    EXPECT_TRUE(kztest::processEventsUntil([&] {
+        return opacity(cntrl->emptyView()) == 1.0 && opacity(cntrl->stoppedFld()) == 1.0;
+    }));
+
+    cntrl->showNewData(handOff(3, flat(makeGroups(1, 2))));
+    EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view())) << "still fading out";
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return cntrl->emptyView()->isHidden(); }));
+    EXPECT_TRUE(cntrl->stoppedFld()->isHidden()) << "the new list was not stopped";
+    KZAnimationTiming::setScale(1.0);
+}
+
+// Pixel probes: what the rows paint, away from any text.
 class RowPaint : public Outline {
 protected:
     QColor probe(const QModelIndex& index)
