@@ -29,6 +29,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -213,7 +214,25 @@ void KZResultWindowCntrl::buildChrome()
         platform::UserDefaults::standard().boolForKey(KZDefaultsKey::list_splitView_is_vertical));
     connect(switchPreviewViewBtn_, &QToolButton::clicked, this, [this] { switchPositionSplitView(); });
     toolBar_->addWidget(switchPreviewViewBtn_);
+    // The find field at the toolbar's end: Return finds the next name in the
+    // list on screen.
+    auto* spacer = new QWidget(toolBar_);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolBar_->addWidget(spacer);
+    findFld_ = new QLineEdit(toolBar_);
+    findFld_->setObjectName(QStringLiteral("findFld"));
+    findFld_->setPlaceholderText(localized("find_placeholder"));
+    findFld_->setClearButtonEnabled(true);
+    findFld_->setFixedWidth(220);
+    connect(findFld_, &QLineEdit::returnPressed, this, &KZResultWindowCntrl::searchFieldAction);
+    toolBar_->addWidget(findFld_);
     validateMenus();
+}
+
+void KZResultWindowCntrl::searchFieldAction()
+{
+    center().post(KZNotification::searchInFoundList, platform::bundleIdentifier(),
+                  {{QStringLiteral("string"), findFld_->text()}});
 }
 
 void KZResultWindowCntrl::buildMenus()

@@ -19,6 +19,7 @@ class KZListMarkingCntrl;
 class KZWorkspace;
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QToolBar;
@@ -74,6 +75,10 @@ public:
     QToolBar* toolBar() const { return toolBar_; }
     QToolButton* toggleViewByGroupBtn() const { return toggleViewByGroupBtn_; }
     QToolButton* switchPreviewViewBtn() const { return switchPreviewViewBtn_; }
+    QLineEdit* findFld() const { return findFld_; }
+    // The find field's Return: the tab on screen selects the next item whose
+    // name holds the text ("searchInFoundList").
+    void searchFieldAction();
     QUndoStack* undoStack() const { return undoStack_; }
     // Drops the marking steps before a removal starts; removal steps stay.
     void purgeMarkingUndo();
@@ -142,6 +147,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     QToolButton* toggleViewByGroupBtn_ = nullptr;
     QToolButton* switchPreviewViewBtn_ = nullptr;
+    QLineEdit* findFld_ = nullptr;
     QUndoStack* undoStack_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QMenu* editMenu_ = nullptr;

@@ -31,6 +31,7 @@
 #include "settings/KZSourceItem.h"
 #include "settings/KZTags.h"
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -306,6 +307,16 @@ TEST_F(ResultWindowFlow, OpensOnTheRequestedTab)
         if (other != tag && outline(other)) {
             EXPECT_FALSE(outline(other)->foundListView()->isVisible()) << other;
         }
+    // The find field selects, in the list on screen, an item by its name.
+    const std::string wanted = listed(tag).rbegin()->filename().string();
+    QTest::keyClicks(window->findFld(), QString::fromStdString(wanted).toUpper());
+    QTest::keyClick(window->findFld(), Qt::Key_Return);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !outline(tag)->foundListView()->selectedRows().isEmpty(); }));
+    const QList<KZListRow> found = outline(tag)->foundListView()->selectedRows();
+    ASSERT_EQ(found.size(), 1);
+    const KZListRow& hit = found.first();
+    EXPECT_EQ((hit.item ? hit.item->name() : hit.group->name()).toStdString(), wanted) << "its group, or itself";
+
     // Its list holds that type's copies only.
     const std::set<fs::path> shown = listed(tag);
     ASSERT_FALSE(shown.empty());
