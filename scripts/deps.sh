@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # scripts/screenshots.sh: a virtual X screen, a small window manager, a
   # background colour for the screen and a font that every window can use
-  xvfb xauth openbox x11-xserver-utils fonts-dejavu-core
+  xvfb xauth openbox x11-xserver-utils fonts-dejavu-core adwaita-icon-theme
   # hover and right clicks in the search window's states
   xdotool
 )

@@ -455,5 +455,35 @@ shot $SHOTS/preferences-labels-popover.png preferencesWindow
 quit
 STEPS
 
+# --- removal panel in the program: the Trash and move pages, the final card -------
+# Over the result window's tab, on a copy of the tree of its own, since the
+# Start removes the marked copies (to the state's own Trash).
+REMOVAL_TREE=$work/tree-removal
+cp -r "$TREE" "$REMOVAL_TREE"
+state result-removal again "$REMOVAL_TREE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500
+click removeBtn
+waitfor removalStartTrash
+wait 1500
+shot $SHOTS/result-removal-trash-page.png resultWindow
+click removalToFolder
+wait 1500
+shot $SHOTS/result-removal-move-page.png resultWindow
+click removalToTrash
+wait 1500
+click removalStartTrash
+waitfor removalClose
+wait 1500
+shot $SHOTS/result-removal-final.png resultWindow
+quit
+STEPS
+
 ls -1 "$SHOTS"
 exit $failed

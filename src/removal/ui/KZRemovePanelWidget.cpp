@@ -250,6 +250,7 @@ QWidget* KZRemovePanelWidget::makeTrashPage()
     column->addStretch();
     auto* buttons = new QHBoxLayout;
     auto* other = new QPushButton(text("removal_to_folder_button"), page);
+    other->setObjectName(QStringLiteral("removalToFolder"));
     connect(other, &QPushButton::clicked, this, [this] { replacePage(1); });
     auto* cancel = new QPushButton(text("cancel_button"), page);
     connect(cancel, &QPushButton::clicked, this, [this] { if (auto c = cntrl()) c->cancelAction(); });
@@ -326,6 +327,7 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     column->addStretch();
     auto* buttons = new QHBoxLayout;
     auto* back = new QPushButton(text("removal_to_trash_button"), page);
+    back->setObjectName(QStringLiteral("removalToTrash"));
     connect(back, &QPushButton::clicked, this, [this] { replacePage(2); });
     auto* cancel = new QPushButton(text("cancel_button"), page);
     connect(cancel, &QPushButton::clicked, this, [this] { if (auto c = cntrl()) c->cancelAction(); });

@@ -191,6 +191,10 @@ public:
     // -- Bookkeeping, undo, masters --
     // True when marking `item` would leave its group without an unmarked member.
     bool isLastItemToMark(const KZFoundItemRef& item) const;
+    // The entries of a snapshot that would, once put back, leave their group
+    // with every member marked: for each such group, its last entry that
+    // turns an unmarked member marked.
+    KZMarkSnapshot marksFillingAGroup(const KZMarkSnapshot& snapshot) const;
     // The marked totals of a flat list, or of every group of a root.
     struct MarkedTotals {
         quint64 markedCount = 0;

@@ -17,7 +17,9 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -120,6 +122,44 @@ bool KZFoundItemsCntrl::isLastItemToMark(const KZFoundItemRef& item) const
     for (const KZFoundItemRef& member : members)
         marked += member->isMarked() ? 1 : 0;
     return members.size() - 1 <= marked;
+}
+
+KZMarkSnapshot KZFoundItemsCntrl::marksFillingAGroup(const KZMarkSnapshot& snapshot) const
+{
+    // The state each snapshotted item would have, and per group the last
+    // entry that would newly mark one of its members.
+    std::unordered_map<const KZFoundItem*, bool> after;
+    std::unordered_map<qint64, qsizetype> lastNewMark;
+    for (qsizetype i = 0; i < snapshot.size(); ++i) {
+        const KZMarkState& entry = snapshot.at(i);
+        if (!entry.item)
+            continue;
+        after[entry.item.get()] = entry.state;
+        if (entry.state && !entry.item->isMarked())
+            lastNewMark[entry.item->groupID()] = i;
+    }
+    const auto index = groupIndex();
+    std::vector<qsizetype> held;
+    for (const auto& [groupID, at] : lastNewMark) {
+        const auto found = index->members.find(groupID);
+        if (found == index->members.end() || found->second.isEmpty())
+            continue;
+        bool anyUnmarked = false;
+        for (const KZFoundItemRef& member : found->second) {
+            const auto state = after.find(member.get());
+            if (!(state == after.end() ? member->isMarked() : state->second)) {
+                anyUnmarked = true;
+                break;
+            }
+        }
+        if (!anyUnmarked)
+            held.push_back(at);
+    }
+    std::sort(held.begin(), held.end());
+    KZMarkSnapshot filling;
+    for (const qsizetype at : held)
+        filling.append(snapshot.at(at));
+    return filling;
 }
 
 KZFoundItemsCntrl::MarkedTotals KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemArray& items) const

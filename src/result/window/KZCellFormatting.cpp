@@ -15,6 +15,13 @@ DateForm dateFormForWidth(double width)
     return {1, false};
 }
 
+QList<DateForm> dateFormsFrom(const DateForm& widest)
+{
+    static const QList<DateForm> forms{{4, true}, {4, false}, {3, true}, {3, false}, {1, false}};
+    const qsizetype at = forms.indexOf(widest);
+    return at < 0 ? QList<DateForm>{widest} : forms.mid(at);
+}
+
 int rowStyle(bool selected, bool listActive, bool windowActive)
 {
     return selected && listActive && windowActive ? 1 : 0;

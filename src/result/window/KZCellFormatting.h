@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+
 #include <QColor>
 #include <QtGlobal>
 
@@ -15,6 +17,9 @@ struct DateForm {
 
 // The longest date form that fits a date cell `width` points wide.
 DateForm dateFormForWidth(double width);
+// The forms from `widest` down to the shortest, longest first: a cell whose
+// text is wider than the width rule expects (another font) steps down them.
+QList<DateForm> dateFormsFrom(const DateForm& widest);
 
 // The style of a row: 1 (white text on the dark selection) only when the
 // row is selected in the focused list of the active window.

@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QString>
 
+#include <optional>
+
 // Where the parts of a group row go. Painting and hit tests both use it, so
 // a press lands on exactly what is drawn.
 struct KZGroupRowLayout {
@@ -23,10 +25,24 @@ struct KZGroupRowLayout {
     QRect options;
     bool hasCheck = true;
     bool hasOptions = true;
+    // The x the mark menu is centred on.
+    int menuAnchorX = 0;
+
+    // Where the list's columns are, in the row's coordinates, so that a
+    // group's controls sit under the headers they belong to: the check box
+    // above the members' check boxes, the icon and name in the name column
+    // with the counter, its arrow and the options at that column's end.
+    struct Columns {
+        int checkCentreX = 0;
+        int nameLeft = 0;
+        int nameRight = 0;
+    };
 
     // `counterTextWidth`: the width the counter text needs. The marked
-    // list's rows have no check box and no menu (`markable` false).
-    static KZGroupRowLayout compute(const QRect& row, int counterTextWidth, bool markable, bool showOptions);
+    // list's rows have no check box and no menu (`markable` false). Without
+    // `columns` the controls gather at the row's right end.
+    static KZGroupRowLayout compute(const QRect& row, int counterTextWidth, bool markable, bool showOptions,
+                                    const std::optional<Columns>& columns = std::nullopt);
 
     Part hitTest(const QPoint& point) const;
     // Where the mark menu's first item goes for a menu `menuWidth` wide.

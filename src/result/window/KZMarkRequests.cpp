@@ -5,6 +5,8 @@
 #include "settings/KZTags.h"
 
 #include <QUndoCommand>
+
+#include <algorithm>
 #include <QUndoStack>
 
 namespace KZMarkRequests {
@@ -104,7 +106,12 @@ public:
         setText(name);
     }
 
-    bool belongsTo(const std::shared_ptr<KZOutlineMarking*>& owner) const { return owner_.lock() == owner; }
+    // Ended steps replay nothing; the stack deletes them when it reaches them.
+    void end()
+    {
+        owner_.reset();
+        setObsolete(true);
+    }
 
     void undo() override
     {
@@ -145,16 +152,20 @@ KZOutlineMarking::KZOutlineMarking(QUndoStack* undoStack, Hooks hooks)
 KZOutlineMarking::~KZOutlineMarking()
 {
     // The steps call back into this list, so none may be replayed once it is
-    // gone; the window's other steps (removals, other lists' marks) stay.
-    if (!undoStack_)
-        return;
-    for (int i = 0; i < undoStack_->count(); ++i) {
-        auto* step = dynamic_cast<const MarkUndoCommand*>(undoStack_->command(i));
-        if (step && step->belongsTo(self_))
-            const_cast<QUndoCommand*>(undoStack_->command(i))->setObsolete(true);
-    }
+    // gone. Nor may another list's: the same items are shown in several
+    // lists (the all-duplicates tab and the type tabs), so their snapshots
+    // may predate marks this list made and that now stay.
     self_.reset();
-    dropStaleSteps(undoStack_);
+    if (undoStack_)
+        endMarkingSteps(undoStack_);
+}
+
+void KZOutlineMarking::endMarkingSteps(QUndoStack* undoStack)
+{
+    for (int i = 0; i < undoStack->count(); ++i)
+        if (auto* step = dynamic_cast<MarkUndoCommand*>(const_cast<QUndoCommand*>(undoStack->command(i))))
+            step->end();
+    dropStaleSteps(undoStack);
 }
 
 void KZOutlineMarking::dropStaleSteps(QUndoStack* undoStack)
@@ -202,8 +213,58 @@ QVariantMap KZOutlineMarking::redoRecord(const QVariantMap& record) const
 
 void KZOutlineMarking::replay(const QVariantMap& record)
 {
-    if (hooks_.post)
+    if (!hooks_.post)
+        return;
+    namespace K = KZMarkingKey;
+    if (record.value(K::menuItemTag).toLongLong() != KZMarkRule::restore || !hooks_.marksFillingAGroup) {
         hooks_.post(record);
+        return;
+    }
+    const KZMarkSnapshot snapshot = record.value(K::itemsToManage).value<KZMarkSnapshot>();
+    const KZMarkSnapshot held = hooks_.marksFillingAGroup(snapshot);
+    if (held.isEmpty()) {
+        hooks_.post(record);
+        return;
+    }
+    KZMarkSnapshot rest;
+    for (const KZMarkState& entry : snapshot) {
+        const bool isHeld = std::any_of(held.begin(), held.end(),
+                                        [&](const KZMarkState& h) { return h.item == entry.item; });
+        if (!isHeld)
+            rest.append(entry);
+    }
+    QVariantMap now = record;
+    now.insert(K::itemsToManage, QVariant::fromValue(rest));
+    hooks_.post(now);
+    askHeldMarks(record, held);
+}
+
+void KZOutlineMarking::askHeldMarks(QVariantMap record, KZMarkSnapshot held)
+{
+    namespace K = KZMarkingKey;
+    if (held.isEmpty())
+        return;
+    const KZMarkState entry = held.takeFirst();
+    if (!hooks_.askLastMember) {
+        // Nobody to ask: the group keeps its unmarked member.
+        if (hooks_.beep)
+            hooks_.beep();
+        askHeldMarks(std::move(record), std::move(held));
+        return;
+    }
+    std::weak_ptr<KZOutlineMarking*> self = self_;
+    hooks_.askLastMember(entry.item, [self, record, held, entry](bool mark) {
+        const auto owner = self.lock();
+        if (!owner)
+            return;
+        KZOutlineMarking& marking = **owner;
+        if (mark && entry.item && !entry.item->isMarked()) {
+            QVariantMap one = record;
+            one.insert(K::itemsToManage, QVariant::fromValue(KZMarkSnapshot{entry}));
+            marking.hooks_.post(one);
+        }
+        marking.askHeldMarks(record, held);
+    });
 }
 
 void KZOutlineMarking::informOfTheUndo(qint64 checkState)

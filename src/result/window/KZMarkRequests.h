@@ -66,6 +66,12 @@ public:
         // The one-time hint that marks can be undone.
         std::function<void()> showUndoNotice;
         std::function<void()> beep;
+        // The entries of a snapshot that would leave a group with every
+        // member marked (see KZFoundItemsCntrl::marksFillingAGroup).
+        std::function<KZMarkSnapshot(const KZMarkSnapshot&)> marksFillingAGroup;
+        // Asks, as a press on the last unmarked member does, whether `item`
+        // may be marked all the same; the answer comes once, maybe later.
+        std::function<void(const KZFoundItemRef& item, std::function<void(bool mark)> verdict)> askLastMember;
     };
 
     KZOutlineMarking(QUndoStack* undoStack, Hooks hooks);
@@ -86,15 +92,23 @@ public:
     bool thereAreUndoes() const { return thereAreUndoes_; }
     bool markUndoInfoShowed() const { return markUndoInfoShowed_; }
 
-    // Replays a record on the model (undo and redo).
+    // Replays a record on the model (undo and redo). A snapshot is never
+    // put back so that a group ends with every member marked: such a mark is
+    // held back and asked about first, one item after the other.
     void replay(const QVariantMap& record);
     QVariantMap redoRecord(const QVariantMap& record) const;
 
     // Drops the steps of closed lists that have become the next to undo or
     // redo; the window calls it after each undo and redo.
     static void dropStaleSteps(QUndoStack* undoStack);
+    // Ends every list's marking step on the stack, whichever list made it;
+    // other steps (removals) stay. The lists of one window share their
+    // items, so a snapshot taken before a list ended may no longer hold.
+    static void endMarkingSteps(QUndoStack* undoStack);
 
 private:
+    void askHeldMarks(QVariantMap record, KZMarkSnapshot held);
+
     // The window's stack may go before the list when the window closes.
     QPointer<QUndoStack> undoStack_;
     Hooks hooks_;

@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QMimeDatabase>
 #include <QMimeType>
+#include <QApplication>
+#include <QHash>
 #include <QPainter>
+#include <QStyle>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,7 +32,57 @@ QByteArray headOf(const std::filesystem::path& path)
     return head;
 }
 
+// Outside a desktop session Qt names no icon theme (or only the bare
+// "hicolor", which holds no file types): use the freedesktop default theme
+// when it is installed, so files show their kinds. A desktop's own theme
+// is left as it is.
+void ensureIconTheme()
+{
+    static const bool done = [] {
+        const QString current = QIcon::themeName();
+        if ((current.isEmpty() || current == QLatin1String("hicolor")) &&
+            QIcon::fromTheme(QStringLiteral("text-x-generic")).isNull()) {
+            for (const QString& base : QIcon::themeSearchPaths())
+                if (QFile::exists(base + QStringLiteral("/Adwaita/index.theme"))) {
+                    QIcon::setThemeName(QStringLiteral("Adwaita"));
+                    break;
+                }
+        }
+        return true;
+    }();
+    (void)done;
+}
+
 } // namespace
+
+QImage KZFileIcons::kindIconForName(const QString& name, bool isDirectory, QSize size)
+{
+    if (size.isEmpty())
+        return {};
+    ensureIconTheme();
+    static QMimeDatabase mimes;
+    const QMimeType type = isDirectory ? mimes.mimeTypeForName(QStringLiteral("inode/directory"))
+                                       : mimes.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    static QHash<QString, QImage> cache;
+    const QString key = type.name() + QLatin1Char('@') + QString::number(size.width()) + QLatin1Char('x') +
+                        QString::number(size.height());
+    if (const auto found = cache.constFind(key); found != cache.constEnd())
+        return found.value();
+    QIcon icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(type.genericIconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(isDirectory ? QStringLiteral("folder") : QStringLiteral("text-x-generic"));
+    if (icon.isNull() && QApplication::style())
+        icon = QApplication::style()->standardIcon(isDirectory ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
+    QImage drawn = icon.pixmap(size).toImage();
+    if (!drawn.isNull() && drawn.size() != size)
+        drawn = drawn.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (drawn.isNull())
+        drawn = KZFilesUtilities::sharedControl().placeholderImageWithSize(size);
+    cache.insert(key, drawn);
+    return drawn;
+}
 
 QIcon KZFileIcons::iconForItemPath(const std::filesystem::path& path)
 {
@@ -43,6 +96,7 @@ QIcon KZFileIcons::iconForItemPath(const std::filesystem::path& path)
     if (!st)
         return {};
 
+    ensureIconTheme();
     QMimeDatabase mimes;
     QMimeType type;
     const QString name = QFile::decodeName(path.filename().c_str());

@@ -18,6 +18,12 @@ public:
     // placeholder when there is no item or no icon for it. Never null for a
     // non-empty size.
     static QImage iconOfItemWithURL(const std::filesystem::path& path, QSize size);
+    // The theme's icon for an item of this name, by the MIME type its name
+    // suggests (the file is not read, so rows of a long list can ask as they
+    // are painted), drawn at `size`; the theme's generic file or folder icon
+    // when the type has none, the style's own as the last resort. Cached per
+    // type. Never null for a non-empty size.
+    static QImage kindIconForName(const QString& name, bool isDirectory, QSize size);
     // No application registry exists here: always a null icon.
     static QIcon appIconWithIdentifier(const QString& bundleIdentifier);
 };

@@ -146,6 +146,31 @@ TEST(MarkingBookkeeping, LastItemToMarkAnswersFromTheGroup)
     EXPECT_TRUE(model->isLastItemToMark(items[1]));
 }
 
+// Putting a snapshot back names, per group it would fill, the last entry
+// that newly marks a member; a group that keeps an unmarked one is left out.
+TEST(MarkingBookkeeping, SnapshotsThatWouldFillAGroupAreNamed)
+{
+    const KZFoundItemArray items = makeItems({member(1, 0, 3, 1, true), member(1, 1, 3, 1), member(1, 2, 3, 1),
+                                              member(2, 0, 3, 1), member(2, 1, 3, 1)});
+    auto model = makeModel(items);
+    const auto filling = [&](const KZMarkSnapshot& snapshot) {
+        QList<qsizetype> at;
+        for (const KZMarkState& entry : model->marksFillingAGroup(snapshot))
+            at.append(items.indexOf(entry.item));
+        return at;
+    };
+    EXPECT_EQ(filling({{items[1], true}, {items[2], true}}), (QList<qsizetype>{2}));
+    EXPECT_EQ(filling({{items[1], true}, {items[2], true}, {items[0], false}}), QList<qsizetype>{})
+        << "the snapshot itself unmarks a member";
+    EXPECT_EQ(filling({{items[1], true}}), QList<qsizetype>{});
+    EXPECT_EQ(filling({{items[3], true}, {items[1], true}, {items[4], true}, {items[2], true}}),
+              (QList<qsizetype>{4, 2}))
+        << "one per group, in snapshot order";
+    items[1]->setIsMarked(true);
+    items[2]->setIsMarked(true);
+    EXPECT_EQ(filling({{items[1], true}}), QList<qsizetype>{}) << "nothing newly marked: nothing to hold";
+}
+
 // ---- Marked totals and snapshots --------------------------------------------------------------
 
 TEST(MarkingBookkeeping, MarkedTotalsOfFlatAndGroupedLists)

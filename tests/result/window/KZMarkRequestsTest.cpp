@@ -9,6 +9,8 @@
 
 #include <QUndoStack>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 using namespace modeltest;
@@ -140,7 +142,8 @@ struct MarkingRig {
     std::unique_ptr<KZOutlineMarking> marking;
 
     // Lists of one window share its stack.
-    explicit MarkingRig(QUndoStack* windowStack = nullptr)
+    explicit MarkingRig(QUndoStack* windowStack = nullptr,
+                        const std::function<void(KZOutlineMarking::Hooks&)>& adjust = {})
     {
         KZOutlineMarking::Hooks hooks;
         hooks.undoRecord = [](QVariantMap& request) -> std::optional<QVariantMap> {
@@ -180,6 +183,8 @@ struct MarkingRig {
         };
         hooks.showUndoNotice = [this] { ++notices; };
         hooks.beep = [this] { ++beeps; };
+        if (adjust)
+            adjust(hooks);
         marking = std::make_unique<KZOutlineMarking>(windowStack ? windowStack : &undo, hooks);
         marking->setCurrSelectedTag(3);
         marking->setOwnerTag(3);
@@ -250,43 +255,91 @@ struct ForeignStep : QUndoCommand {
     int* undone_;
 };
 
-TEST(OutlineMarking, ClosingAListTakesOnlyItsOwnStepsFromTheWindowsUndo)
+// The all-duplicates tab and a type tab show the same items: group {A, B}
+// with B marked; B cleared in the one, A ticked in the other, the other
+// closes. Its end takes every marking step, so no Undo can put B back next
+// to A; a removal's step stays.
+TEST(OutlineMarking, ClosingAListEndsEveryMarkingStepAndKeepsRemovals)
 {
-    const KZFoundItemArray closingItems = makeItems({{.group = 1}, {.group = 1}});
-    const KZFoundItemArray keptItems = makeItems({{.group = 2}, {.group = 2}});
-    const KZListRow closingRow{groupOf(closingItems), nullptr};
-    const KZListRow keptRow{groupOf(keptItems), nullptr};
+    const KZFoundItemArray shared = makeItems({{.group = 1}, {.group = 1, .marked = true}});
+    const KZListRow a{groupOf(shared), shared[0]};
+    const KZListRow b{a.group, shared[1]};
     QUndoStack undo;
-    MarkingRig closing(&undo);
-    MarkingRig kept(&undo);
+    MarkingRig allTab(&undo);
+    MarkingRig typeTab(&undo);
     int removalsUndone = 0;
 
     undo.push(new ForeignStep(u"removal"_s, &removalsUndone));
-    closing.marking->markItemsWithState(R::groupCheckBox(true, 1, closingRow), closingRow);
-    kept.marking->markItemsWithState(R::groupCheckBox(true, 1, keptRow), keptRow);
-    closing.marking->markItemsWithState(R::groupCheckBox(false, 1, closingRow), closingRow);
-    ASSERT_EQ(undo.count(), 4);
-    const QString keptStep = undo.text(2);
+    allTab.marking->markItemsWithState(R::itemCheckBox(false, 1), b);
+    typeTab.marking->markItemsWithState(R::itemCheckBox(true, 0), a);
+    ASSERT_EQ(marksOf(shared), "10");
+    ASSERT_EQ(undo.count(), 3);
 
-    closing.marking.reset();
-    EXPECT_EQ(undo.count(), 3) << "the closed list's step on top leaves at once";
-    EXPECT_EQ(undo.undoText(), keptStep);
-    EXPECT_EQ(marksOf(keptItems), "11");
-
-    undo.undo();
-    EXPECT_EQ(marksOf(keptItems), "00") << "the other list's mark is still undone";
-    KZOutlineMarking::dropStaleSteps(&undo);
-    EXPECT_EQ(undo.undoText(), u"removal"_s) << "the closed list's step under it went too";
+    typeTab.marking.reset();
+    EXPECT_EQ(undo.undoText(), u"removal"_s) << "no list's marking step is left to undo";
     undo.undo();
     EXPECT_EQ(removalsUndone, 1);
-    EXPECT_EQ(closing.posted.size(), 2) << "nothing was replayed on the closed list";
-
-    undo.redo();
+    EXPECT_EQ(marksOf(shared), "10") << "B was never put back next to A";
     KZOutlineMarking::dropStaleSteps(&undo);
-    EXPECT_EQ(undo.redoText(), keptStep) << "the closed list's step left the redo side too";
-    undo.redo();
-    EXPECT_EQ(marksOf(keptItems), "11");
-    EXPECT_FALSE(undo.canRedo());
+    EXPECT_FALSE(undo.canUndo());
+    EXPECT_EQ(allTab.posted.size(), 1) << "nothing was replayed";
+}
+
+// A snapshot that would leave every copy of a group marked holds that mark
+// back and asks first, as a press on the last unmarked member does.
+TEST(OutlineMarking, UndoNeverFillsAGroupWithoutAsking)
+{
+    const KZFoundItemArray items = makeItems({{.group = 1, .marked = true}, {.group = 1}, {.group = 1}});
+    QList<std::pair<KZFoundItemRef, std::function<void(bool)>>> questions;
+    MarkingRig rig(nullptr, [&](KZOutlineMarking::Hooks& hooks) {
+        // The model's rule for this one group.
+        hooks.marksFillingAGroup = [&items](const KZMarkSnapshot& snapshot) {
+            int markedAfter = 0;
+            for (const KZFoundItemRef& item : items) {
+                bool state = item->isMarked();
+                for (const KZMarkState& entry : snapshot)
+                    state = entry.item == item ? entry.state : state;
+                markedAfter += state ? 1 : 0;
+            }
+            KZMarkSnapshot held;
+            if (markedAfter == static_cast<int>(items.size()))
+                for (const KZMarkState& entry : snapshot)
+                    if (entry.state && !entry.item->isMarked())
+                        held = {entry};
+            return held;
+        };
+        hooks.askLastMember = [&questions](const KZFoundItemRef& item, std::function<void(bool)> verdict) {
+            questions.append({item, std::move(verdict)});
+        };
+    });
+    rig.marking->markItemsWithState(R::itemCheckBox(false, 0), KZListRow{groupOf(items), items[0]});
+    ASSERT_EQ(marksOf(items), "000");
+    // Marked elsewhere since (another list, whose steps are gone).
+    items[1]->setIsMarked(true);
+    items[2]->setIsMarked(true);
+
+    rig.undo.undo();
+    EXPECT_EQ(marksOf(items), "011") << "held back until answered";
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0].first, items[0]);
+    questions.takeFirst().second(false);
+    EXPECT_EQ(marksOf(items), "011");
+
+    // An undo that leaves an unmarked member asks nothing.
+    rig.marking->markItemsWithState(R::itemCheckBox(false, 1), KZListRow{groupOf(items), items[1]});
+    ASSERT_EQ(marksOf(items), "001");
+    rig.undo.undo();
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_EQ(marksOf(items), "011");
+
+    rig.undo.redo();
+    items[0]->setIsMarked(true);
+    rig.undo.undo();
+    EXPECT_EQ(marksOf(items), "101");
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0].first, items[1]);
+    questions.takeFirst().second(true);
+    EXPECT_EQ(marksOf(items), "111") << "marked once the user said so";
 }
 
 TEST(LastMemberGate, RemembersAnswersAndGivesOneVerdictPerRequest)
@@ -424,6 +477,34 @@ TEST(GroupRowLayout, HitRectanglesFollowTheCountersWidth)
     EXPECT_EQ(tabList.hitTest(narrow.options.center()), P::None);
 
     EXPECT_EQ(narrow.menuPoint(100), QPoint(narrow.check.right() + 1 - 50, narrow.arrow.bottom() + 5));
+}
+
+// In a list with columns the group's check box sits over its members'
+// boxes and the rest of its controls in the name column, never under the
+// size or kind headers.
+TEST(GroupRowLayout, ControlsSitUnderTheirColumns)
+{
+    const QRect row(18, 0, 900, 40);
+    const KZGroupRowLayout::Columns columns{.checkCentreX = 50, .nameLeft = 64, .nameRight = 420};
+    const KZGroupRowLayout l = KZGroupRowLayout::compute(row, 30, true, true, columns);
+    EXPECT_EQ(l.check.left(), 50 - 8) << "placed as the members' boxes are";
+    EXPECT_GE(l.icon.left(), columns.nameLeft);
+    EXPECT_LE(l.options.right(), columns.nameRight);
+    EXPECT_LT(l.pill.right(), l.options.left());
+    EXPECT_LT(l.name.right(), l.pill.left());
+    EXPECT_GT(l.name.left(), l.icon.right());
+    using P = KZGroupRowLayout::Part;
+    for (const auto& [point, part] : {std::pair{l.check.center(), P::Check}, std::pair{l.counterText.center(), P::Counter},
+                                      std::pair{l.arrow.center(), P::Arrow}, std::pair{l.options.center(), P::Options},
+                                      std::pair{l.name.center(), P::None}})
+        EXPECT_EQ(l.hitTest(point), part);
+    EXPECT_EQ(l.menuPoint(100).x(), l.pill.center().x() - 50) << "the menu opens under the pill";
+
+    // A name column too narrow for the controls lends them part of the row.
+    const KZGroupRowLayout narrow =
+        KZGroupRowLayout::compute(row, 30, true, true, KZGroupRowLayout::Columns{50, 64, 150});
+    EXPECT_GE(narrow.pill.left(), narrow.icon.right() + 60);
+    EXPECT_LE(narrow.options.right(), row.right());
 }
 
 } // namespace

@@ -139,6 +139,9 @@ TEST(CellFormatting, DateFormFollowsTheColumnWidth)
     };
     for (const auto& [width, form] : cases)
         EXPECT_EQ(KZCellFormatting::dateFormForWidth(width), form) << width;
+    // A cell whose text is wider than the rule expects steps down from there.
+    EXPECT_EQ(KZCellFormatting::dateFormsFrom({4, false}), (QList<F>{{4, false}, {3, true}, {3, false}, {1, false}}));
+    EXPECT_EQ(KZCellFormatting::dateFormsFrom({1, false}), (QList<F>{F{1, false}}));
 }
 
 TEST(CellFormatting, WhiteTextOnlyInTheFocusedListOfTheActiveWindowAndNeverForGhosts)

@@ -163,6 +163,13 @@ QVariant KZFoundItemsModel::data(const QModelIndex& index, int role) const
     const KZListRow row = rowAt(index);
     if (role == GroupRowRole)
         return row.isGroupRow();
+    if (role == Qt::ToolTipRole) {
+        if (!row.item || row.isGroupRow() ||
+            KZResultColumns::all().at(index.column()).identifier != KZColumnKey::location_tag_col)
+            return {};
+        const QString folder = sourceFolders_.value(row.item->locationLabelTag());
+        return folder.isEmpty() ? QVariant() : QVariant(platform::localizedString(QStringLiteral("source_mark_tip")).arg(folder));
+    }
     if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
         const QString column = KZResultColumns::all().at(index.column()).identifier;
         if (column == KZColumnKey::location_tag_col || column == KZColumnKey::check_col)

@@ -32,6 +32,9 @@ public:
     static QImage checkHeaderImage();
     static QImage labelHeaderImage();
     void setKindGathering(bool gathering);
+    // The folders searched, by location label: the tooltip of an item's
+    // coloured location mark names its folder.
+    void setSourceFolders(const QStringList& folders) { sourceFolders_ = folders; }
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -49,4 +52,5 @@ private:
     std::optional<KZShownList> list_;
     QHash<const KZFoundItemGroup*, int> groupRows_;
     bool kindGathering_ = false;
+    QStringList sourceFolders_;
 };

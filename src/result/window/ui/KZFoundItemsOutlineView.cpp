@@ -4,8 +4,11 @@
 #include "result/window/KZResultColumns.h"
 #include "result/window/ui/KZFoundItemsModel.h"
 #include "services/KZDateUtilities.h"
+#include "services/ui/KZFileIcons.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QHash>
 #include <QHeaderView>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -39,11 +42,16 @@ QLinearGradient verticalGradient(const QRect& r, const QColor& top, const QColor
     return gradient;
 }
 
-const QImage& genericIcon(bool folder)
+// An item without an icon of its own gets its kind's from the icon theme,
+// once; the group row then shows its first member's.
+QImage iconOfItem(KZFoundItem& item)
 {
-    static const QImage file = QApplication::style()->standardIcon(QStyle::SP_FileIcon).pixmap(32, 32).toImage();
-    static const QImage dir = QApplication::style()->standardIcon(QStyle::SP_DirIcon).pixmap(32, 32).toImage();
-    return folder ? dir : file;
+    QImage icon = item.fileIcon();
+    if (icon.isNull()) {
+        icon = KZFileIcons::kindIconForName(item.name(), item.isDirectory(), QSize(32, 32));
+        item.setFileIcon(icon);
+    }
+    return icon;
 }
 
 QFont fontOfSize(const QFont& base, int pixels, bool bold = false)
@@ -221,6 +229,30 @@ KZFoundItemArray KZFoundItemsOutlineView::selectedItemsForPreview() const
     return items;
 }
 
+int KZFoundItemsOutlineView::fullDateWidth() const
+{
+    // The widest full date with its time, over every month and weekday with
+    // a two-digit day, at the font the cells use, with the cell's margins.
+    // Measured once per font.
+    static QHash<QString, int> measured;
+    const QFont cellFont = fontOfSize(font(), 13);
+    const QString key = cellFont.key();
+    if (const auto found = measured.constFind(key); found != measured.constEnd())
+        return found.value();
+    const QFontMetrics metrics(cellFont);
+    int widest = 0;
+    for (int month = 1; month <= 12; ++month)
+        for (int day = 22; day <= 28; ++day) {
+            const QDateTime sample(QDate(2026, month, day), QTime(23, 59, 58));
+            const QString text = KZDateUtilities::sharedControl().stringWithSeconds(
+                KZDateUtilities::timeIntervalSinceReferenceDate(sample), 4, true, true);
+            widest = std::max(widest, metrics.horizontalAdvance(text));
+        }
+    const int width = widest + 10 + 6;
+    measured.insert(key, width);
+    return width;
+}
+
 QList<KZListRow> KZFoundItemsOutlineView::rowsForMenu(const QModelIndex& clicked) const
 {
     if (clicked.isValid() && selectionModel() && !selectionModel()->isRowSelected(clicked.row(), clicked.parent()))
@@ -351,11 +383,11 @@ void KZFoundItemsDelegate::paintGroup(QPainter* painter, const QRect& rect, cons
 {
     KZFoundItemGroup& group = *row.group;
     // A group without its own icon shows, and keeps, its first member's.
-    if (group.fileIcon().isNull() && !group.items().isEmpty())
-        group.setFileIcon(group.items().first()->fileIcon());
+    if (group.fileIcon().isNull() && !group.items().isEmpty() && group.items().first())
+        group.setFileIcon(iconOfItem(*group.items().first()));
     QImage icon = group.fileIcon();
     if (icon.isNull())
-        icon = genericIcon(!group.items().isEmpty() && group.items().first()->isDirectory());
+        icon = KZFileIcons::kindIconForName(QString(), false, QSize(32, 32));
     const QRect iconRect(rect.left() + 2, rect.top() + (rect.height() - 32) / 2, 32, 32);
     painter->drawImage(iconRect, icon);
 
@@ -423,9 +455,7 @@ void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     } else if (column == name_col) {
         int textLeft = r.left() + 4;
         if (!view_->showByGroup()) {
-            QImage icon = item->fileIcon();
-            if (icon.isNull())
-                icon = genericIcon(item->isDirectory());
+            const QImage icon = iconOfItem(*item);
             if (item->isInvisible() || ghost)
                 painter->setOpacity(0.5);
             painter->drawImage(QRect(r.left() + 4, r.top() + 2, 32, 32), icon);
@@ -447,9 +477,15 @@ void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         QString text;
         Qt::Alignment align = Qt::AlignLeft;
         if (column == date_modified_col) {
-            const KZCellFormatting::DateForm form = KZCellFormatting::dateFormForWidth(r.width());
-            text = KZDateUtilities::sharedControl().stringWithSeconds(item->dateModified(), form.style, true,
-                                                                       form.withTime);
+            const QFontMetrics metrics(fontOfSize(view_->font(), 13));
+            const int room = r.width() - 10;
+            const double seconds = item->dateModified();
+            for (const KZCellFormatting::DateForm& form :
+                 KZCellFormatting::dateFormsFrom(KZCellFormatting::dateFormForWidth(r.width()))) {
+                text = KZDateUtilities::sharedControl().stringWithSeconds(seconds, form.style, true, form.withTime);
+                if (metrics.horizontalAdvance(text) <= room)
+                    break;
+            }
         } else if (column == size_col) {
             text = KZFoundItemsModel::objectValue(row, size_col).toString();
             align = Qt::AlignRight;

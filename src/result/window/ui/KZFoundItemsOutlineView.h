@@ -60,6 +60,8 @@ public:
     // The rows a menu acts on: the row under the pointer when it is outside
     // the selection, else the selection.
     QList<KZListRow> rowsForMenu(const QModelIndex& clicked) const;
+    // A date column this wide shows every date in full, with its time.
+    int fullDateWidth() const;
 
     // Makes the group rows span the width again after a reset.
     void applyGroupSpans();

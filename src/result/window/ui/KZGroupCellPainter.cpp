@@ -1,5 +1,7 @@
 #include "result/window/ui/KZGroupCellPainter.h"
 
+#include "services/ui/KZFileIcons.h"
+
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLinearGradient>
@@ -37,7 +39,7 @@ QString KZGroupCellPainter::counterText(const KZFoundItemGroup& group) const
 KZGroupRowLayout KZGroupCellPainter::layout(const QRect& row, const KZFoundItemGroup& group, const State& state) const
 {
     const int width = QFontMetrics(counterFont_).horizontalAdvance(counterText(group)) + 2;
-    return KZGroupRowLayout::compute(row, width, state.markable, state.showOptions);
+    return KZGroupRowLayout::compute(row, width, state.markable, state.showOptions, state.columns);
 }
 
 void KZGroupCellPainter::paint(QPainter* painter, const QRect& row, KZFoundItemGroup& group, const State& state) const
@@ -46,12 +48,17 @@ void KZGroupCellPainter::paint(QPainter* painter, const QRect& row, KZFoundItemG
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
 
-    if (group.fileIcon().isNull() && !group.items().isEmpty() && group.items().first())
-        group.setFileIcon(group.items().first()->fileIcon());
+    // The group shows its first member's icon: its own, or its kind's.
+    if (group.fileIcon().isNull() && !group.items().isEmpty() && group.items().first()) {
+        KZFoundItem& first = *group.items().first();
+        if (first.fileIcon().isNull())
+            first.setFileIcon(KZFileIcons::kindIconForName(first.name(), first.isDirectory(), QSize(32, 32)));
+        group.setFileIcon(first.fileIcon());
+    }
     if (!group.fileIcon().isNull())
         painter->drawImage(l.icon, group.fileIcon());
     else
-        QApplication::style()->standardIcon(QStyle::SP_FileIcon).paint(painter, l.icon);
+        painter->drawImage(l.icon, KZFileIcons::kindIconForName(QString(), false, QSize(32, 32)));
 
     painter->setFont(nameFont_);
     painter->setPen(KZCellFormatting::titleColour(state.style, false));
@@ -112,16 +119,16 @@ void KZGroupCellPainter::paint(QPainter* painter, const QRect& row, KZFoundItemG
     painter->drawText(text.adjusted(markedWidth, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                       QStringLiteral(" / ") + group.formattedCount());
 
-    if (l.hasCheck) {
-        QPainterPath arrow;
-        const QPointF c = QRectF(l.arrow).center();
-        arrow.moveTo(c.x() - 3.5, c.y() - 1.5);
-        arrow.lineTo(c.x() + 3.5, c.y() - 1.5);
-        arrow.lineTo(c.x(), c.y() + 2.5);
-        arrow.closeSubpath();
-        painter->setBrush(grey(0.3, alpha));
-        painter->drawPath(arrow);
-    }
+    // The marked list's pill ends in the same arrow, drawn as a picture:
+    // its groups have no menu to open.
+    QPainterPath arrow;
+    const QPointF c = QRectF(l.arrow).center();
+    arrow.moveTo(c.x() - 3.5, c.y() - 1.5);
+    arrow.lineTo(c.x() + 3.5, c.y() - 1.5);
+    arrow.lineTo(c.x(), c.y() + 2.5);
+    arrow.closeSubpath();
+    painter->setBrush(grey(l.hasCheck ? 0.3 : 0.62, alpha));
+    painter->drawPath(arrow);
 
     if (l.hasOptions) {
         const QRectF o = QRectF(l.options).adjusted(1, 1, -1, -1);

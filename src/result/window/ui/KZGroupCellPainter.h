@@ -19,6 +19,9 @@ public:
         bool pressed = false;   // the group's mark menu is open
         bool removing = false;  // the pill fades during a removal
         KZCellFormatting::Tint tint = KZCellFormatting::Tint::Blue;
+        // Where the list's columns are; without them the controls gather
+        // at the row's right end.
+        std::optional<KZGroupRowLayout::Columns> columns;
     };
 
     explicit KZGroupCellPainter(const QFont& base);

@@ -15,9 +15,13 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QUrl>
+
+#include <utility>
 
 namespace {
 
@@ -97,10 +101,14 @@ KZWorkspace& KZWorkspace::system()
 KZListMarkingCntrl::KZListMarkingCntrl(KZFoundItemsOutlineView* view, Settings settings)
     : QObject(view), view_(view), settings_(std::move(settings)), painter_(view->font())
 {
-    marking_ = std::make_unique<KZOutlineMarking>(settings_.undoStack, settings_.hooks);
-    marking_->setOwnerTag(settings_.ownerTag);
     markMenu_ = new KZMarkMenuWidget(view);
     markInfo_ = new KZMarkInfoPopover(this);
+    if (!settings_.hooks.askLastMember)
+        settings_.hooks.askLastMember = [this](const KZFoundItemRef& item, std::function<void(bool)> verdict) {
+            askLastMember(item, std::move(verdict));
+        };
+    marking_ = std::make_unique<KZOutlineMarking>(settings_.undoStack, settings_.hooks);
+    marking_->setOwnerTag(settings_.ownerTag);
     options_ = new KZGroupOptionsPopover(this);
 
     connect(markMenu_, &QMenu::aboutToHide, this, [this] {
@@ -109,9 +117,10 @@ KZListMarkingCntrl::KZListMarkingCntrl(KZFoundItemsOutlineView* view, Settings s
             view_->viewport()->update();
     });
     connect(markMenu_, &KZMarkMenuWidget::ruleChosen, this, [this](qint64 tag, const QString& title) {
-        // The menu still shows the group's previous rule here; the model
-        // checks the new one once it has marked.
-        const qint64 before = markMenu_->tagOfOnMenuItem();
+        // Qt has already toggled the chosen action, so the menu no longer
+        // tells the rule checked before: it was read when the menu opened.
+        // The menu shows that rule until the model checks the new one.
+        const qint64 before = menuRuleBefore_;
         markMenu_->setOnMenuItemWithTag(before);
         marking_->setCurrSelectedTag(settings_.currSelectedTag ? settings_.currSelectedTag() : 0);
         marking_->markItemsWithState(KZMarkRequests::groupMenuChoice(tag, title, before, markMenu_, menuRow_),
@@ -147,8 +156,10 @@ KZListMarkingCntrl::KZListMarkingCntrl(KZFoundItemsOutlineView* view, Settings s
         contextMenu_->popup(view_->viewport()->mapToGlobal(pos));
     });
     connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (index.isValid())
-            launchInFinder();
+        if (!index.isValid())
+            return;
+        prepareContextMenu(index);
+        launchInFinder();
     });
     view->viewport()->installEventFilter(this);
     QAbstractItemDelegate* previous = view->itemDelegate();
@@ -185,6 +196,19 @@ KZGroupCellPainter::State KZListMarkingCntrl::groupState(const KZListRow& row, i
     state.pressed = row.group && row.group.get() == pressedGroup_;
     state.removing = settings_.isRemoving && settings_.isRemoving();
     state.tint = view_ ? view_->tint() : KZCellFormatting::Tint::Blue;
+    if (view_) {
+        const QHeaderView* header = view_->header();
+        const int check = KZResultColumns::indexOf(KZColumnKey::check_col);
+        const int name = KZResultColumns::indexOf(KZColumnKey::name_col);
+        // Members sit one level in, behind the group's disclosure triangle.
+        const int memberIndent = view_->indentation() * (view_->rootIsDecorated() ? 2 : 1);
+        const int checkLeft = header->sectionViewportPosition(check) + memberIndent;
+        const int checkRight = header->sectionViewportPosition(check) + header->sectionSize(check) - 1;
+        state.columns = KZGroupRowLayout::Columns{
+            .checkCentreX = (checkLeft + checkRight) / 2,
+            .nameLeft = header->sectionViewportPosition(name),
+            .nameRight = header->sectionViewportPosition(name) + header->sectionSize(name) - 1};
+    }
     return state;
 }
 
@@ -300,7 +324,8 @@ void KZListMarkingCntrl::showMarkMenu(const QModelIndex& index, const KZListRow&
 {
     menuIndex_ = QPersistentModelIndex(index);
     menuRow_ = row;
-    markMenu_->setOnMenuItemWithTag(row.group->markedMenuItem());
+    menuRuleBefore_ = row.group->markedMenuItem();
+    markMenu_->setOnMenuItemWithTag(menuRuleBefore_);
     markMenu_->prepareToShow(isLocationList(), settings_.aboutIsOpen && settings_.aboutIsOpen());
     pressedGroup_ = row.group.get();
     view_->viewport()->update();
@@ -372,24 +397,71 @@ void KZListMarkingCntrl::confirmThenMark(const KZListRow& row, bool fromMenu, st
                           });
 }
 
-KZFoundItemArray KZListMarkingCntrl::itemsForMenu(const QModelIndex& clicked) const
+void KZListMarkingCntrl::askLastMember(const KZFoundItemRef& item, std::function<void(bool)> verdict)
 {
-    KZFoundItemArray items;
-    if (!view_)
-        return items;
-    const QList<KZListRow> rows = view_->rowsForMenu(clicked);
-    if (rows.size() > kMenuItemsLimit)
-        return items;
-    for (const KZListRow& row : rows)
-        if (row.item)
-            items.append(row.item);
-    return items;
+    // The verdict is handed on after the question has closed, so that it
+    // may ask the next one.
+    QPointer<KZListMarkingCntrl> guard(this);
+    auto later = [guard, verdict](bool mark) {
+        if (guard)
+            QTimer::singleShot(0, guard.data(), [verdict, mark] { verdict(mark); });
+    };
+    switch (markInfo_->gate().check(true)) {
+    case KZLastMemberGate::Outcome::Go:
+        later(true);
+        return;
+    case KZLastMemberGate::Outcome::Refuse:
+        beep();
+        later(false);
+        return;
+    case KZLastMemberGate::Outcome::Ask:
+        break;
+    }
+    if (!view_ || !view_->isVisible() || !item) {
+        // Asked nowhere the user looks: the group keeps its unmarked member.
+        beep();
+        later(false);
+        return;
+    }
+    QRect anchor(view_->viewport()->width() / 2 - 8, 2, 16, 16);
+    const QModelIndex index = indexOfItem(item);
+    if (index.isValid() && view_->viewport()->rect().intersects(view_->visualRect(index)))
+        anchor = checkBoxRect(index);
+    markInfo_->askForMark(item, view_->viewport(), anchor,
+                          [later](bool mark, const KZFoundItemRef&) { later(mark); });
+}
+
+QModelIndex KZListMarkingCntrl::indexOfItem(const KZFoundItemRef& item) const
+{
+    const KZFoundItemsModel* model = view_ ? view_->foundModel() : nullptr;
+    if (!model || !model->list() || !item)
+        return {};
+    if (!model->isGrouped())
+        return model->indexOfRow(KZListRow{nullptr, item});
+    for (const KZFoundItemGroupRef& group : model->list()->root->groups())
+        if (group->groupID() == item->groupID() && group->items().contains(item))
+            return model->indexOfRow(KZListRow{group, item});
+    return {};
 }
 
 void KZListMarkingCntrl::prepareContextMenu(const QModelIndex& clicked)
 {
-    contextClicked_ = clicked;
-    const KZFoundItemArray items = itemsForMenu(clicked);
+    // The rows are kept as items: a sort that lands while the menu is open
+    // moves other items under the row numbers.
+    menuRows_.clear();
+    menuClicked_.reset();
+    if (view_) {
+        if (clicked.isValid())
+            menuClicked_ = view_->foundModel()->rowAt(clicked);
+        const QList<KZListRow> rows = view_->rowsForMenu(clicked);
+        if (rows.size() <= kMenuItemsLimit)
+            for (const KZListRow& row : rows)
+                if (row.item)
+                    menuRows_.append(row);
+    }
+    KZFoundItemArray items;
+    for (const KZListRow& row : menuRows_)
+        items.append(row.item);
     const bool about = settings_.aboutIsOpen && settings_.aboutIsOpen();
     for (QAction* action : contextMenu_->actions()) {
         const int tag = action->data().toInt();
@@ -400,6 +472,45 @@ void KZListMarkingCntrl::prepareContextMenu(const QModelIndex& clicked)
                 action->setText(title);
         }
     }
+}
+
+bool KZListMarkingCntrl::validateCommand(int tag, QString* title) const
+{
+    KZFoundItemArray items;
+    if (view_) {
+        const QList<KZListRow> rows = view_->rowsForMenu(QModelIndex());
+        if (rows.size() <= kMenuItemsLimit)
+            for (const KZListRow& row : rows)
+                if (row.item)
+                    items.append(row.item);
+    }
+    if (title)
+        *title = tag == KZResultMenus::markTag ? KZResultMenus::markItemTitle(items) : QString();
+    const bool about = settings_.aboutIsOpen && settings_.aboutIsOpen();
+    const bool removing = settings_.isRemoving && settings_.isRemoving();
+    return !removing && KZResultMenus::checkForSelectionWithTag(tag, items, about);
+}
+
+void KZListMarkingCntrl::runCommandOnSelection(int tag)
+{
+    prepareContextMenu(QModelIndex());
+    contextualMenuAction(tag);
+}
+
+std::optional<QList<KZListRow>> KZListMarkingCntrl::rowsOfMenu()
+{
+    const QList<KZListRow> rows = std::exchange(menuRows_, {});
+    const std::optional<KZListRow> clicked = std::exchange(menuClicked_, std::nullopt);
+    // The command was for the clicked item: without it, it is for nothing.
+    if (clicked && clicked->item && !rowOfItem(*clicked)) {
+        beep();
+        return std::nullopt;
+    }
+    QList<KZListRow> now;
+    for (const KZListRow& row : rows)
+        if (const std::optional<KZListRow> found = rowOfItem(row))
+            now.append(*found);
+    return now;
 }
 
 void KZListMarkingCntrl::contextualMenuAction(int tag)
@@ -416,18 +527,24 @@ void KZListMarkingCntrl::contextualMenuAction(int tag)
 
 void KZListMarkingCntrl::revealInFinder()
 {
+    const std::optional<QList<KZListRow>> rows = rowsOfMenu();
+    if (!rows)
+        return;
     KZWorkspace* workspace = settings_.workspace ? settings_.workspace : &KZWorkspace::system();
     QList<std::filesystem::path> paths;
-    for (const KZFoundItemRef& item : itemsForMenu(contextClicked_))
-        paths << item->url();
+    for (const KZListRow& row : *rows)
+        paths << row.item->url();
     workspace->revealItems(paths);
 }
 
 void KZListMarkingCntrl::launchInFinder()
 {
+    const std::optional<QList<KZListRow>> rows = rowsOfMenu();
+    if (!rows)
+        return;
     KZWorkspace* workspace = settings_.workspace ? settings_.workspace : &KZWorkspace::system();
-    for (const KZFoundItemRef& item : itemsForMenu(contextClicked_))
-        workspace->openItem(item->path());
+    for (const KZListRow& row : *rows)
+        workspace->openItem(row.item->path());
 }
 
 void KZListMarkingCntrl::contexualMenuMark()
@@ -435,14 +552,11 @@ void KZListMarkingCntrl::contexualMenuMark()
     // One run at a time: a second would interleave its questions.
     if (contextMarkRunning_ || !view_)
         return;
-    auto rows = std::make_shared<QList<KZListRow>>();
-    for (const KZListRow& row : view_->rowsForMenu(contextClicked_))
-        if (row.item)
-            rows->append(row);
-    if (rows->size() > kMenuItemsLimit)
+    const std::optional<QList<KZListRow>> rows = rowsOfMenu();
+    if (!rows)
         return;
     contextMarkRunning_ = true;
-    markNext(rows);
+    markNext(std::make_shared<QList<KZListRow>>(*rows));
 }
 
 void KZListMarkingCntrl::markNext(std::shared_ptr<QList<KZListRow>> rows)
@@ -456,5 +570,4 @@ void KZListMarkingCntrl::markNext(std::shared_ptr<QList<KZListRow>> rows)
         return;
     }
     contextMarkRunning_ = false;
-    contextClicked_ = QModelIndex();
 }

@@ -73,9 +73,13 @@ public:
     // The check box of an item row, in viewport coordinates.
     QRect checkBoxRect(const QModelIndex& index) const;
 
-    // The items the menus act on (group rows left out).
-    KZFoundItemArray itemsForMenu(const QModelIndex& clicked = {}) const;
     void prepareContextMenu(const QModelIndex& clicked);
+    // For the window's menu items of the same tags, over the selection:
+    // whether the command may be chosen, and the Mark item's title (empty:
+    // keep the title).
+    bool validateCommand(int tag, QString* title) const;
+    // The window's menu item of that tag: the command over the selection.
+    void runCommandOnSelection(int tag);
     void contextualMenuAction(int tag);
     void revealInFinder();
     void launchInFinder();
@@ -92,8 +96,14 @@ private:
     void showMarkMenu(const QModelIndex& index, const KZListRow& row);
     std::optional<KZListRow> resolve(const QPersistentModelIndex& index, const KZListRow& pressed) const;
     std::optional<KZListRow> rowOfItem(const KZListRow& asked) const;
+    // The menu's rows as they are now, used once; nullopt (with a beep)
+    // when the clicked item has left the list.
+    std::optional<QList<KZListRow>> rowsOfMenu();
     void confirmThenMark(const KZListRow& row, bool wasMarked, std::function<void()> next);
     void markNext(std::shared_ptr<QList<KZListRow>> rows);
+    // The last-member question for a mark an undo held back.
+    void askLastMember(const KZFoundItemRef& item, std::function<void(bool)> verdict);
+    QModelIndex indexOfItem(const KZFoundItemRef& item) const;
     bool isLocationList() const;
     bool isMarkedList() const;
     void beep() const;
@@ -106,9 +116,12 @@ private:
     KZMarkInfoPopover* markInfo_ = nullptr;
     KZGroupOptionsPopover* options_ = nullptr;
     QMenu* contextMenu_ = nullptr;
-    QModelIndex contextClicked_;
+    // What the open context menu acts on: its items, and the clicked one.
+    QList<KZListRow> menuRows_;
+    std::optional<KZListRow> menuClicked_;
     const KZFoundItemGroup* pressedGroup_ = nullptr;
     QPersistentModelIndex menuIndex_;
     KZListRow menuRow_;
+    qint64 menuRuleBefore_ = 0;
     bool contextMarkRunning_ = false;
 };

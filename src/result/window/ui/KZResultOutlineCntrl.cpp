@@ -1,5 +1,8 @@
 #include "result/window/ui/KZResultOutlineCntrl.h"
 
+#include "result/window/KZResultMenus.h"
+#include "services/ui/KZAnimationTiming.h"
+
 #include "platform/NotificationCenter.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZListNotifications.h"
@@ -13,7 +16,9 @@
 #include "settings/KZTags.h"
 
 #include <QGridLayout>
+#include <QGraphicsOpacityEffect>
 #include <QHeaderView>
+#include <QPropertyAnimation>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTimer>
@@ -26,6 +31,7 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
     layout->setContentsMargins(0, 0, 0, 0);
     view_ = new KZFoundItemsOutlineView(container_);
     model_ = new KZFoundItemsModel(view_);
+    model_->setSourceFolders(settings_.sourceFolders);
     view_->setFoundModel(model_);
     layout->addWidget(view_, 0, 0);
 
@@ -53,7 +59,10 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
     for (int i = 0; i < columns.size(); ++i) {
         const KZResultColumn& column = columns.at(i);
         header->setSectionResizeMode(i, column.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
-        header->resizeSection(i, column.initialWidth);
+        // The date's first width fits a full date at the font in use.
+        header->resizeSection(i, column.identifier == KZColumnKey::date_modified_col
+                                     ? std::max(column.initialWidth, view_->fullDateWidth())
+                                     : column.initialWidth);
         view_->setColumnHidden(i, !KZResultColumns::isShown(column.identifier, settings_.locationsCount));
     }
     header->setMinimumSectionSize(24);
@@ -160,8 +169,10 @@ void KZResultOutlineCntrl::showNewData(const KZListHandOff& data)
 
     if (data.currArray) {
         const bool empty = model_->isEmptyList();
-        stoppedFld_->setVisible(data.searchStoppeByUser && !KZOutlineRules::isMarkedItemsList(tag));
-        emptyView_->setVisible(empty);
+        // The stopped notice starts again from nothing for each list.
+        fadeNotice(stoppedFld_, false, false);
+        fadeNotice(stoppedFld_, data.searchStoppeByUser && !KZOutlineRules::isMarkedItemsList(tag), true);
+        fadeNotice(emptyView_, empty, true);
         if (!empty) {
             restoreOldSettings(restore);
             return;
@@ -443,7 +454,36 @@ void KZResultOutlineCntrl::setItemsCount(quint64 count)
 
 void KZResultOutlineCntrl::setSearchStoppeByUser(bool stopped)
 {
-    stoppedFld_->setVisible(stopped && !KZOutlineRules::isMarkedItemsList(currSelectedTag_));
+    fadeNotice(stoppedFld_, stopped && !KZOutlineRules::isMarkedItemsList(currSelectedTag_), true);
+}
+
+void KZResultOutlineCntrl::fadeNotice(QWidget* notice, bool in, bool animated)
+{
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(notice->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(notice);
+        effect->setOpacity(notice->isVisible() ? 1.0 : 0.0);
+        notice->setGraphicsEffect(effect);
+    }
+    // A new fade takes over from the one running, from where it got to.
+    if (auto* running = notice->findChild<QPropertyAnimation*>(QStringLiteral("noticeFade"), Qt::FindDirectChildrenOnly))
+        delete running;
+    const double target = in ? 1.0 : 0.0;
+    const int ms = KZAnimationTiming::milliseconds(0.25);
+    if (!animated || ms <= 0 || (!in && notice->isHidden())) {
+        effect->setOpacity(target);
+        notice->setVisible(in);
+        return;
+    }
+    notice->show();
+    auto* fade = new QPropertyAnimation(effect, "opacity", notice);
+    fade->setObjectName(QStringLiteral("noticeFade"));
+    fade->setDuration(ms);
+    fade->setStartValue(effect->opacity());
+    fade->setEndValue(target);
+    if (!in)
+        connect(fade, &QPropertyAnimation::finished, notice, &QWidget::hide);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void KZResultOutlineCntrl::setEmptyPreview()
@@ -496,15 +536,28 @@ void KZResultOutlineCntrl::revealGroup(const KZFoundItemGroupRef& group)
     view_->scrollTo(index, QAbstractItemView::PositionAtTop);
 }
 
-bool KZResultOutlineCntrl::checkForSelectionWithTag(qint64) const
+KZFoundItemArray KZResultOutlineCntrl::selectedItemsForMenus() const
 {
+    KZFoundItemArray items;
+    for (const KZListRow& row : view_->selectedRows())
+        if (row.item)
+            items.append(row.item);
+    return items;
+}
+
+bool KZResultOutlineCntrl::checkForSelectionWithTag(qint64 tag) const
+{
+    // The list's own commands follow the menus' rules; any other command
+    // asks only for a selection.
+    if (tag == KZResultMenus::revealTag || tag == KZResultMenus::openTag || tag == KZResultMenus::markTag)
+        return KZResultMenus::checkForSelectionWithTag(int(tag), selectedItemsForMenus(), false);
     const auto info = view_->selectionInfo();
     return info.itemsCount + info.groupsCount > 0;
 }
 
 QString KZResultOutlineCntrl::markedMenuItemTitle() const
 {
-    return {};
+    return KZResultMenus::markItemTitle(selectedItemsForMenus());
 }
 
 QVariant KZResultOutlineCntrl::removalCoverView() const

@@ -27,6 +27,8 @@ public:
         // The object of the tab's spinner notifications.
         const void* tabView = nullptr;
         qint16 locationsCount = 1;
+        // The searched folders, by location label.
+        QStringList sourceFolders;
         std::function<void()> beep;
         std::function<void(const QString&)> setSelectionInfo;
         // Items of the selection for the preview pane; empty when nothing is selected.
@@ -94,6 +96,10 @@ private:
     };
 
     void selectedItemsWithTag(quint64 tag);
+    KZFoundItemArray selectedItemsForMenus() const;
+    // Shows or hides a notice over the list, fading it unless `animated` is
+    // false.
+    void fadeNotice(QWidget* notice, bool in, bool animated);
     void selectWithArray(const QList<KZListRow>& rows, bool scrollToVisible);
     void restoreOldSettings(bool calledBySourceList);
     void postStopNotification(bool calledBySourceList);

@@ -8,11 +8,13 @@
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZListNotifications.h"
+#include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
 #include "result/window/KZMarkRequests.h"
+#include "result/window/KZResultMenus.h"
 #include "result/window/KZResultWindowState.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
@@ -28,6 +30,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -115,7 +118,8 @@ KZResultWindowCntrl::KZResultWindowCntrl(Services services, QWidget* parent)
     setObjectName(QStringLiteral("resultWindow"));
     setWindowTitle(localized("result_window_title"));
     setAttribute(Qt::WA_DeleteOnClose, false);
-    resize(1100, 700);
+    // Wide enough for every column at its first width beside the sources.
+    resize(1180, 700);
     setMinimumSize(820, 480);
     undoStack_ = new QUndoStack(this);
     buildChrome();
@@ -213,7 +217,25 @@ void KZResultWindowCntrl::buildChrome()
         platform::UserDefaults::standard().boolForKey(KZDefaultsKey::list_splitView_is_vertical));
     connect(switchPreviewViewBtn_, &QToolButton::clicked, this, [this] { switchPositionSplitView(); });
     toolBar_->addWidget(switchPreviewViewBtn_);
+    // The find field at the toolbar's end: Return finds the next name in the
+    // list on screen.
+    auto* spacer = new QWidget(toolBar_);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolBar_->addWidget(spacer);
+    findFld_ = new QLineEdit(toolBar_);
+    findFld_->setObjectName(QStringLiteral("findFld"));
+    findFld_->setPlaceholderText(localized("find_placeholder"));
+    findFld_->setClearButtonEnabled(true);
+    findFld_->setFixedWidth(220);
+    connect(findFld_, &QLineEdit::returnPressed, this, &KZResultWindowCntrl::searchFieldAction);
+    toolBar_->addWidget(findFld_);
     validateMenus();
+}
+
+void KZResultWindowCntrl::searchFieldAction()
+{
+    center().post(KZNotification::searchInFoundList, platform::bundleIdentifier(),
+                  {{QStringLiteral("string"), findFld_->text()}});
 }
 
 void KZResultWindowCntrl::buildMenus()
@@ -222,6 +244,18 @@ void KZResultWindowCntrl::buildMenus()
     quickLookItem_ = fileMenu_->addAction(localized("quick_look"));
     quickLookItem_->setData(2);
     quickLookItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    const auto listCommand = [this](QMenu* menu, int tag, const char* title) {
+        QAction* item = menu->addAction(localized(title));
+        item->setData(tag);
+        connect(item, &QAction::triggered, this, [this, tag] {
+            // The tab on screen when the item is chosen, not when it was made.
+            if (KZListMarkingCntrl* marking = shownListMarking())
+                marking->runCommandOnSelection(tag);
+        });
+        listCommandItems_[tag] = item;
+    };
+    listCommand(fileMenu_, KZResultMenus::revealTag, "reveal_in_file_manager");
+    listCommand(fileMenu_, KZResultMenus::openTag, "open_item");
     fileMenu_->addSeparator()->setData(-1);
     QAction* close = fileMenu_->addAction(localized("close_button"));
     close->setShortcut(QKeySequence::Close);
@@ -237,6 +271,8 @@ void KZResultWindowCntrl::buildMenus()
     // Connected after the stack's own handlers, so they run once the step is done.
     for (QAction* action : {undo, redo})
         connect(action, &QAction::triggered, this, [this] { KZOutlineMarking::dropStaleSteps(undoStack_); });
+    editMenu_->addSeparator();
+    listCommand(editMenu_, KZResultMenus::markTag, "mark_item");
 
     viewMenu_ = menuBar()->addMenu(tr("&View"));
     groupingItem_ = viewMenu_->addAction(QString());
@@ -245,7 +281,7 @@ void KZResultWindowCntrl::buildMenus()
     previewItem_ = viewMenu_->addAction(QString());
     previewItem_->setData(3);
     connect(previewItem_, &QAction::triggered, this, [this] { switchPositionSplitView(); });
-    for (QMenu* menu : {fileMenu_, viewMenu_})
+    for (QMenu* menu : {fileMenu_, editMenu_, viewMenu_})
         connect(menu, &QMenu::aboutToShow, this, &KZResultWindowCntrl::validateMenus);
     validateMenus();
 }
@@ -263,6 +299,26 @@ void KZResultWindowCntrl::validateMenus()
     previewItem_->setEnabled(!about && isVisible() && switchPreviewViewBtn_->isEnabled());
     KZResultOutlineCntrl* outline = outlineOfTab(currSelectedTabTag_);
     quickLookItem_->setEnabled(!about && outline && !outline->foundListView()->selectedItemsForPreview().isEmpty());
+    KZListMarkingCntrl* marking = shownListMarking();
+    for (const auto& [tag, item] : listCommandItems_) {
+        QString title;
+        item->setEnabled(marking && marking->validateCommand(tag, &title));
+        if (tag == KZResultMenus::markTag)
+            item->setText(title.isEmpty() ? localized("mark_item") : title);
+    }
+}
+
+QAction* KZResultWindowCntrl::listCommandItem(int tag) const
+{
+    const auto found = listCommandItems_.find(tag);
+    return found == listCommandItems_.end() ? nullptr : found->second;
+}
+
+KZListMarkingCntrl* KZResultWindowCntrl::shownListMarking() const
+{
+    KZResultOutlineCntrl* outline = outlineOfTab(currSelectedTabTag_);
+    return outline ? outline->foundListView()->findChild<KZListMarkingCntrl*>(QString(), Qt::FindDirectChildrenOnly)
+                   : nullptr;
 }
 
 bool KZResultWindowCntrl::aboutIsOpened() const
@@ -348,12 +404,14 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
         if (tag == currSelectedTabTag_)
             selectionInfoFld_->setText(text);
     };
-    parts.makeOutline = [this, tag, tab, tabCntrl, result = &resultCntrl,
+    parts.makeOutline = [this, tag, tab, tabCntrl, sources, result = &resultCntrl,
                          count = qint16(std::min<size_t>(sources.size(), 32767))] {
         KZResultOutlineCntrl::Settings settings;
         settings.tabTag = tag;
         settings.tabView = tab;
         settings.locationsCount = count;
+        for (const KZSourceItemRef& source : sources)
+            settings.sourceFolders << (source ? QString::fromStdString(source->path().string()) : QString());
         settings.beep = [this] { beep(); };
         settings.setSelectionInfo = [this, tag](const QString& text) {
             if (tag == currSelectedTabTag_)
@@ -379,6 +437,10 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
                     QStringLiteral("undo_mark_available"), QString(), {}, KZDefaultsKey::show_undo_available, false);
             };
             marking.hooks.beep = [this] { beep(); };
+            marking.hooks.marksFillingAGroup = [list](const KZMarkSnapshot& snapshot) {
+                const auto model = list() ? list()->foundItemsCntrl() : nullptr;
+                return model ? model->marksFillingAGroup(snapshot) : KZMarkSnapshot();
+            };
             marking.currSelectedTag = [this, tag] {
                 KZResultOutlineCntrl* outline = outlineOfTab(tag);
                 return outline ? outline->currSelectedTag() : tag;
@@ -392,6 +454,7 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             marking.aboutIsOpen = [this] { return aboutIsOpened(); };
             marking.isRemoving = [this] { return isRemoving(); };
             marking.isSelectedTab = [this, tag] { return tag == currSelectedTabTag_; };
+            marking.workspace = services_.workspace ? services_.workspace() : nullptr;
             new KZListMarkingCntrl(view, std::move(marking));
         };
         auto outline = std::make_unique<KZResultOutlineCntrl>(std::move(settings));

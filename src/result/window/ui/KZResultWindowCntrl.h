@@ -15,8 +15,11 @@
 class KZResultCntrl;
 class KZResultOutlineCntrl;
 class KZResultTabsView;
+class KZListMarkingCntrl;
+class KZWorkspace;
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QToolBar;
@@ -50,6 +53,8 @@ public:
         std::function<std::vector<KZSourceItemRef>(const QVariantList& folders)> emptyFoldersSources;
         // Brings the window on screen; empty: at once, without a transition.
         std::function<void(QWidget* window)> present;
+        // What shows and opens files; empty: the desktop's.
+        std::function<KZWorkspace*()> workspace;
     };
 
     explicit KZResultWindowCntrl(Services services = {}, QWidget* parent = nullptr);
@@ -70,6 +75,10 @@ public:
     QToolBar* toolBar() const { return toolBar_; }
     QToolButton* toggleViewByGroupBtn() const { return toggleViewByGroupBtn_; }
     QToolButton* switchPreviewViewBtn() const { return switchPreviewViewBtn_; }
+    QLineEdit* findFld() const { return findFld_; }
+    // The find field's Return: the tab on screen selects the next item whose
+    // name holds the text ("searchInFoundList").
+    void searchFieldAction();
     QUndoStack* undoStack() const { return undoStack_; }
     // Drops the marking steps before a removal starts; removal steps stay.
     void purgeMarkingUndo();
@@ -79,6 +88,9 @@ public:
     QAction* quickLookItem() const { return quickLookItem_; }
     QAction* groupingItem() const { return groupingItem_; }
     QAction* previewItem() const { return previewItem_; }
+    // Show in Folder, Open (File menu) and Mark (Edit menu), tags 100-102:
+    // they act on the selection of the tab on screen.
+    QAction* listCommandItem(int tag) const;
     // The outline of a tab, when it has one.
     KZResultOutlineCntrl* outlineOfTab(quint64 tag) const;
 
@@ -124,6 +136,7 @@ private:
     void buildChrome();
     void buildMenus();
     void setViewsEnabled(QWidget* root, QWidget* exclude);
+    KZListMarkingCntrl* shownListMarking() const;
 
     Services services_;
     QWidget* titleBand_ = nullptr;
@@ -134,6 +147,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     QToolButton* toggleViewByGroupBtn_ = nullptr;
     QToolButton* switchPreviewViewBtn_ = nullptr;
+    QLineEdit* findFld_ = nullptr;
     QUndoStack* undoStack_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QMenu* editMenu_ = nullptr;
@@ -141,6 +155,7 @@ private:
     QAction* quickLookItem_ = nullptr;
     QAction* groupingItem_ = nullptr;
     QAction* previewItem_ = nullptr;
+    std::map<int, QAction*> listCommandItems_;
 
     std::unique_ptr<KZResultCntrl> resultCntrl_;
     std::map<quint64, KZResultOutlineCntrl*> outlines_;

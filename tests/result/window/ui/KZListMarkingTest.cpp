@@ -412,6 +412,57 @@ TEST_F(ListMarking, ContextMenuTitlesEnablingRevealOpenAndMark)
     EXPECT_EQ(workspace.opened.size(), 3) << "a hidden tab's list does nothing";
 }
 
+// A sort that lands while the menu is open moves other items under the
+// clicked row number; the commands act on the item that was clicked, and
+// drop (with a beep) when it has left the list.
+TEST_F(ListMarking, ContextMenuActsOnTheClickedItemWhereverItMoved)
+{
+    model->setList(KZShownList::flat(items));
+    view->setShowByGroup(false);
+    const auto flatIndex = [&](int row) { return model->index(row, 0); };
+    using Command = std::function<void()>;
+    const std::pair<int, Command> commands[] = {
+        {KZResultMenus::markTag, [&] { EXPECT_EQ(marks(), "100100") << "the clicked item, now at row 2"; }},
+        {KZResultMenus::openTag, [&] { EXPECT_EQ(workspace.opened, QStringList{QString::fromStdString(items[3]->path().filename().string())}); }},
+    };
+    for (const auto& [tag, check] : commands) {
+        model->setList(KZShownList::flat(items));
+        cntrl->prepareContextMenu(flatIndex(3));
+        KZFoundItemArray reversed(items.rbegin(), items.rend());
+        model->setList(KZShownList::flat(reversed)); // the sort lands
+        cntrl->contextualMenuAction(tag);
+        check();
+    }
+    EXPECT_EQ(beeps, 0);
+
+    model->setList(KZShownList::flat(items));
+    cntrl->prepareContextMenu(flatIndex(4));
+    model->setList(KZShownList::flat(items.mid(0, 4))); // the item left the list
+    const qsizetype sent = posted.size();
+    cntrl->contextualMenuAction(KZResultMenus::markTag);
+    EXPECT_EQ(posted.size(), sent);
+    EXPECT_EQ(beeps, 1);
+    cntrl->prepareContextMenu(flatIndex(4));
+    EXPECT_FALSE(flatIndex(4).isValid());
+}
+
+// Qt toggles a checkable action before it reports it: the rule checked
+// before is the group's, read when the menu opened, whatever the order of
+// the rules in the menu and also when the checked rule is chosen again.
+TEST_F(ListMarking, MenuRuleRemembersTheRuleCheckedBeforeIt)
+{
+    for (const auto& [before, chosen] : {std::pair{3, 2}, std::pair{3, 3}, std::pair{1, 5}}) {
+        groups[1]->setMarkedMenuItem(before);
+        press(cntrl->groupLayout(groupIndex(1)).arrow.center());
+        ASSERT_TRUE(cntrl->markMenu()->isVisible());
+        cntrl->markMenu()->actionWithTag(chosen)->trigger();
+        cntrl->markMenu()->close();
+        ASSERT_FALSE(posted.isEmpty());
+        EXPECT_EQ(posted.last().value(u"oldMenuItemTagToRestore"_s).toLongLong(), before) << before << "->" << chosen;
+        EXPECT_EQ(cntrl->markMenu()->tagOfOnMenuItem(), before) << "until the model checks the new rule";
+    }
+}
+
 TEST_F(ListMarking, ContextualMarkWaitsForEachQuestionInRowOrder)
 {
     for (int m = 0; m < 3; ++m)

@@ -16,6 +16,14 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include "services/KZDateUtilities.h"
+#include "platform/StringTable.h"
+#include <QIcon>
+#include <QDateTime>
+#include "result/window/KZCellFormatting.h"
+#include "services/ui/KZAnimationTiming.h"
+#include "TestSupport.h"
+#include <QGraphicsOpacityEffect>
 #include <gtest/gtest.h>
 
 namespace {
@@ -76,7 +84,7 @@ protected:
         settings.setSelectionInfo = [this](const QString& text) { summary = text; };
         settings.showPreview = [this](const KZFoundItemArray& items) { preview = items; };
         cntrl = std::make_unique<KZResultOutlineCntrl>(std::move(settings));
-        cntrl->view()->resize(900, 400);
+        cntrl->view()->resize(1100, 400);
         cntrl->view()->show();
         view = cntrl->foundListView();
     }
@@ -264,6 +272,75 @@ TEST_F(Outline, StopNoticeGoesToTheListTagOrTheTab)
     ASSERT_EQ(objects.size(), 2);
     EXPECT_EQ(objects[0], platform::NotificationObject::number(qint64(KZTag::sourceRowBase + 1)));
     EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view()));
+}
+
+// What a new user missed: dates cut at the first width, every file with the
+// same blank page, and an unexplained coloured mark.
+TEST(OutlineLooks, FullDatesKindIconsAndTheSourceMarksFolder)
+{
+    KZResultOutlineCntrl::Settings settings;
+    settings.tabTag = 3;
+    settings.locationsCount = 2;
+    settings.sourceFolders = {QStringLiteral("/data/Photos"), QStringLiteral("/backup/Photos")};
+    KZResultOutlineCntrl cntrl(std::move(settings));
+    cntrl.view()->resize(1000, 300);
+    cntrl.view()->show();
+    KZFoundItemsOutlineView* view = cntrl.foundListView();
+
+    const int dateColumn = KZResultColumns::indexOf(KZColumnKey::date_modified_col);
+    const int width = view->header()->sectionSize(dateColumn);
+    EXPECT_GE(width, view->fullDateWidth());
+    EXPECT_EQ(KZCellFormatting::dateFormForWidth(width), (KZCellFormatting::DateForm{4, true}));
+    QFont cellFont = view->font();
+    cellFont.setPixelSize(13);
+    const QDateTime longest(QDate(2026, 9, 30), QTime(23, 59, 59));
+    const QString full = KZDateUtilities::sharedControl().stringWithSeconds(
+        KZDateUtilities::timeIntervalSinceReferenceDate(longest), 4, true, true);
+    EXPECT_LE(QFontMetrics(cellFont).horizontalAdvance(full), width - 10) << full.toStdString();
+
+    const KZFoundItemArray items = modeltest::makeItems(
+        {{.path = "/data/Photos/a.txt", .group = 1, .label = 0}, {.path = "/backup/Photos/a.txt", .group = 1, .label = 1},
+         {.path = "/data/Photos/b.jpg", .group = 2, .label = 0}, {.path = "/backup/Photos/b.jpg", .group = 2, .label = 1}});
+    cntrl.showNewData(handOff(3, KZShownList::flat(items)));
+    QApplication::processEvents();
+    (void)view->viewport()->grab();
+    for (const KZFoundItemRef& item : items)
+        EXPECT_FALSE(item->fileIcon().isNull()) << "painted rows carry their kind's icon";
+    if (!QIcon::fromTheme(QStringLiteral("text-plain")).isNull() || !QIcon::fromTheme(QStringLiteral("image-jpeg")).isNull()) {
+        EXPECT_NE(items[0]->fileIcon(), items[2]->fileIcon()) << "a text file and a picture look different";
+    }
+
+    const int location = KZResultColumns::indexOf(KZColumnKey::location_tag_col);
+    const KZFoundItemsModel* model = cntrl.foundModel();
+    EXPECT_EQ(model->data(model->index(1, location), Qt::ToolTipRole).toString(),
+              platform::localizedString(QStringLiteral("source_mark_tip")).arg(QStringLiteral("/backup/Photos")));
+    EXPECT_FALSE(model->data(model->index(1, 2), Qt::ToolTipRole).isValid()) << "only the mark explains itself";
+}
+
+// The empty and stopped notices fade in and out rather than blink; they end
+// fully shown or hidden.
+TEST_F(Outline, NoticesFadeInAndOut)
+{
+    KZAnimationTiming::setScale(0.05);
+    make();
+    const auto opacity = [](QWidget* notice) {
+        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(notice->graphicsEffect());
+        return effect ? effect->opacity() : (notice->isVisible() ? 1.0 : 0.0);
+    };
+    KZListHandOff empty = handOff(3, flat({}));
+    empty.searchStoppeByUser = true;
+    cntrl->showNewData(empty);
+    EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view()));
+    EXPECT_LT(opacity(cntrl->emptyView()), 1.0) << "fading, not there at once";
+    EXPECT_TRUE(kztest::processEventsUntil([&] {
+        return opacity(cntrl->emptyView()) == 1.0 && opacity(cntrl->stoppedFld()) == 1.0;
+    }));
+
+    cntrl->showNewData(handOff(3, flat(makeGroups(1, 2))));
+    EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view())) << "still fading out";
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return cntrl->emptyView()->isHidden(); }));
+    EXPECT_TRUE(cntrl->stoppedFld()->isHidden()) << "the new list was not stopped";
+    KZAnimationTiming::setScale(1.0);
 }
 
 // Pixel probes: what the rows paint, away from any text.

@@ -1,0 +1,378 @@
+#include "../../model/ResultCntrlFakes.h"
+#include "TestSupport.h"
+
+#include "engine/KZSearchController.h"
+#include "engine/KZSearchItemInfo.h"
+#include "settings/KZFileTypeLabel.h"
+#include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
+#include "platform/Trash.h"
+#include "platform/UserDefaults.h"
+#include "removal/ui/KZRemovePanelWidget.h"
+#include "result/model/KZResultCntrl.h"
+#include "result/panes/ui/KZResultTabsView.h"
+#include "result/window/ui/KZFoundItemsModel.h"
+#include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "result/window/ui/KZListMarkingCntrl.h"
+#include "result/window/ui/KZMarkMenuWidget.h"
+#include "result/window/ui/KZMarkPopovers.h"
+#include "services/ui/Popover.h"
+#include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
+#include "result/window/KZResultMenus.h"
+
+#include <QAction>
+#include <QItemSelectionModel>
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZSearchStuff.h"
+#include "settings/KZSourceItem.h"
+#include "settings/KZTags.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <utime.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace Qt::StringLiterals;
+
+void setModified(const fs::path& path, time_t seconds)
+{
+    const utimbuf times{seconds, seconds};
+    ASSERT_EQ(::utime(path.c_str(), &times), 0) << path;
+}
+
+// Counts the found items per file type, as the progress window does, so
+// that the result has its tabs.
+class TypedProgress : public resulttest::SilentProgress {
+public:
+    void setFoundItemFileType(const KZSearchItemInfo& item) override
+    {
+        std::lock_guard guard(lock_);
+        auto& label = types_[item.fileTypeLabel()];
+        if (!label)
+            label = KZFileTypeLabel::create(item.fileTypeLabel());
+        label->setFilesCount(label->filesCount() + 1);
+        label->setSize(label->size() + item.totSize());
+    }
+    QVariantMap fileTypes() const override
+    {
+        std::lock_guard guard(lock_);
+        QVariantMap types;
+        for (const auto& [tag, label] : types_)
+            types.insert(QString::number(tag), QVariant::fromValue(label));
+        return types;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::map<quint64, KZFileTypeLabelRef> types_;
+};
+
+// The userInfo of "searchDidTerminate" for a search of `folder` by size and content.
+QVariantMap searchFor(const fs::path& folder)
+{
+    auto stuff = KZSearchStuff::searchStuff();
+    stuff->setSources({KZSourceItem::create({{u"url"_s, QVariant::fromValue(folder)}})});
+    stuff->setCriteria(QVariantMap{{u"isSize"_s, true},
+                                   {u"sizeStruct"_s, QVariantMap{{u"isSame"_s, true}}},
+                                   {u"isContent"_s, true},
+                                   {u"contentStruct"_s, QVariantMap{{u"isData"_s, true}}}});
+    static int sender = 0;
+    std::mutex lock;
+    QVariantMap info;
+    kztest::Gate done;
+    platform::Subscription subscription = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::searchDidTerminate, platform::NotificationObject(&sender),
+        [&](const platform::Notification& note) {
+            std::lock_guard guard(lock);
+            info = info.isEmpty() ? note.userInfo : info;
+            done.open();
+        });
+    KZSearchController::create(stuff, &sender, std::make_shared<TypedProgress>())->startToSearch();
+    done.wait(std::chrono::seconds(120));
+    KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
+    std::lock_guard guard(lock);
+    return info;
+}
+
+struct OpenedFiles : KZWorkspace {
+    std::vector<fs::path> opened;
+    void revealItems(const QList<fs::path>& paths) override { opened.insert(opened.end(), paths.begin(), paths.end()); }
+    void openItem(const fs::path& path) override { opened.push_back(path); }
+};
+
+// A real search's result in the real window, as the program opens it.
+class ResultWindowFlow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KZDefaultsRegistry::setupDefaultsPreferences();
+        auto& defaults = platform::UserDefaults::standard();
+        defaults.setValue(KZDefaultsKey::report_empty_folders, 0);
+        defaults.setValue(KZDefaultsKey::show_result_by_group, true);
+        KZRemovePanelWidget::setAnimationsInstant(true);
+        // Beside the home Trash, on its disk: nothing crosses devices.
+        root = kztest::sandboxHome() / ("flow-" + std::to_string(::getpid()) + "-" + std::to_string(++runs));
+        fs::create_directories(root);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        KZRemovePanelWidget::setAnimationsInstant(false);
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    // Two copies of each file: the older under old/, the newer under new/.
+    void writeTree(int files)
+    {
+        for (int i = 0; i < files; ++i) {
+            const std::string bytes = std::string(1000 + 37 * i, char('a' + i)) + std::to_string(i);
+            const std::string ext = i % 2 ? ".txt" : ".jpg";
+            for (const auto& [folder, when] : {std::pair{"old", 1'000'000'000}, std::pair{"new", 1'600'000'000}}) {
+                const fs::path path = root / folder / ("file" + std::to_string(i) + ext);
+                fs::create_directories(path.parent_path());
+                std::ofstream(path, std::ios::binary) << bytes;
+                setModified(path, when);
+                contents[path] = bytes;
+            }
+        }
+    }
+
+    // The tab tag that names the last file-type tab, whatever its tag.
+    static constexpr quint64 lastTypeTab = ~quint64(0);
+
+    void open(quint64 tab)
+    {
+        KZResultWindowCntrl::Services services;
+        services.askToClose = [] { return true; };
+        services.beep = [this] { ++beeps; };
+        services.workspace = [this] { return &workspace; };
+        window = std::make_unique<KZResultWindowCntrl>(services);
+        window->resize(1000, 640);
+        // As the progress window does: the result is offered once it is ready.
+        bool ready = false;
+        platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
+            KZNotification::resultIsReady, platform::bundleIdentifier(),
+            [&ready](const platform::Notification&) { platform::runOnMain([&ready] { ready = true; }); });
+        window->initializeResultWithInfo(searchFor(root));
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return ready; }, std::chrono::seconds(20)));
+        if (tab == lastTypeTab)
+            tab = window->tabsStrip()->fileTypes().rbegin()->first;
+        window->showWindowWithTabTag(tab);
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] {
+                KZResultOutlineCntrl* outline = window->outlineOfTab(tab);
+                return window->isVisible() && outline && outline->foundModel()->rowCount() > 0;
+            },
+            std::chrono::seconds(20)));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    KZResultOutlineCntrl* outline(quint64 tab) const { return window->outlineOfTab(tab); }
+
+    // The paths of the items a tab's list shows, marked or not.
+    std::set<fs::path> listed(quint64 tab, std::optional<bool> marked = std::nullopt) const
+    {
+        std::set<fs::path> paths;
+        const auto& list = outline(tab)->foundModel()->list();
+        if (!list)
+            return paths;
+        for (const KZFoundItemRef& item : list->flattened())
+            if (!marked || item->isMarked() == *marked)
+                paths.insert(item->url());
+        return paths;
+    }
+
+    fs::path root;
+    std::map<fs::path, std::string> contents;
+    OpenedFiles workspace;
+    std::unique_ptr<KZResultWindowCntrl> window;
+    int beeps = 0;
+    static inline int runs = 0;
+};
+
+// The user's whole road: a search over a tree, the result window, a rule
+// from each group's mark menu, Remove, the Trash, Start.
+TEST_F(ResultWindowFlow, MarkedCopiesGoToTheTrashAndTheListAndCountsFollow)
+{
+    writeTree(6);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    EXPECT_EQ(window->currSelectedTabTag(), KZTag::allDuplicates);
+    KZResultOutlineCntrl* all = outline(KZTag::allDuplicates);
+    EXPECT_EQ(listed(KZTag::allDuplicates).size(), 12u);
+
+    // "Newest" from each group's menu: the copies under new/ are marked.
+    KZFoundItemsOutlineView* view = all->foundListView();
+    auto* marking = view->findChild<KZListMarkingCntrl*>();
+    ASSERT_NE(marking, nullptr);
+    for (int g = 0; g < view->model()->rowCount(); ++g) {
+        const QModelIndex group = view->model()->index(g, 0);
+        view->scrollTo(group);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, marking->groupLayout(group).arrow.center());
+        ASSERT_TRUE(marking->markMenu()->isVisible()) << g;
+        marking->markMenu()->actionWithTag(3)->trigger();
+        marking->markMenu()->close();
+    }
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return listed(KZTag::allDuplicates, true).size() == 6; }));
+    const std::set<fs::path> marked = listed(KZTag::allDuplicates, true);
+    for (const fs::path& path : marked)
+        EXPECT_EQ(path.parent_path().filename(), "new") << path;
+    EXPECT_TRUE(window->undoStack()->canUndo());
+
+    // Remove, the Trash page, Start; then the final card is closed.
+    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+    QPointer<KZRemovePanelWidget> panel;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        panel = window->findChild<KZRemovePanelWidget*>();
+        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+    }));
+    EXPECT_FALSE(window->removeBtn()->isEnabled());
+    QTest::mouseClick(panel->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)));
+    EXPECT_LE(window->undoStack()->count(), 1) << "the marking steps left when the removal started";
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        // The panel deletes itself later, which needs an event loop's turn.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !panel && !window->isRemoving();
+    }));
+
+    // The marked files are in the Trash, each with a valid .trashinfo.
+    const fs::path trash = platform::homeTrashDirectory();
+    for (const fs::path& path : marked) {
+        EXPECT_FALSE(fs::exists(path)) << path;
+        const fs::path inTrash = trash / "files" / path.filename();
+        EXPECT_EQ(kztest::readFile(inTrash), contents[path]) << inTrash;
+        const std::string info = kztest::readFile(trash / "info" / (path.filename().string() + ".trashinfo"));
+        EXPECT_EQ(info.rfind("[Trash Info]\n", 0), 0u) << info;
+        EXPECT_NE(info.find("\nPath=" + path.string() + "\n"), std::string::npos) << info;
+        EXPECT_NE(info.find("\nDeletionDate="), std::string::npos) << info;
+    }
+    // The copies kept are untouched.
+    for (const auto& [path, bytes] : contents) {
+        if (!marked.contains(path)) {
+            EXPECT_EQ(kztest::readFile(path), bytes) << path;
+        }
+    }
+
+    // The list shows no removed item, and the tab's figures agree with it.
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return listed(KZTag::allDuplicates).size() == 6; }));
+    for (const fs::path& path : listed(KZTag::allDuplicates))
+        EXPECT_FALSE(marked.contains(path)) << path;
+    EXPECT_TRUE(listed(KZTag::allDuplicates, true).empty());
+    const auto types = window->tabsStrip()->fileTypes();
+    quint64 keptSize = 0;
+    for (const fs::path& path : listed(KZTag::allDuplicates))
+        keptSize += contents[path].size();
+    ASSERT_TRUE(types.contains(KZTag::allDuplicates));
+    EXPECT_EQ(types.at(KZTag::allDuplicates)->filesCount(), 6u);
+    EXPECT_EQ(types.at(KZTag::allDuplicates)->size(), keptSize);
+    quint64 typesCount = 0, typesSize = 0;
+    for (const auto& [tag, label] : types)
+        if (tag != KZTag::allDuplicates) {
+            typesCount += label->filesCount();
+            typesSize += label->size();
+        }
+    EXPECT_EQ(typesCount, 6u) << "the type tabs together";
+    EXPECT_EQ(typesSize, keptSize);
+    EXPECT_EQ(all->itemsCount(), 6u);
+    EXPECT_EQ(beeps, 0);
+}
+
+// The program opens the window on the tab the user pointed at in the
+// progress ring: that tab is selected and its list is the one on screen.
+TEST_F(ResultWindowFlow, OpensOnTheRequestedTab)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(lastTypeTab));
+    const quint64 tag = window->tabsStrip()->fileTypes().rbegin()->first;
+    ASSERT_NE(tag, KZTag::allDuplicates);
+    EXPECT_EQ(window->currSelectedTabTag(), tag);
+    EXPECT_EQ(window->tabsStrip()->selectedTag(), std::optional<quint64>(tag));
+    EXPECT_TRUE(outline(tag)->foundListView()->isVisible());
+    for (const auto& [other, label] : window->tabsStrip()->fileTypes())
+        if (other != tag && outline(other)) {
+            EXPECT_FALSE(outline(other)->foundListView()->isVisible()) << other;
+        }
+    // The find field selects, in the list on screen, an item by its name.
+    const std::string wanted = listed(tag).rbegin()->filename().string();
+    QTest::keyClicks(window->findFld(), QString::fromStdString(wanted).toUpper());
+    QTest::keyClick(window->findFld(), Qt::Key_Return);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !outline(tag)->foundListView()->selectedRows().isEmpty(); }));
+    const QList<KZListRow> found = outline(tag)->foundListView()->selectedRows();
+    ASSERT_EQ(found.size(), 1);
+    const KZListRow& hit = found.first();
+    EXPECT_EQ((hit.item ? hit.item->name() : hit.group->name()).toStdString(), wanted) << "its group, or itself";
+
+    // Its list holds that type's copies only.
+    const std::set<fs::path> shown = listed(tag);
+    ASSERT_FALSE(shown.empty());
+    for (const fs::path& path : shown)
+        EXPECT_EQ(path.extension(), shown.begin()->extension()) << path;
+}
+
+// Show in Folder, Open and Mark in the window's menus act on the selection
+// of whichever tab is on screen when they are chosen.
+TEST_F(ResultWindowFlow, MenuCommandsFollowTheShownTab)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    QAction* openItem = window->listCommandItem(KZResultMenus::openTag);
+    QAction* markItem = window->listCommandItem(KZResultMenus::markTag);
+    ASSERT_TRUE(openItem && markItem && window->listCommandItem(KZResultMenus::revealTag));
+    window->validateMenus();
+    EXPECT_FALSE(openItem->isEnabled()) << "nothing selected";
+
+    const auto selectFirstMember = [&](quint64 tab) {
+        KZFoundItemsOutlineView* view = outline(tab)->foundListView();
+        const QModelIndex group = view->model()->index(0, 0);
+        view->expand(group);
+        const QModelIndex member = view->model()->index(0, 0, group);
+        view->selectionModel()->select(member, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return outline(tab)->foundModel()->rowAt(member).item;
+    };
+    const KZFoundItemRef inAll = selectFirstMember(KZTag::allDuplicates);
+    window->validateMenus();
+    EXPECT_TRUE(openItem->isEnabled());
+    EXPECT_TRUE(markItem->isEnabled());
+    EXPECT_FALSE(markItem->text().isEmpty());
+    openItem->trigger();
+    ASSERT_EQ(workspace.opened.size(), 1u);
+    EXPECT_EQ(workspace.opened.back(), inAll->path());
+
+    const quint64 other = window->tabsStrip()->fileTypes().rbegin()->first;
+    window->showWindowWithTabTag(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(other) && outline(other)->foundModel()->rowCount() > 0; }));
+    const KZFoundItemRef inOther = selectFirstMember(other);
+    window->validateMenus();
+    openItem->trigger();
+    ASSERT_EQ(workspace.opened.size(), 2u);
+    EXPECT_EQ(workspace.opened.back(), inOther->path()) << "the tab on screen, not the one the item was made for";
+
+    // Mark toggles: a marked copy is cleared, the group's last unmarked
+    // copy is asked about first.
+    const bool wasMarked = inOther->isMarked();
+    markItem->trigger();
+    auto* marking = outline(other)->foundListView()->findChild<KZListMarkingCntrl*>();
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        return inOther->isMarked() != wasMarked || marking->markInfoPopover()->popover()->isVisible();
+    }));
+    EXPECT_EQ(marking->markInfoPopover()->popover()->isVisible(), !wasMarked);
+    EXPECT_EQ(beeps, 0);
+    marking->markInfoPopover()->popover()->close();
+}
+
+} // namespace
