@@ -17,6 +17,8 @@ KZRestoreProgressWindow::KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, 
     dialog_->setAutoClose(false);
     dialog_->setAutoReset(false);
     dialog_->setMinimumDuration(0);
+    // Wide enough that the bar reads as one and a long info text fits.
+    dialog_->setMinimumWidth(380);
     // Nothing can stop an undo half way: a half-undone removal is worse.
     dialog_->setCancelButton(nullptr);
     if (parent) {

@@ -6,10 +6,13 @@
 #include "removal/KZUndoFile.h"
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
+#include "services/ui/KZMessageBoxPresenter.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -237,4 +240,97 @@ TEST(KZRestoreWindow, AnInProgramUndoShowsItsProgressCentredAndTellsWhatStayed)
     EXPECT_EQ(alerts.presenter->calls[0].alert.messageText, QStringLiteral("One item could not be put back."));
     EXPECT_EQ(kztest::readFile(dir / "src/taken"), "user");
     EXPECT_EQ(kztest::readFile(dir / "dest/taken"), "T");
+}
+
+// Pictures for scripts/screenshots.sh: the list, what a partial restore
+// tells, a full restore's message and the progress of Edit > Undo.
+TEST(RestoreWindowShots, ListAlertsAndUndoProgress)
+{
+    const QString shots = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+    if (shots.isEmpty())
+        GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+    QDir().mkpath(shots);
+    auto settle = [] { kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(600)); };
+    auto save = [&](QWidget* widget, const char* name) {
+        settle();
+        EXPECT_TRUE(widget->grab().save(shots + QLatin1Char('/') + QLatin1String(name)));
+    };
+    auto saveAlert = [&](const KZAlertPresenter::Alert& alert, const char* name) {
+        auto box = KZMessageBoxPresenter::createMessageBox(alert);
+        box->show();
+        save(box.get(), name);
+    };
+
+    emptyTrash();
+    ScopedAlerts alerts;
+    kztest::TempDir dir;
+    const double now = KZUndoFile::nowSinceReferenceDate();
+    undoFileOf(dir, {"holiday.jpg"}, now - 7200);
+    undoFileOf(dir, {"notes.txt", "notes copy.txt", "report.pdf"}, now - 3600);
+    undoFileOf(dir, {"track01.mp3", "track02.mp3"}, now - 60);
+    dir.write("notes.txt", "a new file of the same name");
+    KZRestoreRemovedFiles engine;
+    KZRestoreWindowCntrl window(engine, platform::homeTrashDirectory());
+    window.showWindow();
+    // The Trash lists its files in no set order: the row is found by its text.
+    auto rowStarting = [&](const QString& start) {
+        for (int i = 0; i < window.list()->topLevelItemCount(); ++i)
+            if (window.list()->topLevelItem(i)->text(1).startsWith(start))
+                return window.list()->topLevelItem(i);
+        return static_cast<QTreeWidgetItem*>(nullptr);
+    };
+    ASSERT_TRUE(rowStarting(QStringLiteral("3 items")));
+    rowStarting(QStringLiteral("3 items"))->setCheckState(0, Qt::Checked);
+    save(&window, "restore-window.png");
+
+    window.restoreAction();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window.isRestoring(); }));
+    ASSERT_EQ(alerts.shown(), 1u);
+    save(&window, "restore-window-after-partial.png");
+    saveAlert(alerts.presenter->calls[0].alert, "restore-not-put-back.png");
+
+    ASSERT_TRUE(rowStarting(QStringLiteral("2 items")));
+    rowStarting(QStringLiteral("2 items"))->setCheckState(0, Qt::Checked);
+    window.restoreAction();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return alerts.shown() == 2; }));
+    saveAlert(alerts.presenter->calls[1].alert, "restore-put-back.png");
+    window.close();
+
+    // Held on screen with a hand-set clock while the queue is kept busy.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holding = false, release = false;
+    engine.undoMove({}, [&](const KZRestoreRemovedFiles::UndoOutcome&) {
+        std::unique_lock lock(mutex);
+        holding = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+    });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return holding; });
+    }
+    KZUndoDict dict;
+    for (int i = 0; i < 8; ++i)
+        dict.standardUndo.push_back({dir.write("dest/" + std::to_string(i), "x"), dir / ("src/" + std::to_string(i))});
+    double clock = 0;
+    QPointer<KZRestoreProgressWindow> progress =
+        KZRestoreProgressWindow::undoWithProgress(engine, dict, [&] { return clock; });
+    clock = 1;
+    engine.totToManage = 8;
+    engine.managedCount = 3;
+    progress->tick();
+    save(progress->dialog(), "undo-progress.png");
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    engine.waitUntilIdle();
+    kztest::processEventsUntil([&] {
+        if (progress)
+            progress->tick();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return progress.isNull();
+    });
 }
