@@ -102,8 +102,6 @@ TEST(KZUndoTruth, ACopyChangedSinceTheRemovalIsNeverDeleted)
         const auto results = restore.undoMovedFiles({item}, false, &notRestored);
         EXPECT_EQ(results.at(0), Result::CopyKept) << c.label;
         EXPECT_TRUE(fs::exists(item.currPosition)) << c.label;
-        EXPECT_FALSE(fs::exists(dir / "dest/f/precious") && kztest::readFile(dir / "dest/f/precious") != "P");
-        EXPECT_FALSE(fs::exists(dir / "dest/f/deep") && kztest::readFile(dir / "dest/f/deep/precious") != "P");
         EXPECT_EQ(notRestored.copyKept, 1u) << c.label;
         EXPECT_EQ(restore.notRestoredCount.load(), 1u) << c.label;
     }
@@ -156,7 +154,7 @@ TEST(KZUndoTruth, PipesAndLinksNamedLikeUndoFilesNeverHangNorLeadOutsideTheTrash
     fs::create_symlink(outside, link);
 
     EXPECT_EQ(KZUndoFile::list(homeTrash()), std::vector<fs::path>{real});
-    EXPECT_FALSE(KZRestoreList::areTherePermanentFiles(homeTrash()) == false);
+    EXPECT_TRUE(KZRestoreList::areTherePermanentFiles(homeTrash()));
     EXPECT_FALSE(quickly([&] { return KZUndoFile::read(fifo); }));
     EXPECT_FALSE(quickly([&] { return platform::PropertyList::readFile(fifo); }));
     EXPECT_FALSE(KZUndoFile::read(link));
