@@ -485,5 +485,11 @@ shot $SHOTS/result-removal-final.png resultWindow
 quit
 STEPS
 
+# --- restore window: the list, a partial and a full restore, Edit > Undo -------
+# Drawn by the restore window's own picture test: three removals in the Trash,
+# the alert of a restore that could not put one item back (its place was
+# taken), the message of a full restore, and the centred progress of an undo.
+picture_state restore kz_removal_ui_tests RestoreWindowShots
+
 ls -1 "$SHOTS"
 exit $failed

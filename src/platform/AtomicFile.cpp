@@ -48,12 +48,13 @@ mode_t currentUmask()
 
 } // namespace
 
-AtomicFileWriter::AtomicFileWriter(fs::path file, WriteFunction write)
+AtomicFileWriter::AtomicFileWriter(fs::path file, WriteFunction write, bool followLinks)
     : file_(std::move(file))
     , target_(file_)
     , write_(write ? std::move(write) : WriteFunction([](int fd, const void* data, size_t size) {
         return ::write(fd, data, size);
     }))
+    , followLinks_(followLinks)
 {
 }
 
@@ -91,7 +92,7 @@ bool AtomicFileWriter::open()
         return fail(QStringLiteral("not a file path"), EINVAL);
 
     std::error_code ec;
-    if (fs::is_symlink(file_, ec)) {
+    if (followLinks_ && fs::is_symlink(file_, ec)) {
         const fs::path resolved = fs::canonical(file_, ec);
         if (!ec)
             target_ = resolved;
@@ -111,8 +112,9 @@ bool AtomicFileWriter::open()
     temp_ = tempTemplate;
 
     struct stat old {};
-    const mode_t mode = (::stat(target_.c_str(), &old) == 0) ? (old.st_mode & 07777)
-                                                              : (0666 & ~currentUmask());
+    const bool hasOld = followLinks_ ? ::stat(target_.c_str(), &old) == 0
+                                     : ::lstat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const mode_t mode = hasOld ? (old.st_mode & 07777) : (0666 & ~currentUmask());
     if (::fchmod(fd_, mode) != 0)
         return fail(QStringLiteral("cannot set permissions"), errno);
     return true;
@@ -164,9 +166,9 @@ bool AtomicFileWriter::commit()
     return true;
 }
 
-bool writeFileAtomically(const fs::path& file, const QByteArray& data, QString* error)
+bool writeFileAtomically(const fs::path& file, const QByteArray& data, QString* error, bool followLinks)
 {
-    AtomicFileWriter writer(file);
+    AtomicFileWriter writer(file, {}, followLinks);
     const bool written = writer.open() && writer.write(data) && writer.commit();
     if (error)
         *error = writer.error();

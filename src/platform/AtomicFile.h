@@ -13,11 +13,14 @@ namespace platform {
 // renames it over `file`. The old content stays intact on any failure, and the
 // error names the path and the system's reason.
 //
-// A symbolic link at `file` is followed, so a link the user made (a config
-// file kept elsewhere) survives and its target gets the new content. An
-// existing file keeps its permission bits; a new one gets 0666 minus the umask.
+// With `followLinks` a symbolic link at `file` is followed, so a link the
+// user made (a config file kept elsewhere) survives and its target gets the
+// new content. Without it nothing is resolved: a link at `file` is replaced
+// itself and whatever it pointed at stays untouched (for files in folders
+// other programs may write to). An existing file keeps its permission bits;
+// a new one gets 0666 minus the umask.
 bool writeFileAtomically(const std::filesystem::path& file, const QByteArray& data,
-                         QString* error = nullptr);
+                         QString* error = nullptr, bool followLinks = true);
 
 // The same guarantees for a file written piece by piece (an export that may
 // be long): the pieces go to a temporary file beside `file`, and only
@@ -29,7 +32,8 @@ public:
     // How bytes reach the descriptor; write(2) unless a test fails it on purpose.
     using WriteFunction = std::function<ssize_t(int fd, const void* data, size_t size)>;
 
-    explicit AtomicFileWriter(std::filesystem::path file, WriteFunction write = {});
+    // `followLinks` as for writeFileAtomically.
+    explicit AtomicFileWriter(std::filesystem::path file, WriteFunction write = {}, bool followLinks = true);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -55,6 +59,7 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temp_;
     WriteFunction write_;
+    bool followLinks_ = true;
     QString error_;
     int fd_ = -1;
     bool failed_ = false;
