@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+
 using namespace removaltest;
 using namespace Qt::StringLiterals;
 
@@ -57,7 +59,7 @@ struct PanelScene {
     std::shared_ptr<KZRemoveCntrl> cntrl;
     QPointer<KZRemovePanelWidget> panel;
 
-    explicit PanelScene(quint64 ownerTag = 3, std::vector<KZSourceItemRef> sources = {})
+    explicit PanelScene(quint64 ownerTag = 3, std::vector<KZSourceItemRef> sources = {}, bool areFiles = true)
     {
         emptyTrash();
         f.defaults->setValue(KZDefaultsKey::report_empty_folders, 1);
@@ -69,7 +71,7 @@ struct PanelScene {
         QVariantMap request{{u"itemsToRemove"_s, QVariant::fromValue(KZFoundItemArray{all[1], all[2]})},
                             {u"size"_s, QVariant::fromValue<quint64>(14)},
                             {u"foundItemsCntrl"_s, QVariant::fromValue(model)},
-                            {u"areFiles"_s, true},
+                            {u"areFiles"_s, areFiles},
                             {u"isEmptyFolders"_s, false},
                             {u"KZResultSearchSources"_s, QVariant::fromValue(sources)},
                             {u"ownerTag"_s, QVariant::fromValue<quint64>(ownerTag)}};
@@ -177,6 +179,21 @@ TEST(KZRemovePanelWidget, PhotosAndEmptyFoldersVariants)
         ASSERT_TRUE(scene.panel);
         scene.panel->replacePage(1);
         EXPECT_FALSE(scene.panel->moveStartButton()->isEnabled());
+    }
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
+TEST(KZRemovePanelWidget, HardLinksAreOfferedForFileResultsOnly)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    for (const bool areFiles : {true, false}) {
+        PanelScene scene(3, {}, areFiles);
+        ASSERT_TRUE(scene.panel);
+        for (const QString& name : {u"removalHardLinks"_s, u"removalHardLinks2"_s}) {
+            auto* box = scene.panel->findChild<QCheckBox*>(name);
+            ASSERT_TRUE(box) << name.toStdString();
+            EXPECT_EQ(!box->isHidden() && !box->parentWidget()->isHidden(), areFiles) << name.toStdString();
+        }
     }
     KZRemovePanelWidget::setAnimationsInstant(false);
 }
