@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/Trash.h"
+#include "removal/KZRemovalJournal.h"
 #include "removal/KZRemove.h"
 #include "removal/KZUndoFile.h"
 #include "platform/StringTable.h"
@@ -145,10 +146,14 @@ QVariantList KZRestoreRemovedFiles::permanentRootAliases() const
     return aliases;
 }
 
-std::optional<fs::path> KZRestoreRemovedFiles::createPermanentFile(const std::vector<KZPersistentUndoRecord>& records)
+std::optional<fs::path> KZRestoreRemovedFiles::createPermanentFile(const std::vector<KZPersistentUndoRecord>& records,
+                                                                  KZRemovalJournal* journal)
 {
-    if (records.empty())
+    if (records.empty()) {
+        if (journal)
+            journal->finish(std::nullopt);
         return std::nullopt;
+    }
     const fs::path trash = platform::homeTrashDirectory();
     QString error;
     auto written = KZUndoFile::write(trash, permanentRootAliases(), records, KZUndoFile::nowSinceReferenceDate(),
@@ -158,6 +163,8 @@ std::optional<fs::path> KZRestoreRemovedFiles::createPermanentFile(const std::ve
                                  .arg(QString::fromStdString(trash.string()), error));
         KZErrorDelegate::sharedControl().showError(QStringLiteral("undo_file_not_written"), {},
                                                    {QString::fromStdString(trash.string())});
+    } else if (journal) {
+        journal->finish(written);
     }
     return written;
 }
@@ -180,10 +187,13 @@ quint64 KZRestoreRemovedFiles::implementUndoWithAction(const KZUndoDict& dict, b
     return count;
 }
 
-void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTrashAction)
+void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTrashAction,
+                                            std::unique_ptr<KZRemovalJournal> journal)
 {
     if (isTrashAction)
-        createPermanentFile(removal.persistentUndo());
+        createPermanentFile(removal.persistentUndo(), journal.get());
+    else if (journal)
+        journal->finish(std::nullopt);
     implementUndoWithAction({removal.standardUndo(), removal.itunesUndo(), removal.createdFolderUndo()},
                             isTrashAction);
 }

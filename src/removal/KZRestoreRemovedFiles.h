@@ -1,5 +1,6 @@
 #pragma once
 
+#include "removal/KZRemovalJournal.h"
 #include "removal/KZUndoRecords.h"
 
 #include <QMetaType>
@@ -51,14 +52,19 @@ public:
     void addRootPathWithTag(qint16 tag, const std::filesystem::path& root);
     QVariantList permanentRootAliases() const;
     // Writes the undo file of a Trash pass into the home trash; an alert
-    // naming the Trash tells a failure. Nothing for no records.
-    std::optional<std::filesystem::path> createPermanentFile(const std::vector<KZPersistentUndoRecord>& records);
+    // naming the Trash tells a failure. Nothing for no records. Once the file
+    // is written (or there was nothing to write) the pass's journal goes; a
+    // failed write keeps it, so that Restore still finds the items.
+    std::optional<std::filesystem::path> createPermanentFile(const std::vector<KZPersistentUndoRecord>& records,
+                                                             KZRemovalJournal* journal = nullptr);
     // Posts "registerRemovedUndo" when there is something to take back;
     // folders that were only created register nothing. Answers the count.
     quint64 implementUndoWithAction(const KZUndoDict& dict, bool isTrashAction);
     static quint64 undoCount(const KZUndoDict& dict);
-    // Both of the above for a finished removal pass, with its records.
-    void registerRemoval(const KZRemove& removal, bool isTrashAction);
+    // Both of the above for a finished removal pass, with its records and
+    // the journal it kept while it ran.
+    void registerRemoval(const KZRemove& removal, bool isTrashAction,
+                         std::unique_ptr<KZRemovalJournal> journal = nullptr);
 
     // ---- Undo ---------------------------------------------------------------------
     enum class ItemResult {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "removal/KZCopyIdentity.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
 #include <filesystem>
+#include <optional>
 
 // What a removal did to one item, kept so that it can be put back.
 
@@ -15,6 +18,9 @@ struct KZUndoMovedItem {
     // A copy is told by this flag, never guessed from the volumes: undoing
     // a copy deletes it, undoing a move puts the item back.
     bool isCopy = false;
+    // What the copy was when it was made; a copy is deleted by undo only
+    // while it is still exactly that. Without it the copy is never deleted.
+    std::optional<KZCopyIdentity> copyIdentity = std::nullopt;
 };
 
 // An item moved to the Trash, the record that outlives the program.

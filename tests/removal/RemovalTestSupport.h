@@ -136,14 +136,14 @@ inline fs::path trashFiles()
     return platform::homeTrashDirectory() / "files";
 }
 
-// The entries of a folder, leaving out the undo files that a Trash pass
+// The entries of a folder, leaving out the undo files (and journals) that a Trash pass
 // writes beside what it trashed.
 inline std::size_t countIn(const fs::path& folder)
 {
     std::error_code ec;
     std::size_t n = 0;
     for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); ++it)
-        if (!it->path().filename().string().starts_with(".Maravex4_"))
+        if (!it->path().filename().string().starts_with(".Maravex4"))
             ++n;
     return n;
 }

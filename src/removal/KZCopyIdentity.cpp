@@ -1,0 +1,87 @@
+#include "removal/KZCopyIdentity.h"
+
+#include "platform/DirectoryListing.h"
+#include "platform/FileStat.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+KZCopyIdentity::Node nodeOf(const std::string& relative, const platform::FileStat& st)
+{
+    return {relative,
+            quint64(st.device),
+            st.inode,
+            mode_t(st.mode & S_IFMT),
+            st.size,
+            qint64(st.modified.tv_sec),
+            qint64(st.modified.tv_nsec)};
+}
+
+// The folder held open is the one that was described.
+bool isSameFolder(int fd, const platform::FileStat& described)
+{
+    struct stat s;
+    return ::fstat(fd, &s) == 0 && quint64(s.st_dev) == quint64(described.device) && quint64(s.st_ino) == described.inode;
+}
+
+// Appends the entries below the folder open as `dir`; false when any part
+// of it cannot be read.
+bool captureFolder(const platform::DirectoryHandle& dir, const std::string& prefix,
+                   std::vector<KZCopyIdentity::Node>& nodes)
+{
+    std::vector<platform::DirEntry> entries;
+    const bool listed = dir.list([&](const platform::DirEntry& entry) {
+        entries.push_back(entry);
+        return true;
+    });
+    if (!listed)
+        return false;
+    std::sort(entries.begin(), entries.end(),
+              [](const platform::DirEntry& a, const platform::DirEntry& b) { return a.name < b.name; });
+    for (const auto& entry : entries) {
+        if (entry.statFailed)
+            return false;
+        const std::string relative = prefix.empty() ? entry.name : prefix + "/" + entry.name;
+        nodes.push_back(nodeOf(relative, entry.stat));
+        if (entry.stat.isDir()) {
+            const auto child = platform::DirectoryHandle::openAt(dir.fd(), entry.name.c_str());
+            if (!child.isValid() || !isSameFolder(child.fd(), entry.stat))
+                return false;
+            if (!captureFolder(child, relative, nodes))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<KZCopyIdentity> KZCopyIdentity::capture(const fs::path& path)
+{
+    const auto st = platform::statPath(path, false);
+    if (!st)
+        return std::nullopt;
+    KZCopyIdentity identity;
+    identity.nodes.push_back(nodeOf({}, *st));
+    if (st->isDir()) {
+        const auto dir = platform::DirectoryHandle::open(path);
+        if (!dir.isValid() || !isSameFolder(dir.fd(), *st))
+            return std::nullopt;
+        if (!captureFolder(dir, {}, identity.nodes))
+            return std::nullopt;
+    }
+    return identity;
+}
+
+bool KZCopyIdentity::matches(const fs::path& path) const
+{
+    if (nodes.empty())
+        return false;
+    const auto now = capture(path);
+    return now && *now == *this;
+}

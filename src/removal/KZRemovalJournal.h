@@ -1,0 +1,85 @@
+#pragma once
+
+#include "removal/KZUndoRecords.h"
+
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+// The durable record of a Trash removal while it runs: one entry per item as
+// soon as it is in the Trash, so that a removal killed part-way still leaves
+// Restore a list of exactly what moved.
+//
+// The journal lies beside the undo files in the home trash (with a
+// .trashinfo of its own, so that emptying the Trash takes it too) and is
+// only ever appended to. Each entry is written at once and flushed to disk
+// within a second. When the finished undo file is in place the journal goes;
+// one left behind is folded into an undo file of the same format by
+// recoverInterrupted(), at the next start or restore.
+//
+// A running removal holds a lock on its journal, so that no recovery, in
+// this process or another, folds a journal that is still being written.
+class KZRemovalJournal {
+public:
+    // A journal in the home trash; null (and logged) when it cannot be made.
+    static std::unique_ptr<KZRemovalJournal> begin();
+    static std::unique_ptr<KZRemovalJournal> beginIn(const std::filesystem::path& trashDir,
+                                                     double secondsSinceReferenceDate);
+    // Closes the journal. Unless finish() was called, the file stays: the
+    // removal did not end with its undo file written.
+    ~KZRemovalJournal();
+    KZRemovalJournal(const KZRemovalJournal&) = delete;
+    KZRemovalJournal& operator=(const KZRemovalJournal&) = delete;
+
+    void append(const KZPersistentUndoRecord& record);
+    // The removal has ended and `undoFile` holds every record (nullopt when
+    // there was nothing to write): the journal and its .trashinfo go.
+    void finish(const std::optional<std::filesystem::path>& undoFile);
+
+    const std::filesystem::path& path() const { return path_; }
+    // Entries appended that could not be written.
+    quint64 failedAppends() const;
+
+    // ---- Reading and recovery ---------------------------------------------------------
+    struct Contents {
+        std::vector<KZPersistentUndoRecord> records;
+        bool finished = false; // the removal ended with its undo file written
+    };
+    // Only a regular file is read, never through a link and never waiting
+    // on a pipe. A torn last line (the process died while writing it) and
+    // entries that fail their checks are left out.
+    static std::optional<Contents> read(const std::filesystem::path& journal, QString* error = nullptr);
+    // The journals lying in trashDir/files/.
+    static std::vector<std::filesystem::path> list(const std::filesystem::path& trashDir);
+    // Folds every journal no running removal holds into an undo file dated
+    // like the journal, then removes the journal; a finished one is only
+    // removed. Then removes the orphan .trashinfo files of items whose move
+    // never happened. Answers the number of undo files written.
+    static int recoverInterrupted(const std::filesystem::path& trashDir);
+    // In `trashDir`: a .trashinfo with nothing in files/ under its name, whose
+    // item is still at its original place, and that is older than a moment
+    // (another program may be between its two steps right now).
+    static int removeOrphanTrashInfos(const std::filesystem::path& trashDir);
+
+    static inline const char* const namePrefix = ".Maravex4-journal_";
+
+private:
+    KZRemovalJournal(int fd, std::filesystem::path trashDir, std::filesystem::path path);
+    void flushLoop();
+    void removeFiles();
+
+    int fd_ = -1;
+    std::filesystem::path trashDir_;
+    std::filesystem::path path_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool dirty_ = false;
+    bool stopping_ = false;
+    bool finished_ = false;
+    quint64 failedAppends_ = 0;
+    std::thread flusher_;
+};

@@ -1,0 +1,241 @@
+#include "RemovalTestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "removal/KZRemovalJournal.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+using namespace removaltest;
+
+namespace {
+
+fs::path homeTrash()
+{
+    return platform::homeTrashDirectory();
+}
+
+KZPersistentUndoRecord trashed(const fs::path& item)
+{
+    KZPersistentUndoRecord record;
+    record.oldPosition = item;
+    const auto moved = platform::moveToTrash(item);
+    EXPECT_TRUE(moved) << item;
+    record.currPosition = moved.value_or(fs::path());
+    if (const auto st = platform::statPath(record.currPosition, false)) {
+        record.device = quint64(st->device);
+        record.inode = st->inode;
+    }
+    record.bookmark = platform::createBookmark(record.currPosition);
+    return record;
+}
+
+bool hasInfo(const fs::path& trashDir, const fs::path& file)
+{
+    return fs::exists(trashDir / "info" / (file.filename().string() + ".trashinfo"));
+}
+
+void makeOld(const fs::path& path)
+{
+    timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+} // namespace
+
+TEST(KZRemovalJournal, EntriesReadBackAsAppendedAndATornLastLineIsLeftOut)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    KZPersistentUndoRecord a;
+    a.oldPosition = d / "odd\tname\nwith % and é";
+    a.currPosition = homeTrash() / "files/odd";
+    a.device = 42;
+    a.inode = 1ull << 40;
+    a.aliasWasCreated = true;
+    a.isiTunesItem = true;
+    a.locationLabelTag = 3;
+    a.bookmark = QByteArray("\0\1bookmark\n", 11);
+    KZPersistentUndoRecord b;
+    b.oldPosition = d / "b";
+    b.currPosition = homeTrash() / "files/b";
+
+    auto journal = KZRemovalJournal::begin();
+    ASSERT_TRUE(journal);
+    const fs::path path = journal->path();
+    EXPECT_TRUE(hasInfo(homeTrash(), path)) << "emptying the Trash takes it too";
+    journal->append(a);
+    journal->append(b);
+    {
+        std::ofstream(path, std::ios::app) << "item\t%2Fhalf";
+    }
+    auto contents = KZRemovalJournal::read(path);
+    ASSERT_TRUE(contents);
+    EXPECT_FALSE(contents->finished);
+    ASSERT_EQ(contents->records.size(), 2u);
+    const auto& r = contents->records[0];
+    EXPECT_EQ(r.oldPosition, a.oldPosition);
+    EXPECT_EQ(r.currPosition, a.currPosition);
+    EXPECT_EQ(r.device, 42u);
+    EXPECT_EQ(r.inode, 1ull << 40);
+    EXPECT_TRUE(r.aliasWasCreated);
+    EXPECT_TRUE(r.isiTunesItem);
+    EXPECT_EQ(r.locationLabelTag, 3);
+    EXPECT_EQ(r.bookmark, a.bookmark);
+    EXPECT_EQ(contents->records[1].oldPosition, b.oldPosition);
+
+    // The undo files are not mistaken for journals, nor the journal for one.
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+    EXPECT_EQ(KZRemovalJournal::list(homeTrash()), std::vector<fs::path>{path});
+
+    journal->finish(homeTrash() / "files/.Maravex4_1.000000");
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(hasInfo(homeTrash(), path));
+}
+
+TEST(KZRemovalJournal, EntriesThatCouldSendAnItemAnywhereAreLeftOut)
+{
+    emptyTrash();
+    fs::create_directories(homeTrash() / "files");
+    const fs::path path = homeTrash() / "files" / (std::string(KZRemovalJournal::namePrefix) + "5.000000");
+    std::ofstream(path) << "maravex-removal-journal 1\n"
+                        << "item\trelative/path\t/t/files/a\t1\t2\t0\t0\t-1\t\n"
+                        << "item\t/a/../etc\t/t/files/a\t1\t2\t0\t0\t-1\t\n"
+                        << "item\t/ok\t/t/files/a\tx\t2\t0\t0\t-1\t\n"
+                        << "item\t/ok\t/t/files/a\t1\t2\tyes\t0\t-1\t\n"
+                        << "item\t/ok\t/t/files/a\t1\t2\t0\t0\t-1\t!!notbase64\n"
+                        << "item\t/ok\t/t/files/a\t1\t2\t0\t0\t-1\t\n";
+    const auto contents = KZRemovalJournal::read(path);
+    ASSERT_TRUE(contents);
+    ASSERT_EQ(contents->records.size(), 1u);
+    EXPECT_EQ(contents->records[0].oldPosition, fs::path("/ok"));
+
+    // Not a journal at all, or not a regular file: never read, never hangs.
+    std::ofstream(homeTrash() / "files/other") << "<plist/>";
+    EXPECT_FALSE(KZRemovalJournal::read(homeTrash() / "files/other"));
+    const fs::path fifo = homeTrash() / "files" / (std::string(KZRemovalJournal::namePrefix) + "6.000000");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(KZRemovalJournal::read(fifo));
+    EXPECT_EQ(KZRemovalJournal::list(homeTrash()), std::vector<fs::path>{path}) << "the pipe is not listed";
+}
+
+// A removal killed part-way: what moved is in the Trash, the journal names
+// it, and the next start folds it into an undo file that Restore reads.
+TEST(KZRemovalJournal, AKilledRemovalLeavesRestoreExactlyWhatMoved)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path a = d.write("src/a.txt", "A");
+    const fs::path b = d.write("src/b.txt", "B");
+    const fs::path never = d.write("src/never.txt", "N");
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto journal = KZRemovalJournal::beginIn(homeTrash(), 777.0);
+        if (!journal)
+            ::_exit(2);
+        journal->append(trashed(a));
+        journal->append(trashed(b));
+        // The next item's .trashinfo was reserved; the process died before its move.
+        platform::createTrashInfo(homeTrash(), "never.txt", never);
+        ::_exit(0); // no destructor, no finish: as a kill would leave it
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_FALSE(fs::exists(a));
+    const fs::path orphanInfo = homeTrash() / "info/never.txt.trashinfo";
+    ASSERT_TRUE(fs::exists(orphanInfo));
+    ASSERT_EQ(KZRemovalJournal::list(homeTrash()).size(), 1u);
+
+    // A young orphan may be another program's move under way: it stays.
+    KZRemovalJournal::removeOrphanTrashInfos(homeTrash());
+    EXPECT_TRUE(fs::exists(orphanInfo));
+    makeOld(orphanInfo);
+
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+    EXPECT_FALSE(fs::exists(orphanInfo)) << "the move that never happened leaves nothing in the Trash";
+    EXPECT_TRUE(fs::exists(never));
+
+    const auto files = KZUndoFile::list(homeTrash());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_DOUBLE_EQ(KZUndoFile::secondsOfFileName(QString::fromStdString(files[0].filename().string())), 777.0);
+    const auto contents = KZUndoFile::read(files[0]);
+    ASSERT_TRUE(contents);
+    ASSERT_EQ(contents->entries.size(), 2u);
+    EXPECT_TRUE(contents->entries[0].valid);
+
+    KZRestoreRemovedFiles engine;
+    const auto result = engine.restoreFiles(files);
+    EXPECT_EQ(result.restored, 2u);
+    EXPECT_TRUE(fs::exists(a));
+    EXPECT_TRUE(fs::exists(b));
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+}
+
+TEST(KZRemovalJournal, AJournalInUseOrFinishedIsNeverFoldedIntoAnUndoFile)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    auto live = KZRemovalJournal::begin();
+    ASSERT_TRUE(live);
+    live->append(trashed(d.write("a", "A")));
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 0) << "its removal still runs";
+    EXPECT_TRUE(fs::exists(live->path()));
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+
+    // The undo file was written and the process died before the journal went.
+    const fs::path finished = homeTrash() / "files" / (std::string(KZRemovalJournal::namePrefix) + "9.000000");
+    std::ofstream(finished) << "maravex-removal-journal 1\n"
+                            << "item\t/x\t/t/files/x\t1\t2\t0\t0\t-1\t\n"
+                            << "finished\t.Maravex4_9.000000\n";
+    live.reset(); // ended without its undo file: now it is foldable
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+    EXPECT_EQ(KZUndoFile::list(homeTrash()).size(), 1u);
+}
+
+TEST(KZRemovalJournal, TheFinishedUndoFileTakesTheJournalAwayAndAFailedOneKeepsIt)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    auto& engine = KZRestoreRemovedFiles::sharedControl();
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        const auto record = trashed(d.write("a", "A"));
+        journal->append(record);
+        const auto written = engine.createPermanentFile({record}, journal.get());
+        ASSERT_TRUE(written);
+        EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+    }
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        engine.createPermanentFile({}, journal.get());
+        EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty()) << "nothing moved, nothing to keep";
+    }
+    if (::geteuid() == 0)
+        return;
+    {
+        ScopedAlerts alerts;
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        const auto record = trashed(d.write("b", "B"));
+        journal->append(record);
+        fs::permissions(homeTrash() / "files", fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_FALSE(engine.createPermanentFile({record}, journal.get()));
+        fs::permissions(homeTrash() / "files", fs::perms::owner_all);
+        EXPECT_EQ(KZRemovalJournal::list(homeTrash()).size(), 1u) << "Restore still finds the item";
+    }
+}
