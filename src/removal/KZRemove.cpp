@@ -104,7 +104,7 @@ void KZRemove::doMove()
         moveItemsPreliminary(panel_->itemsToRemove, panel_->urlToMove);
     // Before the panel hears of the end, so that Edit > Undo and the undo
     // file are in place when it shows what was removed.
-    KZRestoreRemovedFiles::sharedControl().registerRemoval(*this, panel_->isMoveToTrash);
+    KZRestoreRemovedFiles::sharedControl().registerRemoval(*this, panel_->isMoveToTrash, std::move(journal_));
     panel_->isWorking.store(false);
     panel_->workDidEnd();
 }

@@ -2,6 +2,7 @@
 
 #include "platform/AnchoredItem.h"
 #include "removal/KZRemovalFileSystem.h"
+#include "removal/KZRemovalJournal.h"
 #include "removal/KZRemovalPanel.h"
 #include "removal/KZUndoRecords.h"
 #include "result/model/KZFoundItem.h"
@@ -213,6 +214,10 @@ private:
 
     std::shared_ptr<KZRemovalPanel> panel_;
     std::shared_ptr<KZRemovalFileSystem> fs_;
+    // The durable list of what this Trash pass moved, made at its first item
+    // and handed on with the records to the writer of the undo file.
+    std::unique_ptr<KZRemovalJournal> journal_;
+    bool journalTried_ = false;
     bool securityApplyToAll_ = false;
     bool securityChosen_ = false;
     // The items accepted for this removal, by path, and for each group the

@@ -1,4 +1,6 @@
 #include "removal/KZRemove.h"
+#include "removal/KZCopyIdentity.h"
+#include "removal/KZRemovalJournal.h"
 #include "removal/KZRestoreRemovedFiles.h"
 
 #include "platform/Bookmark.h"
@@ -537,12 +539,25 @@ void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, c
             record.inode = st->inode;
         }
         record.bookmark = platform::createBookmark(moved.newPath);
+        // On disk at once: a removal killed from here on still leaves Restore
+        // the list of what is in the Trash.
+        if (!journalTried_) {
+            journalTried_ = true;
+            journal_ = KZRemovalJournal::begin();
+            if (!journal_)
+                platform::logLine(QStringLiteral("No removal journal could be made; the undo file is written at the end."));
+        }
+        if (journal_)
+            journal_->append(record);
         std::lock_guard guard(mutex_);
         persistentUndo_.push_back(std::move(record));
         return;
     }
     (void)job;
     KZUndoMovedItem record{moved.newPath, oldPath, panel_->isCreateAlias, moved.copied};
+    // What the copy is now, so that undo deletes it only while it still is.
+    if (moved.copied)
+        record.copyIdentity = KZCopyIdentity::capture(moved.newPath);
     std::lock_guard guard(mutex_);
     (item->isiTunesItem() ? itunesUndo_ : standardUndo_).push_back(std::move(record));
 }
