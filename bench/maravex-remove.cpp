@@ -318,6 +318,10 @@ int main(int argc, char** argv)
         places.push_back(item->url());
 
     if (!pauseFile.empty()) {
+        // The items that stay are named, so that a script can change them.
+        for (const KZFoundItemRef& item : items)
+            if (!item->isMarked())
+                std::fprintf(stderr, "kept\t%s\n", item->url().c_str());
         std::fprintf(stderr, "marked %lld items; waiting for %s\n", static_cast<long long>(marked.size()),
                      pauseFile.c_str());
         std::error_code ec;

@@ -94,10 +94,15 @@ struct KZRemoveTally {
 // queue; doMove() runs it on the calling thread. Only one removal runs in the
 // process at a time: the undo lists are shared by everything a removal did.
 //
-// Before anything is trashed, moved, copied or deleted, the item on disk is
-// compared with what the search found (device, inode, and for a file its
-// size and modification time); an item that changed or went away is left
-// alone and counted, never reported as removed.
+// Each item goes through a chain of steps, each answering a KZRemoveOutcome:
+// its identity is checked (device, inode, modification time, and for a file
+// its size) through its parent folder opened without following links; a
+// copy of its group that stays must still be on disk as the search saw it
+// (for a folder deleted for good, with the very same content); a hard link,
+// when asked for, must be possible; then the item is relocated through that
+// same open folder, the link is made or the move taken back, the undo record
+// is kept, and the outcome is tallied. An item that changed or went away is
+// left alone and counted, never reported as removed.
 class KZRemove : public std::enable_shared_from_this<KZRemove> {
 public:
     enum Job : qint16 { TrashJob = 1, MoveJob = 2, CopyJob = 3 };
