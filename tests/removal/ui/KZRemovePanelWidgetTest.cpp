@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "platform/StringTable.h"
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -262,6 +264,26 @@ TEST(RemovalPanelShots, TrashMoveProgressAndFinalCards)
     save(u"removal-progress.png"_s);
     scene.panel->showSuccessfulView(u"3 MB moved to the Trash."_s);
     save(u"removal-final.png"_s);
+    scene.panel->showSuccessfulView(platform::localizedString(u"final_deleting_string"_s).arg(u"3 MB"_s));
+    save(u"removal-final-deleted.png"_s);
+}
+
+TEST(RemovalPanelShots, FolderResultPagesWithoutHardLinks)
+{
+    const QString dir = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+    QDir().mkpath(dir);
+    PanelScene scene(3, {}, false);
+    scene.window.setWindowTitle(u"Maravex"_s);
+    ASSERT_TRUE(scene.panel);
+    auto save = [&](const QString& name) {
+        kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(900));
+        EXPECT_TRUE(scene.window.grab().save(dir + u"/"_s + name));
+    };
+    save(u"removal-trash-page-folders.png"_s);
+    scene.panel->replacePage(1);
+    save(u"removal-move-page-folders.png"_s);
 }
 
 } // namespace
