@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -14,6 +15,23 @@ int answer(int code, int* err)
     if (err)
         *err = code;
     return code;
+}
+
+// A link that the system's administrator made in a folder only they can
+// change, such as /home leading to /var/home: the user (and anything the
+// user runs) can neither make nor swap it, so it cannot redirect an act.
+// Running as root, every link could be swapped by the program's own user,
+// and none is followed.
+bool isSystemLink(int dirfd, const std::string& name)
+{
+    if (::geteuid() == 0)
+        return false;
+    struct stat link {}, folder {};
+    if (::fstatat(dirfd, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode))
+        return false;
+    if (::fstat(dirfd, &folder) != 0)
+        return false;
+    return link.st_uid == 0 && folder.st_uid == 0 && (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 } // namespace
@@ -38,8 +56,12 @@ std::optional<AnchoredItem> AnchoredItem::open(const std::filesystem::path& item
         const std::string component = part.native();
         if (component.empty() || component == ".")
             continue;
-        const int next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        const int code = errno;
+        int next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int code = errno;
+        if (next < 0 && isSystemLink(fd, component)) {
+            next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            code = errno;
+        }
         ::close(fd);
         if (next < 0) {
             // A link met with O_NOFOLLOW | O_DIRECTORY answers ENOTDIR; the

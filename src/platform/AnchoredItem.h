@@ -17,7 +17,10 @@ namespace platform {
 class AnchoredItem {
 public:
     // Opens the parent of `item` (an absolute path). Fails with ELOOP when a
-    // folder on the way is a link, ENOTDIR when it is not a folder.
+    // folder on the way is a link, ENOTDIR when it is not a folder. Only a
+    // link that the administrator made in a folder only they can change
+    // (/home leading to /var/home) is followed, and never when running as
+    // root.
     static std::optional<AnchoredItem> open(const std::filesystem::path& item, int* err = nullptr);
     // A folder opened the ordinary way (links followed): a destination that
     // the user chose may be reached through a link of theirs.
