@@ -324,5 +324,11 @@ picture_state result-marking kz_result_window_ui_tests ListMarkingShots
 # tab's result view.
 picture_state removal-panel kz_removal_ui_tests RemovalPanelShots
 
+# --- restore window: the list, a partial and a full restore, Edit > Undo -------
+# Drawn by the restore window's own picture test: three removals in the Trash,
+# the alert of a restore that could not put one item back (its place was
+# taken), the message of a full restore, and the centred progress of an undo.
+picture_state restore kz_removal_ui_tests RestoreWindowShots
+
 ls -1 "$SHOTS"
 exit $failed

@@ -48,7 +48,7 @@ mode_t currentUmask()
 
 } // namespace
 
-bool writeFileAtomically(const fs::path& file, const QByteArray& data, QString* error)
+bool writeFileAtomically(const fs::path& file, const QByteArray& data, QString* error, bool followLinks)
 {
     if (error)
         error->clear();
@@ -57,7 +57,7 @@ bool writeFileAtomically(const fs::path& file, const QByteArray& data, QString* 
 
     fs::path target = file;
     std::error_code ec;
-    if (fs::is_symlink(file, ec)) {
+    if (followLinks && fs::is_symlink(file, ec)) {
         const fs::path resolved = fs::canonical(file, ec);
         if (!ec)
             target = resolved;
@@ -83,8 +83,9 @@ bool writeFileAtomically(const fs::path& file, const QByteArray& data, QString* 
     };
 
     struct stat old {};
-    const mode_t mode = (::stat(target.c_str(), &old) == 0) ? (old.st_mode & 07777)
-                                                             : (0666 & ~currentUmask());
+    const bool hasOld = followLinks ? ::stat(target.c_str(), &old) == 0
+                                    : ::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const mode_t mode = hasOld ? (old.st_mode & 07777) : (0666 & ~currentUmask());
     if (::fchmod(fd, mode) != 0)
         return abandon(QStringLiteral("cannot set permissions"), errno);
 

@@ -686,7 +686,7 @@ std::optional<QVariant> normalize(const QVariant& value, int depth, QString* err
     }
 }
 
-bool readWholeFile(const fs::path& file, QByteArray* out, QString* error)
+bool readWholeFile(const fs::path& file, QByteArray* out, QString* error, bool followLinks)
 {
     const auto failWith = [&](const QString& what) {
         return setError(error, QStringLiteral("Could not read %1: %2").arg(displayPath(file), what));
@@ -698,7 +698,7 @@ bool readWholeFile(const fs::path& file, QByteArray* out, QString* error)
             if (fd >= 0)
                 ::close(fd);
         }
-    } const handle{::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+    } const handle{::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW))};
     const int fd = handle.fd;
     if (fd < 0)
         return failWith(systemErrorString(errno));
@@ -816,10 +816,10 @@ QByteArray PropertyList::toData(const QVariant& value, Format format, QString* e
     return result;
 }
 
-std::optional<QVariant> PropertyList::readFile(const fs::path& file, QString* error)
+std::optional<QVariant> PropertyList::readFile(const fs::path& file, QString* error, Links links)
 {
     QByteArray data;
-    if (!readWholeFile(file, &data, error))
+    if (!readWholeFile(file, &data, error, links == Links::Follow))
         return std::nullopt;
     QString reason;
     auto value = fromData(data, &reason);
@@ -828,9 +828,9 @@ std::optional<QVariant> PropertyList::readFile(const fs::path& file, QString* er
     return value;
 }
 
-std::optional<QVariantMap> PropertyList::readDictionary(const fs::path& file, QString* error)
+std::optional<QVariantMap> PropertyList::readDictionary(const fs::path& file, QString* error, Links links)
 {
-    auto value = readFile(file, error);
+    auto value = readFile(file, error, links);
     if (!value)
         return std::nullopt;
     if (value->typeId() != QMetaType::QVariantMap) {
@@ -840,13 +840,14 @@ std::optional<QVariantMap> PropertyList::readDictionary(const fs::path& file, QS
     return value->toMap();
 }
 
-bool PropertyList::writeFile(const fs::path& file, const QVariant& value, Format format, QString* error)
+bool PropertyList::writeFile(const fs::path& file, const QVariant& value, Format format, QString* error,
+                             Links links)
 {
     QString reason;
     const QByteArray data = toData(value, format, &reason);
     if (data.isEmpty())
         return setError(error, QStringLiteral("Could not write %1: %2").arg(displayPath(file), reason));
-    return writeFileAtomically(file, data, error);
+    return writeFileAtomically(file, data, error, links == Links::Follow);
 }
 
 std::optional<QVariant> PropertyList::normalized(const QVariant& value, QString* error)

@@ -22,6 +22,10 @@ namespace platform {
 class PropertyList {
 public:
     enum class Format { Xml, Binary };
+    // Whether a symbolic link at the file's place is followed. Files in
+    // folders other programs may write to (the Trash) are read and written
+    // with Refuse: a link there never leads a read or a write elsewhere.
+    enum class Links { Follow, Refuse };
 
     // Parses either format (detected from the content). A damaged, truncated or
     // empty input answers std::nullopt and a readable reason in `error`.
@@ -31,17 +35,20 @@ public:
     // QVariant, a custom type) answer an empty array and a reason in `error`.
     static QByteArray toData(const QVariant& value, Format format, QString* error = nullptr);
 
-    static std::optional<QVariant> readFile(const std::filesystem::path& file, QString* error = nullptr);
+    // Only a regular file is read; a pipe or a device is refused at once,
+    // never waited on.
+    static std::optional<QVariant> readFile(const std::filesystem::path& file, QString* error = nullptr,
+                                            Links links = Links::Follow);
 
     // readFile for files whose root must be a dictionary; any other root is
     // reported like a damaged file.
     static std::optional<QVariantMap> readDictionary(const std::filesystem::path& file,
-                                                     QString* error = nullptr);
+                                                     QString* error = nullptr, Links links = Links::Follow);
 
     // Written to a temporary file beside `file` and renamed over it, so a crash
     // never leaves a half-written file behind.
     static bool writeFile(const std::filesystem::path& file, const QVariant& value, Format format,
-                          QString* error = nullptr);
+                          QString* error = nullptr, Links links = Links::Follow);
 
     // `value` in the types that reading it back would give (QStringList ->
     // QVariantList, int -> qint64, float -> double, dates in UTC), so a value

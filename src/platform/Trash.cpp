@@ -604,9 +604,15 @@ std::optional<TrashInfo> readTrashInfo(const std::filesystem::path& trashedItem)
         return std::nullopt;
     const auto trash = item.parent_path().parent_path();
     const auto infoPath = infoPathFor(trash, item.filename().native());
-    const int fd = ::open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Any program may put a pipe under this name: it is refused, never waited on.
+    const int fd = ::open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
+    struct stat infoStat {};
+    if (::fstat(fd, &infoStat) != 0 || !S_ISREG(infoStat.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
     QByteArray content;
     char buffer[4096];
     for (;;) {

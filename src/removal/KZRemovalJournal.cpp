@@ -1,5 +1,6 @@
 #include "removal/KZRemovalJournal.h"
 
+#include "platform/Bookmark.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
@@ -338,13 +339,21 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
         } else if (contents->finished || contents->records.empty()) {
             done = true;
         } else {
-            for (const auto& record : contents->records) {
+            auto records = contents->records;
+            for (auto& record : records) {
                 const fs::path files = record.currPosition.parent_path();
                 if (files.filename() == "files")
                     trashes.insert(files.parent_path());
+                // A bookmark that could not be made during the removal is
+                // made now, for the very item recorded and no other.
+                if (record.bookmark.isEmpty()) {
+                    const auto st = platform::statPath(record.currPosition, false);
+                    if (st && quint64(st->device) == record.device && st->inode == record.inode)
+                        record.bookmark = platform::createBookmark(record.currPosition);
+                }
             }
             const double seconds = secondsOfJournalName(journal.filename().native());
-            const auto file = KZUndoFile::write(trashDir, {}, contents->records,
+            const auto file = KZUndoFile::write(trashDir, {}, records,
                                                 seconds > 0 ? seconds : KZUndoFile::nowSinceReferenceDate(), &error);
             if (file) {
                 ++written;

@@ -1,6 +1,7 @@
 #include "removal/KZRestoreList.h"
 
 #include "platform/StringTable.h"
+#include "removal/KZRemovalJournal.h"
 #include "removal/KZUndoFile.h"
 #include "services/KZDateUtilities.h"
 #include "services/KZErrorDelegate.h"
@@ -31,19 +32,32 @@ void KZRestoreList::permanentItems()
     std::error_code ec;
     if (!fs::is_directory(KZUndoFile::trashFilesFolder(trashDir_), ec))
         return;
+    // A removal that never ended left only its journal: its items are in
+    // the Trash all the same, and are listed like any other removal.
+    KZRemovalJournal::recoverInterrupted(trashDir_);
     rows_.clear();
     selectedCount_ = 0;
-    for (const fs::path& file : KZUndoFile::list(trashDir_)) {
-        const auto contents = KZUndoFile::read(file);
-        const qsizetype count = contents ? qsizetype(contents->entries.size()) : 0;
-        const double seconds = KZUndoFile::secondsOfFileName(QString::fromStdString(file.filename().string()));
-        rows_.push_back({rowText(count, seconds), false, file});
-    }
+    for (const fs::path& file : KZUndoFile::list(trashDir_))
+        rows_.push_back(rowOf(file));
+}
+
+KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)
+{
+    const auto contents = KZUndoFile::read(file);
+    const qsizetype count = contents ? qsizetype(contents->entries.size()) : 0;
+    const double seconds = KZUndoFile::secondsOfFileName(QString::fromStdString(file.filename().string()));
+    return {rowText(count, seconds), false, file};
+}
+
+void KZRestoreList::recount()
+{
+    for (Row& row : rows_)
+        row.name = rowOf(row.path).name;
 }
 
 bool KZRestoreList::areTherePermanentFiles(const fs::path& trashDir)
 {
-    return !KZUndoFile::list(trashDir).empty();
+    return !KZUndoFile::list(trashDir).empty() || !KZRemovalJournal::list(trashDir).empty();
 }
 
 bool KZRestoreList::toggle(std::size_t row)

@@ -19,6 +19,9 @@ public:
 
     explicit KZRestoreList(std::filesystem::path trashDir);
 
+    // The row of one undo file.
+    static Row rowOf(const std::filesystem::path& file);
+
     void permanentItems();
     static bool areTherePermanentFiles(const std::filesystem::path& trashDir);
     static QString rowText(qsizetype count, double secondsSinceReferenceDate);
@@ -30,6 +33,9 @@ public:
     // The checked files, from the last row to the first.
     std::vector<std::filesystem::path> checkedPathsBottomUp() const;
     void removeRows(const std::vector<std::filesystem::path>& paths);
+    // Reads each row's file again for the number of items it still holds;
+    // check marks stay.
+    void recount();
 
 private:
     std::filesystem::path trashDir_;

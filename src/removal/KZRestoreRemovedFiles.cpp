@@ -117,6 +117,17 @@ void KZRestoreRemovedFiles::setInfoText(const QString& text)
     infoText_ = text;
 }
 
+void KZRestoreRemovedFiles::recoverInterruptedRemovals(fs::path trashDir)
+{
+    queue_->addOperation([this, trashDir = std::move(trashDir)] {
+        std::lock_guard job(jobMutex_);
+        if (const int folded = KZRemovalJournal::recoverInterrupted(trashDir))
+            platform::logLine(QStringLiteral("Removals that never ended left %1 undo files in %2")
+                                  .arg(folded)
+                                  .arg(QString::fromStdString(trashDir.string())));
+    });
+}
+
 void KZRestoreRemovedFiles::waitUntilIdle()
 {
     queue_->waitUntilAllOperationsAreFinished();
@@ -198,27 +209,112 @@ void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTras
                             isTrashAction);
 }
 
+// ---- What the user is told ---------------------------------------------------------------
+
+void KZRestoreRemovedFiles::NotRestored::add(ItemResult result)
+{
+    switch (result) {
+    case ItemResult::Restored:
+    case ItemResult::CopyDeleted:
+        break;
+    case ItemResult::Occupied:
+        occupied += 1;
+        break;
+    case ItemResult::Missing:
+        gone += 1;
+        break;
+    case ItemResult::MissingVolume:
+        missingVolume += 1;
+        break;
+    case ItemResult::CopyKept:
+        copyKept += 1;
+        break;
+    case ItemResult::NoOldPosition:
+        unreadable += 1;
+        break;
+    case ItemResult::Failed:
+        failed += 1;
+        break;
+    }
+}
+
+QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
+{
+    const std::pair<quint64, const char*> kinds[] = {
+        {occupied, "not_restored_occupied"},  {gone, "not_restored_gone"},
+        {missingVolume, "not_restored_volume"}, {copyKept, "not_restored_copy_kept"},
+        {failed, "not_restored_failed"},      {unreadable, "not_restored_unreadable"},
+    };
+    const char* only = nullptr;
+    for (const auto& [count, key] : kinds) {
+        if (count == 0)
+            continue;
+        if (only)
+            return QStringLiteral("not_restored_several");
+        only = key;
+    }
+    return only ? QString::fromLatin1(only) : QString();
+}
+
+void KZRestoreRemovedFiles::tellOutcome(quint64 restored, quint64 missed, const QString& reasonKey, bool tellSuccess)
+{
+    auto& alerts = KZErrorDelegate::sharedControl();
+    auto& numbers = KZNumberUtilities::sharedControl();
+    if (missed == 0) {
+        if (!tellSuccess || restored == 0)
+            return;
+        if (restored == 1)
+            alerts.showMessagePanel(nullptr, QStringLiteral("successful_restored_sing"));
+        else
+            alerts.showMessagePanel(nullptr, QStringLiteral("successful_restored_plur"), {},
+                                    {numbers.numberToFormatString(double(restored))});
+        return;
+    }
+    const QString missedText = numbers.numberToFormatString(double(missed));
+    QString key;
+    QStringList names;
+    if (!tellSuccess || restored == 0) {
+        key = missed == 1 ? QStringLiteral("not_restored_sing") : QStringLiteral("not_restored_plur");
+        if (missed > 1)
+            names = {missedText};
+    } else {
+        key = QStringLiteral("partly_restored_%1_%2")
+                  .arg(restored == 1 ? QStringLiteral("sing") : QStringLiteral("plur"),
+                       missed == 1 ? QStringLiteral("sing") : QStringLiteral("plur"));
+        if (restored > 1)
+            names << numbers.numberToFormatString(double(restored));
+        if (missed > 1)
+            names << missedText;
+    }
+    alerts.showError(key, reasonKey, names);
+}
+
 // ---- Undo ----------------------------------------------------------------------------
 
-void KZRestoreRemovedFiles::undoMove(KZUndoDict dict)
+void KZRestoreRemovedFiles::undoMove(KZUndoDict dict, std::function<void(const UndoOutcome&)> done)
 {
     isWorking = true;
-    queue_->addOperation([this, dict = std::move(dict)] {
-        doUndoMove(dict);
+    queue_->addOperation([this, dict = std::move(dict), done = std::move(done)] {
+        const UndoOutcome outcome = doUndoMove(dict);
         isWorking = false;
+        if (done)
+            done(outcome);
     });
 }
 
-void KZRestoreRemovedFiles::doUndoMove(const KZUndoDict& dict)
+KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUndoDict& dict)
 {
     std::lock_guard job(jobMutex_);
+    const quint64 restoredBefore = restoredItems.load();
     managedCount = 0;
     totToManage = 0;
     lockedCount = 0;
     setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
-    undoMovedFiles(dict.standardUndo, false);
-    undoMovedFiles(dict.itunesUndo, true);
+    UndoOutcome outcome;
+    undoMovedFiles(dict.standardUndo, false, &outcome.notRestored);
+    undoMovedFiles(dict.itunesUndo, true, &outcome.notRestored);
     removeCreatedFolders(dict.createdFolderUndo);
+    outcome.restored = restoredItems.load() - restoredBefore;
     if (const quint64 locked = lockedCount.load()) {
         if (locked < 2)
             KZErrorDelegate::sharedControl().showError(QStringLiteral("locked_sing"));
@@ -227,10 +323,11 @@ void KZRestoreRemovedFiles::doUndoMove(const KZUndoDict& dict)
                 QStringLiteral("locked_plur"), {},
                 {KZNumberUtilities::sharedControl().numberToFormatString(double(locked))});
     }
+    return outcome;
 }
 
 std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedFiles(
-    const std::vector<KZUndoMovedItem>& items, bool isiTunes)
+    const std::vector<KZUndoMovedItem>& items, bool isiTunes, NotRestored* notRestored)
 {
     totToManage += items.size();
     std::vector<ItemResult> results;
@@ -248,6 +345,8 @@ std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedF
             }
         } else if (result != ItemResult::CopyDeleted) {
             notRestoredCount += 1;
+            if (notRestored)
+                notRestored->add(result);
         }
         managedCount += 1;
     }
@@ -319,10 +418,10 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     if (err == EEXIST) {
         const auto from = platform::statPath(item.currPosition, false);
         const auto into = platform::statPath(item.oldPosition, false);
-        if (from && into && from->isDir() && into->isDir()) {
-            mergeFolder(item.currPosition, item.oldPosition);
-            if (!isThere(item.currPosition))
-                KZUndoFile::removeTrashInfoOf(item.currPosition);
+        if (from && into && from->isDir() && into->isDir() && mergeFolder(item.currPosition, item.oldPosition)) {
+            // Every entry found its place: the folder is back, only merged.
+            KZUndoFile::removeTrashInfoOf(item.currPosition);
+            return ItemResult::Restored;
         }
         return ItemResult::Occupied;
     }
@@ -336,6 +435,11 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
     const auto copy = platform::statPath(item.currPosition, false);
     const auto original = platform::statPath(item.oldPosition, false);
     if (original && copy && !original->sameItem(*copy)) {
+        // The copy goes only while it is still exactly what the removal
+        // made: an edited copy, or anything the user put at its place, is
+        // theirs. A record that never described its copy deletes nothing.
+        if (!item.copyIdentity || !item.copyIdentity->matches(item.currPosition))
+            return ItemResult::CopyKept;
         int err = 0;
         if (platform::removeTree(item.currPosition, {}, &err))
             return ItemResult::CopyDeleted;
@@ -390,12 +494,13 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const 
     return ItemResult::Restored;
 }
 
-void KZRestoreRemovedFiles::mergeFolder(const fs::path& from, const fs::path& into)
+bool KZRestoreRemovedFiles::mergeFolder(const fs::path& from, const fs::path& into)
 {
     std::error_code ec;
     std::vector<fs::path> entries;
     for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec))
         entries.push_back(it->path());
+    bool all = !ec;
     for (const auto& entry : entries) {
         const fs::path target = into / entry.filename();
         int err = 0;
@@ -403,11 +508,13 @@ void KZRestoreRemovedFiles::mergeFolder(const fs::path& from, const fs::path& in
             continue;
         const auto a = platform::statPath(entry, false);
         const auto b = platform::statPath(target, false);
-        if (err == EEXIST && a && b && a->isDir() && b->isDir())
-            mergeFolder(entry, target);
+        if (err == EEXIST && a && b && a->isDir() && b->isDir() && mergeFolder(entry, target))
+            continue;
         // A clashing file stays where it is: neither copy is lost.
+        all = false;
     }
-    ::rmdir(from.c_str());
+    // Only an emptied folder goes; whatever is still in it keeps it.
+    return ::rmdir(from.c_str()) == 0 && all;
 }
 
 void KZRestoreRemovedFiles::removeCreatedFolders(std::vector<fs::path> folders)
@@ -443,6 +550,9 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             platform::logLine(QStringLiteral("Undo file %1 not read: %2")
                                      .arg(QString::fromStdString(file.string()), error));
             result.unreadable.push_back(file);
+            // Its items are still in the Trash: they count as not put back.
+            result.notRestored.unreadable += 1;
+            result.skipped += 1;
             continue;
         }
         totToManage += contents->entries.size();
@@ -452,6 +562,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             if (!entry.valid) {
                 keep.push_back(entry);
                 result.skipped += 1;
+                result.notRestored.unreadable += 1;
                 continue;
             }
             // By identity only: another item now under the same Trash name
@@ -460,6 +571,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             if (!resolved || !platform::isInTrash(resolved->path)) {
                 // Gone from the Trash, or no longer in it: nothing to put back.
                 result.skipped += 1;
+                result.notRestored.gone += 1;
                 if (resolved)
                     keep.push_back(entry);
                 continue;
@@ -470,10 +582,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             const auto info = platform::readTrashInfo(resolved->path);
             if (!info || info->originalPath != entry.oldPosition) {
                 result.skipped += 1;
+                result.notRestored.gone += 1;
                 keep.push_back(entry);
                 continue;
             }
-            KZUndoMovedItem item{resolved->path, entry.oldPosition, entry.aliasWasCreated, false};
+            KZUndoMovedItem item{resolved->path, entry.oldPosition, entry.aliasWasCreated, false, std::nullopt};
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 if (entry.isiTunesItem)
@@ -482,6 +595,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     result.restored += 1;
             } else {
                 result.skipped += 1;
+                result.notRestored.add(outcome);
                 if (isThere(resolved->path))
                     keep.push_back(entry);
             }
@@ -504,6 +618,9 @@ void KZRestoreRemovedFiles::restoreItemsOfFile(std::vector<fs::path> undoFiles, 
         isWorking = false;
         platform::NotificationCenter::defaultCenter().post(
             QStringLiteral("updateRestoredList"), platform::NotificationObject(this),
-            {{QStringLiteral("indexes"), indexes}, {QStringLiteral("restoredItems"), result.restored}});
+            {{QStringLiteral("indexes"), indexes},
+             {QStringLiteral("restoredItems"), result.restored},
+             {QStringLiteral("notRestoredItems"), result.notRestored.total()},
+             {QStringLiteral("notRestoredReason"), result.notRestored.reasonKey()}});
     });
 }

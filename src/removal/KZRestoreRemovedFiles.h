@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -75,25 +76,57 @@ public:
         Missing,        // nothing at the current place
         MissingVolume,  // the old place lies on a volume that is not there
         Failed,         // a step failed: left where it is
+        CopyKept,       // the copy changed since it was made, or was never described: kept
     };
-    // Queued on the engine's queue; returns at once.
-    void undoMove(KZUndoDict dict);
+    // Why items did not go back, by kind, for what the user is told.
+    struct NotRestored {
+        quint64 occupied = 0;      // something else is at the old place
+        quint64 gone = 0;          // no longer where the removal put it
+        quint64 missingVolume = 0; // its volume is not there
+        quint64 copyKept = 0;      // a copy that is no longer what was made
+        quint64 failed = 0;        // a step failed
+        quint64 unreadable = 0;    // its record could not be read
+        quint64 total() const { return occupied + gone + missingVolume + copyKept + failed + unreadable; }
+        void add(ItemResult result);
+        // The key of the "Errors" text saying why: one kind, or several.
+        QString reasonKey() const;
+    };
+    // Tells what a finished undo or restore did: nothing when everything went
+    // back and `tellSuccess` is false; else the items put back, as
+    // information, or those that did not go back, with why, as a warning.
+    static void tellOutcome(quint64 restored, quint64 notRestored, const QString& reasonKey, bool tellSuccess);
+    // What one undo did, for what the user is told.
+    struct UndoOutcome {
+        quint64 restored = 0;
+        NotRestored notRestored;
+    };
+    // Queued on the engine's queue; returns at once. `done`, when given, is
+    // called on the engine's queue with the outcome once the undo has ended.
+    void undoMove(KZUndoDict dict, std::function<void(const UndoOutcome&)> done = {});
     // The same, on the calling thread.
-    void doUndoMove(const KZUndoDict& dict);
-    std::vector<ItemResult> undoMovedFiles(const std::vector<KZUndoMovedItem>& items, bool isiTunes);
+    UndoOutcome doUndoMove(const KZUndoDict& dict);
+    std::vector<ItemResult> undoMovedFiles(const std::vector<KZUndoMovedItem>& items, bool isiTunes,
+                                           NotRestored* notRestored = nullptr);
     // rmdir only, deepest first; a folder that is not empty stays.
     void removeCreatedFolders(std::vector<std::filesystem::path> folders);
 
     // ---- Restore from undo files --------------------------------------------------------
     struct RestoreResult {
         quint64 restored = 0;
-        quint64 skipped = 0;      // entries left in their file (gone, invalid, occupied, ...)
+        quint64 skipped = 0;      // entries not put back (gone, invalid, occupied, ...)
+        NotRestored notRestored;  // the same, by why
         std::vector<std::filesystem::path> unreadable; // files kept untouched
     };
     RestoreResult restoreFiles(const std::vector<std::filesystem::path>& undoFiles);
-    // Queued; posts "updateRestoredList" with "indexes" handed back and
-    // "restoredItems", the engine as object.
+    // Queued; posts "updateRestoredList" with "indexes" handed back,
+    // "restoredItems", "notRestoredItems" and "notRestoredReason" (a key of
+    // "Errors"), the engine as object.
     void restoreItemsOfFile(std::vector<std::filesystem::path> undoFiles, QVariantList indexes);
+
+    // Queued: folds the journals of removals that never ended into undo
+    // files and drops the .trashinfo files of moves that never happened
+    // (see KZRemovalJournal), in line with the undo and restore jobs.
+    void recoverInterruptedRemovals(std::filesystem::path trashDir);
 
     void waitUntilIdle();
 
@@ -117,7 +150,8 @@ private:
     ItemResult undoCopy(const KZUndoMovedItem& item);
     ItemResult moveBackWithLink(const KZUndoMovedItem& item);
     bool makeParentChain(const std::filesystem::path& parent, ItemResult* why) const;
-    void mergeFolder(const std::filesystem::path& from, const std::filesystem::path& into);
+    // Answers whether every entry went into `into` (and `from` is gone).
+    bool mergeFolder(const std::filesystem::path& from, const std::filesystem::path& into);
 
     void setInfoText(const QString& text);
 

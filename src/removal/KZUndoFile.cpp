@@ -1,6 +1,7 @@
 #include "removal/KZUndoFile.h"
 
 #include "platform/FileOps.h"
+#include "platform/FileStat.h"
 #include "platform/PropertyList.h"
 #include "platform/Trash.h"
 
@@ -25,6 +26,14 @@ void setError(QString* error, const QString& text)
 {
     if (error)
         *error = text;
+}
+
+// The Trash is writable by any program of the user: a pipe there would hang
+// a read for ever, and a link would lead a rewrite outside the Trash.
+bool isRegularFile(const fs::path& file)
+{
+    const auto st = platform::statPath(file, false);
+    return st && st->isRegular();
 }
 } // namespace
 
@@ -135,7 +144,11 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
 
 std::optional<Contents> read(const fs::path& file, QString* error)
 {
-    const auto root = platform::PropertyList::readDictionary(file, error);
+    if (!isRegularFile(file)) {
+        setError(error, QStringLiteral("not a regular file"));
+        return std::nullopt;
+    }
+    const auto root = platform::PropertyList::readDictionary(file, error, platform::PropertyList::Links::Refuse);
     if (!root)
         return std::nullopt;
     Contents contents;
@@ -180,6 +193,10 @@ std::optional<Contents> read(const fs::path& file, QString* error)
 bool rewrite(const fs::path& file, const QVariantList& rootData, const std::vector<Entry>& keep, QString* error)
 {
     std::error_code ec;
+    if (!isRegularFile(file)) {
+        setError(error, QStringLiteral("not a regular file"));
+        return false;
+    }
     if (keep.empty()) {
         removeTrashInfoOf(file);
         if (!fs::remove(file, ec) && ec) {
@@ -196,7 +213,8 @@ bool rewrite(const fs::path& file, const QVariantList& rootData, const std::vect
     const QVariantMap root{{QStringLiteral("rootData"), rootData}, {QStringLiteral("undoItems"), items}};
     // Our own file is replaced here, by a temporary beside it: a failed write
     // keeps the old one whole.
-    return platform::PropertyList::writeFile(file, root, platform::PropertyList::Format::Xml, error);
+    return platform::PropertyList::writeFile(file, root, platform::PropertyList::Format::Xml, error,
+                                             platform::PropertyList::Links::Refuse);
 }
 
 std::vector<fs::path> list(const fs::path& trashDir)
@@ -204,7 +222,7 @@ std::vector<fs::path> list(const fs::path& trashDir)
     std::vector<fs::path> found;
     std::error_code ec;
     for (fs::directory_iterator it(trashFilesFolder(trashDir), ec), end; !ec && it != end; it.increment(ec))
-        if (QString::fromStdString(it->path().filename().string()).contains(namePrefix))
+        if (QString::fromStdString(it->path().filename().string()).contains(namePrefix) && isRegularFile(it->path()))
             found.push_back(it->path());
     return found;
 }

@@ -62,7 +62,8 @@ std::optional<Contents> read(const std::filesystem::path& file, QString* error =
 bool rewrite(const std::filesystem::path& file, const QVariantList& rootData, const std::vector<Entry>& keep,
              QString* error = nullptr);
 
-// The undo files of trashDir/files/, in the folder's order.
+// The undo files of trashDir/files/, in the folder's order; only regular
+// files (never a link or a pipe named like one).
 std::vector<std::filesystem::path> list(const std::filesystem::path& trashDir);
 
 // Deletes the .trashinfo of an item lying in some trash's files/ folder.

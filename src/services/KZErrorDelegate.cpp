@@ -295,7 +295,9 @@ void KZErrorDelegate::showErrorWithDict(const QVariantMap& request)
 void KZErrorDelegate::showMessagePanelWithDict(const QVariantMap& request)
 {
     Alert alert;
-    alert.style = Style::Warning;
+    // Information, never a warning: a success told with a warning sign reads
+    // as a failure.
+    alert.style = Style::Informational;
     alert.messageText = replaceContentOfString(lookUp(request.value(KZAlertKey::info).toString(), kDefaultTable),
                                                stringList(request.value(KZAlertKey::names)));
     alert.informativeText = lookUp(request.value(KZAlertKey::messKey).toString(), kDefaultTable);

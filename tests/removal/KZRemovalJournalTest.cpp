@@ -144,7 +144,9 @@ TEST(KZRemovalJournal, AKilledRemovalLeavesRestoreExactlyWhatMoved)
         if (!journal)
             ::_exit(2);
         journal->append(trashed(a));
-        journal->append(trashed(b));
+        auto withoutBookmark = trashed(b);
+        withoutBookmark.bookmark.clear(); // the bookmark step failed for this one
+        journal->append(withoutBookmark);
         // The next item's .trashinfo was reserved; the process died before its move.
         platform::createTrashInfo(homeTrash(), "never.txt", never);
         ::_exit(0); // no destructor, no finish: as a kill would leave it
@@ -174,6 +176,7 @@ TEST(KZRemovalJournal, AKilledRemovalLeavesRestoreExactlyWhatMoved)
     ASSERT_TRUE(contents);
     ASSERT_EQ(contents->entries.size(), 2u);
     EXPECT_TRUE(contents->entries[0].valid);
+    EXPECT_TRUE(contents->entries[1].valid) << "its bookmark was made when it was folded";
 
     KZRestoreRemovedFiles engine;
     const auto result = engine.restoreFiles(files);

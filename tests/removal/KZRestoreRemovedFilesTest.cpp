@@ -47,6 +47,12 @@ fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, doubl
     return file.value_or(fs::path());
 }
 
+// The record of a copy the removal made at `copy`, described as it is now.
+KZUndoMovedItem copyRecord(const fs::path& copy, const fs::path& original)
+{
+    return KZUndoMovedItem{copy, original, false, true, KZCopyIdentity::capture(copy)};
+}
+
 bool hasTrashInfo(const fs::path& trashed)
 {
     return fs::exists(trashed.parent_path().parent_path() / "info" / (trashed.filename().string() + ".trashinfo"));
@@ -189,7 +195,7 @@ TEST(KZRestoreRemovedFiles, UndoPutsItemsBackAndNeverLosesAFile)
         {"copy of a present original",
          [](kztest::TempDir& d) {
              d.write("src/a", "A");
-             return KZUndoMovedItem{d.write("dest/a", "A"), d / "src/a", false, true};
+             return copyRecord(d.write("dest/a", "A"), d / "src/a");
          },
          Result::CopyDeleted,
          [](kztest::TempDir& d) {
@@ -426,7 +432,7 @@ TEST(KZRestoreRemovedFiles, LockedCopiesStayAndAreToldOnce)
     KZUndoDict dict;
     for (const char* name : {"a", "b"}) {
         dir.write(std::string("src/") + name, "A");
-        dict.standardUndo.push_back({dir.write(std::string("dest/") + name, "A"), dir / "src" / name, false, true});
+        dict.standardUndo.push_back(copyRecord(dir.write(std::string("dest/") + name, "A"), dir / "src" / name));
     }
     if (!kztest::setImmutable(dir / "dest/a", true) || !kztest::setImmutable(dir / "dest/b", true))
         GTEST_SKIP() << "no immutable flag here";

@@ -1,5 +1,6 @@
 #include "app/ui/KZMaravexApp.h"
 #include "removal/KZRestoreRemovedFiles.h"
+#include "removal/ui/KZRestoreProgressWindow.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
 #include "platform/Trash.h"
 
@@ -288,7 +289,8 @@ void KZMaravexApp::applicationWillFinishLaunching()
             };
             services.undoMove = [](const QVariant& undoDict) {
                 if (undoDict.canConvert<KZUndoDict>())
-                    KZRestoreRemovedFiles::sharedControl().undoMove(undoDict.value<KZUndoDict>());
+                    KZRestoreProgressWindow::undoWithProgress(KZRestoreRemovedFiles::sharedControl(),
+                                                              undoDict.value<KZUndoDict>());
             };
             services.present = [this](QWidget* result) {
                 KZSearchProgressWindow* progress = progressWindow();
@@ -324,6 +326,9 @@ void KZMaravexApp::applicationDidFinishLaunching()
 
     buildMenus();
     showFirstWindow();
+    // A removal killed part-way left its items in the Trash with only a
+    // journal naming them: they are made restorable again.
+    KZRestoreRemovedFiles::sharedControl().recoverInterruptedRemovals(platform::homeTrashDirectory());
 
     if (crashedLog_) {
         const fs::path log = *crashedLog_;

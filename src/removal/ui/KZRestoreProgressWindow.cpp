@@ -1,6 +1,7 @@
 #include "removal/ui/KZRestoreProgressWindow.h"
 
-#include "removal/KZRestoreRemovedFiles.h"
+#include "platform/MainThread.h"
+#include "platform/StringTable.h"
 #include "services/KZNumberUtilities.h"
 
 #include <QScreen>
@@ -16,6 +17,8 @@ KZRestoreProgressWindow::KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, 
     dialog_->setAutoClose(false);
     dialog_->setAutoReset(false);
     dialog_->setMinimumDuration(0);
+    // Wide enough that the bar reads as one and a long info text fits.
+    dialog_->setMinimumWidth(380);
     // Nothing can stop an undo half way: a half-undone removal is worse.
     dialog_->setCancelButton(nullptr);
     if (parent) {
@@ -28,6 +31,25 @@ KZRestoreProgressWindow::KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, 
     progress_.startSession();
     connect(&timer_, &QTimer::timeout, this, &KZRestoreProgressWindow::tick);
     timer_.start(16);
+}
+
+KZRestoreProgressWindow* KZRestoreProgressWindow::undoWithProgress(KZRestoreRemovedFiles& engine, KZUndoDict dict,
+                                                                   KZRestoreProgress::Clock clock)
+{
+    // Working before the window's first tick, so that the tick never takes
+    // the undo for ended before it started.
+    // What did not go back is told once the undo has ended: a user who
+    // believes everything is back may empty the Trash or the destination.
+    engine.undoMove(std::move(dict), [](const KZRestoreRemovedFiles::UndoOutcome& outcome) {
+        if (outcome.notRestored.total() == 0)
+            return;
+        platform::runOnMain([outcome] {
+            KZRestoreRemovedFiles::tellOutcome(outcome.restored, outcome.notRestored.total(),
+                                               outcome.notRestored.reasonKey(), false);
+        });
+    });
+    return new KZRestoreProgressWindow(engine, nullptr, platform::localizedString(QStringLiteral("restoring_items")),
+                                       std::move(clock));
 }
 
 KZRestoreProgressWindow::~KZRestoreProgressWindow()
@@ -56,13 +78,16 @@ void KZRestoreProgressWindow::tick()
         return;
     }
     const auto step = progress_.step(engine_.isWorking.load());
+    if (step.refresh || step.terminate || step.show)
+        refresh();
     if (step.show) {
-        if (!parent_)
+        if (!parent_) {
+            // Sized for its text first, so that it is centred as it shows.
+            dialog_->adjustSize();
             dialog_->move(dialog_->screen()->availableGeometry().center() - dialog_->rect().center());
+        }
         dialog_->show();
     }
-    if (step.refresh || step.terminate)
-        refresh();
     if (step.terminate) {
         timer_.stop();
         dialog_->hide();

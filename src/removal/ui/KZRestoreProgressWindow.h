@@ -1,13 +1,12 @@
 #pragma once
 
 #include "removal/KZRestoreProgress.h"
+#include "removal/KZRestoreRemovedFiles.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QTimer>
-
-class KZRestoreRemovedFiles;
 
 class QWidget;
 
@@ -20,6 +19,12 @@ public:
     KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, QWidget* parent, const QString& info,
                             KZRestoreProgress::Clock clock = {});
     ~KZRestoreProgressWindow() override;
+
+    // Edit > Undo of a removal: the undo is queued and its progress shown
+    // centred above the other windows. Answers the window, which deletes
+    // itself when the undo has ended.
+    static KZRestoreProgressWindow* undoWithProgress(KZRestoreRemovedFiles& engine, KZUndoDict dict,
+                                                     KZRestoreProgress::Clock clock = {});
 
     QProgressDialog* dialog() const { return dialog_; }
     void tick();

@@ -118,34 +118,37 @@ void KZRestoreWindowCntrl::restoreAction()
         [self](const platform::Notification& n) {
             const QVariantList donePaths = n.userInfo.value(QStringLiteral("indexes")).toList();
             const quint64 restored = n.userInfo.value(QStringLiteral("restoredItems")).toULongLong();
-            platform::runOnMain([self, donePaths, restored] {
+            const quint64 notRestored = n.userInfo.value(QStringLiteral("notRestoredItems")).toULongLong();
+            const QString reason = n.userInfo.value(QStringLiteral("notRestoredReason")).toString();
+            platform::runOnMain([self, donePaths, restored, notRestored, reason] {
                 if (self)
-                    self->updateRestoredList(donePaths, restored);
+                    self->updateRestoredList(donePaths, restored, notRestored, reason);
             });
         });
     new KZRestoreProgressWindow(engine_, this, platform::localizedString(QStringLiteral("preparing_restore")));
     engine_.restoreItemsOfFile(paths, pathList);
 }
 
-void KZRestoreWindowCntrl::updateRestoredList(const QVariantList& donePaths, quint64 restored)
+void KZRestoreWindowCntrl::updateRestoredList(const QVariantList& donePaths, quint64 restored, quint64 notRestored,
+                                              const QString& reasonKey)
 {
     subscription_ = {};
     restoring_ = false;
-    // Rows are matched by path: the list may have been rebuilt meanwhile.
-    std::vector<fs::path> paths;
-    for (const QVariant& p : donePaths)
-        paths.emplace_back(p.toString().toStdString());
-    rows_.removeRows(paths);
+    // Rows are matched by path: the list may have been rebuilt meanwhile. A
+    // row goes only with its undo file: while the file is there some of its
+    // items are still in the Trash, and the row is the way back to them.
+    std::vector<fs::path> gone;
+    for (const QVariant& p : donePaths) {
+        const fs::path path(p.toString().toStdString());
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(path, ec)))
+            gone.push_back(path);
+    }
+    rows_.removeRows(gone);
+    rows_.recount();
     reload();
     restoreBtn_->setEnabled(false);
-    if (restored == 1) {
-        KZErrorDelegate::sharedControl().showMessagePanel(nullptr,
-                                                          QStringLiteral("successful_restored_sing"));
-    } else if (restored >= 2) {
-        KZErrorDelegate::sharedControl().showMessagePanel(
-            nullptr, QStringLiteral("successful_restored_plur"), {},
-            {KZNumberUtilities::sharedControl().numberToFormatString(double(restored))});
-    }
+    KZRestoreRemovedFiles::tellOutcome(restored, notRestored, reasonKey, true);
     if (rows_.rows().empty())
         close();
 }

@@ -32,7 +32,8 @@ public:
 private:
     void reload();
     void itemChanged(QTreeWidgetItem* item, int column);
-    void updateRestoredList(const QVariantList& paths, quint64 restored);
+    void updateRestoredList(const QVariantList& paths, quint64 restored, quint64 notRestored,
+                            const QString& reasonKey);
 
     KZRestoreRemovedFiles& engine_;
     std::filesystem::path trashDir_;

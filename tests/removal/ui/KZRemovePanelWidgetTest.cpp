@@ -233,6 +233,22 @@ TEST(KZRemovePanelWidget, TrashRemovalEndToEnd)
     EXPECT_EQ(log.names.last(), KZNotification::removePanelDidClose);
 }
 
+// A Trash pass registers no Edit > Undo step: the page promises only what is true.
+TEST(KZRemovePanelWidget, TrashPageNamesTheWaysBackThatExist)
+{
+    PanelScene scene;
+    ASSERT_TRUE(scene.panel);
+    const auto* page = scene.panel->findChild<QWidget*>(u"removalTrashPage"_s);
+    ASSERT_TRUE(page);
+    QStringList texts;
+    for (const auto* label : page->findChildren<QLabel*>())
+        texts << label->text();
+    const QString said = texts.join(u' ');
+    EXPECT_TRUE(said.contains(u"from the Trash"_s)) << said.toStdString();
+    EXPECT_TRUE(said.contains(u"Restore Removed Items"_s)) << said.toStdString();
+    EXPECT_FALSE(said.contains(u"Undo"_s)) << said.toStdString();
+}
+
 // Pictures for people to look at; only with MARAVEX_SHOTS_DIR.
 TEST(RemovalPanelShots, TrashMoveProgressAndFinalCards)
 {

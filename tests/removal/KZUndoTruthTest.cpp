@@ -1,0 +1,271 @@
+// Undo and restore against a tree changed behind their back: nothing the
+// user made is deleted, nothing hangs, and what did not go back is counted.
+
+#include "RemovalTestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PropertyList.h"
+#include "removal/KZRestoreList.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+
+using namespace Qt::StringLiterals;
+using namespace removaltest;
+using Result = KZRestoreRemovedFiles::ItemResult;
+
+namespace {
+
+fs::path homeTrash()
+{
+    return platform::homeTrashDirectory();
+}
+
+KZPersistentUndoRecord trashWithRecord(const fs::path& item)
+{
+    KZPersistentUndoRecord record;
+    record.oldPosition = item;
+    const auto moved = platform::moveToTrash(item);
+    EXPECT_TRUE(moved) << item;
+    record.currPosition = moved.value_or(fs::path());
+    record.bookmark = platform::createBookmark(record.currPosition);
+    return record;
+}
+
+KZUndoMovedItem copyRecord(const fs::path& copy, const fs::path& original)
+{
+    return KZUndoMovedItem{copy, original, false, true, KZCopyIdentity::capture(copy)};
+}
+
+// Bounds a call that must never wait on a pipe.
+template <typename F>
+auto quickly(F&& call)
+{
+    const auto start = std::chrono::steady_clock::now();
+    auto result = call();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    return result;
+}
+
+} // namespace
+
+TEST(KZUndoTruth, ACopyChangedSinceTheRemovalIsNeverDeleted)
+{
+    struct Case {
+        const char* label;
+        std::function<KZUndoMovedItem(kztest::TempDir&)> build;
+    };
+    const std::vector<Case> cases = {
+        {"the copy was edited",
+         [](kztest::TempDir& d) {
+             d.write("src/a", "A");
+             auto record = copyRecord(d.write("dest/a", "A"), d / "src/a");
+             std::ofstream(d / "dest/a", std::ios::app) << " and the user's edit";
+             return record;
+         }},
+        {"the user's folder took the copy's place",
+         [](kztest::TempDir& d) {
+             d.write("src/f/x", "X");
+             d.write("dest/f/x", "X");
+             auto record = copyRecord(d / "dest/f", d / "src/f");
+             fs::remove_all(d / "dest/f");
+             d.write("dest/f/precious", "P");
+             return record;
+         }},
+        {"a file was added inside the copied folder",
+         [](kztest::TempDir& d) {
+             d.write("src/f/x", "X");
+             d.write("dest/f/x", "X");
+             auto record = copyRecord(d / "dest/f", d / "src/f");
+             d.write("dest/f/deep/precious", "P");
+             return record;
+         }},
+        {"a record from before copies were described",
+         [](kztest::TempDir& d) {
+             d.write("src/a", "A");
+             return KZUndoMovedItem{d.write("dest/a", "A"), d / "src/a", false, true};
+         }},
+    };
+    for (const auto& c : cases) {
+        kztest::TempDir dir;
+        KZRestoreRemovedFiles restore;
+        const KZUndoMovedItem item = c.build(dir);
+        KZRestoreRemovedFiles::NotRestored notRestored;
+        const auto results = restore.undoMovedFiles({item}, false, &notRestored);
+        EXPECT_EQ(results.at(0), Result::CopyKept) << c.label;
+        EXPECT_TRUE(fs::exists(item.currPosition)) << c.label;
+        EXPECT_FALSE(fs::exists(dir / "dest/f/precious") && kztest::readFile(dir / "dest/f/precious") != "P");
+        EXPECT_FALSE(fs::exists(dir / "dest/f/deep") && kztest::readFile(dir / "dest/f/deep/precious") != "P");
+        EXPECT_EQ(notRestored.copyKept, 1u) << c.label;
+        EXPECT_EQ(restore.notRestoredCount.load(), 1u) << c.label;
+    }
+
+    // Unchanged, with the original still in place: the copy goes, and only it.
+    kztest::TempDir dir;
+    dir.write("src/f/x", "X");
+    dir.write("dest/f/x", "X");
+    const auto item = copyRecord(dir / "dest/f", dir / "src/f");
+    KZRestoreRemovedFiles restore;
+    EXPECT_EQ(restore.undoMovedFiles({item}, false).at(0), Result::CopyDeleted);
+    EXPECT_FALSE(fs::exists(dir / "dest/f"));
+    EXPECT_EQ(kztest::readFile(dir / "src/f/x"), "X");
+}
+
+TEST(KZUndoTruth, AFolderMergeThatPutEveryEntryBackCountsAsRestored)
+{
+    kztest::TempDir dir;
+    dir.write("src/f/users", "U");
+    dir.write("trash/f/a", "A");
+    dir.write("trash/f/sub/b", "B");
+    dir.mkdir("src/f/sub");
+    KZRestoreRemovedFiles restore;
+    KZRestoreRemovedFiles::NotRestored notRestored;
+    const auto results = restore.undoMovedFiles({{dir / "trash/f", dir / "src/f"}}, false, &notRestored);
+    EXPECT_EQ(results.at(0), Result::Restored);
+    EXPECT_EQ(restore.restoredItems.load(), 1u);
+    EXPECT_EQ(notRestored.total(), 0u);
+    EXPECT_FALSE(fs::exists(dir / "trash/f"));
+    EXPECT_EQ(kztest::readFile(dir / "src/f/a"), "A");
+    EXPECT_EQ(kztest::readFile(dir / "src/f/sub/b"), "B");
+    EXPECT_EQ(kztest::readFile(dir / "src/f/users"), "U");
+}
+
+TEST(KZUndoTruth, PipesAndLinksNamedLikeUndoFilesNeverHangNorLeadOutsideTheTrash)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const auto record = trashWithRecord(dir.write("src/a", "A"));
+    const fs::path real = *KZUndoFile::write(homeTrash(), {}, {record}, 50.0);
+    const fs::path files = homeTrash() / "files";
+    const fs::path fifo = files / ".Maravex4_10.000000";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A link to a property list outside the Trash, holding other keys.
+    const fs::path outside = dir / "settings.plist";
+    const QVariantMap settings{{u"rootData"_s, QVariantList{}}, {u"undoItems"_s, QVariantList{}},
+                               {u"userKey"_s, u"kept"_s}};
+    ASSERT_TRUE(platform::PropertyList::writeFile(outside, settings, platform::PropertyList::Format::Xml));
+    const fs::path link = files / ".Maravex4_20.000000";
+    fs::create_symlink(outside, link);
+
+    EXPECT_EQ(KZUndoFile::list(homeTrash()), std::vector<fs::path>{real});
+    EXPECT_FALSE(KZRestoreList::areTherePermanentFiles(homeTrash()) == false);
+    EXPECT_FALSE(quickly([&] { return KZUndoFile::read(fifo); }));
+    EXPECT_FALSE(quickly([&] { return platform::PropertyList::readFile(fifo); }));
+    EXPECT_FALSE(KZUndoFile::read(link));
+    EXPECT_FALSE(KZUndoFile::rewrite(link, {}, {KZUndoFile::Entry{}}));
+    EXPECT_FALSE(KZUndoFile::rewrite(link, {}, {}));
+    EXPECT_TRUE(fs::is_symlink(link));
+
+    // A restore handed both goes through, touches neither, and keeps them.
+    KZRestoreRemovedFiles restore;
+    const auto result = quickly([&] { return restore.restoreFiles({fifo, link, real}); });
+    EXPECT_EQ(result.restored, 1u);
+    EXPECT_EQ(result.unreadable.size(), 2u);
+    EXPECT_EQ(kztest::readFile(dir / "src/a"), "A");
+    const auto after = platform::PropertyList::readDictionary(outside);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(*after, settings);
+
+    // A link that a rewrite was asked to write is replaced itself, never its target.
+    ASSERT_TRUE(platform::PropertyList::writeFile(link, QVariantMap{{u"a"_s, 1}}, platform::PropertyList::Format::Xml,
+                                                  nullptr, platform::PropertyList::Links::Refuse));
+    EXPECT_FALSE(fs::is_symlink(link));
+    EXPECT_EQ(*platform::PropertyList::readDictionary(outside), settings);
+}
+
+TEST(KZUndoTruth, APipeNamedLikeATrashInfoNeverHangsARestore)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const auto record = trashWithRecord(dir.write("src/a", "A"));
+    const fs::path file = *KZUndoFile::write(homeTrash(), {}, {record}, 60.0);
+    const fs::path info = homeTrash() / "info" / (record.currPosition.filename().string() + ".trashinfo");
+    fs::remove(info);
+    ASSERT_EQ(::mkfifo(info.c_str(), 0600), 0);
+    EXPECT_FALSE(quickly([&] { return platform::readTrashInfo(record.currPosition); }));
+    KZRestoreRemovedFiles restore;
+    const auto result = quickly([&] { return restore.restoreFiles({file}); });
+    EXPECT_EQ(result.restored, 0u);
+    EXPECT_EQ(result.notRestored.gone, 1u);
+    EXPECT_TRUE(fs::exists(file)) << "the entry waits in its file";
+}
+
+// What did not go back is counted by why, posted, and kept in its file.
+TEST(KZUndoTruth, RestoreCountsWhatDidNotGoBackAndKeepsItsFile)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const auto back = trashWithRecord(dir.write("src/back", "B"));
+    const auto occupied = trashWithRecord(dir.write("src/occupied", "O"));
+    const fs::path file = *KZUndoFile::write(homeTrash(), {}, {back, occupied}, 70.0);
+    dir.write("src/occupied", "user");
+
+    std::vector<QVariantMap> posted;
+    KZRestoreRemovedFiles restore;
+    auto sub = platform::NotificationCenter::defaultCenter().addObserver(
+        u"updateRestoredList"_s, platform::NotificationObject(&restore),
+        [&](const platform::Notification& n) { posted.push_back(n.userInfo); });
+    restore.restoreItemsOfFile({file}, {QString::fromStdString(file.string())});
+    restore.waitUntilIdle();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].value(u"restoredItems"_s).toULongLong(), 1u);
+    EXPECT_EQ(posted[0].value(u"notRestoredItems"_s).toULongLong(), 1u);
+    EXPECT_EQ(posted[0].value(u"notRestoredReason"_s).toString(), u"not_restored_occupied"_s);
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(KZUndoFile::read(file)->entries.size(), 1u);
+}
+
+TEST(KZUndoTruth, TheUserIsToldWhatDidNotGoBackAndWhy)
+{
+    ScopedAlerts alerts;
+    auto alert = [&](std::size_t i) { return alerts.presenter->calls.at(i).alert; };
+    using Style = KZAlertPresenter::Style;
+
+    KZRestoreRemovedFiles::tellOutcome(3, 0, {}, false);
+    EXPECT_EQ(alerts.shown(), 0u) << "an undo that put everything back says nothing";
+    KZRestoreRemovedFiles::tellOutcome(3, 0, {}, true);
+    ASSERT_EQ(alerts.shown(), 1u);
+    EXPECT_EQ(alert(0).messageText, u"3 items were put back."_s);
+    EXPECT_EQ(alert(0).style, Style::Informational);
+
+    KZRestoreRemovedFiles::NotRestored several;
+    several.occupied = 1;
+    several.gone = 1;
+    KZRestoreRemovedFiles::tellOutcome(0, 2, several.reasonKey(), false);
+    EXPECT_EQ(alert(1).messageText, u"2 items could not be put back."_s);
+    EXPECT_EQ(alert(1).style, Style::Warning);
+    EXPECT_TRUE(alert(1).informativeText.contains(u"do not empty the Trash"_s)) << alert(1).informativeText.toStdString();
+
+    KZRestoreRemovedFiles::NotRestored one;
+    one.missingVolume = 1;
+    KZRestoreRemovedFiles::tellOutcome(1, 1, one.reasonKey(), true);
+    EXPECT_EQ(alert(2).messageText, u"One item was put back, but another could not be."_s);
+    EXPECT_TRUE(alert(2).informativeText.contains(u"not connected"_s));
+    KZRestoreRemovedFiles::tellOutcome(4, 2, one.reasonKey(), true);
+    EXPECT_EQ(alert(3).messageText, u"4 items were put back, but 2 could not be."_s);
+}
+
+TEST(KZUndoTruth, AnInProgramUndoHandsBackWhatItCouldNotPutBack)
+{
+    kztest::TempDir dir;
+    dir.write("src/taken", "user");
+    KZUndoDict dict;
+    dict.standardUndo.push_back({dir.write("dest/back", "B"), dir / "src/back"});
+    dict.standardUndo.push_back({dir.write("dest/taken", "T"), dir / "src/taken"});
+    KZRestoreRemovedFiles restore;
+    std::optional<KZRestoreRemovedFiles::UndoOutcome> told;
+    restore.undoMove(dict, [&](const KZRestoreRemovedFiles::UndoOutcome& outcome) { told = outcome; });
+    restore.waitUntilIdle();
+    ASSERT_TRUE(told);
+    EXPECT_EQ(told->restored, 1u);
+    EXPECT_EQ(told->notRestored.occupied, 1u);
+    EXPECT_EQ(told->notRestored.reasonKey(), u"not_restored_occupied"_s);
+}
