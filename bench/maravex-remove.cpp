@@ -1,7 +1,8 @@
 // maravex-remove: the removal engine without windows.
 //
 //   maravex-remove [--rule N] (--trash | --move-to DIR [--create-folders])
-//                  [--rename] [--links] [--level L] PATH...
+//                  [--rename] [--links] [--level L]
+//                  [--pause-before-removal FILE] PATH...
 //
 // Searches the given folders for duplicate files with the preset criteria,
 // marks them by rule N (default: the default marks), removes the marked items
@@ -10,6 +11,8 @@
 // "removed|kept|failed<TAB>reason<TAB>path". A summary with the time of the
 // removal alone goes to standard error. Questions take their declining
 // answer (keep the last member, stop before deleting anything for good).
+// With --pause-before-removal the tool waits, once the items are marked,
+// until FILE exists, so that a script can change the tree in between.
 
 #include "engine/KZContentReader.h"
 #include "engine/KZFoundListParcel.h"
@@ -136,7 +139,7 @@ public:
 int usage()
 {
     std::fprintf(stderr, "usage: maravex-remove [--rule N] (--trash | --move-to DIR [--create-folders]) [--rename] "
-                         "[--links] [--level L] PATH...\n");
+                         "[--links] [--level L] [--pause-before-removal FILE] PATH...\n");
     return 2;
 }
 
@@ -149,7 +152,7 @@ int main(int argc, char** argv)
     int rule = KZMarkRule::byDefault;
     bool trash = false, createFolders = false, links = false, rename = false;
     std::optional<int> level;
-    fs::path moveTo;
+    fs::path moveTo, pauseFile;
     std::vector<fs::path> paths;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -166,6 +169,10 @@ int main(int argc, char** argv)
             if (++i >= argc)
                 return usage();
             moveTo = argv[i];
+        } else if (arg == "--pause-before-removal") {
+            if (++i >= argc)
+                return usage();
+            pauseFile = argv[i];
         } else if (arg == "--create-folders") {
             createFolders = true;
         } else if (arg == "--rename") {
@@ -310,6 +317,20 @@ int main(int argc, char** argv)
     for (const KZFoundItemRef& item : marked)
         places.push_back(item->url());
 
+    if (!pauseFile.empty()) {
+        // The items that stay are named, so that a script can change them.
+        for (const KZFoundItemRef& item : items)
+            if (!item->isMarked())
+                std::fprintf(stderr, "kept\t%s\n", item->url().c_str());
+        std::fprintf(stderr, "marked %lld items; waiting for %s\n", static_cast<long long>(marked.size()),
+                     pauseFile.c_str());
+        std::error_code ec;
+        while (!g_interrupted && !fs::exists(fs::symlink_status(pauseFile, ec)))
+            ::usleep(50000);
+        if (g_interrupted)
+            return 130;
+    }
+
     QTimer stopper;
     stopper.setInterval(50);
     QObject::connect(&stopper, &QTimer::timeout, &app, [&] {
@@ -337,7 +358,7 @@ int main(int argc, char** argv)
 
     const KZFoundItemArray removed = engine->removedArray().value_or(KZFoundItemArray{});
     const QSet<QString> kept = {str("locked"), str("last_member"), str("changed"), str("not_found"), str("copied"),
-                                str("stopped"), str("link_failed")};
+                                str("stopped"), str("link_not_made")};
     quint64 removedCount = 0, keptCount = 0, failedCount = 0;
     for (qsizetype i = 0; i < marked.size(); ++i) {
         QString reason = engine->outcomeOf(marked[i]);

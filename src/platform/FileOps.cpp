@@ -57,47 +57,69 @@ bool fail(int code, const std::filesystem::path& from, const std::filesystem::pa
     return false;
 }
 
-int renameNoReplace(const char* from, const char* to)
+int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
 {
-    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE));
+    return static_cast<int>(::syscall(SYS_renameat2, fromDir, from, toDir, to, RENAME_NOREPLACE));
 }
 
 // rename(2) silently replaces a file or an empty folder. Reserving the name
 // first with an exclusive create means the only thing rename can replace is
 // our own placeholder.
-int renameOverPlaceholder(const char* from, const char* to, bool isDir)
+int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* to, bool isDir)
 {
     if (isDir) {
-        if (::mkdir(to, 0700) != 0)
+        if (::mkdirat(toDir, to, 0700) != 0)
             return errno;
     } else {
-        const int fd = ::open(to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = ::openat(toDir, to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0)
             return errno;
         ::close(fd);
     }
-    if (::rename(from, to) != 0) {
+    if (::renameat(fromDir, from, toDir, to) != 0) {
         const int code = errno;
-        if (isDir)
-            ::rmdir(to);
-        else
-            ::unlink(to);
+        ::unlinkat(toDir, to, isDir ? AT_REMOVEDIR : 0);
         return code;
     }
     return 0;
 }
 
-int linkAndUnlink(const char* from, const char* to)
+int linkAndUnlink(int fromDir, const char* from, int toDir, const char* to)
 {
-    // link() does not follow a symbolic link: the link itself is moved.
-    if (::link(from, to) != 0)
+    // linkat without AT_SYMLINK_FOLLOW does not follow a symbolic link: the
+    // link itself is moved.
+    if (::linkat(fromDir, from, toDir, to, 0) != 0)
         return errno;
-    if (::unlink(from) != 0) {
+    if (::unlinkat(fromDir, from, 0) != 0) {
         const int code = errno;
-        ::unlink(to); // both names must not survive: undo the new one
+        ::unlinkat(toDir, to, 0); // both names must not survive: undo the new one
         return code;
     }
     return 0;
+}
+
+int moveAt(int fromDir, const char* from, int toDir, const char* to)
+{
+    if (renameNoReplaceAt(fromDir, from, toDir, to) == 0)
+        return 0;
+    int code = errno;
+    // EINVAL is also how a file system without the flag answers; ENOSYS is an
+    // old kernel or a sandbox that filters the call.
+    if (code != EINVAL && code != ENOSYS)
+        return code;
+    struct stat st;
+    if (::fstatat(fromDir, from, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    const bool isDir = S_ISDIR(st.st_mode);
+    if (!isDir) {
+        code = linkAndUnlink(fromDir, from, toDir, to);
+        if (code == 0)
+            return 0;
+        // File systems without hard links (FAT, some network mounts).
+        if (code != EPERM && code != EOPNOTSUPP && code != EMLINK && code != ENOSYS)
+            return code;
+    }
+    return renameOverPlaceholder(fromDir, from, toDir, to, isDir);
 }
 
 } // namespace
@@ -106,31 +128,22 @@ bool moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
 {
     if (from.empty() || to.empty())
         return fail(ENOENT, from, to, error, err);
-
-    if (renameNoReplace(from.c_str(), to.c_str()) == 0)
+    const int code = moveAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
+    if (code == 0) {
+        if (err)
+            *err = 0;
         return true;
-    int code = errno;
-    // EINVAL is also how a file system without the flag answers; ENOSYS is an
-    // old kernel or a sandbox that filters the call.
-    if (code != EINVAL && code != ENOSYS)
-        return fail(code, from, to, error, err);
-
-    struct stat st;
-    if (::lstat(from.c_str(), &st) != 0)
-        return fail(errno, from, to, error, err);
-    const bool isDir = S_ISDIR(st.st_mode);
-    if (!isDir) {
-        code = linkAndUnlink(from.c_str(), to.c_str());
-        if (code == 0)
-            return true;
-        // File systems without hard links (FAT, some network mounts).
-        if (code != EPERM && code != EOPNOTSUPP && code != EMLINK && code != ENOSYS)
-            return fail(code, from, to, error, err);
     }
-    code = renameOverPlaceholder(from.c_str(), to.c_str(), isDir);
-    if (code == 0)
-        return true;
     return fail(code, from, to, error, err);
+}
+
+bool moveNoReplaceAt(int fromDir, const std::string& fromName, int toDir, const std::string& toName, int* err)
+{
+    const int code = fromName.empty() || toName.empty() ? ENOENT
+                                                         : moveAt(fromDir, fromName.c_str(), toDir, toName.c_str());
+    if (err)
+        *err = code;
+    return code == 0;
 }
 
 namespace {
@@ -356,6 +369,16 @@ bool removeTree(const std::filesystem::path& path, const StopTest& stopped, int*
             ::close(dirfd);
         }
     }
+    if (err)
+        *err = code;
+    return code == 0;
+}
+
+bool removeTreeAt(int dirfd, const std::string& name, const StopTest& stopped, int* err)
+{
+    const int code = (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        ? EINVAL
+        : removeAt(dirfd, name.c_str(), stopped, false);
     if (err)
         *err = code;
     return code == 0;

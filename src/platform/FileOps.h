@@ -42,4 +42,13 @@ bool copyTree(const std::filesystem::path& from, const std::filesystem::path& to
 bool removeTree(const std::filesystem::path& path, const StopTest& stopped = {}, int* err = nullptr,
                 bool keepTop = false);
 
+// renameat2(RENAME_NOREPLACE) between two open folders, with the same
+// fallbacks as moveNoReplace for file systems without the flag. Never
+// replaces; EEXIST when the target name is taken.
+bool moveNoReplaceAt(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                     int* err = nullptr);
+
+// removeTree for the entry `name` of an open folder.
+bool removeTreeAt(int dirfd, const std::string& name, const StopTest& stopped = {}, int* err = nullptr);
+
 } // namespace platform

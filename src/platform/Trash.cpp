@@ -1,5 +1,6 @@
 #include "platform/Trash.h"
 
+#include "platform/AnchoredItem.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/HexDigit.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
@@ -272,13 +274,9 @@ std::optional<std::filesystem::path> topDirectoryTrashFor(const std::filesystem:
     return std::nullopt;
 }
 
-std::optional<std::filesystem::path> chooseTrash(const std::filesystem::path& item, bool create, MadeFolders& made)
+std::optional<std::filesystem::path> chooseTrash(const std::filesystem::path& item, dev_t device, bool create,
+                                                 MadeFolders& made)
 {
-    const auto itemStat = statPath(item, false);
-    if (!itemStat)
-        return std::nullopt;
-    const dev_t device = itemStat->device;
-
     const auto home = homeTrashDirectory();
     if (deviceOfFutureFolder(home) == device) {
         if (create && !ensureHomeLayout(home, made))
@@ -297,7 +295,11 @@ std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::pa
     if (itemPath.empty())
         return std::nullopt;
     MadeFolders made;
-    auto trash = chooseTrash(normalAbsolute(itemPath), create, made);
+    const auto item = normalAbsolute(itemPath);
+    const auto itemStat = statPath(item, false);
+    if (!itemStat)
+        return std::nullopt;
+    auto trash = chooseTrash(item, itemStat->device, create, made);
     if (!trash)
         made.undo();
     return trash;
@@ -418,57 +420,54 @@ bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& n
 
 namespace {
 
+// Where the item to trash is: an entry of an open folder (AT_FDCWD with the
+// full path for a caller that has only the path).
+struct TrashSource {
+    int dirfd;
+    std::string name;
+    std::filesystem::path path;
+};
+
 // Reserves a free name in `trash` with its trashinfo, then moves the item
 // there without replacing anything; a failed move takes the trashinfo away.
-std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& trash,
-                                                   const std::filesystem::path& item, QString* error, int* err)
+std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& trash, const TrashSource& item,
+                                                   TrashNumbering* numbering, QString* error, int* err)
 {
-    const TrashName trashName = trashNameFor(item.filename().native());
-    for (int attempt = 1; attempt <= 99999; ++attempt) {
+    const std::string plainName = item.path.filename().native();
+    const TrashName trashName = trashNameFor(plainName);
+    const int first = numbering ? numbering->firstNumber(trash, plainName) : 1;
+    for (int attempt = first; attempt <= 99999; ++attempt) {
         const std::string name = trashName.numbered(attempt);
         QString infoError;
-        if (!createTrashInfo(trash, name, item, &infoError, err)) {
+        if (!createTrashInfo(trash, name, item.path, &infoError, err)) {
             if (*err == EEXIST)
                 continue;
             setError(error, infoError);
             return std::nullopt;
         }
         const auto destination = trash / "files" / name;
-        QString moveError;
-        if (moveNoReplace(item, destination, &moveError, err))
+        if (moveNoReplaceAt(item.dirfd, item.name, AT_FDCWD, destination.native(), err)) {
+            if (numbering)
+                numbering->taken(trash, plainName, attempt);
             return destination;
+        }
         ::unlink(infoPathFor(trash, name).c_str());
         // An item without a trashinfo (another program's leftover) holds the name.
         if (*err == EEXIST)
             continue;
-        setError(error, moveError);
+        setError(error, QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
+                            .arg(display(item.path), systemErrorString(*err)));
         return std::nullopt;
     }
     *err = EEXIST;
-    setError(error, QStringLiteral("The Trash has no free name for \u201c%1\u201d.").arg(display(item)));
+    setError(error, QStringLiteral("The Trash has no free name for \u201c%1\u201d.").arg(display(item.path)));
     return std::nullopt;
 }
 
-} // namespace
-
-std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& itemPath, QString* error, int* errOut)
+std::optional<std::filesystem::path> trashItem(const TrashSource& source, const std::optional<FileStat>& itemStat,
+                                               int statErr, TrashNumbering* numbering, QString* error, int& failure)
 {
-    int ignored = 0;
-    int& failure = errOut ? *errOut : ignored;
-    failure = 0;
-    if (itemPath.empty()) {
-        failure = ENOENT;
-        setError(error, QStringLiteral("No item was given to move to the Trash."));
-        return std::nullopt;
-    }
-    const auto item = normalAbsolute(itemPath);
-    if (!item.has_relative_path()) {
-        failure = EBUSY;
-        setError(error, QStringLiteral("\u201c%1\u201d cannot be moved to the Trash.").arg(display(item)));
-        return std::nullopt;
-    }
-    int statErr = 0;
-    const auto itemStat = statPath(item, false, &statErr);
+    const auto& item = source.path;
     if (!itemStat) {
         failure = statErr;
         setError(error, QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
@@ -491,7 +490,7 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
                             .arg(display(item)));
         return std::nullopt;
     };
-    auto trash = chooseTrash(item, true, made);
+    auto trash = chooseTrash(item, itemStat->device, true, made);
     if (!trash)
         return noTrash();
     if (isInTrash(item) && normalAbsolute(item.parent_path()) == normalAbsolute(*trash / "files")) {
@@ -502,7 +501,7 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
     }
 
     int err = 0;
-    auto trashed = moveIntoTrash(*trash, item, error, &err);
+    auto trashed = moveIntoTrash(*trash, source, numbering, error, &err);
     if (!trashed && err == EXDEV && *trash == homeTrashDirectory()) {
         // A bind mount shows the home file system (same device) under another
         // mount, and rename never crosses mounts: the trash at the top of the
@@ -510,13 +509,61 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
         trash = topDirectoryTrashFor(item, itemStat->device, true, made);
         if (!trash)
             return noTrash();
-        trashed = moveIntoTrash(*trash, item, error, &err);
+        trashed = moveIntoTrash(*trash, source, numbering, error, &err);
     }
     if (!trashed) {
         made.undo();
         failure = err;
     }
     return trashed;
+}
+
+} // namespace
+
+int TrashNumbering::firstNumber(const std::filesystem::path& trash, const std::string& name) const
+{
+    std::lock_guard guard(mutex_);
+    const auto found = next_.find(trash.native() + '\0' + name);
+    return found == next_.end() ? 1 : found->second;
+}
+
+void TrashNumbering::taken(const std::filesystem::path& trash, const std::string& name, int number)
+{
+    std::lock_guard guard(mutex_);
+    int& next = next_[trash.native() + '\0' + name];
+    next = std::max(next, number + 1);
+}
+
+std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& itemPath, QString* error, int* errOut)
+{
+    int ignored = 0;
+    int& failure = errOut ? *errOut : ignored;
+    failure = 0;
+    if (itemPath.empty()) {
+        failure = ENOENT;
+        setError(error, QStringLiteral("No item was given to move to the Trash."));
+        return std::nullopt;
+    }
+    const auto item = normalAbsolute(itemPath);
+    if (!item.has_relative_path()) {
+        failure = EBUSY;
+        setError(error, QStringLiteral("\u201c%1\u201d cannot be moved to the Trash.").arg(display(item)));
+        return std::nullopt;
+    }
+    int statErr = 0;
+    const auto itemStat = statPath(item, false, &statErr);
+    return trashItem({AT_FDCWD, item.native(), item}, itemStat, statErr, nullptr, error, failure);
+}
+
+std::optional<std::filesystem::path> moveToTrash(const AnchoredItem& item, TrashNumbering* numbering, QString* error,
+                                                 int* errOut)
+{
+    int ignored = 0;
+    int& failure = errOut ? *errOut : ignored;
+    failure = 0;
+    int statErr = 0;
+    const auto itemStat = item.stat(&statErr);
+    return trashItem({item.parentFd(), item.name(), item.path()}, itemStat, statErr, numbering, error, failure);
 }
 
 bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::filesystem::path& originalPath,

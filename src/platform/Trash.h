@@ -4,6 +4,8 @@
 #include <QString>
 
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +46,27 @@ bool isInTrash(const std::filesystem::path& path);
 constexpr int noUsableTrash = -1;
 std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& item, QString* error = nullptr,
                                                  int* err = nullptr);
+
+class AnchoredItem;
+
+// The numbers already given to each name in each trash during one removal:
+// trashing many items of one name then starts at the next free number
+// instead of trying "x.2", "x.3", ... again for every item. A number is only
+// where the search starts; every name is still created exclusively.
+class TrashNumbering {
+public:
+    int firstNumber(const std::filesystem::path& trash, const std::string& name) const;
+    void taken(const std::filesystem::path& trash, const std::string& name, int number);
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::string, int> next_;
+};
+
+// The same for an item reached through its open parent folder: the entry is
+// moved out of that very folder, whatever its path now leads to.
+std::optional<std::filesystem::path> moveToTrash(const AnchoredItem& item, TrashNumbering* numbering,
+                                                 QString* error = nullptr, int* err = nullptr);
 
 // Moves a trashed item back to `originalPath` (missing parent folders are
 // made again, and removed again when the move fails) without replacing

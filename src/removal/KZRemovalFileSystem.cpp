@@ -1,7 +1,6 @@
 #include "removal/KZRemovalFileSystem.h"
 
 #include "platform/FileStat.h"
-#include "platform/Trash.h"
 #include "platform/Volumes.h"
 
 #include <cerrno>
@@ -22,32 +21,43 @@ bool answer(bool ok, int code, int* err)
 
 } // namespace
 
-std::optional<fs::path> KZRemovalFileSystem::moveToTrash(const fs::path& item, int* err)
+std::optional<fs::path> KZRemovalFileSystem::moveToTrash(const platform::AnchoredItem& item, int* err)
 {
-    return platform::moveToTrash(item, nullptr, err);
+    return platform::moveToTrash(item, &trashNumbering_, nullptr, err);
 }
 
-bool KZRemovalFileSystem::moveNoReplace(const fs::path& from, const fs::path& to, int* err)
+bool KZRemovalFileSystem::moveNoReplace(const platform::AnchoredItem& from, const fs::path& to, int* err)
 {
-    return platform::moveNoReplace(from, to, nullptr, err);
+    int code = 0;
+    const int folder = platform::AnchoredItem::openFolder(to.parent_path(), &code);
+    if (folder < 0)
+        return answer(false, code, err);
+    const bool ok = platform::moveNoReplaceAt(from.parentFd(), from.name(), folder, to.filename().native(), &code);
+    ::close(folder);
+    return answer(ok, code, err);
 }
 
-bool KZRemovalFileSystem::copyTree(const fs::path& from, const fs::path& to, const platform::StopTest& stopped,
-                                   int* err)
+bool KZRemovalFileSystem::moveBack(const fs::path& from, const platform::AnchoredItem& to, int* err)
 {
-    return platform::copyTree(from, to, stopped, err);
+    return platform::moveNoReplaceAt(AT_FDCWD, from.native(), to.parentFd(), to.name(), err);
 }
 
-bool KZRemovalFileSystem::removeTree(const fs::path& path, const platform::StopTest& stopped, int* err)
+bool KZRemovalFileSystem::copyTree(const platform::AnchoredItem& from, const fs::path& to,
+                                   const platform::StopTest& stopped, int* err)
 {
-    return platform::removeTree(path, stopped, err);
+    return platform::copyTree(from.procPath(), to, stopped, err);
 }
 
-bool KZRemovalFileSystem::link(const fs::path& existing, const fs::path& newPath, int* err)
+bool KZRemovalFileSystem::removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err)
+{
+    return platform::removeTreeAt(item.parentFd(), item.name(), stopped, err);
+}
+
+bool KZRemovalFileSystem::link(const platform::AnchoredItem& existing, const platform::AnchoredItem& at, int* err)
 {
     // linkat without AT_SYMLINK_FOLLOW links a symbolic link itself, as the
     // kept copy is a link when the duplicates were links.
-    const bool ok = ::linkat(AT_FDCWD, existing.c_str(), AT_FDCWD, newPath.c_str(), 0) == 0;
+    const bool ok = ::linkat(existing.parentFd(), existing.name().c_str(), at.parentFd(), at.name().c_str(), 0) == 0;
     return answer(ok, errno, err);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/AnchoredItem.h"
 #include "platform/FileOps.h"
+#include "platform/Trash.h"
 
 #include <sys/types.h>
 
@@ -10,20 +12,27 @@
 #include <optional>
 
 // The file operations of a removal, in one place: the engine never calls the
-// system directly, so tests can make a step fail the way a disk would.
-// Every operation answers false (or nullopt) with the errno in `err`.
+// system directly, so tests can make a step fail the way a disk would, or
+// change the tree between the engine's check and its act.
+// Every operation on a found item acts through the item's open parent folder
+// (platform::AnchoredItem), never through its path again. Every operation
+// answers false (or nullopt) with the errno in `err`.
 class KZRemovalFileSystem {
 public:
     virtual ~KZRemovalFileSystem() = default;
 
     // platform::noUsableTrash in `err` when the item's volume has no trash.
-    virtual std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& item, int* err);
-    virtual bool moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, int* err);
-    virtual bool copyTree(const std::filesystem::path& from, const std::filesystem::path& to,
+    virtual std::optional<std::filesystem::path> moveToTrash(const platform::AnchoredItem& item, int* err);
+    // Into `to`, whose folder is opened the ordinary way (a destination the
+    // user chose may be reached through a link of theirs).
+    virtual bool moveNoReplace(const platform::AnchoredItem& from, const std::filesystem::path& to, int* err);
+    // Takes a move back: `from` is where the removal put the item.
+    virtual bool moveBack(const std::filesystem::path& from, const platform::AnchoredItem& to, int* err);
+    virtual bool copyTree(const platform::AnchoredItem& from, const std::filesystem::path& to,
                           const platform::StopTest& stopped, int* err);
-    virtual bool removeTree(const std::filesystem::path& path, const platform::StopTest& stopped, int* err);
-    // A hard link at `newPath` to `existing`; never replaces.
-    virtual bool link(const std::filesystem::path& existing, const std::filesystem::path& newPath, int* err);
+    virtual bool removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err);
+    // A hard link at `at` to `existing`; never replaces.
+    virtual bool link(const platform::AnchoredItem& existing, const platform::AnchoredItem& at, int* err);
     virtual bool makeFolder(const std::filesystem::path& path, int* err);
     // Empty when the volume cannot be asked. Types that are not known network
     // file systems count as local.
@@ -35,4 +44,5 @@ private:
     // than the moves; a removal asks once per device.
     std::mutex localityMutex_;
     std::map<dev_t, std::optional<bool>> localityByDevice_;
+    platform::TrashNumbering trashNumbering_;
 };

@@ -97,26 +97,51 @@ void KZRemove::doMove()
         std::lock_guard guard(mutex_);
         renamedDict_.clear();
     }
-    removalPaths_.clear();
-    removalItems_.clear();
-    for (const KZFoundItemRef& item : panel_->itemsToRemove) {
-        removalItems_.insert(item.get());
-        const fs::path url = item->url();
-        if (!url.empty())
-            removalPaths_.push_back(url.lexically_normal());
-    }
+    acceptForRemoval(panel_->itemsToRemove);
     if (panel_->isMoveToTrash)
         moveToTrashPreliminary(panel_->itemsToRemove);
     else
         moveItemsPreliminary(panel_->itemsToRemove, panel_->urlToMove);
     // Before the panel hears of the end, so that Edit > Undo and the undo
     // file are in place when it shows what was removed.
-    KZRestoreRemovedFiles::sharedControl().registerRemoval(*this, panel_->isMoveToTrash);
+    KZRestoreRemovedFiles::sharedControl().registerRemoval(*this, panel_->isMoveToTrash, std::move(journal_));
     panel_->isWorking.store(false);
     panel_->workDidEnd();
 }
 
 // ---- Helpers ---------------------------------------------------------------------------------
+
+void KZRemove::acceptForRemoval(const KZFoundItemArray& items)
+{
+    removalPaths_.clear();
+    keptMembers_.clear();
+    std::unordered_set<const KZFoundItem*> leaving;
+    for (const KZFoundItemRef& item : items) {
+        leaving.insert(item.get());
+        const fs::path url = item->url();
+        if (!url.empty())
+            removalPaths_.insert(url.lexically_normal().native());
+    }
+    std::unordered_set<qint64> groups;
+    for (const KZFoundItemRef& item : items)
+        groups.insert(item->groupID());
+    for (const KZFoundItemRef& member : panel_->resultItems) {
+        if (member && !leaving.count(member.get()) && groups.count(member->groupID()))
+            keptMembers_[member->groupID()].push_back(member);
+    }
+}
+
+KZRemoveTally KZRemove::tally() const
+{
+    std::lock_guard guard(mutex_);
+    return tally_;
+}
+
+void KZRemove::setTallyForTesting(const KZRemoveTally& tally)
+{
+    std::lock_guard guard(mutex_);
+    tally_ = tally;
+}
 
 bool KZRemove::isStopped() const
 {
@@ -200,6 +225,15 @@ std::map<std::string, quint64> KZRemove::renamedDict() const
     return renamedDict_;
 }
 
+void KZRemove::countAside(const KZFoundItemRef& item, quint64 KZRemoveTally::*counter, const QString& outcome)
+{
+    {
+        std::lock_guard guard(mutex_);
+        ++(tally_.*counter);
+    }
+    noteOutcome(item, outcome);
+}
+
 void KZRemove::noteOutcome(const KZFoundItemRef& item, const QString& outcome)
 {
     std::lock_guard guard(mutex_);
@@ -238,8 +272,7 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
         }
         const fs::path url = item->url();
         if (url.empty()) {
-            notFoundCount.fetch_add(1);
-            noteOutcome(item, QStringLiteral("not_found"));
+            countAside(item, &KZRemoveTally::notFound, QStringLiteral("not_found"));
             continue;
         }
         const bool locked = fs_->isLocked(url);
@@ -247,8 +280,7 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
         if (isStopped())
             break;
         if (locked) {
-            lockedCount.fetch_add(1);
-            noteOutcome(item, QStringLiteral("locked"));
+            countAside(item, &KZRemoveTally::locked, QStringLiteral("locked"));
             continue;
         }
         if (!item->isPhotosItem()) {
@@ -257,8 +289,7 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
                 // A volume that cannot be asked is not taken for a "stop": the
                 // item is counted and the others are still looked at.
                 if (unreadable) {
-                    notFoundCount.fetch_add(1);
-                    noteOutcome(item, QStringLiteral("not_found"));
+                    countAside(item, &KZRemoveTally::notFound, QStringLiteral("not_found"));
                     continue;
                 }
                 break;
@@ -278,6 +309,7 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
     restoreItemsInGroupCount(standard);
 
     if (!standard.isEmpty() && !isStopped()) {
+        acceptForRemoval(standard);
         const KZFoundItemArray work = panel_->itemsArefiles ? standard : currItemsWithArray(standard, true);
         if (!isStopped()) {
             panel_->progressDidBecomeDeterminate(true);
@@ -319,9 +351,7 @@ bool KZRemove::checkSecurity(const KZFoundItemRef& item)
 {
     if (item->countOfItemsInGroup() != 1)
         return true;
-    // Without a stored level the safe one holds: the last member stays.
-    const QVariant stored = platform::UserDefaults::standard().value(KZDefaultsKey::security_moving_to_trash);
-    const qint16 level = stored.isValid() ? qint16(stored.toLongLong()) : qint16(2);
+    const qint16 level = securityLevel();
     if (level == 1) {
         if (securityApplyToAll_)
             return securityChosen_;
@@ -334,7 +364,8 @@ bool KZRemove::checkSecurity(const KZFoundItemRef& item)
         return securityChosen_;
     }
     if (level == 2) {
-        notTrashedSecurityCount.fetch_add(1);
+        std::lock_guard guard(mutex_);
+        ++tally_.lastMember;
         return false;
     }
     return true;
@@ -436,8 +467,7 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
         const fs::path url = item->url();
         const auto st = url.empty() ? std::nullopt : platform::statPath(url, false);
         if (!st) {
-            notFoundCount.fetch_add(1);
-            noteOutcome(item, QStringLiteral("not_found"));
+            countAside(item, &KZRemoveTally::notFound, QStringLiteral("not_found"));
             continue;
         }
         if (item->isPhotosItem()) {
@@ -449,6 +479,9 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
     }
     panel_->checkedCount.store(0);
 
+    KZFoundItemArray accepted = same;
+    accepted.append(other);
+    acceptForRemoval(accepted);
     bool didSomething = false;
     if (!same.isEmpty() && !isStopped()) {
         proceedToMoveItems(same, false, destination);
@@ -480,22 +513,23 @@ qint32 KZRemove::proceedToMoveItems(const KZFoundItemArray& items, bool copy, co
 
 std::vector<KZRemove::Alert> KZRemove::errorAlerts() const
 {
-    const std::pair<const std::atomic<quint64>*, const char*> rows[] = {
-        {&lockedCount, "locked"},
-        {&notFoundCount, "not_found"},
-        {&notTrashedSecurityCount, "last_member"},
-        {&noPermissionsCount, "permission_not_allowed"},
-        {&itemBusyCount, "busy"},
-        {&diskLockedCount, "disk_locked"},
-        {&alreadyExistCount, "same_name"},
-        {&badFileNameCount, "bad_file_name"},
-        {&aliasNotInSameVolumeCount, "hard_link_not_same_volume"},
-        {&changedCount, "changed"},
-        {&otherFailureCount, "not_removed"},
+    const KZRemoveTally t = tally();
+    const std::pair<quint64, const char*> rows[] = {
+        {t.locked, "locked"},
+        {t.notFound, "not_found"},
+        {t.lastMember, "last_member"},
+        {t.noPermission, "permission_not_allowed"},
+        {t.busy, "busy"},
+        {t.diskLocked, "disk_locked"},
+        {t.sameName, "same_name"},
+        {t.badFileName, "bad_file_name"},
+        {t.linkNotSameVolume, "hard_link_not_same_volume"},
+        {t.linkNotMade, "link_not_made"},
+        {t.changed, "changed"},
+        {t.otherFailure, "not_removed"},
     };
     std::vector<Alert> alerts;
-    for (const auto& [counter, stem] : rows) {
-        const quint64 count = counter->load();
+    for (const auto& [count, stem] : rows) {
         if (count == 0)
             continue;
         const QString key = QString::fromLatin1(stem) + (count == 1 ? QStringLiteral("_sing") : QStringLiteral("_plur"));

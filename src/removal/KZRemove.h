@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/AnchoredItem.h"
 #include "removal/KZRemovalFileSystem.h"
+#include "removal/KZRemovalJournal.h"
 #include "removal/KZRemovalPanel.h"
 #include "removal/KZUndoRecords.h"
 #include "result/model/KZFoundItem.h"
@@ -37,6 +39,53 @@ constexpr qint32 diskLocked = -61;
 constexpr qint32 noUndoRecord = -108;
 } // namespace KZRemoveCode
 
+// What became of one item that a batch took up. Each step of the batch
+// answers one of these; the integer codes of the file operations are turned
+// into them in one place.
+enum class KZRemoveOutcome {
+    Trashed,
+    Moved,
+    Copied,
+    Deleted,
+    NotFound,
+    Changed,         // differs from what the search found
+    LastMember,      // no copy of its group would stay
+    LinkNotMade,     // a hard link was asked for and cannot be made: the item stays
+    SameName,        // the destination holds the name and renaming is off
+    NoPermission,
+    BadFileName,
+    Busy,
+    DiskLocked,
+    Stopped,
+    NoTrash,         // ends the batch with an alert
+    NoDestination,   // ends the batch with an alert
+    Failed,          // any other failure: ends the batch with an alert
+};
+
+// The counters of one removal.
+struct KZRemoveTally {
+    quint64 trashed = 0;
+    quint64 moved = 0;
+    quint64 copied = 0;
+    quint64 deleted = 0;
+    quint64 deletedSize = 0;
+    quint64 locked = 0;
+    quint64 notFound = 0;
+    quint64 lastMember = 0;
+    quint64 noPermission = 0;
+    quint64 busy = 0;
+    quint64 diskLocked = 0;
+    quint64 sameName = 0;
+    quint64 badFileName = 0;
+    quint64 linkNotSameVolume = 0;
+    quint64 linkNotMade = 0;
+    quint64 changed = 0;
+    quint64 otherFailure = 0;
+
+    // Items that really left their place or were copied.
+    quint64 done() const { return trashed + moved + copied + deleted; }
+};
+
 // One removal: moves the marked items of a result to the Trash or into a
 // chosen folder (copying those on another volume), optionally leaving a hard
 // link to the kept copy, and keeps what could not be done for the report.
@@ -45,10 +94,15 @@ constexpr qint32 noUndoRecord = -108;
 // queue; doMove() runs it on the calling thread. Only one removal runs in the
 // process at a time: the undo lists are shared by everything a removal did.
 //
-// Before anything is trashed, moved, copied or deleted, the item on disk is
-// compared with what the search found (device, inode, and for a file its
-// size and modification time); an item that changed or went away is left
-// alone and counted, never reported as removed.
+// Each item goes through a chain of steps, each answering a KZRemoveOutcome:
+// its identity is checked (device, inode, modification time, and for a file
+// its size) through its parent folder opened without following links; a
+// copy of its group that stays must still be on disk as the search saw it
+// (for a folder deleted for good, with the very same content); a hard link,
+// when asked for, must be possible; then the item is relocated through that
+// same open folder, the link is made or the move taken back, the undo record
+// is kept, and the outcome is tallied. An item that changed or went away is
+// left alone and counted, never reported as removed.
 class KZRemove : public std::enable_shared_from_this<KZRemove> {
 public:
     enum Job : qint16 { TrashJob = 1, MoveJob = 2, CopyJob = 3 };
@@ -67,22 +121,13 @@ public:
     // True while some removal of the process works.
     static bool isRemovalRunning();
 
-    // ---- What happened -------------------------------------------------------
-    std::atomic<quint64> lockedCount{0};
-    std::atomic<quint64> notFoundCount{0};
-    std::atomic<quint64> notTrashedSecurityCount{0};
-    std::atomic<quint64> noPermissionsCount{0};
-    std::atomic<quint64> itemBusyCount{0};
-    std::atomic<quint64> diskLockedCount{0};
-    std::atomic<quint64> alreadyExistCount{0};
-    std::atomic<quint64> badFileNameCount{0};
-    std::atomic<quint64> aliasNotInSameVolumeCount{0};
-    // Items that differ from what the search found, left alone.
-    std::atomic<quint64> changedCount{0};
-    // Items a step failed on for a reason no other counter names.
-    std::atomic<quint64> otherFailureCount{0};
+    // ---- What happened ----------------------------------------------------------
     std::atomic<bool> thereAreShared{false};
     std::atomic<bool> refused{false};
+    // The counters of the report, read as one consistent snapshot.
+    KZRemoveTally tally() const;
+    // For the report's tests and the tools that compose one.
+    void setTallyForTesting(const KZRemoveTally& tally);
 
     // The items that left their place; empty optional when nothing reached a job.
     std::optional<KZFoundItemArray> removedArray() const;
@@ -122,10 +167,17 @@ public:
     std::filesystem::path managedPath(const KZFoundItemRef& item) const;
 
 private:
-    struct ItemResult {
-        qint32 code = 0;
+    // Where a relocated item went.
+    struct Relocation {
+        KZRemoveOutcome outcome = KZRemoveOutcome::Failed;
+        int err = 0;                 // of the failed step, for the alert
         std::filesystem::path newPath;
-        bool copied = false; // the item stayed; a copy was made
+        bool copied = false;         // the item stayed; a copy was made
+    };
+    // The copy of the group that a hard link will point at.
+    struct LinkPlan {
+        bool wanted = false;
+        std::optional<platform::AnchoredItem> kept; // empty: no link (none known, or on another volume)
     };
 
     void moveToTrashPreliminary(const KZFoundItemArray& items);
@@ -133,31 +185,53 @@ private:
     qint32 proceedToMoveItems(const KZFoundItemArray& items, bool copy, const std::filesystem::path& destination);
     bool checkForSharedLocation(const std::filesystem::path& url, bool* alreadyShown, bool* unreadable);
     void restoreItemsInGroupCount(const KZFoundItemArray& items);
+    void acceptForRemoval(const KZFoundItemArray& items);
 
-    ItemResult moveItem(const KZFoundItemRef& item, const std::filesystem::path& from,
-                        const std::filesystem::path& destination, Job job);
-    ItemResult renameItem(const std::filesystem::path& from, const std::filesystem::path& folder, Job job,
-                          qint32 clashCode);
-    ItemResult copyItem(const std::filesystem::path& from, const std::filesystem::path& to);
-    qint32 deleteItem(const KZFoundItemRef& item, const std::filesystem::path& path);
-    bool hasSurvivingMember(const KZFoundItemRef& item) const;
-    bool createHardLink(qint64 groupID, const std::filesystem::path& at, qint32* code);
-    bool identityMatches(const KZFoundItemRef& item, const std::filesystem::path& path) const;
+    // ---- The steps of one item ----
+    KZRemoveOutcome removeOne(const KZFoundItemRef& item, Job job, const std::filesystem::path& destination,
+                              int* err);
+    std::optional<platform::AnchoredItem> checkIdentity(const KZFoundItemRef& item, KZRemoveOutcome* outcome) const;
+    bool keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor) const;
+    KZRemoveOutcome planLink(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, LinkPlan* plan);
+    Relocation relocate(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, Job job,
+                        const std::filesystem::path& destination);
+    Relocation moveOrCopy(const platform::AnchoredItem& anchor, const std::filesystem::path& target,
+                          const std::filesystem::path& folder, Job job);
+    Relocation renameItem(const platform::AnchoredItem& anchor, const std::filesystem::path& folder, Job job);
+    Relocation copyItem(const platform::AnchoredItem& anchor, const std::filesystem::path& to);
+    void linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
+                        const Relocation& moved, Job job, bool* movedBack);
+    void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,
+                    Job job);
+    void tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size);
+
+    static KZRemoveOutcome outcomeForErrno(int err);
+    static QString outcomeName(KZRemoveOutcome outcome);
+    bool isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st) const;
+    bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b) const;
+    qint16 securityLevel() const;
     void manageError(qint32 code, bool showError, const QString& detail);
     void noteOutcome(const KZFoundItemRef& item, const QString& outcome);
+    void countAside(const KZFoundItemRef& item, quint64 KZRemoveTally::*counter, const QString& outcome);
     bool isStopped() const;
     void status(const QString& key) const;
     platform::StopTest stopTest() const;
 
     std::shared_ptr<KZRemovalPanel> panel_;
     std::shared_ptr<KZRemovalFileSystem> fs_;
+    // The durable list of what this Trash pass moved, made at its first item
+    // and handed on with the records to the writer of the undo file.
+    std::unique_ptr<KZRemovalJournal> journal_;
+    bool journalTried_ = false;
     bool securityApplyToAll_ = false;
     bool securityChosen_ = false;
-    // The items accepted for this removal, by path, for the deletion check.
-    std::vector<std::filesystem::path> removalPaths_;
-    std::unordered_set<const KZFoundItem*> removalItems_;
+    // The items accepted for this removal, by path, and for each group the
+    // members that stay: a copy of the group must still be there.
+    std::unordered_set<std::string> removalPaths_;
+    std::unordered_map<qint64, std::vector<KZFoundItemRef>> keptMembers_;
 
     mutable std::mutex mutex_; // guards what follows: read by the panel and the tests
+    KZRemoveTally tally_;
     std::map<std::string, quint64> renamedDict_;
     std::unordered_map<const KZFoundItem*, std::filesystem::path> managedItems_;
     std::unordered_map<const KZFoundItem*, QString> outcomes_;

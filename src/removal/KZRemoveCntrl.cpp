@@ -158,7 +158,8 @@ void KZRemoveCntrl::startAction(const Options& options)
     if (isWorking.load() || remove_ || !startEnabled())
         return;
     isMoveToTrash = startTag_ == KZRemoveAction::trash;
-    isCreateAlias = options.hardLinks;
+    // Links are made for files only; a folder result never asks for one.
+    isCreateAlias = options.hardLinks && itemsArefiles;
     renameMove = options.rename;
     createFolders = options.createFolders;
     isWorking.store(true);
@@ -410,7 +411,13 @@ void KZRemoveCntrl::showFinalView()
     const std::optional<KZFoundItemArray> removed = removedItems();
     if (removed && !removed->isEmpty() && ownerTag_ != kEmptyFoldersTag) {
         const QString size = KZNumberUtilities::sharedControl().sizeToFormatString(removedSize.load(), 4, true);
-        const QString key = isMoveToTrash ? QStringLiteral("final_trashing_string") : QStringLiteral("final_moving_string");
+        const std::shared_ptr<KZRemove> engine = this->engine();
+        const KZRemoveTally tally = engine ? engine->tally() : KZRemoveTally{};
+        // What was deleted for good is never told as a move to the Trash: a
+        // user who believes it is there may look for it in vain.
+        QString key = isMoveToTrash ? QStringLiteral("final_trashing_string") : QStringLiteral("final_moving_string");
+        if (tally.deleted != 0 && tally.trashed == 0 && tally.moved == 0 && tally.copied == 0)
+            key = QStringLiteral("final_deleting_string");
         view_->showSuccessfulView(platform::localizedString(key).arg(size));
         return;
     }
@@ -418,13 +425,26 @@ void KZRemoveCntrl::showFinalView()
     platform::runOnMain([self] { self->closeSession(); });
 }
 
+QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash)
+{
+    // Only what really left its place (or was copied) is counted: items that
+    // changed, were refused or failed stay, and the errors report tells them.
+    const quint64 count = tally.done();
+    if (count == 0)
+        return platform::localizedString(QStringLiteral("nothing_removed_notice"));
+    QString actionKey = isMoveToTrash ? QStringLiteral("trashing_action") : QStringLiteral("moving_action");
+    if (tally.deleted == count)
+        actionKey = QStringLiteral("deleting_action");
+    const QString action = platform::localizedString(actionKey);
+    if (count == 1)
+        return platform::localizedString(QStringLiteral("moving_terminated_sing")).arg(action);
+    return platform::localizedString(QStringLiteral("moving_terminated"))
+        .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(count)), action);
+}
+
 void KZRemoveCntrl::showCompletionNotification()
 {
-    const quint64 count = managedCount.load() != 0 ? managedCount.load() : totToManage.load();
-    const QString action = platform::localizedString(isMoveToTrash ? QStringLiteral("trashing_action")
-                                                                   : QStringLiteral("moving_action"));
-    const QString body = platform::localizedString(QStringLiteral("moving_terminated"))
-                             .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(count)),
-                                  action);
+    const std::shared_ptr<KZRemove> engine = this->engine();
+    const QString body = KZRemoveCompletionText(engine ? engine->tally() : KZRemoveTally{}, isMoveToTrash);
     view_->showCompletionNotification(QCoreApplication::applicationName(), body);
 }

@@ -19,6 +19,7 @@
 
 class KZFoundItemsCntrl;
 class KZRemove;
+struct KZRemoveTally;
 class QTimer;
 
 // The part of the removal panel that lives on screen: the cards, buttons and
@@ -69,6 +70,8 @@ struct KZRemoveProgressFigures {
 };
 KZRemoveProgressFigures KZRemoveProgressOf(quint64 totToManage, quint64 managedCount, quint64 totToCheck,
                                            quint64 checkedCount);
+// The desktop notice's text at the end of a removal.
+QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash);
 // One entry per folder, the first entry for a folder kept with its label tag.
 std::vector<KZRemovalPanel::FolderToCheck> KZRemoveUniqueFolders(
     const std::vector<KZRemovalPanel::FolderToCheck>& folders);

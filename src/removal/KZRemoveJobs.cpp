@@ -1,15 +1,26 @@
 #include "removal/KZRemove.h"
+#include "removal/KZCopyIdentity.h"
+#include "removal/KZRemovalJournal.h"
+#include "removal/KZRestoreRemovedFiles.h"
 
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
+#include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
+#include "settings/KZDefaultsKeys.h"
 
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <set>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -20,263 +31,429 @@ QString display(const fs::path& path)
     return QFile::decodeName(path.c_str());
 }
 
-enum class Identity { Same, Changed, Missing };
-
-Identity identityOf(const KZFoundItemRef& item, const fs::path& path)
+bool sameTime(const timespec& a, const timespec& b)
 {
-    const auto st = platform::statPath(path, false);
-    if (!st)
-        return Identity::Missing;
-    if (item->device() == 0 && item->inode() == 0)
-        return Identity::Same; // a result that never read identities
-    if (quint64(st->device) != item->device() || st->inode != item->inode())
-        return Identity::Changed;
-    if (!item->isDirectory() && !st->isDir()) {
-        const timespec& found = item->modificationTime();
-        if ((found.tv_sec != 0 || found.tv_nsec != 0)
-            && (found.tv_sec != st->modified.tv_sec || found.tv_nsec != st->modified.tv_nsec))
-            return Identity::Changed;
-        if (st->isRegular() && st->size != item->size())
-            return Identity::Changed;
-    }
-    return Identity::Same;
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-QString outcomeName(qint32 code, KZRemove::Job job, bool copied, bool linkFailed)
+bool isSuccess(KZRemoveOutcome outcome)
 {
-    if (linkFailed)
-        return QStringLiteral("link_failed");
-    switch (code) {
-    case 0:
-        return copied ? QStringLiteral("copied")
-                      : job == KZRemove::TrashJob ? QStringLiteral("trash") : QStringLiteral("moved");
-    case KZRemoveCode::alreadyExists:
-        return QStringLiteral("same_name");
-    case KZRemoveCode::noPermission:
-        return QStringLiteral("permission_not_allowed");
-    case KZRemoveCode::badFileName:
-        return QStringLiteral("bad_file_name");
-    case KZRemoveCode::busy:
-        return QStringLiteral("busy");
-    case KZRemoveCode::notFound:
-        return QStringLiteral("not_found");
-    case KZRemoveCode::diskLocked:
-        return QStringLiteral("disk_locked");
-    case KZRemoveCode::stopped:
-        return QStringLiteral("stopped");
-    default:
-        return QStringLiteral("error %1").arg(code);
-    }
+    return outcome == KZRemoveOutcome::Trashed || outcome == KZRemoveOutcome::Moved
+        || outcome == KZRemoveOutcome::Copied || outcome == KZRemoveOutcome::Deleted;
 }
 
-bool isInsideOrSame(const fs::path& path, const fs::path& folder)
+// The names in a folder, read through a descriptor that did not follow a link.
+std::optional<std::set<std::string>> namesIn(const fs::path& folder)
 {
-    auto p = path.begin();
-    for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
-        if (f->empty())
-            continue;
-        if (p == path.end() || *p != *f)
-            return false;
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return std::nullopt;
     }
-    return true;
+    std::set<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.insert(entry->d_name);
+    }
+    const bool ok = errno == 0;
+    ::closedir(dir);
+    return ok ? std::optional(std::move(names)) : std::nullopt;
+}
+
+bool sameBytes(const fs::path& a, const fs::path& b)
+{
+    const int fa = ::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool same = fa >= 0 && fb >= 0;
+    std::vector<char> bufA(1 << 16), bufB(1 << 16);
+    while (same) {
+        const ssize_t got = ::read(fa, bufA.data(), bufA.size());
+        if (got < 0) {
+            same = false;
+            break;
+        }
+        ssize_t have = 0;
+        while (have < got) {
+            const ssize_t more = ::read(fb, bufB.data() + have, size_t(got - have));
+            if (more <= 0)
+                break;
+            have += more;
+        }
+        if (have != got || std::memcmp(bufA.data(), bufB.data(), size_t(got)) != 0)
+            same = false;
+        if (got == 0) {
+            char extra;
+            same = same && ::read(fb, &extra, 1) == 0;
+            break;
+        }
+    }
+    if (fa >= 0)
+        ::close(fa);
+    if (fb >= 0)
+        ::close(fb);
+    return same;
 }
 
 } // namespace
 
-bool KZRemove::identityMatches(const KZFoundItemRef& item, const fs::path& path) const
+// ---- Codes and names, mapped once ---------------------------------------------------------
+
+KZRemoveOutcome KZRemove::outcomeForErrno(int err)
 {
-    return identityOf(item, path) == Identity::Same;
+    switch (codeForErrno(err)) {
+    case KZRemoveCode::alreadyExists:
+        return KZRemoveOutcome::SameName;
+    case KZRemoveCode::noPermission:
+        return KZRemoveOutcome::NoPermission;
+    case KZRemoveCode::badFileName:
+        return KZRemoveOutcome::BadFileName;
+    case KZRemoveCode::busy:
+        return KZRemoveOutcome::Busy;
+    case KZRemoveCode::notFound:
+        return KZRemoveOutcome::NotFound;
+    case KZRemoveCode::diskLocked:
+        return KZRemoveOutcome::DiskLocked;
+    case KZRemoveCode::stopped:
+        return KZRemoveOutcome::Stopped;
+    case KZRemoveCode::noTrash:
+        return KZRemoveOutcome::NoTrash;
+    default:
+        return KZRemoveOutcome::Failed;
+    }
 }
+
+QString KZRemove::outcomeName(KZRemoveOutcome outcome)
+{
+    switch (outcome) {
+    case KZRemoveOutcome::Trashed:
+        return QStringLiteral("trash");
+    case KZRemoveOutcome::Moved:
+        return QStringLiteral("moved");
+    case KZRemoveOutcome::Copied:
+        return QStringLiteral("copied");
+    case KZRemoveOutcome::Deleted:
+        return QStringLiteral("deleted");
+    case KZRemoveOutcome::NotFound:
+        return QStringLiteral("not_found");
+    case KZRemoveOutcome::Changed:
+        return QStringLiteral("changed");
+    case KZRemoveOutcome::LastMember:
+        return QStringLiteral("last_member");
+    case KZRemoveOutcome::LinkNotMade:
+        return QStringLiteral("link_not_made");
+    case KZRemoveOutcome::SameName:
+        return QStringLiteral("same_name");
+    case KZRemoveOutcome::NoPermission:
+        return QStringLiteral("permission_not_allowed");
+    case KZRemoveOutcome::BadFileName:
+        return QStringLiteral("bad_file_name");
+    case KZRemoveOutcome::Busy:
+        return QStringLiteral("busy");
+    case KZRemoveOutcome::DiskLocked:
+        return QStringLiteral("disk_locked");
+    case KZRemoveOutcome::Stopped:
+        return QStringLiteral("stopped");
+    case KZRemoveOutcome::NoTrash:
+        return QStringLiteral("no_trash");
+    case KZRemoveOutcome::NoDestination:
+        return QStringLiteral("no_destination");
+    case KZRemoveOutcome::Failed:
+        break;
+    }
+    return QStringLiteral("error");
+}
+
+// ---- The batch -------------------------------------------------------------------------------
 
 qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::path& destination)
 {
     // The handled items are kept for the whole removal, not per batch: which
     // items left their place is decided from them after the last batch.
-    diskLockedCount.store(0);
     qint32 code = 0;
     for (const KZFoundItemRef& item : items) {
         if (isStopped())
             break;
-        const fs::path url = item->url().lexically_normal();
-        // What the search found must still be there: a file changed since
-        // is no longer known to be a duplicate.
-        const Identity identity = url.empty() ? Identity::Missing : identityOf(item, url);
-        if (identity != Identity::Same) {
-            (identity == Identity::Missing ? notFoundCount : changedCount).fetch_add(1);
-            noteOutcome(item, identity == Identity::Missing ? QStringLiteral("not_found") : QStringLiteral("changed"));
-            panel_->managedCount.fetch_add(1);
-            continue;
-        }
-        const bool wantsLink = panel_->isCreateAlias && !item->isiTunesItem();
-
-        if (thereAreShared.load()) {
-            qint32 deleted = deleteItem(item, url);
-            if (deleted == 0 && managedPath(item) == fs::path("-")) {
-                if (wantsLink) {
-                    createHardLink(item->groupID(), url, &deleted);
-                    if (deleted != 0)
-                        return deleted;
-                }
-                if (panel_->reportEmptyFolders)
-                    panel_->addFolderToCheckForEmpty({url.parent_path(), item->locationLabelTag()});
-            }
-            if (deleted == KZRemoveCode::stopped)
-                return deleted;
-            code = deleted;
-            panel_->managedCount.fetch_add(1);
-            continue;
-        }
-
         const quint64 size = item->size();
-        const ItemResult moved = moveItem(item, url, destination, job);
-        qint32 itemCode = moved.code;
-        bool alertShown = false;
-        bool isAway = itemCode == 0;
-        if (itemCode == 0) {
-            {
-                std::lock_guard guard(mutex_);
-                managedItems_[item.get()] = moved.copied ? url : moved.newPath;
-            }
-            // A copy leaves the item in place: a link there would have to
-            // replace it, so none is made.
-            if (wantsLink && !moved.copied) {
-                createHardLink(item->groupID(), url, &itemCode);
-                if (itemCode != 0) {
-                    alertShown = true;
-                    if (job != TrashJob) {
-                        KZUndoMovedItem back{moved.newPath, url, false, false};
-                        int err = 0;
-                        if (fs_->moveNoReplace(moved.newPath, url, &err)) {
-                            isAway = false;
-                            std::lock_guard guard(mutex_);
-                            managedItems_.erase(item.get());
-                        }
-                        // Otherwise the item stays at its new place and keeps
-                        // its undo record, so that it is never lost track of.
-                    }
-                }
-            }
-        }
-
-        if (isAway) {
-            if (!moved.copied)
-                item->setIsRemoved(true);
-            std::lock_guard guard(mutex_);
-            if (job == TrashJob) {
-                // Made even when the link or the bookmark fails: without it
-                // the item could not be found in the Trash again.
-                KZPersistentUndoRecord record;
-                record.oldPosition = url;
-                record.aliasWasCreated = panel_->isCreateAlias;
-                record.isiTunesItem = item->isiTunesItem();
-                record.locationLabelTag = item->locationLabelTag();
-                record.currPosition = moved.newPath;
-                if (const auto st = platform::statPath(moved.newPath, false)) {
-                    record.device = quint64(st->device);
-                    record.inode = st->inode;
-                }
-                record.bookmark = platform::createBookmark(moved.newPath);
-                persistentUndo_.push_back(std::move(record));
-            } else {
-                KZUndoMovedItem record{moved.newPath, url, panel_->isCreateAlias, moved.copied};
-                (item->isiTunesItem() ? itunesUndo_ : standardUndo_).push_back(std::move(record));
-            }
-        }
-        noteOutcome(item, outcomeName(isAway ? 0 : (itemCode ? itemCode : KZRemoveCode::stopped), job, moved.copied,
-                                      alertShown && !isAway));
-        if (isAway) {
-            if (panel_->reportEmptyFolders)
-                panel_->addFolderToCheckForEmpty({url.parent_path(), item->locationLabelTag()});
-            panel_->removedSize.fetch_add(size);
-        }
-
-        switch (itemCode) {
-        case KZRemoveCode::ok:
-        case KZRemoveCode::alreadyExists: // counted by the renaming rule when it applies
-            itemCode = 0;
-            break;
-        case KZRemoveCode::noPermission:
-            noPermissionsCount.fetch_add(1);
-            itemCode = KZRemoveCode::diskLocked;
-            break;
-        case KZRemoveCode::badFileName:
-            badFileNameCount.fetch_add(1);
-            itemCode = 0;
-            break;
-        case KZRemoveCode::busy:
-            itemBusyCount.fetch_add(1);
-            itemCode = 0;
-            break;
-        case KZRemoveCode::notFound:
-            notFoundCount.fetch_add(1);
-            itemCode = 0;
-            break;
-        case KZRemoveCode::diskLocked:
-            break;
-        case KZRemoveCode::stopped:
-            return itemCode;
+        const fs::path url = item->url().lexically_normal();
+        int err = 0;
+        const KZRemoveOutcome outcome = removeOne(item, job, destination, &err);
+        tallyOutcome(item, outcome, size);
+        switch (outcome) {
+        case KZRemoveOutcome::Stopped:
+            return KZRemoveCode::stopped;
+        case KZRemoveOutcome::NoTrash:
+            manageError(KZRemoveCode::noTrash, true, display(url));
+            return KZRemoveCode::noTrash;
+        case KZRemoveOutcome::NoDestination:
+            manageError(KZRemoveCode::noDestination, true, display(url));
+            return KZRemoveCode::noDestination;
+        case KZRemoveOutcome::Failed:
+            // A failed permanent deletion leaves that item and goes on with
+            // the next; any other failure ends the batch with an alert.
+            code = codeForErrno(err);
+            if (thereAreShared.load())
+                continue;
+            manageError(code, true, display(url));
+            return code;
         default:
-            manageError(itemCode, !alertShown, display(url));
-            return itemCode;
+            break;
         }
-        if (itemCode == KZRemoveCode::diskLocked)
-            diskLockedCount.fetch_add(1);
-        panel_->managedCount.fetch_add(1);
     }
     return code;
 }
 
-KZRemove::ItemResult KZRemove::moveItem(const KZFoundItemRef& item, const fs::path& from, const fs::path& destination,
-                                        Job job)
+// One item, one step after the other; the first step that refuses ends it.
+KZRemoveOutcome KZRemove::removeOne(const KZFoundItemRef& item, Job job, const fs::path& destination, int* err)
 {
-    (void)item;
-    int err = 0;
-    if (job == TrashJob) {
-        // The Trash itself numbers a clashing name and never replaces; when
-        // no trash on the item's own volume can be used, nothing moves.
-        if (const auto trashed = fs_->moveToTrash(from, &err))
-            return {0, *trashed, false};
-        return {codeForErrno(err), {}, false};
+    KZRemoveOutcome outcome = KZRemoveOutcome::Failed;
+    const std::optional<platform::AnchoredItem> anchor = checkIdentity(item, &outcome);
+    if (!anchor)
+        return outcome;
+    if (!keepsACopy(item, *anchor))
+        return KZRemoveOutcome::LastMember;
+    LinkPlan plan;
+    if (const KZRemoveOutcome linkOutcome = planLink(item, *anchor, &plan); linkOutcome != KZRemoveOutcome::Moved)
+        return linkOutcome;
+
+    const Relocation moved = relocate(item, *anchor, job, destination);
+    if (!isSuccess(moved.outcome)) {
+        *err = moved.err;
+        return moved.outcome;
     }
-    fs::path target = destination / from.filename();
+    {
+        std::lock_guard guard(mutex_);
+        managedItems_[item.get()] = moved.outcome == KZRemoveOutcome::Deleted ? fs::path("-")
+                                    : moved.copied                            ? anchor->path()
+                                                                              : moved.newPath;
+    }
+    bool movedBack = false;
+    linkOrRollBack(item, *anchor, plan, moved, job, &movedBack);
+    if (movedBack)
+        return KZRemoveOutcome::LinkNotMade;
+    if (moved.outcome != KZRemoveOutcome::Deleted)
+        recordUndo(item, anchor->path(), moved, job);
+    return moved.outcome;
+}
+
+// ---- Step 1: the item is still what the search found -------------------------------------------
+
+bool KZRemove::isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st) const
+{
+    if (item->device() == 0 && item->inode() == 0)
+        return true; // a result that never read identities
+    if (quint64(st.device) != item->device() || st.inode != item->inode())
+        return false;
+    if (item->isDirectory() != st.isDir())
+        return false;
+    // A folder's time changes when an entry is added, removed or renamed in it.
+    const timespec& found = item->modificationTime();
+    if ((found.tv_sec != 0 || found.tv_nsec != 0) && !sameTime(found, st.modified))
+        return false;
+    if (st.isRegular() && st.size != item->size())
+        return false;
+    return true;
+}
+
+std::optional<platform::AnchoredItem> KZRemove::checkIdentity(const KZFoundItemRef& item,
+                                                              KZRemoveOutcome* outcome) const
+{
+    const fs::path url = item->url().lexically_normal();
+    *outcome = KZRemoveOutcome::NotFound;
+    if (url.empty())
+        return std::nullopt;
+    int err = 0;
+    std::optional<platform::AnchoredItem> anchor = platform::AnchoredItem::open(url, &err);
+    if (!anchor) {
+        // A folder on the way that became a link or a file leads somewhere
+        // else than the search went.
+        if (err != ENOENT)
+            *outcome = KZRemoveOutcome::Changed;
+        return std::nullopt;
+    }
+    const auto st = anchor->stat(&err);
+    if (!st)
+        return std::nullopt;
+    if (!isSameAsFound(item, *st)) {
+        *outcome = KZRemoveOutcome::Changed;
+        return std::nullopt;
+    }
+    return anchor;
+}
+
+// ---- Step 2: a copy of the group stays -----------------------------------------------------------
+
+qint16 KZRemove::securityLevel() const
+{
+    // Without a stored level the safe one holds: the last member stays.
+    const QVariant stored = platform::UserDefaults::standard().value(KZDefaultsKey::security_moving_to_trash);
+    return stored.isValid() ? qint16(stored.toLongLong()) : qint16(2);
+}
+
+bool KZRemove::sameContent(const fs::path& a, const fs::path& b) const
+{
+    const auto sa = platform::statPath(a, false), sb = platform::statPath(b, false);
+    if (!sa || !sb || (sa->mode & S_IFMT) != (sb->mode & S_IFMT))
+        return false;
+    if (sa->isDir()) {
+        const auto na = namesIn(a), nb = namesIn(b);
+        if (!na || !nb || *na != *nb)
+            return false;
+        for (const std::string& name : *na) {
+            if (isStopped() || !sameContent(a / name, b / name))
+                return false;
+        }
+        return true;
+    }
+    if (sa->isSymlink()) {
+        std::error_code ea, eb;
+        return fs::read_symlink(a, ea) == fs::read_symlink(b, eb) && !ea && !eb;
+    }
+    if (sa->isRegular())
+        return sa->size == sb->size && sameBytes(a, b);
+    return false;
+}
+
+bool KZRemove::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor) const
+{
+    const auto found = keptMembers_.find(item->groupID());
+    if (found == keptMembers_.end() || found->second.empty()) {
+        // The whole group leaves: the last-member rule of the Trash let it,
+        // unless the safe level holds (a stale counter must not get past
+        // it); a move keeps every copy at the destination. Nothing is
+        // deleted for good without a copy that stays.
+        if (thereAreShared.load())
+            return false;
+        return !panel_->isMoveToTrash || securityLevel() != 2;
+    }
+    // A permanent deletion of a folder needs a kept twin with the very same
+    // content: a file added to the folder since the search would go with it.
+    const bool deletesFolder = thereAreShared.load() && item->isDirectory();
+    for (const KZFoundItemRef& member : found->second) {
+        const fs::path path = member->url().lexically_normal();
+        if (path.empty())
+            continue;
+        const auto memberAnchor = platform::AnchoredItem::open(path);
+        const auto st = memberAnchor ? memberAnchor->stat() : std::nullopt;
+        if (!st || !isSameAsFound(member, *st))
+            continue;
+        bool insideRemoval = false;
+        for (fs::path p = path; !insideRemoval && p.has_relative_path(); p = p.parent_path())
+            insideRemoval = removalPaths_.count(p.native()) != 0;
+        if (insideRemoval)
+            continue;
+        if (deletesFolder && !sameContent(anchor.procPath(), memberAnchor->procPath()))
+            continue;
+        return true;
+    }
+    // The kept copies were deleted, changed or replaced since the search: at
+    // the levels that keep a group's last member, this item is it now.
+    const qint16 level = securityLevel();
+    return !thereAreShared.load() && level != 1 && level != 2;
+}
+
+// ---- Step 3: the hard link that will take the item's place --------------------------------------
+
+// Moved means "go on"; anything else is why the item stays.
+KZRemoveOutcome KZRemove::planLink(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, LinkPlan* plan)
+{
+    plan->wanted = panel_->isCreateAlias && !item->isiTunesItem();
+    if (!plan->wanted)
+        return KZRemoveOutcome::Moved;
+    // A folder cannot be hard-linked; it is left where it is rather than
+    // removed without the link the user asked for.
+    if (item->isDirectory())
+        return KZRemoveOutcome::LinkNotMade;
+    KZFoundItemRef kept;
+    for (const KZFoundItemRef& master : panel_->mastersAlias) {
+        if (master && master->groupID() == item->groupID()) {
+            kept = master;
+            break;
+        }
+    }
+    if (!kept)
+        return KZRemoveOutcome::Moved; // another copy stays unmarked: nothing to link to
+    const fs::path keptPath = kept->url().lexically_normal();
+    std::optional<platform::AnchoredItem> keptAnchor =
+        keptPath.empty() ? std::nullopt : platform::AnchoredItem::open(keptPath);
+    const auto keptStat = keptAnchor ? keptAnchor->stat() : std::nullopt;
+    // Only to the very copy the search found: a link to a changed file would
+    // put different data at the old place.
+    if (!keptStat || !isSameAsFound(kept, *keptStat))
+        return KZRemoveOutcome::LinkNotMade;
+    struct stat place {};
+    if (::fstat(anchor.parentFd(), &place) != 0 || place.st_dev != keptStat->device) {
+        std::lock_guard guard(mutex_);
+        ++tally_.linkNotSameVolume;
+        return KZRemoveOutcome::Moved;
+    }
+    plan->kept = std::move(keptAnchor);
+    return KZRemoveOutcome::Moved;
+}
+
+// ---- Step 4: the item leaves its place, acting through its open folder --------------------------
+
+KZRemove::Relocation KZRemove::relocate(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, Job job,
+                                        const fs::path& destination)
+{
+    int err = 0;
+    if (thereAreShared.load()) {
+        if (fs_->removeTree(anchor, stopTest(), &err))
+            return {KZRemoveOutcome::Deleted, 0, {}, false};
+        return {outcomeForErrno(err), err, {}, false};
+    }
+    if (job == TrashJob) {
+        // The Trash numbers a clashing name and never replaces; when no trash
+        // on the item's own volume can be used, nothing moves.
+        if (const auto trashed = fs_->moveToTrash(anchor, &err))
+            return {KZRemoveOutcome::Trashed, 0, *trashed, false};
+        return {outcomeForErrno(err), err, {}, false};
+    }
+    (void)item;
+    fs::path target = destination / anchor.name();
     if (panel_->createFolders) {
-        const auto rebuilt = createDestinationRoot(destination, from);
+        const auto rebuilt = createDestinationRoot(destination, anchor.path());
         if (!rebuilt) {
             platform::logLine(QStringLiteral("NSInvalidArgumentException: destination is nil."));
-            return {KZRemoveCode::noDestination, {}, false};
+            return {KZRemoveOutcome::NoDestination, 0, {}, false};
         }
         target = *rebuilt;
     }
-    if (job == CopyJob) {
-        ItemResult copied = copyItem(from, target);
-        if (copied.code == KZRemoveCode::alreadyExists)
-            return renameItem(from, destination, job, copied.code);
-        return copied;
-    }
-    if (fs_->moveNoReplace(from, target, &err))
-        return {0, target, false};
-    if (err == EXDEV) {
-        // Another file system after all (a bind mount): copied, never
-        // copied and then deleted.
-        ItemResult copied = copyItem(from, target);
-        if (copied.code == KZRemoveCode::alreadyExists)
-            return renameItem(from, destination, CopyJob, copied.code);
-        return copied;
-    }
-    const qint32 code = codeForErrno(err);
-    if (code == KZRemoveCode::alreadyExists)
-        return renameItem(from, destination, job, code);
-    return {code, {}, false};
+    return moveOrCopy(anchor, target, destination, job);
 }
 
-KZRemove::ItemResult KZRemove::renameItem(const fs::path& from, const fs::path& folder, Job job, qint32 clashCode)
+KZRemove::Relocation KZRemove::moveOrCopy(const platform::AnchoredItem& anchor, const fs::path& target,
+                                          const fs::path& folder, Job job)
 {
-    if (!panel_->renameMove) {
-        alreadyExistCount.fetch_add(1);
-        return {clashCode, {}, false};
+    Relocation result;
+    int err = 0;
+    if (job == CopyJob) {
+        result = copyItem(anchor, target);
+    } else if (fs_->moveNoReplace(anchor, target, &err)) {
+        return {KZRemoveOutcome::Moved, 0, target, false};
+    } else if (err == EXDEV) {
+        // Another file system after all (a bind mount): copied, never copied
+        // and then deleted.
+        job = CopyJob;
+        result = copyItem(anchor, target);
+    } else {
+        result = {outcomeForErrno(err), err, {}, false};
     }
-    const fs::path name = from.filename();
-    const std::string extension = name.extension().native().empty() ? std::string() : name.extension().native();
+    if (result.outcome == KZRemoveOutcome::SameName)
+        return renameItem(anchor, folder, job);
+    return result;
+}
+
+KZRemove::Relocation KZRemove::renameItem(const platform::AnchoredItem& anchor, const fs::path& folder, Job job)
+{
+    const Relocation clash{KZRemoveOutcome::SameName, EEXIST, {}, false};
+    if (!panel_->renameMove)
+        return clash;
+    const fs::path name = anchor.name();
+    const std::string extension = name.extension().native();
     const std::string base = name.stem().native();
     quint64 n = 1;
     {
@@ -292,116 +469,148 @@ KZRemove::ItemResult KZRemove::renameItem(const fs::path& from, const fs::path& 
             std::lock_guard guard(mutex_);
             renamedDict_[base] = n;
         }
-        ItemResult result;
+        Relocation result;
+        int err = 0;
         if (job == CopyJob) {
-            result = copyItem(from, candidate);
+            result = copyItem(anchor, candidate);
+        } else if (fs_->moveNoReplace(anchor, candidate, &err)) {
+            return {KZRemoveOutcome::Moved, 0, candidate, false};
         } else {
-            int err = 0;
-            if (fs_->moveNoReplace(from, candidate, &err))
-                return {0, candidate, false};
-            result = err == EXDEV ? copyItem(from, candidate) : ItemResult{codeForErrno(err), {}, false};
+            result = err == EXDEV ? copyItem(anchor, candidate) : Relocation{outcomeForErrno(err), err, {}, false};
         }
         // Taken between the test and the move: the next number.
-        if (result.code != KZRemoveCode::alreadyExists)
+        if (result.outcome != KZRemoveOutcome::SameName)
             return result;
     }
-    alreadyExistCount.fetch_add(1);
-    return {clashCode, {}, false};
+    return clash;
 }
 
-KZRemove::ItemResult KZRemove::copyItem(const fs::path& from, const fs::path& to)
+KZRemove::Relocation KZRemove::copyItem(const platform::AnchoredItem& anchor, const fs::path& to)
 {
     int err = 0;
-    if (fs_->copyTree(from, to, stopTest(), &err))
-        return {0, to, true};
-    return {codeForErrno(err), {}, false};
+    if (fs_->copyTree(anchor, to, stopTest(), &err))
+        return {KZRemoveOutcome::Copied, 0, to, true};
+    return {outcomeForErrno(err), err, {}, false};
 }
 
-qint32 KZRemove::deleteItem(const KZFoundItemRef& item, const fs::path& path)
+// ---- Step 5: the link at the freed place, or the move taken back ---------------------------------
+
+void KZRemove::linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
+                              const Relocation& moved, Job job, bool* movedBack)
 {
-    // A permanent deletion needs a copy of the group that stays: on disk, not
-    // leaving in this removal, and not inside something that leaves.
-    if (!hasSurvivingMember(item)) {
-        notTrashedSecurityCount.fetch_add(1);
-        noteOutcome(item, QStringLiteral("last_member"));
-        return 0;
-    }
+    // A copy leaves the item in place: a link there would have to replace it.
+    if (!plan.kept || moved.copied)
+        return;
     int err = 0;
-    if (fs_->removeTree(path, stopTest(), &err)) {
-        noteOutcome(item, QStringLiteral("deleted"));
+    if (fs_->link(*plan.kept, anchor, &err))
+        return;
+    const QString text = QStringLiteral("%1: %2").arg(display(anchor.path()), platform::systemErrorString(err));
+    KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});
+    platform::logLine(text);
+    // A moved item goes back to its place and counts as the link not made; a
+    // trashed one stays in the Trash with its record, and a deleted one is
+    // gone. When the move back fails, the item stays at its new place and
+    // keeps its undo record, so that it is never lost track of.
+    if (job == MoveJob && moved.outcome == KZRemoveOutcome::Moved && fs_->moveBack(moved.newPath, anchor, &err)) {
+        *movedBack = true;
         std::lock_guard guard(mutex_);
-        managedItems_[item.get()] = fs::path("-");
-        return 0;
+        managedItems_.erase(item.get());
+        return;
     }
-    const qint32 code = codeForErrno(err);
-    noteOutcome(item, outcomeName(code, TrashJob, false, false));
-    if (code == KZRemoveCode::noPermission) {
-        noPermissionsCount.fetch_add(1);
-        return 0;
-    }
-    if (code == KZRemoveCode::busy) {
-        itemBusyCount.fetch_add(1);
-        return 0;
-    }
-    if (code != KZRemoveCode::stopped)
-        otherFailureCount.fetch_add(1);
-    return code;
+    std::lock_guard guard(mutex_);
+    ++tally_.linkNotMade;
 }
 
-bool KZRemove::hasSurvivingMember(const KZFoundItemRef& item) const
+// ---- Step 6: the undo record ----------------------------------------------------------------------
+
+void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, const Relocation& moved, Job job)
 {
-    for (const KZFoundItemRef& member : panel_->resultItems) {
-        if (!member || member.get() == item.get() || member->groupID() != item->groupID())
-            continue;
-        if (removalItems_.count(member.get()))
-            continue;
-        const fs::path path = member->url().lexically_normal();
-        if (path.empty() || identityOf(member, path) != Identity::Same)
-            continue;
-        bool insideRemoval = false;
-        for (const fs::path& leaving : removalPaths_) {
-            if (isInsideOrSame(path, leaving)) {
-                insideRemoval = true;
-                break;
-            }
+    if (moved.outcome == KZRemoveOutcome::Trashed) {
+        // Made even when the link or the bookmark fails: without it the item
+        // could not be found in the Trash again.
+        KZPersistentUndoRecord record;
+        record.oldPosition = oldPath;
+        record.aliasWasCreated = panel_->isCreateAlias;
+        record.isiTunesItem = item->isiTunesItem();
+        record.locationLabelTag = item->locationLabelTag();
+        record.currPosition = moved.newPath;
+        if (const auto st = platform::statPath(moved.newPath, false)) {
+            record.device = quint64(st->device);
+            record.inode = st->inode;
         }
-        if (!insideRemoval)
-            return true;
+        record.bookmark = platform::createBookmark(moved.newPath);
+        // On disk at once: a removal killed from here on still leaves Restore
+        // the list of what is in the Trash.
+        if (!journalTried_) {
+            journalTried_ = true;
+            journal_ = KZRemovalJournal::begin();
+            if (!journal_)
+                platform::logLine(QStringLiteral("No removal journal could be made; the undo file is written at the end."));
+        }
+        if (journal_)
+            journal_->append(record);
+        std::lock_guard guard(mutex_);
+        persistentUndo_.push_back(std::move(record));
+        return;
     }
-    return false;
+    (void)job;
+    KZUndoMovedItem record{moved.newPath, oldPath, panel_->isCreateAlias, moved.copied};
+    // What the copy is now, so that undo deletes it only while it still is.
+    if (moved.copied)
+        record.copyIdentity = KZCopyIdentity::capture(moved.newPath);
+    std::lock_guard guard(mutex_);
+    (item->isiTunesItem() ? itunesUndo_ : standardUndo_).push_back(std::move(record));
 }
 
-bool KZRemove::createHardLink(qint64 groupID, const fs::path& at, qint32* code)
+// ---- Step 7: the tally ----------------------------------------------------------------------------
+
+void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size)
 {
-    KZFoundItemRef kept;
-    for (const KZFoundItemRef& master : panel_->mastersAlias) {
-        if (master && master->groupID() == groupID) {
-            kept = master;
+    noteOutcome(item, outcomeName(outcome));
+    if (isSuccess(outcome)) {
+        // A deletion is no removal the result marks; the pass finds it gone.
+        if (outcome == KZRemoveOutcome::Trashed || outcome == KZRemoveOutcome::Moved)
+            item->setIsRemoved(true);
+        if (panel_->reportEmptyFolders)
+            panel_->addFolderToCheckForEmpty({item->url().lexically_normal().parent_path(), item->locationLabelTag()});
+        panel_->removedSize.fetch_add(size);
+    }
+    {
+        std::lock_guard guard(mutex_);
+        KZRemoveTally& t = tally_;
+        switch (outcome) {
+        case KZRemoveOutcome::Trashed: ++t.trashed; break;
+        case KZRemoveOutcome::Moved: ++t.moved; break;
+        case KZRemoveOutcome::Copied: ++t.copied; break;
+        case KZRemoveOutcome::Deleted:
+            ++t.deleted;
+            t.deletedSize += size;
+            break;
+        case KZRemoveOutcome::NotFound: ++t.notFound; break;
+        case KZRemoveOutcome::Changed: ++t.changed; break;
+        case KZRemoveOutcome::LastMember: ++t.lastMember; break;
+        case KZRemoveOutcome::LinkNotMade: ++t.linkNotMade; break;
+        case KZRemoveOutcome::SameName: ++t.sameName; break;
+        case KZRemoveOutcome::NoPermission:
+            // Told twice, as the volume refusing and as the permission.
+            ++t.noPermission;
+            ++t.diskLocked;
+            break;
+        case KZRemoveOutcome::BadFileName: ++t.badFileName; break;
+        case KZRemoveOutcome::Busy: ++t.busy; break;
+        case KZRemoveOutcome::DiskLocked: ++t.diskLocked; break;
+        case KZRemoveOutcome::Failed: ++t.otherFailure; break;
+        case KZRemoveOutcome::Stopped:
+        case KZRemoveOutcome::NoTrash:
+        case KZRemoveOutcome::NoDestination:
             break;
         }
     }
-    if (!kept)
-        return false;
-    const fs::path keptPath = kept->url();
-    // Only to the very copy the search found: a link to a changed file would
-    // put different data at the old place.
-    if (keptPath.empty() || identityOf(kept, keptPath) != Identity::Same)
-        return false;
-    const auto keptStat = platform::statPath(keptPath, false);
-    const auto placeStat = platform::statPath(at.parent_path(), true);
-    if (!keptStat || !placeStat || keptStat->device != placeStat->device) {
-        aliasNotInSameVolumeCount.fetch_add(1);
-        return false;
-    }
-    int err = 0;
-    if (fs_->link(keptPath, at, &err))
-        return true;
-    const QString text = QStringLiteral("%1: %2").arg(display(at), platform::systemErrorString(err));
-    KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});
-    platform::logLine(text);
-    *code = codeForErrno(err);
-    return false;
+    if (outcome != KZRemoveOutcome::Stopped)
+        panel_->managedCount.fetch_add(1);
 }
+
+// ---- The destination folder tree ------------------------------------------------------------------
 
 std::optional<fs::path> KZRemove::createDestinationRoot(const fs::path& destination, const fs::path& source)
 {

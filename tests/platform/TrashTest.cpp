@@ -1,3 +1,4 @@
+#include "platform/AnchoredItem.h"
 #include "platform/FileStat.h"
 #include "platform/Trash.h"
 
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <cerrno>
 #include <functional>
 #include <optional>
 #include <unistd.h>
@@ -430,4 +432,53 @@ TEST_F(Trash, ItemOnABindMountOfTheHomeFileSystem)
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "no private mount namespace here";
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+TEST_F(Trash, NumberingStartsAtTheNextFreeNumberAndStillNeverReplaces)
+{
+    TrashNumbering numbering;
+    std::vector<fs::path> trashed;
+    for (int i = 1; i <= 3; ++i) {
+        const auto item = AnchoredItem::open(dir.write(std::to_string(i) + "/x.txt", std::to_string(i)));
+        ASSERT_TRUE(item);
+        trashed.push_back(*moveToTrash(*item, &numbering));
+    }
+    EXPECT_EQ(trashed[2].filename(), "x.3.txt");
+    // Another program takes the next number meanwhile: the item moves on to
+    // the one after it, and the other program's files stay untouched.
+    const auto files = homeTrashDirectory() / "files";
+    std::ofstream(files / "x.4.txt") << "theirs";
+    const auto item = AnchoredItem::open(dir.write("4/x.txt", "4"));
+    const auto fourth = moveToTrash(*item, &numbering);
+    ASSERT_TRUE(fourth);
+    EXPECT_EQ(fourth->filename(), "x.5.txt");
+    EXPECT_EQ(readFile(files / "x.4.txt"), "theirs");
+    // A name freed in the Trash is not looked at again within the removal,
+    // and a fresh removal starts at the plain name.
+    fs::remove(files / "x.txt");
+    fs::remove(homeTrashDirectory() / "info" / "x.txt.trashinfo");
+    EXPECT_EQ(moveToTrash(*AnchoredItem::open(dir.write("5/x.txt", "5")), &numbering)->filename(), "x.6.txt");
+    TrashNumbering fresh;
+    EXPECT_EQ(moveToTrash(*AnchoredItem::open(dir.write("6/x.txt", "6")), &fresh)->filename(), "x.txt");
+}
+
+TEST_F(Trash, AnAnchoredItemIsTakenFromTheFolderItWasFoundIn)
+{
+    const auto item = dir.write("d/x", "mine");
+    dir.write("other/x", "theirs");
+    auto anchored = AnchoredItem::open(item);
+    ASSERT_TRUE(anchored);
+    fs::rename(dir / "d", dir / "d.aside");
+    fs::create_directory_symlink(dir / "other", dir / "d");
+    const auto trashed = moveToTrash(*anchored, nullptr);
+    ASSERT_TRUE(trashed);
+    EXPECT_EQ(readFile(*trashed), "mine");
+    EXPECT_EQ(readFile(dir / "other/x"), "theirs");
+    // The trashinfo names where the item was found, for Restore.
+    EXPECT_EQ(readTrashInfo(*trashed)->originalPath, item);
+    // A link on the way is refused when the item is opened.
+    int err = 0;
+    EXPECT_FALSE(AnchoredItem::open(dir / "d/x", &err));
+    EXPECT_EQ(err, ELOOP);
+    EXPECT_FALSE(AnchoredItem::open("relative/x", &err));
 }

@@ -44,7 +44,12 @@ struct RecordingView : KZRemoveView {
     void purgeMarkingUndo() override { note(u"purge"_s); }
     qint64 askReportEmptyFolders() override { ++asked; note(u"ask"_s); return answer; }
     void showErrors(const KZRemove&) override { note(u"errors"_s); }
-    void showCompletionNotification(const QString&, const QString&) override { note(u"notification"_s); }
+    void showCompletionNotification(const QString&, const QString& body) override
+    {
+        notice = body;
+        note(u"notification"_s);
+    }
+    QString notice;
 };
 
 struct PanelRun {
@@ -309,3 +314,60 @@ TEST(KZRemoveCntrlRun, OwnClockAndTimerFallbackBothComplete)
 }
 
 } // namespace
+
+TEST(KZRemoveCntrlRun, NoticeCountsOnlyWhatWasRemoved)
+{
+    struct Case {
+        int failing; // items whose trash fails
+        QString notice;
+    };
+    for (const Case& c : {Case{0, u"2 items moved to the Trash."_s}, Case{1, u"One item moved to the Trash."_s},
+                          Case{2, u"No item was removed."_s}}) {
+        PanelRun run;
+        run.setReport(1);
+        const int failing = c.failing;
+        int seen = 0;
+        run.f.fs->before = [&seen, failing](const std::string& op, const fs::path&) {
+            return op == "trash" && seen++ < failing ? EACCES : 0;
+        };
+        run.startAndWaitForEngine();
+        run.tickToEnd();
+        EXPECT_EQ(run.view->notice, c.notice) << c.failing;
+    }
+}
+
+TEST(KZRemoveCntrlRun, PermanentDeletionIsToldAsDeletedWithItsSize)
+{
+    PanelRun run;
+    run.setReport(1);
+    run.f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
+    run.f.alerts.presenter->script = [](const KZAlertPresenter::Alert&) {
+        return KZAlertPresenter::Answer{KZAlertPresenter::SecondButton};
+    };
+    // The question about the shared volume is asked on the GUI thread.
+    run.cntrl->startAction({});
+    ASSERT_TRUE(kztest::processEventsUntil([&run] { return !run.cntrl->isWorking.load(); }, std::chrono::seconds(20)));
+    run.tickToEnd();
+    EXPECT_FALSE(std::filesystem::exists(run.f.dir / "dup/a"));
+    EXPECT_TRUE(std::filesystem::exists(run.f.dir / "keep/a"));
+    EXPECT_EQ(run.view->notice, u"2 items deleted permanently."_s);
+    EXPECT_TRUE(run.view->finalText.contains(u"deleted permanently"_s)) << run.view->finalText.toStdString();
+    EXPECT_FALSE(run.view->finalText.contains(u"Trash"_s));
+    EXPECT_EQ(run.cntrl->removedSize.load(), 10u);
+    ASSERT_TRUE(run.cntrl->engine());
+    EXPECT_EQ(run.cntrl->engine()->tally().deleted, 2u);
+    EXPECT_EQ(run.cntrl->engine()->tally().deletedSize, 10u);
+}
+
+TEST(KZRemoveCntrlRun, AFolderResultNeverAsksForLinks)
+{
+    for (const bool areFiles : {true, false}) {
+        PanelRun run;
+        run.setReport(1);
+        run.cntrl->itemsArefiles = areFiles;
+        run.cntrl->startAction({.hardLinks = true});
+        EXPECT_EQ(run.cntrl->isCreateAlias, areFiles);
+        ASSERT_TRUE(kztest::waitUntil([&run] { return !run.cntrl->isWorking.load(); }));
+        run.tickToEnd();
+    }
+}

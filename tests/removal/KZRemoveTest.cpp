@@ -166,7 +166,7 @@ TEST(KZRemoveJobs, ItemsThatChangedSinceTheSearchAreLeftAlone)
             EXPECT_EQ(countIn(f.dir / "dest"), 0u) << what;
             EXPECT_FALSE(all[1]->isRemoved()) << what;
             EXPECT_FALSE(engine->removedArray() && !engine->removedArray()->isEmpty()) << what;
-            EXPECT_EQ(engine->changedCount + engine->notFoundCount, 1u) << what;
+            EXPECT_EQ(engine->tally().changed + engine->tally().notFound, 1u) << what;
         }
     }
 }
@@ -227,7 +227,7 @@ TEST(KZRemoveJobs, WithRenamingOffAClashLeavesTheItemAndCountsIt)
     engine->doMove();
     EXPECT_EQ(kztest::readFile(dest / "Report.pdf"), "older");
     EXPECT_TRUE(fs::exists(f.dir / "a/Report.pdf"));
-    EXPECT_EQ(engine->alreadyExistCount.load(), 1u);
+    EXPECT_EQ(engine->tally().sameName, 1u);
     EXPECT_EQ(f.alerts.shown(), 0u);
     EXPECT_TRUE(engine->removedArray()->isEmpty());
 }
@@ -263,6 +263,7 @@ TEST(KZRemoveJobs, ACopyLeavesTheSourceUnmarkedAndCountsItsSize)
         f.panel->mastersAlias = {all[1]};
         f.panel->urlToMove = dest;
         f.panel->itemsToRemove = {all[0]};
+        f.panel->resultItems = all;
         KZRemove engine(f.panel, f.fs);
         engine.moveItems({all[0]}, KZRemove::CopyJob, dest);
         EXPECT_EQ(kztest::readFile(dest / "x"), "same bytes");
@@ -339,7 +340,7 @@ TEST(KZRemoveJobs, AKeptCopyOnAnotherVolumeGetsNoLinkAndIsCounted)
     auto engine = f.engine(local, KZFoundItemArray{kept[0], local[0]});
     engine->doMove();
     EXPECT_FALSE(fs::exists(f.dir / "a/x"));
-    EXPECT_EQ(engine->aliasNotInSameVolumeCount.load(), 1u);
+    EXPECT_EQ(engine->tally().linkNotSameVolume, 1u);
     EXPECT_EQ(engine->removedArray()->size(), 1);
     EXPECT_EQ(engine->persistentUndo().size(), 1u);
     EXPECT_EQ(f.alerts.shown(), 0u);
@@ -457,7 +458,7 @@ TEST(KZRemoveShared, DeletesOnlyWithAStayingCopyOutsideTheRemoval)
     EXPECT_TRUE(fs::exists(f.dir / "b/y"));
     EXPECT_TRUE(fs::exists(f.dir / "c/z"));
     EXPECT_TRUE(fs::exists(f.dir / "f/in/y"));
-    EXPECT_EQ(engine->notTrashedSecurityCount.load(), 3u);
+    EXPECT_EQ(engine->tally().lastMember, 3u);
     EXPECT_EQ(engine->removedArray()->size(), 1);
     EXPECT_EQ(f.alerts.shown(), 1u);
     EXPECT_EQ(f.alerts.presenter->calls[0].alert.cancelButton, KZAlertPresenter::FirstButton);
@@ -490,7 +491,7 @@ TEST(KZRemoveShared, UnreadableLocalityIsCountedNotDropped)
     engine->doMove();
     EXPECT_TRUE(fs::exists(f.dir / "a/x"));
     EXPECT_FALSE(fs::exists(f.dir / "b/x"));
-    EXPECT_EQ(engine->notFoundCount.load(), 1u);
+    EXPECT_EQ(engine->tally().notFound, 1u);
 }
 
 TEST(KZRemoveShared, StopDuringADeletionBatchLeavesTheRest)
@@ -549,7 +550,7 @@ TEST(KZRemoveSecurity, LevelsDecideTheLastMember)
         EXPECT_FALSE(fs::exists(f.dir / "a/x")) << c.level;
         EXPECT_FALSE(fs::exists(f.dir / "b/x")) << c.level;
         EXPECT_EQ(!fs::exists(f.dir / "c/x"), c.lastGoes) << c.level;
-        EXPECT_EQ(engine->notTrashedSecurityCount.load(), c.keptCount) << c.level;
+        EXPECT_EQ(engine->tally().lastMember, c.keptCount) << c.level;
         EXPECT_EQ(f.alerts.shown(), c.questions) << c.level;
     }
 }
@@ -748,12 +749,14 @@ TEST(KZRemoveReport, OneAlertPerCounterInOrder)
     Fixture f;
     KZRemove engine(f.panel, f.fs);
     EXPECT_TRUE(engine.errorAlerts().empty());
-    engine.aliasNotInSameVolumeCount = 2;
-    engine.notFoundCount = 1;
-    engine.lockedCount = 3;
-    engine.diskLockedCount = 1;
-    engine.noPermissionsCount = 1;
-    engine.alreadyExistCount = 1200;
+    KZRemoveTally tally;
+    tally.linkNotSameVolume = 2;
+    tally.notFound = 1;
+    tally.locked = 3;
+    tally.diskLocked = 1;
+    tally.noPermission = 1;
+    tally.sameName = 1200;
+    engine.setTallyForTesting(tally);
     const std::vector<KZRemove::Alert> expected = {
         {u"locked_plur"_s, {u"3"_s}},
         {u"not_found_sing"_s, {}},

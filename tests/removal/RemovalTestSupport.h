@@ -58,27 +58,32 @@ struct InjectingFileSystem : KZRemovalFileSystem {
             *err = code;
         return code;
     }
-    std::optional<fs::path> moveToTrash(const fs::path& item, int* err) override
+    std::optional<fs::path> moveToTrash(const platform::AnchoredItem& item, int* err) override
     {
-        if (ask("trash", item, err))
+        if (ask("trash", item.path(), err))
             return std::nullopt;
         return KZRemovalFileSystem::moveToTrash(item, err);
     }
-    bool moveNoReplace(const fs::path& from, const fs::path& to, int* err) override
+    bool moveNoReplace(const platform::AnchoredItem& from, const fs::path& to, int* err) override
     {
-        return !ask("move", from, err) && KZRemovalFileSystem::moveNoReplace(from, to, err);
+        return !ask("move", from.path(), err) && KZRemovalFileSystem::moveNoReplace(from, to, err);
     }
-    bool copyTree(const fs::path& from, const fs::path& to, const platform::StopTest& stopped, int* err) override
+    bool moveBack(const fs::path& from, const platform::AnchoredItem& to, int* err) override
     {
-        return !ask("copy", from, err) && KZRemovalFileSystem::copyTree(from, to, stopped, err);
+        return !ask("move_back", from, err) && KZRemovalFileSystem::moveBack(from, to, err);
     }
-    bool removeTree(const fs::path& path, const platform::StopTest& stopped, int* err) override
+    bool copyTree(const platform::AnchoredItem& from, const fs::path& to, const platform::StopTest& stopped,
+                  int* err) override
     {
-        return !ask("delete", path, err) && KZRemovalFileSystem::removeTree(path, stopped, err);
+        return !ask("copy", from.path(), err) && KZRemovalFileSystem::copyTree(from, to, stopped, err);
     }
-    bool link(const fs::path& existing, const fs::path& newPath, int* err) override
+    bool removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err) override
     {
-        return !ask("link", newPath, err) && KZRemovalFileSystem::link(existing, newPath, err);
+        return !ask("delete", item.path(), err) && KZRemovalFileSystem::removeTree(item, stopped, err);
+    }
+    bool link(const platform::AnchoredItem& existing, const platform::AnchoredItem& at, int* err) override
+    {
+        return !ask("link", at.path(), err) && KZRemovalFileSystem::link(existing, at, err);
     }
     std::optional<bool> isLocalVolume(const fs::path& path) override { return local(path); }
     bool isLocked(const fs::path& path) override

@@ -238,6 +238,7 @@ QWidget* KZRemovePanelWidget::makeTrashPage()
     column->addWidget(wrappingLabel(text("removal_trash_note"), page));
     auto* hardLinks = new QHBoxLayout;
     hardLinksCheck_ = new QCheckBox(text("removal_hard_links"), page);
+    hardLinksCheck_->setObjectName(QStringLiteral("removalHardLinks"));
     infoBtn_ = new QPushButton(QStringLiteral("i"), page);
     infoBtn_->setObjectName(QStringLiteral("removalInfo1"));
     infoBtn_->setFixedSize(22, 22);
@@ -319,6 +320,7 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     auto* row = new QHBoxLayout(replaceHardLinksView_);
     row->setContentsMargins(0, 0, 0, 0);
     hardLinksCheck2_ = new QCheckBox(text("removal_hard_links"), replaceHardLinksView_);
+    hardLinksCheck2_->setObjectName(QStringLiteral("removalHardLinks2"));
     row->addWidget(hardLinksCheck2_);
     row->addStretch();
     column->addWidget(replaceHardLinksView_);
@@ -450,6 +452,12 @@ void KZRemovePanelWidget::installViews()
     }
     if (ownerTag_ == kEmptyFoldersTag)
         movedSizeView_->hide();
+    // A folder cannot be hard-linked: the option is offered for files only.
+    if (c && !c->itemsArefiles) {
+        hardLinksCheck_->hide();
+        infoBtn_->hide();
+        replaceHardLinksView_->hide();
+    }
 }
 
 QWidget* KZRemovePanelWidget::makeTile(qint16 n)

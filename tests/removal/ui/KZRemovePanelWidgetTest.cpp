@@ -14,7 +14,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "platform/StringTable.h"
+
 #include <gtest/gtest.h>
+
+#include <QCheckBox>
 
 using namespace removaltest;
 using namespace Qt::StringLiterals;
@@ -57,7 +61,7 @@ struct PanelScene {
     std::shared_ptr<KZRemoveCntrl> cntrl;
     QPointer<KZRemovePanelWidget> panel;
 
-    explicit PanelScene(quint64 ownerTag = 3, std::vector<KZSourceItemRef> sources = {})
+    explicit PanelScene(quint64 ownerTag = 3, std::vector<KZSourceItemRef> sources = {}, bool areFiles = true)
     {
         emptyTrash();
         f.defaults->setValue(KZDefaultsKey::report_empty_folders, 1);
@@ -69,7 +73,7 @@ struct PanelScene {
         QVariantMap request{{u"itemsToRemove"_s, QVariant::fromValue(KZFoundItemArray{all[1], all[2]})},
                             {u"size"_s, QVariant::fromValue<quint64>(14)},
                             {u"foundItemsCntrl"_s, QVariant::fromValue(model)},
-                            {u"areFiles"_s, true},
+                            {u"areFiles"_s, areFiles},
                             {u"isEmptyFolders"_s, false},
                             {u"KZResultSearchSources"_s, QVariant::fromValue(sources)},
                             {u"ownerTag"_s, QVariant::fromValue<quint64>(ownerTag)}};
@@ -181,6 +185,21 @@ TEST(KZRemovePanelWidget, PhotosAndEmptyFoldersVariants)
     KZRemovePanelWidget::setAnimationsInstant(false);
 }
 
+TEST(KZRemovePanelWidget, HardLinksAreOfferedForFileResultsOnly)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    for (const bool areFiles : {true, false}) {
+        PanelScene scene(3, {}, areFiles);
+        ASSERT_TRUE(scene.panel);
+        for (const QString& name : {u"removalHardLinks"_s, u"removalHardLinks2"_s}) {
+            auto* box = scene.panel->findChild<QCheckBox*>(name);
+            ASSERT_TRUE(box) << name.toStdString();
+            EXPECT_EQ(!box->isHidden() && !box->parentWidget()->isHidden(), areFiles) << name.toStdString();
+        }
+    }
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
 // The user's whole road over a plain result view: Trash, Start, the final
 // card, Close; the real engine and model underneath.
 TEST(KZRemovePanelWidget, TrashRemovalEndToEnd)
@@ -261,6 +280,26 @@ TEST(RemovalPanelShots, TrashMoveProgressAndFinalCards)
     save(u"removal-progress.png"_s);
     scene.panel->showSuccessfulView(u"3 MB moved to the Trash."_s);
     save(u"removal-final.png"_s);
+    scene.panel->showSuccessfulView(platform::localizedString(u"final_deleting_string"_s).arg(u"3 MB"_s));
+    save(u"removal-final-deleted.png"_s);
+}
+
+TEST(RemovalPanelShots, FolderResultPagesWithoutHardLinks)
+{
+    const QString dir = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+    QDir().mkpath(dir);
+    PanelScene scene(3, {}, false);
+    scene.window.setWindowTitle(u"Maravex"_s);
+    ASSERT_TRUE(scene.panel);
+    auto save = [&](const QString& name) {
+        kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(900));
+        EXPECT_TRUE(scene.window.grab().save(dir + u"/"_s + name));
+    };
+    save(u"removal-trash-page-folders.png"_s);
+    scene.panel->replacePage(1);
+    save(u"removal-move-page-folders.png"_s);
 }
 
 } // namespace
