@@ -20,6 +20,7 @@
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
 #include "platform/FileStat.h"
+#include "platform/MallocArenas.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/PropertyList.h"
@@ -231,6 +232,7 @@ std::vector<Record> inPathOrder(std::vector<Record> records)
 
 int main(int argc, char** argv)
 {
+    platform::limitMallocArenas();
     // Before anything opens a file: a deep tree keeps many folders open.
     const KZOpenFileLimit limit = KZRaiseOpenFileLimit();
     if (!limit.sufficesForSearch()) {
