@@ -1,11 +1,16 @@
 // maravex-search: the duplicate search engine without windows.
 //
-//   maravex-search [-0] [--folders] [--criteria FILE.plist] [--unique] [--save FILE] PATH...
+//   maravex-search [-0] [--found-order] [--folders] [--criteria FILE.plist] [--unique] [--save FILE]
+//                  PATH...
 //
 // Searches the given folders with the preset criteria of the search type
 // (or the criteria dictionary of FILE.plist), prints every found item as
-// "groupID<TAB>size<TAB>path" in the order of the found list and ends with
-// one summary line on standard error. A name may hold any byte but "/" and
+// "groupID<TAB>size<TAB>path" and ends with one summary line on standard
+// error. The engine numbers its groups in the order the comparisons finish,
+// which depends on thread timing, so by default the groups are printed by
+// path (members by path, groups by their first member) and numbered from 1
+// in that order: two runs over one tree print the same bytes.
+// --found-order prints the found list as the engine made it. A name may hold any byte but "/" and
 // NUL, a newline too: without -0 control bytes and backslashes in a path are
 // escaped (\n, \t, \\, \xHH), so every line is one record; with -0 each
 // record ends with NUL and the path's bytes are printed as they are.
@@ -18,6 +23,7 @@
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
 #include "platform/FileStat.h"
+#include "platform/MallocArenas.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/PropertyList.h"
@@ -33,6 +39,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -40,6 +47,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <map>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -140,12 +148,16 @@ constexpr int kExitIncomplete = 3;
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: maravex-search [-0] [--folders] [--criteria FILE.plist] [--unique] [--save FILE] PATH...\n"
+                 "usage: maravex-search [-0] [--found-order] [--folders] [--criteria FILE.plist] [--unique] "
+                 "[--save FILE] PATH...\n"
                  "\n"
-                 "Prints one record per found item: group, size and path, separated by TAB.\n"
+                 "Prints one record per found item: group, size and path, separated by TAB. Groups are\n"
+                 "ordered by their first member's path and numbered from 1 in that order, members by path.\n"
                  "  -0          end each record with NUL instead of a newline and print paths as they are\n"
                  "              (without -0, control bytes and backslashes in paths are escaped as\n"
                  "              \\n, \\t, \\r, \\\\ and \\xHH)\n"
+                 "  --found-order  print the found list in the engine's order, with its group numbers\n"
+                 "              (these depend on thread timing)\n"
                  "  --folders   look for duplicate folders instead of files\n"
                  "  --criteria  the search criteria from a property list\n"
                  "  --unique    look for items without a duplicate\n"
@@ -184,10 +196,49 @@ std::string escaped(const std::string& bytes)
     return out;
 }
 
+struct Record {
+    quint64 group;
+    quint64 size;
+    std::string path;
+};
+
+// The records by path: members of a group by path, groups (an item without
+// a group is one of its own) by their first member, numbered from 1 in that
+// order. Nothing in it depends on which comparison finished first.
+std::vector<Record> inPathOrder(std::vector<Record> records)
+{
+    std::map<quint64, std::vector<Record>> byGroup;
+    std::vector<std::vector<Record>> groups;
+    for (Record& record : records) {
+        if (record.group == 0)
+            groups.push_back({std::move(record)});
+        else
+            byGroup[record.group].push_back(std::move(record));
+    }
+    for (auto& [id, members] : byGroup)
+        groups.push_back(std::move(members));
+    for (std::vector<Record>& members : groups)
+        std::sort(members.begin(), members.end(),
+                  [](const Record& a, const Record& b) { return a.path < b.path; });
+    std::sort(groups.begin(), groups.end(), [](const auto& a, const auto& b) { return a.front().path < b.front().path; });
+    std::vector<Record> out;
+    out.reserve(records.size());
+    quint64 number = 0;
+    for (std::vector<Record>& members : groups) {
+        const quint64 id = members.front().group == 0 ? 0 : ++number;
+        for (Record& record : members) {
+            record.group = id;
+            out.push_back(std::move(record));
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    platform::limitMallocArenas();
     // Before anything opens a file: a deep tree keeps many folders open.
     const KZOpenFileLimit limit = KZRaiseOpenFileLimit();
     if (!limit.sufficesForSearch()) {
@@ -201,6 +252,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
 
     bool nulTerminated = false;
+    bool foundOrder = false;
     bool folders = false;
     bool unique = false;
     fs::path criteriaFile;
@@ -210,6 +262,8 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "-0") {
             nulTerminated = true;
+        } else if (arg == "--found-order") {
+            foundOrder = true;
         } else if (arg == "--folders") {
             folders = true;
         } else if (arg == "--unique") {
@@ -322,20 +376,25 @@ int main(int argc, char** argv)
 
     std::lock_guard guard(resultLock);
     KZFoundList list = KZFoundListParcel::take(result.value(str("KZResultFoundItems")));
-    std::set<quint64> groups;
-    quint64 found = 0;
+    std::vector<Record> records;
     KZFoundItemArray toSave;
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
         if (!saveFile.empty())
             toSave.append(KZFoundItem::itemWithTreeNode(*node));
-        const std::string path = nulTerminated ? node->item->urlBytes() : escaped(node->item->urlBytes());
-        std::printf("%llu\t%llu\t", static_cast<unsigned long long>(node->groupID),
-                    static_cast<unsigned long long>(node->item->totSize()));
+        records.push_back({node->groupID, node->item->totSize(), node->item->urlBytes()});
+    }
+    if (!foundOrder)
+        records = inPathOrder(std::move(records));
+    std::set<quint64> groups;
+    const quint64 found = records.size();
+    for (const Record& record : records) {
+        const std::string path = nulTerminated ? record.path : escaped(record.path);
+        std::printf("%llu\t%llu\t", static_cast<unsigned long long>(record.group),
+                    static_cast<unsigned long long>(record.size));
         std::fwrite(path.data(), 1, path.size(), stdout);
         std::fputc(nulTerminated ? '\0' : '\n', stdout);
-        if (node->groupID != 0)
-            groups.insert(node->groupID);
-        ++found;
+        if (record.group != 0)
+            groups.insert(record.group);
     }
     std::fflush(stdout);
     if (!saveFile.empty()) {

@@ -4,6 +4,7 @@
 #include "app/ui/KZStateDriver.h"
 #include "preferences/KZBundleInfo.h"
 
+#include "platform/MallocArenas.h"
 #include "platform/OpenedFiles.h"
 #include "platform/Resources.h"
 #include "services/KZErrorDelegate.h"
@@ -23,6 +24,7 @@
 
 int main(int argc, char** argv)
 {
+    platform::limitMallocArenas();
     // Before anything opens a descriptor of its own: a search keeps folders
     // and files open on every worker, and a session's soft limit is often
     // far below what the system allows.

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <memory>
 #include <vector>
 
 // What a content comparison remembers of one file, so that a node met by
@@ -59,16 +60,18 @@ public:
             return;
         if (block == 1) {
             first_ = {runningSum, digest};
-            later_.clear();
+            later_.reset();
         } else {
-            later_.resize(std::size_t(block - 2));
-            later_.push_back({runningSum, digest});
+            if (!later_)
+                later_ = std::make_unique<std::vector<Block>>();
+            later_->resize(std::size_t(block - 2));
+            later_->push_back({runningSum, digest});
         }
         hashed_ = quint32(block);
     }
 
     // Blocks beyond the first that this cache holds memory for.
-    std::size_t laterCapacity() const { return later_.capacity(); }
+    std::size_t laterCapacity() const { return later_ ? later_->capacity() : 0; }
 
     // The blocks of the file; files of more than this many (some 175 TB)
     // are beyond what a cache describes.
@@ -83,11 +86,14 @@ private:
     static constexpr quint64 kBlockSize = 40960;
 
     quint64 blocks() const { return length_ == 0 ? 1 : (length_ + kBlockSize - 1) / kBlockSize; }
-    const Block& at(quint64 block) const { return block == 1 ? first_ : later_[block - 2]; }
+    const Block& at(quint64 block) const { return block == 1 ? first_ : (*later_)[block - 2]; }
 
     bool resumed_ = false; // beside the base's tag
     quint32 hashed_ = 0;
     quint64 length_;
     Block first_;
-    std::vector<Block> later_;
+    // Only multi-block files have later blocks: most caches are of one
+    // block, and a search keeps one for every file of a shared size, so the
+    // list costs them a pointer only.
+    std::unique_ptr<std::vector<Block>> later_;
 };

@@ -26,15 +26,17 @@ KZHashPool::~KZHashPool()
         worker.join();
 }
 
-void KZHashPool::takePieces()
+void KZHashPool::takePieces(const std::function<void(std::size_t)>& work, std::size_t count)
 {
     // Pieces are claimed without the lock: a batch holds hundreds of small
-    // files, and a lock per piece would keep the threads waiting on it.
+    // files, and a lock per piece would keep the threads waiting on it. The
+    // batch's work and count are the caller's copies, taken under the lock:
+    // the shared ones change as soon as the batch is closed.
     for (;;) {
         const std::size_t piece = next_.fetch_add(1);
-        if (piece >= count_)
+        if (piece >= count)
             break;
-        (*work_)(piece);
+        work(piece);
     }
 }
 
@@ -43,13 +45,18 @@ void KZHashPool::run()
     std::unique_lock lock(mutex_);
     unsigned long seen = generation_;
     for (;;) {
-        wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+        // A thread woken for a batch that closed before it got the lock
+        // waits for the next one: it was never counted in that batch, so
+        // the batch did not wait for it, and its pieces are all done.
+        wake_.wait(lock, [&] { return quit_ || (work_ && generation_ != seen); });
         if (quit_)
             break;
         seen = generation_;
+        const std::function<void(std::size_t)>& work = *work_;
+        const std::size_t count = count_;
         ++active_;
         lock.unlock();
-        takePieces();
+        takePieces(work, count);
         lock.lock();
         if (--active_ == 0)
             done_.notify_all();
@@ -70,6 +77,8 @@ void KZHashPool::forEach(std::size_t count, const std::function<void(std::size_t
     }
     {
         std::lock_guard guard(mutex_);
+        // Only the threads counted in a batch ever touch next_, and none is
+        // once the previous batch closed.
         work_ = &work;
         count_ = count;
         next_ = 0;
@@ -79,11 +88,12 @@ void KZHashPool::forEach(std::size_t count, const std::function<void(std::size_t
     // the lock once more on its way out.
     for (std::size_t i = 1; i < count && i <= workers_.size(); ++i)
         wake_.notify_one();
-    takePieces();
+    takePieces(work, count);
     // Every piece has been claimed; the batch is done when no thread is
     // still inside one, and none may be when the next batch is set up.
     std::unique_lock lock(mutex_);
     done_.wait(lock, [&] { return active_ == 0; });
+    // Closed: a thread that takes the lock from now on finds no work.
     work_ = nullptr;
     count_ = 0;
 }

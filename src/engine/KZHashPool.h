@@ -31,14 +31,15 @@ public:
 
 private:
     void run();
-    void takePieces();
+    void takePieces(const std::function<void(std::size_t)>& work, std::size_t count);
 
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    // Set under the lock before a batch is announced, read by the threads
-    // that the announcement wakes.
+    // Set under the lock before a batch is announced and cleared under it
+    // when the batch closes; a thread copies both under the lock as it
+    // joins the batch, and joins only an open one.
     const std::function<void(std::size_t)>* work_ = nullptr;
     std::size_t count_ = 0;
     std::atomic<std::size_t> next_{0};

@@ -194,6 +194,7 @@ void KZSearchController::initializeSearchVariables()
     deadItems_.reset();
     {
         filedItems_.clear();
+        listedFolders_.clear();
         std::lock_guard guard(filedLock_);
         filedEntries_.clear();
     }

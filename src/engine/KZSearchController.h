@@ -75,7 +75,7 @@ platform::OperationQueue& KZSearchOperationQueue();
 //   filedLock_         filedEntries_ (the names of files met under several
 //                      names), inside alreadyFiled only.
 //   eventMutex_        the driver's sleep: signalEvent and waitForEvent only.
-// KZObjectIDSet (filedItems_) and KZHashPool keep locks of their own that no
+// KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of their own that no
 // caller holds. Busy and phase flags are atomics written before the action
 // they announce; the trees, firstBlocksMet_ and the hashing pool belong to
 // the driver.
@@ -361,7 +361,8 @@ private:
         TreeToCheck* partialNode = nullptr; // in the tree, hashed only in part
     };
     std::unordered_map<FirstBlock, FirstBlockMet, FirstBlockHash> firstBlocksMet_;
-    KZObjectIDSet filedItems_;
+    KZObjectIDSet filedItems_;   // folders filed as candidates
+    KZObjectIDSet listedFolders_; // folders whose entries a walk has listed
     std::mutex filedLock_; // filedEntries_
     std::unordered_map<ObjectKey, std::vector<EntryKey>, ObjectKeyHash> filedEntries_;
 

@@ -137,6 +137,8 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
         noteUnlisted(url, err);
         return;
     }
+    if (struct stat st {}; ::fstat(folder.fd(), &st) == 0 && !listedFolders_.insert(st.st_dev, st.st_ino))
+        return; // the same folder as a source before, spelled otherwise
 
     const bool wantsHidden = criteria_->isInvisible();
     const KZSearchItemInfo::Folder folderBytes = KZSearchItemInfo::makeFolder(url);
@@ -329,6 +331,10 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
             noteUnlisted(dir, err);
             return false;
         }
+        // A folder met again (through overlapping sources or a second mount)
+        // is not listed again: what it holds was met the first time.
+        if (!listedFolders_.insert(frame.device, frame.inode))
+            return false;
         const KZSearchItemInfo::Folder folder = KZSearchItemInfo::makeFolder(dir);
         const bool listed = frame.handle.list([&](const platform::DirEntry& entry) {
             if (wasStopped())
@@ -544,11 +550,14 @@ bool KZSearchController::alreadyFiled(const KZSearchItemInfo& item)
     if (!item.hasIdentity())
         return false;
     const ObjectKey key{item.device(), item.inode()};
-    // A folder, or a file with a single name, can only be met again through
-    // the entry already met: overlapping sources, two spellings of one path,
-    // a folder mounted twice.
-    if (item.isDirectory() || item.linkCount() == 1)
+    // A folder can be met again through overlapping sources, two spellings
+    // of one path, a folder mounted twice. A file with a single name only
+    // through its one folder, and no folder is listed twice: nothing needs
+    // to be remembered for it, which for most files is all there is.
+    if (item.isDirectory())
         return !filedItems_.insert(key.device, key.inode);
+    if (item.linkCount() == 1)
+        return false;
     // A file with several names: its hard links are duplicates of each
     // other, but each name is filed once. A name is its folder's identity
     // and its bytes, whatever path led there.

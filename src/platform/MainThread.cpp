@@ -65,15 +65,22 @@ void runOnMainAndWait(const std::function<void()>& fn)
         fn();
         return;
     }
-    tsanRelease(&tsanHandOffToken);
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [&fn] {
+    // Qt frees the call on whichever thread drops it last, which may be
+    // this one after the main thread ran it: the call acquires the token as
+    // it goes away, so that the main thread's reads of it come before the
+    // free in the sanitizer's eyes too.
+    struct BlockingCall {
+        const std::function<void()>* fn;
+        void operator()() const
+        {
             tsanAcquire(&tsanHandOffToken);
-            fn();
+            (*fn)();
             tsanRelease(&tsanHandOffToken);
-        },
-        Qt::BlockingQueuedConnection);
+        }
+        ~BlockingCall() { tsanAcquire(&tsanHandOffToken); }
+    };
+    tsanRelease(&tsanHandOffToken);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), BlockingCall{&fn}, Qt::BlockingQueuedConnection);
     tsanAcquire(&tsanHandOffToken);
 }
 

@@ -1,0 +1,66 @@
+// The hashing pool runs each piece of a batch exactly once and never after
+// its batch has closed, however its threads are scheduled.
+
+#include "engine/KZHashPool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(KZHashPoolTest, ManySmallBatchesRunEveryPieceOnceAndOnlyInsideItsBatch)
+{
+    // Batches of a few pieces close before most woken threads get the lock,
+    // so those threads meet a closed batch or one that has just opened: the
+    // case where a piece number of one batch was judged against the count of
+    // the next, running pieces twice or out of their batch.
+    for (const unsigned threads : {2u, 3u, 8u, 32u}) {
+        SCOPED_TRACE(threads);
+        KZHashPool pool(threads);
+        ASSERT_EQ(pool.threads(), threads);
+        std::atomic<bool> open{false};
+        std::atomic<int> outside{0};
+        for (int batch = 0; batch < 3000; ++batch) {
+            const std::size_t count = 4 + std::size_t(batch % 13) * (batch % 7 == 0 ? 9 : 1);
+            // Freed with the batch: a late piece would touch freed memory.
+            auto runs = std::make_unique<std::atomic<int>[]>(count);
+            open = true;
+            pool.forEach(count, [&, counts = runs.get()](std::size_t piece) {
+                if (!open.load())
+                    outside.fetch_add(1);
+                counts[piece].fetch_add(1);
+                if (piece % 5 == 0)
+                    std::this_thread::yield();
+            });
+            open = false;
+            for (std::size_t piece = 0; piece < count; ++piece)
+                ASSERT_EQ(runs[piece].load(), 1) << "batch " << batch << " piece " << piece;
+        }
+        EXPECT_EQ(outside.load(), 0);
+    }
+}
+
+TEST(KZHashPoolTest, OneThreadAndTinyBatchesRunOnTheCaller)
+{
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const unsigned threads : {1u, 8u}) {
+        KZHashPool pool(threads);
+        const std::size_t count = threads == 1 ? 50 : 3;
+        std::vector<int> runs(count, 0);
+        bool elsewhere = false;
+        pool.forEach(count, [&](std::size_t piece) {
+            ++runs[piece];
+            elsewhere = elsewhere || std::this_thread::get_id() != caller;
+        });
+        EXPECT_EQ(runs, std::vector<int>(count, 1)) << threads;
+        EXPECT_FALSE(elsewhere) << threads;
+    }
+    KZHashPool pool(4);
+    pool.forEach(0, [](std::size_t) { ADD_FAILURE() << "no piece in an empty batch"; });
+}
+
+} // namespace

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# maravex-search prints the same bytes on every run over one tree: groups in
+# the order of their first member's path, numbered from 1, members by path,
+# whatever order the comparisons finished in. The groups' sizes run against
+# their paths' order, the order in which a search would number them.
+set -euo pipefail
+tool=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
+  XDG_CACHE_HOME="$work/home/.cache" XDG_STATE_HOME="$work/home/.local/state"
+mkdir -p "$HOME" "$work/tree/a" "$work/tree/m" "$work/tree/z"
+cat > "$work/criteria.plist" <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0">
+<dict>
+	<key>isSize</key><true/>
+	<key>sizeStruct</key>
+	<dict><key>isSame</key><true/><key>isUnique</key><false/><key>isLimitSize</key><false/></dict>
+	<key>isContent</key><true/>
+	<key>contentStruct</key>
+	<dict><key>isData</key><true/><key>skipData</key><true/><key>skipDataAmount</key><integer>0</integer>
+	<key>skipRes</key><false/><key>treatPack</key><false/></dict>
+</dict>
+</plist>
+PLIST
+t=$work/tree
+for i in 1 2 3 4 5 6 7 8; do
+  # Group i: 9-i bytes (the later the path, the smaller the file), three copies.
+  body=$(head -c $((9 - i)) /dev/zero | tr '\0' "$i")
+  printf %s "$body" > "$t/z/g$i-c"
+  printf %s "$body" > "$t/a/g$i-a"
+  printf %s "$body" > "$t/m/g$i-b"
+done
+printf 'lone' > "$t/m/lone"
+
+expected=""
+for i in 1 2 3 4 5 6 7 8; do
+  for path in "a/g$i-a" "m/g$i-b" "z/g$i-c"; do
+    expected+="$i"$'\t'"$((9 - i))"$'\t'"$t/$path"$'\n'
+  done
+done
+
+status=0
+for run in 1 2 3; do
+  actual=$("$tool" --criteria "$work/criteria.plist" "$t" 2>"$work/err"; echo x)
+  actual=${actual%x}
+  if [ "$actual" != "$expected" ]; then
+    echo "run $run printed:"; printf '%s' "$actual"; echo "expected:"; printf '%s' "$expected"
+    cat "$work/err"
+    status=1
+  fi
+done
+# The engine's own order is still there on request, with the same records.
+"$tool" --found-order --criteria "$work/criteria.plist" "$t" 2>/dev/null | cut -f2- | sort > "$work/engine"
+printf '%s' "$expected" | cut -f2- | sort > "$work/sorted"
+if ! cmp -s "$work/engine" "$work/sorted"; then
+  echo "--found-order printed other records"; diff "$work/sorted" "$work/engine" || true
+  status=1
+fi
+exit $status
