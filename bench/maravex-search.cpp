@@ -3,7 +3,9 @@
 //   maravex-search [-0] [--folders] [--criteria FILE.plist] [--unique] PATH...
 //
 // Searches the given folders with the preset criteria of the search type
-// (or the criteria dictionary of FILE.plist), prints every found item as
+// (or the criteria dictionary of FILE.plist, whose key
+// "check_image_metadata_option" set to 1 compares pictures by their pixels
+// in this run), prints every found item as
 // "groupID<TAB>size<TAB>path" in the order of the found list and ends with
 // one summary line on standard error. A name may hold any byte but "/" and
 // NUL, a newline too: without -0 control bytes and backslashes in a path are
@@ -20,6 +22,8 @@
 #include "platform/OperationQueue.h"
 #include "platform/PropertyList.h"
 #include "services/KZOpenFileLimit.h"
+#include "platform/UserDefaults.h"
+#include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchStuff.h"
@@ -27,6 +31,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -36,6 +41,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -143,7 +149,9 @@ int usage()
                  "              (without -0, control bytes and backslashes in paths are escaped as\n"
                  "              \\n, \\t, \\r, \\\\ and \\xHH)\n"
                  "  --folders   look for duplicate folders instead of files\n"
-                 "  --criteria  the search criteria from a property list\n"
+                 "  --criteria  the search criteria from a property list; its key\n"
+                 "              \"check_image_metadata_option\" (1 pixels, 2 bytes) sets how pictures\n"
+                 "              are compared for this run\n"
                  "  --unique    look for items without a duplicate\n"
                  "\n"
                  "Exit status: 0 done, 1 nothing could be searched, 2 usage, %d some files or folders\n"
@@ -224,7 +232,31 @@ int main(int argc, char** argv)
     if (paths.empty())
         return usage();
 
+    // A criteria file may also say how pictures are compared, under the
+    // preference's own key (1 by their pixels, 2 by their bytes). It holds
+    // for this run only: the run reads a copy of the user's preferences.
+    QTemporaryDir runDefaults;
+    std::optional<qint64> imageOption;
+    if (!criteriaFile.empty()) {
+        const std::optional<QVariantMap> file = platform::PropertyList::readDictionary(criteriaFile);
+        if (file && file->contains(KZDefaultsKey::check_image_metadata_option))
+            imageOption = file->value(KZDefaultsKey::check_image_metadata_option).toLongLong();
+    }
+    if (imageOption) {
+        const fs::path copy = fs::path(runDefaults.path().toStdString()) / "defaults.plist";
+        std::error_code ec;
+        if (!runDefaults.isValid()
+            || (fs::exists(platform::UserDefaults::defaultFilePath(), ec)
+                && !fs::copy_file(platform::UserDefaults::defaultFilePath(), copy, ec))) {
+            complain("cannot make a private copy of the preferences");
+            return 1;
+        }
+        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(copy));
+    }
+
     KZDefaultsRegistry::setupDefaultsPreferences();
+    if (imageOption)
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
 
     std::vector<KZSourceItemRef> sources;
     for (const fs::path& path : paths) {
