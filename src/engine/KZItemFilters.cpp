@@ -311,8 +311,11 @@ bool KZItemFilters::checkForEmptyFolder(const std::filesystem::path& folder) con
 
 bool KZItemFilters::startCheckForEmptyFolder(KZSearchItemInfo& item) const
 {
-    if (!criteria_.isNestedEmptied())
+    if (!criteria_.isNestedEmptied()) {
+        if (const std::optional<bool> known = item.emptyAsScanned())
+            return *known;
         return checkForEmptyFolder(item.url());
+    }
 
     std::filesystem::path current = item.url();
     std::filesystem::path topmost;
