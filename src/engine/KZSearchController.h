@@ -369,6 +369,9 @@ private:
     // Folder content, driver only. Representatives of every distinct content
     // met so far, oldest first (matched newest first).
     std::vector<std::unique_ptr<TreeToCheck>> sortedItemsArray_;
+    // The same representatives by total size, oldest first: a folder can
+    // only match one of its own size, so only those are compared with it.
+    std::unordered_map<quint64, std::vector<TreeToCheck*>> representativesBySize_;
     // The folders of the search and their parents, and which of them were
     // found, lie inside a found one or hold one.
     KZFolderAncestry folderContentfound_;

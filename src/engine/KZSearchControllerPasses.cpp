@@ -264,24 +264,35 @@ bool KZSearchController::nodeIsContainedInFoundFolder(const KZSearchItemInfo& it
 
 void KZSearchController::secondTestForFolderContent(std::unique_ptr<TreeToCheck> node)
 {
+    auto keep = [this](std::unique_ptr<TreeToCheck> representative) {
+        representativesBySize_[representative->item->totSize()].push_back(representative.get());
+        sortedItemsArray_.push_back(std::move(representative));
+    };
     if (sortedItemsArray_.empty()) {
-        sortedItemsArray_.push_back(std::move(node));
+        keep(std::move(node));
         return;
     }
+    // Representatives of another size answer "different" without a look at
+    // either folder: only those of the folder's own size are asked.
     TreeToCheck* match = nullptr;
-    bool compared = false;
-    for (auto it = sortedItemsArray_.rbegin(); it != sortedItemsArray_.rend() && !wasStopped(); ++it) {
-        compared = true;
-        if (compareForSameUnique(**it, *node) == KZCompare::kSame) {
-            match = it->get();
-            break;
+    bool stopped = false;
+    if (const auto bucket = representativesBySize_.find(node->item->totSize()); bucket != representativesBySize_.end()) {
+        for (auto it = bucket->second.rbegin(); it != bucket->second.rend(); ++it) {
+            if (wasStopped()) {
+                stopped = true;
+                break;
+            }
+            if (compareForSameUnique(**it, *node) == KZCompare::kSame) {
+                match = *it;
+                break;
+            }
         }
     }
     if (!match) {
         // Not comparable with the oldest representative is no reason to
         // drop the folder: it would then never meet its own duplicates.
-        if (compared && !wasStopped())
-            sortedItemsArray_.push_back(std::move(node));
+        if (!stopped && !wasStopped())
+            keep(std::move(node));
         return;
     }
 
@@ -405,6 +416,7 @@ void KZSearchController::freeSortedItemsArray()
             processFoundItem(std::move(representative));
     }
     sortedItemsArray_.clear();
+    representativesBySize_.clear();
 }
 
 void KZSearchController::freeContaindeFolderMemory()
