@@ -349,13 +349,21 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
     if (left.empty() || right.empty() || left.size() != right.size())
         return KZCompare::kAfter;
 
+    // What the listings tell apart costs nothing to read: every pair is
+    // looked at before any file is opened.
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        const platform::FileStat& x = left[i].stat;
+        const platform::FileStat& y = right[i].stat;
+        if ((x.mode & S_IFMT) != (y.mode & S_IFMT))
+            return KZCompare::kAfter; // a file against a folder, or a link against a file
+        if (x.isRegular() && x.size != y.size)
+            return KZCompare::kAfter;
+    }
     for (std::size_t i = 0; i < left.size(); ++i) {
         if (wasStopped())
             return KZCompare::kAfter;
         const platform::FileStat& x = left[i].stat;
         const platform::FileStat& y = right[i].stat;
-        if ((x.mode & S_IFMT) != (y.mode & S_IFMT))
-            return KZCompare::kAfter; // a file against a folder, or a link against a file
         if (x.isDir())
             continue; // their contents come later in the listings
         const fs::path pa = rootOne / left[i].relative;
@@ -375,8 +383,6 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
             continue; // pipes and devices hold no content of their own
         if (progressCntrl_)
             progressCntrl_->addCurrFoldersValue(2);
-        if (x.size != y.size)
-            return KZCompare::kAfter;
         if (x.sameItem(y))
             continue; // two names of one file
         // Full digests, kept across comparisons: a file compared again with
