@@ -4,13 +4,15 @@
 //                  PATH...
 //
 // Searches the given folders with the preset criteria of the search type
-// (or the criteria dictionary of FILE.plist), prints every found item as
-// "groupID<TAB>size<TAB>path" and ends with one summary line on standard
-// error. The engine numbers its groups in the order the comparisons finish,
-// which depends on thread timing, so by default the groups are printed by
-// path (members by path, groups by their first member) and numbered from 1
-// in that order: two runs over one tree print the same bytes.
-// --found-order prints the found list as the engine made it. A name may hold any byte but "/" and
+// (or the criteria dictionary of FILE.plist, whose key
+// "check_image_metadata_option" set to 1 compares pictures by their pixels
+// in this run), prints every found item as "groupID<TAB>size<TAB>path" and
+// ends with one summary line on standard error. The engine numbers its
+// groups in the order the comparisons finish, which depends on thread
+// timing, so by default the groups are printed by path (members by path,
+// groups by their first member) and numbered from 1 in that order: two runs
+// over one tree print the same bytes. --found-order prints the found list as
+// the engine made it. A name may hold any byte but "/" and
 // NUL, a newline too: without -0 control bytes and backslashes in a path are
 // escaped (\n, \t, \\, \xHH), so every line is one record; with -0 each
 // record ends with NUL and the path's bytes are printed as they are.
@@ -30,6 +32,8 @@
 #include "result/model/KZFoundItem.h"
 #include "resultfiles/KZSaveResult.h"
 #include "services/KZOpenFileLimit.h"
+#include "platform/UserDefaults.h"
+#include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchStuff.h"
@@ -37,6 +41,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -46,8 +51,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -159,7 +165,9 @@ int usage()
                  "  --found-order  print the found list in the engine's order, with its group numbers\n"
                  "              (these depend on thread timing)\n"
                  "  --folders   look for duplicate folders instead of files\n"
-                 "  --criteria  the search criteria from a property list\n"
+                 "  --criteria  the search criteria from a property list; its key\n"
+                 "              \"check_image_metadata_option\" (1 pixels, 2 bytes) sets how pictures\n"
+                 "              are compared for this run\n"
                  "  --unique    look for items without a duplicate\n"
                  "  --save      also save the result, with its default marks, to FILE (.maravex)\n"
                  "\n"
@@ -288,7 +296,31 @@ int main(int argc, char** argv)
     if (paths.empty())
         return usage();
 
+    // A criteria file may also say how pictures are compared, under the
+    // preference's own key (1 by their pixels, 2 by their bytes). It holds
+    // for this run only: the run reads a copy of the user's preferences.
+    QTemporaryDir runDefaults;
+    std::optional<qint64> imageOption;
+    if (!criteriaFile.empty()) {
+        const std::optional<QVariantMap> file = platform::PropertyList::readDictionary(criteriaFile);
+        if (file && file->contains(KZDefaultsKey::check_image_metadata_option))
+            imageOption = file->value(KZDefaultsKey::check_image_metadata_option).toLongLong();
+    }
+    if (imageOption) {
+        const fs::path copy = fs::path(runDefaults.path().toStdString()) / "defaults.plist";
+        std::error_code ec;
+        if (!runDefaults.isValid()
+            || (fs::exists(platform::UserDefaults::defaultFilePath(), ec)
+                && !fs::copy_file(platform::UserDefaults::defaultFilePath(), copy, ec))) {
+            complain("cannot make a private copy of the preferences");
+            return 1;
+        }
+        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(copy));
+    }
+
     KZDefaultsRegistry::setupDefaultsPreferences();
+    if (imageOption)
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
 
     std::vector<KZSourceItemRef> sources;
     for (const fs::path& path : paths) {

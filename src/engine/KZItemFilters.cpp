@@ -72,6 +72,12 @@ KZItemFilters::KZItemFilters(const KZSearchCriteria& criteria, const KZItemReade
       typesForCheckContent_(fileCntrl.typesFormattedToCheckWithSelector(&KZFilesUtilities::imagesForContentCheckTypes)),
       extensionsForCheckContent_(fileCntrl.imagesContentCheckExtensions())
 {
+    // Bitmaps decode to the same pixels as any other container, so a picture
+    // kept both as PNG and as BMP is one picture. The file-type tables keep
+    // their stored lists; only the choice of image items takes it in.
+    extensionsForCheckContent_.append(QStringLiteral("bmp"));
+    for (const char* code : {"BMP ", "BMPf"})
+        typesForCheckContent_.push_back(platform::osTypeFromString(QString::fromLatin1(code)));
 }
 
 bool KZItemFilters::checkForNotSameUniqueCriteria(KZSearchItemInfo& item) const
@@ -305,8 +311,11 @@ bool KZItemFilters::checkForEmptyFolder(const std::filesystem::path& folder) con
 
 bool KZItemFilters::startCheckForEmptyFolder(KZSearchItemInfo& item) const
 {
-    if (!criteria_.isNestedEmptied())
+    if (!criteria_.isNestedEmptied()) {
+        if (const std::optional<bool> known = item.emptyAsScanned())
+            return *known;
         return checkForEmptyFolder(item.url());
+    }
 
     std::filesystem::path current = item.url();
     std::filesystem::path topmost;

@@ -163,10 +163,26 @@ bool KZItemReader::nameForSearch(const QString& name, const KZSearchItemInfo& /*
     return !name.isEmpty();
 }
 
+KZItemReader::EntryWeight KZItemReader::weighEntryForEmptiness(const platform::DirEntry& entry) const
+{
+    if (entry.statFailed)
+        return entry.statError == ENOENT ? EntryWeight::Nothing // removed while we looked: it holds nothing
+                                         : EntryWeight::Content;
+    const std::string_view name = entry.name;
+    if (entry.stat.isDir() && !platform::isPackageExtension(KZEnginePaths::extensionOfBytes(name)))
+        return EntryWeight::Subfolder;
+    // Only the file system's own bookkeeping leaves a folder empty; a ".env"
+    // or ".gitignore" is somebody's content.
+    if (!name.empty() && name.front() == '.' && KZFilesUtilities::isFolderMetadataName(name))
+        return EntryWeight::Nothing;
+    if (criteria_.isExcludeEFCustIcon())
+        return EntryWeight::Content;
+    return containsIcon(name) && !entry.stat.isSymlink() ? EntryWeight::Unsure : EntryWeight::Content;
+}
+
 bool KZItemReader::checkForEmptyFolder(const std::filesystem::path& folder) const
 {
     const bool nested = criteria_.isNestedEmptied();
-    const bool customIconIsContent = criteria_.isExcludeEFCustIcon();
     // Nested emptiness is decided over the whole subtree; a worklist instead
     // of recursion keeps a deep chain of empty folders from exhausting the
     // stack.
@@ -176,36 +192,23 @@ bool KZItemReader::checkForEmptyFolder(const std::filesystem::path& folder) cons
         pending.pop_back();
         bool empty = true;
         const bool listed = platform::listDirectory(current, [&](const platform::DirEntry& entry) {
-            if (entry.statFailed) {
-                if (entry.statError == ENOENT)
-                    return true; // removed while we looked: it holds nothing
-                empty = false;
-                return false;
-            }
-            const std::string_view name = entry.name;
-            const bool plainFolder
-                = entry.stat.isDir() && !platform::isPackageExtension(KZEnginePaths::extensionOfBytes(name));
-            if (plainFolder) {
-                if (!nested) {
-                    empty = false;
-                    return false;
-                }
+            switch (weighEntryForEmptiness(entry)) {
+            case EntryWeight::Nothing:
+                return true;
+            case EntryWeight::Subfolder:
+                if (!nested)
+                    break;
                 pending.push_back(current / entry.name);
                 return true;
+            case EntryWeight::Unsure:
+                // The custom-icon file ("Icon\r") is kept invisible by its
+                // Finder flags; it does not make a folder worth keeping.
+                if (platform::readFinderInfo(current / entry.name, false).isInvisible())
+                    return true;
+                break;
+            case EntryWeight::Content:
+                break;
             }
-            // Only the file system's own bookkeeping leaves a folder empty; a
-            // ".env" or ".gitignore" is somebody's content.
-            if (!name.empty() && name.front() == '.' && KZFilesUtilities::isFolderMetadataName(name))
-                return true;
-            if (customIconIsContent) {
-                empty = false;
-                return false;
-            }
-            // The custom-icon file ("Icon\r") is kept invisible by its Finder
-            // flags; it does not make a folder worth keeping.
-            if (containsIcon(name) && !entry.stat.isSymlink()
-                && platform::readFinderInfo(current / entry.name, false).isInvisible())
-                return true;
             empty = false;
             return false;
         });

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "platform/DirectoryListing.h"
+
 #include <filesystem>
 #include <string>
 #include <unordered_set>
@@ -66,6 +68,12 @@ public:
     // (unless custom icons count as content) and, with nested emptying, empty
     // subfolders. A folder that cannot be listed to its end is not empty.
     bool checkForEmptyFolder(const std::filesystem::path& folder) const;
+    // What one entry of a listing says about its folder's emptiness, by the
+    // rule above without looking into subfolders: Content, Nothing (the file
+    // system's bookkeeping), Subfolder, or Unsure when only a look at the
+    // entry itself can tell (an invisible custom-icon file).
+    enum class EntryWeight { Content, Nothing, Subfolder, Unsure };
+    EntryWeight weighEntryForEmptiness(const platform::DirEntry& entry) const;
 
     // The form in which exclusions are compared: normalised, with a leading
     // "/Volumes" taken off.

@@ -4,6 +4,7 @@
 #include "engine/KZCandidateStack.h"
 #include "engine/KZCrc32.h"
 #include "engine/KZExcludedInfo.h"
+#include "engine/KZFolderAncestry.h"
 #include "engine/KZFoundNodes.h"
 #include "engine/KZObjectIDSet.h"
 #include "engine/KZProgressControl.h"
@@ -369,14 +370,12 @@ private:
     // Folder content, driver only. Representatives of every distinct content
     // met so far, oldest first (matched newest first).
     std::vector<std::unique_ptr<TreeToCheck>> sortedItemsArray_;
-    // A found folder and the folders above it. Identities are (device,
-    // inode) pairs: inode numbers are 64-bit and only unique per device.
-    struct FoundFolder {
-        ObjectKey self;
-        quint64 totalSize = 0;
-        std::vector<ObjectKey> ancestors; // top-most first; empty when a parent could not be read
-    };
-    std::vector<FoundFolder> folderContentfound_;
+    // The same representatives by total size, oldest first: a folder can
+    // only match one of its own size, so only those are compared with it.
+    std::unordered_map<quint64, std::vector<TreeToCheck*>> representativesBySize_;
+    // The folders of the search and their parents, and which of them were
+    // found, lie inside a found one or hold one.
+    KZFolderAncestry folderContentfound_;
     // The digests of every file a deep comparison has read, so that a file
     // compared against several representatives is read once.
     std::unordered_map<ObjectKey, std::unique_ptr<KZNodeCache>, ObjectKeyHash> folderFileCaches_;
@@ -384,9 +383,4 @@ private:
     // size meets many others of that size.
     std::unordered_map<std::string, std::shared_ptr<const kzfolders::Listing>> deepListings_;
     std::shared_ptr<const kzfolders::Listing> deepListingOf(const std::filesystem::path& folder);
-    // Identities of the folders above the ones compared, by path.
-    std::unordered_map<std::string, ObjectKey> folderIdentities_;
-    // (device, inode) of every folder above the path, top-most first; empty
-    // when one of them cannot be read.
-    std::vector<ObjectKey> ancestorsOf(const std::filesystem::path& path);
 };

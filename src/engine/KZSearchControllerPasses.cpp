@@ -7,6 +7,7 @@
 #include "engine/KZSearchController.h"
 
 #include "engine/KZCompareCodes.h"
+#include "engine/KZTreeWalk.h"
 #include "platform/DirectoryListing.h"
 #include "platform/Log.h"
 #include "settings/KZSearchCriteria.h"
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,23 +83,74 @@ std::string caseFolded(const std::string& text)
     return folded;
 }
 
+// Opens a folder by a path of any length: a path longer than the system
+// takes in one call is followed a piece at a time, each piece relative to
+// the folder the previous one reached.
+platform::DirectoryHandle openFolder(const fs::path& path, int* err)
+{
+    constexpr std::size_t limit = PATH_MAX - 1;
+    const std::string& bytes = path.native();
+    if (bytes.size() <= limit)
+        return platform::DirectoryHandle::open(path, err);
+    platform::DirectoryHandle here;
+    std::size_t pos = 0;
+    for (;;) {
+        const bool last = bytes.size() - pos <= limit;
+        const std::size_t cut = last ? bytes.size() : bytes.rfind('/', pos + limit);
+        if (cut == std::string::npos || cut < pos) {
+            if (err)
+                *err = ENAMETOOLONG;
+            return {};
+        }
+        const std::string piece = cut == pos ? std::string("/") : bytes.substr(pos, cut - pos);
+        platform::DirectoryHandle next
+            = platform::DirectoryHandle::openAt(here.isValid() ? here.fd() : AT_FDCWD, piece.c_str(), err);
+        if (!next.isValid() || last)
+            return next;
+        here = std::move(next);
+        pos = cut + 1;
+    }
+}
+
+bool identify(const platform::DirectoryHandle& handle, dev_t* device, ino_t* inode)
+{
+    struct stat st {};
+    if (!handle.isValid() || ::fstat(handle.fd(), &st) != 0)
+        return false;
+    *device = st.st_dev;
+    *inode = st.st_ino;
+    return true;
+}
+
+// Folders a deep listing keeps open at once; deeper ones are opened again,
+// as ".." of the folder below, when the listing climbs back to them.
+constexpr std::size_t kMaxOpenFolders = 32;
+
 // Every entry below the folder, hidden ones included, sorted by path
 // ignoring case. The passed-over names are left out here, before the two
-// listings are lined up, so that they cannot shift the pairs. False when
-// any part of the tree could not be listed or read: a folder that is only
-// partly seen cannot be called a duplicate.
+// listings are lined up, so that they cannot shift the pairs. Each folder is
+// opened relative to its parent, so neither depth nor the length of a path
+// limits it and no path is resolved again. False when any part of the tree
+// could not be listed or read: a folder that is only partly seen cannot be
+// called a duplicate.
 bool deepListing(const fs::path& root, std::vector<DeepEntry>* entries, const std::function<bool()>& stopped)
 {
-    std::vector<std::string> pending{std::string()};
-    while (!pending.empty()) {
-        if (stopped())
+    struct Frame {
+        platform::DirectoryHandle handle;
+        std::string relative;
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::vector<std::string> subfolders;
+        std::size_t next = 0;
+    };
+    std::vector<Frame> stack;
+    // Lists the folder of a new frame; false when it cannot be read whole.
+    auto enter = [&](Frame frame) {
+        if (!identify(frame.handle, &frame.device, &frame.inode))
             return false;
-        const std::string relative = std::move(pending.back());
-        pending.pop_back();
         bool complete = true;
         int err = 0;
-        const bool listed = platform::listDirectory(relative.empty() ? root : root / relative,
-                                                    [&](const platform::DirEntry& entry) {
+        const bool listed = frame.handle.list([&](const platform::DirEntry& entry) {
             if (cantBeCompared(entry.name))
                 return true;
             if (entry.statFailed) {
@@ -106,14 +159,50 @@ bool deepListing(const fs::path& root, std::vector<DeepEntry>* entries, const st
                 complete = false;
                 return false;
             }
-            std::string path = relative.empty() ? entry.name : relative + '/' + entry.name;
+            std::string path = frame.relative.empty() ? entry.name : frame.relative + '/' + entry.name;
             if (entry.stat.isDir())
-                pending.push_back(path);
+                frame.subfolders.push_back(entry.name);
             entries->push_back({caseFolded(path), std::move(path), entry.stat});
             return true;
         }, &err);
         if (!listed || !complete)
             return false;
+        stack.push_back(std::move(frame));
+        if (stack.size() > kMaxOpenFolders)
+            stack[stack.size() - 1 - kMaxOpenFolders].handle = platform::DirectoryHandle();
+        return true;
+    };
+
+    Frame top;
+    top.handle = openFolder(root, nullptr);
+    if (!enter(std::move(top)))
+        return false;
+    while (!stack.empty()) {
+        if (stopped())
+            return false;
+        Frame& here = stack.back();
+        if (here.next < here.subfolders.size()) {
+            const std::string& name = here.subfolders[here.next++];
+            Frame child;
+            child.handle = platform::DirectoryHandle::openAt(here.handle.fd(), name.c_str());
+            child.relative = here.relative.empty() ? name : here.relative + '/' + name;
+            if (!child.handle.isValid() || !enter(std::move(child)))
+                return false;
+            continue;
+        }
+        platform::DirectoryHandle left = std::move(here.handle);
+        stack.pop_back();
+        if (stack.empty() || stack.back().handle.isValid())
+            continue;
+        Frame& parent = stack.back();
+        if (parent.next == parent.subfolders.size())
+            continue; // nothing more to open there
+        platform::DirectoryHandle up = platform::DirectoryHandle::openAt(left.fd(), "..");
+        dev_t device = 0;
+        ino_t inode = 0;
+        if (!identify(up, &device, &inode) || device != parent.device || inode != parent.inode)
+            return false; // moved while it was listed: not the folder it was
+        parent.handle = std::move(up);
     }
     std::sort(entries->begin(), entries->end(), [](const DeepEntry& a, const DeepEntry& b) {
         return a.key != b.key ? a.key < b.key : a.relative < b.relative;
@@ -134,6 +223,16 @@ std::string linkTarget(const fs::path& path, bool* ok)
 
 void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* root)
 {
+    // Every folder of the search is in the tree: their family is learnt
+    // once, so that each one met below is placed without a look at the disk.
+    {
+        std::vector<const KZSearchItemInfo*> folders;
+        forEachNodePostOrder(root, [&](const TreeToCheck* node) {
+            if (node->item)
+                folders.push_back(node->item.get());
+        });
+        folderContentfound_.learn(folders);
+    }
     // In order, larger folders first: a copied tree is met at its top, and
     // everything inside it is then passed over without a comparison. The
     // tree is not balanced, so the walk keeps its own stack.
@@ -158,80 +257,42 @@ void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* root)
     freeContaindeFolderMemory();
 }
 
-std::vector<KZSearchController::ObjectKey> KZSearchController::ancestorsOf(const fs::path& path)
-{
-    // Every folder of a deep tree shares its upper folders with the others:
-    // each is looked up once per search, not once per folder below it.
-    // Climbed on the bytes: splitting a long path into components at every
-    // level would make a deep tree cost the square of its depth.
-    std::vector<ObjectKey> chain;
-    std::string parent = path.native();
-    while (parent.size() > 1 && parent.back() == '/')
-        parent.pop_back();
-    for (;;) {
-        const std::size_t slash = parent.rfind('/');
-        if (slash == std::string::npos || parent.size() <= 1)
-            break;
-        parent.resize(slash == 0 ? 1 : slash);
-        auto known = folderIdentities_.find(parent);
-        if (known == folderIdentities_.end()) {
-            struct stat st {};
-            if (::lstat(parent.c_str(), &st) != 0) {
-                platform::logLine(QStringLiteral("Folder comparison: no identity for the folder above %1")
-                                      .arg(QFile::decodeName(path.c_str())));
-                return {};
-            }
-            known = folderIdentities_.emplace(parent, ObjectKey{quint64(st.st_dev), quint64(st.st_ino)}).first;
-        }
-        chain.push_back(known->second);
-    }
-    std::reverse(chain.begin(), chain.end());
-    return chain;
-}
-
 bool KZSearchController::nodeIsContainedInFoundFolder(const KZSearchItemInfo& item)
 {
-    if (folderContentfound_.empty())
-        return false;
-    const fs::path url = item.url();
-    struct stat st {};
-    if (::lstat(url.c_str(), &st) != 0)
-        return true; // gone or unreadable: nothing to compare
-    const ObjectKey self{quint64(st.st_dev), quint64(st.st_ino)};
-    const std::vector<ObjectKey> ancestors = ancestorsOf(url);
-    for (const FoundFolder& found : folderContentfound_) {
-        if (wasStopped())
-            break;
-        if (found.self == self)
-            return true;
-        if (std::find(found.ancestors.begin(), found.ancestors.end(), self) != found.ancestors.end())
-            return true; // holds a found folder
-        if (std::find(ancestors.begin(), ancestors.end(), found.self) != ancestors.end())
-            return true; // lies inside one
-    }
-    return false;
+    return folderContentfound_.isContained(item);
 }
 
 void KZSearchController::secondTestForFolderContent(std::unique_ptr<TreeToCheck> node)
 {
+    auto keep = [this](std::unique_ptr<TreeToCheck> representative) {
+        representativesBySize_[representative->item->totSize()].push_back(representative.get());
+        sortedItemsArray_.push_back(std::move(representative));
+    };
     if (sortedItemsArray_.empty()) {
-        sortedItemsArray_.push_back(std::move(node));
+        keep(std::move(node));
         return;
     }
+    // Representatives of another size answer "different" without a look at
+    // either folder: only those of the folder's own size are asked.
     TreeToCheck* match = nullptr;
-    bool compared = false;
-    for (auto it = sortedItemsArray_.rbegin(); it != sortedItemsArray_.rend() && !wasStopped(); ++it) {
-        compared = true;
-        if (compareForSameUnique(**it, *node) == KZCompare::kSame) {
-            match = it->get();
-            break;
+    bool stopped = false;
+    if (const auto bucket = representativesBySize_.find(node->item->totSize()); bucket != representativesBySize_.end()) {
+        for (auto it = bucket->second.rbegin(); it != bucket->second.rend(); ++it) {
+            if (wasStopped()) {
+                stopped = true;
+                break;
+            }
+            if (compareForSameUnique(**it, *node) == KZCompare::kSame) {
+                match = *it;
+                break;
+            }
         }
     }
     if (!match) {
         // Not comparable with the oldest representative is no reason to
         // drop the folder: it would then never meet its own duplicates.
-        if (compared && !wasStopped())
-            sortedItemsArray_.push_back(std::move(node));
+        if (!stopped && !wasStopped())
+            keep(std::move(node));
         return;
     }
 
@@ -255,16 +316,9 @@ void KZSearchController::secondTestForFolderContent(std::unique_ptr<TreeToCheck>
 
 void KZSearchController::foldersContentFound(const TreeToCheck* representative, const TreeToCheck& node)
 {
-    for (const TreeToCheck* found : {&node, representative}) {
-        if (!found)
-            continue;
-        const fs::path url = found->item->url();
-        struct stat st {};
-        if (::lstat(url.c_str(), &st) != 0)
-            continue;
-        folderContentfound_.push_back(
-            {ObjectKey{quint64(st.st_dev), quint64(st.st_ino)}, found->item->totSize(), ancestorsOf(url)});
-    }
+    for (const TreeToCheck* found : {&node, representative})
+        if (found)
+            folderContentfound_.addFound(*found->item);
 }
 
 qint16 KZSearchController::compareForSameFolderContent(TreeToCheck& one, TreeToCheck& two)
@@ -295,13 +349,21 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
     if (left.empty() || right.empty() || left.size() != right.size())
         return KZCompare::kAfter;
 
+    // What the listings tell apart costs nothing to read: every pair is
+    // looked at before any file is opened.
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        const platform::FileStat& x = left[i].stat;
+        const platform::FileStat& y = right[i].stat;
+        if ((x.mode & S_IFMT) != (y.mode & S_IFMT))
+            return KZCompare::kAfter; // a file against a folder, or a link against a file
+        if (x.isRegular() && x.size != y.size)
+            return KZCompare::kAfter;
+    }
     for (std::size_t i = 0; i < left.size(); ++i) {
         if (wasStopped())
             return KZCompare::kAfter;
         const platform::FileStat& x = left[i].stat;
         const platform::FileStat& y = right[i].stat;
-        if ((x.mode & S_IFMT) != (y.mode & S_IFMT))
-            return KZCompare::kAfter; // a file against a folder, or a link against a file
         if (x.isDir())
             continue; // their contents come later in the listings
         const fs::path pa = rootOne / left[i].relative;
@@ -321,8 +383,6 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
             continue; // pipes and devices hold no content of their own
         if (progressCntrl_)
             progressCntrl_->addCurrFoldersValue(2);
-        if (x.size != y.size)
-            return KZCompare::kAfter;
         if (x.sameItem(y))
             continue; // two names of one file
         // Full digests, kept across comparisons: a file compared again with
@@ -362,12 +422,12 @@ void KZSearchController::freeSortedItemsArray()
             processFoundItem(std::move(representative));
     }
     sortedItemsArray_.clear();
+    representativesBySize_.clear();
 }
 
 void KZSearchController::freeContaindeFolderMemory()
 {
     folderContentfound_.clear();
     folderFileCaches_.clear();
-    folderIdentities_.clear();
     deepListings_.clear();
 }

@@ -259,6 +259,10 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
         quint64 count = 0;
         std::vector<std::string> subfolders;
         std::unordered_set<std::string> walked;
+        // Whether the listing showed content by the emptiness rule, or an
+        // entry that only a look at it can judge.
+        bool holdsContent = false;
+        bool emptinessUnsure = false;
     };
     std::vector<Frame> stack;
     const bool wantsHidden = criteria_->isInvisible();
@@ -350,6 +354,12 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
                 if (entry.stat.isDir())
                     frame.subfolders.push_back(entry.name);
             }
+            if (sums && !frame.holdsContent) {
+                const KZItemReader::EntryWeight weight = reader_->weighEntryForEmptiness(entry);
+                frame.holdsContent = weight == KZItemReader::EntryWeight::Content
+                    || weight == KZItemReader::EntryWeight::Subfolder;
+                frame.emptinessUnsure |= weight == KZItemReader::EntryWeight::Unsure;
+            }
             if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
                 return true;
             if (excludes && reader_->isExcluded(dir / entry.name, exclusions))
@@ -376,8 +386,10 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
             }
             return !wasStopped();
         }, &err);
-        if (!listed)
+        if (!listed) {
             noteUnlisted(dir, err);
+            frame.holdsContent = true; // not listed to its end: never called empty
+        }
         stack.push_back(std::move(frame));
         if (stack.size() > kMaxOpenFolders)
             stack[stack.size() - 1 - kMaxOpenFolders].handle = platform::DirectoryHandle();
@@ -439,6 +451,8 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
             if (self) {
                 self->setTotSize(top.size);
                 self->setMultiPurposeInfo(top.count);
+                if (top.holdsContent || !top.emptinessUnsure)
+                    self->setEmptyAsScanned(!top.holdsContent);
             }
             if (stack.size() > 1) {
                 Frame& parent = stack[stack.size() - 2];

@@ -199,7 +199,12 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
         }
 
         if (folderSearch) {
-            // During the scan the tree only orders the folders.
+            // During the scan the tree only orders the folders. Of two equal
+            // sizes the one holding more items goes first: a folder always
+            // comes before the folders inside it, so a copied chain is met
+            // at its top even when only its deepest folder holds a file.
+            if (r == KZCompare::kSame)
+                r = compareForSameNumber(here.item->multiPurposeInfo(), node->item->multiPurposeInfo());
             link = r == KZCompare::kAfter ? &here.left : &here.right;
             continue;
         }

@@ -182,6 +182,18 @@ public:
                                                                                  : std::unique_ptr<KZNodeCache>();
     }
 
+    // A folder's emptiness as the scan's own listing of it showed, so that
+    // the filters need not list it again; empty when the scan could not tell.
+    std::optional<bool> emptyAsScanned() const
+    {
+        return emptinessKnown_ ? std::optional<bool>(emptyAsScanned_) : std::nullopt;
+    }
+    void setEmptyAsScanned(bool empty)
+    {
+        emptinessKnown_ = true;
+        emptyAsScanned_ = empty;
+    }
+
     // The last extension of originalName ("gz" of "archive.tar.gz"); empty
     // when there is none. A leading dot starts a name, not an extension.
     QString extension() const;
@@ -230,6 +242,8 @@ private:
     bool isRegularFile_ : 1 = false;
     bool contentUnreadable_ : 1 = false;
     bool hasFinderFlags_ : 1 = false;
+    bool emptinessKnown_ : 1 = false;
+    bool emptyAsScanned_ : 1 = false;
 };
 
 Q_DECLARE_METATYPE(KZSearchItemInfoRef)

@@ -88,6 +88,10 @@ TEST_F(KZFolderContentTest, FolderCases)
          {{"a/.DS_Store", "xx"}, {"a/f", block}, {"b/.DS_Store", "yy"}, {"b/f", block}},
          {{{"a", "b"}}}},
         {"empty folders are no duplicates", {{"a/", ""}, {"b/", ""}}, {{}}},
+        {"folders holding only the file system's bookkeeping are empty",
+         {{"a/._x", "hello"}, {"a/.DS_Store", "v"}, {"b/._x", "hello"}},
+         {{}}},
+        {"a hidden file of somebody's is content", {{"a/.env", "key"}, {"b/.env", "key"}}, {{{"a", "b"}}}},
         {"equal size with another count never groups", {{"a/f", "ab"}, {"b/g", "a"}, {"b/h", "b"}}, {{}}},
         {"a file against a folder at the same place differs",
          {{"a/m", "ab"}, {"a/n/", ""}, {"b/m/", ""}, {"b/n", "ab"}},
@@ -98,10 +102,9 @@ TEST_F(KZFolderContentTest, FolderCases)
         {"passed-over names leave listings of other lengths apart",
          {{"a/.DS_Store", "P"}, {"a/x", "Q"}, {"b/y", "Q"}, {"b/z", "Q"}},
          {{}}},
-        {"a folder holding a found folder is passed over",
+        {"of equal sizes the folder holding the other is met first, so the copy is found at its top",
          {{"p/X/f", block}, {"p/X/g", "g"}, {"q/Y/f", block}, {"q/Y/g", "g"}},
-         // Equal sizes: whichever pair the walk meets first is the top.
-         {{{"p/X", "q/Y"}}, {{"p", "q"}}}},
+         {{{"p", "q"}}}},
         {"three copies make one group of three",
          {{"a/f", block}, {"b/f", block}, {"c/f", block}, {"d/f", flipped(block, 0)}},
          {{{"a", "b", "c"}}}},
@@ -221,6 +224,111 @@ TEST_F(KZFolderContentTest, SizesAddedUpByTheWalkMatchTheFolders)
     EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"one", "two"}}));
     for (const FoundRow& row : result.rows)
         EXPECT_EQ(row.size, independentSums(row.path).first) << row.path;
+}
+
+} // namespace
+
+#include "engine/KZFolderAncestry.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A found folder's family: itself, everything below it and everything above
+// it, known by (device, inode) alone.
+TEST(KZFolderAncestryTest, FoundFoldersMarkTheirFamilyByIdentity)
+{
+    struct Folder {
+        const char* path;
+        quint64 device, inode;
+    };
+    const std::vector<Folder> layout{
+        {"/r/a", 1, 10}, {"/r/a/x", 1, 11}, {"/r/a/x/y", 1, 12}, {"/r/b", 1, 20}, {"/r/b/z", 1, 21},
+        // The same inode on another device is another folder.
+        {"/r/c", 2, 11},
+        {"/r/none", 0, 0}, // the scan could not identify it
+    };
+    std::map<std::string, KZSearchItemInfoRef> items;
+    std::vector<const KZSearchItemInfo*> folders;
+    for (const Folder& f : layout) {
+        auto info = KZSearchItemInfo::create(fs::path(f.path));
+        info->setDevice(f.device);
+        info->setInode(f.inode);
+        folders.push_back(info.get());
+        items[f.path] = std::move(info);
+    }
+    KZFolderAncestry ancestry;
+    ancestry.learn(folders);
+    EXPECT_FALSE(ancestry.isContained(*items["/r/a"])) << "nothing found yet";
+    ancestry.addFound(*items["/r/a/x"]);
+    ancestry.addFound(*items["/r/none"]);
+    const std::vector<std::pair<const char*, bool>> verdicts{
+        {"/r/a/x", true}, {"/r/a", true}, {"/r/a/x/y", true}, {"/r/b", false},
+        {"/r/b/z", false}, {"/r/c", false}, {"/r/none", false},
+    };
+    for (const auto& [path, contained] : verdicts)
+        EXPECT_EQ(ancestry.isContained(*items[path]), contained) << path;
+    ancestry.addFound(*items["/r/b"]);
+    EXPECT_TRUE(ancestry.isContained(*items["/r/b/z"]));
+    EXPECT_FALSE(ancestry.isContained(*items["/r/c"]));
+}
+
+// Chains of folders whose paths are longer than the system takes in one
+// call, with their only file at the bottom: every folder of a chain has the
+// same size, and the copy is still reported once, at its top.
+fs::path makeChain(const fs::path& top, int depth, const std::string& name, const std::string& bytes)
+{
+    fs::create_directories(top);
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    fs::path path = top;
+    for (int i = 0; i < depth && fd >= 0; ++i) {
+        if (::mkdirat(fd, name.c_str(), 0755) != 0)
+            return {};
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+        path /= name;
+    }
+    if (fd < 0)
+        return {};
+    const int out = ::openat(fd, "bottom", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const bool written = out >= 0 && ::write(out, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    if (out >= 0)
+        ::close(out);
+    ::close(fd);
+    return written ? path : fs::path();
+}
+
+void removeChain(const fs::path& top, int depth, const std::string& name)
+{
+    std::vector<int> fds{::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    while (fds.back() >= 0 && int(fds.size()) <= depth)
+        fds.push_back(::openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (std::size_t i = fds.size() - 1; i > 0; --i) {
+        if (fds[i] >= 0) {
+            ::unlinkat(fds[i], "bottom", 0);
+            ::close(fds[i]);
+        }
+        ::unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
+    }
+    if (fds[0] >= 0)
+        ::close(fds[0]);
+}
+
+TEST_F(KZFolderContentTest, CopiedChainDeeperThanAnyPathIsFoundAtItsTop)
+{
+    const std::string name(200, 'd');
+    constexpr int depth = 30;
+    const std::string bytes = randomBytes(5000, 3);
+    for (const char* top : {"a", "b"})
+        ASSERT_GT(makeChain(dir / top, depth, name, bytes).native().size(), std::size_t(PATH_MAX));
+    ASSERT_FALSE(makeChain(dir / "c", depth, name, flipped(bytes, 4999)).empty());
+    const SearchResult result = runSearch({dir.path()}, folderCriteria());
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"a", "b"}}));
+    expectCounters(result.rows);
+    for (const char* top : {"a", "b", "c"})
+        removeChain(dir / top, depth, name);
 }
 
 } // namespace

@@ -229,28 +229,30 @@ TEST_F(KZItemFiltersTest, ImageContentNeedsAnExactFormatAndBytes)
 {
     KZItemReader reader(criteria, {}, 0, nullptr, KZFilesUtilities::sharedControl());
     KZItemFilters filters(criteria, reader, KZFilesUtilities::sharedControl());
-    ASSERT_FALSE(filters.extensionsForCheckContent().isEmpty());
-    const QString listed = filters.extensionsForCheckContent().first();
-    const QString upper = listed.toUpper();
     criteria.setIsCompareContent(true);
+    const quint32 jpeg = platform::osTypeFromString(u"JPEG");
     struct Case {
         const char* what;
-        QString extension;
+        const char* name;
+        quint32 type;
         quint64 size;
         bool imageContent, expected;
     };
-    std::vector<Case> cases{
-        {"a listed format", listed, 10, true, true},
-        {"an empty image is no image-content item", listed, 0, true, false},
-        {"without the image criterion", listed, 10, false, false},
+    const std::vector<Case> cases{
+        {"a listed extension", "p.png", 0, 10, true, true},
+        {"a bitmap", "p.bmp", 0, 10, true, true},
+        {"a listed type code without an extension", "p", jpeg, 10, true, true},
+        {"an empty image is no image-content item", "p.png", 0, 0, true, false},
+        {"an empty image with its type code neither", "p", jpeg, 0, true, false},
+        {"extensions are compared exactly", "p.PNG", 0, 10, true, false},
+        {"a format whose pixels are not compared", "p.psd", 0, 10, true, false},
+        {"without the image criterion", "p.png", 0, 10, false, false},
     };
-    if (upper != listed && !filters.extensionsForCheckContent().contains(upper))
-        cases.push_back({"extensions are compared exactly", upper, 10, true, false});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         criteria.setIsImageContent(c.imageContent);
-        auto picture = file("p", 0, c.size);
-        picture->setOriginalName(str("p.") + c.extension);
+        auto picture = file("p", c.type, c.size);
+        picture->setOriginalName(str(c.name));
         filters.isImageContent(*picture);
         EXPECT_EQ(picture->isImageContent(), c.expected);
     }

@@ -212,18 +212,21 @@ TEST_F(FoundItemsModel, TabQueriesFollowTheTagTable)
 
 namespace {
 
-// Searches the folders for equal contents; answers the userInfo of "searchDidTerminate".
-QVariantMap searchFor(const std::vector<fs::path>& folders)
+const QVariantMap kSameContent{{u"isSize"_s, true},
+                               {u"sizeStruct"_s, QVariantMap{{u"isSame"_s, true}}},
+                               {u"isContent"_s, true},
+                               {u"contentStruct"_s, QVariantMap{{u"isData"_s, true}}}};
+
+// Searches the folders (for equal contents unless told otherwise); answers
+// the userInfo of "searchDidTerminate".
+QVariantMap searchFor(const std::vector<fs::path>& folders, const QVariantMap& criteria = kSameContent)
 {
     auto stuff = KZSearchStuff::searchStuff();
     std::vector<KZSourceItemRef> sources;
     for (const fs::path& folder : folders)
         sources.push_back(KZSourceItem::create({{u"url"_s, QVariant::fromValue(folder)}}));
     stuff->setSources(sources);
-    stuff->setCriteria(QVariantMap{{u"isSize"_s, true},
-                                   {u"sizeStruct"_s, QVariantMap{{u"isSame"_s, true}}},
-                                   {u"isContent"_s, true},
-                                   {u"contentStruct"_s, QVariantMap{{u"isData"_s, true}}}});
+    stuff->setCriteria(criteria);
     static int sender = 0;
     std::mutex lock;
     QVariantMap info;
@@ -292,6 +295,53 @@ TEST_F(FoundItemsModel, EngineListBecomesGroupedMarkedItems)
     EXPECT_EQ(size, photo.size() + notes.size() + 2 * data.size());
     for (const KZFoundItemRef& item : fromB)
         EXPECT_EQ(item->url().parent_path().filename(), fs::path("B"));
+}
+
+// A folders search: whole folders in groups, each with its counter, sizes
+// summed from everything inside, nothing inside a found folder reported.
+TEST_F(FoundItemsModel, FoldersSearchBecomesGroupsOfFolders)
+{
+    KZDefaultsRegistry::setupDefaultsPreferences();
+    const std::string block(60000, 'b');
+    for (const char* top : {"one", "two", "three"}) {
+        dir_.write(std::string(top) + "/photo.jpg", block);
+        dir_.write(std::string(top) + "/inner/notes.txt", "notes");
+        setModified(dir_.write(std::string(top) + "/.DS_Store", top), 1000);
+    }
+    dir_.write("pair1/data.bin", "pair");
+    dir_.write("pair2/data.bin", "pair");
+    dir_.write("other/photo.jpg", std::string(60000, 'c'));
+    dir_.write("other/inner/notes.txt", "notes");
+
+    const QVariantMap info = searchFor({dir_.path()}, {{u"isFolder"_s, true},
+                                                       {u"folderStruct"_s, QVariantMap{{u"compareContent"_s, true},
+                                                                                       {u"whichItem"_s, 2}}}});
+    ASSERT_FALSE(info.isEmpty()) << "the search never ended";
+    EXPECT_TRUE(info.value(u"KZResultSearchedForFolders"_s).toBool());
+    const auto model = KZFoundItemsCntrl::create(nullptr, info);
+    KZFoundItemsOperationQueue().waitUntilAllOperationsAreFinished();
+
+    const KZFoundItemArray items = model->allItems();
+    EXPECT_EQ(quint64(items.size()), info.value(u"KZResultFoundItemsCount"_s).toULongLong());
+    std::map<qint64, std::set<fs::path>> groups;
+    for (const KZFoundItemRef& item : items) {
+        groups[item->groupID()].insert(item->url());
+        EXPECT_TRUE(item->isDirectory()) << item->url();
+    }
+    std::set<std::set<fs::path>> found;
+    for (const auto& [id, paths] : groups)
+        found.insert(paths);
+    EXPECT_EQ(found, (std::set<std::set<fs::path>>{{dir_ / "one", dir_ / "two", dir_ / "three"},
+                                                   {dir_ / "pair1", dir_ / "pair2"}}));
+    for (const KZFoundItemRef& item : items) {
+        EXPECT_EQ(item->countOfItemsInGroup(), groups[item->groupID()].size()) << item->url();
+        const bool triple = groups[item->groupID()].size() == 3;
+        EXPECT_EQ(item->size(), triple ? block.size() + 5 : 4u) << item->url();
+    }
+    std::size_t kept = 0;
+    for (const KZFoundItemRef& item : items)
+        kept += item->isMarked() ? 0 : 1;
+    EXPECT_EQ(kept, 2u) << "one folder of each group stays unmarked";
 }
 
 // ---- Empty folders ------------------------------------------------------------------------------
