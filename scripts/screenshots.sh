@@ -100,11 +100,13 @@ PLIST
   steps=${steps//\$TREE/$TREE}
   printf '%s\n' "$steps" >"$work/$name.drive"
   echo "== $name"
-  if ! HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share \
-      XDG_STATE_HOME=$home/.local/state XDG_CACHE_HOME=$home/.cache XDG_RUNTIME_DIR=$home/runtime \
-      QT_QPA_PLATFORM=xcb MARAVEX_DRIVE=$work/$name.drive \
-      timeout 90 "$exe" "$@"; then
-    echo "   state $name failed" >&2
+  local status=0
+  HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share \
+    XDG_STATE_HOME=$home/.local/state XDG_CACHE_HOME=$home/.cache XDG_RUNTIME_DIR=$home/runtime \
+    QT_QPA_PLATFORM=xcb MARAVEX_DRIVE=$work/$name.drive \
+    timeout 90 "$exe" "$@" || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "   state $name failed (exit status $status)" >&2
     failed=1
   fi
 }
@@ -482,6 +484,8 @@ click removalStartTrash
 waitfor removalClose
 wait 1500
 shot $SHOTS/result-removal-final.png resultWindow
+click removalClose
+wait 1000
 quit
 STEPS
 
