@@ -2,7 +2,7 @@
 
 #include "platform/Bookmark.h"
 #include "removal/KZRestoreList.h"
-#include "removal/KZRestoreProgress.h"
+#include "services/KZProgressDisplayRule.h"
 #include "removal/KZUndoFile.h"
 
 #include <gtest/gtest.h>
@@ -65,10 +65,10 @@ TEST(KZRestoreList, RowsCountTheItemsOfEachFileAndCloseWhenRestored)
     EXPECT_TRUE(list.rows().empty());
 }
 
-TEST(KZRestoreProgress, ShowsOnlyAfterTheDelayRefreshesTenTimesASecondAndEnds)
+TEST(KZRestoreProgressRule, ShowsOnlyAfterTheDelayRefreshesTenTimesASecondAndEnds)
 {
     double now = 0;
-    KZRestoreProgress progress([&] { return now; });
+    KZProgressDisplayRule progress([&] { return now; });
     progress.startSession();
     struct Tick {
         double at;
@@ -96,7 +96,7 @@ TEST(KZRestoreProgress, ShowsOnlyAfterTheDelayRefreshesTenTimesASecondAndEnds)
     EXPECT_FALSE(progress.isVisible());
     EXPECT_FALSE(progress.sessionRunning());
 
-    EXPECT_EQ(KZRestoreProgress::percent(5, 0), 0.0);
-    EXPECT_EQ(KZRestoreProgress::percent(1, 4), 25.0);
-    EXPECT_EQ(KZRestoreProgress::percent(9, 4), 100.0);
+    EXPECT_EQ(KZProgressDisplayRule::percent(5, 0), 0.0);
+    EXPECT_EQ(KZProgressDisplayRule::percent(1, 4), 25.0);
+    EXPECT_EQ(KZProgressDisplayRule::percent(9, 4), 100.0);
 }

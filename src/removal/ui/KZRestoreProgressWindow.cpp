@@ -7,7 +7,7 @@
 #include <QScreen>
 
 KZRestoreProgressWindow::KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, QWidget* parent, const QString& info,
-                                                 KZRestoreProgress::Clock clock)
+                                                 KZProgressDisplayRule::Clock clock)
     : engine_(engine)
     , progress_(std::move(clock))
     , parent_(parent)
@@ -34,7 +34,7 @@ KZRestoreProgressWindow::KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, 
 }
 
 KZRestoreProgressWindow* KZRestoreProgressWindow::undoWithProgress(KZRestoreRemovedFiles& engine, KZUndoDict dict,
-                                                                   KZRestoreProgress::Clock clock)
+                                                                   KZProgressDisplayRule::Clock clock)
 {
     // Working before the window's first tick, so that the tick never takes
     // the undo for ended before it started.
@@ -61,7 +61,7 @@ void KZRestoreProgressWindow::refresh()
 {
     const quint64 managed = engine_.managedCount.load();
     const quint64 total = engine_.totToManage.load();
-    dialog_->setValue(int(KZRestoreProgress::percent(managed, total)));
+    dialog_->setValue(int(KZProgressDisplayRule::percent(managed, total)));
     const QString info = engine_.infoText();
     if (!info.isEmpty())
         info_ = info;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "removal/KZRestoreProgress.h"
 #include "removal/KZRestoreRemovedFiles.h"
+#include "services/KZProgressDisplayRule.h"
 
 #include <QObject>
 #include <QPointer>
@@ -17,14 +17,14 @@ class KZRestoreProgressWindow : public QObject {
     Q_OBJECT
 public:
     KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, QWidget* parent, const QString& info,
-                            KZRestoreProgress::Clock clock = {});
+                            KZProgressDisplayRule::Clock clock = {});
     ~KZRestoreProgressWindow() override;
 
     // Edit > Undo of a removal: the undo is queued and its progress shown
     // centred above the other windows. Answers the window, which deletes
     // itself when the undo has ended.
     static KZRestoreProgressWindow* undoWithProgress(KZRestoreRemovedFiles& engine, KZUndoDict dict,
-                                                     KZRestoreProgress::Clock clock = {});
+                                                     KZProgressDisplayRule::Clock clock = {});
 
     QProgressDialog* dialog() const { return dialog_; }
     void tick();
@@ -33,7 +33,7 @@ private:
     void refresh();
 
     KZRestoreRemovedFiles& engine_;
-    KZRestoreProgress progress_;
+    KZProgressDisplayRule progress_;
     QPointer<QWidget> parent_;
     QString info_;
     QPointer<QProgressDialog> dialog_;
