@@ -199,6 +199,11 @@ void KZMenuSet::build()
     addItem(Edit, Edit, UndoTag, "undo", "menu_undo", QKeySequence(Qt::CTRL | Qt::Key_Z));
     addItem(Edit, Edit, RedoTag, "redo", "menu_redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
 
+    addItem(Result, Result, RemoveTag, "resultRemove", "menu_result_remove", {});
+    addItem(Result, Result, ExportTag, "resultExport", "menu_result_export", {});
+    submenus_[Result]->addSeparator();
+    addItem(Result, Result, MarkTag, "resultMark", "unmark_unmark_item", {});
+
     addItem(Help, App, AboutTag, "about", "menu_about", {});
     addItem(Help, Help, WelcomeTag, "welcome", "menu_welcome", {});
     addItem(Help, Help, ManualTag, "manual", "menu_manual", {});

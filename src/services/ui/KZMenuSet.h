@@ -46,6 +46,10 @@ public:
     static constexpr int UndoTag = -20;
     static constexpr int RedoTag = -21;
     static constexpr int RestoreTag = 13000;
+    // Result: they act on the tab on screen.
+    static constexpr int RemoveTag = 1;
+    static constexpr int ExportTag = 2;
+    static constexpr int MarkTag = 102;
     // Application menu.
     static constexpr int AboutTag = 1;
     static constexpr int TellFriendTag = 2;

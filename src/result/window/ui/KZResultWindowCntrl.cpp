@@ -19,7 +19,10 @@
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
+#include "resultfiles/KZExportResult.h"
+#include "resultfiles/KZSaveResult.h"
 #include "services/KZErrorDelegate.h"
+#include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
@@ -110,6 +113,31 @@ QIcon switchIcon(bool grouping)
     return QIcon(pixmap);
 }
 
+// The path a save panel answered, with the file type's extension added when
+// the user typed none; nullopt when cancelled.
+std::optional<std::filesystem::path> chosenPath(const KZFileDialogPresenter::Answer& answer, const QString& extension)
+{
+    if (!answer.accepted || answer.paths.isEmpty() || answer.paths.first().isEmpty())
+        return std::nullopt;
+    QString path = answer.paths.first();
+    if (!path.endsWith(QLatin1Char('.') + extension, Qt::CaseInsensitive))
+        path += QLatin1Char('.') + extension;
+    return std::filesystem::path(path.toStdString());
+}
+
+KZFileDialogPresenter::Request savePanel(QObject* window, const QString& message, const QString& name,
+                                         const QString& extension)
+{
+    KZFileDialogPresenter::Request ask;
+    ask.mode = KZFileDialogPresenter::Mode::SaveFile;
+    ask.message = message;
+    ask.suggestedName = name + QLatin1Char('.') + extension;
+    ask.allowedTypes = {extension};
+    ask.canCreateDirectories = true;
+    ask.window = window;
+    return ask;
+}
+
 } // namespace
 
 KZResultWindowCntrl::KZResultWindowCntrl(Services services, QWidget* parent)
@@ -126,6 +154,11 @@ KZResultWindowCntrl::KZResultWindowCntrl(Services services, QWidget* parent)
     buildMenus();
     // The program's whole menu set joins the window's own menus.
     KZMenuSet::shared().installInto(menuBar());
+    // The shared items this window serves follow its state whenever one of
+    // its menus opens (the shortcuts check again when chosen).
+    for (QAction* top : menuBar()->actions())
+        if (QMenu* menu = top->menu())
+            connect(menu, &QMenu::aboutToShow, this, &KZResultWindowCntrl::updateMenuSetHandlers);
 
     // Registered once for the window's life: a handler registered per
     // removal would run once per removal so far.
@@ -306,6 +339,88 @@ void KZResultWindowCntrl::validateMenus()
         if (tag == KZResultMenus::markTag)
             item->setText(title.isEmpty() ? localized("mark_item") : title);
     }
+    updateMenuSetHandlers();
+}
+
+void KZResultWindowCntrl::updateMenuSetHandlers()
+{
+    using Set = KZMenuSet;
+    const bool usable = isVisible() && !isRemoving_ && !aboutIsOpened();
+    const bool canSave = usable && resultCntrl_ && resultCntrl_->validateMenuItem(Set::SaveTag);
+    Set::setHandler(
+        Set::File, Set::SaveTag,
+        canSave ? Set::Handler([this] {
+            // A shortcut may come between the menu's check and now.
+            if (!isRemoving_ && resultCntrl_ && resultCntrl_->validateMenuItem(Set::SaveTag))
+                resultCntrl_->saveAsAction();
+            else
+                beep();
+        })
+                : Set::Handler(),
+        this);
+
+    KZFoundListCntrl* list = usable ? shownFoundList() : nullptr;
+    const bool canRemove = list && removeBtn_ && removeBtn_->isEnabled() && list->validateMenuItem(Set::RemoveTag, true);
+    Set::setHandler(Set::Result, Set::RemoveTag,
+                    canRemove ? Set::Handler([this] {
+                        if (removeBtn_->isEnabled() && !isRemoving_)
+                            removeAction();
+                        else
+                            beep();
+                    })
+                              : Set::Handler(),
+                    this);
+    const bool canExport = list && !list->exportIsRunning() && list->validateMenuItem(Set::ExportTag, true);
+    Set::setHandler(Set::Result, Set::ExportTag, canExport ? Set::Handler([this] { exportAction(); }) : Set::Handler(),
+                    this);
+
+    KZListMarkingCntrl* marking = usable ? shownListMarking() : nullptr;
+    QString markTitle;
+    const bool canMark = marking && marking->validateCommand(KZResultMenus::markTag, &markTitle);
+    Set::setHandler(Set::Result, Set::MarkTag,
+                    canMark ? Set::Handler([this] {
+                        if (KZListMarkingCntrl* shown = shownListMarking())
+                            shown->runCommandOnSelection(KZResultMenus::markTag);
+                    })
+                            : Set::Handler(),
+                    this);
+    if (QAction* mark = Set::shared().item(Set::Result, Set::MarkTag))
+        mark->setText(markTitle.isEmpty() ? localized("unmark_unmark_item") : markTitle);
+}
+
+void KZResultWindowCntrl::exportAction()
+{
+    KZFoundListCntrl* list = shownFoundList();
+    if (!list || isRemoving_ || list->exportIsRunning()) {
+        beep();
+        return;
+    }
+    list->exportResult();
+}
+
+KZFoundListCntrl* KZResultWindowCntrl::shownFoundList() const
+{
+    auto* tab = resultCntrl_ ? dynamic_cast<KZResultItemsTypeCntrl*>(resultCntrl_->itemsTypeCntrl(currSelectedTabTag_))
+                             : nullptr;
+    return tab ? tab->foundListCntrl() : nullptr;
+}
+
+std::shared_ptr<KZResultSaving> KZResultWindowCntrl::createSaver()
+{
+    QPointer<KZResultWindowCntrl> guard(this);
+    auto chooser = [guard](const QVariantMap&, std::function<void(std::optional<std::filesystem::path>)> answer) {
+        KZFileDialogPresenter::ask(savePanel(guard.data(), localized("ask_save_items"), localized("save_suggest_name"),
+                                             QStringLiteral("maravex")),
+                                   [answer](const KZFileDialogPresenter::Answer& reply) {
+                                       answer(chosenPath(reply, QStringLiteral("maravex")));
+                                   });
+    };
+    // The tab on screen comes back selected when the result is opened again.
+    auto viewState = [guard](const QVariantMap&, KZSaveSnapshot& snapshot) {
+        if (guard)
+            snapshot.selectedTabTag = guard->currSelectedTabTag_;
+    };
+    return KZSaveResult::create(std::move(chooser), std::move(viewState));
 }
 
 QAction* KZResultWindowCntrl::listCommandItem(int tag) const
@@ -482,6 +597,33 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             host.reset();
         });
     };
+    parts.exportItems = [this](const QVariantMap& request) -> KZFoundListHost::Panel {
+        QPointer<KZResultWindowCntrl> guard(this);
+        auto chooser = [guard](const QVariantMap& asked,
+                               std::function<void(std::optional<KZExportResult::Choice>)> answer) {
+            QString name = asked.value(QStringLiteral("suggestName")).toString();
+            if (name.isEmpty())
+                name = localized("export_all_files_name");
+            KZFileDialogPresenter::ask(savePanel(guard.data(), localized("ask_export_items"), name, QStringLiteral("txt")),
+                                       [answer](const KZFileDialogPresenter::Answer& reply) {
+                                           const auto path = chosenPath(reply, QStringLiteral("txt"));
+                                           answer(path ? std::optional(KZExportResult::Choice{*path, false})
+                                                       : std::nullopt);
+                                       });
+        };
+        auto job = KZExportResult::create(std::move(chooser));
+        // Started once the list holds the job: a panel answered at once
+        // (cancelled) finishes before this returns otherwise.
+        std::weak_ptr<KZExportResult> weak = job;
+        QMetaObject::invokeMethod(
+            this,
+            [weak, request] {
+                if (auto started = weak.lock())
+                    started->exportItemsWithDict(request);
+            },
+            Qt::QueuedConnection);
+        return job;
+    };
     auto made = std::make_unique<KZResultItemsTypeCntrl>(info, &resultCntrl, std::move(parts));
     *tabCntrl = made.get();
     return made;
@@ -567,6 +709,7 @@ void KZResultWindowCntrl::removeAction()
     isRemoving_ = true;
     for (auto& [tag, outline] : outlines_)
         outline->setIsRemoving(true);
+    updateMenuSetHandlers();
     QPointer<KZResultWindowCntrl> guard(this);
     auto onMain = [guard](std::function<void(KZResultWindowCntrl&)> work) {
         return [guard, work](const platform::Notification&) {

@@ -15,6 +15,7 @@
 class KZResultCntrl;
 class KZResultOutlineCntrl;
 class KZResultTabsView;
+class KZFoundListCntrl;
 class KZListMarkingCntrl;
 class KZWorkspace;
 class QAction;
@@ -100,6 +101,13 @@ public:
     // Recomputes the View menu's titles and enabling.
     void validateMenus();
 
+    // File > Save… and the Result menu's Remove, Export… and Mark/Unmark in
+    // the program's menu set: enabled while they apply to this window and
+    // the tab on screen.
+    void updateMenuSetHandlers();
+    // Exports the tab on screen (Result > Export…).
+    void exportAction();
+
     // The removal state: the remove button starts it, the panel's end or a
     // failure ends it.
     void removeAction();
@@ -124,7 +132,7 @@ public:
     void addResultView(KZResultTabCntrl& tab) override;
     void removeResultView(KZResultTabCntrl& tab) override;
     void askForDirectories(const QVariantMap& settings, DirectoriesAnswer answer) override;
-    std::shared_ptr<KZResultSaving> createSaver() override { return nullptr; }
+    std::shared_ptr<KZResultSaving> createSaver() override;
     std::vector<KZSourceItemRef> emptyFoldersSourcesWithFolders(const QVariantList& folders) override;
     std::shared_ptr<KZProgressControl> createProgressWithoutInterface() override;
 
@@ -137,6 +145,7 @@ private:
     void buildMenus();
     void setViewsEnabled(QWidget* root, QWidget* exclude);
     KZListMarkingCntrl* shownListMarking() const;
+    KZFoundListCntrl* shownFoundList() const;
 
     Services services_;
     QWidget* titleBand_ = nullptr;

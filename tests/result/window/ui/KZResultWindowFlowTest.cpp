@@ -17,6 +17,11 @@
 #include "result/window/ui/KZListMarkingCntrl.h"
 #include "result/window/ui/KZMarkMenuWidget.h"
 #include "result/window/ui/KZMarkPopovers.h"
+#include "result/model/ui/KZResultItemsTypeCntrl.h"
+#include "result/model/KZFoundListCntrl.h"
+#include "resultfiles/KZSavedResultFormat.h"
+#include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZMenuSet.h"
 #include "services/ui/Popover.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
@@ -33,10 +38,12 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <fstream>
 #include <set>
 #include <utime.h>
@@ -373,6 +380,104 @@ TEST_F(ResultWindowFlow, MenuCommandsFollowTheShownTab)
     EXPECT_EQ(marking->markInfoPopover()->popover()->isVisible(), !wasMarked);
     EXPECT_EQ(beeps, 0);
     marking->markInfoPopover()->popover()->close();
+}
+
+// Answers each file panel with the next scripted path.
+class ScriptedSavePanels : public KZFileDialogPresenter {
+public:
+    std::vector<Request> requests;
+    std::deque<QString> answers;
+    void present(const Request& request, Completion done) override
+    {
+        requests.push_back(request);
+        if (answers.empty()) {
+            done({});
+            return;
+        }
+        const QString path = answers.front();
+        answers.pop_front();
+        done({true, {path}});
+    }
+};
+
+// File > Save… and Result > Export… as the user reaches them: the shared
+// menu items, a save panel answered by script, the files on disk.
+TEST_F(ResultWindowFlow, SaveAndExportThroughTheMenus)
+{
+    writeTree(4);
+    auto panels = std::make_shared<ScriptedSavePanels>();
+    KZFileDialogPresenter::setShared(panels);
+    const auto unregister = qScopeGuard([] { KZFileDialogPresenter::setShared(nullptr); });
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZMenuSet& menus = KZMenuSet::shared();
+    QAction* save = menus.item(KZMenuSet::File, KZMenuSet::SaveTag);
+    QAction* exportItem = menus.item(KZMenuSet::Result, KZMenuSet::ExportTag);
+    ASSERT_TRUE(save && exportItem && menus.item(KZMenuSet::Result, KZMenuSet::RemoveTag) &&
+                menus.item(KZMenuSet::Result, KZMenuSet::MarkTag));
+    window->validateMenus();
+    ASSERT_TRUE(save->isEnabled());
+    ASSERT_TRUE(exportItem->isEnabled());
+
+    // A cancelled panel writes nothing and leaves Save usable.
+    save->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->resultCntrl()->saveCntrl(); }));
+    ASSERT_EQ(panels->requests.size(), 1u);
+    EXPECT_EQ(panels->requests.back().allowedTypes, QStringList{u"maravex"_s});
+    EXPECT_EQ(panels->requests.back().window, window.get()) << "a sheet of the result window";
+
+    // The typed name gets the file type's extension.
+    const fs::path saved = root / "result.maravex";
+    panels->answers.push_back(QString::fromStdString((root / "result").string()));
+    save->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->resultCntrl()->saveCntrl(); },
+                                           std::chrono::seconds(20)));
+    ASSERT_TRUE(fs::exists(saved));
+    QString error;
+    const auto back = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(saved)), &error);
+    ASSERT_TRUE(back) << error.toStdString();
+    EXPECT_EQ(back->items.size(), contents.size());
+    EXPECT_EQ(back->selectedTabTag, quint64(KZTag::allDuplicates));
+    size_t marked = 0;
+    for (const KZSavedItem& item : back->items) {
+        EXPECT_FALSE(item.alias.isEmpty());
+        marked += item.isMarked;
+    }
+    EXPECT_EQ(marked, listed(KZTag::allDuplicates, true).size());
+
+    // Export acts on the tab on screen: the last file-type tab.
+    const quint64 other = window->tabsStrip()->fileTypes().rbegin()->first;
+    window->showWindowWithTabTag(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(other) && outline(other)->foundModel()->rowCount() > 0; }));
+    window->validateMenus();
+    ASSERT_TRUE(exportItem->isEnabled());
+    auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(window->resultCntrl()->itemsTypeCntrl(other));
+    ASSERT_TRUE(tab && tab->foundListCntrl());
+    const fs::path exported = root / "list.txt";
+    panels->answers.push_back(QString::fromStdString(exported.string()));
+    exportItem->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return fs::exists(exported) && !tab->foundListCntrl()->exportIsRunning(); },
+                                           std::chrono::seconds(20)));
+    EXPECT_EQ(panels->requests.back().allowedTypes, QStringList{u"txt"_s});
+    const QStringList lines = QString::fromStdString(kztest::readFile(exported)).split(u'\n', Qt::SkipEmptyParts);
+    // The title and the footer are plain lines; the header and every row
+    // have the same fields.
+    QStringList table;
+    for (const QString& line : lines)
+        if (line.contains(u'\t'))
+            table << line;
+    const std::set<fs::path> shown = listed(other);
+    ASSERT_EQ(table.size(), qsizetype(shown.size()) + 1);
+    for (const QString& line : table)
+        EXPECT_EQ(line.split(u'\t').size(), table.first().split(u'\t').size()) << line.toStdString();
+    const QString text = lines.join(u'\n');
+    for (const fs::path& path : shown)
+        EXPECT_TRUE(text.contains(QString::fromStdString(path.filename().string()))) << path;
+    for (const fs::path& path : listed(KZTag::allDuplicates)) {
+        if (!shown.count(path)) {
+            EXPECT_FALSE(text.contains(QString::fromStdString(path.filename().string()))) << "another tab's " << path;
+        }
+    }
+    EXPECT_EQ(beeps, 0);
 }
 
 } // namespace
