@@ -495,5 +495,63 @@ STEPS
 # taken), the message of a full restore, and the centred progress of an undo.
 picture_state restore kz_removal_ui_tests RestoreWindowShots
 
+# --- result files: Save… and Result > Export… through the menus ------------------
+# The panels are answered by the script; the files go beside the tree.
+state result-save again "$TREE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500
+answer $TREE-saved.maravex
+menu save
+wait 2000
+shot $SHOTS/result-save-after.png resultWindow
+menubar resultWindow File
+wait 600
+shot $SHOTS/result-save-file-menu.png screen
+quit
+STEPS
+if [ -z "$filter" ] || [[ result-save == "$filter"* ]]; then
+  if [ ! -s "$TREE-saved.maravex" ]; then
+    echo "   state result-save wrote no file" >&2
+    failed=1
+  fi
+fi
+
+state result-export again "$TREE" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500
+answer $TREE-exported.txt
+menu resultExport
+wait 2000
+shot $SHOTS/result-export-after.png resultWindow
+menubar resultWindow Result
+wait 600
+shot $SHOTS/result-export-menu.png screen
+quit
+STEPS
+# The header and every row have the same TAB-separated fields; the title and
+# the footer are single fields.
+if [ -z "$filter" ] || [[ result-export == "$filter"* ]]; then
+  if [ ! -s "$TREE-exported.txt" ]; then
+    echo "   state result-export wrote no file" >&2
+    failed=1
+  elif ! awk -F'\t' 'NF > 1 { if (n == 0) n = NF; else if (NF != n) { bad = 1; print "   uneven line " NR ": " NF " fields, not " n > "/dev/stderr" } ; rows++ }
+                     END { exit (bad || rows < 2) }' "$TREE-exported.txt"; then
+    echo "   state result-export: the exported lines differ in their fields" >&2
+    failed=1
+  fi
+fi
+
 ls -1 "$SHOTS"
 exit $failed
