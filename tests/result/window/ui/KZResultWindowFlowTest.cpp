@@ -477,6 +477,28 @@ TEST_F(ResultWindowFlow, SaveAndExportThroughTheMenus)
             EXPECT_FALSE(text.contains(QString::fromStdString(path.filename().string()))) << "another tab's " << path;
         }
     }
+
+    // Result > Remove opens the tab's removal panel; while it is open
+    // nothing saves, exports or removes again.
+    QAction* removeItem = menus.item(KZMenuSet::Result, KZMenuSet::RemoveTag);
+    window->validateMenus();
+    ASSERT_TRUE(removeItem->isEnabled());
+    removeItem->trigger();
+    QPointer<KZRemovePanelWidget> panel;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        panel = window->findChild<KZRemovePanelWidget*>();
+        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+    }));
+    window->validateMenus();
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_FALSE(exportItem->isEnabled());
+    EXPECT_FALSE(removeItem->isEnabled());
+    panel->closePanel();
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !panel && !window->isRemoving();
+    }));
+    EXPECT_TRUE(save->isEnabled());
     EXPECT_EQ(beeps, 0);
 }
 
