@@ -2,8 +2,7 @@
 # Builds the engine's and the platform layer's tests and maravex-search with
 # ThreadSanitizer (build/tsan, headless) and runs them: the tests (the
 # platform's hand the engine's work to Qt's pools and main loop), then the
-# search tool over a
-# generated tree of 20,000 files, several times and with every hashing thread
+# search tool over a generated tree of 20,000 files, several times and with every hashing thread
 # the machine has. Any report ends the run with a failure; the suppressions in
 # tests/support/tsan.supp name only Qt's own internals, which are not
 # instrumented. A third build of the engine does not fit CI's time budget
