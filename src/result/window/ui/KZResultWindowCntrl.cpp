@@ -604,12 +604,12 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             QString name = asked.value(QStringLiteral("suggestName")).toString();
             if (name.isEmpty())
                 name = localized("export_all_files_name");
-            KZFileDialogPresenter::ask(savePanel(guard.data(), localized("ask_export_items"), name, QStringLiteral("txt")),
-                                       [answer](const KZFileDialogPresenter::Answer& reply) {
-                                           const auto path = chosenPath(reply, QStringLiteral("txt"));
-                                           answer(path ? std::optional(KZExportResult::Choice{*path, false})
-                                                       : std::nullopt);
-                                       });
+            auto panel = savePanel(guard.data(), localized("ask_export_items"), name, QStringLiteral("txt"));
+            panel.checkBoxTitle = localized("export_check_btn");
+            KZFileDialogPresenter::ask(panel, [answer](const KZFileDialogPresenter::Answer& reply) {
+                const auto path = chosenPath(reply, QStringLiteral("txt"));
+                answer(path ? std::optional(KZExportResult::Choice{*path, reply.checkBoxChecked}) : std::nullopt);
+            });
         };
         auto job = KZExportResult::create(std::move(chooser));
         // Started once the list holds the job: a panel answered at once
