@@ -18,6 +18,7 @@
 #include "result/window/KZResultWindowState.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
+#include "result/window/ui/KZResultFileProgressSheet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "resultfiles/KZExportResult.h"
 #include "resultfiles/KZSaveResult.h"
@@ -420,7 +421,9 @@ std::shared_ptr<KZResultSaving> KZResultWindowCntrl::createSaver()
         if (guard)
             snapshot.selectedTabTag = guard->currSelectedTabTag_;
     };
-    return KZSaveResult::create(std::move(chooser), std::move(viewState));
+    auto saver = KZSaveResult::create(std::move(chooser), std::move(viewState));
+    KZResultFileProgressSheet::attach(*saver, this);
+    return saver;
 }
 
 QAction* KZResultWindowCntrl::listCommandItem(int tag) const
@@ -612,6 +615,7 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             });
         };
         auto job = KZExportResult::create(std::move(chooser));
+        KZResultFileProgressSheet::attach(*job, this);
         // Started once the list holds the job: a panel answered at once
         // (cancelled) finishes before this returns otherwise.
         std::weak_ptr<KZExportResult> weak = job;
