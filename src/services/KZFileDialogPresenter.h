@@ -34,6 +34,10 @@ public:
         QStringList allowedTypes;
         bool allowsMultipleSelection = false;
         bool canCreateDirectories = false;
+        // A check box below the file list when not empty, and whether it
+        // starts checked.
+        QString checkBoxTitle;
+        bool checkBoxChecked = false;
         // The window the dialog is a sheet of; null for an application-modal
         // dialog.
         QPointer<QObject> window;
@@ -43,6 +47,9 @@ public:
         bool accepted = false;
         // Absolute paths, in the order chosen; empty when cancelled.
         QStringList paths;
+        // The check box as the dialog closed; the request's initial state
+        // when the request had none or the dialog could not show it.
+        bool checkBoxChecked = false;
     };
 
     using Completion = std::function<void(const Answer&)>;

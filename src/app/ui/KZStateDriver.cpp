@@ -313,8 +313,9 @@ public:
                 done(Answer{});
             return;
         }
-        const Answer answer = answers_.front();
+        Answer answer = answers_.front();
         answers_.pop_front();
+        answer.checkBoxChecked = request.checkBoxChecked;
         if (!request.window) {
             if (done)
                 done(answer);

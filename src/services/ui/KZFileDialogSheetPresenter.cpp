@@ -2,8 +2,33 @@
 
 #include "services/ui/KZOpenPanel.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QWidget>
+
+namespace {
+
+const QString checkBoxName = QStringLiteral("fileDialogCheckBox");
+
+// Puts the request's check box in a row of its own below the dialog's
+// fields; a native dialog has no layout to hold it.
+void addCheckBox(QFileDialog& dialog, const KZFileDialogPresenter::Request& request)
+{
+    if (request.checkBoxTitle.isEmpty())
+        return;
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (!grid)
+        return;
+    auto* box = new QCheckBox(request.checkBoxTitle, &dialog);
+    box->setObjectName(checkBoxName);
+    box->setChecked(request.checkBoxChecked);
+    // Under the name and type fields, past their labels.
+    const int column = grid->columnCount() > 1 ? 1 : 0;
+    grid->addWidget(box, grid->rowCount(), column, 1, grid->columnCount() - column);
+}
+
+} // namespace
 
 std::unique_ptr<QFileDialog> KZFileDialogSheetPresenter::createDialog(const Request& request, QWidget* parent)
 {
@@ -45,12 +70,17 @@ std::unique_ptr<QFileDialog> KZFileDialogSheetPresenter::createDialog(const Requ
         dialog->setDirectory(request.directory);
     if (!request.suggestedName.isEmpty())
         dialog->selectFile(request.suggestedName);
+    addCheckBox(*dialog, request);
     return dialog;
 }
 
-KZFileDialogPresenter::Answer KZFileDialogSheetPresenter::answerOf(const QFileDialog& dialog, int result)
+KZFileDialogPresenter::Answer KZFileDialogSheetPresenter::answerOf(const QFileDialog& dialog, int result,
+                                                                  bool checkBoxChecked)
 {
     Answer answer;
+    answer.checkBoxChecked = checkBoxChecked;
+    if (const auto* box = dialog.findChild<const QCheckBox*>(checkBoxName, Qt::FindDirectChildrenOnly))
+        answer.checkBoxChecked = box->isChecked();
     if (result != QDialog::Accepted)
         return answer;
     if (const auto* panel = qobject_cast<const KZOpenPanel*>(&dialog))
@@ -70,15 +100,15 @@ void KZFileDialogSheetPresenter::present(const Request& request, Completion done
     if (!window) {
         const int result = dialog->exec();
         if (done)
-            done(answerOf(*dialog, result));
+            done(answerOf(*dialog, result, request.checkBoxChecked));
         return;
     }
     QFileDialog* sheet = dialog.release();
     sheet->setWindowModality(Qt::WindowModal);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(sheet, &QDialog::finished, sheet, [sheet, done](int result) {
+    QObject::connect(sheet, &QDialog::finished, sheet, [sheet, done, checked = request.checkBoxChecked](int result) {
         if (done)
-            done(answerOf(*sheet, result));
+            done(answerOf(*sheet, result, checked));
     });
     sheet->open();
 }

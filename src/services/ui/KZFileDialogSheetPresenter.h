@@ -16,6 +16,7 @@ public:
 
     // The dialog for `request`, configured and not yet shown.
     static std::unique_ptr<QFileDialog> createDialog(const Request& request, QWidget* parent = nullptr);
-    // What a dialog made by createDialog() answered when it closed with `result`.
-    static Answer answerOf(const QFileDialog& dialog, int result);
+    // What a dialog made by createDialog() answered when it closed with
+    // `result`; `checkBoxChecked` stands for a check box it could not show.
+    static Answer answerOf(const QFileDialog& dialog, int result, bool checkBoxChecked = false);
 };

@@ -5,6 +5,7 @@
 
 #include "TestSupport.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QUrl>
 #include <QWidget>
@@ -109,4 +110,36 @@ TEST(FileDialogSheetPresenterTest, DialogsAreBuiltForTheirMode)
     ASSERT_TRUE(qobject_cast<KZOpenPanel*>(folderPanel.get()));
     EXPECT_TRUE(qobject_cast<KZOpenPanel*>(folderPanel.get())->allowsMultipleSelection());
     EXPECT_FALSE(KZFileDialogSheetPresenter::answerOf(*folderPanel, QDialog::Rejected).accepted);
+}
+
+// The export panel's check box: shown below the dialog's controls in its
+// initial state, and answered as the user left it, also for a cancel.
+TEST(FileDialogSheetPresenterTest, ACheckBoxIsAddedAndAnswered)
+{
+    KZFileDialogPresenter::Request save;
+    save.mode = KZFileDialogPresenter::Mode::SaveFile;
+    save.allowedTypes = {u"txt"_s};
+    save.checkBoxTitle = u"Only these"_s;
+    const auto dialog = KZFileDialogSheetPresenter::createDialog(save);
+    const QList<QCheckBox*> boxes = dialog->findChildren<QCheckBox*>();
+    ASSERT_EQ(boxes.size(), 1);
+    QCheckBox* box = boxes.front();
+    EXPECT_EQ(box->text(), u"Only these"_s);
+    EXPECT_FALSE(box->isChecked());
+    dialog->show();
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(KZFileDialogSheetPresenter::answerOf(*dialog, QDialog::Accepted).checkBoxChecked);
+    box->setChecked(true);
+    EXPECT_TRUE(KZFileDialogSheetPresenter::answerOf(*dialog, QDialog::Accepted).checkBoxChecked);
+    EXPECT_TRUE(KZFileDialogSheetPresenter::answerOf(*dialog, QDialog::Rejected).checkBoxChecked);
+    dialog->hide();
+
+    save.checkBoxChecked = true;
+    EXPECT_TRUE(KZFileDialogSheetPresenter::createDialog(save)->findChild<QCheckBox*>()->isChecked());
+
+    // Without a title there is no box, and the answer keeps the given state.
+    save.checkBoxTitle.clear();
+    const auto plain = KZFileDialogSheetPresenter::createDialog(save);
+    EXPECT_EQ(plain->findChildren<QCheckBox*>().size(), 0);
+    EXPECT_TRUE(KZFileDialogSheetPresenter::answerOf(*plain, QDialog::Rejected, true).checkBoxChecked);
 }

@@ -18,6 +18,7 @@
 #include "result/window/KZResultWindowState.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
+#include "result/window/ui/KZResultFileProgressSheet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "resultfiles/KZExportResult.h"
 #include "resultfiles/KZSaveResult.h"
@@ -420,7 +421,9 @@ std::shared_ptr<KZResultSaving> KZResultWindowCntrl::createSaver()
         if (guard)
             snapshot.selectedTabTag = guard->currSelectedTabTag_;
     };
-    return KZSaveResult::create(std::move(chooser), std::move(viewState));
+    auto saver = KZSaveResult::create(std::move(chooser), std::move(viewState));
+    KZResultFileProgressSheet::attach(*saver, this);
+    return saver;
 }
 
 QAction* KZResultWindowCntrl::listCommandItem(int tag) const
@@ -604,14 +607,15 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             QString name = asked.value(QStringLiteral("suggestName")).toString();
             if (name.isEmpty())
                 name = localized("export_all_files_name");
-            KZFileDialogPresenter::ask(savePanel(guard.data(), localized("ask_export_items"), name, QStringLiteral("txt")),
-                                       [answer](const KZFileDialogPresenter::Answer& reply) {
-                                           const auto path = chosenPath(reply, QStringLiteral("txt"));
-                                           answer(path ? std::optional(KZExportResult::Choice{*path, false})
-                                                       : std::nullopt);
-                                       });
+            auto panel = savePanel(guard.data(), localized("ask_export_items"), name, QStringLiteral("txt"));
+            panel.checkBoxTitle = localized("export_check_btn");
+            KZFileDialogPresenter::ask(panel, [answer](const KZFileDialogPresenter::Answer& reply) {
+                const auto path = chosenPath(reply, QStringLiteral("txt"));
+                answer(path ? std::optional(KZExportResult::Choice{*path, reply.checkBoxChecked}) : std::nullopt);
+            });
         };
         auto job = KZExportResult::create(std::move(chooser));
+        KZResultFileProgressSheet::attach(*job, this);
         // Started once the list holds the job: a panel answered at once
         // (cancelled) finishes before this returns otherwise.
         std::weak_ptr<KZExportResult> weak = job;

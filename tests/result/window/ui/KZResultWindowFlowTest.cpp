@@ -382,11 +382,13 @@ TEST_F(ResultWindowFlow, MenuCommandsFollowTheShownTab)
     marking->markInfoPopover()->popover()->close();
 }
 
-// Answers each file panel with the next scripted path.
+// Answers each file panel with the next scripted path, and its check box
+// with `checkBox`.
 class ScriptedSavePanels : public KZFileDialogPresenter {
 public:
     std::vector<Request> requests;
     std::deque<QString> answers;
+    bool checkBox = false;
     void present(const Request& request, Completion done) override
     {
         requests.push_back(request);
@@ -396,7 +398,7 @@ public:
         }
         const QString path = answers.front();
         answers.pop_front();
-        done({true, {path}});
+        done({true, {path}, checkBox});
     }
 };
 
@@ -458,6 +460,8 @@ TEST_F(ResultWindowFlow, SaveAndExportThroughTheMenus)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return fs::exists(exported) && !tab->foundListCntrl()->exportIsRunning(); },
                                            std::chrono::seconds(20)));
     EXPECT_EQ(panels->requests.back().allowedTypes, QStringList{u"txt"_s});
+    EXPECT_FALSE(panels->requests.back().checkBoxTitle.isEmpty()) << "the only-marked check box";
+    EXPECT_FALSE(panels->requests.back().checkBoxChecked);
     const QStringList lines = QString::fromStdString(kztest::readFile(exported)).split(u'\n', Qt::SkipEmptyParts);
     // The title and the footer are plain lines; the header and every row
     // have the same fields.
@@ -477,6 +481,36 @@ TEST_F(ResultWindowFlow, SaveAndExportThroughTheMenus)
             EXPECT_FALSE(text.contains(QString::fromStdString(path.filename().string()))) << "another tab's " << path;
         }
     }
+
+    // With the check box on, only the marked items become rows. The same
+    // names lie in two folders, so a row is told by its name and folder.
+    const std::set<fs::path> markedShown = listed(other, true);
+    ASSERT_FALSE(markedShown.empty());
+    ASSERT_LT(markedShown.size(), shown.size());
+    const fs::path exportedMarked = root / "marked.txt";
+    panels->checkBox = true;
+    panels->answers.push_back(QString::fromStdString(exportedMarked.string()));
+    exportItem->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return fs::exists(exportedMarked) && !tab->foundListCntrl()->exportIsRunning(); },
+        std::chrono::seconds(20)));
+    QStringList rows;
+    for (const QString& line : QString::fromStdString(kztest::readFile(exportedMarked)).split(u'\n'))
+        if (line.contains(u'\t'))
+            rows << line;
+    ASSERT_FALSE(rows.isEmpty());
+    rows.removeFirst(); // the header
+    std::set<fs::path> rowPaths;
+    for (const QString& row : rows) {
+        const QStringList fields = row.split(u'\t');
+        for (const fs::path& path : shown) {
+            const QString folder = QString::fromStdString(path.parent_path().string()) + u'/';
+            if (fields.contains(QString::fromStdString(path.filename().string())) && fields.contains(folder))
+                rowPaths.insert(path);
+        }
+    }
+    EXPECT_EQ(rows.size(), qsizetype(markedShown.size()));
+    EXPECT_EQ(rowPaths, markedShown);
 
     // Result > Remove opens the tab's removal panel; while it is open
     // nothing saves, exports or removes again.
