@@ -28,6 +28,47 @@ QString systemErrorString(int err)
     return QString::fromLocal8Bit(text);
 }
 
+std::optional<QByteArray> readRegularFile(const std::filesystem::path& file, quint64 maxSize, QString* reason,
+                                          bool followLinks)
+{
+    const auto fail = [reason](const QString& why) -> std::optional<QByteArray> {
+        if (reason)
+            *reason = why;
+        return std::nullopt;
+    };
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return fail(systemErrorString(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } const closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return fail(systemErrorString(errno));
+    // A FIFO or device would block or never end.
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    if (quint64(st.st_size) > maxSize)
+        return fail(QStringLiteral("the file is too large"));
+    QByteArray data;
+    data.resize(qsizetype(st.st_size));
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(systemErrorString(errno));
+        }
+        if (n == 0)
+            break; // shrank while we read it
+        done += n;
+    }
+    data.truncate(done);
+    return data;
+}
+
 bool writeAll(int fd, const char* data, size_t size)
 {
     while (size > 0) {

@@ -1,14 +1,24 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 namespace platform {
 
 // The system's text for an errno value.
 QString systemErrorString(int err);
+
+// The whole content of `file` when it is a regular file of at most
+// `maxSize` bytes. It is opened without blocking, so a FIFO or device put
+// under the name is refused instead of waited on; without `followLinks` a
+// symbolic link is refused too. On failure `reason` says why ("not a regular
+// file", "the file is too large", or the system's text).
+std::optional<QByteArray> readRegularFile(const std::filesystem::path& file, quint64 maxSize,
+                                          QString* reason = nullptr, bool followLinks = false);
 
 // Writes all of `data`, retrying after signals and short writes. False with
 // errno set on an error; EIO when the descriptor takes no more bytes.

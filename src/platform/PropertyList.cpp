@@ -688,44 +688,11 @@ std::optional<QVariant> normalize(const QVariant& value, int depth, QString* err
 
 bool readWholeFile(const fs::path& file, QByteArray* out, QString* error, bool followLinks)
 {
-    const auto failWith = [&](const QString& what) {
-        return setError(error, QStringLiteral("Could not read %1: %2").arg(displayPath(file), what));
-    };
-    struct Fd {
-        int fd;
-        ~Fd()
-        {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } const handle{::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW))};
-    const int fd = handle.fd;
-    if (fd < 0)
-        return failWith(systemErrorString(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return failWith(systemErrorString(errno));
-    // A FIFO or device would block or never end.
-    if (!S_ISREG(st.st_mode))
-        return failWith(QStringLiteral("not a regular file"));
-    if (quint64(st.st_size) > kMaxInputSize)
-        return failWith(QStringLiteral("the file is too large"));
-    QByteArray data;
-    data.resize(qsizetype(st.st_size));
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return failWith(systemErrorString(errno));
-        }
-        if (n == 0)
-            break; // shrank while we read it
-        done += n;
-    }
-    data.truncate(done);
-    *out = std::move(data);
+    QString reason;
+    std::optional<QByteArray> data = readRegularFile(file, kMaxInputSize, &reason, followLinks);
+    if (!data)
+        return setError(error, QStringLiteral("Could not read %1: %2").arg(displayPath(file), reason));
+    *out = std::move(*data);
     return true;
 }
 

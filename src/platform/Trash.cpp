@@ -605,29 +605,13 @@ std::optional<TrashInfo> readTrashInfo(const std::filesystem::path& trashedItem)
     const auto trash = item.parent_path().parent_path();
     const auto infoPath = infoPathFor(trash, item.filename().native());
     // Any program may put a pipe under this name: it is refused, never waited on.
-    const int fd = ::open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    const std::optional<QByteArray> content = readRegularFile(infoPath, 1024 * 1024);
+    if (!content)
         return std::nullopt;
-    struct stat infoStat {};
-    if (::fstat(fd, &infoStat) != 0 || !S_ISREG(infoStat.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    QByteArray content;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0 || content.size() > 1024 * 1024)
-            break;
-        content.append(buffer, got);
-    }
-    ::close(fd);
 
     TrashInfo info;
     bool inGroup = false, havePath = false;
-    for (QByteArray line : content.split('\n')) {
+    for (QByteArray line : content->split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);
         if (line.startsWith('[')) {

@@ -257,32 +257,14 @@ void KZRemovalJournal::removeFiles()
 
 std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path& journal, QString* error)
 {
-    const int fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
+    QString reason;
+    const std::optional<QByteArray> read = platform::readRegularFile(journal, quint64(maxJournalSize), &reason);
+    if (!read) {
         if (error)
-            *error = platform::systemErrorString(errno);
+            *error = reason;
         return std::nullopt;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxJournalSize) {
-        ::close(fd);
-        if (error)
-            *error = QStringLiteral("not a journal file");
-        return std::nullopt;
-    }
-    QByteArray data;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        data.append(buffer, got);
-        if (data.size() > maxJournalSize)
-            break;
-    }
-    ::close(fd);
+    const QByteArray& data = *read;
     if (!data.startsWith(header)) {
         if (error)
             *error = QStringLiteral("not a journal file");
