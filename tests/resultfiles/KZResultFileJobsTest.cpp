@@ -8,6 +8,7 @@
 #include "services/KZAlertPresenter.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZNotificationNames.h"
+#include "support/HeldDisk.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -16,7 +17,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -41,33 +41,6 @@ struct RecordingDisplay : KZResultFileProgressDisplay {
     void showProgress() override { ++shown; }
     void updateProgress(quint64, quint64, const QString&) override { ++updated; }
     void closeProgress() override { ++closed; }
-};
-
-// A disk that blocks the first write until released, so a test can look at
-// the progress while the job is certainly still working.
-struct HeldDisk {
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool released = false;
-    std::atomic<bool> entered{false};
-
-    platform::AtomicFileWriter::WriteFunction function()
-    {
-        return [this](int fd, const void* data, size_t size) -> ssize_t {
-            entered.store(true);
-            std::unique_lock lock(mutex);
-            wake.wait(lock, [this] { return released; });
-            return ::write(fd, data, size);
-        };
-    }
-    void release()
-    {
-        {
-            std::lock_guard guard(mutex);
-            released = true;
-        }
-        wake.notify_all();
-    }
 };
 
 platform::AtomicFileWriter::WriteFunction fullAfter(size_t budget)
@@ -176,7 +149,7 @@ TEST_F(ResultFileJobTest, AQuickSaveShowsNoProgressAndASlowOneShowsItAfterTheDel
     for (const double elapsed : {0.69, 0.7}) {
         *display_ = RecordingDisplay();
         finished_ = 0;
-        HeldDisk disk;
+        kztest::HeldDisk disk;
         auto saver = KZSaveResult::create();
         prepare(saver);
         saver->setWriteFunction(disk.function());

@@ -4,6 +4,7 @@
 #include "services/ui/KZGenericProgressWindowCntrl.h"
 #include "services/ui/KZProgressWindow.h"
 
+#include "HeldDisk.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -13,41 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <unistd.h>
-
-namespace {
-
-// Holds the first write until released, so the export is surely running
-// while the clock is moved.
-struct HeldDisk {
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool released = false;
-    std::atomic<bool> entered{false};
-
-    platform::AtomicFileWriter::WriteFunction function()
-    {
-        return [this](int fd, const void* data, size_t size) -> ssize_t {
-            entered.store(true);
-            std::unique_lock lock(mutex);
-            wake.wait(lock, [this] { return released; });
-            return ::write(fd, data, size);
-        };
-    }
-    void release()
-    {
-        {
-            std::lock_guard guard(mutex);
-            released = true;
-        }
-        wake.notify_all();
-    }
-};
-
-} // namespace
-
 // A slow export: no sheet at 0.69 s, a window-modal sheet over the window at
 // 0.7 s; Stop reaches the job, and the sheet stays until the job has ended.
 TEST(ResultFileProgressSheet, ShowsAfterTheDelayAndStopsTheJob)
@@ -56,7 +22,7 @@ TEST(ResultFileProgressSheet, ShowsAfterTheDelayAndStopsTheJob)
     QWidget window;
     window.resize(600, 400);
     window.show();
-    HeldDisk disk;
+    kztest::HeldDisk disk;
     double now = 1000.0;
     auto job = KZExportResult::create();
     job->setDrivesOwnClock(false);
@@ -104,7 +70,7 @@ TEST(ResultFileProgressSheet, EscapeStopsTheJobAtTheNextRefresh)
     kztest::TempDir dir;
     QWidget window;
     window.show();
-    HeldDisk disk;
+    kztest::HeldDisk disk;
     double now = 1000.0;
     auto job = KZExportResult::create();
     job->setDrivesOwnClock(false);
