@@ -65,7 +65,7 @@ TEST_F(DefaultsRegistryTest, FirstLaunchRegistersTheFactoryValues)
     EXPECT_EQ(defaults().arrayForKey(K::extensions_excluded), extensionRows);
 
     const QVariantMap registered = defaults().registeredDefaults();
-    EXPECT_EQ(registered.size(), 29);
+    EXPECT_EQ(registered.size(), 30);
     EXPECT_EQ(KZDefaultsRegistry::alertSuppressionKeys().size(), 15);
     for (const QString& key : KZDefaultsRegistry::alertSuppressionKeys())
         EXPECT_EQ(registered.value(key), QVariant(false)) << key.toStdString();
