@@ -83,7 +83,12 @@ TEST(KZiTunesLibrary, TracksFromTheExport)
         .entry(16, {{str("Persistent ID"), str("not hex")},
                     {str("Location"), MusicLibraryBuilder::fileURL(song)},
                     {str("Name"), str("No identity")}})
-        .entry(17, {{str("Persistent ID"), MusicLibraryBuilder::persistentIDText(17)}, {str("Name"), str("Nowhere")}});
+        .entry(17, {{str("Persistent ID"), MusicLibraryBuilder::persistentIDText(17)}, {str("Name"), str("Nowhere")}})
+        .fileTrack(18, 18, dir / "Media/100% #1?+ a%2Fb.wav", str("Escapes"))
+        .entry(19, {{str("Persistent ID"), MusicLibraryBuilder::persistentIDText(19)},
+                    {str("Location"), QString(str("file:///") + QFile::decodeName(dir.path().c_str()).mid(1)
+                                              + str("/Media/Grüße.wav"))}, // written unescaped
+                    {str("Name"), str("Raw")}});
     const fs::path file = builder.write(dir / "iTunes Library.xml");
 
     QString error;
@@ -94,7 +99,9 @@ TEST(KZiTunesLibrary, TracksFromTheExport)
     // By track number (9 before 10), URL, remote, web, unidentified and
     // unplaced tracks left out, a missing file kept.
     const auto& tracks = library->mediaItems();
-    ASSERT_EQ(tracks.size(), 4u);
+    ASSERT_EQ(tracks.size(), 6u);
+    EXPECT_EQ(tracks[4].url, dir / "Media/100% #1?+ a%2Fb.wav");
+    EXPECT_EQ(tracks[5].url, dir / "Media/Grüße.wav");
     EXPECT_EQ(tracks[0].trackID, str("abcde"));
     EXPECT_EQ(tracks[0].url.native(), odd.native()); // the 0xFF byte survives
     EXPECT_EQ(tracks[1].trackID, str("ff"));
