@@ -174,14 +174,11 @@ bool photoLibraryReadable(const fs::path& library)
 // sources; an export that names none stands for its own folder.
 std::optional<fs::path> musicLibraryMediaFolder(const fs::path& file)
 {
-    QString error;
-    if (!KZiTunesLibrary::fromFile(file, &error)) {
-        complain(file.native() + ": " + error.toStdString());
-        return std::nullopt;
-    }
     const auto library = KZiTunesSupport::sharedControl().library();
     if (!library) {
-        complain(file.native() + ": the music library could not be read");
+        QString error; // read once more for the reason only
+        KZiTunesLibrary::fromFile(file, &error);
+        complain(file.native() + ": " + error.toStdString());
         return std::nullopt;
     }
     const fs::path media = library->musicFolderLocation().empty() ? file.parent_path()
