@@ -154,7 +154,15 @@ void KZExifImage::prepareLibrary()
     static std::once_flag once;
     std::call_once(once, [] {
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::XmpParser::initialize();
+        // A packet may name namespaces the parser does not know yet; their
+        // registration is shared by every thread and goes through this lock.
+        static std::mutex registration;
+        Exiv2::XmpParser::initialize(
+            [](void* data, bool lock) {
+                auto* mutex = static_cast<std::mutex*>(data);
+                lock ? mutex->lock() : mutex->unlock();
+            },
+            &registration);
     });
 }
 

@@ -203,6 +203,7 @@ TEST_F(ExifReader, EightThreadsReadImagesWithXmpAtOnce)
         images.push_back(jpeg("t" + std::to_string(i) + ".jpg", 16 + i, 8,
                               {{"Exif.Image.Model", "M" + std::to_string(i)},
                                {"Xmp.dc.title", "T" + std::to_string(i)},
+                               {"Xmp.kz.label", "L" + std::to_string(i)},
                                {"Exif.Photo.DateTimeOriginal", "2020:01:02 03:04:05"}}));
     }
     std::atomic<int> wrong{0};

@@ -18,6 +18,8 @@ namespace kztest {
 
 namespace {
 
+const char* const kTestNamespace = "http://example.org/maravex-tests/";
+
 void putLE(std::string& out, std::uint32_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
@@ -84,6 +86,7 @@ fs::path writeImage(const fs::path& file, int width, int height, const char* for
 bool setImageMetadata(const fs::path& file, const MetadataEntries& entries)
 {
     try {
+        Exiv2::XmpProperties::registerNs(kTestNamespace, "kz");
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(file.string());
         image->readMetadata();
         for (const auto& [key, value] : entries) {
@@ -93,6 +96,8 @@ bool setImageMetadata(const fs::path& file, const MetadataEntries& entries)
                 image->exifData()[key] = value;
         }
         image->writeMetadata();
+        // The reader meets the tests' own namespace as a stranger.
+        Exiv2::XmpProperties::unregisterNs(kTestNamespace);
         return true;
     } catch (...) {
         return false;

@@ -43,6 +43,8 @@ std::filesystem::path writeImage(const std::filesystem::path& file, int width, i
 // Sets metadata entries through Exiv2 by key ("Exif.Image.Orientation",
 // "Exif.GPSInfo.GPSLatitude", "Xmp.dc.title", ...), each value as text in
 // the library's own reading form ("6", "52/1 30/1 0/1"); false on failure.
+// Keys "Xmp.kz.<name>" use a namespace of the tests' own, which the reader
+// has never heard of.
 using MetadataEntries = std::vector<std::pair<std::string, std::string>>;
 bool setImageMetadata(const std::filesystem::path& file, const MetadataEntries& entries);
 
