@@ -15,60 +15,58 @@ KZFoundImage::KZFoundImage(const TreeToCheck& node)
 {
 }
 
-double KZFoundImage::dateTaken()
+template <typename T>
+T KZFoundImage::readField(T KZFoundImage::*field)
 {
     std::lock_guard guard(imageLock_);
     imageExif();
-    return dateTaken_;
+    return this->*field;
+}
+
+QString KZFoundImage::readText(QString KZFoundImage::*field)
+{
+    const QString text = readField(field);
+    return text.isNull() ? QLatin1String("") : text;
+}
+
+double KZFoundImage::dateTaken()
+{
+    return readField(&KZFoundImage::dateTaken_);
 }
 
 double KZFoundImage::latitude()
 {
-    std::lock_guard guard(imageLock_);
-    imageExif();
-    return latitude_;
+    return readField(&KZFoundImage::latitude_);
 }
 
 double KZFoundImage::longitude()
 {
-    std::lock_guard guard(imageLock_);
-    imageExif();
-    return longitude_;
+    return readField(&KZFoundImage::longitude_);
 }
 
 quint64 KZFoundImage::width()
 {
-    std::lock_guard guard(imageLock_);
-    imageExif();
-    return width_;
+    return readField(&KZFoundImage::width_);
 }
 
 quint64 KZFoundImage::height()
 {
-    std::lock_guard guard(imageLock_);
-    imageExif();
-    return height_;
+    return readField(&KZFoundImage::height_);
 }
 
 QString KZFoundImage::latitudeRef()
 {
-    std::lock_guard guard(imageLock_);
-    imageExif();
-    return latitudeRef_.isNull() ? QLatin1String("") : latitudeRef_;
+    return readText(&KZFoundImage::latitudeRef_);
 }
 
 QString KZFoundImage::longitudeRef()
 {
-    std::lock_guard guard(imageLock_);
-    imageExif();
-    return longitudeRef_.isNull() ? QLatin1String("") : longitudeRef_;
+    return readText(&KZFoundImage::longitudeRef_);
 }
 
 QString KZFoundImage::camera()
 {
-    std::lock_guard guard(imageLock_);
-    imageExif();
-    return camera_.isNull() ? QLatin1String("") : camera_;
+    return readText(&KZFoundImage::camera_);
 }
 
 QString KZFoundImage::formattedDateTaken()

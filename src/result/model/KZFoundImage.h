@@ -49,6 +49,11 @@ public:
     void setExifVariables(const KZEXIFStruct& exif);
 
 private:
+    // The field after a read when none was made yet; "" for a null text.
+    template <typename T>
+    T readField(T KZFoundImage::*field);
+    QString readText(QString KZFoundImage::*field);
+
     mutable std::recursive_mutex imageLock_;
     double dateTaken_ = 0;
     double latitude_ = 0;
