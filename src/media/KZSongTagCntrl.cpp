@@ -3,6 +3,8 @@
 #include "platform/FileStat.h"
 #include "platform/SharedInstance.h"
 
+#include <QFile>
+
 #include <aifffile.h>
 #include <audioproperties.h>
 #include <fileref.h>
@@ -13,7 +15,7 @@
 #include <tpropertymap.h>
 #include <wavfile.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -49,6 +51,16 @@ std::string readBytes(const fs::path& url, off_t offset, std::size_t count)
     ::close(fd);
     bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     return bytes;
+}
+
+// The given extension, else the one of the file's name.
+QString extensionOf(const fs::path& url, const QString& given)
+{
+    if (!given.isEmpty())
+        return given;
+    const QString name = QFile::decodeName(url.filename().c_str());
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 ? name.mid(dot + 1) : QString();
 }
 
 bool isRegularFile(const fs::path& url)
@@ -118,12 +130,9 @@ void KZSongTagCntrl::setSharedControl(std::unique_ptr<KZSongTagCntrl> instance)
 
 KZSongInfo KZSongTagCntrl::songMetatadaWithURL(const fs::path& url, const QString& extension, bool isDuration) const
 {
-    QString ext = extension;
-    if (ext.isEmpty())
-        ext = QString::fromStdString(url.extension().string()).mid(1);
     KZSongInfo info = songMetadataUsingCoreAudioWithURL(url, isDuration);
     if (isDuration)
-        songDurationWithURL(url, info, ext);
+        songDurationWithURL(url, info, extensionOf(url, extension));
     return info;
 }
 
@@ -161,11 +170,8 @@ KZSongInfo KZSongTagCntrl::songMetadataUsingCoreAudioWithURL(const fs::path& url
 
 void KZSongTagCntrl::songDurationWithURL(const fs::path& url, KZSongInfo& info, const QString& fileExtension) const
 {
-    QString ext = fileExtension;
-    if (ext.isEmpty())
-        ext = QString::fromStdString(url.extension().string()).mid(1);
     try {
-        const auto file = openSong(url, hintForFileExtension(ext), true);
+        const auto file = openSong(url, hintForFileExtension(extensionOf(url, fileExtension)), true);
         const TagLib::AudioProperties* properties = file ? file->audioProperties() : nullptr;
         if (!properties)
             return;
