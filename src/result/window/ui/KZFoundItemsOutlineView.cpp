@@ -203,13 +203,53 @@ QList<KZListRow> KZFoundItemsOutlineView::selectedRows() const
     KZFoundItemsModel* found = foundModel();
     if (!found || !selectionModel())
         return rows;
-    QModelIndexList indexes = selectionModel()->selectedRows();
-    std::sort(indexes.begin(), indexes.end(), [this](const QModelIndex& a, const QModelIndex& b) {
-        return visualRect(a).top() < visualRect(b).top();
-    });
-    for (const QModelIndex& index : indexes)
+    for (const auto& [top, index] : orderedSelection())
         rows.append(found->rowAt(index));
     return rows;
+}
+
+QList<std::pair<qint64, QModelIndex>> KZFoundItemsOutlineView::orderedSelection() const
+{
+    QList<std::pair<qint64, QModelIndex>> ordered;
+    if (!selectionModel())
+        return ordered;
+    // Finding a row's place walks from the last row looked at, so the rows
+    // are placed once each, in the order the selection holds them, and then
+    // sorted by place: comparing places inside the sort would walk the list
+    // again for every comparison.
+    const QModelIndexList indexes = selectionModel()->selectedRows();
+    ordered.reserve(indexes.size());
+    const qint64 offset = verticalOffset();
+    for (const QModelIndex& index : indexes)
+        ordered.append({qint64(visualRect(index).top()) + offset, index});
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return ordered;
+}
+
+KZPreviewItems KZFoundItemsOutlineView::previewItemsForSelection() const
+{
+    KZPreviewItems items;
+    KZFoundItemsModel* found = foundModel();
+    if (!found)
+        return items;
+    QSet<const KZFoundItem*> seen;
+    for (const auto& [top, index] : orderedSelection()) {
+        const KZListRow row = found->rowAt(index);
+        KZFoundItemRef item = row.item;
+        qint64 place = top;
+        if (row.isGroupRow() && !row.group->items().isEmpty()) {
+            item = row.group->items().first();
+            place += 1;
+        }
+        if (!item || seen.contains(item.get()))
+            continue;
+        seen.insert(item.get());
+        auto preview = std::make_shared<KZPreviewItem>(item);
+        preview->setIndex(place);
+        items.append(preview);
+    }
+    return items;
 }
 
 KZFoundItemArray KZFoundItemsOutlineView::selectedItemsForPreview() const
