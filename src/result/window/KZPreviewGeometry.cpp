@@ -89,7 +89,9 @@ CardLayout imageOrSongLayout(QSizeF bounds, bool vertical, bool isSong, double p
         s = p;
         previewY = p > 115 ? pathHeight + 30 : bh / 2 - std::floor(p / 2);
         infoX = p + 30;
-        infoW = bw - 15 - p;
+        // Held 15 points inside the card's right edge, which the panel
+        // would otherwise overhang by as much.
+        infoW = std::min(bw - 15 - p, bw - 15 - infoX);
         infoY = p > 115 ? trunc16(previewY + (std::floor((p + 15) / 2) - (infoHeight - 15) / 2)) : trunc16(bh / 2 - 48);
     }
     out.preview = QRectF(15, previewY, s, p);

@@ -4,6 +4,7 @@
 #include "services/KZFilesUtilities.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <atomic>
 #include <mutex>
@@ -110,12 +111,19 @@ KZPreviewItem::Kind KZPreviewItem::kindOfItem(KZFoundItem& item)
 {
     if (item.isDirectory() || item.isPackage())
         return Kind::Other;
-    const KZFilesUtilities& files = KZFilesUtilities::sharedControl();
+    static const auto setOf = [](const QString& list) {
+        QSet<QString> set;
+        for (const QString& extension : list.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            set.insert(extension.trimmed().toLower());
+        return set;
+    };
+    static const QSet<QString> images = setOf(KZFilesUtilities::sharedControl().imagesExtensions());
+    static const QSet<QString> songs = setOf(KZFilesUtilities::sharedControl().musicExtensions());
     const QString extension = item.extension().toLower();
     if (!extension.isEmpty()) {
-        if (files.arrayImagesExtensions().contains(extension, Qt::CaseInsensitive))
+        if (images.contains(extension))
             return Kind::Image;
-        if (files.arrayMusicExtensions().contains(extension, Qt::CaseInsensitive))
+        if (songs.contains(extension))
             return Kind::Song;
     }
     if (item.fileTypeTag() == kImagesLabel)

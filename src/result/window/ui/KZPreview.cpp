@@ -40,7 +40,7 @@ protected:
     {
         QPainter p(this);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QRect content = downRect(card_->contentFrame(), height());
+        QRect content = downRect(card_->contentFrame(), height());
         const QImage& image = card_->image();
         if (!image.isNull()) {
             const QSizeF shown = QSizeF(image.size()).scaled(QSizeF(content.size()), Qt::KeepAspectRatio);
@@ -53,7 +53,10 @@ protected:
         if (!item)
             return;
         const KZFoundItemRef found = item->item();
-        const int side = std::max(16, std::min({content.width(), content.height(), 128}));
+        // A song's square may overhang the preview area; its icon stays inside.
+        const QRect shownArea = content.intersected(rect());
+        const int side = std::max(16, std::min({shownArea.width(), shownArea.height(), 128}));
+        content = shownArea;
         const QImage icon = KZFileIcons::kindIconForName(item->name(), found && found->isDirectory(),
                                                          QSize(side, side) * devicePixelRatio());
         const QRectF target(content.center().x() - side / 2.0 + 0.5, content.center().y() - side / 2.0 + 0.5, side, side);
