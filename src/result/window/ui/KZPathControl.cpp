@@ -52,8 +52,16 @@ void KZPathControl::resizeEvent(QResizeEvent* event)
     layoutElements();
 }
 
+void KZPathControl::ensureLaidOut() const
+{
+    // A hidden control gets its resize only when shown; it may be asked first.
+    if (laidWidth_ != width())
+        const_cast<KZPathControl*>(this)->layoutElements();
+}
+
 void KZPathControl::layoutElements()
 {
+    laidWidth_ = width();
     elements_.clear();
     elided_ = false;
     if (path_.empty())
@@ -93,6 +101,7 @@ void KZPathControl::layoutElements()
 
 std::filesystem::path KZPathControl::elementAt(QPoint point) const
 {
+    ensureLaidOut();
     for (const Element& element : elements_)
         if (element.rect.contains(point))
             return element.path;
@@ -114,6 +123,7 @@ void KZPathControl::contextMenuEvent(QContextMenuEvent* event)
 
 void KZPathControl::paintEvent(QPaintEvent*)
 {
+    ensureLaidOut();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QFontMetrics metrics(font());

@@ -43,10 +43,12 @@ private:
         QRect rect;
     };
     void layoutElements();
+    void ensureLaidOut() const;
 
     std::filesystem::path path_;
     std::filesystem::path clicked_;
-    std::vector<Element> elements_;
+    mutable std::vector<Element> elements_;
     bool elided_ = false;
+    int laidWidth_ = -1;
     QMenu* menu_ = nullptr;
 };
