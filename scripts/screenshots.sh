@@ -373,6 +373,7 @@ click showResultButton
 waitfor foundListView
 wait 1500
 key foundListView Home
+key foundListView Ctrl+A
 wait 800
 key foundListView Space
 waitfor quickLookPanel

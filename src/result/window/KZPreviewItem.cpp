@@ -6,7 +6,9 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <mutex>
 
 namespace {
@@ -151,6 +153,14 @@ quint32 KZPreviewItem::width() const
 quint32 KZPreviewItem::height() const
 {
     return isImage() ? KZPreviewFacts::shared().imageFacts(item()).height : 0;
+}
+
+QSize KZPreviewItem::pixelSize() const
+{
+    if (!isImage())
+        return {};
+    const KZPreviewImageFacts facts = KZPreviewFacts::shared().imageFacts(item());
+    return QSize(int(std::min<quint32>(facts.width, INT_MAX)), int(std::min<quint32>(facts.height, INT_MAX)));
 }
 
 QString KZPreviewItem::imageLine(QString KZPreviewImageFacts::*field) const

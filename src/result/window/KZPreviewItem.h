@@ -82,6 +82,8 @@ public:
     // Pixels, 0 when not read.
     quint32 width() const;
     quint32 height() const;
+    // Both at once (the pane asks it of every card).
+    QSize pixelSize() const;
 
     // The card's lines: the "unknown" text for an empty value of the item's
     // own kind, the empty text for the other kind or a gone item.

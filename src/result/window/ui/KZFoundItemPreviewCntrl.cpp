@@ -316,8 +316,9 @@ QSize KZFoundItemPreviewCntrl::itemSize(int index)
     input.pane = scrollArea_->size();
     input.inset = {sectionInset, sectionInset, sectionInset, sectionInset};
     if (input.kind == KZPreviewItem::Kind::Image) {
-        input.pixelWidth = item->width();
-        input.pixelHeight = item->height();
+        const QSize pixels = item->pixelSize();
+        input.pixelWidth = pixels.width();
+        input.pixelHeight = pixels.height();
     }
     if (!splitIsVertical_ && input.kind != KZPreviewItem::Kind::Other) {
         input.widestText = widestText(*item);

@@ -213,17 +213,18 @@ QList<std::pair<qint64, QModelIndex>> KZFoundItemsOutlineView::orderedSelection(
     QList<std::pair<qint64, QModelIndex>> ordered;
     if (!selectionModel())
         return ordered;
-    // Finding a row's place walks from the last row looked at, so the rows
-    // are placed once each, in the order the selection holds them, and then
-    // sorted by place: comparing places inside the sort would walk the list
-    // again for every comparison.
+    // The rows are groups with their members under them (or a flat list),
+    // so a row's place follows from its group's row and its own: asking the
+    // view where each row is would walk the list once per row, which a
+    // selection of every row of a long list cannot afford.
     const QModelIndexList indexes = selectionModel()->selectedRows();
     ordered.reserve(indexes.size());
-    const qint64 offset = verticalOffset();
-    for (const QModelIndex& index : indexes)
-        ordered.append({qint64(visualRect(index).top()) + offset, index});
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const QModelIndex& index : indexes) {
+        const QModelIndex parent = index.parent();
+        const qint64 place = parent.isValid() ? (qint64(parent.row()) << 32) + index.row() + 1 : qint64(index.row()) << 32;
+        ordered.append({place, index});
+    }
+    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return ordered;
 }
 

@@ -80,8 +80,8 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
-    // The selected rows' indexes with their tops in the whole list, top to
-    // bottom; each row's place is looked up once.
+    // The selected rows' indexes with their places in the list, top to
+    // bottom (a group's members follow it, by their rows).
     QList<std::pair<qint64, QModelIndex>> orderedSelection() const;
 
     bool showByGroup_ = false;

@@ -259,7 +259,8 @@ void KZPreviewPanel::showCurrent()
     request.path = found->url();
     request.decodeImage = item->isImage() || !item->isSong();
     request.readText = !item->isImage() && !item->isSong();
-    request.box = (pictureView_->size() * devicePixelRatioF()).expandedTo(QSize(1, 1));
+    // The panel's own size: its picture area is not laid out before it shows.
+    request.box = (size() * devicePixelRatioF()).expandedTo(QSize(1, 1));
     if (request.path.empty() || found->isDirectory())
         return;
     ticket_ = KZPreviewLoader::load(request, [this, item, found, stack](const KZPreviewLoader::Result& result) {
@@ -284,6 +285,15 @@ void KZPreviewPanel::showCurrent()
 void KZPreviewPanel::open()
 {
     if (!isVisible()) {
+        // Over the window it previews, the first time and whenever that
+        // window has moved away from it.
+        if (const QWidget* front = QApplication::activeWindow(); front && front != this) {
+            const QRect over = front->frameGeometry();
+            if (!placed_ || !over.intersects(frameGeometry())) {
+                move(over.center() - QPoint(width() / 2, height() / 2));
+                placed_ = true;
+            }
+        }
         postVisibility(true);
         show();
     }
@@ -349,7 +359,7 @@ void KZPreviewPanel::resizeEvent(QResizeEvent* event)
     // A picture much smaller than the panel has become is read again at
     // the new size.
     if (showing_ == Showing::Picture && shown_ && !picture_.isNull() && picture_.width() < pixelSize_.width()) {
-        const QSize box = pictureView_->size() * devicePixelRatioF();
+        const QSize box = size() * devicePixelRatioF();
         if (box.width() > picture_.width() * 1.5 && box.height() > picture_.height() * 1.5) {
             shown_.reset();
             showCurrent();

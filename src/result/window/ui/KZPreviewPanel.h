@@ -70,6 +70,7 @@ private:
     QImage picture_;
     QSize pixelSize_;
     bool announcedOpen_ = false;
+    bool placed_ = false;
 
     QLabel* titleFld_ = nullptr;
     QLabel* counterFld_ = nullptr;
