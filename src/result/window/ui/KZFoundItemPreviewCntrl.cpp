@@ -400,8 +400,14 @@ void KZFoundItemPreviewCntrl::syncCards()
             cards_.insert(item.get(), card);
         }
         card->setVerticalLayout(splitIsVertical_);
-        if (card->geometry() != frames_.at(i))
+        if (card->geometry() != frames_.at(i)) {
+            const bool resized = card->size() != frames_.at(i).size();
             card->setGeometry(frames_.at(i));
+            // A card held still while it came in is still laid out for the
+            // size the pane gives it.
+            if (resized && !made && item->dontUpdate())
+                card->updateObjectsGeometry();
+        }
         if (made) {
             card->setRepresentedObject(item);
             card->show();
