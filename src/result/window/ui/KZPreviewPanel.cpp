@@ -350,6 +350,10 @@ void KZPreviewPanel::hideEvent(QHideEvent* event)
     if (ticket_)
         ticket_->cancel();
     ticket_.reset();
+    // Opened again, the panel starts from the selection of then.
+    shown_.reset();
+    current_ = 0;
+    picture_ = QImage();
     postVisibility(false);
 }
 
