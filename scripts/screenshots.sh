@@ -88,6 +88,17 @@ if command -v xsetroot >/dev/null; then xsetroot -solid '#5d6b7d'; fi
 filter=${1:-}
 failed=0
 
+# The steps that search the given folders and open the result window:
+# "$OPEN_RESULT" on a line of its own in a state's steps.
+OPEN_RESULT='waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500'
+
 state() {
   local name=$1 run=$2
   shift 2
@@ -110,6 +121,7 @@ state() {
 PLIST
   fi
   # The steps are expanded here, so they can name $SHOTS and $TREE.
+  steps=${steps//\$OPEN_RESULT/$OPEN_RESULT}
   steps=${steps//\$SHOTS/$SHOTS}
   steps=${steps//\$TREE/$TREE}
   printf '%s\n' "$steps" >"$work/$name.drive"
@@ -317,14 +329,7 @@ STEPS
 # Two picture rows beside the list, several pictures under it, a picture, a
 # song and a document as cards, and the preview panel open on a picture.
 state result-preview-images again "$PICS" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 click switchPreviewViewBtn
 wait 800
 key foundListView Home
@@ -334,14 +339,7 @@ shot $SHOTS/result-preview-images.png resultWindow
 quit
 STEPS
 state result-preview-stacked again "$PICS" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 key foundListView Home
 key foundListView Ctrl+A
 wait 1500
@@ -349,14 +347,7 @@ shot $SHOTS/result-preview-stacked.png resultWindow
 quit
 STEPS
 state result-preview-cards again "$MIXED" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 key foundListView Home
 key foundListView Ctrl+A
 wait 1500
@@ -364,14 +355,7 @@ shot $SHOTS/result-preview-cards.png resultWindow
 quit
 STEPS
 state quick-look again "$PICS" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 key foundListView Home
 key foundListView Ctrl+A
 wait 800

@@ -273,26 +273,26 @@ bool stillThere(const std::filesystem::path& path)
 
 } // namespace
 
-void KZPreview::revealInFinder()
+void KZPreview::actOnClickedPath(const std::function<void(KZWorkspace&, const std::filesystem::path&)>& act)
 {
+    // The path goes to the file manager or the desktop as an argument; a
+    // path that is no longer there gets a beep instead.
     const std::filesystem::path target = pathBtn_->clickedPath();
-    KZWorkspace* workspace = services_.workspace ? services_.workspace : &KZWorkspace::system();
     if (!stillThere(target)) {
         services_.beep ? services_.beep() : QApplication::beep();
         return;
     }
-    workspace->revealItems({target});
+    act(services_.workspace ? *services_.workspace : KZWorkspace::system(), target);
+}
+
+void KZPreview::revealInFinder()
+{
+    actOnClickedPath([](KZWorkspace& workspace, const std::filesystem::path& path) { workspace.revealItems({path}); });
 }
 
 void KZPreview::launchInFinder()
 {
-    const std::filesystem::path target = pathBtn_->clickedPath();
-    KZWorkspace* workspace = services_.workspace ? services_.workspace : &KZWorkspace::system();
-    if (!stillThere(target)) {
-        services_.beep ? services_.beep() : QApplication::beep();
-        return;
-    }
-    workspace->openItem(target);
+    actOnClickedPath([](KZWorkspace& workspace, const std::filesystem::path& path) { workspace.openItem(path); });
 }
 
 void KZPreview::paintCard(QPainter& p, QSizeF size)

@@ -70,6 +70,7 @@ protected:
 
 private:
     void applyLayout(const KZPreviewGeometry::CardLayout& layout);
+    void actOnClickedPath(const std::function<void(KZWorkspace&, const std::filesystem::path&)>& act);
     void showFields();
     void requestImage();
 

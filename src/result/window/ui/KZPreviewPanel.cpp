@@ -53,6 +53,18 @@ private:
     const KZPreviewPanel* panel_;
 };
 
+// A named part of the panel on a flat background of its own.
+QWidget* filledPart(QWidget* parent, const char* name, QColor background)
+{
+    auto* part = new QWidget(parent);
+    part->setObjectName(QString::fromLatin1(name));
+    part->setAutoFillBackground(true);
+    QPalette palette = part->palette();
+    palette.setColor(QPalette::Window, background);
+    part->setPalette(palette);
+    return part;
+}
+
 QString text(const char* key)
 {
     return platform::localizedString(QString::fromLatin1(key));
@@ -98,12 +110,7 @@ KZPreviewPanel::KZPreviewPanel(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    auto* bar = new QWidget(this);
-    bar->setObjectName(QStringLiteral("quickLookBar"));
-    bar->setAutoFillBackground(true);
-    QPalette barPalette = bar->palette();
-    barPalette.setColor(QPalette::Window, QColor(236, 238, 242));
-    bar->setPalette(barPalette);
+    QWidget* bar = filledPart(this, "quickLookBar", QColor(236, 238, 242));
     auto* barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(8, 5, 12, 5);
     previousBtn_ = new QToolButton(bar);
@@ -145,12 +152,7 @@ KZPreviewPanel::KZPreviewPanel(QWidget* parent) : QWidget(parent, Qt::Window)
     textView_->setFocusPolicy(Qt::NoFocus);
     textView_->setFrameShape(QFrame::NoFrame);
     textView_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    factsView_ = new QWidget(body);
-    factsView_->setObjectName(QStringLiteral("quickLookFacts"));
-    factsView_->setAutoFillBackground(true);
-    QPalette factsPalette = factsView_->palette();
-    factsPalette.setColor(QPalette::Window, QColor(246, 247, 249));
-    factsView_->setPalette(factsPalette);
+    factsView_ = filledPart(body, "quickLookFacts", QColor(246, 247, 249));
     auto* factsLayout = new QVBoxLayout(factsView_);
     factsLayout->addStretch(1);
     iconFld_ = new QLabel(factsView_);
