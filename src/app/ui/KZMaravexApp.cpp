@@ -310,6 +310,11 @@ void KZMaravexApp::applicationDidFinishLaunching()
     platform::NotificationCenter::defaultCenter().addObserver(
         this, KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
         [this](const platform::Notification& n) { listSelectionDidChange(n); });
+    platform::NotificationCenter::defaultCenter().addObserver(
+        this, QStringLiteral("quickLookWindowVisibilityWillChange"), platform::bundleIdentifier(),
+        [this](const platform::Notification& n) {
+            setQuickLookPanelIsVisible(n.userInfo.value(QStringLiteral("isVisible")).toBool());
+        });
 
     buildMenus();
     showFirstWindow();

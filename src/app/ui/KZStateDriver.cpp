@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -164,6 +166,21 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
             return false;
         }
         clickWidget(widget);
+        return true;
+    }
+    if (verb == QLatin1String("key")) {
+        QWidget* widget = visibleWidgetNamed(name);
+        const QKeySequence keys = QKeySequence::fromString(words.value(2));
+        if (!widget || keys.isEmpty()) {
+            fail(QStringLiteral("no visible widget named ") + name + QStringLiteral(" or no key"));
+            return false;
+        }
+        widget->setFocus();
+        const QKeyCombination combination = keys[0];
+        QKeyEvent press(QEvent::KeyPress, combination.key(), combination.keyboardModifiers());
+        QKeyEvent release(QEvent::KeyRelease, combination.key(), combination.keyboardModifiers());
+        QApplication::sendEvent(widget, &press);
+        QApplication::sendEvent(widget, &release);
         return true;
     }
     if (verb == QLatin1String("type")) {

@@ -24,6 +24,7 @@
 #include "services/ui/KZMenuSet.h"
 #include "services/ui/Popover.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZPreviewPanel.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "result/window/KZResultMenus.h"
 
@@ -380,6 +381,40 @@ TEST_F(ResultWindowFlow, MenuCommandsFollowTheShownTab)
     EXPECT_EQ(marking->markInfoPopover()->popover()->isVisible(), !wasMarked);
     EXPECT_EQ(beeps, 0);
     marking->markInfoPopover()->popover()->close();
+}
+
+// File > Quick Look opens the preview panel on the tab on screen; the
+// panel follows the tab brought to the front and closes with the item.
+TEST_F(ResultWindowFlow, QuickLookShowsTheSelectionOfTheTabOnScreen)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    const auto selectFirstGroup = [&](quint64 tab) {
+        KZFoundItemsOutlineView* view = outline(tab)->foundListView();
+        const QModelIndex group = view->model()->index(0, 0);
+        view->selectionModel()->select(group, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return outline(tab)->foundModel()->rowAt(group).group->items().first();
+    };
+    QAction* quickLook = window->quickLookItem();
+    window->validateMenus();
+    EXPECT_FALSE(quickLook->isEnabled()) << "nothing selected";
+    const KZFoundItemRef inAll = selectFirstGroup(KZTag::allDuplicates);
+    window->validateMenus();
+    ASSERT_TRUE(quickLook->isEnabled());
+    EXPECT_TRUE(KZMenuSet::hasHandler(KZMenuSet::File, KZMenuSet::QuickLookTag));
+    quickLook->trigger();
+    KZPreviewPanel& panel = KZPreviewPanel::shared();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.currentItem() && panel.currentItem()->item() == inAll; }));
+    EXPECT_TRUE(KZPreviewPanel::isOpen());
+
+    const quint64 other = window->tabsStrip()->fileTypes().rbegin()->first;
+    window->showWindowWithTabTag(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(other) && outline(other)->foundModel()->rowCount() > 0; }));
+    const KZFoundItemRef inOther = selectFirstGroup(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.currentItem() && panel.currentItem()->item() == inOther; }));
+    window->validateMenus();
+    quickLook->trigger();
+    EXPECT_FALSE(KZPreviewPanel::isOpen());
 }
 
 // Answers each file panel with the next scripted path, and its check box
