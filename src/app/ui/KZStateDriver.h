@@ -14,6 +14,8 @@ class KZMaravexApp;
 //   wait MS                 let animations and timers run
 //   waitfor NAME            until a visible widget of that object name exists
 //   click NAME              click the visible widget of that object name
+//   hover NAME              move the pointer onto the visible widget of that
+//                           object name
 //   type NAME TEXT...       put TEXT into the line edit of that name
 //   action NAME             trigger the application menu item of that name
 //   shot FILE [NAME]        save the screen around the active window (or the
