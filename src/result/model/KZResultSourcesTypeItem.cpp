@@ -15,22 +15,14 @@ QString text(const char* key)
     return platform::localizedString(QString::fromLatin1(key));
 }
 
-QString countText(quint64 count)
-{
-    return KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(count));
-}
-
-QString sizeText(quint64 size)
-{
-    return KZNumberUtilities::sharedControl().sizeToFormatString(size, 4, true);
-}
-
 // The empty-folders tab shows counts alone; every other tab a size and a count.
 QString figures(quint64 ownerTag, const char* sizedKey, const char* countKey, quint64 size, quint64 count)
 {
+    const KZNumberUtilities& numbers = KZNumberUtilities::sharedControl();
+    const QString countText = numbers.numberToFormatString(static_cast<double>(count));
     if (ownerTag != KZTag::emptyFolders)
-        return text(sizedKey).arg(sizeText(size), countText(count));
-    return text(countKey).arg(countText(count));
+        return text(sizedKey).arg(numbers.sizeToFormatString(size, 4, true), countText);
+    return text(countKey).arg(countText);
 }
 
 } // namespace

@@ -37,11 +37,8 @@ class SourcesFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        KZDefaultsRegistry::setupDefaultsPreferences();
-        auto& defaults = platform::UserDefaults::standard();
-        defaults.setValue(KZDefaultsKey::report_empty_folders, 0);
-        defaults.setValue(KZDefaultsKey::show_marked_info, false);
-        KZRemovePanelWidget::setAnimationsInstant(true);
+        realsearch::prepareWindowDefaults();
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::show_marked_info, false);
         root = kztest::sandboxHome() / ("sources-flow-" + std::to_string(::getpid()));
         const std::string shared(3000, 'x'), pair(5000, 'y'), own(7000, 'z');
         write("Camera/shared.jpg", shared);
@@ -71,12 +68,8 @@ protected:
         services.beep = [this] { ++beeps; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->resize(1000, 640);
-        bool ready = false;
-        platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
-            KZNotification::resultIsReady, platform::bundleIdentifier(),
-            [&ready](const platform::Notification&) { platform::runOnMain([&ready] { ready = true; }); });
-        window->initializeResultWithInfo(realsearch::searchFor({root / "Camera", root / "Laptop", root / "Backup"}));
-        ASSERT_TRUE(kztest::processEventsUntil([&] { return ready; }, std::chrono::seconds(20)));
+        ASSERT_TRUE(realsearch::openResult(
+            *window, realsearch::searchFor({root / "Camera", root / "Laptop", root / "Backup"})));
         window->showWindowWithTabTag(KZTag::allDuplicates);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(window->resultCntrl()->itemsTypeCntrl(KZTag::allDuplicates));

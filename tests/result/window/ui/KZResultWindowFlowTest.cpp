@@ -72,11 +72,8 @@ class ResultWindowFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        KZDefaultsRegistry::setupDefaultsPreferences();
-        auto& defaults = platform::UserDefaults::standard();
-        defaults.setValue(KZDefaultsKey::report_empty_folders, 0);
-        defaults.setValue(KZDefaultsKey::show_result_by_group, true);
-        KZRemovePanelWidget::setAnimationsInstant(true);
+        realsearch::prepareWindowDefaults();
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::show_result_by_group, true);
         // Beside the home Trash, on its disk: nothing crosses devices.
         root = kztest::sandboxHome() / ("flow-" + std::to_string(::getpid()) + "-" + std::to_string(++runs));
         fs::create_directories(root);
@@ -116,13 +113,7 @@ protected:
         services.workspace = [this] { return &workspace; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->resize(1000, 640);
-        // As the progress window does: the result is offered once it is ready.
-        bool ready = false;
-        platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
-            KZNotification::resultIsReady, platform::bundleIdentifier(),
-            [&ready](const platform::Notification&) { platform::runOnMain([&ready] { ready = true; }); });
-        window->initializeResultWithInfo(searchFor(root));
-        ASSERT_TRUE(kztest::processEventsUntil([&] { return ready; }, std::chrono::seconds(20)));
+        ASSERT_TRUE(realsearch::openResult(*window, searchFor(root)));
         if (tab == lastTypeTab)
             tab = window->tabsStrip()->fileTypes().rbegin()->first;
         window->showWindowWithTabTag(tab);

@@ -5,8 +5,14 @@
 
 #include "engine/KZSearchController.h"
 #include "engine/KZSearchItemInfo.h"
+#include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/UserDefaults.h"
+#include "removal/ui/KZRemovePanelWidget.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
 #include "settings/KZFileTypeLabel.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchStuff.h"
@@ -83,6 +89,28 @@ inline QVariantMap searchFor(const std::vector<std::filesystem::path>& folders)
 inline QVariantMap searchFor(const std::filesystem::path& folder)
 {
     return searchFor(std::vector<std::filesystem::path>{folder});
+}
+
+// The defaults the window tests start from: the registered ones, no
+// follow-up search for emptied folders, and a removal panel without
+// animations (undo with setAnimationsInstant(false)).
+inline void prepareWindowDefaults()
+{
+    KZDefaultsRegistry::setupDefaultsPreferences();
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::report_empty_folders, 0);
+    KZRemovePanelWidget::setAnimationsInstant(true);
+}
+
+// Hands a search's result to the window and waits, as the progress window
+// does, until it is ready to be shown.
+inline bool openResult(KZResultWindowCntrl& window, const QVariantMap& info)
+{
+    bool ready = false;
+    platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::resultIsReady, platform::bundleIdentifier(),
+        [&ready](const platform::Notification&) { platform::runOnMain([&ready] { ready = true; }); });
+    window.initializeResultWithInfo(info);
+    return kztest::processEventsUntil([&] { return ready; }, std::chrono::seconds(20));
 }
 
 } // namespace realsearch
