@@ -119,23 +119,6 @@ TEST_F(SourcesRows, ASourceNotSearchedTakesTheLabelAfterThePreviousOne)
     EXPECT_EQ(rows.indexOfItemWithTag(kBase + 4), std::nullopt);
 }
 
-TEST_F(SourcesRows, SelectionIsReportedOncePerNewRow)
-{
-    KZResultSourcesRows rows = three();
-    rows.at(2)->itemsCount = 7;
-    EXPECT_EQ(rows.selectionDidChange(0), std::nullopt) << "the tab's row is shown first";
-    const auto laptop = rows.selectionDidChange(2);
-    ASSERT_TRUE(laptop);
-    EXPECT_EQ(laptop->value(QStringLiteral("tag")).toULongLong(), kBase + 3);
-    EXPECT_EQ(laptop->value(QStringLiteral("itemsCount")).toULongLong(), 7u);
-    EXPECT_FALSE(laptop->value(QStringLiteral("searchStoppeByUser")).toBool());
-    EXPECT_EQ(rows.currSelectedRow(), 2);
-    EXPECT_EQ(rows.selectionDidChange(2), std::nullopt);
-    EXPECT_EQ(rows.selectionDidChange(-1), std::nullopt);
-    EXPECT_EQ(rows.selectionDidChange(9), std::nullopt);
-    EXPECT_EQ(rows.currSelectedRow(), 2);
-}
-
 TEST_F(SourcesRows, ARowsRequestNamesTheRowAndTheTabOrIsDropped)
 {
     const KZResultSourcesRows rows = three();
@@ -240,22 +223,6 @@ TEST_F(SourcesRows, RemovalMovesFiguresFromMarkedAndItemsToRemoved)
     EXPECT_EQ(rows.at(3)->markedSize, 0u);
     EXPECT_EQ(rows.at(3)->removedCount, 7u);
     EXPECT_TRUE(rows.updateRemovedInfo(nullptr).isEmpty());
-}
-
-TEST_F(SourcesRows, ListCountsFillTheirRow)
-{
-    KZResultSourcesRows rows = three();
-    const auto row = rows.updateInfo({{QStringLiteral("itemsToManageTag"), QVariant::fromValue(kBase + 3)},
-                                      {QStringLiteral("size"), QVariant::fromValue<quint64>(900)},
-                                      {QStringLiteral("count"), 3},
-                                      {QStringLiteral("markedCount"), 1},
-                                      {QStringLiteral("markedSize"), 300}});
-    EXPECT_EQ(row, std::optional<int>(2));
-    EXPECT_EQ(rows.at(2)->itemsSize, 900u);
-    EXPECT_EQ(rows.at(2)->itemsCount, 3u);
-    EXPECT_EQ(rows.at(2)->markedCount, 1u);
-    EXPECT_EQ(rows.at(2)->markedSize, 300u);
-    EXPECT_EQ(rows.updateInfo({{QStringLiteral("itemsToManageTag"), 77}}), std::nullopt);
 }
 
 TEST_F(SourcesRows, SavedSettingsRestoreRemovedFiguresAndSelectOnlyARowThatExists)

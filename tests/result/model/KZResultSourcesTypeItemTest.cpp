@@ -53,23 +53,6 @@ const QString kNoMarked = QStringLiteral("No marked items");
 
 } // namespace
 
-TEST(SourcesRowModel, NewRowStartsEmptyWithoutALabel)
-{
-    const KZResultSourcesTypeItem item({{QStringLiteral("name"), QStringLiteral("Images")},
-                                        {QStringLiteral("size"), 5},
-                                        {QStringLiteral("count"), 2},
-                                        {QStringLiteral("tag"), 3}});
-    EXPECT_EQ(item.name, QStringLiteral("Images"));
-    EXPECT_EQ(item.itemsSize, 5u);
-    EXPECT_EQ(item.itemsCount, 2u);
-    EXPECT_EQ(item.tag, 3u);
-    EXPECT_EQ(item.locationLabelTag, -1);
-    EXPECT_FALSE(item.drawHSeparator);
-    EXPECT_EQ(item.markedCount + item.markedSize + item.removedCount + item.removedSize, 0u);
-    EXPECT_EQ(item.markedMenuItem, 0);
-    EXPECT_TRUE(item.url.empty());
-}
-
 // Every branch of the line under a row's name.
 TEST(SourcesRowModel, InfoLineForEveryKindOfRowAndPreference)
 {
@@ -150,14 +133,3 @@ TEST(SourcesRowModel, FiguresNeverWrapAroundEitherEnd)
     EXPECT_EQ(Item::moved(0, std::numeric_limits<qint64>::min(), false), quint64(1) << 63);
 }
 
-TEST(SourcesRowModel, RowKindsFollowTheTagScheme)
-{
-    EXPECT_TRUE(row(0, {}).isTypeRow());
-    EXPECT_TRUE(row(kEmpty, {}).isTypeRow());
-    EXPECT_FALSE(row(KZTag::missingTracks, {}).isTypeRow());
-    EXPECT_TRUE(row(KZTag::sourceRowBase, {}).isSourceRow());
-    EXPECT_TRUE(row(KZTag::markedItemsRowBase - 1, {}).isSourceRow());
-    EXPECT_FALSE(row(KZTag::sourceRowBase - 1, {}).isSourceRow());
-    EXPECT_TRUE(row(KZTag::markedItemsRowBase, {}).isMarkedRow());
-    EXPECT_FALSE(row(KZTag::markedItemsRowBase, {}).isSourceRow());
-}

@@ -285,35 +285,6 @@ TEST_F(SourcesList, ARequestForARowThatIsGoneIsDroppedWithABeep)
     EXPECT_EQ(undo.count(), 0);
 }
 
-TEST_F(SourcesList, MarkingAndRemovalRewriteTheChangedRows)
-{
-    ASSERT_NO_FATAL_FAILURE(make());
-    fill(kBase + 1, 4, 4000, 0, 0);
-    auto info = std::make_shared<KZViewToUpdate>();
-    info->setManagedCount(2);
-    info->setSize(20);
-    auto share = std::make_shared<KZViewToUpdate>();
-    share->setManagedCount(2);
-    share->setSize(20);
-    info->locationsInfo()[kBase + 1] = share;
-    KZMarkedInfoUpdate update;
-    update.addValue = true;
-    update.info = info;
-    update.ownerTag = 1;
-    update.locationTag = QVariant::fromValue(kBase + 1);
-    update.itemSenderView = 0;
-    list->updateMarkedInfo(update);
-    EXPECT_EQ(cell(4)->infoText(), list->rows().at(4)->formattedInfoWithOwnerTag(1));
-    EXPECT_EQ(list->rows().at(4)->markedCount, 2u);
-    EXPECT_TRUE(cell(2)->checkBtn()->isChecked());
-
-    list->updateRemovedInfo(info);
-    EXPECT_EQ(list->rows().at(2)->removedCount, 2u);
-    EXPECT_EQ(list->rows().at(2)->itemsCount, 2u);
-    EXPECT_FALSE(cell(2)->checkBtn()->isChecked());
-    EXPECT_EQ(cell(2)->removedCount(), 2u);
-}
-
 TEST_F(SourcesList, TheInfoButtonShowsOnHoverOnlyWhereThereIsSomethingToTell)
 {
     ASSERT_NO_FATAL_FAILURE(make());
