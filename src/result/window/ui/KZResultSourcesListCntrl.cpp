@@ -102,42 +102,37 @@ KZResultSourcesListCntrl::KZResultSourcesListCntrl(const QVariantMap& info, Serv
     table_->selectRow(0);
     restoringSelection_ = false;
 
-    QPointer<KZResultSourcesListCntrl> guard(this);
     // The lists post their counts from their workers; each count is queued
     // in order, never waited for, because the list model waits for those
     // very workers when it goes.
-    observations_.push_back(center().addObserver(
-        KZNotification::updateInfo, tagObject(tabTag), [guard](const platform::Notification& note) {
-            platform::runOnMain([guard, info = note.userInfo] {
-                if (guard)
-                    guard->updateInfoOnMainThread(info);
-            });
-        }));
-    observations_.push_back(center().addObserver(
-        KZNotification::updateOtherSourceListInfo, tagObject(tabTag), [guard](const platform::Notification&) {
-            platform::runOnMain([guard] {
-                if (!guard || !guard->fileTypeItem_)
-                    return;
-                guard->rows_->setTabName(guard->fileTypeItem_->name());
-                guard->reloadRow(0);
-            });
-        }));
-    observations_.push_back(center().addObserver(kUpdateInfoString, platform::bundleIdentifier(),
-                                                 [guard](const platform::Notification&) {
-                                                     platform::runOnMain([guard] {
-                                                         if (guard)
-                                                             guard->reloadData();
-                                                     });
-                                                 }));
+    observeOnMain(KZNotification::updateInfo, tagObject(tabTag),
+                  [](KZResultSourcesListCntrl& list, const QVariantMap& counts) { list.updateInfoOnMainThread(counts); });
+    observeOnMain(KZNotification::updateOtherSourceListInfo, tagObject(tabTag),
+                  [](KZResultSourcesListCntrl& list, const QVariantMap&) {
+                      if (!list.fileTypeItem_)
+                          return;
+                      list.rows_->setTabName(list.fileTypeItem_->name());
+                      list.reloadRow(0);
+                  });
+    observeOnMain(kUpdateInfoString, platform::bundleIdentifier(),
+                  [](KZResultSourcesListCntrl& list, const QVariantMap&) { list.reloadData(); });
     // Once for the list's life: every removal panel that closes over this
     // tab has the rows redrawn.
-    observations_.push_back(center().addObserver(kUpdateTableView, tagObject(tabTag),
-                                                 [guard](const platform::Notification&) {
-                                                     platform::runOnMain([guard] {
-                                                         if (guard)
-                                                             guard->reloadData();
-                                                     });
-                                                 }));
+    observeOnMain(kUpdateTableView, tagObject(tabTag),
+                  [](KZResultSourcesListCntrl& list, const QVariantMap&) { list.reloadData(); });
+}
+
+void KZResultSourcesListCntrl::observeOnMain(const QString& name, const platform::NotificationObject& object,
+                                             std::function<void(KZResultSourcesListCntrl&, const QVariantMap&)> handler)
+{
+    QPointer<KZResultSourcesListCntrl> guard(this);
+    observations_.push_back(
+        center().addObserver(name, object, [guard, handler](const platform::Notification& note) {
+            platform::runOnMain([guard, handler, info = note.userInfo] {
+                if (guard)
+                    handler(*guard, info);
+            });
+        }));
 }
 
 KZResultSourcesListCntrl::~KZResultSourcesListCntrl()

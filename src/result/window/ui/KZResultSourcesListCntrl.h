@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/NotificationCenter.h"
 #include "platform/Subscription.h"
 #include "result/model/KZResultSourcesRows.h"
 #include "result/model/ui/KZResultTabParts.h"
@@ -82,6 +83,10 @@ private:
     void updateInfoOnMainThread(const QVariantMap& listInfo);
     void markMenuChose(qint64 tag, const QString& title);
     void nameMenuActions(bool named);
+    // Handles the notification on the main thread, queued in the order of
+    // posting, while this list lives.
+    void observeOnMain(const QString& name, const platform::NotificationObject& object,
+                       std::function<void(KZResultSourcesListCntrl&, const QVariantMap&)> handler);
 
     KZFileTypeLabelRef fileTypeItem_;
     bool searchStoppeByUser_ = false;
