@@ -214,11 +214,27 @@ void KZResultSourceTableCellView::elideTexts()
 
 void KZResultSourceTableCellView::applyTextColours()
 {
-    nameFld_->setStyleSheet(selected_ ? QStringLiteral("color: #ffffff;") : QStringLiteral("color: #1f2530;"));
-    infoFld_->setStyleSheet(selected_ ? QStringLiteral("color: #e6eefb;") : QStringLiteral("color: #667080;"));
-    QPalette spinnerPalette = spinning_->palette();
-    spinnerPalette.setColor(QPalette::WindowText, selected_ ? Qt::white : QColor(0x4a, 0x54, 0x64));
-    spinning_->setPalette(spinnerPalette);
+    // White on the selection's blue while the window is active; on the grey
+    // of an inactive window's selection the usual colours read better.
+    const bool light = selected_ && isActiveWindow();
+    const auto paint = [](QWidget* widget, const QColor& colour) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::WindowText, colour);
+        widget->setPalette(palette);
+    };
+    paint(nameFld_, light ? QColor(Qt::white) : QColor(0x1f, 0x25, 0x30));
+    paint(infoFld_, light ? QColor(0xe6, 0xee, 0xfb) : QColor(0x66, 0x70, 0x80));
+    paint(spinning_, light ? QColor(Qt::white) : QColor(0x4a, 0x54, 0x64));
+    update();
+}
+
+bool KZResultSourceTableCellView::event(QEvent* event)
+{
+    // The window passes its activation down to its visible children.
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate)
+        applyTextColours();
+    return handled;
 }
 
 void KZResultSourceTableCellView::updateTrackingAreas()
@@ -306,10 +322,12 @@ void KZResultSourceTableCellView::popoverWillClose()
 void KZResultSourceTableCellView::paintEvent(QPaintEvent* event)
 {
     QWidget::paintEvent(event);
+    QPainter p(this);
+    if (selected_)
+        p.fillRect(rect(), isActiveWindow() ? QColor(0x3d, 0x7b, 0xd9) : QColor(0xcd, 0xd2, 0xd9));
     if (!drawHSeparator_)
         return;
     // Along the bottom edge, where the row meets the next group of rows.
-    QPainter p(this);
     p.setPen(QPen(QColor::fromRgbF(0.782f, 0.782f, 0.782f), 1.0, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(0, height() - 0.5), QPointF(width(), height() - 0.5));
 }

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QStandardItemModel>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -41,6 +42,12 @@ platform::NotificationObject tagObject(quint64 tag)
 {
     return platform::NotificationObject::number(static_cast<qint64>(tag));
 }
+
+class BlankDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const override {}
+};
 
 // Wide enough at first for a row's figures beside its name.
 class SourcesTable : public QTableView {
@@ -76,10 +83,13 @@ KZResultSourcesListCntrl::KZResultSourcesListCntrl(const QVariantMap& info, Serv
     table_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     table_->setFrameShape(QFrame::NoFrame);
     table_->setMinimumWidth(kMinimumWidth);
-    table_->setStyleSheet(QStringLiteral(
-        "QTableView#sourcesTableView { background: #eef1f5; border: none; border-right: 1px solid #d3d8df; }"
-        "QTableView#sourcesTableView::item { border: none; }"
-        "QTableView#sourcesTableView::item:selected { background: #3d7bd9; }"));
+    QPalette palette = table_->palette();
+    palette.setColor(QPalette::Base, QColor(0xee, 0xf1, 0xf5));
+    table_->setPalette(palette);
+    // The cells draw the rows, the selection included: the list never has
+    // the focus, which the view's own drawing asks for to show a selection
+    // as active.
+    table_->setItemDelegate(new BlankDelegate(table_));
 
     auto* model = new QStandardItemModel(rows_->count(), 1, table_);
     model_ = model;
