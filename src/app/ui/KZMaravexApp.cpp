@@ -15,6 +15,7 @@
 #include "app/search/KZSourcesCntrl.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
 #include "app/search/ui/KZSearchWindowLayout.h"
+#include "media/KZiTunesSupport.h"
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZAboutWindow.h"
@@ -302,6 +303,9 @@ void KZMaravexApp::applicationDidFinishLaunching()
 {
     KZDefaultsRegistry::setupDefaultsPreferences();
     KZSystemVersionNumber();
+    // The music library's media folder is left out of searches that do not
+    // search the library itself.
+    KZiTunesSupport::installMediaFolderProvider();
 
     platform::NotificationCenter::defaultCenter().addObserver(
         this, KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
