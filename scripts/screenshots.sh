@@ -445,6 +445,52 @@ shot $SHOTS/transition-new-search-done.png screen
 quit
 STEPS
 
+# --- result window: the sources list of a tab ---------------------------------------
+# Three sources holding copies of one another's files: the list shows a row
+# per source under the tab's own row. A source row selected; then a rule
+# from the tab row's mark menu; then the info popover of a source row.
+SOURCES=$work/sources
+mkdir -p "$SOURCES"/{Camera,Laptop,Backup}
+head -c 300000 /dev/urandom >"$SOURCES/Camera/IMG_0001.jpg"
+head -c 420000 /dev/urandom >"$SOURCES/Camera/IMG_0002.jpg"
+head -c 150000 /dev/urandom >"$SOURCES/Laptop/report.pdf"
+cp "$SOURCES/Camera/IMG_0001.jpg" "$SOURCES/Laptop/IMG_0001.jpg"
+cp "$SOURCES/Camera/IMG_0001.jpg" "$SOURCES/Backup/IMG_0001 copy.jpg"
+cp "$SOURCES/Camera/IMG_0002.jpg" "$SOURCES/Backup/IMG_0002.jpg"
+cp "$SOURCES/Laptop/report.pdf" "$SOURCES/Backup/report.pdf"
+for source in result-sources result-sources-marked result-sources-info; do
+  case $source in
+    result-sources) last='click sourceRow2
+wait 1200
+shot $SHOTS/result-sources.png resultWindow' ;;
+    result-sources-marked) last='click sourceMenuBtn0
+wait 700
+shot $SHOTS/result-sources-menu.png screen
+menu sourceMarkRule7
+wait 1500
+shot $SHOTS/result-sources-marked.png resultWindow' ;;
+    result-sources-info) last='click sourceRow2
+wait 1000
+hover sourceRow1
+wait 300
+click sourceInfoBtn1
+wait 800
+shot $SHOTS/result-sources-info.png resultWindow' ;;
+  esac
+  state $source again "$SOURCES/Camera" "$SOURCES/Laptop" "$SOURCES/Backup" <<STEPS
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500
+$last
+quit
+STEPS
+done
+
 # --- result window: the row of file-type tabs -------------------------------------
 # Five tabs, one selected with its bars, one busy with its spinner; drawn by
 # the strip's own picture test in a plain window shaped like the top of a

@@ -11,6 +11,8 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
+#include <QEnterEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -157,6 +159,20 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
             return false;
         }
         *delayMs = -1;
+        return true;
+    }
+    if (verb == QLatin1String("hover")) {
+        QWidget* widget = visibleWidgetNamed(name);
+        if (!widget) {
+            fail(QStringLiteral("no visible widget named ") + name);
+            return false;
+        }
+        // The pointer goes there too, so that what asks where it is agrees.
+        const QPointF centre = QRectF(widget->rect()).center();
+        const QPointF global = widget->mapToGlobal(centre);
+        QCursor::setPos(global.toPoint());
+        QEnterEvent enter(centre, centre, global);
+        QApplication::sendEvent(widget, &enter);
         return true;
     }
     if (verb == QLatin1String("click")) {

@@ -16,6 +16,8 @@ class KZMaravexApp;
 //   click NAME              click the visible widget of that object name
 //   key NAME KEYS           press KEYS ("Ctrl+A", "Shift+Down", "Space") in the
 //                           visible widget of that name
+//   hover NAME              move the pointer onto the visible widget of that
+//                           object name
 //   type NAME TEXT...       put TEXT into the line edit of that name
 //   action NAME             trigger the application menu item of that name
 //   shot FILE [NAME]        save the screen around the active window (or the

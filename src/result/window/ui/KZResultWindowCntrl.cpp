@@ -22,6 +22,7 @@
 #include "result/window/ui/KZPreviewPanel.h"
 #include "result/window/ui/KZResultFileProgressSheet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZResultSourcesListCntrl.h"
 #include "resultfiles/KZExportResult.h"
 #include "resultfiles/KZSaveResult.h"
 #include "services/KZErrorDelegate.h"
@@ -559,6 +560,22 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
         auto made = std::make_unique<KZFoundItemPreviewCntrl>(std::move(preview));
         *pane = made.get();
         return made;
+    };
+    parts.makeSourcesList = [this, tag](const QVariantMap& listInfo) -> std::unique_ptr<KZResultSourcesList> {
+        KZResultSourcesListCntrl::Services list;
+        // A row's marks are one step of the tab list's own undo.
+        list.marking = [this, tag]() -> KZOutlineMarking* {
+            KZResultOutlineCntrl* outline = outlineOfTab(tag);
+            auto* marking = outline ? outline->foundListView()->findChild<KZListMarkingCntrl*>(
+                                          QString(), Qt::FindDirectChildrenOnly)
+                                    : nullptr;
+            return marking ? &marking->marking() : nullptr;
+        };
+        list.isRemoving = [this] { return isRemoving(); };
+        list.aboutIsOpened = [this] { return aboutIsOpened(); };
+        list.beep = [this] { beep(); };
+        list.workspace = services_.workspace ? services_.workspace() : nullptr;
+        return std::make_unique<KZResultSourcesListCntrl>(listInfo, std::move(list));
     };
     parts.makeOutline = [this, tag, tab, tabCntrl, pane, sources, result = &resultCntrl,
                          count = qint16(std::min<size_t>(sources.size(), 32767))] {
