@@ -98,6 +98,7 @@ private:
     mutable std::mutex watchMutex_;
     platform::Subscription watch_;
     // The watch's questions wait for the user; they run here, so the
-    // watcher's thread never waits for the main thread.
-    platform::OperationQueue reactions_{QStringLiteral("KZAppsSupport"), 1};
+    // watcher's thread never waits for the main thread. Not one at a time:
+    // a launch while a question is on screen must see that it is.
+    platform::OperationQueue reactions_{QStringLiteral("KZAppsSupport")};
 };
