@@ -1,7 +1,7 @@
 #include "media/KZApplescript.h"
 #include "media/KZAppsSupport.h"
 
-#include "MediaFakes.h"
+#include "support/MediaFakes.h"
 #include "platform/Log.h"
 #include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"

@@ -1,6 +1,6 @@
 #include "media/KZAppsSupport.h"
 
-#include "MediaFakes.h"
+#include "support/MediaFakes.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
