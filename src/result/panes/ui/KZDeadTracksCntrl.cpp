@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPropertyAnimation>
+#include <QStyle>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -205,7 +206,8 @@ void KZDeadTracksCntrl::buildView()
     top->addWidget(foundCountFld_);
     infoBtn_ = new QToolButton(resultView_);
     infoBtn_->setObjectName(QStringLiteral("infoBtn"));
-    infoBtn_->setText(QStringLiteral("i"));
+    infoBtn_->setIcon(infoBtn_->style()->standardIcon(QStyle::SP_MessageBoxInformation));
+    infoBtn_->setIconSize(QSize(16, 16));
     infoBtn_->setAutoRaise(true);
     infoBtn_->setToolTip(localized("deads_info"));
     connect(infoBtn_, &QToolButton::clicked, this, [this] { shopPopoverAction(); });
@@ -223,6 +225,7 @@ void KZDeadTracksCntrl::buildView()
     searchStoppedFld_ = new QLabel(localized("deads_search_stopped"), resultView_);
     searchStoppedFld_->setObjectName(QStringLiteral("searchStoppedFld"));
     searchStoppedFld_->setWordWrap(true);
+    searchStoppedFld_->setForegroundRole(QPalette::PlaceholderText);
     searchStoppedFld_->hide();
     layout->addWidget(searchStoppedFld_);
 
