@@ -263,19 +263,25 @@ bool KZApplescript::notifyDeletion(const QString& trackIDs)
     return changed;
 }
 
-bool KZApplescript::markPhotosItems(const QString& mediaIDs, const QString& keyword, QStringList* notMarked)
+ScriptResult KZApplescript::runPhotosScript(const QString& mediaIDs, const QString& keyword,
+                                            QString (*build)(const QString&, const QString&))
 {
     int rejected = 0;
     const QString valid = validatedList(mediaIDs, &isValidMediaID, &rejected);
     logRejected(rejected, "photo identifiers");
     if (valid.isEmpty() || keyword.isEmpty())
-        return false;
-    const ScriptResult result = run(markPhotosScriptWithString(valid, keyword));
-    if (result.status == ScriptResult::Status::NotAvailable) {
+        return {ScriptResult::Status::Failed, false, {}, {}, 0};
+    const ScriptResult result = run(build(valid, keyword));
+    if (result.status == ScriptResult::Status::NotAvailable)
         showNotAvailable(photosOwner);
-        return false;
-    }
-    showError(result, photosOwner);
+    else
+        showError(result, photosOwner);
+    return result;
+}
+
+bool KZApplescript::markPhotosItems(const QString& mediaIDs, const QString& keyword, QStringList* notMarked)
+{
+    const ScriptResult result = runPhotosScript(mediaIDs, keyword, &markPhotosScriptWithString);
     if (!result.ok() || !result.hasValue)
         return false;
     if (notMarked && result.value.metaType().id() == QMetaType::QVariantList) {
@@ -288,17 +294,7 @@ bool KZApplescript::markPhotosItems(const QString& mediaIDs, const QString& keyw
 
 bool KZApplescript::undoPhotosItems(const QString& mediaIDs, const QString& keyword)
 {
-    int rejected = 0;
-    const QString valid = validatedList(mediaIDs, &isValidMediaID, &rejected);
-    logRejected(rejected, "photo identifiers");
-    if (valid.isEmpty() || keyword.isEmpty())
-        return false;
-    const ScriptResult result = run(undoPhotosScriptWithString(valid, keyword));
-    if (result.status == ScriptResult::Status::NotAvailable) {
-        showNotAvailable(photosOwner);
-        return false;
-    }
-    showError(result, photosOwner);
+    const ScriptResult result = runPhotosScript(mediaIDs, keyword, &undoPhotosScriptWithString);
     return result.ok() && result.hasValue;
 }
 

@@ -75,4 +75,7 @@ private:
     // turned on again only when nothing reached the application.
     bool runMusicLibraryChange(const QString& script);
     void showNotAvailable(qint16 ownerApp);
+    // Checks the identifiers, runs the script and shows what went wrong.
+    platform::ScriptResult runPhotosScript(const QString& mediaIDs, const QString& keyword,
+                                           QString (*build)(const QString&, const QString&));
 };

@@ -231,44 +231,37 @@ struct Wait {
 
 } // namespace
 
-bool KZAppsSupport::waitUntilAppIsOpened(const QString& identifier)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitLimitMs_.load());
-    auto wait = std::make_shared<Wait>();
-    platform::Subscription subscription = watcher().observe([wait, identifier](const ProcessEvent& event) {
-        if (event.kind == ProcessEvent::Kind::Launched && event.identifier == identifier)
-            wait->finish();
-    });
-    // Already up before the subscription began.
-    if (watcher().isRunning(identifier))
-        wait->finish();
-    const bool opened = wait->until(deadline);
-    subscription.cancel();
-    if (!opened)
-        showAbortedErrorForClosed(false, identifier);
-    return opened;
-}
-
-bool KZAppsSupport::waitUntilAppIsClosed(const QString& identifier)
+bool KZAppsSupport::waitFor(const QString& identifier, bool closing)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitLimitMs_.load());
     auto wait = std::make_shared<Wait>();
     platform::ProcessWatcher& processes = watcher();
-    platform::Subscription subscription =
-        processes.observe([wait, identifier, &processes](const ProcessEvent& event) {
-            // An application may run as several processes: the wait ends
-            // with the last of them.
-            if (event.kind == ProcessEvent::Kind::Terminated && event.identifier == identifier &&
-                !processes.isRunning(identifier))
-                wait->finish();
-        });
-    if (!processes.isRunning(identifier))
+    const auto kind = closing ? ProcessEvent::Kind::Terminated : ProcessEvent::Kind::Launched;
+    // An application may run as several processes: a wait for the quit
+    // ends with the last of them.
+    auto reached = [&processes, identifier, closing] { return processes.isRunning(identifier) != closing; };
+    platform::Subscription subscription = processes.observe([wait, identifier, kind, reached](const ProcessEvent& event) {
+        if (event.kind == kind && event.identifier == identifier && reached())
+            wait->finish();
+    });
+    // Already there before the subscription began.
+    if (reached())
         wait->finish();
-    const bool closed = wait->until(deadline);
+    const bool done = wait->until(deadline);
     subscription.cancel();
-    if (!closed)
-        showAbortedErrorForClosed(true, identifier);
-    return closed;
+    if (!done)
+        showAbortedErrorForClosed(closing, identifier);
+    return done;
+}
+
+bool KZAppsSupport::waitUntilAppIsOpened(const QString& identifier)
+{
+    return waitFor(identifier, false);
+}
+
+bool KZAppsSupport::waitUntilAppIsClosed(const QString& identifier)
+{
+    return waitFor(identifier, true);
 }
 
 void KZAppsSupport::showAbortedErrorForClosed(bool closing, const QString& identifier)

@@ -84,6 +84,9 @@ private:
     void watchEvent(const platform::ProcessEvent& event, bool launched);
     platform::ProcessWatcher& watcher() const;
     QString displayName(const QString& identifier, const QString& fallback) const;
+    // One wait with its own subscription to the watcher, until the
+    // application has launched or (closing) quit, or the deadline.
+    bool waitFor(const QString& identifier, bool closing);
     // Quits the application and waits for it, unless scripts cannot reach it.
     void quitAndWait(const QString& appName, const QString& identifier);
 

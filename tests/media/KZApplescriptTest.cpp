@@ -31,9 +31,6 @@ class Bridge : public ::testing::Test {
 protected:
     Bridge()
     {
-        auto runner = std::make_unique<kztest::RecordingScriptRunner>();
-        runner_ = runner.get();
-        platform::ScriptRunner::setShared(std::move(runner));
         KZAppsSupport::setSharedControl(std::make_unique<KZAppsSupport>(&watcher_));
         KZErrorDelegate::sharedControl().setPresenter(presenter_);
         platform::setLogSink([this](const QString& line) { log_ << line; });
@@ -43,7 +40,6 @@ protected:
         platform::setLogSink({});
         KZErrorDelegate::sharedControl().setPresenter(nullptr);
         KZAppsSupport::setSharedControl(nullptr);
-        platform::ScriptRunner::setShared(nullptr);
     }
     std::vector<KZAlertPresenter::Alert> alerts() const
     {
@@ -57,7 +53,8 @@ protected:
 
     KZApplescript bridge_;
     kztest::FakeProcessWatcher watcher_;
-    kztest::RecordingScriptRunner* runner_ = nullptr;
+    kztest::ScopedScriptRunner scripts_;
+    kztest::RecordingScriptRunner*& runner_ = scripts_.runner;
     std::shared_ptr<kztest::ScriptedPresenter> presenter_ = std::make_shared<kztest::ScriptedPresenter>();
     QStringList log_;
 };
@@ -192,8 +189,7 @@ TEST_F(Bridge, AFailedScriptShowsItsErrorWithTheRepairHintOnlyForPhotosMinus1000
 
 TEST_F(Bridge, WithoutTheApplicationsChangesAnswerNoWithOneClearAlertAndTheWatchIsKept)
 {
-    platform::ScriptRunner::setShared(nullptr);
-    runner_ = nullptr;
+    scripts_.usePlatformRunner();
     KZAppsSupport::sharedControl().addObservers();
     EXPECT_FALSE(bridge_.notifyDeletion(QStringLiteral("ff\nee")));
     EXPECT_TRUE(KZAppsSupport::sharedControl().isObserving());

@@ -24,9 +24,6 @@ class Guard : public ::testing::Test {
 protected:
     Guard()
     {
-        auto runner = std::make_unique<kztest::RecordingScriptRunner>();
-        runner_ = runner.get();
-        platform::ScriptRunner::setShared(std::move(runner));
         KZErrorDelegate::sharedControl().setPresenter(presenter_);
         for (const QString& name : {u"appWasOpened"_qs, u"appWasClosed"_qs, KZNotification::stopSearchingDueError})
             subscriptions_.push_back(platform::NotificationCenter::defaultCenter().addObserver(
@@ -40,7 +37,6 @@ protected:
         subscriptions_.clear();
         KZSetSearchInProgress(false);
         KZErrorDelegate::sharedControl().setPresenter(nullptr);
-        platform::ScriptRunner::setShared(nullptr);
     }
     std::vector<platform::Notification> posted()
     {
@@ -72,7 +68,8 @@ protected:
     kztest::ScopedDefaults defaults_;
     kztest::FakeProcessWatcher watcher_;
     KZAppsSupport guard_{&watcher_};
-    kztest::RecordingScriptRunner* runner_ = nullptr;
+    kztest::ScopedScriptRunner scripts_;
+    kztest::RecordingScriptRunner*& runner_ = scripts_.runner;
     std::shared_ptr<kztest::ScriptedPresenter> presenter_ = std::make_shared<kztest::ScriptedPresenter>();
     std::mutex mutex_;
     std::vector<platform::Notification> posted_;
@@ -186,8 +183,7 @@ TEST_F(Guard, ManagingTheMusicApplicationOnlyMarksItsLibrary)
 
 TEST_F(Guard, WithoutScriptsManagingWaitsForNothing)
 {
-    platform::ScriptRunner::setShared(nullptr);
-    runner_ = nullptr;
+    scripts_.usePlatformRunner();
     watcher_.running.insert(kPhotos); // a wait for the quit could only time out
     guard_.manageAppWithDict(photosOptions(true, true));
     EXPECT_EQ(watcher_.observeCalls.load(), 0);

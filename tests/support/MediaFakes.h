@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -48,6 +49,26 @@ struct RecordingScriptRunner : platform::ScriptRunner {
     {
         std::lock_guard lock(mutex);
         return scripts;
+    }
+};
+
+// A recording runner installed as the shared one for as long as this lives.
+// Installing the platform's runner instead leaves `runner` null.
+struct ScopedScriptRunner {
+    RecordingScriptRunner* runner = nullptr;
+    ScopedScriptRunner()
+    {
+        auto made = std::make_unique<RecordingScriptRunner>();
+        runner = made.get();
+        platform::ScriptRunner::setShared(std::move(made));
+    }
+    ~ScopedScriptRunner() { platform::ScriptRunner::setShared(nullptr); }
+    ScopedScriptRunner(const ScopedScriptRunner&) = delete;
+    ScopedScriptRunner& operator=(const ScopedScriptRunner&) = delete;
+    void usePlatformRunner()
+    {
+        platform::ScriptRunner::setShared(nullptr);
+        runner = nullptr;
     }
 };
 

@@ -43,9 +43,6 @@ protected:
     DeadTracksTab()
     {
         KZAnimationTiming::setScale(0.01);
-        auto runner = std::make_unique<kztest::RecordingScriptRunner>();
-        runner_ = runner.get();
-        platform::ScriptRunner::setShared(std::move(runner));
         KZErrorDelegate::sharedControl().setPresenter(presenter_);
         closed_ = center().addObserver(KZNotification::removePanelDidClose, platform::bundleIdentifier(),
                                        [this](const platform::Notification& note) {
@@ -113,7 +110,8 @@ protected:
     QPushButton removeBtn_;
     QLabel selectionInfo_;
     std::unique_ptr<KZDeadTracksCntrl> cntrl_;
-    kztest::RecordingScriptRunner* runner_ = nullptr;
+    kztest::ScopedScriptRunner scripts_;
+    kztest::RecordingScriptRunner*& runner_ = scripts_.runner;
     std::shared_ptr<kztest::ScriptedPresenter> presenter_ = std::make_shared<kztest::ScriptedPresenter>();
     platform::Subscription closed_;
     platform::Subscription spinnerStopped_;
@@ -217,8 +215,7 @@ TEST_F(DeadTracksTab, RemovalOnNoKeepsEveryRowAndStillEndsTheRemoval)
 
 TEST_F(DeadTracksTab, WithoutTheMusicApplicationNothingIsRemoved)
 {
-    platform::ScriptRunner::setShared(nullptr);
-    runner_ = nullptr;
+    scripts_.usePlatformRunner();
     make(fiveTracks());
     ASSERT_TRUE(removeAndWait());
     EXPECT_EQ(songs().size(), 5);
