@@ -123,11 +123,16 @@ TEST_F(ProcWatcher, ACallbackMayEndItsOwnSubscriptionAndTheWatchStartsAgainLater
 {
     ProcProcessWatcher watcher(applications(), std::chrono::milliseconds(20));
     std::atomic<int> calls{0};
+    std::mutex mutex; // the subscription is written here and cancelled on the watcher's thread
     Subscription subscription;
-    subscription = watcher.observe([&](const ProcessEvent&) {
-        ++calls;
-        subscription.cancel();
-    });
+    {
+        std::lock_guard lock(mutex);
+        subscription = watcher.observe([&](const ProcessEvent&) {
+            std::lock_guard inner(mutex);
+            ++calls;
+            subscription.cancel();
+        });
+    }
     Child first(program_);
     ASSERT_TRUE(kztest::waitUntil([&] { return calls.load() == 1; }));
     ASSERT_TRUE(kztest::waitUntil([&] { return !watcher.isScanning(); }));

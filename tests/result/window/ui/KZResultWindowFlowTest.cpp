@@ -2,6 +2,8 @@
 #include "TestSupport.h"
 
 #include "engine/KZSearchController.h"
+#include "media/KZApplescript.h"
+#include "support/MediaFakes.h"
 #include "engine/KZSearchItemInfo.h"
 #include "settings/KZFileTypeLabel.h"
 #include "platform/MainThread.h"
@@ -39,6 +41,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QTableView>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -537,3 +540,43 @@ TEST_F(ResultWindowFlow, SaveAndExportThroughTheMenus)
 }
 
 } // namespace
+
+// A result with missing tracks opens its own tab; Remove deletes the marked
+// tracks from the music library through the script bridge, and the window
+// leaves its removal state.
+TEST_F(ResultWindowFlow, TheMissingTracksTabRemovesThroughTheBridgeAndEndsTheRemoval)
+{
+    writeTree(2);
+    kztest::ScopedScriptRunner scripts;
+    KZResultWindowCntrl::Services services;
+    services.askToClose = [] { return true; };
+    services.beep = [this] { ++beeps; };
+    window = std::make_unique<KZResultWindowCntrl>(services);
+    window->resize(1000, 640);
+    bool ready = false;
+    platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::resultIsReady, platform::bundleIdentifier(),
+        [&ready](const platform::Notification&) { platform::runOnMain([&ready] { ready = true; }); });
+    QVariantMap info = searchFor(root);
+    auto track = [](const QString& id, const QString& song) {
+        return QVariantMap{{u"trackID"_s, id}, {u"songName"_s, song}, {u"path"_s, QString(u"/music/"_s + song)}};
+    };
+    info.insert(u"KZResultFoundDeads"_s, QVariantList{track(u"a1"_s, u"One"_s), track(u"b2"_s, u"Two"_s)});
+    info.insert(u"KZResultSearchedForDeads"_s, true);
+    window->initializeResultWithInfo(info);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return ready; }, std::chrono::seconds(20)));
+    window->showWindowWithTabTag(KZTag::missingTracks);
+    QTableView* table = nullptr;
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] {
+            table = window->findChild<QTableView*>(u"tableView"_s);
+            return window->isVisible() && table && table->isVisible() && table->model()->rowCount() == 2;
+        },
+        std::chrono::seconds(20)));
+
+    window->removeBtn()->click();
+    EXPECT_TRUE(window->isRemoving());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->isRemoving(); }));
+    EXPECT_EQ(scripts.runner->recorded(), QStringList{KZApplescript::deletionScriptWithString(u"a1\nb2"_s)});
+    EXPECT_EQ(table->model()->rowCount(), 0);
+}
