@@ -55,10 +55,14 @@ bool isHexDigit(char16_t u)
     return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
 }
 
-void logRejected(int rejected, const char* what)
+// The valid items of a list; the log tells how many others were dropped.
+QString validatedAndLogged(const QString& list, bool (*valid)(const QString&), const char* what)
 {
+    int rejected = 0;
+    QString kept = KZApplescript::validatedList(list, valid, &rejected);
     if (rejected > 0)
         platform::logLine(QStringLiteral("%1 %2 not sent to a script: not valid").arg(rejected).arg(QLatin1StringView(what)));
+    return kept;
 }
 
 } // namespace
@@ -235,19 +239,13 @@ bool KZApplescript::runMusicLibraryChange(const QString& script)
 
 bool KZApplescript::undoDeletion(const QString& paths)
 {
-    int rejected = 0;
-    const QString valid = validatedList(paths, &isValidPath, &rejected);
-    logRejected(rejected, "paths");
-    if (valid.isEmpty())
-        return false;
-    return runMusicLibraryChange(addingScriptWithString(valid));
+    const QString valid = validatedAndLogged(paths, &isValidPath, "paths");
+    return !valid.isEmpty() && runMusicLibraryChange(addingScriptWithString(valid));
 }
 
 bool KZApplescript::notifyDeletion(const QString& trackIDs)
 {
-    int rejected = 0;
-    const QString valid = validatedList(trackIDs, &isValidTrackID, &rejected);
-    logRejected(rejected, "track identifiers");
+    const QString valid = validatedAndLogged(trackIDs, &isValidTrackID, "track identifiers");
     if (valid.isEmpty())
         return false;
     const bool changed = runMusicLibraryChange(deletionScriptWithString(valid));
@@ -266,9 +264,7 @@ bool KZApplescript::notifyDeletion(const QString& trackIDs)
 ScriptResult KZApplescript::runPhotosScript(const QString& mediaIDs, const QString& keyword,
                                             QString (*build)(const QString&, const QString&))
 {
-    int rejected = 0;
-    const QString valid = validatedList(mediaIDs, &isValidMediaID, &rejected);
-    logRejected(rejected, "photo identifiers");
+    const QString valid = validatedAndLogged(mediaIDs, &isValidMediaID, "photo identifiers");
     if (valid.isEmpty() || keyword.isEmpty())
         return {ScriptResult::Status::Failed, false, {}, {}, 0};
     const ScriptResult result = run(build(valid, keyword));

@@ -163,7 +163,8 @@ protected:
     // The tab tag that names the last file-type tab, whatever its tag.
     static constexpr quint64 lastTypeTab = ~quint64(0);
 
-    void open(quint64 tab)
+    // The window with the result `info`, once the result is ready.
+    void initialize(const QVariantMap& info)
     {
         KZResultWindowCntrl::Services services;
         services.askToClose = [] { return true; };
@@ -176,8 +177,13 @@ protected:
         platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
             KZNotification::resultIsReady, platform::bundleIdentifier(),
             [&ready](const platform::Notification&) { platform::runOnMain([&ready] { ready = true; }); });
-        window->initializeResultWithInfo(searchFor(root));
+        window->initializeResultWithInfo(info);
         ASSERT_TRUE(kztest::processEventsUntil([&] { return ready; }, std::chrono::seconds(20)));
+    }
+
+    void open(quint64 tab)
+    {
+        ASSERT_NO_FATAL_FAILURE(initialize(searchFor(root)));
         if (tab == lastTypeTab)
             tab = window->tabsStrip()->fileTypes().rbegin()->first;
         window->showWindowWithTabTag(tab);
@@ -548,23 +554,13 @@ TEST_F(ResultWindowFlow, TheMissingTracksTabRemovesThroughTheBridgeAndEndsTheRem
 {
     writeTree(2);
     kztest::ScopedScriptRunner scripts;
-    KZResultWindowCntrl::Services services;
-    services.askToClose = [] { return true; };
-    services.beep = [this] { ++beeps; };
-    window = std::make_unique<KZResultWindowCntrl>(services);
-    window->resize(1000, 640);
-    bool ready = false;
-    platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
-        KZNotification::resultIsReady, platform::bundleIdentifier(),
-        [&ready](const platform::Notification&) { platform::runOnMain([&ready] { ready = true; }); });
     QVariantMap info = searchFor(root);
     auto track = [](const QString& id, const QString& song) {
         return QVariantMap{{u"trackID"_s, id}, {u"songName"_s, song}, {u"path"_s, QString(u"/music/"_s + song)}};
     };
     info.insert(u"KZResultFoundDeads"_s, QVariantList{track(u"a1"_s, u"One"_s), track(u"b2"_s, u"Two"_s)});
     info.insert(u"KZResultSearchedForDeads"_s, true);
-    window->initializeResultWithInfo(info);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return ready; }, std::chrono::seconds(20)));
+    ASSERT_NO_FATAL_FAILURE(initialize(info));
     window->showWindowWithTabTag(KZTag::missingTracks);
     QTableView* table = nullptr;
     ASSERT_TRUE(kztest::processEventsUntil(
