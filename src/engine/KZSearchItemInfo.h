@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class KZSearchItemInfo;
 using KZSearchItemInfoRef = std::shared_ptr<KZSearchItemInfo>;
@@ -36,8 +38,8 @@ public:
     using Folder = std::shared_ptr<const std::string>;
 
     KZSearchItemInfo() = default;
-    explicit KZSearchItemInfo(const std::filesystem::path& url) : leaf_(url.native()) {}
-    KZSearchItemInfo(Folder folder, std::string name) : folder_(std::move(folder)), leaf_(std::move(name)) {}
+    explicit KZSearchItemInfo(const std::filesystem::path& url) { leaf_.assign(url.native()); }
+    KZSearchItemInfo(Folder folder, const std::string& name) : folder_(std::move(folder)) { leaf_.assign(name); }
     KZSearchItemInfo(const KZSearchItemInfo&) = delete;
     KZSearchItemInfo& operator=(const KZSearchItemInfo&) = delete;
 
@@ -49,7 +51,7 @@ public:
     // folder's entries).
     static KZSearchItemInfoRef create(Folder folder, std::string name)
     {
-        return std::make_shared<KZSearchItemInfo>(std::move(folder), std::move(name));
+        return std::make_shared<KZSearchItemInfo>(std::move(folder), name);
     }
     static Folder makeFolder(const std::filesystem::path& folder)
     {
@@ -64,7 +66,7 @@ public:
     void setUrl(const std::filesystem::path& url)
     {
         folder_.reset();
-        leaf_ = url.native();
+        leaf_.assign(url.native());
     }
 
     // A null string when the name could not be read.
@@ -205,8 +207,45 @@ public:
     static QString nameWithoutExtension(const QString& name);
 
 private:
+    // Bytes kept in 16 bytes: up to 15 in place (most names), longer ones
+    // in a block of their exact length. A scan holds one name per item it
+    // met, so the half of a std::string this saves counts.
+    class Bytes {
+    public:
+        Bytes() = default;
+        ~Bytes() { release(); }
+        Bytes(const Bytes&) = delete;
+        Bytes& operator=(const Bytes&) = delete;
+        void assign(std::string_view bytes);
+        void clear()
+        {
+            release();
+            bytes_[kTag] = 0;
+        }
+        std::string_view view() const
+        {
+            if (!isLarge())
+                return std::string_view(bytes_, std::size_t(quint8(bytes_[kTag])));
+            const char* data = nullptr;
+            quint32 size = 0;
+            std::memcpy(&data, bytes_, sizeof data);
+            std::memcpy(&size, bytes_ + sizeof data, sizeof size);
+            return std::string_view(data, size);
+        }
+
+    private:
+        static constexpr std::size_t kTag = 15; // the in-place length, or kLarge
+        static constexpr char kLarge = char(0xFF);
+        bool isLarge() const { return bytes_[kTag] == kLarge; }
+        void release();
+        // In place: the bytes, then their count in the last byte. Larger:
+        // the block's address and length, then kLarge.
+        char bytes_[16] = {};
+    };
+    static_assert(sizeof(Bytes) == 16);
+
     Folder folder_; // null: leaf_ is the whole location
-    std::string leaf_;
+    Bytes leaf_;
     // What few items carry, kept apart: a name given other than by the
     // location, the library record.
     struct Rare {
