@@ -274,6 +274,11 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
     // would leave its parent without its sums: such a walk keeps its
     // subfolders.
     const bool sums = reader_->foldersMeasuredByScan();
+    // A folder's emptiness, when the filters ask for it, is judged from the
+    // walk's own listing too, instead of listing the folder once more. Nested
+    // emptiness looks at whole subtrees and is left to the filters.
+    const bool weighs = sums
+        || ((criteria_->isFolderEmpty() || criteria_->isFolderNotEmpty()) && !criteria_->isNestedEmptied());
 
     // Only the frames at the top of the stack keep their folders open, so a
     // walk holds a bounded number of descriptors at any depth. Every folder
@@ -354,7 +359,7 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
                 if (entry.stat.isDir())
                     frame.subfolders.push_back(entry.name);
             }
-            if (sums && !frame.holdsContent) {
+            if (weighs && !frame.holdsContent) {
                 const KZItemReader::EntryWeight weight = reader_->weighEntryForEmptiness(entry);
                 frame.holdsContent = weight == KZItemReader::EntryWeight::Content
                     || weight == KZItemReader::EntryWeight::Subfolder;
@@ -437,6 +442,8 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
             continue;
         }
         KZSearchItemInfoRef self = std::move(top.self);
+        if (self && weighs && !sums && (top.holdsContent || !top.emptinessUnsure))
+            self->setEmptyAsScanned(!top.holdsContent);
         if (sums) {
             // Subfolders the walk passed over (hidden, left out, packages,
             // not listed) are measured on their own.

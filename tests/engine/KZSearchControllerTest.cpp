@@ -453,3 +453,32 @@ TEST_F(KZSearchControllerTest, FileTypeTagsByExtensionThenTypeCode)
 }
 
 } // namespace
+
+TEST_F(KZSearchControllerTest, EmptyFoldersAsTheWalkListedThem)
+{
+    // Folders met inside a walk are judged from the walk's own listing;
+    // the verdicts are those of the emptiness rule: the system's bookkeeping
+    // is nothing, a hidden file or a subfolder is content, and a folder
+    // holding only an empty folder is not empty without nested emptying.
+    dir.mkdir("top/a");
+    dir.write("top/b/.DS_Store", "view settings");
+    dir.write("top/b/._shadow", "resource fork");
+    dir.write("top/c/file.txt", "content");
+    dir.mkdir("top/d/e");
+    dir.write("top/f/.env", "KEY=1");
+    dir.write("top/g/h/deeper/file", "content");
+    dir.mkdir("top/g/h/empty");
+    for (const qint64 which : {1, 2}) {
+        SCOPED_TRACE(which);
+        const QVariantMap criteria{
+            {str("isFolder"), true},
+            {str("folderStruct"), QVariantMap{{str("whichItem"), which}}},
+        };
+        std::set<fs::path> found;
+        for (const auto& row : runSearch({dir.path()}, criteria).rows)
+            found.insert(row.path.lexically_relative(dir.path()));
+        const std::set<fs::path> empty{"top/a", "top/b", "top/d/e", "top/g/h/empty"};
+        const std::set<fs::path> notEmpty{"top", "top/c", "top/d", "top/f", "top/g", "top/g/h", "top/g/h/deeper"};
+        EXPECT_EQ(found, which == 1 ? empty : notEmpty);
+    }
+}
