@@ -99,7 +99,6 @@ void KZSearchItemInfo::initializeVariables()
     rare_.reset();
     scanRecord_.reset();
     totSize_ = 0;
-    multiPurposeInfo_ = 0;
     setFileTypeLabel(0);
     device_ = 0;
     inode_ = 0;

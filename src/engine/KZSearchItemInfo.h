@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 class KZSearchItemInfo;
 using KZSearchItemInfoRef = std::shared_ptr<KZSearchItemInfo>;
@@ -35,7 +36,42 @@ using KZSearchItemInfoRef = std::shared_ptr<KZSearchItemInfo>;
 // full location is put together when asked for.
 class KZSearchItemInfo {
 public:
-    using Folder = std::shared_ptr<const std::string>;
+    // The location of a folder, as bytes, shared by the items listed from
+    // it: one pointer in each item, the count beside the bytes.
+    class Folder {
+    public:
+        Folder() = default;
+        explicit Folder(std::string bytes) : shared_(new Shared{{1}, std::move(bytes)}) {}
+        Folder(const Folder& other) : shared_(other.shared_) { retain(); }
+        Folder(Folder&& other) noexcept : shared_(std::exchange(other.shared_, nullptr)) {}
+        Folder& operator=(Folder other) noexcept
+        {
+            std::swap(shared_, other.shared_);
+            return *this;
+        }
+        ~Folder() { reset(); }
+        void reset()
+        {
+            if (shared_ && shared_->count.fetch_sub(1, std::memory_order_acq_rel) == 1)
+                delete shared_;
+            shared_ = nullptr;
+        }
+        explicit operator bool() const { return shared_ != nullptr; }
+        const std::string& operator*() const { return shared_->bytes; }
+        const std::string* operator->() const { return &shared_->bytes; }
+
+    private:
+        struct Shared {
+            std::atomic<quint32> count;
+            const std::string bytes;
+        };
+        void retain()
+        {
+            if (shared_)
+                shared_->count.fetch_add(1, std::memory_order_relaxed);
+        }
+        Shared* shared_ = nullptr;
+    };
 
     KZSearchItemInfo() = default;
     explicit KZSearchItemInfo(const std::filesystem::path& url) { leaf_.assign(url.native()); }
@@ -53,10 +89,7 @@ public:
     {
         return std::make_shared<KZSearchItemInfo>(std::move(folder), name);
     }
-    static Folder makeFolder(const std::filesystem::path& folder)
-    {
-        return std::make_shared<const std::string>(folder.native());
-    }
+    static Folder makeFolder(const std::filesystem::path& folder) { return Folder(folder.native()); }
 
     // Back to the state of a new item (the location too).
     void initializeVariables();
@@ -113,8 +146,12 @@ public:
     }
 
     // For a folder or package: the number of items inside it.
-    quint64 multiPurposeInfo() const { return multiPurposeInfo_; }
-    void setMultiPurposeInfo(quint64 value) { multiPurposeInfo_ = value; }
+    quint64 multiPurposeInfo() const { return rare_ ? rare_->multiPurposeInfo : 0; }
+    void setMultiPurposeInfo(quint64 value)
+    {
+        if (value != 0 || rare_)
+            rare().multiPurposeInfo = value;
+    }
 
     qint16 label() const { return label_; }
     void setLabel(qint16 label) { label_ = label; }
@@ -247,10 +284,11 @@ private:
     Folder folder_; // null: leaf_ is the whole location
     Bytes leaf_;
     // What few items carry, kept apart: a name given other than by the
-    // location, the library record.
+    // location, the library record, a folder's item count.
     struct Rare {
         QString name; // null: no name, or the location's last part
         std::shared_ptr<KZAppSuppInfo> appSuppInfo;
+        quint64 multiPurposeInfo = 0;
     };
     Rare& rare()
     {
@@ -261,7 +299,6 @@ private:
     std::unique_ptr<Rare> rare_;
     std::unique_ptr<KZNodeCache> scanRecord_; // an image record or a content cache, until a node takes it
     quint64 totSize_ = 0;
-    quint64 multiPurposeInfo_ = 0;
     std::atomic<quint64> fileTypeLabel_{0};
     quint64 device_ = 0;
     quint64 inode_ = 0;
