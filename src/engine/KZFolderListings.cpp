@@ -225,7 +225,7 @@ std::shared_ptr<const FolderView> viewBelow(const std::shared_ptr<const Listing>
 }
 
 FolderListings::FolderListings(const std::vector<const KZSearchItemInfo*>& folders, const KZFolderAncestry& ancestry,
-                               KZHashPool* pool, std::function<bool()> stopped)
+                               unsigned threads, std::function<bool()> stopped)
     : stopped_(std::move(stopped)), folders_(folders)
 {
     const std::size_t count = folders.size();
@@ -254,25 +254,57 @@ FolderListings::FolderListings(const std::vector<const KZSearchItemInfo*>& folde
         chosen[i] = comparable(*folders[i]) && met[Key{folders[i]->totSize(), folders[i]->multiPurposeInfo()}] > 1;
     listedAbove_ = ancestry.highestChosenAbove(chosen);
     listedAbove_.resize(count, KZFolderAncestry::kNone);
-    std::vector<std::size_t> tops;
     for (std::size_t i = 0; i < count; ++i)
         if (chosen[i] && listedAbove_[i] == KZFolderAncestry::kNone)
-            tops.push_back(i);
-    // The largest first, so that the last one listed is a short one.
-    std::sort(tops.begin(), tops.end(),
-              [&](std::size_t a, std::size_t b) { return folders[a]->multiPurposeInfo() > folders[b]->multiPurposeInfo(); });
+            tops_.push_back(i);
+    // In the order the comparisons ask for them: larger first, and of equal
+    // sizes the one holding more.
+    std::sort(tops_.begin(), tops_.end(), [&](std::size_t a, std::size_t b) {
+        const KZSearchItemInfo& x = *folders[a];
+        const KZSearchItemInfo& y = *folders[b];
+        return x.totSize() != y.totSize() ? x.totSize() > y.totSize() : x.multiPurposeInfo() > y.multiPurposeInfo();
+    });
     listings_.resize(count);
+    ready_.assign(count, 0);
+    upFront_.assign(count, 0);
+    for (std::size_t top : tops_)
+        upFront_[top] = 1;
     views_.resize(count);
-    auto list = [&](std::size_t k) {
+    // Locations are taken here, on this thread: the items are not shared.
+    std::vector<std::string> locations;
+    locations.reserve(tops_.size());
+    for (std::size_t top : tops_)
+        locations.emplace_back(trimmed(folders[top]->urlBytes()));
+    auto list = [this, locations = std::move(locations)](std::size_t k) {
         auto listing = std::make_shared<Listing>();
-        deepListing(std::string(trimmed(folders[tops[k]]->urlBytes())), listing.get(), stopped_);
-        listings_[tops[k]] = std::move(listing);
+        deepListing(locations[k], listing.get(), stopped_);
+        std::lock_guard guard(lock_);
+        listings_[tops_[k]] = std::move(listing);
+        ready_[tops_[k]] = 1;
+        madeOne_.notify_all();
     };
-    if (pool)
-        pool->forEach(tops.size(), list);
-    else
-        for (std::size_t k = 0; k < tops.size(); ++k)
+    if (threads <= 1 || tops_.size() < 2) {
+        for (std::size_t k = 0; k < tops_.size(); ++k)
             list(k);
+        return;
+    }
+    pool_ = std::make_unique<KZHashPool>(threads);
+    lister_ = std::thread([this, list = std::move(list)] { pool_->forEach(tops_.size(), list); });
+}
+
+FolderListings::~FolderListings()
+{
+    if (lister_.joinable())
+        lister_.join();
+}
+
+const Listing* FolderListings::listingOf(std::size_t i)
+{
+    if (!upFront_[i])
+        return nullptr;
+    std::unique_lock lock(lock_);
+    madeOne_.wait(lock, [&] { return ready_[i] != 0; });
+    return listings_[i].get();
 }
 
 std::shared_ptr<const FolderView> FolderListings::listDirectly(const std::string& location)
@@ -297,13 +329,13 @@ std::shared_ptr<const FolderView> FolderListings::viewOf(const KZSearchItemInfo&
     std::shared_ptr<const FolderView>& view = views_[i];
     if (view)
         return view;
-    if (listings_[i]) {
+    const std::size_t above = listedAbove_[i];
+    if (above == KZFolderAncestry::kNone && listingOf(i)) {
         view = std::make_shared<FolderView>(listings_[i], std::vector<std::uint32_t>(), true);
         return view;
     }
     const std::string location(trimmed(folder.urlBytes()));
-    if (const std::size_t above = listedAbove_[i];
-        above != KZFolderAncestry::kNone && listings_[above] && listings_[above]->complete) {
+    if (above != KZFolderAncestry::kNone && listingOf(above) && listings_[above]->complete) {
         const std::string& top = listings_[above]->root;
         const std::string prefix = top == "/" ? top : top + '/';
         if (location.size() > prefix.size() && location.compare(0, prefix.size(), prefix) == 0) {

@@ -2,11 +2,14 @@
 
 #include <QtGlobal>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -79,26 +82,40 @@ std::shared_ptr<const FolderView> viewBelow(const std::shared_ptr<const Listing>
 
 // The deep listings of the folders a folder search compares. Only folders
 // that share their size and count with another can be compared; those of
-// them that lie inside no other such folder are listed up front, side by
-// side on the pool, and any folder below them is then seen through their
-// listing: each entry of the tree is listed at most once.
+// them that lie inside no other such folder are listed side by side on a
+// pool, largest first, while the comparisons begin, and any folder below
+// them is then seen through their listing: each entry of the tree is listed
+// at most once.
 class FolderListings {
 public:
-    // `folders` in the order the ancestry learnt them.
+    // `folders` in the order the ancestry learnt them; with one thread the
+    // listings are made before the constructor returns.
     FolderListings(const std::vector<const KZSearchItemInfo*>& folders, const KZFolderAncestry& ancestry,
-                   KZHashPool* pool, std::function<bool()> stopped);
+                   unsigned threads, std::function<bool()> stopped);
+    ~FolderListings();
+    FolderListings(const FolderListings&) = delete;
+    FolderListings& operator=(const FolderListings&) = delete;
 
     // Null when the search was stopped while the folder was listed.
     std::shared_ptr<const FolderView> viewOf(const KZSearchItemInfo& folder);
 
 private:
+    // The listing of a folder listed up front, once it is made.
+    const Listing* listingOf(std::size_t i);
     std::shared_ptr<const FolderView> listDirectly(const std::string& location);
 
     std::function<bool()> stopped_;
     std::vector<const KZSearchItemInfo*> folders_;
     std::unordered_map<const KZSearchItemInfo*, std::size_t> index_;
     std::vector<std::size_t> listedAbove_;  // the folder whose listing holds this one's, or none
-    std::vector<std::shared_ptr<const Listing>> listings_; // of the folders listed up front
+    std::vector<std::size_t> tops_;         // the folders listed up front, in their order
+    std::vector<char> upFront_;             // by folder: one of tops_
+    std::vector<std::shared_ptr<Listing>> listings_; // of those, by folder; each written once, then ready
+    std::vector<char> ready_;               // under lock_
+    std::mutex lock_;
+    std::condition_variable madeOne_;
+    std::unique_ptr<KZHashPool> pool_;
+    std::thread lister_;
     std::vector<std::shared_ptr<const FolderView>> views_;
     std::unordered_map<const KZSearchItemInfo*, std::shared_ptr<const FolderView>> others_;
 };

@@ -83,15 +83,15 @@ void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* root)
                 folders.push_back(node->item.get());
         });
         folderContentfound_.learn(folders);
-        // The folders to compare are listed side by side, as a file search
-        // reads its files.
+        // The folders to compare are listed side by side while the
+        // comparisons begin, as a file search reads its files.
         std::vector<std::string> roots;
         for (const KZSourceItemRef& source : searchStuff_->sources())
             if (source)
                 roots.push_back(source->path().native());
-        KZHashPool pool(hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots));
-        folderListings_ = std::make_unique<kzfolders::FolderListings>(folders, folderContentfound_, &pool,
-                                                                      [this] { return wasStopped(); });
+        folderListings_ = std::make_unique<kzfolders::FolderListings>(
+            folders, folderContentfound_, hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots),
+            [this] { return wasStopped(); });
     }
     // In order, larger folders first: a copied tree is met at its top, and
     // everything inside it is then passed over without a comparison. The
