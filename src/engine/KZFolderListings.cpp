@@ -277,7 +277,8 @@ FolderListings::FolderListings(const std::vector<const KZSearchItemInfo*>& folde
         locations.emplace_back(trimmed(folders[top]->urlBytes()));
     auto list = [this, locations = std::move(locations)](std::size_t k) {
         auto listing = std::make_shared<Listing>();
-        deepListing(locations[k], listing.get(), stopped_);
+        if (!stopped_()) // once stopped, what is left is not even opened
+            deepListing(locations[k], listing.get(), stopped_);
         std::lock_guard guard(lock_);
         listings_[tops_[k]] = std::move(listing);
         ready_[tops_[k]] = 1;

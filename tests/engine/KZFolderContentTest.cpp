@@ -203,6 +203,42 @@ TEST_F(KZFolderContentTest, FoldersInsideFoldersThatDifferAreComparedOnTheirOwn)
     }
 }
 
+// Stopped at the first file a comparison opens, while many folders are still
+// being listed side by side: the search ends once, says it was stopped, and
+// reports only whole groups.
+TEST_F(KZFolderContentTest, StopWhileFoldersAreListedEndsTheSearchOnce)
+{
+    Tree tree;
+    for (int n = 0; n < 150; ++n) {
+        const std::string bytes = randomBytes(100 + std::size_t(n), unsigned(n));
+        for (const char* side : {"a", "b"}) {
+            const std::string top = std::string(side) + "/" + std::to_string(n);
+            tree.push_back({top + "/f", bytes});
+            tree.push_back({top + "/deeper/g", bytes});
+        }
+    }
+    build(tree);
+    auto progress = std::make_shared<RecordingProgress>();
+    struct StoppingReader : KZContentReader {
+        std::unique_ptr<File> open(const fs::path& path) override
+        {
+            progress->stopped = true;
+            return KZContentReader::fileSystem().open(path);
+        }
+        RecordingProgress* progress = nullptr;
+    } reader;
+    reader.progress = progress.get();
+    SearchOptions options;
+    options.progress = progress;
+    options.reader = &reader;
+    options.hashingThreads = 4;
+    const SearchResult result = runSearch({dir.path()}, folderCriteria(), options);
+    ASSERT_EQ(result.notifications, 1);
+    EXPECT_TRUE(result.info.value(str("KZResultSearchWasStoppedByUser")).toBool());
+    EXPECT_LE(result.rows.size(), 2u);
+    expectCounters(result.rows);
+}
+
 } // namespace
 
 namespace {
