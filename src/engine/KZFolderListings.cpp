@@ -1,7 +1,6 @@
 #include "engine/KZFolderListings.h"
 
 #include "engine/KZFolderAncestry.h"
-#include "engine/KZHashPool.h"
 #include "engine/KZSearchItemInfo.h"
 #include "platform/DirectoryListing.h"
 
@@ -257,13 +256,6 @@ FolderListings::FolderListings(const std::vector<const KZSearchItemInfo*>& folde
     for (std::size_t i = 0; i < count; ++i)
         if (chosen[i] && listedAbove_[i] == KZFolderAncestry::kNone)
             tops_.push_back(i);
-    // In the order the comparisons ask for them: larger first, and of equal
-    // sizes the one holding more.
-    std::sort(tops_.begin(), tops_.end(), [&](std::size_t a, std::size_t b) {
-        const KZSearchItemInfo& x = *folders[a];
-        const KZSearchItemInfo& y = *folders[b];
-        return x.totSize() != y.totSize() ? x.totSize() > y.totSize() : x.multiPurposeInfo() > y.multiPurposeInfo();
-    });
     listings_.resize(count);
     ready_.assign(count, 0);
     upFront_.assign(count, 0);
@@ -271,32 +263,34 @@ FolderListings::FolderListings(const std::vector<const KZSearchItemInfo*>& folde
         upFront_[top] = 1;
     views_.resize(count);
     // Locations are taken here, on this thread: the items are not shared.
-    std::vector<std::string> locations;
-    locations.reserve(tops_.size());
+    locations_.reserve(tops_.size());
     for (std::size_t top : tops_)
-        locations.emplace_back(trimmed(folders[top]->urlBytes()));
-    auto list = [this, locations = std::move(locations)](std::size_t k) {
+        locations_.emplace_back(trimmed(folders[top]->urlBytes()));
+    if (threads <= 1 || tops_.size() < 2) {
+        listFromQueue();
+        return;
+    }
+    for (unsigned t = 0; t < std::min<std::size_t>(threads, tops_.size()); ++t)
+        listers_.emplace_back([this] { listFromQueue(); });
+}
+
+void FolderListings::listFromQueue()
+{
+    for (std::size_t k = next_.fetch_add(1); k < tops_.size(); k = next_.fetch_add(1)) {
         auto listing = std::make_shared<Listing>();
         if (!stopped_()) // once stopped, what is left is not even opened
-            deepListing(locations[k], listing.get(), stopped_);
+            deepListing(locations_[k], listing.get(), stopped_);
         std::lock_guard guard(lock_);
         listings_[tops_[k]] = std::move(listing);
         ready_[tops_[k]] = 1;
         madeOne_.notify_all();
-    };
-    if (threads <= 1 || tops_.size() < 2) {
-        for (std::size_t k = 0; k < tops_.size(); ++k)
-            list(k);
-        return;
     }
-    pool_ = std::make_unique<KZHashPool>(threads);
-    lister_ = std::thread([this, list = std::move(list)] { pool_->forEach(tops_.size(), list); });
 }
 
 FolderListings::~FolderListings()
 {
-    if (lister_.joinable())
-        lister_.join();
+    for (std::thread& lister : listers_)
+        lister.join();
 }
 
 const Listing* FolderListings::listingOf(std::size_t i)

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +18,6 @@
 #include <sys/types.h>
 
 class KZFolderAncestry;
-class KZHashPool;
 class KZSearchItemInfo;
 
 namespace kzfolders {
@@ -82,14 +82,15 @@ std::shared_ptr<const FolderView> viewBelow(const std::shared_ptr<const Listing>
 
 // The deep listings of the folders a folder search compares. Only folders
 // that share their size and count with another can be compared; those of
-// them that lie inside no other such folder are listed side by side on a
-// pool, largest first, while the comparisons begin, and any folder below
-// them is then seen through their listing: each entry of the tree is listed
-// at most once.
+// them that lie inside no other such folder are listed side by side, in the
+// order the comparisons meet them, while the comparisons begin, and any
+// folder below them is then seen through their listing: each entry of the
+// tree is listed at most once.
 class FolderListings {
 public:
-    // `folders` in the order the ancestry learnt them; with one thread the
-    // listings are made before the constructor returns.
+    // `folders` in the order the comparisons meet them, which is the order
+    // the ancestry learnt them in; with one thread the listings are made
+    // before the constructor returns.
     FolderListings(const std::vector<const KZSearchItemInfo*>& folders, const KZFolderAncestry& ancestry,
                    unsigned threads, std::function<bool()> stopped);
     ~FolderListings();
@@ -102,6 +103,8 @@ public:
 private:
     // The listing of a folder listed up front, once it is made.
     const Listing* listingOf(std::size_t i);
+    // Lists the next folder nobody has taken yet, until none is left.
+    void listFromQueue();
     std::shared_ptr<const FolderView> listDirectly(const std::string& location);
 
     std::function<bool()> stopped_;
@@ -109,13 +112,14 @@ private:
     std::unordered_map<const KZSearchItemInfo*, std::size_t> index_;
     std::vector<std::size_t> listedAbove_;  // the folder whose listing holds this one's, or none
     std::vector<std::size_t> tops_;         // the folders listed up front, in their order
+    std::vector<std::string> locations_;    // of tops_
+    std::atomic<std::size_t> next_{0};      // the first of tops_ nobody has taken
     std::vector<char> upFront_;             // by folder: one of tops_
     std::vector<std::shared_ptr<Listing>> listings_; // of those, by folder; each written once, then ready
     std::vector<char> ready_;               // under lock_
     std::mutex lock_;
     std::condition_variable madeOne_;
-    std::unique_ptr<KZHashPool> pool_;
-    std::thread lister_;
+    std::vector<std::thread> listers_;
     std::vector<std::shared_ptr<const FolderView>> views_;
     std::unordered_map<const KZSearchItemInfo*, std::shared_ptr<const FolderView>> others_;
 };

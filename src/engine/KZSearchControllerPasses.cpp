@@ -74,17 +74,36 @@ std::string below(const std::string& root, const std::string& relative)
 
 void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* root)
 {
+    // In order, larger folders first: a copied tree is met at its top, and
+    // everything inside it is then passed over without a comparison. The
+    // tree is not balanced, so the walk keeps its own stack.
+    auto inOrder = [root](const std::function<bool(TreeToCheck*)>& visit) {
+        std::vector<TreeToCheck*> stack;
+        TreeToCheck* node = root;
+        while (node || !stack.empty()) {
+            while (node) {
+                stack.push_back(node);
+                node = node->left;
+            }
+            node = stack.back();
+            stack.pop_back();
+            if (!visit(node))
+                return;
+            node = node->right;
+        }
+    };
     // Every folder of the search is in the tree: their family is learnt
     // once, so that each one met below is placed without a look at the disk.
     {
         std::vector<const KZSearchItemInfo*> folders;
-        forEachNodePostOrder(root, [&](const TreeToCheck* node) {
+        inOrder([&](TreeToCheck* node) {
             if (node->item)
                 folders.push_back(node->item.get());
+            return true;
         });
         folderContentfound_.learn(folders);
-        // The folders to compare are listed side by side while the
-        // comparisons begin, as a file search reads its files.
+        // The folders to compare are listed side by side, in the order the
+        // comparisons meet them, while the comparisons begin.
         std::vector<std::string> roots;
         for (const KZSourceItemRef& source : searchStuff_->sources())
             if (source)
@@ -93,26 +112,17 @@ void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* root)
             folders, folderContentfound_, hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots),
             [this] { return wasStopped(); });
     }
-    // In order, larger folders first: a copied tree is met at its top, and
-    // everything inside it is then passed over without a comparison. The
-    // tree is not balanced, so the walk keeps its own stack.
-    std::vector<TreeToCheck*> stack;
-    TreeToCheck* node = root;
-    while ((node || !stack.empty()) && !wasStopped()) {
-        while (node) {
-            stack.push_back(node);
-            node = node->left;
-        }
-        node = stack.back();
-        stack.pop_back();
+    inOrder([this](TreeToCheck* node) {
+        if (wasStopped())
+            return false;
         if (nodeIsContainedInFoundFolder(*node->item)) {
             std::lock_guard guard(progressLock_);
             setItemsCheckedProgress(++checkedFilesCount_);
         } else {
             secondTestForItem(node->item);
         }
-        node = node->right;
-    }
+        return true;
+    });
     freeSortedItemsArray();
     freeContaindeFolderMemory();
 }
