@@ -94,6 +94,27 @@ bool KZFolderAncestry::isContained(const KZSearchItemInfo& folder) const
     return i != kNone && state_[i] != 0;
 }
 
+std::vector<std::size_t> KZFolderAncestry::highestChosenAbove(const std::vector<char>& chosen) const
+{
+    const std::size_t count = parent_.size();
+    std::vector<std::size_t> highest(count, kNone);
+    // From the tops down, so that a folder's parent is settled before it.
+    std::vector<std::size_t> pending;
+    for (std::size_t i = 0; i < count; ++i)
+        if (parent_[i] == kNone)
+            pending.push_back(i);
+    while (!pending.empty()) {
+        const std::size_t i = pending.back();
+        pending.pop_back();
+        const std::size_t below = highest[i] != kNone ? highest[i] : (i < chosen.size() && chosen[i] ? i : kNone);
+        for (std::size_t c = firstChild_[i]; c < firstChild_[i + 1]; ++c) {
+            highest[children_[c]] = below;
+            pending.push_back(children_[c]);
+        }
+    }
+    return highest;
+}
+
 void KZFolderAncestry::clear()
 {
     byIdentity_.clear();

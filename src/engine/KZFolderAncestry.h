@@ -27,9 +27,15 @@ public:
     // Whether the folder is, lies inside or holds a folder found so far.
     bool isContained(const KZSearchItemInfo& folder) const;
 
+    // For every learnt folder, the highest of the folders above it that
+    // `chosen` marks, or kNone.
+    std::vector<std::size_t> highestChosenAbove(const std::vector<char>& chosen) const;
+
     bool anyFound() const { return anyFound_; }
     std::size_t size() const { return parent_.size(); }
     void clear();
+
+    static constexpr std::size_t kNone = std::size_t(-1);
 
 private:
     struct Identity {
@@ -43,7 +49,6 @@ private:
             return std::size_t(key.inode * 0x9E3779B97F4A7C15ull ^ key.device);
         }
     };
-    static constexpr std::size_t kNone = std::size_t(-1);
     enum : quint8 { kFound = 1, kInside = 2, kHolds = 4 };
 
     std::size_t indexOf(const KZSearchItemInfo& folder) const;

@@ -5,6 +5,7 @@
 #include "engine/KZCrc32.h"
 #include "engine/KZExcludedInfo.h"
 #include "engine/KZFolderAncestry.h"
+#include "engine/KZFolderListings.h"
 #include "engine/KZFoundNodes.h"
 #include "engine/KZObjectIDSet.h"
 #include "engine/KZProgressControl.h"
@@ -30,9 +31,6 @@
 #include <vector>
 
 class KZContentReader;
-namespace kzfolders {
-struct Listing;
-}
 class KZHashPool;
 class KZItemAttributes;
 class KZItemFilters;
@@ -383,6 +381,5 @@ private:
     std::unordered_map<ObjectKey, std::unique_ptr<KZNodeCache>, ObjectKeyHash> folderFileCaches_;
     // Each compared folder's deep listing, made once: a folder of a common
     // size meets many others of that size.
-    std::unordered_map<std::string, std::shared_ptr<const kzfolders::Listing>> deepListings_;
-    std::shared_ptr<const kzfolders::Listing> deepListingOf(const std::filesystem::path& folder);
+    std::unique_ptr<kzfolders::FolderListings> folderListings_;
 };

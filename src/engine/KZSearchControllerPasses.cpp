@@ -7,6 +7,7 @@
 #include "engine/KZSearchController.h"
 
 #include "engine/KZCompareCodes.h"
+#include "engine/KZHashPool.h"
 #include "engine/KZTreeWalk.h"
 #include "platform/DirectoryListing.h"
 #include "platform/Log.h"
@@ -49,168 +50,9 @@ void KZSearchController::collectSongsTime() {}
 
 // ---- Folder content -------------------------------------------------------------------------
 
-namespace kzfolders {
-
-struct DeepEntry {
-    std::string key;      // the path below the folder, case-folded: the sort order
-    std::string relative; // the same as it is, to open it and to break ties
-    platform::FileStat stat;
-};
-
-struct Listing {
-    bool complete = false;
-    std::vector<DeepEntry> entries;
-};
-
-} // namespace kzfolders
-
 namespace {
 
-using kzfolders::DeepEntry;
-
-
-// Names that never make two folders differ: the system's own view settings.
-bool cantBeCompared(const std::string& name)
-{
-    return name == "." || name == ".." || name.rfind(".DS_Store", 0) == 0;
-}
-
-std::string caseFolded(const std::string& text)
-{
-    std::string folded = text;
-    std::transform(folded.begin(), folded.end(), folded.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); });
-    return folded;
-}
-
-// Opens a folder by a path of any length: a path longer than the system
-// takes in one call is followed a piece at a time, each piece relative to
-// the folder the previous one reached.
-platform::DirectoryHandle openFolder(const fs::path& path, int* err)
-{
-    constexpr std::size_t limit = PATH_MAX - 1;
-    const std::string& bytes = path.native();
-    if (bytes.size() <= limit)
-        return platform::DirectoryHandle::open(path, err);
-    platform::DirectoryHandle here;
-    std::size_t pos = 0;
-    for (;;) {
-        const bool last = bytes.size() - pos <= limit;
-        const std::size_t cut = last ? bytes.size() : bytes.rfind('/', pos + limit);
-        if (cut == std::string::npos || cut < pos) {
-            if (err)
-                *err = ENAMETOOLONG;
-            return {};
-        }
-        const std::string piece = cut == pos ? std::string("/") : bytes.substr(pos, cut - pos);
-        platform::DirectoryHandle next
-            = platform::DirectoryHandle::openAt(here.isValid() ? here.fd() : AT_FDCWD, piece.c_str(), err);
-        if (!next.isValid() || last)
-            return next;
-        here = std::move(next);
-        pos = cut + 1;
-    }
-}
-
-bool identify(const platform::DirectoryHandle& handle, dev_t* device, ino_t* inode)
-{
-    struct stat st {};
-    if (!handle.isValid() || ::fstat(handle.fd(), &st) != 0)
-        return false;
-    *device = st.st_dev;
-    *inode = st.st_ino;
-    return true;
-}
-
-// Folders a deep listing keeps open at once; deeper ones are opened again,
-// as ".." of the folder below, when the listing climbs back to them.
-constexpr std::size_t kMaxOpenFolders = 32;
-
-// Every entry below the folder, hidden ones included, sorted by path
-// ignoring case. The passed-over names are left out here, before the two
-// listings are lined up, so that they cannot shift the pairs. Each folder is
-// opened relative to its parent, so neither depth nor the length of a path
-// limits it and no path is resolved again. False when any part of the tree
-// could not be listed or read: a folder that is only partly seen cannot be
-// called a duplicate.
-bool deepListing(const fs::path& root, std::vector<DeepEntry>* entries, const std::function<bool()>& stopped)
-{
-    struct Frame {
-        platform::DirectoryHandle handle;
-        std::string relative;
-        dev_t device = 0;
-        ino_t inode = 0;
-        std::vector<std::string> subfolders;
-        std::size_t next = 0;
-    };
-    std::vector<Frame> stack;
-    // Lists the folder of a new frame; false when it cannot be read whole.
-    auto enter = [&](Frame frame) {
-        if (!identify(frame.handle, &frame.device, &frame.inode))
-            return false;
-        bool complete = true;
-        int err = 0;
-        const bool listed = frame.handle.list([&](const platform::DirEntry& entry) {
-            if (cantBeCompared(entry.name))
-                return true;
-            if (entry.statFailed) {
-                if (entry.statError == ENOENT)
-                    return true; // gone since the folder was read
-                complete = false;
-                return false;
-            }
-            std::string path = frame.relative.empty() ? entry.name : frame.relative + '/' + entry.name;
-            if (entry.stat.isDir())
-                frame.subfolders.push_back(entry.name);
-            entries->push_back({caseFolded(path), std::move(path), entry.stat});
-            return true;
-        }, &err);
-        if (!listed || !complete)
-            return false;
-        stack.push_back(std::move(frame));
-        if (stack.size() > kMaxOpenFolders)
-            stack[stack.size() - 1 - kMaxOpenFolders].handle = platform::DirectoryHandle();
-        return true;
-    };
-
-    Frame top;
-    top.handle = openFolder(root, nullptr);
-    if (!enter(std::move(top)))
-        return false;
-    while (!stack.empty()) {
-        if (stopped())
-            return false;
-        Frame& here = stack.back();
-        if (here.next < here.subfolders.size()) {
-            const std::string& name = here.subfolders[here.next++];
-            Frame child;
-            child.handle = platform::DirectoryHandle::openAt(here.handle.fd(), name.c_str());
-            child.relative = here.relative.empty() ? name : here.relative + '/' + name;
-            if (!child.handle.isValid() || !enter(std::move(child)))
-                return false;
-            continue;
-        }
-        platform::DirectoryHandle left = std::move(here.handle);
-        stack.pop_back();
-        if (stack.empty() || stack.back().handle.isValid())
-            continue;
-        Frame& parent = stack.back();
-        if (parent.next == parent.subfolders.size())
-            continue; // nothing more to open there
-        platform::DirectoryHandle up = platform::DirectoryHandle::openAt(left.fd(), "..");
-        dev_t device = 0;
-        ino_t inode = 0;
-        if (!identify(up, &device, &inode) || device != parent.device || inode != parent.inode)
-            return false; // moved while it was listed: not the folder it was
-        parent.handle = std::move(up);
-    }
-    std::sort(entries->begin(), entries->end(), [](const DeepEntry& a, const DeepEntry& b) {
-        return a.key != b.key ? a.key < b.key : a.relative < b.relative;
-    });
-    return true;
-}
-
-std::string linkTarget(const fs::path& path, bool* ok)
+std::string linkTarget(const std::string& path, bool* ok)
 {
     std::string target(PATH_MAX, '\0');
     const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
@@ -219,40 +61,68 @@ std::string linkTarget(const fs::path& path, bool* ok)
     return target;
 }
 
+std::string below(const std::string& root, const std::string& relative)
+{
+    std::string path = root;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    path += relative;
+    return path;
+}
+
 } // namespace
 
 void KZSearchController::iterateFoldersTreeForContentTest(TreeToCheck* root)
 {
+    // In order, larger folders first: a copied tree is met at its top, and
+    // everything inside it is then passed over without a comparison. The
+    // tree is not balanced, so the walk keeps its own stack.
+    auto inOrder = [root](const std::function<bool(TreeToCheck*)>& visit) {
+        std::vector<TreeToCheck*> stack;
+        TreeToCheck* node = root;
+        while (node || !stack.empty()) {
+            while (node) {
+                stack.push_back(node);
+                node = node->left;
+            }
+            node = stack.back();
+            stack.pop_back();
+            if (!visit(node))
+                return;
+            node = node->right;
+        }
+    };
     // Every folder of the search is in the tree: their family is learnt
     // once, so that each one met below is placed without a look at the disk.
     {
         std::vector<const KZSearchItemInfo*> folders;
-        forEachNodePostOrder(root, [&](const TreeToCheck* node) {
+        inOrder([&](TreeToCheck* node) {
             if (node->item)
                 folders.push_back(node->item.get());
+            return true;
         });
         folderContentfound_.learn(folders);
+        // The folders to compare are listed side by side, in the order the
+        // comparisons meet them, while the comparisons begin.
+        std::vector<std::string> roots;
+        for (const KZSourceItemRef& source : searchStuff_->sources())
+            if (source)
+                roots.push_back(source->path().native());
+        folderListings_ = std::make_unique<kzfolders::FolderListings>(
+            folders, folderContentfound_, hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots),
+            [this] { return wasStopped(); });
     }
-    // In order, larger folders first: a copied tree is met at its top, and
-    // everything inside it is then passed over without a comparison. The
-    // tree is not balanced, so the walk keeps its own stack.
-    std::vector<TreeToCheck*> stack;
-    TreeToCheck* node = root;
-    while ((node || !stack.empty()) && !wasStopped()) {
-        while (node) {
-            stack.push_back(node);
-            node = node->left;
-        }
-        node = stack.back();
-        stack.pop_back();
+    inOrder([this](TreeToCheck* node) {
+        if (wasStopped())
+            return false;
         if (nodeIsContainedInFoundFolder(*node->item)) {
             std::lock_guard guard(progressLock_);
             setItemsCheckedProgress(++checkedFilesCount_);
         } else {
             secondTestForItem(node->item);
         }
-        node = node->right;
-    }
+        return true;
+    });
     freeSortedItemsArray();
     freeContaindeFolderMemory();
 }
@@ -336,24 +206,22 @@ qint16 KZSearchController::compareForSameFolderContent(TreeToCheck& one, TreeToC
 
 qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& one, TreeToCheck& two)
 {
-    if (wasStopped() || !crc32_)
+    if (wasStopped() || !crc32_ || !folderListings_)
         return KZCompare::kAfter;
-    const fs::path rootOne = one.item->url();
-    const fs::path rootTwo = two.item->url();
-    const std::shared_ptr<const kzfolders::Listing> listingOne = deepListingOf(rootOne);
-    const std::shared_ptr<const kzfolders::Listing> listingTwo = deepListingOf(rootTwo);
-    if (!listingOne || !listingTwo || !listingOne->complete || !listingTwo->complete)
+    const std::shared_ptr<const kzfolders::FolderView> viewOne = folderListings_->viewOf(*one.item);
+    const std::shared_ptr<const kzfolders::FolderView> viewTwo = folderListings_->viewOf(*two.item);
+    if (!viewOne || !viewTwo || !viewOne->complete() || !viewTwo->complete())
         return wasStopped() ? KZCompare::kAfter : KZCompare::kNotComparable;
-    const std::vector<DeepEntry>& left = listingOne->entries;
-    const std::vector<DeepEntry>& right = listingTwo->entries;
-    if (left.empty() || right.empty() || left.size() != right.size())
+    const kzfolders::FolderView& left = *viewOne;
+    const kzfolders::FolderView& right = *viewTwo;
+    if (left.size() == 0 || right.size() == 0 || left.size() != right.size() || left.shape() != right.shape())
         return KZCompare::kAfter;
 
     // What the listings tell apart costs nothing to read: every pair is
     // looked at before any file is opened.
     for (std::size_t i = 0; i < left.size(); ++i) {
-        const platform::FileStat& x = left[i].stat;
-        const platform::FileStat& y = right[i].stat;
+        const kzfolders::DeepEntry& x = left[i];
+        const kzfolders::DeepEntry& y = right[i];
         if ((x.mode & S_IFMT) != (y.mode & S_IFMT))
             return KZCompare::kAfter; // a file against a folder, or a link against a file
         if (x.isRegular() && x.size != y.size)
@@ -362,17 +230,15 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
     for (std::size_t i = 0; i < left.size(); ++i) {
         if (wasStopped())
             return KZCompare::kAfter;
-        const platform::FileStat& x = left[i].stat;
-        const platform::FileStat& y = right[i].stat;
+        const kzfolders::DeepEntry& x = left[i];
+        const kzfolders::DeepEntry& y = right[i];
         if (x.isDir())
             continue; // their contents come later in the listings
-        const fs::path pa = rootOne / left[i].relative;
-        const fs::path pb = rootTwo / right[i].relative;
         if (x.isSymlink()) {
             bool okA = false;
             bool okB = false;
-            const std::string ta = linkTarget(pa, &okA);
-            const std::string tb = linkTarget(pb, &okB);
+            const std::string ta = linkTarget(below(left.root(), x.relative), &okA);
+            const std::string tb = linkTarget(below(right.root(), y.relative), &okB);
             if (!okA || !okB)
                 return KZCompare::kNotComparable;
             if (ta != tb)
@@ -387,10 +253,17 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
             continue; // two names of one file
         // Full digests, kept across comparisons: a file compared again with
         // another folder is not read again.
-        std::unique_ptr<KZNodeCache>& cacheA = folderFileCaches_[ObjectKey{quint64(x.device), x.inode}];
-        std::unique_ptr<KZNodeCache>& cacheB = folderFileCaches_[ObjectKey{quint64(y.device), y.inode}];
+        std::unique_ptr<KZNodeCache>& cacheA = folderFileCaches_[ObjectKey{x.device, x.inode}];
+        std::unique_ptr<KZNodeCache>& cacheB = folderFileCaches_[ObjectKey{y.device, y.inode}];
+        if (const auto known = KZCrc32::compareKnownContent(cacheA.get(), cacheB.get())) {
+            if (*known == KZCompare::kSame)
+                continue;
+            return KZCompare::kAfter;
+        }
         KZCrc32::Unreadable unreadable = KZCrc32::Unreadable::None;
-        const qint16 r = crc32_->compareContentOfFile(pa, pb, &cacheA, &cacheB, &unreadable);
+        const qint16 r = crc32_->compareContentOfFile(fs::path(below(left.root(), x.relative)),
+                                                      fs::path(below(right.root(), y.relative)), &cacheA, &cacheB,
+                                                      &unreadable);
         if (r == KZCompare::kSame)
             continue;
         if (r == KZCompare::kNotComparable)
@@ -398,19 +271,6 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
         return KZCompare::kAfter;
     }
     return KZCompare::kSame;
-}
-
-std::shared_ptr<const kzfolders::Listing> KZSearchController::deepListingOf(const fs::path& folder)
-{
-    auto known = deepListings_.find(folder.native());
-    if (known != deepListings_.end())
-        return known->second;
-    auto listing = std::make_shared<kzfolders::Listing>();
-    listing->complete = deepListing(folder, &listing->entries, [this] { return wasStopped(); });
-    if (wasStopped())
-        return nullptr; // cut short: never kept as the folder's listing
-    deepListings_.emplace(folder.native(), listing);
-    return listing;
 }
 
 void KZSearchController::freeSortedItemsArray()
@@ -429,5 +289,5 @@ void KZSearchController::freeContaindeFolderMemory()
 {
     folderContentfound_.clear();
     folderFileCaches_.clear();
-    deepListings_.clear();
+    folderListings_.reset();
 }

@@ -180,6 +180,65 @@ TEST_F(KZFolderContentTest, NoFileIsReadAgainFromTheStart)
     }
 }
 
+// Folders inside two folders that differ are compared on their own, seen
+// through the listings of the folders holding them; a sibling whose name
+// differs only in case sorts among their entries and must not join them.
+TEST_F(KZFolderContentTest, FoldersInsideFoldersThatDifferAreComparedOnTheirOwn)
+{
+    const std::string block = randomBytes(45000, 13);
+    build({{"p/d", "aaaa"}, {"q/d", "aaab"},
+           {"p/Sub/f", block}, {"q/Sub/f", block},
+           {"p/Sub/deeper/h", "hh"}, {"q/Sub/deeper/h", "hh"},
+           {"p/sub/e", "x"}, {"q/sub/e", "y"},
+           {"p/other/Sub/f", block}, {"p/other/Sub/deeper/h", "hh"}, {"p/other/g", "gg"},
+           {"q/other/Sub/f", block}, {"q/other/Sub/deeper/h", "hh"}, {"q/other/g", "gG"}});
+    for (unsigned threads : {1u, 4u}) {
+        SCOPED_TRACE(threads);
+        SearchOptions options;
+        options.hashingThreads = threads;
+        const SearchResult result = runSearch({dir.path()}, folderCriteria(), options);
+        EXPECT_EQ(relativeGroups(result.rows, dir.path()),
+                  (GroupsOf{{"p/Sub", "q/Sub", "p/other/Sub", "q/other/Sub"}}));
+        expectCounters(result.rows);
+    }
+}
+
+// Stopped at the first file a comparison opens, while many folders are still
+// being listed side by side: the search ends once, says it was stopped, and
+// reports only whole groups.
+TEST_F(KZFolderContentTest, StopWhileFoldersAreListedEndsTheSearchOnce)
+{
+    Tree tree;
+    for (int n = 0; n < 150; ++n) {
+        const std::string bytes = randomBytes(100 + std::size_t(n), unsigned(n));
+        for (const char* side : {"a", "b"}) {
+            const std::string top = std::string(side) + "/" + std::to_string(n);
+            tree.push_back({top + "/f", bytes});
+            tree.push_back({top + "/deeper/g", bytes});
+        }
+    }
+    build(tree);
+    auto progress = std::make_shared<RecordingProgress>();
+    struct StoppingReader : KZContentReader {
+        std::unique_ptr<File> open(const fs::path& path) override
+        {
+            progress->stopped = true;
+            return KZContentReader::fileSystem().open(path);
+        }
+        RecordingProgress* progress = nullptr;
+    } reader;
+    reader.progress = progress.get();
+    SearchOptions options;
+    options.progress = progress;
+    options.reader = &reader;
+    options.hashingThreads = 4;
+    const SearchResult result = runSearch({dir.path()}, folderCriteria(), options);
+    ASSERT_EQ(result.notifications, 1);
+    EXPECT_TRUE(result.info.value(str("KZResultSearchWasStoppedByUser")).toBool());
+    EXPECT_LE(result.rows.size(), 2u);
+    expectCounters(result.rows);
+}
+
 } // namespace
 
 namespace {
@@ -272,6 +331,27 @@ TEST(KZFolderAncestryTest, FoundFoldersMarkTheirFamilyByIdentity)
     ancestry.addFound(*items["/r/b"]);
     EXPECT_TRUE(ancestry.isContained(*items["/r/b/z"]));
     EXPECT_FALSE(ancestry.isContained(*items["/r/c"]));
+}
+
+// The highest marked folder above each folder: the one whose listing holds
+// the others'.
+TEST(KZFolderAncestryTest, HighestChosenFolderAboveEachFolder)
+{
+    const std::vector<const char*> layout{"/r", "/r/a", "/r/a/x", "/r/a/x/y", "/r/b", "/r/b/z", "/s/t"};
+    std::vector<KZSearchItemInfoRef> items;
+    std::vector<const KZSearchItemInfo*> folders;
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        items.push_back(KZSearchItemInfo::create(fs::path(layout[i])));
+        items.back()->setDevice(1);
+        items.back()->setInode(100 + i);
+        folders.push_back(items.back().get());
+    }
+    KZFolderAncestry ancestry;
+    ancestry.learn(folders);
+    //                          /r a  x  y  b  z  /s/t
+    const std::vector<char> chosen{0, 1, 1, 0, 0, 1, 1};
+    const std::size_t none = KZFolderAncestry::kNone;
+    EXPECT_EQ(ancestry.highestChosenAbove(chosen), (std::vector<std::size_t>{none, none, 1, 1, none, none, none}));
 }
 
 // Chains of folders whose paths are longer than the system takes in one
