@@ -81,6 +81,9 @@ protected:
         // Beside the home Trash, on its disk: nothing crosses devices.
         root = kztest::sandboxHome() / ("flow-" + std::to_string(::getpid()) + "-" + std::to_string(++runs));
         fs::create_directories(root);
+        // Each run starts with an empty (sandboxed) Trash: what an earlier run
+        // trashed would give this run's files other names there.
+        emptyTrash();
     }
     void TearDown() override
     {
@@ -88,6 +91,13 @@ protected:
         KZRemovePanelWidget::setAnimationsInstant(false);
         std::error_code ec;
         fs::remove_all(root, ec);
+        emptyTrash();
+    }
+
+    static void emptyTrash()
+    {
+        std::error_code ec;
+        fs::remove_all(platform::homeTrashDirectory(), ec);
     }
 
     // Two copies of each file: the older under old/, the newer under new/.
