@@ -40,13 +40,23 @@ public:
     static void setThreadStartFailsForTesting(bool fails);
 
 private:
-    void run();
+    // What one start's thread works with. The thread shares it, so that a
+    // clock stopped (or destroyed) from inside its own tick leaves the
+    // detached thread nothing freed to touch on its way out, and a later
+    // start never revives a thread that was told to stop.
+    struct Run {
+        explicit Run(Tick t) : tick(std::move(t)) {}
+        const Tick tick;
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool stopRequested = false;
+        bool running = true;
+    };
+    static void run(const std::shared_ptr<Run>& state);
 
     Tick tick_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopRequested_ = false;
-    bool running_ = false;
+    mutable std::mutex runMutex_; // guards run_ itself
+    std::shared_ptr<Run> run_;
     std::thread thread_;
     QTimer* timer_ = nullptr;
 };

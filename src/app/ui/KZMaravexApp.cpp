@@ -398,7 +398,8 @@ QAction* KZMaravexApp::closeMenuItem() const
 void KZMaravexApp::quitAction()
 {
     // A removal under way cannot be cut short: the result window says so.
-    if (resultWindow_ && resultWindow_->isVisible() && resultWindow_->isRemovingProcessActive()) {
+    // Once its panel shows the final card nothing moves any more.
+    if (resultWindow_ && resultWindow_->isVisible() && resultWindow_->removalRefusesQuit()) {
         resultWindow_->close();
         return;
     }

@@ -1,6 +1,8 @@
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "result/window/ui/KZResultRemovalHost.h"
 
+#include "removal/KZRemove.h"
+
 #include "engine/KZProgressControl.h"
 #include "engine/KZResultInfoKeys.h"
 #include "platform/MainThread.h"
@@ -816,6 +818,17 @@ void KZResultWindowCntrl::removeAction()
         KZNotification::remotionFailed, platform::bundleIdentifier(),
         onMain([](KZResultWindowCntrl& window) { window.restoreAfterRemoveAction(); })));
     center().post(KZNotification::removeButtonDidClick, platform::bundleIdentifier());
+}
+
+bool KZResultWindowCntrl::removalRefusesQuit() const
+{
+    if (!isRemovingProcessActive_)
+        return false;
+    // The final card comes after the engine, the undo file and the
+    // empty-folder hand-off; the engine's queue must also have let the run go.
+    const auto* panel = findChild<KZRemovePanelWidget*>();
+    const bool ended = panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final;
+    return !ended || KZRemove::isRemovalRunning();
 }
 
 void KZResultWindowCntrl::setViewsEnabled(QWidget* root, QWidget* exclude)

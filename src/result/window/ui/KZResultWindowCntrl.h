@@ -71,6 +71,10 @@ public:
     quint64 currSelectedTabTag() const { return currSelectedTabTag_; }
     bool windowIsActive() const { return windowIsActive_; }
     bool isRemovingProcessActive() const { return isRemovingProcessActive_; }
+    // Whether a removal still holds the program: true from Start until the
+    // panel shows its final card with nothing left moving; the window itself
+    // stays closed to the user until the panel closes.
+    bool removalRefusesQuit() const;
     QPushButton* removeBtn() const { return removeBtn_; }
     QLabel* selectionInfoFld() const { return selectionInfoFld_; }
     QToolBar* toolBar() const { return toolBar_; }

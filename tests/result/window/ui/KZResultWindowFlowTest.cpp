@@ -12,6 +12,7 @@
 #include "platform/OperationQueue.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
+#include "removal/KZRemove.h"
 #include "removal/ui/KZRemovePanelWidget.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
@@ -81,6 +82,9 @@ protected:
         // Beside the home Trash, on its disk: nothing crosses devices.
         root = kztest::sandboxHome() / ("flow-" + std::to_string(::getpid()) + "-" + std::to_string(++runs));
         fs::create_directories(root);
+        // Each run starts with an empty (sandboxed) Trash: what an earlier run
+        // trashed would give this run's files other names there.
+        emptyTrash();
     }
     void TearDown() override
     {
@@ -88,6 +92,13 @@ protected:
         KZRemovePanelWidget::setAnimationsInstant(false);
         std::error_code ec;
         fs::remove_all(root, ec);
+        emptyTrash();
+    }
+
+    static void emptyTrash()
+    {
+        std::error_code ec;
+        fs::remove_all(platform::homeTrashDirectory(), ec);
     }
 
     // Two copies of each file: the older under old/, the newer under new/.
@@ -195,10 +206,21 @@ TEST_F(ResultWindowFlow, MarkedCopiesGoToTheTrashAndTheListAndCountsFollow)
         return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
     }));
     EXPECT_FALSE(window->removeBtn()->isEnabled());
+    EXPECT_FALSE(window->removalRefusesQuit()) << "nothing has started yet";
+    // A removal under way (announced as Start announces it) holds the program.
+    platform::NotificationCenter::defaultCenter().post(u"removingProcessDidChangeStatus"_s,
+                                                       platform::bundleIdentifier(), {{u"isRemoving"_s, true}});
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return window->isRemovingProcessActive(); }));
+    EXPECT_TRUE(window->removalRefusesQuit());
     QTest::mouseClick(panel->startButton(), Qt::LeftButton);
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)));
     EXPECT_LE(window->undoStack()->count(), 1) << "the marking steps left when the removal started";
+    // The final card: the run is over and nothing moves, so Quit may end the
+    // program, while the window itself still waits for the panel to close.
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !KZRemove::isRemovalRunning(); }));
+    EXPECT_FALSE(window->removalRefusesQuit());
+    EXPECT_TRUE(window->isRemovingProcessActive());
     QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
     ASSERT_TRUE(kztest::processEventsUntil([&] {
         // The panel deletes itself later, which needs an event loop's turn.
