@@ -35,6 +35,7 @@
 #include "platform/OperationQueue.h"
 #include "platform/PropertyList.h"
 #include "result/model/KZFoundItem.h"
+#include "result/model/KZLibraryLookups.h"
 #include "resultfiles/KZSaveResult.h"
 #include "services/KZOpenFileLimit.h"
 #include "platform/UserDefaults.h"
@@ -363,6 +364,8 @@ int main(int argc, char** argv)
     }
 
     KZDefaultsRegistry::setupDefaultsPreferences();
+    // Saved library items carry their library's positions, as in the program.
+    KZLibraryLookups::install(KZLibraryLookups::fromReaders());
     if (imageOption)
         platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
     if (!musicLibrary.empty())
