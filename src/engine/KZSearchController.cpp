@@ -191,7 +191,11 @@ void KZSearchController::initializeSearchVariables()
         notDupesCount_ = 0;
     }
     appURLsTree_.freeAppURLsTreeNodes();
+    libraryURLsMet_.clear();
     deadItems_.reset();
+    alreadyAskedForDead_ = false;
+    photosDatabaseWasNotFound_ = false;
+    photosIsWorking_ = 0;
     {
         filedItems_.clear();
         listedFolders_.clear();
@@ -356,7 +360,7 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     info.insert(KZResultKey::searchedIniTunes, searchedIniTunes_);
     info.insert(KZResultKey::searchedInPhotos, searchedInPhotos_);
     info.insert(KZResultKey::photosLibraryPath, photosLibraryPath_.isNull() ? QStringLiteral("") : photosLibraryPath_);
-    info.insert(KZResultKey::photosDatabaseWasNotFound, false); // no photo library is read yet
+    info.insert(KZResultKey::photosDatabaseWasNotFound, photosDatabaseWasNotFound_.load());
     info.insert(KZResultKey::isEmptyFolders, isFollowUp_);
     info.insert(KZResultKey::searchedForDeads, criteria_->isDeads());
     info.insert(KZResultKey::searchedForFolders, criteria_->isFolderCompareContent());

@@ -16,6 +16,8 @@
 #include "app/search/ui/KZSearchWindowCntrl.h"
 #include "app/search/ui/KZSearchWindowLayout.h"
 #include "media/KZiTunesSupport.h"
+#include "result/model/KZLibraryLookups.h"
+#include "result/window/KZFoundItemPreviewFacts.h"
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZAboutWindow.h"
@@ -306,6 +308,11 @@ void KZMaravexApp::applicationDidFinishLaunching()
     // The music library's media folder is left out of searches that do not
     // search the library itself.
     KZiTunesSupport::installMediaFolderProvider();
+    // Found library items show their library's tags and positions, and the
+    // preview shows what the found pictures and songs know of themselves.
+    KZLibraryLookups::install(KZLibraryLookups::fromReaders());
+    static KZFoundItemPreviewFacts previewFacts(KZPreviewFacts::shared());
+    KZPreviewFacts::setShared(&previewFacts);
 
     platform::NotificationCenter::defaultCenter().addObserver(
         this, KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
