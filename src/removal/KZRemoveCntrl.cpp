@@ -113,6 +113,9 @@ KZRemoveCntrl::KZRemoveCntrl(const QVariantMap& request, std::shared_ptr<KZRemov
         resultItems = model->allItems();
     }
     isOnlyPhotos = KZRemoveSourcesAreOnlyPhotos(sources_);
+    for (const KZSourceItemRef& source : sources_)
+        if (source && source->isPhotosLib())
+            photosLibraries.push_back(source->path());
     if (KZResultCntrl* result = request.value(QStringLiteral("resultCntrl")).value<KZResultCntrl*>()) {
         handOff_ = [result](const QVariantList& folders) { result->prepareToSearchForEmptyFolders(folders); };
     }
