@@ -306,6 +306,7 @@ void KZMaravexApp::applicationDidFinishLaunching()
     // The music library's media folder is left out of searches that do not
     // search the library itself.
     KZiTunesSupport::installMediaFolderProvider();
+    KZiTunesSupport::followLibraryChanges();
 
     platform::NotificationCenter::defaultCenter().addObserver(
         this, KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
