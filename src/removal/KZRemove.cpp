@@ -571,7 +571,7 @@ bool KZRemove::markPhotosItems(const KZFoundItemArray& items, bool trashIt)
             taggedItems.append(item);
             marked << item->trackID();
             panel_->removedSize.fetch_add(item->size());
-            noteOutcome(item, QStringLiteral("tagged"));
+            countAside(item, &KZRemoveTally::tagged, QStringLiteral("tagged"));
         }
         if (!marked.isEmpty()) {
             std::lock_guard guard(mutex_);

@@ -83,6 +83,7 @@ struct KZRemoveTally {
     quint64 changed = 0;
     quint64 otherFailure = 0;
     quint64 notTagged = 0;   // photo-library items whose keyword could not be set
+    quint64 tagged = 0;      // photo-library items marked in their library (they stay in place)
 
     // Items that really left their place or were copied.
     quint64 done() const { return trashed + moved + copied + deleted; }

@@ -433,6 +433,10 @@ QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash)
     // Only what really left its place (or was copied) is counted: items that
     // changed, were refused or failed stay, and the errors report tells them.
     const quint64 count = tally.done();
+    // Marked photo items stay in their library: never told as trashed or moved.
+    if (count == 0 && tally.tagged != 0)
+        return platform::localizedString(QStringLiteral("photos_tagged_notice"))
+            .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(tally.tagged)));
     if (count == 0)
         return platform::localizedString(QStringLiteral("nothing_removed_notice"));
     QString actionKey = isMoveToTrash ? QStringLiteral("trashing_action") : QStringLiteral("moving_action");

@@ -5,6 +5,7 @@
 #include "media/KZApplescript.h"
 #include "media/KZAppsSupport.h"
 #include "platform/StringTable.h"
+#include "removal/KZRemoveCntrl.h"
 #include "removal/KZRestoreRemovedFiles.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +92,10 @@ TEST(KZRemovePhotos, OnlyItemsTheLibraryTaggedAreRemovedAndUndoTakesThatKeywordO
     EXPECT_EQ(f.panel->removedSize.load(), f.inLibrary[0]->size() + f.inLibrary[1]->size());
     EXPECT_EQ(removal->outcomeOf(f.inLibrary[2]), QStringLiteral("not_tagged"));
     EXPECT_EQ(alertKeys(*removal), QStringList{QStringLiteral("not_tagged_sing")});
+    // Nothing was trashed, and the closing notice does not say so.
+    EXPECT_EQ(removal->tally().tagged, 2u);
+    EXPECT_EQ(removal->tally().done(), 0u);
+    EXPECT_TRUE(KZRemoveCompletionText(removal->tally(), true).startsWith(QStringLiteral("Items marked in the photo")));
 
     const auto records = removal->photosUndo();
     ASSERT_EQ(records.size(), 1u);
