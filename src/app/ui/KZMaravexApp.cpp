@@ -313,6 +313,7 @@ void KZMaravexApp::applicationDidFinishLaunching()
     KZLibraryLookups::install(KZLibraryLookups::fromReaders());
     static KZFoundItemPreviewFacts previewFacts(KZPreviewFacts::shared());
     KZPreviewFacts::setShared(&previewFacts);
+    KZiTunesSupport::followLibraryChanges();
 
     platform::NotificationCenter::defaultCenter().addObserver(
         this, KZNotification::listSelectionDidChange, platform::bundleIdentifier(),

@@ -566,9 +566,17 @@ TEST_F(ResultWindowFlow, TheMissingTracksTabRemovesThroughTheBridgeAndEndsTheRem
         },
         std::chrono::seconds(20)));
 
+    ASSERT_TRUE(window->deadTracksToSave());
+    ASSERT_EQ(window->deadTracksToSave()->size(), 2u);
+    EXPECT_EQ(window->deadTracksToSave()->at(1).trackID, u"b2"_s);
+    EXPECT_EQ(window->deadTracksToSave()->at(1).path, u"/music/Two"_s);
+
     window->removeBtn()->click();
     EXPECT_TRUE(window->isRemoving());
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->isRemoving(); }));
     EXPECT_EQ(scripts.runner->recorded(), QStringList{KZApplescript::deletionScriptWithString(u"a1\nb2"_s)});
     EXPECT_EQ(table->model()->rowCount(), 0);
+    // A result saved now does not bring the deleted tracks back.
+    ASSERT_TRUE(window->deadTracksToSave());
+    EXPECT_TRUE(window->deadTracksToSave()->empty());
 }
