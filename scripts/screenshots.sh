@@ -496,6 +496,8 @@ STEPS
 picture_state restore kz_removal_ui_tests RestoreWindowShots
 
 # --- result files: Save… and Result > Export… through the menus ------------------
+# The sheet of a save held on a slow disk, drawn by the sheet's own picture test.
+picture_state result-save-progress kz_result_window_ui_tests ResultFileSheetShots
 # The panels are answered by the script; the files go beside the tree.
 state result-save again "$TREE" <<'STEPS'
 waitfor startBtn

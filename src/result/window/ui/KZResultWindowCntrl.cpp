@@ -20,6 +20,7 @@
 #include "result/window/ui/KZListMarkingCntrl.h"
 #include "result/window/ui/KZResultFileProgressSheet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZSavedViewState.h"
 #include "resultfiles/KZExportResult.h"
 #include "resultfiles/KZSaveResult.h"
 #include "services/KZErrorDelegate.h"
@@ -416,10 +417,14 @@ std::shared_ptr<KZResultSaving> KZResultWindowCntrl::createSaver()
                                        answer(chosenPath(reply, QStringLiteral("maravex")));
                                    });
     };
-    // The tab on screen comes back selected when the result is opened again.
+    // Every tab's state, and the tab on screen, come back when the result is
+    // opened again.
     auto viewState = [guard](const QVariantMap&, KZSaveSnapshot& snapshot) {
-        if (guard)
-            snapshot.selectedTabTag = guard->currSelectedTabTag_;
+        if (!guard)
+            return;
+        snapshot.selectedTabTag = guard->currSelectedTabTag_;
+        if (guard->resultCntrl_)
+            KZSavedViewState::read(*guard->resultCntrl_, guard->outlines_, snapshot);
     };
     auto saver = KZSaveResult::create(std::move(chooser), std::move(viewState));
     KZResultFileProgressSheet::attach(*saver, this);

@@ -1,0 +1,154 @@
+#include "result/window/ui/KZSavedViewState.h"
+
+#include "result/model/KZFoundItemGroup.h"
+#include "result/model/KZFoundListCntrl.h"
+#include "result/model/KZResultCntrl.h"
+#include "result/model/KZSourceRowsState.h"
+#include "result/model/ui/KZResultItemsTypeCntrl.h"
+#include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "result/window/ui/KZResultOutlineCntrl.h"
+#include "resultfiles/KZSaveResult.h"
+#include "settings/KZTags.h"
+
+#include <QFile>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace {
+
+KZResultItemsTypeCntrl* tabOf(const std::unique_ptr<KZResultTabCntrl>& tab)
+{
+    return dynamic_cast<KZResultItemsTypeCntrl*>(tab.get());
+}
+
+KZSourceRowsState* rowsStateOf(KZResultItemsTypeCntrl* tab)
+{
+    return tab ? dynamic_cast<KZSourceRowsState*>(tab->sourcesListCntrl()) : nullptr;
+}
+
+KZSavedListState listState(KZFoundListCntrl& list, KZResultOutlineCntrl* outline)
+{
+    KZSavedListState state;
+    state.currSelectedSourceTag = list.nsCurrSelectedSourceTag();
+    for (const quint64 tag : list.listTags()) {
+        KZSortDescriptors descriptors = list.sortDescriptorsWithTag(tag);
+        if (tag == state.currSelectedSourceTag && outline)
+            descriptors = outline->sortDescriptors();
+        if (!descriptors.isEmpty()) {
+            auto& records = state.sortDescriptors[tag];
+            for (const KZSortDescriptor& d : descriptors)
+                records.push_back({d.ascending(), d.key(), d.selector()});
+        }
+        if (!list.shownByGroup())
+            continue;
+        const std::optional<KZShownList> shown = list.listWithTag(tag);
+        if (!shown || !shown->root)
+            continue;
+        std::vector<qint64> expanded;
+        for (const KZFoundItemGroupRef& group : shown->root->groups())
+            if (group && group->isExpanded())
+                expanded.push_back(group->groupID());
+        if (!expanded.empty())
+            state.expandedByTag[tag] = std::move(expanded);
+    }
+    if (!outline)
+        return state;
+    // The rows remembered per list, with the selection on screen in place of
+    // what was remembered for the list shown (a list on screen remembers its
+    // selection only when the user moves away from it).
+    std::map<quint64, QList<KZListRow>> selections = outline->selectedItemsByTags();
+    const QList<KZListRow> onScreen = outline->foundListView()->selectedRows();
+    if (!onScreen.isEmpty())
+        selections[state.currSelectedSourceTag] = onScreen;
+    for (const auto& [tag, rows] : selections) {
+        std::vector<KZSavedSelection> records;
+        for (const KZListRow& row : rows) {
+            KZSavedSelection record;
+            record.isGroupItem = row.isGroupRow();
+            if (row.item) {
+                record.groupID = row.item->groupID();
+                record.path = QFile::decodeName(QByteArray(row.item->url().c_str()));
+            } else if (row.group) {
+                record.groupID = row.group->groupID();
+            } else {
+                continue;
+            }
+            if (std::find(records.begin(), records.end(), record) == records.end())
+                records.push_back(std::move(record));
+        }
+        if (!records.empty())
+            state.selectedItems[tag] = std::move(records);
+    }
+    return state;
+}
+
+} // namespace
+
+KZSavedTabSources KZSavedViewState::tabSources(KZSourceRowsState* rows, quint64 shownRowTag)
+{
+    KZSavedTabSources saved;
+    if (!rows) {
+        saved.selection = shownRowTag;
+        return saved;
+    }
+    for (const KZSourceRowValues& row : rows->sourceRowValues()) {
+        saved.sources.push_back({row.tag, row.isPhotosLib, row.searchStoppeByUser, row.markedCount, row.markedSize,
+                                 row.removedSize, row.removedCount});
+    }
+    saved.selection = rows->selectedSourceRowTag();
+    return saved;
+}
+
+void KZSavedViewState::read(const KZResultCntrl& result, const Outlines& outlines, KZSaveSnapshot& snapshot)
+{
+    for (const auto& [tag, tabCntrl] : result.itemsTypeCntrls()) {
+        KZResultItemsTypeCntrl* tab = tabOf(tabCntrl);
+        KZFoundListCntrl* list = tab ? tab->foundListCntrl() : nullptr;
+        snapshot.leftSide[tag] = tabSources(rowsStateOf(tab), list ? list->nsCurrSelectedSourceTag() : 0);
+        if (!list || tag == KZTag::missingTracks)
+            continue;
+        const auto outline = outlines.find(tag);
+        snapshot.rightSide[tag] = listState(*list, outline == outlines.end() ? nullptr : outline->second);
+    }
+}
+
+QVariantMap KZSavedViewState::listStateMap(const KZSavedListState& state)
+{
+    // The list model reads the file's own records, so the format module's
+    // spelling of them is the one used here.
+    KZSavedResult wrapper;
+    wrapper.rightSide[0] = state;
+    return KZSavedResultFormat::toPropertyList(wrapper)
+        .value(KZSavedResultKey::rightSide)
+        .toMap()
+        .value(KZSavedResultFormat::tagKey(0))
+        .toMap();
+}
+
+void KZSavedViewState::apply(const KZResultCntrl& result, const KZSavedResult& saved, bool shownByGroupWhenSaved)
+{
+    for (const auto& [tag, tabCntrl] : result.itemsTypeCntrls()) {
+        KZResultItemsTypeCntrl* tab = tabOf(tabCntrl);
+        KZFoundListCntrl* list = tab ? tab->foundListCntrl() : nullptr;
+        const auto left = saved.leftSide.find(tag);
+        if (left != saved.leftSide.end()) {
+            if (KZSourceRowsState* rows = rowsStateOf(tab)) {
+                std::vector<KZSourceRowValues> values;
+                for (const KZSavedSourceRow& row : left->second.sources)
+                    values.push_back({row.tag, row.isPhotosLib, row.searchStoppeByUser, row.markedCount,
+                                      row.markedSize, row.removedSize, row.removedCount});
+                rows->applySavedSourceRows(values, left->second.selection);
+            } else if (list && left->second.selection != 0 && left->second.selection != list->nsCurrSelectedSourceTag()
+                       && list->listTags().contains(left->second.selection)) {
+                // Without a sources list the saved row's list is shown directly.
+                list->sourceSelectionDidChange({{QStringLiteral("tag"), QVariant::fromValue(left->second.selection)}});
+            }
+        }
+        const auto right = saved.rightSide.find(tag);
+        if (list && right != saved.rightSide.end())
+            list->setSavedSettings(listStateMap(right->second), shownByGroupWhenSaved);
+        if (list && tag == saved.selectedTabTag)
+            list->reloadListView();
+    }
+}
