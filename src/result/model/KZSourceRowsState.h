@@ -13,6 +13,8 @@ struct KZSourceRowValues {
     quint64 markedSize = 0;
     quint64 removedSize = 0;
     quint64 removedCount = 0;
+
+    bool operator==(const KZSourceRowValues&) const = default;
 };
 
 // What saving and reopening a result ask of a tab's sources list: its rows'

@@ -92,10 +92,7 @@ KZSavedTabSources KZSavedViewState::tabSources(KZSourceRowsState* rows, quint64 
         saved.selection = shownRowTag;
         return saved;
     }
-    for (const KZSourceRowValues& row : rows->sourceRowValues()) {
-        saved.sources.push_back({row.tag, row.isPhotosLib, row.searchStoppeByUser, row.markedCount, row.markedSize,
-                                 row.removedSize, row.removedCount});
-    }
+    saved.sources = rows->sourceRowValues();
     saved.selection = rows->selectedSourceRowTag();
     return saved;
 }
@@ -134,11 +131,7 @@ void KZSavedViewState::apply(const KZResultCntrl& result, const KZSavedResult& s
         const auto left = saved.leftSide.find(tag);
         if (left != saved.leftSide.end()) {
             if (KZSourceRowsState* rows = rowsStateOf(tab)) {
-                std::vector<KZSourceRowValues> values;
-                for (const KZSavedSourceRow& row : left->second.sources)
-                    values.push_back({row.tag, row.isPhotosLib, row.searchStoppeByUser, row.markedCount,
-                                      row.markedSize, row.removedSize, row.removedCount});
-                rows->applySavedSourceRows(values, left->second.selection);
+                rows->applySavedSourceRows(left->second.sources, left->second.selection);
             } else if (list && left->second.selection != 0 && left->second.selection != list->nsCurrSelectedSourceTag()
                        && list->listTags().contains(left->second.selection)) {
                 // Without a sources list the saved row's list is shown directly.

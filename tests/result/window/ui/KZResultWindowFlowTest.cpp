@@ -19,6 +19,7 @@
 #include "result/window/ui/KZMarkPopovers.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/model/KZFoundListCntrl.h"
+#include "result/window/ui/KZSavedViewState.h"
 #include "resultfiles/KZSavedResultFormat.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
@@ -601,6 +602,24 @@ TEST_F(ResultWindowFlow, SaveKeepsTheViewStateOfEveryTab)
     ASSERT_TRUE(shown.sortDescriptors.count(shown.currSelectedSourceTag));
     EXPECT_EQ(shown.sortDescriptors.at(shown.currSelectedSourceTag).size(),
               size_t(outline(other)->sortDescriptors().size()));
+
+    // Handed back, the saved state reaches every tab's list again: the
+    // collapsed group opens, the cleared selection is remembered once more.
+    for (const KZFoundItemGroupRef& each : outline(KZTag::allDuplicates)->foundModel()->list()->root->groups())
+        each->setIsExpanded(false);
+    outline(KZTag::allDuplicates)->resetSelectionState();
+    KZSavedViewState::apply(*window->resultCntrl(), *back, true);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        return !outline(KZTag::allDuplicates)->selectedItemsByTags().empty();
+    }));
+    const auto& remembered = outline(KZTag::allDuplicates)->selectedItemsByTags();
+    ASSERT_TRUE(remembered.count(all.currSelectedSourceTag));
+    ASSERT_EQ(remembered.at(all.currSelectedSourceTag).size(), 1);
+    EXPECT_EQ(remembered.at(all.currSelectedSourceTag).first().item, selected);
+    bool reopened = false;
+    for (const KZFoundItemGroupRef& each : outline(KZTag::allDuplicates)->foundModel()->list()->root->groups())
+        reopened = reopened || (each->groupID() == selected->groupID() && each->isExpanded());
+    EXPECT_TRUE(reopened);
 }
 
 } // namespace
