@@ -508,6 +508,10 @@ wait 1500
 click showResultButton
 waitfor foundListView
 wait 1500
+click resultTab3
+wait 1200
+select foundListView 0
+wait 500
 answer $TREE-saved.maravex
 menu save
 wait 2000
@@ -523,6 +527,15 @@ if [ -z "$filter" ] || [[ result-save == "$filter"* ]]; then
     failed=1
   fi
 fi
+
+# The file saved above, opened as the program is handed it: the same tab,
+# source row, selection and marks come back in the result window.
+state result-reopen again "$TREE-saved.maravex" <<'STEPS'
+waitfor foundListView
+wait 2500
+shot $SHOTS/result-reopen.png resultWindow
+quit
+STEPS
 
 state result-export again "$TREE" <<'STEPS'
 waitfor startBtn

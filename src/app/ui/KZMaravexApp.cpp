@@ -1,4 +1,9 @@
 #include "app/ui/KZMaravexApp.h"
+#include "app/ui/KZOpenSavedResult.h"
+#include "app/ui/KZWindowFlipAnimator.h"
+#include "platform/MainThread.h"
+#include "removal/KZRemove.h"
+#include "services/KZFileDialogPresenter.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
@@ -44,7 +49,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QGuiApplication>
-#include <QFileDialog>
 #include <QMenu>
 #include <QTimer>
 #include <QUrl>
@@ -207,15 +211,7 @@ public:
             QStringLiteral("ask_open_file"), QStringLiteral("losing_result_msg"), {}, text("continue_button"),
             text("dont_continue_button"), QString(), QStringLiteral("show_open_saved_file"), false);
     }
-    void openSavedResult(const fs::path&) override
-    {
-        // Reading saved results comes later; say so rather than fail silently,
-        // and end the opening so nothing waits for it.
-        KZErrorDelegate::sharedControl().showError(QStringLiteral("open_saved_unavailable"),
-                                                   QStringLiteral("open_saved_unavailable_info"));
-        platform::NotificationCenter::defaultCenter().post(KZNotification::openingDidFinish,
-                                                           platform::bundleIdentifier());
-    }
+    void openSavedResult(const fs::path& file) override { app_.openSavedResult(file); }
     double now() const override { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; }
     void runAfter(double seconds, std::function<void()> work) override
     {
@@ -610,13 +606,59 @@ void KZMaravexApp::closeWindows()
 
 void KZMaravexApp::openSavedAction()
 {
-    QFileDialog panel(QApplication::activeWindow(), text("ask_for_saved_file"));
-    panel.setFileMode(QFileDialog::ExistingFile);
-    panel.setNameFilter(QStringLiteral("Maravex (*.maravex)"));
-    panel.setOption(QFileDialog::DontResolveSymlinks, false);
-    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
-        return;
-    routing_->openSavedChosen(fs::path(QFile::encodeName(panel.selectedFiles().first()).toStdString()));
+    KZFileDialogPresenter::Request ask;
+    ask.mode = KZFileDialogPresenter::Mode::OpenFiles;
+    ask.message = text("ask_for_saved_file");
+    ask.allowedTypes = {QStringLiteral("maravex")};
+    ask.window = QApplication::activeWindow();
+    KZFileDialogPresenter::ask(ask, [this](const KZFileDialogPresenter::Answer& answer) {
+        if (!answer.accepted || answer.paths.isEmpty() || answer.paths.first().isEmpty())
+            return;
+        routing_->openSavedChosen(fs::path(QFile::encodeName(answer.paths.first()).toStdString()));
+    });
+}
+
+KZOpenSavedResult* KZMaravexApp::openedReader() const
+{
+    return openedReader_;
+}
+
+void KZMaravexApp::openSavedResult(const fs::path& file)
+{
+    KZOpenSavedResult::Host host;
+    host.searchWindowCntrl = windowCntrl_;
+    host.searchWindow = window_;
+    host.resultWindow = [this] { return resultWindow_.get(); };
+    host.removalIsRunning = [] { return KZRemove::isRemovalRunning(); };
+    host.flip = [](QWidget* opening, std::function<void()> done) {
+        KZWindowFlipAnimator& flipper = KZWindowFlipAnimator::sharedWindowFlipAnimator();
+        QWidget* front = flipper.currentWindow();
+        if (!front || !front->isVisible()) {
+            opening->show();
+            QTimer::singleShot(0, opening, std::move(done));
+            return;
+        }
+        auto token = std::make_shared<platform::Subscription>();
+        *token = platform::NotificationCenter::defaultCenter().addObserver(
+            KZNotification::flipAnimationDidEnd, platform::NotificationObject(static_cast<const void*>(opening)),
+            [token, done](const platform::Notification&) {
+                token->cancel();
+                platform::runOnMain(done);
+            });
+        flipper.flipToWindow(opening, 0);
+    };
+    // One reader per opening; it goes once it has said it finished.
+    auto* reader = new KZOpenSavedResult(std::move(host), this);
+    openedReader_ = reader;
+    readerDone_ = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::openingDidFinish, platform::bundleIdentifier(), [this](const platform::Notification&) {
+            platform::runOnMain([this] {
+                readerDone_.cancel();
+                if (openedReader_)
+                    openedReader_->deleteLater();
+            });
+        });
+    reader->prepareOpenSavedFile(file);
 }
 
 void KZMaravexApp::restorePersistentAction()
