@@ -334,14 +334,14 @@ void KZMaravexApp::applicationWillTerminate()
 void KZMaravexApp::buildMenus()
 {
     // One set of menus for every window; this delegate answers the items it
-    // owns. Items nobody answers yet (open and save a result)
-    // stay disabled until their feature registers a handler.
+    // owns (the result window answers Save and the Result menu).
     using Set = KZMenuSet;
     auto on = [this](Set::Menu menu, int tag, std::function<void()> handler) {
         Set::setHandler(menu, tag, std::move(handler), this);
     };
     on(Set::File, Set::NewSearchTag, [this] { newSearchAction(); });
     on(Set::File, Set::SearchAgainTag, [this] { searchAgainAction(); });
+    on(Set::File, Set::OpenSavedTag, [this] { openSavedAction(); });
     on(Set::File, Set::CloseTag, [this] { closeActiveWindow(); });
     // Windows without undo of their own: Ctrl+Z reaches the inert undo.
     on(Set::Edit, Set::UndoTag, [this] { fakeUndo(); });

@@ -12,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "preferences/KZURLOpener.h"
 #include "result/model/KZFoundItemsCntrl.h"
+#include "services/KZFileDialogPresenter.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
@@ -222,4 +223,40 @@ TEST_F(OpenSavedResult, AFileThatIsNotASavedResultIsToldAndEndsTheOpening)
                 alerts.presenter->shown[0].messageText.contains(QStringLiteral("bad.maravex")));
     EXPECT_FALSE(reader.openingWindow() && reader.openingWindow()->isVisible());
     EXPECT_TRUE(app->window()->isVisible());
+}
+
+namespace {
+
+class OnePanelAnswer : public KZFileDialogPresenter {
+public:
+    explicit OnePanelAnswer(QString path) : path_(std::move(path)) {}
+    std::vector<Request> requests;
+    void present(const Request& request, Completion done) override
+    {
+        requests.push_back(request);
+        done({true, {path_}, false});
+    }
+
+private:
+    QString path_;
+};
+
+} // namespace
+
+// File > Open… asks through the shared file panel, as a sheet of the window
+// in front, for saved results only, and opens the chosen one.
+TEST_F(OpenSavedResult, TheOpenPanelAsksForSavedResultsAndOpensTheChoice)
+{
+    auto panel = std::make_shared<OnePanelAnswer>(QString::fromStdString(file.string()));
+    KZFileDialogPresenter::setShared(panel);
+    app->window()->activateWindow();
+    QApplication::setActiveWindow(app->window());
+    app->openSavedAction();
+    KZFileDialogPresenter::setShared(nullptr);
+    ASSERT_EQ(panel->requests.size(), 1u);
+    EXPECT_EQ(panel->requests.front().allowedTypes, QStringList{QStringLiteral("maravex")});
+    EXPECT_EQ(panel->requests.front().window, QApplication::activeWindow());
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    EXPECT_EQ(terminations, 1);
 }
