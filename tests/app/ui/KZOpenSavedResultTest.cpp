@@ -260,3 +260,19 @@ TEST_F(OpenSavedResult, TheOpenPanelAsksForSavedResultsAndOpensTheChoice)
         [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
     EXPECT_EQ(terminations, 1);
 }
+
+// The kept copy of a group deleted since saving: its other copy comes back
+// unmarked, and the user is told so once.
+TEST_F(OpenSavedResult, AGroupWhoseKeptCopyWentIsUnmarkedAndTheUserToldOnce)
+{
+    ASSERT_TRUE(fs::remove(a));
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    QTest::qWait(200);
+    const std::map<fs::path, bool> expected{{b, false}, {c, false}, {d, true}};
+    EXPECT_EQ(marks(), expected);
+    ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+    EXPECT_EQ(alerts.presenter->count(QStringLiteral("unmarked")), 1);
+    EXPECT_EQ(finishes, 1);
+}
