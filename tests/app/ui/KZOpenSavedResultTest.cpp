@@ -13,7 +13,9 @@
 #include "preferences/KZURLOpener.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFileDialogPresenter.h"
+#include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
+#include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "settings/KZDefaultsKeys.h"
@@ -275,4 +277,20 @@ TEST_F(OpenSavedResult, AGroupWhoseKeptCopyWentIsUnmarkedAndTheUserToldOnce)
     ASSERT_EQ(alerts.presenter->shown.size(), 1u);
     EXPECT_EQ(alerts.presenter->count(QStringLiteral("unmarked")), 1);
     EXPECT_EQ(finishes, 1);
+}
+
+// The saved source row comes back: here the row of the marked items, whose
+// list the tab then shows.
+TEST_F(OpenSavedResult, TheSavedSourceRowIsShownAgain)
+{
+    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+    const quint64 markedRow = KZTag::markedItemsRowBase + 3;
+    saved.leftSide[3].selection = markedRow;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << KZSavedResultFormat::encode(saved).toStdString();
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(app->resultWindowCntrl()->resultCntrl()->itemsTypeCntrl(3));
+    ASSERT_TRUE(tab && tab->foundListCntrl());
+    EXPECT_EQ(tab->foundListCntrl()->nsCurrSelectedSourceTag(), markedRow);
 }

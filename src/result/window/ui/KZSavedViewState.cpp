@@ -135,7 +135,10 @@ void KZSavedViewState::apply(const KZResultCntrl& result, const KZSavedResult& s
             } else if (list && left->second.selection != 0 && left->second.selection != list->nsCurrSelectedSourceTag()
                        && list->listTags().contains(left->second.selection)) {
                 // Without a sources list the saved row's list is shown directly.
-                list->sourceSelectionDidChange({{QStringLiteral("tag"), QVariant::fromValue(left->second.selection)}});
+                const std::optional<KZShownList> shown = list->listWithTag(left->second.selection);
+                const quint64 count = shown ? quint64(shown->flattened().size()) : 0;
+                list->sourceSelectionDidChange({{QStringLiteral("tag"), QVariant::fromValue(left->second.selection)},
+                                                {QStringLiteral("itemsCount"), QVariant::fromValue(count)}});
             }
         }
         const auto right = saved.rightSide.find(tag);
