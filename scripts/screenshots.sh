@@ -531,6 +531,8 @@ fi
 # The file saved above, opened as the program is handed it: the same tab,
 # source row, selection and marks come back in the result window.
 state result-reopen again "$TREE-saved.maravex" <<'STEPS'
+waitfor openingWindow
+shot $SHOTS/result-reopen-opening.png screen
 waitfor foundListView
 wait 2500
 shot $SHOTS/result-reopen.png resultWindow
