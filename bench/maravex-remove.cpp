@@ -230,6 +230,7 @@ int main(int argc, char** argv)
         }
         KZSavedResultReopen::Options options;
         options.globalExclusions = KZSearchStuff::sharedControl().globalExclusions();
+        KZSavedResultReopen::useFileTypeLabels(options, KZDefaultsRegistry::fileTagsExcludingTags());
         KZReopenedResult reopened = KZSavedResultReopen::rebuild(*saved, std::move(sources), options);
         reopened.notes.damaged += damaged;
         if (!reopened.notes.isEmpty())

@@ -1,5 +1,6 @@
 #include "resultfiles/KZSavedResultReopen.h"
 
+#include "engine/KZFileTypeTagger.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/TreeToCheck.h"
 #include "platform/Bookmark.h"
@@ -337,6 +338,17 @@ private:
 };
 
 } // namespace
+
+void KZSavedResultReopen::useFileTypeLabels(Options& options, const QVariantList& labels)
+{
+    auto tagger = std::make_shared<const KZFileTypeTagger>(labels);
+    // The tabs a search makes besides the labels' own.
+    options.fileTypeExists = [tagger](quint64 tag) {
+        return tag == KZTag::allDuplicates || tag == KZTag::unlabeledFiles || tag == KZTag::folders
+            || tagger->hasLabel(tag);
+    };
+    options.fileTypeOf = [tagger](const KZSearchItemInfo& item) { return tagger->tagFor(item); };
+}
 
 KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
                                               const Options& options)

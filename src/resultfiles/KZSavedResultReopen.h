@@ -85,6 +85,10 @@ public:
         std::function<void(const KZSearchItemInfo&)> didRebuildItem;
     };
 
+    // The user's file-type labels decide which saved tabs exist and where an
+    // item whose tab went is filed, as a search files it.
+    static void useFileTypeLabels(Options& options, const QVariantList& labels);
+
     // Rebuilds the items and empty folders of `saved` inside `sources`.
     static KZReopenedResult rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
                                     const Options& options);

@@ -16,6 +16,7 @@
 #include "result/window/ui/KZSavedViewState.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchStuff.h"
 
@@ -174,6 +175,7 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
 
     KZSavedResultReopen::Options options;
     options.globalExclusions = request_ ? request_->globalExclusions() : std::vector<fs::path>();
+    KZSavedResultReopen::useFileTypeLabels(options, KZDefaultsRegistry::fileTagsExcludingTags());
     options.didRebuildItem = [progress](const KZSearchItemInfo& item) { progress->setFoundItemFileType(item); };
     QPointer<KZOpenSavedResult> guard(this);
     openQueue().addOperation([guard, saved = *saved_, sources = read->sources, options] {
