@@ -167,6 +167,16 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         clickWidget(widget);
         return true;
     }
+    if (verb == QLatin1String("type")) {
+        auto* field = qobject_cast<QLineEdit*>(visibleWidgetNamed(name));
+        if (!field) {
+            fail(QStringLiteral("no visible text field named ") + name);
+            return false;
+        }
+        field->setFocus();
+        field->setText(words.mid(2).join(QLatin1Char(' ')));
+        return true;
+    }
     if (verb == QLatin1String("select")) {
         auto* list = qobject_cast<QAbstractItemView*>(visibleWidgetNamed(name));
         const QModelIndex row = list && list->model() ? list->model()->index(words.value(2).toInt(), 0) : QModelIndex();
@@ -176,16 +186,6 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         }
         list->setFocus();
         list->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        return true;
-    }
-    if (verb == QLatin1String("type")) {
-        auto* field = qobject_cast<QLineEdit*>(visibleWidgetNamed(name));
-        if (!field) {
-            fail(QStringLiteral("no visible text field named ") + name);
-            return false;
-        }
-        field->setFocus();
-        field->setText(words.mid(2).join(QLatin1Char(' ')));
         return true;
     }
     if (verb == QLatin1String("action")) {
