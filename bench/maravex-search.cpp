@@ -1,9 +1,10 @@
 // maravex-search: the duplicate search engine without windows.
 //
 //   maravex-search [-0] [--found-order] [--folders] [--criteria FILE.plist] [--unique] [--save FILE]
-//                  PATH...
+//                  [--music-library FILE.xml] PATH...
 //
-// Searches the given folders with the preset criteria of the search type
+// Searches the given folders (a photo library package is searched as a
+// photo library) and the music library of an XML export with the preset criteria of the search type
 // (or the criteria dictionary of FILE.plist, whose key
 // "check_image_metadata_option" set to 1 compares pictures by their pixels
 // in this run), prints every found item as "groupID<TAB>size<TAB>path" and
@@ -19,11 +20,15 @@
 // Ctrl-C stops the search; what was found until then is still printed.
 // --save also writes the result, marked as a result window first marks it,
 // to a saved-result file that the program opens.
+// The libraries' own passes are still to come: a library is read, its size
+// reported on standard error, and it contributes no items yet.
 
 #include "engine/KZContentReader.h"
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
+#include "media/KZPhotosSupport.h"
+#include "media/KZiTunesSupport.h"
 #include "platform/FileStat.h"
 #include "platform/MallocArenas.h"
 #include "platform/NotificationCenter.h"
@@ -41,6 +46,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -151,11 +157,42 @@ QVariantMap uniqueCriteria(QVariantMap criteria)
 
 constexpr int kExitIncomplete = 3;
 
+// A photo library is searched only when its database names some image.
+bool photoLibraryReadable(const fs::path& library)
+{
+    int images = 0;
+    KZPhotosSupport::sharedControl().photosAlbumsWithPath(library, &images);
+    if (images == 0) {
+        complain(library.native() + ": no image could be read from the photo library's database");
+        return false;
+    }
+    std::fprintf(stderr, "photo library %s: %d images\n", library.c_str(), images);
+    return true;
+}
+
+// The music library's media folder stands for the library among the
+// sources; an export that names none stands for its own folder.
+std::optional<fs::path> musicLibraryMediaFolder(const fs::path& file)
+{
+    const auto library = KZiTunesSupport::sharedControl().library();
+    if (!library) {
+        QString error; // read once more for the reason only
+        KZiTunesLibrary::fromFile(file, &error);
+        complain(file.native() + ": " + error.toStdString());
+        return std::nullopt;
+    }
+    const fs::path media = library->musicFolderLocation().empty() ? file.parent_path()
+                                                                  : library->musicFolderLocation();
+    std::fprintf(stderr, "music library %s: %zu tracks with a file, media folder %s\n", file.c_str(),
+                 library->mediaItems().size(), media.c_str());
+    return media;
+}
+
 int usage()
 {
     std::fprintf(stderr,
                  "usage: maravex-search [-0] [--found-order] [--folders] [--criteria FILE.plist] [--unique] "
-                 "[--save FILE] PATH...\n"
+                 "[--save FILE] [--music-library FILE.xml] PATH...\n"
                  "\n"
                  "Prints one record per found item: group, size and path, separated by TAB. Groups are\n"
                  "ordered by their first member's path and numbered from 1 in that order, members by path.\n"
@@ -170,6 +207,8 @@ int usage()
                  "              are compared for this run\n"
                  "  --unique    look for items without a duplicate\n"
                  "  --save      also save the result, with its default marks, to FILE (.maravex)\n"
+                 "  --music-library  also search the music library of this XML export\n"
+                 "A PATH that is a photo library package (.photoslibrary) is searched as a photo library.\n"
                  "\n"
                  "Exit status: 0 done, 1 nothing could be searched, 2 usage, %d some files or folders\n"
                  "could not be read (the result may lack duplicates), 130 stopped.\n",
@@ -265,6 +304,7 @@ int main(int argc, char** argv)
     bool unique = false;
     fs::path criteriaFile;
     fs::path saveFile;
+    fs::path musicLibrary;
     std::vector<fs::path> paths;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -284,6 +324,10 @@ int main(int argc, char** argv)
             if (++i >= argc)
                 return usage();
             saveFile = argv[i];
+        } else if (arg == "--music-library") {
+            if (++i >= argc)
+                return usage();
+            musicLibrary = fs::absolute(argv[i]);
         } else if (arg == "--") {
             for (++i; i < argc; ++i)
                 paths.emplace_back(argv[i]);
@@ -293,7 +337,7 @@ int main(int argc, char** argv)
             paths.emplace_back(arg);
         }
     }
-    if (paths.empty())
+    if (paths.empty() && musicLibrary.empty())
         return usage();
 
     // A criteria file may also say how pictures are compared, under the
@@ -306,7 +350,7 @@ int main(int argc, char** argv)
         if (file && file->contains(KZDefaultsKey::check_image_metadata_option))
             imageOption = file->value(KZDefaultsKey::check_image_metadata_option).toLongLong();
     }
-    if (imageOption) {
+    if (imageOption || !musicLibrary.empty()) {
         const fs::path copy = fs::path(runDefaults.path().toStdString()) / "defaults.plist";
         std::error_code ec;
         if (!runDefaults.isValid()
@@ -321,6 +365,9 @@ int main(int argc, char** argv)
     KZDefaultsRegistry::setupDefaultsPreferences();
     if (imageOption)
         platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
+    if (!musicLibrary.empty())
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::iTunes_library_path,
+                                                    QFile::decodeName(QByteArray::fromStdString(musicLibrary.native())));
 
     std::vector<KZSourceItemRef> sources;
     for (const fs::path& path : paths) {
@@ -334,7 +381,20 @@ int main(int argc, char** argv)
             complain(path.native() + ": not a folder");
             continue;
         }
+        if (path.extension() == ".photoslibrary") {
+            if (!photoLibraryReadable(path))
+                continue;
+            sources.push_back(
+                KZSourceItem::create({{str("url"), QVariant::fromValue(path)}, {str("isPhotosLib"), true}}));
+            continue;
+        }
         sources.push_back(KZSourceItem::create({{str("url"), QVariant::fromValue(path)}}));
+    }
+    if (!musicLibrary.empty()) {
+        const std::optional<fs::path> media = musicLibraryMediaFolder(musicLibrary);
+        if (!media)
+            return 1;
+        sources.push_back(KZSourceItem::create({{str("url"), QVariant::fromValue(*media)}, {str("iTunesLibValue"), 1}}));
     }
     if (sources.empty()) {
         complain("nothing to search");

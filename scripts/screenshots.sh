@@ -54,6 +54,20 @@ cp "$TREE/Documents/notes.txt" "$TREE/Documents/notes copy.txt"
 head -c 500000 /dev/urandom >"$TREE/Music/Album/track01.mp3"
 cp -r "$TREE/Music/Album/." "$TREE/Music/Copy/"
 
+# Duplicated pictures with real pixels for the preview states, and a tree
+# with one picture, one song and one document, each twice.
+PICS=$work/pictures
+python3 scripts/make-pictures.py "$PICS/Photos"
+cp -r "$PICS/Photos" "$PICS/Backup"
+MIXED=$work/mixed
+mkdir -p "$MIXED"/{Pictures,Music,Documents}
+cp "$PICS/Photos/sunset.png" "$MIXED/Pictures/sunset.png"
+cp "$PICS/Photos/sunset.png" "$MIXED/Pictures/sunset copy.png"
+cp "$TREE/Music/Album/track01.mp3" "$MIXED/Music/track01.mp3"
+cp "$TREE/Music/Album/track01.mp3" "$MIXED/Music/track01 copy.mp3"
+cp "$TREE/Documents/notes.txt" "$MIXED/Documents/notes.txt"
+cp "$TREE/Documents/notes.txt" "$MIXED/Documents/notes copy.txt"
+
 # The virtual screen: Xvfb picks a free display and tells its number.
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
@@ -73,6 +87,17 @@ if command -v xsetroot >/dev/null; then xsetroot -solid '#5d6b7d'; fi
 
 filter=${1:-}
 failed=0
+
+# The steps that search the given folders and open the result window:
+# "$OPEN_RESULT" on a line of its own in a state's steps.
+OPEN_RESULT='waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500'
 
 state() {
   local name=$1 run=$2
@@ -96,6 +121,7 @@ state() {
 PLIST
   fi
   # The steps are expanded here, so they can name $SHOTS and $TREE.
+  steps=${steps//\$OPEN_RESULT/$OPEN_RESULT}
   steps=${steps//\$SHOTS/$SHOTS}
   steps=${steps//\$TREE/$TREE}
   printf '%s\n' "$steps" >"$work/$name.drive"
@@ -299,6 +325,47 @@ wait 1200
 shot $SHOTS/result-flat-inactive.png resultWindow
 quit
 STEPS
+# --- result window: the preview pane and the preview panel ------------------------
+# Two picture rows beside the list, several pictures under it, a picture, a
+# song and a document as cards, and the preview panel open on a picture.
+state result-preview-images again "$PICS" <<'STEPS'
+$OPEN_RESULT
+click switchPreviewViewBtn
+wait 800
+key foundListView Home
+key foundListView Shift+Down
+wait 1500
+shot $SHOTS/result-preview-images.png resultWindow
+quit
+STEPS
+state result-preview-stacked again "$PICS" <<'STEPS'
+$OPEN_RESULT
+key foundListView Home
+key foundListView Ctrl+A
+wait 1500
+shot $SHOTS/result-preview-stacked.png resultWindow
+quit
+STEPS
+state result-preview-cards again "$MIXED" <<'STEPS'
+$OPEN_RESULT
+key foundListView Home
+key foundListView Ctrl+A
+wait 1500
+shot $SHOTS/result-preview-cards.png resultWindow
+quit
+STEPS
+state quick-look again "$PICS" <<'STEPS'
+$OPEN_RESULT
+key foundListView Home
+key foundListView Ctrl+A
+wait 800
+key foundListView Space
+waitfor quickLookPanel
+wait 1500
+shot $SHOTS/quick-look.png quickLookPanel
+quit
+STEPS
+
 # States drawn by a widget test's own picture case (PICTURE_SUITE.*, run when
 # MARAVEX_SHOTS_DIR is set) instead of the program: for windows that need a
 # hand-set clock or that the program cannot reach yet. The test programs are
@@ -377,6 +444,52 @@ wait 3000
 shot $SHOTS/transition-new-search-done.png screen
 quit
 STEPS
+
+# --- result window: the sources list of a tab ---------------------------------------
+# Three sources holding copies of one another's files: the list shows a row
+# per source under the tab's own row. A source row selected; then a rule
+# from the tab row's mark menu; then the info popover of a source row.
+SOURCES=$work/sources
+mkdir -p "$SOURCES"/{Camera,Laptop,Backup}
+head -c 300000 /dev/urandom >"$SOURCES/Camera/IMG_0001.jpg"
+head -c 420000 /dev/urandom >"$SOURCES/Camera/IMG_0002.jpg"
+head -c 150000 /dev/urandom >"$SOURCES/Laptop/report.pdf"
+cp "$SOURCES/Camera/IMG_0001.jpg" "$SOURCES/Laptop/IMG_0001.jpg"
+cp "$SOURCES/Camera/IMG_0001.jpg" "$SOURCES/Backup/IMG_0001 copy.jpg"
+cp "$SOURCES/Camera/IMG_0002.jpg" "$SOURCES/Backup/IMG_0002.jpg"
+cp "$SOURCES/Laptop/report.pdf" "$SOURCES/Backup/report.pdf"
+for source in result-sources result-sources-marked result-sources-info; do
+  case $source in
+    result-sources) last='click sourceRow2
+wait 1200
+shot $SHOTS/result-sources.png resultWindow' ;;
+    result-sources-marked) last='click sourceMenuBtn0
+wait 700
+shot $SHOTS/result-sources-menu.png screen
+menu sourceMarkRule7
+wait 1500
+shot $SHOTS/result-sources-marked.png resultWindow' ;;
+    result-sources-info) last='click sourceRow2
+wait 1000
+hover sourceRow1
+wait 300
+click sourceInfoBtn1
+wait 800
+shot $SHOTS/result-sources-info.png resultWindow' ;;
+  esac
+  state $source again "$SOURCES/Camera" "$SOURCES/Laptop" "$SOURCES/Backup" <<STEPS
+waitfor startBtn
+wait 800
+click startBtn
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1500
+$last
+quit
+STEPS
+done
 
 # --- result window: the row of file-type tabs -------------------------------------
 # Five tabs, one selected with its bars, one busy with its spinner; drawn by

@@ -14,6 +14,9 @@ inline const QString reduce_transparence = QStringLiteral("reduce_transparence")
 inline const QString report_empty_folders = QStringLiteral("report_empty_folders");
 inline const QString check_image_metadata_option = QStringLiteral("check_image_metadata_option");
 inline const QString security_moving_to_trash = QStringLiteral("security_moving_to_trash");
+// The music library's XML export; empty means the usual place under the
+// home folder.
+inline const QString iTunes_library_path = QStringLiteral("iTunes_library_path");
 
 // Alert suppression: YES once the user asked not to see the alert again.
 inline const QString ask_close_photos = QStringLiteral("ask_close_photos");

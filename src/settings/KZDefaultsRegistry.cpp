@@ -165,6 +165,7 @@ QVariantMap KZDefaultsRegistry::defaultValues()
     values.insert(K::report_empty_folders, 0);
     values.insert(K::check_image_metadata_option, 0);
     values.insert(K::security_moving_to_trash, 2);
+    values.insert(K::iTunes_library_path, QString(QLatin1String("")));
 
     values.insert(K::show_result_by_group, true);
     values.insert(K::list_splitView_is_vertical, false);

@@ -65,7 +65,7 @@ TEST_F(DefaultsRegistryTest, FirstLaunchRegistersTheFactoryValues)
     EXPECT_EQ(defaults().arrayForKey(K::extensions_excluded), extensionRows);
 
     const QVariantMap registered = defaults().registeredDefaults();
-    EXPECT_EQ(registered.size(), 29);
+    EXPECT_EQ(registered.size(), 30);
     EXPECT_EQ(KZDefaultsRegistry::alertSuppressionKeys().size(), 15);
     for (const QString& key : KZDefaultsRegistry::alertSuppressionKeys())
         EXPECT_EQ(registered.value(key), QVariant(false)) << key.toStdString();
@@ -128,7 +128,8 @@ TEST_F(DefaultsRegistryTest, RevertRestoresExactlyTheInitialValueKeys)
     ASSERT_EQ(QSet<QString>(initial.begin(), initial.end()).size(), 21);
     const QSet<QString> outside = {K::last_file_type_tag, K::disable_lables, K::disable_lable_colors,
                                    K::security_moving_to_trash, K::show_result_by_group,
-                                   K::list_splitView_is_vertical, K::show_marked_info, K::is_first_run};
+                                   K::list_splitView_is_vertical, K::show_marked_info, K::is_first_run,
+                                   K::iTunes_library_path};
     const QVariantMap registered = defaults().registeredDefaults();
     QVariantMap changed;
     for (auto it = registered.begin(); it != registered.end(); ++it) {

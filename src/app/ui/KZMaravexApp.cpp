@@ -20,6 +20,7 @@
 #include "app/search/KZSourcesCntrl.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
 #include "app/search/ui/KZSearchWindowLayout.h"
+#include "media/KZiTunesSupport.h"
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZAboutWindow.h"
@@ -298,10 +299,18 @@ void KZMaravexApp::applicationDidFinishLaunching()
 {
     KZDefaultsRegistry::setupDefaultsPreferences();
     KZSystemVersionNumber();
+    // The music library's media folder is left out of searches that do not
+    // search the library itself.
+    KZiTunesSupport::installMediaFolderProvider();
 
     platform::NotificationCenter::defaultCenter().addObserver(
         this, KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
         [this](const platform::Notification& n) { listSelectionDidChange(n); });
+    platform::NotificationCenter::defaultCenter().addObserver(
+        this, QStringLiteral("quickLookWindowVisibilityWillChange"), platform::bundleIdentifier(),
+        [this](const platform::Notification& n) {
+            setQuickLookPanelIsVisible(n.userInfo.value(QStringLiteral("isVisible")).toBool());
+        });
 
     buildMenus();
     showFirstWindow();

@@ -12,8 +12,12 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
+#include <QEnterEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -158,6 +162,20 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         *delayMs = -1;
         return true;
     }
+    if (verb == QLatin1String("hover")) {
+        QWidget* widget = visibleWidgetNamed(name);
+        if (!widget) {
+            fail(QStringLiteral("no visible widget named ") + name);
+            return false;
+        }
+        // The pointer goes there too, so that what asks where it is agrees.
+        const QPointF centre = QRectF(widget->rect()).center();
+        const QPointF global = widget->mapToGlobal(centre);
+        QCursor::setPos(global.toPoint());
+        QEnterEvent enter(centre, centre, global);
+        QApplication::sendEvent(widget, &enter);
+        return true;
+    }
     if (verb == QLatin1String("click")) {
         QWidget* widget = visibleWidgetNamed(name);
         if (!widget) {
@@ -165,6 +183,21 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
             return false;
         }
         clickWidget(widget);
+        return true;
+    }
+    if (verb == QLatin1String("key")) {
+        QWidget* widget = visibleWidgetNamed(name);
+        const QKeySequence keys = QKeySequence::fromString(words.value(2));
+        if (!widget || keys.isEmpty()) {
+            fail(QStringLiteral("no visible widget named ") + name + QStringLiteral(" or no key"));
+            return false;
+        }
+        widget->setFocus();
+        const QKeyCombination combination = keys[0];
+        QKeyEvent press(QEvent::KeyPress, combination.key(), combination.keyboardModifiers());
+        QKeyEvent release(QEvent::KeyRelease, combination.key(), combination.keyboardModifiers());
+        QApplication::sendEvent(widget, &press);
+        QApplication::sendEvent(widget, &release);
         return true;
     }
     if (verb == QLatin1String("type")) {

@@ -14,6 +14,10 @@ class KZMaravexApp;
 //   wait MS                 let animations and timers run
 //   waitfor NAME            until a visible widget of that object name exists
 //   click NAME              click the visible widget of that object name
+//   key NAME KEYS           press KEYS ("Ctrl+A", "Shift+Down", "Space") in the
+//                           visible widget of that name
+//   hover NAME              move the pointer onto the visible widget of that
+//                           object name
 //   type NAME TEXT...       put TEXT into the line edit of that name
 //   action NAME             trigger the application menu item of that name
 //   select NAME ROW         select row ROW (from 0) of the list of that name

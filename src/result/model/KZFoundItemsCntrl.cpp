@@ -7,6 +7,9 @@
 #include "platform/FinderInfo.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "result/model/KZFoundImage.h"
+#include "result/model/KZFoundSong.h"
+#include "result/model/KZLibraryLookups.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
@@ -141,12 +144,11 @@ bool KZFoundItemsCntrl::isSong(const TreeToCheck& node) const
 KZFoundItemRef KZFoundItemsCntrl::makeItem(const TreeToCheck& node) const
 {
     // The song test comes first: a file that is both a sound and an image by
-    // its type or extension is a song. Songs and images get items of their
-    // own kinds once those exist; until then they are plain found items.
+    // its type or extension is a song.
     if (isSong(node))
-        return KZFoundItem::itemWithTreeNode(node);
+        return KZFoundSong::itemWithTreeNode(node);
     if (isImage(node))
-        return KZFoundItem::itemWithTreeNode(node);
+        return KZFoundImage::itemWithTreeNode(node);
     return KZFoundItem::itemWithTreeNode(node);
 }
 
@@ -226,12 +228,39 @@ void KZFoundItemsCntrl::finishToSetItems(const KZFoundItemArray& items, const QV
 
 void KZFoundItemsCntrl::doGetSupportedAppsPath(const QVariantMap& info)
 {
-    // The music and Photos library readers fill in the library positions of
-    // their items; a search of neither library has nothing to fill. The
-    // readers are not part of this program yet, so the positions stay empty
-    // and the items show their paths.
-    if (!info.value(Key::searchedIniTunes).toBool() && !info.value(Key::searchedInPhotos).toBool())
+    // The library readers answer the positions of their own items; a search
+    // of neither library has nothing to ask, and a reader that is not
+    // installed leaves its items showing their paths.
+    const bool music = info.value(Key::searchedIniTunes).toBool();
+    const bool photos = info.value(Key::searchedInPhotos).toBool();
+    if (!music && !photos)
         return;
+    const KZLibraryLookups lookups = KZLibraryLookups::current();
+    const KZFoundItemArray items = allItems();
+    const auto fill = [&](auto isLibraryItem, const auto& lookup) {
+        KZFoundItemArray libraryItems;
+        QStringList ids;
+        for (const KZFoundItemRef& item : items) {
+            if (isLibraryItem(*item)) {
+                libraryItems.append(item);
+                ids.append(item->trackID());
+            }
+        }
+        if (libraryItems.isEmpty())
+            return;
+        const QHash<QString, QString> positions = lookup(ids);
+        for (const KZFoundItemRef& item : libraryItems)
+            item->setSupportedAppLibraryPosition(positions.value(item->trackID()));
+    };
+    if (music && lookups.songPositions) {
+        fill([](KZFoundItem& item) { return item.isiTunesItem() && dynamic_cast<KZFoundSong*>(&item); },
+             lookups.songPositions);
+    }
+    if (photos && lookups.photoPositions) {
+        const QString library = info.value(Key::photosLibraryPath).toString();
+        fill([](KZFoundItem& item) { return item.isPhotosItem() && dynamic_cast<KZFoundImage*>(&item); },
+             [&](const QStringList& ids) { return lookups.photoPositions(ids, library); });
+    }
 }
 
 // ---- Queries ----------------------------------------------------------------------------

@@ -65,6 +65,8 @@ public:
 
     bool isImage(const TreeToCheck& node) const;
     bool isSong(const TreeToCheck& node) const;
+    // A song, an image or a plain found item, as the node's file is.
+    KZFoundItemRef makeItem(const TreeToCheck& node) const;
     // Library positions of music and Photos items.
     void doGetSupportedAppsPath(const QVariantMap& info);
 
@@ -138,8 +140,6 @@ public:
     void setIsiTunesSearch(bool value) { isiTunesSearch_ = value; }
 
 private:
-    KZFoundItemRef makeItem(const TreeToCheck& node) const;
-
     // The owning result controller; it outlives the model.
     KZResultCntrl* resultCntrl_ = nullptr;
 

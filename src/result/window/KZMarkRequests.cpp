@@ -195,6 +195,14 @@ bool KZOutlineMarking::markItemsWithState(const QVariantMap& request, const std:
     return true;
 }
 
+void KZOutlineMarking::sendCompletedRequest(QVariantMap request)
+{
+    registerUndoWithDict(request);
+    if (hooks_.post)
+        hooks_.post(request);
+    informOfTheUndo(request.value(KZMarkingKey::checkBtnState).toLongLong());
+}
+
 void KZOutlineMarking::registerUndoWithDict(QVariantMap& request)
 {
     if (!hooks_.undoRecord)

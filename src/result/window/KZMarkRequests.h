@@ -86,6 +86,9 @@ public:
     // False (with a beep) when the request's row has gone.
     bool markItemsWithState(const QVariantMap& request, const std::optional<KZListRow>& target);
     void registerUndoWithDict(QVariantMap& request);
+    // A request its sender has completed itself (a row of the sources list):
+    // registered as one step, sent, and the one-time undo hint given.
+    void sendCompletedRequest(QVariantMap request);
     void informOfTheUndo(qint64 checkState);
     // After the model marked: whether the window has steps to undo or redo.
     void updateAfterMarked();

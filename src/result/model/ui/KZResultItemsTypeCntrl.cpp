@@ -161,6 +161,8 @@ void KZResultItemsTypeCntrl::buildResultView(const QVariantMap&)
     paneLayout->addWidget(previewPaneCntrl_->view());
     emptyPreviewFld_ = new QLabel(previewPane_);
     emptyPreviewFld_->setAlignment(Qt::AlignCenter);
+    // The pane shows its own notice; this one must not take the pane's clicks.
+    emptyPreviewFld_->setAttribute(Qt::WA_TransparentForMouseEvents);
     listSplit_->addWidget(previewPane_);
     // Only the preview pane may be collapsed; the sources and the list never.
     listSplit_->setCollapsible(0, false);

@@ -2,6 +2,7 @@
 
 #include "result/model/KZFoundListHost.h"
 #include "result/model/KZListOutline.h"
+#include "result/model/KZResultSourcesTypeItem.h"
 #include "result/model/KZResultTabCntrl.h"
 
 #include <QVariantList>
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QWidget;
 
@@ -21,6 +23,13 @@ public:
     virtual void updateMarkedInfo(const KZMarkedInfoUpdate& info) = 0;
     virtual void updateRemovedInfo(const KZViewToUpdateRef& info) = 0;
     virtual void selectRowWithTag(quint64 tag, quint64 deselectTag) = 0;
+
+    // What a saved result keeps of the list, and how a reopened one gets it
+    // back (see KZResultSourcesRows::savedSettings).
+    virtual std::vector<KZResultSourcesTypeItemRef> sourceItems() const = 0;
+    virtual qint64 currSelectedRow() const = 0;
+    virtual QVariantMap savedSettings() const = 0;
+    virtual void setSavedSettings(const QVariantMap& saved) = 0;
 };
 
 // The preview pane beside or under a tab's list.

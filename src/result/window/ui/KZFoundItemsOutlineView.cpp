@@ -203,13 +203,54 @@ QList<KZListRow> KZFoundItemsOutlineView::selectedRows() const
     KZFoundItemsModel* found = foundModel();
     if (!found || !selectionModel())
         return rows;
-    QModelIndexList indexes = selectionModel()->selectedRows();
-    std::sort(indexes.begin(), indexes.end(), [this](const QModelIndex& a, const QModelIndex& b) {
-        return visualRect(a).top() < visualRect(b).top();
-    });
-    for (const QModelIndex& index : indexes)
+    for (const auto& [top, index] : orderedSelection())
         rows.append(found->rowAt(index));
     return rows;
+}
+
+QList<std::pair<qint64, QModelIndex>> KZFoundItemsOutlineView::orderedSelection() const
+{
+    QList<std::pair<qint64, QModelIndex>> ordered;
+    if (!selectionModel())
+        return ordered;
+    // The rows are groups with their members under them (or a flat list),
+    // so a row's place follows from its group's row and its own: asking the
+    // view where each row is would walk the list once per row, which a
+    // selection of every row of a long list cannot afford.
+    const QModelIndexList indexes = selectionModel()->selectedRows();
+    ordered.reserve(indexes.size());
+    for (const QModelIndex& index : indexes) {
+        const QModelIndex parent = index.parent();
+        const qint64 place = parent.isValid() ? (qint64(parent.row()) << 32) + index.row() + 1 : qint64(index.row()) << 32;
+        ordered.append({place, index});
+    }
+    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return ordered;
+}
+
+KZPreviewItems KZFoundItemsOutlineView::previewItemsForSelection() const
+{
+    KZPreviewItems items;
+    KZFoundItemsModel* found = foundModel();
+    if (!found)
+        return items;
+    QSet<const KZFoundItem*> seen;
+    for (const auto& [top, index] : orderedSelection()) {
+        const KZListRow row = found->rowAt(index);
+        KZFoundItemRef item = row.item;
+        qint64 place = top;
+        if (row.isGroupRow() && !row.group->items().isEmpty()) {
+            item = row.group->items().first();
+            place += 1;
+        }
+        if (!item || seen.contains(item.get()))
+            continue;
+        seen.insert(item.get());
+        auto preview = std::make_shared<KZPreviewItem>(item);
+        preview->setIndex(place);
+        items.append(preview);
+    }
+    return items;
 }
 
 KZFoundItemArray KZFoundItemsOutlineView::selectedItemsForPreview() const

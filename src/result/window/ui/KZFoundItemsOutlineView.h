@@ -2,6 +2,7 @@
 
 #include "result/model/KZShownList.h"
 #include "result/window/KZCellFormatting.h"
+#include "result/window/KZPreviewItem.h"
 #include "result/window/KZRowColours.h"
 
 #include <QStyledItemDelegate>
@@ -57,6 +58,9 @@ public:
     // The items the preview shows: each item once, a selected group standing
     // for its first member.
     KZFoundItemArray selectedItemsForPreview() const;
+    // The same as preview items, each with the place of its row in the list
+    // as index (a group's first member just after its group's row).
+    KZPreviewItems previewItemsForSelection() const;
     // The rows a menu acts on: the row under the pointer when it is outside
     // the selection, else the selection.
     QList<KZListRow> rowsForMenu(const QModelIndex& clicked) const;
@@ -76,6 +80,10 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    // The selected rows' indexes with their places in the list, top to
+    // bottom (a group's members follow it, by their rows).
+    QList<std::pair<qint64, QModelIndex>> orderedSelection() const;
+
     bool showByGroup_ = false;
     bool isRemoving_ = false;
     QList<KZRowColourRecord> rowColours_;

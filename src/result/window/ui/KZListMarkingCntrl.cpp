@@ -11,15 +11,10 @@
 #include "settings/KZTags.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTimer>
-#include <QUrl>
 
 #include <utility>
 
@@ -29,40 +24,6 @@ constexpr int kMenuItemsLimit = 100;
 // Lists below this tag are a tab's whole list: every member is shown, so a
 // group there has no options.
 constexpr quint64 kFirstPartialList = 100000000003ULL;
-
-QString toQString(const std::filesystem::path& path)
-{
-    return QString::fromStdString(path.string());
-}
-
-class SystemWorkspace : public KZWorkspace {
-public:
-    void revealItems(const QList<std::filesystem::path>& paths) override
-    {
-        if (paths.isEmpty())
-            return;
-        QStringList uris;
-        for (const auto& path : paths)
-            uris << QUrl::fromLocalFile(toQString(path)).toString();
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-        call << uris << QString();
-        // Asked without waiting: a file manager that is slow to start must
-        // not freeze the list; without one, the folder is opened instead.
-        const QUrl folder = QUrl::fromLocalFile(toQString(paths.first().parent_path()));
-        auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000));
-        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folder](QDBusPendingCallWatcher* done) {
-            if (done->isError())
-                QDesktopServices::openUrl(folder);
-            done->deleteLater();
-        });
-    }
-    void openItem(const std::filesystem::path& path) override
-    {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(toQString(path)));
-    }
-};
 
 // Paints group rows with their controls; every other cell as before.
 class MarkingDelegate : public KZFoundItemsDelegate {
@@ -91,12 +52,6 @@ private:
 };
 
 } // namespace
-
-KZWorkspace& KZWorkspace::system()
-{
-    static SystemWorkspace workspace;
-    return workspace;
-}
 
 KZListMarkingCntrl::KZListMarkingCntrl(KZFoundItemsOutlineView* view, Settings settings)
     : QObject(view), view_(view), settings_(std::move(settings)), painter_(view->font())

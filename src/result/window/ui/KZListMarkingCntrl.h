@@ -3,6 +3,7 @@
 #include "result/model/KZShownList.h"
 #include "result/window/KZMarkRequests.h"
 #include "result/window/ui/KZGroupCellPainter.h"
+#include "services/ui/KZWorkspace.h"
 
 #include <QObject>
 #include <QPersistentModelIndex>
@@ -18,17 +19,6 @@ class KZMarkInfoPopover;
 class KZMarkMenuWidget;
 class QMenu;
 class QUndoStack;
-
-// Shows files in the file manager and opens them with their applications.
-class KZWorkspace {
-public:
-    virtual ~KZWorkspace() = default;
-    // The file manager selecting the files; a file manager without that
-    // service opens the folder of the first one instead.
-    virtual void revealItems(const QList<std::filesystem::path>& paths) = 0;
-    virtual void openItem(const std::filesystem::path& path) = 0;
-    static KZWorkspace& system();
-};
 
 // Marking from a tab's list: the check boxes of items and groups, the
 // group's mark menu and options, the context menu with reveal, open and

@@ -439,6 +439,14 @@ void KZResultOutlineCntrl::prepareToShowPreview()
     setInfoString();
     if (settings_.showPreview)
         settings_.showPreview(view_->selectedItemsForPreview());
+    if (settings_.showPreviewItems)
+        settings_.showPreviewItems(view_->previewItemsForSelection());
+}
+
+void KZResultOutlineCntrl::updateQuickLookPanelDelegate()
+{
+    if (settings_.updateQuickLookPanelDelegate)
+        settings_.updateQuickLookPanelDelegate();
 }
 
 void KZResultOutlineCntrl::setInfoString()
@@ -493,6 +501,8 @@ void KZResultOutlineCntrl::setEmptyPreview()
 {
     if (settings_.showPreview)
         settings_.showPreview({});
+    if (settings_.showPreviewItems)
+        settings_.showPreviewItems({});
 }
 
 void KZResultOutlineCntrl::setIsRemoving(bool removing)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "result/model/KZListOutline.h"
+#include "result/window/KZPreviewItem.h"
 
 #include <QObject>
 #include <QPointer>
@@ -33,6 +34,10 @@ public:
         std::function<void(const QString&)> setSelectionInfo;
         // Items of the selection for the preview pane; empty when nothing is selected.
         std::function<void(const KZFoundItemArray&)> showPreview;
+        // The same as preview items with their rows, for the preview pane.
+        std::function<void(const KZPreviewItems&)> showPreviewItems;
+        // The tab came to the front: its preview pane serves the preview panel.
+        std::function<void()> updateQuickLookPanelDelegate;
         // Gives the new list its marking controls (boxes, menus, popovers).
         std::function<void(KZFoundItemsOutlineView*)> addMarking;
     };
@@ -78,7 +83,7 @@ public:
     void updateRowsForGroup(const KZFoundItemGroupRef& group, qsizetype oldItemsCount) override;
     void revealGroup(const KZFoundItemGroupRef& group) override;
     void saveLastVisbleItem() override;
-    void updateQuickLookPanelDelegate() override {}
+    void updateQuickLookPanelDelegate() override;
     void changeMenuItemsTarget(bool) override {}
     void getInfoOfSelectedItemsWithArray(const KZShownList& list, quint64 tag) override;
     void setSelectedItemsByTags(const std::map<quint64, QList<KZListRow>>& rows) override;

@@ -16,10 +16,13 @@
 #include "result/window/KZMarkRequests.h"
 #include "result/window/KZResultMenus.h"
 #include "result/window/KZResultWindowState.h"
+#include "result/window/ui/KZFoundItemPreviewCntrl.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
+#include "result/window/ui/KZPreviewPanel.h"
 #include "result/window/ui/KZResultFileProgressSheet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZResultSourcesListCntrl.h"
 #include "result/window/ui/KZSavedViewState.h"
 #include "resultfiles/KZExportResult.h"
 #include "resultfiles/KZSaveResult.h"
@@ -279,6 +282,7 @@ void KZResultWindowCntrl::buildMenus()
     quickLookItem_ = fileMenu_->addAction(localized("quick_look"));
     quickLookItem_->setData(2);
     quickLookItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    connect(quickLookItem_, &QAction::triggered, this, &KZResultWindowCntrl::quickLookAction);
     const auto listCommand = [this](QMenu* menu, int tag, const char* title) {
         QAction* item = menu->addAction(localized(title));
         item->setData(tag);
@@ -333,7 +337,8 @@ void KZResultWindowCntrl::validateMenus()
     groupingItem_->setEnabled(!about && isVisible() && toggleViewByGroupBtn_->isEnabled());
     previewItem_->setEnabled(!about && isVisible() && switchPreviewViewBtn_->isEnabled());
     KZResultOutlineCntrl* outline = outlineOfTab(currSelectedTabTag_);
-    quickLookItem_->setEnabled(!about && outline && !outline->foundListView()->selectedItemsForPreview().isEmpty());
+    quickLookItem_->setEnabled(!about && (KZPreviewPanel::isOpen() ||
+                                          (outline && outline->foundListView()->selectionModel()->hasSelection())));
     KZListMarkingCntrl* marking = shownListMarking();
     for (const auto& [tag, item] : listCommandItems_) {
         QString title;
@@ -348,6 +353,9 @@ void KZResultWindowCntrl::updateMenuSetHandlers()
 {
     using Set = KZMenuSet;
     const bool usable = isVisible() && !isRemoving_ && !aboutIsOpened();
+    Set::setHandler(Set::File, Set::QuickLookTag,
+                    usable && quickLookItem_->isEnabled() ? Set::Handler([this] { quickLookAction(); }) : Set::Handler(),
+                    this);
     const bool canSave = usable && resultCntrl_ && resultCntrl_->validateMenuItem(Set::SaveTag);
     Set::setHandler(
         Set::File, Set::SaveTag,
@@ -388,6 +396,20 @@ void KZResultWindowCntrl::updateMenuSetHandlers()
                     this);
     if (QAction* mark = Set::shared().item(Set::Result, Set::MarkTag))
         mark->setText(markTitle.isEmpty() ? localized("unmark_unmark_item") : markTitle);
+}
+
+void KZResultWindowCntrl::quickLookAction()
+{
+    if (KZPreviewPanel::isOpen()) {
+        KZPreviewPanel::shared().close();
+        return;
+    }
+    KZResultOutlineCntrl* outline = outlineOfTab(currSelectedTabTag_);
+    if (isRemoving_ || !outline || !outline->foundListView()->selectionModel()->hasSelection()) {
+        beep();
+        return;
+    }
+    KZPreviewPanel::shared().open();
 }
 
 void KZResultWindowCntrl::exportAction()
@@ -527,7 +549,40 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
         if (tag == currSelectedTabTag_)
             selectionInfoFld_->setText(text);
     };
-    parts.makeOutline = [this, tag, tab, tabCntrl, sources, result = &resultCntrl,
+    // The outline is made first; its preview pane right after it.
+    auto pane = std::make_shared<QPointer<KZFoundItemPreviewCntrl>>();
+    parts.makePreviewPane = [this, tag, pane]() -> std::unique_ptr<KZPreviewPane> {
+        KZResultOutlineCntrl* outline = outlineOfTab(tag);
+        KZFoundItemPreviewCntrl::Settings preview;
+        preview.outlineView = outline ? outline->view() : nullptr;
+        preview.keyView = outline ? outline->foundListView() : nullptr;
+        preview.prepareToShowPreview = [this, tag] {
+            if (KZResultOutlineCntrl* shown = outlineOfTab(tag))
+                shown->prepareToShowPreview();
+        };
+        preview.workspace = services_.workspace ? services_.workspace() : nullptr;
+        preview.beep = [this] { beep(); };
+        auto made = std::make_unique<KZFoundItemPreviewCntrl>(std::move(preview));
+        *pane = made.get();
+        return made;
+    };
+    parts.makeSourcesList = [this, tag](const QVariantMap& listInfo) -> std::unique_ptr<KZResultSourcesList> {
+        KZResultSourcesListCntrl::Services list;
+        // A row's marks are one step of the tab list's own undo.
+        list.marking = [this, tag]() -> KZOutlineMarking* {
+            KZResultOutlineCntrl* outline = outlineOfTab(tag);
+            auto* marking = outline ? outline->foundListView()->findChild<KZListMarkingCntrl*>(
+                                          QString(), Qt::FindDirectChildrenOnly)
+                                    : nullptr;
+            return marking ? &marking->marking() : nullptr;
+        };
+        list.isRemoving = [this] { return isRemoving(); };
+        list.aboutIsOpened = [this] { return aboutIsOpened(); };
+        list.beep = [this] { beep(); };
+        list.workspace = services_.workspace ? services_.workspace() : nullptr;
+        return std::make_unique<KZResultSourcesListCntrl>(listInfo, std::move(list));
+    };
+    parts.makeOutline = [this, tag, tab, tabCntrl, pane, sources, result = &resultCntrl,
                          count = qint16(std::min<size_t>(sources.size(), 32767))] {
         KZResultOutlineCntrl::Settings settings;
         settings.tabTag = tag;
@@ -540,6 +595,14 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             if (tag == currSelectedTabTag_)
                 selectionInfoFld_->setText(text);
             validateMenus();
+        };
+        settings.showPreviewItems = [pane](const KZPreviewItems& items) {
+            if (*pane)
+                (*pane)->showPreviewWithArray(items);
+        };
+        settings.updateQuickLookPanelDelegate = [pane] {
+            if (*pane)
+                (*pane)->updateQuickLookPanelDelegate();
         };
         settings.addMarking = [this, tag, tabCntrl, result](KZFoundItemsOutlineView* view) {
             const auto list = [tabCntrl] { return *tabCntrl ? (*tabCntrl)->foundListCntrl() : nullptr; };
@@ -866,6 +929,9 @@ void KZResultWindowCntrl::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // The preview panel shows this window's items: it goes with it.
+    if (KZPreviewPanel::isOpen())
+        KZPreviewPanel::shared().close();
     QMainWindow::closeEvent(event);
 }
 

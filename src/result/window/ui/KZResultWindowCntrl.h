@@ -107,6 +107,9 @@ public:
     void updateMenuSetHandlers();
     // Exports the tab on screen (Result > Export…).
     void exportAction();
+    // File > Quick Look: opens the preview panel on the selection of the tab
+    // on screen, or closes it.
+    void quickLookAction();
 
     // The removal state: the remove button starts it, the panel's end or a
     // failure ends it.

@@ -1,8 +1,10 @@
+#include "SourcesListFake.h"
 #include "TestSupport.h"
 
 #include "engine/KZResultInfoKeys.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZListNotifications.h"
 #include "result/model/KZSplitViewSettings.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
@@ -174,4 +176,33 @@ TEST_F(ResultTab, TheEmptyFoldersPopoverWrapsLongTexts)
     EXPECT_LE(tab->popover()->width(), 350 + 30);
     tab->infoButtonAction();
     EXPECT_FALSE(tab->popover()->isVisible());
+}
+
+TEST_F(ResultTab, TheSourcesListIsMadeBesideTheListAndTakesTheTabsUpdates)
+{
+    RecordingSourcesList* made = nullptr;
+    QVariantMap asked;
+    KZResultTabParts parts;
+    parts.makeSourcesList = [&](const QVariantMap& info) {
+        asked = info;
+        auto list = std::make_unique<RecordingSourcesList>();
+        made = list.get();
+        return list;
+    };
+    auto tab = makeTab(3, parts);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(asked.value(QStringLiteral("fileType")).value<KZFileTypeLabelRef>()->tag(), 3u);
+    EXPECT_TRUE(asked.contains(KZResultKey::searchSources));
+    EXPECT_EQ(tab->sourcesSplit()->widget(0), made->widget.data());
+    EXPECT_EQ(made->outline, tab->foundListCntrl()->outlineCntrl());
+
+    KZMarkedInfoUpdate update;
+    update.info = std::make_shared<KZViewToUpdate>();
+    tab->updateMarkedInfoWithDict(update);
+    ASSERT_EQ(made->marked.size(), 1u);
+    EXPECT_EQ(made->marked[0].info, update.info);
+    const auto removal = std::make_shared<KZViewToUpdate>();
+    tab->updateRemovedInfoWithDict(removal);
+    ASSERT_EQ(made->removed.size(), 1u);
+    EXPECT_EQ(made->removed[0], removal);
 }

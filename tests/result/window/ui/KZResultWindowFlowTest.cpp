@@ -1,4 +1,5 @@
 #include "../../model/ResultCntrlFakes.h"
+#include "RealSearch.h"
 #include "TestSupport.h"
 
 #include "engine/KZSearchController.h"
@@ -25,6 +26,7 @@
 #include "services/ui/KZMenuSet.h"
 #include "services/ui/Popover.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZPreviewPanel.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "result/window/KZResultMenus.h"
 
@@ -53,66 +55,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using realsearch::searchFor;
 using namespace Qt::StringLiterals;
 
 void setModified(const fs::path& path, time_t seconds)
 {
     const utimbuf times{seconds, seconds};
     ASSERT_EQ(::utime(path.c_str(), &times), 0) << path;
-}
-
-// Counts the found items per file type, as the progress window does, so
-// that the result has its tabs.
-class TypedProgress : public resulttest::SilentProgress {
-public:
-    void setFoundItemFileType(const KZSearchItemInfo& item) override
-    {
-        std::lock_guard guard(lock_);
-        auto& label = types_[item.fileTypeLabel()];
-        if (!label)
-            label = KZFileTypeLabel::create(item.fileTypeLabel());
-        label->setFilesCount(label->filesCount() + 1);
-        label->setSize(label->size() + item.totSize());
-    }
-    QVariantMap fileTypes() const override
-    {
-        std::lock_guard guard(lock_);
-        QVariantMap types;
-        for (const auto& [tag, label] : types_)
-            types.insert(QString::number(tag), QVariant::fromValue(label));
-        return types;
-    }
-
-private:
-    mutable std::mutex lock_;
-    std::map<quint64, KZFileTypeLabelRef> types_;
-};
-
-// The userInfo of "searchDidTerminate" for a search of `folder` by size and content.
-QVariantMap searchFor(const fs::path& folder)
-{
-    auto stuff = KZSearchStuff::searchStuff();
-    stuff->setSources({KZSourceItem::create({{u"url"_s, QVariant::fromValue(folder)}})});
-    stuff->setCriteria(QVariantMap{{u"isSize"_s, true},
-                                   {u"sizeStruct"_s, QVariantMap{{u"isSame"_s, true}}},
-                                   {u"isContent"_s, true},
-                                   {u"contentStruct"_s, QVariantMap{{u"isData"_s, true}}}});
-    static int sender = 0;
-    std::mutex lock;
-    QVariantMap info;
-    kztest::Gate done;
-    platform::Subscription subscription = platform::NotificationCenter::defaultCenter().addObserver(
-        KZNotification::searchDidTerminate, platform::NotificationObject(&sender),
-        [&](const platform::Notification& note) {
-            std::lock_guard guard(lock);
-            info = info.isEmpty() ? note.userInfo : info;
-            done.open();
-        });
-    KZSearchController::create(stuff, &sender, std::make_shared<TypedProgress>())->startToSearch();
-    done.wait(std::chrono::seconds(120));
-    KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
-    std::lock_guard guard(lock);
-    return info;
 }
 
 struct OpenedFiles : KZWorkspace {
@@ -126,11 +75,8 @@ class ResultWindowFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        KZDefaultsRegistry::setupDefaultsPreferences();
-        auto& defaults = platform::UserDefaults::standard();
-        defaults.setValue(KZDefaultsKey::report_empty_folders, 0);
-        defaults.setValue(KZDefaultsKey::show_result_by_group, true);
-        KZRemovePanelWidget::setAnimationsInstant(true);
+        realsearch::prepareWindowDefaults();
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::show_result_by_group, true);
         // Beside the home Trash, on its disk: nothing crosses devices.
         root = kztest::sandboxHome() / ("flow-" + std::to_string(::getpid()) + "-" + std::to_string(++runs));
         fs::create_directories(root);
@@ -170,13 +116,7 @@ protected:
         services.workspace = [this] { return &workspace; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->resize(1000, 640);
-        // As the progress window does: the result is offered once it is ready.
-        bool ready = false;
-        platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
-            KZNotification::resultIsReady, platform::bundleIdentifier(),
-            [&ready](const platform::Notification&) { platform::runOnMain([&ready] { ready = true; }); });
-        window->initializeResultWithInfo(searchFor(root));
-        ASSERT_TRUE(kztest::processEventsUntil([&] { return ready; }, std::chrono::seconds(20)));
+        ASSERT_TRUE(realsearch::openResult(*window, searchFor(root)));
         if (tab == lastTypeTab)
             tab = window->tabsStrip()->fileTypes().rbegin()->first;
         window->showWindowWithTabTag(tab);
@@ -382,6 +322,40 @@ TEST_F(ResultWindowFlow, MenuCommandsFollowTheShownTab)
     EXPECT_EQ(marking->markInfoPopover()->popover()->isVisible(), !wasMarked);
     EXPECT_EQ(beeps, 0);
     marking->markInfoPopover()->popover()->close();
+}
+
+// File > Quick Look opens the preview panel on the tab on screen; the
+// panel follows the tab brought to the front and closes with the item.
+TEST_F(ResultWindowFlow, QuickLookShowsTheSelectionOfTheTabOnScreen)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    const auto selectFirstGroup = [&](quint64 tab) {
+        KZFoundItemsOutlineView* view = outline(tab)->foundListView();
+        const QModelIndex group = view->model()->index(0, 0);
+        view->selectionModel()->select(group, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return outline(tab)->foundModel()->rowAt(group).group->items().first();
+    };
+    QAction* quickLook = window->quickLookItem();
+    window->validateMenus();
+    EXPECT_FALSE(quickLook->isEnabled()) << "nothing selected";
+    const KZFoundItemRef inAll = selectFirstGroup(KZTag::allDuplicates);
+    window->validateMenus();
+    ASSERT_TRUE(quickLook->isEnabled());
+    EXPECT_TRUE(KZMenuSet::hasHandler(KZMenuSet::File, KZMenuSet::QuickLookTag));
+    quickLook->trigger();
+    KZPreviewPanel& panel = KZPreviewPanel::shared();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.currentItem() && panel.currentItem()->item() == inAll; }));
+    EXPECT_TRUE(KZPreviewPanel::isOpen());
+
+    const quint64 other = window->tabsStrip()->fileTypes().rbegin()->first;
+    window->showWindowWithTabTag(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(other) && outline(other)->foundModel()->rowCount() > 0; }));
+    const KZFoundItemRef inOther = selectFirstGroup(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.currentItem() && panel.currentItem()->item() == inOther; }));
+    window->validateMenus();
+    quickLook->trigger();
+    EXPECT_FALSE(KZPreviewPanel::isOpen());
 }
 
 // Answers each file panel with the next scripted path, and its check box

@@ -1,0 +1,287 @@
+#include "media/KZPhotosSupport.h"
+
+#include "media/KZSQLite.h"
+#include "platform/Log.h"
+#include "platform/StringTable.h"
+#include "services/KZErrorDelegate.h"
+#include "services/KZFilesUtilities.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kUuid = QStringLiteral("uuid");
+const QString kMasterUuid = QStringLiteral("masterUuid");
+const QString kIsInTrash = QStringLiteral("isInTrash");
+const QString kImagePath = QStringLiteral("imagePath");
+const QString kName = QStringLiteral("name");
+const QString kAlbumType = QStringLiteral("albumType");
+const QString kContainerUuid = QStringLiteral("containerUuid");
+const QString kObjectUuid = QStringLiteral("objectUuid");
+
+struct Query {
+    const char* table;
+    QStringList fields;
+};
+
+// The tool prints 1 and 0; a text such as "YES" or "true" reads as the
+// same, as the library's other writers may store it.
+bool boolText(const QString& value)
+{
+    const QString trimmed = value.trimmed();
+    bool ok = false;
+    const qlonglong number = trimmed.toLongLong(&ok);
+    if (ok)
+        return number != 0;
+    return trimmed.startsWith(QLatin1Char('y'), Qt::CaseInsensitive)
+           || trimmed.startsWith(QLatin1Char('t'), Qt::CaseInsensitive);
+}
+
+QString folded(const QString& key)
+{
+    return key.toCaseFolded();
+}
+
+bool lessInsensitive(const QString& a, const QString& b)
+{
+    return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+}
+
+// Rows by one field, case-insensitively; the first row of a key stays.
+QHash<QString, const QVariantMap*> indexBy(const QList<QVariantMap>& rows, const QString& field)
+{
+    QHash<QString, const QVariantMap*> index;
+    index.reserve(rows.size());
+    for (const QVariantMap& row : rows)
+    {
+        const QString key = folded(row.value(field).toString());
+        if (!index.contains(key))
+            index.insert(key, &row);
+    }
+    return index;
+}
+
+fs::path bytesOf(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return fs::path(std::string(utf8.constData(), size_t(utf8.size())));
+}
+
+} // namespace
+
+// ---- Positions ----------------------------------------------------------------------------
+
+QString KZPhotosLibraryPositions::positionWithImageUUID(const QString& uuid) const
+{
+    const auto album = albumByUUID_.constFind(folded(uuid));
+    if (album == albumByUUID_.constEnd())
+        return libraryText_;
+    return libraryText_ + QStringLiteral(" -> ") + *album;
+}
+
+QString KZPhotosLibraryPositions::positionWithImagePath(const fs::path& imagePath) const
+{
+    const auto found = uuidByPath_.find(imagePath.lexically_normal().native());
+    if (found == uuidByPath_.end())
+        return libraryText_;
+    return positionWithImageUUID(found->second);
+}
+
+// ---- Reader ---------------------------------------------------------------------------------
+
+KZPhotosSupport& KZPhotosSupport::sharedControl()
+{
+    static KZPhotosSupport instance;
+    return instance;
+}
+
+QString KZPhotosSupport::appName() const
+{
+    return KZFilesUtilities::sharedControl().appNameWithIdentifier(QStringLiteral("com.apple.Photos"));
+}
+
+fs::path KZPhotosSupport::sourcePhotosLocationWithPath(const fs::path& library) const
+{
+    if (library.empty())
+        return {};
+    std::error_code ec;
+    if (!fs::exists(library, ec)) {
+        platform::logLine(QStringLiteral("Photos Library path not found"));
+        return {};
+    }
+    // Only the current layout exists here; the old "Library.apdb" name
+    // belongs to systems this program never runs on.
+    return library / "database" / "Photos.db";
+}
+
+fs::path KZPhotosSupport::mastersPhotosLocationWithPath(const fs::path& library) const
+{
+    if (library.empty())
+        return {};
+    std::error_code ec;
+    const fs::path masters = library / "Masters";
+    return fs::is_directory(masters, ec) ? masters : fs::path();
+}
+
+bool KZPhotosSupport::isSafeRelativePath(const QString& imagePath)
+{
+    if (imagePath.isEmpty() || imagePath.startsWith(QLatin1Char('/')) || imagePath.contains(QChar(0)))
+        return false;
+    const QStringList parts = imagePath.split(QLatin1Char('/'));
+    return std::none_of(parts.begin(), parts.end(), [](const QString& part) { return part == QStringLiteral(".."); });
+}
+
+std::vector<KZPhotosAlbum> KZPhotosSupport::albumsFromRows(const QList<QVariantMap>& versions,
+                                                            const QList<QVariantMap>& masters,
+                                                            const QList<QVariantMap>& albums,
+                                                            QList<QVariantMap> sortOrders, int* imagesCount)
+{
+    // For a version in several containers, the container whose uuid sorts
+    // first is indexed first and wins.
+    std::stable_sort(sortOrders.begin(), sortOrders.end(), [](const QVariantMap& a, const QVariantMap& b) {
+        return lessInsensitive(a.value(kContainerUuid).toString(), b.value(kContainerUuid).toString());
+    });
+    const QHash<QString, const QVariantMap*> versionByMaster = indexBy(versions, kMasterUuid);
+    const QHash<QString, const QVariantMap*> orderByObject = indexBy(sortOrders, kObjectUuid);
+
+    std::vector<KZPhotosImage> images;
+    images.reserve(size_t(masters.size()));
+    for (const QVariantMap& master : masters) {
+        if (boolText(master.value(kIsInTrash).toString()))
+            continue;
+        const QString imagePath = master.value(kImagePath).toString();
+        if (!isSafeRelativePath(imagePath))
+            continue; // nothing outside the Masters folder may come out of here
+        const QVariantMap* version = versionByMaster.value(folded(master.value(kUuid).toString()));
+        if (!version || boolText(version->value(kIsInTrash).toString()))
+            continue;
+        KZPhotosImage image{version->value(kUuid).toString(), imagePath, std::nullopt};
+        if (const QVariantMap* order = orderByObject.value(folded(image.uuid)))
+            image.projectUuid = order->value(kContainerUuid).toString();
+        images.push_back(std::move(image));
+    }
+    // Unfiled images first, each group in database order.
+    std::stable_sort(images.begin(), images.end(), [](const KZPhotosImage& a, const KZPhotosImage& b) {
+        if (!a.projectUuid || !b.projectUuid)
+            return !a.projectUuid && b.projectUuid;
+        return lessInsensitive(*a.projectUuid, *b.projectUuid);
+    });
+    if (imagesCount)
+        *imagesCount = int(images.size());
+
+    std::vector<KZPhotosAlbum> result;
+    KZPhotosAlbum unfiled{imagesWithoutAlbum, platform::localizedString(QStringLiteral("main_photos_album")), {}};
+    // Each container's images, last first (the order in which a walk from
+    // the end of the sorted list meets them); an album takes its images out,
+    // so a second album of the same uuid finds none.
+    QHash<QString, std::vector<KZPhotosImage>> byContainer;
+    for (auto it = images.rbegin(); it != images.rend(); ++it) {
+        if (it->projectUuid)
+            byContainer[folded(*it->projectUuid)].push_back(*it);
+    }
+    for (const KZPhotosImage& image : images) {
+        if (!image.projectUuid)
+            unfiled.children.push_back(image);
+    }
+    if (!unfiled.children.empty())
+        result.push_back(std::move(unfiled));
+
+    for (const QVariantMap& album : albums) {
+        const QString name = album.value(kName).toString();
+        if (album.value(kAlbumType).toString().trimmed().toLongLong() < 1 || name.isEmpty())
+            continue;
+        const QString uuid = album.value(kUuid).toString();
+        std::vector<KZPhotosImage> children = byContainer.take(folded(uuid));
+        if (!children.empty())
+            result.push_back({uuid, name, std::move(children)});
+    }
+    std::stable_sort(result.begin(), result.end(),
+                     [](const KZPhotosAlbum& a, const KZPhotosAlbum& b) { return lessInsensitive(a.name, b.name); });
+    return result;
+}
+
+std::vector<KZPhotosAlbum> KZPhotosSupport::photosAlbumsWithPath(const fs::path& library, int* imagesCount) const
+{
+    if (imagesCount)
+        *imagesCount = 0;
+    std::vector<KZPhotosAlbum> result;
+    const fs::path database = sourcePhotosLocationWithPath(library);
+    if (!database.empty()) {
+        const Query queries[] = {
+            {"RKVersion", {kUuid, kMasterUuid, kIsInTrash}},
+            {"RKMaster", {kUuid, kImagePath, kIsInTrash}},
+            {"RKAlbum", {kUuid, kName, kAlbumType}},
+            {"RKCustomSortOrder", {kContainerUuid, kObjectUuid}},
+        };
+        QList<QVariantMap> rows[4];
+        bool complete = true;
+        for (int i = 0; i < 4 && complete; ++i) {
+            const QString fields = queries[i].fields.join(QStringLiteral(", "));
+            QString error;
+            const auto data = KZSQLite::sharedControl().dataFromSQLDatabase(
+                database, QStringLiteral("select %1 from %2").arg(fields, QLatin1String(queries[i].table)), fields,
+                &error);
+            if (!data) {
+                platform::logLine(QStringLiteral("Photos library database not read: ") + error);
+                complete = false;
+            } else {
+                rows[i] = *data;
+            }
+        }
+        if (complete)
+            result = albumsFromRows(rows[0], rows[1], rows[2], rows[3], imagesCount);
+    }
+    if (result.empty())
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("photos_database_not_found"),
+                                                   QStringLiteral("no_items_found_photos_mess"));
+    return result;
+}
+
+std::vector<KZPhotosImageEntry> KZPhotosSupport::photosDataWithPath(const fs::path& library) const
+{
+    std::vector<KZPhotosImageEntry> entries;
+    if (library.empty())
+        return entries;
+    // Without a Masters folder the paths still name where the images would
+    // be; the search skips files that are not there.
+    const fs::path masters = library / "Masters";
+    for (const KZPhotosAlbum& album : photosAlbumsWithPath(library)) {
+        for (const KZPhotosImage& image : album.children)
+            entries.push_back({image.uuid, (masters / bytesOf(image.imagePath)).lexically_normal()});
+    }
+    return entries;
+}
+
+std::vector<std::pair<QString, QStringList>> KZPhotosSupport::albumsWithChildWithPath(const fs::path& library) const
+{
+    std::vector<std::pair<QString, QStringList>> out;
+    for (const KZPhotosAlbum& album : photosAlbumsWithPath(library)) {
+        QStringList uuids;
+        for (const KZPhotosImage& image : album.children)
+            uuids.append(image.uuid);
+        out.emplace_back(album.name, uuids);
+    }
+    return out;
+}
+
+KZPhotosLibraryPositions KZPhotosSupport::libraryPositionsWithPath(const fs::path& library) const
+{
+    KZPhotosLibraryPositions positions;
+    positions.libraryText_ = platform::localizedString(QStringLiteral("Photos_library"));
+    const fs::path masters = library / "Masters";
+    for (const KZPhotosAlbum& album : photosAlbumsWithPath(library)) {
+        for (const KZPhotosImage& image : album.children) {
+            positions.uuidByPath_.try_emplace((masters / bytesOf(image.imagePath)).lexically_normal().native(),
+                                              image.uuid);
+            const QString key = folded(image.uuid);
+            if (!positions.albumByUUID_.contains(key))
+                positions.albumByUUID_.insert(key, album.name);
+        }
+    }
+    return positions;
+}

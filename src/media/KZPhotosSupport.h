@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// One image of a photo library, as its database describes it.
+struct KZPhotosImage {
+    QString uuid;                       // the image's version: its identifier everywhere else
+    QString imagePath;                  // below the library's "Masters" folder
+    std::optional<QString> projectUuid; // the container it sits in, when it has one
+};
+
+struct KZPhotosAlbum {
+    QString uuid;
+    QString name;
+    std::vector<KZPhotosImage> children;
+};
+
+// One image for a search: `imagePath` is absolute, always below
+// <library>/Masters/.
+struct KZPhotosImageEntry {
+    QString uuid;
+    std::filesystem::path imagePath;
+};
+
+// Album of one image for the result's library-position texts, looked up by
+// the image's identifier or by its file; built once per library.
+class KZPhotosLibraryPositions {
+public:
+    // "Photos Library -> Album" for an image in a listed album, the library
+    // text alone for any other image.
+    QString positionWithImageUUID(const QString& uuid) const;
+    QString positionWithImagePath(const std::filesystem::path& imagePath) const;
+
+private:
+    friend class KZPhotosSupport;
+    QString libraryText_;
+    QHash<QString, QString> albumByUUID_;                    // first album in name order wins
+    std::unordered_map<std::string, QString> uuidByPath_;    // absolute path bytes -> image uuid
+};
+
+// Reads a photo library package without the photo application: the four
+// tables of its database through the sqlite3 tool, joined into albums.
+//
+// Thread safety: stateless; every call builds its own rows and indexes, so
+// any number of threads may call at once.
+class KZPhotosSupport {
+public:
+    // Name of the unfiled images' pseudo-album.
+    static inline const QString imagesWithoutAlbum = QStringLiteral("ImagesWithoutAlbum");
+
+    static KZPhotosSupport& sharedControl();
+
+    // No application registry here: the empty string.
+    QString appName() const;
+
+    // The database inside the package; empty when the package is not there.
+    std::filesystem::path sourcePhotosLocationWithPath(const std::filesystem::path& library) const;
+    // <library>/Masters when that folder exists, else empty.
+    std::filesystem::path mastersPhotosLocationWithPath(const std::filesystem::path& library) const;
+
+    // The albums, sorted by name case-insensitively; unfiled images form the
+    // album "ImagesWithoutAlbum". `imagesCount` receives the number of
+    // usable images. An unreadable library, or one without a usable image,
+    // shows the alert "photos_database_not_found" and answers no album.
+    std::vector<KZPhotosAlbum> photosAlbumsWithPath(const std::filesystem::path& library,
+                                                    int* imagesCount = nullptr) const;
+    // Every image of every album in album order, with absolute paths.
+    std::vector<KZPhotosImageEntry> photosDataWithPath(const std::filesystem::path& library) const;
+    // Per album, in the same order: its name and its images' identifiers.
+    std::vector<std::pair<QString, QStringList>> albumsWithChildWithPath(const std::filesystem::path& library) const;
+    KZPhotosLibraryPositions libraryPositionsWithPath(const std::filesystem::path& library) const;
+
+    // The joins alone, on rows as the sqlite3 runner gives them; exposed for
+    // tests. Images whose path could leave the Masters folder are dropped.
+    static std::vector<KZPhotosAlbum> albumsFromRows(const QList<QVariantMap>& versions,
+                                                     const QList<QVariantMap>& masters,
+                                                     const QList<QVariantMap>& albums,
+                                                     QList<QVariantMap> sortOrders, int* imagesCount = nullptr);
+    // False for an empty or absolute path or one with a ".." component.
+    static bool isSafeRelativePath(const QString& imagePath);
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QVariantMap>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+// Runs one SQL statement against an SQLite database file through the
+// sqlite3 command-line tool, so that a damaged database can only make the
+// tool fail, never this program. The tool is started read-only (it never
+// creates or changes a file in the user's library), without reading the
+// user's ~/.sqliterc, in CSV mode (a value holding "|", a comma or a line
+// break keeps its row).
+//
+// Thread safety: every call owns its child process and buffers; any number
+// of threads may call at once.
+class KZSQLite {
+public:
+    using Row = QVariantMap; // field name -> text (NULL is the empty string)
+    using Rows = QList<Row>;
+
+    static constexpr std::chrono::milliseconds kDefaultTimeout{120000};
+
+    explicit KZSQLite(std::filesystem::path tool = "/usr/bin/sqlite3",
+                      std::chrono::milliseconds timeout = kDefaultTimeout);
+
+    static KZSQLite& sharedControl();
+    // Tests; nullptr restores the standard runner.
+    static void setSharedControl(std::unique_ptr<KZSQLite> instance);
+
+    // The rows of `sqlFormula` in the tool's order, each mapping the names of
+    // `fields` (separated by ", ", in the order of the selected columns) to
+    // that column's text. No matching row is an empty list; a failure (no
+    // such database file, the tool missing, a non-zero exit, anything on its
+    // standard error, a time-out, a row whose column count differs from the
+    // field list) is std::nullopt with the reason in `error`.
+    std::optional<Rows> dataFromSQLDatabase(const std::filesystem::path& database, const QString& sqlFormula,
+                                            const QString& fields, QString* error = nullptr) const;
+
+    // The records of the tool's CSV output; std::nullopt when a quoted value
+    // is not closed. Exposed for tests.
+    static std::optional<QList<QStringList>> parseCSV(const QByteArray& output);
+
+private:
+    std::filesystem::path tool_;
+    std::chrono::milliseconds timeout_;
+};

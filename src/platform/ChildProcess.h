@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// What a finished child process left behind.
+struct ProcessOutput {
+    bool started = false;    // false: the program could not be run at all
+    bool timedOut = false;   // it ran past the limit and was killed
+    int exitCode = -1;       // -1 when it did not exit normally (a signal)
+    QByteArray standardOutput;
+    QByteArray standardError;
+    QString error;           // why it could not be started or waited for
+
+    // Ran to the end on its own, exited with 0 and wrote nothing on
+    // standard error.
+    bool succeededQuietly() const { return started && !timedOut && exitCode == 0 && standardError.isEmpty(); }
+};
+
+// Runs `program` with `arguments` (an argument list: no shell ever sees
+// them), standard input on /dev/null, and collects both output streams to
+// their ends. Both pipes are drained together, so a child that fills one
+// while we wait on the other cannot stall. Past `timeout` the child's whole
+// process group is killed. The caller's thread blocks until the child is
+// gone; any number of threads may run children at once.
+ProcessOutput runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                         std::chrono::milliseconds timeout);
+
+} // namespace platform

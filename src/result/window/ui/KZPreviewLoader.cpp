@@ -1,0 +1,112 @@
+#include "result/window/ui/KZPreviewLoader.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QImageReader>
+#include <QMimeDatabase>
+#include <QStringDecoder>
+#include <QThreadPool>
+
+namespace {
+
+// The text panel shows the start of a file; a large log is not read whole.
+constexpr qint64 kTextLimit = 256 * 1024;
+
+std::atomic<int> decoded{0};
+
+QThreadPool& pool()
+{
+    // Two readers: enough to keep a screenful coming, few enough that a
+    // burst of cards never starves the rest of the program.
+    static QThreadPool* readers = [] {
+        auto* made = new QThreadPool;
+        made->setMaxThreadCount(2);
+        made->setExpiryTimeout(5000);
+        return made;
+    }();
+    return *readers;
+}
+
+QString fileName(const std::filesystem::path& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+
+} // namespace
+
+KZPreviewLoader::Result KZPreviewLoader::read(const Request& request)
+{
+    Result result;
+    const QString name = fileName(request.path);
+    if (request.decodeImage) {
+        QImageReader reader(name);
+        reader.setAutoTransform(true);
+        QSize size = reader.size();
+        if (size.isValid() && !size.isEmpty()) {
+            // The shown picture stands upright as the file says.
+            if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+                size.transpose();
+            result.pixelSize = size;
+            if (request.box.isValid() && !request.box.isEmpty() &&
+                (size.width() > request.box.width() || size.height() > request.box.height())) {
+                QSize scaled = size.scaled(request.box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+                // The reader scales before it turns the picture.
+                if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+                    scaled.transpose();
+                reader.setScaledSize(scaled);
+            }
+            result.image = reader.read();
+            decoded.fetch_add(1);
+            if (result.image.isNull())
+                result.pixelSize = QSize();
+        }
+    }
+    if (request.readText && result.image.isNull()) {
+        static const QMimeDatabase types;
+        if (types.mimeTypeForFile(name).inherits(QStringLiteral("text/plain"))) {
+            QFile file(name);
+            if (file.open(QIODevice::ReadOnly)) {
+                const QByteArray bytes = file.read(kTextLimit);
+                QStringDecoder utf8(QStringDecoder::Utf8);
+                result.text = utf8.decode(bytes);
+                if (utf8.hasError())
+                    result.text = QString::fromLatin1(bytes);
+                result.isText = true;
+            }
+        }
+    }
+    return result;
+}
+
+KZPreviewLoader::TicketRef KZPreviewLoader::load(Request request, std::function<void(const Result&)> done)
+{
+    auto ticket = std::make_shared<Ticket>();
+    QCoreApplication* app = QCoreApplication::instance();
+    pool().start([ticket, request = std::move(request), done = std::move(done), app] {
+        if (ticket->isCancelled())
+            return;
+        Result result = read(request);
+        if (ticket->isCancelled())
+            return;
+        // The ticket is cancelled on the GUI thread, so checking it there
+        // again means the owner still exists when `done` runs.
+        QMetaObject::invokeMethod(
+            app,
+            [ticket, done, result = std::move(result)] {
+                if (!ticket->isCancelled())
+                    done(result);
+            },
+            Qt::QueuedConnection);
+    });
+    return ticket;
+}
+
+int KZPreviewLoader::decodedCount()
+{
+    return decoded.load();
+}
+
+void KZPreviewLoader::waitForDone()
+{
+    pool().waitForDone();
+}

@@ -1,0 +1,333 @@
+#include "result/window/ui/KZResultSourceTableCellView.h"
+
+#include "platform/NotificationCenter.h"
+#include "settings/KZTags.h"
+
+#include <QCheckBox>
+#include <QEnterEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QTimerEvent>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+const QString kPopoverWillClose = QStringLiteral("popoverWillClose");
+constexpr int kSpinnerSpokes = 12;
+constexpr int kSpinnerStepMs = 80;
+
+} // namespace
+
+// ---- Spinner ----------------------------------------------------------------------------
+
+KZSourceSpinner::KZSourceSpinner(QWidget* parent) : QWidget(parent)
+{
+    setFixedSize(16, 16);
+    hide();
+}
+
+void KZSourceSpinner::startAnimation()
+{
+    if (!timer_)
+        timer_ = startTimer(kSpinnerStepMs);
+    show();
+}
+
+void KZSourceSpinner::stopAnimation()
+{
+    if (timer_)
+        killTimer(timer_);
+    timer_ = 0;
+    hide();
+}
+
+void KZSourceSpinner::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != timer_)
+        return QWidget::timerEvent(event);
+    step_ = (step_ + 1) % kSpinnerSpokes;
+    update();
+}
+
+void KZSourceSpinner::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.translate(width() / 2.0, height() / 2.0);
+    const double radius = std::min(width(), height()) / 2.0;
+    for (int i = 0; i < kSpinnerSpokes; ++i) {
+        // The newest spoke is the darkest; the trail fades behind it.
+        const int age = (step_ - i + kSpinnerSpokes) % kSpinnerSpokes;
+        QColor colour = palette().color(QPalette::WindowText);
+        colour.setAlphaF(1.0 - 0.8 * age / kSpinnerSpokes);
+        p.setPen(QPen(colour, 1.8, Qt::SolidLine, Qt::RoundCap));
+        p.save();
+        p.rotate(360.0 * i / kSpinnerSpokes);
+        p.drawLine(QPointF(0, -radius * 0.45), QPointF(0, -radius * 0.9));
+        p.restore();
+    }
+}
+
+// ---- Cell -------------------------------------------------------------------------------------
+
+KZResultSourceTableCellView::KZResultSourceTableCellView(KZResultSourcesCellOwner* owner, int row, QWidget* parent)
+    : QWidget(parent), owner_(owner)
+{
+    const QString suffix = QString::number(row);
+    setObjectName(QStringLiteral("sourceRow") + suffix);
+    setAttribute(Qt::WA_Hover);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(8, 5, 6, 5);
+    layout->setSpacing(4);
+
+    label_ = new QLabel(this);
+    label_->setFixedSize(12, 12);
+    label_->setScaledContents(true);
+    label_->hide();
+    layout->addWidget(label_, 0, Qt::AlignVCenter);
+
+    auto* texts = new QVBoxLayout;
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->setSpacing(1);
+    nameFld_ = new QLabel(this);
+    nameFld_->setObjectName(QStringLiteral("sourceName") + suffix);
+    QFont nameFont = nameFld_->font();
+    nameFont.setPointSizeF(10);
+    nameFont.setWeight(QFont::DemiBold);
+    nameFld_->setFont(nameFont);
+    nameFld_->setMinimumWidth(40);
+    infoFld_ = new QLabel(this);
+    infoFld_->setObjectName(QStringLiteral("sourceInfo") + suffix);
+    QFont infoFont = infoFld_->font();
+    infoFont.setPointSizeF(8.5);
+    infoFld_->setFont(infoFont);
+    infoFld_->setMinimumWidth(40);
+    texts->addWidget(nameFld_);
+    texts->addWidget(infoFld_);
+    layout->addLayout(texts, 1);
+
+    // The spinner and the info button share one place: a row's list is
+    // rebuilt at a click, not while the pointer rests on its button.
+    auto* accessory = new QWidget(this);
+    accessory->setFixedSize(18, 18);
+    spinning_ = new KZSourceSpinner(accessory);
+    spinning_->move(1, 1);
+    layout->addWidget(accessory, 0, Qt::AlignVCenter);
+
+    infoBtn_ = new QToolButton(accessory);
+    infoBtn_->setObjectName(QStringLiteral("sourceInfoBtn") + suffix);
+    infoBtn_->setText(QStringLiteral("i"));
+    infoBtn_->setFixedSize(18, 18);
+    infoBtn_->setCursor(Qt::PointingHandCursor);
+    infoBtn_->setStyleSheet(QStringLiteral(
+        "QToolButton { border: 1px solid #8a94a3; border-radius: 9px; background: #ffffff; color: #4a5464;"
+        " font: italic bold 9pt serif; }"
+        "QToolButton:hover { background: #e8eef7; }"));
+    infoBtn_->hide();
+
+    backCheckImg_ = new QFrame(this);
+    backCheckImg_->setObjectName(QStringLiteral("sourceCheckBack") + suffix);
+    backCheckImg_->setStyleSheet(QStringLiteral(
+        "QFrame#sourceCheckBack%1 { border: 1px solid #b9c0ca; border-radius: 10px; background: #fbfbfc; }")
+                                     .arg(suffix));
+    auto* pill = new QHBoxLayout(backCheckImg_);
+    pill->setContentsMargins(5, 1, 1, 1);
+    pill->setSpacing(0);
+    checkBtn_ = new QCheckBox(backCheckImg_);
+    checkBtn_->setObjectName(QStringLiteral("sourceCheckBtn") + suffix);
+    checkBtn_->setFocusPolicy(Qt::NoFocus);
+    popdownBtn_ = new QToolButton(backCheckImg_);
+    popdownBtn_->setObjectName(QStringLiteral("sourceMenuBtn") + suffix);
+    popdownBtn_->setArrowType(Qt::DownArrow);
+    popdownBtn_->setAutoRaise(true);
+    popdownBtn_->setFixedSize(16, 18);
+    popdownBtn_->setFocusPolicy(Qt::NoFocus);
+    popdownBtn_->installEventFilter(this);
+    pill->addWidget(checkBtn_);
+    pill->addWidget(popdownBtn_);
+    layout->addWidget(backCheckImg_, 0, Qt::AlignVCenter);
+
+    connect(checkBtn_, &QCheckBox::clicked, this, [this] { markAction(); });
+    connect(popdownBtn_, &QToolButton::clicked, this, [this] { owner_->showMarkMenu(this); });
+    connect(infoBtn_, &QToolButton::clicked, this, [this] { infoAction(); });
+    applyTextColours();
+}
+
+KZResultSourceTableCellView::~KZResultSourceTableCellView() = default;
+
+bool KZResultSourceTableCellView::isLocationItem() const
+{
+    return itemTag_ >= KZTag::sourceRowBase && itemTag_ < KZTag::markedItemsRowBase;
+}
+
+void KZResultSourceTableCellView::setDrawHSeparator(bool draw)
+{
+    drawHSeparator_ = draw;
+    update();
+}
+
+void KZResultSourceTableCellView::setSelected(bool selected)
+{
+    if (selected_ == selected)
+        return;
+    selected_ = selected;
+    applyTextColours();
+}
+
+void KZResultSourceTableCellView::setTexts(const QString& name, const QString& info)
+{
+    nameText_ = name;
+    infoText_ = info;
+    nameFld_->setToolTip(name);
+    elideTexts();
+}
+
+void KZResultSourceTableCellView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    elideTexts();
+}
+
+void KZResultSourceTableCellView::elideTexts()
+{
+    // The labels are laid out after this row, so their width would lag one
+    // resize behind: the room is the row's width less what its other parts
+    // take.
+    const auto* box = static_cast<QHBoxLayout*>(layout());
+    const QMargins margins = box->contentsMargins();
+    int room = width() - margins.left() - margins.right();
+    for (QWidget* part : {static_cast<QWidget*>(label_), static_cast<QWidget*>(backCheckImg_)}) {
+        if (!part->isHidden())
+            room -= part->sizeHint().width() + box->spacing();
+    }
+    room -= 18 + box->spacing();
+    nameFld_->setText(nameFld_->fontMetrics().elidedText(nameText_, Qt::ElideMiddle, std::max(room, 30)));
+    infoFld_->setText(infoFld_->fontMetrics().elidedText(infoText_, Qt::ElideRight, std::max(room, 30)));
+}
+
+void KZResultSourceTableCellView::applyTextColours()
+{
+    // White on the selection's blue while the window is active; on the grey
+    // of an inactive window's selection the usual colours read better.
+    const bool light = selected_ && isActiveWindow();
+    const auto paint = [](QWidget* widget, const QColor& colour) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::WindowText, colour);
+        widget->setPalette(palette);
+    };
+    paint(nameFld_, light ? QColor(Qt::white) : QColor(0x1f, 0x25, 0x30));
+    paint(infoFld_, light ? QColor(0xe6, 0xee, 0xfb) : QColor(0x66, 0x70, 0x80));
+    paint(spinning_, light ? QColor(Qt::white) : QColor(0x4a, 0x54, 0x64));
+    update();
+}
+
+bool KZResultSourceTableCellView::event(QEvent* event)
+{
+    // The window passes its activation down to its visible children.
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate)
+        applyTextColours();
+    return handled;
+}
+
+void KZResultSourceTableCellView::updateTrackingAreas()
+{
+    // The tab's own row and a location with duplicates have figures worth a
+    // popover; the marked row and an empty location do not, and a row that
+    // had an area keeps it.
+    const bool typeRow = itemTag_ < KZTag::specialTabsStart || itemTag_ == KZTag::emptyFolders;
+    const bool location = itemTag_ > KZTag::sourceRowBase - 1 && itemTag_ < KZTag::markedItemsRowBase;
+    if (typeRow || (location && itemsCount_ != 0))
+        hasHoverArea_ = true;
+}
+
+void KZResultSourceTableCellView::enterEvent(QEnterEvent* event)
+{
+    if (hasHoverArea_ && !owner_->isRemoving())
+        infoBtn_->show();
+    QWidget::enterEvent(event);
+}
+
+void KZResultSourceTableCellView::leaveEvent(QEvent* event)
+{
+    if (hasHoverArea_ && !popoverIsOpen_)
+        infoBtn_->hide();
+    QWidget::leaveEvent(event);
+}
+
+void KZResultSourceTableCellView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton)
+        owner_->cellWasPressed(this);
+    QWidget::mousePressEvent(event);
+}
+
+bool KZResultSourceTableCellView::eventFilter(QObject* watched, QEvent* event)
+{
+    // The arrow opens the menu on a right press as on a left one.
+    if (watched == popdownBtn_ && event->type() == QEvent::MouseButtonPress
+        && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+        if (popdownBtn_->isEnabled())
+            owner_->showMarkMenu(this);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void KZResultSourceTableCellView::menuAction(qint64 tag, const QString& title, qint64 oldTag, const QVariant& menu)
+{
+    owner_->markItemsWithState({{QStringLiteral("checkBtnState"), 1},
+                                {QStringLiteral("menuItemTag"), tag},
+                                {QStringLiteral("itemsToManageTag"), QVariant::fromValue(itemTag_)},
+                                {QStringLiteral("menuItemTitle"), title},
+                                {QStringLiteral("menuItemTagToRestore"), tag},
+                                {QStringLiteral("oldMenuItemTagToRestore"), oldTag},
+                                {QStringLiteral("menu"), menu}});
+}
+
+void KZResultSourceTableCellView::markAction()
+{
+    owner_->markItemsWithState({{QStringLiteral("checkBtnState"), checkBtn_->isChecked() ? 1 : 0},
+                                {QStringLiteral("menuItemTag"), onMenuItem_},
+                                {QStringLiteral("itemsToManageTag"), QVariant::fromValue(itemTag_)},
+                                {QStringLiteral("view"), QVariant::fromValue<QObject*>(this)}});
+}
+
+void KZResultSourceTableCellView::infoAction()
+{
+    // The popover tells its closing once per opening.
+    popoverClosed_ = platform::NotificationCenter::defaultCenter().addObserver(
+        kPopoverWillClose, static_cast<const void*>(infoBtn_), [this](const platform::Notification&) {
+            popoverWillClose();
+        });
+    popoverIsOpen_ = true;
+    owner_->showInfo(itemTag_, infoBtn_);
+}
+
+void KZResultSourceTableCellView::popoverWillClose()
+{
+    popoverClosed_ = platform::Subscription();
+    popoverIsOpen_ = false;
+    if (!rect().contains(mapFromGlobal(QCursor::pos())))
+        infoBtn_->hide();
+}
+
+void KZResultSourceTableCellView::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    QPainter p(this);
+    if (selected_)
+        p.fillRect(rect(), isActiveWindow() ? QColor(0x3d, 0x7b, 0xd9) : QColor(0xcd, 0xd2, 0xd9));
+    if (!drawHSeparator_)
+        return;
+    // Along the bottom edge, where the row meets the next group of rows.
+    p.setPen(QPen(QColor::fromRgbF(0.782f, 0.782f, 0.782f), 1.0, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(0, height() - 0.5), QPointF(width(), height() - 0.5));
+}

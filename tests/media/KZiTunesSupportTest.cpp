@@ -1,0 +1,226 @@
+#include "media/KZiTunesSupport.h"
+
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "services/KZFilesUtilities.h"
+#include "settings/KZDefaultsKeys.h"
+#include "support/LibraryFixtures.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace fs = std::filesystem;
+using kztest::MusicLibraryBuilder;
+
+namespace {
+
+QString str(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+const KZiTunesTrack* byName(const KZiTunesLibrary& library, const QString& name)
+{
+    for (const KZiTunesTrack& track : library.mediaItems())
+        if (track.songName == name)
+            return &track;
+    return nullptr;
+}
+
+// A shared reader on a library file named by the default, as the program
+// starts it; the media folder is handed to the file services.
+class MusicLibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KZiTunesSupport::setSharedControl(nullptr);
+        defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(libraryFile.c_str()));
+        KZiTunesSupport::installMediaFolderProvider();
+    }
+    void TearDown() override
+    {
+        KZFilesUtilities::setiTunesFolderProvider({});
+        KZiTunesSupport::setSharedControl(nullptr);
+    }
+
+    kztest::ScopedDefaults defaults;
+    kztest::TempDir dir;
+    const fs::path media = dir.mkdir("Music/iTunes/iTunes Media");
+    const fs::path libraryFile = dir / "Music/iTunes/iTunes Library.xml";
+};
+
+} // namespace
+
+TEST(KZiTunesLibrary, TracksFromTheExport)
+{
+    kztest::TempDir dir;
+    const fs::path media = dir.mkdir("Media");
+    const fs::path song = dir.write("Media/song one.wav", "RIFF");
+    const fs::path odd = dir.write(std::string("Media/caf\xFF\xE9.wav"), "RIFF");
+    MusicLibraryBuilder builder(media);
+    builder.fileTrack(10, 255, song, str("One"), str("Artist"), str("Album"), 239900, 1411)
+        .fileTrack(9, 0x00000000000ABCDEULL, odd, str("Odd name"))
+        .fileTrack(11, 0xFEDCBA9876543210ULL, media / "gone.wav", str("Gone"))
+        .entry(12, {{str("Persistent ID"), MusicLibraryBuilder::persistentIDText(12)},
+                    {str("Track Type"), str("URL")},
+                    {str("Location"), MusicLibraryBuilder::fileURL(song)},
+                    {str("Name"), str("Stream")}})
+        .entry(13, {{str("Persistent ID"), MusicLibraryBuilder::persistentIDText(13)},
+                    {str("Track Type"), str("Remote")},
+                    {str("Location"), MusicLibraryBuilder::fileURL(song)},
+                    {str("Name"), str("Cloud")}})
+        .entry(14, {{str("Persistent ID"), MusicLibraryBuilder::persistentIDText(14)},
+                    {str("Location"), str("http://example.com/a.mp3")},
+                    {str("Name"), str("Web")}})
+        .entry(15, {{str("Persistent ID"), MusicLibraryBuilder::persistentIDText(15)},
+                    {str("Track Type"), str("File")},
+                    {str("Location"), MusicLibraryBuilder::fileURL(song, false)},
+                    {str("Name"), qint64(42)}}) // a name that is not text
+        .entry(16, {{str("Persistent ID"), str("not hex")},
+                    {str("Location"), MusicLibraryBuilder::fileURL(song)},
+                    {str("Name"), str("No identity")}})
+        .entry(17, {{str("Persistent ID"), MusicLibraryBuilder::persistentIDText(17)}, {str("Name"), str("Nowhere")}})
+        .fileTrack(18, 18, dir / "Media/100% #1?+ a%2Fb.wav", str("Escapes"))
+        .entry(19, {{str("Persistent ID"), MusicLibraryBuilder::persistentIDText(19)},
+                    {str("Location"), QString(str("file:///") + QFile::decodeName(dir.path().c_str()).mid(1)
+                                              + str("/Media/Grüße.wav"))}, // written unescaped
+                    {str("Name"), str("Raw")}});
+    const fs::path file = builder.write(dir / "iTunes Library.xml");
+
+    QString error;
+    const auto library = KZiTunesLibrary::fromFile(file, &error);
+    ASSERT_TRUE(library) << error.toStdString();
+    EXPECT_EQ(library->musicFolderLocation(), media);
+
+    // By track number (9 before 10), URL, remote, web, unidentified and
+    // unplaced tracks left out, a missing file kept.
+    const auto& tracks = library->mediaItems();
+    ASSERT_EQ(tracks.size(), 6u);
+    EXPECT_EQ(tracks[4].url, dir / "Media/100% #1?+ a%2Fb.wav");
+    EXPECT_EQ(tracks[5].url, dir / "Media/Grüße.wav");
+    EXPECT_EQ(tracks[0].trackID, str("abcde"));
+    EXPECT_EQ(tracks[0].url.native(), odd.native()); // the 0xFF byte survives
+    EXPECT_EQ(tracks[1].trackID, str("ff"));
+    EXPECT_EQ(tracks[1].url, song);
+    EXPECT_EQ(tracks[2].trackID, str("fedcba9876543210"));
+    EXPECT_EQ(tracks[2].songName, str("Gone"));
+    EXPECT_EQ(tracks[3].trackID, str("f"));
+    EXPECT_EQ(tracks[3].url, song); // "file:///" form
+    EXPECT_EQ(tracks[3].songName, str(""));
+    EXPECT_EQ(tracks[3].artist, str(""));
+    EXPECT_EQ(tracks[3].album, str(""));
+
+    const KZiTunesTrack* one = library->trackWithID(str("ff"));
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->songName, str("One"));
+    EXPECT_EQ(one->artist, str("Artist"));
+    EXPECT_EQ(one->album, str("Album"));
+    EXPECT_EQ(one->duration(), 239u);
+    EXPECT_EQ(one->bitRate, 1411u);
+    EXPECT_EQ(library->trackWithID(str("FF")), nullptr);
+    EXPECT_EQ(library->trackWithID(str("00ff")), nullptr);
+    EXPECT_EQ(library->trackWithID(str("c")), nullptr); // the remote track
+    EXPECT_EQ(byName(*library, str("Web")), nullptr);
+}
+
+TEST(KZiTunesLibrary, DamagedExportsAreRefused)
+{
+    kztest::TempDir dir;
+    const fs::path files[] = {dir / "missing.xml", dir.write("empty.xml", ""),
+                              dir.write("truncated.xml", "<?xml version=\"1.0\"?><plist><dict><key>Tracks</key><dict>"),
+                              dir.write("array.xml", "<plist version=\"1.0\"><array/></plist>"),
+                              dir.write("other.xml", "<plist version=\"1.0\"><dict><key>a</key><true/></dict></plist>")};
+    for (const fs::path& file : files) {
+        QString error;
+        EXPECT_EQ(KZiTunesLibrary::fromFile(file, &error), nullptr) << file;
+        EXPECT_FALSE(error.isEmpty()) << file;
+    }
+    // Entries of the wrong kind are passed over, the rest is read.
+    const auto library = KZiTunesLibrary::fromDictionary(
+        {{str("Tracks"), QVariantMap{{str("1"), str("not a track")}, {str("2"), QVariantList{}}}},
+         {str("Music Folder"), qint64(3)}});
+    ASSERT_TRUE(library);
+    EXPECT_TRUE(library->mediaItems().empty());
+    EXPECT_TRUE(library->musicFolderLocation().empty());
+}
+
+TEST_F(MusicLibraryTest, SharedReaderMetadataPositionsAndMediaFolder)
+{
+    KZiTunesSupport& reader = KZiTunesSupport::sharedControl();
+    // No library yet: an empty reader, never a missing one.
+    EXPECT_TRUE(reader.mediaItems().empty());
+    EXPECT_FALSE(reader.songMetadataWithTrackID(str("ff")));
+    EXPECT_EQ(KZFilesUtilities::sharedControl().iTunesFolderLocationPath(), fs::path());
+
+    MusicLibraryBuilder(media)
+        .fileTrack(1, 255, media / "a.wav", str("A"), str("Band"), str("Album"), 1500, 320)
+        .fileTrack(2, 256, media / "b.wav", str("B"), str("Band"))
+        .write(libraryFile);
+    // A file that appears later is read: a failed reading is not kept for good.
+    ASSERT_EQ(reader.mediaItems().size(), 2u);
+    EXPECT_EQ(reader.musicFolderLocation(), media);
+    EXPECT_EQ(KZFilesUtilities::sharedControl().iTunesFolderLocationPath(), media);
+    EXPECT_EQ(KZFilesUtilities::sharedControl().isiTunesURL(media), 2);
+
+    const auto song = reader.songMetadataWithTrackID(str("ff"));
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->duration(), 1u);
+    EXPECT_EQ(song->bitRate, 320u);
+    EXPECT_EQ(reader.libraryPositionWithTrackID(str("ff")),
+              platform::localizedString(str("iTunes Library")) + str(" -> Album"));
+    EXPECT_EQ(reader.libraryPositionWithTrackID(str("100")), std::nullopt); // no album title
+    EXPECT_EQ(reader.libraryPositionWithTrackID(str("123")), std::nullopt);
+}
+
+TEST_F(MusicLibraryTest, ReloadSwapsWholeLibraries)
+{
+    KZiTunesSupport& reader = KZiTunesSupport::sharedControl();
+    MusicLibraryBuilder small(media);
+    small.fileTrack(1, 1, media / "1.wav", str("1"));
+    small.write(libraryFile);
+    MusicLibraryBuilder large(media);
+    for (quint64 i = 1; i <= 200; ++i)
+        large.fileTrack(i, i, media / (std::to_string(i) + ".wav"), QString::number(i));
+
+    const auto first = reader.library();
+    ASSERT_TRUE(first);
+    large.write(libraryFile);
+    EXPECT_EQ(reader.library(), first); // kept until told that the library changed
+    reader.noteUpdatedLibrary();
+    ASSERT_EQ(reader.mediaItems().size(), 200u);
+    EXPECT_EQ(first->mediaItems().size(), 1u); // a holder keeps its reading
+
+    // Readers on 8 threads while the library is told to reload: each sees
+    // one whole reading, never a mix or a missing reader.
+    std::atomic<bool> stop{false};
+    std::atomic<int> inconsistent{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&] {
+            while (!stop) {
+                const auto library = KZiTunesSupport::sharedControl().library();
+                if (!library || library->mediaItems().size() != 200
+                    || !library->trackWithID(str("c8")) || library->trackWithID(str("c8"))->songName != str("200"))
+                    ++inconsistent;
+            }
+        });
+    for (int i = 0; i < 20; ++i) {
+        reader.noteUpdatedLibrary();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    stop = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(inconsistent.load(), 0);
+
+    // Another path in the default is another library.
+    const fs::path other = dir / "Other.xml";
+    MusicLibraryBuilder().write(other);
+    defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(other.c_str()));
+    EXPECT_TRUE(reader.mediaItems().empty());
+    EXPECT_EQ(reader.musicFolderLocation(), fs::path());
+}

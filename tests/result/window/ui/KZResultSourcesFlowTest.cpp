@@ -1,0 +1,159 @@
+#include "RealSearch.h"
+
+#include "platform/MainThread.h"
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "removal/ui/KZRemovePanelWidget.h"
+#include "result/model/KZMarkingRequest.h"
+#include "result/model/KZResultCntrl.h"
+#include "result/model/ui/KZResultItemsTypeCntrl.h"
+#include "result/panes/ui/KZResultTabsView.h"
+#include "result/window/ui/KZMarkMenuWidget.h"
+#include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZResultSourcesListCntrl.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
+#include "settings/KZTags.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <QUndoStack>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace Qt::StringLiterals;
+
+// Three sources: one file in all three, one in the first and the last, and
+// one of the second's own.
+class SourcesFlow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        realsearch::prepareWindowDefaults();
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::show_marked_info, false);
+        root = kztest::sandboxHome() / ("sources-flow-" + std::to_string(::getpid()));
+        const std::string shared(3000, 'x'), pair(5000, 'y'), own(7000, 'z');
+        write("Camera/shared.jpg", shared);
+        write("Laptop/shared.jpg", shared);
+        write("Backup/shared.jpg", shared);
+        write("Camera/pair.txt", pair);
+        write("Backup/pair.txt", pair);
+        write("Laptop/own.txt", own);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        KZRemovePanelWidget::setAnimationsInstant(false);
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    void write(const fs::path& rel, const std::string& bytes) const
+    {
+        fs::create_directories((root / rel).parent_path());
+        std::ofstream(root / rel, std::ios::binary) << bytes;
+    }
+
+    void open()
+    {
+        KZResultWindowCntrl::Services services;
+        services.askToClose = [] { return true; };
+        services.beep = [this] { ++beeps; };
+        window = std::make_unique<KZResultWindowCntrl>(services);
+        window->resize(1000, 640);
+        ASSERT_TRUE(realsearch::openResult(
+            *window, realsearch::searchFor({root / "Camera", root / "Laptop", root / "Backup"})));
+        window->showWindowWithTabTag(KZTag::allDuplicates);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(window->resultCntrl()->itemsTypeCntrl(KZTag::allDuplicates));
+        ASSERT_NE(tab, nullptr);
+        list = dynamic_cast<KZResultSourcesListCntrl*>(tab->sourcesListCntrl());
+        ASSERT_NE(list, nullptr);
+        ASSERT_TRUE(list->view()->isVisible());
+    }
+
+    const KZResultSourcesTypeItem& row(int index) const { return *list->rows().at(index); }
+    QString line(int index) const { return list->cellAt(index)->infoText(); }
+
+    fs::path root;
+    std::unique_ptr<KZResultWindowCntrl> window;
+    KZResultSourcesListCntrl* list = nullptr;
+    int beeps = 0;
+};
+
+} // namespace
+
+TEST_F(SourcesFlow, TheColumnFollowsTheSearchMarkingAndRemoval)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_EQ(list->rows().count(), 5);
+    EXPECT_EQ(list->cellAt(1)->nameText(), u"Camera"_s);
+    EXPECT_EQ(list->cellAt(2)->nameText(), u"Laptop"_s);
+    EXPECT_EQ(list->cellAt(3)->nameText(), u"Backup"_s);
+    // Each list's count arrives from its worker.
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        return row(0).itemsCount == 5 && row(1).itemsCount == 2 && row(2).itemsCount == 1 && row(3).itemsCount == 2;
+    }));
+    EXPECT_EQ(row(1).itemsSize, 8000u);
+    EXPECT_EQ(line(2), row(2).formattedInfoWithOwnerTag(0, false));
+    EXPECT_TRUE(line(2).contains(u"1 items"_s)) << line(2).toStdString();
+
+    // Everything unmarked from the tab's own box; then the Laptop's copy
+    // marked from its row's menu, as one step of the window's undo.
+    QCheckBox* all = list->cellAt(0)->checkBtn();
+    if (all->isEnabled())
+        QTest::mouseClick(all, Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(4).markedCount == 0; }));
+    // The lines show marked figures again, as the popover's switch sets.
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::show_marked_info, true);
+    platform::NotificationCenter::defaultCenter().post(u"updateInfoString"_s, platform::bundleIdentifier());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return line(2) == row(2).formattedInfoWithOwnerTag(0, true); }));
+    const QString laptopBefore = line(2), markedBefore = line(4);
+    QTest::mouseClick(list->cellAt(2)->popdownBtn(), Qt::LeftButton);
+    ASSERT_TRUE(list->markMenu()->isVisible());
+    QAction* inLocation = list->markMenu()->actionWithTag(KZMarkRule::inLocation);
+    ASSERT_TRUE(inLocation->isVisible() && inLocation->isEnabled());
+    inLocation->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(2).markedCount == 1; }));
+    EXPECT_EQ(row(4).markedCount, 1u);
+    EXPECT_EQ(row(4).markedSize, 3000u);
+    EXPECT_EQ(row(1).markedCount, 0u);
+    EXPECT_EQ(row(2).markedMenuItem, KZMarkRule::inLocation) << "the rule shows in that row's menu";
+    EXPECT_EQ(row(0).markedMenuItem, KZMarkRule::byDefault);
+    EXPECT_NE(line(2), laptopBefore);
+    EXPECT_NE(line(4), markedBefore);
+    EXPECT_TRUE(window->undoStack()->canUndo());
+    EXPECT_EQ(window->undoStack()->undoText(), platform::localizedString(u"undo_mark"_s).arg(inLocation->text()));
+
+    // Remove, the Trash page, Start: the Laptop's figures move to removed.
+    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+    QPointer<KZRemovePanelWidget> panel;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        panel = window->findChild<KZRemovePanelWidget*>();
+        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+    }));
+    QTest::mouseClick(panel->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)));
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !panel && !window->isRemoving();
+    }));
+    EXPECT_FALSE(fs::exists(root / "Laptop/shared.jpg"));
+    EXPECT_EQ(row(2).removedCount, 1u);
+    EXPECT_EQ(row(2).removedSize, 3000u);
+    EXPECT_EQ(row(2).markedCount, 0u);
+    EXPECT_EQ(row(0).removedCount, 1u);
+    EXPECT_EQ(row(4).markedCount, 0u);
+    EXPECT_EQ(row(2).itemsCount, 0u);
+    EXPECT_TRUE(line(2).endsWith(u"1 removed"_s)) << line(2).toStdString();
+    EXPECT_EQ(beeps, 0);
+}

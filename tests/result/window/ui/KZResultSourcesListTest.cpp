@@ -1,0 +1,383 @@
+#include "TestSupport.h"
+
+#include "engine/KZResultInfoKeys.h"
+#include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "result/model/KZListNotifications.h"
+#include "result/window/KZMarkRequests.h"
+#include "result/window/ui/KZMarkMenuWidget.h"
+#include "result/window/ui/KZPopoverResultSourceInfo.h"
+#include "result/window/ui/KZResultSourcesListCntrl.h"
+#include "services/ui/KZWorkspace.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZTags.h"
+
+#include <QCheckBox>
+#include <QEnterEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QTest>
+#include <QToolButton>
+#include <QUndoStack>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+namespace K = KZMarkingKey;
+using namespace Qt::StringLiterals;
+constexpr quint64 kBase = KZTag::sourceRowBase;
+
+platform::NotificationCenter& center()
+{
+    return platform::NotificationCenter::defaultCenter();
+}
+
+struct RevealedPaths : KZWorkspace {
+    QList<std::filesystem::path> revealed;
+    void revealItems(const QList<std::filesystem::path>& paths) override { revealed << paths; }
+    void openItem(const std::filesystem::path&) override {}
+};
+
+QVariantMap listInfo(quint64 tag, quint64 count, quint64 size, quint64 marked, quint64 markedSize)
+{
+    return {{u"itemsToManageTag"_s, QVariant::fromValue(tag)}, {u"size"_s, QVariant::fromValue(size)},
+            {u"count"_s, QVariant::fromValue(count)},          {u"markedCount"_s, QVariant::fromValue(marked)},
+            {u"markedSize"_s, QVariant::fromValue(markedSize)}};
+}
+
+void hover(QWidget* widget)
+{
+    const QPointF centre = QRectF(widget->rect()).center();
+    QEnterEvent enter(centre, centre, widget->mapToGlobal(centre));
+    QApplication::sendEvent(widget, &enter);
+}
+
+// A sources list of tab `tab` over three sources (labels 0, 1, 2), with a
+// marking that records what it sends on an undo stack of its own.
+class SourcesList : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        defaults->setValue(KZDefaultsKey::show_marked_info, true);
+        for (const char* name : {"Camera", "Laptop", "Backup"}) {
+            auto source = KZSourceItem::create({{u"url"_s, QVariant::fromValue(dir.mkdir(name))}});
+            source->setWasSearched(true);
+            source->setLocationLabelTag(static_cast<qint16>(sources.size()));
+            sources.push_back(source);
+        }
+        KZOutlineMarking::Hooks hooks;
+        hooks.undoRecord = [](QVariantMap& request) -> std::optional<QVariantMap> {
+            QVariantMap record = request;
+            record.insert(K::menuItemTag, KZMarkRule::restore);
+            return record;
+        };
+        hooks.post = [this](const QVariantMap& request) { posted << request; };
+        marking = std::make_unique<KZOutlineMarking>(&undo, hooks);
+    }
+
+    void make(quint64 tab = 1, size_t sourceCount = 3)
+    {
+        label = KZFileTypeLabel::create(tab);
+        label->setName(u"Images"_s);
+        KZResultSourcesListCntrl::Services services;
+        services.marking = [this] { return marking.get(); };
+        services.isRemoving = [this] { return removing; };
+        services.aboutIsOpened = [this] { return aboutOpen; };
+        services.beep = [this] { ++beeps; };
+        services.workspace = &workspace;
+        const std::vector<KZSourceItemRef> used(sources.begin(), sources.begin() + static_cast<long>(sourceCount));
+        list = std::make_unique<KZResultSourcesListCntrl>(
+            QVariantMap{{u"fileType"_s, QVariant::fromValue(label)},
+                        {KZResultKey::searchSources, QVariant::fromValue(used)},
+                        {u"searchStoppeByUser"_s, false}},
+            services);
+        list->view()->resize(260, 400);
+        list->view()->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(list->view()));
+    }
+
+    void fill(quint64 tag, quint64 count, quint64 size, quint64 marked, quint64 markedSize)
+    {
+        center().post(KZNotification::updateInfo, platform::NotificationObject::number(qint64(list->tabTag())),
+                      listInfo(tag, count, size, marked, markedSize));
+        QCoreApplication::processEvents();
+    }
+
+    KZResultSourceTableCellView* cell(int row) const { return list->cellAt(row); }
+
+    kztest::ScopedDefaults defaults;
+    kztest::TempDir dir;
+    std::vector<KZSourceItemRef> sources;
+    KZFileTypeLabelRef label;
+    QUndoStack undo;
+    QList<QVariantMap> posted;
+    std::unique_ptr<KZOutlineMarking> marking;
+    RevealedPaths workspace;
+    bool removing = false;
+    bool aboutOpen = false;
+    int beeps = 0;
+    std::unique_ptr<KZResultSourcesListCntrl> list;
+};
+
+} // namespace
+
+TEST_F(SourcesList, CellsShowEachRowAndTheCountsFromTheWorkersInOrder)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    ASSERT_EQ(list->rows().count(), 5);
+    // The counts of one list come from a worker one after the other; the
+    // last one posted is the one shown, and the worker never waits.
+    std::thread worker([this] {
+        for (quint64 n = 1; n <= 50; ++n)
+            center().post(KZNotification::updateInfo, platform::NotificationObject::number(1),
+                          listInfo(kBase + 1, n, n * 1000, n / 2, n * 500));
+    });
+    worker.join();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return list->rows().at(2)->itemsCount == 50; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->rows().at(2)->markedCount, 25u);
+    EXPECT_EQ(cell(2)->nameText(), u"Laptop"_s);
+    EXPECT_EQ(cell(2)->infoText(), list->rows().at(2)->formattedInfoWithOwnerTag(1));
+    EXPECT_FALSE(cell(2)->label()->isHidden()) << "a source shows its label";
+    EXPECT_TRUE(cell(0)->label()->isHidden());
+    EXPECT_TRUE(cell(2)->checkBtn()->isChecked());
+    EXPECT_TRUE(cell(2)->checkBtn()->isEnabled());
+    EXPECT_EQ(cell(2)->itemsCount(), 50u);
+    // Nothing marked: an unchecked box that cannot be used (the menu marks).
+    EXPECT_FALSE(cell(1)->checkBtn()->isChecked());
+    EXPECT_FALSE(cell(1)->checkBtn()->isEnabled());
+    EXPECT_TRUE(cell(4)->backCheckImg()->isHidden()) << "the marked row cannot be marked";
+    EXPECT_EQ(cell(4)->nameText(), u"Marked"_s);
+    EXPECT_TRUE(cell(0)->drawHSeparator());
+    EXPECT_TRUE(cell(3)->drawHSeparator());
+
+    label->setName(u"Pictures"_s);
+    center().post(KZNotification::updateOtherSourceListInfo, platform::NotificationObject::number(1));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return cell(0)->nameText() == u"Pictures"_s; }));
+}
+
+TEST_F(SourcesList, OnTheEmptyFoldersTabTheBoxMarksAndTheMenuIsOff)
+{
+    ASSERT_NO_FATAL_FAILURE(make(KZTag::emptyFolders, 1));
+    ASSERT_EQ(list->rows().count(), 2);
+    EXPECT_FALSE(cell(0)->popdownBtn()->isEnabled());
+    EXPECT_FALSE(cell(0)->checkBtn()->isEnabled());
+    fill(KZTag::emptyFolders, 3, 0, 0, 0);
+    EXPECT_TRUE(cell(0)->checkBtn()->isEnabled());
+    EXPECT_FALSE(cell(0)->checkBtn()->isChecked());
+    EXPECT_EQ(cell(0)->infoText(), u"No marked items"_s);
+}
+
+TEST_F(SourcesList, ANewRowIsReportedOnceAndItsSpinnerRunsUntilItsListIsShown)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    QList<QVariantMap> reports;
+    platform::Subscription watch = center().addObserver(
+        KZNotification::sourceSelectionDidChange, platform::NotificationObject::number(1),
+        [&](const platform::Notification& note) { reports << note.userInfo; });
+    fill(kBase + 1, 4, 4000, 0, 0);
+    QTest::mouseClick(cell(2), Qt::LeftButton);
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_EQ(reports[0].value(u"tag"_s).toULongLong(), kBase + 1);
+    EXPECT_EQ(reports[0].value(u"itemsCount"_s).toULongLong(), 4u);
+    EXPECT_TRUE(cell(2)->spinning()->isAnimating());
+
+    QTest::mouseClick(cell(2), Qt::LeftButton);
+    // Empty space under the rows.
+    QTest::mouseClick(list->sourcesTableView()->viewport(), Qt::LeftButton, {}, QPoint(20, 380));
+    EXPECT_EQ(reports.size(), 1);
+    EXPECT_EQ(list->sourcesTableView()->selectionModel()->selectedRows().value(0).row(), 2);
+
+    center().post(KZNotification::KZStopProgressIndicator, platform::NotificationObject::number(qint64(kBase + 1)),
+                  {{u"tag"_s, QVariant::fromValue(kBase + 1)}});
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !cell(2)->spinning()->isAnimating(); }));
+
+    // A group revealed from its options selects its row.
+    list->selectRowWithTag(1, kBase + 1);
+    ASSERT_EQ(reports.size(), 2);
+    EXPECT_EQ(reports[1].value(u"tag"_s).toULongLong(), 1u);
+}
+
+TEST_F(SourcesList, ARowsBoxAndMenuEachSendOneUndoableRequest)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    fill(kBase + 0, 4, 4000, 2, 2000);
+    fill(1, 10, 10000, 2, 2000);
+
+    QTest::mouseClick(cell(1)->checkBtn(), Qt::LeftButton);
+    ASSERT_EQ(posted.size(), 1);
+    const QVariantMap box = posted[0];
+    EXPECT_EQ(box.value(K::checkBtnState).toInt(), 0);
+    EXPECT_EQ(box.value(K::menuItemTag).toInt(), KZMarkRule::byDefault);
+    EXPECT_EQ(box.value(K::itemsToManageTag).toULongLong(), kBase);
+    EXPECT_EQ(box.value(K::locationTag).toULongLong(), kBase);
+    EXPECT_EQ(box.value(K::ownerTag).toULongLong(), 1u);
+    EXPECT_EQ(box.value(u"view"_s).value<QObject*>(), cell(1));
+    ASSERT_EQ(undo.count(), 1);
+    EXPECT_EQ(undo.undoText(), platform::localizedString(u"undo_unmark"_s));
+
+    // The type row's menu: the default rule is offered there, the rule
+    // within a location is not; choosing "newest" sends the 7-key request.
+    QTest::mouseClick(cell(0)->popdownBtn(), Qt::LeftButton);
+    KZMarkMenuWidget* menu = list->markMenu();
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_TRUE(menu->actionWithTag(KZMarkRule::byDefault)->isVisible());
+    EXPECT_FALSE(menu->actionWithTag(KZMarkRule::inLocation)->isVisible());
+    EXPECT_TRUE(menu->actionWithTag(KZMarkRule::byDefault)->isChecked());
+    QAction* newest = menu->actionWithTag(KZMarkRule::newest);
+    EXPECT_EQ(newest->objectName(), u"sourceMarkRule3"_s);
+    newest->trigger();
+    EXPECT_FALSE(menu->isVisible());
+    ASSERT_EQ(posted.size(), 2);
+    const QVariantMap chosen = posted[1];
+    EXPECT_EQ(chosen.value(K::checkBtnState).toInt(), 1);
+    EXPECT_EQ(chosen.value(K::menuItemTag).toInt(), KZMarkRule::newest);
+    EXPECT_EQ(chosen.value(K::menuItemTagToRestore).toInt(), KZMarkRule::newest);
+    EXPECT_EQ(chosen.value(KZMarkRequests::oldMenuItemTagToRestore).toInt(), KZMarkRule::byDefault);
+    EXPECT_EQ(chosen.value(KZMarkRequests::menuItemTitle).toString(), newest->text());
+    EXPECT_EQ(chosen.value(K::locationTag).toULongLong(), 1u);
+    EXPECT_NE(chosen.value(K::menu).value<KZMarkMenu*>(), nullptr);
+    ASSERT_EQ(undo.count(), 2);
+    EXPECT_EQ(undo.undoText(), platform::localizedString(u"undo_mark"_s).arg(newest->text()));
+
+    // Undo replays the record through the same marking.
+    undo.undo();
+    ASSERT_EQ(posted.size(), 3);
+    EXPECT_EQ(posted[2].value(K::menuItemTag).toInt(), KZMarkRule::restore);
+    EXPECT_EQ(beeps, 0);
+}
+
+TEST_F(SourcesList, ALocationsMenuMarksWithinItAndNothingIsOfferedWithoutItems)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    fill(kBase + 2, 2, 2000, 0, 0);
+    QTest::mouseClick(cell(3)->popdownBtn(), Qt::RightButton);
+    KZMarkMenuWidget* menu = list->markMenu();
+    ASSERT_TRUE(menu->isVisible()) << "a right press opens it too";
+    EXPECT_FALSE(menu->actionWithTag(KZMarkRule::byDefault)->isVisible());
+    EXPECT_TRUE(menu->actionWithTag(KZMarkRule::inLocation)->isVisible());
+    EXPECT_TRUE(menu->actionWithTag(KZMarkRule::swap)->isVisible());
+    EXPECT_TRUE(menu->actionWithTag(KZMarkRule::oldest)->isEnabled());
+    menu->close();
+    EXPECT_TRUE(menu->actionWithTag(KZMarkRule::oldest)->objectName().isEmpty());
+
+    QTest::mouseClick(cell(1)->popdownBtn(), Qt::LeftButton);
+    EXPECT_FALSE(menu->actionWithTag(KZMarkRule::oldest)->isEnabled()) << "no items";
+    menu->close();
+    aboutOpen = true;
+    QTest::mouseClick(cell(3)->popdownBtn(), Qt::LeftButton);
+    EXPECT_FALSE(menu->actionWithTag(KZMarkRule::oldest)->isEnabled()) << "About is open";
+    menu->close();
+}
+
+TEST_F(SourcesList, ARequestForARowThatIsGoneIsDroppedWithABeep)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    list->markItemsWithState({{K::checkBtnState, 1}, {K::menuItemTag, 1}, {K::itemsToManageTag, kBase + 40}});
+    list->markItemsWithState({{K::checkBtnState, 1}, {K::menuItemTag, 1}});
+    EXPECT_EQ(beeps, 2);
+    EXPECT_TRUE(posted.isEmpty());
+    EXPECT_EQ(undo.count(), 0);
+}
+
+TEST_F(SourcesList, TheInfoButtonShowsOnHoverOnlyWhereThereIsSomethingToTell)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    fill(kBase + 0, 3, 3000, 0, 0);
+    hover(cell(0));
+    EXPECT_TRUE(cell(0)->infoBtn()->isVisible());
+    hover(cell(1));
+    EXPECT_TRUE(cell(1)->infoBtn()->isVisible());
+    hover(cell(2));
+    EXPECT_FALSE(cell(2)->infoBtn()->isVisible()) << "a location without duplicates";
+    hover(cell(4));
+    EXPECT_FALSE(cell(4)->infoBtn()->isVisible()) << "the marked row";
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(cell(0), &leave);
+    EXPECT_FALSE(cell(0)->infoBtn()->isVisible());
+    removing = true;
+    hover(cell(0));
+    EXPECT_FALSE(cell(0)->infoBtn()->isVisible());
+}
+
+TEST_F(SourcesList, ThePopoverShowsTheRowsPanelAndTellsWhenItCloses)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    fill(kBase + 1, 5, 5000, 2, 2000);
+    fill(1, 10, 10000, 2, 2000);
+
+    hover(cell(0));
+    QTest::mouseClick(cell(0)->infoBtn(), Qt::LeftButton);
+    KZPopoverResultSourceInfo* info = list->extraInfoCntrl();
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(info->popover()->isVisible());
+    EXPECT_TRUE(info->allItemsView()->isVisible());
+    EXPECT_FALSE(info->locationView()->isVisible());
+    EXPECT_EQ(info->removedAllFld()->text(), u"Nothing removed yet"_s);
+    EXPECT_TRUE(cell(0)->popoverIsOpen());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(cell(0), &leave);
+    EXPECT_TRUE(cell(0)->infoBtn()->isVisible()) << "kept while its popover is open";
+    info->popover()->close();
+    EXPECT_FALSE(cell(0)->popoverIsOpen());
+
+    hover(cell(2));
+    QTest::mouseClick(cell(2)->infoBtn(), Qt::LeftButton);
+    EXPECT_EQ(list->extraInfoCntrl(), info) << "one popover per list";
+    EXPECT_TRUE(info->locationView()->isVisible());
+    EXPECT_FALSE(info->allItemsView()->isVisible());
+    EXPECT_EQ(info->name()->text(), u"Laptop"_s);
+    EXPECT_EQ(info->pathShown(), sources[1]->url());
+    EXPECT_EQ(info->markedLocationFld()->text(), list->rows().at(2)->appropriateInfoString(1, true));
+    // A path element's menu shows that element, not the whole path.
+    ASSERT_GE(info->pathElements().size(), 2u);
+    info->pathElementClicked(u"1"_s);
+    ASSERT_TRUE(info->pathMenu()->isVisible());
+    info->pathMenu()->actions().first()->trigger();
+    info->pathMenu()->close();
+    ASSERT_EQ(workspace.revealed.size(), 1);
+    EXPECT_EQ(workspace.revealed[0], info->pathElements()[1]);
+
+    // The switch changes every list's lines.
+    const QString before = cell(2)->infoText();
+    info->infoSwitch()->click();
+    EXPECT_FALSE(platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_marked_info));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return cell(2)->infoText() != before; }));
+    EXPECT_EQ(cell(2)->infoText(), list->rows().at(2)->formattedInfoWithOwnerTag(1, false));
+    EXPECT_EQ(info->markedLocationFld()->text(), list->rows().at(2)->appropriateInfoString(1, false));
+    info->popover()->close();
+
+    // The marked row has no place: the tab's name and no path.
+    list->showInfo(KZTag::markedItemsRowBase + 1, cell(4)->infoBtn());
+    EXPECT_EQ(info->name()->text(), u"Images"_s);
+    EXPECT_TRUE(info->pathBtn()->isHidden());
+    EXPECT_TRUE(info->iconImg()->isHidden());
+    info->popover()->close();
+}
+
+TEST_F(SourcesList, ASavedSelectionIsRestoredOnlyWhenItsRowExists)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    QList<quint64> reports;
+    platform::Subscription watch = center().addObserver(
+        KZNotification::sourceSelectionDidChange, platform::NotificationObject::number(1),
+        [&](const platform::Notification& note) { reports << note.userInfo.value(u"tag"_s).toULongLong(); });
+    list->setSavedSettings({{u"selection"_s, QVariant::fromValue(kBase + 9)}});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(reports.isEmpty());
+    EXPECT_EQ(list->currSelectedRow(), 0);
+
+    list->setSavedSettings(
+        {{u"selection"_s, QVariant::fromValue(kBase + 2)},
+         {u"sources"_s, QVariantList{QVariantMap{{u"tag"_s, QVariant::fromValue(kBase + 2)}, {u"removedCount"_s, 3}}}}});
+    EXPECT_EQ(cell(3)->removedCount(), 3u);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !reports.isEmpty(); }));
+    EXPECT_EQ(reports, QList<quint64>{kBase + 2});
+    EXPECT_EQ(list->currSelectedRow(), 3);
+    EXPECT_EQ(list->savedSettings().value(u"selection"_s).toULongLong(), kBase + 2);
+}
