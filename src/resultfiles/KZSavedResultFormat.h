@@ -1,7 +1,5 @@
 #pragma once
 
-#include "result/model/KZSourceRowsState.h"
-
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
@@ -153,8 +151,17 @@ struct KZSavedSource {
     bool operator==(const KZSavedSource&) const = default;
 };
 
-// A row of a tab's sources list: the values the list itself keeps.
-using KZSavedSourceRow = KZSourceRowValues;
+struct KZSavedSourceRow {
+    quint64 tag = 0;
+    bool isPhotosLib = false;
+    bool searchStoppeByUser = false;
+    quint64 markedCount = 0;
+    quint64 markedSize = 0;
+    quint64 removedSize = 0;
+    quint64 removedCount = 0;
+
+    bool operator==(const KZSavedSourceRow&) const = default;
+};
 
 struct KZSavedTabSources {
     std::vector<KZSavedSourceRow> sources;

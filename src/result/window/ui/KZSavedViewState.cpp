@@ -3,7 +3,6 @@
 #include "result/model/KZFoundItemGroup.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
-#include "result/model/KZSourceRowsState.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
@@ -22,9 +21,9 @@ KZResultItemsTypeCntrl* tabOf(const std::unique_ptr<KZResultTabCntrl>& tab)
     return dynamic_cast<KZResultItemsTypeCntrl*>(tab.get());
 }
 
-KZSourceRowsState* rowsStateOf(KZResultItemsTypeCntrl* tab)
+KZResultSourcesList* sourcesListOf(KZResultItemsTypeCntrl* tab)
 {
-    return tab ? dynamic_cast<KZSourceRowsState*>(tab->sourcesListCntrl()) : nullptr;
+    return tab ? tab->sourcesListCntrl() : nullptr;
 }
 
 KZSavedListState listState(KZFoundListCntrl& list, KZResultOutlineCntrl* outline)
@@ -85,16 +84,38 @@ KZSavedListState listState(KZFoundListCntrl& list, KZResultOutlineCntrl* outline
 
 } // namespace
 
-KZSavedTabSources KZSavedViewState::tabSources(KZSourceRowsState* rows, quint64 shownRowTag)
+KZSavedTabSources KZSavedViewState::tabSources(const KZResultSourcesList* list, quint64 shownRowTag)
 {
+    namespace K = KZSavedResultKey;
     KZSavedTabSources saved;
-    if (!rows) {
+    if (!list) {
         saved.selection = shownRowTag;
         return saved;
     }
-    saved.sources = rows->sourceRowValues();
-    saved.selection = rows->selectedSourceRowTag();
+    // The list hands its rows in the file's own record form.
+    const QVariantMap record = list->savedSettings();
+    for (const QVariant& entry : record.value(K::sources).toList()) {
+        const QVariantMap row = entry.toMap();
+        saved.sources.push_back({row.value(K::tag).toULongLong(), row.value(K::isPhotosLib).toBool(),
+                                 row.value(K::searchStoppeByUser).toBool(), row.value(K::markedCount).toULongLong(),
+                                 row.value(K::markedSize).toULongLong(), row.value(K::removedSize).toULongLong(),
+                                 row.value(K::removedCount).toULongLong()});
+    }
+    saved.selection = record.value(K::selection).toULongLong();
     return saved;
+}
+
+QVariantMap KZSavedViewState::tabSourcesMap(const KZSavedTabSources& tab)
+{
+    KZSavedResult wrapper;
+    wrapper.leftSide[0] = tab;
+    return KZSavedResultFormat::toPropertyList(wrapper)
+        .value(KZSavedResultKey::leftSide)
+        .toMap()
+        .value(KZSavedResultKey::itemInfo)
+        .toMap()
+        .value(KZSavedResultFormat::tagKey(0))
+        .toMap();
 }
 
 void KZSavedViewState::read(const KZResultCntrl& result, const Outlines& outlines, KZSaveSnapshot& snapshot)
@@ -102,7 +123,7 @@ void KZSavedViewState::read(const KZResultCntrl& result, const Outlines& outline
     for (const auto& [tag, tabCntrl] : result.itemsTypeCntrls()) {
         KZResultItemsTypeCntrl* tab = tabOf(tabCntrl);
         KZFoundListCntrl* list = tab ? tab->foundListCntrl() : nullptr;
-        snapshot.leftSide[tag] = tabSources(rowsStateOf(tab), list ? list->nsCurrSelectedSourceTag() : 0);
+        snapshot.leftSide[tag] = tabSources(sourcesListOf(tab), list ? list->nsCurrSelectedSourceTag() : 0);
         if (!list || tag == KZTag::missingTracks)
             continue;
         const auto outline = outlines.find(tag);
@@ -130,8 +151,8 @@ void KZSavedViewState::apply(const KZResultCntrl& result, const KZSavedResult& s
         KZFoundListCntrl* list = tab ? tab->foundListCntrl() : nullptr;
         const auto left = saved.leftSide.find(tag);
         if (left != saved.leftSide.end()) {
-            if (KZSourceRowsState* rows = rowsStateOf(tab)) {
-                rows->applySavedSourceRows(left->second.sources, left->second.selection);
+            if (KZResultSourcesList* rows = sourcesListOf(tab)) {
+                rows->setSavedSettings(tabSourcesMap(left->second));
             } else if (list && left->second.selection != 0 && left->second.selection != list->nsCurrSelectedSourceTag()
                        && list->listTags().contains(left->second.selection)) {
                 // Without a sources list the saved row's list is shown directly.

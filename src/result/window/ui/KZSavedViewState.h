@@ -8,7 +8,7 @@
 
 class KZResultCntrl;
 class KZResultOutlineCntrl;
-class KZSourceRowsState;
+class KZResultSourcesList;
 struct KZSaveSnapshot;
 
 // The view state of every tab of a result window as a saved result keeps
@@ -23,8 +23,9 @@ public:
     // tab on screen.
     static void read(const KZResultCntrl& result, const Outlines& outlines, KZSaveSnapshot& snapshot);
     // One tab's sources list (a tab without a sources list of its own gives
-    // the row its list shows as the selection).
-    static KZSavedTabSources tabSources(KZSourceRowsState* rows, quint64 shownRowTag);
+    // the row its list shows as the selection), and the way back.
+    static KZSavedTabSources tabSources(const KZResultSourcesList* list, quint64 shownRowTag);
+    static QVariantMap tabSourcesMap(const KZSavedTabSources& tab);
 
     // Hands every tab its saved state: the sources list first, then the
     // list's sort orders, expansions and selections.
