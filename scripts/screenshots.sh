@@ -496,6 +496,9 @@ done
 # the strip's own picture test in a plain window shaped like the top of a
 # result window.
 picture_state result-tabs kz_result_panes_ui_tests ResultTabsShots
+# The missing-tracks tab fed with tracks by hand, as after a stopped search
+# (the program reaches it once a music library can be searched).
+picture_state result-missing-tracks-fed kz_result_panes_ui_tests DeadTracksShots
 
 # --- result list: the mark menu, the two popovers and the context menu -------------
 # A group row with a marked member and its open mark menu, the last-member

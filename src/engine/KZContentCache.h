@@ -19,15 +19,32 @@
 // resumeIndex + 1 (the last block hashed is read once more, where a
 // comparison that stopped there left it), and later ones after it.
 //
-// Most files of a search are a single block, so the first block lives in the
-// cache itself; the others are kept as they are read. Memory follows what was
+// The first block lives in the cache itself; from the second on, a file's
+// blocks are kept apart, as they are read. Memory follows what was
 // read, never the file's length: two huge sparse files that differ early cost
 // a few blocks, not an array for their whole length.
 class KZContentCache final : public KZNodeCache {
 public:
     using Digest = std::array<quint8, 20>;
 
-    explicit KZContentCache(quint64 length) : KZNodeCache(Kind::Content), length_(length) {}
+    explicit KZContentCache(quint64 length) : KZNodeCache(Kind::Content)
+    {
+        if (length >= kInPlaceLengths) {
+            many_ = new Many{length, {}};
+            isMany_ = true;
+        } else {
+            lengthLow_ = quint16(length);
+            lengthHigh_ = quint32(length >> 16);
+            one_ = Block();
+        }
+    }
+    ~KZContentCache() override
+    {
+        if (isMany_)
+            delete many_;
+    }
+    KZContentCache(const KZContentCache&) = delete;
+    KZContentCache& operator=(const KZContentCache&) = delete;
 
     // The cache a node holds, or null when it holds none or another kind.
     static KZContentCache* from(KZNodeCache* cache)
@@ -40,9 +57,9 @@ public:
     }
 
     // The length of the file the blocks were read from.
-    quint64 length() const { return length_; }
-    quint64 resumeIndex() const { return hashed_ ? hashed_ - 1 : 0; }
-    quint64 blocksHashed() const { return hashed_; }
+    quint64 length() const { return isMany_ ? many_->length : (quint64(lengthHigh_) << 16) | lengthLow_; }
+    quint64 resumeIndex() const { return blocksHashed() ? blocksHashed() - 1 : 0; }
+    quint64 blocksHashed() const { return isMany_ ? quint64(many_->blocks.size()) : quint64(oneHashed_); }
     // Whether a comparison has gone on reading the file where an earlier
     // one left it.
     bool wasResumed() const { return resumed_; }
@@ -55,23 +72,29 @@ public:
     // recorded: the comparisons never ask for one.
     void store(quint64 block, quint32 runningSum, const Digest& digest)
     {
-        Q_ASSERT(block >= 1 && block <= quint64(hashed_) + 1);
+        Q_ASSERT(block >= 1 && block <= blocksHashed() + 1);
         if (block > blocks())
             return;
-        if (block == 1) {
-            first_ = {runningSum, digest};
-            later_.reset();
-        } else {
-            if (!later_)
-                later_ = std::make_unique<std::vector<Block>>();
-            later_->resize(std::size_t(block - 2));
-            later_->push_back({runningSum, digest});
+        if (!isMany_ && block == 1) {
+            one_ = {runningSum, digest};
+            oneHashed_ = true;
+            return;
         }
-        hashed_ = quint32(block);
+        if (!isMany_) {
+            // The second block: from now on the blocks are kept apart.
+            auto* many = new Many{length(), {one_}};
+            many_ = many;
+            isMany_ = true;
+        }
+        many_->blocks.resize(std::size_t(block - 1));
+        many_->blocks.push_back({runningSum, digest});
     }
 
     // Blocks beyond the first that this cache holds memory for.
-    std::size_t laterCapacity() const { return later_ ? later_->capacity() : 0; }
+    std::size_t laterCapacity() const
+    {
+        return isMany_ && many_->blocks.capacity() > 0 ? many_->blocks.capacity() - 1 : 0;
+    }
 
     // The blocks of the file; files of more than this many (some 175 TB)
     // are beyond what a cache describes.
@@ -82,18 +105,35 @@ private:
         quint32 sum = 0;
         Digest digest{};
     };
+    // A file of which more than one block was read: its blocks, and its
+    // length when that does not fit beside the tag.
+    struct Many {
+        quint64 length = 0;
+        std::vector<Block> blocks;
+    };
 
     static constexpr quint64 kBlockSize = 40960;
+    static constexpr quint64 kInPlaceLengths = quint64(1) << 48;
 
-    quint64 blocks() const { return length_ == 0 ? 1 : (length_ + kBlockSize - 1) / kBlockSize; }
-    const Block& at(quint64 block) const { return block == 1 ? first_ : (*later_)[block - 2]; }
+    quint64 blocks() const
+    {
+        const quint64 bytes = length();
+        return bytes == 0 ? 1 : bytes / kBlockSize + (bytes % kBlockSize != 0);
+    }
+    const Block& at(quint64 block) const { return isMany_ ? many_->blocks[block - 1] : one_; }
 
-    bool resumed_ = false; // beside the base's tag
-    quint32 hashed_ = 0;
-    quint64 length_;
-    Block first_;
-    // Only multi-block files have later blocks: most caches are of one
-    // block, and a search keeps one for every file of a shared size, so the
-    // list costs them a pointer only.
-    std::unique_ptr<std::vector<Block>> later_;
+    // Beside the base's tag. Most files of a search are compared by their
+    // first block alone, and a search keeps a cache for every file of a
+    // shared size: those keep the block in place, which makes the whole
+    // cache 40 bytes.
+    bool resumed_ : 1 = false;
+    bool isMany_ : 1 = false;
+    bool oneHashed_ : 1 = false;
+    quint16 lengthLow_ = 0;
+    quint32 lengthHigh_ = 0;
+    union {
+        Block one_;
+        Many* many_;
+    };
 };
+static_assert(sizeof(KZContentCache) <= 40, "a one-block cache fits a 48-byte allocation");

@@ -80,21 +80,39 @@ KZItemFilters::KZItemFilters(const KZSearchCriteria& criteria, const KZItemReade
         typesForCheckContent_.push_back(platform::osTypeFromString(QString::fromLatin1(code)));
 }
 
+const QString& KZItemFilters::NameForms::name() const
+{
+    if (!name_)
+        name_ = item_.originalName();
+    return *name_;
+}
+
+const QString& KZItemFilters::NameForms::extension() const
+{
+    if (!extension_)
+        extension_ = KZSearchItemInfo::extensionOfName(name());
+    return *extension_;
+}
+
+QString KZItemFilters::NameForms::nameWithOption(bool withoutExtension) const
+{
+    return withoutExtension ? KZSearchItemInfo::nameWithoutExtension(name()) : name();
+}
+
+void KZItemFilters::NameForms::forget()
+{
+    name_.reset();
+    extension_.reset();
+}
+
 bool KZItemFilters::checkForNotSameUniqueCriteria(KZSearchItemInfo& item) const
 {
     const KZSearchCriteria& c = criteria_;
     const bool filesSearch = c.excludeFolder();
+    NameForms names(item);
 
-    if (!passesVisibility(item))
+    if (!passesVisibility(item, names) || !passesCustomIcon(item))
         return false;
-
-    if (c.isHasCustomIcon() || c.isHasCustomIconNot()) {
-        const auto flags = item.finderFlags();
-        const bool hasIcon = flags ? (*flags & platform::FinderInfo::kHasCustomIcon) != 0
-                                   : KZItemAttributes::hasCustomIcon(item.url());
-        if (c.isHasCustomIcon() ? !hasIcon : hasIcon)
-            return false;
-    }
 
     if (c.isLockedIs() ? !item.isLocked() : (c.isLockedNot() && item.isLocked()))
         return false;
@@ -128,16 +146,17 @@ bool KZItemFilters::checkForNotSameUniqueCriteria(KZSearchItemInfo& item) const
         if (!isPlainFolder(item))
             return false;
         const bool empty = startCheckForEmptyFolder(item);
+        names.forget(); // the item may now be a folder above
         if (c.isFolderEmpty() ? !empty : empty)
             return false;
     }
 
-    isImageContent(item);
+    isImageContent(item, names);
 
     if (filesSearch && c.isSize() && !passesSize(item))
         return false;
 
-    if (filesSearch && !passesKind(item))
+    if (filesSearch && !passesKind(item, names))
         return false;
 
     if (c.isKindFolder()) {
@@ -147,72 +166,62 @@ bool KZItemFilters::checkForNotSameUniqueCriteria(KZSearchItemInfo& item) const
             return false;
     }
 
-    if (filesSearch && c.isCompressedFile() && !fileCntrl_.isCompressed(item.type(), item.extension()))
+    if (filesSearch && c.isCompressedFile() && !fileCntrl_.isCompressed(item.type(), names.extension()))
         return false;
 
-    if (c.isName() && !passesName(item))
+    if (c.isName() && !passesName(names))
         return false;
 
-    if (c.isExtensionNoSameUnique()) {
-        if (!reader_.nameForSearch(item.originalName(), item)) {
-            if (!typeTestPassed)
-                return false;
-        } else {
-            const QString extension = item.extension();
-            if (extension.isEmpty()) {
-                if (c.isExtensionIs())
-                    return false;
-            } else {
-                const bool extensionListed = reader_.extensionIsSame(extension);
-                if (((c.isExtensionIs() && !extensionListed) || (c.isExtensionNot() && extensionListed))
-                    && !typeTestPassed)
-                    return false;
-            }
-        }
-    }
+    if (c.isExtensionNoSameUnique() && !passesExtension(item, names, typeTestPassed))
+        return false;
 
     if (c.isSongTags() && item.isPackage())
         return false;
 
     if (c.isFolderCompareContent() && !c.isOnlyContent()) {
-        platform::logLine(QStringLiteral("checkForNotSameUniqueCriteria - ") + item.originalName());
+        platform::logLine(QStringLiteral("checkForNotSameUniqueCriteria - ") + names.name());
         reader_.setCurrPackagesVariables(item);
     }
     return true;
 }
 
-bool KZItemFilters::passesVisibility(const KZSearchItemInfo& item) const
+bool KZItemFilters::passesVisibility(const KZSearchItemInfo& item, const NameForms& names) const
 {
     const bool visible = criteria_.isVisible();
     const bool invisible = criteria_.isInvisible();
     if (visible && invisible)
         return true;
     if (visible)
-        return !beginsWithDot(item.originalName());
+        return !beginsWithDot(names.name());
     if (invisible) {
-        if (beginsWithDot(item.originalName()))
+        if (beginsWithDot(names.name()))
             return true;
         const auto flags = item.finderFlags();
-        return flags ? (*flags & platform::FinderInfo::kIsInvisible) != 0 : KZItemAttributes::isHiddenWithURL(item.url());
+        return flags && (*flags & platform::FinderInfo::kIsInvisible) != 0;
     }
     return true;
+}
+
+bool KZItemFilters::passesCustomIcon(const KZSearchItemInfo& item) const
+{
+    if (!criteria_.isHasCustomIcon() && !criteria_.isHasCustomIconNot())
+        return true;
+    const auto flags = item.finderFlags();
+    const bool hasIcon = flags && (*flags & platform::FinderInfo::kHasCustomIcon) != 0;
+    return criteria_.isHasCustomIcon() ? hasIcon : !hasIcon;
 }
 
 bool KZItemFilters::passesLabel(const KZSearchItemInfo& item) const
 {
     if (!criteria_.isLabelIs() && !criteria_.isLabelNot())
         return true;
-    std::optional<int> label;
-    if (const auto flags = item.finderFlags()) {
-        platform::FinderInfo info;
-        info.setFlags(*flags);
-        label = info.labelColor();
-    } else {
-        label = KZItemAttributes::read(item.url()).labelNumber();
-    }
-    if (!label)
+    // An item whose flags were never read has no label to judge.
+    const auto flags = item.finderFlags();
+    if (!flags)
         return false;
-    const bool same = qint16(*label) == qint16(criteria_.whichLabel());
+    platform::FinderInfo info;
+    info.setFlags(*flags);
+    const bool same = qint16(info.labelColor()) == qint16(criteria_.whichLabel());
     return criteria_.isLabelIs() ? same : !same;
 }
 
@@ -249,7 +258,7 @@ bool KZItemFilters::passesSize(const KZSearchItemInfo& item) const
     return true;
 }
 
-bool KZItemFilters::passesKind(const KZSearchItemInfo& item) const
+bool KZItemFilters::passesKind(const KZSearchItemInfo& item, const NameForms& names) const
 {
     const KZSearchCriteria& c = criteria_;
     if (!c.isKindIs() && !c.isKindNot())
@@ -258,7 +267,7 @@ bool KZItemFilters::passesKind(const KZSearchItemInfo& item) const
     if (c.isKindAlias())
         return is ? item.isAlias() : !item.isAlias();
     if (c.isKindFont()) {
-        const bool font = listed(kFontTypes, item.type()) || isFontExtension(item.extension());
+        const bool font = listed(kFontTypes, item.type()) || isFontExtension(names.extension());
         return is ? font : !font;
     }
     if (c.isKindDocument()) {
@@ -266,13 +275,13 @@ bool KZItemFilters::passesKind(const KZSearchItemInfo& item) const
         return is ? document : !document;
     }
     if (c.isKindSound())
-        return is ? isSoundItem(item) : !isSoundItem(item);
+        return is == isSoundItem(item, names);
     return true;
 }
 
-bool KZItemFilters::passesName(const KZSearchItemInfo& item) const
+bool KZItemFilters::passesName(const NameForms& names) const
 {
-    const QString raw = item.nameWithOption(criteria_.noExtensionCompare());
+    const QString raw = names.nameWithOption(criteria_.noExtensionCompare());
     if (raw.isEmpty())
         return false;
     // The criteria keep their text in compatibility decomposition; names on
@@ -295,13 +304,32 @@ bool KZItemFilters::passesName(const KZSearchItemInfo& item) const
     return true;
 }
 
+bool KZItemFilters::passesExtension(const KZSearchItemInfo& item, const NameForms& names, bool typeTestPassed) const
+{
+    const KZSearchCriteria& c = criteria_;
+    if (!reader_.nameForSearch(names.name(), item))
+        return typeTestPassed;
+    const QString& extension = names.extension();
+    if (extension.isEmpty())
+        return !c.isExtensionIs();
+    const bool extensionListed = reader_.extensionIsSame(extension);
+    if ((c.isExtensionIs() && !extensionListed) || (c.isExtensionNot() && extensionListed))
+        return typeTestPassed;
+    return true;
+}
+
 bool KZItemFilters::isSoundItem(const KZSearchItemInfo& item) const
+{
+    return isSoundItem(item, NameForms(item));
+}
+
+bool KZItemFilters::isSoundItem(const KZSearchItemInfo& item, const NameForms& names) const
 {
     if (listed(kSoundTypes, item.type()))
         return true;
-    if (!reader_.nameForSearch(item.originalName(), item))
+    if (!reader_.nameForSearch(names.name(), item))
         return false;
-    return isSoundExtension(item.extension());
+    return isSoundExtension(names.extension());
 }
 
 bool KZItemFilters::checkForEmptyFolder(const std::filesystem::path& folder) const
@@ -348,12 +376,17 @@ bool KZItemFilters::startCheckForEmptyFolder(KZSearchItemInfo& item) const
 
 void KZItemFilters::isImageContent(KZSearchItemInfo& item) const
 {
+    isImageContent(item, NameForms(item));
+}
+
+void KZItemFilters::isImageContent(KZSearchItemInfo& item, const NameForms& names) const
+{
     item.setIsImageContent(false);
     if (!criteria_.isImageContent() || !criteria_.isCompareContent() || item.totSize() == 0)
         return;
-    if (!reader_.nameForSearch(item.originalName(), item))
+    if (!reader_.nameForSearch(names.name(), item))
         return;
-    item.setIsImageContent(isImageForContentCheck(item.type(), item.extension()));
+    item.setIsImageContent(isImageForContentCheck(item.type(), names.extension()));
 }
 
 bool KZItemFilters::isImageForContentCheck(quint32 type, const QString& extension) const

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 class KZFilesUtilities;
@@ -46,11 +47,34 @@ public:
     const QStringList& extensionsForCheckContent() const { return extensionsForCheckContent_; }
 
 private:
-    bool passesVisibility(const KZSearchItemInfo& item) const;
+    // An item's name in the forms the filters ask for, each decoded once
+    // and only when first asked.
+    class NameForms {
+    public:
+        explicit NameForms(const KZSearchItemInfo& item) : item_(item) {}
+        const QString& name() const;
+        const QString& extension() const;
+        QString nameWithOption(bool withoutExtension) const;
+        // The item was replaced (an empty folder's outermost empty parent).
+        void forget();
+
+    private:
+        const KZSearchItemInfo& item_;
+        mutable std::optional<QString> name_;
+        mutable std::optional<QString> extension_;
+    };
+
+    // Each filter judges the facts read into the item; none goes back to
+    // the file.
+    bool passesVisibility(const KZSearchItemInfo& item, const NameForms& names) const;
+    bool passesCustomIcon(const KZSearchItemInfo& item) const;
     bool passesLabel(const KZSearchItemInfo& item) const;
     bool passesSize(const KZSearchItemInfo& item) const;
-    bool passesKind(const KZSearchItemInfo& item) const;
-    bool passesName(const KZSearchItemInfo& item) const;
+    bool passesKind(const KZSearchItemInfo& item, const NameForms& names) const;
+    bool passesName(const NameForms& names) const;
+    bool passesExtension(const KZSearchItemInfo& item, const NameForms& names, bool typeTestPassed) const;
+    bool isSoundItem(const KZSearchItemInfo& item, const NameForms& names) const;
+    void isImageContent(KZSearchItemInfo& item, const NameForms& names) const;
 
     const KZSearchCriteria& criteria_;
     const KZItemReader& reader_;

@@ -69,6 +69,9 @@ bool KZItemReader::setCurrVariables(KZSearchItemInfo& item, qint16 label, const 
     item.setDevice(quint64(st.device));
     item.setInode(st.inode);
     item.setModificationTime(st.modified);
+    // Read with the alias flag above: the filters judge visibility, custom
+    // icons and labels from the item and never go back to the file.
+    item.setFinderFlags(attributes.finderInfo().flags());
 
     if (item.isDirectory()) {
         if (item.isPackage() && criteria_.isKindApplication())
@@ -82,9 +85,7 @@ bool KZItemReader::setCurrVariables(KZSearchItemInfo& item, qint16 label, const 
         return measureNow ? setCurrPackagesVariables(item, attributes) : true;
     }
 
-    // The type is read with the flags: the filters judge both from the item.
     item.setType(attributes.typeCode());
-    item.setFinderFlags(attributes.finderInfo().flags());
     if (const auto size = attributes.totalFileSize())
         item.setTotSize(*size);
     return true;

@@ -150,13 +150,15 @@ private:
     // ---- Scan (KZSearchControllerScan.cpp) --------------------------------
     void searchWithURL(const std::filesystem::path& url, std::shared_ptr<const KZExcludedInfo> excluded, qint16 label);
     // Claims an idle worker for the folder; false when both are busy.
+    // `read` (may be null) is the folder as its parent's listing read it.
     bool startNewThreadWithURL(const std::filesystem::path& url, qint16 label,
-                               std::shared_ptr<const KZExcludedInfo> excluded);
-    void doSearchThread(int worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info);
+                               std::shared_ptr<const KZExcludedInfo> excluded, const KZSearchItemInfoRef& read = {});
+    void doSearchThread(int worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info,
+                        KZSearchItemInfoRef read);
     // A folder whose size the walk adds up is handed back in `deferred`, to
-    // be filed after its contents.
+    // be filed after its contents. A folder not yet read is read here.
     bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info,
-                              KZSearchItemInfoRef* deferred);
+                              KZSearchItemInfoRef* deferred, KZSearchItemInfoRef read);
     // `rootSelf` (may be null) is the root folder as a candidate, filed
     // after everything inside it.
     void iterateSearch(const std::filesystem::path& folder, std::shared_ptr<const KZExcludedInfo> excluded,

@@ -18,6 +18,7 @@
 #include "engine/KZItemReader.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FileStat.h"
+#include "platform/FinderInfo.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
 #include "settings/KZSearchCriteria.h"
@@ -157,7 +158,17 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
         }
         const KZItemAttributes attributes = KZItemAttributes::fromEntry(url, entry, folder.fd());
         if (attributes.isDirectory()) {
-            while (!startNewThreadWithURL(child, label, excluded))
+            // A plain folder is read here, from the listing; a package may
+            // need measuring, which is the worker's job.
+            KZSearchItemInfoRef read;
+            if (!attributes.isPackage()) {
+                read = KZSearchItemInfo::create(folderBytes, entry.name);
+                if (readItem(*read, label, attributes))
+                    read->setOriginalNameFromLocation();
+                else
+                    read.reset();
+            }
+            while (!startNewThreadWithURL(child, label, excluded, read))
                 waitUntilFreeThread();
         } else {
             auto item = KZSearchItemInfo::create(folderBytes, entry.name);
@@ -175,7 +186,8 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
 // ---- Workers ------------------------------------------------------------------------
 
 bool KZSearchController::startNewThreadWithURL(const fs::path& url, qint16 label,
-                                               std::shared_ptr<const KZExcludedInfo> excluded)
+                                               std::shared_ptr<const KZExcludedInfo> excluded,
+                                               const KZSearchItemInfoRef& read)
 {
     // The driver and both workers may try at once: a slot is claimed in one
     // atomic step, and the flag is set before the work is queued so that the
@@ -190,19 +202,20 @@ bool KZSearchController::startNewThreadWithURL(const fs::path& url, qint16 label
 
     auto info = KZThreadInfo::create(label, std::move(excluded));
     const int worker = bit == 1u ? 1 : 2;
-    KZSearchOperationQueue().addOperation([self = shared_from_this(), worker, url, info]() mutable {
-        self->doSearchThread(worker, std::move(url), std::move(info));
+    KZSearchOperationQueue().addOperation([self = shared_from_this(), worker, url, info, read]() mutable {
+        self->doSearchThread(worker, std::move(url), std::move(info), std::move(read));
     });
     return true;
 }
 
-void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared_ptr<KZThreadInfo> info)
+void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared_ptr<KZThreadInfo> info,
+                                        KZSearchItemInfoRef read)
 {
     if (timeAlreadyGot_) {
         collectSongsTime();
     } else {
         KZSearchItemInfoRef deferred;
-        if (!checkThreadItemAtURL(folder, *info, &deferred))
+        if (!checkThreadItemAtURL(folder, *info, &deferred, std::move(read)))
             iterateSearch(folder, info->excInfo(), info->label(), std::move(deferred));
     }
     if (smallSizesMet_)
@@ -213,14 +226,27 @@ void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared
 }
 
 bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThreadInfo& info,
-                                              KZSearchItemInfoRef* deferred)
+                                              KZSearchItemInfoRef* deferred, KZSearchItemInfoRef read)
 {
-    const KZItemAttributes attributes = KZItemAttributes::read(url);
-    auto item = KZSearchItemInfo::create(url);
-    const std::optional<QString> name = attributes.fileName();
-    const bool hidden = !criteria_->isInvisible() && attributes.isHidden();
-    if (name && readItem(*item, info.label(), attributes)) {
-        item->setOriginalName(*name);
+    KZSearchItemInfoRef item = std::move(read);
+    bool hidden = false;
+    if (item) {
+        // Read from its parent's listing: judged as it was read there.
+        const auto flags = item->finderFlags();
+        hidden = !criteria_->isInvisible()
+            && (item->originalName().startsWith(QLatin1Char('.'))
+                || (flags && (*flags & platform::FinderInfo::kIsInvisible) != 0));
+    } else {
+        const KZItemAttributes attributes = KZItemAttributes::read(url);
+        const std::optional<QString> name = attributes.fileName();
+        hidden = !criteria_->isInvisible() && attributes.isHidden();
+        item = KZSearchItemInfo::create(url);
+        if (name && readItem(*item, info.label(), attributes))
+            item->setOriginalName(*name);
+        else
+            item.reset();
+    }
+    if (item) {
         if (item->isApplication() || (item->isPackage() && !criteria_->treatPackAsFolder())) {
             processFileItem(std::move(item));
             return true;
@@ -274,6 +300,11 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
     // would leave its parent without its sums: such a walk keeps its
     // subfolders.
     const bool sums = reader_->foldersMeasuredByScan();
+    // A folder's emptiness, when the filters ask for it, is judged from the
+    // walk's own listing too, instead of listing the folder once more. Nested
+    // emptiness looks at whole subtrees and is left to the filters.
+    const bool weighs = sums
+        || ((criteria_->isFolderEmpty() || criteria_->isFolderNotEmpty()) && !criteria_->isNestedEmptied());
 
     // Only the frames at the top of the stack keep their folders open, so a
     // walk holds a bounded number of descriptors at any depth. Every folder
@@ -354,7 +385,7 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
                 if (entry.stat.isDir())
                     frame.subfolders.push_back(entry.name);
             }
-            if (sums && !frame.holdsContent) {
+            if (weighs && !frame.holdsContent) {
                 const KZItemReader::EntryWeight weight = reader_->weighEntryForEmptiness(entry);
                 frame.holdsContent = weight == KZItemReader::EntryWeight::Content
                     || weight == KZItemReader::EntryWeight::Subfolder;
@@ -414,7 +445,7 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
             // deep enough for its path to near the system's limit stays here.
             if (!sums && !pending.hidden && mainCompleted_ && dir.native().size() < kMaxHandOverPath) {
                 currLocationLabel_ = label;
-                if (startNewThreadWithURL(dir, label, excluded))
+                if (startNewThreadWithURL(dir, label, excluded, pending.item))
                     continue; // the other worker takes the folder, itself included
             }
             if (!top.handle.isValid() && !reopenTop()) {
@@ -437,6 +468,8 @@ void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<con
             continue;
         }
         KZSearchItemInfoRef self = std::move(top.self);
+        if (self && weighs && !sums && (top.holdsContent || !top.emptinessUnsure))
+            self->setEmptyAsScanned(!top.holdsContent);
         if (sums) {
             // Subfolders the walk passed over (hidden, left out, packages,
             // not listed) are measured on their own.

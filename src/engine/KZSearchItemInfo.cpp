@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -19,16 +21,49 @@ qsizetype extensionDot(const QString& name)
 
 } // namespace
 
+void KZSearchItemInfo::Bytes::assign(std::string_view bytes)
+{
+    // The new bytes are copied before the old ones go: they may be the same.
+    if (bytes.size() <= kTag) {
+        char copy[kTag];
+        std::memcpy(copy, bytes.data(), bytes.size());
+        release();
+        std::memcpy(bytes_, copy, bytes.size());
+        bytes_[kTag] = char(bytes.size());
+        return;
+    }
+    // A location of 4 GiB and more does not exist: the system refuses far
+    // shorter ones.
+    const quint32 size = quint32(std::min<std::size_t>(bytes.size(), 0xFFFFFFFFu));
+    char* data = new char[size];
+    std::memcpy(data, bytes.data(), size);
+    release();
+    std::memcpy(bytes_, &data, sizeof data);
+    std::memcpy(bytes_ + sizeof data, &size, sizeof size);
+    bytes_[kTag] = kLarge;
+}
+
+void KZSearchItemInfo::Bytes::release()
+{
+    if (isLarge()) {
+        char* data = nullptr;
+        std::memcpy(&data, bytes_, sizeof data);
+        delete[] data;
+    }
+    bytes_[kTag] = 0;
+}
+
 std::string KZSearchItemInfo::urlBytes() const
 {
+    const std::string_view leaf = leaf_.view();
     if (!folder_ || folder_->empty())
-        return leaf_;
+        return std::string(leaf);
     std::string url;
-    url.reserve(folder_->size() + 1 + leaf_.size());
+    url.reserve(folder_->size() + 1 + leaf.size());
     url = *folder_;
     if (url.back() != '/')
         url += '/';
-    url += leaf_;
+    url += leaf;
     return url;
 }
 
@@ -42,11 +77,12 @@ QString KZSearchItemInfo::originalName() const
 {
     if (!nameFromLocation_)
         return rare_ ? rare_->name : QString();
+    const std::string_view leaf = leaf_.view();
     if (folder_)
-        return QFile::decodeName(QByteArray(leaf_.data(), qsizetype(leaf_.size())));
+        return QFile::decodeName(QByteArray(leaf.data(), qsizetype(leaf.size())));
     // The whole location is in leaf_: its last part, a trailing slash
     // tolerated ("/a/b/" is b).
-    std::string_view location(leaf_);
+    std::string_view location = leaf;
     while (location.size() > 1 && location.back() == '/')
         location.remove_suffix(1);
     const auto slash = location.rfind('/');
@@ -63,7 +99,6 @@ void KZSearchItemInfo::initializeVariables()
     rare_.reset();
     scanRecord_.reset();
     totSize_ = 0;
-    multiPurposeInfo_ = 0;
     setFileTypeLabel(0);
     device_ = 0;
     inode_ = 0;

@@ -9,11 +9,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 class KZSearchItemInfo;
 using KZSearchItemInfoRef = std::shared_ptr<KZSearchItemInfo>;
@@ -33,11 +36,46 @@ using KZSearchItemInfoRef = std::shared_ptr<KZSearchItemInfo>;
 // full location is put together when asked for.
 class KZSearchItemInfo {
 public:
-    using Folder = std::shared_ptr<const std::string>;
+    // The location of a folder, as bytes, shared by the items listed from
+    // it: one pointer in each item, the count beside the bytes.
+    class Folder {
+    public:
+        Folder() = default;
+        explicit Folder(std::string bytes) : shared_(new Shared{{1}, std::move(bytes)}) {}
+        Folder(const Folder& other) : shared_(other.shared_) { retain(); }
+        Folder(Folder&& other) noexcept : shared_(std::exchange(other.shared_, nullptr)) {}
+        Folder& operator=(Folder other) noexcept
+        {
+            std::swap(shared_, other.shared_);
+            return *this;
+        }
+        ~Folder() { reset(); }
+        void reset()
+        {
+            if (shared_ && shared_->count.fetch_sub(1, std::memory_order_acq_rel) == 1)
+                delete shared_;
+            shared_ = nullptr;
+        }
+        explicit operator bool() const { return shared_ != nullptr; }
+        const std::string& operator*() const { return shared_->bytes; }
+        const std::string* operator->() const { return &shared_->bytes; }
+
+    private:
+        struct Shared {
+            std::atomic<quint32> count;
+            const std::string bytes;
+        };
+        void retain()
+        {
+            if (shared_)
+                shared_->count.fetch_add(1, std::memory_order_relaxed);
+        }
+        Shared* shared_ = nullptr;
+    };
 
     KZSearchItemInfo() = default;
-    explicit KZSearchItemInfo(const std::filesystem::path& url) : leaf_(url.native()) {}
-    KZSearchItemInfo(Folder folder, std::string name) : folder_(std::move(folder)), leaf_(std::move(name)) {}
+    explicit KZSearchItemInfo(const std::filesystem::path& url) { leaf_.assign(url.native()); }
+    KZSearchItemInfo(Folder folder, const std::string& name) : folder_(std::move(folder)) { leaf_.assign(name); }
     KZSearchItemInfo(const KZSearchItemInfo&) = delete;
     KZSearchItemInfo& operator=(const KZSearchItemInfo&) = delete;
 
@@ -49,12 +87,9 @@ public:
     // folder's entries).
     static KZSearchItemInfoRef create(Folder folder, std::string name)
     {
-        return std::make_shared<KZSearchItemInfo>(std::move(folder), std::move(name));
+        return std::make_shared<KZSearchItemInfo>(std::move(folder), name);
     }
-    static Folder makeFolder(const std::filesystem::path& folder)
-    {
-        return std::make_shared<const std::string>(folder.native());
-    }
+    static Folder makeFolder(const std::filesystem::path& folder) { return Folder(folder.native()); }
 
     // Back to the state of a new item (the location too).
     void initializeVariables();
@@ -64,7 +99,7 @@ public:
     void setUrl(const std::filesystem::path& url)
     {
         folder_.reset();
-        leaf_ = url.native();
+        leaf_.assign(url.native());
     }
 
     // A null string when the name could not be read.
@@ -111,8 +146,12 @@ public:
     }
 
     // For a folder or package: the number of items inside it.
-    quint64 multiPurposeInfo() const { return multiPurposeInfo_; }
-    void setMultiPurposeInfo(quint64 value) { multiPurposeInfo_ = value; }
+    quint64 multiPurposeInfo() const { return rare_ ? rare_->multiPurposeInfo : 0; }
+    void setMultiPurposeInfo(quint64 value)
+    {
+        if (value != 0 || rare_)
+            rare().multiPurposeInfo = value;
+    }
 
     qint16 label() const { return label_; }
     void setLabel(qint16 label) { label_ = label; }
@@ -205,13 +244,51 @@ public:
     static QString nameWithoutExtension(const QString& name);
 
 private:
+    // Bytes kept in 16 bytes: up to 15 in place (most names), longer ones
+    // in a block of their exact length. A scan holds one name per item it
+    // met, so the half of a std::string this saves counts.
+    class Bytes {
+    public:
+        Bytes() = default;
+        ~Bytes() { release(); }
+        Bytes(const Bytes&) = delete;
+        Bytes& operator=(const Bytes&) = delete;
+        void assign(std::string_view bytes);
+        void clear()
+        {
+            release();
+            bytes_[kTag] = 0;
+        }
+        std::string_view view() const
+        {
+            if (!isLarge())
+                return std::string_view(bytes_, std::size_t(quint8(bytes_[kTag])));
+            const char* data = nullptr;
+            quint32 size = 0;
+            std::memcpy(&data, bytes_, sizeof data);
+            std::memcpy(&size, bytes_ + sizeof data, sizeof size);
+            return std::string_view(data, size);
+        }
+
+    private:
+        static constexpr std::size_t kTag = 15; // the in-place length, or kLarge
+        static constexpr char kLarge = char(0xFF);
+        bool isLarge() const { return bytes_[kTag] == kLarge; }
+        void release();
+        // In place: the bytes, then their count in the last byte. Larger:
+        // the block's address and length, then kLarge.
+        char bytes_[16] = {};
+    };
+    static_assert(sizeof(Bytes) == 16);
+
     Folder folder_; // null: leaf_ is the whole location
-    std::string leaf_;
+    Bytes leaf_;
     // What few items carry, kept apart: a name given other than by the
-    // location, the library record.
+    // location, the library record, a folder's item count.
     struct Rare {
         QString name; // null: no name, or the location's last part
         std::shared_ptr<KZAppSuppInfo> appSuppInfo;
+        quint64 multiPurposeInfo = 0;
     };
     Rare& rare()
     {
@@ -222,7 +299,6 @@ private:
     std::unique_ptr<Rare> rare_;
     std::unique_ptr<KZNodeCache> scanRecord_; // an image record or a content cache, until a node takes it
     quint64 totSize_ = 0;
-    quint64 multiPurposeInfo_ = 0;
     std::atomic<quint64> fileTypeLabel_{0};
     quint64 device_ = 0;
     quint64 inode_ = 0;

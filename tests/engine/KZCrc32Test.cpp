@@ -301,3 +301,41 @@ TEST(KZCrc32HugeFilesTest, MemoryFollowsWhatWasReadAndStopIsSeenBetweenBlocks)
 }
 
 } // namespace
+
+namespace {
+
+TEST(KZContentCacheTest, BlocksAndLengthSurviveTheMoveApartAndARestart)
+{
+    KZContentCache::Digest a{};
+    KZContentCache::Digest b{};
+    a.fill(1);
+    b.fill(2);
+    // Lengths at the edges of what is kept beside the tag, and one beyond.
+    for (const quint64 length : {quint64(0), quint64(40960), quint64(40961), quint64(65536), (quint64(1) << 48) - 1,
+                                 quint64(1) << 48, ~quint64(0)}) {
+        SCOPED_TRACE(length);
+        KZContentCache cache(length);
+        EXPECT_EQ(cache.length(), length);
+        EXPECT_EQ(cache.blocksHashed(), 0u);
+        cache.store(1, 7, a);
+        EXPECT_EQ(cache.blocksHashed(), 1u);
+        EXPECT_EQ(cache.runningSum(1), 7u);
+        EXPECT_EQ(cache.digest(1), a);
+        cache.store(2, 9, b); // past the end of a one-block file: not kept
+        const bool twoBlocks = length > 40960;
+        EXPECT_EQ(cache.blocksHashed(), twoBlocks ? 2u : 1u);
+        EXPECT_EQ(cache.digest(1), a) << "the first block moves apart unchanged";
+        if (twoBlocks) {
+            EXPECT_EQ(cache.runningSum(2), 9u);
+            EXPECT_EQ(cache.digest(2), b);
+            EXPECT_EQ(cache.resumeIndex(), 1u);
+        }
+        cache.store(1, 3, b); // read again from the start: later blocks forgotten
+        EXPECT_EQ(cache.blocksHashed(), 1u);
+        EXPECT_EQ(cache.runningSum(1), 3u);
+        EXPECT_EQ(cache.digest(1), b);
+        EXPECT_EQ(cache.length(), length);
+    }
+}
+
+} // namespace

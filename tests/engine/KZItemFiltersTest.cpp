@@ -260,21 +260,29 @@ TEST_F(KZItemFiltersTest, ImageContentNeedsAnExactFormatAndBytes)
 
 TEST_F(KZItemFiltersTest, FinderFlagsAreJudgedAsTheScanReadThem)
 {
-    // The flags are read once, with the type, when the item is read: a
-    // record that changes afterwards changes no verdict, and no filter goes
-    // back to the file.
-    const fs::path path = dir.write("flagged.txt", "bytes");
+    // The flags are read once, with the alias flag, when the item is read,
+    // for files and folders alike: a record that changes afterwards changes
+    // no verdict, and no filter goes back to the file.
+    const fs::path file = dir.write("flagged.txt", "bytes");
+    const fs::path folder = dir.mkdir("flagged folder");
     platform::FinderInfo info;
     info.setFlags(platform::FinderInfo::kHasCustomIcon | platform::FinderInfo::kIsInvisible);
     info.setLabelColor(3);
     QString error;
-    if (!platform::writeFinderInfo(path, info, &error))
+    if (!platform::writeFinderInfo(file, info, &error) || !platform::writeFinderInfo(folder, info, &error))
         GTEST_SKIP() << "no extended attributes here: " << error.toStdString();
     KZItemReader reader(criteria, {}, 0, nullptr, KZFilesUtilities::sharedControl());
-    auto item = KZSearchItemInfo::create(path);
-    ASSERT_TRUE(reader.setCurrVariables(*item, -1));
-    item->setOriginalNameFromLocation();
-    ASSERT_TRUE(platform::writeFinderInfo(path, platform::FinderInfo{}, &error));
+    std::vector<KZSearchItemInfoRef> items;
+    for (const fs::path& path : {file, folder}) {
+        auto item = KZSearchItemInfo::create(path);
+        ASSERT_TRUE(reader.setCurrVariables(*item, -1));
+        item->setOriginalNameFromLocation();
+        ASSERT_TRUE(platform::writeFinderInfo(path, platform::FinderInfo{}, &error));
+        items.push_back(std::move(item));
+    }
+    // An item that was never read has no flags: no label, no icon, visible.
+    auto unread = KZSearchItemInfo::create(file);
+    unread->setOriginalNameFromLocation();
 
     struct Case {
         const char* name;
@@ -294,7 +302,9 @@ TEST_F(KZItemFiltersTest, FinderFlagsAreJudgedAsTheScanReadThem)
         c.set(local);
         KZItemReader localReader(local, {}, 0, nullptr, KZFilesUtilities::sharedControl());
         const KZItemFilters filters(local, localReader, KZFilesUtilities::sharedControl());
-        EXPECT_EQ(filters.checkForNotSameUniqueCriteria(*item), c.passes);
+        for (const KZSearchItemInfoRef& item : items)
+            EXPECT_EQ(filters.checkForNotSameUniqueCriteria(*item), c.passes) << item->urlBytes();
+        EXPECT_EQ(filters.checkForNotSameUniqueCriteria(*unread), std::string(c.name) == "no custom icon");
     }
 }
 

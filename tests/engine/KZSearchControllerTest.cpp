@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 
+#include "platform/FinderInfo.h"
 #include "settings/KZDefaultsRegistry.h"
 
 #include "support/TestSupport.h"
@@ -453,3 +454,67 @@ TEST_F(KZSearchControllerTest, FileTypeTagsByExtensionThenTypeCode)
 }
 
 } // namespace
+
+TEST_F(KZSearchControllerTest, EmptyFoldersAsTheWalkListedThem)
+{
+    // Folders met inside a walk are judged from the walk's own listing;
+    // the verdicts are those of the emptiness rule: the system's bookkeeping
+    // is nothing, a hidden file or a subfolder is content, and a folder
+    // holding only an empty folder is not empty without nested emptying.
+    dir.mkdir("top/a");
+    dir.write("top/b/.DS_Store", "view settings");
+    dir.write("top/b/._shadow", "resource fork");
+    dir.write("top/c/file.txt", "content");
+    dir.mkdir("top/d/e");
+    dir.write("top/f/.env", "KEY=1");
+    dir.write("top/g/h/deeper/file", "content");
+    dir.mkdir("top/g/h/empty");
+    for (const qint64 which : {1, 2}) {
+        SCOPED_TRACE(which);
+        const QVariantMap criteria{
+            {str("isFolder"), true},
+            {str("folderStruct"), QVariantMap{{str("whichItem"), which}}},
+        };
+        std::set<fs::path> found;
+        for (const auto& row : runSearch({dir.path()}, criteria).rows)
+            found.insert(row.path.lexically_relative(dir.path()));
+        const std::set<fs::path> empty{"top/a", "top/b", "top/d/e", "top/g/h/empty"};
+        const std::set<fs::path> notEmpty{"top", "top/c", "top/d", "top/f", "top/g", "top/g/h", "top/g/h/deeper"};
+        EXPECT_EQ(found, which == 1 ? empty : notEmpty);
+    }
+}
+
+TEST_F(KZSearchControllerTest, InvisibleFoldersAreNeitherWalkedNorFoundWhereverTheyAre)
+{
+    // A folder marked invisible by its Finder flags, at a source's top level
+    // and deeper down, with two more folders beside it so that the walk
+    // hands folders to the other worker: what lies inside is never searched
+    // when only visible items are asked for, and searched when all are.
+    for (const char* folder : {"veiled", "shown/inner", "shown/a", "shown/b", "shown/c"}) {
+        dir.write(std::string(folder) + "/one", std::string("copy in ") + folder);
+        dir.write(std::string(folder) + "/two", std::string("copy in ") + folder);
+    }
+    platform::FinderInfo info;
+    info.setFlags(platform::FinderInfo::kIsInvisible);
+    QString error;
+    for (const char* folder : {"veiled", "shown/inner"}) {
+        if (!platform::writeFinderInfo(dir / folder, info, &error))
+            GTEST_SKIP() << "no extended attributes here: " << error.toStdString();
+    }
+    for (const bool all : {false, true}) {
+        SCOPED_TRACE(all);
+        QVariantMap criteria = sizeAndContentCriteria();
+        if (all) {
+            criteria.insert(str("isVisibility"), true);
+            criteria.insert(str("visibilityStruct"), QVariantMap{{str("whichItem"), 2}});
+        }
+        Groups expected;
+        for (const char* folder : {"shown/a", "shown/b", "shown/c"})
+            expected.insert({dir / folder / "one", dir / folder / "two"});
+        if (all) {
+            for (const char* folder : {"veiled", "shown/inner"})
+                expected.insert({dir / folder / "one", dir / folder / "two"});
+        }
+        EXPECT_EQ(groupSet(runSearch({dir.path()}, criteria).rows), expected);
+    }
+}

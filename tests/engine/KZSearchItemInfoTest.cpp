@@ -93,6 +93,29 @@ TEST(KZSearchItemInfoTest, LocationFromItsFolderAndName)
     EXPECT_EQ(info->url(), fs::path("/elsewhere/c"));
 }
 
+TEST(KZSearchItemInfoTest, NamesOfEveryLengthKeepTheirBytes)
+{
+    // Short names are kept in the item, longer ones apart: both sides of the
+    // boundary, an empty name, NUL bytes and a location far beyond a name's
+    // length, each replaced by one of another kind.
+    std::vector<std::string> names{"", "a", std::string(14, 'x'), std::string(15, 'y'), std::string(16, 'z'),
+                                   std::string("nul\0inside", 11), std::string(5000, 'q')};
+    auto info = KZSearchItemInfo::create(KZSearchItemInfo::makeFolder("/d"), "first");
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name.size());
+        auto fresh = KZSearchItemInfo::create(KZSearchItemInfo::makeFolder("/d"), name);
+        fresh->setOriginalNameFromLocation();
+        EXPECT_EQ(fresh->urlBytes(), name.empty() ? std::string("/d/") : "/d/" + name);
+        EXPECT_EQ(fresh->originalName(), QFile::decodeName(QByteArray::fromStdString(name)));
+        info->setUrl("/top/" + name);
+        EXPECT_EQ(info->urlBytes(), "/top/" + name);
+        info->setUrl(info->url()); // its own bytes
+        EXPECT_EQ(info->urlBytes(), "/top/" + name);
+    }
+    info->initializeVariables();
+    EXPECT_EQ(info->urlBytes(), std::string());
+}
+
 TEST(KZSearchItemInfoTest, NameFromTheLocationKeepsItsBytes)
 {
     // A listing's name is decoded when asked for; one that is not UTF-8

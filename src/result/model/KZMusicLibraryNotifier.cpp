@@ -1,6 +1,6 @@
 #include "result/model/KZMusicLibraryNotifier.h"
 
-#include "platform/Log.h"
+#include "media/KZApplescript.h"
 
 #include <mutex>
 
@@ -36,22 +36,12 @@ void KZMusicLibraryNotifier::setSharedControl(std::unique_ptr<KZMusicLibraryNoti
 
 bool KZMusicLibraryNotifier::notifyDeletion(const QString& trackIDs)
 {
-    platform::logLine(QStringLiteral("The music application is not available: %1 deleted track(s) not reported")
-                          .arg(trackIDs.count(QLatin1Char('\n')) + 1));
-    return false;
+    return KZApplescript::sharedControl().notifyDeletion(trackIDs);
 }
 
 bool KZMusicLibraryNotifier::isValidTrackID(const QString& trackID)
 {
-    if (trackID.isEmpty() || trackID.size() > 16)
-        return false;
-    for (const QChar c : trackID) {
-        const char16_t u = c.unicode();
-        const bool hex = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
-        if (!hex)
-            return false;
-    }
-    return true;
+    return KZApplescript::isValidTrackID(trackID);
 }
 
 QString KZMusicLibraryNotifier::deletionText(const QStringList& trackIDs)

@@ -5,10 +5,9 @@
 
 #include <memory>
 
-// Tells the music application which of its tracks a removal deleted. This
-// platform has no scripting bridge to it, so the shared instance answers
-// that the application is not available and logs the request; tests install
-// a recording instance.
+// Tells the music application which of its tracks a removal deleted, through
+// the script bridge (which, on this platform, says that the application is
+// not available); tests install a recording instance.
 class KZMusicLibraryNotifier {
 public:
     static KZMusicLibraryNotifier& sharedControl();

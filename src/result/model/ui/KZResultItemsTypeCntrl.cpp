@@ -85,6 +85,8 @@ KZResultItemsTypeCntrl::KZResultItemsTypeCntrl(const QVariantMap& info, KZResult
         if (parts_.makeDeadTracks) {
             deadTracksCntrl_ = parts_.makeDeadTracks(
                 {{QStringLiteral("fileType"), QVariant::fromValue(fileTypeItem_)},
+                 {QStringLiteral("tabView"), info.value(QStringLiteral("tab"))},
+                 {QStringLiteral("KZResultSearchWasStoppedByUser"), searchStoppeByUser_},
                  {KZResultKey::foundDeads, deads},
                  {QStringLiteral("KZResultRemoveButton"), info.value(QStringLiteral("KZResultRemoveButton"))},
                  {QStringLiteral("KZResultSelectionInfoField"), info.value(QStringLiteral("KZResultSelectionInfoField"))}});

@@ -61,8 +61,9 @@ struct KZResultTabParts {
     std::function<std::unique_ptr<KZPreviewPane>()> makePreviewPane;
     // The outline's widget is put into the list's place.
     std::function<KZListOutlineParts()> makeOutline;
-    // {"fileType", "KZResultFoundDeads" (QVariantList, empty when the result
-    // had none), "KZResultRemoveButton", "KZResultSelectionInfoField"}.
+    // {"fileType", "tabView" (the tab in the strip), "KZResultFoundDeads"
+    // (QVariantList, empty when the result had none), "KZResultRemoveButton",
+    // "KZResultSelectionInfoField", "KZResultSearchWasStoppedByUser"}.
     std::function<std::unique_ptr<KZDeadTracksTab>(const QVariantMap&)> makeDeadTracks;
 
     std::function<bool()> aboutIsOpened;

@@ -163,7 +163,7 @@ void KZFoundItemPreviewCntrl::showPreviewWithArray(const KZPreviewItems& items)
         items.size() == 1
             ? items.first()->name()
             : platform::localizedString(QStringLiteral("items_count"))
-                  .replace(QStringLiteral("%@"), KZNumberUtilities::sharedControl().numberToFormatString(items.size()));
+                  .arg(KZNumberUtilities::sharedControl().numberToFormatString(items.size()));
     center().post(KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
                   {{QStringLiteral("fileName"), name}, {QStringLiteral("count"), quint64(items.size())}});
 }

@@ -12,6 +12,7 @@
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
+#include "result/panes/ui/KZDeadTracksCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
 #include "result/window/KZMarkRequests.h"
 #include "result/window/KZResultMenus.h"
@@ -695,6 +696,9 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             },
             Qt::QueuedConnection);
         return job;
+    };
+    parts.makeDeadTracks = [](const QVariantMap& deads) -> std::unique_ptr<KZDeadTracksTab> {
+        return std::make_unique<KZDeadTracksCntrl>(deads);
     };
     auto made = std::make_unique<KZResultItemsTypeCntrl>(info, &resultCntrl, std::move(parts));
     *tabCntrl = made.get();

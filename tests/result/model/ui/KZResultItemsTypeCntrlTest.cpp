@@ -154,8 +154,10 @@ TEST_F(ResultTab, ExpandAllIsPostedForTheVisibleTabOnly)
 TEST_F(ResultTab, TheMissingTracksTabGetsAnEmptyListWhenTheResultHasNone)
 {
     std::optional<QVariant> deads;
+    QVariantMap given;
     KZResultTabParts parts;
     parts.makeDeadTracks = [&](const QVariantMap& info) {
+        given = info;
         deads = info.value(KZResultKey::foundDeads);
         return std::make_unique<DeadTracks>();
     };
@@ -163,6 +165,8 @@ TEST_F(ResultTab, TheMissingTracksTabGetsAnEmptyListWhenTheResultHasNone)
     ASSERT_TRUE(deads.has_value());
     EXPECT_TRUE(deads->canConvert<QVariantList>());
     EXPECT_TRUE(deads->toList().isEmpty());
+    EXPECT_TRUE(given.contains(QStringLiteral("tabView")));
+    EXPECT_TRUE(given.contains(QStringLiteral("KZResultSearchWasStoppedByUser")));
     EXPECT_EQ(tab->foundListCntrl(), nullptr);
     EXPECT_NE(tab->resultView(), nullptr);
 }

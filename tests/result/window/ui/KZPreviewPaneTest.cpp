@@ -191,7 +191,7 @@ TEST_F(PreviewPane, TheSelectionIsAnnouncedBeforeTheCardsChange)
     EXPECT_EQ(notes[0].value(u"fileName"_s).toString(), found[0]->name());
     EXPECT_EQ(notes[0].value(u"count"_s).toULongLong(), 1u);
     EXPECT_EQ(notes[1].value(u"fileName"_s).toString(),
-              platform::localizedString(u"items_count"_s).replace(u"%@"_s, u"3"_s));
+              platform::localizedString(u"items_count"_s).arg(u"3"_s));
     EXPECT_EQ(notes[1].value(u"count"_s).toULongLong(), 3u);
     EXPECT_TRUE(notes[2].isEmpty());
     EXPECT_EQ(cardsWhenTold, (QList<qsizetype>{0, 1, 3}));

@@ -3,6 +3,8 @@
 #include "TestSupport.h"
 
 #include "engine/KZSearchController.h"
+#include "media/KZApplescript.h"
+#include "support/MediaFakes.h"
 #include "engine/KZSearchItemInfo.h"
 #include "settings/KZFileTypeLabel.h"
 #include "platform/MainThread.h"
@@ -43,6 +45,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QTableView>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -108,7 +111,8 @@ protected:
     // The tab tag that names the last file-type tab, whatever its tag.
     static constexpr quint64 lastTypeTab = ~quint64(0);
 
-    void open(quint64 tab)
+    // The window with the result `info`, once the result is ready.
+    void initialize(const QVariantMap& info)
     {
         KZResultWindowCntrl::Services services;
         services.askToClose = [] { return true; };
@@ -116,7 +120,12 @@ protected:
         services.workspace = [this] { return &workspace; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->resize(1000, 640);
-        ASSERT_TRUE(realsearch::openResult(*window, searchFor(root)));
+        ASSERT_TRUE(realsearch::openResult(*window, info));
+    }
+
+    void open(quint64 tab)
+    {
+        ASSERT_NO_FATAL_FAILURE(initialize(searchFor(root)));
         if (tab == lastTypeTab)
             tab = window->tabsStrip()->fileTypes().rbegin()->first;
         window->showWindowWithTabTag(tab);
@@ -597,3 +606,33 @@ TEST_F(ResultWindowFlow, SaveKeepsTheViewStateOfEveryTab)
 }
 
 } // namespace
+
+// A result with missing tracks opens its own tab; Remove deletes the marked
+// tracks from the music library through the script bridge, and the window
+// leaves its removal state.
+TEST_F(ResultWindowFlow, TheMissingTracksTabRemovesThroughTheBridgeAndEndsTheRemoval)
+{
+    writeTree(2);
+    kztest::ScopedScriptRunner scripts;
+    QVariantMap info = searchFor(root);
+    auto track = [](const QString& id, const QString& song) {
+        return QVariantMap{{u"trackID"_s, id}, {u"songName"_s, song}, {u"path"_s, QString(u"/music/"_s + song)}};
+    };
+    info.insert(u"KZResultFoundDeads"_s, QVariantList{track(u"a1"_s, u"One"_s), track(u"b2"_s, u"Two"_s)});
+    info.insert(u"KZResultSearchedForDeads"_s, true);
+    ASSERT_NO_FATAL_FAILURE(initialize(info));
+    window->showWindowWithTabTag(KZTag::missingTracks);
+    QTableView* table = nullptr;
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] {
+            table = window->findChild<QTableView*>(u"tableView"_s);
+            return window->isVisible() && table && table->isVisible() && table->model()->rowCount() == 2;
+        },
+        std::chrono::seconds(20)));
+
+    window->removeBtn()->click();
+    EXPECT_TRUE(window->isRemoving());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->isRemoving(); }));
+    EXPECT_EQ(scripts.runner->recorded(), QStringList{KZApplescript::deletionScriptWithString(u"a1\nb2"_s)});
+    EXPECT_EQ(table->model()->rowCount(), 0);
+}
