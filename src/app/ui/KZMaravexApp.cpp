@@ -661,10 +661,13 @@ void KZMaravexApp::openSavedResult(const fs::path& file)
     openedReader_ = reader;
     readerDone_ = platform::NotificationCenter::defaultCenter().addObserver(
         KZNotification::openingDidFinish, platform::bundleIdentifier(), [this](const platform::Notification&) {
-            platform::runOnMain([this] {
-                readerDone_.cancel();
-                if (openedReader_)
-                    openedReader_->deleteLater();
+            // Queued: this delegate may be gone by the time it runs.
+            platform::runOnMain([guard = QPointer<KZMaravexApp>(this)] {
+                if (!guard)
+                    return;
+                guard->readerDone_.cancel();
+                if (guard->openedReader_)
+                    guard->openedReader_->deleteLater();
             });
         });
     reader->prepareOpenSavedFile(file);

@@ -82,6 +82,17 @@ KZSavedListState listState(KZFoundListCntrl& list, KZResultOutlineCntrl* outline
     return state;
 }
 
+// The record under tag 0 at `path` of the file written for `wrapper`: the
+// sources lists and list models read the file's own records, so the format
+// module's spelling of them is the one handed to them.
+QVariantMap tagRecord(const KZSavedResult& wrapper, const QStringList& path)
+{
+    QVariantMap map = KZSavedResultFormat::toPropertyList(wrapper);
+    for (const QString& key : path)
+        map = map.value(key).toMap();
+    return map.value(KZSavedResultFormat::tagKey(0)).toMap();
+}
+
 } // namespace
 
 KZSavedTabSources KZSavedViewState::tabSources(const KZResultSourcesList* list, quint64 shownRowTag)
@@ -109,13 +120,7 @@ QVariantMap KZSavedViewState::tabSourcesMap(const KZSavedTabSources& tab)
 {
     KZSavedResult wrapper;
     wrapper.leftSide[0] = tab;
-    return KZSavedResultFormat::toPropertyList(wrapper)
-        .value(KZSavedResultKey::leftSide)
-        .toMap()
-        .value(KZSavedResultKey::itemInfo)
-        .toMap()
-        .value(KZSavedResultFormat::tagKey(0))
-        .toMap();
+    return tagRecord(wrapper, {KZSavedResultKey::leftSide, KZSavedResultKey::itemInfo});
 }
 
 void KZSavedViewState::read(const KZResultCntrl& result, const Outlines& outlines, KZSaveSnapshot& snapshot)
@@ -133,15 +138,9 @@ void KZSavedViewState::read(const KZResultCntrl& result, const Outlines& outline
 
 QVariantMap KZSavedViewState::listStateMap(const KZSavedListState& state)
 {
-    // The list model reads the file's own records, so the format module's
-    // spelling of them is the one used here.
     KZSavedResult wrapper;
     wrapper.rightSide[0] = state;
-    return KZSavedResultFormat::toPropertyList(wrapper)
-        .value(KZSavedResultKey::rightSide)
-        .toMap()
-        .value(KZSavedResultFormat::tagKey(0))
-        .toMap();
+    return tagRecord(wrapper, {KZSavedResultKey::rightSide});
 }
 
 void KZSavedViewState::apply(const KZResultCntrl& result, const KZSavedResult& saved, bool shownByGroupWhenSaved)
