@@ -6,6 +6,7 @@
 #include "engine/KZExcludedInfo.h"
 #include "engine/KZFolderAncestry.h"
 #include "engine/KZFolderListings.h"
+#include "engine/KZFileTypeTagger.h"
 #include "engine/KZFoundNodes.h"
 #include "engine/KZNumberTree.h"
 #include "engine/KZObjectIDSet.h"
@@ -264,10 +265,8 @@ private:
     std::unique_ptr<KZItemFilters> filters_;
     std::unique_ptr<KZCrc32> crc32_;
     QVariantList fileTypesTags_;
-    // fileTypesTags_ by case-folded extension and by type code, first label
-    // first: every found item is tagged while the counters' lock is held.
-    QHash<QString, quint64> tagsByExtension_;
-    QHash<quint32, quint64> tagsByType_;
+    // fileTypesTags_ by extension and by type code.
+    KZFileTypeTagger fileTypeTagger_;
     bool isSameSearch_ = false;
     bool isUniqueSearch_ = false;
     bool isFollowUp_ = false;

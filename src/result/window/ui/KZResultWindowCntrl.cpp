@@ -26,6 +26,7 @@
 #include "result/window/ui/KZResultFileProgressSheet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
+#include "result/window/ui/KZSavedViewState.h"
 #include "resultfiles/KZExportResult.h"
 #include "resultfiles/KZSaveResult.h"
 #include "settings/KZTags.h"
@@ -461,7 +462,8 @@ std::shared_ptr<KZResultSaving> KZResultWindowCntrl::createSaver()
                                        answer(chosenPath(reply, QStringLiteral("maravex")));
                                    });
     };
-    // The tab on screen comes back selected when the result is opened again.
+    // Every tab's state, and the tab on screen, come back when the result is
+    // opened again.
     auto viewState = [guard](const QVariantMap&, KZSaveSnapshot& snapshot) {
         if (!guard)
             return;
@@ -469,6 +471,8 @@ std::shared_ptr<KZResultSaving> KZResultWindowCntrl::createSaver()
         // The tracks as listed now: those deleted from the library are gone.
         if (const auto tracks = guard->deadTracksToSave())
             snapshot.deadTracks = tracks;
+        if (guard->resultCntrl_)
+            KZSavedViewState::read(*guard->resultCntrl_, guard->outlines_, snapshot);
     };
     auto saver = KZSaveResult::create(std::move(chooser), std::move(viewState));
     KZResultFileProgressSheet::attach(*saver, this);
