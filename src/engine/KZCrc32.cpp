@@ -43,6 +43,35 @@ char* blockBuffer()
     return buffer.get();
 }
 
+// Freed when the thread's work ends (threadFinished), so that no context
+// outlives the library's own cleanup at exit on a pool thread.
+struct DigestContext {
+    EVP_MD_CTX* context = nullptr;
+    ~DigestContext() { EVP_MD_CTX_free(context); }
+};
+
+DigestContext& threadDigestContext()
+{
+    thread_local DigestContext own;
+    return own;
+}
+
+// SHA-1 fetched from the provider once for the process and one digest
+// context per hashing thread: fetching the algorithm and making a context
+// for every block cost as much as hashing a small file.
+bool sha1Digest(const char* data, std::size_t length, KZCrc32::Digest* digest)
+{
+    static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+    EVP_MD_CTX*& context = threadDigestContext().context;
+    if (!context)
+        context = EVP_MD_CTX_new();
+    if (!sha1 || !context)
+        return false;
+    unsigned int digestLength = 0;
+    return EVP_DigestInit_ex(context, sha1, nullptr) == 1 && EVP_DigestUpdate(context, data, length) == 1
+        && EVP_DigestFinal_ex(context, digest->data(), &digestLength) == 1 && digestLength == digest->size();
+}
+
 qint16 orderOfDigests(const KZCrc32::Digest& one, const KZCrc32::Digest& two)
 {
     // Equal sums, different bytes: any fixed order serves, as long as files
@@ -80,6 +109,9 @@ quint32 KZCrc32::calculate_buffer_crc(quint64 count, quint32 crc, const quint8* 
 
 void KZCrc32::threadFinished()
 {
+    EVP_MD_CTX*& context = threadDigestContext().context;
+    EVP_MD_CTX_free(context);
+    context = nullptr;
     OPENSSL_thread_stop();
 }
 
@@ -104,9 +136,7 @@ bool KZCrc32::calculateShaForFile(KZContentReader::File& file, quint64 position,
         platform::logLine(QStringLiteral("Failed to read data"));
         return false;
     }
-    unsigned int digestLength = 0;
-    if (EVP_Digest(buffer, std::size_t(n), hashString->data(), &digestLength, EVP_sha1(), nullptr) != 1
-        || digestLength != hashString->size())
+    if (!sha1Digest(buffer, std::size_t(n), hashString))
         return false;
     *value = calculate_buffer_crc(hashString->size(), 0xFFFFFFFFu, hashString->data());
     return true;

@@ -165,6 +165,7 @@ void KZSearchController::initializeSearchVariables()
         sizesMet_.clear();
     }
     freeTree(checkTree_);
+    checkTreeSizes_.reset();
     freeTree(checkTreeForImages_);
     {
         std::lock_guard guard(progressLock_);

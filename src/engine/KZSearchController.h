@@ -196,6 +196,7 @@ private:
     // Whether the candidate may meet others in the tree at all: with content
     // compared, only regular files that the scan could read.
     bool mayEnterTree(const KZSearchItemInfo& item) const;
+    bool treeOrderedBySizeFirst() const;
     // Takes the node at `link` out of its tree, keeping the others in order.
     std::unique_ptr<TreeToCheck> unlinkNode(TreeToCheck** link);
     void countUnreadable(const KZSearchItemInfo& item);
@@ -318,6 +319,7 @@ private:
     KZCandidateStack itemInfoCStyle_;          // under notificationLock_
     KZCandidateStack itemInfoCStyleForImages_; // under notificationLock_
     TreeToCheck* checkTree_ = nullptr;         // driver only
+    KZTreeSizeIndex checkTreeSizes_;           // driver only; where each size enters checkTree_
     TreeToCheck* checkTreeForImages_ = nullptr; // image pass only
     KZFoundNodes foundNodes_;                  // under progressLock_
     KZAppURLTree appURLsTree_;

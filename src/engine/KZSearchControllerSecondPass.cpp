@@ -176,16 +176,39 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
         return;
     }
 
+    KZTreeSizeIndex* sizes = nullptr;
+    if (tree == &checkTree_ && treeOrderedBySizeFirst()) {
+        if (!node->keyed || node->imageContent)
+            checkTreeSizes_.disable();
+        else if (checkTreeSizes_.usable())
+            sizes = &checkTreeSizes_;
+    }
     TreeToCheck** link = tree;
+    if (TreeToCheck** entry = sizes ? sizes->entry(node->totSize) : nullptr) {
+        link = entry;
+        sizes = nullptr; // known already
+    }
     for (;;) {
         if (!*link) {
+            if (sizes)
+                sizes->note(node->totSize, link);
             if (tree == &checkTree_)
                 notePartialNode(node.get());
             *link = node.release();
             return;
         }
         TreeToCheck& here = **link;
+        if (sizes && here.keyed && here.totSize == node->totSize) {
+            sizes->note(node->totSize, link);
+            sizes = nullptr;
+        }
+        const bool failedBefore = here.unreadable;
         qint16 r = compareForSameUnique(here, *node);
+        if (here.unreadable != failedBefore && tree == &checkTree_) {
+            // It now passes every size alike, or is about to leave the tree.
+            checkTreeSizes_.clear();
+            sizes = nullptr;
+        }
         if (node->unreadable) {
             dropCandidate();
             return;
@@ -193,6 +216,8 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
         if (here.unreadable && !here.inGroup) {
             // Its file failed: it leaves the tree, so that no later candidate
             // opens it again, and the candidate goes on from its place.
+            if (tree == &checkTree_)
+                checkTreeSizes_.clear();
             unlinkNode(link);
             dropCandidate();
             continue;
@@ -255,6 +280,15 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
     }
 }
 
+bool KZSearchController::treeOrderedBySizeFirst() const
+{
+    // Names come before sizes in the cascade, folders and durations order or
+    // join nodes by other means: the size index serves only the plain cascade.
+    return (criteria_->isSameSize() || criteria_->isUniqueSize()) && !criteria_->isSameName()
+        && !criteria_->isUniqueName() && !criteria_->isFolderCompareContent() && !criteria_->isNestedEmptied()
+        && !criteria_->isOnlySameDuration();
+}
+
 bool KZSearchController::mayEnterTree(const KZSearchItemInfo& item) const
 {
     if (!criteria_->isCompareContent() || item.isDirectory())
@@ -307,6 +341,8 @@ void KZSearchController::processFoundItem(std::unique_ptr<TreeToCheck> node)
 
 void KZSearchController::freeUnusedTreeNodes(TreeToCheck*& root)
 {
+    if (&root == &checkTree_)
+        checkTreeSizes_.reset();
     TreeToCheck* tree = root;
     root = nullptr;
     forEachNodePostOrder(tree, [this](TreeToCheck* raw) {

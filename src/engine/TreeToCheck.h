@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 
 // The members counter of one group of duplicates: shared by every member's
@@ -61,3 +62,44 @@ struct TreeToCheck {
 // Frees a whole tree (its nodes release their items and caches) and empties
 // the link.
 void freeTree(TreeToCheck*& root);
+
+// In a tree ordered by size before anything else, a candidate of size s
+// passes nodes of other sizes by size alone, so it always reaches the same
+// first node of size s (or the same empty link, when there is none). This
+// remembers that link for every size, and a candidate starts its descent
+// there: it meets exactly the nodes it would meet from the root, in the same
+// order, without the upper levels. New nodes go in at the leaves and do not
+// move that link; whatever reshapes the tree or changes how a node orders
+// other sizes (a node unlinked, a node whose file failed) empties the index,
+// which the next descents from the root fill again.
+class KZTreeSizeIndex {
+public:
+    TreeToCheck** entry(quint64 size) const
+    {
+        const auto found = entries_.find(size);
+        return found == entries_.end() ? nullptr : found->second;
+    }
+    void note(quint64 size, TreeToCheck** link)
+    {
+        if (usable_)
+            entries_.emplace(size, link);
+    }
+    void clear() { entries_ = {}; }
+    // A node the index cannot place (no size key) is in the tree: candidates
+    // start at the root until the tree is emptied.
+    void disable()
+    {
+        clear();
+        usable_ = false;
+    }
+    bool usable() const { return usable_; }
+    void reset()
+    {
+        clear();
+        usable_ = true;
+    }
+
+private:
+    std::unordered_map<quint64, TreeToCheck**> entries_;
+    bool usable_ = true;
+};

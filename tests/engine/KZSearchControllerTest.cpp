@@ -209,6 +209,48 @@ TEST_F(KZSearchControllerTest, HashingThreadsChangeNeitherTheGroupsNorTheirNumbe
     EXPECT_EQ(runs[0].rows, runs[1].rows) << "same list, same numbers, same heads";
 }
 
+TEST_F(KZSearchControllerTest, FilesFailingAmongManySizesLeaveEveryOtherGroupWhole)
+{
+    // Candidates of one size start their descent where that size enters
+    // the tree; a node whose file fails, before or after its first block,
+    // reshapes the tree under them. Many sizes in random order, copies of
+    // each, one file refused outright and one failing after its first block.
+    std::mt19937 gen(11);
+    std::vector<fs::path> files;
+    for (int i = 0; i < 360; ++i) {
+        const std::size_t size = 600 + (gen() % 14) * 7000;
+        files.push_back(dir.write("flat/" + std::to_string(i), randomBytes(size, unsigned(gen() % 5))));
+    }
+    const fs::path refused = files[17];
+    const fs::path failing = files[203];
+    Groups expected;
+    for (std::set<fs::path> group : byteGroups(dir / "flat")) {
+        group.erase(refused);
+        group.erase(failing);
+        if (group.size() > 1)
+            expected.insert(group);
+    }
+    std::vector<std::vector<std::tuple<fs::path, quint64, bool>>> runs;
+    for (unsigned threads : {1u, 6u}) {
+        SCOPED_TRACE(threads);
+        ObservingReader reader;
+        reader.refused = refused;
+        reader.failing = failing;
+        reader.failFrom = KZCrc32::kBlockSize;
+        SearchOptions options;
+        options.reader = &reader;
+        options.hashingThreads = threads;
+        const SearchResult result = runSearch({dir / "flat"}, sizeAndContentCriteria(), options);
+        EXPECT_EQ(groupSet(result.rows), expected);
+        expectWellFormedGroups(result.rows);
+        EXPECT_LE(reader.attempts[refused], 1);
+        auto& rows = runs.emplace_back();
+        for (const auto& row : result.rows)
+            rows.emplace_back(row.path, row.groupID, row.head);
+    }
+    EXPECT_EQ(runs[0], runs[1]) << "same list, same numbers, same heads";
+}
+
 TEST_F(KZSearchControllerTest, LongRunOfEqualSizesDoesNotExhaustTheStack)
 {
     // Thousands of files of one size that differ in their bytes, every
