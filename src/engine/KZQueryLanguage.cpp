@@ -171,8 +171,10 @@ public:
     bool eval(const Context& context) const
     {
         switch (kind) {
-        case Kind::And: return left->eval(context) && right->eval(context);
-        case Kind::Or: return left->eval(context) || right->eval(context);
+        // Both sides are free of effects: the one that may read the file
+        // goes last, so that a name or a size often decides alone.
+        case Kind::And: return first()->eval(context) && second()->eval(context);
+        case Kind::Or: return first()->eval(context) || second()->eval(context);
         case Kind::Not: return !left->eval(context);
         case Kind::InRange: return compare(context, Op::GreaterEqual, value) && compare(context, Op::LessEqual, high);
         case Kind::Compare: return compare(context, op, value);
@@ -180,7 +182,13 @@ public:
         return false;
     }
 
+    // Whether evaluating this may ask for the item's kind.
+    bool costly = false;
+
 private:
+    const Node* first() const { return left->costly && !right->costly ? right.get() : left.get(); }
+    const Node* second() const { return first() == left.get() ? right.get() : left.get(); }
+
     bool compare(const Context& context, Op how, const Value& against) const
     {
         const Facts& facts = context.facts;
@@ -266,6 +274,7 @@ private:
     {
         auto node = std::make_shared<Node>();
         node->kind = kind;
+        node->costly = a->costly || (b && b->costly);
         node->left = std::move(a);
         node->right = std::move(b);
         return node;
@@ -348,12 +357,14 @@ private:
                 return fail(QStringLiteral("expected an attribute and a comma"));
             node->kind = Node::Kind::InRange;
             node->attribute = attributeNamed(attr);
+            node->costly = node->attribute == Attribute::Kind;
             if (!parseValue(node->attribute, &node->value) || !take(u",")
                 || !parseValue(node->attribute, &node->high) || !take(u")"))
                 return fail(QStringLiteral("malformed InRange"));
             return node;
         }
         node->attribute = attributeNamed(name);
+        node->costly = node->attribute == Attribute::Kind;
         static const std::pair<QStringView, Op> ops[] = {
             {u"==", Op::Equal}, {u"!=", Op::NotEqual},   {u"<=", Op::LessEqual}, {u">=", Op::GreaterEqual},
             {u"<", Op::Less},   {u">", Op::Greater},     {u"=", Op::Equal},
