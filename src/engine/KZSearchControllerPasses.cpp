@@ -59,6 +59,8 @@ void KZSearchController::gatherSmartFolderItemsWithDict(const KZSourceItemRef& s
     queriesWorking_.fetch_add(1);
     KZSearchOperationQueue().addOperation([self = shared_from_this(), file = source->path(), label] {
         self->doQuerySearch(file, label);
+        if (self->smallSizesMet_)
+            KZCrc32::threadFinished(); // its files may have been hashed here
         self->queriesWorking_.fetch_sub(1);
         self->signalEvent();
     });

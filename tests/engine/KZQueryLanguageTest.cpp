@@ -137,8 +137,11 @@ TEST(KZQueryLanguage, KindsThroughMimeTypes)
     EXPECT_TRUE(matches(R"(kMDItemContentType == "public.image" && kMDItemContentType != "public.jpeg")", counted));
     EXPECT_EQ(asked, 1);
     asked = 0;
-    EXPECT_FALSE(matches(R"(kMDItemFSSize > 5 && kMDItemContentType == "public.image")", counted));
-    EXPECT_EQ(asked, 0); // a kind is only looked at when it decides
+    EXPECT_FALSE(matches(R"(kMDItemContentType == "public.image" && kMDItemFSSize > 5)", counted));
+    EXPECT_TRUE(matches(R"(kMDItemContentType == "public.image" || kMDItemFSName == "a.png")", counted));
+    EXPECT_EQ(asked, 0); // a kind is only looked at when names and sizes leave the answer open
+    EXPECT_TRUE(matches(R"(!(kMDItemContentType == "public.image") || kMDItemFSSize == 1)", counted));
+    EXPECT_EQ(asked, 0);
 }
 
 TEST(KZQueryLanguage, BooleansAndPrecedence)
