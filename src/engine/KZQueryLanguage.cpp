@@ -280,26 +280,20 @@ private:
         return node;
     }
 
-    std::shared_ptr<const Node> parseOr()
+    // Left-associative runs of one operator over the next tighter level.
+    std::shared_ptr<const Node> parseRun(QStringView token, Node::Kind kind,
+                                         std::shared_ptr<const Node> (Parser::*operand)())
     {
-        auto node = parseAnd();
-        while (node && take(u"||"))
-            if (auto rhs = parseAnd())
-                node = join(Node::Kind::Or, node, rhs);
+        auto node = (this->*operand)();
+        while (node && take(token))
+            if (auto rhs = (this->*operand)())
+                node = join(kind, node, rhs);
             else
                 return nullptr;
         return node;
     }
-    std::shared_ptr<const Node> parseAnd()
-    {
-        auto node = parseUnary();
-        while (node && take(u"&&"))
-            if (auto rhs = parseUnary())
-                node = join(Node::Kind::And, node, rhs);
-            else
-                return nullptr;
-        return node;
-    }
+    std::shared_ptr<const Node> parseOr() { return parseRun(u"||", Node::Kind::Or, &Parser::parseAnd); }
+    std::shared_ptr<const Node> parseAnd() { return parseRun(u"&&", Node::Kind::And, &Parser::parseUnary); }
     std::shared_ptr<const Node> parseUnary()
     {
         if (++depth_ > 200)
