@@ -108,7 +108,12 @@ std::optional<std::vector<KZLocationEntry>> KZMDQuery::run(const fs::path& saved
     for (const kzquery::Scope& scope : *scopes) {
         // Folders waiting to be walked, opened only when their turn comes,
         // so that a wide tree never holds more than one listing open.
-        std::vector<fs::path> stack{scope.folder};
+        // A scope given through a link (a home folder elsewhere) is walked
+        // where it leads; no link is followed below it.
+        std::error_code ec;
+        const fs::path canonical = fs::canonical(scope.folder, ec);
+        const fs::path start = ec ? scope.folder : canonical;
+        std::vector<fs::path> stack{start};
         while (!stack.empty() && !stopped()) {
             const fs::path dir = std::move(stack.back());
             stack.pop_back();
@@ -116,7 +121,7 @@ std::optional<std::vector<KZLocationEntry>> KZMDQuery::run(const fs::path& saved
             const platform::DirectoryHandle handle = platform::DirectoryHandle::open(dir, &err);
             struct stat self {};
             if (!handle.isValid() || ::fstat(handle.fd(), &self) != 0) {
-                if (dir == scope.folder)
+                if (dir == start)
                     platform::logLine(QStringLiteral("Saved search: scope cannot be listed: ")
                                       + QFile::decodeName(QByteArray::fromStdString(dir.native())));
                 continue;

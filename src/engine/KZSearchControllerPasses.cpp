@@ -16,10 +16,10 @@
 #include "platform/DirectoryListing.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
+#include "platform/Users.h"
 #include "settings/KZSearchCriteria.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -85,7 +85,7 @@ void KZSearchController::doQuerySearch(const fs::path& savedSearch, qint16 label
         return;
     const auto stopped = [this] { return wasStopped(); };
     KZMDQuery::Options options;
-    options.home = QFile::encodeName(QDir::homePath()).toStdString();
+    options.home = platform::homeDirectory();
     options.now = QDateTime::currentDateTime();
     options.includeHidden = criteria_->isInvisible();
     options.wasStopped = stopped;
