@@ -3,6 +3,7 @@
 //   maravex-remove [--rule N] (--trash | --move-to DIR [--create-folders])
 //                  [--rename] [--links] [--level L]
 //                  [--pause-before-removal FILE] PATH...
+//   maravex-remove --saved FILE [options as above, without PATH]
 //
 // Searches the given folders for duplicate files with the preset criteria,
 // marks them by rule N (default: the default marks), removes the marked items
@@ -13,6 +14,9 @@
 // answer (keep the last member, stop before deleting anything for good).
 // With --pause-before-removal the tool waits, once the items are marked,
 // until FILE exists, so that a script can change the tree in between.
+// With --saved the items and marks come from a saved result instead of a
+// search, reopened on the same core as the program's (what the reopening
+// left out or unmarked is said on standard error); --rule then marks anew.
 
 #include "engine/KZContentReader.h"
 #include "engine/KZFoundListParcel.h"
@@ -25,6 +29,7 @@
 #include "removal/KZRemove.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZMarkingRequest.h"
+#include "resultfiles/KZSavedResultReopen.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
@@ -139,7 +144,7 @@ public:
 int usage()
 {
     std::fprintf(stderr, "usage: maravex-remove [--rule N] (--trash | --move-to DIR [--create-folders]) [--rename] "
-                         "[--links] [--level L] [--pause-before-removal FILE] PATH...\n");
+                         "[--links] [--level L] [--pause-before-removal FILE] (--saved FILE | PATH...)\n");
     return 2;
 }
 
@@ -152,7 +157,8 @@ int main(int argc, char** argv)
     int rule = KZMarkRule::byDefault;
     bool trash = false, createFolders = false, links = false, rename = false;
     std::optional<int> level;
-    fs::path moveTo, pauseFile;
+    fs::path moveTo, pauseFile, savedFile;
+    bool ruleGiven = false;
     std::vector<fs::path> paths;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -173,6 +179,10 @@ int main(int argc, char** argv)
             if (++i >= argc)
                 return usage();
             pauseFile = argv[i];
+        } else if (arg == "--saved") {
+            if (++i >= argc)
+                return usage();
+            savedFile = argv[i];
         } else if (arg == "--create-folders") {
             createFolders = true;
         } else if (arg == "--rename") {
@@ -182,6 +192,7 @@ int main(int argc, char** argv)
         } else if (arg == "--rule") {
             if (!number(rule))
                 return usage();
+            ruleGiven = true;
         } else if (arg == "--level") {
             int value = 0;
             if (!number(value))
@@ -196,99 +207,133 @@ int main(int argc, char** argv)
             paths.emplace_back(arg);
         }
     }
-    if (paths.empty() || trash == !moveTo.empty() || (createFolders && trash))
+    if (paths.empty() == savedFile.empty() || trash == !moveTo.empty() || (createFolders && trash))
         return usage();
 
     KZDefaultsRegistry::setupDefaultsPreferences();
 
-    std::vector<KZSourceItemRef> sources;
-    for (const fs::path& path : paths) {
-        int error = 0;
-        const auto st = platform::statPath(path, true, &error);
-        if (!st) {
-            complain(path.native() + ": " + std::strerror(error));
-            continue;
-        }
-        if (!st->isDir()) {
-            complain(path.native() + ": not a folder");
-            continue;
-        }
-        sources.push_back(KZSourceItem::create({{str("url"), QVariant::fromValue(path)}}));
-    }
-    if (sources.empty()) {
-        complain("nothing to search");
-        return 1;
-    }
-
-    auto stuff = KZSearchStuff::searchStuff();
-    const quint64 type = KZSearchStuff::duplicateFiles;
-    stuff->setSearchType(type);
-    stuff->setSources(sources);
-    stuff->globalExclusions();
-    const std::optional<QVariantMap> criteria = stuff->criteriaWithTag(type);
-    if (!criteria) {
-        complain("no preset criteria for this search type (resources/criteria.plist)");
-        return 1;
-    }
-    stuff->setCriteria(*criteria);
-
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the program at once
-    sigaction(SIGINT, &action, nullptr);
-
-    static int senderTag = 0;
-    auto progress = std::make_shared<ConsoleProgress>();
-    ReportingReader reader;
-    QVariantMap result;
-    std::mutex resultLock;
-    platform::Subscription subscription = platform::NotificationCenter::defaultCenter().addObserver(
-        KZNotification::searchDidTerminate, platform::NotificationObject(&senderTag),
-        [&](const platform::Notification& note) {
-            {
-                std::lock_guard guard(resultLock);
-                result = note.userInfo;
-            }
-            QMetaObject::invokeMethod(&app, [&app] { app.quit(); }, Qt::QueuedConnection);
-        });
-
-    const bool showProgress = ::isatty(STDERR_FILENO);
-    QTimer ticker;
-    ticker.setInterval(100);
-    QObject::connect(&ticker, &QTimer::timeout, &app, [&] {
-        if (showProgress)
-            progress->show();
-    });
-    ticker.start();
-
-    QElapsedTimer clock;
-    clock.start();
-    {
-        auto controller = KZSearchController::create(stuff, &senderTag, progress);
-        controller->setContentReader(&reader);
-        controller->startToSearch();
-    }
-    app.exec();
-    ticker.stop();
-    KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
-    if (showProgress)
-        std::fputs("\n", stderr);
-
-    KZFoundList list;
-    {
-        std::lock_guard guard(resultLock);
-        list = KZFoundListParcel::take(result.value(str("KZResultFoundItems")));
-    }
     KZFoundItemArray items;
-    while (std::unique_ptr<TreeToCheck> node = list.takeFirst())
-        items.append(KZFoundItem::itemWithTreeNode(*node));
-    const double searchSeconds = double(clock.nsecsElapsed()) / 1e9;
-    if (g_interrupted)
-        return 130;
+    double searchSeconds = 0;
+    std::shared_ptr<KZFoundItemsCntrl> model;
+    if (!savedFile.empty()) {
+        QString error;
+        int damaged = 0;
+        const std::optional<KZSavedResult> saved = KZSavedResultReopen::readFile(savedFile, &error, &damaged);
+        if (!saved) {
+            complain(error.toStdString());
+            return 1;
+        }
+        std::vector<KZSourceItemRef> sources = KZSavedResultReopen::resolveSources(saved->sources);
+        if (sources.empty()) {
+            complain("none of the saved result's folders can be found");
+            return 1;
+        }
+        KZSavedResultReopen::Options options;
+        options.globalExclusions = KZSearchStuff::sharedControl().globalExclusions();
+        KZSavedResultReopen::useFileTypeLabels(options, KZDefaultsRegistry::fileTagsExcludingTags());
+        KZReopenedResult reopened = KZSavedResultReopen::rebuild(*saved, std::move(sources), options);
+        reopened.notes.damaged += damaged;
+        if (!reopened.notes.isEmpty())
+            std::fprintf(stderr, "%s\n", reopened.notes.text().toUtf8().constData());
+        while (std::unique_ptr<TreeToCheck> node = reopened.items.takeFirst())
+            items.append(KZFoundItem::itemWithTreeNode(*node));
+        model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
+        model->setAllItems(items);
+        model->finishToSetItems(items, reopened.itemsDict);
+        if (!ruleGiven)
+            rule = -1; // the saved marks stand
+    } else {
 
-    auto model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
-    model->setAllItems(items);
-    if (rule == KZMarkRule::byDefault) {
+        std::vector<KZSourceItemRef> sources;
+        for (const fs::path& path : paths) {
+            int error = 0;
+            const auto st = platform::statPath(path, true, &error);
+            if (!st) {
+                complain(path.native() + ": " + std::strerror(error));
+                continue;
+            }
+            if (!st->isDir()) {
+                complain(path.native() + ": not a folder");
+                continue;
+            }
+            sources.push_back(KZSourceItem::create({{str("url"), QVariant::fromValue(path)}}));
+        }
+        if (sources.empty()) {
+            complain("nothing to search");
+            return 1;
+        }
+
+        auto stuff = KZSearchStuff::searchStuff();
+        const quint64 type = KZSearchStuff::duplicateFiles;
+        stuff->setSearchType(type);
+        stuff->setSources(sources);
+        stuff->globalExclusions();
+        const std::optional<QVariantMap> criteria = stuff->criteriaWithTag(type);
+        if (!criteria) {
+            complain("no preset criteria for this search type (resources/criteria.plist)");
+            return 1;
+        }
+        stuff->setCriteria(*criteria);
+
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the program at once
+        sigaction(SIGINT, &action, nullptr);
+
+        static int senderTag = 0;
+        auto progress = std::make_shared<ConsoleProgress>();
+        ReportingReader reader;
+        QVariantMap result;
+        std::mutex resultLock;
+        platform::Subscription subscription = platform::NotificationCenter::defaultCenter().addObserver(
+            KZNotification::searchDidTerminate, platform::NotificationObject(&senderTag),
+            [&](const platform::Notification& note) {
+                {
+                    std::lock_guard guard(resultLock);
+                    result = note.userInfo;
+                }
+                QMetaObject::invokeMethod(&app, [&app] { app.quit(); }, Qt::QueuedConnection);
+            });
+
+        const bool showProgress = ::isatty(STDERR_FILENO);
+        QTimer ticker;
+        ticker.setInterval(100);
+        QObject::connect(&ticker, &QTimer::timeout, &app, [&] {
+            if (showProgress)
+                progress->show();
+        });
+        ticker.start();
+
+        QElapsedTimer clock;
+        clock.start();
+        {
+            auto controller = KZSearchController::create(stuff, &senderTag, progress);
+            controller->setContentReader(&reader);
+            controller->startToSearch();
+        }
+        app.exec();
+        ticker.stop();
+        KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
+        if (showProgress)
+            std::fputs("\n", stderr);
+
+        KZFoundList list;
+        {
+            std::lock_guard guard(resultLock);
+            list = KZFoundListParcel::take(result.value(str("KZResultFoundItems")));
+        }
+        while (std::unique_ptr<TreeToCheck> node = list.takeFirst())
+            items.append(KZFoundItem::itemWithTreeNode(*node));
+        searchSeconds = double(clock.nsecsElapsed()) / 1e9;
+        if (g_interrupted)
+            return 130;
+
+        model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
+        model->setAllItems(items);
+    }
+    if (rule == -1) {
+        // The saved result's own marks.
+    } else if (rule == KZMarkRule::byDefault) {
         model->markItemsByDefaultWithTag(0, 0, nullptr, items);
     } else {
         model->markItemsWithDict({{KZMarkingKey::menuItemTag, rule},

@@ -35,6 +35,7 @@
 #include "platform/OperationQueue.h"
 #include "platform/PropertyList.h"
 #include "result/model/KZFoundItem.h"
+#include "result/model/KZLibraryLookups.h"
 #include "resultfiles/KZSaveResult.h"
 #include "services/KZOpenFileLimit.h"
 #include "platform/UserDefaults.h"
@@ -364,11 +365,16 @@ int main(int argc, char** argv)
     }
 
     KZDefaultsRegistry::setupDefaultsPreferences();
+    // Saved library items carry their library's positions, as in the program.
+    KZLibraryLookups::install(KZLibraryLookups::fromReaders());
     if (imageOption)
         platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
-    if (!musicLibrary.empty())
+    if (!musicLibrary.empty()) {
         platform::UserDefaults::standard().setValue(KZDefaultsKey::iTunes_library_path,
                                                     QFile::decodeName(QByteArray::fromStdString(musicLibrary.native())));
+        // Missing tracks are listed without a question (in this run's copy).
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::ask_show_deads, true);
+    }
 
     std::vector<KZSourceItemRef> sources;
     for (const fs::path& path : paths) {
@@ -502,6 +508,15 @@ int main(int argc, char** argv)
             return 1;
         }
     }
+
+    const QVariantList deads = result.value(str("KZResultFoundDeads")).toList();
+    for (const QVariant& dead : deads) {
+        const QVariantMap track = dead.toMap();
+        std::fprintf(stderr, "missing track %s: %s\n", track.value(str("trackID")).toString().toUtf8().constData(),
+                     escaped(track.value(str("url")).value<fs::path>().native()).c_str());
+    }
+    if (!deads.isEmpty())
+        std::fprintf(stderr, "missing tracks: %lld\n", static_cast<long long>(deads.size()));
 
     const bool stopped = result.value(str("KZResultSearchWasStoppedByUser")).toBool();
     const quint64 unreadable = result.value(str("KZResultUnreadableItemsCount")).toULongLong();

@@ -612,6 +612,8 @@ STEPS
 picture_state restore kz_removal_ui_tests RestoreWindowShots
 
 # --- result files: Save… and Result > Export… through the menus ------------------
+# The sheet of a save held on a slow disk, drawn by the sheet's own picture test.
+picture_state result-save-progress kz_result_window_ui_tests ResultFileSheetShots
 # The panels are answered by the script; the files go beside the tree.
 state result-save again "$TREE" <<'STEPS'
 waitfor startBtn
@@ -622,6 +624,10 @@ wait 1500
 click showResultButton
 waitfor foundListView
 wait 1500
+click resultTab3
+wait 1200
+select foundListView 0
+wait 500
 answer $TREE-saved.maravex
 menu save
 wait 2000
@@ -637,6 +643,17 @@ if [ -z "$filter" ] || [[ result-save == "$filter"* ]]; then
     failed=1
   fi
 fi
+
+# The file saved above, opened as the program is handed it: the same tab,
+# source row, selection and marks come back in the result window.
+state result-reopen again "$TREE-saved.maravex" <<'STEPS'
+waitfor openingWindow
+shot $SHOTS/result-reopen-opening.png screen
+waitfor foundListView
+wait 2500
+shot $SHOTS/result-reopen.png resultWindow
+quit
+STEPS
 
 state result-export again "$TREE" <<'STEPS'
 waitfor startBtn

@@ -34,23 +34,6 @@ QString key(const char* text)
     return QString::fromLatin1(text);
 }
 
-// The four-character code of a label's type entry ("'JPEG'" or "JPEG");
-// 0 when the text is no such code.
-quint32 osTypeFromString(const QString& text)
-{
-    QString code = text;
-    if (code.size() == 6 && code.startsWith(QLatin1Char('\'')) && code.endsWith(QLatin1Char('\'')))
-        code = code.mid(1, 4);
-    if (code.size() != 4)
-        return 0;
-    quint32 value = 0;
-    for (const QChar ch : code) {
-        if (ch.unicode() > 0xFF)
-            return 0;
-        value = (value << 8) | quint32(ch.unicode());
-    }
-    return value;
-}
 
 } // namespace
 
@@ -191,7 +174,11 @@ void KZSearchController::initializeSearchVariables()
         notDupesCount_ = 0;
     }
     appURLsTree_.freeAppURLsTreeNodes();
+    libraryURLsMet_.clear();
     deadItems_.reset();
+    alreadyAskedForDead_ = false;
+    photosDatabaseWasNotFound_ = false;
+    photosIsWorking_ = 0;
     {
         filedItems_.clear();
         listedFolders_.clear();
@@ -357,7 +344,7 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     info.insert(KZResultKey::searchedIniTunes, searchedIniTunes_);
     info.insert(KZResultKey::searchedInPhotos, searchedInPhotos_);
     info.insert(KZResultKey::photosLibraryPath, photosLibraryPath_.isNull() ? QStringLiteral("") : photosLibraryPath_);
-    info.insert(KZResultKey::photosDatabaseWasNotFound, false); // no photo library is read yet
+    info.insert(KZResultKey::photosDatabaseWasNotFound, photosDatabaseWasNotFound_.load());
     info.insert(KZResultKey::isEmptyFolders, isFollowUp_);
     info.insert(KZResultKey::searchedForDeads, criteria_->isDeads());
     info.insert(KZResultKey::searchedForFolders, criteria_->isFolderCompareContent());
@@ -399,42 +386,12 @@ void KZSearchController::doCheckEmptyFoldersAfterTrashed()
 
 void KZSearchController::indexFileTypesTags()
 {
-    tagsByExtension_.clear();
-    tagsByType_.clear();
-    for (const QVariant& entry : std::as_const(fileTypesTags_)) {
-        const QVariantMap label = entry.toMap();
-        const quint64 tag = label.value(key("file_type_tag")).toULongLong();
-        for (const QVariant& listed : label.value(key("labels_extension")).toList()) {
-            const QString extension = listed.toString().toCaseFolded();
-            if (!tagsByExtension_.contains(extension))
-                tagsByExtension_.insert(extension, tag);
-        }
-        for (const QVariant& listed : label.value(key("labels_type_array")).toList()) {
-            const quint32 type = osTypeFromString(listed.toString());
-            if (!tagsByType_.contains(type))
-                tagsByType_.insert(type, tag);
-        }
-    }
+    fileTypeTagger_ = KZFileTypeTagger(fileTypesTags_);
 }
 
 void KZSearchController::assignFileTypeTagToItem(KZSearchItemInfo& item) const
 {
-    quint64 tag = 1;
-    if (item.isDirectory() && !item.isPackage()) {
-        tag = 2;
-    } else {
-        const QString extension = item.extension();
-        const auto byExtension
-            = extension.isEmpty() ? tagsByExtension_.cend() : tagsByExtension_.constFind(extension.toCaseFolded());
-        if (byExtension != tagsByExtension_.cend()) {
-            tag = *byExtension;
-        } else if (item.type() != 0) {
-            const auto byType = tagsByType_.constFind(item.type());
-            if (byType != tagsByType_.cend())
-                tag = *byType;
-        }
-    }
-    item.setFileTypeLabel(tag);
+    item.setFileTypeLabel(fileTypeTagger_.tagFor(item));
 }
 
 bool KZSearchController::setMainInfoTitle(const QString& titleKey)

@@ -6,12 +6,15 @@
 #include "engine/KZExcludedInfo.h"
 #include "engine/KZFolderAncestry.h"
 #include "engine/KZFolderListings.h"
+#include "engine/KZFileTypeTagger.h"
 #include "engine/KZFoundNodes.h"
+#include "engine/KZNumberTree.h"
 #include "engine/KZObjectIDSet.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchItemInfo.h"
 #include "engine/KZThreadInfo.h"
 #include "engine/TreeToCheck.h"
+#include "media/KZPhotosSupport.h"
 #include "settings/KZSearchStuff.h"
 
 #include <QHash>
@@ -220,13 +223,22 @@ private:
     void notePartialNode(TreeToCheck* node);
     void forgetPartialNode(const TreeToCheck* node);
 
-    // ---- The seam for passes not built yet -----------------------------------
-    // The music and photo libraries, saved searches, folder content and song
-    // durations have no pass of their own yet: each stage below is where
-    // one plugs in, and until then it finds nothing (KZSearchControllerPasses.cpp).
+    // ---- The passes beside the scan (KZSearchControllerPasses.cpp) -----------
+    // The music and photo libraries feed their files into the scan's
+    // per-item path; saved searches and song durations have no pass of
+    // their own yet, and until they do they find nothing.
     void gatherLibraryExclusions();
     void processiTunesLocationWithLabel(qint16 label);
+    // Asks once per search whether missing tracks are reported.
+    void askForDeads();
+    void updateCountsForOnlyDeads();
     void processPhotosLocation(const std::filesystem::path& path, qint16 label);
+    // One half of a photo library's images, on the search queue.
+    void firstPassForPhotosWithArray(const std::vector<KZPhotosImageEntry>& items, qint16 label);
+    // A library file, met by a library pass, into the search or, when the
+    // library's items are left out, into the library tree.
+    void feedLibraryFile(const std::filesystem::path& url, qint16 label, bool leaveOut,
+                         std::shared_ptr<KZAppSuppInfo> owner);
     void gatherSmartFolderItemsWithDict(const KZSourceItemRef& source, qint16 label);
     // One saved search on the queue: its query, then each result into the
     // scan under the source's own label.
@@ -257,10 +269,8 @@ private:
     std::unique_ptr<KZItemFilters> filters_;
     std::unique_ptr<KZCrc32> crc32_;
     QVariantList fileTypesTags_;
-    // fileTypesTags_ by case-folded extension and by type code, first label
-    // first: every found item is tagged while the counters' lock is held.
-    QHash<QString, quint64> tagsByExtension_;
-    QHash<quint32, quint64> tagsByType_;
+    // fileTypesTags_ by extension and by type code.
+    KZFileTypeTagger fileTypeTagger_;
     bool isSameSearch_ = false;
     bool isUniqueSearch_ = false;
     bool isFollowUp_ = false;
@@ -300,7 +310,18 @@ private:
     bool searchedIniTunes_ = false;
     bool searchedInPhotos_ = false;
     QString photosLibraryPath_;
+    // The missing tracks of the music library, as {"url" (the path),
+    // "trackID", "songName", "artist", "album", "isiTunes"}; driver only.
     std::unique_ptr<QVariantList> deadItems_;
+    std::atomic<bool> alreadyAskedForDead_{false};
+    std::atomic<bool> photosDatabaseWasNotFound_{false};
+    // Halves of the photo pass still running.
+    std::atomic<int> photosIsWorking_{0};
+    // Inserts into appURLsTree_ while library passes run beside each other.
+    std::recursive_mutex photosLock_;
+    // Files the library passes have fed, so that a file listed twice (an
+    // image in two albums, two tracks of one file) is searched once.
+    KZNumberTree libraryURLsMet_;
 
     // Candidates and trees.
     KZCandidateStack itemInfoCStyle_;          // under notificationLock_

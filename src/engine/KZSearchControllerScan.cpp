@@ -552,9 +552,12 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
 
     const bool leavesLibrariesOut
         = criteria_->excludeiTunesItems() || !criteria_->excludePhotosItemsDict().isEmpty();
-    if (leavesLibrariesOut && !appURLsTree_.isEmpty() && !(criteria_->isDuration() && timeAlreadyGot_)
-        && appURLsTree_.appItemAlreadyExists(*item) == KZCompare::kNotComparable)
-        return;
+    if (leavesLibrariesOut && !(criteria_->isDuration() && timeAlreadyGot_)) {
+        // A library pass may still be filling the tree beside the workers.
+        std::lock_guard guard(photosLock_);
+        if (!appURLsTree_.isEmpty() && appURLsTree_.appItemAlreadyExists(*item) == KZCompare::kNotComparable)
+            return;
+    }
 
     if (alreadyFiled(*item))
         return;

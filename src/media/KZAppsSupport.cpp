@@ -178,7 +178,7 @@ void KZAppsSupport::quitAndWait(const QString& appName, const QString& identifie
         waitUntilAppIsClosed(identifier);
 }
 
-void KZAppsSupport::manageAppWithDict(const QVariantMap& manageOptions)
+bool KZAppsSupport::manageAppWithDict(const QVariantMap& manageOptions)
 {
     const QString path = manageOptions.value(pathKey).toString();
     const QString appName = manageOptions.value(appNameKey).toString();
@@ -186,7 +186,7 @@ void KZAppsSupport::manageAppWithDict(const QVariantMap& manageOptions)
     // The music library is read from its export file: nothing to quit or open.
     if (identifier == iTunesIdentifier) {
         iTunesIsInSource_.store(true);
-        return;
+        return false;
     }
     const bool photos = identifier == photosIdentifier;
     // The quits and launches that follow are ours, not the user's.
@@ -195,13 +195,29 @@ void KZAppsSupport::manageAppWithDict(const QVariantMap& manageOptions)
     if (manageOptions.value(closeFirstKey).toBool())
         quitAndWait(appName, identifier);
     const auto opened = platform::ScriptRunner::shared().openWithApplication(path, appName);
-    if (opened.status != platform::ScriptResult::Status::NotAvailable) {
+    const bool reached = opened.status != platform::ScriptResult::Status::NotAvailable;
+    if (reached) {
         waitUntilAppIsOpened(identifier);
         if (manageOptions.value(closeAgainKey).toBool())
             quitAndWait(appName, identifier);
     }
     if (photos)
         photosIsInSource_.store(true);
+    return reached;
+}
+
+bool KZAppsSupport::reopenPhotosOnLibrary(const QString& library)
+{
+    const bool wasWatching = isObserving();
+    removeObservers();
+    const bool reached = manageAppWithDict({{pathKey, library},
+                                            {appNameKey, displayName(photosIdentifier, QStringLiteral("Photos"))},
+                                            {identifierKey, photosIdentifier},
+                                            {closeFirstKey, true},
+                                            {closeAgainKey, false}});
+    if (wasWatching)
+        addObservers();
+    return reached;
 }
 
 // ---- Waits -------------------------------------------------------------------------------------

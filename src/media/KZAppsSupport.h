@@ -59,7 +59,13 @@ public:
 
     // Answers whether the user allows managing the application.
     bool askToManageAppWithIndentifier(const QString& identifier, const QVariantMap& manageOptions);
-    void manageAppWithDict(const QVariantMap& manageOptions);
+    // Answers whether the application could be reached at all (never on
+    // Linux); only then was anything waited for.
+    bool manageAppWithDict(const QVariantMap& manageOptions);
+    // Quits the photo application and opens it again on `library`, with the
+    // watch paused so that our own quit and launch are not taken for the
+    // user's. Answers as manageAppWithDict does.
+    bool reopenPhotosOnLibrary(const QString& library);
     // Each answers false after showing the time-out message.
     bool waitUntilAppIsOpened(const QString& identifier);
     bool waitUntilAppIsClosed(const QString& identifier);

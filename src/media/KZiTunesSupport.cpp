@@ -1,5 +1,7 @@
 #include "media/KZiTunesSupport.h"
 
+#include "media/KZApplescript.h"
+
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/SharedInstance.h"
@@ -170,6 +172,11 @@ void KZiTunesSupport::setSharedControl(std::unique_ptr<KZiTunesSupport> instance
 void KZiTunesSupport::installMediaFolderProvider()
 {
     KZFilesUtilities::setiTunesFolderProvider([] { return sharedControl().musicFolderLocation(); });
+}
+
+void KZiTunesSupport::followLibraryChanges()
+{
+    KZApplescript::setMusicLibraryDidChange([] { sharedControl().noteUpdatedLibrary(); });
 }
 
 fs::path KZiTunesSupport::libraryFilePath()

@@ -69,6 +69,10 @@ public:
     // Tells the file services where the media folder is, so that the global
     // exclusion of that folder works. Called once at start-up.
     static void installMediaFolderProvider();
+    // Reads the library again after the program changed it through its
+    // application, so that deleted tracks are not offered again. Called once
+    // at start-up.
+    static void followLibraryChanges();
 
     // The export that will be read.
     static std::filesystem::path libraryFilePath();

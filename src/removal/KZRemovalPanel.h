@@ -28,6 +28,9 @@ public:
     bool itemsArefiles = true;
     bool isEmptyFolders = false;
     bool isOnlyPhotos = false;
+    // The photo libraries among the search's sources, in their order: their
+    // items are tagged inside the library, never moved.
+    std::vector<std::filesystem::path> photosLibraries;
     bool reportEmptyFolders = false;
     // For each group whose other members all leave, the member that stays.
     KZFoundItemArray mastersAlias;

@@ -2,6 +2,8 @@
 #include "removal/KZRestoreRemovedFiles.h"
 
 #include "engine/KZLocationGrouping.h"
+#include "media/KZApplescript.h"
+#include "media/KZAppsSupport.h"
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
@@ -17,6 +19,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <thread>
 #include <unordered_set>
 
 namespace fs = std::filesystem;
@@ -213,6 +216,12 @@ std::vector<KZPersistentUndoRecord> KZRemove::persistentUndo() const
     return persistentUndo_;
 }
 
+std::vector<KZPhotosUndoRecord> KZRemove::photosUndo() const
+{
+    std::lock_guard guard(mutex_);
+    return photosUndo_;
+}
+
 std::vector<fs::path> KZRemove::createdFolderUndo() const
 {
     std::lock_guard guard(mutex_);
@@ -321,8 +330,8 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
             removedArray_ = processed;
         }
     }
-    // Photos items are tagged inside Photos, never moved here: until that
-    // step exists they stay in the result and are not reported as removed.
+    if (!photos.isEmpty() && !isStopped())
+        markPhotosItems(photos, true);
 }
 
 bool KZRemove::checkForSharedLocation(const fs::path& url, bool* alreadyShown, bool* unreadable)
@@ -496,6 +505,95 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
         std::lock_guard guard(mutex_);
         removedArray_ = processed;
     }
+    if (!photos.isEmpty() && !isStopped())
+        markPhotosItems(photos, false);
+}
+
+// ---- Photo-library items ------------------------------------------------------------------------
+
+QString KZRemove::keywordWithFlag(bool trashIt)
+{
+    return platform::localizedString(trashIt ? QStringLiteral("delete_photos_keyword")
+                                             : QStringLiteral("move_photos_keyword"));
+}
+
+bool KZRemove::markPhotosItems(const KZFoundItemArray& items, bool trashIt)
+{
+    if (items.isEmpty() || isStopped())
+        return false;
+    if (items.size() >= 2) {
+        const qint64 answer = KZErrorDelegate::sharedControl().askToTheUserWithView(
+            QStringLiteral("ask_mark_speed_info"), {}, {}, platform::localizedString(QStringLiteral("continue_button")),
+            platform::localizedString(QStringLiteral("dont_continue_button")), {}, KZDefaultsKey::ask_continue_marking,
+            false);
+        if (answer != KZErrorDelegate::FirstButton)
+            return false;
+    }
+    const QString keyword = keywordWithFlag(trashIt);
+    panel_->totToManage.store(quint64(items.size()));
+    bool ok = false;
+    std::unordered_set<const KZFoundItem*> tagged, tried;
+    KZFoundItemArray taggedItems;
+    for (const fs::path& library : panel_->photosLibraries) {
+        if (isStopped())
+            break;
+        const fs::path libraryPath = library.lexically_normal();
+        // An identifier the script would refuse must not pass for tagged.
+        KZFoundItemArray inLibrary;
+        QStringList ids;
+        for (const KZFoundItemRef& item : items) {
+            if (tried.count(item.get()) || !isInsideFolder(item->recordedURL().lexically_normal(), libraryPath))
+                continue;
+            tried.insert(item.get());
+            panel_->managedCount.fetch_add(1);
+            if (KZApplescript::isValidMediaID(item->trackID())) {
+                inLibrary.append(item);
+                ids << item->trackID();
+            }
+        }
+        // A library that holds none of the items is left alone: quitting the
+        // user's application would gain nothing.
+        if (ids.isEmpty())
+            continue;
+        if (KZAppsSupport::sharedControl().reopenPhotosOnLibrary(QFile::decodeName(library.c_str()))
+            && photosSettleDelay.count() > 0)
+            std::this_thread::sleep_for(photosSettleDelay);
+        QStringList notMarked;
+        ok = KZApplescript::sharedControl().markPhotosItems(ids.join(QLatin1Char('\n')), keyword, &notMarked);
+        if (!ok)
+            continue;
+        QStringList marked;
+        for (const KZFoundItemRef& item : inLibrary) {
+            // The library did not know it: nothing was tagged.
+            if (notMarked.contains(item->trackID()))
+                continue;
+            tagged.insert(item.get());
+            taggedItems.append(item);
+            marked << item->trackID();
+            panel_->removedSize.fetch_add(item->size());
+            countAside(item, &KZRemoveTally::tagged, QStringLiteral("tagged"));
+        }
+        if (!marked.isEmpty()) {
+            std::lock_guard guard(mutex_);
+            photosUndo_.push_back({keyword, marked, library});
+        }
+    }
+    // Only what the library really tagged leaves the result; the rest stays
+    // where it is and the report says so. Items a stop never reached are
+    // left as they are.
+    const bool stopped = isStopped();
+    for (const KZFoundItemRef& item : items)
+        if (!tagged.count(item.get()) && (tried.count(item.get()) || !stopped))
+            countAside(item, &KZRemoveTally::notTagged, QStringLiteral("not_tagged"));
+    for (const KZFoundItemRef& item : taggedItems)
+        item->subtractUnitItemsInGroup();
+    if (!taggedItems.isEmpty()) {
+        std::lock_guard guard(mutex_);
+        if (!removedArray_)
+            removedArray_ = KZFoundItemArray();
+        removedArray_->append(taggedItems);
+    }
+    return ok;
 }
 
 qint32 KZRemove::proceedToMoveItems(const KZFoundItemArray& items, bool copy, const fs::path& destination)
@@ -527,6 +625,7 @@ std::vector<KZRemove::Alert> KZRemove::errorAlerts() const
         {t.linkNotMade, "link_not_made"},
         {t.changed, "changed"},
         {t.otherFailure, "not_removed"},
+        {t.notTagged, "not_tagged"},
     };
     std::vector<Alert> alerts;
     for (const auto& [count, stem] : rows) {

@@ -12,6 +12,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -81,6 +82,8 @@ struct KZRemoveTally {
     quint64 linkNotMade = 0;
     quint64 changed = 0;
     quint64 otherFailure = 0;
+    quint64 notTagged = 0;   // photo-library items whose keyword could not be set
+    quint64 tagged = 0;      // photo-library items marked in their library (they stay in place)
 
     // Items that really left their place or were copied.
     quint64 done() const { return trashed + moved + copied + deleted; }
@@ -137,6 +140,7 @@ public:
     std::vector<KZUndoMovedItem> itunesUndo() const;
     std::vector<KZPersistentUndoRecord> persistentUndo() const;
     std::vector<std::filesystem::path> createdFolderUndo() const;
+    std::vector<KZPhotosUndoRecord> photosUndo() const;
 
     // ---- The report -------------------------------------------------------------
     struct Alert {
@@ -165,6 +169,15 @@ public:
     // the removal never reached it.
     QString outcomeOf(const KZFoundItemRef& item) const;
     std::filesystem::path managedPath(const KZFoundItemRef& item) const;
+    // Tags photo-library items with the removal's keyword inside their
+    // library. Only items the library really tagged count as removed; the
+    // others stay in the result and are counted as not tagged. Answers
+    // whether the last library's script went through.
+    bool markPhotosItems(const KZFoundItemArray& items, bool trashIt);
+    static QString keywordWithFlag(bool trashIt);
+    // How long the photo application is given to open a library before the
+    // script goes to it; nothing waits when the application cannot be reached.
+    std::chrono::milliseconds photosSettleDelay{2000};
 
 private:
     // Where a relocated item went.
@@ -240,4 +253,5 @@ private:
     std::vector<KZUndoMovedItem> itunesUndo_;
     std::vector<KZPersistentUndoRecord> persistentUndo_;
     std::vector<std::filesystem::path> createdFolderUndo_;
+    std::vector<KZPhotosUndoRecord> photosUndo_;
 };

@@ -113,6 +113,9 @@ KZRemoveCntrl::KZRemoveCntrl(const QVariantMap& request, std::shared_ptr<KZRemov
         resultItems = model->allItems();
     }
     isOnlyPhotos = KZRemoveSourcesAreOnlyPhotos(sources_);
+    for (const KZSourceItemRef& source : sources_)
+        if (source && source->isPhotosLib())
+            photosLibraries.push_back(source->path());
     if (KZResultCntrl* result = request.value(QStringLiteral("resultCntrl")).value<KZResultCntrl*>()) {
         handOff_ = [result](const QVariantList& folders) { result->prepareToSearchForEmptyFolders(folders); };
     }
@@ -430,6 +433,10 @@ QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash)
     // Only what really left its place (or was copied) is counted: items that
     // changed, were refused or failed stay, and the errors report tells them.
     const quint64 count = tally.done();
+    // Marked photo items stay in their library: never told as trashed or moved.
+    if (count == 0 && tally.tagged != 0)
+        return platform::localizedString(QStringLiteral("photos_tagged_notice"))
+            .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(tally.tagged)));
     if (count == 0)
         return platform::localizedString(QStringLiteral("nothing_removed_notice"));
     QString actionKey = isMoveToTrash ? QStringLiteral("trashing_action") : QStringLiteral("moving_action");

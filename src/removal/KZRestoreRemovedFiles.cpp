@@ -12,6 +12,9 @@
 #include "removal/KZUndoFile.h"
 #include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
+#include "media/KZApplescript.h"
+#include "media/KZAppsSupport.h"
+#include "media/KZPhotosSupport.h"
 #include "services/KZNumberUtilities.h"
 
 #include <QFile>
@@ -22,6 +25,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cerrno>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -182,7 +186,10 @@ std::optional<fs::path> KZRestoreRemovedFiles::createPermanentFile(const std::ve
 
 quint64 KZRestoreRemovedFiles::undoCount(const KZUndoDict& dict)
 {
-    return dict.standardUndo.size() + dict.itunesUndo.size();
+    quint64 count = dict.standardUndo.size() + dict.itunesUndo.size();
+    for (const KZPhotosUndoRecord& record : dict.photosUndo)
+        count += quint64(record.ids.size());
+    return count;
 }
 
 quint64 KZRestoreRemovedFiles::implementUndoWithAction(const KZUndoDict& dict, bool isTrashAction)
@@ -205,8 +212,9 @@ void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTras
         createPermanentFile(removal.persistentUndo(), journal.get());
     else if (journal)
         journal->finish(std::nullopt);
-    implementUndoWithAction({removal.standardUndo(), removal.itunesUndo(), removal.createdFolderUndo()},
-                            isTrashAction);
+    implementUndoWithAction(
+        {removal.standardUndo(), removal.itunesUndo(), removal.createdFolderUndo(), removal.photosUndo()},
+        isTrashAction);
 }
 
 // ---- What the user is told ---------------------------------------------------------------
@@ -312,6 +320,7 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
     setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
     UndoOutcome outcome;
     undoMovedFiles(dict.standardUndo, false, &outcome.notRestored);
+    undoPhotosRecords(dict.photosUndo, &outcome.notRestored);
     undoMovedFiles(dict.itunesUndo, true, &outcome.notRestored);
     removeCreatedFolders(dict.createdFolderUndo);
     outcome.restored = restoredItems.load() - restoredBefore;
@@ -324,6 +333,33 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
                 {KZNumberUtilities::sharedControl().numberToFormatString(double(locked))});
     }
     return outcome;
+}
+
+quint64 KZRestoreRemovedFiles::undoPhotosRecords(const std::vector<KZPhotosUndoRecord>& records,
+                                                 NotRestored* notRestored)
+{
+    quint64 done = 0;
+    KZAppsSupport& guard = KZAppsSupport::sharedControl();
+    for (const KZPhotosUndoRecord& record : records) {
+        if (record.ids.isEmpty())
+            continue;
+        setInfoText(platform::localizedString(QStringLiteral("restoring_items")) + QStringLiteral(" ")
+                    + platform::localizedString(QStringLiteral("sending_spple_event"))
+                          .arg(KZPhotosSupport::sharedControl().appName()));
+        totToManage += quint64(record.ids.size());
+        managedCount += quint64(record.ids.size());
+        if (guard.reopenPhotosOnLibrary(QFile::decodeName(record.sourcePath.c_str())))
+            std::this_thread::sleep_for(photosSettleDelay);
+        const quint64 count = quint64(record.ids.size());
+        if (KZApplescript::sharedControl().undoPhotosItems(record.ids.join(QLatin1Char('\n')), record.keyword)) {
+            done += 1;
+            restoredItems += count;
+        } else if (notRestored) {
+            // The keyword is still on them: told, never counted as undone.
+            notRestored->failed += count;
+        }
+    }
+    return done;
 }
 
 std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedFiles(

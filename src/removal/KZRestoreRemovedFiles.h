@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <filesystem>
 #include <map>
@@ -28,6 +29,7 @@ struct KZUndoDict {
     std::vector<KZUndoMovedItem> standardUndo;
     std::vector<KZUndoMovedItem> itunesUndo;
     std::vector<std::filesystem::path> createdFolderUndo;
+    std::vector<KZPhotosUndoRecord> photosUndo = {};
 };
 Q_DECLARE_METATYPE(KZUndoDict)
 
@@ -109,6 +111,12 @@ public:
                                            NotRestored* notRestored = nullptr);
     // rmdir only, deepest first; a folder that is not empty stays.
     void removeCreatedFolders(std::vector<std::filesystem::path> folders);
+    // Takes each record's keyword off its media items again, inside the
+    // library's application; answers how many records the application took.
+    quint64 undoPhotosRecords(const std::vector<KZPhotosUndoRecord>& records, NotRestored* notRestored = nullptr);
+    // How long the photo application is given to open its library before
+    // the script goes to it.
+    std::chrono::milliseconds photosSettleDelay{2000};
 
     // ---- Restore from undo files --------------------------------------------------------
     struct RestoreResult {

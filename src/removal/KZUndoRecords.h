@@ -3,6 +3,8 @@
 #include "removal/KZCopyIdentity.h"
 
 #include <QByteArray>
+#include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <filesystem>
@@ -37,4 +39,13 @@ struct KZPersistentUndoRecord {
     // A bookmark of the trashed item; empty when it could not be made, which
     // never costs the record itself.
     QByteArray bookmark;
+};
+
+// Photo-library items that received a keyword inside their library, one
+// record per library. Undo takes off exactly this keyword from exactly these
+// media items.
+struct KZPhotosUndoRecord {
+    QString keyword;
+    QStringList ids;
+    std::filesystem::path sourcePath; // the library package
 };

@@ -76,9 +76,28 @@ QVariantMap byTag(const std::map<quint64, T>& map, F&& convert)
 // Walks a value with the place it was found at, and keeps the first fault.
 class Reader {
 public:
-    explicit Reader(QString* error) : error_(error) {}
+    explicit Reader(QString* error, KZSavedReadNotes* notes = nullptr) : error_(error), notes_(notes) {}
 
     bool failed() const { return failed_; }
+
+    // In a lenient read a record (or a part of the window state) that does
+    // not read is dropped and counted, and the read goes on without it.
+    bool recover()
+    {
+        if (!notes_)
+            return false;
+        if (error_)
+            error_->clear();
+        failed_ = false;
+        ++notes_->droppedRecords;
+        return true;
+    }
+
+    template <typename F>
+    bool part(F&& body)
+    {
+        return body() || recover();
+    }
 
     bool fail(const QString& where, const QString& what)
     {
@@ -272,8 +291,11 @@ public:
         out->reserve(size_t(entries->size()));
         for (qsizetype i = 0; i < entries->size(); ++i) {
             T one{};
-            if (!readOne(entries->at(i), at(where, i), &one))
-                return false;
+            if (!readOne(entries->at(i), at(where, i), &one)) {
+                if (!recover())
+                    return false;
+                continue;
+            }
             out->push_back(std::move(one));
         }
         return true;
@@ -294,6 +316,7 @@ public:
 
 private:
     QString* error_;
+    KZSavedReadNotes* notes_;
     bool failed_ = false;
 };
 
@@ -587,47 +610,62 @@ QVariantMap KZSavedResultFormat::toPropertyList(const KZSavedResult& result)
     return root;
 }
 
-std::optional<KZSavedResult> KZSavedResultFormat::fromPropertyList(const QVariant& rootValue, QString* error)
+std::optional<KZSavedResult> KZSavedResultFormat::fromPropertyList(const QVariant& rootValue, QString* error,
+                                                                   KZSavedReadNotes* lenient)
 {
     if (error)
         error->clear();
-    Reader r(error);
-    const auto root = r.map(rootValue, QStringLiteral("the file"));
+    if (lenient)
+        *lenient = {};
+    // The root and its items decide whether this is a saved result at all;
+    // every leniency applies below them.
+    Reader strict(error);
+    const auto root = strict.map(rootValue, QStringLiteral("the file"));
     if (!root)
         return std::nullopt;
-    KZSavedResult result;
     const QString none;
+    const auto items = strict.need(*root, K::items, none);
+    if (!items || !strict.list(*items, K::items))
+        return std::nullopt;
+
+    Reader r(error, lenient);
+    KZSavedResult result;
     const auto readItemOf = [&r](const QVariant& v, const QString& w, KZSavedItem* item) {
         return readItem(r, v, w, item);
     };
-
-    const auto items = r.need(*root, K::items, none);
-    if (!items || !r.array(*items, K::items, &result.items, readItemOf))
+    if (!r.array(*items, K::items, &result.items, readItemOf))
         return std::nullopt;
     if (result.items.empty()) {
-        r.fail(K::items, QStringLiteral("no items"));
+        r.fail(K::items, lenient && lenient->droppedRecords ? QStringLiteral("no item could be read")
+                                                            : QStringLiteral("no items"));
         return std::nullopt;
     }
 
-    const auto left = r.need(*root, K::leftSide, none);
-    const auto leftMap = left ? r.map(*left, K::leftSide) : std::nullopt;
-    const auto itemInfo = leftMap ? r.need(*leftMap, K::itemInfo, K::leftSide) : std::nullopt;
-    if (!itemInfo
-        || !r.tagMap(*itemInfo, Reader::at(K::leftSide, K::itemInfo), &result.leftSide,
-                     [&r](const QVariant& v, const QString& w, KZSavedTabSources* tab) {
-                         return readTabSources(r, v, w, tab);
-                     }))
+    const bool leftRead = r.part([&] {
+        const auto left = r.need(*root, K::leftSide, none);
+        const auto leftMap = left ? r.map(*left, K::leftSide) : std::nullopt;
+        const auto itemInfo = leftMap ? r.need(*leftMap, K::itemInfo, K::leftSide) : std::nullopt;
+        return itemInfo
+            && r.tagMap(*itemInfo, Reader::at(K::leftSide, K::itemInfo), &result.leftSide,
+                        [&r](const QVariant& v, const QString& w, KZSavedTabSources* tab) {
+                            return readTabSources(r, v, w, tab);
+                        });
+    });
+    if (!leftRead)
         return std::nullopt;
 
-    const auto right = r.need(*root, K::rightSide, none);
-    auto rightMap = right ? r.map(*right, K::rightSide) : std::nullopt;
-    if (!rightMap || !r.field(*rightMap, K::selectedTabTag, K::rightSide, &result.selectedTabTag))
-        return std::nullopt;
-    rightMap->remove(K::selectedTabTag);
-    if (!r.tagMap(QVariant(*rightMap), K::rightSide, &result.rightSide,
-                  [&r](const QVariant& v, const QString& w, KZSavedListState* list) {
-                      return readListState(r, v, w, list);
-                  }))
+    const bool rightRead = r.part([&] {
+        const auto right = r.need(*root, K::rightSide, none);
+        auto rightMap = right ? r.map(*right, K::rightSide) : std::nullopt;
+        if (!rightMap || !r.field(*rightMap, K::selectedTabTag, K::rightSide, &result.selectedTabTag))
+            return false;
+        rightMap->remove(K::selectedTabTag);
+        return r.tagMap(QVariant(*rightMap), K::rightSide, &result.rightSide,
+                        [&r](const QVariant& v, const QString& w, KZSavedListState* list) {
+                            return readListState(r, v, w, list);
+                        });
+    });
+    if (!rightRead)
         return std::nullopt;
 
     const auto dead = root->constFind(K::deadTracks);
@@ -642,7 +680,7 @@ std::optional<KZSavedResult> KZSavedResultFormat::fromPropertyList(const QVarian
     const auto empty = root->constFind(K::emptyFolders);
     if (empty != root->constEnd()) {
         std::vector<KZSavedItem> folders;
-        if (!r.array(*empty, K::emptyFolders, &folders, readItemOf))
+        if (!r.part([&] { return r.array(*empty, K::emptyFolders, &folders, readItemOf); }))
             return std::nullopt;
         result.emptyFolders = std::move(folders);
     }
@@ -655,7 +693,7 @@ std::optional<KZSavedResult> KZSavedResultFormat::fromPropertyList(const QVarian
         return std::nullopt;
 
     const auto generic = r.need(*root, K::genericInfo, none);
-    if (!generic || !readGenericInfo(r, *generic, K::genericInfo, &result.genericInfo))
+    if (!generic || !r.part([&] { return readGenericInfo(r, *generic, K::genericInfo, &result.genericInfo); }))
         return std::nullopt;
     return result;
 }
@@ -665,10 +703,11 @@ QByteArray KZSavedResultFormat::encode(const KZSavedResult& result, QString* err
     return platform::PropertyList::toData(toPropertyList(result), platform::PropertyList::Format::Binary, error);
 }
 
-std::optional<KZSavedResult> KZSavedResultFormat::decode(const QByteArray& data, QString* error)
+std::optional<KZSavedResult> KZSavedResultFormat::decode(const QByteArray& data, QString* error,
+                                                         KZSavedReadNotes* lenient)
 {
     const std::optional<QVariant> root = platform::PropertyList::fromData(data, error);
     if (!root)
         return std::nullopt;
-    return fromPropertyList(*root, error);
+    return fromPropertyList(*root, error, lenient);
 }

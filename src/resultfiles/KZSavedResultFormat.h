@@ -226,6 +226,13 @@ struct KZSavedResult {
     bool operator==(const KZSavedResult&) const = default;
 };
 
+// What a lenient read left out.
+struct KZSavedReadNotes {
+    // Records (items, sources, rows, selections) and window-state parts that
+    // did not read and were dropped.
+    int droppedRecords = 0;
+};
+
 class KZSavedResultFormat {
 public:
     // The file's file-name extension, without the dot.
@@ -242,9 +249,15 @@ public:
     // it and may be damaged or made up: anything of the wrong type, a missing
     // key, or a number outside its field is refused with a reason naming the
     // place ("items[3].groupId: …"); nothing is guessed.
-    static std::optional<KZSavedResult> fromPropertyList(const QVariant& root, QString* error = nullptr);
+    // With `lenient`, only a root that is not a dictionary, items that are not
+    // a non-empty array, or "sources" that is not an array refuse the file;
+    // any other record or window-state part that does not read is dropped
+    // and counted there.
+    static std::optional<KZSavedResult> fromPropertyList(const QVariant& root, QString* error = nullptr,
+                                                         KZSavedReadNotes* lenient = nullptr);
 
     // The file's bytes (a binary property list), and the way back.
     static QByteArray encode(const KZSavedResult& result, QString* error = nullptr);
-    static std::optional<KZSavedResult> decode(const QByteArray& data, QString* error = nullptr);
+    static std::optional<KZSavedResult> decode(const QByteArray& data, QString* error = nullptr,
+                                               KZSavedReadNotes* lenient = nullptr);
 };

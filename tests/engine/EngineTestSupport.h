@@ -13,6 +13,7 @@
 #include "settings/KZSearchStuff.h"
 #include "settings/KZSourceItem.h"
 
+#include <QCoreApplication>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
@@ -20,6 +21,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -195,6 +199,8 @@ struct FoundRow {
     quint64 size = 0;
     qint16 label = -1;
     quint64 fileTypeLabel = 0;
+    qint16 owner = 0; // the media library it belongs to
+    QString trackID;  // its identifier in that library
 };
 
 struct SearchResult {
@@ -263,9 +269,29 @@ inline SearchResult runSearch(const std::vector<KZSourceItemRef>& sources, const
         result.rows.push_back({node->item->url(), node->groupID,
                                node->itemsInGroup ? node->itemsInGroup->load() : 0, node->itemsInGroup.get(),
                                node->inGroup, node->item->totSize(), node->item->label(),
-                               node->item->fileTypeLabel()});
+                               node->item->fileTypeLabel(),
+                               node->item->appSuppInfo() ? node->item->appSuppInfo()->whichOwnerItem() : qint16(0),
+                               node->item->appSuppInfo() ? node->item->appSuppInfo()->trackID() : QString()});
     }
     return result;
+}
+
+// The library passes ask their questions on the main thread, as the program does:
+// the search runs beside a main thread that answers them, and a search that
+// does not end in time fails the run instead of hanging it.
+inline SearchResult runSearchAnswering(const std::vector<KZSourceItemRef>& sources, const QVariantMap& criteria,
+                             SearchOptions options = {})
+{
+    auto running = std::async(std::launch::async, [&] { return runSearch(sources, criteria, options); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (running.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+        QCoreApplication::processEvents();
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::fprintf(stderr, "the search did not end within a minute\n");
+            std::abort();
+        }
+    }
+    return running.get();
 }
 
 inline SearchResult runSearch(const std::vector<fs::path>& folders, const QVariantMap& criteria,

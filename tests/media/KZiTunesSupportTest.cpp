@@ -1,4 +1,7 @@
 #include "media/KZiTunesSupport.h"
+#include "media/KZApplescript.h"
+#include "media/KZAppsSupport.h"
+#include "support/MediaFakes.h"
 
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
@@ -223,4 +226,24 @@ TEST_F(MusicLibraryTest, ReloadSwapsWholeLibraries)
     defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(other.c_str()));
     EXPECT_TRUE(reader.mediaItems().empty());
     EXPECT_EQ(reader.musicFolderLocation(), fs::path());
+}
+
+TEST_F(MusicLibraryTest, TracksDeletedThroughTheApplicationAreReadAgain)
+{
+    kztest::ScopedScriptRunner scripts;
+    KZiTunesSupport::followLibraryChanges();
+    MusicLibraryBuilder before(media);
+    before.fileTrack(1, 1, media / "1.wav", str("1"));
+    before.fileTrack(2, 2, media / "2.wav", str("2"));
+    before.write(libraryFile);
+    ASSERT_EQ(KZiTunesSupport::sharedControl().mediaItems().size(), 2u);
+
+    // The application removed the track and wrote its export again.
+    MusicLibraryBuilder after(media);
+    after.fileTrack(1, 1, media / "1.wav", str("1"));
+    after.write(libraryFile);
+    EXPECT_TRUE(KZApplescript::sharedControl().notifyDeletion(QStringLiteral("2")));
+    EXPECT_EQ(KZiTunesSupport::sharedControl().mediaItems().size(), 1u);
+    KZApplescript::setMusicLibraryDidChange({});
+    KZAppsSupport::setSharedControl(nullptr);
 }

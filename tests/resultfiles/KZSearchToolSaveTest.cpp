@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <map>
+#include <unistd.h>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -111,4 +114,61 @@ TEST(KZSearchToolSave, TheCommandLineSearchSavesWhatItPrints)
     }
     EXPECT_EQ(savedToPrinted.size(), 2u);
     expectOneKeptPerGroup(saved);
+}
+
+// Search, save, delete the kept copy of one group, reopen the saved result
+// and remove its marked items to the Trash: every group still has a copy.
+TEST(KZSearchToolSave, ARemovalFromAStaleSavedResultKeepsACopyOfEveryGroup)
+{
+    const fs::path searchTool = KZ_SEARCH_TOOL, removeTool = KZ_REMOVE_TOOL;
+    if (!fs::exists(searchTool) || !fs::exists(removeTool))
+        GTEST_SKIP() << "the command-line tools are not built";
+    // Beside the sandbox's home Trash, on its disk.
+    const fs::path root = kztest::sandboxHome() / ("reopen-" + std::to_string(::getpid()));
+    fs::create_directories(root);
+    const auto cleanup = [&root] {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    };
+    for (const char* folder : {"one", "two", "three"}) {
+        fs::create_directories(root / folder);
+        std::ofstream(root / folder / "a.txt") << "first group's content";
+        std::ofstream(root / folder / "b.bin") << "second group, longer content";
+    }
+    const fs::path file = root / "result.maravex";
+    QProcess search;
+    search.start(QString::fromStdString(searchTool.string()),
+                 {QStringLiteral("--save"), QString::fromStdString(file.string()),
+                  QString::fromStdString(root.string())});
+    ASSERT_TRUE(search.waitForFinished(60000));
+    ASSERT_EQ(search.exitCode(), 0) << search.readAllStandardError().toStdString();
+
+    // The kept copy of one group goes away after saving.
+    const auto saved = savedItems(file);
+    ASSERT_EQ(saved.size(), 6u);
+    std::map<qint64, std::vector<fs::path>> groups;
+    fs::path deleted;
+    for (const auto& [path, entry] : saved) {
+        groups[entry.first].push_back(path);
+        if (!entry.second && deleted.empty())
+            deleted = path;
+    }
+    ASSERT_EQ(groups.size(), 2u);
+    ASSERT_TRUE(fs::remove(deleted));
+
+    QProcess remove;
+    remove.start(QString::fromStdString(removeTool.string()),
+                 {QStringLiteral("--trash"), QStringLiteral("--saved"), QString::fromStdString(file.string())});
+    ASSERT_TRUE(remove.waitForFinished(60000));
+    const QString report = QString::fromUtf8(remove.readAllStandardError());
+    EXPECT_EQ(remove.exitCode(), 0) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("unmarked"))) << "the user is told: " << report.toStdString();
+    for (const auto& [group, members] : groups) {
+        const auto present = std::count_if(members.begin(), members.end(), [](const fs::path& p) { return fs::exists(p); });
+        EXPECT_GE(present, 1) << "group " << group;
+    }
+    const QList<QByteArray> lines = remove.readAllStandardOutput().split('\n');
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const QByteArray& l) { return l.startsWith("removed\t"); }), 3)
+        << "two of the intact group, one of the stale one";
+    cleanup();
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # maravex-search takes a photo library package and a music library export as
-# sources: both are read and reported, a broken one is refused with a reason,
-# and until their passes exist they add no items to the search.
+# sources: both are read and reported, their duplicates are the groups that
+# hashing the libraries' own files gives, the missing track is listed, and a
+# broken library is refused with a reason.
 set -euo pipefail
 tool=$1
 maker=$2
@@ -13,11 +14,48 @@ mkdir -p "$HOME"
 "$maker" "$work/media" --images 20 --tracks 10 > /dev/null
 library="$work/media/Music/iTunes/iTunes Library.xml"
 
-"$tool" "$work/media/Pictures.photoslibrary" --music-library "$library" > "$work/out" 2> "$work/err"
+"$tool" -0 "$work/media/Pictures.photoslibrary" --music-library "$library" > "$work/out" 2> "$work/err"
 grep -q "photo library .*: 18 images" "$work/err"
 grep -q "music library .*: 10 tracks with a file, media folder .*/iTunes Media" "$work/err"
-grep -q "^checked 0, found 0" "$work/err"
-[ ! -s "$work/out" ]
+grep -q "^missing track [0-9a-f]*: .*iTunes Media/" "$work/err"
+grep -q "^missing tracks: 1$" "$work/err"
+# The groups, worked out without the program: the library images that are
+# not in the trash and stay inside Masters, and the tracks whose file is
+# there, grouped by their bytes.
+python3 - "$work/media" "$work/out" <<'CHECK'
+import collections, hashlib, os, plistlib, sqlite3, sys, urllib.parse
+media, found_file = sys.argv[1], sys.argv[2]
+lib = os.path.join(media, 'Pictures.photoslibrary')
+files = set()
+db = sqlite3.connect(os.path.join(lib, 'database/Photos.db'))
+for (path,) in db.execute('SELECT m.imagePath FROM RKVersion v JOIN RKMaster m ON m.uuid = v.masterUuid '
+                          'WHERE v.isInTrash = 0 AND m.isInTrash = 0'):
+    if path.startswith('/') or '..' in path.split('/'):
+        continue
+    p = os.fsencode(os.path.normpath(os.path.join(lib, 'Masters', path)))
+    if os.path.isfile(p) and not os.path.islink(p):
+        files.add(p)
+with open(os.path.join(media, 'Music/iTunes/iTunes Library.xml'), 'rb') as f:
+    for track in plistlib.load(f)['Tracks'].values():
+        location = track.get('Location', '')
+        p = urllib.parse.unquote_to_bytes(urllib.parse.urlparse(location).path)
+        if location.startswith('file://') and os.path.isfile(p):
+            files.add(p)
+by_digest = collections.defaultdict(set)
+for p in files:
+    with open(p, 'rb') as f:
+        by_digest[hashlib.sha1(f.read()).hexdigest()].add(p)
+expected = {frozenset(g) for g in by_digest.values() if len(g) > 1}
+found = collections.defaultdict(set)
+with open(found_file, 'rb') as f:
+    for record in f.read().split(b'\0'):
+        if record:
+            group, _, path = record.split(b'\t', 2)
+            found[group].add(path)
+got = {frozenset(g) for g in found.values()}
+if not expected or got != expected:
+    sys.exit('groups differ: expected %d, found %d' % (len(expected), len(got)))
+CHECK
 
 printf 'not a library' > "$work/broken.xml"
 if "$tool" --music-library "$work/broken.xml" "$work/media" > /dev/null 2> "$work/err"; then

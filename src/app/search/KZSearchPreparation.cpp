@@ -1,6 +1,7 @@
 #include "app/search/KZSearchPreparation.h"
 
 #include "app/search/KZSourcesCntrl.h"
+#include "media/KZAppsSupport.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
 
@@ -27,15 +28,64 @@ bool excludesMediaFolderByName(const KZSourceItem& source)
     return false;
 }
 
+QVariantMap manageOptions(const QString& path, const QString& identifier, bool closeFirst, bool closeAgain)
+{
+    return {{KZAppsSupport::pathKey, path},
+            {KZAppsSupport::appNameKey, KZFilesUtilities::sharedControl().appNameWithIdentifier(identifier)},
+            {KZAppsSupport::identifierKey, identifier},
+            {KZAppsSupport::closeFirstKey, closeFirst},
+            {KZAppsSupport::closeAgainKey, closeAgain}};
+}
+
 } // namespace
+
+bool KZSearchPreparation::askToManageApp(const QString& identifier, const KZSourceItemRef& source,
+                                         std::size_t sourcesCount, const QVariantMap& options,
+                                         KZSourcesCntrl* sourcesCntrl)
+{
+    const bool allowed = KZAppsSupport::sharedControl().askToManageAppWithIndentifier(identifier, options);
+    if (!allowed) {
+        if (sourcesCount == 1)
+            KZErrorDelegate::sharedControl().showError(QStringLiteral("no_source"));
+        if (sourcesCntrl)
+            sourcesCntrl->removeSource(source);
+    }
+    return allowed;
+}
+
+bool KZSearchPreparation::appWatchAnswered(const QString& identifier, bool goOn,
+                                           const std::vector<KZSourceItemRef>& sources)
+{
+    KZAppsSupport& guard = KZAppsSupport::sharedControl();
+    if (!goOn) {
+        guard.removeObservers();
+        return false;
+    }
+    if (identifier != KZAppsSupport::photosIdentifier)
+        return true;
+    for (const KZSourceItemRef& source : sources) {
+        if (!source || !source->isPhotosLib() || !source->isCurrentLibrary())
+            continue;
+        guard.removeObservers();
+        guard.manageAppWithDict(manageOptions(text(source->path()), identifier, false, true));
+        guard.addObservers();
+    }
+    return true;
+}
 
 bool KZSearchPreparation::checkForLibrarySource(const KZSourceItemRef& source, KZSearchStuff& request,
                                                 std::size_t sourcesCount, qint16& photosLibs, bool& stop,
-                                                bool allowInterface)
+                                                bool allowInterface, KZSourcesCntrl* sourcesCntrl)
 {
     if (source->isPhotosLib()) {
-        // No application owns the library here, so there is nothing to ask
-        // or to reopen: the library is searched as it is on disk.
+        const QVariantMap options =
+            manageOptions(text(source->path()), KZAppsSupport::photosIdentifier, true, true);
+        // A refused library has left the sources already; the others go on.
+        if (allowInterface
+            && !askToManageApp(KZAppsSupport::photosIdentifier, source, sourcesCount, options, sourcesCntrl))
+            return true;
+        if (photosLibs == 0 && !source->isCurrentLibrary())
+            KZAppsSupport::sharedControl().manageAppWithDict(options);
         ++photosLibs;
         source->setIsCurrentLibrary(true);
         source->setLibrariesCount(photosLibs);
@@ -61,6 +111,11 @@ bool KZSearchPreparation::checkForLibrarySource(const KZSourceItemRef& source, K
         return false;
     }
     case 1:
+        // The music library is read from its export file, never through
+        // its application: there is nothing to ask leave for.
+        if (!source->isCurrentLibrary())
+            KZAppsSupport::sharedControl().manageAppWithDict(
+                manageOptions(QString(), KZAppsSupport::iTunesIdentifier, false, false));
         source->setIsCurrentLibrary(true);
         return true;
     case 3:
@@ -96,8 +151,12 @@ KZSearchPreparation::Outcome KZSearchPreparation::prepare(KZSourcesCntrl& source
     for (std::size_t index = sources.size(); index-- > 0;) {
         const KZSourceItemRef& source = sources[index];
         bool stop = false;
-        const bool keep = checkForLibrarySource(source, request, sourcesCntrl.sources().size(), photosLibs, stop,
-                                                allowInterface);
+        const std::size_t before = sourcesCntrl.sources().size();
+        const bool keep = checkForLibrarySource(source, request, before, photosLibs, stop, allowInterface,
+                                                &sourcesCntrl);
+        // A library the user did not allow has already left the sources.
+        if (sourcesCntrl.sources().size() < before)
+            continue;
         if (!keep) {
             sourcesCntrl.removeSource(source);
             if (stop) {

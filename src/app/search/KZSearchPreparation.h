@@ -3,7 +3,11 @@
 #include "settings/KZSearchStuff.h"
 #include "settings/KZSourceItem.h"
 
+#include <QString>
+#include <QVariantMap>
+
 #include <memory>
+#include <vector>
 
 class KZSourcesCntrl;
 
@@ -30,5 +34,17 @@ public:
     // One source. Answers whether the source stays; `stop` is set when the
     // user chose not to go on.
     static bool checkForLibrarySource(const KZSourceItemRef& source, KZSearchStuff& request, std::size_t sourcesCount,
-                                      qint16& photosLibs, bool& stop, bool allowInterface);
+                                      qint16& photosLibs, bool& stop, bool allowInterface,
+                                      KZSourcesCntrl* sourcesCntrl = nullptr);
+
+    // Whether the library's application may be quit and reopened by us. A
+    // refused library leaves the sources (told when it was the only one).
+    static bool askToManageApp(const QString& identifier, const KZSourceItemRef& source, std::size_t sourcesCount,
+                               const QVariantMap& manageOptions, KZSourcesCntrl* sourcesCntrl);
+
+    // The user answered the question the guard put when a library's
+    // application was launched or quit outside a search: going on reopens
+    // the photo application on the current library; stopping ends the
+    // watch. Answers false when the user chose to stop.
+    static bool appWatchAnswered(const QString& identifier, bool goOn, const std::vector<KZSourceItemRef>& sources);
 };

@@ -1,4 +1,9 @@
 #include "app/ui/KZMaravexApp.h"
+#include "app/ui/KZOpenSavedResult.h"
+#include "app/ui/KZWindowFlipAnimator.h"
+#include "platform/MainThread.h"
+#include "removal/KZRemove.h"
+#include "services/KZFileDialogPresenter.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
@@ -16,6 +21,8 @@
 #include "app/search/ui/KZSearchWindowCntrl.h"
 #include "app/search/ui/KZSearchWindowLayout.h"
 #include "media/KZiTunesSupport.h"
+#include "result/model/KZLibraryLookups.h"
+#include "result/window/KZFoundItemPreviewFacts.h"
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZAboutWindow.h"
@@ -45,7 +52,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QGuiApplication>
-#include <QFileDialog>
 #include <QMenu>
 #include <QTimer>
 #include <QUrl>
@@ -208,15 +214,7 @@ public:
             QStringLiteral("ask_open_file"), QStringLiteral("losing_result_msg"), {}, text("continue_button"),
             text("dont_continue_button"), QString(), QStringLiteral("show_open_saved_file"), false);
     }
-    void openSavedResult(const fs::path&) override
-    {
-        // Reading saved results comes later; say so rather than fail silently,
-        // and end the opening so nothing waits for it.
-        KZErrorDelegate::sharedControl().showError(QStringLiteral("open_saved_unavailable"),
-                                                   QStringLiteral("open_saved_unavailable_info"));
-        platform::NotificationCenter::defaultCenter().post(KZNotification::openingDidFinish,
-                                                           platform::bundleIdentifier());
-    }
+    void openSavedResult(const fs::path& file) override { app_.openSavedResult(file); }
     double now() const override { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; }
     void runAfter(double seconds, std::function<void()> work) override
     {
@@ -306,6 +304,12 @@ void KZMaravexApp::applicationDidFinishLaunching()
     // The music library's media folder is left out of searches that do not
     // search the library itself.
     KZiTunesSupport::installMediaFolderProvider();
+    // Found library items show their library's tags and positions, and the
+    // preview shows what the found pictures and songs know of themselves.
+    KZLibraryLookups::install(KZLibraryLookups::fromReaders());
+    static KZFoundItemPreviewFacts previewFacts(KZPreviewFacts::shared());
+    KZPreviewFacts::setShared(&previewFacts);
+    KZiTunesSupport::followLibraryChanges();
 
     platform::NotificationCenter::defaultCenter().addObserver(
         this, KZNotification::listSelectionDidChange, platform::bundleIdentifier(),
@@ -347,14 +351,14 @@ void KZMaravexApp::applicationWillTerminate()
 void KZMaravexApp::buildMenus()
 {
     // One set of menus for every window; this delegate answers the items it
-    // owns. Items nobody answers yet (open and save a result)
-    // stay disabled until their feature registers a handler.
+    // owns (the result window answers Save and the Result menu).
     using Set = KZMenuSet;
     auto on = [this](Set::Menu menu, int tag, std::function<void()> handler) {
         Set::setHandler(menu, tag, std::move(handler), this);
     };
     on(Set::File, Set::NewSearchTag, [this] { newSearchAction(); });
     on(Set::File, Set::SearchAgainTag, [this] { searchAgainAction(); });
+    on(Set::File, Set::OpenSavedTag, [this] { openSavedAction(); });
     on(Set::File, Set::CloseTag, [this] { closeActiveWindow(); });
     // Windows without undo of their own: Ctrl+Z reaches the inert undo.
     on(Set::Edit, Set::UndoTag, [this] { fakeUndo(); });
@@ -620,13 +624,62 @@ void KZMaravexApp::closeWindows()
 
 void KZMaravexApp::openSavedAction()
 {
-    QFileDialog panel(QApplication::activeWindow(), text("ask_for_saved_file"));
-    panel.setFileMode(QFileDialog::ExistingFile);
-    panel.setNameFilter(QStringLiteral("Maravex (*.maravex)"));
-    panel.setOption(QFileDialog::DontResolveSymlinks, false);
-    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
-        return;
-    routing_->openSavedChosen(fs::path(QFile::encodeName(panel.selectedFiles().first()).toStdString()));
+    KZFileDialogPresenter::Request ask;
+    ask.mode = KZFileDialogPresenter::Mode::OpenFiles;
+    ask.message = text("ask_for_saved_file");
+    ask.allowedTypes = {QStringLiteral("maravex")};
+    ask.window = QApplication::activeWindow();
+    KZFileDialogPresenter::ask(ask, [this](const KZFileDialogPresenter::Answer& answer) {
+        if (!answer.accepted || answer.paths.isEmpty() || answer.paths.first().isEmpty())
+            return;
+        routing_->openSavedChosen(fs::path(QFile::encodeName(answer.paths.first()).toStdString()));
+    });
+}
+
+KZOpenSavedResult* KZMaravexApp::openedReader() const
+{
+    return openedReader_;
+}
+
+void KZMaravexApp::openSavedResult(const fs::path& file)
+{
+    KZOpenSavedResult::Host host;
+    host.searchWindowCntrl = windowCntrl_;
+    host.searchWindow = window_;
+    host.resultWindow = [this] { return resultWindow_.get(); };
+    host.removalIsRunning = [] { return KZRemove::isRemovalRunning(); };
+    host.flip = [](QWidget* opening, std::function<void()> done) {
+        KZWindowFlipAnimator& flipper = KZWindowFlipAnimator::sharedWindowFlipAnimator();
+        QWidget* front = flipper.currentWindow();
+        if (!front || !front->isVisible()) {
+            opening->show();
+            QTimer::singleShot(0, opening, std::move(done));
+            return;
+        }
+        auto token = std::make_shared<platform::Subscription>();
+        *token = platform::NotificationCenter::defaultCenter().addObserver(
+            KZNotification::flipAnimationDidEnd, platform::NotificationObject(static_cast<const void*>(opening)),
+            [token, done](const platform::Notification&) {
+                token->cancel();
+                platform::runOnMain(done);
+            });
+        flipper.flipToWindow(opening, 0);
+    };
+    // One reader per opening; it goes once it has said it finished.
+    auto* reader = new KZOpenSavedResult(std::move(host), this);
+    openedReader_ = reader;
+    readerDone_ = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::openingDidFinish, platform::bundleIdentifier(), [this](const platform::Notification&) {
+            // Queued: this delegate may be gone by the time it runs.
+            platform::runOnMain([guard = QPointer<KZMaravexApp>(this)] {
+                if (!guard)
+                    return;
+                guard->readerDone_.cancel();
+                if (guard->openedReader_)
+                    guard->openedReader_->deleteLater();
+            });
+        });
+    reader->prepareOpenSavedFile(file);
 }
 
 void KZMaravexApp::restorePersistentAction()

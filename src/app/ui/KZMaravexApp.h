@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/search/ui/KZSearchWindowCntrl.h"
+#include "platform/Subscription.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZSubscribe.h"
 #include "preferences/ui/KZWelcomeCntrl.h"
@@ -21,6 +22,7 @@
 #include <QWidget>
 
 class KZCrashReporter;
+class KZOpenSavedResult;
 class KZRestoreWindowCntrl;
 class KZNewSearchRouting;
 class KZResultWindowRouting;
@@ -83,6 +85,9 @@ public:
     void searchAgainAction();
     void closeWindows();
     void openSavedAction();
+    // Reopens a saved result (the routing's last step).
+    void openSavedResult(const std::filesystem::path& file);
+    KZOpenSavedResult* openedReader() const;
     KZNewSearchRouting& routing() const { return *routing_; }
     // How the delegate finds the result window controller of a key window
     // (none while no result window exists).
@@ -168,4 +173,6 @@ private:
     std::optional<std::filesystem::path> crashFolder_;
     std::unique_ptr<KZCrashReporter> crashReporter_;
     std::optional<std::filesystem::path> crashedLog_;
+    QPointer<KZOpenSavedResult> openedReader_;
+    platform::Subscription readerDone_;
 };

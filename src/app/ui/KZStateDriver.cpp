@@ -9,6 +9,7 @@
 #include "services/ui/KZMenuSet.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
@@ -207,6 +208,17 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         }
         field->setFocus();
         field->setText(words.mid(2).join(QLatin1Char(' ')));
+        return true;
+    }
+    if (verb == QLatin1String("select")) {
+        auto* list = qobject_cast<QAbstractItemView*>(visibleWidgetNamed(name));
+        const QModelIndex row = list && list->model() ? list->model()->index(words.value(2).toInt(), 0) : QModelIndex();
+        if (!row.isValid()) {
+            fail(QStringLiteral("no row ") + words.value(2) + QStringLiteral(" in a list named ") + name);
+            return false;
+        }
+        list->setFocus();
+        list->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         return true;
     }
     if (verb == QLatin1String("action")) {

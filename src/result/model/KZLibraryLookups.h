@@ -33,4 +33,7 @@ struct KZLibraryLookups {
     static KZLibraryLookups current();
     // Installs `lookups`; an empty function means the reader is not there.
     static void install(KZLibraryLookups lookups);
+    // The answers of the music and photo library readers, each call asking
+    // the reader's current reading of its library.
+    static KZLibraryLookups fromReaders();
 };

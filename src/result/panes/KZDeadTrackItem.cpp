@@ -25,6 +25,13 @@ QString KZDeadTrackItem::path() const
     return url_.isLocalFile() ? url_.toLocalFile() : QString();
 }
 
+QVariantMap KZDeadTrackItem::savedDictionary() const
+{
+    return {{QStringLiteral("songName"), songName_}, {QStringLiteral("album"), album_},
+            {QStringLiteral("artist"), artist_},     {QStringLiteral("trackID"), trackID_},
+            {QStringLiteral("path"), path()},        {QStringLiteral("isMarked"), isMarked()}};
+}
+
 KZDeadTracksToRemove KZMarkedDeadTracks(const std::vector<KZDeadTrackItemRef>& deads)
 {
     KZDeadTracksToRemove removal;

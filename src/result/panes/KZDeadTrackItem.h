@@ -26,6 +26,8 @@ public:
     const QUrl& url() const { return url_; }
     // The missing file's path; empty when the location is no file URL.
     QString path() const;
+    // As a saved result keeps it; the constructor reads it back.
+    QVariantMap savedDictionary() const;
 
     bool isMarked() const { return isMarked_.load(); }
     void setIsMarked(bool marked) { isMarked_.store(marked); }

@@ -243,9 +243,9 @@ TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)
         bool enabledOverEmptySearch;
     } const cases[] = {
         {"newSearch", KZMaravexApp::NewSearchTag, false}, {"searchAgain", KZMaravexApp::SearchAgainTag, false},
-        // Nothing opens saved results yet, and Quick Look belongs to a result
-        // window: both stay disabled over the search window.
-        {"openSaved", KZMaravexApp::OpenSavedTag, false}, {"quickLook", KZMaravexApp::QuickLookTag, false},
+        // Saved results open over the search window; Quick Look belongs to a
+        // result window.
+        {"openSaved", KZMaravexApp::OpenSavedTag, true}, {"quickLook", KZMaravexApp::QuickLookTag, false},
         {"tellFriend", KZMaravexApp::TellFriendTag, true}, {"manual", KZMaravexApp::ManualTag, true},
         {"contact", KZMaravexApp::ContactTag, true},
     };

@@ -10,6 +10,7 @@
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZResultInfoKeys.h"
 #include "engine/KZSearchController.h"
+#include "media/KZAppsSupport.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
@@ -18,6 +19,7 @@
 #include "services/ui/KZThemeImageSwitchButton.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -31,6 +33,28 @@ KZSearchWindowCntrl::KZSearchWindowCntrl(KZSearchView* searchView, QObject* pare
         connect(searchView_, &KZSearchView::startClicked, this, &KZSearchWindowCntrl::startScanAction);
     if (searchView_)
         connect(searchView_, &KZSearchView::closeClicked, this, &KZSearchWindowCntrl::closeWindowAction);
+    // The guard posts from its own thread; the answer is handled here.
+    const auto onAnswer = [guard = QPointer<KZSearchWindowCntrl>(this)](const platform::Notification& n) {
+        platform::runOnMain([guard, info = n.userInfo] {
+            if (guard)
+                guard->appWatchAnswered(info);
+        });
+    };
+    auto& center = platform::NotificationCenter::defaultCenter();
+    appOpenedObservation_ = center.addObserver(QStringLiteral("appWasOpened"),
+                                               platform::NotificationObject(platform::bundleIdentifier()), onAnswer);
+    appClosedObservation_ = center.addObserver(QStringLiteral("appWasClosed"),
+                                               platform::NotificationObject(platform::bundleIdentifier()), onAnswer);
+}
+
+void KZSearchWindowCntrl::appWatchAnswered(const QVariantMap& userInfo)
+{
+    const QString identifier = userInfo.value(QStringLiteral("NSApplicationBundleIdentifier")).toString();
+    const bool goOn = userInfo.value(QStringLiteral("continue")).toBool();
+    const std::vector<KZSourceItemRef> sources =
+        searchView_ ? searchView_->sourcesCntrl().sources() : std::vector<KZSourceItemRef>();
+    if (!KZSearchPreparation::appWatchAnswered(identifier, goOn, sources))
+        QApplication::beep();
 }
 
 void KZSearchWindowCntrl::closeWindowAction()
@@ -73,6 +97,8 @@ KZSearchWindowCntrl::~KZSearchWindowCntrl()
     terminateObservation_.cancel();
     resetObservation_.cancel();
     setupObservation_.cancel();
+    appOpenedObservation_.cancel();
+    appClosedObservation_.cancel();
 }
 
 void KZSearchWindowCntrl::setTheWindow(QWidget* window)
@@ -137,10 +163,15 @@ std::shared_ptr<KZSearchStuff> KZSearchWindowCntrl::preliminaryToScanWithOption(
 {
     if (!searchView_)
         return KZSearchStuff::searchStuff();
+    // The questions and reopenings below are ours: the watch pauses, and
+    // runs during the search only when a library stays among the sources.
+    KZAppsSupport::sharedControl().removeObservers();
     const auto outcome =
         KZSearchPreparation::prepare(searchView_->sourcesCntrl(), searchType() == 1, allowInterface);
     if (!outcome.proceed)
         return outcome.request;
+    if (outcome.watchLibraries)
+        KZAppsSupport::sharedControl().addObservers();
 
     // The progress controller first: observers registered only once it
     // exists, so a start that fails before leaves none behind.

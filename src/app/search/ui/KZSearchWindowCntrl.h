@@ -73,6 +73,8 @@ private:
     void whenProgressWindowIsShown(std::function<void()> then, int attempts = 0);
     void showUserNotification(const QVariantMap& info);
     void resetButtonDidClick();
+    // The user's answer after launching or quitting a library's application.
+    void appWatchAnswered(const QVariantMap& userInfo);
 
     QPointer<QWidget> window_;
     QPointer<KZSearchView> searchView_;
@@ -83,5 +85,7 @@ private:
     platform::Subscription terminateObservation_;
     platform::Subscription resetObservation_;
     platform::Subscription setupObservation_;
+    platform::Subscription appOpenedObservation_;
+    platform::Subscription appClosedObservation_;
     bool tookStartFolders_ = false;
 };

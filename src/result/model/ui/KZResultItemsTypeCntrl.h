@@ -45,6 +45,8 @@ public:
 
     quint64 fileTypeTag() const { return fileTypeTag_; }
     KZFoundListCntrl* foundListCntrl() const { return foundListCntrl_.get(); }
+    // The missing-tracks tab's controller; null on the other tabs.
+    KZDeadTracksTab* deadTracksTab() const { return deadTracksCntrl_.get(); }
     KZResultSourcesList* sourcesListCntrl() const { return sourcesListCntrl_.get(); }
     QWidget* resultWidget() const { return resultView_; }
     QSplitter* listSplit() const { return listSplit_; }

@@ -44,6 +44,9 @@ class KZDeadTracksTab {
 public:
     virtual ~KZDeadTracksTab() = default;
     virtual QWidget* resultView() = 0;
+    // The tracks still listed, as a saved result keeps them (see
+    // KZDeadTrackItem::savedDictionary()).
+    virtual QVariantList savedTracks() const { return {}; }
 };
 
 // The outline of a tab's lists with the widget that shows it.

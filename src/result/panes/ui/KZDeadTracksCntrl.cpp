@@ -184,6 +184,14 @@ KZDeadTracksCntrl::~KZDeadTracksCntrl()
         delete resultView_.data();
 }
 
+QVariantList KZDeadTracksCntrl::savedTracks() const
+{
+    QVariantList tracks;
+    for (const KZDeadTrackItemRef& dead : deads_)
+        tracks << dead->savedDictionary();
+    return tracks;
+}
+
 QWidget* KZDeadTracksCntrl::resultView()
 {
     return resultView_.data();

@@ -44,6 +44,7 @@ public:
     QWidget* resultView() override;
     // The tracks still in the result, for the result saver.
     const std::vector<KZDeadTrackItemRef>& deads() const { return deads_; }
+    QVariantList savedTracks() const override;
 
     void superviewDidHide();
     void superviewDidUnhide();

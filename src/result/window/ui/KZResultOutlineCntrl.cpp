@@ -142,7 +142,6 @@ void KZResultOutlineCntrl::showNewData(const KZListHandOff& data)
         oldSelected_.reset();
     }
     if (data.currArray) {
-        selectedItemsWithTag(tag);
         if (!data.currArray->isGrouped()) {
             QList<qint64> ids;
             ids.reserve(data.currArray->items.size());
@@ -158,6 +157,10 @@ void KZResultOutlineCntrl::showNewData(const KZListHandOff& data)
         if (restore)
             saveLastVisbleItem();
     }
+    // Taken after the list on screen was remembered: the same list handed
+    // again (sorted, say) keeps its selection, saved or pending alike.
+    if (data.currArray)
+        selectedItemsWithTag(tag);
     if (restore)
         view_->scrollToTop();
 

@@ -26,8 +26,10 @@
 #include "result/window/ui/KZResultFileProgressSheet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
+#include "result/window/ui/KZSavedViewState.h"
 #include "resultfiles/KZExportResult.h"
 #include "resultfiles/KZSaveResult.h"
+#include "settings/KZTags.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
@@ -424,6 +426,25 @@ void KZResultWindowCntrl::exportAction()
     list->exportResult();
 }
 
+std::optional<std::vector<KZSavedDeadTrack>> KZResultWindowCntrl::deadTracksToSave() const
+{
+    auto* tab = resultCntrl_ ? dynamic_cast<KZResultItemsTypeCntrl*>(resultCntrl_->itemsTypeCntrl(KZTag::missingTracks))
+                             : nullptr;
+    if (!tab || !tab->deadTracksTab())
+        return std::nullopt;
+    std::vector<KZSavedDeadTrack> saved;
+    for (const QVariant& entry : tab->deadTracksTab()->savedTracks()) {
+        const QVariantMap track = entry.toMap();
+        saved.push_back({track.value(QStringLiteral("songName")).toString(),
+                         track.value(QStringLiteral("album")).toString(),
+                         track.value(QStringLiteral("artist")).toString(),
+                         track.value(QStringLiteral("trackID")).toString(),
+                         track.value(QStringLiteral("path")).toString(),
+                         track.value(QStringLiteral("isMarked")).toBool()});
+    }
+    return saved;
+}
+
 KZFoundListCntrl* KZResultWindowCntrl::shownFoundList() const
 {
     auto* tab = resultCntrl_ ? dynamic_cast<KZResultItemsTypeCntrl*>(resultCntrl_->itemsTypeCntrl(currSelectedTabTag_))
@@ -441,10 +462,17 @@ std::shared_ptr<KZResultSaving> KZResultWindowCntrl::createSaver()
                                        answer(chosenPath(reply, QStringLiteral("maravex")));
                                    });
     };
-    // The tab on screen comes back selected when the result is opened again.
+    // Every tab's state, and the tab on screen, come back when the result is
+    // opened again.
     auto viewState = [guard](const QVariantMap&, KZSaveSnapshot& snapshot) {
-        if (guard)
-            snapshot.selectedTabTag = guard->currSelectedTabTag_;
+        if (!guard)
+            return;
+        snapshot.selectedTabTag = guard->currSelectedTabTag_;
+        // The tracks as listed now: those deleted from the library are gone.
+        if (const auto tracks = guard->deadTracksToSave())
+            snapshot.deadTracks = tracks;
+        if (guard->resultCntrl_)
+            KZSavedViewState::read(*guard->resultCntrl_, guard->outlines_, snapshot);
     };
     auto saver = KZSaveResult::create(std::move(chooser), std::move(viewState));
     KZResultFileProgressSheet::attach(*saver, this);

@@ -3,6 +3,7 @@
 #include "platform/Subscription.h"
 #include "result/model/KZResultWindowHost.h"
 #include "result/panes/KZResultTabsDelegate.h"
+#include "resultfiles/KZSavedResultFormat.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -10,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class KZResultCntrl;
@@ -36,6 +38,8 @@ class QWidget;
 class KZResultWindowCntrl : public QMainWindow, public KZResultWindowHost, public KZResultTabsDelegate {
     Q_OBJECT
 public:
+    // The missing-tracks tab's tracks for a save; none without that tab.
+    std::optional<std::vector<KZSavedDeadTrack>> deadTracksToSave() const;
     // What the window asks of the user and the rest of the program; tests
     // replace them.
     struct Services {

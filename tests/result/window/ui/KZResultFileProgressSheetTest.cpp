@@ -1,6 +1,9 @@
 #include "result/window/ui/KZResultFileProgressSheet.h"
 
+#include "engine/TreeToCheck.h"
+#include "result/model/KZFoundItem.h"
 #include "resultfiles/KZExportResult.h"
+#include "resultfiles/KZSaveResult.h"
 #include "services/ui/KZGenericProgressWindowCntrl.h"
 #include "services/ui/KZProgressWindow.h"
 
@@ -8,11 +11,19 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QPainter>
+#include <QTest>
+#include <QTreeWidget>
 #include <QLabel>
 #include <QPushButton>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
 
 // A slow export: no sheet at 0.69 s, a window-modal sheet over the window at
 // 0.7 s; Stop reaches the job, and the sheet stays until the job has ended.
@@ -95,4 +106,66 @@ TEST(ResultFileProgressSheet, EscapeStopsTheJobAtTheNextRefresh)
     job->tick();
     QCoreApplication::processEvents();
     EXPECT_TRUE(job->didFinish());
+}
+
+// The sheet of a slow save as a user sees it over the result window (only
+// when MARAVEX_SHOTS_DIR is set; scripts/screenshots.sh does).
+TEST(ResultFileSheetShots, SaveInProgress)
+{
+    const QString shots = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+    if (shots.isEmpty())
+        GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+    kztest::TempDir dir;
+    QMainWindow window;
+    window.setWindowTitle(QStringLiteral("Maravex"));
+    auto* list = new QTreeWidget(&window);
+    list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Folder"), QStringLiteral("Size")});
+    for (int i = 0; i < 12; ++i)
+        list->addTopLevelItem(new QTreeWidgetItem(
+            {QStringLiteral("photo-%1.jpg").arg(i), QStringLiteral("/home/user/Pictures/Backup"), QStringLiteral("2.4 MB")}));
+    list->header()->resizeSection(0, 220);
+    list->header()->resizeSection(1, 300);
+    window.setCentralWidget(list);
+    window.resize(760, 420);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    kztest::HeldDisk disk;
+    double now = 1000.0;
+    auto job = KZSaveResult::create();
+    job->setDrivesOwnClock(false);
+    job->setTimeSource([&now] { return now; });
+    job->setWriteFunction(disk.function());
+    KZResultFileProgressSheet::attach(*job, &window);
+    KZSaveSnapshot snapshot;
+    for (int i = 0; i < 40; ++i) {
+        const fs::path file = dir.write("file" + std::to_string(i), "copy");
+        snapshot.items.append(KZFoundItem::itemWithTreeNode(TreeToCheck(KZSearchItemInfo::create(file))));
+    }
+    job->saveSnapshot(snapshot, dir / "result.maravex");
+    ASSERT_TRUE(kztest::waitUntil([&disk] { return disk.entered.load(); }));
+    now = 1001.0;
+    job->tick();
+    QTest::qWait(300);
+    KZProgressWindow* sheet = window.findChild<KZProgressWindow*>();
+    ASSERT_NE(sheet, nullptr);
+
+    QImage canvas(window.size(), QImage::Format_ARGB32);
+    QPainter painter(&canvas);
+    painter.drawPixmap(0, 0, window.grab());
+    // A sheet hangs from the window with a shadow the window manager draws;
+    // the picture draws a plain one.
+    const QRect at(window.mapFromGlobal(sheet->geometry().topLeft()), sheet->size());
+    for (int i = 1; i <= 6; ++i)
+        painter.fillRect(at.adjusted(-i, 0, i, i), QColor(0, 0, 0, 10));
+    painter.drawPixmap(at.topLeft(), sheet->grab());
+    painter.setPen(QColor(150, 154, 162));
+    painter.drawRect(at.adjusted(0, -1, -1, -1));
+    painter.end();
+    EXPECT_TRUE(canvas.save(QDir(shots).filePath(QStringLiteral("result-save-progress.png"))));
+
+    disk.release();
+    ASSERT_TRUE(kztest::waitUntil([&job] { return !job->isWorking(); }));
+    job->tick();
+    QCoreApplication::processEvents();
 }

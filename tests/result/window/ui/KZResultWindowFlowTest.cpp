@@ -23,6 +23,7 @@
 #include "result/window/ui/KZMarkPopovers.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/model/KZFoundListCntrl.h"
+#include "result/window/ui/KZSavedViewState.h"
 #include "resultfiles/KZSavedResultFormat.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
@@ -41,6 +42,7 @@
 #include "settings/KZSourceItem.h"
 #include "settings/KZTags.h"
 
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -541,6 +543,90 @@ TEST_F(ResultWindowFlow, SaveAndExportThroughTheMenus)
     EXPECT_EQ(beeps, 0);
 }
 
+// A save keeps the view of every tab, not only of the tab on screen: each
+// tab's expanded groups, selected rows, sort order and shown source row.
+TEST_F(ResultWindowFlow, SaveKeepsTheViewStateOfEveryTab)
+{
+    writeTree(4);
+    auto panels = std::make_shared<ScriptedSavePanels>();
+    KZFileDialogPresenter::setShared(panels);
+    const auto unregister = qScopeGuard([] { KZFileDialogPresenter::setShared(nullptr); });
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+
+    // The first tab: a member of the first group expanded and selected.
+    KZFoundItemsOutlineView* allView = outline(KZTag::allDuplicates)->foundListView();
+    const QModelIndex group = allView->model()->index(0, 0);
+    allView->expand(group);
+    const QModelIndex member = allView->model()->index(0, 0, group);
+    allView->selectionModel()->select(member, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const KZFoundItemRef selected = outline(KZTag::allDuplicates)->foundModel()->rowAt(member).item;
+    ASSERT_TRUE(selected);
+
+    // Another tab on screen: a group row selected, sorted by a header click.
+    const quint64 other = window->tabsStrip()->fileTypes().rbegin()->first;
+    window->showWindowWithTabTag(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(other) && outline(other)->foundModel()->rowCount() > 0; }));
+    KZFoundItemsOutlineView* otherView = outline(other)->foundListView();
+    otherView->selectionModel()->select(otherView->model()->index(0, 0),
+                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const KZListRow otherGroup = outline(other)->foundModel()->rowAt(otherView->model()->index(0, 0));
+    ASSERT_TRUE(otherGroup.isGroupRow());
+    outline(other)->headerClicked(2);
+    ASSERT_FALSE(outline(other)->sortDescriptors().isEmpty());
+
+    const fs::path saved = root / "state.maravex";
+    panels->answers.push_back(QString::fromStdString(saved.string()));
+    window->validateMenus();
+    KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::SaveTag)->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->resultCntrl()->saveCntrl(); },
+                                           std::chrono::seconds(20)));
+    QString error;
+    const auto back = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(saved)), &error);
+    ASSERT_TRUE(back) << error.toStdString();
+    EXPECT_EQ(back->selectedTabTag, other);
+
+    for (const auto& [tag, tab] : window->resultCntrl()->itemsTypeCntrls()) {
+        EXPECT_TRUE(back->leftSide.count(tag)) << tag;
+        if (tag != KZTag::missingTracks) {
+            EXPECT_TRUE(back->rightSide.count(tag)) << tag;
+        }
+    }
+    const KZSavedListState& all = back->rightSide.at(KZTag::allDuplicates);
+    EXPECT_EQ(back->leftSide.at(KZTag::allDuplicates).selection, all.currSelectedSourceTag);
+    ASSERT_TRUE(all.expandedByTag.count(all.currSelectedSourceTag));
+    EXPECT_EQ(all.expandedByTag.at(all.currSelectedSourceTag), std::vector<qint64>{selected->groupID()});
+    ASSERT_TRUE(all.selectedItems.count(all.currSelectedSourceTag));
+    const std::vector<KZSavedSelection> expected{
+        {false, selected->groupID(), QFile::decodeName(QByteArray(selected->url().c_str()))}};
+    EXPECT_EQ(all.selectedItems.at(all.currSelectedSourceTag), expected);
+
+    const KZSavedListState& shown = back->rightSide.at(other);
+    ASSERT_TRUE(shown.selectedItems.count(shown.currSelectedSourceTag));
+    const std::vector<KZSavedSelection> groupRow{{true, otherGroup.group->groupID(), QString()}};
+    EXPECT_EQ(shown.selectedItems.at(shown.currSelectedSourceTag), groupRow);
+    ASSERT_TRUE(shown.sortDescriptors.count(shown.currSelectedSourceTag));
+    EXPECT_EQ(shown.sortDescriptors.at(shown.currSelectedSourceTag).size(),
+              size_t(outline(other)->sortDescriptors().size()));
+
+    // Handed back, the saved state reaches every tab's list again: the
+    // collapsed group opens, the cleared selection is remembered once more.
+    for (const KZFoundItemGroupRef& each : outline(KZTag::allDuplicates)->foundModel()->list()->root->groups())
+        each->setIsExpanded(false);
+    outline(KZTag::allDuplicates)->resetSelectionState();
+    KZSavedViewState::apply(*window->resultCntrl(), *back, true);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        return !outline(KZTag::allDuplicates)->selectedItemsByTags().empty();
+    }));
+    const auto& remembered = outline(KZTag::allDuplicates)->selectedItemsByTags();
+    ASSERT_TRUE(remembered.count(all.currSelectedSourceTag));
+    ASSERT_EQ(remembered.at(all.currSelectedSourceTag).size(), 1);
+    EXPECT_EQ(remembered.at(all.currSelectedSourceTag).first().item, selected);
+    bool reopened = false;
+    for (const KZFoundItemGroupRef& each : outline(KZTag::allDuplicates)->foundModel()->list()->root->groups())
+        reopened = reopened || (each->groupID() == selected->groupID() && each->isExpanded());
+    EXPECT_TRUE(reopened);
+}
+
 } // namespace
 
 // A result with missing tracks opens its own tab; Remove deletes the marked
@@ -566,9 +652,17 @@ TEST_F(ResultWindowFlow, TheMissingTracksTabRemovesThroughTheBridgeAndEndsTheRem
         },
         std::chrono::seconds(20)));
 
+    ASSERT_TRUE(window->deadTracksToSave());
+    ASSERT_EQ(window->deadTracksToSave()->size(), 2u);
+    EXPECT_EQ(window->deadTracksToSave()->at(1).trackID, u"b2"_s);
+    EXPECT_EQ(window->deadTracksToSave()->at(1).path, u"/music/Two"_s);
+
     window->removeBtn()->click();
     EXPECT_TRUE(window->isRemoving());
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->isRemoving(); }));
     EXPECT_EQ(scripts.runner->recorded(), QStringList{KZApplescript::deletionScriptWithString(u"a1\nb2"_s)});
     EXPECT_EQ(table->model()->rowCount(), 0);
+    // A result saved now does not bring the deleted tracks back.
+    ASSERT_TRUE(window->deadTracksToSave());
+    EXPECT_TRUE(window->deadTracksToSave()->empty());
 }

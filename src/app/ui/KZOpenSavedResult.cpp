@@ -1,0 +1,326 @@
+#include "app/ui/KZOpenSavedResult.h"
+
+#include "app/progress/ui/KZSearchProgress.h"
+#include "app/search/ui/KZSearchView.h"
+#include "app/search/ui/KZSearchWindowCntrl.h"
+#include "app/ui/KZWindowTransitionAnimator.h"
+#include "engine/KZFoundListParcel.h"
+#include "engine/KZResultInfoKeys.h"
+#include "platform/MainThread.h"
+#include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "result/model/KZResultCntrl.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
+#include "result/window/ui/KZSavedViewState.h"
+#include "services/KZErrorDelegate.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZSearchStuff.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QTimer>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+platform::NotificationCenter& center()
+{
+    return platform::NotificationCenter::defaultCenter();
+}
+
+platform::OperationQueue& openQueue()
+{
+    static platform::OperationQueue queue(QStringLiteral("KZOpenSavedResultOperationQueue"));
+    return queue;
+}
+
+// The round window shown while a saved result is read: the search window's
+// disc with a turning arc and a line of text.
+class OpeningWindow : public QWidget {
+public:
+    OpeningWindow() : QWidget(nullptr, Qt::FramelessWindowHint | Qt::Tool)
+    {
+        setObjectName(QStringLiteral("openingWindow"));
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_DeleteOnClose, false);
+        auto* timer = new QTimer(this);
+        timer->setInterval(33);
+        connect(timer, &QTimer::timeout, this, [this] {
+            angle_ = (angle_ + 12) % 360;
+            update();
+        });
+        timer->start();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override { setMask(QRegion(rect(), QRegion::Ellipse)); }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF disc = QRectF(rect()).adjusted(1, 1, -1, -1);
+        QRadialGradient fill(disc.center(), disc.width() / 2);
+        fill.setColorAt(0, QColor(246, 247, 250));
+        fill.setColorAt(1, QColor(214, 219, 228));
+        p.setPen(QPen(QColor(150, 156, 168), 1));
+        p.setBrush(fill);
+        p.drawEllipse(disc);
+        const double r = std::min(width(), height()) * 0.12;
+        const QRectF ring(disc.center().x() - r, disc.center().y() - r - 14, 2 * r, 2 * r);
+        p.setPen(QPen(QColor(200, 205, 214), 5, Qt::SolidLine, Qt::RoundCap));
+        p.drawEllipse(ring);
+        p.setPen(QPen(QColor(58, 112, 206), 5, Qt::SolidLine, Qt::RoundCap));
+        p.drawArc(ring, -angle_ * 16, 100 * 16);
+        QFont font = p.font();
+        font.setPointSizeF(font.pointSizeF() + 2);
+        p.setFont(font);
+        p.setPen(QColor(60, 66, 78));
+        p.drawText(QRectF(disc.left(), ring.bottom() + 18, disc.width(), 30), Qt::AlignCenter,
+                   platform::localizedString(QStringLiteral("opening_saved_result")));
+    }
+
+private:
+    int angle_ = 0;
+};
+
+QVariantList deadTrackRecords(const std::vector<KZSavedDeadTrack>& tracks)
+{
+    namespace K = KZSavedResultKey;
+    QVariantList records;
+    for (const KZSavedDeadTrack& t : tracks)
+        records.append(QVariantMap{{K::songName, t.songName}, {K::album, t.album}, {K::artist, t.artist},
+                                   {K::trackID, t.trackID}, {K::path, t.path}, {K::isMarked, t.isMarked}});
+    return records;
+}
+
+} // namespace
+
+KZOpenSavedResult::KZOpenSavedResult(Host host, QObject* parent) : QObject(parent), host_(std::move(host)) {}
+
+KZOpenSavedResult::~KZOpenSavedResult()
+{
+    observations_.clear();
+    delete openingWindow_.data();
+}
+
+void KZOpenSavedResult::prepareOpenSavedFile(const fs::path& file)
+{
+    if (host_.removalIsRunning && host_.removalIsRunning()) {
+        // The result on screen is being changed on disk; its window stays.
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("open_saved_while_removing"));
+        finish();
+        return;
+    }
+    auto* window = new OpeningWindow;
+    openingWindow_ = window;
+    window->setGeometry(host_.searchWindow ? host_.searchWindow->geometry() : QRect(0, 0, 420, 420));
+    QPointer<KZOpenSavedResult> guard(this);
+    if (host_.flip) {
+        host_.flip(window, [guard] {
+            if (guard)
+                guard->flipDidEnd();
+        });
+    } else {
+        window->show();
+        QTimer::singleShot(0, this, [this] { flipDidEnd(); });
+    }
+
+    openQueue().addOperation([guard, file] {
+        auto read = std::make_shared<Read>();
+        read->saved = KZSavedResultReopen::readFile(file, &read->error, &read->damaged);
+        if (read->saved)
+            read->sources = KZSavedResultReopen::resolveSources(read->saved->sources);
+        platform::runOnMain([guard, read] {
+            if (guard)
+                guard->fileWasRead(read);
+        });
+    });
+}
+
+void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
+{
+    if (finished_)
+        return;
+    if (!read->saved) {
+        fail(read->error);
+        return;
+    }
+    if (read->sources.empty()) {
+        fail(platform::localizedString(QStringLiteral("open_saved_no_sources")));
+        return;
+    }
+    KZSearchWindowCntrl* searchWindowCntrl = host_.searchWindowCntrl;
+    KZSearchView* view = searchWindowCntrl ? searchWindowCntrl->searchView() : nullptr;
+    if (!view) {
+        fail(platform::localizedString(QStringLiteral("open_saved_no_sources")));
+        return;
+    }
+    view->sourcesCntrl().addSavedSources(read->sources);
+    view->showCollection();
+    std::shared_ptr<KZSearchProgress> progress;
+    request_ = searchWindowCntrl->preliminaryToScanWithOption(false, &progress);
+    if (!progress) {
+        fail(platform::localizedString(QStringLiteral("open_saved_no_sources")));
+        return;
+    }
+    progress_ = progress;
+    progress_->prepareToSearch({{QStringLiteral("isEmptiedFolders"), false}, {QStringLiteral("showInterface"), false}});
+    saved_ = std::move(read->saved);
+    damaged_ = read->damaged;
+
+    KZSavedResultReopen::Options options;
+    options.globalExclusions = request_ ? request_->globalExclusions() : std::vector<fs::path>();
+    KZSavedResultReopen::useFileTypeLabels(options, KZDefaultsRegistry::fileTagsExcludingTags());
+    options.didRebuildItem = [progress](const KZSearchItemInfo& item) { progress->setFoundItemFileType(item); };
+    QPointer<KZOpenSavedResult> guard(this);
+    openQueue().addOperation([guard, saved = *saved_, sources = read->sources, options] {
+        auto rebuilt = std::make_shared<KZReopenedResult>(KZSavedResultReopen::rebuild(saved, sources, options));
+        platform::runOnMain([guard, rebuilt] {
+            if (guard)
+                guard->rebuildDidEnd(rebuilt);
+        });
+    });
+}
+
+void KZOpenSavedResult::flipDidEnd()
+{
+    flipped_ = true;
+    postTerminationWhenJoined();
+}
+
+void KZOpenSavedResult::rebuildDidEnd(std::shared_ptr<KZReopenedResult> rebuilt)
+{
+    rebuilt_ = std::move(rebuilt);
+    rebuilt_->notes.damaged += damaged_;
+    postTerminationWhenJoined();
+}
+
+void KZOpenSavedResult::postTerminationWhenJoined()
+{
+    if (!flipped_ || !rebuilt_ || !saved_ || finished_ || terminationsPosted_ > 0)
+        return;
+    ++terminationsPosted_;
+    const KZSavedGenericInfo& g = saved_->genericInfo;
+    QVariantMap progressInfo{{KZResultKey::foundItemsSize, QVariant::fromValue(rebuilt_->itemsSize)},
+                             {KZResultKey::foundItemsCount, QVariant::fromValue(rebuilt_->itemsCount)},
+                             {KZResultKey::checkedItemsCount, QVariant::fromValue(g.checkedItemsCount.value_or(0))},
+                             {KZResultKey::itemsToCheckCount, QVariant::fromValue(g.itemsToCheckCount.value_or(0))}};
+    progress_->setSavedProgress(progressInfo);
+
+    observations_.push_back(center().addObserver(
+        KZNotification::resultIsReady, platform::bundleIdentifier(), [guard = QPointer<KZOpenSavedResult>(this)](
+                                                                         const platform::Notification&) {
+            platform::runOnMain([guard] {
+                if (guard)
+                    guard->resultIsReady();
+            });
+        }));
+
+    QVariantMap info;
+    info.insert(KZResultKey::foundItems, KZFoundListParcel::toVariant(std::move(rebuilt_->items)));
+    info.insert(KZResultKey::foundItemsCount, QVariant::fromValue(rebuilt_->itemsCount));
+    info.insert(KZResultKey::foundItemsSize, QVariant::fromValue(rebuilt_->itemsSize));
+    info.insert(KZResultKey::checkedItemsCount, QVariant::fromValue(g.checkedItemsCount.value_or(0)));
+    info.insert(KZResultKey::searchStuffItem, QVariant::fromValue(request_));
+    info.insert(KZResultKey::foundFileTypes, progress_->fileTypes());
+    info.insert(KZResultKey::stoppedByUser, g.searchWasStoppedByUser.value_or(false));
+    info.insert(KZResultKey::currentLocationLabel, g.currentLocationLabel.value_or(0));
+    info.insert(KZResultKey::searchedIniTunes, g.searchedIniTunes.value_or(false));
+    info.insert(KZResultKey::searchedInPhotos, g.searchedInPhotos.value_or(false));
+    info.insert(KZResultKey::photosLibraryPath, g.photosLibraryPath.value_or(QString()));
+    info.insert(KZResultKey::isEmptyFolders, g.isEmptyFolders.value_or(false));
+    info.insert(KZResultKey::searchedForDeads, saved_->deadTracks.has_value());
+    info.insert(KZResultKey::searchedForFolders, g.searchedForFolders.value_or(false));
+    const QVariantList deads = saved_->deadTracks ? deadTrackRecords(*saved_->deadTracks) : QVariantList();
+    info.insert(KZResultKey::foundDeads, deads);
+    info.insert(KZResultKey::foundDeadsCount, QVariant::fromValue<quint64>(quint64(deads.size())));
+    info.insert(KZResultKey::isRestoreOfSaved, true);
+    info.insert(KZResultKey::isSavedItemsToRestore, rebuilt_->itemsDict);
+    center().post(KZNotification::searchDidTerminate,
+                  platform::NotificationObject(static_cast<const void*>(host_.searchWindowCntrl.data())), info);
+}
+
+void KZOpenSavedResult::resultIsReady()
+{
+    if (finished_ || !saved_)
+        return;
+    observations_.clear();
+    KZResultWindowCntrl* window = host_.resultWindow ? host_.resultWindow() : nullptr;
+    KZResultCntrl* result = window ? window->resultCntrl() : nullptr;
+    if (!window || !result) {
+        finish();
+        return;
+    }
+    const bool savedByGroup = saved_->genericInfo.showResultByGroup.value_or(
+        platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group));
+    if (savedByGroup != platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group))
+        window->showByGroupAction();
+    if (rebuilt_ && rebuilt_->emptyFolders) {
+        result->setupEmptyFolders({{KZResultKey::foundItems, KZFoundListParcel::toVariant(std::move(*rebuilt_->emptyFolders))},
+                                   {KZResultKey::foundItemsCount, QVariant::fromValue(rebuilt_->emptyFoldersCount)},
+                                   {KZResultKey::foundItemsSize, QVariant::fromValue<quint64>(0)},
+                                   {KZResultKey::stoppedByUser, false},
+                                   {KZResultKey::foundFileTypes, progress_->fileTypes()},
+                                   {KZResultKey::checkedItemsCount, QVariant::fromValue<quint64>(0)},
+                                   {KZResultKey::searchedForDeads, false},
+                                   {KZResultKey::isEmptyFolders, true},
+                                   {KZResultKey::isRestoreOfSaved, true},
+                                   {KZResultKey::isSavedItemsToRestore, rebuilt_->itemsDict}});
+        rebuilt_->emptyFolders.reset();
+    }
+    KZSavedViewState::apply(*result, *saved_, savedByGroup);
+
+    // The result window comes up from the progress window; the opening ends
+    // when its transition has, or at once when there is none to run.
+    QPointer<KZOpenSavedResult> guard(this);
+    observations_.push_back(center().addObserver(
+        KZNotification::openAnimationDidTerminate,
+        platform::NotificationObject(static_cast<const void*>(static_cast<QWidget*>(window))),
+        [guard](const platform::Notification&) {
+            platform::runOnMain([guard] {
+                if (guard)
+                    guard->finish();
+            });
+        }));
+    connect(window, &QObject::destroyed, this, [this] { finish(); });
+    if (openingWindow_)
+        openingWindow_->hide();
+    progress_->showResultWithFileTypeTag(saved_->selectedTabTag);
+    QTimer::singleShot(0, this, [guard, window = QPointer<KZResultWindowCntrl>(window)] {
+        if (guard && window && window->isVisible() && !KZWindowTransitionAnimator::sharedControl().isRunning())
+            guard->finish();
+    });
+}
+
+void KZOpenSavedResult::fail(const QString& reason)
+{
+    KZErrorDelegate::sharedControl().showError(QStringLiteral("result_not_opened"), {}, {reason});
+    // The search window comes back as it was.
+    if (openingWindow_)
+        openingWindow_->hide();
+    if (host_.searchWindow) {
+        host_.searchWindow->show();
+        host_.searchWindow->raise();
+    }
+    finish();
+}
+
+void KZOpenSavedResult::finish()
+{
+    if (finished_)
+        return;
+    finished_ = true;
+    observations_.clear();
+    if (openingWindow_)
+        openingWindow_->hide();
+    // What the disk changed since saving is told once, over the result.
+    if (rebuilt_ && !rebuilt_->notes.isEmpty())
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("result_opened_with_changes"), {},
+                                                   {rebuilt_->notes.text()});
+    center().post(KZNotification::openingDidFinish, platform::bundleIdentifier());
+}

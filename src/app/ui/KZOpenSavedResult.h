@@ -1,0 +1,86 @@
+#pragma once
+
+#include "resultfiles/KZSavedResultReopen.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/Subscription.h"
+
+class KZResultWindowCntrl;
+class KZSearchProgress;
+class KZSearchStuff;
+class KZSearchWindowCntrl;
+
+// Reopens a saved result into the windows a search makes: an opening window
+// flips in over the search window while the file is read on a queue, the
+// saved sources go back into the search window, the items are rebuilt
+// against the disk (see KZSavedResultReopen), and "searchDidTerminate" is
+// posted as a search would, so that the usual result window is built. Once
+// that window is ready every tab gets its saved state and the result window
+// comes up. "openingDidFinish" is posted exactly once, whatever happens.
+//
+// The flip and the rebuild end in either order: each ends in a continuation
+// on the GUI thread, and the second one posts the result. Nothing waits.
+// GUI thread only, apart from the queued work, which touches no widget.
+class KZOpenSavedResult : public QObject {
+    Q_OBJECT
+public:
+    struct Host {
+        QPointer<KZSearchWindowCntrl> searchWindowCntrl;
+        QPointer<QWidget> searchWindow;
+        std::function<KZResultWindowCntrl*()> resultWindow;
+        // A removal that runs makes a reopening wait its turn (refused).
+        std::function<bool()> removalIsRunning;
+        // The flip from the search window to the opening window; calls
+        // `done` on the GUI thread when it ended. Empty: shown at once.
+        std::function<void(QWidget* openingWindow, std::function<void()> done)> flip;
+    };
+
+    explicit KZOpenSavedResult(Host host, QObject* parent = nullptr);
+    ~KZOpenSavedResult() override;
+
+    // Starts reopening `file`; returns at once.
+    void prepareOpenSavedFile(const std::filesystem::path& file);
+
+    QWidget* openingWindow() const { return openingWindow_; }
+    bool didFinish() const { return finished_; }
+    // How many times "searchDidTerminate" was posted (tests: at most once).
+    int terminationsPosted() const { return terminationsPosted_; }
+
+    // The two halves of the join, exposed so tests can end them in either order.
+    void flipDidEnd();
+
+private:
+    struct Read {
+        std::optional<KZSavedResult> saved;
+        std::vector<KZSourceItemRef> sources;
+        QString error;
+        int damaged = 0;
+    };
+    void fileWasRead(std::shared_ptr<Read> read);
+    void rebuildDidEnd(std::shared_ptr<KZReopenedResult> rebuilt);
+    void postTerminationWhenJoined();
+    void resultIsReady();
+    void fail(const QString& reason);
+    void finish();
+
+    Host host_;
+    QPointer<QWidget> openingWindow_;
+    std::shared_ptr<KZSearchProgress> progress_;
+    std::shared_ptr<KZSearchStuff> request_;
+    std::optional<KZSavedResult> saved_;
+    std::shared_ptr<KZReopenedResult> rebuilt_;
+    int damaged_ = 0;
+    bool flipped_ = false;
+    bool finished_ = false;
+    int terminationsPosted_ = 0;
+    std::vector<platform::Subscription> observations_;
+};

@@ -1,0 +1,368 @@
+#include "resultfiles/KZSavedResultReopen.h"
+
+#include "engine/KZFileTypeTagger.h"
+#include "engine/KZItemAttributes.h"
+#include "engine/TreeToCheck.h"
+#include "platform/Bookmark.h"
+#include "platform/FileOps.h"
+#include "result/model/KZFoundItemsCntrl.h"
+#include "services/KZFilesUtilities.h"
+#include "settings/KZTags.h"
+
+#include <QFile>
+
+#include <cmath>
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One record that resolved to a file inside the sources.
+struct Candidate {
+    const KZSavedItem* saved = nullptr;
+    fs::path path;
+    KZSearchItemInfoRef item;
+    bool marked = false;
+};
+
+bool sameModification(const timespec& now, double saved)
+{
+    const double seconds = double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+    // A double keeps a date of this era to well under a microsecond.
+    return std::fabs(seconds - saved) < 1e-6;
+}
+
+bool isEmptyFolder(const fs::path& folder)
+{
+    std::error_code ec;
+    fs::directory_iterator entries(folder, ec);
+    if (ec)
+        return false;
+    for (const fs::directory_entry& entry : entries) {
+        if (!KZFilesUtilities::isFolderMetadataName(entry.path().filename().native()))
+            return false;
+    }
+    return true;
+}
+
+KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attributes, qint16 label)
+{
+    auto item = KZSearchItemInfo::create(path);
+    item->setOriginalNameFromLocation();
+    const platform::FileStat& st = *attributes.stat();
+    item->setIsDirectory(attributes.isDirectory());
+    item->setIsPackage(attributes.isPackage());
+    item->setIsApplication(attributes.isApplication());
+    item->setIsAlias(attributes.isAlias());
+    item->setIsLocked(attributes.isLocked());
+    item->setIsRegularFile(st.isRegular());
+    item->setType(attributes.typeCode());
+    item->setDevice(quint64(st.device));
+    item->setInode(st.inode);
+    item->setModificationTime(st.modified);
+    item->setLinkCount(st.links);
+    item->setLabel(label);
+    if (attributes.isDirectory()) {
+        quint64 count = 0;
+        item->setTotSize(KZFilesUtilities::sharedControl().iterateFolderForSize(path, &count).totalFileSize);
+        item->setMultiPurposeInfo(count);
+    } else {
+        item->setTotSize(attributes.totalFileSize().value_or(0));
+    }
+    return item;
+}
+
+} // namespace
+
+bool KZReopenNotes::isEmpty() const
+{
+    return damaged + notFound + outsideSources + duplicates + notEmpty + unmarkedChanged + unmarkedToKeep == 0;
+}
+
+QString KZReopenNotes::text() const
+{
+    QStringList lines;
+    const auto add = [&lines](int count, const char* what) {
+        if (count > 0)
+            lines << QStringLiteral("%1 %2").arg(count).arg(QString::fromUtf8(what));
+    };
+    add(damaged, "damaged records of the file were left out.");
+    add(notFound, "items are no longer where they were saved and were left out.");
+    add(outsideSources, "items lie outside the searched folders and were left out.");
+    add(duplicates, "items named a file already in the result and were left out.");
+    add(notEmpty, "saved empty folders are no longer empty and were left out.");
+    add(unmarkedChanged, "marked items changed since the result was saved and were unmarked.");
+    add(unmarkedToKeep, "marked items were unmarked so that every group keeps a copy.");
+    return lines.join(u'\n');
+}
+
+std::optional<KZSavedResult> KZSavedResultReopen::readFile(const fs::path& file, QString* error, int* damaged)
+{
+    QString reason;
+    const std::optional<QByteArray> bytes = platform::readRegularFile(file, maxFileSize, &reason, true);
+    const QString name = QFile::decodeName(QByteArray(file.c_str()));
+    if (!bytes) {
+        if (error)
+            *error = QStringLiteral("“%1” could not be read: %2").arg(name, reason);
+        return std::nullopt;
+    }
+    KZSavedReadNotes notes;
+    std::optional<KZSavedResult> result = KZSavedResultFormat::decode(*bytes, &reason, &notes);
+    if (!result) {
+        if (error)
+            *error = QStringLiteral("“%1” is not a saved result. %2").arg(name, reason);
+        return std::nullopt;
+    }
+    if (damaged)
+        *damaged = notes.droppedRecords;
+    return result;
+}
+
+bool KZSavedResultReopen::isPlainAbsolute(const fs::path& path)
+{
+    const std::string& bytes = path.native();
+    if (bytes.empty() || bytes.front() != '/' || bytes.find('\0') != std::string::npos)
+        return false;
+    if (bytes == "/")
+        return true;
+    // Splitting by hand: fs::path folds repeated separators, which would let
+    // "a//b" or a trailing "/" pass as plain.
+    size_t start = 1;
+    while (start <= bytes.size()) {
+        const size_t end = std::min(bytes.find('/', start), bytes.size());
+        const std::string_view part(bytes.data() + start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool KZSavedResultReopen::isInside(const fs::path& path, const fs::path& folder)
+{
+    const std::string& p = path.native();
+    const std::string& f = folder.native();
+    if (f.empty() || p.compare(0, f.size(), f) != 0)
+        return false;
+    return p.size() == f.size() || f.back() == '/' || p[f.size()] == '/';
+}
+
+std::vector<KZSourceItemRef> KZSavedResultReopen::resolveSources(const std::vector<KZSavedSource>& saved)
+{
+    std::vector<KZSourceItemRef> sources;
+    std::set<qint16> labels;
+    bool renumber = false;
+    for (const KZSavedSource& record : saved) {
+        const std::optional<platform::ResolvedBookmark> resolved = platform::resolveBookmark(record.alias);
+        if (!resolved || !isPlainAbsolute(resolved->path))
+            continue;
+        auto source = KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(resolved->path)}});
+        source->setIsDisk(record.isDisk);
+        source->setIsLocked(record.isLocked);
+        source->setIsPhotosLib(record.isPhotosLib);
+        source->setIsCurrentLibrary(record.isCurrentLibrary);
+        source->setLibrariesCount(record.librariesCount);
+        source->setITunesLibValue(record.iTunesLibValue);
+        source->setTotSize(record.totSize);
+        source->setFreeSize(record.freeSize);
+        source->setIsSmartFolder(record.isSmartFolder);
+        source->setWasSearched(record.wasSearched);
+        source->setExcluded(record.excluded);
+        source->setExcludedAddedProgramatically(record.excludedProgrammatically);
+        source->setLocationLabelTag(record.locationLabelTag);
+        source->setWasSecurityScoped(true);
+        renumber = renumber || record.locationLabelTag < 0 || record.locationLabelTag >= 99
+            || !labels.insert(record.locationLabelTag).second;
+        sources.push_back(std::move(source));
+    }
+    if (renumber) {
+        // As a search numbers them: 1, 2, … with several sources, 0 alone.
+        qint16 label = sources.size() > 1 ? 1 : 0;
+        for (const KZSourceItemRef& source : sources)
+            source->setLocationLabelTag(label++);
+    }
+    return sources;
+}
+
+namespace {
+
+class Rebuilder {
+public:
+    Rebuilder(const std::vector<KZSourceItemRef>& sources, const KZSavedResultReopen::Options& options,
+              KZReopenedResult& out)
+        : sources_(sources), options_(options), out_(out)
+    {
+    }
+
+    // The records that resolve inside the sources, in file order.
+    std::vector<Candidate> resolve(const std::vector<KZSavedItem>& records, bool emptyFolders)
+    {
+        std::vector<Candidate> kept;
+        for (const KZSavedItem& record : records) {
+            const std::optional<platform::ResolvedBookmark> resolved = platform::resolveBookmark(record.alias);
+            if (!resolved) {
+                ++out_.notes.notFound;
+                continue;
+            }
+            const fs::path& path = resolved->path;
+            const KZSourceItemRef source = holder(path);
+            if (!source) {
+                ++out_.notes.outsideSources;
+                continue;
+            }
+            const KZItemAttributes attributes = KZItemAttributes::read(path);
+            if (!attributes.exists()) {
+                ++out_.notes.notFound;
+                continue;
+            }
+            const auto identity = std::pair(quint64(attributes.stat()->device), attributes.stat()->inode);
+            if (!seenFiles_.insert(identity).second || !seenPaths_.insert(path.native()).second) {
+                ++out_.notes.duplicates;
+                continue;
+            }
+            if (emptyFolders && !(attributes.isDirectory() && isEmptyFolder(path))) {
+                ++out_.notes.notEmpty;
+                continue;
+            }
+            Candidate candidate{&record, path, readItem(path, attributes, source->locationLabelTag()), record.isMarked};
+            candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
+            if (candidate.marked && changedSinceSaving(record, *candidate.item)) {
+                candidate.marked = false;
+                ++out_.notes.unmarkedChanged;
+            }
+            kept.push_back(std::move(candidate));
+        }
+        return kept;
+    }
+
+    // Drops members inside another member of their group, keeps a copy of
+    // every group unmarked, and lists the nodes newest first.
+    KZFoundList build(std::vector<Candidate> candidates, bool markRules, quint64* count, quint64* size)
+    {
+        std::map<qint64, std::vector<Candidate*>> groups;
+        for (Candidate& candidate : candidates) {
+            std::vector<Candidate*>& members = groups[candidate.saved->groupId];
+            const bool nested = std::any_of(members.begin(), members.end(), [&candidate](const Candidate* other) {
+                return KZSavedResultReopen::isInside(candidate.path, other->path)
+                    || KZSavedResultReopen::isInside(other->path, candidate.path);
+            });
+            if (nested) {
+                ++out_.notes.duplicates;
+                candidate.item.reset();
+                continue;
+            }
+            members.push_back(&candidate);
+        }
+        std::map<qint64, KZItemsInGroup> counters;
+        for (auto& [groupId, members] : groups) {
+            if (members.empty())
+                continue;
+            const quint32 saved = members.front()->saved->countOfItemsInGroup;
+            counters[groupId] = makeItemsInGroup(std::max<quint32>(1, std::min<quint32>(saved, quint32(members.size()))));
+            if (!markRules)
+                continue;
+            const bool alone = members.size() == 1;
+            const bool anyUnmarked = std::any_of(members.begin(), members.end(), [](const Candidate* c) { return !c->marked; });
+            for (Candidate* member : members) {
+                if (member->marked && (alone || (!anyUnmarked && member == members.front()))) {
+                    member->marked = false;
+                    ++out_.notes.unmarkedToKeep;
+                }
+            }
+        }
+
+        KZFoundList list;
+        for (Candidate& candidate : candidates) {
+            if (!candidate.item)
+                continue;
+            if (options_.didRebuildItem)
+                options_.didRebuildItem(*candidate.item);
+            ++*count;
+            *size += candidate.item->totSize();
+            out_.itemsDict.insert(KZFoundItemsCntrl::savedItemKey(candidate.path),
+                                  QVariantMap{{KZSavedResultKey::alias, candidate.saved->alias},
+                                              {KZSavedResultKey::isMarked, candidate.marked}});
+            std::unique_ptr<TreeToCheck> node = TreeToCheck::create(candidate.item);
+            if (!node)
+                continue;
+            node->groupID = quint64(candidate.saved->groupId);
+            node->itemsInGroup = counters[candidate.saved->groupId];
+            list.prepend(std::move(node));
+        }
+        return list;
+    }
+
+private:
+    KZSourceItemRef holder(const fs::path& path) const
+    {
+        if (!KZSavedResultReopen::isPlainAbsolute(path))
+            return nullptr;
+        const auto inAny = [&path](const std::vector<fs::path>& folders) {
+            return std::any_of(folders.begin(), folders.end(),
+                               [&path](const fs::path& folder) { return KZSavedResultReopen::isInside(path, folder); });
+        };
+        if (inAny(options_.globalExclusions))
+            return nullptr;
+        for (const KZSourceItemRef& source : sources_) {
+            if (source && KZSavedResultReopen::isInside(path, source->path()))
+                return inAny(source->excluded()) ? nullptr : source;
+        }
+        return nullptr;
+    }
+
+    quint64 fileTypeOf(const KZSavedItem& record, const KZSearchItemInfo& item) const
+    {
+        const bool usable = record.fileTypeTag < KZTag::specialTabsStart
+            && (!options_.fileTypeExists || options_.fileTypeExists(record.fileTypeTag));
+        if (usable)
+            return record.fileTypeTag;
+        if (options_.fileTypeOf)
+            return options_.fileTypeOf(item);
+        return item.isDirectory() && !item.isPackage() ? KZTag::folders : KZTag::unlabeledFiles;
+    }
+
+    static bool changedSinceSaving(const KZSavedItem& record, const KZSearchItemInfo& item)
+    {
+        if (record.size && !item.isDirectory() && *record.size != item.totSize())
+            return true;
+        return record.dateModified && !sameModification(item.modificationTime(), *record.dateModified);
+    }
+
+    const std::vector<KZSourceItemRef>& sources_;
+    const KZSavedResultReopen::Options& options_;
+    KZReopenedResult& out_;
+    std::set<std::pair<quint64, quint64>> seenFiles_;
+    std::set<std::string> seenPaths_;
+};
+
+} // namespace
+
+void KZSavedResultReopen::useFileTypeLabels(Options& options, const QVariantList& labels)
+{
+    auto tagger = std::make_shared<const KZFileTypeTagger>(labels);
+    // The tabs a search makes besides the labels' own.
+    options.fileTypeExists = [tagger](quint64 tag) {
+        return tag == KZTag::allDuplicates || tag == KZTag::unlabeledFiles || tag == KZTag::folders
+            || tagger->hasLabel(tag);
+    };
+    options.fileTypeOf = [tagger](const KZSearchItemInfo& item) { return tagger->tagFor(item); };
+}
+
+KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
+                                              const Options& options)
+{
+    KZReopenedResult out;
+    out.sources = std::move(sources);
+    Rebuilder rebuilder(out.sources, options, out);
+    out.items = rebuilder.build(rebuilder.resolve(saved.items, false), true, &out.itemsCount, &out.itemsSize);
+    if (saved.emptyFolders && !saved.emptyFolders->empty()) {
+        quint64 size = 0;
+        KZFoundList folders =
+            rebuilder.build(rebuilder.resolve(*saved.emptyFolders, true), false, &out.emptyFoldersCount, &size);
+        if (!folders.isEmpty())
+            out.emptyFolders = std::move(folders);
+    }
+    return out;
+}

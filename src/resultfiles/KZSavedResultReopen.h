@@ -1,0 +1,100 @@
+#pragma once
+
+#include "engine/KZFoundList.h"
+#include "engine/KZSearchItemInfo.h"
+#include "resultfiles/KZSavedResultFormat.h"
+#include "settings/KZSourceItem.h"
+
+#include <QString>
+#include <QVariantMap>
+#include <QtGlobal>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// What a reopening left out or changed, told to the user once.
+struct KZReopenNotes {
+    int damaged = 0;          // records that did not read
+    int notFound = 0;         // items no longer where they were
+    int outsideSources = 0;   // outside every source, excluded, or not a plain absolute path
+    int duplicates = 0;       // the same file twice, or a member inside another member of its group
+    int notEmpty = 0;         // saved empty folders that hold something now
+    int unmarkedChanged = 0;  // marked items whose size or date changed since saving
+    int unmarkedToKeep = 0;   // marked items unmarked so that their group keeps a copy
+
+    bool isEmpty() const;
+    // One sentence per kind of change; empty when nothing changed.
+    QString text() const;
+};
+
+// A saved result rebuilt against the disk as it is now.
+struct KZReopenedResult {
+    std::vector<KZSourceItemRef> sources;
+    // The engine's found list, newest first: the records in reverse file order.
+    KZFoundList items;
+    quint64 itemsCount = 0;
+    quint64 itemsSize = 0;
+    std::optional<KZFoundList> emptyFolders;
+    quint64 emptyFoldersCount = 0;
+    // The marks and bookmarks by item location, as the result model restores them.
+    QVariantMap itemsDict;
+    KZReopenNotes notes;
+};
+
+// Reopening a saved result without windows: the file read and checked, its
+// sources resolved, its items rebuilt into the found list a search would
+// have made.
+//
+// The file comes from anywhere, and what it lists decides what a later
+// removal acts on, so nothing in it is trusted beyond what the disk says:
+// - every path must be absolute and plain and lie inside a source that
+//   resolved, outside that source's exclusions and the global ones;
+// - a file listed twice, or a member inside another member of its group,
+//   is kept once, so one file never passes for two copies of itself;
+// - a group's members-left counter is never above the members rebuilt, and
+//   never below 1;
+// - a group keeps an unmarked member (the first one is unmarked when none
+//   is), a group of one is unmarked entirely, and an item whose size or
+//   modification date changed since saving is unmarked.
+class KZSavedResultReopen {
+public:
+    // Saved results larger than this are refused before they are read.
+    static constexpr quint64 maxFileSize = quint64(256) * 1024 * 1024;
+
+    // The file's result, read leniently (see KZSavedResultFormat); `damaged`
+    // gets the count of records dropped. A file that is not a saved result
+    // answers nullopt with the reason.
+    static std::optional<KZSavedResult> readFile(const std::filesystem::path& file, QString* error,
+                                                 int* damaged = nullptr);
+
+    // The saved sources that still resolve, as sources of a search. Labels
+    // that repeat or are out of range are numbered again in order.
+    static std::vector<KZSourceItemRef> resolveSources(const std::vector<KZSavedSource>& saved);
+
+    struct Options {
+        // Locations left out of every search.
+        std::vector<std::filesystem::path> globalExclusions;
+        // Whether a file-type tab of that tag exists; empty: every ordinary tag does.
+        std::function<bool(quint64)> fileTypeExists;
+        // The search's own filing of an item whose saved tab cannot be used;
+        // empty: folders to the folders tab, anything else to unlabelled files.
+        std::function<quint64(const KZSearchItemInfo&)> fileTypeOf;
+        // Told of every rebuilt item (the progress window counts them by type).
+        std::function<void(const KZSearchItemInfo&)> didRebuildItem;
+    };
+
+    // The user's file-type labels decide which saved tabs exist and where an
+    // item whose tab went is filed, as a search files it.
+    static void useFileTypeLabels(Options& options, const QVariantList& labels);
+
+    // Rebuilds the items and empty folders of `saved` inside `sources`.
+    static KZReopenedResult rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
+                                    const Options& options);
+
+    // True when `path` is absolute and has no empty, "." or ".." component.
+    static bool isPlainAbsolute(const std::filesystem::path& path);
+    // True when `path` is `folder` or lies below it (by components).
+    static bool isInside(const std::filesystem::path& path, const std::filesystem::path& folder);
+};

@@ -1,0 +1,296 @@
+#include "app/ui/KZOpenSavedResult.h"
+
+#include "app/KZWindowTransitionMath.h"
+#include "app/search/ui/KZSearchView.h"
+#include "app/ui/KZMaravexApp.h"
+
+#include "app/search/SearchTestSupport.h"
+#include "TestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "preferences/KZURLOpener.h"
+#include "result/model/KZFoundItemsCntrl.h"
+#include "services/KZFileDialogPresenter.h"
+#include "result/model/KZFoundListCntrl.h"
+#include "result/model/KZResultCntrl.h"
+#include "result/model/ui/KZResultItemsTypeCntrl.h"
+#include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "result/window/ui/KZResultOutlineCntrl.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZNotificationNames.h"
+#include "settings/KZTags.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The program's windows on a sandbox of their own, with a saved result of a
+// small tree: two groups of two copies, one copy of each marked.
+class OpenSavedResult : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir.path() / "defaults.plist"));
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
+        KZSetURLOpener([](const QUrl&) { return true; });
+        KZTransitionMath::setDurationFactor(0.05);
+        a = dir.write("tree/a.txt", std::string(3000, 'a'));
+        b = dir.write("tree/copy/a.txt", std::string(3000, 'a'));
+        c = dir.write("tree/c.jpg", std::string(5000, 'c'));
+        d = dir.write("tree/copy/c.jpg", std::string(5000, 'c'));
+        KZSavedResult saved;
+        // Two file types, so that the result has the tab of all duplicates.
+        const auto item = [](const fs::path& path, qint64 group, bool marked) {
+            KZSavedItem record;
+            record.alias = platform::createBookmark(path);
+            record.groupId = group;
+            record.countOfItemsInGroup = 2;
+            record.isMarked = marked;
+            record.fileTypeTag = path.extension() == ".jpg" ? 3 : 7;
+            return record;
+        };
+        saved.items = {item(a, 1, false), item(b, 1, true), item(c, 2, false), item(d, 2, true)};
+        KZSavedSource source;
+        source.alias = platform::createBookmark(dir / "tree");
+        source.wasSearched = true;
+        saved.sources = {source};
+        saved.genericInfo.showResultByGroup = true;
+        // The pictures' tab on screen, its group selected and open.
+        saved.selectedTabTag = 3;
+        saved.rightSide[3].currSelectedSourceTag = 3;
+        saved.rightSide[3].selectedItems[3] = {{true, 2, QString()}};
+        saved.rightSide[3].expandedByTag[3] = {2};
+        saved.rightSide[3].sortDescriptors[3] = {{true, QStringLiteral("dupe_group_col"), QStringLiteral("compare:")}};
+        file = dir / "result.maravex";
+        std::ofstream(file, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+
+        app = std::make_unique<KZMaravexApp>();
+        app->setCrashReportFolder(dir.path() / "state");
+        app->applicationWillFinishLaunching();
+        app->applicationDidFinishLaunching();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window()));
+        finished = center().addObserver(KZNotification::openingDidFinish, platform::bundleIdentifier(),
+                                        [this](const platform::Notification&) { ++finishes; });
+        terminated = center().addObserver(
+            KZNotification::searchDidTerminate,
+            platform::NotificationObject(static_cast<const void*>(app->windowCntrl())),
+            [this](const platform::Notification&) { ++terminations; });
+    }
+    void TearDown() override
+    {
+        finished.cancel();
+        terminated.cancel();
+        app.reset();
+        QApplication::closeAllWindows();
+        KZTransitionMath::setDurationFactor(1.0);
+        KZSetURLOpener({});
+        platform::UserDefaults::setStandard(nullptr);
+    }
+    static platform::NotificationCenter& center() { return platform::NotificationCenter::defaultCenter(); }
+
+    KZOpenSavedResult::Host host()
+    {
+        KZOpenSavedResult::Host h;
+        h.searchWindowCntrl = app->windowCntrl();
+        h.searchWindow = app->window();
+        h.resultWindow = [this] { return app->resultWindowCntrl(); };
+        h.removalIsRunning = [] { return false; };
+        return h;
+    }
+
+    // The marks of the reopened result's items, by path.
+    std::map<fs::path, bool> marks() const
+    {
+        std::map<fs::path, bool> out;
+        for (const KZFoundItemRef& item : app->resultWindowCntrl()->resultCntrl()->foundItemsCntrl()->allItems())
+            out[item->url()] = item->isMarked();
+        return out;
+    }
+
+    kztest::TempDir dir;
+    searchtest::AlertScope alerts;
+    fs::path a, b, c, d, file;
+    std::unique_ptr<KZMaravexApp> app;
+    platform::Subscription finished, terminated;
+    int finishes = 0;
+    int terminations = 0;
+};
+
+} // namespace
+
+// Through the program's own routing: the saved sources come back into the
+// search window, the result window comes up with the saved marks, and the
+// opening ends once.
+TEST_F(OpenSavedResult, ReopensIntoTheResultWindowWithTheSavedMarks)
+{
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    QTest::qWait(200);
+    EXPECT_EQ(finishes, 1);
+    EXPECT_EQ(terminations, 1);
+    const std::map<fs::path, bool> expected{{a, false}, {b, true}, {c, false}, {d, true}};
+    EXPECT_EQ(marks(), expected);
+    ASSERT_EQ(app->windowCntrl()->searchView()->sourcesCntrl().sources().size(), 1u);
+    EXPECT_EQ(app->windowCntrl()->searchView()->sourcesCntrl().sources().front()->path(), dir / "tree");
+    EXPECT_TRUE(alerts.presenter->shown.empty()) << "nothing changed since saving: nothing to tell";
+
+    EXPECT_EQ(app->resultWindowCntrl()->currSelectedTabTag(), 3u);
+    KZResultOutlineCntrl* outline = app->resultWindowCntrl()->outlineOfTab(3);
+    ASSERT_TRUE(outline);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !outline->foundListView()->selectedRows().isEmpty(); }, 5s));
+    const QList<KZListRow> rows = outline->foundListView()->selectedRows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_TRUE(rows.first().isGroupRow());
+    EXPECT_EQ(rows.first().group->groupID(), 2);
+    EXPECT_TRUE(rows.first().group->isExpanded());
+}
+
+// The flip and the rebuild join on the GUI thread in either order, and
+// "searchDidTerminate" is posted exactly once, after both.
+TEST_F(OpenSavedResult, TheFlipEndingAfterTheRebuildPostsTheResultOnce)
+{
+    std::function<void()> endFlip;
+    KZOpenSavedResult::Host h = host();
+    h.flip = [&endFlip](QWidget* opening, std::function<void()> done) {
+        opening->show();
+        endFlip = std::move(done);
+    };
+    KZOpenSavedResult reader(h);
+    reader.prepareOpenSavedFile(file);
+    // The rebuild has long ended; nothing is posted while the flip runs.
+    QTest::qWait(1500);
+    EXPECT_EQ(terminations, 0);
+    ASSERT_TRUE(endFlip);
+    endFlip();
+    EXPECT_EQ(terminations, 1);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.didFinish(); }, 30s));
+    EXPECT_EQ(terminations, 1);
+    EXPECT_EQ(finishes, 1);
+}
+
+TEST_F(OpenSavedResult, TheFlipEndingFirstPostsTheResultOnceTheRebuildEnds)
+{
+    KZOpenSavedResult::Host h = host();
+    h.flip = [](QWidget* opening, std::function<void()> done) {
+        opening->show();
+        done();
+    };
+    KZOpenSavedResult reader(h);
+    reader.prepareOpenSavedFile(file);
+    EXPECT_EQ(terminations, 0) << "the file is still being read";
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.didFinish(); }, 30s));
+    EXPECT_EQ(terminations, 1);
+    EXPECT_EQ(finishes, 1);
+}
+
+// A removal under way changes the disk the result describes: the opening is
+// refused, said so, and still ends once.
+TEST_F(OpenSavedResult, IsRefusedWhileARemovalRuns)
+{
+    KZOpenSavedResult::Host h = host();
+    h.removalIsRunning = [] { return true; };
+    KZOpenSavedResult reader(h);
+    reader.prepareOpenSavedFile(file);
+    EXPECT_TRUE(reader.didFinish());
+    EXPECT_EQ(reader.openingWindow(), nullptr);
+    EXPECT_EQ(finishes, 1);
+    EXPECT_EQ(terminations, 0);
+    ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+}
+
+// A file that is not a saved result: the reason is told, the opening window
+// goes, the search window is back, and the opening ends once.
+TEST_F(OpenSavedResult, AFileThatIsNotASavedResultIsToldAndEndsTheOpening)
+{
+    const fs::path bad = dir.write("bad.maravex", "not a property list");
+    KZOpenSavedResult reader(host());
+    reader.prepareOpenSavedFile(bad);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.didFinish(); }, 30s));
+    EXPECT_EQ(finishes, 1);
+    EXPECT_EQ(terminations, 0);
+    ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+    EXPECT_TRUE(alerts.presenter->shown[0].informativeText.contains(QStringLiteral("bad.maravex")) ||
+                alerts.presenter->shown[0].messageText.contains(QStringLiteral("bad.maravex")));
+    EXPECT_FALSE(reader.openingWindow() && reader.openingWindow()->isVisible());
+    EXPECT_TRUE(app->window()->isVisible());
+}
+
+namespace {
+
+class OnePanelAnswer : public KZFileDialogPresenter {
+public:
+    explicit OnePanelAnswer(QString path) : path_(std::move(path)) {}
+    std::vector<Request> requests;
+    void present(const Request& request, Completion done) override
+    {
+        requests.push_back(request);
+        done({true, {path_}, false});
+    }
+
+private:
+    QString path_;
+};
+
+} // namespace
+
+// File > Open… asks through the shared file panel, as a sheet of the window
+// in front, for saved results only, and opens the chosen one.
+TEST_F(OpenSavedResult, TheOpenPanelAsksForSavedResultsAndOpensTheChoice)
+{
+    auto panel = std::make_shared<OnePanelAnswer>(QString::fromStdString(file.string()));
+    KZFileDialogPresenter::setShared(panel);
+    app->window()->activateWindow();
+    QApplication::setActiveWindow(app->window());
+    app->openSavedAction();
+    KZFileDialogPresenter::setShared(nullptr);
+    ASSERT_EQ(panel->requests.size(), 1u);
+    EXPECT_EQ(panel->requests.front().allowedTypes, QStringList{QStringLiteral("maravex")});
+    EXPECT_EQ(panel->requests.front().window, QApplication::activeWindow());
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    EXPECT_EQ(terminations, 1);
+}
+
+// The kept copy of a group deleted since saving: its other copy comes back
+// unmarked, and the user is told so once.
+TEST_F(OpenSavedResult, AGroupWhoseKeptCopyWentIsUnmarkedAndTheUserToldOnce)
+{
+    ASSERT_TRUE(fs::remove(a));
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    QTest::qWait(200);
+    const std::map<fs::path, bool> expected{{b, false}, {c, false}, {d, true}};
+    EXPECT_EQ(marks(), expected);
+    ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+    EXPECT_EQ(alerts.presenter->count(QStringLiteral("unmarked")), 1);
+    EXPECT_EQ(finishes, 1);
+}
+
+// The saved source row comes back: here the row of the marked items, whose
+// list the tab then shows.
+TEST_F(OpenSavedResult, TheSavedSourceRowIsShownAgain)
+{
+    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+    const quint64 markedRow = KZTag::markedItemsRowBase + 3;
+    saved.leftSide[3].selection = markedRow;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << KZSavedResultFormat::encode(saved).toStdString();
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(app->resultWindowCntrl()->resultCntrl()->itemsTypeCntrl(3));
+    ASSERT_TRUE(tab && tab->foundListCntrl());
+    EXPECT_EQ(tab->foundListCntrl()->nsCurrSelectedSourceTag(), markedRow);
+}

@@ -1,0 +1,167 @@
+#include "RemovalTestSupport.h"
+
+#include "MediaFakes.h"
+#include "engine/KZAppSuppInfo.h"
+#include "media/KZApplescript.h"
+#include "media/KZAppsSupport.h"
+#include "platform/StringTable.h"
+#include "removal/KZRemoveCntrl.h"
+#include "removal/KZRestoreRemovedFiles.h"
+
+#include <gtest/gtest.h>
+
+using namespace removaltest;
+
+namespace {
+
+// Photo-library items, each with a copy outside the library that stays.
+struct PhotosFixture : Fixture {
+    kztest::FakeProcessWatcher watcher;
+    kztest::ScopedScriptRunner scripts;
+    fs::path library;
+    KZFoundItemArray all;
+    KZFoundItemArray inLibrary;
+
+    explicit PhotosFixture(const std::vector<QString>& ids)
+    {
+        library = dir / "Photos Library.photoslibrary";
+        std::vector<modeltest::ItemShape> shapes;
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            const std::string name = "p" + std::to_string(i) + ".jpg";
+            const std::string content = "photo " + std::to_string(i);
+            shapes.push_back({.path = dir.write("Photos Library.photoslibrary/originals/" + name, content),
+                              .group = qint64(i + 1), .marked = true, .owner = KZAppSuppInfo::Photos});
+            shapes.push_back({.path = dir.write("keep/" + name, content), .group = qint64(i + 1)});
+        }
+        all = modeltest::makeItems(shapes);
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            all[qsizetype(2 * i)]->setTrackID(ids[i]);
+            inLibrary.append(all[qsizetype(2 * i)]);
+        }
+        panel->photosLibraries = {library};
+        // The photo application quits and opens when told to.
+        KZAppsSupport::setSharedControl(std::make_unique<KZAppsSupport>(&watcher));
+        scripts.runner->onOpen = [this] { watcher.launch(KZAppsSupport::photosIdentifier); };
+        scripts.runner->onScript = [this](const QString& script) {
+            if (script.endsWith(QStringLiteral("to quit")))
+                watcher.terminate(KZAppsSupport::photosIdentifier);
+        };
+    }
+    ~PhotosFixture() { KZAppsSupport::setSharedControl(nullptr); }
+
+    std::shared_ptr<KZRemove> run(std::chrono::milliseconds settle = std::chrono::milliseconds(0))
+    {
+        auto removal = engine(inLibrary, all);
+        removal->photosSettleDelay = settle;
+        removal->doMove();
+        return removal;
+    }
+    bool allInPlace() const
+    {
+        for (const KZFoundItemRef& item : all)
+            if (!fs::exists(item->recordedURL()))
+                return false;
+        return true;
+    }
+};
+
+QStringList alertKeys(const KZRemove& removal)
+{
+    QStringList keys;
+    for (const auto& alert : removal.errorAlerts())
+        keys << alert.key;
+    return keys;
+}
+
+} // namespace
+
+TEST(KZRemovePhotos, OnlyItemsTheLibraryTaggedAreRemovedAndUndoTakesThatKeywordOff)
+{
+    PhotosFixture f({QStringLiteral("A1"), QStringLiteral("B2"), QStringLiteral("C3")});
+    // The library no longer has C3.
+    f.scripts.runner->answer.value = QVariantList{QStringLiteral("C3")};
+    const auto removal = f.run();
+
+    const QString keyword = platform::localizedString(QStringLiteral("delete_photos_keyword"));
+    EXPECT_TRUE(f.scripts.runner->recorded().contains(
+        KZApplescript::markPhotosScriptWithString(QStringLiteral("A1\nB2\nC3"), keyword)));
+    ASSERT_TRUE(removal->removedArray());
+    EXPECT_EQ(*removal->removedArray(), (KZFoundItemArray{f.inLibrary[0], f.inLibrary[1]}));
+    // Tagged, never moved: the library owns its files.
+    EXPECT_TRUE(f.allInPlace());
+    EXPECT_EQ(f.panel->removedSize.load(), f.inLibrary[0]->size() + f.inLibrary[1]->size());
+    EXPECT_EQ(removal->outcomeOf(f.inLibrary[2]), QStringLiteral("not_tagged"));
+    EXPECT_EQ(alertKeys(*removal), QStringList{QStringLiteral("not_tagged_sing")});
+    // Nothing was trashed, and the closing notice does not say so.
+    EXPECT_EQ(removal->tally().tagged, 2u);
+    EXPECT_EQ(removal->tally().done(), 0u);
+    EXPECT_TRUE(KZRemoveCompletionText(removal->tally(), true).startsWith(QStringLiteral("Items marked in the photo")));
+
+    const auto records = removal->photosUndo();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].keyword, keyword);
+    EXPECT_EQ(records[0].ids, (QStringList{QStringLiteral("A1"), QStringLiteral("B2")}));
+    EXPECT_EQ(records[0].sourcePath, f.library);
+    KZUndoDict dict;
+    dict.photosUndo = records;
+    EXPECT_EQ(KZRestoreRemovedFiles::undoCount(dict), 2u);
+
+    KZRestoreRemovedFiles& undo = KZRestoreRemovedFiles::sharedControl();
+    undo.photosSettleDelay = std::chrono::milliseconds(0);
+    const auto outcome = undo.doUndoMove(dict);
+    undo.photosSettleDelay = std::chrono::milliseconds(2000);
+    EXPECT_EQ(outcome.restored, 2u);
+    const QString sent = f.scripts.runner->recorded().constLast();
+    EXPECT_EQ(sent, KZApplescript::undoPhotosScriptWithString(QStringLiteral("A1\nB2"), keyword));
+    // A user's keyword that merely contains ours stays.
+    EXPECT_TRUE(sent.contains(QStringLiteral("if contents of loopItem is not equal to \"%1\" then").arg(keyword)));
+}
+
+TEST(KZRemovePhotos, MoveTagsWithItsOwnKeywordAndNeverPassesARefusedIdentifierAsTagged)
+{
+    PhotosFixture f({QStringLiteral("A1"), QStringLiteral("B\" & (do shell script \"rm x\") & \"")});
+    f.panel->isMoveToTrash = false;
+    f.panel->isOnlyPhotos = true;
+    f.panel->urlToMove = f.dir / "dest";
+    const auto removal = f.run();
+
+    const QString keyword = platform::localizedString(QStringLiteral("move_photos_keyword"));
+    ASSERT_EQ(removal->photosUndo().size(), 1u);
+    EXPECT_EQ(removal->photosUndo()[0].keyword, keyword);
+    EXPECT_EQ(removal->photosUndo()[0].ids, QStringList{QStringLiteral("A1")});
+    ASSERT_TRUE(removal->removedArray());
+    EXPECT_EQ(*removal->removedArray(), KZFoundItemArray{f.inLibrary[0]});
+    EXPECT_EQ(removal->tally().notTagged, 1u);
+    for (const QString& script : f.scripts.runner->recorded())
+        EXPECT_FALSE(script.contains(QStringLiteral("do shell script")));
+    EXPECT_TRUE(f.allInPlace());
+}
+
+TEST(KZRemovePhotos, WithoutThePhotoApplicationNothingIsRemovedMovedRecordedOrWaitedFor)
+{
+    PhotosFixture f({QStringLiteral("A1"), QStringLiteral("B2")});
+    f.scripts.usePlatformRunner();
+    // A wait for the application would stall here for an hour.
+    const auto removal = f.run(std::chrono::hours(1));
+
+    EXPECT_FALSE(removal->removedArray());
+    EXPECT_TRUE(f.allInPlace());
+    EXPECT_EQ(f.panel->removedSize.load(), 0u);
+    EXPECT_TRUE(removal->photosUndo().empty());
+    EXPECT_EQ(removal->tally().notTagged, 2u);
+    EXPECT_EQ(alertKeys(*removal), QStringList{QStringLiteral("not_tagged_plur")});
+    EXPECT_FALSE(f.inLibrary[0]->isRemoved());
+    EXPECT_EQ(f.inLibrary[0]->countOfItemsInGroup(), 2u);
+    EXPECT_FALSE(f.panel->isWorking.load());
+}
+
+TEST(KZRemovePhotos, ItemsOutsideEveryListedLibraryStayAndAreTold)
+{
+    PhotosFixture f({QStringLiteral("A1")});
+    f.panel->photosLibraries.clear();
+    const auto removal = f.run();
+
+    EXPECT_FALSE(removal->removedArray());
+    EXPECT_TRUE(f.scripts.runner->recorded().isEmpty());
+    EXPECT_EQ(removal->tally().notTagged, 1u);
+}
