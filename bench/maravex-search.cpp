@@ -209,7 +209,8 @@ int usage()
                  "  --unique    look for items without a duplicate\n"
                  "  --save      also save the result, with its default marks, to FILE (.maravex)\n"
                  "  --music-library  also search the music library of this XML export\n"
-                 "A PATH that is a photo library package (.photoslibrary) is searched as a photo library.\n"
+                 "A PATH that is a photo library package (.photoslibrary) is searched as a photo library,\n"
+                 "a saved-search file (.savedSearch) as the items its query selects.\n"
                  "\n"
                  "Exit status: 0 done, 1 nothing could be searched, 2 usage, %d some files or folders\n"
                  "could not be read (the result may lack duplicates), 130 stopped.\n",
@@ -381,6 +382,11 @@ int main(int argc, char** argv)
         const auto st = platform::statPath(path, true, &error);
         if (!st) {
             complain(path.native() + ": " + std::strerror(error));
+            continue;
+        }
+        if (st->isRegular() && path.extension() == ".savedSearch") {
+            sources.push_back(
+                KZSourceItem::create({{str("url"), QVariant::fromValue(path)}, {str("isSmartFolder"), true}}));
             continue;
         }
         if (!st->isDir()) {

@@ -202,6 +202,7 @@ void KZSearchController::initializeSearchVariables()
 void KZSearchController::doSearch()
 {
     initializeSearchVariables();
+    driverThread_ = std::this_thread::get_id();
 
     if (isFollowUp_ && hasCriteria_) {
         workersBusy_ |= 1u;

@@ -29,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -240,6 +241,9 @@ private:
     void feedLibraryFile(const std::filesystem::path& url, qint16 label, bool leaveOut,
                          std::shared_ptr<KZAppSuppInfo> owner);
     void gatherSmartFolderItemsWithDict(const KZSourceItemRef& source, qint16 label);
+    // One saved search on the queue: its query, then each result into the
+    // scan under the source's own label.
+    void doQuerySearch(const std::filesystem::path& savedSearch, qint16 label);
     void collectSongsTime();
     void iterateFoldersTreeForContentTest(TreeToCheck* root);
     void secondTestForFolderContent(std::unique_ptr<TreeToCheck> node);
@@ -297,6 +301,11 @@ private:
     std::atomic<bool> progressAlreadyChanged_{false};
     std::atomic<bool> duplicateFoldersAlreadyChecked_{false};
     std::atomic<bool> isSearchSynchronize_{false};
+    // Saved-search sources whose results are not all handed to the scan
+    // yet; the driver's final wait lasts until none is left.
+    std::atomic<int> queriesWorking_{0};
+    // The driver files candidates; anyone else listing a source waits.
+    std::thread::id driverThread_;
     std::atomic<quint64> unreadableCount_{0};
     std::atomic<quint64> unlistedCount_{0};
     bool searchedIniTunes_ = false;

@@ -1,23 +1,28 @@
 // The passes that are not part of the scan: the music and photo libraries,
 // whose files are fed into the scan's per-item path as their libraries list
-// them, saved searches and song durations (not built yet: each stage is
-// called where its pass belongs, and until then a source of such a kind
-// contributes no items), and the content of duplicate folders, compared
-// once the scan is over.
+// them, saved searches, whose queries we evaluate over the file system,
+// song durations (not built yet: the stage is called where its pass
+// belongs, and until then contributes no items), and the content of
+// duplicate folders, compared once the scan is over.
 
 #include "engine/KZSearchController.h"
 
 #include "engine/KZCompareCodes.h"
 #include "engine/KZHashPool.h"
 #include "engine/KZItemAttributes.h"
+#include "engine/KZItemReader.h"
+#include "engine/KZLocationGrouping.h"
+#include "engine/KZMDQuery.h"
 #include "engine/KZTreeWalk.h"
 #include "platform/DirectoryListing.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
+#include "platform/Users.h"
 #include "services/KZErrorDelegate.h"
 #include "media/KZiTunesSupport.h"
 #include "settings/KZSearchCriteria.h"
 
+#include <QDateTime>
 #include <QFile>
 
 #include <algorithm>
@@ -222,7 +227,82 @@ void KZSearchController::firstPassForPhotosWithArray(const std::vector<KZPhotosI
     signalEvent();
 }
 
-void KZSearchController::gatherSmartFolderItemsWithDict(const KZSourceItemRef& /*source*/, qint16 /*label*/) {}
+void KZSearchController::gatherSmartFolderItemsWithDict(const KZSourceItemRef& source, qint16 label)
+{
+    // Outstanding from here until its last result is in the scan: the
+    // driver goes on with the next source, and its final wait lasts until
+    // every saved search has ended.
+    queriesWorking_.fetch_add(1);
+    KZSearchOperationQueue().addOperation([self = shared_from_this(), file = source->path(), label] {
+        self->doQuerySearch(file, label);
+        if (self->smallSizesMet_)
+            KZCrc32::threadFinished(); // its files may have been hashed here
+        self->queriesWorking_.fetch_sub(1);
+        self->signalEvent();
+    });
+}
+
+namespace {
+
+class StopAsking : public KZLocationGroupingDelegate {
+public:
+    explicit StopAsking(std::function<bool()> stopped) : stopped_(std::move(stopped)) {}
+    bool nsWasStopped() override { return stopped_(); }
+
+private:
+    std::function<bool()> stopped_;
+};
+
+} // namespace
+
+void KZSearchController::doQuerySearch(const fs::path& savedSearch, qint16 label)
+{
+    if (wasStopped())
+        return;
+    const auto stopped = [this] { return wasStopped(); };
+    KZMDQuery::Options options;
+    options.home = platform::homeDirectory();
+    options.now = QDateTime::currentDateTime();
+    options.includeHidden = criteria_->isInvisible();
+    options.wasStopped = stopped;
+    QString error;
+    const std::optional<std::vector<KZLocationEntry>> results = KZMDQuery::run(savedSearch, options, &error);
+    if (!results) {
+        platform::logLine(QStringLiteral("Saved search skipped: ")
+                          + QFile::decodeName(QByteArray::fromStdString(savedSearch.native())) + QStringLiteral(": ")
+                          + error);
+        return;
+    }
+    std::vector<std::size_t> order;
+    if (std::any_of(results->begin(), results->end(), [](const KZLocationEntry& e) { return e.isFolder; })) {
+        // A folder's contents are reached through its scan.
+        StopAsking delegate(stopped);
+        order = KZGroupItemsByLocation(*results, &delegate);
+    } else {
+        for (std::size_t i = 0; i < results->size(); ++i)
+            order.push_back(i);
+    }
+    for (const std::size_t index : order) {
+        if (wasStopped())
+            break;
+        const KZLocationEntry& entry = (*results)[index];
+        if (reader_->isExcluded(entry.path, nullptr))
+            continue;
+        if (entry.isFolder) {
+            searchWithURL(entry.path, nullptr, label);
+            continue;
+        }
+        const KZItemAttributes attributes = KZItemAttributes::read(entry.path);
+        const std::optional<QString> name = attributes.fileName();
+        if (!name)
+            continue;
+        auto item = KZSearchItemInfo::create(entry.path);
+        if (!readItem(*item, label, attributes))
+            continue;
+        item->setOriginalName(*name);
+        processFileItem(std::move(item));
+    }
+}
 
 void KZSearchController::collectSongsTime() {}
 

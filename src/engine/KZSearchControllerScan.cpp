@@ -647,8 +647,14 @@ void KZSearchController::hashSmallFileIfSizeMet(KZSearchItemInfo& item)
 
 void KZSearchController::waitUntilFreeThread()
 {
+    const bool driver = std::this_thread::get_id() == driverThread_;
     while ((workersBusy_.load() & 3u) == 3u) {
         const quint64 seen = eventCount();
+        if (!driver) {
+            if ((workersBusy_.load() & 3u) == 3u)
+                waitForEvent(seen); // a worker that ends signals
+            continue;
+        }
         secondTestProcess();
         if ((workersBusy_.load() & 3u) != 3u)
             break;
@@ -692,7 +698,8 @@ void KZSearchController::waitUntilThreadTerminated()
 void KZSearchController::fileUntilEveryPassEnds()
 {
     auto busy = [this] {
-        return workersBusy_.load() != 0 || contentImagesIsWorking_.load() || foldersContentIsWorking_.load();
+        return workersBusy_.load() != 0 || contentImagesIsWorking_.load() || foldersContentIsWorking_.load()
+            || queriesWorking_.load() != 0;
     };
     for (;;) {
         const quint64 seen = eventCount();

@@ -220,6 +220,9 @@ struct SearchOptions {
     bool noCriteria = false;
     unsigned hashingThreads = 0; // 0: as the machine gives
     std::shared_ptr<KZSearchController>* keep = nullptr; // receives the controller
+    // How long the search may take; past it the result is empty (no
+    // notification) and the search is left running.
+    std::chrono::seconds bound{120};
 };
 
 // Runs one search to its end and answers what "searchDidTerminate" carried,
@@ -255,7 +258,8 @@ inline SearchResult runSearch(const std::vector<KZSourceItemRef>& sources, const
     }
     {
         std::unique_lock lock(mutex);
-        done.wait_for(lock, std::chrono::seconds(120), [&] { return result.notifications > 0; });
+        if (!done.wait_for(lock, options.bound, [&] { return result.notifications > 0; }))
+            return {};
     }
     // Everything the search queued has returned: a second post would be seen.
     KZSearchOperationQueue().waitUntilAllOperationsAreFinished();

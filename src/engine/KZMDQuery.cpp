@@ -1,0 +1,160 @@
+#include "engine/KZMDQuery.h"
+
+#include "engine/KZQueryLanguage.h"
+#include "platform/DirectoryListing.h"
+#include "platform/FileStat.h"
+#include "platform/Log.h"
+#include "platform/Packages.h"
+#include "platform/PropertyList.h"
+
+#include <QFile>
+#include <QMimeDatabase>
+
+#include <iterator>
+#include <set>
+#include <utility>
+
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// File systems that hold no user files: the kernel's views of itself.
+bool isPseudoFileSystem(int fd)
+{
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0)
+        return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case BPF_FS_MAGIC:
+    case 0x19800202: // mqueue
+    case HUGETLBFS_MAGIC:
+    case BINFMTFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case 0x62656570: // configfs
+    case 0x65735543: // fusectl
+    case 0x0187:     // autofs
+    case 0x1373:     // devfs / devtmpfs
+        return true;
+    default:
+        return false;
+    }
+}
+
+kzquery::Facts factsOf(const fs::path& path, const std::string& name, const platform::FileStat& st)
+{
+    kzquery::Facts facts;
+    facts.name = QFile::decodeName(QByteArray::fromStdString(name));
+    facts.isDirectory = st.isDir();
+    facts.size = st.size;
+    facts.physicalSize = st.allocatedSize;
+    facts.modified = platform::toDateTime(st.modified);
+    facts.accessed = platform::toDateTime(st.accessed);
+    facts.changed = platform::toDateTime(st.changed);
+    if (st.birth)
+        facts.created = platform::toDateTime(*st.birth);
+    facts.mimeType = [path] {
+        static const QMimeDatabase database;
+        return database.mimeTypeForFile(QFile::decodeName(QByteArray::fromStdString(path.native()))).name();
+    };
+    return facts;
+}
+
+} // namespace
+
+std::optional<std::vector<KZLocationEntry>> KZMDQuery::run(const fs::path& savedSearch, const Options& options,
+                                                           QString* error)
+{
+    auto refuse = [error](const QString& why) -> std::optional<std::vector<KZLocationEntry>> {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    QString why;
+    const std::optional<QVariantMap> file = platform::PropertyList::readDictionary(savedSearch, &why);
+    if (!file)
+        return refuse(QStringLiteral("saved search cannot be read: ") + why);
+    const QVariantMap raw = file->value(QStringLiteral("RawQueryDict")).toMap();
+    const QVariant text = raw.value(QStringLiteral("RawQuery"));
+    if (text.typeId() != QMetaType::QString)
+        return refuse(QStringLiteral("saved search holds no query"));
+    const std::optional<kzquery::Query> query = kzquery::parse(text.toString(), options.now, &why);
+    if (!query)
+        return refuse(QStringLiteral("saved search query cannot be parsed: ") + why);
+    const std::optional<std::vector<kzquery::Scope>> scopes =
+        kzquery::resolveScopes(raw.value(QStringLiteral("SearchScopes")).toList(), options.home, &why);
+    if (!scopes)
+        return refuse(why);
+    for (const QString& attribute : query->unknownAttributes())
+        platform::logLine(QStringLiteral("Saved search: attribute not searchable here, matches nothing: ")
+                          + attribute);
+
+    auto stopped = [&options] { return options.wasStopped && options.wasStopped(); };
+    std::vector<KZLocationEntry> found;
+    // A folder met again (a bind mount, overlapping scopes) is walked once.
+    std::set<std::pair<dev_t, quint64>> walked;
+    for (const kzquery::Scope& scope : *scopes) {
+        // Folders waiting to be walked, opened only when their turn comes,
+        // so that a wide tree never holds more than one listing open.
+        // A scope given through a link (a home folder elsewhere) is walked
+        // where it leads; no link is followed below it.
+        std::error_code ec;
+        const fs::path canonical = fs::canonical(scope.folder, ec);
+        const fs::path start = ec ? scope.folder : canonical;
+        std::vector<fs::path> stack{start};
+        while (!stack.empty() && !stopped()) {
+            const fs::path dir = std::move(stack.back());
+            stack.pop_back();
+            int err = 0;
+            const platform::DirectoryHandle handle = platform::DirectoryHandle::open(dir, &err);
+            struct stat self {};
+            if (!handle.isValid() || ::fstat(handle.fd(), &self) != 0) {
+                if (dir == start)
+                    platform::logLine(QStringLiteral("Saved search: scope cannot be listed: ")
+                                      + QFile::decodeName(QByteArray::fromStdString(dir.native())));
+                continue;
+            }
+            if (!walked.insert({self.st_dev, quint64(self.st_ino)}).second)
+                continue;
+            std::vector<fs::path> subfolders;
+            handle.list(
+                [&](const platform::DirEntry& entry) {
+                    if (stopped())
+                        return false;
+                    if (entry.statFailed || entry.name.empty() || (!options.includeHidden && entry.name.front() == '.'))
+                        return true;
+                    const fs::path child = dir / entry.name;
+                    if (query->matches(factsOf(child, entry.name, entry.stat)))
+                        found.push_back({child, entry.stat.isDir() && !platform::isPackage(child)});
+                    if (!entry.stat.isDir())
+                        return true;
+                    if (scope.wholeComputer && entry.stat.device != self.st_dev) {
+                        // Another file system starts here: the kernel's own are passed over.
+                        const platform::DirectoryHandle probe =
+                            platform::DirectoryHandle::openAt(handle.fd(), entry.name.c_str());
+                        if (!probe.isValid() || isPseudoFileSystem(probe.fd()))
+                            return true;
+                    }
+                    subfolders.push_back(child);
+                    return true;
+                },
+                &err);
+            // In listing order, each folder's contents before the next folder's.
+            stack.insert(stack.end(), std::make_move_iterator(subfolders.rbegin()),
+                         std::make_move_iterator(subfolders.rend()));
+        }
+    }
+    return found;
+}

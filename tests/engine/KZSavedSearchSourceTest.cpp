@@ -1,0 +1,200 @@
+#include "EngineTestSupport.h"
+
+#include "engine/KZMDQuery.h"
+#include "platform/Log.h"
+#include "platform/PropertyList.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+using namespace enginetest;
+
+namespace {
+
+using Format = platform::PropertyList::Format;
+
+fs::path savedSearch(const kztest::TempDir& dir, const std::string& name, const QString& query,
+                     const QVariantList& scopes, Format format = Format::Xml)
+{
+    const fs::path file = dir / (name + ".savedSearch");
+    const QVariantMap raw{{str("RawQuery"), query}, {str("SearchScopes"), scopes}};
+    EXPECT_TRUE(platform::PropertyList::writeFile(file, QVariantMap{{str("RawQueryDict"), raw}}, format));
+    return file;
+}
+
+QString text(const fs::path& path) { return QString::fromStdString(path.native()); }
+
+KZSourceItemRef smartSource(const fs::path& file)
+{
+    return KZSourceItem::create({{str("url"), QVariant::fromValue(file)}, {str("isSmartFolder"), true}});
+}
+
+// Collects log lines for as long as it lives.
+class LogLines {
+public:
+    LogLines()
+    {
+        platform::setLogSink([this](const QString& line) {
+            std::lock_guard guard(lock_);
+            lines_.append(line);
+        });
+    }
+    ~LogLines() { platform::setLogSink({}); }
+    int count(const QString& part)
+    {
+        std::lock_guard guard(lock_);
+        return int(std::count_if(lines_.begin(), lines_.end(), [&](const QString& l) { return l.contains(part); }));
+    }
+
+private:
+    std::mutex lock_;
+    QStringList lines_;
+};
+
+SearchOptions bounded()
+{
+    SearchOptions options;
+    options.bound = std::chrono::seconds(30);
+    return options;
+}
+
+} // namespace
+
+TEST(KZSavedSearchSource, TwoSavedSearchesKeepTheirOwnLabels)
+{
+    kztest::TempDir dir;
+    const std::string twin = randomBytes(20000, 1);
+    const fs::path a = dir.write("a/photo.dat", twin);
+    const fs::path b = dir.write("b/copy.dat", twin);
+    dir.write("a/other.dat", twin + "x");
+    dir.write("a/skip.txt", twin); // same bytes, left out by the query
+    dir.write("b/.hidden.dat", twin); // hidden, as the index would leave it
+
+    const QString query = str(R"(kMDItemFSName == "*.DAT"c && kMDItemFSSize == 20000)");
+    const auto first = smartSource(savedSearch(dir, "first", query, {text(dir / "a")}, Format::Xml));
+    const auto second = smartSource(savedSearch(dir, "second", query, {text(dir / "b")}, Format::Binary));
+    const SearchResult result = runSearch({first, second}, sizeAndContentCriteria(), bounded());
+    ASSERT_EQ(result.notifications, 1);
+    EXPECT_EQ(groupSet(result.rows), (Groups{{a, b}}));
+    ASSERT_EQ(result.rows.size(), 2u);
+    EXPECT_NE(first->locationLabelTag(), second->locationLabelTag());
+    for (const FoundRow& row : result.rows)
+        EXPECT_EQ(row.label, row.path == a ? first->locationLabelTag() : second->locationLabelTag());
+}
+
+TEST(KZSavedSearchSource, AResultFolderIsScannedAndWhatItHoldsIsNotFiledTwice)
+{
+    kztest::TempDir dir;
+    const std::string twin = randomBytes(5000, 2);
+    const fs::path one = dir.write("scope/keep/keep-1.bin", twin);
+    const fs::path two = dir.write("scope/keep/deeper/keep-2.bin", twin);
+    const fs::path three = dir.write("scope/loose/keep-3.bin", twin);
+    const fs::path notMatched = dir.write("scope/loose/other.bin", twin);
+
+    const auto source = smartSource(savedSearch(dir, "keep", str(R"(kMDItemFSName == "keep*")"), {text(dir / "scope")}));
+    const SearchResult result = runSearch({source}, sizeAndContentCriteria(), bounded());
+    ASSERT_EQ(result.notifications, 1);
+    // keep/ is a result: its own contents come through its scan, each once;
+    // "other.bin" lies in no resulting folder and was not selected.
+    EXPECT_EQ(groupSet(result.rows), (Groups{{one, two, three}}));
+    EXPECT_EQ(result.rows.size(), 3u);
+
+    // What the query itself answers: every match, nested ones included.
+    KZMDQuery::Options options;
+    options.home = kztest::sandboxHome();
+    options.now = QDateTime::currentDateTime();
+    const auto matches = KZMDQuery::run(dir / "keep.savedSearch", options);
+    ASSERT_TRUE(matches);
+    EXPECT_EQ(matches->size(), 4u);
+    const auto folder = std::find_if(matches->begin(), matches->end(), [](const KZLocationEntry& e) { return e.isFolder; });
+    ASSERT_NE(folder, matches->end());
+    EXPECT_EQ(folder->path, dir / "scope/keep");
+}
+
+TEST(KZSavedSearchSource, BrokenAndMissingSavedSearchesEndAtOnceWithoutResults)
+{
+    kztest::TempDir dir;
+    const std::string twin = randomBytes(3000, 3);
+    const fs::path x = dir.write("folder/x", twin);
+    const fs::path y = dir.write("folder/y", twin);
+    dir.write("other/z", twin);
+    const QVariantList scope{text(dir / "other")};
+
+    LogLines log;
+    std::vector<KZSourceItemRef> sources{
+        smartSource(dir.write("garbage.savedSearch", "this is no property list")),
+        smartSource(dir / "missing.savedSearch"),
+        smartSource(savedSearch(dir, "unparsable", str(R"(kMDItemFSName == "z)"), scope)),
+        smartSource(savedSearch(dir, "noscope", str(R"(kMDItemFSName == "z")"), {text(dir / "gone")})),
+        smartSource(savedSearch(dir, "network", str(R"(kMDItemFSName == "z")"), {str("kMDQueryScopeNetwork")})),
+        folderSource(dir / "folder"),
+    };
+    // A valid plist without a query is as broken as an unreadable one.
+    const fs::path empty = dir / "empty.savedSearch";
+    ASSERT_TRUE(platform::PropertyList::writeFile(empty, QVariantMap{{str("RawQueryDict"), QVariantMap{}}}, Format::Xml));
+    sources.push_back(smartSource(empty));
+
+    const SearchResult result = runSearch(sources, sizeAndContentCriteria(), bounded());
+    ASSERT_EQ(result.notifications, 1) << "the search did not end";
+    EXPECT_EQ(groupSet(result.rows), (Groups{{x, y}}));
+    EXPECT_EQ(log.count(str("Saved search skipped")), 6);
+
+    // Attributes that match nothing are said once per query.
+    const fs::path authors = savedSearch(
+        dir, "authors", str(R"(kMDItemAuthors == "a" || kMDItemAuthors == "b" || kMDItemFSName == "z")"), scope);
+    const SearchResult alone = runSearch({smartSource(authors)}, sizeAndContentCriteria(), bounded());
+    ASSERT_EQ(alone.notifications, 1);
+    EXPECT_EQ(log.count(str("kMDItemAuthors")), 1);
+}
+
+TEST(KZSavedSearchSource, StopEndsTheQueryPromptly)
+{
+    kztest::TempDir dir;
+    for (int i = 0; i < 40; ++i)
+        for (int j = 0; j < 50; ++j)
+            dir.write("tree/" + std::to_string(i) + "/" + std::to_string(j) + ".dat", "same");
+    const QVariantList scope{text(dir / "tree")};
+    std::vector<KZSourceItemRef> sources;
+    for (int k = 0; k < 3; ++k)
+        sources.push_back(smartSource(savedSearch(dir, "all" + std::to_string(k), str(R"(kMDItemFSName == "*.dat")"), scope)));
+
+    SearchOptions options = bounded();
+    options.progress = std::make_shared<RecordingProgress>();
+    options.progress->stopAfterToCheck = 10;
+    const SearchResult result = runSearch(sources, sizeAndContentCriteria(), options);
+    ASSERT_EQ(result.notifications, 1) << "the search did not end";
+    EXPECT_TRUE(result.info.value(str("KZResultSearchWasStoppedByUser")).toBool());
+    EXPECT_LT(result.rows.size(), 2000u); // one saved search alone finds 2000
+
+    // A query stopped before it starts answers nothing and touches nothing.
+    KZMDQuery::Options stopped;
+    stopped.now = QDateTime::currentDateTime();
+    stopped.wasStopped = [] { return true; };
+    const auto none = KZMDQuery::run(dir / "all0.savedSearch", stopped);
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->empty());
+}
+
+TEST(KZSavedSearchSource, ScopesGivenThroughALinkOrTheHomeFolderAreWalked)
+{
+    kztest::TempDir dir;
+    dir.write("real/a.txt", "a");
+    dir.write("real/sub/b.txt", "b");
+    dir.write("home/c.txt", "c");
+    fs::create_symlink(dir / "real", dir / "link");
+    fs::create_symlink(dir / "real/a.txt", dir / "home/loop.txt"); // a link is matched, never followed
+    const fs::path file = savedSearch(dir, "txt", str(R"(kMDItemFSName == "*.txt")"),
+                                      {text(dir / "link"), str("kMDQueryScopeHome")}, Format::Binary);
+    KZMDQuery::Options options;
+    options.home = dir / "home";
+    options.now = QDateTime::currentDateTime();
+    const auto found = KZMDQuery::run(file, options);
+    ASSERT_TRUE(found);
+    std::set<std::string> names;
+    for (const KZLocationEntry& entry : *found)
+        names.insert(entry.path.filename().native());
+    EXPECT_EQ(names, (std::set<std::string>{"a.txt", "b.txt", "c.txt", "loop.txt"}));
+}
