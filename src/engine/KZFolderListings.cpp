@@ -1,7 +1,6 @@
 #include "engine/KZFolderListings.h"
 
 #include "engine/KZFolderAncestry.h"
-#include "engine/KZHashPool.h"
 #include "engine/KZSearchItemInfo.h"
 #include "platform/DirectoryListing.h"
 
@@ -226,7 +225,7 @@ std::shared_ptr<const FolderView> viewBelow(const std::shared_ptr<const Listing>
 
 FolderListings::FolderListings(const std::vector<const KZSearchItemInfo*>& folders, const KZFolderAncestry& ancestry,
                                unsigned threads, std::function<bool()> stopped)
-    : stopped_(std::move(stopped)), folders_(folders), readers_(std::make_unique<KZHashPool>(std::max(1u, threads)))
+    : stopped_(std::move(stopped)), folders_(folders)
 {
     const std::size_t count = folders.size();
     index_.reserve(count);

@@ -18,7 +18,6 @@
 #include <sys/types.h>
 
 class KZFolderAncestry;
-class KZHashPool;
 class KZSearchItemInfo;
 
 namespace kzfolders {
@@ -101,10 +100,6 @@ public:
     // Null when the search was stopped while the folder was listed.
     std::shared_ptr<const FolderView> viewOf(const KZSearchItemInfo& folder);
 
-    // Threads, as many as list, that read the files of the compared
-    // folders; one caller at a time.
-    KZHashPool& readers() { return *readers_; }
-
 private:
     // The listing of a folder listed up front, once it is made.
     const Listing* listingOf(std::size_t i);
@@ -127,7 +122,6 @@ private:
     std::vector<std::thread> listers_;
     std::vector<std::shared_ptr<const FolderView>> views_;
     std::unordered_map<const KZSearchItemInfo*, std::shared_ptr<const FolderView>> others_;
-    std::unique_ptr<KZHashPool> readers_;
 };
 
 } // namespace kzfolders

@@ -238,7 +238,6 @@ private:
     // Records found folders: the new node's, then the representative's.
     void foldersContentFound(const TreeToCheck* representative, const TreeToCheck& node);
     qint16 iterateAndCompareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
-    void hashFilesAhead(const kzfolders::FolderView& left, const kzfolders::FolderView& right);
     void freeSortedItemsArray();
     void freeContaindeFolderMemory();
 

@@ -7,7 +7,6 @@
 #include "engine/KZSearchController.h"
 
 #include "engine/KZCompareCodes.h"
-#include "engine/KZContentCache.h"
 #include "engine/KZHashPool.h"
 #include "engine/KZTreeWalk.h"
 #include "platform/DirectoryListing.h"
@@ -17,12 +16,10 @@
 #include <QFile>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <functional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include <fcntl.h>
@@ -74,9 +71,9 @@ std::string below(const std::string& root, const std::string& relative)
 }
 
 // Files of folders whose listings agree are read whole when they are this
-// small: the waste when they differ early is bounded, and a file read whole
-// is never opened again to go on where an earlier comparison stopped.
-bool readWholeAhead(quint64 length)
+// small, even when they differ early: the waste is bounded, and a file read
+// whole is never opened again to go on where an earlier comparison stopped.
+bool readWhole(quint64 length)
 {
     return KZCrc32::blocksOf(length) <= 64;
 }
@@ -215,58 +212,6 @@ qint16 KZSearchController::compareForSameFolderContent(TreeToCheck& one, TreeToC
     return iterateAndCompareForSameFolderContent(one, two);
 }
 
-// The listings of the two folders agree, so they are most likely copies,
-// whose every byte the comparison below would read one file after another.
-// Their pairs of files are read whole here instead, side by side and in
-// order, until a pair differs: the comparison then finds its answers in the
-// digests, and a file read whole is never opened again to go on where an
-// earlier comparison stopped. Large files are left to the comparison, which
-// stops reading them at their first difference.
-void KZSearchController::hashFilesAhead(const kzfolders::FolderView& left, const kzfolders::FolderView& right)
-{
-    struct Side {
-        std::string path;
-        std::unique_ptr<KZNodeCache>* cache;
-    };
-    struct Pair {
-        quint64 length;
-        Side sides[2];
-    };
-    std::vector<Pair> pairs;
-    std::unordered_set<const std::unique_ptr<KZNodeCache>*> taken;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        const kzfolders::DeepEntry& x = left[i];
-        const kzfolders::DeepEntry& y = right[i];
-        if (!x.isRegular() || x.sameItem(y) || !readWholeAhead(x.size))
-            continue;
-        std::unique_ptr<KZNodeCache>* cacheA = &folderFileCaches_[ObjectKey{x.device, x.inode}];
-        std::unique_ptr<KZNodeCache>* cacheB = &folderFileCaches_[ObjectKey{y.device, y.inode}];
-        if (KZCrc32::compareKnownContent(cacheA->get(), cacheB->get()))
-            continue;
-        // A file met twice in the pair (two names of it) is left to the
-        // comparison: no cache is filled by two threads.
-        if (taken.count(cacheA) || taken.count(cacheB))
-            continue;
-        taken.insert(cacheA);
-        taken.insert(cacheB);
-        pairs.push_back({x.size, {{below(left.root(), x.relative), cacheA}, {below(right.root(), y.relative), cacheB}}});
-    }
-    // Each pair's caches are its own, and the map is not changed while they
-    // are filled; what fails is found again, and told, by the comparison.
-    std::atomic<bool> differs{false};
-    folderListings_->readers().forEach(pairs.size(), [&](std::size_t i) {
-        if (differs.load(std::memory_order_relaxed))
-            return;
-        Pair& pair = pairs[i];
-        for (Side& side : pair.sides)
-            if (!crc32_->hashAhead(fs::path(side.path), pair.length, KZCrc32::blocksOf(pair.length), side.cache))
-                return;
-        const auto known = KZCrc32::compareKnownContent(pair.sides[0].cache->get(), pair.sides[1].cache->get());
-        if (known && *known != KZCompare::kSame)
-            differs.store(true, std::memory_order_relaxed);
-    });
-}
-
 qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& one, TreeToCheck& two)
 {
     if (wasStopped() || !crc32_ || !folderListings_)
@@ -290,7 +235,6 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
         if (x.isRegular() && x.size != y.size)
             return KZCompare::kAfter;
     }
-    hashFilesAhead(left, right);
     for (std::size_t i = 0; i < left.size(); ++i) {
         if (wasStopped())
             return KZCompare::kAfter;
@@ -327,7 +271,7 @@ qint16 KZSearchController::iterateAndCompareForSameFolderContent(TreeToCheck& on
         const fs::path pathA(below(left.root(), x.relative));
         const fs::path pathB(below(right.root(), y.relative));
         qint16 r = KZCompare::kNotComparable;
-        if (readWholeAhead(x.size)) {
+        if (readWhole(x.size)) {
             // Never left part-read, so never opened again to go on with it.
             if (crc32_->hashAhead(pathA, x.size, KZCrc32::blocksOf(x.size), &cacheA)
                 && crc32_->hashAhead(pathB, y.size, KZCrc32::blocksOf(y.size), &cacheB))
