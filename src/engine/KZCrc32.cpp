@@ -358,14 +358,19 @@ quint64 KZCrc32::blocksOf(quint64 length)
 
 bool KZCrc32::hashAhead(const KZSearchItemInfo& item, quint64 blocks, std::unique_ptr<KZNodeCache>* field) const
 {
-    const quint64 length = item.totSize();
+    return hashAhead(item.url(), item.totSize(), blocks, field);
+}
+
+bool KZCrc32::hashAhead(const std::filesystem::path& url, quint64 length, quint64 blocks,
+                        std::unique_ptr<KZNodeCache>* field) const
+{
     KZContentCache* cache = KZContentCache::from(field->get());
     if (cache && cache->length() != length)
         return false;
     blocks = std::min(blocks, blockCount(length));
     if (cache && cache->blocksHashed() >= blocks)
         return true;
-    const std::unique_ptr<KZContentReader::File> file = reader_->open(item.url());
+    const std::unique_ptr<KZContentReader::File> file = reader_->open(url);
     if (!file || file->length() != length)
         return false;
     if (!cache) {

@@ -88,6 +88,9 @@ public:
     // item's; what was hashed before a failure is kept. Stops early, with
     // true, when the search is stopped.
     bool hashAhead(const KZSearchItemInfo& item, quint64 blocks, std::unique_ptr<KZNodeCache>* cache) const;
+    // The same for a file known by its location and the length it was seen with.
+    bool hashAhead(const std::filesystem::path& url, quint64 length, quint64 blocks,
+                   std::unique_ptr<KZNodeCache>* cache) const;
     static quint64 blocksOf(quint64 length);
 
     // The image record of a picture: its pixels decoded and converted to one

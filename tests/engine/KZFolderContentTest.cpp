@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
@@ -177,6 +178,43 @@ TEST_F(KZFolderContentTest, NoFileIsReadAgainFromTheStart)
             }
             lastRead = std::max(lastRead.value_or(0), offsets.back());
         }
+    }
+}
+
+// Files of a few blocks are read whole when their folders' listings agree:
+// one that differed early from one representative is not opened again to go
+// on with it against the next, and two names of one file in a folder are
+// read once. Every block of every file is read at most once.
+TEST_F(KZFolderContentTest, SmallFilesAreReadWholeAndNeverAgain)
+{
+    const std::string two = randomBytes(60000, 12); // two blocks
+    Tree tree;
+    // Whatever the order they are met in, some folder meets one that
+    // differs in the first block before it meets its copy.
+    const std::vector<std::pair<std::string, std::string>> firsts = {
+        {"a", flipped(two, 0, 1)}, {"b", two}, {"c", two}, {"x", flipped(two, 0, 2)}, {"y", flipped(two, 0, 4)}};
+    for (const auto& [folder, bytes] : firsts) {
+        tree.push_back({folder + "/f", bytes});
+        tree.push_back({folder + "/g", "tail"});
+    }
+    build(tree);
+    // The same file under two names in both of two more folders.
+    for (const char* folder : {"d", "e"}) {
+        dir.write(std::string(folder) + "/h1", two);
+        fs::create_hard_link(dir / folder / "h1", dir / folder / "h2");
+    }
+    ObservingReader reader;
+    SearchOptions options;
+    options.reader = &reader;
+    const SearchResult result = runSearch({dir.path()}, folderCriteria(), options);
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"b", "c"}, {"d", "e"}}));
+    expectCounters(result.rows);
+    for (const char* file : {"a/f", "b/f", "c/f", "x/f", "y/f", "d/h1", "e/h1"}) {
+        std::vector<quint64> offsets = reader.offsetsOf(dir / file);
+        std::vector<quint64> distinct = offsets;
+        std::sort(distinct.begin(), distinct.end());
+        distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+        EXPECT_EQ(offsets.size(), distinct.size()) << file << " had a block read twice";
     }
 }
 
