@@ -220,6 +220,9 @@ void KZSearchController::firstPassForPhotosWithArray(const std::vector<KZPhotosI
             continue;
         feedLibraryFile(entry.imagePath, label, leaveOut, libraryOwner(entry.uuid, KZAppSuppInfo::Photos));
     }
+    // Before the half counts as done, so that the crypto library's state of
+    // this pool thread is let go before the search can end.
+    KZCrc32::threadFinished();
     {
         std::lock_guard guard(photosLock_);
         photosIsWorking_.fetch_sub(1);
