@@ -23,6 +23,7 @@
 // The libraries' own passes are still to come: a library is read, its size
 // reported on standard error, and it contributes no items yet.
 
+#include "ConsoleSearch.h"
 #include "engine/KZContentReader.h"
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZProgressControl.h"
@@ -70,74 +71,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void onInterrupt(int)
-{
-    g_interrupted = 1;
-}
-
-QString str(const char* text)
-{
-    return QString::fromLatin1(text);
-}
+using namespace consolesearch;
 
 void complain(const std::string& what)
 {
     std::fprintf(stderr, "maravex-search: %s\n", what.c_str());
 }
-
-// Counters for the terminal; the engine's threads write them, a timer on the
-// main thread shows them.
-class ConsoleProgress : public KZProgressControl {
-public:
-    bool wasStopped() const override { return g_interrupted != 0; }
-    void prepareToSearch(const QVariantMap&) override {}
-    void setFoundSize(quint64 size) override { foundSize = size; }
-    void setFoundCount(quint64 count) override { foundCount = count; }
-    void setCheckedCount(quint64 count) override { checkedCount = count; }
-    void setItemsToCheckCount(quint64 count) override { itemsToCheck = count; }
-    void setIsSearching(bool) override {}
-
-    void show() const
-    {
-        std::fprintf(stderr, "\rto check %llu, checked %llu, found %llu (%llu bytes)   ",
-                     static_cast<unsigned long long>(itemsToCheck.load()),
-                     static_cast<unsigned long long>(checkedCount.load()),
-                     static_cast<unsigned long long>(foundCount.load()),
-                     static_cast<unsigned long long>(foundSize.load()));
-    }
-
-    std::atomic<quint64> foundSize{0};
-    std::atomic<quint64> foundCount{0};
-    std::atomic<quint64> checkedCount{0};
-    std::atomic<quint64> itemsToCheck{0};
-};
-
-// Reads through the file system and says once per file when a file that a
-// comparison needs cannot be read.
-class ReportingReader : public KZContentReader {
-public:
-    std::unique_ptr<File> open(const fs::path& path) override
-    {
-        errno = 0;
-        std::unique_ptr<File> file = KZContentReader::fileSystem().open(path);
-        // A symbolic link is never followed, so it has no content to read;
-        // saying so for every link would drown the real failures.
-        if (!file && errno != ELOOP) {
-            const int error = errno;
-            std::lock_guard guard(lock_);
-            if (reported_.insert(path.native()).second)
-                complain("cannot read " + path.native() + ": "
-                         + (error ? std::string(std::strerror(error)) : std::string("not a regular file")));
-        }
-        return file;
-    }
-
-private:
-    std::mutex lock_;
-    std::set<std::string> reported_;
-};
 
 // Every comparison group that looks for the same value looks for unique
 // values instead.
@@ -435,50 +374,15 @@ int main(int argc, char** argv)
     }
     stuff->setCriteria(unique ? uniqueCriteria(*criteria) : *criteria);
 
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the program at once
-    sigaction(SIGINT, &action, nullptr);
+    stopOnInterrupt();
 
-    static int senderTag = 0;
     auto progress = std::make_shared<ConsoleProgress>();
-    ReportingReader reader;
-    QVariantMap result;
-    std::mutex resultLock;
-    platform::Subscription subscription = platform::NotificationCenter::defaultCenter().addObserver(
-        KZNotification::searchDidTerminate, platform::NotificationObject(&senderTag),
-        [&](const platform::Notification& note) {
-            {
-                std::lock_guard guard(resultLock);
-                result = note.userInfo;
-            }
-            QMetaObject::invokeMethod(&app, [&app] { app.quit(); }, Qt::QueuedConnection);
-        });
-
-    const bool showProgress = ::isatty(STDERR_FILENO);
-    QTimer ticker;
-    ticker.setInterval(100);
-    QObject::connect(&ticker, &QTimer::timeout, &app, [&] {
-        if (showProgress)
-            progress->show();
-    });
-    ticker.start();
-
+    ReportingReader reader(complain);
     QElapsedTimer clock;
     clock.start();
     const quint64 bytesBefore = KZContentReader::totalBytesRead();
-    {
-        auto controller = KZSearchController::create(stuff, &senderTag, progress);
-        controller->setContentReader(&reader);
-        controller->startToSearch();
-    }
-    app.exec();
-    ticker.stop();
-    KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
-    if (showProgress)
-        std::fputs("\n", stderr);
+    const QVariantMap result = runSearch(app, stuff, reader, progress);
 
-    std::lock_guard guard(resultLock);
     KZFoundList list = KZFoundListParcel::take(result.value(str("KZResultFoundItems")));
     std::vector<Record> records;
     KZFoundItemArray toSave;
