@@ -481,8 +481,16 @@ void KZResultCntrl::postResultIsReady()
 
 void KZResultCntrl::prepareToShowWindowWithTabTag(quint64 tag)
 {
-    if (KZResultTabStrip* strip = tabsView())
-        strip->selectTabWithTag(tag);
+    KZResultTabStrip* strip = tabsView();
+    if (!strip)
+        return;
+    // A result can lack the asked tab: one file type beside the missing
+    // tracks has no tab of all duplicates, and a saved result's tab may be
+    // gone. The window then opens on its first tab rather than on none.
+    const auto types = strip->fileTypes();
+    if (!types.empty() && !types.contains(tag))
+        tag = types.begin()->first;
+    strip->selectTabWithTag(tag);
 }
 
 void KZResultCntrl::showViewWithSelection(const QVariantMap& userInfo)

@@ -2,6 +2,10 @@
 
 #include "media/KZApplescript.h"
 
+#include <QFile>
+
+#include <filesystem>
+
 KZDeadTrackItem::KZDeadTrackItem(const QVariantMap& dictionary)
     : songName_(dictionary.value(QStringLiteral("songName")).toString())
     , album_(dictionary.value(QStringLiteral("album")).toString())
@@ -12,10 +16,14 @@ KZDeadTrackItem::KZDeadTrackItem(const QVariantMap& dictionary)
     // script.
     if (KZApplescript::isValidTrackID(trackID))
         trackID_ = trackID.toLower();
+    const QVariant url = dictionary.value(QStringLiteral("url"));
     if (dictionary.contains(QStringLiteral("path")))
         url_ = QUrl::fromLocalFile(dictionary.value(QStringLiteral("path")).toString());
+    else if (url.metaType() == QMetaType::fromType<std::filesystem::path>())
+        // The search hands over the file as its path's bytes.
+        url_ = QUrl::fromLocalFile(QFile::decodeName(url.value<std::filesystem::path>().c_str()));
     else
-        url_ = dictionary.value(QStringLiteral("url")).toUrl();
+        url_ = url.toUrl();
     if (dictionary.contains(QStringLiteral("isMarked")))
         isMarked_.store(dictionary.value(QStringLiteral("isMarked")).toBool());
 }

@@ -13,7 +13,7 @@
 class KZDeadTrackItem {
 public:
     // A track of the music-library reader ("songName", "album", "artist",
-    // "trackID", "url"), or of a saved result ("path" in place of "url", and
+    // "trackID", "url" as a QUrl or a path), or of a saved result ("path" in place of "url", and
     // "isMarked"). A track identifier that is not 1 to 16 hexadecimal digits
     // is dropped: such a track stays listed but cannot be deleted.
     explicit KZDeadTrackItem(const QVariantMap& dictionary);

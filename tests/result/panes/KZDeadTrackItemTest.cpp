@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 TEST(DeadTrackItem, ReadsTheReadersAndTheSavedFilesDictionaries)
 {
     const KZDeadTrackItem found({{u"songName"_qs, u"Song"_qs},
@@ -18,6 +20,12 @@ TEST(DeadTrackItem, ReadsTheReadersAndTheSavedFilesDictionaries)
                                  {u"url"_qs, QUrl(u"file:///elsewhere"_qs)}, {u"isMarked"_qs, false}});
     EXPECT_EQ(saved.path(), u"/m/c.mp3");
     EXPECT_FALSE(saved.isMarked());
+
+    // The search's own record holds the file as a path, bytes and all.
+    const KZDeadTrackItem searched({{u"trackID"_qs, u"1f02"_qs},
+                                    {u"url"_qs, QVariant::fromValue(std::filesystem::path("/m/Caf\xc3\xa9 d.mp3"))}});
+    EXPECT_EQ(searched.path(), u"/m/Caf\u00e9 d.mp3"_qs);
+    EXPECT_EQ(searched.savedDictionary().value(u"path"_qs).toString(), u"/m/Caf\u00e9 d.mp3"_qs);
 
     const KZDeadTrackItem remote({{u"url"_qs, QUrl(u"http://example.com/a.mp3"_qs)}});
     EXPECT_TRUE(remote.path().isEmpty());

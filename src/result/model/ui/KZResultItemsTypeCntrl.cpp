@@ -91,8 +91,12 @@ KZResultItemsTypeCntrl::KZResultItemsTypeCntrl(const QVariantMap& info, KZResult
                  {QStringLiteral("KZResultRemoveButton"), info.value(QStringLiteral("KZResultRemoveButton"))},
                  {QStringLiteral("KZResultSelectionInfoField"), info.value(QStringLiteral("KZResultSelectionInfoField"))}});
         }
-        resultView_ = deadTracksCntrl_ && deadTracksCntrl_->resultView() ? deadTracksCntrl_->resultView() : new QWidget;
-        resultView_->setObjectName(QStringLiteral("ResultView"));
+        if (deadTracksCntrl_ && deadTracksCntrl_->resultView()) {
+            resultView_ = deadTracksCntrl_->resultView();
+        } else {
+            resultView_ = new QWidget;
+            resultView_->setObjectName(QStringLiteral("ResultView"));
+        }
         return;
     }
     buildResultView(info);

@@ -4,6 +4,8 @@
 
 #include "engine/KZSearchController.h"
 #include "media/KZApplescript.h"
+#include "media/KZiTunesSupport.h"
+#include "support/LibraryFixtures.h"
 #include "support/MediaFakes.h"
 #include "engine/KZSearchItemInfo.h"
 #include "settings/KZFileTypeLabel.h"
@@ -665,4 +667,67 @@ TEST_F(ResultWindowFlow, TheMissingTracksTabRemovesThroughTheBridgeAndEndsTheRem
     // A result saved now does not bring the deleted tracks back.
     ASSERT_TRUE(window->deadTracksToSave());
     EXPECT_TRUE(window->deadTracksToSave()->empty());
+}
+
+// A search of a music library whose export names tracks without a file:
+// the window, asked for the tab of all duplicates that this result does not
+// have (one file type beside the missing tracks), opens on its file-type tab,
+// and the missing-tracks tab lists exactly the tracks whose files are gone.
+TEST_F(ResultWindowFlow, ASearchedMusicLibraryOpensWithItsMissingTracksListed)
+{
+    kztest::ScopedDefaults defaults;
+    realsearch::prepareWindowDefaults();
+    KZiTunesSupport::setSharedControl(nullptr);
+    const auto forget = qScopeGuard([] { KZiTunesSupport::setSharedControl(nullptr); });
+    const fs::path media = root / "iTunes Media";
+    const fs::path exportFile = root / "iTunes Library.xml";
+    fs::create_directories(media);
+    const std::string song(4000, 's');
+    std::ofstream(media / "one.mp3", std::ios::binary) << song;
+    std::ofstream(media / "one again.mp3", std::ios::binary) << song;
+    std::ofstream(media / "single.mp3", std::ios::binary) << std::string(3000, 'u');
+    kztest::MusicLibraryBuilder(media)
+        .fileTrack(1, 0xA1, media / "one.mp3", u"One"_s, u"Ada"_s, u"First"_s)
+        .fileTrack(2, 0xB2, media / "one again.mp3", u"One Again"_s, u"Ada"_s, u"First"_s)
+        .fileTrack(3, 0xC3, media / "single.mp3", u"Single"_s)
+        .fileTrack(4, 0xD4, media / "gone.mp3", u"Gone"_s, u"Bea"_s, u"Second"_s)
+        .fileTrack(5, 0xE5, media / "lost.mp3", u"Lost"_s, u"Bea"_s, u"Second"_s)
+        .write(exportFile);
+    defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(exportFile.c_str()));
+    defaults->setValue(KZDefaultsKey::ask_show_deads, true);
+
+    const auto library = KZSourceItem::create({{u"url"_s, QVariant::fromValue(root)}, {u"iTunesLibValue"_s, 1}});
+    ASSERT_NO_FATAL_FAILURE(initialize(searchFor(std::vector<KZSourceItemRef>{library})));
+    const auto tabs = window->tabsStrip()->fileTypes();
+    ASSERT_EQ(tabs.size(), 2u);
+    ASSERT_FALSE(tabs.contains(KZTag::allDuplicates));
+    const quint64 music = tabs.begin()->first;
+
+    window->showWindowWithTabTag(KZTag::allDuplicates); // as Show Result asks
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return window->isVisible() && outline(music) && outline(music)->foundListView()->isVisible(); },
+        std::chrono::seconds(20)));
+    EXPECT_EQ(listed(music), (std::set<fs::path>{media / "one.mp3", media / "one again.mp3"}));
+
+    window->showWindowWithTabTag(KZTag::missingTracks);
+    QTableView* table = nullptr;
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] {
+            table = window->findChild<QTableView*>(u"tableView"_s);
+            return table && table->isVisible() && table->model()->rowCount() == 2;
+        },
+        std::chrono::seconds(20)));
+    EXPECT_FALSE(outline(music)->foundListView()->isVisible());
+    QStringList songs;
+    for (int row = 0; row < table->model()->rowCount(); ++row)
+        for (int column = 0; column < table->model()->columnCount(); ++column)
+            songs << table->model()->index(row, column).data().toString();
+    EXPECT_TRUE(songs.contains(u"Gone"_s) && songs.contains(u"Lost"_s)) << songs.join(u", "_s).toStdString();
+    EXPECT_FALSE(songs.contains(u"Single"_s));
+    ASSERT_TRUE(window->deadTracksToSave());
+    ASSERT_EQ(window->deadTracksToSave()->size(), 2u);
+    EXPECT_EQ(window->deadTracksToSave()->at(0).trackID, u"d4"_s);
+    // Where the file was stays in the tab and in a saved result.
+    EXPECT_EQ(window->deadTracksToSave()->at(0).path, QFile::decodeName((media / "gone.mp3").c_str()));
+    EXPECT_TRUE(songs.contains(QFile::decodeName((media / "lost.mp3").c_str())));
 }

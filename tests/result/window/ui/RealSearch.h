@@ -54,15 +54,12 @@ private:
     std::map<quint64, KZFileTypeLabelRef> types_;
 };
 
-// The userInfo of "searchDidTerminate" for a search of `folders` (each a
-// source, in order) by size and content.
-inline QVariantMap searchFor(const std::vector<std::filesystem::path>& folders)
+// The userInfo of "searchDidTerminate" for a search of `sources` (in order)
+// by size and content.
+inline QVariantMap searchFor(const std::vector<KZSourceItemRef>& sources)
 {
     using namespace Qt::StringLiterals;
     auto stuff = KZSearchStuff::searchStuff();
-    std::vector<KZSourceItemRef> sources;
-    for (const auto& folder : folders)
-        sources.push_back(KZSourceItem::create({{u"url"_s, QVariant::fromValue(folder)}}));
     stuff->setSources(sources);
     stuff->setCriteria(QVariantMap{{u"isSize"_s, true},
                                    {u"sizeStruct"_s, QVariantMap{{u"isSame"_s, true}}},
@@ -84,6 +81,16 @@ inline QVariantMap searchFor(const std::vector<std::filesystem::path>& folders)
     KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
     std::lock_guard guard(lock);
     return info;
+}
+
+// The same with each of `folders` a source.
+inline QVariantMap searchFor(const std::vector<std::filesystem::path>& folders)
+{
+    using namespace Qt::StringLiterals;
+    std::vector<KZSourceItemRef> sources;
+    for (const auto& folder : folders)
+        sources.push_back(KZSourceItem::create({{u"url"_s, QVariant::fromValue(folder)}}));
+    return searchFor(sources);
 }
 
 inline QVariantMap searchFor(const std::filesystem::path& folder)
