@@ -496,9 +496,31 @@ done
 # the strip's own picture test in a plain window shaped like the top of a
 # result window.
 picture_state result-tabs kz_result_panes_ui_tests ResultTabsShots
-# The missing-tracks tab fed with tracks by hand, as after a stopped search
-# (the program reaches it once a music library can be searched).
+# The missing-tracks tab fed with tracks by hand, as after a stopped search.
 picture_state result-missing-tracks-fed kz_result_panes_ui_tests DeadTracksShots
+# A search of the music library: its export lies where the program looks for
+# it by default (under the state's home), six of its thirty tracks have lost
+# their files, the question whether to list them is answered Yes, and the
+# result opens on the missing-tracks tab.
+MUSIC_HOME=$work/home-result-missing-tracks
+bench/make-media-libraries "$MUSIC_HOME" --images 10 --tracks 30 --missing 6 >/dev/null
+state result-missing-tracks again "$MUSIC_HOME/Music/iTunes" <<'STEPS'
+waitfor startBtn
+wait 800
+click startBtn
+wait 2500
+press Yes
+waitfor showResultButton
+wait 1500
+click showResultButton
+waitfor foundListView
+wait 1000
+click resultTab100000000001
+waitfor deadTracksView
+wait 1200
+shot $SHOTS/result-missing-tracks.png resultWindow
+quit
+STEPS
 
 # --- result list: the mark menu, the two popovers and the context menu -------------
 # A group row with a marked member and its open mark menu, the last-member
