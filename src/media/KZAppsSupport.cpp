@@ -2,6 +2,7 @@
 
 #include "media/KZApplescript.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ScriptRunner.h"
 #include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
@@ -154,6 +155,13 @@ bool KZAppsSupport::askToManageAppWithIndentifier(const QString& identifier, con
     std::atomic<bool>& wasAsked = photos ? managePhotosWasAsked_ : manageiTunesWasAsked_;
     if (wasAsked.load()) {
         manageAppWithDict(manageOptions);
+        return true;
+    }
+    // Nothing can quit or open the application here, so its leave would be
+    // asked for nothing: the library is searched from its files, and the
+    // question waits for a run in which the application can be reached.
+    if (!platform::ScriptRunner::shared().canReachApplications()) {
+        (photos ? photosIsInSource_ : iTunesIsInSource_).store(true);
         return true;
     }
     const qint64 answer = KZErrorDelegate::sharedControl().askToTheUserWithView(

@@ -57,7 +57,9 @@ public:
     void appLaunched(const platform::ProcessEvent& event);
     void appTerminated(const platform::ProcessEvent& event);
 
-    // Answers whether the user allows managing the application.
+    // Answers whether the user allows managing the application. Where no
+    // application can be reached (Linux) nothing is asked and the answer is
+    // yes: managing then does nothing.
     bool askToManageAppWithIndentifier(const QString& identifier, const QVariantMap& manageOptions);
     // Answers whether the application could be reached at all (never on
     // Linux); only then was anything waited for.

@@ -47,10 +47,15 @@ public:
     // Opens `path` with the application named `appName`, without bringing it
     // to the front.
     virtual ScriptResult openWithApplication(const QString& path, const QString& appName) = 0;
+    // Whether scripts and opening requests can reach an application at all;
+    // when not, every call answers NotAvailable, so there is no point in
+    // asking the user's leave to quit or open one.
+    virtual bool canReachApplications() const { return true; }
 };
 
 class UnavailableScriptRunner final : public ScriptRunner {
 public:
+    bool canReachApplications() const override { return false; }
     ScriptResult run(const QString& script) override;
     ScriptResult openWithApplication(const QString& path, const QString& appName) override;
 };

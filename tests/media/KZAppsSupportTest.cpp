@@ -191,6 +191,25 @@ TEST_F(Guard, WithoutScriptsManagingWaitsForNothing)
     EXPECT_TRUE(guard_.photosIsInSource());
 }
 
+// A question whose answer could not be carried out is not asked; it comes
+// once the application can be reached.
+TEST_F(Guard, WithoutScriptsTheManageQuestionIsNotAsked)
+{
+    guard_.setWaitLimit(std::chrono::milliseconds(200)); // a fault must not wait 90 s
+    scripts_.usePlatformRunner();
+    EXPECT_TRUE(guard_.askToManageAppWithIndentifier(kPhotos, photosOptions(true, true)));
+    EXPECT_TRUE(guard_.askToManageAppWithIndentifier(kMusic, {}));
+    EXPECT_EQ(presenter_->shown(), 0u);
+    EXPECT_TRUE(guard_.photosIsInSource());
+    EXPECT_TRUE(guard_.iTunesIsInSource());
+    EXPECT_FALSE(guard_.managePhotosWasAsked());
+
+    kztest::ScopedScriptRunner reachable;
+    EXPECT_TRUE(guard_.askToManageAppWithIndentifier(kPhotos, photosOptions(true, true)));
+    EXPECT_EQ(presenter_->shown(), 1u);
+    EXPECT_TRUE(guard_.managePhotosWasAsked());
+}
+
 TEST_F(Guard, ManagingWaitsForTheApplicationThroughTheWatcher)
 {
     watcher_.running.insert(kPhotos);

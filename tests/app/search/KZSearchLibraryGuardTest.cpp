@@ -77,6 +77,26 @@ TEST(SearchLibraryGuard, AllowedPhotoLibraryIsReopenedOnceAndTheQuestionComesOnc
     EXPECT_TRUE(KZAppsSupport::sharedControl().managePhotosWasAsked());
 }
 
+// With the platform's runner no application can be quit or opened: the
+// search starts on the library without asking, opening or waiting.
+TEST(SearchLibraryGuard, UnreachablePhotoApplicationIsNotAskedAbout)
+{
+    AlertScope alerts;
+    PhotosApp app;
+    app.scripts.usePlatformRunner();
+    kztest::TempDir dir;
+    KZSourcesCntrl cntrl;
+    cntrl.addSavedSources({photosLibraryAt(dir.mkdir("A.photoslibrary"))});
+
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+
+    ASSERT_TRUE(outcome.proceed);
+    EXPECT_TRUE(outcome.watchLibraries);
+    EXPECT_TRUE(alerts.presenter->shown.empty());
+    ASSERT_EQ(cntrl.sources().size(), 1u);
+    EXPECT_TRUE(cntrl.sources()[0]->isCurrentLibrary());
+}
+
 TEST(SearchLibraryGuard, RefusedPhotoLibraryLeavesTheSourcesAndAloneStartsNothing)
 {
     AlertScope alerts;
