@@ -6,7 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
-// The six columns of a tab's result list, in the order they stand.
+// One of the six columns of a tab's result list.
 struct KZResultColumn {
     QString identifier;
     // Key of the header's text; empty for a column whose header is an image.
