@@ -4,7 +4,7 @@
 #include "platform/StringTable.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZListNotifications.h"
-#include "result/window/KZResultColumns.h"
+#include "result/window/KZTableHeaderCntrl.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZSourceItem.h"
 
@@ -38,7 +38,7 @@ KZExportColumn columnOf(const QVariant& value)
         return column;
     }
     column.identifier = value.toString();
-    for (const KZResultColumn& known : KZResultColumns::all()) {
+    for (const KZResultColumn& known : KZTableHeaderCntrl::all()) {
         if (known.identifier == column.identifier && !known.titleKey.isEmpty())
             column.title = platform::localizedString(known.titleKey);
     }

@@ -51,4 +51,9 @@ QColor tintColour(Tint tint)
     return tint == Tint::Blue ? QColor::fromRgbF(0.266f, 0.501f, 0.882f) : QColor::fromRgbF(0.372f, 0.439f, 0.498f);
 }
 
+QColor grey(double value, double alpha)
+{
+    return QColor::fromRgbF(float(value), float(value), float(value), float(alpha));
+}
+
 } // namespace KZCellFormatting

@@ -33,4 +33,7 @@ QColor subTitleColour(int style, bool ghost);
 enum class Tint { Blue, Graphite };
 QColor tintColour(Tint tint = Tint::Blue);
 
+// A grey of `value` (0 black .. 1 white), as the list's bars and pills are drawn in.
+QColor grey(double value, double alpha = 1.0);
+
 } // namespace KZCellFormatting

@@ -1,4 +1,4 @@
-#include "app/progress/KZFakeTabTracker.h"
+#include "app/progress/KZFakeTabView.h"
 #include "app/progress/KZProgressRingGeometry.h"
 
 #include <gtest/gtest.h>
@@ -107,7 +107,7 @@ TEST(ProgressRingGeometry, OutlineStrokeWindowAndDrag)
 
 // ---- Pointer over the tabs --------------------------------------------------------
 
-struct RecordingHost : KZFakeTabTracker::Host {
+struct RecordingHost : KZFakeTabView::Host {
     std::vector<std::string> calls;
     void bringTabToFront(int t) override { calls.push_back("front" + std::to_string(t)); }
     void showTabInfo(int t) override { calls.push_back("info" + std::to_string(t)); }
@@ -119,7 +119,7 @@ struct RecordingHost : KZFakeTabTracker::Host {
     void dragWindowTo(QPointF) override { calls.push_back("drag"); }
 };
 
-TEST(FakeTabTracker, PointerScripts)
+TEST(FakeTabView, PointerScripts)
 {
     enum Kind { Move, Leave, Press, Release };
     struct Step {
@@ -153,18 +153,18 @@ TEST(FakeTabTracker, PointerScripts)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingHost host;
-        KZFakeTabTracker tracker(host);
+        KZFakeTabView fakeTabView(host);
         for (const Step& s : c.steps) {
             switch (s.kind) {
-            case Move: tracker.mouseMove(s.tab, {}); break;
-            case Leave: tracker.mouseLeave(); break;
-            case Press: tracker.mousePress(s.tab, {}, s.searching); break;
-            case Release: tracker.mouseRelease(s.tab, s.searching); break;
+            case Move: fakeTabView.mouseMove(s.tab, {}); break;
+            case Leave: fakeTabView.mouseLeave(); break;
+            case Press: fakeTabView.mousePress(s.tab, {}, s.searching); break;
+            case Release: fakeTabView.mouseRelease(s.tab, s.searching); break;
             }
         }
         EXPECT_EQ(host.calls, c.expected);
-        EXPECT_EQ(tracker.pressedTab(), -1);
-        EXPECT_FALSE(tracker.draggingWindow());
+        EXPECT_EQ(fakeTabView.pressedTab(), -1);
+        EXPECT_FALSE(fakeTabView.draggingWindow());
     }
 }
 

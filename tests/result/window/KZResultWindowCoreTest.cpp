@@ -1,8 +1,8 @@
 #include "result/model/KZColumnKeys.h"
 #include "result/window/KZOutlineRules.h"
-#include "result/window/KZResultColumns.h"
 #include "result/window/KZRowColours.h"
 #include "result/window/KZSelectionSummary.h"
+#include "result/window/KZTableHeaderCntrl.h"
 #include "settings/KZTags.h"
 
 #include <gtest/gtest.h>
@@ -45,22 +45,22 @@ TEST(ResultColumns, SixColumnsWithLocationOnlyForTwoSources)
 {
     using namespace KZColumnKey;
     QStringList ids;
-    for (const KZResultColumn& column : KZResultColumns::all())
+    for (const KZResultColumn& column : KZTableHeaderCntrl::all())
         ids << column.identifier;
     EXPECT_EQ(ids, (QStringList{check_col, location_tag_col, name_col, date_modified_col, size_col, kind_col}));
-    EXPECT_FALSE(KZResultColumns::isShown(location_tag_col, 1));
-    EXPECT_TRUE(KZResultColumns::isShown(location_tag_col, 2));
-    EXPECT_TRUE(KZResultColumns::isShown(name_col, 1));
-    EXPECT_FALSE(KZResultColumns::columnWithIdentifier(check_col)->resizable);
-    EXPECT_EQ(KZResultColumns::columnWithIdentifier(size_col)->maxWidth, 200);
-    EXPECT_EQ(KZResultColumns::columnWithIdentifier(name_col)->minWidth, 254);
+    EXPECT_FALSE(KZTableHeaderCntrl::isShown(location_tag_col, 1));
+    EXPECT_TRUE(KZTableHeaderCntrl::isShown(location_tag_col, 2));
+    EXPECT_TRUE(KZTableHeaderCntrl::isShown(name_col, 1));
+    EXPECT_FALSE(KZTableHeaderCntrl::columnWithIdentifier(check_col)->resizable);
+    EXPECT_EQ(KZTableHeaderCntrl::columnWithIdentifier(size_col)->maxWidth, 200);
+    EXPECT_EQ(KZTableHeaderCntrl::columnWithIdentifier(name_col)->minWidth, 254);
 }
 
 TEST(ResultColumns, HeaderClicksBuildDescriptorLists)
 {
     using namespace KZColumnKey;
-    const QString ci = KZResultColumns::localizedCaseInsensitiveCompare;
-    const KZSortDescriptors defaults = KZResultColumns::defaultSortDescriptors();
+    const QString ci = KZTableHeaderCntrl::localizedCaseInsensitiveCompare;
+    const KZSortDescriptors defaults = KZTableHeaderCntrl::defaultSortDescriptors();
     EXPECT_EQ(defaults, (KZSortDescriptors{{dupe_group_col, true}, {location_tag_col, true}}));
 
     struct Case {
@@ -82,7 +82,7 @@ TEST(ResultColumns, HeaderClicksBuildDescriptorLists)
         {"unknown column keeps the order", defaults, QStringLiteral("nope"), defaults},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(KZResultColumns::descriptorsAfterClick(c.before, c.clicked), c.after) << c.name;
+        EXPECT_EQ(KZTableHeaderCntrl::descriptorsAfterClick(c.before, c.clicked), c.after) << c.name;
 }
 
 TEST(OutlineRules, GhostRows)

@@ -73,7 +73,7 @@ void KZProgressTabs::initializeForNewSearch()
     removeLayers(layers_);
     removeLayers(finalLayers_);
     currFileTypes_.clear();
-    tracker_.reset();
+    fakeTabView_.reset();
     Q_EMIT tabsChanged();
 }
 
@@ -120,7 +120,7 @@ void KZProgressTabs::finalUpdateTabsStatus(const KZFileTypeSnapshot& types)
     updateTabsStatus(types);
     currFileTypes_ = types;
     removeLayers(finalLayers_);
-    tracker_.reset();
+    fakeTabView_.reset();
 
     std::vector<std::pair<quint64, quint64>> sizes;
     for (const auto& [tag, label] : types)
@@ -177,7 +177,7 @@ void KZProgressTabs::removeFileTypeLabel(quint64 tag)
         return;
     removeLayers(finalLayers_);
     removeLayers(layers_);
-    tracker_.reset();
+    fakeTabView_.reset();
     if (!currFileTypes_.empty()) {
         const KZFileTypeSnapshot remaining = currFileTypes_;
         finalUpdateTabsStatus(remaining);
@@ -189,7 +189,7 @@ void KZProgressTabs::removeFileTypeLabel(quint64 tag)
 int KZProgressTabs::tabAt(QPointF point) const
 {
     const auto& tabs = shownTabs();
-    const int hovered = tracker_.hoveredTab();
+    const int hovered = fakeTabView_.hoveredTab();
     // The tab drawn on top is asked first.
     if (hovered >= 0 && hovered < static_cast<int>(tabs.size()) && tabs[hovered]->pathContainsPoint(point))
         return hovered;
@@ -218,26 +218,26 @@ QRegion KZProgressTabs::tabsRegion() const
 
 void KZProgressTabs::mouseMoveEvent(QMouseEvent* event)
 {
-    tracker_.mouseMove(tabAt(event->position()), event->globalPosition());
+    fakeTabView_.mouseMove(tabAt(event->position()), event->globalPosition());
 }
 
 void KZProgressTabs::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    tracker_.mousePress(tabAt(event->position()), event->globalPosition(), searchRunning_());
+    fakeTabView_.mousePress(tabAt(event->position()), event->globalPosition(), searchRunning_());
 }
 
 void KZProgressTabs::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    tracker_.mouseRelease(tabAt(event->position()), searchRunning_());
+    fakeTabView_.mouseRelease(tabAt(event->position()), searchRunning_());
 }
 
 void KZProgressTabs::leaveEvent(QEvent*)
 {
-    tracker_.mouseLeave();
+    fakeTabView_.mouseLeave();
 }
 
 void KZProgressTabs::bringTabToFront(int tab)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/progress/KZFakeTabTracker.h"
+#include "app/progress/KZFakeTabView.h"
 #include "app/progress/KZSearchProgressDisplay.h"
 #include "platform/Subscription.h"
 
@@ -23,7 +23,7 @@ class QVariantAnimation;
 // pointer event for them: a tab is found by its arc-shaped outline, the
 // hovered tab is raised above its neighbours, and a press off every arc
 // drags the window.
-class KZProgressTabs : public QWidget, private KZFakeTabTracker::Host {
+class KZProgressTabs : public QWidget, private KZFakeTabView::Host {
     Q_OBJECT
 public:
     explicit KZProgressTabs(QWidget* parent = nullptr);
@@ -47,7 +47,7 @@ public:
     const std::vector<KZProgressTabView*>& shownTabs() const;
     // Index into shownTabs() of the tab under `point`, or -1.
     int tabAt(QPointF point) const;
-    int hoveredTab() const { return tracker_.hoveredTab(); }
+    int hoveredTab() const { return fakeTabView_.hoveredTab(); }
     // The area the tabs cover (for the window's mask).
     QRegion tabsRegion() const;
 
@@ -62,7 +62,7 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    // KZFakeTabTracker::Host
+    // KZFakeTabView::Host
     void bringTabToFront(int tab) override;
     void showTabInfo(int tab) override;
     void hideTabInfoSoon() override;
@@ -81,7 +81,7 @@ private:
     std::vector<KZProgressTabView*> layers_;
     std::vector<KZProgressTabView*> finalLayers_;
     KZFileTypeSnapshot currFileTypes_;
-    KZFakeTabTracker tracker_{*this};
+    KZFakeTabView fakeTabView_{*this};
     std::function<bool()> searchRunning_;
     QPointF dragReference_;
     QPointer<QVariantAnimation> finalFade_;

@@ -234,7 +234,7 @@ void KZResultTabsView::createTabWithTag(quint64 tag)
 
 void KZResultTabsView::createBarsWithTag(quint64 tag)
 {
-    Items& items = tabs_[tag];
+    KZResultTabItems& items = tabs_[tag];
     if (items.horizontalBar)
         return;
     const auto label = fileTypes_.at(tag);
@@ -440,7 +440,7 @@ void KZResultTabsView::removeTabWithTag(quint64 tag)
     if (const auto next = Logic::selectionAfterRemoval(orderedTags(), tag, selectedTag()))
         selectTabWithTag(*next);
 
-    Items items = found->second;
+    const KZResultTabItems items = found->second;
     tabs_.erase(found);
     for (QWidget* view : {static_cast<QWidget*>(items.tab.data()), static_cast<QWidget*>(items.horizontalBar.data()),
                           static_cast<QWidget*>(items.verticalBar.data())}) {

@@ -2,6 +2,7 @@
 
 #include "platform/Subscription.h"
 #include "result/model/KZResultTabStrip.h"
+#include "result/panes/ui/KZResultTabItems.h"
 #include "settings/KZFileTypeLabel.h"
 
 #include <QPointer>
@@ -78,12 +79,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct Items {
-        QPointer<KZResultTabItemView> tab;
-        QPointer<KZResultBarItemView> horizontalBar;
-        QPointer<KZResultBarItemView> verticalBar;
-    };
-
     std::vector<quint64> orderedTags() const;
     void createTabs();
     void createTabWithTag(quint64 tag);
@@ -98,7 +93,7 @@ private:
 
     KZResultTabsDelegate* delegate_;
     const void* notificationObject_;
-    std::map<quint64, Items> tabs_;
+    std::map<quint64, KZResultTabItems> tabs_;
     std::map<quint64, KZFileTypeLabelRef> fileTypes_;
     QVariantList fileTypeLabels_;
     QWidget* hBarArea_;

@@ -2,7 +2,7 @@
 
 #include "platform/StringTable.h"
 #include "result/model/KZColumnKeys.h"
-#include "result/window/KZResultColumns.h"
+#include "result/window/KZTableHeaderCntrl.h"
 #include "services/KZNumberUtilities.h"
 
 #include <QPainter>
@@ -119,7 +119,7 @@ int KZFoundItemsModel::rowCount(const QModelIndex& parent) const
 
 int KZFoundItemsModel::columnCount(const QModelIndex&) const
 {
-    return int(KZResultColumns::all().size());
+    return int(KZTableHeaderCntrl::all().size());
 }
 
 bool KZFoundItemsModel::hasChildren(const QModelIndex& parent) const
@@ -165,13 +165,13 @@ QVariant KZFoundItemsModel::data(const QModelIndex& index, int role) const
         return row.isGroupRow();
     if (role == Qt::ToolTipRole) {
         if (!row.item || row.isGroupRow() ||
-            KZResultColumns::all().at(index.column()).identifier != KZColumnKey::location_tag_col)
+            KZTableHeaderCntrl::all().at(index.column()).identifier != KZColumnKey::location_tag_col)
             return {};
         const QString folder = sourceFolders_.value(row.item->locationLabelTag());
         return folder.isEmpty() ? QVariant() : QVariant(platform::localizedString(QStringLiteral("source_mark_tip")).arg(folder));
     }
     if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
-        const QString column = KZResultColumns::all().at(index.column()).identifier;
+        const QString column = KZTableHeaderCntrl::all().at(index.column()).identifier;
         if (column == KZColumnKey::location_tag_col || column == KZColumnKey::check_col)
             return {};
         const QVariant value = objectValue(row, column);
@@ -225,7 +225,7 @@ void KZFoundItemsModel::setKindGathering(bool gathering)
     if (kindGathering_ == gathering)
         return;
     kindGathering_ = gathering;
-    const int section = KZResultColumns::indexOf(KZColumnKey::kind_col);
+    const int section = KZTableHeaderCntrl::indexOf(KZColumnKey::kind_col);
     Q_EMIT headerDataChanged(Qt::Horizontal, section, section);
 }
 
@@ -233,7 +233,7 @@ QVariant KZFoundItemsModel::headerData(int section, Qt::Orientation orientation,
 {
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
-    const KZResultColumn& column = KZResultColumns::all().at(section);
+    const KZResultColumn& column = KZTableHeaderCntrl::all().at(section);
     switch (role) {
     case Qt::DisplayRole:
         if (column.titleKey.isEmpty())

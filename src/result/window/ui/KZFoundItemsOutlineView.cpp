@@ -1,8 +1,10 @@
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 
 #include "result/model/KZColumnKeys.h"
-#include "result/window/KZResultColumns.h"
+#include "result/window/KZTableHeaderCntrl.h"
 #include "result/window/ui/KZFoundItemsModel.h"
+#include "result/window/ui/KZResultGroupTableRowView.h"
+#include "result/window/ui/KZResultTableRowView.h"
 #include "services/KZDateUtilities.h"
 #include "services/ui/KZFileIcons.h"
 
@@ -10,37 +12,12 @@
 #include <QDateTime>
 #include <QHash>
 #include <QHeaderView>
-#include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSet>
 
 namespace {
-
-QColor rgb(double r, double g, double b)
-{
-    return QColor::fromRgbF(float(r), float(g), float(b));
-}
-
-// The group bar and its lines.
-const QColor barBase = rgb(0.828, 0.851, 0.883);
-const QColor barStroke = rgb(0.628, 0.651, 0.683);
-
-QColor blend(const QColor& a, const QColor& b, double t)
-{
-    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
-                            float(a.blueF() + (b.blueF() - a.blueF()) * t));
-}
-
-QLinearGradient verticalGradient(const QRect& r, const QColor& top, const QColor& bottom)
-{
-    QLinearGradient gradient(r.topLeft(), r.bottomLeft());
-    gradient.setColorAt(0.0, top);
-    gradient.setColorAt(0.5, blend(top, bottom, 0.5));
-    gradient.setColorAt(1.0, bottom);
-    return gradient;
-}
 
 // An item without an icon of its own gets its kind's from the icon theme,
 // once; the group row then shows its first member's.
@@ -310,31 +287,12 @@ void KZFoundItemsOutlineView::drawRow(QPainter* painter, const QStyleOptionViewI
     const QRect r(0, option.rect.y(), viewport()->width(), option.rect.height());
     painter->save();
     if (row.isGroupRow()) {
-        if (selected) {
-            if (style == 1)
-                painter->fillRect(r, verticalGradient(r, rgb(0.715, 0.741, 0.766), rgb(0.678, 0.701, 0.733)));
-            else
-                painter->fillRect(r, rgb(0.796, 0.796, 0.796));
-        } else {
-            const QColor c1 = rgb(0.888, 0.911, 0.943);
-            const QColor c2 = rgb(0.858, 0.881, 0.913);
-            painter->fillRect(r, verticalGradient(r, c1, c2));
-        }
-        painter->setPen(QPen(barStroke, 2.0));
-        painter->drawLine(QPointF(r.left(), r.top()), QPointF(r.right() + 1, r.top()));
-        painter->drawLine(QPointF(r.left(), r.bottom() + 1), QPointF(r.right() + 1, r.bottom() + 1));
-    } else if (selected) {
-        painter->fillRect(r, style == 1 ? KZCellFormatting::tintColour(tint_) : rgb(0.86, 0.86, 0.86));
-    } else if (!showByGroup_ && !rowColours_.isEmpty()) {
-        const KZRowColourRecord record = KZRowColours::recordForRow(rowColours_, index.row());
-        const double grey = KZRowColours::greyForCode(record.colorCode);
-        painter->fillRect(r, rgb(grey, grey, grey));
-        if (record.isFirstGroupLine) {
-            painter->setPen(QPen(barStroke, 0.5));
-            painter->drawLine(QPointF(r.left(), r.top() + 0.25), QPointF(r.right() + 1, r.top() + 0.25));
-        }
+        KZResultGroupTableRowView::drawBackground(painter, r, selected, style);
     } else {
-        painter->fillRect(r, Qt::white);
+        std::optional<KZRowColourRecord> backColorInfo;
+        if (!showByGroup_ && !rowColours_.isEmpty())
+            backColorInfo = KZRowColours::recordForRow(rowColours_, index.row());
+        KZResultTableRowView::drawBackground(painter, r, selected, style, tint_, backColorInfo);
     }
     painter->restore();
     QTreeView::drawRow(painter, option, index);
@@ -417,7 +375,7 @@ QSize KZFoundItemsDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIn
     // Asked for every row when all groups open: answered from the index
     // alone (group rows are the top level of a grouped list).
     const bool group = view_->showByGroup() && !index.internalPointer();
-    return {100, group ? KZResultColumns::groupRowHeight : KZResultColumns::itemRowHeight};
+    return {100, group ? KZTableHeaderCntrl::groupRowHeight : KZTableHeaderCntrl::itemRowHeight};
 }
 
 void KZFoundItemsDelegate::paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const
@@ -437,7 +395,7 @@ void KZFoundItemsDelegate::paintGroup(QPainter* painter, const QRect& rect, cons
     const int pillWidth = QFontMetrics(counterFont).horizontalAdvance(counter) + 18;
     const QRect pill(rect.right() - pillWidth - 10, rect.top() + (rect.height() - 18) / 2, pillWidth, 18);
     painter->setRenderHint(QPainter::Antialiasing);
-    painter->setPen(QPen(barStroke, 1.0));
+    painter->setPen(QPen(KZResultGroupTableRowView::strokeColour(), 1.0));
     painter->setBrush(group.markedCount() > 0 ? KZCellFormatting::tintColour(view_->tint()) : QColor(250, 251, 253));
     painter->drawRoundedRect(QRectF(pill).adjusted(0.5, 0.5, -0.5, -0.5), 9, 9);
     painter->setFont(counterFont);
@@ -478,7 +436,7 @@ void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         return;
     }
     const bool ghost = view_->isGhost(row);
-    const QString column = KZResultColumns::all().at(index.column()).identifier;
+    const QString column = KZTableHeaderCntrl::all().at(index.column()).identifier;
     const QRect r = option.rect;
     const QColor title = KZCellFormatting::titleColour(style, ghost);
     using namespace KZColumnKey;

@@ -2,8 +2,8 @@
 
 #include "platform/StringTable.h"
 #include "result/model/KZColumnKeys.h"
-#include "result/window/KZResultColumns.h"
 #include "result/window/KZResultMenus.h"
+#include "result/window/KZTableHeaderCntrl.h"
 #include "result/window/ui/KZFoundItemsModel.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZMarkMenuWidget.h"
@@ -54,7 +54,7 @@ private:
 } // namespace
 
 KZListMarkingCntrl::KZListMarkingCntrl(KZFoundItemsOutlineView* view, Settings settings)
-    : QObject(view), view_(view), settings_(std::move(settings)), painter_(view->font())
+    : QObject(view), view_(view), settings_(std::move(settings)), groupCellView_(view->font())
 {
     markMenu_ = new KZMarkMenuWidget(view);
     markInfo_ = new KZMarkInfoPopover(this);
@@ -142,9 +142,9 @@ void KZListMarkingCntrl::beep() const
         settings_.hooks.beep();
 }
 
-KZGroupCellPainter::State KZListMarkingCntrl::groupState(const KZListRow& row, int style) const
+KZGroupCellView::State KZListMarkingCntrl::groupState(const KZListRow& row, int style) const
 {
-    KZGroupCellPainter::State state;
+    KZGroupCellView::State state;
     state.style = style;
     state.markable = !isMarkedList();
     state.showOptions = settings_.currSelectedTag && settings_.currSelectedTag() >= kFirstPartialList;
@@ -153,8 +153,8 @@ KZGroupCellPainter::State KZListMarkingCntrl::groupState(const KZListRow& row, i
     state.tint = view_ ? view_->tint() : KZCellFormatting::Tint::Blue;
     if (view_) {
         const QHeaderView* header = view_->header();
-        const int check = KZResultColumns::indexOf(KZColumnKey::check_col);
-        const int name = KZResultColumns::indexOf(KZColumnKey::name_col);
+        const int check = KZTableHeaderCntrl::indexOf(KZColumnKey::check_col);
+        const int name = KZTableHeaderCntrl::indexOf(KZColumnKey::name_col);
         // Members sit one level in, behind the group's disclosure triangle.
         const int memberIndent = view_->indentation() * (view_->rootIsDecorated() ? 2 : 1);
         const int checkLeft = header->sectionViewportPosition(check) + memberIndent;
@@ -172,7 +172,7 @@ KZGroupRowLayout KZListMarkingCntrl::groupLayout(const QModelIndex& index) const
     const KZListRow row = view_->foundModel()->rowAt(index);
     if (!row.group)
         return {};
-    return painter_.layout(groupRowRect(view_->visualRect(index)), *row.group, groupState(row, 0));
+    return groupCellView_.layout(groupRowRect(view_->visualRect(index)), *row.group, groupState(row, 0));
 }
 
 QRect KZListMarkingCntrl::groupRowRect(const QRect& rowRect) const
@@ -187,12 +187,12 @@ QRect KZListMarkingCntrl::groupRowRect(const QRect& rowRect) const
 void KZListMarkingCntrl::paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const
 {
     if (row.group)
-        painter_.paint(painter, groupRowRect(rect), *row.group, groupState(row, style));
+        groupCellView_.paint(painter, groupRowRect(rect), *row.group, groupState(row, style));
 }
 
 QRect KZListMarkingCntrl::checkBoxRect(const QModelIndex& index) const
 {
-    const QModelIndex check = index.siblingAtColumn(KZResultColumns::indexOf(KZColumnKey::check_col));
+    const QModelIndex check = index.siblingAtColumn(KZTableHeaderCntrl::indexOf(KZColumnKey::check_col));
     const QRect cell = view_->visualRect(check);
     return {cell.center().x() - 8, cell.center().y() - 8, 16, 16};
 }

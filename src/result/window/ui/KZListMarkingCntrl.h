@@ -2,7 +2,7 @@
 
 #include "result/model/KZShownList.h"
 #include "result/window/KZMarkRequests.h"
-#include "result/window/ui/KZGroupCellPainter.h"
+#include "result/window/ui/KZGroupCellView.h"
 #include "services/ui/KZWorkspace.h"
 
 #include <QObject>
@@ -55,7 +55,7 @@ public:
     const KZFoundItemGroup* pressedGroup() const { return pressedGroup_; }
 
     // The group row's layout and state as painted.
-    KZGroupCellPainter::State groupState(const KZListRow& row, int style) const;
+    KZGroupCellView::State groupState(const KZListRow& row, int style) const;
     KZGroupRowLayout groupLayout(const QModelIndex& index) const;
     void paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const;
     // The part of a group row its controls are laid out in.
@@ -101,7 +101,7 @@ private:
     QPointer<KZFoundItemsOutlineView> view_;
     Settings settings_;
     std::unique_ptr<KZOutlineMarking> marking_;
-    KZGroupCellPainter painter_;
+    KZGroupCellView groupCellView_;
     KZMarkMenuWidget* markMenu_ = nullptr;
     KZMarkInfoPopover* markInfo_ = nullptr;
     KZGroupOptionsPopover* options_ = nullptr;

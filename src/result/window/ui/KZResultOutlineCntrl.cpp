@@ -7,9 +7,9 @@
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZListNotifications.h"
 #include "result/window/KZOutlineRules.h"
-#include "result/window/KZResultColumns.h"
 #include "result/window/KZRowColours.h"
 #include "result/window/KZSelectionSummary.h"
+#include "result/window/KZTableHeaderCntrl.h"
 #include "result/window/ui/KZFoundItemsModel.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "settings/KZNotificationNames.h"
@@ -55,7 +55,7 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
         settings_.addMarking(view_);
 
     QHeaderView* header = view_->header();
-    const auto& columns = KZResultColumns::all();
+    const auto& columns = KZTableHeaderCntrl::all();
     for (int i = 0; i < columns.size(); ++i) {
         const KZResultColumn& column = columns.at(i);
         header->setSectionResizeMode(i, column.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
@@ -63,11 +63,11 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
         header->resizeSection(i, column.identifier == KZColumnKey::date_modified_col
                                      ? std::max(column.initialWidth, view_->fullDateWidth())
                                      : column.initialWidth);
-        view_->setColumnHidden(i, !KZResultColumns::isShown(column.identifier, settings_.locationsCount));
+        view_->setColumnHidden(i, !KZTableHeaderCntrl::isShown(column.identifier, settings_.locationsCount));
     }
     header->setMinimumSectionSize(24);
     connect(header, &QHeaderView::sectionResized, this, [header](int section, int, int size) {
-        const auto& all = KZResultColumns::all();
+        const auto& all = KZTableHeaderCntrl::all();
         if (section < 0 || section >= all.size())
             return;
         const int clamped = std::clamp(size, all.at(section).minWidth, all.at(section).maxWidth);
@@ -98,7 +98,7 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &KZResultOutlineCntrl::prepareToShowPreview);
 
-    setSortDescriptors(KZResultColumns::defaultSortDescriptors());
+    setSortDescriptors(KZTableHeaderCntrl::defaultSortDescriptors());
 }
 
 KZResultOutlineCntrl::~KZResultOutlineCntrl()
@@ -378,7 +378,7 @@ void KZResultOutlineCntrl::setSortDescriptors(const KZSortDescriptors& descripto
 void KZResultOutlineCntrl::applySortIndicator()
 {
     QHeaderView* header = view_->header();
-    const int section = sortDescriptors_.isEmpty() ? -1 : KZResultColumns::indexOf(sortDescriptors_.first().key());
+    const int section = sortDescriptors_.isEmpty() ? -1 : KZTableHeaderCntrl::indexOf(sortDescriptors_.first().key());
     header->setSortIndicatorShown(section >= 0);
     if (section >= 0)
         header->setSortIndicator(section, sortDescriptors_.first().ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
@@ -386,7 +386,7 @@ void KZResultOutlineCntrl::applySortIndicator()
 
 void KZResultOutlineCntrl::headerClicked(int section)
 {
-    const auto& columns = KZResultColumns::all();
+    const auto& columns = KZTableHeaderCntrl::all();
     if (section < 0 || section >= columns.size())
         return;
     const KZSortDescriptors previous = sortDescriptors_;
@@ -399,7 +399,7 @@ void KZResultOutlineCntrl::headerClicked(int section)
         applySortIndicator();
         return;
     }
-    const KZSortDescriptors next = KZResultColumns::descriptorsAfterClick(previous, columns.at(section).identifier);
+    const KZSortDescriptors next = KZTableHeaderCntrl::descriptorsAfterClick(previous, columns.at(section).identifier);
     setSortDescriptors(next);
     if (next.isEmpty())
         return;
@@ -581,8 +581,8 @@ QVariant KZResultOutlineCntrl::removalCoverView() const
 QVariantList KZResultOutlineCntrl::tableColumns() const
 {
     QVariantList columns;
-    for (const KZResultColumn& column : KZResultColumns::all())
-        if (KZResultColumns::isShown(column.identifier, settings_.locationsCount))
+    for (const KZResultColumn& column : KZTableHeaderCntrl::all())
+        if (KZTableHeaderCntrl::isShown(column.identifier, settings_.locationsCount))
             columns.append(column.identifier);
     return columns;
 }

@@ -3,7 +3,7 @@
 #include "platform/NotificationCenter.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZListNotifications.h"
-#include "result/window/KZResultColumns.h"
+#include "result/window/KZTableHeaderCntrl.h"
 #include "result/window/ui/KZFoundItemsModel.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
@@ -113,15 +113,15 @@ TEST_F(Outline, RowHeightsColumnsAndTheLocationColumnFollowTheSources)
         cntrl->showNewData(handOff(3, grouped(groups)));
         view->expand(groupIndex(0));
         EXPECT_EQ(cntrl->foundModel()->columnCount(), 6);
-        EXPECT_EQ(view->visualRect(groupIndex(0)).height(), KZResultColumns::groupRowHeight);
+        EXPECT_EQ(view->visualRect(groupIndex(0)).height(), KZTableHeaderCntrl::groupRowHeight);
         EXPECT_EQ(view->visualRect(cntrl->foundModel()->index(0, 0, groupIndex(0))).height(),
-                  KZResultColumns::itemRowHeight);
-        EXPECT_EQ(view->isColumnHidden(KZResultColumns::indexOf(KZColumnKey::location_tag_col)), locations < 2)
+                  KZTableHeaderCntrl::itemRowHeight);
+        EXPECT_EQ(view->isColumnHidden(KZTableHeaderCntrl::indexOf(KZColumnKey::location_tag_col)), locations < 2)
             << locations;
         EXPECT_EQ(cntrl->tableColumns().size(), locations < 2 ? 5 : 6);
         EXPECT_TRUE(view->isFirstColumnSpanned(0, QModelIndex()));
         EXPECT_EQ(view->header()->sectionResizeMode(0), QHeaderView::Fixed);
-        EXPECT_EQ(view->header()->sectionResizeMode(KZResultColumns::indexOf(KZColumnKey::name_col)),
+        EXPECT_EQ(view->header()->sectionResizeMode(KZTableHeaderCntrl::indexOf(KZColumnKey::name_col)),
                   QHeaderView::Interactive);
     }
 }
@@ -213,8 +213,8 @@ TEST_F(Outline, HeaderClicksPostTheOrderAndBeepWhileKindsAreGathered)
     auto sub = platform::NotificationCenter::defaultCenter().addObserver(
         KZNotification::sortList, platform::NotificationObject::number(3),
         [&posts](const platform::Notification& note) { posts.append(note.userInfo); });
-    const int check = KZResultColumns::indexOf(KZColumnKey::check_col);
-    const int kind = KZResultColumns::indexOf(KZColumnKey::kind_col);
+    const int check = KZTableHeaderCntrl::indexOf(KZColumnKey::check_col);
+    const int kind = KZTableHeaderCntrl::indexOf(KZColumnKey::kind_col);
 
     QTest::mouseClick(view->header()->viewport(), Qt::LeftButton, {},
                       QPoint(view->header()->sectionViewportPosition(check) + 5, 5));
@@ -287,7 +287,7 @@ TEST(OutlineLooks, FullDatesKindIconsAndTheSourceMarksFolder)
     cntrl.view()->show();
     KZFoundItemsOutlineView* view = cntrl.foundListView();
 
-    const int dateColumn = KZResultColumns::indexOf(KZColumnKey::date_modified_col);
+    const int dateColumn = KZTableHeaderCntrl::indexOf(KZColumnKey::date_modified_col);
     const int width = view->header()->sectionSize(dateColumn);
     EXPECT_GE(width, view->fullDateWidth());
     EXPECT_EQ(KZCellFormatting::dateFormForWidth(width), (KZCellFormatting::DateForm{4, true}));
@@ -310,7 +310,7 @@ TEST(OutlineLooks, FullDatesKindIconsAndTheSourceMarksFolder)
         EXPECT_NE(items[0]->fileIcon(), items[2]->fileIcon()) << "a text file and a picture look different";
     }
 
-    const int location = KZResultColumns::indexOf(KZColumnKey::location_tag_col);
+    const int location = KZTableHeaderCntrl::indexOf(KZColumnKey::location_tag_col);
     const KZFoundItemsModel* model = cntrl.foundModel();
     EXPECT_EQ(model->data(model->index(1, location), Qt::ToolTipRole).toString(),
               platform::localizedString(QStringLiteral("source_mark_tip")).arg(QStringLiteral("/backup/Photos")));

@@ -8,9 +8,12 @@
 
 class QPainter;
 
-// Paints a group row (icon, name and sizes, check box, counter pill with
-// its pop-up arrow, options button) from the same layout its hit tests use.
-class KZGroupCellPainter {
+// The cell of a group row, painted rather than built from widgets so that
+// long lists stay light: icon, name and sizes, check box, the counter on its
+// pill (KZCounterCellView) with the pop-up arrow, and the options button,
+// all placed by the same layout the row's hit tests use. The marked list's
+// groups use it too, without check box and menu (`markable` false).
+class KZGroupCellView {
 public:
     struct State {
         int style = 0;          // 1: selected in the focused list of the active window
@@ -24,7 +27,7 @@ public:
         std::optional<KZGroupRowLayout::Columns> columns;
     };
 
-    explicit KZGroupCellPainter(const QFont& base);
+    explicit KZGroupCellView(const QFont& base);
 
     QString counterText(const KZFoundItemGroup& group) const;
     KZGroupRowLayout layout(const QRect& row, const KZFoundItemGroup& group, const State& state) const;

@@ -1,10 +1,8 @@
-#include "result/window/KZResultColumns.h"
+#include "result/window/KZTableHeaderCntrl.h"
 
 #include "result/model/KZColumnKeys.h"
 
-namespace KZResultColumns {
-
-const QList<KZResultColumn>& all()
+const QList<KZResultColumn>& KZTableHeaderCntrl::all()
 {
     static const QList<KZResultColumn> columns = [] {
         using namespace KZColumnKey;
@@ -27,7 +25,7 @@ const QList<KZResultColumn>& all()
     return columns;
 }
 
-const KZResultColumn* columnWithIdentifier(const QString& identifier)
+const KZResultColumn* KZTableHeaderCntrl::columnWithIdentifier(const QString& identifier)
 {
     for (const KZResultColumn& column : all())
         if (column.identifier == identifier)
@@ -35,7 +33,7 @@ const KZResultColumn* columnWithIdentifier(const QString& identifier)
     return nullptr;
 }
 
-int indexOf(const QString& identifier)
+int KZTableHeaderCntrl::indexOf(const QString& identifier)
 {
     const auto& columns = all();
     for (int i = 0; i < columns.size(); ++i)
@@ -44,19 +42,19 @@ int indexOf(const QString& identifier)
     return -1;
 }
 
-bool isShown(const QString& identifier, qint16 searchedLocationCount)
+bool KZTableHeaderCntrl::isShown(const QString& identifier, qint16 searchedLocationCount)
 {
     if (identifier == KZColumnKey::location_tag_col)
         return searchedLocationCount >= 2;
     return columnWithIdentifier(identifier) != nullptr;
 }
 
-KZSortDescriptors defaultSortDescriptors()
+KZSortDescriptors KZTableHeaderCntrl::defaultSortDescriptors()
 {
     return {KZSortDescriptor(KZColumnKey::dupe_group_col, true), KZSortDescriptor(KZColumnKey::location_tag_col, true)};
 }
 
-KZSortDescriptors descriptorsAfterClick(const KZSortDescriptors& current, const QString& identifier)
+KZSortDescriptors KZTableHeaderCntrl::descriptorsAfterClick(const KZSortDescriptors& current, const QString& identifier)
 {
     const KZResultColumn* column = columnWithIdentifier(identifier);
     if (!column)
@@ -73,5 +71,3 @@ KZSortDescriptors descriptorsAfterClick(const KZSortDescriptors& current, const 
             result.append(descriptor);
     return result;
 }
-
-} // namespace KZResultColumns

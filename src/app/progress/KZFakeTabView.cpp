@@ -1,6 +1,6 @@
-#include "app/progress/KZFakeTabTracker.h"
+#include "app/progress/KZFakeTabView.h"
 
-void KZFakeTabTracker::hoverTo(int tab)
+void KZFakeTabView::hoverTo(int tab)
 {
     if (tab == hovered_)
         return;
@@ -14,7 +14,7 @@ void KZFakeTabTracker::hoverTo(int tab)
     }
 }
 
-void KZFakeTabTracker::mouseMove(int tab, QPointF screenPos)
+void KZFakeTabView::mouseMove(int tab, QPointF screenPos)
 {
     if (draggingWindow_) {
         host_.dragWindowTo(screenPos);
@@ -34,14 +34,14 @@ void KZFakeTabTracker::mouseMove(int tab, QPointF screenPos)
     hoverTo(tab);
 }
 
-void KZFakeTabTracker::mouseLeave()
+void KZFakeTabView::mouseLeave()
 {
     if (pressed_ >= 0 || draggingWindow_)
         return;
     hoverTo(-1);
 }
 
-void KZFakeTabTracker::mousePress(int tab, QPointF screenPos, bool searchRunning)
+void KZFakeTabView::mousePress(int tab, QPointF screenPos, bool searchRunning)
 {
     buttonDown_ = true;
     if (tab < 0) {
@@ -57,7 +57,7 @@ void KZFakeTabTracker::mousePress(int tab, QPointF screenPos, bool searchRunning
     host_.setTabPressed(tab, true);
 }
 
-void KZFakeTabTracker::mouseRelease(int tab, bool searchRunning)
+void KZFakeTabView::mouseRelease(int tab, bool searchRunning)
 {
     buttonDown_ = false;
     if (draggingWindow_) {
@@ -80,7 +80,7 @@ void KZFakeTabTracker::mouseRelease(int tab, bool searchRunning)
         hoverTo(tab);
 }
 
-void KZFakeTabTracker::reset()
+void KZFakeTabView::reset()
 {
     hovered_ = -1;
     pressed_ = -1;

@@ -1,10 +1,10 @@
-#include "result/window/ui/KZGroupCellPainter.h"
+#include "result/window/ui/KZGroupCellView.h"
 
+#include "result/window/ui/KZCounterCellView.h"
 #include "services/ui/KZFileIcons.h"
 
 #include <QApplication>
 #include <QFontMetrics>
-#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
@@ -19,30 +19,27 @@ QFont sized(const QFont& base, int pixels)
     return font;
 }
 
-QColor grey(double value, double alpha)
-{
-    return QColor::fromRgbF(float(value), float(value), float(value), float(alpha));
-}
-
 } // namespace
 
-KZGroupCellPainter::KZGroupCellPainter(const QFont& base)
+using KZCellFormatting::grey;
+
+KZGroupCellView::KZGroupCellView(const QFont& base)
     : nameFont_(sized(base, 13)), infoFont_(sized(base, 11)), counterFont_(sized(base, 12))
 {
 }
 
-QString KZGroupCellPainter::counterText(const KZFoundItemGroup& group) const
+QString KZGroupCellView::counterText(const KZFoundItemGroup& group) const
 {
     return group.formattedMarkedCount() + QStringLiteral(" / ") + group.formattedCount();
 }
 
-KZGroupRowLayout KZGroupCellPainter::layout(const QRect& row, const KZFoundItemGroup& group, const State& state) const
+KZGroupRowLayout KZGroupCellView::layout(const QRect& row, const KZFoundItemGroup& group, const State& state) const
 {
     const int width = QFontMetrics(counterFont_).horizontalAdvance(counterText(group)) + 2;
     return KZGroupRowLayout::compute(row, width, state.markable, state.showOptions, state.columns);
 }
 
-void KZGroupCellPainter::paint(QPainter* painter, const QRect& row, KZFoundItemGroup& group, const State& state) const
+void KZGroupCellView::paint(QPainter* painter, const QRect& row, KZFoundItemGroup& group, const State& state) const
 {
     const KZGroupRowLayout l = layout(row, group, state);
     painter->save();
@@ -79,29 +76,8 @@ void KZGroupCellPainter::paint(QPainter* painter, const QRect& row, KZFoundItemG
         QApplication::style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter);
     }
 
-    // The pill: a gradient band between two lines, darker while pressed.
+    KZCounterCellView::draw(painter, l.checkImage, l.arrow, state.pressed, state.removing);
     const double alpha = state.removing ? 0.5 : 1.0;
-    const QRectF band(l.checkImage.right() + 1, l.checkImage.top(), l.arrow.left() - (l.checkImage.right() + 1) + 3,
-                      l.checkImage.height());
-    QLinearGradient gradient(band.topLeft(), band.bottomLeft());
-    gradient.setColorAt(0.0, grey(state.pressed ? 0.908 : 1.0, alpha));
-    gradient.setColorAt(1.0, grey(state.pressed ? 0.822 : 0.956, alpha));
-    painter->fillRect(band, gradient);
-    const QColor line = grey(0.753, alpha);
-    painter->setPen(QPen(line, 2.0));
-    painter->drawLine(band.topLeft(), band.topRight());
-    painter->drawLine(band.bottomLeft(), band.bottomRight());
-    if (state.pressed) {
-        painter->setPen(QPen(QColor(0, 0, 0, int(90 * alpha)), 2.0));
-        painter->drawLine(QPointF(band.left() + 1.5, band.top() + 1.0), QPointF(band.left() + 1.5, band.bottom() - 1.0));
-        painter->setPen(QPen(line, 1.0));
-        painter->drawLine(QPointF(band.left(), band.top() + 1.0), QPointF(band.left(), band.bottom() - 1.0));
-    }
-    // The pill's rounded ends.
-    painter->setPen(QPen(line, 1.0));
-    painter->setBrush(grey(state.pressed ? 0.86 : 0.97, alpha));
-    painter->drawChord(QRectF(l.checkImage).adjusted(0.5, -0.5, l.checkImage.width() - 0.5, 0.5), 90 * 16, 180 * 16);
-    painter->drawChord(QRectF(l.arrow).adjusted(-l.arrow.width() + 0.5, -0.5, -0.5, 0.5), -90 * 16, 180 * 16);
 
     const QColor tint = KZCellFormatting::tintColour(state.tint);
     painter->setPen(Qt::NoPen);

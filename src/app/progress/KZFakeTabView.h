@@ -7,9 +7,11 @@
 // arcs, so a point in a tab's bounding box but off its arc is no tab: a
 // press there drags the window instead.
 //
-// A press/move/release state machine on the GUI thread; the ring widget feeds
-// it the hit-tested tab index (-1 for none) and carries out what it asks.
-class KZFakeTabTracker {
+// The tabs' views overlap and take no pointer events, so this one invisible
+// overlay serves every tab of the ring: a press/move/release state
+// machine on the GUI thread. The ring widget feeds it the hit-tested tab
+// index (-1 for none) and carries out what it asks.
+class KZFakeTabView {
 public:
     class Host {
     public:
@@ -29,7 +31,7 @@ public:
         virtual void dragWindowTo(QPointF screenPos) = 0;
     };
 
-    explicit KZFakeTabTracker(Host& host) : host_(host) {}
+    explicit KZFakeTabView(Host& host) : host_(host) {}
 
     // `searchRunning` is the process-wide search flag at the time of the event.
     void mouseMove(int tab, QPointF screenPos);
