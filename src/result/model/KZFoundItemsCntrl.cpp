@@ -43,7 +43,7 @@ const QString alias = QStringLiteral("alias");
 } // namespace Key
 
 // Tags from here up to the marked rows are location rows.
-constexpr quint64 kFirstAfterSpecialTabs = KZTag::sourceRowBase - 1;
+constexpr KZTabTag kFirstAfterSpecialTabs = KZTag::sourceRowBase - 1;
 
 // "KZResultFoundFileTypes" is a dictionary from tag to label; older writers
 // may hand an array. Either way its size is the number of types found.

@@ -23,7 +23,6 @@
 
 namespace {
 
-
 void recordChange(const KZViewToUpdateRef& entry, bool addition, qint64 size)
 {
     if (!entry)

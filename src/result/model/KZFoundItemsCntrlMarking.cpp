@@ -29,7 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 bool isLocationRow(quint64 tag)
 {
     return tag >= KZTag::sourceRowBase && tag < KZTag::markedItemsRowBase;

@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
-constexpr quint64 kSpecialTabsStart = static_cast<quint64>(KZTag::specialTabsStart);
-
 platform::NotificationCenter& center()
 {
     return platform::NotificationCenter::defaultCenter();
@@ -252,7 +249,7 @@ void KZFoundListCntrl::initialize()
     currentTag_.store(tabTag_);
     if (outline_ && fileTypeItem_)
         outline_->setItemsCount(fileTypeItem_->filesCount());
-    if (tabTag_ != kEmptyFolders) {
+    if (tabTag_ != KZTag::emptyFolders) {
         setupShowByGroup();
         return;
     }
@@ -263,7 +260,7 @@ void KZFoundListCntrl::initialize()
     started_.store(true);
     startObservation_.cancel();
     emptyFoldersObservation_ = center().addObserver(
-        KZNotification::emptyFoldersWereAdded, tagObject(kEmptyFolders),
+        KZNotification::emptyFoldersWereAdded, tagObject(KZTag::emptyFolders),
         [this](const platform::Notification&) { emptyFoldersWereAdded(); });
     initializeFoundItemsVariables(true);
 }
@@ -271,7 +268,7 @@ void KZFoundListCntrl::initialize()
 void KZFoundListCntrl::setupShowByGroup()
 {
     // The empty-folders tab is always a flat list of folders.
-    if (tabTag_ == kEmptyFolders)
+    if (tabTag_ == KZTag::emptyFolders)
         return;
     const bool grouped = showResultByGroup_();
     if (grouped == shownByGroup_.load())
@@ -393,7 +390,7 @@ void KZFoundListCntrl::itemsByTag(quint64 tag)
     ListInfo info = gatherItemsByTag(tag);
     // An ordinary tab's own list shows the label's total, which the tab
     // strip also shows.
-    if (tabTag_ < kSpecialTabsStart && tag < kSpecialTabsStart && fileTypeItem_)
+    if (tabTag_ < KZTag::specialTabsStart && tag < KZTag::specialTabsStart && fileTypeItem_)
         info.size = fileTypeItem_->size();
     postUpdateInfo(tag, info);
     KZChangeRunningThreadsCount(false);

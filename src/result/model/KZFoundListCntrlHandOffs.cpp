@@ -18,9 +18,6 @@
 
 namespace {
 
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
-constexpr quint64 kFolders = static_cast<quint64>(KZTag::folders);
-constexpr quint64 kAllDuplicates = static_cast<quint64>(KZTag::allDuplicates);
 constexpr qint64 kRemoveItem = 1;
 constexpr qint64 kExportItem = 2;
 constexpr qint64 kMarkItem = 102;
@@ -97,7 +94,7 @@ void KZFoundListCntrl::prepareRemotion()
     request.insert(QStringLiteral("resultView"), outline_ ? outline_->removalCoverView() : QVariant());
     request.insert(QStringLiteral("foundItemsCntrl"), QVariant::fromValue(model));
     request.insert(QStringLiteral("isEmptyFolders"), false);
-    request.insert(QStringLiteral("areFiles"), tabTag_ != kFolders && tabTag_ != kEmptyFolders);
+    request.insert(QStringLiteral("areFiles"), tabTag_ != KZTag::folders && tabTag_ != KZTag::emptyFolders);
     request.insert(QStringLiteral("undoMarkTarget"), QVariant::fromValue(outline_.get()));
     request.insert(QStringLiteral("KZResultSearchSources"), QVariant::fromValue(sources_));
     request.insert(QStringLiteral("resultCntrl"), QVariant::fromValue(resultCntrl_));
@@ -128,7 +125,7 @@ void KZFoundListCntrl::itemsDidRemove(const QVariantMap& userInfo)
     runOnMainIfAlive([this, removal]() mutable {
         if (!resultCntrl_)
             return;
-        if (tabTag_ == kEmptyFolders) {
+        if (tabTag_ == KZTag::emptyFolders) {
             resultCntrl_->prepareUpdateForEmptyFoldersWithDictionary(removal);
             return;
         }
@@ -251,8 +248,9 @@ QVariantMap KZFoundListCntrl::exportRequest(const KZFoundItemArray& items) const
     QVariantMap request;
     request.insert(QStringLiteral("name"), fileTypeItem_ ? fileTypeItem_->removeBtnTitle() : QString());
     request.insert(QStringLiteral("suggestName"),
-                   tabTag_ == kAllDuplicates ? platform::localizedString(QStringLiteral("export_all_files_name"))
-                                             : withTabName(QStringLiteral("export_file_name"), fileTypeItem_));
+                   tabTag_ == KZTag::allDuplicates
+                       ? platform::localizedString(QStringLiteral("export_all_files_name"))
+                       : withTabName(QStringLiteral("export_file_name"), fileTypeItem_));
     request.insert(QStringLiteral("sources"), QVariant::fromValue(sources_));
     request.insert(QStringLiteral("sender"), QVariant::fromValue(const_cast<KZFoundListCntrl*>(this)));
     request.insert(QStringLiteral("items"), QVariant::fromValue(items));
@@ -336,7 +334,7 @@ void KZFoundListCntrl::menuNeedsUpdate()
 
 void KZFoundListCntrl::setSavedSettings(const QVariantMap& saved, bool shownByGroupWhenSaved)
 {
-    if (tabTag_ != kEmptyFolders) {
+    if (tabTag_ != KZTag::emptyFolders) {
         setSavedSelection(saved.value(QStringLiteral("selectedItems")).toMap(), shownByGroupWhenSaved);
         if (shownByGroupWhenSaved)
             setSavedExpanded(saved.value(QStringLiteral("expandedByTag")).toMap());

@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
-constexpr quint64 kSourceRowBase = static_cast<quint64>(KZTag::sourceRowBase);
-constexpr quint64 kMarkedRowBase = static_cast<quint64>(KZTag::markedItemsRowBase);
 // A sort computed on a list that changed meanwhile is done again, a few
 // times at most.
 constexpr int kSortAttempts = 3;
@@ -383,7 +380,7 @@ void KZFoundListCntrl::updateGroupItems(const QList<quint64>& tags, qint64 menuI
 
 void KZFoundListCntrl::updateGroupsWithArray(const KZShownList& list, qint64 menuItemTag) const
 {
-    if (tabTag_ == kEmptyFolders || !list.isGrouped())
+    if (tabTag_ == KZTag::emptyFolders || !list.isGrouped())
         return;
     for (const KZFoundItemGroupRef& group : list.root->groups()) {
         quint16 marked = 0;
@@ -454,14 +451,14 @@ void KZFoundListCntrl::removeExtraneousItems()
     // tab's own type (everything on tab 0); comparing it with a location, as
     // the location lists do, would strip every member.
     std::function<bool(const KZFoundItemRef&)> belongs;
-    if (tag >= kMarkedRowBase) {
+    if (tag >= KZTag::markedItemsRowBase) {
         belongs = [](const KZFoundItemRef& item) { return item->isMarked(); };
-    } else if (tag >= kSourceRowBase) {
+    } else if (tag >= KZTag::sourceRowBase) {
         const qint64 location = KZResultCntrl::realLocationTag(tag);
         belongs = [location](const KZFoundItemRef& item) {
             return static_cast<qint64>(item->locationLabelTag()) == location;
         };
-    } else if (tag == static_cast<quint64>(KZTag::allDuplicates)) {
+    } else if (tag == KZTag::allDuplicates) {
         belongs = [](const KZFoundItemRef&) { return true; };
     } else {
         belongs = [tag](const KZFoundItemRef& item) { return item->fileTypeTag() == tag; };
