@@ -1,6 +1,5 @@
 #include "result/model/KZFoundListCntrl.h"
 
-#include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
@@ -51,7 +50,16 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
     , showResultByGroup_(std::move(settings.showResultByGroup))
     , foundItemsCntrl_(std::move(settings.foundItemsCntrl))
     , currentTag_(tabTag_)
-    , queue_(QStringLiteral("KZFoundListOperationQueue"))
+    , sorter_({.tabTag = tabTag_,
+               .store = &store_,
+               .workers = &workers_,
+               .host = host_,
+               .outline = outline_.get(),
+               .model = [this] { return foundItemsCntrl(); },
+               .currentTag = [this] { return currentTag_.load(); },
+               .showSorted = [this] { updateList(false); }})
+    , finder_(workers_, host_, outline_.get())
+    , workers_(QStringLiteral("KZFoundListOperationQueue"))
 {
     if (!showResultByGroup_) {
         showResultByGroup_ = [] {
@@ -61,7 +69,7 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
     // The view's order is read here, on the main thread, and handed to the
     // workers as a value from then on.
     if (outline_)
-        viewDescriptors_ = outline_->sortDescriptors();
+        store_.setViewDescriptors(outline_->sortDescriptors());
 
     startObservation_ = center().addObserver(
         KZNotification::startToShowItems, platform::bundleIdentifier(), [this](const platform::Notification& note) {
@@ -75,7 +83,7 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
         observations_.push_back(center().addObserver(name, object, std::move(callback)));
     };
     observe(KZNotification::sourceSelectionDidChange, tab,
-            [this](const platform::Notification& note) { whenOnMain([this, info = note.userInfo] { sourceSelectionDidChange(info); }); });
+            [this](const platform::Notification& note) { workers_.onMain([this, info = note.userInfo] { sourceSelectionDidChange(info); }); });
     if (host_ && host_->resultView()) {
         const void* view = host_->resultView();
         observe(KZNotification::superviewWillHide, view, [this](const platform::Notification&) { superviewWillHide(); });
@@ -84,16 +92,16 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
                 [this](const platform::Notification&) { superviewDidUnhide(); });
     }
     observe(KZNotification::expandItems, tab,
-            [this](const platform::Notification& note) { whenOnMain([this, info = note.userInfo] { expandItems(info); }); });
+            [this](const platform::Notification& note) { workers_.onMain([this, info = note.userInfo] { expandItems(info); }); });
     observe(KZNotification::showByGroup, platform::bundleIdentifier(),
-            [this](const platform::Notification&) { whenOnMain([this] { showByGroup(); }); });
+            [this](const platform::Notification&) { workers_.onMain([this] { showByGroup(); }); });
     observe(KZNotification::sortList, tab, [this](const platform::Notification& note) {
-        whenOnMain([this, request = note.userInfo] { sortListWithDictionary(request); });
+        workers_.onMain([this, request = note.userInfo] { sortListWithDictionary(request); });
     });
     observe(KZNotification::removeButtonDidClick, platform::bundleIdentifier(),
-            [this](const platform::Notification&) { whenOnMain([this] { removeButtonDidClick(); }); });
+            [this](const platform::Notification&) { workers_.onMain([this] { removeButtonDidClick(); }); });
     observe(KZNotification::searchInFoundList, platform::bundleIdentifier(), [this](const platform::Notification& note) {
-        whenOnMain([this, info = note.userInfo] { searchInFoundList(info); });
+        workers_.onMain([this, info = note.userInfo] { searchInFoundList(info); });
     });
 
     initialize();
@@ -110,26 +118,7 @@ KZFoundListCntrl::~KZFoundListCntrl()
     removedObservation_.cancel();
     panelClosedObservation_.cancel();
     exportObservation_.cancel();
-    cancelled_.store(true);
-    KZThreadBudget::budgetDidChange();
-    alive_.reset();
-    queue_.waitUntilAllOperationsAreFinished();
-}
-
-void KZFoundListCntrl::runOnMainIfAlive(std::function<void()> work) const
-{
-    platform::runOnMain([alive = aliveToken_, work = std::move(work)] {
-        if (alive.lock())
-            work();
-    });
-}
-
-void KZFoundListCntrl::whenOnMain(std::function<void()> work) const
-{
-    if (platform::isMainThread())
-        work();
-    else
-        runOnMainIfAlive(std::move(work));
+    workers_.stop();
 }
 
 std::shared_ptr<KZFoundItemsCntrl> KZFoundListCntrl::foundItemsCntrl() const
@@ -151,84 +140,31 @@ bool KZFoundListCntrl::isVisible() const
 
 void KZFoundListCntrl::waitUntilIdle()
 {
-    queue_.waitUntilAllOperationsAreFinished();
+    workers_.waitUntilIdle();
 }
 
 // ---- Storage -----------------------------------------------------------------------
 
-std::optional<KZFoundListCntrl::StoredList> KZFoundListCntrl::storedEntry(quint64 tag) const
-{
-    std::lock_guard guard(foundItemsLock_);
-    const auto found = foundItemsByTag_.find(tag);
-    if (found == foundItemsByTag_.end())
-        return std::nullopt;
-    return found->second;
-}
-
-bool KZFoundListCntrl::storeList(quint64 tag, std::optional<KZShownList> list,
-                                 std::optional<KZSortDescriptors> descriptors,
-                                 std::optional<quint64> expectedGeneration)
-{
-    std::lock_guard guard(foundItemsLock_);
-    const auto found = foundItemsByTag_.find(tag);
-    if (expectedGeneration) {
-        const quint64 present = found == foundItemsByTag_.end() ? 0 : found->second.generation;
-        if (present != *expectedGeneration)
-            return false;
-    }
-    if (list)
-        foundItemsByTag_[tag] = StoredList{std::move(*list), nextGeneration_.fetch_add(1)};
-    else if (found != foundItemsByTag_.end())
-        foundItemsByTag_.erase(found);
-    if (descriptors)
-        sortDescriptorsByTag_[tag] = std::move(*descriptors);
-    return true;
-}
-
-void KZFoundListCntrl::bumpGeneration(quint64 tag)
-{
-    std::lock_guard guard(foundItemsLock_);
-    if (const auto found = foundItemsByTag_.find(tag); found != foundItemsByTag_.end())
-        found->second.generation = nextGeneration_.fetch_add(1);
-}
-
-KZSortDescriptors KZFoundListCntrl::viewDescriptors() const
-{
-    std::lock_guard guard(foundItemsLock_);
-    return viewDescriptors_;
-}
-
 void KZFoundListCntrl::setViewDescriptors(const KZSortDescriptors& descriptors)
 {
-    {
-        std::lock_guard guard(foundItemsLock_);
-        viewDescriptors_ = descriptors;
-    }
+    store_.setViewDescriptors(descriptors);
     if (outline_)
         outline_->setSortDescriptors(descriptors);
 }
 
 std::optional<KZShownList> KZFoundListCntrl::listWithTag(quint64 tag) const
 {
-    if (auto entry = storedEntry(tag))
-        return std::move(entry->list);
-    return std::nullopt;
+    return store_.list(tag);
 }
 
 KZSortDescriptors KZFoundListCntrl::sortDescriptorsWithTag(quint64 tag) const
 {
-    std::lock_guard guard(foundItemsLock_);
-    const auto found = sortDescriptorsByTag_.find(tag);
-    return found == sortDescriptorsByTag_.end() ? KZSortDescriptors() : found->second;
+    return store_.sortDescriptors(tag);
 }
 
 QList<quint64> KZFoundListCntrl::listTags() const
 {
-    std::lock_guard guard(foundItemsLock_);
-    QList<quint64> tags;
-    for (const auto& [tag, entry] : foundItemsByTag_)
-        tags.append(tag);
-    return tags;
+    return store_.tags();
 }
 
 KZShownList KZFoundListCntrl::currentArray() const
@@ -314,18 +250,15 @@ void KZFoundListCntrl::initializeFoundItemsVariables(bool announceReady)
     const QList<quint64> tags = tagsToBuild();
     announceReady_.store(announceReady);
     itemsArrayToCreate_.store(static_cast<qint16>(tags.size()));
-    {
-        std::lock_guard guard(foundItemsLock_);
-        foundItemsByTag_.clear();
-    }
+    store_.clearLists();
     // The budget wait must not hold up the thread that asked (the main
     // thread on the empty-folders tab), so one operation starts the workers.
-    queue_.addOperation([this, tags] {
+    workers_.add([this, tags] {
         for (const quint64 tag : tags) {
-            if (!KZThreadBudget::waitUntilNewThreadIsAvailable(cancelled_))
+            if (!KZThreadBudget::waitUntilNewThreadIsAvailable(workers_.cancelled()))
                 return;
             KZChangeRunningThreadsCount(true);
-            queue_.addOperation([this, tag] { itemsByTag(tag); });
+            workers_.add([this, tag] { itemsByTag(tag); });
         }
     });
 }
@@ -361,17 +294,16 @@ KZFoundListCntrl::ListInfo KZFoundListCntrl::gatherItemsByTag(quint64 tag)
 {
     const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
     for (;;) {
-        const KZSortDescriptors view = viewDescriptors();
+        const KZSortDescriptors view = store_.viewDescriptors();
         const KZSortDescriptors used = view.isEmpty() ? defaultSortDescriptors() : view;
         const bool grouped = shownByGroup_.load();
         Built built = buildList(model, tag, grouped, view);
-        std::lock_guard guard(foundItemsLock_);
         // Switched between grouped and flat meanwhile: every stored list
-        // must have the present shape, so build again.
-        if (grouped != shownByGroup_.load())
-            continue;
-        storeList(tag, std::move(built.list), used);
-        return built.info;
+        // must have the present shape, so build again. The shape is asked
+        // under the store's lock, which a switch takes to read the lists.
+        if (store_.storeUnless([this, grouped] { return grouped != shownByGroup_.load(); }, tag,
+                               std::move(built.list), used))
+            return built.info;
     }
 }
 
@@ -400,7 +332,7 @@ void KZFoundListCntrl::itemsByTag(quint64 tag)
     while (pending > 0 && !updatedArray_.compare_exchange_weak(pending, static_cast<qint16>(pending - 1))) {
     }
     if (pending == 1)
-        runOnMainIfAlive([this] {
+        workers_.onMainLater([this] {
             if (isVisible())
                 updateListWithNewType();
         });
@@ -428,24 +360,21 @@ void KZFoundListCntrl::setupForGroup(bool grouped)
         KZFoundItemArray items;
     };
     std::vector<Job> jobs;
-    {
-        std::lock_guard guard(foundItemsLock_);
-        for (const auto& [tag, entry] : foundItemsByTag_)
-            jobs.push_back({tag, entry.generation, entry.list.flattened()});
-    }
+    for (const auto& [tag, entry] : store_.entries())
+        jobs.push_back({tag, entry.generation, entry.list.flattened()});
     if (jobs.empty())
         return;
-    queue_.addOperation([this, grouped, jobs = std::move(jobs)] {
+    workers_.add([this, grouped, jobs = std::move(jobs)] {
         const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
         if (!model)
             return;
         for (const Job& job : jobs) {
             KZShownList list = grouped ? KZShownList::grouped(model->setupItemsByGroupForItems(job.items, false))
                                        : KZShownList::flat(job.items);
-            if (!storeList(job.tag, std::move(list), std::nullopt, job.generation))
+            if (!store_.store(job.tag, std::move(list), std::nullopt, job.generation))
                 continue;
             if (job.tag == currentTag_.load())
-                runOnMainIfAlive([this] {
+                workers_.onMainLater([this] {
                     if (isVisible())
                         updateList(true);
                 });
@@ -482,11 +411,7 @@ void KZFoundListCntrl::sourceSelectionDidChange(const QVariantMap& userInfo)
     if (missingMembersWasAdded_)
         removeExtraneousItems();
     const quint64 leaving = currentTag_.load();
-    const KZSortDescriptors shown = outline_ ? outline_->sortDescriptors() : viewDescriptors();
-    {
-        std::lock_guard guard(foundItemsLock_);
-        sortDescriptorsByTag_[leaving] = shown;
-    }
+    store_.setSortDescriptors(leaving, outline_ ? outline_->sortDescriptors() : store_.viewDescriptors());
     const quint64 tag = userInfo.value(QStringLiteral("tag")).toULongLong();
     currentTag_.store(tag);
     searchStoppeByUser_ = userInfo.value(QStringLiteral("searchStoppeByUser")).toBool();
@@ -553,12 +478,12 @@ void KZFoundListCntrl::updateFilesList(const std::shared_ptr<KZFoundItemsCntrl>&
     updatedArray_.store(static_cast<qint16>(tags.size()));
     itemsArrayToCreate_.fetch_add(static_cast<qint16>(tags.size()));
     // A refresh obeys the thread budget like the first build.
-    queue_.addOperation([this, tags] {
+    workers_.add([this, tags] {
         for (const quint64 tag : tags) {
-            if (!KZThreadBudget::waitUntilNewThreadIsAvailable(cancelled_))
+            if (!KZThreadBudget::waitUntilNewThreadIsAvailable(workers_.cancelled()))
                 return;
             KZChangeRunningThreadsCount(true);
-            queue_.addOperation([this, tag] { itemsByTag(tag); });
+            workers_.add([this, tag] { itemsByTag(tag); });
         }
     });
 }
@@ -570,17 +495,270 @@ void KZFoundListCntrl::updateListWithNewType()
 
 void KZFoundListCntrl::emptyFoldersWereAdded()
 {
-    queue_.addOperation([this] {
+    workers_.add([this] {
         for (const quint64 tag : tagsToBuild()) {
             ListInfo info = gatherItemsByTag(tag);
             if (tag == currentTag_.load())
-                runOnMainIfAlive([this, count = info.count] {
+                workers_.onMainLater([this, count = info.count] {
                     if (outline_)
                         outline_->setItemsCount(count);
                 });
             info.size = 0;
             postUpdateInfo(tag, info);
         }
-        runOnMainIfAlive([this] { updateList(false); });
+        workers_.onMainLater([this] { updateList(false); });
     });
+}
+
+// ---- Sorting and finding ------------------------------------------------------------------
+
+void KZFoundListCntrl::sortListWithDictionary(const QVariantMap& request)
+{
+    sorter_.sortWithRequest(request);
+}
+
+void KZFoundListCntrl::searchInFoundList(const QVariantMap& userInfo)
+{
+    if (!isVisible())
+        return;
+    const QString text = userInfo.value(QStringLiteral("string")).toString();
+    if (!text.isEmpty())
+        finder_.find(text, currentArray());
+}
+
+// ---- Undo and redo records --------------------------------------------------------------
+
+std::optional<QVariantMap> KZFoundListCntrl::undoInfoToRegisterWithDict(QVariantMap& request) const
+{
+    namespace K = KZMarkingKey;
+    const qint64 rule = request.value(K::menuItemTag).toLongLong();
+    // Restoring marks is itself the undo; it registers nothing.
+    if (rule == KZMarkRule::restore)
+        return std::nullopt;
+    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
+    if (!request.contains(K::itemsToManage)) {
+        KZFoundItemArray items;
+        if (rule == KZMarkRule::inLocation)
+            items = model ? model->allItems() : KZFoundItemArray();
+        else
+            items = itemsWithTag(request.value(K::itemsToManageTag).toULongLong());
+        request.insert(K::itemsToManage, QVariant::fromValue(items));
+    }
+    QVariantMap record = request;
+    const KZFoundItemArray items = KZFoundItemsOfVariant(request.value(K::itemsToManage));
+    record.insert(K::itemsToManage,
+                  QVariant::fromValue(model ? model->currentItemsMarkStateWithArray(items) : KZMarkSnapshot()));
+    const QString oldToRestore = QStringLiteral("oldMenuItemTagToRestore");
+    const bool hasRestore = request.contains(K::menuItemTagToRestore);
+    const QVariant restoreTag = request.value(K::menuItemTagToRestore);
+    if (hasRestore) {
+        record.insert(K::menuItemTagToRestore, request.value(oldToRestore));
+        record.insert(oldToRestore, restoreTag);
+    }
+    record.insert(K::oldMenuItemTag, hasRestore ? restoreTag : QVariant(0));
+    record.insert(K::menuItemTag, KZMarkRule::restore);
+    record.insert(K::checkBtnState, 1);
+    record.remove(QStringLiteral("view"));
+    return record;
+}
+
+QVariantMap KZFoundListCntrl::redoInfoToRegisterWithDict(const QVariantMap& request) const
+{
+    namespace K = KZMarkingKey;
+    QVariantMap record = request;
+    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
+    const auto snapshot = request.value(K::itemsToManage).value<KZMarkSnapshot>();
+    record.insert(K::itemsToManage,
+                  QVariant::fromValue(model ? model->currentMarkStateForRedoWithArray(snapshot) : KZMarkSnapshot()));
+    const QString oldToRestore = QStringLiteral("oldMenuItemTagToRestore");
+    if (request.contains(K::menuItemTagToRestore)) {
+        record.insert(K::menuItemTagToRestore, request.value(oldToRestore));
+        record.insert(oldToRestore, request.value(K::menuItemTagToRestore));
+    }
+    return record;
+}
+
+void KZFoundListCntrl::saveCurrentConfiguration(const QVariantMap&)
+{
+    if (!outline_)
+        return;
+    outline_->getInfoOfSelectedItemsWithArray(currentArray(), currentTag_.load());
+}
+
+// ---- Marked information ---------------------------------------------------------------
+
+void KZFoundListCntrl::updateMarkedInfo(const KZMarkedInfoUpdate& info)
+{
+    qint64 rule = info.menuItemTagToRestore.toLongLong();
+    const auto senderGroup = info.itemSenderView.value<KZFoundItemGroupRef>();
+    if (senderGroup)
+        senderGroup->setMarkedMenuItem(rule);
+    else if (auto* menu = info.menu.value<KZMarkMenu*>())
+        menu->setOnMenuItemWithTag(rule);
+    if (senderGroup && shownByGroup_.load())
+        rule = -1;
+    // Gathering and grouping the marked items of a large tab is work for a
+    // worker; the rest follows on this thread.
+    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
+    const quint64 markedTag = KZResultCntrl::itemMarkedTagWithOwnerTag(tabTag_);
+    const bool grouped = shownByGroup_.load();
+    workers_.add([this, model, markedTag, grouped, info, rule] {
+        std::optional<KZShownList> list;
+        if (model) {
+            quint64 size = 0;
+            const KZFoundItemArray marked = model->markedItemsWithOwnerTag(tabTag_, &size);
+            if (!marked.isEmpty())
+                list = grouped ? KZShownList::grouped(model->setupItemsByGroupForItems(marked, true))
+                               : KZShownList::flat(marked);
+        }
+        workers_.onMainLater([this, list, markedTag, info, rule] {
+            store_.store(markedTag, list, std::nullopt);
+            finishMarkedInfo(info, rule);
+        });
+    });
+}
+
+void KZFoundListCntrl::finishMarkedInfo(const KZMarkedInfoUpdate& info, qint64 menuItemTag)
+{
+    if (shownByGroup_.load())
+        updateGroupItems(info.managedTags, menuItemTag);
+    const quint64 markedTag = KZResultCntrl::itemMarkedTagWithOwnerTag(tabTag_);
+    if (currentTag_.load() != markedTag) {
+        if (isVisible() && outline_)
+            outline_->updateListAfterMarked();
+        return;
+    }
+    if (info.oldMenuItemTag.toLongLong() != 0) {
+        updateList(true);
+        return;
+    }
+    if (!isVisible())
+        return;
+    // The marked list was rebuilt: the outline must get the new one.
+    updateList(true);
+    if (outline_)
+        outline_->updateListAfterMarked();
+}
+
+void KZFoundListCntrl::updateGroupItems(const QList<quint64>& tags, qint64 menuItemTag)
+{
+    for (const quint64 tag : tags) {
+        if (const auto list = listWithTag(tag))
+            updateGroupsWithArray(*list, menuItemTag);
+    }
+}
+
+void KZFoundListCntrl::updateGroupsWithArray(const KZShownList& list, qint64 menuItemTag) const
+{
+    if (tabTag_ == KZTag::emptyFolders || !list.isGrouped())
+        return;
+    for (const KZFoundItemGroupRef& group : list.root->groups()) {
+        quint16 marked = 0;
+        for (const KZFoundItemRef& item : group->items()) {
+            if (item->isMarked())
+                ++marked;
+        }
+        if (menuItemTag >= 0 && marked != group->markedCount())
+            group->setMarkedMenuItem(menuItemTag);
+        group->setMarkedCount(marked);
+    }
+}
+
+bool KZFoundListCntrl::isLastItemToMark(const KZFoundItemRef& item) const
+{
+    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
+    return model && model->isLastItemToMark(item);
+}
+
+// ---- Missing members ----------------------------------------------------------------------
+
+KZFoundItemGroupRef KZFoundListCntrl::findGroupByGroupID(qint64 groupID, quint64 tag) const
+{
+    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
+    const auto list = listWithTag(tag);
+    if (!model || !list || !list->isGrouped())
+        return nullptr;
+    return model->groupByIDWithRootArray(list->root, groupID);
+}
+
+void KZFoundListCntrl::addItemsToGroup(const KZFoundItemGroupRef& shown, const KZFoundItemGroupRef& full) const
+{
+    if (!shown || !full || shown == full)
+        return;
+    KZFoundItemArray& members = shown->items();
+    for (const KZFoundItemRef& item : full->items()) {
+        if (!members.contains(item))
+            members.prepend(item);
+    }
+}
+
+void KZFoundListCntrl::showMissingMembersToAllGroups(const KZShownList& list)
+{
+    if (!list.isGrouped())
+        return;
+    for (const KZFoundItemGroupRef& group : list.root->groups())
+        addItemsToGroup(group, findGroupByGroupID(group->groupID(), tabTag_));
+}
+
+void KZFoundListCntrl::showMissingMembers(const KZGroupOptionRequest& request)
+{
+    const auto group = request.groupItem.value<KZFoundItemGroupRef>();
+    missingMembersWasAdded_ = true;
+    const qsizetype oldCount = group ? group->items().size() : 0;
+    if (request.isForAllGroups)
+        showMissingMembersToAllGroups(currentArray());
+    else if (group)
+        addItemsToGroup(group, findGroupByGroupID(group->groupID(), tabTag_));
+    store_.bumpGeneration(currentTag_.load());
+    if (outline_ && group)
+        outline_->updateRowsForGroup(group, oldCount);
+}
+
+void KZFoundListCntrl::removeExtraneousItems()
+{
+    const quint64 tag = currentTag_.load();
+    // Which members belong to the list being left. The tab list keeps the
+    // tab's own type (everything on tab 0); comparing it with a location, as
+    // the location lists do, would strip every member.
+    std::function<bool(const KZFoundItemRef&)> belongs;
+    if (tag >= KZTag::markedItemsRowBase) {
+        belongs = [](const KZFoundItemRef& item) { return item->isMarked(); };
+    } else if (tag >= KZTag::sourceRowBase) {
+        const qint64 location = KZResultCntrl::realLocationTag(tag);
+        belongs = [location](const KZFoundItemRef& item) {
+            return static_cast<qint64>(item->locationLabelTag()) == location;
+        };
+    } else if (tag == KZTag::allDuplicates) {
+        belongs = [](const KZFoundItemRef&) { return true; };
+    } else {
+        belongs = [tag](const KZFoundItemRef& item) { return item->fileTypeTag() == tag; };
+    }
+
+    const KZShownList list = currentArray();
+    if (list.isGrouped()) {
+        for (const KZFoundItemGroupRef& group : list.root->groups()) {
+            KZFoundItemArray& members = group->items();
+            for (qsizetype i = members.size() - 1; i >= 0; --i) {
+                if (!belongs(members[i]))
+                    members.removeAt(i);
+            }
+        }
+        store_.bumpGeneration(tag);
+    } else {
+        KZFoundItemArray kept;
+        for (const KZFoundItemRef& item : list.items) {
+            if (belongs(item))
+                kept.append(item);
+        }
+        if (kept.size() != list.items.size())
+            store_.store(tag, KZShownList::flat(kept), std::nullopt);
+    }
+    missingMembersWasAdded_ = false;
+}
+
+void KZFoundListCntrl::revealGroup(const KZFoundItemRef& item)
+{
+    if (!item || !outline_)
+        return;
+    outline_->revealGroup(findGroupByGroupID(item->groupID(), tabTag_));
 }

@@ -1,8 +1,11 @@
 #pragma once
 
-#include "platform/OperationQueue.h"
 #include "platform/Subscription.h"
+#include "result/model/KZFoundListFinder.h"
 #include "result/model/KZFoundListHost.h"
+#include "result/model/KZFoundListSorter.h"
+#include "result/model/KZFoundListStore.h"
+#include "result/model/KZFoundListWorkers.h"
 #include "result/model/KZListOutline.h"
 #include "result/model/KZMarkingRequest.h"
 #include "result/model/KZResultTabCntrl.h"
@@ -10,6 +13,7 @@
 #include "result/model/KZSortDescriptor.h"
 #include "settings/KZFileTypeLabel.h"
 #include "settings/KZSourceItem.h"
+#include "settings/KZTags.h"
 
 #include <QList>
 #include <QMetaType>
@@ -19,7 +23,6 @@
 
 #include <atomic>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,15 +35,15 @@ class KZResultCntrl;
 // show, keyed by list tag (the tab list under the tab's tag, one list per
 // source when there are two or more, the marked list), built from the
 // found-items model and kept up to date after marking, sorting, removal and
-// label changes.
+// label changes. Sorting (KZFoundListSorter) and finding (KZFoundListFinder)
+// are collaborators; the lists themselves live in a KZFoundListStore.
 //
 // Threads. The lists are built by one worker per list, each started only
 // when the thread budget has room (the wait sleeps on the budget's
 // condition variable). Sorting, finding, regrouping and refreshing also run
 // on workers. Workers never touch a list that was handed over: they read
 // values taken on the main thread (item arrays, the view's sort order) and
-// produce new lists, which are stored under foundItemsLock with a new
-// generation; work computed from an older generation is done again rather
+// produce new lists, which are stored with a new generation; work computed from an older generation is done again rather
 // than stored over a newer list. Groups handed over belong to the main
 // thread, which alone reads and changes them. Continuations to the main
 // thread are queued, never waited for, so the destructor (on the main
@@ -88,7 +91,7 @@ public:
     quint64 nsCurrSelectedSourceTag() const { return currentTag_.load(); }
     qint16 itemsArrayToCreate() const { return itemsArrayToCreate_.load(); }
     qint16 updatedArray() const { return updatedArray_.load(); }
-    bool sortByKindAlreayDone() const { return sortByKindAlreayDone_; }
+    bool sortByKindAlreayDone() const { return sorter_.kindsGathered(); }
     bool missingMembersWasAdded() const { return missingMembersWasAdded_; }
     // The list last handed to the outline; absent while the tab is hidden.
     const std::optional<KZShownList>& currArray() const { return currArray_; }
@@ -138,7 +141,10 @@ public:
     void searchInFoundList(const QVariantMap& userInfo);
     // The first row of `list` whose name contains the folded text; groups
     // before their members.
-    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list);
+    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list)
+    {
+        return KZFoundListFinder::searchString(foldedText, list);
+    }
 
     std::optional<QVariantMap> undoInfoToRegisterWithDict(QVariantMap& request) const;
     QVariantMap redoInfoToRegisterWithDict(const QVariantMap& request) const;
@@ -195,25 +201,12 @@ public:
     static qsizetype indexOfItemInArray(const QVariantList& saved, qint64 groupID);
 
 private:
-    struct StoredList {
-        KZShownList list;
-        quint64 generation = 0;
-    };
     struct Built {
         std::optional<KZShownList> list;
         ListInfo info;
     };
 
-    // ---- Storage (foundItemsLock) ----
-    std::optional<StoredList> storedEntry(quint64 tag) const;
-    // Stores `list` (none: drops the tag) when the tag still holds
-    // `expectedGeneration` (or always, when not given); answers whether it did.
-    bool storeList(quint64 tag, std::optional<KZShownList> list, std::optional<KZSortDescriptors> descriptors,
-                   std::optional<quint64> expectedGeneration = std::nullopt);
-    // A main-thread change of a stored list's groups: work begun on the old
-    // state must not be stored over it.
-    void bumpGeneration(quint64 tag);
-    KZSortDescriptors viewDescriptors() const;
+    // The view's order, also handed to the outline.
     void setViewDescriptors(const KZSortDescriptors& descriptors);
 
     Built buildList(const std::shared_ptr<KZFoundItemsCntrl>& model, quint64 tag, bool grouped,
@@ -224,14 +217,7 @@ private:
     void postUpdateInfo(quint64 tag, const ListInfo& info) const;
     void setFoundItemsCntrl(const std::shared_ptr<KZFoundItemsCntrl>& model);
 
-    void sortList(const KZSortDescriptors& descriptors, quint64 tag, bool updateInterface, int attempt);
-    void doGatherKindInfo(const QVariantMap& request);
-    void rebuildMarkedList(const QVariantMap& info);
     void finishMarkedInfo(const KZMarkedInfoUpdate& info, qint64 menuItemTag);
-
-    // Runs `work` on the main thread later, unless this model is gone.
-    void runOnMainIfAlive(std::function<void()> work) const;
-    void whenOnMain(std::function<void()> work) const;
 
     const quint64 tabTag_;
     const KZFileTypeLabelRef fileTypeItem_;
@@ -244,12 +230,7 @@ private:
     mutable std::mutex modelLock_;
     std::shared_ptr<KZFoundItemsCntrl> foundItemsCntrl_;
 
-    // Guards foundItemsByTag_, sortDescriptorsByTag_ and viewDescriptors_.
-    mutable std::recursive_mutex foundItemsLock_;
-    std::map<quint64, StoredList> foundItemsByTag_;
-    std::map<quint64, KZSortDescriptors> sortDescriptorsByTag_;
-    KZSortDescriptors viewDescriptors_;
-    std::atomic<quint64> nextGeneration_{1};
+    KZFoundListStore store_;
 
     std::atomic<bool> shownByGroup_{false};
     std::atomic<quint64> currentTag_;
@@ -257,13 +238,11 @@ private:
     std::atomic<qint16> updatedArray_{0};
     std::atomic<bool> announceReady_{false};
     std::atomic<bool> readyPosted_{false};
-    std::atomic<bool> cancelled_{false};
     // The first build has been started (by the hand-shake or a refresh).
     std::atomic<bool> started_{false};
 
     // Main thread only.
     bool searchStoppeByUser_ = false;
-    bool sortByKindAlreayDone_ = false;
     bool missingMembersWasAdded_ = false;
     std::optional<KZShownList> currArray_;
     KZFoundListHost::Panel removeCntrl_;
@@ -272,16 +251,15 @@ private:
     platform::Subscription panelClosedObservation_;
     platform::Subscription exportObservation_;
 
-    // Liveness for work queued onto the main thread. Workers read only the
-    // weak token, which never changes; the destructor resets alive_.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-    const std::weak_ptr<int> aliveToken_ = alive_;
     std::vector<platform::Subscription> observations_;
     platform::Subscription startObservation_;
     platform::Subscription emptyFoldersObservation_;
 
+    KZFoundListSorter sorter_;
+    KZFoundListFinder finder_;
+
     // Last, so that it is destroyed first: its destructor waits for the
     // workers, which use everything above.
-    platform::OperationQueue queue_;
+    KZFoundListWorkers workers_;
 };
 Q_DECLARE_METATYPE(KZFoundListCntrl*)

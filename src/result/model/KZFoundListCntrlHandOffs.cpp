@@ -108,7 +108,7 @@ void KZFoundListCntrl::prepareRemotion()
         [this](const platform::Notification& note) { itemsDidRemove(note.userInfo); });
     panelClosedObservation_ = center().addObserver(
         KZNotification::removePanelDidClose, platform::bundleIdentifier(),
-        [this](const platform::Notification&) { whenOnMain([this] { removePanelDidClose(); }); });
+        [this](const platform::Notification&) { workers_.onMain([this] { removePanelDidClose(); }); });
     removeCntrl_ = host_->openRemovalPanel(request);
     if (!removeCntrl_) {
         removedObservation_.cancel();
@@ -122,7 +122,7 @@ void KZFoundListCntrl::itemsDidRemove(const QVariantMap& userInfo)
     const KZFoundItemArray removed = KZFoundItemsOfVariant(userInfo.value(QStringLiteral("removedItems")));
     // The result controller and its tabs belong to the main thread; the
     // panel reports from the removal's own thread.
-    runOnMainIfAlive([this, removal]() mutable {
+    workers_.onMainLater([this, removal]() mutable {
         if (!resultCntrl_)
             return;
         if (tabTag_ == KZTag::emptyFolders) {
@@ -197,11 +197,11 @@ void KZFoundListCntrl::updateRemovedInfo()
         if (auto tags = menuItemTagsForTag(tag))
             menuTags[tag] = std::move(*tags);
     }
-    queue_.addOperation([this, menuTags] {
+    workers_.add([this, menuTags] {
         std::map<quint64, quint64> counts;
         for (const quint64 tag : tagsToBuild())
             counts[tag] = gatherItemsByTag(tag).count;
-        runOnMainIfAlive([this, menuTags, counts] {
+        workers_.onMainLater([this, menuTags, counts] {
             for (const auto& [tag, tags] : menuTags) {
                 if (const auto list = listWithTag(tag))
                     updateMenuItemsTags(tags, *list);
@@ -229,7 +229,7 @@ void KZFoundListCntrl::saveSelectedItems()
 
 void KZFoundListCntrl::reloadListView()
 {
-    runOnMainIfAlive([this] { updateList(true); });
+    workers_.onMainLater([this] { updateList(true); });
 }
 
 KZFoundItemArray KZFoundListCntrl::exportOrder(const KZFoundItemArray& items)
@@ -264,17 +264,17 @@ void KZFoundListCntrl::exportResult()
     const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
     if (!model || exportCntrl_ || !host_)
         return;
-    queue_.addOperation([this, model] {
+    workers_.add([this, model] {
         const KZFoundItemArray items = exportOrder(model->itemsByTag(tabTag_, tabTag_, nullptr));
         if (items.isEmpty())
             return;
-        runOnMainIfAlive([this, items] {
+        workers_.onMainLater([this, items] {
             if (exportCntrl_)
                 return;
             const void* self = this;
             exportObservation_ = center().addObserver(
                 KZNotification::exportingDidFinish, self,
-                [this](const platform::Notification&) { whenOnMain([this] { exportingDidFinish(); }); });
+                [this](const platform::Notification&) { workers_.onMain([this] { exportingDidFinish(); }); });
             exportCntrl_ = host_->exportItems(exportRequest(items));
             if (!exportCntrl_)
                 exportObservation_.cancel();
@@ -358,22 +358,16 @@ KZSortDescriptors KZFoundListCntrl::sortDescriptorsFromSaved(const QVariantList&
 
 void KZFoundListCntrl::setSavedSortDescriptors(const QVariantMap& saved)
 {
-    {
-        std::lock_guard guard(foundItemsLock_);
-        sortDescriptorsByTag_.clear();
-    }
+    store_.clearSortDescriptors();
     for (auto entry = saved.constBegin(); entry != saved.constEnd(); ++entry) {
         const KZSortDescriptors descriptors = sortDescriptorsFromSaved(entry.value().toList());
         const quint64 tag = savedTag(entry.key());
-        {
-            std::lock_guard guard(foundItemsLock_);
-            sortDescriptorsByTag_[tag] = descriptors;
-        }
+        store_.setSortDescriptors(tag, descriptors);
         const QVariantMap request{{QStringLiteral("descriptors"), QVariant::fromValue(descriptors)},
                                   {QStringLiteral("tag"), QVariant::fromValue<quint64>(tag)},
                                   {QStringLiteral("updateInterface"), tag == currentTag_.load()}};
         if (tag == currentTag_.load()) {
-            runOnMainIfAlive([this, descriptors, request] {
+            workers_.onMainLater([this, descriptors, request] {
                 if (outline_)
                     outline_->setCurrSelectedTag(currentTag_.load());
                 setViewDescriptors(descriptors);

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "result/model/KZSortDescriptor.h"
+#include "settings/KZTags.h"
+
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+
+class KZFoundItemsCntrl;
+class KZFoundListHost;
+class KZFoundListStore;
+class KZFoundListWorkers;
+class KZListOutline;
+
+// Sorts the lists of one list model on its workers. A flat list is stored
+// sorted; a grouped list keeps its group objects, which the outline's
+// selection points at: the worker sorts stand-ins and the main thread puts
+// the groups in the new order. A sort computed on a list that changed
+// meanwhile is done again, a few times at most.
+class KZFoundListSorter {
+public:
+    struct Settings {
+        KZTabTag tabTag = 0;
+        KZFoundListStore* store = nullptr;
+        KZFoundListWorkers* workers = nullptr;
+        // Either may be null (a model that only builds lists).
+        KZFoundListHost* host = nullptr;
+        KZListOutline* outline = nullptr;
+        std::function<std::shared_ptr<KZFoundItemsCntrl>()> model;
+        std::function<KZTabTag()> currentTag;
+        // Hands the current list to the outline again; main thread.
+        std::function<void()> showSorted;
+    };
+
+    explicit KZFoundListSorter(Settings settings);
+
+    // {"descriptors" (KZSortDescriptors), "tag" (the current one when
+    // absent), "updateInterface"}; main thread. The first sort by kind
+    // gathers the kinds first.
+    void sortWithRequest(const QVariantMap& request);
+    bool kindsGathered() const { return kindsGathered_; }
+
+private:
+    void gatherKinds(const QVariantMap& request);
+    void sort(const KZSortDescriptors& descriptors, KZTabTag tag, bool updateInterface, int attempt);
+
+    const Settings settings_;
+    bool kindsGathered_ = false;
+};
