@@ -14,6 +14,11 @@
 
 namespace {
 
+// The result menu's items that act on the visible tab.
+constexpr qint64 kRemoveItem = 1;
+constexpr qint64 kExportItem = 2;
+constexpr qint64 kMarkItem = 102;
+
 platform::NotificationCenter& center()
 {
     return platform::NotificationCenter::defaultCenter();
@@ -50,15 +55,24 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
     , showResultByGroup_(std::move(settings.showResultByGroup))
     , foundItemsCntrl_(std::move(settings.foundItemsCntrl))
     , currentTag_(tabTag_)
-    , sorter_({.tabTag = tabTag_,
-               .store = &store_,
-               .workers = &workers_,
+    , context_{.tabTag = tabTag_,
+               .fileType = fileTypeItem_,
+               .sources = sources_,
+               .resultCntrl = resultCntrl_,
                .host = host_,
                .outline = outline_.get(),
+               .store = &store_,
+               .workers = &workers_,
                .model = [this] { return foundItemsCntrl(); },
                .currentTag = [this] { return currentTag_.load(); },
-               .showSorted = [this] { updateList(false); }})
-    , finder_(workers_, host_, outline_.get())
+               .isVisible = [this] { return isVisible(); }}
+    , sorter_(context_, [this] { updateList(false); })
+    , finder_(context_)
+    , removal_(context_)
+    , export_(context_, QVariant::fromValue(this), this)
+    , savedState_(
+          context_, [this](const QVariantMap& request) { sortListWithDictionary(request); },
+          [this](const KZSortDescriptors& descriptors) { setViewDescriptors(descriptors); })
     , workers_(QStringLiteral("KZFoundListOperationQueue"))
 {
     if (!showResultByGroup_) {
@@ -115,9 +129,8 @@ KZFoundListCntrl::~KZFoundListCntrl()
     startObservation_.cancel();
     emptyFoldersObservation_.cancel();
     observations_.clear();
-    removedObservation_.cancel();
-    panelClosedObservation_.cancel();
-    exportObservation_.cancel();
+    removal_.stopObserving();
+    export_.stopObserving();
     workers_.stop();
 }
 
@@ -761,4 +774,149 @@ void KZFoundListCntrl::revealGroup(const KZFoundItemRef& item)
     if (!item || !outline_)
         return;
     outline_->revealGroup(findGroupByGroupID(item->groupID(), tabTag_));
+}
+
+// ---- Removal, export and the result menu --------------------------------------------------
+
+void KZFoundListCntrl::removeButtonDidClick()
+{
+    if (isVisible())
+        prepareRemotion();
+}
+
+void KZFoundListCntrl::prepareRemotion()
+{
+    removal_.prepareRemotion();
+}
+
+void KZFoundListCntrl::itemsDidRemove(const QVariantMap& userInfo)
+{
+    removal_.itemsDidRemove(userInfo);
+}
+
+void KZFoundListCntrl::removePanelDidClose()
+{
+    removal_.removePanelDidClose();
+}
+
+std::optional<QVariantList> KZFoundListCntrl::menuItemTagsForTag(quint64 tag) const
+{
+    if (!shownByGroup_.load())
+        return std::nullopt;
+    const auto list = listWithTag(tag);
+    if (!list || !list->isGrouped())
+        return std::nullopt;
+    QVariantList tags;
+    for (const KZFoundItemGroupRef& group : list->root->groups())
+        tags.append(QVariantMap{{QStringLiteral("groupID"), group->groupID()},
+                                {QStringLiteral("markedMenuItem"), group->markedMenuItem()}});
+    return tags;
+}
+
+void KZFoundListCntrl::updateMenuItemsTags(const QVariantList& tags, const KZShownList& list)
+{
+    if (!list.isGrouped())
+        return;
+    QHash<qint64, KZFoundItemGroupRef> byID;
+    for (const KZFoundItemGroupRef& group : list.root->groups())
+        byID.insert(group->groupID(), group);
+    for (const QVariant& entry : tags) {
+        const QVariantMap tag = entry.toMap();
+        if (const KZFoundItemGroupRef group = byID.value(tag.value(QStringLiteral("groupID")).toLongLong()))
+            group->setMarkedMenuItem(tag.value(QStringLiteral("markedMenuItem")).toLongLong());
+    }
+}
+
+void KZFoundListCntrl::updateRemovedInfo()
+{
+    // The rule tags live in groups, which this thread owns: noted here, put
+    // back here once the new lists are in.
+    std::map<quint64, QVariantList> menuTags;
+    for (const quint64 tag : listTags()) {
+        if (auto tags = menuItemTagsForTag(tag))
+            menuTags[tag] = std::move(*tags);
+    }
+    workers_.add([this, menuTags] {
+        std::map<quint64, quint64> counts;
+        for (const quint64 tag : tagsToBuild())
+            counts[tag] = gatherItemsByTag(tag).count;
+        workers_.onMainLater([this, menuTags, counts] {
+            for (const auto& [tag, tags] : menuTags) {
+                if (const auto list = listWithTag(tag))
+                    updateMenuItemsTags(tags, *list);
+            }
+            if (outline_) {
+                if (const auto count = counts.find(currentTag_.load()); count != counts.end())
+                    outline_->setItemsCount(count->second);
+            }
+            if (!isVisible())
+                return;
+            if (outline_)
+                outline_->resetSelectionState();
+            updateList(false);
+        });
+    });
+}
+
+void KZFoundListCntrl::saveSelectedItems()
+{
+    if (isVisible() && outline_)
+        outline_->getInfoOfSelectedItemsWithArray(currentArray(), currentTag_.load());
+}
+
+void KZFoundListCntrl::reloadListView()
+{
+    workers_.onMainLater([this] { updateList(true); });
+}
+
+void KZFoundListCntrl::exportResult()
+{
+    export_.exportResult();
+}
+
+void KZFoundListCntrl::exportingDidFinish()
+{
+    export_.exportingDidFinish();
+}
+
+// ---- The result menu ---------------------------------------------------------------------
+
+void KZFoundListCntrl::changeResultMenuItemsTarget(bool release)
+{
+    KZResultMenu* menu = host_ ? host_->resultMenu() : nullptr;
+    if (!menu)
+        return;
+    if (release) {
+        menu->setItemAction(kRemoveItem, {});
+        menu->setItemAction(kExportItem, {});
+        return;
+    }
+    menu->setItemAction(kRemoveItem, [this] { prepareRemotion(); });
+    menu->setItemAction(kExportItem, [this] { exportResult(); });
+}
+
+bool KZFoundListCntrl::validateMenuItem(qint64 tag, bool inResultMenu) const
+{
+    if (host_ && host_->aboutIsOpened())
+        return false;
+    if (!inResultMenu)
+        return true;
+    if (!host_ || !host_->isWindowVisible())
+        return false;
+    if (tag == kExportItem)
+        return true;
+    if (tag == kMarkItem)
+        return outline_ && outline_->checkForSelectionWithTag(kMarkItem);
+    return true;
+}
+
+void KZFoundListCntrl::menuNeedsUpdate()
+{
+    KZResultMenu* menu = host_ ? host_->resultMenu() : nullptr;
+    if (!menu || !isVisible())
+        return;
+    if (outline_)
+        menu->setItemTitle(kMarkItem, outline_->markedMenuItemTitle());
+    menu->setItemTitle(kRemoveItem, context_.withTabName(QStringLiteral("remove_button_title")));
+    menu->setItemTitle(kExportItem, context_.withTabName(QStringLiteral("export_menu_title")));
 }

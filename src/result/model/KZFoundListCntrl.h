@@ -1,8 +1,12 @@
 #pragma once
 
 #include "platform/Subscription.h"
+#include "result/model/KZFoundListContext.h"
+#include "result/model/KZFoundListExport.h"
 #include "result/model/KZFoundListFinder.h"
 #include "result/model/KZFoundListHost.h"
+#include "result/model/KZFoundListRemoval.h"
+#include "result/model/KZFoundListSavedState.h"
 #include "result/model/KZFoundListSorter.h"
 #include "result/model/KZFoundListStore.h"
 #include "result/model/KZFoundListWorkers.h"
@@ -35,8 +39,11 @@ class KZResultCntrl;
 // show, keyed by list tag (the tab list under the tab's tag, one list per
 // source when there are two or more, the marked list), built from the
 // found-items model and kept up to date after marking, sorting, removal and
-// label changes. Sorting (KZFoundListSorter) and finding (KZFoundListFinder)
-// are collaborators; the lists themselves live in a KZFoundListStore.
+// label changes. It is the façade of the tab's list work: the lists live in
+// a KZFoundListStore and are built here; sorting (KZFoundListSorter),
+// finding (KZFoundListFinder), removal (KZFoundListRemoval), export
+// (KZFoundListExport) and the saved per-tab state (KZFoundListSavedState)
+// are collaborators sharing one KZFoundListContext.
 //
 // Threads. The lists are built by one worker per list, each started only
 // when the thread budget has room (the wait sleeps on the budget's
@@ -170,8 +177,11 @@ public:
     void itemsDidRemove(const QVariantMap& userInfo);
     void removePanelDidClose();
     void updateRemovedInfo();
-    bool removalIsOpen() const { return static_cast<bool>(removeCntrl_); }
-    static QString notifyDeletedSongsToiTunes(const KZFoundItemArray& removedItems);
+    bool removalIsOpen() const { return removal_.isOpen(); }
+    static QString notifyDeletedSongsToiTunes(const KZFoundItemArray& removedItems)
+    {
+        return KZFoundListRemoval::notifyDeletedSongsToiTunes(removedItems);
+    }
     // Rule tags of the groups of a grouped list: [{"groupID", "markedMenuItem"}].
     std::optional<QVariantList> menuItemTagsForTag(quint64 tag) const;
     static void updateMenuItemsTags(const QVariantList& tags, const KZShownList& list);
@@ -180,25 +190,40 @@ public:
     void reloadListView();
     void exportResult();
     void exportingDidFinish();
-    bool exportIsRunning() const { return static_cast<bool>(exportCntrl_); }
+    bool exportIsRunning() const { return export_.isRunning(); }
     // The request an export of this tab gets, for `items` in export order.
-    QVariantMap exportRequest(const KZFoundItemArray& items) const;
+    QVariantMap exportRequest(const KZFoundItemArray& items) const { return export_.exportRequest(items); }
     // Marked members before unmarked ones, group after group.
-    static KZFoundItemArray exportOrder(const KZFoundItemArray& items);
+    static KZFoundItemArray exportOrder(const KZFoundItemArray& items)
+    {
+        return KZFoundListExport::exportOrder(items);
+    }
 
     void changeResultMenuItemsTarget(bool release);
     // `inResultMenu`: the item belongs to the result menu.
     bool validateMenuItem(qint64 tag, bool inResultMenu) const;
     void menuNeedsUpdate();
 
-    void setSavedSettings(const QVariantMap& saved, bool shownByGroupWhenSaved);
-    void setSavedSortDescriptors(const QVariantMap& saved);
-    void setSavedSelection(const QVariantMap& saved, bool shownByGroupWhenSaved);
-    void setSavedExpanded(const QVariantMap& saved);
+    void setSavedSettings(const QVariantMap& saved, bool shownByGroupWhenSaved)
+    {
+        savedState_.setSavedSettings(saved, shownByGroupWhenSaved);
+    }
+    void setSavedSortDescriptors(const QVariantMap& saved) { savedState_.setSavedSortDescriptors(saved); }
+    void setSavedSelection(const QVariantMap& saved, bool shownByGroupWhenSaved)
+    {
+        savedState_.setSavedSelection(saved, shownByGroupWhenSaved);
+    }
+    void setSavedExpanded(const QVariantMap& saved) { savedState_.setSavedExpanded(saved); }
     // The descriptors of a saved list, keeping only known columns and
     // comparisons.
-    static KZSortDescriptors sortDescriptorsFromSaved(const QVariantList& saved);
-    static qsizetype indexOfItemInArray(const QVariantList& saved, qint64 groupID);
+    static KZSortDescriptors sortDescriptorsFromSaved(const QVariantList& saved)
+    {
+        return KZFoundListSavedState::sortDescriptorsFromSaved(saved);
+    }
+    static qsizetype indexOfItemInArray(const QVariantList& saved, qint64 groupID)
+    {
+        return KZFoundListSavedState::indexOfItemInArray(saved, groupID);
+    }
 
 private:
     struct Built {
@@ -245,18 +270,18 @@ private:
     bool searchStoppeByUser_ = false;
     bool missingMembersWasAdded_ = false;
     std::optional<KZShownList> currArray_;
-    KZFoundListHost::Panel removeCntrl_;
-    KZFoundListHost::Panel exportCntrl_;
-    platform::Subscription removedObservation_;
-    platform::Subscription panelClosedObservation_;
-    platform::Subscription exportObservation_;
 
     std::vector<platform::Subscription> observations_;
     platform::Subscription startObservation_;
     platform::Subscription emptyFoldersObservation_;
 
+    // What the collaborators below share; made from the members above.
+    const KZFoundListContext context_;
     KZFoundListSorter sorter_;
     KZFoundListFinder finder_;
+    KZFoundListRemoval removal_;
+    KZFoundListExport export_;
+    KZFoundListSavedState savedState_;
 
     // Last, so that it is destroyed first: its destructor waits for the
     // workers, which use everything above.

@@ -1,6 +1,7 @@
 #include "result/model/KZFoundListFinder.h"
 
 #include "result/model/KZFindFolding.h"
+#include "result/model/KZFoundListContext.h"
 #include "result/model/KZFoundListHost.h"
 #include "result/model/KZFoundListWorkers.h"
 #include "result/model/KZListOutline.h"
@@ -8,9 +9,10 @@
 #include <utility>
 #include <vector>
 
-KZFoundListFinder::KZFoundListFinder(KZFoundListWorkers& workers, KZFoundListHost* host, KZListOutline* outline)
-    : workers_(workers), host_(host), outline_(outline)
-{ }
+KZFoundListFinder::KZFoundListFinder(const KZFoundListContext& context)
+    : context_(context)
+{
+}
 
 std::optional<KZListRow> KZFoundListFinder::searchString(const QString& foldedText, const KZShownList& list)
 {
@@ -35,20 +37,20 @@ std::optional<KZListRow> KZFoundListFinder::searchString(const QString& foldedTe
 void KZFoundListFinder::answer(const std::optional<KZListRow>& hit) const
 {
     if (!hit) {
-        if (host_)
-            host_->beep();
+        if (context_.host)
+            context_.host->beep();
         return;
     }
-    if (outline_)
-        outline_->selectFoundItem(*hit);
+    if (context_.outline)
+        context_.outline->selectFoundItem(*hit);
 }
 
 void KZFoundListFinder::find(const QString& text, const KZShownList& list)
 {
     if (!list.isGrouped()) {
-        workers_.add([this, text, list] {
+        context_.workers->add([this, text, list] {
             std::optional<KZListRow> hit = searchString(KZFindFolding::fold(text), list);
-            workers_.onMainLater([this, hit] { answer(hit); });
+            context_.workers->onMainLater([this, hit] { answer(hit); });
         });
         return;
     }
@@ -58,7 +60,7 @@ void KZFoundListFinder::find(const QString& text, const KZShownList& list)
     values.reserve(static_cast<std::size_t>(list.root->groups().size()));
     for (const KZFoundItemGroupRef& group : list.root->groups())
         values.emplace_back(group->name(), group->items());
-    workers_.add([this, text, values = std::move(values), root = list.root] {
+    context_.workers->add([this, text, values = std::move(values), root = list.root] {
         KZFoundItemGroupRef stand = KZFoundItemGroup::itemGroup();
         stand->groups().reserve(static_cast<qsizetype>(values.size()));
         for (const auto& [name, items] : values) {
@@ -70,7 +72,7 @@ void KZFoundListFinder::find(const QString& text, const KZShownList& list)
         const std::optional<KZListRow> hit = searchString(KZFindFolding::fold(text), KZShownList::grouped(stand));
         const qsizetype index = hit ? stand->groups().indexOf(hit->group) : -1;
         const KZFoundItemRef item = hit ? hit->item : nullptr;
-        workers_.onMainLater([this, index, item, root] {
+        context_.workers->onMainLater([this, index, item, root] {
             // The outline selects the real group, not its stand-in.
             if (index < 0)
                 answer(std::nullopt);

@@ -6,16 +6,14 @@
 
 #include <optional>
 
-class KZFoundListHost;
-class KZFoundListWorkers;
-class KZListOutline;
+struct KZFoundListContext;
 
 // Finds a name in a list of one list model: the search runs on a worker,
 // the answer (a selected row or a beep) on the main thread.
 class KZFoundListFinder {
 public:
-    // `host` and `outline` may be null.
-    KZFoundListFinder(KZFoundListWorkers& workers, KZFoundListHost* host, KZListOutline* outline);
+    // `context` outlives the finder.
+    explicit KZFoundListFinder(const KZFoundListContext& context);
 
     // Looks for `text` in `list`, which the main thread handed; main thread.
     void find(const QString& text, const KZShownList& list);
@@ -26,7 +24,5 @@ public:
 private:
     void answer(const std::optional<KZListRow>& hit) const;
 
-    KZFoundListWorkers& workers_;
-    KZFoundListHost* const host_;
-    KZListOutline* const outline_;
+    const KZFoundListContext& context_;
 };

@@ -3,6 +3,7 @@
 #include "platform/NotificationCenter.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZFoundItemsCntrl.h"
+#include "result/model/KZFoundListContext.h"
 #include "result/model/KZFoundListHost.h"
 #include "result/model/KZFoundListStore.h"
 #include "result/model/KZFoundListWorkers.h"
@@ -34,26 +35,30 @@ struct GroupValues {
 
 } // namespace
 
-KZFoundListSorter::KZFoundListSorter(Settings settings) : settings_(std::move(settings)) { }
+KZFoundListSorter::KZFoundListSorter(const KZFoundListContext& context, std::function<void()> showSorted)
+    : context_(context)
+    , showSorted_(std::move(showSorted))
+{
+}
 
 void KZFoundListSorter::sortWithRequest(const QVariantMap& request)
 {
     const auto descriptors = request.value(kDescriptors).value<KZSortDescriptors>();
     const bool updateInterface = request.value(kUpdateInterface).toBool();
-    const KZTabTag current = settings_.currentTag();
+    const KZTabTag current = context_.currentTag();
     const KZTabTag tag = request.contains(kTag) ? request.value(kTag).toULongLong() : current;
     if (tag == current)
-        settings_.store->setViewDescriptors(descriptors);
+        context_.store->setViewDescriptors(descriptors);
 
     if (!kindsGathered_ && !descriptors.isEmpty() && descriptors.first().key() == KZColumnKey::kind_col) {
         // Kinds are read from disk, once per tab, before the first sort by
         // kind; the sort follows when they are in.
         kindsGathered_ = true;
         if (updateInterface) {
-            if (settings_.host)
-                settings_.host->startSpinner();
-            if (settings_.outline)
-                settings_.outline->setIsGatheringKind(true);
+            if (context_.host)
+                context_.host->startSpinner();
+            if (context_.outline)
+                context_.outline->setIsGatheringKind(true);
         }
         gatherKinds(request);
         return;
@@ -64,9 +69,9 @@ void KZFoundListSorter::sortWithRequest(const QVariantMap& request)
 void KZFoundListSorter::gatherKinds(const QVariantMap& request)
 {
     // Location and marked lists hold the tab list's items.
-    const std::optional<KZShownList> tabList = settings_.store->list(settings_.tabTag);
+    const std::optional<KZShownList> tabList = context_.store->list(context_.tabTag);
     const KZFoundItemArray items = tabList ? tabList->flattened() : KZFoundItemArray();
-    KZFoundListWorkers* workers = settings_.workers;
+    KZFoundListWorkers* workers = context_.workers;
     workers->add([this, workers, items, request] {
         // Each item guards its own kind; no list lock is held over the reads.
         for (const KZFoundItemRef& item : items) {
@@ -75,32 +80,32 @@ void KZFoundListSorter::gatherKinds(const QVariantMap& request)
             item->gatherKind();
         }
         platform::NotificationCenter::defaultCenter().post(
-            KZNotification::sortList, platform::NotificationObject::number(static_cast<qint64>(settings_.tabTag)),
+            KZNotification::sortList, platform::NotificationObject::number(static_cast<qint64>(context_.tabTag)),
             request);
         workers->onMainLater([this] {
-            if (settings_.outline)
-                settings_.outline->setIsGatheringKind(false);
+            if (context_.outline)
+                context_.outline->setIsGatheringKind(false);
         });
     });
 }
 
 void KZFoundListSorter::sort(const KZSortDescriptors& descriptors, KZTabTag tag, bool updateInterface, int attempt)
 {
-    KZFoundListHost* host = settings_.host;
+    KZFoundListHost* host = context_.host;
     if (updateInterface && attempt == 0 && host)
         host->startSpinner();
     auto finish = [this, updateInterface, host] {
         if (!updateInterface)
             return;
-        settings_.showSorted();
+        showSorted_();
         if (host)
             host->stopSpinner();
     };
 
-    KZFoundListStore& store = *settings_.store;
-    KZFoundListWorkers& workers = *settings_.workers;
+    KZFoundListStore& store = *context_.store;
+    KZFoundListWorkers& workers = *context_.workers;
     const std::optional<KZFoundListStore::Entry> entry = store.entry(tag);
-    const std::shared_ptr<KZFoundItemsCntrl> model = settings_.model();
+    const std::shared_ptr<KZFoundItemsCntrl> model = context_.model();
     if (!entry || !model) {
         // Nothing to sort yet: the order is kept for when the list exists.
         store.setSortDescriptors(tag, descriptors);

@@ -6,13 +6,8 @@
 #include <QVariantMap>
 
 #include <functional>
-#include <memory>
 
-class KZFoundItemsCntrl;
-class KZFoundListHost;
-class KZFoundListStore;
-class KZFoundListWorkers;
-class KZListOutline;
+struct KZFoundListContext;
 
 // Sorts the lists of one list model on its workers. A flat list is stored
 // sorted; a grouped list keeps its group objects, which the outline's
@@ -21,20 +16,9 @@ class KZListOutline;
 // meanwhile is done again, a few times at most.
 class KZFoundListSorter {
 public:
-    struct Settings {
-        KZTabTag tabTag = 0;
-        KZFoundListStore* store = nullptr;
-        KZFoundListWorkers* workers = nullptr;
-        // Either may be null (a model that only builds lists).
-        KZFoundListHost* host = nullptr;
-        KZListOutline* outline = nullptr;
-        std::function<std::shared_ptr<KZFoundItemsCntrl>()> model;
-        std::function<KZTabTag()> currentTag;
-        // Hands the current list to the outline again; main thread.
-        std::function<void()> showSorted;
-    };
-
-    explicit KZFoundListSorter(Settings settings);
+    // `showSorted` hands the current list to the outline again (main
+    // thread); `context` outlives the sorter.
+    KZFoundListSorter(const KZFoundListContext& context, std::function<void()> showSorted);
 
     // {"descriptors" (KZSortDescriptors), "tag" (the current one when
     // absent), "updateInterface"}; main thread. The first sort by kind
@@ -46,6 +30,7 @@ private:
     void gatherKinds(const QVariantMap& request);
     void sort(const KZSortDescriptors& descriptors, KZTabTag tag, bool updateInterface, int attempt);
 
-    const Settings settings_;
+    const KZFoundListContext& context_;
+    const std::function<void()> showSorted_;
     bool kindsGathered_ = false;
 };

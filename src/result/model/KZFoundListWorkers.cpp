@@ -3,7 +3,10 @@
 #include "platform/MainThread.h"
 #include "result/model/KZThreadBudget.h"
 
-KZFoundListWorkers::KZFoundListWorkers(const QString& queueName) : queue_(queueName) { }
+KZFoundListWorkers::KZFoundListWorkers(const QString& queueName)
+    : queue_(queueName)
+{
+}
 
 KZFoundListWorkers::~KZFoundListWorkers()
 {
