@@ -65,11 +65,15 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
                .workers = &workers_,
                .model = [this] { return foundItemsCntrl(); },
                .currentTag = [this] { return currentTag_.load(); },
-               .isVisible = [this] { return isVisible(); }}
+               .isVisible = [this] { return isVisible(); },
+               .shownByGroup = [this] { return shownByGroup_.load(); },
+               .showList = [this](bool restoreScroll) { updateList(restoreScroll); }}
     , sorter_(context_, [this] { updateList(false); })
     , finder_(context_)
     , removal_(context_)
     , export_(context_, QVariant::fromValue(this), this)
+    , marks_(context_)
+    , missingMembers_(context_)
     , savedState_(
           context_, [this](const QVariantMap& request) { sortListWithDictionary(request); },
           [this](const KZSortDescriptors& descriptors) { setViewDescriptors(descriptors); })
@@ -421,7 +425,7 @@ void KZFoundListCntrl::sourceSelectionDidChange(const QVariantMap& userInfo)
         outline_->setItemsCount(userInfo.value(QStringLiteral("itemsCount")).toULongLong());
     if (host_)
         host_->setSelectionInfo(QString());
-    if (missingMembersWasAdded_)
+    if (missingMembers_.wereAdded())
         removeExtraneousItems();
     const quint64 leaving = currentTag_.load();
     store_.setSortDescriptors(leaving, outline_ ? outline_->sortDescriptors() : store_.viewDescriptors());
@@ -539,56 +543,16 @@ void KZFoundListCntrl::searchInFoundList(const QVariantMap& userInfo)
         finder_.find(text, currentArray());
 }
 
-// ---- Undo and redo records --------------------------------------------------------------
+// ---- Marks and missing members ------------------------------------------------------------
 
 std::optional<QVariantMap> KZFoundListCntrl::undoInfoToRegisterWithDict(QVariantMap& request) const
 {
-    namespace K = KZMarkingKey;
-    const qint64 rule = request.value(K::menuItemTag).toLongLong();
-    // Restoring marks is itself the undo; it registers nothing.
-    if (rule == KZMarkRule::restore)
-        return std::nullopt;
-    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
-    if (!request.contains(K::itemsToManage)) {
-        KZFoundItemArray items;
-        if (rule == KZMarkRule::inLocation)
-            items = model ? model->allItems() : KZFoundItemArray();
-        else
-            items = itemsWithTag(request.value(K::itemsToManageTag).toULongLong());
-        request.insert(K::itemsToManage, QVariant::fromValue(items));
-    }
-    QVariantMap record = request;
-    const KZFoundItemArray items = KZFoundItemsOfVariant(request.value(K::itemsToManage));
-    record.insert(K::itemsToManage,
-                  QVariant::fromValue(model ? model->currentItemsMarkStateWithArray(items) : KZMarkSnapshot()));
-    const QString oldToRestore = QStringLiteral("oldMenuItemTagToRestore");
-    const bool hasRestore = request.contains(K::menuItemTagToRestore);
-    const QVariant restoreTag = request.value(K::menuItemTagToRestore);
-    if (hasRestore) {
-        record.insert(K::menuItemTagToRestore, request.value(oldToRestore));
-        record.insert(oldToRestore, restoreTag);
-    }
-    record.insert(K::oldMenuItemTag, hasRestore ? restoreTag : QVariant(0));
-    record.insert(K::menuItemTag, KZMarkRule::restore);
-    record.insert(K::checkBtnState, 1);
-    record.remove(QStringLiteral("view"));
-    return record;
+    return marks_.undoInfoToRegisterWithDict(request);
 }
 
 QVariantMap KZFoundListCntrl::redoInfoToRegisterWithDict(const QVariantMap& request) const
 {
-    namespace K = KZMarkingKey;
-    QVariantMap record = request;
-    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
-    const auto snapshot = request.value(K::itemsToManage).value<KZMarkSnapshot>();
-    record.insert(K::itemsToManage,
-                  QVariant::fromValue(model ? model->currentMarkStateForRedoWithArray(snapshot) : KZMarkSnapshot()));
-    const QString oldToRestore = QStringLiteral("oldMenuItemTagToRestore");
-    if (request.contains(K::menuItemTagToRestore)) {
-        record.insert(K::menuItemTagToRestore, request.value(oldToRestore));
-        record.insert(oldToRestore, request.value(K::menuItemTagToRestore));
-    }
-    return record;
+    return marks_.redoInfoToRegisterWithDict(request);
 }
 
 void KZFoundListCntrl::saveCurrentConfiguration(const QVariantMap&)
@@ -598,83 +562,9 @@ void KZFoundListCntrl::saveCurrentConfiguration(const QVariantMap&)
     outline_->getInfoOfSelectedItemsWithArray(currentArray(), currentTag_.load());
 }
 
-// ---- Marked information ---------------------------------------------------------------
-
 void KZFoundListCntrl::updateMarkedInfo(const KZMarkedInfoUpdate& info)
 {
-    qint64 rule = info.menuItemTagToRestore.toLongLong();
-    const auto senderGroup = info.itemSenderView.value<KZFoundItemGroupRef>();
-    if (senderGroup)
-        senderGroup->setMarkedMenuItem(rule);
-    else if (auto* menu = info.menu.value<KZMarkMenu*>())
-        menu->setOnMenuItemWithTag(rule);
-    if (senderGroup && shownByGroup_.load())
-        rule = -1;
-    // Gathering and grouping the marked items of a large tab is work for a
-    // worker; the rest follows on this thread.
-    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
-    const quint64 markedTag = KZResultCntrl::itemMarkedTagWithOwnerTag(tabTag_);
-    const bool grouped = shownByGroup_.load();
-    workers_.add([this, model, markedTag, grouped, info, rule] {
-        std::optional<KZShownList> list;
-        if (model) {
-            quint64 size = 0;
-            const KZFoundItemArray marked = model->markedItemsWithOwnerTag(tabTag_, &size);
-            if (!marked.isEmpty())
-                list = grouped ? KZShownList::grouped(model->setupItemsByGroupForItems(marked, true))
-                               : KZShownList::flat(marked);
-        }
-        workers_.onMainLater([this, list, markedTag, info, rule] {
-            store_.store(markedTag, list, std::nullopt);
-            finishMarkedInfo(info, rule);
-        });
-    });
-}
-
-void KZFoundListCntrl::finishMarkedInfo(const KZMarkedInfoUpdate& info, qint64 menuItemTag)
-{
-    if (shownByGroup_.load())
-        updateGroupItems(info.managedTags, menuItemTag);
-    const quint64 markedTag = KZResultCntrl::itemMarkedTagWithOwnerTag(tabTag_);
-    if (currentTag_.load() != markedTag) {
-        if (isVisible() && outline_)
-            outline_->updateListAfterMarked();
-        return;
-    }
-    if (info.oldMenuItemTag.toLongLong() != 0) {
-        updateList(true);
-        return;
-    }
-    if (!isVisible())
-        return;
-    // The marked list was rebuilt: the outline must get the new one.
-    updateList(true);
-    if (outline_)
-        outline_->updateListAfterMarked();
-}
-
-void KZFoundListCntrl::updateGroupItems(const QList<quint64>& tags, qint64 menuItemTag)
-{
-    for (const quint64 tag : tags) {
-        if (const auto list = listWithTag(tag))
-            updateGroupsWithArray(*list, menuItemTag);
-    }
-}
-
-void KZFoundListCntrl::updateGroupsWithArray(const KZShownList& list, qint64 menuItemTag) const
-{
-    if (tabTag_ == KZTag::emptyFolders || !list.isGrouped())
-        return;
-    for (const KZFoundItemGroupRef& group : list.root->groups()) {
-        quint16 marked = 0;
-        for (const KZFoundItemRef& item : group->items()) {
-            if (item->isMarked())
-                ++marked;
-        }
-        if (menuItemTag >= 0 && marked != group->markedCount())
-            group->setMarkedMenuItem(menuItemTag);
-        group->setMarkedCount(marked);
-    }
+    marks_.updateMarkedInfo(info);
 }
 
 bool KZFoundListCntrl::isLastItemToMark(const KZFoundItemRef& item) const
@@ -683,97 +573,19 @@ bool KZFoundListCntrl::isLastItemToMark(const KZFoundItemRef& item) const
     return model && model->isLastItemToMark(item);
 }
 
-// ---- Missing members ----------------------------------------------------------------------
-
-KZFoundItemGroupRef KZFoundListCntrl::findGroupByGroupID(qint64 groupID, quint64 tag) const
-{
-    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
-    const auto list = listWithTag(tag);
-    if (!model || !list || !list->isGrouped())
-        return nullptr;
-    return model->groupByIDWithRootArray(list->root, groupID);
-}
-
-void KZFoundListCntrl::addItemsToGroup(const KZFoundItemGroupRef& shown, const KZFoundItemGroupRef& full) const
-{
-    if (!shown || !full || shown == full)
-        return;
-    KZFoundItemArray& members = shown->items();
-    for (const KZFoundItemRef& item : full->items()) {
-        if (!members.contains(item))
-            members.prepend(item);
-    }
-}
-
-void KZFoundListCntrl::showMissingMembersToAllGroups(const KZShownList& list)
-{
-    if (!list.isGrouped())
-        return;
-    for (const KZFoundItemGroupRef& group : list.root->groups())
-        addItemsToGroup(group, findGroupByGroupID(group->groupID(), tabTag_));
-}
-
 void KZFoundListCntrl::showMissingMembers(const KZGroupOptionRequest& request)
 {
-    const auto group = request.groupItem.value<KZFoundItemGroupRef>();
-    missingMembersWasAdded_ = true;
-    const qsizetype oldCount = group ? group->items().size() : 0;
-    if (request.isForAllGroups)
-        showMissingMembersToAllGroups(currentArray());
-    else if (group)
-        addItemsToGroup(group, findGroupByGroupID(group->groupID(), tabTag_));
-    store_.bumpGeneration(currentTag_.load());
-    if (outline_ && group)
-        outline_->updateRowsForGroup(group, oldCount);
+    missingMembers_.show(request);
 }
 
 void KZFoundListCntrl::removeExtraneousItems()
 {
-    const quint64 tag = currentTag_.load();
-    // Which members belong to the list being left. The tab list keeps the
-    // tab's own type (everything on tab 0); comparing it with a location, as
-    // the location lists do, would strip every member.
-    std::function<bool(const KZFoundItemRef&)> belongs;
-    if (tag >= KZTag::markedItemsRowBase) {
-        belongs = [](const KZFoundItemRef& item) { return item->isMarked(); };
-    } else if (tag >= KZTag::sourceRowBase) {
-        const qint64 location = KZResultCntrl::realLocationTag(tag);
-        belongs = [location](const KZFoundItemRef& item) {
-            return static_cast<qint64>(item->locationLabelTag()) == location;
-        };
-    } else if (tag == KZTag::allDuplicates) {
-        belongs = [](const KZFoundItemRef&) { return true; };
-    } else {
-        belongs = [tag](const KZFoundItemRef& item) { return item->fileTypeTag() == tag; };
-    }
-
-    const KZShownList list = currentArray();
-    if (list.isGrouped()) {
-        for (const KZFoundItemGroupRef& group : list.root->groups()) {
-            KZFoundItemArray& members = group->items();
-            for (qsizetype i = members.size() - 1; i >= 0; --i) {
-                if (!belongs(members[i]))
-                    members.removeAt(i);
-            }
-        }
-        store_.bumpGeneration(tag);
-    } else {
-        KZFoundItemArray kept;
-        for (const KZFoundItemRef& item : list.items) {
-            if (belongs(item))
-                kept.append(item);
-        }
-        if (kept.size() != list.items.size())
-            store_.store(tag, KZShownList::flat(kept), std::nullopt);
-    }
-    missingMembersWasAdded_ = false;
+    missingMembers_.removeExtraneous();
 }
 
 void KZFoundListCntrl::revealGroup(const KZFoundItemRef& item)
 {
-    if (!item || !outline_)
-        return;
-    outline_->revealGroup(findGroupByGroupID(item->groupID(), tabTag_));
+    missingMembers_.revealGroup(item);
 }
 
 // ---- Removal, export and the result menu --------------------------------------------------

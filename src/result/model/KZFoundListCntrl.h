@@ -5,6 +5,8 @@
 #include "result/model/KZFoundListExport.h"
 #include "result/model/KZFoundListFinder.h"
 #include "result/model/KZFoundListHost.h"
+#include "result/model/KZFoundListMarks.h"
+#include "result/model/KZFoundListMissingMembers.h"
 #include "result/model/KZFoundListRemoval.h"
 #include "result/model/KZFoundListSavedState.h"
 #include "result/model/KZFoundListSorter.h"
@@ -41,7 +43,8 @@ class KZResultCntrl;
 // found-items model and kept up to date after marking, sorting, removal and
 // label changes. It is the façade of the tab's list work: the lists live in
 // a KZFoundListStore and are built here; sorting (KZFoundListSorter),
-// finding (KZFoundListFinder), removal (KZFoundListRemoval), export
+// finding (KZFoundListFinder), marking (KZFoundListMarks), missing members
+// (KZFoundListMissingMembers), removal (KZFoundListRemoval), export
 // (KZFoundListExport) and the saved per-tab state (KZFoundListSavedState)
 // are collaborators sharing one KZFoundListContext.
 //
@@ -99,7 +102,7 @@ public:
     qint16 itemsArrayToCreate() const { return itemsArrayToCreate_.load(); }
     qint16 updatedArray() const { return updatedArray_.load(); }
     bool sortByKindAlreayDone() const { return sorter_.kindsGathered(); }
-    bool missingMembersWasAdded() const { return missingMembersWasAdded_; }
+    bool missingMembersWasAdded() const { return missingMembers_.wereAdded(); }
     // The list last handed to the outline; absent while the tab is hidden.
     const std::optional<KZShownList>& currArray() const { return currArray_; }
     bool isVisible() const;
@@ -159,17 +162,26 @@ public:
     // {"menu", "itemSenderView", "menuItemTagToRestore", "managedTags",
     // "oldMenuItamTag"}; main thread.
     void updateMarkedInfo(const KZMarkedInfoUpdate& info);
-    void updateGroupItems(const QList<quint64>& tags, qint64 menuItemTag);
-    void updateGroupsWithArray(const KZShownList& list, qint64 menuItemTag) const;
+    void updateGroupItems(const QList<quint64>& tags, qint64 menuItemTag) { marks_.updateGroupItems(tags, menuItemTag); }
+    void updateGroupsWithArray(const KZShownList& list, qint64 menuItemTag) const
+    {
+        marks_.updateGroupsWithArray(list, menuItemTag);
+    }
     bool isLastItemToMark(const KZFoundItemRef& item) const;
 
     // {"isForAllGroups", "groupItem"}.
     void showMissingMembers(const KZGroupOptionRequest& request);
-    void showMissingMembersToAllGroups(const KZShownList& list);
-    void addItemsToGroup(const KZFoundItemGroupRef& shown, const KZFoundItemGroupRef& full) const;
+    void showMissingMembersToAllGroups(const KZShownList& list) { missingMembers_.showToAllGroups(list); }
+    void addItemsToGroup(const KZFoundItemGroupRef& shown, const KZFoundItemGroupRef& full) const
+    {
+        KZFoundListMissingMembers::addItemsToGroup(shown, full);
+    }
     void removeExtraneousItems();
     void revealGroup(const KZFoundItemRef& item);
-    KZFoundItemGroupRef findGroupByGroupID(qint64 groupID, quint64 tag) const;
+    KZFoundItemGroupRef findGroupByGroupID(qint64 groupID, quint64 tag) const
+    {
+        return missingMembers_.findGroupByGroupID(groupID, tag);
+    }
 
     // ---- Hand-offs: removal, export, menus, saved state -----------------------------
     void removeButtonDidClick();
@@ -242,7 +254,6 @@ private:
     void postUpdateInfo(quint64 tag, const ListInfo& info) const;
     void setFoundItemsCntrl(const std::shared_ptr<KZFoundItemsCntrl>& model);
 
-    void finishMarkedInfo(const KZMarkedInfoUpdate& info, qint64 menuItemTag);
 
     const quint64 tabTag_;
     const KZFileTypeLabelRef fileTypeItem_;
@@ -268,7 +279,6 @@ private:
 
     // Main thread only.
     bool searchStoppeByUser_ = false;
-    bool missingMembersWasAdded_ = false;
     std::optional<KZShownList> currArray_;
 
     std::vector<platform::Subscription> observations_;
@@ -281,6 +291,8 @@ private:
     KZFoundListFinder finder_;
     KZFoundListRemoval removal_;
     KZFoundListExport export_;
+    KZFoundListMarks marks_;
+    KZFoundListMissingMembers missingMembers_;
     KZFoundListSavedState savedState_;
 
     // Last, so that it is destroyed first: its destructor waits for the

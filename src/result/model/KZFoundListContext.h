@@ -35,6 +35,9 @@ struct KZFoundListContext {
     std::function<KZTabTag()> currentTag;
     // The tab is on screen.
     std::function<bool()> isVisible;
+    std::function<bool()> shownByGroup;
+    // Hands the current list to the outline again; main thread.
+    std::function<void(bool restoreScroll)> showList;
 
     // The localized text of `key` with the tab's name in it.
     QString withTabName(const QString& key) const;
