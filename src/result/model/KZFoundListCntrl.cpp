@@ -7,7 +7,6 @@
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZListNotifications.h"
 #include "result/model/KZResultCntrl.h"
-#include "result/model/KZThreadBudget.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZTags.h"
@@ -27,18 +26,6 @@ platform::NotificationCenter& center()
 platform::NotificationObject tagObject(quint64 tag)
 {
     return platform::NotificationObject::number(static_cast<qint64>(tag));
-}
-
-QVariant number(quint64 value)
-{
-    return QVariant::fromValue<quint64>(value);
-}
-
-// The order of a list whose view has none: group after group, and within a
-// group by source.
-KZSortDescriptors defaultSortDescriptors()
-{
-    return {KZSortDescriptor(KZColumnKey::dupe_group_col, true), KZSortDescriptor(KZColumnKey::location_tag_col, true)};
 }
 
 } // namespace
@@ -68,6 +55,7 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
                .isVisible = [this] { return isVisible(); },
                .shownByGroup = [this] { return shownByGroup_.load(); },
                .showList = [this](bool restoreScroll) { updateList(restoreScroll); }}
+    , builder_(context_)
     , sorter_(context_, [this] { updateList(false); })
     , finder_(context_)
     , removal_(context_)
@@ -251,152 +239,14 @@ void KZFoundListCntrl::startToShowItems(const std::shared_ptr<KZFoundItemsCntrl>
     initializeFoundItemsVariables(true);
 }
 
-QList<quint64> KZFoundListCntrl::tagsToBuild() const
-{
-    QList<quint64> tags{tabTag_};
-    if (sources_.size() > 1) {
-        for (const KZSourceItemRef& source : sources_)
-            tags.append(KZResultCntrl::itemLocationTagWithLocationTag(source->locationLabelTag()));
-    }
-    tags.append(KZResultCntrl::itemMarkedTagWithOwnerTag(tabTag_));
-    return tags;
-}
-
 void KZFoundListCntrl::initializeFoundItemsVariables(bool announceReady)
 {
-    const QList<quint64> tags = tagsToBuild();
-    announceReady_.store(announceReady);
-    itemsArrayToCreate_.store(static_cast<qint16>(tags.size()));
-    store_.clearLists();
-    // The budget wait must not hold up the thread that asked (the main
-    // thread on the empty-folders tab), so one operation starts the workers.
-    workers_.add([this, tags] {
-        for (const quint64 tag : tags) {
-            if (!KZThreadBudget::waitUntilNewThreadIsAvailable(workers_.cancelled()))
-                return;
-            KZChangeRunningThreadsCount(true);
-            workers_.add([this, tag] { itemsByTag(tag); });
-        }
-    });
-}
-
-KZFoundListCntrl::Built KZFoundListCntrl::buildList(const std::shared_ptr<KZFoundItemsCntrl>& model, quint64 tag,
-                                                    bool grouped, const KZSortDescriptors& descriptors) const
-{
-    Built built;
-    if (!model)
-        return built;
-    quint64 size = 0;
-    const KZFoundItemArray items = model->itemsByTag(tag, tabTag_, &size);
-    if (items.isEmpty())
-        return built;
-    built.info.size = size;
-    built.info.count = static_cast<quint64>(items.size());
-    const KZFoundItemsCntrl::MarkedTotals marked = model->markedCountWithArray(items);
-    built.info.markedCount = marked.markedCount;
-    built.info.markedSize = marked.markedSize;
-    if (grouped) {
-        KZFoundItemGroupRef root = model->setupItemsByGroupForItems(items, true);
-        if (!descriptors.isEmpty())
-            root = model->sortedGroupWithArray(root, descriptors, true);
-        built.list = KZShownList::grouped(std::move(root));
-    } else {
-        built.list = KZShownList::flat(descriptors.isEmpty() ? items
-                                                             : model->sortedGroupWithArray(items, descriptors, true));
-    }
-    return built;
-}
-
-KZFoundListCntrl::ListInfo KZFoundListCntrl::gatherItemsByTag(quint64 tag)
-{
-    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
-    for (;;) {
-        const KZSortDescriptors view = store_.viewDescriptors();
-        const KZSortDescriptors used = view.isEmpty() ? defaultSortDescriptors() : view;
-        const bool grouped = shownByGroup_.load();
-        Built built = buildList(model, tag, grouped, view);
-        // Switched between grouped and flat meanwhile: every stored list
-        // must have the present shape, so build again. The shape is asked
-        // under the store's lock, which a switch takes to read the lists.
-        if (store_.storeUnless([this, grouped] { return grouped != shownByGroup_.load(); }, tag,
-                               std::move(built.list), used))
-            return built.info;
-    }
-}
-
-void KZFoundListCntrl::postUpdateInfo(quint64 tag, const ListInfo& info) const
-{
-    center().post(KZNotification::updateInfo, tagObject(tabTag_),
-                  {{QStringLiteral("itemsToManageTag"), number(tag)},
-                   {QStringLiteral("size"), number(info.size)},
-                   {QStringLiteral("count"), number(info.count)},
-                   {QStringLiteral("markedCount"), number(info.markedCount)},
-                   {QStringLiteral("markedSize"), number(info.markedSize)}});
-}
-
-void KZFoundListCntrl::itemsByTag(quint64 tag)
-{
-    ListInfo info = gatherItemsByTag(tag);
-    // An ordinary tab's own list shows the label's total, which the tab
-    // strip also shows.
-    if (tabTag_ < KZTag::specialTabsStart && tag < KZTag::specialTabsStart && fileTypeItem_)
-        info.size = fileTypeItem_->size();
-    postUpdateInfo(tag, info);
-    KZChangeRunningThreadsCount(false);
-    itemsArrayDidCreate();
-
-    qint16 pending = updatedArray_.load();
-    while (pending > 0 && !updatedArray_.compare_exchange_weak(pending, static_cast<qint16>(pending - 1))) {
-    }
-    if (pending == 1)
-        workers_.onMainLater([this] {
-            if (isVisible())
-                updateListWithNewType();
-        });
-}
-
-void KZFoundListCntrl::itemsArrayDidCreate()
-{
-    // The worker that takes the count to 0 is the only one to announce the
-    // lists; readyPosted_ keeps a later rebuild from announcing again.
-    if (itemsArrayToCreate_.fetch_sub(1) != 1)
-        return;
-    if (!announceReady_.load() || readyPosted_.exchange(true))
-        return;
-    const void* object = resultCntrl_;
-    center().post(KZNotification::KZListsReadyToShow, object, {{QStringLiteral("tag"), number(tabTag_)}});
+    builder_.buildAll(announceReady);
 }
 
 void KZFoundListCntrl::setupForGroup(bool grouped)
 {
-    // Flattening reads the groups, which belong to this thread; the work
-    // on whole lists happens on a worker.
-    struct Job {
-        quint64 tag;
-        quint64 generation;
-        KZFoundItemArray items;
-    };
-    std::vector<Job> jobs;
-    for (const auto& [tag, entry] : store_.entries())
-        jobs.push_back({tag, entry.generation, entry.list.flattened()});
-    if (jobs.empty())
-        return;
-    workers_.add([this, grouped, jobs = std::move(jobs)] {
-        const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
-        if (!model)
-            return;
-        for (const Job& job : jobs) {
-            KZShownList list = grouped ? KZShownList::grouped(model->setupItemsByGroupForItems(job.items, false))
-                                       : KZShownList::flat(job.items);
-            if (!store_.store(job.tag, std::move(list), std::nullopt, job.generation))
-                continue;
-            if (job.tag == currentTag_.load())
-                workers_.onMainLater([this] {
-                    if (isVisible())
-                        updateList(true);
-                });
-        }
-    });
+    builder_.regroup(grouped);
 }
 
 void KZFoundListCntrl::updateList(bool restoreScroll)
@@ -480,29 +330,17 @@ void KZFoundListCntrl::expandItems(const QVariantMap& userInfo)
 
 void KZFoundListCntrl::updateFilesList(const std::shared_ptr<KZFoundItemsCntrl>& model)
 {
-    // Every list of the tab, also those that were empty before the change.
-    const QList<quint64> tags = tagsToBuild();
     if (!foundItemsCntrl()) {
         // Made after the result was set up: this is the first build, and the
         // result was announced ready without this tab.
         setFoundItemsCntrl(model);
         started_.store(true);
         startObservation_.cancel();
-        updatedArray_.store(static_cast<qint16>(tags.size()));
-        initializeFoundItemsVariables(false);
+        builder_.buildAll(false, true);
         return;
     }
-    updatedArray_.store(static_cast<qint16>(tags.size()));
-    itemsArrayToCreate_.fetch_add(static_cast<qint16>(tags.size()));
     // A refresh obeys the thread budget like the first build.
-    workers_.add([this, tags] {
-        for (const quint64 tag : tags) {
-            if (!KZThreadBudget::waitUntilNewThreadIsAvailable(workers_.cancelled()))
-                return;
-            KZChangeRunningThreadsCount(true);
-            workers_.add([this, tag] { itemsByTag(tag); });
-        }
-    });
+    builder_.rebuildAll();
 }
 
 void KZFoundListCntrl::updateListWithNewType()
@@ -512,19 +350,7 @@ void KZFoundListCntrl::updateListWithNewType()
 
 void KZFoundListCntrl::emptyFoldersWereAdded()
 {
-    workers_.add([this] {
-        for (const quint64 tag : tagsToBuild()) {
-            ListInfo info = gatherItemsByTag(tag);
-            if (tag == currentTag_.load())
-                workers_.onMainLater([this, count = info.count] {
-                    if (outline_)
-                        outline_->setItemsCount(count);
-                });
-            info.size = 0;
-            postUpdateInfo(tag, info);
-        }
-        workers_.onMainLater([this] { updateList(false); });
-    });
+    builder_.refreshEmptyFolders();
 }
 
 // ---- Sorting and finding ------------------------------------------------------------------
@@ -650,8 +476,8 @@ void KZFoundListCntrl::updateRemovedInfo()
     }
     workers_.add([this, menuTags] {
         std::map<quint64, quint64> counts;
-        for (const quint64 tag : tagsToBuild())
-            counts[tag] = gatherItemsByTag(tag).count;
+        for (const quint64 tag : builder_.tagsToBuild())
+            counts[tag] = builder_.gather(tag).count;
         workers_.onMainLater([this, menuTags, counts] {
             for (const auto& [tag, tags] : menuTags) {
                 if (const auto list = listWithTag(tag))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Subscription.h"
+#include "result/model/KZFoundListBuilder.h"
 #include "result/model/KZFoundListContext.h"
 #include "result/model/KZFoundListExport.h"
 #include "result/model/KZFoundListFinder.h"
@@ -42,7 +43,7 @@ class KZResultCntrl;
 // source when there are two or more, the marked list), built from the
 // found-items model and kept up to date after marking, sorting, removal and
 // label changes. It is the façade of the tab's list work: the lists live in
-// a KZFoundListStore and are built here; sorting (KZFoundListSorter),
+// a KZFoundListStore and are built by a KZFoundListBuilder; sorting (KZFoundListSorter),
 // finding (KZFoundListFinder), marking (KZFoundListMarks), missing members
 // (KZFoundListMissingMembers), removal (KZFoundListRemoval), export
 // (KZFoundListExport) and the saved per-tab state (KZFoundListSavedState)
@@ -77,12 +78,7 @@ public:
     };
 
     // The counts of one list, as "updateInfo" reports them.
-    struct ListInfo {
-        quint64 size = 0;
-        quint64 count = 0;
-        quint64 markedCount = 0;
-        quint64 markedSize = 0;
-    };
+    using ListInfo = KZFoundListBuilder::ListInfo;
 
     // Made on the main thread.
     explicit KZFoundListCntrl(Settings settings);
@@ -99,8 +95,8 @@ public:
     bool shownByGroup() const { return shownByGroup_.load(); }
     bool searchStoppeByUser() const { return searchStoppeByUser_; }
     quint64 nsCurrSelectedSourceTag() const { return currentTag_.load(); }
-    qint16 itemsArrayToCreate() const { return itemsArrayToCreate_.load(); }
-    qint16 updatedArray() const { return updatedArray_.load(); }
+    qint16 itemsArrayToCreate() const { return builder_.listsToCreate(); }
+    qint16 updatedArray() const { return builder_.listsToRefresh(); }
     bool sortByKindAlreayDone() const { return sorter_.kindsGathered(); }
     bool missingMembersWasAdded() const { return missingMembers_.wereAdded(); }
     // The list last handed to the outline; absent while the tab is hidden.
@@ -130,7 +126,7 @@ public:
     void initializeFoundItemsVariables(bool announceReady);
     // Builds one list and stores it (or drops the tag when the query answers
     // nothing); answers its counts. Any thread.
-    ListInfo gatherItemsByTag(quint64 tag);
+    ListInfo gatherItemsByTag(quint64 tag) { return builder_.gather(tag); }
     void setupForGroup(bool grouped);
     void updateList(bool restoreScroll);
     void sourceSelectionDidChange(const QVariantMap& userInfo);
@@ -238,20 +234,10 @@ public:
     }
 
 private:
-    struct Built {
-        std::optional<KZShownList> list;
-        ListInfo info;
-    };
 
     // The view's order, also handed to the outline.
     void setViewDescriptors(const KZSortDescriptors& descriptors);
 
-    Built buildList(const std::shared_ptr<KZFoundItemsCntrl>& model, quint64 tag, bool grouped,
-                    const KZSortDescriptors& descriptors) const;
-    QList<quint64> tagsToBuild() const;
-    void itemsByTag(quint64 tag);
-    void itemsArrayDidCreate();
-    void postUpdateInfo(quint64 tag, const ListInfo& info) const;
     void setFoundItemsCntrl(const std::shared_ptr<KZFoundItemsCntrl>& model);
 
 
@@ -270,10 +256,6 @@ private:
 
     std::atomic<bool> shownByGroup_{false};
     std::atomic<quint64> currentTag_;
-    std::atomic<qint16> itemsArrayToCreate_{0};
-    std::atomic<qint16> updatedArray_{0};
-    std::atomic<bool> announceReady_{false};
-    std::atomic<bool> readyPosted_{false};
     // The first build has been started (by the hand-shake or a refresh).
     std::atomic<bool> started_{false};
 
@@ -287,6 +269,7 @@ private:
 
     // What the collaborators below share; made from the members above.
     const KZFoundListContext context_;
+    KZFoundListBuilder builder_;
     KZFoundListSorter sorter_;
     KZFoundListFinder finder_;
     KZFoundListRemoval removal_;
