@@ -43,7 +43,7 @@ const QString alias = QStringLiteral("alias");
 } // namespace Key
 
 // Tags from here up to the marked rows are location rows.
-constexpr quint64 kFirstAfterSpecialTabs = KZTag::sourceRowBase - 1;
+constexpr KZTabTag kFirstAfterSpecialTabs = KZTag::sourceRowBase - 1;
 
 // "KZResultFoundFileTypes" is a dictionary from tag to label; older writers
 // may hand an array. Either way its size is the number of types found.
@@ -96,6 +96,17 @@ void appendOnce(QList<quint64>& tags, quint64 tag)
         tags.append(tag);
 }
 
+// The items of a removal, already counted out of the views it asks to update.
+KZFoundItemArray removedItemsOf(const KZMarkBookkeeping& bookkeeping, const QVariantMap& removal)
+{
+    const KZFoundItemArray removed = KZFoundItemsOfVariant(removal.value(KZMarkingKey::removedItems));
+    if (const auto info = removal.value(KZMarkingKey::infoDict).value<KZViewsToUpdateRef>()) {
+        for (const KZFoundItemRef& item : removed)
+            bookkeeping.updateInfoDict(*info, item, std::nullopt);
+    }
+    return removed;
+}
+
 } // namespace
 
 platform::OperationQueue& KZFoundItemsOperationQueue()
@@ -122,9 +133,9 @@ std::shared_ptr<KZFoundItemsCntrl> KZFoundItemsCntrl::create(KZResultCntrl* cont
 KZFoundItemsCntrl::KZFoundItemsCntrl(KZResultCntrl* controller, const QVariantMap& resultInfo)
     : resultCntrl_(controller)
 {
-    fileTypesFoundCount_.store(containerSize(resultInfo.value(Key::foundFileTypes)));
+    store_.setFileTypesFoundCount(containerSize(resultInfo.value(Key::foundFileTypes)));
     const QVariant location = resultInfo.value(Key::currentLocationLabel);
-    lastLocationTagUsed_.store(location.isValid() ? static_cast<qint16>(location.toInt()) : qint16(-1));
+    store_.setLastLocationTagUsed(location.isValid() ? static_cast<qint16>(location.toInt()) : qint16(-1));
     isPhotosSearch_ = resultInfo.value(Key::searchedInPhotos).toBool();
     isiTunesSearch_ = resultInfo.value(Key::searchedIniTunes).toBool();
 }
@@ -169,10 +180,7 @@ void KZFoundItemsCntrl::doCreateList(const QVariantMap& info)
         // The node goes here and releases its record; the group's counter
         // lives on in the items that share it.
     }
-    {
-        std::lock_guard guard(itemsLock_);
-        allItems_.append(built);
-    }
+    store_.appendToAllItems(built);
 
     // Library positions only matter to a model that is still in use, so the
     // operation does not keep the model alive.
@@ -400,63 +408,45 @@ QList<quint64> KZFoundItemsCntrl::changeItemTypesTagWithExtensions(const QVarian
     return changed;
 }
 
-// ---- State ----------------------------------------------------------------------------------
+// ---- Empty folders -----------------------------------------------------------------------
 
-KZFoundItemArray KZFoundItemsCntrl::allItems() const
+void KZFoundItemsCntrl::doCreateEmptyFoldersList(const QVariantMap& resultInfo)
 {
-    std::lock_guard guard(itemsLock_);
-    return allItems_;
+    KZFoundList list = KZFoundListParcel::take(resultInfo.value(KZResultKey::foundItems));
+    const bool restoring = resultInfo.value(KZResultKey::isRestoreOfSaved).toBool();
+
+    KZFoundItemArray built;
+    built.reserve(static_cast<qsizetype>(list.size()));
+    while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
+        KZFoundItemRef item = KZFoundItem::itemWithTreeNode(*node);
+        // A reopened result brings its bookmarks and marks along; a new empty
+        // folder starts marked, as there is nothing in it to keep.
+        if (restoring)
+            item->setAliasAlreadyCreated(true);
+        else
+            item->setIsMarked(true);
+        built.append(std::move(item));
+    }
+    // Items of a later search come after those of the earlier ones; a search
+    // that found nothing still makes the list exist.
+    appendToEmptyFolders(built);
+
+    if (restoring)
+        finishToSetItems(allEmptyFolders().value_or(KZFoundItemArray()),
+                         resultInfo.value(KZResultKey::isSavedItemsToRestore).toMap());
 }
 
-void KZFoundItemsCntrl::setAllItems(const KZFoundItemArray& items)
+void KZFoundItemsCntrl::updateAfterRemotion(const QVariantMap& removal)
 {
-    std::lock_guard guard(itemsLock_);
-    allItems_ = items;
+    removeFromAllItems(removedItemsOf(bookkeeping_, removal));
 }
 
-namespace {
-
-void removeEvery(KZFoundItemArray& from, const KZFoundItemArray& removed)
+void KZFoundItemsCntrl::updateEmptyFoldersAfterRemotion(const QVariantMap& removal)
 {
-    if (removed.isEmpty())
-        return;
-    QSet<const KZFoundItem*> gone;
-    for (const KZFoundItemRef& item : removed)
-        gone.insert(item.get());
-    from.removeIf([&](const KZFoundItemRef& item) { return gone.contains(item.get()); });
+    removeFromEmptyFolders(removedItemsOf(bookkeeping_, removal));
 }
 
-} // namespace
-
-void KZFoundItemsCntrl::removeFromAllItems(const KZFoundItemArray& removed)
+void KZFoundItemsCntrl::cleanEmptyFoldersMemoryAfterTabRemotion()
 {
-    std::lock_guard guard(itemsLock_);
-    removeEvery(allItems_, removed);
-}
-
-std::optional<KZFoundItemArray> KZFoundItemsCntrl::allEmptyFolders() const
-{
-    std::lock_guard guard(itemsLock_);
-    return allEmptyFolders_;
-}
-
-void KZFoundItemsCntrl::setAllEmptyFolders(const std::optional<KZFoundItemArray>& folders)
-{
-    std::lock_guard guard(itemsLock_);
-    allEmptyFolders_ = folders;
-}
-
-void KZFoundItemsCntrl::appendToEmptyFolders(const KZFoundItemArray& folders)
-{
-    std::lock_guard guard(itemsLock_);
-    if (!allEmptyFolders_)
-        allEmptyFolders_.emplace();
-    allEmptyFolders_->append(folders);
-}
-
-void KZFoundItemsCntrl::removeFromEmptyFolders(const KZFoundItemArray& removed)
-{
-    std::lock_guard guard(itemsLock_);
-    if (allEmptyFolders_)
-        removeEvery(*allEmptyFolders_, removed);
+    setAllEmptyFolders(std::nullopt);
 }

@@ -3,7 +3,12 @@
 #include "engine/TreeToCheck.h"
 #include "result/model/KZFoundItem.h"
 #include "result/model/KZFoundItemGroup.h"
+#include "result/model/KZFoundItemsStore.h"
+#include "result/model/KZGroupSorter.h"
+#include "result/model/KZItemGroups.h"
+#include "result/model/KZMarkBookkeeping.h"
 #include "result/model/KZMarkingRequest.h"
+#include "result/model/KZMarkingRules.h"
 #include "result/model/KZSortDescriptor.h"
 #include "result/model/KZViewToUpdate.h"
 
@@ -14,10 +19,8 @@
 #include <QVariantMap>
 #include <QtGlobal>
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -31,12 +34,11 @@ class OperationQueue;
 // found items, marks them (or puts back the marks of a reopened result), and
 // answers the per-tab queries of the list models.
 //
-// The item lists are read by list threads and the main thread while a
-// removal or the empty-folders follow-up changes them. They are implicitly
-// shared arrays behind a lock: a reader takes a snapshot (a cheap copy made
-// under the lock) and walks it freely, a writer edits under the lock, which
-// detaches it from every snapshot in use. No reader ever sees an array in
-// the middle of a change.
+// It is the façade of the result's items: they live in a KZFoundItemsStore,
+// the marking rules (KZMarkingRules) and their bookkeeping
+// (KZMarkBookkeeping) are collaborators, and grouping, look-ups
+// (KZItemGroups) and sorting (KZGroupSorter) are pure functions it forwards
+// to.
 class KZFoundItemsCntrl : public std::enable_shared_from_this<KZFoundItemsCntrl> {
 public:
     // Makes the model and queues the building of its items on
@@ -98,120 +100,152 @@ public:
     // A root group whose groups() hold the items group by group. Without
     // sorting, members of one group must be adjacent: each run of equal
     // identifiers makes a group.
-    KZFoundItemGroupRef setupItemsByGroupForItems(const KZFoundItemArray& items, bool sortGroupBefore) const;
+    KZFoundItemGroupRef setupItemsByGroupForItems(const KZFoundItemArray& items, bool sortGroupBefore) const
+    {
+        return KZItemGroups::setupItemsByGroupForItems(items, sortGroupBefore);
+    }
     // The members of every group of the root, group after group.
-    KZFoundItemArray separateItemsFromGroups(const KZFoundItemGroupRef& root) const;
+    KZFoundItemArray separateItemsFromGroups(const KZFoundItemGroupRef& root) const
+    {
+        return KZItemGroups::separateItemsFromGroups(root);
+    }
 
     // ---- Marking ------------------------------------------------------------------------
 
     // The items cut into their groups, in ascending group identifier.
-    QList<KZFoundItemArray> groupsArrayWithArray(const KZFoundItemArray& items) const;
+    QList<KZFoundItemArray> groupsArrayWithArray(const KZFoundItemArray& items) const
+    {
+        return KZItemGroups::groupsArrayWithArray(items);
+    }
     // Every member of each group but the most recently modified one (the one
     // with the highest location label among equals) is marked; on the
     // empty-folders tab every member is.
     void markItemsByDefaultWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
-                                   const KZFoundItemArray& items);
+                                   const KZFoundItemArray& items)
+    {
+        rules_.markItemsByDefaultWithTag(tag, ownerTag, markedInfo, items);
+    }
     // Records one item whose mark changed; no previous mark counts as an
     // addition.
-    void updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundItemRef& item, std::optional<bool> wasMarked) const;
-    KZViewToUpdateRef locationInfoWithInfo(const KZViewToUpdateRef& info, quint64 locationTag) const;
+    void updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundItemRef& item, std::optional<bool> wasMarked) const
+    {
+        bookkeeping_.updateInfoDict(infoDict, item, wasMarked);
+    }
+    KZViewToUpdateRef locationInfoWithInfo(const KZViewToUpdateRef& info, quint64 locationTag) const
+    {
+        return bookkeeping_.locationInfoWithInfo(info, locationTag);
+    }
 
     // ---- State --------------------------------------------------------------------------
 
     KZResultCntrl* resultCntrl() const { return resultCntrl_; }
     void setResultCntrl(KZResultCntrl* controller) { resultCntrl_ = controller; }
 
-    KZFoundItemArray allItems() const;
-    void setAllItems(const KZFoundItemArray& items);
-    void removeFromAllItems(const KZFoundItemArray& removed);
+    KZFoundItemArray allItems() const { return store_.allItems(); }
+    void setAllItems(const KZFoundItemArray& items) { store_.setAllItems(items); }
+    void removeFromAllItems(const KZFoundItemArray& removed) { store_.removeFromAllItems(removed); }
     // Absent until the first empty-folders search.
-    std::optional<KZFoundItemArray> allEmptyFolders() const;
-    void setAllEmptyFolders(const std::optional<KZFoundItemArray>& folders);
-    void appendToEmptyFolders(const KZFoundItemArray& folders);
-    void removeFromEmptyFolders(const KZFoundItemArray& removed);
+    std::optional<KZFoundItemArray> allEmptyFolders() const { return store_.allEmptyFolders(); }
+    void setAllEmptyFolders(const std::optional<KZFoundItemArray>& folders) { store_.setAllEmptyFolders(folders); }
+    void appendToEmptyFolders(const KZFoundItemArray& folders) { store_.appendToEmptyFolders(folders); }
+    void removeFromEmptyFolders(const KZFoundItemArray& removed) { store_.removeFromEmptyFolders(removed); }
 
-    qint16 fileTypesFoundCount() const { return fileTypesFoundCount_.load(); }
-    void setFileTypesFoundCount(qint16 count) { fileTypesFoundCount_.store(count); }
-    qint16 lastLocationTagUsed() const { return lastLocationTagUsed_.load(); }
-    void setLastLocationTagUsed(qint16 tag) { lastLocationTagUsed_.store(tag); }
+    qint16 fileTypesFoundCount() const { return store_.fileTypesFoundCount(); }
+    void setFileTypesFoundCount(qint16 count) { store_.setFileTypesFoundCount(count); }
+    qint16 lastLocationTagUsed() const { return store_.lastLocationTagUsed(); }
+    void setLastLocationTagUsed(qint16 tag) { store_.setLastLocationTagUsed(tag); }
     bool isPhotosSearch() const { return isPhotosSearch_; }
     void setIsPhotosSearch(bool value) { isPhotosSearch_ = value; }
     bool isiTunesSearch() const { return isiTunesSearch_; }
     void setIsiTunesSearch(bool value) { isiTunesSearch_ = value; }
 
-private:
-    // The owning result controller; it outlives the model.
-    KZResultCntrl* resultCntrl_ = nullptr;
+    // ---- Marking rules ----------------------------------------------------------------
 
-    mutable std::mutex itemsLock_;
-    KZFoundItemArray allItems_;
-    std::optional<KZFoundItemArray> allEmptyFolders_;
-
-    std::atomic<qint16> fileTypesFoundCount_{0};
-    std::atomic<qint16> lastLocationTagUsed_{-1};
-    bool isPhotosSearch_ = false;
-    bool isiTunesSearch_ = false;
-
-    // ==== Marking, bookkeeping, empty folders and look-ups ===========================
-    // (KZFoundItemsCntrlMarking.cpp, KZFoundItemsCntrlBookkeeping.cpp,
-    // KZFoundItemsCntrlEmptyFolders.cpp)
-public:
     // The answer of the index look-ups when nothing matches.
-    static constexpr qsizetype notFound = -1;
+    static constexpr qsizetype notFound = KZItemGroups::notFound;
 
-    // -- Marking rules --
     // The one entry of the rules: reads a marking request (KZMarkingKey) and
     // runs the rule it names, or unmarks when its check box is off.
-    void markItemsWithDict(const QVariantMap& request);
+    void markItemsWithDict(const QVariantMap& request) { rules_.markItemsWithDict(request); }
     // True when the group has both marked and unmarked members.
-    bool canProceedToSwapMarks(const KZFoundItemArray& group) const;
-    void markSingleItem(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo, const KZFoundItemArray& items);
-    // Oldest: every copy older than the group's newest date is marked; newest:
-    // every copy newer than its oldest date.
+    bool canProceedToSwapMarks(const KZFoundItemArray& group) const
+    {
+        return KZMarkingRules::canProceedToSwapMarks(group);
+    }
+    void markSingleItem(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo, const KZFoundItemArray& items)
+    {
+        rules_.markSingleItem(tag, ownerTag, markedInfo, items);
+    }
     void markItemsByAgeWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
-                               const KZFoundItemArray& items, bool ageIsOldest);
-    // Copies inside the first folder of `locationsToReport` are marked.
+                               const KZFoundItemArray& items, bool ageIsOldest)
+    {
+        rules_.markItemsByAgeWithTag(tag, ownerTag, markedInfo, items, ageIsOldest);
+    }
     void markItemsByLocationsWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
                                      const KZFoundItemArray& items,
-                                     const std::vector<std::filesystem::path>& locationsToReport);
-    // Every copy but the one with the highest location label; repeatable.
+                                     const std::vector<std::filesystem::path>& locationsToReport)
+    {
+        rules_.markItemsByLocationsWithTag(tag, ownerTag, markedInfo, items, locationsToReport);
+    }
     void markItemsRandomlyWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
-                                  const KZFoundItemArray& items);
-    // Copies of the owner's tab in location label `tag` are marked.
-    void markItemsInLocation(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
-                             const KZFoundItemArray& items);
+                                  const KZFoundItemArray& items)
+    {
+        rules_.markItemsRandomlyWithTag(tag, ownerTag, markedInfo, items);
+    }
+    void markItemsInLocation(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo, const KZFoundItemArray& items)
+    {
+        rules_.markItemsInLocation(tag, ownerTag, markedInfo, items);
+    }
     void swapMarksWithWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo, bool calledFromLocation,
-                              const KZFoundItemArray& items);
-    // Puts back the marks of a snapshot (undo and redo).
-    void undoMarkWithDict(const KZMarkSnapshot& entries, KZViewsToUpdate* markedInfo);
-    // `calledFromLocation`: `tag` is a location label that limits the unmarking.
+                              const KZFoundItemArray& items)
+    {
+        rules_.swapMarksWithWithTag(tag, ownerTag, markedInfo, calledFromLocation, items);
+    }
+    void undoMarkWithDict(const KZMarkSnapshot& entries, KZViewsToUpdate* markedInfo)
+    {
+        rules_.undoMarkWithDict(entries, markedInfo);
+    }
     void unmarkItemWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo, const KZFoundItemArray& items,
-                           bool calledFromLocation = false);
+                           bool calledFromLocation = false)
+    {
+        rules_.unmarkItemWithTag(tag, ownerTag, markedInfo, items, calledFromLocation);
+    }
 
-    // -- Bookkeeping, undo, masters --
-    // True when marking `item` would leave its group without an unmarked member.
-    bool isLastItemToMark(const KZFoundItemRef& item) const;
-    // The entries of a snapshot that would, once put back, leave their group
-    // with every member marked: for each such group, its last entry that
-    // turns an unmarked member marked.
-    KZMarkSnapshot marksFillingAGroup(const KZMarkSnapshot& snapshot) const;
-    // The marked totals of a flat list, or of every group of a root.
-    struct MarkedTotals {
-        quint64 markedCount = 0;
-        quint64 markedSize = 0;
-        bool operator==(const MarkedTotals&) const = default;
-    };
-    MarkedTotals markedCountWithArray(const KZFoundItemArray& items) const;
-    MarkedTotals markedCountWithArray(const KZFoundItemGroupRef& root) const;
-    // The number of marked items; adds their sizes to `*markedSize`.
-    quint64 markedWithArray(const KZFoundItemArray& items, quint64* markedSize) const;
-    KZMarkSnapshot currentItemsMarkStateWithArray(const KZFoundItemArray& items) const;
-    KZMarkSnapshot currentMarkStateForRedoWithArray(const KZMarkSnapshot& snapshot) const;
-    // For items about to be replaced by links: the copy that stays in each
-    // group that keeps exactly one, at most one per group.
-    KZFoundItemArray masterForAliasArrayWithArray(const KZFoundItemArray& items) const;
+    // ---- Bookkeeping, undo, masters ----------------------------------------------------
 
-    // -- Empty folders, sorting, look-ups --
+    using MarkedTotals = KZMarkBookkeeping::MarkedTotals;
+    bool isLastItemToMark(const KZFoundItemRef& item) const { return bookkeeping_.isLastItemToMark(item); }
+    KZMarkSnapshot marksFillingAGroup(const KZMarkSnapshot& snapshot) const
+    {
+        return bookkeeping_.marksFillingAGroup(snapshot);
+    }
+    MarkedTotals markedCountWithArray(const KZFoundItemArray& items) const
+    {
+        return KZMarkBookkeeping::markedCountWithArray(items);
+    }
+    MarkedTotals markedCountWithArray(const KZFoundItemGroupRef& root) const
+    {
+        return KZMarkBookkeeping::markedCountWithArray(root);
+    }
+    quint64 markedWithArray(const KZFoundItemArray& items, quint64* markedSize) const
+    {
+        return KZMarkBookkeeping::markedWithArray(items, markedSize);
+    }
+    KZMarkSnapshot currentItemsMarkStateWithArray(const KZFoundItemArray& items) const
+    {
+        return KZMarkBookkeeping::currentItemsMarkStateWithArray(items);
+    }
+    KZMarkSnapshot currentMarkStateForRedoWithArray(const KZMarkSnapshot& snapshot) const
+    {
+        return KZMarkBookkeeping::currentMarkStateForRedoWithArray(snapshot);
+    }
+    KZFoundItemArray masterForAliasArrayWithArray(const KZFoundItemArray& items) const
+    {
+        return bookkeeping_.masterForAliasArrayWithArray(items);
+    }
+
+    // ---- Empty folders -----------------------------------------------------------------
+
     // Builds the items of an empty-folders search ("KZResultFoundItems") and
     // appends them to allEmptyFolders().
     void doCreateEmptyFoldersList(const QVariantMap& resultInfo);
@@ -220,31 +254,56 @@ public:
     void updateEmptyFoldersAfterRemotion(const QVariantMap& removal);
     void updateAfterRemotion(const QVariantMap& removal);
     void cleanEmptyFoldersMemoryAfterTabRemotion();
-    // Sorting that keeps the members of a group next to each other.
+
+    // ---- Sorting and look-ups ----------------------------------------------------------
+
     KZFoundItemGroupRef sortedGroupWithArray(const KZFoundItemGroupRef& root, const KZSortDescriptors& descriptors,
-                                             bool sortContainedItems) const;
+                                             bool sortContainedItems) const
+    {
+        return KZGroupSorter::sortedGroupWithArray(root, descriptors, sortContainedItems);
+    }
     KZFoundItemArray sortedGroupWithArray(const KZFoundItemArray& items, const KZSortDescriptors& descriptors,
-                                          bool sortContainedItems) const;
-    void gatherKindInfo(const KZFoundItemGroupRef& root) const;
-    void gatherKindInfo(const KZFoundItemArray& items) const;
-    void gatherDataWithArray(const KZFoundItemArray& items) const;
-    KZFoundItemRef itemByPathWithArray(const KZFoundItemArray& items, const std::filesystem::path& path) const;
-    KZFoundItemGroupRef groupByIDWithRootArray(const KZFoundItemGroupRef& root, qint64 groupID) const;
-    qsizetype indexOfGroupInArray(const QList<KZFoundItemGroupRef>& groups, qint64 groupID) const;
-    qsizetype indexOfItemInArray(const KZFoundItemArray& items, const std::filesystem::path& path) const;
-    qsizetype indexOfItemInArray(const KZFoundItemArray& items, qint64 groupID) const;
-    qsizetype indexOfNotMarkedItemInArray(const KZFoundItemArray& items, qint64 groupID) const;
+                                          bool sortContainedItems) const
+    {
+        return KZGroupSorter::sortedGroupWithArray(items, descriptors, sortContainedItems);
+    }
+    void gatherKindInfo(const KZFoundItemGroupRef& root) const { KZGroupSorter::gatherKindInfo(root); }
+    void gatherKindInfo(const KZFoundItemArray& items) const { KZGroupSorter::gatherKindInfo(items); }
+    void gatherDataWithArray(const KZFoundItemArray& items) const { KZGroupSorter::gatherKindInfo(items); }
+    KZFoundItemRef itemByPathWithArray(const KZFoundItemArray& items, const std::filesystem::path& path) const
+    {
+        return KZItemGroups::itemByPathWithArray(items, path);
+    }
+    KZFoundItemGroupRef groupByIDWithRootArray(const KZFoundItemGroupRef& root, qint64 groupID) const
+    {
+        return KZItemGroups::groupByIDWithRootArray(root, groupID);
+    }
+    qsizetype indexOfGroupInArray(const QList<KZFoundItemGroupRef>& groups, qint64 groupID) const
+    {
+        return KZItemGroups::indexOfGroupInArray(groups, groupID);
+    }
+    qsizetype indexOfItemInArray(const KZFoundItemArray& items, const std::filesystem::path& path) const
+    {
+        return KZItemGroups::indexOfItemInArray(items, path);
+    }
+    qsizetype indexOfItemInArray(const KZFoundItemArray& items, qint64 groupID) const
+    {
+        return KZItemGroups::indexOfItemInArray(items, groupID);
+    }
+    qsizetype indexOfNotMarkedItemInArray(const KZFoundItemArray& items, qint64 groupID) const
+    {
+        return KZItemGroups::indexOfNotMarkedItemInArray(items, groupID);
+    }
 
 private:
-    struct GroupIndex;
-    std::shared_ptr<const GroupIndex> groupIndex() const;
-    // Writes the final mark once and reports a change; `reportPrevious`
-    // false reports it as an addition (single check box, unmark).
-    void setMark(const KZFoundItemRef& item, bool marked, KZViewsToUpdate* markedInfo, bool reportPrevious) const;
+    // The owning result controller; it outlives the model.
+    KZResultCntrl* resultCntrl_ = nullptr;
+    bool isPhotosSearch_ = false;
+    bool isiTunesSearch_ = false;
 
-    mutable std::mutex groupIndexLock_;
-    mutable std::shared_ptr<const GroupIndex> groupIndex_;
-    // ==== end of marking section ========================================================
+    KZFoundItemsStore store_;
+    KZMarkBookkeeping bookkeeping_{store_};
+    KZMarkingRules rules_{store_, bookkeeping_};
 };
 
 // The queue on which every result builds its items, shared by all results

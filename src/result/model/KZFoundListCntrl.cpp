@@ -1,6 +1,5 @@
 #include "result/model/KZFoundListCntrl.h"
 
-#include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
@@ -8,15 +7,16 @@
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZListNotifications.h"
 #include "result/model/KZResultCntrl.h"
-#include "result/model/KZThreadBudget.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZTags.h"
 
 namespace {
 
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
-constexpr quint64 kSpecialTabsStart = static_cast<quint64>(KZTag::specialTabsStart);
+// The result menu's items that act on the visible tab.
+constexpr qint64 kRemoveItem = 1;
+constexpr qint64 kExportItem = 2;
+constexpr qint64 kMarkItem = 102;
 
 platform::NotificationCenter& center()
 {
@@ -26,18 +26,6 @@ platform::NotificationCenter& center()
 platform::NotificationObject tagObject(quint64 tag)
 {
     return platform::NotificationObject::number(static_cast<qint64>(tag));
-}
-
-QVariant number(quint64 value)
-{
-    return QVariant::fromValue<quint64>(value);
-}
-
-// The order of a list whose view has none: group after group, and within a
-// group by source.
-KZSortDescriptors defaultSortDescriptors()
-{
-    return {KZSortDescriptor(KZColumnKey::dupe_group_col, true), KZSortDescriptor(KZColumnKey::location_tag_col, true)};
 }
 
 } // namespace
@@ -54,7 +42,30 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
     , showResultByGroup_(std::move(settings.showResultByGroup))
     , foundItemsCntrl_(std::move(settings.foundItemsCntrl))
     , currentTag_(tabTag_)
-    , queue_(QStringLiteral("KZFoundListOperationQueue"))
+    , context_{.tabTag = tabTag_,
+               .fileType = fileTypeItem_,
+               .sources = sources_,
+               .resultCntrl = resultCntrl_,
+               .host = host_,
+               .outline = outline_.get(),
+               .store = &store_,
+               .workers = &workers_,
+               .model = [this] { return foundItemsCntrl(); },
+               .currentTag = [this] { return currentTag_.load(); },
+               .isVisible = [this] { return isVisible(); },
+               .shownByGroup = [this] { return shownByGroup_.load(); },
+               .showList = [this](bool restoreScroll) { updateList(restoreScroll); }}
+    , builder_(context_)
+    , sorter_(context_, [this] { updateList(false); })
+    , finder_(context_)
+    , removal_(context_)
+    , export_(context_, QVariant::fromValue(this), this)
+    , marks_(context_)
+    , missingMembers_(context_)
+    , savedState_(
+          context_, [this](const QVariantMap& request) { sortListWithDictionary(request); },
+          [this](const KZSortDescriptors& descriptors) { setViewDescriptors(descriptors); })
+    , workers_(QStringLiteral("KZFoundListOperationQueue"))
 {
     if (!showResultByGroup_) {
         showResultByGroup_ = [] {
@@ -64,7 +75,7 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
     // The view's order is read here, on the main thread, and handed to the
     // workers as a value from then on.
     if (outline_)
-        viewDescriptors_ = outline_->sortDescriptors();
+        store_.setViewDescriptors(outline_->sortDescriptors());
 
     startObservation_ = center().addObserver(
         KZNotification::startToShowItems, platform::bundleIdentifier(), [this](const platform::Notification& note) {
@@ -78,7 +89,7 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
         observations_.push_back(center().addObserver(name, object, std::move(callback)));
     };
     observe(KZNotification::sourceSelectionDidChange, tab,
-            [this](const platform::Notification& note) { whenOnMain([this, info = note.userInfo] { sourceSelectionDidChange(info); }); });
+            [this](const platform::Notification& note) { workers_.onMain([this, info = note.userInfo] { sourceSelectionDidChange(info); }); });
     if (host_ && host_->resultView()) {
         const void* view = host_->resultView();
         observe(KZNotification::superviewWillHide, view, [this](const platform::Notification&) { superviewWillHide(); });
@@ -87,16 +98,16 @@ KZFoundListCntrl::KZFoundListCntrl(Settings settings)
                 [this](const platform::Notification&) { superviewDidUnhide(); });
     }
     observe(KZNotification::expandItems, tab,
-            [this](const platform::Notification& note) { whenOnMain([this, info = note.userInfo] { expandItems(info); }); });
+            [this](const platform::Notification& note) { workers_.onMain([this, info = note.userInfo] { expandItems(info); }); });
     observe(KZNotification::showByGroup, platform::bundleIdentifier(),
-            [this](const platform::Notification&) { whenOnMain([this] { showByGroup(); }); });
+            [this](const platform::Notification&) { workers_.onMain([this] { showByGroup(); }); });
     observe(KZNotification::sortList, tab, [this](const platform::Notification& note) {
-        whenOnMain([this, request = note.userInfo] { sortListWithDictionary(request); });
+        workers_.onMain([this, request = note.userInfo] { sortListWithDictionary(request); });
     });
     observe(KZNotification::removeButtonDidClick, platform::bundleIdentifier(),
-            [this](const platform::Notification&) { whenOnMain([this] { removeButtonDidClick(); }); });
+            [this](const platform::Notification&) { workers_.onMain([this] { removeButtonDidClick(); }); });
     observe(KZNotification::searchInFoundList, platform::bundleIdentifier(), [this](const platform::Notification& note) {
-        whenOnMain([this, info = note.userInfo] { searchInFoundList(info); });
+        workers_.onMain([this, info = note.userInfo] { searchInFoundList(info); });
     });
 
     initialize();
@@ -110,29 +121,9 @@ KZFoundListCntrl::~KZFoundListCntrl()
     startObservation_.cancel();
     emptyFoldersObservation_.cancel();
     observations_.clear();
-    removedObservation_.cancel();
-    panelClosedObservation_.cancel();
-    exportObservation_.cancel();
-    cancelled_.store(true);
-    KZThreadBudget::budgetDidChange();
-    alive_.reset();
-    queue_.waitUntilAllOperationsAreFinished();
-}
-
-void KZFoundListCntrl::runOnMainIfAlive(std::function<void()> work) const
-{
-    platform::runOnMain([alive = aliveToken_, work = std::move(work)] {
-        if (alive.lock())
-            work();
-    });
-}
-
-void KZFoundListCntrl::whenOnMain(std::function<void()> work) const
-{
-    if (platform::isMainThread())
-        work();
-    else
-        runOnMainIfAlive(std::move(work));
+    removal_.stopObserving();
+    export_.stopObserving();
+    workers_.stop();
 }
 
 std::shared_ptr<KZFoundItemsCntrl> KZFoundListCntrl::foundItemsCntrl() const
@@ -154,84 +145,31 @@ bool KZFoundListCntrl::isVisible() const
 
 void KZFoundListCntrl::waitUntilIdle()
 {
-    queue_.waitUntilAllOperationsAreFinished();
+    workers_.waitUntilIdle();
 }
 
 // ---- Storage -----------------------------------------------------------------------
 
-std::optional<KZFoundListCntrl::StoredList> KZFoundListCntrl::storedEntry(quint64 tag) const
-{
-    std::lock_guard guard(foundItemsLock_);
-    const auto found = foundItemsByTag_.find(tag);
-    if (found == foundItemsByTag_.end())
-        return std::nullopt;
-    return found->second;
-}
-
-bool KZFoundListCntrl::storeList(quint64 tag, std::optional<KZShownList> list,
-                                 std::optional<KZSortDescriptors> descriptors,
-                                 std::optional<quint64> expectedGeneration)
-{
-    std::lock_guard guard(foundItemsLock_);
-    const auto found = foundItemsByTag_.find(tag);
-    if (expectedGeneration) {
-        const quint64 present = found == foundItemsByTag_.end() ? 0 : found->second.generation;
-        if (present != *expectedGeneration)
-            return false;
-    }
-    if (list)
-        foundItemsByTag_[tag] = StoredList{std::move(*list), nextGeneration_.fetch_add(1)};
-    else if (found != foundItemsByTag_.end())
-        foundItemsByTag_.erase(found);
-    if (descriptors)
-        sortDescriptorsByTag_[tag] = std::move(*descriptors);
-    return true;
-}
-
-void KZFoundListCntrl::bumpGeneration(quint64 tag)
-{
-    std::lock_guard guard(foundItemsLock_);
-    if (const auto found = foundItemsByTag_.find(tag); found != foundItemsByTag_.end())
-        found->second.generation = nextGeneration_.fetch_add(1);
-}
-
-KZSortDescriptors KZFoundListCntrl::viewDescriptors() const
-{
-    std::lock_guard guard(foundItemsLock_);
-    return viewDescriptors_;
-}
-
 void KZFoundListCntrl::setViewDescriptors(const KZSortDescriptors& descriptors)
 {
-    {
-        std::lock_guard guard(foundItemsLock_);
-        viewDescriptors_ = descriptors;
-    }
+    store_.setViewDescriptors(descriptors);
     if (outline_)
         outline_->setSortDescriptors(descriptors);
 }
 
 std::optional<KZShownList> KZFoundListCntrl::listWithTag(quint64 tag) const
 {
-    if (auto entry = storedEntry(tag))
-        return std::move(entry->list);
-    return std::nullopt;
+    return store_.list(tag);
 }
 
 KZSortDescriptors KZFoundListCntrl::sortDescriptorsWithTag(quint64 tag) const
 {
-    std::lock_guard guard(foundItemsLock_);
-    const auto found = sortDescriptorsByTag_.find(tag);
-    return found == sortDescriptorsByTag_.end() ? KZSortDescriptors() : found->second;
+    return store_.sortDescriptors(tag);
 }
 
 QList<quint64> KZFoundListCntrl::listTags() const
 {
-    std::lock_guard guard(foundItemsLock_);
-    QList<quint64> tags;
-    for (const auto& [tag, entry] : foundItemsByTag_)
-        tags.append(tag);
-    return tags;
+    return store_.tags();
 }
 
 KZShownList KZFoundListCntrl::currentArray() const
@@ -252,7 +190,7 @@ void KZFoundListCntrl::initialize()
     currentTag_.store(tabTag_);
     if (outline_ && fileTypeItem_)
         outline_->setItemsCount(fileTypeItem_->filesCount());
-    if (tabTag_ != kEmptyFolders) {
+    if (tabTag_ != KZTag::emptyFolders) {
         setupShowByGroup();
         return;
     }
@@ -263,7 +201,7 @@ void KZFoundListCntrl::initialize()
     started_.store(true);
     startObservation_.cancel();
     emptyFoldersObservation_ = center().addObserver(
-        KZNotification::emptyFoldersWereAdded, tagObject(kEmptyFolders),
+        KZNotification::emptyFoldersWereAdded, tagObject(KZTag::emptyFolders),
         [this](const platform::Notification&) { emptyFoldersWereAdded(); });
     initializeFoundItemsVariables(true);
 }
@@ -271,7 +209,7 @@ void KZFoundListCntrl::initialize()
 void KZFoundListCntrl::setupShowByGroup()
 {
     // The empty-folders tab is always a flat list of folders.
-    if (tabTag_ == kEmptyFolders)
+    if (tabTag_ == KZTag::emptyFolders)
         return;
     const bool grouped = showResultByGroup_();
     if (grouped == shownByGroup_.load())
@@ -301,159 +239,14 @@ void KZFoundListCntrl::startToShowItems(const std::shared_ptr<KZFoundItemsCntrl>
     initializeFoundItemsVariables(true);
 }
 
-QList<quint64> KZFoundListCntrl::tagsToBuild() const
-{
-    QList<quint64> tags{tabTag_};
-    if (sources_.size() > 1) {
-        for (const KZSourceItemRef& source : sources_)
-            tags.append(KZResultCntrl::itemLocationTagWithLocationTag(source->locationLabelTag()));
-    }
-    tags.append(KZResultCntrl::itemMarkedTagWithOwnerTag(tabTag_));
-    return tags;
-}
-
 void KZFoundListCntrl::initializeFoundItemsVariables(bool announceReady)
 {
-    const QList<quint64> tags = tagsToBuild();
-    announceReady_.store(announceReady);
-    itemsArrayToCreate_.store(static_cast<qint16>(tags.size()));
-    {
-        std::lock_guard guard(foundItemsLock_);
-        foundItemsByTag_.clear();
-    }
-    // The budget wait must not hold up the thread that asked (the main
-    // thread on the empty-folders tab), so one operation starts the workers.
-    queue_.addOperation([this, tags] {
-        for (const quint64 tag : tags) {
-            if (!KZThreadBudget::waitUntilNewThreadIsAvailable(cancelled_))
-                return;
-            KZChangeRunningThreadsCount(true);
-            queue_.addOperation([this, tag] { itemsByTag(tag); });
-        }
-    });
-}
-
-KZFoundListCntrl::Built KZFoundListCntrl::buildList(const std::shared_ptr<KZFoundItemsCntrl>& model, quint64 tag,
-                                                    bool grouped, const KZSortDescriptors& descriptors) const
-{
-    Built built;
-    if (!model)
-        return built;
-    quint64 size = 0;
-    const KZFoundItemArray items = model->itemsByTag(tag, tabTag_, &size);
-    if (items.isEmpty())
-        return built;
-    built.info.size = size;
-    built.info.count = static_cast<quint64>(items.size());
-    const KZFoundItemsCntrl::MarkedTotals marked = model->markedCountWithArray(items);
-    built.info.markedCount = marked.markedCount;
-    built.info.markedSize = marked.markedSize;
-    if (grouped) {
-        KZFoundItemGroupRef root = model->setupItemsByGroupForItems(items, true);
-        if (!descriptors.isEmpty())
-            root = model->sortedGroupWithArray(root, descriptors, true);
-        built.list = KZShownList::grouped(std::move(root));
-    } else {
-        built.list = KZShownList::flat(descriptors.isEmpty() ? items
-                                                             : model->sortedGroupWithArray(items, descriptors, true));
-    }
-    return built;
-}
-
-KZFoundListCntrl::ListInfo KZFoundListCntrl::gatherItemsByTag(quint64 tag)
-{
-    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
-    for (;;) {
-        const KZSortDescriptors view = viewDescriptors();
-        const KZSortDescriptors used = view.isEmpty() ? defaultSortDescriptors() : view;
-        const bool grouped = shownByGroup_.load();
-        Built built = buildList(model, tag, grouped, view);
-        std::lock_guard guard(foundItemsLock_);
-        // Switched between grouped and flat meanwhile: every stored list
-        // must have the present shape, so build again.
-        if (grouped != shownByGroup_.load())
-            continue;
-        storeList(tag, std::move(built.list), used);
-        return built.info;
-    }
-}
-
-void KZFoundListCntrl::postUpdateInfo(quint64 tag, const ListInfo& info) const
-{
-    center().post(KZNotification::updateInfo, tagObject(tabTag_),
-                  {{QStringLiteral("itemsToManageTag"), number(tag)},
-                   {QStringLiteral("size"), number(info.size)},
-                   {QStringLiteral("count"), number(info.count)},
-                   {QStringLiteral("markedCount"), number(info.markedCount)},
-                   {QStringLiteral("markedSize"), number(info.markedSize)}});
-}
-
-void KZFoundListCntrl::itemsByTag(quint64 tag)
-{
-    ListInfo info = gatherItemsByTag(tag);
-    // An ordinary tab's own list shows the label's total, which the tab
-    // strip also shows.
-    if (tabTag_ < kSpecialTabsStart && tag < kSpecialTabsStart && fileTypeItem_)
-        info.size = fileTypeItem_->size();
-    postUpdateInfo(tag, info);
-    KZChangeRunningThreadsCount(false);
-    itemsArrayDidCreate();
-
-    qint16 pending = updatedArray_.load();
-    while (pending > 0 && !updatedArray_.compare_exchange_weak(pending, static_cast<qint16>(pending - 1))) {
-    }
-    if (pending == 1)
-        runOnMainIfAlive([this] {
-            if (isVisible())
-                updateListWithNewType();
-        });
-}
-
-void KZFoundListCntrl::itemsArrayDidCreate()
-{
-    // The worker that takes the count to 0 is the only one to announce the
-    // lists; readyPosted_ keeps a later rebuild from announcing again.
-    if (itemsArrayToCreate_.fetch_sub(1) != 1)
-        return;
-    if (!announceReady_.load() || readyPosted_.exchange(true))
-        return;
-    const void* object = resultCntrl_;
-    center().post(KZNotification::KZListsReadyToShow, object, {{QStringLiteral("tag"), number(tabTag_)}});
+    builder_.buildAll(announceReady);
 }
 
 void KZFoundListCntrl::setupForGroup(bool grouped)
 {
-    // Flattening reads the groups, which belong to this thread; the work
-    // on whole lists happens on a worker.
-    struct Job {
-        quint64 tag;
-        quint64 generation;
-        KZFoundItemArray items;
-    };
-    std::vector<Job> jobs;
-    {
-        std::lock_guard guard(foundItemsLock_);
-        for (const auto& [tag, entry] : foundItemsByTag_)
-            jobs.push_back({tag, entry.generation, entry.list.flattened()});
-    }
-    if (jobs.empty())
-        return;
-    queue_.addOperation([this, grouped, jobs = std::move(jobs)] {
-        const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
-        if (!model)
-            return;
-        for (const Job& job : jobs) {
-            KZShownList list = grouped ? KZShownList::grouped(model->setupItemsByGroupForItems(job.items, false))
-                                       : KZShownList::flat(job.items);
-            if (!storeList(job.tag, std::move(list), std::nullopt, job.generation))
-                continue;
-            if (job.tag == currentTag_.load())
-                runOnMainIfAlive([this] {
-                    if (isVisible())
-                        updateList(true);
-                });
-        }
-    });
+    builder_.regroup(grouped);
 }
 
 void KZFoundListCntrl::updateList(bool restoreScroll)
@@ -482,14 +275,10 @@ void KZFoundListCntrl::sourceSelectionDidChange(const QVariantMap& userInfo)
         outline_->setItemsCount(userInfo.value(QStringLiteral("itemsCount")).toULongLong());
     if (host_)
         host_->setSelectionInfo(QString());
-    if (missingMembersWasAdded_)
+    if (missingMembers_.wereAdded())
         removeExtraneousItems();
     const quint64 leaving = currentTag_.load();
-    const KZSortDescriptors shown = outline_ ? outline_->sortDescriptors() : viewDescriptors();
-    {
-        std::lock_guard guard(foundItemsLock_);
-        sortDescriptorsByTag_[leaving] = shown;
-    }
+    store_.setSortDescriptors(leaving, outline_ ? outline_->sortDescriptors() : store_.viewDescriptors());
     const quint64 tag = userInfo.value(QStringLiteral("tag")).toULongLong();
     currentTag_.store(tag);
     searchStoppeByUser_ = userInfo.value(QStringLiteral("searchStoppeByUser")).toBool();
@@ -541,29 +330,17 @@ void KZFoundListCntrl::expandItems(const QVariantMap& userInfo)
 
 void KZFoundListCntrl::updateFilesList(const std::shared_ptr<KZFoundItemsCntrl>& model)
 {
-    // Every list of the tab, also those that were empty before the change.
-    const QList<quint64> tags = tagsToBuild();
     if (!foundItemsCntrl()) {
         // Made after the result was set up: this is the first build, and the
         // result was announced ready without this tab.
         setFoundItemsCntrl(model);
         started_.store(true);
         startObservation_.cancel();
-        updatedArray_.store(static_cast<qint16>(tags.size()));
-        initializeFoundItemsVariables(false);
+        builder_.buildAll(false, true);
         return;
     }
-    updatedArray_.store(static_cast<qint16>(tags.size()));
-    itemsArrayToCreate_.fetch_add(static_cast<qint16>(tags.size()));
     // A refresh obeys the thread budget like the first build.
-    queue_.addOperation([this, tags] {
-        for (const quint64 tag : tags) {
-            if (!KZThreadBudget::waitUntilNewThreadIsAvailable(cancelled_))
-                return;
-            KZChangeRunningThreadsCount(true);
-            queue_.addOperation([this, tag] { itemsByTag(tag); });
-        }
-    });
+    builder_.rebuildAll();
 }
 
 void KZFoundListCntrl::updateListWithNewType()
@@ -573,17 +350,211 @@ void KZFoundListCntrl::updateListWithNewType()
 
 void KZFoundListCntrl::emptyFoldersWereAdded()
 {
-    queue_.addOperation([this] {
-        for (const quint64 tag : tagsToBuild()) {
-            ListInfo info = gatherItemsByTag(tag);
-            if (tag == currentTag_.load())
-                runOnMainIfAlive([this, count = info.count] {
-                    if (outline_)
-                        outline_->setItemsCount(count);
-                });
-            info.size = 0;
-            postUpdateInfo(tag, info);
-        }
-        runOnMainIfAlive([this] { updateList(false); });
+    builder_.refreshEmptyFolders();
+}
+
+// ---- Sorting and finding ------------------------------------------------------------------
+
+void KZFoundListCntrl::sortListWithDictionary(const QVariantMap& request)
+{
+    sorter_.sortWithRequest(request);
+}
+
+void KZFoundListCntrl::searchInFoundList(const QVariantMap& userInfo)
+{
+    if (!isVisible())
+        return;
+    const QString text = userInfo.value(QStringLiteral("string")).toString();
+    if (!text.isEmpty())
+        finder_.find(text, currentArray());
+}
+
+// ---- Marks and missing members ------------------------------------------------------------
+
+std::optional<QVariantMap> KZFoundListCntrl::undoInfoToRegisterWithDict(QVariantMap& request) const
+{
+    return marks_.undoInfoToRegisterWithDict(request);
+}
+
+QVariantMap KZFoundListCntrl::redoInfoToRegisterWithDict(const QVariantMap& request) const
+{
+    return marks_.redoInfoToRegisterWithDict(request);
+}
+
+void KZFoundListCntrl::saveCurrentConfiguration(const QVariantMap&)
+{
+    if (!outline_)
+        return;
+    outline_->getInfoOfSelectedItemsWithArray(currentArray(), currentTag_.load());
+}
+
+void KZFoundListCntrl::updateMarkedInfo(const KZMarkedInfoUpdate& info)
+{
+    marks_.updateMarkedInfo(info);
+}
+
+bool KZFoundListCntrl::isLastItemToMark(const KZFoundItemRef& item) const
+{
+    const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl();
+    return model && model->isLastItemToMark(item);
+}
+
+void KZFoundListCntrl::showMissingMembers(const KZGroupOptionRequest& request)
+{
+    missingMembers_.show(request);
+}
+
+void KZFoundListCntrl::removeExtraneousItems()
+{
+    missingMembers_.removeExtraneous();
+}
+
+void KZFoundListCntrl::revealGroup(const KZFoundItemRef& item)
+{
+    missingMembers_.revealGroup(item);
+}
+
+// ---- Removal, export and the result menu --------------------------------------------------
+
+void KZFoundListCntrl::removeButtonDidClick()
+{
+    if (isVisible())
+        prepareRemotion();
+}
+
+void KZFoundListCntrl::prepareRemotion()
+{
+    removal_.prepareRemotion();
+}
+
+void KZFoundListCntrl::itemsDidRemove(const QVariantMap& userInfo)
+{
+    removal_.itemsDidRemove(userInfo);
+}
+
+void KZFoundListCntrl::removePanelDidClose()
+{
+    removal_.removePanelDidClose();
+}
+
+std::optional<QVariantList> KZFoundListCntrl::menuItemTagsForTag(quint64 tag) const
+{
+    if (!shownByGroup_.load())
+        return std::nullopt;
+    const auto list = listWithTag(tag);
+    if (!list || !list->isGrouped())
+        return std::nullopt;
+    QVariantList tags;
+    for (const KZFoundItemGroupRef& group : list->root->groups())
+        tags.append(QVariantMap{{QStringLiteral("groupID"), group->groupID()},
+                                {QStringLiteral("markedMenuItem"), group->markedMenuItem()}});
+    return tags;
+}
+
+void KZFoundListCntrl::updateMenuItemsTags(const QVariantList& tags, const KZShownList& list)
+{
+    if (!list.isGrouped())
+        return;
+    QHash<qint64, KZFoundItemGroupRef> byID;
+    for (const KZFoundItemGroupRef& group : list.root->groups())
+        byID.insert(group->groupID(), group);
+    for (const QVariant& entry : tags) {
+        const QVariantMap tag = entry.toMap();
+        if (const KZFoundItemGroupRef group = byID.value(tag.value(QStringLiteral("groupID")).toLongLong()))
+            group->setMarkedMenuItem(tag.value(QStringLiteral("markedMenuItem")).toLongLong());
+    }
+}
+
+void KZFoundListCntrl::updateRemovedInfo()
+{
+    // The rule tags live in groups, which this thread owns: noted here, put
+    // back here once the new lists are in.
+    std::map<quint64, QVariantList> menuTags;
+    for (const quint64 tag : listTags()) {
+        if (auto tags = menuItemTagsForTag(tag))
+            menuTags[tag] = std::move(*tags);
+    }
+    workers_.add([this, menuTags] {
+        std::map<quint64, quint64> counts;
+        for (const quint64 tag : builder_.tagsToBuild())
+            counts[tag] = builder_.gather(tag).count;
+        workers_.onMainLater([this, menuTags, counts] {
+            for (const auto& [tag, tags] : menuTags) {
+                if (const auto list = listWithTag(tag))
+                    updateMenuItemsTags(tags, *list);
+            }
+            if (outline_) {
+                if (const auto count = counts.find(currentTag_.load()); count != counts.end())
+                    outline_->setItemsCount(count->second);
+            }
+            if (!isVisible())
+                return;
+            if (outline_)
+                outline_->resetSelectionState();
+            updateList(false);
+        });
     });
+}
+
+void KZFoundListCntrl::saveSelectedItems()
+{
+    if (isVisible() && outline_)
+        outline_->getInfoOfSelectedItemsWithArray(currentArray(), currentTag_.load());
+}
+
+void KZFoundListCntrl::reloadListView()
+{
+    workers_.onMainLater([this] { updateList(true); });
+}
+
+void KZFoundListCntrl::exportResult()
+{
+    export_.exportResult();
+}
+
+void KZFoundListCntrl::exportingDidFinish()
+{
+    export_.exportingDidFinish();
+}
+
+// ---- The result menu ---------------------------------------------------------------------
+
+void KZFoundListCntrl::changeResultMenuItemsTarget(bool release)
+{
+    KZResultMenu* menu = host_ ? host_->resultMenu() : nullptr;
+    if (!menu)
+        return;
+    if (release) {
+        menu->setItemAction(kRemoveItem, {});
+        menu->setItemAction(kExportItem, {});
+        return;
+    }
+    menu->setItemAction(kRemoveItem, [this] { prepareRemotion(); });
+    menu->setItemAction(kExportItem, [this] { exportResult(); });
+}
+
+bool KZFoundListCntrl::validateMenuItem(qint64 tag, bool inResultMenu) const
+{
+    if (host_ && host_->aboutIsOpened())
+        return false;
+    if (!inResultMenu)
+        return true;
+    if (!host_ || !host_->isWindowVisible())
+        return false;
+    if (tag == kExportItem)
+        return true;
+    if (tag == kMarkItem)
+        return outline_ && outline_->checkForSelectionWithTag(kMarkItem);
+    return true;
+}
+
+void KZFoundListCntrl::menuNeedsUpdate()
+{
+    KZResultMenu* menu = host_ ? host_->resultMenu() : nullptr;
+    if (!menu || !isVisible())
+        return;
+    if (outline_)
+        menu->setItemTitle(kMarkItem, outline_->markedMenuItemTitle());
+    menu->setItemTitle(kRemoveItem, context_.withTabName(QStringLiteral("remove_button_title")));
+    menu->setItemTitle(kExportItem, context_.withTabName(QStringLiteral("export_menu_title")));
 }

@@ -1,8 +1,18 @@
 #pragma once
 
-#include "platform/OperationQueue.h"
 #include "platform/Subscription.h"
+#include "result/model/KZFoundListBuilder.h"
+#include "result/model/KZFoundListContext.h"
+#include "result/model/KZFoundListExport.h"
+#include "result/model/KZFoundListFinder.h"
 #include "result/model/KZFoundListHost.h"
+#include "result/model/KZFoundListMarks.h"
+#include "result/model/KZFoundListMissingMembers.h"
+#include "result/model/KZFoundListRemoval.h"
+#include "result/model/KZFoundListSavedState.h"
+#include "result/model/KZFoundListSorter.h"
+#include "result/model/KZFoundListStore.h"
+#include "result/model/KZFoundListWorkers.h"
 #include "result/model/KZListOutline.h"
 #include "result/model/KZMarkingRequest.h"
 #include "result/model/KZResultTabCntrl.h"
@@ -10,6 +20,7 @@
 #include "result/model/KZSortDescriptor.h"
 #include "settings/KZFileTypeLabel.h"
 #include "settings/KZSourceItem.h"
+#include "settings/KZTags.h"
 
 #include <QList>
 #include <QMetaType>
@@ -19,7 +30,6 @@
 
 #include <atomic>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,15 +42,19 @@ class KZResultCntrl;
 // show, keyed by list tag (the tab list under the tab's tag, one list per
 // source when there are two or more, the marked list), built from the
 // found-items model and kept up to date after marking, sorting, removal and
-// label changes.
+// label changes. It is the façade of the tab's list work: the lists live in
+// a KZFoundListStore and are built by a KZFoundListBuilder; sorting (KZFoundListSorter),
+// finding (KZFoundListFinder), marking (KZFoundListMarks), missing members
+// (KZFoundListMissingMembers), removal (KZFoundListRemoval), export
+// (KZFoundListExport) and the saved per-tab state (KZFoundListSavedState)
+// are collaborators sharing one KZFoundListContext.
 //
 // Threads. The lists are built by one worker per list, each started only
 // when the thread budget has room (the wait sleeps on the budget's
 // condition variable). Sorting, finding, regrouping and refreshing also run
 // on workers. Workers never touch a list that was handed over: they read
 // values taken on the main thread (item arrays, the view's sort order) and
-// produce new lists, which are stored under foundItemsLock with a new
-// generation; work computed from an older generation is done again rather
+// produce new lists, which are stored with a new generation; work computed from an older generation is done again rather
 // than stored over a newer list. Groups handed over belong to the main
 // thread, which alone reads and changes them. Continuations to the main
 // thread are queued, never waited for, so the destructor (on the main
@@ -64,12 +78,7 @@ public:
     };
 
     // The counts of one list, as "updateInfo" reports them.
-    struct ListInfo {
-        quint64 size = 0;
-        quint64 count = 0;
-        quint64 markedCount = 0;
-        quint64 markedSize = 0;
-    };
+    using ListInfo = KZFoundListBuilder::ListInfo;
 
     // Made on the main thread.
     explicit KZFoundListCntrl(Settings settings);
@@ -86,10 +95,10 @@ public:
     bool shownByGroup() const { return shownByGroup_.load(); }
     bool searchStoppeByUser() const { return searchStoppeByUser_; }
     quint64 nsCurrSelectedSourceTag() const { return currentTag_.load(); }
-    qint16 itemsArrayToCreate() const { return itemsArrayToCreate_.load(); }
-    qint16 updatedArray() const { return updatedArray_.load(); }
-    bool sortByKindAlreayDone() const { return sortByKindAlreayDone_; }
-    bool missingMembersWasAdded() const { return missingMembersWasAdded_; }
+    qint16 itemsArrayToCreate() const { return builder_.listsToCreate(); }
+    qint16 updatedArray() const { return builder_.listsToRefresh(); }
+    bool sortByKindAlreayDone() const { return sorter_.kindsGathered(); }
+    bool missingMembersWasAdded() const { return missingMembers_.wereAdded(); }
     // The list last handed to the outline; absent while the tab is hidden.
     const std::optional<KZShownList>& currArray() const { return currArray_; }
     bool isVisible() const;
@@ -117,7 +126,7 @@ public:
     void initializeFoundItemsVariables(bool announceReady);
     // Builds one list and stores it (or drops the tag when the query answers
     // nothing); answers its counts. Any thread.
-    ListInfo gatherItemsByTag(quint64 tag);
+    ListInfo gatherItemsByTag(quint64 tag) { return builder_.gather(tag); }
     void setupForGroup(bool grouped);
     void updateList(bool restoreScroll);
     void sourceSelectionDidChange(const QVariantMap& userInfo);
@@ -138,7 +147,10 @@ public:
     void searchInFoundList(const QVariantMap& userInfo);
     // The first row of `list` whose name contains the folded text; groups
     // before their members.
-    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list);
+    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list)
+    {
+        return KZFoundListFinder::searchString(foldedText, list);
+    }
 
     std::optional<QVariantMap> undoInfoToRegisterWithDict(QVariantMap& request) const;
     QVariantMap redoInfoToRegisterWithDict(const QVariantMap& request) const;
@@ -146,17 +158,26 @@ public:
     // {"menu", "itemSenderView", "menuItemTagToRestore", "managedTags",
     // "oldMenuItamTag"}; main thread.
     void updateMarkedInfo(const KZMarkedInfoUpdate& info);
-    void updateGroupItems(const QList<quint64>& tags, qint64 menuItemTag);
-    void updateGroupsWithArray(const KZShownList& list, qint64 menuItemTag) const;
+    void updateGroupItems(const QList<quint64>& tags, qint64 menuItemTag) { marks_.updateGroupItems(tags, menuItemTag); }
+    void updateGroupsWithArray(const KZShownList& list, qint64 menuItemTag) const
+    {
+        marks_.updateGroupsWithArray(list, menuItemTag);
+    }
     bool isLastItemToMark(const KZFoundItemRef& item) const;
 
     // {"isForAllGroups", "groupItem"}.
     void showMissingMembers(const KZGroupOptionRequest& request);
-    void showMissingMembersToAllGroups(const KZShownList& list);
-    void addItemsToGroup(const KZFoundItemGroupRef& shown, const KZFoundItemGroupRef& full) const;
+    void showMissingMembersToAllGroups(const KZShownList& list) { missingMembers_.showToAllGroups(list); }
+    void addItemsToGroup(const KZFoundItemGroupRef& shown, const KZFoundItemGroupRef& full) const
+    {
+        KZFoundListMissingMembers::addItemsToGroup(shown, full);
+    }
     void removeExtraneousItems();
     void revealGroup(const KZFoundItemRef& item);
-    KZFoundItemGroupRef findGroupByGroupID(qint64 groupID, quint64 tag) const;
+    KZFoundItemGroupRef findGroupByGroupID(qint64 groupID, quint64 tag) const
+    {
+        return missingMembers_.findGroupByGroupID(groupID, tag);
+    }
 
     // ---- Hand-offs: removal, export, menus, saved state -----------------------------
     void removeButtonDidClick();
@@ -164,8 +185,11 @@ public:
     void itemsDidRemove(const QVariantMap& userInfo);
     void removePanelDidClose();
     void updateRemovedInfo();
-    bool removalIsOpen() const { return static_cast<bool>(removeCntrl_); }
-    static QString notifyDeletedSongsToiTunes(const KZFoundItemArray& removedItems);
+    bool removalIsOpen() const { return removal_.isOpen(); }
+    static QString notifyDeletedSongsToiTunes(const KZFoundItemArray& removedItems)
+    {
+        return KZFoundListRemoval::notifyDeletedSongsToiTunes(removedItems);
+    }
     // Rule tags of the groups of a grouped list: [{"groupID", "markedMenuItem"}].
     std::optional<QVariantList> menuItemTagsForTag(quint64 tag) const;
     static void updateMenuItemsTags(const QVariantList& tags, const KZShownList& list);
@@ -174,64 +198,48 @@ public:
     void reloadListView();
     void exportResult();
     void exportingDidFinish();
-    bool exportIsRunning() const { return static_cast<bool>(exportCntrl_); }
+    bool exportIsRunning() const { return export_.isRunning(); }
     // The request an export of this tab gets, for `items` in export order.
-    QVariantMap exportRequest(const KZFoundItemArray& items) const;
+    QVariantMap exportRequest(const KZFoundItemArray& items) const { return export_.exportRequest(items); }
     // Marked members before unmarked ones, group after group.
-    static KZFoundItemArray exportOrder(const KZFoundItemArray& items);
+    static KZFoundItemArray exportOrder(const KZFoundItemArray& items)
+    {
+        return KZFoundListExport::exportOrder(items);
+    }
 
     void changeResultMenuItemsTarget(bool release);
     // `inResultMenu`: the item belongs to the result menu.
     bool validateMenuItem(qint64 tag, bool inResultMenu) const;
     void menuNeedsUpdate();
 
-    void setSavedSettings(const QVariantMap& saved, bool shownByGroupWhenSaved);
-    void setSavedSortDescriptors(const QVariantMap& saved);
-    void setSavedSelection(const QVariantMap& saved, bool shownByGroupWhenSaved);
-    void setSavedExpanded(const QVariantMap& saved);
+    void setSavedSettings(const QVariantMap& saved, bool shownByGroupWhenSaved)
+    {
+        savedState_.setSavedSettings(saved, shownByGroupWhenSaved);
+    }
+    void setSavedSortDescriptors(const QVariantMap& saved) { savedState_.setSavedSortDescriptors(saved); }
+    void setSavedSelection(const QVariantMap& saved, bool shownByGroupWhenSaved)
+    {
+        savedState_.setSavedSelection(saved, shownByGroupWhenSaved);
+    }
+    void setSavedExpanded(const QVariantMap& saved) { savedState_.setSavedExpanded(saved); }
     // The descriptors of a saved list, keeping only known columns and
     // comparisons.
-    static KZSortDescriptors sortDescriptorsFromSaved(const QVariantList& saved);
-    static qsizetype indexOfItemInArray(const QVariantList& saved, qint64 groupID);
+    static KZSortDescriptors sortDescriptorsFromSaved(const QVariantList& saved)
+    {
+        return KZFoundListSavedState::sortDescriptorsFromSaved(saved);
+    }
+    static qsizetype indexOfItemInArray(const QVariantList& saved, qint64 groupID)
+    {
+        return KZFoundListSavedState::indexOfItemInArray(saved, groupID);
+    }
 
 private:
-    struct StoredList {
-        KZShownList list;
-        quint64 generation = 0;
-    };
-    struct Built {
-        std::optional<KZShownList> list;
-        ListInfo info;
-    };
 
-    // ---- Storage (foundItemsLock) ----
-    std::optional<StoredList> storedEntry(quint64 tag) const;
-    // Stores `list` (none: drops the tag) when the tag still holds
-    // `expectedGeneration` (or always, when not given); answers whether it did.
-    bool storeList(quint64 tag, std::optional<KZShownList> list, std::optional<KZSortDescriptors> descriptors,
-                   std::optional<quint64> expectedGeneration = std::nullopt);
-    // A main-thread change of a stored list's groups: work begun on the old
-    // state must not be stored over it.
-    void bumpGeneration(quint64 tag);
-    KZSortDescriptors viewDescriptors() const;
+    // The view's order, also handed to the outline.
     void setViewDescriptors(const KZSortDescriptors& descriptors);
 
-    Built buildList(const std::shared_ptr<KZFoundItemsCntrl>& model, quint64 tag, bool grouped,
-                    const KZSortDescriptors& descriptors) const;
-    QList<quint64> tagsToBuild() const;
-    void itemsByTag(quint64 tag);
-    void itemsArrayDidCreate();
-    void postUpdateInfo(quint64 tag, const ListInfo& info) const;
     void setFoundItemsCntrl(const std::shared_ptr<KZFoundItemsCntrl>& model);
 
-    void sortList(const KZSortDescriptors& descriptors, quint64 tag, bool updateInterface, int attempt);
-    void doGatherKindInfo(const QVariantMap& request);
-    void rebuildMarkedList(const QVariantMap& info);
-    void finishMarkedInfo(const KZMarkedInfoUpdate& info, qint64 menuItemTag);
-
-    // Runs `work` on the main thread later, unless this model is gone.
-    void runOnMainIfAlive(std::function<void()> work) const;
-    void whenOnMain(std::function<void()> work) const;
 
     const quint64 tabTag_;
     const KZFileTypeLabelRef fileTypeItem_;
@@ -244,44 +252,34 @@ private:
     mutable std::mutex modelLock_;
     std::shared_ptr<KZFoundItemsCntrl> foundItemsCntrl_;
 
-    // Guards foundItemsByTag_, sortDescriptorsByTag_ and viewDescriptors_.
-    mutable std::recursive_mutex foundItemsLock_;
-    std::map<quint64, StoredList> foundItemsByTag_;
-    std::map<quint64, KZSortDescriptors> sortDescriptorsByTag_;
-    KZSortDescriptors viewDescriptors_;
-    std::atomic<quint64> nextGeneration_{1};
+    KZFoundListStore store_;
 
     std::atomic<bool> shownByGroup_{false};
     std::atomic<quint64> currentTag_;
-    std::atomic<qint16> itemsArrayToCreate_{0};
-    std::atomic<qint16> updatedArray_{0};
-    std::atomic<bool> announceReady_{false};
-    std::atomic<bool> readyPosted_{false};
-    std::atomic<bool> cancelled_{false};
     // The first build has been started (by the hand-shake or a refresh).
     std::atomic<bool> started_{false};
 
     // Main thread only.
     bool searchStoppeByUser_ = false;
-    bool sortByKindAlreayDone_ = false;
-    bool missingMembersWasAdded_ = false;
     std::optional<KZShownList> currArray_;
-    KZFoundListHost::Panel removeCntrl_;
-    KZFoundListHost::Panel exportCntrl_;
-    platform::Subscription removedObservation_;
-    platform::Subscription panelClosedObservation_;
-    platform::Subscription exportObservation_;
 
-    // Liveness for work queued onto the main thread. Workers read only the
-    // weak token, which never changes; the destructor resets alive_.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-    const std::weak_ptr<int> aliveToken_ = alive_;
     std::vector<platform::Subscription> observations_;
     platform::Subscription startObservation_;
     platform::Subscription emptyFoldersObservation_;
 
+    // What the collaborators below share; made from the members above.
+    const KZFoundListContext context_;
+    KZFoundListBuilder builder_;
+    KZFoundListSorter sorter_;
+    KZFoundListFinder finder_;
+    KZFoundListRemoval removal_;
+    KZFoundListExport export_;
+    KZFoundListMarks marks_;
+    KZFoundListMissingMembers missingMembers_;
+    KZFoundListSavedState savedState_;
+
     // Last, so that it is destroyed first: its destructor waits for the
     // workers, which use everything above.
-    platform::OperationQueue queue_;
+    KZFoundListWorkers workers_;
 };
 Q_DECLARE_METATYPE(KZFoundListCntrl*)

@@ -67,7 +67,7 @@ const QString fileTypeTag = QStringLiteral("file_type_tag");
 } // namespace Key
 
 // The built-in labels of "file_type_labels" have tags up to this one.
-constexpr quint64 kLastBuiltInLabel = 7;
+constexpr KZTabTag kLastBuiltInLabel = 7;
 // NSNotFound: the "no location" of a marking request.
 constexpr qint64 kNotFound = std::numeric_limits<qint64>::max();
 

@@ -29,9 +29,8 @@ using namespace listtest;
 
 namespace {
 
-constexpr quint64 kTab = 3;
-constexpr quint64 kMarkedOfTab = static_cast<quint64>(KZTag::markedItemsRowBase) + kTab;
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
+constexpr KZTabTag kTab = 3;
+constexpr KZTabTag kMarkedOfTab = KZTag::markedItemsRowBase + kTab;
 
 platform::NotificationCenter& center()
 {
@@ -66,7 +65,7 @@ struct Tab {
         KZFoundListCntrl::Settings settings;
         settings.fileType = KZFileTypeLabel::create(tag);
         settings.sources = makeSources(sources);
-        if (tag == kEmptyFolders)
+        if (tag == KZTag::emptyFolders)
             settings.foundItemsCntrl = model;
         settings.host = &host;
         settings.outline = std::make_unique<FakeOutline>(&log, std::move(viewOrder));
@@ -633,10 +632,10 @@ class RemovalRequest : public ::testing::TestWithParam<AreFilesCase> {};
 TEST_P(RemovalRequest, SaysWhetherTheItemsAreFiles)
 {
     const AreFilesCase& c = GetParam();
-    Tab tab(makeItems({{.group = 1, .tag = c.tab == kEmptyFolders ? 2 : c.tab, .marked = true, .isDirectory = true},
-                       {.group = 1, .tag = c.tab == kEmptyFolders ? 2 : c.tab}}),
+    Tab tab(makeItems({{.group = 1, .tag = c.tab == KZTag::emptyFolders ? 2 : c.tab, .marked = true, .isDirectory = true},
+                       {.group = 1, .tag = c.tab == KZTag::emptyFolders ? 2 : c.tab}}),
             c.tab);
-    if (c.tab == kEmptyFolders)
+    if (c.tab == KZTag::emptyFolders)
         tab.model->setAllEmptyFolders(tab.model->allItems());
     else
         tab.build();
@@ -652,7 +651,7 @@ TEST_P(RemovalRequest, SaysWhetherTheItemsAreFiles)
 
 INSTANTIATE_TEST_SUITE_P(Tabs, RemovalRequest,
                          ::testing::Values(AreFilesCase{"folders", 2, false},
-                                           AreFilesCase{"emptyFolders", kEmptyFolders, false},
+                                           AreFilesCase{"emptyFolders", KZTag::emptyFolders, false},
                                            AreFilesCase{"files", kTab, true}, AreFilesCase{"all", 0, true}),
                          CaseName());
 
@@ -848,7 +847,7 @@ TEST(ListModel, TheEmptyFoldersTabBuildsAtOnceStaysFlatAndRefreshesWithSizeZero)
     KZFoundItemArray folders = makeItems({{.group = 1, .tag = 2, .marked = true, .isDirectory = true},
                                           {.group = 2, .tag = 2, .isDirectory = true}});
     Counter info;
-    auto infoObs = center().addObserver(KZNotification::updateInfo, platform::NotificationObject::number(kEmptyFolders),
+    auto infoObs = center().addObserver(KZNotification::updateInfo, platform::NotificationObject::number(KZTag::emptyFolders),
                                         [&](const platform::Notification& n) {
                                             std::lock_guard guard(info.lock);
                                             info.infos.push_back(n.userInfo);
@@ -858,7 +857,7 @@ TEST(ListModel, TheEmptyFoldersTabBuildsAtOnceStaysFlatAndRefreshesWithSizeZero)
     OutlineLog log;
     FakeListHost host;
     KZFoundListCntrl::Settings settings;
-    settings.fileType = KZFileTypeLabel::create(kEmptyFolders);
+    settings.fileType = KZFileTypeLabel::create(KZTag::emptyFolders);
     settings.sources = makeSources(1);
     settings.foundItemsCntrl = model;
     settings.host = &host;
@@ -867,15 +866,15 @@ TEST(ListModel, TheEmptyFoldersTabBuildsAtOnceStaysFlatAndRefreshesWithSizeZero)
     KZFoundListCntrl lists(std::move(settings));
     lists.waitUntilIdle();
     EXPECT_FALSE(lists.shownByGroup());
-    ASSERT_TRUE(lists.listWithTag(kEmptyFolders).has_value());
-    EXPECT_EQ(lists.itemsWithTag(kEmptyFolders).size(), 2);
+    ASSERT_TRUE(lists.listWithTag(KZTag::emptyFolders).has_value());
+    EXPECT_EQ(lists.itemsWithTag(KZTag::emptyFolders).size(), 2);
 
     model->appendToEmptyFolders(makeItems({{.group = 3, .tag = 2, .isDirectory = true}}));
     info.infos.clear();
-    center().post(KZNotification::emptyFoldersWereAdded, platform::NotificationObject::number(kEmptyFolders));
+    center().post(KZNotification::emptyFoldersWereAdded, platform::NotificationObject::number(KZTag::emptyFolders));
     lists.waitUntilIdle();
     QCoreApplication::processEvents();
-    EXPECT_EQ(lists.itemsWithTag(kEmptyFolders).size(), 3);
+    EXPECT_EQ(lists.itemsWithTag(KZTag::emptyFolders).size(), 3);
     ASSERT_FALSE(info.infos.empty());
     for (const QVariantMap& entry : info.infos)
         EXPECT_EQ(entry.value(QStringLiteral("size")).toULongLong(), 0u);

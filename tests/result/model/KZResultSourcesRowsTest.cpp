@@ -11,7 +11,7 @@
 namespace {
 
 namespace K = KZMarkingKey;
-constexpr quint64 kBase = KZTag::sourceRowBase;
+constexpr KZTabTag kBase = KZTag::sourceRowBase;
 constexpr quint64 kNotFound = static_cast<quint64>(std::numeric_limits<qint64>::max());
 
 KZSourceItemRef source(const std::filesystem::path& path, bool searched, qint16 label)

@@ -13,9 +13,9 @@
 namespace {
 
 constexpr quint64 kMax = std::numeric_limits<quint64>::max();
-constexpr quint64 kEmpty = KZTag::emptyFolders;
-constexpr quint64 kSource = KZTag::sourceRowBase + 2;
-constexpr quint64 kMarkedRow = KZTag::markedItemsRowBase + 3;
+constexpr KZTabTag kEmpty = KZTag::emptyFolders;
+constexpr KZTabTag kSource = KZTag::sourceRowBase + 2;
+constexpr KZTabTag kMarkedRow = KZTag::markedItemsRowBase + 3;
 
 QString size(quint64 bytes)
 {

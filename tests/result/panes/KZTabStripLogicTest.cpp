@@ -10,8 +10,8 @@ namespace {
 
 using namespace KZTabStripLogic;
 
-constexpr quint64 kDeads = quint64(KZTag::missingTracks);
-constexpr quint64 kEmpty = quint64(KZTag::emptyFolders);
+constexpr KZTabTag kDeads = KZTag::missingTracks;
+constexpr KZTabTag kEmpty = KZTag::emptyFolders;
 
 QVariantList labels(std::initializer_list<quint64> tags)
 {

@@ -32,8 +32,6 @@ int KZResultItemsTypeCntrl::positionsWriteDelayMs = 250;
 
 namespace {
 
-constexpr quint64 kMissingTracks = static_cast<quint64>(KZTag::missingTracks);
-constexpr quint64 kEmptyFolders = static_cast<quint64>(KZTag::emptyFolders);
 constexpr qint64 kExpandAll = 4;
 constexpr qint64 kCollapseAll = 5;
 // The preview pane never gets narrower (side by side) or lower (stacked).
@@ -78,7 +76,7 @@ KZResultItemsTypeCntrl::KZResultItemsTypeCntrl(const QVariantMap& info, KZResult
     , resultCntrl_(resultCntrl)
     , parts_(std::move(parts))
 {
-    if (fileTypeTag_ == kMissingTracks) {
+    if (fileTypeTag_ == KZTag::missingTracks) {
         // A result without missing tracks still gets its tab, with an empty list.
         const QVariant deads = info.contains(KZResultKey::foundDeads) ? info.value(KZResultKey::foundDeads)
                                                                       : QVariant(QVariantList());
@@ -227,7 +225,7 @@ void KZResultItemsTypeCntrl::buildResultView(const QVariantMap&)
 
     collectionViewSplitIsCollapsed_ = false;
     enableBtns();
-    if (fileTypeTag_ == kEmptyFolders) {
+    if (fileTypeTag_ == KZTag::emptyFolders) {
         expandAllBtn_->hide();
         contractAllBtn_->hide();
         emptyFoldersInfoBtn_->show();
@@ -253,7 +251,7 @@ void KZResultItemsTypeCntrl::buildResultView(const QVariantMap&)
 
 void KZResultItemsTypeCntrl::enableBtns()
 {
-    if (fileTypeTag_ == kEmptyFolders || !expandAllBtn_)
+    if (fileTypeTag_ == KZTag::emptyFolders || !expandAllBtn_)
         return;
     const bool grouped = platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group);
     expandAllBtn_->setEnabled(grouped);
@@ -304,7 +302,7 @@ bool KZResultItemsTypeCntrl::validateMenuItem(qint64 tag, bool inViewMenu) const
     if (aboutIsOpened())
         return false;
     if (inViewMenu && (tag == kExpandAll || tag == kCollapseAll))
-        return isWindowVisible() && expandAllBtn_ && expandAllBtn_->isEnabled() && fileTypeTag_ != kEmptyFolders;
+        return isWindowVisible() && expandAllBtn_ && expandAllBtn_->isEnabled() && fileTypeTag_ != KZTag::emptyFolders;
     return true;
 }
 

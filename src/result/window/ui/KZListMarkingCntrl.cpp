@@ -23,7 +23,7 @@ namespace {
 constexpr int kMenuItemsLimit = 100;
 // Lists below this tag are a tab's whole list: every member is shown, so a
 // group there has no options.
-constexpr quint64 kFirstPartialList = 100000000003ULL;
+constexpr KZTabTag kFirstPartialList = KZTag::emptyFolders + 1;
 
 // Paints group rows with their controls; every other cell as before.
 class MarkingDelegate : public KZFoundItemsDelegate {

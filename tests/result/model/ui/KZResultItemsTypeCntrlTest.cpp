@@ -123,7 +123,7 @@ TEST_F(ResultTab, CollapsingThePreviewIsToldOnEveryResizeAndUncollapsingOnce)
 
 TEST_F(ResultTab, TheEmptyFoldersTabHasNoExpandButtonsOrMenuItems)
 {
-    auto tab = makeTab(static_cast<quint64>(KZTag::emptyFolders));
+    auto tab = makeTab(KZTag::emptyFolders);
     EXPECT_TRUE(tab->expandAllBtn()->isHidden());
     EXPECT_TRUE(tab->contractAllBtn()->isHidden());
     EXPECT_FALSE(tab->emptyFoldersInfoBtn()->isHidden());
@@ -161,7 +161,7 @@ TEST_F(ResultTab, TheMissingTracksTabGetsAnEmptyListWhenTheResultHasNone)
         deads = info.value(KZResultKey::foundDeads);
         return std::make_unique<DeadTracks>();
     };
-    auto tab = makeTab(static_cast<quint64>(KZTag::missingTracks), parts);
+    auto tab = makeTab(KZTag::missingTracks, parts);
     ASSERT_TRUE(deads.has_value());
     EXPECT_TRUE(deads->canConvert<QVariantList>());
     EXPECT_TRUE(deads->toList().isEmpty());
@@ -173,7 +173,7 @@ TEST_F(ResultTab, TheMissingTracksTabGetsAnEmptyListWhenTheResultHasNone)
 
 TEST_F(ResultTab, TheEmptyFoldersPopoverWrapsLongTexts)
 {
-    auto tab = makeTab(static_cast<quint64>(KZTag::emptyFolders));
+    auto tab = makeTab(KZTag::emptyFolders);
     tab->infoButtonAction();
     ASSERT_NE(tab->popover(), nullptr);
     EXPECT_TRUE(tab->popover()->isVisible());

@@ -29,8 +29,8 @@ using tabstest::FakeDelegate;
 using tabstest::Frame;
 using tabstest::tabInfo;
 
-constexpr quint64 kDeads = quint64(KZTag::missingTracks);
-constexpr quint64 kEmpty = quint64(KZTag::emptyFolders);
+constexpr KZTabTag kDeads = KZTag::missingTracks;
+constexpr KZTabTag kEmpty = KZTag::emptyFolders;
 
 class ScriptedPresenter : public KZAlertPresenter {
 public:

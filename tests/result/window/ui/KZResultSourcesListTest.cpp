@@ -30,7 +30,7 @@ namespace {
 
 namespace K = KZMarkingKey;
 using namespace Qt::StringLiterals;
-constexpr quint64 kBase = KZTag::sourceRowBase;
+constexpr KZTabTag kBase = KZTag::sourceRowBase;
 
 platform::NotificationCenter& center()
 {

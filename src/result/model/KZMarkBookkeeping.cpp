@@ -1,17 +1,7 @@
-// What a marking changed, tab by tab and location by location; the marked
-// totals of a list; mark snapshots for undo; and the copy that stays when
-// duplicates are replaced by links.
-//
-// The last-member test runs before every check-box click, so it answers from
-// an index of the result's groups (group identifier -> members, in result
-// order) instead of sorting the whole result per click. The index is built
-// from a snapshot of allItems() and holds on to it: any change of the item
-// list detaches the list from that snapshot, which is how a stale index is
-// recognised and rebuilt on the next question.
+#include "result/model/KZMarkBookkeeping.h"
 
-#include "result/model/KZFoundItemsCntrl.h"
-
-#include "result/model/KZMarkingRequest.h"
+#include "result/model/KZFoundItemsStore.h"
+#include "result/model/KZItemGroups.h"
 #include "settings/KZTags.h"
 
 #include <QHash>
@@ -22,7 +12,6 @@
 #include <vector>
 
 namespace {
-
 
 void recordChange(const KZViewToUpdateRef& entry, bool addition, qint64 size)
 {
@@ -35,14 +24,21 @@ void recordChange(const KZViewToUpdateRef& entry, bool addition, qint64 size)
 
 } // namespace
 
-struct KZFoundItemsCntrl::GroupIndex {
+KZMarkBookkeeping::KZMarkBookkeeping(const KZFoundItemsStore& store)
+    : store_(store)
+{
+}
+
+KZMarkBookkeeping::~KZMarkBookkeeping() = default;
+
+struct KZMarkBookkeeping::GroupIndex {
     KZFoundItemArray source;
     std::unordered_map<qint64, KZFoundItemArray> members;
 };
 
-std::shared_ptr<const KZFoundItemsCntrl::GroupIndex> KZFoundItemsCntrl::groupIndex() const
+std::shared_ptr<const KZMarkBookkeeping::GroupIndex> KZMarkBookkeeping::groupIndex() const
 {
-    const KZFoundItemArray current = allItems();
+    const KZFoundItemArray current = store_.allItems();
     std::lock_guard guard(groupIndexLock_);
     if (groupIndex_ && groupIndex_->source.size() == current.size()
         && groupIndex_->source.constData() == current.constData())
@@ -57,7 +53,7 @@ std::shared_ptr<const KZFoundItemsCntrl::GroupIndex> KZFoundItemsCntrl::groupInd
 
 // ---- Bookkeeping -------------------------------------------------------------------------
 
-KZViewToUpdateRef KZFoundItemsCntrl::locationInfoWithInfo(const KZViewToUpdateRef& info, quint64 locationTag) const
+KZViewToUpdateRef KZMarkBookkeeping::locationInfoWithInfo(const KZViewToUpdateRef& info, quint64 locationTag) const
 {
     KZViewToUpdateRef& entry = info->locationsInfo()[locationTag];
     if (!entry)
@@ -65,10 +61,10 @@ KZViewToUpdateRef KZFoundItemsCntrl::locationInfoWithInfo(const KZViewToUpdateRe
     return entry;
 }
 
-void KZFoundItemsCntrl::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundItemRef& item,
+void KZMarkBookkeeping::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundItemRef& item,
                                        std::optional<bool> wasMarked) const
 {
-    const qint16 types = fileTypesFoundCount();
+    const qint16 types = store_.fileTypesFoundCount();
     KZViewToUpdateRef type;
     if (const auto found = infoDict.find(item->fileTypeTag()); found != infoDict.end())
         type = found->second;
@@ -91,7 +87,7 @@ void KZFoundItemsCntrl::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundI
 
     KZViewToUpdateRef allLocation;
     KZViewToUpdateRef typeLocation;
-    if (lastLocationTagUsed() >= 0) {
+    if (store_.lastLocationTagUsed() >= 0) {
         const KZTabTag locationTag = KZTag::sourceRowBase + static_cast<KZTabTag>(item->locationLabelTag());
         if (type && types > 1)
             typeLocation = locationInfoWithInfo(type, locationTag);
@@ -109,7 +105,7 @@ void KZFoundItemsCntrl::updateInfoDict(KZViewsToUpdate& infoDict, const KZFoundI
 
 // ---- Marked members ----------------------------------------------------------------------
 
-bool KZFoundItemsCntrl::isLastItemToMark(const KZFoundItemRef& item) const
+bool KZMarkBookkeeping::isLastItemToMark(const KZFoundItemRef& item) const
 {
     if (!item)
         return false;
@@ -124,7 +120,7 @@ bool KZFoundItemsCntrl::isLastItemToMark(const KZFoundItemRef& item) const
     return members.size() - 1 <= marked;
 }
 
-KZMarkSnapshot KZFoundItemsCntrl::marksFillingAGroup(const KZMarkSnapshot& snapshot) const
+KZMarkSnapshot KZMarkBookkeeping::marksFillingAGroup(const KZMarkSnapshot& snapshot) const
 {
     // The state each snapshotted item would have, and per group the last
     // entry that would newly mark one of its members.
@@ -162,14 +158,14 @@ KZMarkSnapshot KZFoundItemsCntrl::marksFillingAGroup(const KZMarkSnapshot& snaps
     return filling;
 }
 
-KZFoundItemsCntrl::MarkedTotals KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemArray& items) const
+KZMarkBookkeeping::MarkedTotals KZMarkBookkeeping::markedCountWithArray(const KZFoundItemArray& items)
 {
     MarkedTotals totals;
     totals.markedCount = markedWithArray(items, &totals.markedSize);
     return totals;
 }
 
-KZFoundItemsCntrl::MarkedTotals KZFoundItemsCntrl::markedCountWithArray(const KZFoundItemGroupRef& root) const
+KZMarkBookkeeping::MarkedTotals KZMarkBookkeeping::markedCountWithArray(const KZFoundItemGroupRef& root)
 {
     MarkedTotals totals;
     if (root) {
@@ -179,7 +175,7 @@ KZFoundItemsCntrl::MarkedTotals KZFoundItemsCntrl::markedCountWithArray(const KZ
     return totals;
 }
 
-quint64 KZFoundItemsCntrl::markedWithArray(const KZFoundItemArray& items, quint64* markedSize) const
+quint64 KZMarkBookkeeping::markedWithArray(const KZFoundItemArray& items, quint64* markedSize)
 {
     quint64 count = 0;
     for (const KZFoundItemRef& item : items) {
@@ -194,7 +190,7 @@ quint64 KZFoundItemsCntrl::markedWithArray(const KZFoundItemArray& items, quint6
 
 // ---- Snapshots ---------------------------------------------------------------------------
 
-KZMarkSnapshot KZFoundItemsCntrl::currentItemsMarkStateWithArray(const KZFoundItemArray& items) const
+KZMarkSnapshot KZMarkBookkeeping::currentItemsMarkStateWithArray(const KZFoundItemArray& items)
 {
     KZMarkSnapshot snapshot;
     snapshot.reserve(items.size());
@@ -203,7 +199,7 @@ KZMarkSnapshot KZFoundItemsCntrl::currentItemsMarkStateWithArray(const KZFoundIt
     return snapshot;
 }
 
-KZMarkSnapshot KZFoundItemsCntrl::currentMarkStateForRedoWithArray(const KZMarkSnapshot& snapshot) const
+KZMarkSnapshot KZMarkBookkeeping::currentMarkStateForRedoWithArray(const KZMarkSnapshot& snapshot)
 {
     KZMarkSnapshot redo;
     redo.reserve(snapshot.size());
@@ -216,7 +212,7 @@ KZMarkSnapshot KZFoundItemsCntrl::currentMarkStateForRedoWithArray(const KZMarkS
 
 // ---- Masters -----------------------------------------------------------------------------
 
-KZFoundItemArray KZFoundItemsCntrl::masterForAliasArrayWithArray(const KZFoundItemArray& items) const
+KZFoundItemArray KZMarkBookkeeping::masterForAliasArrayWithArray(const KZFoundItemArray& items) const
 {
     QSet<const KZFoundItem*> leaving;
     for (const KZFoundItemRef& item : items)
@@ -224,7 +220,7 @@ KZFoundItemArray KZFoundItemsCntrl::masterForAliasArrayWithArray(const KZFoundIt
 
     const auto index = groupIndex();
     KZFoundItemArray masters;
-    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+    for (const KZFoundItemArray& group : KZItemGroups::groupsArrayWithArray(items)) {
         quint32 plain = 0;
         bool libraryMember = false;
         for (const KZFoundItemRef& item : group) {

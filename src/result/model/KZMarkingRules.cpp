@@ -1,20 +1,8 @@
-// The marking rules of a result: which copies of each group are marked for
-// removal and which one is kept.
-//
-// Every rule works group by group over the items it is given (a tab's list, a
-// location's list, or the whole result), so a group holds only the members
-// present in that list. Rules 1 to 6 leave at least one member of each group
-// unmarked, counting every member of the group that is in the list; only the
-// default rule on the empty-folders tab, swap, restore and the single check
-// box may mark a whole group, because there the user asked for exactly that.
-//
-// A rule decides each member's final mark and writes it once, so a list
-// thread reading marks meanwhile never sees a member unmarked on its way to
-// being marked again. Each change is reported to the bookkeeping at once.
+#include "result/model/KZMarkingRules.h"
 
-#include "result/model/KZFoundItemsCntrl.h"
-
-#include "result/model/KZMarkingRequest.h"
+#include "result/model/KZFoundItemsStore.h"
+#include "result/model/KZItemGroups.h"
+#include "result/model/KZMarkBookkeeping.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
 
@@ -28,7 +16,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
 
 bool isLocationRow(quint64 tag)
 {
@@ -124,7 +111,13 @@ std::vector<std::string> componentsOf(const fs::path& path)
 
 } // namespace
 
-void KZFoundItemsCntrl::setMark(const KZFoundItemRef& item, bool marked, KZViewsToUpdate* markedInfo,
+KZMarkingRules::KZMarkingRules(const KZFoundItemsStore& store, const KZMarkBookkeeping& bookkeeping)
+    : store_(store)
+    , bookkeeping_(bookkeeping)
+{
+}
+
+void KZMarkingRules::setMark(const KZFoundItemRef& item, bool marked, KZViewsToUpdate* markedInfo,
                                 bool reportPrevious) const
 {
     const bool before = item->isMarked();
@@ -132,28 +125,12 @@ void KZFoundItemsCntrl::setMark(const KZFoundItemRef& item, bool marked, KZViews
         return;
     item->setIsMarked(marked);
     if (markedInfo)
-        updateInfoDict(*markedInfo, item, reportPrevious ? std::optional<bool>(before) : std::nullopt);
-}
-
-// ---- Groups ------------------------------------------------------------------------------
-
-QList<KZFoundItemArray> KZFoundItemsCntrl::groupsArrayWithArray(const KZFoundItemArray& items) const
-{
-    KZFoundItemArray ordered = items;
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const KZFoundItemRef& a, const KZFoundItemRef& b) { return a->groupID() < b->groupID(); });
-    QList<KZFoundItemArray> groups;
-    for (const KZFoundItemRef& item : ordered) {
-        if (groups.isEmpty() || groups.last().first()->groupID() != item->groupID())
-            groups.append(KZFoundItemArray());
-        groups.last().append(item);
-    }
-    return groups;
+        bookkeeping_.updateInfoDict(*markedInfo, item, reportPrevious ? std::optional<bool>(before) : std::nullopt);
 }
 
 // ---- Dispatch ------------------------------------------------------------------------
 
-void KZFoundItemsCntrl::markItemsWithDict(const QVariantMap& request)
+void KZMarkingRules::markItemsWithDict(const QVariantMap& request) const
 {
     namespace K = KZMarkingKey;
     // An absent rule reads as 0, the single check box, as an absent number
@@ -179,9 +156,9 @@ void KZFoundItemsCntrl::markItemsWithDict(const QVariantMap& request)
             // The empty-folders tab marks every member of what it shows; its
             // rules must never reach the duplicates, or a whole group could
             // end up marked.
-            items = allEmptyFolders().value_or(KZFoundItemArray{});
+            items = store_.allEmptyFolders().value_or(KZFoundItemArray{});
         else
-            items = allItems();
+            items = store_.allItems();
     }
 
     bool fromLocation = false;
@@ -229,7 +206,7 @@ void KZFoundItemsCntrl::markItemsWithDict(const QVariantMap& request)
 
 // ---- The rules -----------------------------------------------------------------------
 
-bool KZFoundItemsCntrl::canProceedToSwapMarks(const KZFoundItemArray& group) const
+bool KZMarkingRules::canProceedToSwapMarks(const KZFoundItemArray& group)
 {
     bool sawMarked = false;
     bool sawUnmarked = false;
@@ -241,8 +218,8 @@ bool KZFoundItemsCntrl::canProceedToSwapMarks(const KZFoundItemArray& group) con
     return false;
 }
 
-void KZFoundItemsCntrl::markSingleItem(quint64 /*tag*/, quint64 /*ownerTag*/, KZViewsToUpdate* markedInfo,
-                                       const KZFoundItemArray& items)
+void KZMarkingRules::markSingleItem(quint64 /*tag*/, quint64 /*ownerTag*/, KZViewsToUpdate* markedInfo,
+                                       const KZFoundItemArray& items) const
 {
     // A click on one check box: nothing to toggle when the list is empty.
     if (items.isEmpty())
@@ -251,11 +228,11 @@ void KZFoundItemsCntrl::markSingleItem(quint64 /*tag*/, quint64 /*ownerTag*/, KZ
     setMark(item, !item->isMarked(), markedInfo, false);
 }
 
-void KZFoundItemsCntrl::markItemsByDefaultWithTag(quint64 /*tag*/, quint64 ownerTag, KZViewsToUpdate* markedInfo,
-                                                  const KZFoundItemArray& items)
+void KZMarkingRules::markItemsByDefaultWithTag(quint64 /*tag*/, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                                                  const KZFoundItemArray& items) const
 {
     const bool markAll = ownerTag == KZTag::emptyFolders;
-    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+    for (const KZFoundItemArray& group : KZItemGroups::groupsArrayWithArray(items)) {
         // Oldest first; among equally dated copies the highest location label
         // comes last, so the newest copy in the last searched location stays.
         std::vector<Dated> members = datedMembers(group);
@@ -270,10 +247,10 @@ void KZFoundItemsCntrl::markItemsByDefaultWithTag(quint64 /*tag*/, quint64 owner
     }
 }
 
-void KZFoundItemsCntrl::markItemsByAgeWithTag(quint64 /*tag*/, quint64 /*ownerTag*/, KZViewsToUpdate* markedInfo,
-                                              const KZFoundItemArray& items, bool ageIsOldest)
+void KZMarkingRules::markItemsByAgeWithTag(quint64 /*tag*/, quint64 /*ownerTag*/, KZViewsToUpdate* markedInfo,
+                                              const KZFoundItemArray& items, bool ageIsOldest) const
 {
-    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+    for (const KZFoundItemArray& group : KZItemGroups::groupsArrayWithArray(items)) {
         std::vector<Dated> members = datedMembers(group);
         std::stable_sort(members.begin(), members.end(), [ageIsOldest](const Dated& a, const Dated& b) {
             if (a.date != b.date)
@@ -293,9 +270,9 @@ void KZFoundItemsCntrl::markItemsByAgeWithTag(quint64 /*tag*/, quint64 /*ownerTa
     }
 }
 
-void KZFoundItemsCntrl::markItemsByLocationsWithTag(quint64 /*tag*/, quint64 /*ownerTag*/,
+void KZMarkingRules::markItemsByLocationsWithTag(quint64 /*tag*/, quint64 /*ownerTag*/,
                                                     KZViewsToUpdate* markedInfo, const KZFoundItemArray& items,
-                                                    const std::vector<fs::path>& locationsToReport)
+                                                    const std::vector<fs::path>& locationsToReport) const
 {
     if (locationsToReport.empty())
         return;
@@ -303,7 +280,7 @@ void KZFoundItemsCntrl::markItemsByLocationsWithTag(quint64 /*tag*/, quint64 /*o
     const std::vector<std::string> folder = componentsOf(locationsToReport.front());
     if (folder.empty())
         return;
-    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+    for (const KZFoundItemArray& group : KZItemGroups::groupsArrayWithArray(items)) {
         const qsizetype cap = group.size() - 1;
         qsizetype marked = 0;
         for (const KZFoundItemRef& item : byLocation(group)) {
@@ -320,26 +297,26 @@ void KZFoundItemsCntrl::markItemsByLocationsWithTag(quint64 /*tag*/, quint64 /*o
     }
 }
 
-void KZFoundItemsCntrl::markItemsRandomlyWithTag(quint64 /*tag*/, quint64 /*ownerTag*/, KZViewsToUpdate* markedInfo,
-                                                 const KZFoundItemArray& items)
+void KZMarkingRules::markItemsRandomlyWithTag(quint64 /*tag*/, quint64 /*ownerTag*/, KZViewsToUpdate* markedInfo,
+                                                 const KZFoundItemArray& items) const
 {
     // Named "random" in the menu, but repeatable: the copy in the last
     // searched location stays, so running it twice gives the same marks.
-    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+    for (const KZFoundItemArray& group : KZItemGroups::groupsArrayWithArray(items)) {
         const KZFoundItemArray ordered = byLocation(group);
         for (qsizetype i = 0; i < ordered.size(); ++i)
             setMark(ordered[i], i + 1 < ordered.size(), markedInfo, true);
     }
 }
 
-void KZFoundItemsCntrl::markItemsInLocation(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
-                                            const KZFoundItemArray& items)
+void KZMarkingRules::markItemsInLocation(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                                            const KZFoundItemArray& items) const
 {
     const qint64 label = static_cast<qint64>(tag);
     auto walked = [ownerTag](const KZFoundItemRef& item) {
         return ownerTag == KZTag::allDuplicates || item->fileTypeTag() == ownerTag;
     };
-    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+    for (const KZFoundItemArray& group : KZItemGroups::groupsArrayWithArray(items)) {
         const qsizetype cap = group.size() - 1;
         // Members of another tab keep their marks; those already marked count
         // toward the cap, so a group split over two tabs keeps a copy.
@@ -359,12 +336,12 @@ void KZFoundItemsCntrl::markItemsInLocation(quint64 tag, quint64 ownerTag, KZVie
     }
 }
 
-void KZFoundItemsCntrl::swapMarksWithWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
-                                             bool calledFromLocation, const KZFoundItemArray& items)
+void KZMarkingRules::swapMarksWithWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                                             bool calledFromLocation, const KZFoundItemArray& items) const
 {
-    const bool everyType = ownerTag == KZTag::allDuplicates || fileTypesFoundCount() == 1;
+    const bool everyType = ownerTag == KZTag::allDuplicates || store_.fileTypesFoundCount() == 1;
     const qint64 label = static_cast<qint64>(tag);
-    for (const KZFoundItemArray& group : groupsArrayWithArray(items)) {
+    for (const KZFoundItemArray& group : KZItemGroups::groupsArrayWithArray(items)) {
         KZFoundItemArray swapped;
         for (const KZFoundItemRef& item : byLocation(group)) {
             if (!everyType && item->fileTypeTag() != ownerTag)
@@ -384,7 +361,7 @@ void KZFoundItemsCntrl::swapMarksWithWithTag(quint64 tag, quint64 ownerTag, KZVi
     }
 }
 
-void KZFoundItemsCntrl::undoMarkWithDict(const KZMarkSnapshot& entries, KZViewsToUpdate* markedInfo)
+void KZMarkingRules::undoMarkWithDict(const KZMarkSnapshot& entries, KZViewsToUpdate* markedInfo) const
 {
     for (const KZMarkState& entry : entries) {
         if (entry.item)
@@ -392,8 +369,8 @@ void KZFoundItemsCntrl::undoMarkWithDict(const KZMarkSnapshot& entries, KZViewsT
     }
 }
 
-void KZFoundItemsCntrl::unmarkItemWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
-                                          const KZFoundItemArray& items, bool calledFromLocation)
+void KZMarkingRules::unmarkItemWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
+                                          const KZFoundItemArray& items, bool calledFromLocation) const
 {
     // Only a location row limits the unmarking to its location; the tab's own
     // row and its marked-items row unmark the whole tab. (Location label 0 is

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "result/model/KZFoundItem.h"
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+// The found items of one result, with the empty folders its follow-up
+// searches found, and the counts that shape its tabs. Any thread.
+//
+// The item lists are read by list threads and the main thread while a
+// removal or the empty-folders follow-up changes them. They are implicitly
+// shared arrays behind a lock: a reader takes a snapshot (a cheap copy made
+// under the lock) and walks it freely, a writer edits under the lock, which
+// detaches it from every snapshot in use. No reader ever sees an array in
+// the middle of a change.
+class KZFoundItemsStore {
+public:
+    KZFoundItemArray allItems() const;
+    void setAllItems(const KZFoundItemArray& items);
+    void appendToAllItems(const KZFoundItemArray& items);
+    void removeFromAllItems(const KZFoundItemArray& removed);
+
+    // Absent until the first empty-folders search.
+    std::optional<KZFoundItemArray> allEmptyFolders() const;
+    void setAllEmptyFolders(const std::optional<KZFoundItemArray>& folders);
+    // Makes the list exist even when `folders` is empty.
+    void appendToEmptyFolders(const KZFoundItemArray& folders);
+    void removeFromEmptyFolders(const KZFoundItemArray& removed);
+
+    qint16 fileTypesFoundCount() const { return fileTypesFoundCount_.load(); }
+    void setFileTypesFoundCount(qint16 count) { fileTypesFoundCount_.store(count); }
+    // -1 for a search of one source.
+    qint16 lastLocationTagUsed() const { return lastLocationTagUsed_.load(); }
+    void setLastLocationTagUsed(qint16 tag) { lastLocationTagUsed_.store(tag); }
+
+private:
+    mutable std::mutex lock_;
+    KZFoundItemArray allItems_;
+    std::optional<KZFoundItemArray> allEmptyFolders_;
+
+    std::atomic<qint16> fileTypesFoundCount_{0};
+    std::atomic<qint16> lastLocationTagUsed_{-1};
+};
