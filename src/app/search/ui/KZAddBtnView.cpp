@@ -1,6 +1,7 @@
 #include "app/search/ui/KZAddBtnView.h"
 
 #include "app/search/KZSearchGeometry.h"
+#include "platform/Clock.h"
 #include "platform/NotificationCenter.h"
 
 #include <QApplication>
@@ -11,6 +12,10 @@
 
 namespace G = KZSearchGeometry;
 
+namespace {
+constexpr double kAddingFallbackSeconds = 3.0;
+}
+
 KZAddBtnView::KZAddBtnView(QWidget* parent) : QWidget(parent), observer_(std::make_unique<QObject>())
 {
     setMouseTracking(true);
@@ -19,12 +24,6 @@ KZAddBtnView::KZAddBtnView(QWidget* parent) : QWidget(parent), observer_(std::ma
     // One timer for both directions: a new zoom restarts it, so a grow and a
     // shrink can never run side by side.
     connect(&zoomTimer_, &QTimer::timeout, this, &KZAddBtnView::zoomTick);
-    addingFallback_.setSingleShot(true);
-    addingFallback_.setInterval(3000);
-    connect(&addingFallback_, &QTimer::timeout, this, [] {
-        platform::NotificationCenter::defaultCenter().post(QStringLiteral("sourcesDidAdd"),
-                                                           platform::NotificationObject(platform::bundleIdentifier()));
-    });
     platform::NotificationCenter::defaultCenter().addObserver(
         observer_.get(), QStringLiteral("sourcesDidAdd"), platform::NotificationObject(platform::bundleIdentifier()),
         [this](const platform::Notification&) { didAddSources(); });
@@ -90,7 +89,13 @@ void KZAddBtnView::callPanel()
         installZoomAnimation(false);
     isAddingSources_ = true;
     wasActiveWhenEntered_ = false;
-    addingFallback_.start();
+    // A panel that never answers must not leave the button refusing clicks.
+    platform::Clock::shared().runAfter(kAddingFallbackSeconds, this, [this, ticket = ++addingTicket_] {
+        if (ticket != addingTicket_)
+            return;
+        platform::NotificationCenter::defaultCenter().post(QStringLiteral("sourcesDidAdd"),
+                                                           platform::NotificationObject(platform::bundleIdentifier()));
+    });
     // Posted last: a panel that answers at once ends the adding state here.
     platform::NotificationCenter::defaultCenter().post(QStringLiteral("addSourcesAction"),
                                                        platform::NotificationObject(platform::bundleIdentifier()));
@@ -99,7 +104,7 @@ void KZAddBtnView::callPanel()
 void KZAddBtnView::didAddSources()
 {
     isAddingSources_ = false;
-    addingFallback_.stop();
+    ++addingTicket_;
 }
 
 void KZAddBtnView::installZoomAnimation(bool grow)

@@ -6,6 +6,7 @@
 #include "platform/StringTable.h"
 
 #include "app/search/SearchTestSupport.h"
+#include "ManualClock.h"
 #include "TestSupport.h"
 
 #include <QCursor>
@@ -177,6 +178,7 @@ TEST(SearchViewKeys, ReturnAndEnterOpenThePanelOnlyBeforeTheFirstSources)
 TEST(AddButton, PendingClickBeepsAndTheFallbackEndsTheAdding)
 {
     AlertScope alerts;
+    kztest::ScopedManualClock clock;
     ShownView shown;
     KZAddBtnView* button = shown.view.addBtnView();
     PostCounter didAdd(QStringLiteral("sourcesDidAdd"));
@@ -189,8 +191,36 @@ TEST(AddButton, PendingClickBeepsAndTheFallbackEndsTheAdding)
     EXPECT_EQ(button->beeps(), 1);
     EXPECT_EQ(shown.panelsAsked, 1);
     EXPECT_EQ(didAdd.count, 0);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return didAdd.count > 0; }, std::chrono::seconds(6)));
+    clock->advance(2.9);
+    EXPECT_EQ(didAdd.count, 0) << "the panel still has time to answer";
+    EXPECT_TRUE(button->isAddingSources());
+    clock->advance(0.1);
     EXPECT_EQ(didAdd.count, 1);
+    EXPECT_FALSE(button->isAddingSources());
+}
+
+// An answer ends the wait: the fallback of that panel never fires, and a
+// second panel waits its own full time.
+TEST(AddButton, AnAnswerVoidsTheFallbackAndTheNextPanelWaitsAgain)
+{
+    AlertScope alerts;
+    kztest::ScopedManualClock clock;
+    ShownView shown;
+    KZAddBtnView* button = shown.view.addBtnView();
+    PostCounter didAdd(QStringLiteral("sourcesDidAdd"));
+    const QPoint middle = button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, middle);
+    clock->advance(2.0);
+    shown.pendingAnswer(0, {});
+    ASSERT_FALSE(button->isAddingSources());
+    const int answered = didAdd.count;
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, middle);
+    ASSERT_EQ(shown.panelsAsked, 2);
+    clock->advance(2.0);
+    EXPECT_EQ(didAdd.count, answered) << "the first panel's fallback must not end the second wait";
+    EXPECT_TRUE(button->isAddingSources());
+    clock->advance(1.0);
+    EXPECT_EQ(didAdd.count, answered + 1);
     EXPECT_FALSE(button->isAddingSources());
 }
 
