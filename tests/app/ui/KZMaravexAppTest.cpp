@@ -10,6 +10,7 @@
 #include "preferences/KZURLOpener.h"
 
 #include "ManualClock.h"
+#include "ShortAnimations.h"
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
@@ -87,6 +88,7 @@ protected:
 
     // Waits of seconds pass when a test advances this clock.
     kztest::ScopedManualClock clock;
+    kztest::ShortAnimations shortAnimations;
     kztest::TempDir dir;
     std::vector<QUrl> opened;
     std::shared_ptr<ScriptedPresenter> presenter;

@@ -5,6 +5,7 @@
 #include "app/ui/KZMaravexApp.h"
 
 #include "app/search/SearchTestSupport.h"
+#include "ShortAnimations.h"
 #include "TestSupport.h"
 
 #include "platform/Bookmark.h"
@@ -119,6 +120,7 @@ protected:
     }
 
     kztest::TempDir dir;
+    kztest::ShortAnimations shortAnimations;
     searchtest::AlertScope alerts;
     fs::path a, b, c, d, file;
     std::unique_ptr<KZMaravexApp> app;
@@ -169,8 +171,9 @@ TEST_F(OpenSavedResult, TheFlipEndingAfterTheRebuildPostsTheResultOnce)
     };
     KZOpenSavedResult reader(h);
     reader.prepareOpenSavedFile(file);
-    // The rebuild has long ended; nothing is posted while the flip runs.
-    QTest::qWait(1500);
+    // The rebuild ends; nothing is posted while the flip runs.
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.hasRebuilt(); }, 30s));
+    QCoreApplication::processEvents();
     EXPECT_EQ(terminations, 0);
     ASSERT_TRUE(endFlip);
     endFlip();

@@ -3,6 +3,7 @@
 #include "app/search/KZSearchGeometry.h"
 #include "platform/Clock.h"
 #include "platform/NotificationCenter.h"
+#include "services/ui/KZAnimationTiming.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -14,6 +15,8 @@ namespace G = KZSearchGeometry;
 
 namespace {
 constexpr double kAddingFallbackSeconds = 3.0;
+constexpr double kGrowStepSeconds = 0.008;
+constexpr double kShrinkStepSeconds = 0.01;
 }
 
 KZAddBtnView::KZAddBtnView(QWidget* parent) : QWidget(parent), observer_(std::make_unique<QObject>())
@@ -114,7 +117,7 @@ void KZAddBtnView::installZoomAnimation(bool grow)
     growing_ = grow;
     if (grow) {
         zoomAnimsDone_ = 0;
-        zoomTimer_.start(8);
+        zoomTimer_.start(KZAnimationTiming::milliseconds(kGrowStepSeconds));
     } else {
         // From where the sign stands now, so a half-grown sign never jumps
         // to full size before it shrinks.
@@ -122,7 +125,7 @@ void KZAddBtnView::installZoomAnimation(bool grow)
         for (int i = 0; i < G::zoomSteps; ++i)
             if (G::zoomTable()[static_cast<std::size_t>(i)] <= increaseCrossBy_ + 1e-9)
                 zoomAnimsDone_ = i + 1;
-        zoomTimer_.start(10);
+        zoomTimer_.start(KZAnimationTiming::milliseconds(kShrinkStepSeconds));
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/search/SearchTestSupport.h"
 #include "ManualClock.h"
+#include "ShortAnimations.h"
 #include "TestSupport.h"
 
 #include <QCursor>
@@ -40,6 +41,7 @@ std::vector<fs::path> folders(const kztest::TempDir& dir, const std::string& pre
 
 // A view on screen whose panel never answers unless told to.
 struct ShownView {
+    kztest::ShortAnimations shortAnimations;
     KZSearchView view;
     KZSourcesCntrl::PanelAnswer pendingAnswer;
     int panelsAsked = 0;
