@@ -41,6 +41,15 @@ std::map<fs::path, FileState> snapshot(const std::vector<fs::path>& roots)
     return files;
 }
 
+// Where each file is now: every path that shows it.
+std::map<quint64, std::vector<fs::path>> pathsByInode(const std::map<fs::path, FileState>& files)
+{
+    std::map<quint64, std::vector<fs::path>> byInode;
+    for (const auto& [path, state] : files)
+        byInode[state.inode].push_back(path);
+    return byInode;
+}
+
 // One test per seed, so that a failure names the seed that replays it.
 class KZRemoveProperty : public ::testing::TestWithParam<unsigned> {};
 
@@ -143,9 +152,7 @@ TEST_P(KZRemoveProperty, RandomRemovalsNeverLoseOrReplaceAFile)
     ASSERT_FALSE(f.panel->isWorking.load());
 
     const auto after = snapshot({f.dir.path(), trashFiles()});
-    std::map<quint64, std::vector<fs::path>> byInode;
-    for (const auto& [path, state] : after)
-        byInode[state.inode].push_back(path);
+    auto byInode = pathsByInode(after);
     const auto removed = engine->removedArray().value_or(KZFoundItemArray{});
 
     for (const auto& [path, was] : before) {
@@ -339,9 +346,7 @@ TEST_P(KZRemoveProperty, ChangesBetweenSearchAndRemovalLoseNothing)
     ASSERT_FALSE(f.panel->isWorking.load());
 
     const auto after = snapshot({f.dir.path(), trashFiles()});
-    std::map<quint64, std::vector<fs::path>> byInode;
-    for (const auto& [path, state] : after)
-        byInode[state.inode].push_back(path);
+    auto byInode = pathsByInode(after);
     const fs::path trash = trashFiles();
     for (const auto& [path, was] : before) {
         SCOPED_TRACE(path.string());

@@ -177,19 +177,25 @@ TEST(SearchViewKeys, ReturnAndEnterOpenThePanelOnlyBeforeTheFirstSources)
     EXPECT_EQ(shown.panelsAsked, before);
 }
 
-TEST(AddButton, PendingClickBeepsAndTheFallbackEndsTheAdding)
-{
+// The add button waiting for the open panel, on a clock the test advances.
+class AddButtonWait : public ::testing::Test {
+protected:
+    void click() { QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center()); }
+
     AlertScope alerts;
     kztest::ScopedManualClock clock;
     ShownView shown;
     KZAddBtnView* button = shown.view.addBtnView();
-    PostCounter didAdd(QStringLiteral("sourcesDidAdd"));
-    const QPoint middle = button->rect().center();
-    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, middle);
+    PostCounter didAdd{QStringLiteral("sourcesDidAdd")};
+};
+
+TEST_F(AddButtonWait, PendingClickBeepsAndTheFallbackEndsTheAdding)
+{
+    click();
     ASSERT_EQ(shown.panelsAsked, 1);
     EXPECT_TRUE(button->isAddingSources());
     EXPECT_TRUE(button->hoverRect().isEmpty()) << "no hover while the panel is pending";
-    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, middle);
+    click();
     EXPECT_EQ(button->beeps(), 1);
     EXPECT_EQ(shown.panelsAsked, 1);
     EXPECT_EQ(didAdd.count, 0);
@@ -203,20 +209,14 @@ TEST(AddButton, PendingClickBeepsAndTheFallbackEndsTheAdding)
 
 // An answer ends the wait: the fallback of that panel never fires, and a
 // second panel waits its own full time.
-TEST(AddButton, AnAnswerVoidsTheFallbackAndTheNextPanelWaitsAgain)
+TEST_F(AddButtonWait, AnAnswerVoidsTheFallbackAndTheNextPanelWaitsAgain)
 {
-    AlertScope alerts;
-    kztest::ScopedManualClock clock;
-    ShownView shown;
-    KZAddBtnView* button = shown.view.addBtnView();
-    PostCounter didAdd(QStringLiteral("sourcesDidAdd"));
-    const QPoint middle = button->rect().center();
-    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, middle);
+    click();
     clock->advance(2.0);
     shown.pendingAnswer(0, {});
     ASSERT_FALSE(button->isAddingSources());
     const int answered = didAdd.count;
-    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, middle);
+    click();
     ASSERT_EQ(shown.panelsAsked, 2);
     clock->advance(2.0);
     EXPECT_EQ(didAdd.count, answered) << "the first panel's fallback must not end the second wait";
