@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <utility>
@@ -64,6 +65,11 @@ struct FolderCase {
     std::vector<GroupsOf> acceptable; // the scan's order may decide between equally right answers
 };
 
+void PrintTo(const FolderCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class KZFolderContentTest : public ::testing::Test {
 protected:
     void build(const Tree& tree)
@@ -78,10 +84,10 @@ protected:
     kztest::TempDir dir;
 };
 
-TEST_F(KZFolderContentTest, FolderCases)
+std::vector<FolderCase> folderCases()
 {
     const std::string block = randomBytes(50000, 7);
-    const std::vector<FolderCase> cases{
+    return {
         {"copy with a shared subfolder is reported once, at the top",
          {{"a/f", "one"}, {"a/sub/g", block}, {"b/f", "one"}, {"b/sub/g", block}},
          {{{"a", "b"}}}},
@@ -110,24 +116,47 @@ TEST_F(KZFolderContentTest, FolderCases)
          {{"a/f", block}, {"b/f", block}, {"c/f", block}, {"d/f", flipped(block, 0)}},
          {{{"a", "b", "c"}}}},
     };
-    for (const FolderCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        kztest::TempDir root;
-        for (const auto& [path, bytes] : c.tree) {
-            if (path.back() == '/')
-                root.mkdir(path);
-            else
-                root.write(path, bytes);
-        }
-        const SearchResult result = runSearch({root.path()}, folderCriteria());
-        EXPECT_EQ(result.notifications, 1);
-        EXPECT_TRUE(result.info.value(str("KZResultSearchedForFolders")).toBool());
-        const GroupsOf found = relativeGroups(result.rows, root.path());
-        EXPECT_NE(std::find(c.acceptable.begin(), c.acceptable.end(), found), c.acceptable.end())
-            << "found " << ::testing::PrintToString(found);
-        expectCounters(result.rows);
-    }
 }
+
+// "one byte of one file differs" -> OneByteOfOneFileDiffers
+std::string caseName(const ::testing::TestParamInfo<FolderCase>& named)
+{
+    std::string out;
+    bool upper = true;
+    for (const char* p = named.param.name; *p; ++p) {
+        const unsigned char ch = static_cast<unsigned char>(*p);
+        if (!std::isalnum(ch)) {
+            upper = upper || ch == ' ' || ch == '-';
+            continue;
+        }
+        out += upper ? char(std::toupper(ch)) : char(ch);
+        upper = false;
+    }
+    return out;
+}
+
+class KZFolderCasesTest : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(KZFolderCasesTest, GroupsTheCopies)
+{
+    const FolderCase& c = GetParam();
+    kztest::TempDir root;
+    for (const auto& [path, bytes] : c.tree) {
+        if (path.back() == '/')
+            root.mkdir(path);
+        else
+            root.write(path, bytes);
+    }
+    const SearchResult result = runSearch({root.path()}, folderCriteria());
+    EXPECT_EQ(result.notifications, 1);
+    EXPECT_TRUE(result.info.value(str("KZResultSearchedForFolders")).toBool());
+    const GroupsOf found = relativeGroups(result.rows, root.path());
+    EXPECT_NE(std::find(c.acceptable.begin(), c.acceptable.end(), found), c.acceptable.end())
+        << "found " << ::testing::PrintToString(found);
+    expectCounters(result.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(FolderContent, KZFolderCasesTest, ::testing::ValuesIn(folderCases()), caseName);
 
 // A folder that cannot be compared with the first one met must still meet
 // its real copies, whichever of them the walk reaches first.

@@ -56,102 +56,133 @@ protected:
     kztest::TempDir dir;
 };
 
-// A files search (the size and kind tests apply only there) with one
-// criterion set, against an item that exists only as fields.
-TEST_F(KZItemFiltersTest, FileCriteria)
+Criteria name(void (KZSearchCriteria::*op)(bool), const char* wanted, bool noExtension = false)
 {
-    const auto name = [](void (KZSearchCriteria::*op)(bool), const char* wanted, bool noExtension = false) {
-        return Criteria([=](KZSearchCriteria& c) {
-            (c.*op)(true);
-            c.setName(str(wanted));
-            c.setNoExtensionCompare(noExtension);
-        });
+    return [=](KZSearchCriteria& c) {
+        (c.*op)(true);
+        c.setName(str(wanted));
+        c.setNoExtensionCompare(noExtension);
     };
-    const auto kind = [](void (KZSearchCriteria::*which)(bool), bool is) {
-        return Criteria([=](KZSearchCriteria& c) {
-            (c.*which)(true);
-            is ? c.setIsKindIs(true) : c.setIsKindNot(true);
-        });
+}
+
+Criteria kind(void (KZSearchCriteria::*which)(bool), bool is)
+{
+    return [=](KZSearchCriteria& c) {
+        (c.*which)(true);
+        is ? c.setIsKindIs(true) : c.setIsKindNot(true);
     };
-    const auto sizeRange = [](bool between) {
-        return Criteria([=](KZSearchCriteria& c) {
-            c.setIsTotalSize(true);
-            between ? c.setIsSizeBetween(true) : c.setIsSizeNotBetween(true);
-            c.setSizeValue(100);
-            c.setSizeBetweenValue(200);
-        });
+}
+
+Criteria sizeRange(bool between)
+{
+    return [=](KZSearchCriteria& c) {
+        c.setIsTotalSize(true);
+        between ? c.setIsSizeBetween(true) : c.setIsSizeNotBetween(true);
+        c.setSizeValue(100);
+        c.setSizeBetweenValue(200);
     };
-    const Criteria skipZero = [](KZSearchCriteria& c) {
-        c.setIsSkipData(true);
-        c.setSkipDataValue(0);
-    };
-    const Criteria limitAtMost = [](KZSearchCriteria& c) {
-        c.setIsSameSize(true);
-        c.setIsLimitSize(true);
-        c.setIsLimitSizeLessOrEqual(true);
-        c.setLimitSizeValue(50);
-    };
+}
+
+void skipZero(KZSearchCriteria& c)
+{
+    c.setIsSkipData(true);
+    c.setSkipDataValue(0);
+}
+
+void limitAtMost50(KZSearchCriteria& c)
+{
+    c.setIsSameSize(true);
+    c.setIsLimitSize(true);
+    c.setIsLimitSizeLessOrEqual(true);
+    c.setLimitSizeValue(50);
+}
+
+// One criterion of a files search (the size and kind tests apply only there)
+// against an item that exists only as fields.
+struct FileCase {
+    const char* label;
+    Criteria set;
+    std::string name;
+    quint32 type;
+    quint64 size;
+    bool passes;
+};
+
+void PrintTo(const FileCase& c, std::ostream* os)
+{
+    *os << c.label << " (" << c.name << ", size " << c.size << ")";
+}
+
+std::vector<FileCase> fileCases()
+{
     using C = KZSearchCriteria;
-    struct Case {
-        Criteria set;
-        std::string name;
-        quint32 type;
-        quint64 size;
-        bool passes;
-    };
-    const std::vector<Case> cases{
-        {name(&C::setIsNameContains, "Report copy"), "Report.txt", 0, 1, false},
-        {name(&C::setIsNameContains, "Report copy"), "Report copy.txt", 0, 1, true},
-        {name(&C::setIsNameContains, "Report copy"), "REPORT COPY.txt", 0, 1, true},
-        {name(&C::setIsNameStart, "Report copy of"), "Report", 0, 1, false},
-        {name(&C::setIsNameStart, "rep"), "Report.txt", 0, 1, true},
-        {name(&C::setIsNameEnd, "TXT"), "Report.txt", 0, 1, true},
-        {name(&C::setIsNameEnd, "a longer text than the name"), "b.txt", 0, 1, false},
-        {name(&C::setIsNameIs, "report.TXT"), "Report.txt", 0, 1, true},
-        {name(&C::setNameIsNot, "report.TXT"), "Report.txt", 0, 1, false},
-        {name(&C::setNameDoesntContains, "copy"), "Report copy.txt", 0, 1, false},
-        {name(&C::setNameDoesntContains, "copy"), "Report.txt", 0, 1, true},
-        {name(&C::setIsNameIs, "report", true), "Report.txt", 0, 1, true},
+    return {
+        {"NameContainsRefusesAnotherName", name(&C::setIsNameContains, "Report copy"), "Report.txt", 0, 1, false},
+        {"NameContainsFindsIt", name(&C::setIsNameContains, "Report copy"), "Report copy.txt", 0, 1, true},
+        {"NameContainsIgnoresCase", name(&C::setIsNameContains, "Report copy"), "REPORT COPY.txt", 0, 1, true},
+        {"NameStartLongerThanTheName", name(&C::setIsNameStart, "Report copy of"), "Report", 0, 1, false},
+        {"NameStartIgnoresCase", name(&C::setIsNameStart, "rep"), "Report.txt", 0, 1, true},
+        {"NameEndIgnoresCase", name(&C::setIsNameEnd, "TXT"), "Report.txt", 0, 1, true},
+        {"NameEndLongerThanTheName", name(&C::setIsNameEnd, "a longer text than the name"), "b.txt", 0, 1, false},
+        {"NameIsIgnoresCase", name(&C::setIsNameIs, "report.TXT"), "Report.txt", 0, 1, true},
+        {"NameIsNotIgnoresCase", name(&C::setNameIsNot, "report.TXT"), "Report.txt", 0, 1, false},
+        {"NameDoesNotContainRefuses", name(&C::setNameDoesntContains, "copy"), "Report copy.txt", 0, 1, false},
+        {"NameDoesNotContainPasses", name(&C::setNameDoesntContains, "copy"), "Report.txt", 0, 1, true},
+        {"NameIsWithoutExtension", name(&C::setIsNameIs, "report", true), "Report.txt", 0, 1, true},
         // The criteria keep their text decomposed; a composed name matches.
-        {name(&C::setIsNameContains, "Cafe\xcc\x81"), "Caf\xc3\xa9.txt", 0, 1, true},
-        {kind(&C::setIsKindFont, true), "Font.ttf", 0, 1, true},
-        {kind(&C::setIsKindFont, false), "Font.ttf", 0, 1, false},
-        {kind(&C::setIsKindFont, true), "Font.bin", code("FFIL"), 1, true},
-        {kind(&C::setIsKindFont, true), "Plain", 0, 1, false},
-        {kind(&C::setIsKindSound, true), "tune.mp3", 0, 1, true},
-        {kind(&C::setIsKindSound, true), "tune.MP3", 0, 1, false},
-        {kind(&C::setIsKindSound, true), "tune.AIFF", 0, 1, true},
-        {kind(&C::setIsKindSound, true), "noext", code("WAVE"), 1, true},
-        {kind(&C::setIsKindSound, false), "tune.wav", 0, 1, false},
-        {kind(&C::setIsKindDocument, true), "letter.txt", 0, 1, true},
-        {kind(&C::setIsKindDocument, true), "tool", code("APPL"), 1, false},
-        {kind(&C::setIsKindDocument, false), "tool", code("APPL"), 1, true},
-        {sizeRange(true), "f", 0, 99, false},
-        {sizeRange(true), "f", 0, 100, true},
-        {sizeRange(true), "f", 0, 200, true},
-        {sizeRange(true), "f", 0, 201, false},
-        {sizeRange(false), "f", 0, 99, true},
-        {sizeRange(false), "f", 0, 100, false},
-        {sizeRange(false), "f", 0, 200, false},
-        {sizeRange(false), "f", 0, 201, true},
-        {skipZero, "f", 0, 0, false},
-        {skipZero, "f", 0, 1, true},
-        {limitAtMost, "f", 0, 50, true},
-        {limitAtMost, "f", 0, 51, false},
-        {[](C& c) { c.setIsVisible(true); }, ".profile", 0, 1, false},
-        {[](C& c) { c.setIsVisible(true); }, "profile", 0, 1, true},
-        {[](C& c) { c.setIsEmptyFile(true); }, "empty", 0, 0, true},
-        {[](C& c) { c.setIsEmptyFile(true); }, "full", 0, 3, false},
-        {[](C& c) { c.setIsLockedIs(true); }, "unlocked", 0, 1, false},
+        {"DecomposedTextMatchesAComposedName", name(&C::setIsNameContains, "Cafe\xcc\x81"), "Caf\xc3\xa9.txt", 0, 1,
+         true},
+        {"FontByExtension", kind(&C::setIsKindFont, true), "Font.ttf", 0, 1, true},
+        {"NotFontRefusesAFont", kind(&C::setIsKindFont, false), "Font.ttf", 0, 1, false},
+        {"FontByTypeCode", kind(&C::setIsKindFont, true), "Font.bin", code("FFIL"), 1, true},
+        {"FontRefusesAPlainFile", kind(&C::setIsKindFont, true), "Plain", 0, 1, false},
+        {"SoundByExtension", kind(&C::setIsKindSound, true), "tune.mp3", 0, 1, true},
+        {"SoundExtensionMp3IsCaseSensitive", kind(&C::setIsKindSound, true), "tune.MP3", 0, 1, false},
+        {"SoundExtensionAiffInCapitals", kind(&C::setIsKindSound, true), "tune.AIFF", 0, 1, true},
+        {"SoundByTypeCode", kind(&C::setIsKindSound, true), "noext", code("WAVE"), 1, true},
+        {"NotSoundRefusesASound", kind(&C::setIsKindSound, false), "tune.wav", 0, 1, false},
+        {"DocumentByExtension", kind(&C::setIsKindDocument, true), "letter.txt", 0, 1, true},
+        {"AnApplicationIsNoDocument", kind(&C::setIsKindDocument, true), "tool", code("APPL"), 1, false},
+        {"NotDocumentPassesAnApplication", kind(&C::setIsKindDocument, false), "tool", code("APPL"), 1, true},
+        {"SizeBetweenBelowTheRange", sizeRange(true), "f", 0, 99, false},
+        {"SizeBetweenAtTheLowerBound", sizeRange(true), "f", 0, 100, true},
+        {"SizeBetweenAtTheUpperBound", sizeRange(true), "f", 0, 200, true},
+        {"SizeBetweenAboveTheRange", sizeRange(true), "f", 0, 201, false},
+        {"SizeNotBetweenBelowTheRange", sizeRange(false), "f", 0, 99, true},
+        {"SizeNotBetweenAtTheLowerBound", sizeRange(false), "f", 0, 100, false},
+        {"SizeNotBetweenAtTheUpperBound", sizeRange(false), "f", 0, 200, false},
+        {"SizeNotBetweenAboveTheRange", sizeRange(false), "f", 0, 201, true},
+        {"SkipZeroBytesRefusesAnEmptyFile", skipZero, "f", 0, 0, false},
+        {"SkipZeroBytesPassesOneByte", skipZero, "f", 0, 1, true},
+        {"SizeLimitAtMostPassesTheLimit", limitAtMost50, "f", 0, 50, true},
+        {"SizeLimitAtMostRefusesAboveIt", limitAtMost50, "f", 0, 51, false},
+        {"VisibleRefusesADotFile", [](C& c) { c.setIsVisible(true); }, ".profile", 0, 1, false},
+        {"VisiblePassesAPlainName", [](C& c) { c.setIsVisible(true); }, "profile", 0, 1, true},
+        {"EmptyFilePassesZeroBytes", [](C& c) { c.setIsEmptyFile(true); }, "empty", 0, 0, true},
+        {"EmptyFileRefusesContent", [](C& c) { c.setIsEmptyFile(true); }, "full", 0, 3, false},
+        {"LockedRefusesAnUnlockedFile", [](C& c) { c.setIsLockedIs(true); }, "unlocked", 0, 1, false},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const Case& c = cases[i];
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.name + ", size " + std::to_string(c.size));
-        criteria.initializeCriteriaWithDict({});
-        criteria.setExcludeFolder(true);
-        c.set(criteria);
-        EXPECT_EQ(passes(*file(c.name, c.type, c.size)), c.passes);
-    }
+}
+
+class KZFileCriteriaTest : public KZItemFiltersTest, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(KZFileCriteriaTest, DecidesTheItem)
+{
+    const FileCase& c = GetParam();
+    criteria.initializeCriteriaWithDict({});
+    criteria.setExcludeFolder(true);
+    c.set(criteria);
+    EXPECT_EQ(passes(*file(c.name, c.type, c.size)), c.passes);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneCriterion, KZFileCriteriaTest, ::testing::ValuesIn(fileCases()),
+                         [](const ::testing::TestParamInfo<FileCase>& named) { return std::string(named.param.label); });
+
+TEST_F(KZItemFiltersTest, LockedPassesALockedFile)
+{
+    criteria.initializeCriteriaWithDict({});
+    criteria.setExcludeFolder(true);
+    criteria.setIsLockedIs(true);
     auto locked = file("locked");
     locked->setIsLocked(true);
     EXPECT_TRUE(passes(*locked));

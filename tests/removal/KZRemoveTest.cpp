@@ -322,12 +322,11 @@ TEST(KZRemoveJobs, HardLinksPointTheOldPlaceAtTheKeptCopy)
 
 TEST(KZRemoveJobs, AKeptCopyOnAnotherVolumeGetsNoLinkAndIsCounted)
 {
-    kztest::TempDir probe;
-    const auto shm = platform::statPath("/dev/shm", true);
-    if (!shm || ::access("/dev/shm", W_OK) != 0 || shm->device == platform::statPath(probe.path(), true)->device)
+    const std::optional<fs::path> volume = kztest::otherVolume();
+    if (!volume)
         GTEST_SKIP() << "no second file system";
-    char templ[] = "/dev/shm/kzremoval-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(templ));
+    std::string templ = (*volume / "kzremoval-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(templ.data()));
     const fs::path other = templ;
     emptyTrash();
     Fixture f;
@@ -631,13 +630,11 @@ TEST(KZRemoveSecurity, LockedItemsStayAndAreReported)
 
 TEST(KZRemoveFolder, SameVolumeItemsGoFirstAndOtherVolumesAreCopied)
 {
-    const fs::path shm = "/dev/shm";
-    kztest::TempDir probe;
-    const auto shmStat = platform::statPath(shm, true);
-    if (!shmStat || ::access(shm.c_str(), W_OK) != 0 || shmStat->device == platform::statPath(probe.path(), true)->device)
+    const std::optional<fs::path> volume = kztest::otherVolume();
+    if (!volume)
         GTEST_SKIP() << "no second file system to copy across";
-    char templ[] = "/dev/shm/kzremoval-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(templ));
+    std::string templ = (*volume / "kzremoval-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(templ.data()));
     const fs::path other = templ;
     Fixture f;
     std::ofstream(other / "far") << "same bytes";

@@ -11,7 +11,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <linux/magic.h>
 #include <memory>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -24,8 +26,30 @@ fs::path g_home;
 const fs::path& sandboxHome() { return g_home; }
 } // namespace kztest
 
+namespace {
+
+// The removal and saving code syncs every journal and file it writes; on a
+// disk those syncs are most of a test run's time and prove nothing a test
+// can see. Unless the caller chose a place (TMPDIR), the temporary folders go
+// to a memory file system with room to spare.
+void preferMemoryForTemporaryFolders()
+{
+    if (std::getenv("TMPDIR"))
+        return;
+    const char* shm = "/dev/shm";
+    struct statfs there {};
+    constexpr unsigned long long kRoom = 1ull << 30;
+    if (::statfs(shm, &there) != 0 || there.f_type != TMPFS_MAGIC || ::access(shm, W_OK | X_OK) != 0
+        || static_cast<unsigned long long>(there.f_bavail) * static_cast<unsigned long long>(there.f_bsize) < kRoom)
+        return;
+    ::setenv("TMPDIR", shm, 1);
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    preferMemoryForTemporaryFolders();
     std::string templ = (fs::temp_directory_path() / "kzhome-XXXXXX").string();
     if (!::mkdtemp(templ.data()))
         return 2;

@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +68,20 @@ bool enterPrivateMountNamespace()
     return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 } // namespace
+
+std::optional<fs::path> otherVolume()
+{
+    struct stat temp {};
+    if (::stat(fs::temp_directory_path().c_str(), &temp) != 0)
+        return std::nullopt;
+    for (const char* candidate : {"/dev/shm", "/var/tmp", "/tmp"}) {
+        struct stat there {};
+        if (::stat(candidate, &there) == 0 && S_ISDIR(there.st_mode) && there.st_dev != temp.st_dev
+            && ::access(candidate, W_OK | X_OK) == 0)
+            return fs::path(candidate);
+    }
+    return std::nullopt;
+}
 
 TempDir::TempDir()
     : path_(makeUniqueDir(fs::temp_directory_path(), "kztest-"))

@@ -57,6 +57,11 @@ private:
 // The folder that HOME and the XDG variables point at for this test run.
 const std::filesystem::path& sandboxHome();
 
+// A writable folder on another file system than the temporary folders, for
+// moves that must copy across volumes; nothing when the machine has none.
+// The caller makes its own folder inside and removes it.
+std::optional<std::filesystem::path> otherVolume();
+
 // A one-shot flag that threads wait on with a generous bound, so that a fault
 // shows up as a failed test instead of a hung test run.
 class Gate {

@@ -1,6 +1,7 @@
 #include "app/ui/KZMaravexApp.h"
 #include "app/ui/KZOpenSavedResult.h"
 #include "app/ui/KZWindowFlipAnimator.h"
+#include "platform/Clock.h"
 #include "platform/MainThread.h"
 #include "removal/KZRemove.h"
 #include "services/KZFileDialogPresenter.h"
@@ -49,7 +50,6 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDateTime>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
@@ -215,10 +215,10 @@ public:
             text("dont_continue_button"), QString(), QStringLiteral("show_open_saved_file"), false);
     }
     void openSavedResult(const fs::path& file) override { app_.openSavedResult(file); }
-    double now() const override { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; }
+    double now() const override { return platform::Clock::shared().now(); }
     void runAfter(double seconds, std::function<void()> work) override
     {
-        QTimer::singleShot(int(seconds * 1000.0), &app_, std::move(work));
+        platform::Clock::shared().runAfter(seconds, &app_, std::move(work));
     }
 
 private:
@@ -250,7 +250,7 @@ KZMaravexApp* KZMaravexApp::sharedDelegate()
 
 void KZMaravexApp::applicationWillFinishLaunching()
 {
-    start_ = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    start_ = routingHost_->now();
     routing_ = std::make_unique<KZNewSearchRouting>(*routingHost_, start_);
     setResultWindowLookup([this](QWidget* window) -> KZResultWindowRouting* {
         return resultRouting_ && window && window == resultRouting_->window() ? resultRouting_.get() : nullptr;

@@ -57,6 +57,7 @@ public:
 
     // The two halves of the join, exposed so tests can end them in either order.
     void flipDidEnd();
+    bool hasRebuilt() const { return rebuilt_ != nullptr; }
 
 private:
     struct Read {

@@ -6,6 +6,7 @@
 #include "removal/ui/KZRemoveInfoSize.h"
 #include "removal/ui/KZDesktopNotification.h"
 #include "result/model/KZListNotifications.h"
+#include "services/ui/KZAnimationTiming.h"
 #include "services/ui/Popover.h"
 
 #include <QApplication>
@@ -46,7 +47,7 @@ void animate(QObject* target, const QByteArray& property, const QVariant& end, i
         return;
     }
     auto* animation = new QPropertyAnimation(target, property, target);
-    animation->setDuration(ms);
+    animation->setDuration(KZAnimationTiming::milliseconds(ms / 1000.0));
     animation->setEasingCurve(easing);
     animation->setEndValue(end);
     if (done)

@@ -1,10 +1,12 @@
 #include "app/ui/KZOpenSavedResult.h"
 
+#include "app/KZNewSearchRouting.h"
 #include "app/KZWindowTransitionMath.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/ui/KZMaravexApp.h"
 
 #include "app/search/SearchTestSupport.h"
+#include "ShortAnimations.h"
 #include "TestSupport.h"
 
 #include "platform/Bookmark.h"
@@ -23,6 +25,7 @@
 #include "settings/KZTags.h"
 
 #include <QApplication>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -119,6 +122,7 @@ protected:
     }
 
     kztest::TempDir dir;
+    kztest::ShortAnimations shortAnimations;
     searchtest::AlertScope alerts;
     fs::path a, b, c, d, file;
     std::unique_ptr<KZMaravexApp> app;
@@ -169,8 +173,9 @@ TEST_F(OpenSavedResult, TheFlipEndingAfterTheRebuildPostsTheResultOnce)
     };
     KZOpenSavedResult reader(h);
     reader.prepareOpenSavedFile(file);
-    // The rebuild has long ended; nothing is posted while the flip runs.
-    QTest::qWait(1500);
+    // The rebuild ends; nothing is posted while the flip runs.
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.hasRebuilt(); }, 30s));
+    QCoreApplication::processEvents();
     EXPECT_EQ(terminations, 0);
     ASSERT_TRUE(endFlip);
     endFlip();
@@ -229,19 +234,34 @@ TEST_F(OpenSavedResult, AFileThatIsNotASavedResultIsToldAndEndsTheOpening)
 
 namespace {
 
+// The panel as a user answers it: a file chosen, or Cancel when `path` is empty.
 class OnePanelAnswer : public KZFileDialogPresenter {
 public:
     explicit OnePanelAnswer(QString path) : path_(std::move(path)) {}
+    explicit OnePanelAnswer(const fs::path& path) : path_(QString::fromStdString(path.string())) {}
     std::vector<Request> requests;
     void present(const Request& request, Completion done) override
     {
         requests.push_back(request);
-        done({true, {path_}, false});
+        if (path_.isEmpty())
+            done({false, {}, false});
+        else
+            done({true, {path_}, false});
     }
 
 private:
     QString path_;
 };
+
+// Registers the panel for one call of File > Open… over the search window.
+void openThroughThePanel(KZMaravexApp& app, const std::shared_ptr<OnePanelAnswer>& panel)
+{
+    KZFileDialogPresenter::setShared(panel);
+    app.window()->activateWindow();
+    QApplication::setActiveWindow(app.window());
+    app.openSavedAction();
+    KZFileDialogPresenter::setShared(nullptr);
+}
 
 } // namespace
 
@@ -249,17 +269,60 @@ private:
 // in front, for saved results only, and opens the chosen one.
 TEST_F(OpenSavedResult, TheOpenPanelAsksForSavedResultsAndOpensTheChoice)
 {
-    auto panel = std::make_shared<OnePanelAnswer>(QString::fromStdString(file.string()));
-    KZFileDialogPresenter::setShared(panel);
-    app->window()->activateWindow();
-    QApplication::setActiveWindow(app->window());
-    app->openSavedAction();
-    KZFileDialogPresenter::setShared(nullptr);
+    auto panel = std::make_shared<OnePanelAnswer>(file);
+    openThroughThePanel(*app, panel);
     ASSERT_EQ(panel->requests.size(), 1u);
     EXPECT_EQ(panel->requests.front().allowedTypes, QStringList{QStringLiteral("maravex")});
     EXPECT_EQ(panel->requests.front().window, QApplication::activeWindow());
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    EXPECT_EQ(terminations, 1);
+}
+
+// Cancel opens nothing, says nothing and leaves the search window as it was.
+TEST_F(OpenSavedResult, CancellingTheOpenPanelOpensNothing)
+{
+    auto panel = std::make_shared<OnePanelAnswer>(QString());
+    openThroughThePanel(*app, panel);
+    ASSERT_EQ(panel->requests.size(), 1u);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(app->openedReader(), nullptr);
+    EXPECT_FALSE(app->routing().openURL().has_value());
+    EXPECT_EQ(finishes, 0);
+    EXPECT_EQ(terminations, 0);
+    EXPECT_TRUE(alerts.presenter->shown.empty());
+    EXPECT_TRUE(app->window()->isVisible());
+    EXPECT_EQ(app->resultWindowCntrl(), nullptr);
+}
+
+// A chosen file that cannot be read (gone since it was chosen, a folder under
+// a saved result's name): the user is told which file and why, the search
+// window is back, and the opening ends once; the next choice still opens.
+TEST_F(OpenSavedResult, AChosenFileThatCannotBeReadIsToldByNameAndWhy)
+{
+    const fs::path gone = dir / "gone.maravex";
+    const fs::path folder = dir.mkdir("folder.maravex");
+    int expectedFinishes = 0;
+    for (const fs::path& chosen : {gone, folder}) {
+        SCOPED_TRACE(chosen.filename().string());
+        alerts.presenter->shown.clear();
+        openThroughThePanel(*app, std::make_shared<OnePanelAnswer>(chosen));
+        ++expectedFinishes;
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return finishes == expectedFinishes; }, 30s));
+        ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+        const KZAlertPresenter::Alert& alert = alerts.presenter->shown[0];
+        const QString said = alert.messageText + u'\n' + alert.informativeText;
+        EXPECT_TRUE(said.contains(QString::fromStdString(chosen.filename().string()))) << said.toStdString();
+        EXPECT_TRUE(said.contains(QRegularExpression(QStringLiteral("could not be read: \\S"))))
+            << "the reason is given: " << said.toStdString();
+        EXPECT_TRUE(app->window()->isVisible());
+        EXPECT_EQ(terminations, 0);
+        QCoreApplication::processEvents();
+    }
+    openThroughThePanel(*app, std::make_shared<OnePanelAnswer>(file));
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > expectedFinishes && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); },
+        30s));
     EXPECT_EQ(terminations, 1);
 }
 

@@ -6,6 +6,7 @@
 #include "app/ui/KZMaravexApp.h"
 
 #include "app/search/SearchTestSupport.h"
+#include "ShortAnimations.h"
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
@@ -58,6 +59,7 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
     platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir.path() / "defaults.plist"));
     platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
     searchtest::AlertScope alerts;
+    kztest::ShortAnimations shortAnimations;
     KZSetURLOpener([](const QUrl&) { return true; });
     KZTransitionMath::setDurationFactor(0.05);
     dir.write("tree/photos/beach.jpg", std::string(40000, 'b'));

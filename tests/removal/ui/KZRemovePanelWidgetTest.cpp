@@ -1,4 +1,5 @@
 #include "../RemovalTestSupport.h"
+#include "ShortAnimations.h"
 
 #include "platform/NotificationCenter.h"
 #include "removal/ui/KZRemoveInfoSize.h"
@@ -89,6 +90,7 @@ struct PanelScene {
 
 TEST(KZRemovePanelWidget, OpensThenClosesWithItsNotificationsInOrder)
 {
+    kztest::ShortAnimations shortAnimations;
     NoteLog log;
     PanelScene scene(7);
     ASSERT_TRUE(scene.panel);
@@ -204,6 +206,7 @@ TEST(KZRemovePanelWidget, HardLinksAreOfferedForFileResultsOnly)
 // card, Close; the real engine and model underneath.
 TEST(KZRemovePanelWidget, TrashRemovalEndToEnd)
 {
+    kztest::ShortAnimations shortAnimations;
     NoteLog log;
     PanelScene scene;
     ASSERT_TRUE(scene.panel);

@@ -1,7 +1,9 @@
 #include "app/search/ui/KZAddBtnView.h"
 
 #include "app/search/KZSearchGeometry.h"
+#include "platform/Clock.h"
 #include "platform/NotificationCenter.h"
+#include "services/ui/KZAnimationTiming.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -11,6 +13,12 @@
 
 namespace G = KZSearchGeometry;
 
+namespace {
+constexpr double kAddingFallbackSeconds = 3.0;
+constexpr double kGrowStepSeconds = 0.008;
+constexpr double kShrinkStepSeconds = 0.01;
+}
+
 KZAddBtnView::KZAddBtnView(QWidget* parent) : QWidget(parent), observer_(std::make_unique<QObject>())
 {
     setMouseTracking(true);
@@ -19,12 +27,6 @@ KZAddBtnView::KZAddBtnView(QWidget* parent) : QWidget(parent), observer_(std::ma
     // One timer for both directions: a new zoom restarts it, so a grow and a
     // shrink can never run side by side.
     connect(&zoomTimer_, &QTimer::timeout, this, &KZAddBtnView::zoomTick);
-    addingFallback_.setSingleShot(true);
-    addingFallback_.setInterval(3000);
-    connect(&addingFallback_, &QTimer::timeout, this, [] {
-        platform::NotificationCenter::defaultCenter().post(QStringLiteral("sourcesDidAdd"),
-                                                           platform::NotificationObject(platform::bundleIdentifier()));
-    });
     platform::NotificationCenter::defaultCenter().addObserver(
         observer_.get(), QStringLiteral("sourcesDidAdd"), platform::NotificationObject(platform::bundleIdentifier()),
         [this](const platform::Notification&) { didAddSources(); });
@@ -90,7 +92,13 @@ void KZAddBtnView::callPanel()
         installZoomAnimation(false);
     isAddingSources_ = true;
     wasActiveWhenEntered_ = false;
-    addingFallback_.start();
+    // A panel that never answers must not leave the button refusing clicks.
+    platform::Clock::shared().runAfter(kAddingFallbackSeconds, this, [this, ticket = ++addingTicket_] {
+        if (ticket != addingTicket_)
+            return;
+        platform::NotificationCenter::defaultCenter().post(QStringLiteral("sourcesDidAdd"),
+                                                           platform::NotificationObject(platform::bundleIdentifier()));
+    });
     // Posted last: a panel that answers at once ends the adding state here.
     platform::NotificationCenter::defaultCenter().post(QStringLiteral("addSourcesAction"),
                                                        platform::NotificationObject(platform::bundleIdentifier()));
@@ -99,7 +107,7 @@ void KZAddBtnView::callPanel()
 void KZAddBtnView::didAddSources()
 {
     isAddingSources_ = false;
-    addingFallback_.stop();
+    ++addingTicket_;
 }
 
 void KZAddBtnView::installZoomAnimation(bool grow)
@@ -109,7 +117,7 @@ void KZAddBtnView::installZoomAnimation(bool grow)
     growing_ = grow;
     if (grow) {
         zoomAnimsDone_ = 0;
-        zoomTimer_.start(8);
+        zoomTimer_.start(KZAnimationTiming::milliseconds(kGrowStepSeconds));
     } else {
         // From where the sign stands now, so a half-grown sign never jumps
         // to full size before it shrinks.
@@ -117,7 +125,7 @@ void KZAddBtnView::installZoomAnimation(bool grow)
         for (int i = 0; i < G::zoomSteps; ++i)
             if (G::zoomTable()[static_cast<std::size_t>(i)] <= increaseCrossBy_ + 1e-9)
                 zoomAnimsDone_ = i + 1;
-        zoomTimer_.start(10);
+        zoomTimer_.start(KZAnimationTiming::milliseconds(kShrinkStepSeconds));
     }
 }
 

@@ -71,7 +71,9 @@ private:
     std::unique_ptr<QObject> observer_;
     QRect originalRect_;
     QTimer zoomTimer_;
-    QTimer addingFallback_;
+    // Which pending panel the fallback belongs to; a new panel or an answer
+    // makes the one already waiting void.
+    quint64 addingTicket_ = 0;
     bool growing_ = false;
     double increaseCrossBy_ = 1.0;
     int zoomAnimsDone_ = 0;

@@ -12,6 +12,7 @@
 #include "services/ui/KZMenuSet.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
+#include "services/ui/KZAnimationTiming.h"
 #include "services/ui/KZImages.h"
 #include "services/ui/KZInterfaceUtilities.h"
 #include "services/ui/KZThemeImageSwitchButton.h"
@@ -38,6 +39,10 @@ namespace {
 constexpr int kStartGroupY = 40;   // y up
 constexpr int kResetButtonY = 405; // y up
 constexpr int kDropMoveUp = 52;
+// The hint fades in ten steps and the controls in two; the steps are this far apart.
+constexpr double kFadeStepSeconds = 0.01;
+constexpr double kSourcesMoveSeconds = 0.2;
+constexpr double kSlideSeconds = 0.5;
 
 // The two images of the search-type switch, drawn here.
 QImage switchImage(bool on)
@@ -324,7 +329,7 @@ void KZSearchView::startHintFade(bool fadeIn, bool fast)
         bottomTextView_->show();
     textFadeTimer_.disconnect();
     connect(&textFadeTimer_, &QTimer::timeout, this, &KZSearchView::hintTick);
-    textFadeTimer_.start(fast ? 0 : 10);
+    textFadeTimer_.start(fast ? 0 : KZAnimationTiming::milliseconds(kFadeStepSeconds));
 }
 
 void KZSearchView::hintTick()
@@ -356,7 +361,7 @@ void KZSearchView::runSourcesMove(bool forward)
     const QRect buttonFrom = addBtnView_->geometry();
     const QRect buttonTo = forward ? addBtnView_->originalRect().translated(0, -kDropMoveUp) : addBtnView_->originalRect();
     auto* animation = new QVariantAnimation(this);
-    animation->setDuration(200);
+    animation->setDuration(KZAnimationTiming::milliseconds(kSourcesMoveSeconds));
     animation->setStartValue(0.0);
     animation->setEndValue(1.0);
     connect(animation, &QVariantAnimation::valueChanged, this, [=, this](const QVariant& value) {
@@ -394,7 +399,7 @@ void KZSearchView::slideSources(const QRect& to, bool reset, std::function<void(
 {
     const QRect from = sourcesView_->geometry();
     auto* animation = new QVariantAnimation(this);
-    animation->setDuration(500);
+    animation->setDuration(KZAnimationTiming::milliseconds(kSlideSeconds));
     animation->setStartValue(0.0);
     animation->setEndValue(1.0);
     connect(animation, &QVariantAnimation::valueChanged, this, [=, this](const QVariant& value) {
@@ -433,7 +438,7 @@ void KZSearchView::fadeControls(bool in)
     }
     fadeViewsTimer_.disconnect();
     connect(&fadeViewsTimer_, &QTimer::timeout, this, &KZSearchView::fadeTick);
-    fadeViewsTimer_.start(10);
+    fadeViewsTimer_.start(KZAnimationTiming::milliseconds(kFadeStepSeconds));
 }
 
 void KZSearchView::fadeTick()

@@ -2,6 +2,7 @@
 
 #include "app/search/KZSearchGeometry.h"
 #include "app/search/ui/KZSourceIcon.h"
+#include "services/ui/KZAnimationTiming.h"
 
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
@@ -16,6 +17,9 @@
 #include <QScrollBar>
 
 namespace {
+constexpr double kTileFadeSeconds = 0.5;
+constexpr double kRowResizeSeconds = 0.25;
+
 bool& windowKeyFlag()
 {
     static bool key = [] {
@@ -256,7 +260,7 @@ void KZSourcesCollectionView::setContent(const std::vector<KZSourceTile>& tiles,
             effect->setOpacity(0.0);
             view->setGraphicsEffect(effect);
             auto* fade = new QPropertyAnimation(effect, "opacity", view);
-            fade->setDuration(500);
+            fade->setDuration(KZAnimationTiming::milliseconds(kTileFadeSeconds));
             fade->setEndValue(1.0);
             connect(fade, &QPropertyAnimation::finished, view, [view] { view->setGraphicsEffect(nullptr); });
             fade->start(QAbstractAnimation::DeleteWhenStopped);
@@ -312,7 +316,7 @@ void KZSourcesCollectionView::adjustSizeAnimating(bool animate)
         return;
     }
     auto* anim = new QPropertyAnimation(this, "geometry", this);
-    anim->setDuration(250);
+    anim->setDuration(KZAnimationTiming::milliseconds(kRowResizeSeconds));
     anim->setEndValue(target);
     anim->start(QAbstractAnimation::DeleteWhenStopped);
 }

@@ -6,6 +6,8 @@
 #include "platform/StringTable.h"
 
 #include "app/search/SearchTestSupport.h"
+#include "ManualClock.h"
+#include "ShortAnimations.h"
 #include "TestSupport.h"
 
 #include <QCursor>
@@ -39,6 +41,7 @@ std::vector<fs::path> folders(const kztest::TempDir& dir, const std::string& pre
 
 // A view on screen whose panel never answers unless told to.
 struct ShownView {
+    kztest::ShortAnimations shortAnimations;
     KZSearchView view;
     KZSourcesCntrl::PanelAnswer pendingAnswer;
     int panelsAsked = 0;
@@ -174,23 +177,52 @@ TEST(SearchViewKeys, ReturnAndEnterOpenThePanelOnlyBeforeTheFirstSources)
     EXPECT_EQ(shown.panelsAsked, before);
 }
 
-TEST(AddButton, PendingClickBeepsAndTheFallbackEndsTheAdding)
-{
+// The add button waiting for the open panel, on a clock the test advances.
+class AddButtonWait : public ::testing::Test {
+protected:
+    void click() { QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center()); }
+
     AlertScope alerts;
+    kztest::ScopedManualClock clock;
     ShownView shown;
     KZAddBtnView* button = shown.view.addBtnView();
-    PostCounter didAdd(QStringLiteral("sourcesDidAdd"));
-    const QPoint middle = button->rect().center();
-    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, middle);
+    PostCounter didAdd{QStringLiteral("sourcesDidAdd")};
+};
+
+TEST_F(AddButtonWait, PendingClickBeepsAndTheFallbackEndsTheAdding)
+{
+    click();
     ASSERT_EQ(shown.panelsAsked, 1);
     EXPECT_TRUE(button->isAddingSources());
     EXPECT_TRUE(button->hoverRect().isEmpty()) << "no hover while the panel is pending";
-    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, middle);
+    click();
     EXPECT_EQ(button->beeps(), 1);
     EXPECT_EQ(shown.panelsAsked, 1);
     EXPECT_EQ(didAdd.count, 0);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return didAdd.count > 0; }, std::chrono::seconds(6)));
+    clock->advance(2.9);
+    EXPECT_EQ(didAdd.count, 0) << "the panel still has time to answer";
+    EXPECT_TRUE(button->isAddingSources());
+    clock->advance(0.1);
     EXPECT_EQ(didAdd.count, 1);
+    EXPECT_FALSE(button->isAddingSources());
+}
+
+// An answer ends the wait: the fallback of that panel never fires, and a
+// second panel waits its own full time.
+TEST_F(AddButtonWait, AnAnswerVoidsTheFallbackAndTheNextPanelWaitsAgain)
+{
+    click();
+    clock->advance(2.0);
+    shown.pendingAnswer(0, {});
+    ASSERT_FALSE(button->isAddingSources());
+    const int answered = didAdd.count;
+    click();
+    ASSERT_EQ(shown.panelsAsked, 2);
+    clock->advance(2.0);
+    EXPECT_EQ(didAdd.count, answered) << "the first panel's fallback must not end the second wait";
+    EXPECT_TRUE(button->isAddingSources());
+    clock->advance(1.0);
+    EXPECT_EQ(didAdd.count, answered + 1);
     EXPECT_FALSE(button->isAddingSources());
 }
 

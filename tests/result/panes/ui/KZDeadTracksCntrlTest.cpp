@@ -1,5 +1,6 @@
 #include "result/panes/ui/KZDeadTracksCntrl.h"
 
+#include "ModelChecker.h"
 #include "TestSupport.h"
 #include "media/KZApplescript.h"
 #include "platform/NotificationCenter.h"
@@ -59,6 +60,10 @@ protected:
     }
     ~DeadTracksTab() override
     {
+        if (checker_) {
+            EXPECT_TRUE(checker_->failures().isEmpty()) << checker_->report().toStdString();
+        }
+        checker_.reset();
         cntrl_.reset();
         KZErrorDelegate::sharedControl().setPresenter(nullptr);
         platform::ScriptRunner::setShared(nullptr);
@@ -75,6 +80,8 @@ protected:
         if (withDeads)
             info.insert(u"KZResultFoundDeads"_qs, deads);
         cntrl_ = std::make_unique<KZDeadTracksCntrl>(info);
+        // The table's model keeps Qt's rules through every change the test makes.
+        checker_ = std::make_unique<kztest::ModelChecker>(model());
         cntrl_->resultView()->resize(700, 400);
         cntrl_->resultView()->show();
         center().post(KZNotification::superviewDidUnhide, static_cast<const void*>(cntrl_->resultView()));
@@ -110,6 +117,7 @@ protected:
     QPushButton removeBtn_;
     QLabel selectionInfo_;
     std::unique_ptr<KZDeadTracksCntrl> cntrl_;
+    std::unique_ptr<kztest::ModelChecker> checker_;
     kztest::ScopedScriptRunner scripts_;
     kztest::RecordingScriptRunner*& runner_ = scripts_.runner;
     std::shared_ptr<kztest::ScriptedPresenter> presenter_ = std::make_shared<kztest::ScriptedPresenter>();

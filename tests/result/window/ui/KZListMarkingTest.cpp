@@ -1,4 +1,5 @@
 #include "../../model/ModelTestSupport.h"
+#include "TestSupport.h"
 
 #include "platform/StringTable.h"
 #include "result/window/KZResultMenus.h"
@@ -352,7 +353,7 @@ TEST_F(ListMarking, GroupOptionsTitlesEnablingAndForwarding)
     QTest::mouseClick(options->showGroupButton(), Qt::LeftButton);
     EXPECT_FALSE(options->popover()->isVisible());
     EXPECT_TRUE(shown.isEmpty()) << "sent after the press is handled";
-    QTest::qWait(1);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !shown.isEmpty(); }));
     ASSERT_EQ(shown.size(), 1);
     EXPECT_EQ(shown[0].value(u"chosenTag"_s).toInt(), 1);
     EXPECT_EQ(shown[0].value(u"showForAll"_s).toInt(), 1);
@@ -367,7 +368,7 @@ TEST_F(ListMarking, GroupOptionsTitlesEnablingAndForwarding)
     EXPECT_FALSE(options->showGroupButton()->isEnabled());
     EXPECT_TRUE(options->revealGroupButton()->isEnabled());
     options->popover()->close();
-    QTest::qWait(1);
+    QCoreApplication::processEvents();
     EXPECT_EQ(shown.size(), 1);
 
     listTag = 3; // the tab's own list has no options button

@@ -22,6 +22,7 @@
 #include <QDateTime>
 #include "result/window/KZCellFormatting.h"
 #include "services/ui/KZAnimationTiming.h"
+#include "ModelChecker.h"
 #include "TestSupport.h"
 #include <QGraphicsOpacityEffect>
 #include <gtest/gtest.h>
@@ -83,12 +84,26 @@ protected:
         settings.beep = [this] { ++beeps; };
         settings.setSelectionInfo = [this](const QString& text) { summary = text; };
         settings.showPreview = [this](const KZFoundItemArray& items) { preview = items; };
+        endModelCheck();
         cntrl = std::make_unique<KZResultOutlineCntrl>(std::move(settings));
+        checker = std::make_unique<kztest::ModelChecker>(cntrl->foundModel());
         cntrl->view()->resize(1100, 400);
         cntrl->view()->show();
         view = cntrl->foundListView();
     }
-    void TearDown() override { cntrl.reset(); }
+    void TearDown() override
+    {
+        endModelCheck();
+        cntrl.reset();
+    }
+    // Every list the outline showed kept the rules of a Qt item model.
+    void endModelCheck()
+    {
+        if (checker) {
+            EXPECT_TRUE(checker->failures().isEmpty()) << checker->report().toStdString();
+        }
+        checker.reset();
+    }
 
     QModelIndex groupIndex(int row) { return cntrl->foundModel()->index(row, 0); }
     void selectRow(const QModelIndex& index, bool add = false)
@@ -98,6 +113,7 @@ protected:
     }
 
     std::unique_ptr<KZResultOutlineCntrl> cntrl;
+    std::unique_ptr<kztest::ModelChecker> checker;
     KZFoundItemsOutlineView* view = nullptr;
     int beeps = 0;
     QString summary;

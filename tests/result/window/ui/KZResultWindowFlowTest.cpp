@@ -1,5 +1,6 @@
 #include "../../model/ResultCntrlFakes.h"
 #include "RealSearch.h"
+#include "ModelChecker.h"
 #include "TestSupport.h"
 
 #include "engine/KZSearchController.h"
@@ -183,6 +184,8 @@ TEST_F(ResultWindowFlow, MarkedCopiesGoToTheTrashAndTheListAndCountsFollow)
     EXPECT_EQ(window->currSelectedTabTag(), KZTag::allDuplicates);
     KZResultOutlineCntrl* all = outline(KZTag::allDuplicates);
     EXPECT_EQ(listed(KZTag::allDuplicates).size(), 12u);
+    // The outline's model keeps Qt's rules through marking and removal.
+    kztest::ModelChecker checker(all->foundModel());
 
     // "Newest" from each group's menu: the copies under new/ are marked.
     KZFoundItemsOutlineView* view = all->foundListView();
@@ -272,6 +275,7 @@ TEST_F(ResultWindowFlow, MarkedCopiesGoToTheTrashAndTheListAndCountsFollow)
     EXPECT_EQ(typesSize, keptSize);
     EXPECT_EQ(all->itemsCount(), 6u);
     EXPECT_EQ(beeps, 0);
+    EXPECT_TRUE(checker.failures().isEmpty()) << checker.report().toStdString();
 }
 
 // The program opens the window on the tab the user pointed at in the

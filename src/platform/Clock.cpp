@@ -1,0 +1,46 @@
+#include "platform/Clock.h"
+
+#include "platform/SharedInstance.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <cmath>
+
+namespace platform {
+
+namespace {
+
+class SteadyClock : public Clock {
+public:
+    SteadyClock() { started_.start(); }
+    double now() const override { return double(started_.nsecsElapsed()) / 1e9; }
+    void runAfter(double seconds, QObject* context, std::function<void()> work) override
+    {
+        const int ms = seconds > 0 ? int(std::lround(seconds * 1000.0)) : 0;
+        QTimer::singleShot(ms, context, std::move(work));
+    }
+
+private:
+    QElapsedTimer started_;
+};
+
+SharedInstance<Clock>& instance()
+{
+    static SharedInstance<Clock> shared([]() -> std::unique_ptr<Clock> { return std::make_unique<SteadyClock>(); });
+    return shared;
+}
+
+} // namespace
+
+Clock& Clock::shared()
+{
+    return instance().get();
+}
+
+void Clock::setShared(std::unique_ptr<Clock> clock)
+{
+    instance().replace(std::move(clock));
+}
+
+} // namespace platform

@@ -1,0 +1,35 @@
+#include "platform/Clock.h"
+
+#include "TestSupport.h"
+
+#include <QObject>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The program's own clock: later work runs in the order of its times, on
+// the event loop, and never after its context went away.
+TEST(Clock, TheRealClockRunsWorkInTimeOrderAndOnlyWhileItsContextLives)
+{
+    platform::Clock& clock = platform::Clock::shared();
+    const double start = clock.now();
+    QObject kept;
+    auto dropped = std::make_unique<QObject>();
+    std::vector<int> ran;
+    clock.runAfter(0.03, &kept, [&] { ran.push_back(2); });
+    clock.runAfter(0.0, &kept, [&] { ran.push_back(1); });
+    clock.runAfter(0.0, dropped.get(), [&] { ran.push_back(0); });
+    EXPECT_TRUE(ran.empty()) << "never inside the call";
+    dropped.reset();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return ran.size() == 2; }, 5s));
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+    EXPECT_GE(clock.now() - start, 0.03);
+}
+
+} // namespace
