@@ -402,6 +402,9 @@ void KZDeadTracksCntrl::removeButtonDidClick()
 void KZDeadTracksCntrl::removalDidEnd(bool removed, const std::vector<std::size_t>& indexes)
 {
     if (removed) {
+        // The view must let go of the rows before the list they point into
+        // shrinks under it.
+        model_->setItems(nullptr);
         KZRemoveDeadTracks(deads_, indexes);
         updateTableView();
     }
