@@ -6,6 +6,7 @@
 #include "engine/KZExcludedInfo.h"
 #include "engine/KZFolderAncestry.h"
 #include "engine/KZFolderListings.h"
+#include "engine/KZFolderWalk.h"
 #include "engine/KZFileTypeTagger.h"
 #include "engine/KZFoundNodes.h"
 #include "engine/KZNumberTree.h"
@@ -85,7 +86,9 @@ platform::OperationQueue& KZSearchOperationQueue();
 //
 // The controller is shared: the queued driver and the workers keep it alive
 // until they return. After "searchDidTerminate" it no longer holds the list.
-class KZSearchController : public KZCrc32::Delegate, public std::enable_shared_from_this<KZSearchController> {
+class KZSearchController : public KZCrc32::Delegate,
+                           private KZFolderWalk::Delegate,
+                           public std::enable_shared_from_this<KZSearchController> {
 public:
     // `sender` is the object of "searchDidTerminate" (compared by identity).
     static std::shared_ptr<KZSearchController> create(KZSearchStuffRef searchStuff, const void* sender,
@@ -160,10 +163,19 @@ private:
     // be filed after its contents. A folder not yet read is read here.
     bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info,
                               KZSearchItemInfoRef* deferred, KZSearchItemInfoRef read);
-    // `rootSelf` (may be null) is the root folder as a candidate, filed
-    // after everything inside it.
+    // A worker's walk of one folder (KZFolderWalk). `rootSelf` (may be
+    // null) is the root folder as a candidate, filed after everything inside.
     void iterateSearch(const std::filesystem::path& folder, std::shared_ptr<const KZExcludedInfo> excluded,
                        qint16 label, KZSearchItemInfoRef rootSelf = {});
+    // KZFolderWalk::Delegate, on the worker's thread.
+    bool walkWasStopped() const override;
+    bool readWalkedItem(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) override;
+    void walkedFile(KZSearchItemInfoRef item) override;
+    void walkedFolder(KZSearchItemInfoRef item) override;
+    void folderNotListed(const std::filesystem::path& dir, int err) override;
+    void entryNotRead() override;
+    bool handOver(const std::filesystem::path& dir, qint16 label, const std::shared_ptr<const KZExcludedInfo>& excluded,
+                  const KZSearchItemInfoRef& item) override;
     // A folder that could not be opened or listed to its end.
     void noteUnlisted(const std::filesystem::path& dir, int err);
     void processFileItem(KZSearchItemInfoRef item);
