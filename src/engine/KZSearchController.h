@@ -36,7 +36,7 @@
 #include <vector>
 
 class KZContentReader;
-class KZHashPool;
+class KZHashAhead;
 class KZItemAttributes;
 class KZItemFilters;
 class KZItemReader;
@@ -223,18 +223,9 @@ private:
     qint16 compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode);
     bool contentsEqualAtPath(const std::filesystem::path& one, const std::filesystem::path& two);
 
-    // ---- Hashing ahead (KZSearchControllerHashAhead.cpp) --------------------
     // Up to `most` candidates off the stack, newest first, and whether
     // another candidate of each one's size has been met.
     std::vector<KZSearchItemInfoRef> popBatch(KZCandidateStack& stack, std::size_t most, std::vector<bool>* sizeShared);
-    // Hashes, on the pool, the blocks that filing the batch will compare:
-    // first blocks of files whose size is shared, whole files whose first
-    // block is shared too (and the tree node that met that block first).
-    void hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
-    // A tree node whose file was hashed only in part, so that the pool can
-    // finish it when a file with the same first block comes.
-    void notePartialNode(TreeToCheck* node);
-    void forgetPartialNode(const TreeToCheck* node);
 
     // ---- The passes beside the scan (KZSearchControllerPasses.cpp) -----------
     // The music and photo libraries feed their files into the scan's
@@ -379,33 +370,11 @@ private:
     // lead to content (names compared too, no content, folders).
     std::unique_ptr<std::atomic<quint64>[]> smallSizesMet_;
 
-    // Hashing ahead (on when smallSizesMet_ is): candidates per size, under
-    // notificationLock_; first blocks met, driver only.
+    // Hashing ahead, on when smallSizesMet_ is. The pointer is set and reset
+    // by the driver with notificationLock_ held; its sizes are kept under
+    // that lock, the rest belongs to the driver.
     unsigned hashingThreads_ = 0;
-    std::unique_ptr<KZHashPool> hashPool_;
-    // Per size, the candidates of other files than the first one met (names
-    // of one file share their bytes without a read).
-    struct SizeMet {
-        quint32 others = 0;
-        quint64 first = 0; // the first file's identity, mixed
-    };
-    std::unordered_map<quint64, SizeMet> sizesMet_;
-    struct FirstBlock {
-        quint64 size;
-        quint64 head; // the digest's first bytes
-        bool operator==(const FirstBlock&) const = default;
-    };
-    struct FirstBlockHash {
-        std::size_t operator()(const FirstBlock& key) const noexcept
-        {
-            return std::hash<quint64>{}(key.head ^ (key.size * 0x9E3779B97F4A7C15ull));
-        }
-    };
-    struct FirstBlockMet {
-        quint32 count = 0;
-        TreeToCheck* partialNode = nullptr; // in the tree, hashed only in part
-    };
-    std::unordered_map<FirstBlock, FirstBlockMet, FirstBlockHash> firstBlocksMet_;
+    std::unique_ptr<KZHashAhead> hashAhead_;
     KZObjectIDSet filedItems_;   // folders filed as candidates
     KZObjectIDSet listedFolders_; // folders whose entries a walk has listed
     std::mutex filedLock_; // filedEntries_

@@ -11,6 +11,7 @@
 #include "engine/KZCompareCodes.h"
 #include "engine/KZEnginePaths.h"
 #include "engine/KZFolderWalk.h"
+#include "engine/KZHashAhead.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemFilters.h"
 #include "engine/KZItemReader.h"
@@ -376,12 +377,8 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     bool wake = false;
     {
         std::lock_guard guard(notificationLock_);
-        if (hashPool_ && item->isRegularFile() && !item->isImageContent()) {
-            const quint64 identity = (item->inode() * 0x9E3779B97F4A7C15ull) ^ item->device();
-            auto [met, fresh] = sizesMet_.try_emplace(item->totSize(), SizeMet{0, identity});
-            if (!fresh && met->second.first != identity)
-                ++met->second.others;
-        }
+        if (hashAhead_)
+            hashAhead_->noteCandidate(*item);
         // The driver is woken for a batch worth filing, not for every file:
         // a worker that goes idle wakes it anyway, and whatever waits when
         // the scan ends is drained then.
@@ -535,8 +532,8 @@ void KZSearchController::finalDrain()
             const std::vector<KZSearchItemInfoRef> batch = popBatch(*stack, 512, &sizeShared);
             if (batch.empty())
                 break;
-            if (stack == &itemInfoCStyle_)
-                hashAheadOf(batch, sizeShared);
+            if (stack == &itemInfoCStyle_ && hashAhead_)
+                hashAhead_->hashAheadOf(batch, sizeShared);
             for (const KZSearchItemInfoRef& item : batch)
                 secondTestForItem(item);
         }

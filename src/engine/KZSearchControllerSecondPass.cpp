@@ -17,6 +17,7 @@
 #include "engine/KZSearchController.h"
 
 #include "engine/KZCompareCodes.h"
+#include "engine/KZHashAhead.h"
 #include "engine/KZItemReader.h"
 #include "platform/DirectoryListing.h"
 #include "platform/Log.h"
@@ -34,6 +35,22 @@
 namespace fs = std::filesystem;
 
 // ---- Turns of the pass ---------------------------------------------------------------
+
+std::vector<KZSearchItemInfoRef> KZSearchController::popBatch(KZCandidateStack& stack, std::size_t most,
+                                                              std::vector<bool>* sizeShared)
+{
+    std::vector<KZSearchItemInfoRef> batch;
+    sizeShared->clear();
+    std::lock_guard guard(notificationLock_);
+    while (batch.size() < most) {
+        KZSearchItemInfoRef item = stack.pop();
+        if (!item)
+            break;
+        sizeShared->push_back(hashAhead_ && hashAhead_->sizeShared(item->totSize()));
+        batch.push_back(std::move(item));
+    }
+    return batch;
+}
 
 void KZSearchController::secondTestProcess()
 {
@@ -78,7 +95,7 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
     if (!duration && wasStopped())
         return;
     // Only the driver's own stack is hashed ahead: the pool has one caller.
-    const bool hashes = &stack == &itemInfoCStyle_ && hashPool_;
+    const bool hashes = &stack == &itemInfoCStyle_ && hashAhead_;
     std::vector<bool> sizeShared;
     for (;;) {
         // While the scan runs the driver looks up after every few candidates
@@ -88,7 +105,7 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
         if (batch.empty())
             break;
         if (hashes)
-            hashAheadOf(batch, sizeShared);
+            hashAhead_->hashAheadOf(batch, sizeShared);
         for (const KZSearchItemInfoRef& item : batch)
             fileCandidate(item);
 
@@ -192,8 +209,8 @@ void KZSearchController::addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck*
         if (!*link) {
             if (sizes)
                 sizes->note(node->totSize, link);
-            if (tree == &checkTree_)
-                notePartialNode(node.get());
+            if (tree == &checkTree_ && hashAhead_)
+                hashAhead_->notePartialNode(node.get());
             *link = node.release();
             return;
         }
@@ -306,7 +323,8 @@ void KZSearchController::countUnreadable(const KZSearchItemInfo& /*item*/)
 std::unique_ptr<TreeToCheck> KZSearchController::unlinkNode(TreeToCheck** link)
 {
     std::unique_ptr<TreeToCheck> gone(*link);
-    forgetPartialNode(gone.get());
+    if (hashAhead_)
+        hashAhead_->forgetPartialNode(gone.get());
     if (!gone->left) {
         *link = gone->right;
     } else if (!gone->right) {
