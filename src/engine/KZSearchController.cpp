@@ -58,11 +58,7 @@ KZSearchController::KZSearchController(KZSearchStuffRef searchStuff, const void*
 {
 }
 
-KZSearchController::~KZSearchController()
-{
-    freeTree(checkTree_);
-    freeTree(checkTreeForImages_);
-}
+KZSearchController::~KZSearchController() = default;
 
 bool KZSearchController::wasStopped() const
 {
@@ -166,9 +162,9 @@ void KZSearchController::initializeSearchVariables()
         itemInfoCStyleForImages_.clear();
         hashAhead_ = std::move(hashAhead);
     }
-    freeTree(checkTree_);
-    checkTreeSizes_.reset();
-    freeTree(checkTreeForImages_);
+    KZSecondPass::Delegate& filed = *this;
+    secondPass_ = std::make_unique<KZSecondPass>(*criteria_, crc32_.get(), readingIsTerminated_, filed);
+    secondPass_->setHashAhead(hashAhead_.get());
     {
         std::lock_guard guard(progressLock_);
         foundNodes_.clear();
@@ -241,6 +237,7 @@ void KZSearchController::doSearch()
             std::lock_guard guard(notificationLock_);
             hashAhead = std::move(hashAhead_);
         }
+        secondPass_->setHashAhead(nullptr);
     }
     const QVariantMap info = resultInfo(stopped);
     platform::NotificationCenter::defaultCenter().post(KZNotification::searchDidTerminate,

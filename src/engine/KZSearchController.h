@@ -13,6 +13,7 @@
 #include "engine/KZObjectIDSet.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchItemInfo.h"
+#include "engine/KZSecondPass.h"
 #include "engine/KZThreadInfo.h"
 #include "engine/TreeToCheck.h"
 #include "media/KZPhotosSupport.h"
@@ -88,6 +89,7 @@ platform::OperationQueue& KZSearchOperationQueue();
 // until they return. After "searchDidTerminate" it no longer holds the list.
 class KZSearchController : public KZCrc32::Delegate,
                            private KZFolderWalk::Delegate,
+                           private KZSecondPass::Delegate,
                            public std::enable_shared_from_this<KZSearchController> {
 public:
     // `sender` is the object of "searchDidTerminate" (compared by identity).
@@ -199,29 +201,24 @@ private:
     // Candidates that the driver itself could file now.
     bool driverHasWork() const;
 
-    // ---- Second pass (KZSearchControllerSecondPass.cpp) ---------------------
+    // ---- The second pass's turns (KZSearchControllerSecondPass.cpp) ---------
     void secondTestProcess();
     void doSecondProcessForImageContent();
     void secondTestProcessWithArray(KZCandidateStack& stack);
     void fileCandidate(const KZSearchItemInfoRef& item);
     void secondTestForItem(KZSearchItemInfoRef item);
-    void addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck** tree);
-    // Whether the candidate may meet others in the tree at all: with content
-    // compared, only regular files that the scan could read.
-    bool mayEnterTree(const KZSearchItemInfo& item) const;
-    bool treeOrderedBySizeFirst() const;
-    // Takes the node at `link` out of its tree, keeping the others in order.
-    std::unique_ptr<TreeToCheck> unlinkNode(TreeToCheck** link);
-    void countUnreadable(const KZSearchItemInfo& item);
+    // Takes progressLock_ itself.
     void processFoundItem(std::unique_ptr<TreeToCheck> node);
-    void freeUnusedTreeNodes(TreeToCheck*& root);
     void freeUnusedInfoCStyle();
-
-    // The comparison cascade: answers of KZCompareCodes.h.
-    qint16 compareForSameUnique(TreeToCheck& treeNode, TreeToCheck& newNode);
-    qint16 compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode);
-    qint16 compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode);
-    bool contentsEqualAtPath(const std::filesystem::path& one, const std::filesystem::path& two);
+    // KZSecondPass::Delegate, on the thread filing the tree: the counters
+    // and the found list, each under progressLock_ taken here.
+    bool passWasStopped() const override;
+    void candidateDropped() override;
+    void contentUnreadable() override;
+    qint16 compareFolderContent(TreeToCheck& one, TreeToCheck& two) override;
+    qint16 compareFoundFolders(TreeToCheck& here, TreeToCheck& node) override;
+    void joinGroup(TreeToCheck& here, std::unique_ptr<TreeToCheck> node) override;
+    void foundInTree(std::unique_ptr<TreeToCheck> node) override;
 
     // Up to `most` candidates off the stack, newest first, and whether
     // another candidate of each one's size has been met.
@@ -330,9 +327,9 @@ private:
     // Candidates and trees.
     KZCandidateStack itemInfoCStyle_;          // under notificationLock_
     KZCandidateStack itemInfoCStyleForImages_; // under notificationLock_
-    TreeToCheck* checkTree_ = nullptr;         // driver only
-    KZTreeSizeIndex checkTreeSizes_;           // driver only; where each size enters checkTree_
-    TreeToCheck* checkTreeForImages_ = nullptr; // image pass only
+    // The candidate trees (the main tree the driver's, the image tree the
+    // image pass's); made by the driver before the scan.
+    std::unique_ptr<KZSecondPass> secondPass_;
     KZFoundNodes foundNodes_;                  // under progressLock_
     KZAppURLTree appURLsTree_;
 

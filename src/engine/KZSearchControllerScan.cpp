@@ -518,8 +518,8 @@ void KZSearchController::fileUntilEveryPassEnds()
 void KZSearchController::emptyTheTrees()
 {
     setProgressVariables();
-    freeUnusedTreeNodes(checkTree_);
-    freeUnusedTreeNodes(checkTreeForImages_);
+    secondPass_->emptyTree(KZSecondPass::Tree::Main);
+    secondPass_->emptyTree(KZSecondPass::Tree::Images);
 }
 
 void KZSearchController::finalDrain()
