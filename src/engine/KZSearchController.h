@@ -51,14 +51,16 @@ class OperationQueue;
 // and the image pass never wait for one another's slots.
 platform::OperationQueue& KZSearchOperationQueue();
 
-// One duplicate search, from the request to the list of found nodes.
+// One duplicate search, from the request to the list of found nodes. The
+// controller is the driver; the stages it drives are classes of their own.
 //
 //   startToSearch (caller's thread)      parse criteria, prepare sources, queue doSearch
 //   doSearch (driver)                    list each source's top level, hand subfolders out
-//     worker 1, worker 2                 walk subfolders, filter items, push candidates
+//     worker 1, worker 2                 walk subfolders (KZFolderWalk), filter items,
+//                                        push candidates
 //     second pass (driver)               file candidates into the candidate tree through
-//                                        the comparison cascade (name, size, content);
-//                                        a pool hashes each batch's blocks ahead
+//                                        the comparison cascade (KZSecondPass); a pool
+//                                        hashes each batch's blocks ahead (KZHashAhead)
 //   end                                  drain the stacks, move the group heads into the
 //                                        list, post "searchDidTerminate"
 //
@@ -67,22 +69,32 @@ platform::OperationQueue& KZSearchOperationQueue();
 // a single writer. The driver never spins: when it has nothing to file it
 // sleeps until a worker has pushed a batch of candidates or goes idle.
 //
-// Locks, in the order they may nest (a lock is never taken while a later one
-// is held):
-//   notificationLock_  the candidate stacks and sizesMet_. Held by popBatch,
-//                      driverHasWork, freeUnusedInfoCStyle and around every push.
+// Locks, all the controller's, in the order they may nest (a lock is never
+// taken while a later one is held):
+//   photosLock_        appURLsTree_ while library passes fill it beside the
+//                      workers, and the count of photo halves at work. Taken
+//                      and let go before any other lock.
+//   notificationLock_  the candidate stacks and the sizes KZHashAhead keeps
+//                      (noteCandidate, sizeShared expect it held), and the
+//                      hashAhead_ pointer. Held by popBatch, driverHasWork,
+//                      freeUnusedInfoCStyle and around every push.
 //   progressLock_      the counters but itemsToCheck_ (an atomic), the found
 //                      list (foundNodes_). May be held while the progress
 //                      controller is called, never the other way round.
-//                      setInfoFoundItemProgress, setItemsFoundProgress and
-//                      processFoundItem take it themselves; the folders tree
-//                      of foundNodes_ is asked with it held.
+//                      setInfoFoundItemProgress, setItemsFoundProgress,
+//                      processFoundItem and KZSecondPass's delegate calls
+//                      (candidateDropped, compareFoundFolders, joinGroup,
+//                      foundInTree) take it themselves; the folders tree of
+//                      foundNodes_ is asked with it held.
 //   filedLock_         filedEntries_ (the names of files met under several
 //                      names), inside alreadyFiled only.
 //   eventMutex_        the driver's sleep: signalEvent and waitForEvent only.
-// KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of their own that no
-// caller holds. Busy and phase flags are atomics written before the action
-// they announce; the trees, firstBlocksMet_ and the hashing pool belong to
+// KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of
+// their own that no caller holds. KZFolderWalk and KZSecondPass take no lock:
+// a walk belongs to its worker, the main tree to the driver and the image
+// tree to the image pass, and what they hand back goes through the delegate
+// calls above. Busy and phase flags are atomics written before the action
+// they announce; the first blocks KZHashAhead meets and its pool belong to
 // the driver.
 //
 // The controller is shared: the queued driver and the workers keep it alive
