@@ -47,6 +47,15 @@ QVariantMap bySize(const char* which)
     return {{str("isSize"), true}, {str("sizeStruct"), QVariantMap{{str(which), true}}}};
 }
 
+// A pass over its own criteria, filing into a RecordingFiling.
+struct Filing {
+    explicit Filing(const QVariantMap& request) : criteria(request), pass(criteria, nullptr, readingIsTerminated, filed) {}
+    const KZSearchCriteria criteria;
+    const std::atomic<bool> readingIsTerminated{false};
+    RecordingFiling filed;
+    KZSecondPass pass;
+};
+
 void fileAll(KZSecondPass& pass)
 {
     for (const auto& [name, size] : std::vector<std::pair<const char*, quint64>>{
@@ -56,10 +65,9 @@ void fileAll(KZSecondPass& pass)
 
 TEST(KZSecondPass, DuplicatesJoinTheFirstNodeAndOnlyGroupHeadsLeaveTheTree)
 {
-    const KZSearchCriteria criteria(bySize("isSame"));
-    const std::atomic<bool> readingIsTerminated{false};
-    RecordingFiling filing;
-    KZSecondPass pass(criteria, nullptr, readingIsTerminated, filing);
+    Filing run(bySize("isSame"));
+    RecordingFiling& filing = run.filed;
+    KZSecondPass& pass = run.pass;
     fileAll(pass);
 
     using Pair = std::pair<fs::path, fs::path>;
@@ -72,12 +80,10 @@ TEST(KZSecondPass, DuplicatesJoinTheFirstNodeAndOnlyGroupHeadsLeaveTheTree)
 
 TEST(KZSecondPass, UniqueSearchHandsOnTheNodesThatMetNoDuplicate)
 {
-    const KZSearchCriteria criteria(bySize("isUnique"));
-    const std::atomic<bool> readingIsTerminated{false};
-    RecordingFiling filing;
-    KZSecondPass pass(criteria, nullptr, readingIsTerminated, filing);
-    fileAll(pass);
-    pass.emptyTree(KZSecondPass::Tree::Main);
+    Filing run(bySize("isUnique"));
+    RecordingFiling& filing = run.filed;
+    fileAll(run.pass);
+    run.pass.emptyTree(KZSecondPass::Tree::Main);
 
     std::sort(filing.found.begin(), filing.found.end());
     EXPECT_EQ(filing.found, (std::vector<fs::path>{"/files/b7", "/files/d9"}));
@@ -88,10 +94,9 @@ TEST(KZSecondPass, UnreadableCandidateIsCountedAndDroppedBeforeItMeetsAnyone)
     QVariantMap request = bySize("isSame");
     request.insert(str("isContent"), true);
     request.insert(str("contentStruct"), QVariantMap{{str("isData"), true}});
-    const KZSearchCriteria criteria(request);
-    const std::atomic<bool> readingIsTerminated{false};
-    RecordingFiling filing;
-    KZSecondPass pass(criteria, nullptr, readingIsTerminated, filing);
+    Filing run(request);
+    RecordingFiling& filing = run.filed;
+    KZSecondPass& pass = run.pass;
 
     auto node = candidate("gone", 5);
     node->item->setIsContentUnreadable(true);
