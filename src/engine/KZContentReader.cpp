@@ -1,5 +1,7 @@
 #include "engine/KZContentReader.h"
 
+#include "platform/FileOps.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -66,7 +68,7 @@ int openAnyLength(const std::string& path, int flags)
             break;
         }
         const std::string piece = cut == pos ? std::string("/") : path.substr(pos, cut - pos);
-        const int next = ::openat(dirFd, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int next = platform::openFolderAt(dirFd, piece.c_str(), platform::kFolderPathOnly | platform::kFolderFollowLink);
         if (dirFd != AT_FDCWD)
             ::close(dirFd);
         dirFd = next;

@@ -2,6 +2,7 @@
 #include "engine/KZResultInfoKeys.h"
 
 #include "engine/KZFoundListParcel.h"
+#include "engine/KZHashAhead.h"
 #include "engine/KZHashPool.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemFilters.h"
@@ -57,11 +58,7 @@ KZSearchController::KZSearchController(KZSearchStuffRef searchStuff, const void*
 {
 }
 
-KZSearchController::~KZSearchController()
-{
-    freeTree(checkTree_);
-    freeTree(checkTreeForImages_);
-}
+KZSearchController::~KZSearchController() = default;
 
 bool KZSearchController::wasStopped() const
 {
@@ -149,24 +146,25 @@ void KZSearchController::initializeSearchVariables()
         for (std::size_t i = 0; i < words; ++i)
             smallSizesMet_[i].store(0, std::memory_order_relaxed);
     }
-    hashPool_.reset();
-    firstBlocksMet_.clear();
+    std::unique_ptr<KZHashAhead> hashAhead;
     if (smallSizesMet_) {
         std::vector<std::string> roots;
         for (const KZSourceItemRef& source : searchStuff_->sources())
             if (source)
                 roots.push_back(source->path().native());
-        hashPool_ = std::make_unique<KZHashPool>(hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots));
+        hashAhead = std::make_unique<KZHashAhead>(*crc32_,
+                                                  hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots),
+                                                  [this] { return wasStopped(); });
     }
     {
         std::lock_guard guard(notificationLock_);
         itemInfoCStyle_.clear();
         itemInfoCStyleForImages_.clear();
-        sizesMet_.clear();
+        hashAhead_ = std::move(hashAhead);
     }
-    freeTree(checkTree_);
-    checkTreeSizes_.reset();
-    freeTree(checkTreeForImages_);
+    KZSecondPass::Delegate& filed = *this;
+    secondPass_ = std::make_unique<KZSecondPass>(*criteria_, crc32_.get(), readingIsTerminated_, filed);
+    secondPass_->setHashAhead(hashAhead_.get());
     {
         std::lock_guard guard(progressLock_);
         foundNodes_.clear();
@@ -232,8 +230,15 @@ void KZSearchController::doSearch()
     if (progressCntrl_)
         progressCntrl_->setIsSearching(false);
 
-    hashPool_.reset(); // its threads end here, not when the last reference goes
-    firstBlocksMet_.clear();
+    {
+        // The pool's threads end here, not when the last reference goes.
+        std::unique_ptr<KZHashAhead> hashAhead;
+        {
+            std::lock_guard guard(notificationLock_);
+            hashAhead = std::move(hashAhead_);
+        }
+        secondPass_->setHashAhead(nullptr);
+    }
     const QVariantMap info = resultInfo(stopped);
     platform::NotificationCenter::defaultCenter().post(KZNotification::searchDidTerminate,
                                                        platform::NotificationObject(senderCntrl_), info);

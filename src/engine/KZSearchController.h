@@ -6,12 +6,14 @@
 #include "engine/KZExcludedInfo.h"
 #include "engine/KZFolderAncestry.h"
 #include "engine/KZFolderListings.h"
+#include "engine/KZFolderWalk.h"
 #include "engine/KZFileTypeTagger.h"
 #include "engine/KZFoundNodes.h"
 #include "engine/KZNumberTree.h"
 #include "engine/KZObjectIDSet.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchItemInfo.h"
+#include "engine/KZSecondPass.h"
 #include "engine/KZThreadInfo.h"
 #include "engine/TreeToCheck.h"
 #include "media/KZPhotosSupport.h"
@@ -35,7 +37,7 @@
 #include <vector>
 
 class KZContentReader;
-class KZHashPool;
+class KZHashAhead;
 class KZItemAttributes;
 class KZItemFilters;
 class KZItemReader;
@@ -49,14 +51,16 @@ class OperationQueue;
 // and the image pass never wait for one another's slots.
 platform::OperationQueue& KZSearchOperationQueue();
 
-// One duplicate search, from the request to the list of found nodes.
+// One duplicate search, from the request to the list of found nodes. The
+// controller is the driver; the stages it drives are classes of their own.
 //
 //   startToSearch (caller's thread)      parse criteria, prepare sources, queue doSearch
 //   doSearch (driver)                    list each source's top level, hand subfolders out
-//     worker 1, worker 2                 walk subfolders, filter items, push candidates
+//     worker 1, worker 2                 walk subfolders (KZFolderWalk), filter items,
+//                                        push candidates
 //     second pass (driver)               file candidates into the candidate tree through
-//                                        the comparison cascade (name, size, content);
-//                                        a pool hashes each batch's blocks ahead
+//                                        the comparison cascade (KZSecondPass); a pool
+//                                        hashes each batch's blocks ahead (KZHashAhead)
 //   end                                  drain the stacks, move the group heads into the
 //                                        list, post "searchDidTerminate"
 //
@@ -65,27 +69,40 @@ platform::OperationQueue& KZSearchOperationQueue();
 // a single writer. The driver never spins: when it has nothing to file it
 // sleeps until a worker has pushed a batch of candidates or goes idle.
 //
-// Locks, in the order they may nest (a lock is never taken while a later one
-// is held):
-//   notificationLock_  the candidate stacks and sizesMet_. Held by popBatch,
-//                      driverHasWork, freeUnusedInfoCStyle and around every push.
+// Locks, all the controller's, in the order they may nest (a lock is never
+// taken while a later one is held):
+//   photosLock_        appURLsTree_ while library passes fill it beside the
+//                      workers, and the count of photo halves at work. Taken
+//                      and let go before any other lock.
+//   notificationLock_  the candidate stacks and the sizes KZHashAhead keeps
+//                      (noteCandidate, sizeShared expect it held), and the
+//                      hashAhead_ pointer. Held by popBatch, driverHasWork,
+//                      freeUnusedInfoCStyle and around every push.
 //   progressLock_      the counters but itemsToCheck_ (an atomic), the found
 //                      list (foundNodes_). May be held while the progress
 //                      controller is called, never the other way round.
-//                      setInfoFoundItemProgress, setItemsFoundProgress and
-//                      processFoundItem take it themselves; the folders tree
-//                      of foundNodes_ is asked with it held.
+//                      setInfoFoundItemProgress, setItemsFoundProgress,
+//                      processFoundItem and KZSecondPass's delegate calls
+//                      (candidateDropped, compareFoundFolders, joinGroup,
+//                      foundInTree) take it themselves; the folders tree of
+//                      foundNodes_ is asked with it held.
 //   filedLock_         filedEntries_ (the names of files met under several
 //                      names), inside alreadyFiled only.
 //   eventMutex_        the driver's sleep: signalEvent and waitForEvent only.
-// KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of their own that no
-// caller holds. Busy and phase flags are atomics written before the action
-// they announce; the trees, firstBlocksMet_ and the hashing pool belong to
+// KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of
+// their own that no caller holds. KZFolderWalk and KZSecondPass take no lock:
+// a walk belongs to its worker, the main tree to the driver and the image
+// tree to the image pass, and what they hand back goes through the delegate
+// calls above. Busy and phase flags are atomics written before the action
+// they announce; the first blocks KZHashAhead meets and its pool belong to
 // the driver.
 //
 // The controller is shared: the queued driver and the workers keep it alive
 // until they return. After "searchDidTerminate" it no longer holds the list.
-class KZSearchController : public KZCrc32::Delegate, public std::enable_shared_from_this<KZSearchController> {
+class KZSearchController : public KZCrc32::Delegate,
+                           private KZFolderWalk::Delegate,
+                           private KZSecondPass::Delegate,
+                           public std::enable_shared_from_this<KZSearchController> {
 public:
     // `sender` is the object of "searchDidTerminate" (compared by identity).
     static std::shared_ptr<KZSearchController> create(KZSearchStuffRef searchStuff, const void* sender,
@@ -160,10 +177,19 @@ private:
     // be filed after its contents. A folder not yet read is read here.
     bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info,
                               KZSearchItemInfoRef* deferred, KZSearchItemInfoRef read);
-    // `rootSelf` (may be null) is the root folder as a candidate, filed
-    // after everything inside it.
+    // A worker's walk of one folder (KZFolderWalk). `rootSelf` (may be
+    // null) is the root folder as a candidate, filed after everything inside.
     void iterateSearch(const std::filesystem::path& folder, std::shared_ptr<const KZExcludedInfo> excluded,
                        qint16 label, KZSearchItemInfoRef rootSelf = {});
+    // KZFolderWalk::Delegate, on the worker's thread.
+    bool walkWasStopped() const override;
+    bool readWalkedItem(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) override;
+    void walkedFile(KZSearchItemInfoRef item) override;
+    void walkedFolder(KZSearchItemInfoRef item) override;
+    void folderNotListed(const std::filesystem::path& dir, int err) override;
+    void entryNotRead() override;
+    bool handOver(const std::filesystem::path& dir, qint16 label, const std::shared_ptr<const KZExcludedInfo>& excluded,
+                  const KZSearchItemInfoRef& item) override;
     // A folder that could not be opened or listed to its end.
     void noteUnlisted(const std::filesystem::path& dir, int err);
     void processFileItem(KZSearchItemInfoRef item);
@@ -187,42 +213,28 @@ private:
     // Candidates that the driver itself could file now.
     bool driverHasWork() const;
 
-    // ---- Second pass (KZSearchControllerSecondPass.cpp) ---------------------
+    // ---- The second pass's turns (KZSearchControllerSecondPass.cpp) ---------
     void secondTestProcess();
     void doSecondProcessForImageContent();
     void secondTestProcessWithArray(KZCandidateStack& stack);
     void fileCandidate(const KZSearchItemInfoRef& item);
     void secondTestForItem(KZSearchItemInfoRef item);
-    void addNode(std::unique_ptr<TreeToCheck> node, TreeToCheck** tree);
-    // Whether the candidate may meet others in the tree at all: with content
-    // compared, only regular files that the scan could read.
-    bool mayEnterTree(const KZSearchItemInfo& item) const;
-    bool treeOrderedBySizeFirst() const;
-    // Takes the node at `link` out of its tree, keeping the others in order.
-    std::unique_ptr<TreeToCheck> unlinkNode(TreeToCheck** link);
-    void countUnreadable(const KZSearchItemInfo& item);
+    // Takes progressLock_ itself.
     void processFoundItem(std::unique_ptr<TreeToCheck> node);
-    void freeUnusedTreeNodes(TreeToCheck*& root);
     void freeUnusedInfoCStyle();
+    // KZSecondPass::Delegate, on the thread filing the tree: the counters
+    // and the found list, each under progressLock_ taken here.
+    bool passWasStopped() const override;
+    void candidateDropped() override;
+    void contentUnreadable() override;
+    qint16 compareFolderContent(TreeToCheck& one, TreeToCheck& two) override;
+    qint16 compareFoundFolders(TreeToCheck& here, TreeToCheck& node) override;
+    void joinGroup(TreeToCheck& here, std::unique_ptr<TreeToCheck> node) override;
+    void foundInTree(std::unique_ptr<TreeToCheck> node) override;
 
-    // The comparison cascade: answers of KZCompareCodes.h.
-    qint16 compareForSameUnique(TreeToCheck& treeNode, TreeToCheck& newNode);
-    qint16 compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode);
-    qint16 compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode);
-    bool contentsEqualAtPath(const std::filesystem::path& one, const std::filesystem::path& two);
-
-    // ---- Hashing ahead (KZSearchControllerHashAhead.cpp) --------------------
     // Up to `most` candidates off the stack, newest first, and whether
     // another candidate of each one's size has been met.
     std::vector<KZSearchItemInfoRef> popBatch(KZCandidateStack& stack, std::size_t most, std::vector<bool>* sizeShared);
-    // Hashes, on the pool, the blocks that filing the batch will compare:
-    // first blocks of files whose size is shared, whole files whose first
-    // block is shared too (and the tree node that met that block first).
-    void hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
-    // A tree node whose file was hashed only in part, so that the pool can
-    // finish it when a file with the same first block comes.
-    void notePartialNode(TreeToCheck* node);
-    void forgetPartialNode(const TreeToCheck* node);
 
     // ---- The passes beside the scan (KZSearchControllerPasses.cpp) -----------
     // The music and photo libraries feed their files into the scan's
@@ -327,9 +339,9 @@ private:
     // Candidates and trees.
     KZCandidateStack itemInfoCStyle_;          // under notificationLock_
     KZCandidateStack itemInfoCStyleForImages_; // under notificationLock_
-    TreeToCheck* checkTree_ = nullptr;         // driver only
-    KZTreeSizeIndex checkTreeSizes_;           // driver only; where each size enters checkTree_
-    TreeToCheck* checkTreeForImages_ = nullptr; // image pass only
+    // The candidate trees (the main tree the driver's, the image tree the
+    // image pass's); made by the driver before the scan.
+    std::unique_ptr<KZSecondPass> secondPass_;
     KZFoundNodes foundNodes_;                  // under progressLock_
     KZAppURLTree appURLsTree_;
 
@@ -367,33 +379,11 @@ private:
     // lead to content (names compared too, no content, folders).
     std::unique_ptr<std::atomic<quint64>[]> smallSizesMet_;
 
-    // Hashing ahead (on when smallSizesMet_ is): candidates per size, under
-    // notificationLock_; first blocks met, driver only.
+    // Hashing ahead, on when smallSizesMet_ is. The pointer is set and reset
+    // by the driver with notificationLock_ held; its sizes are kept under
+    // that lock, the rest belongs to the driver.
     unsigned hashingThreads_ = 0;
-    std::unique_ptr<KZHashPool> hashPool_;
-    // Per size, the candidates of other files than the first one met (names
-    // of one file share their bytes without a read).
-    struct SizeMet {
-        quint32 others = 0;
-        quint64 first = 0; // the first file's identity, mixed
-    };
-    std::unordered_map<quint64, SizeMet> sizesMet_;
-    struct FirstBlock {
-        quint64 size;
-        quint64 head; // the digest's first bytes
-        bool operator==(const FirstBlock&) const = default;
-    };
-    struct FirstBlockHash {
-        std::size_t operator()(const FirstBlock& key) const noexcept
-        {
-            return std::hash<quint64>{}(key.head ^ (key.size * 0x9E3779B97F4A7C15ull));
-        }
-    };
-    struct FirstBlockMet {
-        quint32 count = 0;
-        TreeToCheck* partialNode = nullptr; // in the tree, hashed only in part
-    };
-    std::unordered_map<FirstBlock, FirstBlockMet, FirstBlockHash> firstBlocksMet_;
+    std::unique_ptr<KZHashAhead> hashAhead_;
     KZObjectIDSet filedItems_;   // folders filed as candidates
     KZObjectIDSet listedFolders_; // folders whose entries a walk has listed
     std::mutex filedLock_; // filedEntries_

@@ -421,7 +421,7 @@ void KZSearchController::secondTestForFolderContent(std::unique_ptr<TreeToCheck>
                 stopped = true;
                 break;
             }
-            if (compareForSameUnique(**it, *node) == KZCompare::kSame) {
+            if (secondPass_->compareForSameUnique(**it, *node) == KZCompare::kSame) {
                 match = *it;
                 break;
             }

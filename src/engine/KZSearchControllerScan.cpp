@@ -4,15 +4,14 @@
 // driver has handed everything out, a worker that meets a visible subfolder
 // offers it to the other worker when that one is idle, so that both stay
 // busy until the end.
-//
-// Walks are iterative (an explicit stack of open folders), so a deep tree
-// cannot exhaust a thread's stack; folders are listed through their open
-// descriptors, so each item costs one statx relative to its folder.
+// The walk itself is KZFolderWalk's.
 
 #include "engine/KZSearchController.h"
 
 #include "engine/KZCompareCodes.h"
 #include "engine/KZEnginePaths.h"
+#include "engine/KZFolderWalk.h"
+#include "engine/KZHashAhead.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemFilters.h"
 #include "engine/KZItemReader.h"
@@ -28,20 +27,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
-#include <string_view>
-#include <unordered_set>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Open folders a walk keeps for descending by descriptor, so that a very deep
-// tree does not run out of descriptors.
-constexpr std::size_t kMaxOpenFolders = 64;
-constexpr std::size_t kMaxHandOverPath = PATH_MAX / 2;
 // Candidates on the stack that wake the driver during the scan.
 constexpr std::size_t kWakeBatch = 64;
 
@@ -265,245 +257,51 @@ bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThrea
 void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<const KZExcludedInfo> excluded,
                                        qint16 label, KZSearchItemInfoRef rootSelf)
 {
-    struct PendingFolder {
-        KZSearchItemInfoRef item;
-        std::string name;
-        bool hidden = false;
-    };
-    struct Frame {
-        fs::path dir;
-        std::string name; // in the folder below it on the stack
-        platform::DirectoryHandle handle;
-        dev_t device = 0;
-        ino_t inode = 0;
-        std::vector<PendingFolder> folders;
-        std::size_t next = 0;
-        KZSearchItemInfoRef self; // the folder as a candidate, after its contents
-        // With folders measured by the walk: the sums so far, and the
-        // subfolders whose own sums are still to come.
-        quint64 size = 0;
-        quint64 count = 0;
-        std::vector<std::string> subfolders;
-        std::unordered_set<std::string> walked;
-        // Whether the listing showed content by the emptiness rule, or an
-        // entry that only a look at it can judge.
-        bool holdsContent = false;
-        bool emptinessUnsure = false;
-    };
-    std::vector<Frame> stack;
-    const bool wantsHidden = criteria_->isInvisible();
-    const KZExcludedInfo* exclusions = excluded.get();
-    const bool excludes = reader_->excludesAny(exclusions);
-    // Each folder's size and count are added up from the listings the walk
-    // makes anyway, children into parents, so that measuring every folder
-    // costs nothing beyond the walk. A folder handed to the other worker
-    // would leave its parent without its sums: such a walk keeps its
-    // subfolders.
-    const bool sums = reader_->foldersMeasuredByScan();
-    // A folder's emptiness, when the filters ask for it, is judged from the
-    // walk's own listing too, instead of listing the folder once more. Nested
-    // emptiness looks at whole subtrees and is left to the filters.
-    const bool weighs = sums
-        || ((criteria_->isFolderEmpty() || criteria_->isFolderNotEmpty()) && !criteria_->isNestedEmptied());
+    KZFolderWalk(*criteria_, *reader_, listedFolders_, *this).walk(root, std::move(excluded), label, std::move(rootSelf));
+}
 
-    // Only the frames at the top of the stack keep their folders open, so a
-    // walk holds a bounded number of descriptors at any depth. Every folder
-    // is opened relative to its parent's descriptor, never by its full path,
-    // so neither depth nor the length of a path limits the walk. A frame
-    // that was closed is opened again, when the walk climbs back to it, as
-    // ".." of the folder it left, and checked to be the same folder.
-    auto identify = [](Frame& frame) {
-        struct stat st {};
-        if (::fstat(frame.handle.fd(), &st) != 0)
-            return false;
-        frame.device = st.st_dev;
-        frame.inode = st.st_ino;
-        return true;
-    };
-    auto isSame = [](const platform::DirectoryHandle& handle, const Frame& frame) {
-        struct stat st {};
-        return handle.isValid() && ::fstat(handle.fd(), &st) == 0 && st.st_dev == frame.device
-            && st.st_ino == frame.inode;
-    };
-    // Opens the top frame again from the nearest frame below that is open,
-    // name by name; false when a folder on the way is no longer the one
-    // that was listed.
-    auto reopenTop = [&]() {
-        std::size_t base = stack.size() - 1;
-        while (base > 0 && !stack[base - 1].handle.isValid())
-            --base;
-        for (std::size_t i = base; i < stack.size(); ++i) {
-            platform::DirectoryHandle handle = i == 0 ? platform::DirectoryHandle::open(stack[0].dir)
-                                                      : platform::DirectoryHandle::openAt(
-                                                            stack[i - 1].handle.fd(), stack[i].name.c_str());
-            if (!isSame(handle, stack[i]))
-                return false;
-            stack[i].handle = std::move(handle);
-        }
-        for (std::size_t i = base; i + kMaxOpenFolders < stack.size(); ++i)
-            stack[i].handle = platform::DirectoryHandle();
-        return true;
-    };
+// ---- What a walk hands on ---------------------------------------------------------------
 
-    // Lists one folder: files become candidates at once; plain subfolders
-    // wait in the frame, to be walked (or offered to the other worker) and
-    // then handed on themselves, after everything inside them.
-    auto enter = [&](const fs::path& dir, int parentFd, const std::string& name, KZSearchItemInfoRef self) {
-        if (wasStopped() || reader_->isExcluded(dir, exclusions))
-            return false;
-        int err = 0;
-        Frame frame;
-        frame.dir = dir;
-        frame.name = name;
-        frame.self = std::move(self);
-        frame.handle = parentFd >= 0 ? platform::DirectoryHandle::openAt(parentFd, name.c_str(), &err)
-                                     : platform::DirectoryHandle::open(dir, &err);
-        if (frame.handle.isValid() && !identify(frame)) {
-            err = errno;
-            frame.handle = platform::DirectoryHandle();
-        }
-        if (!frame.handle.isValid()) {
-            noteUnlisted(dir, err);
-            return false;
-        }
-        // A folder met again (through overlapping sources or a second mount)
-        // is not listed again: what it holds was met the first time.
-        if (!listedFolders_.insert(frame.device, frame.inode))
-            return false;
-        const KZSearchItemInfo::Folder folder = KZSearchItemInfo::makeFolder(dir);
-        const bool listed = frame.handle.list([&](const platform::DirEntry& entry) {
-            if (wasStopped())
-                return false;
-            if (sums && !entry.statFailed) {
-                // The same rule as a folder measurement: view-settings files
-                // count for nothing, whatever the filters leave out counts.
-                if (!entry.name.starts_with(".DS_Store")) {
-                    ++frame.count;
-                    if (!entry.stat.isDir())
-                        frame.size += entry.stat.size;
-                }
-                if (entry.stat.isDir())
-                    frame.subfolders.push_back(entry.name);
-            }
-            if (weighs && !frame.holdsContent) {
-                const KZItemReader::EntryWeight weight = reader_->weighEntryForEmptiness(entry);
-                frame.holdsContent = weight == KZItemReader::EntryWeight::Content
-                    || weight == KZItemReader::EntryWeight::Subfolder;
-                frame.emptinessUnsure |= weight == KZItemReader::EntryWeight::Unsure;
-            }
-            if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
-                return true;
-            if (excludes && reader_->isExcluded(dir / entry.name, exclusions))
-                return true;
-            if (entry.statFailed) {
-                if (entry.statError != ENOENT) // gone since the folder was read is no failure
-                    unreadableCount_.fetch_add(1);
-                return true;
-            }
-            const KZItemAttributes attributes = KZItemAttributes::fromEntry(dir, entry, frame.handle.fd());
-            auto item = KZSearchItemInfo::create(folder, entry.name);
-            if (!readItem(*item, label, attributes))
-                return true;
-            item->setOriginalNameFromLocation();
-            if (item->isDirectory() && !item->isPackage() && !item->isApplication()) {
-                // A folder whose extension is left out is neither walked nor
-                // a candidate.
-                if (reader_->extensionIsSame(item->extension()))
-                    return true;
-                const bool hidden = !wantsHidden && attributes.isHidden();
-                frame.folders.push_back({std::move(item), entry.name, hidden});
-            } else {
-                processFileItem(std::move(item));
-            }
-            return !wasStopped();
-        }, &err);
-        if (!listed) {
-            noteUnlisted(dir, err);
-            frame.holdsContent = true; // not listed to its end: never called empty
-        }
-        stack.push_back(std::move(frame));
-        if (stack.size() > kMaxOpenFolders)
-            stack[stack.size() - 1 - kMaxOpenFolders].handle = platform::DirectoryHandle();
-        return true;
-    };
+bool KZSearchController::walkWasStopped() const
+{
+    return wasStopped();
+}
 
-    if (reader_->extensionIsSame(extensionOfName(KZEnginePaths::lastComponent(root).native())))
-        return;
-    if (!enter(root, -1, std::string(), rootSelf) && rootSelf) {
-        reader_->measureFolder(*rootSelf);
-        processFolderItem(std::move(rootSelf));
-    }
+bool KZSearchController::readWalkedItem(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes)
+{
+    return readItem(item, label, attributes);
+}
 
-    while (!stack.empty()) {
-        if (wasStopped())
-            return;
-        Frame& top = stack.back();
-        if (top.next < top.folders.size()) {
-            PendingFolder pending = std::move(top.folders[top.next++]);
-            const fs::path dir = top.dir / pending.name;
-            // The other worker opens what it is handed by its path: a folder
-            // deep enough for its path to near the system's limit stays here.
-            if (!sums && !pending.hidden && mainCompleted_ && dir.native().size() < kMaxHandOverPath) {
-                currLocationLabel_ = label;
-                if (startNewThreadWithURL(dir, label, excluded, pending.item))
-                    continue; // the other worker takes the folder, itself included
-            }
-            if (!top.handle.isValid() && !reopenTop()) {
-                // The folder was moved or replaced while its subfolders were
-                // walked: what is left of it cannot be reached safely.
-                for (std::size_t i = top.next - 1; i < top.folders.size(); ++i)
-                    noteUnlisted(top.dir / top.folders[i].name, ESTALE);
-                top.next = top.folders.size();
-                continue;
-            }
-            if (!pending.hidden && enter(dir, top.handle.fd(), pending.name, pending.item))
-                continue; // handed on when its frame is done
-            if (sums) {
-                reader_->measureFolder(*pending.item);
-                top.size += pending.item->totSize();
-                top.count += pending.item->multiPurposeInfo();
-                top.walked.insert(pending.name);
-            }
-            processFolderItem(std::move(pending.item));
-            continue;
-        }
-        KZSearchItemInfoRef self = std::move(top.self);
-        if (self && weighs && !sums && (top.holdsContent || !top.emptinessUnsure))
-            self->setEmptyAsScanned(!top.holdsContent);
-        if (sums) {
-            // Subfolders the walk passed over (hidden, left out, packages,
-            // not listed) are measured on their own.
-            for (const std::string& name : top.subfolders) {
-                if (top.walked.count(name) != 0)
-                    continue;
-                auto child = KZSearchItemInfo::create(top.dir / name);
-                reader_->measureFolder(*child);
-                top.size += child->totSize();
-                top.count += child->multiPurposeInfo();
-            }
-            if (self) {
-                self->setTotSize(top.size);
-                self->setMultiPurposeInfo(top.count);
-                if (top.holdsContent || !top.emptinessUnsure)
-                    self->setEmptyAsScanned(!top.holdsContent);
-            }
-            if (stack.size() > 1) {
-                Frame& parent = stack[stack.size() - 2];
-                parent.size += top.size;
-                parent.count += top.count;
-                parent.walked.insert(top.name);
-            }
-        }
-        platform::DirectoryHandle left = std::move(top.handle);
-        stack.pop_back();
-        if (!stack.empty() && !stack.back().handle.isValid() && left.isValid()) {
-            platform::DirectoryHandle parent = platform::DirectoryHandle::openAt(left.fd(), "..");
-            if (isSame(parent, stack.back()))
-                stack.back().handle = std::move(parent);
-        }
-        if (self)
-            processFolderItem(std::move(self));
-    }
+void KZSearchController::walkedFile(KZSearchItemInfoRef item)
+{
+    processFileItem(std::move(item));
+}
+
+void KZSearchController::walkedFolder(KZSearchItemInfoRef item)
+{
+    processFolderItem(std::move(item));
+}
+
+void KZSearchController::folderNotListed(const fs::path& dir, int err)
+{
+    noteUnlisted(dir, err);
+}
+
+void KZSearchController::entryNotRead()
+{
+    unreadableCount_.fetch_add(1);
+}
+
+bool KZSearchController::handOver(const fs::path& dir, qint16 label,
+                                  const std::shared_ptr<const KZExcludedInfo>& excluded,
+                                  const KZSearchItemInfoRef& item)
+{
+    // Once the driver has handed every source folder out, a walk that meets
+    // a visible subfolder offers it to the other worker when that one idles.
+    if (!mainCompleted_)
+        return false;
+    currLocationLabel_ = label;
+    return startNewThreadWithURL(dir, label, excluded, item);
 }
 
 void KZSearchController::noteUnlisted(const fs::path& dir, int err)
@@ -579,12 +377,8 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     bool wake = false;
     {
         std::lock_guard guard(notificationLock_);
-        if (hashPool_ && item->isRegularFile() && !item->isImageContent()) {
-            const quint64 identity = (item->inode() * 0x9E3779B97F4A7C15ull) ^ item->device();
-            auto [met, fresh] = sizesMet_.try_emplace(item->totSize(), SizeMet{0, identity});
-            if (!fresh && met->second.first != identity)
-                ++met->second.others;
-        }
+        if (hashAhead_)
+            hashAhead_->noteCandidate(*item);
         // The driver is woken for a batch worth filing, not for every file:
         // a worker that goes idle wakes it anyway, and whatever waits when
         // the scan ends is drained then.
@@ -724,8 +518,8 @@ void KZSearchController::fileUntilEveryPassEnds()
 void KZSearchController::emptyTheTrees()
 {
     setProgressVariables();
-    freeUnusedTreeNodes(checkTree_);
-    freeUnusedTreeNodes(checkTreeForImages_);
+    secondPass_->emptyTree(KZSecondPass::Tree::Main);
+    secondPass_->emptyTree(KZSecondPass::Tree::Images);
 }
 
 void KZSearchController::finalDrain()
@@ -738,8 +532,8 @@ void KZSearchController::finalDrain()
             const std::vector<KZSearchItemInfoRef> batch = popBatch(*stack, 512, &sizeShared);
             if (batch.empty())
                 break;
-            if (stack == &itemInfoCStyle_)
-                hashAheadOf(batch, sizeShared);
+            if (stack == &itemInfoCStyle_ && hashAhead_)
+                hashAhead_->hashAheadOf(batch, sizeShared);
             for (const KZSearchItemInfoRef& item : batch)
                 secondTestForItem(item);
         }

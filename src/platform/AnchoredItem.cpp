@@ -1,5 +1,7 @@
 #include "platform/AnchoredItem.h"
 
+#include "platform/FileOps.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,7 +48,7 @@ std::optional<AnchoredItem> AnchoredItem::open(const std::filesystem::path& item
     }
     // O_PATH is enough for the *at calls and also opens a folder that may
     // be searched but not listed.
-    int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int fd = openFolderAt(AT_FDCWD, "/", kFolderPathOnly);
     if (fd < 0) {
         answer(errno, err);
         return std::nullopt;
@@ -56,10 +58,10 @@ std::optional<AnchoredItem> AnchoredItem::open(const std::filesystem::path& item
         const std::string component = part.native();
         if (component.empty() || component == ".")
             continue;
-        int next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int next = openFolderAt(fd, component.c_str(), kFolderPathOnly);
         int code = errno;
         if (next < 0 && isSystemLink(fd, component)) {
-            next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            next = openFolderAt(fd, component.c_str(), kFolderPathOnly | kFolderFollowLink);
             code = errno;
         }
         ::close(fd);
@@ -77,7 +79,7 @@ std::optional<AnchoredItem> AnchoredItem::open(const std::filesystem::path& item
 
 int AnchoredItem::openFolder(const std::filesystem::path& folder, int* err)
 {
-    const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd = openFolderAt(AT_FDCWD, folder.c_str(), kFolderPathOnly | kFolderFollowLink);
     answer(fd < 0 ? errno : 0, err);
     return fd;
 }

@@ -158,7 +158,7 @@ bool AtomicFileWriter::commit()
     // new content is in place and readable, so a folder that cannot be synced
     // (some file systems refuse) does not turn the write into a failure.
     const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = openFolderAt(AT_FDCWD, folder.c_str(), kFolderFollowLink);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);

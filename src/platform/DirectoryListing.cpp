@@ -1,5 +1,7 @@
 #include "platform/DirectoryListing.h"
 
+#include "platform/FileOps.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -9,8 +11,6 @@
 namespace platform {
 
 namespace {
-
-constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
 bool setErr(int* err, int code)
 {
@@ -55,7 +55,7 @@ DirectoryHandle DirectoryHandle::openAt(int parentFd, const char* name, int* err
         setErr(err, ENOENT);
         return {};
     }
-    const int fd = ::openat(parentFd, name, kOpenFlags);
+    const int fd = openFolderAt(parentFd, name);
     if (fd < 0) {
         // O_NOFOLLOW on a link answers ELOOP; ENOTDIR reads better for a caller.
         setErr(err, errno == ELOOP ? ENOTDIR : errno);
@@ -71,7 +71,7 @@ bool DirectoryHandle::list(const DirVisitor& visit, int* err) const
         return setErr(err, EBADF);
     // A fresh open file description of the same folder: its read position is
     // its own, so listing never disturbs the handle (or another listing).
-    const int fd = ::openat(fd_, ".", kOpenFlags);
+    const int fd = openFolderAt(fd_, ".");
     if (fd < 0)
         return setErr(err, errno);
     DIR* dir = ::fdopendir(fd);

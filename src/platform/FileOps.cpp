@@ -274,7 +274,7 @@ int copyFolder(const std::filesystem::path& from, const std::filesystem::path& t
     if (::mkdir(to.c_str(), 0700) != 0)
         return errno;
     created.push_back(to);
-    const int fd = ::open(from.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openFolderAt(AT_FDCWD, from.c_str());
     if (fd < 0)
         return errno;
     DIR* dir = ::fdopendir(fd);
@@ -293,7 +293,7 @@ int copyFolder(const std::filesystem::path& from, const std::filesystem::path& t
             code = copyOne(from / names[i], to / names[i], stopped, created);
     }
     if (code == 0) {
-        const int target = ::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int target = openFolderAt(AT_FDCWD, to.c_str());
         if (target >= 0) {
             copyAttributes(::dirfd(dir), target);
             ::fchmod(target, st.st_mode & 07777);
@@ -357,7 +357,7 @@ int removeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop)
         return errno;
     if (!S_ISDIR(st.st_mode))
         return ::unlinkat(dirfd, name, 0) == 0 ? 0 : errno;
-    const int fd = ::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openFolderAt(dirfd, name);
     if (fd < 0)
         return errno;
     DIR* dir = ::fdopendir(fd);
@@ -382,6 +382,15 @@ int removeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop)
 
 } // namespace
 
+int openFolderAt(int dirfd, const char* name, unsigned how)
+{
+    int flags = O_DIRECTORY | O_CLOEXEC;
+    flags |= (how & kFolderPathOnly) ? O_PATH : O_RDONLY;
+    if (!(how & kFolderFollowLink))
+        flags |= O_NOFOLLOW;
+    return ::openat(dirfd, name, flags);
+}
+
 bool copyTree(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped, int* err)
 {
     std::vector<std::filesystem::path> created;
@@ -401,7 +410,7 @@ bool removeTree(const std::filesystem::path& path, const StopTest& stopped, int*
     int code = ENOENT;
     if (!path.empty()) {
         const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
-        const int dirfd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int dirfd = openFolderAt(AT_FDCWD, parent.c_str(), kFolderFollowLink);
         if (dirfd < 0) {
             code = errno;
         } else {

@@ -20,6 +20,23 @@ QString systemErrorString(int err);
 std::optional<QByteArray> readRegularFile(const std::filesystem::path& file, quint64 maxSize,
                                           QString* reason = nullptr, bool followLinks = false);
 
+// How openFolderAt opens a folder; flags combine with |.
+enum FolderOpening : unsigned {
+    // Read-only (listable), and a symbolic link as the last component is
+    // refused (ENOTDIR or ELOOP) instead of followed.
+    kFolderNoFollow = 0,
+    // A link as the last component is followed.
+    kFolderFollowLink = 1,
+    // O_PATH: enough for the *at calls, and opens a folder that may be
+    // searched but not listed.
+    kFolderPathOnly = 2,
+};
+
+// Opens the folder `name` relative to the open folder `dirfd` (AT_FDCWD for
+// the working folder; an absolute name needs no folder), close-on-exec.
+// Answers the descriptor, or -1 with errno set.
+int openFolderAt(int dirfd, const char* name, unsigned how = kFolderNoFollow);
+
 // Writes all of `data`, retrying after signals and short writes. False with
 // errno set on an error; EIO when the descriptor takes no more bytes.
 bool writeAll(int fd, const char* data, size_t size);

@@ -93,7 +93,7 @@ std::optional<KZPersistentUndoRecord> recordOf(const QByteArray& line)
 
 void syncFolder(const fs::path& folder)
 {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = platform::openFolderAt(AT_FDCWD, folder.c_str(), platform::kFolderFollowLink);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);

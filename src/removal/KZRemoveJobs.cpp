@@ -45,7 +45,7 @@ bool isSuccess(KZRemoveOutcome outcome)
 // The names in a folder, read through a descriptor that did not follow a link.
 std::optional<std::set<std::string>> namesIn(const fs::path& folder)
 {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = platform::openFolderAt(AT_FDCWD, folder.c_str());
     if (fd < 0)
         return std::nullopt;
     DIR* dir = ::fdopendir(fd);

@@ -14,6 +14,41 @@
 
 namespace fs = std::filesystem;
 
+TEST(FileTreeOps, FolderOpensRelativeToItsParentAndLinksOnlyWhenAsked)
+{
+    kztest::TempDir dir;
+    dir.write("real/inside", "x");
+    fs::create_symlink("real", dir / "link");
+    dir.write("file", "y");
+    const int parent = platform::openFolderAt(AT_FDCWD, dir.path().c_str());
+    ASSERT_GE(parent, 0);
+
+    const int real = platform::openFolderAt(parent, "real");
+    EXPECT_GE(real, 0);
+    EXPECT_EQ(::faccessat(real, "inside", F_OK, 0), 0);
+    // A link is refused unless asked for, and a file is never a folder.
+    errno = 0;
+    EXPECT_EQ(platform::openFolderAt(parent, "link"), -1);
+    EXPECT_TRUE(errno == ELOOP || errno == ENOTDIR) << errno;
+    const int followed = platform::openFolderAt(parent, "link", platform::kFolderFollowLink);
+    EXPECT_GE(followed, 0);
+    EXPECT_EQ(platform::openFolderAt(parent, "file", platform::kFolderFollowLink), -1);
+    EXPECT_EQ(errno, ENOTDIR);
+
+    // A folder that may be searched but not listed opens for the *at calls.
+    ::chmod((dir / "real").c_str(), 0100);
+    const int pathOnly = platform::openFolderAt(parent, "real", platform::kFolderPathOnly);
+    EXPECT_GE(pathOnly, 0);
+    EXPECT_EQ(::faccessat(pathOnly, "inside", F_OK, 0), 0);
+    if (::geteuid() != 0) { // permissions do not stop the super-user
+        EXPECT_EQ(platform::openFolderAt(parent, "real"), -1);
+    }
+    ::chmod((dir / "real").c_str(), 0700);
+    for (int fd : {parent, real, followed, pathOnly})
+        if (fd >= 0)
+            ::close(fd);
+}
+
 TEST(FileTreeOps, CopyKeepsModesTimesAttributesAndLinks)
 {
     kztest::TempDir dir;

@@ -1,27 +1,12 @@
 #include "app/search/KZResultModelHandOff.h"
 
 #include "app/search/KZSourcesCntrl.h"
-#include "engine/KZProgressControl.h"
+#include "engine/KZNullProgress.h"
 #include "engine/KZResultInfoKeys.h"
 #include "platform/Log.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/KZResultTabCntrl.h"
 #include "result/model/KZResultTabStrip.h"
-
-namespace {
-
-class SilentProgress : public KZProgressControl {
-public:
-    bool wasStopped() const override { return false; }
-    void prepareToSearch(const QVariantMap&) override {}
-    void setIsSearching(bool) override {}
-    void setFoundSize(quint64) override {}
-    void setFoundCount(quint64) override {}
-    void setCheckedCount(quint64) override {}
-    void setItemsToCheckCount(quint64) override {}
-};
-
-} // namespace
 
 class KZResultModelHandOff::NoTabs : public KZResultTabStrip {
 public:
@@ -81,5 +66,5 @@ std::vector<KZSourceItemRef> KZResultModelHandOff::emptyFoldersSourcesWithFolder
 
 std::shared_ptr<KZProgressControl> KZResultModelHandOff::createProgressWithoutInterface()
 {
-    return std::make_shared<SilentProgress>();
+    return std::make_shared<KZNullProgress>();
 }

@@ -4,7 +4,7 @@
 // controller, its tab strip, the per-tab controllers and a progress
 // controller without a window. They record what they are asked.
 
-#include "engine/KZProgressControl.h"
+#include "engine/KZNullProgress.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/KZResultSaving.h"
 #include "result/model/KZResultTabCntrl.h"
@@ -87,16 +87,7 @@ public:
     void saveItemsWithDict(const QVariantMap& r) override { request = r; }
 };
 
-class SilentProgress : public KZProgressControl {
-public:
-    bool wasStopped() const override { return false; }
-    void prepareToSearch(const QVariantMap&) override {}
-    void setFoundSize(quint64) override {}
-    void setFoundCount(quint64) override {}
-    void setCheckedCount(quint64) override {}
-    void setItemsToCheckCount(quint64) override {}
-    void setIsSearching(bool) override {}
-};
+using SilentProgress = KZNullProgress;
 
 class FakeHost : public KZResultWindowHost {
 public:

@@ -3,7 +3,7 @@
 
 #include "removal/KZRemove.h"
 
-#include "engine/KZProgressControl.h"
+#include "engine/KZNullProgress.h"
 #include "engine/KZResultInfoKeys.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
@@ -65,17 +65,6 @@ QString localized(const char* key)
 {
     return platform::localizedString(QString::fromLatin1(key));
 }
-
-class SilentProgress : public KZProgressControl {
-public:
-    bool wasStopped() const override { return false; }
-    void prepareToSearch(const QVariantMap&) override {}
-    void setIsSearching(bool) override {}
-    void setFoundSize(quint64) override {}
-    void setFoundCount(quint64) override {}
-    void setCheckedCount(quint64) override {}
-    void setItemsToCheckCount(quint64) override {}
-};
 
 // A removal's undo: puts the items back once. An undone removal offers no
 // redo, so the step leaves the stack when undone.
@@ -773,7 +762,7 @@ std::vector<KZSourceItemRef> KZResultWindowCntrl::emptyFoldersSourcesWithFolders
 
 std::shared_ptr<KZProgressControl> KZResultWindowCntrl::createProgressWithoutInterface()
 {
-    return std::make_shared<SilentProgress>();
+    return std::make_shared<KZNullProgress>();
 }
 
 // ---- Switches ----------------------------------------------------------------------------------

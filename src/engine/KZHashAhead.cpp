@@ -1,23 +1,9 @@
-// Hashing ahead: the driver files candidates one at a time, in the order
-// that gives the groups their numbers, and a comparison reads blocks only as
-// far as two files agree. Reading those blocks is what takes the time, so a
-// pool reads them for a whole batch of candidates before the batch is
-// filed. The filing itself does not change: it finds the blocks in the
-// caches and opens nothing, and the groups and their numbers are those of a
-// search that hashes on the driver alone.
-//
-// A batch is hashed in two rounds. First the first block of every file whose
-// size another candidate has; then the whole file where another file of its
-// size had the same first block: those are almost always duplicates, whose
-// every block the comparisons will read. A file whose first block is shared
-// with a node already in the tree finishes that node too: the driver waits
-// for the pool, so no node is touched by two threads at once.
-
-#include "engine/KZSearchController.h"
+#include "engine/KZHashAhead.h"
 
 #include "engine/KZContentCache.h"
+#include "engine/KZCrc32.h"
 #include "engine/KZHashPool.h"
-#include "settings/KZSearchCriteria.h"
+#include "engine/TreeToCheck.h"
 
 #include <cstring>
 
@@ -37,26 +23,37 @@ bool worthHashing(const KZSearchItemInfo& item)
 
 } // namespace
 
-std::vector<KZSearchItemInfoRef> KZSearchController::popBatch(KZCandidateStack& stack, std::size_t most,
-                                                              std::vector<bool>* sizeShared)
+KZHashAhead::KZHashAhead(KZCrc32& crc32, unsigned threads, std::function<bool()> stopped)
+    : crc32_(crc32), pool_(std::make_unique<KZHashPool>(threads)), stopped_(std::move(stopped))
 {
-    std::vector<KZSearchItemInfoRef> batch;
-    sizeShared->clear();
-    std::lock_guard guard(notificationLock_);
-    while (batch.size() < most) {
-        KZSearchItemInfoRef item = stack.pop();
-        if (!item)
-            break;
-        const auto met = sizesMet_.find(item->totSize());
-        sizeShared->push_back(met != sizesMet_.end() && met->second.others > 0);
-        batch.push_back(std::move(item));
-    }
-    return batch;
 }
 
-void KZSearchController::hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared)
+KZHashAhead::~KZHashAhead() = default;
+
+std::size_t KZHashAhead::FirstBlockHash::operator()(const FirstBlock& key) const noexcept
 {
-    if (!hashPool_ || batch.empty())
+    return std::hash<quint64>{}(key.head ^ (key.size * 0x9E3779B97F4A7C15ull));
+}
+
+void KZHashAhead::noteCandidate(const KZSearchItemInfo& item)
+{
+    if (!item.isRegularFile() || item.isImageContent())
+        return;
+    const quint64 identity = (item.inode() * 0x9E3779B97F4A7C15ull) ^ item.device();
+    auto [met, fresh] = sizesMet_.try_emplace(item.totSize(), SizeMet{0, identity});
+    if (!fresh && met->second.first != identity)
+        ++met->second.others;
+}
+
+bool KZHashAhead::sizeShared(quint64 size) const
+{
+    const auto met = sizesMet_.find(size);
+    return met != sizesMet_.end() && met->second.others > 0;
+}
+
+void KZHashAhead::hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared)
+{
+    if (batch.empty())
         return;
 
     // Round one: first blocks.
@@ -66,14 +63,14 @@ void KZSearchController::hashAheadOf(const std::vector<KZSearchItemInfoRef>& bat
         if (sizeShared[i] && worthHashing(item))
             first.push_back(&item);
     }
-    hashPool_->forEach(first.size(), [&](std::size_t i) {
+    pool_->forEach(first.size(), [&](std::size_t i) {
         KZSearchItemInfo& item = *first[i];
         std::unique_ptr<KZNodeCache> cache = item.takeContentCache();
-        if (!crc32_->hashAhead(item, 1, &cache))
+        if (!crc32_.hashAhead(item, 1, &cache))
             item.setIsContentUnreadable(true);
         item.setContentCache(std::move(cache));
     });
-    if (wasStopped())
+    if (stopped_())
         return;
 
     // Round two: whole files whose first block another file has.
@@ -113,9 +110,9 @@ void KZSearchController::hashAheadOf(const std::vector<KZSearchItemInfoRef>& bat
         if (!w.cache)
             w.cache = &w.own;
     }
-    hashPool_->forEach(whole.size(), [&](std::size_t i) {
+    pool_->forEach(whole.size(), [&](std::size_t i) {
         Whole& w = whole[i];
-        if (!crc32_->hashAhead(*w.item, KZCrc32::blocksOf(w.item->totSize()), w.cache) && w.owner)
+        if (!crc32_.hashAhead(*w.item, KZCrc32::blocksOf(w.item->totSize()), w.cache) && w.owner)
             w.owner->setIsContentUnreadable(true);
     });
     for (Whole& w : whole) {
@@ -124,10 +121,8 @@ void KZSearchController::hashAheadOf(const std::vector<KZSearchItemInfoRef>& bat
     }
 }
 
-void KZSearchController::notePartialNode(TreeToCheck* node)
+void KZHashAhead::notePartialNode(TreeToCheck* node)
 {
-    if (!hashPool_)
-        return;
     const KZContentCache* content = KZContentCache::from(node->crcs.get());
     if (!content || content->blocksHashed() != 1 || KZCrc32::blocksOf(content->length()) < 2)
         return;
@@ -136,10 +131,10 @@ void KZSearchController::notePartialNode(TreeToCheck* node)
         met->second.partialNode = node;
 }
 
-void KZSearchController::forgetPartialNode(const TreeToCheck* node)
+void KZHashAhead::forgetPartialNode(const TreeToCheck* node)
 {
     const KZContentCache* content = KZContentCache::from(node->crcs.get());
-    if (!hashPool_ || !content || content->blocksHashed() < 1)
+    if (!content || content->blocksHashed() < 1)
         return;
     const auto met = firstBlocksMet_.find(FirstBlock{content->length(), headOf(*content)});
     if (met != firstBlocksMet_.end() && met->second.partialNode == node)

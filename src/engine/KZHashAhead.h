@@ -1,0 +1,85 @@
+#pragma once
+
+#include "engine/KZSearchItemInfo.h"
+
+#include <QtGlobal>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+class KZCrc32;
+class KZHashPool;
+struct TreeToCheck;
+
+// Hashing ahead: the driver files candidates one at a time, in the order
+// that gives the groups their numbers, and a comparison reads blocks only as
+// far as two files agree. Reading those blocks is what takes the time, so a
+// pool reads them for a whole batch of candidates before the batch is
+// filed. The filing itself does not change: it finds the blocks in the
+// caches and opens nothing, and the groups and their numbers are those of a
+// search that hashes on the driver alone.
+//
+// A batch is hashed in two rounds. First the first block of every file whose
+// size another candidate has; then the whole file where another file of its
+// size had the same first block: those are almost always duplicates, whose
+// every block the comparisons will read. A file whose first block is shared
+// with a node already in the tree finishes that node too: the driver waits
+// for the pool, so no node is touched by two threads at once.
+//
+// Threads: noteCandidate and sizeShared keep the sizes met, which the scan
+// workers and the driver share; the owner calls them with its candidate lock
+// held (the same lock as around the candidate stacks). Everything else
+// belongs to the driver. The pool's threads end with this object.
+class KZHashAhead {
+public:
+    // `stopped` is asked between the rounds.
+    KZHashAhead(KZCrc32& crc32, unsigned threads, std::function<bool()> stopped);
+    ~KZHashAhead();
+    KZHashAhead(const KZHashAhead&) = delete;
+    KZHashAhead& operator=(const KZHashAhead&) = delete;
+
+    // A candidate pushed for the driver (owner's candidate lock held).
+    void noteCandidate(const KZSearchItemInfo& item);
+    // Whether another file than the first one met had a candidate of this
+    // size (owner's candidate lock held).
+    bool sizeShared(quint64 size) const;
+
+    // Hashes, on the pool, the blocks that filing the batch will compare:
+    // first blocks of files whose size is shared, whole files whose first
+    // block is shared too (and the tree node that met that block first).
+    void hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
+    // A tree node whose file was hashed only in part, so that the pool can
+    // finish it when a file with the same first block comes.
+    void notePartialNode(TreeToCheck* node);
+    // The node leaves the tree.
+    void forgetPartialNode(const TreeToCheck* node);
+
+private:
+    // Per size, the candidates of other files than the first one met (names
+    // of one file share their bytes without a read).
+    struct SizeMet {
+        quint32 others = 0;
+        quint64 first = 0; // the first file's identity, mixed
+    };
+    struct FirstBlock {
+        quint64 size;
+        quint64 head; // the digest's first bytes
+        bool operator==(const FirstBlock&) const = default;
+    };
+    struct FirstBlockHash {
+        std::size_t operator()(const FirstBlock& key) const noexcept;
+    };
+    struct FirstBlockMet {
+        quint32 count = 0;
+        TreeToCheck* partialNode = nullptr; // in the tree, hashed only in part
+    };
+
+    KZCrc32& crc32_;
+    std::unique_ptr<KZHashPool> pool_;
+    std::function<bool()> stopped_;
+    std::unordered_map<quint64, SizeMet> sizesMet_;
+    std::unordered_map<FirstBlock, FirstBlockMet, FirstBlockHash> firstBlocksMet_;
+};

@@ -1,0 +1,359 @@
+#include "engine/KZSecondPass.h"
+
+#include "engine/KZCompareCodes.h"
+#include "engine/KZCrc32.h"
+#include "engine/KZHashAhead.h"
+#include "platform/DirectoryListing.h"
+#include "settings/KZSearchCriteria.h"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+KZSecondPass::KZSecondPass(const KZSearchCriteria& criteria, KZCrc32* crc32,
+                           const std::atomic<bool>& readingIsTerminated, Delegate& delegate)
+    : criteria_(criteria),
+      crc32_(crc32),
+      readingIsTerminated_(readingIsTerminated),
+      delegate_(delegate),
+      isSameSearch_(criteria.isSameSearch()),
+      isUniqueSearch_(criteria.isUniqueSearch())
+{
+}
+
+KZSecondPass::~KZSecondPass()
+{
+    freeTree(checkTree_);
+    freeTree(checkTreeForImages_);
+}
+
+void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
+{
+    TreeToCheck** tree = &root(which);
+    const bool folderSearch = criteria_.isFolderCompareContent();
+    const bool nested = criteria_.isNestedEmptied();
+    const bool onlyDuration = criteria_.isOnlySameDuration();
+
+    if (!mayEnterTree(*node->item)) {
+        if (node->item->isContentUnreadable())
+            delegate_.contentUnreadable();
+        delegate_.candidateDropped();
+        return;
+    }
+
+    KZTreeSizeIndex* sizes = nullptr;
+    if (tree == &checkTree_ && treeOrderedBySizeFirst()) {
+        if (!node->keyed || node->imageContent)
+            checkTreeSizes_.disable();
+        else if (checkTreeSizes_.usable())
+            sizes = &checkTreeSizes_;
+    }
+    TreeToCheck** link = tree;
+    if (TreeToCheck** entry = sizes ? sizes->entry(node->totSize) : nullptr) {
+        link = entry;
+        sizes = nullptr; // known already
+    }
+    for (;;) {
+        if (!*link) {
+            if (sizes)
+                sizes->note(node->totSize, link);
+            if (tree == &checkTree_ && hashAhead_)
+                hashAhead_->notePartialNode(node.get());
+            *link = node.release();
+            return;
+        }
+        TreeToCheck& here = **link;
+        if (sizes && here.keyed && here.totSize == node->totSize) {
+            sizes->note(node->totSize, link);
+            sizes = nullptr;
+        }
+        const bool failedBefore = here.unreadable;
+        qint16 r = compareForSameUnique(here, *node);
+        if (here.unreadable != failedBefore && tree == &checkTree_) {
+            // It now passes every size alike, or is about to leave the tree.
+            checkTreeSizes_.clear();
+            sizes = nullptr;
+        }
+        if (node->unreadable) {
+            delegate_.candidateDropped();
+            return;
+        }
+        if (here.unreadable && !here.inGroup) {
+            // Its file failed: it leaves the tree, so that no later candidate
+            // opens it again, and the candidate goes on from its place.
+            if (tree == &checkTree_)
+                checkTreeSizes_.clear();
+            unlinkNode(link);
+            delegate_.candidateDropped();
+            continue;
+        }
+
+        if (folderSearch) {
+            // During the scan the tree only orders the folders. Of two equal
+            // sizes the one holding more items goes first: a folder always
+            // comes before the folders inside it, so a copied chain is met
+            // at its top even when only its deepest folder holds a file.
+            if (r == KZCompare::kSame)
+                r = compareForSameNumber(here.item->multiPurposeInfo(), node->item->multiPurposeInfo());
+            link = r == KZCompare::kAfter ? &here.left : &here.right;
+            continue;
+        }
+        if (r == KZCompare::kSame && nested)
+            r = delegate_.compareFoundFolders(here, *node);
+        if (onlyDuration)
+            r = KZCompare::kSame;
+        if (r == KZCompare::kNotComparable) {
+            delegate_.candidateDropped();
+            return; // the node and its reference to the item go away
+        }
+        if (r != KZCompare::kSame) {
+            link = r == KZCompare::kAfter ? &here.left : &here.right;
+            continue;
+        }
+
+        // A duplicate of the tree node.
+        delegate_.joinGroup(here, std::move(node));
+        return;
+    }
+}
+
+bool KZSecondPass::treeOrderedBySizeFirst() const
+{
+    // Names come before sizes in the cascade, folders and durations order or
+    // join nodes by other means: the size index serves only the plain cascade.
+    return (criteria_.isSameSize() || criteria_.isUniqueSize()) && !criteria_.isSameName()
+        && !criteria_.isUniqueName() && !criteria_.isFolderCompareContent() && !criteria_.isNestedEmptied()
+        && !criteria_.isOnlySameDuration();
+}
+
+bool KZSecondPass::mayEnterTree(const KZSearchItemInfo& item) const
+{
+    if (!criteria_.isCompareContent() || item.isDirectory())
+        return true;
+    return item.isRegularFile() && !item.isContentUnreadable();
+}
+
+std::unique_ptr<TreeToCheck> KZSecondPass::unlinkNode(TreeToCheck** link)
+{
+    std::unique_ptr<TreeToCheck> gone(*link);
+    if (hashAhead_)
+        hashAhead_->forgetPartialNode(gone.get());
+    if (!gone->left) {
+        *link = gone->right;
+    } else if (!gone->right) {
+        *link = gone->left;
+    } else {
+        // Its neighbour in order, the first node of its right subtree, takes
+        // its place.
+        TreeToCheck** nextLink = &gone->right;
+        while ((*nextLink)->left)
+            nextLink = &(*nextLink)->left;
+        TreeToCheck* next = *nextLink;
+        *nextLink = next->right;
+        next->left = gone->left;
+        next->right = gone->right;
+        *link = next;
+    }
+    gone->left = nullptr;
+    gone->right = nullptr;
+    return gone;
+}
+
+void KZSecondPass::emptyTree(Tree which)
+{
+    if (which == Tree::Main)
+        checkTreeSizes_.reset();
+    TreeToCheck* tree = root(which);
+    root(which) = nullptr;
+    forEachNodePostOrder(tree, [this](TreeToCheck* raw) {
+        std::unique_ptr<TreeToCheck> node(raw);
+        node->left = nullptr;
+        node->right = nullptr;
+        node->crcs.reset();
+        const bool found = (isSameSearch_ && node->inGroup) || (isUniqueSearch_ && !node->inGroup);
+        if (found)
+            delegate_.foundInTree(std::move(node));
+    });
+}
+
+// ---- The comparison cascade -----------------------------------------------------------------
+
+qint16 KZSecondPass::compareForSameUnique(TreeToCheck& treeNode, TreeToCheck& newNode)
+{
+    bool nameTested = false;
+    if (criteria_.isSameName() || criteria_.isUniqueName()) {
+        const bool withoutExtension = criteria_.noExtensionCompare();
+        const qint16 r = compareForSameString(treeNode.item->nameWithOption(withoutExtension),
+                                              newNode.item->nameWithOption(withoutExtension));
+        if (r != KZCompare::kSame)
+            return r;
+        nameTested = true;
+    }
+    if (criteria_.isSameSize() || criteria_.isUniqueSize() || criteria_.isFolderCompareContent())
+        return compareForSameSize(treeNode, newNode);
+    return nameTested ? KZCompare::kSame : KZCompare::kNotComparable;
+}
+
+qint16 KZSecondPass::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode)
+{
+    if (treeNode.unreadable)
+        return KZCompare::kAfter; // a group's head whose file has gone: passed, never opened
+    // Most pairs differ in size: decided from the nodes alone, without
+    // touching the tree item (two names of one file have one size).
+    if (treeNode.keyed && newNode.keyed && !treeNode.imageContent && !newNode.imageContent) {
+        if (treeNode.totSize != newNode.totSize)
+            return compareForSameNumber(treeNode.totSize, newNode.totSize);
+        // Two files hashed before may hold their answer in their caches (two
+        // names of one file hash alike); only files still to be read need
+        // the items.
+        if (criteria_.isCompareContent()) {
+            if (const auto known = KZCrc32::compareKnownContent(treeNode.crcs.get(), newNode.crcs.get())) {
+                if (*known == KZCompare::kSame)
+                    newNode.crcs.reset(); // a member of a group is never compared again
+                return *known;
+            }
+        }
+    }
+
+    KZSearchItemInfo& treeItem = *treeNode.item;
+    KZSearchItemInfo& newItem = *newNode.item;
+
+    // Two names of one file (hard links): the same content, nothing to read.
+    if (treeItem.hasIdentity() && newItem.hasIdentity() && treeItem.device() == newItem.device()
+        && treeItem.inode() == newItem.inode())
+        return KZCompare::kSame;
+
+    const bool treeImage = treeItem.isImageContent();
+    const bool newImage = newItem.isImageContent();
+    if (treeImage || newImage) {
+        if (!treeImage || !newImage || !crc32_)
+            return KZCompare::kNotComparable;
+        for (TreeToCheck* node : {&newNode, &treeNode}) {
+            if (node->crcs)
+                continue;
+            node->crcs = node->item->hasImageRecord() ? node->item->takeImageRecord()
+                                                       : crc32_->CRCForImageWithURL(node->item->url());
+            if (!node->crcs) {
+                node->item->setIsImageContent(false);
+                node->imageContent = false;
+                return KZCompare::kNotComparable;
+            }
+        }
+        const qint16 r = crc32_->compareContentOfPhoto(treeItem.url(), newItem.url(), &treeNode.crcs, &newNode.crcs);
+        if (r == KZCompare::kSame)
+            newNode.crcs.reset();
+        return r;
+    }
+
+    qint16 r = compareForSameNumber(treeItem.totSize(), newItem.totSize());
+    const bool compareContent
+        = criteria_.isCompareContent() || (criteria_.isFolderCompareContent() && readingIsTerminated_);
+    if (r != KZCompare::kSame || !compareContent)
+        return r;
+
+    if (treeItem.isPackage() && newItem.isPackage())
+        return contentsEqualAtPath(treeItem.url(), newItem.url()) ? KZCompare::kSame : KZCompare::kAfter;
+    if (criteria_.isFolderCompareContent() && treeItem.isDirectory() && newItem.isDirectory())
+        return delegate_.compareFolderContent(treeNode, newNode);
+    return compareContentOfFiles(treeNode, newNode);
+}
+
+qint16 KZSecondPass::compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode)
+{
+    if (!crc32_)
+        return KZCompare::kNotComparable;
+    KZSearchItemInfo& treeItem = *treeNode.item;
+    KZSearchItemInfo& newItem = *newNode.item;
+    KZCrc32::Unreadable unreadable = KZCrc32::Unreadable::None;
+    const qint16 r = crc32_->compareContentOfFile(treeItem, newItem, &treeNode.crcs, &newNode.crcs, &unreadable);
+    if (r == KZCompare::kSame) {
+        newNode.crcs.reset(); // a member of a group is never compared again
+        return r;
+    }
+    if (r != KZCompare::kNotComparable)
+        return r; // ordered by the first block that differs, so the tree stays a search tree
+    // A file that failed is marked on its first failure and never opened
+    // again: the tree node leaves the tree (the candidate goes on past it and
+    // can still meet its real duplicates), a candidate is dropped.
+    const bool treeFailed = unreadable == KZCrc32::Unreadable::One || unreadable == KZCrc32::Unreadable::Both;
+    const bool newFailed = unreadable == KZCrc32::Unreadable::Two || unreadable == KZCrc32::Unreadable::Both;
+    if (treeFailed) {
+        treeNode.unreadable = true;
+        delegate_.contentUnreadable();
+    }
+    if (newFailed) {
+        newNode.unreadable = true;
+        delegate_.contentUnreadable();
+    }
+    // Otherwise not comparable (lengths changed, the search stopped). With
+    // content as the only criterion the candidate stays in the tree instead
+    // of being dropped.
+    if (treeFailed || criteria_.isOnlyContent())
+        return KZCompare::kAfter;
+    return r;
+}
+
+bool KZSecondPass::contentsEqualAtPath(const fs::path& one, const fs::path& two)
+{
+    if (!crc32_)
+        return false;
+    struct Entry {
+        std::string name;
+        platform::FileStat stat;
+    };
+    auto listing = [](const fs::path& dir, std::vector<Entry>* entries) {
+        const bool listed = platform::listDirectory(dir, [&](const platform::DirEntry& entry) {
+            if (entry.statFailed)
+                return false;
+            entries->push_back({entry.name, entry.stat});
+            return true;
+        });
+        std::sort(entries->begin(), entries->end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+        return listed;
+    };
+    auto linkTarget = [](const fs::path& path) {
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        target.resize(n < 0 ? 0 : std::size_t(n));
+        return n < 0 ? std::string(1, '\0') + path.native() : target;
+    };
+
+    std::vector<std::pair<fs::path, fs::path>> pending{{one, two}};
+    while (!pending.empty()) {
+        if (delegate_.passWasStopped())
+            return false;
+        const auto [a, b] = std::move(pending.back());
+        pending.pop_back();
+        std::vector<Entry> left;
+        std::vector<Entry> right;
+        if (!listing(a, &left) || !listing(b, &right) || left.size() != right.size())
+            return false;
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            const Entry& x = left[i];
+            const Entry& y = right[i];
+            if (x.name != y.name || (x.stat.mode & S_IFMT) != (y.stat.mode & S_IFMT))
+                return false;
+            const fs::path pa = a / x.name;
+            const fs::path pb = b / y.name;
+            if (x.stat.isDir()) {
+                pending.emplace_back(pa, pb);
+            } else if (x.stat.isSymlink()) {
+                if (linkTarget(pa) != linkTarget(pb))
+                    return false;
+            } else if (x.stat.isRegular()) {
+                std::unique_ptr<KZNodeCache> cacheA;
+                std::unique_ptr<KZNodeCache> cacheB;
+                if (x.stat.size != y.stat.size || crc32_->compareContentOfFile(pa, pb, &cacheA, &cacheB) != 0)
+                    return false;
+            } else {
+                return false; // pipes and devices have no content to compare
+            }
+        }
+    }
+    return true;
+}
