@@ -4,7 +4,7 @@
 #include <utility>
 
 KZCandidateStack::KZCandidateStack(KZCandidateStack&& other) noexcept
-    : head_(std::exchange(other.head_, nullptr)), size_(std::exchange(other.size_, 0))
+    : head_(std::exchange(other.head_, nullptr)), size_(other.size_.exchange(0, std::memory_order_relaxed))
 {
 }
 
@@ -13,7 +13,7 @@ KZCandidateStack& KZCandidateStack::operator=(KZCandidateStack&& other) noexcept
     if (this != &other) {
         clear();
         head_ = std::exchange(other.head_, nullptr);
-        size_ = std::exchange(other.size_, 0);
+        size_.store(other.size_.exchange(0, std::memory_order_relaxed), std::memory_order_relaxed);
     }
     return *this;
 }
@@ -26,7 +26,8 @@ bool KZCandidateStack::push(KZSearchItemInfoRef item)
     cell->item = std::move(item);
     cell->next = head_;
     head_ = cell;
-    ++size_;
+    // Written only under the owner's lock: no read-modify-write is needed.
+    size_.store(size_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     return true;
 }
 
@@ -36,7 +37,7 @@ KZSearchItemInfoRef KZCandidateStack::pop()
         return {};
     ItemInfoArrayCStyle* cell = head_;
     head_ = cell->next;
-    --size_;
+    size_.store(size_.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
     KZSearchItemInfoRef item = std::move(cell->item);
     delete cell;
     return item;
@@ -49,5 +50,5 @@ void KZCandidateStack::clear()
         head_ = cell->next;
         delete cell;
     }
-    size_ = 0;
+    size_.store(0, std::memory_order_relaxed);
 }

@@ -2,11 +2,13 @@
 
 #include "engine/ItemInfoArrayCStyle.h"
 
+#include <atomic>
 #include <cstddef>
 
 // A stack of candidates, newest first. Not locked: the search controller
 // guards its stacks with its own lock. Move-only; whatever is still on the
-// stack when it goes away is released.
+// stack when it goes away is released. Its size may be read without the
+// lock, as an estimate of how far the stack's reader is behind.
 class KZCandidateStack {
 public:
     KZCandidateStack() = default;
@@ -23,11 +25,11 @@ public:
     // Unlinks the newest cell and answers its item; null when empty.
     KZSearchItemInfoRef pop();
     bool isEmpty() const { return head_ == nullptr; }
-    std::size_t size() const { return size_; }
+    std::size_t size() const { return size_.load(std::memory_order_relaxed); }
     // Releases every item and frees every cell.
     void clear();
 
 private:
     ItemInfoArrayCStyle* head_ = nullptr;
-    std::size_t size_ = 0;
+    std::atomic<std::size_t> size_{0};
 };

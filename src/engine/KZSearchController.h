@@ -116,6 +116,9 @@ public:
     // Threads that hash ahead of the comparisons; 0 (the default) sizes them
     // to the machine and the disks. The result is the same for any number.
     void setHashingThreads(unsigned threads) { hashingThreads_ = threads; }
+    // Candidates waiting for the driver from which a scan worker hashes the
+    // small files it meets itself (tests); the result is the same for any.
+    void setWorkerHashingBacklog(std::size_t candidates) { workerHashingBacklog_ = candidates; }
 
     // Prepares the search and queues the driver; returns at once.
     void startToSearch();
@@ -374,10 +377,13 @@ private:
     };
     // Sizes of at most one block that a plain file candidate already had.
     // When every pair of equal size is compared by content, a file of such a
-    // size will be read whole at its first comparison: the scan worker that
-    // meets it hashes it instead, beside the driver. Null when sizes do not
+    // size will be read whole at its first comparison: while the driver is
+    // behind, the scan worker that meets it hashes it instead, beside the
+    // driver; while it keeps up, the walk is what the search waits for, and
+    // the hashing pool reads the file with its batch. Null when sizes do not
     // lead to content (names compared too, no content, folders).
     std::unique_ptr<std::atomic<quint64>[]> smallSizesMet_;
+    std::size_t workerHashingBacklog_ = 1024; // candidates waiting: the driver is behind
 
     // Hashing ahead, on when smallSizesMet_ is. The pointer is set and reset
     // by the driver with notificationLock_ held; its sizes are kept under

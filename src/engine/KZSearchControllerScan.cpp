@@ -429,7 +429,9 @@ void KZSearchController::hashSmallFileIfSizeMet(KZSearchItemInfo& item)
     const quint64 bit = quint64(1) << (size % 64);
     const bool met = (smallSizesMet_[size / 64].fetch_or(bit, std::memory_order_relaxed) & bit) != 0;
     // A file with other names may meet one of them, which needs no read.
-    if (met && item.linkCount() == 1) {
+    // While the driver keeps up, the hashing pool reads the file for the
+    // batch it is filed in, off the walk.
+    if (met && item.linkCount() == 1 && itemInfoCStyle_.size() >= workerHashingBacklog_) {
         std::unique_ptr<KZNodeCache> cache = crc32_->hashSmallFile(item.url(), size);
         if (!cache)
             item.setIsContentUnreadable(true); // counted when the driver files it
