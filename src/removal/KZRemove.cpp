@@ -9,6 +9,7 @@
 #include "platform/FileStat.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
@@ -39,18 +40,6 @@ platform::OperationQueue& removalQueue()
 QString display(const fs::path& path)
 {
     return QFile::decodeName(path.c_str());
-}
-
-bool isInsideFolder(const fs::path& path, const fs::path& folder)
-{
-    auto p = path.begin();
-    for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
-        if (f->empty())
-            continue;
-        if (p == path.end() || *p != *f)
-            return false;
-    }
-    return true;
 }
 
 // Adapts the panel to the grouping by location.
@@ -430,7 +419,8 @@ KZFoundItemArray KZRemove::findProcessedItems(const KZFoundItemArray& items)
         if (!gone && !stored.empty() && managed == managedItems_.end()) {
             const fs::path normal = stored.lexically_normal();
             for (const fs::path& folder : leftFolders) {
-                if (normal != folder && isInsideFolder(normal, folder) && !platform::statPath(normal, false)) {
+                if (normal != folder && platform::isInsideFolder(normal, folder)
+                    && !platform::statPath(normal, false)) {
                     gone = true;
                     break;
                 }
@@ -542,7 +532,8 @@ bool KZRemove::markPhotosItems(const KZFoundItemArray& items, bool trashIt)
         KZFoundItemArray inLibrary;
         QStringList ids;
         for (const KZFoundItemRef& item : items) {
-            if (tried.count(item.get()) || !isInsideFolder(item->recordedURL().lexically_normal(), libraryPath))
+            if (tried.count(item.get())
+                || !platform::isInsideFolder(item->recordedURL().lexically_normal(), libraryPath))
                 continue;
             tried.insert(item.get());
             panel_->managedCount.fetch_add(1);
