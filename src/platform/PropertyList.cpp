@@ -17,12 +17,12 @@
 // unsigned ones are made by parsing a one-integer XML list and recognised by
 // the width marker of their binary form.
 #include "platform/PropertyList.h"
+#include "platform/Paths.h"
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QStringList>
 #include <QVariantList>
 
@@ -75,7 +75,7 @@ bool setError(QString* error, const QString& message)
 
 QString displayPath(const fs::path& path)
 {
-    return QStringLiteral("“%1”").arg(QFile::decodeName(QByteArray(path.c_str())));
+    return QStringLiteral("“%1”").arg(platform::pathText(path));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,4 +1,5 @@
 #include "platform/UserDefaults.h"
+#include "platform/Paths.h"
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
@@ -7,7 +8,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -170,7 +170,7 @@ fs::path UserDefaults::defaultFilePath()
     if (config.empty() || config.is_relative()) {
         fs::path home = environmentPath("HOME");
         if (home.empty())
-            home = fs::path(QFile::encodeName(QDir::homePath()).toStdString());
+            home = platform::pathFromText(QDir::homePath());
         config = home / ".config";
     }
     return config / "maravex" / "defaults.plist";
@@ -202,7 +202,7 @@ QVariantMap UserDefaults::loadFile()
     } else {
         logLine(QStringLiteral("The preferences could not be read (%1). The file was moved to “%2”; "
                                "the program starts from its default settings.")
-                    .arg(error, QFile::decodeName(QByteArray(aside.c_str()))));
+                    .arg(error, platform::pathText(aside)));
     }
     return {};
 }

@@ -17,8 +17,6 @@
 #include "services/KZNumberUtilities.h"
 #include "settings/KZDefaultsKeys.h"
 
-#include <QFile>
-
 #include <cerrno>
 #include <thread>
 #include <unordered_set>
@@ -35,11 +33,6 @@ platform::OperationQueue& removalQueue()
     static auto* queue = new platform::OperationQueue(QStringLiteral("KZRemove"), platform::OperationQueue::Unbounded,
                                                       0x5000000);
     return *queue;
-}
-
-QString display(const fs::path& path)
-{
-    return QFile::decodeName(path.c_str());
 }
 
 // Adapts the panel to the grouping by location.
@@ -447,7 +440,7 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
         if (const auto st = platform::statPath(destination, true); st && st->isDir())
             destVolume = quint64(st->device);
         if (!destVolume) {
-            manageError(KZRemoveCode::notFound, true, display(destination));
+            manageError(KZRemoveCode::notFound, true, platform::pathText(destination));
             return;
         }
     }
@@ -546,7 +539,7 @@ bool KZRemove::markPhotosItems(const KZFoundItemArray& items, bool trashIt)
         // user's application would gain nothing.
         if (ids.isEmpty())
             continue;
-        if (KZAppsSupport::sharedControl().reopenPhotosOnLibrary(QFile::decodeName(library.c_str()))
+        if (KZAppsSupport::sharedControl().reopenPhotosOnLibrary(platform::pathText(library))
             && photosSettleDelay.count() > 0)
             std::this_thread::sleep_for(photosSettleDelay);
         QStringList notMarked;

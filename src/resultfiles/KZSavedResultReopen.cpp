@@ -10,8 +10,6 @@
 #include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
 
-#include <QFile>
-
 #include <cmath>
 #include <map>
 #include <set>
@@ -103,7 +101,7 @@ std::optional<KZSavedResult> KZSavedResultReopen::readFile(const fs::path& file,
 {
     QString reason;
     const std::optional<QByteArray> bytes = platform::readRegularFile(file, maxFileSize, &reason, true);
-    const QString name = QFile::decodeName(QByteArray(file.c_str()));
+    const QString name = platform::pathText(file);
     if (!bytes) {
         if (error)
             *error = QStringLiteral("“%1” could not be read: %2").arg(name, reason);

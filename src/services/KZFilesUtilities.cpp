@@ -3,6 +3,7 @@
 #include "platform/FileStat.h"
 #include "platform/FinderInfo.h"
 #include "platform/Packages.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/Volumes.h"
 #include "services/KZStartupDiskName.h"
@@ -23,11 +24,6 @@ namespace {
 
 // The code a missing item reports; callers only test that there is one.
 constexpr int kItemMissingError = 4;
-
-QString decodeName(const std::string& bytes)
-{
-    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
-}
 
 fs::path withoutTrailingSlash(const fs::path& path)
 {
@@ -106,7 +102,7 @@ std::optional<QString> KZFilesUtilities::itemNameWithURL(const fs::path& path) c
     const fs::path normal = normalAbsolute(path);
     if (normal == "/")
         return platform::startupDiskName();
-    return decodeName(normal.filename().native());
+    return platform::pathText(normal.filename().native());
 }
 
 QVariant KZFilesUtilities::attributeWithURL(const fs::path& path, ResourceKey key) const

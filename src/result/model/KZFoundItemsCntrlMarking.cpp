@@ -14,11 +14,11 @@
 
 #include "result/model/KZFoundItemsCntrl.h"
 
+#include "platform/Paths.h"
 #include "result/model/KZMarkingRequest.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
 
-#include <QFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -82,7 +82,7 @@ fs::path pathOfVariant(const QVariant& value)
         const QUrl url(text);
         if (url.isLocalFile())
             return KZFilesUtilities::pathFromFileURL(url);
-        return fs::path(QFile::encodeName(text).toStdString());
+        return platform::pathFromText(text);
     }
     return {};
 }

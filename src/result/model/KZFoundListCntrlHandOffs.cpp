@@ -1,6 +1,7 @@
 #include "result/model/KZFoundListCntrl.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZFoundItemsCntrl.h"
@@ -11,7 +12,6 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZTags.h"
 
-#include <QFile>
 #include <QSet>
 
 #include <algorithm>
@@ -416,8 +416,7 @@ void KZFoundListCntrl::setSavedSelection(const QVariantMap& saved, bool shownByG
                     rows.append(KZListRow{group, nullptr});
                 continue;
             }
-            const std::filesystem::path path(
-                QFile::encodeName(row.value(QStringLiteral("path")).toString()).toStdString());
+            const std::filesystem::path path(platform::pathFromText(row.value(QStringLiteral("path")).toString()));
             if (const KZFoundItemRef item = model->itemByPathWithArray(group->items(), path))
                 rows.append(KZListRow{list->isGrouped() ? group : nullptr, item});
         }

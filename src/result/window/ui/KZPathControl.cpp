@@ -1,10 +1,10 @@
 #include "result/window/ui/KZPathControl.h"
 
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "services/ui/KZFileIcons.h"
 
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QMenu>
 #include <QPainter>
 
@@ -17,7 +17,7 @@ constexpr int kArrow = 12;
 QString titleOf(const std::filesystem::path& path)
 {
     const std::string name = path.filename().string();
-    return name.empty() ? QStringLiteral("/") : QFile::decodeName(QByteArray::fromStdString(name));
+    return name.empty() ? QStringLiteral("/") : platform::pathText(name);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "result/window/ui/KZPopoverResultSourceInfo.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "services/ui/KZFileIcons.h"
@@ -10,7 +11,6 @@
 
 #include <QCheckBox>
 #include <QCursor>
-#include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -45,7 +45,7 @@ QLabel* makeText(QWidget* parent, double points, bool bold, const char* colour)
 QString elementTitle(const std::filesystem::path& element)
 {
     const std::filesystem::path name = element.filename();
-    return name.empty() ? QStringLiteral("/") : QFile::decodeName(name.c_str());
+    return name.empty() ? QStringLiteral("/") : platform::pathText(name);
 }
 
 } // namespace
