@@ -10,6 +10,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/Paths.h"
+#include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "removal/KZRemovalJournal.h"
@@ -83,11 +84,25 @@ fs::path asideName(const fs::path& path)
 
 } // namespace
 
+namespace {
+
+platform::SharedInstance<KZRestoreRemovedFiles>& sharedInstance()
+{
+    static platform::SharedInstance<KZRestoreRemovedFiles> instance(
+        [] { return std::make_unique<KZRestoreRemovedFiles>(); });
+    return instance;
+}
+
+} // namespace
+
 KZRestoreRemovedFiles& KZRestoreRemovedFiles::sharedControl()
 {
-    // Never destroyed: queued jobs may still run while the process exits.
-    static auto* instance = new KZRestoreRemovedFiles();
-    return *instance;
+    return sharedInstance().get();
+}
+
+void KZRestoreRemovedFiles::setSharedControl(std::unique_ptr<KZRestoreRemovedFiles> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 KZRestoreRemovedFiles::KZRestoreRemovedFiles()

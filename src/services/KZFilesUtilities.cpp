@@ -4,6 +4,7 @@
 #include "platform/FinderInfo.h"
 #include "platform/Packages.h"
 #include "platform/Paths.h"
+#include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "platform/Volumes.h"
 #include "services/KZStartupDiskName.h"
@@ -87,10 +88,24 @@ Providers& providers()
 
 } // namespace
 
+namespace {
+
+platform::SharedInstance<KZFilesUtilities>& sharedInstance()
+{
+    static platform::SharedInstance<KZFilesUtilities> instance([] { return std::make_unique<KZFilesUtilities>(); });
+    return instance;
+}
+
+} // namespace
+
 KZFilesUtilities& KZFilesUtilities::sharedControl()
 {
-    static KZFilesUtilities shared;
-    return shared;
+    return sharedInstance().get();
+}
+
+void KZFilesUtilities::setSharedControl(std::unique_ptr<KZFilesUtilities> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 // ---- Item inspection -------------------------------------------------------
