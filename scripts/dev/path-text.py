@@ -169,23 +169,23 @@ def drop_helpers(text):
 
 
 def fix_includes(text, path):
-    if "platform::pathText" in text or "platform::pathFromText" in text:
-        if '#include "platform/Paths.h"' not in text and not str(path).startswith(HOME):
-            includes = list(re.finditer(r'^#include "platform/[^"]+"\n', text, re.M))
-            later = [m for m in includes if m.group(0) > '#include "platform/Paths.h"\n']
-            if later:
-                at = later[0].start()
-            elif includes:
-                at = includes[-1].end()
-            else:
-                quoted = list(re.finditer(r'^#include "[^"]+"\n', text, re.M))
-                first = quoted[0].end() if quoted else 0
-                rest = [m for m in quoted[1:] if m.group(0) > '#include "platform/Paths.h"\n']
-                at = rest[0].start() if rest else (quoted[-1].end() if quoted else 0)
-                if quoted and at == quoted[0].end() and len(quoted) == 1:
-                    text = text[:first] + "\n" + text[first:]
-                    at = first + 1
-            text = text[:at] + '#include "platform/Paths.h"\n' + text[at:]
+    line = '#include "platform/Paths.h"\n'
+    if ("platform::pathText" in text or "platform::pathFromText" in text) and line not in text:
+        quoted = list(re.finditer(r'^#include "([^"]+)"\n', text, re.M))
+        # A file's own header (or its class's, for a part) stands alone at the top.
+        own = bool(quoted) and path.stem.startswith(pathlib.PurePath(quoted[0].group(1)).stem)
+        others = quoted[1:] if own else quoted
+        platform = [m for m in others if m.group(1).startswith("platform/")]
+        pool = platform or others
+        later = [m for m in pool if m.group(0) > line]
+        if later:
+            text = text[: later[0].start()] + line + text[later[0].start() :]
+        elif pool:
+            text = text[: pool[-1].end()] + line + text[pool[-1].end() :]
+        elif own:
+            text = text[: quoted[0].end()] + "\n" + line + text[quoted[0].end() :]
+        else:
+            text = line + "\n" + text
     if not re.search(r"\bQFile\b(?!>)", text):
         text = re.sub(r"^#include <QFile>\n", "", text, flags=re.M)
     return text
@@ -203,7 +203,7 @@ def main():
             text = drop_helpers(text)
             text = re.sub(r"namespace \{\n\n+\} // namespace\n\n?", "", text)
             if text != old:
-                text = fix_includes(text, path.relative_to(ROOT))
+                text = fix_includes(text, path)
                 path.write_text(text)
                 changed.append(str(path.relative_to(ROOT)))
     for name in changed:

@@ -1,4 +1,5 @@
 #include "platform/FileOps.h"
+
 #include "platform/Paths.h"
 
 #include <cerrno>

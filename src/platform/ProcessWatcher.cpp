@@ -1,6 +1,6 @@
 #include "platform/ProcessWatcher.h"
-#include "platform/Paths.h"
 
+#include "platform/Paths.h"
 #include "platform/SharedInstance.h"
 
 #include <cerrno>

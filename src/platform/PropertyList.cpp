@@ -17,10 +17,10 @@
 // unsigned ones are made by parsing a one-integer XML list and recognised by
 // the width marker of their binary form.
 #include "platform/PropertyList.h"
-#include "platform/Paths.h"
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
+#include "platform/Paths.h"
 
 #include <QDateTime>
 #include <QStringList>

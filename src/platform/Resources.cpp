@@ -1,4 +1,5 @@
 #include "platform/Resources.h"
+
 #include "platform/Paths.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "platform/StringTable.h"
-#include "platform/Paths.h"
 
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/Resources.h"
 
 #include <QHash>

@@ -1,10 +1,10 @@
 #include "platform/Trash.h"
-#include "platform/Paths.h"
 
 #include "platform/AnchoredItem.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/HexDigit.h"
+#include "platform/Paths.h"
 #include "platform/Users.h"
 #include "platform/Volumes.h"
 

@@ -1,4 +1,5 @@
 #include "platform/Users.h"
+
 #include "platform/Paths.h"
 
 #include <cerrno>

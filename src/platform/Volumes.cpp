@@ -1,9 +1,9 @@
 #include "platform/Volumes.h"
-#include "platform/Paths.h"
 
 #include "platform/DirectoryListing.h"
 #include "platform/FileStat.h"
 #include "platform/HexDigit.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -15,8 +15,9 @@ class KZSearchProgressWindow;
 
 // The controller of the progress window that stands in front while a search
 // runs. The engine's threads report to its core through KZProgressControl
-// (engineProgress()); everything they report is sampled by the controller's own clock and shown on the GUI
-// thread, so a worker never waits for the window.
+// (engineProgress()); everything they report is sampled by the controller's
+// own clock and shown on the GUI thread, so a worker never waits for the
+// window.
 //
 // One controller is made per search. Made with a search view, it builds the
 // progress window in front of that view's window; made without one (the
