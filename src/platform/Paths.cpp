@@ -9,6 +9,12 @@ QString pathText(std::string_view bytes)
     return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
 }
 
+QString elementText(const std::filesystem::path& element)
+{
+    const std::filesystem::path name = element.filename();
+    return name.empty() ? QStringLiteral("/") : pathText(name);
+}
+
 std::filesystem::path pathFromText(const QString& text)
 {
     return std::filesystem::path(QFile::encodeName(text).toStdString());

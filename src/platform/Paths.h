@@ -33,6 +33,10 @@ inline QString pathText(const std::filesystem::path& path)
     return pathText(std::string_view(path.native()));
 }
 
+// The title of a path's last element, as a row of folder buttons shows it:
+// its name, or "/" for the root.
+QString elementText(const std::filesystem::path& element);
+
 // The path that text names when a person typed it or a setting stores it as
 // text (UTF-8 bytes). pathFromText(pathText(p)) == p for every UTF-8 path.
 std::filesystem::path pathFromText(const QString& text);

@@ -46,6 +46,14 @@ TEST(Paths, BytesThatAreNotUtf8ShowAsReplacementsAndStayInThePath)
     EXPECT_EQ(pathText(std::string_view(name).substr(2)), QStringLiteral("\uFFFDa"));
 }
 
+TEST(Paths, AnElementShowsItsNameAndTheRootASlash)
+{
+    EXPECT_EQ(elementText("/home/u/Caf\xc3\xa9"), QStringLiteral("Caf\u00e9"));
+    EXPECT_EQ(elementText("/"), QStringLiteral("/"));
+    EXPECT_EQ(elementText("name"), QStringLiteral("name"));
+    EXPECT_EQ(elementText("/x/a\xff"), QStringLiteral("a\uFFFD"));
+}
+
 TEST(Paths, InsideFolderComparesWholeElements)
 {
     const struct {

@@ -14,12 +14,6 @@ constexpr int kIconSide = 14;
 constexpr int kGap = 4;
 constexpr int kArrow = 12;
 
-QString titleOf(const std::filesystem::path& path)
-{
-    const std::string name = path.filename().string();
-    return name.empty() ? QStringLiteral("/") : platform::pathText(name);
-}
-
 } // namespace
 
 KZPathControl::KZPathControl(QWidget* parent) : QWidget(parent)
@@ -78,7 +72,7 @@ void KZPathControl::layoutElements()
     int used = 0;
     std::vector<Element> kept;
     for (const std::filesystem::path& p : chain) {
-        const QString title = titleOf(p);
+        const QString title = platform::elementText(p);
         const int textWidth = metrics.horizontalAdvance(title);
         const int width = kIconSide + kGap + textWidth + (kept.empty() ? 0 : kArrow);
         if (!kept.empty() && used + width > this->width()) {

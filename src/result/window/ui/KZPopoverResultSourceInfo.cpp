@@ -42,12 +42,6 @@ QLabel* makeText(QWidget* parent, double points, bool bold, const char* colour)
     return label;
 }
 
-QString elementTitle(const std::filesystem::path& element)
-{
-    const std::filesystem::path name = element.filename();
-    return name.empty() ? QStringLiteral("/") : platform::pathText(name);
-}
-
 } // namespace
 
 KZPopoverResultSourceInfo::KZPopoverResultSourceInfo(QWidget* parent, KZWorkspace* workspace)
@@ -189,7 +183,7 @@ void KZPopoverResultSourceInfo::setPath(const std::filesystem::path& path)
     for (size_t i = 0; i < pathElements_.size(); ++i)
         links << QStringLiteral("<a href=\"%1\" style=\"color:#2d5fa8; text-decoration:none;\">%2</a>")
                      .arg(i)
-                     .arg(elementTitle(pathElements_[i]).toHtmlEscaped());
+                     .arg(platform::elementText(pathElements_[i]).toHtmlEscaped());
     pathBtn_->setText(links.join(QStringLiteral(" <span style=\"color:#8a94a3;\">\u203A</span> ")));
 }
 
