@@ -34,12 +34,13 @@
 #include "platform/MallocArenas.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
+#include "platform/UserDefaults.h"
 #include "result/model/KZFoundItem.h"
 #include "result/model/KZLibraryLookups.h"
 #include "resultfiles/KZSaveResult.h"
 #include "services/KZOpenFileLimit.h"
-#include "platform/UserDefaults.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
@@ -48,7 +49,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -310,7 +310,7 @@ int main(int argc, char** argv)
         platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
     if (!musicLibrary.empty()) {
         platform::UserDefaults::standard().setValue(KZDefaultsKey::iTunes_library_path,
-                                                    QFile::decodeName(QByteArray::fromStdString(musicLibrary.native())));
+                                                    platform::pathText(musicLibrary));
         // Missing tracks are listed without a question (in this run's copy).
         platform::UserDefaults::standard().setValue(KZDefaultsKey::ask_show_deads, true);
     }

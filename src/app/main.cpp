@@ -6,15 +6,15 @@
 
 #include "platform/MallocArenas.h"
 #include "platform/OpenedFiles.h"
+#include "platform/Paths.h"
 #include "platform/Resources.h"
 #include "services/KZErrorDelegate.h"
-#include "services/KZOpenFileLimit.h"
 #include "services/KZFileDialogPresenter.h"
+#include "services/KZOpenFileLimit.h"
 #include "services/ui/KZFileDialogSheetPresenter.h"
 #include "services/ui/KZMessageBoxPresenter.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QIcon>
 
 #include <cstdio>
@@ -55,7 +55,7 @@ int main(int argc, char** argv)
 
     const std::filesystem::path icon = platform::resourcePath("images/maravex.png");
     if (!icon.empty())
-        QApplication::setWindowIcon(QIcon(QFile::decodeName(QByteArray::fromStdString(icon.native()))));
+        QApplication::setWindowIcon(QIcon(platform::pathText(icon)));
 
     KZErrorDelegate::sharedControl().setPresenter(std::make_shared<KZMessageBoxPresenter>());
     KZFileDialogPresenter::setShared(std::make_shared<KZFileDialogSheetPresenter>());

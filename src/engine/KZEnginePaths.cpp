@@ -1,7 +1,8 @@
 #include "engine/KZEnginePaths.h"
 
+#include "platform/Paths.h"
+
 #include <QByteArray>
-#include <QFile>
 
 #include <string_view>
 
@@ -73,7 +74,7 @@ QString extensionOfBytes(std::string_view name)
     const auto dot = name.rfind('.');
     if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
         return {};
-    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
+    return platform::pathText(std::string_view(name.data() + dot + 1, name.size() - dot - 1));
 }
 
 } // namespace KZEnginePaths

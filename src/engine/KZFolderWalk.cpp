@@ -4,10 +4,10 @@
 #include "engine/KZItemAttributes.h"
 #include "engine/KZItemReader.h"
 #include "engine/KZObjectIDSet.h"
+#include "platform/Paths.h"
 #include "settings/KZSearchCriteria.h"
 
 #include <QByteArray>
-#include <QFile>
 
 #include <cerrno>
 #include <climits>
@@ -23,7 +23,7 @@ constexpr std::size_t kMaxHandOverPath = PATH_MAX / 2;
 
 QString extensionOfName(const std::string& name)
 {
-    return KZSearchItemInfo::extensionOfName(QFile::decodeName(QByteArray(name.data(), qsizetype(name.size()))));
+    return KZSearchItemInfo::extensionOfName(platform::pathText(name));
 }
 
 } // namespace

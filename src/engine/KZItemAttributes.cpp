@@ -2,9 +2,9 @@
 
 #include "engine/KZEnginePaths.h"
 #include "platform/Packages.h"
+#include "platform/Paths.h"
 
 #include <QByteArray>
-#include <QFile>
 
 #include <atomic>
 #include <cerrno>
@@ -86,7 +86,7 @@ std::optional<QString> KZItemAttributes::fileName() const
     const std::filesystem::path name = lastComponent(path_);
     if (name.empty())
         return QStringLiteral("/");
-    return QFile::decodeName(QByteArray::fromStdString(name.native()));
+    return platform::pathText(name);
 }
 
 std::filesystem::path KZItemAttributes::parentDirectory() const

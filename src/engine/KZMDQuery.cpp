@@ -5,9 +5,9 @@
 #include "platform/FileStat.h"
 #include "platform/Log.h"
 #include "platform/Packages.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 
-#include <QFile>
 #include <QMimeDatabase>
 
 #include <iterator>
@@ -56,7 +56,7 @@ bool isPseudoFileSystem(int fd)
 kzquery::Facts factsOf(const fs::path& path, const std::string& name, const platform::FileStat& st)
 {
     kzquery::Facts facts;
-    facts.name = QFile::decodeName(QByteArray::fromStdString(name));
+    facts.name = platform::pathText(name);
     facts.isDirectory = st.isDir();
     facts.size = st.size;
     facts.physicalSize = st.allocatedSize;
@@ -67,7 +67,7 @@ kzquery::Facts factsOf(const fs::path& path, const std::string& name, const plat
         facts.created = platform::toDateTime(*st.birth);
     facts.mimeType = [path] {
         static const QMimeDatabase database;
-        return database.mimeTypeForFile(QFile::decodeName(QByteArray::fromStdString(path.native()))).name();
+        return database.mimeTypeForFile(platform::pathText(path)).name();
     };
     return facts;
 }
@@ -123,7 +123,7 @@ std::optional<std::vector<KZLocationEntry>> KZMDQuery::run(const fs::path& saved
             if (!handle.isValid() || ::fstat(handle.fd(), &self) != 0) {
                 if (dir == start)
                     platform::logLine(QStringLiteral("Saved search: scope cannot be listed: ")
-                                      + QFile::decodeName(QByteArray::fromStdString(dir.native())));
+                                      + platform::pathText(dir));
                 continue;
             }
             if (!walked.insert({self.st_dev, quint64(self.st_ino)}).second)

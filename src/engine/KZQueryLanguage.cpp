@@ -1,6 +1,7 @@
 #include "engine/KZQueryLanguage.h"
 
-#include <QFile>
+#include "platform/Paths.h"
+
 #include <QMimeDatabase>
 #include <QMimeType>
 #include <QRegularExpression>
@@ -594,11 +595,11 @@ std::optional<std::vector<Scope>> resolveScopes(const QVariantList& scopes, cons
             const QUrl url(scope);
             if (!url.isLocalFile())
                 return refuse(QStringLiteral("search scope is not a local folder: ") + scope);
-            resolved.folder = QFile::encodeName(url.toLocalFile()).toStdString();
+            resolved.folder = platform::pathFromText(url.toLocalFile());
         } else if (scope == u"~" || scope.startsWith(u"~/")) {
-            resolved.folder = home / QFile::encodeName(scope.mid(2)).toStdString();
+            resolved.folder = home / platform::pathFromText(scope.mid(2));
         } else if (scope.startsWith(u'/')) {
-            resolved.folder = QFile::encodeName(scope).toStdString();
+            resolved.folder = platform::pathFromText(scope);
         } else {
             return refuse(QStringLiteral("search scope not available here: ") + scope);
         }

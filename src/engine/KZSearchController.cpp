@@ -11,6 +11,7 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
@@ -21,7 +22,6 @@
 #include "settings/KZSearchCriteria.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QVariant>
 
 #include <algorithm>
@@ -277,7 +277,7 @@ void KZSearchController::searchSources()
             if (source->isPhotosLib()) {
                 searchedInPhotos_ = true;
                 const fs::path path = source->path();
-                photosLibraryPath_ = QFile::decodeName(QByteArray::fromStdString(path.native()));
+                photosLibraryPath_ = platform::pathText(path);
                 processPhotosLocation(path, label);
             } else {
                 searchedIniTunes_ = true;
@@ -296,8 +296,7 @@ void KZSearchController::searchSources()
         if (path.empty()) {
             // A source that has lost its location takes no part; the
             // sources after it are still searched.
-            platform::logLine(QStringLiteral("Source skipped, no location: ")
-                              + QFile::decodeName(QByteArray::fromStdString(url.native())));
+            platform::logLine(QStringLiteral("Source skipped, no location: ") + platform::pathText(url));
             continue;
         }
         std::vector<fs::path> excluded = source->excluded();

@@ -14,16 +14,16 @@
 #include "engine/KZLocationGrouping.h"
 #include "engine/KZMDQuery.h"
 #include "engine/KZTreeWalk.h"
+#include "media/KZiTunesSupport.h"
 #include "platform/DirectoryListing.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "platform/Users.h"
 #include "services/KZErrorDelegate.h"
-#include "media/KZiTunesSupport.h"
 #include "settings/KZSearchCriteria.h"
 
 #include <QDateTime>
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,9 +44,8 @@ void KZSearchController::gatherLibraryExclusions()
         processiTunesLocationWithLabel(0);
     if (wasStopped() || criteria_->excludePhotosItemsDict().isEmpty())
         return;
-    const fs::path library = QFile::encodeName(
-                                 criteria_->excludePhotosItemsDict().value(QStringLiteral("libraryPath")).toString())
-                                 .toStdString();
+    const fs::path library = platform::pathFromText(
+        criteria_->excludePhotosItemsDict().value(QStringLiteral("libraryPath")).toString());
     processPhotosLocation(library, 0);
 }
 
@@ -271,9 +270,8 @@ void KZSearchController::doQuerySearch(const fs::path& savedSearch, qint16 label
     QString error;
     const std::optional<std::vector<KZLocationEntry>> results = KZMDQuery::run(savedSearch, options, &error);
     if (!results) {
-        platform::logLine(QStringLiteral("Saved search skipped: ")
-                          + QFile::decodeName(QByteArray::fromStdString(savedSearch.native())) + QStringLiteral(": ")
-                          + error);
+        platform::logLine(QStringLiteral("Saved search skipped: ") + platform::pathText(savedSearch)
+                          + QStringLiteral(": ") + error);
         return;
     }
     std::vector<std::size_t> order;

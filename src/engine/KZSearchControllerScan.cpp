@@ -20,10 +20,10 @@
 #include "platform/FinderInfo.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "settings/KZSearchCriteria.h"
 
 #include <QByteArray>
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,19 +37,9 @@ namespace {
 // Candidates on the stack that wake the driver during the scan.
 constexpr std::size_t kWakeBatch = 64;
 
-QString decodeName(const std::string& bytes)
-{
-    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
-}
-
-QString displayPath(const fs::path& path)
-{
-    return decodeName(path.native());
-}
-
 QString extensionOfName(const std::string& name)
 {
-    return KZSearchItemInfo::extensionOfName(decodeName(name));
+    return KZSearchItemInfo::extensionOfName(platform::pathText(name));
 }
 
 } // namespace
@@ -309,8 +299,8 @@ void KZSearchController::noteUnlisted(const fs::path& dir, int err)
     if (err == ENOENT)
         return; // gone since its parent was listed
     unlistedCount_.fetch_add(1);
-    platform::logLine(QStringLiteral("Cannot list %1: %2")
-                          .arg(displayPath(dir), QString::fromLocal8Bit(std::strerror(err))));
+    platform::logLine(
+        QStringLiteral("Cannot list %1: %2").arg(platform::pathText(dir), QString::fromLocal8Bit(std::strerror(err))));
 }
 
 // ---- Per-item entry and the candidate step --------------------------------------------

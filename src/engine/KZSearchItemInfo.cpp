@@ -1,7 +1,8 @@
 #include "engine/KZSearchItemInfo.h"
 
+#include "platform/Paths.h"
+
 #include <QByteArray>
-#include <QFile>
 
 #include <algorithm>
 #include <cstring>
@@ -79,7 +80,7 @@ QString KZSearchItemInfo::originalName() const
         return rare_ ? rare_->name : QString();
     const std::string_view leaf = leaf_.view();
     if (folder_)
-        return QFile::decodeName(QByteArray(leaf.data(), qsizetype(leaf.size())));
+        return platform::pathText(leaf);
     // The whole location is in leaf_: its last part, a trailing slash
     // tolerated ("/a/b/" is b).
     std::string_view location = leaf;
@@ -88,7 +89,7 @@ QString KZSearchItemInfo::originalName() const
     const auto slash = location.rfind('/');
     if (slash != std::string_view::npos && location.size() > 1)
         location.remove_prefix(slash + 1);
-    return QFile::decodeName(QByteArray(location.data(), qsizetype(location.size())));
+    return platform::pathText(location);
 }
 
 void KZSearchItemInfo::initializeVariables()

@@ -2,6 +2,7 @@
 
 #include "media/KZAppsSupport.h"
 #include "platform/Log.h"
+#include "platform/SharedInstance.h"
 #include "services/KZErrorDelegate.h"
 
 #include <QLatin1StringView>
@@ -67,10 +68,24 @@ QString validatedAndLogged(const QString& list, bool (*valid)(const QString&), c
 
 } // namespace
 
+namespace {
+
+platform::SharedInstance<KZApplescript>& sharedInstance()
+{
+    static platform::SharedInstance<KZApplescript> instance([] { return std::make_unique<KZApplescript>(); });
+    return instance;
+}
+
+} // namespace
+
 KZApplescript& KZApplescript::sharedControl()
 {
-    static KZApplescript shared;
-    return shared;
+    return sharedInstance().get();
+}
+
+void KZApplescript::setSharedControl(std::unique_ptr<KZApplescript> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 // ---- Script texts ------------------------------------------------------------------------------

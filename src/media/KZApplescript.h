@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 // The bridge to the music and photo applications: six fixed scripts, filled,
 // run through platform::ScriptRunner on the caller's thread, and their
@@ -23,6 +24,10 @@ public:
     static constexpr qint16 musicOwner = 2;
 
     static KZApplescript& sharedControl();
+    // Replaces the shared instance (tests); nullptr makes the next call build
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
+    static void setSharedControl(std::unique_ptr<KZApplescript> instance);
 
     // Activates the music application on its music playlist. Silent.
     void bringiTunesInFront();

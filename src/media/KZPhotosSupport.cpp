@@ -2,6 +2,7 @@
 
 #include "media/KZSQLite.h"
 #include "platform/Log.h"
+#include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
@@ -94,10 +95,24 @@ QString KZPhotosLibraryPositions::positionWithImagePath(const fs::path& imagePat
 
 // ---- Reader ---------------------------------------------------------------------------------
 
+namespace {
+
+platform::SharedInstance<KZPhotosSupport>& sharedInstance()
+{
+    static platform::SharedInstance<KZPhotosSupport> instance([] { return std::make_unique<KZPhotosSupport>(); });
+    return instance;
+}
+
+} // namespace
+
 KZPhotosSupport& KZPhotosSupport::sharedControl()
 {
-    static KZPhotosSupport instance;
-    return instance;
+    return sharedInstance().get();
+}
+
+void KZPhotosSupport::setSharedControl(std::unique_ptr<KZPhotosSupport> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 QString KZPhotosSupport::appName() const

@@ -7,6 +7,7 @@
 #include <QVariantMap>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -59,6 +60,10 @@ public:
     static inline const QString imagesWithoutAlbum = QStringLiteral("ImagesWithoutAlbum");
 
     static KZPhotosSupport& sharedControl();
+    // Replaces the shared instance (tests); nullptr makes the next call build
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
+    static void setSharedControl(std::unique_ptr<KZPhotosSupport> instance);
 
     // No application registry here: the empty string.
     QString appName() const;

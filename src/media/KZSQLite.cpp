@@ -1,9 +1,8 @@
 #include "media/KZSQLite.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/Paths.h"
 #include "platform/SharedInstance.h"
-
-#include <QFile>
 
 #include <system_error>
 
@@ -15,11 +14,6 @@ platform::SharedInstance<KZSQLite>& shared()
 {
     static platform::SharedInstance<KZSQLite> instance([] { return std::make_unique<KZSQLite>(); });
     return instance;
-}
-
-QString text(const fs::path& path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
 }
 
 bool fail(QString* error, const QString& reason)
@@ -111,7 +105,7 @@ std::optional<KZSQLite::Rows> KZSQLite::dataFromSQLDatabase(const fs::path& data
     // Checked before the tool runs: even read-only, a database it cannot
     // find is an error we would rather name ourselves.
     if (absolute.empty() || ec || !fs::is_regular_file(absolute, ec)) {
-        fail(error, QStringLiteral("no database file at %1").arg(text(database)));
+        fail(error, QStringLiteral("no database file at %1").arg(platform::pathText(database)));
         return std::nullopt;
     }
     const QStringList names = fields.split(QStringLiteral(", "));
@@ -120,27 +114,29 @@ std::optional<KZSQLite::Rows> KZSQLite::dataFromSQLDatabase(const fs::path& data
         tool_, {"-batch", "-readonly", "-init", "/dev/null", "-csv", absolute.native(), sqlFormula.toStdString()},
         timeout_);
     if (!run.started) {
-        fail(error, QStringLiteral("%1 could not be run: %2").arg(text(tool_), run.error));
+        fail(error, QStringLiteral("%1 could not be run: %2").arg(platform::pathText(tool_), run.error));
         return std::nullopt;
     }
     if (run.timedOut) {
-        fail(error, QStringLiteral("%1 did not finish in %2 s and was stopped")
-                        .arg(text(tool_))
-                        .arg(double(timeout_.count()) / 1000.0));
+        fail(error,
+             QStringLiteral("%1 did not finish in %2 s and was stopped")
+                 .arg(platform::pathText(tool_))
+                 .arg(double(timeout_.count()) / 1000.0));
         return std::nullopt;
     }
     if (!run.succeededQuietly()) {
         const QString said = QString::fromUtf8(run.standardError).trimmed();
-        fail(error, QStringLiteral("%1 failed (exit status %2)%3")
-                        .arg(text(tool_))
-                        .arg(run.exitCode)
-                        .arg(said.isEmpty() ? QString() : QStringLiteral(": ") + said));
+        fail(error,
+             QStringLiteral("%1 failed (exit status %2)%3")
+                 .arg(platform::pathText(tool_))
+                 .arg(run.exitCode)
+                 .arg(said.isEmpty() ? QString() : QStringLiteral(": ") + said));
         return std::nullopt;
     }
 
     const std::optional<QList<QStringList>> records = parseCSV(run.standardOutput);
     if (!records) {
-        fail(error, QStringLiteral("%1 printed an unfinished quoted value").arg(text(tool_)));
+        fail(error, QStringLiteral("%1 printed an unfinished quoted value").arg(platform::pathText(tool_)));
         return std::nullopt;
     }
     Rows rows;

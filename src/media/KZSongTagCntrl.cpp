@@ -1,9 +1,8 @@
 #include "media/KZSongTagCntrl.h"
 
 #include "platform/FileStat.h"
+#include "platform/Paths.h"
 #include "platform/SharedInstance.h"
-
-#include <QFile>
 
 #include <aifffile.h>
 #include <audioproperties.h>
@@ -58,7 +57,7 @@ QString extensionOf(const fs::path& url, const QString& given)
 {
     if (!given.isEmpty())
         return given;
-    const QString name = QFile::decodeName(url.filename().c_str());
+    const QString name = platform::pathText(url.filename());
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot > 0 ? name.mid(dot + 1) : QString();
 }

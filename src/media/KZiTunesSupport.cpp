@@ -3,6 +3,7 @@
 #include "media/KZApplescript.h"
 
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
@@ -10,7 +11,6 @@
 #include "services/KZFilesUtilities.h"
 #include "settings/KZDefaultsKeys.h"
 
-#include <QFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -183,7 +183,7 @@ fs::path KZiTunesSupport::libraryFilePath()
 {
     const QString configured = platform::UserDefaults::standard().stringForKey(KZDefaultsKey::iTunes_library_path);
     if (!configured.isEmpty())
-        return fs::path(QFile::encodeName(configured).toStdString());
+        return platform::pathFromText(configured);
     const char* home = std::getenv("HOME");
     if (!home || !*home)
         return {};

@@ -1,8 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include "platform/FileOps.h"
-
-#include <QFile>
+#include "platform/Paths.h"
 
 #include <cerrno>
 #include <climits>
@@ -22,8 +21,8 @@ namespace {
 bool fail(QString* error, const fs::path& file, const QString& what, int err)
 {
     if (error) {
-        *error = QStringLiteral("Could not write “%1”: %2: %3")
-                     .arg(QFile::decodeName(QByteArray(file.c_str())), what, systemErrorString(err));
+        *error =
+            QStringLiteral("Could not write “%1”: %2: %3").arg(platform::pathText(file), what, systemErrorString(err));
     }
     return false;
 }

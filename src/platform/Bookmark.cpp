@@ -3,9 +3,9 @@
 #include "platform/DirectoryListing.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 
-#include <QFile>
 #include <QVariantMap>
 
 namespace platform {
@@ -45,14 +45,15 @@ QByteArray createBookmark(const std::filesystem::path& path, QString* error)
     int err = 0;
     const auto st = statPath(path, false, &err);
     if (!st) {
-        setError(error, QStringLiteral("Cannot remember \u201c%1\u201d: %2")
-                            .arg(QFile::decodeName(path.c_str()), systemErrorString(err)));
+        setError(
+            error,
+            QStringLiteral("Cannot remember \u201c%1\u201d: %2").arg(platform::pathText(path), systemErrorString(err)));
         return {};
     }
     const std::string& bytes = path.native();
     QVariantMap map;
     map.insert(kPathKey, QByteArray(bytes.data(), qsizetype(bytes.size())));
-    map.insert(kPathStringKey, QFile::decodeName(path.c_str()));
+    map.insert(kPathStringKey, platform::pathText(path));
     map.insert(kDeviceKey, quint64(st->device));
     map.insert(kInodeKey, st->inode);
     return PropertyList::toData(map, PropertyList::Format::Binary, error);
@@ -96,7 +97,7 @@ std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString*
         });
     }
     if (!found)
-        setError(error, QStringLiteral("\u201c%1\u201d can no longer be found.").arg(QFile::decodeName(pathBytes)));
+        setError(error, QStringLiteral("\u201c%1\u201d can no longer be found.").arg(platform::pathText(pathBytes)));
     return found;
 }
 

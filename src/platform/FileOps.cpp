@@ -1,6 +1,6 @@
 #include "platform/FileOps.h"
 
-#include <QFile>
+#include "platform/Paths.h"
 
 #include <cerrno>
 #include <climits>
@@ -93,7 +93,7 @@ bool fail(int code, const std::filesystem::path& from, const std::filesystem::pa
         *err = code;
     if (error) {
         *error = QStringLiteral("Cannot move \u201c%1\u201d to \u201c%2\u201d: %3")
-                     .arg(QFile::decodeName(from.c_str()), QFile::decodeName(to.c_str()), systemErrorString(code));
+                     .arg(platform::pathText(from), platform::pathText(to), systemErrorString(code));
     }
     return false;
 }

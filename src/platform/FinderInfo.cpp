@@ -2,8 +2,7 @@
 
 #include "platform/ExtendedAttributes.h"
 #include "platform/FileOps.h"
-
-#include <QFile>
+#include "platform/Paths.h"
 
 #include <algorithm>
 
@@ -78,7 +77,7 @@ bool writeFinderInfo(const std::filesystem::path& path, const FinderInfo& info, 
         return true;
     if (error) {
         *error = QStringLiteral("Cannot write the Finder information of \u201c%1\u201d: %2")
-                     .arg(QFile::decodeName(path.c_str()), systemErrorString(err));
+                     .arg(platform::pathText(path), systemErrorString(err));
     }
     return false;
 }

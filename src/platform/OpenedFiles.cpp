@@ -1,9 +1,9 @@
 #include "platform/OpenedFiles.h"
 
 #include "platform/Log.h"
+#include "platform/Paths.h"
 
 #include <QDataStream>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -24,11 +24,6 @@ constexpr char kAck = 'K';
 // A later start that connects and never finishes must not hold a
 // connection for ever.
 constexpr int kServerReadTimeoutMs = 10000;
-
-QString socketName(const fs::path& file)
-{
-    return QFile::decodeName(QByteArray::fromStdString(file.native()));
-}
 
 // Parses one complete message; false while bytes are missing. A message that
 // breaks the limits marks `refused`.
@@ -96,7 +91,7 @@ void OpenedFiles::setHandler(Handler handler)
 OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int timeoutMs)
 {
     // Two starts at the same moment must not both decide to be the first.
-    QLockFile lock(socketName(socketFile_) + QStringLiteral(".lock"));
+    QLockFile lock(platform::pathText(socketFile_) + QStringLiteral(".lock"));
     if (!lock.tryLock(timeoutMs)) {
         logLine(QStringLiteral("Another start holds the program's lock; running alone"));
         return Role::Alone;
@@ -106,10 +101,10 @@ OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int tim
 
     // Nobody answered: whatever sits at the socket's place was left by a
     // program that is gone.
-    QLocalServer::removeServer(socketName(socketFile_));
+    QLocalServer::removeServer(platform::pathText(socketFile_));
     server_ = new QLocalServer(this);
     server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(socketName(socketFile_))) {
+    if (!server_->listen(platform::pathText(socketFile_))) {
         logLine(QStringLiteral("Cannot listen for later starts: ") + server_->errorString());
         delete server_;
         server_ = nullptr;
@@ -122,7 +117,7 @@ OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int tim
 bool OpenedFiles::handOver(const std::vector<fs::path>& paths, int timeoutMs)
 {
     QLocalSocket socket;
-    socket.connectToServer(socketName(socketFile_));
+    socket.connectToServer(platform::pathText(socketFile_));
     if (!socket.waitForConnected(timeoutMs))
         return false;
 

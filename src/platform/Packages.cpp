@@ -1,9 +1,9 @@
 #include "platform/Packages.h"
 
 #include "platform/FileStat.h"
+#include "platform/Paths.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <algorithm>
@@ -85,7 +85,7 @@ QString nameExtension(const std::filesystem::path& path)
     const auto dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
         return {};
-    return QFile::decodeName(QByteArray(name.data() + dot + 1, qsizetype(name.size() - dot - 1)));
+    return platform::pathText(std::string_view(name.data() + dot + 1, name.size() - dot - 1));
 }
 
 bool isPackageExtension(QStringView extension)

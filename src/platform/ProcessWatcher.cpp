@@ -1,8 +1,7 @@
 #include "platform/ProcessWatcher.h"
 
+#include "platform/Paths.h"
 #include "platform/SharedInstance.h"
-
-#include <QFile>
 
 #include <cerrno>
 #include <cstring>
@@ -41,7 +40,7 @@ QString executableName(pid_t pid)
     if (path.ends_with(deleted))
         path.resize(path.size() - deleted.size());
     const auto slash = path.rfind('/');
-    return QFile::decodeName(QByteArray::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1)));
+    return platform::pathText(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
 int openPidfd(pid_t pid)

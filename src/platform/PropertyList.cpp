@@ -20,9 +20,9 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
+#include "platform/Paths.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QStringList>
 #include <QVariantList>
 
@@ -75,7 +75,7 @@ bool setError(QString* error, const QString& message)
 
 QString displayPath(const fs::path& path)
 {
-    return QStringLiteral("“%1”").arg(QFile::decodeName(QByteArray(path.c_str())));
+    return QStringLiteral("“%1”").arg(platform::pathText(path));
 }
 
 // ---------------------------------------------------------------------------

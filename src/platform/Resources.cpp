@@ -1,7 +1,8 @@
 #include "platform/Resources.h"
 
+#include "platform/Paths.h"
+
 #include <QCoreApplication>
-#include <QFile>
 
 #include <cstdlib>
 #include <mutex>
@@ -31,7 +32,7 @@ fs::path executableDirectory()
     if (!ec && !exe.empty())
         return exe.parent_path();
     if (QCoreApplication::instance())
-        return fs::path(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+        return platform::pathFromText(QCoreApplication::applicationDirPath());
     return {};
 }
 

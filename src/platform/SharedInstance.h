@@ -1,8 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
-#include <utility>
 
 namespace platform {
 
@@ -27,12 +27,19 @@ public:
     // Deliberately leaves the instance alone (see above).
     ~SharedInstance() = default;
 
+    // Any thread. Once the instance exists this takes no lock, so it is as
+    // cheap as a function-local static on the paths that sort and compare.
     T& get()
     {
+        if (T* ready = instance_.load(std::memory_order_acquire))
+            return *ready;
         std::lock_guard lock(mutex_);
-        if (!instance_)
-            instance_ = make_().release();
-        return *instance_;
+        T* made = instance_.load(std::memory_order_relaxed);
+        if (!made) {
+            made = make_().release();
+            instance_.store(made, std::memory_order_release);
+        }
+        return *made;
     }
 
     // nullptr makes the next get() build a fresh instance.
@@ -41,14 +48,14 @@ public:
         T* old = nullptr;
         {
             std::lock_guard lock(mutex_);
-            old = std::exchange(instance_, instance.release());
+            old = instance_.exchange(instance.release(), std::memory_order_acq_rel);
         }
         delete old;
     }
 
 private:
     std::mutex mutex_;
-    T* instance_ = nullptr;
+    std::atomic<T*> instance_{nullptr};
     const Factory make_;
 };
 

@@ -1,9 +1,9 @@
 #include "platform/StringTable.h"
 
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/Resources.h"
 
-#include <QFile>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -35,8 +35,8 @@ std::shared_ptr<const Table> loadTable(const QString& name, QString* problem)
     // read a file outside the string folder.
     if (name.isEmpty() || name.contains(u'/') || name.startsWith(u'.'))
         return table;
-    const fs::path path =
-        resourcePath(fs::path("strings") / "en" / (QFile::encodeName(name).toStdString() + ".json"));
+    const fs::path path = resourcePath(fs::path("strings") / "en"
+                                       / platform::pathFromText(name + QLatin1String(".json")));
     if (path.empty()) {
         *problem = QStringLiteral("String table “%1” not found; keys are shown instead.").arg(name);
         return table;

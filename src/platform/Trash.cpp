@@ -4,11 +4,11 @@
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/HexDigit.h"
+#include "platform/Paths.h"
 #include "platform/Users.h"
 #include "platform/Volumes.h"
 
 #include <QByteArray>
-#include <QFile>
 
 #include <cerrno>
 #include <algorithm>
@@ -36,8 +36,6 @@ std::filesystem::path normalAbsolute(const std::filesystem::path& path)
         absolute = absolute.parent_path();
     return absolute;
 }
-
-QString display(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
 
 bool setError(QString* error, const QString& text)
 {
@@ -400,8 +398,9 @@ bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& n
         const int code = errno;
         if (err)
             *err = code;
-        return setError(error, QStringLiteral("Cannot create \u201c%1\u201d: %2")
-                                   .arg(display(infoPath), systemErrorString(code)));
+        return setError(error,
+                        QStringLiteral("Cannot create \u201c%1\u201d: %2")
+                            .arg(platform::pathText(infoPath), systemErrorString(code)));
     }
     const bool written = writeAll(fd, content.constData(), size_t(content.size()));
     const int writeErrno = errno;
@@ -410,8 +409,9 @@ bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& n
         ::unlink(infoPath.c_str());
         if (err)
             *err = code ? code : EIO;
-        return setError(error, QStringLiteral("Cannot write \u201c%1\u201d: %2")
-                                   .arg(display(infoPath), systemErrorString(code ? code : EIO)));
+        return setError(error,
+                        QStringLiteral("Cannot write \u201c%1\u201d: %2")
+                            .arg(platform::pathText(infoPath), systemErrorString(code ? code : EIO)));
     }
     if (err)
         *err = 0;
@@ -455,12 +455,14 @@ std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& 
         // An item without a trashinfo (another program's leftover) holds the name.
         if (*err == EEXIST)
             continue;
-        setError(error, QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
-                            .arg(display(item.path), systemErrorString(*err)));
+        setError(error,
+                 QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
+                     .arg(platform::pathText(item.path), systemErrorString(*err)));
         return std::nullopt;
     }
     *err = EEXIST;
-    setError(error, QStringLiteral("The Trash has no free name for \u201c%1\u201d.").arg(display(item.path)));
+    setError(error,
+             QStringLiteral("The Trash has no free name for \u201c%1\u201d.").arg(platform::pathText(item.path)));
     return std::nullopt;
 }
 
@@ -470,24 +472,27 @@ std::optional<std::filesystem::path> trashItem(const TrashSource& source, const 
     const auto& item = source.path;
     if (!itemStat) {
         failure = statErr;
-        setError(error, QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
-                            .arg(display(item), systemErrorString(statErr)));
+        setError(error,
+                 QStringLiteral("Cannot move \u201c%1\u201d to the Trash: %2")
+                     .arg(platform::pathText(item), systemErrorString(statErr)));
         return std::nullopt;
     }
     // A mount point cannot be renamed; asking would only leave a new trash
     // folder behind inside it.
     if (isVolumeRoot(item)) {
         failure = EBUSY;
-        setError(error, QStringLiteral("\u201c%1\u201d is the top folder of a volume and cannot be moved to the Trash.")
-                            .arg(display(item)));
+        setError(error,
+                 QStringLiteral("\u201c%1\u201d is the top folder of a volume and cannot be moved to the Trash.")
+                     .arg(platform::pathText(item)));
         return std::nullopt;
     }
     MadeFolders made;
     const auto noTrash = [&] {
         made.undo();
         failure = noUsableTrash;
-        setError(error, QStringLiteral("There is no usable Trash on the volume of \u201c%1\u201d; it was left where it is.")
-                            .arg(display(item)));
+        setError(error,
+                 QStringLiteral("There is no usable Trash on the volume of \u201c%1\u201d; it was left where it is.")
+                     .arg(platform::pathText(item)));
         return std::nullopt;
     };
     auto trash = chooseTrash(item, itemStat->device, true, made);
@@ -496,7 +501,7 @@ std::optional<std::filesystem::path> trashItem(const TrashSource& source, const 
     if (isInTrash(item) && normalAbsolute(item.parent_path()) == normalAbsolute(*trash / "files")) {
         made.undo();
         failure = EINVAL;
-        setError(error, QStringLiteral("\u201c%1\u201d is already in the Trash.").arg(display(item)));
+        setError(error, QStringLiteral("\u201c%1\u201d is already in the Trash.").arg(platform::pathText(item)));
         return std::nullopt;
     }
 
@@ -547,7 +552,7 @@ std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& it
     const auto item = normalAbsolute(itemPath);
     if (!item.has_relative_path()) {
         failure = EBUSY;
-        setError(error, QStringLiteral("\u201c%1\u201d cannot be moved to the Trash.").arg(display(item)));
+        setError(error, QStringLiteral("\u201c%1\u201d cannot be moved to the Trash.").arg(platform::pathText(item)));
         return std::nullopt;
     }
     int statErr = 0;
@@ -575,16 +580,18 @@ bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::files
     const auto to = normalAbsolute(originalPath);
     int err = 0;
     if (!statPath(from, false, &err)) {
-        return setError(error, QStringLiteral("Cannot put back \u201c%1\u201d: %2")
-                                   .arg(display(from), systemErrorString(err)));
+        return setError(
+            error,
+            QStringLiteral("Cannot put back \u201c%1\u201d: %2").arg(platform::pathText(from), systemErrorString(err)));
     }
     MadeFolders made;
     errno = 0;
     if (!makeFolderWithParents(to.parent_path(), 0777, made)) {
         const int code = errno ? errno : ENOTDIR;
         made.undo();
-        return setError(error, QStringLiteral("Cannot make the folder \u201c%1\u201d: %2")
-                                   .arg(display(to.parent_path()), systemErrorString(code)));
+        return setError(error,
+                        QStringLiteral("Cannot make the folder \u201c%1\u201d: %2")
+                            .arg(platform::pathText(to.parent_path()), systemErrorString(code)));
     }
     if (!moveNoReplace(from, to, error)) {
         made.undo();

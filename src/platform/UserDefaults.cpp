@@ -3,11 +3,12 @@
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
+#include "platform/SharedInstance.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -77,9 +78,6 @@ struct UserDefaults::ObserverRegistry {
 
 namespace {
 
-std::mutex g_standardMutex;
-std::unique_ptr<UserDefaults> g_standard;
-
 // Strict equality: a key that changes from 1 to true has changed.
 bool sameValue(const QVariant& a, const QVariant& b)
 {
@@ -146,21 +144,25 @@ fs::path moveAside(const fs::path& file)
 
 } // namespace
 
+namespace {
+
+SharedInstance<UserDefaults>& standardInstance()
+{
+    static SharedInstance<UserDefaults> instance(
+        [] { return std::make_unique<UserDefaults>(UserDefaults::defaultFilePath()); });
+    return instance;
+}
+
+} // namespace
+
 UserDefaults& UserDefaults::standard()
 {
-    std::lock_guard lock(g_standardMutex);
-    if (!g_standard)
-        g_standard = std::make_unique<UserDefaults>(defaultFilePath());
-    return *g_standard;
+    return standardInstance().get();
 }
 
 void UserDefaults::setStandard(std::unique_ptr<UserDefaults> instance)
 {
-    std::unique_ptr<UserDefaults> old;
-    {
-        std::lock_guard lock(g_standardMutex);
-        old = std::exchange(g_standard, std::move(instance));
-    }
+    standardInstance().replace(std::move(instance));
 }
 
 fs::path UserDefaults::defaultFilePath()
@@ -170,7 +172,7 @@ fs::path UserDefaults::defaultFilePath()
     if (config.empty() || config.is_relative()) {
         fs::path home = environmentPath("HOME");
         if (home.empty())
-            home = fs::path(QFile::encodeName(QDir::homePath()).toStdString());
+            home = platform::pathFromText(QDir::homePath());
         config = home / ".config";
     }
     return config / "maravex" / "defaults.plist";
@@ -202,7 +204,7 @@ QVariantMap UserDefaults::loadFile()
     } else {
         logLine(QStringLiteral("The preferences could not be read (%1). The file was moved to “%2”; "
                                "the program starts from its default settings.")
-                    .arg(error, QFile::decodeName(QByteArray(aside.c_str()))));
+                    .arg(error, platform::pathText(aside)));
     }
     return {};
 }

@@ -1,6 +1,6 @@
 #include "platform/Users.h"
 
-#include <QFile>
+#include "platform/Paths.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -45,12 +45,12 @@ QString userName()
     QString name;
     if (withPasswdEntry([&](const passwd& pw) {
             if (pw.pw_name && *pw.pw_name)
-                name = QFile::decodeName(pw.pw_name);
+                name = platform::pathText(pw.pw_name);
         })
         && !name.isEmpty())
         return name;
     if (const char* env = std::getenv("USER"); env && *env)
-        return QFile::decodeName(env);
+        return platform::pathText(env);
     return QString::number(::getuid());
 }
 

@@ -3,8 +3,7 @@
 #include "platform/DirectoryListing.h"
 #include "platform/FileStat.h"
 #include "platform/HexDigit.h"
-
-#include <QFile>
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -121,7 +120,7 @@ VolumeInfo describe(const MountEntry& mount, const LabelIndex& labels, bool askS
     VolumeInfo info;
     info.mountPoint = mount.mountPoint;
     info.fsType = mount.fsType;
-    info.device = QFile::decodeName(QByteArray::fromStdString(mount.source));
+    info.device = platform::pathText(mount.source);
     info.deviceId = mount.deviceId;
     info.isNetwork = isNetworkFileSystemType(mount.fsType);
     const auto options = QByteArray::fromStdString(mount.mountOptions).split(',');
@@ -140,7 +139,7 @@ VolumeInfo describe(const MountEntry& mount, const LabelIndex& labels, bool askS
     } else {
         info.name = labels.labelFor(mount);
         if (info.name.isEmpty())
-            info.name = QFile::decodeName(mount.mountPoint.filename().c_str());
+            info.name = platform::pathText(mount.mountPoint.filename());
     }
     return info;
 }

@@ -9,14 +9,13 @@
 #include "platform/FileStat.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 #include "settings/KZDefaultsKeys.h"
-
-#include <QFile>
 
 #include <cerrno>
 #include <thread>
@@ -34,23 +33,6 @@ platform::OperationQueue& removalQueue()
     static auto* queue = new platform::OperationQueue(QStringLiteral("KZRemove"), platform::OperationQueue::Unbounded,
                                                       0x5000000);
     return *queue;
-}
-
-QString display(const fs::path& path)
-{
-    return QFile::decodeName(path.c_str());
-}
-
-bool isInsideFolder(const fs::path& path, const fs::path& folder)
-{
-    auto p = path.begin();
-    for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
-        if (f->empty())
-            continue;
-        if (p == path.end() || *p != *f)
-            return false;
-    }
-    return true;
 }
 
 // Adapts the panel to the grouping by location.
@@ -430,7 +412,8 @@ KZFoundItemArray KZRemove::findProcessedItems(const KZFoundItemArray& items)
         if (!gone && !stored.empty() && managed == managedItems_.end()) {
             const fs::path normal = stored.lexically_normal();
             for (const fs::path& folder : leftFolders) {
-                if (normal != folder && isInsideFolder(normal, folder) && !platform::statPath(normal, false)) {
+                if (normal != folder && platform::isInsideFolder(normal, folder)
+                    && !platform::statPath(normal, false)) {
                     gone = true;
                     break;
                 }
@@ -457,7 +440,7 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
         if (const auto st = platform::statPath(destination, true); st && st->isDir())
             destVolume = quint64(st->device);
         if (!destVolume) {
-            manageError(KZRemoveCode::notFound, true, display(destination));
+            manageError(KZRemoveCode::notFound, true, platform::pathText(destination));
             return;
         }
     }
@@ -542,7 +525,8 @@ bool KZRemove::markPhotosItems(const KZFoundItemArray& items, bool trashIt)
         KZFoundItemArray inLibrary;
         QStringList ids;
         for (const KZFoundItemRef& item : items) {
-            if (tried.count(item.get()) || !isInsideFolder(item->recordedURL().lexically_normal(), libraryPath))
+            if (tried.count(item.get())
+                || !platform::isInsideFolder(item->recordedURL().lexically_normal(), libraryPath))
                 continue;
             tried.insert(item.get());
             panel_->managedCount.fetch_add(1);
@@ -555,7 +539,7 @@ bool KZRemove::markPhotosItems(const KZFoundItemArray& items, bool trashIt)
         // user's application would gain nothing.
         if (ids.isEmpty())
             continue;
-        if (KZAppsSupport::sharedControl().reopenPhotosOnLibrary(QFile::decodeName(library.c_str()))
+        if (KZAppsSupport::sharedControl().reopenPhotosOnLibrary(platform::pathText(library))
             && photosSettleDelay.count() > 0)
             std::this_thread::sleep_for(photosSettleDelay);
         QStringList notMarked;

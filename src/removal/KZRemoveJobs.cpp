@@ -7,11 +7,10 @@
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
-
-#include <QFile>
 
 #include <cerrno>
 #include <cstring>
@@ -25,11 +24,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QString display(const fs::path& path)
-{
-    return QFile::decodeName(path.c_str());
-}
 
 bool sameTime(const timespec& a, const timespec& b)
 {
@@ -186,10 +180,10 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
         case KZRemoveOutcome::Stopped:
             return KZRemoveCode::stopped;
         case KZRemoveOutcome::NoTrash:
-            manageError(KZRemoveCode::noTrash, true, display(url));
+            manageError(KZRemoveCode::noTrash, true, platform::pathText(url));
             return KZRemoveCode::noTrash;
         case KZRemoveOutcome::NoDestination:
-            manageError(KZRemoveCode::noDestination, true, display(url));
+            manageError(KZRemoveCode::noDestination, true, platform::pathText(url));
             return KZRemoveCode::noDestination;
         case KZRemoveOutcome::Failed:
             // A failed permanent deletion leaves that item and goes on with
@@ -197,7 +191,7 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
             code = codeForErrno(err);
             if (thereAreShared.load())
                 continue;
-            manageError(code, true, display(url));
+            manageError(code, true, platform::pathText(url));
             return code;
         default:
             break;
@@ -504,7 +498,8 @@ void KZRemove::linkOrRollBack(const KZFoundItemRef& item, const platform::Anchor
     int err = 0;
     if (fs_->link(*plan.kept, anchor, &err))
         return;
-    const QString text = QStringLiteral("%1: %2").arg(display(anchor.path()), platform::systemErrorString(err));
+    const QString text = QStringLiteral("%1: %2").arg(platform::pathText(anchor.path()),
+                                                      platform::systemErrorString(err));
     KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});
     platform::logLine(text);
     // A moved item goes back to its place and counts as the link not made; a
@@ -629,14 +624,15 @@ std::optional<fs::path> KZRemove::createDestinationRoot(const fs::path& destinat
         if (const auto st = platform::statPath(p, false)) {
             // A link in the rebuilt path could lead the item anywhere.
             if (!st->isDir()) {
-                platform::logLine(QStringLiteral("Not a folder: %1").arg(display(p)));
+                platform::logLine(QStringLiteral("Not a folder: %1").arg(platform::pathText(p)));
                 return std::nullopt;
             }
             continue;
         }
         int err = 0;
         if (!fs_->makeFolder(p, &err)) {
-            platform::logLine(QStringLiteral("Cannot create %1: %2").arg(display(p), platform::systemErrorString(err)));
+            platform::logLine(
+                QStringLiteral("Cannot create %1: %2").arg(platform::pathText(p), platform::systemErrorString(err)));
             return std::nullopt;
         }
         std::lock_guard guard(mutex_);

@@ -1,23 +1,23 @@
 #include "removal/KZRestoreRemovedFiles.h"
 
+#include "media/KZApplescript.h"
+#include "media/KZAppsSupport.h"
+#include "media/KZPhotosSupport.h"
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
+#include "platform/SharedInstance.h"
+#include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRemove.h"
 #include "removal/KZUndoFile.h"
-#include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
-#include "media/KZApplescript.h"
-#include "media/KZAppsSupport.h"
-#include "media/KZPhotosSupport.h"
 #include "services/KZNumberUtilities.h"
-
-#include <QFile>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -84,11 +84,25 @@ fs::path asideName(const fs::path& path)
 
 } // namespace
 
+namespace {
+
+platform::SharedInstance<KZRestoreRemovedFiles>& sharedInstance()
+{
+    static platform::SharedInstance<KZRestoreRemovedFiles> instance(
+        [] { return std::make_unique<KZRestoreRemovedFiles>(); });
+    return instance;
+}
+
+} // namespace
+
 KZRestoreRemovedFiles& KZRestoreRemovedFiles::sharedControl()
 {
-    // Never destroyed: queued jobs may still run while the process exits.
-    static auto* instance = new KZRestoreRemovedFiles();
-    return *instance;
+    return sharedInstance().get();
+}
+
+void KZRestoreRemovedFiles::setSharedControl(std::unique_ptr<KZRestoreRemovedFiles> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 KZRestoreRemovedFiles::KZRestoreRemovedFiles()
@@ -348,7 +362,7 @@ quint64 KZRestoreRemovedFiles::undoPhotosRecords(const std::vector<KZPhotosUndoR
                           .arg(KZPhotosSupport::sharedControl().appName()));
         totToManage += quint64(record.ids.size());
         managedCount += quint64(record.ids.size());
-        if (guard.reopenPhotosOnLibrary(QFile::decodeName(record.sourcePath.c_str())))
+        if (guard.reopenPhotosOnLibrary(platform::pathText(record.sourcePath)))
             std::this_thread::sleep_for(photosSettleDelay);
         const quint64 count = quint64(record.ids.size());
         if (KZApplescript::sharedControl().undoPhotosItems(record.ids.join(QLatin1Char('\n')), record.keyword)) {

@@ -45,6 +45,10 @@ Q_DECLARE_METATYPE(KZUndoDict)
 class KZRestoreRemovedFiles {
 public:
     static KZRestoreRemovedFiles& sharedControl();
+    // Replaces the shared instance (tests); nullptr makes the next call build
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
+    static void setSharedControl(std::unique_ptr<KZRestoreRemovedFiles> instance);
     KZRestoreRemovedFiles();
     ~KZRestoreRemovedFiles();
     KZRestoreRemovedFiles(const KZRestoreRemovedFiles&) = delete;

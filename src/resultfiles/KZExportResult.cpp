@@ -1,14 +1,13 @@
 #include "resultfiles/KZExportResult.h"
 
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZListNotifications.h"
 #include "result/window/KZTableHeaderCntrl.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZSourceItem.h"
-
-#include <QFile>
 
 namespace fs = std::filesystem;
 
@@ -18,11 +17,6 @@ platform::OperationQueue& exportQueue()
 {
     static platform::OperationQueue queue(QStringLiteral("KZExportResultOperationQueue"));
     return queue;
-}
-
-QString pathText(const fs::path& path)
-{
-    return QFile::decodeName(QByteArray(path.c_str()));
 }
 
 // A column of the request: the identifier of a shown column, or a map with
@@ -63,12 +57,12 @@ KZExportResult::Snapshot KZExportResult::Snapshot::fromRequest(const QVariantMap
     Snapshot snapshot;
     snapshot.name = request.value(QStringLiteral("name")).toString();
     snapshot.items = KZFoundItemsOfVariant(request.value(QStringLiteral("items")));
-    snapshot.document.title = pathText(choice.location.stem());
+    snapshot.document.title = platform::pathText(choice.location.stem());
     snapshot.document.onlyMarked = choice.onlyMarked;
     for (const KZSourceItemRef& source :
          request.value(QStringLiteral("sources")).value<std::vector<KZSourceItemRef>>()) {
         if (source)
-            snapshot.document.sources.push_back({source->locationLabelTag(), pathText(source->path())});
+            snapshot.document.sources.push_back({source->locationLabelTag(), platform::pathText(source->path())});
     }
     for (const QVariant& column : request.value(QStringLiteral("columns")).toList())
         snapshot.document.columns.push_back(columnOf(column));
@@ -158,6 +152,6 @@ KZExportRow KZExportResult::rowOfItem(const KZFoundItemRef& item)
         location = item->storedPath();
     if (location.empty())
         location = item->recordedURL();
-    row.folder = pathText(location.parent_path());
+    row.folder = platform::pathText(location.parent_path());
     return row;
 }

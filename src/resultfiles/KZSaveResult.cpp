@@ -3,6 +3,7 @@
 #include "engine/KZResultInfoKeys.h"
 #include "platform/Bookmark.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZFoundItemsCntrl.h"
@@ -11,8 +12,6 @@
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
-
-#include <QFile>
 
 #include <mutex>
 
@@ -45,11 +44,6 @@ std::optional<T> valueOf(const QVariantMap& map, const QString& key)
 bool isStopped(const KZSaveResult::Progress& progress)
 {
     return progress.stopped && progress.stopped->load();
-}
-
-QString pathText(const fs::path& path)
-{
-    return QFile::decodeName(QByteArray(path.c_str()));
 }
 
 } // namespace
@@ -144,7 +138,8 @@ bool KZSaveResult::saveSearchResult(const KZFoundItemArray& items, const QVarian
 {
     if (items.isEmpty()) {
         if (error)
-            *error = QStringLiteral("Nothing was saved to “%1”: the search found no duplicates.").arg(pathText(location));
+            *error = QStringLiteral("Nothing was saved to “%1”: the search found no duplicates.")
+                         .arg(platform::pathText(location));
         return false;
     }
     KZFoundItemsCntrl model(nullptr, QVariantMap());
@@ -256,7 +251,7 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
     if (result.items.empty()) {
         if (error) {
             *error = QStringLiteral("Nothing was saved to “%1”: none of the found items can be found any more.")
-                         .arg(pathText(location));
+                         .arg(platform::pathText(location));
         }
         return Outcome::Failed;
     }
@@ -286,7 +281,7 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
     const QByteArray bytes = KZSavedResultFormat::encode(result, &reason);
     if (bytes.isEmpty()) {
         if (error)
-            *error = QStringLiteral("Could not write “%1”: %2").arg(pathText(location), reason);
+            *error = QStringLiteral("Could not write “%1”: %2").arg(platform::pathText(location), reason);
         return Outcome::Failed;
     }
     // A stop that came while converting still writes nothing.

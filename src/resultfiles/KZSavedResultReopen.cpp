@@ -5,11 +5,10 @@
 #include "engine/TreeToCheck.h"
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
+#include "platform/Paths.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
-
-#include <QFile>
 
 #include <cmath>
 #include <map>
@@ -102,7 +101,7 @@ std::optional<KZSavedResult> KZSavedResultReopen::readFile(const fs::path& file,
 {
     QString reason;
     const std::optional<QByteArray> bytes = platform::readRegularFile(file, maxFileSize, &reason, true);
-    const QString name = QFile::decodeName(QByteArray(file.c_str()));
+    const QString name = platform::pathText(file);
     if (!bytes) {
         if (error)
             *error = QStringLiteral("“%1” could not be read: %2").arg(name, reason);
@@ -138,15 +137,6 @@ bool KZSavedResultReopen::isPlainAbsolute(const fs::path& path)
         start = end + 1;
     }
     return true;
-}
-
-bool KZSavedResultReopen::isInside(const fs::path& path, const fs::path& folder)
-{
-    const std::string& p = path.native();
-    const std::string& f = folder.native();
-    if (f.empty() || p.compare(0, f.size(), f) != 0)
-        return false;
-    return p.size() == f.size() || f.back() == '/' || p[f.size()] == '/';
 }
 
 std::vector<KZSourceItemRef> KZSavedResultReopen::resolveSources(const std::vector<KZSavedSource>& saved)
@@ -245,8 +235,8 @@ public:
         for (Candidate& candidate : candidates) {
             std::vector<Candidate*>& members = groups[candidate.saved->groupId];
             const bool nested = std::any_of(members.begin(), members.end(), [&candidate](const Candidate* other) {
-                return KZSavedResultReopen::isInside(candidate.path, other->path)
-                    || KZSavedResultReopen::isInside(other->path, candidate.path);
+                return platform::isInsideFolder(candidate.path, other->path)
+                    || platform::isInsideFolder(other->path, candidate.path);
             });
             if (nested) {
                 ++out_.notes.duplicates;
@@ -301,12 +291,12 @@ private:
             return nullptr;
         const auto inAny = [&path](const std::vector<fs::path>& folders) {
             return std::any_of(folders.begin(), folders.end(),
-                               [&path](const fs::path& folder) { return KZSavedResultReopen::isInside(path, folder); });
+                               [&path](const fs::path& folder) { return platform::isInsideFolder(path, folder); });
         };
         if (inAny(options_.globalExclusions))
             return nullptr;
         for (const KZSourceItemRef& source : sources_) {
-            if (source && KZSavedResultReopen::isInside(path, source->path()))
+            if (source && platform::isInsideFolder(path, source->path()))
                 return inAny(source->excluded()) ? nullptr : source;
         }
         return nullptr;

@@ -95,6 +95,4 @@ public:
 
     // True when `path` is absolute and has no empty, "." or ".." component.
     static bool isPlainAbsolute(const std::filesystem::path& path);
-    // True when `path` is `folder` or lies below it (by components).
-    static bool isInside(const std::filesystem::path& path, const std::filesystem::path& folder);
 };

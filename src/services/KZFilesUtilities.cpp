@@ -3,6 +3,8 @@
 #include "platform/FileStat.h"
 #include "platform/FinderInfo.h"
 #include "platform/Packages.h"
+#include "platform/Paths.h"
+#include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "platform/Volumes.h"
 #include "services/KZStartupDiskName.h"
@@ -23,11 +25,6 @@ namespace {
 
 // The code a missing item reports; callers only test that there is one.
 constexpr int kItemMissingError = 4;
-
-QString decodeName(const std::string& bytes)
-{
-    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
-}
 
 fs::path withoutTrailingSlash(const fs::path& path)
 {
@@ -91,10 +88,24 @@ Providers& providers()
 
 } // namespace
 
+namespace {
+
+platform::SharedInstance<KZFilesUtilities>& sharedInstance()
+{
+    static platform::SharedInstance<KZFilesUtilities> instance([] { return std::make_unique<KZFilesUtilities>(); });
+    return instance;
+}
+
+} // namespace
+
 KZFilesUtilities& KZFilesUtilities::sharedControl()
 {
-    static KZFilesUtilities shared;
-    return shared;
+    return sharedInstance().get();
+}
+
+void KZFilesUtilities::setSharedControl(std::unique_ptr<KZFilesUtilities> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 // ---- Item inspection -------------------------------------------------------
@@ -106,7 +117,7 @@ std::optional<QString> KZFilesUtilities::itemNameWithURL(const fs::path& path) c
     const fs::path normal = normalAbsolute(path);
     if (normal == "/")
         return platform::startupDiskName();
-    return decodeName(normal.filename().native());
+    return platform::pathText(normal.filename().native());
 }
 
 QVariant KZFilesUtilities::attributeWithURL(const fs::path& path, ResourceKey key) const

@@ -13,6 +13,7 @@
 #include <compare>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <variant>
@@ -59,6 +60,10 @@ class KZFilesUtilities {
 public:
     KZFilesUtilities() = default;
     static KZFilesUtilities& sharedControl();
+    // Replaces the shared instance (tests); nullptr makes the next call build
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
+    static void setSharedControl(std::unique_ptr<KZFilesUtilities> instance);
 
     // ---- Item inspection -------------------------------------------------
 

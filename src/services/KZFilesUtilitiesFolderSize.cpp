@@ -12,6 +12,7 @@
 #include "platform/DirectoryListing.h"
 #include "platform/Log.h"
 #include "platform/Packages.h"
+#include "platform/Paths.h"
 #include "platform/Trash.h"
 #include "services/KZStopSource.h"
 
@@ -191,7 +192,7 @@ fs::path KZFilesUtilities::trashURLForItemURL(const fs::path& path) const
     const auto trash = platform::trashDirectoryFor(path, true);
     if (!trash) {
         platform::logLine(QStringLiteral("NSTrashDirectory error: ")
-                          + QStringLiteral("no usable trash on the volume of \"%1\"").arg(QFile::decodeName(path.c_str())));
+                          + QStringLiteral("no usable trash on the volume of \"%1\"").arg(platform::pathText(path)));
         return {};
     }
     return *trash / "files";

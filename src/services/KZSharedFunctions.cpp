@@ -1,6 +1,6 @@
 #include "services/KZSharedFunctions.h"
 
-#include <QFile>
+#include "platform/Paths.h"
 
 #include <mutex>
 
@@ -45,7 +45,7 @@ int KZCompareURLPaths(const QUrl& a, const QUrl& b, void*)
 
 int KZCompareURLPaths(const std::filesystem::path& a, const std::filesystem::path& b, void*)
 {
-    return sign(QString::compare(QFile::decodeName(a.c_str()), QFile::decodeName(b.c_str()), Qt::CaseInsensitive));
+    return sign(QString::compare(platform::pathText(a), platform::pathText(b), Qt::CaseInsensitive));
 }
 
 bool KZIsAppRunning(const QString& bundleIdentifier)

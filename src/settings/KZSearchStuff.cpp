@@ -1,6 +1,7 @@
 #include "settings/KZSearchStuff.h"
 
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/Resources.h"
 #include "platform/SharedInstance.h"
@@ -9,8 +10,6 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZPlistValue.h"
 #include "settings/KZSearchCriteria.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <utility>
@@ -159,7 +158,7 @@ void KZSearchStuff::replaceGlobalExclusions(const QStringList& preferenceLocatio
     std::vector<fs::path> globals = KZFilesUtilities::sharedControl().visibleSystemPaths();
     // The preferences hold paths as text, the only form a property list has.
     for (const QString& location : preferenceLocations)
-        globals.push_back(fs::path(QFile::encodeName(location).toStdString()));
+        globals.push_back(platform::pathFromText(location));
 
     fields_.with([&](Fields& fields) {
         std::vector<fs::path>& listed = fields.exludedByLocation;

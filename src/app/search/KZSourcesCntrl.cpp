@@ -1,6 +1,7 @@
 #include "app/search/KZSourcesCntrl.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/SharedInstance.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZSearchStuff.h"
@@ -29,10 +30,24 @@ KZSourcesCntrl::~KZSourcesCntrl()
         platform::NotificationCenter::defaultCenter().removeObserver(observerContext_.get());
 }
 
+namespace {
+
+platform::SharedInstance<KZSourcesCntrl>& sharedInstance()
+{
+    static platform::SharedInstance<KZSourcesCntrl> instance([] { return std::make_unique<KZSourcesCntrl>(); });
+    return instance;
+}
+
+} // namespace
+
 KZSourcesCntrl& KZSourcesCntrl::sharedControl()
 {
-    static KZSourcesCntrl instance;
-    return instance;
+    return sharedInstance().get();
+}
+
+void KZSourcesCntrl::setSharedControl(std::unique_ptr<KZSourcesCntrl> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 void KZSourcesCntrl::observeAddSourcesAction()

@@ -57,6 +57,10 @@ public:
     // The instance without a window, for the follow-up search of emptied
     // folders.
     static KZSourcesCntrl& sharedControl();
+    // Replaces the shared instance (tests); nullptr makes the next call build
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
+    static void setSharedControl(std::unique_ptr<KZSourcesCntrl> instance);
 
     void setView(KZSourcesCntrlView* view) { view_ = view; }
     void setPanelRunner(PanelRunner runner) { panelRunner_ = std::move(runner); }

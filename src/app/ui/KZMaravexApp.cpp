@@ -3,12 +3,13 @@
 #include "app/ui/KZWindowFlipAnimator.h"
 #include "platform/Clock.h"
 #include "platform/MainThread.h"
+#include "platform/Paths.h"
+#include "platform/Trash.h"
 #include "removal/KZRemove.h"
-#include "services/KZFileDialogPresenter.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
-#include "platform/Trash.h"
+#include "services/KZFileDialogPresenter.h"
 
 #include "app/KZCrashReporter.h"
 #include "app/KZNewSearchRouting.h"
@@ -51,6 +52,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QTimer>
@@ -465,7 +467,7 @@ void KZMaravexApp::helpMenuAction(int tag)
     case ManualTag: {
         const fs::path manual = platform::resourcePath("User Manual.pdf");
         if (!manual.empty())
-            KZOpenURL(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(manual.native()))));
+            KZOpenURL(QUrl::fromLocalFile(platform::pathText(manual)));
         return;
     }
     case WelcomeTag:
@@ -632,7 +634,7 @@ void KZMaravexApp::openSavedAction()
     KZFileDialogPresenter::ask(ask, [this](const KZFileDialogPresenter::Answer& answer) {
         if (!answer.accepted || answer.paths.isEmpty() || answer.paths.first().isEmpty())
             return;
-        routing_->openSavedChosen(fs::path(QFile::encodeName(answer.paths.first()).toStdString()));
+        routing_->openSavedChosen(platform::pathFromText(answer.paths.first()));
     });
 }
 
@@ -765,5 +767,5 @@ void KZMaravexApp::offerCrashLog(const fs::path& log)
         QStringLiteral("crash_found"), QStringLiteral("crash_found_info"), {}, QStringLiteral("crash_show_log_button"),
         QStringLiteral("dont_continue_button"), QString(), false, nullptr, false);
     if (answer == KZErrorDelegate::FirstButton)
-        KZOpenURL(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(log.native()))));
+        KZOpenURL(QUrl::fromLocalFile(platform::pathText(log)));
 }

@@ -1,5 +1,6 @@
 #include "app/ui/KZOpenSavedResult.h"
 
+#include "app/progress/KZSearchProgressCore.h"
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
@@ -169,14 +170,15 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
         return;
     }
     progress_ = progress;
-    progress_->prepareToSearch({{QStringLiteral("isEmptiedFolders"), false}, {QStringLiteral("showInterface"), false}});
+    progress_->core().prepareToSearch(
+        {{QStringLiteral("isEmptiedFolders"), false}, {QStringLiteral("showInterface"), false}});
     saved_ = std::move(read->saved);
     damaged_ = read->damaged;
 
     KZSavedResultReopen::Options options;
     options.globalExclusions = request_ ? request_->globalExclusions() : std::vector<fs::path>();
     KZSavedResultReopen::useFileTypeLabels(options, KZDefaultsRegistry::fileTagsExcludingTags());
-    options.didRebuildItem = [progress](const KZSearchItemInfo& item) { progress->setFoundItemFileType(item); };
+    options.didRebuildItem = [progress](const KZSearchItemInfo& item) { progress->core().setFoundItemFileType(item); };
     QPointer<KZOpenSavedResult> guard(this);
     openQueue().addOperation([guard, saved = *saved_, sources = read->sources, options] {
         auto rebuilt = std::make_shared<KZReopenedResult>(KZSavedResultReopen::rebuild(saved, sources, options));
@@ -227,7 +229,7 @@ void KZOpenSavedResult::postTerminationWhenJoined()
     info.insert(KZResultKey::foundItemsSize, QVariant::fromValue(rebuilt_->itemsSize));
     info.insert(KZResultKey::checkedItemsCount, QVariant::fromValue(g.checkedItemsCount.value_or(0)));
     info.insert(KZResultKey::searchStuffItem, QVariant::fromValue(request_));
-    info.insert(KZResultKey::foundFileTypes, progress_->fileTypes());
+    info.insert(KZResultKey::foundFileTypes, progress_->core().fileTypes());
     info.insert(KZResultKey::stoppedByUser, g.searchWasStoppedByUser.value_or(false));
     info.insert(KZResultKey::currentLocationLabel, g.currentLocationLabel.value_or(0));
     info.insert(KZResultKey::searchedIniTunes, g.searchedIniTunes.value_or(false));
@@ -261,16 +263,17 @@ void KZOpenSavedResult::resultIsReady()
     if (savedByGroup != platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group))
         window->showByGroupAction();
     if (rebuilt_ && rebuilt_->emptyFolders) {
-        result->setupEmptyFolders({{KZResultKey::foundItems, KZFoundListParcel::toVariant(std::move(*rebuilt_->emptyFolders))},
-                                   {KZResultKey::foundItemsCount, QVariant::fromValue(rebuilt_->emptyFoldersCount)},
-                                   {KZResultKey::foundItemsSize, QVariant::fromValue<quint64>(0)},
-                                   {KZResultKey::stoppedByUser, false},
-                                   {KZResultKey::foundFileTypes, progress_->fileTypes()},
-                                   {KZResultKey::checkedItemsCount, QVariant::fromValue<quint64>(0)},
-                                   {KZResultKey::searchedForDeads, false},
-                                   {KZResultKey::isEmptyFolders, true},
-                                   {KZResultKey::isRestoreOfSaved, true},
-                                   {KZResultKey::isSavedItemsToRestore, rebuilt_->itemsDict}});
+        result->setupEmptyFolders(
+            {{KZResultKey::foundItems, KZFoundListParcel::toVariant(std::move(*rebuilt_->emptyFolders))},
+             {KZResultKey::foundItemsCount, QVariant::fromValue(rebuilt_->emptyFoldersCount)},
+             {KZResultKey::foundItemsSize, QVariant::fromValue<quint64>(0)},
+             {KZResultKey::stoppedByUser, false},
+             {KZResultKey::foundFileTypes, progress_->core().fileTypes()},
+             {KZResultKey::checkedItemsCount, QVariant::fromValue<quint64>(0)},
+             {KZResultKey::searchedForDeads, false},
+             {KZResultKey::isEmptyFolders, true},
+             {KZResultKey::isRestoreOfSaved, true},
+             {KZResultKey::isSavedItemsToRestore, rebuilt_->itemsDict}});
         rebuilt_->emptyFolders.reset();
     }
     KZSavedViewState::apply(*result, *saved_, savedByGroup);

@@ -5,6 +5,7 @@
 #include "app/ui/KZWindowFlipAnimator.h"
 
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
 
@@ -92,7 +93,7 @@ bool KZStateDriver::startFromEnvironment(KZMaravexApp* app)
     const char* scriptFile = std::getenv("MARAVEX_DRIVE");
     if (!scriptFile || !*scriptFile)
         return false;
-    QFile file(QFile::decodeName(scriptFile));
+    QFile file(platform::pathText(scriptFile));
     if (!file.open(QIODevice::ReadOnly)) {
         platform::logLine(QStringLiteral("Cannot read the drive script ") + file.fileName());
         QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(3); });

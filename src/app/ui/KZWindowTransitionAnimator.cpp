@@ -2,8 +2,9 @@
 
 #include "app/KZWindowTransitionMath.h"
 #include "app/ui/KZTransitionOverlay.h"
-#include "services/ui/KZWindowPlacement.h"
 #include "platform/NotificationCenter.h"
+#include "platform/SharedInstance.h"
+#include "services/ui/KZWindowPlacement.h"
 #include "settings/KZNotificationNames.h"
 
 #include <QGuiApplication>
@@ -17,10 +18,25 @@
 
 namespace math = KZTransitionMath;
 
+namespace {
+
+platform::SharedInstance<KZWindowTransitionAnimator>& sharedInstance()
+{
+    static platform::SharedInstance<KZWindowTransitionAnimator> instance(
+        [] { return std::make_unique<KZWindowTransitionAnimator>(); });
+    return instance;
+}
+
+} // namespace
+
 KZWindowTransitionAnimator& KZWindowTransitionAnimator::sharedControl()
 {
-    static auto* shared = new KZWindowTransitionAnimator();
-    return *shared;
+    return sharedInstance().get();
+}
+
+void KZWindowTransitionAnimator::setSharedControl(std::unique_ptr<KZWindowTransitionAnimator> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 KZWindowTransitionAnimator::KZWindowTransitionAnimator(QObject* parent) : QObject(parent) {}

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QRectF>
 
+#include <memory>
 #include <optional>
 
 #include "app/ui/KZTransitionOverlay.h"
@@ -27,6 +28,10 @@ public:
     enum Direction : unsigned { Opening = 0, Closing = 1 };
 
     static KZWindowTransitionAnimator& sharedControl();
+    // Replaces the shared instance (tests); nullptr makes the next call build
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
+    static void setSharedControl(std::unique_ptr<KZWindowTransitionAnimator> instance);
 
     explicit KZWindowTransitionAnimator(QObject* parent = nullptr);
     ~KZWindowTransitionAnimator() override;

@@ -6,6 +6,7 @@
 #include "platform/FileStat.h"
 #include "platform/FinderInfo.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZResultCntrl.h"
 #include "services/KZDateUtilities.h"
@@ -13,7 +14,6 @@
 #include "services/KZFilesUtilities.h"
 #include "settings/KZDefaultsKeys.h"
 
-#include <QFile>
 #include <QMimeDatabase>
 #include <QMimeType>
 
@@ -156,7 +156,7 @@ QString typeDescription(const fs::path& path, bool isDirectory, bool isPackage)
         return mimeComment(db, "inode/directory");
     if (const auto st = platform::statPath(path, false); st && st->isSymlink())
         return mimeComment(db, "inode/symlink");
-    const QString name = QFile::decodeName(path.filename().c_str());
+    const QString name = platform::pathText(path.filename());
     QMimeType type = db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
     if (type.isDefault()) {
         if (isDirectory)
@@ -315,7 +315,7 @@ QString KZFoundItem::pathToDisplayInCell()
     const QString position = supportAppPath();
     if (!position.isEmpty())
         return position;
-    return QFile::decodeName(path().c_str());
+    return platform::pathText(path());
 }
 
 fs::path KZFoundItem::storedPath() const
@@ -336,14 +336,14 @@ QString KZFoundItem::parent()
     const fs::path present = path();
     if (present == missingPath() || present.empty())
         return {};
-    return QFile::decodeName(present.parent_path().filename().c_str());
+    return platform::pathText(present.parent_path().filename());
 }
 
 QString KZFoundItem::name()
 {
     std::lock_guard guard(lock_);
     if (name_.isNull())
-        name_ = QFile::decodeName(url_.filename().c_str());
+        name_ = platform::pathText(url_.filename());
     return name_;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/FinderInfo.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "result/model/KZFoundImage.h"
 #include "result/model/KZFoundSong.h"
 #include "result/model/KZLibraryLookups.h"
@@ -17,7 +18,6 @@
 #include "settings/KZTags.h"
 
 #include <QAssociativeIterable>
-#include <QFile>
 #include <QSequentialIterable>
 #include <QUrl>
 
@@ -223,7 +223,7 @@ void KZFoundItemsCntrl::finishToSetItems(const KZFoundItemArray& items, const QV
         QVariant entry = itemsToRestore.value(savedItemKey(location));
         // Files written with plain paths as keys are read too.
         if (!entry.isValid())
-            entry = itemsToRestore.value(QFile::decodeName(location.c_str()));
+            entry = itemsToRestore.value(platform::pathText(location));
         if (!entry.isValid())
             continue;
         const QVariantMap saved = entry.toMap();

@@ -1,6 +1,7 @@
 #include "result/model/KZFoundListSavedState.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZFoundListContext.h"
@@ -9,7 +10,6 @@
 #include "result/model/KZListNotifications.h"
 #include "result/model/KZListOutline.h"
 
-#include <QFile>
 #include <QSet>
 
 #include <map>
@@ -129,8 +129,7 @@ void KZFoundListSavedState::setSavedSelection(const QVariantMap& saved, bool sho
                     rows.append(KZListRow{group, nullptr});
                 continue;
             }
-            const std::filesystem::path path(
-                QFile::encodeName(row.value(QStringLiteral("path")).toString()).toStdString());
+            const std::filesystem::path path(platform::pathFromText(row.value(QStringLiteral("path")).toString()));
             if (const KZFoundItemRef item = model->itemByPathWithArray(group->items(), path))
                 rows.append(KZListRow{list->isGrouped() ? group : nullptr, item});
         }

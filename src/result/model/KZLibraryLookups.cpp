@@ -2,8 +2,7 @@
 
 #include "media/KZPhotosSupport.h"
 #include "media/KZiTunesSupport.h"
-
-#include <QFile>
+#include "platform/Paths.h"
 
 #include <mutex>
 
@@ -79,7 +78,7 @@ KZLibraryLookups KZLibraryLookups::fromReaders()
         if (libraryPath.isEmpty())
             return positions;
         const KZPhotosLibraryPositions library = KZPhotosSupport::sharedControl().libraryPositionsWithPath(
-            std::filesystem::path(QFile::encodeName(libraryPath).toStdString()));
+            platform::pathFromText(libraryPath));
         for (const QString& imageID : imageIDs)
             positions.insert(imageID, library.positionWithImageUUID(imageID));
         return positions;

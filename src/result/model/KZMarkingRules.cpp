@@ -1,12 +1,12 @@
 #include "result/model/KZMarkingRules.h"
 
+#include "platform/Paths.h"
 #include "result/model/KZFoundItemsStore.h"
 #include "result/model/KZItemGroups.h"
 #include "result/model/KZMarkBookkeeping.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
 
-#include <QFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -69,7 +69,7 @@ fs::path pathOfVariant(const QVariant& value)
         const QUrl url(text);
         if (url.isLocalFile())
             return KZFilesUtilities::pathFromFileURL(url);
-        return fs::path(QFile::encodeName(text).toStdString());
+        return platform::pathFromText(text);
     }
     return {};
 }

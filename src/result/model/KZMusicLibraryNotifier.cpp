@@ -1,37 +1,27 @@
 #include "result/model/KZMusicLibraryNotifier.h"
 
 #include "media/KZApplescript.h"
-
-#include <mutex>
+#include "platform/SharedInstance.h"
 
 namespace {
 
-std::mutex& instanceLock()
+platform::SharedInstance<KZMusicLibraryNotifier>& sharedInstance()
 {
-    static std::mutex lock;
-    return lock;
-}
-
-std::unique_ptr<KZMusicLibraryNotifier>& instance()
-{
-    static std::unique_ptr<KZMusicLibraryNotifier> shared;
-    return shared;
+    static platform::SharedInstance<KZMusicLibraryNotifier> instance(
+        [] { return std::make_unique<KZMusicLibraryNotifier>(); });
+    return instance;
 }
 
 } // namespace
 
 KZMusicLibraryNotifier& KZMusicLibraryNotifier::sharedControl()
 {
-    std::lock_guard guard(instanceLock());
-    if (!instance())
-        instance() = std::make_unique<KZMusicLibraryNotifier>();
-    return *instance();
+    return sharedInstance().get();
 }
 
 void KZMusicLibraryNotifier::setSharedControl(std::unique_ptr<KZMusicLibraryNotifier> replacement)
 {
-    std::lock_guard guard(instanceLock());
-    instance() = std::move(replacement);
+    sharedInstance().replace(std::move(replacement));
 }
 
 bool KZMusicLibraryNotifier::notifyDeletion(const QString& trackIDs)

@@ -5,6 +5,7 @@
 #include "engine/KZSearchController.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/Resources.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZFoundItemsCntrl.h"
@@ -21,7 +22,6 @@
 #include "settings/KZSearchStuff.h"
 #include "settings/KZTags.h"
 
-#include <QFile>
 #include <QPainter>
 #include <QSet>
 
@@ -128,7 +128,7 @@ void KZResultCntrl::setupLabelImages()
         const fs::path file = platform::resourcePath(fs::path("images") / ("label_" + std::to_string(label + 1) + ".png"));
         QImage image;
         if (!file.empty())
-            image.load(QFile::decodeName(file.c_str()));
+            image.load(platform::pathText(file));
         images[label] = image.isNull() ? drawnLabelImage(label) : image;
     }
 }

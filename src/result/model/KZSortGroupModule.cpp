@@ -1,11 +1,26 @@
 #include "result/model/KZSortGroupModule.h"
 
+#include "platform/SharedInstance.h"
 #include "result/model/KZColumnKeys.h"
+
+namespace {
+
+platform::SharedInstance<KZSortGroupModule>& sharedInstance()
+{
+    static platform::SharedInstance<KZSortGroupModule> instance([] { return std::make_unique<KZSortGroupModule>(); });
+    return instance;
+}
+
+} // namespace
 
 KZSortGroupModule& KZSortGroupModule::sharedControl()
 {
-    static KZSortGroupModule module;
-    return module;
+    return sharedInstance().get();
+}
+
+void KZSortGroupModule::setSharedControl(std::unique_ptr<KZSortGroupModule> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 QVariant KZSortGroupModule::emptyForKey(const QString& key) const

@@ -6,11 +6,17 @@
 #include <QVariant>
 #include <QtGlobal>
 
+#include <memory>
+
 // The aggregate values of a group row, over the group's members. Holds no
 // state; one shared instance serves every list.
 class KZSortGroupModule {
 public:
     static KZSortGroupModule& sharedControl();
+    // Replaces the shared instance (tests); nullptr makes the next call build
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
+    static void setSharedControl(std::unique_ptr<KZSortGroupModule> instance);
 
     // What a group row answers for a key it does not know: an empty text for
     // the text columns, false for anything else.

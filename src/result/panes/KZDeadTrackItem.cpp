@@ -1,8 +1,7 @@
 #include "result/panes/KZDeadTrackItem.h"
 
 #include "media/KZApplescript.h"
-
-#include <QFile>
+#include "platform/Paths.h"
 
 #include <filesystem>
 
@@ -21,7 +20,7 @@ KZDeadTrackItem::KZDeadTrackItem(const QVariantMap& dictionary)
         url_ = QUrl::fromLocalFile(dictionary.value(QStringLiteral("path")).toString());
     else if (url.metaType() == QMetaType::fromType<std::filesystem::path>())
         // The search hands over the file as its path's bytes.
-        url_ = QUrl::fromLocalFile(QFile::decodeName(url.value<std::filesystem::path>().c_str()));
+        url_ = QUrl::fromLocalFile(platform::pathText(url.value<std::filesystem::path>()));
     else
         url_ = url.toUrl();
     if (dictionary.contains(QStringLiteral("isMarked")))

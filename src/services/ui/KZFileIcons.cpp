@@ -1,6 +1,7 @@
 #include "services/ui/KZFileIcons.h"
 
 #include "platform/FileStat.h"
+#include "platform/Paths.h"
 #include "services/KZFilesUtilities.h"
 
 #include <QByteArray>
@@ -99,7 +100,7 @@ QIcon KZFileIcons::iconForItemPath(const std::filesystem::path& path)
     ensureIconTheme();
     QMimeDatabase mimes;
     QMimeType type;
-    const QString name = QFile::decodeName(path.filename().c_str());
+    const QString name = platform::pathText(path.filename());
     if (st->isDir())
         type = mimes.mimeTypeForName(QStringLiteral("inode/directory"));
     else if (st->isRegular())

@@ -1,10 +1,10 @@
 #include "services/ui/KZImages.h"
 
+#include "platform/Paths.h"
 #include "platform/Resources.h"
 
 #include <QApplication>
 #include <QConicalGradient>
-#include <QFile>
 #include <QHash>
 #include <QIcon>
 #include <QLinearGradient>
@@ -114,9 +114,10 @@ QImage KZImages::imageNamed(const QString& name)
     // Names come from code, but a name with a separator must still never
     // reach outside the images folder.
     if (!name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.'))) {
-        const auto path = platform::resourcePath(std::filesystem::path("images") / (QFile::encodeName(name).toStdString() + ".png"));
+        const auto path = platform::resourcePath(std::filesystem::path("images")
+                                                 / platform::pathFromText(name + QLatin1String(".png")));
         if (!path.empty()) {
-            QImage image(QFile::decodeName(path.c_str()));
+            QImage image(platform::pathText(path));
             if (!image.isNull()) {
                 cache.insert(name, image);
                 return image;

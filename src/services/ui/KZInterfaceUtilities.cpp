@@ -1,5 +1,6 @@
 #include "services/ui/KZInterfaceUtilities.h"
 
+#include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZOpenPanel.h"
@@ -32,10 +33,25 @@ QObject* objectOf(const QVariant& value)
 
 } // namespace
 
+namespace {
+
+platform::SharedInstance<KZInterfaceUtilities>& sharedInstance()
+{
+    static platform::SharedInstance<KZInterfaceUtilities> instance(
+        [] { return std::make_unique<KZInterfaceUtilities>(); });
+    return instance;
+}
+
+} // namespace
+
 KZInterfaceUtilities& KZInterfaceUtilities::sharedControl()
 {
-    static KZInterfaceUtilities instance;
-    return instance;
+    return sharedInstance().get();
+}
+
+void KZInterfaceUtilities::setSharedControl(std::unique_ptr<KZInterfaceUtilities> instance)
+{
+    sharedInstance().replace(std::move(instance));
 }
 
 void KZInterfaceUtilities::setPanelAnswerProvider(PanelAnswerProvider provider)

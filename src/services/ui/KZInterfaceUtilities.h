@@ -9,6 +9,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 
 class KZOpenPanel;
 class QColor;
@@ -18,6 +19,7 @@ class QImage;
 // attributed text that the custom cells and views draw. Main thread only.
 class KZInterfaceUtilities {
 public:
+    KZInterfaceUtilities() = default;
     // The panel's answer: the response (1 chosen, 0 cancelled, as QDialog's
     // Accepted and Rejected) and the context. The context is a copy of the
     // settings' "userInfo" map with "urls" added (a QVariantList of file
@@ -33,6 +35,10 @@ public:
     using PanelAnswerProvider = std::function<PanelAnswer(const KZOpenPanel& panel)>;
 
     static KZInterfaceUtilities& sharedControl();
+    // Replaces the shared instance (tests); nullptr makes the next call build
+    // a fresh one. The shared instance is never destroyed at exit
+    // (platform::SharedInstance).
+    static void setSharedControl(std::unique_ptr<KZInterfaceUtilities> instance);
 
     // Settings (all optional): "includeSmartFolder" (bool), "window"
     // (QWidget* as QVariant::fromValue<QObject*>), "delegate" (QObject*:
@@ -63,7 +69,4 @@ public:
                                                double baselineOffset) const;
 
     static void setPanelAnswerProvider(PanelAnswerProvider provider); // tests; empty restores the panel
-
-private:
-    KZInterfaceUtilities() = default;
 };

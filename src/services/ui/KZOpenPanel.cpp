@@ -1,9 +1,9 @@
 #include "services/ui/KZOpenPanel.h"
 
 #include "platform/Packages.h"
+#include "platform/Paths.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 KZOpenPanel::KZOpenPanel(QWidget* parent)
@@ -92,7 +92,7 @@ bool KZOpenPanel::canChoose(const QString& path) const
 {
     if (path.isEmpty())
         return false;
-    const std::filesystem::path fsPath(QFile::encodeName(path).toStdString());
+    const std::filesystem::path fsPath(platform::pathFromText(path));
     const QFileInfo info(path);
     if (!info.exists())
         return false;
@@ -126,7 +126,7 @@ void KZOpenPanel::accept()
 
 void KZOpenPanel::directoryWasEntered(const QString& directory)
 {
-    const std::filesystem::path fsPath(QFile::encodeName(directory).toStdString());
+    const std::filesystem::path fsPath(platform::pathFromText(directory));
     if (!platform::isPackage(fsPath)) {
         lastDirectory_ = directory;
         return;
@@ -147,7 +147,6 @@ void KZOpenPanel::rememberChoice()
     if (chosen_.isEmpty())
         return;
     const QFileInfo info(chosen_.first());
-    const bool enterable = info.isDir() && !platform::isPackage(std::filesystem::path(QFile::encodeName(
-                                                 info.absoluteFilePath()).toStdString()));
+    const bool enterable = info.isDir() && !platform::isPackage(platform::pathFromText(info.absoluteFilePath()));
     lastChosenDirectory() = enterable ? info.absoluteFilePath() : info.absolutePath();
 }

@@ -36,8 +36,8 @@ void KZSearchProgress::initialize()
         window_ = new KZSearchProgressWindow(*this, searchView_);
         display = window_;
     }
-    core_ = std::make_unique<KZSearchProgressCore>(display, static_cast<const KZProgressControl*>(this),
-                                                   searchView_.data());
+    // The engine posts to the core under the pointer it was given.
+    core_ = std::make_unique<KZSearchProgressCore>(display, nullptr, searchView_.data());
     if (!window_)
         return;
 
@@ -85,23 +85,10 @@ KZSearchProgress::~KZSearchProgress()
     delete window_.data();
 }
 
-bool KZSearchProgress::wasStopped() const { return core_->wasStopped(); }
-void KZSearchProgress::prepareToSearch(const QVariantMap& options) { core_->prepareToSearch(options); }
-void KZSearchProgress::setIsSearching(bool searching) { core_->setIsSearching(searching); }
-void KZSearchProgress::setFoundSize(quint64 size) { core_->setFoundSize(size); }
-void KZSearchProgress::setFoundCount(quint64 count) { core_->setFoundCount(count); }
-void KZSearchProgress::setCheckedCount(quint64 count) { core_->setCheckedCount(count); }
-void KZSearchProgress::setItemsToCheckCount(quint64 count) { core_->setItemsToCheckCount(count); }
-void KZSearchProgress::prepareToSearchForFoldersContent() { core_->prepareToSearchForFoldersContent(); }
-void KZSearchProgress::allowsShowResult() { core_->allowsShowResult(); }
-void KZSearchProgress::setMainInfoTitle(const QString& title) { core_->setMainInfoTitle(title); }
-void KZSearchProgress::showDeterminateProgress() { core_->showDeterminateProgress(); }
-void KZSearchProgress::showFolderView(bool show) { core_->showFolderView(show); }
-void KZSearchProgress::initializeFoldersProgressWithTotValue(quint64 total) { core_->initializeFoldersProgressWithTotValue(total); }
-void KZSearchProgress::setFolderSizeValue(quint64 size) { core_->setFolderSizeValue(size); }
-void KZSearchProgress::addCurrFoldersValue(quint64 count) { core_->addCurrFoldersValue(count); }
-void KZSearchProgress::setFoundItemFileType(const KZSearchItemInfo& item) { core_->setFoundItemFileType(item); }
-QVariantMap KZSearchProgress::fileTypes() const { return core_->fileTypes(); }
+std::shared_ptr<KZProgressControl> KZSearchProgress::engineProgress()
+{
+    return std::shared_ptr<KZProgressControl>(shared_from_this(), core_.get());
+}
 
 bool KZSearchProgress::isSearching() const { return core_->isSearching(); }
 bool KZSearchProgress::stoppedDueAnError() const { return core_->stoppedDueAnError(); }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "engine/KZProgressControl.h"
-
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -11,13 +9,15 @@
 #include <memory>
 
 class QWidget;
+class KZProgressControl;
 class KZSearchProgressCore;
 class KZSearchProgressWindow;
 
 // The controller of the progress window that stands in front while a search
-// runs. The engine's threads report through KZProgressControl; everything
-// they report is sampled by the controller's own clock and shown on the GUI
-// thread, so a worker never waits for the window.
+// runs. The engine's threads report to its core through KZProgressControl
+// (engineProgress()); everything they report is sampled by the controller's
+// own clock and shown on the GUI thread, so a worker never waits for the
+// window.
 //
 // One controller is made per search. Made with a search view, it builds the
 // progress window in front of that view's window; made without one (the
@@ -26,9 +26,7 @@ class KZSearchProgressWindow;
 //
 // Ownership: always held by std::shared_ptr (create()); the last owner may be
 // any thread, the window is still destroyed on the GUI thread.
-class KZSearchProgress : public QObject,
-                         public KZProgressControl,
-                         public std::enable_shared_from_this<KZSearchProgress> {
+class KZSearchProgress : public QObject, public std::enable_shared_from_this<KZSearchProgress> {
     Q_OBJECT
 public:
     // `searchView` is the search window's view (the progress window takes its
@@ -36,24 +34,9 @@ public:
     static std::shared_ptr<KZSearchProgress> create(QWidget* searchView, bool allowInterface);
     ~KZSearchProgress() override;
 
-    // ---- What the engine calls (any thread) ----
-    bool wasStopped() const override;
-    void prepareToSearch(const QVariantMap& options) override;
-    void setIsSearching(bool searching) override;
-    void setFoundSize(quint64 size) override;
-    void setFoundCount(quint64 count) override;
-    void setCheckedCount(quint64 count) override;
-    void setItemsToCheckCount(quint64 count) override;
-    void prepareToSearchForFoldersContent() override;
-    void allowsShowResult() override;
-    void setMainInfoTitle(const QString& title) override;
-    void showDeterminateProgress() override;
-    void showFolderView(bool show) override;
-    void initializeFoldersProgressWithTotValue(quint64 total) override;
-    void setFolderSizeValue(quint64 size) override;
-    void addCurrFoldersValue(quint64 count) override;
-    void setFoundItemFileType(const KZSearchItemInfo& item) override;
-    QVariantMap fileTypes() const override;
+    // What the engine reports to (any thread): the headless core, which keeps
+    // this controller alive while the engine holds it.
+    std::shared_ptr<KZProgressControl> engineProgress();
 
     // ---- What the windows and the application call ----
     bool isSearching() const;
@@ -79,8 +62,8 @@ public:
     // Answers whether the window may close now (only once the engine ended).
     bool windowShouldClose() const;
 
-    // The headless part: counters, clock and end-of-search state. Tests and
-    // the window read it; nothing else should need it.
+    // The headless part: counters, clock and end-of-search state. The window
+    // and tests read it; a result reopened without the engine feeds it.
     KZSearchProgressCore& core() const { return *core_; }
     KZSearchProgressWindow* progressWindow() const;
 

@@ -154,7 +154,7 @@ void KZSearchWindowCntrl::startScanAction()
     auto request = preliminaryToScanWithOption(true, &progress);
     if (!progress)
         return;
-    searchCntrl_ = KZSearchController::create(request, this, progress);
+    searchCntrl_ = KZSearchController::create(request, this, progress->engineProgress());
     searchCntrl_->startToSearch();
 }
 

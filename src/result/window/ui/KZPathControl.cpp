@@ -1,10 +1,10 @@
 #include "result/window/ui/KZPathControl.h"
 
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "services/ui/KZFileIcons.h"
 
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QMenu>
 #include <QPainter>
 
@@ -13,12 +13,6 @@ namespace {
 constexpr int kIconSide = 14;
 constexpr int kGap = 4;
 constexpr int kArrow = 12;
-
-QString titleOf(const std::filesystem::path& path)
-{
-    const std::string name = path.filename().string();
-    return name.empty() ? QStringLiteral("/") : QFile::decodeName(QByteArray::fromStdString(name));
-}
 
 } // namespace
 
@@ -78,7 +72,7 @@ void KZPathControl::layoutElements()
     int used = 0;
     std::vector<Element> kept;
     for (const std::filesystem::path& p : chain) {
-        const QString title = titleOf(p);
+        const QString title = platform::elementText(p);
         const int textWidth = metrics.horizontalAdvance(title);
         const int width = kIconSide + kGap + textWidth + (kept.empty() ? 0 : kArrow);
         if (!kept.empty() && used + width > this->width()) {

@@ -1,6 +1,7 @@
 #include "result/window/ui/KZPopoverResultSourceInfo.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "services/ui/KZFileIcons.h"
@@ -10,7 +11,6 @@
 
 #include <QCheckBox>
 #include <QCursor>
-#include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -40,12 +40,6 @@ QLabel* makeText(QWidget* parent, double points, bool bold, const char* colour)
     label->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(colour)));
     label->setWordWrap(true);
     return label;
-}
-
-QString elementTitle(const std::filesystem::path& element)
-{
-    const std::filesystem::path name = element.filename();
-    return name.empty() ? QStringLiteral("/") : QFile::decodeName(name.c_str());
 }
 
 } // namespace
@@ -189,7 +183,7 @@ void KZPopoverResultSourceInfo::setPath(const std::filesystem::path& path)
     for (size_t i = 0; i < pathElements_.size(); ++i)
         links << QStringLiteral("<a href=\"%1\" style=\"color:#2d5fa8; text-decoration:none;\">%2</a>")
                      .arg(i)
-                     .arg(elementTitle(pathElements_[i]).toHtmlEscaped());
+                     .arg(platform::elementText(pathElements_[i]).toHtmlEscaped());
     pathBtn_->setText(links.join(QStringLiteral(" <span style=\"color:#8a94a3;\">\u203A</span> ")));
 }
 

@@ -1,5 +1,7 @@
 #include "result/window/ui/KZPreviewLoader.h"
 
+#include "platform/Paths.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
@@ -27,17 +29,12 @@ QThreadPool& pool()
     return *readers;
 }
 
-QString fileName(const std::filesystem::path& path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path.string()));
-}
-
 } // namespace
 
 KZPreviewLoader::Result KZPreviewLoader::read(const Request& request)
 {
     Result result;
-    const QString name = fileName(request.path);
+    const QString name = platform::pathText(request.path);
     if (request.decodeImage) {
         QImageReader reader(name);
         reader.setAutoTransform(true);

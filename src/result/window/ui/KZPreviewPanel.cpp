@@ -1,13 +1,13 @@
 #include "result/window/ui/KZPreviewPanel.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "services/KZNumberUtilities.h"
 #include "services/ui/KZFileIcons.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -68,11 +68,6 @@ QWidget* filledPart(QWidget* parent, const char* name, QColor background)
 QString text(const char* key)
 {
     return platform::localizedString(QString::fromLatin1(key));
-}
-
-QString displayPath(const std::filesystem::path& path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path.string()));
 }
 
 } // namespace
@@ -248,12 +243,12 @@ void KZPreviewPanel::showCurrent()
     iconPixmap.setDevicePixelRatio(devicePixelRatio());
     iconFld_->setPixmap(iconPixmap);
     const quint64 bytes = found->isDirectory() || found->isPackage() ? found->folderSize() : found->size();
-    factsFld_->setText(QStringLiteral("<p style='font-size:15pt'><b>%1</b></p><p style='color:#50555e'>%2<br>%3<br>%4</p>"
-                                      "<p style='color:#7a808a'>%5</p>")
-                           .arg(name.toHtmlEscaped(), found->kind().toHtmlEscaped(),
-                                KZNumberUtilities::sharedControl().sizeToFormatString(bytes, 4, true).toHtmlEscaped(),
-                                found->formattedDateModified().toHtmlEscaped(),
-                                displayPath(found->path()).toHtmlEscaped()));
+    factsFld_->setText(
+        QStringLiteral("<p style='font-size:15pt'><b>%1</b></p><p style='color:#50555e'>%2<br>%3<br>%4</p>"
+                       "<p style='color:#7a808a'>%5</p>")
+            .arg(name.toHtmlEscaped(), found->kind().toHtmlEscaped(),
+                 KZNumberUtilities::sharedControl().sizeToFormatString(bytes, 4, true).toHtmlEscaped(),
+                 found->formattedDateModified().toHtmlEscaped(), platform::pathText(found->path()).toHtmlEscaped()));
     showing_ = Showing::Facts;
     stack->setCurrentWidget(factsView_);
 

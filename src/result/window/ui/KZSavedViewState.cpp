@@ -1,5 +1,6 @@
 #include "result/window/ui/KZSavedViewState.h"
 
+#include "platform/Paths.h"
 #include "result/model/KZFoundItemGroup.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
@@ -9,7 +10,6 @@
 #include "resultfiles/KZSaveResult.h"
 #include "settings/KZTags.h"
 
-#include <QFile>
 #include <QWidget>
 
 #include <algorithm>
@@ -67,7 +67,7 @@ KZSavedListState listState(KZFoundListCntrl& list, KZResultOutlineCntrl* outline
             record.isGroupItem = row.isGroupRow();
             if (row.item) {
                 record.groupID = row.item->groupID();
-                record.path = QFile::decodeName(QByteArray(row.item->url().c_str()));
+                record.path = platform::pathText(row.item->url());
             } else if (row.group) {
                 record.groupID = row.group->groupID();
             } else {

@@ -62,7 +62,7 @@ TEST(ProgressWindowShots, RunningFinalAndHovered)
     double t = 0;
     core.setClock([&t] { return t; });
     core.setStartsClock(false);
-    progress->prepareToSearch({{QStringLiteral("showInterface"), true}});
+    progress->core().prepareToSearch({{QStringLiteral("showInterface"), true}});
     window->move(100, 100);
 
     auto advance = [&](double seconds) {
@@ -74,10 +74,10 @@ TEST(ProgressWindowShots, RunningFinalAndHovered)
         }
     };
     // Mid-search: counters moving, spinner turning, two types on the ring.
-    progress->setItemsToCheckCount(12840);
-    progress->setCheckedCount(7311);
-    progress->setFoundCount(412);
-    progress->setFoundSize(1386420224);
+    progress->core().setItemsToCheckCount(12840);
+    progress->core().setCheckedCount(7311);
+    progress->core().setFoundCount(412);
+    progress->core().setFoundSize(1386420224);
     core.addFoundItemOfType(3, 902000000);
     core.addFoundItemOfType(4, 41000000);
     advance(2.5);
@@ -86,8 +86,8 @@ TEST(ProgressWindowShots, RunningFinalAndHovered)
 
     // The end: three types, the final ring sized by their bytes.
     core.addFoundItemOfType(7, 3200000);
-    progress->setCheckedCount(12840);
-    progress->setIsSearching(false);
+    progress->core().setCheckedCount(12840);
+    progress->core().setIsSearching(false);
     advance(0.1);
     kztest::processEventsUntil([&] { return window->tabsView()->hasFinalRing() && window->tabsView()->layers().empty(); });
     pause(700);

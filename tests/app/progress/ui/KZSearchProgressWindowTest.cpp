@@ -12,11 +12,12 @@
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
-#include "settings/KZDefaultsKeys.h"
 #include "services/KZSearchInProgress.h"
 #include "services/ui/KZAnimationTiming.h"
 #include "services/ui/KZProgressImageView.h"
+#include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
 #include <QLabel>
@@ -59,11 +60,11 @@ protected:
     {
         auto& core = progress_->core();
         core.setStartsClock(false);
-        progress_->prepareToSearch({{QStringLiteral("showInterface"), true}});
+        core.prepareToSearch({{QStringLiteral("showInterface"), true}});
         for (const auto& [tag, size] : types)
             core.addFoundItemOfType(tag, size);
-        progress_->setFoundCount(found);
-        progress_->setIsSearching(false);
+        core.setFoundCount(found);
+        core.setIsSearching(false);
         core.tick();
     }
     bool waitForEnd(bool withRing)
@@ -87,6 +88,30 @@ protected:
     std::shared_ptr<KZSearchProgress> progress_;
     KZSearchProgressWindow* window_ = nullptr;
 };
+
+// The engine holds the core itself; its notices, posted under the handle it
+// was given, reach the window, and the handle keeps the controller alive.
+TEST_F(ProgressWindowTest, TheEngineReportsToTheCoreDirectly)
+{
+    std::shared_ptr<KZProgressControl> engine = progress_->engineProgress();
+    ASSERT_EQ(engine.get(), static_cast<KZProgressControl*>(&progress_->core()));
+    progress_->core().setStartsClock(false);
+    engine->prepareToSearch({{QStringLiteral("showInterface"), true}});
+    engine->prepareToSearchForFoldersContent();
+    platform::NotificationCenter::defaultCenter().post(
+        KZNotification::updateOtherFoldersInfo, platform::NotificationObject(static_cast<const void*>(engine.get())),
+        {{QStringLiteral("show"), true}});
+    const QString hung = platform::localizedString(QStringLiteral("comparing_huge_folders"));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return window_->mainInfoFld()->text() == hung; }))
+        << window_->mainInfoFld()->text().toStdString();
+
+    engine->setIsSearching(false);
+    const std::weak_ptr<KZSearchProgress> controller = progress_;
+    progress_.reset();
+    EXPECT_FALSE(controller.expired());
+    engine.reset();
+    EXPECT_TRUE(controller.expired());
+}
 
 TEST_F(ProgressWindowTest, EndLayouts)
 {
@@ -199,11 +224,11 @@ TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
 {
     auto& core = progress_->core();
     core.setStartsClock(false);
-    progress_->prepareToSearch({{QStringLiteral("showInterface"), true}});
+    progress_->core().prepareToSearch({{QStringLiteral("showInterface"), true}});
     EXPECT_FALSE(window_->closeBtn()->isEnabled());
     EXPECT_FALSE(progress_->windowShouldClose());
     QTest::mouseClick(window_->stopBtn(), Qt::LeftButton);
-    EXPECT_TRUE(progress_->wasStopped());
+    EXPECT_TRUE(progress_->core().wasStopped());
     EXPECT_TRUE(kztest::processEventsUntil([&] { return window_->mainInfoFld()->text() == core.mainInfoStr(); }));
     progress_->closeAction(); // refused with a beep
     EXPECT_TRUE(window_->isVisible());
@@ -212,12 +237,12 @@ TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
 TEST_F(ProgressWindowTest, LongTitlesStepDownAFontSize)
 {
     progress_->core().setStartsClock(false);
-    progress_->prepareToSearch({{QStringLiteral("showInterface"), true}});
+    progress_->core().prepareToSearch({{QStringLiteral("showInterface"), true}});
     window_->setTitleText(QStringLiteral("Short"));
     EXPECT_EQ(window_->mainInfoFld()->font().pointSizeF(), 16);
     window_->setTitleText(QString(60, QLatin1Char('W')));
     EXPECT_EQ(window_->mainInfoFld()->font().pointSizeF(), 14);
-    progress_->setIsSearching(false);
+    progress_->core().setIsSearching(false);
 }
 
 // The real engine drives the real window over a generated tree.
@@ -240,7 +265,7 @@ TEST_F(ProgressWindowTest, RealSearchReachesTheEnd)
         KZNotification::searchDidTerminate, platform::NotificationObject(&sender),
         [&](const platform::Notification& note) { info = note.userInfo; });
     {
-        auto search = KZSearchController::create(stuff, &sender, progress_);
+        auto search = KZSearchController::create(stuff, &sender, progress_->engineProgress());
         search->startToSearch();
     }
     ASSERT_TRUE(kztest::processEventsUntil(
@@ -249,7 +274,7 @@ TEST_F(ProgressWindowTest, RealSearchReachesTheEnd)
         std::chrono::seconds(60)));
     KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
     EXPECT_EQ(window_->valueField(Field::itemsFound)->text(), QStringLiteral("120"));
-    EXPECT_EQ(progress_->fileTypes().size() >= 1, true);
+    EXPECT_EQ(progress_->core().fileTypes().size() >= 1, true);
     // The list the engine handed over is freed with its parcel.
     KZFoundListParcel::take(info.value(QStringLiteral("KZResultFoundItems")));
 }
@@ -336,7 +361,7 @@ TEST_F(ProgressWindowTest, FlipsInFrontOfTheSearchWindowAndBack)
         fronts.clear();
         searchWindow_.show();
         progress_->core().setStartsClock(false);
-        progress_->prepareToSearch({{QStringLiteral("showInterface"), true}});
+        progress_->core().prepareToSearch({{QStringLiteral("showInterface"), true}});
         EXPECT_TRUE(flip.isFlipping());
         EXPECT_FALSE(window_->isEnlarged());
         if (!hideWhileFlipping) {
@@ -345,7 +370,7 @@ TEST_F(ProgressWindowTest, FlipsInFrontOfTheSearchWindowAndBack)
             EXPECT_FALSE(searchWindow_.isVisible());
             EXPECT_TRUE(window_->isEnlarged());
         }
-        progress_->setIsSearching(false);
+        progress_->core().setIsSearching(false);
         window_->hideWindow();
         ASSERT_TRUE(kztest::processEventsUntil([&] { return !flip.isFlipping() && searchWindow_.isVisible(); }));
         EXPECT_FALSE(window_->isVisible());

@@ -1,0 +1,39 @@
+#include "platform/Paths.h"
+
+#include <QFile>
+
+namespace platform {
+
+QString pathText(std::string_view bytes)
+{
+    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
+
+QString elementText(const std::filesystem::path& element)
+{
+    const std::filesystem::path name = element.filename();
+    return name.empty() ? QStringLiteral("/") : pathText(name);
+}
+
+std::filesystem::path pathFromText(const QString& text)
+{
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+bool isInsideFolder(const std::filesystem::path& path, const std::filesystem::path& folder)
+{
+    if (folder.empty())
+        return false;
+    auto p = path.begin();
+    for (auto f = folder.begin(); f != folder.end(); ++f) {
+        // The empty last element of a folder written with a trailing slash.
+        if (f->empty())
+            continue;
+        if (p == path.end() || *p != *f)
+            return false;
+        ++p;
+    }
+    return true;
+}
+
+} // namespace platform

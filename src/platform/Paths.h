@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// A file name is bytes; these are the only places where they become text.
+//
+// pathText() makes the text that a path or a name shows and is compared by.
+// Bytes that are not UTF-8 show as U+FFFD, one per byte, so that text is
+// for the eye and for comparing names only: it is never made into a path
+// again (a stored location keeps its bytes, as a percent-encoded file URL).
+QString pathText(std::string_view bytes);
+inline QString pathText(const std::string& bytes)
+{
+    return pathText(std::string_view(bytes));
+}
+inline QString pathText(const char* bytes)
+{
+    return pathText(std::string_view(bytes));
+}
+inline QString pathText(const QByteArray& bytes)
+{
+    return pathText(std::string_view(bytes.data(), bytes.size()));
+}
+inline QString pathText(const std::filesystem::path& path)
+{
+    return pathText(std::string_view(path.native()));
+}
+
+// The title of a path's last element, as a row of folder buttons shows it:
+// its name, or "/" for the root.
+QString elementText(const std::filesystem::path& element);
+
+// The path that text names when a person typed it or a setting stores it as
+// text (UTF-8 bytes). pathFromText(pathText(p)) == p for every UTF-8 path.
+std::filesystem::path pathFromText(const QString& text);
+
+// Whether `path` is `folder` or lies somewhere under it, compared element by
+// element on the paths as given (normalise first where "." or ".." may occur).
+// "/a/bc" is not inside "/a/b"; a trailing slash on either side does not
+// matter; every absolute path is inside "/"; nothing is inside an empty path.
+bool isInsideFolder(const std::filesystem::path& path, const std::filesystem::path& folder);
+
+} // namespace platform
