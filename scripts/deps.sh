@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev libplist-dev libtag1-dev libexiv2-dev libssl-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
+  # scripts/check-layers.py (standard library only)
+  python3
   # scripts/screenshots.sh: a virtual X screen, a small window manager, a
   # background colour for the screen and a font that every window can use
   xvfb xauth openbox x11-xserver-utils fonts-dejavu-core adwaita-icon-theme

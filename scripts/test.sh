@@ -7,6 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
+# Before anything is built: no include may point up a layer, and no headless
+# file may include a widget header (ARCHITECTURE.md).
+python3 scripts/check-layers.py
 
 jobs=${JOBS:-$(nproc)}
 launcher=()
