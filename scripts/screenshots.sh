@@ -18,9 +18,10 @@
 # "first" starts as on the very first run (the welcome window), "again" as
 # on every later run (the search window). ARGs are handed to the program as
 # its arguments; $TREE is a generated folder tree full of duplicates. The
-# steps may use $SHOTS and $TREE. MARAVEX_BUILD_DIR picks another build tree
-# (default build/release, built here when stale); JOBS limits the build's
-# parallel jobs (default: one per core).
+# steps may use $SHOTS and $TREE, and the shared runs of steps defined
+# before the states ($OPEN_RESULT and the like). MARAVEX_BUILD_DIR picks
+# another build tree (default build/release, built here when stale); JOBS
+# limits the build's parallel jobs (default: one per core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -88,23 +89,35 @@ if command -v xsetroot >/dev/null; then xsetroot -solid '#5d6b7d'; fi
 filter=${1:-}
 failed=0
 
-# The steps that search the given folders and open the result window:
-# "$OPEN_RESULT" on a line of its own in a state's steps.
-OPEN_RESULT='waitfor startBtn
+# Shared runs of steps, each named on a line of its own in a state's steps:
+# $START_SEARCH starts the search of the given folders, $SHOW_RESULT waits
+# for its end and opens the result window, $OPEN_RESULT does both, and
+# $OPEN_PREFERENCES opens the Preferences window on its first pane.
+START_SEARCH='waitfor startBtn
 wait 800
-click startBtn
-waitfor showResultButton
+click startBtn'
+SHOW_RESULT='waitfor showResultButton
 wait 1500
 click showResultButton
 waitfor foundListView
 wait 1500'
+OPEN_RESULT="$START_SEARCH
+$SHOW_RESULT"
+OPEN_PREFERENCES='wait 800
+menu preferences
+waitfor preferencesWindow'
+
+# Whether the state NAME is among those asked for on the command line.
+selected() {
+  [ -z "$filter" ] || [[ $1 == "$filter"* ]]
+}
 
 state() {
   local name=$1 run=$2
   shift 2
   local steps
   steps=$(cat)
-  if [ -n "$filter" ] && [[ $name != "$filter"* ]]; then return 0; fi
+  selected "$name" || return 0
   local home=$work/home-$name
   mkdir -p "$home/.config/maravex" "$home/.local/share" "$home/.local/state" "$home/.cache" "$home/runtime"
   chmod 700 "$home/runtime"
@@ -120,8 +133,12 @@ state() {
 </plist>
 PLIST
   fi
-  # The steps are expanded here, so they can name $SHOTS and $TREE.
-  steps=${steps//\$OPEN_RESULT/$OPEN_RESULT}
+  # The steps are expanded here, so they can name $SHOTS, $TREE and the
+  # shared runs above.
+  local run_name
+  for run_name in START_SEARCH SHOW_RESULT OPEN_RESULT OPEN_PREFERENCES; do
+    steps=${steps//\$$run_name/${!run_name}}
+  done
   steps=${steps//\$SHOTS/$SHOTS}
   steps=${steps//\$TREE/$TREE}
   printf '%s\n' "$steps" >"$work/$name.drive"
@@ -210,14 +227,7 @@ STEPS
 # The result window wholly on screen with the whole menu set: its menu bar,
 # then the File and Help menus open.
 state result-menus again "$TREE" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 shot $SHOTS/result-on-screen.png screen
 menubar resultWindow File
 wait 600
@@ -233,7 +243,7 @@ STEPS
 # `delay` seconds after the call, for states the drive steps cannot reach
 # (hover, right click). Runs only when the state is selected.
 search_pointer() { # state delay x y [button]
-  if [ -n "$filter" ] && [[ $1 != "$filter"* ]]; then return 0; fi
+  selected "$1" || return 0
   (
     sleep "$2"
     id=$(xdotool search --sync --onlyvisible --name '^Maravex$' | head -n1)
@@ -277,9 +287,7 @@ quit
 STEPS
 
 state search-no-items again "$UNIQUE" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
+$START_SEARCH
 wait 5000
 shot $SHOTS/search-no-items-found.png progressCenterView
 quit
@@ -287,44 +295,25 @@ STEPS
 
 # --- result window: a tab grouped and flat, a selected row, active and inactive ---
 # The About window in front leaves the result window inactive.
-state result-grouped again "$TREE" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
-click expandAllBtn
-wait 800
+for view in grouped flat; do
+  case $view in
+    grouped) arrange='click expandAllBtn
+wait 800' ;;
+    flat) arrange='click toggleViewByGroupBtn
+wait 1500' ;;
+  esac
+  state result-$view again "$TREE" <<STEPS
+\$OPEN_RESULT
+$arrange
 click foundListViewport
 wait 600
-shot $SHOTS/result-grouped-selected.png resultWindow
+shot \$SHOTS/result-$view-selected.png resultWindow
 action about
 wait 1200
-shot $SHOTS/result-grouped-inactive.png resultWindow
+shot \$SHOTS/result-$view-inactive.png resultWindow
 quit
 STEPS
-state result-flat again "$TREE" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1000
-click toggleViewByGroupBtn
-wait 1500
-click foundListViewport
-wait 600
-shot $SHOTS/result-flat-selected.png resultWindow
-action about
-wait 1200
-shot $SHOTS/result-flat-inactive.png resultWindow
-quit
-STEPS
+done
 # --- result window: the preview pane and the preview panel ------------------------
 # Two picture rows beside the list, several pictures under it, a picture, a
 # song and a document as cards, and the preview panel open on a picture.
@@ -338,22 +327,16 @@ wait 1500
 shot $SHOTS/result-preview-images.png resultWindow
 quit
 STEPS
-state result-preview-stacked again "$PICS" <<'STEPS'
-$OPEN_RESULT
+for preview in "stacked $PICS" "cards $MIXED"; do
+  state result-preview-${preview%% *} again "${preview#* }" <<STEPS
+\$OPEN_RESULT
 key foundListView Home
 key foundListView Ctrl+A
 wait 1500
-shot $SHOTS/result-preview-stacked.png resultWindow
+shot \$SHOTS/result-preview-${preview%% *}.png resultWindow
 quit
 STEPS
-state result-preview-cards again "$MIXED" <<'STEPS'
-$OPEN_RESULT
-key foundListView Home
-key foundListView Ctrl+A
-wait 1500
-shot $SHOTS/result-preview-cards.png resultWindow
-quit
-STEPS
+done
 state quick-look again "$PICS" <<'STEPS'
 $OPEN_RESULT
 key foundListView Home
@@ -372,7 +355,7 @@ STEPS
 # built in a tree of their own.
 picture_state() { # state test-target picture-suite
   local name=$1 target=$2 suite=$3
-  if [ -n "$filter" ] && [[ $name != "$filter"* ]]; then return 0; fi
+  selected "$name" || return 0
   echo "== $name"
   local tests_build=${MARAVEX_TESTS_BUILD_DIR:-build/screenshots-tests}
   if [ ! -f "$tests_build/build.ninja" ]; then
@@ -398,9 +381,7 @@ picture_state progress kz_app_ui_tests ProgressWindowShots
 # search window, held a third of the way through its turn (at half time
 # the turning window stands edge-on and nothing of it shows).
 state transition-flip again "$TREE/Photos" "$TREE/Documents" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
+$START_SEARCH
 waitfor resetButton
 wait 1500
 pause 0.35
@@ -413,9 +394,7 @@ STEPS
 # The zoom from the progress window to the result window, held half way
 # through its disc.
 state transition-zoom again "$TREE/Photos" "$TREE/Documents" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
+$START_SEARCH
 waitfor showResultButton
 wait 1500
 pause 0.5
@@ -428,14 +407,7 @@ STEPS
 # New Search from the result window walks back through the zoom and the flip,
 # asks before the result is given up, and ends at an empty search window.
 state transition-new-search again "$TREE/Photos" "$TREE/Documents" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 action newSearch
 wait 2500
 shot $SHOTS/transition-new-search-question.png screen
@@ -478,14 +450,7 @@ wait 800
 shot $SHOTS/result-sources-info.png resultWindow' ;;
   esac
   state $source again "$SOURCES/Camera" "$SOURCES/Laptop" "$SOURCES/Backup" <<STEPS
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 $last
 quit
 STEPS
@@ -505,16 +470,10 @@ picture_state result-missing-tracks-fed kz_result_panes_ui_tests DeadTracksShots
 MUSIC_HOME=$work/home-result-missing-tracks
 bench/make-media-libraries "$MUSIC_HOME" --images 10 --tracks 30 --missing 6 >/dev/null
 state result-missing-tracks again "$MUSIC_HOME/Music/iTunes" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
+$START_SEARCH
 wait 2500
 press Yes
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1000
+$SHOW_RESULT
 click resultTab100000000001
 waitfor deadTracksView
 wait 1200
@@ -535,17 +494,13 @@ picture_state removal-panel kz_removal_ui_tests RemovalPanelShots
 
 # --- preferences: the three panes and a label's extensions popover -----------------
 state preferences-general again <<'STEPS'
-wait 800
-menu preferences
-waitfor preferencesWindow
+$OPEN_PREFERENCES
 wait 900
 shot $SHOTS/preferences-general.png preferencesWindow
 quit
 STEPS
 state preferences-limitations again <<'STEPS'
-wait 800
-menu preferences
-waitfor preferencesWindow
+$OPEN_PREFERENCES
 click limitationsItem
 waitfor locationsTable
 wait 900
@@ -559,9 +514,7 @@ shot $SHOTS/preferences-limitations-extensions.png preferencesWindow
 quit
 STEPS
 state preferences-labels again <<'STEPS'
-wait 800
-menu preferences
-waitfor preferencesWindow
+$OPEN_PREFERENCES
 click labelsItem
 waitfor labelTableView
 wait 900
@@ -569,9 +522,7 @@ shot $SHOTS/preferences-labels.png preferencesWindow
 quit
 STEPS
 state preferences-labels-popover again <<'STEPS'
-wait 800
-menu preferences
-waitfor preferencesWindow
+$OPEN_PREFERENCES
 click labelsItem
 waitfor labelTableView
 wait 900
@@ -601,14 +552,7 @@ STEPS
 REMOVAL_TREE=$work/tree-removal
 cp -r "$TREE" "$REMOVAL_TREE"
 state result-removal again "$REMOVAL_TREE" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 click removeBtn
 waitfor removalStartTrash
 wait 1500
@@ -638,14 +582,7 @@ picture_state restore kz_removal_ui_tests RestoreWindowShots
 picture_state result-save-progress kz_result_window_ui_tests ResultFileSheetShots
 # The panels are answered by the script; the files go beside the tree.
 state result-save again "$TREE" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 click resultTab3
 wait 1200
 select foundListView 0
@@ -659,7 +596,7 @@ wait 600
 shot $SHOTS/result-save-file-menu.png screen
 quit
 STEPS
-if [ -z "$filter" ] || [[ result-save == "$filter"* ]]; then
+if selected result-save; then
   if [ ! -s "$TREE-saved.maravex" ]; then
     echo "   state result-save wrote no file" >&2
     failed=1
@@ -678,14 +615,7 @@ quit
 STEPS
 
 state result-export again "$TREE" <<'STEPS'
-waitfor startBtn
-wait 800
-click startBtn
-waitfor showResultButton
-wait 1500
-click showResultButton
-waitfor foundListView
-wait 1500
+$OPEN_RESULT
 answer $TREE-exported.txt
 menu resultExport
 wait 2000
@@ -697,7 +627,7 @@ quit
 STEPS
 # The header and every row have the same TAB-separated fields; the title and
 # the footer are single fields.
-if [ -z "$filter" ] || [[ result-export == "$filter"* ]]; then
+if selected result-export; then
   if [ ! -s "$TREE-exported.txt" ]; then
     echo "   state result-export wrote no file" >&2
     failed=1
