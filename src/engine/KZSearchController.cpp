@@ -1,4 +1,6 @@
 #include "engine/KZSearchController.h"
+
+#include "engine/KZFolderContentPass.h"
 #include "engine/KZResultInfoKeys.h"
 
 #include "engine/KZFoundListParcel.h"
@@ -148,13 +150,7 @@ void KZSearchController::initializeSearchVariables()
     }
     std::unique_ptr<KZHashAhead> hashAhead;
     if (smallSizesMet_) {
-        std::vector<std::string> roots;
-        for (const KZSourceItemRef& source : searchStuff_->sources())
-            if (source)
-                roots.push_back(source->path().native());
-        hashAhead = std::make_unique<KZHashAhead>(*crc32_,
-                                                  hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots),
-                                                  [this] { return wasStopped(); });
+        hashAhead = std::make_unique<KZHashAhead>(*crc32_, hashingThreadCount(), [this] { return wasStopped(); });
     }
     {
         std::lock_guard guard(notificationLock_);
@@ -165,6 +161,8 @@ void KZSearchController::initializeSearchVariables()
     KZSecondPass::Delegate& filed = *this;
     secondPass_ = std::make_unique<KZSecondPass>(*criteria_, crc32_.get(), readingIsTerminated_, filed);
     secondPass_->setHashAhead(hashAhead_.get());
+    KZFolderContentPass::Delegate& compared = *this;
+    folderContentPass_ = std::make_unique<KZFolderContentPass>(*secondPass_, crc32_.get(), progressCntrl_.get(), compared);
     {
         std::lock_guard guard(progressLock_);
         foundNodes_.clear();
@@ -193,6 +191,17 @@ void KZSearchController::initializeSearchVariables()
     contentImagesIsWorking_ = false;
     progressAlreadyChanged_ = false;
     duplicateFoldersAlreadyChecked_ = false;
+}
+
+unsigned KZSearchController::hashingThreadCount() const
+{
+    if (hashingThreads_)
+        return hashingThreads_;
+    std::vector<std::string> roots;
+    for (const KZSourceItemRef& source : searchStuff_->sources())
+        if (source)
+            roots.push_back(source->path().native());
+    return KZHashPool::threadsFor(roots);
 }
 
 // ---- The driver ---------------------------------------------------------------

@@ -4,13 +4,13 @@
 #include "engine/KZCandidateStack.h"
 #include "engine/KZCrc32.h"
 #include "engine/KZExcludedInfo.h"
-#include "engine/KZFolderAncestry.h"
-#include "engine/KZFolderListings.h"
+#include "engine/KZFolderContentPass.h"
 #include "engine/KZFolderWalk.h"
 #include "engine/KZFileTypeTagger.h"
 #include "engine/KZFoundNodes.h"
 #include "engine/KZNumberTree.h"
 #include "engine/KZObjectIDSet.h"
+#include "engine/KZObjectKey.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchItemInfo.h"
 #include "engine/KZSecondPass.h"
@@ -61,6 +61,9 @@ platform::OperationQueue& KZSearchOperationQueue();
 //     second pass (driver)               file candidates into the candidate tree through
 //                                        the comparison cascade (KZSecondPass); a pool
 //                                        hashes each batch's blocks ahead (KZHashAhead)
+//     folder content (driver)            once the scan of a folder-content search has
+//                                        ended, folders of one size compared entry by
+//                                        entry (KZFolderContentPass)
 //   end                                  drain the stacks, move the group heads into the
 //                                        list, post "searchDidTerminate"
 //
@@ -82,17 +85,19 @@ platform::OperationQueue& KZSearchOperationQueue();
 //                      list (foundNodes_). May be held while the progress
 //                      controller is called, never the other way round.
 //                      setInfoFoundItemProgress, setItemsFoundProgress,
-//                      processFoundItem and KZSecondPass's delegate calls
-//                      (candidateDropped, compareFoundFolders, joinGroup,
-//                      foundInTree) take it themselves; the folders tree of
-//                      foundNodes_ is asked with it held.
+//                      processFoundItem and the delegate calls of
+//                      KZSecondPass (candidateDropped, compareFoundFolders,
+//                      joinGroup, foundInTree) and KZFolderContentPass
+//                      (folderPassedOver, folderMatched) take it themselves;
+//                      the folders tree of foundNodes_ is asked with it held.
 //   filedLock_         filedEntries_ (the names of files met under several
 //                      names), inside alreadyFiled only.
 //   eventMutex_        the driver's sleep: signalEvent and waitForEvent only.
 // KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of
-// their own that no caller holds. KZFolderWalk and KZSecondPass take no lock:
-// a walk belongs to its worker, the main tree to the driver and the image
-// tree to the image pass, and what they hand back goes through the delegate
+// their own that no caller holds. KZFolderWalk, KZSecondPass and
+// KZFolderContentPass take no lock: a walk belongs to its worker, the main
+// tree and the folder-content pass to the driver and the image tree to the
+// image pass, and what they hand back goes through the delegate
 // calls above. Busy and phase flags are atomics written before the action
 // they announce; the first blocks KZHashAhead meets and its pool belong to
 // the driver.
@@ -102,6 +107,7 @@ platform::OperationQueue& KZSearchOperationQueue();
 class KZSearchController : public KZCrc32::Delegate,
                            private KZFolderWalk::Delegate,
                            private KZSecondPass::Delegate,
+                           private KZFolderContentPass::Delegate,
                            public std::enable_shared_from_this<KZSearchController> {
 public:
     // `sender` is the object of "searchDidTerminate" (compared by identity).
@@ -149,6 +155,8 @@ private:
     void indexFileTypesTags();
     void setupForImageContentIfNeeded();
     bool setMainInfoTitle(const QString& key);
+    // Threads that hash or list ahead: as set, else sized to the sources' disks.
+    unsigned hashingThreadCount() const;
 
     // ---- The driver's stages (KZSearchController.cpp) ----------------------
     void doSearch();
@@ -234,6 +242,11 @@ private:
     qint16 compareFoundFolders(TreeToCheck& here, TreeToCheck& node) override;
     void joinGroup(TreeToCheck& here, std::unique_ptr<TreeToCheck> node) override;
     void foundInTree(std::unique_ptr<TreeToCheck> node) override;
+    // KZFolderContentPass::Delegate, on the driver; the same lock rule.
+    void folderPassedOver() override;
+    void folderToFile(KZSearchItemInfoRef item) override;
+    void folderMatched(TreeToCheck& representative, std::unique_ptr<TreeToCheck> node) override;
+    void groupHeadFound(std::unique_ptr<TreeToCheck> node) override;
 
     // Up to `most` candidates off the stack, newest first, and whether
     // another candidate of each one's size has been met.
@@ -260,18 +273,6 @@ private:
     // scan under the source's own label.
     void doQuerySearch(const std::filesystem::path& savedSearch, qint16 label);
     void collectSongsTime();
-    void iterateFoldersTreeForContentTest(TreeToCheck* root);
-    void secondTestForFolderContent(std::unique_ptr<TreeToCheck> node);
-    qint16 compareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
-
-    // ---- Folder content (KZSearchControllerPasses.cpp) ------------------------
-    // Whether the folder is, lies inside or holds a folder already found.
-    bool nodeIsContainedInFoundFolder(const KZSearchItemInfo& item);
-    // Records found folders: the new node's, then the representative's.
-    void foldersContentFound(const TreeToCheck* representative, const TreeToCheck& node);
-    qint16 iterateAndCompareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
-    void freeSortedItemsArray();
-    void freeContaindeFolderMemory();
 
     // Wiring.
     KZSearchStuffRef searchStuff_;
@@ -358,17 +359,6 @@ private:
     // Items already filed, so that a path met twice (overlapping sources,
     // a folder mounted twice) is filed once. Files named by several entries
     // remember which entries were met.
-    struct ObjectKey {
-        quint64 device;
-        quint64 inode;
-        bool operator==(const ObjectKey&) const = default;
-    };
-    struct ObjectKeyHash {
-        std::size_t operator()(const ObjectKey& key) const noexcept
-        {
-            return std::hash<quint64>{}(key.inode * 0x9E3779B97F4A7C15ull ^ key.device);
-        }
-    };
     struct EntryKey {
         quint64 parentDevice;
         quint64 parentInode;
@@ -393,21 +383,9 @@ private:
     KZObjectIDSet filedItems_;   // folders filed as candidates
     KZObjectIDSet listedFolders_; // folders whose entries a walk has listed
     std::mutex filedLock_; // filedEntries_
-    std::unordered_map<ObjectKey, std::vector<EntryKey>, ObjectKeyHash> filedEntries_;
+    std::unordered_map<KZObjectKey, std::vector<EntryKey>, KZObjectKeyHash> filedEntries_;
 
-    // Folder content, driver only. Representatives of every distinct content
-    // met so far, oldest first (matched newest first).
-    std::vector<std::unique_ptr<TreeToCheck>> sortedItemsArray_;
-    // The same representatives by total size, oldest first: a folder can
-    // only match one of its own size, so only those are compared with it.
-    std::unordered_map<quint64, std::vector<TreeToCheck*>> representativesBySize_;
-    // The folders of the search and their parents, and which of them were
-    // found, lie inside a found one or hold one.
-    KZFolderAncestry folderContentfound_;
-    // The digests of every file a deep comparison has read, so that a file
-    // compared against several representatives is read once.
-    std::unordered_map<ObjectKey, std::unique_ptr<KZNodeCache>, ObjectKeyHash> folderFileCaches_;
-    // Each compared folder's deep listing, made once: a folder of a common
-    // size meets many others of that size.
-    std::unique_ptr<kzfolders::FolderListings> folderListings_;
+    // Folder content, driver only: made with the second pass, run once the
+    // scan of a folder-content search has ended.
+    std::unique_ptr<KZFolderContentPass> folderContentPass_;
 };

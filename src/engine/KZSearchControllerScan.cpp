@@ -383,7 +383,7 @@ bool KZSearchController::alreadyFiled(const KZSearchItemInfo& item)
 {
     if (!item.hasIdentity())
         return false;
-    const ObjectKey key{item.device(), item.inode()};
+    const KZObjectKey key{item.device(), item.inode()};
     // A folder can be met again through overlapping sources, two spellings
     // of one path, a folder mounted twice. A file with a single name only
     // through its one folder, and no folder is listed twice: nothing needs
