@@ -170,12 +170,8 @@ void KZSearchController::initializeSearchVariables()
         currGroupID_ = 0;
         notDupesCount_ = 0;
     }
-    appURLsTree_.freeAppURLsTreeNodes();
-    libraryURLsMet_.clear();
-    deadItems_.reset();
-    alreadyAskedForDead_ = false;
-    photosDatabaseWasNotFound_ = false;
-    photosIsWorking_ = 0;
+    KZLibraryPasses::Delegate& libraries = *this;
+    libraryPasses_ = std::make_unique<KZLibraryPasses>(*criteria_, libraries);
     {
         filedItems_.clear();
         listedFolders_.clear();
@@ -290,7 +286,7 @@ void KZSearchController::searchSources()
                 processPhotosLocation(path, label);
             } else {
                 searchedIniTunes_ = true;
-                processiTunesLocationWithLabel(label);
+                libraryPasses_->musicLibrary(label);
             }
             secondTestProcess();
             continue;
@@ -358,7 +354,8 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     info.insert(KZResultKey::searchedIniTunes, searchedIniTunes_);
     info.insert(KZResultKey::searchedInPhotos, searchedInPhotos_);
     info.insert(KZResultKey::photosLibraryPath, photosLibraryPath_.isNull() ? QStringLiteral("") : photosLibraryPath_);
-    info.insert(KZResultKey::photosDatabaseWasNotFound, photosDatabaseWasNotFound_.load());
+    info.insert(KZResultKey::photosDatabaseWasNotFound,
+                libraryPasses_ && libraryPasses_->photosDatabaseWasNotFound());
     info.insert(KZResultKey::isEmptyFolders, isFollowUp_);
     info.insert(KZResultKey::searchedForDeads, criteria_->isDeads());
     info.insert(KZResultKey::searchedForFolders, criteria_->isFolderCompareContent());
@@ -366,8 +363,8 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     info.insert(KZResultKey::isSavedItemsToRestore, QVariantMap());
     if (!criteria_->isDeads())
         info.insert(KZResultKey::foundDeads, QVariantList());
-    else if (deadItems_)
-        info.insert(KZResultKey::foundDeads, *deadItems_);
+    else if (const QVariantList* dead = libraryPasses_ ? libraryPasses_->missingTracks() : nullptr)
+        info.insert(KZResultKey::foundDeads, *dead);
     return info;
 }
 

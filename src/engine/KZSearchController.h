@@ -1,14 +1,13 @@
 #pragma once
 
-#include "engine/KZAppURLTree.h"
 #include "engine/KZCandidateStack.h"
 #include "engine/KZCrc32.h"
 #include "engine/KZExcludedInfo.h"
 #include "engine/KZFolderContentPass.h"
 #include "engine/KZFolderWalk.h"
+#include "engine/KZLibraryPasses.h"
 #include "engine/KZFileTypeTagger.h"
 #include "engine/KZFoundNodes.h"
-#include "engine/KZNumberTree.h"
 #include "engine/KZObjectIDSet.h"
 #include "engine/KZObjectKey.h"
 #include "engine/KZProgressControl.h"
@@ -16,7 +15,6 @@
 #include "engine/KZSecondPass.h"
 #include "engine/KZThreadInfo.h"
 #include "engine/TreeToCheck.h"
-#include "media/KZPhotosSupport.h"
 #include "settings/KZSearchStuff.h"
 
 #include <QHash>
@@ -26,6 +24,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <functional>
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
@@ -74,9 +73,6 @@ platform::OperationQueue& KZSearchOperationQueue();
 //
 // Locks, all the controller's, in the order they may nest (a lock is never
 // taken while a later one is held):
-//   photosLock_        appURLsTree_ while library passes fill it beside the
-//                      workers, and the count of photo halves at work. Taken
-//                      and let go before any other lock.
 //   notificationLock_  the candidate stacks and the sizes KZHashAhead keeps
 //                      (noteCandidate, sizeShared expect it held), and the
 //                      hashAhead_ pointer. Held by popBatch, driverHasWork,
@@ -94,7 +90,9 @@ platform::OperationQueue& KZSearchOperationQueue();
 //                      names), inside alreadyFiled only.
 //   eventMutex_        the driver's sleep: signalEvent and waitForEvent only.
 // KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of
-// their own that no caller holds. KZFolderWalk, KZSecondPass and
+// their own that no caller holds; so does KZLibraryPasses (the left-out
+// library files, the photo halves at work), taken and let go before any of
+// the controller's. KZFolderWalk, KZSecondPass and
 // KZFolderContentPass take no lock: a walk belongs to its worker, the main
 // tree and the folder-content pass to the driver and the image tree to the
 // image pass, and what they hand back goes through the delegate
@@ -108,6 +106,7 @@ class KZSearchController : public KZCrc32::Delegate,
                            private KZFolderWalk::Delegate,
                            private KZSecondPass::Delegate,
                            private KZFolderContentPass::Delegate,
+                           private KZLibraryPasses::Delegate,
                            public std::enable_shared_from_this<KZSearchController> {
 public:
     // `sender` is the object of "searchDidTerminate" (compared by identity).
@@ -253,21 +252,21 @@ private:
     std::vector<KZSearchItemInfoRef> popBatch(KZCandidateStack& stack, std::size_t most, std::vector<bool>* sizeShared);
 
     // ---- The passes beside the scan (KZSearchControllerPasses.cpp) -----------
-    // The music and photo libraries feed their files into the scan's
-    // per-item path; saved searches and song durations have no pass of
-    // their own yet, and until they do they find nothing.
+    // The music and photo libraries (KZLibraryPasses) feed their files into
+    // the scan's per-item path; saved searches and song durations have no
+    // pass of their own yet, and until they do they find nothing.
     void gatherLibraryExclusions();
-    void processiTunesLocationWithLabel(qint16 label);
-    // Asks once per search whether missing tracks are reported.
-    void askForDeads();
-    void updateCountsForOnlyDeads();
+    // The photo library's halves, while the driver files what they find.
     void processPhotosLocation(const std::filesystem::path& path, qint16 label);
-    // One half of a photo library's images, on the search queue.
-    void firstPassForPhotosWithArray(const std::vector<KZPhotosImageEntry>& items, qint16 label);
-    // A library file, met by a library pass, into the search or, when the
-    // library's items are left out, into the library tree.
-    void feedLibraryFile(const std::filesystem::path& url, qint16 label, bool leaveOut,
-                         std::shared_ptr<KZAppSuppInfo> owner);
+    // KZLibraryPasses::Delegate; a half calls on its own thread.
+    void libraryFileMet(const std::filesystem::path& url, qint16 label, const KZItemAttributes& attributes,
+                        const QString& name, std::shared_ptr<KZAppSuppInfo> owner) override;
+    void missingTrackFound() override;
+    void runPhotosHalf(std::function<void()> half) override;
+    // A file a library or a saved search lists, into the scan's per-item
+    // path; `owner` (may be null) is the library that lists it.
+    void fileListedItem(const std::filesystem::path& url, qint16 label, const KZItemAttributes& attributes,
+                        const QString& name, std::shared_ptr<KZAppSuppInfo> owner);
     void gatherSmartFolderItemsWithDict(const KZSourceItemRef& source, qint16 label);
     // One saved search on the queue: its query, then each result into the
     // scan under the source's own label.
@@ -327,18 +326,8 @@ private:
     bool searchedIniTunes_ = false;
     bool searchedInPhotos_ = false;
     QString photosLibraryPath_;
-    // The missing tracks of the music library, as {"url" (the path),
-    // "trackID", "songName", "artist", "album", "isiTunes"}; driver only.
-    std::unique_ptr<QVariantList> deadItems_;
-    std::atomic<bool> alreadyAskedForDead_{false};
-    std::atomic<bool> photosDatabaseWasNotFound_{false};
-    // Halves of the photo pass still running.
-    std::atomic<int> photosIsWorking_{0};
-    // Inserts into appURLsTree_ while library passes run beside each other.
-    std::recursive_mutex photosLock_;
-    // Files the library passes have fed, so that a file listed twice (an
-    // image in two albums, two tracks of one file) is searched once.
-    KZNumberTree libraryURLsMet_;
+    // The music and photo library passes; made by the driver.
+    std::unique_ptr<KZLibraryPasses> libraryPasses_;
 
     // Candidates and trees.
     KZCandidateStack itemInfoCStyle_;          // under notificationLock_
@@ -347,7 +336,6 @@ private:
     // image pass's); made by the driver before the scan.
     std::unique_ptr<KZSecondPass> secondPass_;
     KZFoundNodes foundNodes_;                  // under progressLock_
-    KZAppURLTree appURLsTree_;
 
     // Driver wake-ups: bumped by every push and by every worker that goes
     // idle. A push takes the mutex only when the driver is asleep.

@@ -341,9 +341,7 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     const bool leavesLibrariesOut
         = criteria_->excludeiTunesItems() || !criteria_->excludePhotosItemsDict().isEmpty();
     if (leavesLibrariesOut && !(criteria_->isDuration() && timeAlreadyGot_)) {
-        // A library pass may still be filling the tree beside the workers.
-        std::lock_guard guard(photosLock_);
-        if (!appURLsTree_.isEmpty() && appURLsTree_.appItemAlreadyExists(*item) == KZCompare::kNotComparable)
+        if (libraryPasses_->leftOut(*item))
             return;
     }
 
@@ -454,7 +452,7 @@ void KZSearchController::waitUntilThreadTerminated()
     fileUntilEveryPassEnds();
     emptyTheTrees();
     timeAlreadyGot_ = true;
-    appURLsTree_.freeAppURLsTreeNodes();
+    libraryPasses_->forgetLeftOut();
     if (!criteria_->isDuration())
         return;
 
