@@ -57,6 +57,9 @@ platform::OperationQueue& KZSearchOperationQueue();
 //   doSearch (driver)                    list each source's top level, hand subfolders out
 //     worker 1, worker 2                 walk subfolders (KZFolderWalk), filter items,
 //                                        push candidates
+//     music and photo libraries          feed the files a library lists into the same
+//                                        per-item path (KZLibraryPasses; the photo
+//                                        halves on the queue)
 //     second pass (driver)               file candidates into the candidate tree through
 //                                        the comparison cascade (KZSecondPass); a pool
 //                                        hashes each batch's blocks ahead (KZHashAhead)
