@@ -1,4 +1,6 @@
 #include "engine/KZSearchController.h"
+
+#include "engine/KZFolderContentPass.h"
 #include "engine/KZResultInfoKeys.h"
 
 #include "engine/KZFoundListParcel.h"
@@ -148,13 +150,7 @@ void KZSearchController::initializeSearchVariables()
     }
     std::unique_ptr<KZHashAhead> hashAhead;
     if (smallSizesMet_) {
-        std::vector<std::string> roots;
-        for (const KZSourceItemRef& source : searchStuff_->sources())
-            if (source)
-                roots.push_back(source->path().native());
-        hashAhead = std::make_unique<KZHashAhead>(*crc32_,
-                                                  hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(roots),
-                                                  [this] { return wasStopped(); });
+        hashAhead = std::make_unique<KZHashAhead>(*crc32_, hashingThreadCount(), [this] { return wasStopped(); });
     }
     {
         std::lock_guard guard(notificationLock_);
@@ -165,6 +161,8 @@ void KZSearchController::initializeSearchVariables()
     KZSecondPass::Delegate& filed = *this;
     secondPass_ = std::make_unique<KZSecondPass>(*criteria_, crc32_.get(), readingIsTerminated_, filed);
     secondPass_->setHashAhead(hashAhead_.get());
+    KZFolderContentPass::Delegate& compared = *this;
+    folderContentPass_ = std::make_unique<KZFolderContentPass>(*secondPass_, crc32_.get(), progressCntrl_.get(), compared);
     {
         std::lock_guard guard(progressLock_);
         foundNodes_.clear();
@@ -172,12 +170,8 @@ void KZSearchController::initializeSearchVariables()
         currGroupID_ = 0;
         notDupesCount_ = 0;
     }
-    appURLsTree_.freeAppURLsTreeNodes();
-    libraryURLsMet_.clear();
-    deadItems_.reset();
-    alreadyAskedForDead_ = false;
-    photosDatabaseWasNotFound_ = false;
-    photosIsWorking_ = 0;
+    KZLibraryPasses::Delegate& libraries = *this;
+    libraryPasses_ = std::make_unique<KZLibraryPasses>(*criteria_, libraries);
     {
         filedItems_.clear();
         listedFolders_.clear();
@@ -193,6 +187,17 @@ void KZSearchController::initializeSearchVariables()
     contentImagesIsWorking_ = false;
     progressAlreadyChanged_ = false;
     duplicateFoldersAlreadyChecked_ = false;
+}
+
+unsigned KZSearchController::hashingThreadCount() const
+{
+    if (hashingThreads_)
+        return hashingThreads_;
+    std::vector<std::string> roots;
+    for (const KZSourceItemRef& source : searchStuff_->sources())
+        if (source)
+            roots.push_back(source->path().native());
+    return KZHashPool::threadsFor(roots);
 }
 
 // ---- The driver ---------------------------------------------------------------
@@ -281,7 +286,7 @@ void KZSearchController::searchSources()
                 processPhotosLocation(path, label);
             } else {
                 searchedIniTunes_ = true;
-                processiTunesLocationWithLabel(label);
+                libraryPasses_->musicLibrary(label);
             }
             secondTestProcess();
             continue;
@@ -349,7 +354,8 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     info.insert(KZResultKey::searchedIniTunes, searchedIniTunes_);
     info.insert(KZResultKey::searchedInPhotos, searchedInPhotos_);
     info.insert(KZResultKey::photosLibraryPath, photosLibraryPath_.isNull() ? QStringLiteral("") : photosLibraryPath_);
-    info.insert(KZResultKey::photosDatabaseWasNotFound, photosDatabaseWasNotFound_.load());
+    info.insert(KZResultKey::photosDatabaseWasNotFound,
+                libraryPasses_ && libraryPasses_->photosDatabaseWasNotFound());
     info.insert(KZResultKey::isEmptyFolders, isFollowUp_);
     info.insert(KZResultKey::searchedForDeads, criteria_->isDeads());
     info.insert(KZResultKey::searchedForFolders, criteria_->isFolderCompareContent());
@@ -357,8 +363,8 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     info.insert(KZResultKey::isSavedItemsToRestore, QVariantMap());
     if (!criteria_->isDeads())
         info.insert(KZResultKey::foundDeads, QVariantList());
-    else if (deadItems_)
-        info.insert(KZResultKey::foundDeads, *deadItems_);
+    else if (const QVariantList* dead = libraryPasses_ ? libraryPasses_->missingTracks() : nullptr)
+        info.insert(KZResultKey::foundDeads, *dead);
     return info;
 }
 

@@ -1,22 +1,20 @@
 #pragma once
 
-#include "engine/KZAppURLTree.h"
 #include "engine/KZCandidateStack.h"
 #include "engine/KZCrc32.h"
 #include "engine/KZExcludedInfo.h"
-#include "engine/KZFolderAncestry.h"
-#include "engine/KZFolderListings.h"
+#include "engine/KZFolderContentPass.h"
 #include "engine/KZFolderWalk.h"
+#include "engine/KZLibraryPasses.h"
 #include "engine/KZFileTypeTagger.h"
 #include "engine/KZFoundNodes.h"
-#include "engine/KZNumberTree.h"
 #include "engine/KZObjectIDSet.h"
+#include "engine/KZObjectKey.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchItemInfo.h"
 #include "engine/KZSecondPass.h"
 #include "engine/KZThreadInfo.h"
 #include "engine/TreeToCheck.h"
-#include "media/KZPhotosSupport.h"
 #include "settings/KZSearchStuff.h"
 
 #include <QHash>
@@ -26,6 +24,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <functional>
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
@@ -58,9 +57,15 @@ platform::OperationQueue& KZSearchOperationQueue();
 //   doSearch (driver)                    list each source's top level, hand subfolders out
 //     worker 1, worker 2                 walk subfolders (KZFolderWalk), filter items,
 //                                        push candidates
+//     music and photo libraries          feed the files a library lists into the same
+//                                        per-item path (KZLibraryPasses; the photo
+//                                        halves on the queue)
 //     second pass (driver)               file candidates into the candidate tree through
 //                                        the comparison cascade (KZSecondPass); a pool
 //                                        hashes each batch's blocks ahead (KZHashAhead)
+//     folder content (driver)            once the scan of a folder-content search has
+//                                        ended, folders of one size compared entry by
+//                                        entry (KZFolderContentPass)
 //   end                                  drain the stacks, move the group heads into the
 //                                        list, post "searchDidTerminate"
 //
@@ -71,9 +76,6 @@ platform::OperationQueue& KZSearchOperationQueue();
 //
 // Locks, all the controller's, in the order they may nest (a lock is never
 // taken while a later one is held):
-//   photosLock_        appURLsTree_ while library passes fill it beside the
-//                      workers, and the count of photo halves at work. Taken
-//                      and let go before any other lock.
 //   notificationLock_  the candidate stacks and the sizes KZHashAhead keeps
 //                      (noteCandidate, sizeShared expect it held), and the
 //                      hashAhead_ pointer. Held by popBatch, driverHasWork,
@@ -82,17 +84,21 @@ platform::OperationQueue& KZSearchOperationQueue();
 //                      list (foundNodes_). May be held while the progress
 //                      controller is called, never the other way round.
 //                      setInfoFoundItemProgress, setItemsFoundProgress,
-//                      processFoundItem and KZSecondPass's delegate calls
-//                      (candidateDropped, compareFoundFolders, joinGroup,
-//                      foundInTree) take it themselves; the folders tree of
-//                      foundNodes_ is asked with it held.
+//                      processFoundItem and the delegate calls of
+//                      KZSecondPass (candidateDropped, compareFoundFolders,
+//                      joinGroup, foundInTree) and KZFolderContentPass
+//                      (folderPassedOver, folderMatched) take it themselves;
+//                      the folders tree of foundNodes_ is asked with it held.
 //   filedLock_         filedEntries_ (the names of files met under several
 //                      names), inside alreadyFiled only.
 //   eventMutex_        the driver's sleep: signalEvent and waitForEvent only.
 // KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of
-// their own that no caller holds. KZFolderWalk and KZSecondPass take no lock:
-// a walk belongs to its worker, the main tree to the driver and the image
-// tree to the image pass, and what they hand back goes through the delegate
+// their own that no caller holds; so does KZLibraryPasses (the left-out
+// library files, the photo halves at work), taken and let go before any of
+// the controller's. KZFolderWalk, KZSecondPass and
+// KZFolderContentPass take no lock: a walk belongs to its worker, the main
+// tree and the folder-content pass to the driver and the image tree to the
+// image pass, and what they hand back goes through the delegate
 // calls above. Busy and phase flags are atomics written before the action
 // they announce; the first blocks KZHashAhead meets and its pool belong to
 // the driver.
@@ -102,6 +108,8 @@ platform::OperationQueue& KZSearchOperationQueue();
 class KZSearchController : public KZCrc32::Delegate,
                            private KZFolderWalk::Delegate,
                            private KZSecondPass::Delegate,
+                           private KZFolderContentPass::Delegate,
+                           private KZLibraryPasses::Delegate,
                            public std::enable_shared_from_this<KZSearchController> {
 public:
     // `sender` is the object of "searchDidTerminate" (compared by identity).
@@ -149,6 +157,8 @@ private:
     void indexFileTypesTags();
     void setupForImageContentIfNeeded();
     bool setMainInfoTitle(const QString& key);
+    // Threads that hash or list ahead: as set, else sized to the sources' disks.
+    unsigned hashingThreadCount() const;
 
     // ---- The driver's stages (KZSearchController.cpp) ----------------------
     void doSearch();
@@ -234,44 +244,37 @@ private:
     qint16 compareFoundFolders(TreeToCheck& here, TreeToCheck& node) override;
     void joinGroup(TreeToCheck& here, std::unique_ptr<TreeToCheck> node) override;
     void foundInTree(std::unique_ptr<TreeToCheck> node) override;
+    // KZFolderContentPass::Delegate, on the driver; the same lock rule.
+    void folderPassedOver() override;
+    void folderToFile(KZSearchItemInfoRef item) override;
+    void folderMatched(TreeToCheck& representative, std::unique_ptr<TreeToCheck> node) override;
+    void groupHeadFound(std::unique_ptr<TreeToCheck> node) override;
 
     // Up to `most` candidates off the stack, newest first, and whether
     // another candidate of each one's size has been met.
     std::vector<KZSearchItemInfoRef> popBatch(KZCandidateStack& stack, std::size_t most, std::vector<bool>* sizeShared);
 
     // ---- The passes beside the scan (KZSearchControllerPasses.cpp) -----------
-    // The music and photo libraries feed their files into the scan's
-    // per-item path; saved searches and song durations have no pass of
-    // their own yet, and until they do they find nothing.
+    // The music and photo libraries (KZLibraryPasses) feed their files into
+    // the scan's per-item path; saved searches and song durations have no
+    // pass of their own yet, and until they do they find nothing.
     void gatherLibraryExclusions();
-    void processiTunesLocationWithLabel(qint16 label);
-    // Asks once per search whether missing tracks are reported.
-    void askForDeads();
-    void updateCountsForOnlyDeads();
+    // The photo library's halves, while the driver files what they find.
     void processPhotosLocation(const std::filesystem::path& path, qint16 label);
-    // One half of a photo library's images, on the search queue.
-    void firstPassForPhotosWithArray(const std::vector<KZPhotosImageEntry>& items, qint16 label);
-    // A library file, met by a library pass, into the search or, when the
-    // library's items are left out, into the library tree.
-    void feedLibraryFile(const std::filesystem::path& url, qint16 label, bool leaveOut,
-                         std::shared_ptr<KZAppSuppInfo> owner);
+    // KZLibraryPasses::Delegate; a half calls on its own thread.
+    void libraryFileMet(const std::filesystem::path& url, qint16 label, const KZItemAttributes& attributes,
+                        const QString& name, std::shared_ptr<KZAppSuppInfo> owner) override;
+    void missingTrackFound() override;
+    void runPhotosHalf(std::function<void()> half) override;
+    // A file a library or a saved search lists, into the scan's per-item
+    // path; `owner` (may be null) is the library that lists it.
+    void fileListedItem(const std::filesystem::path& url, qint16 label, const KZItemAttributes& attributes,
+                        const QString& name, std::shared_ptr<KZAppSuppInfo> owner);
     void gatherSmartFolderItemsWithDict(const KZSourceItemRef& source, qint16 label);
     // One saved search on the queue: its query, then each result into the
     // scan under the source's own label.
     void doQuerySearch(const std::filesystem::path& savedSearch, qint16 label);
     void collectSongsTime();
-    void iterateFoldersTreeForContentTest(TreeToCheck* root);
-    void secondTestForFolderContent(std::unique_ptr<TreeToCheck> node);
-    qint16 compareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
-
-    // ---- Folder content (KZSearchControllerPasses.cpp) ------------------------
-    // Whether the folder is, lies inside or holds a folder already found.
-    bool nodeIsContainedInFoundFolder(const KZSearchItemInfo& item);
-    // Records found folders: the new node's, then the representative's.
-    void foldersContentFound(const TreeToCheck* representative, const TreeToCheck& node);
-    qint16 iterateAndCompareForSameFolderContent(TreeToCheck& one, TreeToCheck& two);
-    void freeSortedItemsArray();
-    void freeContaindeFolderMemory();
 
     // Wiring.
     KZSearchStuffRef searchStuff_;
@@ -326,18 +329,8 @@ private:
     bool searchedIniTunes_ = false;
     bool searchedInPhotos_ = false;
     QString photosLibraryPath_;
-    // The missing tracks of the music library, as {"url" (the path),
-    // "trackID", "songName", "artist", "album", "isiTunes"}; driver only.
-    std::unique_ptr<QVariantList> deadItems_;
-    std::atomic<bool> alreadyAskedForDead_{false};
-    std::atomic<bool> photosDatabaseWasNotFound_{false};
-    // Halves of the photo pass still running.
-    std::atomic<int> photosIsWorking_{0};
-    // Inserts into appURLsTree_ while library passes run beside each other.
-    std::recursive_mutex photosLock_;
-    // Files the library passes have fed, so that a file listed twice (an
-    // image in two albums, two tracks of one file) is searched once.
-    KZNumberTree libraryURLsMet_;
+    // The music and photo library passes; made by the driver.
+    std::unique_ptr<KZLibraryPasses> libraryPasses_;
 
     // Candidates and trees.
     KZCandidateStack itemInfoCStyle_;          // under notificationLock_
@@ -346,7 +339,6 @@ private:
     // image pass's); made by the driver before the scan.
     std::unique_ptr<KZSecondPass> secondPass_;
     KZFoundNodes foundNodes_;                  // under progressLock_
-    KZAppURLTree appURLsTree_;
 
     // Driver wake-ups: bumped by every push and by every worker that goes
     // idle. A push takes the mutex only when the driver is asleep.
@@ -358,17 +350,6 @@ private:
     // Items already filed, so that a path met twice (overlapping sources,
     // a folder mounted twice) is filed once. Files named by several entries
     // remember which entries were met.
-    struct ObjectKey {
-        quint64 device;
-        quint64 inode;
-        bool operator==(const ObjectKey&) const = default;
-    };
-    struct ObjectKeyHash {
-        std::size_t operator()(const ObjectKey& key) const noexcept
-        {
-            return std::hash<quint64>{}(key.inode * 0x9E3779B97F4A7C15ull ^ key.device);
-        }
-    };
     struct EntryKey {
         quint64 parentDevice;
         quint64 parentInode;
@@ -393,21 +374,9 @@ private:
     KZObjectIDSet filedItems_;   // folders filed as candidates
     KZObjectIDSet listedFolders_; // folders whose entries a walk has listed
     std::mutex filedLock_; // filedEntries_
-    std::unordered_map<ObjectKey, std::vector<EntryKey>, ObjectKeyHash> filedEntries_;
+    std::unordered_map<KZObjectKey, std::vector<EntryKey>, KZObjectKeyHash> filedEntries_;
 
-    // Folder content, driver only. Representatives of every distinct content
-    // met so far, oldest first (matched newest first).
-    std::vector<std::unique_ptr<TreeToCheck>> sortedItemsArray_;
-    // The same representatives by total size, oldest first: a folder can
-    // only match one of its own size, so only those are compared with it.
-    std::unordered_map<quint64, std::vector<TreeToCheck*>> representativesBySize_;
-    // The folders of the search and their parents, and which of them were
-    // found, lie inside a found one or hold one.
-    KZFolderAncestry folderContentfound_;
-    // The digests of every file a deep comparison has read, so that a file
-    // compared against several representatives is read once.
-    std::unordered_map<ObjectKey, std::unique_ptr<KZNodeCache>, ObjectKeyHash> folderFileCaches_;
-    // Each compared folder's deep listing, made once: a folder of a common
-    // size meets many others of that size.
-    std::unique_ptr<kzfolders::FolderListings> folderListings_;
+    // Folder content, driver only: made with the second pass, run once the
+    // scan of a folder-content search has ended.
+    std::unique_ptr<KZFolderContentPass> folderContentPass_;
 };

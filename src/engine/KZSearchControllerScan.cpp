@@ -341,9 +341,7 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     const bool leavesLibrariesOut
         = criteria_->excludeiTunesItems() || !criteria_->excludePhotosItemsDict().isEmpty();
     if (leavesLibrariesOut && !(criteria_->isDuration() && timeAlreadyGot_)) {
-        // A library pass may still be filling the tree beside the workers.
-        std::lock_guard guard(photosLock_);
-        if (!appURLsTree_.isEmpty() && appURLsTree_.appItemAlreadyExists(*item) == KZCompare::kNotComparable)
+        if (libraryPasses_->leftOut(*item))
             return;
     }
 
@@ -383,7 +381,7 @@ bool KZSearchController::alreadyFiled(const KZSearchItemInfo& item)
 {
     if (!item.hasIdentity())
         return false;
-    const ObjectKey key{item.device(), item.inode()};
+    const KZObjectKey key{item.device(), item.inode()};
     // A folder can be met again through overlapping sources, two spellings
     // of one path, a folder mounted twice. A file with a single name only
     // through its one folder, and no folder is listed twice: nothing needs
@@ -454,7 +452,7 @@ void KZSearchController::waitUntilThreadTerminated()
     fileUntilEveryPassEnds();
     emptyTheTrees();
     timeAlreadyGot_ = true;
-    appURLsTree_.freeAppURLsTreeNodes();
+    libraryPasses_->forgetLeftOut();
     if (!criteria_->isDuration())
         return;
 

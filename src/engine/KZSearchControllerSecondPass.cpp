@@ -6,6 +6,7 @@
 #include "engine/KZSearchController.h"
 
 #include "engine/KZCompareCodes.h"
+#include "engine/KZFolderContentPass.h"
 #include "engine/KZHashAhead.h"
 #include "engine/KZSecondPass.h"
 #include "engine/KZItemReader.h"
@@ -63,7 +64,7 @@ void KZSearchController::secondTestProcess()
             progressCntrl_->showFolderView(true);
             progressCntrl_->showDeterminateProgress();
         }
-        iterateFoldersTreeForContentTest(secondPass_->mainTree());
+        folderContentPass_->run(secondPass_->mainTree(), hashingThreadCount());
         foldersContentIsWorking_ = false;
         signalEvent();
     }
@@ -150,7 +151,7 @@ void KZSearchController::secondTestForItem(KZSearchItemInfoRef item)
     }
 
     if (folderSearch && readingIsTerminated_)
-        secondTestForFolderContent(std::move(node));
+        folderContentPass_->fileFolder(std::move(node));
     else
         secondPass_->addNode(std::move(node),
                              item->isImageContent() ? KZSecondPass::Tree::Images : KZSecondPass::Tree::Main);
@@ -186,7 +187,7 @@ void KZSearchController::contentUnreadable()
 
 qint16 KZSearchController::compareFolderContent(TreeToCheck& one, TreeToCheck& two)
 {
-    return compareForSameFolderContent(one, two);
+    return folderContentPass_->compareFolders(one, two);
 }
 
 qint16 KZSearchController::compareFoundFolders(TreeToCheck& here, TreeToCheck& node)
@@ -228,6 +229,40 @@ void KZSearchController::joinGroup(TreeToCheck& here, std::unique_ptr<TreeToChec
 }
 
 void KZSearchController::foundInTree(std::unique_ptr<TreeToCheck> node)
+{
+    processFoundItem(std::move(node));
+}
+
+void KZSearchController::folderPassedOver()
+{
+    std::lock_guard guard(progressLock_);
+    setItemsCheckedProgress(++checkedFilesCount_);
+}
+
+void KZSearchController::folderToFile(KZSearchItemInfoRef item)
+{
+    secondTestForItem(std::move(item));
+}
+
+void KZSearchController::folderMatched(TreeToCheck& representative, std::unique_ptr<TreeToCheck> node)
+{
+    std::lock_guard guard(progressLock_);
+    if (!representative.inGroup) {
+        representative.groupID = ++currGroupID_;
+        representative.inGroup = true;
+        representative.itemsInGroup = makeItemsInGroup(1);
+        setItemsFoundProgress(++itemsFoundCount_);
+        setInfoFoundItemProgress(*representative.item);
+    }
+    node->groupID = representative.groupID;
+    representative.itemsInGroup->fetch_add(1);
+    node->itemsInGroup = representative.itemsInGroup;
+    setItemsFoundProgress(++itemsFoundCount_);
+    setInfoFoundItemProgress(*node->item);
+    processFoundItem(std::move(node));
+}
+
+void KZSearchController::groupHeadFound(std::unique_ptr<TreeToCheck> node)
 {
     processFoundItem(std::move(node));
 }
