@@ -427,40 +427,7 @@ TEST(KZFolderAncestryTest, HighestChosenFolderAboveEachFolder)
 fs::path makeChain(const fs::path& top, int depth, const std::string& name, const std::string& bytes)
 {
     fs::create_directories(top);
-    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    fs::path path = top;
-    for (int i = 0; i < depth && fd >= 0; ++i) {
-        if (::mkdirat(fd, name.c_str(), 0755) != 0)
-            return {};
-        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(fd);
-        fd = next;
-        path /= name;
-    }
-    if (fd < 0)
-        return {};
-    const int out = ::openat(fd, "bottom", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    const bool written = out >= 0 && ::write(out, bytes.data(), bytes.size()) == ssize_t(bytes.size());
-    if (out >= 0)
-        ::close(out);
-    ::close(fd);
-    return written ? path : fs::path();
-}
-
-void removeChain(const fs::path& top, int depth, const std::string& name)
-{
-    std::vector<int> fds{::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    while (fds.back() >= 0 && int(fds.size()) <= depth)
-        fds.push_back(::openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (std::size_t i = fds.size() - 1; i > 0; --i) {
-        if (fds[i] >= 0) {
-            ::unlinkat(fds[i], "bottom", 0);
-            ::close(fds[i]);
-        }
-        ::unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
-    }
-    if (fds[0] >= 0)
-        ::close(fds[0]);
+    return kztest::makeFolderChain(top, depth, name, {{"bottom", bytes}});
 }
 
 TEST_F(KZFolderContentTest, CopiedChainDeeperThanAnyPathIsFoundAtItsTop)
@@ -475,7 +442,7 @@ TEST_F(KZFolderContentTest, CopiedChainDeeperThanAnyPathIsFoundAtItsTop)
     EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"a", "b"}}));
     expectCounters(result.rows);
     for (const char* top : {"a", "b", "c"})
-        removeChain(dir / top, depth, name);
+        kztest::removeFolderChain(dir / top, name);
 }
 
 } // namespace

@@ -102,28 +102,6 @@ int makeChain(const fs::path& top, int depth, const std::string& name, const cha
     return files;
 }
 
-// Takes such a chain down from the bottom with one descriptor at a time, as
-// no clean-up by path can.
-void removeChain(const fs::path& top, const std::string& name, const char* file)
-{
-    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int depth = 0;
-    for (int next; fd >= 0 && (next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) >= 0; ++depth) {
-        ::close(fd);
-        fd = next;
-    }
-    for (; fd >= 0 && depth > 0; --depth) {
-        ::unlinkat(fd, file, 0);
-        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(fd);
-        fd = parent;
-        if (fd >= 0)
-            ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
-    }
-    if (fd >= 0)
-        ::close(fd);
-}
-
 class KZFolderWalkTest : public ::testing::Test {
 protected:
     void walk(RecordingWalk& delegate, const fs::path& root)
@@ -158,7 +136,7 @@ TEST_F(KZFolderWalkTest, DeepChainIsWalkedWithBoundedDescriptorsEachFolderAfterI
     EXPECT_LE(delegate.mostOpen, before + KZFolderWalk::kMaxOpenFolders + 2);
     EXPECT_EQ(openDescriptors(), before) << "every folder closed when the walk ends";
 
-    removeChain(root, name, "file");
+    kztest::removeFolderChain(root, name);
 }
 
 // Two chains deeper than the open frames, side by side below `top`; the tree

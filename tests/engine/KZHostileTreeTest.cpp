@@ -98,39 +98,11 @@ TEST_F(KZHostileTreeTest, LinksAreNeverOpenedAndUnreadableFilesAreTriedOnce)
     EXPECT_EQ(infoCount(result, "KZResultUnreadableItemsCount"), quint64(tried)) << "each counted once";
 }
 
-// A chain of folders whose full path is far longer than the system takes in
-// one call, made relative to each parent as the system requires.
-fs::path makeDeepChain(const fs::path& top, int depth, const std::string& name)
-{
-    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    fs::path path = top;
-    for (int i = 0; i < depth && fd >= 0; ++i) {
-        if (::mkdirat(fd, name.c_str(), 0755) != 0)
-            return {};
-        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(fd);
-        fd = next;
-        path /= name;
-    }
-    if (fd < 0)
-        return {};
-    for (const char* file : {"copy", "other"}) {
-        const int out = ::openat(fd, file, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        const std::string bytes = file == std::string("copy") ? "deep and equal bytes" : "deep but other bytes";
-        const bool written = out >= 0 && ::write(out, bytes.data(), bytes.size()) == ssize_t(bytes.size());
-        if (out >= 0)
-            ::close(out);
-        if (!written)
-            return {};
-    }
-    ::close(fd);
-    return path;
-}
-
 TEST_F(KZHostileTreeTest, DepthAndPathLengthDoNotLimitTheSearch)
 {
     const fs::path top = dir.write("root/copy", "deep and equal bytes").parent_path();
-    const fs::path deepest = makeDeepChain(top, 200, std::string(60, 'd'));
+    const fs::path deepest = kztest::makeFolderChain(
+        top, 200, std::string(60, 'd'), {{"copy", "deep and equal bytes"}, {"other", "deep but other bytes"}});
     ASSERT_FALSE(deepest.empty());
     ASSERT_GT(deepest.native().size(), std::size_t(PATH_MAX) * 2);
 

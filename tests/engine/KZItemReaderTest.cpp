@@ -283,13 +283,13 @@ TEST_F(KZItemReaderTest, EmptyFolderRules)
 TEST_F(KZItemReaderTest, DeepChainOfEmptyFoldersIsEmptyWhenNested)
 {
     criteria.setIsNestedEmptied(true);
-    fs::path deepest = dir.path();
-    for (int i = 0; i < 1000; ++i)
-        deepest /= "d";
-    fs::create_directories(deepest);
+    constexpr int depth = 1000;
+    const fs::path deepest = kztest::makeFolderChain(dir.path(), depth, "d");
+    ASSERT_FALSE(deepest.empty());
     EXPECT_TRUE(reader().checkForEmptyFolder(dir.path()));
     std::ofstream(deepest / "last");
     EXPECT_FALSE(reader().checkForEmptyFolder(dir.path()));
+    kztest::removeFolderChain(dir.path(), "d");
 }
 
 } // namespace

@@ -233,8 +233,12 @@ TEST(NotificationCenterTest, ConcurrentPostsAndCancelsNeverReachACancelledObserv
     std::vector<std::thread> posters, churners;
     for (int i = 0; i < 3; ++i) {
         posters.emplace_back([&, i] {
-            while (!stop)
+            // Yielding after each post keeps three spinning posters from
+            // starving the threads whose cancels they are meant to meet.
+            while (!stop) {
                 center.post(kName, NotificationObject::number(i % 2));
+                std::this_thread::yield();
+            }
         });
     }
     for (int t = 0; t < 3; ++t) {

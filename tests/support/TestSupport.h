@@ -9,6 +9,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 class UserDefaults;
@@ -105,6 +107,17 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 // Runs the Qt event loop until `done` answers true or `timeout` passes.
 bool processEventsUntil(const std::function<bool()>& done,
                         std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// A chain of `depth` folders named `name` below `top`, each made relative to
+// its parent (the full path may pass what the system takes in one call, and
+// rebuilding it for every level makes a deep chain slow), with the given
+// files at the bottom. Answers the deepest folder's path; empty on failure.
+std::filesystem::path makeFolderChain(const std::filesystem::path& top, int depth, const std::string& name,
+                                      const std::vector<std::pair<std::string, std::string>>& bottomFiles = {});
+
+// Removes the chain of folders named `name` below `top`, and the files in
+// them, from the bottom up and relative to each parent.
+void removeFolderChain(const std::filesystem::path& top, const std::string& name);
 
 // The whole content of a file as bytes; empty when it cannot be read.
 std::string readFile(const std::filesystem::path& file);

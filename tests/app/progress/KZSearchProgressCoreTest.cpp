@@ -420,6 +420,7 @@ TEST(ProgressClockTest, WorkersNeverWaitAndTheEndIsAlwaysShown)
         EXPECT_TRUE(core.clockIsRunning());
 
         std::atomic<quint64> found{0};
+        std::atomic<int> finished{0};
         std::vector<std::thread> workers;
         for (int w = 0; w < 3; ++w) {
             workers.emplace_back([&, w] {
@@ -429,6 +430,7 @@ TEST(ProgressClockTest, WorkersNeverWaitAndTheEndIsAlwaysShown)
                     core.setCheckedCount(n);
                     core.addFoundItemOfType(static_cast<quint64>(w), 10);
                 }
+                ++finished;
             });
         }
         const auto started = std::chrono::steady_clock::now();
@@ -438,11 +440,11 @@ TEST(ProgressClockTest, WorkersNeverWaitAndTheEndIsAlwaysShown)
                 w.join();
         });
         // The GUI thread keeps running its queue (and, for the fallback, its
-        // timer) while the workers write.
-        kztest::processEventsUntil([&] {
+        // timer) until the last worker has written.
+        EXPECT_TRUE(kztest::processEventsUntil([&] {
             mainQueue.drain();
-            return std::chrono::steady_clock::now() - started > std::chrono::milliseconds(300);
-        });
+            return finished.load() == 3;
+        }));
         joiner.join();
         workersDone = true;
         core.setFoundCount(found.load());
