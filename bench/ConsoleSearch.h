@@ -7,6 +7,7 @@
 #include "engine/KZContentReader.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
+#include "platform/FileStat.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "settings/KZNotificationNames.h"
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -75,6 +77,18 @@ public:
     std::atomic<quint64> checkedCount{0};
     std::atomic<quint64> itemsToCheck{0};
 };
+
+// The facts of a source named on the command line, or nothing after telling
+// `complain` why it cannot be searched.
+inline std::optional<platform::FileStat> sourceFacts(const std::filesystem::path& path,
+                                                    void (*complain)(const std::string&))
+{
+    int error = 0;
+    std::optional<platform::FileStat> st = platform::statPath(path, true, &error);
+    if (!st)
+        complain(path.native() + ": " + std::strerror(error));
+    return st;
+}
 
 // Reads through the file system and tells `complain` once per file when a
 // file that a comparison needs cannot be read.

@@ -317,12 +317,9 @@ int main(int argc, char** argv)
 
     std::vector<KZSourceItemRef> sources;
     for (const fs::path& path : paths) {
-        int error = 0;
-        const auto st = platform::statPath(path, true, &error);
-        if (!st) {
-            complain(path.native() + ": " + std::strerror(error));
+        const auto st = consolesearch::sourceFacts(path, complain);
+        if (!st)
             continue;
-        }
         if (st->isRegular() && path.extension() == ".savedSearch") {
             sources.push_back(
                 KZSourceItem::create({{str("url"), QVariant::fromValue(path)}, {str("isSmartFolder"), true}}));
