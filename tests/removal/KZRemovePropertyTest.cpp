@@ -13,9 +13,11 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 
 using namespace removaltest;
 
@@ -53,6 +55,17 @@ std::map<quint64, std::vector<fs::path>> pathsByInode(const std::map<fs::path, F
 // One test per seed, so that a failure names the seed that replays it.
 class KZRemoveProperty : public ::testing::TestWithParam<unsigned> {};
 
+// What a failing seed did, for a failure that does not replay: the options,
+// then each file operation in order with what the simulated user did there.
+struct Replay {
+    std::ostringstream text;
+    ~Replay()
+    {
+        if (::testing::Test::HasFailure())
+            std::cerr << "Replay of the failing seed:\n" << text.str() << std::flush;
+    }
+};
+
 } // namespace
 
 TEST_P(KZRemoveProperty, RandomRemovalsNeverLoseOrReplaceAFile)
@@ -66,6 +79,7 @@ TEST_P(KZRemoveProperty, RandomRemovalsNeverLoseOrReplaceAFile)
 
     emptyTrash();
     Fixture f;
+    Replay replay;
     const fs::path dest = f.dir.mkdir("dest");
 
     // Groups of equal files under clashing names.
@@ -89,8 +103,10 @@ TEST_P(KZRemoveProperty, RandomRemovalsNeverLoseOrReplaceAFile)
         const std::vector<fs::path> taken = {plain, plain.stem().native() + "  1" + plain.extension().native(),
                                              plain.stem().native() + "  2" + plain.extension().native()};
         for (const fs::path& clash : taken)
-            if (chance(0.5))
+            if (chance(0.5)) {
                 f.dir.write("dest" / clash, "clash " + clash.string());
+                replay.text << "clash " << clash << '\n';
+            }
     }
 
     KZFoundItemArray all = modeltest::makeItems(shapes);
@@ -114,21 +130,31 @@ TEST_P(KZRemoveProperty, RandomRemovalsNeverLoseOrReplaceAFile)
     f.panel->isCreateAlias = chance(0.4);
     f.panel->mastersAlias = model->masterForAliasArrayWithArray(marked);
     f.setLevel(int(pick(4)));
-    f.alerts.presenter->script = [&](const KZAlertPresenter::Alert&) {
-        return KZAlertPresenter::Answer{chance(0.5) ? KZAlertPresenter::FirstButton : KZAlertPresenter::SecondButton,
-                                        false, chance(0.3)};
+    f.alerts.presenter->script = [&](const KZAlertPresenter::Alert& alert) {
+        const auto button = chance(0.5) ? KZAlertPresenter::FirstButton : KZAlertPresenter::SecondButton;
+        const bool suppress = chance(0.3);
+        replay.text << "  asked \"" << alert.messageText.toStdString() << "\": button " << int(button)
+                    << (suppress ? ", not again" : "") << '\n';
+        return KZAlertPresenter::Answer{button, false, suppress};
     };
     if (shared)
         f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
 
+    replay.text << "trash " << toTrash << " shared " << shared << " rename " << f.panel->renameMove << " folders "
+                << f.panel->createFolders << " links " << f.panel->isCreateAlias << '\n';
+    for (const auto& path : markedPaths)
+        replay.text << "marked " << path << '\n';
     const auto before = snapshot({f.dir.path()});
     std::set<fs::path> touchedByUser;
     const int stopAt = chance(0.2) ? int(pick(12)) : -1;
     int ops = 0;
     std::set<quint64> touchedInodes;
-    f.fs->before = [&](const std::string&, const fs::path&) {
-        if (stopAt >= 0 && ops++ == stopAt)
+    f.fs->before = [&](const std::string& op, const fs::path& at) {
+        replay.text << op << ' ' << at << '\n';
+        if (stopAt >= 0 && ops++ == stopAt) {
             f.panel->wasStopped = true;
+            replay.text << "  stopped\n";
+        }
         if (!markedPaths.empty() && chance(0.1)) {
             // The user changes or removes a marked file that the removal has
             // not reached. (Copies that stay are left alone: a user who
@@ -138,7 +164,9 @@ TEST_P(KZRemoveProperty, RandomRemovalsNeverLoseOrReplaceAFile)
             if (st && before.count(victim) && st->inode == before.at(victim).inode) {
                 touchedByUser.insert(victim);
                 touchedInodes.insert(st->inode);
-                if (chance(0.5))
+                const bool remove = chance(0.5);
+                replay.text << "  the user " << (remove ? "removes " : "changes ") << victim << '\n';
+                if (remove)
                     fs::remove(victim);
                 else
                     f.dir.write(victim.lexically_relative(f.dir.path()), "changed by the user, longer");
@@ -328,10 +356,19 @@ TEST_P(KZRemoveProperty, ChangesBetweenSearchAndRemovalLoseNothing)
     };
     if (shared)
         f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
+    Replay replay;
+    replay.text << "folders " << folderItems << " trash " << toTrash << " shared " << shared << " rename "
+                << f.panel->renameMove << " create " << f.panel->createFolders << " links " << f.panel->isCreateAlias
+                << '\n';
+    for (const auto& path : markedPaths)
+        replay.text << "marked " << path << '\n';
     // While it runs: a parent folder swapped between the check and the act.
     f.fs->before = [&](const std::string& op, const fs::path& path) {
-        if (op != "locked" && chance(0.15))
+        replay.text << op << ' ' << path << '\n';
+        if (op != "locked" && chance(0.15)) {
+            replay.text << "  parent swapped\n";
             swapParent(path);
+        }
         return 0;
     };
 
