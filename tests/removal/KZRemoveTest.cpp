@@ -325,9 +325,8 @@ TEST(KZRemoveJobs, AKeptCopyOnAnotherVolumeGetsNoLinkAndIsCounted)
     const std::optional<fs::path> volume = kztest::otherVolume();
     if (!volume)
         GTEST_SKIP() << "no second file system";
-    std::string templ = (*volume / "kzremoval-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(templ.data()));
-    const fs::path other = templ;
+    const kztest::TempDir otherDir(*volume);
+    const fs::path other = otherDir.path();
     emptyTrash();
     Fixture f;
     std::ofstream(other / "kept") << "same bytes";
@@ -343,8 +342,6 @@ TEST(KZRemoveJobs, AKeptCopyOnAnotherVolumeGetsNoLinkAndIsCounted)
     EXPECT_EQ(engine->removedArray()->size(), 1);
     EXPECT_EQ(engine->persistentUndo().size(), 1u);
     EXPECT_EQ(f.alerts.shown(), 0u);
-    std::error_code ec;
-    fs::remove_all(other, ec);
 }
 
 TEST(KZRemoveJobs, AFailedLinkAfterAMoveBringsTheItemBack)
@@ -633,9 +630,8 @@ TEST(KZRemoveFolder, SameVolumeItemsGoFirstAndOtherVolumesAreCopied)
     const std::optional<fs::path> volume = kztest::otherVolume();
     if (!volume)
         GTEST_SKIP() << "no second file system to copy across";
-    std::string templ = (*volume / "kzremoval-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(templ.data()));
-    const fs::path other = templ;
+    const kztest::TempDir otherDir(*volume);
+    const fs::path other = otherDir.path();
     Fixture f;
     std::ofstream(other / "far") << "same bytes";
     const auto far = modeltest::makeItems({{.path = other / "far", .group = 1}});
@@ -656,8 +652,6 @@ TEST(KZRemoveFolder, SameVolumeItemsGoFirstAndOtherVolumesAreCopied)
     ASSERT_TRUE(engine->removedArray());
     EXPECT_EQ(*engine->removedArray(), KZFoundItemArray{near[0]});
     EXPECT_FALSE(far[0]->isRemoved());
-    std::error_code ec;
-    fs::remove_all(other, ec);
 }
 
 TEST(KZRemoveFolder, MissingDestinationMovesNothingAndSaysSo)

@@ -89,6 +89,11 @@ TempDir::TempDir()
 {
 }
 
+TempDir::TempDir(const fs::path& parent)
+    : path_(makeUniqueDir(parent, "kztest-"))
+{
+}
+
 TempDir::~TempDir()
 {
     std::error_code ec;

@@ -22,6 +22,8 @@ namespace kztest {
 class TempDir {
 public:
     TempDir();
+    // A folder inside `parent` (another volume, say), removed like the others.
+    explicit TempDir(const std::filesystem::path& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
