@@ -212,6 +212,9 @@ qint16 KZSecondPass::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newN
         // names of one file hash alike); only files still to be read need
         // the items.
         if (criteria_.isCompareContent()) {
+            // What compareKnownContent would answer from the first block.
+            if (treeNode.firstSumKnown && newNode.firstSumKnown && treeNode.firstSum != newNode.firstSum)
+                return KZCrc32::compareForSameNumber(treeNode.firstSum, newNode.firstSum);
             if (const auto known = KZCrc32::compareKnownContent(treeNode.crcs.get(), newNode.crcs.get())) {
                 if (*known == KZCompare::kSame)
                     newNode.crcs.reset(); // a member of a group is never compared again
@@ -271,6 +274,8 @@ qint16 KZSecondPass::compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& n
     KZSearchItemInfo& newItem = *newNode.item;
     KZCrc32::Unreadable unreadable = KZCrc32::Unreadable::None;
     const qint16 r = crc32_->compareContentOfFile(treeItem, newItem, &treeNode.crcs, &newNode.crcs, &unreadable);
+    treeNode.noteFirstSum();
+    newNode.noteFirstSum();
     if (r == KZCompare::kSame) {
         newNode.crcs.reset(); // a member of a group is never compared again
         return r;

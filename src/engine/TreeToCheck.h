@@ -35,6 +35,12 @@ struct TreeToCheck {
     bool imageContent : 1 = false;
     bool inGroup : 1 = false;            // the node heads a group
     bool unreadable : 1 = false;         // its file failed once: never opened again
+    // The running sum of the file's first block, copied from the content
+    // cache when it holds that block for the file's whole length: most
+    // candidates of one size part at their first block, and a walk that
+    // finds the sum here does not touch the cache at all.
+    bool firstSumKnown = false;
+    quint32 firstSum = 0;
     TreeToCheck* left = nullptr;         // the cascade answered 1
     TreeToCheck* right = nullptr;        // any other answer but 0 and -2
     std::unique_ptr<KZNodeCache> crcs;   // content cache or image record, made on demand
@@ -57,6 +63,10 @@ struct TreeToCheck {
     // Answers no node when memory is exhausted, as the callers drop the
     // candidate then instead of failing the search.
     static std::unique_ptr<TreeToCheck> create(KZSearchItemInfoRef candidate = {});
+
+    // Takes the first block's sum from crcs again; called wherever crcs
+    // may have been read into.
+    void noteFirstSum();
 };
 
 // Frees a whole tree (its nodes release their items and caches) and empties
