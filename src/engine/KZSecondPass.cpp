@@ -22,7 +22,8 @@ KZSecondPass::KZSecondPass(const KZSearchCriteria& criteria, KZCrc32* crc32,
       readingIsTerminated_(readingIsTerminated),
       delegate_(delegate),
       isSameSearch_(criteria.isSameSearch()),
-      isUniqueSearch_(criteria.isUniqueSearch())
+      isUniqueSearch_(criteria.isUniqueSearch()),
+      bySizeTrees_(treeOrderedBySizeFirst())
 {
 }
 
@@ -30,6 +31,8 @@ KZSecondPass::~KZSecondPass()
 {
     freeTree(checkTree_);
     freeTree(checkTreeForImages_);
+    for (auto& [size, tree] : sizeTrees_)
+        freeTree(tree);
 }
 
 void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
@@ -46,51 +49,32 @@ void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
         return;
     }
 
-    KZTreeSizeIndex* sizes = nullptr;
-    if (tree == &checkTree_ && treeOrderedBySizeFirst()) {
-        if (!node->keyed || node->imageContent)
-            checkTreeSizes_.disable();
-        else if (checkTreeSizes_.usable())
-            sizes = &checkTreeSizes_;
-    }
     TreeToCheck** link = tree;
-    if (TreeToCheck** entry = sizes ? sizes->entry(node->totSize) : nullptr) {
-        link = entry;
-        sizes = nullptr; // known already
-    }
+    if (which == Tree::Main && bySizeTrees_ && node->keyed && !node->imageContent)
+        link = &sizeTrees_[node->totSize]; // a node without the key meets only its like
     for (;;) {
         if (!*link) {
-            if (sizes)
-                sizes->note(node->totSize, link);
-            if (tree == &checkTree_ && hashAhead_)
+            if (which == Tree::Main && hashAhead_)
                 hashAhead_->notePartialNode(node.get());
             *link = node.release();
             return;
         }
         TreeToCheck& here = **link;
-        if (sizes && here.keyed && here.totSize == node->totSize) {
-            sizes->note(node->totSize, link);
-            sizes = nullptr;
-        }
-        const bool failedBefore = here.unreadable;
         qint16 r = compareForSameUnique(here, *node);
-        if (here.unreadable != failedBefore && tree == &checkTree_) {
-            // It now passes every size alike, or is about to leave the tree.
-            checkTreeSizes_.clear();
-            sizes = nullptr;
+        if (here.unreadable) {
+            // Its file failed: it leaves the tree, so that no later candidate
+            // opens it again, and the candidate goes on from its place.
+            std::unique_ptr<TreeToCheck> gone = unlinkNode(link);
+            if (gone->inGroup)
+                (which == Tree::Main ? failedHeads_ : failedImageHeads_).push_back(std::move(gone));
+            else
+                delegate_.candidateDropped();
+            if (!node->unreadable)
+                continue;
         }
         if (node->unreadable) {
             delegate_.candidateDropped();
             return;
-        }
-        if (here.unreadable && !here.inGroup) {
-            // Its file failed: it leaves the tree, so that no later candidate
-            // opens it again, and the candidate goes on from its place.
-            if (tree == &checkTree_)
-                checkTreeSizes_.clear();
-            unlinkNode(link);
-            delegate_.candidateDropped();
-            continue;
         }
 
         if (folderSearch) {
@@ -125,7 +109,7 @@ void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
 bool KZSecondPass::treeOrderedBySizeFirst() const
 {
     // Names come before sizes in the cascade, folders and durations order or
-    // join nodes by other means: the size index serves only the plain cascade.
+    // join nodes by other means: trees by size serve only the plain cascade.
     return (criteria_.isSameSize() || criteria_.isUniqueSize()) && !criteria_.isSameName()
         && !criteria_.isUniqueName() && !criteria_.isFolderCompareContent() && !criteria_.isNestedEmptied()
         && !criteria_.isOnlySameDuration();
@@ -166,19 +150,31 @@ std::unique_ptr<TreeToCheck> KZSecondPass::unlinkNode(TreeToCheck** link)
 
 void KZSecondPass::emptyTree(Tree which)
 {
-    if (which == Tree::Main)
-        checkTreeSizes_.reset();
-    TreeToCheck* tree = root(which);
+    // The one tree, then the trees by size from the smallest, then the
+    // group heads that left them: the same order whatever the timing.
+    std::vector<TreeToCheck*> trees{root(which)};
     root(which) = nullptr;
-    forEachNodePostOrder(tree, [this](TreeToCheck* raw) {
-        std::unique_ptr<TreeToCheck> node(raw);
+    if (which == Tree::Main) {
+        std::vector<std::pair<quint64, TreeToCheck*>> bySize(sizeTrees_.begin(), sizeTrees_.end());
+        sizeTrees_ = {};
+        std::sort(bySize.begin(), bySize.end());
+        for (const auto& [size, tree] : bySize)
+            trees.push_back(tree);
+    }
+    auto handOn = [this](std::unique_ptr<TreeToCheck> node) {
         node->left = nullptr;
         node->right = nullptr;
         node->crcs.reset();
         const bool found = (isSameSearch_ && node->inGroup) || (isUniqueSearch_ && !node->inGroup);
         if (found)
             delegate_.foundInTree(std::move(node));
-    });
+    };
+    for (TreeToCheck* tree : trees)
+        forEachNodePostOrder(tree, [&](TreeToCheck* raw) { handOn(std::unique_ptr<TreeToCheck>(raw)); });
+    std::vector<std::unique_ptr<TreeToCheck>> failed
+        = std::move(which == Tree::Main ? failedHeads_ : failedImageHeads_);
+    for (std::unique_ptr<TreeToCheck>& node : failed)
+        handOn(std::move(node));
 }
 
 // ---- The comparison cascade -----------------------------------------------------------------
