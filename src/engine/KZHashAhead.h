@@ -58,6 +58,9 @@ public:
     // are the pool's, and only one batch is ever being hashed.
     void startHashing(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
     void finishHashing();
+    // The pool, for other work of the driver's between batches.
+    KZHashPool& pool() { return *pool_; }
+
     // A tree node whose file was hashed only in part, so that the pool can
     // finish it when a file with the same first block comes.
     void notePartialNode(TreeToCheck* node);

@@ -3,6 +3,7 @@
 #include "engine/KZCompareCodes.h"
 #include "engine/KZCrc32.h"
 #include "engine/KZHashAhead.h"
+#include "engine/KZHashPool.h"
 #include "platform/DirectoryListing.h"
 #include "settings/KZSearchCriteria.h"
 
@@ -161,20 +162,40 @@ void KZSecondPass::emptyTree(Tree which)
         for (const auto& [size, tree] : bySize)
             trees.push_back(tree);
     }
-    auto handOn = [this](std::unique_ptr<TreeToCheck> node) {
-        node->left = nullptr;
-        node->right = nullptr;
-        node->crcs.reset();
-        const bool found = (isSameSearch_ && node->inGroup) || (isUniqueSearch_ && !node->inGroup);
-        if (found)
-            delegate_.foundInTree(std::move(node));
+    auto isFound = [this](const TreeToCheck& node) {
+        return (isSameSearch_ && node.inGroup) || (isUniqueSearch_ && !node.inGroup);
     };
-    for (TreeToCheck* tree : trees)
-        forEachNodePostOrder(tree, [&](TreeToCheck* raw) { handOn(std::unique_ptr<TreeToCheck>(raw)); });
+    // Most nodes are not found and are only freed: the trees are walked and
+    // freed side by side on the pool, and what each walk found is handed
+    // on afterwards, tree by tree, in the order of a single walk.
+    std::vector<std::vector<TreeToCheck*>> found(trees.size());
+    auto walk = [&](std::size_t i) {
+        forEachNodePostOrder(trees[i], [&](TreeToCheck* node) {
+            node->left = nullptr;
+            node->right = nullptr;
+            node->crcs.reset();
+            if (isFound(*node))
+                found[i].push_back(node);
+            else
+                delete node;
+        });
+    };
+    if (which == Tree::Main && hashAhead_)
+        hashAhead_->pool().forEach(trees.size(), walk);
+    else
+        for (std::size_t i = 0; i < trees.size(); ++i)
+            walk(i);
+    for (const std::vector<TreeToCheck*>& nodes : found) {
+        for (TreeToCheck* node : nodes)
+            delegate_.foundInTree(std::unique_ptr<TreeToCheck>(node));
+    }
     std::vector<std::unique_ptr<TreeToCheck>> failed
         = std::move(which == Tree::Main ? failedHeads_ : failedImageHeads_);
-    for (std::unique_ptr<TreeToCheck>& node : failed)
-        handOn(std::move(node));
+    for (std::unique_ptr<TreeToCheck>& node : failed) {
+        node->crcs.reset();
+        if (isFound(*node))
+            delegate_.foundInTree(std::move(node));
+    }
 }
 
 // ---- The comparison cascade -----------------------------------------------------------------
