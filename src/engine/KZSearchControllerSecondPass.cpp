@@ -146,7 +146,6 @@ void KZSearchController::secondTestForItem(KZSearchItemInfoRef item)
         return;
     }
     node->crcs = item->takeContentCache();
-    node->noteFirstSum();
 
     if (!isSameSearch_ && !isUniqueSearch_) {
         // Every candidate is a find (the empty-folder searches).

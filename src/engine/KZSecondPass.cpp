@@ -50,6 +50,7 @@ void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
         return;
     }
 
+    node->noteFirstSum();
     TreeToCheck** link = tree;
     if (which == Tree::Main && bySizeTrees_ && node->keyed && !node->imageContent)
         link = &sizeTrees_[node->totSize]; // a node without the key meets only its like
@@ -102,6 +103,7 @@ void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
         }
 
         // A duplicate of the tree node.
+        node->forgetFirstSum();
         delegate_.joinGroup(here, std::move(node));
         return;
     }
@@ -174,6 +176,7 @@ void KZSecondPass::emptyTree(Tree which)
             node->left = nullptr;
             node->right = nullptr;
             node->crcs.reset();
+            node->forgetFirstSum();
             if (isFound(*node))
                 found[i].push_back(node);
             else
@@ -193,6 +196,7 @@ void KZSecondPass::emptyTree(Tree which)
         = std::move(which == Tree::Main ? failedHeads_ : failedImageHeads_);
     for (std::unique_ptr<TreeToCheck>& node : failed) {
         node->crcs.reset();
+        node->forgetFirstSum();
         if (isFound(*node))
             delegate_.foundInTree(std::move(node));
     }
@@ -230,7 +234,7 @@ qint16 KZSecondPass::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newN
         // the items.
         if (criteria_.isCompareContent()) {
             // What compareKnownContent would answer from the first block.
-            if (treeNode.firstSumKnown && newNode.firstSumKnown && treeNode.firstSum != newNode.firstSum)
+            if (treeNode.hasFirstSum() && newNode.hasFirstSum() && treeNode.firstSum != newNode.firstSum)
                 return KZCrc32::compareForSameNumber(treeNode.firstSum, newNode.firstSum);
             if (const auto known = KZCrc32::compareKnownContent(treeNode.crcs.get(), newNode.crcs.get())) {
                 if (*known == KZCompare::kSame)

@@ -11,9 +11,17 @@ std::unique_ptr<TreeToCheck> TreeToCheck::create(KZSearchItemInfoRef candidate)
 
 void TreeToCheck::noteFirstSum()
 {
+    if (inGroup) {
+        firstSumKnown = false; // the place holds the group's number
+        return;
+    }
     const KZContentCache* content = KZContentCache::from(crcs.get());
-    firstSumKnown = keyed && !imageContent && content && content->blocksHashed() >= 1 && content->length() == totSize;
-    firstSum = firstSumKnown ? content->runningSum(1) : 0;
+    if (keyed && !imageContent && content && content->blocksHashed() >= 1 && content->length() == totSize) {
+        firstSum = content->runningSum(1);
+        firstSumKnown = true;
+    } else {
+        forgetFirstSum();
+    }
 }
 
 void freeTree(TreeToCheck*& root)
