@@ -26,51 +26,82 @@ bool worthHashing(const KZSearchItemInfo& item)
 KZHashAhead::KZHashAhead(KZCrc32& crc32, unsigned threads, std::function<bool()> stopped)
     : crc32_(crc32), pool_(std::make_unique<KZHashPool>(threads)), stopped_(std::move(stopped))
 {
+    firstBlock_ = [this](std::size_t i) {
+        KZSearchItemInfo& item = *first_[i];
+        std::unique_ptr<KZNodeCache> cache = item.takeContentCache();
+        if (!crc32_.hashAhead(item, 1, &cache))
+            item.setIsContentUnreadable(true);
+        item.setContentCache(std::move(cache));
+    };
 }
 
-KZHashAhead::~KZHashAhead() = default;
+KZHashAhead::~KZHashAhead()
+{
+    // A batch still open is finished: its pieces point into first_.
+    pool_->finish();
+}
 
 std::size_t KZHashAhead::FirstBlockHash::operator()(const FirstBlock& key) const noexcept
 {
     return std::hash<quint64>{}(key.head ^ (key.size * 0x9E3779B97F4A7C15ull));
 }
 
+quint64* KZHashAhead::sizeMet(quint64 size)
+{
+    if (size >= kIndexedSizes)
+        return &sizesMet_[size];
+    if (size >= smallSizesMet_.size())
+        smallSizesMet_.resize(std::size_t(size) + 1, 0);
+    return &smallSizesMet_[std::size_t(size)];
+}
+
 void KZHashAhead::noteCandidate(const KZSearchItemInfo& item)
 {
     if (!item.isRegularFile() || item.isImageContent())
         return;
-    const quint64 identity = (item.inode() * 0x9E3779B97F4A7C15ull) ^ item.device();
-    auto [met, fresh] = sizesMet_.try_emplace(item.totSize(), SizeMet{0, identity});
-    if (!fresh && met->second.first != identity)
-        ++met->second.others;
+    quint64 identity = ((item.inode() * 0x9E3779B97F4A7C15ull) ^ item.device()) & ~kShared;
+    if (identity == 0)
+        identity = 1; // 0 says "none met"
+    quint64& met = *sizeMet(item.totSize());
+    if (met == 0)
+        met = identity;
+    else if ((met & ~kShared) != identity)
+        met |= kShared;
 }
 
 bool KZHashAhead::sizeShared(quint64 size) const
 {
+    if (size < kIndexedSizes)
+        return size < smallSizesMet_.size() && (smallSizesMet_[std::size_t(size)] & kShared) != 0;
     const auto met = sizesMet_.find(size);
-    return met != sizesMet_.end() && met->second.others > 0;
+    return met != sizesMet_.end() && (met->second & kShared) != 0;
 }
 
 void KZHashAhead::hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared)
 {
-    if (batch.empty())
-        return;
+    startHashing(batch, sizeShared);
+    finishHashing();
+}
 
-    // Round one: first blocks.
-    std::vector<KZSearchItemInfo*> first;
+void KZHashAhead::startHashing(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared)
+{
+    // Round one: first blocks, on the pool's threads while the caller files
+    // the batch before.
+    first_.clear();
     for (std::size_t i = 0; i < batch.size(); ++i) {
         KZSearchItemInfo& item = *batch[i];
         if (sizeShared[i] && worthHashing(item))
-            first.push_back(&item);
+            first_.push_back(&item);
     }
-    pool_->forEach(first.size(), [&](std::size_t i) {
-        KZSearchItemInfo& item = *first[i];
-        std::unique_ptr<KZNodeCache> cache = item.takeContentCache();
-        if (!crc32_.hashAhead(item, 1, &cache))
-            item.setIsContentUnreadable(true);
-        item.setContentCache(std::move(cache));
-    });
-    if (stopped_())
+    pool_->start(first_.size(), firstBlock_);
+}
+
+void KZHashAhead::finishHashing()
+{
+    pool_->finish();
+    const std::vector<KZSearchItemInfo*> first = std::move(first_);
+    first_.clear();
+    if (first.empty() || stopped_())
         return;
 
     // Round two: whole files whose first block another file has.
@@ -79,6 +110,7 @@ void KZHashAhead::hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, con
         std::unique_ptr<KZNodeCache>* cache;
         std::unique_ptr<KZNodeCache> own; // a candidate's, given back afterwards
         KZSearchItemInfo* owner = nullptr;
+        TreeToCheck* node = nullptr; // a tree node's, read into in place
     };
     // Every first block of the batch is counted before any is judged, so
     // that two copies in one batch both count as shared.
@@ -102,9 +134,9 @@ void KZHashAhead::hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, con
         if (met->partialNode) {
             TreeToCheck* node = met->partialNode;
             met->partialNode = nullptr;
-            whole.push_back({node->item.get(), &node->crcs, nullptr, nullptr});
+            whole.push_back({node->item.get(), &node->crcs, nullptr, nullptr, node});
         }
-        whole.push_back({item, nullptr, item->takeContentCache(), item});
+        whole.push_back({item, nullptr, item->takeContentCache(), item, nullptr});
     }
     for (Whole& w : whole) {
         if (!w.cache)
@@ -118,6 +150,8 @@ void KZHashAhead::hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, con
     for (Whole& w : whole) {
         if (w.owner)
             w.owner->setContentCache(std::move(w.own));
+        if (w.node)
+            w.node->noteFirstSum();
     }
 }
 

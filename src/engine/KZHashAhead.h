@@ -51,6 +51,16 @@ public:
     // first blocks of files whose size is shared, whole files whose first
     // block is shared too (and the tree node that met that block first).
     void hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
+    // The same in two halves: startHashing sets the pool to the first blocks
+    // and returns at once, so that the driver can file the batch before
+    // meanwhile; finishHashing waits for them and hashes the whole files.
+    // Between the two the batch's items (their caches and unreadable flags)
+    // are the pool's, and only one batch is ever being hashed.
+    void startHashing(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
+    void finishHashing();
+    // The pool, for other work of the driver's between batches.
+    KZHashPool& pool() { return *pool_; }
+
     // A tree node whose file was hashed only in part, so that the pool can
     // finish it when a file with the same first block comes.
     void notePartialNode(TreeToCheck* node);
@@ -58,12 +68,15 @@ public:
     void forgetPartialNode(const TreeToCheck* node);
 
 private:
-    // Per size, the candidates of other files than the first one met (names
-    // of one file share their bytes without a read).
-    struct SizeMet {
-        quint32 others = 0;
-        quint64 first = 0; // the first file's identity, mixed
-    };
+    // Per size, the first file met (its identity, mixed) and whether
+    // another file had a candidate of that size too (names of one file
+    // share their bytes without a read). A word per size: the top bit says
+    // shared, the others hold the identity. Small sizes, which most files
+    // of a tree have, are looked up by index: every candidate passes here
+    // with the candidate lock held.
+    static constexpr quint64 kShared = quint64(1) << 63;
+    static constexpr quint64 kIndexedSizes = 65536;
+    quint64* sizeMet(quint64 size);
     struct FirstBlock {
         quint64 size;
         quint64 head; // the digest's first bytes
@@ -80,6 +93,10 @@ private:
     KZCrc32& crc32_;
     std::unique_ptr<KZHashPool> pool_;
     std::function<bool()> stopped_;
-    std::unordered_map<quint64, SizeMet> sizesMet_;
+    std::vector<quint64> smallSizesMet_; // by size, grown to the largest met; 0 when none met
+    std::unordered_map<quint64, quint64> sizesMet_;
     std::unordered_map<FirstBlock, FirstBlockMet, FirstBlockHash> firstBlocksMet_;
+    // The batch whose first blocks are being hashed, and the piece of work.
+    std::vector<KZSearchItemInfo*> first_;
+    std::function<void(std::size_t)> firstBlock_;
 };

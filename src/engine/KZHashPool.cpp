@@ -67,12 +67,18 @@ void KZHashPool::run()
 
 void KZHashPool::forEach(std::size_t count, const std::function<void(std::size_t)>& work)
 {
+    start(count, work);
+    finish();
+}
+
+void KZHashPool::start(std::size_t count, const std::function<void(std::size_t)>& work)
+{
     if (count == 0)
         return;
-    // A few pieces are not worth waking threads for.
+    // A few pieces are not worth waking threads for: finish runs them.
     if (workers_.empty() || count < 4) {
-        for (std::size_t i = 0; i < count; ++i)
-            work(i);
+        inline_ = &work;
+        inlineCount_ = count;
         return;
     }
     {
@@ -84,11 +90,35 @@ void KZHashPool::forEach(std::size_t count, const std::function<void(std::size_t
         next_ = 0;
         ++generation_;
     }
-    // Only as many threads as there are pieces for: each woken thread takes
-    // the lock once more on its way out.
-    for (std::size_t i = 1; i < count && i <= workers_.size(); ++i)
+    // A thread for every few pieces: waking one costs about as much as
+    // hashing a dozen small files, and each woken thread takes the lock
+    // once more on its way out.
+    const std::size_t wanted = std::max<std::size_t>(1, count / kPiecesPerThread);
+    for (std::size_t i = 0; i < wanted && i < workers_.size(); ++i)
         wake_.notify_one();
-    takePieces(work, count);
+}
+
+void KZHashPool::finish()
+{
+    if (inline_) {
+        const std::function<void(std::size_t)>& work = *inline_;
+        const std::size_t count = inlineCount_;
+        inline_ = nullptr;
+        inlineCount_ = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            work(i);
+        return;
+    }
+    const std::function<void(std::size_t)>* work = nullptr;
+    std::size_t count = 0;
+    {
+        std::lock_guard guard(mutex_);
+        work = work_;
+        count = count_;
+    }
+    if (!work)
+        return; // nothing open
+    takePieces(*work, count);
     // Every piece has been claimed; the batch is done when no thread is
     // still inside one, and none may be when the next batch is set up.
     std::unique_lock lock(mutex_);

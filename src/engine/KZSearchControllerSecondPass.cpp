@@ -88,24 +88,32 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
     // Only the driver's own stack is hashed ahead: the pool has one caller.
     const bool hashes = &stack == &itemInfoCStyle_ && hashAhead_;
     std::vector<bool> sizeShared;
-    for (;;) {
+    auto pop = [&] {
         // While the scan runs the driver looks up after every few candidates
         // for a worker waiting for its next folder.
         const std::size_t most = !hashes ? 1 : (mainCompleted_ ? 512 : 64);
-        const std::vector<KZSearchItemInfoRef> batch = popBatch(stack, most, &sizeShared);
-        if (batch.empty())
-            break;
+        std::vector<KZSearchItemInfoRef> popped = popBatch(stack, most, &sizeShared);
+        if (hashes && !popped.empty())
+            hashAhead_->startHashing(popped, sizeShared);
+        return popped;
+    };
+    std::vector<KZSearchItemInfoRef> batch = pop();
+    while (!batch.empty()) {
         if (hashes)
-            hashAhead_->hashAheadOf(batch, sizeShared);
+            hashAhead_->finishHashing();
+        // The pool reads the next batch's first blocks while this one is
+        // filed: the candidates are filed in the order they were popped
+        // all the same. A batch popped is filed before the driver turns to
+        // anything else.
+        const unsigned busy = workersBusy_.load();
+        const bool workerIdle = !mainCompleted_ && !isSearchSynchronize_ && (busy & 3u) != 3u;
+        std::vector<KZSearchItemInfoRef> next;
+        if (!workerIdle && (duration || !wasStopped()))
+            next = pop(); // else the driver hands the idle worker its next folder first
         for (const KZSearchItemInfoRef& item : batch)
             fileCandidate(item);
-
-        const unsigned busy = workersBusy_.load();
-        if (!mainCompleted_ && !isSearchSynchronize_ && (busy & 3u) != 3u)
-            break; // the driver hands the idle worker its next folder first
-        if (!duration && wasStopped())
-            break;
-        if (mainCompleted_ && busy == 0 && !contentImagesIsWorking_ && !foldersContentIsWorking_
+        batch = std::move(next);
+        if (mainCompleted_ && workersBusy_.load() == 0 && !contentImagesIsWorking_ && !foldersContentIsWorking_
             && !progressAlreadyChanged_.exchange(true) && progressCntrl_)
             progressCntrl_->showDeterminateProgress();
     }

@@ -3,6 +3,7 @@
 #include "engine/KZCompareCodes.h"
 #include "engine/KZCrc32.h"
 #include "engine/KZHashAhead.h"
+#include "engine/KZHashPool.h"
 #include "platform/DirectoryListing.h"
 #include "settings/KZSearchCriteria.h"
 
@@ -22,7 +23,8 @@ KZSecondPass::KZSecondPass(const KZSearchCriteria& criteria, KZCrc32* crc32,
       readingIsTerminated_(readingIsTerminated),
       delegate_(delegate),
       isSameSearch_(criteria.isSameSearch()),
-      isUniqueSearch_(criteria.isUniqueSearch())
+      isUniqueSearch_(criteria.isUniqueSearch()),
+      bySizeTrees_(treeOrderedBySizeFirst())
 {
 }
 
@@ -30,6 +32,8 @@ KZSecondPass::~KZSecondPass()
 {
     freeTree(checkTree_);
     freeTree(checkTreeForImages_);
+    for (auto& [size, tree] : sizeTrees_)
+        freeTree(tree);
 }
 
 void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
@@ -46,51 +50,33 @@ void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
         return;
     }
 
-    KZTreeSizeIndex* sizes = nullptr;
-    if (tree == &checkTree_ && treeOrderedBySizeFirst()) {
-        if (!node->keyed || node->imageContent)
-            checkTreeSizes_.disable();
-        else if (checkTreeSizes_.usable())
-            sizes = &checkTreeSizes_;
-    }
+    node->noteFirstSum();
     TreeToCheck** link = tree;
-    if (TreeToCheck** entry = sizes ? sizes->entry(node->totSize) : nullptr) {
-        link = entry;
-        sizes = nullptr; // known already
-    }
+    if (which == Tree::Main && bySizeTrees_ && node->keyed && !node->imageContent)
+        link = &sizeTrees_[node->totSize]; // a node without the key meets only its like
     for (;;) {
         if (!*link) {
-            if (sizes)
-                sizes->note(node->totSize, link);
-            if (tree == &checkTree_ && hashAhead_)
+            if (which == Tree::Main && hashAhead_)
                 hashAhead_->notePartialNode(node.get());
             *link = node.release();
             return;
         }
         TreeToCheck& here = **link;
-        if (sizes && here.keyed && here.totSize == node->totSize) {
-            sizes->note(node->totSize, link);
-            sizes = nullptr;
-        }
-        const bool failedBefore = here.unreadable;
         qint16 r = compareForSameUnique(here, *node);
-        if (here.unreadable != failedBefore && tree == &checkTree_) {
-            // It now passes every size alike, or is about to leave the tree.
-            checkTreeSizes_.clear();
-            sizes = nullptr;
+        if (here.unreadable) {
+            // Its file failed: it leaves the tree, so that no later candidate
+            // opens it again, and the candidate goes on from its place.
+            std::unique_ptr<TreeToCheck> gone = unlinkNode(link);
+            if (gone->inGroup)
+                (which == Tree::Main ? failedHeads_ : failedImageHeads_).push_back(std::move(gone));
+            else
+                delegate_.candidateDropped();
+            if (!node->unreadable)
+                continue;
         }
         if (node->unreadable) {
             delegate_.candidateDropped();
             return;
-        }
-        if (here.unreadable && !here.inGroup) {
-            // Its file failed: it leaves the tree, so that no later candidate
-            // opens it again, and the candidate goes on from its place.
-            if (tree == &checkTree_)
-                checkTreeSizes_.clear();
-            unlinkNode(link);
-            delegate_.candidateDropped();
-            continue;
         }
 
         if (folderSearch) {
@@ -117,6 +103,7 @@ void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
         }
 
         // A duplicate of the tree node.
+        node->forgetFirstSum();
         delegate_.joinGroup(here, std::move(node));
         return;
     }
@@ -125,7 +112,7 @@ void KZSecondPass::addNode(std::unique_ptr<TreeToCheck> node, Tree which)
 bool KZSecondPass::treeOrderedBySizeFirst() const
 {
     // Names come before sizes in the cascade, folders and durations order or
-    // join nodes by other means: the size index serves only the plain cascade.
+    // join nodes by other means: trees by size serve only the plain cascade.
     return (criteria_.isSameSize() || criteria_.isUniqueSize()) && !criteria_.isSameName()
         && !criteria_.isUniqueName() && !criteria_.isFolderCompareContent() && !criteria_.isNestedEmptied()
         && !criteria_.isOnlySameDuration();
@@ -166,19 +153,53 @@ std::unique_ptr<TreeToCheck> KZSecondPass::unlinkNode(TreeToCheck** link)
 
 void KZSecondPass::emptyTree(Tree which)
 {
-    if (which == Tree::Main)
-        checkTreeSizes_.reset();
-    TreeToCheck* tree = root(which);
+    // The one tree, then the trees by size from the smallest, then the
+    // group heads that left them: the same order whatever the timing.
+    std::vector<TreeToCheck*> trees{root(which)};
     root(which) = nullptr;
-    forEachNodePostOrder(tree, [this](TreeToCheck* raw) {
-        std::unique_ptr<TreeToCheck> node(raw);
-        node->left = nullptr;
-        node->right = nullptr;
+    if (which == Tree::Main) {
+        std::vector<std::pair<quint64, TreeToCheck*>> bySize(sizeTrees_.begin(), sizeTrees_.end());
+        sizeTrees_ = {};
+        std::sort(bySize.begin(), bySize.end());
+        for (const auto& [size, tree] : bySize)
+            trees.push_back(tree);
+    }
+    auto isFound = [this](const TreeToCheck& node) {
+        return (isSameSearch_ && node.inGroup) || (isUniqueSearch_ && !node.inGroup);
+    };
+    // Most nodes are not found and are only freed: the trees are walked and
+    // freed side by side on the pool, and what each walk found is handed
+    // on afterwards, tree by tree, in the order of a single walk.
+    std::vector<std::vector<TreeToCheck*>> found(trees.size());
+    auto walk = [&](std::size_t i) {
+        forEachNodePostOrder(trees[i], [&](TreeToCheck* node) {
+            node->left = nullptr;
+            node->right = nullptr;
+            node->crcs.reset();
+            node->forgetFirstSum();
+            if (isFound(*node))
+                found[i].push_back(node);
+            else
+                delete node;
+        });
+    };
+    if (which == Tree::Main && hashAhead_)
+        hashAhead_->pool().forEach(trees.size(), walk);
+    else
+        for (std::size_t i = 0; i < trees.size(); ++i)
+            walk(i);
+    for (const std::vector<TreeToCheck*>& nodes : found) {
+        for (TreeToCheck* node : nodes)
+            delegate_.foundInTree(std::unique_ptr<TreeToCheck>(node));
+    }
+    std::vector<std::unique_ptr<TreeToCheck>> failed
+        = std::move(which == Tree::Main ? failedHeads_ : failedImageHeads_);
+    for (std::unique_ptr<TreeToCheck>& node : failed) {
         node->crcs.reset();
-        const bool found = (isSameSearch_ && node->inGroup) || (isUniqueSearch_ && !node->inGroup);
-        if (found)
+        node->forgetFirstSum();
+        if (isFound(*node))
             delegate_.foundInTree(std::move(node));
-    });
+    }
 }
 
 // ---- The comparison cascade -----------------------------------------------------------------
@@ -212,6 +233,9 @@ qint16 KZSecondPass::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newN
         // names of one file hash alike); only files still to be read need
         // the items.
         if (criteria_.isCompareContent()) {
+            // What compareKnownContent would answer from the first block.
+            if (treeNode.hasFirstSum() && newNode.hasFirstSum() && treeNode.firstSum != newNode.firstSum)
+                return KZCrc32::compareForSameNumber(treeNode.firstSum, newNode.firstSum);
             if (const auto known = KZCrc32::compareKnownContent(treeNode.crcs.get(), newNode.crcs.get())) {
                 if (*known == KZCompare::kSame)
                     newNode.crcs.reset(); // a member of a group is never compared again
@@ -271,6 +295,8 @@ qint16 KZSecondPass::compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& n
     KZSearchItemInfo& newItem = *newNode.item;
     KZCrc32::Unreadable unreadable = KZCrc32::Unreadable::None;
     const qint16 r = crc32_->compareContentOfFile(treeItem, newItem, &treeNode.crcs, &newNode.crcs, &unreadable);
+    treeNode.noteFirstSum();
+    newNode.noteFirstSum();
     if (r == KZCompare::kSame) {
         newNode.crcs.reset(); // a member of a group is never compared again
         return r;

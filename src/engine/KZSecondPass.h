@@ -7,6 +7,8 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 
 class KZCrc32;
 class KZHashAhead;
@@ -27,6 +29,16 @@ class KZSearchItemInfo;
 // whose size nobody else has is never read. The trees are walked and freed
 // without recursion: equal sizes arriving in order make a chain as long as
 // the tree.
+//
+// Where the cascade orders by size before anything else, the main tree is a
+// tree per size: in one tree a candidate passes the nodes of other sizes by
+// size alone, so the nodes of its own size it meets, and their order, are
+// the same, and the walk does not pass the others at all.
+//
+// A node whose file fails leaves its tree at once, so that no candidate
+// opens it again or is led past the nodes below it; a group's head that
+// fails (one found through a second name, never read) is still handed on
+// as found when the trees are emptied.
 //
 // Threads: the main tree belongs to the driver, the image tree to the image
 // pass; each tree has that one writer. The counters and the found list are
@@ -75,6 +87,7 @@ public:
     // nodes without a group) to the delegate and frees the rest.
     void emptyTree(Tree tree);
 
+    // The main tree where it is one tree (a folder-content search).
     TreeToCheck* mainTree() const { return checkTree_; }
 
     // The comparison cascade: answers of KZCompareCodes.h.
@@ -100,8 +113,11 @@ private:
     KZHashAhead* hashAhead_ = nullptr;
     const bool isSameSearch_;
     const bool isUniqueSearch_;
+    const bool bySizeTrees_; // after the two above
 
     TreeToCheck* checkTree_ = nullptr;          // driver only
-    KZTreeSizeIndex checkTreeSizes_;            // driver only; where each size enters checkTree_
+    std::unordered_map<quint64, TreeToCheck*> sizeTrees_; // driver only; the main tree by size
+    std::vector<std::unique_ptr<TreeToCheck>> failedHeads_; // driver only; out of the main tree
+    std::vector<std::unique_ptr<TreeToCheck>> failedImageHeads_; // image pass only
     TreeToCheck* checkTreeForImages_ = nullptr; // image pass only
 };

@@ -29,23 +29,33 @@ struct TreeToCheck {
     // within one cache line. The item's size and image flag are copied here
     // when the node is made, as the item lies elsewhere in memory; the
     // comparisons clear imageContent together with the item's flag. They
-    // share one word (a size from 2^60 bytes on leaves the node unkeyed).
-    quint64 totSize : 60 = 0;
+    // share one word (a size from 2^59 bytes on leaves the node unkeyed).
+    quint64 totSize : 59 = 0;
     bool keyed : 1 = false;
     bool imageContent : 1 = false;
     bool inGroup : 1 = false;            // the node heads a group
     bool unreadable : 1 = false;         // its file failed once: never opened again
+    bool firstSumKnown : 1 = false;      // firstSum holds the place of groupID
     TreeToCheck* left = nullptr;         // the cascade answered 1
     TreeToCheck* right = nullptr;        // any other answer but 0 and -2
     std::unique_ptr<KZNodeCache> crcs;   // content cache or image record, made on demand
     KZSearchItemInfoRef item;            // one reference, released with the node
-    quint64 groupID = 0;                 // 0 until the node is in a group
+    // Until the node is in a group its group number is 0, and the place
+    // may hold the running sum of its file's first block instead, copied
+    // from the content cache (see noteFirstSum): most candidates of one
+    // size part at their first block, and a walk that finds the sum here
+    // does not touch the cache at all. A node keeps to 72 bytes, one
+    // allocation size below the next.
+    union {
+        quint64 groupID = 0;
+        quint32 firstSum;
+    };
     KZItemsInGroup itemsInGroup;         // absent outside a group
 
     TreeToCheck() = default;
     explicit TreeToCheck(KZSearchItemInfoRef candidate) : item(std::move(candidate))
     {
-        if (item && item->totSize() < (quint64(1) << 60)) {
+        if (item && item->totSize() < (quint64(1) << 59)) {
             totSize = item->totSize();
             imageContent = item->isImageContent();
             keyed = true;
@@ -57,49 +67,24 @@ struct TreeToCheck {
     // Answers no node when memory is exhausted, as the callers drop the
     // candidate then instead of failing the search.
     static std::unique_ptr<TreeToCheck> create(KZSearchItemInfoRef candidate = {});
+
+    // Takes the first block's sum from crcs again; called wherever crcs
+    // may have been read into. A node in a group keeps its number instead.
+    void noteFirstSum();
+    // The first block's sum, when the node holds it.
+    bool hasFirstSum() const { return firstSumKnown && !inGroup; }
+    // Gives the place back to the group number (0) before the node leaves
+    // the tree.
+    void forgetFirstSum()
+    {
+        if (hasFirstSum())
+            groupID = 0;
+        firstSumKnown = false;
+    }
 };
+
+static_assert(sizeof(TreeToCheck) <= 72, "a node fits an 80-byte allocation");
 
 // Frees a whole tree (its nodes release their items and caches) and empties
 // the link.
 void freeTree(TreeToCheck*& root);
-
-// In a tree ordered by size before anything else, a candidate of size s
-// passes nodes of other sizes by size alone, so it always reaches the same
-// first node of size s (or the same empty link, when there is none). This
-// remembers that link for every size, and a candidate starts its descent
-// there: it meets exactly the nodes it would meet from the root, in the same
-// order, without the upper levels. New nodes go in at the leaves and do not
-// move that link; whatever reshapes the tree or changes how a node orders
-// other sizes (a node unlinked, a node whose file failed) empties the index,
-// which the next descents from the root fill again.
-class KZTreeSizeIndex {
-public:
-    TreeToCheck** entry(quint64 size) const
-    {
-        const auto found = entries_.find(size);
-        return found == entries_.end() ? nullptr : found->second;
-    }
-    void note(quint64 size, TreeToCheck** link)
-    {
-        if (usable_)
-            entries_.emplace(size, link);
-    }
-    void clear() { entries_ = {}; }
-    // A node the index cannot place (no size key) is in the tree: candidates
-    // start at the root until the tree is emptied.
-    void disable()
-    {
-        clear();
-        usable_ = false;
-    }
-    bool usable() const { return usable_; }
-    void reset()
-    {
-        clear();
-        usable_ = true;
-    }
-
-private:
-    std::unordered_map<quint64, TreeToCheck**> entries_;
-    bool usable_ = true;
-};

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -65,6 +66,33 @@ TEST(KZHashPoolTest, OneThreadAndTinyBatchesRunOnTheCaller)
     }
     KZHashPool pool(4);
     pool.forEach(0, [](std::size_t) { ADD_FAILURE() << "no piece in an empty batch"; });
+}
+
+TEST(KZHashPoolTest, StartedBatchRunsBesideTheCallerAndEndsWithFinish)
+{
+    // The driver files one batch while the pool hashes the next: between
+    // start and finish the caller works on its own, and finish returns
+    // only when every piece ran once, whether the pool's threads took them
+    // all, some, or none (one thread, a few pieces).
+    for (const unsigned threads : {1u, 2u, 8u}) {
+        SCOPED_TRACE(threads);
+        KZHashPool pool(threads);
+        for (int batch = 0; batch < 400; ++batch) {
+            const std::size_t count = std::size_t(batch % 9) * (batch % 3 == 0 ? 40 : 1);
+            auto pieceRuns = std::make_unique<std::atomic<int>[]>(count + 1);
+            const std::function<void(std::size_t)> work = [counts = pieceRuns.get()](std::size_t piece) {
+                counts[piece].fetch_add(1);
+            };
+            pool.start(count, work);
+            if (batch % 4 == 0)
+                std::this_thread::yield(); // the caller's own work
+            pool.finish();
+            for (std::size_t piece = 0; piece < count; ++piece)
+                ASSERT_EQ(pieceRuns[piece].load(), 1) << "batch " << batch << " piece " << piece;
+            ASSERT_EQ(pieceRuns[count].load(), 0);
+        }
+        pool.finish(); // nothing open: returns at once
+    }
 }
 
 } // namespace

@@ -4,10 +4,16 @@
 #include "EngineTestSupport.h"
 
 #include "engine/KZCompareCodes.h"
+#include "engine/KZCrc32.h"
 #include "engine/KZSecondPass.h"
 #include "settings/KZSearchCriteria.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <sys/stat.h>
 
 using namespace enginetest;
 
@@ -105,6 +111,52 @@ TEST(KZSecondPass, UnreadableCandidateIsCountedAndDroppedBeforeItMeetsAnyone)
     EXPECT_EQ(filing.unreadable, 1);
     EXPECT_EQ(filing.dropped, 1);
     EXPECT_EQ(pass.mainTree(), nullptr);
+}
+
+TEST(KZSecondPass, GroupHeadWhoseFileFailsLeavesTheTreeAndOtherSizesStillMeet)
+{
+    // Two names of one file form a group without a read. When a later
+    // candidate of that size needs the file's bytes and they cannot be
+    // read, the head must not stand in the way of candidates of other
+    // sizes: a copy filed after the failure still meets its original, and
+    // the head is still handed on as found, its file opened once.
+    kztest::TempDir dir;
+    const fs::path head = dir.write("head", randomBytes(100, 1));
+    const fs::path link = dir / "link";
+    fs::create_hard_link(head, link);
+    const fs::path other = dir.write("other", randomBytes(100, 2));
+    const fs::path small = dir.write("small", randomBytes(50, 3));
+    const fs::path copy = dir.write("copy", randomBytes(50, 3));
+
+    QVariantMap request = bySize("isSame");
+    request.insert(str("isContent"), true);
+    request.insert(str("contentStruct"), QVariantMap{{str("isData"), true}});
+    const KZSearchCriteria criteria(request);
+    const std::atomic<bool> readingIsTerminated{false};
+    ObservingReader reader;
+    reader.refused = head;
+    KZCrc32 crc32(nullptr, &reader);
+    RecordingFiling filing;
+    KZSecondPass pass(criteria, &crc32, readingIsTerminated, filing);
+
+    for (const fs::path& path : {head, link, small, other, copy}) {
+        auto info = item(path, QString::fromStdString(path.filename().native()));
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        info->setTotSize(quint64(st.st_size));
+        info->setIsRegularFile(true);
+        info->setDevice(quint64(st.st_dev));
+        info->setInode(quint64(st.st_ino));
+        info->setLinkCount(quint64(st.st_nlink));
+        pass.addNode(TreeToCheck::create(std::move(info)), KZSecondPass::Tree::Main);
+    }
+    using Pair = std::pair<fs::path, fs::path>;
+    EXPECT_EQ(filing.joined, (std::vector<Pair>{{head, link}, {small, copy}}));
+    EXPECT_EQ(filing.unreadable, 1);
+    EXPECT_EQ(reader.attempts[head], 1);
+    pass.emptyTree(KZSecondPass::Tree::Main);
+    std::sort(filing.found.begin(), filing.found.end());
+    EXPECT_EQ(filing.found, (std::vector<fs::path>{head, small}));
 }
 
 } // namespace
