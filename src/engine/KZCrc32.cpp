@@ -4,16 +4,20 @@
 #include "engine/KZContentCache.h"
 #include "engine/KZImageRecord.h"
 #include "engine/KZSearchItemInfo.h"
+#include "media/KZImageDecoding.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "settings/KZNotificationNames.h"
 
 #include <QByteArray>
-#include <QImage>
 
+// The direct SHA-1 functions are marked deprecated in favour of the provider
+// interface, which costs this program memory and time (see sha1Digest).
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/sha.h>
 
 #include <algorithm>
 #include <chrono>
@@ -43,33 +47,14 @@ char* blockBuffer()
     return buffer.get();
 }
 
-// Freed when the thread's work ends (threadFinished), so that no context
-// outlives the library's own cleanup at exit on a pool thread.
-struct DigestContext {
-    EVP_MD_CTX* context = nullptr;
-    ~DigestContext() { EVP_MD_CTX_free(context); }
-};
-
-DigestContext& threadDigestContext()
-{
-    thread_local DigestContext own;
-    return own;
-}
-
-// SHA-1 fetched from the provider once for the process and one digest
-// context per hashing thread: fetching the algorithm and making a context
-// for every block cost as much as hashing a small file.
+// SHA-1 through the library's direct digest functions: the algorithm
+// objects of its provider interface would initialise the provider machinery
+// (about 2 MiB resident for the process) and cost a look-up per file.
 bool sha1Digest(const char* data, std::size_t length, KZCrc32::Digest* digest)
 {
-    static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
-    EVP_MD_CTX*& context = threadDigestContext().context;
-    if (!context)
-        context = EVP_MD_CTX_new();
-    if (!sha1 || !context)
-        return false;
-    unsigned int digestLength = 0;
-    return EVP_DigestInit_ex(context, sha1, nullptr) == 1 && EVP_DigestUpdate(context, data, length) == 1
-        && EVP_DigestFinal_ex(context, digest->data(), &digestLength) == 1 && digestLength == digest->size();
+    SHA_CTX context;
+    return SHA1_Init(&context) == 1 && SHA1_Update(&context, data, length) == 1
+        && SHA1_Final(digest->data(), &context) == 1;
 }
 
 qint16 orderOfDigests(const KZCrc32::Digest& one, const KZCrc32::Digest& two)
@@ -109,9 +94,6 @@ quint32 KZCrc32::calculate_buffer_crc(quint64 count, quint32 crc, const quint8* 
 
 void KZCrc32::threadFinished()
 {
-    EVP_MD_CTX*& context = threadDigestContext().context;
-    EVP_MD_CTX_free(context);
-    context = nullptr;
     OPENSSL_thread_stop();
 }
 
@@ -427,30 +409,30 @@ std::unique_ptr<KZNodeCache> KZCrc32::CRCForImageWithURL(const std::filesystem::
             return nullptr;
         done += quint64(n);
     }
-    QImage image = QImage::fromData(bytes);
-    if (image.isNull())
+    const kzmedia::ImageDecodeFn decode = kzmedia::imageDecoder();
+    if (!decode)
+        return nullptr; // no decoder: compared by its bytes
+    struct Pixels {
+        EVP_MD_CTX* context = EVP_MD_CTX_new();
+        quint64 length = 0;
+        ~Pixels() { EVP_MD_CTX_free(context); }
+    } pixels;
+    if (!pixels.context || EVP_DigestInit_ex(pixels.context, EVP_sha256(), nullptr) != 1)
+        return nullptr;
+    quint32 width = 0;
+    quint32 height = 0;
+    const auto row = [](void* context, const unsigned char* line, std::size_t lineBytes) {
+        auto* p = static_cast<Pixels*>(context);
+        p->length += lineBytes;
+        return EVP_DigestUpdate(p->context, line, lineBytes) == 1;
+    };
+    if (!decode(bytes.constData(), std::size_t(bytes.size()), &width, &height, row, &pixels))
         return nullptr; // not a picture after all: compared by its bytes
-    // One format for every picture, so that the same pixels saved as PNG or
-    // BMP, or with other metadata, give the same bytes here.
-    image = image.convertToFormat(QImage::Format_RGBA8888);
-    if (image.isNull())
-        return nullptr;
-    const std::size_t rowBytes = std::size_t(image.width()) * 4;
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    if (!context)
-        return nullptr;
     KZImageRecord::Digest digest{};
     unsigned int digestLength = 0;
-    bool ok = EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
-    // Row by row: the padding at the end of a scan line is no pixel.
-    for (int y = 0; ok && y < image.height(); ++y)
-        ok = EVP_DigestUpdate(context, image.constScanLine(y), rowBytes) == 1;
-    ok = ok && EVP_DigestFinal_ex(context, digest.data(), &digestLength) == 1 && digestLength == digest.size();
-    EVP_MD_CTX_free(context);
-    if (!ok)
+    if (EVP_DigestFinal_ex(pixels.context, digest.data(), &digestLength) != 1 || digestLength != digest.size())
         return nullptr;
-    return std::make_unique<KZImageRecord>(quint64(rowBytes) * quint64(image.height()), quint32(image.width()),
-                                           quint32(image.height()), digest);
+    return std::make_unique<KZImageRecord>(pixels.length, width, height, digest);
 }
 
 qint16 KZCrc32::compareContentOfPhoto(const std::filesystem::path& one, const std::filesystem::path& two,
