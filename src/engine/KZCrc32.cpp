@@ -4,6 +4,7 @@
 #include "engine/KZContentCache.h"
 #include "engine/KZImageRecord.h"
 #include "engine/KZSearchItemInfo.h"
+#include "engine/KZSha1.h"
 #include "media/KZImageDecoding.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
@@ -11,13 +12,9 @@
 #include "settings/KZNotificationNames.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QCryptographicHash>
 
-// The direct SHA-1 functions are marked deprecated in favour of the provider
-// interface, which costs this program memory and time (see sha1Digest).
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/sha.h>
 
 #include <algorithm>
 #include <chrono>
@@ -47,14 +44,10 @@ char* blockBuffer()
     return buffer.get();
 }
 
-// SHA-1 through the library's direct digest functions: the algorithm
-// objects of its provider interface would initialise the provider machinery
-// (about 2 MiB resident for the process) and cost a look-up per file.
 bool sha1Digest(const char* data, std::size_t length, KZCrc32::Digest* digest)
 {
-    SHA_CTX context;
-    return SHA1_Init(&context) == 1 && SHA1_Update(&context, data, length) == 1
-        && SHA1_Final(digest->data(), &context) == 1;
+    *digest = kzsha1::digest(data, length);
+    return true;
 }
 
 qint16 orderOfDigests(const KZCrc32::Digest& one, const KZCrc32::Digest& two)
@@ -94,7 +87,8 @@ quint32 KZCrc32::calculate_buffer_crc(quint64 count, quint32 crc, const quint8* 
 
 void KZCrc32::threadFinished()
 {
-    OPENSSL_thread_stop();
+    // Hashing keeps nothing per thread any more; the hook stays for the
+    // threads' owners.
 }
 
 qint16 KZCrc32::compareForSameNumber(quint32 first, quint32 second)
@@ -413,25 +407,24 @@ std::unique_ptr<KZNodeCache> KZCrc32::CRCForImageWithURL(const std::filesystem::
     if (!decode)
         return nullptr; // no decoder: compared by its bytes
     struct Pixels {
-        EVP_MD_CTX* context = EVP_MD_CTX_new();
+        QCryptographicHash hash{QCryptographicHash::Sha256};
         quint64 length = 0;
-        ~Pixels() { EVP_MD_CTX_free(context); }
     } pixels;
-    if (!pixels.context || EVP_DigestInit_ex(pixels.context, EVP_sha256(), nullptr) != 1)
-        return nullptr;
     quint32 width = 0;
     quint32 height = 0;
     const auto row = [](void* context, const unsigned char* line, std::size_t lineBytes) {
         auto* p = static_cast<Pixels*>(context);
         p->length += lineBytes;
-        return EVP_DigestUpdate(p->context, line, lineBytes) == 1;
+        p->hash.addData(QByteArrayView(line, qsizetype(lineBytes)));
+        return true;
     };
     if (!decode(bytes.constData(), std::size_t(bytes.size()), &width, &height, row, &pixels))
         return nullptr; // not a picture after all: compared by its bytes
     KZImageRecord::Digest digest{};
-    unsigned int digestLength = 0;
-    if (EVP_DigestFinal_ex(pixels.context, digest.data(), &digestLength) != 1 || digestLength != digest.size())
+    const QByteArrayView result = pixels.hash.resultView();
+    if (std::size_t(result.size()) != digest.size())
         return nullptr;
+    std::memcpy(digest.data(), result.data(), digest.size());
     return std::make_unique<KZImageRecord>(pixels.length, width, height, digest);
 }
 
