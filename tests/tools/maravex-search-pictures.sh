@@ -9,25 +9,9 @@ trap 'rm -rf "$work"' EXIT
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
   XDG_CACHE_HOME="$work/home/.cache" XDG_STATE_HOME="$work/home/.local/state"
 mkdir -p "$HOME" "$work/tree"
-criteria() {
-  cat <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0">
-<dict>
-	<key>isSize</key><true/>
-	<key>sizeStruct</key>
-	<dict><key>isSame</key><true/><key>isUnique</key><false/><key>isLimitSize</key><false/></dict>
-	<key>isContent</key><true/>
-	<key>contentStruct</key>
-	<dict><key>isData</key><true/><key>skipData</key><true/><key>skipDataAmount</key><integer>0</integer>
-	<key>skipRes</key><false/><key>treatPack</key><false/></dict>
-	$1
-</dict>
-</plist>
-PLIST
-}
-criteria "" > "$work/bytes.plist"
-criteria "<key>check_image_metadata_option</key><integer>1</integer>" > "$work/pixels.plist"
+. "$(dirname "$0")/content-criteria.sh"
+content_criteria > "$work/bytes.plist"
+content_criteria "<key>check_image_metadata_option</key><integer>1</integer>" > "$work/pixels.plist"
 
 # One 7x5 picture as PNG and as BMP, another as PNG, and two copies of a text.
 python3 -I -S - "$work/tree" <<'PY'
