@@ -309,7 +309,8 @@ int main(int argc, char** argv)
     // A criteria file may also say how pictures are compared, under the
     // preference's own key (1 by their pixels, 2 by their bytes). It holds
     // for this run only: the run reads a copy of the user's preferences.
-    QTemporaryDir runDefaults;
+    // Made only when needed: it lasts until the end of the run.
+    std::optional<QTemporaryDir> runDefaults;
     std::optional<qint64> imageOption;
     if (!criteriaFile.empty()) {
         const std::optional<QVariantMap> file = platform::PropertyList::readDictionary(criteriaFile);
@@ -317,9 +318,10 @@ int main(int argc, char** argv)
             imageOption = file->value(KZDefaultsKey::check_image_metadata_option).toLongLong();
     }
     if (imageOption || !musicLibrary.empty()) {
-        const fs::path copy = fs::path(runDefaults.path().toStdString()) / "defaults.plist";
+        runDefaults.emplace();
+        const fs::path copy = fs::path(runDefaults->path().toStdString()) / "defaults.plist";
         std::error_code ec;
-        if (!runDefaults.isValid()
+        if (!runDefaults->isValid()
             || (fs::exists(platform::UserDefaults::defaultFilePath(), ec)
                 && !fs::copy_file(platform::UserDefaults::defaultFilePath(), copy, ec))) {
             complain("cannot make a private copy of the preferences");
