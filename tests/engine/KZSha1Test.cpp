@@ -24,7 +24,7 @@ TEST(KZSha1, EqualsTheStandardDigestAtEveryLengthAndAlignment)
     EXPECT_EQ(hex(kzsha1::digest("", 0)), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
 
     std::mt19937 random(7);
-    std::vector<char> bytes(200'000);
+    std::vector<char> bytes(200'008); // the longest length at the largest offset
     for (char& byte : bytes)
         byte = char(random());
     std::vector<std::size_t> lengths;
