@@ -5,12 +5,8 @@
 # their paths' order, the order in which a search would number them.
 set -euo pipefail
 tool=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
-  XDG_CACHE_HOME="$work/home/.cache" XDG_STATE_HOME="$work/home/.local/state"
-mkdir -p "$HOME" "$work/tree/a" "$work/tree/m" "$work/tree/z"
-. "$(dirname "$0")/content-criteria.sh"
+. "$(dirname "$0")/search-tool-test.sh"
+mkdir -p "$work/tree/a" "$work/tree/m" "$work/tree/z"
 content_criteria > "$work/criteria.plist"
 t=$work/tree
 for i in 1 2 3 4 5 6 7 8; do

@@ -4,12 +4,8 @@
 # and a picture search finds the same picture saved as PNG and as BMP.
 set -euo pipefail
 tool=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
-  XDG_CACHE_HOME="$work/home/.cache" XDG_STATE_HOME="$work/home/.local/state"
-mkdir -p "$HOME" "$work/tree"
-. "$(dirname "$0")/content-criteria.sh"
+. "$(dirname "$0")/search-tool-test.sh"
+mkdir -p "$work/tree"
 content_criteria > "$work/bytes.plist"
 content_criteria "<key>check_image_metadata_option</key><integer>1</integer>" > "$work/pixels.plist"
 
