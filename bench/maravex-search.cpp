@@ -330,9 +330,12 @@ int main(int argc, char** argv)
         platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(copy));
     }
 
-    KZDefaultsRegistry::setupDefaultsPreferences();
 #ifdef KZ_SEARCH_TOOL_SAVES
+    // A saved result keeps the labels' names: the string tables are needed.
+    KZDefaultsRegistry::setupDefaultsPreferences();
     consolesave::prepareProcess();
+#else
+    KZDefaultsRegistry::setupSearchDefaults(platform::UserDefaults::standard());
 #endif
     if (imageOption)
         platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
