@@ -20,6 +20,14 @@
 // Ctrl-C stops the search; what was found until then is still printed.
 // --save also writes the result, marked as a result window first marks it,
 // to a saved-result file that the program opens.
+//
+// Two builds share this file. maravex-search links the engine alone, so a
+// search starts without the graphics, image-metadata and audio-tag
+// libraries (about 10 MiB resident); pictures compared by their pixels load
+// the decoder module beside it on the first picture. Saving builds the
+// result window's model of the found items, which needs those libraries:
+// maravex-search-full has them linked, and a run with --save becomes a run
+// of it (the same arguments, the same output).
 // The libraries' own passes are still to come: a library is read, its size
 // reported on standard error, and it contributes no items yet.
 
@@ -37,15 +45,16 @@
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
-#include "result/model/KZFoundItem.h"
-#include "result/model/KZLibraryLookups.h"
-#include "resultfiles/KZSaveResult.h"
 #include "services/KZOpenFileLimit.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchStuff.h"
 #include "settings/KZSourceItem.h"
+
+#ifdef KZ_SEARCH_TOOL_SAVES
+#include "ConsoleSave.h"
+#endif
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -222,6 +231,19 @@ std::vector<Record> inPathOrder(std::vector<Record> records)
     return out;
 }
 
+#ifndef KZ_SEARCH_TOOL_SAVES
+// The run goes on as the build that can save, with the same arguments.
+int runAsFullBuild(char** argv)
+{
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    const fs::path full = (ec ? fs::path(argv[0]).parent_path() : self.parent_path()) / "maravex-search-full";
+    ::execv(full.c_str(), argv);
+    complain(full.native() + ": " + std::strerror(errno) + " (--save needs it)");
+    return 1;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -237,8 +259,6 @@ int main(int argc, char** argv)
                      static_cast<unsigned long long>(KZOpenFileLimit::kNeededForSearch));
         return 1;
     }
-    QCoreApplication app(argc, argv);
-
     bool nulTerminated = false;
     bool foundOrder = false;
     bool folders = false;
@@ -280,11 +300,17 @@ int main(int argc, char** argv)
     }
     if (paths.empty() && musicLibrary.empty())
         return usage();
+#ifndef KZ_SEARCH_TOOL_SAVES
+    if (!saveFile.empty())
+        return runAsFullBuild(argv);
+#endif
+    QCoreApplication app(argc, argv);
 
     // A criteria file may also say how pictures are compared, under the
     // preference's own key (1 by their pixels, 2 by their bytes). It holds
     // for this run only: the run reads a copy of the user's preferences.
-    QTemporaryDir runDefaults;
+    // Made only when needed: it lasts until the end of the run.
+    std::optional<QTemporaryDir> runDefaults;
     std::optional<qint64> imageOption;
     if (!criteriaFile.empty()) {
         const std::optional<QVariantMap> file = platform::PropertyList::readDictionary(criteriaFile);
@@ -292,9 +318,10 @@ int main(int argc, char** argv)
             imageOption = file->value(KZDefaultsKey::check_image_metadata_option).toLongLong();
     }
     if (imageOption || !musicLibrary.empty()) {
-        const fs::path copy = fs::path(runDefaults.path().toStdString()) / "defaults.plist";
+        runDefaults.emplace();
+        const fs::path copy = fs::path(runDefaults->path().toStdString()) / "defaults.plist";
         std::error_code ec;
-        if (!runDefaults.isValid()
+        if (!runDefaults->isValid()
             || (fs::exists(platform::UserDefaults::defaultFilePath(), ec)
                 && !fs::copy_file(platform::UserDefaults::defaultFilePath(), copy, ec))) {
             complain("cannot make a private copy of the preferences");
@@ -303,9 +330,13 @@ int main(int argc, char** argv)
         platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(copy));
     }
 
+#ifdef KZ_SEARCH_TOOL_SAVES
+    // A saved result keeps the labels' names: the string tables are needed.
     KZDefaultsRegistry::setupDefaultsPreferences();
-    // Saved library items carry their library's positions, as in the program.
-    KZLibraryLookups::install(KZLibraryLookups::fromReaders());
+    consolesave::prepareProcess();
+#else
+    KZDefaultsRegistry::setupSearchDefaults(platform::UserDefaults::standard());
+#endif
     if (imageOption)
         platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
     if (!musicLibrary.empty()) {
@@ -382,10 +413,14 @@ int main(int argc, char** argv)
 
     KZFoundList list = KZFoundListParcel::take(result.value(str("KZResultFoundItems")));
     std::vector<Record> records;
-    KZFoundItemArray toSave;
+#ifdef KZ_SEARCH_TOOL_SAVES
+    consolesave::FoundItems toSave;
+#endif
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
+#ifdef KZ_SEARCH_TOOL_SAVES
         if (!saveFile.empty())
-            toSave.append(KZFoundItem::itemWithTreeNode(*node));
+            toSave.add(*node);
+#endif
         records.push_back({node->groupID, node->item->totSize(), node->item->urlBytes()});
     }
     if (!foundOrder)
@@ -402,13 +437,15 @@ int main(int argc, char** argv)
             groups.insert(record.group);
     }
     std::fflush(stdout);
+#ifdef KZ_SEARCH_TOOL_SAVES
     if (!saveFile.empty()) {
         QString error;
-        if (!KZSaveResult::saveSearchResult(toSave, result, sources, saveFile, &error)) {
+        if (!toSave.save(result, sources, saveFile, &error)) {
             complain(error.toStdString());
             return 1;
         }
     }
+#endif
 
     const QVariantList deads = result.value(str("KZResultFoundDeads")).toList();
     for (const QVariant& dead : deads) {

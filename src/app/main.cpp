@@ -4,6 +4,7 @@
 #include "app/ui/KZStateDriver.h"
 #include "preferences/KZBundleInfo.h"
 
+#include "media/decoder/KZImageDecoder.h"
 #include "platform/MallocArenas.h"
 #include "platform/OpenedFiles.h"
 #include "platform/Paths.h"
@@ -38,6 +39,9 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // The windows need the graphics library anyway: pictures are decoded by
+    // the linked decoder, never a module.
+    kzmedia::installImageDecoder(&kzmedia::decodeImageRGBA);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Maravex"));
     QApplication::setApplicationVersion(KZShortVersionString());

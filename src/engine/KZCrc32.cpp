@@ -4,16 +4,17 @@
 #include "engine/KZContentCache.h"
 #include "engine/KZImageRecord.h"
 #include "engine/KZSearchItemInfo.h"
+#include "engine/KZSha1.h"
+#include "media/KZImageDecoding.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "settings/KZNotificationNames.h"
 
 #include <QByteArray>
-#include <QImage>
+#include <QByteArrayView>
+#include <QCryptographicHash>
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -43,33 +44,10 @@ char* blockBuffer()
     return buffer.get();
 }
 
-// Freed when the thread's work ends (threadFinished), so that no context
-// outlives the library's own cleanup at exit on a pool thread.
-struct DigestContext {
-    EVP_MD_CTX* context = nullptr;
-    ~DigestContext() { EVP_MD_CTX_free(context); }
-};
-
-DigestContext& threadDigestContext()
-{
-    thread_local DigestContext own;
-    return own;
-}
-
-// SHA-1 fetched from the provider once for the process and one digest
-// context per hashing thread: fetching the algorithm and making a context
-// for every block cost as much as hashing a small file.
 bool sha1Digest(const char* data, std::size_t length, KZCrc32::Digest* digest)
 {
-    static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
-    EVP_MD_CTX*& context = threadDigestContext().context;
-    if (!context)
-        context = EVP_MD_CTX_new();
-    if (!sha1 || !context)
-        return false;
-    unsigned int digestLength = 0;
-    return EVP_DigestInit_ex(context, sha1, nullptr) == 1 && EVP_DigestUpdate(context, data, length) == 1
-        && EVP_DigestFinal_ex(context, digest->data(), &digestLength) == 1 && digestLength == digest->size();
+    *digest = kzsha1::digest(data, length);
+    return true;
 }
 
 qint16 orderOfDigests(const KZCrc32::Digest& one, const KZCrc32::Digest& two)
@@ -109,10 +87,8 @@ quint32 KZCrc32::calculate_buffer_crc(quint64 count, quint32 crc, const quint8* 
 
 void KZCrc32::threadFinished()
 {
-    EVP_MD_CTX*& context = threadDigestContext().context;
-    EVP_MD_CTX_free(context);
-    context = nullptr;
-    OPENSSL_thread_stop();
+    // Hashing keeps nothing per thread any more; the hook stays for the
+    // threads' owners.
 }
 
 qint16 KZCrc32::compareForSameNumber(quint32 first, quint32 second)
@@ -427,30 +403,29 @@ std::unique_ptr<KZNodeCache> KZCrc32::CRCForImageWithURL(const std::filesystem::
             return nullptr;
         done += quint64(n);
     }
-    QImage image = QImage::fromData(bytes);
-    if (image.isNull())
+    const kzmedia::ImageDecodeFn decode = kzmedia::imageDecoder();
+    if (!decode)
+        return nullptr; // no decoder: compared by its bytes
+    struct Pixels {
+        QCryptographicHash hash{QCryptographicHash::Sha256};
+        quint64 length = 0;
+    } pixels;
+    quint32 width = 0;
+    quint32 height = 0;
+    const auto row = [](void* context, const unsigned char* line, std::size_t lineBytes) {
+        auto* p = static_cast<Pixels*>(context);
+        p->length += lineBytes;
+        p->hash.addData(QByteArrayView(line, qsizetype(lineBytes)));
+        return true;
+    };
+    if (!decode(bytes.constData(), std::size_t(bytes.size()), &width, &height, row, &pixels))
         return nullptr; // not a picture after all: compared by its bytes
-    // One format for every picture, so that the same pixels saved as PNG or
-    // BMP, or with other metadata, give the same bytes here.
-    image = image.convertToFormat(QImage::Format_RGBA8888);
-    if (image.isNull())
-        return nullptr;
-    const std::size_t rowBytes = std::size_t(image.width()) * 4;
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    if (!context)
-        return nullptr;
     KZImageRecord::Digest digest{};
-    unsigned int digestLength = 0;
-    bool ok = EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
-    // Row by row: the padding at the end of a scan line is no pixel.
-    for (int y = 0; ok && y < image.height(); ++y)
-        ok = EVP_DigestUpdate(context, image.constScanLine(y), rowBytes) == 1;
-    ok = ok && EVP_DigestFinal_ex(context, digest.data(), &digestLength) == 1 && digestLength == digest.size();
-    EVP_MD_CTX_free(context);
-    if (!ok)
+    const QByteArrayView result = pixels.hash.resultView();
+    if (std::size_t(result.size()) != digest.size())
         return nullptr;
-    return std::make_unique<KZImageRecord>(quint64(rowBytes) * quint64(image.height()), quint32(image.width()),
-                                           quint32(image.height()), digest);
+    std::memcpy(digest.data(), result.data(), digest.size());
+    return std::make_unique<KZImageRecord>(pixels.length, width, height, digest);
 }
 
 qint16 KZCrc32::compareContentOfPhoto(const std::filesystem::path& one, const std::filesystem::path& two,

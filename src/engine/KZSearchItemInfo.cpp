@@ -76,7 +76,7 @@ const std::shared_ptr<KZAppSuppInfo>& KZSearchItemInfo::appSuppInfo() const
 
 QString KZSearchItemInfo::originalName() const
 {
-    if (!nameFromLocation_)
+    if (!flag(NameFromLocation))
         return rare_ ? rare_->name : QString();
     const std::string_view leaf = leaf_.view();
     if (folder_)
@@ -96,7 +96,6 @@ void KZSearchItemInfo::initializeVariables()
 {
     folder_.reset();
     leaf_.clear();
-    nameFromLocation_ = false;
     rare_.reset();
     scanRecord_.reset();
     totSize_ = 0;
@@ -104,19 +103,49 @@ void KZSearchItemInfo::initializeVariables()
     device_ = 0;
     inode_ = 0;
     linkCount_ = 0;
-    modificationTime_ = {};
+    modificationTime_ = 0;
     type_ = 0;
     label_ = -1;
-    isLocked_ = false;
-    isDirectory_ = false;
-    isPackage_ = false;
-    setIsImageContent(false);
-    isAlias_ = false;
-    isApplication_ = false;
-    isRegularFile_ = false;
     finderFlags_ = 0;
-    hasFinderFlags_ = false;
-    contentUnreadable_ = false;
+    flags_.store(0, std::memory_order_relaxed);
+}
+
+namespace {
+
+constexpr int kNanosecondBits = 30;
+constexpr qint64 kSecondsLimit = qint64(1) << 33; // 34 signed bits
+
+} // namespace
+
+void KZSearchItemInfo::setDevice(quint64 device)
+{
+    const bool fits = device <= 0xFFFFFFFFu;
+    device_ = fits ? quint32(device) : 0;
+    if (!fits)
+        rare().device = device;
+    setFlag(ExactDevice, !fits);
+}
+
+timespec KZSearchItemInfo::modificationTime() const
+{
+    if (flag(ExactModificationTime))
+        return rare_->modificationTime;
+    timespec time{};
+    // The arithmetic shift brings the sign of the seconds back.
+    time.tv_sec = std::time_t(qint64(modificationTime_) >> kNanosecondBits);
+    time.tv_nsec = long(modificationTime_ & ((quint64(1) << kNanosecondBits) - 1));
+    return time;
+}
+
+void KZSearchItemInfo::setModificationTime(const timespec& time)
+{
+    const qint64 seconds = qint64(time.tv_sec);
+    const bool fits = seconds >= -kSecondsLimit && seconds < kSecondsLimit && time.tv_nsec >= 0
+        && time.tv_nsec < 1'000'000'000;
+    modificationTime_ = fits ? (quint64(seconds) << kNanosecondBits) | quint64(time.tv_nsec) : 0;
+    if (!fits)
+        rare().modificationTime = time;
+    setFlag(ExactModificationTime, !fits);
 }
 
 QString KZSearchItemInfo::extensionOfName(const QString& name)

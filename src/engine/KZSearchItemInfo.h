@@ -104,12 +104,12 @@ public:
 
     // A null string when the name could not be read.
     QString originalName() const;
-    bool hasOriginalName() const { return nameFromLocation_ || (rare_ && !rare_->name.isNull()); }
+    bool hasOriginalName() const { return flag(NameFromLocation) || (rare_ && !rare_->name.isNull()); }
     void setOriginalName(const QString& name)
     {
         if (!name.isNull() || rare_)
             rare().name = name;
-        nameFromLocation_ = false;
+        setFlag(NameFromLocation, false);
     }
     // The name is the last part of the location, decoded, as a listing gives
     // it: kept once, as the location's bytes, and decoded when asked for.
@@ -117,7 +117,7 @@ public:
     {
         if (rare_)
             rare_->name = QString();
-        nameFromLocation_ = true;
+        setFlag(NameFromLocation, true);
     }
 
     const std::shared_ptr<KZAppSuppInfo>& appSuppInfo() const;
@@ -137,12 +137,12 @@ public:
     // read otherwise, whose flags are then asked of the file.
     std::optional<quint16> finderFlags() const
     {
-        return hasFinderFlags_ ? std::optional<quint16>(finderFlags_) : std::nullopt;
+        return flag(HasFinderFlags) ? std::optional<quint16>(finderFlags_) : std::nullopt;
     }
     void setFinderFlags(quint16 flags)
     {
         finderFlags_ = flags;
-        hasFinderFlags_ = true;
+        setFlag(HasFinderFlags, true);
     }
 
     // For a folder or package: the number of items inside it.
@@ -156,29 +156,29 @@ public:
     qint16 label() const { return label_; }
     void setLabel(qint16 label) { label_ = label; }
 
-    bool isLocked() const { return isLocked_; }
-    void setIsLocked(bool value) { isLocked_ = value; }
-    bool isDirectory() const { return isDirectory_; }
-    void setIsDirectory(bool value) { isDirectory_ = value; }
-    bool isPackage() const { return isPackage_; }
-    void setIsPackage(bool value) { isPackage_ = value; }
-    bool isAlias() const { return isAlias_; }
-    void setIsAlias(bool value) { isAlias_ = value; }
-    bool isApplication() const { return isApplication_; }
-    void setIsApplication(bool value) { isApplication_ = value; }
+    bool isLocked() const { return flag(Locked); }
+    void setIsLocked(bool value) { setFlag(Locked, value); }
+    bool isDirectory() const { return flag(Directory); }
+    void setIsDirectory(bool value) { setFlag(Directory, value); }
+    bool isPackage() const { return flag(Package); }
+    void setIsPackage(bool value) { setFlag(Package, value); }
+    bool isAlias() const { return flag(Alias); }
+    void setIsAlias(bool value) { setFlag(Alias, value); }
+    bool isApplication() const { return flag(Application); }
+    void setIsApplication(bool value) { setFlag(Application, value); }
     // A regular file as the scan saw it: the only kind whose content is ever
     // opened. Links, pipes, sockets and devices are never read (opening a
     // device can act on it, a pipe can block the search).
-    bool isRegularFile() const { return isRegularFile_; }
-    void setIsRegularFile(bool value) { isRegularFile_ = value; }
+    bool isRegularFile() const { return flag(RegularFile); }
+    void setIsRegularFile(bool value) { setFlag(RegularFile, value); }
     // The scan tried to read the file and could not: no comparison opens it
     // again.
-    bool isContentUnreadable() const { return contentUnreadable_; }
-    void setIsContentUnreadable(bool value) { contentUnreadable_ = value; }
+    bool isContentUnreadable() const { return flag(ContentUnreadable); }
+    void setIsContentUnreadable(bool value) { setFlag(ContentUnreadable, value); }
 
     // Changed after publication (a comparison may clear it): atomic.
-    bool isImageContent() const { return isImageContent_.load(std::memory_order_relaxed); }
-    void setIsImageContent(bool value) { isImageContent_.store(value, std::memory_order_relaxed); }
+    bool isImageContent() const { return flag(ImageContent); }
+    void setIsImageContent(bool value) { setFlag(ImageContent, value); }
 
     // Assigned when the item is found, read by the progress display: atomic.
     quint64 fileTypeLabel() const { return fileTypeLabel_.load(std::memory_order_relaxed); }
@@ -188,18 +188,19 @@ public:
     // item on disk before it changes anything, so that an item replaced or
     // edited since the search is never taken for the one that was found.
     // Zero device and inode: never read.
-    quint64 device() const { return device_; }
-    void setDevice(quint64 device) { device_ = device; }
+    quint64 device() const { return flag(ExactDevice) ? rare_->device : device_; }
+    void setDevice(quint64 device);
     quint64 inode() const { return inode_; }
     void setInode(quint64 inode) { inode_ = inode; }
-    const timespec& modificationTime() const { return modificationTime_; }
-    void setModificationTime(const timespec& time) { modificationTime_ = time; }
+    timespec modificationTime() const;
+    void setModificationTime(const timespec& time);
     bool hasIdentity() const { return inode_ != 0; }
     // Directory entries that name the file (st_nlink) as the scan saw it; 0
     // when not read. A file named once cannot be met under a second path
-    // except through the same entry.
+    // except through the same entry. More names than 65,535 are counted as
+    // that many.
     quint64 linkCount() const { return linkCount_; }
-    void setLinkCount(quint64 count) { linkCount_ = quint32(std::min<quint64>(count, 0xFFFFFFFFu)); }
+    void setLinkCount(quint64 count) { linkCount_ = quint16(std::min<quint64>(count, 0xFFFFu)); }
 
     // The pixel record of an image-content item, made by the scan and taken
     // over by the tree node that compares it. Only the thread that owns the
@@ -225,12 +226,12 @@ public:
     // the filters need not list it again; empty when the scan could not tell.
     std::optional<bool> emptyAsScanned() const
     {
-        return emptinessKnown_ ? std::optional<bool>(emptyAsScanned_) : std::nullopt;
+        return flag(EmptinessKnown) ? std::optional<bool>(flag(EmptyAsScanned)) : std::nullopt;
     }
     void setEmptyAsScanned(bool empty)
     {
-        emptinessKnown_ = true;
-        emptyAsScanned_ = empty;
+        setFlag(EmptinessKnown, true);
+        setFlag(EmptyAsScanned, empty);
     }
 
     // The last extension of originalName ("gz" of "archive.tar.gz"); empty
@@ -284,11 +285,14 @@ private:
     Folder folder_; // null: leaf_ is the whole location
     Bytes leaf_;
     // What few items carry, kept apart: a name given other than by the
-    // location, the library record, a folder's item count.
+    // location, the library record, a folder's item count, and an identity
+    // the packed fields below cannot hold.
     struct Rare {
         QString name; // null: no name, or the location's last part
         std::shared_ptr<KZAppSuppInfo> appSuppInfo;
         quint64 multiPurposeInfo = 0;
+        quint64 device = 0;
+        timespec modificationTime{};
     };
     Rare& rare()
     {
@@ -296,30 +300,55 @@ private:
             rare_ = std::make_unique<Rare>();
         return *rare_;
     }
+    // The flags share one atomic word: most are written only while the item
+    // is filled, before it is published, but ImageContent changes after
+    // publication (a comparison may clear it) while other threads read.
+    enum Flag : quint16 {
+        Locked = 1u << 0,
+        Directory = 1u << 1,
+        Package = 1u << 2,
+        Alias = 1u << 3,
+        Application = 1u << 4,
+        NameFromLocation = 1u << 5,
+        RegularFile = 1u << 6,
+        ContentUnreadable = 1u << 7,
+        HasFinderFlags = 1u << 8,
+        EmptinessKnown = 1u << 9,
+        EmptyAsScanned = 1u << 10,
+        ImageContent = 1u << 11,
+        ExactDevice = 1u << 12,           // the device is rare_->device
+        ExactModificationTime = 1u << 13, // the time is rare_->modificationTime
+    };
+    bool flag(Flag f) const { return flags_.load(std::memory_order_relaxed) & f; }
+    void setFlag(Flag f, bool value)
+    {
+        if (value)
+            flags_.fetch_or(f, std::memory_order_relaxed);
+        else
+            flags_.fetch_and(quint16(~f), std::memory_order_relaxed);
+    }
+
+    // A scan holds one record per item it meets, so every field counts: the
+    // record fits 88 bytes (112 with its count, in one allocation). The
+    // device and the modification time are packed; the rare values that do
+    // not fit go to rare_.
     std::unique_ptr<Rare> rare_;
     std::unique_ptr<KZNodeCache> scanRecord_; // an image record or a content cache, until a node takes it
     quint64 totSize_ = 0;
     std::atomic<quint64> fileTypeLabel_{0};
-    quint64 device_ = 0;
     quint64 inode_ = 0;
-    timespec modificationTime_{};
-    quint32 linkCount_ = 0; // more names than this are counted as this many
+    // Seconds (signed, 34 bits: the years 1698 to 2242) above nanoseconds
+    // (30 bits).
+    quint64 modificationTime_ = 0;
+    quint32 device_ = 0;
     quint32 type_ = 0;
     qint16 label_ = -1;
     quint16 finderFlags_ = 0;
-    std::atomic<bool> isImageContent_{false};
-    // Written only while the item is filled, before it is published.
-    bool isLocked_ : 1 = false;
-    bool isDirectory_ : 1 = false;
-    bool isPackage_ : 1 = false;
-    bool isAlias_ : 1 = false;
-    bool isApplication_ : 1 = false;
-    bool nameFromLocation_ : 1 = false;
-    bool isRegularFile_ : 1 = false;
-    bool contentUnreadable_ : 1 = false;
-    bool hasFinderFlags_ : 1 = false;
-    bool emptinessKnown_ : 1 = false;
-    bool emptyAsScanned_ : 1 = false;
+    quint16 linkCount_ = 0; // more names than this are counted as this many
+    std::atomic<quint16> flags_{0};
 };
+
+// One record per item met: a field added here costs every search memory.
+static_assert(sizeof(void*) != 8 || sizeof(KZSearchItemInfo) <= 88, "the item record outgrew its 88 bytes");
 
 Q_DECLARE_METATYPE(KZSearchItemInfoRef)

@@ -24,13 +24,20 @@ struct LabelColour {
 // One label dictionary with the factory colours: the same RGB selected and
 // unselected; unselected is 0.2 less opaque, computed rather than written out
 // so that the stored value is the very double older tables hold.
+using Texts = KZDefaultsRegistry::Texts;
+
+QString shownText(const QString& key, Texts texts)
+{
+    return texts == Texts::Localized ? platform::localizedString(key) : key;
+}
+
 QVariantMap labelWithColour(const QString& nameKey, LabelColour colour, qint64 tag,
-                            bool customizable, bool drawSeparator)
+                            bool customizable, bool drawSeparator, Texts texts)
 {
     const double onAlpha = 0.8;
     const double offAlpha = onAlpha - 0.2;
     return {
-        {KZLabelKey::label_name, platform::localizedString(nameKey)},
+        {KZLabelKey::label_name, shownText(nameKey, texts)},
         {KZLabelKey::red_label_on_color, colour.red},
         {KZLabelKey::green_label_on_color, colour.green},
         {KZLabelKey::blue_label_on_color, colour.blue},
@@ -47,18 +54,18 @@ QVariantMap labelWithColour(const QString& nameKey, LabelColour colour, qint64 t
 }
 
 QVariantMap fixedLabel(const QString& nameKey, LabelColour colour, qint64 tag, bool drawSeparator,
-                       const QString& placeholderKey)
+                       const QString& placeholderKey, Texts texts)
 {
-    QVariantMap label = labelWithColour(nameKey, colour, tag, false, drawSeparator);
-    label.insert(KZLabelKey::placeholder_string, platform::localizedString(placeholderKey));
+    QVariantMap label = labelWithColour(nameKey, colour, tag, false, drawSeparator, texts);
+    label.insert(KZLabelKey::placeholder_string, shownText(placeholderKey, texts));
     return label;
 }
 
 QVariantMap fileTypeLabel(const QString& nameKey, LabelColour colour, qint64 tag,
                           const QString& extensions, const QStringList& extensionGroups,
-                          const QStringList& types)
+                          const QStringList& types, Texts texts)
 {
-    QVariantMap label = labelWithColour(nameKey, colour, tag, true, false);
+    QVariantMap label = labelWithColour(nameKey, colour, tag, true, false, texts);
     label.insert(KZLabelKey::labels_extension, extensions);
     label.insert(KZLabelKey::labels_extension_array, toVariantList(extensionGroups));
     label.insert(KZLabelKey::labels_type_array, toVariantList(types));
@@ -79,7 +86,16 @@ void KZDefaultsRegistry::setupDefaultsPreferences()
 
 void KZDefaultsRegistry::setupDefaultsPreferences(platform::UserDefaults& defaults)
 {
-    const QVariantMap values = defaultValues();
+    registerValues(defaults, defaultValues());
+}
+
+void KZDefaultsRegistry::setupSearchDefaults(platform::UserDefaults& defaults)
+{
+    registerValues(defaults, defaultValues(Texts::Keys));
+}
+
+void KZDefaultsRegistry::registerValues(platform::UserDefaults& defaults, const QVariantMap& values)
+{
     defaults.registerDefaults(values);
 
     QVariantMap initial;
@@ -140,7 +156,7 @@ const QStringList& KZDefaultsRegistry::initialValueKeys()
     return keys;
 }
 
-QVariantMap KZDefaultsRegistry::defaultValues()
+QVariantMap KZDefaultsRegistry::defaultValues(Texts texts)
 {
     namespace K = KZDefaultsKey;
     QVariantMap values;
@@ -151,10 +167,10 @@ QVariantMap KZDefaultsRegistry::defaultValues()
 
     values.insert(K::locations_excluded,
                   QVariantList{enabledRow(KZDefaultsRowKey::locations_excl,
-                                          platform::localizedString(QStringLiteral("/Applications")))});
+                                          shownText(QStringLiteral("/Applications"), texts))});
     values.insert(K::extensions_excluded, excludedExtensions());
 
-    const QVariantList labels = fileTypeLabels();
+    const QVariantList labels = fileTypeLabels(texts);
     values.insert(K::file_type_labels, labels);
     // New labels are numbered from here on, so the counter starts at the
     // size of the factory table (one past its highest tag).
@@ -174,26 +190,26 @@ QVariantMap KZDefaultsRegistry::defaultValues()
     return values;
 }
 
-QVariantList KZDefaultsRegistry::fileTypeLabels()
+QVariantList KZDefaultsRegistry::fileTypeLabels(Texts texts)
 {
     const KZFilesUtilities& files = KZFilesUtilities::sharedControl();
     return {
         fixedLabel(QStringLiteral("all_dupes"), {0.799, 0.84, 0.986}, KZTag::allDuplicates, false,
-                   QStringLiteral("placeholder_labels_all")),
+                   QStringLiteral("placeholder_labels_all"), texts),
         fixedLabel(QStringLiteral("others"), {0.819, 0.909, 0.682}, KZTag::unlabeledFiles, false,
-                   QStringLiteral("placeholder_labels_others")),
+                   QStringLiteral("placeholder_labels_others"), texts),
         fixedLabel(QStringLiteral("folders"), {0.662, 0.831, 0.96}, KZTag::folders, true,
-                   QStringLiteral("placeholder_labels_folders")),
+                   QStringLiteral("placeholder_labels_folders"), texts),
         fileTypeLabel(QStringLiteral("images"), {0.611, 0.713, 1.0}, 3, files.imagesExtensions(),
-                      files.arrayImagesExtensions(), files.imagesOSTypesArray()),
+                      files.arrayImagesExtensions(), files.imagesOSTypesArray(), texts),
         fileTypeLabel(QStringLiteral("music"), {0.705, 0.85, 0.76}, 4, files.musicExtensions(),
-                      files.arrayMusicExtensions(), files.musicOSTypesArray()),
+                      files.arrayMusicExtensions(), files.musicOSTypesArray(), texts),
         fileTypeLabel(QStringLiteral("movies"), {0.968, 0.729, 0.521}, 5, files.moviesExtensions(),
-                      files.arrayMoviesExtensions(), files.moviesOSTypesArray()),
+                      files.arrayMoviesExtensions(), files.moviesOSTypesArray(), texts),
         fileTypeLabel(QStringLiteral("archive"), {0.98, 0.823, 0.698}, 6, files.archiveExtensions(),
-                      files.arrayArchiveExtensions(), files.archiveOSTYpesArray()),
+                      files.arrayArchiveExtensions(), files.archiveOSTYpesArray(), texts),
         fileTypeLabel(QStringLiteral("documents"), {0.941, 0.8, 0.505}, 7, files.documentExtensions(),
-                      files.arrayDocumentExtensions(), files.documentOSTypesArray()),
+                      files.arrayDocumentExtensions(), files.documentOSTypesArray(), texts),
     };
 }
 

@@ -31,9 +31,18 @@ public:
     static void setupDefaultsPreferences();
     static void setupDefaultsPreferences(platform::UserDefaults& defaults);
 
+    // Whether the texts a window shows (label names, placeholders) are looked
+    // up in the string tables or left as their keys.
+    enum class Texts { Localized, Keys };
+
+    // The same registration for a program that searches but shows no window:
+    // every value is the factory one except the shown texts, which stay their
+    // keys, so that start-up neither reads nor parses the string tables.
+    static void setupSearchDefaults(platform::UserDefaults& defaults);
+
     // Every registered key with its factory value, built anew on each call
     // (label names in the current language).
-    static QVariantMap defaultValues();
+    static QVariantMap defaultValues(Texts texts = Texts::Localized);
 
     // The keys that get an initial value, in registration order.
     static const QStringList& initialValueKeys();
@@ -41,7 +50,7 @@ public:
     static const QStringList& alertSuppressionKeys();
 
     // The eight factory labels, in table order.
-    static QVariantList fileTypeLabels();
+    static QVariantList fileTypeLabels(Texts texts = Texts::Localized);
     // The neutral colours every tab uses while labels are disabled.
     static QVariantMap disableLabelColors();
     // The nine factory rows of "extensions_excluded".
@@ -53,4 +62,8 @@ public:
     // extensions as an array of strings), "file_type_tag" (unsigned) and,
     // when the label has one, "labels_type_array".
     static QVariantList fileTagsExcludingTags(const std::optional<QSet<quint64>>& excludedTags = std::nullopt);
+
+private:
+    // Registers `values` and hands their initial-value subset to `defaults`.
+    static void registerValues(platform::UserDefaults& defaults, const QVariantMap& values);
 };

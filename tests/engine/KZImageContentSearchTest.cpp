@@ -5,6 +5,7 @@
 #include "EngineTestSupport.h"
 
 #include "ScriptedPresenter.h"
+#include "media/decoder/KZImageDecoder.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
@@ -73,7 +74,11 @@ protected:
         pictures.write("broken2.png", "not a picture, only its name");
         library.mkdir("Pictures.photoslibrary");
     }
-    void TearDown() override { KZErrorDelegate::sharedControl().setPresenter(nullptr); }
+    void TearDown() override
+    {
+        KZErrorDelegate::sharedControl().setPresenter(nullptr);
+        kzmedia::installImageDecoder(&kzmedia::decodeImageRGBA);
+    }
 
     SearchResult search(qint64 preference, bool withLibrary)
     {
@@ -140,6 +145,21 @@ TEST_F(KZImageContentSearchTest, PreferenceAndAnswerDecideAndTheQuestionNeedsAPh
         for (const FoundRow& row : result.rows)
             EXPECT_EQ(row.counter, sizes[row.groupID]) << row.path;
     }
+}
+
+// The headless tool links no decoder: the module it loads on the first
+// picture compares pictures as the linked decoder does.
+TEST_F(KZImageContentSearchTest, TheDecoderModuleLoadedOnDemandComparesPixels)
+{
+    std::string error;
+    const kzmedia::ImageDecodeFn module = kzmedia::loadImageDecoder(KZ_IMAGE_DECODER_MODULE, &error);
+    ASSERT_NE(module, nullptr) << error;
+    EXPECT_NE(module, &kzmedia::decodeImageRGBA);
+    kzmedia::installImageDecoder(module);
+    EXPECT_EQ(nameGroups(search(1, false).rows), byPixels);
+
+    EXPECT_EQ(kzmedia::loadImageDecoder("/nonexistent/maravex-image-decoder.so", &error), nullptr);
+    EXPECT_FALSE(error.empty());
 }
 
 } // namespace

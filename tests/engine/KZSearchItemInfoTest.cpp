@@ -144,4 +144,41 @@ TEST(KZSearchItemInfoTest, NameFromTheLocationKeepsItsBytes)
     EXPECT_FALSE(info->hasOriginalName());
 }
 
+// Removal compares the identity read by the scan with the file on disk, so
+// the packed record must give back every value exactly: the common ones
+// from the packed fields, the others from the record's rare part.
+TEST(KZSearchItemInfoTest, IdentityComesBackExactlyWhateverItsRange)
+{
+    const std::vector<timespec> times{
+        {0, 0},           {1'700'000'000, 999'999'999}, {-1, 1},
+        {-86'400 * 365 * 200L, 5}, {(1L << 33) - 1, 7}, {1L << 33, 7}, // the last one past the packed range
+        {-(1L << 33), 0}, {-(1L << 33) - 1, 0},         {253'402'300'799L, 123}, // 9999-12-31
+    };
+    const std::vector<quint64> devices{0, 2049, 0xFFFFFFFFull, 0x100000000ull, ~0ull};
+    auto info = KZSearchItemInfo::create("/a");
+    for (const timespec& time : times) {
+        for (const quint64 device : devices) {
+            info->setModificationTime(time);
+            info->setDevice(device);
+            info->setLinkCount(1);
+            EXPECT_EQ(info->modificationTime().tv_sec, time.tv_sec);
+            EXPECT_EQ(info->modificationTime().tv_nsec, time.tv_nsec);
+            EXPECT_EQ(info->device(), device);
+        }
+    }
+    // A packed value after an exact one is read from the packed field again.
+    info->setModificationTime({12, 34});
+    info->setDevice(77);
+    EXPECT_EQ(info->modificationTime().tv_sec, 12);
+    EXPECT_EQ(info->device(), 77u);
+    info->setLinkCount(100'000);
+    EXPECT_EQ(info->linkCount(), 0xFFFFu) << "saturates, never wraps to 1";
+    info->setIsImageContent(true);
+    info->setIsRegularFile(true);
+    info->setIsImageContent(false);
+    EXPECT_TRUE(info->isRegularFile()) << "flags share a word: clearing one keeps the others";
+    EXPECT_EQ(info->device(), 77u);
+}
+
 } // namespace
+

@@ -214,6 +214,29 @@ TEST_F(DefaultsRegistryTest, ShippedStringTablesHaveATextForEveryKeyInUse)
     EXPECT_TRUE(platform::localizedString(str("single_tab_name")).contains(str("%1")));
 }
 
+// A search without a window registers the same values, with label names and
+// placeholders left as their keys.
+TEST_F(DefaultsRegistryTest, SearchDefaultsDifferOnlyInShownTexts)
+{
+    platform::UserDefaults searchOnly(dir.path() / "search.plist");
+    KZDefaultsRegistry::setupSearchDefaults(searchOnly);
+    QVariantMap keyed = searchOnly.registeredDefaults();
+    QVariantMap named = defaults().registeredDefaults();
+    const QVariantList keyedLabels = keyed.take(K::file_type_labels).toList();
+    const QVariantList namedLabels = named.take(K::file_type_labels).toList();
+    EXPECT_EQ(keyed, named);
+    EXPECT_EQ(searchOnly.initialValues().keys(), defaults().initialValues().keys());
+    ASSERT_EQ(keyedLabels.size(), namedLabels.size());
+    for (qsizetype i = 0; i < keyedLabels.size(); ++i) {
+        QVariantMap a = keyedLabels.at(i).toMap(), b = namedLabels.at(i).toMap();
+        EXPECT_NE(a.take(L::label_name), b.take(L::label_name)) << i;
+        a.remove(L::placeholder_string);
+        b.remove(L::placeholder_string);
+        EXPECT_EQ(a, b) << i;
+    }
+    EXPECT_EQ(keyedLabels.at(3).toMap().value(L::label_name), str("images"));
+}
+
 TEST_F(DefaultsRegistryTest, FileTagsExcludingTags)
 {
     const std::pair<std::optional<QSet<quint64>>, QList<quint64>> factory[] = {

@@ -5,25 +5,9 @@
 # their paths' order, the order in which a search would number them.
 set -euo pipefail
 tool=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
-  XDG_CACHE_HOME="$work/home/.cache" XDG_STATE_HOME="$work/home/.local/state"
-mkdir -p "$HOME" "$work/tree/a" "$work/tree/m" "$work/tree/z"
-cat > "$work/criteria.plist" <<'PLIST'
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0">
-<dict>
-	<key>isSize</key><true/>
-	<key>sizeStruct</key>
-	<dict><key>isSame</key><true/><key>isUnique</key><false/><key>isLimitSize</key><false/></dict>
-	<key>isContent</key><true/>
-	<key>contentStruct</key>
-	<dict><key>isData</key><true/><key>skipData</key><true/><key>skipDataAmount</key><integer>0</integer>
-	<key>skipRes</key><false/><key>treatPack</key><false/></dict>
-</dict>
-</plist>
-PLIST
+. "$(dirname "$0")/search-tool-test.sh"
+mkdir -p "$work/tree/a" "$work/tree/m" "$work/tree/z"
+content_criteria > "$work/criteria.plist"
 t=$work/tree
 for i in 1 2 3 4 5 6 7 8; do
   # Group i: 9-i bytes (the later the path, the smaller the file), three copies.

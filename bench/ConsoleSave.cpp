@@ -1,0 +1,36 @@
+#include "ConsoleSave.h"
+
+#include "engine/TreeToCheck.h"
+#include "media/decoder/KZImageDecoder.h"
+#include "result/model/KZFoundItem.h"
+#include "result/model/KZLibraryLookups.h"
+#include "resultfiles/KZSaveResult.h"
+
+namespace consolesave {
+
+struct FoundItems::Items {
+    KZFoundItemArray found;
+};
+
+void prepareProcess()
+{
+    kzmedia::installImageDecoder(&kzmedia::decodeImageRGBA);
+    KZLibraryLookups::install(KZLibraryLookups::fromReaders());
+}
+
+FoundItems::FoundItems() : items_(std::make_unique<Items>()) {}
+
+FoundItems::~FoundItems() = default;
+
+void FoundItems::add(const TreeToCheck& node)
+{
+    items_->found.append(KZFoundItem::itemWithTreeNode(node));
+}
+
+bool FoundItems::save(const QVariantMap& result, const std::vector<KZSourceItemRef>& sources,
+                      const std::filesystem::path& file, QString* error) const
+{
+    return KZSaveResult::saveSearchResult(items_->found, result, sources, file, error);
+}
+
+} // namespace consolesave

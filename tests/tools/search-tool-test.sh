@@ -1,0 +1,28 @@
+# Sourced by the search tool's tests: a scratch folder ($work, removed at
+# exit) that also holds the home folder and its settings, so that a test
+# never reads or writes the user's own.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
+  XDG_CACHE_HOME="$work/home/.cache" XDG_STATE_HOME="$work/home/.local/state"
+mkdir -p "$HOME"
+
+# Prints the criteria of a search by same size and same content, empty files
+# left out, with any further keys given as the first argument.
+content_criteria() {
+  cat <<PLIST
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0">
+<dict>
+	<key>isSize</key><true/>
+	<key>sizeStruct</key>
+	<dict><key>isSame</key><true/><key>isUnique</key><false/><key>isLimitSize</key><false/></dict>
+	<key>isContent</key><true/>
+	<key>contentStruct</key>
+	<dict><key>isData</key><true/><key>skipData</key><true/><key>skipDataAmount</key><integer>0</integer>
+	<key>skipRes</key><false/><key>treatPack</key><false/></dict>
+	${1:-}
+</dict>
+</plist>
+PLIST
+}
