@@ -179,6 +179,7 @@ void KZSearchController::initializeSearchVariables()
         filedEntries_.clear();
     }
     readingIsTerminated_ = false;
+    scanWorkers_ = scanWorkerCount();
     unreadableCount_ = 0;
     unlistedCount_ = 0;
     workersBusy_ = 0;
@@ -189,15 +190,27 @@ void KZSearchController::initializeSearchVariables()
     duplicateFoldersAlreadyChecked_ = false;
 }
 
-unsigned KZSearchController::hashingThreadCount() const
+std::vector<std::string> KZSearchController::sourceRoots() const
 {
-    if (hashingThreads_)
-        return hashingThreads_;
     std::vector<std::string> roots;
     for (const KZSourceItemRef& source : searchStuff_->sources())
         if (source)
             roots.push_back(source->path().native());
-    return KZHashPool::threadsFor(roots);
+    return roots;
+}
+
+unsigned KZSearchController::hashingThreadCount() const
+{
+    return hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(sourceRoots());
+}
+
+unsigned KZSearchController::scanWorkerCount() const
+{
+    if (scanThreads_)
+        return std::clamp(scanThreads_, 1u, kMaxScanWorkers);
+    // A rotating disk keeps the two walks it always had; anything else
+    // lists and reads items' facts on every core.
+    return std::max(2u, KZHashPool::threadsFor(sourceRoots(), kMaxScanWorkers));
 }
 
 // ---- The driver ---------------------------------------------------------------

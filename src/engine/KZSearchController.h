@@ -46,8 +46,8 @@ namespace platform {
 class OperationQueue;
 }
 
-// The engine's queue: no width limit, so the driver, the two scan workers
-// and the image pass never wait for one another's slots.
+// The engine's queue: no width limit, so the driver, the scan workers and
+// the image pass never wait for one another's slots.
 platform::OperationQueue& KZSearchOperationQueue();
 
 // One duplicate search, from the request to the list of found nodes. The
@@ -55,8 +55,8 @@ platform::OperationQueue& KZSearchOperationQueue();
 //
 //   startToSearch (caller's thread)      parse criteria, prepare sources, queue doSearch
 //   doSearch (driver)                    list each source's top level, hand subfolders out
-//     worker 1, worker 2                 walk subfolders (KZFolderWalk), filter items,
-//                                        push candidates
+//     scan workers (up to kMaxScanWorkers)  walk subfolders (KZFolderWalk), filter
+//                                        items, push candidates
 //     music and photo libraries          feed the files a library lists into the same
 //                                        per-item path (KZLibraryPasses; the photo
 //                                        halves on the queue)
@@ -127,6 +127,10 @@ public:
     // Candidates waiting for the driver from which a scan worker hashes the
     // small files it meets itself (tests); the result is the same for any.
     void setWorkerHashingBacklog(std::size_t candidates) { workerHashingBacklog_ = candidates; }
+    // Scan workers walking folders at once; 0 (the default) sizes them to
+    // the machine and the disks. The result is the same for any number.
+    static constexpr unsigned kMaxScanWorkers = 8;
+    void setScanThreads(unsigned threads) { scanThreads_ = threads; }
 
     // Prepares the search and queues the driver; returns at once.
     void startToSearch();
@@ -159,6 +163,9 @@ private:
     bool setMainInfoTitle(const QString& key);
     // Threads that hash or list ahead: as set, else sized to the sources' disks.
     unsigned hashingThreadCount() const;
+    // Scan workers: as set, else sized to the sources' disks.
+    unsigned scanWorkerCount() const;
+    std::vector<std::string> sourceRoots() const;
 
     // ---- The driver's stages (KZSearchController.cpp) ----------------------
     void doSearch();
@@ -180,12 +187,13 @@ private:
 
     // ---- Scan (KZSearchControllerScan.cpp) --------------------------------
     void searchWithURL(const std::filesystem::path& url, std::shared_ptr<const KZExcludedInfo> excluded, qint16 label);
-    // Claims an idle worker for the folder; false when both are busy.
+    // Claims an idle worker for the folder; false when every one is busy.
     // `read` (may be null) is the folder as its parent's listing read it.
     bool startNewThreadWithURL(const std::filesystem::path& url, qint16 label,
                                std::shared_ptr<const KZExcludedInfo> excluded, const KZSearchItemInfoRef& read = {});
-    void doSearchThread(int worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info,
+    void doSearchThread(unsigned worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info,
                         KZSearchItemInfoRef read);
+    bool allWorkersBusy() const;
     // A folder whose size the walk adds up is handed back in `deferred`, to
     // be filed after its contents. A folder not yet read is read here.
     bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info,
@@ -310,7 +318,9 @@ private:
 
     // Labels and flags.
     std::atomic<qint16> currLocationLabel_{-1};
-    std::atomic<unsigned> workersBusy_{0}; // bit 0: worker 1, bit 1: worker 2
+    std::atomic<unsigned> workersBusy_{0}; // one bit per scan worker at work
+    unsigned scanThreads_ = 0;
+    unsigned scanWorkers_ = 2; // set by the driver before the scan
     std::atomic<bool> contentImagesIsWorking_{false};
     std::atomic<bool> foldersContentIsWorking_{false};
     std::atomic<bool> mainCompleted_{false};

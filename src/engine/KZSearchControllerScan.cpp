@@ -1,9 +1,9 @@
 // The first pass over folder sources: the driver lists each source's top
-// level and hands every subfolder to one of two workers, which walk it and
-// push every item that passes the filters onto a candidate stack. Once the
-// driver has handed everything out, a worker that meets a visible subfolder
-// offers it to the other worker when that one is idle, so that both stay
-// busy until the end.
+// level and hands every subfolder to one of the scan workers, which walk it
+// and push every item that passes the filters onto a candidate stack. Once
+// the driver has handed everything out, a worker that meets a visible
+// subfolder offers it to an idle worker, so that all of them stay busy until
+// the end, however few or lopsided the top-level folders are.
 // The walk itself is KZFolderWalk's.
 
 #include "engine/KZSearchController.h"
@@ -31,6 +31,8 @@
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
+
+
 
 namespace {
 
@@ -171,26 +173,33 @@ bool KZSearchController::startNewThreadWithURL(const fs::path& url, qint16 label
                                                std::shared_ptr<const KZExcludedInfo> excluded,
                                                const KZSearchItemInfoRef& read)
 {
-    // The driver and both workers may try at once: a slot is claimed in one
+    // The driver and the workers may try at once: a slot is claimed in one
     // atomic step, and the flag is set before the work is queued so that the
-    // driver never sees both workers idle while a folder is on its way.
+    // driver never sees every worker idle while a folder is on its way.
+    const unsigned slots = (1u << scanWorkers_) - 1u;
     unsigned current = workersBusy_.load();
     unsigned bit = 0;
     do {
-        if ((current & 3u) == 3u)
+        const unsigned idle = slots & ~current;
+        if (idle == 0)
             return false;
-        bit = (current & 1u) ? 2u : 1u;
+        bit = idle & (0u - idle);
     } while (!workersBusy_.compare_exchange_weak(current, current | bit));
 
     auto info = KZThreadInfo::create(label, std::move(excluded));
-    const int worker = bit == 1u ? 1 : 2;
-    KZSearchOperationQueue().addOperation([self = shared_from_this(), worker, url, info, read]() mutable {
-        self->doSearchThread(worker, std::move(url), std::move(info), std::move(read));
+    KZSearchOperationQueue().addOperation([self = shared_from_this(), bit, url, info, read]() mutable {
+        self->doSearchThread(bit, std::move(url), std::move(info), std::move(read));
     });
     return true;
 }
 
-void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared_ptr<KZThreadInfo> info,
+bool KZSearchController::allWorkersBusy() const
+{
+    const unsigned slots = (1u << scanWorkers_) - 1u;
+    return (workersBusy_.load() & slots) == slots;
+}
+
+void KZSearchController::doSearchThread(unsigned worker, fs::path folder, std::shared_ptr<KZThreadInfo> info,
                                         KZSearchItemInfoRef read)
 {
     if (timeAlreadyGot_) {
@@ -203,7 +212,7 @@ void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared
     if (smallSizesMet_)
         KZCrc32::threadFinished(); // the worker may have hashed
     setItemsToCheckProgress(itemsToCheck_);
-    workersBusy_ &= ~(worker == 1 ? 1u : 2u);
+    workersBusy_ &= ~worker;
     signalEvent();
 }
 
@@ -287,7 +296,7 @@ bool KZSearchController::handOver(const fs::path& dir, qint16 label,
                                   const KZSearchItemInfoRef& item)
 {
     // Once the driver has handed every source folder out, a walk that meets
-    // a visible subfolder offers it to the other worker when that one idles.
+    // a visible subfolder offers it to a worker that idles.
     if (!mainCompleted_)
         return false;
     currLocationLabel_ = label;
@@ -432,15 +441,15 @@ void KZSearchController::hashSmallFileIfSizeMet(KZSearchItemInfo& item)
 void KZSearchController::waitUntilFreeThread()
 {
     const bool driver = std::this_thread::get_id() == driverThread_;
-    while ((workersBusy_.load() & 3u) == 3u) {
+    while (allWorkersBusy()) {
         const quint64 seen = eventCount();
         if (!driver) {
-            if ((workersBusy_.load() & 3u) == 3u)
+            if (allWorkersBusy())
                 waitForEvent(seen); // a worker that ends signals
             continue;
         }
         secondTestProcess();
-        if ((workersBusy_.load() & 3u) != 3u)
+        if (!allWorkersBusy())
             break;
         if (wasStopped() || !driverHasWork())
             waitForEvent(seen);

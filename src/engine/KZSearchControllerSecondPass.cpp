@@ -101,7 +101,7 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
             fileCandidate(item);
 
         const unsigned busy = workersBusy_.load();
-        if (!mainCompleted_ && !isSearchSynchronize_ && (busy & 3u) != 3u)
+        if (!mainCompleted_ && !isSearchSynchronize_ && !allWorkersBusy())
             break; // the driver hands the idle worker its next folder first
         if (!duration && wasStopped())
             break;
