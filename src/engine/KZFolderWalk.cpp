@@ -45,6 +45,8 @@ void KZFolderWalk::walk(const fs::path& root, std::shared_ptr<const KZExcludedIn
 {
     excluded_ = std::move(excluded);
     excludes_ = reader_.excludesAny(excluded_.get());
+    exclusionHolders_ = excludes_ ? reader_.foldersHoldingExclusions(excluded_.get())
+                                  : std::unordered_set<std::string>();
     label_ = label;
     stack_.clear();
 
@@ -132,6 +134,7 @@ bool KZFolderWalk::enter(const fs::path& dir, int parentFd, const std::string& n
     if (!listedFolders_.insert(frame.device, frame.inode))
         return false;
     const KZSearchItemInfo::Folder folder = KZSearchItemInfo::makeFolder(dir);
+    const bool excludesEntries = excludes_ && KZItemReader::mayHoldExclusions(dir, exclusionHolders_);
     const bool listed = frame.handle.list([&](const platform::DirEntry& entry) {
         if (delegate_.walkWasStopped())
             return false;
@@ -154,7 +157,7 @@ bool KZFolderWalk::enter(const fs::path& dir, int parentFd, const std::string& n
         }
         if (entry.name.empty() || (!wantsHidden_ && entry.name.front() == '.'))
             return true;
-        if (excludes_ && reader_.isExcluded(dir / entry.name, excluded_.get()))
+        if (excludesEntries && reader_.isExcluded(dir / entry.name, excluded_.get()))
             return true;
         if (entry.statFailed) {
             if (entry.statError != ENOENT) // gone since the folder was read is no failure
@@ -182,6 +185,7 @@ bool KZFolderWalk::enter(const fs::path& dir, int parentFd, const std::string& n
         delegate_.folderNotListed(dir, err);
         frame.holdsContent = true; // not listed to its end: never called empty
     }
+    delegate_.folderListed();
     stack_.push_back(std::move(frame));
     if (stack_.size() > kMaxOpenFolders)
         stack_[stack_.size() - 1 - kMaxOpenFolders].handle = platform::DirectoryHandle();

@@ -55,6 +55,8 @@ public:
         virtual void folderNotListed(const std::filesystem::path& dir, int err) = 0;
         // An entry of a listed folder that could not be looked at.
         virtual void entryNotRead() = 0;
+        // A folder's entries have all been handed on (its subfolders wait).
+        virtual void folderListed() {}
         // Offers a visible subfolder, with its item, to another walk; true
         // when that one takes it, the folder itself included.
         virtual bool handOver(const std::filesystem::path& dir, qint16 label,
@@ -132,6 +134,7 @@ private:
     // Set for the length of walk().
     std::shared_ptr<const KZExcludedInfo> excluded_;
     bool excludes_ = false;
+    std::unordered_set<std::string> exclusionHolders_;
     qint16 label_ = 0;
     std::vector<Frame> stack_;
 };

@@ -209,6 +209,7 @@ private:
     void walkedFolder(KZSearchItemInfoRef item) override;
     void folderNotListed(const std::filesystem::path& dir, int err) override;
     void entryNotRead() override;
+    void folderListed() override;
     bool handOver(const std::filesystem::path& dir, qint16 label, const std::shared_ptr<const KZExcludedInfo>& excluded,
                   const KZSearchItemInfoRef& item) override;
     // A folder that could not be opened or listed to its end.
@@ -216,6 +217,8 @@ private:
     void processFileItem(KZSearchItemInfoRef item);
     void processFolderItem(KZSearchItemInfoRef item);
     void performTestOneForItem(KZSearchItemInfoRef item);
+    // Puts a worker's accepted candidates onto the stack under one lock.
+    void pushCandidates(std::vector<KZSearchItemInfoRef>& batch);
     bool alreadyFiled(const KZSearchItemInfo& item);
     void hashSmallFileIfSizeMet(KZSearchItemInfo& item);
     // Reads the item from attributes already at hand; false rejects it.

@@ -39,6 +39,23 @@ namespace {
 // Candidates on the stack that wake the driver during the scan.
 constexpr std::size_t kWakeBatch = 64;
 
+// The candidates a scan worker has accepted and not yet put on the stack:
+// they go there a folder (or a wake-up's worth) at a time, so that workers
+// and the driver meet at the stack's lock once per batch, not per file.
+thread_local std::vector<KZSearchItemInfoRef>* workerCandidates = nullptr;
+
+class WorkerCandidates {
+public:
+    WorkerCandidates() { workerCandidates = &batch_; }
+    ~WorkerCandidates() { workerCandidates = nullptr; }
+    WorkerCandidates(const WorkerCandidates&) = delete;
+    WorkerCandidates& operator=(const WorkerCandidates&) = delete;
+    std::vector<KZSearchItemInfoRef>& batch() { return batch_; }
+
+private:
+    std::vector<KZSearchItemInfoRef> batch_;
+};
+
 QString extensionOfName(const std::string& name)
 {
     return KZSearchItemInfo::extensionOfName(platform::pathText(name));
@@ -205,9 +222,11 @@ void KZSearchController::doSearchThread(unsigned worker, fs::path folder, std::s
     if (timeAlreadyGot_) {
         collectSongsTime();
     } else {
+        WorkerCandidates candidates;
         KZSearchItemInfoRef deferred;
         if (!checkThreadItemAtURL(folder, *info, &deferred, std::move(read)))
             iterateSearch(folder, info->excInfo(), info->label(), std::move(deferred));
+        pushCandidates(candidates.batch()); // before the worker is seen idle
     }
     if (smallSizesMet_)
         KZCrc32::threadFinished(); // the worker may have hashed
@@ -291,6 +310,12 @@ void KZSearchController::entryNotRead()
     unreadableCount_.fetch_add(1);
 }
 
+void KZSearchController::folderListed()
+{
+    if (workerCandidates)
+        pushCandidates(*workerCandidates);
+}
+
 bool KZSearchController::handOver(const fs::path& dir, qint16 label,
                                   const std::shared_ptr<const KZExcludedInfo>& excluded,
                                   const KZSearchItemInfoRef& item)
@@ -371,6 +396,12 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     if (sameOrUnique)
         setItemsToCheckProgress(++itemsToCheck_);
 
+    if (workerCandidates && !item->isImageContent()) {
+        workerCandidates->push_back(std::move(item));
+        if (workerCandidates->size() >= kWakeBatch)
+            pushCandidates(*workerCandidates);
+        return;
+    }
     bool wake = false;
     {
         std::lock_guard guard(notificationLock_);
@@ -382,6 +413,27 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
         KZCandidateStack& stack = item->isImageContent() ? itemInfoCStyleForImages_ : itemInfoCStyle_;
         wake = stack.push(std::move(item)) && (&stack == &itemInfoCStyleForImages_ || stack.size() % kWakeBatch == 0);
     }
+    if (wake)
+        signalEvent();
+}
+
+void KZSearchController::pushCandidates(std::vector<KZSearchItemInfoRef>& batch)
+{
+    if (batch.empty())
+        return;
+    bool wake = false;
+    {
+        std::lock_guard guard(notificationLock_);
+        const std::size_t before = itemInfoCStyle_.size();
+        for (KZSearchItemInfoRef& item : batch) {
+            if (hashAhead_)
+                hashAhead_->noteCandidate(*item);
+            itemInfoCStyle_.push(std::move(item));
+        }
+        // The same wake-ups as one candidate at a time would give.
+        wake = itemInfoCStyle_.size() / kWakeBatch != before / kWakeBatch;
+    }
+    batch.clear();
     if (wake)
         signalEvent();
 }
