@@ -208,9 +208,11 @@ unsigned KZSearchController::scanWorkerCount() const
 {
     if (scanThreads_)
         return std::clamp(scanThreads_, 1u, kMaxScanWorkers);
-    // A rotating disk keeps the two walks it always had; anything else
-    // lists and reads items' facts on every core.
-    return std::max(2u, KZHashPool::threadsFor(sourceRoots(), kMaxScanWorkers));
+    // A rotating disk keeps the two walks it always had. Otherwise the walks
+    // take all cores but two: the driver, whose filing is the one serial
+    // stage, and the pool it hashes with are never crowded out by them.
+    const unsigned cores = KZHashPool::threadsFor(sourceRoots(), kMaxScanWorkers + 2);
+    return std::clamp(cores > 2 ? cores - 2 : 2u, 2u, kMaxScanWorkers);
 }
 
 // ---- The driver ---------------------------------------------------------------
@@ -218,7 +220,6 @@ unsigned KZSearchController::scanWorkerCount() const
 void KZSearchController::doSearch()
 {
     initializeSearchVariables();
-    driverThread_ = std::this_thread::get_id();
 
     if (isFollowUp_ && hasCriteria_) {
         workersBusy_ |= 1u;

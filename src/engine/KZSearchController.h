@@ -26,9 +26,11 @@
 #include <atomic>
 #include <functional>
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -92,6 +94,9 @@ platform::OperationQueue& KZSearchOperationQueue();
 //   filedLock_         filedEntries_ (the names of files met under several
 //                      names), inside alreadyFiled only.
 //   eventMutex_        the driver's sleep: signalEvent and waitForEvent only.
+//   queuedLock_        queuedFolders_, the source folders waiting for a worker;
+//                      taken alone, inside takeQueuedFolder and
+//                      handFolderOut only.
 // KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of
 // their own that no caller holds; so does KZLibraryPasses (the left-out
 // library files, the photo halves at work), taken and let go before any of
@@ -191,6 +196,26 @@ private:
     // `read` (may be null) is the folder as its parent's listing read it.
     bool startNewThreadWithURL(const std::filesystem::path& url, qint16 label,
                                std::shared_ptr<const KZExcludedInfo> excluded, const KZSearchItemInfoRef& read = {});
+    // A worker's bit, claimed in one atomic step; 0 when every one is busy.
+    unsigned claimWorker();
+    void launchWorker(unsigned worker, std::filesystem::path url, qint16 label,
+                      std::shared_ptr<const KZExcludedInfo> excluded, KZSearchItemInfoRef read);
+    // A source's subfolder: to an idle worker, else queued for the first
+    // worker that ends its walk, so that the driver never waits for one.
+    struct QueuedFolder {
+        std::filesystem::path url;
+        qint16 label = 0;
+        std::shared_ptr<const KZExcludedInfo> excluded;
+        KZSearchItemInfoRef read;
+    };
+    void handFolderOut(QueuedFolder folder);
+    std::optional<QueuedFolder> takeQueuedFolder();
+    // Starts idle workers on queued folders.
+    void dispatchQueuedFolders();
+    // A worker walks, or a folder waits for one.
+    bool scanBusy() const;
+    // The walk of one folder a worker was handed, the folder itself included.
+    void walkHandedFolder(const std::filesystem::path& folder, const KZThreadInfo& info, KZSearchItemInfoRef read);
     void doSearchThread(unsigned worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info,
                         KZSearchItemInfoRef read);
     bool allWorkersBusy() const;
@@ -225,7 +250,6 @@ private:
     bool readItem(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) const;
 
     // ---- The driver's waits ------------------------------------------------
-    void waitUntilFreeThread();
     // Files until the scan and every pass have ended, then empties the trees.
     void waitUntilThreadTerminated();
     void fileUntilEveryPassEnds();
@@ -323,6 +347,11 @@ private:
     std::atomic<qint16> currLocationLabel_{-1};
     std::atomic<unsigned> workersBusy_{0}; // one bit per scan worker at work
     unsigned scanThreads_ = 0;
+    std::mutex queuedLock_;
+    std::deque<QueuedFolder> queuedFolders_; // under queuedLock_
+    // Counted from before a folder is queued until after the worker that
+    // takes it is marked busy, so that the scan never looks ended between.
+    std::atomic<std::size_t> queuedCount_{0};
     unsigned scanWorkers_ = 2; // set by the driver before the scan
     std::atomic<bool> contentImagesIsWorking_{false};
     std::atomic<bool> foldersContentIsWorking_{false};
@@ -335,8 +364,6 @@ private:
     // Saved-search sources whose results are not all handed to the scan
     // yet; the driver's final wait lasts until none is left.
     std::atomic<int> queriesWorking_{0};
-    // The driver files candidates; anyone else listing a source waits.
-    std::thread::id driverThread_;
     std::atomic<quint64> unreadableCount_{0};
     std::atomic<quint64> unlistedCount_{0};
     bool searchedIniTunes_ = false;

@@ -1,9 +1,10 @@
 // The first pass over folder sources: the driver lists each source's top
-// level and hands every subfolder to one of the scan workers, which walk it
-// and push every item that passes the filters onto a candidate stack. Once
-// the driver has handed everything out, a worker that meets a visible
-// subfolder offers it to an idle worker, so that all of them stay busy until
-// the end, however few or lopsided the top-level folders are.
+// level and hands every subfolder to one of the scan workers (or queues it
+// for the first one that ends its walk), which walk it and push every item
+// that passes the filters onto a candidate stack. Once the driver has handed
+// everything out, a worker that meets a visible subfolder offers it to an
+// idle worker, so that all of them stay busy until the end, however few or
+// lopsided the top-level folders are.
 // The walk itself is KZFolderWalk's.
 
 #include "engine/KZSearchController.h"
@@ -100,7 +101,14 @@ bool KZSearchController::driverHasWork() const
 
 bool KZSearchController::phaseOneisTerminated() const
 {
-    return workersBusy_.load() == 0;
+    return !scanBusy();
+}
+
+bool KZSearchController::scanBusy() const
+{
+    // In this order: a queued folder is counted until after its worker is
+    // marked busy, so one of the two reads sees it.
+    return queuedCount_.load() != 0 || workersBusy_.load() != 0;
 }
 
 // ---- Reading items ----------------------------------------------------------------
@@ -169,8 +177,7 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
                 else
                     read.reset();
             }
-            while (!startNewThreadWithURL(child, label, excluded, read))
-                waitUntilFreeThread();
+            handFolderOut({child, label, excluded, std::move(read)});
         } else {
             auto item = KZSearchItemInfo::create(folderBytes, entry.name);
             if (readItem(*item, label, attributes)) {
@@ -190,6 +197,14 @@ bool KZSearchController::startNewThreadWithURL(const fs::path& url, qint16 label
                                                std::shared_ptr<const KZExcludedInfo> excluded,
                                                const KZSearchItemInfoRef& read)
 {
+    const unsigned worker = claimWorker();
+    if (worker != 0)
+        launchWorker(worker, url, label, std::move(excluded), read);
+    return worker != 0;
+}
+
+unsigned KZSearchController::claimWorker()
+{
     // The driver and the workers may try at once: a slot is claimed in one
     // atomic step, and the flag is set before the work is queued so that the
     // driver never sees every worker idle while a folder is on its way.
@@ -199,15 +214,61 @@ bool KZSearchController::startNewThreadWithURL(const fs::path& url, qint16 label
     do {
         const unsigned idle = slots & ~current;
         if (idle == 0)
-            return false;
+            return 0;
         bit = idle & (0u - idle);
     } while (!workersBusy_.compare_exchange_weak(current, current | bit));
+    return bit;
+}
 
+void KZSearchController::launchWorker(unsigned worker, fs::path url, qint16 label,
+                                      std::shared_ptr<const KZExcludedInfo> excluded, KZSearchItemInfoRef read)
+{
     auto info = KZThreadInfo::create(label, std::move(excluded));
-    KZSearchOperationQueue().addOperation([self = shared_from_this(), bit, url, info, read]() mutable {
-        self->doSearchThread(bit, std::move(url), std::move(info), std::move(read));
-    });
-    return true;
+    KZSearchOperationQueue().addOperation(
+        [self = shared_from_this(), worker, url = std::move(url), info, read = std::move(read)]() mutable {
+            self->doSearchThread(worker, std::move(url), std::move(info), std::move(read));
+        });
+}
+
+void KZSearchController::handFolderOut(QueuedFolder folder)
+{
+    if (startNewThreadWithURL(folder.url, folder.label, folder.excluded, folder.read))
+        return;
+    {
+        std::lock_guard guard(queuedLock_);
+        queuedCount_.fetch_add(1);
+        queuedFolders_.push_back(std::move(folder));
+    }
+    // A worker may have ended between the claim and the queueing.
+    dispatchQueuedFolders();
+}
+
+std::optional<KZSearchController::QueuedFolder> KZSearchController::takeQueuedFolder()
+{
+    std::lock_guard guard(queuedLock_);
+    if (queuedFolders_.empty())
+        return std::nullopt;
+    QueuedFolder folder = std::move(queuedFolders_.front());
+    queuedFolders_.pop_front();
+    queuedCount_.fetch_sub(1);
+    return folder;
+}
+
+void KZSearchController::dispatchQueuedFolders()
+{
+    while (queuedCount_.load() != 0) {
+        const unsigned worker = claimWorker();
+        if (worker == 0)
+            return; // a busy worker takes the queue's next when it ends
+        std::optional<QueuedFolder> folder = takeQueuedFolder();
+        if (!folder) {
+            workersBusy_ &= ~worker;
+            signalEvent();
+            return;
+        }
+        launchWorker(worker, std::move(folder->url), folder->label, std::move(folder->excluded),
+                     std::move(folder->read));
+    }
 }
 
 bool KZSearchController::allWorkersBusy() const
@@ -223,9 +284,12 @@ void KZSearchController::doSearchThread(unsigned worker, fs::path folder, std::s
         collectSongsTime();
     } else {
         WorkerCandidates candidates;
-        KZSearchItemInfoRef deferred;
-        if (!checkThreadItemAtURL(folder, *info, &deferred, std::move(read)))
-            iterateSearch(folder, info->excInfo(), info->label(), std::move(deferred));
+        walkHandedFolder(folder, *info, std::move(read));
+        // Then the source folders that waited while every worker was busy.
+        while (std::optional<QueuedFolder> next = takeQueuedFolder()) {
+            if (!wasStopped())
+                walkHandedFolder(next->url, KZThreadInfo(next->label, next->excluded), std::move(next->read));
+        }
         pushCandidates(candidates.batch()); // before the worker is seen idle
     }
     if (smallSizesMet_)
@@ -233,6 +297,14 @@ void KZSearchController::doSearchThread(unsigned worker, fs::path folder, std::s
     setItemsToCheckProgress(itemsToCheck_);
     workersBusy_ &= ~worker;
     signalEvent();
+    dispatchQueuedFolders(); // one queued after this worker looked
+}
+
+void KZSearchController::walkHandedFolder(const fs::path& folder, const KZThreadInfo& info, KZSearchItemInfoRef read)
+{
+    KZSearchItemInfoRef deferred;
+    if (!checkThreadItemAtURL(folder, info, &deferred, std::move(read)))
+        iterateSearch(folder, info.excInfo(), info.label(), std::move(deferred));
 }
 
 bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThreadInfo& info,
@@ -490,24 +562,6 @@ void KZSearchController::hashSmallFileIfSizeMet(KZSearchItemInfo& item)
 
 // ---- Driver waits -----------------------------------------------------------------------
 
-void KZSearchController::waitUntilFreeThread()
-{
-    const bool driver = std::this_thread::get_id() == driverThread_;
-    while (allWorkersBusy()) {
-        const quint64 seen = eventCount();
-        if (!driver) {
-            if (allWorkersBusy())
-                waitForEvent(seen); // a worker that ends signals
-            continue;
-        }
-        secondTestProcess();
-        if (!allWorkersBusy())
-            break;
-        if (wasStopped() || !driverHasWork())
-            waitForEvent(seen);
-    }
-}
-
 void KZSearchController::waitUntilThreadTerminated()
 {
     fileUntilEveryPassEnds();
@@ -543,7 +597,7 @@ void KZSearchController::waitUntilThreadTerminated()
 void KZSearchController::fileUntilEveryPassEnds()
 {
     auto busy = [this] {
-        return workersBusy_.load() != 0 || contentImagesIsWorking_.load() || foldersContentIsWorking_.load()
+        return scanBusy() || contentImagesIsWorking_.load() || foldersContentIsWorking_.load()
             || queriesWorking_.load() != 0;
     };
     for (;;) {
@@ -555,7 +609,7 @@ void KZSearchController::fileUntilEveryPassEnds()
             waitForEvent(seen);
     }
 
-    if (criteria_->isFolderCompareContent() && workersBusy_.load() == 0 && !foldersContentIsWorking_.load()) {
+    if (criteria_->isFolderCompareContent() && !scanBusy() && !foldersContentIsWorking_.load()) {
         readingIsTerminated_ = true;
         secondTestProcess();
     }

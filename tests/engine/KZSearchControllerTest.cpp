@@ -218,8 +218,9 @@ TEST_F(KZSearchControllerTest, ScanWorkersChangeNeitherTheGroupsNorWhatIsChecked
 {
     // A lopsided tree: one top-level folder that holds nearly everything,
     // several levels deep and wide, so that the walks hand folders to one
-    // another; a flat folder; hard links across folders, links to files and
-    // folders, one dangling; a hidden folder that is never walked.
+    // another; more top-level folders than workers, which wait for one; a
+    // flat folder; hard links across folders, links to files and folders,
+    // one dangling; a hidden folder that is never walked.
     std::mt19937 gen(17);
     const std::vector<std::string> contents{"alpha", "beta", "gamma-gamma", "delta", std::string(50000, 'd')};
     std::vector<std::string> folders{"big"};
@@ -232,6 +233,8 @@ TEST_F(KZSearchControllerTest, ScanWorkersChangeNeitherTheGroupsNorWhatIsChecked
             dir.write(folder + "/f" + std::to_string(n++), contents[gen() % contents.size()]);
     for (int k = 0; k < 60; ++k)
         dir.write("flat/g" + std::to_string(k), contents[gen() % contents.size()] + std::to_string(k % 7));
+    for (int k = 0; k < 20; ++k)
+        dir.write("top" + std::to_string(k) + "/inner/h", contents[gen() % contents.size()]);
     dir.write(".hidden/inner/copy", "alpha");
     fs::create_hard_link(dir / "flat/g1", dir / "big/s2/hard");
     fs::create_symlink(dir / "flat/g2", dir / "big/s1/link");
