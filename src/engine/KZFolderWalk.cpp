@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <sys/stat.h>
@@ -29,9 +30,10 @@ QString extensionOfName(const std::string& name)
 } // namespace
 
 KZFolderWalk::KZFolderWalk(const KZSearchCriteria& criteria, const KZItemReader& reader,
-                           KZObjectIDSet& listedFolders, Delegate& delegate)
+                           KZObjectIDSet& listedFolders, Delegate& delegate, std::size_t maxOpenFolders)
     : reader_(reader),
       listedFolders_(listedFolders),
+      maxOpen_(std::max<std::size_t>(1, maxOpenFolders)),
       delegate_(delegate),
       wantsHidden_(criteria.isInvisible()),
       sums_(reader.foldersMeasuredByScan()),
@@ -102,7 +104,7 @@ bool KZFolderWalk::reopenTop()
             return false;
         stack_[i].handle = std::move(handle);
     }
-    for (std::size_t i = base; i + kMaxOpenFolders < stack_.size(); ++i)
+    for (std::size_t i = base; i + maxOpen_ < stack_.size(); ++i)
         stack_[i].handle = platform::DirectoryHandle();
     return true;
 }
@@ -187,8 +189,8 @@ bool KZFolderWalk::enter(const fs::path& dir, int parentFd, const std::string& n
     }
     delegate_.folderListed();
     stack_.push_back(std::move(frame));
-    if (stack_.size() > kMaxOpenFolders)
-        stack_[stack_.size() - 1 - kMaxOpenFolders].handle = platform::DirectoryHandle();
+    if (stack_.size() > maxOpen_)
+        stack_[stack_.size() - 1 - maxOpen_].handle = platform::DirectoryHandle();
     return true;
 }
 

@@ -347,7 +347,10 @@ bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThrea
 void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<const KZExcludedInfo> excluded,
                                        qint16 label, KZSearchItemInfoRef rootSelf)
 {
-    KZFolderWalk(*criteria_, *reader_, listedFolders_, *this).walk(root, std::move(excluded), label, std::move(rootSelf));
+    // The walks together keep as many folders open as two always did.
+    const std::size_t budget = std::max<std::size_t>(8, 2 * KZFolderWalk::kMaxOpenFolders / scanWorkers_);
+    KZFolderWalk(*criteria_, *reader_, listedFolders_, *this, budget)
+        .walk(root, std::move(excluded), label, std::move(rootSelf));
 }
 
 // ---- What a walk hands on ---------------------------------------------------------------
