@@ -33,8 +33,6 @@
 
 namespace fs = std::filesystem;
 
-
-
 namespace {
 
 // Candidates on the stack that wake the driver during the scan.
