@@ -29,7 +29,10 @@ DirectoryHandle::~DirectoryHandle()
         ::close(fd_);
 }
 
-DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept : fd_(other.fd_), listed_(other.listed_)
+{
+    other.fd_ = -1;
+}
 
 DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept
 {
@@ -37,6 +40,7 @@ DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = other.fd_;
+        listed_ = other.listed_;
         other.fd_ = -1;
     }
     return *this;
@@ -71,11 +75,12 @@ bool DirectoryHandle::list(const DirVisitor& visit, int* err) const
 {
     if (fd_ < 0)
         return setErr(err, EBADF);
-    // A fresh open file description of the same folder: its read position is
-    // its own, so listing never disturbs the handle (or another listing).
-    const int fd = openFolderAt(fd_, ".");
-    if (fd < 0)
+    // The handle's own descriptor is read, from the start: a folder is
+    // opened once however it is used, and a walk opens every folder.
+    if (listed_ && ::lseek(fd_, 0, SEEK_SET) != 0)
         return setErr(err, errno);
+    listed_ = true;
+    const int fd = fd_;
     // The entries are read in large batches straight from the system, and
     // one entry record is refilled for each, so that a listing costs no
     // allocation per entry beyond a long name's.
@@ -112,7 +117,6 @@ bool DirectoryHandle::list(const DirVisitor& visit, int* err) const
             going = visit(item);
         }
     }
-    ::close(fd);
     return setErr(err, code);
 }
 
