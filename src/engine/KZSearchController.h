@@ -168,8 +168,11 @@ private:
     bool setMainInfoTitle(const QString& key);
     // Threads that hash or list ahead: as set, else sized to the sources' disks.
     unsigned hashingThreadCount() const;
-    // Scan workers: as set, else sized to the sources' disks.
+    // Scan workers: as set, else sized to the sources' disks; either way as
+    // many as the open-file limit has room for.
     unsigned scanWorkerCount() const;
+    // The folders each walk keeps open.
+    std::size_t walkBudget() const;
     std::vector<std::string> sourceRoots() const;
 
     // ---- The driver's stages (KZSearchController.cpp) ----------------------
@@ -353,6 +356,7 @@ private:
     // takes it is marked busy, so that the scan never looks ended between.
     std::atomic<std::size_t> queuedCount_{0};
     unsigned scanWorkers_ = 2; // set by the driver before the scan
+    std::size_t walkBudget_ = KZFolderWalk::kMaxOpenFolders; // likewise
     std::atomic<bool> contentImagesIsWorking_{false};
     std::atomic<bool> foldersContentIsWorking_{false};
     std::atomic<bool> mainCompleted_{false};

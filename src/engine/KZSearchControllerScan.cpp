@@ -345,9 +345,7 @@ bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThrea
 void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<const KZExcludedInfo> excluded,
                                        qint16 label, KZSearchItemInfoRef rootSelf)
 {
-    // The walks together keep as many folders open as two always did.
-    const std::size_t budget = std::max<std::size_t>(8, 2 * KZFolderWalk::kMaxOpenFolders / scanWorkers_);
-    KZFolderWalk(*criteria_, *reader_, listedFolders_, *this, budget)
+    KZFolderWalk(*criteria_, *reader_, listedFolders_, *this, walkBudget_)
         .walk(root, std::move(excluded), label, std::move(rootSelf));
 }
 

@@ -10,6 +10,7 @@
 #include <random>
 #include <tuple>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace enginetest;
@@ -254,6 +255,31 @@ TEST_F(KZSearchControllerTest, ScanWorkersChangeNeitherTheGroupsNorWhatIsChecked
         checked.push_back(result.info.value(str("KZResultCheckedItemsCount")).toULongLong());
     }
     EXPECT_EQ(checked, std::vector<quint64>(3, checked.front())) << "every item met once, whoever walked it";
+}
+
+TEST_F(KZSearchControllerTest, FewOpenFilesAllowedStillSearchEverything)
+{
+    // A session that allows few open files, a little over what a search
+    // needs at least: however many walks the machine could run side by side,
+    // every folder of a deep tree is listed and every file read.
+    for (int top = 0; top < 12; ++top) {
+        std::string folder = "t" + std::to_string(top);
+        for (int level = 0; level < 14; ++level) {
+            folder += "/l" + std::to_string(level);
+            dir.write(folder + "/a", "copy " + std::to_string(level));
+            dir.write(folder + "/b" + std::to_string(top), std::string(2000 + level, char('a' + top % 3)));
+        }
+    }
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = 48;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    const SearchResult result = runSearch({dir.path()}, sizeAndContentCriteria());
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(result.info.value(str("KZResultUnreadableItemsCount")).toULongLong(), 0u);
+    EXPECT_EQ(result.info.value(str("KZResultUnlistedFoldersCount")).toULongLong(), 0u);
+    EXPECT_EQ(groupSet(result.rows), byteGroups(dir.path()));
 }
 
 TEST_F(KZSearchControllerTest, FilesFailingAmongManySizesLeaveEveryOtherGroupWhole)
