@@ -73,7 +73,7 @@ KZItemAttributes& KZItemAttributes::operator=(const KZItemAttributes& other)
     return *this;
 }
 
-KZItemAttributes::KZItemAttributes(KZItemAttributes&& other) noexcept
+KZItemAttributes::KZItemAttributes(KZItemAttributes&& other)
     : name_(std::move(other.name_)), parentFd_(other.parentFd_), stat_(std::move(other.stat_)),
       finderInfo_(std::move(other.finderInfo_))
 {
@@ -81,7 +81,7 @@ KZItemAttributes::KZItemAttributes(KZItemAttributes&& other) noexcept
     path_ = std::move(other.path_);
 }
 
-KZItemAttributes& KZItemAttributes::operator=(KZItemAttributes&& other) noexcept
+KZItemAttributes& KZItemAttributes::operator=(KZItemAttributes&& other)
 {
     if (this != &other) {
         other.holdPath();

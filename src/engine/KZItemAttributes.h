@@ -25,8 +25,8 @@ public:
     // A copy holds its path itself: it may outlive the listing it came from.
     KZItemAttributes(const KZItemAttributes& other);
     KZItemAttributes& operator=(const KZItemAttributes& other);
-    KZItemAttributes(KZItemAttributes&& other) noexcept;
-    KZItemAttributes& operator=(KZItemAttributes&& other) noexcept;
+    KZItemAttributes(KZItemAttributes&& other);
+    KZItemAttributes& operator=(KZItemAttributes&& other);
     ~KZItemAttributes() = default;
 
     // An entry of a listing of `parent`. With the folder's descriptor, the
