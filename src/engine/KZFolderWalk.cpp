@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <sys/stat.h>
@@ -29,9 +30,10 @@ QString extensionOfName(const std::string& name)
 } // namespace
 
 KZFolderWalk::KZFolderWalk(const KZSearchCriteria& criteria, const KZItemReader& reader,
-                           KZObjectIDSet& listedFolders, Delegate& delegate)
+                           KZObjectIDSet& listedFolders, Delegate& delegate, std::size_t maxOpenFolders)
     : reader_(reader),
       listedFolders_(listedFolders),
+      maxOpen_(std::max<std::size_t>(1, maxOpenFolders)),
       delegate_(delegate),
       wantsHidden_(criteria.isInvisible()),
       sums_(reader.foldersMeasuredByScan()),
@@ -45,6 +47,8 @@ void KZFolderWalk::walk(const fs::path& root, std::shared_ptr<const KZExcludedIn
 {
     excluded_ = std::move(excluded);
     excludes_ = reader_.excludesAny(excluded_.get());
+    exclusionHolders_ = excludes_ ? reader_.foldersHoldingExclusions(excluded_.get())
+                                  : std::unordered_set<std::string>();
     label_ = label;
     stack_.clear();
 
@@ -100,7 +104,7 @@ bool KZFolderWalk::reopenTop()
             return false;
         stack_[i].handle = std::move(handle);
     }
-    for (std::size_t i = base; i + kMaxOpenFolders < stack_.size(); ++i)
+    for (std::size_t i = base; i + maxOpen_ < stack_.size(); ++i)
         stack_[i].handle = platform::DirectoryHandle();
     return true;
 }
@@ -132,6 +136,7 @@ bool KZFolderWalk::enter(const fs::path& dir, int parentFd, const std::string& n
     if (!listedFolders_.insert(frame.device, frame.inode))
         return false;
     const KZSearchItemInfo::Folder folder = KZSearchItemInfo::makeFolder(dir);
+    const bool excludesEntries = excludes_ && KZItemReader::mayHoldExclusions(dir, exclusionHolders_);
     const bool listed = frame.handle.list([&](const platform::DirEntry& entry) {
         if (delegate_.walkWasStopped())
             return false;
@@ -154,7 +159,7 @@ bool KZFolderWalk::enter(const fs::path& dir, int parentFd, const std::string& n
         }
         if (entry.name.empty() || (!wantsHidden_ && entry.name.front() == '.'))
             return true;
-        if (excludes_ && reader_.isExcluded(dir / entry.name, excluded_.get()))
+        if (excludesEntries && reader_.isExcluded(dir / entry.name, excluded_.get()))
             return true;
         if (entry.statFailed) {
             if (entry.statError != ENOENT) // gone since the folder was read is no failure
@@ -182,9 +187,10 @@ bool KZFolderWalk::enter(const fs::path& dir, int parentFd, const std::string& n
         delegate_.folderNotListed(dir, err);
         frame.holdsContent = true; // not listed to its end: never called empty
     }
+    delegate_.folderListed();
     stack_.push_back(std::move(frame));
-    if (stack_.size() > kMaxOpenFolders)
-        stack_[stack_.size() - 1 - kMaxOpenFolders].handle = platform::DirectoryHandle();
+    if (stack_.size() > maxOpen_)
+        stack_[stack_.size() - 1 - maxOpen_].handle = platform::DirectoryHandle();
     return true;
 }
 

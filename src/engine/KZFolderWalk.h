@@ -28,8 +28,9 @@ class KZSearchCriteria;
 // cannot exhaust a thread's stack. Every folder is opened relative to its
 // parent's descriptor, never by its full path, so neither depth nor the
 // length of a path limits the walk, and each item costs one statx relative
-// to its folder. Only the kMaxOpenFolders frames at the top of the stack keep
-// their folders open; a frame that was closed is opened again, when the walk
+// to its folder. Only the frames at the top of the stack, as many as its
+// budget of open folders (kMaxOpenFolders unless told), keep their folders
+// open; a frame that was closed is opened again, when the walk
 // climbs back to it, as ".." of the folder it left (or name by name from the
 // nearest open frame below), and checked to be the same folder by device and
 // inode. A folder moved or replaced while the walk was below it is never
@@ -55,6 +56,8 @@ public:
         virtual void folderNotListed(const std::filesystem::path& dir, int err) = 0;
         // An entry of a listed folder that could not be looked at.
         virtual void entryNotRead() = 0;
+        // A folder's entries have all been handed on (its subfolders wait).
+        virtual void folderListed() {}
         // Offers a visible subfolder, with its item, to another walk; true
         // when that one takes it, the folder itself included.
         virtual bool handOver(const std::filesystem::path& dir, qint16 label,
@@ -68,9 +71,10 @@ public:
         }
     };
 
-    // Everything given must outlive the walk.
+    // Everything given must outlive the walk. Walks side by side share the
+    // descriptors a search may keep open by asking for a smaller budget.
     KZFolderWalk(const KZSearchCriteria& criteria, const KZItemReader& reader, KZObjectIDSet& listedFolders,
-                 Delegate& delegate);
+                 Delegate& delegate, std::size_t maxOpenFolders = kMaxOpenFolders);
     KZFolderWalk(const KZFolderWalk&) = delete;
     KZFolderWalk& operator=(const KZFolderWalk&) = delete;
 
@@ -118,6 +122,7 @@ private:
 
     const KZItemReader& reader_;
     KZObjectIDSet& listedFolders_;
+    const std::size_t maxOpen_;
     Delegate& delegate_;
     const bool wantsHidden_;
     // Each folder's size and count are added up from the listings the walk
@@ -132,6 +137,7 @@ private:
     // Set for the length of walk().
     std::shared_ptr<const KZExcludedInfo> excluded_;
     bool excludes_ = false;
+    std::unordered_set<std::string> exclusionHolders_;
     qint16 label_ = 0;
     std::vector<Frame> stack_;
 };

@@ -60,11 +60,61 @@ std::optional<platform::FinderInfo> finderInfoAt(int parentFd, const std::string
 
 } // namespace
 
+KZItemAttributes::KZItemAttributes(const KZItemAttributes& other)
+    : path_(other.path()), name_(other.name_), parentFd_(other.parentFd_), stat_(other.stat_),
+      finderInfo_(other.finderInfo_)
+{
+}
+
+KZItemAttributes& KZItemAttributes::operator=(const KZItemAttributes& other)
+{
+    if (this != &other)
+        *this = KZItemAttributes(other);
+    return *this;
+}
+
+KZItemAttributes::KZItemAttributes(KZItemAttributes&& other)
+    : name_(std::move(other.name_)), parentFd_(other.parentFd_), stat_(std::move(other.stat_)),
+      finderInfo_(std::move(other.finderInfo_))
+{
+    other.holdPath();
+    path_ = std::move(other.path_);
+}
+
+KZItemAttributes& KZItemAttributes::operator=(KZItemAttributes&& other)
+{
+    if (this != &other) {
+        other.holdPath();
+        path_ = std::move(other.path_);
+        parent_ = nullptr;
+        name_ = std::move(other.name_);
+        parentFd_ = other.parentFd_;
+        stat_ = std::move(other.stat_);
+        finderInfo_ = std::move(other.finderInfo_);
+    }
+    return *this;
+}
+
+void KZItemAttributes::holdPath() const
+{
+    if (parent_) {
+        path_ = *parent_ / name_;
+        parent_ = nullptr;
+    }
+}
+
+const std::filesystem::path& KZItemAttributes::path() const
+{
+    holdPath();
+    return path_;
+}
+
 KZItemAttributes KZItemAttributes::fromEntry(const std::filesystem::path& parent, const platform::DirEntry& entry,
                                              int parentFd)
 {
     KZItemAttributes attributes;
-    attributes.path_ = parent / entry.name;
+    attributes.parent_ = &parent;
+    attributes.name_ = entry.name;
     attributes.parentFd_ = parentFd;
     if (!entry.statFailed)
         attributes.stat_ = entry.stat;
@@ -75,6 +125,7 @@ KZItemAttributes KZItemAttributes::read(const std::filesystem::path& path)
 {
     KZItemAttributes attributes;
     attributes.path_ = path;
+    attributes.name_ = lastComponent(path).native();
     attributes.stat_ = platform::statPath(path, false);
     return attributes;
 }
@@ -83,17 +134,17 @@ std::optional<QString> KZItemAttributes::fileName() const
 {
     if (!stat_)
         return std::nullopt;
-    const std::filesystem::path name = lastComponent(path_);
-    if (name.empty())
+    if (name_.empty())
         return QStringLiteral("/");
-    return platform::pathText(name);
+    return platform::pathText(name_);
 }
 
 std::filesystem::path KZItemAttributes::parentDirectory() const
 {
     if (!stat_)
         return {};
-    std::filesystem::path trimmed = path_.has_filename() ? path_ : path_.parent_path();
+    const std::filesystem::path& whole = path();
+    std::filesystem::path trimmed = whole.has_filename() ? whole : whole.parent_path();
     if (!trimmed.has_relative_path())
         return {}; // the root has no parent
     return trimmed.parent_path();
@@ -101,20 +152,19 @@ std::filesystem::path KZItemAttributes::parentDirectory() const
 
 bool KZItemAttributes::isPackage() const
 {
-    return isDirectory() && platform::isPackageExtension(extensionOfBytes(lastComponent(path_).native()));
+    return isDirectory() && platform::isPackageExtension(extensionOfBytes(name_));
 }
 
 bool KZItemAttributes::isApplication() const
 {
-    return stat_ && platform::isApplication(path_);
+    return stat_ && platform::isApplication(path());
 }
 
 bool KZItemAttributes::isHidden() const
 {
     if (!stat_)
         return false;
-    const std::filesystem::path name = lastComponent(path_);
-    if (!name.empty() && name.native().front() == '.')
+    if (!name_.empty() && name_.front() == '.')
         return true;
     return finderInfo().isInvisible();
 }
@@ -132,7 +182,7 @@ bool KZItemAttributes::isLocked() const
         return false;
     if (stat_->immutable)
         return *stat_->immutable;
-    return platform::isImmutable(path_);
+    return platform::isImmutable(path());
 }
 
 bool KZItemAttributes::hasCustomIcon() const
@@ -166,10 +216,10 @@ const platform::FinderInfo& KZItemAttributes::finderInfo() const
         // only cost a refused call.
         if (!stat_ || stat_->isSymlink())
             finderInfo_ = platform::FinderInfo{};
-        else if (auto at = finderInfoAt(parentFd_, lastComponent(path_).native()))
+        else if (auto at = finderInfoAt(parentFd_, name_))
             finderInfo_ = *at;
         else
-            finderInfo_ = platform::readFinderInfo(path_, false);
+            finderInfo_ = platform::readFinderInfo(path(), false);
     }
     return *finderInfo_;
 }

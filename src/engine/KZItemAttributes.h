@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 // What the scan knows of one item, read once: the stat that the listing made
 // on the folder's descriptor (or one lstat for a lone path) and, when first
@@ -21,17 +22,27 @@
 class KZItemAttributes {
 public:
     KZItemAttributes() = default;
+    // A copy holds its path itself: it may outlive the listing it came from.
+    KZItemAttributes(const KZItemAttributes& other);
+    KZItemAttributes& operator=(const KZItemAttributes& other);
+    KZItemAttributes(KZItemAttributes&& other);
+    KZItemAttributes& operator=(KZItemAttributes&& other);
+    ~KZItemAttributes() = default;
 
     // An entry of a listing of `parent`. With the folder's descriptor, the
     // Finder information is read relative to it, which spares the system a
     // walk down the whole path for every item; the descriptor must stay open
-    // while the attributes are asked.
+    // while the attributes are asked. The item's path is put together only
+    // when asked, so `parent` must outlive the attributes (a copy does not
+    // depend on it).
     static KZItemAttributes fromEntry(const std::filesystem::path& parent, const platform::DirEntry& entry,
                                       int parentFd = -1);
     // A lone item; its attributes are read now.
     static KZItemAttributes read(const std::filesystem::path& path);
 
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& path() const;
+    // The last component of the path, as bytes.
+    const std::string& name() const { return name_; }
     bool exists() const { return stat_.has_value(); }
     const std::optional<platform::FileStat>& stat() const { return stat_; }
 
@@ -78,7 +89,12 @@ public:
     static bool hasCustomIcon(const std::filesystem::path& path);
 
 private:
-    std::filesystem::path path_;
+    // Puts the path together from the parent and the name, once.
+    void holdPath() const;
+
+    mutable std::filesystem::path path_;
+    mutable const std::filesystem::path* parent_ = nullptr; // until path_ is put together
+    std::string name_;
     int parentFd_ = -1;
     std::optional<platform::FileStat> stat_;
     mutable std::optional<platform::FinderInfo> finderInfo_;

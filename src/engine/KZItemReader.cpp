@@ -150,6 +150,36 @@ bool KZItemReader::isExcluded(const std::filesystem::path& url, const KZExcluded
     return false;
 }
 
+std::unordered_set<std::string> KZItemReader::foldersHoldingExclusions(const KZExcludedInfo* excluded) const
+{
+    std::unordered_set<std::string> holders;
+    for (const std::string& location : globalExclusions_)
+        holders.insert(std::filesystem::path(location).parent_path().native());
+    if (excluded) {
+        const auto& entries = excluded->excluded();
+        const size_t used = size_t(std::min<quint64>(excluded->count(), entries.size()));
+        for (size_t i = 0; i < used; ++i) {
+            const std::filesystem::path location
+                = KZEnginePaths::isNormalized(entries[i]) ? entries[i] : comparableLocation(entries[i]);
+            holders.insert(location.parent_path().native());
+        }
+    }
+    return holders;
+}
+
+bool KZItemReader::mayHoldExclusions(const std::filesystem::path& folder,
+                                     const std::unordered_set<std::string>& holders)
+{
+    if (holders.empty())
+        return false;
+    if (!folder.is_absolute())
+        return true; // "." and its like change form when an entry is added
+    const std::string location = comparableLocation(folder).native();
+    // The entries of the volumes folder itself lose that prefix when they
+    // are compared, and so change parent: they are always asked.
+    return holders.count(location) != 0 || location + '/' == kVolumesPrefix;
+}
+
 bool KZItemReader::extensionIsSame(const QString& extension) const
 {
     if (extension.isEmpty())

@@ -58,6 +58,16 @@ public:
         return !globalExclusions_.empty() || (excluded && excluded->count() > 0 && !excluded->excluded().empty());
     }
 
+    // The folders (in the compared form) directly inside which isExcluded
+    // can answer true, so that a walk asks once per folder whether any of
+    // its entries needs the question. Answers for the request's exclusions
+    // and the source's own record (may be null).
+    std::unordered_set<std::string> foldersHoldingExclusions(const KZExcludedInfo* excluded) const;
+    // Whether an entry of `folder` can be left out by location, given the
+    // answer above.
+    static bool mayHoldExclusions(const std::filesystem::path& folder,
+                                  const std::unordered_set<std::string>& holders);
+
     // True when the extension is one of the criteria's, compared exactly.
     bool extensionIsSame(const QString& extension) const;
 

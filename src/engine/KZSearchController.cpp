@@ -27,6 +27,9 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <limits>
+
+#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 
@@ -35,6 +38,25 @@ namespace {
 QString key(const char* text)
 {
     return QString::fromLatin1(text);
+}
+
+// Folders a walk keeps open at the least, besides the one it lists and a
+// file it may hash.
+constexpr std::size_t kLeastOpenFolders = 8;
+
+// Descriptors the walks may hold together: half of what the process may
+// still open, the rest left to the files compared and everything else.
+std::size_t descriptorsForWalks()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<std::size_t>::max() / 2;
+    std::size_t open = 0;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator("/proc/self/fd", ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+        ++open;
+    const std::size_t allowed = std::size_t(limit.rlim_cur);
+    return allowed > open ? (allowed - open) / 2 : 0;
 }
 
 
@@ -179,6 +201,8 @@ void KZSearchController::initializeSearchVariables()
         filedEntries_.clear();
     }
     readingIsTerminated_ = false;
+    scanWorkers_ = scanWorkerCount();
+    walkBudget_ = walkBudget();
     unreadableCount_ = 0;
     unlistedCount_ = 0;
     workersBusy_ = 0;
@@ -189,15 +213,42 @@ void KZSearchController::initializeSearchVariables()
     duplicateFoldersAlreadyChecked_ = false;
 }
 
-unsigned KZSearchController::hashingThreadCount() const
+std::vector<std::string> KZSearchController::sourceRoots() const
 {
-    if (hashingThreads_)
-        return hashingThreads_;
     std::vector<std::string> roots;
     for (const KZSourceItemRef& source : searchStuff_->sources())
         if (source)
             roots.push_back(source->path().native());
-    return KZHashPool::threadsFor(roots);
+    return roots;
+}
+
+unsigned KZSearchController::hashingThreadCount() const
+{
+    return hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(sourceRoots());
+}
+
+unsigned KZSearchController::scanWorkerCount() const
+{
+    unsigned wanted = scanThreads_;
+    if (wanted == 0) {
+        // A rotating disk keeps the two walks it always had. Otherwise the
+        // walks take all cores but two: the driver, whose filing is the one
+        // serial stage, and the pool it hashes with are never crowded out.
+        const unsigned cores = KZHashPool::threadsFor(sourceRoots(), kMaxScanWorkers + 2);
+        wanted = cores > 2 ? cores - 2 : 2u;
+    }
+    // No more walks than the open-file limit leaves room for.
+    const std::size_t fit = descriptorsForWalks() / (kLeastOpenFolders + 2);
+    return unsigned(std::clamp<std::size_t>(std::min<std::size_t>(wanted, fit), 1, kMaxScanWorkers));
+}
+
+std::size_t KZSearchController::walkBudget() const
+{
+    // The walks together keep as many folders open as two always did, and
+    // never more than the open-file limit leaves them.
+    const std::size_t share = descriptorsForWalks() / scanWorkers_;
+    const std::size_t budget = std::min(2 * KZFolderWalk::kMaxOpenFolders / scanWorkers_, share > 2 ? share - 2 : 0);
+    return std::max(kLeastOpenFolders, budget);
 }
 
 // ---- The driver ---------------------------------------------------------------
@@ -205,7 +256,6 @@ unsigned KZSearchController::hashingThreadCount() const
 void KZSearchController::doSearch()
 {
     initializeSearchVariables();
-    driverThread_ = std::this_thread::get_id();
 
     if (isFollowUp_ && hasCriteria_) {
         workersBusy_ |= 1u;

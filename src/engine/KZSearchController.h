@@ -26,9 +26,11 @@
 #include <atomic>
 #include <functional>
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -46,8 +48,8 @@ namespace platform {
 class OperationQueue;
 }
 
-// The engine's queue: no width limit, so the driver, the two scan workers
-// and the image pass never wait for one another's slots.
+// The engine's queue: no width limit, so the driver, the scan workers and
+// the image pass never wait for one another's slots.
 platform::OperationQueue& KZSearchOperationQueue();
 
 // One duplicate search, from the request to the list of found nodes. The
@@ -55,8 +57,8 @@ platform::OperationQueue& KZSearchOperationQueue();
 //
 //   startToSearch (caller's thread)      parse criteria, prepare sources, queue doSearch
 //   doSearch (driver)                    list each source's top level, hand subfolders out
-//     worker 1, worker 2                 walk subfolders (KZFolderWalk), filter items,
-//                                        push candidates
+//     scan workers (up to kMaxScanWorkers)  walk subfolders (KZFolderWalk), filter
+//                                        items, push candidates
 //     music and photo libraries          feed the files a library lists into the same
 //                                        per-item path (KZLibraryPasses; the photo
 //                                        halves on the queue)
@@ -92,6 +94,9 @@ platform::OperationQueue& KZSearchOperationQueue();
 //   filedLock_         filedEntries_ (the names of files met under several
 //                      names), inside alreadyFiled only.
 //   eventMutex_        the driver's sleep: signalEvent and waitForEvent only.
+//   queuedLock_        queuedFolders_, the source folders waiting for a worker;
+//                      taken alone, inside takeQueuedFolder and
+//                      handFolderOut only.
 // KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of
 // their own that no caller holds; so does KZLibraryPasses (the left-out
 // library files, the photo halves at work), taken and let go before any of
@@ -127,6 +132,10 @@ public:
     // Candidates waiting for the driver from which a scan worker hashes the
     // small files it meets itself (tests); the result is the same for any.
     void setWorkerHashingBacklog(std::size_t candidates) { workerHashingBacklog_ = candidates; }
+    // Scan workers walking folders at once; 0 (the default) sizes them to
+    // the machine and the disks. The result is the same for any number.
+    static constexpr unsigned kMaxScanWorkers = 8;
+    void setScanThreads(unsigned threads) { scanThreads_ = threads; }
 
     // Prepares the search and queues the driver; returns at once.
     void startToSearch();
@@ -159,6 +168,12 @@ private:
     bool setMainInfoTitle(const QString& key);
     // Threads that hash or list ahead: as set, else sized to the sources' disks.
     unsigned hashingThreadCount() const;
+    // Scan workers: as set, else sized to the sources' disks; either way as
+    // many as the open-file limit has room for.
+    unsigned scanWorkerCount() const;
+    // The folders each walk keeps open.
+    std::size_t walkBudget() const;
+    std::vector<std::string> sourceRoots() const;
 
     // ---- The driver's stages (KZSearchController.cpp) ----------------------
     void doSearch();
@@ -180,12 +195,33 @@ private:
 
     // ---- Scan (KZSearchControllerScan.cpp) --------------------------------
     void searchWithURL(const std::filesystem::path& url, std::shared_ptr<const KZExcludedInfo> excluded, qint16 label);
-    // Claims an idle worker for the folder; false when both are busy.
+    // Claims an idle worker for the folder; false when every one is busy.
     // `read` (may be null) is the folder as its parent's listing read it.
     bool startNewThreadWithURL(const std::filesystem::path& url, qint16 label,
                                std::shared_ptr<const KZExcludedInfo> excluded, const KZSearchItemInfoRef& read = {});
-    void doSearchThread(int worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info,
+    // A worker's bit, claimed in one atomic step; 0 when every one is busy.
+    unsigned claimWorker();
+    void launchWorker(unsigned worker, std::filesystem::path url, qint16 label,
+                      std::shared_ptr<const KZExcludedInfo> excluded, KZSearchItemInfoRef read);
+    // A source's subfolder: to an idle worker, else queued for the first
+    // worker that ends its walk, so that the driver never waits for one.
+    struct QueuedFolder {
+        std::filesystem::path url;
+        qint16 label = 0;
+        std::shared_ptr<const KZExcludedInfo> excluded;
+        KZSearchItemInfoRef read;
+    };
+    void handFolderOut(QueuedFolder folder);
+    std::optional<QueuedFolder> takeQueuedFolder();
+    // Starts idle workers on queued folders.
+    void dispatchQueuedFolders();
+    // A worker walks, or a folder waits for one.
+    bool scanBusy() const;
+    // The walk of one folder a worker was handed, the folder itself included.
+    void walkHandedFolder(const std::filesystem::path& folder, const KZThreadInfo& info, KZSearchItemInfoRef read);
+    void doSearchThread(unsigned worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info,
                         KZSearchItemInfoRef read);
+    bool allWorkersBusy() const;
     // A folder whose size the walk adds up is handed back in `deferred`, to
     // be filed after its contents. A folder not yet read is read here.
     bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info,
@@ -201,6 +237,7 @@ private:
     void walkedFolder(KZSearchItemInfoRef item) override;
     void folderNotListed(const std::filesystem::path& dir, int err) override;
     void entryNotRead() override;
+    void folderListed() override;
     bool handOver(const std::filesystem::path& dir, qint16 label, const std::shared_ptr<const KZExcludedInfo>& excluded,
                   const KZSearchItemInfoRef& item) override;
     // A folder that could not be opened or listed to its end.
@@ -208,13 +245,14 @@ private:
     void processFileItem(KZSearchItemInfoRef item);
     void processFolderItem(KZSearchItemInfoRef item);
     void performTestOneForItem(KZSearchItemInfoRef item);
+    // Puts a worker's accepted candidates onto the stack under one lock.
+    void pushCandidates(std::vector<KZSearchItemInfoRef>& batch);
     bool alreadyFiled(const KZSearchItemInfo& item);
     void hashSmallFileIfSizeMet(KZSearchItemInfo& item);
     // Reads the item from attributes already at hand; false rejects it.
     bool readItem(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) const;
 
     // ---- The driver's waits ------------------------------------------------
-    void waitUntilFreeThread();
     // Files until the scan and every pass have ended, then empties the trees.
     void waitUntilThreadTerminated();
     void fileUntilEveryPassEnds();
@@ -310,7 +348,15 @@ private:
 
     // Labels and flags.
     std::atomic<qint16> currLocationLabel_{-1};
-    std::atomic<unsigned> workersBusy_{0}; // bit 0: worker 1, bit 1: worker 2
+    std::atomic<unsigned> workersBusy_{0}; // one bit per scan worker at work
+    unsigned scanThreads_ = 0;
+    std::mutex queuedLock_;
+    std::deque<QueuedFolder> queuedFolders_; // under queuedLock_
+    // Counted from before a folder is queued until after the worker that
+    // takes it is marked busy, so that the scan never looks ended between.
+    std::atomic<std::size_t> queuedCount_{0};
+    unsigned scanWorkers_ = 2; // set by the driver before the scan
+    std::size_t walkBudget_ = KZFolderWalk::kMaxOpenFolders; // likewise
     std::atomic<bool> contentImagesIsWorking_{false};
     std::atomic<bool> foldersContentIsWorking_{false};
     std::atomic<bool> mainCompleted_{false};
@@ -322,8 +368,6 @@ private:
     // Saved-search sources whose results are not all handed to the scan
     // yet; the driver's final wait lasts until none is left.
     std::atomic<int> queriesWorking_{0};
-    // The driver files candidates; anyone else listing a source waits.
-    std::thread::id driverThread_;
     std::atomic<quint64> unreadableCount_{0};
     std::atomic<quint64> unlistedCount_{0};
     bool searchedIniTunes_ = false;

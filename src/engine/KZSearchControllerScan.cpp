@@ -1,9 +1,10 @@
 // The first pass over folder sources: the driver lists each source's top
-// level and hands every subfolder to one of two workers, which walk it and
-// push every item that passes the filters onto a candidate stack. Once the
-// driver has handed everything out, a worker that meets a visible subfolder
-// offers it to the other worker when that one is idle, so that both stay
-// busy until the end.
+// level and hands every subfolder to one of the scan workers (or queues it
+// for the first one that ends its walk), which walk it and push every item
+// that passes the filters onto a candidate stack. Once the driver has handed
+// everything out, a worker that meets a visible subfolder offers it to an
+// idle worker, so that all of them stay busy until the end, however few or
+// lopsided the top-level folders are.
 // The walk itself is KZFolderWalk's.
 
 #include "engine/KZSearchController.h"
@@ -36,6 +37,23 @@ namespace {
 
 // Candidates on the stack that wake the driver during the scan.
 constexpr std::size_t kWakeBatch = 64;
+
+// The candidates a scan worker has accepted and not yet put on the stack:
+// they go there a folder (or a wake-up's worth) at a time, so that workers
+// and the driver meet at the stack's lock once per batch, not per file.
+thread_local std::vector<KZSearchItemInfoRef>* workerCandidates = nullptr;
+
+class WorkerCandidates {
+public:
+    WorkerCandidates() { workerCandidates = &batch_; }
+    ~WorkerCandidates() { workerCandidates = nullptr; }
+    WorkerCandidates(const WorkerCandidates&) = delete;
+    WorkerCandidates& operator=(const WorkerCandidates&) = delete;
+    std::vector<KZSearchItemInfoRef>& batch() { return batch_; }
+
+private:
+    std::vector<KZSearchItemInfoRef> batch_;
+};
 
 QString extensionOfName(const std::string& name)
 {
@@ -81,7 +99,14 @@ bool KZSearchController::driverHasWork() const
 
 bool KZSearchController::phaseOneisTerminated() const
 {
-    return workersBusy_.load() == 0;
+    return !scanBusy();
+}
+
+bool KZSearchController::scanBusy() const
+{
+    // In this order: a queued folder is counted until after its worker is
+    // marked busy, so one of the two reads sees it.
+    return queuedCount_.load() != 0 || workersBusy_.load() != 0;
 }
 
 // ---- Reading items ----------------------------------------------------------------
@@ -150,8 +175,7 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
                 else
                     read.reset();
             }
-            while (!startNewThreadWithURL(child, label, excluded, read))
-                waitUntilFreeThread();
+            handFolderOut({child, label, excluded, std::move(read)});
         } else {
             auto item = KZSearchItemInfo::create(folderBytes, entry.name);
             if (readItem(*item, label, attributes)) {
@@ -171,40 +195,114 @@ bool KZSearchController::startNewThreadWithURL(const fs::path& url, qint16 label
                                                std::shared_ptr<const KZExcludedInfo> excluded,
                                                const KZSearchItemInfoRef& read)
 {
-    // The driver and both workers may try at once: a slot is claimed in one
+    const unsigned worker = claimWorker();
+    if (worker != 0)
+        launchWorker(worker, url, label, std::move(excluded), read);
+    return worker != 0;
+}
+
+unsigned KZSearchController::claimWorker()
+{
+    // The driver and the workers may try at once: a slot is claimed in one
     // atomic step, and the flag is set before the work is queued so that the
-    // driver never sees both workers idle while a folder is on its way.
+    // driver never sees every worker idle while a folder is on its way.
+    const unsigned slots = (1u << scanWorkers_) - 1u;
     unsigned current = workersBusy_.load();
     unsigned bit = 0;
     do {
-        if ((current & 3u) == 3u)
-            return false;
-        bit = (current & 1u) ? 2u : 1u;
+        const unsigned idle = slots & ~current;
+        if (idle == 0)
+            return 0;
+        bit = idle & (0u - idle);
     } while (!workersBusy_.compare_exchange_weak(current, current | bit));
-
-    auto info = KZThreadInfo::create(label, std::move(excluded));
-    const int worker = bit == 1u ? 1 : 2;
-    KZSearchOperationQueue().addOperation([self = shared_from_this(), worker, url, info, read]() mutable {
-        self->doSearchThread(worker, std::move(url), std::move(info), std::move(read));
-    });
-    return true;
+    return bit;
 }
 
-void KZSearchController::doSearchThread(int worker, fs::path folder, std::shared_ptr<KZThreadInfo> info,
+void KZSearchController::launchWorker(unsigned worker, fs::path url, qint16 label,
+                                      std::shared_ptr<const KZExcludedInfo> excluded, KZSearchItemInfoRef read)
+{
+    auto info = KZThreadInfo::create(label, std::move(excluded));
+    KZSearchOperationQueue().addOperation(
+        [self = shared_from_this(), worker, url = std::move(url), info, read = std::move(read)]() mutable {
+            self->doSearchThread(worker, std::move(url), std::move(info), std::move(read));
+        });
+}
+
+void KZSearchController::handFolderOut(QueuedFolder folder)
+{
+    if (startNewThreadWithURL(folder.url, folder.label, folder.excluded, folder.read))
+        return;
+    {
+        std::lock_guard guard(queuedLock_);
+        queuedCount_.fetch_add(1);
+        queuedFolders_.push_back(std::move(folder));
+    }
+    // A worker may have ended between the claim and the queueing.
+    dispatchQueuedFolders();
+}
+
+std::optional<KZSearchController::QueuedFolder> KZSearchController::takeQueuedFolder()
+{
+    std::lock_guard guard(queuedLock_);
+    if (queuedFolders_.empty())
+        return std::nullopt;
+    QueuedFolder folder = std::move(queuedFolders_.front());
+    queuedFolders_.pop_front();
+    queuedCount_.fetch_sub(1);
+    return folder;
+}
+
+void KZSearchController::dispatchQueuedFolders()
+{
+    while (queuedCount_.load() != 0) {
+        const unsigned worker = claimWorker();
+        if (worker == 0)
+            return; // a busy worker takes the queue's next when it ends
+        std::optional<QueuedFolder> folder = takeQueuedFolder();
+        if (!folder) {
+            workersBusy_ &= ~worker;
+            signalEvent();
+            return;
+        }
+        launchWorker(worker, std::move(folder->url), folder->label, std::move(folder->excluded),
+                     std::move(folder->read));
+    }
+}
+
+bool KZSearchController::allWorkersBusy() const
+{
+    const unsigned slots = (1u << scanWorkers_) - 1u;
+    return (workersBusy_.load() & slots) == slots;
+}
+
+void KZSearchController::doSearchThread(unsigned worker, fs::path folder, std::shared_ptr<KZThreadInfo> info,
                                         KZSearchItemInfoRef read)
 {
     if (timeAlreadyGot_) {
         collectSongsTime();
     } else {
-        KZSearchItemInfoRef deferred;
-        if (!checkThreadItemAtURL(folder, *info, &deferred, std::move(read)))
-            iterateSearch(folder, info->excInfo(), info->label(), std::move(deferred));
+        WorkerCandidates candidates;
+        walkHandedFolder(folder, *info, std::move(read));
+        // Then the source folders that waited while every worker was busy.
+        while (std::optional<QueuedFolder> next = takeQueuedFolder()) {
+            if (!wasStopped())
+                walkHandedFolder(next->url, KZThreadInfo(next->label, next->excluded), std::move(next->read));
+        }
+        pushCandidates(candidates.batch()); // before the worker is seen idle
     }
     if (smallSizesMet_)
         KZCrc32::threadFinished(); // the worker may have hashed
     setItemsToCheckProgress(itemsToCheck_);
-    workersBusy_ &= ~(worker == 1 ? 1u : 2u);
+    workersBusy_ &= ~worker;
     signalEvent();
+    dispatchQueuedFolders(); // one queued after this worker looked
+}
+
+void KZSearchController::walkHandedFolder(const fs::path& folder, const KZThreadInfo& info, KZSearchItemInfoRef read)
+{
+    KZSearchItemInfoRef deferred;
+    if (!checkThreadItemAtURL(folder, info, &deferred, std::move(read)))
+        iterateSearch(folder, info.excInfo(), info.label(), std::move(deferred));
 }
 
 bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThreadInfo& info,
@@ -247,7 +345,8 @@ bool KZSearchController::checkThreadItemAtURL(const fs::path& url, const KZThrea
 void KZSearchController::iterateSearch(const fs::path& root, std::shared_ptr<const KZExcludedInfo> excluded,
                                        qint16 label, KZSearchItemInfoRef rootSelf)
 {
-    KZFolderWalk(*criteria_, *reader_, listedFolders_, *this).walk(root, std::move(excluded), label, std::move(rootSelf));
+    KZFolderWalk(*criteria_, *reader_, listedFolders_, *this, walkBudget_)
+        .walk(root, std::move(excluded), label, std::move(rootSelf));
 }
 
 // ---- What a walk hands on ---------------------------------------------------------------
@@ -282,12 +381,18 @@ void KZSearchController::entryNotRead()
     unreadableCount_.fetch_add(1);
 }
 
+void KZSearchController::folderListed()
+{
+    if (workerCandidates)
+        pushCandidates(*workerCandidates);
+}
+
 bool KZSearchController::handOver(const fs::path& dir, qint16 label,
                                   const std::shared_ptr<const KZExcludedInfo>& excluded,
                                   const KZSearchItemInfoRef& item)
 {
     // Once the driver has handed every source folder out, a walk that meets
-    // a visible subfolder offers it to the other worker when that one idles.
+    // a visible subfolder offers it to a worker that idles.
     if (!mainCompleted_)
         return false;
     currLocationLabel_ = label;
@@ -362,6 +467,12 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
     if (sameOrUnique)
         setItemsToCheckProgress(++itemsToCheck_);
 
+    if (workerCandidates && !item->isImageContent()) {
+        workerCandidates->push_back(std::move(item));
+        if (workerCandidates->size() >= kWakeBatch)
+            pushCandidates(*workerCandidates);
+        return;
+    }
     bool wake = false;
     {
         std::lock_guard guard(notificationLock_);
@@ -373,6 +484,27 @@ void KZSearchController::performTestOneForItem(KZSearchItemInfoRef item)
         KZCandidateStack& stack = item->isImageContent() ? itemInfoCStyleForImages_ : itemInfoCStyle_;
         wake = stack.push(std::move(item)) && (&stack == &itemInfoCStyleForImages_ || stack.size() % kWakeBatch == 0);
     }
+    if (wake)
+        signalEvent();
+}
+
+void KZSearchController::pushCandidates(std::vector<KZSearchItemInfoRef>& batch)
+{
+    if (batch.empty())
+        return;
+    bool wake = false;
+    {
+        std::lock_guard guard(notificationLock_);
+        const std::size_t before = itemInfoCStyle_.size();
+        for (KZSearchItemInfoRef& item : batch) {
+            if (hashAhead_)
+                hashAhead_->noteCandidate(*item);
+            itemInfoCStyle_.push(std::move(item));
+        }
+        // The same wake-ups as one candidate at a time would give.
+        wake = itemInfoCStyle_.size() / kWakeBatch != before / kWakeBatch;
+    }
+    batch.clear();
     if (wake)
         signalEvent();
 }
@@ -429,24 +561,6 @@ void KZSearchController::hashSmallFileIfSizeMet(KZSearchItemInfo& item)
 
 // ---- Driver waits -----------------------------------------------------------------------
 
-void KZSearchController::waitUntilFreeThread()
-{
-    const bool driver = std::this_thread::get_id() == driverThread_;
-    while ((workersBusy_.load() & 3u) == 3u) {
-        const quint64 seen = eventCount();
-        if (!driver) {
-            if ((workersBusy_.load() & 3u) == 3u)
-                waitForEvent(seen); // a worker that ends signals
-            continue;
-        }
-        secondTestProcess();
-        if ((workersBusy_.load() & 3u) != 3u)
-            break;
-        if (wasStopped() || !driverHasWork())
-            waitForEvent(seen);
-    }
-}
-
 void KZSearchController::waitUntilThreadTerminated()
 {
     fileUntilEveryPassEnds();
@@ -482,7 +596,7 @@ void KZSearchController::waitUntilThreadTerminated()
 void KZSearchController::fileUntilEveryPassEnds()
 {
     auto busy = [this] {
-        return workersBusy_.load() != 0 || contentImagesIsWorking_.load() || foldersContentIsWorking_.load()
+        return scanBusy() || contentImagesIsWorking_.load() || foldersContentIsWorking_.load()
             || queriesWorking_.load() != 0;
     };
     for (;;) {
@@ -494,7 +608,7 @@ void KZSearchController::fileUntilEveryPassEnds()
             waitForEvent(seen);
     }
 
-    if (criteria_->isFolderCompareContent() && workersBusy_.load() == 0 && !foldersContentIsWorking_.load()) {
+    if (criteria_->isFolderCompareContent() && !scanBusy() && !foldersContentIsWorking_.load()) {
         readingIsTerminated_ = true;
         secondTestProcess();
     }

@@ -89,8 +89,6 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
     const bool hashes = &stack == &itemInfoCStyle_ && hashAhead_;
     std::vector<bool> sizeShared;
     auto pop = [&] {
-        // While the scan runs the driver looks up after every few candidates
-        // for a worker waiting for its next folder.
         const std::size_t most = !hashes ? 1 : (mainCompleted_ ? 512 : 64);
         std::vector<KZSearchItemInfoRef> popped = popBatch(stack, most, &sizeShared);
         if (hashes && !popped.empty())
@@ -104,12 +102,11 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
         // The pool reads the next batch's first blocks while this one is
         // filed: the candidates are filed in the order they were popped
         // all the same. A batch popped is filed before the driver turns to
-        // anything else.
-        const unsigned busy = workersBusy_.load();
-        const bool workerIdle = !mainCompleted_ && !isSearchSynchronize_ && (busy & 3u) != 3u;
+        // anything else. Idle scan workers take queued folders themselves, so
+        // the driver keeps filing while candidates come.
         std::vector<KZSearchItemInfoRef> next;
-        if (!workerIdle && (duration || !wasStopped()))
-            next = pop(); // else the driver hands the idle worker its next folder first
+        if (duration || !wasStopped())
+            next = pop();
         for (const KZSearchItemInfoRef& item : batch)
             fileCandidate(item);
         batch = std::move(next);

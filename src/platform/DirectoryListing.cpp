@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,7 +29,10 @@ DirectoryHandle::~DirectoryHandle()
         ::close(fd_);
 }
 
-DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept : fd_(other.fd_), listed_(other.listed_)
+{
+    other.fd_ = -1;
+}
 
 DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept
 {
@@ -35,6 +40,7 @@ DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = other.fd_;
+        listed_ = other.listed_;
         other.fd_ = -1;
     }
     return *this;
@@ -69,43 +75,48 @@ bool DirectoryHandle::list(const DirVisitor& visit, int* err) const
 {
     if (fd_ < 0)
         return setErr(err, EBADF);
-    // A fresh open file description of the same folder: its read position is
-    // its own, so listing never disturbs the handle (or another listing).
-    const int fd = openFolderAt(fd_, ".");
-    if (fd < 0)
+    // The handle's own descriptor is read, from the start: a folder is
+    // opened once however it is used, and a walk opens every folder.
+    if (listed_ && ::lseek(fd_, 0, SEEK_SET) != 0)
         return setErr(err, errno);
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        const int code = errno;
-        ::close(fd);
-        return setErr(err, code);
-    }
-    const int dfd = ::dirfd(dir);
+    listed_ = true;
+    const int fd = fd_;
+    // The entries are read in large batches straight from the system, and
+    // one entry record is refilled for each, so that a listing costs no
+    // allocation per entry beyond a long name's.
+    // (A visitor may list another folder meanwhile: each listing has its own.)
+    constexpr std::size_t kBufferSize = 32 * 1024;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    DirEntry item;
     int code = 0;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir);
-        if (!entry) {
-            code = errno;
+    bool going = true;
+    while (going) {
+        const ssize_t got = ::getdents64(fd, buffer.get(), kBufferSize);
+        if (got <= 0) {
+            code = got < 0 ? errno : 0;
             break;
         }
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            continue;
-        DirEntry item;
-        item.name = name;
-        item.type = entry->d_type;
-        int statError = 0;
-        if (auto st = statAt(dfd, name, false, &statError)) {
-            item.stat = *st;
-        } else {
-            item.statFailed = true;
-            item.statError = statError;
+        for (ssize_t at = 0; going && at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer.get() + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            item.name.assign(name);
+            item.type = entry->d_type;
+            int statError = 0;
+            if (auto st = statAt(fd, name, false, &statError)) {
+                item.stat = *st;
+                item.statFailed = false;
+                item.statError = 0;
+            } else {
+                item.stat = FileStat();
+                item.statFailed = true;
+                item.statError = statError;
+            }
+            going = visit(item);
         }
-        if (!visit(item))
-            break;
     }
-    ::closedir(dir);
     return setErr(err, code);
 }
 

@@ -39,13 +39,16 @@ public:
 
     // Every entry but "." and ".." in directory order, each stat'ed on this
     // descriptor. The handle stays usable afterwards (and can be listed
-    // again). An entry that vanished between readdir and stat comes with
+    // again: a second listing starts over). One thread lists a handle at a
+    // time. An entry that vanished between readdir and stat comes with
     // statFailed set. A read error part-way answers false with errno in `err`.
     bool list(const DirVisitor& visit, int* err = nullptr) const;
 
 private:
     explicit DirectoryHandle(int fd) : fd_(fd) {}
     int fd_ = -1;
+    // The descriptor's read position has left the start of the folder.
+    mutable bool listed_ = false;
 };
 
 // One-shot forms. An unreadable folder answers false with EACCES (or the

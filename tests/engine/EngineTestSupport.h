@@ -223,6 +223,7 @@ struct SearchOptions {
     KZContentReader* reader = nullptr;
     bool noCriteria = false;
     unsigned hashingThreads = 0; // 0: as the machine gives
+    unsigned scanThreads = 0;    // 0: as the machine gives
     std::size_t workerHashingBacklog = 1024; // 0: the scan workers hash every small file they may
     std::shared_ptr<KZSearchController>* keep = nullptr; // receives the controller
     // How long the search may take; past it the result is empty (no
@@ -257,6 +258,7 @@ inline SearchResult runSearch(const std::vector<KZSourceItemRef>& sources, const
         auto controller = KZSearchController::create(stuff, &senderTag, options.progress);
         controller->setContentReader(options.reader);
         controller->setHashingThreads(options.hashingThreads);
+        controller->setScanThreads(options.scanThreads);
         controller->setWorkerHashingBacklog(options.workerHashingBacklog);
         controller->startToSearch();
         if (options.keep)

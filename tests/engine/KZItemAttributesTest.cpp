@@ -2,6 +2,7 @@
 #include "engine/KZItemReader.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FinderInfo.h"
+#include "platform/Paths.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZSearchCriteria.h"
 
@@ -12,6 +13,8 @@
 #include <cerrno>
 #include <functional>
 #include <map>
+#include <set>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -157,6 +160,34 @@ TEST_F(KZItemAttributesTest, FinderInformationGivesTypeFlagsAndLabel)
     swapped.bytes[9] = 0x04;
     writeFinderInfoOrSkip(folder, swapped);
     EXPECT_FALSE(KZItemAttributes::hasCustomIcon(folder));
+}
+
+TEST_F(KZItemAttributesTest, ListedItemsCopiedOutOfTheListingKeepTheirPath)
+{
+    // The scan puts a listed item's path together only when asked; a copy
+    // or a moved-out item, kept after the listing and its folder's path have
+    // gone, still knows where it is.
+    dir.write("sub/.hidden.app/x", "");
+    dir.write("sub/plain.txt", "text");
+    std::vector<KZItemAttributes> kept;
+    {
+        const fs::path folder = dir / "sub"; // gone before the items are asked
+        ASSERT_TRUE(platform::listDirectory(folder, [&](const platform::DirEntry& entry) {
+            KZItemAttributes listed = KZItemAttributes::fromEntry(folder, entry);
+            kept.push_back(listed);
+            kept.push_back(std::move(listed));
+            return true;
+        }));
+    }
+    ASSERT_EQ(kept.size(), 4u);
+    std::set<fs::path> paths;
+    for (const KZItemAttributes& item : kept) {
+        paths.insert(item.path());
+        EXPECT_EQ(item.parentDirectory(), dir / "sub");
+        EXPECT_EQ(item.isHidden(), item.name() == ".hidden.app") << item.name();
+        EXPECT_EQ(item.fileName(), platform::pathText(item.name()));
+    }
+    EXPECT_EQ(paths, (std::set<fs::path>{dir / "sub/.hidden.app", dir / "sub/plain.txt"}));
 }
 
 TEST_F(KZItemAttributesTest, ImmutableItemsReadAsLockedAlsoFromAListing)

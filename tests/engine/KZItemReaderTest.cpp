@@ -225,6 +225,36 @@ TEST_F(KZItemReaderTest, IsExcludedConsultsOnlyTheCountedEntries)
     EXPECT_FALSE(reader().isExcluded("/data/A", nullptr));
 }
 
+TEST_F(KZItemReaderTest, WalkAsksAboutEntriesOnlyInFoldersThatHoldAnExclusion)
+{
+    // Whatever the spelling of the folder listed, an entry that isExcluded
+    // leaves out lies in a folder that says it may hold one; folders
+    // elsewhere spare their entries the question.
+    const KZItemReader r = reader({"/data/A/", "/Volumes/Backup/Photos", "/Volumes/top"}, 3);
+    const KZExcludedInfo own({"/src/D", "/src/./E"});
+    const std::vector<std::string> folders{"/", "/data", "/data/", "/data//", "/data/x/..", "/Volumes", "/Volumes/",
+                                           "/Volumes/Backup", "/Backup", "/Backup/", "/src", "/src/.", "/x/../src",
+                                           "/elsewhere", "/data/A"};
+    const std::vector<std::string> names{"A", "Photos", "D", "E", "top", "x", "Backup", "data", "src"};
+    for (const KZExcludedInfo* record : {static_cast<const KZExcludedInfo*>(nullptr), &own}) {
+        const std::unordered_set<std::string> holders = r.foldersHoldingExclusions(record);
+        int excluded = 0;
+        for (const std::string& folder : folders) {
+            const bool asked = KZItemReader::mayHoldExclusions(folder, holders);
+            for (const std::string& name : names) {
+                if (!r.isExcluded(fs::path(folder) / name, record))
+                    continue;
+                ++excluded;
+                EXPECT_TRUE(asked) << folder << " holds excluded " << name;
+            }
+        }
+        EXPECT_GE(excluded, record ? 11 : 9);
+        EXPECT_FALSE(KZItemReader::mayHoldExclusions("/elsewhere", holders));
+        EXPECT_FALSE(KZItemReader::mayHoldExclusions("/data/A", holders));
+    }
+    EXPECT_TRUE(reader().foldersHoldingExclusions(nullptr).empty());
+}
+
 TEST_F(KZItemReaderTest, ExtensionIsSameIsExact)
 {
     criteria.setExtensions({str("jpg"), str("tar.gz"), str("")});

@@ -10,6 +10,7 @@
 #include <random>
 #include <tuple>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace enginetest;
@@ -212,6 +213,73 @@ TEST_F(KZSearchControllerTest, HashingThreadsChangeNeitherTheGroupsNorTheirNumbe
     }
     for (std::size_t i = 1; i < runs.size(); ++i)
         EXPECT_EQ(runs[0].rows, runs[i].rows) << "same list, same numbers, same heads";
+}
+
+TEST_F(KZSearchControllerTest, ScanWorkersChangeNeitherTheGroupsNorWhatIsChecked)
+{
+    // A lopsided tree: one top-level folder that holds nearly everything,
+    // several levels deep and wide, so that the walks hand folders to one
+    // another; more top-level folders than workers, which wait for one; a
+    // flat folder; hard links across folders, links to files and folders,
+    // one dangling; a hidden folder that is never walked.
+    std::mt19937 gen(17);
+    const std::vector<std::string> contents{"alpha", "beta", "gamma-gamma", "delta", std::string(50000, 'd')};
+    std::vector<std::string> folders{"big"};
+    for (std::size_t i = 0; i < folders.size() && folders.size() < 120; ++i)
+        for (int k = 0; k < 4; ++k)
+            folders.push_back(folders[i] + "/s" + std::to_string(k));
+    int n = 0;
+    for (const std::string& folder : folders)
+        for (int k = 0; k < 3; ++k)
+            dir.write(folder + "/f" + std::to_string(n++), contents[gen() % contents.size()]);
+    for (int k = 0; k < 60; ++k)
+        dir.write("flat/g" + std::to_string(k), contents[gen() % contents.size()] + std::to_string(k % 7));
+    for (int k = 0; k < 20; ++k)
+        dir.write("top" + std::to_string(k) + "/inner/h", contents[gen() % contents.size()]);
+    dir.write(".hidden/inner/copy", "alpha");
+    fs::create_hard_link(dir / "flat/g1", dir / "big/s2/hard");
+    fs::create_symlink(dir / "flat/g2", dir / "big/s1/link");
+    fs::create_directory_symlink(dir / "big/s3", dir / "flat/folder-link");
+    fs::create_symlink(dir / "nowhere", dir / "big/dangling");
+
+    std::vector<quint64> checked;
+    for (unsigned workers : {1u, 2u, 8u}) {
+        SCOPED_TRACE(testing::Message() << workers << " scan workers");
+        SearchOptions options;
+        options.scanThreads = workers;
+        const SearchResult result = runSearch({dir.path()}, sizeAndContentCriteria(), options);
+        EXPECT_EQ(groupSet(result.rows), byteGroups(dir.path()));
+        expectWellFormedGroups(result.rows);
+        EXPECT_EQ(result.info.value(str("KZResultUnreadableItemsCount")).toULongLong(), 0u);
+        EXPECT_EQ(result.info.value(str("KZResultUnlistedFoldersCount")).toULongLong(), 0u);
+        checked.push_back(result.info.value(str("KZResultCheckedItemsCount")).toULongLong());
+    }
+    EXPECT_EQ(checked, std::vector<quint64>(3, checked.front())) << "every item met once, whoever walked it";
+}
+
+TEST_F(KZSearchControllerTest, FewOpenFilesAllowedStillSearchEverything)
+{
+    // A session that allows few open files, a little over what a search
+    // needs at least: however many walks the machine could run side by side,
+    // every folder of a deep tree is listed and every file read.
+    for (int top = 0; top < 12; ++top) {
+        std::string folder = "t" + std::to_string(top);
+        for (int level = 0; level < 14; ++level) {
+            folder += "/l" + std::to_string(level);
+            dir.write(folder + "/a", "copy " + std::to_string(level));
+            dir.write(folder + "/b" + std::to_string(top), std::string(2000 + level, char('a' + top % 3)));
+        }
+    }
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = 48;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    const SearchResult result = runSearch({dir.path()}, sizeAndContentCriteria());
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(result.info.value(str("KZResultUnreadableItemsCount")).toULongLong(), 0u);
+    EXPECT_EQ(result.info.value(str("KZResultUnlistedFoldersCount")).toULongLong(), 0u);
+    EXPECT_EQ(groupSet(result.rows), byteGroups(dir.path()));
 }
 
 TEST_F(KZSearchControllerTest, FilesFailingAmongManySizesLeaveEveryOtherGroupWhole)
