@@ -221,7 +221,6 @@ private:
     void walkHandedFolder(const std::filesystem::path& folder, const KZThreadInfo& info, KZSearchItemInfoRef read);
     void doSearchThread(unsigned worker, std::filesystem::path folder, std::shared_ptr<KZThreadInfo> info,
                         KZSearchItemInfoRef read);
-    bool allWorkersBusy() const;
     // A folder whose size the walk adds up is handed back in `deferred`, to
     // be filed after its contents. A folder not yet read is read here.
     bool checkThreadItemAtURL(const std::filesystem::path& url, const KZThreadInfo& info,

@@ -269,12 +269,6 @@ void KZSearchController::dispatchQueuedFolders()
     }
 }
 
-bool KZSearchController::allWorkersBusy() const
-{
-    const unsigned slots = (1u << scanWorkers_) - 1u;
-    return (workersBusy_.load() & slots) == slots;
-}
-
 void KZSearchController::doSearchThread(unsigned worker, fs::path folder, std::shared_ptr<KZThreadInfo> info,
                                         KZSearchItemInfoRef read)
 {
