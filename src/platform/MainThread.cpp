@@ -70,6 +70,12 @@ void runOnMainAndWait(const std::function<void()>& fn)
     // it goes away, so that the main thread's reads of it come before the
     // free in the sanitizer's eyes too.
     struct BlockingCall {
+        explicit BlockingCall(const std::function<void()>* call) : fn(call) {}
+        // Qt keeps its own copy of the call in memory it allocates after the
+        // hand-off below: releasing again once that copy is made orders the
+        // allocation before the main thread's read of it.
+        BlockingCall(const BlockingCall& other) : fn(other.fn) { tsanRelease(&tsanHandOffToken); }
+        BlockingCall& operator=(const BlockingCall&) = delete;
         const std::function<void()>* fn;
         void operator()() const
         {
