@@ -5,7 +5,7 @@
 # search tool over a generated tree of 20,000 files, several times and with every hashing thread
 # the machine has. Any report ends the run with a failure; the suppressions in
 # tests/support/tsan.supp name only Qt's own internals, which are not
-# instrumented. A third build of the engine does not fit CI's time budget
+# instrumented, and glibc's locked time-zone reads. A third build of the engine does not fit CI's time budget
 # beside the two builds of scripts/test.sh, so this runs on its own:
 #
 #   scripts/tsan.sh            # JOBS sets the build's parallelism, RUNS the tool's runs (default 5)

@@ -95,21 +95,20 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
             hashAhead_->startHashing(popped, sizeShared);
         return popped;
     };
-    std::vector<KZSearchItemInfoRef> batch = pop();
-    while (!batch.empty()) {
+    // Filing a batch reads and extends the content caches of the nodes in
+    // the tree, which the pool's hashing ahead reads into too: the pool has
+    // finished with a batch before the driver files it, and the next batch
+    // is only started afterwards.
+    for (;;) {
+        const std::vector<KZSearchItemInfoRef> batch = pop();
+        if (batch.empty())
+            break;
         if (hashes)
             hashAhead_->finishHashing();
-        // The pool reads the next batch's first blocks while this one is
-        // filed: the candidates are filed in the order they were popped
-        // all the same. A batch popped is filed before the driver turns to
-        // anything else. Idle scan workers take queued folders themselves, so
-        // the driver keeps filing while candidates come.
-        std::vector<KZSearchItemInfoRef> next;
-        if (duration || !wasStopped())
-            next = pop();
         for (const KZSearchItemInfoRef& item : batch)
             fileCandidate(item);
-        batch = std::move(next);
+        if (!duration && wasStopped())
+            break;
         if (mainCompleted_ && workersBusy_.load() == 0 && !contentImagesIsWorking_ && !foldersContentIsWorking_
             && !progressAlreadyChanged_.exchange(true) && progressCntrl_)
             progressCntrl_->showDeterminateProgress();
