@@ -52,10 +52,11 @@ public:
     // block is shared too (and the tree node that met that block first).
     void hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
     // The same in two halves: startHashing sets the pool to the first blocks
-    // and returns at once, so that the driver can file the batch before
-    // meanwhile; finishHashing waits for them and hashes the whole files.
-    // Between the two the batch's items (their caches and unreadable flags)
-    // are the pool's, and only one batch is ever being hashed.
+    // and returns at once; finishHashing waits for them and hashes the whole
+    // files. Between the two the batch's items (their caches and unreadable
+    // flags) are the pool's, and only one batch is ever being hashed. Nothing
+    // may be filed in between: filing reads the caches of nodes in the tree
+    // that the whole-file round reads into.
     void startHashing(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
     void finishHashing();
     // The pool, for other work of the driver's between batches.
