@@ -55,8 +55,8 @@ public:
     // and returns at once; finishHashing waits for them and hashes the whole
     // files. Between the two the batch's items (their caches and unreadable
     // flags) are the pool's, and only one batch is ever being hashed. Nothing
-    // may be filed in between: filing reads the caches of nodes in the tree
-    // that the whole-file round reads into.
+    // is filed in between: filing one batch while the next was hashed lost
+    // groups of folder searches now and then.
     void startHashing(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
     void finishHashing();
     // The pool, for other work of the driver's between batches.

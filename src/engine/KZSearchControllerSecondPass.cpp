@@ -95,10 +95,9 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
             hashAhead_->startHashing(popped, sizeShared);
         return popped;
     };
-    // Filing a batch reads and extends the content caches of the nodes in
-    // the tree, which the pool's hashing ahead reads into too: the pool has
-    // finished with a batch before the driver files it, and the next batch
-    // is only started afterwards.
+    // The pool has finished with a batch before the driver files it, and
+    // the next batch is only started afterwards: filing beside the hashing
+    // lost groups of folder searches now and then.
     for (;;) {
         const std::vector<KZSearchItemInfoRef> batch = pop();
         if (batch.empty())
