@@ -26,20 +26,9 @@ bool worthHashing(const KZSearchItemInfo& item)
 KZHashAhead::KZHashAhead(KZCrc32& crc32, unsigned threads, std::function<bool()> stopped)
     : crc32_(crc32), pool_(std::make_unique<KZHashPool>(threads)), stopped_(std::move(stopped))
 {
-    firstBlock_ = [this](std::size_t i) {
-        KZSearchItemInfo& item = *first_[i];
-        std::unique_ptr<KZNodeCache> cache = item.takeContentCache();
-        if (!crc32_.hashAhead(item, 1, &cache))
-            item.setIsContentUnreadable(true);
-        item.setContentCache(std::move(cache));
-    };
 }
 
-KZHashAhead::~KZHashAhead()
-{
-    // A batch still open is finished: its pieces point into first_.
-    pool_->finish();
-}
+KZHashAhead::~KZHashAhead() = default;
 
 std::size_t KZHashAhead::FirstBlockHash::operator()(const FirstBlock& key) const noexcept
 {
@@ -79,28 +68,20 @@ bool KZHashAhead::sizeShared(quint64 size) const
 
 void KZHashAhead::hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared)
 {
-    startHashing(batch, sizeShared);
-    finishHashing();
-}
-
-void KZHashAhead::startHashing(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared)
-{
-    // Round one: first blocks, on the pool's threads while the caller files
-    // the batch before.
-    first_.clear();
+    // Round one: first blocks of the files whose size is shared.
+    std::vector<KZSearchItemInfo*> first;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         KZSearchItemInfo& item = *batch[i];
         if (sizeShared[i] && worthHashing(item))
-            first_.push_back(&item);
+            first.push_back(&item);
     }
-    pool_->start(first_.size(), firstBlock_);
-}
-
-void KZHashAhead::finishHashing()
-{
-    pool_->finish();
-    const std::vector<KZSearchItemInfo*> first = std::move(first_);
-    first_.clear();
+    pool_->forEach(first.size(), [&](std::size_t i) {
+        KZSearchItemInfo& item = *first[i];
+        std::unique_ptr<KZNodeCache> cache = item.takeContentCache();
+        if (!crc32_.hashAhead(item, 1, &cache))
+            item.setIsContentUnreadable(true);
+        item.setContentCache(std::move(cache));
+    });
     if (first.empty() || stopped_())
         return;
 

@@ -50,15 +50,9 @@ public:
     // Hashes, on the pool, the blocks that filing the batch will compare:
     // first blocks of files whose size is shared, whole files whose first
     // block is shared too (and the tree node that met that block first).
+    // The batch is filed only afterwards: filing one batch while the next
+    // was hashed lost groups of folder searches now and then.
     void hashAheadOf(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
-    // The same in two halves: startHashing sets the pool to the first blocks
-    // and returns at once; finishHashing waits for them and hashes the whole
-    // files. Between the two the batch's items (their caches and unreadable
-    // flags) are the pool's, and only one batch is ever being hashed. Nothing
-    // is filed in between: filing one batch while the next was hashed lost
-    // groups of folder searches now and then.
-    void startHashing(const std::vector<KZSearchItemInfoRef>& batch, const std::vector<bool>& sizeShared);
-    void finishHashing();
     // The pool, for other work of the driver's between batches.
     KZHashPool& pool() { return *pool_; }
 
@@ -97,7 +91,4 @@ private:
     std::vector<quint64> smallSizesMet_; // by size, grown to the largest met; 0 when none met
     std::unordered_map<quint64, quint64> sizesMet_;
     std::unordered_map<FirstBlock, FirstBlockMet, FirstBlockHash> firstBlocksMet_;
-    // The batch whose first blocks are being hashed, and the piece of work.
-    std::vector<KZSearchItemInfo*> first_;
-    std::function<void(std::size_t)> firstBlock_;
 };

@@ -88,22 +88,13 @@ void KZSearchController::secondTestProcessWithArray(KZCandidateStack& stack)
     // Only the driver's own stack is hashed ahead: the pool has one caller.
     const bool hashes = &stack == &itemInfoCStyle_ && hashAhead_;
     std::vector<bool> sizeShared;
-    auto pop = [&] {
-        const std::size_t most = !hashes ? 1 : (mainCompleted_ ? 512 : 64);
-        std::vector<KZSearchItemInfoRef> popped = popBatch(stack, most, &sizeShared);
-        if (hashes && !popped.empty())
-            hashAhead_->startHashing(popped, sizeShared);
-        return popped;
-    };
-    // The pool has finished with a batch before the driver files it, and
-    // the next batch is only started afterwards: filing beside the hashing
-    // lost groups of folder searches now and then.
     for (;;) {
-        const std::vector<KZSearchItemInfoRef> batch = pop();
+        const std::size_t most = !hashes ? 1 : (mainCompleted_ ? 512 : 64);
+        const std::vector<KZSearchItemInfoRef> batch = popBatch(stack, most, &sizeShared);
         if (batch.empty())
             break;
         if (hashes)
-            hashAhead_->finishHashing();
+            hashAhead_->hashAheadOf(batch, sizeShared);
         for (const KZSearchItemInfoRef& item : batch)
             fileCandidate(item);
         if (!duration && wasStopped())
