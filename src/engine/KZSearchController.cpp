@@ -59,7 +59,6 @@ std::size_t descriptorsForWalks()
     return allowed > open ? (allowed - open) / 2 : 0;
 }
 
-
 } // namespace
 
 platform::OperationQueue& KZSearchOperationQueue()
@@ -201,8 +200,9 @@ void KZSearchController::initializeSearchVariables()
         filedEntries_.clear();
     }
     readingIsTerminated_ = false;
-    scanWorkers_ = scanWorkerCount();
-    walkBudget_ = walkBudget();
+    const std::size_t descriptors = descriptorsForWalks();
+    scanWorkers_ = scanWorkerCount(descriptors);
+    walkBudget_ = walkBudget(descriptors);
     unreadableCount_ = 0;
     unlistedCount_ = 0;
     workersBusy_ = 0;
@@ -227,7 +227,7 @@ unsigned KZSearchController::hashingThreadCount() const
     return hashingThreads_ ? hashingThreads_ : KZHashPool::threadsFor(sourceRoots());
 }
 
-unsigned KZSearchController::scanWorkerCount() const
+unsigned KZSearchController::scanWorkerCount(std::size_t descriptors) const
 {
     unsigned wanted = scanThreads_;
     if (wanted == 0) {
@@ -238,15 +238,15 @@ unsigned KZSearchController::scanWorkerCount() const
         wanted = cores > 2 ? cores - 2 : 2u;
     }
     // No more walks than the open-file limit leaves room for.
-    const std::size_t fit = descriptorsForWalks() / (kLeastOpenFolders + 2);
+    const std::size_t fit = descriptors / (kLeastOpenFolders + 2);
     return unsigned(std::clamp<std::size_t>(std::min<std::size_t>(wanted, fit), 1, kMaxScanWorkers));
 }
 
-std::size_t KZSearchController::walkBudget() const
+std::size_t KZSearchController::walkBudget(std::size_t descriptors) const
 {
     // The walks together keep as many folders open as two always did, and
     // never more than the open-file limit leaves them.
-    const std::size_t share = descriptorsForWalks() / scanWorkers_;
+    const std::size_t share = descriptors / scanWorkers_;
     const std::size_t budget = std::min(2 * KZFolderWalk::kMaxOpenFolders / scanWorkers_, share > 2 ? share - 2 : 0);
     return std::max(kLeastOpenFolders, budget);
 }

@@ -169,10 +169,10 @@ private:
     // Threads that hash or list ahead: as set, else sized to the sources' disks.
     unsigned hashingThreadCount() const;
     // Scan workers: as set, else sized to the sources' disks; either way as
-    // many as the open-file limit has room for.
-    unsigned scanWorkerCount() const;
+    // many as `descriptors` (what the walks may hold open) has room for.
+    unsigned scanWorkerCount(std::size_t descriptors) const;
     // The folders each walk keeps open.
-    std::size_t walkBudget() const;
+    std::size_t walkBudget(std::size_t descriptors) const;
     std::vector<std::string> sourceRoots() const;
 
     // ---- The driver's stages (KZSearchController.cpp) ----------------------
