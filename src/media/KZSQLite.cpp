@@ -1,10 +1,18 @@
 #include "media/KZSQLite.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/FileOps.h"
 #include "platform/Paths.h"
 #include "platform/SharedInstance.h"
 
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -21,6 +29,141 @@ bool fail(QString* error, const QString& reason)
     if (error)
         *error = reason;
     return false;
+}
+
+// What tells a changed file from an unchanged one while it is copied.
+struct FileState {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+
+    bool operator==(const FileState& other) const
+    {
+        return exists == other.exists && device == other.device && inode == other.inode && size == other.size
+            && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+FileState stateOf(const fs::path& file)
+{
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return {};
+    return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+// A database in WAL mode keeps its newest rows in "<name>-wal", and the tool
+// would create that file and the "-shm" index beside the database to read
+// it, even read-only. The header's read and write versions are 2 in WAL mode.
+bool needsPrivateCopy(const fs::path& database)
+{
+    if (stateOf(fs::path(database.native() + "-wal")).exists)
+        return true;
+    const int fd = ::open(database.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false; // the tool will say why it cannot read it either
+    std::array<unsigned char, 2> versions{};
+    const ssize_t got = ::pread(fd, versions.data(), versions.size(), 18);
+    ::close(fd);
+    return got == ssize_t(versions.size()) && (versions[0] == 2 || versions[1] == 2);
+}
+
+// Copies the bytes of `from` into a new file `to` that only we may read.
+// Answers 0 or the errno of the failure.
+int copyBytes(const fs::path& from, const fs::path& to)
+{
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (in < 0)
+        return errno;
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        return err;
+    }
+    int err = 0;
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            err = errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (!platform::writeAll(out, buffer.data(), size_t(got))) {
+            err = errno;
+            break;
+        }
+    }
+    if (::close(out) != 0 && err == 0)
+        err = errno;
+    ::close(in);
+    return err;
+}
+
+// A folder of our own under the temporary folder, removed with everything
+// in it when the object goes.
+class PrivateFolder {
+public:
+    PrivateFolder()
+    {
+        std::string templ = (fs::temp_directory_path(error_) / "maravex-sqlite-XXXXXX").native();
+        if (error_)
+            return;
+        if (::mkdtemp(templ.data()))
+            path_ = templ;
+        else
+            error_.assign(errno, std::generic_category());
+    }
+    ~PrivateFolder()
+    {
+        if (!path_.empty())
+            platform::removeTree(path_);
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+    const fs::path& path() const { return path_; }
+    QString problem() const { return QString::fromStdString(error_.message()); }
+
+private:
+    fs::path path_;
+    std::error_code error_;
+};
+
+// Copies the database and its log into `folder`, and answers the copy's
+// path. The copy is taken again when either file changed meanwhile, so the
+// log never meets a database it was not written for.
+fs::path copyDatabase(const fs::path& database, const fs::path& folder, QString* error)
+{
+    const fs::path wal(database.native() + "-wal");
+    const fs::path copy = folder / database.filename();
+    const fs::path walCopy(copy.native() + "-wal");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ::unlink(copy.c_str());
+        ::unlink(walCopy.c_str());
+        const FileState databaseBefore = stateOf(database);
+        const FileState walBefore = stateOf(wal);
+        int err = copyBytes(database, copy);
+        if (err == 0 && walBefore.exists)
+            err = copyBytes(wal, walCopy);
+        if (err == ENOENT && !stateOf(wal).exists && walBefore.exists)
+            continue; // the log was folded into the database meanwhile
+        if (err != 0) {
+            fail(error, QStringLiteral("%1 could not be copied to read it: %2")
+                            .arg(platform::pathText(database), platform::systemErrorString(err)));
+            return {};
+        }
+        if (stateOf(database) == databaseBefore && stateOf(wal) == walBefore)
+            return copy;
+    }
+    fail(error, QStringLiteral("%1 kept changing while it was copied to read it").arg(platform::pathText(database)));
+    return {};
 }
 
 } // namespace
@@ -110,8 +253,25 @@ std::optional<KZSQLite::Rows> KZSQLite::dataFromSQLDatabase(const fs::path& data
     }
     const QStringList names = fields.split(QStringLiteral(", "));
 
+    // The tool reads a private copy of a database in WAL mode: the files it
+    // needs beside the database must never appear in the user's library.
+    fs::path read = absolute;
+    std::optional<PrivateFolder> folder;
+    const fs::path real = fs::canonical(absolute, ec);
+    if (!ec && needsPrivateCopy(real)) {
+        folder.emplace();
+        if (folder->path().empty()) {
+            fail(error, QStringLiteral("no private folder to read %1 in: %2")
+                            .arg(platform::pathText(database), folder->problem()));
+            return std::nullopt;
+        }
+        read = copyDatabase(real, folder->path(), error);
+        if (read.empty())
+            return std::nullopt;
+    }
+
     const platform::ProcessOutput run = platform::runProcess(
-        tool_, {"-batch", "-readonly", "-init", "/dev/null", "-csv", absolute.native(), sqlFormula.toStdString()},
+        tool_, {"-batch", "-readonly", "-init", "/dev/null", "-csv", read.native(), sqlFormula.toStdString()},
         timeout_);
     if (!run.started) {
         fail(error, QStringLiteral("%1 could not be run: %2").arg(platform::pathText(tool_), run.error));

@@ -11,10 +11,12 @@
 
 // Runs one SQL statement against an SQLite database file through the
 // sqlite3 command-line tool, so that a damaged database can only make the
-// tool fail, never this program. The tool is started read-only (it never
-// creates or changes a file in the user's library), without reading the
-// user's ~/.sqliterc, in CSV mode (a value holding "|", a comma or a line
-// break keeps its row).
+// tool fail, never this program. Nothing is ever created or changed beside
+// the database: the tool is started read-only, and a database in WAL mode,
+// for which even a read-only tool would leave its "-shm" and "-wal" files
+// there, is read from a private copy of it and its log in the temporary
+// folder, removed afterwards. The tool never reads the user's ~/.sqliterc and
+// prints CSV (a value holding "|", a comma or a line break keeps its row).
 //
 // Thread safety: every call owns its child process and buffers; any number
 // of threads may call at once.
@@ -37,7 +39,8 @@ public:
     // that column's text. No matching row is an empty list; a failure (no
     // such database file, the tool missing, a non-zero exit, anything on its
     // standard error, a time-out, a row whose column count differs from the
-    // field list) is std::nullopt with the reason in `error`.
+    // field list, a WAL database that could not be copied) is std::nullopt
+    // with the reason in `error`.
     std::optional<Rows> dataFromSQLDatabase(const std::filesystem::path& database, const QString& sqlFormula,
                                             const QString& fields, QString* error = nullptr) const;
 

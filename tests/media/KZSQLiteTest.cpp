@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -25,6 +27,55 @@ std::vector<std::string> listing(const fs::path& folder)
         names.push_back(entry.path().native());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Every entry below `folder` with its size, a digest of its bytes and its
+// modification time.
+std::map<std::string, std::string> contents(const fs::path& folder)
+{
+    std::map<std::string, std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        std::string bytes;
+        if (entry.is_regular_file()) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        found[entry.path().lexically_relative(folder).native()]
+            = std::to_string(bytes.size()) + " bytes, digest " + std::to_string(std::hash<std::string>{}(bytes))
+            + ", changed " + std::to_string(fs::last_write_time(entry.path()).time_since_epoch().count());
+    }
+    return found;
+}
+
+// Points the temporary folder somewhere a test can look into.
+class ScopedTemporaryFolder {
+public:
+    explicit ScopedTemporaryFolder(const fs::path& folder)
+    {
+        if (const char* old = std::getenv("TMPDIR"))
+            old_ = old;
+        ::setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~ScopedTemporaryFolder()
+    {
+        if (old_)
+            ::setenv("TMPDIR", old_->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+    ScopedTemporaryFolder(const ScopedTemporaryFolder&) = delete;
+    ScopedTemporaryFolder& operator=(const ScopedTemporaryFolder&) = delete;
+
+private:
+    std::optional<std::string> old_;
+};
+
+QStringList uuids(const std::optional<KZSQLite::Rows>& rows)
+{
+    QStringList found;
+    for (const KZSQLite::Row& row : rows.value_or(KZSQLite::Rows()))
+        found << row.value(QStringLiteral("uuid")).toString();
+    return found;
 }
 
 // A database with the values that list mode or a split read gets wrong.
@@ -190,4 +241,62 @@ TEST(KZSQLite, CSVRecords)
     EXPECT_EQ(*records, expected);
     EXPECT_FALSE(KZSQLite::parseCSV("1,\"unfinished\n"));
     EXPECT_TRUE(KZSQLite::parseCSV("")->isEmpty());
+}
+
+// A library whose database is in WAL mode is read with the rows of its log,
+// and neither the package nor the temporary folder keeps a trace of it.
+TEST(KZSQLite, AWALDatabaseIsReadWithoutWritingBesideIt)
+{
+    kztest::TempDir dir, scratch;
+    const ScopedTemporaryFolder temporary(scratch.path());
+    const fs::path package = kztest::PhotosLibraryBuilder(dir / "Family.photoslibrary")
+                                 .image(str("old"), "old.jpg")
+                                 .inWAL()
+                                 .image(str("new"), "new.jpg")
+                                 .build();
+    const fs::path db = package / "database" / "Photos.db";
+    ASSERT_TRUE(fs::exists(db.native() + "-wal"));
+    ASSERT_FALSE(fs::exists(db.native() + "-shm"));
+    const QString select = str("select uuid from RKVersion order by uuid");
+    KZSQLite& runner = KZSQLite::sharedControl();
+    QString error;
+
+    auto before = contents(package);
+    EXPECT_EQ(uuids(runner.dataFromSQLDatabase(db, select, str("uuid"), &error)), (QStringList{str("new"), str("old")}))
+        << error.toStdString();
+    EXPECT_EQ(contents(package), before);
+    EXPECT_TRUE(fs::is_empty(scratch.path()));
+
+    // The index the owning program left is neither needed nor touched, and
+    // neither are folders we may not write to; parallel reads each copy
+    // for themselves.
+    dir.write("Family.photoslibrary/database/Photos.db-shm", std::string(32768, '\x7f'));
+    fs::permissions(db.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+    before = contents(package);
+    std::atomic<int> complete{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] { complete += uuids(runner.dataFromSQLDatabase(db, select, str("uuid"))).size() == 2; });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(complete.load(), 4);
+    fs::permissions(db.parent_path(), fs::perms::owner_all);
+    EXPECT_EQ(contents(package), before);
+
+    // A failing statement leaves no copy behind either.
+    EXPECT_FALSE(runner.dataFromSQLDatabase(db, str("select uuid from missing"), str("uuid"), &error));
+    EXPECT_TRUE(error.contains(str("missing"))) << error.toStdString();
+    EXPECT_TRUE(fs::is_empty(scratch.path()));
+
+    // In WAL mode without a log file: the tool would create both files.
+    const fs::path folded = dir / "folded" / "Photos.db";
+    fs::create_directories(folded.parent_path());
+    ASSERT_EQ(kztest::runSQLiteScript(folded, "PRAGMA journal_mode=WAL;\nCREATE TABLE t (uuid TEXT);\n"
+                                              "INSERT INTO t VALUES ('only');\n"),
+              "");
+    ASSERT_FALSE(fs::exists(folded.native() + "-wal"));
+    before = contents(folded.parent_path());
+    EXPECT_EQ(uuids(runner.dataFromSQLDatabase(folded, str("select uuid from t"), str("uuid"))), QStringList{str("only")});
+    EXPECT_EQ(contents(folded.parent_path()), before);
+    EXPECT_TRUE(fs::is_empty(scratch.path()));
 }

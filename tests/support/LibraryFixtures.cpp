@@ -74,6 +74,16 @@ std::string runSQLiteScript(const fs::path& database, const std::string& script)
            + std::to_string(run.exitCode) + ")";
 }
 
+std::string runSQLiteScriptInWAL(const fs::path& database, const std::string& script)
+{
+    // Without the checkpoint on close the tool would fold the log into the
+    // database and delete it.
+    const std::string complaint = runSQLiteScript(
+        database, ".dbconfig no_ckpt_on_close on\nPRAGMA journal_mode=WAL;\n" + script);
+    fs::remove(fs::path(database.native() + "-shm"));
+    return complaint;
+}
+
 void writeTinyImage(const fs::path& file, int shade, int width, int height)
 {
     const quint32 rowBytes = quint32((width * 3 + 3) & ~3);
@@ -151,6 +161,19 @@ PhotosLibraryBuilder& PhotosLibraryBuilder::withoutTable(const std::string& tabl
     return *this;
 }
 
+PhotosLibraryBuilder& PhotosLibraryBuilder::inWAL()
+{
+    walFrom_ = inserts_.size();
+    return *this;
+}
+
+bool PhotosLibraryBuilder::kept(const std::string& insert) const
+{
+    return std::none_of(leftOut_.begin(), leftOut_.end(), [&](const std::string& table) {
+        return insert.find("INTO " + table + " ") != std::string::npos;
+    });
+}
+
 std::string PhotosLibraryBuilder::script() const
 {
     std::string script = "BEGIN;\n";
@@ -158,12 +181,10 @@ std::string PhotosLibraryBuilder::script() const
         if (std::find(leftOut_.begin(), leftOut_.end(), table) == leftOut_.end())
             script += schemaOf(table);
     }
-    for (const std::string& insert : inserts_) {
-        const bool kept = std::none_of(leftOut_.begin(), leftOut_.end(), [&](const std::string& table) {
-            return insert.find("INTO " + table + " ") != std::string::npos;
-        });
-        if (kept)
-            script += insert;
+    const size_t end = walFrom_.value_or(inserts_.size());
+    for (size_t i = 0; i < end; ++i) {
+        if (kept(inserts_[i]))
+            script += inserts_[i];
     }
     return script + "COMMIT;\n";
 }
@@ -172,8 +193,16 @@ fs::path PhotosLibraryBuilder::build() const
 {
     fs::create_directories(package_ / "database");
     fs::create_directories(package_ / "Masters");
-    const std::string complaint = runSQLiteScript(package_ / "database" / "Photos.db", script());
-    EXPECT_EQ(complaint, "") << "building " << package_;
+    const fs::path database = package_ / "database" / "Photos.db";
+    EXPECT_EQ(runSQLiteScript(database, script()), "") << "building " << package_;
+    if (walFrom_) {
+        std::string rows = "BEGIN;\n";
+        for (size_t i = *walFrom_; i < inserts_.size(); ++i) {
+            if (kept(inserts_[i]))
+                rows += inserts_[i];
+        }
+        EXPECT_EQ(runSQLiteScriptInWAL(database, rows + "COMMIT;\n"), "") << "building " << package_;
+    }
     for (const auto& [relative, shade] : images_)
         writeTinyImage(package_ / "Masters" / relative, shade);
     return package_;

@@ -13,6 +13,10 @@ namespace kztest {
 // Runs an SQL script with the sqlite3 tool on `database` (created when
 // missing). Answers the tool's complaint, empty on success.
 std::string runSQLiteScript(const std::filesystem::path& database, const std::string& script);
+// The same on a database switched to WAL mode, as a program that keeps it
+// open leaves it: the script's changes stay in "<database>-wal" alone, and
+// no "-shm" file is left beside it.
+std::string runSQLiteScriptInWAL(const std::filesystem::path& database, const std::string& script);
 
 // A picture small enough to write by hand: a width x height 24-bit BMP
 // filled with one grey, so that two shades are two different files.
@@ -35,17 +39,22 @@ public:
                                 const std::optional<QString>& container = std::nullopt, int shade = 128);
     // Leaves one of the four tables out of the schema.
     PhotosLibraryBuilder& withoutTable(const std::string& table);
+    // The rows added after this call live only in the database's WAL.
+    PhotosLibraryBuilder& inWAL();
 
-    // The schema and rows as one script.
+    // The schema and rows as one script (the rows before inWAL()).
     std::string script() const;
     // Writes the package; answers its path. A tool failure fails the test.
     std::filesystem::path build() const;
 
 private:
+    bool kept(const std::string& insert) const;
+
     std::filesystem::path package_;
     std::vector<std::string> inserts_;
     std::vector<std::pair<std::filesystem::path, int>> images_;
     std::vector<std::string> leftOut_;
+    std::optional<size_t> walFrom_;
 };
 
 // A music library export as the music application writes it: an XML
