@@ -25,10 +25,18 @@ using Alert = KZAlertPresenter::Alert;
 using Answer = KZAlertPresenter::Answer;
 using Style = KZAlertPresenter::Style;
 
+// The text of `key` from `table`, else from the other table: an error
+// question's buttons ("Stop", "Move to Trash") are kept with every other
+// button in "Default". No key means no text; a key missing from both tables
+// shows as itself.
 QString lookUp(const QString& key, const QString& table)
 {
-    // No key means no text; a key missing from the table shows as itself.
-    return key.isEmpty() ? QString() : platform::localizedString(key, table);
+    if (key.isEmpty())
+        return {};
+    const QString text = platform::localizedString(key, table);
+    if (text != key)
+        return text;
+    return platform::localizedString(key, table == kErrorsTable ? kDefaultTable : kErrorsTable);
 }
 
 QStringList stringList(const QVariant& value)

@@ -37,8 +37,10 @@ inline const QString additionalName = QStringLiteral("additionalName");
 } // namespace KZAlertKey
 
 // The one place that shows error messages, information panels and questions.
-// Callers pass keys of the string tables ("Errors" for errors, else
-// "Default"), never texts; "%@" places in a message are filled with names.
+// Callers pass keys of the string tables, never texts (a text passed where a
+// key belongs shows as it is): an error's keys are looked up in "Errors"
+// first, everything else in "Default" first, and a key missing there in the
+// other table. "%@" places in a message are filled with names.
 //
 // Every front method may be called from any thread. The alert itself always
 // runs on the main thread; a caller on another thread waits for it and gets

@@ -101,7 +101,7 @@ TEST_F(ErrorDelegateTest, QuestionsDescribeTheirAlertAndReturnTheBoxState)
     EXPECT_TRUE(alert(0).showsApplyToAll && !alert(0).showsSuppressionButton);
     EXPECT_EQ(alert(1).style, Style::Warning);
     EXPECT_EQ(alert(1).messageText, str("from Errors"));
-    EXPECT_EQ(alert(1).informativeText, str("q_detail")); // a gap shows the key
+    EXPECT_EQ(alert(1).informativeText, str("Default detail")); // not in "Errors": the other table
     EXPECT_EQ(alert(1).buttonTitles.join(u'|'), str("Err-Yes|Err-No|"));
     EXPECT_EQ(alert(1).applyToAllTitle, str("Same for all"));
 }
@@ -157,6 +157,29 @@ TEST_F(ErrorDelegateTest, ErrorsAndPanels)
     EXPECT_EQ(alert(2).messageText, str("Found 7 folders"));
     EXPECT_FALSE(presenter_->calls[3].sheet);
     EXPECT_EQ(alert(3).messageText, str("Found %@ folders"));
+}
+
+// A question names one table for all its texts, but its buttons are kept
+// with the other buttons: a key missing from the named table comes from the
+// other one, and only a key missing from both shows as itself.
+TEST_F(ErrorDelegateTest, AKeyMissingFromItsTableComesFromTheOther)
+{
+    delegate_.askToTheUser(str("e_failed"), str("nowhere"), {str("x")}, str("later"), str("no"), {}, false, nullptr,
+                           true);
+    delegate_.askToTheUserWithView(str("e_failed"), {}, {}, str("later"), str("no"), {}, {}, false);
+    delegate_.showError(str("panel"), str("e_detail"), {str("2")});
+    delegate_.showMessagePanel(nullptr, str("e_failed"), str("nowhere"), {str("y")});
+
+    ASSERT_EQ(presenter_->calls.size(), 4u);
+    EXPECT_EQ(alert(0).messageText, str("Could not open x."));
+    EXPECT_EQ(alert(0).informativeText, str("nowhere"));
+    EXPECT_EQ(alert(0).buttonTitles.join(u'|'), str("Later|Err-No|"));
+    EXPECT_EQ(alert(1).messageText, str("Could not open %@."));
+    EXPECT_EQ(alert(1).buttonTitles.join(u'|'), str("Later|No|"));
+    EXPECT_EQ(alert(2).messageText, str("Found 2 folders"));
+    EXPECT_EQ(alert(2).informativeText, str("Errors detail"));
+    EXPECT_EQ(alert(3).messageText, str("Could not open y."));
+    EXPECT_EQ(alert(3).informativeText, str("nowhere"));
 }
 
 // Several worker threads ask at the same time; each must get the answer and
