@@ -1,17 +1,22 @@
 #pragma once
 
 // What the command-line tools share: Ctrl-C as their Stop button, counters
-// for the terminal, a reader that names each file it cannot read once, and a
+// for the terminal, how a path on the command line becomes a source, how a
+// path is printed, a reader that names each file it cannot read once, and a
 // search run to its end on the tool's own event loop.
 
 #include "engine/KZContentReader.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
+#include "media/KZPhotosSupport.h"
 #include "platform/FileStat.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/Packages.h"
+#include "platform/Paths.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchStuff.h"
+#include "settings/KZSourceItem.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -78,6 +83,44 @@ public:
     std::atomic<quint64> itemsToCheck{0};
 };
 
+// A path named on the command line, absolute from here on, so that what a
+// run prints and saves names the same items from any working folder. With
+// the working folder gone it stays as given and is reported missing where
+// it is used.
+inline std::filesystem::path argumentPath(const char* argument)
+{
+    std::filesystem::path absolute = platform::absolutePath(argument);
+    return absolute.empty() ? std::filesystem::path(argument) : absolute;
+}
+
+// A path as one field of a record that a reader splits on TAB and newline:
+// every control byte and the backslash itself escaped (\n, \t, \r, \\,
+// \xHH), any other byte as it is.
+inline std::string escapedPath(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                out += "\\x";
+                out += digits[c >> 4];
+                out += digits[c & 0xF];
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out;
+}
+
 // The facts of a source named on the command line, or nothing after telling
 // `complain` why it cannot be searched.
 inline std::optional<platform::FileStat> sourceFacts(const std::filesystem::path& path,
@@ -88,6 +131,49 @@ inline std::optional<platform::FileStat> sourceFacts(const std::filesystem::path
     if (!st)
         complain(path.native() + ": " + std::strerror(error));
     return st;
+}
+
+// The source that a path named on the command line stands for, the same for
+// every tool, or null after telling `complain` why it is not searched: a
+// saved-search file, a photo library package (searched as the library, so
+// that its pictures are tagged, never removed), or a folder. A path inside a
+// library is refused: walked as a folder, the library's pictures would pass
+// for ordinary files.
+inline KZSourceItemRef commandLineSource(const std::filesystem::path& path, void (*complain)(const std::string&))
+{
+    const auto st = sourceFacts(path, complain);
+    if (!st)
+        return nullptr;
+    const auto with = [&path](QVariantMap facts) {
+        facts.insert(QStringLiteral("url"), QVariant::fromValue(path));
+        return KZSourceItem::create(facts);
+    };
+    if (st->isRegular() && path.extension() == ".savedSearch")
+        return with({{QStringLiteral("isSmartFolder"), true}});
+    if (!st->isDir()) {
+        complain(path.native() + ": not a folder");
+        return nullptr;
+    }
+    switch (platform::photoLibraryPlace(path)) {
+    case platform::PhotoLibraryPlace::Inside:
+        complain(path.native() + ": lies inside a photo library, whose pictures belong to the library; "
+                                 "name the library itself");
+        return nullptr;
+    case platform::PhotoLibraryPlace::Library: {
+        // Searched only when its database names some image.
+        int images = 0;
+        KZPhotosSupport::sharedControl().photosAlbumsWithPath(path, &images);
+        if (images == 0) {
+            complain(path.native() + ": no image could be read from the photo library's database");
+            return nullptr;
+        }
+        std::fprintf(stderr, "photo library %s: %d images\n", escapedPath(path.native()).c_str(), images);
+        return with({{QStringLiteral("isPhotosLib"), true}});
+    }
+    case platform::PhotoLibraryPlace::None:
+        break;
+    }
+    return with({});
 }
 
 // Reads through the file system and tells `complain` once per file when a

@@ -5,11 +5,14 @@
 //                  [--pause-before-removal FILE] PATH...
 //   maravex-remove --saved FILE [options as above, without PATH]
 //
-// Searches the given folders for duplicate files with the preset criteria,
+// Searches the given folders for duplicate files with the preset criteria
+// (a path is taken as maravex-search takes it: a photo library package is
+// searched as the library, and its pictures are tagged, never removed),
 // marks them by rule N (default: the default marks), removes the marked items
 // with the given options and last-member level on the same engine as the
 // removal panel, and prints one line per marked item:
-// "removed|kept|failed<TAB>reason<TAB>path". A summary with the time of the
+// "removed|kept|failed<TAB>reason<TAB>path", the path with control bytes and
+// backslashes escaped as maravex-search prints it. A summary with the time of the
 // removal alone goes to standard error. Questions take their declining
 // answer (keep the last member, stop before deleting anything for good).
 // With --pause-before-removal the tool waits, once the items are marked,
@@ -28,6 +31,7 @@
 #include "platform/OperationQueue.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZRemove.h"
+#include "removal/KZRemoveCntrl.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZMarkingRequest.h"
 #include "resultfiles/KZSavedResultReopen.h"
@@ -83,7 +87,12 @@ public:
 int usage()
 {
     std::fprintf(stderr, "usage: maravex-remove [--rule N] (--trash | --move-to DIR [--create-folders]) [--rename] "
-                         "[--links] [--level L] [--pause-before-removal FILE] (--saved FILE | PATH...)\n");
+                         "[--links] [--level L] [--pause-before-removal FILE] (--saved FILE | PATH...)\n"
+                         "\n"
+                         "Prints one record per marked item: removed, kept or failed, the reason and the path,\n"
+                         "separated by TAB. Control bytes and backslashes in a path are escaped as \\n, \\t,\n"
+                         "\\r, \\\\ and \\xHH, so that every line is one record. A photo library package\n"
+                         "(.photoslibrary) is searched as the library: its pictures are never removed.\n");
     return 2;
 }
 
@@ -113,15 +122,15 @@ int main(int argc, char** argv)
         } else if (arg == "--move-to") {
             if (++i >= argc)
                 return usage();
-            moveTo = argv[i];
+            moveTo = argumentPath(argv[i]);
         } else if (arg == "--pause-before-removal") {
             if (++i >= argc)
                 return usage();
-            pauseFile = argv[i];
+            pauseFile = argumentPath(argv[i]);
         } else if (arg == "--saved") {
             if (++i >= argc)
                 return usage();
-            savedFile = argv[i];
+            savedFile = argumentPath(argv[i]);
         } else if (arg == "--create-folders") {
             createFolders = true;
         } else if (arg == "--rename") {
@@ -139,11 +148,11 @@ int main(int argc, char** argv)
             level = value;
         } else if (arg == "--") {
             for (++i; i < argc; ++i)
-                paths.emplace_back(argv[i]);
+                paths.push_back(argumentPath(argv[i]));
         } else if (arg.size() > 1 && arg.front() == '-') {
             return usage();
         } else {
-            paths.emplace_back(arg);
+            paths.push_back(argumentPath(argv[i]));
         }
     }
     if (paths.empty() == savedFile.empty() || trash == !moveTo.empty() || (createFolders && trash))
@@ -154,6 +163,7 @@ int main(int argc, char** argv)
     KZFoundItemArray items;
     double searchSeconds = 0;
     std::shared_ptr<KZFoundItemsCntrl> model;
+    std::vector<KZSourceItemRef> sources;
     if (!savedFile.empty()) {
         QString error;
         int damaged = 0;
@@ -162,7 +172,7 @@ int main(int argc, char** argv)
             complain(error.toStdString());
             return 1;
         }
-        std::vector<KZSourceItemRef> sources = KZSavedResultReopen::resolveSources(saved->sources);
+        sources = KZSavedResultReopen::resolveSources(saved->sources);
         if (sources.empty()) {
             complain("none of the saved result's folders can be found");
             return 1;
@@ -170,7 +180,7 @@ int main(int argc, char** argv)
         KZSavedResultReopen::Options options;
         options.globalExclusions = KZSearchStuff::sharedControl().globalExclusions();
         KZSavedResultReopen::useFileTypeLabels(options, KZDefaultsRegistry::fileTagsExcludingTags());
-        KZReopenedResult reopened = KZSavedResultReopen::rebuild(*saved, std::move(sources), options);
+        KZReopenedResult reopened = KZSavedResultReopen::rebuild(*saved, sources, options);
         reopened.notes.damaged += damaged;
         if (!reopened.notes.isEmpty())
             std::fprintf(stderr, "%s\n", reopened.notes.text().toUtf8().constData());
@@ -183,16 +193,9 @@ int main(int argc, char** argv)
             rule = -1; // the saved marks stand
     } else {
 
-        std::vector<KZSourceItemRef> sources;
         for (const fs::path& path : paths) {
-            const auto st = consolesearch::sourceFacts(path, complain);
-            if (!st)
-                continue;
-            if (!st->isDir()) {
-                complain(path.native() + ": not a folder");
-                continue;
-            }
-            sources.push_back(KZSourceItem::create({{str("url"), QVariant::fromValue(path)}}));
+            if (KZSourceItemRef source = commandLineSource(path, complain))
+                sources.push_back(std::move(source));
         }
         if (sources.empty()) {
             complain("nothing to search");
@@ -252,17 +255,27 @@ int main(int argc, char** argv)
     panel->isCreateAlias = links;
     panel->itemsToRemove = marked;
     panel->resultItems = items;
+    panel->isOnlyPhotos = KZRemoveSourcesAreOnlyPhotos(sources);
+    for (const KZSourceItemRef& source : sources)
+        if (source->isPhotosLib())
+            panel->photosLibraries.push_back(source->path());
     if (links)
         panel->mastersAlias = model->masterForAliasArrayWithArray(marked);
-    std::vector<std::filesystem::path> places;
+    // Where each item is, or else where the result says it was: a path too
+    // long to be looked up, or an item gone since, is still named.
+    const auto placeOf = [](const KZFoundItemRef& item) {
+        const fs::path present = item->url();
+        return escapedPath((present.empty() ? item->recordedURL() : present).native());
+    };
+    std::vector<std::string> places;
     for (const KZFoundItemRef& item : marked)
-        places.push_back(item->url());
+        places.push_back(placeOf(item));
 
     if (!pauseFile.empty()) {
         // The items that stay are named, so that a script can change them.
         for (const KZFoundItemRef& item : items)
             if (!item->isMarked())
-                std::fprintf(stderr, "kept\t%s\n", item->url().c_str());
+                std::fprintf(stderr, "kept\t%s\n", placeOf(item).c_str());
         std::fprintf(stderr, "marked %lld items; waiting for %s\n", static_cast<long long>(marked.size()),
                      pauseFile.c_str());
         std::error_code ec;
@@ -315,7 +328,7 @@ int main(int argc, char** argv)
         } else {
             ++failedCount;
         }
-        const std::string path = places[size_t(i)].native();
+        const std::string& path = places[size_t(i)];
         std::printf("%s\t%s\t", verdict, reason.toUtf8().constData());
         std::fwrite(path.data(), 1, path.size(), stdout);
         std::fputc('\n', stdout);

@@ -4,11 +4,14 @@
 //                  [--music-library FILE.xml] PATH...
 //
 // Searches the given folders (a photo library package is searched as a
-// photo library) and the music library of an XML export with the preset criteria of the search type
-// (or the criteria dictionary of FILE.plist, whose key
-// "check_image_metadata_option" set to 1 compares pictures by their pixels
-// in this run), prints every found item as "groupID<TAB>size<TAB>path" and
-// ends with one summary line on standard error. The engine numbers its
+// photo library, see consolesearch::commandLineSource) and the music library
+// of an XML export with the preset criteria of the search type (or the
+// criteria dictionary of FILE.plist, whose key "check_image_metadata_option"
+// set to 1 compares pictures by their pixels in this run; without it a photo
+// library's pictures are compared as the preference says, by their bytes
+// where it says to ask, since nobody can answer), prints every found item as
+// "groupID<TAB>size<TAB>path" and ends with one summary line on standard
+// error. The engine numbers its
 // groups in the order the comparisons finish, which depends on thread
 // timing, so by default the groups are printed by path (members by path,
 // groups by their first member) and numbered from 1 in that order: two runs
@@ -28,20 +31,18 @@
 // result window's model of the found items, which needs those libraries:
 // maravex-search-full has them linked, and a run with --save becomes a run
 // of it (the same arguments, the same output).
-// The libraries' own passes are still to come: a library is read, its size
-// reported on standard error, and it contributes no items yet.
 
 #include "ConsoleSearch.h"
 #include "engine/KZContentReader.h"
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
-#include "media/KZPhotosSupport.h"
 #include "media/KZiTunesSupport.h"
 #include "platform/FileStat.h"
 #include "platform/MallocArenas.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/Packages.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
@@ -49,6 +50,7 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
+#include "settings/KZSearchCriteria.h"
 #include "settings/KZSearchStuff.h"
 #include "settings/KZSourceItem.h"
 
@@ -106,19 +108,6 @@ QVariantMap uniqueCriteria(QVariantMap criteria)
 
 constexpr int kExitIncomplete = 3;
 
-// A photo library is searched only when its database names some image.
-bool photoLibraryReadable(const fs::path& library)
-{
-    int images = 0;
-    KZPhotosSupport::sharedControl().photosAlbumsWithPath(library, &images);
-    if (images == 0) {
-        complain(library.native() + ": no image could be read from the photo library's database");
-        return false;
-    }
-    std::fprintf(stderr, "photo library %s: %d images\n", library.c_str(), images);
-    return true;
-}
-
 // The music library's media folder stands for the library among the
 // sources; an export that names none stands for its own folder.
 std::optional<fs::path> musicLibraryMediaFolder(const fs::path& file)
@@ -158,39 +147,14 @@ int usage()
                  "  --save      also save the result, with its default marks, to FILE (.maravex)\n"
                  "  --music-library  also search the music library of this XML export\n"
                  "A PATH that is a photo library package (.photoslibrary) is searched as a photo library,\n"
-                 "a saved-search file (.savedSearch) as the items its query selects.\n"
+                 "a saved-search file (.savedSearch) as the items its query selects. A photo library's pictures\n"
+                 "are compared by their pixels or bytes as the preference says; where it says to ask, by\n"
+                 "their bytes, as nobody can answer here. Standard error says which was used.\n"
                  "\n"
                  "Exit status: 0 done, 1 nothing could be searched, 2 usage, %d some files or folders\n"
                  "could not be read (the result may lack duplicates), 130 stopped.\n",
                  kExitIncomplete);
     return 2;
-}
-
-// One record field that a reader splits on TAB and newline: every control
-// byte and the backslash itself escaped, any other byte as it is.
-std::string escaped(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size());
-    for (const char ch : bytes) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                out += "\\x";
-                out += digits[c >> 4];
-                out += digits[c & 0xF];
-            } else {
-                out += ch;
-            }
-        }
-    }
-    return out;
 }
 
 struct Record {
@@ -284,18 +248,18 @@ int main(int argc, char** argv)
         } else if (arg == "--save") {
             if (++i >= argc)
                 return usage();
-            saveFile = argv[i];
+            saveFile = argumentPath(argv[i]);
         } else if (arg == "--music-library") {
             if (++i >= argc)
                 return usage();
-            musicLibrary = fs::absolute(argv[i]);
+            musicLibrary = argumentPath(argv[i]);
         } else if (arg == "--") {
             for (++i; i < argc; ++i)
-                paths.emplace_back(argv[i]);
+                paths.push_back(argumentPath(argv[i]));
         } else if (arg.size() > 1 && arg.front() == '-') {
             return usage();
         } else {
-            paths.emplace_back(arg);
+            paths.push_back(argumentPath(argv[i]));
         }
     }
     if (paths.empty() && musicLibrary.empty())
@@ -317,7 +281,12 @@ int main(int argc, char** argv)
         if (file && file->contains(KZDefaultsKey::check_image_metadata_option))
             imageOption = file->value(KZDefaultsKey::check_image_metadata_option).toLongLong();
     }
-    if (imageOption || !musicLibrary.empty()) {
+    // Nobody is there to answer how a photo library's pictures are compared:
+    // the run's copy of the preferences says it instead.
+    const bool photoLibraryNamed = std::any_of(paths.begin(), paths.end(), [](const fs::path& path) {
+        return platform::photoLibraryPlace(path) == platform::PhotoLibraryPlace::Library;
+    });
+    if (imageOption || !musicLibrary.empty() || photoLibraryNamed) {
         runDefaults.emplace();
         const fs::path copy = fs::path(runDefaults->path().toStdString()) / "defaults.plist";
         std::error_code ec;
@@ -339,6 +308,12 @@ int main(int argc, char** argv)
 #endif
     if (imageOption)
         platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
+    const qint64 imagePreference
+        = platform::UserDefaults::standard().integerForKey(KZDefaultsKey::check_image_metadata_option);
+    if (photoLibraryNamed && imagePreference != 1 && imagePreference != 2) {
+        // "Ask" takes the question's first answer, the faster one.
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, 2);
+    }
     if (!musicLibrary.empty()) {
         platform::UserDefaults::standard().setValue(KZDefaultsKey::iTunes_library_path,
                                                     platform::pathText(musicLibrary));
@@ -348,26 +323,8 @@ int main(int argc, char** argv)
 
     std::vector<KZSourceItemRef> sources;
     for (const fs::path& path : paths) {
-        const auto st = consolesearch::sourceFacts(path, complain);
-        if (!st)
-            continue;
-        if (st->isRegular() && path.extension() == ".savedSearch") {
-            sources.push_back(
-                KZSourceItem::create({{str("url"), QVariant::fromValue(path)}, {str("isSmartFolder"), true}}));
-            continue;
-        }
-        if (!st->isDir()) {
-            complain(path.native() + ": not a folder");
-            continue;
-        }
-        if (path.extension() == ".photoslibrary") {
-            if (!photoLibraryReadable(path))
-                continue;
-            sources.push_back(
-                KZSourceItem::create({{str("url"), QVariant::fromValue(path)}, {str("isPhotosLib"), true}}));
-            continue;
-        }
-        sources.push_back(KZSourceItem::create({{str("url"), QVariant::fromValue(path)}}));
+        if (KZSourceItemRef source = commandLineSource(path, complain))
+            sources.push_back(std::move(source));
     }
     if (!musicLibrary.empty()) {
         const std::optional<fs::path> media = musicLibraryMediaFolder(musicLibrary);
@@ -401,6 +358,13 @@ int main(int argc, char** argv)
         }
     }
     stuff->setCriteria(unique ? uniqueCriteria(*criteria) : *criteria);
+    if (std::any_of(sources.begin(), sources.end(), [](const KZSourceItemRef& s) { return s->isPhotosLib(); })) {
+        const KZSearchCriteria asked(*stuff->criteria());
+        if (asked.isCompareContent() && asked.isSameSearch())
+            std::fprintf(stderr, "pictures compared by their %s (preference %s)\n",
+                         imagePreference == 1 ? "pixels" : "bytes",
+                         imagePreference == 1 ? "pixels" : imagePreference == 2 ? "bytes" : "ask, nobody to answer");
+    }
 
     stopOnInterrupt();
 
@@ -428,7 +392,7 @@ int main(int argc, char** argv)
     std::set<quint64> groups;
     const quint64 found = records.size();
     for (const Record& record : records) {
-        const std::string path = nulTerminated ? record.path : escaped(record.path);
+        const std::string path = nulTerminated ? record.path : escapedPath(record.path);
         std::printf("%llu\t%llu\t", static_cast<unsigned long long>(record.group),
                     static_cast<unsigned long long>(record.size));
         std::fwrite(path.data(), 1, path.size(), stdout);
@@ -451,7 +415,7 @@ int main(int argc, char** argv)
     for (const QVariant& dead : deads) {
         const QVariantMap track = dead.toMap();
         std::fprintf(stderr, "missing track %s: %s\n", track.value(str("trackID")).toString().toUtf8().constData(),
-                     escaped(track.value(str("url")).value<fs::path>().native()).c_str());
+                     escapedPath(track.value(str("url")).value<fs::path>().native()).c_str());
     }
     if (!deads.isEmpty())
         std::fprintf(stderr, "missing tracks: %lld\n", static_cast<long long>(deads.size()));

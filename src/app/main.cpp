@@ -48,10 +48,9 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("maravex"));
 
     // What is left after Qt took its own options: folders and saved results,
-    // kept as bytes so that any file name survives.
-    std::vector<std::filesystem::path> paths;
-    for (int i = 1; i < argc; ++i)
-        paths.emplace_back(argv[i]);
+    // kept as bytes so that any file name survives, and absolute, so that
+    // sources and saved results name them from any working folder.
+    const std::vector<std::filesystem::path> paths = platform::OpenedFiles::argumentPaths(argc, argv);
 
     platform::OpenedFiles openedFiles;
     if (openedFiles.start(paths) == platform::OpenedFiles::Role::HandedOver)

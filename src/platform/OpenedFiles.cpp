@@ -10,7 +10,10 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -66,13 +69,57 @@ bool parseMessage(const QByteArray& bytes, std::vector<fs::path>* paths, bool* r
     return true;
 }
 
+// Makes `folder` (its parent must exist) when it is missing, and answers
+// whether it is a real folder of this user that nobody else may enter; a
+// link, another owner or a mode that lets others in is refused, never fixed.
+bool isPrivateFolder(const fs::path& folder, QString* why)
+{
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        *why = pathText(folder) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) {
+        *why = pathText(folder) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *why = pathText(folder) + QStringLiteral(" is not a folder");
+        return false;
+    }
+    if (st.st_uid != ::getuid()) {
+        *why = pathText(folder) + QStringLiteral(" belongs to another user");
+        return false;
+    }
+    if ((st.st_mode & 077) != 0) {
+        *why = pathText(folder) + QStringLiteral(" may be entered by other users (mode %1, 700 expected)")
+                                      .arg(st.st_mode & 07777, 3, 8, QLatin1Char('0'));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 fs::path OpenedFiles::defaultSocketFile()
 {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
         return fs::path(runtime) / "maravex.socket";
-    return fs::temp_directory_path() / ("maravex-" + std::to_string(::getuid()) + ".socket");
+    std::error_code ec;
+    fs::path temporary = fs::temp_directory_path(ec);
+    if (ec)
+        temporary = "/tmp";
+    return temporary / ("maravex-" + std::to_string(::getuid())) / "maravex.socket";
+}
+
+std::vector<fs::path> OpenedFiles::argumentPaths(int argc, char** argv)
+{
+    std::vector<fs::path> paths;
+    for (int i = 1; i < argc; ++i) {
+        const fs::path absolute = platform::absolutePath(argv[i]);
+        paths.push_back(absolute.empty() ? fs::path(argv[i]) : absolute);
+    }
+    return paths;
 }
 
 OpenedFiles::OpenedFiles(fs::path socketFile, QObject* parent) : QObject(parent), socketFile_(std::move(socketFile)) {}
@@ -90,6 +137,11 @@ void OpenedFiles::setHandler(Handler handler)
 
 OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int timeoutMs)
 {
+    QString why;
+    if (!isPrivateFolder(socketFile_.parent_path(), &why)) {
+        logLine(QStringLiteral("Not handing over to a running Maravex, nor listening for later starts: ") + why);
+        return Role::Alone;
+    }
     // Two starts at the same moment must not both decide to be the first.
     QLockFile lock(platform::pathText(socketFile_) + QStringLiteral(".lock"));
     if (!lock.tryLock(timeoutMs)) {
@@ -126,10 +178,9 @@ bool OpenedFiles::handOver(const std::vector<fs::path>& paths, int timeoutMs)
         QDataStream out(&message, QIODevice::WriteOnly);
         out.setVersion(QDataStream::Qt_6_0);
         out << QByteArray(kMagic) << quint32(paths.size());
-        std::error_code ec;
         for (const fs::path& path : paths) {
-            fs::path absolute = path.is_absolute() ? path : fs::absolute(path, ec);
-            if (ec)
+            fs::path absolute = platform::absolutePath(path);
+            if (absolute.empty())
                 absolute = path;
             const std::string& raw = absolute.native();
             out << quint32(raw.size());

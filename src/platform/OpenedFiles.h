@@ -16,7 +16,10 @@ namespace platform {
 // its paths (folders, saved results) to the running one and exits.
 //
 // Paths travel as bytes, so a name that is not UTF-8 arrives intact;
-// relative paths are made absolute by the start that received them.
+// relative paths are made absolute (platform::absolutePath) by the start
+// that received them. The socket and its lock live in a folder that only the
+// user can enter: another local user could otherwise take the lock, or
+// listen in the program's place and receive the paths of later starts.
 class OpenedFiles : public QObject {
     Q_OBJECT
 public:
@@ -28,15 +31,22 @@ public:
         Alone,      // no socket could be had: run without handing over
     };
 
-    // $XDG_RUNTIME_DIR/maravex.socket, else a per-user name in the temporary folder.
+    // $XDG_RUNTIME_DIR/maravex.socket, else maravex.socket in the folder
+    // "maravex-<uid>" of the temporary folder, which start() makes.
     static std::filesystem::path defaultSocketFile();
+
+    // The program's arguments (after Qt took its own) as absolute paths, so
+    // that a first start and a later one name the same items alike.
+    static std::vector<std::filesystem::path> argumentPaths(int argc, char** argv);
 
     explicit OpenedFiles(std::filesystem::path socketFile = defaultSocketFile(), QObject* parent = nullptr);
     ~OpenedFiles() override;
 
     // Becomes the running program, or hands `paths` to the one that runs
     // (waiting at most `timeoutMs` for it to confirm). A socket left behind
-    // by a program that died is replaced.
+    // by a program that died is replaced. The socket's folder is made (mode
+    // 0700) when missing; when it is not a real folder that belongs to this
+    // user and that nobody else may enter, the start runs alone and says so.
     Role start(const std::vector<std::filesystem::path>& paths, int timeoutMs = 5000);
 
     // Called on this object's thread with the paths of each later start.

@@ -76,6 +76,27 @@ bool isDesktopApplicationEntry(const std::filesystem::path& path)
     return false;
 }
 
+bool isPhotoLibraryFolder(const std::filesystem::path& folder)
+{
+    if (nameExtension(folder).compare(QLatin1String("photoslibrary"), Qt::CaseInsensitive) != 0)
+        return false;
+    const auto st = statPath(folder, false);
+    return st && st->isDir();
+}
+
+// The place of an absolute path whose elements are walked as written.
+PhotoLibraryPlace placeOfElements(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return PhotoLibraryPlace::None;
+    bool library = isPhotoLibraryFolder(path);
+    for (std::filesystem::path folder = path.parent_path(); folder.has_relative_path(); folder = folder.parent_path()) {
+        if (isPhotoLibraryFolder(folder))
+            return PhotoLibraryPlace::Inside;
+    }
+    return library ? PhotoLibraryPlace::Library : PhotoLibraryPlace::None;
+}
+
 } // namespace
 
 QString nameExtension(const std::filesystem::path& path)
@@ -104,6 +125,15 @@ bool isPackage(const std::filesystem::path& path)
         return false;
     const auto st = statPath(target, false);
     return st && st->isDir();
+}
+
+PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path)
+{
+    const PhotoLibraryPlace written = placeOfElements(absolutePath(path));
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(path, ec);
+    const PhotoLibraryPlace followed = ec ? PhotoLibraryPlace::None : placeOfElements(real);
+    return std::max(written, followed);
 }
 
 bool isApplication(const std::filesystem::path& path)

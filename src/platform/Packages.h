@@ -20,6 +20,19 @@ QString nameExtension(const std::filesystem::path& path);
 // the package table.
 bool isPackage(const std::filesystem::path& path);
 
+// Where a path stands towards the photo libraries: the items of a library
+// belong to its application, so a search may read them and a removal must
+// leave them where they are. A library is a real folder with the extension
+// "photoslibrary"; the path is judged both as written and with its links
+// followed, and the answer that keeps more items in their place counts (the
+// later one below).
+enum class PhotoLibraryPlace {
+    None,    // no library is involved
+    Library, // the path is a library package
+    Inside,  // the path lies inside a library package
+};
+PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path);
+
 // An ".app" package, or a desktop entry file (".desktop") whose
 // [Desktop Entry] group says Type=Application. Plain executables are not
 // counted: many data files carry the execute bit on shared volumes.

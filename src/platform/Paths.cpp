@@ -20,6 +20,20 @@ std::filesystem::path pathFromText(const QString& text)
     return std::filesystem::path(QFile::encodeName(text).toStdString());
 }
 
+std::filesystem::path absolutePath(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return {};
+    std::error_code ec;
+    std::filesystem::path absolute = path.is_absolute() ? path : std::filesystem::absolute(path, ec);
+    if (ec)
+        return {};
+    absolute = absolute.lexically_normal();
+    if (!absolute.has_filename() && absolute.has_relative_path())
+        absolute = absolute.parent_path();
+    return absolute;
+}
+
 bool isInsideFolder(const std::filesystem::path& path, const std::filesystem::path& folder)
 {
     if (folder.empty())

@@ -41,6 +41,15 @@ QString elementText(const std::filesystem::path& element);
 // text (UTF-8 bytes). pathFromText(pathText(p)) == p for every UTF-8 path.
 std::filesystem::path pathFromText(const QString& text);
 
+// The absolute form of a path that enters the program as text (an argument,
+// a file a tool is told to read or write): a relative path is taken from
+// the working folder, "." and ".." are resolved element by element and a
+// trailing slash dropped, all without asking the disk, so a link in the path
+// stays a link. Every process of the program then names one item alike,
+// whichever folder it was started in. Empty when `path` is empty or the
+// working folder is gone.
+std::filesystem::path absolutePath(const std::filesystem::path& path);
+
 // Whether `path` is `folder` or lies somewhere under it, compared element by
 // element on the paths as given (normalise first where "." or ".." may occur).
 // "/a/bc" is not inside "/a/b"; a trailing slash on either side does not

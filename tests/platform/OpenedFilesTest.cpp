@@ -1,4 +1,5 @@
 #include "platform/OpenedFiles.h"
+#include "platform/Log.h"
 
 #include "TestSupport.h"
 
@@ -110,6 +111,70 @@ TEST(OpenedFiles, MalformedRequestsAreRefused)
     EXPECT_EQ(deliveries, 0);
     EXPECT_EQ(startLater(socket, {"/still/served"}), OpenedFiles::Role::HandedOver);
     EXPECT_EQ(deliveries, 1);
+}
+
+// Both starts make arguments absolute alike, so the running program gets the
+// same paths whether it was started with them or handed them later.
+TEST(OpenedFiles, ArgumentsAreAbsoluteInTheFirstStartAndInALaterOne)
+{
+    kztest::TempDir dir;
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir.path());
+    std::string program = "maravex", relative = "./sub/../folder/", absolute = "/a/./b/";
+    char* argv[] = {program.data(), relative.data(), absolute.data(), nullptr};
+    const std::vector<fs::path> expected = {dir / "folder", "/a/b"};
+    EXPECT_EQ(OpenedFiles::argumentPaths(3, argv), expected);
+
+    const fs::path socket = dir / "maravex.socket";
+    OpenedFiles first(socket);
+    ASSERT_EQ(first.start({}), OpenedFiles::Role::Primary);
+    std::vector<fs::path> received;
+    first.setHandler([&](const std::vector<fs::path>& paths) { received = paths; });
+    EXPECT_EQ(startLater(socket, {relative, absolute}), OpenedFiles::Role::HandedOver);
+    EXPECT_EQ(received, expected);
+    fs::current_path(cwd);
+}
+
+// Without a runtime folder the socket lives in a folder of the user's own
+// under the temporary folder; one that others may enter, or a link put there
+// in its place, is refused and the program runs alone.
+TEST(OpenedFiles, TheSocketLivesInAFolderNobodyElseMayEnter)
+{
+    kztest::TempDir dir;
+    kztest::EnvGuard runtime("XDG_RUNTIME_DIR");
+    kztest::EnvGuard temporary("TMPDIR");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    const fs::path folder = dir / ("maravex-" + std::to_string(::getuid()));
+    ASSERT_EQ(OpenedFiles::defaultSocketFile(), folder / "maravex.socket");
+    {
+        OpenedFiles first;
+        ASSERT_EQ(first.start({}), OpenedFiles::Role::Primary);
+        EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+        EXPECT_EQ(fs::status(folder / "maravex.socket").type(), fs::file_type::socket);
+    }
+    fs::remove_all(folder);
+
+    std::vector<QString> log;
+    platform::setLogSink([&](const QString& line) { log.push_back(line); });
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+                                | fs::perms::others_read | fs::perms::others_exec);
+    OpenedFiles open;
+    EXPECT_EQ(open.start({"/x"}), OpenedFiles::Role::Alone);
+    EXPECT_FALSE(fs::exists(folder / "maravex.socket"));
+    EXPECT_FALSE(fs::exists(folder / "maravex.socket.lock"));
+    fs::remove(folder);
+
+    kztest::TempDir elsewhere;
+    fs::create_directory_symlink(elsewhere.path(), folder);
+    OpenedFiles linked;
+    EXPECT_EQ(linked.start({"/x"}), OpenedFiles::Role::Alone);
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    platform::setLogSink({});
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_TRUE(log[0].contains(QStringLiteral("mode 755"))) << log[0].toStdString();
+    EXPECT_TRUE(log[1].contains(QStringLiteral("is not a folder"))) << log[1].toStdString();
 }
 
 } // namespace

@@ -37,3 +37,36 @@ TEST(Packages, ExtensionsFoldersAndApplications)
         EXPECT_EQ(isApplication(dir.path().native() + "/" + c.name), c.application) << c.name;
     }
 }
+
+TEST(Packages, APhotoLibraryIsFoundAsWrittenAndThroughLinks)
+{
+    kztest::TempDir dir;
+    dir.mkdir("Pictures.photoslibrary/Masters/2020");
+    dir.mkdir("Old.PhotosLibrary");
+    dir.mkdir("plain/sub");
+    dir.write("file.photoslibrary", "not a folder");
+    fs::create_symlink(dir / "Pictures.photoslibrary", dir / "plain/to-library");
+    fs::create_symlink(dir / "Pictures.photoslibrary/Masters", dir / "plain/to-masters");
+    fs::create_symlink(dir / "plain", dir / "Named.photoslibrary"); // a link is no library
+    using P = PhotoLibraryPlace;
+    const struct {
+        const char* path;
+        P place;
+    } cases[] = {
+        {"Pictures.photoslibrary", P::Library},
+        {"Pictures.photoslibrary/", P::Library},
+        {"Old.PhotosLibrary", P::Library},
+        {"Pictures.photoslibrary/Masters", P::Inside},
+        {"Pictures.photoslibrary/Masters/2020/../2020", P::Inside},
+        {"plain/to-library", P::Library},
+        {"plain/to-masters", P::Inside},
+        {"plain/to-library/Masters/2020", P::Inside},
+        {"plain/sub", P::None},
+        {"plain/sub/../../Pictures.photoslibrary", P::Library},
+        {"file.photoslibrary", P::None},
+        {"Named.photoslibrary", P::None},
+        {"missing.photoslibrary", P::None},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(photoLibraryPlace(dir / c.path), c.place) << c.path;
+}

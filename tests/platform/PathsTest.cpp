@@ -1,5 +1,7 @@
 #include "platform/Paths.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -83,4 +85,30 @@ TEST(Paths, InsideFolderComparesWholeElements)
     };
     for (const auto& c : cases)
         EXPECT_EQ(isInsideFolder(c.path, c.folder), c.inside) << c.path << " in " << c.folder;
+}
+
+TEST(Paths, AbsolutePathsAreMadeFromTheTextAloneAndKeepTheirLinks)
+{
+    kztest::TempDir dir;
+    dir.mkdir("real/inner");
+    fs::create_symlink(dir / "real/inner", dir / "link");
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir.path());
+    const struct {
+        fs::path given, absolute;
+    } cases[] = {
+        {"real", dir / "real"},
+        {"./real/./inner/", dir / "real/inner"},
+        {"real/../other", dir / "other"},
+        // Through a link, ".." is taken from the text: the link is not followed.
+        {"link/..", dir.path()},
+        {"link/x", dir / "link/x"},
+        {"/a//b/../c/", "/a/c"},
+        {"/..", "/"},
+        {"/", "/"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(absolutePath(c.given), c.absolute) << c.given;
+    fs::current_path(cwd);
 }

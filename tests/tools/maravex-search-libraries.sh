@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # maravex-search takes a photo library package and a music library export as
 # sources: both are read and reported, their duplicates are the groups that
-# hashing the libraries' own files gives, the missing track is listed, and a
+# hashing the libraries' own files gives, the missing track is listed, the
+# preference says how the photo library's pictures are compared, and a
 # broken library is refused with a reason.
 set -euo pipefail
 tool=$1
@@ -58,6 +59,24 @@ got = {frozenset(g) for g in found.values()}
 if not expected or got != expected:
     sys.exit('groups differ: expected %d, found %d' % (len(expected), len(got)))
 CHECK
+
+# Nobody is there to ask how the library's pictures are compared: the
+# preference says it, "ask" (the default) giving their bytes, so the picture
+# decoder is never loaded; the run says which it used.
+photos="$work/media/Pictures.photoslibrary"
+LD_DEBUG=files LD_DEBUG_OUTPUT="$work/ld" "$tool" "$photos" > /dev/null 2> "$work/err"
+grep -q "^pictures compared by their bytes (preference ask" "$work/err"
+if grep -qs "maravex-image-decoder" "$work"/ld.*; then
+  echo "pictures were compared by their pixels without being asked"; exit 1
+fi
+mkdir -p "$XDG_CONFIG_HOME/maravex"
+cat > "$XDG_CONFIG_HOME/maravex/defaults.plist" <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>check_image_metadata_option</key><integer>1</integer></dict></plist>
+PLIST
+"$tool" "$photos" > /dev/null 2> "$work/err"
+grep -q "^pictures compared by their pixels (preference pixels)" "$work/err"
+rm "$XDG_CONFIG_HOME/maravex/defaults.plist"
 
 printf 'not a library' > "$work/broken.xml"
 if "$tool" --music-library "$work/broken.xml" "$work/media" > /dev/null 2> "$work/err"; then

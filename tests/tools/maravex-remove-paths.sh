@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The search and removal tools as a user runs them: relative paths name the
+# same items from any working folder, a photo library keeps every picture,
+# and every marked item is reported on one line with its whole path.
+set -euo pipefail
+search=$1
+remove=$2
+maker=$3
+. "$(dirname "$0")/search-tool-test.sh"
+status=0
+fail() { echo "$*"; status=1; }
+removed() { grep -c "^removed"$'\t' "$1" || true; }
+pair() { mkdir -p "$(dirname "$1")" "$(dirname "$2")"; printf '%s' "$3" > "$1"; printf '%s' "$3" > "$2"; }
+
+# A result saved from a relative folder to a relative file is removed from
+# another working folder.
+pair "$work/one/a.txt" "$work/one/b.txt" "first pair"
+pair "$work/one/c.bin" "$work/one/sub/d.bin" "second pair"
+mkdir -p "$work/elsewhere" "$work/results"
+(cd "$work" && "$search" --save results/one.maravex one > /dev/null 2> "$work/err") || { cat "$work/err"; exit 1; }
+(cd "$work/elsewhere" && "$remove" --trash --saved ../results/one.maravex > "$work/out" 2> "$work/err") \
+  || fail "removing a saved result from another folder failed: $(cat "$work/err")"
+[ "$(removed "$work/out")" = 2 ] || fail "saved relative: $(cat "$work/out" "$work/err")"
+cut -f3 "$work/out" | grep -qv "^$work/one/" && fail "a reported path is not absolute: $(cat "$work/out")"
+
+# A relative folder and a relative destination: every marked item moves,
+# none is taken for changed.
+pair "$work/two/a.txt" "$work/two/b.txt" "third pair"
+mkdir -p "$work/moved"
+(cd "$work" && "$remove" --move-to ./moved/ two > "$work/out" 2> "$work/err") || true
+[ "$(removed "$work/out")" = 1 ] && [ "$(find "$work/moved" -type f | wc -l)" = 1 ] \
+  || fail "relative move: $(cat "$work/out" "$work/err")"
+
+# A photo library named on the command line is searched as the library: no
+# picture leaves the package, to the Trash or to a folder, also through a
+# link; a folder inside it is refused.
+python3 -I -S "$maker" "$work/media" --images 20 --tracks 0 > /dev/null
+library=$work/media/Pictures.photoslibrary
+ln -s "$library" "$work/media/link"
+(cd "$library" && find . | sort) > "$work/before"
+for run in "--trash $library" "--move-to $work/moved $library" "--trash $work/media/link"; do
+  # shellcheck disable=SC2086
+  "$remove" $run > "$work/out" 2> "$work/err" || true
+  (cd "$library" && find . | sort) > "$work/after"
+  cmp -s "$work/before" "$work/after" || fail "$run moved pictures: $(diff "$work/before" "$work/after")"
+  [ "$(removed "$work/out")" = 0 ] || fail "$run reports pictures removed: $(cat "$work/out")"
+done
+if "$remove" --trash "$library/Masters" > "$work/out" 2> "$work/err"; then
+  fail "a folder inside the library was searched as a folder"
+fi
+grep -q "inside a photo library" "$work/err" || fail "no reason given: $(cat "$work/err")"
+
+# A name with a newline is one escaped record, as --help says. The older
+# copy is the one marked.
+mkdir -p "$work/three"
+printf 'fourth pair' > "$work/three/new"$'\n'"line"
+printf 'fourth pair' > "$work/three/plain"
+touch -d 2020-01-01 "$work/three/new"$'\n'"line"
+"$remove" --trash "$work/three" > "$work/out" 2> /dev/null || true
+[ "$(cat "$work/out")" = "removed"$'\t'"trash"$'\t'"$work/three/new\\nline" ] || fail "not one escaped record: $(cat "$work/out")"
+{ "$remove" --help 2>&1 || true; } | grep -q 'escaped as \\n' || fail "--help does not say how paths are escaped"
+
+# A path longer than the system takes in one piece is still reported whole.
+python3 -I -S - "$work/long" <<'PY'
+import os, sys
+os.makedirs(sys.argv[1])
+fd = os.open(sys.argv[1], os.O_RDONLY)
+for _ in range(22):
+    os.mkdir("d" * 200, dir_fd=fd)
+    inner = os.open("d" * 200, os.O_RDONLY, dir_fd=fd)
+    os.close(fd)
+    fd = inner
+for name in ("a.txt", "b.txt"):
+    f = os.open(name, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+    os.write(f, b"fifth pair")
+    os.close(f)
+PY
+deep=$work/long$(printf '/%s' $(for _ in $(seq 22); do printf 'd%.0s' $(seq 200); echo; done))
+"$remove" --trash "$work/long" > "$work/out" 2> /dev/null || true
+path=$(cut -f3 "$work/out")
+[ "$path" = "$deep/a.txt" ] || [ "$path" = "$deep/b.txt" ] || fail "long path reported as '${path:0:80}'"
+exit $status
