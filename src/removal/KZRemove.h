@@ -216,7 +216,8 @@ private:
                         const Relocation& moved, Job job, bool* movedBack);
     void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,
                     Job job);
-    void tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size);
+    void tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size,
+                      const std::filesystem::path& oldPath);
 
     static KZRemoveOutcome outcomeForErrno(int err);
     static QString outcomeName(KZRemoveOutcome outcome);

@@ -175,7 +175,7 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
         const fs::path url = item->url().lexically_normal();
         int err = 0;
         const KZRemoveOutcome outcome = removeOne(item, job, destination, &err);
-        tallyOutcome(item, outcome, size);
+        tallyOutcome(item, outcome, size, url);
         switch (outcome) {
         case KZRemoveOutcome::Stopped:
             return KZRemoveCode::stopped;
@@ -559,15 +559,16 @@ void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, c
 
 // ---- Step 7: the tally ----------------------------------------------------------------------------
 
-void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size)
+void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size, const fs::path& oldPath)
 {
     noteOutcome(item, outcomeName(outcome));
     if (isSuccess(outcome)) {
         // A deletion is no removal the result marks; the pass finds it gone.
         if (outcome == KZRemoveOutcome::Trashed || outcome == KZRemoveOutcome::Moved)
             item->setIsRemoved(true);
+        // The place it had before: a file deleted for good has none now.
         if (panel_->reportEmptyFolders)
-            panel_->addFolderToCheckForEmpty({item->url().lexically_normal().parent_path(), item->locationLabelTag()});
+            panel_->addFolderToCheckForEmpty({oldPath.parent_path(), item->locationLabelTag()});
         panel_->removedSize.fetch_add(size);
     }
     {

@@ -99,6 +99,17 @@ struct PanelRun {
         cntrl->startAction({});
         ASSERT_TRUE(kztest::waitUntil([this] { return !cntrl->isWorking.load(); }));
     }
+    // The items' volume is shared and the user agrees to delete them for
+    // good; the question is asked on the GUI thread.
+    void startAndWaitForPermanentDeletion()
+    {
+        f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
+        f.alerts.presenter->script = [](const KZAlertPresenter::Alert&) {
+            return KZAlertPresenter::Answer{KZAlertPresenter::SecondButton};
+        };
+        cntrl->startAction({});
+        ASSERT_TRUE(kztest::processEventsUntil([this] { return !cntrl->isWorking.load(); }, std::chrono::seconds(20)));
+    }
     // Ticks as the clock would until it asks to stop, then runs what was queued.
     void tickToEnd()
     {
@@ -340,13 +351,7 @@ TEST(KZRemoveCntrlRun, PermanentDeletionIsToldAsDeletedWithItsSize)
 {
     PanelRun run;
     run.setReport(1);
-    run.f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
-    run.f.alerts.presenter->script = [](const KZAlertPresenter::Alert&) {
-        return KZAlertPresenter::Answer{KZAlertPresenter::SecondButton};
-    };
-    // The question about the shared volume is asked on the GUI thread.
-    run.cntrl->startAction({});
-    ASSERT_TRUE(kztest::processEventsUntil([&run] { return !run.cntrl->isWorking.load(); }, std::chrono::seconds(20)));
+    run.startAndWaitForPermanentDeletion();
     run.tickToEnd();
     EXPECT_FALSE(std::filesystem::exists(run.f.dir / "dup/a"));
     EXPECT_TRUE(std::filesystem::exists(run.f.dir / "keep/a"));
@@ -357,6 +362,20 @@ TEST(KZRemoveCntrlRun, PermanentDeletionIsToldAsDeletedWithItsSize)
     ASSERT_TRUE(run.cntrl->engine());
     EXPECT_EQ(run.cntrl->engine()->tally().deleted, 2u);
     EXPECT_EQ(run.cntrl->engine()->tally().deletedSize, 10u);
+}
+
+TEST(KZRemoveCntrlRun, FoldersEmptiedByAPermanentDeletionAreSearchedAgain)
+{
+    PanelRun run;
+    run.setReport(0);
+    run.startAndWaitForPermanentDeletion();
+    run.tickToEnd();
+    ASSERT_EQ(run.cntrl->engine()->tally().deleted, 2u);
+    EXPECT_TRUE(std::filesystem::is_empty(run.f.dir / "dup"));
+    ASSERT_EQ(run.handOffs.size(), 1u);
+    ASSERT_EQ(run.handOffs[0].size(), 1);
+    EXPECT_EQ(run.handOffs[0][0].toMap().value(u"url"_s).toString(),
+              QString::fromStdString((run.f.dir / "dup").string()));
 }
 
 TEST(KZRemoveCntrlRun, AFolderResultNeverAsksForLinks)
