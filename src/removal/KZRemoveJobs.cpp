@@ -165,6 +165,14 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
 
 qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::path& destination)
 {
+    if (job != TrashJob && !destination.is_absolute()) {
+        // Relative to whatever folder the program runs in: no place for a
+        // user's file, nor for the undo record that would have to find it.
+        platform::logLine(QStringLiteral("No absolute destination folder: %1").arg(platform::pathText(destination)));
+        for (const KZFoundItemRef& item : items)
+            countAside(item, &KZRemoveTally::otherFailure, QStringLiteral("no_destination"));
+        return KZRemoveCode::noDestination;
+    }
     // The handled items are kept for the whole removal, not per batch: which
     // items left their place is decided from them after the last batch.
     qint32 code = 0;
@@ -610,6 +618,8 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
 
 std::optional<fs::path> KZRemove::createDestinationRoot(const fs::path& destination, const fs::path& source)
 {
+    if (!destination.is_absolute())
+        return std::nullopt;
     const fs::path item = source.lexically_normal();
     std::vector<fs::path> parts(item.begin(), item.end());
     if (parts.empty() || item.filename().empty())

@@ -1,5 +1,6 @@
 #include "RemovalTestSupport.h"
 
+#include "engine/KZAppSuppInfo.h"
 #include "platform/NotificationCenter.h"
 #include "removal/KZRemoveCntrl.h"
 #include "result/model/KZListNotifications.h"
@@ -160,6 +161,33 @@ TEST(KZRemoveCntrlRules, MoveViewWaitsForAFolderAndACancelledChoiceKeepsTheOldOn
     run.cntrl->setDestination({});
     EXPECT_EQ(run.cntrl->urlToMove, std::filesystem::path("/tmp/x"));
     EXPECT_TRUE(run.view->startEnabled);
+}
+
+TEST(KZRemoveCntrlRules, StartWaitsForAnAbsoluteFolderWhileAnyMarkedItemWouldMove)
+{
+    Fixture f;
+    auto library = KZSourceItem::create(QVariantMap{});
+    library->setIsPhotosLib(true);
+    const KZFoundItemArray items = modeltest::makeItems(
+        {{.path = f.dir.write("lib/p.jpg", "p"), .group = 1, .marked = true, .owner = KZAppSuppInfo::Photos},
+         {.path = f.dir.write("loose/x", "x"), .group = 2, .marked = true}});
+    for (const bool onlyLibraryItems : {true, false}) {
+        const KZFoundItemArray marked = onlyLibraryItems ? KZFoundItemArray{items[0]} : items;
+        auto view = std::make_shared<RecordingView>();
+        auto cntrl = KZRemoveCntrl::create(
+            {{u"itemsToRemove"_s, QVariant::fromValue(marked)},
+             {u"KZResultSearchSources"_s, QVariant::fromValue(std::vector<KZSourceItemRef>{library})}},
+            view);
+        cntrl->setStartTag(KZRemoveAction::move);
+        EXPECT_EQ(view->startEnabled, onlyLibraryItems);
+        cntrl->setDestination("dest");
+        EXPECT_EQ(view->startEnabled, onlyLibraryItems);
+        EXPECT_TRUE(cntrl->urlToMove.empty());
+        cntrl->urlToMove = "dest"; // as a tool might set it
+        EXPECT_EQ(cntrl->startEnabled(), onlyLibraryItems);
+        cntrl->setDestination(f.dir.mkdir("dest"));
+        EXPECT_TRUE(view->startEnabled);
+    }
 }
 
 TEST(KZRemoveCntrlRules, ProgressFigures)
