@@ -13,6 +13,7 @@
 #include "engine/KZSearchItemInfo.h"
 #include "engine/TreeToCheck.h"
 #include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZFoundListCntrl.h"
@@ -249,6 +250,7 @@ std::vector<Step> runMode(bool grouped, const std::shared_ptr<KZFoundItemsCntrl>
 int main(int argc, char** argv)
 {
     TimedApplication application(argc, argv);
+    const platform::ApplicationWorkGuard applicationWork;
     app = &application;
     const auto made = Clock::now();
     const auto model = makeResult();

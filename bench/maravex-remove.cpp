@@ -101,6 +101,7 @@ int usage()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const platform::ApplicationWorkGuard applicationWork;
 
     int rule = KZMarkRule::byDefault;
     bool trash = false, createFolders = false, links = false, rename = false;

@@ -269,6 +269,7 @@ int main(int argc, char** argv)
         return runAsFullBuild(argv);
 #endif
     QCoreApplication app(argc, argv);
+    const platform::ApplicationWorkGuard applicationWork;
 
     // A criteria file may also say how pictures are compared, under the
     // preference's own key (1 by their pixels, 2 by their bytes). It holds

@@ -5,6 +5,7 @@
 
 #include "engine/KZSearchItemInfo.h"
 #include "engine/TreeToCheck.h"
+#include "platform/OperationQueue.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZMarkingRequest.h"
 #include "services/KZDateUtilities.h"
@@ -108,6 +109,7 @@ BENCHMARK(BM_OldestRuleOnWholeResult)->Arg(100000)->Unit(benchmark::kMillisecond
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const platform::ApplicationWorkGuard applicationWork;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -4,6 +4,7 @@
 // platform (QT_QPA_PLATFORM=offscreen).
 #include "engine/KZSearchItemInfo.h"
 #include "engine/TreeToCheck.h"
+#include "platform/OperationQueue.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZFoundItem.h"
 #include "result/window/ui/KZFoundItemPreviewCntrl.h"
@@ -73,6 +74,7 @@ double runUntil(const std::function<bool()>& done, int deadlineMs)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    const platform::ApplicationWorkGuard applicationWork;
     QTemporaryDir folder;
     // Pictures of a camera's shape, shared by the rows in turn.
     std::vector<std::filesystem::path> pictures;

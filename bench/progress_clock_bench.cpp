@@ -126,6 +126,7 @@ double median(std::vector<double> values)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const platform::ApplicationWorkGuard applicationWork;
     int runs = 5;
     std::vector<fs::path> paths;
     for (int i = 1; i < argc; ++i) {

@@ -4,6 +4,7 @@
 // platform (QT_QPA_PLATFORM=offscreen), where painting is done in software.
 #include "engine/KZSearchItemInfo.h"
 #include "engine/TreeToCheck.h"
+#include "platform/OperationQueue.h"
 #include "result/model/KZFoundItem.h"
 #include "result/model/KZFoundItemGroup.h"
 #include "result/window/ui/KZFoundItemsModel.h"
@@ -91,6 +92,7 @@ std::pair<double, double> scrollThrough(KZFoundItemsOutlineView* view)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    const platform::ApplicationWorkGuard applicationWork;
     const auto made = Clock::now();
     const QList<KZFoundItemGroupRef> groups = makeGroups();
     std::printf("made %d items in %lld groups: %.0f ms\n", kItems, static_cast<long long>(groups.size()),

@@ -7,6 +7,7 @@
 #include "media/decoder/KZImageDecoder.h"
 #include "platform/MallocArenas.h"
 #include "platform/OpenedFiles.h"
+#include "platform/OperationQueue.h"
 #include "platform/Paths.h"
 #include "platform/Resources.h"
 #include "services/KZErrorDelegate.h"
@@ -43,6 +44,7 @@ int main(int argc, char** argv)
     // the linked decoder, never a module.
     kzmedia::installImageDecoder(&kzmedia::decodeImageRGBA);
     QApplication app(argc, argv);
+    const platform::ApplicationWorkGuard applicationWork;
     QApplication::setApplicationName(QStringLiteral("Maravex"));
     QApplication::setApplicationVersion(KZShortVersionString());
     QApplication::setDesktopFileName(QStringLiteral("maravex"));

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include <limits.h>
 #include <unistd.h>
@@ -34,6 +35,19 @@ uint usableStackSize(const QString& queueName, std::size_t requested)
     return static_cast<uint>(size);
 }
 
+// The queues whose work ends with the application. Never destroyed: queues
+// that are static objects leave it after main() has returned.
+struct ApplicationQueues {
+    std::mutex mutex;
+    std::vector<OperationQueue*> queues;
+};
+
+ApplicationQueues& applicationQueues()
+{
+    static auto* queues = new ApplicationQueues;
+    return *queues;
+}
+
 } // namespace
 
 OperationQueue::OperationQueue(QString name, int maxConcurrent, std::size_t stackSize)
@@ -54,6 +68,13 @@ OperationQueue::OperationQueue(QString name, int maxConcurrent, std::size_t stac
 
 OperationQueue::~OperationQueue()
 {
+    // Only a listed queue takes the list's lock: a queue made and dropped
+    // inside an operation never waits for the queues being closed.
+    if (endsWithApplication_) {
+        ApplicationQueues& registry = applicationQueues();
+        std::lock_guard lock(registry.mutex);
+        std::erase(registry.queues, this);
+    }
     waitUntilAllOperationsAreFinished();
     // The pool's own destructor joins its threads.
     pool_.reset();
@@ -65,6 +86,8 @@ void OperationQueue::addOperation(std::function<void()> operation)
         return;
     {
         std::lock_guard lock(mutex_);
+        if (closed_)
+            return;
         ++pending_;
     }
     auto* task = new Operation(this, std::move(operation));
@@ -103,6 +126,42 @@ int OperationQueue::operationCount() const
 {
     std::lock_guard lock(mutex_);
     return pending_;
+}
+
+void OperationQueue::endsWithApplication()
+{
+    ApplicationQueues& registry = applicationQueues();
+    std::lock_guard lock(registry.mutex);
+    if (!endsWithApplication_)
+        registry.queues.push_back(this);
+    endsWithApplication_ = true;
+}
+
+void OperationQueue::close()
+{
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+    }
+    waitUntilAllOperationsAreFinished();
+    // Joins the pool's threads, which would otherwise end on their own
+    // later, whenever their idle time runs out.
+    pool_->waitForDone();
+}
+
+bool OperationQueue::isClosed() const
+{
+    std::lock_guard lock(mutex_);
+    return closed_;
+}
+
+void finishApplicationWork()
+{
+    // Held throughout, so that no queue goes away while it is closed.
+    ApplicationQueues& registry = applicationQueues();
+    std::lock_guard lock(registry.mutex);
+    for (OperationQueue* queue : registry.queues)
+        queue->close();
 }
 
 void OperationQueue::finished()

@@ -35,6 +35,14 @@ public:
     // Operations queued or running.
     int operationCount() const;
 
+    // The queue's work must end before the application object goes:
+    // finishApplicationWork() closes the queue and waits for it.
+    void endsWithApplication();
+    // From now on added operations are dropped unrun. Waits for the ones
+    // added before, then lets the pool's idle threads end.
+    void close();
+    bool isClosed() const;
+
 private:
     class Operation : public QRunnable {
     public:
@@ -53,6 +61,23 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable idle_;
     int pending_ = 0;
+    bool closed_ = false;
+    bool endsWithApplication_ = false; // set under the list of such queues
+};
+
+// A pool thread that starts or ends while Qt takes the application object
+// down can use what is being destroyed and crash the program at exit. So
+// every program declares an ApplicationWorkGuard right after its
+// application object: on every way out of main() it closes the queues
+// marked endsWithApplication() and waits for their work and threads. Never
+// call it from one of those queues' operations.
+void finishApplicationWork();
+
+struct ApplicationWorkGuard {
+    ApplicationWorkGuard() = default;
+    ApplicationWorkGuard(const ApplicationWorkGuard&) = delete;
+    ApplicationWorkGuard& operator=(const ApplicationWorkGuard&) = delete;
+    ~ApplicationWorkGuard() { finishApplicationWork(); }
 };
 
 } // namespace platform

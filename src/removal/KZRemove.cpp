@@ -435,14 +435,16 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
 {
     if (items.isEmpty())
         return;
+    // Only an absolute folder is a destination: a relative one would put the
+    // user's files wherever the program happens to run.
     std::optional<quint64> destVolume;
-    if (!panel_->isOnlyPhotos) {
+    if (destination.is_absolute()) {
         if (const auto st = platform::statPath(destination, true); st && st->isDir())
             destVolume = quint64(st->device);
-        if (!destVolume) {
-            manageError(KZRemoveCode::notFound, true, platform::pathText(destination));
-            return;
-        }
+    }
+    if (!destVolume && !panel_->isOnlyPhotos) {
+        manageError(KZRemoveCode::notFound, true, platform::pathText(destination));
+        return;
     }
     thereAreShared.store(false);
     panel_->totToCheck.store(quint64(items.size()));
@@ -466,8 +468,14 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
             photos.append(item);
             continue;
         }
+        // A request of photo libraries alone needs no folder for its own
+        // items; anything else it holds has nowhere to go and stays.
+        if (!destVolume) {
+            countAside(item, &KZRemoveTally::otherFailure, QStringLiteral("no_destination"));
+            continue;
+        }
         item->setStorePath();
-        (destVolume && quint64(st->device) == *destVolume ? same : other).append(item);
+        (quint64(st->device) == *destVolume ? same : other).append(item);
     }
     panel_->checkedCount.store(0);
 

@@ -154,9 +154,12 @@ public:
 
     // ---- Steps, open to the passes and the tests ----------------------------------
     static qint32 codeForErrno(int err);
+    // A move or a copy needs an absolute destination folder; without one
+    // every item stays where it is and is counted.
     qint32 moveItems(const KZFoundItemArray& items, Job job, const std::filesystem::path& destination);
     // The full target under `destination` with the item's folders made
-    // again; empty when a folder could not be made or a step is not a folder.
+    // again; empty when a folder could not be made, a step is not a folder
+    // or the destination is not absolute.
     std::optional<std::filesystem::path> createDestinationRoot(const std::filesystem::path& destination,
                                                                const std::filesystem::path& source);
     KZFoundItemArray findProcessedItems(const KZFoundItemArray& items);
@@ -216,7 +219,8 @@ private:
                         const Relocation& moved, Job job, bool* movedBack);
     void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,
                     Job job);
-    void tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size);
+    void tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size,
+                      const std::filesystem::path& oldPath);
 
     static KZRemoveOutcome outcomeForErrno(int err);
     static QString outcomeName(KZRemoveOutcome outcome);

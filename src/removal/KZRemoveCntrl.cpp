@@ -44,9 +44,9 @@ platform::OperationQueue& gatheringQueue()
 
 } // namespace
 
-bool KZRemoveStartEnabled(int startTag, bool hasDestination, bool isOnlyPhotos)
+bool KZRemoveStartEnabled(int startTag, bool hasDestination, bool onlyTagged)
 {
-    return startTag == KZRemoveAction::trash || hasDestination || isOnlyPhotos;
+    return startTag == KZRemoveAction::trash || hasDestination || onlyTagged;
 }
 
 bool KZRemoveSourcesAreOnlyPhotos(const std::vector<KZSourceItemRef>& sources)
@@ -113,6 +113,9 @@ KZRemoveCntrl::KZRemoveCntrl(const QVariantMap& request, std::shared_ptr<KZRemov
         resultItems = model->allItems();
     }
     isOnlyPhotos = KZRemoveSourcesAreOnlyPhotos(sources_);
+    needsDestination_ = !isOnlyPhotos;
+    for (const KZFoundItemRef& item : itemsToRemove)
+        needsDestination_ = needsDestination_ || !item || !item->isPhotosItem();
     for (const KZSourceItemRef& source : sources_)
         if (source && source->isPhotosLib())
             photosLibraries.push_back(source->path());
@@ -139,7 +142,7 @@ void KZRemoveCntrl::setCounterFormats(const QString& count, const QString& size)
 
 bool KZRemoveCntrl::startEnabled() const
 {
-    return KZRemoveStartEnabled(startTag_, !urlToMove.empty(), isOnlyPhotos);
+    return KZRemoveStartEnabled(startTag_, urlToMove.is_absolute(), !needsDestination_);
 }
 
 void KZRemoveCntrl::setStartTag(int tag)
@@ -150,8 +153,9 @@ void KZRemoveCntrl::setStartTag(int tag)
 
 void KZRemoveCntrl::setDestination(const std::filesystem::path& folder)
 {
-    // A cancelled folder panel keeps the folder chosen before.
-    if (!folder.empty())
+    // A cancelled folder panel keeps the folder chosen before; a relative
+    // path would name a place that depends on where the program runs.
+    if (folder.is_absolute())
         urlToMove = folder;
     view_->setStartEnabled(startEnabled());
 }

@@ -57,8 +57,9 @@ constexpr int move = 2;
 } // namespace KZRemoveAction
 
 // Start is enabled on the Trash page, or with a destination chosen, or when
-// every source is the Photos library (whose items are only tagged, never moved).
-bool KZRemoveStartEnabled(int startTag, bool hasDestination, bool isOnlyPhotos);
+// nothing marked needs one: every source is the Photos library and every
+// marked item one of its items, which are only tagged, never moved.
+bool KZRemoveStartEnabled(int startTag, bool hasDestination, bool onlyTagged);
 // NO for no sources at all: an empty request must never skip the folder choice.
 bool KZRemoveSourcesAreOnlyPhotos(const std::vector<KZSourceItemRef>& sources);
 // done and total of the counters: the managed items once the engine knows
@@ -112,8 +113,11 @@ public:
     int startTag() const { return startTag_; }
     // The page switch and the folder choice both re-run the Start rule.
     void setStartTag(int tag);
+    // Only an absolute folder is taken.
     void setDestination(const std::filesystem::path& folder);
     bool startEnabled() const;
+    // Some marked item would be moved, so the move page needs a folder.
+    bool needsDestination() const { return needsDestination_; }
     struct Options {
         bool hardLinks = false;
         bool rename = false;
@@ -162,6 +166,7 @@ private:
     quint64 ownerTag_ = 0;
     bool isPhotosSearch_ = false;
     bool isiTunesSearch_ = false;
+    bool needsDestination_ = true;
     int startTag_ = KZRemoveAction::trash;
     QString processedCountStr_;
     QString movedSizeStr_;

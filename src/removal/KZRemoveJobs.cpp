@@ -165,6 +165,14 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
 
 qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::path& destination)
 {
+    if (job != TrashJob && !destination.is_absolute()) {
+        // Relative to whatever folder the program runs in: no place for a
+        // user's file, nor for the undo record that would have to find it.
+        platform::logLine(QStringLiteral("No absolute destination folder: %1").arg(platform::pathText(destination)));
+        for (const KZFoundItemRef& item : items)
+            countAside(item, &KZRemoveTally::otherFailure, QStringLiteral("no_destination"));
+        return KZRemoveCode::noDestination;
+    }
     // The handled items are kept for the whole removal, not per batch: which
     // items left their place is decided from them after the last batch.
     qint32 code = 0;
@@ -175,7 +183,7 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
         const fs::path url = item->url().lexically_normal();
         int err = 0;
         const KZRemoveOutcome outcome = removeOne(item, job, destination, &err);
-        tallyOutcome(item, outcome, size);
+        tallyOutcome(item, outcome, size, url);
         switch (outcome) {
         case KZRemoveOutcome::Stopped:
             return KZRemoveCode::stopped;
@@ -559,15 +567,16 @@ void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, c
 
 // ---- Step 7: the tally ----------------------------------------------------------------------------
 
-void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size)
+void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size, const fs::path& oldPath)
 {
     noteOutcome(item, outcomeName(outcome));
     if (isSuccess(outcome)) {
         // A deletion is no removal the result marks; the pass finds it gone.
         if (outcome == KZRemoveOutcome::Trashed || outcome == KZRemoveOutcome::Moved)
             item->setIsRemoved(true);
+        // The place it had before: a file deleted for good has none now.
         if (panel_->reportEmptyFolders)
-            panel_->addFolderToCheckForEmpty({item->url().lexically_normal().parent_path(), item->locationLabelTag()});
+            panel_->addFolderToCheckForEmpty({oldPath.parent_path(), item->locationLabelTag()});
         panel_->removedSize.fetch_add(size);
     }
     {
@@ -609,6 +618,8 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
 
 std::optional<fs::path> KZRemove::createDestinationRoot(const fs::path& destination, const fs::path& source)
 {
+    if (!destination.is_absolute())
+        return std::nullopt;
     const fs::path item = source.lexically_normal();
     std::vector<fs::path> parts(item.begin(), item.end());
     if (parts.empty() || item.filename().empty())

@@ -122,4 +122,31 @@ TEST(OperationQueueTest, WaitAndDestructorCoverQueuedAndNestedOperationsAndTheir
     EXPECT_EQ(*done, 50); // the destructor waited
 }
 
+TEST(OperationQueueTest, ApplicationWorkIsWaitedForAndNothingStartsAfterIt)
+{
+    OperationQueue marked(QStringLiteral("marked"), 2);
+    marked.endsWithApplication();
+    OperationQueue other(QStringLiteral("other"), 1);
+    kztest::Gate started;
+    std::atomic<bool> finished{false};
+    marked.addOperation([&] {
+        started.open();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        finished.store(true);
+    });
+    ASSERT_TRUE(started.wait());
+    platform::finishApplicationWork();
+    EXPECT_TRUE(finished.load());
+    EXPECT_TRUE(marked.isClosed());
+
+    // Work added later never gets a thread; other queues go on as before.
+    std::atomic<int> late{0};
+    marked.addOperation([&late] { ++late; });
+    EXPECT_EQ(marked.operationCount(), 0);
+    other.addOperation([&late] { ++late; });
+    other.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(late.load(), 1);
+    EXPECT_FALSE(other.isClosed());
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 #include "RemovalTestSupport.h"
 
+#include "engine/KZAppSuppInfo.h"
 #include "platform/NotificationCenter.h"
 #include "removal/KZRemoveCntrl.h"
 #include "result/model/KZListNotifications.h"
@@ -99,6 +100,17 @@ struct PanelRun {
         cntrl->startAction({});
         ASSERT_TRUE(kztest::waitUntil([this] { return !cntrl->isWorking.load(); }));
     }
+    // The items' volume is shared and the user agrees to delete them for
+    // good; the question is asked on the GUI thread.
+    void startAndWaitForPermanentDeletion()
+    {
+        f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
+        f.alerts.presenter->script = [](const KZAlertPresenter::Alert&) {
+            return KZAlertPresenter::Answer{KZAlertPresenter::SecondButton};
+        };
+        cntrl->startAction({});
+        ASSERT_TRUE(kztest::processEventsUntil([this] { return !cntrl->isWorking.load(); }, std::chrono::seconds(20)));
+    }
     // Ticks as the clock would until it asks to stop, then runs what was queued.
     void tickToEnd()
     {
@@ -149,6 +161,33 @@ TEST(KZRemoveCntrlRules, MoveViewWaitsForAFolderAndACancelledChoiceKeepsTheOldOn
     run.cntrl->setDestination({});
     EXPECT_EQ(run.cntrl->urlToMove, std::filesystem::path("/tmp/x"));
     EXPECT_TRUE(run.view->startEnabled);
+}
+
+TEST(KZRemoveCntrlRules, StartWaitsForAnAbsoluteFolderWhileAnyMarkedItemWouldMove)
+{
+    Fixture f;
+    auto library = KZSourceItem::create(QVariantMap{});
+    library->setIsPhotosLib(true);
+    const KZFoundItemArray items = modeltest::makeItems(
+        {{.path = f.dir.write("lib/p.jpg", "p"), .group = 1, .marked = true, .owner = KZAppSuppInfo::Photos},
+         {.path = f.dir.write("loose/x", "x"), .group = 2, .marked = true}});
+    for (const bool onlyLibraryItems : {true, false}) {
+        const KZFoundItemArray marked = onlyLibraryItems ? KZFoundItemArray{items[0]} : items;
+        auto view = std::make_shared<RecordingView>();
+        auto cntrl = KZRemoveCntrl::create(
+            {{u"itemsToRemove"_s, QVariant::fromValue(marked)},
+             {u"KZResultSearchSources"_s, QVariant::fromValue(std::vector<KZSourceItemRef>{library})}},
+            view);
+        cntrl->setStartTag(KZRemoveAction::move);
+        EXPECT_EQ(view->startEnabled, onlyLibraryItems);
+        cntrl->setDestination("dest");
+        EXPECT_EQ(view->startEnabled, onlyLibraryItems);
+        EXPECT_TRUE(cntrl->urlToMove.empty());
+        cntrl->urlToMove = "dest"; // as a tool might set it
+        EXPECT_EQ(cntrl->startEnabled(), onlyLibraryItems);
+        cntrl->setDestination(f.dir.mkdir("dest"));
+        EXPECT_TRUE(view->startEnabled);
+    }
 }
 
 TEST(KZRemoveCntrlRules, ProgressFigures)
@@ -340,13 +379,7 @@ TEST(KZRemoveCntrlRun, PermanentDeletionIsToldAsDeletedWithItsSize)
 {
     PanelRun run;
     run.setReport(1);
-    run.f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
-    run.f.alerts.presenter->script = [](const KZAlertPresenter::Alert&) {
-        return KZAlertPresenter::Answer{KZAlertPresenter::SecondButton};
-    };
-    // The question about the shared volume is asked on the GUI thread.
-    run.cntrl->startAction({});
-    ASSERT_TRUE(kztest::processEventsUntil([&run] { return !run.cntrl->isWorking.load(); }, std::chrono::seconds(20)));
+    run.startAndWaitForPermanentDeletion();
     run.tickToEnd();
     EXPECT_FALSE(std::filesystem::exists(run.f.dir / "dup/a"));
     EXPECT_TRUE(std::filesystem::exists(run.f.dir / "keep/a"));
@@ -357,6 +390,20 @@ TEST(KZRemoveCntrlRun, PermanentDeletionIsToldAsDeletedWithItsSize)
     ASSERT_TRUE(run.cntrl->engine());
     EXPECT_EQ(run.cntrl->engine()->tally().deleted, 2u);
     EXPECT_EQ(run.cntrl->engine()->tally().deletedSize, 10u);
+}
+
+TEST(KZRemoveCntrlRun, FoldersEmptiedByAPermanentDeletionAreSearchedAgain)
+{
+    PanelRun run;
+    run.setReport(0);
+    run.startAndWaitForPermanentDeletion();
+    run.tickToEnd();
+    ASSERT_EQ(run.cntrl->engine()->tally().deleted, 2u);
+    EXPECT_TRUE(std::filesystem::is_empty(run.f.dir / "dup"));
+    ASSERT_EQ(run.handOffs.size(), 1u);
+    ASSERT_EQ(run.handOffs[0].size(), 1);
+    EXPECT_EQ(run.handOffs[0][0].toMap().value(u"url"_s).toString(),
+              QString::fromStdString((run.f.dir / "dup").string()));
 }
 
 TEST(KZRemoveCntrlRun, AFolderResultNeverAsksForLinks)

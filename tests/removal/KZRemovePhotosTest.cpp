@@ -137,6 +137,32 @@ TEST(KZRemovePhotos, MoveTagsWithItsOwnKeywordAndNeverPassesARefusedIdentifierAs
     EXPECT_TRUE(f.allInPlace());
 }
 
+TEST(KZRemovePhotos, AMoveOfPhotoLibrariesLeavesOtherItemsWhereTheyAreWithoutAFolder)
+{
+    PhotosFixture f({QStringLiteral("A1")});
+    const kztest::TempDir cwd;
+    const ScopedWorkingFolder here(cwd.path());
+    const KZFoundItemArray plain = f.items({{"loose/x", 7}, {"keep/x", 7}});
+    f.all.append(plain);
+    f.panel->isMoveToTrash = false;
+    f.panel->isOnlyPhotos = true;
+    auto removal = f.engine({f.inLibrary[0], plain[0]}, f.all);
+    removal->photosSettleDelay = std::chrono::milliseconds(0);
+    removal->doMove();
+
+    // The library item is tagged; the other one had nowhere to go.
+    EXPECT_EQ(removal->tally().tagged, 1u);
+    EXPECT_EQ(removal->tally().done(), 0u);
+    EXPECT_EQ(removal->tally().otherFailure, 1u);
+    EXPECT_EQ(removal->outcomeOf(plain[0]), QStringLiteral("no_destination"));
+    EXPECT_TRUE(fs::exists(f.dir / "loose/x"));
+    EXPECT_EQ(countIn(cwd.path()), 0u);
+    EXPECT_TRUE(removal->standardUndo().empty());
+    ASSERT_TRUE(removal->removedArray());
+    EXPECT_EQ(*removal->removedArray(), KZFoundItemArray{f.inLibrary[0]});
+    EXPECT_EQ(alertKeys(*removal), QStringList{QStringLiteral("not_removed_sing")});
+}
+
 TEST(KZRemovePhotos, WithoutThePhotoApplicationNothingIsRemovedMovedRecordedOrWaitedFor)
 {
     PhotosFixture f({QStringLiteral("A1"), QStringLiteral("B2")});

@@ -667,6 +667,42 @@ TEST(KZRemoveFolder, MissingDestinationMovesNothingAndSaysSo)
     EXPECT_FALSE(f.panel->isWorking.load());
 }
 
+// A relative destination names whatever folder the program runs in.
+TEST(KZRemoveFolder, ARelativeOrEmptyDestinationMovesNothing)
+{
+    Fixture f;
+    const kztest::TempDir cwd;
+    const ScopedWorkingFolder here(cwd.path());
+    cwd.mkdir("dest");
+    const auto all = f.items({{"a/x", 1}, {"b/x", 1}, {"a/y", 2}, {"b/y", 2}});
+
+    // The pass refuses such a folder as it refuses a missing one.
+    f.panel->isMoveToTrash = false;
+    f.panel->urlToMove = "dest";
+    auto pass = f.engine({all[0], all[2]}, all);
+    pass->doMove();
+    EXPECT_EQ(countIn(cwd / "dest"), 0u);
+    EXPECT_EQ(f.alerts.shown(), 1u);
+
+    // So does the job itself, whoever calls it: every item stays and is told.
+    for (const auto& [job, destination] :
+         {std::pair{KZRemove::MoveJob, fs::path()}, std::pair{KZRemove::CopyJob, fs::path("dest")},
+          std::pair{KZRemove::MoveJob, fs::path("dest")}}) {
+        KZRemove engine(f.panel, f.fs);
+        EXPECT_EQ(engine.moveItems({all[0], all[2]}, job, destination), KZRemoveCode::noDestination);
+        EXPECT_EQ(engine.tally().otherFailure, 2u) << destination;
+        EXPECT_EQ(engine.tally().done(), 0u);
+        EXPECT_EQ(engine.outcomeOf(all[0]), u"no_destination"_s);
+        EXPECT_TRUE(engine.standardUndo().empty());
+        EXPECT_EQ(engine.errorAlerts(), (std::vector<KZRemove::Alert>{{u"not_removed_plur"_s, {u"2"_s}}}));
+    }
+    EXPECT_TRUE(fs::exists(f.dir / "a/x"));
+    EXPECT_TRUE(fs::exists(f.dir / "a/y"));
+    EXPECT_EQ(countIn(cwd.path()), 1u); // the "dest" folder alone
+    EXPECT_EQ(countIn(cwd / "dest"), 0u);
+    EXPECT_FALSE(KZRemove(f.panel, f.fs).createDestinationRoot("dest", f.dir / "a/x"));
+}
+
 TEST(KZRemoveFolder, FoldersInsideListedFoldersAreLeftToTheirParent)
 {
     Fixture f;

@@ -131,6 +131,14 @@ struct Fixture {
     }
 };
 
+// The process works in `folder` for as long as this lives, so that whatever
+// a relative path would reach lands in a folder the test can look into.
+struct ScopedWorkingFolder {
+    fs::path before = fs::current_path();
+    explicit ScopedWorkingFolder(const fs::path& folder) { fs::current_path(folder); }
+    ~ScopedWorkingFolder() { fs::current_path(before); }
+};
+
 inline fs::path trashFiles()
 {
     return platform::homeTrashDirectory() / "files";

@@ -2,6 +2,7 @@
 // private temporary folder before any code can read them, so no test ever
 // touches the real home folder, Trash or settings.
 #include "TestSupport.h"
+#include "platform/OperationQueue.h"
 
 #include <QCoreApplication>
 #ifdef KZ_TEST_WIDGETS
@@ -83,6 +84,7 @@ int main(int argc, char** argv)
 #else
     QCoreApplication app(argc, argv);
 #endif
+    const platform::ApplicationWorkGuard applicationWork;
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
 

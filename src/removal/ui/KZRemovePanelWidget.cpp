@@ -443,7 +443,7 @@ void KZRemovePanelWidget::installViews()
     const std::shared_ptr<KZRemoveCntrl> c = cntrl();
     if (c && !c->isPhotosSearch())
         photosNotesView_->hide();
-    if (c && c->isOnlyPhotos) {
+    if (c && c->isOnlyPhotos && !c->needsDestination()) {
         notPhotosView_->hide();
         movePhotosView_->show();
         moveViewTitleFld_->setText(text("mark_images"));

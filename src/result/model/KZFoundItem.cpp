@@ -102,11 +102,14 @@ struct FactsQueue {
         const unsigned cores = std::thread::hardware_concurrency();
         return static_cast<int>(std::clamp(cores, 2u, 4u));
     }
-    // Declared first so that it outlives the queue: operations still queued
-    // at exit see it and return at once instead of measuring folders.
-    std::atomic<bool> closing{false};
     platform::OperationQueue queue{QStringLiteral("KZFoundItemFacts"), width()};
-    ~FactsQueue() { closing.store(true); }
+    // Anything that reads an item's location may queue a bookmark here,
+    // removals too, up to the end: the queue's threads must be gone before
+    // the application object is.
+    FactsQueue() { queue.endsWithApplication(); }
+    // Operations still queued at exit see it closed and return at once
+    // instead of measuring folders.
+    ~FactsQueue() { queue.close(); }
 };
 
 FactsQueue& factsQueue()
@@ -382,7 +385,7 @@ void KZFoundItem::createAlias()
 void KZFoundItem::scheduleAlias()
 {
     KZFoundItemFactsQueue().addOperation([weak = weak_from_this()] {
-        if (factsQueue().closing.load())
+        if (factsQueue().queue.isClosed())
             return;
         if (const auto self = weak.lock(); self && !self->isRemoved())
             self->createAlias();
@@ -595,7 +598,7 @@ void KZFoundItem::scheduleFolderSize()
         const auto self = weak.lock();
         if (!self)
             return;
-        if (factsQueue().closing.load()) {
+        if (factsQueue().queue.isClosed()) {
             Fact expected = kQueued;
             self->sizeState_.compare_exchange_strong(expected, kUnknown);
             return;

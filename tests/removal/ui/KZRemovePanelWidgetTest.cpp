@@ -1,6 +1,7 @@
 #include "../RemovalTestSupport.h"
 #include "ShortAnimations.h"
 
+#include "engine/KZAppSuppInfo.h"
 #include "platform/NotificationCenter.h"
 #include "removal/ui/KZRemoveInfoSize.h"
 #include "removal/ui/KZRemovePanelWidget.h"
@@ -62,11 +63,19 @@ struct PanelScene {
     std::shared_ptr<KZRemoveCntrl> cntrl;
     QPointer<KZRemovePanelWidget> panel;
 
-    explicit PanelScene(quint64 ownerTag = 3, std::vector<KZSourceItemRef> sources = {}, bool areFiles = true)
+    explicit PanelScene(quint64 ownerTag = 3, std::vector<KZSourceItemRef> sources = {}, bool areFiles = true,
+                        qint16 owner = KZAppSuppInfo::None)
     {
         emptyTrash();
         f.defaults->setValue(KZDefaultsKey::report_empty_folders, 1);
         all = f.items({{"keep/a.txt", 1}, {"dup/a.txt", 1}, {"dup/b.txt", 2}, {"keep/b.txt", 2}}, "content");
+        if (owner != KZAppSuppInfo::None) {
+            std::vector<modeltest::ItemShape> shapes;
+            for (const KZFoundItemRef& item : all)
+                shapes.push_back(
+                    {.path = item->recordedURL(), .group = item->groupID(), .marked = true, .owner = owner});
+            all = modeltest::makeItems(shapes);
+        }
         model = modeltest::makeModel(all);
         window.resize(900, 620);
         resultView->setGeometry(0, 0, 900, 620);
@@ -172,11 +181,18 @@ TEST(KZRemovePanelWidget, PhotosAndEmptyFoldersVariants)
     {
         auto photos = KZSourceItem::create(QVariantMap{});
         photos->setIsPhotosLib(true);
-        PanelScene scene(3, {photos});
-        ASSERT_TRUE(scene.panel);
-        scene.panel->replacePage(1);
         // Photos items are only tagged: no folder to choose, Start at once.
-        EXPECT_TRUE(scene.panel->moveStartButton()->isEnabled());
+        // Anything else marked there would be moved: it waits for a folder.
+        for (const qint16 owner : {KZAppSuppInfo::Photos, KZAppSuppInfo::None}) {
+            const bool onlyTagged = owner == KZAppSuppInfo::Photos;
+            PanelScene scene(3, {photos}, true, owner);
+            ASSERT_TRUE(scene.panel);
+            scene.panel->replacePage(1);
+            EXPECT_EQ(scene.panel->moveStartButton()->isEnabled(), onlyTagged);
+            auto* choose = scene.panel->findChild<QPushButton*>(u"removalChoose"_s);
+            ASSERT_TRUE(choose);
+            EXPECT_EQ(choose->parentWidget()->isHidden(), onlyTagged);
+        }
     }
     {
         PanelScene scene(100000000002ULL);

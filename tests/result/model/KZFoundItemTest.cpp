@@ -3,11 +3,18 @@
 #include "ModelTestSupport.h"
 #include "TestSupport.h"
 #include "platform/Bookmark.h"
+#include "platform/ChildProcess.h"
 #include "platform/FinderInfo.h"
 #include "platform/OperationQueue.h"
 #include "result/model/KZColumnKeys.h"
 
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 namespace fs = std::filesystem;
 using modeltest::makeItem;
@@ -262,4 +269,29 @@ TEST(KZFoundItem, CounterSurvivesConcurrentRemovalsAndTeardown)
         }
     });
     EXPECT_TRUE(watch.counters[1].expired());
+}
+
+// Run alone, in a process of its own, by the test below: work left on the
+// items' queue when the program ends, as a removal leaves a bookmark to make.
+TEST(KZFoundItemAtExit, DISABLED_LeavesWorkThatOutlastsTheTests)
+{
+    KZFoundItemFactsQueue().addOperation([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (!QCoreApplication::instance())
+            std::_Exit(86);
+    });
+}
+
+TEST(KZFoundItemAtExit, TheProgramWaitsForTheItemsWorkBeforeItsApplicationGoes)
+{
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    ASSERT_FALSE(ec) << ec.message();
+    const platform::ProcessOutput child = platform::runProcess(
+        self,
+        {"--gtest_also_run_disabled_tests", "--gtest_filter=KZFoundItemAtExit.DISABLED_LeavesWorkThatOutlastsTheTests"},
+        std::chrono::seconds(60));
+    ASSERT_TRUE(child.started) << child.error.toStdString();
+    EXPECT_EQ(child.exitCode, 0) << child.standardError.toStdString();
+    EXPECT_TRUE(child.standardOutput.contains("[  PASSED  ] 1 test")) << child.standardOutput.toStdString();
 }
