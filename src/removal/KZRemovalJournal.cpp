@@ -71,8 +71,7 @@ std::optional<KZPersistentUndoRecord> recordOf(const QByteArray& line)
         return std::nullopt;
     // The Trash is writable by any program of the user: a record that could
     // send an item anywhere but a plain absolute place is not taken.
-    if (!KZUndoFile::isCleanAbsolutePath(QString::fromStdString(old->string()))
-        || !KZUndoFile::isCleanAbsolutePath(QString::fromStdString(curr->string())))
+    if (!KZUndoFile::isCleanAbsolutePath(old->native()) || !KZUndoFile::isCleanAbsolutePath(curr->native()))
         return std::nullopt;
     bool ok[4] = {};
     record.oldPosition = *old;

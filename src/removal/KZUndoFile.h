@@ -9,13 +9,15 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 // The file a Trash removal leaves in the home trash so that its items can be
 // put back after the program has quit: an XML property list
 // {"rootData": [bookmark data], "undoItems": [{"currPosition": bookmark data,
 // "oldPosition": path, "aliasWasCreated": bool, "isiTunesItem": true}]},
-// named after the moment it was written.
+// named after the moment it was written. A path is bytes: "oldPosition" is
+// text when its bytes are UTF-8, else data holding the bytes themselves.
 //
 // The trash is a folder any program of the user may write to, so nothing
 // read back is trusted: every entry is checked before it may move a file,
@@ -70,6 +72,6 @@ std::vector<std::filesystem::path> list(const std::filesystem::path& trashDir);
 bool removeTrashInfoOf(const std::filesystem::path& trashedItem);
 
 // The path is absolute and has no "." or ".." steps, no empty name and no NUL.
-bool isCleanAbsolutePath(const QString& path);
+bool isCleanAbsolutePath(const std::string& path);
 
 } // namespace KZUndoFile
