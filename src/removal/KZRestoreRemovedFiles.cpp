@@ -197,8 +197,14 @@ std::optional<fs::path> KZRestoreRemovedFiles::createPermanentFile(const std::ve
     }
     const fs::path trash = platform::homeTrashDirectory();
     QString error;
+    // The journal names the file before it exists, so that a removal killed
+    // before the journal's end is never folded into a second list.
+    const auto announce = [journal](const std::string& name) {
+        if (journal)
+            journal->willWriteUndoFile(name);
+    };
     auto written = KZUndoFile::write(trash, permanentRootAliases(), records, KZUndoFile::nowSinceReferenceDate(),
-                                     &error);
+                                     &error, announce);
     if (!written) {
         platform::logLine(QStringLiteral("Undo file not written in %1: %2")
                                  .arg(QString::fromStdString(trash.string()), error));

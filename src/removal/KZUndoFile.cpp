@@ -105,7 +105,8 @@ bool isCleanAbsolutePath(const std::string& path)
 }
 
 std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& rootData,
-                              const std::vector<KZPersistentUndoRecord>& records, double seconds, QString* error)
+                              const std::vector<KZPersistentUndoRecord>& records, double seconds, QString* error,
+                              const std::function<void(const std::string&)>& beforeCreate)
 {
     if (records.empty())
         return std::nullopt;
@@ -144,6 +145,8 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
             setError(error, why);
             return std::nullopt;
         }
+        if (beforeCreate)
+            beforeCreate(name);
         const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             const int openErr = errno;

@@ -8,6 +8,7 @@
 #include <QVariantMap>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,9 +39,12 @@ std::filesystem::path trashFilesFolder(const std::filesystem::path& trashDir);
 // Writes the file into trashDir/files/ with its .trashinfo. Both are created
 // exclusively: an earlier undo file is never replaced, a taken name is
 // bumped to the next free moment. Nothing is written for no records.
+// `beforeCreate`, when given, hears each name once its .trashinfo is
+// reserved and before the file is created under it.
 std::optional<std::filesystem::path> write(const std::filesystem::path& trashDir, const QVariantList& rootData,
                                            const std::vector<KZPersistentUndoRecord>& records,
-                                           double secondsSinceReferenceDate, QString* error = nullptr);
+                                           double secondsSinceReferenceDate, QString* error = nullptr,
+                                           const std::function<void(const std::string& name)>& beforeCreate = {});
 
 struct Entry {
     QVariantMap raw;                    // as read, written back when the entry stays
