@@ -1,6 +1,7 @@
 #include "removal/KZRemovalJournal.h"
 
 #include "platform/Bookmark.h"
+#include "platform/DirectoryListing.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
@@ -16,10 +17,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <map>
 #include <set>
+#include <unordered_map>
 
 namespace fs = std::filesystem;
 
@@ -59,34 +63,76 @@ QByteArray lineOf(const KZPersistentUndoRecord& record)
     return line;
 }
 
-std::optional<KZPersistentUndoRecord> recordOf(const QByteArray& line)
+QByteArray intentLineOf(const KZPersistentUndoRecord& record)
 {
-    const QList<QByteArray> fields = line.split('\t');
-    if (fields.size() != 9 || fields[0] != "item")
+    QByteArray line("intent\t");
+    line += encodePath(record.oldPosition) + '\t';
+    line += QByteArray::number(record.device) + '\t';
+    line += QByteArray::number(record.inode) + '\t';
+    line += QByteArray(record.aliasWasCreated ? "1" : "0") + '\t';
+    line += QByteArray(record.isiTunesItem ? "1" : "0") + '\t';
+    line += QByteArray::number(record.locationLabelTag) + '\n';
+    return line;
+}
+
+QByteArray undoFileLineOf(const std::string& name)
+{
+    return "undo\t" + encodePath(name) + '\n';
+}
+
+bool readFlag(const QByteArray& field, bool* flag)
+{
+    if (field != "0" && field != "1")
+        return false;
+    *flag = field == "1";
+    return true;
+}
+
+// The Trash is writable by any program of the user: a line that could send
+// an item anywhere but a plain absolute place is not taken.
+std::optional<fs::path> cleanPathOf(const QByteArray& field)
+{
+    auto path = decodePath(field);
+    if (!path || !KZUndoFile::isCleanAbsolutePath(path->native()))
+        return std::nullopt;
+    return path;
+}
+
+std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
+{
+    if (fields.size() != 7)
         return std::nullopt;
     KZPersistentUndoRecord record;
-    const auto old = decodePath(fields[1]);
-    const auto curr = decodePath(fields[2]);
+    const auto old = cleanPathOf(fields[1]);
+    bool ok[3] = {};
+    record.device = fields[2].toULongLong(&ok[0]);
+    record.inode = fields[3].toULongLong(&ok[1]);
+    record.locationLabelTag = fields[6].toShort(&ok[2]);
+    if (!old || !ok[0] || !ok[1] || !ok[2] || !readFlag(fields[4], &record.aliasWasCreated)
+        || !readFlag(fields[5], &record.isiTunesItem))
+        return std::nullopt;
+    record.oldPosition = *old;
+    return record;
+}
+
+std::optional<KZPersistentUndoRecord> recordOf(const QList<QByteArray>& fields)
+{
+    if (fields.size() != 9)
+        return std::nullopt;
+    KZPersistentUndoRecord record;
+    const auto old = cleanPathOf(fields[1]);
+    const auto curr = cleanPathOf(fields[2]);
     if (!old || !curr)
         return std::nullopt;
-    // The Trash is writable by any program of the user: a record that could
-    // send an item anywhere but a plain absolute place is not taken.
-    if (!KZUndoFile::isCleanAbsolutePath(QString::fromStdString(old->string()))
-        || !KZUndoFile::isCleanAbsolutePath(QString::fromStdString(curr->string())))
-        return std::nullopt;
-    bool ok[4] = {};
+    bool ok[3] = {};
     record.oldPosition = *old;
     record.currPosition = *curr;
     record.device = fields[3].toULongLong(&ok[0]);
     record.inode = fields[4].toULongLong(&ok[1]);
-    if ((fields[5] != "0" && fields[5] != "1") || (fields[6] != "0" && fields[6] != "1"))
-        return std::nullopt;
-    record.aliasWasCreated = fields[5] == "1";
-    record.isiTunesItem = fields[6] == "1";
     record.locationLabelTag = fields[7].toShort(&ok[2]);
-    ok[3] = true;
     record.bookmark = QByteArray::fromBase64(fields[8], QByteArray::AbortOnBase64DecodingErrors);
-    if (!ok[0] || !ok[1] || !ok[2] || (record.bookmark.isEmpty() && !fields[8].isEmpty()))
+    if (!ok[0] || !ok[1] || !ok[2] || !readFlag(fields[5], &record.aliasWasCreated)
+        || !readFlag(fields[6], &record.isiTunesItem) || (record.bookmark.isEmpty() && !fields[8].isEmpty()))
         return std::nullopt;
     return record;
 }
@@ -209,13 +255,12 @@ void KZRemovalJournal::flushLoop()
     }
 }
 
-void KZRemovalJournal::append(const KZPersistentUndoRecord& record)
+void KZRemovalJournal::writeLine(const QByteArray& line)
 {
-    const QByteArray line = lineOf(record);
     std::lock_guard guard(mutex_);
     if (finished_)
         return;
-    // One write per entry: a process killed now loses at most this entry,
+    // One write per line: a process killed now loses at most this line,
     // and a torn one is recognised by its missing line end.
     if (!platform::writeAll(fd_, line.constData(), size_t(line.size()))) {
         if (failedAppends_++ == 0)
@@ -224,6 +269,26 @@ void KZRemovalJournal::append(const KZPersistentUndoRecord& record)
         return;
     }
     dirty_ = true;
+}
+
+void KZRemovalJournal::intend(const KZPersistentUndoRecord& record)
+{
+    writeLine(intentLineOf(record));
+}
+
+void KZRemovalJournal::append(const KZPersistentUndoRecord& record)
+{
+    writeLine(lineOf(record));
+}
+
+void KZRemovalJournal::willWriteUndoFile(const std::string& name)
+{
+    writeLine(undoFileLineOf(name));
+    // On disk before the file exists: a journal left beside a whole undo
+    // file must never be folded into a second one.
+    std::lock_guard guard(mutex_);
+    if (!finished_)
+        ::fdatasync(fd_);
 }
 
 quint64 KZRemovalJournal::failedAppends() const
@@ -271,19 +336,42 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
         return std::nullopt;
     }
     Contents contents;
+    // The intent of each place, until its entry says the item moved.
+    std::vector<KZPersistentUndoRecord> intents;
+    std::unordered_map<std::string, size_t> openIntent;
     qsizetype start = qsizetype(std::char_traits<char>::length(header));
     while (start < data.size()) {
         const qsizetype end = data.indexOf('\n', start);
         if (end < 0)
             break; // torn by a process that died while writing it
-        const QByteArray line = data.mid(start, end - start);
+        const QList<QByteArray> fields = data.mid(start, end - start).split('\t');
         start = end + 1;
-        if (line.startsWith("finished\t") || line == "finished") {
+        const QByteArray& kind = fields[0];
+        if (kind == "finished") {
             contents.finished = true;
-        } else if (auto record = recordOf(line)) {
-            contents.records.push_back(std::move(*record));
+        } else if (kind == "item") {
+            if (auto record = recordOf(fields)) {
+                openIntent.erase(record->oldPosition.native());
+                contents.records.push_back(std::move(*record));
+            }
+        } else if (kind == "intent") {
+            if (auto intent = intentOf(fields)) {
+                openIntent[intent->oldPosition.native()] = intents.size();
+                intents.push_back(std::move(*intent));
+            }
+        } else if (kind == "undo" && fields.size() == 2) {
+            // Only a name an undo file may have, in files/ itself.
+            const auto name = decodePath(fields[1]);
+            if (name && !name->has_parent_path() && name->native().starts_with(KZUndoFile::namePrefix.toStdString()))
+                contents.undoFiles.push_back(name->native());
         }
     }
+    std::vector<size_t> open;
+    for (const auto& [place, index] : openIntent)
+        open.push_back(index);
+    std::sort(open.begin(), open.end());
+    for (const size_t index : open)
+        contents.pending.push_back(std::move(intents[index]));
     return contents;
 }
 
@@ -299,16 +387,165 @@ std::vector<fs::path> KZRemovalJournal::list(const fs::path& trashDir)
     return found;
 }
 
+namespace {
+
+// Where the items of intents without an entry went: each trash's files/ is
+// listed once, by inode.
+class TrashedItems {
+public:
+    explicit TrashedItems(std::set<fs::path> trashes)
+        : known_(std::move(trashes))
+    {
+    }
+
+    // The item of `intent` in a trash: the identity it had before the move,
+    // and a .trashinfo naming its old place. Nothing when it never moved or
+    // left the Trash since.
+    std::optional<fs::path> find(const KZPersistentUndoRecord& intent)
+    {
+        const auto own = trashOfFolder(intent.oldPosition.parent_path());
+        if (own)
+            seen_.insert(*own);
+        if (intent.device == 0 && intent.inode == 0)
+            return std::nullopt;
+        if (const auto st = platform::statPath(intent.oldPosition, false);
+            st && quint64(st->device) == intent.device && st->inode == intent.inode)
+            return std::nullopt; // still where it was
+        std::set<fs::path> trashes = known_;
+        if (own)
+            trashes.insert(*own);
+        for (const fs::path& trash : trashes) {
+            const auto& items = itemsOf(trash);
+            const auto [first, last] = items.equal_range(intent.inode);
+            for (auto it = first; it != last; ++it) {
+                if (it->second.first != intent.device)
+                    continue;
+                const fs::path item = KZUndoFile::trashFilesFolder(trash) / it->second.second;
+                const auto info = platform::readTrashInfo(item);
+                if (info && info->originalPath == intent.oldPosition.lexically_normal())
+                    return item;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The trashes of the intents' volumes, where a move may have died half way.
+    const std::set<fs::path>& trashesSeen() const { return seen_; }
+
+private:
+    using Items = std::unordered_multimap<quint64, std::pair<quint64, std::string>>;
+
+    const Items& itemsOf(const fs::path& trash)
+    {
+        auto [it, added] = items_.try_emplace(trash);
+        if (added) {
+            platform::listDirectory(KZUndoFile::trashFilesFolder(trash), [&](const platform::DirEntry& entry) {
+                if (!entry.statFailed)
+                    it->second.emplace(entry.stat.inode, std::make_pair(quint64(entry.stat.device), entry.name));
+                return true;
+            });
+        }
+        return it->second;
+    }
+
+    // The trash of the volume the folder is on; the folder itself may have
+    // gone since, its nearest existing ancestor is on the same volume.
+    std::optional<fs::path> trashOfFolder(fs::path folder)
+    {
+        const auto found = trashOfFolder_.find(folder);
+        if (found != trashOfFolder_.end())
+            return found->second;
+        const fs::path asked = folder;
+        while (folder.has_relative_path() && !platform::statPath(folder, false))
+            folder = folder.parent_path();
+        const auto trash = platform::trashDirectoryFor(folder, false);
+        trashOfFolder_.emplace(asked, trash);
+        return trash;
+    }
+
+    std::set<fs::path> known_;
+    std::set<fs::path> seen_;
+    std::map<fs::path, Items> items_;
+    std::map<fs::path, std::optional<fs::path>> trashOfFolder_;
+};
+
+// A journal whose removal died before its header was whole holds nothing.
+bool diedAtBirth(const fs::path& journal)
+{
+    const auto data = platform::readRegularFile(journal, std::char_traits<char>::length(header));
+    return data && QByteArray(header).startsWith(*data);
+}
+
+bool isReadableUndoFile(const fs::path& file)
+{
+    return KZUndoFile::read(file).has_value();
+}
+
+// What Restore gets of a journal: its entries, and each intent without an
+// entry whose item is in a trash. The trashes they lie in join `trashes`.
+std::vector<KZPersistentUndoRecord> recordsToList(const KZRemovalJournal::Contents& contents,
+                                                  std::set<fs::path>& trashes)
+{
+    auto records = contents.records;
+    for (auto& record : records) {
+        const fs::path files = record.currPosition.parent_path();
+        if (files.filename() == "files")
+            trashes.insert(files.parent_path());
+        // A bookmark that could not be made during the removal is made now,
+        // for the very item recorded and no other.
+        if (record.bookmark.isEmpty()) {
+            const auto st = platform::statPath(record.currPosition, false);
+            if (st && quint64(st->device) == record.device && st->inode == record.inode)
+                record.bookmark = platform::createBookmark(record.currPosition);
+        }
+    }
+    // Killed between a move and its entry: the item is in the Trash all the same.
+    TrashedItems trashed(trashes);
+    for (KZPersistentUndoRecord intent : contents.pending) {
+        if (const auto item = trashed.find(intent)) {
+            intent.currPosition = *item;
+            intent.bookmark = platform::createBookmark(*item);
+            records.push_back(std::move(intent));
+        }
+    }
+    trashes.insert(trashed.trashesSeen().begin(), trashed.trashesSeen().end());
+    return records;
+}
+
+// An undo file the journal named that the kill tore while writing it: ours,
+// and no list of anything. (A file of another program under that name has
+// no .trashinfo of ours: the name was taken, so ours was removed again.)
+void removeTornUndoFiles(const fs::path& trashDir, const std::vector<std::string>& names)
+{
+    for (const std::string& name : names) {
+        const fs::path named = KZUndoFile::trashFilesFolder(trashDir) / name;
+        if (isRegularNoFollow(named) && !isReadableUndoFile(named) && isRegularNoFollow(infoPathOf(trashDir, named))) {
+            ::unlink(infoPathOf(trashDir, named).c_str());
+            ::unlink(named.c_str());
+        }
+    }
+}
+
+} // namespace
+
 int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
 {
     int written = 0;
     std::set<fs::path> trashes{trashDir};
+    const fs::path files = KZUndoFile::trashFilesFolder(trashDir);
     for (const fs::path& journal : list(trashDir)) {
-        const int fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        // Writable, so that the undo file folded from it is named in it first.
+        int fd = ::open(journal.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
         if (fd < 0)
             continue;
-        // A removal still writing it holds the lock.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // A removal still writing it holds the lock; another recovery that
+        // held it until now has removed it.
+        struct stat held {};
+        const auto there = platform::statPath(journal, false);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 || held.st_nlink == 0 || !there
+            || there->inode != held.st_ino || there->device != held.st_dev) {
             ::close(fd);
             continue;
         }
@@ -316,33 +553,35 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
         const auto contents = read(journal, &error);
         bool done = false;
         if (!contents) {
-            platform::logLine(QStringLiteral("Removal journal %1 not read: %2")
-                                  .arg(QString::fromStdString(journal.string()), error));
-        } else if (contents->finished || contents->records.empty()) {
+            done = diedAtBirth(journal);
+            if (!done)
+                platform::logLine(QStringLiteral("Removal journal %1 not read: %2")
+                                      .arg(QString::fromStdString(journal.string()), error));
+        } else if (contents->finished
+                   || (!contents->undoFiles.empty() && isReadableUndoFile(files / contents->undoFiles.back()))) {
             done = true;
         } else {
-            auto records = contents->records;
-            for (auto& record : records) {
-                const fs::path files = record.currPosition.parent_path();
-                if (files.filename() == "files")
-                    trashes.insert(files.parent_path());
-                // A bookmark that could not be made during the removal is
-                // made now, for the very item recorded and no other.
-                if (record.bookmark.isEmpty()) {
-                    const auto st = platform::statPath(record.currPosition, false);
-                    if (st && quint64(st->device) == record.device && st->inode == record.inode)
-                        record.bookmark = platform::createBookmark(record.currPosition);
-                }
-            }
-            const double seconds = secondsOfJournalName(journal.filename().native());
-            const auto file = KZUndoFile::write(trashDir, {}, records,
-                                                seconds > 0 ? seconds : KZUndoFile::nowSinceReferenceDate(), &error);
-            if (file) {
-                ++written;
+            const auto records = recordsToList(*contents, trashes);
+            removeTornUndoFiles(trashDir, contents->undoFiles);
+            if (records.empty()) {
                 done = true;
             } else {
-                platform::logLine(QStringLiteral("Removal journal %1 not folded into an undo file: %2")
-                                      .arg(QString::fromStdString(journal.string()), error));
+                const double seconds = secondsOfJournalName(journal.filename().native());
+                const auto announce = [fd](const std::string& name) {
+                    const QByteArray line = undoFileLineOf(name);
+                    if (platform::writeAll(fd, line.constData(), size_t(line.size())))
+                        ::fdatasync(fd);
+                };
+                const auto file =
+                    KZUndoFile::write(trashDir, {}, records, seconds > 0 ? seconds : KZUndoFile::nowSinceReferenceDate(),
+                                      &error, announce);
+                if (file) {
+                    ++written;
+                    done = true;
+                } else {
+                    platform::logLine(QStringLiteral("Removal journal %1 not folded into an undo file: %2")
+                                          .arg(QString::fromStdString(journal.string()), error));
+                }
             }
         }
         if (done) {
@@ -370,21 +609,28 @@ int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir)
         if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
             candidates.push_back(it->path());
     }
+    const std::string undoPrefix = KZUndoFile::namePrefix.toStdString();
     for (const fs::path& infoFile : candidates) {
-        const std::string name = infoFile.filename().native();
-        const fs::path item = files / name.substr(0, name.size() - suffix.size());
+        const std::string name = infoFile.filename().native().substr(0, infoFile.filename().native().size() - suffix.size());
+        const fs::path item = files / name;
         const auto st = platform::statPath(infoFile, false);
         if (!st || !st->isRegular() || now - st->modified.tv_sec < orphanMinimumAgeSeconds)
             continue;
         int err = 0;
         if (platform::statPath(item, false, &err) || err != ENOENT)
             continue;
-        // Only when the item never left its place: that is a move that did
-        // not happen, not an item someone took out of the Trash.
-        const auto trashInfo = platform::readTrashInfo(item);
-        if (!trashInfo || !platform::statPath(trashInfo->originalPath, false))
-            continue;
-        if (::unlink(infoFile.c_str()) == 0)
+        // Its writer died between creating it and writing it: no move
+        // follows a .trashinfo that says nothing.
+        bool orphan = st->size == 0;
+        // Our own undo file or journal: never created, or gone since.
+        orphan = orphan || name.starts_with(undoPrefix) || name.starts_with(namePrefix);
+        if (!orphan) {
+            // Only when the item never left its place: that is a move that
+            // did not happen, not an item someone took out of the Trash.
+            const auto trashInfo = platform::readTrashInfo(item);
+            orphan = trashInfo && platform::statPath(trashInfo->originalPath, false);
+        }
+        if (orphan && ::unlink(infoFile.c_str()) == 0)
             ++removed;
     }
     return removed;

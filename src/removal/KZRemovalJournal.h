@@ -7,19 +7,24 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
-// The durable record of a Trash removal while it runs: one entry per item as
-// soon as it is in the Trash, so that a removal killed part-way still leaves
-// Restore a list of exactly what moved.
+// The durable record of a Trash removal while it runs, so that a removal
+// killed part-way still leaves Restore a list of exactly what moved: before
+// each item moves, an intent naming its place and identity; once it is in
+// the Trash, its entry; before the undo file is created, that file's name.
 //
 // The journal lies beside the undo files in the home trash (with a
 // .trashinfo of its own, so that emptying the Trash takes it too) and is
-// only ever appended to. Each entry is written at once and flushed to disk
+// only ever appended to. Each line is written at once and flushed to disk
 // within a second. When the finished undo file is in place the journal goes;
 // one left behind is folded into an undo file of the same format by
-// recoverInterrupted(), at the next start or restore.
+// recoverInterrupted(), at the next start or restore: its entries, and each
+// intent without an entry whose item is found in the Trash under that
+// identity with a .trashinfo naming that place. A journal whose undo file
+// is already in place only goes.
 //
 // A running removal holds a lock on its journal, so that no recovery, in
 // this process or another, folds a journal that is still being written.
@@ -35,7 +40,12 @@ public:
     KZRemovalJournal(const KZRemovalJournal&) = delete;
     KZRemovalJournal& operator=(const KZRemovalJournal&) = delete;
 
+    // Before the item moves: its oldPosition, identity and flags.
+    void intend(const KZPersistentUndoRecord& record);
+    // The item is in the Trash.
     void append(const KZPersistentUndoRecord& record);
+    // The undo file of this removal is about to be created under `name`.
+    void willWriteUndoFile(const std::string& name);
     // The removal has ended and `undoFile` holds every record (nullopt when
     // there was nothing to write): the journal and its .trashinfo go.
     void finish(const std::optional<std::filesystem::path>& undoFile);
@@ -47,6 +57,10 @@ public:
     // ---- Reading and recovery ---------------------------------------------------------
     struct Contents {
         std::vector<KZPersistentUndoRecord> records;
+        // Intents without an entry: the item may or may not have moved
+        // (currPosition and bookmark empty).
+        std::vector<KZPersistentUndoRecord> pending;
+        std::vector<std::string> undoFiles; // names, in the order announced
         bool finished = false; // the removal ended with its undo file written
     };
     // Only a regular file is read, never through a link and never waiting
@@ -56,13 +70,17 @@ public:
     // The journals lying in trashDir/files/.
     static std::vector<std::filesystem::path> list(const std::filesystem::path& trashDir);
     // Folds every journal no running removal holds into an undo file dated
-    // like the journal, then removes the journal; a finished one is only
-    // removed. Then removes the orphan .trashinfo files of items whose move
-    // never happened. Answers the number of undo files written.
+    // like the journal, then removes the journal; a finished one, or one
+    // whose undo file is in place, is only removed. An undo file it names
+    // that was torn by the kill goes. Then removes the orphan .trashinfo
+    // files of items whose move never happened. Answers the number of undo
+    // files written.
     static int recoverInterrupted(const std::filesystem::path& trashDir);
-    // In `trashDir`: a .trashinfo with nothing in files/ under its name, whose
-    // item is still at its original place, and that is older than a moment
-    // (another program may be between its two steps right now).
+    // In `trashDir`, older than a moment (another program may be between its
+    // two steps right now), with nothing in files/ under its name: a
+    // .trashinfo that is empty (its writer died creating it), one whose item
+    // is still at its original place, and one of our own undo files or
+    // journals.
     static int removeOrphanTrashInfos(const std::filesystem::path& trashDir);
 
     static inline const char* const namePrefix = ".Maravex4-journal_";
@@ -71,6 +89,7 @@ private:
     KZRemovalJournal(int fd, std::filesystem::path trashDir, std::filesystem::path path);
     void flushLoop();
     void removeFiles();
+    void writeLine(const QByteArray& line);
 
     int fd_ = -1;
     std::filesystem::path trashDir_;

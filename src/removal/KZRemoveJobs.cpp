@@ -408,6 +408,27 @@ KZRemove::Relocation KZRemove::relocate(const KZFoundItemRef& item, const platfo
         return {outcomeForErrno(err), err, {}, false};
     }
     if (job == TrashJob) {
+        // On disk before the move: a removal killed between the move and
+        // its record still leaves Restore the item, found in the Trash by
+        // this identity.
+        if (!journalTried_) {
+            journalTried_ = true;
+            journal_ = KZRemovalJournal::begin();
+            if (!journal_)
+                platform::logLine(QStringLiteral("No removal journal could be made; the undo file is written at the end."));
+        }
+        if (journal_) {
+            KZPersistentUndoRecord intent;
+            intent.oldPosition = anchor.path();
+            intent.aliasWasCreated = panel_->isCreateAlias;
+            intent.isiTunesItem = item->isiTunesItem();
+            intent.locationLabelTag = item->locationLabelTag();
+            if (const auto st = anchor.stat()) {
+                intent.device = quint64(st->device);
+                intent.inode = st->inode;
+            }
+            journal_->intend(intent);
+        }
         // The Trash numbers a clashing name and never replaces; when no trash
         // on the item's own volume can be used, nothing moves.
         if (const auto trashed = fs_->moveToTrash(anchor, &err))
@@ -542,14 +563,6 @@ void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, c
             record.inode = st->inode;
         }
         record.bookmark = platform::createBookmark(moved.newPath);
-        // On disk at once: a removal killed from here on still leaves Restore
-        // the list of what is in the Trash.
-        if (!journalTried_) {
-            journalTried_ = true;
-            journal_ = KZRemovalJournal::begin();
-            if (!journal_)
-                platform::logLine(QStringLiteral("No removal journal could be made; the undo file is written at the end."));
-        }
         if (journal_)
             journal_->append(record);
         std::lock_guard guard(mutex_);

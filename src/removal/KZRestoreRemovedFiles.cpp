@@ -70,6 +70,18 @@ bool sameContent(const fs::path& a, const fs::path& b)
     return same;
 }
 
+// The undo entry and the item's .trashinfo name the same old place. Undo
+// files written before paths were kept as bytes hold a name that is no
+// UTF-8 as text with its bytes replaced; the .trashinfo keeps the bytes.
+bool sameOldPosition(const KZUndoFile::Entry& entry, const fs::path& original)
+{
+    if (original == entry.oldPosition)
+        return true;
+    const QVariant recorded = entry.raw.value(QStringLiteral("oldPosition"));
+    return recorded.typeId() == QMetaType::QString && recorded.toString().contains(QChar::ReplacementCharacter)
+           && QString::fromStdString(original.native()) == recorded.toString();
+}
+
 // A free name beside `path` for setting an item aside for a moment.
 fs::path asideName(const fs::path& path)
 {
@@ -185,8 +197,14 @@ std::optional<fs::path> KZRestoreRemovedFiles::createPermanentFile(const std::ve
     }
     const fs::path trash = platform::homeTrashDirectory();
     QString error;
+    // The journal names the file before it exists, so that a removal killed
+    // before the journal's end is never folded into a second list.
+    const auto announce = [journal](const std::string& name) {
+        if (journal)
+            journal->willWriteUndoFile(name);
+    };
     auto written = KZUndoFile::write(trash, permanentRootAliases(), records, KZUndoFile::nowSinceReferenceDate(),
-                                     &error);
+                                     &error, announce);
     if (!written) {
         platform::logLine(QStringLiteral("Undo file not written in %1: %2")
                                  .arg(QString::fromStdString(trash.string()), error));
@@ -630,13 +648,13 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // trashed later may carry the recorded identity. Its trashinfo
             // still names where that file came from.
             const auto info = platform::readTrashInfo(resolved->path);
-            if (!info || info->originalPath != entry.oldPosition) {
+            if (!info || !sameOldPosition(entry, info->originalPath)) {
                 result.skipped += 1;
                 result.notRestored.gone += 1;
                 keep.push_back(entry);
                 continue;
             }
-            KZUndoMovedItem item{resolved->path, entry.oldPosition, entry.aliasWasCreated, false, std::nullopt};
+            KZUndoMovedItem item{resolved->path, info->originalPath, entry.aliasWasCreated, false, std::nullopt};
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 if (entry.isiTunesItem)

@@ -11,8 +11,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -34,6 +36,26 @@ bool isRegularFile(const fs::path& file)
 {
     const auto st = platform::statPath(file, false);
     return st && st->isRegular();
+}
+
+// Text when the bytes are UTF-8, which every reader of the file takes; else
+// the bytes themselves, which text would replace.
+QVariant pathValue(const fs::path& path)
+{
+    const std::string& bytes = path.native();
+    const QString text = QString::fromStdString(bytes);
+    if (text.toStdString() == bytes)
+        return text;
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+std::optional<std::string> pathBytes(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::QString)
+        return value.toString().toStdString();
+    if (value.typeId() == QMetaType::QByteArray)
+        return value.toByteArray().toStdString();
+    return std::nullopt;
 }
 } // namespace
 
@@ -66,19 +88,25 @@ fs::path trashFilesFolder(const fs::path& trashDir)
     return trashDir / "files";
 }
 
-bool isCleanAbsolutePath(const QString& path)
+bool isCleanAbsolutePath(const std::string& path)
 {
-    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)))
+    if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos)
         return false;
-    const QStringList parts = path.mid(1).split(QLatin1Char('/'));
-    for (const QString& part : parts)
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+    size_t start = 1;
+    for (;;) {
+        const size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view part(path.data() + start, end - start);
+        if (part.empty() || part == "." || part == "..")
             return false;
-    return true;
+        if (end == path.size())
+            return true;
+        start = end + 1;
+    }
 }
 
 std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& rootData,
-                              const std::vector<KZPersistentUndoRecord>& records, double seconds, QString* error)
+                              const std::vector<KZPersistentUndoRecord>& records, double seconds, QString* error,
+                              const std::function<void(const std::string&)>& beforeCreate)
 {
     if (records.empty())
         return std::nullopt;
@@ -86,7 +114,7 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
     for (const auto& record : records) {
         QVariantMap entry;
         entry.insert(QStringLiteral("currPosition"), record.bookmark);
-        entry.insert(QStringLiteral("oldPosition"), QString::fromStdString(record.oldPosition.string()));
+        entry.insert(QStringLiteral("oldPosition"), pathValue(record.oldPosition));
         entry.insert(QStringLiteral("aliasWasCreated"), record.aliasWasCreated);
         if (record.isiTunesItem)
             entry.insert(QStringLiteral("isiTunesItem"), true);
@@ -117,6 +145,8 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
             setError(error, why);
             return std::nullopt;
         }
+        if (beforeCreate)
+            beforeCreate(name);
         const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             const int openErr = errno;
@@ -177,11 +207,12 @@ std::optional<Contents> read(const fs::path& file, QString* error)
         const QVariant itunes = entry.raw.value(QStringLiteral("isiTunesItem"));
         const bool boolsOk = (!alias.isValid() || alias.typeId() == QMetaType::Bool)
                              && (!itunes.isValid() || itunes.typeId() == QMetaType::Bool);
-        entry.valid = curr.typeId() == QMetaType::QByteArray && !curr.toByteArray().isEmpty()
-                      && old.typeId() == QMetaType::QString && isCleanAbsolutePath(old.toString()) && boolsOk;
+        const std::optional<std::string> oldBytes = pathBytes(old);
+        entry.valid = curr.typeId() == QMetaType::QByteArray && !curr.toByteArray().isEmpty() && oldBytes
+                      && isCleanAbsolutePath(*oldBytes) && boolsOk;
         if (entry.valid) {
             entry.currPosition = curr.toByteArray();
-            entry.oldPosition = fs::path(old.toString().toStdString());
+            entry.oldPosition = fs::path(*oldBytes);
             entry.aliasWasCreated = alias.toBool();
             entry.isiTunesItem = itunes.toBool();
         }

@@ -8,14 +8,17 @@
 #include <QVariantMap>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 // The file a Trash removal leaves in the home trash so that its items can be
 // put back after the program has quit: an XML property list
 // {"rootData": [bookmark data], "undoItems": [{"currPosition": bookmark data,
 // "oldPosition": path, "aliasWasCreated": bool, "isiTunesItem": true}]},
-// named after the moment it was written.
+// named after the moment it was written. A path is bytes: "oldPosition" is
+// text when its bytes are UTF-8, else data holding the bytes themselves.
 //
 // The trash is a folder any program of the user may write to, so nothing
 // read back is trusted: every entry is checked before it may move a file,
@@ -36,9 +39,12 @@ std::filesystem::path trashFilesFolder(const std::filesystem::path& trashDir);
 // Writes the file into trashDir/files/ with its .trashinfo. Both are created
 // exclusively: an earlier undo file is never replaced, a taken name is
 // bumped to the next free moment. Nothing is written for no records.
+// `beforeCreate`, when given, hears each name once its .trashinfo is
+// reserved and before the file is created under it.
 std::optional<std::filesystem::path> write(const std::filesystem::path& trashDir, const QVariantList& rootData,
                                            const std::vector<KZPersistentUndoRecord>& records,
-                                           double secondsSinceReferenceDate, QString* error = nullptr);
+                                           double secondsSinceReferenceDate, QString* error = nullptr,
+                                           const std::function<void(const std::string& name)>& beforeCreate = {});
 
 struct Entry {
     QVariantMap raw;                    // as read, written back when the entry stays
@@ -70,6 +76,6 @@ std::vector<std::filesystem::path> list(const std::filesystem::path& trashDir);
 bool removeTrashInfoOf(const std::filesystem::path& trashedItem);
 
 // The path is absolute and has no "." or ".." steps, no empty name and no NUL.
-bool isCleanAbsolutePath(const QString& path);
+bool isCleanAbsolutePath(const std::string& path);
 
 } // namespace KZUndoFile

@@ -242,3 +242,137 @@ TEST(KZRemovalJournal, TheFinishedUndoFileTakesTheJournalAwayAndAFailedOneKeepsI
         EXPECT_EQ(KZRemovalJournal::list(homeTrash()).size(), 1u) << "Restore still finds the item";
     }
 }
+
+// Killed after the undo file was written, before the journal said so: the
+// next start finds that undo file and writes no second one, and Restore
+// puts everything back without a word of failure. Killed while writing it,
+// the torn file is replaced by a whole one.
+TEST(KZRemovalJournal, AKillAroundTheUndoFileNeverListsAnItemTwice)
+{
+    for (const bool torn : {false, true}) {
+        SCOPED_TRACE(torn ? "torn" : "whole");
+        emptyTrash();
+        kztest::TempDir d;
+        KZRestoreRemovedFiles engine;
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        const fs::path path = journal->path();
+        // Every line the removal writes, kept past the journal's end.
+        const fs::path lines = d / "lines";
+        ASSERT_EQ(::link(path.c_str(), lines.c_str()), 0);
+        const auto a = trashed(d.write("a", "A"));
+        const auto b = trashed(d.write("b", "B"));
+        journal->append(a);
+        journal->append(b);
+        const auto undoFile = engine.createPermanentFile({a, b}, journal.get());
+        ASSERT_TRUE(undoFile);
+        journal.reset();
+        ASSERT_FALSE(fs::exists(path));
+
+        // The disk as the kill left it: the journal's last line never came.
+        std::string text = kztest::readFile(lines);
+        const auto last = text.rfind("\nfinished");
+        ASSERT_NE(last, std::string::npos);
+        text.resize(last + 1);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        ASSERT_TRUE(platform::createTrashInfo(homeTrash(), path.filename().native(), d / "x"));
+        if (torn)
+            fs::resize_file(*undoFile, fs::file_size(*undoFile) / 2);
+
+        EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), torn ? 1 : 0);
+        EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+        const auto files = KZUndoFile::list(homeTrash());
+        ASSERT_EQ(files.size(), 1u);
+        const auto result = engine.restoreFiles(files);
+        EXPECT_EQ(result.restored, 2u);
+        EXPECT_EQ(result.notRestored.total(), 0u);
+        EXPECT_TRUE(fs::exists(d / "a"));
+        EXPECT_TRUE(fs::exists(d / "b"));
+        EXPECT_TRUE(fs::is_empty(homeTrash() / "files"));
+        EXPECT_TRUE(fs::is_empty(homeTrash() / "info"));
+    }
+}
+
+// What a kill can leave half made in the Trash: an empty .trashinfo (killed
+// while creating it), a journal killed at its birth, the .trashinfo of an
+// undo file that was never created. Recovery takes each away once it is old
+// enough not to be another program's move under way, and leaves what
+// describes an item.
+TEST(KZRemovalJournal, LeftoversOfAKilledMomentGoOnceOld)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path files = homeTrash() / "files";
+    const fs::path info = homeTrash() / "info";
+    fs::create_directories(files);
+    fs::create_directories(info);
+    const auto empty = [&](const std::string& name) {
+        std::ofstream(info / (name + ".trashinfo"));
+        return info / (name + ".trashinfo");
+    };
+    const fs::path emptyInfo = empty("report.pdf");
+    const fs::path young = empty("young.txt");
+    const fs::path described = empty("described.txt");
+    std::ofstream(files / "described.txt") << "an item is there";
+    const std::string journalName = std::string(KZRemovalJournal::namePrefix) + "3.000000";
+    std::ofstream(files / journalName) << "maravex-remo";
+    ASSERT_TRUE(platform::createTrashInfo(homeTrash(), journalName, d / "j"));
+    ASSERT_TRUE(platform::createTrashInfo(homeTrash(), ".Maravex4_4.000000", d / "u"));
+    for (const fs::path& old : {emptyInfo, described, info / (journalName + ".trashinfo"),
+                                info / ".Maravex4_4.000000.trashinfo"})
+        makeOld(old);
+
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 0);
+    EXPECT_FALSE(fs::exists(emptyInfo));
+    EXPECT_TRUE(fs::exists(young)) << "another program may be writing it right now";
+    EXPECT_TRUE(fs::exists(described));
+    EXPECT_FALSE(fs::exists(files / journalName));
+    EXPECT_FALSE(fs::exists(info / (journalName + ".trashinfo")));
+    EXPECT_FALSE(fs::exists(info / ".Maravex4_4.000000.trashinfo"));
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+}
+
+// Intents without an entry are folded against the Trash itself: only an item
+// found there under its recorded identity, with a .trashinfo naming its old
+// place, is listed, and an item with an entry is listed once.
+TEST(KZRemovalJournal, IntentsListOnlyWhatReallyReachedTheTrash)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const auto intentOf = [](const fs::path& item) {
+        KZPersistentUndoRecord intent;
+        intent.oldPosition = item;
+        const auto st = platform::statPath(item, false);
+        intent.device = quint64(st->device);
+        intent.inode = st->inode;
+        intent.isiTunesItem = true;
+        return intent;
+    };
+    const fs::path moved = d.write("src/x.txt", "moved, no entry");
+    const fs::path stayed = d.write("stayed.txt", "never moved");
+    const fs::path recorded = d.write("recorded.txt", "moved with its entry");
+    const fs::path taken = d.write("taken.txt", "taken out of the Trash since");
+    trashed(d.write("x.txt", "another x.txt, already in the Trash"));
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        for (const fs::path& item : {moved, stayed, recorded, taken})
+            journal->intend(intentOf(item));
+        EXPECT_EQ(trashed(moved).currPosition.filename(), "x.2.txt");
+        journal->append(trashed(recorded));
+        fs::rename(trashed(taken).currPosition, d / "taken back");
+    } // the removal dies without its undo file
+
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+    const auto files = KZUndoFile::list(homeTrash());
+    ASSERT_EQ(files.size(), 1u);
+    const auto contents = KZUndoFile::read(files[0]);
+    ASSERT_TRUE(contents);
+    std::vector<fs::path> listed;
+    for (const auto& entry : contents->entries)
+        listed.push_back(entry.oldPosition);
+    EXPECT_EQ(listed, (std::vector<fs::path>{recorded, moved}));
+    EXPECT_TRUE(contents->entries[1].isiTunesItem) << "what the intent said is kept";
+    EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(files).restored, 1u) << "the other one is a music track";
+    EXPECT_EQ(kztest::readFile(moved), "moved, no entry");
+}

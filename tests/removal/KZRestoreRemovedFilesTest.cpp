@@ -462,3 +462,39 @@ TEST(KZUndoFile, AFailedWriteIsToldAndLeavesNothingBehind)
     EXPECT_EQ(countIn(trashDir() / "info"), 0u);
     fs::remove(trashFiles());
 }
+
+// A file name is bytes: one that is no UTF-8 goes back under the very same
+// bytes, from the undo files written now and from those written before,
+// which held the name as text with the undecodable bytes replaced.
+TEST(KZRestoreRemovedFiles, NamesThatAreNotUtf8GoBackByteForByte)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path odd = d.write(std::string("caf\xe9 \xff.txt"), "written now");
+    const fs::path older = d.write(std::string("\xe9t\xe9"), "written before");
+    const fs::path plain = d.write("plain.txt", "plain");
+    const auto file = writeUndoFile({trashWithRecord(odd), trashWithRecord(plain)}, 10.0);
+    const auto oldFile = writeUndoFile({trashWithRecord(older)}, 20.0);
+    // The old form, as it lies in the Trash today.
+    auto old = KZUndoFile::read(oldFile);
+    ASSERT_TRUE(old);
+    old->entries[0].raw.insert(u"oldPosition"_s, QString::fromStdString(older.native()));
+    ASSERT_TRUE(KZUndoFile::rewrite(oldFile, old->rootData, old->entries));
+
+    const auto written = KZUndoFile::read(file);
+    ASSERT_TRUE(written);
+    ASSERT_EQ(written->entries.size(), 2u);
+    EXPECT_TRUE(written->entries[0].valid);
+    EXPECT_EQ(written->entries[0].oldPosition, odd);
+    EXPECT_EQ(written->entries[1].raw.value(u"oldPosition"_s).typeId(), QMetaType::QString)
+        << "a name that is text stays text";
+
+    KZRestoreRemovedFiles engine;
+    const auto result = engine.restoreFiles({file, oldFile});
+    EXPECT_EQ(result.restored, 3u);
+    EXPECT_EQ(result.notRestored.total(), 0u);
+    EXPECT_EQ(kztest::readFile(odd), "written now");
+    EXPECT_EQ(kztest::readFile(older), "written before");
+    EXPECT_EQ(countIn(trashFiles()), 0u);
+    EXPECT_TRUE(KZUndoFile::list(trashDir()).empty());
+}

@@ -1,0 +1,339 @@
+// Trash removals killed at any moment: after the next start, Restore lists
+// exactly what left its place, puts all of it back, says so, and leaves
+// nothing behind in the Trash.
+//
+// The removal runs in a child, this very test program started again with
+// the tree in its environment, and is killed with SIGKILL. The quick
+// version runs with ctest; the full one is
+//   KZ_KILL_ROUNDS=50 KZ_KILL_PAIRS=6000 kz_removal_tests --gtest_filter='KZRemovalKill.*'
+// (KZ_KILL_SEED picks other moments).
+
+#include "RemovalTestSupport.h"
+
+#include "platform/Trash.h"
+#include "removal/KZRemovalJournal.h"
+#include "removal/KZRestoreList.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <random>
+#include <thread>
+
+extern char** environ;
+
+using namespace removaltest;
+
+namespace {
+
+const char* const kTreeVar = "KZ_KILL_TREE";
+const char* const kDataVar = "KZ_KILL_DATA_HOME";
+const char* const kDieAfterVar = "KZ_KILL_AFTER_MOVES";
+const char* const kReadyVar = "KZ_KILL_READY_FD";
+
+int envNumber(const char* name, int fallback)
+{
+    const char* text = std::getenv(name);
+    return text && *text ? std::atoi(text) : fallback;
+}
+
+// The real file operations, and a process that dies the moment its n-th
+// item has reached the Trash: before anything else has heard of the move.
+struct DyingFileSystem : KZRemovalFileSystem {
+    int dieAfter = 0;
+    int moves = 0;
+    std::optional<fs::path> moveToTrash(const platform::AnchoredItem& item, int* err) override
+    {
+        auto moved = KZRemovalFileSystem::moveToTrash(item, err);
+        if (moved && ++moves == dieAfter)
+            ::raise(SIGKILL);
+        return moved;
+    }
+};
+
+// tree/a/f<i> and tree/b/f<i> are equal; the b side is marked.
+void makeTree(const fs::path& tree, int pairs)
+{
+    fs::create_directories(tree / "a");
+    fs::create_directories(tree / "b");
+    for (int i = 0; i < pairs; ++i)
+        for (const char* side : {"a", "b"}) {
+            const fs::path file = tree / side / ("f" + std::to_string(i));
+            const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            ASSERT_GE(fd, 0) << file;
+            const std::string content = "pair " + std::to_string(i) + "\n";
+            ASSERT_TRUE(platform::writeAll(fd, content.data(), content.size()));
+            ::close(fd);
+        }
+}
+
+struct Child {
+    pid_t pid = -1;
+    int ready = -1; // read end: one byte when the removal starts
+};
+
+// This program again, running the removal of a child, with its own
+// sandbox inside `scratch` (a killed child cannot remove it) and the Trash
+// of this process.
+Child startChild(const fs::path& tree, const fs::path& scratch, int dieAfter)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return {};
+    const int writeEnd = ::fcntl(fds[1], F_DUPFD, 10); // without close-on-exec
+    ::close(fds[1]);
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!entry.starts_with("TMPDIR=") && !entry.starts_with("KZ_KILL_") && !entry.starts_with("GTEST_"))
+            env.push_back(entry);
+    }
+    env.push_back("TMPDIR=" + scratch.native());
+    env.push_back(std::string(kTreeVar) + "=" + tree.native());
+    env.push_back(std::string(kDataVar) + "=" + platform::homeTrashDirectory().parent_path().native());
+    env.push_back(std::string(kReadyVar) + "=" + std::to_string(writeEnd));
+    if (dieAfter > 0)
+        env.push_back(std::string(kDieAfterVar) + "=" + std::to_string(dieAfter));
+    std::vector<char*> envp;
+    for (auto& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string self = fs::read_symlink("/proc/self/exe").native();
+    // One case, so that the environments are set up; the child's ends the
+    // child before it runs.
+    std::string filter = "--gtest_filter=KZRemovalKill.AKillRightAfterAMoveStillLeavesRestoreThatItem";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::execve(self.c_str(), argv, envp.data());
+        ::_exit(127);
+    }
+    ::close(writeEnd);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return {};
+    }
+    return {pid, fds[0]};
+}
+
+bool waitUntilReady(const Child& child)
+{
+    pollfd p{child.ready, POLLIN, 0};
+    char byte = 0;
+    const bool ready = ::poll(&p, 1, 120000) == 1 && ::read(child.ready, &byte, 1) == 1;
+    ::close(child.ready);
+    return ready;
+}
+
+int waitForEnd(const Child& child)
+{
+    int status = 0;
+    ::waitpid(child.pid, &status, 0);
+    return status;
+}
+
+// Entries of a folder, none left out.
+std::size_t entriesIn(const fs::path& folder)
+{
+    std::error_code ec;
+    std::size_t n = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        ++n;
+    return n;
+}
+
+int missingIn(const fs::path& folder, int pairs)
+{
+    int missing = 0;
+    for (int i = 0; i < pairs; ++i)
+        missing += !platform::statPath(folder / ("f" + std::to_string(i)), false);
+    return missing;
+}
+
+// The next start comes later: leftovers of the killed moment are old by then.
+void ageTrashInfos()
+{
+    const fs::path info = platform::homeTrashDirectory() / "info";
+    std::error_code ec;
+    for (fs::directory_iterator it(info, ec), end; !ec && it != end; it.increment(ec)) {
+        timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 120, 0}};
+        ::utimensat(AT_FDCWD, it->path().c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+}
+
+struct Round {
+    bool journalLeft = false; // the kill came before the removal's end
+    int moved = 0;    // items in the Trash after the kill
+    int listed = 0;   // entries of the undo files Restore lists
+    quint64 restored = 0;
+    quint64 notRestored = 0;
+};
+
+// Restore as the user would after the next start: the list, then every row.
+Round restoreEverything(const fs::path& tree, int pairs)
+{
+    Round round;
+    round.moved = missingIn(tree / "b", pairs);
+    round.journalLeft = !KZRemovalJournal::list(platform::homeTrashDirectory()).empty();
+    ageTrashInfos();
+    KZRestoreList list(platform::homeTrashDirectory());
+    list.permanentItems();
+    std::vector<fs::path> files;
+    for (const auto& row : list.rows()) {
+        files.push_back(row.path);
+        if (const auto contents = KZUndoFile::read(row.path))
+            round.listed += int(contents->entries.size());
+    }
+    KZRestoreRemovedFiles engine;
+    const auto result = engine.restoreFiles(files);
+    round.restored = result.restored;
+    round.notRestored = result.notRestored.total();
+    EXPECT_TRUE(result.unreadable.empty());
+    return round;
+}
+
+void expectAllBack(const fs::path& tree, int pairs, const Round& round)
+{
+    EXPECT_EQ(round.listed, round.moved) << "Restore lists exactly what moved";
+    EXPECT_EQ(round.restored, quint64(round.moved)) << "the report counts what came back";
+    EXPECT_EQ(round.notRestored, 0u);
+    EXPECT_EQ(missingIn(tree / "b", pairs), 0);
+    EXPECT_EQ(missingIn(tree / "a", pairs), 0);
+    EXPECT_EQ(entriesIn(platform::homeTrashDirectory() / "files"), 0u) << "nothing stays in the Trash";
+    EXPECT_EQ(entriesIn(platform::homeTrashDirectory() / "info"), 0u);
+}
+
+// The removal of a child, run before any case when the child's environment
+// names a tree; the child ends with it.
+int trashTheMarkedHalf(const fs::path& tree)
+{
+    ScopedAlerts alerts;
+    std::vector<modeltest::ItemShape> shapes;
+    const int pairs = int(entriesIn(tree / "a"));
+    for (int i = 0; i < pairs; ++i)
+        for (const char* side : {"a", "b"})
+            shapes.push_back(
+                {.path = tree / side / ("f" + std::to_string(i)), .group = i + 1, .marked = side[0] == 'b'});
+    const KZFoundItemArray all = modeltest::makeItems(shapes);
+    KZFoundItemArray marked;
+    for (const auto& item : all)
+        if (item->isMarked())
+            marked.append(item);
+    auto panel = std::make_shared<RecordingPanel>();
+    panel->isMoveToTrash = true;
+    panel->itemsToRemove = marked;
+    panel->resultItems = all;
+    auto files = std::make_shared<DyingFileSystem>();
+    files->dieAfter = envNumber(kDieAfterVar, 0);
+    auto engine = std::make_shared<KZRemove>(panel, files);
+    const int ready = envNumber(kReadyVar, -1);
+    if (::write(ready, "r", 1) != 1)
+        return 2;
+    ::close(ready);
+    engine->doMove();
+    return engine->tally().trashed == quint64(pairs) ? 0 : 1;
+}
+
+struct ChildRemoval : ::testing::Environment {
+    void SetUp() override
+    {
+        const char* tree = std::getenv(kTreeVar);
+        const char* data = std::getenv(kDataVar);
+        if (!tree || !data)
+            return;
+        ::setenv("XDG_DATA_HOME", data, 1);
+        const int status = trashTheMarkedHalf(tree);
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+};
+[[maybe_unused]] ::testing::Environment* const childRemoval = ::testing::AddGlobalTestEnvironment(new ChildRemoval);
+
+} // namespace
+
+TEST(KZRemovalKill, AKillRightAfterAMoveStillLeavesRestoreThatItem)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const int pairs = 5;
+    makeTree(dir / "tree", pairs);
+    const Child child = startChild(dir / "tree", dir.path(), 3);
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(waitUntilReady(child));
+    const int status = waitForEnd(child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    ASSERT_EQ(missingIn(dir / "tree/b", pairs), 3);
+
+    const Round round = restoreEverything(dir / "tree", pairs);
+    expectAllBack(dir / "tree", pairs, round);
+}
+
+TEST(KZRemovalKill, RandomKillsLeaveRestoreExactlyWhatMoved)
+{
+    const int rounds = envNumber("KZ_KILL_ROUNDS", 6);
+    const int pairs = envNumber("KZ_KILL_PAIRS", 300);
+    std::mt19937 rng(unsigned(envNumber("KZ_KILL_SEED", 1)));
+    using Clock = std::chrono::steady_clock;
+
+    // One removal to its end: how long one takes, and the case without a kill.
+    double seconds = 0;
+    {
+        emptyTrash();
+        kztest::TempDir dir;
+        makeTree(dir / "tree", pairs);
+        const Child child = startChild(dir / "tree", dir.path(), 0);
+        ASSERT_GT(child.pid, 0);
+        ASSERT_TRUE(waitUntilReady(child));
+        const auto start = Clock::now();
+        const int status = waitForEnd(child);
+        seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        const Round round = restoreEverything(dir / "tree", pairs);
+        EXPECT_EQ(round.moved, pairs);
+        expectAllBack(dir / "tree", pairs, round);
+    }
+
+    const auto failures = [] {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+    };
+    int killed = 0;
+    int wrong = 0;
+    for (int r = 1; r <= rounds; ++r) {
+        const int failuresBefore = failures();
+        SCOPED_TRACE(r);
+        emptyTrash();
+        kztest::TempDir dir;
+        makeTree(dir / "tree", pairs);
+        const double delay = std::uniform_real_distribution<double>(0, seconds * 1.05)(rng);
+        const Child child = startChild(dir / "tree", dir.path(), 0);
+        ASSERT_GT(child.pid, 0);
+        ASSERT_TRUE(waitUntilReady(child));
+        std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+        ::kill(child.pid, SIGKILL);
+        const int status = waitForEnd(child);
+        killed += WIFSIGNALED(status);
+        const Round round = restoreEverything(dir / "tree", pairs);
+        expectAllBack(dir / "tree", pairs, round);
+        std::cout << "round " << r << ": killed after " << int(delay * 1000) << " ms of " << int(seconds * 1000)
+                  << " ms, " << round.moved << " of " << pairs << " in the Trash, journal "
+                  << (round.journalLeft ? "left" : "gone") << ", " << round.listed
+                  << " listed, " << round.restored << " restored, " << round.notRestored << " not restored\n";
+        wrong += failures() > failuresBefore;
+    }
+    std::cout << killed << " of " << rounds << " removals of " << pairs << " items killed part-way, " << wrong
+              << " rounds wrong\n";
+}
