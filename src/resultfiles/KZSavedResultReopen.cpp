@@ -246,17 +246,18 @@ public:
                 ++out_.notes.notEmpty;
                 continue;
             }
+            const bool changed = !emptyFolders && changedSinceSaving(record, *attributes.stat());
+            // A kept copy that changed would pass for the copy that stays
+            // while its twins go: it is no member of its group any more.
+            if (changed && !record.isMarked) {
+                ++out_.notes.keptChanged;
+                continue;
+            }
             Candidate candidate{&record, path, readItem(path, attributes, source->locationLabelTag()), record.isMarked};
             candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
             candidate.item->setIsFromSavedResult(true);
             giveOwner(record, *source, *candidate.item);
-            if (!emptyFolders && changedSinceSaving(record, *attributes.stat())) {
-                // A kept copy that changed would pass for the copy that stays
-                // while its twins go: it is no member of its group any more.
-                if (!candidate.marked) {
-                    ++out_.notes.keptChanged;
-                    continue;
-                }
+            if (changed) {
                 candidate.marked = false;
                 candidate.changed = true;
                 ++out_.notes.unmarkedChanged;
