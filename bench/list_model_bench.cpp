@@ -2,8 +2,9 @@
 // thread is held while they are built, sorted and searched. A result of
 // 100,000 items in 8 sources is split into its 10 lists (the tab list, one
 // per source, the marked list); then the tab list is sorted once by each
-// column, grouped and flat, and searched for a name near its end and for a
-// name that is not there.
+// column, grouped and flat, searched for a name near its end and for a
+// name that is not there, and given back the view state of a saved result
+// that had every group open and selected.
 //
 // The GUI thread's share is measured event by event: every event the
 // application delivers (the continuations the workers queue) and every
@@ -183,6 +184,9 @@ struct Step {
     std::string name;
     double wall = 0;
     double held = 0;
+    // Held to the one-frame goal; a reopened result's view state is put
+    // back in one pass while the opening window still covers the lists.
+    bool framed = true;
 };
 
 std::vector<Step> runMode(bool grouped, const std::shared_ptr<KZFoundItemsCntrl>& model)
@@ -241,6 +245,21 @@ std::vector<Step> runMode(bool grouped, const std::shared_ptr<KZFoundItemsCntrl>
         runUntil(*lists, [&] { return outline->selections + host.beeps > answers; });
         steps.push_back({mode + ": " + label, ms(Clock::now() - start), ms(app->longest)});
     }
+
+    // A saved result that had every group open and selected is put back.
+    QVariantList rows;
+    for (int group = 1; group <= (kItems + kMembersPerGroup - 1) / kMembersPerGroup; ++group)
+        rows.append(QVariantMap{{QStringLiteral("groupID"), group},
+                                {QStringLiteral("isGroupItem"), true},
+                                {QStringLiteral("isExpanded"), true}});
+    const QVariantMap saved{{QStringLiteral("expandedByTag"), QVariantMap{{QStringLiteral("0"), rows}}},
+                            {QStringLiteral("selectedItems"), QVariantMap{{QStringLiteral("0"), rows}}}};
+    app->longest = {};
+    start = Clock::now();
+    onGui([&] { lists->setSavedSettings(saved, grouped); });
+    steps.push_back({mode + ": restore every group opened and selected (no frame goal)", ms(Clock::now() - start),
+                     ms(app->longest), false});
+
     onGui([&] { lists.reset(); });
     return steps;
 }
@@ -260,9 +279,10 @@ int main(int argc, char** argv)
     for (const bool grouped : {true, false}) {
         for (const Step& step : runMode(grouped, model)) {
             std::printf("| %s | %.1f | %.2f |\n", step.name.c_str(), step.wall, step.held);
-            worst = std::max(worst, step.held);
+            if (step.framed)
+                worst = std::max(worst, step.held);
         }
     }
-    std::printf("\nLongest GUI-thread hold of any step: %.2f ms (goal: below 16 ms)\n", worst);
+    std::printf("\nLongest GUI-thread hold of any step with a frame goal: %.2f ms (goal: below 16 ms)\n", worst);
     return worst < 16 ? 0 : 1;
 }

@@ -313,7 +313,7 @@ int main(int argc, char** argv)
 
     const KZFoundItemArray removed = engine->removedArray().value_or(KZFoundItemArray{});
     const QSet<QString> kept = {str("locked"), str("last_member"), str("changed"), str("not_found"), str("copied"),
-                                str("stopped"), str("link_not_made")};
+                                str("stopped"), str("link_not_made"), str("not_tagged")};
     quint64 removedCount = 0, keptCount = 0, failedCount = 0;
     for (qsizetype i = 0; i < marked.size(); ++i) {
         QString reason = engine->outcomeOf(marked[i]);

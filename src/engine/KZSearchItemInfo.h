@@ -175,6 +175,11 @@ public:
     // again.
     bool isContentUnreadable() const { return flag(ContentUnreadable); }
     void setIsContentUnreadable(bool value) { setFlag(ContentUnreadable, value); }
+    // Rebuilt from a saved result rather than found by a search: what is
+    // known of it may be days old, so a removal compares its content with
+    // the copy that stays before it goes.
+    bool isFromSavedResult() const { return flag(FromSavedResult); }
+    void setIsFromSavedResult(bool value) { setFlag(FromSavedResult, value); }
 
     // Changed after publication (a comparison may clear it): atomic.
     bool isImageContent() const { return flag(ImageContent); }
@@ -318,6 +323,7 @@ private:
         ImageContent = 1u << 11,
         ExactDevice = 1u << 12,           // the device is rare_->device
         ExactModificationTime = 1u << 13, // the time is rare_->modificationTime
+        FromSavedResult = 1u << 14,
     };
     bool flag(Flag f) const { return flags_.load(std::memory_order_relaxed) & f; }
     void setFlag(Flag f, bool value)

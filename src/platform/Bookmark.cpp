@@ -8,6 +8,8 @@
 
 #include <QVariantMap>
 
+#include <functional>
+
 namespace platform {
 
 namespace {
@@ -59,7 +61,13 @@ QByteArray createBookmark(const std::filesystem::path& path, QString* error)
     return PropertyList::toData(map, PropertyList::Format::Binary, error);
 }
 
-std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error)
+namespace {
+
+// Answers the name of the entry of `parent` with this identity.
+using RenameLookup =
+    std::function<std::optional<std::string>(const std::filesystem::path& parent, quint64 device, quint64 inode)>;
+
+std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* error, const RenameLookup& lookup)
 {
     QString parseError;
     const auto value = PropertyList::fromData(data, &parseError);
@@ -79,8 +87,7 @@ std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString*
     const QByteArray pathBytes = storedPath.toByteArray();
     const std::filesystem::path path(std::string(pathBytes.constData(), size_t(pathBytes.size())));
 
-    const auto matches = [&](const FileStat& st) { return quint64(st.device) == device && st.inode == inode; };
-    if (const auto st = statPath(path, false); st && matches(*st))
+    if (const auto st = statPath(path, false); st && quint64(st->device) == device && st->inode == inode)
         return ResolvedBookmark{path, false};
 
     // The item may have been renamed in its folder: look for its identity
@@ -88,17 +95,46 @@ std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString*
     std::optional<ResolvedBookmark> found;
     const auto parent = path.parent_path();
     if (!parent.empty()) {
-        listDirectory(parent, [&](const DirEntry& entry) {
-            if (!entry.statFailed && matches(entry.stat)) {
-                found = ResolvedBookmark{parent / entry.name, true};
-                return false;
-            }
-            return true;
-        });
+        if (const std::optional<std::string> name = lookup(parent, device, inode))
+            found = ResolvedBookmark{parent / *name, true};
     }
     if (!found)
         setError(error, QStringLiteral("\u201c%1\u201d can no longer be found.").arg(platform::pathText(pathBytes)));
     return found;
+}
+
+} // namespace
+
+std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error)
+{
+    return resolveWith(data, error, [](const std::filesystem::path& parent, quint64 device, quint64 inode) {
+        std::optional<std::string> name;
+        listDirectory(parent, [&](const DirEntry& entry) {
+            if (!entry.statFailed && quint64(entry.stat.device) == device && entry.stat.inode == inode) {
+                name = entry.name;
+                return false;
+            }
+            return true;
+        });
+        return name;
+    });
+}
+
+std::optional<ResolvedBookmark> BookmarkResolver::resolve(const QByteArray& data, QString* error)
+{
+    return resolveWith(data, error, [this](const std::filesystem::path& parent, quint64 device, quint64 inode) {
+        auto [folder, added] = folders_.try_emplace(parent.native());
+        if (added) {
+            Names& names = folder->second;
+            listDirectory(parent, [&names](const DirEntry& entry) {
+                if (!entry.statFailed)
+                    names.try_emplace({quint64(entry.stat.device), entry.stat.inode}, entry.name);
+                return true;
+            });
+        }
+        const auto found = folder->second.find({device, inode});
+        return found == folder->second.end() ? std::nullopt : std::optional<std::string>(found->second);
+    });
 }
 
 } // namespace platform

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <unordered_map>
 
 namespace platform {
 
@@ -22,5 +24,25 @@ struct ResolvedBookmark {
 // entry of the same parent folder that does (the item was renamed); else the
 // item is missing and the answer is nullopt (with a reason in `error`).
 std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error = nullptr);
+
+// Resolves many bookmarks as resolveBookmark does, but lists each folder at
+// most once to look for renamed items: a result whose files left one large
+// folder costs one listing of it instead of one per file. What a listing
+// showed is kept for the resolver's life, so make one per batch.
+class BookmarkResolver {
+public:
+    std::optional<ResolvedBookmark> resolve(const QByteArray& data, QString* error = nullptr);
+
+private:
+    struct IdentityHash {
+        size_t operator()(const std::pair<quint64, quint64>& id) const
+        {
+            return std::hash<quint64>()(id.first * 0x9E3779B97F4A7C15ULL ^ id.second);
+        }
+    };
+    // Per folder: the name of each identity, the first in listing order.
+    using Names = std::unordered_map<std::pair<quint64, quint64>, std::string, IdentityHash>;
+    std::unordered_map<std::string, Names> folders_;
+};
 
 } // namespace platform

@@ -427,10 +427,19 @@ std::optional<QVariant> fromNode(plist_t node, int depth, QString* error)
     }
     case PLIST_ARRAY: {
         QVariantList list;
-        const uint32_t size = plist_array_get_size(node);
-        list.reserve(size);
-        for (uint32_t i = 0; i < size; ++i) {
-            auto item = fromNode(plist_array_get_item(node, i), depth + 1, error);
+        list.reserve(plist_array_get_size(node));
+        // Walked with an iterator: libplist finds an element by index by
+        // walking from the start of the array, so reading every element by
+        // index costs the square of their number (a minute for 100,000).
+        plist_array_iter it = nullptr;
+        plist_array_new_iter(node, &it);
+        std::unique_ptr<void, decltype(&std::free)> iterGuard(it, &std::free);
+        for (;;) {
+            plist_t value = nullptr;
+            plist_array_next_item(node, it, &value);
+            if (!value)
+                break;
+            auto item = fromNode(value, depth + 1, error);
             if (!item)
                 return std::nullopt;
             list.append(std::move(*item));

@@ -51,6 +51,7 @@ enum class KZRemoveOutcome {
     NotFound,
     Changed,         // differs from what the search found
     LastMember,      // no copy of its group would stay
+    NotTagged,       // a photo-library item: only its library may take it
     LinkNotMade,     // a hard link was asked for and cannot be made: the item stays
     SameName,        // the destination holds the name and renaming is off
     NoPermission,
@@ -101,7 +102,8 @@ struct KZRemoveTally {
 // its identity is checked (device, inode, modification time, and for a file
 // its size) through its parent folder opened without following links; a
 // copy of its group that stays must still be on disk as the search saw it
-// (for a folder deleted for good, with the very same content); a hard link,
+// (for a folder deleted for good, and for any item of a reopened result,
+// with the very same content); a hard link,
 // when asked for, must be possible; then the item is relocated through that
 // same open folder, the link is made or the move taken back, the undo record
 // is kept, and the outcome is tallied. An item that changed or went away is

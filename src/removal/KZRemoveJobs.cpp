@@ -137,6 +137,8 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
         return QStringLiteral("changed");
     case KZRemoveOutcome::LastMember:
         return QStringLiteral("last_member");
+    case KZRemoveOutcome::NotTagged:
+        return QStringLiteral("not_tagged");
     case KZRemoveOutcome::LinkNotMade:
         return QStringLiteral("link_not_made");
     case KZRemoveOutcome::SameName:
@@ -211,6 +213,10 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
 // One item, one step after the other; the first step that refuses ends it.
 KZRemoveOutcome KZRemove::removeOne(const KZFoundItemRef& item, Job job, const fs::path& destination, int* err)
 {
+    // A photo library owns its files: they are only ever tagged there, and
+    // one taken out of the package would break the library.
+    if (item->isPhotosItem())
+        return KZRemoveOutcome::NotTagged;
     KZRemoveOutcome outcome = KZRemoveOutcome::Failed;
     const std::optional<platform::AnchoredItem> anchor = checkIdentity(item, &outcome);
     if (!anchor)
@@ -333,7 +339,9 @@ bool KZRemove::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredIt
     }
     // A permanent deletion of a folder needs a kept twin with the very same
     // content: a file added to the folder since the search would go with it.
-    const bool deletesFolder = thereAreShared.load() && item->isDirectory();
+    // So does any item of a reopened result, whose kept twin may have been
+    // rewritten in place, with its old size and date, since it was saved.
+    const bool sameContentNeeded = (thereAreShared.load() && item->isDirectory()) || item->isFromSavedResult();
     for (const KZFoundItemRef& member : found->second) {
         const fs::path path = member->url().lexically_normal();
         if (path.empty())
@@ -347,10 +355,14 @@ bool KZRemove::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredIt
             insideRemoval = removalPaths_.count(p.native()) != 0;
         if (insideRemoval)
             continue;
-        if (deletesFolder && !sameContent(anchor.procPath(), memberAnchor->procPath()))
+        if (sameContentNeeded && !sameContent(anchor.procPath(), memberAnchor->procPath()))
             continue;
         return true;
     }
+    // No kept twin of a reopened result holds this content any more: the
+    // item is a file of its own now, whatever the level.
+    if (item->isFromSavedResult())
+        return false;
     // The kept copies were deleted, changed or replaced since the search: at
     // the levels that keep a group's last member, this item is it now.
     const qint16 level = securityLevel();
@@ -384,7 +396,8 @@ KZRemoveOutcome KZRemove::planLink(const KZFoundItemRef& item, const platform::A
     const auto keptStat = keptAnchor ? keptAnchor->stat() : std::nullopt;
     // Only to the very copy the search found: a link to a changed file would
     // put different data at the old place.
-    if (!keptStat || !isSameAsFound(kept, *keptStat))
+    if (!keptStat || !isSameAsFound(kept, *keptStat)
+        || (item->isFromSavedResult() && !sameContent(anchor.procPath(), keptAnchor->procPath())))
         return KZRemoveOutcome::LinkNotMade;
     struct stat place {};
     if (::fstat(anchor.parentFd(), &place) != 0 || place.st_dev != keptStat->device) {
@@ -606,6 +619,7 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
         case KZRemoveOutcome::NotFound: ++t.notFound; break;
         case KZRemoveOutcome::Changed: ++t.changed; break;
         case KZRemoveOutcome::LastMember: ++t.lastMember; break;
+        case KZRemoveOutcome::NotTagged: ++t.notTagged; break;
         case KZRemoveOutcome::LinkNotMade: ++t.linkNotMade; break;
         case KZRemoveOutcome::SameName: ++t.sameName; break;
         case KZRemoveOutcome::NoPermission:

@@ -2,6 +2,7 @@
 
 #include "engine/KZResultInfoKeys.h"
 #include "platform/Bookmark.h"
+#include "platform/FileStat.h"
 #include "platform/OperationQueue.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
@@ -23,6 +24,12 @@ platform::OperationQueue& saveQueue()
 {
     static platform::OperationQueue queue(QStringLiteral("KZSaveResultOperationQueue"));
     return queue;
+}
+
+// Seconds since 1970, as the file keeps its dates.
+double secondsOf(const timespec& time)
+{
+    return double(time.tv_sec) + double(time.tv_nsec) / 1e9;
 }
 
 template <typename T>
@@ -187,7 +194,16 @@ std::optional<KZSavedItem> KZSaveResult::savedItem(const KZFoundItemRef& item)
         saved.size = item->size();
     const timespec& modified = item->modificationTime();
     if (modified.tv_sec != 0 || modified.tv_nsec != 0)
-        saved.dateModified = double(modified.tv_sec) + double(modified.tv_nsec) / 1e9;
+        saved.dateModified = secondsOf(modified);
+    saved.isFolder = item->isDirectory();
+    // A file system reuses inode numbers, and a replacement can be given the
+    // old size and date: the birth time tells them apart. It is taken only
+    // from the very file the search read.
+    const fs::path location = item->recordedURL();
+    const auto st = location.empty() ? std::nullopt : platform::statPath(location, false);
+    if (st && st->birth && item->inode() != 0 && quint64(st->device) == item->device() && st->inode == item->inode()
+        && st->modified.tv_sec == modified.tv_sec && st->modified.tv_nsec == modified.tv_nsec)
+        saved.dateCreated = secondsOf(*st->birth);
     return saved;
 }
 

@@ -50,6 +50,10 @@ QVariantMap itemRecord(const KZSavedItem& item)
         record.insert(K::size, u64(*item.size));
     if (item.dateModified)
         record.insert(K::dateModified, *item.dateModified);
+    if (item.dateCreated)
+        record.insert(K::dateCreated, *item.dateCreated);
+    if (item.isFolder)
+        record.insert(K::isFolder, *item.isFolder);
     return record;
 }
 
@@ -333,7 +337,9 @@ bool readItem(Reader& r, const QVariant& value, const QString& where, KZSavedIte
           && r.field(*map, K::isPhotosItem, where, &item->isPhotosItem)
           && r.field(*map, K::isiTunesItem, where, &item->isiTunesItem)
           && r.optionalField(*map, K::size, where, &item->size)
-          && r.optionalField(*map, K::dateModified, where, &item->dateModified)))
+          && r.optionalField(*map, K::dateModified, where, &item->dateModified)
+          && r.optionalField(*map, K::dateCreated, where, &item->dateCreated)
+          && r.optionalField(*map, K::isFolder, where, &item->isFolder)))
         return false;
     if (item->alias.isEmpty())
         return r.fail(Reader::at(where, K::alias), QStringLiteral("empty"));

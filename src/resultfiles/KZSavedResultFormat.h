@@ -41,6 +41,8 @@ inline const QString trackID = QStringLiteral("trackID");
 // What the item was when saved, so a reopening can tell a file changed since.
 inline const QString size = QStringLiteral("size");
 inline const QString dateModified = QStringLiteral("dateModified"); // seconds since 1970, UTC
+inline const QString dateCreated = QStringLiteral("dateCreated");   // the birth time, where the file system has one
+inline const QString isFolder = QStringLiteral("isFolder");
 
 // Missing-track records.
 inline const QString songName = QStringLiteral("songName");
@@ -114,8 +116,12 @@ struct KZSavedItem {
     bool isiTunesItem = false;
     // A string (a Photos uuid) or an integer (a music-library track).
     std::optional<QVariant> trackID;
+    // What the item was when saved; files of older versions lack some or
+    // all of these, and a reopening compares only what is there.
     std::optional<quint64> size;
     std::optional<double> dateModified;
+    std::optional<double> dateCreated;
+    std::optional<bool> isFolder;
 
     bool operator==(const KZSavedItem&) const = default;
 };

@@ -1,5 +1,6 @@
 #include "resultfiles/KZSavedResultReopen.h"
 
+#include "engine/KZAppSuppInfo.h"
 #include "engine/KZFileTypeTagger.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/TreeToCheck.h"
@@ -13,6 +14,9 @@
 #include <cmath>
 #include <map>
 #include <set>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -24,9 +28,11 @@ struct Candidate {
     fs::path path;
     KZSearchItemInfoRef item;
     bool marked = false;
+    // Differs from what was saved: no copy of its group any more.
+    bool changed = false;
 };
 
-bool sameModification(const timespec& now, double saved)
+bool sameTime(const timespec& now, double saved)
 {
     const double seconds = double(now.tv_sec) + double(now.tv_nsec) / 1e9;
     // A double keeps a date of this era to well under a microsecond.
@@ -44,6 +50,27 @@ bool isEmptyFolder(const fs::path& folder)
             return false;
     }
     return true;
+}
+
+// Every folder above `path` (a plain absolute path), nearest first.
+template <typename Visit>
+void forEachFolderAbove(const std::string& path, Visit&& visit)
+{
+    for (size_t end = path.rfind('/'); end != std::string::npos && end > 0; end = path.rfind('/', end - 1))
+        visit(std::string_view(path.data(), end));
+    if (path.size() > 1)
+        visit(std::string_view("/"));
+}
+
+// A music track's identifier is hexadecimal text, as the library reader
+// makes it; a file may hold it as the number itself.
+QString trackText(const std::optional<QVariant>& trackID)
+{
+    if (!trackID)
+        return {};
+    if (trackID->typeId() == QMetaType::QString)
+        return trackID->toString();
+    return QString::number(trackID->toULongLong(), 16);
 }
 
 KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attributes, qint16 label)
@@ -77,7 +104,8 @@ KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attri
 
 bool KZReopenNotes::isEmpty() const
 {
-    return damaged + notFound + outsideSources + duplicates + notEmpty + unmarkedChanged + unmarkedToKeep == 0;
+    return damaged + notFound + outsideSources + duplicates + notEmpty + keptChanged + unmarkedChanged + unmarkedToKeep
+        == 0;
 }
 
 QString KZReopenNotes::text() const
@@ -92,6 +120,8 @@ QString KZReopenNotes::text() const
     add(outsideSources, "items lie outside the searched folders and were left out.");
     add(duplicates, "items named a file already in the result and were left out.");
     add(notEmpty, "saved empty folders are no longer empty and were left out.");
+    add(keptChanged, "unmarked items changed since the result was saved and were left out: they no longer count as "
+                     "a copy of their group.");
     add(unmarkedChanged, "marked items changed since the result was saved and were unmarked.");
     add(unmarkedToKeep, "marked items were unmarked so that every group keeps a copy.");
     return lines.join(u'\n');
@@ -191,7 +221,7 @@ public:
     {
         std::vector<Candidate> kept;
         for (const KZSavedItem& record : records) {
-            const std::optional<platform::ResolvedBookmark> resolved = platform::resolveBookmark(record.alias);
+            const std::optional<platform::ResolvedBookmark> resolved = bookmarks_.resolve(record.alias);
             if (!resolved) {
                 ++out_.notes.notFound;
                 continue;
@@ -216,10 +246,20 @@ public:
                 ++out_.notes.notEmpty;
                 continue;
             }
+            const bool changed = !emptyFolders && changedSinceSaving(record, *attributes.stat());
+            // A kept copy that changed would pass for the copy that stays
+            // while its twins go: it is no member of its group any more.
+            if (changed && !record.isMarked) {
+                ++out_.notes.keptChanged;
+                continue;
+            }
             Candidate candidate{&record, path, readItem(path, attributes, source->locationLabelTag()), record.isMarked};
             candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
-            if (candidate.marked && changedSinceSaving(record, *candidate.item)) {
+            candidate.item->setIsFromSavedResult(true);
+            giveOwner(record, *source, *candidate.item);
+            if (changed) {
                 candidate.marked = false;
+                candidate.changed = true;
                 ++out_.notes.unmarkedChanged;
             }
             kept.push_back(std::move(candidate));
@@ -231,32 +271,45 @@ public:
     // every group unmarked, and lists the nodes newest first.
     KZFoundList build(std::vector<Candidate> candidates, bool markRules, quint64* count, quint64* size)
     {
+        // Per group, its members' paths and every folder above them: each
+        // check is a few look-ups, however large the group.
+        struct Paths {
+            std::unordered_set<std::string> members;
+            std::unordered_set<std::string> above;
+        };
+        std::unordered_map<qint64, Paths> paths;
         std::map<qint64, std::vector<Candidate*>> groups;
         for (Candidate& candidate : candidates) {
-            std::vector<Candidate*>& members = groups[candidate.saved->groupId];
-            const bool nested = std::any_of(members.begin(), members.end(), [&candidate](const Candidate* other) {
-                return platform::isInsideFolder(candidate.path, other->path)
-                    || platform::isInsideFolder(other->path, candidate.path);
+            Paths& group = paths[candidate.saved->groupId];
+            const std::string& bytes = candidate.path.native();
+            bool nested = group.above.count(bytes) != 0;
+            forEachFolderAbove(bytes, [&](std::string_view folder) {
+                nested = nested || group.members.count(std::string(folder)) != 0;
             });
             if (nested) {
                 ++out_.notes.duplicates;
                 candidate.item.reset();
                 continue;
             }
-            members.push_back(&candidate);
+            group.members.insert(bytes);
+            forEachFolderAbove(bytes, [&](std::string_view folder) { group.above.emplace(folder); });
+            groups[candidate.saved->groupId].push_back(&candidate);
         }
         std::map<qint64, KZItemsInGroup> counters;
         for (auto& [groupId, members] : groups) {
-            if (members.empty())
-                continue;
+            // Members that changed since saving are no copies of the group:
+            // they neither raise its counter nor keep it.
+            std::vector<Candidate*> copies;
+            std::copy_if(members.begin(), members.end(), std::back_inserter(copies),
+                         [](const Candidate* c) { return !c->changed; });
             const quint32 saved = members.front()->saved->countOfItemsInGroup;
-            counters[groupId] = makeItemsInGroup(std::max<quint32>(1, std::min<quint32>(saved, quint32(members.size()))));
+            counters[groupId] = makeItemsInGroup(std::max<quint32>(1, std::min<quint32>(saved, quint32(copies.size()))));
             if (!markRules)
                 continue;
-            const bool alone = members.size() == 1;
-            const bool anyUnmarked = std::any_of(members.begin(), members.end(), [](const Candidate* c) { return !c->marked; });
-            for (Candidate* member : members) {
-                if (member->marked && (alone || (!anyUnmarked && member == members.front()))) {
+            const bool alone = copies.size() <= 1;
+            const bool anyKept = std::any_of(copies.begin(), copies.end(), [](const Candidate* c) { return !c->marked; });
+            for (Candidate* member : copies) {
+                if (member->marked && (alone || (!anyKept && member == copies.front()))) {
                     member->marked = false;
                     ++out_.notes.unmarkedToKeep;
                 }
@@ -313,16 +366,39 @@ private:
         return item.isDirectory() && !item.isPackage() ? KZTag::folders : KZTag::unlabeledFiles;
     }
 
-    static bool changedSinceSaving(const KZSavedItem& record, const KZSearchItemInfo& item)
+    // Device and inode alone prove nothing: a file system gives a freed
+    // inode number to the next file made, which may be given the old size
+    // and date too. The birth time tells them apart where there is one.
+    static bool changedSinceSaving(const KZSavedItem& record, const platform::FileStat& now)
     {
-        if (record.size && !item.isDirectory() && *record.size != item.totSize())
+        // Older files keep no type; they saved a size only for files.
+        const std::optional<bool> wasFolder = record.isFolder ? record.isFolder
+                                              : record.size   ? std::optional<bool>(false)
+                                                              : std::nullopt;
+        if (wasFolder && (*wasFolder ? !now.isDir() : !now.isRegular()))
             return true;
-        return record.dateModified && !sameModification(item.modificationTime(), *record.dateModified);
+        if (record.size && now.isRegular() && *record.size != now.size)
+            return true;
+        if (record.dateModified && !sameTime(now.modified, *record.dateModified))
+            return true;
+        return record.dateCreated && now.birth && !sameTime(*now.birth, *record.dateCreated);
+    }
+
+    // The library that owns an item, from its record and from where it lies:
+    // nothing inside a photo library is a plain file that may be removed.
+    static void giveOwner(const KZSavedItem& record, const KZSourceItem& source, KZSearchItemInfo& item)
+    {
+        const bool photos = record.isPhotosItem || source.isPhotosLib();
+        if (!photos && !record.isiTunesItem)
+            return;
+        item.setAppSuppInfo(KZAppSuppInfo::create(trackText(record.trackID),
+                                                  photos ? KZAppSuppInfo::Photos : KZAppSuppInfo::ITunes));
     }
 
     const std::vector<KZSourceItemRef>& sources_;
     const KZSavedResultReopen::Options& options_;
     KZReopenedResult& out_;
+    platform::BookmarkResolver bookmarks_;
     std::set<std::pair<quint64, quint64>> seenFiles_;
     std::set<std::string> seenPaths_;
 };

@@ -21,7 +21,8 @@ struct KZReopenNotes {
     int outsideSources = 0;   // outside every source, excluded, or not a plain absolute path
     int duplicates = 0;       // the same file twice, or a member inside another member of its group
     int notEmpty = 0;         // saved empty folders that hold something now
-    int unmarkedChanged = 0;  // marked items whose size or date changed since saving
+    int keptChanged = 0;      // unmarked items that changed since saving, left out
+    int unmarkedChanged = 0;  // marked items that changed since saving
     int unmarkedToKeep = 0;   // marked items unmarked so that their group keeps a copy
 
     bool isEmpty() const;
@@ -55,9 +56,14 @@ struct KZReopenedResult {
 //   is kept once, so one file never passes for two copies of itself;
 // - a group's members-left counter is never above the members rebuilt, and
 //   never below 1;
-// - a group keeps an unmarked member (the first one is unmarked when none
-//   is), a group of one is unmarked entirely, and an item whose size or
-//   modification date changed since saving is unmarked.
+// - every item is compared with what was saved (type, size, modification
+//   and birth times): a marked one that changed is unmarked, an unmarked one
+//   that changed is left out, and neither counts as a copy of its group;
+// - a group keeps an unmarked member that did not change (the first one is
+//   unmarked when none is), and a group of one is unmarked entirely;
+// - the library that owned an item owns it again, and every item is flagged
+//   as rebuilt, so that a removal compares its content with the copy that
+//   stays before it goes.
 class KZSavedResultReopen {
 public:
     // Saved results larger than this are refused before they are read.

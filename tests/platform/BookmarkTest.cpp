@@ -55,3 +55,31 @@ TEST(Bookmark, DeletedOrDamagedIsMissing)
         EXPECT_FALSE(error.isEmpty());
     }
 }
+
+// Many bookmarks into one folder: the resolver finds what resolveBookmark
+// finds, listing the folder once for all the renamed and lost ones.
+TEST(Bookmark, AResolverAnswersAsEachBookmarkAlone)
+{
+    kztest::TempDir dir;
+    std::vector<QByteArray> bookmarks;
+    for (const char* name : {"kept", "renamed", "also renamed", "gone"})
+        bookmarks.push_back(createBookmark(dir.write(std::string("f/") + name, name)));
+    bookmarks.push_back(createBookmark(dir.write("elsewhere/lost", "x")));
+    fs::rename(dir / "f/renamed", dir / "f/renamed now");
+    fs::rename(dir / "f/also renamed", dir / "f/also renamed now");
+    fs::remove(dir / "f/gone");
+    fs::remove_all(dir / "elsewhere");
+
+    BookmarkResolver resolver;
+    for (const QByteArray& bookmark : bookmarks) {
+        const auto alone = resolveBookmark(bookmark);
+        const auto together = resolver.resolve(bookmark);
+        ASSERT_EQ(alone.has_value(), together.has_value());
+        if (alone) {
+            EXPECT_EQ(together->path, alone->path);
+            EXPECT_EQ(together->renamed, alone->renamed);
+        }
+    }
+    EXPECT_EQ(resolver.resolve(bookmarks[2])->path, dir / "f/also renamed now");
+    EXPECT_FALSE(resolver.resolve(bookmarks[3]));
+}

@@ -191,3 +191,25 @@ TEST(KZRemovePhotos, ItemsOutsideEveryListedLibraryStayAndAreTold)
     EXPECT_TRUE(f.scripts.runner->recorded().isEmpty());
     EXPECT_EQ(removal->tally().notTagged, 1u);
 }
+
+// However an item of the photo library reaches a job (a result that lost its
+// owner, a removal that deletes for good), it stays in its package.
+TEST(KZRemovePhotos, AnItemOfThePhotoLibraryNeverLeavesItsPackageWhateverTheJob)
+{
+    PhotosFixture f({QStringLiteral("A1")});
+    f.setLevel(0); // the last member may go: only the library's ownership keeps it
+    const KZFoundItemRef photo = f.inLibrary[0];
+    const auto removal = f.engine(f.inLibrary, f.all);
+    const fs::path destination = f.dir.mkdir("dest");
+    removal->moveItems({photo}, KZRemove::TrashJob, {});
+    removal->moveItems({photo}, KZRemove::MoveJob, destination);
+    removal->moveItems({photo}, KZRemove::CopyJob, destination);
+    removal->thereAreShared = true;
+    removal->moveItems({photo}, KZRemove::TrashJob, {});
+
+    EXPECT_TRUE(f.allInPlace());
+    EXPECT_TRUE(fs::is_empty(destination));
+    EXPECT_EQ(removal->tally().done(), 0u);
+    EXPECT_EQ(removal->tally().notTagged, 4u);
+    EXPECT_EQ(removal->outcomeOf(photo), QStringLiteral("not_tagged"));
+}

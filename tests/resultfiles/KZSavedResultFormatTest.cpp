@@ -37,6 +37,8 @@ KZSavedResult everything()
     r.items[1].isiTunesItem = true;
     r.items[1].size = 18446744073709551615ULL;
     r.items[1].dateModified = 1700000000.25;
+    r.items[1].dateCreated = 1690000000.125;
+    r.items[1].isFolder = false;
     r.items[1].fileTypeTag = 100000000002ULL;
     r.items[1].groupId = -7;
     r.items[1].countOfItemsInGroup = 70000; // wider than 16 bits survives

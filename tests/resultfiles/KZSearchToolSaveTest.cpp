@@ -2,7 +2,9 @@
 #include "resultfiles/KZSavedResultFormat.h"
 
 #include "platform/Bookmark.h"
+#include "platform/FileStat.h"
 #include "result/model/ModelTestSupport.h"
+#include "support/LibraryFixtures.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -10,10 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
-#include <unistd.h>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -45,6 +50,36 @@ void expectOneKeptPerGroup(const std::map<fs::path, std::pair<qint64, bool>>& it
         kept[entry.first] += entry.second ? 0 : 1;
     for (const auto& [group, count] : kept)
         EXPECT_EQ(count, 1) << "group " << group;
+}
+
+// A folder beside the sandbox's home Trash, on its disk, removed at the end.
+struct ToolFolder {
+    fs::path root = kztest::sandboxHome() / ("tools-" + std::to_string(::getpid()) + "-" + std::to_string(++count));
+    ToolFolder() { fs::create_directories(root); }
+    ~ToolFolder()
+    {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    static inline int count = 0;
+};
+
+// Runs a tool; answers its standard output, with its exit code and standard
+// error in the places given.
+QByteArray run(const fs::path& tool, const QStringList& arguments, int* exitCode, QString* errors)
+{
+    QProcess process;
+    process.start(QString::fromStdString(tool.string()), arguments);
+    if (!process.waitForFinished(60000))
+        return {};
+    *exitCode = process.exitCode();
+    *errors = QString::fromUtf8(process.readAllStandardError());
+    return process.readAllStandardOutput();
+}
+
+QString text(const fs::path& path)
+{
+    return QString::fromStdString(path.string());
 }
 
 } // namespace
@@ -171,4 +206,89 @@ TEST(KZSearchToolSave, ARemovalFromAStaleSavedResultKeepsACopyOfEveryGroup)
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const QByteArray& l) { return l.startsWith("removed\t"); }), 3)
         << "two of the intact group, one of the stale one";
     cleanup();
+}
+
+// Search and save; then each group's kept copy is rewritten with its old
+// size and dates, edited, or replaced by a folder; the tool's removal from
+// the saved result loses no content and still removes the untouched group's
+// marked copy.
+TEST(KZSearchToolSave, ARemovalFromASavedResultWhoseKeptCopiesChangedLosesNoContent)
+{
+    const fs::path searchTool = KZ_SEARCH_TOOL, removeTool = KZ_REMOVE_TOOL;
+    if (!fs::exists(searchTool) || !fs::exists(removeTool))
+        GTEST_SKIP() << "the command-line tools are not built";
+    ToolFolder folder;
+    const fs::path& root = folder.root;
+    const std::vector<std::string> contents{"rewritten in place", "edited, dated anew", "a folder took its place",
+                                            "left as it was"};
+    for (size_t i = 0; i < contents.size(); ++i)
+        for (const char* side : {"x", "y"}) {
+            fs::create_directories(root / side);
+            std::ofstream(root / side / ("f" + std::to_string(i))) << contents[i];
+        }
+    const fs::path file = root / "result.maravex";
+    int code = 0;
+    QString errors;
+    run(searchTool, {QStringLiteral("--save"), text(file), text(root / "x"), text(root / "y")}, &code, &errors);
+    ASSERT_EQ(code, 0) << errors.toStdString();
+
+    // Each group's kept and marked copy, by the content they hold.
+    std::map<std::string, std::pair<fs::path, fs::path>> pairs;
+    for (const auto& [path, entry] : savedItems(file))
+        (entry.second ? pairs[kztest::readFile(path)].second : pairs[kztest::readFile(path)].first) = path;
+    ASSERT_EQ(pairs.size(), contents.size());
+
+    const fs::path rewritten = pairs[contents[0]].first;
+    const auto st = platform::statPath(rewritten, false);
+    std::ofstream(rewritten, std::ios::trunc) << "REWRITTEN IN PLACE";
+    const timespec dates[2] = {st->accessed, st->modified};
+    ASSERT_EQ(::utimensat(AT_FDCWD, rewritten.c_str(), dates, 0), 0);
+    const fs::path edited = pairs[contents[1]].first;
+    std::ofstream(edited, std::ios::trunc) << "EDITED, DATED ANEW";
+    const timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 60, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, edited.c_str(), later, 0), 0);
+    const fs::path replaced = pairs[contents[2]].first;
+    fs::remove(replaced);
+    fs::create_directory(replaced);
+    std::ofstream(replaced / "notes.txt") << "the user's";
+
+    const QByteArray out = run(removeTool, {QStringLiteral("--trash"), QStringLiteral("--saved"), text(file)}, &code, &errors);
+    EXPECT_EQ(code, 0) << errors.toStdString();
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(kztest::readFile(pairs[contents[i]].second), contents[i]) << "its kept copy was " << contents[i];
+    EXPECT_EQ(kztest::readFile(replaced / "notes.txt"), "the user's");
+    EXPECT_FALSE(fs::exists(pairs[contents[3]].second));
+    EXPECT_EQ(out.count("removed\t"), 1) << out.toStdString();
+}
+
+// A photo library searched and saved by the tool, then removed from the
+// saved result to the Trash and to a folder: every master stays in the
+// package.
+TEST(KZSearchToolSave, ASavedPhotoLibrarySearchMovesNoMasterOutOfThePackage)
+{
+    const fs::path searchTool = KZ_SEARCH_TOOL, removeTool = KZ_REMOVE_TOOL;
+    if (!fs::exists(searchTool) || !fs::exists(removeTool))
+        GTEST_SKIP() << "the command-line tools are not built";
+    ToolFolder folder;
+    kztest::PhotosLibraryBuilder builder(folder.root / "Pictures.photoslibrary");
+    for (int i = 0; i < 20; ++i)
+        builder.image(QStringLiteral("img%1").arg(i), "2024/p" + std::to_string(i) + ".bmp", std::nullopt, 40 + 10 * (i / 2));
+    const fs::path package = builder.build();
+    const fs::path file = folder.root / "photos.maravex";
+    int code = 0;
+    QString errors;
+    run(searchTool, {QStringLiteral("--save"), text(file), text(package)}, &code, &errors);
+    ASSERT_EQ(code, 0) << errors.toStdString();
+    ASSERT_EQ(savedItems(file).size(), 20u);
+
+    const fs::path moved = folder.root / "moved";
+    fs::create_directories(moved);
+    for (const QStringList& job : {QStringList{QStringLiteral("--trash")}, QStringList{QStringLiteral("--move-to"), text(moved)}}) {
+        const QByteArray out = run(removeTool, job + QStringList{QStringLiteral("--saved"), text(file)}, &code, &errors);
+        EXPECT_EQ(code, 0) << errors.toStdString();
+        EXPECT_EQ(out.count("removed\t"), 0) << out.toStdString();
+        for (int i = 0; i < 20; ++i)
+            EXPECT_TRUE(fs::exists(package / "Masters/2024" / ("p" + std::to_string(i) + ".bmp"))) << i;
+    }
+    EXPECT_TRUE(fs::is_empty(moved));
 }

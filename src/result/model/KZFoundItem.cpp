@@ -224,6 +224,7 @@ void KZFoundItem::initializeWithNode(const TreeToCheck& node)
         inode_ = record->inode();
         modificationTime_ = record->modificationTime();
         hasScanTime_ = record->hasIdentity();
+        isFromSavedResult_ = record->isFromSavedResult();
         if (const auto& info = record->appSuppInfo()) {
             trackID_ = info->trackID();
             isiTunesItem_ = info->whichOwnerItem() == KZAppSuppInfo::ITunes;

@@ -156,6 +156,9 @@ public:
     quint64 device() const { return device_; }
     quint64 inode() const { return inode_; }
     const timespec& modificationTime() const { return modificationTime_; }
+    // Rebuilt from a saved result: its identity was read when the result
+    // was reopened, not when the duplicates were compared.
+    bool isFromSavedResult() const { return isFromSavedResult_; }
 
     // ---- State -----------------------------------------------------------------
 
@@ -265,6 +268,7 @@ private:
     bool isPhotosItem_ = false;
     bool isiTunesItem_ = false;
     bool hasScanTime_ = false;
+    bool isFromSavedResult_ = false;
 };
 
 // The shared queue of the items' background work (folder sizes, bookmarks):

@@ -13,6 +13,8 @@
 #include <QSet>
 
 #include <map>
+#include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -117,21 +119,32 @@ void KZFoundListSavedState::setSavedSelection(const QVariantMap& saved, bool sho
             root = model->setupItemsByGroupForItems(list->items, true);
         if (!root)
             continue;
+        // Looked up by number and by path once each: a saved result may
+        // select every row of a list of 100,000.
+        std::unordered_map<qint64, KZFoundItemGroupRef> groups;
+        for (const KZFoundItemGroupRef& group : root->groups())
+            groups.try_emplace(group->groupID(), group);
+        std::unordered_map<const KZFoundItemGroup*, std::unordered_map<std::string, KZFoundItemRef>> paths;
         QList<KZListRow> rows;
         for (const QVariant& value : entry.value().toList()) {
             const QVariantMap row = value.toMap();
-            const KZFoundItemGroupRef group =
-                model->groupByIDWithRootArray(root, row.value(QStringLiteral("groupID")).toLongLong());
-            if (!group)
+            const auto byID = groups.find(row.value(QStringLiteral("groupID")).toLongLong());
+            if (byID == groups.end() || !byID->second)
                 continue;
+            const KZFoundItemGroupRef& group = byID->second;
             if (row.value(QStringLiteral("isGroupItem")).toBool()) {
                 if (list->isGrouped())
                     rows.append(KZListRow{group, nullptr});
                 continue;
             }
+            auto [members, added] = paths.try_emplace(group.get());
+            if (added) {
+                for (const KZFoundItemRef& item : group->items())
+                    members->second.try_emplace(item->path().native(), item);
+            }
             const std::filesystem::path path(platform::pathFromText(row.value(QStringLiteral("path")).toString()));
-            if (const KZFoundItemRef item = model->itemByPathWithArray(group->items(), path))
-                rows.append(KZListRow{list->isGrouped() ? group : nullptr, item});
+            if (const auto found = members->second.find(path.native()); found != members->second.end())
+                rows.append(KZListRow{list->isGrouped() ? group : nullptr, found->second});
         }
         if (!rows.isEmpty())
             selected[tag] = rows;
@@ -155,11 +168,17 @@ void KZFoundListSavedState::setSavedExpanded(const QVariantMap& saved)
         const auto list = context_.store->list(savedTag(entry.key()));
         if (!list || !list->isGrouped())
             continue;
-        const QVariantList rows = entry.value().toList();
+        // The first record of each group counts, as a search of the rows
+        // from the start would find it, in one pass over them.
+        std::unordered_map<qint64, bool> expanded;
+        for (const QVariant& row : entry.value().toList()) {
+            const QVariantMap record = row.toMap();
+            expanded.try_emplace(record.value(QStringLiteral("groupID")).toLongLong(),
+                                 record.value(QStringLiteral("isExpanded")).toBool());
+        }
         for (const KZFoundItemGroupRef& group : list->root->groups()) {
-            const qsizetype index = indexOfItemInArray(rows, group->groupID());
-            if (index != KZFoundItemsCntrl::notFound)
-                group->setIsExpanded(rows[index].toMap().value(QStringLiteral("isExpanded")).toBool());
+            if (const auto found = expanded.find(group->groupID()); found != expanded.end())
+                group->setIsExpanded(found->second);
         }
     }
 }

@@ -1,0 +1,218 @@
+// A saved result reopened days later and removed as the program removes it:
+// whatever happened to the kept copies since saving, no content is lost.
+
+#include "removal/RemovalTestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "result/model/KZFoundItemsCntrl.h"
+#include "resultfiles/KZSaveResult.h"
+#include "resultfiles/KZSavedResultReopen.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <tuple>
+
+using namespace removaltest;
+
+namespace {
+
+// Writes over a file in place: the same inode.
+void overwrite(const fs::path& file, const std::string& content)
+{
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+}
+
+// Writes over a file and gives it its old dates back.
+void rewriteKeepingDates(const fs::path& file, const std::string& content)
+{
+    const auto st = platform::statPath(file, false);
+    overwrite(file, content);
+    const timespec times[2] = {st->accessed, st->modified};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    ASSERT_EQ(platform::statPath(file, false)->inode, st->inode);
+}
+
+// Pairs of equal files under src/, the first of each kept and the second
+// marked, saved as the program saves them; then reopened against the disk
+// as it is by then, and removed.
+struct ReopenedRemoval : Fixture {
+    KZSavedResult saved;
+    KZFoundItemArray reopened;
+    KZReopenNotes notes;
+
+    std::pair<fs::path, fs::path> pair(const std::string& name, const std::string& content)
+    {
+        return {dir.write("src/" + name + "-kept", content), dir.write("src/" + name + "-marked", content)};
+    }
+
+    void save(const std::vector<std::pair<fs::path, fs::path>>& pairs)
+    {
+        std::vector<modeltest::ItemShape> shapes;
+        for (size_t i = 0; i < pairs.size(); ++i) {
+            shapes.push_back({.path = pairs[i].first, .group = qint64(i + 1)});
+            shapes.push_back({.path = pairs[i].second, .group = qint64(i + 1), .marked = true});
+        }
+        for (const KZFoundItemRef& item : modeltest::makeItems(shapes))
+            saved.items.push_back(*KZSaveResult::savedItem(item));
+        KZSavedSource source;
+        source.alias = platform::createBookmark(dir / "src");
+        source.wasSearched = true;
+        saved.sources = {source};
+    }
+
+    void reopen()
+    {
+        KZReopenedResult result =
+            KZSavedResultReopen::rebuild(saved, KZSavedResultReopen::resolveSources(saved.sources), {});
+        notes = result.notes;
+        while (std::unique_ptr<TreeToCheck> node = result.items.takeFirst())
+            reopened.append(KZFoundItem::itemWithTreeNode(*node));
+        KZFoundItemsCntrl(nullptr, QVariantMap()).finishToSetItems(reopened, result.itemsDict);
+    }
+
+    KZFoundItemArray marked() const
+    {
+        KZFoundItemArray items;
+        for (const KZFoundItemRef& item : reopened)
+            if (item->isMarked())
+                items.append(item);
+        return items;
+    }
+
+    std::shared_ptr<KZRemove> remove()
+    {
+        const KZFoundItemArray leaving = marked();
+        auto removal = engine(leaving, reopened);
+        if (panel->isCreateAlias) {
+            auto model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
+            model->setAllItems(reopened);
+            panel->mastersAlias = model->masterForAliasArrayWithArray(leaving);
+        }
+        removal->doMove();
+        return removal;
+    }
+
+    QString outcomeOf(const fs::path& path, const KZRemove& removal) const
+    {
+        for (const KZFoundItemRef& item : reopened)
+            if (item->recordedURL() == path)
+                return removal.outcomeOf(item);
+        return QStringLiteral("not reopened");
+    }
+};
+
+void answerDeleteAll(Fixture& f)
+{
+    f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
+    f.alerts.presenter->script = [](const KZAlertPresenter::Alert&) {
+        return KZAlertPresenter::Answer{KZAlertPresenter::SecondButton};
+    };
+}
+
+} // namespace
+
+// The kept copy rewritten in place with its old size and dates, edited, or
+// replaced by a folder of the user's: each marked twin stays, with its
+// bytes; an untouched group still loses its marked copy.
+TEST(ReopenedRemoval, KeptCopiesChangedSinceSavingKeepTheirTwinsOutOfTheTrash)
+{
+    emptyTrash();
+    ReopenedRemoval f;
+    const auto rewritten = f.pair("rewritten", "first bytes");
+    const auto edited = f.pair("edited", "second bytes");
+    const auto replaced = f.pair("replaced", "third bytes");
+    const auto intact = f.pair("intact", "fourth bytes");
+    f.save({rewritten, edited, replaced, intact});
+
+    rewriteKeepingDates(rewritten.first, "FIRST BYTES");
+    overwrite(edited.first, "SECOND BYTES");
+    const timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 60, 0}};
+    ::utimensat(AT_FDCWD, edited.first.c_str(), later, 0);
+    fs::remove(replaced.first);
+    f.dir.write("src/replaced-kept/notes.txt", "the user's");
+    f.reopen();
+    const auto removal = f.remove();
+
+    EXPECT_EQ(kztest::readFile(rewritten.second), "first bytes");
+    EXPECT_EQ(f.outcomeOf(rewritten.second, *removal), QStringLiteral("last_member"));
+    EXPECT_EQ(kztest::readFile(edited.second), "second bytes");
+    EXPECT_EQ(kztest::readFile(replaced.second), "third bytes");
+    EXPECT_EQ(kztest::readFile(replaced.first / "notes.txt"), "the user's");
+    EXPECT_FALSE(fs::exists(intact.second));
+    EXPECT_EQ(removal->tally().trashed, 1u);
+    // The edited copy, and the folder if it was given the file's inode.
+    EXPECT_GE(f.notes.keptChanged, 1);
+}
+
+// The same comparison before a permanent deletion, and before a move that
+// leaves a hard link to the kept copy.
+TEST(ReopenedRemoval, DeletionsAndMovesWithLinksCompareTheBytesToo)
+{
+    for (const bool deleteAll : {true, false}) {
+        SCOPED_TRACE(deleteAll ? "deleted for good" : "moved, linked");
+        ReopenedRemoval f;
+        const auto rewritten = f.pair("rewritten", "same size");
+        const auto intact = f.pair("intact", "untouched");
+        f.save({rewritten, intact});
+        rewriteKeepingDates(rewritten.first, "SAME SIZE");
+        f.reopen();
+        if (deleteAll) {
+            answerDeleteAll(f);
+        } else {
+            f.panel->isMoveToTrash = false;
+            f.panel->urlToMove = f.dir.mkdir("dest");
+            f.panel->isCreateAlias = true;
+        }
+        const auto removal = f.remove();
+
+        EXPECT_EQ(kztest::readFile(rewritten.second), "same size");
+        EXPECT_EQ(f.outcomeOf(rewritten.second, *removal), QStringLiteral("last_member"));
+        EXPECT_EQ(removal->tally().done(), 1u);
+        if (!deleteAll) {
+            EXPECT_EQ(kztest::readFile(f.dir / "dest/intact-marked"), "untouched");
+            EXPECT_EQ(platform::statPath(intact.second, false)->inode, platform::statPath(intact.first, false)->inode)
+                << "the link points at the kept copy";
+        }
+    }
+}
+
+// A saved search of a photo library, reopened and removed: its files are
+// only ever tagged in the library, which cannot be reached here.
+TEST(ReopenedRemoval, APhotoLibrarySearchMovesNoFileOutOfThePackage)
+{
+    emptyTrash();
+    ReopenedRemoval f;
+    const fs::path library = f.dir / "src/Photos.photoslibrary";
+    const fs::path a = f.dir.write("src/Photos.photoslibrary/Masters/a.jpg", "picture");
+    const fs::path b = f.dir.write("src/Photos.photoslibrary/Masters/b.jpg", "picture");
+    KZSavedItem kept, marked;
+    for (auto [record, path, isMarked] : {std::tuple(&kept, a, false), std::tuple(&marked, b, true)}) {
+        record->alias = platform::createBookmark(path);
+        record->groupId = 1;
+        record->countOfItemsInGroup = 2;
+        record->isMarked = isMarked;
+        record->isPhotosItem = true;
+        record->trackID = QVariant(QString::fromStdString(path.stem().string()));
+    }
+    f.saved.items = {kept, marked};
+    KZSavedSource source;
+    source.alias = platform::createBookmark(library);
+    source.isPhotosLib = true;
+    f.saved.sources = {source};
+    f.reopen();
+    ASSERT_EQ(f.marked().size(), 1);
+    for (const bool trash : {true, false}) {
+        f.panel->isMoveToTrash = trash;
+        f.panel->urlToMove = f.dir.mkdir("dest");
+        const auto removal = f.remove();
+        EXPECT_TRUE(fs::exists(a) && fs::exists(b));
+        EXPECT_EQ(removal->tally().done(), 0u);
+        EXPECT_EQ(f.outcomeOf(b, *removal), QStringLiteral("not_tagged"));
+    }
+    EXPECT_EQ(countIn(trashFiles()), 0u);
+    EXPECT_EQ(countIn(f.dir / "dest"), 0u);
+}
