@@ -29,12 +29,16 @@ KZNewSearchRouting::~KZNewSearchRouting()
 
 void KZNewSearchRouting::newSearchAction()
 {
+    if (refusedDuringRemoval({}))
+        return;
     isSearchAgain_ = false;
     closeWindows();
 }
 
 void KZNewSearchRouting::searchAgainAction()
 {
+    if (refusedDuringRemoval({}))
+        return;
     isSearchAgain_ = true;
     closeWindows();
 }
@@ -51,12 +55,23 @@ void KZNewSearchRouting::closeWindows()
             sendNewSearchToProgressWindow();
         break;
     case KZRoutingHost::Front::Result:
-        sendNewSearchToResultWindow();
+        // The window of a removal under way is never walked away from, as
+        // it cannot be closed.
+        if (!refusedDuringRemoval({}))
+            sendNewSearchToResultWindow();
         break;
     case KZRoutingHost::Front::None:
     case KZRoutingHost::Front::Other:
         break;
     }
+}
+
+bool KZNewSearchRouting::refusedDuringRemoval(const std::vector<fs::path>& notOpened)
+{
+    if (!host_.removalIsUnderWay())
+        return false;
+    host_.refuseWhileRemoving(notOpened);
+    return true;
 }
 
 void KZNewSearchRouting::sendNewSearchToResultWindow()
@@ -138,6 +153,8 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
         return;
     if (isSavedResult(paths.front())) {
         canContinueOpening_ = false;
+        if (refusedDuringRemoval({paths.front()}))
+            return;
         if (!ifCanContinue())
             return;
         canContinueOpening_ = true;
@@ -163,6 +180,10 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
     }
     if (folders.empty())
         return;
+    // Refused rather than kept waiting: folders added once the removal has
+    // ended would surprise the user long after they handed them over.
+    if (refusedDuringRemoval(folders))
+        return;
     const bool clearFirst = host_.clearKeyIsDown();
     foldersToAdd_ = std::move(folders);
     isSearchAgain_ = !clearFirst;
@@ -183,6 +204,11 @@ bool KZNewSearchRouting::ifCanContinue()
 
 void KZNewSearchRouting::openSavedFile(const fs::path& file)
 {
+    // A removal may have begun while the opening waited for the launch.
+    if (refusedDuringRemoval({file})) {
+        canContinueOpening_ = false;
+        return;
+    }
     if (!canContinueOpening_)
         canContinueOpening_ = ifCanContinue();
     if (!canContinueOpening_)
@@ -196,6 +222,8 @@ void KZNewSearchRouting::openSavedFile(const fs::path& file)
 void KZNewSearchRouting::openSavedChosen(const fs::path& file)
 {
     canContinueOpening_ = false;
+    if (refusedDuringRemoval({file}))
+        return;
     if (!ifCanContinue())
         return;
     canContinueOpening_ = true;

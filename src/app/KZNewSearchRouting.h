@@ -25,6 +25,14 @@ public:
     virtual bool progressIsSearching() const = 0;
     // The front result window is removing items.
     virtual bool resultIsRemoving() const = 0;
+    // A removal is under way, whichever window is in front: from the click
+    // on remove until its panel closes, and while its engine still runs.
+    virtual bool removalIsUnderWay() const = 0;
+    // Tells the user that what was handed over was not opened, because a
+    // removal is under way (nothing named: New Search or Search Again would
+    // have taken the result window away), and keeps the removal's window in
+    // front.
+    virtual void refuseWhileRemoving(const std::vector<std::filesystem::path>& notOpened) = 0;
     // The front search window's search view has a source (true without a
     // search view).
     virtual bool searchHasSources() const = 0;
@@ -104,6 +112,9 @@ private:
     void readyToStartToOpenFile();
     void openingDidFinish();
     void observeReady();
+    // A removal under way keeps its window: the request is refused, and
+    // said so, before anything moves or asks.
+    bool refusedDuringRemoval(const std::vector<std::filesystem::path>& notOpened);
 
     KZRoutingHost& host_;
     double start_;

@@ -20,6 +20,7 @@ public:
     Front front_ = Front::Search;
     bool searching = false;
     bool removing = false;
+    bool removalUnderWay = false;
     bool hasSources = true;
     bool clearKey = false;
     bool declineReset = false; // the progress window's "start over?" answered no
@@ -30,11 +31,14 @@ public:
 
     std::vector<std::string> log;
     int questions = 0;
+    std::vector<std::vector<fs::path>> refusals;
     std::vector<std::pair<double, std::function<void()>>> later;
 
     Front front() const override { return front_; }
     bool progressIsSearching() const override { return searching; }
     bool resultIsRemoving() const override { return removing; }
+    bool removalIsUnderWay() const override { return removalUnderWay; }
+    void refuseWhileRemoving(const std::vector<fs::path>& notOpened) override { refusals.push_back(notOpened); }
     bool searchHasSources() const override { return hasSources; }
 
     void postNewSearchToResult() override
@@ -228,6 +232,76 @@ TEST(KZNewSearchRouting, SavedResults)
         EXPECT_FALSE(routing.openURL().has_value());
         EXPECT_FALSE(routing.canContinueOpening());
     }
+}
+
+// While a removal is under way nothing walks its window away, nothing asks
+// to replace it, nothing is left waiting, and the user hears what was refused.
+TEST(KZNewSearchRouting, EveryHandOverDuringARemovalIsRefusedAndSaid)
+{
+    using Paths = std::vector<fs::path>;
+    struct Case {
+        const char* name;
+        Front front;
+        bool clearKey;
+        std::function<void(KZNewSearchRouting&)> request;
+        Paths refused;
+    } const cases[] = {
+        {"folders", Front::Result, false, [](auto& r) { r.openFiles({"/a", "/file", "/b"}); }, {"/a", "/b"}},
+        {"folders, clear first", Front::Result, true, [](auto& r) { r.openFiles({"/b"}); }, {"/b"}},
+        {"saved result", Front::Result, false, [](auto& r) { r.openFiles({"/r.maravex", "/a"}); }, {"/r.maravex"}},
+        {"saved result from the open panel", Front::Result, false, [](auto& r) { r.openSavedChosen("/r.maravex"); },
+         {"/r.maravex"}},
+        {"new search", Front::Result, false, [](auto& r) { r.newSearchAction(); }, {}},
+        {"search again", Front::Result, false, [](auto& r) { r.searchAgainAction(); }, {}},
+        {"walk asked for directly", Front::Result, false, [](auto& r) { r.closeWindows(); }, {}},
+        // A question of the removal may be the window in front.
+        {"folders under a question", Front::Other, false, [](auto& r) { r.openFiles({"/a"}); }, {"/a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWindows windows;
+        windows.front_ = c.front;
+        windows.folders = {"/a", "/b"};
+        windows.removalUnderWay = true;
+        windows.clearKey = c.clearKey;
+        KZNewSearchRouting routing(windows, windows.clock - 60);
+        c.request(routing);
+        EXPECT_TRUE(windows.log.empty());
+        EXPECT_EQ(windows.questions, 0);
+        ASSERT_EQ(windows.refusals.size(), 1U);
+        EXPECT_EQ(windows.refusals.front(), c.refused);
+        EXPECT_TRUE(routing.foldersToAdd().empty());
+        EXPECT_FALSE(routing.openURL().has_value());
+        EXPECT_FALSE(routing.canContinueOpening());
+        EXPECT_FALSE(routing.waitsForResult() || routing.waitsForReady() || routing.waitsToOpen());
+        // A later reset of the search view adds nothing that was refused.
+        FakeWindows::post(KZNotification::newSearchIsReady, {});
+        FakeWindows::post(KZNotification::readyToStartToOpenFile, {});
+        EXPECT_TRUE(windows.log.empty());
+        EXPECT_EQ(windows.sources, (Paths{"/old"}));
+    }
+
+    // A saved result handed over at launch waits; a removal that began
+    // meanwhile refuses it when it comes due. Paths that are no folder and
+    // no saved result are not mentioned at all.
+    FakeWindows windows;
+    windows.front_ = Front::Search;
+    windows.folders = {"/a"};
+    KZNewSearchRouting routing(windows, windows.clock);
+    routing.openFiles({"/r.maravex"});
+    ASSERT_EQ(windows.later.size(), 1U);
+    windows.front_ = Front::Result;
+    windows.removalUnderWay = true;
+    routing.openFiles({"/file"});
+    windows.later.front().second();
+    EXPECT_TRUE(windows.log.empty());
+    EXPECT_EQ(windows.refusals, (std::vector<Paths>{{"/r.maravex"}}));
+    EXPECT_FALSE(routing.waitsToOpen());
+
+    // Once the removal has ended the same request goes through.
+    windows.removalUnderWay = false;
+    routing.openFiles({"/a"});
+    EXPECT_EQ(windows.log, (Log{"result", "progress", "add"}));
 }
 
 TEST(KZNewSearchRouting, FileMenuFollowsTheFrontController)

@@ -174,6 +174,30 @@ public:
         KZResultWindowRouting* r = result();
         return r && r->isRemoving();
     }
+    bool removalIsUnderWay() const override
+    {
+        return (app_.resultWindow_ && app_.resultWindow_->isRemoving()) || KZRemove::isRemovalRunning();
+    }
+    void refuseWhileRemoving(const std::vector<fs::path>& notOpened) override
+    {
+        // Over the removal's window, so that the user sees why.
+        if (KZResultWindowCntrl* result = app_.resultWindow_.get(); result && result->isVisible()) {
+            result->raise();
+            result->activateWindow();
+        }
+        KZErrorDelegate& alerts = KZErrorDelegate::sharedControl();
+        if (notOpened.empty()) {
+            // What Close of that window says, with the same don't-show-again.
+            alerts.showMessagePanelWithView(QStringLiteral("close_result_window_while_removing"), QString(), {},
+                                            KZDefaultsKey::ask_result_removing_while_removing, false);
+            return;
+        }
+        QStringList names;
+        for (const fs::path& path : notOpened)
+            names.append(platform::pathText(path));
+        alerts.showError(QStringLiteral("not_opened_while_removing"), QStringLiteral("open_after_removal"),
+                         {names.join(QLatin1Char('\n'))});
+    }
     bool searchHasSources() const override
     {
         KZSearchView* view = app_.windowCntrl_ ? app_.windowCntrl_->searchView() : nullptr;

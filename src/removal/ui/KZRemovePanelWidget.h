@@ -64,6 +64,8 @@ public:
     platform::Popover* popover() const { return popover_; }
     // Instant animations for tests that only care where things end.
     static void setAnimationsInstant(bool instant);
+    // The panel's controller while it lives (tests reach its seams here).
+    std::shared_ptr<KZRemoveCntrl> cntrl() const { return cntrl_.lock(); }
 
     // The view side, called by the controller on the GUI thread.
     void setStatus(const QString& text);
@@ -86,7 +88,6 @@ protected:
 
 private:
     KZRemovePanelWidget(QWidget* resultView, KZRemovePanelHost* host);
-    std::shared_ptr<KZRemoveCntrl> cntrl() const { return cntrl_.lock(); }
     void installViews();
     void layoutOver();
     void openAnimated();

@@ -238,6 +238,8 @@ public:
     }
     bool progressIsSearching() const override { return false; }
     bool resultIsRemoving() const override { return false; }
+    bool removalIsUnderWay() const override { return false; }
+    void refuseWhileRemoving(const std::vector<std::filesystem::path>&) override {}
     bool searchHasSources() const override { return true; }
     void postNewSearchToResult() override
     {
