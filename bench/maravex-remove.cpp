@@ -7,7 +7,8 @@
 //
 // Searches the given folders for duplicate files with the preset criteria
 // (a path is taken as maravex-search takes it: a photo library package is
-// searched as the library, and its pictures are tagged, never removed),
+// searched as the library, and its pictures are tagged, never removed; a
+// saved result's music-library tracks stay too),
 // marks them by rule N (default: the default marks), removes the marked items
 // with the given options and last-member level on the same engine as the
 // removal panel, and prints one line per marked item:
@@ -92,7 +93,8 @@ int usage()
                          "Prints one record per marked item: removed, kept or failed, the reason and the path,\n"
                          "separated by TAB. Control bytes and backslashes in a path are escaped as \\n, \\t,\n"
                          "\\r, \\\\ and \\xHH, so that every line is one record. A photo library package\n"
-                         "(.photoslibrary) is searched as the library: its pictures are never removed.\n");
+                         "(.photoslibrary) is searched as the library: its pictures are never removed, nor\n"
+                         "are the tracks of a music library in a saved result.\n");
     return 2;
 }
 
@@ -313,7 +315,8 @@ int main(int argc, char** argv)
 
     const KZFoundItemArray removed = engine->removedArray().value_or(KZFoundItemArray{});
     const QSet<QString> kept = {str("locked"), str("last_member"), str("changed"), str("not_found"), str("copied"),
-                                str("stopped"), str("link_not_made"), str("not_tagged")};
+                                str("stopped"), str("link_not_made"), str("not_tagged"),
+                                str("music_not_removed")};
     quint64 removedCount = 0, keptCount = 0, failedCount = 0;
     for (qsizetype i = 0; i < marked.size(); ++i) {
         QString reason = engine->outcomeOf(marked[i]);

@@ -225,6 +225,17 @@ void KZRemove::countAside(const KZFoundItemRef& item, quint64 KZRemoveTally::*co
     noteOutcome(item, outcome);
 }
 
+bool KZRemove::keepsMusicItem(const KZFoundItemRef& item)
+{
+    // Set aside before the group counters are touched and before any
+    // question about the volume: the track stays, so it asks for nothing,
+    // and it still counts as the copy its group keeps.
+    if (!item->isiTunesItem() || item->isPhotosItem())
+        return false;
+    countAside(item, &KZRemoveTally::musicKept, outcomeName(KZRemoveOutcome::MusicKept));
+    return true;
+}
+
 void KZRemove::noteOutcome(const KZFoundItemRef& item, const QString& outcome)
 {
     std::lock_guard guard(mutex_);
@@ -257,6 +268,10 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
 
     KZFoundItemArray standard, photos;
     for (const KZFoundItemRef& item : items) {
+        if (keepsMusicItem(item)) {
+            panel_->checkedCount.fetch_add(1);
+            continue;
+        }
         if (!item->aliasAlreadyCreated()) {
             item->setAliasAlreadyCreated(true);
             item->createAlias();
@@ -454,6 +469,8 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
         panel_->checkedCount.fetch_add(1);
         if (isStopped())
             break;
+        if (keepsMusicItem(item))
+            continue;
         if (!item->aliasAlreadyCreated()) {
             item->setAliasAlreadyCreated(true);
             item->createAlias();
@@ -618,6 +635,7 @@ std::vector<KZRemove::Alert> KZRemove::errorAlerts() const
         {t.changed, "changed"},
         {t.otherFailure, "not_removed"},
         {t.notTagged, "not_tagged"},
+        {t.musicKept, "music_not_removed"},
     };
     std::vector<Alert> alerts;
     for (const auto& [count, stem] : rows) {

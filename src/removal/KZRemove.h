@@ -52,6 +52,7 @@ enum class KZRemoveOutcome {
     Changed,         // differs from what the search found
     LastMember,      // no copy of its group would stay
     NotTagged,       // a photo-library item: only its library may take it
+    MusicKept,       // a music-library item: only the music application may take it
     LinkNotMade,     // a hard link was asked for and cannot be made: the item stays
     SameName,        // the destination holds the name and renaming is off
     NoPermission,
@@ -85,6 +86,7 @@ struct KZRemoveTally {
     quint64 otherFailure = 0;
     quint64 notTagged = 0;   // photo-library items whose keyword could not be set
     quint64 tagged = 0;      // photo-library items marked in their library (they stay in place)
+    quint64 musicKept = 0;   // music-library items, left where they are
 
     // Items that really left their place or were copied.
     quint64 done() const { return trashed + moved + copied + deleted; }
@@ -170,8 +172,8 @@ public:
     std::map<std::string, quint64> renamedDict() const;
     // What became of one item, for the command-line tool: the job done
     // ("trash", "moved", "copied", "deleted") or why it was left ("locked",
-    // "last_member", "changed", "not_found", a failure's name); empty when
-    // the removal never reached it.
+    // "last_member", "changed", "not_found", "music_not_removed", a
+    // failure's name); empty when the removal never reached it.
     QString outcomeOf(const KZFoundItemRef& item) const;
     std::filesystem::path managedPath(const KZFoundItemRef& item) const;
     // Tags photo-library items with the removal's keyword inside their
@@ -232,6 +234,8 @@ private:
     void manageError(qint32 code, bool showError, const QString& detail);
     void noteOutcome(const KZFoundItemRef& item, const QString& outcome);
     void countAside(const KZFoundItemRef& item, quint64 KZRemoveTally::*counter, const QString& outcome);
+    // Counts a music-library item as staying; answers whether it was one.
+    bool keepsMusicItem(const KZFoundItemRef& item);
     bool isStopped() const;
     void status(const QString& key) const;
     platform::StopTest stopTest() const;

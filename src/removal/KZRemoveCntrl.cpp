@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <string>
@@ -114,8 +115,14 @@ KZRemoveCntrl::KZRemoveCntrl(const QVariantMap& request, std::shared_ptr<KZRemov
     }
     isOnlyPhotos = KZRemoveSourcesAreOnlyPhotos(sources_);
     needsDestination_ = !isOnlyPhotos;
-    for (const KZFoundItemRef& item : itemsToRemove)
+    for (const KZFoundItemRef& item : itemsToRemove) {
         needsDestination_ = needsDestination_ || !item || !item->isPhotosItem();
+        // The progress must not count on a track that cannot leave.
+        if (item && item->isiTunesItem() && !item->isPhotosItem()) {
+            ++musicItemsKept_;
+            totSize_ -= std::min(totSize_, item->size());
+        }
+    }
     for (const KZSourceItemRef& source : sources_)
         if (source && source->isPhotosLib())
             photosLibraries.push_back(source->path());
@@ -311,7 +318,9 @@ bool KZRemoveCntrl::tick(double now)
         itemsDidRemoveSent_.store(true);
         QVariantMap info{{QStringLiteral("removedItems"), QVariant::fromValue(*removed)},
                          {QStringLiteral("isMoveToTrash"), isMoveToTrash}};
-        const bool iTunes = isiTunesSearch_;
+        // Only a track that left would be told to the music application.
+        const bool iTunes = std::any_of(removed->begin(), removed->end(),
+                                        [](const KZFoundItemRef& item) { return item && item->isiTunesItem(); });
         // Posted from the GUI thread's queue, so it always goes out before
         // the errors report queued below.
         platform::runOnMain([self, info, iTunes] {
@@ -430,6 +439,16 @@ void KZRemoveCntrl::showFinalView()
     }
     std::shared_ptr<KZRemoveCntrl> self = shared_from_this();
     platform::runOnMain([self] { self->closeSession(); });
+}
+
+QString KZRemoveMusicNote(quint64 tracks)
+{
+    if (tracks == 0)
+        return {};
+    if (tracks == 1)
+        return platform::localizedString(QStringLiteral("removal_music_stays_sing"));
+    return platform::localizedString(QStringLiteral("removal_music_stays_plur"))
+        .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(tracks)));
 }
 
 QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash)

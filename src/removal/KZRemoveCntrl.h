@@ -71,6 +71,9 @@ struct KZRemoveProgressFigures {
 };
 KZRemoveProgressFigures KZRemoveProgressOf(quint64 totToManage, quint64 managedCount, quint64 totToCheck,
                                            quint64 checkedCount);
+// What the panel tells before Start about marked music-library tracks,
+// which no removal takes; empty for none.
+QString KZRemoveMusicNote(quint64 tracks);
 // The desktop notice's text at the end of a removal.
 QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash);
 // One entry per folder, the first entry for a folder kept with its label tag.
@@ -102,7 +105,10 @@ public:
     void setCounterFormats(const QString& count, const QString& size);
 
     // ---- Request -------------------------------------------------------------
+    // The marked items' size, leaving out music-library tracks: they stay.
     quint64 totSize() const { return totSize_; }
+    // Marked music-library tracks, which stay where they are.
+    quint64 musicItemsKept() const { return musicItemsKept_; }
     quint64 ownerTag() const { return ownerTag_; }
     bool isPhotosSearch() const { return isPhotosSearch_; }
     bool isiTunesSearch() const { return isiTunesSearch_; }
@@ -163,6 +169,7 @@ private:
     std::vector<KZSourceItemRef> sources_;
     QVariantList viewsToDisable_;
     quint64 totSize_ = 0;
+    quint64 musicItemsKept_ = 0;
     quint64 ownerTag_ = 0;
     bool isPhotosSearch_ = false;
     bool isiTunesSearch_ = false;

@@ -139,6 +139,8 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
         return QStringLiteral("last_member");
     case KZRemoveOutcome::NotTagged:
         return QStringLiteral("not_tagged");
+    case KZRemoveOutcome::MusicKept:
+        return QStringLiteral("music_not_removed");
     case KZRemoveOutcome::LinkNotMade:
         return QStringLiteral("link_not_made");
     case KZRemoveOutcome::SameName:
@@ -217,6 +219,10 @@ KZRemoveOutcome KZRemove::removeOne(const KZFoundItemRef& item, Job job, const f
     // one taken out of the package would break the library.
     if (item->isPhotosItem())
         return KZRemoveOutcome::NotTagged;
+    // A music library keeps a track by its file: a file taken away leaves a
+    // dead track behind, and only the music application may delete one.
+    if (item->isiTunesItem())
+        return KZRemoveOutcome::MusicKept;
     KZRemoveOutcome outcome = KZRemoveOutcome::Failed;
     const std::optional<platform::AnchoredItem> anchor = checkIdentity(item, &outcome);
     if (!anchor)
@@ -620,6 +626,7 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
         case KZRemoveOutcome::Changed: ++t.changed; break;
         case KZRemoveOutcome::LastMember: ++t.lastMember; break;
         case KZRemoveOutcome::NotTagged: ++t.notTagged; break;
+        case KZRemoveOutcome::MusicKept: ++t.musicKept; break;
         case KZRemoveOutcome::LinkNotMade: ++t.linkNotMade; break;
         case KZRemoveOutcome::SameName: ++t.sameName; break;
         case KZRemoveOutcome::NoPermission:

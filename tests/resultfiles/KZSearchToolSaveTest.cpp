@@ -4,6 +4,7 @@
 #include "platform/Bookmark.h"
 #include "platform/FileStat.h"
 #include "result/model/ModelTestSupport.h"
+#include "settings/KZSourceItem.h"
 #include "support/LibraryFixtures.h"
 #include "support/TestSupport.h"
 
@@ -291,4 +292,53 @@ TEST(KZSearchToolSave, ASavedPhotoLibrarySearchMovesNoMasterOutOfThePackage)
             EXPECT_TRUE(fs::exists(package / "Masters/2024" / ("p" + std::to_string(i) + ".bmp"))) << i;
     }
     EXPECT_TRUE(fs::is_empty(moved));
+}
+
+// A saved result holding a marked track of a music library: the tool leaves
+// the track in the library, to the Trash and to a folder, and reports it
+// kept with the reason, while the plain file beside it goes.
+TEST(KZSearchToolSave, ASavedMusicLibraryTrackIsReportedKeptAndStays)
+{
+    const fs::path removeTool = KZ_REMOVE_TOOL;
+    if (!fs::exists(removeTool))
+        GTEST_SKIP() << "the command-line tools are not built";
+    ToolFolder folder;
+    const fs::path& root = folder.root;
+    const fs::path track = root / "Music/iTunes Media/a.mp3", loose = root / "loose/a.mp3";
+    const fs::path older = root / "docs/x", newer = root / "keep/x";
+    for (const auto& [path, content] : {std::pair(track, "song"), std::pair(loose, "song"), std::pair(older, "plain"),
+                                        std::pair(newer, "plain")}) {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << content;
+    }
+    // The older copy of each group is the one marked.
+    const timespec dates[2] = {{0, UTIME_OMIT}, {1500000000, 0}};
+    for (const fs::path& path : {track, older})
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), dates, 0), 0);
+    const KZFoundItemArray items = modeltest::makeItems(
+        {{.path = track, .group = 1, .owner = KZAppSuppInfo::ITunes}, {.path = loose, .group = 1},
+         {.path = older, .group = 2}, {.path = newer, .group = 2}});
+    items[0]->setTrackID(QStringLiteral("00FF00FF00FF00FF"));
+    const fs::path file = root / "music.maravex";
+    QString error;
+    ASSERT_TRUE(KZSaveResult::saveSearchResult(items, {}, {KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(root)}})},
+                                               file, &error))
+        << error.toStdString();
+    ASSERT_TRUE(savedItems(file).at(track).second) << "the track is marked";
+
+    const fs::path moved = root / "moved";
+    fs::create_directories(moved);
+    for (const QStringList& job : {QStringList{QStringLiteral("--move-to"), text(moved)}, QStringList{QStringLiteral("--trash")}}) {
+        int code = 0;
+        QString errors;
+        const QByteArray out = run(removeTool, job + QStringList{QStringLiteral("--saved"), text(file)}, &code, &errors);
+        EXPECT_EQ(code, 0) << errors.toStdString();
+        const QByteArray line = QByteArray("kept\tmusic_not_removed\t") + QByteArray::fromStdString(track.string());
+        EXPECT_TRUE(out.split('\n').contains(line))
+            << out.toStdString();
+        EXPECT_TRUE(errors.contains(QStringLiteral("music_not_removed_sing"))) << errors.toStdString();
+        EXPECT_EQ(kztest::readFile(track), "song");
+        EXPECT_FALSE(fs::exists(moved / "Music")) << job.join(u' ').toStdString();
+    }
+    EXPECT_FALSE(fs::exists(older)) << "the plain file beside the track goes";
 }

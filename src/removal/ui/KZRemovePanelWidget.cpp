@@ -237,6 +237,10 @@ QWidget* KZRemovePanelWidget::makeTrashPage()
     title->setFont(big);
     column->addWidget(title);
     column->addWidget(wrappingLabel(text("removal_trash_note"), page));
+    musicNotes_[0] = wrappingLabel(QString(), page);
+    musicNotes_[0]->setObjectName(QStringLiteral("removalMusicNote1"));
+    musicNotes_[0]->hide();
+    column->addWidget(musicNotes_[0]);
     auto* hardLinks = new QHBoxLayout;
     hardLinksCheck_ = new QCheckBox(text("removal_hard_links"), page);
     hardLinksCheck_->setObjectName(QStringLiteral("removalHardLinks"));
@@ -327,6 +331,10 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     column->addWidget(replaceHardLinksView_);
     photosNotesView_ = wrappingLabel(text("removal_photos_notes"), page);
     column->addWidget(photosNotesView_);
+    musicNotes_[1] = wrappingLabel(QString(), page);
+    musicNotes_[1]->setObjectName(QStringLiteral("removalMusicNote2"));
+    musicNotes_[1]->hide();
+    column->addWidget(musicNotes_[1]);
     column->addStretch();
     auto* buttons = new QHBoxLayout;
     auto* back = new QPushButton(text("removal_to_trash_button"), page);
@@ -453,6 +461,14 @@ void KZRemovePanelWidget::installViews()
     }
     if (ownerTag_ == kEmptyFoldersTag)
         movedSizeView_->hide();
+    // Marked tracks of a music library are said to stay before Start, not
+    // found out in the report only.
+    if (const QString note = c ? KZRemoveMusicNote(c->musicItemsKept()) : QString(); !note.isEmpty()) {
+        for (QLabel* label : musicNotes_) {
+            label->setText(note);
+            label->show();
+        }
+    }
     // A folder cannot be hard-linked: the option is offered for files only.
     if (c && !c->itemsArefiles) {
         hardLinksCheck_->hide();

@@ -118,6 +118,7 @@ private:
     QWidget* notPhotosView_ = nullptr;
     QWidget* movePhotosView_ = nullptr;
     QWidget* photosNotesView_ = nullptr;
+    std::array<QLabel*, 2> musicNotes_{}; // on the Trash and the move page
     QWidget* movedSizeView_ = nullptr;
     QWidget* replaceHardLinksView_ = nullptr;
     QLabel* moveViewTitleFld_ = nullptr;

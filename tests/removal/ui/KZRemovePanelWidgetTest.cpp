@@ -203,6 +203,26 @@ TEST(KZRemovePanelWidget, PhotosAndEmptyFoldersVariants)
     KZRemovePanelWidget::setAnimationsInstant(false);
 }
 
+// Marked tracks of a music library are said to stay, on both pages, before
+// Start; a result without one says nothing of them.
+TEST(KZRemovePanelWidget, MarkedMusicTracksAreToldToStay)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    for (const qint16 owner : {KZAppSuppInfo::ITunes, KZAppSuppInfo::None}) {
+        PanelScene scene(3, {}, true, owner);
+        ASSERT_TRUE(scene.panel);
+        for (const QString& name : {u"removalMusicNote1"_s, u"removalMusicNote2"_s}) {
+            auto* note = scene.panel->findChild<QLabel*>(name);
+            ASSERT_TRUE(note) << name.toStdString();
+            EXPECT_EQ(!note->isHidden(), owner == KZAppSuppInfo::ITunes) << name.toStdString();
+            if (owner == KZAppSuppInfo::ITunes) {
+                EXPECT_TRUE(note->text().startsWith(u"2 marked tracks"_s)) << note->text().toStdString();
+            }
+        }
+    }
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
 TEST(KZRemovePanelWidget, HardLinksAreOfferedForFileResultsOnly)
 {
     KZRemovePanelWidget::setAnimationsInstant(true);

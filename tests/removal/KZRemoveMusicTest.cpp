@@ -1,0 +1,141 @@
+#include "RemovalTestSupport.h"
+
+#include "engine/KZAppSuppInfo.h"
+#include "removal/KZRemoveCntrl.h"
+
+#include <gtest/gtest.h>
+
+using namespace removaltest;
+
+namespace {
+
+// Two groups: a track of the music library with a loose copy beside it, and
+// a pair of plain files. The track and one of the pair are marked.
+struct MusicFixture : Fixture {
+    KZFoundItemArray all;
+    KZFoundItemRef track, plain;
+
+    MusicFixture()
+    {
+        all = modeltest::makeItems(
+            {{.path = dir.write("Music/iTunes Media/a.mp3", "song"), .group = 1, .marked = true,
+              .owner = KZAppSuppInfo::ITunes},
+             {.path = dir.write("loose/a.mp3", "song"), .group = 1},
+             {.path = dir.write("docs/x", "plain"), .group = 2, .marked = true},
+             {.path = dir.write("keep/x", "plain"), .group = 2}});
+        all[0]->setTrackID(QStringLiteral("00FF00FF00FF00FF"));
+        track = all[0];
+        plain = all[2];
+    }
+    std::shared_ptr<KZRemove> run()
+    {
+        auto removal = engine({track, plain}, all);
+        removal->doMove();
+        return removal;
+    }
+    void expectTrackStayed(const KZRemove& removal) const
+    {
+        EXPECT_EQ(kztest::readFile(track->url()), "song");
+        EXPECT_EQ(removal.outcomeOf(track), QStringLiteral("music_not_removed"));
+        EXPECT_EQ(removal.tally().musicKept, 1u);
+        EXPECT_TRUE(removal.itunesUndo().empty());
+        const auto removed = removal.removedArray().value_or(KZFoundItemArray{});
+        EXPECT_FALSE(removed.contains(track));
+        EXPECT_FALSE(track->isRemoved());
+        for (const auto& [op, path] : fs->calls)
+            EXPECT_NE(path, track->url()) << op << " was asked for the track";
+    }
+};
+
+} // namespace
+
+TEST(KZRemoveMusic, ATrashLeavesTheTrackInItsLibraryAndSaysWhy)
+{
+    emptyTrash();
+    MusicFixture f;
+    const auto removal = f.run();
+    f.expectTrackStayed(*removal);
+    // The other marked item is not held back by the track.
+    EXPECT_FALSE(fs::exists(f.plain->recordedURL()));
+    EXPECT_EQ(removal->tally().trashed, 1u);
+    EXPECT_EQ(removal->removedArray().value_or(KZFoundItemArray{}), KZFoundItemArray{f.plain});
+    ASSERT_EQ(removal->errorAlerts().size(), 1u);
+    EXPECT_EQ(removal->errorAlerts()[0].key, QStringLiteral("music_not_removed_sing"));
+    EXPECT_EQ(countIn(trashFiles()), 1u);
+}
+
+TEST(KZRemoveMusic, AMoveWithLinksLeavesTheTrackAndNoJobTakesIt)
+{
+    MusicFixture f;
+    f.panel->isMoveToTrash = false;
+    f.panel->isCreateAlias = true;
+    const fs::path dest = f.dir.mkdir("dest");
+    f.panel->urlToMove = dest;
+    const auto removal = f.run();
+    f.expectTrackStayed(*removal);
+    EXPECT_EQ(removal->tally().moved, 1u);
+    EXPECT_FALSE(fs::exists(dest / "Music"));
+    // Handed to a job directly, as a tool might, the track still stays.
+    for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
+        MusicFixture g;
+        KZRemove engine(g.panel, g.fs);
+        EXPECT_EQ(engine.moveItems({g.track}, job, dest), 0) << job;
+        g.expectTrackStayed(engine);
+    }
+    EXPECT_FALSE(fs::exists(dest / "Music"));
+}
+
+TEST(KZRemoveMusic, APermanentDeletionLeavesTheTracksAndCountsThemTogether)
+{
+    Fixture f;
+    f.setLevel(0);
+    const KZFoundItemArray all = modeltest::makeItems(
+        {{.path = f.dir.write("Music/a.mp3", "song"), .group = 1, .marked = true, .owner = KZAppSuppInfo::ITunes},
+         {.path = f.dir.write("Music/b.mp3", "song"), .group = 1, .marked = true, .owner = KZAppSuppInfo::ITunes},
+         {.path = f.dir.write("docs/x", "plain"), .group = 2, .marked = true},
+         {.path = f.dir.write("keep/x", "plain"), .group = 2}});
+    f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
+    f.alerts.presenter->script = [](const KZAlertPresenter::Alert&) {
+        return KZAlertPresenter::Answer{KZAlertPresenter::SecondButton};
+    };
+    auto removal = f.engine({all[0], all[1], all[2]}, all);
+    removal->doMove();
+    EXPECT_TRUE(removal->thereAreShared.load());
+    EXPECT_FALSE(fs::exists(f.dir / "docs/x"));
+    EXPECT_EQ(removal->tally().deleted, 1u);
+    EXPECT_EQ(kztest::readFile(f.dir / "Music/a.mp3"), "song");
+    EXPECT_EQ(kztest::readFile(f.dir / "Music/b.mp3"), "song");
+    EXPECT_EQ(removal->tally().musicKept, 2u);
+    EXPECT_EQ(removal->tally().lastMember, 0u) << "a group of tracks alone is no last member: nothing of it goes";
+    ASSERT_EQ(removal->errorAlerts().size(), 1u);
+    EXPECT_EQ(removal->errorAlerts()[0].key, QStringLiteral("music_not_removed_plur"));
+    EXPECT_EQ(removal->errorAlerts()[0].names, QStringList{QStringLiteral("2")});
+}
+
+// A removal of tracks alone asks nothing about the volume and ends with
+// nothing told as removed.
+TEST(KZRemoveMusic, TracksAloneAskNothingAndRemoveNothing)
+{
+    MusicFixture f;
+    f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
+    auto removal = f.engine({f.track}, f.all);
+    removal->doMove();
+    EXPECT_EQ(f.alerts.shown(), 0u);
+    f.expectTrackStayed(*removal);
+    EXPECT_EQ(KZRemoveCompletionText(removal->tally(), true), QStringLiteral("No item was removed."));
+}
+
+// The panel does not count a track among what will go.
+TEST(KZRemoveMusic, ThePanelTellsTheTracksStayAndLeavesThemOutOfTheSize)
+{
+    MusicFixture f;
+    const quint64 total = f.track->size() + f.plain->size();
+    auto cntrl = KZRemoveCntrl::create({{QStringLiteral("itemsToRemove"), QVariant::fromValue(KZFoundItemArray{f.track, f.plain})},
+                                        {QStringLiteral("size"), QVariant::fromValue<quint64>(total)}},
+                                       nullptr);
+    EXPECT_EQ(cntrl->musicItemsKept(), 1u);
+    EXPECT_EQ(cntrl->totSize(), f.plain->size());
+    EXPECT_TRUE(KZRemoveMusicNote(0).isEmpty());
+    EXPECT_TRUE(KZRemoveMusicNote(1).startsWith(QStringLiteral("One marked track")));
+    EXPECT_TRUE(KZRemoveMusicNote(3).startsWith(QStringLiteral("3 marked tracks")));
+}
