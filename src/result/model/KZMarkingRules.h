@@ -48,7 +48,8 @@ public:
     // every copy newer than its oldest date.
     void markItemsByAgeWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
                                const KZFoundItemArray& items, bool ageIsOldest) const;
-    // Copies inside the first folder of `locationsToReport` are marked.
+    // Copies inside any folder of `locationsToReport` are marked, in
+    // location order, as long as each group keeps one unmarked.
     void markItemsByLocationsWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
                                      const KZFoundItemArray& items,
                                      const std::vector<std::filesystem::path>& locationsToReport) const;
