@@ -310,6 +310,42 @@ TEST_F(ResultWindowFlow, OpensOnTheRequestedTab)
         EXPECT_EQ(path.extension(), shown.begin()->extension()) << path;
 }
 
+// Return in the find field goes on from the row the user is on to the next
+// name that matches, and from the last one round to the first.
+TEST_F(ResultWindowFlow, FindingAgainMovesOnToTheNextMatchAndWrapsRound)
+{
+    writeTree(3);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    KZFoundItemsModel* model = outline(KZTag::allDuplicates)->foundModel();
+    // Every row matches "FILE": the groups, each followed by its members.
+    std::vector<KZListRow> rows;
+    for (int g = 0; g < model->rowCount(); ++g) {
+        const QModelIndex group = model->index(g, 0);
+        rows.push_back(model->rowAt(group));
+        for (int m = 0; m < model->rowCount(group); ++m)
+            rows.push_back(model->rowAt(model->index(m, 0, group)));
+    }
+    ASSERT_EQ(rows.size(), 9u);
+    const auto findAgain = [&] {
+        const QList<KZListRow> before = view->selectedRows();
+        QTest::keyClick(window->findFld(), Qt::Key_Return);
+        EXPECT_TRUE(kztest::processEventsUntil([&] { return view->selectedRows() != before; }));
+        const QList<KZListRow> selected = view->selectedRows();
+        return selected.size() == 1 ? std::optional<KZListRow>(selected.first()) : std::nullopt;
+    };
+    QTest::keyClicks(window->findFld(), u"FILE"_s);
+    for (std::size_t step = 0; step < rows.size(); ++step)
+        EXPECT_EQ(findAgain(), rows[step]) << "step " << step;
+    EXPECT_EQ(findAgain(), rows.front()) << "round to the top";
+
+    // A row the user picks is where the next find starts.
+    const QModelIndex lastGroup = model->index(model->rowCount() - 1, 0);
+    view->selectionModel()->setCurrentIndex(lastGroup, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    EXPECT_EQ(findAgain(), rows[rows.size() - 2]);
+    EXPECT_EQ(beeps, 0);
+}
+
 // Show in Folder, Open and Mark in the window's menus act on the selection
 // of whichever tab is on screen when they are chosen.
 TEST_F(ResultWindowFlow, MenuCommandsFollowTheShownTab)
