@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 #include "removal/KZRemove.h"
+#include "removal/KZRestoreList.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
@@ -703,6 +704,9 @@ bool KZMaravexApp::validateMenuItem(const QAction* item) const
     // Nothing outside a result window can be undone.
     if (menu == KZMenuSet::Edit && (tag == KZMenuSet::UndoTag || tag == KZMenuSet::RedoTag))
         return false;
+    // Only while the Trash holds a removal that can be put back.
+    if (menu == KZMenuSet::Edit && tag == RestoreTag)
+        return KZRestoreList::areTherePermanentFiles(platform::homeTrashDirectory());
     if (menu == KZMenuSet::File && tag >= 0)
         return routing_->validateFileMenuItem(tag);
     return true;
