@@ -445,7 +445,7 @@ void KZMaravexApp::appMenuAction(int tag)
         openAboutWindow();
         break;
     case TellFriendTag:
-        KZOpenURL(QUrl(QString::fromLatin1(QUrl::toPercentEncoding(text("tell_to_friend"), "!$&'()*+,;=:@/?"))));
+        KZOpenURLOrTell(QUrl(QString::fromLatin1(QUrl::toPercentEncoding(text("tell_to_friend"), "!$&'()*+,;=:@/?"))));
         break;
     case NewsletterTag:
         subscribeNewsletter();
@@ -468,7 +468,7 @@ void KZMaravexApp::helpMenuAction(int tag)
     case ManualTag: {
         const fs::path manual = platform::resourcePath("User Manual.pdf");
         if (!manual.empty())
-            KZOpenURL(QUrl::fromLocalFile(platform::pathText(manual)));
+            KZOpenURLOrTell(QUrl::fromLocalFile(platform::pathText(manual)));
         return;
     }
     case WelcomeTag:
@@ -488,7 +488,7 @@ void KZMaravexApp::helpMenuAction(int tag)
     // An address that is not a valid URL opens nothing.
     const QUrl url(address, QUrl::StrictMode);
     if (!address.isEmpty() && url.isValid() && !url.scheme().isEmpty())
-        KZOpenURL(url);
+        KZOpenURLOrTell(url);
 }
 
 void KZMaravexApp::listSelectionDidChange(const platform::Notification& notification)
@@ -771,5 +771,5 @@ void KZMaravexApp::offerCrashLog(const fs::path& log)
         QStringLiteral("crash_found"), QStringLiteral("crash_found_info"), {}, QStringLiteral("crash_show_log_button"),
         QStringLiteral("dont_continue_button"), QString(), false, nullptr, false);
     if (answer == KZErrorDelegate::FirstButton)
-        KZOpenURL(QUrl::fromLocalFile(platform::pathText(log)));
+        KZOpenURLOrTell(QUrl::fromLocalFile(platform::pathText(log)));
 }

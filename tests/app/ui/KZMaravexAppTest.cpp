@@ -20,6 +20,7 @@
 #include "platform/UserDefaults.h"
 #include "removal/KZUndoFile.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
+#include "services/KZDesktopOpener.h"
 #include "services/KZErrorDelegate.h"
 #include "services/ui/KZMenuSet.h"
 #include "settings/KZDefaultsKeys.h"
@@ -30,6 +31,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTreeWidget>
 #include <QTest>
 
@@ -518,6 +520,46 @@ TEST_F(KZMaravexAppTest, RestoreRemovedItemsIsOfferedOnlyWhileTheTrashHoldsARemo
     ASSERT_NO_FATAL_FAILURE(trashHolding(dir, false));
     QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
     EXPECT_FALSE(menuItem("restore")->isEnabled());
+}
+
+// A Help link goes to xdg-open, else to Qt's desktop services; when neither
+// can open it, an alert gives the address instead of nothing happening.
+TEST_F(KZMaravexAppTest, HelpLinksFallBackAndSayWhenNothingOpensThem)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    KZSetURLOpener({});
+    std::vector<std::pair<QString, QUrl>> tried;
+    bool xdgOpens = false;
+    bool servicesOpen = true;
+    const KZDesktopOpener::Launchers previous = KZDesktopOpener::setLaunchers(
+        {[&](const QUrl& url) { return tried.emplace_back(QStringLiteral("xdg-open"), url), xdgOpens; },
+         [&](const QUrl& url) { return tried.emplace_back(QStringLiteral("services"), url), servicesOpen; }});
+    const auto restore = qScopeGuard([previous] { KZDesktopOpener::setLaunchers(previous); });
+    const QUrl contact(platform::localizedString(QStringLiteral("contact")));
+    const auto expect = [&](std::vector<std::pair<QString, QUrl>> order) {
+        EXPECT_EQ(tried, order);
+        tried.clear();
+    };
+
+    menuItem("contact")->trigger();
+    settle();
+    expect({{QStringLiteral("xdg-open"), contact}, {QStringLiteral("services"), contact}});
+    EXPECT_TRUE(presenter->questions.isEmpty());
+
+    servicesOpen = false;
+    menuItem("contact")->trigger();
+    settle();
+    expect({{QStringLiteral("xdg-open"), contact}, {QStringLiteral("services"), contact}});
+    ASSERT_EQ(presenter->questions.size(), 1);
+    EXPECT_TRUE(presenter->questions.first().contains(contact.toDisplayString())) << presenter->questions.first().toStdString();
+
+    xdgOpens = true;
+    menuItem("tellFriend")->trigger();
+    settle();
+    ASSERT_EQ(tried.size(), 1u);
+    EXPECT_EQ(tried.front().first, QStringLiteral("xdg-open"));
+    EXPECT_EQ(presenter->questions.size(), 1);
 }
 
 } // namespace

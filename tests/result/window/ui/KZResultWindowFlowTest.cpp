@@ -28,7 +28,11 @@
 #include "result/model/KZFoundListCntrl.h"
 #include "result/window/ui/KZSavedViewState.h"
 #include "resultfiles/KZSavedResultFormat.h"
+#include "services/KZDesktopOpener.h"
+#include "services/KZErrorDelegate.h"
 #include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZWorkspace.h"
+#include "support/ScriptedPresenter.h"
 #include "services/ui/KZMenuSet.h"
 #include "services/ui/Popover.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
@@ -131,7 +135,7 @@ protected:
         KZResultWindowCntrl::Services services;
         services.askToClose = [] { return true; };
         services.beep = [this] { ++beeps; };
-        services.workspace = [this] { return &workspace; };
+        services.workspace = [this]() -> KZWorkspace* { return desktopWorkspace ? nullptr : &workspace; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->resize(1000, 640);
         ASSERT_TRUE(realsearch::openResult(*window, info));
@@ -170,6 +174,8 @@ protected:
     fs::path root;
     std::map<fs::path, std::string> contents;
     OpenedFiles workspace;
+    // The desktop's own workspace instead of the recording one.
+    bool desktopWorkspace = false;
     std::unique_ptr<KZResultWindowCntrl> window;
     int beeps = 0;
     static inline int runs = 0;
@@ -343,6 +349,80 @@ TEST_F(ResultWindowFlow, FindingAgainMovesOnToTheNextMatchAndWrapsRound)
     const QModelIndex lastGroup = model->index(model->rowCount() - 1, 0);
     view->selectionModel()->setCurrentIndex(lastGroup, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     EXPECT_EQ(findAgain(), rows[rows.size() - 2]);
+    EXPECT_EQ(beeps, 0);
+}
+
+// Open and Show in Folder on a desktop without a file manager on the bus or
+// without xdg-open: each goes on to the next program, and when none can
+// open the item an alert names it.
+TEST_F(ResultWindowFlow, OpenAndShowInFolderFallBackAndSayWhenNothingOpens)
+{
+    writeTree(2);
+    desktopWorkspace = true;
+    auto alerts = std::make_shared<kztest::ScriptedPresenter>();
+    const auto shownAlerts = KZErrorDelegate::sharedControl().presenter();
+    KZErrorDelegate::sharedControl().setPresenter(alerts);
+    std::vector<std::pair<QString, fs::path>> tried;
+    bool xdgOpens = false;
+    bool servicesOpen = true;
+    int fileManagerAsked = 0;
+    const auto record = [&tried](const char* program, const QUrl& url) {
+        tried.emplace_back(QString::fromLatin1(program), fs::path(QFile::encodeName(url.toLocalFile()).toStdString()));
+    };
+    const KZDesktopOpener::Launchers previous = KZDesktopOpener::setLaunchers(
+        {[&](const QUrl& url) { return record("xdg-open", url), xdgOpens; },
+         [&](const QUrl& url) { return record("services", url), servicesOpen; }});
+    KZWorkspace::setFileManagerReveal([&](const QStringList&, const std::function<void(bool)>& shown) {
+        ++fileManagerAsked;
+        shown(false);
+    });
+    const auto restore = qScopeGuard([previous, shownAlerts] {
+        KZDesktopOpener::setLaunchers(previous);
+        KZWorkspace::setFileManagerReveal({});
+        KZErrorDelegate::sharedControl().setPresenter(shownAlerts);
+    });
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    const QModelIndex group = view->model()->index(0, 0);
+    view->expand(group);
+    const QModelIndex member = view->model()->index(0, 0, group);
+    view->selectionModel()->select(member, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const KZFoundItemRef item = outline(KZTag::allDuplicates)->foundModel()->rowAt(member).item;
+    ASSERT_TRUE(item);
+    const QString name = QString::fromStdString(item->path().filename().string());
+    QAction* openItem = window->listCommandItem(KZResultMenus::openTag);
+    QAction* revealItem = window->listCommandItem(KZResultMenus::revealTag);
+    window->validateMenus();
+    ASSERT_TRUE(openItem->isEnabled() && revealItem->isEnabled());
+    using Tried = std::vector<std::pair<QString, fs::path>>;
+
+    // No xdg-open: Qt's desktop services open the file.
+    openItem->trigger();
+    EXPECT_EQ(tried, (Tried{{u"xdg-open"_s, item->path()}, {u"services"_s, item->path()}}));
+    EXPECT_EQ(alerts->shown(), 0u);
+    // Nothing opens it: the user is told which file.
+    tried.clear();
+    servicesOpen = false;
+    openItem->trigger();
+    EXPECT_EQ(tried.size(), 2u);
+    ASSERT_EQ(alerts->shown(), 1u);
+    EXPECT_TRUE(alerts->calls.back().alert.messageText.contains(name));
+
+    // No file manager on the bus: xdg-open opens the folder.
+    tried.clear();
+    xdgOpens = true;
+    revealItem->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !tried.empty(); }));
+    EXPECT_EQ(fileManagerAsked, 1);
+    EXPECT_EQ(tried, (Tried{{u"xdg-open"_s, item->path().parent_path()}}));
+    EXPECT_EQ(alerts->shown(), 1u);
+    // Nothing shows the folder either.
+    tried.clear();
+    xdgOpens = false;
+    revealItem->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return alerts->shown() == 2; }));
+    EXPECT_EQ(tried.size(), 2u);
+    EXPECT_TRUE(alerts->calls.back().alert.messageText.contains(name));
     EXPECT_EQ(beeps, 0);
 }
 
