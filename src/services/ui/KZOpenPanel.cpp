@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QDir>
 #include <QFileInfo>
+#include <QSplitter>
 
 KZOpenPanel::KZOpenPanel(QWidget* parent)
     : QFileDialog(parent)
@@ -13,6 +14,11 @@ KZOpenPanel::KZOpenPanel(QWidget* parent)
     setOption(QFileDialog::DontUseNativeDialog);
     setAcceptMode(QFileDialog::AcceptOpen);
     setObjectName(QStringLiteral("folderPanel"));
+    // Qt's own size leaves the places beside the list too narrow for their
+    // names.
+    resize(760, 480);
+    if (auto* splitter = findChild<QSplitter*>(QStringLiteral("splitter")))
+        splitter->setSizes({180, 560});
     applyMode();
     setOption(QFileDialog::ReadOnly, true);
     connect(this, &QFileDialog::directoryEntered, this, &KZOpenPanel::directoryWasEntered);

@@ -208,7 +208,11 @@ TEST_F(SourcesFlow, MarkInFoldersAsksForSeveralFoldersAndMarksTheCopiesInsideThe
     panel = choose();
     ASSERT_TRUE(panel);
     panel->setDirectory(QFile::decodeName(root.c_str()));
-    auto* view = panel->findChild<QAbstractItemView*>(u"listView"_s);
+    // The view the panel shows: its list or its detailed list.
+    QAbstractItemView* view = nullptr;
+    for (auto* each : panel->findChildren<QAbstractItemView*>())
+        if ((each->objectName() == u"listView"_s || each->objectName() == u"treeView"_s) && each->isVisible())
+            view = each;
     ASSERT_NE(view, nullptr);
     const auto rowNamed = [&](const QString& name) {
         const QModelIndex folder = view->rootIndex();
