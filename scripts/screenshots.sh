@@ -456,11 +456,11 @@ quit
 STEPS
 done
 
-# --- result window: Mark in Folders from the tab row's menu --------------------------
+# --- result window: Mark in Folder from the tab row's menu ---------------------------
 # The same three sources, this time in the state's home, where the folder
-# panel opens: the panel, a sheet of the result window, with two of them
-# chosen; then the marks it gave, the copies inside them marked and each
-# group keeping one.
+# panel opens: the panel, a sheet of the result window, with one of them
+# chosen; then the marks it gave, the copies inside it marked and each group
+# keeping one.
 FOLDERS_HOME=$work/home-result-mark-in-folders
 mkdir -p "$FOLDERS_HOME"
 cp -r "$SOURCES"/. "$FOLDERS_HOME"/
@@ -471,7 +471,7 @@ wait 700
 menu sourceMarkRule4
 waitfor folderPanel
 wait 1500
-select treeView Camera Backup
+select treeView Camera
 wait 500
 shot $SHOTS/result-mark-in-folders-panel.png screen
 press Choose

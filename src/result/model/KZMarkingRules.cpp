@@ -274,24 +274,21 @@ void KZMarkingRules::markItemsByLocationsWithTag(quint64 /*tag*/, quint64 /*owne
                                                     KZViewsToUpdate* markedInfo, const KZFoundItemArray& items,
                                                     const std::vector<fs::path>& locationsToReport) const
 {
-    std::vector<std::vector<std::string>> folders;
-    for (const fs::path& location : locationsToReport) {
-        std::vector<std::string> folder = componentsOf(location);
-        if (!folder.empty())
-            folders.push_back(std::move(folder));
-    }
-    if (folders.empty())
+    if (locationsToReport.empty())
+        return;
+    // The folder chooser offers a single folder.
+    const std::vector<std::string> folder = componentsOf(locationsToReport.front());
+    if (folder.empty())
         return;
     for (const KZFoundItemArray& group : KZItemGroups::groupsArrayWithArray(items)) {
         const qsizetype cap = group.size() - 1;
         qsizetype marked = 0;
         for (const KZFoundItemRef& item : byLocation(group)) {
             const std::vector<std::string> parts = componentsOf(item->path());
-            // Only items below a folder count: the folder itself, or an
+            // Only items below the folder count: the folder itself, or an
             // item as deep as it, is not "inside" it.
-            const bool inside = std::any_of(folders.begin(), folders.end(), [&parts](const auto& folder) {
-                return parts.size() > folder.size() && std::equal(folder.begin(), folder.end(), parts.begin());
-            });
+            const bool inside = parts.size() > folder.size()
+                && std::equal(folder.begin(), folder.end(), parts.begin());
             const bool mark = inside && marked < cap;
             if (mark)
                 ++marked;

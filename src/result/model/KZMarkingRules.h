@@ -48,8 +48,7 @@ public:
     // every copy newer than its oldest date.
     void markItemsByAgeWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
                                const KZFoundItemArray& items, bool ageIsOldest) const;
-    // Copies inside any folder of `locationsToReport` are marked, in
-    // location order, as long as each group keeps one unmarked.
+    // Copies inside the first folder of `locationsToReport` are marked.
     void markItemsByLocationsWithTag(quint64 tag, quint64 ownerTag, KZViewsToUpdate* markedInfo,
                                      const KZFoundItemArray& items,
                                      const std::vector<std::filesystem::path>& locationsToReport) const;

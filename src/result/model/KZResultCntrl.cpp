@@ -608,7 +608,7 @@ void KZResultCntrl::markItemsByUserChoice(const QVariantMap& request)
         {QStringLiteral("window"), QVariant::fromValue(resultWindowCntrl_->window())},
         {QStringLiteral("prompt"), QStringLiteral("ask_add_location")},
         {QStringLiteral("includeSmartFolder"), false},
-        {QStringLiteral("allowsMultipleSelection"), true},
+        {QStringLiteral("allowsMultipleSelection"), false},
         {QStringLiteral("canCreateDirectories"), false},
         {QStringLiteral("userInfo"), request},
     };

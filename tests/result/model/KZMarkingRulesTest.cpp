@@ -11,7 +11,6 @@
 
 #include <random>
 #include <set>
-#include <tuple>
 
 using namespace modeltest;
 namespace K = KZMarkingKey;
@@ -247,26 +246,6 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"FolderGivenAsTexts", {{"A/x", 0}, {"B/x", 1}, {"A/y", 2}}, "000", "101", FolderForm::Texts},
         FolderCase{"WithoutAFolderNothingChanges", {{"A/x", 0}, {"A/y", 1}}, "10", "10", FolderForm::None}),
     [](const ::testing::TestParamInfo<FolderCase>& param) { return std::string(param.param.name); });
-
-// The folder panel lets the user choose several folders: the copies inside
-// any of them are marked, and each group still keeps one.
-TEST(MarkingRules, ByChosenFolderMarksInsideEveryChosenFolder)
-{
-    kztest::TempDir dir;
-    std::vector<ItemShape> shapes;
-    for (const auto& [path, group, label] : {std::tuple{"A/x", 1, 0}, std::tuple{"B/x", 1, 1}, std::tuple{"C/x", 1, 2},
-                                              std::tuple{"A/y", 2, 0}, std::tuple{"C/y", 2, 2}})
-        shapes.push_back({.path = dir.write(path, std::to_string(group)), .group = group,
-                          .label = static_cast<qint16>(label)});
-    const KZFoundItemArray items = makeItems(shapes);
-    QVariantMap request = markRequest(4, 1, 0, 0);
-    request.insert(K::urls, QVariantList{QUrl::fromLocalFile(QFile::decodeName((dir / "A").c_str())),
-                                         QUrl::fromLocalFile(QFile::decodeName((dir / "C").c_str()))});
-    makeModel(items)->markItemsWithDict(request);
-    // B keeps the first group's copy; the second group, wholly inside the
-    // chosen folders, keeps its copy with the highest label.
-    EXPECT_EQ(marksOf(items), "10110");
-}
 
 // ---- Property: rules 1 to 6 keep a copy and their bookkeeping adds up ----------------------
 

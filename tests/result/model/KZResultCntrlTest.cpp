@@ -377,7 +377,7 @@ TEST_F(ResultCntrlTest, ByChosenFolderWaitsForTheChooser)
                   markRequest(4, 1, 3, 3));
     ASSERT_EQ(host.chooserSettings.size(), 1u);
     EXPECT_EQ(host.chooserSettings.front().value(u"prompt"_s).toString(), u"ask_add_location"_s);
-    EXPECT_EQ(host.chooserSettings.front().value(u"allowsMultipleSelection"_s), QVariant(true));
+    EXPECT_EQ(host.chooserSettings.front().value(u"allowsMultipleSelection"_s), QVariant(false));
 
     // Cancelled: nothing changes and nothing is said.
     host.pendingAnswer(0, markRequest(4, 1, 3, 3));
