@@ -119,8 +119,8 @@ state() {
   steps=$(cat)
   selected "$name" || return 0
   local home=$work/home-$name
-  mkdir -p "$home/.config/maravex" "$home/.local/share" "$home/.local/state" "$home/.cache" "$home/runtime"
-  chmod 700 "$home/runtime"
+  mkdir -p "$home/.config/maravex" "$home/.local/share" "$home/.local/state" "$home/.cache" "$home/.runtime"
+  chmod 700 "$home/.runtime"
   if [ "$run" = again ]; then
     cat >"$home/.config/maravex/defaults.plist" <<'PLIST'
 <?xml version="1.0" encoding="UTF-8"?>
@@ -145,7 +145,7 @@ PLIST
   echo "== $name"
   local status=0
   HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share \
-    XDG_STATE_HOME=$home/.local/state XDG_CACHE_HOME=$home/.cache XDG_RUNTIME_DIR=$home/runtime \
+    XDG_STATE_HOME=$home/.local/state XDG_CACHE_HOME=$home/.cache XDG_RUNTIME_DIR=$home/.runtime \
     QT_QPA_PLATFORM=xcb MARAVEX_DRIVE=$work/$name.drive \
     timeout 90 "$exe" "$@" || status=$?
   if [ "$status" -ne 0 ]; then
@@ -455,6 +455,32 @@ $last
 quit
 STEPS
 done
+
+# --- result window: Mark in Folder from the tab row's menu ---------------------------
+# The same three sources, this time in the state's home, where the folder
+# panel opens: the panel, a sheet of the result window, with one of them
+# chosen; then the marks it gave, the copies inside it marked and each group
+# keeping one.
+FOLDERS_HOME=$work/home-result-mark-in-folders
+mkdir -p "$FOLDERS_HOME"
+cp -r "$SOURCES"/. "$FOLDERS_HOME"/
+state result-mark-in-folders again "$FOLDERS_HOME/Camera" "$FOLDERS_HOME/Laptop" "$FOLDERS_HOME/Backup" <<'STEPS'
+$OPEN_RESULT
+click sourceMenuBtn0
+wait 700
+menu sourceMarkRule4
+waitfor folderPanel
+wait 1500
+select treeView Camera
+wait 500
+shot $SHOTS/result-mark-in-folders-panel.png screen
+press Choose
+wait 1500
+click expandAllBtn
+wait 800
+shot $SHOTS/result-mark-in-folders.png resultWindow
+quit
+STEPS
 
 # --- result window: the row of file-type tabs -------------------------------------
 # Five tabs, one selected with its bars, one busy with its spinner; drawn by

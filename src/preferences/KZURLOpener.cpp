@@ -1,6 +1,7 @@
 #include "preferences/KZURLOpener.h"
 
-#include <QDesktopServices>
+#include "services/KZDesktopOpener.h"
+#include "services/KZErrorDelegate.h"
 
 #include <mutex>
 
@@ -18,7 +19,18 @@ bool KZOpenURL(const QUrl& url)
     }
     if (opener)
         return opener(url);
-    return QDesktopServices::openUrl(url);
+    return KZDesktopOpener::open(url);
+}
+
+bool KZOpenURLOrTell(const QUrl& url)
+{
+    if (KZOpenURL(url))
+        return true;
+    // A file is named by its path, anything else by the address itself.
+    const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toDisplayString();
+    KZErrorDelegate::sharedControl().showError(QStringLiteral("address_unopened"),
+                                               QStringLiteral("address_unopened_info"), {shown});
+    return false;
 }
 
 void KZSetURLOpener(std::function<bool(const QUrl&)> opener)

@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 #include "removal/KZRemove.h"
+#include "removal/KZRestoreList.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
@@ -468,7 +469,7 @@ void KZMaravexApp::appMenuAction(int tag)
         openAboutWindow();
         break;
     case TellFriendTag:
-        KZOpenURL(QUrl(QString::fromLatin1(QUrl::toPercentEncoding(text("tell_to_friend"), "!$&'()*+,;=:@/?"))));
+        KZOpenURLOrTell(QUrl(QString::fromLatin1(QUrl::toPercentEncoding(text("tell_to_friend"), "!$&'()*+,;=:@/?"))));
         break;
     case NewsletterTag:
         subscribeNewsletter();
@@ -491,7 +492,7 @@ void KZMaravexApp::helpMenuAction(int tag)
     case ManualTag: {
         const fs::path manual = platform::resourcePath("User Manual.pdf");
         if (!manual.empty())
-            KZOpenURL(QUrl::fromLocalFile(platform::pathText(manual)));
+            KZOpenURLOrTell(QUrl::fromLocalFile(platform::pathText(manual)));
         return;
     }
     case WelcomeTag:
@@ -511,7 +512,7 @@ void KZMaravexApp::helpMenuAction(int tag)
     // An address that is not a valid URL opens nothing.
     const QUrl url(address, QUrl::StrictMode);
     if (!address.isEmpty() && url.isValid() && !url.scheme().isEmpty())
-        KZOpenURL(url);
+        KZOpenURLOrTell(url);
 }
 
 void KZMaravexApp::listSelectionDidChange(const platform::Notification& notification)
@@ -727,6 +728,9 @@ bool KZMaravexApp::validateMenuItem(const QAction* item) const
     // Nothing outside a result window can be undone.
     if (menu == KZMenuSet::Edit && (tag == KZMenuSet::UndoTag || tag == KZMenuSet::RedoTag))
         return false;
+    // Only while the Trash holds a removal that can be put back.
+    if (menu == KZMenuSet::Edit && tag == RestoreTag)
+        return KZRestoreList::areTherePermanentFiles(platform::homeTrashDirectory());
     if (menu == KZMenuSet::File && tag >= 0)
         return routing_->validateFileMenuItem(tag);
     return true;
@@ -791,5 +795,5 @@ void KZMaravexApp::offerCrashLog(const fs::path& log)
         QStringLiteral("crash_found"), QStringLiteral("crash_found_info"), {}, QStringLiteral("crash_show_log_button"),
         QStringLiteral("dont_continue_button"), QString(), false, nullptr, false);
     if (answer == KZErrorDelegate::FirstButton)
-        KZOpenURL(QUrl::fromLocalFile(platform::pathText(log)));
+        KZOpenURLOrTell(QUrl::fromLocalFile(platform::pathText(log)));
 }

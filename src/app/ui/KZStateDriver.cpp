@@ -213,13 +213,30 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
     }
     if (verb == QLatin1String("select")) {
         auto* list = qobject_cast<QAbstractItemView*>(visibleWidgetNamed(name));
-        const QModelIndex row = list && list->model() ? list->model()->index(words.value(2).toInt(), 0) : QModelIndex();
-        if (!row.isValid()) {
-            fail(QStringLiteral("no row ") + words.value(2) + QStringLiteral(" in a list named ") + name);
+        if (!list || !list->model() || words.size() < 3) {
+            fail(QStringLiteral("no list named ") + name + QStringLiteral(" or no row"));
             return false;
         }
+        // Rows of the folder the list shows (a file dialog's), by number or
+        // by the text they show.
+        const QModelIndex folder = list->rootIndex();
+        QItemSelectionModel::SelectionFlags flags = QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
         list->setFocus();
-        list->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        for (const QString& wanted : words.mid(2)) {
+            bool isNumber = false;
+            const int number = wanted.toInt(&isNumber);
+            QModelIndex row = isNumber ? list->model()->index(number, 0, folder) : QModelIndex();
+            for (int i = 0; !isNumber && !row.isValid() && i < list->model()->rowCount(folder); ++i) {
+                if (list->model()->index(i, 0, folder).data().toString() == wanted)
+                    row = list->model()->index(i, 0, folder);
+            }
+            if (!row.isValid()) {
+                fail(QStringLiteral("no row ") + wanted + QStringLiteral(" in a list named ") + name);
+                return false;
+            }
+            list->selectionModel()->setCurrentIndex(row, flags);
+            flags = QItemSelectionModel::Select | QItemSelectionModel::Rows;
+        }
         return true;
     }
     if (verb == QLatin1String("action")) {

@@ -20,7 +20,9 @@ class KZMaravexApp;
 //                           object name
 //   type NAME TEXT...       put TEXT into the line edit of that name
 //   action NAME             trigger the application menu item of that name
-//   select NAME ROW         select row ROW (from 0) of the list of that name
+//   select NAME ROW...      select row ROW (from 0, or the row showing that
+//                           text) of the list of that name, and the further
+//                           rows with it
 //   shot FILE [NAME]        save the screen around the active window (or the
 //                           window of that name, or the whole "screen") as a PNG
 //   pause FRACTION          hold every later transition at that fraction of

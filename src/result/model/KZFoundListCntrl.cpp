@@ -366,7 +366,7 @@ void KZFoundListCntrl::searchInFoundList(const QVariantMap& userInfo)
         return;
     const QString text = userInfo.value(QStringLiteral("string")).toString();
     if (!text.isEmpty())
-        finder_.find(text, currentArray());
+        finder_.find(text, currentArray(), outline_ ? outline_->findStartRow() : std::nullopt);
 }
 
 // ---- Marks and missing members ------------------------------------------------------------

@@ -143,13 +143,17 @@ public:
     // ---- Sorting, finding, marked information --------------------------------------
     // {"descriptors" (KZSortDescriptors), "tag", "updateInterface"}; main thread.
     void sortListWithDictionary(const QVariantMap& request);
-    // {"string"}; main thread. The answer arrives later: a selected row or a beep.
+    // {"string"}; main thread. The search starts below the row the outline
+    // is on, so that each find moves on to the next match. The answer
+    // arrives later: a selected row or a beep.
     void searchInFoundList(const QVariantMap& userInfo);
-    // The first row of `list` whose name contains the folded text; groups
-    // before their members.
-    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list)
+    // The first row of `list` whose name contains the folded text, groups
+    // before their members; with `after`, the first one below that row,
+    // wrapping round.
+    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list,
+                                                 const std::optional<KZListRow>& after = std::nullopt)
     {
-        return KZFoundListFinder::searchString(foldedText, list);
+        return KZFoundListFinder::searchString(foldedText, list, after);
     }
 
     std::optional<QVariantMap> undoInfoToRegisterWithDict(QVariantMap& request) const;

@@ -3,15 +3,23 @@
 #include "platform/Packages.h"
 #include "platform/Paths.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFileInfo>
+#include <QSplitter>
 
 KZOpenPanel::KZOpenPanel(QWidget* parent)
     : QFileDialog(parent)
 {
     setOption(QFileDialog::DontUseNativeDialog);
     setAcceptMode(QFileDialog::AcceptOpen);
-    setFileMode(QFileDialog::ExistingFile);
+    setObjectName(QStringLiteral("folderPanel"));
+    // Qt's own size leaves the places beside the list too narrow for their
+    // names.
+    resize(760, 480);
+    if (auto* splitter = findChild<QSplitter*>(QStringLiteral("splitter")))
+        splitter->setSizes({180, 560});
+    applyMode();
     setOption(QFileDialog::ReadOnly, true);
     connect(this, &QFileDialog::directoryEntered, this, &KZOpenPanel::directoryWasEntered);
     // Not the folder the program was started from: the user's home, or
@@ -53,23 +61,40 @@ void KZOpenPanel::setAllowedFileTypes(const QStringList& extensions)
             patterns << QStringLiteral("*.") + ext;
     }
     QDir::Filters filters = QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives;
-    if (!patterns.isEmpty())
+    foldersOnly_ = patterns.isEmpty();
+    if (!foldersOnly_)
         filters |= QDir::Files;
     else
         patterns << QStringLiteral("*");
-    setFilter(filters);
+    filters_ = filters;
     setOption(QFileDialog::HideNameFilterDetails, true);
     setNameFilter(tr("Folders") + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    applyMode();
 }
 
 void KZOpenPanel::setAllowsMultipleSelection(bool allows)
 {
-    setFileMode(allows ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    multiple_ = allows;
+    applyMode();
 }
 
-bool KZOpenPanel::allowsMultipleSelection() const
+void KZOpenPanel::applyMode()
 {
-    return fileMode() == QFileDialog::ExistingFiles;
+    // A panel for folders alone is Qt's folder mode, whose button says
+    // Choose; in file mode it would say Open over a selected folder and
+    // then choose it. Qt lets only file mode pick several, so the lists
+    // are switched to extended selection by hand.
+    setFileMode(foldersOnly_ ? QFileDialog::Directory
+                : multiple_  ? QFileDialog::ExistingFiles
+                             : QFileDialog::ExistingFile);
+    // Qt's folder mode lists files too (greyed); the filter set after it
+    // decides.
+    setFilter(filters_);
+    const auto selection = multiple_ ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection;
+    for (QAbstractItemView* view : findChildren<QAbstractItemView*>()) {
+        if (view->objectName() == QLatin1String("listView") || view->objectName() == QLatin1String("treeView"))
+            view->setSelectionMode(selection);
+    }
 }
 
 void KZOpenPanel::setCanCreateDirectories(bool can)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QFileDialog>
 #include <QStringList>
 
@@ -17,7 +18,7 @@ public:
     void setAllowedFileTypes(const QStringList& extensions);
     QStringList allowedFileTypes() const { return allowedTypes_; }
     void setAllowsMultipleSelection(bool allows);
-    bool allowsMultipleSelection() const;
+    bool allowsMultipleSelection() const { return multiple_; }
     void setCanCreateDirectories(bool can);
     bool canCreateDirectories() const;
     void setMessage(const QString& message);
@@ -39,9 +40,13 @@ private:
     // not entered.
     void directoryWasEntered(const QString& directory);
     void rememberChoice();
+    void applyMode();
 
     QStringList allowedTypes_;
     QStringList chosen_;
     QString message_;
     QString lastDirectory_;
+    QDir::Filters filters_ = QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives;
+    bool foldersOnly_ = true;
+    bool multiple_ = false;
 };

@@ -1,17 +1,60 @@
 #include "services/ui/KZWorkspace.h"
 
+#include "platform/Paths.h"
+#include "services/KZDesktopOpener.h"
+
 #include <QByteArray>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
 #include <QUrl>
+
+#include <mutex>
 
 namespace {
 
 QUrl fileUrl(const std::filesystem::path& path)
 {
     return QUrl(KZWorkspace::fileUri(path), QUrl::StrictMode);
+}
+
+// What an alert calls an item: its name, or the whole path for "/".
+QString shownName(const std::filesystem::path& path)
+{
+    const std::filesystem::path name = path.filename();
+    return platform::pathText(name.empty() ? path : name);
+}
+
+void revealOnBus(const QStringList& uris, const std::function<void(bool)>& done)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        done(false);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << uris << QString();
+    // Asked without waiting: a file manager that is slow to start must not
+    // freeze the window.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [done](QDBusPendingCallWatcher* answered) {
+        done(!answered->isError());
+        answered->deleteLater();
+    });
+}
+
+std::mutex& revealMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+KZWorkspace::Reveal& installedReveal()
+{
+    static KZWorkspace::Reveal reveal;
+    return reveal;
 }
 
 class SystemWorkspace : public KZWorkspace {
@@ -23,21 +66,29 @@ public:
         QStringList uris;
         for (const auto& path : paths)
             uris << fileUri(path);
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-        call << uris << QString();
-        // Asked without waiting: a file manager that is slow to start must
-        // not freeze the window; without one, the folder is opened instead.
-        const QUrl folder = fileUrl(paths.first().parent_path());
-        auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000));
-        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folder](QDBusPendingCallWatcher* done) {
-            if (done->isError())
-                QDesktopServices::openUrl(folder);
-            done->deleteLater();
-        });
+        Reveal reveal;
+        {
+            std::lock_guard lock(revealMutex());
+            reveal = installedReveal();
+        }
+        // Without a file manager on the bus the folder is opened instead,
+        // and the user hears of it when nothing can open that either.
+        const std::filesystem::path first = paths.first();
+        const auto fallBack = [first](bool shown) {
+            if (!shown)
+                KZDesktopOpener::openOrTell(fileUrl(first.parent_path()), shownName(first),
+                                            QStringLiteral("reveal_failed"), QStringLiteral("reveal_failed_info"));
+        };
+        if (reveal)
+            reveal(uris, fallBack);
+        else
+            revealOnBus(uris, fallBack);
     }
-    void openItem(const std::filesystem::path& path) override { QDesktopServices::openUrl(fileUrl(path)); }
+    void openItem(const std::filesystem::path& path) override
+    {
+        KZDesktopOpener::openOrTell(fileUrl(path), shownName(path), QStringLiteral("open_failed"),
+                                    QStringLiteral("open_failed_info"));
+    }
 };
 
 } // namespace
@@ -46,6 +97,12 @@ KZWorkspace& KZWorkspace::system()
 {
     static SystemWorkspace workspace;
     return workspace;
+}
+
+void KZWorkspace::setFileManagerReveal(Reveal reveal)
+{
+    std::lock_guard lock(revealMutex());
+    installedReveal() = std::move(reveal);
 }
 
 QString KZWorkspace::fileUri(const std::filesystem::path& path)

@@ -13,10 +13,16 @@
 #include "ShortAnimations.h"
 #include "TestSupport.h"
 
+#include "platform/Bookmark.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
+#include "platform/Trash.h"
 #include "platform/UserDefaults.h"
+#include "removal/KZUndoFile.h"
+#include "removal/ui/KZRestoreWindowCntrl.h"
+#include "services/KZDesktopOpener.h"
 #include "services/KZErrorDelegate.h"
+#include "services/ui/KZMenuSet.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
@@ -25,6 +31,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTreeWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -48,6 +56,21 @@ public:
     qint64 answer = FirstButton;
     QStringList questions;
 };
+
+// Empties the test's own Trash; with `removed`, puts one removal there, as
+// Restore Removed Items finds it.
+void trashHolding(kztest::TempDir& dir, bool removed)
+{
+    std::error_code ec;
+    fs::remove_all(platform::homeTrashDirectory(), ec);
+    if (!removed)
+        return;
+    KZPersistentUndoRecord record;
+    record.oldPosition = dir.write("removed.txt", "x");
+    record.currPosition = *platform::moveToTrash(record.oldPosition);
+    record.bookmark = platform::createBookmark(record.currPosition);
+    ASSERT_TRUE(KZUndoFile::write(platform::homeTrashDirectory(), {}, {record}, KZUndoFile::nowSinceReferenceDate()));
+}
 
 class KZMaravexAppTest : public ::testing::Test {
 protected:
@@ -182,6 +205,8 @@ TEST_F(KZMaravexAppTest, MenuTagsReachTheirWindowsAndTheUpdateItemOpensTheDownlo
     EXPECT_NE(app->subscribe(), nullptr);
 
     // Edit item 13000 opens the window of removals still in the Trash.
+    ASSERT_NO_FATAL_FAILURE(trashHolding(dir, true));
+    KZMenuSet::shared().refresh();
     ASSERT_NE(menuItem("restore"), nullptr);
     EXPECT_EQ(menuItem("restore")->data().toInt(), KZMaravexApp::RestoreTag);
     menuItem("restore")->trigger();
@@ -460,6 +485,81 @@ TEST_F(KZMaravexAppTest, ListSelectionIsFollowedFromTheBundleIdentifierOnly)
         EXPECT_EQ(app->selectedFileName(), c.name) << c.what;
         EXPECT_EQ(app->selectionCount(), c.count) << c.what;
     }
+}
+
+// Restore Removed Items is offered only while the Trash holds a removal to
+// put back, and then opens the window that lists it.
+TEST_F(KZMaravexAppTest, RestoreRemovedItemsIsOfferedOnlyWhileTheTrashHoldsARemoval)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    const auto restoreWindow = []() -> KZRestoreWindowCntrl* {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* window = qobject_cast<KZRestoreWindowCntrl*>(top); window && window->isVisible())
+                return window;
+        return nullptr;
+    };
+    ASSERT_NO_FATAL_FAILURE(trashHolding(dir, false));
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    EXPECT_FALSE(menuItem("restore")->isEnabled());
+    menuItem("restore")->trigger();
+    settle();
+    EXPECT_EQ(restoreWindow(), nullptr) << "no empty window";
+
+    ASSERT_NO_FATAL_FAILURE(trashHolding(dir, true));
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    ASSERT_TRUE(menuItem("restore")->isEnabled());
+    menuItem("restore")->trigger();
+    settle();
+    KZRestoreWindowCntrl* window = restoreWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->list()->topLevelItemCount(), 1);
+    window->close();
+
+    // The Trash emptied by hand: nothing is left to put back.
+    ASSERT_NO_FATAL_FAILURE(trashHolding(dir, false));
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    EXPECT_FALSE(menuItem("restore")->isEnabled());
+}
+
+// A Help link goes to xdg-open, else to Qt's desktop services; when neither
+// can open it, an alert gives the address instead of nothing happening.
+TEST_F(KZMaravexAppTest, HelpLinksFallBackAndSayWhenNothingOpensThem)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    KZSetURLOpener({});
+    std::vector<std::pair<QString, QUrl>> tried;
+    bool xdgOpens = false;
+    bool servicesOpen = true;
+    const KZDesktopOpener::Launchers previous = KZDesktopOpener::setLaunchers(
+        {[&](const QUrl& url) { return tried.emplace_back(QStringLiteral("xdg-open"), url), xdgOpens; },
+         [&](const QUrl& url) { return tried.emplace_back(QStringLiteral("services"), url), servicesOpen; }});
+    const auto restore = qScopeGuard([previous] { KZDesktopOpener::setLaunchers(previous); });
+    const QUrl contact(platform::localizedString(QStringLiteral("contact")));
+    const auto expect = [&](std::vector<std::pair<QString, QUrl>> order) {
+        EXPECT_EQ(tried, order);
+        tried.clear();
+    };
+
+    menuItem("contact")->trigger();
+    settle();
+    expect({{QStringLiteral("xdg-open"), contact}, {QStringLiteral("services"), contact}});
+    EXPECT_TRUE(presenter->questions.isEmpty());
+
+    servicesOpen = false;
+    menuItem("contact")->trigger();
+    settle();
+    expect({{QStringLiteral("xdg-open"), contact}, {QStringLiteral("services"), contact}});
+    ASSERT_EQ(presenter->questions.size(), 1);
+    EXPECT_TRUE(presenter->questions.first().contains(contact.toDisplayString())) << presenter->questions.first().toStdString();
+
+    xdgOpens = true;
+    menuItem("tellFriend")->trigger();
+    settle();
+    ASSERT_EQ(tried.size(), 1u);
+    EXPECT_EQ(tried.front().first, QStringLiteral("xdg-open"));
+    EXPECT_EQ(presenter->questions.size(), 1);
 }
 
 } // namespace

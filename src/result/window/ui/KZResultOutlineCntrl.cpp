@@ -519,8 +519,24 @@ void KZResultOutlineCntrl::selectFoundItem(const KZListRow& row)
         return;
     if (index.parent().isValid())
         view_->expand(index.parent());
-    view_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    // The found row becomes the current one too: the arrow keys and the
+    // next find go on from it.
+    view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     view_->scrollTo(index);
+}
+
+std::optional<KZListRow> KZResultOutlineCntrl::findStartRow() const
+{
+    const QItemSelectionModel* selection = view_->selectionModel();
+    if (!selection)
+        return std::nullopt;
+    const QModelIndex current = selection->currentIndex();
+    if (current.isValid() && selection->isRowSelected(current.row(), current.parent()))
+        return model_->rowAt(current.siblingAtColumn(0));
+    const QList<KZListRow> selected = view_->selectedRows();
+    if (selected.isEmpty())
+        return std::nullopt;
+    return selected.first();
 }
 
 void KZResultOutlineCntrl::updateListAfterMarked()

@@ -79,6 +79,7 @@ public:
     void expandAllGroups(bool expand) override;
     void setIsGatheringKind(bool gathering) override;
     void selectFoundItem(const KZListRow& row) override;
+    std::optional<KZListRow> findStartRow() const override;
     void updateListAfterMarked() override;
     void updateRowsForGroup(const KZFoundItemGroupRef& group, qsizetype oldItemsCount) override;
     void revealGroup(const KZFoundItemGroupRef& group) override;

@@ -32,6 +32,7 @@
 #include "settings/KZTags.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZInterfaceUtilities.h"
 #include "services/ui/KZMenuSet.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
@@ -39,6 +40,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -751,8 +753,16 @@ void KZResultWindowCntrl::removeResultView(KZResultTabCntrl& tab)
 
 void KZResultWindowCntrl::askForDirectories(const QVariantMap& settings, DirectoriesAnswer answer)
 {
-    if (answer)
-        answer(0, settings.value(QStringLiteral("userInfo")).toMap());
+    // A sheet on this window; a window closed meanwhile gets no answer.
+    QVariantMap asked = settings;
+    asked.insert(QStringLiteral("window"), QVariant::fromValue<QObject*>(this));
+    asked.insert(QStringLiteral("delegate"), QVariant::fromValue<QObject*>(this));
+    KZInterfaceUtilities::sharedControl().askForDirectories(
+        [answer = std::move(answer)](const QVariant& response, const QVariant& context) {
+            if (answer)
+                answer(response.toInt() == QDialog::Accepted ? 1 : 0, context.toMap());
+        },
+        asked);
 }
 
 std::vector<KZSourceItemRef> KZResultWindowCntrl::emptyFoldersSourcesWithFolders(const QVariantList& folders)

@@ -12,11 +12,18 @@
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
+#include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZFileDialogSheetPresenter.h"
+#include "services/ui/KZOpenPanel.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZTags.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -155,5 +162,81 @@ TEST_F(SourcesFlow, TheColumnFollowsTheSearchMarkingAndRemoval)
     EXPECT_EQ(row(4).markedCount, 0u);
     EXPECT_EQ(row(2).itemsCount, 0u);
     EXPECT_TRUE(line(2).endsWith(u"1 removed"_s)) << line(2).toStdString();
+    EXPECT_EQ(beeps, 0);
+}
+
+// Mark in Folder from the tab row's menu asks in the real folder panel, a
+// sheet of the window: a cancel changes nothing; a folder chosen with a
+// click marks the copies inside it, and each group keeps a copy.
+TEST_F(SourcesFlow, MarkInFolderAsksForAFolderAndMarksTheCopiesInsideIt)
+{
+    KZFileDialogPresenter::setShared(std::make_shared<KZFileDialogSheetPresenter>());
+    const auto unregister = qScopeGuard([] { KZFileDialogPresenter::setShared(nullptr); });
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(0).itemsCount == 5; }));
+    const auto choose = [&]() -> KZOpenPanel* {
+        QTest::mouseClick(list->cellAt(0)->popdownBtn(), Qt::LeftButton);
+        EXPECT_TRUE(list->markMenu()->isVisible());
+        QAction* inFolders = list->markMenu()->actionWithTag(KZMarkRule::byChosenFolder);
+        EXPECT_TRUE(inFolders->isVisible() && inFolders->isEnabled());
+        inFolders->trigger();
+        list->markMenu()->close();
+        QPointer<KZOpenPanel> panel;
+        kztest::processEventsUntil([&] {
+            panel = window->findChild<KZOpenPanel*>();
+            return panel && panel->isVisible();
+        });
+        return panel;
+    };
+
+    const QString markedBefore = line(4);
+    QPointer<KZOpenPanel> panel = choose();
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
+    EXPECT_FALSE(panel->allowsMultipleSelection());
+    EXPECT_EQ(panel->windowTitle(), platform::localizedString(u"ask_add_location"_s));
+    panel->reject();
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !panel;
+    }));
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_EQ(line(4), markedBefore);
+
+    // Camera in the panel's list; the button that takes it says what it
+    // does.
+    panel = choose();
+    ASSERT_TRUE(panel);
+    panel->setDirectory(QFile::decodeName(root.c_str()));
+    // The view the panel shows: its list or its detailed list.
+    QAbstractItemView* view = nullptr;
+    for (auto* each : panel->findChildren<QAbstractItemView*>())
+        if ((each->objectName() == u"listView"_s || each->objectName() == u"treeView"_s) && each->isVisible())
+            view = each;
+    ASSERT_NE(view, nullptr);
+    const auto rowNamed = [&](const QString& name) {
+        const QModelIndex folder = view->rootIndex();
+        for (int i = 0; i < view->model()->rowCount(folder); ++i)
+            if (view->model()->index(i, 0, folder).data().toString() == name)
+                return view->model()->index(i, 0, folder);
+        return QModelIndex();
+    };
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return rowNamed(u"Camera"_s).isValid(); }));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(rowNamed(u"Camera"_s)).center());
+    QPushButton* accept = panel->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+    ASSERT_NE(accept, nullptr);
+    EXPECT_TRUE(accept->isEnabled());
+    EXPECT_EQ(accept->text().remove(u'&'), u"Choose"_s);
+    QTest::mouseClick(accept, Qt::LeftButton);
+
+    // Camera's copies of shared.jpg and pair.txt; every other copy kept.
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(4).markedCount == 2; }));
+    EXPECT_EQ(row(1).markedCount, 2u);
+    EXPECT_EQ(row(2).markedCount, 0u);
+    EXPECT_EQ(row(3).markedCount, 0u);
+    EXPECT_EQ(row(0).markedMenuItem, KZMarkRule::byChosenFolder);
+    QString title = list->markMenu()->actionWithTag(KZMarkRule::byChosenFolder)->text();
+    title.chop(1); // the ellipsis
+    EXPECT_EQ(window->undoStack()->undoText(), platform::localizedString(u"undo_mark"_s).arg(title));
     EXPECT_EQ(beeps, 0);
 }

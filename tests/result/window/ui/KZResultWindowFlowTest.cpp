@@ -28,7 +28,11 @@
 #include "result/model/KZFoundListCntrl.h"
 #include "result/window/ui/KZSavedViewState.h"
 #include "resultfiles/KZSavedResultFormat.h"
+#include "services/KZDesktopOpener.h"
+#include "services/KZErrorDelegate.h"
 #include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZWorkspace.h"
+#include "support/ScriptedPresenter.h"
 #include "services/ui/KZMenuSet.h"
 #include "services/ui/Popover.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
@@ -131,7 +135,7 @@ protected:
         KZResultWindowCntrl::Services services;
         services.askToClose = [] { return true; };
         services.beep = [this] { ++beeps; };
-        services.workspace = [this] { return &workspace; };
+        services.workspace = [this]() -> KZWorkspace* { return desktopWorkspace ? nullptr : &workspace; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->resize(1000, 640);
         ASSERT_TRUE(realsearch::openResult(*window, info));
@@ -170,6 +174,8 @@ protected:
     fs::path root;
     std::map<fs::path, std::string> contents;
     OpenedFiles workspace;
+    // The desktop's own workspace instead of the recording one.
+    bool desktopWorkspace = false;
     std::unique_ptr<KZResultWindowCntrl> window;
     int beeps = 0;
     static inline int runs = 0;
@@ -308,6 +314,116 @@ TEST_F(ResultWindowFlow, OpensOnTheRequestedTab)
     ASSERT_FALSE(shown.empty());
     for (const fs::path& path : shown)
         EXPECT_EQ(path.extension(), shown.begin()->extension()) << path;
+}
+
+// Return in the find field goes on from the row the user is on to the next
+// name that matches, and from the last one round to the first.
+TEST_F(ResultWindowFlow, FindingAgainMovesOnToTheNextMatchAndWrapsRound)
+{
+    writeTree(3);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    KZFoundItemsModel* model = outline(KZTag::allDuplicates)->foundModel();
+    // Every row matches "FILE": the groups, each followed by its members.
+    std::vector<KZListRow> rows;
+    for (int g = 0; g < model->rowCount(); ++g) {
+        const QModelIndex group = model->index(g, 0);
+        rows.push_back(model->rowAt(group));
+        for (int m = 0; m < model->rowCount(group); ++m)
+            rows.push_back(model->rowAt(model->index(m, 0, group)));
+    }
+    ASSERT_EQ(rows.size(), 9u);
+    const auto findAgain = [&] {
+        const QList<KZListRow> before = view->selectedRows();
+        QTest::keyClick(window->findFld(), Qt::Key_Return);
+        EXPECT_TRUE(kztest::processEventsUntil([&] { return view->selectedRows() != before; }));
+        const QList<KZListRow> selected = view->selectedRows();
+        return selected.size() == 1 ? std::optional<KZListRow>(selected.first()) : std::nullopt;
+    };
+    QTest::keyClicks(window->findFld(), u"FILE"_s);
+    for (std::size_t step = 0; step < rows.size(); ++step)
+        EXPECT_EQ(findAgain(), rows[step]) << "step " << step;
+    EXPECT_EQ(findAgain(), rows.front()) << "round to the top";
+
+    // A row the user picks is where the next find starts.
+    const QModelIndex lastGroup = model->index(model->rowCount() - 1, 0);
+    view->selectionModel()->setCurrentIndex(lastGroup, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    EXPECT_EQ(findAgain(), rows[rows.size() - 2]);
+    EXPECT_EQ(beeps, 0);
+}
+
+// Open and Show in Folder on a desktop without a file manager on the bus or
+// without xdg-open: each goes on to the next program, and when none can
+// open the item an alert names it.
+TEST_F(ResultWindowFlow, OpenAndShowInFolderFallBackAndSayWhenNothingOpens)
+{
+    writeTree(2);
+    desktopWorkspace = true;
+    auto alerts = std::make_shared<kztest::ScriptedPresenter>();
+    const auto shownAlerts = KZErrorDelegate::sharedControl().presenter();
+    KZErrorDelegate::sharedControl().setPresenter(alerts);
+    std::vector<std::pair<QString, fs::path>> tried;
+    bool xdgOpens = false;
+    bool servicesOpen = true;
+    int fileManagerAsked = 0;
+    const auto record = [&tried](const char* program, const QUrl& url) {
+        tried.emplace_back(QString::fromLatin1(program), fs::path(QFile::encodeName(url.toLocalFile()).toStdString()));
+    };
+    const KZDesktopOpener::Launchers previous = KZDesktopOpener::setLaunchers(
+        {[&](const QUrl& url) { return record("xdg-open", url), xdgOpens; },
+         [&](const QUrl& url) { return record("services", url), servicesOpen; }});
+    KZWorkspace::setFileManagerReveal([&](const QStringList&, const std::function<void(bool)>& shown) {
+        ++fileManagerAsked;
+        shown(false);
+    });
+    const auto restore = qScopeGuard([previous, shownAlerts] {
+        KZDesktopOpener::setLaunchers(previous);
+        KZWorkspace::setFileManagerReveal({});
+        KZErrorDelegate::sharedControl().setPresenter(shownAlerts);
+    });
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    const QModelIndex group = view->model()->index(0, 0);
+    view->expand(group);
+    const QModelIndex member = view->model()->index(0, 0, group);
+    view->selectionModel()->select(member, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const KZFoundItemRef item = outline(KZTag::allDuplicates)->foundModel()->rowAt(member).item;
+    ASSERT_TRUE(item);
+    const QString name = QString::fromStdString(item->path().filename().string());
+    QAction* openItem = window->listCommandItem(KZResultMenus::openTag);
+    QAction* revealItem = window->listCommandItem(KZResultMenus::revealTag);
+    window->validateMenus();
+    ASSERT_TRUE(openItem->isEnabled() && revealItem->isEnabled());
+    using Tried = std::vector<std::pair<QString, fs::path>>;
+
+    // No xdg-open: Qt's desktop services open the file.
+    openItem->trigger();
+    EXPECT_EQ(tried, (Tried{{u"xdg-open"_s, item->path()}, {u"services"_s, item->path()}}));
+    EXPECT_EQ(alerts->shown(), 0u);
+    // Nothing opens it: the user is told which file.
+    tried.clear();
+    servicesOpen = false;
+    openItem->trigger();
+    EXPECT_EQ(tried.size(), 2u);
+    ASSERT_EQ(alerts->shown(), 1u);
+    EXPECT_TRUE(alerts->calls.back().alert.messageText.contains(name));
+
+    // No file manager on the bus: xdg-open opens the folder.
+    tried.clear();
+    xdgOpens = true;
+    revealItem->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !tried.empty(); }));
+    EXPECT_EQ(fileManagerAsked, 1);
+    EXPECT_EQ(tried, (Tried{{u"xdg-open"_s, item->path().parent_path()}}));
+    EXPECT_EQ(alerts->shown(), 1u);
+    // Nothing shows the folder either.
+    tried.clear();
+    xdgOpens = false;
+    revealItem->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return alerts->shown() == 2; }));
+    EXPECT_EQ(tried.size(), 2u);
+    EXPECT_TRUE(alerts->calls.back().alert.messageText.contains(name));
+    EXPECT_EQ(beeps, 0);
 }
 
 // Show in Folder, Open and Mark in the window's menus act on the selection
