@@ -96,7 +96,7 @@ TEST_F(InterfaceUtilitiesTest, PanelConfiguration)
           {QStringLiteral("canCreateDirectories"), true},
           {QStringLiteral("prompt"), QStringLiteral("ask_add_location")}},
          {QStringLiteral("photoslibrary"), QStringLiteral("savedSearch")}, true, true,
-         QStringLiteral("Choose the folders whose copies are to be marked")},
+         QStringLiteral("Choose the folder whose copies are to be marked")},
         {{{QStringLiteral("prompt"), QStringLiteral("no_such_prompt")}}, {QStringLiteral("photoslibrary")}, false, false,
          {}},
     };
