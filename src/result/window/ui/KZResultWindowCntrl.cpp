@@ -41,6 +41,7 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -962,6 +963,16 @@ void KZResultWindowCntrl::closeEvent(QCloseEvent* event)
     if (KZPreviewPanel::isOpen())
         KZPreviewPanel::shared().close();
     QMainWindow::closeEvent(event);
+}
+
+void KZResultWindowCntrl::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    // New Search and Search Again take the window off screen before the
+    // transition back; the panel previewing its items goes first, not left
+    // over the search window. A window the user minimised keeps it.
+    if (!event->spontaneous() && KZPreviewPanel::isOpen())
+        KZPreviewPanel::shared().close();
 }
 
 bool KZResultWindowCntrl::event(QEvent* e)

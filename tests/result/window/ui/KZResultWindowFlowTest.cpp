@@ -395,6 +395,42 @@ TEST_F(ResultWindowFlow, QuickLookShowsTheSelectionOfTheTabOnScreen)
     EXPECT_FALSE(KZPreviewPanel::isOpen());
 }
 
+// Up and Down in the panel move the list's selection, as they would in the
+// list, and the panel follows; with one row selected too, where the panel
+// has nothing of its own to step through.
+TEST_F(ResultWindowFlow, QuickLookArrowsMoveTheListSelection)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    KZFoundItemsModel* model = outline(KZTag::allDuplicates)->foundModel();
+    ASSERT_GE(model->rowCount(), 3);
+    const auto firstOf = [&](int row) { return model->rowAt(model->index(row, 0)).group->items().first(); };
+    view->setCurrentIndex(model->index(0, 0));
+    ASSERT_EQ(view->selectionModel()->selectedRows().size(), 1);
+    window->validateMenus();
+    window->quickLookItem()->trigger();
+    KZPreviewPanel& panel = KZPreviewPanel::shared();
+    const auto shows = [&](const KZFoundItemRef& item) {
+        return kztest::processEventsUntil([&] { return panel.currentItem() && panel.currentItem()->item() == item; });
+    };
+    ASSERT_TRUE(shows(firstOf(0)));
+
+    QTest::keyClick(&panel, Qt::Key_Down);
+    EXPECT_EQ(view->currentIndex().row(), 1);
+    EXPECT_EQ(view->selectionModel()->selectedRows(), QModelIndexList{model->index(1, 0)});
+    EXPECT_TRUE(shows(firstOf(1)));
+    QTest::keyClick(&panel, Qt::Key_Down);
+    EXPECT_TRUE(shows(firstOf(2)));
+    QTest::keyClick(&panel, Qt::Key_Up);
+    EXPECT_EQ(view->currentIndex().row(), 1);
+    EXPECT_TRUE(shows(firstOf(1)));
+    EXPECT_TRUE(KZPreviewPanel::isOpen());
+    EXPECT_EQ(beeps, 0);
+    QTest::keyClick(&panel, Qt::Key_Escape);
+    EXPECT_FALSE(KZPreviewPanel::isOpen());
+}
+
 // Answers each file panel with the next scripted path, and its check box
 // with `checkBox`.
 class ScriptedSavePanels : public KZFileDialogPresenter {
