@@ -46,6 +46,7 @@
 #include "settings/KZTags.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -393,6 +394,40 @@ TEST_F(ResultWindowFlow, QuickLookShowsTheSelectionOfTheTabOnScreen)
     window->validateMenus();
     quickLook->trigger();
     EXPECT_FALSE(KZPreviewPanel::isOpen());
+}
+
+// The result shown the moment the search ends: the tab is on screen before
+// its list is built, and shows the list once it is, not "no duplicates".
+TEST_F(ResultWindowFlow, AListBuiltAfterTheWindowShowsComesOnScreen)
+{
+    writeTree(4);
+    const QVariantMap info = searchFor(root);
+    // The tabs' lists start only once the window is up.
+    kztest::Gate shown;
+    platform::Subscription hold = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::startToShowItems, platform::bundleIdentifier(), [&shown](const platform::Notification&) {
+            if (!platform::isMainThread())
+                shown.wait();
+        });
+    const auto release = qScopeGuard([&] { shown.open(); });
+    KZResultWindowCntrl::Services services;
+    services.askToClose = [] { return true; };
+    window = std::make_unique<KZResultWindowCntrl>(services);
+    window->resize(1000, 640);
+    window->initializeResultWithInfo(info);
+    window->showWindowWithTabTag(KZTag::allDuplicates);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        KZResultOutlineCntrl* shownOutline = outline(KZTag::allDuplicates);
+        return window->isVisible() && shownOutline && shownOutline->view()->isVisible();
+    }));
+    QTest::qWait(50);
+    EXPECT_EQ(outline(KZTag::allDuplicates)->foundModel()->rowCount(), 0) << "the list came before the window";
+    shown.open();
+    EXPECT_TRUE(kztest::processEventsUntil([&] {
+        return outline(KZTag::allDuplicates)->foundModel()->rowCount() == 4 &&
+               !outline(KZTag::allDuplicates)->emptyView()->isVisible();
+    }));
+    EXPECT_EQ(listed(KZTag::allDuplicates).size(), contents.size());
 }
 
 // Up and Down in the panel move the list's selection, as they would in the
