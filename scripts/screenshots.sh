@@ -629,6 +629,18 @@ if selected result-save; then
   fi
 fi
 
+# The result window behind the Save dialog: inactive, and painted as before.
+state result-save-dialog again "$TREE" <<'STEPS'
+$OPEN_RESULT
+click expandAllBtn
+wait 800
+menu save
+waitfor fileNameEdit
+wait 1200
+shot $SHOTS/result-save-dialog.png resultWindow
+quit
+STEPS
+
 # The file saved above, opened as the program is handed it: the same tab,
 # source row, selection and marks come back in the result window.
 state result-reopen again "$TREE-saved.maravex" <<'STEPS'

@@ -151,11 +151,20 @@ void KZFoundListBuilder::buildOne(KZTabTag tag)
     qint16 pending = listsToRefresh_.load();
     while (pending > 0 && !listsToRefresh_.compare_exchange_weak(pending, static_cast<qint16>(pending - 1))) {
     }
-    if (pending == 1)
+    if (pending == 1) {
         context_.workers->onMainLater([this] {
             if (context_.isVisible())
                 context_.showList(false);
         });
+    } else if (pending <= 0 && tag == context_.currentTag()) {
+        // The tab may have come on screen before its list was stored (the
+        // result shown the moment the search ends): it showed no list then,
+        // and is given this one now.
+        context_.workers->onMainLater([this, tag] {
+            if (context_.isVisible() && tag == context_.currentTag())
+                context_.showList(false);
+        });
+    }
 }
 
 void KZFoundListBuilder::listDidBuild()

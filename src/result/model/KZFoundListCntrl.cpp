@@ -253,8 +253,18 @@ void KZFoundListCntrl::updateList(bool restoreScroll)
 {
     if (!isVisible()) {
         // A hidden tab's outline holds no rows.
-        if (!currArray_)
+        if (!currArray_) {
+            // A source row chosen meanwhile (a reopened result's saved row)
+            // waits for nothing: its list is handed over when the tab shows,
+            // and its row must not spin until then, or for good.
+            if (restoreScroll) {
+                const quint64 tag = currentTag_.load();
+                center().post(KZNotification::KZStopProgressIndicator,
+                              platform::NotificationObject::number(static_cast<qint64>(tag)),
+                              {{QStringLiteral("tag"), QVariant::fromValue(tag)}});
+            }
             return;
+        }
         currArray_.reset();
     } else {
         currArray_ = currentArray();

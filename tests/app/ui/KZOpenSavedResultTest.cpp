@@ -20,10 +20,13 @@
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZResultSourceTableCellView.h"
+#include "result/window/ui/KZResultSourcesListCntrl.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZTags.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QRegularExpression>
 #include <QTest>
@@ -356,4 +359,38 @@ TEST_F(OpenSavedResult, TheSavedSourceRowIsShownAgain)
     auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(app->resultWindowCntrl()->resultCntrl()->itemsTypeCntrl(3));
     ASSERT_TRUE(tab && tab->foundListCntrl());
     EXPECT_EQ(tab->foundListCntrl()->nsCurrSelectedSourceTag(), markedRow);
+}
+
+// The saved source row's list comes up, and the row's spinner stops with it;
+// so does the spinner of a row chosen afterwards.
+TEST_F(OpenSavedResult, TheSavedSourceRowsSpinnerStops)
+{
+    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+    const quint64 markedRow = KZTag::markedItemsRowBase + 3;
+    saved.leftSide[3].selection = markedRow;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << KZSavedResultFormat::encode(saved).toStdString();
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(app->resultWindowCntrl()->resultCntrl()->itemsTypeCntrl(3));
+    ASSERT_TRUE(tab);
+    auto* sources = dynamic_cast<KZResultSourcesListCntrl*>(tab->sourcesListCntrl());
+    ASSERT_TRUE(sources);
+    const auto spinning = [&] {
+        std::vector<int> rows;
+        for (int row = 0; sources->cellAt(row); ++row)
+            if (sources->cellAt(row)->spinning()->isAnimating())
+                rows.push_back(row);
+        return rows;
+    };
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return tab->foundListCntrl()->nsCurrSelectedSourceTag() == markedRow; }, 5s));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return spinning().empty(); }, 5s)) << spinning().size() << " rows spin";
+
+    // Another row: its spinner stops too, and the first one stays still.
+    auto* table = qobject_cast<QAbstractItemView*>(sources->view());
+    ASSERT_TRUE(table);
+    table->selectionModel()->setCurrentIndex(table->model()->index(0, 0),
+                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return tab->foundListCntrl()->nsCurrSelectedSourceTag() == 3; }, 5s));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return spinning().empty(); }, 5s));
 }

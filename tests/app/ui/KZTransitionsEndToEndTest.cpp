@@ -14,6 +14,11 @@
 #include "platform/UserDefaults.h"
 #include "services/ui/KZWindowPlacement.h"
 #include "preferences/KZURLOpener.h"
+#include "result/window/ui/KZFoundItemsModel.h"
+#include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "result/window/ui/KZPreviewPanel.h"
+#include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
@@ -102,6 +107,16 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
         EXPECT_GE(at.left(), available.left());
         EXPECT_LE(at.bottom(), available.bottom());
 
+        // The preview panel open on a row: New Search takes it away with the
+        // result window, not leaving it over the search window.
+        KZResultWindowCntrl* resultCntrl = app.resultWindowCntrl();
+        KZResultOutlineCntrl* outline = resultCntrl->outlineOfTab(resultCntrl->currSelectedTabTag());
+        ASSERT_TRUE(outline && outline->foundModel()->rowCount() > 0);
+        outline->foundListView()->setCurrentIndex(outline->foundModel()->index(0, 0));
+        resultCntrl->validateMenus();
+        resultCntrl->quickLookItem()->trigger();
+        ASSERT_TRUE(KZPreviewPanel::isOpen());
+
         result->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(result));
         app.newSearchAction();
@@ -116,6 +131,7 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
                                 << recorder.posts.size();
         EXPECT_FALSE(result->isVisible());
         EXPECT_FALSE(progressWindow->isVisible());
+        EXPECT_FALSE(KZPreviewPanel::isOpen());
         EXPECT_EQ(recorder.posts,
                   (std::vector<QString>{KZNotification::flipAnimationDidEnd, KZNotification::newSearchProgressTerminated,
                                         KZNotification::openAnimationDidTerminate,

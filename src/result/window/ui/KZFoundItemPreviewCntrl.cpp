@@ -9,6 +9,7 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QKeyEvent>
@@ -268,6 +269,18 @@ KZPreviewItemRef KZFoundItemPreviewCntrl::previewItemAt(int index) const
     return index >= 0 && index < itemsCollection_.size() ? itemsCollection_.at(index) : nullptr;
 }
 
+bool KZFoundItemPreviewCntrl::previewPanelKeyPress(const QKeyEvent& event)
+{
+    if (!keyView_ || event.type() != QEvent::KeyPress)
+        return false;
+    // The list moves its selection as if it had the key; the new selection
+    // reaches the panel through this pane.
+    QKeyEvent forwarded(QEvent::KeyPress, event.key(), event.modifiers(), event.text(), event.isAutoRepeat(),
+                        event.count());
+    QApplication::sendEvent(keyView_.data(), &forwarded);
+    return true;
+}
+
 void KZFoundItemPreviewCntrl::showAppropriateView(bool has)
 {
     if (emptyPreviewFld_->isHidden() == has)
@@ -306,6 +319,11 @@ double KZFoundItemPreviewCntrl::widestText(const KZPreviewItem& item)
 
 QSize KZFoundItemPreviewCntrl::itemSize(int index)
 {
+    return itemSize(index, scrollArea_->viewport()->size());
+}
+
+QSize KZFoundItemPreviewCntrl::itemSize(int index, QSizeF pane)
+{
     const KZPreviewItemRef item = previewItemAt(index);
     if (!item)
         return QSize(KZPreviewGeometry::minCardSide, KZPreviewGeometry::minCardSide);
@@ -313,7 +331,7 @@ QSize KZFoundItemPreviewCntrl::itemSize(int index)
     KZPreviewGeometry::CardInput input;
     input.kind = item->kind();
     input.vertical = splitIsVertical_;
-    input.pane = scrollArea_->size();
+    input.pane = pane;
     input.inset = {sectionInset, sectionInset, sectionInset, sectionInset};
     if (input.kind == KZPreviewItem::Kind::Image) {
         const QSize pixels = item->pixelSize();
@@ -343,16 +361,33 @@ void KZFoundItemPreviewCntrl::scheduleRelayout()
 
 void KZFoundItemPreviewCntrl::relayout()
 {
-    if (!viewGuard_)
+    if (!viewGuard_ || inRelayout_)
         return;
-    QList<QSize> sizes;
-    sizes.reserve(itemsCollection_.size());
-    for (int i = 0; i < itemsCollection_.size(); ++i)
-        sizes.append(itemSize(i));
-    const QSizeF pane = scrollArea_->size();
-    const KZPreviewGeometry::Flow flow =
-        KZPreviewGeometry::flow(sizes, splitIsVertical_, pane, {sectionInset, sectionInset, sectionInset, sectionInset},
-                                cardSpacing);
+    inRelayout_ = true;
+    const KZPreviewGeometry::Insets inset{sectionInset, sectionInset, sectionInset, sectionInset};
+    const auto flowIn = [&](QSizeF pane) {
+        QList<QSize> sizes;
+        sizes.reserve(itemsCollection_.size());
+        for (int i = 0; i < itemsCollection_.size(); ++i)
+            sizes.append(itemSize(i, pane));
+        return KZPreviewGeometry::flow(sizes, splitIsVertical_, pane, inset, cardSpacing);
+    };
+    // The cards are sized to the part of the pane the scroll bar leaves
+    // free. Whether the bar shows is settled here, from the cards at the
+    // pane's full size: cards made narrower for the bar may fit without it,
+    // and a bar left to come and go would resize them back and forth.
+    const QSizeF full = scrollArea_->maximumViewportSize();
+    KZPreviewGeometry::Flow flow = flowIn(full);
+    const bool overflows =
+        splitIsVertical_ ? flow.contentSize.height() > full.height() : flow.contentSize.width() > full.width();
+    const Qt::ScrollBarPolicy policy = overflows ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    if (splitIsVertical_)
+        scrollArea_->setVerticalScrollBarPolicy(policy);
+    else
+        scrollArea_->setHorizontalScrollBarPolicy(policy);
+    const QSizeF pane = scrollArea_->viewport()->size();
+    if (pane != full)
+        flow = flowIn(pane);
     // Only one direction scrolls: the other fits the pane.
     QSize content = flow.contentSize.toSize();
     if (splitIsVertical_)
@@ -367,6 +402,7 @@ void KZFoundItemPreviewCntrl::relayout()
         frames_.append(QRect(int(up.x()), int(top), int(up.width()), int(up.height())));
     }
     canvas_->resize(content);
+    inRelayout_ = false;
     syncCards();
 }
 
@@ -455,8 +491,10 @@ bool KZFoundItemPreviewCntrl::eventFilter(QObject* watched, QEvent* event)
 
 void KZFoundItemPreviewCntrl::updateScrollDirection()
 {
-    scrollArea_->setVerticalScrollBarPolicy(splitIsVertical_ ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-    scrollArea_->setHorizontalScrollBarPolicy(splitIsVertical_ ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+    // The scrolling direction's bar is shown by relayout(), when the cards
+    // need it.
+    scrollArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 void KZFoundItemPreviewCntrl::switchPositionSplitView()

@@ -73,7 +73,8 @@ public:
     QList<KZPreview*> cards() const;
     KZPreview* cardForItem(const KZPreviewItem* item) const { return cards_.value(item); }
     int liveCardCount() const { return int(cards_.size()); }
-    // The size of the card at `index` of the collection.
+    // The size of the card at `index` of the collection, in the part of the
+    // pane the scroll bar leaves free.
     QSize itemSize(int index);
     // The widest of an item's information lines, in the system font at 12.
     double widestText(const KZPreviewItem& item);
@@ -89,11 +90,13 @@ public:
     // KZPreviewPanelDataSource
     int numberOfPreviewItems() const override { return int(itemsCollection_.size()); }
     KZPreviewItemRef previewItemAt(int index) const override;
+    bool previewPanelKeyPress(const QKeyEvent& event) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QSize itemSize(int index, QSizeF pane);
     void applyUpdate(const KZPreviewItems& items);
     void updateCollectionViewItems(KZPreviewItems newItems);
     void reloadCollection();
@@ -125,6 +128,7 @@ private:
     bool qlPanelIsVisible_ = false;
     bool splitIsVertical_ = false;
     bool relayoutQueued_ = false;
+    bool inRelayout_ = false;
     double exifDescrptionWidth_ = 0;
     double tagDescrptionWidth_ = 0;
     QHash<QString, double> textWidths_;

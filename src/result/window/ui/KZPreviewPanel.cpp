@@ -324,16 +324,23 @@ void KZPreviewPanel::keyPressEvent(QKeyEvent* event)
         close();
         return;
     case Qt::Key_Left:
-    case Qt::Key_Up:
         setCurrentPreviewItemIndex(current_ - 1);
         return;
     case Qt::Key_Right:
-    case Qt::Key_Down:
         setCurrentPreviewItemIndex(current_ + 1);
         return;
     default:
-        QWidget::keyPressEvent(event);
+        break;
     }
+    if (source_ && sourceGuard_ && source_->previewPanelKeyPress(*event))
+        return;
+    // Without a list behind it the panel steps through its own items.
+    if (event->key() == Qt::Key_Up)
+        setCurrentPreviewItemIndex(current_ - 1);
+    else if (event->key() == Qt::Key_Down)
+        setCurrentPreviewItemIndex(current_ + 1);
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void KZPreviewPanel::closeEvent(QCloseEvent* event)

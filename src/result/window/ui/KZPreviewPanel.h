@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
 class QToolButton;
@@ -16,13 +17,18 @@ public:
     virtual ~KZPreviewPanelDataSource() = default;
     virtual int numberOfPreviewItems() const = 0;
     virtual KZPreviewItemRef previewItemAt(int index) const = 0;
+    // A key pressed in the panel that moves through the list (Up, Down and
+    // the other keys of the list); true when the source passed it to its
+    // list, whose new selection then comes back to the panel.
+    virtual bool previewPanelKeyPress(const QKeyEvent&) { return false; }
 };
 
 // The program's one preview panel (Space, or File > Quick Look): the items
 // of its data source shown large, one at a time: pictures decoded off the
 // GUI thread at the panel's size, text files as plain text, anything else
-// as its large icon with its facts. The arrow keys move through the items,
-// Space and Esc close it. Opening and closing post
+// as its large icon with its facts. Left and Right move through the items,
+// the other keys move the selection of the list the items come from (the
+// panel follows it), Space and Esc close it. Opening and closing post
 // "quickLookWindowVisibilityWillChange" {isVisible, qlPanel}; the preview
 // pane of the tab on screen then makes itself the data source. Main thread
 // only.

@@ -43,6 +43,7 @@
 #include <QDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -972,6 +973,16 @@ void KZResultWindowCntrl::closeEvent(QCloseEvent* event)
     if (KZPreviewPanel::isOpen())
         KZPreviewPanel::shared().close();
     QMainWindow::closeEvent(event);
+}
+
+void KZResultWindowCntrl::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    // New Search and Search Again take the window off screen before the
+    // transition back; the panel previewing its items goes first, not left
+    // over the search window. A window the user minimised keeps it.
+    if (!event->spontaneous() && KZPreviewPanel::isOpen())
+        KZPreviewPanel::shared().close();
 }
 
 bool KZResultWindowCntrl::event(QEvent* e)

@@ -480,3 +480,36 @@ TEST_F(PreviewOfAList, SelectingEveryRowOfALongListBuildsOnlyTheCardsInView)
     EXPECT_NE(pane->cardForItem(pane->itemsCollection().last().get()), nullptr);
     EXPECT_LT(pane->liveCardCount(), 20);
 }
+
+// Cards beside the list fit the part of the pane the scroll bar leaves,
+// with the same margin on both sides; cards under it, the part above the
+// bar. A bar that would not be needed by cards at the full size never shows.
+TEST_F(PreviewOfAList, CardsStayClearOfTheScrollBar)
+{
+    make(40);
+    QScrollArea* area = pane->collectionView();
+    select({1});
+    EXPECT_FALSE(area->verticalScrollBar()->isVisible());
+    ASSERT_EQ(pane->cards().size(), 1);
+    EXPECT_EQ(pane->cards().first()->geometry().right(), area->viewport()->width() - 1 - 10);
+
+    outline->foundListView()->selectAll();
+    settle();
+    ASSERT_TRUE(area->verticalScrollBar()->isVisible());
+    const int free = area->viewport()->width();
+    ASSERT_LT(free, area->width());
+    for (KZPreview* card : pane->cards()) {
+        EXPECT_EQ(card->x(), 10);
+        EXPECT_EQ(card->geometry().right(), free - 1 - 10);
+    }
+
+    defaults->setValue(KZDefaultsKey::list_splitView_is_vertical, false);
+    platform::NotificationCenter::defaultCenter().post(KZNotification::switchPositionSplitView,
+                                                       platform::bundleIdentifier());
+    pane->view()->resize(700, 300);
+    settle();
+    ASSERT_TRUE(area->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(area->verticalScrollBar()->isVisible());
+    for (KZPreview* card : pane->cards())
+        EXPECT_EQ(card->geometry().bottom(), area->viewport()->height() - 1 - 10);
+}

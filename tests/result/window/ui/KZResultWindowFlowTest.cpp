@@ -50,6 +50,7 @@
 #include "settings/KZTags.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -508,6 +509,76 @@ TEST_F(ResultWindowFlow, QuickLookShowsTheSelectionOfTheTabOnScreen)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.currentItem() && panel.currentItem()->item() == inOther; }));
     window->validateMenus();
     quickLook->trigger();
+    EXPECT_FALSE(KZPreviewPanel::isOpen());
+}
+
+// The result shown the moment the search ends: the tab is on screen before
+// its list is built, and shows the list once it is, not "no duplicates".
+TEST_F(ResultWindowFlow, AListBuiltAfterTheWindowShowsComesOnScreen)
+{
+    writeTree(4);
+    const QVariantMap info = searchFor(root);
+    // The tabs' lists start only once the window is up.
+    kztest::Gate shown;
+    platform::Subscription hold = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::startToShowItems, platform::bundleIdentifier(), [&shown](const platform::Notification&) {
+            if (!platform::isMainThread())
+                shown.wait();
+        });
+    const auto release = qScopeGuard([&] { shown.open(); });
+    KZResultWindowCntrl::Services services;
+    services.askToClose = [] { return true; };
+    window = std::make_unique<KZResultWindowCntrl>(services);
+    window->resize(1000, 640);
+    window->initializeResultWithInfo(info);
+    window->showWindowWithTabTag(KZTag::allDuplicates);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        KZResultOutlineCntrl* shownOutline = outline(KZTag::allDuplicates);
+        return window->isVisible() && shownOutline && shownOutline->view()->isVisible();
+    }));
+    QTest::qWait(50);
+    EXPECT_EQ(outline(KZTag::allDuplicates)->foundModel()->rowCount(), 0) << "the list came before the window";
+    shown.open();
+    EXPECT_TRUE(kztest::processEventsUntil([&] {
+        return outline(KZTag::allDuplicates)->foundModel()->rowCount() == 4 &&
+               !outline(KZTag::allDuplicates)->emptyView()->isVisible();
+    }));
+    EXPECT_EQ(listed(KZTag::allDuplicates).size(), contents.size());
+}
+
+// Up and Down in the panel move the list's selection, as they would in the
+// list, and the panel follows; with one row selected too, where the panel
+// has nothing of its own to step through.
+TEST_F(ResultWindowFlow, QuickLookArrowsMoveTheListSelection)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    KZFoundItemsModel* model = outline(KZTag::allDuplicates)->foundModel();
+    ASSERT_GE(model->rowCount(), 3);
+    const auto firstOf = [&](int row) { return model->rowAt(model->index(row, 0)).group->items().first(); };
+    view->setCurrentIndex(model->index(0, 0));
+    ASSERT_EQ(view->selectionModel()->selectedRows().size(), 1);
+    window->validateMenus();
+    window->quickLookItem()->trigger();
+    KZPreviewPanel& panel = KZPreviewPanel::shared();
+    const auto shows = [&](const KZFoundItemRef& item) {
+        return kztest::processEventsUntil([&] { return panel.currentItem() && panel.currentItem()->item() == item; });
+    };
+    ASSERT_TRUE(shows(firstOf(0)));
+
+    QTest::keyClick(&panel, Qt::Key_Down);
+    EXPECT_EQ(view->currentIndex().row(), 1);
+    EXPECT_EQ(view->selectionModel()->selectedRows(), QModelIndexList{model->index(1, 0)});
+    EXPECT_TRUE(shows(firstOf(1)));
+    QTest::keyClick(&panel, Qt::Key_Down);
+    EXPECT_TRUE(shows(firstOf(2)));
+    QTest::keyClick(&panel, Qt::Key_Up);
+    EXPECT_EQ(view->currentIndex().row(), 1);
+    EXPECT_TRUE(shows(firstOf(1)));
+    EXPECT_TRUE(KZPreviewPanel::isOpen());
+    EXPECT_EQ(beeps, 0);
+    QTest::keyClick(&panel, Qt::Key_Escape);
     EXPECT_FALSE(KZPreviewPanel::isOpen());
 }
 
