@@ -15,11 +15,14 @@
 
 #include "platform/Bookmark.h"
 #include "platform/NotificationCenter.h"
+#include "platform/OpenedFiles.h"
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZUndoFile.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
+#include "resultfiles/KZSavedResultFormat.h"
 #include "services/KZDesktopOpener.h"
 #include "services/KZErrorDelegate.h"
 #include "services/ui/KZMenuSet.h"
@@ -37,8 +40,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -271,6 +276,54 @@ TEST_F(KZMaravexAppTest, HandedFoldersBecomeSourcesAndSavedResultsSayTheyCannotO
     // with it was not added.
     EXPECT_TRUE(view->sourcesCntrl().sources().empty());
     EXPECT_FALSE(app->routing().openURL().has_value());
+}
+
+// What a file manager does with a saved result: it starts the program again
+// with the file, and that start hands it to the running program.
+TEST_F(KZMaravexAppTest, ASavedResultHandedByALaterStartOpensInTheResultWindow)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    const fs::path a = dir.write("tree/a.txt", std::string(3000, 'a'));
+    const fs::path b = dir.write("tree/copy/a.txt", std::string(3000, 'a'));
+    KZSavedResult saved;
+    for (const fs::path& path : {a, b}) {
+        KZSavedItem record;
+        record.alias = platform::createBookmark(path);
+        record.groupId = 1;
+        record.countOfItemsInGroup = 2;
+        record.isMarked = path == b;
+        record.fileTypeTag = 7;
+        saved.items.push_back(record);
+    }
+    KZSavedSource source;
+    source.alias = platform::createBookmark(dir / "tree");
+    source.wasSearched = true;
+    saved.sources = {source};
+    const fs::path file = dir / "result.maravex";
+    std::ofstream(file, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+
+    platform::OpenedFiles running(dir / "maravex.socket");
+    ASSERT_EQ(running.start({}), platform::OpenedFiles::Role::Primary);
+    running.setHandler([this](const std::vector<fs::path>& paths) { app->openFiles(paths); });
+    std::atomic<bool> done{false};
+    auto role = platform::OpenedFiles::Role::Alone;
+    std::thread later([&] {
+        platform::OpenedFiles second(dir / "maravex.socket");
+        role = second.start({file}, 5000);
+        done = true;
+    });
+    kztest::processEventsUntil([&] { return done.load(); }, std::chrono::seconds(10));
+    later.join();
+    ASSERT_EQ(role, platform::OpenedFiles::Role::HandedOver);
+
+    // Right after launch the opening waits for the search window to settle.
+    clock->advance(5.0);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(presenter->questions.isEmpty());
+    ASSERT_EQ(app->windowCntrl()->searchView()->sourcesCntrl().sources().size(), 1u);
+    EXPECT_EQ(app->windowCntrl()->searchView()->sourcesCntrl().sources().front()->path(), dir / "tree");
 }
 
 TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)
