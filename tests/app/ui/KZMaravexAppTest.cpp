@@ -16,6 +16,8 @@
 #include "platform/Bookmark.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OpenedFiles.h"
+#include "platform/Paths.h"
+#include "platform/Resources.h"
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
@@ -324,6 +326,38 @@ TEST_F(KZMaravexAppTest, ASavedResultHandedByALaterStartOpensInTheResultWindow)
     EXPECT_TRUE(presenter->questions.isEmpty());
     ASSERT_EQ(app->windowCntrl()->searchView()->sourcesCntrl().sources().size(), 1u);
     EXPECT_EQ(app->windowCntrl()->searchView()->sourcesCntrl().sources().front()->path(), dir / "tree");
+}
+
+TEST_F(KZMaravexAppTest, TheManualIsBuiltWithTheResourcesAndOpenedFromTheHelpMenu)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    const fs::path manual = platform::resourcePath("User Manual.pdf");
+    ASSERT_FALSE(manual.empty()) << "the build writes the manual into the resources";
+    std::ifstream in(manual, std::ios::binary);
+    const std::string pdf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+    std::size_t pages = 0;
+    for (std::size_t at = pdf.find("/Type /Page"); at != std::string::npos; at = pdf.find("/Type /Page", at + 1))
+        pages += pdf.compare(at, 12, "/Type /Pages") != 0;
+    EXPECT_GE(pages, 5u) << "a manual of every window, not a stub";
+
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    EXPECT_TRUE(menuItem("manual")->isEnabled());
+    opened.clear();
+    menuItem("manual")->trigger();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(platform::pathText(manual)));
+
+    // Without the file the item offers nothing to open.
+    kztest::TempDir elsewhere;
+    platform::setResourceDirectory(elsewhere.path());
+    const auto restore = qScopeGuard([] { platform::setResourceDirectory({}); });
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    EXPECT_FALSE(menuItem("manual")->isEnabled());
+    opened.clear();
+    app->helpMenuAction(KZMaravexApp::ManualTag);
+    EXPECT_TRUE(opened.empty());
 }
 
 TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)
