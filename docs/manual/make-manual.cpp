@@ -78,6 +78,13 @@ int main(int argc, char** argv)
     // finds the system's fonts.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A build machine has no session: Qt's notes about the missing runtime
+    // folder would read like a fault in the build's output.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtDebugMsg || type == QtInfoMsg || message.startsWith(QLatin1String("QStandardPaths:")))
+            return;
+        std::fprintf(stderr, "make-manual: %s\n", qPrintable(message));
+    });
     QGuiApplication app(argc, argv);
     const QStringList args = QGuiApplication::arguments();
     if (args.size() != 3)
