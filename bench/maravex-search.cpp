@@ -5,7 +5,9 @@
 //
 // Searches the given folders (a photo library package is searched as a
 // photo library, see consolesearch::commandLineSource) and the music library
-// of an XML export with the preset criteria of the search type (or the
+// of an XML export (its pictures and its tracks are found like any file, and
+// tracks whose file is gone are named on standard error as missing tracks)
+// with the preset criteria of the search type (or the
 // criteria dictionary of FILE.plist, whose key "check_image_metadata_option"
 // set to 1 compares pictures by their pixels in this run; without it a photo
 // library's pictures are compared as the preference says, by their bytes

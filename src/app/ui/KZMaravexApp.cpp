@@ -731,6 +731,9 @@ bool KZMaravexApp::validateMenuItem(const QAction* item) const
     // Only while the Trash holds a removal that can be put back.
     if (menu == KZMenuSet::Edit && tag == RestoreTag)
         return KZRestoreList::areTherePermanentFiles(platform::homeTrashDirectory());
+    // A build or an install without the manual has nothing to open.
+    if (menu == KZMenuSet::Help && tag == ManualTag)
+        return !platform::resourcePath("User Manual.pdf").empty();
     if (menu == KZMenuSet::File && tag >= 0)
         return routing_->validateFileMenuItem(tag);
     return true;

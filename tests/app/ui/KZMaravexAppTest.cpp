@@ -15,11 +15,16 @@
 
 #include "platform/Bookmark.h"
 #include "platform/NotificationCenter.h"
+#include "platform/OpenedFiles.h"
+#include "platform/Paths.h"
+#include "platform/Resources.h"
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZUndoFile.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
+#include "resultfiles/KZSavedResultFormat.h"
 #include "services/KZDesktopOpener.h"
 #include "services/KZErrorDelegate.h"
 #include "services/ui/KZMenuSet.h"
@@ -37,8 +42,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -271,6 +278,86 @@ TEST_F(KZMaravexAppTest, HandedFoldersBecomeSourcesAndSavedResultsSayTheyCannotO
     // with it was not added.
     EXPECT_TRUE(view->sourcesCntrl().sources().empty());
     EXPECT_FALSE(app->routing().openURL().has_value());
+}
+
+// What a file manager does with a saved result: it starts the program again
+// with the file, and that start hands it to the running program.
+TEST_F(KZMaravexAppTest, ASavedResultHandedByALaterStartOpensInTheResultWindow)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    const fs::path a = dir.write("tree/a.txt", std::string(3000, 'a'));
+    const fs::path b = dir.write("tree/copy/a.txt", std::string(3000, 'a'));
+    KZSavedResult saved;
+    for (const fs::path& path : {a, b}) {
+        KZSavedItem record;
+        record.alias = platform::createBookmark(path);
+        record.groupId = 1;
+        record.countOfItemsInGroup = 2;
+        record.isMarked = path == b;
+        record.fileTypeTag = 7;
+        saved.items.push_back(record);
+    }
+    KZSavedSource source;
+    source.alias = platform::createBookmark(dir / "tree");
+    source.wasSearched = true;
+    saved.sources = {source};
+    const fs::path file = dir / "result.maravex";
+    std::ofstream(file, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+
+    platform::OpenedFiles running(dir / "maravex.socket");
+    ASSERT_EQ(running.start({}), platform::OpenedFiles::Role::Primary);
+    running.setHandler([this](const std::vector<fs::path>& paths) { app->openFiles(paths); });
+    std::atomic<bool> done{false};
+    auto role = platform::OpenedFiles::Role::Alone;
+    std::thread later([&] {
+        platform::OpenedFiles second(dir / "maravex.socket");
+        role = second.start({file}, 5000);
+        done = true;
+    });
+    kztest::processEventsUntil([&] { return done.load(); }, std::chrono::seconds(10));
+    later.join();
+    ASSERT_EQ(role, platform::OpenedFiles::Role::HandedOver);
+
+    // Right after launch the opening waits for the search window to settle.
+    clock->advance(5.0);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(presenter->questions.isEmpty());
+    ASSERT_EQ(app->windowCntrl()->searchView()->sourcesCntrl().sources().size(), 1u);
+    EXPECT_EQ(app->windowCntrl()->searchView()->sourcesCntrl().sources().front()->path(), dir / "tree");
+}
+
+TEST_F(KZMaravexAppTest, TheManualIsBuiltWithTheResourcesAndOpenedFromTheHelpMenu)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    const fs::path manual = platform::resourcePath("User Manual.pdf");
+    ASSERT_FALSE(manual.empty()) << "the build writes the manual into the resources";
+    std::ifstream in(manual, std::ios::binary);
+    const std::string pdf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+    std::size_t pages = 0;
+    for (std::size_t at = pdf.find("/Type /Page"); at != std::string::npos; at = pdf.find("/Type /Page", at + 1))
+        pages += pdf.compare(at, 12, "/Type /Pages") != 0;
+    EXPECT_GE(pages, 5u) << "a manual of every window, not a stub";
+
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    EXPECT_TRUE(menuItem("manual")->isEnabled());
+    opened.clear();
+    menuItem("manual")->trigger();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(platform::pathText(manual)));
+
+    // Without the file the item offers nothing to open.
+    kztest::TempDir elsewhere;
+    platform::setResourceDirectory(elsewhere.path());
+    const auto restore = qScopeGuard([] { platform::setResourceDirectory({}); });
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    EXPECT_FALSE(menuItem("manual")->isEnabled());
+    opened.clear();
+    app->helpMenuAction(KZMaravexApp::ManualTag);
+    EXPECT_TRUE(opened.empty());
 }
 
 TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)
