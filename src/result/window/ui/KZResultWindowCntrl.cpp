@@ -13,6 +13,7 @@
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
+#include "result/model/ui/KZResultChromeViews.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/panes/ui/KZDeadTracksCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
@@ -205,12 +206,8 @@ KZResultWindowCntrl::~KZResultWindowCntrl()
 
 void KZResultWindowCntrl::buildChrome()
 {
-    auto* central = new QWidget(this);
+    auto* central = new KZResultWindowView(this);
     central->setObjectName(QStringLiteral("resultContent"));
-    central->setAutoFillBackground(true);
-    QPalette pal = central->palette();
-    pal.setColor(QPalette::Window, QColor(236, 238, 242));
-    central->setPalette(pal);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -244,11 +241,18 @@ void KZResultWindowCntrl::buildChrome()
     selectionInfoFld_->setObjectName(QStringLiteral("selectionInfoFld"));
     selectionInfoFld_->setStyleSheet(QStringLiteral("color: #50555e;"));
     bottomLayout->addWidget(selectionInfoFld_, 1);
-    removeBtn_ = new QPushButton(localized("remove_button"), bottom);
+    // A click on the remove button while it cannot act is answered.
+    auto* removeHolder = new KZBtnSuperview(bottom);
+    removeHolder->setObjectName(QStringLiteral("removeBtnSuperview"));
+    removeHolder->setBeep([this] { beep(); });
+    auto* holderLayout = new QHBoxLayout(removeHolder);
+    holderLayout->setContentsMargins(0, 0, 0, 0);
+    removeBtn_ = new QPushButton(localized("remove_button"), removeHolder);
     removeBtn_->setObjectName(QStringLiteral("removeBtn"));
     removeBtn_->setDefault(true);
     connect(removeBtn_, &QPushButton::clicked, this, &KZResultWindowCntrl::removeAction);
-    bottomLayout->addWidget(removeBtn_);
+    holderLayout->addWidget(removeBtn_);
+    bottomLayout->addWidget(removeHolder);
     layout->addWidget(bottom);
     setCentralWidget(central);
 
