@@ -232,6 +232,12 @@ shot $SHOTS/result-on-screen.png screen
 menubar resultWindow File
 wait 600
 shot $SHOTS/result-menu-file.png screen
+menubar resultWindow View
+wait 600
+shot $SHOTS/result-menu-view.png screen
+menubar resultWindow Result
+wait 600
+shot $SHOTS/result-menu-result.png screen
 menubar resultWindow Help
 wait 600
 shot $SHOTS/result-menu-help.png screen
@@ -495,6 +501,21 @@ picture_state result-missing-tracks-fed kz_result_panes_ui_tests DeadTracksShots
 # result opens on the missing-tracks tab.
 MUSIC_HOME=$work/home-result-missing-tracks
 bench/make-media-libraries "$MUSIC_HOME" --images 10 --tracks 30 --missing 6 >/dev/null
+# Once the key window is photographed, a small window of another program
+# takes the focus, and the same window is photographed again as a window in
+# the background: its grouping and preview switches are off on this tab in
+# both, every toolbar control in the second.
+rm -f "$SHOTS/result-missing-tracks.png"
+if selected result-missing-tracks; then
+  (
+    for _ in $(seq 600); do
+      [ -s "$SHOTS/result-missing-tracks.png" ] && break
+      sleep 0.1
+    done
+    xmessage -geometry +4-0 -timeout 8 'another program'
+  ) >/dev/null 2>&1 &
+  pids+=($!)
+fi
 state result-missing-tracks again "$MUSIC_HOME/Music/iTunes" <<'STEPS'
 $START_SEARCH
 wait 2500
@@ -504,6 +525,8 @@ click resultTab100000000001
 waitfor deadTracksView
 wait 1200
 shot $SHOTS/result-missing-tracks.png resultWindow
+wait 2500
+shot $SHOTS/result-missing-tracks-inactive.png resultWindow
 quit
 STEPS
 

@@ -563,8 +563,9 @@ void KZFoundListCntrl::menuNeedsUpdate()
     KZResultMenu* menu = host_ ? host_->resultMenu() : nullptr;
     if (!menu || !isVisible())
         return;
-    if (outline_)
-        menu->setItemTitle(kMarkItem, outline_->markedMenuItemTitle());
+    // Without a selection the mark item keeps the title it had.
+    if (const QString mark = outline_ ? outline_->markedMenuItemTitle() : QString(); !mark.isEmpty())
+        menu->setItemTitle(kMarkItem, mark);
     menu->setItemTitle(kRemoveItem, context_.withTabName(QStringLiteral("remove_button_title")));
     menu->setItemTitle(kExportItem, context_.withTabName(QStringLiteral("export_menu_title")));
 }

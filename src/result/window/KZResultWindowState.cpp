@@ -2,6 +2,7 @@
 
 #include "platform/StringTable.h"
 #include "services/KZNumberUtilities.h"
+#include "settings/KZTags.h"
 
 namespace KZResultWindowState {
 
@@ -24,6 +25,17 @@ QString previewItemTitle(bool previewBeside)
 {
     return platform::localizedString(previewBeside ? QStringLiteral("preview_on_bottom")
                                                    : QStringLiteral("preview_on_right"));
+}
+
+bool toolbarItemEnabled(int tag, bool windowIsActive, bool isRemoving, quint64 tabTag)
+{
+    if (!windowIsActive || isRemoving)
+        return false;
+    if (tag == groupingToolbarTag)
+        return tabTag != KZTag::missingTracks && tabTag != KZTag::emptyFolders;
+    if (tag == previewToolbarTag)
+        return tabTag != KZTag::missingTracks;
+    return true;
 }
 
 } // namespace KZResultWindowState

@@ -14,4 +14,15 @@ QString removalUndoName(quint64 count, bool isTrashAction);
 QString groupingItemTitle(bool shownByGroup);
 QString previewItemTitle(bool previewBeside);
 
+// Tags of the toolbar's items; an item with another tag (the find field)
+// follows only the window's key state and the removal.
+inline constexpr int groupingToolbarTag = 3;
+inline constexpr int previewToolbarTag = 4;
+
+// Whether a toolbar item's control takes input: only in the key window and
+// outside a removal, and never where its switch would change nothing (the
+// missing-tracks tab has no list to group or preview, the empty-folders tab
+// nothing to group).
+bool toolbarItemEnabled(int tag, bool windowIsActive, bool isRemoving, quint64 tabTag);
+
 } // namespace KZResultWindowState

@@ -176,4 +176,35 @@ TEST(ResultWindowState, RemovalUndoNamesCountAndPlace)
     EXPECT_NE(KZResultWindowState::previewItemTitle(true), KZResultWindowState::previewItemTitle(false));
 }
 
+TEST(ResultWindowState, ToolbarItemsFollowKeyStateRemovalAndTab)
+{
+    using KZResultWindowState::toolbarItemEnabled;
+    constexpr int grouping = KZResultWindowState::groupingToolbarTag;
+    constexpr int preview = KZResultWindowState::previewToolbarTag;
+    constexpr int find = 0;
+    struct Case {
+        int tag;
+        quint64 tab;
+        bool enabled;
+    };
+    // In the key window outside a removal.
+    const Case cases[] = {
+        {grouping, 0, true},
+        {grouping, 7, true},
+        {grouping, KZTag::missingTracks, false},
+        {grouping, KZTag::emptyFolders, false},
+        {preview, 0, true},
+        {preview, KZTag::missingTracks, false},
+        {preview, KZTag::emptyFolders, true},
+        {find, KZTag::missingTracks, true},
+        {find, KZTag::emptyFolders, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(toolbarItemEnabled(c.tag, true, false, c.tab), c.enabled) << c.tag << " on " << c.tab;
+        // Nothing is enabled in a window that is not key or while removing.
+        EXPECT_FALSE(toolbarItemEnabled(c.tag, false, false, c.tab)) << c.tag << " on " << c.tab;
+        EXPECT_FALSE(toolbarItemEnabled(c.tag, true, true, c.tab)) << c.tag << " on " << c.tab;
+    }
+}
+
 } // namespace

@@ -1,4 +1,5 @@
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
+#include "result/model/ui/KZResultChromeViews.h"
 
 #include "engine/KZResultInfoKeys.h"
 #include "platform/MainThread.h"
@@ -137,6 +138,7 @@ void KZResultItemsTypeCntrl::buildResultView(const QVariantMap&)
     }
     QWidget* sourcesView = sourcesListCntrl_ && sourcesListCntrl_->view() ? sourcesListCntrl_->view() : new QWidget;
     sourcesSplit_->addWidget(sourcesView);
+    KZResultLeftView::attach(sourcesView);
 
     auto* rest = new QWidget;
     auto* restLayout = new QVBoxLayout(rest);
@@ -172,7 +174,7 @@ void KZResultItemsTypeCntrl::buildResultView(const QVariantMap&)
     listSplit_->setCollapsible(0, false);
     listSplit_->setCollapsible(1, true);
 
-    auto* bar = new QWidget(rest);
+    auto* bar = new KZResultListScopeBar(rest);
     auto* barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(8, 2, 8, 2);
     auto makeButton = [bar, barLayout](const QString& name, const QString& text) {

@@ -13,6 +13,7 @@
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
+#include "result/model/ui/KZResultChromeViews.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/panes/ui/KZDeadTracksCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
@@ -46,6 +47,7 @@
 #include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -139,7 +141,31 @@ KZFileDialogPresenter::Request savePanel(QObject* window, const QString& message
     return ask;
 }
 
+// The commands and titles one tab's controllers give a menu's items.
+class TabMenuItems : public KZResultMenu {
+public:
+    void setItemAction(qint64 tag, std::function<void()> action) override { actions_[tag] = std::move(action); }
+    void setItemTitle(qint64 tag, const QString& title) override { titles_[tag] = title; }
+    std::function<void()> action(qint64 tag) const
+    {
+        const auto found = actions_.find(tag);
+        return found == actions_.end() ? std::function<void()>() : found->second;
+    }
+    QString title(qint64 tag) const { return titles_.value(tag); }
+
+private:
+    std::map<qint64, std::function<void()>> actions_;
+    QMap<qint64, QString> titles_;
+};
+
 } // namespace
+
+// Each tab has its own set, so that a tab hidden or added later never takes
+// the commands of the tab on screen away.
+struct KZResultWindowCntrl::TabMenus {
+    TabMenuItems result;
+    TabMenuItems view;
+};
 
 KZResultWindowCntrl::KZResultWindowCntrl(Services services, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services))
@@ -181,12 +207,8 @@ KZResultWindowCntrl::~KZResultWindowCntrl()
 
 void KZResultWindowCntrl::buildChrome()
 {
-    auto* central = new QWidget(this);
+    auto* central = new KZResultWindowView(this);
     central->setObjectName(QStringLiteral("resultContent"));
-    central->setAutoFillBackground(true);
-    QPalette pal = central->palette();
-    pal.setColor(QPalette::Window, QColor(236, 238, 242));
-    central->setPalette(pal);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -220,11 +242,18 @@ void KZResultWindowCntrl::buildChrome()
     selectionInfoFld_->setObjectName(QStringLiteral("selectionInfoFld"));
     selectionInfoFld_->setStyleSheet(QStringLiteral("color: #50555e;"));
     bottomLayout->addWidget(selectionInfoFld_, 1);
-    removeBtn_ = new QPushButton(localized("remove_button"), bottom);
+    // A click on the remove button while it cannot act is answered.
+    auto* removeHolder = new KZBtnSuperview(bottom);
+    removeHolder->setObjectName(QStringLiteral("removeBtnSuperview"));
+    removeHolder->setBeep([this] { beep(); });
+    auto* holderLayout = new QHBoxLayout(removeHolder);
+    holderLayout->setContentsMargins(0, 0, 0, 0);
+    removeBtn_ = new QPushButton(localized("remove_button"), removeHolder);
     removeBtn_->setObjectName(QStringLiteral("removeBtn"));
     removeBtn_->setDefault(true);
     connect(removeBtn_, &QPushButton::clicked, this, &KZResultWindowCntrl::removeAction);
-    bottomLayout->addWidget(removeBtn_);
+    holderLayout->addWidget(removeBtn_);
+    bottomLayout->addWidget(removeHolder);
     layout->addWidget(bottom);
     setCentralWidget(central);
 
@@ -234,6 +263,7 @@ void KZResultWindowCntrl::buildChrome()
     toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toggleViewByGroupBtn_ = new QToolButton(toolBar_);
     toggleViewByGroupBtn_->setObjectName(QStringLiteral("toggleViewByGroupBtn"));
+    toggleViewByGroupBtn_->setProperty("tag", KZResultWindowState::groupingToolbarTag);
     toggleViewByGroupBtn_->setCheckable(true);
     toggleViewByGroupBtn_->setIcon(switchIcon(true));
     toggleViewByGroupBtn_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -244,6 +274,7 @@ void KZResultWindowCntrl::buildChrome()
     toolBar_->addWidget(toggleViewByGroupBtn_);
     switchPreviewViewBtn_ = new QToolButton(toolBar_);
     switchPreviewViewBtn_->setObjectName(QStringLiteral("switchPreviewViewBtn"));
+    switchPreviewViewBtn_->setProperty("tag", KZResultWindowState::previewToolbarTag);
     switchPreviewViewBtn_->setCheckable(true);
     switchPreviewViewBtn_->setIcon(switchIcon(false));
     switchPreviewViewBtn_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -310,21 +341,46 @@ void KZResultWindowCntrl::buildMenus()
     listCommand(editMenu_, KZResultMenus::markTag, "mark_item");
 
     viewMenu_ = menuBar()->addMenu(tr("&View"));
+    QAction* nextTab = viewMenu_->addAction(localized("menu_next_tab"));
+    nextTab->setData(1);
+    viewItems_[1] = nextTab;
+    viewMenu_->addSeparator();
     groupingItem_ = viewMenu_->addAction(QString());
     groupingItem_->setData(2);
     connect(groupingItem_, &QAction::triggered, this, [this] { showByGroupAction(); });
     previewItem_ = viewMenu_->addAction(QString());
     previewItem_->setData(3);
     connect(previewItem_, &QAction::triggered, this, [this] { switchPositionSplitView(); });
+    viewMenu_->addSeparator();
+    for (const auto& [tag, key] : {std::pair(4, "menu_expand_all"), std::pair(5, "menu_collapse_all")}) {
+        QAction* item = viewMenu_->addAction(localized(key));
+        item->setData(tag);
+        connect(item, &QAction::triggered, this, [this, tag = tag] { runViewItem(tag); });
+        viewItems_[tag] = item;
+    }
+    tabsView_->installCycleAction(nextTab);
     for (QMenu* menu : {fileMenu_, editMenu_, viewMenu_})
         connect(menu, &QMenu::aboutToShow, this, &KZResultWindowCntrl::validateMenus);
     validateMenus();
+}
+
+void KZResultWindowCntrl::validateToolbarItems()
+{
+    for (QWidget* control : {static_cast<QWidget*>(toggleViewByGroupBtn_), static_cast<QWidget*>(switchPreviewViewBtn_),
+                             static_cast<QWidget*>(findFld_)}) {
+        if (control)
+            control->setEnabled(KZResultWindowState::toolbarItemEnabled(control->property("tag").toInt(),
+                                                                        windowIsActive_, isRemoving_,
+                                                                        currSelectedTabTag_));
+    }
 }
 
 void KZResultWindowCntrl::validateMenus()
 {
     if (!groupingItem_ || !toggleViewByGroupBtn_)
         return;
+    // The View items follow the switches, so these go first.
+    validateToolbarItems();
     const bool about = aboutIsOpened();
     groupingItem_->setText(KZResultWindowState::groupingItemTitle(toggleViewByGroupBtn_->isChecked()));
     previewItem_->setText(KZResultWindowState::previewItemTitle(switchPreviewViewBtn_->isChecked()));
@@ -335,12 +391,19 @@ void KZResultWindowCntrl::validateMenus()
     KZResultOutlineCntrl* outline = outlineOfTab(currSelectedTabTag_);
     quickLookItem_->setEnabled(!about && (KZPreviewPanel::isOpen() ||
                                           (outline && outline->foundListView()->selectionModel()->hasSelection())));
+    auto* tab = resultCntrl_ ? dynamic_cast<KZResultItemsTypeCntrl*>(resultCntrl_->itemsTypeCntrl(currSelectedTabTag_))
+                             : nullptr;
+    TabMenus* menus = shownTabMenus();
+    for (const int tag : {4, 5})
+        viewItems_[tag]->setEnabled(tab && menus && menus->view.action(tag) && tab->validateMenuItem(tag, true));
+    tabsView_->updateCycleAction();
     KZListMarkingCntrl* marking = shownListMarking();
     for (const auto& [tag, item] : listCommandItems_) {
         QString title;
         item->setEnabled(marking && marking->validateCommand(tag, &title));
-        if (tag == KZResultMenus::markTag)
-            item->setText(title.isEmpty() ? localized("mark_item") : title);
+        // Without a selection the mark item keeps the title it had.
+        if (tag == KZResultMenus::markTag && !title.isEmpty())
+            item->setText(title);
     }
     updateMenuSetHandlers();
 }
@@ -390,8 +453,44 @@ void KZResultWindowCntrl::updateMenuSetHandlers()
                     })
                             : Set::Handler(),
                     this);
-    if (QAction* mark = Set::shared().item(Set::Result, Set::MarkTag))
-        mark->setText(markTitle.isEmpty() ? localized("unmark_unmark_item") : markTitle);
+    if (QAction* mark = Set::shared().item(Set::Result, Set::MarkTag); mark && !markTitle.isEmpty())
+        mark->setText(markTitle);
+    // Remove and Export name the tab they act on.
+    if (list) {
+        list->menuNeedsUpdate();
+        if (TabMenus* menus = shownTabMenus()) {
+            for (const int tag : {Set::RemoveTag, Set::ExportTag}) {
+                QAction* item = Set::shared().item(Set::Result, tag);
+                const QString title = menus->result.title(tag);
+                if (item && !title.isEmpty())
+                    item->setText(title);
+            }
+        }
+    }
+}
+
+KZResultWindowCntrl::TabMenus* KZResultWindowCntrl::shownTabMenus() const
+{
+    const auto found = tabMenus_.find(currSelectedTabTag_);
+    return found == tabMenus_.end() ? nullptr : found->second.get();
+}
+
+QAction* KZResultWindowCntrl::viewItem(int tag) const
+{
+    const auto found = viewItems_.find(tag);
+    return found == viewItems_.end() ? nullptr : found->second;
+}
+
+void KZResultWindowCntrl::runViewItem(int tag)
+{
+    // A shortcut may come after the tab's state changed.
+    validateMenus();
+    TabMenus* menus = shownTabMenus();
+    const auto action = menus ? menus->view.action(tag) : std::function<void()>();
+    if (action && viewItem(tag)->isEnabled())
+        action();
+    else
+        beep();
 }
 
 void KZResultWindowCntrl::quickLookAction()
@@ -561,6 +660,11 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
     // The list model is made with the tab, after its outline.
     auto tabCntrl = std::make_shared<KZResultItemsTypeCntrl*>(nullptr);
     KZResultTabParts parts;
+    std::unique_ptr<TabMenus>& menus = tabMenus_[tag];
+    if (!menus)
+        menus = std::make_unique<TabMenus>();
+    parts.resultMenu = &menus->result;
+    parts.viewMenu = &menus->view;
     parts.beep = [this] { beep(); };
     parts.aboutIsOpened = [this] { return aboutIsOpened(); };
     parts.setSelectionInfo = [this, tag](const QString& text) {
@@ -810,7 +914,7 @@ void KZResultWindowCntrl::removeAction()
     isRemoving_ = true;
     for (auto& [tag, outline] : outlines_)
         outline->setIsRemoving(true);
-    updateMenuSetHandlers();
+    validateMenus();
     QPointer<KZResultWindowCntrl> guard(this);
     auto onMain = [guard](std::function<void(KZResultWindowCntrl&)> work) {
         return [guard, work](const platform::Notification&) {
@@ -962,7 +1066,7 @@ void KZResultWindowCntrl::closeEvent(QCloseEvent* event)
     } else {
         close = KZErrorDelegate::sharedControl().askToTheUserWithView(
                     QStringLiteral("close_result_window"), QStringLiteral("close_result_window_msg"), {},
-                    localized("close_button"), localized("dont_close_button"), QString(),
+                    QStringLiteral("close_button"), QStringLiteral("dont_close_button"), QString(),
                     KZDefaultsKey::ask_close_result, false) == KZErrorDelegate::FirstButton;
     }
     if (!close) {
@@ -989,6 +1093,13 @@ bool KZResultWindowCntrl::event(QEvent* e)
 {
     if (e->type() == QEvent::WindowActivate || e->type() == QEvent::WindowDeactivate) {
         windowIsActive_ = e->type() == QEvent::WindowActivate;
+        // Disabling the find field takes its focus away; the user who
+        // switches back expects to go on typing there.
+        if (!windowIsActive_)
+            findHadFocus_ = findFld_ && focusWidget() == findFld_;
+        validateMenus();
+        if (windowIsActive_ && std::exchange(findHadFocus_, false) && findFld_->isEnabled())
+            findFld_->setFocus(Qt::ActiveWindowFocusReason);
         for (auto& [tag, outline] : outlines_)
             outline->foundListView()->viewport()->update();
     }

@@ -10,6 +10,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -97,6 +98,9 @@ public:
     QAction* quickLookItem() const { return quickLookItem_; }
     QAction* groupingItem() const { return groupingItem_; }
     QAction* previewItem() const { return previewItem_; }
+    // The View menu's tab cycling (tag 1), expand all (4) and collapse all
+    // (5); the last two act on the tab on screen.
+    QAction* viewItem(int tag) const;
     // Show in Folder, Open (File menu) and Mark (Edit menu), tags 100-102:
     // they act on the selection of the tab on screen.
     QAction* listCommandItem(int tag) const;
@@ -155,8 +159,14 @@ protected:
 private:
     void buildChrome();
     void buildMenus();
+    // The toolbar's controls follow the key state, the removal and the tab.
+    void validateToolbarItems();
     void setViewsEnabled(QWidget* root, QWidget* exclude);
     KZListMarkingCntrl* shownListMarking() const;
+    // The menu items a tab's controllers target, one set per tab.
+    struct TabMenus;
+    TabMenus* shownTabMenus() const;
+    void runViewItem(int tag);
     KZFoundListCntrl* shownFoundList() const;
 
     Services services_;
@@ -176,6 +186,8 @@ private:
     QAction* quickLookItem_ = nullptr;
     QAction* groupingItem_ = nullptr;
     QAction* previewItem_ = nullptr;
+    std::map<int, QAction*> viewItems_;
+    std::map<quint64, std::unique_ptr<TabMenus>> tabMenus_;
     std::map<int, QAction*> listCommandItems_;
 
     std::unique_ptr<KZResultCntrl> resultCntrl_;
@@ -185,6 +197,7 @@ private:
     bool isRemoving_ = false;
     bool isRemovingProcessActive_ = false;
     bool closeApproved_ = false;
+    bool findHadFocus_ = false;
     QList<QPointer<QWidget>> touchedViews_;
     std::vector<platform::Subscription> observations_;
     std::vector<platform::Subscription> removalObservations_;

@@ -13,6 +13,7 @@
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZRemove.h"
@@ -476,6 +477,65 @@ TEST_F(ResultWindowFlow, MenuCommandsFollowTheShownTab)
     EXPECT_EQ(marking->markInfoPopover()->popover()->isVisible(), !wasMarked);
     EXPECT_EQ(beeps, 0);
     marking->markInfoPopover()->popover()->close();
+}
+
+// The View menu cycles the tabs and expands or collapses the groups of the
+// tab on screen; the Result menu names that tab.
+TEST_F(ResultWindowFlow, ViewAndResultMenusActOnAndNameTheShownTab)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZMenuSet& menus = KZMenuSet::shared();
+    QAction* removeItem = menus.item(KZMenuSet::Result, KZMenuSet::RemoveTag);
+    QAction* exportItem = menus.item(KZMenuSet::Result, KZMenuSet::ExportTag);
+    QAction* markItem = menus.item(KZMenuSet::Result, KZMenuSet::MarkTag);
+    const auto titled = [](const char* key, const QString& tab) {
+        return platform::localizedString(QString::fromLatin1(key)).replace(u"%@"_s, tab);
+    };
+    const QString allName = window->tabsStrip()->fileTypes().at(KZTag::allDuplicates)->removeBtnTitle();
+    markItem->setText(u"as before"_s);
+    window->validateMenus();
+    EXPECT_EQ(removeItem->text(), titled("remove_button_title", allName));
+    EXPECT_EQ(exportItem->text(), titled("export_menu_title", allName));
+    EXPECT_FALSE(exportItem->text().contains(u"export_menu_title"_s));
+    EXPECT_EQ(markItem->text(), u"as before"_s) << "nothing selected: the title stays";
+
+    // Collapse and expand every group of the tab on screen.
+    QAction* expandAll = window->viewItem(4);
+    QAction* collapseAll = window->viewItem(5);
+    ASSERT_TRUE(expandAll && collapseAll && window->viewItem(1));
+    ASSERT_TRUE(expandAll->isEnabled() && collapseAll->isEnabled());
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    const auto allGroups = [view](bool expanded) {
+        for (int g = 0; g < view->model()->rowCount(); ++g)
+            if (view->isExpanded(view->model()->index(g, 0)) != expanded)
+                return false;
+        return view->model()->rowCount() > 0;
+    };
+    collapseAll->trigger();
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return allGroups(false); }));
+    expandAll->trigger();
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return allGroups(true); }));
+
+    // The next tab comes up, and the menus follow it.
+    const auto types = window->tabsStrip()->fileTypes();
+    ASSERT_GT(types.size(), 1u);
+    window->validateMenus();
+    ASSERT_TRUE(window->viewItem(1)->isEnabled());
+    window->viewItem(1)->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return window->currSelectedTabTag() != KZTag::allDuplicates; }));
+    const quint64 next = window->currSelectedTabTag();
+    window->validateMenus();
+    EXPECT_EQ(removeItem->text(), titled("remove_button_title", types.at(next)->removeBtnTitle()));
+
+    // Shown as a list there is nothing to expand.
+    window->showByGroupAction();
+    EXPECT_TRUE(kztest::processEventsUntil([&] {
+        window->validateMenus();
+        return !expandAll->isEnabled() && !collapseAll->isEnabled();
+    }));
+    window->showByGroupAction();
+    EXPECT_EQ(beeps, 0);
 }
 
 // File > Quick Look opens the preview panel on the tab on screen; the

@@ -1,14 +1,21 @@
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Resources.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZListNotifications.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "settings/KZDefaultsKeys.h"
+#include "settings/KZTags.h"
+#include "services/KZAlertPresenter.h"
+#include "services/KZErrorDelegate.h"
+#include "support/TestSupport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolBar>
@@ -18,6 +25,8 @@
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -30,6 +39,12 @@ void settle()
 {
     for (int i = 0; i < 3; ++i)
         QApplication::processEvents();
+}
+
+void setActive(QWidget* window, bool active)
+{
+    QEvent event(active ? QEvent::WindowActivate : QEvent::WindowDeactivate);
+    QApplication::sendEvent(window, &event);
 }
 
 class ResultWindow : public ::testing::Test {
@@ -128,6 +143,45 @@ TEST_F(ResultWindow, TheSharedCloseQuestionIsSkippedOnceSuppressed)
     platform::UserDefaults::standard().setValue(KZDefaultsKey::ask_close_result, false);
 }
 
+// The close question names its buttons by key, so Escape keeps the window
+// whatever a translation calls the buttons.
+TEST(ResultWindowClose, EscapeAnswersDontCloseWhateverTheButtonsSay)
+{
+    kztest::TempDir resources;
+    resources.write("strings/en/Default.json",
+                    R"({"close_button": "Close and cancel the review", "dont_close_button": "Keep Open"})");
+    platform::setResourceDirectory(resources.path());
+    platform::resetStringTables();
+    struct Escape : KZAlertPresenter {
+        QList<Alert> shown;
+        Answer runModal(const Alert& alert) override
+        {
+            shown.append(alert);
+            return {alert.cancelButton, false, false};
+        }
+        void beginSheet(const Alert&) override {}
+    };
+    auto presenter = std::make_shared<Escape>();
+    KZErrorDelegate::sharedControl().setPresenter(presenter);
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::ask_close_result, false);
+    {
+        KZResultWindowCntrl window;
+        window.show();
+        EXPECT_FALSE(window.close());
+        EXPECT_TRUE(window.isVisible());
+        ASSERT_EQ(presenter->shown.size(), 1);
+        const QStringList buttons = presenter->shown.first().buttonTitles;
+        ASSERT_GE(buttons.size(), 2);
+        EXPECT_EQ(buttons.at(0), QStringLiteral("Close and cancel the review"));
+        EXPECT_EQ(buttons.at(1), QStringLiteral("Keep Open"));
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::ask_close_result, true);
+    }
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::ask_close_result, false);
+    KZErrorDelegate::sharedControl().setPresenter(nullptr);
+    platform::setResourceDirectory({});
+    platform::resetStringTables();
+}
+
 TEST_F(ResultWindow, EditUndoNamesTheRemovalAndUndoesItOnce)
 {
     center().post(QStringLiteral("registerRemovedUndo"), platform::bundleIdentifier(),
@@ -164,6 +218,44 @@ TEST_F(ResultWindow, StartingARemovalDropsMarkingStepsButKeepsEarlierRemovals)
     EXPECT_EQ(undone.first().value(QStringLiteral("id")).toInt(), 1);
 }
 
+TEST_F(ResultWindow, ToolbarControlsFollowKeyStateTabAndRemoval)
+{
+    QToolButton* grouping = window->toggleViewByGroupBtn();
+    QToolButton* preview = window->switchPreviewViewBtn();
+    QLineEdit* find = window->findFld();
+    const auto states = [&] {
+        return std::tuple(grouping->isEnabled(), preview->isEnabled(), find->isEnabled(),
+                          window->groupingItem()->isEnabled(), window->previewItem()->isEnabled());
+    };
+    setActive(window.get(), true);
+    window->setCurrSelectedTabTag(0);
+    EXPECT_EQ(states(), std::tuple(true, true, true, true, true));
+    window->setCurrSelectedTabTag(KZTag::missingTracks);
+    EXPECT_EQ(states(), std::tuple(false, false, true, false, false));
+    window->setCurrSelectedTabTag(KZTag::emptyFolders);
+    EXPECT_EQ(states(), std::tuple(false, true, true, false, true));
+
+    // A window that is not key takes no toolbar input; the find field gets
+    // its focus back when the window does.
+    window->setCurrSelectedTabTag(0);
+    find->setFocus();
+    setActive(window.get(), false);
+    EXPECT_EQ(states(), std::tuple(false, false, false, false, false));
+    setActive(window.get(), true);
+    EXPECT_EQ(states(), std::tuple(true, true, true, true, true));
+    EXPECT_EQ(window->focusWidget(), find);
+
+    // A removal ends with the tab's rule, not with everything enabled.
+    window->setCurrSelectedTabTag(KZTag::missingTracks);
+    window->removeBtn()->click();
+    EXPECT_EQ(states(), std::tuple(false, false, false, false, false));
+    center().post(QStringLiteral("disableViews"), platform::bundleIdentifier(), {});
+    center().post(KZNotification::removePanelDidClose, platform::bundleIdentifier());
+    settle();
+    EXPECT_EQ(states(), std::tuple(false, false, true, false, false));
+    window->setCurrSelectedTabTag(0);
+}
+
 TEST_F(ResultWindow, SwitchesWriteTheirDefaultsInOrderAndRetitleTheViewMenu)
 {
     auto& defaults = platform::UserDefaults::standard();
@@ -191,9 +283,11 @@ TEST_F(ResultWindow, SwitchesWriteTheirDefaultsInOrderAndRetitleTheViewMenu)
     EXPECT_EQ(window->toggleViewByGroupBtn()->isChecked(), !grouped);
     EXPECT_NE(window->groupingItem()->text(), groupTitle);
 
-    window->toggleViewByGroupBtn()->setEnabled(false);
-    window->validateMenus();
+    // The missing-tracks tab has nothing to group: the switch is off there.
+    window->setCurrSelectedTabTag(KZTag::missingTracks);
+    ASSERT_FALSE(window->toggleViewByGroupBtn()->isEnabled());
     EXPECT_FALSE(window->groupingItem()->isEnabled()) << "the item follows its switch";
+    window->setCurrSelectedTabTag(0);
     EXPECT_FALSE(window->quickLookItem()->isEnabled()) << "nothing selected to look at";
 }
 
