@@ -664,6 +664,18 @@ shot $SHOTS/result-save-dialog.png resultWindow
 quit
 STEPS
 
+# The reopening states below need the file that result-save writes; when
+# that state was not asked for, the file is written here, unphotographed.
+if selected result-reopen && [ ! -s "$TREE-saved.maravex" ]; then
+  filter= state saved-result-for-reopen again "$TREE" <<'STEPS'
+$OPEN_RESULT
+answer $TREE-saved.maravex
+menu save
+wait 2000
+quit
+STEPS
+fi
+
 # The file saved above, opened as the program is handed it: the same tab,
 # source row, selection and marks come back in the result window.
 state result-reopen again "$TREE-saved.maravex" <<'STEPS'
@@ -672,6 +684,33 @@ shot $SHOTS/result-reopen-opening.png screen
 waitfor foundListView
 wait 2500
 shot $SHOTS/result-reopen.png resultWindow
+quit
+STEPS
+
+# Search Again after a reopened result, by both ways of opening it: the
+# search window comes back holding the saved sources, laid out with its
+# Start button.
+state result-reopen-search-again-open again <<'STEPS'
+waitfor addBtn
+wait 800
+answer $TREE-saved.maravex
+menu openSaved
+waitfor foundListView
+wait 2500
+menu searchAgain
+waitfor startBtn
+wait 1500
+shot $SHOTS/result-reopen-search-again-open.png searchWindow
+quit
+STEPS
+
+state result-reopen-search-again-argument again "$TREE-saved.maravex" <<'STEPS'
+waitfor foundListView
+wait 2500
+menu searchAgain
+waitfor startBtn
+wait 1500
+shot $SHOTS/result-reopen-search-again-argument.png searchWindow
 quit
 STEPS
 

@@ -84,8 +84,18 @@ void KZNewSearchRouting::sendNewSearchToResultWindow()
 void KZNewSearchRouting::newSearchResultTerminated()
 {
     resultStep_.cancel();
-    if (host_.front() == KZRoutingHost::Front::Progress)
+    switch (host_.front()) {
+    case KZRoutingHost::Front::Progress:
         sendNewSearchToProgressWindow();
+        break;
+    case KZRoutingHost::Front::Search:
+        // A result with no progress window behind it (a reopened one) went
+        // straight back to the search window: the progress step is done.
+        newSearchProgressTerminated(true);
+        break;
+    default:
+        break;
+    }
 }
 
 void KZNewSearchRouting::sendNewSearchToProgressWindow()
@@ -213,6 +223,9 @@ void KZNewSearchRouting::openSavedFile(const fs::path& file)
         canContinueOpening_ = ifCanContinue();
     if (!canContinueOpening_)
         return;
+    // The saved result replaces the sources, whatever an earlier Search
+    // Again that stopped half-way left behind.
+    isSearchAgain_ = false;
     openURL_ = file;
     openStep_ = center().addObserver(KZNotification::readyToStartToOpenFile, platform::bundleIdentifier(),
                                      [this](const platform::Notification&) { readyToStartToOpenFile(); });

@@ -24,6 +24,7 @@ public:
     bool hasSources = true;
     bool clearKey = false;
     bool declineReset = false; // the progress window's "start over?" answered no
+    bool noProgressWindow = false; // a reopened result closes into the search window
     qint64 answer = 1000;
     double clock = 100.0;
     std::set<fs::path> folders;
@@ -44,7 +45,7 @@ public:
     void postNewSearchToResult() override
     {
         log.push_back("result");
-        front_ = Front::Progress;
+        front_ = noProgressWindow ? Front::Search : Front::Progress;
         post(KZNotification::newSearchResultTerminated, {{QStringLiteral("direction"), 1}});
     }
     void postNewSearchToProgress() override
@@ -232,6 +233,45 @@ TEST(KZNewSearchRouting, SavedResults)
         EXPECT_FALSE(routing.openURL().has_value());
         EXPECT_FALSE(routing.canContinueOpening());
     }
+}
+
+// A reopened result has no progress window behind it: it closes straight
+// into the search window, where New Search clears the sources and Search
+// Again keeps them.
+TEST(KZNewSearchRouting, AResultWithoutProgressWindowClosesIntoTheSearchWindow)
+{
+    for (const bool again : {false, true}) {
+        SCOPED_TRACE(again ? "search again" : "new search");
+        FakeWindows windows;
+        windows.front_ = Front::Result;
+        windows.noProgressWindow = true;
+        KZNewSearchRouting routing(windows, 0);
+        again ? routing.searchAgainAction() : routing.newSearchAction();
+        EXPECT_EQ(windows.log, again ? Log{"result"} : (Log{"result", "search"}));
+        EXPECT_EQ(windows.sources.empty(), !again);
+        EXPECT_FALSE(routing.waitsForResult());
+        EXPECT_FALSE(routing.isSearchAgain());
+    }
+}
+
+// A Search Again that stopped at the progress window (its question
+// declined) leaves nothing behind: a saved result opened later still clears
+// the sources and opens.
+TEST(KZNewSearchRouting, OpeningAfterAStoppedSearchAgainStillOpens)
+{
+    FakeWindows windows;
+    windows.front_ = Front::Result;
+    windows.declineReset = true;
+    KZNewSearchRouting routing(windows, 0);
+    routing.searchAgainAction();
+    EXPECT_EQ(windows.log, (Log{"result", "progress"}));
+    windows.declineReset = false;
+    windows.log.clear();
+    routing.openSavedChosen("/r.maravex");
+    EXPECT_EQ(windows.questions, 1);
+    EXPECT_EQ(windows.log, (Log{"progress", "search", "open /r.maravex"}));
+    EXPECT_TRUE(windows.sources.empty());
+    EXPECT_FALSE(routing.waitsToOpen());
 }
 
 // While a removal is under way nothing walks its window away, nothing asks

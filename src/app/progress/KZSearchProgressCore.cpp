@@ -627,16 +627,19 @@ void KZSearchProgressCore::setSavedProgress(const QVariantMap& info)
         platform::runOnMainAndWait(finish);
 }
 
-bool KZSearchProgressCore::resetAction()
+bool KZSearchProgressCore::resetAction(bool ask)
 {
     if (!searchIsValid()) {
         if (display_)
             display_->hideWindow();
         return true;
     }
-    const qint64 answer = KZErrorDelegate::sharedControl().askToTheUserWithView(
-        QStringLiteral("search_again"), QStringLiteral("losing_result_msg"), {}, localized("search_again_button"),
-        localized("dont_search_again_button"), QString(), QStringLiteral("ask_result_start_over"), false);
+    const qint64 answer =
+        !ask ? qint64(KZErrorDelegate::FirstButton)
+             : KZErrorDelegate::sharedControl().askToTheUserWithView(
+                   QStringLiteral("search_again"), QStringLiteral("losing_result_msg"), {},
+                   localized("search_again_button"), localized("dont_search_again_button"), QString(),
+                   QStringLiteral("ask_result_start_over"), false);
     if (answer == KZErrorDelegate::FirstButton) {
         if (display_) {
             display_->hideWindow();

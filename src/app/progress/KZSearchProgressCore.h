@@ -97,7 +97,8 @@ public:
     void removeObservers();
     void setSavedProgress(const QVariantMap& resultInfo);
     // Start over: answers whether the window goes back to the search window.
-    bool resetAction();
+    // `ask` false: the user already agreed to lose the result elsewhere.
+    bool resetAction(bool ask = true);
     // Close: answers whether the user agreed to close the window.
     bool closeAction();
     void showResultWithFileTypeTag(quint64 tag, QObject* fromWindow, QObject* roundView);

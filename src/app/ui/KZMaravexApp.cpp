@@ -86,6 +86,15 @@ public:
         platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
                                                            platform::NotificationObject(static_cast<const void*>(this)));
         KZSearchProgressWindow* progress = app_.progressWindow();
+        QWidget* search = app_.window_;
+        KZSearchView* view = app_.windowCntrl_ ? app_.windowCntrl_->searchView() : nullptr;
+        if (cntrl_ && !progress && search && view) {
+            // A reopened result has no progress window behind it: it zooms
+            // back into the search window that holds its sources.
+            KZWindowTransitionAnimator::sharedControl().transitionFromWindow(
+                cntrl_, search, KZWindowTransitionAnimator::Closing, view);
+            return;
+        }
         if (!cntrl_ || !progress) {
             // Nothing to zoom back into: the routing must not wait forever.
             if (cntrl_)
@@ -211,9 +220,12 @@ public:
     }
     void postNewSearchToProgress() override
     {
+        // An opening waits for this walk: its question was the only one.
+        const bool agreed = app_.routing_ && app_.routing_->waitsToOpen();
         if (KZSearchProgress* p = progress())
-            platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
-                                                               platform::NotificationObject(static_cast<const void*>(p)));
+            platform::NotificationCenter::defaultCenter().post(
+                KZNotification::newSearch, platform::NotificationObject(static_cast<const void*>(p)),
+                {{QStringLiteral("resultLossAgreed"), agreed}});
     }
     void postNewSearchToSearchView() override
     {
@@ -675,11 +687,17 @@ void KZMaravexApp::openSavedResult(const fs::path& file)
     host.searchWindow = window_;
     host.resultWindow = [this] { return resultWindow_.get(); };
     host.removalIsRunning = [] { return KZRemove::isRemovalRunning(); };
-    host.flip = [](QWidget* opening, std::function<void()> done) {
+    host.flip = [search = QPointer<QWidget>(window_)](QWidget* opening, std::function<void()> done) {
         KZWindowFlipAnimator& flipper = KZWindowFlipAnimator::sharedWindowFlipAnimator();
         QWidget* front = flipper.currentWindow();
         if (!front || !front->isVisible()) {
             opening->show();
+            // Nothing to flip from (a result handed over at launch): the
+            // opening window takes the search window's place. Left standing,
+            // the search window would wait behind the result as a second
+            // main window.
+            if (search && search != opening)
+                search->hide();
             QTimer::singleShot(0, opening, std::move(done));
             return;
         }

@@ -161,8 +161,7 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
         fail(platform::localizedString(QStringLiteral("open_saved_no_sources")));
         return;
     }
-    view->sourcesCntrl().addSavedSources(read->sources);
-    view->showCollection();
+    view->showSavedSources(read->sources);
     std::shared_ptr<KZSearchProgress> progress;
     request_ = searchWindowCntrl->preliminaryToScanWithOption(false, &progress);
     if (!progress) {

@@ -10,6 +10,7 @@ public:
     virtual QWidget* window() const = 0;
     virtual bool isRemoving() const = 0;
     // Posts "newSearch" with the controller as object; the window closes
-    // with its zoom back to the progress window.
+    // with its zoom back to the progress window, or to the search window
+    // when there is none behind it (a reopened result).
     virtual void newSearch() = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "app/KZNewSearchRouting.h"
 #include "app/KZWindowTransitionMath.h"
+#include "app/progress/ui/KZSearchProgress.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/ui/KZMaravexApp.h"
 
@@ -11,10 +12,12 @@
 
 #include "platform/Bookmark.h"
 #include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "preferences/KZURLOpener.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZMenuSet.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
@@ -28,6 +31,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -393,4 +397,97 @@ TEST_F(OpenSavedResult, TheSavedSourceRowsSpinnerStops)
                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return tab->foundListCntrl()->nsCurrSelectedSourceTag() == 3; }, 5s));
     EXPECT_TRUE(kztest::processEventsUntil([&] { return spinning().empty(); }, 5s));
+}
+
+namespace {
+
+// File > Search Again over the reopened result, as a user chooses it: the
+// search window comes back laid out with the saved source and its Start
+// button, and nothing is left on screen or waited for.
+void searchAgainComesBackToTheSavedSources(KZMaravexApp& app, const fs::path& source)
+{
+    QWidget* result = app.resultWindowCntrl();
+    ASSERT_TRUE(result && result->isVisible());
+    result->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+    QAction* again = KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::SearchAgainTag);
+    ASSERT_TRUE(again);
+    ASSERT_TRUE(app.validateMenuItem(again));
+    again->trigger();
+
+    KZSearchView* view = app.windowCntrl()->searchView();
+    const bool back = kztest::processEventsUntil(
+        [&] {
+            return app.window()->isVisible() && view->phase() == KZSearchView::Phase::LaidOut &&
+                   view->startButton()->isVisible() && !result->isVisible() && !app.routing().waitsForResult() &&
+                   !app.routing().waitsForProgress();
+        },
+        20s);
+    ASSERT_TRUE(back) << "search window shown " << app.window()->isVisible() << ", laid out "
+                      << (view->phase() == KZSearchView::Phase::LaidOut) << ", result shown " << result->isVisible();
+    ASSERT_EQ(view->sourcesCntrl().sources().size(), 1u);
+    EXPECT_EQ(view->sourcesCntrl().sources().front()->path(), source);
+    EXPECT_FALSE(app.routing().isSearchAgain());
+    // Those sources start a search again.
+    EXPECT_TRUE(view->startButton()->isEnabled());
+}
+
+} // namespace
+
+TEST_F(OpenSavedResult, SearchAgainAfterOpeningThroughTheMenuBringsBackTheSavedSources)
+{
+    openThroughThePanel(*app, std::make_shared<OnePanelAnswer>(file));
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    searchAgainComesBackToTheSavedSources(*app, dir / "tree");
+}
+
+// Handed over at launch, the result waits for the search window to settle;
+// the search window then gives way to it rather than staying behind it.
+TEST_F(OpenSavedResult, SearchAgainAfterOpeningFromTheArgumentsBringsBackTheSavedSources)
+{
+    app->openFiles({file});
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    EXPECT_FALSE(app->window()->isVisible()) << "one main window on screen";
+    searchAgainComesBackToTheSavedSources(*app, dir / "tree");
+}
+
+// A saved result opened over the result of a search: the one question about
+// losing that result, then the file opens in its place.
+TEST_F(OpenSavedResult, OpeningOverASearchResultAsksOnceAndOpensTheFile)
+{
+    dir.write("other/one/song.mp3", std::string(4000, 's'));
+    dir.write("other/two/song.mp3", std::string(4000, 's'));
+    KZSearchView* view = app->windowCntrl()->searchView();
+    app->windowCntrl()->addFolders({dir / "other/one", dir / "other/two"});
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->sourcesCntrl().sources().size() == 2; },
+        20s));
+    view->startButton()->click();
+    const auto progress = app->windowCntrl()->progressCntrl();
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return app->resultWindowCntrl() && !progress->isSearching(); }, 60s));
+    progress->showResultAction();
+    QWidget* searched = app->resultWindowCntrl();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return searched->isVisible(); }, 20s));
+    searched->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(searched));
+    alerts.presenter->shown.clear();
+    const int terminationsBefore = terminations;
+
+    auto panel = std::make_shared<OnePanelAnswer>(file);
+    KZFileDialogPresenter::setShared(panel);
+    app->openSavedAction();
+    KZFileDialogPresenter::setShared(nullptr);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    QTest::qWait(200);
+    ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+    EXPECT_EQ(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("ask_open_file")));
+    EXPECT_EQ(terminations, terminationsBefore + 1);
+    const std::map<fs::path, bool> expected{{a, false}, {b, true}, {c, false}, {d, true}};
+    EXPECT_EQ(marks(), expected);
+    ASSERT_EQ(view->sourcesCntrl().sources().size(), 1u);
+    EXPECT_EQ(view->sourcesCntrl().sources().front()->path(), dir / "tree");
 }

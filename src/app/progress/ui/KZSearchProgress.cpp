@@ -69,8 +69,16 @@ void KZSearchProgress::initialize()
                                    self->showResultWithFileTypeTag(tag);
                            });
                        });
+    // A new search the user already agreed to (a saved result replacing this
+    // one) asks nothing more.
     center.addObserver(this, KZNotification::newSearch, static_cast<const void*>(this),
-                       onMain([](KZSearchProgress& p) { p.resetAction(); }));
+                       [self](const platform::Notification& note) {
+                           const bool agreed = note.userInfo.value(QStringLiteral("resultLossAgreed")).toBool();
+                           platform::runOnMain([self, agreed] {
+                               if (self)
+                                   self->resetAction(!agreed);
+                           });
+                       });
     center.addObserver(this, QStringLiteral("updateReduceTransparence"), platform::bundleIdentifier(),
                        onMain([](KZSearchProgress& p) {
                            if (p.window_)
@@ -101,7 +109,7 @@ KZSearchProgressWindow* KZSearchProgress::progressWindow() const { return window
 void KZSearchProgress::setSavedProgress(const QVariantMap& resultInfo) { core_->setSavedProgress(resultInfo); }
 void KZSearchProgress::stopAction() { core_->stopAction(); }
 void KZSearchProgress::showResultAction() { showResultWithFileTypeTag(0); }
-void KZSearchProgress::resetAction() { core_->resetAction(); }
+void KZSearchProgress::resetAction(bool ask) { core_->resetAction(ask); }
 bool KZSearchProgress::windowShouldClose() const { return !core_->isSearching(); }
 
 void KZSearchProgress::showResultWithFileTypeTag(quint64 tag)

@@ -57,7 +57,8 @@ public:
     void showResultAction();
     // Opens the result on a file-type tab (0: all duplicates).
     void showResultWithFileTypeTag(quint64 tag);
-    void resetAction();
+    // `ask` false: the loss of the result was agreed to already.
+    void resetAction(bool ask = true);
     void closeAction();
     // Answers whether the window may close now (only once the engine ended).
     bool windowShouldClose() const;

@@ -250,21 +250,38 @@ void KZSearchView::animateAddedItems(const std::vector<std::filesystem::path>& p
         sourcesCntrl_.addChosenItems(paths);
         return;
     case Phase::Empty:
-        addedItems_ += static_cast<int>(paths.size());
-        sourcesView_->setAddedItems(addedItems_);
-        itemsAddedFromAddBtn_ = true;
-        sourcesView_->setItemsAddedFromAddBtn(true);
-        addBtnView_->setMovePlusSignIsAnimating(true);
         chosenItems_ = paths;
-        addBtnView_->setItemsAddedViaDialogPanel(true);
-        addBtnView_->setCrossYIntermediate(addBtnView_->yUpOrigin());
-        startHintFade(false, true);
+        startFirstItemsAnimation(static_cast<int>(paths.size()));
         return;
     default:
         // The layout is changing: these wait for its end with the others.
         chosenItems_.insert(chosenItems_.end(), paths.begin(), paths.end());
         return;
     }
+}
+
+void KZSearchView::showSavedSources(const std::vector<KZSourceItemRef>& sources)
+{
+    if (sources.empty())
+        return;
+    // Listed now: the search request of the reopened result is built from
+    // them before the layout has ended.
+    sourcesCntrl_.addSavedSources(sources);
+    showCollection();
+    if (phase_ == Phase::Empty)
+        startFirstItemsAnimation(static_cast<int>(sources.size()));
+}
+
+void KZSearchView::startFirstItemsAnimation(int count)
+{
+    addedItems_ += count;
+    sourcesView_->setAddedItems(addedItems_);
+    itemsAddedFromAddBtn_ = true;
+    sourcesView_->setItemsAddedFromAddBtn(true);
+    addBtnView_->setMovePlusSignIsAnimating(true);
+    addBtnView_->setItemsAddedViaDialogPanel(true);
+    addBtnView_->setCrossYIntermediate(addBtnView_->yUpOrigin());
+    startHintFade(false, true);
 }
 
 void KZSearchView::animateDroppedItems(const std::vector<std::filesystem::path>& paths)

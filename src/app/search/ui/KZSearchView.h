@@ -74,6 +74,10 @@ public:
     void animateAddedItems(const std::vector<std::filesystem::path>& paths) override;
     // Dropped paths.
     void animateDroppedItems(const std::vector<std::filesystem::path>& paths);
+    // The sources of a reopened result, as they were saved: they are listed
+    // at once, and an empty window lays itself out for them as for the
+    // first added folders (tiles in their row, Start and Reset shown).
+    void showSavedSources(const std::vector<KZSourceItemRef>& sources);
     // Back to the empty window (Reset, New Search, the last tile closed).
     void resetAction();
     // New Search: an empty window is ready at once; else the reset runs.
@@ -112,6 +116,7 @@ private:
     void buildControls();
     void layoutEmpty();
     void setPhase(Phase phase) { phase_ = phase; }
+    void startFirstItemsAnimation(int count);
     void startHintFade(bool fadeIn, bool fast);
     void hintTick();
     void runSourcesMove(bool forward);
