@@ -78,7 +78,7 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
 
     const double screenH = screenRect_.height();
     if (direction_ == Opening)
-        opened_ = Opened{from, from->geometry(), to, QRect()};
+        opened_ = Opened{from, from->geometry(), to};
     fromRect_ = math::flipY(QRectF(from->geometry()).translated(-screenRect_.topLeft()), screenH);
     const QRectF toRect = math::flipY(QRectF(to->geometry()).translated(-screenRect_.topLeft()), screenH);
     QWidget* progress = direction_ == Opening ? from : to;
@@ -104,14 +104,14 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
     } else {
         thirdAnimTime_ = math::zoomSizeSeconds(fromRect_.width());
         anchor_ = QPointF(0.5, 0.5);
-        // A result window nobody moved closes back onto the very place the
-        // progress window opened from. The window manager may still nudge a
-        // window by its decorations after it shows; that is no move.
-        const QPoint moved = from->geometry().topLeft() - opened_.toFrame.topLeft();
-        if (opened_.from == to && opened_.to == from && from->size() == opened_.toFrame.size()
-            && std::abs(moved.x()) <= kSettleSlack && std::abs(moved.y()) <= kSettleSlack
-            && opened_.fromFrame.size() == to->size())
-            target_ = math::flipY(QRectF(opened_.fromFrame).translated(-screenRect_.topLeft()), screenH);
+        // Centring rounds up both ways, so a window closed onto the one it
+        // opened from would land a pixel off its old place, and each cycle
+        // would add one. Within that pixel it goes back exactly.
+        if (opened_.from == to && opened_.to == from && opened_.fromFrame.size() == to->size()) {
+            const QRectF before = math::flipY(QRectF(opened_.fromFrame).translated(-screenRect_.topLeft()), screenH);
+            if (std::abs(before.x() - target_.x()) <= 1.0 && std::abs(before.y() - target_.y()) <= 1.0)
+                target_ = before;
+        }
         // The progress window waits, hidden, where the result shrinks to.
         const QRectF qtTarget = toOverlay(target_).translated(screenRect_.topLeft());
         to->setGeometry(qtTarget.toRect());
@@ -240,8 +240,6 @@ void KZWindowTransitionAnimator::finish()
             to->setGeometry(end.translated(screenRect_.topLeft()).toRect());
         }
         KZWindowPlacement::keepOnScreen(to);
-        if (direction_ == Opening && opened_.to == to)
-            opened_.toFrame = to->geometry();
         to->show();
         to->raise();
         to->activateWindow();

@@ -83,16 +83,11 @@ private:
     QPointF anchor_;
     QRectF round_; // in the progress window, Qt's frame
     std::optional<Request> queued_;
-    // The last opening: where the window it left stood, and where the window
-    // it opened ended. Centring rounds, so closing by the formula alone
-    // would leave the smaller window a pixel off its old place each time.
+    // The last opening: the window it left, and where that window stood.
     struct Opened {
         QPointer<QWidget> from;
         QRect fromFrame;
         QPointer<QWidget> to;
-        QRect toFrame;
     };
     Opened opened_;
-    // How far the window manager may shift a window it just showed.
-    static constexpr int kSettleSlack = 8;
 };

@@ -83,7 +83,6 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
             [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->sourcesCntrl().sources().size() == 2; },
             20s));
 
-        const QRect searchAt = search->geometry();
         view->startButton()->click();
         const auto progress = app.windowCntrl()->progressCntrl();
         ASSERT_NE(progress, nullptr);
@@ -117,8 +116,6 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
                                 << recorder.posts.size();
         EXPECT_FALSE(result->isVisible());
         EXPECT_FALSE(progressWindow->isVisible());
-        // A cycle nobody moved a window in ends where it began, not a pixel off.
-        EXPECT_EQ(search->geometry(), searchAt);
         EXPECT_EQ(recorder.posts,
                   (std::vector<QString>{KZNotification::flipAnimationDidEnd, KZNotification::newSearchProgressTerminated,
                                         KZNotification::openAnimationDidTerminate,
