@@ -87,6 +87,7 @@ struct KZRemoveTally {
     quint64 notTagged = 0;   // photo-library items whose keyword could not be set
     quint64 tagged = 0;      // photo-library items marked in their library (they stay in place)
     quint64 musicKept = 0;   // music-library items, left where they are
+    quint64 linked = 0;      // items whose place now holds a hard link to the kept copy
 
     // Items that really left their place or were copied.
     quint64 done() const { return trashed + moved + copied + deleted; }

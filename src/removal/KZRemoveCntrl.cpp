@@ -434,11 +434,24 @@ void KZRemoveCntrl::showFinalView()
         QString key = isMoveToTrash ? QStringLiteral("final_trashing_string") : QStringLiteral("final_moving_string");
         if (tally.deleted != 0 && tally.trashed == 0 && tally.moved == 0 && tally.copied == 0)
             key = QStringLiteral("final_deleting_string");
-        view_->showSuccessfulView(platform::localizedString(key).arg(size));
+        view_->showSuccessfulView(KZRemoveFinalText(platform::localizedString(key).arg(size), tally));
         return;
     }
     std::shared_ptr<KZRemoveCntrl> self = shared_from_this();
     platform::runOnMain([self] { self->closeSession(); });
+}
+
+QString KZRemoveFinalText(const QString& sizeText, const KZRemoveTally& tally)
+{
+    // The links are what the user sees in the old places: the card says
+    // they are there, so that nobody takes them for the removed files.
+    if (tally.linked == 0)
+        return sizeText;
+    const QString links = tally.linked == 1
+        ? platform::localizedString(QStringLiteral("final_links_sing"))
+        : platform::localizedString(QStringLiteral("final_links_plur"))
+              .arg(KZNumberUtilities::sharedControl().numberToFormatString(double(tally.linked)));
+    return sizeText + QLatin1Char(' ') + links;
 }
 
 QString KZRemoveMusicNote(quint64 tracks)

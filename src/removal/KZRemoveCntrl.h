@@ -74,6 +74,9 @@ KZRemoveProgressFigures KZRemoveProgressOf(quint64 totToManage, quint64 managedC
 // What the panel tells before Start about marked music-library tracks,
 // which no removal takes; empty for none.
 QString KZRemoveMusicNote(quint64 tracks);
+// The done card's text: `sizeText` (what left, and where to), followed by
+// the hard links left in the items' places, when there are any.
+QString KZRemoveFinalText(const QString& sizeText, const KZRemoveTally& tally);
 // The desktop notice's text at the end of a removal.
 QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash);
 // One entry per folder, the first entry for a folder kept with its label tag.

@@ -544,8 +544,11 @@ void KZRemove::linkOrRollBack(const KZFoundItemRef& item, const platform::Anchor
     if (!plan.kept || moved.copied)
         return;
     int err = 0;
-    if (fs_->link(*plan.kept, anchor, &err))
+    if (fs_->link(*plan.kept, anchor, &err)) {
+        std::lock_guard guard(mutex_);
+        ++tally_.linked;
         return;
+    }
     const QString text = QStringLiteral("%1: %2").arg(platform::pathText(anchor.path()),
                                                       platform::systemErrorString(err));
     KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});

@@ -37,7 +37,15 @@ void KZRestoreList::permanentItems()
     KZRemovalJournal::recoverInterrupted(trashDir_);
     rows_.clear();
     selectedCount_ = 0;
+    // The Trash lists its files in no set order; the latest removal, the one
+    // a user most often wants back, comes first.
+    std::vector<std::pair<double, fs::path>> files;
     for (const fs::path& file : KZUndoFile::list(trashDir_))
+        files.emplace_back(KZUndoFile::secondsOfFileName(QString::fromStdString(file.filename().string())), file);
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    for (const auto& [seconds, file] : files)
         rows_.push_back(rowOf(file));
 }
 

@@ -23,8 +23,10 @@ public:
 
     struct Request {
         Mode mode = Mode::ChooseFolders;
+        // The window's title: a few words naming the task; empty for the
+        // dialog's own.
         QString title;
-        // Shown above the file list, as given (plain text).
+        // Shown above the file list, as given (plain text); never the title.
         QString message;
         // The button that accepts; empty for the dialog's own.
         QString acceptTitle;

@@ -665,6 +665,7 @@ void KZMaravexApp::openSavedAction()
 {
     KZFileDialogPresenter::Request ask;
     ask.mode = KZFileDialogPresenter::Mode::OpenFiles;
+    ask.title = text("ask_for_saved_file_title");
     ask.message = text("ask_for_saved_file");
     ask.allowedTypes = {QStringLiteral("maravex")};
     ask.window = QApplication::activeWindow();

@@ -77,6 +77,8 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
     }
 
     const double screenH = screenRect_.height();
+    if (direction_ == Opening)
+        opened_ = Opened{from, from->geometry(), to};
     fromRect_ = math::flipY(QRectF(from->geometry()).translated(-screenRect_.topLeft()), screenH);
     const QRectF toRect = math::flipY(QRectF(to->geometry()).translated(-screenRect_.topLeft()), screenH);
     QWidget* progress = direction_ == Opening ? from : to;
@@ -102,6 +104,14 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
     } else {
         thirdAnimTime_ = math::zoomSizeSeconds(fromRect_.width());
         anchor_ = QPointF(0.5, 0.5);
+        // Centring rounds up both ways, so a window closed onto the one it
+        // opened from would land a pixel off its old place, and each cycle
+        // would add one. Within that pixel it goes back exactly.
+        if (opened_.from == to && opened_.to == from && opened_.fromFrame.size() == to->size()) {
+            const QRectF before = math::flipY(QRectF(opened_.fromFrame).translated(-screenRect_.topLeft()), screenH);
+            if (std::abs(before.x() - target_.x()) <= 1.0 && std::abs(before.y() - target_.y()) <= 1.0)
+                target_ = before;
+        }
         // The progress window waits, hidden, where the result shrinks to.
         const QRectF qtTarget = toOverlay(target_).translated(screenRect_.topLeft());
         to->setGeometry(qtTarget.toRect());

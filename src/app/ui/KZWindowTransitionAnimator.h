@@ -83,4 +83,11 @@ private:
     QPointF anchor_;
     QRectF round_; // in the progress window, Qt's frame
     std::optional<Request> queued_;
+    // The last opening: the window it left, and where that window stood.
+    struct Opened {
+        QPointer<QWidget> from;
+        QRect fromFrame;
+        QPointer<QWidget> to;
+    };
+    Opened opened_;
 };

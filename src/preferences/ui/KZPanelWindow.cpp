@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -86,6 +87,18 @@ void KZPanelWindow::mousePressEvent(QMouseEvent* event)
         return;
     }
     QWidget::mousePressEvent(event);
+}
+
+void KZPanelWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Without a title bar the small close button is easy to miss; Escape
+    // is the other way out a user tries.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void KZPanelWindow::changeEvent(QEvent* event)

@@ -6,8 +6,8 @@ class QAbstractButton;
 
 // The frameless windows of the secondary panels (welcome, About,
 // newsletter): no title bar, moved by dragging their background, with a
-// close button of their own at the top left. They announce their closing
-// once, however they are closed.
+// close button of their own at the top left; Escape closes them as that
+// button does. They announce their closing once, however they are closed.
 class KZPanelWindow : public QWidget {
     Q_OBJECT
 public:
@@ -26,6 +26,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:

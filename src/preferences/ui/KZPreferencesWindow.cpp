@@ -22,6 +22,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -414,6 +415,18 @@ void KZPreferencesWindow::closeEvent(QCloseEvent* event)
     // Every way of closing passes here, the title bar's button included.
     KZSetPreferencesWindowOpen(false);
     QMainWindow::closeEvent(event);
+}
+
+void KZPreferencesWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Every change is kept as it is made, so Escape loses nothing; an open
+    // pop-up or editor takes its own Escape before it reaches the window.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void KZPreferencesWindow::loadNibs()

@@ -584,7 +584,8 @@ void KZRemovePanelWidget::showInfo()
     label->setContentsMargins(15, 15, 15, 0);
     label->setFixedSize(size.width() + 30, size.height() + 30);
     popover_->setContentWidget(label);
-    popover_->showRelativeTo(button, button->rect(), platform::Popover::Edge::Below);
+    // Above the button: below it the popover would cover Cancel and Start.
+    popover_->showRelativeTo(button, button->rect(), platform::Popover::Edge::Above);
 }
 
 void KZRemovePanelWidget::setStatus(const QString& s)

@@ -33,6 +33,9 @@ KZRestoreWindowCntrl::KZRestoreWindowCntrl(KZRestoreRemovedFiles& engine, fs::pa
     list_->setColumnCount(2);
     list_->setHeaderHidden(true);
     list_->setRootIsDecorated(false);
+    // The focus frame goes round the whole row: drawn in the check column
+    // alone it was a sliver beside the check box.
+    list_->setAllColumnsShowFocus(true);
     list_->header()->setSectionResizeMode(checkColumn, QHeaderView::ResizeToContents);
     list_->header()->setStretchLastSection(true);
     restoreBtn_ = new QPushButton(platform::localizedString(QStringLiteral("restore_button")), this);

@@ -59,8 +59,7 @@ std::unique_ptr<QFileDialog> KZFileDialogSheetPresenter::createDialog(const Requ
                                                                 : QFileDialog::ExistingFile);
         }
         dialog->setOption(QFileDialog::ReadOnly, !request.canCreateDirectories && request.mode != Mode::SaveFile);
-        if (!request.message.isEmpty())
-            dialog->setWindowTitle(request.message);
+        KZOpenPanel::showMessage(*dialog, request.message);
     }
     if (!request.title.isEmpty())
         dialog->setWindowTitle(request.title);

@@ -77,6 +77,7 @@ void KZInterfaceUtilities::askForDirectories(PanelCallback callback, const QVari
     panel->setAllowsMultipleSelection(settings.value(QStringLiteral("allowsMultipleSelection")).toBool());
     panel->setCanCreateDirectories(settings.value(QStringLiteral("canCreateDirectories")).toBool());
     QString message;
+    QString title;
     if (settings.contains(QStringLiteral("prompt"))) {
         // The table answers a missing key with the key itself; a prompt
         // without a text shows no message rather than a key.
@@ -84,7 +85,14 @@ void KZInterfaceUtilities::askForDirectories(PanelCallback callback, const QVari
         message = platform::localizedString(key);
         if (message == key)
             message.clear();
+        // The message is a sentence; the title names the task in a few words.
+        const QString titleKey = key + QStringLiteral("_title");
+        title = platform::localizedString(titleKey);
+        if (title == titleKey)
+            title.clear();
     }
+    if (!title.isEmpty())
+        panel->setWindowTitle(title);
     panel->setMessage(message);
 
     auto deliver = [callback = std::move(callback), delegate, hasDelegate, hasUserInfo, userInfo](
@@ -120,6 +128,7 @@ void KZInterfaceUtilities::askForDirectories(PanelCallback callback, const QVari
     if (const std::shared_ptr<KZFileDialogPresenter> presenter = KZFileDialogPresenter::shared()) {
         KZFileDialogPresenter::Request request;
         request.mode = KZFileDialogPresenter::Mode::ChooseFolders;
+        request.title = title;
         request.message = message;
         request.allowedTypes = types;
         request.allowsMultipleSelection = panel->allowsMultipleSelection();

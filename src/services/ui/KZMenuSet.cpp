@@ -195,9 +195,18 @@ void KZMenuSet::build()
     addItem(File, File, QuickLookTag, "quickLook", "quick_look", QKeySequence(Qt::CTRL | Qt::Key_Y));
     submenus_[File]->addSeparator();
     addItem(File, File, CloseTag, "close", "menu_close", QKeySequence(Qt::CTRL | Qt::Key_W));
+    // No desktop here has an application menu: its items go where a Linux
+    // user looks for them, Quit at the end of File, Preferences at the end
+    // of Edit, and the rest under Help.
+    submenus_[File]->addSeparator();
+    addItem(File, App, QuitTag, "quit", "menu_quit", QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     addItem(Edit, Edit, UndoTag, "undo", "menu_undo", QKeySequence(Qt::CTRL | Qt::Key_Z));
     addItem(Edit, Edit, RedoTag, "redo", "menu_redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    submenus_[Edit]->addSeparator();
+    addItem(Edit, Edit, RestoreTag, "restore", "menu_restore", {});
+    submenus_[Edit]->addSeparator();
+    addItem(Edit, App, PreferencesTag, "preferences", "menu_preferences", QKeySequence(Qt::CTRL | Qt::Key_Comma));
 
     addItem(Result, Result, RemoveTag, "resultRemove", "menu_result_remove", {});
     addItem(Result, Result, ExportTag, "resultExport", "menu_result_export", {});
@@ -209,15 +218,11 @@ void KZMenuSet::build()
     addItem(Help, Help, ManualTag, "manual", "menu_manual", {});
     submenus_[Help]->addSeparator();
     addItem(Help, App, UpdateTag, "checkUpdate", "check_update", {});
-    addItem(Help, Edit, RestoreTag, "restore", "menu_restore", {});
-    addItem(Help, App, PreferencesTag, "preferences", "menu_preferences", QKeySequence(Qt::CTRL | Qt::Key_Comma));
     submenus_[Help]->addSeparator();
     addItem(Help, App, TellFriendTag, "tellFriend", "menu_tell_friend", {});
     addItem(Help, App, NewsletterTag, "newsletter", "menu_newsletter", {});
     addItem(Help, Help, MoreProductsTag, "moreProducts", "menu_more_products", {});
     addItem(Help, Help, ContactTag, "contact", "menu_contact", {});
-    submenus_[Help]->addSeparator();
-    addItem(Help, App, QuitTag, "quit", "menu_quit", QKeySequence(Qt::CTRL | Qt::Key_Q));
     refresh();
 }
 
@@ -349,17 +354,18 @@ void KZMenuSet::installInto(QMenuBar* bar)
                 take.append(shared);
         }
         if (role == File) {
-            // New Search … Save above the window's own items, Close below.
+            // New Search … Save above the window's own items, Close below
+            // them and Quit last.
             QAction* first = menu->actions().value(0);
             QList<QAction*> top;
             QList<QAction*> bottom;
-            bool afterQuickLook = false;
+            QAction* quit = nullptr;
             for (QAction* shared : take) {
-                if (shared->isSeparator()) {
-                    afterQuickLook = afterQuickLook || !top.isEmpty();
+                if (shared->isSeparator())
                     continue;
-                }
-                if (shared->data().toInt() == QuickLookTag || shared->data().toInt() == CloseTag)
+                if (shared->property(kRoleProperty).toInt() == App && shared->data().toInt() == QuitTag)
+                    quit = shared;
+                else if (shared->data().toInt() == QuickLookTag || shared->data().toInt() == CloseTag)
                     bottom.append(shared);
                 else
                     top.append(shared);
@@ -367,10 +373,17 @@ void KZMenuSet::installInto(QMenuBar* bar)
             menu->insertActions(first, top);
             if (first)
                 menu->insertSeparator(first);
-            if (!bottom.isEmpty()) {
+            auto separate = [menu] {
                 if (!menu->actions().isEmpty() && !menu->actions().constLast()->isSeparator())
                     menu->addSeparator();
+            };
+            if (!bottom.isEmpty()) {
+                separate();
                 menu->addActions(bottom);
+            }
+            if (quit) {
+                separate();
+                menu->addAction(quit);
             }
         } else {
             // Shared items after the window's own, without a separator at

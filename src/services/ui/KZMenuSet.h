@@ -31,8 +31,9 @@ class QWidget;
 class KZMenuSet : public QObject {
     Q_OBJECT
 public:
-    // Which menu an item belongs to; the application menu's items show under
-    // Help, since no desktop here has an application menu.
+    // Which menu an item belongs to; the application menu's items show in
+    // File (Quit), Edit (Preferences) and Help, since no desktop here has an
+    // application menu.
     enum Menu { File, Edit, View, Result, Help, App };
 
     // File.

@@ -6,6 +6,8 @@
 #include <QAbstractItemView>
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
 #include <QSplitter>
 
 KZOpenPanel::KZOpenPanel(QWidget* parent)
@@ -14,6 +16,7 @@ KZOpenPanel::KZOpenPanel(QWidget* parent)
     setOption(QFileDialog::DontUseNativeDialog);
     setAcceptMode(QFileDialog::AcceptOpen);
     setObjectName(QStringLiteral("folderPanel"));
+    setWindowTitle(tr("Choose"));
     // Qt's own size leaves the places beside the list too narrow for their
     // names.
     resize(760, 480);
@@ -110,7 +113,42 @@ bool KZOpenPanel::canCreateDirectories() const
 void KZOpenPanel::setMessage(const QString& message)
 {
     message_ = message;
-    setWindowTitle(message.isEmpty() ? tr("Choose") : message);
+    showMessage(*this, message);
+}
+
+void KZOpenPanel::showMessage(QFileDialog& dialog, const QString& message)
+{
+    static const QString labelName = QStringLiteral("fileDialogMessage");
+    auto* label = dialog.findChild<QLabel*>(labelName, Qt::FindDirectChildrenOnly);
+    if (!label) {
+        if (message.isEmpty())
+            return;
+        auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+        if (!grid)
+            return;
+        // A grid has no row insertion: every cell moves one row down to
+        // make room for the message at the top.
+        struct Cell {
+            QLayoutItem* item;
+            int row, column, rowSpan, columnSpan;
+        };
+        std::vector<Cell> cells;
+        for (int i = grid->count() - 1; i >= 0; --i) {
+            Cell cell{};
+            grid->getItemPosition(i, &cell.row, &cell.column, &cell.rowSpan, &cell.columnSpan);
+            cell.item = grid->takeAt(i);
+            cells.push_back(cell);
+        }
+        for (const Cell& cell : cells)
+            grid->addItem(cell.item, cell.row + 1, cell.column, cell.rowSpan, cell.columnSpan);
+        label = new QLabel(&dialog);
+        label->setObjectName(labelName);
+        label->setWordWrap(true);
+        label->setTextFormat(Qt::PlainText);
+        grid->addWidget(label, 0, 0, 1, std::max(1, grid->columnCount()));
+    }
+    label->setText(message);
+    label->setVisible(!message.isEmpty());
 }
 
 bool KZOpenPanel::canChoose(const QString& path) const

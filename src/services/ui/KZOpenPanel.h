@@ -21,8 +21,13 @@ public:
     bool allowsMultipleSelection() const { return multiple_; }
     void setCanCreateDirectories(bool can);
     bool canCreateDirectories() const;
+    // The message is a line of text above the file list; the window keeps
+    // its short title.
     void setMessage(const QString& message);
     QString message() const { return message_; }
+    // Shows `message` above the file list of any of Qt's own file dialogs
+    // (none when empty), the same way for every dialog of the program.
+    static void showMessage(QFileDialog& dialog, const QString& message);
 
     // Whether `path` may be chosen: a folder (a folder document included)
     // or a file of an allowed type.

@@ -212,6 +212,40 @@ TEST_F(KZWindowAnimatorsTest, ZoomOpensInsideTheScreenAndClosesBackOnTheProgress
     EXPECT_EQ(recorder.posts[1].userInfo.value(QStringLiteral("direction")).toInt(), 1);
 }
 
+// Sizes whose centres fall between pixels: every New Search cycle must
+// still put the progress window back exactly where it stood.
+TEST_F(KZWindowAnimatorsTest, OpenAndCloseCyclesLeaveTheProgressWindowWhereItWas)
+{
+    Plain progress(Qt::blue, QSize(509, 509));
+    auto* round = new QWidget(&progress);
+    round->setGeometry(80, 80, 350, 350);
+    Plain result(Qt::green, QSize(600, 400));
+    progress.move(101, 41);
+    progress.show();
+    const QRect start = progress.geometry();
+    KZWindowTransitionAnimator animator;
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        animator.transitionFromWindow(&progress, &result, KZWindowTransitionAnimator::Opening, round);
+        ASSERT_TRUE(settle([&] { return !animator.isRunning(); }));
+        // Opened centred on the progress window, as far as whole pixels allow.
+        EXPECT_NEAR(result.geometry().center().x(), start.center().x(), 1.5);
+        EXPECT_NEAR(result.geometry().center().y(), start.center().y(), 1.5);
+        animator.transitionFromWindow(&result, &progress, KZWindowTransitionAnimator::Closing, round);
+        ASSERT_TRUE(settle([&] { return !animator.isRunning(); }));
+        EXPECT_EQ(progress.geometry(), start) << "cycle " << cycle;
+    }
+
+    // A result window the user moved still takes the progress window along.
+    animator.transitionFromWindow(&progress, &result, KZWindowTransitionAnimator::Opening, round);
+    ASSERT_TRUE(settle([&] { return !animator.isRunning(); }));
+    result.move(result.pos() + QPoint(40, 30));
+    const QPoint movedCentre = result.geometry().center();
+    animator.transitionFromWindow(&result, &progress, KZWindowTransitionAnimator::Closing, round);
+    ASSERT_TRUE(settle([&] { return !animator.isRunning(); }));
+    EXPECT_NEAR(progress.geometry().center().x(), movedCentre.x(), 1.5);
+    EXPECT_NEAR(progress.geometry().center().y(), movedCentre.y(), 1.5);
+}
+
 // The routing with the real transitions: the result window zooms back to the
 // progress window, which flips back to the search window.
 class AnimatedWindows : public KZRoutingHost {

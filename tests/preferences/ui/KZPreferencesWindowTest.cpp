@@ -102,6 +102,24 @@ TEST_F(PreferencesWindowTest, OpeningTwiceShowsTheOneWindowAsItWasLeft)
     EXPECT_FALSE(KZPreferencesWindowIsOpen());
 }
 
+TEST_F(PreferencesWindowTest, EscapeClosesTheWindowOnEveryPane)
+{
+    KZPreferencesWindow::showShared();
+    KZPreferencesWindow* window = KZPreferencesWindow::sharedWindow();
+    for (int tag : {int(KZPreferencesWindow::GeneralTag), int(KZPreferencesWindow::LabelsTag)}) {
+        if (!window->isVisible())
+            KZPreferencesWindow::showShared();
+        window->toolbarAction(tag);
+        settle();
+        // A closed pop-up button with the focus passes Escape on to the window.
+        window->emptyFoldersPopup()->setFocus();
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window;
+        QTest::keyClick(target, Qt::Key_Escape);
+        EXPECT_FALSE(window->isVisible()) << tag;
+        EXPECT_FALSE(KZPreferencesWindowIsOpen()) << tag;
+    }
+}
+
 TEST_F(PreferencesWindowTest, SwitchingPanesKeepsTheTopRightCorner)
 {
     KZPreferencesWindow::showShared();

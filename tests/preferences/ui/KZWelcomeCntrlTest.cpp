@@ -14,6 +14,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -168,6 +169,17 @@ TEST_F(KZWelcomeCntrlTest, ClosingAnnouncesItselfOnceHoweverItIsClosed)
     cntrl->startUsingBtn()->click();
     EXPECT_FALSE(cntrl->window()->isVisible());
     cntrl->window()->close();
+    EXPECT_EQ(closings, 1);
+    EXPECT_EQ(newsletterRequests, 0);
+}
+
+TEST_F(KZWelcomeCntrlTest, EscapeClosesLikeTheCloseButton)
+{
+    QWidget* window = cntrl->window();
+    QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Escape, Qt::ShiftModifier);
+    EXPECT_TRUE(window->isVisible());
+    QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(closings, 1);
     EXPECT_EQ(newsletterRequests, 0);
 }

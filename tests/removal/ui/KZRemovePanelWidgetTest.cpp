@@ -3,10 +3,13 @@
 
 #include "engine/KZAppSuppInfo.h"
 #include "platform/NotificationCenter.h"
+#include "removal/KZRemove.h"
+#include "removal/KZRemoveCntrl.h"
 #include "removal/ui/KZRemoveInfoSize.h"
 #include "removal/ui/KZRemovePanelWidget.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZListNotifications.h"
+#include "services/KZNumberUtilities.h"
 #include "services/ui/Popover.h"
 
 #include <QDir>
@@ -270,6 +273,72 @@ TEST(KZRemovePanelWidget, TrashRemovalEndToEnd)
     QTest::mouseClick(scene.panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
     ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
     EXPECT_EQ(log.names.last(), KZNotification::removePanelDidClose);
+}
+
+// The info popover opens where it leaves the page's buttons free to press.
+TEST(KZRemovePanelWidget, InfoPopoverLeavesCancelAndStartUncovered)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    PanelScene scene;
+    ASSERT_TRUE(scene.panel);
+    ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+    scene.panel->infoButton()->click();
+    ASSERT_TRUE(scene.panel->popover() && scene.panel->popover()->isVisible());
+    const QRect popover = scene.panel->popover()->frameGeometry();
+    auto* page = scene.panel->findChild<QWidget*>(u"removalTrashPage"_s);
+    ASSERT_TRUE(page);
+    int buttons = 0;
+    for (QPushButton* button : page->findChildren<QPushButton*>()) {
+        if (button == scene.panel->infoButton() || !button->isVisible())
+            continue;
+        ++buttons;
+        const QRect at(button->mapToGlobal(QPoint(0, 0)), button->size());
+        EXPECT_FALSE(popover.intersects(at)) << button->text().toStdString();
+    }
+    EXPECT_GE(buttons, 2); // Cancel and Start at least
+    scene.panel->infoButton()->click();
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
+// Links left in the items' places are told on the done card with what moved.
+TEST(KZRemovePanelWidget, TheDoneCardTellsOfTheHardLinksLeft)
+{
+    kztest::ShortAnimations shortAnimations;
+    PanelScene scene;
+    ASSERT_TRUE(scene.panel);
+    ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+    auto* links = scene.panel->findChild<QCheckBox*>(u"removalHardLinks"_s);
+    ASSERT_TRUE(links);
+    links->setChecked(true);
+    // Every item of the scene is marked; the kept copies are named as the
+    // model names the unmarked members.
+    scene.cntrl->mastersAlias = {scene.all[0], scene.all[3]};
+    const auto place1 = scene.all[1]->url(), place2 = scene.all[2]->url();
+    QTest::mouseClick(scene.panel->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(
+        scene.settle([&] { return scene.panel && scene.panel->visibleCard() == KZRemovePanelWidget::Card::Final; }));
+    // The links really stand there: the card tells no more than is true.
+    EXPECT_TRUE(std::filesystem::exists(place1));
+    EXPECT_TRUE(std::filesystem::exists(place2));
+    const QString said = scene.panel->finalField()->text();
+    EXPECT_TRUE(said.contains(u"moved to the Trash"_s)) << said.toStdString();
+    EXPECT_TRUE(said.contains(u"Hard links"_s) && said.contains(u" 2 "_s)) << said.toStdString();
+    QTest::mouseClick(scene.panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
+    ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
+}
+
+TEST(KZRemovePanelWidget, DoneCardTextNamesOneOrManyLinks)
+{
+    KZRemoveTally tally;
+    EXPECT_EQ(KZRemoveFinalText(u"17.53 MB moved to the Trash."_s, tally), u"17.53 MB moved to the Trash."_s);
+    tally.linked = 1;
+    EXPECT_EQ(KZRemoveFinalText(u"1 KB moved to the Trash."_s, tally),
+              u"1 KB moved to the Trash. "_s + platform::localizedString(u"final_links_sing"_s));
+    tally.linked = 1200;
+    const QString many = KZRemoveFinalText(u"x."_s, tally);
+    EXPECT_TRUE(many.startsWith(u"x. "_s));
+    EXPECT_FALSE(many.contains(u"%1"_s)) << many.toStdString();
+    EXPECT_TRUE(many.contains(KZNumberUtilities::sharedControl().numberToFormatString(1200.0))) << many.toStdString();
 }
 
 // A Trash pass registers no Edit > Undo step: the page promises only what is true.

@@ -1,6 +1,7 @@
 #include "../RemovalTestSupport.h"
 
 #include "platform/Bookmark.h"
+#include "platform/StringTable.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
@@ -12,11 +13,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QImage>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <condition_variable>
@@ -86,6 +89,56 @@ TEST(KZRestoreWindow, RestoresTheCheckedRowsAndClosesWhenNoneIsLeft)
     for (const char* name : {"a", "b", "c"})
         EXPECT_EQ(kztest::readFile(dir / name), name);
     EXPECT_FALSE(window.areTherePermanentFiles());
+}
+
+// The latest removal first, whatever order the Trash lists its files in;
+// the title is the menu command's; the focus frame goes round the row.
+TEST(KZRestoreWindow, RowsComeLatestFirstUnderTheMenusTitle)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    // Written oldest, newest, middle: the Trash keeps no order of its own.
+    undoFileOf(dir, {"a"}, 1000);
+    undoFileOf(dir, {"b", "c", "d"}, 900000);
+    undoFileOf(dir, {"e", "f"}, 50000);
+    KZRestoreRemovedFiles engine;
+    KZRestoreWindowCntrl window(engine, platform::homeTrashDirectory());
+    window.showWindow();
+    ASSERT_EQ(window.list()->topLevelItemCount(), 3);
+    EXPECT_TRUE(window.list()->topLevelItem(0)->text(1).startsWith(QStringLiteral("3 items")));
+    EXPECT_TRUE(window.list()->topLevelItem(1)->text(1).startsWith(QStringLiteral("2 items")));
+    EXPECT_TRUE(window.list()->topLevelItem(2)->text(1).startsWith(QStringLiteral("1 item ")));
+    // Restoring the bottom rows first still means the oldest first.
+    window.list()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    window.list()->topLevelItem(2)->setCheckState(0, Qt::Checked);
+    const auto bottomUp = window.rows().checkedPathsBottomUp();
+    ASSERT_EQ(bottomUp.size(), 2u);
+    EXPECT_EQ(bottomUp[0], window.rows().rows()[2].path);
+
+    QString command = platform::localizedString(QStringLiteral("menu_restore"));
+    command.remove(QChar(0x2026));
+    EXPECT_EQ(window.windowTitle(), command.trimmed());
+
+    // The current row shows as a whole row, its text included.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.list()->setFocus();
+    window.list()->setCurrentItem(window.list()->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+    ASSERT_TRUE(window.list()->selectedItems().isEmpty());
+    const QImage shot = window.list()->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const double ratio = shot.devicePixelRatio();
+    // The far end of each row, past its text: only a frame round the whole
+    // row reaches there.
+    auto endOfRow = [&](int row) {
+        const QRect at = window.list()->visualItemRect(window.list()->topLevelItem(row));
+        const QRect end(QPoint(int((at.right() - 30) * ratio), int(at.top() * ratio)),
+                        QPoint(int(at.right() * ratio), int(at.bottom() * ratio)));
+        return shot.copy(end);
+    };
+    EXPECT_NE(endOfRow(0), endOfRow(2));
+    EXPECT_EQ(endOfRow(1), endOfRow(2));
+    window.close();
+    emptyTrash();
 }
 
 TEST(KZRestoreWindow, ProgressShowsOnTheWindowOnlyForLongWorkAndGoesAway)

@@ -7,6 +7,8 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLabel>
+#include <QListView>
 #include <QUrl>
 #include <QWidget>
 
@@ -110,6 +112,49 @@ TEST(FileDialogSheetPresenterTest, DialogsAreBuiltForTheirMode)
     ASSERT_TRUE(qobject_cast<KZOpenPanel*>(folderPanel.get()));
     EXPECT_TRUE(qobject_cast<KZOpenPanel*>(folderPanel.get())->allowsMultipleSelection());
     EXPECT_FALSE(KZFileDialogSheetPresenter::answerOf(*folderPanel, QDialog::Rejected).accepted);
+}
+
+// A sentence is the dialog's message above its file list, never its title;
+// the title is the few words the asker gave, or the dialog's own.
+TEST(FileDialogSheetPresenterTest, TheMessageShowsAboveTheListAndTheTitleStaysShort)
+{
+    const QString sentence = u"Save this result to open it again later."_s;
+    for (auto mode : {KZFileDialogPresenter::Mode::SaveFile, KZFileDialogPresenter::Mode::OpenFiles,
+                      KZFileDialogPresenter::Mode::ChooseFolders}) {
+        KZFileDialogPresenter::Request request;
+        request.mode = mode;
+        request.message = sentence;
+        request.checkBoxTitle = u"Only these"_s;
+        const auto untitled = KZFileDialogSheetPresenter::createDialog(request);
+        EXPECT_NE(untitled->windowTitle(), sentence);
+        EXPECT_FALSE(untitled->windowTitle().endsWith(u'.'));
+
+        request.title = u"Save Result"_s;
+        const auto dialog = KZFileDialogSheetPresenter::createDialog(request);
+        EXPECT_EQ(dialog->windowTitle(), u"Save Result"_s);
+        auto* label = dialog->findChild<QLabel*>(u"fileDialogMessage"_s);
+        ASSERT_TRUE(label);
+        EXPECT_EQ(label->text(), sentence);
+        dialog->resize(760, 480);
+        dialog->show();
+        EXPECT_TRUE(label->isVisible());
+        // Above the file list, and the check box still below everything.
+        QWidget* list = dialog->findChild<QListView*>(u"listView"_s);
+        ASSERT_TRUE(list);
+        const int labelBottom = label->mapTo(dialog.get(), QPoint(0, label->height())).y();
+        EXPECT_LE(labelBottom, list->mapTo(dialog.get(), QPoint(0, 0)).y());
+        auto* box = dialog->findChild<QCheckBox*>();
+        ASSERT_TRUE(box);
+        EXPECT_GT(box->mapTo(dialog.get(), QPoint(0, 0)).y(), list->mapTo(dialog.get(), QPoint(0, 0)).y());
+        dialog->hide();
+    }
+
+    // No message, no empty line above the list.
+    KZFileDialogPresenter::Request plain;
+    plain.mode = KZFileDialogPresenter::Mode::OpenFiles;
+    const auto quiet = KZFileDialogSheetPresenter::createDialog(plain);
+    const auto* none = quiet->findChild<QLabel*>(u"fileDialogMessage"_s);
+    EXPECT_TRUE(!none || none->isHidden());
 }
 
 // The export panel's check box: shown below the dialog's controls in its

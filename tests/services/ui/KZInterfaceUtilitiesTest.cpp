@@ -108,6 +108,11 @@ TEST_F(InterfaceUtilitiesTest, PanelConfiguration)
             EXPECT_EQ(panel.allowsMultipleSelection(), r.multiple);
             EXPECT_EQ(panel.canCreateDirectories(), r.create);
             EXPECT_EQ(panel.message(), r.message);
+            // The prompt is the message above the list; the title stays short.
+            EXPECT_FALSE(panel.windowTitle().isEmpty());
+            if (!r.message.isEmpty()) {
+                EXPECT_NE(panel.windowTitle(), r.message);
+            }
             seen = KZInterfaceUtilities::PanelAnswer{};
             return *seen;
         });

@@ -116,8 +116,44 @@ TEST(KZMenuSetTest, AWindowsMenuBarGetsTheWholeSetAroundItsOwnItems)
 
     QMenu* help = window.menuBar()->actions().constLast()->menu();
     ASSERT_NE(help, nullptr);
-    for (const char* name : {"about", "welcome", "checkUpdate", "restore", "preferences", "quit"})
+    for (const char* name : {"about", "welcome", "checkUpdate"})
         EXPECT_TRUE(names(help).contains(QString::fromLatin1(name))) << name;
+    // Quit ends File below the window's own Close, Preferences ends Edit.
+    const QList<QAction*> fileItems = file->actions();
+    ASSERT_GE(fileItems.size(), 3);
+    EXPECT_EQ(fileItems.at(fileItems.size() - 3), close);
+    EXPECT_TRUE(fileItems.at(fileItems.size() - 2)->isSeparator());
+    EXPECT_EQ(fileItems.constLast(), set().item(KZMenuSet::App, KZMenuSet::QuitTag));
+    EXPECT_EQ(edit->actions().constLast(), set().item(KZMenuSet::App, KZMenuSet::PreferencesTag));
+    EXPECT_TRUE(edit->actions().contains(set().item(KZMenuSet::Edit, KZMenuSet::RestoreTag)));
+}
+
+TEST(KZMenuSetTest, QuitEndsFileAndPreferencesEndsEditWithTheirTagsAndKeys)
+{
+    QMenu* file = set().submenu(KZMenuSet::File);
+    QMenu* edit = set().submenu(KZMenuSet::Edit);
+    QMenu* help = set().submenu(KZMenuSet::Help);
+    QAction* quit = set().item(KZMenuSet::App, KZMenuSet::QuitTag);
+    QAction* preferences = set().item(KZMenuSet::App, KZMenuSet::PreferencesTag);
+    QAction* restore = set().item(KZMenuSet::Edit, KZMenuSet::RestoreTag);
+    ASSERT_TRUE(quit && preferences && restore);
+
+    EXPECT_EQ(file->actions().constLast(), quit);
+    EXPECT_TRUE(file->actions().at(file->actions().size() - 2)->isSeparator());
+    EXPECT_EQ(edit->actions().constLast(), preferences);
+    EXPECT_TRUE(edit->actions().contains(restore));
+    for (const char* name : {"quit", "preferences", "restore"})
+        EXPECT_FALSE(names(help).contains(QString::fromLatin1(name))) << name;
+    EXPECT_EQ(names(help).value(0), QStringLiteral("about"));
+
+    // The role keeps the tag apart from File's and Edit's own items.
+    EXPECT_EQ(KZMenuSet::menuOf(quit), KZMenuSet::App);
+    EXPECT_EQ(quit->data().toInt(), KZMenuSet::QuitTag);
+    EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(KZMenuSet::menuOf(preferences), KZMenuSet::App);
+    EXPECT_EQ(preferences->data().toInt(), KZMenuSet::PreferencesTag);
+    EXPECT_EQ(preferences->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_EQ(KZMenuSet::menuOf(restore), KZMenuSet::Edit);
 }
 
 TEST(KZMenuSetTest, ShortcutsWorkInAWindowWithoutAMenuBarAndFollowTheStateOfNow)

@@ -128,11 +128,12 @@ std::optional<std::filesystem::path> chosenPath(const KZFileDialogPresenter::Ans
     return std::filesystem::path(path.toStdString());
 }
 
-KZFileDialogPresenter::Request savePanel(QObject* window, const QString& message, const QString& name,
-                                         const QString& extension)
+KZFileDialogPresenter::Request savePanel(QObject* window, const QString& title, const QString& message,
+                                         const QString& name, const QString& extension)
 {
     KZFileDialogPresenter::Request ask;
     ask.mode = KZFileDialogPresenter::Mode::SaveFile;
+    ask.title = title;
     ask.message = message;
     ask.suggestedName = name + QLatin1Char('.') + extension;
     ask.allowedTypes = {extension};
@@ -547,7 +548,8 @@ std::shared_ptr<KZResultSaving> KZResultWindowCntrl::createSaver()
 {
     QPointer<KZResultWindowCntrl> guard(this);
     auto chooser = [guard](const QVariantMap&, std::function<void(std::optional<std::filesystem::path>)> answer) {
-        KZFileDialogPresenter::ask(savePanel(guard.data(), localized("ask_save_items"), localized("save_suggest_name"),
+        KZFileDialogPresenter::ask(savePanel(guard.data(), localized("ask_save_items_title"),
+                                             localized("ask_save_items"), localized("save_suggest_name"),
                                              QStringLiteral("maravex")),
                                    [answer](const KZFileDialogPresenter::Answer& reply) {
                                        answer(chosenPath(reply, QStringLiteral("maravex")));
@@ -797,7 +799,8 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             QString name = asked.value(QStringLiteral("suggestName")).toString();
             if (name.isEmpty())
                 name = localized("export_all_files_name");
-            auto panel = savePanel(guard.data(), localized("ask_export_items"), name, QStringLiteral("txt"));
+            auto panel = savePanel(guard.data(), localized("ask_export_items_title"), localized("ask_export_items"),
+                                   name, QStringLiteral("txt"));
             panel.checkBoxTitle = localized("export_check_btn");
             KZFileDialogPresenter::ask(panel, [answer](const KZFileDialogPresenter::Answer& reply) {
                 const auto path = chosenPath(reply, QStringLiteral("txt"));

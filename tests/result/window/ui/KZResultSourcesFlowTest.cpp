@@ -194,7 +194,8 @@ TEST_F(SourcesFlow, MarkInFolderAsksForAFolderAndMarksTheCopiesInsideIt)
     ASSERT_TRUE(panel);
     EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
     EXPECT_FALSE(panel->allowsMultipleSelection());
-    EXPECT_EQ(panel->windowTitle(), platform::localizedString(u"ask_add_location"_s));
+    EXPECT_EQ(panel->windowTitle(), platform::localizedString(u"ask_add_location_title"_s));
+    EXPECT_EQ(panel->message(), platform::localizedString(u"ask_add_location"_s));
     panel->reject();
     ASSERT_TRUE(kztest::processEventsUntil([&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
