@@ -175,6 +175,59 @@ TEST(KZRemovePanelWidget, InfoPopoverWrapsTogglesAndShowsAMissingTag)
     KZRemovePanelWidget::setAnimationsInstant(false);
 }
 
+// Every explanation has its button beside its option, and its popover
+// opens on the button's left, clear of Cancel and Start.
+TEST(KZRemovePanelWidget, EachOptionExplainsItselfWithoutCoveringTheButtons)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    auto global = [](const QWidget* w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); };
+    auto check = [&](KZRemovePanelWidget* panel, int tag, QWidget* page) {
+        QPushButton* button = panel->infoButton(tag);
+        ASSERT_TRUE(button) << tag;
+        EXPECT_TRUE(button->isVisibleTo(page)) << tag;
+        button->click();
+        ASSERT_TRUE(panel->popover()) << tag;
+        ASSERT_TRUE(panel->popover()->isVisible()) << tag;
+        auto* label = qobject_cast<QLabel*>(panel->popover()->contentWidget());
+        ASSERT_TRUE(label) << tag;
+        EXPECT_EQ(label->text(), KZRemoveInfoText(tag)) << tag;
+        EXPECT_EQ(panel->popover()->edge(), platform::Popover::Edge::Left) << tag;
+        const QRect bubble = panel->popover()->geometry();
+        EXPECT_LE(bubble.right(), global(button).left()) << tag;
+        for (QPushButton* other : page->findChildren<QPushButton*>()) {
+            if (other->text() == platform::localizedString(u"cancel_button"_s) ||
+                other->text() == platform::localizedString(u"start_button"_s)) {
+                EXPECT_FALSE(bubble.intersects(global(other))) << tag << " covers " << other->text().toStdString();
+            }
+        }
+        button->click();
+        EXPECT_FALSE(panel->popover()->isVisible()) << tag;
+    };
+    {
+        PanelScene scene;
+        ASSERT_TRUE(scene.panel);
+        KZRemovePanelWidget* panel = scene.panel.data();
+        ASSERT_TRUE(scene.settle([&] { return panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+        check(panel, 1, panel->trashPage());
+        panel->replacePage(1);
+        for (int tag : {2, 4})
+            check(panel, tag, panel->movePage());
+    }
+    {
+        // The keywords that Photos items get are explained beside the
+        // Photos notes.
+        auto photos = KZSourceItem::create(QVariantMap{});
+        photos->setIsPhotosLib(true);
+        PanelScene scene(3, {photos}, true, KZAppSuppInfo::Photos);
+        ASSERT_TRUE(scene.panel);
+        KZRemovePanelWidget* panel = scene.panel.data();
+        ASSERT_TRUE(scene.settle([&] { return panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+        panel->replacePage(1);
+        check(panel, 3, panel->movePage());
+    }
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
 TEST(KZRemovePanelWidget, PhotosAndEmptyFoldersVariants)
 {
     KZRemovePanelWidget::setAnimationsInstant(true);
