@@ -414,6 +414,5 @@ void KZResultSourcesListCntrl::showInfo(quint64 tag, QWidget* senderView)
         return;
     if (!extraInfoCntrl_)
         extraInfoCntrl_ = new KZPopoverResultSourceInfo(table_, services_.workspace);
-    extraInfoCntrl_->showInfoWithItem(rows_->at(*index), senderView, rows_->tabTag(),
-                                      fileTypeItem_ ? fileTypeItem_->name() : QString());
+    extraInfoCntrl_->showInfoWithItem(rows_->at(*index), senderView, rows_->tabTag());
 }

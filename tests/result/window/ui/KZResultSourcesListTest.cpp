@@ -319,6 +319,10 @@ TEST_F(SourcesList, ThePopoverShowsTheRowsPanelAndTellsWhenItCloses)
     EXPECT_TRUE(info->allItemsView()->isVisible());
     EXPECT_FALSE(info->locationView()->isVisible());
     EXPECT_EQ(info->removedAllFld()->text(), u"Nothing removed yet"_s);
+    // Beside the button, on its right, not over the rows below it.
+    EXPECT_EQ(info->popover()->edge(), platform::Popover::Edge::Right);
+    const QRect button(cell(0)->infoBtn()->mapToGlobal(QPoint(0, 0)), cell(0)->infoBtn()->size());
+    EXPECT_GT(info->popover()->geometry().left(), button.right());
     EXPECT_TRUE(cell(0)->popoverIsOpen());
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(cell(0), &leave);
@@ -352,9 +356,9 @@ TEST_F(SourcesList, ThePopoverShowsTheRowsPanelAndTellsWhenItCloses)
     EXPECT_EQ(info->markedLocationFld()->text(), list->rows().at(2)->appropriateInfoString(1, false));
     info->popover()->close();
 
-    // The marked row has no place: the tab's name and no path.
+    // The marked row has no place: its own name and no path.
     list->showInfo(KZTag::markedItemsRowBase + 1, cell(4)->infoBtn());
-    EXPECT_EQ(info->name()->text(), u"Images"_s);
+    EXPECT_EQ(info->name()->text(), platform::localizedString(u"marked_item"_s));
     EXPECT_TRUE(info->pathBtn()->isHidden());
     EXPECT_TRUE(info->iconImg()->isHidden());
     info->popover()->close();
