@@ -275,6 +275,37 @@ TEST_F(SourcesList, ALocationsMenuMarksWithinItAndNothingIsOfferedWithoutItems)
     menu->close();
 }
 
+TEST_F(SourcesList, TheArrowOpensTheMenuOnThePressWithItsFirstItemOverThePill)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    // Away from the screen's edges, so that nothing pushes the menu.
+    list->view()->move(200, 200);
+    QCoreApplication::processEvents();
+    fill(kBase + 0, 4, 4000, 2, 2000);
+    for (const auto button : {Qt::LeftButton, Qt::RightButton}) {
+        for (int row : {0, 1}) {
+            QToolButton* arrow = cell(row)->popdownBtn();
+            QTest::mousePress(arrow, button);
+            KZMarkMenuWidget* menu = list->markMenu();
+            ASSERT_TRUE(menu->isVisible()) << "open before the release, row " << row;
+            QAction* first = nullptr;
+            for (QAction* action : menu->actions())
+                if (action->isVisible() && !first)
+                    first = action;
+            ASSERT_NE(first, nullptr);
+            const QPoint firstAt = menu->mapToGlobal(menu->actionGeometry(first).topLeft());
+            // 50 left of the check button's height, 4 above the arrow's top.
+            const QPoint expected = arrow->mapToGlobal(QPoint(cell(row)->checkBtn()->height() - 50, -4));
+            EXPECT_LE((firstAt - expected).manhattanLength(), 1) << row << ": " << firstAt.x() << "," << firstAt.y()
+                                                                 << " for " << expected.x() << "," << expected.y();
+            QTest::mouseRelease(arrow, button);
+            EXPECT_TRUE(menu->isVisible()) << "the release keeps it open";
+            menu->close();
+        }
+    }
+    EXPECT_TRUE(posted.isEmpty());
+}
+
 TEST_F(SourcesList, ARequestForARowThatIsGoneIsDroppedWithABeep)
 {
     ASSERT_NO_FATAL_FAILURE(make());
