@@ -155,6 +155,9 @@ KZResultSourceTableCellView::KZResultSourceTableCellView(KZResultSourcesCellOwne
     layout->addWidget(backCheckImg_, 0, Qt::AlignVCenter);
 
     connect(checkBtn_, &QCheckBox::clicked, this, [this] { markAction(); });
+    // The mouse opens the menu on the press (see eventFilter) and so never
+    // clicks; a click comes from the keyboard or assistive tools.
+    connect(popdownBtn_, &QToolButton::clicked, this, [this] { owner_->showMarkMenu(this); });
     connect(infoBtn_, &QToolButton::clicked, this, [this] { infoAction(); });
     applyTextColours();
 }
