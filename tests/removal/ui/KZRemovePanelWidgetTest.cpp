@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include "platform/StringTable.h"
@@ -392,6 +393,28 @@ TEST(RemovalPanelShots, FolderResultPagesWithoutHardLinks)
     save(u"removal-trash-page-folders.png"_s);
     scene.panel->replacePage(1);
     save(u"removal-move-page-folders.png"_s);
+}
+
+TEST(RemovalPanelShots, PhotosMovePageWithTheKeywordsExplained)
+{
+    const QString dir = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+    QDir().mkpath(dir);
+    auto photos = KZSourceItem::create(QVariantMap{});
+    photos->setIsPhotosLib(true);
+    PanelScene scene(3, {photos}, true, KZAppSuppInfo::Photos);
+    scene.window.setWindowTitle(u"Maravex"_s);
+    ASSERT_TRUE(scene.panel);
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(900));
+    scene.panel->replacePage(1);
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(900));
+    scene.panel->infoButton(3)->click();
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(500));
+    // The popover is a window of its own: the screen shows both.
+    const QRect area = scene.window.frameGeometry() | scene.panel->popover()->frameGeometry();
+    const QPixmap shot = scene.window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    EXPECT_TRUE(shot.save(dir + u"/removal-move-page-photos-info.png"_s));
 }
 
 } // namespace
