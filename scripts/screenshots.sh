@@ -609,6 +609,10 @@ shot $SHOTS/result-removal-trash-page.png resultWindow
 click removalToFolder
 wait 1500
 shot $SHOTS/result-removal-move-page.png resultWindow
+click removalInfo4
+wait 500
+shot $SHOTS/result-removal-move-info.png resultWindow
+click removalInfo4
 click removalToTrash
 wait 1500
 click removalStartTrash

@@ -172,6 +172,12 @@ QRectF discRect(const QRectF& from, const QRectF& to, double u)
             lerp(from.height(), to.height(), u)};
 }
 
+QRectF snapshotShadowRect(const QRectF& snapshot)
+{
+    const double r = kSnapshotShadowRadius;
+    return snapshot.translated(kSnapshotShadowOffset).adjusted(-r, -r, r, r);
+}
+
 QRectF flipY(const QRectF& rect, double screenHeight)
 {
     return {rect.x(), screenHeight - rect.y() - rect.height(), rect.width(), rect.height()};

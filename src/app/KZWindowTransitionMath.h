@@ -105,6 +105,16 @@ QRectF zoomGrowRect(const QRectF& fromRect, const QRectF& target, QPointF anchor
 // is the ellipse inscribed in it).
 QRectF discRect(const QRectF& from, const QRectF& to, double u);
 
+// The shadow a zooming window's snapshot casts when the window has one:
+// black at half opacity, 10 points below it, blurred over 15 points.
+inline constexpr double kSnapshotShadowOpacity = 0.5;
+inline constexpr QPointF kSnapshotShadowOffset{0.0, -10.0}; // y up
+inline constexpr double kSnapshotShadowRadius = 15.0;
+
+// What the shadow of a snapshot at `snapshot` covers (y-up): the snapshot
+// moved by the offset and grown by the blur radius on every side.
+QRectF snapshotShadowRect(const QRectF& snapshot);
+
 // One conversion between the y-up screen-relative frame and Qt's y-down
 // frame of a screen `screenHeight` high (the same in both directions).
 QRectF flipY(const QRectF& rect, double screenHeight);

@@ -213,4 +213,18 @@ TEST(KZTransitionMath, DiscAndFrameConversion)
     EXPECT_EQ(flipY(flipY(QRectF(10, 20, 100, 50), 900), 900), QRectF(10, 20, 100, 50));
 }
 
+TEST(KZTransitionMath, SnapshotShadowFallsBelowTheWindow)
+{
+    EXPECT_DOUBLE_EQ(kSnapshotShadowOpacity, 0.5);
+    // A 1000 x 700 window at (100, 200), y up: the shadow is 10 lower and
+    // 15 wider on every side.
+    const QRectF shadow = snapshotShadowRect(QRectF(100, 200, 1000, 700));
+    EXPECT_EQ(shadow, QRectF(85, 175, 1030, 730));
+    // On a screen 900 high, in Qt's frame, it reaches further down than up.
+    const QRectF window = flipY(QRectF(100, 200, 1000, 700), 900);
+    const QRectF down = flipY(shadow, 900);
+    EXPECT_DOUBLE_EQ(down.bottom() - window.bottom(), 25);
+    EXPECT_DOUBLE_EQ(window.top() - down.top(), 5);
+}
+
 } // namespace

@@ -4,9 +4,11 @@
 #include "app/ui/KZTransitionOverlay.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SharedInstance.h"
+#include "services/ui/KZShadowPainter.h"
 #include "services/ui/KZWindowPlacement.h"
 #include "settings/KZNotificationNames.h"
 
+#include <qdrawutil.h>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QPainter>
@@ -51,6 +53,32 @@ QRectF KZWindowTransitionAnimator::toOverlay(const QRectF& yUp) const
     return math::flipY(yUp, screenRect_.height());
 }
 
+QPixmap KZWindowTransitionAnimator::shadowOf(const QWidget* window)
+{
+    if (window->windowFlags().testFlag(Qt::NoDropShadowWindowHint) ||
+        window->testAttribute(Qt::WA_TranslucentBackground))
+        return {};
+    // Made once at the window's own size; each frame stretches only its
+    // middle, so the blurred edges keep their width while the size changes.
+    QPainterPath shape;
+    shape.addRect(QRectF(QPointF(0, 0), QSizeF(window->size())));
+    QColor colour(Qt::black);
+    colour.setAlphaF(float(math::kSnapshotShadowOpacity));
+    return QPixmap::fromImage(KZShadowPainter::shadowImage(shape, math::kSnapshotShadowRadius, colour));
+}
+
+void KZWindowTransitionAnimator::paintShadow(QPainter& painter, const QPixmap& shadow, const QRectF& yUp) const
+{
+    if (shadow.isNull())
+        return;
+    // The blur runs a radius either side of the shadow's edge.
+    const int edge = int(2 * math::kSnapshotShadowRadius);
+    const QRect target = toOverlay(math::snapshotShadowRect(yUp)).toRect();
+    if (target.width() <= 2 * edge || target.height() <= 2 * edge)
+        return;
+    qDrawBorderPixmap(&painter, target, QMargins(edge, edge, edge, edge), shadow);
+}
+
 void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to, unsigned direction,
                                                       QWidget* roundView)
 {
@@ -89,6 +117,8 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
 
     fromShot_ = KZTransitionOverlay::snapshotOf(from);
     toShot_ = KZTransitionOverlay::snapshotOf(to);
+    fromShadow_ = shadowOf(from);
+    toShadow_ = shadowOf(to);
     firstAnimTime_ = math::kZoomDiscSeconds;
     target_ = math::zoomTarget(fromRect_, toRect.size());
     if (direction_ == Opening) {
@@ -191,6 +221,7 @@ void KZWindowTransitionAnimator::paintFrame(QPainter& painter) const
     if (direction_ == Opening) {
         if (phase_ == Phase::Disc) {
             const QRectF at = toOverlay(fromRect_);
+            paintShadow(painter, fromShadow_, fromRect_);
             painter.drawPixmap(at, fromShot_, QRectF(fromShot_.rect()));
             // The result's snapshot squeezed into the progress window's
             // rectangle, seen through the growing disc.
@@ -206,19 +237,24 @@ void KZWindowTransitionAnimator::paintFrame(QPainter& painter) const
             painter.drawPixmap(at, toShot_, QRectF(toShot_.rect()));
             painter.restore();
         } else {
-            const QRectF at = toOverlay(math::zoomGrowRect(fromRect_, target_, anchor_, u));
-            painter.drawPixmap(at, toShot_, QRectF(toShot_.rect()));
+            const QRectF grow = math::zoomGrowRect(fromRect_, target_, anchor_, u);
+            paintShadow(painter, toShadow_, grow);
+            painter.drawPixmap(toOverlay(grow), toShot_, QRectF(toShot_.rect()));
         }
         return;
     }
     if (phase_ == Phase::Size) {
-        const QRectF at = toOverlay(math::zoomGrowRect(fromRect_, target_, QPointF(0.5, 0.5), u));
-        painter.drawPixmap(at, fromShot_, QRectF(fromShot_.rect()));
+        const QRectF shrink = math::zoomGrowRect(fromRect_, target_, QPointF(0.5, 0.5), u);
+        paintShadow(painter, fromShadow_, shrink);
+        painter.drawPixmap(toOverlay(shrink), fromShot_, QRectF(fromShot_.rect()));
         return;
     }
     // The progress window under the result, which closes as a disc on the
     // round view's centre.
+    // The snapshot inside the disc is clipped with its shadow, so only the
+    // progress window under it casts one.
     const QRectF at = toOverlay(target_);
+    paintShadow(painter, toShadow_, target_);
     painter.drawPixmap(at, toShot_, QRectF(toShot_.rect()));
     const QRectF start = QRectF(round_.topLeft(), target_.size()).translated(at.topLeft());
     const QPointF centre = at.topLeft() + round_.center();
@@ -252,6 +288,8 @@ void KZWindowTransitionAnimator::finish()
     overlay_ = nullptr;
     fromShot_ = QPixmap();
     toShot_ = QPixmap();
+    fromShadow_ = QPixmap();
+    toShadow_ = QPixmap();
 
     auto& center = platform::NotificationCenter::defaultCenter();
     if (direction_ == Opening)

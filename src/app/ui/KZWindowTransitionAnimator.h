@@ -64,6 +64,10 @@ private:
     void finish();
     // y-up screen-relative rectangle to the overlay's own (y-down) frame.
     QRectF toOverlay(const QRectF& yUp) const;
+    // The shadow a window's snapshot casts, or none when the window has no
+    // shadow of its own (a shaped window paints its own).
+    static QPixmap shadowOf(const QWidget* window);
+    void paintShadow(QPainter& painter, const QPixmap& shadow, const QRectF& yUp) const;
 
     QPointer<QWidget> fromWindow_;
     QPointer<QWidget> toWindow_;
@@ -78,6 +82,8 @@ private:
     QRect screenRect_;
     QPixmap fromShot_;
     QPixmap toShot_;
+    QPixmap fromShadow_;
+    QPixmap toShadow_;
     QRectF fromRect_; // y-up, screen-relative
     QRectF target_;
     QPointF anchor_;

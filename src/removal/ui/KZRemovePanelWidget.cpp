@@ -22,6 +22,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 bool gInstant = false;
@@ -118,6 +120,17 @@ QLabel* wrappingLabel(const QString& s, QWidget* parent)
     auto* label = new QLabel(s, parent);
     label->setWordWrap(true);
     return label;
+}
+
+// A small round button that explains the option beside it; its tag picks
+// the explanation.
+QPushButton* infoButtonFor(int tag, QWidget* parent)
+{
+    auto* button = new QPushButton(QStringLiteral("i"), parent);
+    button->setObjectName(QStringLiteral("removalInfo%1").arg(tag));
+    button->setFixedSize(22, 22);
+    button->setProperty("infoTag", tag);
+    return button;
 }
 
 // Forwards the controller's calls to the widget while it exists: the
@@ -244,10 +257,7 @@ QWidget* KZRemovePanelWidget::makeTrashPage()
     auto* hardLinks = new QHBoxLayout;
     hardLinksCheck_ = new QCheckBox(text("removal_hard_links"), page);
     hardLinksCheck_->setObjectName(QStringLiteral("removalHardLinks"));
-    infoBtn_ = new QPushButton(QStringLiteral("i"), page);
-    infoBtn_->setObjectName(QStringLiteral("removalInfo1"));
-    infoBtn_->setFixedSize(22, 22);
-    infoBtn_->setProperty("infoTag", 1);
+    infoBtn_ = infoButtonFor(1, page);
     connect(infoBtn_, &QPushButton::clicked, this, &KZRemovePanelWidget::showInfo);
     hardLinks->addWidget(hardLinksCheck_);
     hardLinks->addWidget(infoBtn_);
@@ -314,8 +324,15 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     chooser->addLayout(pathRow);
     renameCheck_ = new QCheckBox(text("removal_rename"), notPhotosView_);
     createFolderCheck_ = new QCheckBox(text("removal_create_folders"), notPhotosView_);
-    chooser->addWidget(renameCheck_);
-    chooser->addWidget(createFolderCheck_);
+    for (const auto& [check, tag] : {std::pair{renameCheck_, 2}, std::pair{createFolderCheck_, 4}}) {
+        auto* optionRow = new QHBoxLayout;
+        QPushButton* info = infoButtonFor(tag, notPhotosView_);
+        connect(info, &QPushButton::clicked, this, &KZRemovePanelWidget::showInfo);
+        optionRow->addWidget(check);
+        optionRow->addWidget(info);
+        optionRow->addStretch();
+        chooser->addLayout(optionRow);
+    }
     column->addWidget(notPhotosView_);
 
     movePhotosView_ = wrappingLabel(text("removal_photos_move"), page);
@@ -329,7 +346,18 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     row->addWidget(hardLinksCheck2_);
     row->addStretch();
     column->addWidget(replaceHardLinksView_);
-    photosNotesView_ = wrappingLabel(text("removal_photos_notes"), page);
+    photosNotesView_ = new QWidget(page);
+    auto* notesRow = new QHBoxLayout(photosNotesView_);
+    notesRow->setContentsMargins(0, 0, 0, 0);
+    // Wrapped short of the Cancel button, so that the explanation, which
+    // opens on the button's left, stays clear of Cancel and Start.
+    auto* notes = wrappingLabel(text("removal_photos_notes"), photosNotesView_);
+    notes->setFixedWidth(kCardWidth / 2);
+    QPushButton* keywordsInfo = infoButtonFor(3, photosNotesView_);
+    connect(keywordsInfo, &QPushButton::clicked, this, &KZRemovePanelWidget::showInfo);
+    notesRow->addWidget(notes);
+    notesRow->addWidget(keywordsInfo);
+    notesRow->addStretch();
     column->addWidget(photosNotesView_);
     musicNotes_[1] = wrappingLabel(QString(), page);
     musicNotes_[1]->setObjectName(QStringLiteral("removalMusicNote2"));
@@ -563,6 +591,11 @@ void KZRemovePanelWidget::replacePage(int senderTag)
     });
 }
 
+QPushButton* KZRemovePanelWidget::infoButton(int tag) const
+{
+    return findChild<QPushButton*>(QStringLiteral("removalInfo%1").arg(tag));
+}
+
 void KZRemovePanelWidget::showInfo()
 {
     if (popover_ && popover_->isVisible()) {
@@ -584,8 +617,9 @@ void KZRemovePanelWidget::showInfo()
     label->setContentsMargins(15, 15, 15, 0);
     label->setFixedSize(size.width() + 30, size.height() + 30);
     popover_->setContentWidget(label);
-    // Above the button: below it the popover would cover Cancel and Start.
-    popover_->showRelativeTo(button, button->rect(), platform::Popover::Edge::Above);
+    // On the button's left: the options and the Cancel and Start buttons
+    // stand to the right of every info button, so none is covered.
+    popover_->showRelativeTo(button, button->rect(), platform::Popover::Edge::Left);
 }
 
 void KZRemovePanelWidget::setStatus(const QString& s)

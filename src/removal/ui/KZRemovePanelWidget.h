@@ -57,6 +57,8 @@ public:
     QPushButton* moveStartButton() const { return startBtn_[1]; }
     QPushButton* stopButton() const { return stopBtn_; }
     QPushButton* infoButton() const { return infoBtn_; }
+    // The info button whose tag picks that explanation.
+    QPushButton* infoButton(int tag) const;
     QLabel* statusField() const { return progressInfoFld_; }
     QLabel* countField() const { return countFld_; }
     QLabel* finalField() const { return finalFld_; }

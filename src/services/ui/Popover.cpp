@@ -18,8 +18,8 @@ constexpr int kArrowHalf = 10;
 Popover::Popover(QWidget* parent) : QFrame(parent, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 8 + arrowHeight, 8, 8);
+    new QVBoxLayout(this);
+    setMarginsFor(edge_);
 }
 
 Popover::~Popover() = default;
@@ -33,27 +33,73 @@ void Popover::setContentWidget(QWidget* content)
         layout()->addWidget(content);
 }
 
-QRect Popover::placement(const QRect& anchorGlobal, const QSize& size, const QRect& available, Edge preferred,
-                         Edge* taken, int* arrowX)
-{
-    const bool roomBelow = anchorGlobal.bottom() + size.height() <= available.bottom();
-    const bool roomAbove = anchorGlobal.top() - size.height() >= available.top();
-    Edge edge = preferred;
-    if (edge == Edge::Below && !roomBelow && roomAbove)
-        edge = Edge::Above;
-    else if (edge == Edge::Above && !roomAbove && roomBelow)
-        edge = Edge::Below;
+namespace {
 
-    const int centreX = anchorGlobal.center().x();
-    int x = centreX - size.width() / 2;
-    x = std::clamp(x, available.left(), std::max(available.left(), available.right() + 1 - size.width()));
-    int y = edge == Edge::Below ? anchorGlobal.bottom() + 1 : anchorGlobal.top() - size.height();
-    y = std::clamp(y, available.top(), std::max(available.top(), available.bottom() + 1 - size.height()));
+bool isVertical(Popover::Edge edge)
+{
+    return edge == Popover::Edge::Below || edge == Popover::Edge::Above;
+}
+
+// The arrow's place along a side `length` long, kept clear of the corners.
+int arrowAlong(int centre, int length)
+{
+    return std::clamp(centre, kRadius + kArrowHalf, std::max(kRadius + kArrowHalf, length - kRadius - kArrowHalf));
+}
+
+} // namespace
+
+QRect Popover::placement(const QRect& anchorGlobal, const QSize& size, const QRect& available, Edge preferred,
+                         Edge* taken, int* arrowAt)
+{
+    Edge edge = preferred;
+    const int maxX = std::max(available.left(), available.right() + 1 - size.width());
+    const int maxY = std::max(available.top(), available.bottom() + 1 - size.height());
+    int x = 0;
+    int y = 0;
+    int arrow = 0;
+    if (isVertical(preferred)) {
+        const bool roomBelow = anchorGlobal.bottom() + size.height() <= available.bottom();
+        const bool roomAbove = anchorGlobal.top() - size.height() >= available.top();
+        if (edge == Edge::Below && !roomBelow && roomAbove)
+            edge = Edge::Above;
+        else if (edge == Edge::Above && !roomAbove && roomBelow)
+            edge = Edge::Below;
+        const int centreX = anchorGlobal.center().x();
+        x = std::clamp(centreX - size.width() / 2, available.left(), maxX);
+        y = edge == Edge::Below ? anchorGlobal.bottom() + 1 : anchorGlobal.top() - size.height();
+        y = std::clamp(y, available.top(), maxY);
+        arrow = arrowAlong(centreX - x, size.width());
+    } else {
+        const bool roomRight = anchorGlobal.right() + size.width() <= available.right();
+        const bool roomLeft = anchorGlobal.left() - size.width() >= available.left();
+        if (edge == Edge::Right && !roomRight && roomLeft)
+            edge = Edge::Left;
+        else if (edge == Edge::Left && !roomLeft && roomRight)
+            edge = Edge::Right;
+        const int centreY = anchorGlobal.center().y();
+        y = std::clamp(centreY - size.height() / 2, available.top(), maxY);
+        x = edge == Edge::Right ? anchorGlobal.right() + 1 : anchorGlobal.left() - size.width();
+        x = std::clamp(x, available.left(), maxX);
+        arrow = arrowAlong(centreY - y, size.height());
+    }
     if (taken)
         *taken = edge;
-    if (arrowX)
-        *arrowX = std::clamp(centreX - x, kRadius + kArrowHalf, std::max(kRadius + kArrowHalf, size.width() - kRadius - kArrowHalf));
+    if (arrowAt)
+        *arrowAt = arrow;
     return {QPoint(x, y), size};
+}
+
+void Popover::setMarginsFor(Edge edge)
+{
+    // The arrow takes its height from the side that faces the anchor.
+    auto* box = qobject_cast<QVBoxLayout*>(layout());
+    const int a = arrowHeight;
+    switch (edge) {
+    case Edge::Below: box->setContentsMargins(8, 8 + a, 8, 8); break;
+    case Edge::Above: box->setContentsMargins(8, 8, 8, 8 + a); break;
+    case Edge::Right: box->setContentsMargins(8 + a, 8, 8, 8); break;
+    case Edge::Left: box->setContentsMargins(8, 8, 8 + a, 8); break;
+    }
 }
 
 void Popover::showRelativeTo(QWidget* anchor, const QRect& anchorRect, Edge preferred)
@@ -63,16 +109,15 @@ void Popover::showRelativeTo(QWidget* anchor, const QRect& anchorRect, Edge pref
     const QRect global(anchor->mapToGlobal(anchorRect.topLeft()), anchorRect.size());
     QScreen* screen = anchor->screen() ? anchor->screen() : QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect(global.topLeft() - QPoint(2000, 2000), QSize(4000, 4000));
+    // The size counts the arrow on the preferred side; a flip keeps the
+    // arrow on the same axis, so the size holds for either side.
+    setMarginsFor(preferred);
     adjustSize();
     const QSize size = sizeHint().expandedTo(minimumSizeHint());
     Edge edge = preferred;
-    const QRect frame = placement(global, size, available, preferred, &edge, &arrowX_);
+    const QRect frame = placement(global, size, available, preferred, &edge, &arrowAt_);
     edge_ = edge;
-    auto* box = qobject_cast<QVBoxLayout*>(layout());
-    if (edge_ == Edge::Below)
-        box->setContentsMargins(8, 8 + arrowHeight, 8, 8);
-    else
-        box->setContentsMargins(8, 8, 8, 8 + arrowHeight);
+    setMarginsFor(edge_);
     setGeometry(frame);
     updateShape();
     show();
@@ -92,21 +137,37 @@ void Popover::toggleRelativeTo(QWidget* anchor, const QRect& anchorRect, Edge pr
 QPainterPath Popover::bubblePath() const
 {
     QRectF body = QRectF(rect()).adjusted(1, 1, -1, -1);
-    if (edge_ == Edge::Below)
-        body.setTop(body.top() + arrowHeight);
-    else
-        body.setBottom(body.bottom() - arrowHeight);
+    switch (edge_) {
+    case Edge::Below: body.setTop(body.top() + arrowHeight); break;
+    case Edge::Above: body.setBottom(body.bottom() - arrowHeight); break;
+    case Edge::Right: body.setLeft(body.left() + arrowHeight); break;
+    case Edge::Left: body.setRight(body.right() - arrowHeight); break;
+    }
     QPainterPath path;
     path.addRoundedRect(body, kRadius, kRadius);
     QPainterPath arrow;
-    if (edge_ == Edge::Below) {
-        arrow.moveTo(arrowX_ - kArrowHalf, body.top() + 1);
-        arrow.lineTo(arrowX_, 1);
-        arrow.lineTo(arrowX_ + kArrowHalf, body.top() + 1);
-    } else {
-        arrow.moveTo(arrowX_ - kArrowHalf, body.bottom() - 1);
-        arrow.lineTo(arrowX_, height() - 1);
-        arrow.lineTo(arrowX_ + kArrowHalf, body.bottom() - 1);
+    const double at = arrowAt_;
+    switch (edge_) {
+    case Edge::Below:
+        arrow.moveTo(at - kArrowHalf, body.top() + 1);
+        arrow.lineTo(at, 1);
+        arrow.lineTo(at + kArrowHalf, body.top() + 1);
+        break;
+    case Edge::Above:
+        arrow.moveTo(at - kArrowHalf, body.bottom() - 1);
+        arrow.lineTo(at, height() - 1);
+        arrow.lineTo(at + kArrowHalf, body.bottom() - 1);
+        break;
+    case Edge::Right:
+        arrow.moveTo(body.left() + 1, at - kArrowHalf);
+        arrow.lineTo(1, at);
+        arrow.lineTo(body.left() + 1, at + kArrowHalf);
+        break;
+    case Edge::Left:
+        arrow.moveTo(body.right() - 1, at - kArrowHalf);
+        arrow.lineTo(width() - 1, at);
+        arrow.lineTo(body.right() - 1, at + kArrowHalf);
+        break;
     }
     arrow.closeSubpath();
     return path.united(arrow);

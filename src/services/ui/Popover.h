@@ -13,7 +13,9 @@ namespace platform {
 class Popover : public QFrame {
     Q_OBJECT
 public:
-    enum class Edge { Below, Above };
+    // The side of the anchor the popover stands on; its arrow points back
+    // at the anchor. Left is the anchor's minimum-x side, Right its maximum-x.
+    enum class Edge { Below, Above, Left, Right };
 
     explicit Popover(QWidget* parent = nullptr);
     ~Popover() override;
@@ -22,16 +24,19 @@ public:
     QWidget* contentWidget() const { return content_; }
 
     // Opens next to `anchorRect` (in `anchor`'s coordinates), on the
-    // preferred side when the screen has room there, else on the other; it
-    // is kept inside the screen's available area.
+    // preferred side when the screen has room there, else on the opposite
+    // side; it is kept inside the screen's available area.
     void showRelativeTo(QWidget* anchor, const QRect& anchorRect, Edge preferred = Edge::Below);
     // Closes when shown, else opens: the same request twice closes it.
     void toggleRelativeTo(QWidget* anchor, const QRect& anchorRect, Edge preferred = Edge::Below);
 
     // Where the popover goes for an anchor at `anchorGlobal` on a screen
-    // whose usable area is `available`: the frame and the side it took.
+    // whose usable area is `available`: the frame, the side it took and
+    // where along that side its arrow stands (x from the frame's left for
+    // Below and Above, y from its top for Left and Right).
     static QRect placement(const QRect& anchorGlobal, const QSize& size, const QRect& available, Edge preferred,
-                           Edge* taken = nullptr, int* arrowX = nullptr);
+                           Edge* taken = nullptr, int* arrowAt = nullptr);
+    Edge edge() const { return edge_; }
 
     static constexpr int arrowHeight = 10;
 
@@ -46,10 +51,11 @@ protected:
 private:
     QPainterPath bubblePath() const;
     void updateShape();
+    void setMarginsFor(Edge edge);
 
     QPointer<QWidget> content_;
     Edge edge_ = Edge::Below;
-    int arrowX_ = 0;
+    int arrowAt_ = 0;
 };
 
 } // namespace platform

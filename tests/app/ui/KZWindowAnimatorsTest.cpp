@@ -246,6 +246,46 @@ TEST_F(KZWindowAnimatorsTest, OpenAndCloseCyclesLeaveTheProgressWindowWhereItWas
     EXPECT_NEAR(progress.geometry().center().y(), movedCentre.y(), 1.5);
 }
 
+TEST_F(KZWindowAnimatorsTest, ZoomSnapshotsCastAShadowBelowThemWhenTheirWindowHasOne)
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect area = screen->geometry();
+    for (const bool shaped : {false, true}) {
+        Plain progress(Qt::blue, QSize(300, 300));
+        // A shaped window paints its own shadow; the snapshot adds none.
+        progress.setAttribute(Qt::WA_TranslucentBackground, shaped);
+        auto* round = new QWidget(&progress);
+        round->setGeometry(50, 50, 200, 200);
+        Plain result(Qt::green, QSize(500, 400));
+        progress.move(area.center() - QPoint(150, 150));
+        progress.show();
+        KZWindowTransitionAnimator animator;
+        // Held in the disc, where the progress window's snapshot is whole.
+        KZTransitionMath::setDurationFactor(1.0);
+        KZTransitionMath::setPauseAt(0.5);
+        animator.transitionFromWindow(&progress, &result, KZWindowTransitionAnimator::Opening, round);
+        kztest::processEventsUntil([] { return false; }, 400ms);
+        ASSERT_TRUE(animator.animationWindow());
+        const QImage frame = animator.animationWindow()->grab().toImage();
+        const QRect at = progress.geometry().translated(-area.topLeft());
+        const int x = at.center().x();
+        const QColor below = frame.pixelColor(x, at.bottom() + 8);
+        const QColor above = frame.pixelColor(x, at.top() - 8);
+        if (shaped) {
+            EXPECT_EQ(below.alpha(), 0);
+        } else {
+            // Half-opaque black 10 points lower, blurred: dark below, clear
+            // above.
+            EXPECT_GT(below.alpha(), 40);
+            EXPECT_LT(below.alpha(), 128);
+            EXPECT_LT(below.red() + below.green() + below.blue(), 60);
+            EXPECT_EQ(above.alpha(), 0);
+        }
+        KZTransitionMath::setPauseAt(-1);
+    }
+}
+
 // The routing with the real transitions: the result window zooms back to the
 // progress window, which flips back to the search window.
 class AnimatedWindows : public KZRoutingHost {

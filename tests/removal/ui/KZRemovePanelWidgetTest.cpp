@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include "platform/StringTable.h"
@@ -175,6 +176,59 @@ TEST(KZRemovePanelWidget, InfoPopoverWrapsTogglesAndShowsAMissingTag)
     const QSize shortSize = KZRemoveInfoTextSize(metrics, u"Short"_s);
     EXPECT_LE(shortSize.width(), metrics.horizontalAdvance(u"Short"_s) + 2);
     EXPECT_EQ(shortSize.height(), metrics.height());
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
+// Every explanation has its button beside its option, and its popover
+// opens on the button's left, clear of Cancel and Start.
+TEST(KZRemovePanelWidget, EachOptionExplainsItselfWithoutCoveringTheButtons)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    auto global = [](const QWidget* w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); };
+    auto check = [&](KZRemovePanelWidget* panel, int tag, QWidget* page) {
+        QPushButton* button = panel->infoButton(tag);
+        ASSERT_TRUE(button) << tag;
+        EXPECT_TRUE(button->isVisibleTo(page)) << tag;
+        button->click();
+        ASSERT_TRUE(panel->popover()) << tag;
+        ASSERT_TRUE(panel->popover()->isVisible()) << tag;
+        auto* label = qobject_cast<QLabel*>(panel->popover()->contentWidget());
+        ASSERT_TRUE(label) << tag;
+        EXPECT_EQ(label->text(), KZRemoveInfoText(tag)) << tag;
+        EXPECT_EQ(panel->popover()->edge(), platform::Popover::Edge::Left) << tag;
+        const QRect bubble = panel->popover()->geometry();
+        EXPECT_LE(bubble.right(), global(button).left()) << tag;
+        for (QPushButton* other : page->findChildren<QPushButton*>()) {
+            if (other->text() == platform::localizedString(u"cancel_button"_s) ||
+                other->text() == platform::localizedString(u"start_button"_s)) {
+                EXPECT_FALSE(bubble.intersects(global(other))) << tag << " covers " << other->text().toStdString();
+            }
+        }
+        button->click();
+        EXPECT_FALSE(panel->popover()->isVisible()) << tag;
+    };
+    {
+        PanelScene scene;
+        ASSERT_TRUE(scene.panel);
+        KZRemovePanelWidget* panel = scene.panel.data();
+        ASSERT_TRUE(scene.settle([&] { return panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+        check(panel, 1, panel->trashPage());
+        panel->replacePage(1);
+        for (int tag : {2, 4})
+            check(panel, tag, panel->movePage());
+    }
+    {
+        // The keywords that Photos items get are explained beside the
+        // Photos notes.
+        auto photos = KZSourceItem::create(QVariantMap{});
+        photos->setIsPhotosLib(true);
+        PanelScene scene(3, {photos}, true, KZAppSuppInfo::Photos);
+        ASSERT_TRUE(scene.panel);
+        KZRemovePanelWidget* panel = scene.panel.data();
+        ASSERT_TRUE(scene.settle([&] { return panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+        panel->replacePage(1);
+        check(panel, 3, panel->movePage());
+    }
     KZRemovePanelWidget::setAnimationsInstant(false);
 }
 
@@ -408,6 +462,28 @@ TEST(RemovalPanelShots, FolderResultPagesWithoutHardLinks)
     save(u"removal-trash-page-folders.png"_s);
     scene.panel->replacePage(1);
     save(u"removal-move-page-folders.png"_s);
+}
+
+TEST(RemovalPanelShots, PhotosMovePageWithTheKeywordsExplained)
+{
+    const QString dir = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+    QDir().mkpath(dir);
+    auto photos = KZSourceItem::create(QVariantMap{});
+    photos->setIsPhotosLib(true);
+    PanelScene scene(3, {photos}, true, KZAppSuppInfo::Photos);
+    scene.window.setWindowTitle(u"Maravex"_s);
+    ASSERT_TRUE(scene.panel);
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(900));
+    scene.panel->replacePage(1);
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(900));
+    scene.panel->infoButton(3)->click();
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(500));
+    // The popover is a window of its own: the screen shows both.
+    const QRect area = scene.window.frameGeometry() | scene.panel->popover()->frameGeometry();
+    const QPixmap shot = scene.window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    EXPECT_TRUE(shot.save(dir + u"/removal-move-page-photos-info.png"_s));
 }
 
 } // namespace

@@ -136,7 +136,7 @@ QString KZPopoverResultSourceInfo::appriopiateRemoveString() const
 }
 
 void KZPopoverResultSourceInfo::showInfoWithItem(const KZResultSourcesTypeItemRef& item, QWidget* senderView,
-                                                 quint64 ownerTag, const QString& tabName)
+                                                 quint64 ownerTag)
 {
     if (!item)
         return;
@@ -154,7 +154,7 @@ void KZPopoverResultSourceInfo::showInfoWithItem(const KZResultSourcesTypeItemRe
         iconImg_->setVisible(!marked);
         if (!marked)
             iconImg_->setPixmap(QPixmap::fromImage(KZFileIcons::iconOfItemWithURL(item->url, QSize(kIconSize, kIconSize))));
-        name_->setText(marked ? tabName : item->name);
+        name_->setText(item->name);
         pathBtn_->setVisible(!marked && !item->url.empty());
         setPath(marked ? std::filesystem::path() : item->url);
         markedLocationFld_->setText(appropriateInfoString());
@@ -165,7 +165,7 @@ void KZPopoverResultSourceInfo::showInfoWithItem(const KZResultSourcesTypeItemRe
     mainView_->adjustSize();
     oldSenderBtn_ = senderView;
     if (senderView)
-        popover_->showRelativeTo(senderView, senderView->rect(), platform::Popover::Edge::Below);
+        popover_->showRelativeTo(senderView, senderView->rect(), platform::Popover::Edge::Right);
 }
 
 void KZPopoverResultSourceInfo::setPath(const std::filesystem::path& path)

@@ -27,10 +27,10 @@ public:
     explicit KZPopoverResultSourceInfo(QWidget* parent, KZWorkspace* workspace = nullptr);
     ~KZPopoverResultSourceInfo() override;
 
-    // {"item": the row, "senderView": the info button, "ownerTag": the tab}.
-    // The marked row has no location: it shows `tabName` and no path.
-    void showInfoWithItem(const KZResultSourcesTypeItemRef& item, QWidget* senderView, quint64 ownerTag,
-                          const QString& tabName = QString());
+    // {"item": the row, "senderView": the info button, "ownerTag": the tab},
+    // shown on the button's right. The marked row has no location: its
+    // name and no path.
+    void showInfoWithItem(const KZResultSourcesTypeItemRef& item, QWidget* senderView, quint64 ownerTag);
 
     QString appropriateInfoString() const;
     QString appriopiateRemoveString() const;

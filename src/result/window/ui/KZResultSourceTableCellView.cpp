@@ -155,6 +155,8 @@ KZResultSourceTableCellView::KZResultSourceTableCellView(KZResultSourcesCellOwne
     layout->addWidget(backCheckImg_, 0, Qt::AlignVCenter);
 
     connect(checkBtn_, &QCheckBox::clicked, this, [this] { markAction(); });
+    // The mouse opens the menu on the press (see eventFilter) and so never
+    // clicks; a click comes from the keyboard or assistive tools.
     connect(popdownBtn_, &QToolButton::clicked, this, [this] { owner_->showMarkMenu(this); });
     connect(infoBtn_, &QToolButton::clicked, this, [this] { infoAction(); });
     applyTextColours();
@@ -271,9 +273,12 @@ void KZResultSourceTableCellView::mousePressEvent(QMouseEvent* event)
 
 bool KZResultSourceTableCellView::eventFilter(QObject* watched, QEvent* event)
 {
-    // The arrow opens the menu on a right press as on a left one.
-    if (watched == popdownBtn_ && event->type() == QEvent::MouseButtonPress
-        && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+    // The arrow opens the menu as soon as it is pressed, with either button,
+    // so that a press can be dragged onto a rule.
+    if (watched == popdownBtn_
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+        && (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton
+            || static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)) {
         if (popdownBtn_->isEnabled())
             owner_->showMarkMenu(this);
         return true;

@@ -7,6 +7,7 @@
 #include "result/model/KZMarkingRequest.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/window/KZMarkRequests.h"
+#include "result/window/KZSourceCellGeometry.h"
 #include "result/window/ui/KZMarkMenuWidget.h"
 #include "result/window/ui/KZPopoverResultSourceInfo.h"
 #include "settings/KZNotificationNames.h"
@@ -376,7 +377,18 @@ void KZResultSourcesListCntrl::showMarkMenu(KZResultSourceTableCellView* cell)
     }
     nameMenuActions(true);
     QToolButton* arrow = cell->popdownBtn();
-    markMenu_->popup(arrow->mapToGlobal(QPoint(cell->checkBtn()->height() - 50, arrow->height() + 4)));
+    namespace G = KZSourceCellGeometry;
+    const QPoint firstItemAt = arrow->mapToGlobal(
+        G::topDown(G::markMenuLocation(cell->checkBtn()->height(), arrow->height()), arrow->height()).toPoint());
+    QAction* first = nullptr;
+    for (QAction* action : markMenu_->actions())
+        if (action->isVisible()) {
+            first = action;
+            break;
+        }
+    // The menu's frame stands around its items: move it so that the first
+    // item itself lands on the point.
+    markMenu_->popup(first ? firstItemAt - markMenu_->actionGeometry(first).topLeft() : firstItemAt);
 }
 
 void KZResultSourcesListCntrl::nameMenuActions(bool named)
@@ -414,6 +426,5 @@ void KZResultSourcesListCntrl::showInfo(quint64 tag, QWidget* senderView)
         return;
     if (!extraInfoCntrl_)
         extraInfoCntrl_ = new KZPopoverResultSourceInfo(table_, services_.workspace);
-    extraInfoCntrl_->showInfoWithItem(rows_->at(*index), senderView, rows_->tabTag(),
-                                      fileTypeItem_ ? fileTypeItem_->name() : QString());
+    extraInfoCntrl_->showInfoWithItem(rows_->at(*index), senderView, rows_->tabTag());
 }

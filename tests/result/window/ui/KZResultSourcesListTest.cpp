@@ -275,6 +275,37 @@ TEST_F(SourcesList, ALocationsMenuMarksWithinItAndNothingIsOfferedWithoutItems)
     menu->close();
 }
 
+TEST_F(SourcesList, TheArrowOpensTheMenuOnThePressWithItsFirstItemOverThePill)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    // Away from the screen's edges, so that nothing pushes the menu.
+    list->view()->move(200, 200);
+    QCoreApplication::processEvents();
+    fill(kBase + 0, 4, 4000, 2, 2000);
+    for (const auto button : {Qt::LeftButton, Qt::RightButton}) {
+        for (int row : {0, 1}) {
+            QToolButton* arrow = cell(row)->popdownBtn();
+            QTest::mousePress(arrow, button);
+            KZMarkMenuWidget* menu = list->markMenu();
+            ASSERT_TRUE(menu->isVisible()) << "open before the release, row " << row;
+            QAction* first = nullptr;
+            for (QAction* action : menu->actions())
+                if (action->isVisible() && !first)
+                    first = action;
+            ASSERT_NE(first, nullptr);
+            const QPoint firstAt = menu->mapToGlobal(menu->actionGeometry(first).topLeft());
+            // 50 left of the check button's height, 4 above the arrow's top.
+            const QPoint expected = arrow->mapToGlobal(QPoint(cell(row)->checkBtn()->height() - 50, -4));
+            EXPECT_LE((firstAt - expected).manhattanLength(), 1) << row << ": " << firstAt.x() << "," << firstAt.y()
+                                                                 << " for " << expected.x() << "," << expected.y();
+            QTest::mouseRelease(arrow, button);
+            EXPECT_TRUE(menu->isVisible()) << "the release keeps it open";
+            menu->close();
+        }
+    }
+    EXPECT_TRUE(posted.isEmpty());
+}
+
 TEST_F(SourcesList, ARequestForARowThatIsGoneIsDroppedWithABeep)
 {
     ASSERT_NO_FATAL_FAILURE(make());
@@ -319,6 +350,10 @@ TEST_F(SourcesList, ThePopoverShowsTheRowsPanelAndTellsWhenItCloses)
     EXPECT_TRUE(info->allItemsView()->isVisible());
     EXPECT_FALSE(info->locationView()->isVisible());
     EXPECT_EQ(info->removedAllFld()->text(), u"Nothing removed yet"_s);
+    // Beside the button, on its right, not over the rows below it.
+    EXPECT_EQ(info->popover()->edge(), platform::Popover::Edge::Right);
+    const QRect button(cell(0)->infoBtn()->mapToGlobal(QPoint(0, 0)), cell(0)->infoBtn()->size());
+    EXPECT_GT(info->popover()->geometry().left(), button.right());
     EXPECT_TRUE(cell(0)->popoverIsOpen());
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(cell(0), &leave);
@@ -352,9 +387,9 @@ TEST_F(SourcesList, ThePopoverShowsTheRowsPanelAndTellsWhenItCloses)
     EXPECT_EQ(info->markedLocationFld()->text(), list->rows().at(2)->appropriateInfoString(1, false));
     info->popover()->close();
 
-    // The marked row has no place: the tab's name and no path.
+    // The marked row has no place: its own name and no path.
     list->showInfo(KZTag::markedItemsRowBase + 1, cell(4)->infoBtn());
-    EXPECT_EQ(info->name()->text(), u"Images"_s);
+    EXPECT_EQ(info->name()->text(), platform::localizedString(u"marked_item"_s));
     EXPECT_TRUE(info->pathBtn()->isHidden());
     EXPECT_TRUE(info->iconImg()->isHidden());
     info->popover()->close();
