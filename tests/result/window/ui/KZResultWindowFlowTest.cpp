@@ -779,6 +779,23 @@ TEST_F(ResultWindowFlow, TheMissingTracksTabRemovesThroughTheBridgeAndEndsTheRem
     EXPECT_EQ(window->deadTracksToSave()->at(1).trackID, u"b2"_s);
     EXPECT_EQ(window->deadTracksToSave()->at(1).path, u"/music/Two"_s);
 
+    // Saving keeps the missing tracks and sounds once when they are gathered.
+    {
+        auto panels = std::make_shared<ScriptedSavePanels>();
+        KZFileDialogPresenter::setShared(panels);
+        const auto unregister = qScopeGuard([] { KZFileDialogPresenter::setShared(nullptr); });
+        const fs::path saved = root / "tracks.maravex";
+        panels->answers.push_back(QString::fromStdString(saved.string()));
+        window->validateMenus();
+        KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::SaveTag)->trigger();
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->resultCntrl()->saveCntrl(); },
+                                               std::chrono::seconds(20)));
+        const auto back = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(saved)));
+        ASSERT_TRUE(back && back->deadTracks);
+        EXPECT_EQ(back->deadTracks->size(), 2u);
+        EXPECT_EQ(beeps, 1);
+    }
+
     window->removeBtn()->click();
     EXPECT_TRUE(window->isRemoving());
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->isRemoving(); }));
