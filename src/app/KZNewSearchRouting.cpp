@@ -249,7 +249,8 @@ void KZNewSearchRouting::readyToStartToOpenFile()
     canContinueOpening_ = false;
     if (!openURL_)
         return;
-    finishStep_ = center().addObserver(KZNotification::openingDidFinish, platform::bundleIdentifier(),
+    // Posted by whoever the host has open the file.
+    finishStep_ = center().addObserver(KZNotification::openingDidFinish, platform::NotificationObject(),
                                        [this](const platform::Notification&) { openingDidFinish(); });
     host_.openSavedResult(*openURL_);
 }

@@ -31,8 +31,10 @@ std::vector<std::size_t> KZGroupItemsByLocation(const std::vector<KZLocationEntr
 {
     if (entries.size() == 1)
         return {0};
-    if (delegate)
+    if (delegate) {
+        delegate->groupingStepBegan(2);
         delegate->updateFieldInfoWithString(QStringLiteral("gathering_data"));
+    }
 
     std::vector<Record> records;
     records.reserve(entries.size());
@@ -71,6 +73,7 @@ std::vector<std::size_t> KZGroupItemsByLocation(const std::vector<KZLocationEntr
         if (delegate) {
             delegate->updateFieldInfoWithString(QStringLiteral("comparing"));
             delegate->setAlreadyCheckedCount(0);
+            delegate->groupingStepBegan(3);
         }
         count = 0;
         for (std::size_t r = 0; r < records.size(); ++r) {

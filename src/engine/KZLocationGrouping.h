@@ -25,6 +25,9 @@ public:
     virtual void setAlreadyCheckedCount(quint64 count) { (void)count; }
     // A key of the "Default" string table for the status line.
     virtual void updateFieldInfoWithString(const QString& key) { (void)key; }
+    // The title of the step under way: 2 while the items are gathered, 3
+    // while folders are compared with the rest.
+    virtual void groupingStepBegan(int step) { (void)step; }
 };
 
 // The indices of the entries that lie inside no other listed folder, in the

@@ -12,10 +12,12 @@
 #include "engine/KZItemReader.h"
 #include "engine/KZLocationGrouping.h"
 #include "engine/KZMDQuery.h"
+#include "platform/StringTable.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
 #include "platform/Paths.h"
 #include "platform/Users.h"
+#include "services/KZErrorDelegate.h"
 #include "settings/KZSearchCriteria.h"
 
 #include <QDateTime>
@@ -108,13 +110,33 @@ void KZSearchController::gatherSmartFolderItemsWithDict(const KZSourceItemRef& s
 
 namespace {
 
-class StopAsking : public KZLocationGroupingDelegate {
+// The progress window's title while a saved search's results are handled.
+QString smartFolderTitle(int step)
+{
+    return KZErrorDelegate::replaceContentOfString(platform::localizedString(QStringLiteral("managing_smart_folder")),
+                                                   {QString::number(step)});
+}
+
+// Lets the grouping by location ask for a stop and show its steps and count
+// in the search's progress window.
+class SearchGrouping : public KZLocationGroupingDelegate {
 public:
-    explicit StopAsking(std::function<bool()> stopped) : stopped_(std::move(stopped)) {}
+    SearchGrouping(std::function<bool()> stopped, std::function<void(quint64)> checked, KZProgressControl* progress)
+        : stopped_(std::move(stopped)), checked_(std::move(checked)), progress_(progress)
+    {
+    }
     bool nsWasStopped() override { return stopped_(); }
+    void setAlreadyCheckedCount(quint64 count) override { checked_(count); }
+    void groupingStepBegan(int step) override
+    {
+        if (progress_)
+            progress_->setMainInfoTitle(smartFolderTitle(step));
+    }
 
 private:
     std::function<bool()> stopped_;
+    std::function<void(quint64)> checked_;
+    KZProgressControl* progress_;
 };
 
 } // namespace
@@ -123,12 +145,13 @@ void KZSearchController::doQuerySearch(const fs::path& savedSearch, qint16 label
 {
     if (wasStopped())
         return;
-    const auto stopped = [this] { return wasStopped(); };
+    if (progressCntrl_)
+        progressCntrl_->setMainInfoTitle(smartFolderTitle(1));
     KZMDQuery::Options options;
     options.home = platform::homeDirectory();
     options.now = QDateTime::currentDateTime();
     options.includeHidden = criteria_->isInvisible();
-    options.wasStopped = stopped;
+    options.wasStopped = [this] { return wasStopped(); };
     QString error;
     const std::optional<std::vector<KZLocationEntry>> results = KZMDQuery::run(savedSearch, options, &error);
     if (!results) {
@@ -136,15 +159,26 @@ void KZSearchController::doQuerySearch(const fs::path& savedSearch, qint16 label
                           + QStringLiteral(": ") + error);
         return;
     }
+    setItemsToCheckProgress(results->size());
+    bool anyFolder = false;
+    for (std::size_t i = 0; i < results->size(); ++i) {
+        anyFolder = anyFolder || (*results)[i].isFolder;
+        setItemsCheckedProgress(i + 1);
+        if (wasStopped())
+            return;
+    }
     std::vector<std::size_t> order;
-    if (std::any_of(results->begin(), results->end(), [](const KZLocationEntry& e) { return e.isFolder; })) {
+    if (anyFolder) {
         // A folder's contents are reached through its scan.
-        StopAsking delegate(stopped);
+        setItemsCheckedProgress(0);
+        SearchGrouping delegate([this] { return wasStopped(); },
+                                [this](quint64 count) { setItemsCheckedProgress(count); }, progressCntrl_.get());
         order = KZGroupItemsByLocation(*results, &delegate);
     } else {
         for (std::size_t i = 0; i < results->size(); ++i)
             order.push_back(i);
     }
+    setMainInfoTitle(QStringLiteral("scanning"));
     for (const std::size_t index : order) {
         if (wasStopped())
             break;

@@ -3,6 +3,7 @@
 #include "result/model/KZFoundItem.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <atomic>
@@ -53,6 +54,12 @@ public:
     // ---- Calls from the engine's thread -----------------------------------------
     // The status line: a key of the "Default" string table.
     virtual void statusDidChange(const QString& key) { (void)key; }
+    // The same with a format key whose %1, %2… take `args`.
+    virtual void statusFormatDidChange(const QString& key, const QStringList& args)
+    {
+        (void)args;
+        statusDidChange(key);
+    }
     // The progress bar: determinate while items are handed to the jobs.
     virtual void progressDidBecomeDeterminate(bool determinate) { (void)determinate; }
     // The engine has ended (isWorking is already clear).

@@ -4,6 +4,7 @@
 #include "engine/KZLocationGrouping.h"
 #include "media/KZApplescript.h"
 #include "media/KZAppsSupport.h"
+#include "media/KZPhotosSupport.h"
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
@@ -564,11 +565,22 @@ bool KZRemove::markPhotosItems(const KZFoundItemArray& items, bool trashIt)
         // user's application would gain nothing.
         if (ids.isEmpty())
             continue;
-        if (KZAppsSupport::sharedControl().reopenPhotosOnLibrary(platform::pathText(library))
-            && photosSettleDelay.count() > 0)
+        QString appName = KZPhotosSupport::sharedControl().appName();
+        if (appName.isEmpty())
+            appName = QStringLiteral("Photos");
+        panel_->statusFormatDidChange(QStringLiteral("sending_spple_event"), {appName});
+        // The watch stays off until the script has answered: the quit, the
+        // launch and the application's work on the library are ours, not
+        // the user's.
+        KZAppsSupport& apps = KZAppsSupport::sharedControl();
+        const bool watching = apps.isObserving();
+        apps.removeObservers();
+        if (apps.reopenPhotosOnLibrary(platform::pathText(library)) && photosSettleDelay.count() > 0)
             std::this_thread::sleep_for(photosSettleDelay);
         QStringList notMarked;
         ok = KZApplescript::sharedControl().markPhotosItems(ids.join(QLatin1Char('\n')), keyword, &notMarked);
+        if (watching)
+            apps.addObservers();
         if (!ok)
             continue;
         QStringList marked;

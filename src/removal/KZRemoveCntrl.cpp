@@ -375,6 +375,15 @@ void KZRemoveCntrl::statusDidChange(const QString& key)
     platform::runOnMain([self, key] { self->view_->setStatus(platform::localizedString(key)); });
 }
 
+void KZRemoveCntrl::statusFormatDidChange(const QString& key, const QStringList& args)
+{
+    QString text = platform::localizedString(key);
+    for (const QString& arg : args)
+        text = text.arg(arg);
+    std::shared_ptr<KZRemoveCntrl> self = shared_from_this();
+    platform::runOnMain([self, text] { self->view_->setStatus(text); });
+}
+
 void KZRemoveCntrl::progressDidBecomeDeterminate(bool determinate)
 {
     std::shared_ptr<KZRemoveCntrl> self = shared_from_this();

@@ -149,6 +149,7 @@ public:
 
     // ---- Engine's calls ------------------------------------------------------------
     void statusDidChange(const QString& key) override;
+    void statusFormatDidChange(const QString& key, const QStringList& args) override;
     void progressDidBecomeDeterminate(bool determinate) override;
 
     std::shared_ptr<KZRemove> engine() const;

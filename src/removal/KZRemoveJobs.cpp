@@ -11,6 +11,7 @@
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
 
 #include <cerrno>
 #include <cstring>
@@ -302,9 +303,8 @@ std::optional<platform::AnchoredItem> KZRemove::checkIdentity(const KZFoundItemR
 
 qint16 KZRemove::securityLevel() const
 {
-    // Without a stored level the safe one holds: the last member stays.
-    const QVariant stored = platform::UserDefaults::standard().value(KZDefaultsKey::security_moving_to_trash);
-    return stored.isValid() ? qint16(stored.toLongLong()) : qint16(2);
+    return KZDefaultsRegistry::lastCopyLevel(
+        platform::UserDefaults::standard().value(KZDefaultsKey::security_moving_to_trash));
 }
 
 bool KZRemove::sameContent(const fs::path& a, const fs::path& b) const

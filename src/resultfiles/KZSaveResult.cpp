@@ -53,6 +53,17 @@ bool isStopped(const KZSaveResult::Progress& progress)
     return progress.stopped && progress.stopped->load();
 }
 
+// A saved result is rebuilt from its duplicates; empty folders alone make
+// none, so such a result is refused with that reason before anything is
+// asked or written.
+std::optional<QString> onlyEmptyFolders(const KZSaveSnapshot& snapshot)
+{
+    if (!snapshot.items.isEmpty() || snapshot.emptyFolders.isEmpty())
+        return std::nullopt;
+    return QStringLiteral("This result lists only empty folders, and a saved result keeps found duplicates: "
+                          "there is nothing to save.");
+}
+
 } // namespace
 
 KZSaveSnapshot KZSaveSnapshot::fromRequest(const QVariantMap& request)
@@ -96,6 +107,11 @@ KZSaveResult::KZSaveResult(LocationChooser chooser, ViewStateReader viewState)
 void KZSaveResult::saveItemsWithDict(const QVariantMap& request)
 {
     setSender(request.value(QStringLiteral("sender")).value<KZResultCntrl*>());
+    if (const std::optional<QString> refusal = onlyEmptyFolders(KZSaveSnapshot::fromRequest(request))) {
+        reportError(*refusal);
+        finishWithoutWork();
+        return;
+    }
     if (!chooser_) {
         finishWithoutWork();
         return;
@@ -260,6 +276,11 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
         return true;
     };
 
+    if (const std::optional<QString> refusal = onlyEmptyFolders(snapshot)) {
+        if (error)
+            *error = QStringLiteral("Nothing was saved to “%1”. %2").arg(platform::pathText(location), *refusal);
+        return Outcome::Failed;
+    }
     KZSavedResult result;
     say("preparing_items_to_save");
     if (!convert(snapshot.items, result.items))

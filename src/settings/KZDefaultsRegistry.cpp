@@ -228,6 +228,27 @@ QVariantMap KZDefaultsRegistry::disableLabelColors()
     };
 }
 
+qint16 KZDefaultsRegistry::lastCopyLevel(const QVariant& stored)
+{
+    switch (stored.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return qint16(stored.toLongLong());
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return qint16(qint64(stored.toDouble()));
+    default:
+        return 2;
+    }
+}
+
 QVariantList KZDefaultsRegistry::excludedExtensions()
 {
     // Development files that are seldom worth a duplicate search; "swift" and

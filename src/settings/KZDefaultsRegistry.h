@@ -56,6 +56,12 @@ public:
     // The nine factory rows of "extensions_excluded".
     static QVariantList excludedExtensions();
 
+    // The stored "security_moving_to_trash" as removal acts on it: 1 asks,
+    // 2 keeps a group's last member, any other number (0 included) removes
+    // it like the others. Unset, or a hand-edited value that is no number,
+    // keeps the last member: the preferences show the same.
+    static qint16 lastCopyLevel(const QVariant& stored);
+
     // The user-visible file-type labels of the current table (the standard
     // defaults), last label first, leaving out the fixed labels 0, 1, 2 and
     // any tag in `excludedTags`. Each entry: "labels_extension" (the

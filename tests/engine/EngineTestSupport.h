@@ -174,6 +174,13 @@ public:
     {
         if (stopAfterToCheck && count >= stopAfterToCheck)
             stopped = true;
+        std::lock_guard guard(lock);
+        toCheckCounts.push_back(count);
+    }
+    void setMainInfoTitle(const QString& title) override
+    {
+        std::lock_guard guard(lock);
+        titles.append(title);
     }
     void setFoundItemFileType(const KZSearchItemInfo& item) override
     {
@@ -191,6 +198,8 @@ public:
     std::mutex lock;
     QVariantMap prepareOptions;
     std::map<quint64, int> fileTypeCounts;
+    QStringList titles;
+    std::vector<quint64> toCheckCounts;
 };
 
 // One found node, as the result model would see it.

@@ -72,3 +72,29 @@ TEST(KZLocationGrouping, AStopKeepsWhatWasGathered)
     keptNames(dir, {{dir / "A/x"}, {dir / "B/y"}}, &counting);
     EXPECT_EQ(counting.lastCount, 2u);
 }
+
+TEST(KZLocationGrouping, TellsItsStepsAndComparesOnlyWhenAFolderIsListed)
+{
+    kztest::TempDir dir;
+    dir.write("A/x", "1");
+    dir.write("B/y", "1");
+    struct StepDelegate : KZLocationGroupingDelegate {
+        std::vector<int> steps;
+        void groupingStepBegan(int step) override { steps.push_back(step); }
+    };
+    struct Case {
+        const char* what;
+        std::vector<KZLocationEntry> entries;
+        std::vector<int> steps;
+    };
+    const Case cases[] = {
+        {"a folder among the items", {{dir / "A", true}, {dir / "A/x"}}, {2, 3}},
+        {"files only", {{dir / "A/x"}, {dir / "B/y"}}, {2}},
+        {"one item is not grouped", {{dir / "A", true}}, {}},
+    };
+    for (const Case& c : cases) {
+        StepDelegate delegate;
+        KZGroupItemsByLocation(c.entries, &delegate);
+        EXPECT_EQ(delegate.steps, c.steps) << c.what;
+    }
+}

@@ -3,6 +3,8 @@
 #include "engine/KZMDQuery.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
+#include "platform/StringTable.h"
+#include "services/KZErrorDelegate.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +114,51 @@ TEST(KZSavedSearchSource, AResultFolderIsScannedAndWhatItHoldsIsNotFiledTwice)
     const auto folder = std::find_if(matches->begin(), matches->end(), [](const KZLocationEntry& e) { return e.isFolder; });
     ASSERT_NE(folder, matches->end());
     EXPECT_EQ(folder->path, dir / "scope/keep");
+}
+
+TEST(KZSavedSearchSource, TheProgressWindowFollowsTheStepsOfASavedSearch)
+{
+    kztest::TempDir dir;
+    const std::string twin = randomBytes(4000, 7);
+    dir.write("scope/keep/keep-1.bin", twin);
+    dir.write("scope/loose/keep-2.bin", twin);
+    dir.write("files/keep-3.bin", twin);
+    dir.write("files/keep-4.bin", twin);
+    const QString query = str(R"(kMDItemFSName == "keep*")");
+    const QString step = platform::localizedString(str("managing_smart_folder"));
+    ASSERT_NE(step, str("managing_smart_folder")) << "the title has a text";
+    const auto title = [&](int n) { return KZErrorDelegate::replaceContentOfString(step, {QString::number(n)}); };
+    const QString scanning = platform::localizedString(str("scanning"));
+
+    struct Case {
+        const char* what;
+        fs::path scope;
+        QStringList titles;
+        quint64 results;
+    };
+    const Case cases[] = {
+        // keep/, keep-1 and keep-2: the folder makes the grouping run.
+        {"a folder among the results", dir / "scope", {title(1), title(2), title(3), scanning}, 3},
+        {"files only are never grouped", dir / "files", {title(1), scanning}, 2},
+    };
+    for (const Case& c : cases) {
+        SearchOptions options = bounded();
+        options.progress = std::make_shared<RecordingProgress>();
+        const auto source = smartSource(savedSearch(dir, "steps", query, {text(c.scope)}));
+        ASSERT_EQ(runSearch({source}, sizeAndContentCriteria(), options).notifications, 1) << c.what;
+        std::lock_guard guard(options.progress->lock);
+        QStringList seen;
+        for (const QString& t : options.progress->titles) {
+            if (t.startsWith(step.left(step.indexOf(str("%@")))) || t == scanning)
+                seen.append(t);
+        }
+        // The search's own "Scanning" may come before the saved search begins.
+        while (!seen.isEmpty() && seen.first() == scanning)
+            seen.removeFirst();
+        EXPECT_EQ(seen, c.titles) << c.what;
+        const auto& counts = options.progress->toCheckCounts;
+        EXPECT_NE(std::find(counts.begin(), counts.end(), c.results), counts.end()) << c.what;
+    }
 }
 
 TEST(KZSavedSearchSource, BrokenAndMissingSavedSearchesEndAtOnceWithoutResults)

@@ -117,6 +117,35 @@ TEST(KZRemovePhotos, OnlyItemsTheLibraryTaggedAreRemovedAndUndoTakesThatKeywordO
     EXPECT_TRUE(sent.contains(QStringLiteral("if contents of loopItem is not equal to \"%1\" then").arg(keyword)));
 }
 
+// While the library is reopened and tagged the status line names the photo
+// application, and the watch of launches and quits stays off until the
+// script has answered, so the application's own work is never taken for
+// the user's.
+TEST(KZRemovePhotos, TheWatchStaysOffUntilTheKeywordScriptHasAnswered)
+{
+    PhotosFixture f({QStringLiteral("A1")});
+    KZAppsSupport& apps = KZAppsSupport::sharedControl();
+    apps.addObservers();
+    const QString keyword = platform::localizedString(QStringLiteral("delete_photos_keyword"));
+    const QString markScript = KZApplescript::markPhotosScriptWithString(QStringLiteral("A1"), keyword);
+    std::vector<bool> watchedWhileTagging;
+    const auto quitting = f.scripts.runner->onScript;
+    f.scripts.runner->onScript = [&](const QString& script) {
+        quitting(script);
+        if (script == markScript)
+            watchedWhileTagging.push_back(apps.isObserving());
+    };
+    const auto removal = f.run(std::chrono::milliseconds(1));
+
+    EXPECT_EQ(watchedWhileTagging, std::vector<bool>{false});
+    EXPECT_TRUE(apps.isObserving()) << "the watch is back once the library answered";
+    EXPECT_TRUE(f.panel->statusList().contains(QStringLiteral("sending_spple_event:Photos")))
+        << f.panel->statusList().join(u' ').toStdString();
+    ASSERT_TRUE(removal->removedArray());
+    EXPECT_EQ(removal->removedArray()->size(), 1);
+    apps.removeObservers();
+}
+
 TEST(KZRemovePhotos, MoveTagsWithItsOwnKeywordAndNeverPassesARefusedIdentifierAsTagged)
 {
     PhotosFixture f({QStringLiteral("A1"), QStringLiteral("B\" & (do shell script \"rm x\") & \"")});

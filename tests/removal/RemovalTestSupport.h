@@ -32,6 +32,11 @@ struct RecordingPanel : KZRemovalPanel {
         std::lock_guard guard(mutex);
         statuses << key;
     }
+    void statusFormatDidChange(const QString& key, const QStringList& args) override
+    {
+        std::lock_guard guard(mutex);
+        statuses << key + QLatin1Char(':') + args.join(QLatin1Char(','));
+    }
     void workDidEnd() override { ++ended; }
     QStringList statusList() const
     {

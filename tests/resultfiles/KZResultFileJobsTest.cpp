@@ -3,6 +3,7 @@
 
 #include "platform/Bookmark.h"
 #include "platform/NotificationCenter.h"
+#include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZListNotifications.h"
 #include "result/model/ModelTestSupport.h"
 #include "services/KZAlertPresenter.h"
@@ -239,6 +240,41 @@ TEST_F(ResultFileJobTest, FailuresKeepTheOldFileAndAreToldWithThePathAndReason)
         ASSERT_EQ(presenter_->texts.size(), 3);
         EXPECT_TRUE(presenter_->texts[2].contains(QStringLiteral("Permission denied")));
     }
+}
+
+TEST_F(ResultFileJobTest, AResultOfOnlyEmptyFoldersIsRefusedWithThatReasonBeforeThePanel)
+{
+    const fs::path file = dir_.write("old.maravex", "the user's old file");
+    const KZFoundItemArray folders = modeltest::makeItems(
+        {{dir_.mkdir("empty-1"), 0, 0, 3, 0, {}, false, true}, {dir_.mkdir("empty-2"), 0, 0, 3, 0, {}, false, true}});
+    auto model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
+    model->setAllEmptyFolders(folders);
+
+    bool asked = false;
+    auto saver = KZSaveResult::create([&asked](const QVariantMap&, auto answer) {
+        asked = true;
+        answer(std::nullopt);
+    });
+    prepare(saver);
+    saver->saveItemsWithDict({{QStringLiteral("foundItemsCntrl"), QVariant::fromValue(model)}});
+    EXPECT_FALSE(asked) << "refused before a place is asked";
+    EXPECT_TRUE(saver->didFinish());
+    ASSERT_EQ(presenter_->texts.size(), 1);
+    EXPECT_TRUE(presenter_->texts[0].contains(QStringLiteral("only empty folders"))) << presenter_->texts[0].toStdString();
+
+    // Saved without the window (a snapshot), the reason is the same, and the
+    // old file stays.
+    KZSaveSnapshot onlyFolders;
+    onlyFolders.emptyFolders = folders;
+    auto direct = KZSaveResult::create();
+    prepare(direct);
+    direct->saveSnapshot(onlyFolders, file);
+    runToEnd(*direct);
+    EXPECT_EQ(finished_, 1);
+    ASSERT_EQ(presenter_->texts.size(), 2);
+    EXPECT_TRUE(presenter_->texts[1].contains(QStringLiteral("only empty folders"))) << presenter_->texts[1].toStdString();
+    EXPECT_FALSE(presenter_->texts[1].contains(QStringLiteral("can be found any more")));
+    EXPECT_EQ(kztest::readFile(file), "the user's old file");
 }
 
 KZExportTextWriter::Texts plainTexts()

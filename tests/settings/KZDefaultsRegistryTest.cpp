@@ -278,3 +278,23 @@ TEST_F(DefaultsRegistryTest, FileTagsExcludingTags)
 }
 
 } // namespace
+
+TEST(KZDefaultsRegistryTest, TheLastCopyLevelIsReadAsRemovalActsOnIt)
+{
+    struct Case {
+        QVariant stored;
+        qint16 level;
+    };
+    const Case cases[] = {
+        {QVariant(), 2},                       // unset: the last member stays
+        {QVariant(0), 0},                      // no protection, not the factory level
+        {QVariant(1), 1},
+        {QVariant(3), 3},
+        {QVariant(qlonglong(65537)), 1},       // a signed 16-bit value
+        {QVariant(2.9), 2},                    // a fraction is cut, not rounded up
+        {QVariant(QStringLiteral("often")), 2}, // hand-edited text keeps the copy
+        {QVariant(QVariantList{3}), 2},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KZDefaultsRegistry::lastCopyLevel(c.stored), c.level) << c.stored.toString().toStdString();
+}

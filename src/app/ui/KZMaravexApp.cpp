@@ -688,6 +688,7 @@ void KZMaravexApp::openSavedResult(const fs::path& file)
     host.searchWindow = window_;
     host.resultWindow = [this] { return resultWindow_.get(); };
     host.removalIsRunning = [] { return KZRemove::isRemovalRunning(); };
+    host.delegate = this;
     host.flip = [search = QPointer<QWidget>(window_)](QWidget* opening, std::function<void()> done) {
         KZWindowFlipAnimator& flipper = KZWindowFlipAnimator::sharedWindowFlipAnimator();
         QWidget* front = flipper.currentWindow();
@@ -715,7 +716,8 @@ void KZMaravexApp::openSavedResult(const fs::path& file)
     auto* reader = new KZOpenSavedResult(std::move(host), this);
     openedReader_ = reader;
     readerDone_ = platform::NotificationCenter::defaultCenter().addObserver(
-        KZNotification::openingDidFinish, platform::bundleIdentifier(), [this](const platform::Notification&) {
+        KZNotification::openingDidFinish, platform::NotificationObject(static_cast<const void*>(this)),
+        [this](const platform::Notification&) {
             // Queued: this delegate may be gone by the time it runs.
             platform::runOnMain([guard = QPointer<KZMaravexApp>(this)] {
                 if (!guard)

@@ -170,7 +170,8 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
     }
     progress_ = progress;
     progress_->core().prepareToSearch(
-        {{QStringLiteral("isEmptiedFolders"), false}, {QStringLiteral("showInterface"), false}});
+        {{QStringLiteral("isEmptiedFolders"), request_ && request_->isASearchForEmptyFoldersAfterTrashed()},
+         {QStringLiteral("showInterface"), false}});
     saved_ = std::move(read->saved);
     damaged_ = read->damaged;
 
@@ -324,5 +325,5 @@ void KZOpenSavedResult::finish()
     if (rebuilt_ && !rebuilt_->notes.isEmpty())
         KZErrorDelegate::sharedControl().showError(QStringLiteral("result_opened_with_changes"), {},
                                                    {rebuilt_->notes.text()});
-    center().post(KZNotification::openingDidFinish, platform::bundleIdentifier());
+    center().post(KZNotification::openingDidFinish, platform::NotificationObject(host_.delegate));
 }

@@ -42,6 +42,8 @@ public:
         // The flip from the search window to the opening window; calls
         // `done` on the GUI thread when it ended. Empty: shown at once.
         std::function<void(QWidget* openingWindow, std::function<void()> done)> flip;
+        // Who asked for the opening: the object of "openingDidFinish".
+        const void* delegate = nullptr;
     };
 
     explicit KZOpenSavedResult(Host host, QObject* parent = nullptr);

@@ -11,6 +11,7 @@
 #include "platform/UserDefaults.h"
 #include "services/ui/KZAnimationTiming.h"
 #include "settings/KZDefaultsKeys.h"
+#include "settings/KZDefaultsRegistry.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -383,8 +384,10 @@ void KZPreferencesWindow::readGeneralValues()
                 KZPreferencesDefaults::registeredValue(defaults, K::report_empty_folders));
     selectValue(imageContentPopup_, defaults.value(K::check_image_metadata_option),
                 KZPreferencesDefaults::registeredValue(defaults, K::check_image_metadata_option));
-    selectValue(lastCopyPopup_, defaults.value(K::security_moving_to_trash),
-                KZPreferencesDefaults::registeredValue(defaults, K::security_moving_to_trash));
+    // The choice that removal will act on: every level but asking and
+    // keeping removes a group's last member.
+    const qint16 level = KZDefaultsRegistry::lastCopyLevel(defaults.value(K::security_moving_to_trash));
+    selectValue(lastCopyPopup_, level == 1 || level == 2 ? level : 3, 2);
 }
 
 QAction* KZPreferencesWindow::toolbarItem(int tag) const

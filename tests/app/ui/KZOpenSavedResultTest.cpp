@@ -90,7 +90,9 @@ protected:
         app->applicationWillFinishLaunching();
         app->applicationDidFinishLaunching();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window()));
-        finished = center().addObserver(KZNotification::openingDidFinish, platform::bundleIdentifier(),
+        // The opening ends towards the application delegate that started it.
+        finished = center().addObserver(KZNotification::openingDidFinish,
+                                        platform::NotificationObject(static_cast<const void*>(app.get())),
                                         [this](const platform::Notification&) { ++finishes; });
         terminated = center().addObserver(
             KZNotification::searchDidTerminate,
@@ -116,6 +118,7 @@ protected:
         h.searchWindow = app->window();
         h.resultWindow = [this] { return app->resultWindowCntrl(); };
         h.removalIsRunning = [] { return false; };
+        h.delegate = app.get();
         return h;
     }
 

@@ -195,4 +195,14 @@ TEST_F(PreferencesWindowTest, GeneralControlsWriteAndFollowTheirKeys)
     defaults->setValue(K::security_moving_to_trash, u"often"_s);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return window->lastCopyPopup()->currentData().toInt() == 2; }));
     EXPECT_EQ(defaults->value(K::security_moving_to_trash), QVariant(u"often"_s));
+
+    // Every stored level but asking and keeping removes the last copy, and
+    // is shown as that choice, 0 too.
+    for (const int level : {0, 3, 7, 1, -2}) {
+        defaults->setValue(K::security_moving_to_trash, level);
+        const int shown = level == 1 ? 1 : 3;
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return window->lastCopyPopup()->currentData().toInt() == shown; }))
+            << level << " shows " << window->lastCopyPopup()->currentData().toInt();
+        EXPECT_EQ(defaults->value(K::security_moving_to_trash), QVariant(level)) << "shown, not rewritten";
+    }
 }

@@ -21,7 +21,10 @@ void KZResultRemovalHost::purgeMarkingUndo()
 
 void KZResultRemovalHost::chooseDestination(const std::function<void(const std::filesystem::path&)>& done)
 {
-    QVariantMap settings{{QStringLiteral("canCreateDirectories"), true},
+    // The destination is a folder that exists already: the move can recreate
+    // the items' own folders beneath it, but the chooser makes none.
+    QVariantMap settings{{QStringLiteral("canCreateDirectories"), false},
+                         {QStringLiteral("allowsMultipleSelection"), false},
                          {QStringLiteral("prompt"), QStringLiteral("ask_move_location")}};
     if (window_)
         settings.insert(QStringLiteral("window"), QVariant::fromValue<QObject*>(window_.data()));

@@ -562,8 +562,11 @@ std::shared_ptr<KZResultSaving> KZResultWindowCntrl::createSaver()
             return;
         snapshot.selectedTabTag = guard->currSelectedTabTag_;
         // The tracks as listed now: those deleted from the library are gone.
-        if (const auto tracks = guard->deadTracksToSave())
+        // The sound tells that the missing tracks are kept in the file too.
+        if (const auto tracks = guard->deadTracksToSave()) {
             snapshot.deadTracks = tracks;
+            guard->beep();
+        }
         if (guard->resultCntrl_)
             KZSavedViewState::read(*guard->resultCntrl_, guard->outlines_, snapshot);
     };

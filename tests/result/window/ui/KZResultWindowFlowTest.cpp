@@ -38,6 +38,7 @@
 #include "services/ui/Popover.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZPreviewPanel.h"
+#include "result/window/ui/KZResultRemovalHost.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "result/window/KZResultMenus.h"
 
@@ -910,6 +911,23 @@ TEST_F(ResultWindowFlow, TheMissingTracksTabRemovesThroughTheBridgeAndEndsTheRem
     EXPECT_EQ(window->deadTracksToSave()->at(1).trackID, u"b2"_s);
     EXPECT_EQ(window->deadTracksToSave()->at(1).path, u"/music/Two"_s);
 
+    // Saving keeps the missing tracks and sounds once when they are gathered.
+    {
+        auto panels = std::make_shared<ScriptedSavePanels>();
+        KZFileDialogPresenter::setShared(panels);
+        const auto unregister = qScopeGuard([] { KZFileDialogPresenter::setShared(nullptr); });
+        const fs::path saved = root / "tracks.maravex";
+        panels->answers.push_back(QString::fromStdString(saved.string()));
+        window->validateMenus();
+        KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::SaveTag)->trigger();
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->resultCntrl()->saveCntrl(); },
+                                               std::chrono::seconds(20)));
+        const auto back = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(saved)));
+        ASSERT_TRUE(back && back->deadTracks);
+        EXPECT_EQ(back->deadTracks->size(), 2u);
+        EXPECT_EQ(beeps, 1);
+    }
+
     window->removeBtn()->click();
     EXPECT_TRUE(window->isRemoving());
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->isRemoving(); }));
@@ -981,4 +999,24 @@ TEST_F(ResultWindowFlow, ASearchedMusicLibraryOpensWithItsMissingTracksListed)
     // Where the file was stays in the tab and in a saved result.
     EXPECT_EQ(window->deadTracksToSave()->at(0).path, QFile::decodeName((media / "gone.mp3").c_str()));
     EXPECT_TRUE(songs.contains(QFile::decodeName((media / "lost.mp3").c_str())));
+}
+
+// The removal's destination is one folder that exists; the chooser offers
+// no way to make a new one.
+TEST(ResultRemovalHost, TheDestinationChooserPicksOneExistingFolder)
+{
+    kztest::TempDir dir;
+    auto panels = std::make_shared<ScriptedSavePanels>();
+    KZFileDialogPresenter::setShared(panels);
+    const auto unregister = qScopeGuard([] { KZFileDialogPresenter::setShared(nullptr); });
+    panels->answers.push_back(QString::fromStdString(dir.path().string()));
+    KZResultRemovalHost host(nullptr, {});
+    std::optional<fs::path> chosen;
+    host.chooseDestination([&chosen](const fs::path& path) { chosen = path; });
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return chosen.has_value(); }));
+    EXPECT_EQ(*chosen, dir.path());
+    ASSERT_EQ(panels->requests.size(), 1u);
+    EXPECT_EQ(panels->requests[0].mode, KZFileDialogPresenter::Mode::ChooseFolders);
+    EXPECT_FALSE(panels->requests[0].canCreateDirectories);
+    EXPECT_FALSE(panels->requests[0].allowsMultipleSelection);
 }
