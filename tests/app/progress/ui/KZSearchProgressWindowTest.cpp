@@ -136,7 +136,9 @@ TEST_F(ProgressWindowTest, EndLayouts)
         EXPECT_EQ(window_->tabsView()->hasFinalRing(), c.ring);
         if (c.ring) {
             EXPECT_EQ(window_->tabsView()->finalLayers().size(), c.types.size());
-            EXPECT_TRUE(progress_->core().observersRemoved());
+            // The observers go on the main loop's next turn, which a busy
+            // machine may hold back behind the ring.
+            EXPECT_TRUE(kztest::processEventsUntil([&] { return progress_->core().observersRemoved(); }));
             EXPECT_GT(window_->width(), 509) << "the window grew for the ring";
         }
         EXPECT_FALSE(KZIsSearchInProgress());
