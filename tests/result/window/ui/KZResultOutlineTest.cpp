@@ -142,6 +142,29 @@ TEST_F(Outline, RowHeightsColumnsAndTheLocationColumnFollowTheSources)
     }
 }
 
+// Beside the preview the list is narrow: every column still shows, and the
+// name is the widest; widened, the name keeps the most room.
+TEST_F(Outline, ColumnsShareTheListsWidthWithTheNameFirst)
+{
+    make(1);
+    cntrl->setupShowByGroup(true);
+    cntrl->showNewData(handOff(3, grouped(makeGroups(3, 2))));
+    QHeaderView* header = view->header();
+    const int name = KZTableHeaderCntrl::indexOf(KZColumnKey::name_col);
+    const int date = KZTableHeaderCntrl::indexOf(KZColumnKey::date_modified_col);
+    const int kind = KZTableHeaderCntrl::indexOf(KZColumnKey::kind_col);
+    for (const int width : {706, 1100, 760}) {
+        SCOPED_TRACE(width);
+        cntrl->view()->resize(width, 400);
+        QApplication::processEvents();
+        EXPECT_LE(header->sectionViewportPosition(kind) + header->sectionSize(kind), view->viewport()->width())
+            << "the kind in sight without scrolling";
+        EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+        EXPECT_GT(header->sectionSize(name), header->sectionSize(date));
+        EXPECT_GE(header->sectionSize(name), 254);
+    }
+}
+
 TEST_F(Outline, OnlyRememberedGroupsInViewOpenAndTheyOpenAsTheyScrollIn)
 {
     make();
