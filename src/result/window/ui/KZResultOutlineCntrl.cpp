@@ -16,8 +16,8 @@
 #include "settings/KZNotificationNames.h"
 #include "settings/KZTags.h"
 
+#include <QEvent>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QGraphicsOpacityEffect>
 #include <QHeaderView>
 #include <QPropertyAnimation>
@@ -79,10 +79,11 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
             return;
         if (header->sectionResizeMode(section) == QHeaderView::Fixed)
             QTimer::singleShot(0, this, [this] { fitColumns(); }); // the members' indentation changed
-        else if (QGuiApplication::mouseButtons() & Qt::LeftButton)
+        else if (headerPressed_)
             columnsSizedByUser_ = true; // a divider dragged: the user's widths stay
     });
     view_->viewport()->installEventFilter(this);
+    header->viewport()->installEventFilter(this);
     connect(header, &QHeaderView::sectionClicked, this, &KZResultOutlineCntrl::headerClicked);
 
     connect(view_, &QTreeView::expanded, this, [this](const QModelIndex& index) {
@@ -129,6 +130,14 @@ bool KZResultOutlineCntrl::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == view_->viewport() && event->type() == QEvent::Resize)
         fitColumns();
+    // Only a drag on the header is the user's sizing; a splitter dragged
+    // meanwhile resizes the last column too.
+    if (watched == view_->header()->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress)
+            headerPressed_ = true;
+        else if (event->type() == QEvent::MouseButtonRelease)
+            headerPressed_ = false;
+    }
     return QObject::eventFilter(watched, event);
 }
 

@@ -133,6 +133,7 @@ private:
     bool hasList_ = false;
     bool fittingColumns_ = false;
     bool columnsSizedByUser_ = false;
+    bool headerPressed_ = false;
     quint64 currSelectedTag_ = 0;
     quint64 itemsCount_ = 0;
     KZSortDescriptors sortDescriptors_;

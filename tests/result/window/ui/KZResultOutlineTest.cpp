@@ -163,6 +163,17 @@ TEST_F(Outline, ColumnsShareTheListsWidthWithTheNameFirst)
         EXPECT_GT(header->sectionSize(name), header->sectionSize(date));
         EXPECT_GE(header->sectionSize(name), 254);
     }
+
+    // A divider dragged on the header: the user's widths stay from then on.
+    const int divider = header->sectionViewportPosition(name) + header->sectionSize(name) - 1;
+    const QPoint at(divider, header->height() / 2);
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseMove(header->viewport(), at + QPoint(-60, 0));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, at + QPoint(-60, 0));
+    const int chosen = header->sectionSize(name);
+    cntrl->view()->resize(1000, 400);
+    QApplication::processEvents();
+    EXPECT_EQ(header->sectionSize(name), chosen);
 }
 
 TEST_F(Outline, OnlyRememberedGroupsInViewOpenAndTheyOpenAsTheyScrollIn)
