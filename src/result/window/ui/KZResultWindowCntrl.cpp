@@ -839,11 +839,14 @@ void KZResultWindowCntrl::addResultView(KZResultTabCntrl& tab)
         return;
     view->setParent(resultContainerView_);
     static_cast<QGridLayout*>(resultContainerView_->layout())->addWidget(view, 0, 0);
-    // Until the user moves it, the sources column is narrow and the list
-    // takes the rest; an even split would leave the list cramped.
+    // Until the user moves it, the sources column is as wide as its rows
+    // need, within bounds, and the list takes the rest; an even split would
+    // leave the list cramped.
     if (!platform::UserDefaults::standard().value(KZDefaultsKey::main_splitview_settings).isValid()) {
-        if (auto* split = view->findChild<QSplitter*>(QStringLiteral("sourcesSplit")); split && split->count() == 2)
-            split->setSizes({230, std::max(width() - 230, 400)});
+        if (auto* split = view->findChild<QSplitter*>(QStringLiteral("sourcesSplit")); split && split->count() == 2) {
+            const int sources = std::clamp(split->widget(0)->sizeHint().width(), 230, 320);
+            split->setSizes({sources, std::max(width() - sources, 400)});
+        }
     }
 }
 
