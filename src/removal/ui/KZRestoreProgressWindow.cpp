@@ -78,7 +78,10 @@ void KZRestoreProgressWindow::tick()
         return;
     }
     const auto step = progress_.step(engine_.isWorking.load());
-    if (step.refresh || step.terminate || step.show)
+    // A progress dialog shows itself when given a value: work that ended
+    // before the delay must not flash it, as its hiding brings the window
+    // under it forward, above the alert that tells the outcome.
+    if (step.refresh || step.show || (step.terminate && dialog_->isVisible()))
         refresh();
     if (step.show) {
         if (!parent_) {

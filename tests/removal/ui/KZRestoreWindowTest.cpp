@@ -165,6 +165,40 @@ TEST(KZRestoreWindow, ProgressShowsOnTheWindowOnlyForLongWorkAndGoesAway)
     }));
 }
 
+// Work that ends before the delay never shows the dialog, not even for a
+// moment: hiding it would bring the restore window forward, above the alert
+// that tells the outcome, and leave the program looking stuck.
+TEST(KZRestoreWindow, ProgressOfShortWorkNeverShows)
+{
+    struct ShowCounter : QObject {
+        int shows = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            shows += event->type() == QEvent::Show;
+            return false;
+        }
+    } counter;
+    double now = 0;
+    KZRestoreRemovedFiles engine;
+    QWidget parent;
+    parent.show();
+    engine.isWorking = true;
+    engine.totToManage = 3;
+    engine.managedCount = 3;
+    QPointer<KZRestoreProgressWindow> progress =
+        new KZRestoreProgressWindow(engine, &parent, QStringLiteral("working"), [&] { return now; });
+    progress->dialog()->installEventFilter(&counter);
+    progress->tick();
+    now = 0.1;
+    engine.isWorking = false;
+    progress->tick();
+    EXPECT_EQ(counter.shows, 0);
+    EXPECT_TRUE(kztest::processEventsUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return progress.isNull();
+    }));
+}
+
 // A restore that could not put everything back keeps the row of what is
 // left, says how many items stayed and why, and leaves the window open.
 TEST(KZRestoreWindow, ItemsThatStayedKeepTheirRowAndAreTold)
