@@ -593,6 +593,7 @@ void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, c
     }
     (void)job;
     KZUndoMovedItem record{moved.newPath, oldPath, panel_->isCreateAlias, moved.copied};
+    record.foundItem = item;
     // What the copy is now, so that undo deletes it only while it still is.
     if (moved.copied)
         record.copyIdentity = KZCopyIdentity::capture(moved.newPath);

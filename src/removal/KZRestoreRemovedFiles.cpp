@@ -16,6 +16,8 @@
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRemove.h"
 #include "removal/KZUndoFile.h"
+#include "result/model/KZFoundItem.h"
+#include "result/model/KZListNotifications.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 
@@ -337,6 +339,12 @@ void KZRestoreRemovedFiles::undoMove(KZUndoDict dict, std::function<void(const U
     queue_->addOperation([this, dict = std::move(dict), done = std::move(done)] {
         const UndoOutcome outcome = doUndoMove(dict);
         isWorking = false;
+        if (!outcome.backInPlace.empty()) {
+            const KZFoundItemArray items(outcome.backInPlace.begin(), outcome.backInPlace.end());
+            platform::NotificationCenter::defaultCenter().post(
+                KZNotification::itemsWereRestored, platform::NotificationObject(platform::bundleIdentifier()),
+                {{QStringLiteral("removedItems"), QVariant::fromValue(items)}});
+        }
         if (done)
             done(outcome);
     });
@@ -351,9 +359,14 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
     lockedCount = 0;
     setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
     UndoOutcome outcome;
-    undoMovedFiles(dict.standardUndo, false, &outcome.notRestored);
+    const auto noteBack = [&outcome](const std::vector<KZUndoMovedItem>& items, const std::vector<ItemResult>& results) {
+        for (size_t i = 0; i < items.size() && i < results.size(); ++i)
+            if (results[i] == ItemResult::Restored && items[i].foundItem)
+                outcome.backInPlace.push_back(items[i].foundItem);
+    };
+    noteBack(dict.standardUndo, undoMovedFiles(dict.standardUndo, false, &outcome.notRestored));
     undoPhotosRecords(dict.photosUndo, &outcome.notRestored);
-    undoMovedFiles(dict.itunesUndo, true, &outcome.notRestored);
+    noteBack(dict.itunesUndo, undoMovedFiles(dict.itunesUndo, true, &outcome.notRestored));
     removeCreatedFolders(dict.createdFolderUndo);
     outcome.restored = restoredItems.load() - restoredBefore;
     if (const quint64 locked = lockedCount.load()) {

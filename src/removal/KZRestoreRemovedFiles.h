@@ -105,9 +105,13 @@ public:
     struct UndoOutcome {
         quint64 restored = 0;
         NotRestored notRestored;
+        // The result's items whose files are back at their places.
+        std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
     };
-    // Queued on the engine's queue; returns at once. `done`, when given, is
-    // called on the engine's queue with the outcome once the undo has ended.
+    // Queued on the engine's queue; returns at once. Once the undo has
+    // ended, "itemsWereRestored" names the result's items that are back,
+    // and `done`, when given, is called on the engine's queue with the
+    // outcome.
     void undoMove(KZUndoDict dict, std::function<void(const UndoOutcome&)> done = {});
     // The same, on the calling thread.
     UndoOutcome doUndoMove(const KZUndoDict& dict);
