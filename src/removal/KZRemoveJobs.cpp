@@ -585,6 +585,7 @@ void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, c
             record.inode = st->inode;
         }
         record.bookmark = platform::createBookmark(moved.newPath);
+        record.foundItem = item;
         if (journal_)
             journal_->append(record);
         std::lock_guard guard(mutex_);

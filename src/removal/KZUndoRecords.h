@@ -45,6 +45,8 @@ struct KZPersistentUndoRecord {
     // A bookmark of the trashed item; empty when it could not be made, which
     // never costs the record itself.
     QByteArray bookmark;
+    // The result's item that was trashed, for this run only: never written.
+    std::shared_ptr<KZFoundItem> foundItem = nullptr;
 };
 
 // Photo-library items that received a keyword inside their library, one

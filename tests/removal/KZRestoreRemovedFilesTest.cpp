@@ -348,6 +348,40 @@ TEST(KZRestoreRemovedFiles, AnUndoNamesTheResultItemsBackInPlace)
     EXPECT_EQ(kztest::readFile(f.dir / "src/x"), "X");
 }
 
+// A restore from the Trash names the result's items that this run trashed
+// and that are back: not one whose place is taken, nor one no result holds.
+TEST(KZRestoreRemovedFiles, ARestoreNamesTheTrashedResultItemsBackInPlace)
+{
+    emptyTrash();
+    Fixture f;
+    KZFoundItemArray all = f.items({{"keep/a", 1}, {"dup/a", 1}, {"dup/b", 1}, {"dup/c", 1}});
+    f.engine({all[1], all[2], all[3]}, all)->doMove();
+    f.panel->itemsToRemove.clear();
+    f.panel->resultItems.clear();
+    ASSERT_FALSE(fs::exists(f.dir / "dup/a"));
+    f.dir.write("dup/b", "new");
+    const std::weak_ptr<KZFoundItem> closed = all[3];
+    all[3].reset();
+    ASSERT_TRUE(closed.expired()) << "the result that held it is gone";
+
+    std::mutex lock;
+    std::vector<KZFoundItemArray> named;
+    platform::Subscription told = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::itemsWereRestored, platform::bundleIdentifier(), [&](const platform::Notification& note) {
+            std::lock_guard guard(lock);
+            named.push_back(KZFoundItemsOfVariant(note.userInfo.value(u"removedItems"_s)));
+        });
+    KZRestoreRemovedFiles& restore = KZRestoreRemovedFiles::sharedControl();
+    restore.restoreItemsOfFile(KZUndoFile::list(trashDir()), {});
+    restore.waitUntilIdle();
+    std::lock_guard guard(lock);
+    ASSERT_EQ(named.size(), 1u);
+    EXPECT_EQ(named.front(), KZFoundItemArray{all[1]});
+    EXPECT_EQ(kztest::readFile(f.dir / "dup/c"), "same bytes");
+    EXPECT_EQ(kztest::readFile(f.dir / "dup/b"), "new");
+    emptyTrash();
+}
+
 TEST(KZRestoreRemovedFiles, RestoreKeepsWhatCouldNotGoBackInTheFile)
 {
     emptyTrash();

@@ -71,7 +71,6 @@ void KZFoundItemsStore::removeFromEmptyFolders(const KZFoundItemArray& removed)
 
 void KZFoundItemsStore::remember(const KZFoundItemArray& removed, bool emptyFolder)
 {
-    std::erase_if(dropped_, [](const auto& entry) { return entry.second.item.expired(); });
     for (const KZFoundItemRef& item : removed)
         if (item)
             dropped_[item.get()] = {item, emptyFolder};
@@ -83,9 +82,7 @@ KZFoundItemsStore::TakenBack KZFoundItemsStore::takeBack(const KZFoundItemArray&
     TakenBack back;
     for (const KZFoundItemRef& item : restored) {
         const auto found = item ? dropped_.find(item.get()) : dropped_.end();
-        // The address alone could name an item freed meanwhile and another
-        // one made in its place.
-        if (found == dropped_.end() || found->second.item.lock() != item)
+        if (found == dropped_.end())
             continue;
         const bool emptyFolder = found->second.emptyFolder;
         dropped_.erase(found);

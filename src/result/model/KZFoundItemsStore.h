@@ -5,7 +5,6 @@
 #include <QtGlobal>
 
 #include <atomic>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -52,10 +51,10 @@ private:
     mutable std::mutex lock_;
     KZFoundItemArray allItems_;
     std::optional<KZFoundItemArray> allEmptyFolders_;
-    // What removals dropped, held weakly: the undo record keeps an item
-    // alive as long as it can still come back.
+    // What removals dropped, kept while the result lives: an item put back
+    // from the Trash has no other owner left by then.
     struct Dropped {
-        std::weak_ptr<KZFoundItem> item;
+        KZFoundItemRef item;
         bool emptyFolder = false;
     };
     std::unordered_map<const KZFoundItem*, Dropped> dropped_;
