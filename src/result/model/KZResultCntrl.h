@@ -110,7 +110,7 @@ public:
     // ---- After a removal ({"removedItems"}) ---------------------------------------------------
     void prepareUpdateWithDictionary(const QVariantMap& removal);
     void prepareUpdateForEmptyFoldersWithDictionary(const QVariantMap& removal);
-    // After an undo ({"restoredItems"}): the items of this result that came
+    // After an undo ({"removedItems"}): the items of this result that came
     // back return to its lists and figures. Main thread.
     void itemsWereRestored(const QVariantMap& undo);
 
