@@ -585,6 +585,7 @@ void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, c
             record.inode = st->inode;
         }
         record.bookmark = platform::createBookmark(moved.newPath);
+        record.foundItem = item;
         if (journal_)
             journal_->append(record);
         std::lock_guard guard(mutex_);
@@ -593,6 +594,7 @@ void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, c
     }
     (void)job;
     KZUndoMovedItem record{moved.newPath, oldPath, panel_->isCreateAlias, moved.copied};
+    record.foundItem = item;
     // What the copy is now, so that undo deletes it only while it still is.
     if (moved.copied)
         record.copyIdentity = KZCopyIdentity::capture(moved.newPath);

@@ -16,6 +16,8 @@
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRemove.h"
 #include "removal/KZUndoFile.h"
+#include "result/model/KZFoundItem.h"
+#include "result/model/KZListNotifications.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 
@@ -240,13 +242,47 @@ quint64 KZRestoreRemovedFiles::implementUndoWithAction(const KZUndoDict& dict, b
 void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTrashAction,
                                             std::unique_ptr<KZRemovalJournal> journal)
 {
-    if (isTrashAction)
+    if (isTrashAction) {
         createPermanentFile(removal.persistentUndo(), journal.get());
+        rememberTrashed(removal.persistentUndo());
+    }
     else if (journal)
         journal->finish(std::nullopt);
     implementUndoWithAction(
         {removal.standardUndo(), removal.itunesUndo(), removal.createdFolderUndo(), removal.photosUndo()},
         isTrashAction);
+}
+
+void KZRestoreRemovedFiles::rememberTrashed(const std::vector<KZPersistentUndoRecord>& records)
+{
+    std::lock_guard guard(mutex_);
+    std::erase_if(trashed_, [](const auto& entry) { return entry.second.item.expired(); });
+    for (const KZPersistentUndoRecord& record : records)
+        if (record.foundItem && record.inode != 0)
+            trashed_[{record.device, record.inode}] = {record.foundItem, record.oldPosition};
+}
+
+std::shared_ptr<KZFoundItem> KZRestoreRemovedFiles::takeTrashed(quint64 device, quint64 inode,
+                                                                const fs::path& oldPosition)
+{
+    std::lock_guard guard(mutex_);
+    const auto found = trashed_.find({device, inode});
+    // An inode number is soon given to another file: the place it came from
+    // must agree too.
+    if (found == trashed_.end() || found->second.oldPosition != oldPosition)
+        return nullptr;
+    std::shared_ptr<KZFoundItem> item = found->second.item.lock();
+    trashed_.erase(found);
+    return item;
+}
+
+void KZRestoreRemovedFiles::tellBackInPlace(const std::vector<std::shared_ptr<KZFoundItem>>& items)
+{
+    if (items.empty())
+        return;
+    platform::NotificationCenter::defaultCenter().post(
+        KZNotification::itemsWereRestored, platform::NotificationObject(platform::bundleIdentifier()),
+        {{QStringLiteral("removedItems"), QVariant::fromValue(KZFoundItemArray(items.begin(), items.end()))}});
 }
 
 // ---- What the user is told ---------------------------------------------------------------
@@ -337,6 +373,7 @@ void KZRestoreRemovedFiles::undoMove(KZUndoDict dict, std::function<void(const U
     queue_->addOperation([this, dict = std::move(dict), done = std::move(done)] {
         const UndoOutcome outcome = doUndoMove(dict);
         isWorking = false;
+        tellBackInPlace(outcome.backInPlace);
         if (done)
             done(outcome);
     });
@@ -351,9 +388,14 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
     lockedCount = 0;
     setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
     UndoOutcome outcome;
-    undoMovedFiles(dict.standardUndo, false, &outcome.notRestored);
+    const auto noteBack = [&outcome](const std::vector<KZUndoMovedItem>& items, const std::vector<ItemResult>& results) {
+        for (size_t i = 0; i < items.size() && i < results.size(); ++i)
+            if (results[i] == ItemResult::Restored && items[i].foundItem)
+                outcome.backInPlace.push_back(items[i].foundItem);
+    };
+    noteBack(dict.standardUndo, undoMovedFiles(dict.standardUndo, false, &outcome.notRestored));
     undoPhotosRecords(dict.photosUndo, &outcome.notRestored);
-    undoMovedFiles(dict.itunesUndo, true, &outcome.notRestored);
+    noteBack(dict.itunesUndo, undoMovedFiles(dict.itunesUndo, true, &outcome.notRestored));
     removeCreatedFolders(dict.createdFolderUndo);
     outcome.restored = restoredItems.load() - restoredBefore;
     if (const quint64 locked = lockedCount.load()) {
@@ -655,8 +697,12 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 continue;
             }
             KZUndoMovedItem item{resolved->path, info->originalPath, entry.aliasWasCreated, false, std::nullopt};
+            const auto identity = platform::statPath(resolved->path, false);
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
+                if (identity)
+                    if (auto found = takeTrashed(quint64(identity->device), identity->inode, info->originalPath))
+                        result.backInPlace.push_back(std::move(found));
                 if (entry.isiTunesItem)
                     itunesNotAvailableCount += 1;
                 else
@@ -684,6 +730,7 @@ void KZRestoreRemovedFiles::restoreItemsOfFile(std::vector<fs::path> undoFiles, 
     queue_->addOperation([this, files = std::move(undoFiles), indexes = std::move(indexes)] {
         const RestoreResult result = restoreFiles(files);
         isWorking = false;
+        tellBackInPlace(result.backInPlace);
         platform::NotificationCenter::defaultCenter().post(
             QStringLiteral("updateRestoredList"), platform::NotificationObject(this),
             {{QStringLiteral("indexes"), indexes},

@@ -105,9 +105,13 @@ public:
     struct UndoOutcome {
         quint64 restored = 0;
         NotRestored notRestored;
+        // The result's items whose files are back at their places.
+        std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
     };
-    // Queued on the engine's queue; returns at once. `done`, when given, is
-    // called on the engine's queue with the outcome once the undo has ended.
+    // Queued on the engine's queue; returns at once. Once the undo has
+    // ended, "itemsWereRestored" names the result's items that are back,
+    // and `done`, when given, is called on the engine's queue with the
+    // outcome.
     void undoMove(KZUndoDict dict, std::function<void(const UndoOutcome&)> done = {});
     // The same, on the calling thread.
     UndoOutcome doUndoMove(const KZUndoDict& dict);
@@ -128,9 +132,12 @@ public:
         quint64 skipped = 0;      // entries not put back (gone, invalid, occupied, ...)
         NotRestored notRestored;  // the same, by why
         std::vector<std::filesystem::path> unreadable; // files kept untouched
+        // The items of this run's results that are back at their places.
+        std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
     };
     RestoreResult restoreFiles(const std::vector<std::filesystem::path>& undoFiles);
-    // Queued; posts "updateRestoredList" with "indexes" handed back,
+    // Queued; posts "itemsWereRestored" when items of this run's results
+    // are back, then "updateRestoredList" with "indexes" handed back,
     // "restoredItems", "notRestoredItems" and "notRestoredReason" (a key of
     // "Errors"), the engine as object.
     void restoreItemsOfFile(std::vector<std::filesystem::path> undoFiles, QVariantList indexes);
@@ -166,11 +173,21 @@ private:
     bool mergeFolder(const std::filesystem::path& from, const std::filesystem::path& into);
 
     void setInfoText(const QString& text);
+    // The results' items that this run trashed, by their identity in the
+    // Trash, so that a restore can tell the result which came back.
+    void rememberTrashed(const std::vector<KZPersistentUndoRecord>& records);
+    std::shared_ptr<KZFoundItem> takeTrashed(quint64 device, quint64 inode, const std::filesystem::path& oldPosition);
+    static void tellBackInPlace(const std::vector<std::shared_ptr<KZFoundItem>>& items);
 
     std::unique_ptr<platform::OperationQueue> queue_;
     std::mutex jobMutex_; // one undo or restore at a time
     mutable std::mutex mutex_;
     std::map<qint16, std::filesystem::path> sourcesUrlsForRestore_;
+    struct Trashed {
+        std::weak_ptr<KZFoundItem> item; // the result owns it
+        std::filesystem::path oldPosition;
+    };
+    std::map<std::pair<quint64, quint64>, Trashed> trashed_;
     std::vector<std::filesystem::path> mountBases_;
     QString infoText_;
 };

@@ -8,7 +8,10 @@
 #include <QtGlobal>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
+
+class KZFoundItem;
 
 // What a removal did to one item, kept so that it can be put back.
 
@@ -23,6 +26,9 @@ struct KZUndoMovedItem {
     // What the copy was when it was made; a copy is deleted by undo only
     // while it is still exactly that. Without it the copy is never deleted.
     std::optional<KZCopyIdentity> copyIdentity = std::nullopt;
+    // The result's item that was moved, so that the result shows it again
+    // once it is back; none for records that stand for no result's item.
+    std::shared_ptr<KZFoundItem> foundItem = nullptr;
 };
 
 // An item moved to the Trash, the record that outlives the program.
@@ -39,6 +45,8 @@ struct KZPersistentUndoRecord {
     // A bookmark of the trashed item; empty when it could not be made, which
     // never costs the record itself.
     QByteArray bookmark;
+    // The result's item that was trashed, for this run only: never written.
+    std::shared_ptr<KZFoundItem> foundItem = nullptr;
 };
 
 // Photo-library items that received a keyword inside their library, one

@@ -5,6 +5,7 @@
 #include "platform/PropertyList.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
+#include "result/model/KZListNotifications.h"
 
 #include <gtest/gtest.h>
 
@@ -302,6 +303,83 @@ TEST(KZRestoreRemovedFiles, QueuedUndoPutsBackEveryListAndEndsWorking)
     EXPECT_EQ(restore.itunesNotAvailableCount.load(), 1u);
     EXPECT_EQ(kztest::readFile(dir / "music/m"), "M");
     EXPECT_FALSE(fs::exists(dir / "dest"));
+}
+
+// The result is told which of its items are back at their places: never
+// one whose place is taken, nor one whose copy was only deleted.
+TEST(KZRestoreRemovedFiles, AnUndoNamesTheResultItemsBackInPlace)
+{
+    Fixture f;
+    const KZFoundItemArray items = f.items({{"src/a", 1}, {"src/b", 1}, {"music/m", 2}, {"src/c", 3}});
+    const auto moveAway = [&f](const std::string& rel) {
+        const fs::path moved = f.dir / "dest" / fs::path(rel).filename();
+        fs::create_directories(moved.parent_path());
+        fs::rename(f.dir / rel, moved);
+        return moved;
+    };
+    KZUndoDict dict;
+    dict.standardUndo.push_back({.currPosition = moveAway("src/a"), .oldPosition = f.dir / "src/a",
+                                 .foundItem = items[0]});
+    // Something new took the old place meanwhile.
+    dict.standardUndo.push_back({.currPosition = moveAway("src/b"), .oldPosition = f.dir / "src/b",
+                                 .foundItem = items[1]});
+    f.dir.write("src/b", "new");
+    dict.standardUndo.push_back(copyRecord(f.dir.write("dest/c", "same bytes"), f.dir / "src/c"));
+    dict.standardUndo.back().foundItem = items[3];
+    dict.itunesUndo.push_back({.currPosition = moveAway("music/m"), .oldPosition = f.dir / "music/m",
+                               .foundItem = items[2]});
+    // A record of no result's item goes back without being named.
+    dict.standardUndo.push_back({f.dir.write("dest/x", "X"), f.dir / "src/x"});
+
+    std::mutex lock;
+    std::vector<KZFoundItemArray> named;
+    platform::Subscription told = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::itemsWereRestored, platform::bundleIdentifier(), [&](const platform::Notification& note) {
+            std::lock_guard guard(lock);
+            named.push_back(KZFoundItemsOfVariant(note.userInfo.value(u"removedItems"_s)));
+        });
+    KZRestoreRemovedFiles restore;
+    restore.undoMove(dict);
+    restore.waitUntilIdle();
+    std::lock_guard guard(lock);
+    ASSERT_EQ(named.size(), 1u);
+    EXPECT_EQ(named.front(), (KZFoundItemArray{items[0], items[2]}));
+    EXPECT_EQ(kztest::readFile(f.dir / "src/b"), "new");
+    EXPECT_EQ(kztest::readFile(f.dir / "src/x"), "X");
+}
+
+// A restore from the Trash names the result's items that this run trashed
+// and that are back: not one whose place is taken, nor one no result holds.
+TEST(KZRestoreRemovedFiles, ARestoreNamesTheTrashedResultItemsBackInPlace)
+{
+    emptyTrash();
+    Fixture f;
+    KZFoundItemArray all = f.items({{"keep/a", 1}, {"dup/a", 1}, {"dup/b", 1}, {"dup/c", 1}});
+    f.engine({all[1], all[2], all[3]}, all)->doMove();
+    f.panel->itemsToRemove.clear();
+    f.panel->resultItems.clear();
+    ASSERT_FALSE(fs::exists(f.dir / "dup/a"));
+    f.dir.write("dup/b", "new");
+    const std::weak_ptr<KZFoundItem> closed = all[3];
+    all[3].reset();
+    ASSERT_TRUE(closed.expired()) << "the result that held it is gone";
+
+    std::mutex lock;
+    std::vector<KZFoundItemArray> named;
+    platform::Subscription told = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::itemsWereRestored, platform::bundleIdentifier(), [&](const platform::Notification& note) {
+            std::lock_guard guard(lock);
+            named.push_back(KZFoundItemsOfVariant(note.userInfo.value(u"removedItems"_s)));
+        });
+    KZRestoreRemovedFiles& restore = KZRestoreRemovedFiles::sharedControl();
+    restore.restoreItemsOfFile(KZUndoFile::list(trashDir()), {});
+    restore.waitUntilIdle();
+    std::lock_guard guard(lock);
+    ASSERT_EQ(named.size(), 1u);
+    EXPECT_EQ(named.front(), KZFoundItemArray{all[1]});
+    EXPECT_EQ(kztest::readFile(f.dir / "dup/c"), "same bytes");
+    EXPECT_EQ(kztest::readFile(f.dir / "dup/b"), "new");
+    emptyTrash();
 }
 
 TEST(KZRestoreRemovedFiles, RestoreKeepsWhatCouldNotGoBackInTheFile)

@@ -446,6 +446,25 @@ void KZFoundItemsCntrl::updateEmptyFoldersAfterRemotion(const QVariantMap& remov
     removeFromEmptyFolders(removedItemsOf(bookkeeping_, removal));
 }
 
+KZFoundItemsStore::TakenBack KZFoundItemsCntrl::updateAfterRestore(const KZFoundItemArray& restored,
+                                                                    KZViewsToUpdate& info,
+                                                                    KZViewsToUpdate& emptyFoldersInfo)
+{
+    KZFoundItemsStore::TakenBack back = store_.takeBack(restored);
+    const auto putBack = [this](const KZFoundItemArray& items, KZViewsToUpdate& views) {
+        for (const KZFoundItemRef& item : items) {
+            item->setIsRemoved(false);
+            item->addUnitItemsInGroup();
+            // The exact reverse of what the removal recorded: the figures
+            // the item left return with it.
+            bookkeeping_.updateInfoDict(views, item, true);
+        }
+    };
+    putBack(back.items, info);
+    putBack(back.emptyFolders, emptyFoldersInfo);
+    return back;
+}
+
 void KZFoundItemsCntrl::cleanEmptyFoldersMemoryAfterTabRemotion()
 {
     setAllEmptyFolders(std::nullopt);

@@ -253,6 +253,12 @@ public:
     // item and drops it from the list.
     void updateEmptyFoldersAfterRemotion(const QVariantMap& removal);
     void updateAfterRemotion(const QVariantMap& removal);
+    // After an undo put `restored` back at their places: those this result
+    // dropped return to their lists with their groups' counters raised
+    // again, each recorded as a removal taken back in `info` (or, for the
+    // empty-folders tab, `emptyFoldersInfo`).
+    KZFoundItemsStore::TakenBack updateAfterRestore(const KZFoundItemArray& restored, KZViewsToUpdate& info,
+                                                    KZViewsToUpdate& emptyFoldersInfo);
     void cleanEmptyFoldersMemoryAfterTabRemotion();
 
     // ---- Sorting and look-ups ----------------------------------------------------------

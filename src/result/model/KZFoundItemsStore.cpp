@@ -38,6 +38,7 @@ void KZFoundItemsStore::removeFromAllItems(const KZFoundItemArray& removed)
 {
     std::lock_guard guard(lock_);
     removeEvery(allItems_, removed);
+    remember(removed, false);
 }
 
 std::optional<KZFoundItemArray> KZFoundItemsStore::allEmptyFolders() const
@@ -65,4 +66,37 @@ void KZFoundItemsStore::removeFromEmptyFolders(const KZFoundItemArray& removed)
     std::lock_guard guard(lock_);
     if (allEmptyFolders_)
         removeEvery(*allEmptyFolders_, removed);
+    remember(removed, true);
+}
+
+void KZFoundItemsStore::remember(const KZFoundItemArray& removed, bool emptyFolder)
+{
+    for (const KZFoundItemRef& item : removed)
+        if (item)
+            dropped_[item.get()] = {item, emptyFolder};
+}
+
+KZFoundItemsStore::TakenBack KZFoundItemsStore::takeBack(const KZFoundItemArray& restored)
+{
+    std::lock_guard guard(lock_);
+    TakenBack back;
+    for (const KZFoundItemRef& item : restored) {
+        const auto found = item ? dropped_.find(item.get()) : dropped_.end();
+        if (found == dropped_.end())
+            continue;
+        const bool emptyFolder = found->second.emptyFolder;
+        dropped_.erase(found);
+        if (emptyFolder) {
+            // The tab of empty folders may have gone meanwhile: the folder
+            // has no list to go back to.
+            if (!allEmptyFolders_)
+                continue;
+            allEmptyFolders_->append(item);
+            back.emptyFolders.append(item);
+        } else {
+            allItems_.append(item);
+            back.items.append(item);
+        }
+    }
+    return back;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 
 // The found items of one result, with the empty folders its follow-up
 // searches found, and the counts that shape its tabs. Any thread.
@@ -31,6 +32,15 @@ public:
     void appendToEmptyFolders(const KZFoundItemArray& folders);
     void removeFromEmptyFolders(const KZFoundItemArray& removed);
 
+    // Items an undo put back at their places. Only those this result
+    // dropped after a removal return, each to the list it left; the answer
+    // holds them in that order, split by list.
+    struct TakenBack {
+        KZFoundItemArray items;
+        KZFoundItemArray emptyFolders;
+    };
+    TakenBack takeBack(const KZFoundItemArray& restored);
+
     qint16 fileTypesFoundCount() const { return fileTypesFoundCount_.load(); }
     void setFileTypesFoundCount(qint16 count) { fileTypesFoundCount_.store(count); }
     // -1 for a search of one source.
@@ -41,6 +51,14 @@ private:
     mutable std::mutex lock_;
     KZFoundItemArray allItems_;
     std::optional<KZFoundItemArray> allEmptyFolders_;
+    // What removals dropped, kept while the result lives: an item put back
+    // from the Trash has no other owner left by then.
+    struct Dropped {
+        KZFoundItemRef item;
+        bool emptyFolder = false;
+    };
+    std::unordered_map<const KZFoundItem*, Dropped> dropped_;
+    void remember(const KZFoundItemArray& removed, bool emptyFolder);
 
     std::atomic<qint16> fileTypesFoundCount_{0};
     std::atomic<qint16> lastLocationTagUsed_{-1};

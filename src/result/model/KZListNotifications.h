@@ -23,6 +23,9 @@ inline const QString removePanelDidClose = QStringLiteral("removePanelDidClose")
 inline const QString switchPositionSplitView = QStringLiteral("switchPositionSplitView");
 // Object the found-items model: {"removedItems", "isMoveToTrash"}.
 inline const QString itemsDidRemove = QStringLiteral("itemsDidRemove");
+// Object the bundle identifier: {"removedItems": the found items an undo put
+// back at their places}.
+inline const QString itemsWereRestored = QStringLiteral("itemsWereRestored");
 // Object the list model that asked for the export.
 inline const QString exportingDidFinish = QStringLiteral("exportingDidFinish");
 // Object the tab's outline view.

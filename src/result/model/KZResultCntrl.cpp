@@ -9,6 +9,7 @@
 #include "platform/Resources.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZFoundItemsCntrl.h"
+#include "result/model/KZListNotifications.h"
 #include "result/model/KZMarkingRequest.h"
 #include "result/model/KZResultSaving.h"
 #include "result/model/KZResultTabCntrl.h"
@@ -229,6 +230,7 @@ KZResultCntrl::~KZResultCntrl()
     removedTypeObservation_.cancel();
     markObservation_.cancel();
     groupsObservation_.cancel();
+    restoredObservation_.cancel();
     platform::Subscription followUp;
     {
         std::lock_guard guard(followUpsLock_);
@@ -380,6 +382,12 @@ void KZResultCntrl::setupItemsView(const QVariantMap& info)
     groupsObservation_ = center().addObserver(
         KZNotification::showMembersGroups, self,
         [this](const platform::Notification& note) { showMembersGroups(note.userInfo); });
+    // The undo engine reports from its own queue.
+    restoredObservation_ = center().addObserver(
+        KZNotification::itemsWereRestored, platform::bundleIdentifier(),
+        [this](const platform::Notification& note) {
+            runOnMainIfAlive([this, undo = note.userInfo] { itemsWereRestored(undo); });
+        });
 }
 
 void KZResultCntrl::createNewResultViewWithInfo(const QVariantMap& info)
@@ -739,6 +747,36 @@ void KZResultCntrl::prepareUpdateForEmptyFoldersWithDictionary(const QVariantMap
         foundItemsCntrl_->updateEmptyFoldersAfterRemotion(removal);
     if (KZResultTabCntrl* cntrl = itemsTypeCntrl(KZTag::emptyFolders); cntrl && entry->needsUpdate())
         cntrl->updateRemovedInfoWithDict(entry);
+}
+
+void KZResultCntrl::itemsWereRestored(const QVariantMap& undo)
+{
+    std::shared_ptr<KZFoundItemsCntrl> model;
+    {
+        std::lock_guard guard(modelLock_);
+        model = foundItemsCntrl_;
+    }
+    if (!model)
+        return;
+    // Shaped as the removal's own updates were, so that each item is
+    // counted back in exactly the views it left.
+    KZViewsToUpdate info;
+    for (const auto& [tag, cntrl] : itemsTypeCntrls_)
+        info[tag] = std::make_shared<KZViewToUpdate>();
+    KZViewsToUpdate emptyFoldersInfo;
+    if (itemsTypeCntrl(KZTag::emptyFolders))
+        emptyFoldersInfo[KZTag::emptyFolders] = std::make_shared<KZViewToUpdate>();
+    const KZFoundItemArray restored = KZFoundItemsOfVariant(undo.value(KZMarkingKey::removedItems));
+    model->updateAfterRestore(restored, info, emptyFoldersInfo);
+    // The counts run the other way, so the update that lowered the figures
+    // raises them again.
+    for (const KZViewsToUpdate* views : {&info, &emptyFoldersInfo}) {
+        for (const auto& [tag, entry] : *views) {
+            if (entry->needsUpdate())
+                if (KZResultTabCntrl* cntrl = itemsTypeCntrl(tag))
+                    cntrl->updateRemovedInfoWithDict(entry);
+        }
+    }
 }
 
 // ---- Empty-folders follow-up -------------------------------------------------------------------

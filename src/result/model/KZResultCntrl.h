@@ -110,6 +110,9 @@ public:
     // ---- After a removal ({"removedItems"}) ---------------------------------------------------
     void prepareUpdateWithDictionary(const QVariantMap& removal);
     void prepareUpdateForEmptyFoldersWithDictionary(const QVariantMap& removal);
+    // After an undo ({"removedItems"}): the items of this result that came
+    // back return to its lists and figures. Main thread.
+    void itemsWereRestored(const QVariantMap& undo);
 
     // ---- Empty-folders follow-up -----------------------------------------------------------
     // `folders`: maps {"url", "locationLabelTag"} of the folders a removal left.
@@ -177,6 +180,7 @@ private:
     platform::Subscription removedTypeObservation_;
     platform::Subscription markObservation_;
     platform::Subscription groupsObservation_;
+    platform::Subscription restoredObservation_;
     // Guarded by followUpsLock_: the last follow-up's end gives it up on the
     // engine's thread, after its last use of this controller.
     platform::Subscription followUpObservation_;

@@ -378,6 +378,54 @@ TEST_F(FoundItemsModel, LaterSearchesAppendTheirFoldersAndRemovalsDropThem)
     EXPECT_FALSE(model->allEmptyFolders().has_value());
 }
 
+// An undo brings back only what this result dropped, once, each to the list
+// it left, with its group's counter and the tab's figures raised again.
+TEST_F(FoundItemsModel, AnUndoPutsBackOnlyTheItemsThisResultDropped)
+{
+    const KZFoundItemArray items = makeItems({{.group = 1, .tag = 3, .size = 10, .marked = true},
+                                              {.group = 1, .tag = 3, .size = 10, .marked = true},
+                                              {.group = 1, .tag = 3, .size = 10},
+                                              {.group = 2, .tag = 3, .size = 10}});
+    const auto model = makeModel(items, 1, -1);
+    model->doCreateEmptyFoldersList(
+        {{u"KZResultFoundItems"_s, parcelOf({{.path = dir_.mkdir("empty"), .tag = 2, .size = 0}})}});
+    const KZFoundItemRef folder = model->allEmptyFolders()->first();
+    // As the removal leaves them: gone from the counters, marked removed.
+    for (const KZFoundItemRef& item : {items[0], items[1], folder}) {
+        item->subtractUnitItemsInGroup();
+        item->setIsRemoved(true);
+    }
+    ASSERT_EQ(items[2]->countOfItemsInGroup(), 1u);
+    model->updateAfterRemotion({{KZMarkingKey::removedItems, QVariant::fromValue(items.mid(0, 2))},
+                                {KZMarkingKey::infoDict, QVariant::fromValue(viewsFor({KZTag::allDuplicates}))}});
+    model->updateEmptyFoldersAfterRemotion(
+        {{KZMarkingKey::removedItems, QVariant::fromValue(KZFoundItemArray{folder})},
+         {KZMarkingKey::infoDict, QVariant::fromValue(viewsFor({KZTag::emptyFolders}))}});
+    ASSERT_EQ(model->allItems(), items.mid(2));
+
+    // Named twice, with an item another result dropped: each counts once.
+    const KZFoundItemRef stranger = makeItem({.group = 1, .tag = 3, .size = 10});
+    KZViewsToUpdate info{{KZTag::allDuplicates, std::make_shared<KZViewToUpdate>()}};
+    KZViewsToUpdate emptyInfo{{KZTag::emptyFolders, std::make_shared<KZViewToUpdate>()}};
+    const auto back = model->updateAfterRestore({items[0], stranger, folder, items[0]}, info, emptyInfo);
+    EXPECT_EQ(back.items, KZFoundItemArray{items[0]});
+    EXPECT_EQ(back.emptyFolders, KZFoundItemArray{folder});
+    EXPECT_EQ(model->allItems(), (KZFoundItemArray{items[2], items[3], items[0]}));
+    EXPECT_EQ(model->allEmptyFolders()->size(), 1);
+    EXPECT_FALSE(items[0]->isRemoved());
+    EXPECT_TRUE(items[1]->isRemoved()) << "not put back";
+    EXPECT_EQ(items[2]->countOfItemsInGroup(), 2u);
+    EXPECT_TRUE(items[0]->isMarked()) << "as it was before the removal";
+    // The figures move back by what the item took away.
+    EXPECT_EQ(info.at(KZTag::allDuplicates)->managedCount(), -1);
+    EXPECT_EQ(info.at(KZTag::allDuplicates)->size(), -10);
+    EXPECT_EQ(emptyInfo.at(KZTag::emptyFolders)->managedCount(), -1);
+
+    // A second undo naming it again finds nothing left to put back.
+    EXPECT_TRUE(model->updateAfterRestore({items[0]}, info, emptyInfo).items.isEmpty());
+    EXPECT_EQ(items[2]->countOfItemsInGroup(), 2u);
+}
+
 // ---- File-type tags ----------------------------------------------------------------------------
 
 namespace {

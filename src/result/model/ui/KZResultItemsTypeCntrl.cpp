@@ -10,6 +10,7 @@
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZListNotifications.h"
 #include "result/model/KZResultCntrl.h"
+#include "result/model/KZResultSourcesTypeItem.h"
 #include "result/model/KZResultTabStrip.h"
 #include "result/model/KZSplitViewSettings.h"
 #include "settings/KZDefaultsKeys.h"
@@ -484,16 +485,14 @@ void KZResultItemsTypeCntrl::updateRemovedInfoWithDict(const KZViewToUpdateRef& 
 {
     platform::runOnMainAndWait([this, &info] {
         // The tab shows how many duplicates it holds: the removed ones leave
-        // its figures as they leave its lists.
+        // its figures as they leave its lists, and return with an undo,
+        // which counts the other way.
         if (fileTypeItem_ && info) {
             {
                 std::lock_guard guard(fileTypeItem_->fileTypeLabelLock());
-                const auto lower = [](quint64 value, qint64 by) {
-                    const quint64 amount = static_cast<quint64>(by < 0 ? -by : by);
-                    return value > amount ? value - amount : 0;
-                };
-                fileTypeItem_->setFilesCount(lower(fileTypeItem_->filesCount(), info->managedCount()));
-                fileTypeItem_->setSize(lower(fileTypeItem_->size(), info->size()));
+                fileTypeItem_->setFilesCount(
+                    KZResultSourcesTypeItem::moved(fileTypeItem_->filesCount(), info->managedCount(), false));
+                fileTypeItem_->setSize(KZResultSourcesTypeItem::moved(fileTypeItem_->size(), info->size(), false));
             }
             if (KZResultTabStrip* strip = resultCntrl_ ? resultCntrl_->tabsView() : nullptr)
                 if (auto* tab = qobject_cast<QWidget*>(strip->tabView(fileTypeTag_)))

@@ -17,6 +17,8 @@
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZRemove.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
 #include "removal/ui/KZRemovePanelWidget.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
@@ -43,6 +45,8 @@
 #include "result/window/KZResultMenus.h"
 
 #include <QAction>
+#include <QMenu>
+#include <QMenuBar>
 #include <QItemSelectionModel>
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
@@ -139,6 +143,11 @@ protected:
         services.askToClose = [] { return true; };
         services.beep = [this] { ++beeps; };
         services.workspace = [this]() -> KZWorkspace* { return desktopWorkspace ? nullptr : &workspace; };
+        // Edit > Undo of a removal goes to the real undo engine, as in the program.
+        services.undoMove = [](const QVariant& undoDict) {
+            if (undoDict.canConvert<KZUndoDict>())
+                KZRestoreRemovedFiles::sharedControl().undoMove(undoDict.value<KZUndoDict>());
+        };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->resize(1000, 640);
         ASSERT_TRUE(realsearch::openResult(*window, info));
@@ -172,6 +181,17 @@ protected:
             if (!marked || item->isMarked() == *marked)
                 paths.insert(item->url());
         return paths;
+    }
+
+    // Each group row's counter as it reads, "marked / members".
+    std::multiset<QString> counters(quint64 tab) const
+    {
+        std::multiset<QString> texts;
+        const auto& list = outline(tab)->foundModel()->list();
+        if (list && list->isGrouped())
+            for (const KZFoundItemGroupRef& group : list->root->groups())
+                texts.insert(group->formattedMarkedCount() + u" / "_s + group->formattedCount());
+        return texts;
     }
 
     fs::path root;
@@ -285,6 +305,127 @@ TEST_F(ResultWindowFlow, MarkedCopiesGoToTheTrashAndTheListAndCountsFollow)
     EXPECT_EQ(all->itemsCount(), 6u);
     EXPECT_EQ(beeps, 0);
     EXPECT_TRUE(checker.failures().isEmpty()) << checker.report().toStdString();
+}
+
+// Answers the folder question with one folder.
+struct ChosenFolder : KZFileDialogPresenter {
+    QString folder;
+    void present(const Request&, Completion done) override { done({true, {folder}, false}); }
+};
+
+// A removal taken back: the files go back, and so do their rows, their
+// groups' counters and the tab's figures, as they were before.
+class RemovalTakenBack : public ResultWindowFlow {
+protected:
+    void SetUp() override
+    {
+        ResultWindowFlow::SetUp();
+        writeTree(4);
+        ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+        // "Newest" from each group's menu.
+        KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+        auto* marking = view->findChild<KZListMarkingCntrl*>();
+        ASSERT_NE(marking, nullptr);
+        for (int g = 0; g < view->model()->rowCount(); ++g) {
+            const QModelIndex group = view->model()->index(g, 0);
+            view->scrollTo(group);
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, marking->groupLayout(group).arrow.center());
+            ASSERT_TRUE(marking->markMenu()->isVisible()) << g;
+            marking->markMenu()->actionWithTag(3)->trigger();
+            marking->markMenu()->close();
+        }
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return listed(KZTag::allDuplicates, true).size() == 4; }));
+        marked = listed(KZTag::allDuplicates, true);
+        before = counters(KZTag::allDuplicates);
+        ASSERT_EQ(before, (std::multiset<QString>{u"1 / 2"_s, u"1 / 2"_s, u"1 / 2"_s, u"1 / 2"_s}));
+        for (const auto& [tag, label] : window->tabsStrip()->fileTypes())
+            figures[tag] = {label->filesCount(), label->size()};
+    }
+
+    // Remove, then Start on the Trash page, or on the move page with
+    // `destination`; the final card is closed.
+    void removeMarked(const fs::path& destination = {})
+    {
+        auto chosen = std::make_shared<ChosenFolder>();
+        chosen->folder = QString::fromStdString(destination.string());
+        const auto previous = KZFileDialogPresenter::setShared(chosen);
+        const auto restorePresenter = qScopeGuard([&] { KZFileDialogPresenter::setShared(previous); });
+        QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+        QPointer<KZRemovePanelWidget> panel;
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            panel = window->findChild<KZRemovePanelWidget*>();
+            return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+        }));
+        if (destination.empty()) {
+            QTest::mouseClick(panel->startButton(), Qt::LeftButton);
+        } else {
+            QTest::mouseClick(panel->findChild<QPushButton*>(u"removalToFolder"_s), Qt::LeftButton);
+            ASSERT_TRUE(kztest::processEventsUntil([&] { return panel->movePageShown(); }));
+            QTest::mouseClick(panel->findChild<QPushButton*>(u"removalChoose"_s), Qt::LeftButton);
+            QTest::mouseClick(panel->moveStartButton(), Qt::LeftButton);
+        }
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; },
+            std::chrono::seconds(30)));
+        QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !panel && !window->isRemoving();
+        }));
+        for (const fs::path& path : marked)
+            ASSERT_FALSE(fs::exists(path)) << path;
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return listed(KZTag::allDuplicates).size() == 4; }));
+        ASSERT_EQ(counters(KZTag::allDuplicates),
+                  (std::multiset<QString>{u"0 / 1"_s, u"0 / 1"_s, u"0 / 1"_s, u"0 / 1"_s}));
+    }
+
+    void expectAsBefore()
+    {
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return listed(KZTag::allDuplicates).size() == 8; }))
+            << "the items put back are listed again";
+        for (const fs::path& path : marked)
+            EXPECT_EQ(kztest::readFile(path), contents[path]) << path;
+        EXPECT_EQ(listed(KZTag::allDuplicates, true), marked);
+        EXPECT_EQ(counters(KZTag::allDuplicates), before);
+        for (const auto& [tag, label] : window->tabsStrip()->fileTypes())
+            EXPECT_EQ(std::make_pair(label->filesCount(), label->size()), figures[tag]) << tag;
+        EXPECT_EQ(outline(KZTag::allDuplicates)->itemsCount(), 8u);
+        EXPECT_EQ(beeps, 0);
+    }
+
+    std::set<fs::path> marked;
+    std::multiset<QString> before;
+    std::map<quint64, std::pair<quint64, quint64>> figures;
+};
+
+TEST_F(RemovalTakenBack, ByEditUndoAfterAMoveToAFolder)
+{
+    const fs::path destination = root / "moved";
+    fs::create_directories(destination);
+    ASSERT_NO_FATAL_FAILURE(removeMarked(destination));
+    for (const fs::path& path : marked)
+        ASSERT_TRUE(fs::exists(destination / path.filename())) << path;
+
+    // Edit > Undo, as the menu offers it.
+    QAction* undo = nullptr;
+    for (QAction* menu : window->menuBar()->actions())
+        if (menu->menu() && menu->text() == u"&Edit"_s)
+            undo = menu->menu()->actions().value(0);
+    ASSERT_NE(undo, nullptr);
+    ASSERT_TRUE(undo->isEnabled());
+    undo->trigger();
+    expectAsBefore();
+}
+
+// A Trash removal is taken back from the restore window, which puts back
+// the undo file's items.
+TEST_F(RemovalTakenBack, ByRestoringFromTheTrash)
+{
+    ASSERT_NO_FATAL_FAILURE(removeMarked());
+    const std::vector<fs::path> files = KZUndoFile::list(platform::homeTrashDirectory());
+    ASSERT_EQ(files.size(), 1u);
+    KZRestoreRemovedFiles::sharedControl().restoreItemsOfFile(files, {});
+    expectAsBefore();
 }
 
 // The program opens the window on the tab the user pointed at in the
