@@ -12,6 +12,7 @@
 #include "engine/KZItemReader.h"
 #include "engine/KZLocationGrouping.h"
 #include "engine/KZMDQuery.h"
+#include "platform/Clock.h"
 #include "platform/StringTable.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
@@ -149,7 +150,7 @@ void KZSearchController::doQuerySearch(const fs::path& savedSearch, qint16 label
         progressCntrl_->setMainInfoTitle(smartFolderTitle(1));
     KZMDQuery::Options options;
     options.home = platform::homeDirectory();
-    options.now = QDateTime::currentDateTime();
+    options.now = platform::Clock::shared().dateTime();
     options.includeHidden = criteria_->isInvisible();
     options.wasStopped = [this] { return wasStopped(); };
     QString error;

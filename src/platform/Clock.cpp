@@ -15,6 +15,7 @@ class SteadyClock : public Clock {
 public:
     SteadyClock() { started_.start(); }
     double now() const override { return double(started_.nsecsElapsed()) / 1e9; }
+    double sinceEpoch() const override { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; }
     void runAfter(double seconds, QObject* context, std::function<void()> work) override
     {
         const int ms = seconds > 0 ? int(std::lround(seconds * 1000.0)) : 0;
@@ -32,6 +33,11 @@ SharedInstance<Clock>& instance()
 }
 
 } // namespace
+
+QDateTime Clock::dateTime() const
+{
+    return QDateTime::fromMSecsSinceEpoch(std::llround(sinceEpoch() * 1000.0));
+}
 
 Clock& Clock::shared()
 {

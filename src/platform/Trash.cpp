@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include "platform/AnchoredItem.h"
+#include "platform/Clock.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/HexDigit.h"
@@ -387,7 +388,7 @@ bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& n
         if (!relative.empty() && relative.native().rfind("..", 0) != 0 && relative != ".")
             location = relative.native();
     }
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = Clock::shared().dateTime();
     const QByteArray content = QByteArray("[Trash Info]\nPath=") + QByteArray::fromStdString(encodeTrashPath(location))
         + "\nDeletionDate=" + now.toString(QStringLiteral("yyyy-MM-dd")).toLatin1() + 'T'
         + now.toString(QStringLiteral("HH:mm:ss")).toLatin1() + '\n';

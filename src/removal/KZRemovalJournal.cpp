@@ -1,6 +1,7 @@
 #include "removal/KZRemovalJournal.h"
 
 #include "platform/Bookmark.h"
+#include "platform/Clock.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
@@ -600,7 +601,7 @@ int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir)
     const fs::path info = trashDir / "info";
     const fs::path files = KZUndoFile::trashFilesFolder(trashDir);
     const std::string suffix = ".trashinfo";
-    const time_t now = std::time(nullptr);
+    const auto now = static_cast<time_t>(platform::Clock::shared().sinceEpoch());
     int removed = 0;
     std::error_code ec;
     std::vector<fs::path> candidates;

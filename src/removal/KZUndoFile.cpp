@@ -1,5 +1,6 @@
 #include "removal/KZUndoFile.h"
 
+#include "platform/Clock.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/PropertyList.h"
@@ -61,7 +62,7 @@ std::optional<std::string> pathBytes(const QVariant& value)
 
 double nowSinceReferenceDate()
 {
-    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - referenceDateUnixSeconds;
+    return platform::Clock::shared().sinceEpoch() - referenceDateUnixSeconds;
 }
 
 QString fileNameFor(double seconds)

@@ -2,12 +2,14 @@
 #include "platform/FileStat.h"
 #include "platform/Trash.h"
 
+#include "support/ManualClock.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <cerrno>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <unistd.h>
@@ -73,6 +75,19 @@ TEST_F(Trash, MovesAnItemToTheHomeTrashAndBackByteForByte)
     EXPECT_TRUE(fs::is_symlink(*link));
     EXPECT_EQ(readTrashInfo(*link)->originalPath, dir / "link");
     EXPECT_EQ(readFile(item), "payload");
+}
+
+TEST_F(Trash, TheDeletionDateComesFromTheProgramsClock)
+{
+    kztest::ScopedManualClock clock;
+    clock->advance(2 * 86400.0);
+    const QDateTime expected = Clock::shared().dateTime();
+    const auto trashed = moveToTrash(dir.write("dated.txt", "x"));
+    ASSERT_TRUE(trashed);
+    const auto parsed = readTrashInfo(*trashed);
+    ASSERT_TRUE(parsed);
+    // The file keeps whole seconds.
+    EXPECT_LE(std::abs(parsed->deletionDate.secsTo(expected)), 1) << parsed->deletionDate.toString().toStdString();
 }
 
 TEST_F(Trash, NeverReplacesAnythingInTheTrashOrOnRestore)
