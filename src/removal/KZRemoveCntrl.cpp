@@ -5,6 +5,7 @@
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZRemove.h"
@@ -408,7 +409,7 @@ void KZRemoveCntrl::doStartToGetEmptyFoldersToCheck()
     checkedCount.store(all.size());
     QVariantList folders;
     for (const FolderToCheck& folder : unique) {
-        folders.append(QVariantMap{{QStringLiteral("url"), QString::fromStdString(folder.url.string())},
+        folders.append(QVariantMap{{QStringLiteral("url"), platform::pathText(folder.url)},
                                    {QStringLiteral("locationLabelTag"), static_cast<int>(folder.locationLabelTag)}});
     }
     uniqueFolders_ = std::move(unique);

@@ -195,7 +195,7 @@ fs::path KZFilesUtilities::trashURLForItemURL(const fs::path& path) const
                           + QStringLiteral("no usable trash on the volume of \"%1\"").arg(platform::pathText(path)));
         return {};
     }
-    return *trash / "files";
+    return platform::trashFilesFolder(*trash);
 }
 
 // ---- Bookmarks -------------------------------------------------------------------

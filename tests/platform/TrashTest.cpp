@@ -256,6 +256,21 @@ TEST(TrashPaths, PercentEncodingAndTrashFolders)
     EXPECT_FALSE(isTrashDirectory(dir / "plain"));
 }
 
+TEST(TrashPaths, TheLayoutInsideATrashFolder)
+{
+    const fs::path trash("/media/disk/.Trash-1000");
+    EXPECT_EQ(trashFilesFolder(trash), trash / "files");
+    EXPECT_EQ(trashInfoPath(trash, "x.txt"), trashInfoFolder(trash) / "x.txt.trashinfo");
+    EXPECT_EQ(trashOfTrashedItem(trash / "files/x.txt"), trash);
+    EXPECT_FALSE(trashOfTrashedItem(trash / "files/folder/deep")) << "only an item lying directly in files/";
+    EXPECT_FALSE(trashOfTrashedItem(trash / "info/x.txt.trashinfo"));
+
+    EXPECT_EQ(trashedNameOfInfo("x.txt.trashinfo"), "x.txt");
+    EXPECT_EQ(trashedNameOfInfo("a.trashinfo.trashinfo"), "a.trashinfo");
+    for (const char* other : {".trashinfo", "x.trashinfo~", "x.txt", "x.TRASHINFO", ""})
+        EXPECT_FALSE(trashedNameOfInfo(other)) << other;
+}
+
 // A second file system (a tmpfs that only this test's child process sees):
 // the item goes to $topdir/.Trash-$uid with a path relative to $topdir,
 // never to the home trash on another device.

@@ -1,4 +1,5 @@
 #include "result/window/ui/KZResultWindowCntrl.h"
+#include "platform/Paths.h"
 #include "result/window/ui/KZResultRemovalHost.h"
 
 #include "removal/KZRemove.h"
@@ -125,7 +126,7 @@ std::optional<std::filesystem::path> chosenPath(const KZFileDialogPresenter::Ans
     QString path = answer.paths.first();
     if (!path.endsWith(QLatin1Char('.') + extension, Qt::CaseInsensitive))
         path += QLatin1Char('.') + extension;
-    return std::filesystem::path(path.toStdString());
+    return platform::pathFromText(path);
 }
 
 KZFileDialogPresenter::Request savePanel(QObject* window, const QString& title, const QString& message,
@@ -716,7 +717,7 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
         settings.tabView = tab;
         settings.locationsCount = count;
         for (const KZSourceItemRef& source : sources)
-            settings.sourceFolders << (source ? QString::fromStdString(source->path().string()) : QString());
+            settings.sourceFolders << (source ? platform::pathText(source->path()) : QString());
         settings.beep = [this] { beep(); };
         settings.setSelectionInfo = [this, tag](const QString& text) {
             if (tag == currSelectedTabTag_)
