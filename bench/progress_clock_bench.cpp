@@ -68,8 +68,8 @@ struct CountingDisplay : KZSearchProgressDisplay {
     void enlargeRing(bool) override {}
     void showEnd(bool, const KZFileTypeSnapshot&) override { ended = true; }
     void showPreparingResult() override {}
-    void offerResult() override {}
-    void showInvalidEnd() override { ended = true; }
+    void offerResult(const QString&) override {}
+    void showInvalidEnd(const QString&) override { ended = true; }
 };
 
 // Adapts the core, which a bench owns by value, to the engine's shared owner.

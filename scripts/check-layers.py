@@ -58,13 +58,10 @@ FALLBACK_WIDGET_HEADERS = {
 
 # Classes whose methods may lie in more than one .cpp: class -> reason.
 SEVERAL_CPP_ALLOWED = {
-    "KZSearchController": "being split",
     "KZRemove": "being split",
-    "KZFilesUtilities": "being split",
 }
 # Classes that may be declared in another class's header: class -> reason.
 OTHER_HEADER_ALLOWED = {
-    "KZFoundItemsDelegate": "being split",
     "KZPhotosLibraryPositions": "built only from the library that KZPhotosSupport reads",
     "KZPreviewFacts": "the source of what a KZPreviewItem shows; neither is used without the other",
     "KZReopenNotes": "what a reopening answers; part of KZSavedResultReopen's interface",

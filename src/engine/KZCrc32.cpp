@@ -155,121 +155,126 @@ std::filesystem::path KZCrc32::Location::get() const
     return path ? *path : item->url();
 }
 
-qint16 KZCrc32::compareContent(const Location& one, const Location& two, std::unique_ptr<KZNodeCache>* crc32One,
-                               std::unique_ptr<KZNodeCache>* crc32Two, Unreadable* unreadable) const
+// One side of a comparison while it runs. A file is opened only when the
+// comparison needs a block its cache does not hold. Two nodes that met other
+// candidates before may know their answer without any file opened, and a
+// node whose file is fully hashed is never read again: many files of one
+// size cost one read each, not one per pair.
+struct KZCrc32::Side {
+    const Location* location;
+    std::unique_ptr<KZNodeCache>* field;
+    KZContentCache* cache;
+    std::unique_ptr<KZContentReader::File> file;
+    quint32 sum = 0;
+    const Digest* digest = nullptr;
+    Digest read{};
+    bool failed = false;
+};
+
+bool KZCrc32::openSide(Side& side) const
 {
-    bool failed[2] = {false, false};
-    auto report = [&] {
-        if (unreadable)
-            *unreadable = failed[0] ? (failed[1] ? Unreadable::Both : Unreadable::One)
-                                    : (failed[1] ? Unreadable::Two : Unreadable::None);
-    };
-    report();
+    side.file = reader_->open(side.location->get());
+    side.failed = !side.file;
+    return side.file != nullptr;
+}
 
-    // A file is opened only when the comparison needs a block its cache does
-    // not hold. Two nodes that met other candidates before may know their
-    // answer without any file opened, and a node whose file is fully hashed
-    // is never read again: many files of one size cost one read each, not
-    // one per pair.
-    struct Side {
-        const Location* location;
-        std::unique_ptr<KZNodeCache>* field;
-        KZContentCache* cache;
-        std::unique_ptr<KZContentReader::File> file;
-        quint32 sum = 0;
-        const Digest* digest = nullptr;
-        Digest read{};
-    };
-    Side sides[2] = {{&one, crc32One, KZContentCache::from(crc32One->get()), {}},
-                     {&two, crc32Two, KZContentCache::from(crc32Two->get()), {}}};
-
-    auto open = [&](int s) {
-        sides[s].file = reader_->open(sides[s].location->get());
-        failed[s] = !sides[s].file;
-        return sides[s].file != nullptr;
-    };
-
+bool KZCrc32::settleLength(Side (&sides)[2], quint64* length) const
+{
     // The common length: from the caches when both agree; else every side
     // without a usable cache is opened first, so that a file that cannot be
     // opened, or has another length, costs no read and no cache.
-    quint64 length = 0;
     if (sides[0].cache && sides[1].cache && sides[0].cache->length() == sides[1].cache->length()) {
-        length = sides[0].cache->length();
-    } else {
-        const bool both = sides[0].cache && sides[1].cache; // caches of different lengths
-        bool known = false;
-        // The new side first: a candidate that cannot be read costs no open
-        // of the tree's file, which would otherwise be opened once for every
-        // unreadable candidate of its size.
-        for (int s : {1, 0}) {
-            if (sides[s].cache && !both)
-                continue;
-            if (!open(s)) {
-                report();
-                return KZCompare::kNotComparable;
-            }
-            if (known && sides[s].file->length() != length)
-                return KZCompare::kNotComparable;
-            length = sides[s].file->length();
-            known = true;
-        }
-        for (Side& side : sides) {
-            if (side.file)
-                continue;
-            // A cache made for another length describes a file that changed:
-            // only its file can tell now.
-            if (side.cache->length() != length && (!open(int(&side - sides)) || side.file->length() != length)) {
-                report();
-                return KZCompare::kNotComparable;
-            }
-        }
-        for (Side& side : sides) {
-            if (side.file && (!side.cache || side.cache->length() != length)) {
-                auto fresh = std::make_unique<KZContentCache>(length);
-                side.cache = fresh.get();
-                *side.field = std::move(fresh);
-            }
+        *length = sides[0].cache->length();
+        return true;
+    }
+    const bool both = sides[0].cache && sides[1].cache; // caches of different lengths
+    bool known = false;
+    // The new side first: a candidate that cannot be read costs no open
+    // of the tree's file, which would otherwise be opened once for every
+    // unreadable candidate of its size.
+    for (int s : {1, 0}) {
+        if (sides[s].cache && !both)
+            continue;
+        if (!openSide(sides[s]))
+            return false;
+        if (known && sides[s].file->length() != *length)
+            return false;
+        *length = sides[s].file->length();
+        known = true;
+    }
+    for (Side& side : sides) {
+        if (side.file)
+            continue;
+        // A cache made for another length describes a file that changed:
+        // only its file can tell now.
+        if (side.cache->length() != *length && (!openSide(side) || side.file->length() != *length))
+            return false;
+    }
+    for (Side& side : sides) {
+        if (side.file && (!side.cache || side.cache->length() != *length)) {
+            auto fresh = std::make_unique<KZContentCache>(*length);
+            side.cache = fresh.get();
+            *side.field = std::move(fresh);
         }
     }
+    return true;
+}
 
-    const quint64 blocks = blockCount(length);
-    if (blocks > KZContentCache::kMaxBlocks)
-        return KZCompare::kNotComparable;
-    const auto start = std::chrono::steady_clock::now();
-    bool noticeShown = false;
-
+bool KZCrc32::hashNextBlock(Side& side, quint64 k, quint64 length) const
+{
     // The next block of a side whose cache has run out. The first time a
     // file is opened again to go on where an earlier comparison stopped, its
     // last hashed block is read once more; if that block is no longer what
     // was hashed, the file changed under the search and cannot be compared.
     // Later resumptions go straight on, so that no file is read more than
     // once but for that one block.
-    auto hashNext = [&](int s, quint64 k) {
-        Side& side = sides[s];
-        KZContentCache& cache = *side.cache;
-        if (!side.file) {
-            if (!open(s) || side.file->length() != length)
-                return false;
-            const quint64 resume = cache.resumeIndex() + 1;
-            if (resume < k && !cache.wasResumed()) {
-                cache.setWasResumed();
-                const Digest before = cache.digest(resume);
-                quint32 value = 0;
-                Digest again{};
-                if (!calculateShaForFile(*side.file, (resume - 1) * kBlockSize, blockBuffer(), &value, &again)
-                    || again != before)
-                    return false;
-                cache.store(resume, (resume > 1 ? cache.runningSum(resume - 1) : 0) + value, again);
-            }
-        }
-        quint32 value = 0;
-        if (!calculateShaForFile(*side.file, (k - 1) * kBlockSize, blockBuffer(), &value, &side.read))
+    KZContentCache& cache = *side.cache;
+    if (!side.file) {
+        if (!openSide(side) || side.file->length() != length)
             return false;
-        side.sum = (k > 1 ? cache.runningSum(k - 1) : 0) + value; // modulo 2^32
-        cache.store(k, side.sum, side.read);
-        side.digest = &side.read;
-        return true;
+        const quint64 resume = cache.resumeIndex() + 1;
+        if (resume < k && !cache.wasResumed()) {
+            cache.setWasResumed();
+            const Digest before = cache.digest(resume);
+            quint32 value = 0;
+            Digest again{};
+            if (!calculateShaForFile(*side.file, (resume - 1) * kBlockSize, blockBuffer(), &value, &again)
+                || again != before)
+                return false;
+            cache.store(resume, (resume > 1 ? cache.runningSum(resume - 1) : 0) + value, again);
+        }
+    }
+    quint32 value = 0;
+    if (!calculateShaForFile(*side.file, (k - 1) * kBlockSize, blockBuffer(), &value, &side.read))
+        return false;
+    side.sum = (k > 1 ? cache.runningSum(k - 1) : 0) + value; // modulo 2^32
+    cache.store(k, side.sum, side.read);
+    side.digest = &side.read;
+    return true;
+}
+
+qint16 KZCrc32::compareContent(const Location& one, const Location& two, std::unique_ptr<KZNodeCache>* crc32One,
+                               std::unique_ptr<KZNodeCache>* crc32Two, Unreadable* unreadable) const
+{
+    Side sides[2] = {{&one, crc32One, KZContentCache::from(crc32One->get()), {}},
+                     {&two, crc32Two, KZContentCache::from(crc32Two->get()), {}}};
+    auto report = [&] {
+        if (unreadable)
+            *unreadable = sides[0].failed ? (sides[1].failed ? Unreadable::Both : Unreadable::One)
+                                          : (sides[1].failed ? Unreadable::Two : Unreadable::None);
     };
+    report();
+
+    quint64 length = 0;
+    if (!settleLength(sides, &length)) {
+        report();
+        return KZCompare::kNotComparable;
+    }
+    const quint64 blocks = blockCount(length);
+    if (blocks > KZContentCache::kMaxBlocks)
+        return KZCompare::kNotComparable;
+    const auto start = std::chrono::steady_clock::now();
+    bool noticeShown = false;
 
     qint16 answer = KZCompare::kSame;
     for (quint64 k = 1; k <= blocks; ++k) {
@@ -277,16 +282,15 @@ qint16 KZCrc32::compareContent(const Location& one, const Location& two, std::un
             answer = KZCompare::kNotComparable;
             break;
         }
-        for (int s = 0; s < 2; ++s) {
-            Side& side = sides[s];
+        for (Side& side : sides) {
             if (k <= side.cache->blocksHashed()) {
                 side.sum = side.cache->runningSum(k);
                 side.digest = &side.cache->digest(k);
-            } else if (!hashNext(s, k)) {
-                failed[s] = true;
+            } else if (!hashNextBlock(side, k, length)) {
+                side.failed = true;
             }
         }
-        if (failed[0] || failed[1]) {
+        if (sides[0].failed || sides[1].failed) {
             // A block we could not read proves nothing either way.
             report();
             answer = KZCompare::kNotComparable;

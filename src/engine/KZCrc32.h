@@ -127,6 +127,12 @@ private:
     };
     qint16 compareContent(const Location& one, const Location& two, std::unique_ptr<KZNodeCache>* crc32One,
                           std::unique_ptr<KZNodeCache>* crc32Two, Unreadable* unreadable) const;
+    struct Side;
+    bool openSide(Side& side) const;
+    // Opens what must be opened and fits the caches to the common length;
+    // false when the two cannot be compared.
+    bool settleLength(Side (&sides)[2], quint64* length) const;
+    bool hashNextBlock(Side& side, quint64 k, quint64 length) const;
     void postNotice(bool show) const;
 
     std::array<quint32, 256> crcTable_{};

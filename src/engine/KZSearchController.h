@@ -193,7 +193,7 @@ private:
     void setItemsCheckedProgress(quint64 count);
     void setProgressVariables();
 
-    // ---- Scan (KZSearchControllerScan.cpp) --------------------------------
+    // ---- Scan ---------------------------------------------------------------
     void searchWithURL(const std::filesystem::path& url, std::shared_ptr<const KZExcludedInfo> excluded, qint16 label);
     // Claims an idle worker for the folder; false when every one is busy.
     // `read` (may be null) is the folder as its parent's listing read it.
@@ -263,7 +263,7 @@ private:
     // Candidates that the driver itself could file now.
     bool driverHasWork() const;
 
-    // ---- The second pass's turns (KZSearchControllerSecondPass.cpp) ---------
+    // ---- The second pass's turns ------------------------------------------
     void secondTestProcess();
     void doSecondProcessForImageContent();
     void secondTestProcessWithArray(KZCandidateStack& stack);
@@ -291,7 +291,7 @@ private:
     // another candidate of each one's size has been met.
     std::vector<KZSearchItemInfoRef> popBatch(KZCandidateStack& stack, std::size_t most, std::vector<bool>* sizeShared);
 
-    // ---- The passes beside the scan (KZSearchControllerPasses.cpp) -----------
+    // ---- The passes beside the scan -----------------------------------------
     // The music and photo libraries (KZLibraryPasses) feed their files into
     // the scan's per-item path; saved searches and song durations have no
     // pass of their own yet, and until they do they find nothing.

@@ -125,6 +125,35 @@ QPointF iconCentre(QPointF centre, const Tab& tab)
     return polar(centre, r, tab.angle + along);
 }
 
+double uprightDegrees(double angle)
+{
+    // Along the ring clockwise is "forward" on the upper half; on the lower
+    // half that direction runs right to left, so the line turns round.
+    const double clockwise = angle * 180.0 / kPi - 90.0;
+    double degrees = std::remainder(clockwise, 360.0);
+    if (degrees < -90.0 || degrees > 90.0)
+        degrees = std::remainder(degrees + 180.0, 360.0);
+    return degrees;
+}
+
+TextPlacement sizeTextPlacement(QPointF centre, const Tab& tab)
+{
+    const double mid = kInnerRadius + tab.thickness / 2;
+    // The icon takes the counter-clockwise end.
+    const double from = tab.angle + tab.halfAperture - 0.1;
+    const double to = tab.angle - tab.halfAperture;
+    const double middle = (from + to) / 2;
+    return {polar(centre, mid, middle), uprightDegrees(middle), std::max((from - to) * mid - 6, 0.0)};
+}
+
+double fittingPointSize(double largest, double smallest, double length, const std::function<double(double)>& widthAt)
+{
+    for (double size = largest; size >= smallest - 1e-9; size -= 0.5)
+        if (widthAt(size) <= length)
+            return size;
+    return 0;
+}
+
 QRectF enlargedWindowFrame(const QRectF& frame, bool enlarge)
 {
     const double sign = enlarge ? 1 : -1;
@@ -137,6 +166,18 @@ QPointF windowDragStep(QPointF topLeft, QPointF delta, double availableTop)
     if (moved.y() < availableTop)
         return topLeft;
     return moved;
+}
+
+QPointF besideOnRim(QPointF windowCentre, QPointF besideCentre, double besideSide, double side, double gap)
+{
+    const QPointF from = besideCentre - windowCentre;
+    const double radius = std::hypot(from.x(), from.y());
+    const double distance = (besideSide + side) / 2 + gap;
+    if (radius <= 0 || distance >= 2 * radius)
+        return besideCentre + QPointF(distance, 0);
+    // y down: towards the top of the circle is a growing angle on the left.
+    const double angle = std::atan2(from.y(), from.x()) + 2 * std::asin(distance / (2 * radius));
+    return windowCentre + QPointF(radius * std::cos(angle), radius * std::sin(angle));
 }
 
 } // namespace KZProgressRingGeometry

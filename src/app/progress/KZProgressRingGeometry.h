@@ -4,6 +4,7 @@
 #include <QRectF>
 #include <QtGlobal>
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -54,6 +55,27 @@ QPointF iconCentre(QPointF centre, const Tab& tab);
 // from this radius outwards.
 inline constexpr double kTextRadius = kInnerRadius + 4;
 
+// The angle, in degrees counter-clockwise in the y-up frame, of a line of
+// text or an icon's upright axis laid along the ring at `angle`: along the
+// tab, turned half a circle where it would read upside down, so it always
+// reads from left to right.
+double uprightDegrees(double angle);
+
+// The size text of a tab: centred on `centre` (y up) at the tab's mid
+// thickness, between the icon and the clockwise end, at most `length` long,
+// its baseline at `degrees` (as uprightDegrees).
+struct TextPlacement {
+    QPointF centre;
+    double degrees = 0;
+    double length = 0;
+};
+TextPlacement sizeTextPlacement(QPointF centre, const Tab& tab);
+
+// The largest point size, from `largest` down to `smallest` by half points,
+// at which `widthAt` of the size fits `length`; 0 when none does: a size cut
+// short ("900 …") would read as another number.
+double fittingPointSize(double largest, double smallest, double length, const std::function<double(double)>& widthAt);
+
 // The window grows by this much to the right and at the bottom while the
 // ring is shown, so the tabs fit in it; its top-left corner stays.
 inline constexpr double kEnlargeWidth = 50;
@@ -64,5 +86,11 @@ QRectF enlargedWindowFrame(const QRectF& frameYDown, bool enlarge);
 // corner, or the old one when the step would lift the top edge above the
 // top of the available screen area (that step's movement is dropped).
 QPointF windowDragStep(QPointF topLeft, QPointF delta, double availableTop);
+
+// The centre of a round button of `side` beside another one of
+// `besideSide` centred on `besideCentre`, on the same circle about
+// `windowCentre` and further round towards the top (y down), `gap` apart
+// edge to edge.
+QPointF besideOnRim(QPointF windowCentre, QPointF besideCentre, double besideSide, double side, double gap);
 
 } // namespace KZProgressRingGeometry

@@ -530,7 +530,7 @@ void KZSearchProgressCore::prepareToShowResult()
         // and the menus and tabs would think a search still runs.
         KZSetSearchInProgress(false);
         if (display_)
-            display_->showInvalidEnd();
+            display_->showInvalidEnd(endTitle());
         return;
     }
     if (foundCount_ > immediateResultLimit && !isRestoreOpening_.load())
@@ -574,9 +574,16 @@ void KZSearchProgressCore::allowsShowResult()
     waitingForResult_ = false;
     KZSetSearchInProgress(false);
     if (display_)
-        display_->offerResult();
+        display_->offerResult(endTitle());
     if (!isRestoreOpening_.load())
         resultReadyObservation_.cancel();
+}
+
+QString KZSearchProgressCore::endTitle() const
+{
+    // What a stopped search found is only part of what is there; without
+    // a word it would look like a search that ran to its end.
+    return wasStopped_.load() ? localized("search_stopped") : QString();
 }
 
 void KZSearchProgressCore::removeObservers()

@@ -89,6 +89,8 @@ public:
     // ---- The end and the user's choices (GUI thread) ----
     void prepareToShowResult();
     bool searchIsValid() const;
+    // The title the window keeps after the end: a stopped search says so.
+    QString endTitle() const;
     void stopAction();
     void stopSearchingDueError();
     // The ready state of the result controller; any thread.

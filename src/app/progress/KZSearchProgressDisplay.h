@@ -50,8 +50,9 @@ public:
     virtual void showEnd(bool valid, const KZFileTypeSnapshot& types) = 0;
     // A large result is still being built.
     virtual void showPreparingResult() = 0;
-    // The result may be shown: result enabled, title out, reset in.
-    virtual void offerResult() = 0;
-    // Nothing to offer: title out, reset in.
-    virtual void showInvalidEnd() = 0;
+    // The result may be shown: result enabled, reset in; the title fades
+    // out, or reads `endTitle` and stays when there is one.
+    virtual void offerResult(const QString& endTitle) = 0;
+    // Nothing to offer: reset in, the title as for offerResult().
+    virtual void showInvalidEnd(const QString& endTitle) = 0;
 };

@@ -27,8 +27,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
+#include <initializer_list>
 #include <memory>
 
 namespace {
@@ -107,8 +109,7 @@ bool KZStateDriver::startFromEnvironment(KZMaravexApp* app)
 
 KZStateDriver::KZStateDriver(QStringList steps, KZMaravexApp* app, QObject* parent)
     : QObject(parent), steps_(std::move(steps)), app_(app)
-{
-}
+{ }
 
 void KZStateDriver::start()
 {
@@ -140,9 +141,9 @@ void KZStateDriver::runNext()
     }
 }
 
-// Answers false when the script must stop. A negative delay repeats the step
-// after a poll interval.
-bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
+// "wait" and "waitfor": a negative delay repeats the step after a poll
+// interval.
+bool KZStateDriver::runWaitStep(const QStringList& words, int* delayMs)
 {
     const QString verb = words.first();
     const QString name = words.value(1);
@@ -163,6 +164,14 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         *delayMs = -1;
         return true;
     }
+    return false;
+}
+
+// Pointer and keyboard steps aimed at a named widget.
+bool KZStateDriver::runInputStep(const QStringList& words)
+{
+    const QString verb = words.first();
+    const QString name = words.value(1);
     if (verb == QLatin1String("hover")) {
         QWidget* widget = visibleWidgetNamed(name);
         if (!widget) {
@@ -239,6 +248,14 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         }
         return true;
     }
+    return false;
+}
+
+// Steps on actions, windows, menus and questions.
+bool KZStateDriver::runWindowStep(const QStringList& words)
+{
+    const QString verb = words.first();
+    const QString name = words.value(1);
     if (verb == QLatin1String("action")) {
         QAction* action = actionNamed(app_, name);
         if (!action) {
@@ -253,8 +270,8 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         // and menus that open beside it).
         const bool wholeScreen = words.value(2) == QLatin1String("screen");
         QWidget* window = wholeScreen ? nullptr
-                          : words.size() > 2 ? visibleWidgetNamed(words.at(2))
-                                             : QApplication::activeWindow();
+            : words.size() > 2        ? visibleWidgetNamed(words.at(2))
+                                      : QApplication::activeWindow();
         if (window)
             window = window->window();
         if (!saveShot(name, window)) {
@@ -334,6 +351,23 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         menu->setActiveAction(open);
         return true;
     }
+    return false;
+}
+
+// Answers false when the script must stop. A negative delay repeats the step
+// after a poll interval.
+bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
+{
+    const QString verb = words.first();
+    const auto isOneOf = [&verb](std::initializer_list<const char*> verbs) {
+        return std::any_of(verbs.begin(), verbs.end(), [&verb](const char* v) { return verb == QLatin1String(v); });
+    };
+    if (isOneOf({"wait", "waitfor"}))
+        return runWaitStep(words, delayMs);
+    if (isOneOf({"hover", "click", "key", "type", "select"}))
+        return runInputStep(words);
+    if (isOneOf({"action", "shot", "pause", "flip", "menubar", "press", "submenu"}))
+        return runWindowStep(words);
     if (verb == QLatin1String("answer") || verb == QLatin1String("menu"))
         return runDialogOrMenuStep(verb, words);
     if (verb == QLatin1String("quit")) {
@@ -355,7 +389,7 @@ namespace {
 // before.
 class ScriptedFileDialogs : public KZFileDialogPresenter {
 public:
-    explicit ScriptedFileDialogs(std::shared_ptr<KZFileDialogPresenter> shown) : shown_(std::move(shown)) {}
+    explicit ScriptedFileDialogs(std::shared_ptr<KZFileDialogPresenter> shown) : shown_(std::move(shown)) { }
 
     void queue(const QString& path)
     {

@@ -55,6 +55,9 @@ private:
     void runNext();
     void fail(const QString& why);
     bool runStep(const QStringList& words, int* delayMs);
+    bool runWaitStep(const QStringList& words, int* delayMs);
+    bool runInputStep(const QStringList& words);
+    bool runWindowStep(const QStringList& words);
 
     // The "answer" and "menu" steps.
     bool runDialogOrMenuStep(const QString& verb, const QStringList& words);

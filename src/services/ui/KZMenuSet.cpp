@@ -296,10 +296,13 @@ void KZMenuSet::refresh()
         const bool handled = found != handlers_.end() && found->second.live();
         action->setEnabled(handled && (!validate || validator_(action)));
     }
-    // A menu with nothing in it (View and Result outside the result
-    // window) shows its title greyed.
-    for (const auto& [role, menu] : submenus_)
+    // A menu with nothing in it (View, whose items are the result
+    // window's own) stays out of the round windows' menu: greyed, it would
+    // only promise something that is never there.
+    for (const auto& [role, menu] : submenus_) {
         menu->menuAction()->setEnabled(!menu->actions().isEmpty());
+        menu->menuAction()->setVisible(!menu->actions().isEmpty());
+    }
 }
 
 void KZMenuSet::installInto(QMenuBar* bar)

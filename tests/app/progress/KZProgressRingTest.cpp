@@ -105,6 +105,52 @@ TEST(ProgressRingGeometry, OutlineStrokeWindowAndDrag)
     EXPECT_EQ(G::windowDragStep({100, 35}, {-5, 40}, 30), QPointF(95, 75));
 }
 
+TEST(ProgressRingGeometry, TextAlongTheRingNeverReadsUpsideDown)
+{
+    // Degrees counter-clockwise, y up: within ±90 reads from left to right.
+    EXPECT_NEAR(G::uprightDegrees(G::kPi / 3), -30, 1e-9) << "the top tab reads down the ring";
+    EXPECT_NEAR(G::uprightDegrees(-G::kPi / 3), 30, 1e-9) << "the lowest tab reads up the ring, not upside down";
+    EXPECT_NEAR(G::uprightDegrees(-0.01), 90 - 0.01 * 180 / G::kPi, 1e-9);
+    for (const auto& tab : G::runningLayout({1, 2, 3, 4, 5, 6, 7})) {
+        const double degrees = G::uprightDegrees(tab.angle);
+        EXPECT_GE(degrees, -90);
+        EXPECT_LE(degrees, 90);
+        // Still along the tab: a quarter turn from its centre line, either way.
+        const double fromRadius = std::remainder(degrees - tab.angle * 180 / G::kPi, 180.0);
+        EXPECT_NEAR(std::abs(fromRadius), 90, 1e-9);
+    }
+
+    // The text sits mid-thickness between the icon's end and the clockwise end.
+    const G::Tab tab{1, 0.2, 30, -0.7};
+    const auto place = G::sizeTextPlacement({0, 0}, tab);
+    const double mid = G::kInnerRadius + 15;
+    EXPECT_NEAR(std::hypot(place.centre.x(), place.centre.y()), mid, 1e-9);
+    EXPECT_NEAR(std::atan2(place.centre.y(), place.centre.x()), -0.7 - 0.05, 1e-9);
+    EXPECT_NEAR(place.length, 0.3 * mid - 6, 1e-9);
+    EXPECT_EQ(G::sizeTextPlacement({0, 0}, {1, 0.04, 26, 0}).length, 0) << "no negative room on a sliver";
+}
+
+TEST(ProgressRingGeometry, SizeTextShrinksToFitOrStaysOut)
+{
+    const auto width = [](double points) { return points * 6; }; // "900 KB" at 6 units a point
+    EXPECT_EQ(G::fittingPointSize(11, 7, 100, width), 11);
+    EXPECT_EQ(G::fittingPointSize(11, 7, 60, width), 10);
+    EXPECT_EQ(G::fittingPointSize(11, 7, 42, width), 7);
+    EXPECT_EQ(G::fittingPointSize(11, 7, 41.9, width), 0) << "never a cut size";
+    EXPECT_EQ(G::fittingPointSize(11, 7, 0, width), 0);
+}
+
+TEST(ProgressRingGeometry, AButtonBesideAnotherOnTheRim)
+{
+    const QPointF centre(250, 250), close(100, 100);
+    const QPointF menu = G::besideOnRim(centre, close, 16, 22, 20);
+    const double radius = std::hypot(150.0, 150.0);
+    EXPECT_NEAR(std::hypot(menu.x() - 250, menu.y() - 250), radius, 1e-9) << "on the same circle";
+    EXPECT_NEAR(std::hypot(menu.x() - close.x(), menu.y() - close.y()), 8 + 11 + 20, 1e-9) << "the gap between the discs";
+    EXPECT_LT(menu.y(), close.y()) << "further towards the top";
+    EXPECT_GT(menu.x(), close.x());
+}
+
 // ---- Pointer over the tabs --------------------------------------------------------
 
 struct RecordingHost : KZFakeTabView::Host {

@@ -256,6 +256,8 @@ TEST_F(ProgressCoreTest, EndOfSearchOffersTheResultWhenItShould)
         EXPECT_LE(display_.count("offer"), 1);
         EXPECT_EQ(KZIsSearchInProgress(), !c.offeredAfterReady && !c.invalid) << "still waiting, or done";
         EXPECT_EQ(core_.stoppedDueAnError(), c.errorStop);
+        // Whatever a stopped search offers, it does not pass for a whole one.
+        EXPECT_EQ(display_.endTitle.isEmpty(), !c.userStop && !c.errorStop) << display_.endTitle.toStdString();
     }
 }
 

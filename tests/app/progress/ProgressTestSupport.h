@@ -68,8 +68,17 @@ struct RecordingDisplay : KZSearchProgressDisplay {
     void enlargeRing(bool enlarge) override { note(enlarge ? "enlarge+" : "enlarge-"); }
     void showEnd(bool valid, const KZFileTypeSnapshot&) override { note(valid ? "end:valid" : "end:invalid"); }
     void showPreparingResult() override { note("preparing"); }
-    void offerResult() override { note("offer"); }
-    void showInvalidEnd() override { note("invalidEnd"); }
+    void offerResult(const QString& shown) override
+    {
+        endTitle = shown;
+        note("offer");
+    }
+    void showInvalidEnd(const QString& shown) override
+    {
+        endTitle = shown;
+        note("invalidEnd");
+    }
+    QString endTitle;
 
     QString field(Field which) const { return fields[static_cast<int>(which)]; }
 };

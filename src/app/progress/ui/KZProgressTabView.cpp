@@ -5,6 +5,7 @@
 #include "settings/KZNotificationNames.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QPainter>
 
 #include <algorithm>
@@ -92,6 +93,37 @@ void KZProgressTabView::rebuild()
     setSavedPath(path);
 }
 
+QPointF KZProgressTabView::flipped(QPointF yUp) const
+{
+    return {yUp.x(), 2 * centre_.y() - yUp.y()};
+}
+
+KZProgressTabView::SizeText KZProgressTabView::sizeText() const
+{
+    const auto label = fileTypeItem();
+    if (!label)
+        return {};
+    const G::TextPlacement place = G::sizeTextPlacement(centre_, geometry_);
+    SizeText text;
+    text.centre = flipped(place.centre);
+    text.rotation = -place.degrees;
+    text.length = place.length;
+    text.font = QApplication::font();
+    text.font.setWeight(QFont::Light);
+    const QString size = KZNumberUtilities::sharedControl().sizeToFormatString(label->size(), 4, true);
+    QFont probe = text.font;
+    const double points = G::fittingPointSize(std::min(11.0, geometry_.thickness * 0.42), 7.0, place.length,
+                                              [&probe, &size](double pointSize) {
+                                                  probe.setPointSizeF(pointSize);
+                                                  return double(QFontMetricsF(probe).horizontalAdvance(size));
+                                              });
+    if (points <= 0)
+        return text; // the pointed tab's panel tells the size
+    text.font.setPointSizeF(points);
+    text.text = size;
+    return text;
+}
+
 void KZProgressTabView::paintContents(QPainter& painter)
 {
     const auto label = fileTypeItem();
@@ -103,31 +135,22 @@ void KZProgressTabView::paintContents(QPainter& painter)
 
     // The letter near the tab's counter-clockwise end, upright along the tab.
     const QPointF iconUp = G::iconCentre(centre_, g);
-    const QPointF icon(iconUp.x(), 2 * centre_.y() - iconUp.y());
     const double iconAngle = g.angle + std::max(g.halfAperture - 0.05, 0.0);
     painter.save();
-    painter.translate(icon);
-    painter.rotate(-degrees(iconAngle) + 90);
+    painter.translate(flipped(iconUp));
+    painter.rotate(-G::uprightDegrees(iconAngle));
     painter.drawImage(QPointF(-G::kIconSide / 2, -G::kIconSide / 2), icon_);
     painter.restore();
 
     // The size found, along the tab after its letter.
-    const double mid = G::kInnerRadius + g.thickness / 2;
-    const double textFrom = g.angle + g.halfAperture - 0.1;
-    const double textTo = g.angle - g.halfAperture;
-    const double length = (textFrom - textTo) * mid - 6;
-    if (length <= 24)
+    const SizeText text = sizeText();
+    if (text.text.isEmpty())
         return;
     painter.save();
-    painter.translate(centre_);
-    painter.rotate(-degrees((textFrom + textTo) / 2) + 90);
-    QFont font = QApplication::font();
-    font.setWeight(QFont::Light);
-    font.setPointSizeF(std::min(11.0, g.thickness * 0.42));
-    painter.setFont(font);
+    painter.translate(text.centre);
+    painter.rotate(text.rotation);
+    painter.setFont(text.font);
     painter.setPen(textColor());
-    const QString size = KZNumberUtilities::sharedControl().sizeToFormatString(label->size(), 4, true);
-    const QString text = painter.fontMetrics().elidedText(size, Qt::ElideRight, int(length));
-    painter.drawText(QRectF(-length / 2, -mid - g.thickness / 2, length, g.thickness), Qt::AlignCenter, text);
+    painter.drawText(QRectF(-text.length / 2, -g.thickness / 2, text.length, g.thickness), Qt::AlignCenter, text.text);
     painter.restore();
 }

@@ -3,6 +3,8 @@
 #include "app/progress/KZProgressRingGeometry.h"
 #include "result/panes/ui/KZTabSuperview.h"
 
+#include <QFont>
+
 // One arc-shaped tab of the progress ring: the base tab in the label's
 // selected colours, its outline an arc about the ring's centre, the size
 // found along it and the type's letter near its counter-clockwise end. It
@@ -27,12 +29,25 @@ public:
 
     static QVariantMap imageLayerOptions();
 
+    // The size text as it is drawn: whole, in the largest font it fits, or
+    // empty when it fits in none. Centred on `centre`, turned `rotation`
+    // degrees clockwise (view coordinates).
+    struct SizeText {
+        QString text;
+        QFont font;
+        QPointF centre;
+        double rotation = 0;
+        double length = 0;
+    };
+    SizeText sizeText() const;
+
 protected:
     QPainterPath strokePath() const override { return stroke_; }
     void paintContents(QPainter& painter) override;
 
 private:
     void rebuild();
+    QPointF flipped(QPointF yUp) const;
 
     QPointF centre_;
     KZProgressRingGeometry::Tab geometry_;

@@ -37,6 +37,8 @@ namespace {
 
 constexpr double kEndFadeSeconds = 0.25;
 constexpr double kOfferFadeSeconds = 0.5;
+constexpr int kMenuButtonSide = 22;
+constexpr double kMenuButtonGap = 20;
 
 QString localized(const char* key)
 {
@@ -183,9 +185,14 @@ void KZSearchProgressWindow::build()
     const double rim = side_ / 2.0 - 44;
     closeBtn_->move(int(side_ / 2.0 - rim * 0.7071 - 8), int(side_ / 2.0 - rim * 0.7071 - 8));
     connect(closeBtn_, &QAbstractButton::clicked, this, [this] { controller_.closeAction(); });
-    // The program's menus, beside the close button along the rim.
-    menuBtn_ = KZMenuSet::shared().makeMenuButton(mainView_, 16);
-    menuBtn_->move(int(side_ / 2.0 - rim * 0.574 - 8), int(side_ / 2.0 - rim * 0.819 - 8));
+    // The program's menus, beside the close button along the rim: as large
+    // as the search window's, and far enough from the close button that
+    // neither is hit for the other.
+    menuBtn_ = KZMenuSet::shared().makeMenuButton(mainView_, kMenuButtonSide);
+    const QPointF menuCentre =
+        KZProgressRingGeometry::besideOnRim(QPointF(side_ / 2.0, side_ / 2.0), QRectF(closeBtn_->geometry()).center(),
+                                            closeBtn_->width(), kMenuButtonSide, kMenuButtonGap);
+    menuBtn_->move((menuCentre - QPointF(kMenuButtonSide / 2.0, kMenuButtonSide / 2.0)).toPoint());
 
     // The panels sit between the size field and the buttons.
     extraInfo_ = new KZSearchProgressExtraInfoCntrl(centreView_);
@@ -457,22 +464,33 @@ void KZSearchProgressWindow::showPreparingResult()
     showResultBtn_->setEnabled(false);
 }
 
-void KZSearchProgressWindow::offerResult()
+void KZSearchProgressWindow::offerResult(const QString& endTitle)
 {
     progressImage_->setIsInderminate(false, false);
     progressImage_->stopAnimation();
     showResultBtn_->setEnabled(true);
-    fade(mainInfoFld_, 0.0, false, kOfferFadeSeconds);
+    showEndTitle(endTitle);
     fade(resetBtn_, 1.0, false, kOfferFadeSeconds);
     centreView_->update();
 }
 
-void KZSearchProgressWindow::showInvalidEnd()
+void KZSearchProgressWindow::showInvalidEnd(const QString& endTitle)
 {
     progressImage_->stopAnimation();
-    fade(mainInfoFld_, 0.0, false, kOfferFadeSeconds);
+    showEndTitle(endTitle);
     fade(resetBtn_, 1.0, false, kOfferFadeSeconds);
     centreView_->update();
+}
+
+void KZSearchProgressWindow::showEndTitle(const QString& endTitle)
+{
+    if (endTitle.isEmpty()) {
+        fade(mainInfoFld_, 0.0, false, kOfferFadeSeconds);
+        return;
+    }
+    setTitleText(endTitle);
+    opacityEffect(mainInfoFld_)->setOpacity(1.0);
+    mainInfoFld_->show();
 }
 
 // ---- Window ---------------------------------------------------------------------------

@@ -48,8 +48,8 @@ public:
     void enlargeRing(bool enlarge) override;
     void showEnd(bool valid, const KZFileTypeSnapshot& types) override;
     void showPreparingResult() override;
-    void offerResult() override;
-    void showInvalidEnd() override;
+    void offerResult(const QString& endTitle) override;
+    void showInvalidEnd(const QString& endTitle) override;
 
     // ---- Parts, for the controller and tests ----
     QWidget* mainView() const { return mainView_; }
@@ -83,6 +83,8 @@ protected:
 private:
     void build();
     void updateMask();
+    // A stopped search says so to the end; any other end clears the title.
+    void showEndTitle(const QString& endTitle);
     void fade(QWidget* widget, double alpha, bool hideAtEnd, double seconds, std::function<void()> done = {});
     void setCloseEnabled(bool enabled);
 

@@ -1,12 +1,11 @@
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 
-#include "result/model/KZColumnKeys.h"
 #include "result/window/KZTableHeaderCntrl.h"
+#include "result/window/ui/KZFoundItemsDelegate.h"
 #include "result/window/ui/KZFoundItemsModel.h"
 #include "result/window/ui/KZResultGroupTableRowView.h"
 #include "result/window/ui/KZResultTableRowView.h"
 #include "services/KZDateUtilities.h"
-#include "services/ui/KZFileIcons.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -16,32 +15,6 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSet>
-
-namespace {
-
-// An item without an icon of its own gets its kind's from the icon theme,
-// once; the group row then shows its first member's.
-QImage iconOfItem(KZFoundItem& item)
-{
-    QImage icon = item.fileIcon();
-    if (icon.isNull()) {
-        icon = KZFileIcons::kindIconForName(item.name(), item.isDirectory(), QSize(32, 32));
-        item.setFileIcon(icon);
-    }
-    return icon;
-}
-
-QFont fontOfSize(const QFont& base, int pixels, bool bold = false)
-{
-    QFont font(base);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-} // namespace
-
-// ---- The view ------------------------------------------------------------------------
 
 KZFoundItemsOutlineView::KZFoundItemsOutlineView(QWidget* parent) : QTreeView(parent)
 {
@@ -198,7 +171,8 @@ QList<std::pair<qint64, QModelIndex>> KZFoundItemsOutlineView::orderedSelection(
     ordered.reserve(indexes.size());
     for (const QModelIndex& index : indexes) {
         const QModelIndex parent = index.parent();
-        const qint64 place = parent.isValid() ? (qint64(parent.row()) << 32) + index.row() + 1 : qint64(index.row()) << 32;
+        const qint64 place = parent.isValid() ? (qint64(parent.row()) << 32) + index.row() + 1
+                                              : qint64(index.row()) << 32;
         ordered.append({place, index});
     }
     std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -253,7 +227,7 @@ int KZFoundItemsOutlineView::fullDateWidth() const
     // a two-digit day, at the font the cells use, with the cell's margins.
     // Measured once per font.
     static QHash<QString, int> measured;
-    const QFont cellFont = fontOfSize(font(), 13);
+    const QFont cellFont = KZFoundItemsDelegate::fontOfSize(font(), 13);
     const QString key = cellFont.key();
     if (const auto found = measured.constFind(key); found != measured.constEnd())
         return found.value();
@@ -278,7 +252,8 @@ QList<KZListRow> KZFoundItemsOutlineView::rowsForMenu(const QModelIndex& clicked
     return selectedRows();
 }
 
-void KZFoundItemsOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+void KZFoundItemsOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                                      const QModelIndex& index) const
 {
     const KZFoundItemsModel* found = foundModel();
     const KZListRow row = found ? found->rowAt(index) : KZListRow{};
@@ -310,9 +285,11 @@ void KZFoundItemsOutlineView::drawBranches(QPainter* painter, const QRect& rect,
     const QPointF c(rect.right() - 9.0, rect.center().y() + 0.5);
     QPolygonF triangle;
     if (isExpanded(index))
-        triangle << QPointF(c.x() - 4.5, c.y() - 2.5) << QPointF(c.x() + 4.5, c.y() - 2.5) << QPointF(c.x(), c.y() + 3.5);
+        triangle << QPointF(c.x() - 4.5, c.y() - 2.5) << QPointF(c.x() + 4.5, c.y() - 2.5)
+                 << QPointF(c.x(), c.y() + 3.5);
     else
-        triangle << QPointF(c.x() - 2.5, c.y() - 4.5) << QPointF(c.x() + 3.5, c.y()) << QPointF(c.x() - 2.5, c.y() + 4.5);
+        triangle << QPointF(c.x() - 2.5, c.y() - 4.5) << QPointF(c.x() + 3.5, c.y())
+                 << QPointF(c.x() - 2.5, c.y() + 4.5);
     painter->drawPolygon(triangle);
     painter->restore();
 }
@@ -364,139 +341,4 @@ bool KZFoundItemsOutlineView::event(QEvent* e)
     if (e->type() == QEvent::WindowActivate || e->type() == QEvent::WindowDeactivate)
         viewport()->update();
     return QTreeView::event(e);
-}
-
-// ---- The cells -------------------------------------------------------------------------
-
-KZFoundItemsDelegate::KZFoundItemsDelegate(KZFoundItemsOutlineView* view) : QStyledItemDelegate(view), view_(view) {}
-
-QSize KZFoundItemsDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
-{
-    // Asked for every row when all groups open: answered from the index
-    // alone (group rows are the top level of a grouped list).
-    const bool group = view_->showByGroup() && !index.internalPointer();
-    return {100, group ? KZTableHeaderCntrl::groupRowHeight : KZTableHeaderCntrl::itemRowHeight};
-}
-
-void KZFoundItemsDelegate::paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const
-{
-    KZFoundItemGroup& group = *row.group;
-    // A group without its own icon shows, and keeps, its first member's.
-    if (group.fileIcon().isNull() && !group.items().isEmpty() && group.items().first())
-        group.setFileIcon(iconOfItem(*group.items().first()));
-    QImage icon = group.fileIcon();
-    if (icon.isNull())
-        icon = KZFileIcons::kindIconForName(QString(), false, QSize(32, 32));
-    const QRect iconRect(rect.left() + 2, rect.top() + (rect.height() - 32) / 2, 32, 32);
-    painter->drawImage(iconRect, icon);
-
-    const QString counter = group.formattedMarkedCount() + QStringLiteral(" / ") + group.formattedCount();
-    const QFont counterFont = fontOfSize(view_->font(), 11, true);
-    const int pillWidth = QFontMetrics(counterFont).horizontalAdvance(counter) + 18;
-    const QRect pill(rect.right() - pillWidth - 10, rect.top() + (rect.height() - 18) / 2, pillWidth, 18);
-    painter->setRenderHint(QPainter::Antialiasing);
-    painter->setPen(QPen(KZResultGroupTableRowView::strokeColour(), 1.0));
-    painter->setBrush(group.markedCount() > 0 ? KZCellFormatting::tintColour(view_->tint()) : QColor(250, 251, 253));
-    painter->drawRoundedRect(QRectF(pill).adjusted(0.5, 0.5, -0.5, -0.5), 9, 9);
-    painter->setFont(counterFont);
-    painter->setPen(group.markedCount() > 0 ? QColor(Qt::white) : QColor(70, 75, 85));
-    painter->drawText(pill, Qt::AlignCenter, counter);
-
-    const int textLeft = iconRect.right() + 8;
-    const int textWidth = std::max(0, pill.left() - 8 - textLeft);
-    const QFont nameFont = fontOfSize(view_->font(), 13, true);
-    painter->setFont(nameFont);
-    painter->setPen(style == 1 ? QColor(Qt::white) : KZCellFormatting::titleColour(0, false));
-    painter->drawText(QRect(textLeft, rect.top() + 3, textWidth, 19), Qt::AlignLeft | Qt::AlignVCenter,
-                      QFontMetrics(nameFont).elidedText(group.name(), Qt::ElideRight, textWidth));
-    const QFont infoFont = fontOfSize(view_->font(), 11);
-    painter->setFont(infoFont);
-    painter->setPen(style == 1 ? QColor(Qt::white) : KZCellFormatting::subTitleColour(0, false));
-    painter->drawText(QRect(textLeft, rect.top() + 21, textWidth, 15), Qt::AlignLeft | Qt::AlignVCenter,
-                      QFontMetrics(infoFont).elidedText(group.extraInfoFormatted(false), Qt::ElideRight, textWidth));
-}
-
-void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
-{
-    const KZFoundItemsModel* found = view_->foundModel();
-    if (!found)
-        return;
-    const KZListRow row = found->rowAt(index);
-    const bool selected = option.state.testFlag(QStyle::State_Selected);
-    const int style = KZCellFormatting::rowStyle(selected, view_->isActive(), view_->windowIsActive());
-    painter->save();
-    if (row.isGroupRow()) {
-        paintGroup(painter, option.rect, row, style);
-        painter->restore();
-        return;
-    }
-    const KZFoundItemRef& item = row.item;
-    if (!item) {
-        painter->restore();
-        return;
-    }
-    const bool ghost = view_->isGhost(row);
-    const QString column = KZTableHeaderCntrl::all().at(index.column()).identifier;
-    const QRect r = option.rect;
-    const QColor title = KZCellFormatting::titleColour(style, ghost);
-    using namespace KZColumnKey;
-    if (column == check_col) {
-        QStyleOptionButton box;
-        box.rect = QRect(r.center().x() - 8, r.center().y() - 8, 16, 16);
-        box.state = (item->isMarked() ? QStyle::State_On : QStyle::State_Off);
-        if (!ghost)
-            box.state |= QStyle::State_Enabled;
-        view_->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, view_);
-    } else if (column == location_tag_col) {
-        const QImage image = item->locationImage();
-        if (!image.isNull())
-            painter->drawImage(QRect(r.center().x() - 8, r.center().y() - 8, 16, 16), image);
-    } else if (column == name_col) {
-        int textLeft = r.left() + 4;
-        if (!view_->showByGroup()) {
-            const QImage icon = iconOfItem(*item);
-            if (item->isInvisible() || ghost)
-                painter->setOpacity(0.5);
-            painter->drawImage(QRect(r.left() + 4, r.top() + 2, 32, 32), icon);
-            painter->setOpacity(1.0);
-            textLeft += 38;
-        }
-        const int width = std::max(0, r.right() - textLeft - 4);
-        const QFont nameFont = fontOfSize(view_->font(), 13);
-        painter->setFont(nameFont);
-        painter->setPen(title);
-        painter->drawText(QRect(textLeft, r.top() + 2, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                          QFontMetrics(nameFont).elidedText(item->name(), Qt::ElideRight, width));
-        const QFont pathFont = fontOfSize(view_->font(), 11);
-        painter->setFont(pathFont);
-        painter->setPen(KZCellFormatting::subTitleColour(style, ghost));
-        painter->drawText(QRect(textLeft, r.top() + 19, width, 15), Qt::AlignLeft | Qt::AlignVCenter,
-                          QFontMetrics(pathFont).elidedText(item->pathToDisplayInCell(), Qt::ElideMiddle, width));
-    } else {
-        QString text;
-        Qt::Alignment align = Qt::AlignLeft;
-        if (column == date_modified_col) {
-            const QFontMetrics metrics(fontOfSize(view_->font(), 13));
-            const int room = r.width() - 10;
-            const double seconds = item->dateModified();
-            for (const KZCellFormatting::DateForm& form :
-                 KZCellFormatting::dateFormsFrom(KZCellFormatting::dateFormForWidth(r.width()))) {
-                text = KZDateUtilities::sharedControl().stringWithSeconds(seconds, form.style, true, form.withTime);
-                if (metrics.horizontalAdvance(text) <= room)
-                    break;
-            }
-        } else if (column == size_col) {
-            text = KZFoundItemsModel::objectValue(row, size_col).toString();
-            align = Qt::AlignRight;
-        } else if (column == kind_col) {
-            text = item->kind();
-        }
-        const QFont font = fontOfSize(view_->font(), 13);
-        painter->setFont(font);
-        painter->setPen(title);
-        const QRect textRect = r.adjusted(4, 0, -6, 0);
-        painter->drawText(textRect, align | Qt::AlignVCenter,
-                          QFontMetrics(font).elidedText(text, Qt::ElideRight, textRect.width()));
-    }
-    painter->restore();
 }

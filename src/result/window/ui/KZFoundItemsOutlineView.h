@@ -5,7 +5,6 @@
 #include "result/window/KZPreviewItem.h"
 #include "result/window/KZRowColours.h"
 
-#include <QStyledItemDelegate>
 #include <QTreeView>
 
 #include <functional>
@@ -91,18 +90,4 @@ private:
     std::optional<bool> listActive_;
     std::optional<bool> windowActive_;
     KZCellFormatting::Tint tint_ = KZCellFormatting::Tint::Blue;
-};
-
-// Paints the cells of every column and the group rows.
-class KZFoundItemsDelegate : public QStyledItemDelegate {
-    Q_OBJECT
-public:
-    explicit KZFoundItemsDelegate(KZFoundItemsOutlineView* view);
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-
-private:
-    void paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const;
-    KZFoundItemsOutlineView* view_;
 };

@@ -4,6 +4,7 @@
 #include "result/model/KZColumnKeys.h"
 #include "result/window/KZResultMenus.h"
 #include "result/window/KZTableHeaderCntrl.h"
+#include "result/window/ui/KZFoundItemsDelegate.h"
 #include "result/window/ui/KZFoundItemsModel.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZMarkMenuWidget.h"

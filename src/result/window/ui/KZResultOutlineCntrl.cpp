@@ -6,6 +6,7 @@
 #include "platform/NotificationCenter.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZListNotifications.h"
+#include "result/window/KZColumnFit.h"
 #include "result/window/KZOutlineRules.h"
 #include "result/window/KZRowColours.h"
 #include "result/window/KZSelectionSummary.h"
@@ -15,6 +16,7 @@
 #include "settings/KZNotificationNames.h"
 #include "settings/KZTags.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QGraphicsOpacityEffect>
 #include <QHeaderView>
@@ -66,14 +68,22 @@ KZResultOutlineCntrl::KZResultOutlineCntrl(Settings settings) : settings_(std::m
         view_->setColumnHidden(i, !KZTableHeaderCntrl::isShown(column.identifier, settings_.locationsCount));
     }
     header->setMinimumSectionSize(24);
-    connect(header, &QHeaderView::sectionResized, this, [header](int section, int, int size) {
+    connect(header, &QHeaderView::sectionResized, this, [this, header](int section, int, int size) {
         const auto& all = KZTableHeaderCntrl::all();
         if (section < 0 || section >= all.size())
             return;
         const int clamped = std::clamp(size, all.at(section).minWidth, all.at(section).maxWidth);
         if (clamped != size && header->sectionResizeMode(section) == QHeaderView::Interactive)
             header->resizeSection(section, clamped);
+        if (fittingColumns_)
+            return;
+        if (header->sectionResizeMode(section) == QHeaderView::Fixed)
+            QTimer::singleShot(0, this, [this] { fitColumns(); }); // the members' indentation changed
+        else if (headerPressed_)
+            columnsSizedByUser_ = true; // a divider dragged: the user's widths stay
     });
+    view_->viewport()->installEventFilter(this);
+    header->viewport()->installEventFilter(this);
     connect(header, &QHeaderView::sectionClicked, this, &KZResultOutlineCntrl::headerClicked);
 
     connect(view_, &QTreeView::expanded, this, [this](const QModelIndex& index) {
@@ -112,6 +122,40 @@ bool KZResultOutlineCntrl::isGhost(const KZListRow& row) const
         return false;
     return KZOutlineRules::drawItemAsGhost(currSelectedTag_, row.item->isMarked(), row.item->locationLabelTag(),
                                            row.item->countOfItemsInGroup(), 0);
+}
+
+// ---- Columns --------------------------------------------------------------------------------
+
+bool KZResultOutlineCntrl::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == view_->viewport() && event->type() == QEvent::Resize)
+        fitColumns();
+    // Only a drag on the header is the user's sizing; a splitter dragged
+    // meanwhile resizes the last column too.
+    if (watched == view_->header()->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress)
+            headerPressed_ = true;
+        else if (event->type() == QEvent::MouseButtonRelease)
+            headerPressed_ = false;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void KZResultOutlineCntrl::fitColumns()
+{
+    if (columnsSizedByUser_ || !view_)
+        return;
+    QHeaderView* header = view_->header();
+    const int location = KZTableHeaderCntrl::indexOf(KZColumnKey::location_tag_col);
+    const QList<int> widths =
+        KZColumnFit::resultListWidths(view_->viewport()->width(), !view_->isColumnHidden(location),
+                                      header->sectionSize(0), view_->fullDateWidth());
+    fittingColumns_ = true;
+    for (int i = 1; i < widths.size(); ++i) {
+        if (!view_->isColumnHidden(i) && header->sectionSize(i) != widths.at(i))
+            header->resizeSection(i, widths.at(i));
+    }
+    fittingColumns_ = false;
 }
 
 // ---- Lists ----------------------------------------------------------------------------------

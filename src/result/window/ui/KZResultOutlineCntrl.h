@@ -94,7 +94,13 @@ public:
     QVariant removalCoverView() const override;
     QVariantList tableColumns() const override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Shares the list's width among the columns until the user sizes one.
+    void fitColumns();
+
     struct ScrollRecord {
         int row = 0;
         KZListRow lastVisibleItem;
@@ -125,6 +131,9 @@ private:
     bool isGathering_ = false;
     bool expandQueued_ = false;
     bool hasList_ = false;
+    bool fittingColumns_ = false;
+    bool columnsSizedByUser_ = false;
+    bool headerPressed_ = false;
     quint64 currSelectedTag_ = 0;
     quint64 itemsCount_ = 0;
     KZSortDescriptors sortDescriptors_;

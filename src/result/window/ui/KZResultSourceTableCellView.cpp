@@ -202,16 +202,31 @@ void KZResultSourceTableCellView::elideTexts()
     // The labels are laid out after this row, so their width would lag one
     // resize behind: the room is the row's width less what its other parts
     // take.
+    const int room = std::max(width() - chromeWidth(), 30);
+    nameFld_->setText(nameFld_->fontMetrics().elidedText(nameText_, Qt::ElideMiddle, room));
+    const QString info = infoFld_->fontMetrics().elidedText(infoText_, Qt::ElideRight, room);
+    infoFld_->setText(info);
+    // A cut figure is read whole from its tooltip.
+    infoFld_->setToolTip(info == infoText_ ? QString() : infoText_);
+}
+
+int KZResultSourceTableCellView::chromeWidth() const
+{
     const auto* box = static_cast<QHBoxLayout*>(layout());
     const QMargins margins = box->contentsMargins();
-    int room = width() - margins.left() - margins.right();
+    int width = margins.left() + margins.right();
     for (QWidget* part : {static_cast<QWidget*>(label_), static_cast<QWidget*>(backCheckImg_)}) {
         if (!part->isHidden())
-            room -= part->sizeHint().width() + box->spacing();
+            width += part->sizeHint().width() + box->spacing();
     }
-    room -= 18 + box->spacing();
-    nameFld_->setText(nameFld_->fontMetrics().elidedText(nameText_, Qt::ElideMiddle, std::max(room, 30)));
-    infoFld_->setText(infoFld_->fontMetrics().elidedText(infoText_, Qt::ElideRight, std::max(room, 30)));
+    return width + 18 + box->spacing();
+}
+
+int KZResultSourceTableCellView::widthToShow(const QString& info) const
+{
+    const int text = std::max(nameFld_->fontMetrics().horizontalAdvance(nameText_),
+                              infoFld_->fontMetrics().horizontalAdvance(info));
+    return chromeWidth() + text + 1;
 }
 
 void KZResultSourceTableCellView::applyTextColours()

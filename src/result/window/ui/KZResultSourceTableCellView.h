@@ -77,6 +77,8 @@ public:
     void setTexts(const QString& name, const QString& info);
     QString nameText() const { return nameText_; }
     QString infoText() const { return infoText_; }
+    // The width the row needs to show its name and `info` whole.
+    int widthToShow(const QString& info) const;
 
     // A searched-location row.
     bool isLocationItem() const;
@@ -102,6 +104,8 @@ protected:
 private:
     void applyTextColours();
     void elideTexts();
+    // What the row's label, buttons and margins take beside the texts.
+    int chromeWidth() const;
 
     KZResultSourcesCellOwner* owner_;
     QLabel* label_ = nullptr;

@@ -3,6 +3,7 @@
 #include "engine/KZResultInfoKeys.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
 #include "result/model/KZListNotifications.h"
 #include "result/model/KZMarkingRequest.h"
 #include "result/model/KZResultCntrl.h"
@@ -24,6 +25,8 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -51,9 +54,12 @@ public:
 };
 
 // Wide enough at first for a row's figures beside its name.
+// As wide as its rows need, which the window takes for the column's first
+// width.
 class SourcesTable : public QTableView {
 public:
-    QSize sizeHint() const override { return {250, 300}; }
+    QSize sizeHint() const override { return {std::max(230, preferredWidth ? preferredWidth() : 0), 300}; }
+    std::function<int()> preferredWidth;
 };
 
 } // namespace
@@ -108,6 +114,16 @@ KZResultSourcesListCntrl::KZResultSourcesListCntrl(const QVariantMap& info, Serv
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { tableViewSelectionDidChange(); });
     reloadData();
+    // Room for the rows' names and figures, and for counts larger than
+    // today's, as marking makes them: "888.88 MB in 8,888 marked".
+    static_cast<SourcesTable*>(table_.data())->preferredWidth = [this] {
+        const QString largeInfo = platform::localizedString(QStringLiteral("marked_info"))
+                                      .arg(QStringLiteral("888.88 MB"), QStringLiteral("8,888"));
+        int width = 0;
+        for (const KZResultSourceTableCellView* cell : cells_)
+            width = std::max({width, cell->widthToShow(cell->infoText()), cell->widthToShow(largeInfo)});
+        return width + table_->frameWidth() * 2;
+    };
     // The tab's own row is what the list shows first.
     restoringSelection_ = true;
     table_->selectRow(0);
@@ -151,6 +167,8 @@ KZResultSourcesListCntrl::~KZResultSourcesListCntrl()
     observations_.clear();
     spinnerStops_.clear();
     delete extraInfoCntrl_.data();
+    if (table_)
+        static_cast<SourcesTable*>(table_.data())->preferredWidth = nullptr; // it asks this controller
     // The table goes with the tab's view when it was placed in one.
     if (table_ && !table_->parent())
         delete table_;

@@ -658,71 +658,128 @@ KZResultOutlineCntrl* KZResultWindowCntrl::outlineOfTab(quint64 tag) const
     return found == outlines_.end() ? nullptr : found->second;
 }
 
-std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVariantMap& info, KZResultCntrl& resultCntrl)
+// Builds the parts of one tab. The parts outlive the factory: each captures
+// the window and what it needs by value, and the two slots are filled as the
+// tab comes together (the outline first, its preview pane right after it,
+// the tab's controller last).
+class KZResultWindowCntrl::TabPartsFactory {
+public:
+    TabPartsFactory(KZResultWindowCntrl* window, const QVariantMap& info, KZResultCntrl& resultCntrl)
+        : window_(window),
+          tag_(info.value(QStringLiteral("tag")).toULongLong()),
+          tab_(info.value(QStringLiteral("tab")).value<QObject*>()),
+          sources_(info.value(KZResultKey::searchSources).value<std::vector<KZSourceItemRef>>()),
+          result_(&resultCntrl)
+    {
+    }
+
+    KZResultTabParts parts() const;
+    // Filled with the tab's controller once it is made.
+    KZResultItemsTypeCntrl*& tabCntrl() const { return *tabCntrl_; }
+
+private:
+    using PreviewSlot = std::shared_ptr<QPointer<KZFoundItemPreviewCntrl>>;
+    using TabCntrlSlot = std::shared_ptr<KZResultItemsTypeCntrl*>;
+
+    std::function<std::unique_ptr<KZPreviewPane>()> previewPane() const;
+    std::function<std::unique_ptr<KZResultSourcesList>(const QVariantMap&)> sourcesList() const;
+    std::function<KZListOutlineParts()> outline() const;
+    static std::function<void(KZFoundItemsOutlineView*)> marking(KZResultWindowCntrl* window, quint64 tag,
+                                                                 TabCntrlSlot tabCntrl, KZResultCntrl* result);
+    std::function<KZFoundListHost::Panel(const QVariantMap&)> removalPanel() const;
+    std::function<KZFoundListHost::Panel(const QVariantMap&)> exportItems() const;
+
+    KZResultWindowCntrl* window_;
+    quint64 tag_;
+    const QObject* tab_;
+    std::vector<KZSourceItemRef> sources_;
+    KZResultCntrl* result_;
+    TabCntrlSlot tabCntrl_ = std::make_shared<KZResultItemsTypeCntrl*>(nullptr);
+    PreviewSlot pane_ = std::make_shared<QPointer<KZFoundItemPreviewCntrl>>();
+};
+
+KZResultTabParts KZResultWindowCntrl::TabPartsFactory::parts() const
 {
-    const quint64 tag = info.value(QStringLiteral("tag")).toULongLong();
-    const auto sources = info.value(KZResultKey::searchSources).value<std::vector<KZSourceItemRef>>();
-    const QObject* tab = info.value(QStringLiteral("tab")).value<QObject*>();
-    // The list model is made with the tab, after its outline.
-    auto tabCntrl = std::make_shared<KZResultItemsTypeCntrl*>(nullptr);
+    KZResultWindowCntrl* window = window_;
+    const quint64 tag = tag_;
     KZResultTabParts parts;
-    std::unique_ptr<TabMenus>& menus = tabMenus_[tag];
+    std::unique_ptr<TabMenus>& menus = window->tabMenus_[tag];
     if (!menus)
         menus = std::make_unique<TabMenus>();
     parts.resultMenu = &menus->result;
     parts.viewMenu = &menus->view;
-    parts.beep = [this] { beep(); };
-    parts.aboutIsOpened = [this] { return aboutIsOpened(); };
-    parts.setSelectionInfo = [this, tag](const QString& text) {
-        if (tag == currSelectedTabTag_)
-            selectionInfoFld_->setText(text);
+    parts.beep = [window] { window->beep(); };
+    parts.aboutIsOpened = [window] { return window->aboutIsOpened(); };
+    parts.setSelectionInfo = [window, tag](const QString& text) {
+        if (tag == window->currSelectedTabTag_)
+            window->selectionInfoFld_->setText(text);
     };
-    // The outline is made first; its preview pane right after it.
-    auto pane = std::make_shared<QPointer<KZFoundItemPreviewCntrl>>();
-    parts.makePreviewPane = [this, tag, pane]() -> std::unique_ptr<KZPreviewPane> {
-        KZResultOutlineCntrl* outline = outlineOfTab(tag);
+    parts.makePreviewPane = previewPane();
+    parts.makeSourcesList = sourcesList();
+    parts.makeOutline = outline();
+    parts.openRemovalPanel = removalPanel();
+    parts.exportItems = exportItems();
+    parts.makeDeadTracks = [](const QVariantMap& deads) -> std::unique_ptr<KZDeadTracksTab> {
+        return std::make_unique<KZDeadTracksCntrl>(deads);
+    };
+    return parts;
+}
+
+std::function<std::unique_ptr<KZPreviewPane>()> KZResultWindowCntrl::TabPartsFactory::previewPane() const
+{
+    return [window = window_, tag = tag_, pane = pane_]() -> std::unique_ptr<KZPreviewPane> {
+        KZResultOutlineCntrl* outline = window->outlineOfTab(tag);
         KZFoundItemPreviewCntrl::Settings preview;
         preview.outlineView = outline ? outline->view() : nullptr;
         preview.keyView = outline ? outline->foundListView() : nullptr;
-        preview.prepareToShowPreview = [this, tag] {
-            if (KZResultOutlineCntrl* shown = outlineOfTab(tag))
+        preview.prepareToShowPreview = [window, tag] {
+            if (KZResultOutlineCntrl* shown = window->outlineOfTab(tag))
                 shown->prepareToShowPreview();
         };
-        preview.workspace = services_.workspace ? services_.workspace() : nullptr;
-        preview.beep = [this] { beep(); };
+        preview.workspace = window->services_.workspace ? window->services_.workspace() : nullptr;
+        preview.beep = [window] { window->beep(); };
         auto made = std::make_unique<KZFoundItemPreviewCntrl>(std::move(preview));
         *pane = made.get();
         return made;
     };
-    parts.makeSourcesList = [this, tag](const QVariantMap& listInfo) -> std::unique_ptr<KZResultSourcesList> {
+}
+
+std::function<std::unique_ptr<KZResultSourcesList>(const QVariantMap&)>
+KZResultWindowCntrl::TabPartsFactory::sourcesList() const
+{
+    return [window = window_, tag = tag_](const QVariantMap& listInfo) -> std::unique_ptr<KZResultSourcesList> {
         KZResultSourcesListCntrl::Services list;
         // A row's marks are one step of the tab list's own undo.
-        list.marking = [this, tag]() -> KZOutlineMarking* {
-            KZResultOutlineCntrl* outline = outlineOfTab(tag);
+        list.marking = [window, tag]() -> KZOutlineMarking* {
+            KZResultOutlineCntrl* outline = window->outlineOfTab(tag);
             auto* marking = outline ? outline->foundListView()->findChild<KZListMarkingCntrl*>(
                                           QString(), Qt::FindDirectChildrenOnly)
                                     : nullptr;
             return marking ? &marking->marking() : nullptr;
         };
-        list.isRemoving = [this] { return isRemoving(); };
-        list.aboutIsOpened = [this] { return aboutIsOpened(); };
-        list.beep = [this] { beep(); };
-        list.workspace = services_.workspace ? services_.workspace() : nullptr;
+        list.isRemoving = [window] { return window->isRemoving(); };
+        list.aboutIsOpened = [window] { return window->aboutIsOpened(); };
+        list.beep = [window] { window->beep(); };
+        list.workspace = window->services_.workspace ? window->services_.workspace() : nullptr;
         return std::make_unique<KZResultSourcesListCntrl>(listInfo, std::move(list));
     };
-    parts.makeOutline = [this, tag, tab, tabCntrl, pane, sources, result = &resultCntrl,
-                         count = qint16(std::min<size_t>(sources.size(), 32767))] {
+}
+
+std::function<KZListOutlineParts()> KZResultWindowCntrl::TabPartsFactory::outline() const
+{
+    return [window = window_, tag = tag_, tab = tab_, tabCntrl = tabCntrl_, pane = pane_, sources = sources_,
+            result = result_, count = qint16(std::min<size_t>(sources_.size(), 32767))] {
         KZResultOutlineCntrl::Settings settings;
         settings.tabTag = tag;
         settings.tabView = tab;
         settings.locationsCount = count;
         for (const KZSourceItemRef& source : sources)
             settings.sourceFolders << (source ? platform::pathText(source->path()) : QString());
-        settings.beep = [this] { beep(); };
-        settings.setSelectionInfo = [this, tag](const QString& text) {
-            if (tag == currSelectedTabTag_)
-                selectionInfoFld_->setText(text);
-            validateMenus();
+        settings.beep = [window] { window->beep(); };
+        settings.setSelectionInfo = [window, tag](const QString& text) {
+            if (tag == window->currSelectedTabTag_)
+                window->selectionInfoFld_->setText(text);
+            window->validateMenus();
         };
         settings.showPreviewItems = [pane](const KZPreviewItems& items) {
             if (*pane)
@@ -732,62 +789,73 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             if (*pane)
                 (*pane)->updateQuickLookPanelDelegate();
         };
-        settings.addMarking = [this, tag, tabCntrl, result](KZFoundItemsOutlineView* view) {
-            const auto list = [tabCntrl] { return *tabCntrl ? (*tabCntrl)->foundListCntrl() : nullptr; };
-            KZListMarkingCntrl::Settings marking;
-            marking.ownerTag = tag;
-            marking.undoStack = undoStack_;
-            marking.hooks.undoRecord = [list](QVariantMap& request) -> std::optional<QVariantMap> {
-                return list() ? list()->undoInfoToRegisterWithDict(request) : std::nullopt;
-            };
-            marking.hooks.redoRecord = [list](const QVariantMap& record) {
-                return list() ? list()->redoInfoToRegisterWithDict(record) : record;
-            };
-            marking.hooks.post = [result](const QVariantMap& request) {
-                center().post(KZNotification::markItemsByUserChoice, static_cast<const void*>(result), request);
-            };
-            marking.hooks.showUndoNotice = [] {
-                KZErrorDelegate::sharedControl().showMessagePanelWithView(
-                    QStringLiteral("undo_mark_available"), QString(), {}, KZDefaultsKey::show_undo_available, false);
-            };
-            marking.hooks.beep = [this] { beep(); };
-            marking.hooks.marksFillingAGroup = [list](const KZMarkSnapshot& snapshot) {
-                const auto model = list() ? list()->foundItemsCntrl() : nullptr;
-                return model ? model->marksFillingAGroup(snapshot) : KZMarkSnapshot();
-            };
-            marking.currSelectedTag = [this, tag] {
-                KZResultOutlineCntrl* outline = outlineOfTab(tag);
-                return outline ? outline->currSelectedTag() : tag;
-            };
-            marking.isLastItemToMark = [list](const KZFoundItemRef& item) {
-                return list() && list()->isLastItemToMark(item);
-            };
-            marking.postShowMembers = [result](const QVariantMap& choice) {
-                center().post(KZNotification::showMembersGroups, static_cast<const void*>(result), choice);
-            };
-            marking.aboutIsOpen = [this] { return aboutIsOpened(); };
-            marking.isRemoving = [this] { return isRemoving(); };
-            marking.isSelectedTab = [this, tag] { return tag == currSelectedTabTag_; };
-            marking.workspace = services_.workspace ? services_.workspace() : nullptr;
-            new KZListMarkingCntrl(view, std::move(marking));
-        };
+        settings.addMarking = marking(window, tag, tabCntrl, result);
         auto outline = std::make_unique<KZResultOutlineCntrl>(std::move(settings));
-        outlines_[tag] = outline.get();
+        window->outlines_[tag] = outline.get();
         KZListOutlineParts made;
         made.view = outline->view();
         made.outline = std::move(outline);
         return made;
     };
+}
+
+std::function<void(KZFoundItemsOutlineView*)>
+KZResultWindowCntrl::TabPartsFactory::marking(KZResultWindowCntrl* window, quint64 tag, TabCntrlSlot tabCntrl,
+                                              KZResultCntrl* result)
+{
+    return [window, tag, tabCntrl, result](KZFoundItemsOutlineView* view) {
+        const auto list = [tabCntrl] { return *tabCntrl ? (*tabCntrl)->foundListCntrl() : nullptr; };
+        KZListMarkingCntrl::Settings marking;
+        marking.ownerTag = tag;
+        marking.undoStack = window->undoStack_;
+        marking.hooks.undoRecord = [list](QVariantMap& request) -> std::optional<QVariantMap> {
+            return list() ? list()->undoInfoToRegisterWithDict(request) : std::nullopt;
+        };
+        marking.hooks.redoRecord = [list](const QVariantMap& record) {
+            return list() ? list()->redoInfoToRegisterWithDict(record) : record;
+        };
+        marking.hooks.post = [result](const QVariantMap& request) {
+            center().post(KZNotification::markItemsByUserChoice, static_cast<const void*>(result), request);
+        };
+        marking.hooks.showUndoNotice = [] {
+            KZErrorDelegate::sharedControl().showMessagePanelWithView(
+                QStringLiteral("undo_mark_available"), QString(), {}, KZDefaultsKey::show_undo_available, false);
+        };
+        marking.hooks.beep = [window] { window->beep(); };
+        marking.hooks.marksFillingAGroup = [list](const KZMarkSnapshot& snapshot) {
+            const auto model = list() ? list()->foundItemsCntrl() : nullptr;
+            return model ? model->marksFillingAGroup(snapshot) : KZMarkSnapshot();
+        };
+        marking.currSelectedTag = [window, tag] {
+            KZResultOutlineCntrl* outline = window->outlineOfTab(tag);
+            return outline ? outline->currSelectedTag() : tag;
+        };
+        marking.isLastItemToMark = [list](const KZFoundItemRef& item) {
+            return list() && list()->isLastItemToMark(item);
+        };
+        marking.postShowMembers = [result](const QVariantMap& choice) {
+            center().post(KZNotification::showMembersGroups, static_cast<const void*>(result), choice);
+        };
+        marking.aboutIsOpen = [window] { return window->aboutIsOpened(); };
+        marking.isRemoving = [window] { return window->isRemoving(); };
+        marking.isSelectedTab = [window, tag] { return tag == window->currSelectedTabTag_; };
+        marking.workspace = window->services_.workspace ? window->services_.workspace() : nullptr;
+        new KZListMarkingCntrl(view, std::move(marking));
+    };
+}
+
+std::function<KZFoundListHost::Panel(const QVariantMap&)> KZResultWindowCntrl::TabPartsFactory::removalPanel() const
+{
     // The removal panel covers the tab's own result view; the window answers
     // its questions. The panel's controller owns the host until it closes.
-    parts.openRemovalPanel = [this, tabCntrl](const QVariantMap& request) -> KZFoundListHost::Panel {
+    return [window = window_, tabCntrl = tabCntrl_](const QVariantMap& request) -> KZFoundListHost::Panel {
         // The list's own cover view when it names one, else the whole tab.
         QWidget* view = qobject_cast<QWidget*>(request.value(QStringLiteral("resultView")).value<QObject*>());
         if (!view && *tabCntrl)
             view = qobject_cast<QWidget*>((*tabCntrl)->resultView());
         if (!view)
             return nullptr;
-        auto host = std::make_shared<KZResultRemovalHost>(this, [this] { purgeMarkingUndo(); });
+        auto host = std::make_shared<KZResultRemovalHost>(window, [window] { window->purgeMarkingUndo(); });
         auto cntrl = KZRemovePanelWidget::open(request, view, host.get());
         if (!cntrl)
             return nullptr;
@@ -796,8 +864,12 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             host.reset();
         });
     };
-    parts.exportItems = [this](const QVariantMap& request) -> KZFoundListHost::Panel {
-        QPointer<KZResultWindowCntrl> guard(this);
+}
+
+std::function<KZFoundListHost::Panel(const QVariantMap&)> KZResultWindowCntrl::TabPartsFactory::exportItems() const
+{
+    return [window = window_](const QVariantMap& request) -> KZFoundListHost::Panel {
+        QPointer<KZResultWindowCntrl> guard(window);
         auto chooser = [guard](const QVariantMap& asked,
                                std::function<void(std::optional<KZExportResult::Choice>)> answer) {
             QString name = asked.value(QStringLiteral("suggestName")).toString();
@@ -812,12 +884,12 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             });
         };
         auto job = KZExportResult::create(std::move(chooser));
-        KZResultFileProgressSheet::attach(*job, this);
+        KZResultFileProgressSheet::attach(*job, window);
         // Started once the list holds the job: a panel answered at once
         // (cancelled) finishes before this returns otherwise.
         std::weak_ptr<KZExportResult> weak = job;
         QMetaObject::invokeMethod(
-            this,
+            window,
             [weak, request] {
                 if (auto started = weak.lock())
                     started->exportItemsWithDict(request);
@@ -825,11 +897,13 @@ std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVar
             Qt::QueuedConnection);
         return job;
     };
-    parts.makeDeadTracks = [](const QVariantMap& deads) -> std::unique_ptr<KZDeadTracksTab> {
-        return std::make_unique<KZDeadTracksCntrl>(deads);
-    };
-    auto made = std::make_unique<KZResultItemsTypeCntrl>(info, &resultCntrl, std::move(parts));
-    *tabCntrl = made.get();
+}
+
+std::unique_ptr<KZResultTabCntrl> KZResultWindowCntrl::createTabCntrl(const QVariantMap& info, KZResultCntrl& resultCntrl)
+{
+    const TabPartsFactory factory(this, info, resultCntrl);
+    auto made = std::make_unique<KZResultItemsTypeCntrl>(info, &resultCntrl, factory.parts());
+    factory.tabCntrl() = made.get();
     return made;
 }
 
@@ -840,11 +914,14 @@ void KZResultWindowCntrl::addResultView(KZResultTabCntrl& tab)
         return;
     view->setParent(resultContainerView_);
     static_cast<QGridLayout*>(resultContainerView_->layout())->addWidget(view, 0, 0);
-    // Until the user moves it, the sources column is narrow and the list
-    // takes the rest; an even split would leave the list cramped.
+    // Until the user moves it, the sources column is as wide as its rows
+    // need, within bounds, and the list takes the rest; an even split would
+    // leave the list cramped.
     if (!platform::UserDefaults::standard().value(KZDefaultsKey::main_splitview_settings).isValid()) {
-        if (auto* split = view->findChild<QSplitter*>(QStringLiteral("sourcesSplit")); split && split->count() == 2)
-            split->setSizes({230, std::max(width() - 230, 400)});
+        if (auto* split = view->findChild<QSplitter*>(QStringLiteral("sourcesSplit")); split && split->count() == 2) {
+            const int sources = std::clamp(split->widget(0)->sizeHint().width(), 230, 320);
+            split->setSizes({sources, std::max(width() - sources, 400)});
+        }
     }
 }
 

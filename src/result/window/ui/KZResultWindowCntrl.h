@@ -166,6 +166,8 @@ private:
     // The menu items a tab's controllers target, one set per tab.
     struct TabMenus;
     TabMenus* shownTabMenus() const;
+    // Builds the parts a tab's controller is made with.
+    class TabPartsFactory;
     void runViewItem(int tag);
     KZFoundListCntrl* shownFoundList() const;
 

@@ -107,4 +107,35 @@ TEST(ProgressWindowShots, RunningFinalAndHovered)
     KZSetSearchInProgress(false);
 }
 
+// A search stopped part way with many types found: the ring's narrow and
+// lowest tabs, and the window telling that the search did not end by itself.
+TEST(ProgressWindowShots, StoppedWithManyTypes)
+{
+    const QString dir = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+    KZDefaultsRegistry::setupDefaultsPreferences();
+    QWidget searchWindow;
+    searchWindow.resize(509, 509);
+    auto progress = KZSearchProgress::create(&searchWindow, true);
+    KZSearchProgressWindow* window = progress->progressWindow();
+    auto& core = progress->core();
+    core.setStartsClock(false);
+    core.prepareToSearch({{QStringLiteral("showInterface"), true}});
+    window->move(100, 100);
+    const std::pair<quint64, quint64> types[] = {{1, 921600},   {2, 4200},      {3, 1386420224}, {4, 52000000},
+                                                 {5, 310000},   {6, 2900000000}, {7, 88000}};
+    for (const auto& [tag, size] : types)
+        core.addFoundItemOfType(tag, size);
+    core.setFoundCount(264);
+    core.stopAction();
+    core.setIsSearching(false);
+    core.tick();
+    kztest::processEventsUntil([&] { return window->tabsView()->hasFinalRing() && window->tabsView()->layers().empty(); });
+    pause(900);
+    EXPECT_TRUE(save(window, dir + QStringLiteral("/progress-stopped.png")));
+    progress.reset();
+    KZSetSearchInProgress(false);
+}
+
 } // namespace

@@ -20,6 +20,7 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -222,6 +223,30 @@ TEST_F(ProgressWindowTest, RemovedTypesRebuildTheRing)
     EXPECT_LE(ring->shownTabs().size(), 1u);
 }
 
+// Every tab's size reads from left to right, whole or not at all, the
+// lowest tab and the narrowest included.
+TEST_F(ProgressWindowTest, RingTextsAreUprightAndWhole)
+{
+    searchAndEnd({{1, 900000}, {2, 3}, {3, 5}, {4, 7}, {5, 1200000000}, {6, 40000}, {7, 2}}, 14);
+    ASSERT_TRUE(waitForEnd(true));
+    bool someShown = false;
+    for (KZProgressTabView* tab : window_->tabsView()->finalLayers()) {
+        const KZProgressTabView::SizeText text = tab->sizeText();
+        SCOPED_TRACE(tab->fileTypeItem()->tag());
+        // Clockwise on screen; beyond a quarter turn the line reads right to left.
+        EXPECT_LE(std::abs(text.rotation), 90.0);
+        if (text.text.isEmpty())
+            continue;
+        someShown = true;
+        EXPECT_FALSE(text.text.contains(QChar(0x2026))) << text.text.toStdString();
+        EXPECT_LE(QFontMetricsF(text.font).horizontalAdvance(text.text), text.length);
+    }
+    EXPECT_TRUE(someShown);
+    const auto& tabs = window_->tabsView()->finalLayers();
+    ASSERT_GE(tabs.size(), 2u);
+    EXPECT_LT(tabs.back()->geometry().angle, -0.5) << "the ring reaches down to its lowest tabs";
+}
+
 TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
 {
     auto& core = progress_->core();
@@ -234,6 +259,24 @@ TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
     EXPECT_TRUE(kztest::processEventsUntil([&] { return window_->mainInfoFld()->text() == core.mainInfoStr(); }));
     progress_->closeAction(); // refused with a beep
     EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(ProgressWindowTest, AStoppedSearchEndsSayingSo)
+{
+    auto& core = progress_->core();
+    core.setStartsClock(false);
+    core.prepareToSearch({{QStringLiteral("showInterface"), true}});
+    core.addFoundItemOfType(3, 4096);
+    core.setFoundCount(2);
+    QTest::mouseClick(window_->stopBtn(), Qt::LeftButton);
+    core.setIsSearching(false);
+    core.tick();
+    ASSERT_TRUE(waitForEnd(false));
+    EXPECT_TRUE(window_->showResultBtn()->isVisible()) << "what was found is still offered";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(KZSearchProgressWindow::alphaOf(window_->mainInfoFld()), 1.0);
+    EXPECT_TRUE(window_->mainInfoFld()->isVisible());
+    EXPECT_EQ(window_->mainInfoFld()->text(), platform::localizedString(QStringLiteral("search_stopped")));
 }
 
 TEST_F(ProgressWindowTest, LongTitlesStepDownAFontSize)
@@ -297,10 +340,22 @@ TEST_F(ProgressWindowTest, ARightClickAndTheMenuButtonOpenTheProgramsMenus)
 
     QAbstractButton* button = window_->menuBtn();
     ASSERT_NE(button, nullptr);
-    // Beside the close button, on the round part of the window.
-    EXPECT_LT((button->geometry().center() - window_->closeBtn()->geometry().center()).manhattanLength(), 60);
+    // Beside the close button, on the round part of the window, as large as
+    // the search window's and clear of the close button.
+    const QRect closeRect = window_->closeBtn()->geometry();
+    EXPECT_LT((button->geometry().center() - closeRect.center()).manhattanLength(), 80);
+    EXPECT_GE(button->width(), 22);
+    const QPointF between = QRectF(button->geometry()).center() - QRectF(closeRect).center();
+    EXPECT_GE(std::hypot(between.x(), between.y()) - (button->width() + closeRect.width()) / 2.0, 12.0);
     button->click();
     EXPECT_TRUE(kztest::processEventsUntil([&] { return menu->isVisible(); }));
+    // Every menu it shows has something in it: none is only a grey title.
+    for (QAction* top : menu->actions()) {
+        if (top->menu() && top->isVisible()) {
+            EXPECT_FALSE(top->menu()->actions().isEmpty()) << top->text().toStdString();
+        }
+    }
+    EXPECT_FALSE(KZMenuSet::shared().submenu(KZMenuSet::View)->menuAction()->isVisible());
     menu->hide();
 }
 

@@ -142,6 +142,40 @@ TEST_F(Outline, RowHeightsColumnsAndTheLocationColumnFollowTheSources)
     }
 }
 
+// Beside the preview the list is narrow: every column still shows, and the
+// name is the widest; widened, the name keeps the most room.
+TEST_F(Outline, ColumnsShareTheListsWidthWithTheNameFirst)
+{
+    make(1);
+    cntrl->setupShowByGroup(true);
+    cntrl->showNewData(handOff(3, grouped(makeGroups(3, 2))));
+    QHeaderView* header = view->header();
+    const int name = KZTableHeaderCntrl::indexOf(KZColumnKey::name_col);
+    const int date = KZTableHeaderCntrl::indexOf(KZColumnKey::date_modified_col);
+    const int kind = KZTableHeaderCntrl::indexOf(KZColumnKey::kind_col);
+    for (const int width : {706, 1100, 760}) {
+        SCOPED_TRACE(width);
+        cntrl->view()->resize(width, 400);
+        QApplication::processEvents();
+        EXPECT_LE(header->sectionViewportPosition(kind) + header->sectionSize(kind), view->viewport()->width())
+            << "the kind in sight without scrolling";
+        EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+        EXPECT_GT(header->sectionSize(name), header->sectionSize(date));
+        EXPECT_GE(header->sectionSize(name), 254);
+    }
+
+    // A divider dragged on the header: the user's widths stay from then on.
+    const int divider = header->sectionViewportPosition(name) + header->sectionSize(name) - 1;
+    const QPoint at(divider, header->height() / 2);
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseMove(header->viewport(), at + QPoint(-60, 0));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, at + QPoint(-60, 0));
+    const int chosen = header->sectionSize(name);
+    cntrl->view()->resize(1000, 400);
+    QApplication::processEvents();
+    EXPECT_EQ(header->sectionSize(name), chosen);
+}
+
 TEST_F(Outline, OnlyRememberedGroupsInViewOpenAndTheyOpenAsTheyScrollIn)
 {
     make();

@@ -161,6 +161,29 @@ TEST_F(SourcesList, CellsShowEachRowAndTheCountsFromTheWorkersInOrder)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return cell(0)->nameText() == u"Pictures"_s; }));
 }
 
+// The list asks for the room its rows need, marked figures of some size
+// included; a figure still cut short is read whole from its tooltip.
+TEST_F(SourcesList, RowsAskForTheRoomTheirFiguresNeed)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    fill(kBase + 1, 20000, 14'120'000'000, 10400, 913'470'000);
+    const int wanted = list->view()->sizeHint().width();
+    list->view()->resize(wanted, 400);
+    QApplication::processEvents();
+    for (int row = 0; row < list->rows().count(); ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(cell(row)->infoFld()->text(), cell(row)->infoText()) << "shown whole";
+        EXPECT_EQ(cell(row)->nameFld()->text(), cell(row)->nameText());
+        EXPECT_TRUE(cell(row)->infoFld()->toolTip().isEmpty());
+    }
+    EXPECT_GE(wanted, cell(2)->widthToShow(platform::localizedString(u"marked_info"_s).arg(u"888.88 MB"_s, u"8,888"_s)));
+
+    list->view()->resize(200, 400);
+    QApplication::processEvents();
+    EXPECT_NE(cell(2)->infoFld()->text(), cell(2)->infoText());
+    EXPECT_EQ(cell(2)->infoFld()->toolTip(), cell(2)->infoText());
+}
+
 TEST_F(SourcesList, OnTheEmptyFoldersTabTheBoxMarksAndTheMenuIsOff)
 {
     ASSERT_NO_FATAL_FAILURE(make(KZTag::emptyFolders, 1));

@@ -1,4 +1,4 @@
-// Folder measurement, Trash folders and bookmarks.
+// Folder measurement.
 //
 // Both measurements walk the folder depth first with one open descriptor per
 // level (openat from the parent, symbolic links never followed), listing each
@@ -6,14 +6,12 @@
 // so that no item is looked up by its full path again and names are bytes
 // throughout. The walk itself knows nothing of sums: each measurement says
 // what an item adds and what an error means for it.
-#include "services/KZFilesUtilities.h"
+#include "services/KZFolderSizes.h"
 
-#include "platform/Bookmark.h"
 #include "platform/DirectoryListing.h"
 #include "platform/Log.h"
 #include "platform/Packages.h"
 #include "platform/Paths.h"
-#include "platform/Trash.h"
 #include "services/KZStopSource.h"
 
 #include <QFile>
@@ -104,7 +102,7 @@ bool isMeasuredName(std::string_view name)
 
 } // namespace
 
-ItemSizeInfo KZFilesUtilities::iterateFolderForSize(const fs::path& folder, quint64* itemsFound) const
+ItemSizeInfo KZFolderSizes::iterateFolderForSize(const fs::path& folder, quint64* itemsFound)
 {
     ItemSizeInfo sums;
     if (folder.empty())
@@ -124,8 +122,8 @@ ItemSizeInfo KZFilesUtilities::iterateFolderForSize(const fs::path& folder, quin
     return sums;
 }
 
-ItemSizeInfo KZFilesUtilities::iterateFolderForSize(const fs::path& folder, const KZStopSource* stop,
-                                                    ItemCountInfo* itemsFound, bool incrementCount) const
+ItemSizeInfo KZFolderSizes::iterateFolderForSize(const fs::path& folder, const KZStopSource* stop,
+                                                 ItemCountInfo* itemsFound, bool incrementCount)
 {
     ItemSizeInfo sums;
     const auto stopped = [stop] { return stop && stop->wasStopped(); };
@@ -159,51 +157,15 @@ ItemSizeInfo KZFilesUtilities::iterateFolderForSize(const fs::path& folder, cons
     return sums;
 }
 
-bool KZFilesUtilities::isFolderMetadataName(std::string_view name)
+bool KZFolderSizes::isFolderMetadataName(std::string_view name)
 {
     // "._" alone is not an AppleDouble file: it has no name to shadow.
     return name == ".DS_Store" || name == ".localized" || name == "Icon\r"
         || (name.size() > 2 && name.starts_with("._"));
 }
 
-bool KZFilesUtilities::cantBeCalculated(const QString& name) const
+bool KZFolderSizes::cantBeCalculated(const QString& name)
 {
     const QByteArray bytes = QFile::encodeName(name);
     return isMeasuredName(std::string_view(bytes.constData(), size_t(bytes.size())));
-}
-
-// ---- Trash --------------------------------------------------------------------
-
-fs::path KZFilesUtilities::startupTrashURL() const
-{
-    // The user's Trash on this system is the home trash, wherever the root
-    // file system is mounted from; anchoring the look-up at its own folder
-    // picks it even when /home is a volume of its own.
-    const fs::path home = platform::homeTrashDirectory();
-    std::error_code ec;
-    fs::create_directories(home.parent_path(), ec);
-    return trashURLForItemURL(home.parent_path());
-}
-
-fs::path KZFilesUtilities::trashURLForItemURL(const fs::path& path) const
-{
-    if (path.empty())
-        return {};
-    const auto trash = platform::trashDirectoryFor(path, true);
-    if (!trash) {
-        platform::logLine(QStringLiteral("NSTrashDirectory error: ")
-                          + QStringLiteral("no usable trash on the volume of \"%1\"").arg(platform::pathText(path)));
-        return {};
-    }
-    return platform::trashFilesFolder(*trash);
-}
-
-// ---- Bookmarks -------------------------------------------------------------------
-
-fs::path KZFilesUtilities::urlWithDataAlias(const QByteArray& bookmark) const
-{
-    if (bookmark.isEmpty())
-        return {};
-    const auto resolved = platform::resolveBookmark(bookmark);
-    return resolved ? resolved->path : fs::path();
 }

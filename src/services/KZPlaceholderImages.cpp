@@ -1,12 +1,12 @@
-// The drawn images of the file utilities, apart from the rest so that a
+// The drawn images of the file-system service, apart from the rest so that a
 // program without windows that uses the utilities does not load the
 // graphics library.
-#include "services/KZFilesUtilities.h"
+#include "services/KZPlaceholderImages.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
-QImage KZFilesUtilities::placeholderImageWithSize(QSize size) const
+QImage KZPlaceholderImages::placeholderImageWithSize(QSize size)
 {
     if (size.isEmpty())
         return {};
@@ -24,7 +24,7 @@ QImage KZFilesUtilities::placeholderImageWithSize(QSize size) const
     return image;
 }
 
-QImage KZFilesUtilities::ghostIconWithIcon(const QImage& icon, QSize size) const
+QImage KZPlaceholderImages::ghostIconWithIcon(const QImage& icon, QSize size)
 {
     if (size.isEmpty())
         return {};
