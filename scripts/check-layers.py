@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Fails when an #include points against the targets' link order.
+"""Fails when an #include points against the targets' link order, or a rule of homes is broken.
 
 The CMake files are the one statement of the layers: kz_add_library,
 kz_add_test and add_executable say which files form a target, and LINK /
@@ -13,6 +13,19 @@ the next time someone moves a file.
 
 Headless targets (every file outside a ui/ folder) must also stay buildable
 without Qt Widgets: they include no ui/ header and no QtWidgets header.
+
+Some things have one home under src/, so that a reader finds them in one
+place and a test controls them:
+- a class defines its methods in one .cpp;
+- X.h, a header named after the class X it declares, declares no second
+  class that has methods of its own in a .cpp: that class gets its own header;
+- only platform/Clock reads the wall clock (QDateTime::current...,
+  std::chrono::system_clock::now, std::time);
+- only platform/Paths turns a path into text or text into a path;
+- only platform/Trash spells the Trash layout ("files", "info", ".trashinfo",
+  ".Trash", ".Trash-$uid").
+Comments do not count. The allow-lists below name the exceptions, each with
+its reason.
 
 Usage: check-layers.py [--root CHECKOUT]   check a checkout (default: this one)
        check-layers.py --self-test          show that bad includes are caught
@@ -39,6 +52,103 @@ FALLBACK_WIDGET_HEADERS = {
     "QFrame", "QScrollArea", "QScrollBar", "QTableView", "QTreeView", "QHeaderView",
     "QStyle", "QStyledItemDelegate", "QGraphicsOpacityEffect", "QSplitter", "QAction",
 }
+
+
+# Rules of homes ---------------------------------------------------------------
+
+# Classes whose methods may lie in more than one .cpp: class -> reason.
+SEVERAL_CPP_ALLOWED = {
+    "KZRemove": "being split",
+}
+# Classes that may be declared in another class's header: class -> reason.
+OTHER_HEADER_ALLOWED = {
+    "KZPhotosLibraryPositions": "built only from the library that KZPhotosSupport reads",
+    "KZPreviewFacts": "the source of what a KZPreviewItem shows; neither is used without the other",
+    "KZReopenNotes": "what a reopening answers; part of KZSavedResultReopen's interface",
+    "KZSaveSnapshot": "the input of a save; part of KZSaveResult's interface",
+    "KZSearchWindowTextView": "drawn only inside KZSourcesView",
+    "KZSourceSpinner": "drawn only inside KZResultSourceTableCellView",
+    "KZiTunesLibrary": "the reading that KZiTunesSupport hands out; part of its interface",
+    "ProcProcessWatcher": "the implementation of the ProcessWatcher interface declared beside it",
+    "UnavailableScriptRunner": "the fallback implementation of the ScriptRunner interface declared beside it",
+}
+# Files, relative to the checkout, that may break one of the rules below:
+# file -> reason.
+WALL_CLOCK_ALLOWED = {}
+PATH_TEXT_ALLOWED = {}
+TRASH_LAYOUT_ALLOWED = {}
+
+# (what the rule is about, its home, the pattern, the allow-list)
+HOME_RULES = (
+    ("reads the wall clock", "platform::Clock", ("src/platform/Clock.cpp", "src/platform/Clock.h"),
+     re.compile(r"QDateTime::current\w*|system_clock::now|\bstd::time\s*\("), WALL_CLOCK_ALLOWED),
+    ("converts between a path and text by hand", "platform/Paths.h", ("src/platform/Paths.cpp", "src/platform/Paths.h"),
+     re.compile(r"QString::from(?:StdString|Utf8|Local8Bit)\([^;]*?\.(?:string|native|u8string|generic_string|c_str)"
+                r"\(\)|QFile::decodeName\b|(?:std::filesystem::|fs::)path\([^;()]*\.toStdString\(\)\)"),
+     PATH_TEXT_ALLOWED),
+    ("spells the Trash layout", "platform/Trash", ("src/platform/Trash.cpp", "src/platform/Trash.h"),
+     re.compile(r'/\s*"(?:files|info)"|[!=]=\s*"(?:files|info)"|"[^"\n]*\.trashinfo[^"\n]*"|"\.Trash(?:-[^"\n]*)?"'),
+     TRASH_LAYOUT_ALLOWED),
+)
+
+# A definition at the top level: `Type Class::method(`, `Class::Class(`.
+METHOD_DEFINITION = re.compile(r"^(?![ \t#]|return\b|using\b|typedef\b)[^(=;{}\n]*?((?:\w+::)+)~?\w+\s*\(",
+                               re.MULTILINE)
+CLASS_DEFINITION = re.compile(r"^\s*(?:class|struct)\s+(\w+)\b[^;(]*?(?:\{|:[^:])", re.MULTILINE)
+NAMESPACE = re.compile(r"\bnamespace\s+(\w+)")
+
+
+def without_comments(text):
+    """The text with its comments blanked, lines kept where they were."""
+    text = re.sub(r"/\*.*?\*/", lambda m: "\n" * m.group(0).count("\n"), text, flags=re.DOTALL)
+    return re.sub(r"//[^\n]*", "", text)
+
+
+def check_homes(root, several_cpp=None, other_header=None):
+    """Returns the violations of the rules of homes in the checkout at root."""
+    several_cpp = SEVERAL_CPP_ALLOWED if several_cpp is None else several_cpp
+    other_header = OTHER_HEADER_ALLOWED if other_header is None else other_header
+    texts = {}
+    for base, _, names in os.walk(os.path.join(root, "src")):
+        for name in names:
+            if name.endswith(SOURCE_SUFFIXES):
+                path = os.path.join(base, name)
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    texts[os.path.relpath(path, root).replace(os.sep, "/")] = without_comments(f.read())
+    problems = []
+    namespaces = {"std"}
+    for text in texts.values():
+        namespaces.update(NAMESPACE.findall(text))
+    defined_in = {}  # class -> the .cpp files that define its methods
+    declared_in = {}  # class -> the files that hold its definition
+    for relative, text in sorted(texts.items()):
+        for name in CLASS_DEFINITION.findall(text):
+            declared_in.setdefault(name, set()).add(relative)
+        if relative.endswith(".cpp"):
+            for qualifier in METHOD_DEFINITION.findall(text):
+                parts = [p for p in qualifier.split("::") if p]
+                while parts and parts[0] in namespaces:
+                    parts.pop(0)
+                if parts:
+                    defined_in.setdefault(parts[0], set()).add(relative)
+        for what, home, home_files, pattern, allowed in HOME_RULES:
+            if relative in home_files or relative in allowed:
+                continue
+            for match in pattern.finditer(text):
+                line_no = text.count("\n", 0, match.start()) + 1
+                problems.append(f"{relative}:{line_no}: {what} ({match.group(0).strip()}); that is {home}'s work")
+    for name, files in sorted(defined_in.items()):
+        if len(files) > 1 and name not in several_cpp:
+            problems.append(f"{', '.join(sorted(files))}: {name} defines its methods in {len(files)} .cpp files; "
+                            f"a class keeps them in one")
+        headers = declared_in.get(name, set())
+        if name in other_header or any(h.endswith(".cpp") for h in headers):
+            continue
+        for header in sorted(headers):
+            stem = os.path.basename(header)[:-2]
+            if stem != name and header in declared_in.get(stem, ()):
+                problems.append(f"{header}: declares {name} beside {stem}; {name} gets a header named after it")
+    return problems
 
 
 def widget_headers():
@@ -191,7 +301,7 @@ def check(root):
                 elif header_owner not in allowed:
                     problems.append(f'{where}: {target.name} includes "{name}" of {header_owner}, '
                                     f'which {target.name} does not link')
-    return problems
+    return problems + check_homes(root)
 
 
 def write(root, relative, text):
@@ -211,8 +321,21 @@ def self_test():
             '  LINK kz_low PRIVATE OpenSSL::Crypto)\n'
             'kz_add_library(kz_high_ui UI DIR "${CMAKE_CURRENT_SOURCE_DIR}/high" LINK kz_high Qt6::Widgets)\n'),
         "tests/CMakeLists.txt": 'kz_add_test(kz_low_tests DIR "${CMAKE_CURRENT_SOURCE_DIR}/low" LINK kz_low)\n',
-        "src/low/Low.h": "#include <QString>\n",
-        "src/low/Low.cpp": '#include "low/Low.h"\n',
+        "src/low/Low.h": ("#include <QString>\n"
+                          "namespace lowtools {\nint twice(int x);\nint half(int x);\n}\n"
+                          "class Low {\npublic:\n    int size() const;\n    struct Part {\n        int n;\n    };\n};\n"),
+        "src/low/Low.cpp": ('#include "low/Low.h"\n'
+                            "// Low::size( in a comment; QDateTime::currentDateTime(), \"files\"\n"
+                            "/* QString::fromStdString(p.string()) and trash / \"info\" */\n"
+                            "int Low::size() const\n{\n    return lowtools::twice(1);\n}\n"
+                            "int lowtools::twice(int x) { return 2 * x; }\nvoid Extra::run() {}\n"),
+        "src/low/LowParts.h": "class PartA {\n    void a();\n};\nstruct PartB : PartA {\n    void b();\n};\n",
+        "src/low/LowParts.cpp": ("void PartA::a() {}\nvoid PartB::b() {}\n"
+                                 "int lowtools::half(int x) { return x / 2; }\n"),
+        "src/platform/Clock.cpp": "double wall() { return QDateTime::currentMSecsSinceEpoch() / 1000.0; }\n",
+        "src/platform/Paths.cpp": "QString pathText(const std::string& b) { return QFile::decodeName(b.c_str()); }\n",
+        "src/platform/Trash.cpp": ('fs::path files(const fs::path& t) { return t / "files"; }\n'
+                                   'std::string suffix = ".trashinfo";\n'),
         "src/high/High.h": '#include "low/Low.h"\n#include <QImage>\n',
         "src/high/ui/HighView.h": '#include "high/High.h"\n#include <QWidget>\n',
         "tests/low/LowTest.cpp": '#include "low/Low.h"\n#include "LowTestSupport.h"\n',
@@ -233,6 +356,23 @@ def self_test():
         "a headless program with a widget header": ("bench/low_bench.cpp", "#include <QApplication>\n",
                                                     "widget header"),
         "a header of no target": ("src/low/Low.cpp", '#include "stray/Stray.h"\n', "no target"),
+        "a class's methods in a second .cpp": ("src/low/LowMore.cpp", "int Low::more() const { return 1; }\n",
+                                                "in 2 .cpp files"),
+        "a second class in a class's header": ("src/low/Low.h", "struct Extra {\n    void run();\n};\n",
+                                               "gets a header named after it"),
+        "the wall clock read outside the clock": ("src/low/Low.cpp", "auto t = QDateTime::currentDateTime();\n",
+                                                  "wall clock"),
+        "the system clock read outside the clock": ("src/high/High.cpp",
+                                                    "auto t = std::chrono::system_clock::now();\n", "wall clock"),
+        "path text made by hand": ("src/low/Low.cpp", "QString t = QString::fromStdString(p.string());\n",
+                                   "path and text"),
+        "a path made from text by hand": ("src/high/High.cpp", "auto p = std::filesystem::path(t.toStdString());\n",
+                                          "path and text"),
+        "a trash folder's info/ spelled": ("src/low/Low.cpp", 'auto i = trash / "info";\n', "Trash layout"),
+        "a trash info suffix spelled": ("src/high/High.cpp", 'std::string n = name + ".trashinfo";\n',
+                                        "Trash layout"),
+        "a top-directory trash spelled": ("src/high/High.cpp", 'auto t = top / (".Trash-" + uid);\n',
+                                          "Trash layout"),
     }
     failures = []
     with tempfile.TemporaryDirectory() as root:
@@ -250,6 +390,10 @@ def self_test():
             problems = check(root)
             if len(problems) != 1 or expected not in problems[0]:
                 failures.append(f"{label}: expected one problem with '{expected}', got {problems}")
+            if expected in ("in 2 .cpp files", "gets a header named after it"):
+                allowed = {"Low": "test", "Extra": "test"}
+                if check_homes(root, several_cpp=allowed, other_header=allowed):
+                    failures.append(f"{label}: an allow-listed class was still rejected")
             if before is None:
                 os.remove(path)
             else:
@@ -271,7 +415,7 @@ def main():
     for problem in problems:
         print(problem, file=sys.stderr)
     if problems:
-        print(f"{len(problems)} include(s) against the layers; see ARCHITECTURE.md", file=sys.stderr)
+        print(f"{len(problems)} problem(s) with the layers or the homes; see ARCHITECTURE.md", file=sys.stderr)
         return 1
     return 0
 

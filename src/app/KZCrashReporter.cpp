@@ -1,5 +1,6 @@
 #include "app/KZCrashReporter.h"
 
+#include "platform/Clock.h"
 #include "platform/Log.h"
 
 #include <QByteArray>
@@ -161,7 +162,7 @@ std::optional<fs::path> KZCrashReporter::checkForNewCrashes()
             const QByteArray console = QByteArrayLiteral("maravex: ") + text;
             std::fwrite(console.constData(), 1, size_t(console.size()), stderr);
             const QByteArray stamped =
-                QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8() + ' ' + text;
+                platform::Clock::shared().dateTime().toString(Qt::ISODateWithMs).toUtf8() + ' ' + text;
             std::lock_guard guard(log->lock);
             [[maybe_unused]] const ssize_t n = ::write(log->fd, stamped.constData(), size_t(stamped.size()));
         });

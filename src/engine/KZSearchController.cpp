@@ -16,6 +16,7 @@
 #include "engine/KZResultInfoKeys.h"
 #include "engine/KZSecondPass.h"
 #include "engine/KZSourcePreparation.h"
+#include "platform/Clock.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FileStat.h"
 #include "platform/FinderInfo.h"
@@ -1549,7 +1550,7 @@ void KZSearchController::doQuerySearch(const fs::path& savedSearch, qint16 label
         progressCntrl_->setMainInfoTitle(smartFolderTitle(1));
     KZMDQuery::Options options;
     options.home = platform::homeDirectory();
-    options.now = QDateTime::currentDateTime();
+    options.now = platform::Clock::shared().dateTime();
     options.includeHidden = criteria_->isInvisible();
     options.wasStopped = [this] { return wasStopped(); };
     QString error;

@@ -14,7 +14,10 @@ namespace {
 class SteadyClock : public Clock {
 public:
     SteadyClock() { started_.start(); }
-    double now() const override { return double(started_.nsecsElapsed()) / 1e9; }
+    // Far from zero: a rule that starts its "last time" at 0 finds it long
+    // past on its first tick, however soon after launch that comes.
+    double now() const override { return kOrigin + double(started_.nsecsElapsed()) / 1e9; }
+    double sinceEpoch() const override { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; }
     void runAfter(double seconds, QObject* context, std::function<void()> work) override
     {
         const int ms = seconds > 0 ? int(std::lround(seconds * 1000.0)) : 0;
@@ -22,6 +25,7 @@ public:
     }
 
 private:
+    static constexpr double kOrigin = 1e6;
     QElapsedTimer started_;
 };
 
@@ -32,6 +36,11 @@ SharedInstance<Clock>& instance()
 }
 
 } // namespace
+
+QDateTime Clock::dateTime() const
+{
+    return QDateTime::fromMSecsSinceEpoch(std::llround(sinceEpoch() * 1000.0));
+}
 
 Clock& Clock::shared()
 {

@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include "platform/AnchoredItem.h"
+#include "platform/Clock.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/HexDigit.h"
@@ -162,11 +163,6 @@ std::filesystem::path topDirectoryOf(const std::filesystem::path& trash)
     return {};
 }
 
-std::filesystem::path infoPathFor(const std::filesystem::path& trash, const std::string& name)
-{
-    return trash / "info" / (name + kInfoSuffix);
-}
-
 // The name an item gets in files/: a number goes before the extension
 // ("x.2.txt"), as file managers do, so that the Trash still shows the type.
 struct TrashName {
@@ -212,6 +208,37 @@ TrashName trashNameFor(const std::string& name)
 }
 
 } // namespace
+
+std::filesystem::path trashFilesFolder(const std::filesystem::path& trashDir)
+{
+    return trashDir / "files";
+}
+
+std::filesystem::path trashInfoFolder(const std::filesystem::path& trashDir)
+{
+    return trashDir / "info";
+}
+
+std::filesystem::path trashInfoPath(const std::filesystem::path& trashDir, const std::string& name)
+{
+    return trashInfoFolder(trashDir) / (name + kInfoSuffix);
+}
+
+std::optional<std::filesystem::path> trashOfTrashedItem(const std::filesystem::path& trashedItem)
+{
+    const auto files = trashedItem.parent_path();
+    if (files.filename() != "files")
+        return std::nullopt;
+    return files.parent_path();
+}
+
+std::optional<std::string> trashedNameOfInfo(const std::string& infoName)
+{
+    const std::string_view suffix(kInfoSuffix);
+    if (infoName.size() <= suffix.size() || !infoName.ends_with(suffix))
+        return std::nullopt;
+    return infoName.substr(0, infoName.size() - suffix.size());
+}
 
 std::filesystem::path homeTrashDirectory()
 {
@@ -387,12 +414,12 @@ bool createTrashInfo(const std::filesystem::path& trashDir, const std::string& n
         if (!relative.empty() && relative.native().rfind("..", 0) != 0 && relative != ".")
             location = relative.native();
     }
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = Clock::shared().dateTime();
     const QByteArray content = QByteArray("[Trash Info]\nPath=") + QByteArray::fromStdString(encodeTrashPath(location))
         + "\nDeletionDate=" + now.toString(QStringLiteral("yyyy-MM-dd")).toLatin1() + 'T'
         + now.toString(QStringLiteral("HH:mm:ss")).toLatin1() + '\n';
 
-    const auto infoPath = infoPathFor(trashDir, name);
+    const auto infoPath = trashInfoPath(trashDir, name);
     const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         const int code = errno;
@@ -451,7 +478,7 @@ std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& 
                 numbering->taken(trash, plainName, attempt);
             return destination;
         }
-        ::unlink(infoPathFor(trash, name).c_str());
+        ::unlink(trashInfoPath(trash, name).c_str());
         // An item without a trashinfo (another program's leftover) holds the name.
         if (*err == EEXIST)
             continue;
@@ -598,7 +625,7 @@ bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::files
         return false;
     }
     if (from.parent_path().filename() == "files") {
-        const auto info = infoPathFor(from.parent_path().parent_path(), from.filename().native());
+        const auto info = trashInfoPath(from.parent_path().parent_path(), from.filename().native());
         ::unlink(info.c_str());
     }
     return true;
@@ -610,7 +637,7 @@ std::optional<TrashInfo> readTrashInfo(const std::filesystem::path& trashedItem)
     if (item.parent_path().filename() != "files")
         return std::nullopt;
     const auto trash = item.parent_path().parent_path();
-    const auto infoPath = infoPathFor(trash, item.filename().native());
+    const auto infoPath = trashInfoPath(trash, item.filename().native());
     // Any program may put a pipe under this name: it is refused, never waited on.
     const std::optional<QByteArray> content = readRegularFile(infoPath, 1024 * 1024);
     if (!content)

@@ -18,6 +18,18 @@ namespace platform {
 // $XDG_DATA_HOME/Trash, else $HOME/.local/share/Trash. Not created here.
 std::filesystem::path homeTrashDirectory();
 
+// The layout inside a trash folder; the one place that spells it.
+std::filesystem::path trashFilesFolder(const std::filesystem::path& trashDir);
+std::filesystem::path trashInfoFolder(const std::filesystem::path& trashDir);
+// trashDir/info/<name>.trashinfo, the info of the item trashDir/files/<name>.
+std::filesystem::path trashInfoPath(const std::filesystem::path& trashDir, const std::string& name);
+// The trash folder whose files/ holds `trashedItem` directly, judged by the
+// names alone; nullopt when the item's folder is not called files/.
+std::optional<std::filesystem::path> trashOfTrashedItem(const std::filesystem::path& trashedItem);
+// The item name that an info file's name is about ("x.txt" for
+// "x.txt.trashinfo"); nullopt for any other name.
+std::optional<std::string> trashedNameOfInfo(const std::string& infoName);
+
 // The trash that `item` goes to without leaving its device:
 // - the home trash when the item is on the home trash's device;
 // - else $topdir/.Trash/$uid when $topdir/.Trash is a real folder (not a

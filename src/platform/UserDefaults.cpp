@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/Clock.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
@@ -129,7 +130,7 @@ fs::path environmentPath(const char* name)
 fs::path moveAside(const fs::path& file)
 {
     const std::string stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")).toStdString();
+        Clock::shared().dateTime().toString(QStringLiteral("yyyyMMddHHmmss")).toStdString();
     for (int attempt = 0; attempt < 100; ++attempt) {
         fs::path aside = file;
         aside += ".damaged-" + stamp + (attempt ? "-" + std::to_string(attempt) : std::string());

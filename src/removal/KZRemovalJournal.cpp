@@ -1,10 +1,12 @@
 #include "removal/KZRemovalJournal.h"
 
 #include "platform/Bookmark.h"
+#include "platform/Clock.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/Trash.h"
 #include "removal/KZUndoFile.h"
 
@@ -148,7 +150,7 @@ void syncFolder(const fs::path& folder)
 
 fs::path infoPathOf(const fs::path& trashDir, const fs::path& file)
 {
-    return trashDir / "info" / (file.filename().native() + ".trashinfo");
+    return platform::trashInfoPath(trashDir, file.filename().native());
 }
 
 bool isRegularNoFollow(const fs::path& path)
@@ -178,7 +180,7 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
     const fs::path files = KZUndoFile::trashFilesFolder(trashDir);
     std::error_code ec;
     fs::create_directories(files, ec);
-    fs::create_directories(trashDir / "info", ec);
+    fs::create_directories(platform::trashInfoFolder(trashDir), ec);
     QString why;
     for (int attempt = 0; attempt < nameAttempts; ++attempt) {
         const std::string name = namePrefix + QString::number(seconds + attempt * 0.001, 'f', 6).toStdString();
@@ -215,7 +217,7 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
     if (why.isEmpty())
         why = platform::systemErrorString(EEXIST);
     platform::logLine(QStringLiteral("Removal journal not made in %1: %2")
-                          .arg(QString::fromStdString(trashDir.string()), why));
+                          .arg(platform::pathText(trashDir), why));
     return nullptr;
 }
 
@@ -265,7 +267,7 @@ void KZRemovalJournal::writeLine(const QByteArray& line)
     if (!platform::writeAll(fd_, line.constData(), size_t(line.size()))) {
         if (failedAppends_++ == 0)
             platform::logLine(QStringLiteral("Removal journal %1 not written: %2")
-                                  .arg(QString::fromStdString(path_.string()), platform::systemErrorString(errno)));
+                                  .arg(platform::pathText(path_), platform::systemErrorString(errno)));
         return;
     }
     dirty_ = true;
@@ -488,9 +490,8 @@ std::vector<KZPersistentUndoRecord> recordsToList(const KZRemovalJournal::Conten
 {
     auto records = contents.records;
     for (auto& record : records) {
-        const fs::path files = record.currPosition.parent_path();
-        if (files.filename() == "files")
-            trashes.insert(files.parent_path());
+        if (const auto trash = platform::trashOfTrashedItem(record.currPosition))
+            trashes.insert(*trash);
         // A bookmark that could not be made during the removal is made now,
         // for the very item recorded and no other.
         if (record.bookmark.isEmpty()) {
@@ -556,7 +557,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             done = diedAtBirth(journal);
             if (!done)
                 platform::logLine(QStringLiteral("Removal journal %1 not read: %2")
-                                      .arg(QString::fromStdString(journal.string()), error));
+                                      .arg(platform::pathText(journal), error));
         } else if (contents->finished
                    || (!contents->undoFiles.empty() && isReadableUndoFile(files / contents->undoFiles.back()))) {
             done = true;
@@ -580,7 +581,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
                     done = true;
                 } else {
                     platform::logLine(QStringLiteral("Removal journal %1 not folded into an undo file: %2")
-                                          .arg(QString::fromStdString(journal.string()), error));
+                                          .arg(platform::pathText(journal), error));
                 }
             }
         }
@@ -597,21 +598,19 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
 
 int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir)
 {
-    const fs::path info = trashDir / "info";
+    const fs::path info = platform::trashInfoFolder(trashDir);
     const fs::path files = KZUndoFile::trashFilesFolder(trashDir);
-    const std::string suffix = ".trashinfo";
-    const time_t now = std::time(nullptr);
+    const auto now = static_cast<time_t>(platform::Clock::shared().sinceEpoch());
     int removed = 0;
     std::error_code ec;
     std::vector<fs::path> candidates;
     for (fs::directory_iterator it(info, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().native();
-        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (platform::trashedNameOfInfo(it->path().filename().native()))
             candidates.push_back(it->path());
     }
     const std::string undoPrefix = KZUndoFile::namePrefix.toStdString();
     for (const fs::path& infoFile : candidates) {
-        const std::string name = infoFile.filename().native().substr(0, infoFile.filename().native().size() - suffix.size());
+        const std::string name = *platform::trashedNameOfInfo(infoFile.filename().native());
         const fs::path item = files / name;
         const auto st = platform::statPath(infoFile, false);
         if (!st || !st->isRegular() || now - st->modified.tv_sec < orphanMinimumAgeSeconds)

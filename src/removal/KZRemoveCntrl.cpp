@@ -1,9 +1,11 @@
 #include "removal/KZRemoveCntrl.h"
 
+#include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZRemove.h"
@@ -14,7 +16,6 @@
 #include "settings/KZDefaultsKeys.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -30,11 +31,6 @@ constexpr double kRefreshInterval = 0.1;
 constexpr auto kClockPeriod = std::chrono::milliseconds(16);
 
 const QString kRemovingStatus = QStringLiteral("removingProcessDidChangeStatus");
-
-double nowSeconds()
-{
-    return static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-}
 
 // Shared by every panel, unbounded: one gathering never waits for another.
 platform::OperationQueue& gatheringQueue()
@@ -247,7 +243,7 @@ std::optional<KZFoundItemArray> KZRemoveCntrl::removedItems() const
 
 void KZRemoveCntrl::setupClock()
 {
-    if (manualClock_)
+    if (!startsClock_)
         return;
     clockStop_.store(false);
     updatedTime_ = 0.0;
@@ -262,7 +258,7 @@ void KZRemoveCntrl::setupClock()
                 if (clockStop_.load())
                     break;
                 std::shared_ptr<KZRemoveCntrl> self = weak.lock();
-                if (!self || self->tick(nowSeconds()))
+                if (!self || self->tick())
                     break;
             }
         });
@@ -276,7 +272,7 @@ void KZRemoveCntrl::setupClock()
     fallbackTimer_->setInterval(static_cast<int>(kClockPeriod.count()));
     QObject::connect(fallbackTimer_, &QTimer::timeout, [this, weak] {
         std::shared_ptr<KZRemoveCntrl> self = weak.lock();
-        if (!self || self->tick(nowSeconds())) {
+        if (!self || self->tick()) {
             fallbackTimer_->stop();
             fallbackTimer_->deleteLater();
             fallbackTimer_ = nullptr;
@@ -301,8 +297,9 @@ void KZRemoveCntrl::stopClock()
     }
 }
 
-bool KZRemoveCntrl::tick(double now)
+bool KZRemoveCntrl::tick()
 {
+    const double now = platform::Clock::shared().now();
     std::shared_ptr<KZRemoveCntrl> self = shared_from_this();
     if (isWorking.load()) {
         if (now - updatedTime_ >= kRefreshInterval) {
@@ -412,7 +409,7 @@ void KZRemoveCntrl::doStartToGetEmptyFoldersToCheck()
     checkedCount.store(all.size());
     QVariantList folders;
     for (const FolderToCheck& folder : unique) {
-        folders.append(QVariantMap{{QStringLiteral("url"), QString::fromStdString(folder.url.string())},
+        folders.append(QVariantMap{{QStringLiteral("url"), platform::pathText(folder.url)},
                                    {QStringLiteral("locationLabelTag"), static_cast<int>(folder.locationLabelTag)}});
     }
     uniqueFolders_ = std::move(unique);

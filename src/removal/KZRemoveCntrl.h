@@ -100,8 +100,8 @@ public:
     // ---- Seams for tests and the window ---------------------------------------
     void setEngineFactory(EngineFactory factory) { engineFactory_ = std::move(factory); }
     void setEmptyFoldersHandOff(EmptyFoldersHandOff handOff) { handOff_ = std::move(handOff); }
-    // No clock of its own: the tests call tick() themselves.
-    void setManualClock(bool manual) { manualClock_ = manual; }
+    // Whether the removal starts the clock thread (tests tick by hand).
+    void setStartsClock(bool starts) { startsClock_ = starts; }
     // The GUI-thread timer instead of the clock's thread, as when no thread
     // can be started.
     void setClockThreadRefused(bool refused) { clockThreadRefused_ = refused; }
@@ -138,10 +138,10 @@ public:
     void closeSession();
 
     // ---- Clock ---------------------------------------------------------------------
-    // One tick at `now` (seconds); answers true when the clock should stop.
+    // One tick at platform::Clock's time; answers true when the clock should stop.
     // Called from the clock's thread; everything it shows or posts is queued
     // to the GUI thread in order.
-    bool tick(double now);
+    bool tick();
     bool itemsDidRemoveAlreadySent() const { return itemsDidRemoveSent_.load(); }
     bool emptyFoldersJobTerminated() const { return emptyFoldersJobTerminated_.load(); }
     bool clockRunsOnOwnThread() const { return clockThread_.joinable(); }
@@ -195,7 +195,7 @@ private:
     double updatedTime_ = 0.0; // the clock's own
     std::vector<FolderToCheck> uniqueFolders_;
 
-    bool manualClock_ = false;
+    bool startsClock_ = true;
     bool clockThreadRefused_ = false;
     std::atomic<bool> clockStop_{false};
     std::thread clockThread_;

@@ -1,5 +1,6 @@
 #include "removal/KZRestoreList.h"
 
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZUndoFile.h"
@@ -41,7 +42,7 @@ void KZRestoreList::permanentItems()
     // a user most often wants back, comes first.
     std::vector<std::pair<double, fs::path>> files;
     for (const fs::path& file : KZUndoFile::list(trashDir_))
-        files.emplace_back(KZUndoFile::secondsOfFileName(QString::fromStdString(file.filename().string())), file);
+        files.emplace_back(KZUndoFile::secondsOfFileName(platform::pathText(file.filename())), file);
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first > b.first : a.second < b.second;
     });
@@ -53,7 +54,7 @@ KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)
 {
     const auto contents = KZUndoFile::read(file);
     const qsizetype count = contents ? qsizetype(contents->entries.size()) : 0;
-    const double seconds = KZUndoFile::secondsOfFileName(QString::fromStdString(file.filename().string()));
+    const double seconds = KZUndoFile::secondsOfFileName(platform::pathText(file.filename()));
     return {rowText(count, seconds), false, file};
 }
 

@@ -81,7 +81,7 @@ bool sameOldPosition(const KZUndoFile::Entry& entry, const fs::path& original)
         return true;
     const QVariant recorded = entry.raw.value(QStringLiteral("oldPosition"));
     return recorded.typeId() == QMetaType::QString && recorded.toString().contains(QChar::ReplacementCharacter)
-           && QString::fromStdString(original.native()) == recorded.toString();
+           && platform::pathText(original) == recorded.toString();
 }
 
 // A free name beside `path` for setting an item aside for a moment.
@@ -156,7 +156,7 @@ void KZRestoreRemovedFiles::recoverInterruptedRemovals(fs::path trashDir)
         if (const int folded = KZRemovalJournal::recoverInterrupted(trashDir))
             platform::logLine(QStringLiteral("Removals that never ended left %1 undo files in %2")
                                   .arg(folded)
-                                  .arg(QString::fromStdString(trashDir.string())));
+                                  .arg(platform::pathText(trashDir)));
     });
 }
 
@@ -209,9 +209,9 @@ std::optional<fs::path> KZRestoreRemovedFiles::createPermanentFile(const std::ve
                                      &error, announce);
     if (!written) {
         platform::logLine(QStringLiteral("Undo file not written in %1: %2")
-                                 .arg(QString::fromStdString(trash.string()), error));
+                                 .arg(platform::pathText(trash), error));
         KZErrorDelegate::sharedControl().showError(QStringLiteral("undo_file_not_written"), {},
-                                                   {QString::fromStdString(trash.string())});
+                                                   {platform::pathText(trash)});
     } else if (journal) {
         journal->finish(written);
     }
@@ -536,7 +536,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
         return ItemResult::Occupied;
     }
     platform::logLine(QStringLiteral("Undo could not move %1 back: %2")
-                             .arg(QString::fromStdString(item.currPosition.string()), platform::systemErrorString(err)));
+                             .arg(platform::pathText(item.currPosition), platform::systemErrorString(err)));
     return ItemResult::Failed;
 }
 
@@ -595,8 +595,8 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const 
         int backErr = 0;
         if (!platform::moveNoReplace(aside, item.oldPosition, nullptr, &backErr))
             platform::logLine(QStringLiteral("Undo left the link to %1 at %2")
-                                     .arg(QString::fromStdString(item.oldPosition.string()),
-                                          QString::fromStdString(aside.string())));
+                                     .arg(platform::pathText(item.oldPosition),
+                                          platform::pathText(aside)));
         return err == EEXIST ? ItemResult::Occupied : ItemResult::Failed;
     }
     ::unlink(aside.c_str());
@@ -658,7 +658,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // Kept: it may be readable later, and it is the only way back to
             // its items.
             platform::logLine(QStringLiteral("Undo file %1 not read: %2")
-                                     .arg(QString::fromStdString(file.string()), error));
+                                     .arg(platform::pathText(file), error));
             result.unreadable.push_back(file);
             // Its items are still in the Trash: they count as not put back.
             result.notRestored.unreadable += 1;
@@ -716,7 +716,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
         }
         if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error))
             platform::logLine(QStringLiteral("Undo file %1 not rewritten: %2")
-                                     .arg(QString::fromStdString(file.string()), error));
+                                     .arg(platform::pathText(file), error));
     }
     restoredItems += result.restored;
     notRestoredCount += result.skipped;

@@ -1,7 +1,9 @@
 #include "removal/KZUndoFile.h"
 
+#include "platform/Clock.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/Trash.h"
 
@@ -61,7 +63,7 @@ std::optional<std::string> pathBytes(const QVariant& value)
 
 double nowSinceReferenceDate()
 {
-    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - referenceDateUnixSeconds;
+    return platform::Clock::shared().sinceEpoch() - referenceDateUnixSeconds;
 }
 
 QString fileNameFor(double seconds)
@@ -85,7 +87,7 @@ double secondsOfFileName(const QString& name)
 
 fs::path trashFilesFolder(const fs::path& trashDir)
 {
-    return trashDir / "files";
+    return platform::trashFilesFolder(trashDir);
 }
 
 bool isCleanAbsolutePath(const std::string& path)
@@ -131,7 +133,7 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
     const fs::path files = trashFilesFolder(trashDir);
     std::error_code ec;
     fs::create_directories(files, ec);
-    fs::create_directories(trashDir / "info", ec);
+    fs::create_directories(platform::trashInfoFolder(trashDir), ec);
     for (int attempt = 0; attempt < nameAttempts; ++attempt) {
         // A clash means another removal wrote in the same instant: the next
         // millisecond is as true a date and keeps both files.
@@ -150,7 +152,7 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
         const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             const int openErr = errno;
-            fs::remove(trashDir / "info" / (name + ".trashinfo"), ec);
+            fs::remove(platform::trashInfoPath(trashDir, name), ec);
             if (openErr == EEXIST)
                 continue;
             setError(error, platform::systemErrorString(openErr));
@@ -162,7 +164,7 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
         if (!written) {
             // Only what this call created goes away again.
             fs::remove(target, ec);
-            fs::remove(trashDir / "info" / (name + ".trashinfo"), ec);
+            fs::remove(platform::trashInfoPath(trashDir, name), ec);
             setError(error, platform::systemErrorString(writeErr));
             return std::nullopt;
         }
@@ -253,18 +255,18 @@ std::vector<fs::path> list(const fs::path& trashDir)
     std::vector<fs::path> found;
     std::error_code ec;
     for (fs::directory_iterator it(trashFilesFolder(trashDir), ec), end; !ec && it != end; it.increment(ec))
-        if (QString::fromStdString(it->path().filename().string()).contains(namePrefix) && isRegularFile(it->path()))
+        if (platform::pathText(it->path().filename()).contains(namePrefix) && isRegularFile(it->path()))
             found.push_back(it->path());
     return found;
 }
 
 bool removeTrashInfoOf(const fs::path& trashedItem)
 {
-    const fs::path files = trashedItem.parent_path();
-    if (files.filename() != "files")
+    const auto trash = platform::trashOfTrashedItem(trashedItem);
+    if (!trash)
         return false;
     std::error_code ec;
-    return fs::remove(files.parent_path() / "info" / (trashedItem.filename().string() + ".trashinfo"), ec);
+    return fs::remove(platform::trashInfoPath(*trash, trashedItem.filename().native()), ec);
 }
 
 } // namespace KZUndoFile

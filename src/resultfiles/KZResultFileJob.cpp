@@ -17,11 +17,6 @@ void KZResultFileJob::setDisplay(std::shared_ptr<KZResultFileProgressDisplay> di
     display_ = std::move(display);
 }
 
-void KZResultFileJob::setTimeSource(KZProgressDisplayRule::Clock clock)
-{
-    rule_ = std::make_unique<KZProgressDisplayRule>(std::move(clock));
-}
-
 QString KZResultFileJob::errorText() const
 {
     std::lock_guard guard(textLock_);

@@ -41,8 +41,7 @@ public:
     void setDisplay(std::shared_ptr<KZResultFileProgressDisplay> display);
     // The object of the finishing notification (the request's "sender").
     void setSender(const void* sender) { sender_ = sender; }
-    // Tests: a time source of their own, and no clock thread (they call tick()).
-    void setTimeSource(KZProgressDisplayRule::Clock clock);
+    // Tests: no clock thread (they call tick()).
     void setDrivesOwnClock(bool drives) { drivesOwnClock_ = drives; }
 
     // The file panel was cancelled: nothing is written.

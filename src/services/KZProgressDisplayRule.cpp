@@ -1,18 +1,13 @@
 #include "services/KZProgressDisplayRule.h"
 
-#include <QDateTime>
+#include "platform/Clock.h"
 
 #include <algorithm>
-
-KZProgressDisplayRule::KZProgressDisplayRule(Clock clock)
-    : clock_(clock ? std::move(clock) : Clock([] { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; }))
-{
-}
 
 void KZProgressDisplayRule::startSession()
 {
     std::lock_guard guard(mutex_);
-    startTime_ = clock_();
+    startTime_ = platform::Clock::shared().now();
     updatedTime_ = 0;
     visible_ = false;
     running_ = true;
@@ -24,7 +19,7 @@ KZProgressDisplayRule::Step KZProgressDisplayRule::step(bool isWorking)
     Step step;
     if (!running_)
         return step;
-    const double now = clock_();
+    const double now = platform::Clock::shared().now();
     if (!isWorking) {
         step.terminate = true;
         running_ = false;

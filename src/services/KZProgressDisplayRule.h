@@ -2,24 +2,19 @@
 
 #include <QtGlobal>
 
-#include <functional>
 #include <mutex>
 
 // When a progress window of a background job (saving, exporting, undo,
 // restore) appears, is refreshed and goes away. A job that ends within 0.7 s
 // never shows a window; the figures on screen change at most ten times a
 // second however often the clock ticks; the window closes by itself on the
-// first tick after the work ended. The time source is injected so that the
-// rule can be checked without waiting. Ticks may come from the clock's own
+// first tick after the work ended. Time comes from platform::Clock, so a
+// test checks the rule without waiting. Ticks may come from the clock's own
 // thread while the job's owner asks isVisible() on the GUI thread.
 class KZProgressDisplayRule {
 public:
-    using Clock = std::function<double()>; // seconds
-
     static constexpr double showDelay = 0.7;
     static constexpr double refreshInterval = 0.1;
-
-    explicit KZProgressDisplayRule(Clock clock = {});
 
     struct Step {
         bool show = false;      // put the window on screen now
@@ -39,7 +34,6 @@ public:
     static double percent(quint64 managed, quint64 total);
 
 private:
-    Clock clock_;
     mutable std::mutex mutex_;
     double startTime_ = 0;
     double updatedTime_ = 0;

@@ -29,5 +29,5 @@ fs::path KZTrashFolders::trashURLForItemURL(const fs::path& path)
                           + QStringLiteral("no usable trash on the volume of \"%1\"").arg(platform::pathText(path)));
         return {};
     }
-    return *trash / "files";
+    return platform::trashFilesFolder(*trash);
 }

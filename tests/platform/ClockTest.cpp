@@ -1,6 +1,9 @@
 #include "platform/Clock.h"
 
+#include "ManualClock.h"
 #include "TestSupport.h"
+
+#include <QDateTime>
 
 #include <QObject>
 
@@ -19,6 +22,7 @@ TEST(Clock, TheRealClockRunsWorkInTimeOrderAndOnlyWhileItsContextLives)
 {
     platform::Clock& clock = platform::Clock::shared();
     const double start = clock.now();
+    EXPECT_GT(start, 1000.0) << "a last time of 0 is long past from the first tick";
     QObject kept;
     auto dropped = std::make_unique<QObject>();
     std::vector<int> ran;
@@ -30,6 +34,20 @@ TEST(Clock, TheRealClockRunsWorkInTimeOrderAndOnlyWhileItsContextLives)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return ran.size() == 2; }, 5s));
     EXPECT_EQ(ran, (std::vector<int>{1, 2}));
     EXPECT_GE(clock.now() - start, 0.03);
+}
+
+TEST(Clock, TheDateIsTheSystemsAndAHandDrivenClockMovesIt)
+{
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    const QDateTime real = platform::Clock::shared().dateTime();
+    EXPECT_GE(real.toMSecsSinceEpoch(), before);
+    EXPECT_LE(real.toMSecsSinceEpoch(), QDateTime::currentMSecsSinceEpoch());
+    EXPECT_EQ(real.timeSpec(), Qt::LocalTime);
+
+    kztest::ScopedManualClock manual;
+    const QDateTime start = platform::Clock::shared().dateTime();
+    manual->advance(3 * 86400.0 + 0.25);
+    EXPECT_EQ(start.msecsTo(platform::Clock::shared().dateTime()), 3 * 86400 * 1000 + 250);
 }
 
 } // namespace

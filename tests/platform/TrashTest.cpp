@@ -2,12 +2,14 @@
 #include "platform/FileStat.h"
 #include "platform/Trash.h"
 
+#include "support/ManualClock.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <cerrno>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <unistd.h>
@@ -73,6 +75,19 @@ TEST_F(Trash, MovesAnItemToTheHomeTrashAndBackByteForByte)
     EXPECT_TRUE(fs::is_symlink(*link));
     EXPECT_EQ(readTrashInfo(*link)->originalPath, dir / "link");
     EXPECT_EQ(readFile(item), "payload");
+}
+
+TEST_F(Trash, TheDeletionDateComesFromTheProgramsClock)
+{
+    kztest::ScopedManualClock clock;
+    clock->advance(2 * 86400.0);
+    const QDateTime expected = Clock::shared().dateTime();
+    const auto trashed = moveToTrash(dir.write("dated.txt", "x"));
+    ASSERT_TRUE(trashed);
+    const auto parsed = readTrashInfo(*trashed);
+    ASSERT_TRUE(parsed);
+    // The file keeps whole seconds.
+    EXPECT_LE(std::abs(parsed->deletionDate.secsTo(expected)), 1) << parsed->deletionDate.toString().toStdString();
 }
 
 TEST_F(Trash, NeverReplacesAnythingInTheTrashOrOnRestore)
@@ -239,6 +254,21 @@ TEST(TrashPaths, PercentEncodingAndTrashFolders)
     dir.mkdir("plain/files");
     EXPECT_TRUE(isTrashDirectory(dir / ".Trash-1000"));
     EXPECT_FALSE(isTrashDirectory(dir / "plain"));
+}
+
+TEST(TrashPaths, TheLayoutInsideATrashFolder)
+{
+    const fs::path trash("/media/disk/.Trash-1000");
+    EXPECT_EQ(trashFilesFolder(trash), trash / "files");
+    EXPECT_EQ(trashInfoPath(trash, "x.txt"), trashInfoFolder(trash) / "x.txt.trashinfo");
+    EXPECT_EQ(trashOfTrashedItem(trash / "files/x.txt"), trash);
+    EXPECT_FALSE(trashOfTrashedItem(trash / "files/folder/deep")) << "only an item lying directly in files/";
+    EXPECT_FALSE(trashOfTrashedItem(trash / "info/x.txt.trashinfo"));
+
+    EXPECT_EQ(trashedNameOfInfo("x.txt.trashinfo"), "x.txt");
+    EXPECT_EQ(trashedNameOfInfo("a.trashinfo.trashinfo"), "a.trashinfo");
+    for (const char* other : {".trashinfo", "x.trashinfo~", "x.txt", "x.TRASHINFO", ""})
+        EXPECT_FALSE(trashedNameOfInfo(other)) << other;
 }
 
 // A second file system (a tmpfs that only this test's child process sees):

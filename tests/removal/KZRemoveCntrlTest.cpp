@@ -1,3 +1,4 @@
+#include "ManualClock.h"
 #include "RemovalTestSupport.h"
 
 #include "engine/KZAppSuppInfo.h"
@@ -54,6 +55,7 @@ struct RecordingView : KZRemoveView {
 };
 
 struct PanelRun {
+    kztest::ScopedManualClock clock;
     Fixture f;
     std::shared_ptr<RecordingView> view = std::make_shared<RecordingView>();
     std::shared_ptr<KZRemoveCntrl> cntrl;
@@ -74,7 +76,7 @@ struct PanelRun {
                             {u"ownerTag"_s, QVariant::fromValue<quint64>(ownerTag)}};
         cntrl = KZRemoveCntrl::create(request, view);
         cntrl->resultItems = all;
-        cntrl->setManualClock(true);
+        cntrl->setStartsClock(false);
         auto fileSystem = f.fs;
         cntrl->setEngineFactory([fileSystem](std::shared_ptr<KZRemovalPanel> panel) {
             return std::make_shared<KZRemove>(std::move(panel), fileSystem);
@@ -114,10 +116,9 @@ struct PanelRun {
     // Ticks as the clock would until it asks to stop, then runs what was queued.
     void tickToEnd()
     {
-        double now = 1000.0;
         for (int i = 0; i < 200; ++i) {
-            now += 0.2;
-            if (cntrl->tick(now))
+            clock->advance(0.2);
+            if (cntrl->tick())
                 break;
             KZRemoveCntrl::waitForGatherings();
             QCoreApplication::processEvents();
@@ -221,7 +222,8 @@ TEST(KZRemoveCntrlRun, TrashRemovalAnnouncesOnceThenErrorsThenFinalCard)
     run.startAndWaitForEngine();
     run.tickToEnd();
     // Later ticks of a clock that has not stopped yet announce nothing more.
-    run.cntrl->tick(5000.0);
+    run.clock->advance(4000.0);
+    run.cntrl->tick();
     QCoreApplication::processEvents();
 
     EXPECT_EQ(run.removedPosts, 1);
@@ -307,9 +309,10 @@ TEST(KZRemoveCntrlRun, StoppedRemovalStillHandsOffWithoutWaiting)
     run.cntrl->wasStopped.store(true);
     // The tick that starts the gathering does not hold the panel back, and
     // the next one completes it.
-    EXPECT_FALSE(run.cntrl->tick(10.0));
+    EXPECT_FALSE(run.cntrl->tick());
     EXPECT_FALSE(run.cntrl->isWorking.load());
-    EXPECT_TRUE(run.cntrl->tick(10.5));
+    run.clock->advance(0.5);
+    EXPECT_TRUE(run.cntrl->tick());
     QCoreApplication::processEvents();
     KZRemoveCntrl::waitForGatherings();
     QCoreApplication::processEvents();
@@ -323,7 +326,7 @@ TEST(KZRemoveCntrlRun, GatheringKeepsThePanelAliveAfterItIsLetGo)
     run.setReport(0);
     run.startAndWaitForEngine();
     std::weak_ptr<KZRemoveCntrl> weak = run.cntrl;
-    EXPECT_FALSE(run.cntrl->tick(10.0));
+    EXPECT_FALSE(run.cntrl->tick());
     QCoreApplication::processEvents(); // starts the gathering
     run.cntrl->closeSession();
     run.cntrl.reset();
@@ -338,7 +341,7 @@ TEST(KZRemoveCntrlRun, OwnClockAndTimerFallbackBothComplete)
     for (const bool refused : {false, true}) {
         PanelRun run;
         run.setReport(0);
-        run.cntrl->setManualClock(false);
+        run.cntrl->setStartsClock(true);
         run.cntrl->setClockThreadRefused(refused);
         run.cntrl->startAction({});
         EXPECT_EQ(run.cntrl->clockRunsOnOwnThread(), !refused);

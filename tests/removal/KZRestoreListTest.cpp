@@ -4,6 +4,7 @@
 #include "removal/KZRestoreList.h"
 #include "services/KZProgressDisplayRule.h"
 #include "removal/KZUndoFile.h"
+#include "ManualClock.h"
 
 #include <gtest/gtest.h>
 
@@ -67,8 +68,10 @@ TEST(KZRestoreList, RowsCountTheItemsOfEachFileAndCloseWhenRestored)
 
 TEST(KZRestoreProgressRule, ShowsOnlyAfterTheDelayRefreshesTenTimesASecondAndEnds)
 {
-    double now = 0;
-    KZProgressDisplayRule progress([&] { return now; });
+    kztest::ScopedManualClock clock;
+    const double origin = clock->now();
+    auto at = [&](double seconds) { clock->advance(origin + seconds - clock->now()); };
+    KZProgressDisplayRule progress;
     progress.startSession();
     struct Tick {
         double at;
@@ -81,7 +84,7 @@ TEST(KZRestoreProgressRule, ShowsOnlyAfterTheDelayRefreshesTenTimesASecondAndEnd
         {2.0, false, false, false, true},  {2.1, false, false, false, false},
     };
     for (const auto& t : ticks) {
-        now = t.at;
+        at(t.at);
         const auto step = progress.step(t.working);
         EXPECT_EQ(step.show, t.show) << t.at;
         EXPECT_EQ(step.refresh, t.refresh) << t.at;
@@ -89,7 +92,7 @@ TEST(KZRestoreProgressRule, ShowsOnlyAfterTheDelayRefreshesTenTimesASecondAndEnd
     }
     // A short job never shows anything but still ends.
     progress.startSession();
-    now = 2.5;
+    at(2.5);
     const auto step = progress.step(false);
     EXPECT_TRUE(step.terminate);
     EXPECT_FALSE(step.show);

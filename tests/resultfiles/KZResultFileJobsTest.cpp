@@ -10,6 +10,7 @@
 #include "services/KZErrorDelegate.h"
 #include "settings/KZNotificationNames.h"
 #include "support/HeldDisk.h"
+#include "ManualClock.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -83,7 +84,6 @@ protected:
     {
         job->setSender(&sender_);
         job->setDrivesOwnClock(false);
-        job->setTimeSource([this] { return now_; });
         job->setDisplay(display_);
     }
 
@@ -110,7 +110,7 @@ protected:
     KZFoundItemArray items_;
     int sender_ = 0;
     int finished_ = 0;
-    double now_ = 1000.0;
+    kztest::ScopedManualClock clock_;
     std::shared_ptr<RecordingPresenter> presenter_ = std::make_shared<RecordingPresenter>();
     std::shared_ptr<RecordingDisplay> display_ = std::make_shared<RecordingDisplay>();
     std::vector<platform::Subscription> subscriptions_;
@@ -154,10 +154,10 @@ TEST_F(ResultFileJobTest, AQuickSaveShowsNoProgressAndASlowOneShowsItAfterTheDel
         auto saver = KZSaveResult::create();
         prepare(saver);
         saver->setWriteFunction(disk.function());
-        now_ = 1000.0;
+        const double start = clock_->now();
         saver->saveSnapshot(snapshot(), dir_ / "slow.maravex");
         ASSERT_TRUE(kztest::waitUntil([&disk] { return disk.entered.load(); }));
-        now_ = 1000.0 + elapsed;
+        clock_->advance(start + elapsed - clock_->now());
         EXPECT_FALSE(saver->tick());
         QCoreApplication::processEvents();
         EXPECT_EQ(display_->shown, elapsed >= 0.7 ? 1 : 0) << elapsed;

@@ -1,28 +1,41 @@
 #include "services/KZProgressDisplayRule.h"
 
+#include "ManualClock.h"
+
 #include <gtest/gtest.h>
+
+namespace {
+
+// Moves the shared clock to `seconds` after it was made.
+struct Timeline {
+    kztest::ScopedManualClock clock;
+    const double origin = clock->now();
+    void at(double seconds) { clock->advance(origin + seconds - clock->now()); }
+};
+
+} // namespace
 
 TEST(KZProgressDisplayRule, AQuickJobNeverShowsAndALongOneRefreshesAtMostTenTimesASecond)
 {
-    double now = 100.0;
-    KZProgressDisplayRule rule([&now] { return now; });
+    Timeline time;
+    KZProgressDisplayRule rule;
     rule.startSession();
 
-    now = 100.69;
+    time.at(0.69);
     KZProgressDisplayRule::Step step = rule.step(true);
     EXPECT_FALSE(step.show);
     EXPECT_FALSE(step.refresh);
     EXPECT_FALSE(rule.isVisible());
 
-    now = 100.7;
+    time.at(0.7);
     step = rule.step(true);
     EXPECT_TRUE(step.show);
     EXPECT_TRUE(step.refresh);
-    now = 100.75;
+    time.at(0.75);
     step = rule.step(true);
     EXPECT_FALSE(step.show);
     EXPECT_FALSE(step.refresh);
-    now = 100.85;
+    time.at(0.85);
     EXPECT_TRUE(rule.step(true).refresh);
 
     step = rule.step(false);
@@ -33,10 +46,10 @@ TEST(KZProgressDisplayRule, AQuickJobNeverShowsAndALongOneRefreshesAtMostTenTime
 
 TEST(KZProgressDisplayRule, AJobEndingBeforeTheDelayTerminatesWithoutShowing)
 {
-    double now = 0;
-    KZProgressDisplayRule rule([&now] { return now; });
+    Timeline time;
+    KZProgressDisplayRule rule;
     rule.startSession();
-    now = 0.69;
+    time.at(0.69);
     const KZProgressDisplayRule::Step step = rule.step(false);
     EXPECT_TRUE(step.terminate);
     EXPECT_FALSE(step.show);

@@ -2,10 +2,12 @@
 
 #include "platform/Clock.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,17 +18,20 @@ namespace kztest {
 // A clock that moves only when the test says. Work runs inside advance(), on
 // the test's thread, each piece at its own due time and in the order it was
 // asked for among equal times; work whose context went away is dropped.
+// The date starts at the real one and moves with now(). A clock thread of
+// the code under test may read the time while the test advances it.
 class ManualClock : public platform::Clock {
 public:
-    double now() const override { return now_; }
+    double now() const override { return now_.load(); }
+    double sinceEpoch() const override { return epochAtStart_ + (now_.load() - kStart); }
     void runAfter(double seconds, QObject* context, std::function<void()> work) override
     {
-        pending_.push_back({now_ + std::max(seconds, 0.0), next_++, context, context != nullptr, std::move(work)});
+        pending_.push_back({now_.load() + std::max(seconds, 0.0), next_++, context, context != nullptr, std::move(work)});
     }
 
     void advance(double seconds)
     {
-        const double end = now_ + seconds;
+        const double end = now_.load() + seconds;
         for (;;) {
             auto due = std::min_element(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
                 return a.at != b.at ? a.at < b.at : a.order < b.order;
@@ -51,7 +56,9 @@ private:
         bool hadContext;
         std::function<void()> work;
     };
-    double now_ = 1000.0;
+    static constexpr double kStart = 1000.0;
+    std::atomic<double> now_ = kStart;
+    const double epochAtStart_ = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
     std::uint64_t next_ = 0;
     std::vector<Pending> pending_;
 };

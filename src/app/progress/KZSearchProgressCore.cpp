@@ -3,6 +3,7 @@
 #include "services/KZProgressClock.h"
 #include "engine/KZResultInfoKeys.h"
 #include "engine/KZSearchItemInfo.h"
+#include "platform/Clock.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
@@ -11,7 +12,6 @@
 #include "services/KZSearchInProgress.h"
 #include "settings/KZNotificationNames.h"
 
-#include <QDateTime>
 
 namespace {
 
@@ -42,7 +42,6 @@ KZSearchProgressCore::KZSearchProgressCore(KZSearchProgressDisplay* display, con
     : display_(display),
       notificationObject_(notificationObject ? notificationObject : static_cast<const KZProgressControl*>(this)),
       searchView_(searchView),
-      clock_([] { return static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0; }),
       dispatch_([](std::function<void()> work) { platform::runOnMain(std::move(work)); })
 {
 }
@@ -59,11 +58,6 @@ KZSearchProgressCore::~KZSearchProgressCore()
     alive_.reset();
 }
 
-void KZSearchProgressCore::setClock(Clock clock)
-{
-    clock_ = std::move(clock);
-}
-
 void KZSearchProgressCore::setDispatch(Dispatch dispatch)
 {
     dispatch_ = std::move(dispatch);
@@ -71,7 +65,7 @@ void KZSearchProgressCore::setDispatch(Dispatch dispatch)
 
 double KZSearchProgressCore::now() const
 {
-    return clock_();
+    return platform::Clock::shared().now();
 }
 
 void KZSearchProgressCore::onMain(std::function<void()> work)

@@ -26,7 +26,6 @@ class QObject;
 // touches the display runs on the GUI thread.
 class KZSearchProgressCore : public KZProgressControl {
 public:
-    using Clock = std::function<double()>;             // seconds
     using Dispatch = std::function<void(std::function<void()>)>;
 
     // The intervals of the refresh, in seconds.
@@ -50,8 +49,8 @@ public:
     KZSearchProgressCore(const KZSearchProgressCore&) = delete;
     KZSearchProgressCore& operator=(const KZSearchProgressCore&) = delete;
 
-    // Tests and benchmarks: time source and the hop to the GUI thread.
-    void setClock(Clock clock);
+    // Tests and benchmarks: the hop to the GUI thread. Time comes from
+    // platform::Clock.
     void setDispatch(Dispatch dispatch);
     // Whether prepareToSearch() starts the clock thread (tests tick by hand).
     void setStartsClock(bool starts) { startsClock_ = starts; }
@@ -143,7 +142,6 @@ private:
     KZSearchProgressDisplay* display_;
     const void* notificationObject_;
     const void* searchView_;
-    Clock clock_;
     Dispatch dispatch_;
     bool startsClock_ = true;
     std::unique_ptr<KZProgressClock> progressClock_;

@@ -2,6 +2,7 @@
 
 #include "app/search/KZSourcesCntrl.h"
 #include "media/KZAppsSupport.h"
+#include "platform/Paths.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
 
@@ -9,7 +10,7 @@ namespace {
 
 QString text(const std::filesystem::path& path)
 {
-    return QString::fromStdString(path.string());
+    return platform::pathText(path);
 }
 
 bool askWrongSource(const QString& message, const QStringList& names)
@@ -23,7 +24,7 @@ bool askWrongSource(const QString& message, const QStringList& names)
 bool excludesMediaFolderByName(const KZSourceItem& source)
 {
     for (const auto& entry : source.excluded())
-        if (QString::fromStdString(entry.filename().string()).contains(QStringLiteral("iTunes")))
+        if (platform::pathText(entry.filename()).contains(QStringLiteral("iTunes")))
             return true;
     return false;
 }

@@ -1,6 +1,7 @@
 #include "app/search/KZSourcesCntrl.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/SharedInstance.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
@@ -185,11 +186,11 @@ KZSourceTile KZSourcesCntrl::tileForSource(const KZSourceItemRef& source)
     KZSourceTile tile;
     tile.source = source;
     // name() has dropped one extension already; "archive.tar.gz" reads "archive".
-    tile.name = QString::fromStdString(std::filesystem::path(source->name().toStdString()).stem().string());
+    tile.name = platform::pathText(platform::pathFromText(source->name()).stem());
     if (tile.name.isEmpty())
         tile.name = source->name();
     const auto path = source->path();
-    tile.tip = QString::fromStdString((path.empty() ? source->url() : path).string());
+    tile.tip = platform::pathText(path.empty() ? source->url() : path);
     return tile;
 }
 

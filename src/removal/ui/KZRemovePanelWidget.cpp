@@ -1,6 +1,7 @@
 #include "removal/ui/KZRemovePanelWidget.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "removal/KZRemove.h"
 #include "removal/ui/KZRemoveInfoSize.h"
@@ -314,7 +315,7 @@ QWidget* KZRemovePanelWidget::makeMovePage()
                 return;
             if (!folder.empty())
                 self->pathFld_->setText(self->pathFld_->fontMetrics().elidedText(
-                    QString::fromStdString(folder.string()), Qt::ElideMiddle, self->pathFld_->width()));
+                    platform::pathText(folder), Qt::ElideMiddle, self->pathFld_->width()));
             if (auto c = self->cntrl())
                 c->setDestination(folder);
         });

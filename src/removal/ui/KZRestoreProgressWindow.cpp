@@ -6,10 +6,8 @@
 
 #include <QScreen>
 
-KZRestoreProgressWindow::KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, QWidget* parent, const QString& info,
-                                                 KZProgressDisplayRule::Clock clock)
+KZRestoreProgressWindow::KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, QWidget* parent, const QString& info)
     : engine_(engine)
-    , progress_(std::move(clock))
     , parent_(parent)
     , info_(info)
 {
@@ -33,8 +31,7 @@ KZRestoreProgressWindow::KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, 
     timer_.start(16);
 }
 
-KZRestoreProgressWindow* KZRestoreProgressWindow::undoWithProgress(KZRestoreRemovedFiles& engine, KZUndoDict dict,
-                                                                   KZProgressDisplayRule::Clock clock)
+KZRestoreProgressWindow* KZRestoreProgressWindow::undoWithProgress(KZRestoreRemovedFiles& engine, KZUndoDict dict)
 {
     // Working before the window's first tick, so that the tick never takes
     // the undo for ended before it started.
@@ -48,8 +45,7 @@ KZRestoreProgressWindow* KZRestoreProgressWindow::undoWithProgress(KZRestoreRemo
                                                outcome.notRestored.reasonKey(), false);
         });
     });
-    return new KZRestoreProgressWindow(engine, nullptr, platform::localizedString(QStringLiteral("restoring_items")),
-                                       std::move(clock));
+    return new KZRestoreProgressWindow(engine, nullptr, platform::localizedString(QStringLiteral("restoring_items")));
 }
 
 KZRestoreProgressWindow::~KZRestoreProgressWindow()

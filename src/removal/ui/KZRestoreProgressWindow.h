@@ -16,15 +16,13 @@ class QWidget;
 class KZRestoreProgressWindow : public QObject {
     Q_OBJECT
 public:
-    KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, QWidget* parent, const QString& info,
-                            KZProgressDisplayRule::Clock clock = {});
+    KZRestoreProgressWindow(KZRestoreRemovedFiles& engine, QWidget* parent, const QString& info);
     ~KZRestoreProgressWindow() override;
 
     // Edit > Undo of a removal: the undo is queued and its progress shown
     // centred above the other windows. Answers the window, which deletes
     // itself when the undo has ended.
-    static KZRestoreProgressWindow* undoWithProgress(KZRestoreRemovedFiles& engine, KZUndoDict dict,
-                                                     KZProgressDisplayRule::Clock clock = {});
+    static KZRestoreProgressWindow* undoWithProgress(KZRestoreRemovedFiles& engine, KZUndoDict dict);
 
     QProgressDialog* dialog() const { return dialog_; }
     void tick();

@@ -2,6 +2,7 @@
 
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/ui/KZRestoreProgressWindow.h"
@@ -114,7 +115,7 @@ void KZRestoreWindowCntrl::restoreAction()
     reload();
     QVariantList pathList;
     for (const auto& p : paths)
-        pathList << QString::fromStdString(p.string());
+        pathList << platform::pathText(p);
     QPointer<KZRestoreWindowCntrl> self(this);
     subscription_ = platform::NotificationCenter::defaultCenter().addObserver(
         QStringLiteral("updateRestoredList"), platform::NotificationObject(&engine_),

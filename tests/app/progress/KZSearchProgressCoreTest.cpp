@@ -1,6 +1,7 @@
 #include "services/KZProgressClock.h"
 #include "app/progress/KZSearchProgressCore.h"
 #include "ProgressTestSupport.h"
+#include "ManualClock.h"
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
@@ -43,7 +44,6 @@ class ProgressCoreTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        core_.setClock([this] { return t_; });
         core_.setDispatch([](std::function<void()> work) { work(); });
         core_.setStartsClock(false);
         KZErrorDelegate::sharedControl().setPresenter(presenter_);
@@ -62,20 +62,20 @@ protected:
     // Ticks as a 60 Hz display would until `seconds` have passed.
     void runFor(double seconds)
     {
-        const double end = t_ + seconds;
-        while (t_ < end) {
-            t_ += 1.0 / 60.0;
+        const double end = clock_->now() + seconds;
+        while (clock_->now() < end) {
+            clock_->advance(1.0 / 60.0);
             core_.tick();
         }
     }
     bool finish()
     {
         core_.setIsSearching(false);
-        t_ += 1.0 / 60.0;
+        clock_->advance(1.0 / 60.0);
         return core_.tick();
     }
 
-    double t_ = 1000.0;
+    kztest::ScopedManualClock clock_;
     RecordingDisplay display_;
     std::shared_ptr<AnsweringPresenter> presenter_ = std::make_shared<AnsweringPresenter>();
     KZSearchProgressCore core_{&display_, nullptr, &display_};
@@ -88,7 +88,7 @@ TEST_F(ProgressCoreTest, RefreshesAtMostEveryTenthOfASecondAndAlwaysAtTheEnd)
     const int refreshesBefore = display_.refreshesOfFound;
     for (int i = 0; i < 120; ++i) { // 2 s at 60 Hz, a new find every tick
         core_.setFoundCount(++found);
-        t_ += 1.0 / 60.0;
+        clock_->advance(1.0 / 60.0);
         core_.tick();
     }
     const int refreshes = display_.refreshesOfFound - refreshesBefore;
@@ -204,7 +204,7 @@ TEST_F(ProgressCoreTest, FolderPanelRules)
     int refreshesUntilHidden = 0;
     while (display_.folderPanelShown && refreshesUntilHidden < 50) {
         core_.initializeFoldersProgressWithTotValue(5);
-        t_ += 0.11;
+        clock_->advance(0.11);
         core_.tick();
         ++refreshesUntilHidden;
     }

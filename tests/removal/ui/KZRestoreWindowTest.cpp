@@ -8,6 +8,7 @@
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "removal/ui/KZRestoreWindowCntrl.h"
 #include "services/ui/KZMessageBoxPresenter.h"
+#include "ManualClock.h"
 
 #include <gtest/gtest.h>
 
@@ -143,15 +144,15 @@ TEST(KZRestoreWindow, RowsComeLatestFirstUnderTheMenusTitle)
 
 TEST(KZRestoreWindow, ProgressShowsOnTheWindowOnlyForLongWorkAndGoesAway)
 {
-    double now = 0;
+    kztest::ScopedManualClock clock;
     KZRestoreRemovedFiles engine;
     QWidget parent;
     engine.isWorking = true;
     QPointer<KZRestoreProgressWindow> progress =
-        new KZRestoreProgressWindow(engine, &parent, QStringLiteral("working"), [&] { return now; });
+        new KZRestoreProgressWindow(engine, &parent, QStringLiteral("working"));
     progress->tick();
     EXPECT_FALSE(progress->dialog()->isVisible());
-    now = 0.8;
+    clock->advance(0.8);
     engine.totToManage = 4;
     engine.managedCount = 1;
     progress->tick();
@@ -298,13 +299,12 @@ TEST(KZRestoreWindow, AnInProgramUndoShowsItsProgressCentredAndTellsWhatStayed)
     dir.write("src/taken", "user");
     KZUndoDict dict;
     dict.standardUndo.push_back({dir.write("dest/taken", "T"), dir / "src/taken"});
-    double now = 0;
-    QPointer<KZRestoreProgressWindow> progress =
-        KZRestoreProgressWindow::undoWithProgress(engine, dict, [&] { return now; });
+    kztest::ScopedManualClock clock;
+    QPointer<KZRestoreProgressWindow> progress = KZRestoreProgressWindow::undoWithProgress(engine, dict);
     ASSERT_TRUE(progress);
     progress->tick();
     EXPECT_FALSE(progress->dialog()->isVisible()) << "short work shows nothing";
-    now = 0.75;
+    clock->advance(0.75);
     progress->tick();
     ASSERT_TRUE(progress->dialog()->isVisible());
     EXPECT_EQ(progress->dialog()->parentWidget(), nullptr);
@@ -403,10 +403,9 @@ TEST(RestoreWindowShots, ListAlertsAndUndoProgress)
     KZUndoDict dict;
     for (int i = 0; i < 8; ++i)
         dict.standardUndo.push_back({dir.write("dest/" + std::to_string(i), "x"), dir / ("src/" + std::to_string(i))});
-    double clock = 0;
-    QPointer<KZRestoreProgressWindow> progress =
-        KZRestoreProgressWindow::undoWithProgress(engine, dict, [&] { return clock; });
-    clock = 1;
+    kztest::ScopedManualClock clock;
+    QPointer<KZRestoreProgressWindow> progress = KZRestoreProgressWindow::undoWithProgress(engine, dict);
+    clock->advance(1);
     engine.totToManage = 8;
     engine.managedCount = 3;
     progress->tick();

@@ -1,9 +1,9 @@
 #include "result/window/ui/KZResultRemovalHost.h"
 
+#include "platform/Paths.h"
 #include "services/KZErrorDelegate.h"
 #include "services/ui/KZInterfaceUtilities.h"
 
-#include <QFile>
 #include <QUrl>
 #include <QVariantList>
 
@@ -35,9 +35,7 @@ void KZResultRemovalHost::chooseDestination(const std::function<void(const std::
                 done({});
                 return;
             }
-            // The path as the file system spells it, whatever its encoding.
-            const QByteArray local = QFile::encodeName(urls.first().toUrl().toLocalFile());
-            done(std::filesystem::path(local.toStdString()));
+            done(platform::pathFromText(urls.first().toUrl().toLocalFile()));
         },
         settings);
 }

@@ -1,4 +1,5 @@
 #include "result/window/ui/KZResultWindowCntrl.h"
+#include "platform/Paths.h"
 #include "result/window/ui/KZResultRemovalHost.h"
 
 #include "removal/KZRemove.h"
@@ -125,7 +126,7 @@ std::optional<std::filesystem::path> chosenPath(const KZFileDialogPresenter::Ans
     QString path = answer.paths.first();
     if (!path.endsWith(QLatin1Char('.') + extension, Qt::CaseInsensitive))
         path += QLatin1Char('.') + extension;
-    return std::filesystem::path(path.toStdString());
+    return platform::pathFromText(path);
 }
 
 KZFileDialogPresenter::Request savePanel(QObject* window, const QString& title, const QString& message,
@@ -773,7 +774,7 @@ std::function<KZListOutlineParts()> KZResultWindowCntrl::TabPartsFactory::outlin
         settings.tabView = tab;
         settings.locationsCount = count;
         for (const KZSourceItemRef& source : sources)
-            settings.sourceFolders << (source ? QString::fromStdString(source->path().string()) : QString());
+            settings.sourceFolders << (source ? platform::pathText(source->path()) : QString());
         settings.beep = [window] { window->beep(); };
         settings.setSelectionInfo = [window, tag](const QString& text) {
             if (tag == window->currSelectedTabTag_)

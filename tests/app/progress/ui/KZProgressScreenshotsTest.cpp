@@ -10,6 +10,7 @@
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/progress/ui/KZSearchProgressExtraInfoCntrl.h"
 #include "app/progress/ui/KZSearchProgressWindow.h"
+#include "ManualClock.h"
 #include "TestSupport.h"
 
 #include "platform/UserDefaults.h"
@@ -59,16 +60,15 @@ TEST(ProgressWindowShots, RunningFinalAndHovered)
     auto progress = KZSearchProgress::create(&searchWindow, true);
     KZSearchProgressWindow* window = progress->progressWindow();
     auto& core = progress->core();
-    double t = 0;
-    core.setClock([&t] { return t; });
+    kztest::ScopedManualClock clock;
     core.setStartsClock(false);
     progress->core().prepareToSearch({{QStringLiteral("showInterface"), true}});
     window->move(100, 100);
 
     auto advance = [&](double seconds) {
-        const double end = t + seconds;
-        while (t < end) {
-            t += 1.0 / 60.0;
+        const double end = clock->now() + seconds;
+        while (clock->now() < end) {
+            clock->advance(1.0 / 60.0);
             core.tick();
             QCoreApplication::processEvents();
         }

@@ -8,6 +8,7 @@
 #include "services/ui/KZProgressWindow.h"
 
 #include "HeldDisk.h"
+#include "ManualClock.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -34,21 +35,20 @@ TEST(ResultFileProgressSheet, ShowsAfterTheDelayAndStopsTheJob)
     window.resize(600, 400);
     window.show();
     kztest::HeldDisk disk;
-    double now = 1000.0;
+    kztest::ScopedManualClock clock;
     auto job = KZExportResult::create();
     job->setDrivesOwnClock(false);
-    job->setTimeSource([&now] { return now; });
     job->setWriteFunction(disk.function());
     KZResultFileProgressSheet::attach(*job, &window);
     job->exportSnapshot({}, dir / "slow.txt");
     ASSERT_TRUE(kztest::waitUntil([&disk] { return disk.entered.load(); }));
 
-    now = 1000.69;
+    clock->advance(1000.69 - clock->now());
     EXPECT_FALSE(job->tick());
     QCoreApplication::processEvents();
     EXPECT_EQ(window.findChild<KZProgressWindow*>(), nullptr);
 
-    now = 1000.7;
+    clock->advance(1000.7 - clock->now());
     EXPECT_FALSE(job->tick());
     QCoreApplication::processEvents();
     KZProgressWindow* sheet = window.findChild<KZProgressWindow*>();
@@ -82,22 +82,21 @@ TEST(ResultFileProgressSheet, EscapeStopsTheJobAtTheNextRefresh)
     QWidget window;
     window.show();
     kztest::HeldDisk disk;
-    double now = 1000.0;
+    kztest::ScopedManualClock clock;
     auto job = KZExportResult::create();
     job->setDrivesOwnClock(false);
-    job->setTimeSource([&now] { return now; });
     job->setWriteFunction(disk.function());
     KZResultFileProgressSheet::attach(*job, &window);
     job->exportSnapshot({}, dir / "slow.txt");
     ASSERT_TRUE(kztest::waitUntil([&disk] { return disk.entered.load(); }));
-    now = 1001.0;
+    clock->advance(1001.0 - clock->now());
     job->tick();
     QCoreApplication::processEvents();
     KZProgressWindow* sheet = window.findChild<KZProgressWindow*>();
     ASSERT_NE(sheet, nullptr);
     sheet->reject();
     EXPECT_TRUE(sheet->isVisible());
-    now = 1001.2;
+    clock->advance(1001.2 - clock->now());
     job->tick();
     QCoreApplication::processEvents();
     EXPECT_TRUE(job->wasStopped());
@@ -131,10 +130,9 @@ TEST(ResultFileSheetShots, SaveInProgress)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     kztest::HeldDisk disk;
-    double now = 1000.0;
+    kztest::ScopedManualClock clock;
     auto job = KZSaveResult::create();
     job->setDrivesOwnClock(false);
-    job->setTimeSource([&now] { return now; });
     job->setWriteFunction(disk.function());
     KZResultFileProgressSheet::attach(*job, &window);
     KZSaveSnapshot snapshot;
@@ -144,7 +142,7 @@ TEST(ResultFileSheetShots, SaveInProgress)
     }
     job->saveSnapshot(snapshot, dir / "result.maravex");
     ASSERT_TRUE(kztest::waitUntil([&disk] { return disk.entered.load(); }));
-    now = 1001.0;
+    clock->advance(1001.0 - clock->now());
     job->tick();
     QTest::qWait(300);
     KZProgressWindow* sheet = window.findChild<KZProgressWindow*>();
