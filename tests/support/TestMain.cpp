@@ -58,6 +58,16 @@ void preferMemoryForTemporaryFolders()
         ::setenv("TMPDIR", shm, 1);
 }
 
+// Tests run the event loop through processEvents(), which leaves what the
+// code handed to deleteLater() waiting; a window left so would still answer
+// the next test's notifications. Each test's leftovers go before the next.
+class DeleteLeftObjects : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -86,6 +96,7 @@ int main(int argc, char** argv)
 #endif
     const platform::ApplicationWorkGuard applicationWork;
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new DeleteLeftObjects);
     const int rc = RUN_ALL_TESTS();
 
     std::error_code ec;

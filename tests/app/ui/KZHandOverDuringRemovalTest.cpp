@@ -11,6 +11,7 @@
 #include "ShortAnimations.h"
 #include "TestSupport.h"
 #include "app/search/SearchTestSupport.h"
+#include "app/ui/SettledTransitions.h"
 
 #include "platform/NotificationCenter.h"
 #include "platform/OpenedFiles.h"
@@ -49,13 +50,18 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// Every wait is for a condition; the bound only ends a test that went wrong,
+// and is wide enough for a loaded machine.
+constexpr std::chrono::milliseconds kPatience = 60s;
+constexpr int kPatienceMs = static_cast<int>(kPatience.count());
+
 // The first move to the Trash waits until the test lets it go.
 class HeldTrash : public KZRemovalFileSystem {
 public:
     std::optional<fs::path> moveToTrash(const platform::AnchoredItem& item, int* err) override
     {
         if (!entered.exchange(true))
-            release.wait(60s);
+            release.wait(kPatience);
         return KZRemovalFileSystem::moveToTrash(item, err);
     }
     std::atomic<bool> entered{false};
@@ -63,17 +69,18 @@ public:
 };
 
 // A later start of the program, on its own thread: it blocks until the
-// running program, on this thread, has taken its paths.
+// running program, on this thread, has taken its paths. The thread gives up
+// before the event loop stops serving it.
 bool handOver(const fs::path& socket, const std::vector<fs::path>& paths)
 {
     std::atomic<bool> done{false};
     auto role = platform::OpenedFiles::Role::Alone;
     std::thread later([&] {
         platform::OpenedFiles second(socket);
-        role = second.start(paths, 5000);
+        role = second.start(paths, 30000);
         done = true;
     });
-    kztest::processEventsUntil([&] { return done.load(); }, 10s);
+    kztest::processEventsUntil([&] { return done.load(); }, kPatience);
     later.join();
     return role == platform::OpenedFiles::Role::HandedOver;
 }
@@ -82,6 +89,7 @@ class HandOverDuringRemoval : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(kztest::settleWindowTransitions()) << "a transition from before this test still runs";
         platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir / "defaults.plist"));
         platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
         platform::UserDefaults::standard().setValue(KZDefaultsKey::show_result_by_group, true);
@@ -130,6 +138,7 @@ TEST_F(HandOverDuringRemoval, FoldersSavedResultsAndNewSearchAreRefusedWhileTheR
     const fs::path saved = tree.write("earlier.maravex", "not read while refused");
 
     KZMaravexApp app;
+    const kztest::SettleTransitionsOnExit settle;
     app.setCrashReportFolder(dir / "state");
     platform::OpenedFiles running(dir / "maravex.socket");
     ASSERT_EQ(running.start({}), platform::OpenedFiles::Role::Primary);
@@ -137,12 +146,12 @@ TEST_F(HandOverDuringRemoval, FoldersSavedResultsAndNewSearchAreRefusedWhileTheR
     // A failed step must not leave the removal held while the program goes.
     const auto letGo = qScopeGuard([&] {
         held->release.open();
-        kztest::processEventsUntil([] { return !KZRemove::isRemovalRunning(); }, 20s);
+        kztest::processEventsUntil([] { return !KZRemove::isRemovalRunning(); }, kPatience);
     });
     app.applicationWillFinishLaunching();
     app.applicationDidFinishLaunching();
     QWidget* search = app.window();
-    ASSERT_TRUE(search && QTest::qWaitForWindowExposed(search));
+    ASSERT_TRUE(search && QTest::qWaitForWindowExposed(search, kPatienceMs));
     KZSearchView* view = app.windowCntrl()->searchView();
 
     // The search, its result window, and the newer copy of each pair marked;
@@ -160,12 +169,12 @@ TEST_F(HandOverDuringRemoval, FoldersSavedResultsAndNewSearchAreRefusedWhileTheR
     const auto progress = app.windowCntrl()->progressCntrl();
     ASSERT_NE(progress, nullptr);
     ASSERT_TRUE(kztest::processEventsUntil(
-        [&] { return app.resultWindowCntrl() && !progress->isSearching() && listsReady.load(); }, 60s));
+        [&] { return app.resultWindowCntrl() && !progress->isSearching() && listsReady.load(); }, kPatience));
     progress->showResultAction();
     KZResultWindowCntrl* result = app.resultWindowCntrl();
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return result->isVisible() && !search->isVisible(); }, 20s));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return result->isVisible() && !search->isVisible(); }, kPatience));
     result->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(result, kPatienceMs));
     KZResultOutlineCntrl* outline = nullptr;
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] {
@@ -188,20 +197,26 @@ TEST_F(HandOverDuringRemoval, FoldersSavedResultsAndNewSearchAreRefusedWhileTheR
     // Remove, Start: the removal holds on its first move.
     QTest::mouseClick(result->removeBtn(), Qt::LeftButton);
     QPointer<KZRemovePanelWidget> panel;
-    ASSERT_TRUE(kztest::processEventsUntil([&] {
-        panel = result->findChild<KZRemovePanelWidget*>();
-        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
-    }));
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] {
+            panel = result->findChild<KZRemovePanelWidget*>();
+            return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+        },
+        kPatience));
     ASSERT_TRUE(panel->cntrl());
     panel->cntrl()->setEngineFactory([fileSystem = held](std::shared_ptr<KZRemovalPanel> owner) {
         return std::make_shared<KZRemove>(std::move(owner), fileSystem);
     });
     QTest::mouseClick(panel->startButton(), Qt::LeftButton);
-    ASSERT_TRUE(
-        kztest::processEventsUntil([&] { return held->entered.load() && result->isRemovingProcessActive(); }, 20s));
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return held->entered.load() && result->isRemovingProcessActive(); }, kPatience));
     const std::size_t alertsBefore = alerts.presenter->shown.size();
-    const auto resultStaysInFront = [&] {
-        kztest::processEventsUntil([] { return false; }, 300ms);
+    // The refusal is the program's answer to each request: once the user
+    // reads it, whatever the request set going has been set going.
+    const auto resultStaysInFront = [&](std::size_t alertsNow) {
+        ASSERT_TRUE(
+            kztest::processEventsUntil([&] { return alerts.presenter->shown.size() >= alertsNow; }, kPatience));
+        QCoreApplication::processEvents();
         EXPECT_TRUE(result->isVisible());
         EXPECT_FALSE(search->isVisible());
         EXPECT_FALSE(app.routing().waitsForResult());
@@ -213,14 +228,14 @@ TEST_F(HandOverDuringRemoval, FoldersSavedResultsAndNewSearchAreRefusedWhileTheR
 
     // Folders from a later start: refused, and the user reads which.
     ASSERT_TRUE(handOver(dir / "maravex.socket", {more}));
-    resultStaysInFront();
+    ASSERT_NO_FATAL_FAILURE(resultStaysInFront(alertsBefore + 1));
     ASSERT_EQ(alerts.presenter->shown.size(), alertsBefore + 1);
     EXPECT_TRUE(alerts.presenter->shown.back().messageText.contains(platform::pathText(more)))
         << alerts.presenter->shown.back().messageText.toStdString();
 
     // A saved result: refused before anything asks to replace the result.
     ASSERT_TRUE(handOver(dir / "maravex.socket", {saved, more}));
-    resultStaysInFront();
+    ASSERT_NO_FATAL_FAILURE(resultStaysInFront(alertsBefore + 2));
     ASSERT_EQ(alerts.presenter->shown.size(), alertsBefore + 2);
     EXPECT_TRUE(alerts.presenter->shown.back().messageText.contains(platform::pathText(saved)));
     EXPECT_EQ(alerts.presenter->count(platform::localizedString(QStringLiteral("losing_result_msg"))), 0);
@@ -228,7 +243,7 @@ TEST_F(HandOverDuringRemoval, FoldersSavedResultsAndNewSearchAreRefusedWhileTheR
     // New Search and Search Again, as their shortcuts reach them.
     app.newSearchAction();
     app.searchAgainAction();
-    resultStaysInFront();
+    ASSERT_NO_FATAL_FAILURE(resultStaysInFront(alertsBefore + 4));
     ASSERT_EQ(alerts.presenter->shown.size(), alertsBefore + 4);
     EXPECT_EQ(alerts.presenter->shown.back().messageText,
               platform::localizedString(QStringLiteral("close_result_window_while_removing")));
@@ -236,20 +251,20 @@ TEST_F(HandOverDuringRemoval, FoldersSavedResultsAndNewSearchAreRefusedWhileTheR
     // The removal goes on to its end; the newer copies moved to the Trash.
     held->release.open();
     ASSERT_TRUE(kztest::processEventsUntil(
-        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, 30s));
-    ASSERT_TRUE(kztest::processEventsUntil([] { return !KZRemove::isRemovalRunning(); }));
+        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, kPatience));
+    ASSERT_TRUE(kztest::processEventsUntil([] { return !KZRemove::isRemovalRunning(); }, kPatience));
     for (const fs::path& path : newer) {
         EXPECT_FALSE(fs::exists(path)) << path;
         EXPECT_TRUE(fs::exists(platform::homeTrashDirectory() / "files" / path.filename())) << path;
     }
     EXPECT_TRUE(result->isVisible());
     QTest::mouseClick(panel->findChild<QPushButton*>(QStringLiteral("removalClose")), Qt::LeftButton);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return !result->isRemoving(); }));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !result->isRemoving(); }, kPatience));
 
     // Once the removal has closed, the same folders are taken as ever: the
     // result window walks back and they join the sources of the search.
     result->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(result, kPatienceMs));
     ASSERT_TRUE(handOver(dir / "maravex.socket", {more}));
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return search->isVisible() && !result->isVisible() && view->sourcesCntrl().sources().size() == 3; },

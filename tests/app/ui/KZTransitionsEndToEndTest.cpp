@@ -6,6 +6,7 @@
 #include "app/ui/KZMaravexApp.h"
 
 #include "app/search/SearchTestSupport.h"
+#include "app/ui/SettledTransitions.h"
 #include "ShortAnimations.h"
 #include "TestSupport.h"
 
@@ -24,6 +25,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -60,7 +62,15 @@ private:
 // short durations.
 TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
 {
+    ASSERT_TRUE(kztest::settleWindowTransitions()) << "a transition from before this test still runs";
     kztest::TempDir dir;
+    // Put back however the test ends, so that the next one starts afresh.
+    const auto restore = qScopeGuard([] {
+        KZTransitionMath::setDurationFactor(1.0);
+        KZSetURLOpener({});
+        QApplication::closeAllWindows();
+        platform::UserDefaults::setStandard(nullptr);
+    });
     platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir.path() / "defaults.plist"));
     platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
     searchtest::AlertScope alerts;
@@ -75,6 +85,7 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
     Recorder recorder;
     {
         KZMaravexApp app;
+        const kztest::SettleTransitionsOnExit settle;
         app.setCrashReportFolder(dir.path() / "state");
         app.applicationWillFinishLaunching();
         app.applicationDidFinishLaunching();
@@ -142,10 +153,6 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
         EXPECT_EQ(alerts.presenter->shown[0].messageText,
                   platform::localizedString(QStringLiteral("search_again")));
     }
-    KZTransitionMath::setDurationFactor(1.0);
-    KZSetURLOpener({});
-    QApplication::closeAllWindows();
-    platform::UserDefaults::setStandard(nullptr);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "result/model/KZResultCntrl.h"
 
 #include "app/search/SearchTestSupport.h"
+#include "app/ui/SettledTransitions.h"
 #include "TestSupport.h"
 
 #include "services/ui/KZThemeImageSwitchButton.h"
@@ -34,6 +35,11 @@ struct SearchWindow {
     KZSearchWindowCntrl* cntrl = layout.windowCntrl;
     KZSearchView* view = cntrl->searchView();
     SearchWindow() { cntrl->setTheWindow(layout.window); }
+    // The progress window's flip runs at full length and outlives a search
+    // that ends quickly; it ends before the windows go.
+    ~SearchWindow() { EXPECT_TRUE(kztest::settleWindowTransitions()); }
+    SearchWindow(const SearchWindow&) = delete;
+    SearchWindow& operator=(const SearchWindow&) = delete;
     KZSourcesCntrl& sources() { return view->sourcesCntrl(); }
 };
 

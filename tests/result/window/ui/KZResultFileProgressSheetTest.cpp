@@ -144,9 +144,12 @@ TEST(ResultFileSheetShots, SaveInProgress)
     ASSERT_TRUE(kztest::waitUntil([&disk] { return disk.entered.load(); }));
     clock->advance(1001.0 - clock->now());
     job->tick();
-    QTest::qWait(300);
-    KZProgressWindow* sheet = window.findChild<KZProgressWindow*>();
-    ASSERT_NE(sheet, nullptr);
+    KZProgressWindow* sheet = nullptr;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        sheet = window.findChild<KZProgressWindow*>();
+        return sheet && sheet->isVisible();
+    }));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
 
     QImage canvas(window.size(), QImage::Format_ARGB32);
     QPainter painter(&canvas);
