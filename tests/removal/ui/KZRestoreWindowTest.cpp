@@ -179,7 +179,7 @@ TEST(KZRestoreWindow, ProgressOfShortWorkNeverShows)
             return false;
         }
     } counter;
-    double now = 0;
+    kztest::ScopedManualClock clock;
     KZRestoreRemovedFiles engine;
     QWidget parent;
     parent.show();
@@ -187,10 +187,10 @@ TEST(KZRestoreWindow, ProgressOfShortWorkNeverShows)
     engine.totToManage = 3;
     engine.managedCount = 3;
     QPointer<KZRestoreProgressWindow> progress =
-        new KZRestoreProgressWindow(engine, &parent, QStringLiteral("working"), [&] { return now; });
+        new KZRestoreProgressWindow(engine, &parent, QStringLiteral("working"));
     progress->dialog()->installEventFilter(&counter);
     progress->tick();
-    now = 0.1;
+    clock->advance(0.1);
     engine.isWorking = false;
     progress->tick();
     EXPECT_EQ(counter.shows, 0);
