@@ -43,6 +43,9 @@ std::unique_ptr<QFileDialog> KZFileDialogSheetPresenter::createDialog(const Requ
     } else {
         dialog = std::make_unique<QFileDialog>(parent);
         dialog->setOption(QFileDialog::DontUseNativeDialog);
+        // Like the folder panel: not the folder the program was started
+        // from, which a user never chose.
+        dialog->setDirectory(KZOpenPanel::startDirectory());
         QStringList patterns;
         for (const QString& ext : request.allowedTypes)
             patterns << QStringLiteral("*.") + ext;

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QListView>
@@ -98,6 +99,9 @@ TEST(FileDialogSheetPresenterTest, DialogsAreBuiltForTheirMode)
     EXPECT_EQ(saveDialog->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_EQ(saveDialog->defaultSuffix(), u"maravex"_s);
     EXPECT_EQ(saveDialog->labelText(QFileDialog::Accept), u"Save"_s);
+    // Where the user is at home, not the folder the program started from.
+    EXPECT_EQ(QDir(saveDialog->directory()).canonicalPath(), QDir(KZOpenPanel::startDirectory()).canonicalPath());
+    EXPECT_NE(QDir(saveDialog->directory()).canonicalPath(), QDir::current().canonicalPath());
 
     KZFileDialogPresenter::Request open;
     open.mode = KZFileDialogPresenter::Mode::OpenFiles;
