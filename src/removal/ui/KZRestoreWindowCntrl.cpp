@@ -9,10 +9,12 @@
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -129,7 +131,7 @@ void KZRestoreWindowCntrl::restoreAction()
                     self->updateRestoredList(donePaths, restored, notRestored, reason);
             });
         });
-    new KZRestoreProgressWindow(engine_, this, platform::localizedString(QStringLiteral("preparing_restore")));
+    progress_ = new KZRestoreProgressWindow(engine_, this, platform::localizedString(QStringLiteral("preparing_restore")));
     engine_.restoreItemsOfFile(paths, pathList);
 }
 
@@ -152,7 +154,17 @@ void KZRestoreWindowCntrl::updateRestoredList(const QVariantList& donePaths, qui
     rows_.recount();
     reload();
     restoreBtn_->setEnabled(false);
-    KZRestoreRemovedFiles::tellOutcome(restored, notRestored, reasonKey, true);
-    if (rows_.rows().empty())
-        close();
+    QPointer<KZRestoreWindowCntrl> self(this);
+    const auto tell = [self, restored, notRestored, reasonKey] {
+        KZRestoreRemovedFiles::tellOutcome(restored, notRestored, reasonKey, true);
+        if (self && self->rows_.rows().empty())
+            self->close();
+    };
+    if (!progress_) {
+        tell();
+        return;
+    }
+    // Told on the turn after the progress window has gone, never from
+    // inside its destruction.
+    connect(progress_, &QObject::destroyed, qApp, [tell] { QTimer::singleShot(0, qApp, tell); });
 }

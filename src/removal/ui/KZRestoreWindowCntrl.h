@@ -4,6 +4,7 @@
 #include "removal/KZRestoreList.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <filesystem>
 
@@ -43,4 +44,7 @@ private:
     bool reloading_ = false;
     bool restoring_ = false;
     platform::Subscription subscription_;
+    // Until it has gone, the outcome waits: its hiding raises this window,
+    // which would cover an alert shown before.
+    QPointer<QObject> progress_;
 };

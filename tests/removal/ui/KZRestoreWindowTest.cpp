@@ -216,10 +216,18 @@ TEST(KZRestoreWindow, ItemsThatStayedKeepTheirRowAndAreTold)
     ASSERT_EQ(window.list()->topLevelItemCount(), 2);
     window.list()->topLevelItem(0)->setCheckState(0, Qt::Checked);
     window.list()->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    // The outcome is told once the progress has gone: its hiding raises the
+    // window, which would cover an alert shown before.
+    bool progressLeft = false;
+    alerts.presenter->script = [&](const KZAlertPresenter::Alert&) {
+        progressLeft = !window.findChildren<QProgressDialog*>().isEmpty();
+        return KZAlertPresenter::Answer{};
+    };
     window.restoreAction();
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window.isRestoring(); }));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window.isRestoring() && alerts.shown() > 0; }));
 
     ASSERT_EQ(alerts.shown(), 1u);
+    EXPECT_FALSE(progressLeft);
     const auto& told = alerts.presenter->calls[0].alert;
     EXPECT_EQ(told.messageText, QStringLiteral("2 items were put back, but one could not be."));
     EXPECT_EQ(told.style, KZAlertPresenter::Style::Warning);
