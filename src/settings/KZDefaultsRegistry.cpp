@@ -4,6 +4,7 @@
 #include "platform/UserDefaults.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZDefaultsKeys.h"
+#include "settings/KZPlistValue.h"
 #include "settings/KZTags.h"
 
 namespace {
@@ -230,23 +231,7 @@ QVariantMap KZDefaultsRegistry::disableLabelColors()
 
 qint16 KZDefaultsRegistry::lastCopyLevel(const QVariant& stored)
 {
-    switch (stored.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return qint16(stored.toLongLong());
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return qint16(qint64(stored.toDouble()));
-    default:
-        return 2;
-    }
+    return KZPlistValue::isNumber(stored) ? qint16(KZPlistValue::toInteger(stored)) : 2;
 }
 
 QVariantList KZDefaultsRegistry::excludedExtensions()

@@ -2,6 +2,7 @@
 
 #include "platform/StringTable.h"
 #include "result/model/KZMarkingRequest.h"
+#include "settings/KZPlistValue.h"
 #include "settings/KZTags.h"
 
 namespace {
@@ -11,25 +12,6 @@ namespace K = KZMarkingKey;
 QVariant number(quint64 value)
 {
     return QVariant::fromValue<quint64>(value);
-}
-
-bool isNumber(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-        return true;
-    default:
-        return false;
-    }
 }
 
 void copySource(KZResultSourcesTypeItem& row, const KZSourceItem& source)
@@ -139,7 +121,7 @@ QList<int> KZResultSourcesRows::updateMarkedInfo(const KZMarkedInfoUpdate& updat
 {
     // Only a row's mark menu names a rule to show; a check box, the list's
     // own controls and undo change the figures alone.
-    const bool showsRule = update.menuItemTagToRestore.isValid() && isNumber(update.itemSenderView);
+    const bool showsRule = update.menuItemTagToRestore.isValid() && KZPlistValue::isNumber(update.itemSenderView);
     const qint64 rule = showsRule ? update.menuItemTagToRestore.toLongLong() : -1;
     const quint64 owner = update.ownerTag;
     const quint64 location = update.locationTag.toULongLong();
