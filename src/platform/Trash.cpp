@@ -145,8 +145,8 @@ bool makePrivateFolder(const std::filesystem::path& dir, MadeFolders& made)
 
 bool ensureHomeLayout(const std::filesystem::path& trash, MadeFolders& made)
 {
-    return makeFolderWithParents(trash, 0700, made) && makeFolder(trash / "files", 0700, made)
-        && makeFolder(trash / "info", 0700, made);
+    return makeFolderWithParents(trash, 0700, made) && makeFolder(trashFilesFolder(trash), 0700, made)
+        && makeFolder(trashInfoFolder(trash), 0700, made);
 }
 
 // The folder that a top-directory trash belongs to; empty for the home trash.
@@ -256,7 +256,7 @@ namespace {
 bool usableTopTrash(const std::filesystem::path& trash, dev_t device, bool create, MadeFolders& made)
 {
     MadeFolders mine;
-    for (const auto& dir : {trash, trash / "files", trash / "info"}) {
+    for (const auto& dir : {trash, trashFilesFolder(trash), trashInfoFolder(trash)}) {
         bool usable = true;
         if (statPath(dir, false))
             usable = isPrivateFolder(dir);
@@ -267,7 +267,7 @@ bool usableTopTrash(const std::filesystem::path& trash, dev_t device, bool creat
             return false;
         }
     }
-    if (deviceOfFutureFolder(trash / "files") != device) {
+    if (deviceOfFutureFolder(trashFilesFolder(trash)) != device) {
         mine.undo();
         return false;
     }
@@ -306,7 +306,7 @@ std::optional<std::filesystem::path> chooseTrash(const std::filesystem::path& it
     if (deviceOfFutureFolder(home) == device) {
         if (create && !ensureHomeLayout(home, made))
             return std::nullopt;
-        if (deviceOfFutureFolder(home / "files") == device)
+        if (deviceOfFutureFolder(trashFilesFolder(home)) == device)
             return home;
         return std::nullopt;
     }
@@ -472,7 +472,7 @@ std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& 
             setError(error, infoError);
             return std::nullopt;
         }
-        const auto destination = trash / "files" / name;
+        const auto destination = trashFilesFolder(trash) / name;
         if (moveNoReplaceAt(item.dirfd, item.name, AT_FDCWD, destination.native(), err)) {
             if (numbering)
                 numbering->taken(trash, plainName, attempt);
@@ -525,7 +525,7 @@ std::optional<std::filesystem::path> trashItem(const TrashSource& source, const 
     auto trash = chooseTrash(item, itemStat->device, true, made);
     if (!trash)
         return noTrash();
-    if (isInTrash(item) && normalAbsolute(item.parent_path()) == normalAbsolute(*trash / "files")) {
+    if (isInTrash(item) && normalAbsolute(item.parent_path()) == normalAbsolute(trashFilesFolder(*trash))) {
         made.undo();
         failure = EINVAL;
         setError(error, QStringLiteral("\u201c%1\u201d is already in the Trash.").arg(platform::pathText(item)));
@@ -624,20 +624,18 @@ bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::files
         made.undo();
         return false;
     }
-    if (from.parent_path().filename() == "files") {
-        const auto info = trashInfoPath(from.parent_path().parent_path(), from.filename().native());
-        ::unlink(info.c_str());
-    }
+    if (const auto trash = trashOfTrashedItem(from))
+        ::unlink(trashInfoPath(*trash, from.filename().native()).c_str());
     return true;
 }
 
 std::optional<TrashInfo> readTrashInfo(const std::filesystem::path& trashedItem)
 {
     const auto item = normalAbsolute(trashedItem);
-    if (item.parent_path().filename() != "files")
+    const auto trash = trashOfTrashedItem(item);
+    if (!trash)
         return std::nullopt;
-    const auto trash = item.parent_path().parent_path();
-    const auto infoPath = trashInfoPath(trash, item.filename().native());
+    const auto infoPath = trashInfoPath(*trash, item.filename().native());
     // Any program may put a pipe under this name: it is refused, never waited on.
     const std::optional<QByteArray> content = readRegularFile(infoPath, 1024 * 1024);
     if (!content)
@@ -668,7 +666,7 @@ std::optional<TrashInfo> readTrashInfo(const std::filesystem::path& trashedItem)
                     return std::nullopt;
             }
             if (original.is_relative()) {
-                const auto top = topDirectoryOf(trash);
+                const auto top = topDirectoryOf(*trash);
                 if (top.empty())
                     return std::nullopt;
                 original = top / original;
