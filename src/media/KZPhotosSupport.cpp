@@ -233,23 +233,17 @@ std::vector<KZPhotosAlbum> KZPhotosSupport::photosAlbumsWithPath(const fs::path&
             {"RKAlbum", {kUuid, kName, kAlbumType}},
             {"RKCustomSortOrder", {kContainerUuid, kObjectUuid}},
         };
-        QList<QVariantMap> rows[4];
-        bool complete = true;
-        for (int i = 0; i < 4 && complete; ++i) {
-            const QString fields = queries[i].fields.join(QStringLiteral(", "));
-            QString error;
-            const auto data = KZSQLite::sharedControl().dataFromSQLDatabase(
-                database, QStringLiteral("select %1 from %2").arg(fields, QLatin1String(queries[i].table)), fields,
-                &error);
-            if (!data) {
-                platform::logLine(QStringLiteral("Photos library database not read: ") + error);
-                complete = false;
-            } else {
-                rows[i] = *data;
-            }
+        std::vector<KZSQLite::Query> statements;
+        for (const Query& query : queries) {
+            const QString fields = query.fields.join(QStringLiteral(", "));
+            statements.push_back({QStringLiteral("select %1 from %2").arg(fields, QLatin1String(query.table)), fields});
         }
-        if (complete)
-            result = albumsFromRows(rows[0], rows[1], rows[2], rows[3], imagesCount);
+        QString error;
+        const auto rows = KZSQLite::sharedControl().dataFromSQLDatabase(database, statements, &error);
+        if (!rows)
+            platform::logLine(QStringLiteral("Photos library database not read: ") + error);
+        else
+            result = albumsFromRows((*rows)[0], (*rows)[1], (*rows)[2], (*rows)[3], imagesCount);
     }
     if (result.empty())
         KZErrorDelegate::sharedControl().showError(QStringLiteral("photos_database_not_found"),

@@ -243,6 +243,16 @@ std::optional<QList<QStringList>> KZSQLite::parseCSV(const QByteArray& output)
 std::optional<KZSQLite::Rows> KZSQLite::dataFromSQLDatabase(const fs::path& database, const QString& sqlFormula,
                                                             const QString& fields, QString* error) const
 {
+    std::optional<std::vector<Rows>> answers = dataFromSQLDatabase(database, {{sqlFormula, fields}}, error);
+    if (!answers)
+        return std::nullopt;
+    return std::move(answers->front());
+}
+
+std::optional<std::vector<KZSQLite::Rows>> KZSQLite::dataFromSQLDatabase(const fs::path& database,
+                                                                         const std::vector<Query>& queries,
+                                                                         QString* error) const
+{
     std::error_code ec;
     const fs::path absolute = database.empty() ? fs::path() : fs::absolute(database, ec);
     // Checked before the tool runs: even read-only, a database it cannot
@@ -251,7 +261,6 @@ std::optional<KZSQLite::Rows> KZSQLite::dataFromSQLDatabase(const fs::path& data
         fail(error, QStringLiteral("no database file at %1").arg(platform::pathText(database)));
         return std::nullopt;
     }
-    const QStringList names = fields.split(QStringLiteral(", "));
 
     // The tool reads a private copy of a database in WAL mode: the files it
     // needs beside the database must never appear in the user's library.
@@ -269,6 +278,23 @@ std::optional<KZSQLite::Rows> KZSQLite::dataFromSQLDatabase(const fs::path& data
         if (read.empty())
             return std::nullopt;
     }
+
+    std::vector<Rows> answers;
+    answers.reserve(queries.size());
+    for (const Query& query : queries) {
+        std::optional<Rows> rows = rowsOf(read, query, error);
+        if (!rows)
+            return std::nullopt;
+        answers.push_back(std::move(*rows));
+    }
+    return answers;
+}
+
+std::optional<KZSQLite::Rows> KZSQLite::rowsOf(const fs::path& read, const Query& query, QString* error) const
+{
+    const QString& sqlFormula = query.sqlFormula;
+    const QString& fields = query.fields;
+    const QStringList names = fields.split(QStringLiteral(", "));
 
     const platform::ProcessOutput run = platform::runProcess(
         tool_, {"-batch", "-readonly", "-init", "/dev/null", "-csv", read.native(), sqlFormula.toStdString()},

@@ -8,8 +8,9 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <vector>
 
-// Runs one SQL statement against an SQLite database file through the
+// Runs SQL statements against an SQLite database file through the
 // sqlite3 command-line tool, so that a damaged database can only make the
 // tool fail, never this program. Nothing is ever created or changed beside
 // the database: the tool is started read-only, and a database in WAL mode,
@@ -44,11 +45,25 @@ public:
     std::optional<Rows> dataFromSQLDatabase(const std::filesystem::path& database, const QString& sqlFormula,
                                             const QString& fields, QString* error = nullptr) const;
 
+    struct Query {
+        QString sqlFormula;
+        QString fields;
+    };
+    // The rows of each query in turn, as above, all read from one state of
+    // the database: a WAL database is copied once for all of them. The first
+    // failure ends the reading and is the answer.
+    std::optional<std::vector<Rows>> dataFromSQLDatabase(const std::filesystem::path& database,
+                                                         const std::vector<Query>& queries,
+                                                         QString* error = nullptr) const;
+
     // The records of the tool's CSV output; std::nullopt when a quoted value
     // is not closed. Exposed for tests.
     static std::optional<QList<QStringList>> parseCSV(const QByteArray& output);
 
 private:
+    // One query run by the tool on `read`, the database itself or its copy.
+    std::optional<Rows> rowsOf(const std::filesystem::path& read, const Query& query, QString* error) const;
+
     std::filesystem::path tool_;
     std::chrono::milliseconds timeout_;
 };
