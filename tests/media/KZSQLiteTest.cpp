@@ -300,3 +300,34 @@ TEST(KZSQLite, AWALDatabaseIsReadWithoutWritingBesideIt)
     EXPECT_EQ(contents(folded.parent_path()), before);
     EXPECT_TRUE(fs::is_empty(scratch.path()));
 }
+
+// Several statements on one WAL database read one copy of it; the first
+// failure is the answer for all of them and leaves no copy behind.
+TEST(KZSQLite, StatementsInTurnAnswerInOrderOrFailTogether)
+{
+    kztest::TempDir dir, scratch;
+    const ScopedTemporaryFolder temporary(scratch.path());
+    const fs::path package = kztest::PhotosLibraryBuilder(dir / "Family.photoslibrary")
+                                 .image(str("old"), "old.jpg")
+                                 .inWAL()
+                                 .image(str("new"), "new.jpg")
+                                 .build();
+    const fs::path db = package / "database" / "Photos.db";
+    KZSQLite& runner = KZSQLite::sharedControl();
+    const KZSQLite::Query descending{str("select uuid from RKVersion order by uuid desc"), str("uuid")};
+    const KZSQLite::Query ascending{str("select uuid from RKVersion order by uuid"), str("uuid")};
+    const auto before = contents(package);
+    QString error;
+
+    const auto answers = runner.dataFromSQLDatabase(db, {descending, ascending}, &error);
+    ASSERT_TRUE(answers) << error.toStdString();
+    ASSERT_EQ(answers->size(), 2u);
+    EXPECT_EQ(uuids((*answers)[0]), (QStringList{str("old"), str("new")}));
+    EXPECT_EQ(uuids((*answers)[1]), (QStringList{str("new"), str("old")}));
+
+    const KZSQLite::Query missing{str("select uuid from missing"), str("uuid")};
+    EXPECT_FALSE(runner.dataFromSQLDatabase(db, {ascending, missing, descending}, &error));
+    EXPECT_TRUE(error.contains(str("missing"))) << error.toStdString();
+    EXPECT_EQ(contents(package), before);
+    EXPECT_TRUE(fs::is_empty(scratch.path()));
+}
