@@ -380,7 +380,7 @@ bool KZRemove::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredIt
 // Moved means "go on"; anything else is why the item stays.
 KZRemoveOutcome KZRemove::planLink(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, LinkPlan* plan)
 {
-    plan->wanted = panel_->isCreateAlias && !item->isiTunesItem();
+    plan->wanted = panel_->isCreateAlias;
     if (!plan->wanted)
         return KZRemoveOutcome::Moved;
     // A folder cannot be hard-linked; it is left where it is rather than
