@@ -262,6 +262,8 @@ bool KZStateDriver::runWindowStep(const QStringList& words)
             fail(QStringLiteral("no menu item named ") + name);
             return false;
         }
+        // As when a user opens the menu: the items' enabling is of now.
+        KZMenuSet::shared().refresh();
         action->trigger();
         return true;
     }

@@ -237,6 +237,15 @@ void KZRemovePanelWidget::layoutOver()
     }
 }
 
+QLabel* KZRemovePanelWidget::musicNote(int which, QWidget* page)
+{
+    QLabel*& note = musicNotes_.at(std::size_t(which));
+    note = wrappingLabel(QString(), page);
+    note->setObjectName(QStringLiteral("removalMusicNote%1").arg(which + 1));
+    note->hide();
+    return note;
+}
+
 QWidget* KZRemovePanelWidget::makeTrashPage()
 {
     auto* page = new QWidget(firstView_);
@@ -251,10 +260,7 @@ QWidget* KZRemovePanelWidget::makeTrashPage()
     title->setFont(big);
     column->addWidget(title);
     column->addWidget(wrappingLabel(text("removal_trash_note"), page));
-    musicNotes_[0] = wrappingLabel(QString(), page);
-    musicNotes_[0]->setObjectName(QStringLiteral("removalMusicNote1"));
-    musicNotes_[0]->hide();
-    column->addWidget(musicNotes_[0]);
+    column->addWidget(musicNote(0, page));
     auto* hardLinks = new QHBoxLayout;
     hardLinksCheck_ = new QCheckBox(text("removal_hard_links"), page);
     hardLinksCheck_->setObjectName(QStringLiteral("removalHardLinks"));
@@ -360,10 +366,7 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     notesRow->addWidget(keywordsInfo);
     notesRow->addStretch();
     column->addWidget(photosNotesView_);
-    musicNotes_[1] = wrappingLabel(QString(), page);
-    musicNotes_[1]->setObjectName(QStringLiteral("removalMusicNote2"));
-    musicNotes_[1]->hide();
-    column->addWidget(musicNotes_[1]);
+    column->addWidget(musicNote(1, page));
     column->addStretch();
     auto* buttons = new QHBoxLayout;
     auto* back = new QPushButton(text("removal_to_trash_button"), page);

@@ -99,6 +99,9 @@ private:
     QRect pageRect(KZPanelPage page, bool outside) const;
     QWidget* makeTrashPage();
     QWidget* makeMovePage();
+    // The music library's note on page `which` (0 Trash, 1 move), hidden
+    // until there is something to tell.
+    QLabel* musicNote(int which, QWidget* page);
     QWidget* makeProgressCard();
     QWidget* makeFinalCard();
     void finishClosing();

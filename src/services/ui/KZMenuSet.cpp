@@ -245,7 +245,10 @@ void KZMenuSet::setHandler(Menu menu, int tag, Handler handler, QObject* context
     entry.handler = std::move(handler);
     entry.context = context;
     entry.hasContext = context != nullptr;
-    set.refresh();
+    // Only this item: the others are checked as their menu opens or a
+    // shortcut comes, and a check may ask the disk.
+    if (auto item = set.items_.find(keyOf(menu, tag)); item != set.items_.end())
+        set.refreshItem(item->first, item->second);
 }
 
 bool KZMenuSet::hasHandler(Menu menu, int tag)
@@ -288,14 +291,17 @@ QMenu* KZMenuSet::submenu(Menu menu) const
     return found == submenus_.end() ? nullptr : found->second;
 }
 
+void KZMenuSet::refreshItem(const std::pair<int, int>& key, QAction* action)
+{
+    auto found = handlers_.find(key);
+    const bool handled = found != handlers_.end() && found->second.live();
+    action->setEnabled(handled && (!validator_ || !validatorContext_ || validator_(action)));
+}
+
 void KZMenuSet::refresh()
 {
-    const bool validate = validator_ && validatorContext_;
-    for (const auto& [key, action] : items_) {
-        auto found = handlers_.find(key);
-        const bool handled = found != handlers_.end() && found->second.live();
-        action->setEnabled(handled && (!validate || validator_(action)));
-    }
+    for (const auto& [key, action] : items_)
+        refreshItem(key, action);
     // A menu with nothing in it (View, whose items are the result
     // window's own) stays out of the round windows' menu: greyed, it would
     // only promise something that is never there.

@@ -105,6 +105,7 @@ private:
     void build();
     QAction* addItem(Menu role, Menu menu, int tag, const char* name, const char* textKey, const QKeySequence& keys);
     void willShow(Menu role, QMenu* menu);
+    void refreshItem(const std::pair<int, int>& key, QAction* action);
     void watch(Menu role, QMenu* menu);
 
     struct Entry {

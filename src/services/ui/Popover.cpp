@@ -46,40 +46,51 @@ int arrowAlong(int centre, int length)
     return std::clamp(centre, kRadius + kArrowHalf, std::max(kRadius + kArrowHalf, length - kRadius - kArrowHalf));
 }
 
+// The bubble's start, `length` long, on the axis that crosses the anchor's
+// side: before the anchor (above or left) or after it, switching sides when
+// only the other one has room, and kept on screen.
+int besideAnchor(int anchorFirst, int anchorLast, int length, int availFirst, int availLast, bool& before)
+{
+    const bool roomAfter = anchorLast + length <= availLast;
+    const bool roomBefore = anchorFirst - length >= availFirst;
+    if (!before && !roomAfter && roomBefore)
+        before = true;
+    else if (before && !roomBefore && roomAfter)
+        before = false;
+    const int start = before ? anchorFirst - length : anchorLast + 1;
+    return std::clamp(start, availFirst, std::max(availFirst, availLast + 1 - length));
+}
+
+// The bubble's start, `length` long, centred on `centre` and kept on screen.
+int centredOn(int centre, int length, int availFirst, int availLast)
+{
+    return std::clamp(centre - length / 2, availFirst, std::max(availFirst, availLast + 1 - length));
+}
+
 } // namespace
 
 QRect Popover::placement(const QRect& anchorGlobal, const QSize& size, const QRect& available, Edge preferred,
                          Edge* taken, int* arrowAt)
 {
     Edge edge = preferred;
-    const int maxX = std::max(available.left(), available.right() + 1 - size.width());
-    const int maxY = std::max(available.top(), available.bottom() + 1 - size.height());
     int x = 0;
     int y = 0;
     int arrow = 0;
     if (isVertical(preferred)) {
-        const bool roomBelow = anchorGlobal.bottom() + size.height() <= available.bottom();
-        const bool roomAbove = anchorGlobal.top() - size.height() >= available.top();
-        if (edge == Edge::Below && !roomBelow && roomAbove)
-            edge = Edge::Above;
-        else if (edge == Edge::Above && !roomAbove && roomBelow)
-            edge = Edge::Below;
+        bool above = preferred == Edge::Above;
+        y = besideAnchor(anchorGlobal.top(), anchorGlobal.bottom(), size.height(), available.top(), available.bottom(),
+                         above);
+        edge = above ? Edge::Above : Edge::Below;
         const int centreX = anchorGlobal.center().x();
-        x = std::clamp(centreX - size.width() / 2, available.left(), maxX);
-        y = edge == Edge::Below ? anchorGlobal.bottom() + 1 : anchorGlobal.top() - size.height();
-        y = std::clamp(y, available.top(), maxY);
+        x = centredOn(centreX, size.width(), available.left(), available.right());
         arrow = arrowAlong(centreX - x, size.width());
     } else {
-        const bool roomRight = anchorGlobal.right() + size.width() <= available.right();
-        const bool roomLeft = anchorGlobal.left() - size.width() >= available.left();
-        if (edge == Edge::Right && !roomRight && roomLeft)
-            edge = Edge::Left;
-        else if (edge == Edge::Left && !roomLeft && roomRight)
-            edge = Edge::Right;
+        bool left = preferred == Edge::Left;
+        x = besideAnchor(anchorGlobal.left(), anchorGlobal.right(), size.width(), available.left(), available.right(),
+                         left);
+        edge = left ? Edge::Left : Edge::Right;
         const int centreY = anchorGlobal.center().y();
-        y = std::clamp(centreY - size.height() / 2, available.top(), maxY);
-        x = edge == Edge::Right ? anchorGlobal.right() + 1 : anchorGlobal.left() - size.width();
-        x = std::clamp(x, available.left(), maxX);
+        y = centredOn(centreY, size.height(), available.top(), available.bottom());
         arrow = arrowAlong(centreY - y, size.height());
     }
     if (taken)

@@ -67,6 +67,28 @@ TEST(KZMenuSetTest, AnItemIsChoosableOnlyWhileAFeatureHandlesIt)
     EXPECT_FALSE(set().item(KZMenuSet::File, KZMenuSet::SaveTag)->isEnabled());
 }
 
+// A window sets its handlers on every selection change, and a check may read
+// the disk: a new handler has its own item checked, not the whole set.
+TEST(KZMenuSetTest, ANewHandlerChecksOnlyItsOwnItem)
+{
+    QObject owner;
+    QList<const QAction*> asked;
+    KZMenuSet::setValidator([&asked](const QAction* item) {
+        asked << item;
+        return true;
+    }, &owner);
+    KZMenuSet::setHandler(KZMenuSet::Edit, KZMenuSet::RestoreTag, [] { }, &owner);
+    KZMenuSet::setHandler(KZMenuSet::App, KZMenuSet::QuitTag, [] { }, &owner);
+    asked.clear();
+    KZMenuSet::setHandler(KZMenuSet::App, KZMenuSet::QuitTag, [] { }, &owner);
+    QAction* quit = set().item(KZMenuSet::App, KZMenuSet::QuitTag);
+    EXPECT_EQ(asked, QList<const QAction*>{quit});
+    EXPECT_TRUE(quit->isEnabled());
+    // An opening menu checks them all.
+    set().refresh();
+    EXPECT_TRUE(asked.contains(set().item(KZMenuSet::Edit, KZMenuSet::RestoreTag)));
+}
+
 TEST(KZMenuSetTest, AWindowsMenuBarGetsTheWholeSetAroundItsOwnItems)
 {
     QMainWindow window;

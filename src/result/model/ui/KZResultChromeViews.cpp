@@ -99,17 +99,12 @@ void KZBtnSuperview::pointerInside(bool inside)
 {
     if (inside) {
         // Back after a press that left: the press counts again.
-        if (mouseIsDownAndOut_) {
-            mouseIsDownAndOut_ = false;
-            update();
-        }
+        mouseIsDownAndOut_ = false;
         mouseIsHover_ = true;
         return;
     }
-    if (mouseIsDown_ && !mouseIsDownAndOut_) {
+    if (mouseIsDown_)
         mouseIsDownAndOut_ = true;
-        update();
-    }
     mouseIsHover_ = false;
 }
 
@@ -129,10 +124,8 @@ void KZBtnSuperview::mousePressEvent(QMouseEvent* event)
 {
     // A press can come before any enter (the pointer was already there).
     mouseIsHover_ = rect().contains(event->position().toPoint());
-    if (mouseIsHover_) {
+    if (mouseIsHover_)
         mouseIsDown_ = true;
-        update();
-    }
     event->accept();
 }
 
@@ -148,15 +141,13 @@ void KZBtnSuperview::mouseMoveEvent(QMouseEvent* event)
 void KZBtnSuperview::mouseReleaseEvent(QMouseEvent* event)
 {
     const bool counts = mouseIsDown_ && rect().contains(event->position().toPoint());
-    mouseIsDown_ = false;
+    resetVariables();
     if (counts) {
-        update();
         if (beep_)
             beep_();
         else
             QApplication::beep();
     }
-    resetVariables();
     event->accept();
 }
 

@@ -142,10 +142,11 @@ void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         painter->drawText(QRect(textLeft, r.top() + 19, width, 15), Qt::AlignLeft | Qt::AlignVCenter,
                           QFontMetrics(pathFont).elidedText(item->pathToDisplayInCell(), Qt::ElideMiddle, width));
     } else {
+        const QFont font = fontOfSize(view_->font(), 13);
         QString text;
         Qt::Alignment align = Qt::AlignLeft;
         if (column == date_modified_col) {
-            const QFontMetrics metrics(fontOfSize(view_->font(), 13));
+            const QFontMetrics metrics(font);
             const int room = r.width() - 10;
             const double seconds = item->dateModified();
             for (const KZCellFormatting::DateForm& form :
@@ -160,7 +161,6 @@ void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         } else if (column == kind_col) {
             text = item->kind();
         }
-        const QFont font = fontOfSize(view_->font(), 13);
         painter->setFont(font);
         painter->setPen(title);
         const QRect textRect = r.adjusted(4, 0, -6, 0);

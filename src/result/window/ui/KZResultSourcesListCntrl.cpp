@@ -53,7 +53,6 @@ public:
     void paint(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const override {}
 };
 
-// Wide enough at first for a row's figures beside its name.
 // As wide as its rows need, which the window takes for the column's first
 // width.
 class SourcesTable : public QTableView {
@@ -116,9 +115,9 @@ KZResultSourcesListCntrl::KZResultSourcesListCntrl(const QVariantMap& info, Serv
     reloadData();
     // Room for the rows' names and figures, and for counts larger than
     // today's, as marking makes them: "888.88 MB in 8,888 marked".
-    static_cast<SourcesTable*>(table_.data())->preferredWidth = [this] {
-        const QString largeInfo = platform::localizedString(QStringLiteral("marked_info"))
-                                      .arg(QStringLiteral("888.88 MB"), QStringLiteral("8,888"));
+    const QString largeInfo = platform::localizedString(QStringLiteral("marked_info"))
+                                  .arg(QStringLiteral("888.88 MB"), QStringLiteral("8,888"));
+    static_cast<SourcesTable*>(table_.data())->preferredWidth = [this, largeInfo] {
         int width = 0;
         for (const KZResultSourceTableCellView* cell : cells_)
             width = std::max({width, cell->widthToShow(cell->infoText()), cell->widthToShow(largeInfo)});
