@@ -379,7 +379,7 @@ TEST(RestoreWindowShots, ListAlertsAndUndoProgress)
     save(&window, "restore-window.png");
 
     window.restoreAction();
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window.isRestoring(); }));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !window.isRestoring() && alerts.shown() > 0; }));
     ASSERT_EQ(alerts.shown(), 1u);
     save(&window, "restore-window-after-partial.png");
     saveAlert(alerts.presenter->calls[0].alert, "restore-not-put-back.png");
