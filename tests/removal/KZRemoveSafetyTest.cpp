@@ -252,6 +252,50 @@ TEST(KZRemoveSafety, ALinkToAChangedKeptCopyIsRefusedAndTheItemStays)
     }
 }
 
+// The kept copy may change while the item itself leaves: the link made at
+// the freed place must still lead to the copy the search found.
+TEST(KZRemoveSafety, AKeptCopyReplacedWhileTheItemLeavesGetsNoLink)
+{
+    for (const bool toTrash : {true, false}) {
+        emptyTrash();
+        Fixture f;
+        f.setLevel(0);
+        const auto all = f.items({{"k/x", 1}, {"d/x", 1}});
+        const fs::path kept = f.dir / "k/x";
+        const auto keptStat = platform::statPath(kept, false);
+        const fs::path dest = f.dir.mkdir("dest");
+        f.panel->isMoveToTrash = toTrash;
+        f.panel->urlToMove = dest;
+        f.panel->isCreateAlias = true;
+        f.panel->mastersAlias = {all[0]};
+        f.fs->before = [&](const std::string& op, const fs::path&) {
+            if (op == (toTrash ? "trash" : "move")) {
+                // Another file of the same size and date takes the kept copy's name.
+                f.dir.write("k/new", "xxxx bytes");
+                timespec times[2] = {keptStat->modified, keptStat->modified};
+                ::utimensat(AT_FDCWD, (f.dir / "k/new").c_str(), times, AT_SYMLINK_NOFOLLOW);
+                fs::rename(f.dir / "k/new", kept);
+            }
+            return 0;
+        };
+        auto engine = f.engine({all[1]}, all);
+        engine->doMove();
+        const auto there = platform::statPath(f.dir / "d/x", false);
+        if (there) {
+            EXPECT_EQ(kztest::readFile(f.dir / "d/x"), "same bytes") << toTrash;
+        }
+        EXPECT_EQ(engine->tally().linked, 0u) << toTrash;
+        EXPECT_EQ(engine->tally().linkNotMade, 1u) << toTrash;
+        if (toTrash) {
+            ASSERT_EQ(engine->persistentUndo().size(), 1u) << "the trashed item keeps its record";
+            EXPECT_EQ(kztest::readFile(engine->persistentUndo()[0].currPosition), "same bytes");
+        } else {
+            EXPECT_TRUE(there) << "the moved item comes back";
+            EXPECT_FALSE(all[1]->isRemoved());
+        }
+    }
+}
+
 TEST(KZRemoveSafety, AFolderNeverGetsALinkAttemptAndIsToldSo)
 {
     emptyTrash();
