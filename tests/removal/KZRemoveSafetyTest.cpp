@@ -226,6 +226,46 @@ TEST(KZRemoveSafety, AGroupWhoseKeptCopyWentAwayKeepsItsLastMember)
     }
 }
 
+// The check runs again before each item, so a kept copy that goes while the
+// run is under way keeps the group's later items, whatever the job.
+TEST(KZRemoveSafety, AKeptCopyThatGoesDuringTheRunKeepsTheItemsNotYetRemoved)
+{
+    const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> changes = {
+        {"deleted", [](const fs::path& kept) { fs::remove(kept); }},
+        {"edited", [](const fs::path& kept) { std::ofstream(kept, std::ios::app) << "edited"; }},
+    };
+    for (const auto& [what, change] : changes) {
+        for (const char* op : {"trash", "move", "delete"}) {
+            emptyTrash();
+            Fixture f;
+            const auto all = f.items({{"k/x", 1}, {"a/x", 1}, {"b/x", 1}});
+            const std::string step = op;
+            f.panel->isMoveToTrash = step != "move";
+            f.panel->urlToMove = f.dir.mkdir("dest");
+            f.panel->renameMove = true;
+            if (step == "delete")
+                answerDeleteAll(f);
+            bool changed = false;
+            f.fs->before = [&, change](const std::string& o, const fs::path&) {
+                if (o == step && !changed) {
+                    changed = true;
+                    change(f.dir / "k/x");
+                }
+                return 0;
+            };
+            auto engine = f.engine({all[1], all[2]}, all);
+            engine->doMove();
+            SCOPED_TRACE(std::string(what) + " " + op);
+            EXPECT_TRUE(changed);
+            EXPECT_FALSE(fs::exists(f.dir / "a/x")) << "it had passed its check";
+            EXPECT_EQ(kztest::readFile(f.dir / "b/x"), "same bytes");
+            EXPECT_EQ(engine->outcomeOf(all[2]), u"last_member"_s);
+            EXPECT_EQ(engine->tally().lastMember, 1u);
+            EXPECT_FALSE(all[2]->isRemoved());
+        }
+    }
+}
+
 // ---- Hard links that cannot be made -----------------------------------------------------------------
 
 TEST(KZRemoveSafety, ALinkToAChangedKeptCopyIsRefusedAndTheItemStays)
