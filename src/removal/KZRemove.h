@@ -199,6 +199,7 @@ private:
     struct LinkPlan {
         bool wanted = false;
         std::optional<platform::AnchoredItem> kept; // empty: no link (none known, or on another volume)
+        KZFoundItemRef keptItem;
     };
 
     void moveToTrashPreliminary(const KZFoundItemArray& items);

@@ -412,6 +412,7 @@ KZRemoveOutcome KZRemove::planLink(const KZFoundItemRef& item, const platform::A
         return KZRemoveOutcome::Moved;
     }
     plan->kept = std::move(keptAnchor);
+    plan->keptItem = kept;
     return KZRemoveOutcome::Moved;
 }
 
@@ -544,15 +545,22 @@ void KZRemove::linkOrRollBack(const KZFoundItemRef& item, const platform::Anchor
     if (!plan.kept || moved.copied)
         return;
     int err = 0;
-    if (fs_->link(*plan.kept, anchor, &err)) {
+    // The kept copy may have been replaced while the item left: a link to
+    // whatever has its name now would put other data at the old place.
+    const auto keptNow = plan.kept->stat();
+    if (!keptNow || !isSameAsFound(plan.keptItem, *keptNow)) {
+        platform::logLine(QStringLiteral("%1: the kept copy %2 changed; no link made")
+                              .arg(platform::pathText(anchor.path()), platform::pathText(plan.kept->path())));
+    } else if (fs_->link(*plan.kept, anchor, &err)) {
         std::lock_guard guard(mutex_);
         ++tally_.linked;
         return;
+    } else {
+        const QString text = QStringLiteral("%1: %2").arg(platform::pathText(anchor.path()),
+                                                          platform::systemErrorString(err));
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});
+        platform::logLine(text);
     }
-    const QString text = QStringLiteral("%1: %2").arg(platform::pathText(anchor.path()),
-                                                      platform::systemErrorString(err));
-    KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});
-    platform::logLine(text);
     // A moved item goes back to its place and counts as the link not made; a
     // trashed one stays in the Trash with its record, and a deleted one is
     // gone. When the move back fails, the item stays at its new place and

@@ -376,3 +376,47 @@ TEST(KZRemovalJournal, IntentsListOnlyWhatReallyReachedTheTrash)
     EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(files).restored, 1u) << "the other one is a music track";
     EXPECT_EQ(kztest::readFile(moved), "moved, no entry");
 }
+
+// A name is bytes: one that is no UTF-8 passes through the journal, its
+// folding into an undo file and the restore under the very same bytes,
+// whether it was journalled as moved or only as about to move.
+TEST(KZRemovalJournal, NamesThatAreNotUtf8SurviveTheJournalAndItsFolding)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path recorded = d.write(std::string("caf\xe9 \xff.txt"), "recorded");
+    const fs::path intended = d.write(std::string("\xe9t\xe9/\xfe\xfd"), "only intended");
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        KZPersistentUndoRecord intent;
+        intent.oldPosition = intended;
+        const auto st = platform::statPath(intended, false);
+        ASSERT_TRUE(st);
+        intent.device = quint64(st->device);
+        intent.inode = st->inode;
+        journal->intend(intent);
+        trashed(intended);
+        journal->append(trashed(recorded));
+        const auto read = KZRemovalJournal::read(journal->path());
+        ASSERT_TRUE(read);
+        ASSERT_EQ(read->records.size(), 1u);
+        EXPECT_EQ(read->records[0].oldPosition.native(), recorded.native());
+        ASSERT_EQ(read->pending.size(), 1u);
+        EXPECT_EQ(read->pending[0].oldPosition.native(), intended.native());
+    } // the removal dies without its undo file
+
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+    const auto files = KZUndoFile::list(homeTrash());
+    ASSERT_EQ(files.size(), 1u);
+    const auto contents = KZUndoFile::read(files[0]);
+    ASSERT_TRUE(contents);
+    ASSERT_EQ(contents->entries.size(), 2u);
+    EXPECT_EQ(contents->entries[0].oldPosition.native(), recorded.native());
+    EXPECT_EQ(contents->entries[1].oldPosition.native(), intended.native());
+    const auto result = KZRestoreRemovedFiles().restoreFiles(files);
+    EXPECT_EQ(result.restored, 2u);
+    EXPECT_EQ(kztest::readFile(recorded), "recorded");
+    EXPECT_EQ(kztest::readFile(intended), "only intended");
+    EXPECT_EQ(countIn(trashFiles()), 0u);
+}

@@ -226,6 +226,46 @@ TEST(KZRemoveSafety, AGroupWhoseKeptCopyWentAwayKeepsItsLastMember)
     }
 }
 
+// The check runs again before each item, so a kept copy that goes while the
+// run is under way keeps the group's later items, whatever the job.
+TEST(KZRemoveSafety, AKeptCopyThatGoesDuringTheRunKeepsTheItemsNotYetRemoved)
+{
+    const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> changes = {
+        {"deleted", [](const fs::path& kept) { fs::remove(kept); }},
+        {"edited", [](const fs::path& kept) { std::ofstream(kept, std::ios::app) << "edited"; }},
+    };
+    for (const auto& [what, change] : changes) {
+        for (const char* op : {"trash", "move", "delete"}) {
+            emptyTrash();
+            Fixture f;
+            const auto all = f.items({{"k/x", 1}, {"a/x", 1}, {"b/x", 1}});
+            const std::string step = op;
+            f.panel->isMoveToTrash = step != "move";
+            f.panel->urlToMove = f.dir.mkdir("dest");
+            f.panel->renameMove = true;
+            if (step == "delete")
+                answerDeleteAll(f);
+            bool changed = false;
+            f.fs->before = [&, change](const std::string& o, const fs::path&) {
+                if (o == step && !changed) {
+                    changed = true;
+                    change(f.dir / "k/x");
+                }
+                return 0;
+            };
+            auto engine = f.engine({all[1], all[2]}, all);
+            engine->doMove();
+            SCOPED_TRACE(std::string(what) + " " + op);
+            EXPECT_TRUE(changed);
+            EXPECT_FALSE(fs::exists(f.dir / "a/x")) << "it had passed its check";
+            EXPECT_EQ(kztest::readFile(f.dir / "b/x"), "same bytes");
+            EXPECT_EQ(engine->outcomeOf(all[2]), u"last_member"_s);
+            EXPECT_EQ(engine->tally().lastMember, 1u);
+            EXPECT_FALSE(all[2]->isRemoved());
+        }
+    }
+}
+
 // ---- Hard links that cannot be made -----------------------------------------------------------------
 
 TEST(KZRemoveSafety, ALinkToAChangedKeptCopyIsRefusedAndTheItemStays)
@@ -249,6 +289,50 @@ TEST(KZRemoveSafety, ALinkToAChangedKeptCopyIsRefusedAndTheItemStays)
         EXPECT_TRUE(alertKeys(*engine).contains(u"link_not_made_sing"_s));
         EXPECT_FALSE(all[1]->isRemoved());
         EXPECT_TRUE(engine->persistentUndo().empty());
+    }
+}
+
+// The kept copy may change while the item itself leaves: the link made at
+// the freed place must still lead to the copy the search found.
+TEST(KZRemoveSafety, AKeptCopyReplacedWhileTheItemLeavesGetsNoLink)
+{
+    for (const bool toTrash : {true, false}) {
+        emptyTrash();
+        Fixture f;
+        f.setLevel(0);
+        const auto all = f.items({{"k/x", 1}, {"d/x", 1}});
+        const fs::path kept = f.dir / "k/x";
+        const auto keptStat = platform::statPath(kept, false);
+        const fs::path dest = f.dir.mkdir("dest");
+        f.panel->isMoveToTrash = toTrash;
+        f.panel->urlToMove = dest;
+        f.panel->isCreateAlias = true;
+        f.panel->mastersAlias = {all[0]};
+        f.fs->before = [&](const std::string& op, const fs::path&) {
+            if (op == (toTrash ? "trash" : "move")) {
+                // Another file of the same size and date takes the kept copy's name.
+                f.dir.write("k/new", "xxxx bytes");
+                timespec times[2] = {keptStat->modified, keptStat->modified};
+                ::utimensat(AT_FDCWD, (f.dir / "k/new").c_str(), times, AT_SYMLINK_NOFOLLOW);
+                fs::rename(f.dir / "k/new", kept);
+            }
+            return 0;
+        };
+        auto engine = f.engine({all[1]}, all);
+        engine->doMove();
+        const auto there = platform::statPath(f.dir / "d/x", false);
+        if (there) {
+            EXPECT_EQ(kztest::readFile(f.dir / "d/x"), "same bytes") << toTrash;
+        }
+        EXPECT_EQ(engine->tally().linked, 0u) << toTrash;
+        EXPECT_EQ(engine->tally().linkNotMade, 1u) << toTrash;
+        if (toTrash) {
+            ASSERT_EQ(engine->persistentUndo().size(), 1u) << "the trashed item keeps its record";
+            EXPECT_EQ(kztest::readFile(engine->persistentUndo()[0].currPosition), "same bytes");
+        } else {
+            EXPECT_TRUE(there) << "the moved item comes back";
+            EXPECT_FALSE(all[1]->isRemoved());
+        }
     }
 }
 

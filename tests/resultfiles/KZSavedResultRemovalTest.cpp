@@ -216,3 +216,44 @@ TEST(ReopenedRemoval, APhotoLibrarySearchMovesNoFileOutOfThePackage)
     EXPECT_EQ(countIn(trashFiles()), 0u);
     EXPECT_EQ(countIn(f.dir / "dest"), 0u);
 }
+
+// A reopened item acts where it was checked: its folder swapped for a link
+// between the check and the act never sends the removal to another file.
+TEST(ReopenedRemoval, AFolderSwappedForALinkNeverRedirectsTheRemoval)
+{
+    for (const char* op : {"trash", "move"}) {
+        emptyTrash();
+        ReopenedRemoval f;
+        f.setLevel(0);
+        const fs::path kept = f.dir.write("src/k/x", "same bytes");
+        const fs::path marked = f.dir.write("src/d/x", "same bytes");
+        f.dir.write("src/other/x", "another folder's file");
+        const quint64 inode = platform::statPath(marked, false)->inode;
+        f.save({{kept, marked}});
+        f.reopen();
+        ASSERT_EQ(f.marked().size(), 1);
+        const std::string step = op;
+        const fs::path dest = f.dir.mkdir("dest");
+        f.panel->isMoveToTrash = step == "trash";
+        f.panel->urlToMove = dest;
+        f.fs->before = [&](const std::string& o, const fs::path& path) {
+            if (o == step && path == marked) {
+                fs::rename(f.dir / "src/d", f.dir / "src/d.aside");
+                fs::create_directory_symlink(f.dir / "src/other", f.dir / "src/d");
+            }
+            return 0;
+        };
+        auto removal = f.remove();
+        SCOPED_TRACE(op);
+        ASSERT_TRUE(fs::is_symlink(f.dir / "src/d")) << "the folder was swapped";
+        EXPECT_EQ(kztest::readFile(f.dir / "src/other/x"), "another folder's file");
+        EXPECT_EQ(kztest::readFile(kept), "same bytes");
+        EXPECT_FALSE(fs::exists(f.dir / "src/d.aside/x"));
+        if (step == "trash") {
+            ASSERT_EQ(removal->persistentUndo().size(), 1u);
+            EXPECT_EQ(removal->persistentUndo()[0].inode, inode);
+        } else {
+            EXPECT_EQ(platform::statPath(dest / "x", false)->inode, inode);
+        }
+    }
+}

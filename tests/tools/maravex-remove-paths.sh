@@ -23,6 +23,18 @@ mkdir -p "$work/elsewhere" "$work/results"
 [ "$(removed "$work/out")" = 2 ] || fail "saved relative: $(cat "$work/out" "$work/err")"
 cut -f3 "$work/out" | grep -qv "^$work/one/" && fail "a reported path is not absolute: $(cat "$work/out")"
 
+# A saved result is days old: a kept copy rewritten in place since, with its
+# old size and date, keeps its twin where it is.
+pair "$work/four/old.txt" "$work/four/kept.txt" "sixth pair"
+touch -d 2020-01-01 "$work/four/old.txt"
+"$search" --save "$work/results/four.maravex" "$work/four" > /dev/null 2> "$work/err" || { cat "$work/err"; exit 1; }
+stamp=$(stat -c %y "$work/four/kept.txt")
+printf 'other pair' > "$work/four/kept.txt"
+touch -d "$stamp" "$work/four/kept.txt"
+"$remove" --trash --saved "$work/results/four.maravex" > "$work/out" 2> "$work/err" || true
+[ "$(removed "$work/out")" = 0 ] && [ "$(cat "$work/four/old.txt")" = "sixth pair" ] \
+  || fail "a rewritten kept copy let its twin go: $(cat "$work/out" "$work/err")"
+
 # A relative folder and a relative destination: every marked item moves,
 # none is taken for changed.
 pair "$work/two/a.txt" "$work/two/b.txt" "third pair"
