@@ -684,6 +684,8 @@ fi
 # source row, selection and marks come back in the result window.
 state result-reopen again "$TREE-saved.maravex" <<'STEPS'
 waitfor openingWindow
+# Its first frame, not the moment it is mapped before it has painted.
+wait 300
 shot $SHOTS/result-reopen-opening.png screen
 waitfor foundListView
 wait 2500
