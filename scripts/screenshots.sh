@@ -665,6 +665,9 @@ menu save
 waitfor fileNameEdit
 wait 1200
 shot $SHOTS/result-save-dialog.png resultWindow
+move fileNameEdit 620 430
+wait 800
+shot $SHOTS/result-save-dialog-aside.png screen
 quit
 STEPS
 

@@ -282,6 +282,19 @@ bool KZStateDriver::runWindowStep(const QStringList& words)
         }
         return true;
     }
+    if (verb == QLatin1String("move")) {
+        // A dialog set aside shows the window it covers.
+        QWidget* widget = visibleWidgetNamed(name);
+        bool xOk = false;
+        bool yOk = false;
+        const QPoint to(words.value(2).toInt(&xOk), words.value(3).toInt(&yOk));
+        if (!widget || !xOk || !yOk) {
+            fail(QStringLiteral("cannot move ") + name);
+            return false;
+        }
+        widget->window()->move(to);
+        return true;
+    }
     if (verb == QLatin1String("pause")) {
         KZTransitionMath::setPauseAt(name.toDouble());
         return true;
@@ -368,7 +381,7 @@ bool KZStateDriver::runStep(const QStringList& words, int* delayMs)
         return runWaitStep(words, delayMs);
     if (isOneOf({"hover", "click", "key", "type", "select"}))
         return runInputStep(words);
-    if (isOneOf({"action", "shot", "pause", "flip", "menubar", "press", "submenu"}))
+    if (isOneOf({"action", "shot", "move", "pause", "flip", "menubar", "press", "submenu"}))
         return runWindowStep(words);
     if (verb == QLatin1String("answer") || verb == QLatin1String("menu"))
         return runDialogOrMenuStep(verb, words);

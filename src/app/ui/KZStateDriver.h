@@ -25,6 +25,8 @@ class KZMaravexApp;
 //                           rows with it
 //   shot FILE [NAME]        save the screen around the active window (or the
 //                           window of that name, or the whole "screen") as a PNG
+//   move NAME X Y           move the window holding the visible widget of that
+//                           name to X, Y on the screen
 //   pause FRACTION          hold every later transition at that fraction of
 //                           its time (negative: run them through)
 //   flip FROM TO DIRECTION  flip from the visible window named FROM to the

@@ -37,6 +37,7 @@
 #include "services/ui/KZWorkspace.h"
 #include "support/ScriptedPresenter.h"
 #include "services/ui/KZMenuSet.h"
+#include "services/ui/KZFileDialogSheetPresenter.h"
 #include "services/ui/Popover.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZPreviewPanel.h"
@@ -45,6 +46,7 @@
 #include "result/window/KZResultMenus.h"
 
 #include <QAction>
+#include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QItemSelectionModel>
@@ -803,6 +805,50 @@ public:
         done({true, {path}, checkBox});
     }
 };
+
+// The Save and Export dialogs are sheets of the result window: while one is
+// open the window is inactive, and its list must paint every row as before,
+// groups with their boxes, names and counters.
+TEST_F(ResultWindowFlow, TheListPaintsAsBeforeBehindTheSaveAndExportDialogs)
+{
+    writeTree(4);
+    KZFileDialogPresenter::setShared(std::make_shared<KZFileDialogSheetPresenter>());
+    const auto unregister = qScopeGuard([] { KZFileDialogPresenter::setShared(nullptr); });
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    view->expandAll();
+    view->clearSelection();
+    QCoreApplication::processEvents();
+    // Rows only: the scroll bars may come and go with the window's activity.
+    const QImage before = view->viewport()->grab().toImage();
+    ASSERT_FALSE(before.isNull());
+
+    KZMenuSet& menus = KZMenuSet::shared();
+    for (const auto& [menu, tag] : {std::pair{KZMenuSet::File, KZMenuSet::SaveTag},
+                                    std::pair{KZMenuSet::Result, KZMenuSet::ExportTag}}) {
+        SCOPED_TRACE(tag);
+        window->validateMenus();
+        QAction* item = menus.item(menu, tag);
+        ASSERT_TRUE(item && item->isEnabled());
+        item->trigger();
+        QFileDialog* dialog = nullptr;
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            dialog = window->findChild<QFileDialog*>();
+            return dialog && dialog->isVisible() && QApplication::activeWindow() == dialog;
+        }, std::chrono::seconds(10)));
+        QTest::qWait(200);
+        EXPECT_FALSE(window->isActiveWindow());
+        const QImage behind = view->viewport()->grab().toImage();
+        EXPECT_TRUE(behind == before) << "the list behind the open dialog paints otherwise";
+        dialog->reject();
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->findChild<QFileDialog*>(); }));
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !window->resultCntrl()->saveCntrl(); }));
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+}
 
 // File > Save… and Result > Export… as the user reaches them: the shared
 // menu items, a save panel answered by script, the files on disk.
