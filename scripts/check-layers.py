@@ -57,9 +57,7 @@ FALLBACK_WIDGET_HEADERS = {
 # Rules of homes ---------------------------------------------------------------
 
 # Classes whose methods may lie in more than one .cpp: class -> reason.
-SEVERAL_CPP_ALLOWED = {
-    "KZRemove": "being split",
-}
+SEVERAL_CPP_ALLOWED = {}
 # Classes that may be declared in another class's header: class -> reason.
 OTHER_HEADER_ALLOWED = {
     "KZPhotosLibraryPositions": "built only from the library that KZPhotosSupport reads",

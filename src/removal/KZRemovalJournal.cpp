@@ -187,7 +187,7 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         const fs::path target = files / name;
         int err = 0;
         // Its own .trashinfo, so that emptying the Trash takes it as well.
-        const fs::path original = fs::path(QDir::homePath().toStdString()) / name;
+        const fs::path original = platform::pathFromText(QDir::homePath()) / name;
         if (!platform::createTrashInfo(trashDir, name, original, &why, &err)) {
             if (err == EEXIST)
                 continue;

@@ -5,15 +5,12 @@
 #include "media/KZApplescript.h"
 #include "media/KZAppsSupport.h"
 #include "media/KZPhotosSupport.h"
-#include "platform/Bookmark.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
-#include "platform/Trash.h"
-#include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 #include "settings/KZDefaultsKeys.h"
@@ -51,7 +48,9 @@ private:
 } // namespace
 
 KZRemove::KZRemove(std::shared_ptr<KZRemovalPanel> panel, std::shared_ptr<KZRemovalFileSystem> fileSystem)
-    : panel_(std::move(panel)), fs_(fileSystem ? std::move(fileSystem) : std::make_shared<KZRemovalFileSystem>())
+    : panel_(std::move(panel)),
+      fs_(fileSystem ? std::move(fileSystem) : std::make_shared<KZRemovalFileSystem>()),
+      steps_(panel_, fs_, *this)
 {
 }
 
@@ -83,7 +82,7 @@ void KZRemove::doMove()
         std::lock_guard guard(mutex_);
         renamedDict_.clear();
     }
-    acceptForRemoval(panel_->itemsToRemove);
+    steps_.acceptForRemoval(panel_->itemsToRemove);
     if (panel_->isMoveToTrash)
         moveToTrashPreliminary(panel_->itemsToRemove);
     else
@@ -96,26 +95,6 @@ void KZRemove::doMove()
 }
 
 // ---- Helpers ---------------------------------------------------------------------------------
-
-void KZRemove::acceptForRemoval(const KZFoundItemArray& items)
-{
-    removalPaths_.clear();
-    keptMembers_.clear();
-    std::unordered_set<const KZFoundItem*> leaving;
-    for (const KZFoundItemRef& item : items) {
-        leaving.insert(item.get());
-        const fs::path url = item->url();
-        if (!url.empty())
-            removalPaths_.insert(url.lexically_normal().native());
-    }
-    std::unordered_set<qint64> groups;
-    for (const KZFoundItemRef& item : items)
-        groups.insert(item->groupID());
-    for (const KZFoundItemRef& member : panel_->resultItems) {
-        if (member && !leaving.count(member.get()) && groups.count(member->groupID()))
-            keptMembers_[member->groupID()].push_back(member);
-    }
-}
 
 KZRemoveTally KZRemove::tally() const
 {
@@ -134,11 +113,6 @@ bool KZRemove::isStopped() const
     return panel_->wasStopped.load();
 }
 
-platform::StopTest KZRemove::stopTest() const
-{
-    return [panel = panel_] { return panel->wasStopped.load(); };
-}
-
 void KZRemove::status(const QString& key) const
 {
     panel_->statusDidChange(key);
@@ -146,33 +120,54 @@ void KZRemove::status(const QString& key) const
 
 qint32 KZRemove::codeForErrno(int err)
 {
-    switch (err) {
-    case 0:
-        return KZRemoveCode::ok;
-    case platform::noUsableTrash:
-        return KZRemoveCode::noTrash;
-    case EEXIST:
-    case ENOTEMPTY:
-        return KZRemoveCode::alreadyExists;
-    case EACCES:
-    case EPERM:
-        return KZRemoveCode::noPermission;
-    case ENAMETOOLONG:
-    case EILSEQ:
-        return KZRemoveCode::badFileName;
-    case ENOENT:
-    case ENOTDIR:
-        return KZRemoveCode::notFound;
-    case EBUSY:
-    case ETXTBSY:
-        return KZRemoveCode::busy;
-    case EROFS:
-        return KZRemoveCode::diskLocked;
-    case ECANCELED:
-        return KZRemoveCode::stopped;
-    default:
-        return KZRemoveCode::unknownWrite;
+    return KZRemoveItemSteps::codeForErrno(err);
+}
+
+// ---- Outcomes, named once ------------------------------------------------------------------------
+
+QString KZRemove::outcomeName(KZRemoveOutcome outcome)
+{
+    switch (outcome) {
+    case KZRemoveOutcome::Trashed:
+        return QStringLiteral("trash");
+    case KZRemoveOutcome::Moved:
+        return QStringLiteral("moved");
+    case KZRemoveOutcome::Copied:
+        return QStringLiteral("copied");
+    case KZRemoveOutcome::Deleted:
+        return QStringLiteral("deleted");
+    case KZRemoveOutcome::NotFound:
+        return QStringLiteral("not_found");
+    case KZRemoveOutcome::Changed:
+        return QStringLiteral("changed");
+    case KZRemoveOutcome::LastMember:
+        return QStringLiteral("last_member");
+    case KZRemoveOutcome::NotTagged:
+        return QStringLiteral("not_tagged");
+    case KZRemoveOutcome::MusicKept:
+        return QStringLiteral("music_not_removed");
+    case KZRemoveOutcome::LinkNotMade:
+        return QStringLiteral("link_not_made");
+    case KZRemoveOutcome::SameName:
+        return QStringLiteral("same_name");
+    case KZRemoveOutcome::NoPermission:
+        return QStringLiteral("permission_not_allowed");
+    case KZRemoveOutcome::BadFileName:
+        return QStringLiteral("bad_file_name");
+    case KZRemoveOutcome::Busy:
+        return QStringLiteral("busy");
+    case KZRemoveOutcome::DiskLocked:
+        return QStringLiteral("disk_locked");
+    case KZRemoveOutcome::Stopped:
+        return QStringLiteral("stopped");
+    case KZRemoveOutcome::NoTrash:
+        return QStringLiteral("no_trash");
+    case KZRemoveOutcome::NoDestination:
+        return QStringLiteral("no_destination");
+    case KZRemoveOutcome::Failed:
+        break;
     }
+    return QStringLiteral("error");
 }
 
 std::optional<KZFoundItemArray> KZRemove::removedArray() const
@@ -316,7 +311,7 @@ void KZRemove::moveToTrashPreliminary(const KZFoundItemArray& items)
     restoreItemsInGroupCount(standard);
 
     if (!standard.isEmpty() && !isStopped()) {
-        acceptForRemoval(standard);
+        steps_.acceptForRemoval(standard);
         const KZFoundItemArray work = panel_->itemsArefiles ? standard : currItemsWithArray(standard, true);
         if (!isStopped()) {
             panel_->progressDidBecomeDeterminate(true);
@@ -358,7 +353,7 @@ bool KZRemove::checkSecurity(const KZFoundItemRef& item)
 {
     if (item->countOfItemsInGroup() != 1)
         return true;
-    const qint16 level = securityLevel();
+    const qint16 level = KZRemoveItemSteps::securityLevel();
     if (level == 1) {
         if (securityApplyToAll_)
             return securityChosen_;
@@ -499,7 +494,7 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
 
     KZFoundItemArray accepted = same;
     accepted.append(other);
-    acceptForRemoval(accepted);
+    steps_.acceptForRemoval(accepted);
     bool didSomething = false;
     if (!same.isEmpty() && !isStopped()) {
         proceedToMoveItems(same, false, destination);
@@ -626,6 +621,187 @@ qint32 KZRemove::proceedToMoveItems(const KZFoundItemArray& items, bool copy, co
     panel_->totToManage.store(quint64(work.size()));
     status(copy ? QStringLiteral("copying") : QStringLiteral("moving_folder"));
     return moveItems(work, copy ? CopyJob : MoveJob, destination);
+}
+
+// ---- The items, one after the other -------------------------------------------------------------
+
+qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::path& destination)
+{
+    if (job != TrashJob && !destination.is_absolute()) {
+        // Relative to whatever folder the program runs in: no place for a
+        // user's file, nor for the undo record that would have to find it.
+        platform::logLine(QStringLiteral("No absolute destination folder: %1").arg(platform::pathText(destination)));
+        for (const KZFoundItemRef& item : items)
+            countAside(item, &KZRemoveTally::otherFailure, QStringLiteral("no_destination"));
+        return KZRemoveCode::noDestination;
+    }
+    // The handled items are kept for the whole removal, not per batch: which
+    // items left their place is decided from them after the last batch.
+    qint32 code = 0;
+    for (const KZFoundItemRef& item : items) {
+        if (isStopped())
+            break;
+        const quint64 size = item->size();
+        const fs::path url = item->url().lexically_normal();
+        int err = 0;
+        const KZRemoveOutcome outcome = steps_.removeOne(item, job, destination, thereAreShared.load(), &err);
+        tallyOutcome(item, outcome, size, url);
+        switch (outcome) {
+        case KZRemoveOutcome::Stopped:
+            return KZRemoveCode::stopped;
+        case KZRemoveOutcome::NoTrash:
+            manageError(KZRemoveCode::noTrash, true, platform::pathText(url));
+            return KZRemoveCode::noTrash;
+        case KZRemoveOutcome::NoDestination:
+            manageError(KZRemoveCode::noDestination, true, platform::pathText(url));
+            return KZRemoveCode::noDestination;
+        case KZRemoveOutcome::Failed:
+            // A failed permanent deletion leaves that item and goes on with
+            // the next; any other failure ends the batch with an alert.
+            code = codeForErrno(err);
+            if (thereAreShared.load())
+                continue;
+            manageError(code, true, platform::pathText(url));
+            return code;
+        default:
+            break;
+        }
+    }
+    return code;
+}
+
+void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size, const fs::path& oldPath)
+{
+    noteOutcome(item, outcomeName(outcome));
+    if (KZRemoveItemSteps::isSuccess(outcome)) {
+        // A deletion is no removal the result marks; the pass finds it gone.
+        if (outcome == KZRemoveOutcome::Trashed || outcome == KZRemoveOutcome::Moved)
+            item->setIsRemoved(true);
+        // The place it had before: a file deleted for good has none now.
+        if (panel_->reportEmptyFolders)
+            panel_->addFolderToCheckForEmpty({oldPath.parent_path(), item->locationLabelTag()});
+        panel_->removedSize.fetch_add(size);
+    }
+    {
+        std::lock_guard guard(mutex_);
+        KZRemoveTally& t = tally_;
+        switch (outcome) {
+        case KZRemoveOutcome::Trashed: ++t.trashed; break;
+        case KZRemoveOutcome::Moved: ++t.moved; break;
+        case KZRemoveOutcome::Copied: ++t.copied; break;
+        case KZRemoveOutcome::Deleted:
+            ++t.deleted;
+            t.deletedSize += size;
+            break;
+        case KZRemoveOutcome::NotFound: ++t.notFound; break;
+        case KZRemoveOutcome::Changed: ++t.changed; break;
+        case KZRemoveOutcome::LastMember: ++t.lastMember; break;
+        case KZRemoveOutcome::NotTagged: ++t.notTagged; break;
+        case KZRemoveOutcome::MusicKept: ++t.musicKept; break;
+        case KZRemoveOutcome::LinkNotMade: ++t.linkNotMade; break;
+        case KZRemoveOutcome::SameName: ++t.sameName; break;
+        case KZRemoveOutcome::NoPermission:
+            // Told twice, as the volume refusing and as the permission.
+            ++t.noPermission;
+            ++t.diskLocked;
+            break;
+        case KZRemoveOutcome::BadFileName: ++t.badFileName; break;
+        case KZRemoveOutcome::Busy: ++t.busy; break;
+        case KZRemoveOutcome::DiskLocked: ++t.diskLocked; break;
+        case KZRemoveOutcome::Failed: ++t.otherFailure; break;
+        case KZRemoveOutcome::Stopped:
+        case KZRemoveOutcome::NoTrash:
+        case KZRemoveOutcome::NoDestination:
+            break;
+        }
+    }
+    if (outcome != KZRemoveOutcome::Stopped)
+        panel_->managedCount.fetch_add(1);
+}
+
+std::optional<fs::path> KZRemove::createDestinationRoot(const fs::path& destination, const fs::path& source)
+{
+    return steps_.createDestinationRoot(destination, source);
+}
+
+// ---- What the steps of one item did ------------------------------------------------------------
+
+void KZRemove::itemPlaced(const KZFoundItemRef& item, const fs::path& place)
+{
+    std::lock_guard guard(mutex_);
+    managedItems_[item.get()] = place;
+}
+
+void KZRemove::itemPutBack(const KZFoundItemRef& item)
+{
+    std::lock_guard guard(mutex_);
+    managedItems_.erase(item.get());
+}
+
+void KZRemove::linkMade()
+{
+    std::lock_guard guard(mutex_);
+    ++tally_.linked;
+}
+
+void KZRemove::linkNotMade()
+{
+    std::lock_guard guard(mutex_);
+    ++tally_.linkNotMade;
+}
+
+void KZRemove::linkNotOnSameVolume()
+{
+    std::lock_guard guard(mutex_);
+    ++tally_.linkNotSameVolume;
+}
+
+quint64 KZRemove::lastRenameNumber(const std::string& base) const
+{
+    std::lock_guard guard(mutex_);
+    const auto found = renamedDict_.find(base);
+    return found == renamedDict_.end() ? 0 : found->second;
+}
+
+void KZRemove::renameNumberTaken(const std::string& base, quint64 number)
+{
+    std::lock_guard guard(mutex_);
+    renamedDict_[base] = number;
+}
+
+void KZRemove::folderCreated(const fs::path& folder)
+{
+    std::lock_guard guard(mutex_);
+    createdFolderUndo_.push_back(folder);
+}
+
+void KZRemove::trashIntended(const KZPersistentUndoRecord& intent)
+{
+    // Begun at the first item that goes to the Trash; a removal that cannot
+    // keep one still writes its undo file at the end.
+    if (!journalTried_) {
+        journalTried_ = true;
+        journal_ = KZRemovalJournal::begin();
+        if (!journal_)
+            platform::logLine(QStringLiteral("No removal journal could be made; the undo file is written at the end."));
+    }
+    if (journal_)
+        journal_->intend(intent);
+}
+
+void KZRemove::trashRecorded(KZPersistentUndoRecord record)
+{
+    if (journal_)
+        journal_->append(record);
+    std::lock_guard guard(mutex_);
+    persistentUndo_.push_back(std::move(record));
+}
+
+void KZRemove::moveRecorded(KZUndoMovedItem record)
+{
+    const bool musicItem = record.foundItem && record.foundItem->isiTunesItem();
+    std::lock_guard guard(mutex_);
+    (musicItem ? itunesUndo_ : standardUndo_).push_back(std::move(record));
 }
 
 // ---- The report -----------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "removal/KZRemovalFileSystem.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRemovalPanel.h"
+#include "removal/KZRemoveItemSteps.h"
 #include "removal/KZUndoRecords.h"
 #include "result/model/KZFoundItem.h"
 
@@ -22,48 +23,6 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
-
-// Result codes of the removal's file operations: 0 for success, else one of
-// these (the file manager's codes and the program's own).
-namespace KZRemoveCode {
-constexpr qint32 ok = 0;
-constexpr qint32 stopped = 1;           // ends a batch without a message
-constexpr qint32 noDestination = 2;
-constexpr qint32 notFound = 4;
-constexpr qint32 unknownWrite = 512;
-constexpr qint32 noPermission = 513;
-constexpr qint32 badFileName = 514;
-constexpr qint32 alreadyExists = 516;
-constexpr qint32 noTrash = -43;
-constexpr qint32 busy = -47;
-constexpr qint32 diskLocked = -61;
-constexpr qint32 noUndoRecord = -108;
-} // namespace KZRemoveCode
-
-// What became of one item that a batch took up. Each step of the batch
-// answers one of these; the integer codes of the file operations are turned
-// into them in one place.
-enum class KZRemoveOutcome {
-    Trashed,
-    Moved,
-    Copied,
-    Deleted,
-    NotFound,
-    Changed,         // differs from what the search found
-    LastMember,      // no copy of its group would stay
-    NotTagged,       // a photo-library item: only its library may take it
-    MusicKept,       // a music-library item: only the music application may take it
-    LinkNotMade,     // a hard link was asked for and cannot be made: the item stays
-    SameName,        // the destination holds the name and renaming is off
-    NoPermission,
-    BadFileName,
-    Busy,
-    DiskLocked,
-    Stopped,
-    NoTrash,         // ends the batch with an alert
-    NoDestination,   // ends the batch with an alert
-    Failed,          // any other failure: ends the batch with an alert
-};
 
 // The counters of one removal.
 struct KZRemoveTally {
@@ -101,19 +60,16 @@ struct KZRemoveTally {
 // queue; doMove() runs it on the calling thread. Only one removal runs in the
 // process at a time: the undo lists are shared by everything a removal did.
 //
-// Each item goes through a chain of steps, each answering a KZRemoveOutcome:
-// its identity is checked (device, inode, modification time, and for a file
-// its size) through its parent folder opened without following links; a
-// copy of its group that stays must still be on disk as the search saw it
-// (for a folder deleted for good, and for any item of a reopened result,
-// with the very same content); a hard link,
-// when asked for, must be possible; then the item is relocated through that
-// same open folder, the link is made or the move taken back, the undo record
-// is kept, and the outcome is tallied. An item that changed or went away is
-// left alone and counted, never reported as removed.
-class KZRemove : public std::enable_shared_from_this<KZRemove> {
+// The batch looks at the items first (locked, on a shared volume where they
+// can only be deleted for good, the last member of their group), then hands
+// each one to KZRemoveItemSteps, which checks it again and relocates it, and
+// tallies the outcome: an item that changed or went away is left alone and
+// counted, never reported as removed. The steps report what they did through
+// KZRemoveItemRecorder, which the batch implements under mutex_.
+class KZRemove : public std::enable_shared_from_this<KZRemove>, private KZRemoveItemRecorder {
 public:
-    enum Job : qint16 { TrashJob = 1, MoveJob = 2, CopyJob = 3 };
+    using Job = KZRemoveJob::Kind;
+    using enum KZRemoveJob::Kind;
 
     explicit KZRemove(std::shared_ptr<KZRemovalPanel> panel,
                       std::shared_ptr<KZRemovalFileSystem> fileSystem = nullptr);
@@ -188,51 +144,29 @@ public:
     std::chrono::milliseconds photosSettleDelay{2000};
 
 private:
-    // Where a relocated item went.
-    struct Relocation {
-        KZRemoveOutcome outcome = KZRemoveOutcome::Failed;
-        int err = 0;                 // of the failed step, for the alert
-        std::filesystem::path newPath;
-        bool copied = false;         // the item stayed; a copy was made
-    };
-    // The copy of the group that a hard link will point at.
-    struct LinkPlan {
-        bool wanted = false;
-        std::optional<platform::AnchoredItem> kept; // empty: no link (none known, or on another volume)
-        KZFoundItemRef keptItem;
-    };
-
     void moveToTrashPreliminary(const KZFoundItemArray& items);
     void moveItemsPreliminary(const KZFoundItemArray& items, const std::filesystem::path& destination);
     qint32 proceedToMoveItems(const KZFoundItemArray& items, bool copy, const std::filesystem::path& destination);
     bool checkForSharedLocation(const std::filesystem::path& url, bool* alreadyShown, bool* unreadable);
     void restoreItemsInGroupCount(const KZFoundItemArray& items);
-    void acceptForRemoval(const KZFoundItemArray& items);
 
-    // ---- The steps of one item ----
-    KZRemoveOutcome removeOne(const KZFoundItemRef& item, Job job, const std::filesystem::path& destination,
-                              int* err);
-    std::optional<platform::AnchoredItem> checkIdentity(const KZFoundItemRef& item, KZRemoveOutcome* outcome) const;
-    bool keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor) const;
-    KZRemoveOutcome planLink(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, LinkPlan* plan);
-    Relocation relocate(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, Job job,
-                        const std::filesystem::path& destination);
-    Relocation moveOrCopy(const platform::AnchoredItem& anchor, const std::filesystem::path& target,
-                          const std::filesystem::path& folder, Job job);
-    Relocation renameItem(const platform::AnchoredItem& anchor, const std::filesystem::path& folder, Job job);
-    Relocation copyItem(const platform::AnchoredItem& anchor, const std::filesystem::path& to);
-    void linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
-                        const Relocation& moved, Job job, bool* movedBack);
-    void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,
-                    Job job);
     void tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size,
                       const std::filesystem::path& oldPath);
 
-    static KZRemoveOutcome outcomeForErrno(int err);
+    // ---- KZRemoveItemRecorder: what the steps of one item did ----
+    void itemPlaced(const KZFoundItemRef& item, const std::filesystem::path& place) override;
+    void itemPutBack(const KZFoundItemRef& item) override;
+    void linkMade() override;
+    void linkNotMade() override;
+    void linkNotOnSameVolume() override;
+    quint64 lastRenameNumber(const std::string& base) const override;
+    void renameNumberTaken(const std::string& base, quint64 number) override;
+    void folderCreated(const std::filesystem::path& folder) override;
+    void trashIntended(const KZPersistentUndoRecord& intent) override;
+    void trashRecorded(KZPersistentUndoRecord record) override;
+    void moveRecorded(KZUndoMovedItem record) override;
+
     static QString outcomeName(KZRemoveOutcome outcome);
-    bool isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st) const;
-    bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b) const;
-    qint16 securityLevel() const;
     void manageError(qint32 code, bool showError, const QString& detail);
     void noteOutcome(const KZFoundItemRef& item, const QString& outcome);
     void countAside(const KZFoundItemRef& item, quint64 KZRemoveTally::*counter, const QString& outcome);
@@ -240,20 +174,18 @@ private:
     bool keepsMusicItem(const KZFoundItemRef& item);
     bool isStopped() const;
     void status(const QString& key) const;
-    platform::StopTest stopTest() const;
 
     std::shared_ptr<KZRemovalPanel> panel_;
     std::shared_ptr<KZRemovalFileSystem> fs_;
-    // The durable list of what this Trash pass moved, made at its first item
-    // and handed on with the records to the writer of the undo file.
+    // The steps of each item; they report to this removal as its recorder.
+    KZRemoveItemSteps steps_;
+    // Touched on the removal's thread only. The durable list of what this
+    // Trash pass moved, made at its first item and handed on with the
+    // records to the writer of the undo file.
     std::unique_ptr<KZRemovalJournal> journal_;
     bool journalTried_ = false;
     bool securityApplyToAll_ = false;
     bool securityChosen_ = false;
-    // The items accepted for this removal, by path, and for each group the
-    // members that stay: a copy of the group must still be there.
-    std::unordered_set<std::string> removalPaths_;
-    std::unordered_map<qint64, std::vector<KZFoundItemRef>> keptMembers_;
 
     mutable std::mutex mutex_; // guards what follows: read by the panel and the tests
     KZRemoveTally tally_;

@@ -140,7 +140,7 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
         const std::string name = fileNameFor(seconds + attempt * 0.001).toStdString();
         const fs::path target = files / name;
         int err = 0;
-        const fs::path original = fs::path(QDir::homePath().toStdString()) / name;
+        const fs::path original = platform::pathFromText(QDir::homePath()) / name;
         if (!platform::createTrashInfo(trashDir, name, original, &why, &err)) {
             if (err == EEXIST)
                 continue;

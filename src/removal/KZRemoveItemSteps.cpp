@@ -1,13 +1,12 @@
-#include "removal/KZRemove.h"
+#include "removal/KZRemoveItemSteps.h"
 #include "removal/KZCopyIdentity.h"
-#include "removal/KZRemovalJournal.h"
-#include "removal/KZRestoreRemovedFiles.h"
 
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/Trash.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
@@ -29,12 +28,6 @@ namespace {
 bool sameTime(const timespec& a, const timespec& b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-bool isSuccess(KZRemoveOutcome outcome)
-{
-    return outcome == KZRemoveOutcome::Trashed || outcome == KZRemoveOutcome::Moved
-        || outcome == KZRemoveOutcome::Copied || outcome == KZRemoveOutcome::Deleted;
 }
 
 // The names in a folder, read through a descriptor that did not follow a link.
@@ -95,9 +88,62 @@ bool sameBytes(const fs::path& a, const fs::path& b)
 
 } // namespace
 
-// ---- Codes and names, mapped once ---------------------------------------------------------
+KZRemoveItemSteps::KZRemoveItemSteps(std::shared_ptr<KZRemovalPanel> panel,
+                                     std::shared_ptr<KZRemovalFileSystem> fileSystem, KZRemoveItemRecorder& recorder)
+    : panel_(std::move(panel)), fs_(std::move(fileSystem)), recorder_(recorder)
+{
+}
 
-KZRemoveOutcome KZRemove::outcomeForErrno(int err)
+bool KZRemoveItemSteps::isStopped() const
+{
+    return panel_->wasStopped.load();
+}
+
+platform::StopTest KZRemoveItemSteps::stopTest() const
+{
+    return [panel = panel_] { return panel->wasStopped.load(); };
+}
+
+// ---- Codes, mapped once ------------------------------------------------------------------------
+
+qint32 KZRemoveItemSteps::codeForErrno(int err)
+{
+    switch (err) {
+    case 0:
+        return KZRemoveCode::ok;
+    case platform::noUsableTrash:
+        return KZRemoveCode::noTrash;
+    case EEXIST:
+    case ENOTEMPTY:
+        return KZRemoveCode::alreadyExists;
+    case EACCES:
+    case EPERM:
+        return KZRemoveCode::noPermission;
+    case ENAMETOOLONG:
+    case EILSEQ:
+        return KZRemoveCode::badFileName;
+    case ENOENT:
+    case ENOTDIR:
+        return KZRemoveCode::notFound;
+    case EBUSY:
+    case ETXTBSY:
+        return KZRemoveCode::busy;
+    case EROFS:
+        return KZRemoveCode::diskLocked;
+    case ECANCELED:
+        return KZRemoveCode::stopped;
+    default:
+        return KZRemoveCode::unknownWrite;
+    }
+}
+
+bool KZRemoveItemSteps::isSuccess(KZRemoveOutcome outcome)
+{
+    return outcome == KZRemoveOutcome::Trashed || outcome == KZRemoveOutcome::Moved
+        || outcome == KZRemoveOutcome::Copied || outcome == KZRemoveOutcome::Deleted;
+}
+
+KZRemoveOutcome KZRemoveItemSteps::outcomeForErrno(int err)
 {
     switch (codeForErrno(err)) {
     case KZRemoveCode::alreadyExists:
@@ -121,100 +167,32 @@ KZRemoveOutcome KZRemove::outcomeForErrno(int err)
     }
 }
 
-QString KZRemove::outcomeName(KZRemoveOutcome outcome)
-{
-    switch (outcome) {
-    case KZRemoveOutcome::Trashed:
-        return QStringLiteral("trash");
-    case KZRemoveOutcome::Moved:
-        return QStringLiteral("moved");
-    case KZRemoveOutcome::Copied:
-        return QStringLiteral("copied");
-    case KZRemoveOutcome::Deleted:
-        return QStringLiteral("deleted");
-    case KZRemoveOutcome::NotFound:
-        return QStringLiteral("not_found");
-    case KZRemoveOutcome::Changed:
-        return QStringLiteral("changed");
-    case KZRemoveOutcome::LastMember:
-        return QStringLiteral("last_member");
-    case KZRemoveOutcome::NotTagged:
-        return QStringLiteral("not_tagged");
-    case KZRemoveOutcome::MusicKept:
-        return QStringLiteral("music_not_removed");
-    case KZRemoveOutcome::LinkNotMade:
-        return QStringLiteral("link_not_made");
-    case KZRemoveOutcome::SameName:
-        return QStringLiteral("same_name");
-    case KZRemoveOutcome::NoPermission:
-        return QStringLiteral("permission_not_allowed");
-    case KZRemoveOutcome::BadFileName:
-        return QStringLiteral("bad_file_name");
-    case KZRemoveOutcome::Busy:
-        return QStringLiteral("busy");
-    case KZRemoveOutcome::DiskLocked:
-        return QStringLiteral("disk_locked");
-    case KZRemoveOutcome::Stopped:
-        return QStringLiteral("stopped");
-    case KZRemoveOutcome::NoTrash:
-        return QStringLiteral("no_trash");
-    case KZRemoveOutcome::NoDestination:
-        return QStringLiteral("no_destination");
-    case KZRemoveOutcome::Failed:
-        break;
-    }
-    return QStringLiteral("error");
-}
+// ---- The items of this removal ------------------------------------------------------------------
 
-// ---- The batch -------------------------------------------------------------------------------
-
-qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::path& destination)
+void KZRemoveItemSteps::acceptForRemoval(const KZFoundItemArray& items)
 {
-    if (job != TrashJob && !destination.is_absolute()) {
-        // Relative to whatever folder the program runs in: no place for a
-        // user's file, nor for the undo record that would have to find it.
-        platform::logLine(QStringLiteral("No absolute destination folder: %1").arg(platform::pathText(destination)));
-        for (const KZFoundItemRef& item : items)
-            countAside(item, &KZRemoveTally::otherFailure, QStringLiteral("no_destination"));
-        return KZRemoveCode::noDestination;
-    }
-    // The handled items are kept for the whole removal, not per batch: which
-    // items left their place is decided from them after the last batch.
-    qint32 code = 0;
+    removalPaths_.clear();
+    keptMembers_.clear();
+    std::unordered_set<const KZFoundItem*> leaving;
     for (const KZFoundItemRef& item : items) {
-        if (isStopped())
-            break;
-        const quint64 size = item->size();
-        const fs::path url = item->url().lexically_normal();
-        int err = 0;
-        const KZRemoveOutcome outcome = removeOne(item, job, destination, &err);
-        tallyOutcome(item, outcome, size, url);
-        switch (outcome) {
-        case KZRemoveOutcome::Stopped:
-            return KZRemoveCode::stopped;
-        case KZRemoveOutcome::NoTrash:
-            manageError(KZRemoveCode::noTrash, true, platform::pathText(url));
-            return KZRemoveCode::noTrash;
-        case KZRemoveOutcome::NoDestination:
-            manageError(KZRemoveCode::noDestination, true, platform::pathText(url));
-            return KZRemoveCode::noDestination;
-        case KZRemoveOutcome::Failed:
-            // A failed permanent deletion leaves that item and goes on with
-            // the next; any other failure ends the batch with an alert.
-            code = codeForErrno(err);
-            if (thereAreShared.load())
-                continue;
-            manageError(code, true, platform::pathText(url));
-            return code;
-        default:
-            break;
-        }
+        leaving.insert(item.get());
+        const fs::path url = item->url();
+        if (!url.empty())
+            removalPaths_.insert(url.lexically_normal().native());
     }
-    return code;
+    std::unordered_set<qint64> groups;
+    for (const KZFoundItemRef& item : items)
+        groups.insert(item->groupID());
+    for (const KZFoundItemRef& member : panel_->resultItems) {
+        if (member && !leaving.count(member.get()) && groups.count(member->groupID()))
+            keptMembers_[member->groupID()].push_back(member);
+    }
 }
 
-// One item, one step after the other; the first step that refuses ends it.
-KZRemoveOutcome KZRemove::removeOne(const KZFoundItemRef& item, Job job, const fs::path& destination, int* err)
+// ---- One item -----------------------------------------------------------------------------------
+
+KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemoveJob::Kind job,
+                                             const fs::path& destination, bool forGood, int* err)
 {
     // A photo library owns its files: they are only ever tagged there, and
     // one taken out of the package would break the library.
@@ -228,35 +206,33 @@ KZRemoveOutcome KZRemove::removeOne(const KZFoundItemRef& item, Job job, const f
     const std::optional<platform::AnchoredItem> anchor = checkIdentity(item, &outcome);
     if (!anchor)
         return outcome;
-    if (!keepsACopy(item, *anchor))
+    if (!keepsACopy(item, *anchor, forGood))
         return KZRemoveOutcome::LastMember;
     LinkPlan plan;
     if (const KZRemoveOutcome linkOutcome = planLink(item, *anchor, &plan); linkOutcome != KZRemoveOutcome::Moved)
         return linkOutcome;
 
-    const Relocation moved = relocate(item, *anchor, job, destination);
+    const Relocation moved = relocate(item, *anchor, job, destination, forGood);
     if (!isSuccess(moved.outcome)) {
         *err = moved.err;
         return moved.outcome;
     }
-    {
-        std::lock_guard guard(mutex_);
-        managedItems_[item.get()] = moved.outcome == KZRemoveOutcome::Deleted ? fs::path("-")
-                                    : moved.copied                            ? anchor->path()
-                                                                              : moved.newPath;
-    }
+    recorder_.itemPlaced(item,
+                         moved.outcome == KZRemoveOutcome::Deleted ? fs::path("-")
+                             : moved.copied                        ? anchor->path()
+                                                                   : moved.newPath);
     bool movedBack = false;
     linkOrRollBack(item, *anchor, plan, moved, job, &movedBack);
     if (movedBack)
         return KZRemoveOutcome::LinkNotMade;
     if (moved.outcome != KZRemoveOutcome::Deleted)
-        recordUndo(item, anchor->path(), moved, job);
+        recordUndo(item, anchor->path(), moved);
     return moved.outcome;
 }
 
 // ---- Step 1: the item is still what the search found -------------------------------------------
 
-bool KZRemove::isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st) const
+bool KZRemoveItemSteps::isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st)
 {
     if (item->device() == 0 && item->inode() == 0)
         return true; // a result that never read identities
@@ -273,8 +249,8 @@ bool KZRemove::isSameAsFound(const KZFoundItemRef& item, const platform::FileSta
     return true;
 }
 
-std::optional<platform::AnchoredItem> KZRemove::checkIdentity(const KZFoundItemRef& item,
-                                                              KZRemoveOutcome* outcome) const
+std::optional<platform::AnchoredItem> KZRemoveItemSteps::checkIdentity(const KZFoundItemRef& item,
+                                                                       KZRemoveOutcome* outcome) const
 {
     const fs::path url = item->url().lexically_normal();
     *outcome = KZRemoveOutcome::NotFound;
@@ -301,13 +277,13 @@ std::optional<platform::AnchoredItem> KZRemove::checkIdentity(const KZFoundItemR
 
 // ---- Step 2: a copy of the group stays -----------------------------------------------------------
 
-qint16 KZRemove::securityLevel() const
+qint16 KZRemoveItemSteps::securityLevel()
 {
     return KZDefaultsRegistry::lastCopyLevel(
         platform::UserDefaults::standard().value(KZDefaultsKey::security_moving_to_trash));
 }
 
-bool KZRemove::sameContent(const fs::path& a, const fs::path& b) const
+bool KZRemoveItemSteps::sameContent(const fs::path& a, const fs::path& b) const
 {
     const auto sa = platform::statPath(a, false), sb = platform::statPath(b, false);
     if (!sa || !sb || (sa->mode & S_IFMT) != (sb->mode & S_IFMT))
@@ -331,7 +307,7 @@ bool KZRemove::sameContent(const fs::path& a, const fs::path& b) const
     return false;
 }
 
-bool KZRemove::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor) const
+bool KZRemoveItemSteps::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, bool forGood) const
 {
     const auto found = keptMembers_.find(item->groupID());
     if (found == keptMembers_.end() || found->second.empty()) {
@@ -339,7 +315,7 @@ bool KZRemove::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredIt
         // unless the safe level holds (a stale counter must not get past
         // it); a move keeps every copy at the destination. Nothing is
         // deleted for good without a copy that stays.
-        if (thereAreShared.load())
+        if (forGood)
             return false;
         return !panel_->isMoveToTrash || securityLevel() != 2;
     }
@@ -347,7 +323,7 @@ bool KZRemove::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredIt
     // content: a file added to the folder since the search would go with it.
     // So does any item of a reopened result, whose kept twin may have been
     // rewritten in place, with its old size and date, since it was saved.
-    const bool sameContentNeeded = (thereAreShared.load() && item->isDirectory()) || item->isFromSavedResult();
+    const bool sameContentNeeded = (forGood && item->isDirectory()) || item->isFromSavedResult();
     for (const KZFoundItemRef& member : found->second) {
         const fs::path path = member->url().lexically_normal();
         if (path.empty())
@@ -372,13 +348,14 @@ bool KZRemove::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredIt
     // The kept copies were deleted, changed or replaced since the search: at
     // the levels that keep a group's last member, this item is it now.
     const qint16 level = securityLevel();
-    return !thereAreShared.load() && level != 1 && level != 2;
+    return !forGood && level != 1 && level != 2;
 }
 
 // ---- Step 3: the hard link that will take the item's place --------------------------------------
 
 // Moved means "go on"; anything else is why the item stays.
-KZRemoveOutcome KZRemove::planLink(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, LinkPlan* plan)
+KZRemoveOutcome KZRemoveItemSteps::planLink(const KZFoundItemRef& item, const platform::AnchoredItem& anchor,
+                                            LinkPlan* plan)
 {
     plan->wanted = panel_->isCreateAlias;
     if (!plan->wanted)
@@ -397,8 +374,8 @@ KZRemoveOutcome KZRemove::planLink(const KZFoundItemRef& item, const platform::A
     if (!kept)
         return KZRemoveOutcome::Moved; // another copy stays unmarked: nothing to link to
     const fs::path keptPath = kept->url().lexically_normal();
-    std::optional<platform::AnchoredItem> keptAnchor =
-        keptPath.empty() ? std::nullopt : platform::AnchoredItem::open(keptPath);
+    std::optional<platform::AnchoredItem> keptAnchor = keptPath.empty() ? std::nullopt
+                                                                        : platform::AnchoredItem::open(keptPath);
     const auto keptStat = keptAnchor ? keptAnchor->stat() : std::nullopt;
     // Only to the very copy the search found: a link to a changed file would
     // put different data at the old place.
@@ -407,8 +384,7 @@ KZRemoveOutcome KZRemove::planLink(const KZFoundItemRef& item, const platform::A
         return KZRemoveOutcome::LinkNotMade;
     struct stat place {};
     if (::fstat(anchor.parentFd(), &place) != 0 || place.st_dev != keptStat->device) {
-        std::lock_guard guard(mutex_);
-        ++tally_.linkNotSameVolume;
+        recorder_.linkNotOnSameVolume();
         return KZRemoveOutcome::Moved;
     }
     plan->kept = std::move(keptAnchor);
@@ -418,44 +394,36 @@ KZRemoveOutcome KZRemove::planLink(const KZFoundItemRef& item, const platform::A
 
 // ---- Step 4: the item leaves its place, acting through its open folder --------------------------
 
-KZRemove::Relocation KZRemove::relocate(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, Job job,
-                                        const fs::path& destination)
+KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& item,
+                                                          const platform::AnchoredItem& anchor, KZRemoveJob::Kind job,
+                                                          const fs::path& destination, bool forGood)
 {
     int err = 0;
-    if (thereAreShared.load()) {
+    if (forGood) {
         if (fs_->removeTree(anchor, stopTest(), &err))
             return {KZRemoveOutcome::Deleted, 0, {}, false};
         return {outcomeForErrno(err), err, {}, false};
     }
-    if (job == TrashJob) {
+    if (job == KZRemoveJob::TrashJob) {
         // On disk before the move: a removal killed between the move and
         // its record still leaves Restore the item, found in the Trash by
         // this identity.
-        if (!journalTried_) {
-            journalTried_ = true;
-            journal_ = KZRemovalJournal::begin();
-            if (!journal_)
-                platform::logLine(QStringLiteral("No removal journal could be made; the undo file is written at the end."));
+        KZPersistentUndoRecord intent;
+        intent.oldPosition = anchor.path();
+        intent.aliasWasCreated = panel_->isCreateAlias;
+        intent.isiTunesItem = item->isiTunesItem();
+        intent.locationLabelTag = item->locationLabelTag();
+        if (const auto st = anchor.stat()) {
+            intent.device = quint64(st->device);
+            intent.inode = st->inode;
         }
-        if (journal_) {
-            KZPersistentUndoRecord intent;
-            intent.oldPosition = anchor.path();
-            intent.aliasWasCreated = panel_->isCreateAlias;
-            intent.isiTunesItem = item->isiTunesItem();
-            intent.locationLabelTag = item->locationLabelTag();
-            if (const auto st = anchor.stat()) {
-                intent.device = quint64(st->device);
-                intent.inode = st->inode;
-            }
-            journal_->intend(intent);
-        }
+        recorder_.trashIntended(intent);
         // The Trash numbers a clashing name and never replaces; when no trash
         // on the item's own volume can be used, nothing moves.
         if (const auto trashed = fs_->moveToTrash(anchor, &err))
             return {KZRemoveOutcome::Trashed, 0, *trashed, false};
         return {outcomeForErrno(err), err, {}, false};
     }
-    (void)item;
     fs::path target = destination / anchor.name();
     if (panel_->createFolders) {
         const auto rebuilt = createDestinationRoot(destination, anchor.path());
@@ -468,19 +436,20 @@ KZRemove::Relocation KZRemove::relocate(const KZFoundItemRef& item, const platfo
     return moveOrCopy(anchor, target, destination, job);
 }
 
-KZRemove::Relocation KZRemove::moveOrCopy(const platform::AnchoredItem& anchor, const fs::path& target,
-                                          const fs::path& folder, Job job)
+KZRemoveItemSteps::Relocation KZRemoveItemSteps::moveOrCopy(const platform::AnchoredItem& anchor,
+                                                            const fs::path& target, const fs::path& folder,
+                                                            KZRemoveJob::Kind job)
 {
     Relocation result;
     int err = 0;
-    if (job == CopyJob) {
+    if (job == KZRemoveJob::CopyJob) {
         result = copyItem(anchor, target);
     } else if (fs_->moveNoReplace(anchor, target, &err)) {
         return {KZRemoveOutcome::Moved, 0, target, false};
     } else if (err == EXDEV) {
         // Another file system after all (a bind mount): copied, never copied
         // and then deleted.
-        job = CopyJob;
+        job = KZRemoveJob::CopyJob;
         result = copyItem(anchor, target);
     } else {
         result = {outcomeForErrno(err), err, {}, false};
@@ -490,7 +459,8 @@ KZRemove::Relocation KZRemove::moveOrCopy(const platform::AnchoredItem& anchor, 
     return result;
 }
 
-KZRemove::Relocation KZRemove::renameItem(const platform::AnchoredItem& anchor, const fs::path& folder, Job job)
+KZRemoveItemSteps::Relocation KZRemoveItemSteps::renameItem(const platform::AnchoredItem& anchor,
+                                                            const fs::path& folder, KZRemoveJob::Kind job)
 {
     const Relocation clash{KZRemoveOutcome::SameName, EEXIST, {}, false};
     if (!panel_->renameMove)
@@ -498,23 +468,15 @@ KZRemove::Relocation KZRemove::renameItem(const platform::AnchoredItem& anchor, 
     const fs::path name = anchor.name();
     const std::string extension = name.extension().native();
     const std::string base = name.stem().native();
-    quint64 n = 1;
-    {
-        std::lock_guard guard(mutex_);
-        if (const auto found = renamedDict_.find(base); found != renamedDict_.end())
-            n = found->second + 1;
-    }
+    quint64 n = recorder_.lastRenameNumber(base) + 1;
     for (int attempts = 0; attempts < 100000; ++attempts, ++n) {
         const fs::path candidate = folder / (base + "  " + std::to_string(n) + extension);
         if (platform::statPath(candidate, false))
             continue;
-        {
-            std::lock_guard guard(mutex_);
-            renamedDict_[base] = n;
-        }
+        recorder_.renameNumberTaken(base, n);
         Relocation result;
         int err = 0;
-        if (job == CopyJob) {
+        if (job == KZRemoveJob::CopyJob) {
             result = copyItem(anchor, candidate);
         } else if (fs_->moveNoReplace(anchor, candidate, &err)) {
             return {KZRemoveOutcome::Moved, 0, candidate, false};
@@ -528,7 +490,7 @@ KZRemove::Relocation KZRemove::renameItem(const platform::AnchoredItem& anchor, 
     return clash;
 }
 
-KZRemove::Relocation KZRemove::copyItem(const platform::AnchoredItem& anchor, const fs::path& to)
+KZRemoveItemSteps::Relocation KZRemoveItemSteps::copyItem(const platform::AnchoredItem& anchor, const fs::path& to)
 {
     int err = 0;
     if (fs_->copyTree(anchor, to, stopTest(), &err))
@@ -538,8 +500,9 @@ KZRemove::Relocation KZRemove::copyItem(const platform::AnchoredItem& anchor, co
 
 // ---- Step 5: the link at the freed place, or the move taken back ---------------------------------
 
-void KZRemove::linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
-                              const Relocation& moved, Job job, bool* movedBack)
+void KZRemoveItemSteps::linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor,
+                                       const LinkPlan& plan, const Relocation& moved, KZRemoveJob::Kind job,
+                                       bool* movedBack)
 {
     // A copy leaves the item in place: a link there would have to replace it.
     if (!plan.kept || moved.copied)
@@ -552,8 +515,7 @@ void KZRemove::linkOrRollBack(const KZFoundItemRef& item, const platform::Anchor
         platform::logLine(QStringLiteral("%1: the kept copy %2 changed; no link made")
                               .arg(platform::pathText(anchor.path()), platform::pathText(plan.kept->path())));
     } else if (fs_->link(*plan.kept, anchor, &err)) {
-        std::lock_guard guard(mutex_);
-        ++tally_.linked;
+        recorder_.linkMade();
         return;
     } else {
         const QString text = QStringLiteral("%1: %2").arg(platform::pathText(anchor.path()),
@@ -565,19 +527,18 @@ void KZRemove::linkOrRollBack(const KZFoundItemRef& item, const platform::Anchor
     // trashed one stays in the Trash with its record, and a deleted one is
     // gone. When the move back fails, the item stays at its new place and
     // keeps its undo record, so that it is never lost track of.
-    if (job == MoveJob && moved.outcome == KZRemoveOutcome::Moved && fs_->moveBack(moved.newPath, anchor, &err)) {
+    if (job == KZRemoveJob::MoveJob && moved.outcome == KZRemoveOutcome::Moved
+        && fs_->moveBack(moved.newPath, anchor, &err)) {
         *movedBack = true;
-        std::lock_guard guard(mutex_);
-        managedItems_.erase(item.get());
+        recorder_.itemPutBack(item);
         return;
     }
-    std::lock_guard guard(mutex_);
-    ++tally_.linkNotMade;
+    recorder_.linkNotMade();
 }
 
 // ---- Step 6: the undo record ----------------------------------------------------------------------
 
-void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, const Relocation& moved, Job job)
+void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, const Relocation& moved)
 {
     if (moved.outcome == KZRemoveOutcome::Trashed) {
         // Made even when the link or the bookmark fails: without it the item
@@ -594,76 +555,20 @@ void KZRemove::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, c
         }
         record.bookmark = platform::createBookmark(moved.newPath);
         record.foundItem = item;
-        if (journal_)
-            journal_->append(record);
-        std::lock_guard guard(mutex_);
-        persistentUndo_.push_back(std::move(record));
+        recorder_.trashRecorded(std::move(record));
         return;
     }
-    (void)job;
     KZUndoMovedItem record{moved.newPath, oldPath, panel_->isCreateAlias, moved.copied};
     record.foundItem = item;
     // What the copy is now, so that undo deletes it only while it still is.
     if (moved.copied)
         record.copyIdentity = KZCopyIdentity::capture(moved.newPath);
-    std::lock_guard guard(mutex_);
-    (item->isiTunesItem() ? itunesUndo_ : standardUndo_).push_back(std::move(record));
-}
-
-// ---- Step 7: the tally ----------------------------------------------------------------------------
-
-void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome, quint64 size, const fs::path& oldPath)
-{
-    noteOutcome(item, outcomeName(outcome));
-    if (isSuccess(outcome)) {
-        // A deletion is no removal the result marks; the pass finds it gone.
-        if (outcome == KZRemoveOutcome::Trashed || outcome == KZRemoveOutcome::Moved)
-            item->setIsRemoved(true);
-        // The place it had before: a file deleted for good has none now.
-        if (panel_->reportEmptyFolders)
-            panel_->addFolderToCheckForEmpty({oldPath.parent_path(), item->locationLabelTag()});
-        panel_->removedSize.fetch_add(size);
-    }
-    {
-        std::lock_guard guard(mutex_);
-        KZRemoveTally& t = tally_;
-        switch (outcome) {
-        case KZRemoveOutcome::Trashed: ++t.trashed; break;
-        case KZRemoveOutcome::Moved: ++t.moved; break;
-        case KZRemoveOutcome::Copied: ++t.copied; break;
-        case KZRemoveOutcome::Deleted:
-            ++t.deleted;
-            t.deletedSize += size;
-            break;
-        case KZRemoveOutcome::NotFound: ++t.notFound; break;
-        case KZRemoveOutcome::Changed: ++t.changed; break;
-        case KZRemoveOutcome::LastMember: ++t.lastMember; break;
-        case KZRemoveOutcome::NotTagged: ++t.notTagged; break;
-        case KZRemoveOutcome::MusicKept: ++t.musicKept; break;
-        case KZRemoveOutcome::LinkNotMade: ++t.linkNotMade; break;
-        case KZRemoveOutcome::SameName: ++t.sameName; break;
-        case KZRemoveOutcome::NoPermission:
-            // Told twice, as the volume refusing and as the permission.
-            ++t.noPermission;
-            ++t.diskLocked;
-            break;
-        case KZRemoveOutcome::BadFileName: ++t.badFileName; break;
-        case KZRemoveOutcome::Busy: ++t.busy; break;
-        case KZRemoveOutcome::DiskLocked: ++t.diskLocked; break;
-        case KZRemoveOutcome::Failed: ++t.otherFailure; break;
-        case KZRemoveOutcome::Stopped:
-        case KZRemoveOutcome::NoTrash:
-        case KZRemoveOutcome::NoDestination:
-            break;
-        }
-    }
-    if (outcome != KZRemoveOutcome::Stopped)
-        panel_->managedCount.fetch_add(1);
+    recorder_.moveRecorded(std::move(record));
 }
 
 // ---- The destination folder tree ------------------------------------------------------------------
 
-std::optional<fs::path> KZRemove::createDestinationRoot(const fs::path& destination, const fs::path& source)
+std::optional<fs::path> KZRemoveItemSteps::createDestinationRoot(const fs::path& destination, const fs::path& source)
 {
     if (!destination.is_absolute())
         return std::nullopt;
@@ -693,8 +598,7 @@ std::optional<fs::path> KZRemove::createDestinationRoot(const fs::path& destinat
                 QStringLiteral("Cannot create %1: %2").arg(platform::pathText(p), platform::systemErrorString(err)));
             return std::nullopt;
         }
-        std::lock_guard guard(mutex_);
-        createdFolderUndo_.push_back(p);
+        recorder_.folderCreated(p);
     }
     return p / item.filename();
 }
