@@ -15,6 +15,7 @@
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -203,6 +204,31 @@ bool KZRemovePanelWidget::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+void KZRemovePanelWidget::keyPressEvent(QKeyEvent* event)
+{
+    // The panel is no dialog, so Qt gives its default buttons no keys: Return
+    // and Enter press the shown card's default button and Escape its Cancel,
+    // as they would in a dialog. A running removal has no key of its own.
+    const bool accept = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool escape = event->key() == Qt::Key_Escape;
+    const std::shared_ptr<KZRemoveCntrl> c = cntrl();
+    const std::size_t page = c && c->startTag() == KZRemoveAction::move ? 1 : 0;
+    QPushButton* target = nullptr;
+    if (card_ == Card::Choose && !opening_ && !closing_)
+        target = accept ? startBtn_[page] : escape ? cancelBtn_[page] : nullptr;
+    else if (card_ == Card::Final && (accept || escape))
+        target = closeBtn_;
+    if (!target) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (target->isVisible() && target->isEnabled())
+        target->click();
+    else if (accept)
+        QApplication::beep();
+}
+
 QRect KZRemovePanelWidget::topDown(const KZPanelRect& r, const QWidget* parent) const
 {
     const KZPanelRect d = KZPanelRectToTopDown(r, parent ? parent->height() : height());
@@ -276,6 +302,7 @@ QWidget* KZRemovePanelWidget::makeTrashPage()
     other->setObjectName(QStringLiteral("removalToFolder"));
     connect(other, &QPushButton::clicked, this, [this] { replacePage(1); });
     auto* cancel = new QPushButton(text("cancel_button"), page);
+    cancelBtn_[0] = cancel;
     connect(cancel, &QPushButton::clicked, this, [this] { if (auto c = cntrl()) c->cancelAction(); });
     startBtn_[0] = new QPushButton(text("start_button"), page);
     startBtn_[0]->setObjectName(QStringLiteral("removalStartTrash"));
@@ -373,6 +400,7 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     back->setObjectName(QStringLiteral("removalToTrash"));
     connect(back, &QPushButton::clicked, this, [this] { replacePage(2); });
     auto* cancel = new QPushButton(text("cancel_button"), page);
+    cancelBtn_[1] = cancel;
     connect(cancel, &QPushButton::clicked, this, [this] { if (auto c = cntrl()) c->cancelAction(); });
     startBtn_[1] = new QPushButton(text("start_button"), page);
     startBtn_[1]->setObjectName(QStringLiteral("removalStartMove"));
@@ -432,6 +460,7 @@ QWidget* KZRemovePanelWidget::makeFinalCard()
     auto* close = new QPushButton(text("close_button"), card);
     close->setObjectName(QStringLiteral("removalClose"));
     close->setDefault(true);
+    closeBtn_ = close;
     connect(close, &QPushButton::clicked, this, [this] { if (auto c = cntrl()) c->closeSession(); });
     buttons->addStretch();
     buttons->addWidget(close);

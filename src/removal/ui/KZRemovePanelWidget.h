@@ -12,6 +12,7 @@
 #include <memory>
 
 class QCheckBox;
+class QKeyEvent;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -87,6 +88,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     KZRemovePanelWidget(QWidget* resultView, KZRemovePanelHost* host);
@@ -134,6 +136,8 @@ private:
     QLabel* finalFld_ = nullptr;
     QProgressBar* spinning_ = nullptr;
     std::array<QPushButton*, 2> startBtn_{};
+    std::array<QPushButton*, 2> cancelBtn_{};
+    QPushButton* closeBtn_ = nullptr;
     QPushButton* stopBtn_ = nullptr;
     QPushButton* infoBtn_ = nullptr;
     QCheckBox* hardLinksCheck_ = nullptr;

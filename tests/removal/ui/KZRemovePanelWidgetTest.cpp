@@ -12,6 +12,7 @@
 #include "services/KZNumberUtilities.h"
 #include "services/ui/Popover.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QPainter>
@@ -327,6 +328,49 @@ TEST(KZRemovePanelWidget, TrashRemovalEndToEnd)
     QTest::mouseClick(scene.panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
     ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
     EXPECT_EQ(log.names.last(), KZNotification::removePanelDidClose);
+}
+
+// The panel answers the keys a dialog would: Return starts what the shown
+// page offers (a move only once a folder is chosen), Escape cancels, and on
+// the done card either key closes.
+TEST(KZRemovePanelWidget, ReturnStartsEscapeCancelsAndEitherClosesTheDoneCard)
+{
+    kztest::ShortAnimations shortAnimations;
+    {
+        PanelScene scene;
+        ASSERT_TRUE(scene.panel);
+        ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+        scene.window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&scene.window));
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_TRUE(focused && scene.panel->isAncestorOf(focused)) << "the shown page takes the keys";
+        QTest::keyClick(focused, Qt::Key_Escape);
+        ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
+        EXPECT_TRUE(std::filesystem::exists(scene.all[1]->url())) << "Escape removes nothing";
+    }
+    PanelScene scene;
+    ASSERT_TRUE(scene.panel);
+    ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+    scene.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&scene.window));
+
+    // The move page without a folder: Return beeps and nothing moves.
+    scene.panel->replacePage(1);
+    ASSERT_TRUE(scene.settle([&] { return scene.panel->movePage()->hasFocus(); }));
+    ASSERT_FALSE(scene.panel->moveStartButton()->isEnabled());
+    QTest::keyClick(scene.panel->movePage(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(scene.panel->visibleCard(), KZRemovePanelWidget::Card::Choose);
+
+    // Back on the Trash page, Enter on the keypad starts the removal.
+    scene.panel->replacePage(2);
+    ASSERT_TRUE(scene.settle([&] { return scene.panel->trashPage()->hasFocus(); }));
+    QTest::keyClick(scene.panel->trashPage(), Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_TRUE(scene.settle([&] { return scene.panel && scene.panel->visibleCard() == KZRemovePanelWidget::Card::Final; }));
+    EXPECT_FALSE(std::filesystem::exists(scene.all[1]->url()));
+    ASSERT_TRUE(scene.settle([&] { return QApplication::focusWidget() && scene.panel->isAncestorOf(QApplication::focusWidget()); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
 }
 
 // The info popover opens where it leaves the page's buttons free to press.
