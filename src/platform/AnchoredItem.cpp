@@ -84,6 +84,20 @@ int AnchoredItem::openFolder(const std::filesystem::path& folder, int* err)
     return fd;
 }
 
+std::optional<AnchoredItem> AnchoredItem::openInFolder(const std::filesystem::path& item, int* err)
+{
+    const std::filesystem::path normal = item.lexically_normal();
+    std::string name = normal.filename().native();
+    if (!normal.is_absolute() || name.empty() || name == "." || name == "..") {
+        answer(EINVAL, err);
+        return std::nullopt;
+    }
+    const int fd = openFolder(normal.parent_path(), err);
+    if (fd < 0)
+        return std::nullopt;
+    return AnchoredItem(fd, std::move(name), normal);
+}
+
 AnchoredItem::AnchoredItem(int fd, std::string name, std::filesystem::path path)
     : fd_(fd), name_(std::move(name)), path_(std::move(path))
 {

@@ -25,6 +25,10 @@ public:
     // A folder opened the ordinary way (links followed): a destination that
     // the user chose may be reached through a link of theirs.
     static int openFolder(const std::filesystem::path& folder, int* err = nullptr);
+    // `item` in its parent opened the ordinary way (links followed), for an
+    // item in a place the user chose: a later check and act still go through
+    // that one descriptor.
+    static std::optional<AnchoredItem> openInFolder(const std::filesystem::path& item, int* err = nullptr);
 
     AnchoredItem(AnchoredItem&& other) noexcept;
     AnchoredItem& operator=(AnchoredItem&& other) noexcept;

@@ -3,6 +3,7 @@
 #include "media/KZApplescript.h"
 #include "media/KZAppsSupport.h"
 #include "media/KZPhotosSupport.h"
+#include "platform/AnchoredItem.h"
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
@@ -548,10 +549,13 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         // The copy goes only while it is still exactly what the removal
         // made: an edited copy, or anything the user put at its place, is
         // theirs. A record that never described its copy deletes nothing.
-        if (!item.copyIdentity || !item.copyIdentity->matches(item.currPosition))
-            return ItemResult::CopyKept;
+        // Checked and deleted through one open parent, so that a folder on
+        // the way swapped in between cannot turn the deletion elsewhere.
         int err = 0;
-        if (platform::removeTree(item.currPosition, {}, &err))
+        const std::optional<platform::AnchoredItem> anchor = platform::AnchoredItem::openInFolder(item.currPosition, &err);
+        if (!anchor || !item.copyIdentity || !item.copyIdentity->matches(anchor->procPath()))
+            return ItemResult::CopyKept;
+        if (platform::removeTreeAt(anchor->parentFd(), anchor->name(), {}, &err))
             return ItemResult::CopyDeleted;
         if (platform::isImmutable(item.currPosition))
             lockedCount += 1;

@@ -115,6 +115,18 @@ TEST(KZUndoTruth, ACopyChangedSinceTheRemovalIsNeverDeleted)
     EXPECT_EQ(restore.undoMovedFiles({item}, false).at(0), Result::CopyDeleted);
     EXPECT_FALSE(fs::exists(dir / "dest/f"));
     EXPECT_EQ(kztest::readFile(dir / "src/f/x"), "X");
+
+    // A destination the user reached through a link of theirs: the copy is
+    // checked and deleted in the folder the link leads to, and the link stays.
+    dir.write("src/b", "B");
+    fs::create_directories(dir / "real");
+    fs::create_directory_symlink(dir / "real", dir / "linked");
+    dir.write("real/b", "B");
+    const auto linked = copyRecord(dir / "linked/b", dir / "src/b");
+    EXPECT_EQ(restore.undoMovedFiles({linked}, false).at(0), Result::CopyDeleted);
+    EXPECT_FALSE(fs::exists(dir / "real/b"));
+    EXPECT_TRUE(fs::is_symlink(dir / "linked"));
+    EXPECT_EQ(kztest::readFile(dir / "src/b"), "B");
 }
 
 TEST(KZUndoTruth, AFolderMergeThatPutEveryEntryBackCountsAsRestored)
