@@ -515,8 +515,19 @@ void KZRemoveItemSteps::linkOrRollBack(const KZFoundItemRef& item, const platfor
         platform::logLine(QStringLiteral("%1: the kept copy %2 changed; no link made")
                               .arg(platform::pathText(anchor.path()), platform::pathText(plan.kept->path())));
     } else if (fs_->link(*plan.kept, anchor, &err)) {
-        recorder_.linkMade();
-        return;
+        // The link goes by name: a copy swapped in after the look above
+        // would be what it points at. Only the very copy looked at may stay
+        // linked; a link to anything else is taken off again.
+        const auto made = anchor.stat();
+        if (made && made->sameItem(*keptNow)) {
+            recorder_.linkMade();
+            return;
+        }
+        if (made && ::unlinkat(anchor.parentFd(), anchor.name().c_str(), 0) != 0)
+            platform::logLine(QStringLiteral("%1: a link to a changed copy could not be taken off: %2")
+                                  .arg(platform::pathText(anchor.path()), platform::systemErrorString(errno)));
+        platform::logLine(QStringLiteral("%1: the kept copy %2 changed while linking; no link made")
+                              .arg(platform::pathText(anchor.path()), platform::pathText(plan.kept->path())));
     } else {
         const QString text = QStringLiteral("%1: %2").arg(platform::pathText(anchor.path()),
                                                           platform::systemErrorString(err));

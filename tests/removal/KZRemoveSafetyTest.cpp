@@ -194,6 +194,42 @@ TEST(KZRemoveSafety, AHardLinkIsMadeAtTheItemsOwnFolderEvenWhenItsPathMoved)
     EXPECT_EQ(platform::statPath(f.dir / "d.aside/x", false)->inode, platform::statPath(f.dir / "k/x", false)->inode);
 }
 
+// The kept copy swapped for other bytes between the last look and the link:
+// the item's place must not end up holding a link to them.
+TEST(KZRemoveSafety, AKeptCopySwappedJustBeforeTheLinkGetsNoLink)
+{
+    for (const bool toTrash : {true, false}) {
+        SCOPED_TRACE(toTrash ? "trash" : "move");
+        emptyTrash();
+        Fixture f;
+        const auto all = f.items({{"k/x", 1}, {"d/x", 1}});
+        f.panel->isMoveToTrash = toTrash;
+        f.panel->urlToMove = f.dir.mkdir("dest");
+        f.panel->isCreateAlias = true;
+        f.panel->mastersAlias = {all[0]};
+        f.fs->before = [&](const std::string& op, const fs::path&) {
+            if (op == "link") {
+                fs::rename(f.dir / "k/x", f.dir / "k/x.kept");
+                f.dir.write("k/x", "someone else's bytes");
+            }
+            return 0;
+        };
+        auto engine = f.engine({all[1]}, all);
+        engine->doMove();
+        const auto swapped = platform::statPath(f.dir / "k/x", false);
+        ASSERT_TRUE(swapped);
+        EXPECT_EQ(swapped->links, 1u) << "nothing links to the bytes swapped in";
+        EXPECT_EQ(kztest::readFile(f.dir / "k/x"), "someone else's bytes");
+        EXPECT_EQ(engine->tally().linked, 0u);
+        if (toTrash) {
+            EXPECT_FALSE(fs::exists(f.dir / "d/x")) << "the trashed item keeps its place in the Trash, unlinked";
+        } else {
+            EXPECT_EQ(kztest::readFile(f.dir / "d/x"), "same bytes") << "a moved item comes back to its place";
+            EXPECT_EQ(engine->tally().linkNotMade, 1u);
+        }
+    }
+}
+
 // ---- The kept copy must still be there before every removal job ---------------------------------------
 
 TEST(KZRemoveSafety, AGroupWhoseKeptCopyWentAwayKeepsItsLastMember)
