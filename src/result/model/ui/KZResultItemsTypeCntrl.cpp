@@ -158,48 +158,12 @@ void KZResultItemsTypeCntrl::buildResultView(const QVariantMap&)
     outlineView_->setObjectName(QStringLiteral("outlineView"));
     listSplit_->addWidget(outlineView_);
 
-    previewPaneCntrl_ = parts_.makePreviewPane ? parts_.makePreviewPane() : nullptr;
-    if (!previewPaneCntrl_)
-        previewPaneCntrl_ = std::make_unique<PlainPane>();
-    previewPane_ = new QWidget;
-    previewPane_->setObjectName(QStringLiteral("previewPane"));
-    auto* paneLayout = new QVBoxLayout(previewPane_);
-    paneLayout->setContentsMargins(0, 0, 0, 0);
-    paneLayout->addWidget(previewPaneCntrl_->view());
-    emptyPreviewFld_ = new QLabel(previewPane_);
-    emptyPreviewFld_->setAlignment(Qt::AlignCenter);
-    // The pane shows its own notice; this one must not take the pane's clicks.
-    emptyPreviewFld_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    listSplit_->addWidget(previewPane_);
+    listSplit_->addWidget(buildPreviewPane());
     // Only the preview pane may be collapsed; the sources and the list never.
     listSplit_->setCollapsible(0, false);
     listSplit_->setCollapsible(1, true);
 
-    auto* bar = new KZResultListScopeBar(rest);
-    auto* barLayout = new QHBoxLayout(bar);
-    barLayout->setContentsMargins(8, 2, 8, 2);
-    auto makeButton = [bar, barLayout](const QString& name, const QString& text) {
-        auto* button = new QToolButton(bar);
-        button->setObjectName(name);
-        button->setText(text);
-        barLayout->addWidget(button);
-        return button;
-    };
-    emptyFoldersInfoBtn_ = makeButton(QStringLiteral("emptyFoldersInfoBtn"), QStringLiteral("i"));
-    expandAllBtn_ = makeButton(QStringLiteral("expandAllBtn"), QStringLiteral("+"));
-    expandAllBtn_->setProperty("tag", kExpandAll);
-    contractAllBtn_ = makeButton(QStringLiteral("contractAllBtn"), QStringLiteral("-"));
-    contractAllBtn_->setProperty("tag", kCollapseAll);
-    spinning_ = new QLabel(QStringLiteral("\u2026"), bar);
-    spinning_->setObjectName(QStringLiteral("spinning"));
-    spinning_->hide();
-    barLayout->addWidget(spinning_);
-    barLayout->addStretch(1);
-    restLayout->addWidget(bar);
-    emptyFoldersInfoBtn_->hide();
-    connect(expandAllBtn_, &QToolButton::clicked, this, [this] { expandAllAction(kExpandAll); });
-    connect(contractAllBtn_, &QToolButton::clicked, this, [this] { expandAllAction(kCollapseAll); });
-    connect(emptyFoldersInfoBtn_, &QToolButton::clicked, this, [this] { infoButtonAction(); });
+    restLayout->addWidget(buildScopeBar(rest));
 
     KZFoundListCntrl::Settings settings;
     settings.fileType = fileTypeItem_;
@@ -211,20 +175,7 @@ void KZResultItemsTypeCntrl::buildResultView(const QVariantMap&)
     if (sourcesListCntrl_)
         sourcesListCntrl_->setResultOutlineCntrl(foundListCntrl_->outlineCntrl());
 
-    observations_.push_back(center().addObserver(KZNotification::showByGroup, platform::bundleIdentifier(),
-                                                 [this](const platform::Notification&) {
-                                                     platform::runOnMain([self = QPointer<QObject>(this), this] {
-                                                         if (self)
-                                                             enableBtns();
-                                                     });
-                                                 }));
-    observations_.push_back(center().addObserver(KZNotification::switchPositionSplitView, platform::bundleIdentifier(),
-                                                 [this](const platform::Notification&) {
-                                                     platform::runOnMain([self = QPointer<QObject>(this), this] {
-                                                         if (self)
-                                                             setListPlitViewSettings(false);
-                                                     });
-                                                 }));
+    observeListSettings();
 
     collectionViewSplitIsCollapsed_ = false;
     enableBtns();
@@ -248,6 +199,72 @@ void KZResultItemsTypeCntrl::buildResultView(const QVariantMap&)
     });
     sourcesSplit_->installEventFilter(this);
     listSplit_->installEventFilter(this);
+}
+
+QWidget* KZResultItemsTypeCntrl::buildPreviewPane()
+{
+    previewPaneCntrl_ = parts_.makePreviewPane ? parts_.makePreviewPane() : nullptr;
+    if (!previewPaneCntrl_)
+        previewPaneCntrl_ = std::make_unique<PlainPane>();
+    previewPane_ = new QWidget;
+    previewPane_->setObjectName(QStringLiteral("previewPane"));
+    auto* paneLayout = new QVBoxLayout(previewPane_);
+    paneLayout->setContentsMargins(0, 0, 0, 0);
+    paneLayout->addWidget(previewPaneCntrl_->view());
+    emptyPreviewFld_ = new QLabel(previewPane_);
+    emptyPreviewFld_->setAlignment(Qt::AlignCenter);
+    // The pane shows its own notice; this one must not take the pane's clicks.
+    emptyPreviewFld_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return previewPane_;
+}
+
+// The bar under the list: the empty folders' info, Expand All, Collapse All
+// and the spinner.
+QWidget* KZResultItemsTypeCntrl::buildScopeBar(QWidget* parent)
+{
+    auto* bar = new KZResultListScopeBar(parent);
+    auto* barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(8, 2, 8, 2);
+    auto makeButton = [bar, barLayout](const QString& name, const QString& text) {
+        auto* button = new QToolButton(bar);
+        button->setObjectName(name);
+        button->setText(text);
+        barLayout->addWidget(button);
+        return button;
+    };
+    emptyFoldersInfoBtn_ = makeButton(QStringLiteral("emptyFoldersInfoBtn"), QStringLiteral("i"));
+    expandAllBtn_ = makeButton(QStringLiteral("expandAllBtn"), QStringLiteral("+"));
+    expandAllBtn_->setProperty("tag", kExpandAll);
+    contractAllBtn_ = makeButton(QStringLiteral("contractAllBtn"), QStringLiteral("-"));
+    contractAllBtn_->setProperty("tag", kCollapseAll);
+    spinning_ = new QLabel(QStringLiteral("\u2026"), bar);
+    spinning_->setObjectName(QStringLiteral("spinning"));
+    spinning_->hide();
+    barLayout->addWidget(spinning_);
+    barLayout->addStretch(1);
+    emptyFoldersInfoBtn_->hide();
+    connect(expandAllBtn_, &QToolButton::clicked, this, [this] { expandAllAction(kExpandAll); });
+    connect(contractAllBtn_, &QToolButton::clicked, this, [this] { expandAllAction(kCollapseAll); });
+    connect(emptyFoldersInfoBtn_, &QToolButton::clicked, this, [this] { infoButtonAction(); });
+    return bar;
+}
+
+void KZResultItemsTypeCntrl::observeListSettings()
+{
+    observations_.push_back(center().addObserver(KZNotification::showByGroup, platform::bundleIdentifier(),
+                                                 [this](const platform::Notification&) {
+                                                     platform::runOnMain([self = QPointer<QObject>(this), this] {
+                                                         if (self)
+                                                             enableBtns();
+                                                     });
+                                                 }));
+    observations_.push_back(center().addObserver(KZNotification::switchPositionSplitView, platform::bundleIdentifier(),
+                                                 [this](const platform::Notification&) {
+                                                     platform::runOnMain([self = QPointer<QObject>(this), this] {
+                                                         if (self)
+                                                             setListPlitViewSettings(false);
+                                                     });
+                                                 }));
 }
 
 // ---- Buttons, popover, menu ------------------------------------------------------------

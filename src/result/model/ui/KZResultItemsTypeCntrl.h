@@ -101,6 +101,9 @@ protected:
 
 private:
     void buildResultView(const QVariantMap& info);
+    QWidget* buildPreviewPane();
+    QWidget* buildScopeBar(QWidget* parent);
+    void observeListSettings();
     void initializeSplitConstraints(bool sideBySide);
     void restoreListSizes();
     void splitViewDidResize();
