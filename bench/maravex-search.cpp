@@ -39,6 +39,7 @@
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
+#include "media/KZiTunesLibrary.h"
 #include "media/KZiTunesSupport.h"
 #include "platform/FileStat.h"
 #include "platform/MallocArenas.h"

@@ -59,17 +59,7 @@ FALLBACK_WIDGET_HEADERS = {
 # Classes whose methods may lie in more than one .cpp: class -> reason.
 SEVERAL_CPP_ALLOWED = {}
 # Classes that may be declared in another class's header: class -> reason.
-OTHER_HEADER_ALLOWED = {
-    "KZPhotosLibraryPositions": "built only from the library that KZPhotosSupport reads",
-    "KZPreviewFacts": "the source of what a KZPreviewItem shows; neither is used without the other",
-    "KZReopenNotes": "what a reopening answers; part of KZSavedResultReopen's interface",
-    "KZSaveSnapshot": "the input of a save; part of KZSaveResult's interface",
-    "KZSearchWindowTextView": "drawn only inside KZSourcesView",
-    "KZSourceSpinner": "drawn only inside KZResultSourceTableCellView",
-    "KZiTunesLibrary": "the reading that KZiTunesSupport hands out; part of its interface",
-    "ProcProcessWatcher": "the implementation of the ProcessWatcher interface declared beside it",
-    "UnavailableScriptRunner": "the fallback implementation of the ScriptRunner interface declared beside it",
-}
+OTHER_HEADER_ALLOWED = {}
 # Files, relative to the checkout, that may break one of the rules below:
 # file -> reason.
 WALL_CLOCK_ALLOWED = {}

@@ -73,30 +73,6 @@ fs::path bytesOf(const QString& text)
     return fs::path(std::string(utf8.constData(), size_t(utf8.size())));
 }
 
-} // namespace
-
-// ---- Positions ----------------------------------------------------------------------------
-
-QString KZPhotosLibraryPositions::positionWithImageUUID(const QString& uuid) const
-{
-    const auto album = albumByUUID_.constFind(folded(uuid));
-    if (album == albumByUUID_.constEnd())
-        return libraryText_;
-    return libraryText_ + QStringLiteral(" -> ") + *album;
-}
-
-QString KZPhotosLibraryPositions::positionWithImagePath(const fs::path& imagePath) const
-{
-    const auto found = uuidByPath_.find(imagePath.lexically_normal().native());
-    if (found == uuidByPath_.end())
-        return libraryText_;
-    return positionWithImageUUID(found->second);
-}
-
-// ---- Reader ---------------------------------------------------------------------------------
-
-namespace {
-
 platform::SharedInstance<KZPhotosSupport>& sharedInstance()
 {
     static platform::SharedInstance<KZPhotosSupport> instance([] { return std::make_unique<KZPhotosSupport>(); });

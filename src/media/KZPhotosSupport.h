@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QHash>
+#include "media/KZPhotosLibraryPositions.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -9,8 +10,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <string>
-#include <unordered_map>
 #include <vector>
 
 // One image of a photo library, as its database describes it.
@@ -31,22 +30,6 @@ struct KZPhotosAlbum {
 struct KZPhotosImageEntry {
     QString uuid;
     std::filesystem::path imagePath;
-};
-
-// Album of one image for the result's library-position texts, looked up by
-// the image's identifier or by its file; built once per library.
-class KZPhotosLibraryPositions {
-public:
-    // "Photos Library -> Album" for an image in a listed album, the library
-    // text alone for any other image.
-    QString positionWithImageUUID(const QString& uuid) const;
-    QString positionWithImagePath(const std::filesystem::path& imagePath) const;
-
-private:
-    friend class KZPhotosSupport;
-    QString libraryText_;
-    QHash<QString, QString> albumByUUID_;                    // first album in name order wins
-    std::unordered_map<std::string, QString> uuidByPath_;    // absolute path bytes -> image uuid
 };
 
 // Reads a photo library package without the photo application: the four

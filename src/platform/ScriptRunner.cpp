@@ -1,6 +1,7 @@
 #include "platform/ScriptRunner.h"
 
 #include "platform/SharedInstance.h"
+#include "platform/UnavailableScriptRunner.h"
 
 namespace platform {
 
@@ -23,16 +24,6 @@ ScriptRunner& ScriptRunner::shared()
 void ScriptRunner::setShared(std::unique_ptr<ScriptRunner> runner)
 {
     instance().replace(std::move(runner));
-}
-
-ScriptResult UnavailableScriptRunner::run(const QString&)
-{
-    return {};
-}
-
-ScriptResult UnavailableScriptRunner::openWithApplication(const QString&, const QString&)
-{
-    return {};
 }
 
 } // namespace platform

@@ -53,11 +53,4 @@ public:
     virtual bool canReachApplications() const { return true; }
 };
 
-class UnavailableScriptRunner final : public ScriptRunner {
-public:
-    bool canReachApplications() const override { return false; }
-    ScriptResult run(const QString& script) override;
-    ScriptResult openWithApplication(const QString& path, const QString& appName) override;
-};
-
 } // namespace platform

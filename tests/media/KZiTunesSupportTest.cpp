@@ -1,5 +1,6 @@
 #include "media/KZiTunesSupport.h"
 #include "media/KZApplescript.h"
+#include "media/KZiTunesLibrary.h"
 #include "media/KZAppsSupport.h"
 #include "support/MediaFakes.h"
 

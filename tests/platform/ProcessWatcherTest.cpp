@@ -1,4 +1,4 @@
-#include "platform/ProcessWatcher.h"
+#include "platform/ProcProcessWatcher.h"
 
 #include "support/TestSupport.h"
 

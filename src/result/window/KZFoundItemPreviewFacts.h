@@ -1,6 +1,6 @@
 #pragma once
 
-#include "result/window/KZPreviewItem.h"
+#include "result/window/KZPreviewFacts.h"
 
 // The preview's facts as the found pictures and songs know them: a picture's
 // date taken, camera and position from its own metadata, a song's tags,

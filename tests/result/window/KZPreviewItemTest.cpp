@@ -1,5 +1,6 @@
 #include "../model/ModelTestSupport.h"
 #include "platform/StringTable.h"
+#include "result/window/KZPreviewFacts.h"
 #include "result/window/KZPreviewItem.h"
 
 #include <QTemporaryDir>

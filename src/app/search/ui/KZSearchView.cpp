@@ -2,6 +2,7 @@
 
 #include "app/search/KZSearchGeometry.h"
 #include "app/search/ui/KZAddBtnView.h"
+#include "app/search/ui/KZSearchWindowTextView.h"
 #include "app/search/ui/KZSourcePopoverCntrl.h"
 #include "app/search/ui/KZSourceTiles.h"
 #include "app/search/ui/KZSourcesView.h"

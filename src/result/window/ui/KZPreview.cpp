@@ -1,6 +1,7 @@
 #include "result/window/ui/KZPreview.h"
 
 #include "platform/StringTable.h"
+#include "result/window/KZPreviewFacts.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
 #include "result/window/ui/KZPathControl.h"
 #include "result/window/ui/KZPreviewSubviewView.h"

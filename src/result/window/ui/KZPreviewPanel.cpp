@@ -3,6 +3,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
+#include "result/window/KZPreviewFacts.h"
 #include "services/KZNumberUtilities.h"
 #include "services/ui/KZFileIcons.h"
 

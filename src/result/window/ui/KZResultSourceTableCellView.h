@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Subscription.h"
+#include "result/window/ui/KZSourceSpinner.h"
 
 #include <QWidget>
 
@@ -20,23 +21,6 @@ public:
     virtual void showInfo(quint64 tag, QWidget* senderView) = 0;
     virtual void cellWasPressed(KZResultSourceTableCellView* cell) = 0;
     virtual bool isRemoving() const = 0;
-};
-
-// A small indeterminate spinner drawn as rotating spokes.
-class KZSourceSpinner : public QWidget {
-public:
-    explicit KZSourceSpinner(QWidget* parent = nullptr);
-    void startAnimation();
-    void stopAnimation();
-    bool isAnimating() const { return timer_ != 0; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
-
-private:
-    int timer_ = 0;
-    int step_ = 0;
 };
 
 // One row of a tab's sources list: the row's label image, name and figures,

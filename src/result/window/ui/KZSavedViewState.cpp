@@ -7,7 +7,7 @@
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
-#include "resultfiles/KZSaveResult.h"
+#include "resultfiles/KZSaveSnapshot.h"
 #include "settings/KZTags.h"
 
 #include <QWidget>

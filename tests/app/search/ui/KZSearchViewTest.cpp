@@ -1,5 +1,6 @@
 #include "app/search/ui/KZAddBtnView.h"
 #include "app/search/ui/KZSearchView.h"
+#include "app/search/ui/KZSearchWindowTextView.h"
 #include "app/search/ui/KZSourcePopoverCntrl.h"
 #include "app/search/ui/KZSourceTiles.h"
 #include "app/search/ui/KZSourcesView.h"

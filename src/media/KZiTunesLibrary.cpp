@@ -1,0 +1,131 @@
+#include "media/KZiTunesLibrary.h"
+
+#include "platform/PropertyList.h"
+#include "services/KZFilesUtilities.h"
+
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString textValue(const QVariantMap& map, const char* key)
+{
+    const QVariant value = map.value(QLatin1String(key));
+    return value.typeId() == QMetaType::QString ? value.toString() : QString(QLatin1String(""));
+}
+
+quint64 numberValue(const QVariantMap& map, const char* key)
+{
+    const QVariant value = map.value(QLatin1String(key));
+    switch (value.typeId()) {
+    case QMetaType::LongLong: return quint64(std::max<qint64>(0, value.toLongLong()));
+    case QMetaType::ULongLong: return value.toULongLong();
+    case QMetaType::Double: return value.toDouble() > 0 ? quint64(value.toDouble()) : 0;
+    default: return 0;
+    }
+}
+
+// A file URL of either form ("file://localhost/..." or "file:///...") as
+// path bytes; empty for anything that is not a local absolute path.
+fs::path pathOfFileURL(const QString& location)
+{
+    const QUrl url(location);
+    if (url.scheme() != QStringLiteral("file"))
+        return {};
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0)
+        return {};
+    fs::path path = KZFilesUtilities::pathFromFileURL(url);
+    if (!path.is_absolute())
+        return {};
+    std::string bytes = path.native();
+    while (bytes.size() > 1 && bytes.back() == '/')
+        bytes.pop_back();
+    return fs::path(bytes);
+}
+
+} // namespace
+
+QString KZiTunesLibrary::trackIDWithPersistentID(quint64 persistentID)
+{
+    return QString::number(persistentID, 16);
+}
+
+std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path& file, QString* error)
+{
+    QString reason;
+    const std::optional<QVariantMap> root = platform::PropertyList::readDictionary(file, &reason);
+    if (!root) {
+        if (error)
+            *error = reason;
+        return nullptr;
+    }
+    if (!root->contains(QStringLiteral("Tracks"))) {
+        if (error)
+            *error = QStringLiteral("no \"Tracks\" in the file: not a music library export");
+        return nullptr;
+    }
+    return fromDictionary(*root, file);
+}
+
+std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromDictionary(const QVariantMap& root, const fs::path& file)
+{
+    auto library = std::make_shared<KZiTunesLibrary>();
+    library->file_ = file;
+    library->musicFolder_ = pathOfFileURL(textValue(root, "Music Folder"));
+
+    const QVariantMap tracks = root.value(QStringLiteral("Tracks")).toMap();
+    std::vector<std::pair<quint64, KZiTunesTrack>> numbered;
+    numbered.reserve(size_t(tracks.size()));
+    for (auto it = tracks.cbegin(); it != tracks.cend(); ++it) {
+        if (it->typeId() != QMetaType::QVariantMap)
+            continue;
+        const QVariantMap entry = it->toMap();
+        // The URL and remote kinds stream from elsewhere: no file of ours.
+        const QString kind = textValue(entry, "Track Type");
+        if (kind == QStringLiteral("URL") || kind == QStringLiteral("Remote"))
+            continue;
+        bool ok = false;
+        const quint64 persistentID = textValue(entry, "Persistent ID").toULongLong(&ok, 16);
+        if (!ok)
+            continue; // without its identity a track cannot be referred to
+        KZiTunesTrack track;
+        track.url = pathOfFileURL(textValue(entry, "Location"));
+        if (track.url.empty())
+            continue;
+        track.trackID = trackIDWithPersistentID(persistentID);
+        track.songName = textValue(entry, "Name");
+        track.artist = textValue(entry, "Artist");
+        track.album = textValue(entry, "Album");
+        track.genre = textValue(entry, "Genre");
+        track.totalTime = numberValue(entry, "Total Time");
+        track.bitRate = quint32(std::min<quint64>(numberValue(entry, "Bit Rate"), UINT32_MAX));
+        const quint64 number = entry.contains(QStringLiteral("Track ID")) ? numberValue(entry, "Track ID")
+                                                                          : it.key().toULongLong();
+        numbered.emplace_back(number, std::move(track));
+    }
+    // The dictionary's keys are text ("10" before "9"); the export lists the
+    // tracks by number.
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    library->tracks_.reserve(numbered.size());
+    library->indexByID_.reserve(qsizetype(numbered.size()));
+    for (auto& [number, track] : numbered) {
+        if (!library->indexByID_.contains(track.trackID))
+            library->indexByID_.insert(track.trackID, library->tracks_.size());
+        library->tracks_.push_back(std::move(track));
+    }
+    return library;
+}
+
+const KZiTunesTrack* KZiTunesLibrary::trackWithID(const QString& trackID) const
+{
+    const auto found = indexByID_.constFind(trackID);
+    return found == indexByID_.constEnd() ? nullptr : &tracks_[*found];
+}
