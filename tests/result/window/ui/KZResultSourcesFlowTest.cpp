@@ -241,3 +241,40 @@ TEST_F(SourcesFlow, MarkInFolderAsksForAFolderAndMarksTheCopiesInsideIt)
     EXPECT_EQ(window->undoStack()->undoText(), platform::localizedString(u"undo_mark"_s).arg(title));
     EXPECT_EQ(beeps, 0);
 }
+
+// The folder panel of a row's Mark in Folder opens in the place the row
+// stands for: a location row in its location, the tab's row in the folder
+// that holds every searched location.
+TEST_F(SourcesFlow, MarkInFolderOpensInTheRowsOwnFolder)
+{
+    KZFileDialogPresenter::setShared(std::make_shared<KZFileDialogSheetPresenter>());
+    const auto unregister = qScopeGuard([] { KZFileDialogPresenter::setShared(nullptr); });
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(0).itemsCount == 5 && row(2).itemsCount == 1; }));
+    const auto folderAskedFrom = [&](int index) -> std::string {
+        QTest::mouseClick(list->cellAt(index)->popdownBtn(), Qt::LeftButton);
+        QAction* inFolders = list->markMenu()->actionWithTag(KZMarkRule::byChosenFolder);
+        EXPECT_TRUE(inFolders->isVisible() && inFolders->isEnabled());
+        inFolders->trigger();
+        list->markMenu()->close();
+        QPointer<KZOpenPanel> panel;
+        kztest::processEventsUntil([&] {
+            panel = window->findChild<KZOpenPanel*>();
+            return panel && panel->isVisible();
+        });
+        if (!panel)
+            return "no panel";
+        const std::string folder = QFile::encodeName(panel->directory().absolutePath()).toStdString();
+        panel->reject();
+        kztest::processEventsUntil([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !panel;
+        });
+        return folder;
+    };
+    const auto text = [](const fs::path& path) { return path.string(); };
+    EXPECT_EQ(folderAskedFrom(2), text(root / "Laptop"));
+    EXPECT_EQ(folderAskedFrom(3), text(root / "Backup"));
+    EXPECT_EQ(folderAskedFrom(0), text(root));
+    EXPECT_EQ(beeps, 0);
+}
