@@ -807,6 +807,17 @@ void KZResultCntrl::itemsWereRestored(const QVariantMap& undo)
                     cntrl->updateRemovedInfoWithDict(entry);
         }
     }
+    // Folders found empty after a removal that the undo filled again are
+    // empty no more: they leave their tab, lest a removal take them along
+    // with what is back inside. A tab with nothing left to show or undo goes.
+    if (itemsTypeCntrl(KZTag::emptyFolders) && model->dropEmptyFoldersRefilledBy(restored)) {
+        KZResultTabStrip* strip = tabsView();
+        if (model->emptyFoldersAreSpent() && strip)
+            strip->removeTabWithTag(KZTag::emptyFolders);
+        else
+            center().post(KZNotification::emptyFoldersWereAdded,
+                          platform::NotificationObject::number(static_cast<qint64>(KZTag::emptyFolders)));
+    }
 }
 
 // ---- Empty-folders follow-up -------------------------------------------------------------------
