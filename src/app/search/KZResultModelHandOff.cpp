@@ -14,6 +14,7 @@ public:
     QObject* tabView(quint64) const override { return nullptr; }
     QList<quint64> allOrderedTabsKeys() const override { return {}; }
     void selectTabWithTag(quint64) override {}
+    void removeTabWithTag(quint64) override {}
     void createTabsWithTabInfo(const QVariantMap&) override {}
     void createEmptyFoldersTab(const QVariantMap&) override {}
 };

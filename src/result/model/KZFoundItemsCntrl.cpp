@@ -469,3 +469,35 @@ void KZFoundItemsCntrl::cleanEmptyFoldersMemoryAfterTabRemotion()
 {
     setAllEmptyFolders(std::nullopt);
 }
+
+bool KZFoundItemsCntrl::dropEmptyFoldersRefilledBy(const KZFoundItemArray& restored)
+{
+    std::vector<std::filesystem::path> places;
+    places.reserve(static_cast<size_t>(restored.size()));
+    for (const KZFoundItemRef& item : restored)
+        if (item)
+            places.push_back(item->url().lexically_normal());
+    if (places.empty())
+        return false;
+    const auto inside = [](const std::filesystem::path& place, const std::filesystem::path& folder) {
+        const auto [end, at] = std::mismatch(folder.begin(), folder.end(), place.begin(), place.end());
+        // Strictly inside: the folder itself put back is empty as before.
+        // A trailing separator makes an empty last element.
+        return (end == folder.end() || (std::next(end) == folder.end() && end->empty())) && at != place.end();
+    };
+    const KZFoundItemArray dropped = store_.dropFilledEmptyFolders([&](const KZFoundItemRef& folder) {
+        // A folder no longer found on disk has nothing left to remove either.
+        const std::filesystem::path path = folder->url().lexically_normal();
+        if (path.empty())
+            return true;
+        return std::any_of(places.begin(), places.end(),
+                           [&](const std::filesystem::path& place) { return inside(place, path); });
+    });
+    return !dropped.isEmpty();
+}
+
+bool KZFoundItemsCntrl::emptyFoldersAreSpent() const
+{
+    const std::optional<KZFoundItemArray> folders = allEmptyFolders();
+    return folders && folders->isEmpty() && !store_.hasRemovedEmptyFolders();
+}

@@ -260,6 +260,13 @@ public:
     KZFoundItemsStore::TakenBack updateAfterRestore(const KZFoundItemArray& restored, KZViewsToUpdate& info,
                                                     KZViewsToUpdate& emptyFoldersInfo);
     void cleanEmptyFoldersMemoryAfterTabRemotion();
+    // Listed empty folders that `restored` went back into hold something
+    // again and leave the list (an empty folder put back itself stays), as
+    // do those no longer on disk. Answers whether any left.
+    bool dropEmptyFoldersRefilledBy(const KZFoundItemArray& restored);
+    // The list exists, lists nothing, and no removal of its folders waits
+    // for an undo.
+    bool emptyFoldersAreSpent() const;
 
     // ---- Sorting and look-ups ----------------------------------------------------------
 

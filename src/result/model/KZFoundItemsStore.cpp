@@ -1,5 +1,7 @@
 #include "result/model/KZFoundItemsStore.h"
 
+#include <algorithm>
+
 #include <QSet>
 
 namespace {
@@ -67,6 +69,27 @@ void KZFoundItemsStore::removeFromEmptyFolders(const KZFoundItemArray& removed)
     if (allEmptyFolders_)
         removeEvery(*allEmptyFolders_, removed);
     remember(removed, true);
+}
+
+KZFoundItemArray KZFoundItemsStore::dropFilledEmptyFolders(const std::function<bool(const KZFoundItemRef&)>& filled)
+{
+    std::lock_guard guard(lock_);
+    KZFoundItemArray dropped;
+    if (!allEmptyFolders_)
+        return dropped;
+    allEmptyFolders_->removeIf([&](const KZFoundItemRef& item) {
+        if (!item || !filled(item))
+            return false;
+        dropped.append(item);
+        return true;
+    });
+    return dropped;
+}
+
+bool KZFoundItemsStore::hasRemovedEmptyFolders() const
+{
+    std::lock_guard guard(lock_);
+    return std::any_of(dropped_.begin(), dropped_.end(), [](const auto& entry) { return entry.second.emptyFolder; });
 }
 
 void KZFoundItemsStore::remember(const KZFoundItemArray& removed, bool emptyFolder)

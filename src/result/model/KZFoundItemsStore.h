@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -31,6 +32,12 @@ public:
     // Makes the list exist even when `folders` is empty.
     void appendToEmptyFolders(const KZFoundItemArray& folders);
     void removeFromEmptyFolders(const KZFoundItemArray& removed);
+    // Drops the listed empty folders that `filled` says hold something
+    // again. They were never removed, so nothing keeps them; answers them.
+    KZFoundItemArray dropFilledEmptyFolders(const std::function<bool(const KZFoundItemRef&)>& filled);
+    // Whether a removal took empty folders of the list that an undo may
+    // still bring back to it.
+    bool hasRemovedEmptyFolders() const;
 
     // Items an undo put back at their places. Only those this result
     // dropped after a removal return, each to the list it left; the answer

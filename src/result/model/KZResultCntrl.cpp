@@ -619,12 +619,42 @@ void KZResultCntrl::markItemsByUserChoice(const QVariantMap& request)
         {QStringLiteral("allowsMultipleSelection"), false},
         {QStringLiteral("canCreateDirectories"), false},
         {QStringLiteral("userInfo"), request},
+        {QStringLiteral("directory"),
+         platform::pathText(folderOfSourceRow(request.value(KZMarkingKey::locationTag).toULongLong()))},
     };
     resultWindowCntrl_->askForDirectories(
         settings, [alive = std::weak_ptr<int>(alive_), this](qint64 code, const QVariantMap& returnedInfo) {
             if (alive.lock())
                 chooseLocationPanelDidEndWithCode(code, returnedInfo);
         });
+}
+
+std::filesystem::path KZResultCntrl::folderOfSourceRow(quint64 rowTag) const
+{
+    if (rowTag >= KZTag::sourceRowBase && rowTag < KZTag::markedItemsRowBase) {
+        for (const KZSourceItemRef& source : sources_)
+            if (source && itemLocationTagWithLocationTag(source->locationLabelTag()) == rowTag)
+                return source->url();
+        return {};
+    }
+    // The tab's own row stands for every searched location.
+    std::filesystem::path common;
+    bool first = true;
+    for (const KZSourceItemRef& source : sources_) {
+        if (!source)
+            continue;
+        const std::filesystem::path url = source->url();
+        if (first) {
+            common = url;
+            first = false;
+            continue;
+        }
+        std::filesystem::path shared;
+        for (auto a = common.begin(), b = url.begin(); a != common.end() && b != url.end() && *a == *b; ++a, ++b)
+            shared /= *a;
+        common = shared;
+    }
+    return common;
 }
 
 void KZResultCntrl::chooseLocationPanelDidEndWithCode(qint64 code, const QVariantMap& returnedInfo)
@@ -776,6 +806,17 @@ void KZResultCntrl::itemsWereRestored(const QVariantMap& undo)
                 if (KZResultTabCntrl* cntrl = itemsTypeCntrl(tag))
                     cntrl->updateRemovedInfoWithDict(entry);
         }
+    }
+    // Folders found empty after a removal that the undo filled again are
+    // empty no more: they leave their tab, lest a removal take them along
+    // with what is back inside. A tab with nothing left to show or undo goes.
+    if (itemsTypeCntrl(KZTag::emptyFolders) && model->dropEmptyFoldersRefilledBy(restored)) {
+        KZResultTabStrip* strip = tabsView();
+        if (model->emptyFoldersAreSpent() && strip)
+            strip->removeTabWithTag(KZTag::emptyFolders);
+        else
+            center().post(KZNotification::emptyFoldersWereAdded,
+                          platform::NotificationObject::number(static_cast<qint64>(KZTag::emptyFolders)));
     }
 }
 

@@ -103,6 +103,10 @@ public:
     void markItemsByUserChoice(const QVariantMap& request);
     void markItemsWithDictionary(const QVariantMap& request);
     void chooseLocationPanelDidEndWithCode(qint64 code, const QVariantMap& returnedInfo);
+    // Where the folder chooser of a row's "mark in folder" opens: the
+    // searched location of a location row, else the folder holding every
+    // searched location; empty when there is none.
+    std::filesystem::path folderOfSourceRow(quint64 rowTag) const;
     // The tab's tag followed by every location row tag the entry holds.
     QList<quint64> managedTags(const KZViewToUpdateRef& info, quint64 mainTag) const;
     void showMembersGroups(const QVariantMap& userInfo);

@@ -24,6 +24,8 @@ public:
     // The tab tags in the order the strip shows them.
     virtual QList<quint64> allOrderedTabsKeys() const = 0;
     virtual void selectTabWithTag(quint64 tag) = 0;
+    // Takes a tab away without asking, another tab shown in its place.
+    virtual void removeTabWithTag(quint64 tag) = 0;
 
     // Make the tabs of a result ("KZResultFoundFileTypes",
     // "KZResultFoundItemsCount", "KZResultFoundItemsSize",

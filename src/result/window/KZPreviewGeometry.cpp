@@ -106,7 +106,11 @@ CardLayout imageOrSongLayout(QSizeF bounds, bool vertical, bool isSong, double p
         out.content = QRectF(0, 0, s, p);
 
     out.path = QRectF(15, 15, bw - 30, pathHeight);
-    out.pathHidden = 15 + pathHeight > infoY;
+    // The path shows only with a little air between it and what stands
+    // above it: the panel, and in a low card under the list the preview,
+    // which is centred and reaches further down than the panel.
+    const double above = vertical ? infoY : std::min(infoY, previewY);
+    out.pathHidden = 15 + pathHeight + pathClearance > above;
     return out;
 }
 

@@ -17,6 +17,8 @@ namespace KZPreviewGeometry {
 inline constexpr double maxCardWidth = 532;
 inline constexpr int minCardSide = 75;
 inline constexpr int maxCardSide = 32767;
+// The least room between a picture's or song's path and the parts above it.
+inline constexpr double pathClearance = 6;
 
 struct Insets {
     double top = 0;

@@ -1,5 +1,7 @@
 #include "services/ui/KZInterfaceUtilities.h"
 
+#include "platform/Packages.h"
+#include "platform/Paths.h"
 #include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "services/KZFileDialogPresenter.h"
@@ -7,6 +9,7 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QImage>
@@ -29,6 +32,21 @@ KZInterfaceUtilities::PanelAnswerProvider& answerProvider()
 QObject* objectOf(const QVariant& value)
 {
     return value.isValid() ? value.value<QObject*>() : nullptr;
+}
+
+// The folder a panel asked to start at `path` opens in. A folder document
+// is a thing to choose, never a place to stand in (entering one chooses
+// it), and a file is shown in its folder; empty when nothing is there.
+QString startFolder(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    const std::filesystem::path fsPath = platform::pathFromText(path);
+    const QFileInfo info(path);
+    if (info.isDir() && !platform::isPackage(fsPath))
+        return info.absoluteFilePath();
+    const QFileInfo parent(info.absolutePath());
+    return info.exists() && parent.isDir() ? parent.absoluteFilePath() : QString();
 }
 
 } // namespace
@@ -94,6 +112,9 @@ void KZInterfaceUtilities::askForDirectories(PanelCallback callback, const QVari
     if (!title.isEmpty())
         panel->setWindowTitle(title);
     panel->setMessage(message);
+    const QString start = startFolder(settings.value(QStringLiteral("directory")).toString());
+    if (!start.isEmpty())
+        panel->setDirectory(start);
 
     auto deliver = [callback = std::move(callback), delegate, hasDelegate, hasUserInfo, userInfo](
                        int response, const QStringList& paths) {
@@ -133,6 +154,7 @@ void KZInterfaceUtilities::askForDirectories(PanelCallback callback, const QVari
         request.allowedTypes = types;
         request.allowsMultipleSelection = panel->allowsMultipleSelection();
         request.canCreateDirectories = panel->canCreateDirectories();
+        request.directory = start;
         request.window = window;
         presenter->present(request, [deliver](const KZFileDialogPresenter::Answer& answer) {
             deliver(answer.accepted ? QDialog::Accepted : QDialog::Rejected,

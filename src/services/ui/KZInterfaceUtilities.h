@@ -44,7 +44,8 @@ public:
     // (QWidget* as QVariant::fromValue<QObject*>), "delegate" (QObject*:
     // the answer is dropped when it is gone by then), "allowsMultipleSelection",
     // "canCreateDirectories" (bool), "userInfo" (map), "prompt" (a key of the
-    // default string table). Without "window" the panel runs modally and
+    // default string table), "directory" (a path the panel opens in; it
+    // opens beside a file or folder document). Without "window" the panel runs modally and
     // the answer comes before this returns; with one the panel is a
     // window-modal sheet on it and the answer comes when it closes. A
     // registered KZFileDialogPresenter shows (or answers) the panel.

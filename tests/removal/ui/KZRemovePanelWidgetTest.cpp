@@ -158,7 +158,9 @@ TEST(KZRemovePanelWidget, InfoPopoverWrapsTogglesAndShowsAMissingTag)
     PanelScene scene;
     ASSERT_TRUE(scene.panel);
     EXPECT_EQ(KZRemoveInfoText(999), u"999"_s);
-    EXPECT_NE(KZRemoveInfoText(3).indexOf(u"Duplicate to delete"_s), -1);
+    // Photo-library items get no keyword here: they stay in their library.
+    EXPECT_EQ(KZRemoveInfoText(3).indexOf(u"keyword"_s, 0, Qt::CaseInsensitive), -1);
+    EXPECT_NE(KZRemoveInfoText(3).indexOf(u"stay"_s), -1);
     EXPECT_EQ(KZRemoveInfoText(3).indexOf(u"%1"_s), -1);
 
     scene.panel->infoButton()->click();
@@ -219,7 +221,7 @@ TEST(KZRemovePanelWidget, EachOptionExplainsItselfWithoutCoveringTheButtons)
             check(panel, tag, panel->movePage());
     }
     {
-        // The keywords that Photos items get are explained beside the
+        // What becomes of photo-library items is explained beside the
         // Photos notes.
         auto photos = KZSourceItem::create(QVariantMap{});
         photos->setIsPhotosLib(true);
@@ -239,8 +241,9 @@ TEST(KZRemovePanelWidget, PhotosAndEmptyFoldersVariants)
     {
         auto photos = KZSourceItem::create(QVariantMap{});
         photos->setIsPhotosLib(true);
-        // Photos items are only tagged: no folder to choose, Start at once.
-        // Anything else marked there would be moved: it waits for a folder.
+        // Photos items stay in their library: no folder to choose, Start at
+        // once. Anything else marked there would be moved: it waits for a
+        // folder.
         for (const qint16 owner : {KZAppSuppInfo::Photos, KZAppSuppInfo::None}) {
             const bool onlyTagged = owner == KZAppSuppInfo::Photos;
             PanelScene scene(3, {photos}, true, owner);
@@ -250,6 +253,17 @@ TEST(KZRemovePanelWidget, PhotosAndEmptyFoldersVariants)
             auto* choose = scene.panel->findChild<QPushButton*>(u"removalChoose"_s);
             ASSERT_TRUE(choose);
             EXPECT_EQ(choose->parentWidget()->isHidden(), onlyTagged);
+            // The page tells what happens: the items stay where they are,
+            // with no word of a keyword the program never gives.
+            QStringList shown;
+            for (const QLabel* label : scene.panel->movePage()->findChildren<QLabel*>())
+                if (label->isVisibleTo(scene.panel->movePage()))
+                    shown << label->text();
+            const QString page = shown.join(u'\n');
+            EXPECT_FALSE(page.contains(u"keyword"_s, Qt::CaseInsensitive)) << page.toStdString();
+            if (onlyTagged) {
+                EXPECT_TRUE(page.contains(u"stay where they are"_s)) << page.toStdString();
+            }
         }
     }
     {

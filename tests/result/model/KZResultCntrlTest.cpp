@@ -3,6 +3,7 @@
 
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "result/model/KZListNotifications.h"
 #include "result/model/KZMarkingRequest.h"
 #include "services/KZAlertPresenter.h"
 #include "services/KZErrorDelegate.h"
@@ -415,6 +416,45 @@ TEST_F(ResultCntrlTest, ASecondFollowUpRefreshesTheTabAndRemovingTheTabDropsTheF
     postFromWindow(KZNotification::deleteRemovedFiletype, KZTag::emptyFolders);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !cntrl->foundItemsCntrl()->allEmptyFolders().has_value(); }));
     EXPECT_EQ(cntrl->foundItemsCntrl()->fileTypesFoundCount(), 2);
+}
+
+// An undo that puts items back into folders the follow-up found empty
+// takes those folders off the tab; the tab goes with its last one. A folder
+// that is itself put back is as empty as before.
+TEST_F(ResultCntrlTest, FoldersAnUndoFillsAgainLeaveTheEmptyFoldersTab)
+{
+    makeResult();
+    kztest::TempDir dir;
+    const fs::path first = dir.mkdir("Trip"), second = dir.mkdir("Party");
+    followUpWith({{.path = first, .group = 10, .tag = 2, .isDirectory = true},
+                  {.path = second, .group = 11, .tag = 2, .isDirectory = true}});
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return cntrl->itemsTypeCntrl(KZTag::emptyFolders) != nullptr; }));
+    ASSERT_EQ(emptyFolders().size(), 2);
+    Counter refreshed(KZNotification::emptyFoldersWereAdded);
+    // Back on disk, as the undo leaves them.
+    const auto restore = [&dir](const fs::path& path) {
+        if (!fs::exists(path))
+            dir.write(path.lexically_relative(dir.path()), "x");
+        center().post(KZNotification::itemsWereRestored, platform::bundleIdentifier(),
+                      {{u"removedItems"_s, QVariant::fromValue(KZFoundItemArray{modeltest::makeItem({.path = path})})}});
+    };
+
+    restore(second);
+    restore(dir / "Trip elsewhere/beach.jpg");
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(emptyFolders().size(), 2);
+    EXPECT_EQ(refreshed.count(), 0);
+
+    restore(first / "beach.jpg");
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return refreshed.count() == 1; }));
+    ASSERT_EQ(emptyFolders().size(), 1);
+    EXPECT_EQ(emptyFolders().first()->url(), second);
+    EXPECT_TRUE(host.strip.removedTabs.empty());
+
+    restore(second / "Day 1/cake.jpg");
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !host.strip.removedTabs.empty(); }));
+    EXPECT_EQ(host.strip.removedTabs, std::vector<quint64>{KZTag::emptyFolders});
+    EXPECT_EQ(refreshed.count(), 1);
 }
 
 TEST_F(ResultCntrlTest, TheFollowUpSearchFindsTheEmptiedFolders)

@@ -45,6 +45,13 @@ public:
         return keys;
     }
     void selectTabWithTag(quint64) override {}
+    std::vector<quint64> removedTabs;
+    void removeTabWithTag(quint64 tag) override
+    {
+        removedTabs.push_back(tag);
+        tabs.erase(tag);
+        views.erase(tag);
+    }
     void createTabsWithTabInfo(const QVariantMap&) override
     {
         for (quint64 tag : tagsToCreate)

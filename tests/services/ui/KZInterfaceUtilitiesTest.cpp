@@ -121,6 +121,36 @@ TEST_F(InterfaceUtilitiesTest, PanelConfiguration)
     }
 }
 
+TEST_F(InterfaceUtilitiesTest, ThePanelOpensWhereItIsAskedToStart)
+{
+    kztest::TempDir dir;
+    const std::filesystem::path folder = dir.mkdir("Pictures");
+    const std::filesystem::path library = dir.mkdir("Pictures/Trip.photoslibrary");
+    const std::filesystem::path file = dir.write("Pictures/a.jpg", "x");
+    const QString home = KZOpenPanel::startDirectory();
+    struct Row {
+        QString asked;
+        QString opens;
+    };
+    const Row rows[] = {
+        {str(folder), str(folder)},
+        // Standing inside a library would choose it.
+        {str(library), str(folder)},
+        {str(file), str(folder)},
+        {str(folder / "gone"), home},
+        {{}, home},
+    };
+    for (const Row& r : rows) {
+        QString opened;
+        KZInterfaceUtilities::setPanelAnswerProvider([&](const KZOpenPanel& panel) {
+            opened = panel.directory().absolutePath();
+            return KZInterfaceUtilities::PanelAnswer{};
+        });
+        utils().askForDirectories([](const QVariant&, const QVariant&) {}, {{QStringLiteral("directory"), r.asked}});
+        EXPECT_EQ(QDir(opened).canonicalPath(), QDir(r.opens).canonicalPath()) << r.asked.toStdString();
+    }
+}
+
 TEST_F(InterfaceUtilitiesTest, AnAskerThatWentAwayGetsNoAnswer)
 {
     QWidget window;

@@ -72,7 +72,7 @@ public:
     // Asks, then removes the tab: the question of a label deleted in the
     // preferences, or that of the close cross.
     void removeUserDeletedTab(bool labelDeleted, quint64 tag);
-    void removeTabWithTag(quint64 tag);
+    void removeTabWithTag(quint64 tag) override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

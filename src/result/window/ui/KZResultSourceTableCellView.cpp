@@ -4,11 +4,13 @@
 #include "settings/KZTags.h"
 
 #include <QCheckBox>
+#include <QCursor>
 #include <QEnterEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QToolButton>
@@ -19,6 +21,10 @@
 namespace {
 
 const QString kPopoverWillClose = QStringLiteral("popoverWillClose");
+// The row that last saw the pointer come in. A row's Leave can go missing
+// (a fast move, the popover taking the pointer, the list scrolling under a
+// still pointer); the next row the pointer enters checks on this one.
+QPointer<KZResultSourceTableCellView> lastEnteredCell;
 
 } // namespace
 
@@ -196,6 +202,10 @@ bool KZResultSourceTableCellView::event(QEvent* event)
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate)
         applyTextColours();
+    // A row that scrolls away from a still pointer, or comes back into
+    // view, is told nothing of the pointer.
+    if (event->type() == QEvent::Move || event->type() == QEvent::Show)
+        dropStaleHover();
     return handled;
 }
 
@@ -212,6 +222,9 @@ void KZResultSourceTableCellView::updateTrackingAreas()
 
 void KZResultSourceTableCellView::enterEvent(QEnterEvent* event)
 {
+    if (lastEnteredCell && lastEnteredCell != this)
+        lastEnteredCell->dropStaleHover();
+    lastEnteredCell = this;
     if (hasHoverArea_ && !owner_->isRemoving())
         infoBtn_->show();
     QWidget::enterEvent(event);
@@ -280,7 +293,19 @@ void KZResultSourceTableCellView::popoverWillClose()
 {
     popoverClosed_ = platform::Subscription();
     popoverIsOpen_ = false;
-    if (!rect().contains(mapFromGlobal(QCursor::pos())))
+    dropStaleHover();
+}
+
+bool KZResultSourceTableCellView::pointerIsOver() const
+{
+    // Only the part of the row its list shows counts: a row scrolled half
+    // out of view is not under a pointer beside the list.
+    return isVisible() && visibleRegion().contains(mapFromGlobal(QCursor::pos()));
+}
+
+void KZResultSourceTableCellView::dropStaleHover()
+{
+    if (!popoverIsOpen_ && !infoBtn_->isHidden() && !pointerIsOver())
         infoBtn_->hide();
 }
 

@@ -75,6 +75,9 @@ public:
     void markAction();
     void infoAction();
     void popoverWillClose();
+    // Hides the info button unless the pointer is over the row or its
+    // popover is open; for a row that may have missed the pointer leaving.
+    void dropStaleHover();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -88,6 +91,7 @@ protected:
 private:
     void applyTextColours();
     void elideTexts();
+    bool pointerIsOver() const;
     // What the row's label, buttons and margins take beside the texts.
     int chromeWidth() const;
 

@@ -13,6 +13,7 @@
 #include "support/MediaFakes.h"
 #include "support/ScriptedPresenter.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
@@ -228,6 +229,15 @@ TEST_F(DeadTracksTab, WithoutTheMusicApplicationNothingIsRemoved)
     ASSERT_TRUE(removeAndWait());
     EXPECT_EQ(songs().size(), 5);
     EXPECT_EQ(presenter_->shown(), 1u);
+    // The tab's explanation promises no removal it cannot make here.
+    QStringList tips;
+    for (const QAbstractButton* button : cntrl_->foundCountFld()->window()->findChildren<QAbstractButton*>())
+        if (!button->toolTip().isEmpty())
+            tips << button->toolTip();
+    const QString info = platform::localizedString(u"deads_info"_qs);
+    ASSERT_TRUE(tips.contains(info)) << tips.join(u" | "_qs).toStdString();
+    EXPECT_FALSE(info.contains(u"Remove deletes"_qs)) << info.toStdString();
+    EXPECT_TRUE(info.contains(u"Only the music application"_qs)) << info.toStdString();
 }
 
 TEST_F(DeadTracksTab, WithNothingMarkedOrOnAHiddenTabTheClickOnlyEndsTheRemoval)

@@ -513,3 +513,64 @@ TEST_F(PreviewOfAList, CardsStayClearOfTheScrollBar)
     for (KZPreview* card : pane->cards())
         EXPECT_EQ(card->geometry().bottom(), area->viewport()->height() - 1 - 10);
 }
+
+// Whatever the card's shape, its path line keeps clear of the picture and
+// the panel above it, or is left out; a path too long for it loses its
+// middle, never its ends, and no element runs into another.
+TEST_F(PreviewPane, ThePathLineKeepsClearOfTheCardAndShortensInTheMiddle)
+{
+    TempDir dir;
+    const auto folder = dir.mkdir("Holiday pictures from the summer/Second camera/Backup copies");
+    const auto picture = writePicture(dir, "Holiday pictures from the summer/Second camera/Backup copies/beach.png",
+                                      QSize(300, 300), Qt::blue);
+    const KZFoundItemRef found = modeltest::makeItem({.path = picture, .tag = 3});
+    struct Shape {
+        int width, height;
+        bool vertical;
+    };
+    for (const Shape shape : {Shape{320, 172, false}, Shape{320, 178, false}, Shape{420, 240, false}, Shape{200, 420, true}}) {
+        KZPreview card{KZPreview::Services{}};
+        card.setVerticalLayout(shape.vertical);
+        card.resize(shape.width, shape.height);
+        card.setRepresentedObject(previewOf(found, 0));
+        card.show();
+        settle();
+        const QRect path = card.pathBtn()->geometry();
+        if (card.pathBtn()->isHidden())
+            continue;
+        for (QWidget* above : {card.previewView(), card.infoView()})
+            EXPECT_GE(path.top() - above->geometry().bottom(), 6)
+                << shape.width << "x" << shape.height << " " << above->objectName().toStdString();
+    }
+
+    KZPathControl control;
+    control.setPath(picture);
+    for (const int width : {260, 120, 40}) {
+        control.resize(width, 22);
+        const auto shown = control.shownElements();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back().first, picture) << width;
+        for (size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_GE(shown[i].second.left(), 0) << width;
+            EXPECT_LT(shown[i].second.right(), width) << width;
+            if (i > 0) {
+                EXPECT_GT(shown[i].second.left(), shown[i - 1].second.right()) << width;
+            }
+            // The ellipsis takes a place of its own.
+            if (control.ellipsisX() >= 0) {
+                EXPECT_FALSE(control.ellipsisX() >= shown[i].second.left()
+                             && control.ellipsisX() <= shown[i].second.right())
+                    << width;
+            }
+        }
+    }
+    control.resize(260, 22);
+    const auto shown = control.shownElements();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[0].first, picture.root_path() / *std::next(picture.begin())) << "the folder the path starts from";
+    EXPECT_EQ(shown[1].first, folder) << "the deepest folder";
+    EXPECT_GT(control.ellipsisX(), shown[0].second.right());
+    EXPECT_LT(control.ellipsisX(), shown[1].second.left());
+    // The name is shown whole.
+    EXPECT_GE(shown[2].second.width(), 18 + QFontMetrics(control.font()).horizontalAdvance(u"beach.png"_s));
+}

@@ -1,9 +1,13 @@
 #include "RealSearch.h"
 
 #include "platform/MainThread.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
+#include "removal/KZRestoreRemovedFiles.h"
 #include "removal/ui/KZRemovePanelWidget.h"
+#include "removal/ui/KZRestoreProgressWindow.h"
+#include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZMarkingRequest.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
@@ -13,7 +17,9 @@
 #include "result/window/ui/KZResultSourcesListCntrl.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "services/KZFileDialogPresenter.h"
+#include "services/KZFilesUtilities.h"
 #include "services/ui/KZFileDialogSheetPresenter.h"
+#include "services/ui/KZInterfaceUtilities.h"
 #include "services/ui/KZOpenPanel.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
@@ -73,6 +79,26 @@ protected:
         KZResultWindowCntrl::Services services;
         services.askToClose = [] { return true; };
         services.beep = [this] { ++beeps; };
+        services.undoMove = [](const QVariant& undoDict) {
+            if (undoDict.canConvert<KZUndoDict>())
+                KZRestoreProgressWindow::undoWithProgress(KZRestoreRemovedFiles::sharedControl(),
+                                                          undoDict.value<KZUndoDict>());
+        };
+        if (searchEmptiedFolders)
+            services.emptyFoldersSources = [](const QVariantList& folders) {
+                std::vector<KZSourceItemRef> sources;
+                for (const QVariant& entry : folders) {
+                    const QVariantMap folder = entry.toMap();
+                    const auto info = KZFilesUtilities::sharedControl().directoryInfoForPath(
+                        platform::pathFromText(folder.value(u"url"_s).toString()));
+                    if (!info)
+                        continue;
+                    auto source = KZSourceItem::create(*info);
+                    source->setLocationLabelTag(static_cast<qint16>(folder.value(u"locationLabelTag"_s).toInt()));
+                    sources.push_back(source);
+                }
+                return sources;
+            };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->resize(1000, 640);
         ASSERT_TRUE(realsearch::openResult(
@@ -93,6 +119,8 @@ protected:
     std::unique_ptr<KZResultWindowCntrl> window;
     KZResultSourcesListCntrl* list = nullptr;
     int beeps = 0;
+    // The removal's follow-up search for the folders it emptied.
+    bool searchEmptiedFolders = false;
 };
 
 } // namespace
@@ -239,5 +267,116 @@ TEST_F(SourcesFlow, MarkInFolderAsksForAFolderAndMarksTheCopiesInsideIt)
     QString title = list->markMenu()->actionWithTag(KZMarkRule::byChosenFolder)->text();
     title.chop(1); // the ellipsis
     EXPECT_EQ(window->undoStack()->undoText(), platform::localizedString(u"undo_mark"_s).arg(title));
+    EXPECT_EQ(beeps, 0);
+}
+
+// The folder panel of a row's Mark in Folder opens in the place the row
+// stands for: a location row in its location, the tab's row in the folder
+// that holds every searched location.
+TEST_F(SourcesFlow, MarkInFolderOpensInTheRowsOwnFolder)
+{
+    KZFileDialogPresenter::setShared(std::make_shared<KZFileDialogSheetPresenter>());
+    const auto unregister = qScopeGuard([] { KZFileDialogPresenter::setShared(nullptr); });
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(0).itemsCount == 5 && row(2).itemsCount == 1; }));
+    const auto folderAskedFrom = [&](int index) -> std::string {
+        QTest::mouseClick(list->cellAt(index)->popdownBtn(), Qt::LeftButton);
+        QAction* inFolders = list->markMenu()->actionWithTag(KZMarkRule::byChosenFolder);
+        EXPECT_TRUE(inFolders->isVisible() && inFolders->isEnabled());
+        inFolders->trigger();
+        list->markMenu()->close();
+        QPointer<KZOpenPanel> panel;
+        kztest::processEventsUntil([&] {
+            panel = window->findChild<KZOpenPanel*>();
+            return panel && panel->isVisible();
+        });
+        if (!panel)
+            return "no panel";
+        const std::string folder = QFile::encodeName(panel->directory().absolutePath()).toStdString();
+        panel->reject();
+        kztest::processEventsUntil([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !panel;
+        });
+        return folder;
+    };
+    const auto text = [](const fs::path& path) { return path.string(); };
+    EXPECT_EQ(folderAskedFrom(2), text(root / "Laptop"));
+    EXPECT_EQ(folderAskedFrom(3), text(root / "Backup"));
+    EXPECT_EQ(folderAskedFrom(0), text(root));
+    EXPECT_EQ(beeps, 0);
+}
+
+// A removal empties a folder and the follow-up lists it on a tab of empty
+// folders; the Edit menu's Undo fills it again, so the tab, which would
+// otherwise offer to remove the folder with what is back inside, goes.
+TEST_F(SourcesFlow, AnUndoneRemovalTakesTheFoldersItEmptiedOffTheEmptyFoldersTab)
+{
+    const std::string beach(9000, 'b');
+    write("Camera/Trip/beach.jpg", beach);
+    write("Backup/beach.jpg", beach);
+    searchEmptiedFolders = true;
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(1).itemsCount == 3; }));
+    QCheckBox* all = list->cellAt(0)->checkBtn();
+    if (all->isEnabled())
+        QTest::mouseClick(all, Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(4).markedCount == 0; }));
+    // Every copy in Camera, the one in Trip among them.
+    QTest::mouseClick(list->cellAt(1)->popdownBtn(), Qt::LeftButton);
+    list->markMenu()->actionWithTag(KZMarkRule::inLocation)->trigger();
+    list->markMenu()->close();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(1).markedCount == 3; }));
+
+    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+    QPointer<KZRemovePanelWidget> panel;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        panel = window->findChild<KZRemovePanelWidget*>();
+        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+    }));
+    // Moved to a folder, which the Edit menu's Undo brings back from.
+    const fs::path destination = root / "Moved";
+    fs::create_directories(destination);
+    KZInterfaceUtilities::setPanelAnswerProvider([&](const KZOpenPanel&) {
+        return KZInterfaceUtilities::PanelAnswer{1, {QFile::decodeName(destination.c_str())}};
+    });
+    const auto noPanel = qScopeGuard([] { KZInterfaceUtilities::setPanelAnswerProvider({}); });
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalToFolder"_s), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return panel->movePageShown(); }));
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalChoose"_s), Qt::LeftButton);
+    QPushButton* start = panel->findChild<QPushButton*>(u"removalStartMove"_s);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return start->isEnabled(); }));
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)));
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !panel && !window->isRemoving();
+    }));
+    ASSERT_FALSE(fs::exists(root / "Camera/Trip/beach.jpg"));
+    KZResultCntrl* result = window->resultCntrl();
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] {
+            const auto folders = result->foundItemsCntrl()->allEmptyFolders();
+            return result->itemsTypeCntrl(KZTag::emptyFolders) && folders && !folders->isEmpty();
+        },
+        std::chrono::seconds(30)));
+    KZResultTabsView* tabs = window->tabsStrip();
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_TRUE(tabs->fileTypes().count(KZTag::emptyFolders));
+
+    // The menu's items are brought up to date as it opens.
+    Q_EMIT window->editMenu()->aboutToShow();
+    QAction* undo = window->editMenu()->actions().first();
+    ASSERT_TRUE(undo->isEnabled());
+    undo->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return fs::exists(root / "Camera/Trip/beach.jpg"); },
+                                           std::chrono::seconds(30)));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return !result->itemsTypeCntrl(KZTag::emptyFolders); },
+                                           std::chrono::seconds(10)));
+    EXPECT_FALSE(tabs->fileTypes().count(KZTag::emptyFolders));
+    EXPECT_FALSE(result->foundItemsCntrl()->allEmptyFolders().has_value());
+    EXPECT_TRUE(fs::exists(root / "Camera/shared.jpg"));
     EXPECT_EQ(beeps, 0);
 }

@@ -14,10 +14,13 @@
 #include "settings/KZNotificationNames.h"
 #include "settings/KZTags.h"
 
+#include <QAbstractScrollArea>
 #include <QCheckBox>
+#include <QCursor>
 #include <QEnterEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 #include <QUndoStack>
@@ -357,6 +360,53 @@ TEST_F(SourcesList, TheInfoButtonShowsOnHoverOnlyWhereThereIsSomethingToTell)
     removing = true;
     hover(cell(0));
     EXPECT_FALSE(cell(0)->infoBtn()->isVisible());
+}
+
+TEST_F(SourcesList, OnlyTheRowUnderThePointerKeepsItsInfoButton)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    fill(kBase + 0, 3, 3000, 0, 0);
+    fill(kBase + 1, 5, 5000, 0, 0);
+    const auto pointAt = [](QWidget* widget) { QCursor::setPos(widget->mapToGlobal(widget->rect().center())); };
+    const auto pointAway = [this] { QCursor::setPos(list->view()->mapToGlobal(QPoint(-80, -80))); };
+
+    // The pointer goes from row to row and the first row's Leave is lost.
+    pointAway();
+    hover(cell(0));
+    ASSERT_TRUE(cell(0)->infoBtn()->isVisible());
+    hover(cell(1));
+    EXPECT_FALSE(cell(0)->infoBtn()->isVisible());
+    EXPECT_TRUE(cell(1)->infoBtn()->isVisible());
+
+    // A popover that closes while the pointer is elsewhere takes its
+    // row's button along; one that closes over its row leaves it.
+    hover(cell(0));
+    QTest::mouseClick(cell(0)->infoBtn(), Qt::LeftButton);
+    KZPopoverResultSourceInfo* info = list->extraInfoCntrl();
+    ASSERT_NE(info, nullptr);
+    ASSERT_TRUE(cell(0)->popoverIsOpen());
+    hover(cell(2));
+    EXPECT_TRUE(cell(0)->infoBtn()->isVisible()) << "kept while its popover is open";
+    pointAway();
+    info->popover()->close();
+    EXPECT_FALSE(cell(0)->infoBtn()->isVisible());
+    hover(cell(1));
+    QTest::mouseClick(cell(1)->infoBtn(), Qt::LeftButton);
+    pointAt(cell(1));
+    info->popover()->close();
+    EXPECT_TRUE(cell(1)->infoBtn()->isVisible());
+
+    // The list scrolls under a still pointer.
+    list->view()->resize(260, 60);
+    QCoreApplication::processEvents();
+    pointAt(cell(1));
+    hover(cell(1));
+    ASSERT_TRUE(cell(1)->infoBtn()->isVisible());
+    auto* table = static_cast<QAbstractScrollArea*>(list->view());
+    table->verticalScrollBar()->setValue(table->verticalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(cell(1)->visibleRegion().contains(cell(1)->mapFromGlobal(QCursor::pos())));
+    EXPECT_FALSE(cell(1)->infoBtn()->isVisible());
 }
 
 TEST_F(SourcesList, ThePopoverShowsTheRowsPanelAndTellsWhenItCloses)
