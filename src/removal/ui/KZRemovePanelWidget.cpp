@@ -218,6 +218,11 @@ void KZRemovePanelWidget::keyPressEvent(QKeyEvent* event)
         target = accept ? startBtn_[page] : escape ? cancelBtn_[page] : nullptr;
     else if (card_ == Card::Final && (accept || escape))
         target = closeBtn_;
+    // As in a dialog, Return presses the button that has the focus: a user
+    // who tabbed to Cancel must never start the removal.
+    if (auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        accept && focused && isAncestorOf(focused))
+        target = focused;
     if (!target) {
         QWidget::keyPressEvent(event);
         return;

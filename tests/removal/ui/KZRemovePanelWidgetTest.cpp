@@ -362,6 +362,23 @@ TEST(KZRemovePanelWidget, ReturnStartsEscapeCancelsAndEitherClosesTheDoneCard)
         ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
         EXPECT_TRUE(std::filesystem::exists(scene.all[1]->url())) << "Escape removes nothing";
     }
+    {
+        // Tabbed to Cancel, Return cancels: it never starts the removal.
+        PanelScene scene;
+        ASSERT_TRUE(scene.panel);
+        ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+        scene.window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&scene.window));
+        QPushButton* cancel = nullptr;
+        for (QPushButton* button : scene.panel->trashPage()->findChildren<QPushButton*>())
+            if (button->text() == platform::localizedString(u"cancel_button"_s))
+                cancel = button;
+        ASSERT_TRUE(cancel);
+        cancel->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(cancel, Qt::Key_Return);
+        ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
+        EXPECT_TRUE(std::filesystem::exists(scene.all[1]->url())) << "Return on Cancel removes nothing";
+    }
     PanelScene scene;
     ASSERT_TRUE(scene.panel);
     ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
