@@ -409,6 +409,7 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     connect(cancel, &QPushButton::clicked, this, [this] { if (auto c = cntrl()) c->cancelAction(); });
     startBtn_[1] = new QPushButton(text("start_button"), page);
     startBtn_[1]->setObjectName(QStringLiteral("removalStartMove"));
+    startBtn_[1]->setDefault(true);
     buttons->addWidget(back);
     buttons->addStretch();
     buttons->addWidget(cancel);
