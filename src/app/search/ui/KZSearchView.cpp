@@ -586,6 +586,13 @@ void KZSearchView::keyPressEvent(QKeyEvent* event)
 {
     if (addBtnView_->performKeyEquivalent(event->key()))
         return;
+    // Once the sources are laid out Start is the window's default button,
+    // drawn so: Return and Enter press it, as in a dialog.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && isLaidOut()
+        && startButton_->isVisible() && startButton_->isEnabled()) {
+        startButton_->click();
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 

@@ -14,6 +14,7 @@
 #include <QCursor>
 #include <QDragEnterEvent>
 #include <QListWidget>
+#include <QPushButton>
 #include <QMimeData>
 #include <QTest>
 
@@ -158,7 +159,7 @@ TEST(SearchViewNewSearch, EmptyWindowIsReadyAtOnceElseItResets)
     EXPECT_TRUE(shown.view.sourcesCntrl().sources().empty());
 }
 
-TEST(SearchViewKeys, ReturnAndEnterOpenThePanelOnlyBeforeTheFirstSources)
+TEST(SearchViewKeys, ReturnAndEnterOpenThePanelBeforeTheFirstSourcesAndStartAfter)
 {
     AlertScope alerts;
     kztest::TempDir dir;
@@ -172,10 +173,17 @@ TEST(SearchViewKeys, ReturnAndEnterOpenThePanelOnlyBeforeTheFirstSources)
     shown.view.animateAddedItems({dir.mkdir("x")});
     ASSERT_TRUE(shown.settle());
     ASSERT_EQ(shown.view.phase(), KZSearchView::Phase::LaidOut);
+    // Laid out, the keys press Start instead, drawn as the default button.
+    int starts = 0;
+    QObject::connect(&shown.view, &KZSearchView::startClicked, [&starts] { ++starts; });
     const int before = shown.panelsAsked;
     QTest::keyClick(&shown.view, Qt::Key_Return);
     QTest::keyClick(&shown.view, Qt::Key_Enter);
     EXPECT_EQ(shown.panelsAsked, before);
+    EXPECT_EQ(starts, 2);
+    shown.view.startButton()->setEnabled(false);
+    QTest::keyClick(&shown.view, Qt::Key_Return);
+    EXPECT_EQ(starts, 2) << "a disabled Start is not pressed";
 }
 
 // The add button waiting for the open panel, on a clock the test advances.
