@@ -533,6 +533,13 @@ void KZSearchProgressWindow::keyPressEvent(QKeyEvent* event)
         controller_.closeAction();
         return;
     }
+    // Show Result is drawn as the default button: Return and Enter press it
+    // once it is offered.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && showResultBtn_->isVisible()
+        && showResultBtn_->isEnabled()) {
+        showResultBtn_->click();
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 

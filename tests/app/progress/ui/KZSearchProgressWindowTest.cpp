@@ -114,6 +114,26 @@ TEST_F(ProgressWindowTest, TheEngineReportsToTheCoreDirectly)
     EXPECT_TRUE(controller.expired());
 }
 
+// Return and Enter press Show Result, the default button, once it is
+// offered, and do nothing while the search runs.
+TEST_F(ProgressWindowTest, ReturnShowsTheResultOnceItIsOffered)
+{
+    int shown = 0;
+    const auto observation = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::showWindowWithTag, {}, [&shown](const platform::Notification&) { ++shown; });
+    auto& core = progress_->core();
+    core.setStartsClock(false);
+    core.prepareToSearch({{QStringLiteral("showInterface"), true}});
+    QTest::keyClick(window_, Qt::Key_Return);
+    EXPECT_EQ(shown, 0) << "nothing to show while searching";
+    searchAndEnd({{3, 4096}}, 2);
+    ASSERT_TRUE(waitForEnd(false));
+    ASSERT_TRUE(window_->showResultBtn()->isVisible());
+    QTest::keyClick(window_, Qt::Key_Return);
+    QTest::keyClick(window_, Qt::Key_Enter);
+    EXPECT_EQ(shown, 2);
+}
+
 TEST_F(ProgressWindowTest, EndLayouts)
 {
     struct Case {
