@@ -6,16 +6,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include <mutex>
 
 namespace {
 
-std::mutex& launchersMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
+// Main thread only, as every caller is: no lock.
 KZDesktopOpener::Launchers& installed()
 {
     static KZDesktopOpener::Launchers launchers;
@@ -38,11 +32,7 @@ bool startXdgOpen(const QUrl& url)
 
 bool KZDesktopOpener::open(const QUrl& url)
 {
-    Launchers launchers;
-    {
-        std::lock_guard lock(launchersMutex());
-        launchers = installed();
-    }
+    const Launchers launchers = installed();
     const auto xdgOpen = launchers.xdgOpen ? launchers.xdgOpen : startXdgOpen;
     if (xdgOpen(url))
         return true;
@@ -60,7 +50,6 @@ bool KZDesktopOpener::openOrTell(const QUrl& url, const QString& shownName, cons
 
 KZDesktopOpener::Launchers KZDesktopOpener::setLaunchers(Launchers launchers)
 {
-    std::lock_guard lock(launchersMutex());
     std::swap(installed(), launchers);
     return launchers;
 }

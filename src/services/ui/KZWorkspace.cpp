@@ -9,7 +9,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QUrl>
 
-#include <mutex>
 
 namespace {
 
@@ -45,12 +44,6 @@ void revealOnBus(const QStringList& uris, const std::function<void(bool)>& done)
     });
 }
 
-std::mutex& revealMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
 KZWorkspace::Reveal& installedReveal()
 {
     static KZWorkspace::Reveal reveal;
@@ -66,11 +59,7 @@ public:
         QStringList uris;
         for (const auto& path : paths)
             uris << fileUri(path);
-        Reveal reveal;
-        {
-            std::lock_guard lock(revealMutex());
-            reveal = installedReveal();
-        }
+        const Reveal reveal = installedReveal();
         // Without a file manager on the bus the folder is opened instead,
         // and the user hears of it when nothing can open that either.
         const std::filesystem::path first = paths.first();
@@ -101,7 +90,6 @@ KZWorkspace& KZWorkspace::system()
 
 void KZWorkspace::setFileManagerReveal(Reveal reveal)
 {
-    std::lock_guard lock(revealMutex());
     installedReveal() = std::move(reveal);
 }
 

@@ -9,7 +9,7 @@
 
 // Shows files in the file manager and opens them with their applications.
 // One service for every window that offers Show in Folder; tests put a
-// recording one in its place.
+// recording one in its place. Main thread only.
 class KZWorkspace {
 public:
     virtual ~KZWorkspace() = default;
