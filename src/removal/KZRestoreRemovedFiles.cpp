@@ -208,10 +208,10 @@ void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTras
                                             std::unique_ptr<KZRemovalJournal> journal)
 {
     if (isTrashAction) {
-        createPermanentFile(removal.persistentUndo(), journal.get());
-        rememberTrashed(removal.persistentUndo());
-    }
-    else if (journal)
+        const std::vector<KZPersistentUndoRecord> trashed = removal.persistentUndo();
+        createPermanentFile(trashed, journal.get());
+        rememberTrashed(trashed);
+    } else if (journal)
         journal->finish(std::nullopt);
     implementUndoWithAction(
         {removal.standardUndo(), removal.itunesUndo(), removal.createdFolderUndo(), removal.photosUndo()},
