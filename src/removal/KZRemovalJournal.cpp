@@ -51,30 +51,26 @@ std::optional<fs::path> decodePath(const QByteArray& text)
     return fs::path(*decoded);
 }
 
+// The fields an intent line and a done line share: identity, flags and tag.
+QByteArray identityFieldsOf(const KZPersistentUndoRecord& record)
+{
+    QByteArray fields = QByteArray::number(record.device) + '\t';
+    fields += QByteArray::number(record.inode) + '\t';
+    fields += QByteArray(record.aliasWasCreated ? "1" : "0") + '\t';
+    fields += QByteArray(record.isiTunesItem ? "1" : "0") + '\t';
+    fields += QByteArray::number(record.locationLabelTag);
+    return fields;
+}
+
 QByteArray lineOf(const KZPersistentUndoRecord& record)
 {
-    QByteArray line("item\t");
-    line += encodePath(record.oldPosition) + '\t';
-    line += encodePath(record.currPosition) + '\t';
-    line += QByteArray::number(record.device) + '\t';
-    line += QByteArray::number(record.inode) + '\t';
-    line += QByteArray(record.aliasWasCreated ? "1" : "0") + '\t';
-    line += QByteArray(record.isiTunesItem ? "1" : "0") + '\t';
-    line += QByteArray::number(record.locationLabelTag) + '\t';
-    line += record.bookmark.toBase64() + '\n';
-    return line;
+    return "item\t" + encodePath(record.oldPosition) + '\t' + encodePath(record.currPosition) + '\t'
+        + identityFieldsOf(record) + '\t' + record.bookmark.toBase64() + '\n';
 }
 
 QByteArray intentLineOf(const KZPersistentUndoRecord& record)
 {
-    QByteArray line("intent\t");
-    line += encodePath(record.oldPosition) + '\t';
-    line += QByteArray::number(record.device) + '\t';
-    line += QByteArray::number(record.inode) + '\t';
-    line += QByteArray(record.aliasWasCreated ? "1" : "0") + '\t';
-    line += QByteArray(record.isiTunesItem ? "1" : "0") + '\t';
-    line += QByteArray::number(record.locationLabelTag) + '\n';
-    return line;
+    return "intent\t" + encodePath(record.oldPosition) + '\t' + identityFieldsOf(record) + '\n';
 }
 
 QByteArray undoFileLineOf(const std::string& name)
