@@ -69,6 +69,38 @@ std::optional<QByteArray> readRegularFile(const std::filesystem::path& file, qui
     return data;
 }
 
+bool sameFileBytes(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    const int fa = ::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool same = fa >= 0 && fb >= 0;
+    std::vector<char> bufA(1 << 16), bufB(1 << 16);
+    while (same) {
+        const ssize_t got = ::read(fa, bufA.data(), bufA.size());
+        ssize_t have = 0;
+        while (have < got) {
+            const ssize_t more = ::read(fb, bufB.data() + have, size_t(got - have));
+            if (more <= 0)
+                break;
+            have += more;
+        }
+        if (got < 0 || have != got || std::memcmp(bufA.data(), bufB.data(), size_t(got)) != 0) {
+            same = false;
+            break;
+        }
+        if (got == 0) {
+            char extra;
+            same = ::read(fb, &extra, 1) == 0;
+            break;
+        }
+    }
+    if (fa >= 0)
+        ::close(fa);
+    if (fb >= 0)
+        ::close(fb);
+    return same;
+}
+
 bool writeAll(int fd, const char* data, size_t size)
 {
     while (size > 0) {

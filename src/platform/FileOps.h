@@ -37,6 +37,11 @@ enum FolderOpening : unsigned {
 // Answers the descriptor, or -1 with errno set.
 int openFolderAt(int dirfd, const char* name, unsigned how = kFolderNoFollow);
 
+// Whether the files `a` and `b` hold the same bytes, read through
+// descriptors that never follow a symbolic link as the last component. False
+// when either cannot be opened or read.
+bool sameFileBytes(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // Writes all of `data`, retrying after signals and short writes. False with
 // errno set on an error; EIO when the descriptor takes no more bytes.
 bool writeAll(int fd, const char* data, size_t size);

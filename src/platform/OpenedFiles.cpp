@@ -1,5 +1,6 @@
 #include "platform/OpenedFiles.h"
 
+#include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 
@@ -12,7 +13,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,12 +75,12 @@ bool parseMessage(const QByteArray& bytes, std::vector<fs::path>* paths, bool* r
 bool isPrivateFolder(const fs::path& folder, QString* why)
 {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        *why = pathText(folder) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        *why = pathText(folder) + QStringLiteral(": ") + systemErrorString(errno);
         return false;
     }
     struct stat st {};
     if (::lstat(folder.c_str(), &st) != 0) {
-        *why = pathText(folder) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        *why = pathText(folder) + QStringLiteral(": ") + systemErrorString(errno);
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {

@@ -51,30 +51,26 @@ std::optional<fs::path> decodePath(const QByteArray& text)
     return fs::path(*decoded);
 }
 
+// The fields an intent line and a done line share: identity, flags and tag.
+QByteArray identityFieldsOf(const KZPersistentUndoRecord& record)
+{
+    QByteArray fields = QByteArray::number(record.device) + '\t';
+    fields += QByteArray::number(record.inode) + '\t';
+    fields += QByteArray(record.aliasWasCreated ? "1" : "0") + '\t';
+    fields += QByteArray(record.isiTunesItem ? "1" : "0") + '\t';
+    fields += QByteArray::number(record.locationLabelTag);
+    return fields;
+}
+
 QByteArray lineOf(const KZPersistentUndoRecord& record)
 {
-    QByteArray line("item\t");
-    line += encodePath(record.oldPosition) + '\t';
-    line += encodePath(record.currPosition) + '\t';
-    line += QByteArray::number(record.device) + '\t';
-    line += QByteArray::number(record.inode) + '\t';
-    line += QByteArray(record.aliasWasCreated ? "1" : "0") + '\t';
-    line += QByteArray(record.isiTunesItem ? "1" : "0") + '\t';
-    line += QByteArray::number(record.locationLabelTag) + '\t';
-    line += record.bookmark.toBase64() + '\n';
-    return line;
+    return "item\t" + encodePath(record.oldPosition) + '\t' + encodePath(record.currPosition) + '\t'
+        + identityFieldsOf(record) + '\t' + record.bookmark.toBase64() + '\n';
 }
 
 QByteArray intentLineOf(const KZPersistentUndoRecord& record)
 {
-    QByteArray line("intent\t");
-    line += encodePath(record.oldPosition) + '\t';
-    line += QByteArray::number(record.device) + '\t';
-    line += QByteArray::number(record.inode) + '\t';
-    line += QByteArray(record.aliasWasCreated ? "1" : "0") + '\t';
-    line += QByteArray(record.isiTunesItem ? "1" : "0") + '\t';
-    line += QByteArray::number(record.locationLabelTag) + '\n';
-    return line;
+    return "intent\t" + encodePath(record.oldPosition) + '\t' + identityFieldsOf(record) + '\n';
 }
 
 QByteArray undoFileLineOf(const std::string& name)
@@ -177,7 +173,7 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::begin()
 
 std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& trashDir, double seconds)
 {
-    const fs::path files = KZUndoFile::trashFilesFolder(trashDir);
+    const fs::path files = platform::trashFilesFolder(trashDir);
     std::error_code ec;
     fs::create_directories(files, ec);
     fs::create_directories(platform::trashInfoFolder(trashDir), ec);
@@ -381,7 +377,7 @@ std::vector<fs::path> KZRemovalJournal::list(const fs::path& trashDir)
 {
     std::vector<fs::path> found;
     std::error_code ec;
-    for (fs::directory_iterator it(KZUndoFile::trashFilesFolder(trashDir), ec), end; !ec && it != end;
+    for (fs::directory_iterator it(platform::trashFilesFolder(trashDir), ec), end; !ec && it != end;
          it.increment(ec)) {
         if (it->path().filename().native().rfind(namePrefix, 0) == 0 && isRegularNoFollow(it->path()))
             found.push_back(it->path());
@@ -422,7 +418,7 @@ public:
             for (auto it = first; it != last; ++it) {
                 if (it->second.first != intent.device)
                     continue;
-                const fs::path item = KZUndoFile::trashFilesFolder(trash) / it->second.second;
+                const fs::path item = platform::trashFilesFolder(trash) / it->second.second;
                 const auto info = platform::readTrashInfo(item);
                 if (info && info->originalPath == intent.oldPosition.lexically_normal())
                     return item;
@@ -441,7 +437,7 @@ private:
     {
         auto [it, added] = items_.try_emplace(trash);
         if (added) {
-            platform::listDirectory(KZUndoFile::trashFilesFolder(trash), [&](const platform::DirEntry& entry) {
+            platform::listDirectory(platform::trashFilesFolder(trash), [&](const platform::DirEntry& entry) {
                 if (!entry.statFailed)
                     it->second.emplace(entry.stat.inode, std::make_pair(quint64(entry.stat.device), entry.name));
                 return true;
@@ -519,7 +515,7 @@ std::vector<KZPersistentUndoRecord> recordsToList(const KZRemovalJournal::Conten
 void removeTornUndoFiles(const fs::path& trashDir, const std::vector<std::string>& names)
 {
     for (const std::string& name : names) {
-        const fs::path named = KZUndoFile::trashFilesFolder(trashDir) / name;
+        const fs::path named = platform::trashFilesFolder(trashDir) / name;
         if (isRegularNoFollow(named) && !isReadableUndoFile(named) && isRegularNoFollow(infoPathOf(trashDir, named))) {
             ::unlink(infoPathOf(trashDir, named).c_str());
             ::unlink(named.c_str());
@@ -533,7 +529,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
 {
     int written = 0;
     std::set<fs::path> trashes{trashDir};
-    const fs::path files = KZUndoFile::trashFilesFolder(trashDir);
+    const fs::path files = platform::trashFilesFolder(trashDir);
     for (const fs::path& journal : list(trashDir)) {
         // Writable, so that the undo file folded from it is named in it first.
         int fd = ::open(journal.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
@@ -599,7 +595,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
 int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir)
 {
     const fs::path info = platform::trashInfoFolder(trashDir);
-    const fs::path files = KZUndoFile::trashFilesFolder(trashDir);
+    const fs::path files = platform::trashFilesFolder(trashDir);
     const auto now = static_cast<time_t>(platform::Clock::shared().sinceEpoch());
     int removed = 0;
     std::error_code ec;

@@ -484,7 +484,7 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
         // A request of photo libraries alone needs no folder for its own
         // items; anything else it holds has nowhere to go and stays.
         if (!destVolume) {
-            countAside(item, &KZRemoveTally::otherFailure, QStringLiteral("no_destination"));
+            countAside(item, &KZRemoveTally::otherFailure, outcomeName(KZRemoveOutcome::NoDestination));
             continue;
         }
         item->setStorePath();
@@ -632,7 +632,7 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
         // user's file, nor for the undo record that would have to find it.
         platform::logLine(QStringLiteral("No absolute destination folder: %1").arg(platform::pathText(destination)));
         for (const KZFoundItemRef& item : items)
-            countAside(item, &KZRemoveTally::otherFailure, QStringLiteral("no_destination"));
+            countAside(item, &KZRemoveTally::otherFailure, outcomeName(KZRemoveOutcome::NoDestination));
         return KZRemoveCode::noDestination;
     }
     // The handled items are kept for the whole removal, not per batch: which

@@ -52,40 +52,6 @@ std::optional<std::set<std::string>> namesIn(const fs::path& folder)
     return ok ? std::optional(std::move(names)) : std::nullopt;
 }
 
-bool sameBytes(const fs::path& a, const fs::path& b)
-{
-    const int fa = ::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    bool same = fa >= 0 && fb >= 0;
-    std::vector<char> bufA(1 << 16), bufB(1 << 16);
-    while (same) {
-        const ssize_t got = ::read(fa, bufA.data(), bufA.size());
-        if (got < 0) {
-            same = false;
-            break;
-        }
-        ssize_t have = 0;
-        while (have < got) {
-            const ssize_t more = ::read(fb, bufB.data() + have, size_t(got - have));
-            if (more <= 0)
-                break;
-            have += more;
-        }
-        if (have != got || std::memcmp(bufA.data(), bufB.data(), size_t(got)) != 0)
-            same = false;
-        if (got == 0) {
-            char extra;
-            same = same && ::read(fb, &extra, 1) == 0;
-            break;
-        }
-    }
-    if (fa >= 0)
-        ::close(fa);
-    if (fb >= 0)
-        ::close(fb);
-    return same;
-}
-
 } // namespace
 
 KZRemoveItemSteps::KZRemoveItemSteps(std::shared_ptr<KZRemovalPanel> panel,
@@ -303,7 +269,7 @@ bool KZRemoveItemSteps::sameContent(const fs::path& a, const fs::path& b) const
         return fs::read_symlink(a, ea) == fs::read_symlink(b, eb) && !ea && !eb;
     }
     if (sa->isRegular())
-        return sa->size == sb->size && sameBytes(a, b);
+        return sa->size == sb->size && platform::sameFileBytes(a, b);
     return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
+#include "platform/Trash.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZUndoFile.h"
 #include "services/KZDateUtilities.h"
@@ -31,7 +32,7 @@ QString KZRestoreList::rowText(qsizetype count, double seconds)
 void KZRestoreList::permanentItems()
 {
     std::error_code ec;
-    if (!fs::is_directory(KZUndoFile::trashFilesFolder(trashDir_), ec))
+    if (!fs::is_directory(platform::trashFilesFolder(trashDir_), ec))
         return;
     // A removal that never ended left only its journal: its items are in
     // the Trash all the same, and are listed like any other removal.

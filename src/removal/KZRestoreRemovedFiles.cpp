@@ -22,11 +22,9 @@
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cerrno>
 #include <thread>
 
@@ -37,40 +35,6 @@ namespace {
 bool isThere(const fs::path& path)
 {
     return platform::statPath(path, false).has_value();
-}
-
-// Byte for byte, read through descriptors that never follow a link.
-bool sameContent(const fs::path& a, const fs::path& b)
-{
-    const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    const int fb = ::open(b.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    bool same = fa >= 0 && fb >= 0;
-    char bufA[65536];
-    char bufB[65536];
-    while (same) {
-        const ssize_t na = ::read(fa, bufA, sizeof bufA);
-        ssize_t nb = 0;
-        while (nb < na) {
-            const ssize_t n = ::read(fb, bufB + nb, size_t(na - nb));
-            if (n <= 0)
-                break;
-            nb += n;
-        }
-        if (na < 0 || nb != na || std::memcmp(bufA, bufB, size_t(na)) != 0) {
-            same = false;
-            break;
-        }
-        if (na == 0) {
-            char extra;
-            same = ::read(fb, &extra, 1) == 0;
-            break;
-        }
-    }
-    if (fa >= 0)
-        ::close(fa);
-    if (fb >= 0)
-        ::close(fb);
-    return same;
 }
 
 // The undo entry and the item's .trashinfo name the same old place. Undo
@@ -244,10 +208,10 @@ void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTras
                                             std::unique_ptr<KZRemovalJournal> journal)
 {
     if (isTrashAction) {
-        createPermanentFile(removal.persistentUndo(), journal.get());
-        rememberTrashed(removal.persistentUndo());
-    }
-    else if (journal)
+        const std::vector<KZPersistentUndoRecord> trashed = removal.persistentUndo();
+        createPermanentFile(trashed, journal.get());
+        rememberTrashed(trashed);
+    } else if (journal)
         journal->finish(std::nullopt);
     implementUndoWithAction(
         {removal.standardUndo(), removal.itunesUndo(), removal.createdFolderUndo(), removal.photosUndo()},
@@ -581,7 +545,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const 
     const auto link = platform::statPath(item.oldPosition, false);
     const auto moved = platform::statPath(item.currPosition, false);
     if (!link || !moved || !link->isRegular() || !moved->isRegular() || link->links < 2
-        || link->size != moved->size || !sameContent(item.oldPosition, item.currPosition))
+        || link->size != moved->size || !platform::sameFileBytes(item.oldPosition, item.currPosition))
         return ItemResult::Occupied;
     // Set aside rather than unlinked, so that a failed move back can put the
     // link where it was.

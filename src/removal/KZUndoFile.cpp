@@ -85,11 +85,6 @@ double secondsOfFileName(const QString& name)
     return std::strtod(text.left(end).constData(), nullptr);
 }
 
-fs::path trashFilesFolder(const fs::path& trashDir)
-{
-    return platform::trashFilesFolder(trashDir);
-}
-
 bool isCleanAbsolutePath(const std::string& path)
 {
     if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos)
@@ -130,7 +125,7 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
         return std::nullopt;
     }
 
-    const fs::path files = trashFilesFolder(trashDir);
+    const fs::path files = platform::trashFilesFolder(trashDir);
     std::error_code ec;
     fs::create_directories(files, ec);
     fs::create_directories(platform::trashInfoFolder(trashDir), ec);
@@ -254,7 +249,7 @@ std::vector<fs::path> list(const fs::path& trashDir)
 {
     std::vector<fs::path> found;
     std::error_code ec;
-    for (fs::directory_iterator it(trashFilesFolder(trashDir), ec), end; !ec && it != end; it.increment(ec))
+    for (fs::directory_iterator it(platform::trashFilesFolder(trashDir), ec), end; !ec && it != end; it.increment(ec))
         if (platform::pathText(it->path().filename()).contains(namePrefix) && isRegularFile(it->path()))
             found.push_back(it->path());
     return found;

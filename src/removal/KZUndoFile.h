@@ -33,9 +33,6 @@ QString fileNameFor(double secondsSinceReferenceDate);
 // The leading number after the prefix; 0 when there is none.
 double secondsOfFileName(const QString& name);
 
-// The trash folder holding the files (the home trash) and its files/ folder.
-std::filesystem::path trashFilesFolder(const std::filesystem::path& trashDir);
-
 // Writes the file into trashDir/files/ with its .trashinfo. Both are created
 // exclusively: an earlier undo file is never replaced, a taken name is
 // bumped to the next free moment. Nothing is written for no records.

@@ -94,6 +94,17 @@ fs::path awkwardDatabase(const kztest::TempDir& dir)
 const QString kFields = QStringLiteral("id, a, b");
 const QString kSelect = QStringLiteral("select id, a, b from t");
 
+// A photo library in WAL mode whose log holds the row of "new", the
+// database itself only that of "old".
+fs::path walLibrary(const kztest::TempDir& dir)
+{
+    return kztest::PhotosLibraryBuilder(dir / "Family.photoslibrary")
+        .image(str("old"), "old.jpg")
+        .inWAL()
+        .image(str("new"), "new.jpg")
+        .build();
+}
+
 } // namespace
 
 TEST(KZSQLite, ValuesKeepTheirRowsAndNoRowsIsNotAFailure)
@@ -249,11 +260,7 @@ TEST(KZSQLite, AWALDatabaseIsReadWithoutWritingBesideIt)
 {
     kztest::TempDir dir, scratch;
     const ScopedTemporaryFolder temporary(scratch.path());
-    const fs::path package = kztest::PhotosLibraryBuilder(dir / "Family.photoslibrary")
-                                 .image(str("old"), "old.jpg")
-                                 .inWAL()
-                                 .image(str("new"), "new.jpg")
-                                 .build();
+    const fs::path package = walLibrary(dir);
     const fs::path db = package / "database" / "Photos.db";
     ASSERT_TRUE(fs::exists(db.native() + "-wal"));
     ASSERT_FALSE(fs::exists(db.native() + "-shm"));
@@ -307,11 +314,7 @@ TEST(KZSQLite, StatementsInTurnAnswerInOrderOrFailTogether)
 {
     kztest::TempDir dir, scratch;
     const ScopedTemporaryFolder temporary(scratch.path());
-    const fs::path package = kztest::PhotosLibraryBuilder(dir / "Family.photoslibrary")
-                                 .image(str("old"), "old.jpg")
-                                 .inWAL()
-                                 .image(str("new"), "new.jpg")
-                                 .build();
+    const fs::path package = walLibrary(dir);
     const fs::path db = package / "database" / "Photos.db";
     KZSQLite& runner = KZSQLite::sharedControl();
     const KZSQLite::Query descending{str("select uuid from RKVersion order by uuid desc"), str("uuid")};

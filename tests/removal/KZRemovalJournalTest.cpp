@@ -49,6 +49,17 @@ void makeOld(const fs::path& path)
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
+// Folds the journal a dead removal left into the one undo file it makes, and
+// reads that file.
+void recoverTheOneUndoFile(std::vector<fs::path>& files, std::optional<KZUndoFile::Contents>& contents)
+{
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+    files = KZUndoFile::list(homeTrash());
+    ASSERT_EQ(files.size(), 1u);
+    contents = KZUndoFile::read(files[0]);
+    ASSERT_TRUE(contents);
+}
+
 } // namespace
 
 TEST(KZRemovalJournal, EntriesReadBackAsAppendedAndATornLastLineIsLeftOut)
@@ -363,11 +374,9 @@ TEST(KZRemovalJournal, IntentsListOnlyWhatReallyReachedTheTrash)
         fs::rename(trashed(taken).currPosition, d / "taken back");
     } // the removal dies without its undo file
 
-    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
-    const auto files = KZUndoFile::list(homeTrash());
-    ASSERT_EQ(files.size(), 1u);
-    const auto contents = KZUndoFile::read(files[0]);
-    ASSERT_TRUE(contents);
+    std::vector<fs::path> files;
+    std::optional<KZUndoFile::Contents> contents;
+    ASSERT_NO_FATAL_FAILURE(recoverTheOneUndoFile(files, contents));
     std::vector<fs::path> listed;
     for (const auto& entry : contents->entries)
         listed.push_back(entry.oldPosition);
@@ -406,11 +415,9 @@ TEST(KZRemovalJournal, NamesThatAreNotUtf8SurviveTheJournalAndItsFolding)
         EXPECT_EQ(read->pending[0].oldPosition.native(), intended.native());
     } // the removal dies without its undo file
 
-    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
-    const auto files = KZUndoFile::list(homeTrash());
-    ASSERT_EQ(files.size(), 1u);
-    const auto contents = KZUndoFile::read(files[0]);
-    ASSERT_TRUE(contents);
+    std::vector<fs::path> files;
+    std::optional<KZUndoFile::Contents> contents;
+    ASSERT_NO_FATAL_FAILURE(recoverTheOneUndoFile(files, contents));
     ASSERT_EQ(contents->entries.size(), 2u);
     EXPECT_EQ(contents->entries[0].oldPosition.native(), recorded.native());
     EXPECT_EQ(contents->entries[1].oldPosition.native(), intended.native());

@@ -59,6 +59,26 @@ bool hasTrashInfo(const fs::path& trashed)
     return fs::exists(trashed.parent_path().parent_path() / "info" / (trashed.filename().string() + ".trashinfo"));
 }
 
+// Every list of result items a restore names as back, while it lives.
+class RestoredNames
+{
+public:
+    std::vector<KZFoundItemArray> all()
+    {
+        std::lock_guard guard(lock_);
+        return named_;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<KZFoundItemArray> named_;
+    platform::Subscription told_ = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::itemsWereRestored, platform::bundleIdentifier(), [this](const platform::Notification& note) {
+            std::lock_guard guard(lock_);
+            named_.push_back(KZFoundItemsOfVariant(note.userInfo.value(u"removedItems"_s)));
+        });
+};
+
 } // namespace
 
 TEST(KZUndoFile, ARemovalToTheTrashWritesExactlyTheRecordedKeys)
@@ -331,17 +351,11 @@ TEST(KZRestoreRemovedFiles, AnUndoNamesTheResultItemsBackInPlace)
     // A record of no result's item goes back without being named.
     dict.standardUndo.push_back({f.dir.write("dest/x", "X"), f.dir / "src/x"});
 
-    std::mutex lock;
-    std::vector<KZFoundItemArray> named;
-    platform::Subscription told = platform::NotificationCenter::defaultCenter().addObserver(
-        KZNotification::itemsWereRestored, platform::bundleIdentifier(), [&](const platform::Notification& note) {
-            std::lock_guard guard(lock);
-            named.push_back(KZFoundItemsOfVariant(note.userInfo.value(u"removedItems"_s)));
-        });
+    RestoredNames told;
     KZRestoreRemovedFiles restore;
     restore.undoMove(dict);
     restore.waitUntilIdle();
-    std::lock_guard guard(lock);
+    const std::vector<KZFoundItemArray> named = told.all();
     ASSERT_EQ(named.size(), 1u);
     EXPECT_EQ(named.front(), (KZFoundItemArray{items[0], items[2]}));
     EXPECT_EQ(kztest::readFile(f.dir / "src/b"), "new");
@@ -364,17 +378,11 @@ TEST(KZRestoreRemovedFiles, ARestoreNamesTheTrashedResultItemsBackInPlace)
     all[3].reset();
     ASSERT_TRUE(closed.expired()) << "the result that held it is gone";
 
-    std::mutex lock;
-    std::vector<KZFoundItemArray> named;
-    platform::Subscription told = platform::NotificationCenter::defaultCenter().addObserver(
-        KZNotification::itemsWereRestored, platform::bundleIdentifier(), [&](const platform::Notification& note) {
-            std::lock_guard guard(lock);
-            named.push_back(KZFoundItemsOfVariant(note.userInfo.value(u"removedItems"_s)));
-        });
+    RestoredNames told;
     KZRestoreRemovedFiles& restore = KZRestoreRemovedFiles::sharedControl();
     restore.restoreItemsOfFile(KZUndoFile::list(trashDir()), {});
     restore.waitUntilIdle();
-    std::lock_guard guard(lock);
+    const std::vector<KZFoundItemArray> named = told.all();
     ASSERT_EQ(named.size(), 1u);
     EXPECT_EQ(named.front(), KZFoundItemArray{all[1]});
     EXPECT_EQ(kztest::readFile(f.dir / "dup/c"), "same bytes");

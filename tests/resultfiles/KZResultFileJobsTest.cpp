@@ -96,6 +96,15 @@ protected:
         EXPECT_TRUE(job.didFinish());
     }
 
+    // Saves `saved` to `file` with a saver of its own and waits for the end.
+    void saveToEnd(const KZSaveSnapshot& saved, const fs::path& file)
+    {
+        auto saver = KZSaveResult::create();
+        prepare(saver);
+        saver->saveSnapshot(saved, file);
+        runToEnd(*saver);
+    }
+
     KZSaveSnapshot snapshot() const
     {
         KZSaveSnapshot s;
@@ -118,11 +127,8 @@ protected:
 
 TEST_F(ResultFileJobTest, ASaveReadsBackWithTheSameItemsGroupsAndMarksAndFinishesOnce)
 {
-    auto saver = KZSaveResult::create();
-    prepare(saver);
     const fs::path file = dir_ / "result.maravex";
-    saver->saveSnapshot(snapshot(), file);
-    runToEnd(*saver);
+    saveToEnd(snapshot(), file);
     EXPECT_EQ(finished_, 1);
     EXPECT_TRUE(presenter_->texts.isEmpty());
     EXPECT_EQ(display_->shown, 0); // ended long before 0.7 s
@@ -218,10 +224,7 @@ TEST_F(ResultFileJobTest, FailuresKeepTheOldFileAndAreToldWithThePathAndReason)
     // Nothing left to reference: told, not silently skipped.
     KZSaveSnapshot gone;
     gone.items = modeltest::makeItems({{{}, 1}, {{}, 1}});
-    auto empty = KZSaveResult::create();
-    prepare(empty);
-    empty->saveSnapshot(gone, file);
-    runToEnd(*empty);
+    saveToEnd(gone, file);
     EXPECT_EQ(finished_, 2);
     ASSERT_EQ(presenter_->texts.size(), 2);
     EXPECT_TRUE(presenter_->texts[1].contains(QStringLiteral("none of the found items")));
@@ -230,10 +233,7 @@ TEST_F(ResultFileJobTest, FailuresKeepTheOldFileAndAreToldWithThePathAndReason)
         const fs::path locked = dir_.mkdir("locked");
         const fs::path inside = dir_.write("locked/r.maravex", "old");
         fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-        auto readOnly = KZSaveResult::create();
-        prepare(readOnly);
-        readOnly->saveSnapshot(snapshot(), inside);
-        runToEnd(*readOnly);
+        saveToEnd(snapshot(), inside);
         fs::permissions(locked, fs::perms::owner_all);
         EXPECT_EQ(finished_, 3);
         EXPECT_EQ(kztest::readFile(inside), "old");
@@ -266,10 +266,7 @@ TEST_F(ResultFileJobTest, AResultOfOnlyEmptyFoldersIsRefusedWithThatReasonBefore
     // old file stays.
     KZSaveSnapshot onlyFolders;
     onlyFolders.emptyFolders = folders;
-    auto direct = KZSaveResult::create();
-    prepare(direct);
-    direct->saveSnapshot(onlyFolders, file);
-    runToEnd(*direct);
+    saveToEnd(onlyFolders, file);
     EXPECT_EQ(finished_, 1);
     ASSERT_EQ(presenter_->texts.size(), 2);
     EXPECT_TRUE(presenter_->texts[1].contains(QStringLiteral("only empty folders"))) << presenter_->texts[1].toStdString();
