@@ -124,17 +124,6 @@ QLabel* wrappingLabel(const QString& s, QWidget* parent)
     return label;
 }
 
-// A small round button that explains the option beside it; its tag picks
-// the explanation.
-QPushButton* infoButtonFor(int tag, QWidget* parent)
-{
-    auto* button = new QPushButton(QStringLiteral("i"), parent);
-    button->setObjectName(QStringLiteral("removalInfo%1").arg(tag));
-    button->setFixedSize(22, 22);
-    button->setProperty("infoTag", tag);
-    return button;
-}
-
 // Forwards the controller's calls to the widget while it exists: the
 // controller may outlive the panel's views by a tick.
 class ViewAdapter : public KZRemoveView {
@@ -268,6 +257,16 @@ void KZRemovePanelWidget::layoutOver()
     }
 }
 
+QPushButton* KZRemovePanelWidget::infoButtonFor(int tag, QWidget* parent)
+{
+    auto* button = new QPushButton(QStringLiteral("i"), parent);
+    button->setObjectName(QStringLiteral("removalInfo%1").arg(tag));
+    button->setFixedSize(22, 22);
+    button->setProperty("infoTag", tag);
+    connect(button, &QPushButton::clicked, this, &KZRemovePanelWidget::showInfo);
+    return button;
+}
+
 QLabel* KZRemovePanelWidget::musicNote(int which, QWidget* page)
 {
     QLabel*& note = musicNotes_.at(std::size_t(which));
@@ -296,7 +295,6 @@ QWidget* KZRemovePanelWidget::makeTrashPage()
     hardLinksCheck_ = new QCheckBox(text("removal_hard_links"), page);
     hardLinksCheck_->setObjectName(QStringLiteral("removalHardLinks"));
     infoBtn_ = infoButtonFor(1, page);
-    connect(infoBtn_, &QPushButton::clicked, this, &KZRemovePanelWidget::showInfo);
     hardLinks->addWidget(hardLinksCheck_);
     hardLinks->addWidget(infoBtn_);
     hardLinks->addStretch();
@@ -365,10 +363,8 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     createFolderCheck_ = new QCheckBox(text("removal_create_folders"), notPhotosView_);
     for (const auto& [check, tag] : {std::pair{renameCheck_, 2}, std::pair{createFolderCheck_, 4}}) {
         auto* optionRow = new QHBoxLayout;
-        QPushButton* info = infoButtonFor(tag, notPhotosView_);
-        connect(info, &QPushButton::clicked, this, &KZRemovePanelWidget::showInfo);
         optionRow->addWidget(check);
-        optionRow->addWidget(info);
+        optionRow->addWidget(infoButtonFor(tag, notPhotosView_));
         optionRow->addStretch();
         chooser->addLayout(optionRow);
     }
@@ -392,10 +388,8 @@ QWidget* KZRemovePanelWidget::makeMovePage()
     // opens on the button's left, stays clear of Cancel and Start.
     auto* notes = wrappingLabel(text("removal_photos_notes"), photosNotesView_);
     notes->setFixedWidth(kCardWidth / 2);
-    QPushButton* keywordsInfo = infoButtonFor(3, photosNotesView_);
-    connect(keywordsInfo, &QPushButton::clicked, this, &KZRemovePanelWidget::showInfo);
     notesRow->addWidget(notes);
-    notesRow->addWidget(keywordsInfo);
+    notesRow->addWidget(infoButtonFor(3, photosNotesView_));
     notesRow->addStretch();
     column->addWidget(photosNotesView_);
     column->addWidget(musicNote(1, page));

@@ -101,6 +101,9 @@ private:
     QRect pageRect(KZPanelPage page, bool outside) const;
     QWidget* makeTrashPage();
     QWidget* makeMovePage();
+    // A small round button that explains the option beside it, its tag
+    // picking the explanation; a click shows it.
+    QPushButton* infoButtonFor(int tag, QWidget* parent);
     // The music library's note on page `which` (0 Trash, 1 move), hidden
     // until there is something to tell.
     QLabel* musicNote(int which, QWidget* page);

@@ -479,11 +479,9 @@ bool KZFoundItemsCntrl::dropEmptyFoldersRefilledBy(const KZFoundItemArray& resto
             places.push_back(item->url().lexically_normal());
     if (places.empty())
         return false;
+    // Strictly inside: the folder itself put back is empty as before.
     const auto inside = [](const std::filesystem::path& place, const std::filesystem::path& folder) {
-        const auto [end, at] = std::mismatch(folder.begin(), folder.end(), place.begin(), place.end());
-        // Strictly inside: the folder itself put back is empty as before.
-        // A trailing separator makes an empty last element.
-        return (end == folder.end() || (std::next(end) == folder.end() && end->empty())) && at != place.end();
+        return platform::isInsideFolder(place, folder) && !platform::isInsideFolder(folder, place);
     };
     const KZFoundItemArray dropped = store_.dropFilledEmptyFolders([&](const KZFoundItemRef& folder) {
         // A folder no longer found on disk has nothing left to remove either.

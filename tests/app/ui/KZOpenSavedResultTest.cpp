@@ -131,6 +131,17 @@ protected:
         return out;
     }
 
+    // Saves the file again with the row of the marked items as tab 3's
+    // chosen source row, which it answers.
+    quint64 saveWithTheMarkedRowChosen()
+    {
+        KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+        const quint64 markedRow = KZTag::markedItemsRowBase + 3;
+        saved.leftSide[3].selection = markedRow;
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << KZSavedResultFormat::encode(saved).toStdString();
+        return markedRow;
+    }
+
     kztest::TempDir dir;
     kztest::ShortAnimations shortAnimations;
     searchtest::AlertScope alerts;
@@ -356,10 +367,7 @@ TEST_F(OpenSavedResult, AGroupWhoseKeptCopyWentIsUnmarkedAndTheUserToldOnce)
 // list the tab then shows.
 TEST_F(OpenSavedResult, TheSavedSourceRowIsShownAgain)
 {
-    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
-    const quint64 markedRow = KZTag::markedItemsRowBase + 3;
-    saved.leftSide[3].selection = markedRow;
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << KZSavedResultFormat::encode(saved).toStdString();
+    const quint64 markedRow = saveWithTheMarkedRowChosen();
     app->openSavedResult(file);
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
@@ -372,10 +380,7 @@ TEST_F(OpenSavedResult, TheSavedSourceRowIsShownAgain)
 // so does the spinner of a row chosen afterwards.
 TEST_F(OpenSavedResult, TheSavedSourceRowsSpinnerStops)
 {
-    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
-    const quint64 markedRow = KZTag::markedItemsRowBase + 3;
-    saved.leftSide[3].selection = markedRow;
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << KZSavedResultFormat::encode(saved).toStdString();
+    const quint64 markedRow = saveWithTheMarkedRowChosen();
     app->openSavedResult(file);
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));

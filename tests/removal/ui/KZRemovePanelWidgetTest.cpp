@@ -100,6 +100,14 @@ struct PanelScene {
     {
         return kztest::processEventsUntil(done, std::chrono::seconds(10));
     }
+    // The choice card shown in the active window, where keys reach it.
+    void showChoiceActive()
+    {
+        ASSERT_TRUE(panel);
+        ASSERT_TRUE(settle([&] { return panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
 };
 
 TEST(KZRemovePanelWidget, OpensThenClosesWithItsNotificationsInOrder)
@@ -352,10 +360,7 @@ TEST(KZRemovePanelWidget, ReturnStartsEscapeCancelsAndEitherClosesTheDoneCard)
     kztest::ShortAnimations shortAnimations;
     {
         PanelScene scene;
-        ASSERT_TRUE(scene.panel);
-        ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
-        scene.window.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&scene.window));
+        ASSERT_NO_FATAL_FAILURE(scene.showChoiceActive());
         QWidget* focused = QApplication::focusWidget();
         ASSERT_TRUE(focused && scene.panel->isAncestorOf(focused)) << "the shown page takes the keys";
         QTest::keyClick(focused, Qt::Key_Escape);
@@ -365,10 +370,7 @@ TEST(KZRemovePanelWidget, ReturnStartsEscapeCancelsAndEitherClosesTheDoneCard)
     {
         // Tabbed to Cancel, Return cancels: it never starts the removal.
         PanelScene scene;
-        ASSERT_TRUE(scene.panel);
-        ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
-        scene.window.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&scene.window));
+        ASSERT_NO_FATAL_FAILURE(scene.showChoiceActive());
         QPushButton* cancel = nullptr;
         for (QPushButton* button : scene.panel->trashPage()->findChildren<QPushButton*>())
             if (button->text() == platform::localizedString(u"cancel_button"_s))
@@ -380,10 +382,7 @@ TEST(KZRemovePanelWidget, ReturnStartsEscapeCancelsAndEitherClosesTheDoneCard)
         EXPECT_TRUE(std::filesystem::exists(scene.all[1]->url())) << "Return on Cancel removes nothing";
     }
     PanelScene scene;
-    ASSERT_TRUE(scene.panel);
-    ASSERT_TRUE(scene.settle([&] { return scene.panel->visibleCard() == KZRemovePanelWidget::Card::Choose; }));
-    scene.window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&scene.window));
+    ASSERT_NO_FATAL_FAILURE(scene.showChoiceActive());
 
     // The move page without a folder: Return beeps and nothing moves.
     scene.panel->replacePage(1);

@@ -111,12 +111,16 @@ KZProgressTabView::SizeText KZProgressTabView::sizeText() const
     text.font = QApplication::font();
     text.font.setWeight(QFont::Light);
     const QString size = KZNumberUtilities::sharedControl().sizeToFormatString(label->size(), 4, true);
-    QFont probe = text.font;
-    const double points = G::fittingPointSize(std::min(11.0, geometry_.thickness * 0.42), 7.0, place.length,
-                                              [&probe, &size](double pointSize) {
-                                                  probe.setPointSizeF(pointSize);
-                                                  return double(QFontMetricsF(probe).horizontalAdvance(size));
-                                              });
+    const double largest = std::min(11.0, geometry_.thickness * 0.42);
+    if (size != fit_.text || text.font != fit_.base || largest != fit_.largest || place.length != fit_.length) {
+        QFont probe = text.font;
+        const double fitted = G::fittingPointSize(largest, 7.0, place.length, [&probe, &size](double pointSize) {
+            probe.setPointSizeF(pointSize);
+            return double(QFontMetricsF(probe).horizontalAdvance(size));
+        });
+        fit_ = {size, text.font, largest, place.length, fitted};
+    }
+    const double points = fit_.points;
     if (points <= 0)
         return text; // the pointed tab's panel tells the size
     text.font.setPointSizeF(points);

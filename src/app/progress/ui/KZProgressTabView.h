@@ -56,4 +56,15 @@ private:
     qint64 tagged_ = 0;
     QPainterPath stroke_;
     QImage icon_;
+    // The last fit of the size text, measured again only when the text, its
+    // room or the font changed: the ring repaints every tab on each refresh
+    // of a search.
+    struct SizeFit {
+        QString text;
+        QFont base;
+        double largest = 0;
+        double length = 0;
+        double points = 0;
+    };
+    mutable SizeFit fit_;
 };

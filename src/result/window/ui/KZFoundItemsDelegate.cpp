@@ -39,6 +39,20 @@ QFont KZFoundItemsDelegate::fontOfSize(const QFont& base, int pixels, bool bold)
 
 KZFoundItemsDelegate::KZFoundItemsDelegate(KZFoundItemsOutlineView* view) : QStyledItemDelegate(view), view_(view) { }
 
+const KZFoundItemsDelegate::Fonts& KZFoundItemsDelegate::fonts() const
+{
+    const QFont base = view_->font();
+    if (!fonts_ || fonts_->base != base) {
+        const QFont text = fontOfSize(base, 13);
+        const QFont small = fontOfSize(base, 11);
+        const QFont boldText = fontOfSize(base, 13, true);
+        const QFont boldSmall = fontOfSize(base, 11, true);
+        fonts_ = Fonts{base, text, QFontMetrics(text), small, QFontMetrics(small), boldText, QFontMetrics(boldText),
+                       boldSmall, QFontMetrics(boldSmall)};
+    }
+    return *fonts_;
+}
+
 QSize KZFoundItemsDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
     // Asked for every row when all groups open: answered from the index
@@ -59,30 +73,28 @@ void KZFoundItemsDelegate::paintGroup(QPainter* painter, const QRect& rect, cons
     const QRect iconRect(rect.left() + 2, rect.top() + (rect.height() - 32) / 2, 32, 32);
     painter->drawImage(iconRect, icon);
 
+    const Fonts& f = fonts();
     const QString counter = group.formattedMarkedCount() + QStringLiteral(" / ") + group.formattedCount();
-    const QFont counterFont = fontOfSize(view_->font(), 11, true);
-    const int pillWidth = QFontMetrics(counterFont).horizontalAdvance(counter) + 18;
+    const int pillWidth = f.boldSmallMetrics.horizontalAdvance(counter) + 18;
     const QRect pill(rect.right() - pillWidth - 10, rect.top() + (rect.height() - 18) / 2, pillWidth, 18);
     painter->setRenderHint(QPainter::Antialiasing);
     painter->setPen(QPen(KZResultGroupTableRowView::strokeColour(), 1.0));
     painter->setBrush(group.markedCount() > 0 ? KZCellFormatting::tintColour(view_->tint()) : QColor(250, 251, 253));
     painter->drawRoundedRect(QRectF(pill).adjusted(0.5, 0.5, -0.5, -0.5), 9, 9);
-    painter->setFont(counterFont);
+    painter->setFont(f.boldSmall);
     painter->setPen(group.markedCount() > 0 ? QColor(Qt::white) : QColor(70, 75, 85));
     painter->drawText(pill, Qt::AlignCenter, counter);
 
     const int textLeft = iconRect.right() + 8;
     const int textWidth = std::max(0, pill.left() - 8 - textLeft);
-    const QFont nameFont = fontOfSize(view_->font(), 13, true);
-    painter->setFont(nameFont);
+    painter->setFont(f.boldText);
     painter->setPen(style == 1 ? QColor(Qt::white) : KZCellFormatting::titleColour(0, false));
     painter->drawText(QRect(textLeft, rect.top() + 3, textWidth, 19), Qt::AlignLeft | Qt::AlignVCenter,
-                      QFontMetrics(nameFont).elidedText(group.name(), Qt::ElideRight, textWidth));
-    const QFont infoFont = fontOfSize(view_->font(), 11);
-    painter->setFont(infoFont);
+                      f.boldTextMetrics.elidedText(group.name(), Qt::ElideRight, textWidth));
+    painter->setFont(f.small);
     painter->setPen(style == 1 ? QColor(Qt::white) : KZCellFormatting::subTitleColour(0, false));
     painter->drawText(QRect(textLeft, rect.top() + 21, textWidth, 15), Qt::AlignLeft | Qt::AlignVCenter,
-                      QFontMetrics(infoFont).elidedText(group.extraInfoFormatted(false), Qt::ElideRight, textWidth));
+                      f.smallMetrics.elidedText(group.extraInfoFormatted(false), Qt::ElideRight, textWidth));
 }
 
 void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
@@ -131,28 +143,26 @@ void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
             textLeft += 38;
         }
         const int width = std::max(0, r.right() - textLeft - 4);
-        const QFont nameFont = fontOfSize(view_->font(), 13);
-        painter->setFont(nameFont);
+        const Fonts& f = fonts();
+        painter->setFont(f.text);
         painter->setPen(title);
         painter->drawText(QRect(textLeft, r.top() + 2, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                          QFontMetrics(nameFont).elidedText(item->name(), Qt::ElideRight, width));
-        const QFont pathFont = fontOfSize(view_->font(), 11);
-        painter->setFont(pathFont);
+                          f.textMetrics.elidedText(item->name(), Qt::ElideRight, width));
+        painter->setFont(f.small);
         painter->setPen(KZCellFormatting::subTitleColour(style, ghost));
         painter->drawText(QRect(textLeft, r.top() + 19, width, 15), Qt::AlignLeft | Qt::AlignVCenter,
-                          QFontMetrics(pathFont).elidedText(item->pathToDisplayInCell(), Qt::ElideMiddle, width));
+                          f.smallMetrics.elidedText(item->pathToDisplayInCell(), Qt::ElideMiddle, width));
     } else {
-        const QFont font = fontOfSize(view_->font(), 13);
+        const Fonts& f = fonts();
         QString text;
         Qt::Alignment align = Qt::AlignLeft;
         if (column == date_modified_col) {
-            const QFontMetrics metrics(font);
             const int room = r.width() - 10;
             const double seconds = item->dateModified();
             for (const KZCellFormatting::DateForm& form :
                  KZCellFormatting::dateFormsFrom(KZCellFormatting::dateFormForWidth(r.width()))) {
                 text = KZDateUtilities::sharedControl().stringWithSeconds(seconds, form.style, true, form.withTime);
-                if (metrics.horizontalAdvance(text) <= room)
+                if (f.textMetrics.horizontalAdvance(text) <= room)
                     break;
             }
         } else if (column == size_col) {
@@ -161,11 +171,11 @@ void KZFoundItemsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         } else if (column == kind_col) {
             text = item->kind();
         }
-        painter->setFont(font);
+        painter->setFont(f.text);
         painter->setPen(title);
         const QRect textRect = r.adjusted(4, 0, -6, 0);
         painter->drawText(textRect, align | Qt::AlignVCenter,
-                          QFontMetrics(font).elidedText(text, Qt::ElideRight, textRect.width()));
+                          f.textMetrics.elidedText(text, Qt::ElideRight, textRect.width()));
     }
     painter->restore();
 }

@@ -2,7 +2,10 @@
 
 #include "result/model/KZShownList.h"
 
+#include <QFontMetrics>
 #include <QStyledItemDelegate>
+
+#include <optional>
 
 class KZFoundItemsOutlineView;
 
@@ -20,6 +23,21 @@ public:
     static QFont fontOfSize(const QFont& base, int pixels, bool bold = false);
 
 private:
+    // The cells' fonts and their metrics, made again only when the view's
+    // font changes: each scroll step paints every cell in sight.
+    struct Fonts {
+        QFont base;
+        QFont text;
+        QFontMetrics textMetrics;
+        QFont small;
+        QFontMetrics smallMetrics;
+        QFont boldText;
+        QFontMetrics boldTextMetrics;
+        QFont boldSmall;
+        QFontMetrics boldSmallMetrics;
+    };
+    const Fonts& fonts() const;
     void paintGroup(QPainter* painter, const QRect& rect, const KZListRow& row, int style) const;
     KZFoundItemsOutlineView* view_;
+    mutable std::optional<Fonts> fonts_;
 };

@@ -196,6 +196,22 @@ protected:
         return texts;
     }
 
+    // "Newest" from each group's menu of the all-duplicates tab.
+    void markNewestInEveryGroup()
+    {
+        KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+        auto* marking = view->findChild<KZListMarkingCntrl*>();
+        ASSERT_NE(marking, nullptr);
+        for (int g = 0; g < view->model()->rowCount(); ++g) {
+            const QModelIndex group = view->model()->index(g, 0);
+            view->scrollTo(group);
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, marking->groupLayout(group).arrow.center());
+            ASSERT_TRUE(marking->markMenu()->isVisible()) << g;
+            marking->markMenu()->actionWithTag(3)->trigger();
+            marking->markMenu()->close();
+        }
+    }
+
     fs::path root;
     std::map<fs::path, std::string> contents;
     OpenedFiles workspace;
@@ -219,17 +235,7 @@ TEST_F(ResultWindowFlow, MarkedCopiesGoToTheTrashAndTheListAndCountsFollow)
     kztest::ModelChecker checker(all->foundModel());
 
     // "Newest" from each group's menu: the copies under new/ are marked.
-    KZFoundItemsOutlineView* view = all->foundListView();
-    auto* marking = view->findChild<KZListMarkingCntrl*>();
-    ASSERT_NE(marking, nullptr);
-    for (int g = 0; g < view->model()->rowCount(); ++g) {
-        const QModelIndex group = view->model()->index(g, 0);
-        view->scrollTo(group);
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, marking->groupLayout(group).arrow.center());
-        ASSERT_TRUE(marking->markMenu()->isVisible()) << g;
-        marking->markMenu()->actionWithTag(3)->trigger();
-        marking->markMenu()->close();
-    }
+    ASSERT_NO_FATAL_FAILURE(markNewestInEveryGroup());
     ASSERT_TRUE(kztest::processEventsUntil([&] { return listed(KZTag::allDuplicates, true).size() == 6; }));
     const std::set<fs::path> marked = listed(KZTag::allDuplicates, true);
     for (const fs::path& path : marked)
@@ -324,18 +330,7 @@ protected:
         ResultWindowFlow::SetUp();
         writeTree(4);
         ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
-        // "Newest" from each group's menu.
-        KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
-        auto* marking = view->findChild<KZListMarkingCntrl*>();
-        ASSERT_NE(marking, nullptr);
-        for (int g = 0; g < view->model()->rowCount(); ++g) {
-            const QModelIndex group = view->model()->index(g, 0);
-            view->scrollTo(group);
-            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, marking->groupLayout(group).arrow.center());
-            ASSERT_TRUE(marking->markMenu()->isVisible()) << g;
-            marking->markMenu()->actionWithTag(3)->trigger();
-            marking->markMenu()->close();
-        }
+        ASSERT_NO_FATAL_FAILURE(markNewestInEveryGroup());
         ASSERT_TRUE(kztest::processEventsUntil([&] { return listed(KZTag::allDuplicates, true).size() == 4; }));
         marked = listed(KZTag::allDuplicates, true);
         before = counters(KZTag::allDuplicates);
