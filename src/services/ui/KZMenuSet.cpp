@@ -311,6 +311,15 @@ void KZMenuSet::refresh()
     }
 }
 
+void KZMenuSet::refreshShortcutItems()
+{
+    // Only what a key can reach: an item without keys is checked when its
+    // menu opens, and a check may ask the disk.
+    for (const auto& [key, action] : items_)
+        if (!action->shortcut().isEmpty())
+            refreshItem(key, action);
+}
+
 void KZMenuSet::installInto(QMenuBar* bar)
 {
     if (!bar)
@@ -468,7 +477,7 @@ bool KZMenuSet::eventFilter(QObject* watched, QEvent* event)
         // Menus work out their enabling when they open; a shortcut must see
         // the state of now, before Qt looks the key up.
         if (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier)
-            refresh();
+            refreshShortcutItems();
         break;
     case QEvent::Show:
         if (watched->isWidgetType()) {

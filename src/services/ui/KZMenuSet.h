@@ -106,6 +106,7 @@ private:
     QAction* addItem(Menu role, Menu menu, int tag, const char* name, const char* textKey, const QKeySequence& keys);
     void willShow(Menu role, QMenu* menu);
     void refreshItem(const std::pair<int, int>& key, QAction* action);
+    void refreshShortcutItems();
     void watch(Menu role, QMenu* menu);
 
     struct Entry {
