@@ -145,7 +145,7 @@ void KZRestoreWindowCntrl::updateRestoredList(const QVariantList& donePaths, qui
     // items are still in the Trash, and the row is the way back to them.
     std::vector<fs::path> gone;
     for (const QVariant& p : donePaths) {
-        const fs::path path(p.toString().toStdString());
+        const fs::path path = platform::pathFromText(p.toString());
         std::error_code ec;
         if (!fs::exists(fs::symlink_status(path, ec)))
             gone.push_back(path);
