@@ -72,7 +72,7 @@ HOME_RULES = (
      re.compile(r"QDateTime::current\w*|system_clock::now|\bstd::time\s*\("), WALL_CLOCK_ALLOWED),
     ("converts between a path and text by hand", "platform/Paths.h", ("src/platform/Paths.cpp", "src/platform/Paths.h"),
      re.compile(r"QString::from(?:StdString|Utf8|Local8Bit)\([^;]*?\.(?:string|native|u8string|generic_string|c_str)"
-                r"\(\)|QFile::decodeName\b|(?:std::filesystem::|fs::)path\([^;()]*\.toStdString\(\)\)"),
+                r"\(\)|QFile::decodeName\b|(?:std::filesystem::|fs::)path\b[^;{}]*?\.toStdString\(\)"),
      PATH_TEXT_ALLOWED),
     ("spells the Trash layout", "platform/Trash", ("src/platform/Trash.cpp", "src/platform/Trash.h"),
      re.compile(r'/\s*"(?:files|info)"|[!=]=\s*"(?:files|info)"|"[^"\n]*\.trashinfo[^"\n]*"|"\.Trash(?:-[^"\n]*)?"'),

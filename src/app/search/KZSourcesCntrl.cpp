@@ -19,7 +19,7 @@ std::filesystem::path pathOf(const QVariant& value)
 {
     if (value.canConvert<std::filesystem::path>())
         return value.value<std::filesystem::path>();
-    return std::filesystem::path(value.toString().toStdString());
+    return platform::pathFromText(value.toString());
 }
 } // namespace
 
