@@ -22,6 +22,7 @@
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,18 +48,6 @@ bool sameOldPosition(const KZUndoFile::Entry& entry, const fs::path& original)
     const QVariant recorded = entry.raw.value(QStringLiteral("oldPosition"));
     return recorded.typeId() == QMetaType::QString && recorded.toString().contains(QChar::ReplacementCharacter)
            && platform::pathText(original) == recorded.toString();
-}
-
-// A free name beside `path` for setting an item aside for a moment.
-fs::path asideName(const fs::path& path)
-{
-    for (int n = 0;; ++n) {
-        const fs::path candidate = path.parent_path()
-                                   / (".maravex-undo-" + std::to_string(::getpid()) + "-" + std::to_string(n) + "-"
-                                      + path.filename().string());
-        if (!isThere(candidate))
-            return candidate;
-    }
 }
 
 } // namespace
@@ -540,34 +529,49 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
 
 KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const KZUndoMovedItem& item)
 {
+    // Everything at the old place is checked and done through its folder,
+    // opened without following links, as the removal reached it: a folder on
+    // the way swapped for a link cannot turn the undo to another folder.
+    int err = 0;
+    const std::optional<platform::AnchoredItem> place = platform::AnchoredItem::open(item.oldPosition, &err);
+    if (!place) {
+        platform::logLine(QStringLiteral("Undo could not reach %1: %2")
+                              .arg(platform::pathText(item.oldPosition), platform::systemErrorString(err)));
+        return ItemResult::Failed;
+    }
     // Only a link that holds exactly the bytes being put back may give way:
     // anything else at the old place is the user's and stays.
-    const auto link = platform::statPath(item.oldPosition, false);
+    const auto link = place->stat();
     const auto moved = platform::statPath(item.currPosition, false);
     if (!link || !moved || !link->isRegular() || !moved->isRegular() || link->links < 2
-        || link->size != moved->size || !platform::sameFileBytes(item.oldPosition, item.currPosition))
+        || link->size != moved->size || !platform::sameFileBytes(place->procPath(), item.currPosition))
         return ItemResult::Occupied;
     // Set aside rather than unlinked, so that a failed move back can put the
     // link where it was.
-    const fs::path aside = asideName(item.oldPosition);
-    int err = 0;
-    if (!platform::moveNoReplace(item.oldPosition, aside, nullptr, &err))
-        return ItemResult::Failed;
-    const auto asideStat = platform::statPath(aside, false);
+    const int folder = place->parentFd();
+    std::string aside;
+    for (int n = 0;; ++n) {
+        aside = ".maravex-undo-" + std::to_string(::getpid()) + "-" + std::to_string(n) + "-" + place->name();
+        if (platform::moveNoReplaceAt(folder, place->name(), folder, aside, &err))
+            break;
+        if (err != EEXIST)
+            return ItemResult::Failed;
+    }
+    const auto asideStat = platform::statAt(folder, aside.c_str(), false);
     if (!asideStat || !asideStat->sameItem(*link)) {
         // Something swapped under us; put back whatever was set aside.
-        platform::moveNoReplace(aside, item.oldPosition, nullptr, &err);
+        platform::moveNoReplaceAt(folder, aside, folder, place->name(), &err);
         return ItemResult::Occupied;
     }
-    if (!platform::moveNoReplace(item.currPosition, item.oldPosition, nullptr, &err)) {
+    if (!platform::moveNoReplaceAt(AT_FDCWD, item.currPosition.native(), folder, place->name(), &err)) {
         int backErr = 0;
-        if (!platform::moveNoReplace(aside, item.oldPosition, nullptr, &backErr))
+        if (!platform::moveNoReplaceAt(folder, aside, folder, place->name(), &backErr))
             platform::logLine(QStringLiteral("Undo left the link to %1 at %2")
-                                     .arg(platform::pathText(item.oldPosition),
-                                          platform::pathText(aside)));
+                                  .arg(platform::pathText(item.oldPosition),
+                                       platform::pathText(item.oldPosition.parent_path() / aside)));
         return err == EEXIST ? ItemResult::Occupied : ItemResult::Failed;
     }
-    ::unlink(aside.c_str());
+    ::unlinkat(folder, aside.c_str(), 0);
     KZUndoFile::removeTrashInfoOf(item.currPosition);
     return ItemResult::Restored;
 }

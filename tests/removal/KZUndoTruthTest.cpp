@@ -129,6 +129,38 @@ TEST(KZUndoTruth, ACopyChangedSinceTheRemovalIsNeverDeleted)
     EXPECT_EQ(kztest::readFile(dir / "src/b"), "B");
 }
 
+// Undo of a move that left a hard link: the link goes only through the old
+// place's own folder. That folder swapped for a link to another one, where a
+// link of the same bytes stands too, leaves both folders as they were.
+TEST(KZUndoTruth, TheUndoOfALinkedMoveNeverActsThroughAFolderSwappedForALink)
+{
+    kztest::TempDir dir;
+    dir.write("keep/x", "same bytes");
+    fs::create_directories(dir / "d");
+    fs::create_hard_link(dir / "keep/x", dir / "d/x");
+    dir.write("dest/x", "same bytes");
+    fs::create_directories(dir / "other");
+    fs::create_hard_link(dir / "keep/x", dir / "other/x");
+    fs::rename(dir / "d", dir / "d.aside");
+    fs::create_directory_symlink(dir / "other", dir / "d");
+
+    KZRestoreRemovedFiles restore;
+    const KZUndoMovedItem item{dir / "dest/x", dir / "d/x", true, false};
+    EXPECT_NE(restore.undoMovedFiles({item}, false).at(0), Result::Restored);
+    EXPECT_EQ(kztest::readFile(dir / "dest/x"), "same bytes") << "the moved item stays where it is";
+    EXPECT_EQ(platform::statPath(dir / "other/x", false)->inode, platform::statPath(dir / "keep/x", false)->inode)
+        << "the other folder's link is untouched";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "other"), fs::directory_iterator()), 1);
+
+    // Through its real folder the same undo puts the item back.
+    fs::remove(dir / "d");
+    fs::rename(dir / "d.aside", dir / "d");
+    EXPECT_EQ(restore.undoMovedFiles({item}, false).at(0), Result::Restored);
+    EXPECT_FALSE(fs::exists(dir / "dest/x"));
+    EXPECT_EQ(platform::statPath(dir / "d/x", false)->links, 1u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "d"), fs::directory_iterator()), 1) << "no name set aside";
+}
+
 TEST(KZUndoTruth, AFolderMergeThatPutEveryEntryBackCountsAsRestored)
 {
     kztest::TempDir dir;
