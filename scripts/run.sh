@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts Maravex, with the folders given as arguments as its first sources.
 # Installs what is missing, and builds a Release tree when there is none or
-# when a source changed since the last build.
+# when a source changed since the last build. JOBS sets the build's
+# parallelism (default: every core).
 set -euo pipefail
 
 # Folders are resolved before changing into the checkout, so that relative
@@ -14,11 +15,22 @@ done
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
+jobs=${JOBS:-$(nproc)}
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  # As in scripts/test.sh: a second checkout beside this one reuses the
+  # compiled objects.
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}"
+  export CCACHE_NOHASHDIR=true
+fi
+
 dir=build/release
 if [ ! -f "$dir/build.ninja" ]; then
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKZ_BUILD_TESTS=OFF >/dev/null
+  echo "Building Maravex for the first time; this takes several minutes."
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKZ_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
 fi
 # Ninja rebuilds only what is stale; an up-to-date tree costs a second.
-cmake --build "$dir" --target maravex -j "$(nproc)"
+cmake --build "$dir" --target maravex -j "$jobs"
 
 exec "$dir/src/maravex" "${folders[@]}"
