@@ -68,6 +68,8 @@ cp "$TREE/Music/Album/track01.mp3" "$MIXED/Music/track01.mp3"
 cp "$TREE/Music/Album/track01.mp3" "$MIXED/Music/track01 copy.mp3"
 cp "$TREE/Documents/notes.txt" "$MIXED/Documents/notes.txt"
 cp "$TREE/Documents/notes.txt" "$MIXED/Documents/notes copy.txt"
+# A third copy whose name is Latin-1, not UTF-8: its card shows its text too.
+cp "$TREE/Documents/notes.txt" "$MIXED/Documents/$(printf 'r\351sum\351.txt')"
 
 # The virtual screen: Xvfb picks a free display and tells its number.
 exec 3>"$work/display"
@@ -684,9 +686,11 @@ STEPS
 fi
 
 # The file saved above, opened as the program is handed it: the same tab,
-# source row, selection and marks come back in the result window.
+# source row, selection and marks come back in the result window. A small
+# result may open before the brief opening window can be seen: then the
+# first picture shows the result window already.
 state result-reopen again "$TREE-saved.maravex" <<'STEPS'
-waitfor openingWindow
+waitfor openingWindow foundListView
 # Its first frame, not the moment it is mapped before it has painted.
 wait 300
 shot $SHOTS/result-reopen-opening.png screen

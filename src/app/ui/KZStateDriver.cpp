@@ -152,13 +152,17 @@ bool KZStateDriver::runWaitStep(const QStringList& words, int* delayMs)
         return true;
     }
     if (verb == QLatin1String("waitfor")) {
-        if (visibleWidgetNamed(name)) {
-            waitedMs_ = 0;
-            return true;
-        }
+        // Any of several names: a window that may come and go before the
+        // script looks (a brief one) is named together with what follows it.
+        const QStringList names = words.mid(1);
+        for (const QString& each : names)
+            if (visibleWidgetNamed(each)) {
+                waitedMs_ = 0;
+                return true;
+            }
         waitedMs_ += kPollMs;
         if (waitedMs_ > kWaitForLimitMs) {
-            fail(QStringLiteral("no visible widget named ") + name);
+            fail(QStringLiteral("no visible widget named ") + names.join(QStringLiteral(" or ")));
             return false;
         }
         *delayMs = -1;

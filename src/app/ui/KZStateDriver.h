@@ -12,7 +12,8 @@ class KZMaravexApp;
 // happens. One step per line ("#" starts a comment):
 //
 //   wait MS                 let animations and timers run
-//   waitfor NAME            until a visible widget of that object name exists
+//   waitfor NAME...         until a visible widget of that object name (or of
+//                           one of the names) exists
 //   click NAME              click the visible widget of that object name
 //   key NAME KEYS           press KEYS ("Ctrl+A", "Shift+Down", "Space") in the
 //                           visible widget of that name

@@ -5,9 +5,13 @@
 namespace KZAboutClickForwarding {
 
 namespace {
-bool isOver(QAbstractButton* splash, const QPointF& globalPosition)
+bool isOver(const QWidget* widget, const QPointF& globalPosition)
 {
-    return splash->rect().contains(splash->mapFromGlobal(globalPosition.toPoint()));
+    return widget && widget->rect().contains(widget->mapFromGlobal(globalPosition.toPoint()));
+}
+bool isOver(QAbstractButton* splash, const QWidget* text, const QPointF& globalPosition)
+{
+    return isOver(splash, globalPosition) || isOver(text, globalPosition);
 }
 } // namespace
 
@@ -17,17 +21,17 @@ void press(QAbstractButton* splash)
         splash->setDown(true);
 }
 
-void drag(QAbstractButton* splash, const QPointF& globalPosition)
+void drag(QAbstractButton* splash, const QWidget* text, const QPointF& globalPosition)
 {
     if (splash)
-        splash->setDown(isOver(splash, globalPosition));
+        splash->setDown(isOver(splash, text, globalPosition));
 }
 
-void release(QAbstractButton* splash, const QPointF& globalPosition)
+void release(QAbstractButton* splash, const QWidget* text, const QPointF& globalPosition)
 {
     if (!splash)
         return;
-    const bool over = isOver(splash, globalPosition);
+    const bool over = isOver(splash, text, globalPosition);
     splash->setDown(false);
     if (over)
         splash->click();

@@ -20,12 +20,12 @@ void KZAboutTextField::mousePressEvent(QMouseEvent* event)
 void KZAboutTextField::mouseMoveEvent(QMouseEvent* event)
 {
     if (event->buttons() & Qt::LeftButton)
-        KZAboutClickForwarding::drag(splash_, event->globalPosition());
+        KZAboutClickForwarding::drag(splash_, this, event->globalPosition());
     event->accept();
 }
 
 void KZAboutTextField::mouseReleaseEvent(QMouseEvent* event)
 {
-    KZAboutClickForwarding::release(splash_, event->globalPosition());
+    KZAboutClickForwarding::release(splash_, this, event->globalPosition());
     event->accept();
 }

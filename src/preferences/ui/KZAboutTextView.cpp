@@ -39,13 +39,13 @@ void KZAboutTextView::mousePressEvent(QMouseEvent* event)
 void KZAboutTextView::mouseMoveEvent(QMouseEvent* event)
 {
     if (event->buttons() & Qt::LeftButton)
-        KZAboutClickForwarding::drag(splash_, event->globalPosition());
+        KZAboutClickForwarding::drag(splash_, viewport(), event->globalPosition());
     event->accept();
 }
 
 void KZAboutTextView::mouseReleaseEvent(QMouseEvent* event)
 {
-    KZAboutClickForwarding::release(splash_, event->globalPosition());
+    KZAboutClickForwarding::release(splash_, viewport(), event->globalPosition());
     event->accept();
 }
 

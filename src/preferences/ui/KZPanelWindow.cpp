@@ -80,13 +80,37 @@ void KZPanelWindow::closeEvent(QCloseEvent* event)
 
 void KZPanelWindow::mousePressEvent(QMouseEvent* event)
 {
-    // A press that no control took moves the window, as a title bar would.
-    if (event->button() == Qt::LeftButton && windowHandle()) {
-        windowHandle()->startSystemMove();
+    // A press that no control took may start a drag that moves the window,
+    // as a title bar would.
+    if (drag_.press(this, *event)) {
         event->accept();
         return;
     }
     QWidget::mousePressEvent(event);
+}
+
+void KZPanelWindow::mouseMoveEvent(QMouseEvent* event)
+{
+    if (drag_.move(*event)) {
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void KZPanelWindow::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (drag_.release(*event)) {
+        event->accept();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void KZPanelWindow::hideEvent(QHideEvent* event)
+{
+    drag_.cancel();
+    QWidget::hideEvent(event);
 }
 
 void KZPanelWindow::keyPressEvent(QKeyEvent* event)

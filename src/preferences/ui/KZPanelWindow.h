@@ -1,5 +1,7 @@
 #pragma once
 
+#include "services/ui/KZWindowDrag.h"
+
 #include <QWidget>
 
 class QAbstractButton;
@@ -25,6 +27,9 @@ Q_SIGNALS:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -32,4 +37,5 @@ protected:
 private:
     QAbstractButton* closeButton_ = nullptr;
     bool announcedClose_ = false;
+    KZWindowDrag drag_;
 };

@@ -1,10 +1,12 @@
 #include "services/ui/KZMessageBoxPresenter.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QWindow>
 
 namespace {
 
@@ -12,6 +14,33 @@ const char* const kAnswerProperty = "kzAnswer";
 const char* const kBoxProperty = "kzBox";
 const QString kSuppressionBox = QStringLiteral("suppression");
 const QString kApplyToAllBox = QStringLiteral("applyToAll");
+
+// A modal alert blocks every window, so it has to stand in front of them:
+// under a window that stays on top (the About window) it would be hidden,
+// and that window would seem to stop answering.
+void standInFrontOfOurWindows(QMessageBox& box)
+{
+    QWidget* onTop = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (window != &box && window->isVisible() && (type == Qt::Window || type == Qt::Dialog) &&
+            window->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+            onTop = window;
+    }
+    QWidget* front = QApplication::activeWindow();
+    if (front == &box)
+        front = nullptr;
+    if (onTop)
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    QWidget* owner = front ? front : onTop;
+    if (!owner)
+        return;
+    box.winId();
+    // Transient for that window, not its child: the box stays ours to
+    // delete even when the window goes away while the box is open.
+    if (QWindow* handle = box.windowHandle(); handle && owner->windowHandle())
+        handle->setTransientParent(owner->windowHandle());
+}
 
 } // namespace
 
@@ -74,6 +103,7 @@ KZAlertPresenter::Answer KZMessageBoxPresenter::answerOf(const QMessageBox& box)
 KZAlertPresenter::Answer KZMessageBoxPresenter::runModal(const Alert& alert)
 {
     const std::unique_ptr<QMessageBox> box = createMessageBox(alert);
+    standInFrontOfOurWindows(*box);
     box->exec();
     return answerOf(*box);
 }

@@ -41,4 +41,23 @@ TEST(KZStateDriverTest, QuitEndsTheRunWithoutAskingAWindowThatWouldAsk)
     EXPECT_TRUE(window.isVisible());
 }
 
+// A brief window may come and go before the script looks: waiting for it
+// or for the window that follows it goes on as soon as either shows.
+TEST(KZStateDriverTest, WaitForGoesOnWhenAnyOfItsNamesShows)
+{
+    QWidget after;
+    after.setObjectName(QStringLiteral("foundListView"));
+    after.show();
+    KZStateDriver driver(QStringList{QStringLiteral("waitfor openingWindow foundListView"), QStringLiteral("quit")},
+                         nullptr);
+    driver.start();
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+    watchdog.start(5000);
+    const int status = QApplication::exec();
+    watchdog.stop();
+    EXPECT_EQ(status, 0);
+}
+
 } // namespace

@@ -10,14 +10,19 @@
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
+#include "services/ui/KZMessageBoxPresenter.h"
 #include "settings/KZNotificationNames.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -108,33 +113,42 @@ TEST_F(KZAboutCntrlTest, CreditsAreWhiteAndCannotBeSelectedOrEdited)
     }
 }
 
-// Press on a credits text, optionally drag, release: the splash button is
-// clicked only for a release over it, and its highlight follows the pointer.
+// Press on a credits text, optionally drag, release: the text stands for
+// the splash button, so a release over the text or the button clicks the
+// button once, and a release anywhere else does not; the highlight follows
+// the pointer.
 TEST_F(KZAboutCntrlTest, ClicksOnTheCreditsActOnTheSplashButton)
 {
     QWidget* sources[] = {cntrl->creditsText()->viewport(), cntrl->creditsLabel()};
     for (QWidget* source : sources) {
-        const QPoint off = away(source);
+        SCOPED_TRACE(source->objectName().toStdString());
         const QPoint on = overSplash(source);
+        const QPoint text = source->rect().center();
+        const QPoint off = source->mapFrom(cntrl->window(), QPoint(cntrl->window()->width() - 30, 20));
+        const auto drag = [source](QPoint to) {
+            QMouseEvent move(QEvent::MouseMove, to, source->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
+            QApplication::sendEvent(source, &move);
+        };
 
         spy->clear();
-        QTest::mousePress(source, Qt::LeftButton, {}, off);
+        QTest::mouseClick(source, Qt::LeftButton, {}, text);
+        EXPECT_EQ(spy->count(), 1) << "a click on the text";
+
+        spy->clear();
+        QTest::mousePress(source, Qt::LeftButton, {}, text);
         EXPECT_TRUE(cntrl->splashBtn()->isDown());
-        QMouseEvent dragOn(QEvent::MouseMove, on, source->mapToGlobal(on), Qt::NoButton, Qt::LeftButton, {});
-        QApplication::sendEvent(source, &dragOn);
-        EXPECT_TRUE(cntrl->splashBtn()->isDown());
-        QMouseEvent dragOff(QEvent::MouseMove, off, source->mapToGlobal(off), Qt::NoButton, Qt::LeftButton, {});
-        QApplication::sendEvent(source, &dragOff);
+        drag(off);
         EXPECT_FALSE(cntrl->splashBtn()->isDown());
-        QApplication::sendEvent(source, &dragOn);
+        drag(on);
         EXPECT_TRUE(cntrl->splashBtn()->isDown());
         QTest::mouseRelease(source, Qt::LeftButton, {}, on);
-        EXPECT_EQ(spy->count(), 1);
+        EXPECT_EQ(spy->count(), 1) << "released over the button";
 
         spy->clear();
-        QTest::mousePress(source, Qt::LeftButton, {}, off);
+        QTest::mousePress(source, Qt::LeftButton, {}, text);
+        drag(off);
         QTest::mouseRelease(source, Qt::LeftButton, {}, off);
-        EXPECT_EQ(spy->count(), 0);
+        EXPECT_EQ(spy->count(), 0) << "released away from both";
         EXPECT_FALSE(cntrl->splashBtn()->isDown());
     }
 }
@@ -154,6 +168,46 @@ TEST_F(KZAboutCntrlTest, ClosingAnnouncesItselfOnce)
     cntrl->window()->close();
     EXPECT_FALSE(cntrl->window()->isVisible());
     EXPECT_EQ(closings, 1);
+}
+
+// The acknowledgments are a modal message: it must come up in front of the
+// About window, which stays above the other windows, or it blocks a window
+// that hides it. Once it is answered the About window answers again.
+TEST(AboutWindowWithRealMessages, TheAcknowledgmentsComeInFrontAndTheWindowAnswersAfterwards)
+{
+    KZErrorDelegate::sharedControl().setPresenter(std::make_shared<KZMessageBoxPresenter>());
+    const auto restore = qScopeGuard([] { KZErrorDelegate::sharedControl().setPresenter(nullptr); });
+    int delegate = 0;
+    KZAboutCntrl about(&delegate);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(about.window()));
+
+    for (QWidget* clicked : {static_cast<QWidget*>(about.creditsLabel()), static_cast<QWidget*>(about.splashBtn())}) {
+        SCOPED_TRACE(clicked->objectName().toStdString());
+        bool shown = false, inFront = false, transient = false;
+        QTimer::singleShot(0, [&] { // inside the message's own loop
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            shown = box->isVisible() && box->text() == platform::localizedString(QStringLiteral("acknowledgment"));
+            inFront = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+            transient = box->windowHandle() && box->windowHandle()->transientParent() == about.window()->windowHandle();
+            box->buttons().first()->click();
+        });
+        QTimer guard; // a broken test must not hang
+        guard.callOnTimeout([] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->done(0);
+        });
+        guard.start(5000);
+        QTest::mouseClick(clicked, Qt::LeftButton, {}, clicked->rect().center());
+        guard.stop();
+        EXPECT_TRUE(shown);
+        EXPECT_TRUE(inFront) << "a message under a window that stays on top is never seen";
+        EXPECT_TRUE(transient);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+    QTest::keyClick(about.window(), Qt::Key_Escape);
+    EXPECT_FALSE(about.window()->isVisible());
 }
 
 } // namespace

@@ -551,8 +551,34 @@ void KZSearchProgressWindow::contextMenuEvent(QContextMenuEvent* event)
 
 void KZSearchProgressWindow::mousePressEvent(QMouseEvent* event)
 {
-    // The round window has no title bar: its background moves it.
-    if (event->button() == Qt::LeftButton && windowHandle())
-        windowHandle()->startSystemMove();
+    // The round window has no title bar: a drag on its background moves it.
+    if (windowDrag_.press(this, *event)) {
+        event->accept();
+        return;
+    }
     QWidget::mousePressEvent(event);
+}
+
+void KZSearchProgressWindow::mouseMoveEvent(QMouseEvent* event)
+{
+    if (windowDrag_.move(*event)) {
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void KZSearchProgressWindow::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (windowDrag_.release(*event)) {
+        event->accept();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void KZSearchProgressWindow::hideEvent(QHideEvent* event)
+{
+    windowDrag_.cancel();
+    QWidget::hideEvent(event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/progress/KZSearchProgressDisplay.h"
+#include "services/ui/KZWindowDrag.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -78,6 +79,9 @@ protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -89,6 +93,7 @@ private:
     void setCloseEnabled(bool enabled);
 
     KZSearchProgress& controller_;
+    KZWindowDrag windowDrag_;
     QPointer<QWidget> searchView_;
     int side_ = kDefaultSide;
     QWidget* mainView_ = nullptr;

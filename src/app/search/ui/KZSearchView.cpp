@@ -598,9 +598,26 @@ void KZSearchView::keyPressEvent(QKeyEvent* event)
 
 void KZSearchView::mousePressEvent(QMouseEvent* event)
 {
-    // The round window moves by its background.
-    if (event->button() == Qt::LeftButton && window() && window()->windowHandle())
-        window()->windowHandle()->startSystemMove();
+    // The round window moves by a drag on its background.
+    windowDrag_.press(window(), *event);
+}
+
+void KZSearchView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!windowDrag_.move(*event))
+        QWidget::mouseMoveEvent(event);
+}
+
+void KZSearchView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!windowDrag_.release(*event))
+        QWidget::mouseReleaseEvent(event);
+}
+
+void KZSearchView::hideEvent(QHideEvent* event)
+{
+    windowDrag_.cancel();
+    QWidget::hideEvent(event);
 }
 
 std::vector<std::filesystem::path> KZSearchView::acceptablePaths(const QList<QUrl>& urls) const

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "app/search/KZSourcesCntrl.h"
+#include "services/ui/KZWindowDrag.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -111,6 +112,9 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void buildControls();
@@ -159,6 +163,7 @@ private:
     bool fadeIn_ = false;
     QPointer<QVariantAnimation> animation_;
     std::vector<std::filesystem::path> chosenItems_;
+    KZWindowDrag windowDrag_;
     bool dropPending_ = false;
     bool itemsAddedFromAddBtn_ = false;
     bool dropHighlight_ = false;

@@ -9,6 +9,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
@@ -21,6 +23,10 @@ namespace {
 
 constexpr int kLineHeight = 18;
 constexpr int kLinesTop = 5;
+constexpr double kPageFontPoints = 7;
+constexpr double kPageMargin = 6;
+// A card shows a page of text: the first few kilobytes are plenty.
+constexpr qint64 kCardTextLimit = 8 * 1024;
 
 QRect downRect(const QRectF& up, double parentHeight)
 {
@@ -50,6 +56,10 @@ protected:
             p.drawImage(target, image);
             return;
         }
+        if (!card_->text().isNull()) {
+            paintPage(p, content.intersected(rect()));
+            return;
+        }
         const KZPreviewItemRef& item = card_->previewItem();
         if (!item)
             return;
@@ -65,6 +75,36 @@ protected:
     }
 
 private:
+    // The start of a text file as a small page, the way the panel shows the
+    // whole of it: lines as they are, cut at the page's edges.
+    void paintPage(QPainter& p, const QRect& area) const
+    {
+        if (area.width() < 8 || area.height() < 8)
+            return;
+        const QRectF page = QRectF(area).adjusted(0.5, 0.5, -0.5, -0.5);
+        p.setPen(QPen(QColor(0xc8, 0xcc, 0xd2), 1));
+        p.setBrush(Qt::white);
+        p.drawRect(page);
+        QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPointSizeF(kPageFontPoints);
+        p.setFont(font);
+        p.setPen(QColor(0x2c, 0x30, 0x38));
+        const QRectF inside = page.adjusted(kPageMargin, kPageMargin, -kPageMargin, -kPageMargin);
+        p.setClipRect(inside);
+        const QFontMetricsF metrics(font);
+        double y = inside.top() + metrics.ascent();
+        const QStringList lines = card_->text().split(QLatin1Char('\n'));
+        for (QString line : lines) {
+            if (y - metrics.ascent() > inside.bottom())
+                break;
+            line.replace(QLatin1Char('\t'), QStringLiteral("    "));
+            if (line.endsWith(QLatin1Char('\r')))
+                line.chop(1);
+            p.drawText(QPointF(inside.left(), y), line);
+            y += metrics.lineSpacing();
+        }
+    }
+
     const KZPreview* card_;
 };
 
@@ -143,6 +183,7 @@ void KZPreview::setRepresentedObject(const KZPreviewItemRef& item)
         ticket_->cancel();
     ticket_.reset();
     image_ = QImage();
+    text_ = QString();
     requestedBox_ = QSize();
     item_ = item;
     if (!item_) {
@@ -193,7 +234,7 @@ void KZPreview::updateObjectsGeometry()
     else
         layout = KZPreviewGeometry::otherItemLayout(bounds, pathHeight);
     applyLayout(layout);
-    requestImage();
+    requestContent();
     update();
 }
 
@@ -220,9 +261,14 @@ void KZPreview::applyLayout(const KZPreviewGeometry::CardLayout& layout)
     pathBtn_->setVisible(!layout.pathHidden);
 }
 
-void KZPreview::requestImage()
+void KZPreview::requestContent()
 {
-    if (!item_ || !item_->isImage())
+    // What the panel reads of the same file: a song's card keeps its icon
+    // and facts, a folder has nothing to read.
+    if (!item_ || item_->isSong() || !text_.isNull())
+        return;
+    const KZFoundItemRef found = item_->item();
+    if (!found || found->isDirectory())
         return;
     const double ratio = devicePixelRatioF();
     const QSize box = (previewView_->size() * ratio).expandedTo(QSize(1, 1));
@@ -232,28 +278,37 @@ void KZPreview::requestImage()
         return;
     if (!image_.isNull() && (image_.width() < requestedBox_.width() && image_.height() < requestedBox_.height()))
         return; // already the whole picture
+    // A file that was neither picture nor text the first time will not be
+    // one at a larger size.
+    if (requestedBox_.isValid() && image_.isNull() && !ticket_)
+        return;
     requestedBox_ = box;
     if (ticket_)
         ticket_->cancel();
-    const KZFoundItemRef found = item_->item();
-    if (!found)
-        return;
-    ticket_ = KZPreviewLoader::load({item_->url(), box, true, false},
-                                    [this, found](const KZPreviewLoader::Result& result) {
-                                        if (!item_ || item_->item() != found)
-                                            return;
-                                        image_ = result.image;
-                                        if (result.pixelSize.isValid()) {
-                                            const bool known = item_->width() > 0;
-                                            KZPreviewFacts::shared().notePixelSize(found, result.pixelSize);
-                                            showFields();
-                                            if (!known) {
-                                                updateObjectsGeometry();
-                                                Q_EMIT pixelSizeLearned();
-                                            }
-                                        }
-                                        previewView_->update();
-                                    });
+    KZPreviewLoader::Request request;
+    request.path = item_->url();
+    request.box = box;
+    request.decodeImage = true;
+    request.readText = !item_->isImage();
+    request.textLimit = kCardTextLimit;
+    ticket_ = KZPreviewLoader::load(request, [this, found](const KZPreviewLoader::Result& result) {
+        ticket_.reset();
+        if (!item_ || item_->item() != found)
+            return;
+        image_ = result.image;
+        if (result.isText && image_.isNull())
+            text_ = result.text.isNull() ? QStringLiteral("") : result.text;
+        if (result.pixelSize.isValid() && item_->isImage()) {
+            const bool known = item_->width() > 0;
+            KZPreviewFacts::shared().notePixelSize(found, result.pixelSize);
+            showFields();
+            if (!known) {
+                updateObjectsGeometry();
+                Q_EMIT pixelSizeLearned();
+            }
+        }
+        previewView_->update();
+    });
 }
 
 void KZPreview::contextualMenuAction(int tag)

@@ -13,12 +13,13 @@ class KZPathControl;
 class KZWorkspace;
 class QLabel;
 
-// One card of the preview pane: the picture (or the file's icon), the
+// One card of the preview pane: what the preview panel shows of the file
+// (its picture, the first page of its text, or else its icon), the
 // picture's or the song's facts under or beside it, and the file's path,
 // which reveals or opens any of its elements. The pane gives the card its
 // size and direction; the card lays its parts out by the pure functions of
-// KZPreviewGeometry and paints its own rounded, outlined face. Its picture
-// is decoded off the GUI thread at the size it is shown.
+// KZPreviewGeometry and paints its own rounded, outlined face. The file is
+// read off the GUI thread, a picture decoded at the size it is shown.
 class KZPreview : public QWidget {
     Q_OBJECT
 public:
@@ -54,6 +55,8 @@ public:
     KZPathControl* pathBtn() const { return pathBtn_; }
     // The picture as decoded, null until it arrives (or for other items).
     const QImage& image() const { return image_; }
+    // The start of a text file, as the card shows it; empty for other files.
+    const QString& text() const { return text_; }
     QRectF contentFrame() const { return content_; }
     QString fieldText(const QString& key) const;
 
@@ -72,7 +75,7 @@ private:
     void applyLayout(const KZPreviewGeometry::CardLayout& layout);
     void actOnClickedPath(const std::function<void(KZWorkspace&, const std::filesystem::path&)>& act);
     void showFields();
-    void requestImage();
+    void requestContent();
 
     Services services_;
     KZPreviewItemRef item_;
@@ -85,6 +88,7 @@ private:
     QHash<QString, QLabel*> fields_;
     QRectF content_;
     QImage image_;
+    QString text_;
     QSize requestedBox_;
     KZPreviewLoader::TicketRef ticket_;
 };

@@ -9,6 +9,10 @@
 #include <QStringDecoder>
 #include <QThreadPool>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // The text panel shows the start of a file; a large log is not read whole.
@@ -29,14 +33,42 @@ QThreadPool& pool()
     return *readers;
 }
 
+// The file behind a path, opened by the path's own bytes: a name that is
+// not UTF-8 has no text that leads back to it. Only a regular file is read:
+// a pipe or a device that took a found item's name would hold the reader
+// for ever.
+std::unique_ptr<QFile> openRegularFile(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return nullptr;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return file;
+}
+
 } // namespace
 
 KZPreviewLoader::Result KZPreviewLoader::read(const Request& request)
 {
     Result result;
-    const QString name = platform::pathText(request.path);
+    const std::unique_ptr<QFile> file = openRegularFile(request.path);
+    if (!file)
+        return result;
+    // The name only helps to tell the kind; the bytes are read from `file`.
+    const QString name = platform::pathText(request.path.filename());
     if (request.decodeImage) {
-        QImageReader reader(name);
+        QImageReader reader(file.get(), platform::pathText(request.path.extension().native()).mid(1).toLower().toLatin1());
         reader.setAutoTransform(true);
         QSize size = reader.size();
         if (size.isValid() && !size.isEmpty()) {
@@ -58,18 +90,16 @@ KZPreviewLoader::Result KZPreviewLoader::read(const Request& request)
                 result.pixelSize = QSize();
         }
     }
-    if (request.readText && result.image.isNull()) {
+    if (request.readText && result.image.isNull() && file->seek(0)) {
         static const QMimeDatabase types;
-        if (types.mimeTypeForFile(name).inherits(QStringLiteral("text/plain"))) {
-            QFile file(name);
-            if (file.open(QIODevice::ReadOnly)) {
-                const QByteArray bytes = file.read(kTextLimit);
-                QStringDecoder utf8(QStringDecoder::Utf8);
-                result.text = utf8.decode(bytes);
-                if (utf8.hasError())
-                    result.text = QString::fromLatin1(bytes);
-                result.isText = true;
-            }
+        const bool text = types.mimeTypeForFileNameAndData(name, file.get()).inherits(QStringLiteral("text/plain"));
+        if (text && file->seek(0)) {
+            const QByteArray bytes = file->read(request.textLimit > 0 ? request.textLimit : kTextLimit);
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            result.text = utf8.decode(bytes);
+            if (utf8.hasError())
+                result.text = QString::fromLatin1(bytes);
+            result.isText = true;
         }
     }
     return result;

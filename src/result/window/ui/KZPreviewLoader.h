@@ -11,7 +11,8 @@
 
 // Reads what a preview shows off the GUI thread: a picture decoded straight
 // at the size it is shown (the file is never decoded at full size first),
-// or the start of a text file. The answer comes back on the GUI thread,
+// or the start of a text file. Files are opened by their paths' bytes, so
+// a name that is not UTF-8 previews like any other. The answer comes back on the GUI thread,
 // and only while its ticket is live: a card that went away or asked again
 // drops the work, and work not started yet is skipped.
 class KZPreviewLoader {
@@ -23,6 +24,8 @@ public:
         QSize box;
         bool decodeImage = true;
         bool readText = false;
+        // At most this many bytes of a text file; 0 reads the panel's share.
+        qint64 textLimit = 0;
     };
     struct Result {
         QImage image;

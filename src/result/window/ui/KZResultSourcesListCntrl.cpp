@@ -82,6 +82,10 @@ KZResultSourcesListCntrl::KZResultSourcesListCntrl(const QVariantMap& info, Serv
     table_->verticalHeader()->setDefaultSectionSize(kRowHeight);
     table_->setShowGrid(false);
     table_->setFocusPolicy(Qt::NoFocus);
+    // Only a click chooses a row. With Tab moving between rows, the focus
+    // leaving a button of a row (when the removal panel disables them) would
+    // choose the next row, and the list under the veil would follow it.
+    table_->setTabKeyNavigation(false);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);

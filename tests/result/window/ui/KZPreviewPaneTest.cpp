@@ -20,11 +20,14 @@
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QScrollArea>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using kztest::TempDir;
@@ -292,6 +295,75 @@ TEST_F(PreviewPane, ThePanelMovesThroughItsItemsAndShowsPicturesTextAndFacts)
     panel.open();
     QTest::keyClick(&panel, Qt::Key_Escape);
     EXPECT_FALSE(KZPreviewPanel::isOpen());
+}
+
+// The card is a small live preview: it shows what the panel shows of the
+// same file (a text file's text, a picture that was found as a plain file),
+// and a name that is not UTF-8 reads like any other, in both.
+TEST_F(PreviewPane, TheCardShowsWhatThePanelShowsWhateverTheNameBytes)
+{
+    TempDir dir;
+    const auto notes = dir.write("notes.txt", "first line\nsecond line\n");
+    const auto latin = dir.write("caf\xe9 notes.txt", "Meeting notes\n");
+    const auto picture = writePicture(dir, "plain.png", QSize(40, 30), Qt::red);
+    std::filesystem::path latinPicture = dir / "r\xf6" "d.png";
+    std::filesystem::rename(writePicture(dir, "tmp.png", QSize(40, 30), Qt::green), latinPicture);
+    ASSERT_TRUE(std::filesystem::exists(latinPicture));
+    const KZFoundItemArray found = modeltest::makeItems(std::vector<ItemShape>{{.path = notes, .tag = kDocuments},
+                                                                               {.path = latin, .tag = kDocuments},
+                                                                               {.path = picture, .tag = kDocuments},
+                                                                               {.path = latinPicture, .tag = 3}});
+    show({previewOf(found[0], 0), previewOf(found[1], 1), previewOf(found[2], 2), previewOf(found[3], 3)});
+    const QList<KZPreview*> cards = pane->cards();
+    ASSERT_EQ(cards.size(), 4);
+    EXPECT_EQ(cards[0]->text(), u"first line\nsecond line\n"_s);
+    EXPECT_EQ(cards[1]->text(), u"Meeting notes\n"_s);
+    ASSERT_FALSE(cards[2]->image().isNull());
+    EXPECT_EQ(cards[2]->image().pixelColor(5, 5), QColor(Qt::red));
+    EXPECT_TRUE(cards[2]->text().isNull());
+    ASSERT_FALSE(cards[3]->image().isNull()) << "a picture whose name is Latin-1";
+    EXPECT_EQ(cards[3]->image().pixelColor(5, 5), QColor(Qt::green));
+    EXPECT_EQ(cards[3]->fieldText(u"dimension"_s), u"40 x 30"_s);
+
+    // The text is on the card's face: a white page with dark letters where
+    // a document's icon stood.
+    KZPreview* card = cards[1];
+    QImage face(card->size(), QImage::Format_ARGB32);
+    face.fill(Qt::transparent);
+    card->render(&face, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QRect page = card->previewView()->geometry();
+    int dark = 0, white = 0;
+    for (int y = page.top() + 2; y < page.top() + 20; ++y)
+        for (int x = page.left() + 2; x < page.right() - 2; ++x) {
+            const QColor c = face.pixelColor(x, y);
+            dark += c.lightness() < 120;
+            white += c == QColor(Qt::white);
+        }
+    EXPECT_GT(dark, 20) << "the first line's letters";
+    EXPECT_GT(white, 200) << "the page";
+
+    KZPreviewPanel& panel = KZPreviewPanel::shared();
+    panel.open();
+    panel.setCurrentPreviewItemIndex(1);
+    settle();
+    EXPECT_EQ(panel.showing(), KZPreviewPanel::Showing::Text);
+    EXPECT_EQ(panel.findChild<QPlainTextEdit*>(u"quickLookText"_s)->toPlainText(), u"Meeting notes\n"_s);
+    panel.setCurrentPreviewItemIndex(3);
+    settle();
+    EXPECT_EQ(panel.showing(), KZPreviewPanel::Showing::Picture);
+    EXPECT_EQ(panel.picture().pixelColor(5, 5), QColor(Qt::green));
+}
+
+// A preview reads regular files only: a pipe under a found item's name
+// would hold the reader for ever.
+TEST_F(PreviewPane, APipeUnderAFoundNameIsNotRead)
+{
+    TempDir dir;
+    const auto pipe = dir / "notes.txt";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const KZPreviewLoader::Result read = KZPreviewLoader::read({pipe, QSize(100, 100), true, true});
+    EXPECT_TRUE(read.image.isNull());
+    EXPECT_FALSE(read.isText);
 }
 
 TEST_F(PreviewPane, PicturesAreDecodedAtTheirShownSizeAndDroppedWhenTheirCardGoes)

@@ -9,11 +9,13 @@
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZMarkingRequest.h"
+#include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
 #include "result/window/ui/KZMarkMenuWidget.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
+#include "result/window/ui/KZResultSourceTableCellView.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "services/KZFileDialogPresenter.h"
@@ -27,6 +29,8 @@
 
 #include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCursor>
+#include <QEnterEvent>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QScopeGuard>
@@ -191,6 +195,53 @@ TEST_F(SourcesFlow, TheColumnFollowsTheSearchMarkingAndRemoval)
     EXPECT_EQ(row(2).itemsCount, 0u);
     EXPECT_TRUE(line(2).endsWith(u"1 removed"_s)) << line(2).toStdString();
     EXPECT_EQ(beeps, 0);
+}
+
+// The removal panel opens over the tab with the row the user chose still
+// chosen, and the list under the veil still that row's list, wherever the
+// keyboard focus was: here on the info button of a row under the pointer,
+// where a Tab from the list puts it.
+TEST_F(SourcesFlow, TheChosenRowStaysChosenWhileTheRemovalPanelOpens)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(0).itemsCount == 5 && row(4).markedCount > 0; }));
+    auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(window->resultCntrl()->itemsTypeCntrl(KZTag::allDuplicates));
+    KZFoundListCntrl* found = tab->foundListCntrl();
+    for (const int chosen : {0, 2}) {
+        SCOPED_TRACE(chosen);
+        QTest::mouseClick(list->cellAt(chosen), Qt::LeftButton, {}, QPoint(40, 12));
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return found->nsCurrSelectedSourceTag() == row(chosen).tag; }));
+        ASSERT_EQ(list->currSelectedRow(), chosen);
+
+        KZResultSourceTableCellView* hovered = list->cellAt(3);
+        QCursor::setPos(hovered->mapToGlobal(hovered->rect().center()));
+        QEnterEvent enter(hovered->rect().center(), hovered->rect().center(), hovered->mapToGlobal(hovered->rect().center()));
+        QApplication::sendEvent(hovered, &enter);
+        ASSERT_TRUE(hovered->infoBtn()->isVisible());
+        hovered->infoBtn()->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(hovered->infoBtn()->hasFocus());
+
+        QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+        QPointer<KZRemovePanelWidget> panel;
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            panel = window->findChild<KZRemovePanelWidget*>();
+            return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+        }));
+        QTest::qWait(50);
+        EXPECT_EQ(list->currSelectedRow(), chosen);
+        const QModelIndexList selected = qobject_cast<QAbstractItemView*>(list->view())->selectionModel()->selectedRows();
+        ASSERT_EQ(selected.size(), 1);
+        EXPECT_EQ(selected.first().row(), chosen) << "the row shown chosen";
+        EXPECT_EQ(found->nsCurrSelectedSourceTag(), row(chosen).tag) << "the list under the veil";
+
+        QTest::keyClick(panel, Qt::Key_Escape);
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !panel && !window->isRemoving();
+        }));
+        EXPECT_EQ(list->currSelectedRow(), chosen);
+        EXPECT_EQ(found->nsCurrSelectedSourceTag(), row(chosen).tag);
+    }
 }
 
 // Mark in Folder from the tab row's menu asks in the real folder panel, a
