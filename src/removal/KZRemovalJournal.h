@@ -80,13 +80,13 @@ public:
     static bool isWaiting(const std::filesystem::path& journal);
     // Folds every journal no running removal holds into an undo file dated
     // like the journal, then removes the journal; a finished one, or one
-    // whose undo file is in place, is only removed. A journal with an intent
-    // whose item left its place and is in no trash it can have gone to (its
-    // disk may be unplugged) stays, and a later fold lists only what this
-    // one did not. An undo file it names
-    // that was torn by the kill goes. Then removes the orphan .trashinfo
-    // files of items whose move never happened. Answers the number of undo
-    // files written.
+    // whose undo file is in place, is only removed. An undo file it names
+    // that was torn by the kill goes. A journal with an intent whose item
+    // left its place and is in no trash it can have gone to (its disk may be
+    // unplugged) stays, and a later fold lists only what no earlier one did.
+    // Then removes the orphan .trashinfo files of items whose move never
+    // happened, and what killed rewrites of undo files left. Answers the
+    // number of undo files written.
     static int recoverInterrupted(const std::filesystem::path& trashDir);
     // In `trashDir`, older than a moment (another program may be between its
     // two steps right now), with nothing in files/ under its name: a

@@ -226,8 +226,8 @@ TEST(KZRestoreAfterInterruption, WhatAKilledRewriteLeavesIsNeverListed)
 {
     for (const char* name : {".Maravex4_", ".Maravex4_123.456000", ".Maravex4_-5", ".Maravex4_7"})
         EXPECT_TRUE(KZUndoFile::isUndoFileName(name)) << name;
-    for (const char* name : {"..Maravex4_1.000000.tmp-Ab12Cd", ".Maravex4_1.5.tmp-abc", "x.Maravex4_1",
-                             ".Maravex4_abc", ".Maravex4_1.2.3", ".Maravex4-journal_1.000000"})
+    for (const char* name : {"..Maravex4_1.000000.tmp-Ab12Cd", ".Maravex4_1.5.tmp-abc", "x.Maravex4_1", ".Maravex4_abc",
+                             ".Maravex4_1.2.3", ".Maravex4-journal_1.000000"})
         EXPECT_FALSE(KZUndoFile::isUndoFileName(name)) << name;
 
     emptyTrash();
@@ -241,12 +241,13 @@ TEST(KZRestoreAfterInterruption, WhatAKilledRewriteLeavesIsNeverListed)
     // While the rewrite runs, the listing sees the one file; the kill that
     // would strike now leaves the temporary file behind (kept by a link).
     fs::path left;
-    const bool rewritten = KZUndoFile::rewrite(file, {}, {contents->entries[1]}, nullptr, [&](const fs::path& temporary) {
-        EXPECT_EQ(KZUndoFile::list(homeTrash()), std::vector<fs::path>{file});
-        EXPECT_NE(temporary.parent_path(), homeTrash() / "files");
-        left = temporary.native() + "k";
-        ASSERT_EQ(::link(temporary.c_str(), left.c_str()), 0);
-    });
+    const bool rewritten = KZUndoFile::rewrite(
+        file, {}, {contents->entries[1]}, nullptr, [&](const fs::path& temporary) {
+            EXPECT_EQ(KZUndoFile::list(homeTrash()), std::vector<fs::path>{file});
+            EXPECT_NE(temporary.parent_path(), homeTrash() / "files");
+            left = temporary.native() + "k";
+            ASSERT_EQ(::link(temporary.c_str(), left.c_str()), 0);
+        });
     ASSERT_TRUE(rewritten);
     EXPECT_EQ(entriesOf(file), 1u);
 
@@ -254,7 +255,9 @@ TEST(KZRestoreAfterInterruption, WhatAKilledRewriteLeavesIsNeverListed)
     const fs::path whole = trashFiles() / ("." + file.filename().string() + ".tmp-Ab12Cd");
     const fs::path half = trashFiles() / ("." + file.filename().string() + ".tmp-Xy34Zw");
     fs::copy_file(file, whole);
-    { std::ofstream(half) << "<?xml version=\"1.0\"?><plist><dict><key>undo"; }
+    {
+        std::ofstream(half) << "<?xml version=\"1.0\"?><plist><dict><key>undo";
+    }
 
     EXPECT_EQ(KZUndoFile::list(homeTrash()), std::vector<fs::path>{file});
     KZRestoreList list(homeTrash());
