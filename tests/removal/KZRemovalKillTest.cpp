@@ -170,11 +170,14 @@ int missingIn(const fs::path& folder, int pairs)
 }
 
 // The next start comes later: leftovers of the killed moment are old by then.
-void ageTrashInfos()
+void ageTrashInfos(const fs::path& otherTrash)
 {
     const fs::path trash = platform::homeTrashDirectory();
     std::error_code ec;
-    for (const fs::path& folder : {trash / "info", trash})
+    std::vector<fs::path> folders{trash / "info", trash};
+    if (!otherTrash.empty())
+        folders.push_back(otherTrash / "info");
+    for (const fs::path& folder : folders)
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
             timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 120, 0}};
             ::utimensat(AT_FDCWD, it->path().c_str(), times, AT_SYMLINK_NOFOLLOW);
@@ -190,12 +193,13 @@ struct Round {
 };
 
 // Restore as the user would after the next start: the list, then every row.
-Round restoreEverything(const fs::path& tree, int pairs)
+// `otherTrash`: the trash of the tree's own mount, where its items went.
+Round restoreEverything(const fs::path& tree, int pairs, const fs::path& otherTrash = {})
 {
     Round round;
     round.moved = missingIn(tree / "b", pairs);
     round.journalLeft = !KZRemovalJournal::list(platform::homeTrashDirectory()).empty();
-    ageTrashInfos();
+    ageTrashInfos(otherTrash);
     KZRestoreList list(platform::homeTrashDirectory());
     list.permanentItems();
     std::vector<fs::path> files;
@@ -403,6 +407,7 @@ TEST(KZRemovalKill, RandomKillsIntoABindMountsOwnTrashLeaveRestoreExactlyWhatMov
         for (int r = 0; r <= rounds + 1; ++r) {
             SCOPED_TRACE(r);
             emptyTrash();
+            fs::remove_all(ownTrash);
             fs::remove_all(tree);
             makeTree(tree, pairs);
             // Round 0 runs to its end and times it; round 1 dies right after
@@ -425,7 +430,11 @@ TEST(KZRemovalKill, RandomKillsIntoABindMountsOwnTrashLeaveRestoreExactlyWhatMov
                 ASSERT_EQ(missingIn(tree / "b", pairs), 1);
                 ASSERT_TRUE(fs::exists(ownTrash / "files")) << "the item went to the mount's own Trash";
             }
-            expectAllBack(tree, pairs, restoreEverything(tree, pairs), ownTrash);
+            const Round round = restoreEverything(tree, pairs, ownTrash);
+            expectAllBack(tree, pairs, round, ownTrash);
+            std::cout << "bind mount round " << r << ": " << round.moved << " of " << pairs << " in the Trash, journal "
+                      << (round.journalLeft ? "left" : "gone") << ", " << round.listed << " listed, " << round.restored
+                      << " restored\n";
         }
     });
     if (outcome == kztest::Isolated::Unavailable)
