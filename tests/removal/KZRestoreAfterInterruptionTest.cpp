@@ -131,7 +131,14 @@ TEST(KZRestoreAfterInterruption, AnUnpluggedDiskKeepsItsRecordsUntilItIsBack)
     EXPECT_EQ(first.restored, 1u);
     EXPECT_EQ(first.notRestored.disconnected, 1u);
     EXPECT_EQ(first.notRestored.gone, 0u) << "never told as taken out of the Trash";
-    EXPECT_EQ(first.notRestored.reasonKey(), QStringLiteral("not_restored_disconnected"));
+    {
+        ScopedAlerts alerts;
+        KZRestoreRemovedFiles::tellOutcome(first.restored, first.notRestored.total(), first.notRestored.reasonKey(),
+                                           true);
+        ASSERT_EQ(alerts.shown(), 1u);
+        const QString why = alerts.presenter->calls.at(0).alert.informativeText;
+        EXPECT_TRUE(why.contains(QStringLiteral("disk that is not connected"))) << why.toStdString();
+    }
     EXPECT_EQ(kztest::readFile(onHome), "at home");
     ASSERT_TRUE(fs::exists(file)) << "the record of what is on the disk stays";
     EXPECT_EQ(entriesOf(file), 1u);
