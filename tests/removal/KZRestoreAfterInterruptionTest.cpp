@@ -372,3 +372,47 @@ TEST(KZRestoreAfterInterruption, AJournalStaysUntilEveryIntendedItemIsFoundAndLi
     EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(files).restored, 1u);
     EXPECT_EQ(kztest::readFile(away), "W");
 }
+
+// An ordinary user's journal that cannot be opened for writing (root opens
+// anything) cannot record what a fold listed: it is folded once and goes, as
+// a journal always did, so that no later fold lists its items twice.
+TEST(KZRestoreAfterInterruption, AJournalThatCannotBeWrittenToIsFoldedOnceAndGoes)
+{
+    kztest::TempDir d;
+    ::chmod(d.path().c_str(), 0777);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        ::setenv("XDG_DATA_HOME", (d / "data").c_str(), 1);
+        const fs::path moved = d.write("mine/moved", "M");
+        const fs::path away = d.write("mine/away", "W");
+        fs::path journalPath;
+        {
+            auto journal = KZRemovalJournal::begin();
+            if (!journal)
+                ::_exit(11);
+            journalPath = journal->path();
+            journal->intend(intentFor(moved));
+            journal->intend(intentFor(away));
+            if (!platform::moveToTrash(moved))
+                ::_exit(12);
+            fs::rename(away, d / "unplugged");
+        } // killed
+        ::chmod(journalPath.c_str(), 0400);
+        if (KZRemovalJournal::recoverInterrupted(homeTrash()) != 1)
+            ::_exit(13);
+        if (!KZRemovalJournal::list(homeTrash()).empty())
+            ::_exit(14);
+        if (KZRemovalJournal::recoverInterrupted(homeTrash()) != 0)
+            ::_exit(15);
+        if (oldPositionsIn(KZUndoFile::list(homeTrash())) != std::vector<fs::path>{moved})
+            ::_exit(16);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
