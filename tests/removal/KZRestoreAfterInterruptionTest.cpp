@@ -56,6 +56,20 @@ KZPersistentUndoRecord intentFor(const fs::path& item)
     return intent;
 }
 
+// The journal a removal killed right after its intents leaves, written as
+// the removal writes it: a forked child must not start the journal's thread.
+fs::path writeKilledJournal(const std::vector<KZPersistentUndoRecord>& intents)
+{
+    fs::create_directories(homeTrash() / "files");
+    const fs::path journal = homeTrash() / "files" / (std::string(KZRemovalJournal::namePrefix) + "42.000000");
+    std::ofstream out(journal);
+    out << "maravex-removal-journal 1\n";
+    for (const auto& intent : intents)
+        out << "intent\t" << platform::encodeTrashPath(intent.oldPosition.native()) << '\t' << intent.device << '\t'
+            << intent.inode << "\t0\t0\t0\n";
+    return journal;
+}
+
 fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, double seconds = 500.0)
 {
     QString error;
@@ -300,15 +314,10 @@ TEST(KZRestoreAfterInterruption, AKillAfterAMoveIntoABindMountsOwnTrashStillList
         const fs::path bound = d / "bound";
         kztest::bindMount(d / "source", bound);
         const fs::path item = bound / "x.txt";
-        fs::path trashed;
-        {
-            auto journal = KZRemovalJournal::begin();
-            ASSERT_TRUE(journal);
-            journal->intend(intentFor(item));
-            const auto moved = platform::moveToTrash(item);
-            ASSERT_TRUE(moved);
-            trashed = *moved;
-        } // killed before the entry: the journal stays as it is
+        writeKilledJournal({intentFor(item)});
+        const auto moved = platform::moveToTrash(item);
+        ASSERT_TRUE(moved);
+        const fs::path trashed = *moved; // killed before the entry: the journal stays as it is
         ASSERT_EQ(trashed.parent_path().parent_path(), bound / (".Trash-" + std::to_string(::getuid())));
 
         EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
@@ -388,18 +397,10 @@ TEST(KZRestoreAfterInterruption, AJournalThatCannotBeWrittenToIsFoldedOnceAndGoe
         ::setenv("XDG_DATA_HOME", (d / "data").c_str(), 1);
         const fs::path moved = d.write("mine/moved", "M");
         const fs::path away = d.write("mine/away", "W");
-        fs::path journalPath;
-        {
-            auto journal = KZRemovalJournal::begin();
-            if (!journal)
-                ::_exit(11);
-            journalPath = journal->path();
-            journal->intend(intentFor(moved));
-            journal->intend(intentFor(away));
-            if (!platform::moveToTrash(moved))
-                ::_exit(12);
-            fs::rename(away, d / "unplugged");
-        } // killed
+        const fs::path journalPath = writeKilledJournal({intentFor(moved), intentFor(away)});
+        if (!platform::moveToTrash(moved))
+            ::_exit(12);
+        fs::rename(away, d / "unplugged"); // then killed
         ::chmod(journalPath.c_str(), 0400);
         if (KZRemovalJournal::recoverInterrupted(homeTrash()) != 1)
             ::_exit(13);
