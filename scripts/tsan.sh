@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the engine's and the platform layer's tests and maravex-search with
-# ThreadSanitizer (build/tsan, headless) and runs them: the tests (the
-# platform's hand the engine's work to Qt's pools and main loop), then the
+# Builds the engine's, the platform layer's and the removal's tests and
+# maravex-search with ThreadSanitizer (build/tsan, headless) and runs them:
+# the tests (the platform's hand the engine's work to Qt's pools and main
+# loop; the removal's run the per-item steps under the batch's lock, the
+# journal's flusher, the restore engine's queue and the bookmark queue), then the
 # search tool over a generated tree of 20,000 files, several times and with every hashing thread
 # the machine has. Any report ends the run with a failure; the suppressions in
 # tests/support/tsan.supp name only Qt's own internals, which are not
@@ -24,14 +26,14 @@ fi
 dir=build/tsan
 cmake --log-level=NOTICE -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZ_WERROR=ON \
   -DKZ_WITH_UI=OFF -DKZ_SANITIZE=OFF -DKZ_SANITIZE_THREAD=ON "${launcher[@]}"
-cmake --build "$dir" -j "$jobs" --target kz_engine_tests kz_platform_tests maravex-search
+cmake --build "$dir" -j "$jobs" --target kz_engine_tests kz_platform_tests kz_removal_tests maravex-search
 
 # halt_on_error: the first report fails the run; second_deadlock_stack helps
 # read a lock-order report.
 export TSAN_OPTIONS="suppressions=$PWD/tests/support/tsan.supp halt_on_error=1 exitcode=66 second_deadlock_stack=1"
 export QT_QPA_PLATFORM=offscreen
 
-for suite in kz_platform_tests kz_engine_tests; do
+for suite in kz_platform_tests kz_engine_tests kz_removal_tests; do
   echo "== $suite"
   "$dir/tests/$suite" --gtest_brief=1
 done

@@ -69,23 +69,10 @@ using RenameLookup =
 
 std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* error, const RenameLookup& lookup)
 {
-    QString parseError;
-    const auto value = PropertyList::fromData(data, &parseError);
-    if (!value || value->typeId() != QMetaType::QVariantMap) {
-        setError(error, QStringLiteral("The stored item reference is damaged%1")
-                            .arg(parseError.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + parseError));
+    const auto target = bookmarkTarget(data, error);
+    if (!target)
         return std::nullopt;
-    }
-    const QVariantMap map = value->toMap();
-    const QVariant storedPath = map.value(kPathKey);
-    quint64 device = 0, inode = 0;
-    if (storedPath.typeId() != QMetaType::QByteArray || storedPath.toByteArray().isEmpty()
-        || !readUnsigned(map, kDeviceKey, &device) || !readUnsigned(map, kInodeKey, &inode)) {
-        setError(error, QStringLiteral("The stored item reference is incomplete."));
-        return std::nullopt;
-    }
-    const QByteArray pathBytes = storedPath.toByteArray();
-    const std::filesystem::path path(std::string(pathBytes.constData(), size_t(pathBytes.size())));
+    const auto& [path, device, inode] = *target;
 
     if (const auto st = statPath(path, false); st && quint64(st->device) == device && st->inode == inode)
         return ResolvedBookmark{path, false};
@@ -99,11 +86,33 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
             found = ResolvedBookmark{parent / *name, true};
     }
     if (!found)
-        setError(error, QStringLiteral("\u201c%1\u201d can no longer be found.").arg(platform::pathText(pathBytes)));
+        setError(error, QStringLiteral("\u201c%1\u201d can no longer be found.").arg(platform::pathText(path)));
     return found;
 }
 
 } // namespace
+
+std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error)
+{
+    QString parseError;
+    const auto value = PropertyList::fromData(data, &parseError);
+    if (!value || value->typeId() != QMetaType::QVariantMap) {
+        setError(error, QStringLiteral("The stored item reference is damaged%1")
+                            .arg(parseError.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + parseError));
+        return std::nullopt;
+    }
+    const QVariantMap map = value->toMap();
+    const QVariant storedPath = map.value(kPathKey);
+    BookmarkTarget target;
+    if (storedPath.typeId() != QMetaType::QByteArray || storedPath.toByteArray().isEmpty()
+        || !readUnsigned(map, kDeviceKey, &target.device) || !readUnsigned(map, kInodeKey, &target.inode)) {
+        setError(error, QStringLiteral("The stored item reference is incomplete."));
+        return std::nullopt;
+    }
+    const QByteArray pathBytes = storedPath.toByteArray();
+    target.path = std::filesystem::path(std::string(pathBytes.constData(), size_t(pathBytes.size())));
+    return target;
+}
 
 std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error)
 {

@@ -25,6 +25,15 @@ struct ResolvedBookmark {
 // item is missing and the answer is nullopt (with a reason in `error`).
 std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error = nullptr);
 
+// What a bookmark names, read without looking at the disk: the path it was
+// made for and the identity the item had then. nullopt when it is damaged.
+struct BookmarkTarget {
+    std::filesystem::path path;
+    quint64 device = 0;
+    quint64 inode = 0;
+};
+std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error = nullptr);
+
 // Resolves many bookmarks as resolveBookmark does, but lists each folder at
 // most once to look for renamed items: a result whose files left one large
 // folder costs one listing of it instead of one per file. What a listing

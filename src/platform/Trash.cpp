@@ -330,6 +330,24 @@ std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::pa
     return trash;
 }
 
+std::vector<std::filesystem::path> trashDirectoriesFor(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> trashes;
+    if (folder.empty())
+        return trashes;
+    const auto normal = normalAbsolute(folder);
+    const auto st = statPath(normal, false);
+    if (!st)
+        return trashes;
+    MadeFolders none;
+    if (auto chosen = chooseTrash(normal, st->device, false, none))
+        trashes.push_back(std::move(*chosen));
+    if (auto top = topDirectoryTrashFor(normal, st->device, false, none);
+        top && std::find(trashes.begin(), trashes.end(), *top) == trashes.end())
+        trashes.push_back(std::move(*top));
+    return trashes;
+}
+
 bool isTrashDirectory(const std::filesystem::path& path)
 {
     if (path.empty())

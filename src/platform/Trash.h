@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -41,6 +42,12 @@ std::optional<std::string> trashedNameOfInfo(const std::string& infoName);
 // the item's own device can be used: an item is never moved to another
 // device.
 std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::path& item, bool create);
+
+// Every trash an item of `folder` can have been moved to: the one
+// trashDirectoryFor() chooses and the one at the top of the folder's own
+// mount, where an item of a bind mount of the home file system goes. Nothing
+// is made; a trash that is not there yet may be named all the same.
+std::vector<std::filesystem::path> trashDirectoriesFor(const std::filesystem::path& folder);
 
 // A folder laid out as a trash (files/ and info/), or the home trash.
 bool isTrashDirectory(const std::filesystem::path& path);

@@ -360,8 +360,16 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
         } else if (kind == "undo" && fields.size() == 2) {
             // Only a name an undo file may have, in files/ itself.
             const auto name = decodePath(fields[1]);
-            if (name && !name->has_parent_path() && name->native().starts_with(KZUndoFile::namePrefix.toStdString()))
+            if (name && !name->has_parent_path() && KZUndoFile::isUndoFileName(name->native())) {
                 contents.undoFiles.push_back(name->native());
+                contents.recordsBeforeUndoFile.push_back(contents.records.size());
+            }
+        } else if (kind == "folded" && fields.size() == 2) {
+            // Said by a fold once its undo file was whole: only the same name
+            // announced before it counts.
+            const auto name = decodePath(fields[1]);
+            if (name && !contents.undoFiles.empty() && contents.undoFiles.back() == name->native())
+                contents.recordsFolded = contents.recordsBeforeUndoFile.back();
         }
     }
     std::vector<size_t> open;
@@ -396,22 +404,26 @@ public:
     {
     }
 
+    struct Outcome {
+        enum { Stayed, Found, Unknown } where = Unknown;
+        fs::path item; // when found
+    };
+
     // The item of `intent` in a trash: the identity it had before the move,
-    // and a .trashinfo naming its old place. Nothing when it never moved or
-    // left the Trash since.
-    std::optional<fs::path> find(const KZPersistentUndoRecord& intent)
+    // and a .trashinfo naming its old place. Stayed when it never moved (or
+    // nothing says what it was); Unknown when it left its place and is in
+    // none of the trashes it can have gone to (its disk may be unplugged).
+    Outcome find(const KZPersistentUndoRecord& intent)
     {
-        const auto own = trashOfFolder(intent.oldPosition.parent_path());
-        if (own)
-            seen_.insert(*own);
+        const std::vector<fs::path>& own = trashesOfFolder(intent.oldPosition.parent_path());
+        seen_.insert(own.begin(), own.end());
         if (intent.device == 0 && intent.inode == 0)
-            return std::nullopt;
+            return {Outcome::Stayed, {}};
         if (const auto st = platform::statPath(intent.oldPosition, false);
             st && quint64(st->device) == intent.device && st->inode == intent.inode)
-            return std::nullopt; // still where it was
+            return {Outcome::Stayed, {}};
         std::set<fs::path> trashes = known_;
-        if (own)
-            trashes.insert(*own);
+        trashes.insert(own.begin(), own.end());
         for (const fs::path& trash : trashes) {
             const auto& items = itemsOf(trash);
             const auto [first, last] = items.equal_range(intent.inode);
@@ -421,10 +433,10 @@ public:
                 const fs::path item = platform::trashFilesFolder(trash) / it->second.second;
                 const auto info = platform::readTrashInfo(item);
                 if (info && info->originalPath == intent.oldPosition.lexically_normal())
-                    return item;
+                    return {Outcome::Found, item};
             }
         }
-        return std::nullopt;
+        return {};
     }
 
     // The trashes of the intents' volumes, where a move may have died half way.
@@ -446,25 +458,25 @@ private:
         return it->second;
     }
 
-    // The trash of the volume the folder is on; the folder itself may have
-    // gone since, its nearest existing ancestor is on the same volume.
-    std::optional<fs::path> trashOfFolder(fs::path folder)
+    // The trashes of the volume the folder is on, the home one and its own
+    // mount's (a bind mount of the home file system moves into the latter);
+    // the folder itself may have gone since, its nearest existing ancestor is
+    // on the same mount.
+    const std::vector<fs::path>& trashesOfFolder(fs::path folder)
     {
-        const auto found = trashOfFolder_.find(folder);
-        if (found != trashOfFolder_.end())
+        const auto found = trashesOfFolder_.find(folder);
+        if (found != trashesOfFolder_.end())
             return found->second;
         const fs::path asked = folder;
         while (folder.has_relative_path() && !platform::statPath(folder, false))
             folder = folder.parent_path();
-        const auto trash = platform::trashDirectoryFor(folder, false);
-        trashOfFolder_.emplace(asked, trash);
-        return trash;
+        return trashesOfFolder_.emplace(asked, platform::trashDirectoriesFor(folder)).first->second;
     }
 
     std::set<fs::path> known_;
     std::set<fs::path> seen_;
     std::map<fs::path, Items> items_;
-    std::map<fs::path, std::optional<fs::path>> trashOfFolder_;
+    std::map<fs::path, std::vector<fs::path>> trashesOfFolder_;
 };
 
 // A journal whose removal died before its header was whole holds nothing.
@@ -479,15 +491,36 @@ bool isReadableUndoFile(const fs::path& file)
     return KZUndoFile::read(file).has_value();
 }
 
-// What Restore gets of a journal: its entries, and each intent without an
-// entry whose item is in a trash. The trashes they lie in join `trashes`.
-std::vector<KZPersistentUndoRecord> recordsToList(const KZRemovalJournal::Contents& contents,
-                                                  std::set<fs::path>& trashes)
+// How many of the journal's first records an undo file lists: one that a
+// fold said it wrote whole, or one it names that is whole now.
+size_t recordsListed(const fs::path& trashDir, const KZRemovalJournal::Contents& contents)
 {
-    auto records = contents.records;
-    for (auto& record : records) {
+    size_t listed = contents.recordsFolded;
+    for (size_t i = 0; i < contents.undoFiles.size(); ++i)
+        if (contents.recordsBeforeUndoFile[i] > listed
+            && isReadableUndoFile(platform::trashFilesFolder(trashDir) / contents.undoFiles[i]))
+            listed = contents.recordsBeforeUndoFile[i];
+    return listed;
+}
+
+struct Fold {
+    std::vector<KZPersistentUndoRecord> records; // to list now
+    size_t foundIntents = 0;                      // the last of them, found by their intents
+    int unknown = 0; // intents whose item left its place and is in no trash it can have gone to
+};
+
+// What Restore gets of a journal and does not list yet: its entries after
+// the first `listed`, and each intent without an entry whose item is in a
+// trash. The trashes they lie in join `trashes`.
+Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, std::set<fs::path>& trashes)
+{
+    Fold fold;
+    for (size_t i = 0; i < contents.records.size(); ++i) {
+        KZPersistentUndoRecord record = contents.records[i];
         if (const auto trash = platform::trashOfTrashedItem(record.currPosition))
             trashes.insert(*trash);
+        if (i < listed)
+            continue;
         // A bookmark that could not be made during the removal is made now,
         // for the very item recorded and no other.
         if (record.bookmark.isEmpty()) {
@@ -495,18 +528,43 @@ std::vector<KZPersistentUndoRecord> recordsToList(const KZRemovalJournal::Conten
             if (st && quint64(st->device) == record.device && st->inode == record.inode)
                 record.bookmark = platform::createBookmark(record.currPosition);
         }
+        fold.records.push_back(std::move(record));
     }
     // Killed between a move and its entry: the item is in the Trash all the same.
     TrashedItems trashed(trashes);
     for (KZPersistentUndoRecord intent : contents.pending) {
-        if (const auto item = trashed.find(intent)) {
-            intent.currPosition = *item;
-            intent.bookmark = platform::createBookmark(*item);
-            records.push_back(std::move(intent));
+        const auto outcome = trashed.find(intent);
+        if (outcome.where == TrashedItems::Outcome::Unknown) {
+            ++fold.unknown;
+        } else if (outcome.where == TrashedItems::Outcome::Found) {
+            intent.currPosition = outcome.item;
+            intent.bookmark = platform::createBookmark(outcome.item);
+            fold.records.push_back(std::move(intent));
+            ++fold.foundIntents;
         }
     }
     trashes.insert(trashed.trashesSeen().begin(), trashed.trashesSeen().end());
-    return records;
+    return fold;
+}
+
+bool appendSynced(int fd, const QByteArray& lines)
+{
+    return platform::writeAll(fd, lines.constData(), size_t(lines.size())) && ::fdatasync(fd) == 0;
+}
+
+// A journal kept for items that are nowhere to be found yet ends with this
+// line, so that it alone does not offer Restore.
+constexpr const char* waitingLine = "waiting\n";
+
+bool endsWaiting(int fd)
+{
+    const size_t size = std::char_traits<char>::length(waitingLine);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < off_t(size))
+        return false;
+    char tail[16] = {};
+    return ::pread(fd, tail, size, st.st_size - off_t(size)) == ssize_t(size)
+           && std::string_view(tail, size) == waitingLine;
 }
 
 // An undo file the journal named that the kill tore while writing it: ours,
@@ -525,6 +583,17 @@ void removeTornUndoFiles(const fs::path& trashDir, const std::vector<std::string
 
 } // namespace
 
+bool KZRemovalJournal::isWaiting(const fs::path& journal)
+{
+    const int fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool waiting = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && endsWaiting(fd);
+    ::close(fd);
+    return waiting;
+}
+
 int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
 {
     int written = 0;
@@ -533,6 +602,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
     for (const fs::path& journal : list(trashDir)) {
         // Writable, so that the undo file folded from it is named in it first.
         int fd = ::open(journal.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        const bool writable = fd >= 0;
         if (fd < 0)
             fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
         if (fd < 0)
@@ -554,32 +624,46 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             if (!done)
                 platform::logLine(QStringLiteral("Removal journal %1 not read: %2")
                                       .arg(platform::pathText(journal), error));
-        } else if (contents->finished
-                   || (!contents->undoFiles.empty() && isReadableUndoFile(files / contents->undoFiles.back()))) {
+        } else if (contents->finished) {
             done = true;
         } else {
-            const auto records = recordsToList(*contents, trashes);
             removeTornUndoFiles(trashDir, contents->undoFiles);
-            if (records.empty()) {
-                done = true;
-            } else {
+            Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes);
+            // An item that left its place and is in no trash may lie on a
+            // disk that is not connected now: the journal is all that says
+            // where it went, so it stays, and says what this fold lists so
+            // that no later fold lists it again. A journal that cannot be
+            // written to cannot say so, and goes as it always did.
+            const bool keep = fold.unknown > 0 && writable;
+            if (keep && fold.foundIntents > 0) {
+                QByteArray lines;
+                for (size_t i = fold.records.size() - fold.foundIntents; i < fold.records.size(); ++i)
+                    lines += lineOf(fold.records[i]);
+                if (!appendSynced(fd, lines)) {
+                    ::close(fd);
+                    continue;
+                }
+            }
+            bool folded = fold.records.empty();
+            if (!folded) {
                 const double seconds = secondsOfJournalName(journal.filename().native());
-                const auto announce = [fd](const std::string& name) {
-                    const QByteArray line = undoFileLineOf(name);
-                    if (platform::writeAll(fd, line.constData(), size_t(line.size())))
-                        ::fdatasync(fd);
-                };
-                const auto file =
-                    KZUndoFile::write(trashDir, {}, records, seconds > 0 ? seconds : KZUndoFile::nowSinceReferenceDate(),
-                                      &error, announce);
+                const auto announce = [fd](const std::string& name) { appendSynced(fd, undoFileLineOf(name)); };
+                const auto file = KZUndoFile::write(trashDir, {}, fold.records,
+                                                    seconds > 0 ? seconds : KZUndoFile::nowSinceReferenceDate(),
+                                                    &error, announce);
                 if (file) {
                     ++written;
-                    done = true;
+                    folded = true;
+                    if (keep)
+                        appendSynced(fd, "folded\t" + encodePath(file->filename()) + '\n');
                 } else {
                     platform::logLine(QStringLiteral("Removal journal %1 not folded into an undo file: %2")
                                           .arg(platform::pathText(journal), error));
                 }
             }
+            done = folded && !keep;
+            if (folded && keep && !endsWaiting(fd))
+                appendSynced(fd, waitingLine);
         }
         if (done) {
             ::unlink(infoPathOf(trashDir, journal).c_str());
@@ -589,6 +673,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
     }
     for (const fs::path& trash : trashes)
         removeOrphanTrashInfos(trash);
+    KZUndoFile::removeStaleTemporaries(trashDir);
     return written;
 }
 

@@ -61,6 +61,12 @@ public:
         // (currPosition and bookmark empty).
         std::vector<KZPersistentUndoRecord> pending;
         std::vector<std::string> undoFiles; // names, in the order announced
+        // For each name of undoFiles, how many of the records came before
+        // it: what that file lists once it is whole.
+        std::vector<size_t> recordsBeforeUndoFile;
+        // The first records, this many, are in an undo file that a fold
+        // wrote whole (it may have been restored and gone since).
+        size_t recordsFolded = 0;
         bool finished = false; // the removal ended with its undo file written
     };
     // Only a regular file is read, never through a link and never waiting
@@ -69,12 +75,18 @@ public:
     static std::optional<Contents> read(const std::filesystem::path& journal, QString* error = nullptr);
     // The journals lying in trashDir/files/.
     static std::vector<std::filesystem::path> list(const std::filesystem::path& trashDir);
+    // A fold kept this journal only for items that are nowhere to be found
+    // yet: on its own it has nothing to offer Restore.
+    static bool isWaiting(const std::filesystem::path& journal);
     // Folds every journal no running removal holds into an undo file dated
     // like the journal, then removes the journal; a finished one, or one
     // whose undo file is in place, is only removed. An undo file it names
-    // that was torn by the kill goes. Then removes the orphan .trashinfo
-    // files of items whose move never happened. Answers the number of undo
-    // files written.
+    // that was torn by the kill goes. A journal with an intent whose item
+    // left its place and is in no trash it can have gone to (its disk may be
+    // unplugged) stays, and a later fold lists only what no earlier one did.
+    // Then removes the orphan .trashinfo files of items whose move never
+    // happened, and what killed rewrites of undo files left. Answers the
+    // number of undo files written.
     static int recoverInterrupted(const std::filesystem::path& trashDir);
     // In `trashDir`, older than a moment (another program may be between its
     // two steps right now), with nothing in files/ under its name: a

@@ -67,7 +67,11 @@ void KZRestoreList::recount()
 
 bool KZRestoreList::areTherePermanentFiles(const fs::path& trashDir)
 {
-    return !KZUndoFile::list(trashDir).empty() || !KZRemovalJournal::list(trashDir).empty();
+    if (!KZUndoFile::list(trashDir).empty())
+        return true;
+    const auto journals = KZRemovalJournal::list(trashDir);
+    return std::any_of(journals.begin(), journals.end(),
+                       [](const fs::path& journal) { return !KZRemovalJournal::isWaiting(journal); });
 }
 
 bool KZRestoreList::toggle(std::size_t row)

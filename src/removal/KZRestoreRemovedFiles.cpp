@@ -50,6 +50,43 @@ bool sameOldPosition(const KZUndoFile::Entry& entry, const fs::path& original)
            && platform::pathText(original) == recorded.toString();
 }
 
+// Where an entry whose bookmark no longer resolves stands.
+enum class Unresolved {
+    BackInPlace,  // its old place holds the very item: an earlier restore put it back
+    Disconnected, // the Trash it was put in, or that Trash's disk, is not there now
+    Gone,         // its Trash is there and the item is not: taken out, or emptied
+};
+
+Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target)
+{
+    if (!target)
+        return Unresolved::Gone;
+    // A restore killed before it rewrote the file moved this one already.
+    if (const auto st = platform::statPath(entry.oldPosition, false);
+        st && quint64(st->device) == target->device && st->inode == target->inode)
+        return Unresolved::BackInPlace;
+    // An unplugged disk, or an unmounted bind mount, takes its Trash along;
+    // so does another disk mounted in its place. Its items are still there.
+    if (const auto trash = platform::trashOfTrashedItem(target->path)) {
+        const auto files = platform::statPath(platform::trashFilesFolder(*trash), false);
+        if (!files || !files->isDir() || quint64(files->device) != target->device)
+            return Unresolved::Disconnected;
+    }
+    return Unresolved::Gone;
+}
+
+// The restore that put the item back was killed before it took the
+// item's .trashinfo away: with nothing left under that name, it goes now.
+void removeInfoOfRestored(const fs::path& trashedItem, const fs::path& oldPosition)
+{
+    int err = 0;
+    if (platform::statPath(trashedItem, false, &err) || err != ENOENT)
+        return;
+    const auto info = platform::readTrashInfo(trashedItem);
+    if (info && info->originalPath == oldPosition)
+        KZUndoFile::removeTrashInfoOf(trashedItem);
+}
+
 } // namespace
 
 namespace {
@@ -274,6 +311,7 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
         {occupied, "not_restored_occupied"},  {gone, "not_restored_gone"},
         {missingVolume, "not_restored_volume"}, {copyKept, "not_restored_copy_kept"},
         {failed, "not_restored_failed"},      {unreadable, "not_restored_unreadable"},
+        {disconnected, "not_restored_disconnected"},
     };
     const char* only = nullptr;
     for (const auto& [count, key] : kinds) {
@@ -650,12 +688,37 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // By identity only: another item now under the same Trash name
             // must never be moved.
             const auto resolved = platform::resolveBookmark(entry.currPosition);
-            if (!resolved || !platform::isInTrash(resolved->path)) {
-                // Gone from the Trash, or no longer in it: nothing to put back.
+            if (!resolved) {
+                const auto target = platform::bookmarkTarget(entry.currPosition);
+                switch (whereIsUnresolved(entry, target)) {
+                case Unresolved::BackInPlace:
+                    removeInfoOfRestored(target->path, entry.oldPosition);
+                    if (auto found = takeTrashed(target->device, target->inode, entry.oldPosition))
+                        result.backInPlace.push_back(std::move(found));
+                    if (entry.isiTunesItem)
+                        itunesNotAvailableCount += 1;
+                    else
+                        result.restored += 1;
+                    break;
+                case Unresolved::Disconnected:
+                    // The only record of where those items are: kept until
+                    // their disk is back.
+                    result.skipped += 1;
+                    result.notRestored.disconnected += 1;
+                    keep.push_back(entry);
+                    break;
+                case Unresolved::Gone:
+                    result.skipped += 1;
+                    result.notRestored.gone += 1;
+                    break;
+                }
+                continue;
+            }
+            if (!platform::isInTrash(resolved->path)) {
+                // No longer in the Trash: nothing to put back.
                 result.skipped += 1;
                 result.notRestored.gone += 1;
-                if (resolved)
-                    keep.push_back(entry);
+                keep.push_back(entry);
                 continue;
             }
             // Inode numbers are reused at once on many file systems: a file

@@ -92,7 +92,8 @@ public:
         quint64 copyKept = 0;      // a copy that is no longer what was made
         quint64 failed = 0;        // a step failed
         quint64 unreadable = 0;    // its record could not be read
-        quint64 total() const { return occupied + gone + missingVolume + copyKept + failed + unreadable; }
+        quint64 disconnected = 0;  // the Trash it lies in, or that Trash's disk, is not there
+        quint64 total() const { return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected; }
         void add(ItemResult result);
         // The key of the "Errors" text saying why: one kind, or several.
         QString reasonKey() const;

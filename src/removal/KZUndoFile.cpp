@@ -25,6 +25,13 @@ namespace KZUndoFile {
 namespace {
 constexpr double referenceDateUnixSeconds = 978307200.0;
 constexpr int nameAttempts = 1000;
+// A rewrite's temporary file, in the trash folder beside files/ and info/.
+constexpr const char* temporaryPrefix = ".Maravex4-rewrite_";
+// What the writes of earlier versions left inside files/ when killed:
+// "." + the undo file's name + ".tmp-XXXXXX".
+constexpr const char* oldTemporaryMark = ".tmp-";
+// A temporary file younger than this may belong to a rewrite under way.
+constexpr int staleTemporaryAgeSeconds = 10;
 
 void setError(QString* error, const QString& text)
 {
@@ -218,7 +225,58 @@ std::optional<Contents> read(const fs::path& file, QString* error)
     return contents;
 }
 
-bool rewrite(const fs::path& file, const QVariantList& rootData, const std::vector<Entry>& keep, QString* error)
+namespace {
+
+// Written whole and flushed, then renamed over `file`: a kill at any moment
+// leaves either the old file or the new one in files/, and at worst a stray
+// temporary file where no listing looks.
+bool replaceFile(const fs::path& file, const QByteArray& data, QString* error,
+                 const std::function<void(const fs::path&)>& beforeReplace)
+{
+    const auto trash = platform::trashOfTrashedItem(file);
+    const fs::path folder = trash ? *trash : file.parent_path();
+    std::string temporary = (folder / (std::string(temporaryPrefix) + "XXXXXX")).native();
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // 0600, as the undo file itself
+    if (fd < 0) {
+        setError(error, platform::systemErrorString(errno));
+        return false;
+    }
+    const bool written = platform::writeAll(fd, data.constData(), size_t(data.size())) && ::fsync(fd) == 0;
+    const int writeErr = errno;
+    ::close(fd);
+    if (!written) {
+        ::unlink(temporary.c_str());
+        setError(error, platform::systemErrorString(writeErr));
+        return false;
+    }
+    if (beforeReplace)
+        beforeReplace(fs::path(temporary));
+    // Our own undo file, checked to be a regular file just before: the one
+    // place where a rename may replace.
+    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+        const int renameErr = errno;
+        ::unlink(temporary.c_str());
+        setError(error, platform::systemErrorString(renameErr));
+        return false;
+    }
+    if (const int dir = platform::openFolderAt(AT_FDCWD, file.parent_path().c_str()); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+bool isOldEnoughToBeStale(const fs::path& file)
+{
+    const auto st = platform::statPath(file, false);
+    const auto now = static_cast<time_t>(platform::Clock::shared().sinceEpoch());
+    return st && st->isRegular() && now - st->modified.tv_sec >= staleTemporaryAgeSeconds;
+}
+
+} // namespace
+
+bool rewrite(const fs::path& file, const QVariantList& rootData, const std::vector<Entry>& keep, QString* error,
+             const std::function<void(const fs::path&)>& beforeReplace)
 {
     std::error_code ec;
     if (!isRegularFile(file)) {
@@ -239,10 +297,36 @@ bool rewrite(const fs::path& file, const QVariantList& rootData, const std::vect
         items << (entry.raw.size() == 1 && it != entry.raw.end() ? it.value() : QVariant(entry.raw));
     }
     const QVariantMap root{{QStringLiteral("rootData"), rootData}, {QStringLiteral("undoItems"), items}};
-    // Our own file is replaced here, by a temporary beside it: a failed write
-    // keeps the old one whole.
-    return platform::PropertyList::writeFile(file, root, platform::PropertyList::Format::Xml, error,
-                                             platform::PropertyList::Links::Refuse);
+    QString why;
+    const QByteArray data = platform::PropertyList::toData(root, platform::PropertyList::Format::Xml, &why);
+    if (data.isEmpty()) {
+        setError(error, why);
+        return false;
+    }
+    return replaceFile(file, data, error, beforeReplace);
+}
+
+bool isUndoFileName(const std::string& name)
+{
+    const std::string prefix = namePrefix.toStdString();
+    if (!name.starts_with(prefix))
+        return false;
+    // Nothing at all reads as the reference date itself; anything else must
+    // be the moment's number and nothing after it.
+    const std::string_view number = std::string_view(name).substr(prefix.size());
+    size_t at = 0;
+    if (at < number.size() && number[at] == '-')
+        ++at;
+    const size_t digits = at;
+    while (at < number.size() && number[at] >= '0' && number[at] <= '9')
+        ++at;
+    if (at == digits)
+        return number.empty();
+    if (at < number.size() && number[at] == '.')
+        ++at;
+    while (at < number.size() && number[at] >= '0' && number[at] <= '9')
+        ++at;
+    return at == number.size();
 }
 
 std::vector<fs::path> list(const fs::path& trashDir)
@@ -250,9 +334,32 @@ std::vector<fs::path> list(const fs::path& trashDir)
     std::vector<fs::path> found;
     std::error_code ec;
     for (fs::directory_iterator it(platform::trashFilesFolder(trashDir), ec), end; !ec && it != end; it.increment(ec))
-        if (platform::pathText(it->path().filename()).contains(namePrefix) && isRegularFile(it->path()))
+        if (isUndoFileName(it->path().filename().native()) && isRegularFile(it->path()))
             found.push_back(it->path());
     return found;
+}
+
+int removeStaleTemporaries(const fs::path& trashDir)
+{
+    std::vector<fs::path> stale;
+    std::error_code ec;
+    for (fs::directory_iterator it(trashDir, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().filename().native().starts_with(temporaryPrefix))
+            stale.push_back(it->path());
+    const std::string oldPrefix = "." + namePrefix.toStdString();
+    for (fs::directory_iterator it(platform::trashFilesFolder(trashDir), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().native();
+        // No .trashinfo was ever made for these: they are not the user's.
+        if (name.starts_with(oldPrefix) && name.find(oldTemporaryMark) != std::string::npos
+            && !platform::statPath(platform::trashInfoPath(trashDir, name), false))
+            stale.push_back(it->path());
+    }
+    int removed = 0;
+    for (const fs::path& file : stale)
+        if (isOldEnoughToBeStale(file) && ::unlink(file.c_str()) == 0)
+            ++removed;
+    return removed;
 }
 
 bool removeTrashInfoOf(const fs::path& trashedItem)

@@ -61,13 +61,26 @@ struct Contents {
 std::optional<Contents> read(const std::filesystem::path& file, QString* error = nullptr);
 
 // Replaces the file with the given entries; with none left the file and its
-// .trashinfo are deleted.
+// .trashinfo are deleted. The new content is written to a temporary file in
+// the trash folder itself, outside files/, so that a rewrite killed half way
+// never leaves anything that lists as an undo file. `beforeReplace`, when
+// given, hears that temporary file once it is whole and before it replaces
+// the file.
 bool rewrite(const std::filesystem::path& file, const QVariantList& rootData, const std::vector<Entry>& keep,
-             QString* error = nullptr);
+             QString* error = nullptr,
+             const std::function<void(const std::filesystem::path& temporary)>& beforeReplace = {});
+
+// The name is the prefix followed by nothing but the number of a moment.
+bool isUndoFileName(const std::string& name);
 
 // The undo files of trashDir/files/, in the folder's order; only regular
-// files (never a link or a pipe named like one).
+// files (never a link or a pipe named like one) with an undo file's name.
 std::vector<std::filesystem::path> list(const std::filesystem::path& trashDir);
+
+// Deletes what rewrites killed half way left in trashDir, once it is older
+// than a rewrite takes (another one may be under way right now); answers
+// how many went.
+int removeStaleTemporaries(const std::filesystem::path& trashDir);
 
 // Deletes the .trashinfo of an item lying in some trash's files/ folder.
 bool removeTrashInfoOf(const std::filesystem::path& trashedItem);

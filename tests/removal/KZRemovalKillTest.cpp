@@ -1,6 +1,7 @@
 // Trash removals killed at any moment: after the next start, Restore lists
 // exactly what left its place, puts all of it back, says so, and leaves
-// nothing behind in the Trash.
+// nothing behind in the Trash. The same for removals into the Trash of a
+// bind mount's own top folder, and for restores killed part-way.
 //
 // The removal runs in a child, this very test program started again with
 // the tree in its environment, and is killed with SIGKILL. The quick
@@ -41,6 +42,7 @@ const char* const kTreeVar = "KZ_KILL_TREE";
 const char* const kDataVar = "KZ_KILL_DATA_HOME";
 const char* const kDieAfterVar = "KZ_KILL_AFTER_MOVES";
 const char* const kReadyVar = "KZ_KILL_READY_FD";
+const char* const kRestoreVar = "KZ_KILL_RESTORE";
 
 int envNumber(const char* name, int fallback)
 {
@@ -86,7 +88,8 @@ struct Child {
 // This program again, running the removal of a child, with its own
 // sandbox inside `scratch` (a killed child cannot remove it) and the Trash
 // of this process.
-Child startChild(const fs::path& tree, const fs::path& scratch, int dieAfter)
+// With `restore`, the child restores every row Restore lists instead.
+Child startChild(const fs::path& tree, const fs::path& scratch, int dieAfter, bool restore = false)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -105,6 +108,8 @@ Child startChild(const fs::path& tree, const fs::path& scratch, int dieAfter)
     env.push_back(std::string(kReadyVar) + "=" + std::to_string(writeEnd));
     if (dieAfter > 0)
         env.push_back(std::string(kDieAfterVar) + "=" + std::to_string(dieAfter));
+    if (restore)
+        env.push_back(std::string(kRestoreVar) + "=1");
     std::vector<char*> envp;
     for (auto& entry : env)
         envp.push_back(entry.data());
@@ -165,14 +170,18 @@ int missingIn(const fs::path& folder, int pairs)
 }
 
 // The next start comes later: leftovers of the killed moment are old by then.
-void ageTrashInfos()
+void ageTrashInfos(const fs::path& otherTrash)
 {
-    const fs::path info = platform::homeTrashDirectory() / "info";
+    const fs::path trash = platform::homeTrashDirectory();
     std::error_code ec;
-    for (fs::directory_iterator it(info, ec), end; !ec && it != end; it.increment(ec)) {
-        timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 120, 0}};
-        ::utimensat(AT_FDCWD, it->path().c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
+    std::vector<fs::path> folders{trash / "info", trash};
+    if (!otherTrash.empty())
+        folders.push_back(otherTrash / "info");
+    for (const fs::path& folder : folders)
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 120, 0}};
+            ::utimensat(AT_FDCWD, it->path().c_str(), times, AT_SYMLINK_NOFOLLOW);
+        }
 }
 
 struct Round {
@@ -184,12 +193,13 @@ struct Round {
 };
 
 // Restore as the user would after the next start: the list, then every row.
-Round restoreEverything(const fs::path& tree, int pairs)
+// `otherTrash`: the trash of the tree's own mount, where its items went.
+Round restoreEverything(const fs::path& tree, int pairs, const fs::path& otherTrash = {})
 {
     Round round;
     round.moved = missingIn(tree / "b", pairs);
     round.journalLeft = !KZRemovalJournal::list(platform::homeTrashDirectory()).empty();
-    ageTrashInfos();
+    ageTrashInfos(otherTrash);
     KZRestoreList list(platform::homeTrashDirectory());
     list.permanentItems();
     std::vector<fs::path> files;
@@ -206,14 +216,34 @@ Round restoreEverything(const fs::path& tree, int pairs)
     return round;
 }
 
-void expectAllBack(const fs::path& tree, int pairs, const Round& round)
+// `otherTrash`: the trash of the tree's own mount, where its items went.
+void expectAllBack(const fs::path& tree, int pairs, const Round& round, const fs::path& otherTrash = {})
 {
     EXPECT_EQ(round.listed, round.moved) << "Restore lists exactly what moved";
     EXPECT_EQ(round.restored, quint64(round.moved)) << "the report counts what came back";
     EXPECT_EQ(round.notRestored, 0u);
     EXPECT_EQ(missingIn(tree / "b", pairs), 0);
     EXPECT_EQ(missingIn(tree / "a", pairs), 0);
-    EXPECT_EQ(entriesIn(platform::homeTrashDirectory() / "files"), 0u) << "nothing stays in the Trash";
+    for (const fs::path& trash : {platform::homeTrashDirectory(), otherTrash}) {
+        if (trash.empty())
+            continue;
+        EXPECT_EQ(entriesIn(trash / "files"), 0u) << "nothing stays in the Trash " << trash;
+        EXPECT_EQ(entriesIn(trash / "info"), 0u);
+    }
+    EXPECT_TRUE(KZRemovalJournal::list(platform::homeTrashDirectory()).empty());
+}
+
+// What a restore killed part-way leaves, restored again: every item still
+// in the Trash is listed once, and every listed item is told as put back
+// (also those the killed restore moved before it could say so).
+void expectRestoredAfterKill(const fs::path& tree, int pairs, const Round& round)
+{
+    EXPECT_GE(round.listed, round.moved) << "nothing in the Trash is left unlisted";
+    EXPECT_LE(round.listed, pairs) << "nothing is listed twice";
+    EXPECT_EQ(round.restored, quint64(round.listed)) << "the report agrees with the disk";
+    EXPECT_EQ(round.notRestored, 0u);
+    EXPECT_EQ(missingIn(tree / "b", pairs), 0);
+    EXPECT_EQ(entriesIn(platform::homeTrashDirectory() / "files"), 0u);
     EXPECT_EQ(entriesIn(platform::homeTrashDirectory() / "info"), 0u);
 }
 
@@ -248,6 +278,23 @@ int trashTheMarkedHalf(const fs::path& tree)
     return engine->tally().trashed == quint64(pairs) ? 0 : 1;
 }
 
+// The restore of a child: every row of the list, as the user would.
+int restoreTheList()
+{
+    ScopedAlerts alerts;
+    KZRestoreList list(platform::homeTrashDirectory());
+    list.permanentItems();
+    std::vector<fs::path> files;
+    for (const auto& row : list.rows())
+        files.push_back(row.path);
+    const int ready = envNumber(kReadyVar, -1);
+    if (::write(ready, "r", 1) != 1)
+        return 2;
+    ::close(ready);
+    KZRestoreRemovedFiles engine;
+    return engine.restoreFiles(files).notRestored.total() == 0 ? 0 : 1;
+}
+
 struct ChildRemoval : ::testing::Environment {
     void SetUp() override
     {
@@ -256,7 +303,7 @@ struct ChildRemoval : ::testing::Environment {
         if (!tree || !data)
             return;
         ::setenv("XDG_DATA_HOME", data, 1);
-        const int status = trashTheMarkedHalf(tree);
+        const int status = std::getenv(kRestoreVar) ? restoreTheList() : trashTheMarkedHalf(tree);
         std::fflush(nullptr);
         ::_exit(status);
     }
@@ -336,4 +383,108 @@ TEST(KZRemovalKill, RandomKillsLeaveRestoreExactlyWhatMoved)
     }
     std::cout << killed << " of " << rounds << " removals of " << pairs << " items killed part-way, " << wrong
               << " rounds wrong\n";
+}
+
+// A bind mount shows the home file system under another mount: the home
+// trash is tried first and refuses (a rename never crosses mounts), and the
+// items go to the Trash at the top of the mount. A kill at any moment, also
+// right after the first such move, leaves Restore exactly what moved.
+TEST(KZRemovalKill, RandomKillsIntoABindMountsOwnTrashLeaveRestoreExactlyWhatMoved)
+{
+    const int rounds = envNumber("KZ_KILL_ROUNDS", 4);
+    const int pairs = envNumber("KZ_KILL_PAIRS", 100);
+    emptyTrash();
+    kztest::TempDir dir;
+    fs::create_directories(dir / "source");
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        const fs::path bound = dir / "bound";
+        kztest::bindMount(dir / "source", bound);
+        const fs::path ownTrash = bound / (".Trash-" + std::to_string(::getuid()));
+        const fs::path tree = bound / "tree";
+        std::mt19937 rng(unsigned(envNumber("KZ_KILL_SEED", 1)));
+        using Clock = std::chrono::steady_clock;
+        double seconds = 0;
+        for (int r = 0; r <= rounds + 1; ++r) {
+            SCOPED_TRACE(r);
+            emptyTrash();
+            fs::remove_all(ownTrash);
+            fs::remove_all(tree);
+            makeTree(tree, pairs);
+            // Round 0 runs to its end and times it; round 1 dies right after
+            // its first move, before anything else has heard of it.
+            const Child child = startChild(tree, dir.path(), r == 1 ? 1 : 0);
+            ASSERT_GT(child.pid, 0);
+            ASSERT_TRUE(waitUntilReady(child));
+            const auto start = Clock::now();
+            if (r > 1) {
+                const double delay = std::uniform_real_distribution<double>(0, seconds * 1.05)(rng);
+                std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+                ::kill(child.pid, SIGKILL);
+            }
+            const int status = waitForEnd(child);
+            if (r == 0) {
+                seconds = std::chrono::duration<double>(Clock::now() - start).count();
+                ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            }
+            if (r == 1) {
+                ASSERT_EQ(missingIn(tree / "b", pairs), 1);
+                ASSERT_TRUE(fs::exists(ownTrash / "files")) << "the item went to the mount's own Trash";
+            }
+            const Round round = restoreEverything(tree, pairs, ownTrash);
+            expectAllBack(tree, pairs, round, ownTrash);
+            std::cout << "bind mount round " << r << ": " << round.moved << " of " << pairs << " in the Trash, journal "
+                      << (round.journalLeft ? "left" : "gone") << ", " << round.listed << " listed, " << round.restored
+                      << " restored\n";
+        }
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+// Restores killed at any moment, while items move back or while an undo
+// file is rewritten: the next Restore lists every item still in the Trash
+// once, and counts those the killed one put back as put back.
+TEST(KZRemovalKill, RandomKillsDuringRestoreLeaveNothingUnlistedNorListedTwice)
+{
+    const int rounds = envNumber("KZ_KILL_ROUNDS", 6);
+    const int pairs = envNumber("KZ_KILL_PAIRS", 300);
+    std::mt19937 rng(unsigned(envNumber("KZ_KILL_SEED", 1)));
+    using Clock = std::chrono::steady_clock;
+    double seconds = 0;
+    for (int r = 0; r <= rounds; ++r) {
+        SCOPED_TRACE(r);
+        emptyTrash();
+        kztest::TempDir dir;
+        makeTree(dir / "tree", pairs);
+        const Child removal = startChild(dir / "tree", dir.path(), 0);
+        ASSERT_GT(removal.pid, 0);
+        ASSERT_TRUE(waitUntilReady(removal));
+        const int removed = waitForEnd(removal);
+        ASSERT_TRUE(WIFEXITED(removed) && WEXITSTATUS(removed) == 0) << removed;
+        ASSERT_EQ(missingIn(dir / "tree/b", pairs), pairs);
+
+        // Round 0 restores to its end and times it.
+        const Child restore = startChild(dir / "tree", dir.path(), 0, true);
+        ASSERT_GT(restore.pid, 0);
+        ASSERT_TRUE(waitUntilReady(restore));
+        const auto start = Clock::now();
+        if (r > 0) {
+            const double delay = std::uniform_real_distribution<double>(0, seconds * 1.05)(rng);
+            std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+            ::kill(restore.pid, SIGKILL);
+        }
+        const int status = waitForEnd(restore);
+        if (r == 0) {
+            seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            EXPECT_EQ(missingIn(dir / "tree/b", pairs), 0);
+            EXPECT_TRUE(KZUndoFile::list(platform::homeTrashDirectory()).empty());
+            continue;
+        }
+        const Round round = restoreEverything(dir / "tree", pairs);
+        expectRestoredAfterKill(dir / "tree", pairs, round);
+        std::cout << "restore round " << r << ": " << round.moved << " of " << pairs << " still in the Trash, "
+                  << round.listed << " listed, " << round.restored << " restored\n";
+    }
 }
