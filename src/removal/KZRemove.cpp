@@ -721,7 +721,10 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
 
 std::optional<fs::path> KZRemove::createDestinationRoot(const fs::path& destination, const fs::path& source)
 {
-    return steps_.createDestinationRoot(destination, source);
+    const std::optional<platform::AnchoredItem> target = steps_.createDestinationRoot(destination, source);
+    if (!target)
+        return std::nullopt;
+    return target->path();
 }
 
 // ---- What the steps of one item did ------------------------------------------------------------

@@ -1,0 +1,84 @@
+// Copies and comparisons against a tree changed while they run: a failed
+// copy is cleaned up in the folder it was made in, and a FIFO put where a
+// file was is refused at once.
+
+#include "platform/FileOps.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+// The folder the copy goes into is swapped for a link to a folder that has
+// an item of the copy's name; the copy is then stopped. Only what the copy
+// made goes, from where it made it; the other folder's item stays whole.
+TEST(FileOpsSwap, AFailedCopyIsCleanedUpInTheFolderItWasMadeIn)
+{
+    kztest::TempDir dir;
+    dir.write("src/a", "A");
+    dir.write("src/b", "B");
+    fs::create_directories(dir / "into");
+    dir.write("other/copy/precious", "P");
+    int calls = 0;
+    const auto swapThenStop = [&] {
+        if (++calls == 1) {
+            fs::rename(dir / "into", dir / "into.real");
+            fs::create_directory_symlink(dir / "other", dir / "into");
+        }
+        return true;
+    };
+    int err = 0;
+    EXPECT_FALSE(platform::copyTree(dir / "src", dir / "into/copy", swapThenStop, &err));
+    EXPECT_EQ(err, ECANCELED);
+    EXPECT_EQ(kztest::readFile(dir / "other/copy/precious"), "P");
+    EXPECT_FALSE(fs::exists(dir / "into.real/copy")) << "the partial copy is gone";
+    EXPECT_EQ(kztest::readFile(dir / "src/a"), "A");
+
+    // Through descriptors: the entries land in the folder opened, and a
+    // target that was there before is neither replaced nor removed.
+    const int from = platform::openFolderAt(AT_FDCWD, (dir / "src").c_str());
+    const int into = platform::openFolderAt(AT_FDCWD, (dir / "into.real").c_str());
+    ASSERT_GE(from, 0);
+    ASSERT_GE(into, 0);
+    EXPECT_TRUE(platform::copyTreeAt(from, "a", into, "a", {}, &err)) << err;
+    EXPECT_FALSE(platform::copyTreeAt(from, "b", into, "a", {}, &err));
+    EXPECT_EQ(err, EEXIST);
+    EXPECT_FALSE(platform::copyTreeAt(from, "missing", into, "a", {}, &err));
+    EXPECT_EQ(kztest::readFile(dir / "into.real/a"), "A");
+    ::close(from);
+    ::close(into);
+}
+
+// A FIFO in place of a file answers "not the same" at once, whichever side
+// it is on; a copy refuses one too.
+TEST(FileOpsSwap, AFifoIsRefusedAtOnceNeverWaitedOn)
+{
+    kztest::TempDir dir;
+    const fs::path file = dir.write("file", "bytes");
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [a, b] : {std::pair{fifo, file}, std::pair{file, fifo}}) {
+        auto compared = std::async(std::launch::async, [a, b] { return platform::sameFileBytes(a, b); });
+        if (compared.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            // Releases the waiting open so that the test can end.
+            const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+            ADD_FAILURE() << "the comparison waited on a FIFO";
+            compared.wait();
+            ::close(writer);
+            continue;
+        }
+        EXPECT_FALSE(compared.get());
+    }
+    EXPECT_TRUE(platform::sameFileBytes(file, file));
+    EXPECT_FALSE(platform::sameContent(dir.path(), dir.path())) << "a folder holding a FIFO";
+    int err = 0;
+    EXPECT_FALSE(platform::copyTree(fifo, dir / "copied", {}, &err));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "copied")));
+}
