@@ -2,6 +2,7 @@
 // copy is cleaned up in the folder it was made in, and a FIFO put where a
 // file was is refused at once.
 
+#include "platform/AnchoredItem.h"
 #include "platform/FileOps.h"
 
 #include "TestSupport.h"
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -81,4 +83,60 @@ TEST(FileOpsSwap, AFifoIsRefusedAtOnceNeverWaitedOn)
     int err = 0;
     EXPECT_FALSE(platform::copyTree(fifo, dir / "copied", {}, &err));
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "copied")));
+}
+
+// Folders made again on the way to an item are made from the folder opened
+// before them and never through a link the user could have put there, as
+// root or not; an administrator's link (/home to /var/home) still leads an
+// ordinary user to their folders.
+TEST(FileOpsSwap, FoldersMadeOnTheWayNeverPassThroughALink)
+{
+    kztest::TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    fs::create_directories(dir / "mine/place");
+    fs::create_directories(dir / "other");
+    fs::create_directory_symlink(dir / "other", dir / "mine/link");
+    std::vector<fs::path> made;
+    int err = 0;
+    const auto place = platform::AnchoredItem::openMakingFolders(dir / "mine/place/new/deeper/x", &err, &made);
+    ASSERT_TRUE(place) << err;
+    EXPECT_EQ(made, (std::vector<fs::path>{dir / "mine/place/new", dir / "mine/place/new/deeper"}));
+    EXPECT_TRUE(fs::is_directory(dir / "mine/place/new/deeper"));
+    EXPECT_FALSE(platform::AnchoredItem::openMakingFolders(dir / "mine/link/new/x", &err));
+    EXPECT_EQ(err, ELOOP);
+    EXPECT_TRUE(fs::is_empty(dir / "other"));
+    if (::geteuid() != 0)
+        return;
+
+    // As an ordinary user: their own link is refused, the administrator's
+    // is followed.
+    dir.write("var/home/me/keep", "1");
+    for (const char* folder : {"var", "var/home"})
+        ::chmod((dir / folder).c_str(), 0755);
+    ::chown((dir / "var/home/me").c_str(), 65534, 65534);
+    fs::create_directory_symlink(dir / "var/home", dir / "home");
+    const fs::path open = dir.mkdir("open");
+    ::chown(open.c_str(), 65534, 65534);
+    const fs::path theirs = dir.mkdir("theirs");
+    ::chown(theirs.c_str(), 65534, 65534);
+    fs::create_directory_symlink(theirs, open / "link");
+    ::lchown((open / "link").c_str(), 65534, 65534);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        int code = 0;
+        if (platform::AnchoredItem::openMakingFolders(open / "link/new/x", &code) || code != ELOOP)
+            ::_exit(11);
+        if (!platform::AnchoredItem::openMakingFolders(dir / "home/me/new/x", &code))
+            ::_exit(12);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(fs::is_empty(theirs));
+    EXPECT_TRUE(fs::is_directory(dir / "var/home/me/new"));
 }
