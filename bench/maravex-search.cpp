@@ -407,11 +407,13 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 #ifdef KZ_SEARCH_TOOL_SAVES
     if (!saveFile.empty()) {
-        QString error;
-        if (!toSave.save(result, sources, saveFile, &error)) {
+        QString error, leftOut;
+        if (!toSave.save(result, sources, saveFile, &error, &leftOut)) {
             complain(error.toStdString());
             return 1;
         }
+        if (!leftOut.isEmpty())
+            complain(escapedPath(saveFile.native()) + ": " + leftOut.toStdString());
     }
 #endif
 
