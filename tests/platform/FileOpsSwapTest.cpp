@@ -4,6 +4,7 @@
 
 #include "platform/AnchoredItem.h"
 #include "platform/FileOps.h"
+#include "platform/Trash.h"
 
 #include "TestSupport.h"
 
@@ -139,4 +140,28 @@ TEST(FileOpsSwap, FoldersMadeOnTheWayNeverPassThroughALink)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(fs::is_empty(theirs));
     EXPECT_TRUE(fs::is_directory(dir / "var/home/me/new"));
+}
+
+// Putting an item back from the Trash reaches its old place without
+// following a link: with a folder on the way swapped for one, the item stays
+// in the Trash and the folder the link leads to gets nothing.
+TEST(FileOpsSwap, PuttingBackFromTheTrashNeverFollowsALinkOnTheWay)
+{
+    kztest::TempDir dir;
+    const fs::path item = dir.write("home/a/x", "X");
+    fs::create_directories(dir / "other/a");
+    const auto trashed = platform::moveToTrash(item);
+    ASSERT_TRUE(trashed);
+    fs::rename(dir / "home", dir / "home.real");
+    fs::create_directory_symlink(dir / "other", dir / "home");
+    QString error;
+    EXPECT_FALSE(platform::restoreFromTrash(*trashed, item, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(fs::is_empty(dir / "other/a"));
+    EXPECT_EQ(kztest::readFile(*trashed), "X");
+
+    fs::remove(dir / "home");
+    fs::rename(dir / "home.real", dir / "home");
+    EXPECT_TRUE(platform::restoreFromTrash(*trashed, item, &error)) << error.toStdString();
+    EXPECT_EQ(kztest::readFile(item), "X");
 }
