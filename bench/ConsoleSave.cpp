@@ -28,9 +28,12 @@ void FoundItems::add(const TreeToCheck& node)
 }
 
 bool FoundItems::save(const QVariantMap& result, const std::vector<KZSourceItemRef>& sources,
-                      const std::filesystem::path& file, QString* error) const
+                      const std::filesystem::path& file, QString* error, QString* leftOut) const
 {
-    return KZSaveResult::saveSearchResult(items_->found, result, sources, file, error);
+    quint64 left = 0;
+    const bool saved = KZSaveResult::saveSearchResult(items_->found, result, sources, file, error, &left);
+    *leftOut = KZSaveResult::leftOutText(left);
+    return saved;
 }
 
 } // namespace consolesave

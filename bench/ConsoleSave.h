@@ -30,9 +30,11 @@ public:
     FoundItems& operator=(const FoundItems&) = delete;
 
     void add(const TreeToCheck& node);
-    // Marked as a result window first marks them.
+    // Marked as a result window first marks them. `leftOut` receives what
+    // the user is told of items that could not be recorded; empty when the
+    // file holds every found item.
     bool save(const QVariantMap& result, const std::vector<KZSourceItemRef>& sources,
-              const std::filesystem::path& file, QString* error) const;
+              const std::filesystem::path& file, QString* error, QString* leftOut) const;
 
 private:
     struct Items;

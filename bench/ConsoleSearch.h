@@ -14,11 +14,15 @@
 #include "platform/OperationQueue.h"
 #include "platform/Packages.h"
 #include "platform/Paths.h"
+#include "platform/UserDefaults.h"
+#include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
+#include "settings/KZSearchCriteria.h"
 #include "settings/KZSearchStuff.h"
 #include "settings/KZSourceItem.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -32,6 +36,7 @@
 #include <set>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace consolesearch {
 
@@ -174,6 +179,66 @@ inline KZSourceItemRef commandLineSource(const std::filesystem::path& path, void
         break;
     }
     return with({});
+}
+
+// What a run sets for itself (how pictures are compared, a last-copy level)
+// goes into its own copy of the user's preferences, never into theirs. The
+// copy lives in `folder`, which the caller keeps until the end of the run.
+inline bool usePrivatePreferences(std::optional<QTemporaryDir>& folder, void (*complain)(const std::string&))
+{
+    if (folder)
+        return true;
+    folder.emplace();
+    const std::filesystem::path copy = std::filesystem::path(folder->path().toStdString()) / "defaults.plist";
+    std::error_code ec;
+    if (!folder->isValid()
+        || (std::filesystem::exists(platform::UserDefaults::defaultFilePath(), ec)
+            && !std::filesystem::copy_file(platform::UserDefaults::defaultFilePath(), copy, ec))) {
+        complain("cannot make a private copy of the preferences");
+        return false;
+    }
+    platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(copy));
+    return true;
+}
+
+// Whether a photo library package is among the paths named.
+inline bool namesPhotoLibrary(const std::vector<std::filesystem::path>& paths)
+{
+    for (const std::filesystem::path& path : paths)
+        if (platform::photoLibraryPlace(path) == platform::PhotoLibraryPlace::Library)
+            return true;
+    return false;
+}
+
+// How a photo library's pictures are compared in a run of any tool, where
+// nobody is there to answer the question: as the preference says, and where
+// it says to ask, the question's first answer, the faster one (their
+// bytes), set in the run's private preferences. Answers the preference in
+// force: 1 pixels, 2 bytes.
+inline qint64 answerHowPicturesCompare()
+{
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    const qint64 preference = defaults.integerForKey(KZDefaultsKey::check_image_metadata_option);
+    if (preference == 1 || preference == 2)
+        return preference;
+    defaults.setValue(KZDefaultsKey::check_image_metadata_option, 2);
+    return 2;
+}
+
+// Says on standard error how a search of these sources compares pictures,
+// when a photo library is among them and the search compares content.
+inline void tellHowPicturesCompare(const std::vector<KZSourceItemRef>& sources, const KZSearchStuff& stuff,
+                                   qint64 asked, qint64 used)
+{
+    bool library = false;
+    for (const KZSourceItemRef& source : sources)
+        library = library || (source && source->isPhotosLib());
+    if (!library || !stuff.criteria())
+        return;
+    const KZSearchCriteria criteria(*stuff.criteria());
+    if (criteria.isCompareContent() && criteria.isSameSearch())
+        std::fprintf(stderr, "pictures compared by their %s (preference %s)\n", used == 1 ? "pixels" : "bytes",
+                     asked == 1 ? "pixels" : asked == 2 ? "bytes" : "ask, nobody to answer");
 }
 
 // Reads through the file system and tells `complain` once per file when a

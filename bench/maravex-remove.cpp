@@ -15,7 +15,12 @@
 // "removed|kept|failed<TAB>reason<TAB>path", the path with control bytes and
 // backslashes escaped as maravex-search prints it. A summary with the time of the
 // removal alone goes to standard error. Questions take their declining
-// answer (keep the last member, stop before deleting anything for good).
+// answer (keep the last member, stop before deleting anything for good);
+// how a photo library's pictures are compared is answered as maravex-search
+// answers it (consolesearch::answerHowPicturesCompare). A removal stopped
+// before its end (a destination that is not there, a full disk) is named
+// on standard error and ends the run with status 1. What the run sets for
+// itself (--level) never changes the user's preferences.
 // With --pause-before-removal the tool waits, once the items are marked,
 // until FILE exists, so that a script can change the tree in between.
 // With --saved the items and marks come from a saved result instead of a
@@ -94,7 +99,11 @@ int usage()
                          "separated by TAB. Control bytes and backslashes in a path are escaped as \\n, \\t,\n"
                          "\\r, \\\\ and \\xHH, so that every line is one record. A photo library package\n"
                          "(.photoslibrary) is searched as the library: its pictures are never removed, nor\n"
-                         "are the tracks of a music library in a saved result.\n");
+                         "are the tracks of a music library in a saved result; they are compared by their bytes\n"
+                         "unless the preference says pixels.\n"
+                         "\n"
+                         "Exit status: 0 done, 1 nothing could be searched, an item failed or the removal stopped\n"
+                         "before its end (the reason on standard error), 2 usage, 130 stopped.\n");
     return 2;
 }
 
@@ -161,6 +170,12 @@ int main(int argc, char** argv)
     if (paths.empty() == savedFile.empty() || trash == !moveTo.empty() || (createFolders && trash))
         return usage();
 
+    // What this run sets for itself stays in its own copy of the preferences:
+    // a --level given here must not lower the user's last-copy level.
+    std::optional<QTemporaryDir> runDefaults;
+    const bool photoLibraryNamed = namesPhotoLibrary(paths);
+    if ((level || photoLibraryNamed) && !usePrivatePreferences(runDefaults, complain))
+        return 1;
     KZDefaultsRegistry::setupDefaultsPreferences();
 
     KZFoundItemArray items;
@@ -216,6 +231,11 @@ int main(int argc, char** argv)
             return 1;
         }
         stuff->setCriteria(*criteria);
+        // The one rule of every tool: see answerHowPicturesCompare.
+        const qint64 imagePreference
+            = platform::UserDefaults::standard().integerForKey(KZDefaultsKey::check_image_metadata_option);
+        if (photoLibraryNamed)
+            tellHowPicturesCompare(sources, *stuff, imagePreference, answerHowPicturesCompare());
 
         stopOnInterrupt();
         auto progress = std::make_shared<ConsoleProgress>();
@@ -340,10 +360,14 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     for (const KZRemove::Alert& alert : engine->errorAlerts())
         std::fprintf(stderr, "%s %s\n", alert.key.toUtf8().constData(), alert.names.join(str(" ")).toUtf8().constData());
+    // A removal that stopped before its end failed, even when no item did.
+    const QStringList stopReasons = engine->stopReasons();
+    for (const QString& reason : stopReasons)
+        complain("the removal was stopped: " + reason.toStdString());
     std::fprintf(stderr, "found %lld, marked %lld, removed %llu, kept %llu, failed %llu, search seconds %.3f, "
                          "removal seconds %.3f (cpu %.3f)\n",
                  static_cast<long long>(items.size()), static_cast<long long>(marked.size()),
                  static_cast<unsigned long long>(removedCount), static_cast<unsigned long long>(keptCount),
                  static_cast<unsigned long long>(failedCount), searchSeconds, removalSeconds, removalCpu);
-    return panel->wasStopped ? 130 : (failedCount ? 1 : 0);
+    return panel->wasStopped ? 130 : (failedCount || !stopReasons.isEmpty() ? 1 : 0);
 }

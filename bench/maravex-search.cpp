@@ -287,21 +287,9 @@ int main(int argc, char** argv)
     }
     // Nobody is there to answer how a photo library's pictures are compared:
     // the run's copy of the preferences says it instead.
-    const bool photoLibraryNamed = std::any_of(paths.begin(), paths.end(), [](const fs::path& path) {
-        return platform::photoLibraryPlace(path) == platform::PhotoLibraryPlace::Library;
-    });
-    if (imageOption || !musicLibrary.empty() || photoLibraryNamed) {
-        runDefaults.emplace();
-        const fs::path copy = fs::path(runDefaults->path().toStdString()) / "defaults.plist";
-        std::error_code ec;
-        if (!runDefaults->isValid()
-            || (fs::exists(platform::UserDefaults::defaultFilePath(), ec)
-                && !fs::copy_file(platform::UserDefaults::defaultFilePath(), copy, ec))) {
-            complain("cannot make a private copy of the preferences");
-            return 1;
-        }
-        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(copy));
-    }
+    const bool photoLibraryNamed = namesPhotoLibrary(paths);
+    if ((imageOption || !musicLibrary.empty() || photoLibraryNamed) && !usePrivatePreferences(runDefaults, complain))
+        return 1;
 
 #ifdef KZ_SEARCH_TOOL_SAVES
     // A saved result keeps the labels' names: the string tables are needed.
@@ -314,10 +302,7 @@ int main(int argc, char** argv)
         platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
     const qint64 imagePreference
         = platform::UserDefaults::standard().integerForKey(KZDefaultsKey::check_image_metadata_option);
-    if (photoLibraryNamed && imagePreference != 1 && imagePreference != 2) {
-        // "Ask" takes the question's first answer, the faster one.
-        platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, 2);
-    }
+    const qint64 imageUsed = photoLibraryNamed ? answerHowPicturesCompare() : imagePreference;
     if (!musicLibrary.empty()) {
         platform::UserDefaults::standard().setValue(KZDefaultsKey::iTunes_library_path,
                                                     platform::pathText(musicLibrary));
@@ -362,13 +347,7 @@ int main(int argc, char** argv)
         }
     }
     stuff->setCriteria(unique ? uniqueCriteria(*criteria) : *criteria);
-    if (std::any_of(sources.begin(), sources.end(), [](const KZSourceItemRef& s) { return s->isPhotosLib(); })) {
-        const KZSearchCriteria asked(*stuff->criteria());
-        if (asked.isCompareContent() && asked.isSameSearch())
-            std::fprintf(stderr, "pictures compared by their %s (preference %s)\n",
-                         imagePreference == 1 ? "pixels" : "bytes",
-                         imagePreference == 1 ? "pixels" : imagePreference == 2 ? "bytes" : "ask, nobody to answer");
-    }
+    tellHowPicturesCompare(sources, *stuff, imagePreference, imageUsed);
 
     stopOnInterrupt();
 
@@ -407,11 +386,13 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 #ifdef KZ_SEARCH_TOOL_SAVES
     if (!saveFile.empty()) {
-        QString error;
-        if (!toSave.save(result, sources, saveFile, &error)) {
+        QString error, leftOut;
+        if (!toSave.save(result, sources, saveFile, &error, &leftOut)) {
             complain(error.toStdString());
             return 1;
         }
+        if (!leftOut.isEmpty())
+            complain(escapedPath(saveFile.native()) + ": " + leftOut.toStdString());
     }
 #endif
 

@@ -40,6 +40,34 @@ bool isSystemLink(int dirfd, const std::string& name)
 
 std::optional<AnchoredItem> AnchoredItem::open(const std::filesystem::path& item, int* err)
 {
+    return openAnchored(item, err, nullptr, false);
+}
+
+std::optional<AnchoredItem> AnchoredItem::openMakingFolders(const std::filesystem::path& item, int* err,
+                                                            std::vector<std::filesystem::path>* made)
+{
+    return openAnchored(item, err, made, true);
+}
+
+std::optional<AnchoredItem> AnchoredItem::inFolder(int folderFd, std::string name, std::filesystem::path path,
+                                                   int* err)
+{
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        answer(EINVAL, err);
+        return std::nullopt;
+    }
+    const int fd = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        answer(errno, err);
+        return std::nullopt;
+    }
+    answer(0, err);
+    return AnchoredItem(fd, std::move(name), std::move(path));
+}
+
+std::optional<AnchoredItem> AnchoredItem::openAnchored(const std::filesystem::path& item, int* err,
+                                                       std::vector<std::filesystem::path>* made, bool makeFolders)
+{
     const std::filesystem::path normal = item.lexically_normal();
     const std::string name = normal.filename().native();
     if (!normal.is_absolute() || name.empty() || name == "." || name == "..") {
@@ -54,12 +82,26 @@ std::optional<AnchoredItem> AnchoredItem::open(const std::filesystem::path& item
         return std::nullopt;
     }
     const std::filesystem::path parent = normal.parent_path();
+    std::filesystem::path reached = "/";
     for (const auto& part : parent.relative_path()) {
         const std::string component = part.native();
         if (component.empty() || component == ".")
             continue;
+        reached /= component;
         int next = openFolderAt(fd, component.c_str(), kFolderPathOnly);
         int code = errno;
+        if (next < 0 && code == ENOENT && makeFolders) {
+            // Another maker may come first; whatever is there then is
+            // opened, still without following a link.
+            const bool madeHere = ::mkdirat(fd, component.c_str(), 0777) == 0;
+            code = errno;
+            if (madeHere && made)
+                made->push_back(reached);
+            if (madeHere || code == EEXIST) {
+                next = openFolderAt(fd, component.c_str(), kFolderPathOnly);
+                code = errno;
+            }
+        }
         if (next < 0 && isSystemLink(fd, component)) {
             next = openFolderAt(fd, component.c_str(), kFolderPathOnly | kFolderFollowLink);
             code = errno;

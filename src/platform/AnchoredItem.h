@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -22,6 +23,16 @@ public:
     // (/home leading to /var/home) is followed, and never when running as
     // root.
     static std::optional<AnchoredItem> open(const std::filesystem::path& item, int* err = nullptr);
+    // The same, making each missing folder on the way (mkdirat in the folder
+    // opened before it), so that a chain made again never passes through a
+    // link either. `made`, when given, receives the folders made, outermost
+    // first.
+    static std::optional<AnchoredItem> openMakingFolders(const std::filesystem::path& item, int* err = nullptr,
+                                                         std::vector<std::filesystem::path>* made = nullptr);
+    // `name` in the open folder `folderFd`, which stays the caller's (the
+    // item holds its own duplicate). `path` is what the item is called.
+    static std::optional<AnchoredItem> inFolder(int folderFd, std::string name, std::filesystem::path path,
+                                                int* err = nullptr);
     // A folder opened the ordinary way (links followed): a destination that
     // the user chose may be reached through a link of theirs.
     static int openFolder(const std::filesystem::path& folder, int* err = nullptr);
@@ -47,6 +58,8 @@ public:
 
 private:
     AnchoredItem(int fd, std::string name, std::filesystem::path path);
+    static std::optional<AnchoredItem> openAnchored(const std::filesystem::path& item, int* err,
+                                                    std::vector<std::filesystem::path>* made, bool makeFolders);
     int fd_ = -1;
     std::string name_;
     std::filesystem::path path_;

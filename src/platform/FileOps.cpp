@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <dirent.h>
+#include <set>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -69,10 +70,31 @@ std::optional<QByteArray> readRegularFile(const std::filesystem::path& file, qui
     return data;
 }
 
+namespace {
+
+// Opened for reading its bytes only when it is a regular file: without
+// blocking, so that a FIFO put under the name is refused at once instead
+// of waited on, and without following a link as the last component.
+int openRegularForReading(const std::filesystem::path& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 bool sameFileBytes(const std::filesystem::path& a, const std::filesystem::path& b)
 {
-    const int fa = ::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fa = openRegularForReading(a);
+    const int fb = fa < 0 ? -1 : openRegularForReading(b);
     bool same = fa >= 0 && fb >= 0;
     std::vector<char> bufA(1 << 16), bufB(1 << 16);
     while (same) {
@@ -99,6 +121,66 @@ bool sameFileBytes(const std::filesystem::path& a, const std::filesystem::path& 
     if (fb >= 0)
         ::close(fb);
     return same;
+}
+
+namespace {
+
+// The names in a folder, read through a descriptor that did not follow a link.
+std::optional<std::set<std::string>> namesIn(const std::filesystem::path& folder)
+{
+    const int fd = openFolderAt(AT_FDCWD, folder.c_str());
+    if (fd < 0)
+        return std::nullopt;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::set<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.insert(entry->d_name);
+    }
+    const bool ok = errno == 0;
+    ::closedir(dir);
+    return ok ? std::optional(std::move(names)) : std::nullopt;
+}
+
+std::optional<std::string> linkTarget(const std::filesystem::path& link)
+{
+    std::string target(PATH_MAX + 1, '\0');
+    const ssize_t got = ::readlink(link.c_str(), target.data(), target.size());
+    if (got < 0 || size_t(got) >= target.size())
+        return std::nullopt;
+    target.resize(size_t(got));
+    return target;
+}
+
+} // namespace
+
+bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b, const StopTest& stopped)
+{
+    struct stat sa, sb;
+    if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0 || (sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT))
+        return false;
+    if (S_ISDIR(sa.st_mode)) {
+        const auto na = namesIn(a), nb = namesIn(b);
+        if (!na || !nb || *na != *nb)
+            return false;
+        for (const std::string& name : *na) {
+            if ((stopped && stopped()) || !sameContent(a / name, b / name, stopped))
+                return false;
+        }
+        return true;
+    }
+    if (S_ISLNK(sa.st_mode)) {
+        const auto ta = linkTarget(a), tb = linkTarget(b);
+        return ta && tb && *ta == *tb;
+    }
+    if (S_ISREG(sa.st_mode))
+        return sa.st_size == sb.st_size && sameFileBytes(a, b);
+    return false;
 }
 
 bool writeAll(int fd, const char* data, size_t size)
@@ -297,16 +379,13 @@ int copyData(int from, int to)
     }
 }
 
-int copyOne(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped,
-            std::vector<std::filesystem::path>& created);
+// `made` is set once the target exists: from then on it is ours to clean up.
+int copyOne(int fromDir, const char* fromName, int toDir, const char* toName, const StopTest& stopped, bool* made);
 
-int copyFolder(const std::filesystem::path& from, const std::filesystem::path& to, const struct stat& st,
-               const StopTest& stopped, std::vector<std::filesystem::path>& created)
+int copyFolder(int fromDir, const char* fromName, int toDir, const char* toName, const struct stat& st,
+               const StopTest& stopped, bool* made)
 {
-    if (::mkdir(to.c_str(), 0700) != 0)
-        return errno;
-    created.push_back(to);
-    const int fd = openFolderAt(AT_FDCWD, from.c_str());
+    const int fd = openFolderAt(fromDir, fromName);
     if (fd < 0)
         return errno;
     DIR* dir = ::fdopendir(fd);
@@ -315,60 +394,73 @@ int copyFolder(const std::filesystem::path& from, const std::filesystem::path& t
         ::close(fd);
         return code;
     }
+    struct DirCloser {
+        DIR* dir;
+        ~DirCloser() { ::closedir(dir); }
+    } const dirCloser{dir};
+    if (::mkdirat(toDir, toName, 0700) != 0)
+        return errno;
+    *made = true;
+    // The new folder is filled through its own descriptor: whatever is done
+    // to the names above it meanwhile, the entries land in it.
+    const int target = openFolderAt(toDir, toName);
+    if (target < 0)
+        return errno;
+    const FdCloser targetCloser{target};
     std::vector<std::string> names;
-    const int readErr = entryNames(dir, names);
-    int code = readErr;
+    int code = entryNames(dir, names);
     for (size_t i = 0; code == 0 && i < names.size(); ++i) {
+        bool inner = false;
         if (stopped && stopped())
             code = ECANCELED;
         else
-            code = copyOne(from / names[i], to / names[i], stopped, created);
+            code = copyOne(::dirfd(dir), names[i].c_str(), target, names[i].c_str(), stopped, &inner);
     }
     if (code == 0) {
-        const int target = openFolderAt(AT_FDCWD, to.c_str());
-        if (target >= 0) {
-            copyAttributes(::dirfd(dir), target);
-            ::fchmod(target, st.st_mode & 07777);
-            const timespec times[2] = {st.st_atim, st.st_mtim};
-            ::futimens(target, times);
-            ::close(target);
-        }
+        copyAttributes(::dirfd(dir), target);
+        ::fchmod(target, st.st_mode & 07777);
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(target, times);
     }
-    ::closedir(dir);
     return code;
 }
 
-int copyOne(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped,
-            std::vector<std::filesystem::path>& created)
+int copyOne(int fromDir, const char* fromName, int toDir, const char* toName, const StopTest& stopped, bool* made)
 {
     struct stat st;
-    if (::lstat(from.c_str(), &st) != 0)
+    if (::fstatat(fromDir, fromName, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     if (S_ISDIR(st.st_mode))
-        return copyFolder(from, to, st, stopped, created);
+        return copyFolder(fromDir, fromName, toDir, toName, st, stopped, made);
     if (S_ISLNK(st.st_mode)) {
         std::string target(size_t(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
-        const ssize_t got = ::readlink(from.c_str(), target.data(), target.size());
+        const ssize_t got = ::readlinkat(fromDir, fromName, target.data(), target.size());
         if (got < 0)
             return errno;
         target.resize(size_t(got));
-        if (::symlink(target.c_str(), to.c_str()) != 0)
+        if (::symlinkat(target.c_str(), toDir, toName) != 0)
             return errno;
-        created.push_back(to);
+        *made = true;
         const timespec times[2] = {st.st_atim, st.st_mtim};
-        ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        ::utimensat(toDir, toName, times, AT_SYMLINK_NOFOLLOW);
         return 0;
     }
     if (!S_ISREG(st.st_mode))
         return EOPNOTSUPP; // devices, pipes and sockets are not duplicates to keep
-    const int source = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Without blocking: a FIFO swapped in since the look above is refused.
+    const int source = ::openat(fromDir, fromName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (source < 0)
         return errno;
     FdCloser sourceCloser{source};
-    const int target = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat opened;
+    if (::fstat(source, &opened) != 0)
+        return errno;
+    if (!S_ISREG(opened.st_mode))
+        return EOPNOTSUPP;
+    const int target = ::openat(toDir, toName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (target < 0)
         return errno;
-    created.push_back(to);
+    *made = true;
     int code = copyData(source, target);
     if (code == 0) {
         copyAttributes(source, target);
@@ -423,14 +515,41 @@ int openFolderAt(int dirfd, const char* name, unsigned how)
     return ::openat(dirfd, name, flags);
 }
 
+bool copyTreeAt(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                const StopTest& stopped, int* err)
+{
+    const auto bad = [](const std::string& name) {
+        return name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos;
+    };
+    bool made = false;
+    const int code = bad(fromName) || bad(toName)
+        ? EINVAL
+        : copyOne(fromDir, fromName.c_str(), toDir, toName.c_str(), stopped, &made);
+    if (code != 0 && made) {
+        // Only our own, exclusively created target goes, through the very
+        // folder it was made in: whatever else is beside it was there
+        // before, and a folder on the way swapped for a link since cannot
+        // turn the clean-up elsewhere.
+        removeAt(toDir, toName.c_str(), {}, false);
+    }
+    if (err)
+        *err = code;
+    return code == 0;
+}
+
 bool copyTree(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped, int* err)
 {
-    std::vector<std::filesystem::path> created;
-    int code = (from.empty() || to.empty()) ? ENOENT : copyOne(from, to, stopped, created);
-    if (code != 0 && !created.empty()) {
-        // Only our own, exclusively created target goes: whatever else is
-        // beside it was there before and is not ours to touch.
-        removeTree(created.front());
+    int code = ENOENT;
+    if (!from.empty() && !to.empty()) {
+        const std::filesystem::path fromParent = from.has_parent_path() ? from.parent_path() : ".";
+        const std::filesystem::path toParent = to.has_parent_path() ? to.parent_path() : ".";
+        const FdCloser fromDir{openFolderAt(AT_FDCWD, fromParent.c_str(), kFolderPathOnly | kFolderFollowLink)};
+        const FdCloser toDir{fromDir.fd < 0 ? -1
+                                            : openFolderAt(AT_FDCWD, toParent.c_str(), kFolderPathOnly | kFolderFollowLink)};
+        if (fromDir.fd < 0 || toDir.fd < 0)
+            code = errno;
+        else
+            copyTreeAt(fromDir.fd, from.filename().native(), toDir.fd, to.filename().native(), stopped, &code);
     }
     if (err)
         *err = code;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace platform {
 
@@ -39,8 +40,18 @@ int openFolderAt(int dirfd, const char* name, unsigned how = kFolderNoFollow);
 
 // Whether the files `a` and `b` hold the same bytes, read through
 // descriptors that never follow a symbolic link as the last component. False
-// when either cannot be opened or read.
+// when either cannot be opened or read, or is no regular file (a FIFO is
+// refused at once, never waited on).
 bool sameFileBytes(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// Answers true when the caller wants a long walk to end early.
+using StopTest = std::function<bool()>;
+
+// Whether `a` and `b` hold the same content: items of one kind, files with
+// the same bytes, links with the same target, folders with the same names
+// and the same content beneath. No link is followed; false when anything
+// cannot be read, or on a stop.
+bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b, const StopTest& stopped = {});
 
 // Writes all of `data`, retrying after signals and short writes. False with
 // errno set on an error; EIO when the descriptor takes no more bytes.
@@ -55,9 +66,6 @@ bool writeAll(int fd, const char* data, size_t size);
 bool moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
                    QString* error = nullptr, int* err = nullptr);
 
-// Answers true when the caller wants a long walk to end early.
-using StopTest = std::function<bool()>;
-
 // Copies `from` to `to`, a folder with everything in it. Modes, time stamps
 // and extended attributes are kept; a symbolic link is copied as a link.
 // Every target is created exclusively, so nothing that is already at `to`
@@ -65,6 +73,13 @@ using StopTest = std::function<bool()>;
 // again; the source is only read. A stop request fails with ECANCELED.
 bool copyTree(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped = {},
               int* err = nullptr);
+
+// copyTree from the entry `fromName` of the open folder `fromDir` to the
+// entry `toName` of the open folder `toDir`. Everything is created, and a
+// failed copy cleaned up, through those descriptors and the ones opened
+// below them, never by path again.
+bool copyTreeAt(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                const StopTest& stopped = {}, int* err = nullptr);
 
 // Deletes `path`, a folder with everything in it. The walk goes through
 // open folders (openat/unlinkat) and never follows a symbolic link, so a link

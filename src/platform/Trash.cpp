@@ -629,18 +629,25 @@ bool restoreFromTrash(const std::filesystem::path& trashedItem, const std::files
             error,
             QStringLiteral("Cannot put back \u201c%1\u201d: %2").arg(platform::pathText(from), systemErrorString(err)));
     }
-    MadeFolders made;
-    errno = 0;
-    if (!makeFolderWithParents(to.parent_path(), 0777, made)) {
-        const int code = errno ? errno : ENOTDIR;
-        made.undo();
+    // The old place is reached, and its missing folders made, one folder at
+    // a time without following links: a folder on the way swapped for a
+    // link cannot take the item elsewhere.
+    std::vector<std::filesystem::path> madeFolders;
+    const auto undoMade = [&madeFolders] {
+        for (auto it = madeFolders.rbegin(); it != madeFolders.rend(); ++it)
+            ::rmdir(it->c_str());
+    };
+    const std::optional<AnchoredItem> place = AnchoredItem::openMakingFolders(to, &err, &madeFolders);
+    if (!place) {
+        undoMade();
         return setError(error,
                         QStringLiteral("Cannot make the folder \u201c%1\u201d: %2")
-                            .arg(platform::pathText(to.parent_path()), systemErrorString(code)));
+                            .arg(platform::pathText(to.parent_path()), systemErrorString(err)));
     }
-    if (!moveNoReplace(from, to, error)) {
-        made.undo();
-        return false;
+    if (!moveNoReplaceAt(AT_FDCWD, from.native(), place->parentFd(), place->name(), &err)) {
+        undoMade();
+        return setError(error, QStringLiteral("Cannot move \u201c%1\u201d to \u201c%2\u201d: %3")
+                                   .arg(platform::pathText(from), platform::pathText(to), systemErrorString(err)));
     }
     if (const auto trash = trashOfTrashedItem(from))
         ::unlink(trashInfoPath(*trash, from.filename().native()).c_str());

@@ -26,15 +26,9 @@ std::optional<fs::path> KZRemovalFileSystem::moveToTrash(const platform::Anchore
     return platform::moveToTrash(item, &trashNumbering_, nullptr, err);
 }
 
-bool KZRemovalFileSystem::moveNoReplace(const platform::AnchoredItem& from, const fs::path& to, int* err)
+bool KZRemovalFileSystem::moveNoReplace(const platform::AnchoredItem& from, const platform::AnchoredItem& to, int* err)
 {
-    int code = 0;
-    const int folder = platform::AnchoredItem::openFolder(to.parent_path(), &code);
-    if (folder < 0)
-        return answer(false, code, err);
-    const bool ok = platform::moveNoReplaceAt(from.parentFd(), from.name(), folder, to.filename().native(), &code);
-    ::close(folder);
-    return answer(ok, code, err);
+    return platform::moveNoReplaceAt(from.parentFd(), from.name(), to.parentFd(), to.name(), err);
 }
 
 bool KZRemovalFileSystem::moveBack(const fs::path& from, const platform::AnchoredItem& to, int* err)
@@ -42,10 +36,10 @@ bool KZRemovalFileSystem::moveBack(const fs::path& from, const platform::Anchore
     return platform::moveNoReplaceAt(AT_FDCWD, from.native(), to.parentFd(), to.name(), err);
 }
 
-bool KZRemovalFileSystem::copyTree(const platform::AnchoredItem& from, const fs::path& to,
+bool KZRemovalFileSystem::copyTree(const platform::AnchoredItem& from, const platform::AnchoredItem& to,
                                    const platform::StopTest& stopped, int* err)
 {
-    return platform::copyTree(from.procPath(), to, stopped, err);
+    return platform::copyTreeAt(from.parentFd(), from.name(), to.parentFd(), to.name(), stopped, err);
 }
 
 bool KZRemovalFileSystem::removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err)
@@ -61,9 +55,9 @@ bool KZRemovalFileSystem::link(const platform::AnchoredItem& existing, const pla
     return answer(ok, errno, err);
 }
 
-bool KZRemovalFileSystem::makeFolder(const fs::path& path, int* err)
+bool KZRemovalFileSystem::makeFolderAt(int dirfd, const std::string& name, int* err)
 {
-    const bool ok = ::mkdir(path.c_str(), 0777) == 0;
+    const bool ok = ::mkdirat(dirfd, name.c_str(), 0777) == 0;
     return answer(ok, errno, err);
 }
 

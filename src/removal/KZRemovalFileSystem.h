@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 
 // The file operations of a removal, in one place: the engine never calls the
 // system directly, so tests can make a step fail the way a disk would, or
@@ -23,17 +24,19 @@ public:
 
     // platform::noUsableTrash in `err` when the item's volume has no trash.
     virtual std::optional<std::filesystem::path> moveToTrash(const platform::AnchoredItem& item, int* err);
-    // Into `to`, whose folder is opened the ordinary way (a destination the
-    // user chose may be reached through a link of theirs).
-    virtual bool moveNoReplace(const platform::AnchoredItem& from, const std::filesystem::path& to, int* err);
+    // Into `to`'s open folder: whatever happens to the names on the way to
+    // it after it was opened, the item lands in that very folder.
+    virtual bool moveNoReplace(const platform::AnchoredItem& from, const platform::AnchoredItem& to, int* err);
     // Takes a move back: `from` is where the removal put the item.
     virtual bool moveBack(const std::filesystem::path& from, const platform::AnchoredItem& to, int* err);
-    virtual bool copyTree(const platform::AnchoredItem& from, const std::filesystem::path& to,
+    // Into `to`'s open folder; a failed copy is cleaned up through it too.
+    virtual bool copyTree(const platform::AnchoredItem& from, const platform::AnchoredItem& to,
                           const platform::StopTest& stopped, int* err);
     virtual bool removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err);
     // A hard link at `at` to `existing`; never replaces.
     virtual bool link(const platform::AnchoredItem& existing, const platform::AnchoredItem& at, int* err);
-    virtual bool makeFolder(const std::filesystem::path& path, int* err);
+    // The folder `name` in the open folder `dirfd`.
+    virtual bool makeFolderAt(int dirfd, const std::string& name, int* err);
     // Empty when the volume cannot be asked. Types that are not known network
     // file systems count as local.
     virtual std::optional<bool> isLocalVolume(const std::filesystem::path& path);

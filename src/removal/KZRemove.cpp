@@ -454,7 +454,13 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
             destVolume = quint64(st->device);
     }
     if (!destVolume && !panel_->isOnlyPhotos) {
-        manageError(KZRemoveCode::notFound, true, platform::pathText(destination));
+        // Named as the folder it is: "one item could not be found" would
+        // send the user looking for a file.
+        manageError(KZRemoveCode::notFound, true,
+                    KZErrorDelegate::replaceContentOfString(
+                        platform::localizedString(QStringLiteral("destination_not_found"), QStringLiteral("Errors")),
+                        {platform::pathText(destination)}),
+                    ENOENT);
         return;
     }
     thereAreShared.store(false);
@@ -661,7 +667,7 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
             code = codeForErrno(err);
             if (thereAreShared.load())
                 continue;
-            manageError(code, true, platform::pathText(url));
+            manageError(code, true, platform::pathText(url), err);
             return code;
         default:
             break;
@@ -721,7 +727,10 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
 
 std::optional<fs::path> KZRemove::createDestinationRoot(const fs::path& destination, const fs::path& source)
 {
-    return steps_.createDestinationRoot(destination, source);
+    const std::optional<platform::AnchoredItem> target = steps_.createDestinationRoot(destination, source);
+    if (!target)
+        return std::nullopt;
+    return target->path();
 }
 
 // ---- What the steps of one item did ------------------------------------------------------------
@@ -844,15 +853,29 @@ void KZRemove::showErrors() const
         KZErrorDelegate::sharedControl().showError(alert.key, {}, alert.names);
 }
 
-void KZRemove::manageError(qint32 code, bool showError, const QString& detail)
+QStringList KZRemove::stopReasons() const
+{
+    std::lock_guard guard(mutex_);
+    return stopReasons_;
+}
+
+void KZRemove::manageError(qint32 code, bool showError, const QString& detail, int err)
 {
     QString text;
     if (code == KZRemoveCode::noTrash)
         text = platform::localizedString(QStringLiteral("trash_folder_not_found"), QStringLiteral("Errors"));
-    else if (code == KZRemoveCode::notFound || code == 260)
+    else if (err == ENOSPC)
+        text = platform::localizedString(QStringLiteral("disk_full"), QStringLiteral("Errors"));
+    else if ((code == KZRemoveCode::notFound || code == 260) && err == 0)
         text = platform::localizedString(QStringLiteral("not_found_sing"), QStringLiteral("Errors"));
+    else if (code == KZRemoveCode::unknownWrite && err != 0)
+        text = platform::systemErrorString(err) + QLatin1Char('.');
     const QString description = (text.isEmpty() ? detail : text + QStringLiteral(" ") + detail).trimmed()
         + QStringLiteral(" (%1)").arg(code);
+    {
+        std::lock_guard guard(mutex_);
+        stopReasons_ << description;
+    }
     if (showError)
         KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {description});
     platform::logLine(description);

@@ -110,6 +110,9 @@ public:
         bool operator==(const Alert&) const = default;
     };
     std::vector<Alert> errorAlerts() const;
+    // Why the removal stopped before its end, as the user was told
+    // ("execution_stopped"); empty when it ran to its end.
+    QStringList stopReasons() const;
     // Shows errorAlerts() one after the other.
     void showErrors() const;
 
@@ -167,7 +170,8 @@ private:
     void moveRecorded(KZUndoMovedItem record) override;
 
     static QString outcomeName(KZRemoveOutcome outcome);
-    void manageError(qint32 code, bool showError, const QString& detail);
+    // `err`, the errno of the failed step when there is one, says why in words.
+    void manageError(qint32 code, bool showError, const QString& detail, int err = 0);
     void noteOutcome(const KZFoundItemRef& item, const QString& outcome);
     void countAside(const KZFoundItemRef& item, quint64 KZRemoveTally::*counter, const QString& outcome);
     // Counts a music-library item as staying; answers whether it was one.
@@ -198,4 +202,5 @@ private:
     std::vector<KZPersistentUndoRecord> persistentUndo_;
     std::vector<std::filesystem::path> createdFolderUndo_;
     std::vector<KZPhotosUndoRecord> photosUndo_;
+    QStringList stopReasons_;
 };

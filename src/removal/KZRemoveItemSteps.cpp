@@ -13,10 +13,7 @@
 #include "settings/KZDefaultsRegistry.h"
 
 #include <cerrno>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,28 +25,6 @@ namespace {
 bool sameTime(const timespec& a, const timespec& b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// The names in a folder, read through a descriptor that did not follow a link.
-std::optional<std::set<std::string>> namesIn(const fs::path& folder)
-{
-    const int fd = platform::openFolderAt(AT_FDCWD, folder.c_str());
-    if (fd < 0)
-        return std::nullopt;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::set<std::string> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.insert(entry->d_name);
-    }
-    const bool ok = errno == 0;
-    ::closedir(dir);
-    return ok ? std::optional(std::move(names)) : std::nullopt;
 }
 
 } // namespace
@@ -251,26 +226,7 @@ qint16 KZRemoveItemSteps::securityLevel()
 
 bool KZRemoveItemSteps::sameContent(const fs::path& a, const fs::path& b) const
 {
-    const auto sa = platform::statPath(a, false), sb = platform::statPath(b, false);
-    if (!sa || !sb || (sa->mode & S_IFMT) != (sb->mode & S_IFMT))
-        return false;
-    if (sa->isDir()) {
-        const auto na = namesIn(a), nb = namesIn(b);
-        if (!na || !nb || *na != *nb)
-            return false;
-        for (const std::string& name : *na) {
-            if (isStopped() || !sameContent(a / name, b / name))
-                return false;
-        }
-        return true;
-    }
-    if (sa->isSymlink()) {
-        std::error_code ea, eb;
-        return fs::read_symlink(a, ea) == fs::read_symlink(b, eb) && !ea && !eb;
-    }
-    if (sa->isRegular())
-        return sa->size == sb->size && platform::sameFileBytes(a, b);
-    return false;
+    return platform::sameContent(a, b, stopTest());
 }
 
 bool KZRemoveItemSteps::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, bool forGood) const
@@ -390,28 +346,32 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
             return {KZRemoveOutcome::Trashed, 0, *trashed, false};
         return {outcomeForErrno(err), err, {}, false};
     }
-    fs::path target = destination / anchor.name();
+    std::optional<platform::AnchoredItem> target;
     if (panel_->createFolders) {
-        const auto rebuilt = createDestinationRoot(destination, anchor.path());
-        if (!rebuilt) {
+        target = createDestinationRoot(destination, anchor.path());
+        if (!target) {
             platform::logLine(QStringLiteral("NSInvalidArgumentException: destination is nil."));
             return {KZRemoveOutcome::NoDestination, 0, {}, false};
         }
-        target = *rebuilt;
+    } else {
+        // The folder the user chose may be reached through a link of theirs.
+        target = platform::AnchoredItem::openInFolder(destination / anchor.name(), &err);
+        if (!target)
+            return {outcomeForErrno(err), err, {}, false};
     }
-    return moveOrCopy(anchor, target, destination, job);
+    return moveOrCopy(anchor, *target, destination, job);
 }
 
 KZRemoveItemSteps::Relocation KZRemoveItemSteps::moveOrCopy(const platform::AnchoredItem& anchor,
-                                                            const fs::path& target, const fs::path& folder,
-                                                            KZRemoveJob::Kind job)
+                                                            const platform::AnchoredItem& target,
+                                                            const fs::path& folder, KZRemoveJob::Kind job)
 {
     Relocation result;
     int err = 0;
     if (job == KZRemoveJob::CopyJob) {
         result = copyItem(anchor, target);
     } else if (fs_->moveNoReplace(anchor, target, &err)) {
-        return {KZRemoveOutcome::Moved, 0, target, false};
+        return {KZRemoveOutcome::Moved, 0, target.path(), false};
     } else if (err == EXDEV) {
         // Another file system after all (a bind mount): copied, never copied
         // and then deleted.
@@ -434,20 +394,31 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::renameItem(const platform::Anch
     const fs::path name = anchor.name();
     const std::string extension = name.extension().native();
     const std::string base = name.stem().native();
+    int err = 0;
+    // Every candidate is looked at and taken in the one folder opened here.
+    const int folderFd = platform::AnchoredItem::openFolder(folder, &err);
+    if (folderFd < 0)
+        return {outcomeForErrno(err), err, {}, false};
+    const struct FolderCloser {
+        int fd;
+        ~FolderCloser() { ::close(fd); }
+    } closer{folderFd};
     quint64 n = recorder_.lastRenameNumber(base) + 1;
     for (int attempts = 0; attempts < 100000; ++attempts, ++n) {
-        const fs::path candidate = folder / (base + "  " + std::to_string(n) + extension);
-        if (platform::statPath(candidate, false))
+        const std::string candidateName = base + "  " + std::to_string(n) + extension;
+        if (platform::statAt(folderFd, candidateName.c_str(), false))
             continue;
+        const auto candidate = platform::AnchoredItem::inFolder(folderFd, candidateName, folder / candidateName, &err);
+        if (!candidate)
+            return {outcomeForErrno(err), err, {}, false};
         recorder_.renameNumberTaken(base, n);
         Relocation result;
-        int err = 0;
         if (job == KZRemoveJob::CopyJob) {
-            result = copyItem(anchor, candidate);
-        } else if (fs_->moveNoReplace(anchor, candidate, &err)) {
-            return {KZRemoveOutcome::Moved, 0, candidate, false};
+            result = copyItem(anchor, *candidate);
+        } else if (fs_->moveNoReplace(anchor, *candidate, &err)) {
+            return {KZRemoveOutcome::Moved, 0, candidate->path(), false};
         } else {
-            result = err == EXDEV ? copyItem(anchor, candidate) : Relocation{outcomeForErrno(err), err, {}, false};
+            result = err == EXDEV ? copyItem(anchor, *candidate) : Relocation{outcomeForErrno(err), err, {}, false};
         }
         // Taken between the test and the move: the next number.
         if (result.outcome != KZRemoveOutcome::SameName)
@@ -456,11 +427,12 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::renameItem(const platform::Anch
     return clash;
 }
 
-KZRemoveItemSteps::Relocation KZRemoveItemSteps::copyItem(const platform::AnchoredItem& anchor, const fs::path& to)
+KZRemoveItemSteps::Relocation KZRemoveItemSteps::copyItem(const platform::AnchoredItem& anchor,
+                                                          const platform::AnchoredItem& to)
 {
     int err = 0;
     if (fs_->copyTree(anchor, to, stopTest(), &err))
-        return {KZRemoveOutcome::Copied, 0, to, true};
+        return {KZRemoveOutcome::Copied, 0, to.path(), true};
     return {outcomeForErrno(err), err, {}, false};
 }
 
@@ -545,7 +517,8 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
 
 // ---- The destination folder tree ------------------------------------------------------------------
 
-std::optional<fs::path> KZRemoveItemSteps::createDestinationRoot(const fs::path& destination, const fs::path& source)
+std::optional<platform::AnchoredItem> KZRemoveItemSteps::createDestinationRoot(const fs::path& destination,
+                                                                               const fs::path& source)
 {
     if (!destination.is_absolute())
         return std::nullopt;
@@ -558,24 +531,43 @@ std::optional<fs::path> KZRemoveItemSteps::createDestinationRoot(const fs::path&
         first = 2;
     else if (parts[0] == "Volumes" || parts[0] == "/")
         first = 1;
+    int err = 0;
+    // The folder the user chose may be reached through a link of theirs;
+    // below it, every folder is made and opened from the one before it.
+    int fd = platform::AnchoredItem::openFolder(destination, &err);
+    if (fd < 0) {
+        platform::logLine(QStringLiteral("Cannot open %1: %2")
+                              .arg(platform::pathText(destination), platform::systemErrorString(err)));
+        return std::nullopt;
+    }
     fs::path p = destination;
     for (size_t i = first; i + 1 < parts.size(); ++i) {
+        const std::string name = parts[i].native();
         p /= parts[i];
-        if (const auto st = platform::statPath(p, false)) {
-            // A link in the rebuilt path could lead the item anywhere.
-            if (!st->isDir()) {
-                platform::logLine(QStringLiteral("Not a folder: %1").arg(platform::pathText(p)));
+        int next = platform::openFolderAt(fd, name.c_str(), platform::kFolderPathOnly);
+        err = errno;
+        if (next < 0 && err == ENOENT) {
+            if (!fs_->makeFolderAt(fd, name, &err)) {
+                platform::logLine(QStringLiteral("Cannot create %1: %2")
+                                      .arg(platform::pathText(p), platform::systemErrorString(err)));
+                ::close(fd);
                 return std::nullopt;
             }
-            continue;
+            recorder_.folderCreated(p);
+            next = platform::openFolderAt(fd, name.c_str(), platform::kFolderPathOnly);
+            err = errno;
         }
-        int err = 0;
-        if (!fs_->makeFolder(p, &err)) {
-            platform::logLine(
-                QStringLiteral("Cannot create %1: %2").arg(platform::pathText(p), platform::systemErrorString(err)));
+        ::close(fd);
+        if (next < 0) {
+            // A link in the rebuilt path could lead the item anywhere.
+            platform::logLine(QStringLiteral("Not a folder: %1 (%2)")
+                                  .arg(platform::pathText(p), platform::systemErrorString(err)));
             return std::nullopt;
         }
-        recorder_.folderCreated(p);
+        fd = next;
     }
-    return p / item.filename();
+    std::optional<platform::AnchoredItem> target
+        = platform::AnchoredItem::inFolder(fd, item.filename().native(), p / item.filename(), &err);
+    ::close(fd);
+    return target;
 }

@@ -129,10 +129,12 @@ public:
                               const std::filesystem::path& destination, bool forGood, int* err);
 
     // The full target under `destination` with the item's folders made
-    // again; empty when a folder could not be made, a step is not a folder
+    // again, held by the folder it goes into: each folder is made and opened
+    // from the one before it, starting at the destination, and never through
+    // a link. Empty when a folder could not be made, a step is not a folder
     // or the destination is not absolute.
-    std::optional<std::filesystem::path> createDestinationRoot(const std::filesystem::path& destination,
-                                                               const std::filesystem::path& source);
+    std::optional<platform::AnchoredItem> createDestinationRoot(const std::filesystem::path& destination,
+                                                                const std::filesystem::path& source);
 
     static qint32 codeForErrno(int err);
     static bool isSuccess(KZRemoveOutcome outcome);
@@ -159,11 +161,11 @@ private:
     KZRemoveOutcome planLink(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, LinkPlan* plan);
     Relocation relocate(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, KZRemoveJob::Kind job,
                         const std::filesystem::path& destination, bool forGood);
-    Relocation moveOrCopy(const platform::AnchoredItem& anchor, const std::filesystem::path& target,
+    Relocation moveOrCopy(const platform::AnchoredItem& anchor, const platform::AnchoredItem& target,
                           const std::filesystem::path& folder, KZRemoveJob::Kind job);
     Relocation renameItem(const platform::AnchoredItem& anchor, const std::filesystem::path& folder,
                           KZRemoveJob::Kind job);
-    Relocation copyItem(const platform::AnchoredItem& anchor, const std::filesystem::path& to);
+    Relocation copyItem(const platform::AnchoredItem& anchor, const platform::AnchoredItem& to);
     void linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
                         const Relocation& moved, KZRemoveJob::Kind job, bool* movedBack);
     void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved);

@@ -22,11 +22,13 @@
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -455,16 +457,22 @@ std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedF
     return results;
 }
 
-bool KZRestoreRemovedFiles::makeParentChain(const fs::path& parent, ItemResult* why) const
+std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const fs::path& oldPosition,
+                                                                          ItemResult* why) const
 {
-    if (const auto st = platform::statPath(parent, false)) {
-        if (st->isDir())
-            return true;
-        *why = ItemResult::Occupied;
-        return false;
+    int err = 0;
+    if (auto place = platform::AnchoredItem::open(oldPosition, &err))
+        return place;
+    if (err != ENOENT) {
+        // A file or a link where a folder of the old place should be: the
+        // place is someone else's now, and a link could lead anywhere.
+        *why = (err == ELOOP || err == ENOTDIR) ? ItemResult::Occupied : ItemResult::Failed;
+        platform::logLine(QStringLiteral("Undo could not reach %1: %2")
+                              .arg(platform::pathText(oldPosition), platform::systemErrorString(err)));
+        return std::nullopt;
     }
     // The deepest folder that is still there.
-    fs::path existing = parent;
+    fs::path existing = oldPosition.parent_path();
     while (existing.has_relative_path() && !isThere(existing))
         existing = existing.parent_path();
     std::vector<fs::path> bases;
@@ -483,16 +491,18 @@ bool KZRestoreRemovedFiles::makeParentChain(const fs::path& parent, ItemResult* 
                                    && existingStat->device == baseStat->device;
         if (existing == base || perUserFolder) {
             *why = ItemResult::MissingVolume;
-            return false;
+            return std::nullopt;
         }
     }
-    std::error_code ec;
-    fs::create_directories(parent, ec);
-    if (ec) {
-        *why = ItemResult::Failed;
-        return false;
+    // Made folder by folder from the one before it, so that a link put on
+    // the way meanwhile is refused rather than followed.
+    auto place = platform::AnchoredItem::openMakingFolders(oldPosition, &err);
+    if (!place) {
+        *why = (err == ELOOP || err == ENOTDIR) ? ItemResult::Occupied : ItemResult::Failed;
+        platform::logLine(QStringLiteral("Undo could not make the folders of %1: %2")
+                              .arg(platform::pathText(oldPosition), platform::systemErrorString(err)));
     }
-    return true;
+    return place;
 }
 
 KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool)
@@ -506,21 +516,26 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     if (item.isCopy)
         return undoCopy(item);
 
+    // Everything at the old place is checked and done through its folder,
+    // opened without following links: a folder on the way swapped for a
+    // link cannot turn the item to another folder.
     ItemResult why = ItemResult::Failed;
-    if (!makeParentChain(item.oldPosition.parent_path(), &why))
+    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, &why);
+    if (!place)
         return why;
-    if (item.aliasWasCreated && isThere(item.oldPosition))
-        return moveBackWithLink(item);
+    if (item.aliasWasCreated && place->stat())
+        return moveBackWithLink(item, *place);
 
     int err = 0;
-    if (platform::moveNoReplace(item.currPosition, item.oldPosition, nullptr, &err)) {
+    if (platform::moveNoReplaceAt(AT_FDCWD, item.currPosition.native(), place->parentFd(), place->name(), &err)) {
         KZUndoFile::removeTrashInfoOf(item.currPosition);
         return ItemResult::Restored;
     }
     if (err == EEXIST) {
         const auto from = platform::statPath(item.currPosition, false);
-        const auto into = platform::statPath(item.oldPosition, false);
-        if (from && into && from->isDir() && into->isDir() && mergeFolder(item.currPosition, item.oldPosition)) {
+        const auto into = place->stat();
+        if (from && into && from->isDir() && into->isDir()
+            && mergeFolder(AT_FDCWD, item.currPosition.native(), place->parentFd(), place->name())) {
             // Every entry found its place: the folder is back, only merged.
             KZUndoFile::removeTrashInfoOf(item.currPosition);
             return ItemResult::Restored;
@@ -539,13 +554,21 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
     if (original && copy && !original->sameItem(*copy)) {
         // The copy goes only while it is still exactly what the removal
         // made: an edited copy, or anything the user put at its place, is
-        // theirs. A record that never described its copy deletes nothing.
-        // Checked and deleted through one open parent, so that a folder on
-        // the way swapped in between cannot turn the deletion elsewhere.
+        // theirs. Its size and date can be put back after an edit in place,
+        // so its bytes are compared with the original's too. A record that
+        // never described its copy deletes nothing. Checked and deleted
+        // through one open parent, so that a folder on the way swapped in
+        // between cannot turn the deletion elsewhere.
         int err = 0;
         const std::optional<platform::AnchoredItem> anchor = platform::AnchoredItem::openInFolder(item.currPosition, &err);
         if (!anchor || !item.copyIdentity || !item.copyIdentity->matches(anchor->procPath()))
             return ItemResult::CopyKept;
+        const std::optional<platform::AnchoredItem> originalPlace = platform::AnchoredItem::open(item.oldPosition, &err);
+        if (!originalPlace || !platform::sameContent(anchor->procPath(), originalPlace->procPath())) {
+            platform::logLine(QStringLiteral("Undo kept the copy %1: it no longer holds what %2 holds")
+                                  .arg(platform::pathText(item.currPosition), platform::pathText(item.oldPosition)));
+            return ItemResult::CopyKept;
+        }
         if (platform::removeTreeAt(anchor->parentFd(), anchor->name(), {}, &err))
             return ItemResult::CopyDeleted;
         if (platform::isImmutable(item.currPosition))
@@ -555,42 +578,39 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
     // The original went away since: the copy is all there is, so it goes
     // back in its place and is kept where it is too.
     ItemResult why = ItemResult::Failed;
-    if (!makeParentChain(item.oldPosition.parent_path(), &why))
+    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, &why);
+    if (!place)
         return why;
     int err = 0;
-    if (platform::moveNoReplace(item.currPosition, item.oldPosition, nullptr, &err))
+    if (platform::moveNoReplaceAt(AT_FDCWD, item.currPosition.native(), place->parentFd(), place->name(), &err))
         return ItemResult::Restored;
-    if (err == EXDEV && platform::copyTree(item.currPosition, item.oldPosition, {}, &err))
-        return ItemResult::Restored;
+    if (err == EXDEV) {
+        const std::optional<platform::AnchoredItem> from = platform::AnchoredItem::openInFolder(item.currPosition, &err);
+        if (from && platform::copyTreeAt(from->parentFd(), from->name(), place->parentFd(), place->name(), {}, &err))
+            return ItemResult::Restored;
+    }
     return err == EEXIST ? ItemResult::Occupied : ItemResult::Failed;
 }
 
-KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const KZUndoMovedItem& item)
+KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const KZUndoMovedItem& item,
+                                                                          const platform::AnchoredItem& place)
 {
-    // Everything at the old place is checked and done through its folder,
-    // opened without following links, as the removal reached it: a folder on
-    // the way swapped for a link cannot turn the undo to another folder.
     int err = 0;
-    const std::optional<platform::AnchoredItem> place = platform::AnchoredItem::open(item.oldPosition, &err);
-    if (!place) {
-        platform::logLine(QStringLiteral("Undo could not reach %1: %2")
-                              .arg(platform::pathText(item.oldPosition), platform::systemErrorString(err)));
-        return ItemResult::Failed;
-    }
     // Only a link that holds exactly the bytes being put back may give way:
     // anything else at the old place is the user's and stays.
-    const auto link = place->stat();
+    const auto link = place.stat();
     const auto moved = platform::statPath(item.currPosition, false);
     if (!link || !moved || !link->isRegular() || !moved->isRegular() || link->links < 2
-        || link->size != moved->size || !platform::sameFileBytes(place->procPath(), item.currPosition))
+        || link->size != moved->size || !platform::sameFileBytes(place.procPath(), item.currPosition))
         return ItemResult::Occupied;
     // Set aside rather than unlinked, so that a failed move back can put the
-    // link where it was.
-    const int folder = place->parentFd();
+    // link where it was. The aside name does not carry the item's own: a
+    // long name with the prefix would pass the file system's limit.
+    const int folder = place.parentFd();
     std::string aside;
     for (int n = 0;; ++n) {
-        aside = ".maravex-undo-" + std::to_string(::getpid()) + "-" + std::to_string(n) + "-" + place->name();
-        if (platform::moveNoReplaceAt(folder, place->name(), folder, aside, &err))
+        aside = ".maravex-undo-" + std::to_string(::getpid()) + "-" + std::to_string(n);
+        if (platform::moveNoReplaceAt(folder, place.name(), folder, aside, &err))
             break;
         if (err != EEXIST)
             return ItemResult::Failed;
@@ -598,12 +618,12 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const 
     const auto asideStat = platform::statAt(folder, aside.c_str(), false);
     if (!asideStat || !asideStat->sameItem(*link)) {
         // Something swapped under us; put back whatever was set aside.
-        platform::moveNoReplaceAt(folder, aside, folder, place->name(), &err);
+        platform::moveNoReplaceAt(folder, aside, folder, place.name(), &err);
         return ItemResult::Occupied;
     }
-    if (!platform::moveNoReplaceAt(AT_FDCWD, item.currPosition.native(), folder, place->name(), &err)) {
+    if (!platform::moveNoReplaceAt(AT_FDCWD, item.currPosition.native(), folder, place.name(), &err)) {
         int backErr = 0;
-        if (!platform::moveNoReplaceAt(folder, aside, folder, place->name(), &backErr))
+        if (!platform::moveNoReplaceAt(folder, aside, folder, place.name(), &backErr))
             platform::logLine(QStringLiteral("Undo left the link to %1 at %2")
                                   .arg(platform::pathText(item.oldPosition),
                                        platform::pathText(item.oldPosition.parent_path() / aside)));
@@ -614,27 +634,46 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const 
     return ItemResult::Restored;
 }
 
-bool KZRestoreRemovedFiles::mergeFolder(const fs::path& from, const fs::path& into)
+bool KZRestoreRemovedFiles::mergeFolder(int fromParent, const std::string& fromName, int intoParent,
+                                        const std::string& intoName)
 {
-    std::error_code ec;
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec))
-        entries.push_back(it->path());
-    bool all = !ec;
-    for (const auto& entry : entries) {
-        const fs::path target = into / entry.filename();
+    // Both folders are held open for the whole merge: each entry goes from
+    // the one into the other, whatever happens to the names around them.
+    const int from = platform::openFolderAt(fromParent, fromName.c_str());
+    if (from < 0)
+        return false;
+    DIR* dir = ::fdopendir(from);
+    if (!dir) {
+        ::close(from);
+        return false;
+    }
+    const int into = platform::openFolderAt(intoParent, intoName.c_str(), platform::kFolderPathOnly);
+    if (into < 0) {
+        ::closedir(dir);
+        return false;
+    }
+    std::vector<std::string> entries;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            entries.emplace_back(entry->d_name);
+    }
+    bool all = errno == 0;
+    for (const auto& name : entries) {
         int err = 0;
-        if (platform::moveNoReplace(entry, target, nullptr, &err))
+        if (platform::moveNoReplaceAt(from, name, into, name, &err))
             continue;
-        const auto a = platform::statPath(entry, false);
-        const auto b = platform::statPath(target, false);
-        if (err == EEXIST && a && b && a->isDir() && b->isDir() && mergeFolder(entry, target))
+        const auto a = platform::statAt(from, name.c_str(), false);
+        const auto b = platform::statAt(into, name.c_str(), false);
+        if (err == EEXIST && a && b && a->isDir() && b->isDir() && mergeFolder(from, name, into, name))
             continue;
         // A clashing file stays where it is: neither copy is lost.
         all = false;
     }
+    ::closedir(dir);
+    ::close(into);
     // Only an emptied folder goes; whatever is still in it keeps it.
-    return ::rmdir(from.c_str()) == 0 && all;
+    return ::unlinkat(fromParent, fromName.c_str(), AT_REMOVEDIR) == 0 && all;
 }
 
 void KZRestoreRemovedFiles::removeCreatedFolders(std::vector<fs::path> folders)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/AnchoredItem.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZUndoRecords.h"
 
@@ -168,10 +169,16 @@ public:
 private:
     ItemResult undoItem(const KZUndoMovedItem& item, bool isiTunes);
     ItemResult undoCopy(const KZUndoMovedItem& item);
-    ItemResult moveBackWithLink(const KZUndoMovedItem& item);
-    bool makeParentChain(const std::filesystem::path& parent, ItemResult* why) const;
-    // Answers whether every entry went into `into` (and `from` is gone).
-    bool mergeFolder(const std::filesystem::path& from, const std::filesystem::path& into);
+    ItemResult moveBackWithLink(const KZUndoMovedItem& item, const platform::AnchoredItem& place);
+    // The old place held by its folder, opened without following links; its
+    // missing folders are made, unless a volume that is not there belongs
+    // on the way. Empty, with why in `why`, when it cannot be had.
+    std::optional<platform::AnchoredItem> openOldPlace(const std::filesystem::path& oldPosition,
+                                                       ItemResult* why) const;
+    // Answers whether every entry of the folder `fromName` (in the open
+    // folder `fromParent`) went into `intoName` (in `intoParent`), and the
+    // emptied folder is gone.
+    bool mergeFolder(int fromParent, const std::string& fromName, int intoParent, const std::string& intoName);
 
     void setInfoText(const QString& text);
     // The results' items that this run trashed, by their identity in the

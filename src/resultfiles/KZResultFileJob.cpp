@@ -102,6 +102,8 @@ bool KZResultFileJob::tick()
             const QString error = self->errorText();
             if (!error.isEmpty())
                 self->reportError(error);
+            else
+                self->reportSuccess();
             self->finish();
         });
     }

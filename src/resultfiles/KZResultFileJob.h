@@ -71,6 +71,9 @@ protected:
     // Called on the GUI thread once the work ended with an error, before the
     // finishing notification.
     virtual void reportError(const QString& error) = 0;
+    // Called on the GUI thread once the work ended without an error, before
+    // the finishing notification: what the user should still be told.
+    virtual void reportSuccess() {}
 
     void setMainString(const QString& text);
     void setError(const QString& error);

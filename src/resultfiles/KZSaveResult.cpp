@@ -11,6 +11,7 @@
 #include "result/model/KZListNotifications.h"
 #include "result/model/KZResultCntrl.h"
 #include "services/KZErrorDelegate.h"
+#include "services/KZNumberUtilities.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
@@ -101,6 +102,8 @@ void KZSaveResult::saveSnapshot(KZSaveSnapshot snapshot, fs::path location)
               progress.stopped = &self->stopped_;
               progress.managedCount = &self->managedCount_;
               progress.totToManage = &self->totToManage_;
+              self->leftOut_.store(0);
+              progress.leftOut = &self->leftOut_;
               progress.mainString = [self](const QString& key) { self->setMainString(platform::localizedString(key)); };
               QString error;
               if (writeSnapshot(*shared, location, progress, &error, self->write_) == Outcome::Failed)
@@ -113,10 +116,33 @@ void KZSaveResult::reportError(const QString& error)
     KZErrorDelegate::sharedControl().showError(QStringLiteral("result_not_saved"), {}, {error});
 }
 
+void KZSaveResult::reportSuccess()
+{
+    // A file that lacks some of the result must not pass for the whole of it.
+    const quint64 leftOut = leftOut_.load();
+    if (leftOut == 0 || wasStopped())
+        return;
+    KZErrorDelegate::sharedControl().showError(
+        leftOut == 1 ? QStringLiteral("items_not_saved_sing") : QStringLiteral("items_not_saved_plur"), {},
+        leftOut == 1 ? QStringList()
+                     : QStringList{KZNumberUtilities::sharedControl().numberToFormatString(double(leftOut))});
+}
+
+QString KZSaveResult::leftOutText(quint64 leftOut)
+{
+    if (leftOut == 0)
+        return {};
+    const QString key = leftOut == 1 ? QStringLiteral("items_not_saved_sing") : QStringLiteral("items_not_saved_plur");
+    return KZErrorDelegate::replaceContentOfString(platform::localizedString(key, QStringLiteral("Errors")),
+                                                  {QString::number(leftOut)});
+}
+
 bool KZSaveResult::saveSearchResult(const KZFoundItemArray& items, const QVariantMap& resultInfo,
                                     const std::vector<KZSourceItemRef>& sources, const fs::path& location,
-                                    QString* error)
+                                    QString* error, quint64* leftOut)
 {
+    if (leftOut)
+        *leftOut = 0;
     if (items.isEmpty()) {
         if (error)
             *error = QStringLiteral("Nothing was saved to “%1”: the search found no duplicates.")
@@ -131,7 +157,13 @@ bool KZSaveResult::saveSearchResult(const KZFoundItemArray& items, const QVarian
                    platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group));
     KZSaveSnapshot snapshot = KZSaveSnapshot::fromRequest(request);
     snapshot.items = items;
-    return writeSnapshot(snapshot, location, Progress(), error) == Outcome::Written;
+    std::atomic<quint64> left{0};
+    Progress progress;
+    progress.leftOut = &left;
+    const bool written = writeSnapshot(snapshot, location, progress, error) == Outcome::Written;
+    if (leftOut)
+        *leftOut = written ? left.load() : 0;
+    return written;
 }
 
 std::optional<KZSavedItem> KZSaveResult::savedItem(const KZFoundItemRef& item)
@@ -227,6 +259,8 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
                 out.push_back(std::move(*saved));
                 if (progress.managedCount)
                     progress.managedCount->fetch_add(1);
+            } else if (progress.leftOut) {
+                progress.leftOut->fetch_add(1);
             }
             if (isStopped(progress))
                 return false;

@@ -47,6 +47,9 @@ public:
         const std::atomic<bool>* stopped = nullptr;
         std::atomic<quint64>* managedCount = nullptr;
         std::atomic<quint64>* totToManage = nullptr;
+        // Items that could not be recorded (gone, or a path too long to be
+        // looked up) and were left out of the file.
+        std::atomic<quint64>* leftOut = nullptr;
         std::function<void(const QString&)> mainString;
     };
     enum class Outcome { Written, Stopped, Failed };
@@ -60,9 +63,13 @@ public:
     // Saves the items of a finished search with the marks a result window
     // first gives them (all but one copy of each group), without windows:
     // the command-line tools' save. `resultInfo` is the search's result map.
+    // `leftOut` receives how many items could not be recorded.
     static bool saveSearchResult(const KZFoundItemArray& items, const QVariantMap& resultInfo,
                                  const std::vector<KZSourceItemRef>& sources, const std::filesystem::path& location,
-                                 QString* error);
+                                 QString* error, quint64* leftOut = nullptr);
+    // What the user is told of the items a written file left out; empty
+    // when none was.
+    static QString leftOutText(quint64 leftOut);
 
     // An item's record; none when the item cannot be referenced any more.
     static std::optional<KZSavedItem> savedItem(const KZFoundItemRef& item);
@@ -71,8 +78,10 @@ public:
 protected:
     KZSaveResult(LocationChooser chooser, ViewStateReader viewState);
     void reportError(const QString& error) override;
+    void reportSuccess() override;
 
 private:
+    std::atomic<quint64> leftOut_{0};
     LocationChooser chooser_;
     ViewStateReader viewState_;
     platform::AtomicFileWriter::WriteFunction write_;

@@ -69,7 +69,7 @@ struct InjectingFileSystem : KZRemovalFileSystem {
             return std::nullopt;
         return KZRemovalFileSystem::moveToTrash(item, err);
     }
-    bool moveNoReplace(const platform::AnchoredItem& from, const fs::path& to, int* err) override
+    bool moveNoReplace(const platform::AnchoredItem& from, const platform::AnchoredItem& to, int* err) override
     {
         return !ask("move", from.path(), err) && KZRemovalFileSystem::moveNoReplace(from, to, err);
     }
@@ -77,8 +77,8 @@ struct InjectingFileSystem : KZRemovalFileSystem {
     {
         return !ask("move_back", from, err) && KZRemovalFileSystem::moveBack(from, to, err);
     }
-    bool copyTree(const platform::AnchoredItem& from, const fs::path& to, const platform::StopTest& stopped,
-                  int* err) override
+    bool copyTree(const platform::AnchoredItem& from, const platform::AnchoredItem& to,
+                  const platform::StopTest& stopped, int* err) override
     {
         return !ask("copy", from.path(), err) && KZRemovalFileSystem::copyTree(from, to, stopped, err);
     }

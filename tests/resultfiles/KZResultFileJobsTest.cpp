@@ -337,3 +337,30 @@ TEST_F(ResultFileJobTest, AFailingExportKeepsTheOldFileAndIsTold)
 }
 
 } // namespace
+
+// An item that can no longer be recorded is left out of the file, and the
+// user is told how many were, so that the file does not pass for the whole
+// result.
+TEST_F(ResultFileJobTest, ASaveThatLeavesOutItemsSaysHowMany)
+{
+    const fs::path file = dir_ / "result.maravex";
+    fs::remove(c_);
+    fs::remove(d_);
+    saveToEnd(snapshot(), file);
+    EXPECT_EQ(finished_, 1);
+    ASSERT_EQ(presenter_->texts.size(), 1);
+    EXPECT_TRUE(presenter_->texts[0].startsWith(QStringLiteral("The result was saved without 2 of its items")))
+        << presenter_->texts[0].toStdString();
+    QString error;
+    const auto back = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)), &error);
+    ASSERT_TRUE(back.has_value()) << error.toStdString();
+    EXPECT_EQ(back->items.size(), 2u);
+
+    // The tools' save says it in words too.
+    quint64 leftOut = 0;
+    const fs::path other = dir_ / "tool.maravex";
+    ASSERT_TRUE(KZSaveResult::saveSearchResult(items_, {}, {}, other, &error, &leftOut)) << error.toStdString();
+    EXPECT_EQ(leftOut, 2u);
+    EXPECT_TRUE(KZSaveResult::leftOutText(leftOut).startsWith(QStringLiteral("The result was saved without 2 of its items")));
+    EXPECT_TRUE(KZSaveResult::leftOutText(0).isEmpty());
+}

@@ -342,3 +342,32 @@ TEST(KZSearchToolSave, ASavedMusicLibraryTrackIsReportedKeptAndStays)
     }
     EXPECT_FALSE(fs::exists(older)) << "the plain file beside the track goes";
 }
+
+// A found item whose path is too long to be looked up cannot be recorded:
+// the saved file goes without it, and the tool says how many it left out.
+TEST(KZSearchToolSave, TheCommandLineSaveSaysHowManyItemsItLeftOut)
+{
+    const fs::path tool = KZ_SEARCH_TOOL;
+    if (!fs::exists(tool))
+        GTEST_SKIP() << "maravex-search is not built";
+    kztest::TempDir dir;
+    dir.write("tree/a.txt", "duplicate content");
+    dir.write("tree/b.txt", "duplicate content");
+    const fs::path deep = kztest::makeFolderChain(dir / "tree", 20, std::string(250, 'd'),
+                                                  {{"c.txt", "duplicate content"}});
+    ASSERT_FALSE(deep.empty());
+    ASSERT_GT(deep.native().size(), 4096u);
+    const fs::path file = dir / "search.maravex";
+
+    int exitCode = -1;
+    QString errors;
+    const QByteArray printed = run(tool, {QStringLiteral("--save"), QString::fromStdString(file.string()),
+                                          QString::fromStdString((dir / "tree").string())},
+                                   &exitCode, &errors);
+    EXPECT_EQ(printed.count('\n'), 3) << printed.toStdString() << errors.toStdString();
+    EXPECT_TRUE(errors.contains(QStringLiteral("The result was saved without one of its items")))
+        << errors.toStdString();
+    EXPECT_EQ(savedItems(file).size(), 2u);
+    // The chain is deeper than a path may be: it goes as it was made.
+    kztest::removeFolderChain(dir / "tree", std::string(250, 'd'));
+}

@@ -57,10 +57,31 @@ for run in "--trash $library" "--move-to $work/moved $library" "--trash $work/me
   cmp -s "$work/before" "$work/after" || fail "$run moved pictures: $(diff "$work/before" "$work/after")"
   [ "$(removed "$work/out")" = 0 ] || fail "$run reports pictures removed: $(cat "$work/out")"
 done
+# Nobody is there to ask how the library's pictures are compared: the
+# remover takes the search tool's answer, their bytes, and says so; what it
+# sets for the run (also --level) leaves the user's preferences as they were.
+prefs=$XDG_CONFIG_HOME/maravex/defaults.plist
+before=$(cksum "$prefs" 2> /dev/null || echo none)
+"$remove" --trash --level 0 "$library" > "$work/out" 2> "$work/err" || true
+grep -q "^pictures compared by their bytes (preference ask" "$work/err" \
+  || fail "the remover compares pictures otherwise than the search tool: $(cat "$work/err")"
+grep -q "Compare pictures by what they show" "$work/err" && fail "the remover asked how pictures are compared: $(cat "$work/err")"
+[ "$(cksum "$prefs" 2> /dev/null || echo none)" = "$before" ] || fail "a run changed the user's preferences"
 if "$remove" --trash "$library/Masters" > "$work/out" 2> "$work/err"; then
   fail "a folder inside the library was searched as a folder"
 fi
 grep -q "inside a photo library" "$work/err" || fail "no reason given: $(cat "$work/err")"
+
+# A destination that is not there stops the removal before anything moves:
+# the run fails and names the folder.
+pair "$work/five/a.txt" "$work/five/b.txt" "seventh pair"
+if "$remove" --move-to "$work/nowhere" "$work/five" > "$work/out" 2> "$work/err"; then
+  fail "a removal to a missing destination ended with success"
+fi
+grep -q "destination folder .$work/nowhere. cannot be found" "$work/err" \
+  || fail "the missing destination is not named: $(cat "$work/err")"
+grep -q "One item could not be found" "$work/err" && fail "the destination is called an item: $(cat "$work/err")"
+[ -f "$work/five/a.txt" ] && [ -f "$work/five/b.txt" ] || fail "an item moved to a missing destination"
 
 # A name with a newline is one escaped record, as --help says. The older
 # copy is the one marked.
