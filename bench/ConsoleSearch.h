@@ -15,6 +15,7 @@
 #include "platform/Packages.h"
 #include "platform/Paths.h"
 #include "platform/UserDefaults.h"
+#include "platform/Volumes.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchCriteria.h"
@@ -144,24 +145,39 @@ inline std::optional<platform::FileStat> sourceFacts(const std::filesystem::path
 // that its pictures are tagged, never removed), or a folder. A path inside a
 // library is refused: walked as a folder, the library's pictures would pass
 // for ordinary files.
-inline KZSourceItemRef commandLineSource(const std::filesystem::path& path, void (*complain)(const std::string&))
+//
+// A source is searched where every link on its way leads, as the program
+// takes it: the removal opens the folders above an item without following
+// links, and would find nothing of a source named through one. A source on
+// one of the kernel's own file systems (/proc, /sys) is refused.
+inline KZSourceItemRef commandLineSource(const std::filesystem::path& given, void (*complain)(const std::string&))
 {
-    const auto st = sourceFacts(path, complain);
+    const auto st = sourceFacts(given, complain);
     if (!st)
         return nullptr;
-    const auto with = [&path](QVariantMap facts) {
+    const std::filesystem::path path = platform::linkFreePath(given, true);
+    if (path.empty()) {
+        complain(given.native() + ": a folder on its way cannot be reached");
+        return nullptr;
+    }
+    if (platform::isOnKernelFileSystem(path)) {
+        complain(given.native() + ": one of the system's own file systems, which hold no user files");
+        return nullptr;
+    }
+    const auto with = [&path, &given](QVariantMap facts) {
         facts.insert(QStringLiteral("url"), QVariant::fromValue(path));
+        facts.insert(QStringLiteral("path"), QVariant::fromValue(given));
         return KZSourceItem::create(facts);
     };
     if (st->isRegular() && path.extension() == ".savedSearch")
         return with({{QStringLiteral("isSmartFolder"), true}});
     if (!st->isDir()) {
-        complain(path.native() + ": not a folder");
+        complain(given.native() + ": not a folder");
         return nullptr;
     }
     switch (platform::photoLibraryPlace(path)) {
     case platform::PhotoLibraryPlace::Inside:
-        complain(path.native() + ": lies inside a photo library, whose pictures belong to the library; "
+        complain(given.native() + ": lies inside a photo library, whose pictures belong to the library; "
                                  "name the library itself");
         return nullptr;
     case platform::PhotoLibraryPlace::Library: {

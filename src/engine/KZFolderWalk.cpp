@@ -5,6 +5,7 @@
 #include "engine/KZItemReader.h"
 #include "engine/KZObjectIDSet.h"
 #include "platform/Paths.h"
+#include "platform/Volumes.h"
 #include "settings/KZSearchCriteria.h"
 
 #include <QByteArray>
@@ -140,6 +141,14 @@ bool KZFolderWalk::enter(const fs::path& dir, int parentFd, const std::string& n
     const bool listed = frame.handle.list([&](const platform::DirEntry& entry) {
         if (delegate_.walkWasStopped())
             return false;
+        // Another file system starts here. The kernel's own (/proc, /sys,
+        // /dev) hold no user files: walking them costs minutes, fills the
+        // log with unreadable entries and offers device registers as
+        // duplicates. Only a change of device is looked at, so the walk pays
+        // for this once per mount it meets.
+        if (!entry.statFailed && entry.stat.device != frame.device
+            && platform::isKernelFileSystemAt(frame.handle.fd(), entry.name.c_str()))
+            return true;
         if (sums_ && !entry.statFailed) {
             // The same rule as a folder measurement: view-settings files
             // count for nothing, whatever the filters leave out counts.

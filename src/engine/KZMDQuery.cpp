@@ -7,6 +7,7 @@
 #include "platform/Packages.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
+#include "platform/Volumes.h"
 
 #include <QMimeDatabase>
 
@@ -14,44 +15,11 @@
 #include <set>
 #include <utility>
 
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// File systems that hold no user files: the kernel's views of itself.
-bool isPseudoFileSystem(int fd)
-{
-    struct statfs info {};
-    if (::fstatfs(fd, &info) != 0)
-        return false;
-    switch (static_cast<unsigned long>(info.f_type)) {
-    case PROC_SUPER_MAGIC:
-    case SYSFS_MAGIC:
-    case DEVPTS_SUPER_MAGIC:
-    case CGROUP_SUPER_MAGIC:
-    case CGROUP2_SUPER_MAGIC:
-    case DEBUGFS_MAGIC:
-    case TRACEFS_MAGIC:
-    case SECURITYFS_MAGIC:
-    case PSTOREFS_MAGIC:
-    case BPF_FS_MAGIC:
-    case 0x19800202: // mqueue
-    case HUGETLBFS_MAGIC:
-    case BINFMTFS_MAGIC:
-    case EFIVARFS_MAGIC:
-    case 0x62656570: // configfs
-    case 0x65735543: // fusectl
-    case 0x0187:     // autofs
-    case 0x1373:     // devfs / devtmpfs
-        return true;
-    default:
-        return false;
-    }
-}
 
 kzquery::Facts factsOf(const fs::path& path, const std::string& name, const platform::FileStat& st)
 {
@@ -128,6 +96,8 @@ std::optional<std::vector<KZLocationEntry>> KZMDQuery::run(const fs::path& saved
             }
             if (!walked.insert({self.st_dev, quint64(self.st_ino)}).second)
                 continue;
+            if (dir == start && platform::isKernelFileSystem(handle.fd()))
+                continue;
             std::vector<fs::path> subfolders;
             handle.list(
                 [&](const platform::DirEntry& entry) {
@@ -135,18 +105,16 @@ std::optional<std::vector<KZLocationEntry>> KZMDQuery::run(const fs::path& saved
                         return false;
                     if (entry.statFailed || entry.name.empty() || (!options.includeHidden && entry.name.front() == '.'))
                         return true;
+                    // Another file system starts here: the kernel's own hold
+                    // no user files, in any scope, and nothing on them matches.
+                    if (entry.stat.device != self.st_dev
+                        && platform::isKernelFileSystemAt(handle.fd(), entry.name.c_str()))
+                        return true;
                     const fs::path child = dir / entry.name;
                     if (query->matches(factsOf(child, entry.name, entry.stat)))
                         found.push_back({child, entry.stat.isDir() && !platform::isPackage(child)});
                     if (!entry.stat.isDir())
                         return true;
-                    if (scope.wholeComputer && entry.stat.device != self.st_dev) {
-                        // Another file system starts here: the kernel's own are passed over.
-                        const platform::DirectoryHandle probe =
-                            platform::DirectoryHandle::openAt(handle.fd(), entry.name.c_str());
-                        if (!probe.isValid() || isPseudoFileSystem(probe.fd()))
-                            return true;
-                    }
                     subfolders.push_back(child);
                     return true;
                 },

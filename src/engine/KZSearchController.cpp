@@ -26,6 +26,7 @@
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
+#include "platform/Volumes.h"
 #include "platform/Users.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
@@ -667,8 +668,15 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
         noteUnlisted(url, err);
         return;
     }
-    if (struct stat st {}; ::fstat(folder.fd(), &st) == 0 && !listedFolders_.insert(st.st_dev, st.st_ino))
+    struct stat self {};
+    if (::fstat(folder.fd(), &self) == 0 && !listedFolders_.insert(self.st_dev, self.st_ino))
         return; // the same folder as a source before, spelled otherwise
+    if (platform::isKernelFileSystem(folder.fd())) {
+        // The search window and the tools refuse such a source; one that
+        // came another way (a saved search's result) is still not listed.
+        platform::logLine(QStringLiteral("Source skipped, the kernel's own file system: ") + platform::pathText(url));
+        return;
+    }
 
     const bool wantsHidden = criteria_->isInvisible();
     const KZSearchItemInfo::Folder folderBytes = KZSearchItemInfo::makeFolder(url);
@@ -677,6 +685,11 @@ void KZSearchController::searchWithURL(const fs::path& url, std::shared_ptr<cons
             return false;
         const fs::path child = url / entry.name;
         if (reader_->isExcluded(child, excluded.get()))
+            return true;
+        // As in a walk: /proc, /sys and /dev below a source of "/" are not
+        // searched.
+        if (!entry.statFailed && entry.stat.device != self.st_dev
+            && platform::isKernelFileSystemAt(folder.fd(), entry.name.c_str()))
             return true;
         if (entry.name.empty() || (!wantsHidden && entry.name.front() == '.'))
             return true;

@@ -136,6 +136,11 @@ PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path)
     return std::max(written, followed);
 }
 
+bool isInsidePhotoLibraryAsWritten(const std::filesystem::path& path)
+{
+    return placeOfElements(absolutePath(path)) == PhotoLibraryPlace::Inside;
+}
+
 bool isApplication(const std::filesystem::path& path)
 {
     const auto target = withoutTrailingSlash(path);

@@ -32,6 +32,11 @@ enum class PhotoLibraryPlace {
     Inside,  // the path lies inside a library package
 };
 PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path);
+// The path as written lies inside a library: only the folders whose names
+// carry the library's extension are looked at, and no link is followed, so
+// that every item of a large result may be asked. For paths whose folders
+// hold no links (a removal opens them without following any).
+bool isInsidePhotoLibraryAsWritten(const std::filesystem::path& path);
 
 // An ".app" package, or a desktop entry file (".desktop") whose
 // [Desktop Entry] group says Type=Application. Plain executables are not

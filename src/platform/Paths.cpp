@@ -34,6 +34,25 @@ std::filesystem::path absolutePath(const std::filesystem::path& path)
     return absolute;
 }
 
+std::filesystem::path linkFreePath(const std::filesystem::path& path, bool followLast)
+{
+    if (path.empty())
+        return {};
+    std::error_code ec;
+    // Not normalised by hand first: "link/.." is the parent of where the
+    // link leads, which only the system knows.
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    if (ec)
+        return {};
+    const std::filesystem::path name = absolute.filename();
+    if (followLast || name.empty() || name == "." || name == ".." || !absolute.has_relative_path()) {
+        std::filesystem::path real = std::filesystem::canonical(absolute, ec);
+        return ec ? std::filesystem::path() : real;
+    }
+    std::filesystem::path folder = std::filesystem::canonical(absolute.parent_path(), ec);
+    return ec ? std::filesystem::path() : folder / name;
+}
+
 bool isInsideFolder(const std::filesystem::path& path, const std::filesystem::path& folder)
 {
     if (folder.empty())

@@ -50,6 +50,15 @@ std::filesystem::path pathFromText(const QString& text);
 // working folder is gone.
 std::filesystem::path absolutePath(const std::filesystem::path& path);
 
+// The absolute path of the same item with no symbolic link on its way: the
+// folders above it are replaced by where their links lead, so that an act
+// which opens them one by one without following links (a removal) can reach
+// it. The item itself, when it is a link, is followed with `followLast` (a
+// source given as a link is searched where it leads) and kept as the link
+// otherwise (a found link is an item of its own). Empty when a folder on the
+// way cannot be reached.
+std::filesystem::path linkFreePath(const std::filesystem::path& path, bool followLast);
+
 // Whether `path` is `folder` or lies somewhere under it, compared element by
 // element on the paths as given (normalise first where "." or ".." may occur).
 // "/a/bc" is not inside "/a/b"; a trailing slash on either side does not

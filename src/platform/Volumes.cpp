@@ -10,8 +10,12 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iterator>
+#include <linux/magic.h>
 #include <mutex>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -223,6 +227,83 @@ bool isNetworkFileSystemType(QStringView fsType)
     return std::any_of(std::begin(kNetworkTypes), std::end(kNetworkTypes), [&](const char* type) {
         return fsType.compare(QLatin1String(type), Qt::CaseInsensitive) == 0;
     });
+}
+
+bool isKernelFileSystemType(QStringView fsType)
+{
+    static const char* const kKernelTypes[] = {
+        "proc",     "sysfs",    "devtmpfs",  "devpts",   "cgroup",      "cgroup2",    "debugfs",
+        "tracefs",  "securityfs", "pstore",  "bpf",      "configfs",    "efivarfs",   "fusectl",
+        "mqueue",   "hugetlbfs", "binfmt_misc", "autofs", "nsfs",       "rpc_pipefs", "selinuxfs",
+        "smackfs",  "devfs",
+    };
+    return std::any_of(std::begin(kKernelTypes), std::end(kKernelTypes),
+                       [&](const char* known) { return fsType == QLatin1String(known); });
+}
+
+bool isKernelFileSystem(int fd)
+{
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0)
+        return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case BPF_FS_MAGIC:
+    case HUGETLBFS_MAGIC:
+    case BINFMTFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case NSFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case 0x19800202: // mqueue
+    case 0x62656570: // configfs
+    case 0x65735543: // fusectl
+    case 0x67596969: // rpc_pipefs
+    case 0x0187:     // autofs
+    case 0x1373:     // devfs
+        return true;
+    case TMPFS_MAGIC:
+        break;
+    default:
+        return false;
+    }
+    // Only a tmpfs needs the mount table: the walk asks once per mount it
+    // crosses, so reading the table each time costs little.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    const std::vector<MountEntry> mounts = currentMounts();
+    return std::any_of(mounts.begin(), mounts.end(), [&](const MountEntry& mount) {
+        return mount.deviceId == st.st_dev && isKernelFileSystemType(mount.fsType);
+    });
+}
+
+bool isKernelFileSystemAt(int dirFd, const char* name)
+{
+    const int fd = ::openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool kernel = isKernelFileSystem(fd);
+    ::close(fd);
+    return kernel;
+}
+
+bool isOnKernelFileSystem(const std::filesystem::path& path)
+{
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool kernel = isKernelFileSystem(fd);
+    ::close(fd);
+    return kernel;
 }
 
 std::optional<size_t> pickMountFor(const std::vector<MountEntry>& mounts, const std::filesystem::path& path,

@@ -50,6 +50,20 @@ std::string unescapeLabel(std::string_view label);
 
 bool isNetworkFileSystemType(QStringView fsType);
 
+// The kernel's own file systems (proc, sysfs, devtmpfs, devpts, cgroup, …):
+// views of the running system that hold no user files. Their "files" are
+// never duplicates of anything a user keeps, reading some of them has side
+// effects, and none may be offered for removal.
+bool isKernelFileSystemType(QStringView fsType);
+// The file system of an open descriptor (an O_PATH one will do). devtmpfs
+// answers statfs as tmpfs does, so a tmpfs is told apart by the name its
+// mount carries.
+bool isKernelFileSystem(int fd);
+// The entry `name` of the folder `dirFd`, a symbolic link taken as itself.
+bool isKernelFileSystemAt(int dirFd, const char* name);
+// A path, its links followed; false when it cannot be reached.
+bool isOnKernelFileSystem(const std::filesystem::path& path);
+
 // Every mounted file system of this process's mount namespace, in mount
 // order. Sizes come from statvfs; a mount that cannot be asked keeps zeros.
 std::vector<VolumeInfo> mountedVolumes();

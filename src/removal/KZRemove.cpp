@@ -140,6 +140,8 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
         return QStringLiteral("not_found");
     case KZRemoveOutcome::Changed:
         return QStringLiteral("changed");
+    case KZRemoveOutcome::LinkInPath:
+        return QStringLiteral("link_in_path");
     case KZRemoveOutcome::LastMember:
         return QStringLiteral("last_member");
     case KZRemoveOutcome::NotTagged:
@@ -701,6 +703,7 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
             break;
         case KZRemoveOutcome::NotFound: ++t.notFound; break;
         case KZRemoveOutcome::Changed: ++t.changed; break;
+        case KZRemoveOutcome::LinkInPath: ++t.linkInPath; break;
         case KZRemoveOutcome::LastMember: ++t.lastMember; break;
         case KZRemoveOutcome::NotTagged: ++t.notTagged; break;
         case KZRemoveOutcome::MusicKept: ++t.musicKept; break;
@@ -830,6 +833,7 @@ std::vector<KZRemove::Alert> KZRemove::errorAlerts() const
         {t.linkNotSameVolume, "hard_link_not_same_volume"},
         {t.linkNotMade, "link_not_made"},
         {t.changed, "changed"},
+        {t.linkInPath, "link_in_path"},
         {t.otherFailure, "not_removed"},
         {t.notTagged, "not_tagged"},
         {t.musicKept, "music_not_removed"},

@@ -42,6 +42,7 @@ struct KZRemoveTally {
     quint64 linkNotSameVolume = 0;
     quint64 linkNotMade = 0;
     quint64 changed = 0;
+    quint64 linkInPath = 0; // a folder on the item's way became a symbolic link
     quint64 otherFailure = 0;
     quint64 notTagged = 0;   // photo-library items whose keyword could not be set
     quint64 tagged = 0;      // photo-library items marked in their library (they stay in place)

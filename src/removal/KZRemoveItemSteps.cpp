@@ -5,9 +5,11 @@
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
+#include "platform/Packages.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
+#include "platform/Volumes.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
@@ -136,8 +138,10 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
                                              const fs::path& destination, bool forGood, int* err)
 {
     // A photo library owns its files: they are only ever tagged there, and
-    // one taken out of the package would break the library.
-    if (item->isPhotosItem())
+    // one taken out of the package would break the library. That holds by
+    // where the file lies, whoever made the item: a folder inside a library
+    // searched as a plain folder makes plain items of the library's masters.
+    if (item->isPhotosItem() || platform::isInsidePhotoLibraryAsWritten(item->url()))
         return KZRemoveOutcome::NotTagged;
     // A music library keeps a track by its file: a file taken away leaves a
     // dead track behind, and only the music application may delete one.
@@ -200,20 +204,39 @@ std::optional<platform::AnchoredItem> KZRemoveItemSteps::checkIdentity(const KZF
     int err = 0;
     std::optional<platform::AnchoredItem> anchor = platform::AnchoredItem::open(url, &err);
     if (!anchor) {
-        // A folder on the way that became a link or a file leads somewhere
-        // else than the search went.
-        if (err != ENOENT)
+        // A folder on the way that became a link leads somewhere else than
+        // the search went, and is told as such; one that became a file is
+        // a change.
+        if (err == ELOOP)
+            *outcome = KZRemoveOutcome::LinkInPath;
+        else if (err != ENOENT)
             *outcome = KZRemoveOutcome::Changed;
         return std::nullopt;
     }
     const auto st = anchor->stat(&err);
     if (!st)
         return std::nullopt;
+    if (isOnKernelFileSystem(*anchor, *st)) {
+        // The kernel's view of itself (/proc, /sys, /dev) holds no user
+        // files: nothing there is removed, whatever a result says.
+        *outcome = KZRemoveOutcome::NoPermission;
+        return std::nullopt;
+    }
     if (!isSameAsFound(item, *st)) {
         *outcome = KZRemoveOutcome::Changed;
         return std::nullopt;
     }
     return anchor;
+}
+
+bool KZRemoveItemSteps::isOnKernelFileSystem(const platform::AnchoredItem& anchor, const platform::FileStat& st) const
+{
+    const auto known = kernelDevices_.find(st.device);
+    if (known != kernelDevices_.end())
+        return known->second;
+    const bool kernel = platform::isKernelFileSystemAt(anchor.parentFd(), anchor.name().c_str());
+    kernelDevices_.emplace(st.device, kernel);
+    return kernel;
 }
 
 // ---- Step 2: a copy of the group stays -----------------------------------------------------------

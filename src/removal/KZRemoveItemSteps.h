@@ -43,6 +43,7 @@ enum class KZRemoveOutcome {
     Deleted,
     NotFound,
     Changed,     // differs from what the search found
+    LinkInPath,  // a folder on its way is a symbolic link now, which no removal follows
     LastMember,  // no copy of its group would stay
     NotTagged,   // a photo-library item: only its library may take it
     MusicKept,   // a music-library item: only the music application may take it
@@ -172,6 +173,7 @@ private:
 
     static KZRemoveOutcome outcomeForErrno(int err);
     static bool isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st);
+    bool isOnKernelFileSystem(const platform::AnchoredItem& anchor, const platform::FileStat& st) const;
     bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b) const;
     bool isStopped() const;
     platform::StopTest stopTest() const;
@@ -182,4 +184,7 @@ private:
     // Set by acceptForRemoval before the items go, read by keepsACopy.
     std::unordered_set<std::string> removalPaths_;
     std::unordered_map<qint64, std::vector<KZFoundItemRef>> keptMembers_;
+    // Devices known to be, or not to be, one of the kernel's own file
+    // systems: telling a tmpfs from a devtmpfs reads the mount table.
+    mutable std::unordered_map<dev_t, bool> kernelDevices_;
 };

@@ -6,12 +6,15 @@
 #include "engine/TreeToCheck.h"
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
+#include "platform/Packages.h"
 #include "platform/Paths.h"
+#include "platform/Volumes.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
 
 #include <cmath>
+#include <fcntl.h>
 #include <map>
 #include <set>
 #include <string_view>
@@ -153,7 +156,14 @@ std::vector<KZSourceItemRef> KZSavedResultReopen::resolveSources(const std::vect
         const std::optional<platform::ResolvedBookmark> resolved = platform::resolveBookmark(record.alias);
         if (!resolved || !isPlainAbsolute(resolved->path))
             continue;
-        auto source = KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(resolved->path)}});
+        // Taken as the search window takes a chosen folder: where its links
+        // lead (a result saved before kept them, and a removal follows
+        // none), and never on the kernel's own file systems.
+        const fs::path real = platform::linkFreePath(resolved->path, true);
+        if (real.empty() || platform::isOnKernelFileSystem(real))
+            continue;
+        auto source = KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(real)},
+                                            {QStringLiteral("path"), QVariant::fromValue(resolved->path)}});
         source->setIsDisk(record.isDisk);
         source->setIsLocked(record.isLocked);
         source->setIsPhotosLib(record.isPhotosLib);
@@ -201,7 +211,9 @@ public:
                 ++out_.notes.notFound;
                 continue;
             }
-            const fs::path& path = resolved->path;
+            // The record's own name in its folder reached without links, as
+            // its source is; a found link stays the link.
+            const fs::path path = linkFree(resolved->path);
             const KZSourceItemRef source = holder(path);
             if (!source) {
                 ++out_.notes.outsideSources;
@@ -210,6 +222,10 @@ public:
             const KZItemAttributes attributes = KZItemAttributes::read(path);
             if (!attributes.exists()) {
                 ++out_.notes.notFound;
+                continue;
+            }
+            if (isOnKernelFileSystem(path, *attributes.stat())) {
+                ++out_.notes.outsideSources;
                 continue;
             }
             const auto identity = std::pair(quint64(attributes.stat()->device), attributes.stat()->inode);
@@ -231,7 +247,7 @@ public:
             Candidate candidate{&record, path, readItem(path, attributes, source->locationLabelTag()), record.isMarked};
             candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
             candidate.item->setIsFromSavedResult(true);
-            giveOwner(record, *source, *candidate.item);
+            giveOwner(record, *source, path, *candidate.item);
             if (changed) {
                 candidate.marked = false;
                 candidate.changed = true;
@@ -360,14 +376,44 @@ private:
     }
 
     // The library that owns an item, from its record and from where it lies:
-    // nothing inside a photo library is a plain file that may be removed.
-    static void giveOwner(const KZSavedItem& record, const KZSourceItem& source, KZSearchItemInfo& item)
+    // nothing inside a photo library is a plain file that may be removed,
+    // also when the result was saved from a search of a folder inside one.
+    static void giveOwner(const KZSavedItem& record, const KZSourceItem& source, const fs::path& path,
+                          KZSearchItemInfo& item)
     {
-        const bool photos = record.isPhotosItem || source.isPhotosLib();
+        const bool photos = record.isPhotosItem || source.isPhotosLib()
+            || platform::isInsidePhotoLibraryAsWritten(path);
         if (!photos && !record.isiTunesItem)
             return;
         item.setAppSuppInfo(KZAppSuppInfo::create(trackText(record.trackID),
                                                   photos ? KZAppSuppInfo::Photos : KZAppSuppInfo::ITunes));
+    }
+
+    // Where a record's folder is with its links followed, asked once per
+    // folder: a result holds many files of one folder. A path that is not
+    // plain stays as it is, to be refused as such.
+    fs::path linkFree(const fs::path& path)
+    {
+        if (!KZSavedResultReopen::isPlainAbsolute(path) || path == "/")
+            return path;
+        const fs::path name = path.filename();
+        const std::string folder = path.parent_path().native();
+        auto found = linkFreeFolders_.find(folder);
+        if (found == linkFreeFolders_.end())
+            found = linkFreeFolders_.emplace(folder, platform::linkFreePath(path.parent_path(), true)).first;
+        return found->second.empty() ? fs::path() : found->second / name;
+    }
+
+    // The kernel's own file systems hold no user files; a record there is
+    // dropped whatever its source. Asked once per device met.
+    bool isOnKernelFileSystem(const fs::path& path, const platform::FileStat& st)
+    {
+        const auto known = kernelDevices_.find(st.device);
+        if (known != kernelDevices_.end())
+            return known->second;
+        const bool kernel = platform::isKernelFileSystemAt(AT_FDCWD, path.c_str());
+        kernelDevices_.emplace(st.device, kernel);
+        return kernel;
     }
 
     const std::vector<KZSourceItemRef>& sources_;
@@ -376,6 +422,8 @@ private:
     platform::BookmarkResolver bookmarks_;
     std::set<std::pair<quint64, quint64>> seenFiles_;
     std::set<std::string> seenPaths_;
+    std::map<dev_t, bool> kernelDevices_;
+    std::unordered_map<std::string, fs::path> linkFreeFolders_;
 };
 
 } // namespace

@@ -386,17 +386,22 @@ std::optional<QVariantMap> sourceInfo(const fs::path& path, bool fast)
         }
     }
 
-    fs::path url = path;
     if (KZItemInspection::isAliasWithURL(path)) {
         // A Finder alias has no link text and is refused here.
         std::error_code ec;
         const fs::path target = fs::read_symlink(withoutTrailingSlash(path), ec);
         if (ec || target.empty())
             return std::nullopt;
-        // A relative link is relative to its own folder, not to ours.
-        url = target.is_absolute() ? target : withoutTrailingSlash(path).parent_path() / target;
-        url = url.lexically_normal();
     }
+    // Searched, and later removed from, where every link on the way leads:
+    // a removal opens the folders above an item one by one without
+    // following links, and would find none of a source reached through one
+    // (~/Documents leading to /data/docs). "path" keeps what the user chose.
+    const fs::path url = platform::linkFreePath(path, true);
+    if (url.empty())
+        return std::nullopt;
+    if (!fast && !KZItemInspection::sourceRefusal(url).isEmpty())
+        return std::nullopt;
 
     bool isPhotosLib = false;
     if (KZItemInspection::isPackageWithURL(url)) {
@@ -430,6 +435,17 @@ std::optional<QVariantMap> sourceInfo(const fs::path& path, bool fast)
 }
 
 } // namespace
+
+QString KZItemInspection::sourceRefusal(const fs::path& path)
+{
+    // A folder of a library walked as a plain folder would offer the
+    // library's own pictures for removal.
+    if (platform::photoLibraryPlace(path) == platform::PhotoLibraryPlace::Inside)
+        return QStringLiteral("source_inside_photo_library");
+    if (platform::isOnKernelFileSystem(path))
+        return QStringLiteral("source_kernel_file_system");
+    return {};
+}
 
 std::optional<QVariantMap> KZItemInspection::directoryInfoForPath(const fs::path& path)
 {

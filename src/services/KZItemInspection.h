@@ -120,7 +120,15 @@ std::optional<std::filesystem::path> iTunesFolderLocationPath();
 // component contains "iTunes". Ancestry is decided by whole components.
 qint16 isiTunesURL(const std::filesystem::path& path);
 
+// Why a folder cannot be searched as a source, as a key of the "Errors"
+// table whose text takes the folder's name; empty when it can. A folder
+// inside a photo library (its pictures belong to the library) and one of the
+// kernel's own file systems (/proc, /sys) are refused.
+QString sourceRefusal(const std::filesystem::path& path);
+
 // Source info dictionaries (see the namespace comment for the value types).
+// "url" is the item with every link on its way followed, "path" the path as
+// given; a path that sourceRefusal() refuses gives no full dictionary.
 std::optional<QVariantMap> directoryInfoForPath(const std::filesystem::path& path);
 std::optional<QVariantMap> fastDirectoryInfoForPath(const std::filesystem::path& path);
 

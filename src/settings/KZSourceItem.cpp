@@ -41,6 +41,10 @@ void KZSourceItem::setItemsWithDict(const QVariantMap& d)
 {
     using namespace KZPlistValue;
     setUrl(locationOf(d.value(u"url"_s)));
+    {
+        std::lock_guard lock(mutex_);
+        chosen_ = locationOf(d.value(u"path"_s));
+    }
     isDisk_ = boolValue(d, u"isDisk"_s);
     isLocked_ = boolValue(d, u"isLocked"_s);
     isPhotosLib_ = boolValue(d, u"isPhotosLib"_s);
@@ -72,9 +76,27 @@ fs::path KZSourceItem::path() const
     return KZFilesUtilities::sharedControl().pathWithURL(location);
 }
 
+fs::path KZSourceItem::chosenPath() const
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!chosen_.empty())
+            return chosen_;
+    }
+    return path();
+}
+
 QString KZSourceItem::name() const
 {
-    const std::optional<QString> name = KZFilesUtilities::sharedControl().itemNameWithURL(url());
+    const auto& files = KZFilesUtilities::sharedControl();
+    fs::path chosen;
+    {
+        std::lock_guard lock(mutex_);
+        chosen = chosen_;
+    }
+    std::optional<QString> name = chosen.empty() ? std::nullopt : files.itemNameWithURL(chosen);
+    if (!name)
+        name = files.itemNameWithURL(url());
     if (!name)
         return {};
     // A leading full stop starts a hidden name, not an extension.

@@ -28,8 +28,10 @@ public:
     // "isDisk", "isLocked", "isPhotosLib", "isCurrentLibrary",
     // "librariesCount", "iTunesLibValue", "totSize", "freeSize",
     // "isSmartFolder". Absent keys give NO or 0, and so does a size that is
-    // not a number (a volume of unknown size carries a text there). "path"
-    // and "name" are not read: both follow from "url".
+    // not a number (a volume of unknown size carries a text there). "name"
+    // is not read: it follows from "url", or from "path" (the location as
+    // the user chose it, which may lead through links that "url" no longer
+    // holds) when there is one.
     explicit KZSourceItem(const QVariantMap& dictionary);
     static std::shared_ptr<KZSourceItem> create(const QVariantMap& dictionary);
 
@@ -42,7 +44,11 @@ public:
     void setUrl(const std::filesystem::path& url);
     // The location when an item is still there, else empty.
     std::filesystem::path path() const;
-    // The item's name without its extension; empty when it cannot be read.
+    // The location as the user chose it, for display; path() when none was
+    // given.
+    std::filesystem::path chosenPath() const;
+    // The item's name without its extension, as the user chose it; empty
+    // when it cannot be read.
     QString name() const;
 
     // Every excluded subfolder, in the order it was added.
@@ -98,8 +104,9 @@ private:
         bool addedProgramatically = false;
     };
 
-    mutable std::mutex mutex_; // guards url_ and both lists
+    mutable std::mutex mutex_; // guards url_, chosen_ and both lists
     std::filesystem::path url_;
+    std::filesystem::path chosen_;
     std::vector<ExcludedEntry> excluded_;
     std::vector<std::filesystem::path> excludedAddedProgramatically_;
 

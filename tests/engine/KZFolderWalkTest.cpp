@@ -6,6 +6,7 @@
 #include "engine/KZFolderWalk.h"
 #include "engine/KZItemReader.h"
 #include "engine/KZObjectIDSet.h"
+#include "engine/KZSourcePreparation.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZSearchCriteria.h"
 
@@ -222,3 +223,21 @@ TEST_F(KZFolderWalkMovedTest, FolderMovedAwayAndItsParentReplacedLeavesTheRestUn
 }
 
 } // namespace
+
+// Another file system met on the way is walked unless it is one of the
+// kernel's own: below "/" the walk passes over /proc, /sys and /dev, and
+// hands on neither them nor anything inside them.
+TEST_F(KZFolderWalkTest, TheKernelsOwnFileSystemsAreNotEntered)
+{
+    std::vector<fs::path> others;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/")) {
+        const std::string name = entry.path().filename().native();
+        if (name != "proc" && name != "sys" && name != "dev")
+            others.push_back(entry.path());
+    }
+    RecordingWalk delegate(criteria);
+    KZFolderWalk(criteria, delegate.reader, listed, delegate).walk("/", KZSourcePreparation::setupExcluded(others), 0);
+    EXPECT_TRUE(delegate.files.empty()) << delegate.files.front();
+    EXPECT_TRUE(delegate.folders.empty()) << delegate.folders.front();
+    EXPECT_EQ(delegate.notRead, 0);
+}

@@ -1,6 +1,7 @@
 #include "EngineTestSupport.h"
 
 #include "platform/FinderInfo.h"
+#include "platform/Paths.h"
 #include "settings/KZDefaultsRegistry.h"
 
 #include "support/TestSupport.h"
@@ -632,4 +633,53 @@ TEST_F(KZSearchControllerTest, InvisibleFoldersAreNeitherWalkedNorFoundWhereverT
         }
         EXPECT_EQ(groupSet(runSearch({dir.path()}, criteria).rows), expected);
     }
+}
+
+// ---- The kernel's own file systems ----------------------------------------------------------
+
+namespace {
+
+// Every entry at the top of "/" but the kernel's own file systems, so that
+// a search of "/" meets only those and stays short.
+std::vector<fs::path> rootEntriesBut(const std::set<std::string>& kept)
+{
+    std::vector<fs::path> others;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/"))
+        if (!kept.count(entry.path().filename().native()))
+            others.push_back(entry.path());
+    return others;
+}
+
+bool underKernelFolders(const fs::path& path)
+{
+    for (const char* top : {"/proc", "/sys", "/dev"})
+        if (platform::isInsideFolder(path, top))
+            return true;
+    return false;
+}
+
+} // namespace
+
+// /proc, /sys and /dev hold no user files: a search of "/" never lists them,
+// and a source that lies on one (its registers look like duplicates of each
+// other) is not searched at all.
+TEST(KZSearchController, TheKernelsOwnFileSystemsAreNeverSearched)
+{
+    auto root = folderSource("/");
+    root->setExcluded(rootEntriesBut({"proc", "sys", "dev"}));
+    const SearchResult whole = runSearch({root}, sizeAndContentCriteria());
+    ASSERT_EQ(whole.notifications, 1);
+    for (const FoundRow& row : whole.rows)
+        EXPECT_FALSE(underKernelFolders(row.path)) << row.path;
+
+    kztest::TempDir dir;
+    dir.write("a", "user bytes");
+    dir.write("b", "user bytes");
+    std::vector<fs::path> sources{dir.path()};
+    for (const char* kernel : {"/sys/bus", "/proc/self/net", "/proc/bus"})
+        if (fs::exists(kernel))
+            sources.push_back(kernel);
+    const SearchResult some = runSearch(sources, sizeAndContentCriteria());
+    ASSERT_EQ(some.notifications, 1);
+    EXPECT_EQ(groupSet(some.rows), (Groups{{dir / "a", dir / "b"}}));
 }

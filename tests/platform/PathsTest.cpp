@@ -112,3 +112,38 @@ TEST(Paths, AbsolutePathsAreMadeFromTheTextAloneAndKeepTheirLinks)
         EXPECT_EQ(absolutePath(c.given), c.absolute) << c.given;
     fs::current_path(cwd);
 }
+
+// A removal opens every folder above an item without following links, so an
+// item must be named by a path that holds none; the item itself stays a link
+// unless the link is what was chosen.
+TEST(Paths, LinkFreePathsFollowEveryFolderOnTheWay)
+{
+    kztest::TempDir dir;
+    const fs::path top = fs::canonical(dir.path());
+    dir.write("data/docs/tree/a.txt", "a");
+    fs::create_directory_symlink(top / "data/docs", top / "Documents");
+    fs::create_directory_symlink("docs/tree", top / "data/relative");
+    fs::create_symlink(top / "data/docs/tree/a.txt", top / "data/docs/tree/link-to-a");
+    const struct {
+        const char* path;
+        bool followLast;
+        const char* expected; // relative to the folder; "" for no answer
+    } cases[] = {
+        {"Documents/tree/a.txt", false, "data/docs/tree/a.txt"},
+        {"Documents/tree", true, "data/docs/tree"},
+        {"Documents", true, "data/docs"},
+        {"Documents", false, "Documents"}, // the chosen link itself, kept
+        {"data/relative/a.txt", false, "data/docs/tree/a.txt"},
+        {"Documents/tree/link-to-a", false, "data/docs/tree/link-to-a"},
+        {"Documents/tree/link-to-a", true, "data/docs/tree/a.txt"},
+        {"Documents/tree/..", false, "data/docs"}, // ".." of where the link leads
+        {"Documents/missing/a.txt", false, ""},
+        {"Documents/missing", true, ""},
+    };
+    for (const auto& c : cases) {
+        const fs::path expected = *c.expected ? top / c.expected : fs::path();
+        EXPECT_EQ(linkFreePath(top / c.path, c.followLast), expected) << c.path << " " << c.followLast;
+    }
+    EXPECT_EQ(linkFreePath("/", true), fs::path("/"));
+    EXPECT_EQ(linkFreePath({}, true), fs::path());
+}

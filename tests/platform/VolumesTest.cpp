@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/sysmacros.h>
 
 using namespace platform;
@@ -101,4 +102,40 @@ TEST(Volumes, DescribesTheLiveSystem)
             EXPECT_EQ(v.name, QString::fromStdString(v.mountPoint.filename().native())) << v.mountPoint;
         }
     }
+}
+
+// The kernel's own file systems are known by their statfs type, and a
+// devtmpfs, which answers statfs as a tmpfs does, by the name of its mount.
+TEST(Volumes, TellsTheKernelsOwnFileSystemsFromFilesOfUsers)
+{
+    kztest::TempDir dir;
+    EXPECT_FALSE(isOnKernelFileSystem(dir.path()));
+    EXPECT_FALSE(isOnKernelFileSystem("/"));
+    EXPECT_FALSE(isOnKernelFileSystem(dir / "missing"));
+    EXPECT_TRUE(isOnKernelFileSystem("/proc/self/status"));
+    EXPECT_TRUE(isKernelFileSystemAt(AT_FDCWD, "/proc"));
+    if (fs::exists("/sys/kernel")) {
+        EXPECT_TRUE(isOnKernelFileSystem("/sys/kernel"));
+    }
+    // /dev, where it is a devtmpfs; a plain tmpfs holds files of users. A
+    // mount hidden under a later one at the same place cannot be asked.
+    for (const VolumeInfo& volume : mountedVolumes()) {
+        const auto st = statPath(volume.mountPoint, true);
+        if (!st || st->device != volume.deviceId)
+            continue;
+        if (volume.fsType == QLatin1String("devtmpfs") || volume.fsType == QLatin1String("devpts")) {
+            EXPECT_TRUE(isOnKernelFileSystem(volume.mountPoint)) << volume.mountPoint;
+        }
+        if (volume.fsType == QLatin1String("tmpfs") || volume.fsType == QLatin1String("ext4")) {
+            EXPECT_FALSE(isOnKernelFileSystem(volume.mountPoint)) << volume.mountPoint;
+        }
+    }
+    // A link is judged as itself where the caller asks so.
+    fs::create_directory_symlink("/proc", dir / "to-proc");
+    EXPECT_FALSE(isKernelFileSystemAt(AT_FDCWD, (dir / "to-proc").c_str()));
+    EXPECT_TRUE(isOnKernelFileSystem(dir / "to-proc"));
+    for (const char* type : {"proc", "sysfs", "devtmpfs", "cgroup2", "nsfs"})
+        EXPECT_TRUE(isKernelFileSystemType(QString::fromLatin1(type))) << type;
+    for (const char* type : {"tmpfs", "ext4", "nfs4", "fuse.sshfs", ""})
+        EXPECT_FALSE(isKernelFileSystemType(QString::fromLatin1(type))) << type;
 }

@@ -242,3 +242,40 @@ TEST(KZRemovePhotos, AnItemOfThePhotoLibraryNeverLeavesItsPackageWhateverTheJob)
     EXPECT_EQ(removal->tally().notTagged, 4u);
     EXPECT_EQ(removal->outcomeOf(photo), QStringLiteral("not_tagged"));
 }
+
+// A folder inside a library searched as a plain folder makes plain items of
+// the library's masters: they are library items by where they lie, and no job
+// takes one out of the package.
+TEST(KZRemovePhotos, AFileInsideALibraryPackageIsALibraryItemWhoeverMadeTheItem)
+{
+    emptyTrash();
+    Fixture f;
+    f.setLevel(0);
+    const fs::path masters = f.dir.mkdir("Lib.photoslibrary/Masters");
+    std::vector<modeltest::ItemShape> shapes;
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "m" + std::to_string(i) + ".jpg";
+        const std::string content = "master " + std::to_string(i);
+        shapes.push_back({.path = f.dir.write("Lib.photoslibrary/Masters/" + name, content), .group = i + 1,
+                          .marked = true});
+        shapes.push_back({.path = f.dir.write("copies/" + name, content), .group = i + 1});
+    }
+    const KZFoundItemArray all = modeltest::makeItems(shapes);
+    const KZFoundItemArray masterItems{all[0], all[2], all[4]};
+    const fs::path destination = f.dir.mkdir("dest");
+    auto removal = f.engine(masterItems, all);
+    removal->moveItems(masterItems, KZRemove::TrashJob, {});
+    removal->moveItems(masterItems, KZRemove::MoveJob, destination);
+    removal->moveItems(masterItems, KZRemove::CopyJob, destination);
+    removal->thereAreShared = true;
+    removal->moveItems(masterItems, KZRemove::TrashJob, {});
+
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(fs::exists(masters / ("m" + std::to_string(i) + ".jpg"))) << i;
+    EXPECT_TRUE(fs::is_empty(destination));
+    EXPECT_EQ(countIn(trashFiles()), 0u);
+    EXPECT_EQ(removal->tally().done(), 0u);
+    EXPECT_EQ(removal->tally().notTagged, 12u);
+    for (const KZFoundItemRef& item : masterItems)
+        EXPECT_EQ(removal->outcomeOf(item), QStringLiteral("not_tagged"));
+}

@@ -170,7 +170,37 @@ TEST(KZRemoveSafety, AParentThatIsALinkAtTheCheckLeavesTheItem)
     engine->doMove();
     EXPECT_TRUE(fs::exists(f.dir / "other/x"));
     EXPECT_TRUE(fs::exists(f.dir / "d.aside/x"));
-    EXPECT_EQ(engine->outcomeOf(all[0]), u"changed"_s);
+    // Told as the link it is, not as a change of the item.
+    EXPECT_EQ(engine->outcomeOf(all[0]), u"link_in_path"_s);
+    EXPECT_EQ(engine->tally().linkInPath, 1u);
+    EXPECT_EQ(engine->tally().changed, 0u);
+    EXPECT_EQ(alertKeys(*engine), QStringList{u"link_in_path_sing"_s});
+}
+
+// Whatever a result says, nothing on the kernel's own file systems is
+// trashed, moved, copied or deleted: those "files" are the system's view of
+// itself.
+TEST(KZRemoveSafety, NothingOnTheKernelsOwnFileSystemsIsRemovedOnAnyJob)
+{
+    emptyTrash();
+    Fixture f;
+    f.setLevel(0);
+    const fs::path kept = f.dir.write("k/status", "copy");
+    const fs::path status = "/proc/" + std::to_string(::getpid()) + "/status";
+    const auto items = modeltest::makeItems({{.path = status, .group = 1, .marked = true},
+                                             {.path = kept, .group = 1}});
+    const fs::path destination = f.dir.mkdir("dest");
+    auto engine = f.engine({items[0]}, items);
+    engine->moveItems({items[0]}, KZRemove::TrashJob, {});
+    engine->moveItems({items[0]}, KZRemove::MoveJob, destination);
+    engine->moveItems({items[0]}, KZRemove::CopyJob, destination);
+    engine->thereAreShared = true;
+    engine->moveItems({items[0]}, KZRemove::TrashJob, {});
+    EXPECT_EQ(engine->tally().done(), 0u);
+    EXPECT_TRUE(fs::is_empty(destination));
+    EXPECT_EQ(engine->outcomeOf(items[0]), u"permission_not_allowed"_s);
+    for (const auto& [op, path] : f.fs->calls)
+        EXPECT_NE(op, "trash") << path;
 }
 
 TEST(KZRemoveSafety, AHardLinkIsMadeAtTheItemsOwnFolderEvenWhenItsPathMoved)

@@ -4,6 +4,7 @@
 #include "removal/RemovalTestSupport.h"
 
 #include "platform/Bookmark.h"
+#include "platform/Paths.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "resultfiles/KZSaveResult.h"
 #include "resultfiles/KZSavedResultReopen.h"
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 using namespace removaltest;
 
@@ -256,4 +258,78 @@ TEST(ReopenedRemoval, AFolderSwappedForALinkNeverRedirectsTheRemoval)
             EXPECT_EQ(platform::statPath(dest / "x", false)->inode, inode);
         }
     }
+}
+
+// A result saved from a search of a folder inside a photo library (a plain
+// source, plain records) reopens with the library's files as library items:
+// no job takes a master out of the package.
+TEST(ReopenedRemoval, AFolderInsideAPhotoLibraryLosesNoMasterOnAnyJob)
+{
+    emptyTrash();
+    ReopenedRemoval f;
+    f.setLevel(0);
+    const fs::path masters = f.dir.mkdir("src/Lib.photoslibrary/Masters");
+    const fs::path a = f.dir.write("src/Lib.photoslibrary/Masters/a.jpg", "picture");
+    const fs::path b = f.dir.write("src/Lib.photoslibrary/Masters/b.jpg", "picture");
+    f.save({{a, b}});
+    f.saved.sources[0].alias = platform::createBookmark(masters);
+    f.reopen();
+    ASSERT_EQ(f.reopened.size(), 2);
+    ASSERT_EQ(f.marked().size(), 1);
+    for (const KZFoundItemRef& item : f.reopened)
+        EXPECT_TRUE(item->isPhotosItem()) << item->url();
+    for (const bool trash : {true, false}) {
+        f.panel->isMoveToTrash = trash;
+        f.panel->urlToMove = f.dir.mkdir("dest");
+        const auto removal = f.remove();
+        EXPECT_TRUE(fs::exists(a) && fs::exists(b));
+        EXPECT_EQ(removal->tally().done(), 0u);
+        EXPECT_EQ(f.outcomeOf(b, *removal), QStringLiteral("not_tagged"));
+    }
+    EXPECT_EQ(countIn(trashFiles()), 0u);
+    EXPECT_EQ(countIn(f.dir / "dest"), 0u);
+}
+
+// A result saved with its folder named through a link (as every result was
+// before sources were taken where their links lead) reopens where the link
+// leads: the marked copy leaves, and none is taken for changed. A removal
+// follows no link, so the old paths reached nothing.
+TEST(ReopenedRemoval, ASourceNamedThroughALinkIsRemovedWhereTheLinkLeads)
+{
+    emptyTrash();
+    ReopenedRemoval f;
+    const fs::path top = fs::canonical(f.dir.path());
+    const fs::path kept = f.dir.write("real/src/k", "linked pair");
+    const fs::path marked = f.dir.write("real/src/m", "linked pair");
+    fs::create_directory_symlink(top / "real", top / "link");
+    f.save({{top / "link/src/k", top / "link/src/m"}});
+    f.saved.sources[0].alias = platform::createBookmark(top / "link/src");
+    f.reopen();
+    ASSERT_EQ(f.marked().size(), 1);
+    EXPECT_EQ(f.marked()[0]->url(), top / "real/src/m");
+    const auto removal = f.remove();
+    EXPECT_EQ(removal->tally().trashed, 1u);
+    EXPECT_EQ(removal->tally().changed, 0u);
+    EXPECT_FALSE(fs::exists(marked));
+    EXPECT_EQ(kztest::readFile(kept), "linked pair");
+}
+
+// The kernel's own file systems hold no user files: a saved source on one is
+// not taken back, and a record there is dropped whatever its source.
+TEST(ReopenedRemoval, NothingOnTheKernelsOwnFileSystemsComesBack)
+{
+    ReopenedRemoval f;
+    const fs::path status = "/proc/" + std::to_string(::getpid()) + "/status";
+    KZSavedSource proc;
+    proc.alias = platform::createBookmark(status.parent_path());
+    EXPECT_TRUE(KZSavedResultReopen::resolveSources({proc}).empty());
+
+    const fs::path copy = f.dir.write("src/status", "copy");
+    f.save({{copy, status}});
+    f.saved.sources[0].alias = platform::createBookmark("/");
+    f.reopen();
+    EXPECT_EQ(f.notes.outsideSources, 1);
+    for (const KZFoundItemRef& item : f.reopened)
+        EXPECT_FALSE(platform::isInsideFolder(item->url(), "/proc")) << item->url();
+    EXPECT_TRUE(f.marked().isEmpty());
 }

@@ -1,6 +1,7 @@
 #include "services/KZFilesUtilities.h"
 
 #include "support/TestSupport.h"
+#include "platform/FileStat.h"
 #include "platform/FinderInfo.h"
 #include "platform/StringTable.h"
 #include "platform/Volumes.h"
@@ -236,16 +237,23 @@ TEST(KZFilesUtilities, SourceInfoDictionaries)
     EXPECT_TRUE(excluded && kept);
 }
 
-// A volume whose capacity reads as 0 (such as /proc) shows the "unknown"
-// text rather than a size of zero bytes.
+// A volume whose capacity reads as 0 shows the "unknown" text rather than a
+// size of zero bytes. The kernel's own file systems (/proc) read so too, but
+// are no sources at all.
 TEST(KZFilesUtilities, SourceInfoOfAVolumeWithoutCapacity)
 {
-    const fs::path proc("/proc");
-    const auto volume = platform::volumeForPath(proc);
-    if (!files().isVolumeWithURL(proc) || !volume || volume->mountPoint != proc || volume->capacity != 0)
+    EXPECT_FALSE(files().directoryInfoForPath("/proc").has_value());
+    std::optional<fs::path> unsized;
+    for (const platform::VolumeInfo& volume : platform::mountedVolumes()) {
+        const auto st = platform::statPath(volume.mountPoint, true);
+        if (volume.capacity == 0 && st && st->device == volume.deviceId && files().isVolumeWithURL(volume.mountPoint)
+            && !platform::isOnKernelFileSystem(volume.mountPoint))
+            unsized = volume.mountPoint;
+    }
+    if (!unsized)
         GTEST_SKIP() << "no volume of unknown capacity here";
     const QVariant unknown(platform::localizedString(QStringLiteral("unknown_file")));
-    EXPECT_EQ(files().directoryInfoForPath(proc).value_or(QVariantMap()).value(QStringLiteral("totSize")), unknown);
+    EXPECT_EQ(files().directoryInfoForPath(*unsized).value_or(QVariantMap()).value(QStringLiteral("totSize")), unknown);
 }
 
 // A folder holding only these is empty; anything else, a dot file of the

@@ -112,4 +112,53 @@ deep=$work/long$(printf '/%s' $(for _ in $(seq 22); do printf 'd%.0s' $(seq 200)
 "$remove" --trash "$work/long" > "$work/out" 2> /dev/null || true
 path=$(cut -f3 "$work/out")
 [ "$path" = "$deep/a.txt" ] || [ "$path" = "$deep/b.txt" ] || fail "long path reported as '${path:0:80}'"
+
+# A tree with /proc, /sys and /dev mounted inside it (a search of "/" in
+# small): the kernel's own file systems hold no user files, so nothing there
+# is listed, let alone marked; and a source on one is refused with its reason.
+if "$search" /proc/bus /sys/bus > "$work/out" 2> "$work/err"; then
+  fail "sources on the kernel's own file systems were searched: $(head -c 300 "$work/out")"
+fi
+grep -q "system's own file systems" "$work/err" || fail "no reason given: $(cat "$work/err")"
+[ -s "$work/out" ] && fail "found on the kernel's own file systems: $(head -c 300 "$work/out")"
+if [ "$(id -u)" = 0 ] && unshare -m true 2> /dev/null; then
+  root=$work/root
+  mkdir -p "$root/proc" "$root/sys" "$root/dev" "$root/home"
+  printf 'user pair' > "$root/home/a"
+  printf 'user pair' > "$root/home/b"
+  # shellcheck disable=SC2016
+  unshare -m sh -c 'mount --make-rprivate / && mount -t proc proc "$1/proc" && mount --bind /sys "$1/sys" \
+    && mount --bind /dev "$1/dev" && exec "$2" "$3" "$1"' sh "$root" "$remove" --trash > "$work/out" 2> "$work/err" \
+    || true
+  grep -qE "$root/(proc|sys|dev)/" "$work/out" && fail "kernel files offered for removal: $(grep -E "$root/(proc|sys|dev)/" "$work/out" | head -5)"
+  [ "$(removed "$work/out")" = 1 ] || fail "the user's pair beside the kernel's folders: $(cat "$work/out" "$work/err" | head -20)"
+  grep -q "Failed to read\|cannot read $root/\(proc\|sys\)" "$work/err" && fail "the kernel's files were read: $(head -5 "$work/err")"
+fi
+
+# As an ordinary user, a folder reached through the user's own link
+# (~/w/link leading to ~/w/real): every marked copy leaves and none is taken
+# for changed, from a search and from a saved result alike.
+if [ "$(id -u)" = 0 ] && command -v setpriv > /dev/null; then
+  u=$work/user
+  mkdir -p "$u/home" "$u/w/real/tree/sub" "$u/w/real/saved"
+  printf 'linked pair' > "$u/w/real/tree/a.txt"
+  printf 'linked pair' > "$u/w/real/tree/sub/b.txt"
+  printf 'saved pair' > "$u/w/real/saved/c.txt"
+  printf 'saved pair' > "$u/w/real/saved/d.txt"
+  ln -s real "$u/w/link"
+  chown -hR 65534:65534 "$u"
+  chmod 755 "$work"
+  as_user() {
+    setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$u/home" XDG_CONFIG_HOME="$u/home/.config" \
+      XDG_DATA_HOME="$u/home/.local/share" XDG_CACHE_HOME="$u/home/.cache" XDG_STATE_HOME="$u/home/.local/state" "$@"
+  }
+  as_user "$remove" --trash "$u/w/link/tree" > "$work/out" 2> "$work/err" || true
+  [ "$(removed "$work/out")" = 1 ] || fail "through the user's own link: $(cat "$work/out" "$work/err")"
+  grep -q changed "$work/out" && fail "a copy reached through a link was taken for changed: $(cat "$work/out")"
+  [ "$(find "$u/w/real/tree" -type f | wc -l)" = 1 ] || fail "not one copy left: $(find "$u/w/real/tree")"
+  as_user "$search" --save "$u/saved.maravex" "$u/w/link/saved" > /dev/null 2> "$work/err" \
+    || fail "saving as an ordinary user: $(cat "$work/err")"
+  as_user "$remove" --trash --saved "$u/saved.maravex" > "$work/out" 2> "$work/err" || true
+  [ "$(removed "$work/out")" = 1 ] || fail "a saved result through the user's own link: $(cat "$work/out" "$work/err")"
+fi
 exit $status

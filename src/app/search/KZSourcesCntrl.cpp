@@ -5,6 +5,7 @@
 #include "platform/SharedInstance.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
+#include "services/KZItemInspection.h"
 #include "settings/KZSearchStuff.h"
 
 #include <QObject>
@@ -122,6 +123,14 @@ void KZSourcesCntrl::addChosenItems(const std::vector<std::filesystem::path>& pa
 
 bool KZSourcesCntrl::addChosenSource(const std::filesystem::path& path)
 {
+    // Said, not skipped in silence: the folder exists and the user would
+    // not know why it is missing from the search.
+    if (const std::filesystem::path real = platform::linkFreePath(path, true); !real.empty()) {
+        if (const QString refusal = KZItemInspection::sourceRefusal(real); !refusal.isEmpty()) {
+            KZErrorDelegate::sharedControl().showError(refusal, {}, {platform::pathText(path)});
+            return false;
+        }
+    }
     const auto info = KZFilesUtilities::sharedControl().directoryInfoForPath(path);
     if (!info || pathOf(info->value(QStringLiteral("path"))).empty())
         return false;
@@ -131,7 +140,9 @@ bool KZSourcesCntrl::addChosenSource(const std::filesystem::path& path)
 
 void KZSourcesCntrl::addNewSourceWithDict(const QVariantMap& info)
 {
-    if (isAlreadyLoaded(pathOf(info.value(QStringLiteral("path")))))
+    // The same folder chosen through a link and directly is one source.
+    if (isAlreadyLoaded(pathOf(info.value(QStringLiteral("path"))))
+        || isAlreadyLoaded(pathOf(info.value(QStringLiteral("url")))))
         return;
     appendSource(KZSourceItem::create(info));
 }
@@ -178,7 +189,9 @@ void KZSourcesCntrl::setCollectionEmpty()
 bool KZSourcesCntrl::isAlreadyLoaded(const std::filesystem::path& path) const
 {
     return std::any_of(sources_.begin(), sources_.end(),
-                       [&](const KZSourceItemRef& source) { return source->path() == path; });
+                       [&](const KZSourceItemRef& source) {
+                           return source->path() == path || source->chosenPath() == path;
+                       });
 }
 
 KZSourceTile KZSourcesCntrl::tileForSource(const KZSourceItemRef& source)
@@ -189,7 +202,7 @@ KZSourceTile KZSourcesCntrl::tileForSource(const KZSourceItemRef& source)
     tile.name = platform::pathText(platform::pathFromText(source->name()).stem());
     if (tile.name.isEmpty())
         tile.name = source->name();
-    const auto path = source->path();
+    const auto path = source->chosenPath();
     tile.tip = platform::pathText(path.empty() ? source->url() : path);
     return tile;
 }

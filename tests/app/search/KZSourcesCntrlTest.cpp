@@ -1,6 +1,7 @@
 #include "app/search/KZSourcesCntrl.h"
 
 #include "SearchTestSupport.h"
+#include "platform/Paths.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -216,6 +217,62 @@ TEST(SourcesCntrl, EmptyFoldersSourcesLeaveOutDeletedFolders)
     EXPECT_EQ(sources[0]->path(), kept);
     EXPECT_EQ(sources[0]->locationLabelTag(), 5);
     EXPECT_TRUE(KZSourcesCntrl::sharedControl().emptyFoldersSourcesWithFolders({folders[0]}).empty());
+}
+
+// A folder inside a photo library, or on the kernel's own file systems, is
+// refused with its reason, however it was reached (chosen, dropped, named on
+// the command line: all come here); the library itself is taken as the
+// library. Without the refusal a removal would trash the library's masters.
+TEST(SourcesCntrl, FoldersInsideALibraryOrOfTheKernelAreRefusedWithTheirReason)
+{
+    AlertScope alerts;
+    kztest::TempDir dir;
+    const fs::path masters = dir.mkdir("Lib.photoslibrary/Masters/2020");
+    fs::create_directory_symlink(dir / "Lib.photoslibrary/Masters", dir / "to-masters");
+    KZSourcesCntrl cntrl;
+    std::vector<fs::path> chosen{dir / "Lib.photoslibrary/Masters", masters, dir / "to-masters", fs::path("/proc/self")};
+    if (fs::exists("/sys/bus"))
+        chosen.push_back("/sys/bus");
+    cntrl.addChosenItems(chosen);
+
+    EXPECT_TRUE(cntrl.sources().empty());
+    ASSERT_EQ(alerts.presenter->shown.size(), chosen.size());
+    EXPECT_EQ(alerts.presenter->count(QStringLiteral("inside a photo library")), 3);
+    EXPECT_EQ(alerts.presenter->count(QStringLiteral("system’s own folders")), int(chosen.size()) - 3);
+    EXPECT_EQ(alerts.presenter->count(platform::pathText(dir / "to-masters")), 1) << "named as chosen";
+    // The follow-up search of emptied folders makes no such source either.
+    EXPECT_FALSE(KZFilesUtilities::sharedControl().directoryInfoForPath(masters));
+
+    cntrl.addChosenItems({dir / "Lib.photoslibrary"});
+    ASSERT_EQ(cntrl.sources().size(), 1u);
+    EXPECT_TRUE(cntrl.sources()[0]->isPhotosLib());
+}
+
+// A folder reached through a link (~/Documents leading to /data/docs) is
+// searched where the link leads, so that a removal, which follows no link,
+// reaches its items; the tile still shows the name the user chose, and the
+// same folder chosen both ways is one source.
+TEST(SourcesCntrl, AFolderReachedThroughALinkIsTakenWhereItLeadsUnderItsChosenName)
+{
+    AlertScope alerts;
+    kztest::TempDir dir;
+    const fs::path top = fs::canonical(dir.path());
+    dir.mkdir("data/docs/tree");
+    fs::create_directory_symlink(top / "data/docs", top / "Documents");
+    KZSourcesCntrl cntrl;
+    RecordingView view(&cntrl);
+    cntrl.setView(&view);
+    cntrl.addChosenItems({top / "Documents", top / "Documents/tree", top / "data/docs", top / "Documents/"});
+
+    ASSERT_EQ(cntrl.sources().size(), 2u);
+    EXPECT_EQ(cntrl.sources()[0]->url(), top / "data/docs");
+    EXPECT_EQ(cntrl.sources()[0]->path(), top / "data/docs");
+    EXPECT_EQ(cntrl.sources()[1]->path(), top / "data/docs/tree");
+    ASSERT_EQ(view.tiles.size(), 2u);
+    EXPECT_EQ(view.tiles[0].name, QStringLiteral("Documents"));
+    EXPECT_EQ(view.tiles[0].tip, platform::pathText(top / "Documents"));
+    EXPECT_EQ(cntrl.sources()[0]->name(), QStringLiteral("Documents"));
+    EXPECT_TRUE(alerts.presenter->shown.empty());
 }
 
 TEST(SourcesCntrl, TileNameDropsUpToTwoExtensions)
