@@ -275,6 +275,11 @@ bool KZRemoveItemSteps::sameContent(const fs::path& a, const fs::path& b) const
 
 bool KZRemoveItemSteps::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, bool forGood) const
 {
+    // A folder found empty after a removal is no copy of anything: it has no
+    // group, so there is no last copy to keep. Only a permanent deletion
+    // still wants a twin, as before.
+    if (item->groupID() == 0 && item->countOfItemsInGroup() == 0 && !forGood)
+        return true;
     const auto found = keptMembers_.find(item->groupID());
     if (found == keptMembers_.end() || found->second.empty()) {
         // The whole group leaves: the last-member rule of the Trash let it,
