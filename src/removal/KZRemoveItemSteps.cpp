@@ -20,6 +20,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -31,9 +32,8 @@ bool sameTime(const timespec& a, const timespec& b)
 }
 
 // The names in a folder, read through a descriptor that did not follow a link.
-std::optional<std::set<std::string>> namesIn(const fs::path& folder)
+std::optional<std::set<std::string>> namesInFolder(int fd)
 {
-    const int fd = platform::openFolderAt(AT_FDCWD, folder.c_str());
     if (fd < 0)
         return std::nullopt;
     DIR* dir = ::fdopendir(fd);
@@ -50,6 +50,38 @@ std::optional<std::set<std::string>> namesIn(const fs::path& folder)
     const bool ok = errno == 0;
     ::closedir(dir);
     return ok ? std::optional(std::move(names)) : std::nullopt;
+}
+
+std::optional<std::set<std::string>> namesIn(const fs::path& folder)
+{
+    return namesInFolder(platform::openFolderAt(AT_FDCWD, folder.c_str()));
+}
+
+// Whether the anchored item is a folder that holds nothing but folders that
+// hold nothing, as the follow-up search finds them, read where it was
+// checked and never through a link.
+bool isEmptyFolder(const platform::AnchoredItem& anchor)
+{
+    std::vector<int> pending{platform::openFolderAt(anchor.parentFd(), anchor.name().c_str())};
+    bool empty = true;
+    while (!pending.empty()) {
+        const int fd = pending.back();
+        pending.pop_back();
+        if (!empty || fd < 0) {
+            empty = empty && fd >= 0;
+            if (fd >= 0)
+                ::close(fd);
+            continue;
+        }
+        // Read the names through a second descriptor: the first one opens
+        // the subfolders.
+        const auto names = namesInFolder(::dup(fd));
+        empty = names.has_value();
+        for (const std::string& name : names.value_or(std::set<std::string>{}))
+            pending.push_back(platform::openFolderAt(fd, name.c_str()));
+        ::close(fd);
+    }
+    return empty;
 }
 
 } // namespace
@@ -276,9 +308,10 @@ bool KZRemoveItemSteps::sameContent(const fs::path& a, const fs::path& b) const
 bool KZRemoveItemSteps::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, bool forGood) const
 {
     // A folder found empty after a removal is no copy of anything: it has no
-    // group, so there is no last copy to keep. Only a permanent deletion
-    // still wants a twin, as before.
-    if (item->groupID() == 0 && item->countOfItemsInGroup() == 0 && !forGood)
+    // group, so there is no last copy to keep, and while it is still empty
+    // nothing goes with it. Only a permanent deletion still wants a twin.
+    if (item->groupID() == 0 && item->countOfItemsInGroup() == 0 && !forGood && item->isDirectory()
+        && isEmptyFolder(anchor))
         return true;
     const auto found = keptMembers_.find(item->groupID());
     if (found == keptMembers_.end() || found->second.empty()) {
