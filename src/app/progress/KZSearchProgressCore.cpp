@@ -619,7 +619,6 @@ void KZSearchProgressCore::setSavedProgress(const QVariantMap& info)
 {
     setFoundSize(info.value(KZResultKey::foundItemsSize).toULongLong());
     setFoundCount(info.value(KZResultKey::foundItemsCount).toULongLong());
-    setMissingTracksCount(quint64(info.value(KZResultKey::foundDeads).toList().size()));
     setCheckedCount(info.value(KZResultKey::checkedItemsCount).toULongLong());
     setItemsToCheckCount(info.value(KZResultKey::itemsToCheckCount).toULongLong());
     isRestoreOpening_ = true;
