@@ -508,6 +508,20 @@ TEST(KZRemovePanelWidget, DoneCardTextNamesOneOrManyLinks)
     EXPECT_TRUE(many.contains(KZNumberUtilities::sharedControl().numberToFormatString(1200.0))) << many.toStdString();
 }
 
+// The desktop notice never tells a copy as a move: the originals stayed.
+TEST(KZRemovePanelWidget, TheNoticeTellsCopiesAsCopies)
+{
+    KZRemoveTally tally;
+    tally.copied = 3;
+    const QString copied = KZRemoveCompletionText(tally, false);
+    EXPECT_TRUE(copied.startsWith(u"3 items copied"_s)) << copied.toStdString();
+    tally.moved = 2;
+    const QString both = KZRemoveCompletionText(tally, false);
+    EXPECT_TRUE(both.startsWith(u"2 items moved, 3 copied"_s)) << both.toStdString();
+    tally.copied = 0;
+    EXPECT_EQ(KZRemoveCompletionText(tally, false), u"2 items moved."_s);
+}
+
 // A Trash pass registers no Edit > Undo step: the page promises only what is true.
 TEST(KZRemovePanelWidget, TrashPageNamesTheWaysBackThatExist)
 {
