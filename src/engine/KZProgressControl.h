@@ -24,6 +24,10 @@ public:
     virtual void setFoundCount(quint64 count) = 0;
     virtual void setCheckedCount(quint64 count) = 0;
     virtual void setItemsToCheckCount(quint64 count) = 0;
+    // Music-library tracks whose file is gone, listed because the user asked
+    // for them: a result of its own, with or without duplicates. Told once,
+    // before the search stops searching.
+    virtual void setMissingTracksCount(quint64) {}
 
     // What only a window shows. A progress controller without a window (the
     // empty-folder follow-up, the command-line tool) keeps these no-ops.

@@ -303,8 +303,12 @@ void KZSearchController::doSearch()
         itemsFoundCount_ = 0;
         sizeFoundValue_ = 0;
     }
-    if (progressCntrl_)
+    if (progressCntrl_) {
+        if (criteria_->isDeads())
+            if (const QVariantList* dead = libraryPasses_ ? libraryPasses_->missingTracks() : nullptr)
+                progressCntrl_->setMissingTracksCount(quint64(dead->size()));
         progressCntrl_->setIsSearching(false);
+    }
 
     {
         // The pool's threads end here, not when the last reference goes.

@@ -696,7 +696,10 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
         switch (outcome) {
         case KZRemoveOutcome::Trashed: ++t.trashed; break;
         case KZRemoveOutcome::Moved: ++t.moved; break;
-        case KZRemoveOutcome::Copied: ++t.copied; break;
+        case KZRemoveOutcome::Copied:
+            ++t.copied;
+            t.copiedSize += size;
+            break;
         case KZRemoveOutcome::Deleted:
             ++t.deleted;
             t.deletedSize += size;

@@ -29,6 +29,7 @@ struct KZRemoveTally {
     quint64 trashed = 0;
     quint64 moved = 0;
     quint64 copied = 0;
+    quint64 copiedSize = 0;  // what the copies hold; their originals stay
     quint64 deleted = 0;
     quint64 deletedSize = 0;
     quint64 locked = 0;

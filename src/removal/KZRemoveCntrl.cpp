@@ -16,6 +16,7 @@
 #include "settings/KZDefaultsKeys.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
@@ -431,16 +432,28 @@ void KZRemoveCntrl::waitForGatherings()
 void KZRemoveCntrl::showFinalView()
 {
     const std::optional<KZFoundItemArray> removed = removedItems();
-    if (removed && !removed->isEmpty() && ownerTag_ != kEmptyFoldersTag) {
-        const QString size = KZNumberUtilities::sharedControl().sizeToFormatString(removedSize.load(), 4, true);
-        const std::shared_ptr<KZRemove> engine = this->engine();
-        const KZRemoveTally tally = engine ? engine->tally() : KZRemoveTally{};
-        // What was deleted for good is never told as a move to the Trash: a
-        // user who believes it is there may look for it in vain.
-        QString key = isMoveToTrash ? QStringLiteral("final_trashing_string") : QStringLiteral("final_moving_string");
-        if (tally.deleted != 0 && tally.trashed == 0 && tally.moved == 0 && tally.copied == 0)
-            key = QStringLiteral("final_deleting_string");
-        view_->showSuccessfulView(KZRemoveFinalText(platform::localizedString(key).arg(size), tally));
+    const std::shared_ptr<KZRemove> engine = this->engine();
+    const KZRemoveTally tally = engine ? engine->tally() : KZRemoveTally{};
+    const bool left = removed && !removed->isEmpty();
+    // Copies leave nothing, yet the user must hear of them: a panel that just
+    // closed would look as if nothing happened, and a second run would only
+    // make more copies.
+    if ((left || tally.copied != 0) && ownerTag_ != kEmptyFoldersTag) {
+        QStringList texts;
+        if (left) {
+            const quint64 moved = removedSize.load() - std::min(removedSize.load(), tally.copiedSize);
+            const QString size = KZNumberUtilities::sharedControl().sizeToFormatString(moved, 4, true);
+            // What was deleted for good is never told as a move to the Trash:
+            // a user who believes it is there may look for it in vain.
+            QString key =
+                isMoveToTrash ? QStringLiteral("final_trashing_string") : QStringLiteral("final_moving_string");
+            if (tally.deleted != 0 && tally.trashed == 0 && tally.moved == 0 && tally.copied == 0)
+                key = QStringLiteral("final_deleting_string");
+            texts << platform::localizedString(key).arg(size);
+        }
+        texts << KZRemoveCopiedText(tally);
+        texts.removeAll(QString());
+        view_->showSuccessfulView(KZRemoveFinalText(texts.join(QLatin1Char(' ')), tally));
         return;
     }
     std::shared_ptr<KZRemoveCntrl> self = shared_from_this();
@@ -458,6 +471,18 @@ QString KZRemoveFinalText(const QString& sizeText, const KZRemoveTally& tally)
         : platform::localizedString(QStringLiteral("final_links_plur"))
               .arg(KZNumberUtilities::sharedControl().numberToFormatString(double(tally.linked)));
     return sizeText + QLatin1Char(' ') + links;
+}
+
+QString KZRemoveCopiedText(const KZRemoveTally& tally)
+{
+    if (tally.copied == 0)
+        return {};
+    const KZNumberUtilities& numbers = KZNumberUtilities::sharedControl();
+    const QString size = numbers.sizeToFormatString(tally.copiedSize, 4, true);
+    if (tally.copied == 1)
+        return platform::localizedString(QStringLiteral("final_copied_sing")).arg(size);
+    return platform::localizedString(QStringLiteral("final_copied_plur"))
+        .arg(numbers.numberToFormatString(static_cast<double>(tally.copied)), size);
 }
 
 QString KZRemoveMusicNote(quint64 tracks)
@@ -481,9 +506,17 @@ QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash)
             .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(tally.tagged)));
     if (count == 0)
         return platform::localizedString(QStringLiteral("nothing_removed_notice"));
+    const KZNumberUtilities& numbers = KZNumberUtilities::sharedControl();
+    // A copy is no move: its original stays, and the notice says so.
+    if (tally.copied != 0 && tally.copied != count)
+        return platform::localizedString(QStringLiteral("moving_and_copying_terminated"))
+            .arg(numbers.numberToFormatString(static_cast<double>(count - tally.copied)),
+                 numbers.numberToFormatString(static_cast<double>(tally.copied)));
     QString actionKey = isMoveToTrash ? QStringLiteral("trashing_action") : QStringLiteral("moving_action");
     if (tally.deleted == count)
         actionKey = QStringLiteral("deleting_action");
+    else if (tally.copied == count)
+        actionKey = QStringLiteral("copying_action");
     const QString action = platform::localizedString(actionKey);
     if (count == 1)
         return platform::localizedString(QStringLiteral("moving_terminated_sing")).arg(action);

@@ -77,6 +77,9 @@ QString KZRemoveMusicNote(quint64 tracks);
 // The done card's text: `sizeText` (what left, and where to), followed by
 // the hard links left in the items' places, when there are any.
 QString KZRemoveFinalText(const QString& sizeText, const KZRemoveTally& tally);
+// What the done card adds about items copied to the chosen folder from
+// another disk, whose originals stay; empty when nothing was copied.
+QString KZRemoveCopiedText(const KZRemoveTally& tally);
 // The desktop notice's text at the end of a removal.
 QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash);
 // One entry per folder, the first entry for a folder kept with its label tag.

@@ -19,6 +19,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -27,6 +28,54 @@ namespace {
 bool sameTime(const timespec& a, const timespec& b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The names in a folder, read through a descriptor that did not follow a link.
+std::optional<std::set<std::string>> namesInFolder(int fd)
+{
+    if (fd < 0)
+        return std::nullopt;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::set<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.insert(entry->d_name);
+    }
+    const bool ok = errno == 0;
+    ::closedir(dir);
+    return ok ? std::optional(std::move(names)) : std::nullopt;
+}
+
+// Whether the anchored item is a folder that holds nothing but folders that
+// hold nothing, as the follow-up search finds them, read where it was
+// checked and never through a link.
+bool isEmptyFolder(const platform::AnchoredItem& anchor)
+{
+    std::vector<int> pending{platform::openFolderAt(anchor.parentFd(), anchor.name().c_str())};
+    bool empty = true;
+    while (!pending.empty()) {
+        const int fd = pending.back();
+        pending.pop_back();
+        if (!empty || fd < 0) {
+            empty = empty && fd >= 0;
+            if (fd >= 0)
+                ::close(fd);
+            continue;
+        }
+        // Read the names through a second descriptor: the first one opens
+        // the subfolders.
+        const auto names = namesInFolder(::dup(fd));
+        empty = names.has_value();
+        for (const std::string& name : names.value_or(std::set<std::string>{}))
+            pending.push_back(platform::openFolderAt(fd, name.c_str()));
+        ::close(fd);
+    }
+    return empty;
 }
 
 } // namespace
@@ -254,6 +303,12 @@ bool KZRemoveItemSteps::sameContent(const fs::path& a, const fs::path& b) const
 
 bool KZRemoveItemSteps::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, bool forGood) const
 {
+    // A folder found empty after a removal is no copy of anything: it has no
+    // group, so there is no last copy to keep, and while it is still empty
+    // nothing goes with it. Only a permanent deletion still wants a twin.
+    if (item->groupID() == 0 && item->countOfItemsInGroup() == 0 && !forGood && item->isDirectory()
+        && isEmptyFolder(anchor))
+        return true;
     const auto found = keptMembers_.find(item->groupID());
     if (found == keptMembers_.end() || found->second.empty()) {
         // The whole group leaves: the last-member rule of the Trash let it,

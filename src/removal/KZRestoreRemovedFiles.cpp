@@ -224,11 +224,15 @@ quint64 KZRestoreRemovedFiles::implementUndoWithAction(const KZUndoDict& dict, b
     const quint64 count = undoCount(dict);
     if (count == 0)
         return 0;
+    quint64 copied = 0;
+    for (const auto* list : {&dict.standardUndo, &dict.itunesUndo})
+        copied += quint64(std::count_if(list->begin(), list->end(), [](const KZUndoMovedItem& r) { return r.isCopy; }));
     platform::NotificationCenter::defaultCenter().post(
         QStringLiteral("registerRemovedUndo"), platform::NotificationObject(platform::bundleIdentifier()),
         {{QStringLiteral("undoDict"), QVariant::fromValue(dict)},
          {QStringLiteral("isTrashAction"), isTrashAction},
-         {QStringLiteral("undoCount"), count}});
+         {QStringLiteral("undoCount"), count},
+         {QStringLiteral("copiedCount"), copied}});
     return count;
 }
 

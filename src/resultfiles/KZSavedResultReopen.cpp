@@ -322,7 +322,11 @@ public:
             if (!node)
                 continue;
             node->groupID = quint64(candidate.saved->groupId);
-            node->itemsInGroup = counters[candidate.saved->groupId];
+            // Folders found empty belong to no group of copies (the mark
+            // rules run for groups only): a counter would make each of them
+            // the last copy of a group it is not in.
+            if (markRules)
+                node->itemsInGroup = counters[candidate.saved->groupId];
             list.prepend(std::move(node));
         }
         return list;

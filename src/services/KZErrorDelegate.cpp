@@ -118,6 +118,15 @@ Alert questionAlert(const QVariantMap& request)
     for (const QString& key : keys)
         alert.buttonTitles << lookUp(key, table);
     alert.cancelButton = cancelAnswer(keys);
+    // Escape belongs to the button the user reads as Cancel, and only when
+    // that button declines.
+    const QString cancelTitle = lookUp(QStringLiteral("cancel_button"), kDefaultTable);
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        if (!keys.at(i).isEmpty() && declines(keys.at(i)) && alert.buttonTitles.value(i) == cancelTitle) {
+            alert.escapeButton = KZAlertPresenter::FirstButton + i;
+            break;
+        }
+    }
     if (request.value(KZAlertKey::showCheck).toBool()) {
         alert.showsApplyToAll = true;
         alert.applyToAllTitle = lookUp(QStringLiteral("apply_to_all"), kDefaultTable);

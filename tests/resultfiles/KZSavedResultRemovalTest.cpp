@@ -332,4 +332,44 @@ TEST(ReopenedRemoval, NothingOnTheKernelsOwnFileSystemsComesBack)
     for (const KZFoundItemRef& item : f.reopened)
         EXPECT_FALSE(platform::isInsideFolder(item->url(), "/proc")) << item->url();
     EXPECT_TRUE(f.marked().isEmpty());
+
+// A reopened result's folders found empty after a removal leave for the
+// Trash with the registered settings, as they would before the save; one
+// that has been given a file since stays with it.
+TEST(ReopenedRemoval, EmptyFoldersOfTheResultLeaveWhileTheyAreStillEmpty)
+{
+    emptyTrash();
+    ReopenedRemoval f;
+    const fs::path trip = f.dir.mkdir("src/Trip");
+    const fs::path scans = f.dir.mkdir("src/Scans");
+    const fs::path filled = f.dir.mkdir("src/Filled");
+    std::vector<modeltest::ItemShape> shapes;
+    for (const fs::path& folder : {trip, scans, filled})
+        shapes.push_back({.path = folder, .group = 0, .marked = true, .isDirectory = true});
+    f.saved.emptyFolders.emplace();
+    for (const KZFoundItemRef& item : modeltest::makeItems(shapes))
+        f.saved.emptyFolders->push_back(*KZSaveResult::savedItem(item));
+    f.save({f.pair("kept", "bytes")});
+    f.dir.write("src/Filled/new.txt", "the user's");
+
+    KZReopenedResult result =
+        KZSavedResultReopen::rebuild(f.saved, KZSavedResultReopen::resolveSources(f.saved.sources), {});
+    ASSERT_TRUE(result.emptyFolders.has_value());
+    KZFoundItemArray folders;
+    while (std::unique_ptr<TreeToCheck> node = result.emptyFolders->takeFirst())
+        folders.append(KZFoundItem::itemWithTreeNode(*node));
+    ASSERT_EQ(folders.size(), 2) << "a folder no longer empty is not reopened as one";
+    for (const KZFoundItemRef& folder : folders)
+        folder->setIsMarked(true);
+    // Filled after the reopening, before the removal.
+    f.dir.write("src/Scans/late.txt", "later still");
+    f.panel->itemsArefiles = false;
+    const auto removal = f.engine(folders, folders);
+    removal->doMove();
+
+    EXPECT_FALSE(fs::exists(trip));
+    EXPECT_EQ(kztest::readFile(scans / "late.txt"), "later still");
+    EXPECT_EQ(kztest::readFile(filled / "new.txt"), "the user's");
+    EXPECT_EQ(removal->tally().trashed, 1u);
+    EXPECT_EQ(removal->tally().lastMember, 0u) << "an empty folder is nobody's last copy";
 }

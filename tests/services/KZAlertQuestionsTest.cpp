@@ -232,6 +232,17 @@ protected:
                         << question.where << ": shows the bare key \"" << texts[i].key.toStdString() << "\"";
                 }
             }
+            // A button that reads Cancel answers Escape, and Escape never
+            // gives an answer that acts.
+            const QString cancel = platform::localizedString(QStringLiteral("cancel_button"));
+            for (qsizetype b = 0; b < 3; ++b) {
+                if (!alert.buttonTitles.value(b).isEmpty() && alert.buttonTitles.value(b) == cancel) {
+                    EXPECT_EQ(alert.escapeButton, KZAlertPresenter::FirstButton + b) << question.where;
+                }
+            }
+            if (alert.escapeButton != 0) {
+                EXPECT_EQ(alert.escapeButton, alert.cancelButton) << question.where;
+            }
             // The next combination, the last text turning fastest.
             size_t i = pick.size();
             while (i > 0 && ++pick[i - 1] == question.texts[i - 1].size())

@@ -195,6 +195,7 @@ void KZSearchProgressCore::prepareToSearch(const QVariantMap& options)
     }
     wasStopped_ = false;
     foundSizeValue_ = foundCount_ = checkedCount_ = itemsToCheckCount_ = 0;
+    missingTracksCount_ = 0;
     windowIsShown_ = true;
     stoppedDueAnError_ = false;
     isSearchForFolders_ = false;
@@ -510,7 +511,12 @@ void KZSearchProgressCore::showHungInfo(bool show)
 
 bool KZSearchProgressCore::searchIsValid() const
 {
-    return foundCount_ > 0 && !stoppedDueAnError_.load();
+    return (foundCount_ > 0 || missingTracksCount_.load() > 0) && !stoppedDueAnError_.load();
+}
+
+void KZSearchProgressCore::setMissingTracksCount(quint64 count)
+{
+    missingTracksCount_ = count;
 }
 
 void KZSearchProgressCore::prepareToShowResult()

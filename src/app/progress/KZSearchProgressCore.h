@@ -61,6 +61,7 @@ public:
     void setIsSearching(bool searching) override;
     void setFoundSize(quint64 size) override;
     void setFoundCount(quint64 count) override;
+    void setMissingTracksCount(quint64 count) override;
     void setCheckedCount(quint64 count) override;
     void setItemsToCheckCount(quint64 count) override;
     void prepareToSearchForFoldersContent() override;
@@ -173,6 +174,7 @@ private:
     std::atomic<bool> windowIsShown_{false};
     std::atomic<bool> isInderminate_{true};
     std::atomic<bool> stoppedDueAnError_{false};
+    std::atomic<quint64> missingTracksCount_{0};
     std::atomic<bool> resultIsReady_{false};
     std::atomic<bool> isRestoreOpening_{false};
     std::atomic<bool> isSearchForFolders_{false};

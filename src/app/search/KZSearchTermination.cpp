@@ -6,11 +6,18 @@
 #include "services/KZNumberUtilities.h"
 #include "settings/KZSearchStuff.h"
 
+#include <QStringList>
+
 namespace KZSearchTermination {
 
 quint64 foundCount(const QVariantMap& info)
 {
     return info.value(KZResultKey::foundItemsCount).toULongLong();
+}
+
+bool hasResult(const QVariantMap& info)
+{
+    return foundCount(info) != 0 || !info.value(KZResultKey::foundDeads).toList().isEmpty();
 }
 
 QString noItemsMessage(const QVariantMap& info)
@@ -42,6 +49,15 @@ UserNotification userNotification(const QVariantMap& info, const QString& appNam
         {numbers.numberToFormatString(static_cast<double>(info.value(KZResultKey::checkedItemsCount).toULongLong())),
          numbers.sizeToFormatString(info.value(KZResultKey::foundItemsSize).toULongLong(), 4, false)});
     return note;
+}
+
+QString oneLine(const UserNotification& note)
+{
+    QStringList parts;
+    for (const QString& part : {note.title, note.subtitle, note.body})
+        if (!part.isEmpty())
+            parts << part;
+    return parts.join(QLatin1Char(' '));
 }
 
 } // namespace KZSearchTermination

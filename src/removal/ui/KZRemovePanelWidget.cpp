@@ -262,6 +262,9 @@ QPushButton* KZRemovePanelWidget::infoButtonFor(int tag, QWidget* parent)
     auto* button = new QPushButton(QStringLiteral("i"), parent);
     button->setObjectName(QStringLiteral("removalInfo%1").arg(tag));
     button->setFixedSize(22, 22);
+    // A click shows the explanation without taking the keys from the page,
+    // so that Return still presses Start; Tab still reaches it.
+    button->setFocusPolicy(Qt::TabFocus);
     button->setProperty("infoTag", tag);
     connect(button, &QPushButton::clicked, this, &KZRemovePanelWidget::showInfo);
     return button;

@@ -86,6 +86,11 @@ QString undoActionName(const QVariantMap& request)
     QString title = request.value(menuItemTitle).toString();
     if (title.endsWith(QChar(0x2026)))
         title.chop(1);
+    // The rules' titles already say what they do ("Mark in Folder", "Keep
+    // the Oldest"), so the step is named by the title alone; a check box
+    // brings no title and is a plain "Mark".
+    if (title.isEmpty())
+        return platform::localizedString(QStringLiteral("mark_item"));
     const QString key = request.value(K::menuItemTag).toLongLong() == KZMarkRule::swap ? QStringLiteral("undo_swap")
                                                                                         : QStringLiteral("undo_mark");
     return platform::localizedString(key).arg(title);

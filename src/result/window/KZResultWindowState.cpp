@@ -6,10 +6,19 @@
 
 namespace KZResultWindowState {
 
-QString removalUndoName(quint64 count, bool isTrashAction)
+QString removalUndoName(quint64 count, bool isTrashAction, quint64 copied)
 {
     if (count == 0)
         return {};
+    if (!isTrashAction && copied != 0) {
+        if (copied < count)
+            return platform::localizedString(QStringLiteral("move_copy_items"))
+                .arg(KZNumberUtilities::sharedControl().numberToFormatString(double(count)));
+        if (count == 1)
+            return platform::localizedString(QStringLiteral("copy_one_item"));
+        return platform::localizedString(QStringLiteral("copy_items"))
+            .arg(KZNumberUtilities::sharedControl().numberToFormatString(double(count)));
+    }
     if (count == 1)
         return platform::localizedString(isTrashAction ? QStringLiteral("trash_one_item") : QStringLiteral("move_one_item"));
     return platform::localizedString(isTrashAction ? QStringLiteral("trash_items") : QStringLiteral("move_items"))

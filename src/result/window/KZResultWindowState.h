@@ -7,7 +7,9 @@
 namespace KZResultWindowState {
 
 // The Edit menu's name of a removal's undo; empty for a removal of nothing.
-QString removalUndoName(quint64 count, bool isTrashAction);
+// `copied` of the `count` items were copies (from another disk), which an
+// undo deletes rather than moves back: the name says which it undoes.
+QString removalUndoName(quint64 count, bool isTrashAction, quint64 copied = 0);
 
 // Titles of the View menu's grouping and preview-position items for the
 // switches' present states.

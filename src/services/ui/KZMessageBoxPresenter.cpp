@@ -57,7 +57,7 @@ std::unique_ptr<QMessageBox> KZMessageBoxPresenter::createMessageBox(const Alert
 
     // Every button gets the action role so that Escape and the window's close
     // button cannot pick one of several answers for the user; a lone button
-    // still answers to both.
+    // still answers to both, and so does the button titled Cancel.
     QPushButton* first = nullptr;
     for (qsizetype i = 0; i < alert.buttonTitles.size() && i < 3; ++i) {
         if (alert.buttonTitles.at(i).isEmpty())
@@ -66,6 +66,8 @@ std::unique_ptr<QMessageBox> KZMessageBoxPresenter::createMessageBox(const Alert
         button->setProperty(kAnswerProperty, FirstButton + i);
         if (!first)
             first = button;
+        if (alert.escapeButton == FirstButton + i)
+            box->setEscapeButton(button);
     }
     if (!first) {
         first = box->addButton(QMessageBox::Ok);

@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QSplitter>
 
+#include <algorithm>
+
 KZOpenPanel::KZOpenPanel(QWidget* parent)
     : QFileDialog(parent)
 {
@@ -171,9 +173,24 @@ bool KZOpenPanel::canChoose(const QString& path) const
     return false;
 }
 
+QStringList KZOpenPanel::withoutHoldingFolders(const QStringList& paths)
+{
+    QStringList kept;
+    for (const QString& path : paths) {
+        const QString folder = QDir::cleanPath(path);
+        const QString inside = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+        const bool holdsAnother = std::any_of(paths.begin(), paths.end(), [&](const QString& other) {
+            return QDir::cleanPath(other).startsWith(inside);
+        });
+        if (!holdsAnother && !kept.contains(path))
+            kept << path;
+    }
+    return kept;
+}
+
 void KZOpenPanel::accept()
 {
-    QStringList paths = selectedFiles();
+    QStringList paths = withoutHoldingFolders(selectedFiles());
     if (paths.isEmpty())
         return;
     for (const QString& path : paths) {

@@ -36,6 +36,12 @@ public:
     static QString startDirectory();
     // What was chosen when the panel closed with Accepted.
     QStringList chosenPaths() const { return chosen_; }
+    // `paths` without those that hold another of them. Qt's list keeps each
+    // folder it matched while a path was typed in the name field without
+    // the keys (a completion picked from its list, a paste), so the folders
+    // on the way to the one typed would be chosen with it; rows of one list
+    // are never inside each other.
+    static QStringList withoutHoldingFolders(const QStringList& paths);
 
 public Q_SLOTS:
     void accept() override;

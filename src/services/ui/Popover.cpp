@@ -26,8 +26,13 @@ Popover::~Popover() = default;
 
 void Popover::setContentWidget(QWidget* content)
 {
-    if (content_)
+    if (content_) {
+        // Out of the layout now, not when it is deleted: the size asked for
+        // right after would still count the old content with the new.
+        layout()->removeWidget(content_);
+        content_->hide();
         content_->deleteLater();
+    }
     content_ = content;
     if (content)
         layout()->addWidget(content);

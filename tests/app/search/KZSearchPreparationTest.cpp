@@ -11,6 +11,7 @@
 #include <algorithm>
 
 using namespace searchtest;
+using namespace Qt::StringLiterals;
 namespace fs = std::filesystem;
 
 namespace {
@@ -56,6 +57,14 @@ TEST(SearchPreparation, AsksAboutTheLastSourceFirstAndDropsTheMediaFolder)
     ASSERT_EQ(alerts.presenter->shown.size(), 2u);
     EXPECT_EQ(alerts.presenter->shown[0].informativeText, errorText("ignore_iTunes_source_msg"));
     EXPECT_EQ(alerts.presenter->shown[1].informativeText, errorText("remove_wrong_iTunes_source_msg"));
+    // Each name stands where it belongs: the library's folder, then the source.
+    const auto quoted = [](const fs::path& path) -> QString { return u'\u201c' + QString::fromStdString(path.string()) + u'\u201d'; };
+    EXPECT_EQ(alerts.presenter->shown[0].messageText, u"The music library in "_s + quoted(lib.library)
+                                                          + u" keeps its media in "_s + quoted(lib.music)
+                                                          + u" or in a folder inside it."_s);
+    EXPECT_EQ(alerts.presenter->shown[1].messageText, u"The music library in "_s + quoted(lib.library)
+                                                          + u" keeps its media in "_s + quoted(lib.media)
+                                                          + u" or in a folder inside it."_s);
     ASSERT_TRUE(outcome.proceed);
     ASSERT_EQ(cntrl.sources().size(), 1u);
     EXPECT_EQ(cntrl.sources()[0]->path(), lib.music);

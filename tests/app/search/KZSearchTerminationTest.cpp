@@ -41,6 +41,9 @@ TEST(SearchTermination, NotificationNamesTheSearchOrTheReopenedResult)
     const auto again = KZSearchTermination::userNotification(reopened, QStringLiteral("Maravex"));
     EXPECT_TRUE(again.subtitle.isEmpty());
     EXPECT_EQ(again.body, platform::localizedString(QStringLiteral("opening_saved_terminated_description")));
+    // Without a subtitle the line has no gap where it would be.
+    EXPECT_EQ(KZSearchTermination::oneLine(again), QStringLiteral("Maravex ") + again.body);
+    EXPECT_EQ(KZSearchTermination::oneLine(note), note.title + u' ' + note.subtitle + u' ' + note.body);
 }
 
 } // namespace

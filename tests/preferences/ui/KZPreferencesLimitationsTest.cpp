@@ -68,9 +68,11 @@ protected:
 TEST_F(PreferencesLimitationsTest, AddingFoldersSkipsOnlyTheSameFolder)
 {
     bool multiple = false, create = true;
+    QString message;
     KZInterfaceUtilities::setPanelAnswerProvider([&](const KZOpenPanel& panel) {
         multiple = panel.allowsMultipleSelection();
         create = panel.canCreateDirectories();
+        message = panel.message();
         return KZInterfaceUtilities::PanelAnswer{
             QDialog::Accepted, {u"/data/Photos"_s, u"/Applications/"_s, u"/data/photos"_s}};
     });
@@ -78,6 +80,9 @@ TEST_F(PreferencesLimitationsTest, AddingFoldersSkipsOnlyTheSameFolder)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return pane->locationsTable()->rowCount() == 3; }));
     EXPECT_TRUE(multiple);
     EXPECT_FALSE(create);
+    // The folders chosen here are left out: the panel never says they will be searched.
+    EXPECT_FALSE(message.isEmpty());
+    EXPECT_FALSE(message.contains(u"search"_s, Qt::CaseInsensitive)) << message.toStdString();
     EXPECT_EQ(values(List::Locations), (QStringList{u"/Applications"_s, u"/data/Photos"_s, u"/data/photos"_s}));
 
     // A cancelled panel changes nothing.

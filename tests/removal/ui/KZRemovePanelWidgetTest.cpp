@@ -190,6 +190,45 @@ TEST(KZRemovePanelWidget, InfoPopoverWrapsTogglesAndShowsAMissingTag)
     KZRemovePanelWidget::setAnimationsInstant(false);
 }
 
+// Opened again, the explanation has the size it had the first time; and
+// after the "i" was clicked, Return still presses Start.
+TEST(KZRemovePanelWidget, InfoPopoverOpensAgainAtItsSizeAndLeavesReturnToStart)
+{
+    kztest::ShortAnimations shortAnimations;
+    PanelScene scene;
+    ASSERT_NO_FATAL_FAILURE(scene.showChoiceActive());
+    QPushButton* info = scene.panel->infoButton();
+    const auto openInfo = [&] {
+        QTest::mouseClick(info, Qt::LeftButton);
+        return scene.settle([&] { return scene.panel->popover() && scene.panel->popover()->isVisible(); });
+    };
+    const auto closeInfo = [&] {
+        QTest::keyClick(scene.panel->popover(), Qt::Key_Escape);
+        return scene.settle([&] { return !scene.panel->popover()->isVisible(); });
+    };
+    ASSERT_TRUE(openInfo());
+    const QSize first = scene.panel->popover()->size();
+    ASSERT_TRUE(closeInfo());
+    ASSERT_TRUE(openInfo());
+    EXPECT_EQ(scene.panel->popover()->size(), first) << "no room is kept for the text shown before";
+    int shownTexts = 0;
+    for (QLabel* text : scene.panel->popover()->findChildren<QLabel*>(u"removalInfoText"_s))
+        shownTexts += text->isVisible();
+    EXPECT_EQ(shownTexts, 1);
+    ASSERT_TRUE(closeInfo());
+
+    scene.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&scene.window));
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_TRUE(focused && scene.panel->isAncestorOf(focused));
+    EXPECT_NE(focused, info) << "a click on the i keeps the keys where they were";
+    QTest::keyClick(focused, Qt::Key_Return);
+    ASSERT_TRUE(scene.settle(
+        [&] { return scene.panel && scene.panel->visibleCard() == KZRemovePanelWidget::Card::Final; }));
+    EXPECT_FALSE(scene.panel->popover()->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(scene.all[1]->url())) << "Return started the removal";
+}
+
 // Every explanation has its button beside its option, and its popover
 // opens on the button's left, clear of Cancel and Start.
 TEST(KZRemovePanelWidget, EachOptionExplainsItselfWithoutCoveringTheButtons)
@@ -467,6 +506,20 @@ TEST(KZRemovePanelWidget, DoneCardTextNamesOneOrManyLinks)
     EXPECT_TRUE(many.startsWith(u"x. "_s));
     EXPECT_FALSE(many.contains(u"%1"_s)) << many.toStdString();
     EXPECT_TRUE(many.contains(KZNumberUtilities::sharedControl().numberToFormatString(1200.0))) << many.toStdString();
+}
+
+// The desktop notice never tells a copy as a move: the originals stayed.
+TEST(KZRemovePanelWidget, TheNoticeTellsCopiesAsCopies)
+{
+    KZRemoveTally tally;
+    tally.copied = 3;
+    const QString copied = KZRemoveCompletionText(tally, false);
+    EXPECT_TRUE(copied.startsWith(u"3 items copied"_s)) << copied.toStdString();
+    tally.moved = 2;
+    const QString both = KZRemoveCompletionText(tally, false);
+    EXPECT_TRUE(both.startsWith(u"2 items moved, 3 copied"_s)) << both.toStdString();
+    tally.copied = 0;
+    EXPECT_EQ(KZRemoveCompletionText(tally, false), u"2 items moved."_s);
 }
 
 // A Trash pass registers no Edit > Undo step: the page promises only what is true.

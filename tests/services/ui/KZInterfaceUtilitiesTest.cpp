@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFontMetricsF>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
 #include <QTimer>
@@ -15,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -269,6 +272,35 @@ TEST_F(InterfaceUtilitiesTest, ModalPanelAnswersWhatTheUserChose)
     EXPECT_EQ(answer->response.toInt(), 1);
     EXPECT_EQ(answer->context.toMap().value(QStringLiteral("urls")).toList(),
               QVariantList{QUrl::fromLocalFile(str(folder))});
+}
+
+// A path put into the name field without the keys (a completion picked from
+// its list, a paste) leaves Qt's list holding the folders it matched on the
+// way: only the folder named is chosen, never the folder the panel shows.
+TEST_F(InterfaceUtilitiesTest, APathPutIntoTheNameFieldChoosesThatFolderAlone)
+{
+    kztest::TempDir dir;
+    const auto base = dir.mkdir("base");
+    const auto inner = dir.mkdir("base/inner");
+    KZOpenPanel panel;
+    panel.setAllowedFileTypes({QStringLiteral("photoslibrary")});
+    panel.setAllowsMultipleSelection(true);
+    panel.setDirectory(str(base));
+    panel.show();
+    auto* field = panel.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(field, nullptr);
+    panel.setFocus();
+    field->setText(str(base));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !panel.selectedFiles().isEmpty(); }));
+    field->setText(str(inner));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.selectedFiles().contains(str(inner)); }));
+    panel.accept();
+    EXPECT_EQ(panel.result(), QDialog::Accepted);
+    EXPECT_EQ(panel.chosenPaths(), QStringList{str(inner)});
+
+    // Folders side by side stay, each once.
+    EXPECT_EQ(KZOpenPanel::withoutHoldingFolders({u"/a/b"_s, u"/a/bc"_s, u"/a/b"_s, u"/a"_s}),
+              (QStringList{u"/a/b"_s, u"/a/bc"_s}));
 }
 
 TEST_F(InterfaceUtilitiesTest, SheetAnswersWhenItCloses)

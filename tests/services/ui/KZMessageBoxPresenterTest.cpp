@@ -7,7 +7,10 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
+
+#include <optional>
 
 namespace {
 
@@ -77,6 +80,42 @@ TEST(MessageBoxPresenterTest, ModalAlertAnswersTheClickedButtonAndBox)
     EXPECT_TRUE(clicked);
     EXPECT_EQ(answer.button, KZAlertPresenter::SecondButton);
     EXPECT_TRUE(answer.suppressionTicked && !answer.applyToAllTicked);
+}
+
+// Escape answers the button titled Cancel, and only that one: on a question
+// without it Escape leaves the choice to the user.
+TEST(MessageBoxPresenterTest, EscapeAnswersCancelAndNeverAnActingButton)
+{
+    const auto escapeOn = [](Alert alert) {
+        std::optional<qint64> answered;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            QTest::keyClick(box, Qt::Key_Escape);
+            if (box->isVisible()) {
+                answered = 0; // Escape did nothing; close it as a user would by a click
+                box->buttons().last()->click();
+            }
+        });
+        QTimer guard; // a broken test must not hang
+        guard.callOnTimeout([] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w))
+                    box->done(0);
+        });
+        guard.start(5000);
+        const auto answer = KZMessageBoxPresenter().runModal(alert);
+        return answered ? *answered : answer.button;
+    };
+
+    Alert cancellable = question({QStringLiteral("Continue"), QStringLiteral("Cancel"), QString()});
+    cancellable.cancelButton = cancellable.escapeButton = KZAlertPresenter::SecondButton;
+    EXPECT_EQ(escapeOn(cancellable), KZAlertPresenter::SecondButton);
+
+    Alert keep = question({QStringLiteral("Move to Trash"), QStringLiteral("Keep It"), QString()});
+    keep.cancelButton = KZAlertPresenter::SecondButton;
+    EXPECT_EQ(escapeOn(keep), 0) << "Escape neither trashes nor keeps on the user's behalf";
 }
 
 TEST(MessageBoxPresenterTest, SheetIsWindowModalAndReturnsAtOnce)

@@ -206,9 +206,8 @@ void KZSearchWindowCntrl::resetButtonDidClick()
 
 void KZSearchWindowCntrl::searchDidTerminate(const QVariantMap& userInfo)
 {
-    const quint64 found = KZSearchTermination::foundCount(userInfo);
     QPointer<KZSearchWindowCntrl> guard(this);
-    if (found != 0) {
+    if (KZSearchTermination::hasResult(userInfo)) {
         // Not waited for: the map carries the found list to the main thread,
         // and an engine thread blocked on the main thread would deadlock with
         // a controller that is being destroyed there and waits for this
@@ -293,7 +292,7 @@ void KZSearchWindowCntrl::showUserNotification(const QVariantMap& info)
     const auto note = KZSearchTermination::userNotification(info, appName);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        platform::logLine(QStringLiteral("notification (no session bus): %1 %2 %3").arg(note.title, note.subtitle, note.body));
+        platform::logLine(QStringLiteral("notification (no session bus): ") + KZSearchTermination::oneLine(note));
         return;
     }
     QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),

@@ -1,4 +1,5 @@
 #include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "result/window/ui/KZOutlineHeaderView.h"
 
 #include "result/window/KZTableHeaderCntrl.h"
 #include "result/window/ui/KZFoundItemsDelegate.h"
@@ -34,6 +35,7 @@ KZFoundItemsOutlineView::KZFoundItemsOutlineView(QWidget* parent) : QTreeView(pa
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setFrameShape(QFrame::NoFrame);
+    setHeader(new KZOutlineHeaderView(this));
     header()->setSectionsClickable(true);
     header()->setSectionsMovable(false);
     header()->setHighlightSections(false);

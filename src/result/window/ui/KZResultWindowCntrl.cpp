@@ -1121,7 +1121,8 @@ void KZResultWindowCntrl::registerRemovedUndo(const QVariantMap& userInfo)
     const quint64 count = userInfo.value(QStringLiteral("undoCount")).toULongLong();
     const bool trash = userInfo.value(QStringLiteral("isTrashAction")).toBool();
     const QVariant undoDict = userInfo.value(QStringLiteral("undoDict"));
-    const QString name = KZResultWindowState::removalUndoName(count, trash);
+    const quint64 copied = userInfo.value(QStringLiteral("copiedCount")).toULongLong();
+    const QString name = KZResultWindowState::removalUndoName(count, trash, copied);
     QPointer<KZResultWindowCntrl> guard(this);
     platform::runOnMain([guard, name, undoDict] {
         if (guard)

@@ -7,7 +7,12 @@
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZResultInfoKeys.h"
 #include "engine/TreeToCheck.h"
+#include "media/KZiTunesSupport.h"
 #include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "services/KZFilesUtilities.h"
+#include "settings/KZDefaultsKeys.h"
+#include "support/LibraryFixtures.h"
 #include "result/model/KZResultCntrl.h"
 
 #include "app/search/SearchTestSupport.h"
@@ -16,7 +21,9 @@
 
 #include "services/ui/KZThemeImageSwitchButton.h"
 
+#include <QFile>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -100,6 +107,45 @@ TEST(SearchEndToEnd, NothingFoundSaysSoOnceTheProgressWindowIsUp)
     const auto progress = window.cntrl->progressCntrl();
     ASSERT_NE(progress, nullptr);
     EXPECT_TRUE(!progress->window() || progress->core().windowIsShown());
+}
+
+// The music library's folder as the only source, no duplicates in it, and
+// the question about its missing tracks answered Yes: the tracks are the
+// result, offered by the progress window and handed over, never "nothing
+// was found".
+TEST(SearchEndToEnd, MissingTracksAskedForAreAResultWithoutAnyDuplicate)
+{
+    AlertScope alerts;
+    kztest::ScopedDefaults defaults;
+    KZiTunesSupport::setSharedControl(nullptr);
+    const auto forget = qScopeGuard([] { KZiTunesSupport::setSharedControl(nullptr); });
+    kztest::TempDir tree;
+    const fs::path library = tree.mkdir("Music/Library");
+    const fs::path media = tree.mkdir("Music/Library/Media");
+    tree.write("Music/Library/Media/single.mp3", bytes('s', 3000));
+    const fs::path exportFile = kztest::MusicLibraryBuilder(media)
+                                    .fileTrack(1, 0xA1, media / "single.mp3", QStringLiteral("Single"))
+                                    .fileTrack(2, 0xB2, media / "gone.mp3", QStringLiteral("Gone"))
+                                    .fileTrack(3, 0xC3, media / "lost.mp3", QStringLiteral("Lost"))
+                                    .write(library / "iTunes Library.xml");
+    defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(exportFile.c_str()));
+    KZFilesUtilities::setiTunesFolderProvider([media] { return media; });
+
+    SearchWindow window;
+    QSignalSpy handled(window.cntrl, &KZSearchWindowCntrl::searchEndHandled);
+    QVariantMap handedOver;
+    window.cntrl->setResultReceiver([&handedOver](const QVariantMap& info) { handedOver = info; });
+    window.sources().addChosenItems({library});
+    window.view->startButton()->click();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !handled.isEmpty(); }, std::chrono::seconds(60)));
+
+    EXPECT_EQ(alerts.presenter->count(platform::localizedString(QStringLiteral("missing_files_detected"))), 1);
+    EXPECT_EQ(alerts.presenter->count(platform::localizedString(QStringLiteral("no_items_found"), QStringLiteral("Errors"))), 0);
+    EXPECT_EQ(handedOver.value(KZResultKey::foundItemsCount).toULongLong(), 0u);
+    EXPECT_EQ(handedOver.value(KZResultKey::foundDeads).toList().size(), 2);
+    const auto progress = window.cntrl->progressCntrl();
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(progress->core().searchIsValid()) << "the progress window offers the result";
 }
 
 TEST(SearchStart, DeclinedWrongSourceStartsNothingAndLeavesNoObserver)

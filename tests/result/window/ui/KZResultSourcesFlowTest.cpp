@@ -13,12 +13,17 @@
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
+#include "result/window/ui/KZFoundItemsModel.h"
+#include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZMarkMenuWidget.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultSourceTableCellView.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
+#include "platform/Trash.h"
+#include "services/KZErrorDelegate.h"
 #include "services/KZFileDialogPresenter.h"
+#include "support/ScriptedPresenter.h"
 #include "services/KZFilesUtilities.h"
 #include "services/ui/KZFileDialogSheetPresenter.h"
 #include "services/ui/KZInterfaceUtilities.h"
@@ -28,6 +33,9 @@
 #include "settings/KZTags.h"
 
 #include <QAbstractItemView>
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
 #include <QCheckBox>
 #include <QCursor>
 #include <QEnterEvent>
@@ -318,6 +326,15 @@ TEST_F(SourcesFlow, MarkInFolderAsksForAFolderAndMarksTheCopiesInsideIt)
     QString title = list->markMenu()->actionWithTag(KZMarkRule::byChosenFolder)->text();
     title.chop(1); // the ellipsis
     EXPECT_EQ(window->undoStack()->undoText(), platform::localizedString(u"undo_mark"_s).arg(title));
+    // Edit names the rule once: "Undo Mark in Folder", never "Undo Mark Mark in Folder".
+    QAction* undo = nullptr;
+    for (QAction* menu : window->menuBar()->actions())
+        if (menu->menu() && menu->text().remove(u'&') == u"Edit"_s)
+            undo = menu->menu()->actions().value(0);
+    ASSERT_NE(undo, nullptr);
+    EXPECT_EQ(undo->text(), u"Undo Mark in Folder"_s);
+    window->undoStack()->undo();
+    EXPECT_EQ(window->undoStack()->redoText(), u"Mark in Folder"_s);
     EXPECT_EQ(beeps, 0);
 }
 
@@ -429,5 +446,83 @@ TEST_F(SourcesFlow, AnUndoneRemovalTakesTheFoldersItEmptiedOffTheEmptyFoldersTab
     EXPECT_FALSE(tabs->fileTypes().count(KZTag::emptyFolders));
     EXPECT_FALSE(result->foundItemsCntrl()->allEmptyFolders().has_value());
     EXPECT_TRUE(fs::exists(root / "Camera/shared.jpg"));
+    EXPECT_EQ(beeps, 0);
+}
+
+// The folders a removal emptied are listed, marked, on their own tab, and
+// Remove takes them to the Trash with the registered settings: an empty
+// folder belongs to no group of duplicates, so no "last copy" keeps it.
+TEST_F(SourcesFlow, FoldersEmptiedByARemovalGoToTheTrashFromTheirOwnTab)
+{
+    const std::string beach(9000, 'b');
+    write("Camera/Trip/beach.jpg", beach);
+    write("Backup/beach.jpg", beach);
+    searchEmptiedFolders = true;
+    auto alerts = std::make_shared<kztest::ScriptedPresenter>();
+    const auto previous = KZErrorDelegate::sharedControl().presenter();
+    KZErrorDelegate::sharedControl().setPresenter(alerts);
+    const auto restore = qScopeGuard([&] { KZErrorDelegate::sharedControl().setPresenter(previous); });
+    const fs::path trash = platform::homeTrashDirectory();
+    std::error_code ec;
+    fs::remove_all(trash, ec);
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(1).itemsCount == 3; }));
+    QCheckBox* all = list->cellAt(0)->checkBtn();
+    if (all->isEnabled())
+        QTest::mouseClick(all, Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(4).markedCount == 0; }));
+    QTest::mouseClick(list->cellAt(1)->popdownBtn(), Qt::LeftButton);
+    list->markMenu()->actionWithTag(KZMarkRule::inLocation)->trigger();
+    list->markMenu()->close();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(1).markedCount == 3; }));
+
+    // Remove, the Trash, Start, and the done card closed.
+    const auto removeFromShownTab = [&] {
+        QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+        QPointer<KZRemovePanelWidget> panel;
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            panel = window->findChild<KZRemovePanelWidget*>();
+            return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+        }));
+        QTest::mouseClick(panel->startButton(), Qt::LeftButton);
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] {
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                if (panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final)
+                    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
+                return !panel && !window->isRemoving();
+            },
+            std::chrono::seconds(30)));
+    };
+    ASSERT_NO_FATAL_FAILURE(removeFromShownTab());
+    ASSERT_FALSE(fs::exists(root / "Camera/Trip/beach.jpg"));
+
+    // The follow-up lists what the removal emptied, marked.
+    KZResultCntrl* result = window->resultCntrl();
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] {
+            const auto folders = result->foundItemsCntrl()->allEmptyFolders();
+            return result->itemsTypeCntrl(KZTag::emptyFolders) && folders && !folders->isEmpty();
+        },
+        std::chrono::seconds(30)));
+    const KZFoundItemArray emptied = *result->foundItemsCntrl()->allEmptyFolders();
+    std::vector<fs::path> folders;
+    for (const KZFoundItemRef& folder : emptied) {
+        EXPECT_TRUE(folder->isMarked()) << folder->url();
+        folders.push_back(folder->url());
+    }
+    window->showWindowWithTabTag(KZTag::emptyFolders);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        KZResultOutlineCntrl* tab = window->outlineOfTab(KZTag::emptyFolders);
+        return tab && tab->foundListView()->isVisible() && tab->foundModel()->rowCount() > 0;
+    }));
+    const std::size_t alertsBefore = alerts->shown();
+    ASSERT_NO_FATAL_FAILURE(removeFromShownTab());
+    for (const fs::path& folder : folders)
+        EXPECT_FALSE(fs::exists(folder)) << folder << " stayed";
+    EXPECT_TRUE(fs::exists(trash / "files" / "Camera") || fs::exists(trash / "files" / "Trip"));
+    for (std::size_t i = alertsBefore; i < alerts->shown(); ++i)
+        ADD_FAILURE() << "alert: " << alerts->calls[i].alert.messageText.toStdString();
+    EXPECT_TRUE(fs::exists(root / "Backup/beach.jpg"));
     EXPECT_EQ(beeps, 0);
 }

@@ -20,6 +20,7 @@
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
 #include "removal/ui/KZRemovePanelWidget.h"
+#include "result/model/KZColumnKeys.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
 #include "result/window/ui/KZFoundItemsModel.h"
@@ -44,6 +45,7 @@
 #include "result/window/ui/KZResultRemovalHost.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "result/window/KZResultMenus.h"
+#include "result/window/KZTableHeaderCntrl.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -58,6 +60,8 @@
 #include "settings/KZTags.h"
 
 #include <QFile>
+#include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -70,6 +74,7 @@
 #include <deque>
 #include <fstream>
 #include <set>
+#include <sys/stat.h>
 #include <utime.h>
 
 namespace {
@@ -414,6 +419,76 @@ TEST_F(RemovalTakenBack, ByEditUndoAfterAMoveToAFolder)
     expectAsBefore();
 }
 
+// A move onto another disk can only copy: the done card says how many were
+// copied and that the originals stay, and Edit names the undo after the
+// copies, which it takes away again.
+TEST_F(ResultWindowFlow, AMoveOntoAnotherDiskTellsOfTheCopiesAndItsUndoIsNamedForThem)
+{
+    writeTree(3);
+    const fs::path destination = fs::path("/var/tmp") / ("maravex-copies-" + std::to_string(::getpid()));
+    fs::create_directories(destination);
+    const auto cleanUp = qScopeGuard([&] {
+        std::error_code ec;
+        fs::remove_all(destination, ec);
+    });
+    struct stat rootStat {}, destinationStat {};
+    ASSERT_EQ(::stat(root.c_str(), &rootStat), 0);
+    ASSERT_EQ(::stat(destination.c_str(), &destinationStat), 0);
+    if (rootStat.st_dev == destinationStat.st_dev)
+        GTEST_SKIP() << "no second file system beside " << root;
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    ASSERT_NO_FATAL_FAILURE(markNewestInEveryGroup());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return listed(KZTag::allDuplicates, true).size() == 3; }));
+    const std::set<fs::path> marked = listed(KZTag::allDuplicates, true);
+
+    auto chosen = std::make_shared<ChosenFolder>();
+    chosen->folder = QString::fromStdString(destination.string());
+    const auto previous = KZFileDialogPresenter::setShared(chosen);
+    const auto restorePresenter = qScopeGuard([&] { KZFileDialogPresenter::setShared(previous); });
+    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+    QPointer<KZRemovePanelWidget> panel;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        panel = window->findChild<KZRemovePanelWidget*>();
+        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+    }));
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalToFolder"_s), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return panel->movePageShown(); }));
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalChoose"_s), Qt::LeftButton);
+    QTest::mouseClick(panel->moveStartButton(), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)))
+        << "the panel closed without a word";
+    const QString told = panel->finalField()->text();
+    EXPECT_TRUE(told.contains(u"3 items"_s) && told.contains(u"copied"_s) && told.contains(u"originals stay"_s))
+        << told.toStdString();
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !panel && !window->isRemoving();
+    }));
+    for (const fs::path& path : marked) {
+        EXPECT_EQ(kztest::readFile(path), contents[path]) << "the original stays: " << path;
+        EXPECT_EQ(kztest::readFile(destination / path.filename()), contents[path]) << "copied: " << path;
+    }
+    EXPECT_EQ(listed(KZTag::allDuplicates, true), marked) << "the originals stay marked";
+
+    Q_EMIT window->editMenu()->aboutToShow();
+    QAction* undo = window->editMenu()->actions().first();
+    ASSERT_TRUE(undo->isEnabled());
+    EXPECT_EQ(undo->text(), u"Undo Copy of 3 Items"_s);
+    undo->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] {
+            return std::none_of(marked.begin(), marked.end(),
+                                [&](const fs::path& path) { return fs::exists(destination / path.filename()); });
+        },
+        std::chrono::seconds(30)))
+        << "the undo takes the copies away";
+    for (const fs::path& path : marked)
+        EXPECT_EQ(kztest::readFile(path), contents[path]) << path;
+    EXPECT_EQ(beeps, 0);
+}
+
 // A Trash removal is taken back from the restore window, which puts back
 // the undo file's items.
 TEST_F(RemovalTakenBack, ByRestoringFromTheTrash)
@@ -455,6 +530,72 @@ TEST_F(ResultWindowFlow, OpensOnTheRequestedTab)
     ASSERT_FALSE(shown.empty());
     for (const fs::path& path : shown)
         EXPECT_EQ(path.extension(), shown.begin()->extension()) << path;
+}
+
+// Which way the sort arrow of `section` points, from what is drawn: the
+// arrow is the rightmost mark in the section, apart from its title. A
+// triangle pointing up is widest at its foot. +1 up, -1 down, 0 none drawn.
+int drawnArrow(QHeaderView* header, int section)
+{
+    const QRect rect(header->sectionViewportPosition(section), 0, header->sectionSize(section), header->height());
+    const QImage image = header->grab(rect).toImage();
+    const auto marked = [&](int x, int y) {
+        return std::abs(qGray(image.pixel(x, y)) - qGray(image.pixel(image.width() - 2, y))) >= 40;
+    };
+    const auto columnMarked = [&](int x) {
+        for (int y = 1; y < image.height() - 1; ++y)
+            if (marked(x, y))
+                return true;
+        return false;
+    };
+    int right = image.width() - 3;
+    while (right > 0 && !columnMarked(right))
+        --right;
+    int left = right;
+    while (left > 0 && columnMarked(left - 1))
+        --left;
+    std::vector<int> widths;
+    for (int y = 1; y < image.height() - 1; ++y) {
+        int width = 0;
+        for (int x = left; x <= right; ++x)
+            width += marked(x, y);
+        if (width > 0)
+            widths.push_back(width);
+    }
+    if (widths.size() < 2 || widths.front() == widths.back())
+        return 0;
+    return widths.front() < widths.back() ? 1 : -1;
+}
+
+// The arrow of the sorted column points up exactly when the smallest comes
+// first, in either order a click gives.
+TEST_F(ResultWindowFlow, TheSortArrowAgreesWithTheOrderOfTheRows)
+{
+    writeTree(5);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZResultOutlineCntrl* all = outline(KZTag::allDuplicates);
+    KZFoundItemsModel* model = all->foundModel();
+    QHeaderView* header = all->foundListView()->header();
+    const auto sizeOfRow = [&](int g) {
+        const KZListRow row = model->rowAt(model->index(g, 0));
+        return contents[row.group->items().first()->url()].size();
+    };
+    const int size = KZTableHeaderCntrl::indexOf(KZColumnKey::size_col);
+    ASSERT_GE(size, 0);
+    for (int click = 0; click < 2; ++click) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(size) + header->sectionSize(size) / 2,
+                                 header->height() / 2));
+        ASSERT_FALSE(all->sortDescriptors().isEmpty());
+        ASSERT_EQ(all->sortDescriptors().first().key(), KZColumnKey::size_col);
+        const bool ascending = all->sortDescriptors().first().ascending();
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            return model->rowCount() == 5 && (sizeOfRow(0) < sizeOfRow(4)) == ascending;
+        })) << "click " << click;
+        const int up = drawnArrow(header, size);
+        EXPECT_EQ(up, sizeOfRow(0) < sizeOfRow(4) ? 1 : -1)
+            << "click " << click << ": the smallest is " << (ascending ? "first" : "last");
+    }
 }
 
 // Return in the find field goes on from the row the user is on to the next
@@ -1181,6 +1322,41 @@ TEST_F(ResultWindowFlow, ASearchedMusicLibraryOpensWithItsMissingTracksListed)
     // Where the file was stays in the tab and in a saved result.
     EXPECT_EQ(window->deadTracksToSave()->at(0).path, QFile::decodeName((media / "gone.mp3").c_str()));
     EXPECT_TRUE(songs.contains(QFile::decodeName((media / "lost.mp3").c_str())));
+}
+
+// Missing tracks with no duplicate beside them are a result of their own:
+// the window asked for all duplicates opens on the missing tracks.
+TEST_F(ResultWindowFlow, MissingTracksWithoutAnyDuplicateOpenOnTheirTab)
+{
+    kztest::ScopedDefaults defaults;
+    realsearch::prepareWindowDefaults();
+    KZiTunesSupport::setSharedControl(nullptr);
+    const auto forget = qScopeGuard([] { KZiTunesSupport::setSharedControl(nullptr); });
+    const fs::path media = root / "iTunes Media";
+    const fs::path exportFile = root / "iTunes Library.xml";
+    fs::create_directories(media);
+    std::ofstream(media / "single.mp3", std::ios::binary) << std::string(3000, 'u');
+    kztest::MusicLibraryBuilder(media)
+        .fileTrack(1, 0xC3, media / "single.mp3", u"Single"_s)
+        .fileTrack(2, 0xD4, media / "gone.mp3", u"Gone"_s, u"Bea"_s, u"Second"_s)
+        .fileTrack(3, 0xE5, media / "lost.mp3", u"Lost"_s, u"Bea"_s, u"Second"_s)
+        .write(exportFile);
+    defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(exportFile.c_str()));
+    defaults->setValue(KZDefaultsKey::ask_show_deads, true);
+
+    const auto library = KZSourceItem::create({{u"url"_s, QVariant::fromValue(root)}, {u"iTunesLibValue"_s, 1}});
+    const QVariantMap info = searchFor(std::vector<KZSourceItemRef>{library});
+    ASSERT_EQ(info.value(u"KZResultFoundItemsCount"_s).toULongLong(), 0u);
+    ASSERT_NO_FATAL_FAILURE(initialize(info));
+    window->showWindowWithTabTag(KZTag::allDuplicates); // as Show Result asks
+    QTableView* table = nullptr;
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] {
+            table = window->findChild<QTableView*>(u"tableView"_s);
+            return window->isVisible() && table && table->isVisible() && table->model()->rowCount() == 2;
+        },
+        std::chrono::seconds(20)));
+    EXPECT_EQ(window->currSelectedTabTag(), KZTag::missingTracks);
 }
 
 // The removal's destination is one folder that exists; the chooser offers
