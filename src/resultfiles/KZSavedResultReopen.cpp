@@ -212,8 +212,9 @@ public:
                 ++out_.notes.notFound;
                 continue;
             }
-            const auto identity = std::pair(quint64(attributes.stat()->device), attributes.stat()->inode);
-            if (!seenFiles_.insert(identity).second || !seenPaths_.insert(path.native()).second) {
+            // Two hard links to one file are two paths, both duplicates, as a
+            // search finds them; only the same path named twice is a repeat.
+            if (!seenPaths_.insert(path.native()).second) {
                 ++out_.notes.duplicates;
                 continue;
             }
@@ -323,11 +324,17 @@ private:
         };
         if (inAny(options_.globalExclusions))
             return nullptr;
+        // Sources may nest: the outer one excludes the inner one, which
+        // searched that part itself. The innermost source that takes the
+        // path is the one that found it.
+        KZSourceItemRef holder;
         for (const KZSourceItemRef& source : sources_) {
-            if (source && platform::isInsideFolder(path, source->path()))
-                return inAny(source->excluded()) ? nullptr : source;
+            if (!source || !platform::isInsideFolder(path, source->path()) || inAny(source->excluded()))
+                continue;
+            if (!holder || (source->path() != holder->path() && platform::isInsideFolder(source->path(), holder->path())))
+                holder = source;
         }
-        return nullptr;
+        return holder;
     }
 
     quint64 fileTypeOf(const KZSavedItem& record, const KZSearchItemInfo& item) const
@@ -374,7 +381,6 @@ private:
     const KZSavedResultReopen::Options& options_;
     KZReopenedResult& out_;
     platform::BookmarkResolver bookmarks_;
-    std::set<std::pair<quint64, quint64>> seenFiles_;
     std::set<std::string> seenPaths_;
 };
 
