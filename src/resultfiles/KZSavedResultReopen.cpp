@@ -11,6 +11,7 @@
 #include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
@@ -164,8 +165,24 @@ std::vector<KZSourceItemRef> KZSavedResultReopen::resolveSources(const std::vect
         source->setFreeSize(record.freeSize);
         source->setIsSmartFolder(record.isSmartFolder);
         source->setWasSearched(record.wasSearched);
-        source->setExcluded(record.excluded);
-        source->setExcludedAddedProgramatically(record.excludedProgrammatically);
+        // The search's own exclusions stay its own, so that the next search
+        // takes them back instead of keeping them as the user's.
+        std::vector<fs::path> byUser;
+        std::vector<fs::path> bySearch = record.excludedProgrammatically;
+        std::vector<fs::path> ownEntries;
+        for (const fs::path& location : record.excluded) {
+            const auto own = std::find(bySearch.begin(), bySearch.end(), location);
+            if (own == bySearch.end()) {
+                byUser.push_back(location);
+            } else {
+                bySearch.erase(own);
+                ownEntries.push_back(location);
+            }
+        }
+        source->setExcluded(byUser);
+        source->setExcludedAddedProgramatically({});
+        for (const fs::path& location : ownEntries)
+            source->addExcludedProgramatically(location);
         source->setLocationLabelTag(record.locationLabelTag);
         source->setWasSecurityScoped(true);
         renumber = renumber || record.locationLabelTag < 0 || record.locationLabelTag >= 99

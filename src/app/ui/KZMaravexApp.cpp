@@ -14,6 +14,7 @@
 
 #include "app/KZCrashReporter.h"
 #include "app/KZNewSearchRouting.h"
+#include "app/progress/KZSearchProgressCore.h"
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/progress/ui/KZSearchProgressWindow.h"
 #include "app/ui/KZQuitPolicy.h"
@@ -83,12 +84,19 @@ public:
     bool isRemoving() const override { return cntrl_ && cntrl_->isRemoving(); }
     void newSearch() override
     {
-        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
-                                                           platform::NotificationObject(static_cast<const void*>(this)));
         KZSearchProgressWindow* progress = app_.progressWindow();
         QWidget* search = app_.window_;
         KZSearchView* view = app_.windowCntrl_ ? app_.windowCntrl_->searchView() : nullptr;
-        if (cntrl_ && !progress && search && view) {
+        const bool reopened = cntrl_ && !progress && search && view;
+        if (reopened && !mayLoseReopenedResult()) {
+            // The user keeps the result: the walk back ends here.
+            if (app_.routing_)
+                app_.routing_->resultWindowStays();
+            return;
+        }
+        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
+                                                           platform::NotificationObject(static_cast<const void*>(this)));
+        if (reopened) {
             // A reopened result has no progress window behind it: it zooms
             // back into the search window that holds its sources.
             KZWindowTransitionAnimator::sharedControl().transitionFromWindow(
@@ -109,6 +117,18 @@ public:
     }
 
 private:
+    // The question the progress window asks before a search's result goes,
+    // asked by the reopened result's windowless progress controller; not
+    // asked again when the user agreed already (a saved result replacing it).
+    bool mayLoseReopenedResult() const
+    {
+        const std::shared_ptr<KZSearchProgress> asking = app_.windowCntrl_ ? app_.windowCntrl_->progressCntrl() : nullptr;
+        if (!asking)
+            return true;
+        const bool agreed = app_.routing_ && app_.routing_->waitsToOpen();
+        return asking->core().resetAction(!agreed);
+    }
+
     KZMaravexApp& app_;
     QPointer<KZResultWindowCntrl> cntrl_;
 };
