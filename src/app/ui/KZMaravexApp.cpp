@@ -87,22 +87,17 @@ public:
         KZSearchProgressWindow* progress = app_.progressWindow();
         QWidget* search = app_.window_;
         KZSearchView* view = app_.windowCntrl_ ? app_.windowCntrl_->searchView() : nullptr;
-        const bool reopened = cntrl_ && !progress && search && view;
-        if (reopened && !mayLoseReopenedResult()) {
-            // The user keeps the result: the walk back ends here.
-            if (app_.routing_)
-                app_.routing_->resultWindowStays();
+        if (cntrl_ && !progress && search && view) {
+            // Asked once the menu item that chose it has returned, as the
+            // progress window asks once the result window has gone.
+            QTimer::singleShot(0, cntrl_.data(), [&app = app_, self = this] {
+                if (app.resultRouting_.get() == self)
+                    self->leaveReopenedResult();
+            });
             return;
         }
         platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
                                                            platform::NotificationObject(static_cast<const void*>(this)));
-        if (reopened) {
-            // A reopened result has no progress window behind it: it zooms
-            // back into the search window that holds its sources.
-            KZWindowTransitionAnimator::sharedControl().transitionFromWindow(
-                cntrl_, search, KZWindowTransitionAnimator::Closing, view);
-            return;
-        }
         if (!cntrl_ || !progress) {
             // Nothing to zoom back into: the routing must not wait forever.
             if (cntrl_)
@@ -117,6 +112,24 @@ public:
     }
 
 private:
+    // A reopened result has no progress window behind it: once the user
+    // agreed to lose it, it zooms back into the search window that holds its
+    // sources; else the walk back ends here.
+    void leaveReopenedResult()
+    {
+        QWidget* search = app_.window_;
+        KZSearchView* view = app_.windowCntrl_ ? app_.windowCntrl_->searchView() : nullptr;
+        if (!cntrl_ || !search || !view || !mayLoseReopenedResult()) {
+            if (app_.routing_)
+                app_.routing_->resultWindowStays();
+            return;
+        }
+        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
+                                                           platform::NotificationObject(static_cast<const void*>(this)));
+        KZWindowTransitionAnimator::sharedControl().transitionFromWindow(cntrl_, search,
+                                                                         KZWindowTransitionAnimator::Closing, view);
+    }
+
     // The question the progress window asks before a search's result goes,
     // asked by the reopened result's windowless progress controller; not
     // asked again when the user agreed already (a saved result replacing it).
