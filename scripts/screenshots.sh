@@ -701,8 +701,9 @@ quit
 STEPS
 
 # Search Again after a reopened result, by both ways of opening it: the
-# search window comes back holding the saved sources, laid out with its
-# Start button.
+# question whether its result may go, as after a search; then the search
+# window comes back holding the saved sources, laid out with its Start
+# button.
 state result-reopen-search-again-open again <<'STEPS'
 waitfor addBtn
 wait 800
@@ -711,6 +712,9 @@ menu openSaved
 waitfor foundListView
 wait 2500
 menu searchAgain
+wait 1000
+shot $SHOTS/result-reopen-search-again-question.png screen
+press New Search
 waitfor startBtn
 wait 1500
 shot $SHOTS/result-reopen-search-again-open.png searchWindow
@@ -721,6 +725,8 @@ state result-reopen-search-again-argument again "$TREE-saved.maravex" <<'STEPS'
 waitfor foundListView
 wait 2500
 menu searchAgain
+wait 1000
+press New Search
 waitfor startBtn
 wait 1500
 shot $SHOTS/result-reopen-search-again-argument.png searchWindow

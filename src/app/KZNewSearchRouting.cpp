@@ -81,6 +81,11 @@ void KZNewSearchRouting::sendNewSearchToResultWindow()
     host_.postNewSearchToResult();
 }
 
+void KZNewSearchRouting::resultWindowStays()
+{
+    resultStep_.cancel();
+}
+
 void KZNewSearchRouting::newSearchResultTerminated()
 {
     resultStep_.cancel();

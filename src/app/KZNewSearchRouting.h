@@ -77,6 +77,9 @@ public:
     void newSearchAction();
     void searchAgainAction();
     void closeWindows();
+    // The result window in front declined "newSearch" (the user keeps its
+    // result): the walk back ends without waiting for it to close.
+    void resultWindowStays();
 
     // Paths handed to the program: a saved result (first path ending
     // ".maravex"; the others are ignored) or folders.

@@ -7,7 +7,7 @@ struct KZReopenNotes {
     int damaged = 0;          // records that did not read
     int notFound = 0;         // items no longer where they were
     int outsideSources = 0;   // outside every source, excluded, or not a plain absolute path
-    int duplicates = 0;       // the same file twice, or a member inside another member of its group
+    int duplicates = 0;       // the same path twice, or a member inside another member of its group
     int notEmpty = 0;         // saved empty folders that hold something now
     int keptChanged = 0;      // unmarked items that changed since saving, left out
     int unmarkedChanged = 0;  // marked items that changed since saving

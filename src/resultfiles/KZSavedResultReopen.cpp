@@ -13,6 +13,7 @@
 #include "services/KZFilesUtilities.h"
 #include "settings/KZTags.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fcntl.h>
 #include <map>
@@ -174,8 +175,24 @@ std::vector<KZSourceItemRef> KZSavedResultReopen::resolveSources(const std::vect
         source->setFreeSize(record.freeSize);
         source->setIsSmartFolder(record.isSmartFolder);
         source->setWasSearched(record.wasSearched);
-        source->setExcluded(record.excluded);
-        source->setExcludedAddedProgramatically(record.excludedProgrammatically);
+        // The search's own exclusions stay its own, so that the next search
+        // takes them back instead of keeping them as the user's.
+        std::vector<fs::path> byUser;
+        std::vector<fs::path> bySearch = record.excludedProgrammatically;
+        std::vector<fs::path> ownEntries;
+        for (const fs::path& location : record.excluded) {
+            const auto own = std::find(bySearch.begin(), bySearch.end(), location);
+            if (own == bySearch.end()) {
+                byUser.push_back(location);
+            } else {
+                bySearch.erase(own);
+                ownEntries.push_back(location);
+            }
+        }
+        source->setExcluded(byUser);
+        source->setExcludedAddedProgramatically({});
+        for (const fs::path& location : ownEntries)
+            source->addExcludedProgramatically(location);
         source->setLocationLabelTag(record.locationLabelTag);
         source->setWasSecurityScoped(true);
         renumber = renumber || record.locationLabelTag < 0 || record.locationLabelTag >= 99
@@ -228,8 +245,9 @@ public:
                 ++out_.notes.outsideSources;
                 continue;
             }
-            const auto identity = std::pair(quint64(attributes.stat()->device), attributes.stat()->inode);
-            if (!seenFiles_.insert(identity).second || !seenPaths_.insert(path.native()).second) {
+            // Two hard links to one file are two paths, both duplicates, as a
+            // search finds them; only the same path named twice is a repeat.
+            if (!seenPaths_.insert(path.native()).second) {
                 ++out_.notes.duplicates;
                 continue;
             }
@@ -343,11 +361,17 @@ private:
         };
         if (inAny(options_.globalExclusions))
             return nullptr;
+        // Sources may nest: the outer one excludes the inner one, which
+        // searched that part itself. The innermost source that takes the
+        // path is the one that found it.
+        KZSourceItemRef holder;
         for (const KZSourceItemRef& source : sources_) {
-            if (source && platform::isInsideFolder(path, source->path()))
-                return inAny(source->excluded()) ? nullptr : source;
+            if (!source || !platform::isInsideFolder(path, source->path()) || inAny(source->excluded()))
+                continue;
+            if (!holder || (source->path() != holder->path() && platform::isInsideFolder(source->path(), holder->path())))
+                holder = source;
         }
-        return nullptr;
+        return holder;
     }
 
     quint64 fileTypeOf(const KZSavedItem& record, const KZSearchItemInfo& item) const
@@ -424,7 +448,6 @@ private:
     const KZSavedResultReopen::Options& options_;
     KZReopenedResult& out_;
     platform::BookmarkResolver bookmarks_;
-    std::set<std::pair<quint64, quint64>> seenFiles_;
     std::set<std::string> seenPaths_;
     std::map<dev_t, bool> kernelDevices_;
     std::unordered_map<std::string, fs::path> linkFreeFolders_;

@@ -36,9 +36,12 @@ struct KZReopenedResult {
 // The file comes from anywhere, and what it lists decides what a later
 // removal acts on, so nothing in it is trusted beyond what the disk says:
 // - every path must be absolute and plain and lie inside a source that
-//   resolved, outside that source's exclusions and the global ones;
-// - a file listed twice, or a member inside another member of its group,
-//   is kept once, so one file never passes for two copies of itself;
+//   resolved, outside that source's exclusions and the global ones; with
+//   nested sources, the innermost one that does not exclude it holds it;
+// - a path listed twice, or a member inside another member of its group,
+//   is kept once, so one path never passes for two copies of itself (two
+//   hard links to one file are two paths, both kept, as a search finds
+//   them);
 // - a group's members-left counter is never above the members rebuilt, and
 //   never below 1;
 // - every item is compared with what was saved (type, size, modification

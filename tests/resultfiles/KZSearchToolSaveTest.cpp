@@ -371,3 +371,78 @@ TEST(KZSearchToolSave, TheCommandLineSaveSaysHowManyItemsItLeftOut)
     // The chain is deeper than a path may be: it goes as it was made.
     kztest::removeFolderChain(dir / "tree", std::string(250, 'd'));
 }
+
+namespace {
+
+// Searches `sources` with the tool, saves the result, and removes its marked
+// items from the saved file with `job`: every marked item goes and the
+// reopening tells nothing, as nothing changed on disk in between.
+void expectTheSavedResultRemovesAllItsMarks(const fs::path& root, const QStringList& sources, const QStringList& job)
+{
+    const fs::path searchTool = KZ_SEARCH_TOOL, removeTool = KZ_REMOVE_TOOL;
+    const fs::path file = root / "result.maravex";
+    int code = 0;
+    QString errors;
+    run(searchTool, QStringList{QStringLiteral("--save"), text(file)} + sources, &code, &errors);
+    ASSERT_EQ(code, 0) << errors.toStdString();
+    const auto saved = savedItems(file);
+    std::set<fs::path> marked;
+    for (const auto& [path, entry] : saved)
+        if (entry.second)
+            marked.insert(path);
+    ASSERT_FALSE(marked.empty());
+
+    const QByteArray out = run(removeTool, job + QStringList{QStringLiteral("--saved"), text(file)}, &code, &errors);
+    EXPECT_EQ(code, 0) << errors.toStdString();
+    EXPECT_FALSE(errors.contains(QStringLiteral("left out"))) << errors.toStdString();
+    EXPECT_FALSE(errors.contains(QStringLiteral("unmarked"))) << errors.toStdString();
+    std::set<fs::path> removed;
+    for (const QByteArray& line : out.split('\n'))
+        if (line.startsWith("removed\t"))
+            removed.insert(fs::path(line.split('\t').value(2).toStdString()));
+    EXPECT_EQ(removed, marked) << out.toStdString();
+    std::map<qint64, int> left;
+    for (const auto& [path, entry] : saved)
+        left[entry.first] += fs::exists(fs::symlink_status(path)) ? 1 : 0;
+    for (const auto& [group, count] : left)
+        EXPECT_EQ(count, 1) << "group " << group;
+}
+
+} // namespace
+
+// A source inside another one (the outer one leaves it to the inner one):
+// the saved result's items under the inner source are as much part of it
+// as the others, and its marked ones move with them.
+TEST(KZSearchToolSave, ASavedSearchOfNestedSourcesRemovesTheInnerSourcesItems)
+{
+    if (!fs::exists(fs::path(KZ_SEARCH_TOOL)) || !fs::exists(fs::path(KZ_REMOVE_TOOL)))
+        GTEST_SKIP() << "the command-line tools are not built";
+    ToolFolder folder;
+    const fs::path& root = folder.root;
+    for (const auto& [path, content] :
+         {std::pair("A/notes.txt", "the notes"), std::pair("B/notes.txt", "the notes"),
+          std::pair("A/sub/song.mp3", "a song, longer"), std::pair("B/song.mp3", "a song, longer"),
+          std::pair("A/sub/pic.png", "a picture, only in A"), std::pair("A/pic.png", "a picture, only in A")}) {
+        fs::create_directories((root / path).parent_path());
+        std::ofstream(root / path) << content;
+    }
+    fs::create_directories(root / "moved");
+    expectTheSavedResultRemovesAllItsMarks(root, {text(root / "A"), text(root / "B"), text(root / "A/sub")},
+                                           {QStringLiteral("--move-to"), text(root / "moved")});
+}
+
+// Hard links to one file are duplicates of each other in a search; the
+// saved result keeps both paths, and the marked link goes.
+TEST(KZSearchToolSave, ASavedSearchWithHardLinksRemovesTheMarkedLink)
+{
+    if (!fs::exists(fs::path(KZ_SEARCH_TOOL)) || !fs::exists(fs::path(KZ_REMOVE_TOOL)))
+        GTEST_SKIP() << "the command-line tools are not built";
+    ToolFolder folder;
+    const fs::path& root = folder.root;
+    fs::create_directories(root / "tree/links");
+    std::ofstream(root / "tree/photo.jpg") << "the photo's bytes";
+    fs::create_hard_link(root / "tree/photo.jpg", root / "tree/links/photo.jpg");
+    std::ofstream(root / "tree/other.txt") << "a pair";
+    std::ofstream(root / "tree/links/other.txt") << "a pair";
+    expectTheSavedResultRemovesAllItsMarks(root, {text(root / "tree")}, {QStringLiteral("--trash")});
+}

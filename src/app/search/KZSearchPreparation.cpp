@@ -6,6 +6,8 @@
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
 
+#include <algorithm>
+
 namespace {
 
 QString text(const std::filesystem::path& path)
@@ -167,7 +169,15 @@ KZSearchPreparation::Outcome KZSearchPreparation::prepare(KZSourcesCntrl& source
             }
             continue;
         }
-        const auto excluded = source->excluded();
+        // Only what the user left out goes to every source: what a search
+        // excluded itself (a source nested in this one, searched as a source
+        // of its own) is made again by the next search, and left out
+        // everywhere it would hide that nested source.
+        std::vector<std::filesystem::path> excluded = source->excluded();
+        const std::vector<std::filesystem::path> ownEntries = source->excludedAddedProgramatically();
+        std::erase_if(excluded, [&ownEntries](const std::filesystem::path& location) {
+            return std::find(ownEntries.begin(), ownEntries.end(), location) != ownEntries.end();
+        });
         if (!excluded.empty())
             request.addExcludedLocations(excluded);
         if (source->iTunesLibValue() == 1)

@@ -14,6 +14,7 @@
 
 #include "app/KZCrashReporter.h"
 #include "app/KZNewSearchRouting.h"
+#include "app/progress/KZSearchProgressCore.h"
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/progress/ui/KZSearchProgressWindow.h"
 #include "app/ui/KZQuitPolicy.h"
@@ -83,18 +84,20 @@ public:
     bool isRemoving() const override { return cntrl_ && cntrl_->isRemoving(); }
     void newSearch() override
     {
-        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
-                                                           platform::NotificationObject(static_cast<const void*>(this)));
         KZSearchProgressWindow* progress = app_.progressWindow();
         QWidget* search = app_.window_;
         KZSearchView* view = app_.windowCntrl_ ? app_.windowCntrl_->searchView() : nullptr;
         if (cntrl_ && !progress && search && view) {
-            // A reopened result has no progress window behind it: it zooms
-            // back into the search window that holds its sources.
-            KZWindowTransitionAnimator::sharedControl().transitionFromWindow(
-                cntrl_, search, KZWindowTransitionAnimator::Closing, view);
+            // Asked once the menu item that chose it has returned, as the
+            // progress window asks once the result window has gone.
+            QTimer::singleShot(0, cntrl_.data(), [&app = app_, self = this] {
+                if (app.resultRouting_.get() == self)
+                    self->leaveReopenedResult();
+            });
             return;
         }
+        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
+                                                           platform::NotificationObject(static_cast<const void*>(this)));
         if (!cntrl_ || !progress) {
             // Nothing to zoom back into: the routing must not wait forever.
             if (cntrl_)
@@ -109,6 +112,36 @@ public:
     }
 
 private:
+    // A reopened result has no progress window behind it: once the user
+    // agreed to lose it, it zooms back into the search window that holds its
+    // sources; else the walk back ends here.
+    void leaveReopenedResult()
+    {
+        QWidget* search = app_.window_;
+        KZSearchView* view = app_.windowCntrl_ ? app_.windowCntrl_->searchView() : nullptr;
+        if (!cntrl_ || !search || !view || !mayLoseReopenedResult()) {
+            if (app_.routing_)
+                app_.routing_->resultWindowStays();
+            return;
+        }
+        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
+                                                           platform::NotificationObject(static_cast<const void*>(this)));
+        KZWindowTransitionAnimator::sharedControl().transitionFromWindow(cntrl_, search,
+                                                                         KZWindowTransitionAnimator::Closing, view);
+    }
+
+    // The question the progress window asks before a search's result goes,
+    // asked by the reopened result's windowless progress controller; not
+    // asked again when the user agreed already (a saved result replacing it).
+    bool mayLoseReopenedResult() const
+    {
+        const std::shared_ptr<KZSearchProgress> asking = app_.windowCntrl_ ? app_.windowCntrl_->progressCntrl() : nullptr;
+        if (!asking)
+            return true;
+        const bool agreed = app_.routing_ && app_.routing_->waitsToOpen();
+        return asking->core().resetAction(!agreed);
+    }
+
     KZMaravexApp& app_;
     QPointer<KZResultWindowCntrl> cntrl_;
 };

@@ -149,6 +149,30 @@ TEST(SearchPreparation, SourceExclusionsJoinTheGlobalOnes)
     EXPECT_FALSE(outcome.watchLibraries);
 }
 
+// A source nested in another was excluded from the outer one by the last
+// search itself: the next start leaves it out of the outer source only, as
+// that search will again, never out of every source, which would hide the
+// nested source's own items.
+TEST(SearchPreparation, ASearchsOwnExclusionsStayOutOfTheGlobalOnes)
+{
+    AlertScope alerts;
+    kztest::TempDir dir;
+    const auto outer = sourceAt(dir.mkdir("Main"));
+    const auto nested = sourceAt(dir.mkdir("Main/Music"));
+    outer->addExcluded(dir.mkdir("Main/skip"));
+    outer->addExcludedProgramatically(dir / "Main/Music");
+    KZSourcesCntrl cntrl;
+    cntrl.addSavedSources({outer, nested});
+
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+
+    ASSERT_TRUE(outcome.proceed);
+    const auto excluded = outcome.request->exludedByLocation();
+    EXPECT_TRUE(contains(excluded, dir / "Main/skip"));
+    EXPECT_FALSE(contains(excluded, dir / "Main/Music"));
+    EXPECT_EQ(outcome.request->sources().size(), 2u);
+}
+
 struct MediaCase {
     const char* name;
     bool libraryFolderIsSource;

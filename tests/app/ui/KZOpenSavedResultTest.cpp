@@ -15,13 +15,17 @@
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "preferences/KZURLOpener.h"
+#include "removal/ui/KZRemovePanelWidget.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/model/ui/KZResultItemsTypeCntrl.h"
+#include "result/window/ui/KZFoundItemsModel.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
+#include "result/window/ui/KZListMarkingCntrl.h"
+#include "result/window/ui/KZMarkPopovers.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultSourceTableCellView.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
@@ -31,8 +35,10 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -412,7 +418,7 @@ namespace {
 // File > Search Again over the reopened result, as a user chooses it: the
 // search window comes back laid out with the saved source and its Start
 // button, and nothing is left on screen or waited for.
-void searchAgainComesBackToTheSavedSources(KZMaravexApp& app, const fs::path& source)
+void searchAgainComesBackToTheSavedSources(KZMaravexApp& app, const std::vector<fs::path>& sources)
 {
     QWidget* result = app.resultWindowCntrl();
     ASSERT_TRUE(result && result->isVisible());
@@ -433,8 +439,10 @@ void searchAgainComesBackToTheSavedSources(KZMaravexApp& app, const fs::path& so
         20s);
     ASSERT_TRUE(back) << "search window shown " << app.window()->isVisible() << ", laid out "
                       << (view->phase() == KZSearchView::Phase::LaidOut) << ", result shown " << result->isVisible();
-    ASSERT_EQ(view->sourcesCntrl().sources().size(), 1u);
-    EXPECT_EQ(view->sourcesCntrl().sources().front()->path(), source);
+    std::vector<fs::path> shown;
+    for (const KZSourceItemRef& source : view->sourcesCntrl().sources())
+        shown.push_back(source->path());
+    EXPECT_EQ(shown, sources);
     EXPECT_FALSE(app.routing().isSearchAgain());
     // Those sources start a search again.
     EXPECT_TRUE(view->startButton()->isEnabled());
@@ -447,7 +455,7 @@ TEST_F(OpenSavedResult, SearchAgainAfterOpeningThroughTheMenuBringsBackTheSavedS
     openThroughThePanel(*app, std::make_shared<OnePanelAnswer>(file));
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
-    searchAgainComesBackToTheSavedSources(*app, dir / "tree");
+    searchAgainComesBackToTheSavedSources(*app, {dir / "tree"});
 }
 
 // Handed over at launch, the result waits for the search window to settle;
@@ -458,7 +466,40 @@ TEST_F(OpenSavedResult, SearchAgainAfterOpeningFromTheArgumentsBringsBackTheSave
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
     EXPECT_FALSE(app->window()->isVisible()) << "one main window on screen";
-    searchAgainComesBackToTheSavedSources(*app, dir / "tree");
+    searchAgainComesBackToTheSavedSources(*app, {dir / "tree"});
+}
+
+// New Search and Search Again over a reopened result ask before its result
+// goes, as they do over a search's: "don't" keeps the result window in front
+// with nothing left waiting, and the question is asked again next time.
+TEST_F(OpenSavedResult, LeavingAReopenedResultAsksFirst)
+{
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    QWidget* result = app->resultWindowCntrl();
+    for (const int tag : {KZMenuSet::SearchAgainTag, KZMenuSet::NewSearchTag}) {
+        SCOPED_TRACE(tag);
+        result->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+        alerts.presenter->shown.clear();
+        alerts.presenter->answers = {KZErrorDelegate::SecondButton};
+        QAction* action = KZMenuSet::shared().item(KZMenuSet::File, tag);
+        ASSERT_TRUE(action && app->validateMenuItem(action));
+        action->trigger();
+        QTest::qWait(300);
+        ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+        EXPECT_EQ(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("search_again")));
+        EXPECT_EQ(alerts.presenter->shown[0].informativeText,
+                  platform::localizedString(QStringLiteral("losing_result_msg")));
+        EXPECT_TRUE(result->isVisible());
+        EXPECT_FALSE(app->window()->isVisible());
+        EXPECT_FALSE(app->routing().waitsForResult());
+        EXPECT_FALSE(app->routing().waitsForProgress());
+    }
+    alerts.presenter->shown.clear();
+    searchAgainComesBackToTheSavedSources(*app, {dir / "tree"});
+    EXPECT_EQ(alerts.presenter->count(platform::localizedString(QStringLiteral("search_again"))), 1);
 }
 
 // A saved result opened over the result of a search: the one question about
@@ -498,4 +539,223 @@ TEST_F(OpenSavedResult, OpeningOverASearchResultAsksOnceAndOpensTheFile)
     EXPECT_EQ(marks(), expected);
     ASSERT_EQ(view->sourcesCntrl().sources().size(), 1u);
     EXPECT_EQ(view->sourcesCntrl().sources().front()->path(), dir / "tree");
+}
+
+namespace {
+
+// A saved result of three sources, one nested in another (Main leaves
+// Main/Music to its own source), beside the sandbox's home Trash: a pair
+// of documents, a picture kept in Music with a marked copy and a marked
+// hard link to it in Backup, and a picture marked in Music and kept in
+// Backup.
+class ReopenedNestedResult : public OpenSavedResult {
+protected:
+    void SetUp() override
+    {
+        OpenSavedResult::SetUp();
+        main = home / "Main";
+        music = home / "Main/Music";
+        backup = home / "Backup";
+        mainDoc = home.write("Main/a.txt", std::string(3000, 'a'));
+        backupDoc = home.write("Backup/a.txt", std::string(3000, 'a'));
+        keptPicture = home.write("Main/Music/c.jpg", std::string(5000, 'c'));
+        copiedPicture = home.write("Backup/c.jpg", std::string(5000, 'c'));
+        linkedPicture = backup / "link to c.jpg";
+        fs::create_hard_link(keptPicture, linkedPicture);
+        markedPhoto = home.write("Main/Music/d.jpg", std::string(7000, 'd'));
+        keptPhoto = home.write("Backup/d.jpg", std::string(7000, 'd'));
+
+        KZSavedResult saved;
+        const auto item = [](const fs::path& path, qint64 group, quint32 count, bool marked, qint16 label) {
+            KZSavedItem record;
+            record.alias = platform::createBookmark(path);
+            record.groupId = group;
+            record.countOfItemsInGroup = count;
+            record.isMarked = marked;
+            record.locationLabelTag = label;
+            record.fileTypeTag = path.extension() == ".jpg" ? 3 : 7;
+            return record;
+        };
+        saved.items = {item(mainDoc, 1, 2, false, 1),        item(backupDoc, 1, 2, true, 2),
+                       item(keptPicture, 2, 3, false, 3),    item(copiedPicture, 2, 3, true, 2),
+                       item(linkedPicture, 2, 3, true, 2),   item(markedPhoto, 3, 2, true, 3),
+                       item(keptPhoto, 3, 2, false, 2)};
+        const auto source = [](const fs::path& path, qint16 label, std::vector<fs::path> excluded) {
+            KZSavedSource record;
+            record.alias = platform::createBookmark(path);
+            record.wasSearched = true;
+            record.locationLabelTag = label;
+            record.excluded = std::move(excluded);
+            record.excludedProgrammatically = record.excluded;
+            return record;
+        };
+        saved.sources = {source(main, 1, {music}), source(backup, 2, {}), source(music, 3, {})};
+        saved.genericInfo.showResultByGroup = true;
+        saved.genericInfo.currentLocationLabel = 3;
+        saved.selectedTabTag = 3;
+        nested = home / "nested.maravex";
+        std::ofstream(nested, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+    }
+
+    void reopen()
+    {
+        app->openSavedResult(nested);
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(3) && outline(3)->foundModel()->rowCount() == 2; }, 10s));
+    }
+
+    KZResultOutlineCntrl* outline(quint64 tab) const { return app->resultWindowCntrl()->outlineOfTab(tab); }
+
+    KZResultSourcesRows* rows(quint64 tab) const
+    {
+        auto* cntrl = dynamic_cast<KZResultItemsTypeCntrl*>(app->resultWindowCntrl()->resultCntrl()->itemsTypeCntrl(tab));
+        auto* list = cntrl ? dynamic_cast<KZResultSourcesListCntrl*>(cntrl->sourcesListCntrl()) : nullptr;
+        return list ? &list->rows() : nullptr;
+    }
+
+    // Every row of a tab's sources list counts the marked items, and the
+    // items, of what it stands for.
+    void expectRowsAgreeWithTheItems(quint64 tab) const
+    {
+        KZResultSourcesRows* list = rows(tab);
+        ASSERT_TRUE(list);
+        const KZFoundItemArray items = app->resultWindowCntrl()->resultCntrl()->foundItemsCntrl()->allItems();
+        for (const KZResultSourcesTypeItemRef& row : list->items()) {
+            quint64 marked = 0, count = 0;
+            for (const KZFoundItemRef& item : items) {
+                if (tab != KZTag::allDuplicates && item->fileTypeTag() != tab)
+                    continue;
+                if (row->isSourceRow() && item->locationLabelTag() != row->locationLabelTag)
+                    continue;
+                marked += item->isMarked() ? 1 : 0;
+                count += 1;
+            }
+            EXPECT_EQ(row->markedCount, marked) << row->name.toStdString() << " on tab " << tab;
+            if (!row->isMarkedRow()) {
+                EXPECT_EQ(row->itemsCount, count) << row->name.toStdString() << " on tab " << tab;
+            }
+        }
+    }
+
+    kztest::TempDir home{kztest::sandboxHome()};
+    fs::path main, music, backup, nested;
+    fs::path mainDoc, backupDoc, keptPicture, copiedPicture, linkedPicture, markedPhoto, keptPhoto;
+};
+
+} // namespace
+
+// Nothing changed on disk since saving: every item comes back with its mark,
+// the nested source's and both hard links included, and nothing is told;
+// Search Again, once agreed to, brings back the three sources and Start.
+TEST_F(ReopenedNestedResult, ReopensWithEveryItemOfNestedSourcesAndHardLinks)
+{
+    ASSERT_NO_FATAL_FAILURE(reopen());
+    const std::map<fs::path, bool> expected{{mainDoc, false},      {backupDoc, true},    {keptPicture, false},
+                                            {copiedPicture, true}, {linkedPicture, true}, {markedPhoto, true},
+                                            {keptPhoto, false}};
+    EXPECT_EQ(marks(), expected);
+    for (const auto& alert : alerts.presenter->shown)
+        ADD_FAILURE() << alert.messageText.toStdString() << "\n" << alert.informativeText.toStdString();
+    for (const quint64 tab : {quint64(KZTag::allDuplicates), quint64(3), quint64(7)})
+        ASSERT_NO_FATAL_FAILURE(expectRowsAgreeWithTheItems(tab));
+
+    searchAgainComesBackToTheSavedSources(*app, {main, backup, music});
+    EXPECT_EQ(alerts.presenter->count(platform::localizedString(QStringLiteral("search_again"))), 1);
+}
+
+// A member ticked by hand leaves its group with no rule checked in its menu;
+// the group's box still clears the whole group, and every row of the
+// sources list keeps counting what is marked.
+TEST_F(ReopenedNestedResult, TheGroupsBoxClearsTheGroupAfterAMemberWasTickedByHand)
+{
+    ASSERT_NO_FATAL_FAILURE(reopen());
+    KZResultWindowCntrl* window = app->resultWindowCntrl();
+    window->showWindowWithTabTag(7);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(7) && outline(7)->foundModel()->rowCount() == 1; }, 10s));
+    KZFoundItemsOutlineView* view = outline(7)->foundListView();
+    auto* marking = view->findChild<KZListMarkingCntrl*>();
+    ASSERT_TRUE(marking);
+    KZFoundItemsModel* model = outline(7)->foundModel();
+    view->expandAll();
+    const auto group = [&] { return model->list()->root->groups().value(0); };
+    const auto checkBox = [&](const fs::path& member) {
+        for (const KZFoundItemRef& item : group()->items())
+            if (item->url() == member)
+                return marking->checkBoxRect(model->indexOfRow({group(), item})).center();
+        ADD_FAILURE() << member << " is not listed";
+        return QPoint();
+    };
+    const auto click = [&](const QPoint& at) {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        QTest::qWait(100);
+    };
+    ASSERT_TRUE(group());
+
+    // The marked copy ticked off and on again by hand.
+    click(checkBox(backupDoc));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !marks().at(backupDoc); }, 5s));
+    click(checkBox(backupDoc));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return marks().at(backupDoc); }, 5s));
+    // The last unmarked copy ticked and left unmarked.
+    click(checkBox(mainDoc));
+    KZMarkInfoPopover* question = marking->markInfoPopover();
+    ASSERT_TRUE(question->popover()->isVisible());
+    QTest::mouseClick(question->leaveButton(), Qt::LeftButton);
+    QTest::qWait(100);
+    ASSERT_FALSE(marks().at(mainDoc));
+
+    // Three presses on the group's box: the first clears the group, the
+    // others find nothing marked.
+    for (int press = 0; press < 3; ++press) {
+        click(marking->groupLayout(model->indexOfGroup(group().get())).check.center());
+        QTest::qWait(200);
+        EXPECT_FALSE(marks().at(backupDoc)) << press;
+        EXPECT_FALSE(marks().at(mainDoc)) << press;
+    }
+    EXPECT_TRUE(marks().at(copiedPicture)) << "another group keeps its marks";
+    for (const quint64 tab : {quint64(KZTag::allDuplicates), quint64(3), quint64(7)})
+        ASSERT_NO_FATAL_FAILURE(expectRowsAgreeWithTheItems(tab));
+}
+
+// The marked items go to the Trash: each source's row counts what left it
+// and what stays in it, the nested source's too.
+TEST_F(ReopenedNestedResult, AfterARemovalEverySourcesRowCountsWhatLeftIt)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    const auto instant = qScopeGuard([] { KZRemovePanelWidget::setAnimationsInstant(false); });
+    ASSERT_NO_FATAL_FAILURE(reopen());
+    KZResultWindowCntrl* window = app->resultWindowCntrl();
+    window->showWindowWithTabTag(KZTag::allDuplicates);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(0) && outline(0)->foundModel()->rowCount() == 3; }, 10s));
+    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+    QPointer<KZRemovePanelWidget> panel;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        panel = window->findChild<KZRemovePanelWidget*>();
+        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+    }));
+    QTest::mouseClick(panel->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, 30s));
+    QTest::mouseClick(panel->findChild<QPushButton*>(QStringLiteral("removalClose")), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !panel && !window->isRemoving();
+    }));
+    for (const fs::path& path : {backupDoc, copiedPicture, linkedPicture, markedPhoto})
+        EXPECT_FALSE(fs::exists(path)) << path;
+    EXPECT_EQ(kztest::readFile(keptPicture), std::string(5000, 'c'));
+
+    KZResultSourcesRows* list = rows(KZTag::allDuplicates);
+    ASSERT_TRUE(list);
+    const std::map<qint16, std::pair<quint64, quint64>> left{{1, {1, 0}}, {2, {1, 3}}, {3, {1, 1}}};
+    for (const KZResultSourcesTypeItemRef& row : list->items()) {
+        if (!row->isSourceRow())
+            continue;
+        const auto [items, removed] = left.at(row->locationLabelTag);
+        EXPECT_EQ(row->itemsCount, items) << row->name.toStdString();
+        EXPECT_EQ(row->markedCount, 0u) << row->name.toStdString();
+        EXPECT_EQ(row->removedCount, removed) << row->name.toStdString();
+    }
+    ASSERT_NO_FATAL_FAILURE(expectRowsAgreeWithTheItems(KZTag::allDuplicates));
 }

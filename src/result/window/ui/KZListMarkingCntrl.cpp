@@ -251,8 +251,14 @@ bool KZListMarkingCntrl::groupPress(const QModelIndex& index, const KZListRow& r
             return true; // the box is off and disabled: only marked groups can be cleared
         markMenu_->setOnMenuItemWithTag(row.group->markedMenuItem());
         marking_->setCurrSelectedTag(settings_.currSelectedTag ? settings_.currSelectedTag() : 0);
-        marking_->markItemsWithState(
-            KZMarkRequests::groupCheckBox(false, markMenu_->tagOfOnMenuItem(), row), row);
+        {
+            // A member ticked by hand leaves its group with no rule checked;
+            // the box still clears the whole group, never toggles one member.
+            qint64 rule = markMenu_->tagOfOnMenuItem();
+            if (rule == KZMarkRule::singleCheckBox)
+                rule = KZMarkRule::byDefault;
+            marking_->markItemsWithState(KZMarkRequests::groupCheckBox(false, rule, row), row);
+        }
         return true;
     case P::Counter:
     case P::Arrow:

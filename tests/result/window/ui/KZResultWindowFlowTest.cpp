@@ -43,6 +43,7 @@
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZPreviewPanel.h"
 #include "result/window/ui/KZResultRemovalHost.h"
+#include "result/window/ui/KZResultSourcesListCntrl.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "result/window/KZResultMenus.h"
 #include "result/window/KZTableHeaderCntrl.h"
@@ -1377,4 +1378,68 @@ TEST(ResultRemovalHost, TheDestinationChooserPicksOneExistingFolder)
     EXPECT_EQ(panels->requests[0].mode, KZFileDialogPresenter::Mode::ChooseFolders);
     EXPECT_FALSE(panels->requests[0].canCreateDirectories);
     EXPECT_FALSE(panels->requests[0].allowsMultipleSelection);
+}
+
+// Two sources: every copy in A is older and marked, B holds their kept
+// copies and one older copy of its own. After the Trash each source's row
+// counts what left it and what stays in it, and the restore gives each row
+// back what it had.
+TEST_F(ResultWindowFlow, EachSourcesRowCountsWhatLeftItAndGetsItBack)
+{
+    for (int i = 0; i < 3; ++i) {
+        const std::string bytes(1500 + 100 * i, char('k' + i));
+        for (const auto& [folder, when] : {std::pair{"A", 1'000'000'000}, std::pair{"B", 1'600'000'000}}) {
+            const fs::path path = root / folder / ("f" + std::to_string(i) + ".txt");
+            fs::create_directories(path.parent_path());
+            std::ofstream(path, std::ios::binary) << bytes;
+            setModified(path, when);
+        }
+    }
+    for (const auto& [name, when] : {std::pair{"B/p.txt", 1'000'000'000}, std::pair{"B/in/p.txt", 1'600'000'000}}) {
+        fs::create_directories((root / name).parent_path());
+        std::ofstream(root / name, std::ios::binary) << std::string(900, 'p');
+        setModified(root / name, when);
+    }
+    ASSERT_NO_FATAL_FAILURE(initialize(searchFor(std::vector<fs::path>{root / "A", root / "B"})));
+    const quint64 tab = window->tabsStrip()->fileTypes().begin()->first;
+    window->showWindowWithTabTag(tab);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(tab) && outline(tab)->foundModel()->rowCount() == 4; },
+                                           std::chrono::seconds(20)));
+    auto* tabCntrl = dynamic_cast<KZResultItemsTypeCntrl*>(window->resultCntrl()->itemsTypeCntrl(tab));
+    auto* sources = tabCntrl ? dynamic_cast<KZResultSourcesListCntrl*>(tabCntrl->sourcesListCntrl()) : nullptr;
+    ASSERT_TRUE(sources);
+    // Per source row: items, marked, removed.
+    using Figures = std::tuple<quint64, quint64, quint64>;
+    const auto figures = [&] {
+        std::map<QString, Figures> rows;
+        for (const KZResultSourcesTypeItemRef& row : sources->rows().items())
+            if (row->isSourceRow())
+                rows[row->name] = {row->itemsCount, row->markedCount, row->removedCount};
+        return rows;
+    };
+    const std::map<QString, Figures> before{{u"A"_s, {3, 3, 0}}, {u"B"_s, {5, 1, 0}}};
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return figures() == before; })) << figures().size();
+
+    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+    QPointer<KZRemovePanelWidget> panel;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        panel = window->findChild<KZRemovePanelWidget*>();
+        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+    }));
+    QTest::mouseClick(panel->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)));
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !panel && !window->isRemoving();
+    }));
+    const std::map<QString, Figures> after{{u"A"_s, {0, 0, 3}}, {u"B"_s, {4, 0, 1}}};
+    EXPECT_EQ(figures(), after);
+
+    const std::vector<fs::path> files = KZUndoFile::list(platform::homeTrashDirectory());
+    ASSERT_EQ(files.size(), 1u);
+    KZRestoreRemovedFiles::sharedControl().restoreItemsOfFile(files, {});
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return figures() == before; }));
+    EXPECT_EQ(figures(), before);
 }
