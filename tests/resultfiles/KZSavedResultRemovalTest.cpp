@@ -332,6 +332,7 @@ TEST(ReopenedRemoval, NothingOnTheKernelsOwnFileSystemsComesBack)
     for (const KZFoundItemRef& item : f.reopened)
         EXPECT_FALSE(platform::isInsideFolder(item->url(), "/proc")) << item->url();
     EXPECT_TRUE(f.marked().isEmpty());
+}
 
 // A reopened result's folders found empty after a removal leave for the
 // Trash with the registered settings, as they would before the save; one
