@@ -67,7 +67,13 @@ namespace {
 using RenameLookup =
     std::function<std::optional<std::string>(const std::filesystem::path& parent, quint64 device, quint64 inode)>;
 
-std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* error, const RenameLookup& lookup)
+struct StoredItem {
+    QByteArray pathBytes;
+    quint64 device = 0;
+    quint64 inode = 0;
+};
+
+std::optional<StoredItem> readStored(const QByteArray& data, QString* error)
 {
     QString parseError;
     const auto value = PropertyList::fromData(data, &parseError);
@@ -78,13 +84,23 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
     }
     const QVariantMap map = value->toMap();
     const QVariant storedPath = map.value(kPathKey);
-    quint64 device = 0, inode = 0;
+    StoredItem stored;
     if (storedPath.typeId() != QMetaType::QByteArray || storedPath.toByteArray().isEmpty()
-        || !readUnsigned(map, kDeviceKey, &device) || !readUnsigned(map, kInodeKey, &inode)) {
+        || !readUnsigned(map, kDeviceKey, &stored.device) || !readUnsigned(map, kInodeKey, &stored.inode)) {
         setError(error, QStringLiteral("The stored item reference is incomplete."));
         return std::nullopt;
     }
-    const QByteArray pathBytes = storedPath.toByteArray();
+    stored.pathBytes = storedPath.toByteArray();
+    return stored;
+}
+
+std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* error, const RenameLookup& lookup)
+{
+    const std::optional<StoredItem> stored = readStored(data, error);
+    if (!stored)
+        return std::nullopt;
+    const quint64 device = stored->device, inode = stored->inode;
+    const QByteArray& pathBytes = stored->pathBytes;
     const std::filesystem::path path(std::string(pathBytes.constData(), size_t(pathBytes.size())));
 
     if (const auto st = statPath(path, false); st && quint64(st->device) == device && st->inode == inode)
@@ -104,6 +120,11 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
 }
 
 } // namespace
+
+bool isWellFormedBookmark(const QByteArray& data)
+{
+    return readStored(data, nullptr).has_value();
+}
 
 std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error)
 {
