@@ -419,8 +419,10 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     info.insert(KZResultKey::unreadableItemsCount, unreadableCount_.load());
     info.insert(KZResultKey::unlistedFoldersCount, unlistedCount_.load());
     {
+        // Only when there are some: readers take absent as empty.
         std::lock_guard guard(skippedLock_);
-        info.insert(KZResultKey::skippedSources, skippedSources_);
+        if (!skippedSources_.isEmpty())
+            info.insert(KZResultKey::skippedSources, skippedSources_);
     }
     // The list changes owner here: whoever takes it out of the parcel frees
     // it, and a parcel nobody takes frees it with its last copy.
