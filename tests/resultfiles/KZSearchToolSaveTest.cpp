@@ -342,3 +342,39 @@ TEST(KZSearchToolSave, ASavedMusicLibraryTrackIsReportedKeptAndStays)
     }
     EXPECT_FALSE(fs::exists(older)) << "the plain file beside the track goes";
 }
+
+// The removal tool says a saved result's folder records are damaged when they
+// are, and sends the user looking for folders only when those are gone.
+TEST(KZSearchToolSave, DamagedFolderRecordsAreToldApartFromFoldersThatWent)
+{
+    const fs::path removeTool = KZ_REMOVE_TOOL;
+    if (!fs::exists(removeTool))
+        GTEST_SKIP() << "the command-line tools are not built";
+    kztest::TempDir dir;
+    const auto tell = [&](const QByteArray& alias) {
+        KZSavedResult saved;
+        KZSavedItem item;
+        item.alias = platform::createBookmark(dir.write("kept/a", "a"));
+        item.groupId = 1;
+        item.countOfItemsInGroup = 1;
+        saved.items = {item};
+        KZSavedSource source;
+        source.alias = alias;
+        saved.sources = {source};
+        const fs::path file = dir / "result.maravex";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << KZSavedResultFormat::encode(saved).toStdString();
+        int code = 0;
+        QString errors;
+        run(removeTool, {QStringLiteral("--trash"), QStringLiteral("--saved"), text(file)}, &code, &errors);
+        EXPECT_EQ(code, 1) << errors.toStdString();
+        return errors;
+    };
+    const QString damaged = tell(QByteArray("not a reference"));
+    EXPECT_TRUE(damaged.contains(QStringLiteral("damaged"))) << damaged.toStdString();
+
+    const QByteArray went = platform::createBookmark(dir.mkdir("went"));
+    fs::remove(dir / "went");
+    const QString gone = tell(went);
+    EXPECT_TRUE(gone.contains(QStringLiteral("can be found"))) << gone.toStdString();
+    EXPECT_FALSE(gone.contains(QStringLiteral("damaged"))) << gone.toStdString();
+}
