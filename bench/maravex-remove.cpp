@@ -190,9 +190,12 @@ int main(int argc, char** argv)
             complain(error.toStdString());
             return 1;
         }
-        sources = KZSavedResultReopen::resolveSources(saved->sources);
+        int damagedSources = 0;
+        sources = KZSavedResultReopen::resolveSources(saved->sources, &damagedSources);
         if (sources.empty()) {
-            complain("none of the saved result's folders can be found");
+            complain(damagedSources > 0 || saved->sources.empty()
+                         ? "the saved result is damaged: the folders that were searched cannot be read from it"
+                         : "none of the saved result's folders can be found");
             return 1;
         }
         KZSavedResultReopen::Options options;

@@ -408,16 +408,26 @@ int main(int argc, char** argv)
     const bool stopped = result.value(str("KZResultSearchWasStoppedByUser")).toBool();
     const quint64 unreadable = result.value(str("KZResultUnreadableItemsCount")).toULongLong();
     const quint64 unlisted = result.value(str("KZResultUnlistedFoldersCount")).toULongLong();
+    // A saved search that could not be read searched nothing: said above by
+    // the engine, and counted here so that the status does not claim success.
+    const QStringList skippedSources = result.value(str("KZResultSkippedSources")).toStringList();
+    for (const QString& source : skippedSources)
+        complain("saved search not searched: " + source.toStdString());
+    const quint64 skipped = quint64(skippedSources.size());
     std::fprintf(stderr,
                  "%schecked %llu, found %llu, groups %llu, bytes read %llu, seconds %.3f, "
-                 "files not read %llu, folders not listed %llu\n",
-                 stopped ? "stopped: " : (unreadable || unlisted ? "incomplete: " : ""),
+                 "files not read %llu, folders not listed %llu, sources not searched %llu\n",
+                 stopped ? "stopped: " : (unreadable || unlisted || skipped ? "incomplete: " : ""),
                  static_cast<unsigned long long>(result.value(str("KZResultCheckedItemsCount")).toULongLong()),
                  static_cast<unsigned long long>(found), static_cast<unsigned long long>(groups.size()),
                  static_cast<unsigned long long>(KZContentReader::totalBytesRead() - bytesBefore),
                  double(clock.nsecsElapsed()) / 1e9, static_cast<unsigned long long>(unreadable),
-                 static_cast<unsigned long long>(unlisted));
+                 static_cast<unsigned long long>(unlisted), static_cast<unsigned long long>(skipped));
     if (stopped)
         return 130;
-    return unreadable || unlisted ? kExitIncomplete : 0;
+    if (skipped >= sources.size()) {
+        complain("nothing could be searched");
+        return 1;
+    }
+    return unreadable || unlisted || skipped ? kExitIncomplete : 0;
 }

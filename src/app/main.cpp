@@ -10,6 +10,7 @@
 #include "platform/OperationQueue.h"
 #include "platform/Paths.h"
 #include "platform/Resources.h"
+#include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/KZOpenFileLimit.h"
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <filesystem>
@@ -55,8 +57,22 @@ int main(int argc, char** argv)
     const std::vector<std::filesystem::path> paths = platform::OpenedFiles::argumentPaths(argc, argv);
 
     platform::OpenedFiles openedFiles;
-    if (openedFiles.start(paths) == platform::OpenedFiles::Role::HandedOver)
+    switch (openedFiles.start(paths)) {
+    case platform::OpenedFiles::Role::HandedOver:
         return 0;
+    case platform::OpenedFiles::Role::Unanswered: {
+        // Starting a second program beside a busy one would leave the user
+        // with two, and every later start with a third.
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Maravex"),
+                        platform::localizedString(QStringLiteral("running_not_responding")), QMessageBox::Ok);
+        box.setInformativeText(platform::localizedString(QStringLiteral("running_not_responding_info")));
+        box.exec();
+        return 1;
+    }
+    case platform::OpenedFiles::Role::Primary:
+    case platform::OpenedFiles::Role::Alone:
+        break;
+    }
 
     const std::filesystem::path icon = platform::resourcePath("images/maravex.png");
     if (!icon.empty())

@@ -61,8 +61,20 @@ std::optional<std::vector<KZLocationEntry>> KZMDQuery::run(const fs::path& saved
     const std::optional<kzquery::Query> query = kzquery::parse(text.toString(), options.now, &why);
     if (!query)
         return refuse(QStringLiteral("saved search query cannot be parsed: ") + why);
-    const std::optional<std::vector<kzquery::Scope>> scopes =
-        kzquery::resolveScopes(raw.value(QStringLiteral("SearchScopes")).toList(), options.home, &why);
+    // An empty list of scopes is the whole computer, so only a list that is
+    // really there may mean it: a missing, misspelt or mistyped one is
+    // damage, and must not quietly walk everything.
+    const QVariant scopeValue = raw.value(QStringLiteral("SearchScopes"));
+    QVariantList scopeList;
+    if (scopeValue.typeId() == QMetaType::QVariantList)
+        scopeList = scopeValue.toList();
+    else if (scopeValue.typeId() == QMetaType::QString)
+        scopeList = {scopeValue}; // one scope, not a list of its characters
+    else if (!scopeValue.isValid())
+        return refuse(QStringLiteral("saved search names no search scopes: the file is damaged"));
+    else
+        return refuse(QStringLiteral("saved search scopes are not a list: the file is damaged"));
+    const std::optional<std::vector<kzquery::Scope>> scopes = kzquery::resolveScopes(scopeList, options.home, &why);
     if (!scopes)
         return refuse(why);
     for (const QString& attribute : query->unknownAttributes())

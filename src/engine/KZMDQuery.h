@@ -23,8 +23,9 @@ public:
         std::function<bool()> wasStopped;
     };
 
-    // Nothing when the file cannot be read, its query cannot be parsed or a
-    // scope does not exist; the reason is then in `error`. A stop answers
+    // Nothing when the file cannot be read, its query cannot be parsed, its
+    // scopes are missing or damaged, or a scope does not exist; the reason is
+    // then in `error`. A stop answers
     // what was found so far. Attributes that match nothing are logged, each
     // once per query.
     static std::optional<std::vector<KZLocationEntry>> run(const std::filesystem::path& savedSearch,

@@ -470,12 +470,19 @@ private:
         }
         bool ok = !hasArgument;
         QDateTime date;
+        // Offsets past what a date can hold would give an invalid date (or a
+        // wrapped one), which compares as some date long ago and so would
+        // match almost any file: ten thousand years either way is plenty.
+        constexpr qint64 kMaxDays = 10000LL * 366;
+        bool inRange = true;
         if (name == u"time.now") {
             const qint64 seconds = hasArgument ? argument.toLongLong(&ok) : 0;
-            date = now_.addSecs(seconds);
+            inRange = seconds >= -kMaxDays * 86400 && seconds <= kMaxDays * 86400;
+            date = now_.addSecs(inRange ? seconds : 0);
         } else if (name == u"time.today") {
             const qint64 days = hasArgument ? argument.toLongLong(&ok) : 0;
-            date = QDateTime(now_.toLocalTime().date(), QTime(0, 0)).addDays(days);
+            inRange = days >= -kMaxDays && days <= kMaxDays;
+            date = QDateTime(now_.toLocalTime().date(), QTime(0, 0)).addDays(inRange ? days : 0);
         } else if (name == u"time.iso" && hasArgument) {
             date = QDateTime::fromString(argument, Qt::ISODateWithMs);
             if (!date.isValid())
@@ -486,6 +493,8 @@ private:
         }
         if (!ok)
             return bool(fail(QStringLiteral("bad argument of $") + name));
+        if (!inRange || !date.isValid())
+            return bool(fail(QStringLiteral("argument of $") + name + QStringLiteral(" is outside the range of dates")));
         value->type = Value::Type::Date;
         value->date = date;
         if (attribute != Attribute::Unknown && (isText(attribute) || isNumber(attribute)))
@@ -584,6 +593,10 @@ std::optional<std::vector<Scope>> resolveScopes(const QVariantList& scopes, cons
     if (scopes.isEmpty())
         folders.push_back({fs::path("/"), true});
     for (const QVariant& entry : scopes) {
+        // A number or a list would read as some text of its own; only text
+        // names a scope.
+        if (entry.typeId() != QMetaType::QString)
+            return refuse(QStringLiteral("a search scope is not text: the saved search is damaged"));
         const QString scope = entry.toString();
         Scope resolved;
         if (scope == u"kMDQueryScopeHome") {

@@ -79,8 +79,8 @@ struct Scope {
 
 // The scopes of a saved search: "kMDQueryScopeHome" and "~" paths under
 // `home`, the computer's constants as "/", file URLs and absolute paths as
-// given. A scope that names nothing on this system gives nothing and the
-// reason in `error`. No scope at all is the whole computer.
+// given. A scope that names nothing on this system, or is not text, gives
+// nothing and the reason in `error`. An empty list is the whole computer.
 std::optional<std::vector<Scope>> resolveScopes(const QVariantList& scopes, const std::filesystem::path& home,
                                                 QString* error = nullptr);
 

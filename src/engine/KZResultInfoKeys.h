@@ -31,6 +31,9 @@ inline const QString foundDeads = QStringLiteral("KZResultFoundDeads");
 // either above zero may lack duplicates that are there.
 inline const QString unreadableItemsCount = QStringLiteral("KZResultUnreadableItemsCount");
 inline const QString unlistedFoldersCount = QStringLiteral("KZResultUnlistedFoldersCount");
+// Sources that could not be searched at all (a damaged saved search), each
+// as its name and the reason, a QStringList. Absent reads as empty.
+inline const QString skippedSources = QStringLiteral("KZResultSkippedSources");
 // Added by the result model and the windows.
 inline const QString searchSources = QStringLiteral("KZResultSearchSources");
 inline const QString foundDeadsCount = QStringLiteral("KZResultFoundDeadsCount");

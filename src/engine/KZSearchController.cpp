@@ -226,6 +226,10 @@ void KZSearchController::initializeSearchVariables()
     walkBudget_ = walkBudget(descriptors);
     unreadableCount_ = 0;
     unlistedCount_ = 0;
+    {
+        std::lock_guard guard(skippedLock_);
+        skippedSources_.clear();
+    }
     workersBusy_ = 0;
     mainCompleted_ = false;
     timeAlreadyGot_ = false;
@@ -419,6 +423,12 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     }
     info.insert(KZResultKey::unreadableItemsCount, unreadableCount_.load());
     info.insert(KZResultKey::unlistedFoldersCount, unlistedCount_.load());
+    {
+        // Only when there are some: readers take absent as empty.
+        std::lock_guard guard(skippedLock_);
+        if (!skippedSources_.isEmpty())
+            info.insert(KZResultKey::skippedSources, skippedSources_);
+    }
     // The list changes owner here: whoever takes it out of the parcel frees
     // it, and a parcel nobody takes frees it with its last copy.
     info.insert(KZResultKey::foundItems, KZFoundListParcel::toVariant(std::move(list)));
@@ -1573,8 +1583,12 @@ void KZSearchController::doQuerySearch(const fs::path& savedSearch, qint16 label
     QString error;
     const std::optional<std::vector<KZLocationEntry>> results = KZMDQuery::run(savedSearch, options, &error);
     if (!results) {
+        // Handed on with the result, which says it: otherwise the search
+        // would end as if the saved search had found nothing.
         platform::logLine(QStringLiteral("Saved search skipped: ") + platform::pathText(savedSearch)
                           + QStringLiteral(": ") + error);
+        std::lock_guard guard(skippedLock_);
+        skippedSources_.append(QStringLiteral("“%1”: %2").arg(platform::elementText(savedSearch.filename()), error));
         return;
     }
     setItemsToCheckProgress(results->size());

@@ -19,6 +19,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
 #include <QtGlobal>
@@ -97,6 +98,8 @@ platform::OperationQueue& KZSearchOperationQueue();
 //   queuedLock_        queuedFolders_, the source folders waiting for a worker;
 //                      taken alone, inside takeQueuedFolder and
 //                      handFolderOut only.
+//   skippedLock_       skippedSources_; taken alone, where a saved search is
+//                      skipped and where the result is put together.
 // KZObjectIDSet (filedItems_, listedFolders_) and KZHashPool keep locks of
 // their own that no caller holds; so does KZLibraryPasses (the left-out
 // library files, the photo halves at work), taken and let go before any of
@@ -369,6 +372,10 @@ private:
     std::atomic<int> queriesWorking_{0};
     std::atomic<quint64> unreadableCount_{0};
     std::atomic<quint64> unlistedCount_{0};
+    // Saved searches that could not be searched, each as its name and why;
+    // under skippedLock_.
+    std::mutex skippedLock_;
+    QStringList skippedSources_;
     bool searchedIniTunes_ = false;
     bool searchedInPhotos_ = false;
     QString photosLibraryPath_;

@@ -2,6 +2,7 @@
 
 #include "media/KZSQLite.h"
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <iterator>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -118,6 +120,23 @@ fs::path KZPhotosSupport::mastersPhotosLocationWithPath(const fs::path& library)
     const fs::path masters = library / "Masters";
     return fs::is_directory(masters, ec) ? masters : fs::path();
 }
+
+namespace {
+
+// Whether `inner` is `outer` or lies below it, both resolved.
+bool liesInside(const fs::path& inner, const fs::path& outer)
+{
+    auto in = inner.begin();
+    for (auto out = outer.begin(); out != outer.end(); ++out, ++in) {
+        if (out->empty() && std::next(out) == outer.end())
+            break; // a trailing separator
+        if (in == inner.end() || *in != *out)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 bool KZPhotosSupport::isSafeRelativePath(const QString& imagePath)
 {
@@ -235,9 +254,25 @@ std::vector<KZPhotosImageEntry> KZPhotosSupport::photosDataWithPath(const fs::pa
     // Without a Masters folder the paths still name where the images would
     // be; the search skips files that are not there.
     const fs::path masters = library / "Masters";
+    // A folder inside Masters may be a link that leads out of the package:
+    // a row naming a file through it would hand a file elsewhere to the
+    // search as the library's own copy. Each image is judged by where its
+    // folder really is; the image itself, when a link, is no plain file and
+    // the search leaves it out.
+    std::error_code ec;
+    const fs::path realLibrary = fs::canonical(library, ec);
+    if (ec)
+        return entries;
     for (const KZPhotosAlbum& album : photosAlbumsWithPath(library)) {
-        for (const KZPhotosImage& image : album.children)
-            entries.push_back({image.uuid, (masters / bytesOf(image.imagePath)).lexically_normal()});
+        for (const KZPhotosImage& image : album.children) {
+            const fs::path path = (masters / bytesOf(image.imagePath)).lexically_normal();
+            if (!liesInside(fs::weakly_canonical(path.parent_path(), ec), realLibrary)) {
+                platform::logLine(QStringLiteral("Photo library image left out, its folder lies outside the library: ")
+                                  + platform::pathText(path));
+                continue;
+            }
+            entries.push_back({image.uuid, path});
+        }
     }
     return entries;
 }

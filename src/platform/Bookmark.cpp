@@ -114,6 +114,11 @@ std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* er
     return target;
 }
 
+bool isWellFormedBookmark(const QByteArray& data)
+{
+    return bookmarkTarget(data, nullptr).has_value();
+}
+
 std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error)
 {
     return resolveWith(data, error, [](const std::filesystem::path& parent, quint64 device, quint64 inode) {

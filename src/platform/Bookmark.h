@@ -34,6 +34,10 @@ struct BookmarkTarget {
 };
 std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error = nullptr);
 
+// Whether `data` holds a whole reference (path, device and inode), whatever
+// became of the item since: one that does not is damage, not a missing item.
+bool isWellFormedBookmark(const QByteArray& data);
+
 // Resolves many bookmarks as resolveBookmark does, but lists each folder at
 // most once to look for renamed items: a result whose files left one large
 // folder costs one listing of it instead of one per file. What a listing

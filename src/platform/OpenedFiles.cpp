@@ -142,16 +142,38 @@ OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int tim
         logLine(QStringLiteral("Not handing over to a running Maravex, nor listening for later starts: ") + why);
         return Role::Alone;
     }
-    // Two starts at the same moment must not both decide to be the first.
-    QLockFile lock(platform::pathText(socketFile_) + QStringLiteral(".lock"));
-    if (!lock.tryLock(timeoutMs)) {
-        logLine(QStringLiteral("Another start holds the program's lock; running alone"));
-        return Role::Alone;
-    }
-    if (handOver(paths, timeoutMs))
+    const auto unanswered = [] {
+        logLine(QStringLiteral("A running Maravex accepted the paths but did not confirm in time"));
+        return Role::Unanswered;
+    };
+    switch (handOver(paths, timeoutMs)) {
+    case HandOver::Taken:
         return Role::HandedOver;
+    case HandOver::NoAnswer:
+        return unanswered();
+    case HandOver::NobodyListens:
+        break;
+    }
 
-    // Nobody answered: whatever sits at the socket's place was left by a
+    // Two starts at the same moment must not both decide to be the first. A
+    // start holds the lock at most for one hand-over (connecting, writing and
+    // waiting for the answer); one that holds it longer is stuck, and running
+    // beside whatever it talks to would make two programs.
+    QLockFile lock(platform::pathText(socketFile_) + QStringLiteral(".lock"));
+    if (!lock.tryLock(3 * timeoutMs + 1000)) {
+        logLine(QStringLiteral("Another start of Maravex holds the program's lock"));
+        return Role::Unanswered;
+    }
+    switch (handOver(paths, timeoutMs)) {
+    case HandOver::Taken:
+        return Role::HandedOver; // a start that held the lock became the program
+    case HandOver::NoAnswer:
+        return unanswered();
+    case HandOver::NobodyListens:
+        break;
+    }
+
+    // Nobody accepts: whatever sits at the socket's place was left by a
     // program that is gone.
     QLocalServer::removeServer(platform::pathText(socketFile_));
     server_ = new QLocalServer(this);
@@ -166,12 +188,25 @@ OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int tim
     return Role::Primary;
 }
 
-bool OpenedFiles::handOver(const std::vector<fs::path>& paths, int timeoutMs)
+OpenedFiles::HandOver OpenedFiles::handOver(const std::vector<fs::path>& paths, int timeoutMs)
 {
     QLocalSocket socket;
     socket.connectToServer(platform::pathText(socketFile_));
-    if (!socket.waitForConnected(timeoutMs))
-        return false;
+    if (!socket.waitForConnected(timeoutMs)) {
+        // No socket, one that nobody listens on, or one this user may not
+        // use (left by another user's start) is all that proves the program
+        // gone. Anything else, a full queue of connections above all (which
+        // Qt reports as an unknown error once the wait is over), means a
+        // program that is there but busy.
+        switch (socket.error()) {
+        case QLocalSocket::ServerNotFoundError:
+        case QLocalSocket::ConnectionRefusedError:
+        case QLocalSocket::SocketAccessError:
+            return HandOver::NobodyListens;
+        default:
+            return HandOver::NoAnswer;
+        }
+    }
 
     QByteArray message;
     {
@@ -187,17 +222,19 @@ bool OpenedFiles::handOver(const std::vector<fs::path>& paths, int timeoutMs)
             out.writeRawData(raw.data(), int(raw.size()));
         }
     }
+    // From here on the connection was accepted by a living program, whatever
+    // happens next: the bytes written wait in its socket until it reads them.
     socket.write(message);
     if (!socket.waitForBytesWritten(timeoutMs))
-        return false;
+        return HandOver::NoAnswer;
     // The answer says the running program has the paths, so that this start
     // can exit without losing them.
     while (socket.bytesAvailable() < 1) {
         if (!socket.waitForReadyRead(timeoutMs))
-            return false;
+            return HandOver::NoAnswer;
     }
     char ack = 0;
-    return socket.getChar(&ack) && ack == kAck;
+    return socket.getChar(&ack) && ack == kAck ? HandOver::Taken : HandOver::NoAnswer;
 }
 
 void OpenedFiles::acceptConnection()

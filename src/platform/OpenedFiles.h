@@ -29,6 +29,9 @@ public:
         Primary,    // this process is the running program now
         HandedOver, // the running program took the paths; this one should exit
         Alone,      // no socket could be had: run without handing over
+        Unanswered, // a program runs but did not confirm in time (busy or
+                    // hung): this one should say so and exit, never start a
+                    // second program beside it
     };
 
     // $XDG_RUNTIME_DIR/maravex.socket, else maravex.socket in the folder
@@ -43,10 +46,12 @@ public:
     ~OpenedFiles() override;
 
     // Becomes the running program, or hands `paths` to the one that runs
-    // (waiting at most `timeoutMs` for it to confirm). A socket left behind
-    // by a program that died is replaced. The socket's folder is made (mode
-    // 0700) when missing; when it is not a real folder that belongs to this
-    // user and that nobody else may enter, the start runs alone and says so.
+    // (waiting at most `timeoutMs` for it to confirm). Only a socket that
+    // nobody accepts on, left behind by a program that died, is replaced: a
+    // program that accepted but has not confirmed is alive, only busy, and
+    // keeps its socket. The socket's folder is made (mode 0700) when missing;
+    // when it is not a real folder that belongs to this user and that nobody
+    // else may enter, the start runs alone and says so.
     Role start(const std::vector<std::filesystem::path>& paths, int timeoutMs = 5000);
 
     // Called on this object's thread with the paths of each later start.
@@ -58,7 +63,8 @@ public:
     static constexpr qsizetype kMaxMessageBytes = 16 * 1024 * 1024;
 
 private:
-    bool handOver(const std::vector<std::filesystem::path>& paths, int timeoutMs);
+    enum class HandOver { Taken, NobodyListens, NoAnswer };
+    HandOver handOver(const std::vector<std::filesystem::path>& paths, int timeoutMs);
     void acceptConnection();
 
     std::filesystem::path socketFile_;

@@ -9,7 +9,8 @@
 // offset and length inside the buffer, every reference to an existing object,
 // dictionary keys that are strings, no cycles, a bounded depth and a bounded
 // expanded size. XML is parsed by libplist itself after a scan that bounds its
-// nesting. Only then does libplist see the bytes.
+// nesting and the work its escapes would cost. Only then does libplist see
+// the bytes.
 //
 // libplist 2.2 keeps every integer as 64 bits plus a width: signed 64-bit
 // values are written as 8 bytes, values above INT64_MAX as 16. Its API can
@@ -307,20 +308,50 @@ private:
     std::vector<quint64> length_;
 };
 
-// The deepest nesting of <dict> and <array> in an XML list. Comments and the
-// like are not understood, so this may overestimate, never underestimate.
-int xmlNestingDepth(const QByteArray& xml)
+// What an XML list would cost libplist before it is given the bytes.
+//
+// depth: the deepest nesting of <dict> and <array>. Comments and the like are
+// not understood, so this may overestimate, never underestimate.
+//
+// entityWork: libplist decodes each character reference ("&amp;", "&#38;")
+// by moving the rest of its text along, so one text costs about its length
+// times its references: one megabyte of "&amp;" in a single string takes
+// several seconds, four take minutes. The sum of that product over the runs
+// between one '<' and the next bounds the parser's work; a run holds a tag as
+// well as the text after it, and every '&' counts (in comments and CDATA too),
+// so the sum may overestimate, never underestimate.
+struct XmlCost {
+    int depth = 0;
+    quint64 entityWork = 0;
+};
+
+XmlCost xmlCost(const QByteArray& xml)
 {
     const char* s = xml.constData();
     const qsizetype n = xml.size();
+    XmlCost cost;
     int depth = 0;
-    int deepest = 0;
+    quint64 runStart = 0;
+    quint64 ampersands = 0;
     const auto at = [&](qsizetype i, const char* word, qsizetype len) {
         return i + len <= n && std::equal(word, word + len, s + i);
     };
+    const auto endRun = [&](qsizetype end) {
+        if (ampersands != 0) {
+            const quint64 work = ampersands * (quint64(end) - runStart);
+            cost.entityWork = work > UINT64_MAX - cost.entityWork ? UINT64_MAX : cost.entityWork + work;
+        }
+        ampersands = 0;
+    };
     for (qsizetype i = 0; i < n; ++i) {
+        if (s[i] == '&') {
+            ++ampersands;
+            continue;
+        }
         if (s[i] != '<')
             continue;
+        endRun(i);
+        runStart = quint64(i) + 1;
         if (at(i + 1, "/dict", 5) || at(i + 1, "/array", 6)) {
             depth = std::max(0, depth - 1);
         } else if (at(i + 1, "dict", 4) || at(i + 1, "array", 5)) {
@@ -329,11 +360,17 @@ int xmlNestingDepth(const QByteArray& xml)
                 ++close;
             if (close < n && s[close - 1] == '/')
                 continue; // <dict/>
-            deepest = std::max(deepest, ++depth);
+            cost.depth = std::max(cost.depth, ++depth);
         }
     }
-    return deepest;
+    endRun(n);
+    return cost;
 }
+
+// About a second of libplist's work on a current machine. A real list
+// (a music library's export, a preference file) spends a few escapes on each
+// short string and stays thousands of times below it.
+constexpr quint64 kMaxEntityWork = quint64(1) << 34;
 
 // ---------------------------------------------------------------------------
 // libplist -> Qt
@@ -743,8 +780,14 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
             setError(error, QStringLiteral("not a property list"));
             return std::nullopt;
         }
-        if (xmlNestingDepth(data) > kMaxDepth) {
+        const XmlCost cost = xmlCost(data);
+        if (cost.depth > kMaxDepth) {
             setError(error, QStringLiteral("the property list is nested too deeply"));
+            return std::nullopt;
+        }
+        if (cost.entityWork > kMaxEntityWork) {
+            setError(error, QStringLiteral("the property list holds texts with too many escaped characters "
+                                           "(such as “&amp;”) to be read"));
             return std::nullopt;
         }
         plist_from_xml(data.constData(), uint32_t(data.size()), &root);

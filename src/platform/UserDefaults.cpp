@@ -21,6 +21,7 @@
 #include <map>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -198,6 +199,10 @@ QVariantMap UserDefaults::loadFile()
         return *values;
 
     const fs::path aside = moveAside(file_);
+    {
+        std::lock_guard lock(mutex_);
+        reset_ = Reset{error, aside};
+    }
     if (aside.empty()) {
         logLine(QStringLiteral("The preferences could not be read (%1), nor moved aside; "
                                "the program starts from its default settings.")
@@ -482,6 +487,12 @@ void UserDefaults::notify(const std::vector<Change>& changes)
         for (const auto& observer : targets)
             observer->deliver(change.value, change.sequence);
     }
+}
+
+std::optional<UserDefaults::Reset> UserDefaults::takeReset()
+{
+    std::lock_guard lock(mutex_);
+    return std::exchange(reset_, std::nullopt);
 }
 
 void UserDefaults::reload()

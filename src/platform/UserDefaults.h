@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -34,7 +35,8 @@ public:
     static void setStandard(std::unique_ptr<UserDefaults> instance);
 
     // Loads `file` if it exists. A file that cannot be parsed is renamed aside
-    // (".damaged-<time>") with a log line, and the user domain starts empty.
+    // (".damaged-<time>") with a log line, the user domain starts empty and
+    // takeReset() says so.
     explicit UserDefaults(std::filesystem::path file);
     ~UserDefaults();
     UserDefaults(const UserDefaults&) = delete;
@@ -88,6 +90,15 @@ public:
     // successful write.
     QString lastError() const;
 
+    // When the file could not be read and the settings started afresh: why,
+    // and where the damaged file went (empty when it could not be moved).
+    // Answered once, so that the user is told once.
+    struct Reset {
+        QString reason;
+        std::filesystem::path movedTo;
+    };
+    std::optional<Reset> takeReset();
+
 private:
     struct Observer;
     struct ObserverRegistry;
@@ -109,6 +120,7 @@ private:
     QVariantMap user_;
     QVariantMap initial_;
     QString lastError_;
+    std::optional<Reset> reset_; // under mutex_
     quint64 sequence_ = 0;          // orders the changes seen by observers
     quint64 snapshotGeneration_ = 0; // under mutex_: the user domain's version
 

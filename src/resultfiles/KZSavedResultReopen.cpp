@@ -148,15 +148,19 @@ bool KZSavedResultReopen::isPlainAbsolute(const fs::path& path)
     return true;
 }
 
-std::vector<KZSourceItemRef> KZSavedResultReopen::resolveSources(const std::vector<KZSavedSource>& saved)
+std::vector<KZSourceItemRef> KZSavedResultReopen::resolveSources(const std::vector<KZSavedSource>& saved,
+                                                                  int* damaged)
 {
     std::vector<KZSourceItemRef> sources;
     std::set<qint16> labels;
     bool renumber = false;
     for (const KZSavedSource& record : saved) {
         const std::optional<platform::ResolvedBookmark> resolved = platform::resolveBookmark(record.alias);
-        if (!resolved || !isPlainAbsolute(resolved->path))
+        if (!resolved || !isPlainAbsolute(resolved->path)) {
+            if (damaged && (resolved || !platform::isWellFormedBookmark(record.alias)))
+                ++*damaged;
             continue;
+        }
         // Taken as the search window takes a chosen folder: where its links
         // lead (a result saved before kept them, and a removal follows
         // none), and never on the kernel's own file systems.

@@ -64,8 +64,11 @@ public:
                                                  int* damaged = nullptr);
 
     // The saved sources that still resolve, as sources of a search. Labels
-    // that repeat or are out of range are numbered again in order.
-    static std::vector<KZSourceItemRef> resolveSources(const std::vector<KZSavedSource>& saved);
+    // that repeat or are out of range are numbered again in order. `damaged`
+    // gets the count of records that name no item at all (a damaged file),
+    // as against items that are gone.
+    static std::vector<KZSourceItemRef> resolveSources(const std::vector<KZSavedSource>& saved,
+                                                       int* damaged = nullptr);
 
     struct Options {
         // Locations left out of every search.

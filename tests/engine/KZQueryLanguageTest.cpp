@@ -201,6 +201,13 @@ TEST(KZQueryLanguage, MalformedQueriesAreRefusedWithAReason)
         "InRange(kMDItemFSSize, 1)",
         "InRange(kMDItemFSSize 1, 2)",
         "kMDItemFSSize > 1e999",
+        // Offsets past any date: they must not turn into a date that every
+        // file passes.
+        "kMDItemFSContentChangeDate > $time.now(10000000000000000)",
+        "kMDItemFSContentChangeDate < $time.now(-9223372036854775807)",
+        "kMDItemFSContentChangeDate > $time.today(4000000)",
+        "kMDItemFSContentChangeDate < $time.today(-9000000000000)",
+        "InRange(kMDItemFSContentChangeDate, $time.now(-1), $time.now(99999999999999))",
     };
     for (const char* text : broken) {
         QString error;
@@ -240,6 +247,14 @@ TEST(KZQueryLanguage, ScopesBecomeFolders)
     ASSERT_TRUE(none);
     ASSERT_EQ(none->size(), 1u);
     EXPECT_TRUE(none->front().wholeComputer);
+
+    // Only text names a scope; anything else is damage, not some folder.
+    for (const QVariant& damaged : {QVariant(qint64(47)), QVariant(QVariantList{dataText}),
+                                    QVariant(QVariantMap{{dataText, true}}), QVariant(true)}) {
+        error.clear();
+        EXPECT_FALSE(resolveScopes(QVariantList{dataText, damaged}, home, &error)) << damaged.typeName();
+        EXPECT_TRUE(error.contains(QStringLiteral("damaged"))) << error.toStdString();
+    }
 
     for (const QString& missing : QStringList{QString(dataText + QStringLiteral("/gone")), QStringLiteral("~/Gone"),
                                    QStringLiteral("kMDQueryScopeNetwork"), QStringLiteral("relative/path"),

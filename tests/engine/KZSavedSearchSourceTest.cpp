@@ -183,11 +183,29 @@ TEST(KZSavedSearchSource, BrokenAndMissingSavedSearchesEndAtOnceWithoutResults)
     const fs::path empty = dir / "empty.savedSearch";
     ASSERT_TRUE(platform::PropertyList::writeFile(empty, QVariantMap{{str("RawQueryDict"), QVariantMap{}}}, Format::Xml));
     sources.push_back(smartSource(empty));
+    // Scopes missing, misspelt or of the wrong type are damage: an empty list
+    // would be the whole computer, and they must not walk it.
+    const QString anyName = str(R"(kMDItemFSName == "*")");
+    for (const auto& [name, scopes] : std::vector<std::pair<std::string, QVariantMap>>{
+             {"missing", {{str("RawQuery"), anyName}}},
+             {"misspelt", {{str("RawQuery"), anyName}, {str("SerchScopes"), QVariantList{}}}},
+             {"dictionary", {{str("RawQuery"), anyName}, {str("SearchScopes"), QVariantMap{{text(dir.path()), true}}}}},
+             {"number", {{str("RawQuery"), anyName}, {str("SearchScopes"), qint64(1)}}}}) {
+        const fs::path file = dir / (name + "-scopes.savedSearch");
+        ASSERT_TRUE(platform::PropertyList::writeFile(file, QVariantMap{{str("RawQueryDict"), scopes}}, Format::Xml));
+        sources.push_back(smartSource(file));
+    }
 
     const SearchResult result = runSearch(sources, sizeAndContentCriteria(), bounded());
     ASSERT_EQ(result.notifications, 1) << "the search did not end";
     EXPECT_EQ(groupSet(result.rows), (Groups{{x, y}}));
-    EXPECT_EQ(log.count(str("Saved search skipped")), 6);
+    EXPECT_EQ(log.count(str("Saved search skipped")), 10);
+    // The result carries each one with its reason, for the end of the search
+    // to say.
+    const QStringList skipped = result.info.value(str("KZResultSkippedSources")).toStringList();
+    ASSERT_EQ(skipped.size(), 10) << skipped.join(u'\n').toStdString();
+    EXPECT_EQ(skipped.filter(QStringLiteral("“garbage.savedSearch”")).size(), 1) << skipped.join(u'\n').toStdString();
+    EXPECT_EQ(skipped.filter(str("damaged")).size(), 4) << skipped.join(u'\n').toStdString();
 
     // Attributes that match nothing are said once per query.
     const fs::path authors = savedSearch(
@@ -244,4 +262,24 @@ TEST(KZSavedSearchSource, ScopesGivenThroughALinkOrTheHomeFolderAreWalked)
     for (const KZLocationEntry& entry : *found)
         names.insert(entry.path.filename().native());
     EXPECT_EQ(names, (std::set<std::string>{"a.txt", "b.txt", "c.txt", "loop.txt"}));
+}
+
+// A single text where the list belongs is one scope, not a list of its
+// characters.
+TEST(KZSavedSearchSource, AScopeGivenAsOneTextIsThatFolder)
+{
+    kztest::TempDir dir;
+    dir.write("only/a.txt", "a");
+    dir.write("elsewhere/b.txt", "b");
+    const fs::path file = dir / "one.savedSearch";
+    const QVariantMap raw{{str("RawQuery"), str(R"(kMDItemFSName == "*.txt")")}, {str("SearchScopes"), text(dir / "only")}};
+    ASSERT_TRUE(platform::PropertyList::writeFile(file, QVariantMap{{str("RawQueryDict"), raw}}, Format::Xml));
+    KZMDQuery::Options options;
+    options.home = dir / "home";
+    options.now = QDateTime::currentDateTime();
+    QString error;
+    const auto found = KZMDQuery::run(file, options, &error);
+    ASSERT_TRUE(found) << error.toStdString();
+    ASSERT_EQ(found->size(), 1u);
+    EXPECT_EQ(found->front().path, dir / "only/a.txt");
 }

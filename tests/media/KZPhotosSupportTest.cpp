@@ -150,6 +150,44 @@ TEST_F(PhotosSupportTest, UnfiledImagesAndHostilePaths)
                   + platform::localizedString(str("main_photos_album")));
 }
 
+// A folder inside Masters that is a link out of the package must not let a
+// row pass a file elsewhere off as the library's copy; links that stay inside,
+// and a library reached through a link of its own, are the library's.
+TEST_F(PhotosSupportTest, ImagesWhoseFolderLeadsOutOfThePackageAreLeftOut)
+{
+    PhotosLibraryBuilder builder(dir / "Linked.photoslibrary");
+    builder.image(str("u1"), "a.jpg").image(str("u2"), "out/x.jpg").image(str("u3"), "in/y.jpg").image(str("u4"),
+                                                                                                     "deep/z.jpg");
+    const fs::path library = builder.build();
+    const fs::path masters = library / "Masters";
+    dir.write("elsewhere/x.jpg", "not the library's");
+    fs::remove_all(masters / "out");
+    fs::create_directory_symlink(dir / "elsewhere", masters / "out");
+    dir.write("Linked.photoslibrary/Masters/real/y.jpg", "inside");
+    fs::remove_all(masters / "in");
+    fs::create_directory_symlink("real", masters / "in");
+    fs::create_directory(dir / "elsewhere/sub");
+    fs::remove_all(masters / "deep");
+    fs::create_directory_symlink(dir / "elsewhere/sub", masters / "deep"); // a link out, one level down
+
+    const auto uuids = [&](const fs::path& at) {
+        std::vector<QString> found;
+        for (const KZPhotosImageEntry& entry : photos.photosDataWithPath(at))
+            found.push_back(entry.uuid);
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    EXPECT_EQ(uuids(library), (std::vector<QString>{str("u1"), str("u3")}));
+    fs::create_directory_symlink(library, dir / "Shortcut.photoslibrary");
+    EXPECT_EQ(uuids(dir / "Shortcut.photoslibrary"), (std::vector<QString>{str("u1"), str("u3")}));
+
+    // Masters itself a link out: nothing of it is the library's.
+    const fs::path outside = dir.mkdir("Outside Masters");
+    fs::rename(masters, outside / "Masters");
+    fs::create_directory_symlink(outside / "Masters", masters);
+    EXPECT_TRUE(uuids(library).empty());
+}
+
 TEST_F(PhotosSupportTest, UnreadableLibrariesAnswerNothingAndSaySo)
 {
     const fs::path broken = PhotosLibraryBuilder(dir / "NoAlbums.photoslibrary")

@@ -4,11 +4,22 @@
 #include "TestSupport.h"
 
 #include <QDataStream>
+#include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
+
+#include <cstring>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -61,12 +72,176 @@ TEST(OpenedFiles, ALaterStartHandsItsPathsToTheRunningProgram)
     EXPECT_TRUE(received.empty());
 }
 
+// A start on a thread of its own while this thread, the running program's
+// main thread, is busy and reads nothing.
+OpenedFiles::Role startWhileBusy(const fs::path& socket, const std::vector<fs::path>& paths, int timeoutMs)
+{
+    OpenedFiles::Role role = OpenedFiles::Role::Primary;
+    std::thread later([&] { role = OpenedFiles(socket).start(paths, timeoutMs); });
+    later.join();
+    return role;
+}
+
+// A bound Unix socket with nobody listening on it any more.
+void bindDeadSocket(const fs::path& file)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, file.c_str(), sizeof(address.sun_path) - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+}
+
 TEST(OpenedFiles, ASocketLeftByADeadProgramIsReplaced)
 {
     kztest::TempDir dir;
     const fs::path socket = dir.write("maravex.socket", "left over");
     OpenedFiles first(socket);
     EXPECT_EQ(first.start({}, 500), OpenedFiles::Role::Primary);
+
+    const fs::path dead = dir / "dead.socket";
+    bindDeadSocket(dead);
+    ASSERT_EQ(fs::status(dead).type(), fs::file_type::socket);
+    OpenedFiles second(dead);
+    EXPECT_EQ(second.start({}, 500), OpenedFiles::Role::Primary);
+    EXPECT_EQ(startLater(dead, {"/after/the/dead/one"}), OpenedFiles::Role::HandedOver);
+}
+
+// A running program whose main thread is busy accepts a connection (the
+// system queues it) but cannot answer. That is a live program: later starts
+// say so and leave, none of them takes its socket, and once it is free again
+// it gets what they sent and keeps serving.
+TEST(OpenedFiles, ABusyProgramKeepsItsSocketAndLaterStartsDoNotRunBesideIt)
+{
+    kztest::TempDir dir;
+    const fs::path socket = dir / "maravex.socket";
+    OpenedFiles first(socket);
+    ASSERT_EQ(first.start({}), OpenedFiles::Role::Primary);
+    std::vector<std::vector<fs::path>> received;
+    first.setHandler([&](const std::vector<fs::path>& paths) { received.push_back(paths); });
+    struct stat before {};
+    ASSERT_EQ(::lstat(socket.c_str(), &before), 0);
+
+    EXPECT_EQ(startWhileBusy(socket, {"/one"}, 300), OpenedFiles::Role::Unanswered);
+    EXPECT_EQ(startWhileBusy(socket, {"/two"}, 300), OpenedFiles::Role::Unanswered);
+    EXPECT_EQ(startWhileBusy(socket, {}, 300), OpenedFiles::Role::Unanswered);
+    struct stat after {};
+    ASSERT_EQ(::lstat(socket.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the running program's socket was replaced";
+    EXPECT_TRUE(received.empty());
+
+    kztest::processEventsUntil([&] { return received.size() == 3; }, std::chrono::seconds(5));
+    const std::vector<std::vector<fs::path>> expected = {{"/one"}, {"/two"}, {}};
+    EXPECT_EQ(received, expected);
+    EXPECT_EQ(startLater(socket, {"/three"}), OpenedFiles::Role::HandedOver);
+    ASSERT_EQ(received.size(), 4u);
+}
+
+// A program so busy that the system's queue of connections for it is full
+// refuses nothing outright: it is there, and its socket stays.
+TEST(OpenedFiles, AProgramWithAFullQueueOfConnectionsIsNotReplaced)
+{
+    kztest::TempDir dir;
+    const fs::path socket = dir / "maravex.socket";
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof(address.sun_path) - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(fd, 0), 0);
+    std::vector<int> queued;
+    for (int i = 0; i < 8; ++i) { // fill the queue; nothing ever accepts
+        const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+            ::close(client);
+            break;
+        }
+        queued.push_back(client);
+    }
+    struct stat before {};
+    ASSERT_EQ(::lstat(socket.c_str(), &before), 0);
+
+    EXPECT_EQ(startWhileBusy(socket, {"/x"}, 300), OpenedFiles::Role::Unanswered);
+    struct stat after {};
+    ASSERT_EQ(::lstat(socket.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    for (int client : queued)
+        ::close(client);
+    ::close(fd);
+}
+
+// Runs `body` in a child process as the ordinary user "nobody" and answers its
+// exit status; -1 when this process cannot become another user.
+int asNobody(const std::function<int()>& body)
+{
+    const passwd* user = ::getpwnam("nobody");
+    if (::geteuid() != 0 || !user)
+        return -1;
+    const uid_t uid = user->pw_uid;
+    const gid_t gid = user->pw_gid;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(98);
+        ::_exit(body());
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -2;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
+}
+
+// A socket this user may not connect to (another user's, left in this user's
+// own folder) is no running program of this user's: it is taken over, not
+// waited for. Root passes every permission check, so this runs as an
+// ordinary user.
+TEST(OpenedFiles, AnotherUsersSocketInTheFolderIsNotWaitedFor)
+{
+    kztest::TempDir dir;
+    const passwd* user = ::getpwnam("nobody");
+    if (::geteuid() != 0 || !user)
+        GTEST_SKIP() << "needs root to start a child as another user";
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+    const fs::path folder = dir.mkdir("runtime");
+    ASSERT_EQ(::chown(folder.c_str(), user->pw_uid, user->pw_gid), 0);
+    fs::permissions(folder, fs::perms::owner_all);
+    const fs::path socket = folder / "maravex.socket";
+    QLocalServer others;
+    others.setSocketOptions(QLocalServer::UserAccessOption);
+    ASSERT_TRUE(others.listen(QString::fromStdString(socket.string())));
+
+    const int status = asNobody([&] {
+        // Kept until the child ends: closing it would take its socket away.
+        auto* program = new OpenedFiles(socket);
+        return program->start({"/x"}, 300) == OpenedFiles::Role::Primary ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0) << "the ordinary user's start did not become the program";
+    struct stat st {};
+    ASSERT_EQ(::lstat(socket.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, user->pw_uid);
+}
+
+// The lock only settles which of two starts takes over a dead socket; a start
+// that cannot have it (another start stuck holding it) must not run beside
+// whatever that one talks to.
+TEST(OpenedFiles, AStartThatCannotHaveTheLockDoesNotRunAlone)
+{
+    kztest::TempDir dir;
+    const fs::path socket = dir / "maravex.socket";
+    QLockFile held(QString::fromStdString(socket.string() + ".lock"));
+    ASSERT_TRUE(held.tryLock(0));
+    EXPECT_EQ(startWhileBusy(socket, {"/x"}, 100), OpenedFiles::Role::Unanswered);
+    EXPECT_FALSE(fs::exists(socket));
+    held.unlock();
+    OpenedFiles now(socket);
+    EXPECT_EQ(now.start({}, 100), OpenedFiles::Role::Primary);
 }
 
 // Whatever a local process sends, the running program neither crashes nor

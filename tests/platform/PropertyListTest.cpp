@@ -389,4 +389,41 @@ TEST(PropertyListHostile, DeeplyNestedXmlIsRefused)
                                        QByteArray("</dict>").repeated(50) + "</plist>"));
 }
 
+// libplist decodes escapes at a cost of the text's length per escape, so a
+// list made of them would hold the program for minutes; one of that size
+// made of real texts, escapes and all, is read.
+TEST(PropertyListHostile, TextsFullOfEscapesAreRefusedBeforeTheParserSeesThem)
+{
+    const QByteArray head("<?xml version=\"1.0\"?><plist version=\"1.0\">");
+    const auto rejectedAsEscapes = [](const QByteArray& data, const char* why) {
+        QString error;
+        EXPECT_FALSE(PropertyList::fromData(data, &error)) << why;
+        EXPECT_TRUE(error.contains(QStringLiteral("escaped characters"))) << why << ": " << error.toStdString();
+    };
+    const int sixMegabytes = 6 * 1024 * 1024;
+    rejectedAsEscapes(head + "<string>" + QByteArray("&amp;").repeated(sixMegabytes / 5) + "</string></plist>",
+                      "one string of escapes");
+    rejectedAsEscapes(head + "<dict><key>" + QByteArray("&#38;").repeated(sixMegabytes / 5) +
+                          "</key><true/></dict></plist>",
+                      "one key of escapes");
+    // A '>' needs no escape in text, so it must not end what is counted.
+    rejectedAsEscapes(head + "<string>" + QByteArray("&lt;>").repeated(sixMegabytes / 5) + "</string></plist>",
+                      "escapes between bare '>'");
+    // Many strings of a megabyte each, every one below a single string's
+    // share, still add up.
+    rejectedAsEscapes(head + "<array>" +
+                          QByteArray("<string>" + QByteArray("a&amp;").repeated(1024 * 1024 / 6 / 8) + "</string>")
+                              .repeated(48) +
+                          "</array></plist>",
+                      "many long strings");
+
+    QByteArray library = head + "<array>";
+    while (library.size() < sixMegabytes)
+        library += "<string>Tom &amp; Jerry &lt;live&gt; &#38; more</string>";
+    library += "</array></plist>";
+    const auto read = PropertyList::fromData(library);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->toList().constFirst().toString(), QStringLiteral("Tom & Jerry <live> & more"));
+}
+
 } // namespace

@@ -139,10 +139,21 @@ TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideAndRegisteredValuesApply)
         EXPECT_EQ(kztest::readFile(aside.front()), content); // nothing lost
         ASSERT_EQ(log.lines.size(), 1);
         EXPECT_TRUE(log.lines.front().contains(QStringLiteral("defaults.plist.damaged-")));
+        // Said to whoever tells the user, once.
+        const auto reset = defaults->takeReset();
+        ASSERT_TRUE(reset);
+        EXPECT_EQ(reset->movedTo, aside.front());
+        EXPECT_FALSE(reset->reason.isEmpty());
+        EXPECT_FALSE(defaults->takeReset());
 
         defaults->setValue(key("reduce_transparence"), true);
         EXPECT_TRUE(platform::PropertyList::readDictionary(file()));
     }
+
+    // A good file, or none, is no reset.
+    EXPECT_FALSE(open()->takeReset());
+    fs::remove_all(file().parent_path());
+    EXPECT_FALSE(open()->takeReset());
 
     // Damaged twice within one second: the first copy is kept too.
     fs::remove_all(file().parent_path());

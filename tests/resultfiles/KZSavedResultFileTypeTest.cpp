@@ -1,11 +1,17 @@
 // The desktop's file type of saved results, as installed from packaging/:
 // a file manager hands a file of that type to Maravex only when the type
 // describes the files the program really writes, and the desktop entry
-// claims it.
+// claims it. It must claim nothing more: the program opens a saved result by
+// its exact extension alone, so any other file offered to it would be
+// ignored without a word.
 
 #include "resultfiles/KZSavedResultFormat.h"
 
+#include "TestSupport.h"
+
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
@@ -23,7 +29,8 @@ QByteArray contents(const QString& name)
 struct FileType {
     QString name;
     QStringList globs;
-    QList<QPair<qint64, QByteArray>> magic; // offset, string
+    QStringList caseInsensitiveGlobs;
+    int magicRules = 0;
 };
 
 FileType readFileType(const QByteArray& xml)
@@ -36,11 +43,13 @@ FileType readFileType(const QByteArray& xml)
         const auto attr = reader.attributes();
         if (reader.name() == QLatin1String("mime-type"))
             type.name = attr.value(QLatin1String("type")).toString();
-        else if (reader.name() == QLatin1String("glob"))
-            type.globs << attr.value(QLatin1String("pattern")).toString();
-        else if (reader.name() == QLatin1String("match") && attr.value(QLatin1String("type")) == QLatin1String("string"))
-            type.magic.append({attr.value(QLatin1String("offset")).toLongLong(),
-                               attr.value(QLatin1String("value")).toLatin1()});
+        else if (reader.name() == QLatin1String("glob")) {
+            const QString pattern = attr.value(QLatin1String("pattern")).toString();
+            type.globs << pattern;
+            if (attr.value(QLatin1String("case-sensitive")) != QLatin1String("true"))
+                type.caseInsensitiveGlobs << pattern;
+        } else if (reader.name() == QLatin1String("magic") || reader.name() == QLatin1String("match"))
+            ++type.magicRules;
     }
     EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
     return type;
@@ -55,14 +64,12 @@ TEST(SavedResultFileType, DescribesTheFilesTheProgramWritesAndTheDesktopEntryCla
     const FileType type = readFileType(xml);
     ASSERT_FALSE(type.name.isEmpty());
 
-    // By name: the extension the program saves under.
+    // By name alone, spelled exactly as the program saves and opens it: a
+    // saved result's content starts like every binary property list
+    // (Info.plist, .webloc, …), so a rule by content would claim those too.
     EXPECT_EQ(type.globs, QStringList{QStringLiteral("*.") + KZSavedResultFormat::fileExtension()});
-
-    // By content: a saved result, even an empty one, starts as the type says.
-    const QByteArray saved = KZSavedResultFormat::encode(KZSavedResult{});
-    ASSERT_FALSE(type.magic.isEmpty());
-    for (const auto& [offset, value] : type.magic)
-        EXPECT_EQ(saved.mid(offset, value.size()), value);
+    EXPECT_TRUE(type.caseInsensitiveGlobs.isEmpty()) << type.caseInsensitiveGlobs.join(u' ').toStdString();
+    EXPECT_EQ(type.magicRules, 0);
 
     // The desktop entry takes folders and saved results, several at once.
     QStringList claimed;
@@ -75,4 +82,30 @@ TEST(SavedResultFileType, DescribesTheFilesTheProgramWritesAndTheDesktopEntryCla
     }
     EXPECT_TRUE(claimed.contains(QStringLiteral("inode/directory")));
     EXPECT_TRUE(claimed.contains(type.name));
+}
+
+// The desktop's own tool reads the file as written: a misspelt attribute would
+// silently make the name rule match any capitalisation again.
+TEST(SavedResultFileType, TheDesktopsMimeToolTakesTheNameRuleAsCaseSensitive)
+{
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("update-mime-database"));
+    if (tool.isEmpty())
+        GTEST_SKIP() << "update-mime-database is not installed";
+    kztest::TempDir dir;
+    const std::filesystem::path packages = dir / "mime" / "packages";
+    std::filesystem::create_directories(packages);
+    std::filesystem::copy_file(KZ_SOURCE_DIR "/packaging/maravex-result.xml", packages / "maravex-result.xml");
+
+    QProcess update;
+    update.start(tool, {QString::fromStdString((dir / "mime").string())});
+    ASSERT_TRUE(update.waitForFinished(60000));
+    ASSERT_EQ(update.exitCode(), 0) << update.readAllStandardError().toStdString();
+
+    QFile globs(QString::fromStdString((dir / "mime" / "globs2").string()));
+    ASSERT_TRUE(globs.open(QIODevice::ReadOnly));
+    const QByteArray table = globs.readAll();
+    EXPECT_TRUE(table.contains("application/x-maravex-result:*.maravex:cs\n")) << table.toStdString();
+    QFile magic(QString::fromStdString((dir / "mime" / "magic").string()));
+    ASSERT_TRUE(magic.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(magic.readAll().contains("x-maravex-result"));
 }

@@ -446,3 +446,41 @@ TEST(KZSearchToolSave, ASavedSearchWithHardLinksRemovesTheMarkedLink)
     std::ofstream(root / "tree/links/other.txt") << "a pair";
     expectTheSavedResultRemovesAllItsMarks(root, {text(root / "tree")}, {QStringLiteral("--trash")});
 }
+
+// The removal tool says a saved result's folder records are damaged when they
+// are, and sends the user looking for folders only when those are gone.
+TEST(KZSearchToolSave, DamagedFolderRecordsAreToldApartFromFoldersThatWent)
+{
+    const fs::path removeTool = KZ_REMOVE_TOOL;
+    if (!fs::exists(removeTool))
+        GTEST_SKIP() << "the command-line tools are not built";
+    kztest::TempDir dir;
+    const auto tell = [&](const QByteArray& alias) {
+        KZSavedResult saved;
+        KZSavedItem item;
+        item.alias = platform::createBookmark(dir.write("kept/a", "a"));
+        item.groupId = 1;
+        item.countOfItemsInGroup = 1;
+        saved.items = {item};
+        KZSavedSource source;
+        source.alias = alias;
+        saved.sources = {source};
+        const fs::path file = dir / "result.maravex";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << KZSavedResultFormat::encode(saved).toStdString();
+        int code = 0;
+        QString errors;
+        run(removeTool, {QStringLiteral("--trash"), QStringLiteral("--saved"), text(file)}, &code, &errors);
+        EXPECT_EQ(code, 1) << errors.toStdString();
+        return errors;
+    };
+    const QString damaged = tell(QByteArray("not a reference"));
+    EXPECT_TRUE(damaged.contains(QStringLiteral("damaged"))) << damaged.toStdString();
+
+    // Its parent goes too: a file made later in the same folder could take
+    // the freed inode and pass for the folder renamed.
+    const QByteArray went = platform::createBookmark(dir.mkdir("gone/went"));
+    fs::remove_all(dir / "gone");
+    const QString gone = tell(went);
+    EXPECT_TRUE(gone.contains(QStringLiteral("can be found"))) << gone.toStdString();
+    EXPECT_FALSE(gone.contains(QStringLiteral("damaged"))) << gone.toStdString();
+}

@@ -42,4 +42,24 @@ if ! cmp -s "$work/engine" "$work/sorted"; then
   echo "--found-order printed other records"; diff "$work/sorted" "$work/engine" || true
   status=1
 fi
+
+# A saved search that cannot be searched is said, and the status says that
+# nothing (or not everything) was searched.
+cat > "$work/noscopes.savedSearch" <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>RawQueryDict</key><dict>
+<key>RawQuery</key><string>kMDItemFSName == "*"</string>
+<key>SerchScopes</key><array/>
+</dict></dict></plist>
+PLIST
+rc=0
+"$tool" --criteria "$work/criteria.plist" "$work/noscopes.savedSearch" >"$work/out" 2>"$work/err" || rc=$?
+if [ "$rc" != 1 ] || ! grep -q 'noscopes.savedSearch' "$work/err" || [ -s "$work/out" ]; then
+  echo "a damaged saved search alone: status $rc (1 expected)"; cat "$work/err"; status=1
+fi
+rc=0
+"$tool" --criteria "$work/criteria.plist" "$work/noscopes.savedSearch" "$t" >"$work/out" 2>"$work/err" || rc=$?
+if [ "$rc" != 3 ] || ! grep -q 'sources not searched 1' "$work/err"; then
+  echo "a damaged saved search beside a folder: status $rc (3 expected)"; cat "$work/err"; status=1
+fi
 exit $status

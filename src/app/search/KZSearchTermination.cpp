@@ -27,6 +27,22 @@ QString noItemsMessage(const QVariantMap& info)
     return {};
 }
 
+QString skippedSources(const QVariantMap& info)
+{
+    return info.value(KZResultKey::skippedSources).toStringList().join(QStringLiteral("; "));
+}
+
+NothingFoundAlert nothingFoundAlert(const QVariantMap& info)
+{
+    // A reopened result whose items are all gone found nothing because
+    // nothing of it is left, not because the folders hold no duplicates.
+    if (info.value(KZResultKey::isRestoreOfSaved).toBool())
+        return {QStringLiteral("result_not_opened"), {}, {platform::localizedString(QStringLiteral("open_saved_no_items"))}};
+    if (const QString skipped = skippedSources(info); !skipped.isEmpty())
+        return {QStringLiteral("saved_search_not_searched"), QStringLiteral("saved_search_not_searched_none"), {skipped}};
+    return {QStringLiteral("no_items_found"), noItemsMessage(info), {}};
+}
+
 UserNotification userNotification(const QVariantMap& info, const QString& appName)
 {
     UserNotification note;

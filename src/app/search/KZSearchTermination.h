@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 // What the end of a search shows, read from the result-info map alone.
@@ -13,6 +14,20 @@ bool hasResult(const QVariantMap& info);
 // The message under "no_items_found": the photo library's own one when it
 // was searched and its database could be read, else none.
 QString noItemsMessage(const QVariantMap& info);
+
+// The sources that could not be searched at all (damaged saved searches),
+// as one text for the alert that says so; empty when every source was
+// searched.
+QString skippedSources(const QVariantMap& info);
+
+// The alert of a search or a reopened result that ends with nothing to show:
+// keys of "Errors" and the names for the first one's places.
+struct NothingFoundAlert {
+    QString error;
+    QString message;
+    QStringList names;
+};
+NothingFoundAlert nothingFoundAlert(const QVariantMap& info);
 
 struct UserNotification {
     QString title;

@@ -398,6 +398,20 @@ void KZMaravexApp::applicationDidFinishLaunching()
     // journal naming them: they are made restorable again.
     KZRestoreRemovedFiles::sharedControl().recoverInterruptedRemovals(platform::homeTrashDirectory());
 
+    // Damaged settings start afresh, which looks like a first run: the user
+    // is told why, once, after the first window is up.
+    if (std::optional<platform::UserDefaults::Reset> reset = platform::UserDefaults::standard().takeReset()) {
+        QTimer::singleShot(0, this, [reset = *reset] {
+            if (reset.movedTo.empty())
+                KZErrorDelegate::sharedControl().showError(QStringLiteral("settings_reset_not_kept"),
+                                                           QStringLiteral("settings_reset_mess"));
+            else
+                KZErrorDelegate::sharedControl().showError(QStringLiteral("settings_reset"),
+                                                           QStringLiteral("settings_reset_mess"),
+                                                           {platform::pathText(reset.movedTo)});
+        });
+    }
+
     if (crashedLog_) {
         const fs::path log = *crashedLog_;
         crashedLog_.reset();

@@ -135,7 +135,7 @@ void KZOpenSavedResult::prepareOpenSavedFile(const fs::path& file)
         auto read = std::make_shared<Read>();
         read->saved = KZSavedResultReopen::readFile(file, &read->error, &read->damaged);
         if (read->saved)
-            read->sources = KZSavedResultReopen::resolveSources(read->saved->sources);
+            read->sources = KZSavedResultReopen::resolveSources(read->saved->sources, &read->damagedSources);
         platform::runOnMain([guard, read] {
             if (guard)
                 guard->fileWasRead(read);
@@ -152,7 +152,11 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
         return;
     }
     if (read->sources.empty()) {
-        fail(platform::localizedString(QStringLiteral("open_saved_no_sources")));
+        // Folders that are gone are the user's to look for; records that
+        // name nothing are the file's damage, and must not send them looking.
+        const bool damaged = read->damagedSources > 0 || read->saved->sources.empty();
+        fail(platform::localizedString(damaged ? QStringLiteral("open_saved_damaged_sources")
+                                               : QStringLiteral("open_saved_no_sources")));
         return;
     }
     KZSearchWindowCntrl* searchWindowCntrl = host_.searchWindowCntrl;
@@ -243,8 +247,21 @@ void KZOpenSavedResult::postTerminationWhenJoined()
     info.insert(KZResultKey::foundDeadsCount, QVariant::fromValue<quint64>(quint64(deads.size())));
     info.insert(KZResultKey::isRestoreOfSaved, true);
     info.insert(KZResultKey::isSavedItemsToRestore, rebuilt_->itemsDict);
+    const bool nothingLeft = rebuilt_->itemsCount == 0;
     center().post(KZNotification::searchDidTerminate,
                   platform::NotificationObject(static_cast<const void*>(host_.searchWindowCntrl.data())), info);
+    if (nothingLeft) {
+        // No result window will come to end the opening: it ends here, with
+        // the search window back. The end of the search says that none of
+        // the items could be found; what changed since saving has nothing
+        // to be told over.
+        rebuilt_->notes = {};
+        if (host_.searchWindow) {
+            host_.searchWindow->show();
+            host_.searchWindow->raise();
+        }
+        finish();
+    }
 }
 
 void KZOpenSavedResult::resultIsReady()

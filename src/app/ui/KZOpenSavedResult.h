@@ -67,6 +67,7 @@ private:
         std::vector<KZSourceItemRef> sources;
         QString error;
         int damaged = 0;
+        int damagedSources = 0;
     };
     void fileWasRead(std::shared_ptr<Read> read);
     void rebuildDidEnd(std::shared_ptr<KZReopenedResult> rebuilt);

@@ -23,6 +23,28 @@ TEST(SearchTermination, NoItemsMessageOnlyForAReadPhotoLibrary)
     }
 }
 
+// "No duplicates" only where something was searched and held none: a
+// reopened result with nothing left, or a saved search that could not be
+// read, says what really happened.
+TEST(SearchTermination, NothingFoundSaysWhyItFoundNothing)
+{
+    const auto searched = KZSearchTermination::nothingFoundAlert({{KZResultKey::searchedInPhotos, true}});
+    EXPECT_EQ(searched.error, QStringLiteral("no_items_found"));
+    EXPECT_EQ(searched.message, QStringLiteral("no_items_found_photos_mess"));
+
+    const auto reopened = KZSearchTermination::nothingFoundAlert({{KZResultKey::isRestoreOfSaved, true}});
+    EXPECT_EQ(reopened.error, QStringLiteral("result_not_opened"));
+    EXPECT_EQ(reopened.names, QStringList{platform::localizedString(QStringLiteral("open_saved_no_items"))});
+    EXPECT_FALSE(reopened.names.front().startsWith(QStringLiteral("open_saved"))) << "the text is missing";
+
+    const QVariantMap skipped{
+        {KZResultKey::skippedSources, QStringList{QStringLiteral("“a.savedSearch”: x"), QStringLiteral("“b”: y")}}};
+    const auto unread = KZSearchTermination::nothingFoundAlert(skipped);
+    EXPECT_EQ(unread.error, QStringLiteral("saved_search_not_searched"));
+    EXPECT_EQ(unread.names, QStringList{QStringLiteral("“a.savedSearch”: x; “b”: y")});
+    EXPECT_TRUE(KZSearchTermination::skippedSources({}).isEmpty());
+}
+
 TEST(SearchTermination, NotificationNamesTheSearchOrTheReopenedResult)
 {
     auto request = KZSearchStuff::searchStuff();

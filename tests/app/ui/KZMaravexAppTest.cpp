@@ -244,6 +244,23 @@ TEST_F(KZMaravexAppTest, ARunThatDidNotEndCleanlyIsOfferedItsLog)
     EXPECT_TRUE(presenter->questions.isEmpty());
 }
 
+// Damaged settings start afresh and would greet the user as on a first run;
+// the user hears why, with where the old file went, and only once.
+TEST_F(KZMaravexAppTest, DamagedSettingsAreSaidOnceAfterTheyStartAfresh)
+{
+    dir.write("settings/defaults.plist", "<?xml version=\"1.0\"?><plist><dict><key>");
+    platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir / "settings" / "defaults.plist"));
+    launch();
+    ASSERT_EQ(presenter->questions.size(), 1u);
+    const QString told = presenter->questions.front();
+    EXPECT_TRUE(told.contains(QStringLiteral("defaults.plist.damaged-"))) << told.toStdString();
+
+    app->applicationWillTerminate();
+    app.reset();
+    launch();
+    EXPECT_EQ(presenter->questions.size(), 1u);
+}
+
 TEST_F(KZMaravexAppTest, HandedFoldersBecomeSourcesAndSavedResultsSayTheyCannotOpenYet)
 {
     defaults().setValue(KZDefaultsKey::is_first_run, false);

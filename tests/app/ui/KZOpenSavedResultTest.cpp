@@ -353,6 +353,50 @@ TEST_F(OpenSavedResult, AChosenFileThatCannotBeReadIsToldByNameAndWhy)
     EXPECT_EQ(terminations, 1);
 }
 
+// Why a saved result cannot be shown is said as it is: folders that are gone,
+// a file whose folder records are damaged, and items none of which is left
+// (which is not "no duplicates were found").
+TEST_F(OpenSavedResult, WhatCannotBeShownIsSaidForWhatItIs)
+{
+    const QString noDuplicates = platform::localizedString(QStringLiteral("no_items_found"), QStringLiteral("Errors"));
+    const auto openAndHear = [&](const KZSavedResult& saved, const char* name) {
+        const fs::path path = dir / name;
+        std::ofstream(path, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+        alerts.presenter->shown.clear();
+        const int before = finishes;
+        app->openSavedResult(path);
+        EXPECT_TRUE(kztest::processEventsUntil(
+            [&] { return finishes > before && !alerts.presenter->shown.empty(); }, 30s));
+        QString said;
+        for (const KZAlertPresenter::Alert& alert : alerts.presenter->shown)
+            said += alert.messageText + u'\n' + alert.informativeText + u'\n';
+        return said;
+    };
+    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+
+    KZSavedResult damaged = saved;
+    damaged.sources.front().alias = QByteArray("not a reference");
+    const QString damagedSaid = openAndHear(damaged, "damaged.maravex");
+    EXPECT_TRUE(damagedSaid.contains(platform::localizedString(QStringLiteral("open_saved_damaged_sources"))))
+        << damagedSaid.toStdString();
+
+    KZSavedResult moved = saved;
+    // Its parent goes too: a file made later in the same folder could take
+    // the freed inode and pass for the folder renamed.
+    moved.sources.front().alias = platform::createBookmark(dir.mkdir("gone/went"));
+    fs::remove_all(dir / "gone");
+    const QString movedSaid = openAndHear(moved, "moved.maravex");
+    EXPECT_TRUE(movedSaid.contains(platform::localizedString(QStringLiteral("open_saved_no_sources"))))
+        << movedSaid.toStdString();
+
+    for (const fs::path& item : {a, b, c, d})
+        fs::remove(item);
+    const QString goneSaid = openAndHear(saved, "gone-items.maravex");
+    EXPECT_TRUE(goneSaid.contains(platform::localizedString(QStringLiteral("open_saved_no_items"))))
+        << goneSaid.toStdString();
+    EXPECT_FALSE(goneSaid.contains(noDuplicates)) << goneSaid.toStdString();
+}
+
 // The kept copy of a group deleted since saving: its other copy comes back
 // unmarked, and the user is told so once.
 TEST_F(OpenSavedResult, AGroupWhoseKeptCopyWentIsUnmarkedAndTheUserToldOnce)

@@ -160,6 +160,13 @@ TEST_F(KZAboutCntrlTest, SplashButtonShowsTheAcknowledgmentsAsAModalMessage)
     EXPECT_EQ(presenter->alerts[0].messageText, platform::localizedString(QStringLiteral("acknowledgment")));
     EXPECT_TRUE(presenter->alerts[0].informativeText.isEmpty());
     EXPECT_TRUE(presenter->alerts[0].sheetWindow.isNull());
+    // It thanks what the program is made with: the libraries it links and the
+    // tool it reads photo libraries with, and nothing it no longer uses (its
+    // digests are its own code).
+    const QString thanks = presenter->alerts[0].messageText;
+    for (const char* used : {"Qt", "libplist", "TagLib", "Exiv2", "SQLite"})
+        EXPECT_TRUE(thanks.contains(QLatin1String(used))) << used;
+    EXPECT_FALSE(thanks.contains(QLatin1String("OpenSSL"))) << thanks.toStdString();
 }
 
 TEST_F(KZAboutCntrlTest, ClosingAnnouncesItselfOnce)

@@ -207,14 +207,21 @@ void KZSearchWindowCntrl::resetButtonDidClick()
 void KZSearchWindowCntrl::searchDidTerminate(const QVariantMap& userInfo)
 {
     QPointer<KZSearchWindowCntrl> guard(this);
+    // A saved search that could not be read searched nothing; an empty or
+    // short result must not pass for what it would have found.
+    const QString skipped = KZSearchTermination::skippedSources(userInfo);
     if (KZSearchTermination::hasResult(userInfo)) {
         // Not waited for: the map carries the found list to the main thread,
         // and an engine thread blocked on the main thread would deadlock with
         // a controller that is being destroyed there and waits for this
         // delivery to return.
-        platform::runOnMain([guard, userInfo] {
-            if (guard)
-                guard->createResult(userInfo);
+        platform::runOnMain([guard, userInfo, skipped] {
+            if (!guard)
+                return;
+            guard->createResult(userInfo);
+            if (!skipped.isEmpty() && !(guard->progressCntrl_ && guard->progressCntrl_->stoppedDueAnError()))
+                KZErrorDelegate::sharedControl().showError(QStringLiteral("saved_search_not_searched"),
+                                                           QStringLiteral("saved_search_not_searched_mess"), {skipped});
         });
     } else {
         // The engine's thread goes on at once; the main thread shows the
@@ -226,8 +233,8 @@ void KZSearchWindowCntrl::searchDidTerminate(const QVariantMap& userInfo)
             guard->whenProgressWindowIsShown([guard, userInfo] {
                 if (!guard)
                     return;
-                KZErrorDelegate::sharedControl().showError(QStringLiteral("no_items_found"),
-                                                           KZSearchTermination::noItemsMessage(userInfo));
+                const KZSearchTermination::NothingFoundAlert alert = KZSearchTermination::nothingFoundAlert(userInfo);
+                KZErrorDelegate::sharedControl().showError(alert.error, alert.message, alert.names);
                 Q_EMIT guard->searchEndHandled(0);
             });
         });

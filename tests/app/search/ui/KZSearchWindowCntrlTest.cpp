@@ -148,6 +148,49 @@ TEST(SearchEndToEnd, MissingTracksAskedForAreAResultWithoutAnyDuplicate)
     EXPECT_TRUE(progress->core().searchIsValid()) << "the progress window offers the result";
 }
 
+// A saved search that cannot be read searched nothing: the end of the search
+// says so, whether or not the other sources held duplicates, and never passes
+// it off as "no duplicates".
+TEST(SearchEndToEnd, ASavedSearchThatCannotBeSearchedIsSaidWithItsReason)
+{
+    AlertScope alerts;
+    kztest::TempDir tree;
+    tree.write("letters/ada.txt", "Dear Ada");
+    tree.write("letters/charles.txt", "Dear Charles");
+    const fs::path broken = tree.write("broken.savedSearch", R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>RawQueryDict</key><dict>
+<key>RawQuery</key><string>kMDItemFSName == "*"</string>
+<key>SerchScopes</key><array/></dict></dict></plist>)");
+    const QString noItems = platform::localizedString(QStringLiteral("no_items_found"), QStringLiteral("Errors"));
+    const auto search = [&](const fs::path& folder) {
+        SearchWindow window;
+        QSignalSpy handled(window.cntrl, &KZSearchWindowCntrl::searchEndHandled);
+        window.sources().addSavedSources(
+            {KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(broken)},
+                                   {QStringLiteral("isSmartFolder"), true}}),
+             KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(folder)}})});
+        ASSERT_EQ(window.sources().sources().size(), 2u);
+        window.view->startButton()->click();
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !handled.isEmpty(); }, std::chrono::seconds(60)));
+        kztest::processEventsUntil([&] { return alerts.presenter->count(QStringLiteral("broken.savedSearch")) > 0; },
+                                   std::chrono::seconds(10));
+    };
+
+    search(tree / "letters");
+    EXPECT_EQ(alerts.presenter->count(noItems), 0);
+    ASSERT_EQ(alerts.presenter->count(QStringLiteral("broken.savedSearch")), 1);
+    EXPECT_TRUE(alerts.presenter->shown.back().messageText.contains(QStringLiteral("no search scopes")))
+        << alerts.presenter->shown.back().messageText.toStdString();
+    EXPECT_EQ(alerts.presenter->shown.back().informativeText,
+              platform::localizedString(QStringLiteral("saved_search_not_searched_none"), QStringLiteral("Errors")));
+
+    tree.write("letters/copy of ada.txt", "Dear Ada");
+    search(tree / "letters");
+    ASSERT_EQ(alerts.presenter->count(QStringLiteral("broken.savedSearch")), 2);
+    EXPECT_EQ(alerts.presenter->shown.back().informativeText,
+              platform::localizedString(QStringLiteral("saved_search_not_searched_mess"), QStringLiteral("Errors")));
+}
+
 TEST(SearchStart, DeclinedWrongSourceStartsNothingAndLeavesNoObserver)
 {
     AlertScope alerts;
