@@ -118,6 +118,8 @@ KZRemoveCntrl::KZRemoveCntrl(const QVariantMap& request, std::shared_ptr<KZRemov
             ++musicItemsKept_;
             totSize_ -= std::min(totSize_, item->size());
         }
+        if (item && item->isPhotosItem())
+            ++photosItemsKept_;
     }
     for (const KZSourceItemRef& source : sources_)
         if (source && source->isPhotosLib())
@@ -468,6 +470,16 @@ QString KZRemoveMusicNote(quint64 tracks)
         return platform::localizedString(QStringLiteral("removal_music_stays_sing"));
     return platform::localizedString(QStringLiteral("removal_music_stays_plur"))
         .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(tracks)));
+}
+
+QString KZRemovePhotosNote(quint64 items)
+{
+    if (items == 0)
+        return {};
+    if (items == 1)
+        return platform::localizedString(QStringLiteral("removal_photos_stay_sing"));
+    return platform::localizedString(QStringLiteral("removal_photos_stay_plur"))
+        .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(items)));
 }
 
 QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash)
