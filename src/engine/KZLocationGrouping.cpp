@@ -69,9 +69,14 @@ std::vector<std::size_t> KZGroupItemsByLocation(const std::vector<KZLocationEntr
     }
 
     std::vector<bool> inside(records.size(), false);
-    if (!folders.empty() && !stopped(delegate)) {
+    // Every list that was gathered says it is being compared, even one
+    // without folders, where the step is over at once: the progress window
+    // must not keep "gathering" for the rest of the search.
+    const bool compares = !records.empty() && !stopped(delegate);
+    if (compares && delegate)
+        delegate->updateFieldInfoWithString(QStringLiteral("comparing"));
+    if (compares && !folders.empty()) {
         if (delegate) {
-            delegate->updateFieldInfoWithString(QStringLiteral("comparing"));
             delegate->setAlreadyCheckedCount(0);
             delegate->groupingStepBegan(3);
         }

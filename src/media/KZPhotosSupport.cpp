@@ -221,6 +221,10 @@ std::vector<KZPhotosAlbum> KZPhotosSupport::photosAlbumsWithPath(const fs::path&
         *imagesCount = 0;
     std::vector<KZPhotosAlbum> result;
     const fs::path database = sourcePhotosLocationWithPath(library);
+    // Only a library that was read and holds no images may be said to have
+    // been searched; one that could not be read says so, and why.
+    QString notRead = QStringLiteral("photos_library_missing");
+    QStringList notReadNames{platform::pathText(library)};
     if (!database.empty()) {
         const Query queries[] = {
             {"RKVersion", {kUuid, kMasterUuid, kIsInTrash}},
@@ -235,14 +239,22 @@ std::vector<KZPhotosAlbum> KZPhotosSupport::photosAlbumsWithPath(const fs::path&
         }
         QString error;
         const auto rows = KZSQLite::sharedControl().dataFromSQLDatabase(database, statements, &error);
-        if (!rows)
+        if (!rows) {
             platform::logLine(QStringLiteral("Photos library database not read: ") + error);
-        else
+            notRead = error.isEmpty() ? QStringLiteral("photos_library_not_read_unknown")
+                                      : QStringLiteral("photos_library_not_read");
+            notReadNames = error.isEmpty() ? QStringList() : QStringList{error};
+        } else {
             result = albumsFromRows((*rows)[0], (*rows)[1], (*rows)[2], (*rows)[3], imagesCount);
+            notRead.clear();
+        }
     }
-    if (result.empty())
+    if (result.empty() && notRead.isEmpty())
         KZErrorDelegate::sharedControl().showError(QStringLiteral("photos_database_not_found"),
                                                    QStringLiteral("no_items_found_photos_mess"));
+    else if (result.empty())
+        KZErrorDelegate::sharedControl().showError(notRead, QStringLiteral("photos_library_not_searched_mess"),
+                                                   notReadNames);
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/Log.h"
 #include "platform/OperationQueue.h"
 #include "platform/Paths.h"
+#include "platform/ScriptRunner.h"
 #include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
@@ -533,6 +534,15 @@ bool KZRemove::markPhotosItems(const KZFoundItemArray& items, bool trashIt)
 {
     if (items.isEmpty() || isStopped())
         return false;
+    // With no application to tell, a question about the time it takes and a
+    // status about telling it would only end in a failure: the items stay in
+    // their library, as the Trash page said before Start, and the report
+    // names them.
+    if (!platform::ScriptRunner::shared().canReachApplications()) {
+        for (const KZFoundItemRef& item : items)
+            countAside(item, &KZRemoveTally::notTagged, QStringLiteral("not_tagged"));
+        return false;
+    }
     if (items.size() >= 2) {
         const qint64 answer = KZErrorDelegate::sharedControl().askToTheUserWithView(
             QStringLiteral("ask_mark_speed_info"), {}, {}, platform::localizedString(QStringLiteral("continue_button")),

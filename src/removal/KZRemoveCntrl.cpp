@@ -119,6 +119,8 @@ KZRemoveCntrl::KZRemoveCntrl(const QVariantMap& request, std::shared_ptr<KZRemov
             ++musicItemsKept_;
             totSize_ -= std::min(totSize_, item->size());
         }
+        if (item && item->isPhotosItem())
+            ++photosItemsKept_;
     }
     for (const KZSourceItemRef& source : sources_)
         if (source && source->isPhotosLib())
@@ -493,6 +495,16 @@ QString KZRemoveMusicNote(quint64 tracks)
         return platform::localizedString(QStringLiteral("removal_music_stays_sing"));
     return platform::localizedString(QStringLiteral("removal_music_stays_plur"))
         .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(tracks)));
+}
+
+QString KZRemovePhotosNote(quint64 items)
+{
+    if (items == 0)
+        return {};
+    if (items == 1)
+        return platform::localizedString(QStringLiteral("removal_photos_stay_sing"));
+    return platform::localizedString(QStringLiteral("removal_photos_stay_plur"))
+        .arg(KZNumberUtilities::sharedControl().numberToFormatString(static_cast<double>(items)));
 }
 
 QString KZRemoveCompletionText(const KZRemoveTally& tally, bool isMoveToTrash)

@@ -74,6 +74,8 @@ KZRemoveProgressFigures KZRemoveProgressOf(quint64 totToManage, quint64 managedC
 // What the panel tells before Start about marked music-library tracks,
 // which no removal takes; empty for none.
 QString KZRemoveMusicNote(quint64 tracks);
+// The same for marked items of a photo library, which stay in it.
+QString KZRemovePhotosNote(quint64 items);
 // The done card's text: `sizeText` (what left, and where to), followed by
 // the hard links left in the items' places, when there are any.
 QString KZRemoveFinalText(const QString& sizeText, const KZRemoveTally& tally);
@@ -115,6 +117,8 @@ public:
     quint64 totSize() const { return totSize_; }
     // Marked music-library tracks, which stay where they are.
     quint64 musicItemsKept() const { return musicItemsKept_; }
+    // Marked photo-library items, which stay in their library.
+    quint64 photosItemsKept() const { return photosItemsKept_; }
     quint64 ownerTag() const { return ownerTag_; }
     bool isPhotosSearch() const { return isPhotosSearch_; }
     bool isiTunesSearch() const { return isiTunesSearch_; }
@@ -177,6 +181,7 @@ private:
     QVariantList viewsToDisable_;
     quint64 totSize_ = 0;
     quint64 musicItemsKept_ = 0;
+    quint64 photosItemsKept_ = 0;
     quint64 ownerTag_ = 0;
     bool isPhotosSearch_ = false;
     bool isiTunesSearch_ = false;

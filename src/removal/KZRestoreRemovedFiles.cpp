@@ -420,10 +420,19 @@ quint64 KZRestoreRemovedFiles::undoPhotosRecords(const std::vector<KZPhotosUndoR
                           .arg(KZPhotosSupport::sharedControl().appName()));
         totToManage += quint64(record.ids.size());
         managedCount += quint64(record.ids.size());
+        // As for tagging, the watch stays off until the script has answered:
+        // the application settling on the library and taking the keyword off
+        // is our doing, not the user's.
+        const bool watching = guard.isObserving();
+        guard.removeObservers();
         if (guard.reopenPhotosOnLibrary(platform::pathText(record.sourcePath)))
             std::this_thread::sleep_for(photosSettleDelay);
         const quint64 count = quint64(record.ids.size());
-        if (KZApplescript::sharedControl().undoPhotosItems(record.ids.join(QLatin1Char('\n')), record.keyword)) {
+        const bool undone =
+            KZApplescript::sharedControl().undoPhotosItems(record.ids.join(QLatin1Char('\n')), record.keyword);
+        if (watching)
+            guard.addObservers();
+        if (undone) {
             done += 1;
             restoredItems += count;
         } else if (notRestored) {

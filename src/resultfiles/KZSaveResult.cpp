@@ -33,6 +33,12 @@ double secondsOf(const timespec& time)
     return double(time.tv_sec) + double(time.tv_nsec) / 1e9;
 }
 
+// A refusal or failure of a save, in the user's language.
+QString refusalText(const QString& key, const QStringList& names = {})
+{
+    return KZErrorDelegate::replaceContentOfString(platform::localizedString(key, QStringLiteral("Errors")), names);
+}
+
 bool isStopped(const KZSaveResult::Progress& progress)
 {
     return progress.stopped && progress.stopped->load();
@@ -45,8 +51,7 @@ std::optional<QString> onlyEmptyFolders(const KZSaveSnapshot& snapshot)
 {
     if (!snapshot.items.isEmpty() || snapshot.emptyFolders.isEmpty())
         return std::nullopt;
-    return QStringLiteral("This result lists only empty folders, and a saved result keeps found duplicates: "
-                          "there is nothing to save.");
+    return refusalText(QStringLiteral("save_only_empty_folders"));
 }
 
 } // namespace
@@ -145,8 +150,7 @@ bool KZSaveResult::saveSearchResult(const KZFoundItemArray& items, const QVarian
         *leftOut = 0;
     if (items.isEmpty()) {
         if (error)
-            *error = QStringLiteral("Nothing was saved to “%1”: the search found no duplicates.")
-                         .arg(platform::pathText(location));
+            *error = refusalText(QStringLiteral("save_no_duplicates"), {platform::pathText(location)});
         return false;
     }
     KZFoundItemsCntrl model(nullptr, QVariantMap());
@@ -270,7 +274,7 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
 
     if (const std::optional<QString> refusal = onlyEmptyFolders(snapshot)) {
         if (error)
-            *error = QStringLiteral("Nothing was saved to “%1”. %2").arg(platform::pathText(location), *refusal);
+            *error = refusalText(QStringLiteral("save_nothing_saved"), {platform::pathText(location), *refusal});
         return Outcome::Failed;
     }
     KZSavedResult result;
@@ -279,8 +283,7 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
         return Outcome::Stopped;
     if (result.items.empty()) {
         if (error) {
-            *error = QStringLiteral("Nothing was saved to “%1”: none of the found items can be found any more.")
-                         .arg(platform::pathText(location));
+            *error = refusalText(QStringLiteral("save_items_gone"), {platform::pathText(location)});
         }
         return Outcome::Failed;
     }
@@ -310,7 +313,7 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
     const QByteArray bytes = KZSavedResultFormat::encode(result, &reason);
     if (bytes.isEmpty()) {
         if (error)
-            *error = QStringLiteral("Could not write “%1”: %2").arg(platform::pathText(location), reason);
+            *error = refusalText(QStringLiteral("save_not_encoded"), {platform::pathText(location), reason});
         return Outcome::Failed;
     }
     // A stop that came while converting still writes nothing.

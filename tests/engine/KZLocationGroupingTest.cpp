@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QStringList>
+
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -73,6 +75,8 @@ TEST(KZLocationGrouping, AStopKeepsWhatWasGathered)
     EXPECT_EQ(counting.lastCount, 2u);
 }
 
+// The status line says "comparing" for every list gathered, folders or not;
+// only a list with a folder runs the comparing step itself.
 TEST(KZLocationGrouping, TellsItsStepsAndComparesOnlyWhenAFolderIsListed)
 {
     kztest::TempDir dir;
@@ -80,21 +84,27 @@ TEST(KZLocationGrouping, TellsItsStepsAndComparesOnlyWhenAFolderIsListed)
     dir.write("B/y", "1");
     struct StepDelegate : KZLocationGroupingDelegate {
         std::vector<int> steps;
+        QStringList texts;
         void groupingStepBegan(int step) override { steps.push_back(step); }
+        void updateFieldInfoWithString(const QString& key) override { texts << key; }
     };
+    const QStringList both{QStringLiteral("gathering_data"), QStringLiteral("comparing")};
     struct Case {
         const char* what;
         std::vector<KZLocationEntry> entries;
         std::vector<int> steps;
+        QStringList texts;
     };
     const Case cases[] = {
-        {"a folder among the items", {{dir / "A", true}, {dir / "A/x"}}, {2, 3}},
-        {"files only", {{dir / "A/x"}, {dir / "B/y"}}, {2}},
-        {"one item is not grouped", {{dir / "A", true}}, {}},
+        {"a folder among the items", {{dir / "A", true}, {dir / "A/x"}}, {2, 3}, both},
+        {"files only", {{dir / "A/x"}, {dir / "B/y"}}, {2}, both},
+        {"nothing could be examined", {{dir / "gone"}, {dir / "lost"}}, {2}, {QStringLiteral("gathering_data")}},
+        {"one item is not grouped", {{dir / "A", true}}, {}, {}},
     };
     for (const Case& c : cases) {
         StepDelegate delegate;
         KZGroupItemsByLocation(c.entries, &delegate);
         EXPECT_EQ(delegate.steps, c.steps) << c.what;
+        EXPECT_EQ(delegate.texts, c.texts) << c.what;
     }
 }

@@ -202,6 +202,7 @@ TEST_F(PhotosSupportTest, UnreadableLibrariesAnswerNothingAndSaySo)
                                  .build();
     const fs::path paths[] = {dir / "Missing.photoslibrary", dir.mkdir("Empty.photoslibrary"), broken, garbage,
                               trashed};
+    const auto errorText = [](const char* key) { return platform::localizedString(str(key), str("Errors")); };
     std::size_t alerts = 0;
     for (const fs::path& library : paths) {
         SCOPED_TRACE(library.native());
@@ -209,7 +210,22 @@ TEST_F(PhotosSupportTest, UnreadableLibrariesAnswerNothingAndSaySo)
         EXPECT_TRUE(photos.photosAlbumsWithPath(library, &count).empty());
         EXPECT_EQ(count, 0);
         ASSERT_EQ(presenter->shown(), ++alerts);
-        EXPECT_EQ(presenter->calls.back().alert.messageText, platform::localizedString(str("photos_database_not_found"), str("Errors")));
+        const KZAlertPresenter::Alert& alert = presenter->calls.back().alert;
+        // Only a library that was read may be said to hold no duplicates;
+        // one that could not be read says so, with the reason.
+        if (library == trashed) {
+            EXPECT_EQ(alert.messageText, errorText("photos_database_not_found"));
+            EXPECT_EQ(alert.informativeText, errorText("no_items_found_photos_mess"));
+            continue;
+        }
+        EXPECT_EQ(alert.informativeText, errorText("photos_library_not_searched_mess"));
+        EXPECT_NE(alert.messageText, errorText("photos_database_not_found"));
+        if (library == paths[0]) {
+            EXPECT_TRUE(alert.messageText.contains(str("Missing.photoslibrary"))) << alert.messageText.toStdString();
+        } else {
+            EXPECT_TRUE(alert.messageText.startsWith(str("The photo library could not be read: ")))
+                << alert.messageText.toStdString();
+        }
     }
     EXPECT_FALSE(fs::exists(dir / "Missing.photoslibrary"));
     EXPECT_TRUE(fs::is_empty(dir / "Empty.photoslibrary"));

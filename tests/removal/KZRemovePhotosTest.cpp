@@ -146,6 +146,38 @@ TEST(KZRemovePhotos, TheWatchStaysOffUntilTheKeywordScriptHasAnswered)
     apps.removeObservers();
 }
 
+// Taking the keyword off keeps the watch off through the wait and the
+// script in the same way, and puts it back after.
+TEST(KZRemovePhotos, TheWatchStaysOffUntilTheUndoScriptHasAnswered)
+{
+    PhotosFixture f({QStringLiteral("A1")});
+    const auto removal = f.run();
+    KZUndoDict dict;
+    dict.photosUndo = removal->photosUndo();
+    ASSERT_EQ(dict.photosUndo.size(), 1u);
+
+    KZAppsSupport& apps = KZAppsSupport::sharedControl();
+    apps.addObservers();
+    const QString undoScript = KZApplescript::undoPhotosScriptWithString(
+        QStringLiteral("A1"), platform::localizedString(QStringLiteral("delete_photos_keyword")));
+    std::vector<bool> watchedWhileUndoing;
+    const auto quitting = f.scripts.runner->onScript;
+    f.scripts.runner->onScript = [&](const QString& script) {
+        quitting(script);
+        if (script == undoScript)
+            watchedWhileUndoing.push_back(apps.isObserving());
+    };
+    KZRestoreRemovedFiles& undo = KZRestoreRemovedFiles::sharedControl();
+    undo.photosSettleDelay = std::chrono::milliseconds(1);
+    const auto outcome = undo.doUndoMove(dict);
+    undo.photosSettleDelay = std::chrono::milliseconds(2000);
+
+    EXPECT_EQ(watchedWhileUndoing, std::vector<bool>{false});
+    EXPECT_TRUE(apps.isObserving()) << "the watch is back once the library answered";
+    EXPECT_EQ(outcome.restored, 1u);
+    apps.removeObservers();
+}
+
 TEST(KZRemovePhotos, MoveTagsWithItsOwnKeywordAndNeverPassesARefusedIdentifierAsTagged)
 {
     PhotosFixture f({QStringLiteral("A1"), QStringLiteral("B\" & (do shell script \"rm x\") & \"")});
@@ -192,12 +224,21 @@ TEST(KZRemovePhotos, AMoveOfPhotoLibrariesLeavesOtherItemsWhereTheyAreWithoutAFo
     EXPECT_EQ(alertKeys(*removal), QStringList{QStringLiteral("not_removed_sing")});
 }
 
-TEST(KZRemovePhotos, WithoutThePhotoApplicationNothingIsRemovedMovedRecordedOrWaitedFor)
+// Where no application can be reached, two library items bring neither the
+// question about the time tagging takes nor a status about telling the
+// application: the items stay and the report names them.
+TEST(KZRemovePhotos, WithoutThePhotoApplicationNothingIsAskedRemovedMovedRecordedOrWaitedFor)
 {
     PhotosFixture f({QStringLiteral("A1"), QStringLiteral("B2")});
     f.scripts.usePlatformRunner();
     // A wait for the application would stall here for an hour.
     const auto removal = f.run(std::chrono::hours(1));
+
+    const QString question = platform::localizedString(QStringLiteral("ask_mark_speed_info"));
+    for (const auto& call : f.alerts.presenter->calls)
+        EXPECT_NE(call.alert.messageText, question);
+    for (const QString& status : f.panel->statusList())
+        EXPECT_FALSE(status.startsWith(QStringLiteral("sending_spple_event"))) << status.toStdString();
 
     EXPECT_FALSE(removal->removedArray());
     EXPECT_TRUE(f.allInPlace());

@@ -3,6 +3,9 @@
 
 #include "platform/Bookmark.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
+#include "platform/Resources.h"
+#include "platform/StringTable.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZListNotifications.h"
 #include "result/model/ModelTestSupport.h"
@@ -272,6 +275,57 @@ TEST_F(ResultFileJobTest, AResultOfOnlyEmptyFoldersIsRefusedWithThatReasonBefore
     EXPECT_TRUE(presenter_->texts[1].contains(QStringLiteral("only empty folders"))) << presenter_->texts[1].toStdString();
     EXPECT_FALSE(presenter_->texts[1].contains(QStringLiteral("can be found any more")));
     EXPECT_EQ(kztest::readFile(file), "the user's old file");
+}
+
+// Every refusal of a save reads its text from the string tables, so that a
+// translation reaches it like any other message.
+TEST_F(ResultFileJobTest, SaveRefusalsComeFromTheStringTables)
+{
+    kztest::TempDir resources;
+    resources.write("strings/en/Errors.json", R"({
+        "result_not_saved": "Nicht gesichert. %@",
+        "save_only_empty_folders": "Nur leere Ordner.",
+        "save_nothing_saved": "Nichts in „%@“ gesichert. %@",
+        "save_items_gone": "Nichts in „%@“ gesichert: alles fort.",
+        "save_no_duplicates": "Nichts in „%@“ gesichert: keine Duplikate."
+    })");
+    platform::setResourceDirectory(resources.path());
+    platform::resetStringTables();
+    struct Restore {
+        ~Restore()
+        {
+            platform::setResourceDirectory({});
+            platform::resetStringTables();
+        }
+    } restore;
+
+    const fs::path file = dir_ / "r.maravex";
+    const KZFoundItemArray folders = modeltest::makeItems({{dir_.mkdir("empty-1"), 0, 0, 3, 0, {}, false, true}});
+    auto model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
+    model->setAllEmptyFolders(folders);
+    auto saver = KZSaveResult::create([](const QVariantMap&, auto answer) { answer(std::nullopt); });
+    prepare(saver);
+    saver->saveItemsWithDict({{QStringLiteral("foundItemsCntrl"), QVariant::fromValue(model)}});
+    ASSERT_EQ(presenter_->texts.size(), 1);
+    EXPECT_EQ(presenter_->texts[0], QStringLiteral("Nicht gesichert. Nur leere Ordner.\n"));
+
+    KZSaveSnapshot onlyFolders;
+    onlyFolders.emptyFolders = folders;
+    saveToEnd(onlyFolders, file);
+    ASSERT_EQ(presenter_->texts.size(), 2);
+    EXPECT_EQ(presenter_->texts[1],
+              QStringLiteral("Nicht gesichert. Nichts in „%1“ gesichert. Nur leere Ordner.\n").arg(platform::pathText(file)));
+
+    KZSaveSnapshot gone;
+    gone.items = modeltest::makeItems({{{}, 1}, {{}, 1}});
+    saveToEnd(gone, file);
+    ASSERT_EQ(presenter_->texts.size(), 3);
+    EXPECT_TRUE(presenter_->texts[2].contains(QStringLiteral("alles fort"))) << presenter_->texts[2].toStdString();
+
+    QString error;
+    EXPECT_FALSE(KZSaveResult::saveSearchResult({}, {}, {}, file, &error));
+    EXPECT_EQ(error, QStringLiteral("Nichts in „%1“ gesichert: keine Duplikate.").arg(platform::pathText(file)));
+    EXPECT_FALSE(fs::exists(file));
 }
 
 KZExportTextWriter::Texts plainTexts()

@@ -294,6 +294,10 @@ QWidget* KZRemovePanelWidget::makeTrashPage()
     column->addWidget(title);
     column->addWidget(wrappingLabel(text("removal_trash_note"), page));
     column->addWidget(musicNote(0, page));
+    photosNote_ = wrappingLabel(QString(), page);
+    photosNote_->setObjectName(QStringLiteral("removalPhotosNote"));
+    photosNote_->hide();
+    column->addWidget(photosNote_);
     auto* hardLinks = new QHBoxLayout;
     hardLinksCheck_ = new QCheckBox(text("removal_hard_links"), page);
     hardLinksCheck_->setObjectName(QStringLiteral("removalHardLinks"));
@@ -532,6 +536,11 @@ void KZRemovePanelWidget::installViews()
             label->setText(note);
             label->show();
         }
+    }
+    // Marked photo-library items do not go to the Trash either.
+    if (const QString note = c ? KZRemovePhotosNote(c->photosItemsKept()) : QString(); !note.isEmpty()) {
+        photosNote_->setText(note);
+        photosNote_->show();
     }
     // A folder cannot be hard-linked: the option is offered for files only.
     if (c && !c->itemsArefiles) {

@@ -129,6 +129,7 @@ private:
     QWidget* movePhotosView_ = nullptr;
     QWidget* photosNotesView_ = nullptr;
     std::array<QLabel*, 2> musicNotes_{}; // on the Trash and the move page
+    QLabel* photosNote_ = nullptr;        // on the Trash page
     QWidget* movedSizeView_ = nullptr;
     QWidget* replaceHardLinksView_ = nullptr;
     QLabel* moveViewTitleFld_ = nullptr;

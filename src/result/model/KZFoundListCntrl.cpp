@@ -376,7 +376,7 @@ void KZFoundListCntrl::searchInFoundList(const QVariantMap& userInfo)
         return;
     const QString text = userInfo.value(QStringLiteral("string")).toString();
     if (!text.isEmpty())
-        finder_.find(text, currentArray(), outline_ ? outline_->findStartRow() : std::nullopt);
+        finder_.find(text, currentArray());
 }
 
 // ---- Marks and missing members ------------------------------------------------------------

@@ -143,17 +143,15 @@ public:
     // ---- Sorting, finding, marked information --------------------------------------
     // {"descriptors" (KZSortDescriptors), "tag", "updateInterface"}; main thread.
     void sortListWithDictionary(const QVariantMap& request);
-    // {"string"}; main thread. The search starts below the row the outline
-    // is on, so that each find moves on to the next match. The answer
-    // arrives later: a selected row or a beep.
+    // {"string"}; main thread. The answer arrives later: a selected row or a beep.
+    // Each find starts at the top of the list, whatever is selected, so the
+    // same text always lands on the same row.
     void searchInFoundList(const QVariantMap& userInfo);
-    // The first row of `list` whose name contains the folded text, groups
-    // before their members; with `after`, the first one below that row,
-    // wrapping round.
-    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list,
-                                                 const std::optional<KZListRow>& after = std::nullopt)
+    // The first row of `list` whose name contains the folded text; groups
+    // before their members.
+    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list)
     {
-        return KZFoundListFinder::searchString(foldedText, list, after);
+        return KZFoundListFinder::searchString(foldedText, list);
     }
 
     std::optional<QVariantMap> undoInfoToRegisterWithDict(QVariantMap& request) const;

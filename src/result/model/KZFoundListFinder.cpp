@@ -14,53 +14,21 @@ KZFoundListFinder::KZFoundListFinder(const KZFoundListContext& context)
 {
 }
 
-std::optional<KZListRow> KZFoundListFinder::searchString(const QString& foldedText, const KZShownList& list,
-                                                         const std::optional<KZListRow>& after)
+std::optional<KZListRow> KZFoundListFinder::searchString(const QString& foldedText, const KZShownList& list)
 {
-    // Every row in list order: a group row (member -1) and then its members.
-    struct Row {
-        qsizetype group;
-        qsizetype member;
-    };
-    std::vector<Row> rows;
-    qsizetype start = 0;
     if (!list.isGrouped()) {
-        rows.reserve(static_cast<std::size_t>(list.items.size()));
-        for (qsizetype i = 0; i < list.items.size(); ++i) {
-            if (after && after->item == list.items[i])
-                start = i + 1;
-            rows.push_back({-1, i});
-        }
-    } else {
-        const auto& groups = list.root->groups();
-        for (qsizetype g = 0; g < groups.size(); ++g) {
-            const bool inGroup = after && after->group == groups[g];
-            if (inGroup && !after->item)
-                start = static_cast<qsizetype>(rows.size()) + 1;
-            rows.push_back({g, -1});
-            const KZFoundItemArray& items = groups[g]->items();
-            for (qsizetype i = 0; i < items.size(); ++i) {
-                if (inGroup && after->item == items[i])
-                    start = static_cast<qsizetype>(rows.size()) + 1;
-                rows.push_back({g, i});
-            }
-        }
-    }
-    const qsizetype count = static_cast<qsizetype>(rows.size());
-    for (qsizetype step = 0; step < count; ++step) {
-        const Row& row = rows[static_cast<std::size_t>((start + step) % count)];
-        if (!list.isGrouped()) {
-            const KZFoundItemRef& item = list.items[row.member];
+        for (const KZFoundItemRef& item : list.items) {
             if (KZFindFolding::nameContains(item->name(), foldedText))
                 return KZListRow{nullptr, item};
-            continue;
         }
-        const KZFoundItemGroupRef& group = list.root->groups()[row.group];
-        if (row.member < 0) {
-            if (KZFindFolding::nameContains(group->name(), foldedText))
-                return KZListRow{group, nullptr};
-        } else if (KZFindFolding::nameContains(group->items()[row.member]->name(), foldedText)) {
-            return KZListRow{group, group->items()[row.member]};
+        return std::nullopt;
+    }
+    for (const KZFoundItemGroupRef& group : list.root->groups()) {
+        if (KZFindFolding::nameContains(group->name(), foldedText))
+            return KZListRow{group, nullptr};
+        for (const KZFoundItemRef& item : group->items()) {
+            if (KZFindFolding::nameContains(item->name(), foldedText))
+                return KZListRow{group, item};
         }
     }
     return std::nullopt;
@@ -77,11 +45,11 @@ void KZFoundListFinder::answer(const std::optional<KZListRow>& hit) const
         context_.outline->selectFoundItem(*hit);
 }
 
-void KZFoundListFinder::find(const QString& text, const KZShownList& list, const std::optional<KZListRow>& after)
+void KZFoundListFinder::find(const QString& text, const KZShownList& list)
 {
     if (!list.isGrouped()) {
-        context_.workers->add([this, text, list, after] {
-            std::optional<KZListRow> hit = searchString(KZFindFolding::fold(text), list, after);
+        context_.workers->add([this, text, list] {
+            std::optional<KZListRow> hit = searchString(KZFindFolding::fold(text), list);
             context_.workers->onMainLater([this, hit] { answer(hit); });
         });
         return;
@@ -92,10 +60,7 @@ void KZFoundListFinder::find(const QString& text, const KZShownList& list, const
     values.reserve(static_cast<std::size_t>(list.root->groups().size()));
     for (const KZFoundItemGroupRef& group : list.root->groups())
         values.emplace_back(group->name(), group->items());
-    // Where to start, as the stand-ins will know it: by the group's place.
-    const qsizetype afterGroup = after ? list.root->groups().indexOf(after->group) : -1;
-    const KZFoundItemRef afterItem = afterGroup >= 0 ? after->item : nullptr;
-    context_.workers->add([this, text, values = std::move(values), root = list.root, afterGroup, afterItem] {
+    context_.workers->add([this, text, values = std::move(values), root = list.root] {
         KZFoundItemGroupRef stand = KZFoundItemGroup::itemGroup();
         stand->groups().reserve(static_cast<qsizetype>(values.size()));
         for (const auto& [name, items] : values) {
@@ -104,11 +69,7 @@ void KZFoundListFinder::find(const QString& text, const KZShownList& list, const
             copy->setItems(items);
             stand->groups().append(copy);
         }
-        std::optional<KZListRow> standAfter;
-        if (afterGroup >= 0)
-            standAfter = KZListRow{stand->groups()[afterGroup], afterItem};
-        const std::optional<KZListRow> hit =
-            searchString(KZFindFolding::fold(text), KZShownList::grouped(stand), standAfter);
+        const std::optional<KZListRow> hit = searchString(KZFindFolding::fold(text), KZShownList::grouped(stand));
         const qsizetype index = hit ? stand->groups().indexOf(hit->group) : -1;
         const KZFoundItemRef item = hit ? hit->item : nullptr;
         context_.workers->onMainLater([this, index, item, root] {

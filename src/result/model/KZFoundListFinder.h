@@ -15,15 +15,11 @@ public:
     // `context` outlives the finder.
     explicit KZFoundListFinder(const KZFoundListContext& context);
 
-    // Looks for `text` in `list`, which the main thread handed, from the
-    // row after `after` on; main thread.
-    void find(const QString& text, const KZShownList& list, const std::optional<KZListRow>& after = std::nullopt);
-    // The first row of `list` whose name contains the folded text, groups
-    // before their members. With `after`, the search starts at the row
-    // below it and wraps round to the top, so that each find moves on to the
-    // next match and `after` itself is found last.
-    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list,
-                                                 const std::optional<KZListRow>& after = std::nullopt);
+    // Looks for `text` in `list`, which the main thread handed; main thread.
+    void find(const QString& text, const KZShownList& list);
+    // The first row of `list` whose name contains the folded text; groups
+    // before their members.
+    static std::optional<KZListRow> searchString(const QString& foldedText, const KZShownList& list);
 
 private:
     void answer(const std::optional<KZListRow>& hit) const;

@@ -49,9 +49,6 @@ public:
     virtual void expandAllGroups(bool expand) = 0;
     virtual void setIsGatheringKind(bool gathering) = 0;
     virtual void selectFoundItem(const KZListRow& row) = 0;
-    // The row a find by name goes on from: the selected row the user is
-    // on; none starts at the top.
-    virtual std::optional<KZListRow> findStartRow() const { return std::nullopt; }
     virtual void updateListAfterMarked() = 0;
     virtual void updateRowsForGroup(const KZFoundItemGroupRef& group, qsizetype oldItemsCount) = 0;
     virtual void revealGroup(const KZFoundItemGroupRef& group) = 0;

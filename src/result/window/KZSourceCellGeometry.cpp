@@ -4,12 +4,7 @@ namespace KZSourceCellGeometry {
 
 QPointF markMenuLocation(double checkButtonHeight, double arrowHeight)
 {
-    return {checkButtonHeight - kMenuShiftLeft, arrowHeight + kMenuRaise};
-}
-
-QPointF topDown(QPointF yUp, double viewHeight)
-{
-    return {yUp.x(), viewHeight - yUp.y()};
+    return {checkButtonHeight - kMenuShiftLeft, arrowHeight + kMenuDrop};
 }
 
 } // namespace KZSourceCellGeometry

@@ -342,6 +342,30 @@ TEST(KZRemovePanelWidget, MarkedMusicTracksAreToldToStay)
     KZRemovePanelWidget::setAnimationsInstant(false);
 }
 
+// The Trash page says before Start that marked photo-library items stay in
+// their library; a result without one says nothing of them.
+TEST(KZRemovePanelWidget, MarkedPhotoLibraryItemsAreToldToStayOnTheTrashPage)
+{
+    KZRemovePanelWidget::setAnimationsInstant(true);
+    auto photos = KZSourceItem::create(QVariantMap{});
+    photos->setIsPhotosLib(true);
+    for (const qint16 owner : {KZAppSuppInfo::Photos, KZAppSuppInfo::None}) {
+        PanelScene scene(3, {photos}, true, owner);
+        ASSERT_TRUE(scene.panel);
+        auto* note = scene.panel->findChild<QLabel*>(u"removalPhotosNote"_s);
+        ASSERT_TRUE(note);
+        EXPECT_TRUE(scene.panel->trashPage()->isAncestorOf(note));
+        EXPECT_EQ(!note->isHidden(), owner == KZAppSuppInfo::Photos);
+        if (owner == KZAppSuppInfo::Photos) {
+            EXPECT_TRUE(note->text().startsWith(u"2 marked items of the photo library stay"_s))
+                << note->text().toStdString();
+        }
+    }
+    EXPECT_EQ(KZRemovePhotosNote(0), QString());
+    EXPECT_TRUE(KZRemovePhotosNote(1).startsWith(u"One marked item"_s));
+    KZRemovePanelWidget::setAnimationsInstant(false);
+}
+
 TEST(KZRemovePanelWidget, HardLinksAreOfferedForFileResultsOnly)
 {
     KZRemovePanelWidget::setAnimationsInstant(true);

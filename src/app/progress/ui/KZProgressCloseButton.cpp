@@ -1,5 +1,6 @@
 #include "app/progress/ui/KZProgressCloseButton.h"
 
+#include <QEvent>
 #include <QPainter>
 
 KZProgressCloseButton::KZProgressCloseButton(QWidget* parent)
@@ -11,25 +12,42 @@ KZProgressCloseButton::KZProgressCloseButton(QWidget* parent)
     setCursor(Qt::ArrowCursor);
 }
 
+KZProgressCloseButton::Look KZProgressCloseButton::look() const
+{
+    // An inactive window's button looks the same whether enabled or not.
+    if (!isActiveWindow())
+        return Look::WindowNotActive;
+    if (!isEnabled())
+        return Look::Disabled;
+    if (isDown())
+        return Look::Pressed;
+    return hovered_ ? Look::Hover : Look::Plain;
+}
+
 void KZProgressCloseButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const bool enabled = isEnabled();
-    QColor disc = enabled ? QColor(0x8a, 0x93, 0xa3) : QColor(0x5f, 0x66, 0x72, 120);
-    if (enabled && (hovered_ || isDown()))
-        disc = isDown() ? QColor(0xc0, 0x4a, 0x43) : QColor(0xe0, 0x5c, 0x53);
+    const Look shown = look();
+    const bool pale = shown == Look::Disabled || shown == Look::WindowNotActive;
+    QColor disc = pale ? QColor(0x5f, 0x66, 0x72, 120) : QColor(0x8a, 0x93, 0xa3);
+    if (shown == Look::Hover)
+        disc = QColor(0xe0, 0x5c, 0x53);
+    else if (shown == Look::Pressed)
+        disc = QColor(0xc0, 0x4a, 0x43);
     painter.setPen(QPen(disc.darker(130), 1.0));
     painter.setBrush(disc);
     painter.drawEllipse(QRectF(0.5, 0.5, 15, 15));
-    painter.setPen(QPen(enabled ? QColor(40, 40, 40, 210) : QColor(40, 40, 40, 90), 1.6, Qt::SolidLine, Qt::RoundCap));
+    painter.setPen(QPen(pale ? QColor(40, 40, 40, 90) : QColor(40, 40, 40, 210), 1.6, Qt::SolidLine, Qt::RoundCap));
     painter.drawLine(QPointF(5, 5), QPointF(11, 11));
     painter.drawLine(QPointF(11, 5), QPointF(5, 11));
 }
 
 void KZProgressCloseButton::enterEvent(QEnterEvent* event)
 {
-    hovered_ = true;
+    // The pointer over the button of a window in the background changes
+    // nothing: the look is the inactive one until the window comes forward.
+    hovered_ = isActiveWindow();
     update();
     QAbstractButton::enterEvent(event);
 }
@@ -39,4 +57,15 @@ void KZProgressCloseButton::leaveEvent(QEvent* event)
     hovered_ = false;
     update();
     QAbstractButton::leaveEvent(event);
+}
+
+void KZProgressCloseButton::changeEvent(QEvent* event)
+{
+    // Leaving the front or coming back to it, the button starts from its
+    // plain look; the next entry of the pointer lights it again.
+    if (event->type() == QEvent::ActivationChange) {
+        hovered_ = false;
+        update();
+    }
+    QAbstractButton::changeEvent(event);
 }

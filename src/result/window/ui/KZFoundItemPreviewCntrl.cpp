@@ -6,6 +6,7 @@
 #include "result/model/KZListNotifications.h"
 #include "result/window/ui/KZPreview.h"
 #include "services/KZNumberUtilities.h"
+#include "services/ui/KZFileIcons.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
@@ -279,6 +280,23 @@ bool KZFoundItemPreviewCntrl::previewPanelKeyPress(const QKeyEvent& event)
                         event.count());
     QApplication::sendEvent(keyView_.data(), &forwarded);
     return true;
+}
+
+QRect KZFoundItemPreviewCntrl::sourceFrameOnScreen(const KZPreviewItemRef& item) const
+{
+    const KZFoundItemRef found = item ? item->item() : nullptr;
+    if (!found || !settings_.rectOfItem)
+        return {};
+    return settings_.rectOfItem(found);
+}
+
+QImage KZFoundItemPreviewCntrl::transitionImage(const KZPreviewItemRef& item) const
+{
+    const KZFoundItemRef found = item ? item->item() : nullptr;
+    if (!found)
+        return {};
+    // The list's own icon is drawn small; the zoom shows it large.
+    return KZFileIcons::kindIconForName(found->name(), found->isDirectory(), QSize(256, 256));
 }
 
 void KZFoundItemPreviewCntrl::showAppropriateView(bool has)

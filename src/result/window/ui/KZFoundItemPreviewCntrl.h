@@ -46,6 +46,9 @@ public:
         QWidget* keyView = nullptr;
         KZWorkspace* workspace = nullptr;
         std::function<void()> beep;
+        // Where a found item's row shows on screen; empty when it is out of
+        // view.
+        std::function<QRect(const KZFoundItemRef&)> rectOfItem;
     };
 
     static constexpr double sectionInset = 10;
@@ -91,6 +94,8 @@ public:
     int numberOfPreviewItems() const override { return int(itemsCollection_.size()); }
     KZPreviewItemRef previewItemAt(int index) const override;
     bool previewPanelKeyPress(const QKeyEvent& event) override;
+    QRect sourceFrameOnScreen(const KZPreviewItemRef& item) const override;
+    QImage transitionImage(const KZPreviewItemRef& item) const override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

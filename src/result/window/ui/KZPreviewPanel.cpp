@@ -5,6 +5,7 @@
 #include "platform/StringTable.h"
 #include "result/window/KZPreviewFacts.h"
 #include "services/KZNumberUtilities.h"
+#include "services/ui/KZAnimationTiming.h"
 #include "services/ui/KZFileIcons.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 namespace {
 
@@ -52,6 +54,37 @@ protected:
 
 private:
     const KZPreviewPanel* panel_;
+};
+
+// The picture that flies between a row of the list and the panel: a card
+// with the item's icon, grown or shrunk frame by frame. It takes neither
+// the pointer nor the keyboard.
+class ZoomView : public QWidget {
+public:
+    explicit ZoomView(const QImage& image)
+        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput), image_(image)
+    {
+        setObjectName(QStringLiteral("quickLookZoom"));
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), QColor(246, 247, 249));
+        p.setPen(QColor(160, 166, 176));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        if (image_.isNull())
+            return;
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        const int side = std::max(1, int(std::min(width(), height()) * 0.6));
+        p.drawImage(QRect(width() / 2 - side / 2, height() / 2 - side / 2, side, side), image_);
+    }
+
+private:
+    QImage image_;
 };
 
 // A named part of the panel on a flat background of its own.
@@ -280,6 +313,11 @@ void KZPreviewPanel::showCurrent()
     });
 }
 
+KZPreviewPanel::~KZPreviewPanel()
+{
+    delete zoomView_.data();
+}
+
 void KZPreviewPanel::open()
 {
     if (!isVisible()) {
@@ -292,11 +330,51 @@ void KZPreviewPanel::open()
                 placed_ = true;
             }
         }
+        // The pane on screen takes the panel over here and hands it the
+        // selection, so the row to open from is known after this.
         postVisibility(true);
+        const QRect from = sourceFrame();
+        if (!from.isEmpty())
+            setWindowOpacity(0.0);
         show();
+        if (!from.isEmpty())
+            zoom(from, geometry(), true);
     }
     raise();
     activateWindow();
+}
+
+QRect KZPreviewPanel::sourceFrame() const
+{
+    if (!shown_ || !source_ || !sourceGuard_)
+        return {};
+    return source_->sourceFrameOnScreen(shown_);
+}
+
+void KZPreviewPanel::zoom(const QRect& from, const QRect& to, bool opening)
+{
+    lastZoom_ = Zoom{from, to, opening};
+    ++zoomCount_;
+    delete zoomView_.data();
+    auto* view = new ZoomView(source_ && sourceGuard_ ? source_->transitionImage(shown_) : QImage());
+    zoomView_ = view;
+    view->setGeometry(from);
+    view->show();
+    auto* animation = new QVariantAnimation(view);
+    animation->setStartValue(from);
+    animation->setEndValue(to);
+    animation->setDuration(KZAnimationTiming::milliseconds(0.22));
+    animation->setEasingCurve(opening ? QEasingCurve::OutCubic : QEasingCurve::InCubic);
+    QObject::connect(animation, &QVariantAnimation::valueChanged, view,
+                     [view](const QVariant& value) { view->setGeometry(value.toRect()); });
+    QPointer<KZPreviewPanel> self(this);
+    QObject::connect(animation, &QVariantAnimation::finished, view, [view, self, opening] {
+        // The panel shows itself once the picture has reached its place.
+        if (opening && self)
+            self->setWindowOpacity(1.0);
+        view->deleteLater();
+    });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void KZPreviewPanel::toggle()
@@ -324,21 +402,17 @@ void KZPreviewPanel::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Escape:
         close();
         return;
-    case Qt::Key_Left:
-        setCurrentPreviewItemIndex(current_ - 1);
-        return;
-    case Qt::Key_Right:
-        setCurrentPreviewItemIndex(current_ + 1);
-        return;
     default:
         break;
     }
+    // Every other key is the list's, Left and Right included: the list's
+    // selection moves and the panel follows it.
     if (source_ && sourceGuard_ && source_->previewPanelKeyPress(*event))
         return;
     // Without a list behind it the panel steps through its own items.
-    if (event->key() == Qt::Key_Up)
+    if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Left)
         setCurrentPreviewItemIndex(current_ - 1);
-    else if (event->key() == Qt::Key_Down)
+    else if (event->key() == Qt::Key_Down || event->key() == Qt::Key_Right)
         setCurrentPreviewItemIndex(current_ + 1);
     else
         QWidget::keyPressEvent(event);
@@ -352,6 +426,12 @@ void KZPreviewPanel::closeEvent(QCloseEvent* event)
 void KZPreviewPanel::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
+    // Closed, the panel goes back into the row it showed, if that row is
+    // still in view.
+    delete zoomView_.data();
+    setWindowOpacity(1.0);
+    if (const QRect to = sourceFrame(); !to.isEmpty() && !QCoreApplication::closingDown())
+        zoom(geometry(), to, false);
     if (ticket_)
         ticket_->cancel();
     ticket_.reset();

@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
@@ -21,14 +23,21 @@ public:
     // the other keys of the list); true when the source passed it to its
     // list, whose new selection then comes back to the panel.
     virtual bool previewPanelKeyPress(const QKeyEvent&) { return false; }
+    // Where the item shows in its list, on screen, for the panel to open
+    // from and close to; empty when its row is out of view, and the panel
+    // then opens and closes in place.
+    virtual QRect sourceFrameOnScreen(const KZPreviewItemRef&) const { return {}; }
+    // The picture that travels between that place and the panel.
+    virtual QImage transitionImage(const KZPreviewItemRef&) const { return {}; }
 };
 
 // The program's one preview panel (Space, or File > Quick Look): the items
 // of its data source shown large, one at a time: pictures decoded off the
 // GUI thread at the panel's size, text files as plain text, anything else
-// as its large icon with its facts. Left and Right move through the items,
-// the other keys move the selection of the list the items come from (the
-// panel follows it), Space and Esc close it. Opening and closing post
+// as its large icon with its facts. Space and Esc close it; every other key
+// goes to the list the items come from, whose selection the panel follows.
+// It opens out of the row it shows and closes back into it, when that row
+// is in view. Opening and closing post
 // "quickLookWindowVisibilityWillChange" {isVisible, qlPanel}; the preview
 // pane of the tab on screen then makes itself the data source. Main thread
 // only.
@@ -56,6 +65,16 @@ public:
     Showing showing() const { return showing_; }
     const QImage& picture() const { return picture_; }
     QString titleText() const;
+    // The last zoom between a row and the panel, and how many were played
+    // (tests).
+    struct Zoom {
+        QRect from;
+        QRect to;
+        bool opening = false;
+    };
+    const std::optional<Zoom>& lastZoom() const { return lastZoom_; }
+    int zoomCount() const { return zoomCount_; }
+    ~KZPreviewPanel() override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -67,6 +86,8 @@ private:
     explicit KZPreviewPanel(QWidget* parent = nullptr);
     void showCurrent();
     void postVisibility(bool visible);
+    QRect sourceFrame() const;
+    void zoom(const QRect& from, const QRect& to, bool opening);
 
     QPointer<QObject> sourceGuard_;
     KZPreviewPanelDataSource* source_ = nullptr;
@@ -77,6 +98,9 @@ private:
     QSize pixelSize_;
     bool announcedOpen_ = false;
     bool placed_ = false;
+    std::optional<Zoom> lastZoom_;
+    int zoomCount_ = 0;
+    QPointer<QWidget> zoomView_;
 
     QLabel* titleFld_ = nullptr;
     QLabel* counterFld_ = nullptr;

@@ -563,24 +563,57 @@ void KZResultOutlineCntrl::selectFoundItem(const KZListRow& row)
         return;
     if (index.parent().isValid())
         view_->expand(index.parent());
-    // The found row becomes the current one too: the arrow keys and the
-    // next find go on from it.
+    // The found row becomes the current one too, so that the arrow keys go
+    // on from it.
     view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     view_->scrollTo(index);
 }
 
-std::optional<KZListRow> KZResultOutlineCntrl::findStartRow() const
+// ---- Where an item shows on screen -----------------------------------------------------
+
+QModelIndex KZResultOutlineCntrl::visibleIndexOf(const KZFoundItemRef& item) const
 {
-    const QItemSelectionModel* selection = view_->selectionModel();
-    if (!selection)
-        return std::nullopt;
-    const QModelIndex current = selection->currentIndex();
-    if (current.isValid() && selection->isRowSelected(current.row(), current.parent()))
-        return model_->rowAt(current.siblingAtColumn(0));
-    const QList<KZListRow> selected = view_->selectedRows();
-    if (selected.isEmpty())
-        return std::nullopt;
-    return selected.first();
+    if (!item || !view_->isVisible())
+        return {};
+    // Only the rows in view are walked: an item outside them has no place to
+    // show anyway.
+    const int count = view_->visibleItemsRange().second;
+    QModelIndex index = view_->indexAt(QPoint(1, 1));
+    for (int i = 0; i < count && index.isValid(); ++i, index = view_->indexBelow(index)) {
+        const KZListRow row = model_->rowAt(index);
+        if (!row.isGroupRow() && row.item == item)
+            return index;
+    }
+    return {};
+}
+
+bool KZResultOutlineCntrl::isItemVisible(const KZFoundItemRef& item) const
+{
+    return visibleIndexOf(item).isValid();
+}
+
+QRect KZResultOutlineCntrl::rectOfNameColumn() const
+{
+    const QHeaderView* header = view_->header();
+    const int name = KZTableHeaderCntrl::indexOf(KZColumnKey::name_col);
+    if (name < 0 || header->isSectionHidden(name))
+        return {};
+    return QRect(header->sectionPosition(name), 0, header->sectionSize(name), 0);
+}
+
+QRect KZResultOutlineCntrl::rectOfItem(const KZFoundItemRef& item) const
+{
+    const QModelIndex index = visibleIndexOf(item);
+    const QRect column = rectOfNameColumn();
+    if (!index.isValid() || column.width() <= 0)
+        return {};
+    // A name column scrolled sideways out of the list has nothing to show.
+    const int left = column.x() - view_->header()->offset();
+    if (left + column.width() <= 0 || left >= view_->viewport()->width())
+        return {};
+    // Where the row's icon is drawn, before its name.
+    const QRect cell = view_->visualRect(index.siblingAtColumn(KZTableHeaderCntrl::indexOf(KZColumnKey::name_col)));
+    return QRect(view_->viewport()->mapToGlobal(QPoint(cell.left() + 4, cell.top() + 2)), QSize(32, 32));
 }
 
 void KZResultOutlineCntrl::updateListAfterMarked()

@@ -3,8 +3,10 @@
 #include "result/model/KZListOutline.h"
 #include "result/window/KZPreviewItem.h"
 
+#include <QModelIndex>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 
 #include <functional>
 #include <map>
@@ -66,6 +68,14 @@ public:
     void prepareToShowPreview();
     void setInfoString();
     void setIsRemoving(bool removing);
+    // Whether the item's row is in the visible part of the list.
+    bool isItemVisible(const KZFoundItemRef& item) const;
+    // The name column across the list's full width (y and height 0); empty
+    // while the column is hidden.
+    QRect rectOfNameColumn() const;
+    // Where the item's row shows its name, on screen (the icon's place before
+    // the name); empty when the row is not in view.
+    QRect rectOfItem(const KZFoundItemRef& item) const;
 
     // ---- KZListOutline ---------------------------------------------------------------
     void showNewData(const KZListHandOff& data) override;
@@ -79,7 +89,6 @@ public:
     void expandAllGroups(bool expand) override;
     void setIsGatheringKind(bool gathering) override;
     void selectFoundItem(const KZListRow& row) override;
-    std::optional<KZListRow> findStartRow() const override;
     void updateListAfterMarked() override;
     void updateRowsForGroup(const KZFoundItemGroupRef& group, qsizetype oldItemsCount) override;
     void revealGroup(const KZFoundItemGroupRef& group) override;
@@ -107,7 +116,9 @@ private:
         KZListRow groupItem;
     };
 
+    QModelIndex visibleIndexOf(const KZFoundItemRef& item) const;
     void selectedItemsWithTag(quint64 tag);
+
     KZFoundItemArray selectedItemsForMenus() const;
     // Shows or hides a notice over the list, fading it unless `animated` is
     // false.

@@ -399,8 +399,8 @@ void KZResultSourcesListCntrl::showMarkMenu(KZResultSourceTableCellView* cell)
     nameMenuActions(true);
     QToolButton* arrow = cell->popdownBtn();
     namespace G = KZSourceCellGeometry;
-    const QPoint firstItemAt = arrow->mapToGlobal(
-        G::topDown(G::markMenuLocation(cell->checkBtn()->height(), arrow->height()), arrow->height()).toPoint());
+    const QPoint firstItemAt =
+        arrow->mapToGlobal(G::markMenuLocation(cell->checkBtn()->height(), arrow->height()).toPoint());
     QAction* first = nullptr;
     for (QAction* action : markMenu_->actions())
         if (action->isVisible()) {

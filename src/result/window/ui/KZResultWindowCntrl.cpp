@@ -738,6 +738,10 @@ std::function<std::unique_ptr<KZPreviewPane>()> KZResultWindowCntrl::TabPartsFac
         };
         preview.workspace = window->services_.workspace ? window->services_.workspace() : nullptr;
         preview.beep = [window] { window->beep(); };
+        preview.rectOfItem = [window, tag](const KZFoundItemRef& item) {
+            const KZResultOutlineCntrl* shown = window->outlineOfTab(tag);
+            return shown ? shown->rectOfItem(item) : QRect();
+        };
         auto made = std::make_unique<KZFoundItemPreviewCntrl>(std::move(preview));
         *pane = made.get();
         return made;

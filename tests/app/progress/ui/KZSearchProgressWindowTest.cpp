@@ -1,5 +1,6 @@
 #include "app/progress/KZProgressRingGeometry.h"
 #include "app/progress/KZSearchProgressCore.h"
+#include "app/progress/ui/KZProgressCloseButton.h"
 #include "app/progress/ui/KZProgressTabView.h"
 #include "app/progress/ui/KZProgressTabs.h"
 #include "app/progress/ui/KZSearchProgress.h"
@@ -20,6 +21,8 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QApplication>
+#include <QEnterEvent>
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QPushButton>
@@ -279,6 +282,49 @@ TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
     EXPECT_TRUE(kztest::processEventsUntil([&] { return window_->mainInfoFld()->text() == core.mainInfoStr(); }));
     progress_->closeAction(); // refused with a beep
     EXPECT_TRUE(window_->isVisible());
+}
+
+// The close button follows its window's activation: pale while another
+// window is in front, enabled or not, deaf to the pointer until its window
+// comes back, which brings the plain look back.
+TEST_F(ProgressWindowTest, TheCloseButtonFollowsItsWindowsActivation)
+{
+    using Look = KZProgressCloseButton::Look;
+    auto* button = qobject_cast<KZProgressCloseButton*>(window_->closeBtn());
+    ASSERT_NE(button, nullptr);
+    button->setEnabled(true);
+    window_->show();
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
+    const QPointF inside(8, 8);
+    QEnterEvent enter(inside, button->mapTo(window_, inside), button->mapToGlobal(inside));
+    QEvent leave(QEvent::Leave);
+    EXPECT_EQ(button->look(), Look::Plain);
+    QApplication::sendEvent(button, &enter);
+    EXPECT_EQ(button->look(), Look::Hover);
+
+    QWidget other;
+    other.resize(100, 100);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_EQ(button->look(), Look::WindowNotActive);
+    QApplication::sendEvent(button, &leave);
+    QApplication::sendEvent(button, &enter);
+    EXPECT_EQ(button->look(), Look::WindowNotActive) << "the pointer changes nothing";
+    button->setEnabled(false);
+    EXPECT_EQ(button->look(), Look::WindowNotActive);
+    button->setEnabled(true);
+
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
+    EXPECT_EQ(button->look(), Look::Plain) << "coming forward brings the plain look, not the hover";
+    QApplication::sendEvent(button, &leave);
+    QApplication::sendEvent(button, &enter);
+    EXPECT_EQ(button->look(), Look::Hover);
+    button->setEnabled(false);
+    EXPECT_EQ(button->look(), Look::Disabled);
+    window_->hide();
 }
 
 TEST_F(ProgressWindowTest, AStoppedSearchEndsSayingSo)

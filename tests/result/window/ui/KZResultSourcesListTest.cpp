@@ -301,7 +301,7 @@ TEST_F(SourcesList, ALocationsMenuMarksWithinItAndNothingIsOfferedWithoutItems)
     menu->close();
 }
 
-TEST_F(SourcesList, TheArrowOpensTheMenuOnThePressWithItsFirstItemOverThePill)
+TEST_F(SourcesList, TheArrowOpensTheMenuOnThePressWithItsFirstItemBelowIt)
 {
     ASSERT_NO_FATAL_FAILURE(make());
     // Away from the screen's edges, so that nothing pushes the menu.
@@ -320,8 +320,10 @@ TEST_F(SourcesList, TheArrowOpensTheMenuOnThePressWithItsFirstItemOverThePill)
                     first = action;
             ASSERT_NE(first, nullptr);
             const QPoint firstAt = menu->mapToGlobal(menu->actionGeometry(first).topLeft());
-            // 50 left of the check button's height, 4 above the arrow's top.
-            const QPoint expected = arrow->mapToGlobal(QPoint(cell(row)->checkBtn()->height() - 50, -4));
+            // 50 left of the check button's height, 4 below the arrow's
+            // bottom, as a group row's menu opens below its arrow.
+            const QPoint expected =
+                arrow->mapToGlobal(QPoint(cell(row)->checkBtn()->height() - 50, arrow->height() + 4));
             EXPECT_LE((firstAt - expected).manhattanLength(), 1) << row << ": " << firstAt.x() << "," << firstAt.y()
                                                                  << " for " << expected.x() << "," << expected.y();
             QTest::mouseRelease(arrow, button);

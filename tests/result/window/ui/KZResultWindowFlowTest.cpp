@@ -42,11 +42,12 @@
 #include "services/ui/Popover.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZPreviewPanel.h"
+#include "result/window/KZTableHeaderCntrl.h"
+#include "result/model/KZColumnKeys.h"
 #include "result/window/ui/KZResultRemovalHost.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "result/window/KZResultMenus.h"
-#include "result/window/KZTableHeaderCntrl.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -599,39 +600,33 @@ TEST_F(ResultWindowFlow, TheSortArrowAgreesWithTheOrderOfTheRows)
     }
 }
 
-// Return in the find field goes on from the row the user is on to the next
-// name that matches, and from the last one round to the first.
-TEST_F(ResultWindowFlow, FindingAgainMovesOnToTheNextMatchAndWrapsRound)
+// Return in the find field always starts from the top of the list: finding
+// again lands on the same row, wherever the user has moved the selection.
+TEST_F(ResultWindowFlow, FindingAgainFindsTheSameFirstMatchFromTheTop)
 {
     writeTree(3);
     ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
     KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
     KZFoundItemsModel* model = outline(KZTag::allDuplicates)->foundModel();
-    // Every row matches "FILE": the groups, each followed by its members.
-    std::vector<KZListRow> rows;
-    for (int g = 0; g < model->rowCount(); ++g) {
-        const QModelIndex group = model->index(g, 0);
-        rows.push_back(model->rowAt(group));
-        for (int m = 0; m < model->rowCount(group); ++m)
-            rows.push_back(model->rowAt(model->index(m, 0, group)));
-    }
-    ASSERT_EQ(rows.size(), 9u);
-    const auto findAgain = [&] {
-        const QList<KZListRow> before = view->selectedRows();
+    // Every row matches "FILE": the first group row is the first match.
+    ASSERT_EQ(model->rowCount(), 3);
+    const KZListRow top = model->rowAt(model->index(0, 0));
+    const auto find = [&] {
+        view->clearSelection();
         QTest::keyClick(window->findFld(), Qt::Key_Return);
-        EXPECT_TRUE(kztest::processEventsUntil([&] { return view->selectedRows() != before; }));
+        EXPECT_TRUE(kztest::processEventsUntil([&] { return !view->selectedRows().isEmpty(); }));
         const QList<KZListRow> selected = view->selectedRows();
         return selected.size() == 1 ? std::optional<KZListRow>(selected.first()) : std::nullopt;
     };
     QTest::keyClicks(window->findFld(), u"FILE"_s);
-    for (std::size_t step = 0; step < rows.size(); ++step)
-        EXPECT_EQ(findAgain(), rows[step]) << "step " << step;
-    EXPECT_EQ(findAgain(), rows.front()) << "round to the top";
+    for (int again = 0; again < 3; ++again)
+        EXPECT_EQ(find(), top) << "find " << again;
 
-    // A row the user picks is where the next find starts.
+    // A row the user picks further down changes nothing.
     const QModelIndex lastGroup = model->index(model->rowCount() - 1, 0);
     view->selectionModel()->setCurrentIndex(lastGroup, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    EXPECT_EQ(findAgain(), rows[rows.size() - 2]);
+    QTest::keyClick(window->findFld(), Qt::Key_Return);
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return view->selectedRows() == QList<KZListRow>{top}; }));
     EXPECT_EQ(beeps, 0);
 }
 
@@ -917,10 +912,82 @@ TEST_F(ResultWindowFlow, QuickLookArrowsMoveTheListSelection)
     QTest::keyClick(&panel, Qt::Key_Up);
     EXPECT_EQ(view->currentIndex().row(), 1);
     EXPECT_TRUE(shows(firstOf(1)));
+
+    // Left and Right are the list's too: they open a group, step into it
+    // and back out, as they do in the list.
+    const QModelIndex group = model->index(1, 0);
+    ASSERT_FALSE(view->isExpanded(group));
+    QTest::keyClick(&panel, Qt::Key_Right);
+    EXPECT_TRUE(view->isExpanded(group));
+    QTest::keyClick(&panel, Qt::Key_Right);
+    EXPECT_EQ(view->currentIndex().siblingAtColumn(0), model->index(0, 0, group));
+    EXPECT_TRUE(shows(firstOf(1)));
+    QTest::keyClick(&panel, Qt::Key_Left);
+    EXPECT_EQ(view->currentIndex().siblingAtColumn(0), group);
+    QTest::keyClick(&panel, Qt::Key_Left);
+    EXPECT_FALSE(view->isExpanded(group));
     EXPECT_TRUE(KZPreviewPanel::isOpen());
     EXPECT_EQ(beeps, 0);
     QTest::keyClick(&panel, Qt::Key_Escape);
     EXPECT_FALSE(KZPreviewPanel::isOpen());
+}
+
+// Quick Look opens out of the selected row's name and closes back into it;
+// a row scrolled out of view has no place on screen, and the panel then
+// opens and closes where it stands.
+TEST_F(ResultWindowFlow, QuickLookZoomsFromAndToTheSelectedRowWhileItIsInView)
+{
+    writeTree(14);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZResultOutlineCntrl* list = outline(KZTag::allDuplicates);
+    KZFoundItemsOutlineView* view = list->foundListView();
+    KZFoundItemsModel* model = list->foundModel();
+    const QModelIndex group = model->index(0, 0);
+    view->expand(group);
+    const QModelIndex member = model->index(1, 0, group);
+    const KZFoundItemRef item = model->rowAt(member).item;
+    view->setCurrentIndex(member);
+    QTest::qWait(50);
+    const QRect at = list->rectOfItem(item);
+    ASSERT_FALSE(at.isEmpty());
+    EXPECT_TRUE(list->isItemVisible(item));
+    EXPECT_EQ(at.size(), QSize(32, 32));
+    // On the row, at the start of its name cell.
+    const QRect name = view->visualRect(member.siblingAtColumn(KZTableHeaderCntrl::indexOf(KZColumnKey::name_col)));
+    const QRect onScreen(view->viewport()->mapToGlobal(name.topLeft()), name.size());
+    EXPECT_TRUE(onScreen.contains(at.center())) << onScreen.x() << "," << onScreen.y() << " " << at.x() << "," << at.y();
+    EXPECT_LT(at.left() - onScreen.left(), 10);
+    EXPECT_EQ(list->rectOfNameColumn().height(), 0);
+    EXPECT_GT(list->rectOfNameColumn().width(), 0);
+
+    KZPreviewPanel& panel = KZPreviewPanel::shared();
+    const int zooms = panel.zoomCount();
+    window->validateMenus();
+    window->quickLookItem()->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.currentItem() && panel.currentItem()->item() == item; }));
+    ASSERT_EQ(panel.zoomCount(), zooms + 1);
+    EXPECT_TRUE(panel.lastZoom()->opening);
+    EXPECT_EQ(panel.lastZoom()->from, at);
+    EXPECT_EQ(panel.lastZoom()->to, panel.geometry());
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return panel.windowOpacity() == 1.0; })) << "shown once the zoom ends";
+    QTest::keyClick(&panel, Qt::Key_Escape);
+    ASSERT_EQ(panel.zoomCount(), zooms + 2);
+    EXPECT_FALSE(panel.lastZoom()->opening);
+    EXPECT_EQ(panel.lastZoom()->to, at);
+
+    // The same row scrolled out of view: no place, no zoom either way.
+    view->scrollToBottom();
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(list->isItemVisible(item));
+    EXPECT_TRUE(list->rectOfItem(item).isEmpty());
+    EXPECT_TRUE(list->rectOfItem(nullptr).isEmpty());
+    window->quickLookItem()->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.currentItem() && panel.currentItem()->item() == item; }));
+    EXPECT_TRUE(KZPreviewPanel::isOpen());
+    EXPECT_EQ(panel.windowOpacity(), 1.0);
+    QTest::keyClick(&panel, Qt::Key_Escape);
+    EXPECT_FALSE(KZPreviewPanel::isOpen());
+    EXPECT_EQ(panel.zoomCount(), zooms + 2);
 }
 
 // Answers each file panel with the next scripted path, and its check box
