@@ -123,12 +123,8 @@ bool sameFileBytes(const std::filesystem::path& a, const std::filesystem::path& 
     return same;
 }
 
-namespace {
-
-// The names in a folder, read through a descriptor that did not follow a link.
-std::optional<std::set<std::string>> namesIn(const std::filesystem::path& folder)
+std::optional<std::set<std::string>> namesInFolder(int fd)
 {
-    const int fd = openFolderAt(AT_FDCWD, folder.c_str());
     if (fd < 0)
         return std::nullopt;
     DIR* dir = ::fdopendir(fd);
@@ -145,6 +141,14 @@ std::optional<std::set<std::string>> namesIn(const std::filesystem::path& folder
     const bool ok = errno == 0;
     ::closedir(dir);
     return ok ? std::optional(std::move(names)) : std::nullopt;
+}
+
+namespace {
+
+// The names in a folder, read through a descriptor that did not follow a link.
+std::optional<std::set<std::string>> namesIn(const std::filesystem::path& folder)
+{
+    return namesInFolder(openFolderAt(AT_FDCWD, folder.c_str()));
 }
 
 std::optional<std::string> linkTarget(const std::filesystem::path& link)

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace platform {
@@ -37,6 +38,10 @@ enum FolderOpening : unsigned {
 // the working folder; an absolute name needs no folder), close-on-exec.
 // Answers the descriptor, or -1 with errno set.
 int openFolderAt(int dirfd, const char* name, unsigned how = kFolderNoFollow);
+
+// The names in the open folder `fd` (taken over and closed), without "." and
+// "..". nullopt when `fd` is -1 or the folder cannot be read whole.
+std::optional<std::set<std::string>> namesInFolder(int fd);
 
 // Whether the files `a` and `b` hold the same bytes, read through
 // descriptors that never follow a symbolic link as the last component. False

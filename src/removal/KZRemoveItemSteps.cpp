@@ -15,8 +15,6 @@
 #include "settings/KZDefaultsRegistry.h"
 
 #include <cerrno>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <string>
@@ -31,27 +29,6 @@ namespace {
 bool sameTime(const timespec& a, const timespec& b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// The names in a folder, read through a descriptor that did not follow a link.
-std::optional<std::set<std::string>> namesInFolder(int fd)
-{
-    if (fd < 0)
-        return std::nullopt;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::set<std::string> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.insert(entry->d_name);
-    }
-    const bool ok = errno == 0;
-    ::closedir(dir);
-    return ok ? std::optional(std::move(names)) : std::nullopt;
 }
 
 // Whether the anchored item is a folder that holds nothing but folders that
@@ -72,7 +49,7 @@ bool isEmptyFolder(const platform::AnchoredItem& anchor)
         }
         // Read the names through a second descriptor: the first one opens
         // the subfolders.
-        const auto names = namesInFolder(::dup(fd));
+        const auto names = platform::namesInFolder(::dup(fd));
         empty = names.has_value();
         for (const std::string& name : names.value_or(std::set<std::string>{}))
             pending.push_back(platform::openFolderAt(fd, name.c_str()));
