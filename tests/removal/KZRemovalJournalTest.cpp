@@ -23,21 +23,6 @@ fs::path homeTrash()
     return platform::homeTrashDirectory();
 }
 
-KZPersistentUndoRecord trashed(const fs::path& item)
-{
-    KZPersistentUndoRecord record;
-    record.oldPosition = item;
-    const auto moved = platform::moveToTrash(item);
-    EXPECT_TRUE(moved) << item;
-    record.currPosition = moved.value_or(fs::path());
-    if (const auto st = platform::statPath(record.currPosition, false)) {
-        record.device = quint64(st->device);
-        record.inode = st->inode;
-    }
-    record.bookmark = platform::createBookmark(record.currPosition);
-    return record;
-}
-
 bool hasInfo(const fs::path& trashDir, const fs::path& file)
 {
     return fs::exists(trashDir / "info" / (file.filename().string() + ".trashinfo"));
@@ -154,8 +139,8 @@ TEST(KZRemovalJournal, AKilledRemovalLeavesRestoreExactlyWhatMoved)
         auto journal = KZRemovalJournal::beginIn(homeTrash(), 777.0);
         if (!journal)
             ::_exit(2);
-        journal->append(trashed(a));
-        auto withoutBookmark = trashed(b);
+        journal->append(trashWithIdentity(a));
+        auto withoutBookmark = trashWithIdentity(b);
         withoutBookmark.bookmark.clear(); // the bookmark step failed for this one
         journal->append(withoutBookmark);
         // The next item's .trashinfo was reserved; the process died before its move.
@@ -203,7 +188,7 @@ TEST(KZRemovalJournal, AJournalInUseOrFinishedIsNeverFoldedIntoAnUndoFile)
     kztest::TempDir d;
     auto live = KZRemovalJournal::begin();
     ASSERT_TRUE(live);
-    live->append(trashed(d.write("a", "A")));
+    live->append(trashWithIdentity(d.write("a", "A")));
     EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 0) << "its removal still runs";
     EXPECT_TRUE(fs::exists(live->path()));
     EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
@@ -227,7 +212,7 @@ TEST(KZRemovalJournal, TheFinishedUndoFileTakesTheJournalAwayAndAFailedOneKeepsI
     {
         auto journal = KZRemovalJournal::begin();
         ASSERT_TRUE(journal);
-        const auto record = trashed(d.write("a", "A"));
+        const auto record = trashWithIdentity(d.write("a", "A"));
         journal->append(record);
         const auto written = engine.createPermanentFile({record}, journal.get());
         ASSERT_TRUE(written);
@@ -245,7 +230,7 @@ TEST(KZRemovalJournal, TheFinishedUndoFileTakesTheJournalAwayAndAFailedOneKeepsI
         ScopedAlerts alerts;
         auto journal = KZRemovalJournal::begin();
         ASSERT_TRUE(journal);
-        const auto record = trashed(d.write("b", "B"));
+        const auto record = trashWithIdentity(d.write("b", "B"));
         journal->append(record);
         fs::permissions(homeTrash() / "files", fs::perms::owner_read | fs::perms::owner_exec);
         EXPECT_FALSE(engine.createPermanentFile({record}, journal.get()));
@@ -271,8 +256,8 @@ TEST(KZRemovalJournal, AKillAroundTheUndoFileNeverListsAnItemTwice)
         // Every line the removal writes, kept past the journal's end.
         const fs::path lines = d / "lines";
         ASSERT_EQ(::link(path.c_str(), lines.c_str()), 0);
-        const auto a = trashed(d.write("a", "A"));
-        const auto b = trashed(d.write("b", "B"));
+        const auto a = trashWithIdentity(d.write("a", "A"));
+        const auto b = trashWithIdentity(d.write("b", "B"));
         journal->append(a);
         journal->append(b);
         const auto undoFile = engine.createPermanentFile({a, b}, journal.get());
@@ -363,15 +348,15 @@ TEST(KZRemovalJournal, IntentsListOnlyWhatReallyReachedTheTrash)
     const fs::path stayed = d.write("stayed.txt", "never moved");
     const fs::path recorded = d.write("recorded.txt", "moved with its entry");
     const fs::path taken = d.write("taken.txt", "taken out of the Trash since");
-    trashed(d.write("x.txt", "another x.txt, already in the Trash"));
+    trashWithIdentity(d.write("x.txt", "another x.txt, already in the Trash"));
     {
         auto journal = KZRemovalJournal::begin();
         ASSERT_TRUE(journal);
         for (const fs::path& item : {moved, stayed, recorded, taken})
             journal->intend(intentOf(item));
-        EXPECT_EQ(trashed(moved).currPosition.filename(), "x.2.txt");
-        journal->append(trashed(recorded));
-        fs::rename(trashed(taken).currPosition, d / "taken back");
+        EXPECT_EQ(trashWithIdentity(moved).currPosition.filename(), "x.2.txt");
+        journal->append(trashWithIdentity(recorded));
+        fs::rename(trashWithIdentity(taken).currPosition, d / "taken back");
     } // the removal dies without its undo file
 
     std::vector<fs::path> files;
@@ -405,8 +390,8 @@ TEST(KZRemovalJournal, NamesThatAreNotUtf8SurviveTheJournalAndItsFolding)
         intent.device = quint64(st->device);
         intent.inode = st->inode;
         journal->intend(intent);
-        trashed(intended);
-        journal->append(trashed(recorded));
+        trashWithIdentity(intended);
+        journal->append(trashWithIdentity(recorded));
         const auto read = KZRemovalJournal::read(journal->path());
         ASSERT_TRUE(read);
         ASSERT_EQ(read->records.size(), 1u);

@@ -28,22 +28,6 @@ fs::path homeTrash()
     return platform::homeTrashDirectory();
 }
 
-// Trashes `item` the way a removal does and answers its record.
-KZPersistentUndoRecord trashWithRecord(const fs::path& item)
-{
-    KZPersistentUndoRecord record;
-    record.oldPosition = item;
-    const auto moved = platform::moveToTrash(item);
-    EXPECT_TRUE(moved) << item;
-    record.currPosition = moved.value_or(fs::path());
-    if (const auto st = platform::statPath(record.currPosition, false)) {
-        record.device = quint64(st->device);
-        record.inode = st->inode;
-    }
-    record.bookmark = platform::createBookmark(record.currPosition);
-    return record;
-}
-
 // What a removal writes before it moves the item.
 KZPersistentUndoRecord intentFor(const fs::path& item)
 {
@@ -135,7 +119,7 @@ TEST(KZRestoreAfterInterruption, AnUnpluggedDiskKeepsItsRecordsUntilItIsBack)
     kztest::TempDir d;
     const fs::path onDisk = d.write("usb/photo.jpg", "on the disk");
     const fs::path onHome = d.write("home/notes.txt", "at home");
-    const auto home = trashWithRecord(onHome);
+    const auto home = trashWithIdentity(onHome);
     const auto disk = recordOf(onDisk, trashOnVolume(d / "usb", "photo.jpg"));
     const fs::path file = writeUndoFile({home, disk});
 
@@ -179,7 +163,7 @@ TEST(KZRestoreAfterInterruption, AnUnmountedFileSystemKeepsItsRecordsUntilItIsMo
         const fs::path disk = d / "disk";
         kztest::mountTmpfs(disk);
         const fs::path clip = d.write("disk/clip.mov", "clip");
-        const auto record = trashWithRecord(clip);
+        const auto record = trashWithIdentity(clip);
         ASSERT_NE(record.currPosition.parent_path(), homeTrash() / "files") << "it stays on its own disk";
         const fs::path file = writeUndoFile({record});
         KZRestoreRemovedFiles restore;
@@ -195,7 +179,7 @@ TEST(KZRestoreAfterInterruption, AnUnmountedFileSystemKeepsItsRecordsUntilItIsMo
         EXPECT_FALSE(fs::exists(file));
 
         const fs::path song = d.write("disk/song.flac", "song");
-        const fs::path second = writeUndoFile({trashWithRecord(song)}, 600.0);
+        const fs::path second = writeUndoFile({trashWithIdentity(song)}, 600.0);
         ASSERT_EQ(::umount2(disk.c_str(), MNT_DETACH), 0); // unplugged: nothing is mounted there now
         result = restore.restoreFiles({second});
         EXPECT_EQ(result.notRestored.disconnected, 1u);
@@ -214,10 +198,10 @@ TEST(KZRestoreAfterInterruption, ItemsAKilledRestorePutBackCountAsRestored)
 {
     emptyTrash();
     kztest::TempDir d;
-    const auto a = trashWithRecord(d.write("src/a", "A"));
-    const auto b = trashWithRecord(d.write("src/b", "B"));
-    const auto c = trashWithRecord(d.write("src/c", "C"));
-    const auto emptied = trashWithRecord(d.write("src/emptied", "E"));
+    const auto a = trashWithIdentity(d.write("src/a", "A"));
+    const auto b = trashWithIdentity(d.write("src/b", "B"));
+    const auto c = trashWithIdentity(d.write("src/c", "C"));
+    const auto emptied = trashWithIdentity(d.write("src/emptied", "E"));
     const fs::path file = writeUndoFile({a, b, c, emptied});
 
     // The disk as the kill left it: a back with its .trashinfo still there,
@@ -253,8 +237,8 @@ TEST(KZRestoreAfterInterruption, WhatAKilledRewriteLeavesIsNeverListed)
 
     emptyTrash();
     kztest::TempDir d;
-    const auto a = trashWithRecord(d.write("src/a", "A"));
-    const auto b = trashWithRecord(d.write("src/b", "B"));
+    const auto a = trashWithIdentity(d.write("src/a", "A"));
+    const auto b = trashWithIdentity(d.write("src/b", "B"));
     const fs::path file = writeUndoFile({a, b});
     auto contents = KZUndoFile::read(file);
     ASSERT_TRUE(contents);
@@ -350,9 +334,9 @@ TEST(KZRestoreAfterInterruption, AJournalStaysUntilEveryIntendedItemIsFoundAndLi
         ASSERT_TRUE(journal);
         for (const fs::path& item : {recorded, found, away})
             journal->intend(intentFor(item));
-        journal->append(trashWithRecord(recorded));
-        trashWithRecord(found);
-        fs::rename(trashWithRecord(away).currPosition, d / "unplugged");
+        journal->append(trashWithIdentity(recorded));
+        trashWithIdentity(found);
+        fs::rename(trashWithIdentity(away).currPosition, d / "unplugged");
         KZUndoFile::removeTrashInfoOf(homeTrash() / "files/away");
     } // killed
 

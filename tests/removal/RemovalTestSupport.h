@@ -5,12 +5,14 @@
 
 #include "ScriptedPresenter.h"
 #include "TestSupport.h"
+#include "platform/Bookmark.h"
 #include "platform/FileStat.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZRemovalFileSystem.h"
 #include "removal/KZRemovalPanel.h"
 #include "removal/KZRemove.h"
+#include "removal/KZUndoRecords.h"
 #include "result/model/ModelTestSupport.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
@@ -21,6 +23,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace removaltest {
 
@@ -165,6 +169,23 @@ inline void emptyTrash()
 {
     std::error_code ec;
     fs::remove_all(platform::homeTrashDirectory(), ec);
+}
+
+// Trashes `item` the way a removal does and answers its record, with the
+// device and inode it has in the Trash.
+inline KZPersistentUndoRecord trashWithIdentity(const fs::path& item)
+{
+    KZPersistentUndoRecord record;
+    record.oldPosition = item;
+    const auto moved = platform::moveToTrash(item);
+    EXPECT_TRUE(moved) << item;
+    record.currPosition = moved.value_or(fs::path());
+    if (const auto st = platform::statPath(record.currPosition, false)) {
+        record.device = quint64(st->device);
+        record.inode = st->inode;
+    }
+    record.bookmark = platform::createBookmark(record.currPosition);
+    return record;
 }
 
 } // namespace removaltest
