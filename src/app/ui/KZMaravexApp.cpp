@@ -764,14 +764,16 @@ void KZMaravexApp::openSavedResult(const fs::path& file)
     openedReader_ = reader;
     readerDone_ = platform::NotificationCenter::defaultCenter().addObserver(
         KZNotification::openingDidFinish, platform::NotificationObject(static_cast<const void*>(this)),
-        [this](const platform::Notification&) {
-            // Queued: this delegate may be gone by the time it runs.
-            platform::runOnMain([guard = QPointer<KZMaravexApp>(this)] {
-                if (!guard)
+        [this, reader = QPointer<KZOpenSavedResult>(reader)](const platform::Notification&) {
+            // Queued: this delegate may be gone by the time it runs, and a
+            // second file may have begun to open in between. Only the reader
+            // that finished goes; the next one and its watch stay.
+            platform::runOnMain([guard = QPointer<KZMaravexApp>(this), reader] {
+                if (!guard || !reader)
                     return;
-                guard->readerDone_.cancel();
-                if (guard->openedReader_)
-                    guard->openedReader_->deleteLater();
+                if (guard->openedReader_ == reader)
+                    guard->readerDone_.cancel();
+                reader->deleteLater();
             });
         });
     reader->prepareOpenSavedFile(file);

@@ -196,6 +196,12 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
 void KZOpenSavedResult::flipDidEnd()
 {
     flipped_ = true;
+    if (failureAfterFlip_) {
+        const QString reason = *failureAfterFlip_;
+        failureAfterFlip_.reset();
+        fail(reason);
+        return;
+    }
     postTerminationWhenJoined();
 }
 
@@ -319,6 +325,12 @@ void KZOpenSavedResult::resultIsReady()
 
 void KZOpenSavedResult::fail(const QString& reason)
 {
+    // A file read before the flip ended: a flip still running would end by
+    // showing the opening window over the search window, after the failure.
+    if (!flipped_ && openingWindow_ && !finished_) {
+        failureAfterFlip_ = reason;
+        return;
+    }
     KZErrorDelegate::sharedControl().showError(QStringLiteral("result_not_opened"), {}, {reason});
     // The search window comes back as it was.
     if (openingWindow_)

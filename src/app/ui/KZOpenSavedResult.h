@@ -84,6 +84,9 @@ private:
     std::shared_ptr<KZReopenedResult> rebuilt_;
     int damaged_ = 0;
     bool flipped_ = false;
+    // A failure known before the flip to the opening window ended: told once
+    // the flip has ended, so that the flip cannot show that window again.
+    std::optional<QString> failureAfterFlip_;
     bool finished_ = false;
     int terminationsPosted_ = 0;
     std::vector<platform::Subscription> observations_;

@@ -230,13 +230,19 @@ void KZSearchWindowCntrl::searchDidTerminate(const QVariantMap& userInfo)
         platform::runOnMain([guard, userInfo] {
             if (!guard)
                 return;
-            guard->whenProgressWindowIsShown([guard, userInfo] {
+            auto tell = [guard, userInfo] {
                 if (!guard)
                     return;
                 const KZSearchTermination::NothingFoundAlert alert = KZSearchTermination::nothingFoundAlert(userInfo);
                 KZErrorDelegate::sharedControl().showError(alert.error, alert.message, alert.names);
                 Q_EMIT guard->searchEndHandled(0);
-            });
+            };
+            // A reopened result has no progress window to wait for: its
+            // opening shows none, and waiting would only hold the news back.
+            if (userInfo.value(KZResultKey::isRestoreOfSaved).toBool())
+                tell();
+            else
+                guard->whenProgressWindowIsShown(std::move(tell));
         });
     }
     platform::runOnMain([guard, userInfo] {
