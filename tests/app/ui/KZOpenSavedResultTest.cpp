@@ -16,6 +16,7 @@
 #include "platform/UserDefaults.h"
 #include "preferences/KZURLOpener.h"
 #include "removal/ui/KZRemovePanelWidget.h"
+#include "result/window/ui/RemovalPanelSteps.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
@@ -772,20 +773,7 @@ TEST_F(ReopenedNestedResult, AfterARemovalEverySourcesRowCountsWhatLeftIt)
     KZResultWindowCntrl* window = app->resultWindowCntrl();
     window->showWindowWithTabTag(KZTag::allDuplicates);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(0) && outline(0)->foundModel()->rowCount() == 3; }, 10s));
-    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
-    QPointer<KZRemovePanelWidget> panel;
-    ASSERT_TRUE(kztest::processEventsUntil([&] {
-        panel = window->findChild<KZRemovePanelWidget*>();
-        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
-    }));
-    QTest::mouseClick(panel->startButton(), Qt::LeftButton);
-    ASSERT_TRUE(kztest::processEventsUntil(
-        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, 30s));
-    QTest::mouseClick(panel->findChild<QPushButton*>(QStringLiteral("removalClose")), Qt::LeftButton);
-    ASSERT_TRUE(kztest::processEventsUntil([&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return !panel && !window->isRemoving();
-    }));
+    ASSERT_NO_FATAL_FAILURE(kztest::removeThroughThePanel(window));
     for (const fs::path& path : {backupDoc, copiedPicture, linkedPicture, markedPhoto})
         EXPECT_FALSE(fs::exists(path)) << path;
     EXPECT_EQ(kztest::readFile(keptPicture), std::string(5000, 'c'));

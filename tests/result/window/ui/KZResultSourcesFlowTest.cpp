@@ -6,6 +6,7 @@
 #include "platform/UserDefaults.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/ui/KZRemovePanelWidget.h"
+#include "result/window/ui/RemovalPanelSteps.h"
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZMarkingRequest.h"
@@ -180,20 +181,7 @@ TEST_F(SourcesFlow, TheColumnFollowsTheSearchMarkingAndRemoval)
     EXPECT_EQ(window->undoStack()->undoText(), platform::localizedString(u"undo_mark"_s).arg(inLocation->text()));
 
     // Remove, the Trash page, Start: the Laptop's figures move to removed.
-    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
-    QPointer<KZRemovePanelWidget> panel;
-    ASSERT_TRUE(kztest::processEventsUntil([&] {
-        panel = window->findChild<KZRemovePanelWidget*>();
-        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
-    }));
-    QTest::mouseClick(panel->startButton(), Qt::LeftButton);
-    ASSERT_TRUE(kztest::processEventsUntil(
-        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)));
-    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
-    ASSERT_TRUE(kztest::processEventsUntil([&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return !panel && !window->isRemoving();
-    }));
+    ASSERT_NO_FATAL_FAILURE(kztest::removeThroughThePanel(window.get()));
     EXPECT_FALSE(fs::exists(root / "Laptop/shared.jpg"));
     EXPECT_EQ(row(2).removedCount, 1u);
     EXPECT_EQ(row(2).removedSize, 3000u);

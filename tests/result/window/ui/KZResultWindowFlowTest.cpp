@@ -20,6 +20,7 @@
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
 #include "removal/ui/KZRemovePanelWidget.h"
+#include "result/window/ui/RemovalPanelSteps.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZResultCntrl.h"
 #include "result/panes/ui/KZResultTabsView.h"
@@ -1487,20 +1488,7 @@ TEST_F(ResultWindowFlow, EachSourcesRowCountsWhatLeftItAndGetsItBack)
     const std::map<QString, Figures> before{{u"A"_s, {3, 3, 0}}, {u"B"_s, {5, 1, 0}}};
     ASSERT_TRUE(kztest::processEventsUntil([&] { return figures() == before; })) << figures().size();
 
-    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
-    QPointer<KZRemovePanelWidget> panel;
-    ASSERT_TRUE(kztest::processEventsUntil([&] {
-        panel = window->findChild<KZRemovePanelWidget*>();
-        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
-    }));
-    QTest::mouseClick(panel->startButton(), Qt::LeftButton);
-    ASSERT_TRUE(kztest::processEventsUntil(
-        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)));
-    QTest::mouseClick(panel->findChild<QPushButton*>(u"removalClose"_s), Qt::LeftButton);
-    ASSERT_TRUE(kztest::processEventsUntil([&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return !panel && !window->isRemoving();
-    }));
+    ASSERT_NO_FATAL_FAILURE(kztest::removeThroughThePanel(window.get()));
     const std::map<QString, Figures> after{{u"A"_s, {0, 0, 3}}, {u"B"_s, {4, 0, 1}}};
     EXPECT_EQ(figures(), after);
 
