@@ -28,6 +28,13 @@ QThreadPool& pool()
         auto* made = new QThreadPool;
         made->setMaxThreadCount(2);
         made->setExpiryTimeout(5000);
+        // A read still running when the program ends would use the type
+        // and image tables while they are being torn down: the readers are
+        // let finish while the application object still exists.
+        qAddPostRoutine([] {
+            pool().clear();
+            pool().waitForDone();
+        });
         return made;
     }();
     return *readers;
