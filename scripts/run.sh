@@ -16,14 +16,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 jobs=${JOBS:-$(nproc)}
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  # As in scripts/test.sh: a second checkout beside this one reuses the
-  # compiled objects.
-  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}"
-  export CCACHE_NOHASHDIR=true
-fi
+source scripts/ccache-launcher.sh
 
 dir=build/release
 if [ ! -f "$dir/build.ninja" ]; then

@@ -12,16 +12,7 @@ scripts/deps.sh
 python3 scripts/check-layers.py
 
 jobs=${JOBS:-$(nproc)}
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  # Paths below the base folder are hashed relative to the build folder, and
-  # the build folder itself is left out of the hash (it only names the folder
-  # in the debug information): a fresh clone beside this checkout then hits
-  # the cache of the checkout's own builds.
-  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}"
-  export CCACHE_NOHASHDIR=true
-fi
+source scripts/ccache-launcher.sh
 
 for variant in full headless; do
   dir="build/$variant"

@@ -16,12 +16,7 @@ cd "$(dirname "$0")/.."
 
 jobs=${JOBS:-$(nproc)}
 runs=${RUNS:-5}
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}"
-  export CCACHE_NOHASHDIR=true
-fi
+source scripts/ccache-launcher.sh
 
 dir=build/tsan
 cmake --log-level=NOTICE -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZ_WERROR=ON \
