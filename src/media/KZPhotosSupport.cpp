@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 #include <system_error>
+#include <unordered_map>
 
 namespace fs = std::filesystem;
 
@@ -275,15 +277,39 @@ std::vector<KZPhotosImageEntry> KZPhotosSupport::photosDataWithPath(const fs::pa
     const fs::path realLibrary = fs::canonical(library, ec);
     if (ec)
         return entries;
-    for (const KZPhotosAlbum& album : photosAlbumsWithPath(library)) {
+    return entriesInsideLibrary(photosAlbumsWithPath(library), masters, realLibrary);
+}
+
+std::vector<KZPhotosImageEntry> KZPhotosSupport::entriesInsideLibrary(const std::vector<KZPhotosAlbum>& albums,
+                                                                      const fs::path& masters,
+                                                                      const fs::path& realLibrary,
+                                                                      const FolderResolver& resolve)
+{
+    const auto resolved = [&resolve](const fs::path& folder) {
+        if (resolve)
+            return resolve(folder);
+        std::error_code ec;
+        fs::path real = fs::weakly_canonical(folder, ec);
+        return ec ? fs::path() : real;
+    };
+    // A library holds many images in few folders, and resolving one walks
+    // every component of its path.
+    std::unordered_map<std::string, bool> folderInside;
+    std::vector<KZPhotosImageEntry> entries;
+    for (const KZPhotosAlbum& album : albums) {
         for (const KZPhotosImage& image : album.children) {
-            const fs::path path = (masters / bytesOf(image.imagePath)).lexically_normal();
-            if (!liesInside(fs::weakly_canonical(path.parent_path(), ec), realLibrary)) {
+            fs::path path = (masters / bytesOf(image.imagePath)).lexically_normal();
+            const auto [known, added] = folderInside.try_emplace(path.parent_path().native(), false);
+            if (added) {
+                const fs::path real = resolved(path.parent_path());
+                known->second = !real.empty() && liesInside(real, realLibrary);
+            }
+            if (!known->second) {
                 platform::logLine(QStringLiteral("Photo library image left out, its folder lies outside the library: ")
                                   + platform::pathText(path));
                 continue;
             }
-            entries.push_back({image.uuid, path});
+            entries.push_back({image.uuid, std::move(path)});
         }
     }
     return entries;

@@ -8,6 +8,7 @@
 #include <QVariantMap>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -76,4 +77,16 @@ public:
                                                      QList<QVariantMap> sortOrders, int* imagesCount = nullptr);
     // False for an empty or absolute path or one with a ".." component.
     static bool isSafeRelativePath(const QString& imagePath);
+
+    // Where a folder really is, every link followed; empty when that cannot
+    // be told.
+    using FolderResolver = std::function<std::filesystem::path(const std::filesystem::path& folder)>;
+    // The images of `albums` with their absolute paths below `masters`,
+    // leaving out each one whose folder, resolved by `resolve` (the file
+    // system when empty), lies outside `realLibrary`. Each folder is resolved
+    // once, however many images it holds. Exposed for tests and benchmarks.
+    static std::vector<KZPhotosImageEntry> entriesInsideLibrary(const std::vector<KZPhotosAlbum>& albums,
+                                                                const std::filesystem::path& masters,
+                                                                const std::filesystem::path& realLibrary,
+                                                                const FolderResolver& resolve = {});
 };

@@ -5,10 +5,15 @@
 #include "platform/Paths.h"
 #include "platform/SharedInstance.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -46,10 +51,12 @@ struct FileState {
     }
 };
 
+// The entry itself: a link at the log's place is something there, never
+// what it leads to.
 FileState stateOf(const fs::path& file)
 {
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0)
+    if (::lstat(file.c_str(), &st) != 0)
         return {};
     return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
@@ -61,7 +68,7 @@ bool needsPrivateCopy(const fs::path& database)
 {
     if (stateOf(fs::path(database.native() + "-wal")).exists)
         return true;
-    const int fd = ::open(database.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::open(database.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false; // the tool will say why it cannot read it either
     std::array<unsigned char, 2> versions{};
@@ -71,12 +78,30 @@ bool needsPrivateCopy(const fs::path& database)
 }
 
 // Copies the bytes of `from` into a new file `to` that only we may read.
-// Answers 0 or the errno of the failure.
-int copyBytes(const fs::path& from, const fs::path& to)
+// Answers 0 or the errno of the failure; what is not a regular file (a link,
+// a pipe that would block the open, a device that never ends) is refused
+// with `refusal` said. Only the bytes the file had when it was opened are
+// copied: one that grows meanwhile is caught as changed by the caller.
+int copyBytes(const fs::path& from, const fs::path& to, QString* refusal)
 {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (in < 0)
-        return errno;
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+    if (in < 0) {
+        const int err = errno;
+        if (err == ELOOP)
+            *refusal = QStringLiteral("%1 is a link, not a regular file").arg(platform::pathText(from));
+        return err;
+    }
+    struct stat st {};
+    if (::fstat(in, &st) != 0) {
+        const int err = errno;
+        ::close(in);
+        return err;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(in);
+        *refusal = QStringLiteral("%1 is not a regular file").arg(platform::pathText(from));
+        return EINVAL;
+    }
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0) {
         const int err = errno;
@@ -85,8 +110,9 @@ int copyBytes(const fs::path& from, const fs::path& to)
     }
     int err = 0;
     std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    off_t left = st.st_size;
+    while (left > 0) {
+        const ssize_t got = ::read(in, buffer.data(), size_t(std::min<off_t>(left, off_t(buffer.size()))));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -99,11 +125,69 @@ int copyBytes(const fs::path& from, const fs::path& to)
             err = errno;
             break;
         }
+        left -= got;
     }
     if (::close(out) != 0 && err == 0)
         err = errno;
     ::close(in);
     return err;
+}
+
+constexpr std::string_view kFolderPrefix = "maravex-sqlite-";
+
+// The owner's process id in a private folder's name, or 0.
+pid_t ownerOf(std::string_view name)
+{
+    if (!name.starts_with(kFolderPrefix))
+        return 0;
+    name.remove_prefix(kFolderPrefix.size());
+    const size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || name.size() - dash - 1 != 6)
+        return 0;
+    pid_t pid = 0;
+    for (const char c : name.substr(0, dash)) {
+        if (c < '0' || c > '9' || pid > 99999999)
+            return 0;
+        pid = pid * 10 + (c - '0');
+    }
+    return pid;
+}
+
+// Private folders that a run killed while it read left behind: ours (same
+// user, a real folder, our name), whose process is gone, and which no reader
+// holds locked (a process in another pid namespace may share the folder).
+void removeStaleFolders(const fs::path& temporary)
+{
+    const int dir = platform::openFolderAt(AT_FDCWD, temporary.c_str(), platform::kFolderFollowLink);
+    if (dir < 0)
+        return;
+    DIR* listing = ::fdopendir(dir);
+    if (!listing) {
+        ::close(dir);
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(listing)) {
+        const pid_t owner = ownerOf(entry->d_name);
+        if (owner <= 0 || owner == ::getpid())
+            continue;
+        struct stat st {};
+        if (::fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)
+            || st.st_uid != ::geteuid())
+            continue;
+        if (::kill(owner, 0) == 0 || errno != ESRCH)
+            continue;
+        stale.emplace_back(entry->d_name);
+    }
+    for (const std::string& name : stale) {
+        const int folder = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder < 0)
+            continue;
+        if (::flock(folder, LOCK_EX | LOCK_NB) == 0)
+            platform::removeTreeAt(dir, name);
+        ::close(folder);
+    }
+    ::closedir(listing);
 }
 
 // A folder of our own under the temporary folder, removed with everything
@@ -112,18 +196,29 @@ class PrivateFolder {
 public:
     PrivateFolder()
     {
-        std::string templ = (fs::temp_directory_path(error_) / "maravex-sqlite-XXXXXX").native();
+        const fs::path temporary = fs::temp_directory_path(error_);
         if (error_)
             return;
-        if (::mkdtemp(templ.data()))
-            path_ = templ;
-        else
+        removeStaleFolders(temporary);
+        // Named after this process and locked while it lives, so that a
+        // later run can tell a folder left by a killed one from a folder in use.
+        std::string templ =
+            (temporary / (std::string(kFolderPrefix) + std::to_string(::getpid()) + "-XXXXXX")).native();
+        if (!::mkdtemp(templ.data())) {
             error_.assign(errno, std::generic_category());
+            return;
+        }
+        path_ = templ;
+        lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (lock_ >= 0)
+            ::flock(lock_, LOCK_EX | LOCK_NB);
     }
     ~PrivateFolder()
     {
         if (!path_.empty())
             platform::removeTree(path_);
+        if (lock_ >= 0)
+            ::close(lock_);
     }
     PrivateFolder(const PrivateFolder&) = delete;
     PrivateFolder& operator=(const PrivateFolder&) = delete;
@@ -133,6 +228,7 @@ public:
 
 private:
     fs::path path_;
+    int lock_ = -1;
     std::error_code error_;
 };
 
@@ -149,14 +245,16 @@ fs::path copyDatabase(const fs::path& database, const fs::path& folder, QString*
         ::unlink(walCopy.c_str());
         const FileState databaseBefore = stateOf(database);
         const FileState walBefore = stateOf(wal);
-        int err = copyBytes(database, copy);
+        QString refusal;
+        int err = copyBytes(database, copy, &refusal);
         if (err == 0 && walBefore.exists)
-            err = copyBytes(wal, walCopy);
+            err = copyBytes(wal, walCopy, &refusal);
         if (err == ENOENT && !stateOf(wal).exists && walBefore.exists)
             continue; // the log was folded into the database meanwhile
         if (err != 0) {
             fail(error, QStringLiteral("%1 could not be copied to read it: %2")
-                            .arg(platform::pathText(database), platform::systemErrorString(err)));
+                            .arg(platform::pathText(database),
+                                 refusal.isEmpty() ? platform::systemErrorString(err) : refusal));
             return {};
         }
         if (stateOf(database) == databaseBefore && stateOf(wal) == walBefore)
@@ -267,6 +365,14 @@ std::optional<std::vector<KZSQLite::Rows>> KZSQLite::dataFromSQLDatabase(const f
     fs::path read = absolute;
     std::optional<PrivateFolder> folder;
     const fs::path real = fs::canonical(absolute, ec);
+    // The tool would open a pipe at the rollback journal's place and wait for
+    // a writer that never comes.
+    const fs::path journal((ec ? absolute : real).native() + "-journal");
+    if (struct stat st {}; ::lstat(journal.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        fail(error, QStringLiteral("%1 is not read: %2 is not a regular file")
+                        .arg(platform::pathText(database), platform::pathText(journal)));
+        return std::nullopt;
+    }
     if (!ec && needsPrivateCopy(real)) {
         folder.emplace();
         if (folder->path().empty()) {

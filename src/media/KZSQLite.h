@@ -40,7 +40,8 @@ public:
     // that column's text. No matching row is an empty list; a failure (no
     // such database file, the tool missing, a non-zero exit, anything on its
     // standard error, a time-out, a row whose column count differs from the
-    // field list, a WAL database that could not be copied) is std::nullopt
+    // field list, a WAL database that could not be copied, a log or journal
+    // beside the database that is not a regular file) is std::nullopt
     // with the reason in `error`.
     std::optional<Rows> dataFromSQLDatabase(const std::filesystem::path& database, const QString& sqlFormula,
                                             const QString& fields, QString* error = nullptr) const;

@@ -21,10 +21,31 @@ namespace {
 bool fail(QString* error, const fs::path& file, const QString& what, int err)
 {
     if (error) {
-        *error =
-            QStringLiteral("Could not write “%1”: %2: %3").arg(platform::pathText(file), what, systemErrorString(err));
+        *error = err == 0 ? QStringLiteral("Could not write “%1”: %2").arg(platform::pathText(file), what)
+                          : QStringLiteral("Could not write “%1”: %2: %3")
+                                .arg(platform::pathText(file), what, systemErrorString(err));
     }
     return false;
+}
+
+// A rename puts a regular file in the place of whatever is there: a pipe, a
+// socket or a device (as root even /dev/full) would stop being one. Only a
+// regular file, or nothing, may be replaced; with `linkMayGo` a symbolic link
+// too (the writer was told not to follow it).
+QString occupiedBy(const fs::path& target, bool linkMayGo)
+{
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0)
+        return {};
+    if (S_ISREG(st.st_mode) || (linkMayGo && S_ISLNK(st.st_mode)))
+        return {};
+    const char* what = S_ISDIR(st.st_mode)    ? "a folder"
+                       : S_ISFIFO(st.st_mode) ? "a pipe"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                       : S_ISLNK(st.st_mode)                        ? "a link that leads to no file"
+                                                                    : "something";
+    return QStringLiteral("%1 is there, not a regular file, and is left as it is").arg(QLatin1String(what));
 }
 
 // The process umask, read without changing it: umask(2) can only be read by
@@ -62,7 +83,7 @@ AtomicFileWriter::~AtomicFileWriter()
     abandon();
 }
 
-bool AtomicFileWriter::fail(const QString& what, int err)
+bool AtomicFileWriter::fail(const QString& what, int err) // err 0: no system reason to add
 {
     if (!failed_)
         platform::fail(&error_, target_, what, err);
@@ -96,6 +117,9 @@ bool AtomicFileWriter::open()
         if (!ec)
             target_ = resolved;
     }
+
+    if (const QString occupied = occupiedBy(target_, !followLinks_); !occupied.isEmpty())
+        return fail(occupied, 0);
 
     const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
     // Hidden, beside the target (rename only works within one file system),
@@ -149,6 +173,9 @@ bool AtomicFileWriter::commit()
     fd_ = -1;
     if (::close(fd) != 0)
         return fail(QStringLiteral("write failed"), errno);
+    // Checked again: a long export leaves time to put something else there.
+    if (const QString occupied = occupiedBy(target_, !followLinks_); !occupied.isEmpty())
+        return fail(occupied, 0);
     if (::rename(temp_.c_str(), target_.c_str()) != 0)
         return fail(QStringLiteral("cannot replace the file"), errno);
     temp_.clear();

@@ -320,9 +320,16 @@ private:
 // between one '<' and the next bounds the parser's work; a run holds a tag as
 // well as the text after it, and every '&' counts (in comments and CDATA too),
 // so the sum may overestimate, never underestimate.
+//
+// keyWork: libplist checks each key of a dictionary against the keys before
+// it, so a dictionary of n keys costs about n * n: 100,000 keys in one
+// dictionary take half a second, 400,000 several, 800,000 minutes. The sum of
+// n * n over the dictionaries bounds that work; every "<key" counts, and so
+// does one in an array, so it may overestimate, never underestimate.
 struct XmlCost {
     int depth = 0;
     quint64 entityWork = 0;
+    quint64 keyWork = 0;
 };
 
 XmlCost xmlCost(const QByteArray& xml)
@@ -331,6 +338,13 @@ XmlCost xmlCost(const QByteArray& xml)
     const qsizetype n = xml.size();
     XmlCost cost;
     int depth = 0;
+    std::vector<quint64> keys{0}; // per open dictionary or array, the top level first
+    const auto closeKeys = [&] {
+        const quint64 count = keys.back();
+        const quint64 work = count > UINT32_MAX ? UINT64_MAX : count * count;
+        cost.keyWork = work > UINT64_MAX - cost.keyWork ? UINT64_MAX : cost.keyWork + work;
+        keys.pop_back();
+    };
     quint64 runStart = 0;
     quint64 ampersands = 0;
     const auto at = [&](qsizetype i, const char* word, qsizetype len) {
@@ -354,6 +368,8 @@ XmlCost xmlCost(const QByteArray& xml)
         runStart = quint64(i) + 1;
         if (at(i + 1, "/dict", 5) || at(i + 1, "/array", 6)) {
             depth = std::max(0, depth - 1);
+            if (keys.size() > 1)
+                closeKeys();
         } else if (at(i + 1, "dict", 4) || at(i + 1, "array", 5)) {
             qsizetype close = i + 1;
             while (close < n && s[close] != '>')
@@ -361,9 +377,14 @@ XmlCost xmlCost(const QByteArray& xml)
             if (close < n && s[close - 1] == '/')
                 continue; // <dict/>
             cost.depth = std::max(cost.depth, ++depth);
+            keys.push_back(0);
+        } else if (at(i + 1, "key", 3)) {
+            ++keys.back();
         }
     }
     endRun(n);
+    while (!keys.empty())
+        closeKeys();
     return cost;
 }
 
@@ -371,6 +392,15 @@ XmlCost xmlCost(const QByteArray& xml)
 // (a music library's export, a preference file) spends a few escapes on each
 // short string and stays thousands of times below it.
 constexpr quint64 kMaxEntityWork = quint64(1) << 34;
+
+// Key work allowed per byte of the list: a dictionary of n keys may be read
+// when n * n is at most this many times the list's size, which keeps its
+// cost near a few tenths of a second per megabyte. A real list spends far
+// more bytes on each key: a music library's export about 1 to 3 KB on each
+// track, so its tracks' dictionary passes up to millions of tracks; only a
+// list packed with bare keys (some 20 bytes each) is refused, from about
+// 40,000 keys in one dictionary.
+constexpr quint64 kKeyWorkPerByte = 2000;
 
 // ---------------------------------------------------------------------------
 // libplist -> Qt
@@ -788,6 +818,13 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
         if (cost.entityWork > kMaxEntityWork) {
             setError(error, QStringLiteral("the property list holds texts with too many escaped characters "
                                            "(such as “&amp;”) to be read"));
+            return std::nullopt;
+        }
+        if (cost.keyWork / kKeyWorkPerByte > quint64(data.size())) {
+            setError(error, QStringLiteral("the property list holds a dictionary with too many keys for its size "
+                                           "to be read (about %1 keys in %2 bytes)")
+                                .arg(quint64(std::sqrt(double(cost.keyWork))))
+                                .arg(data.size()));
             return std::nullopt;
         }
         plist_from_xml(data.constData(), uint32_t(data.size()), &root);

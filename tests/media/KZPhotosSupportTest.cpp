@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -186,6 +187,38 @@ TEST_F(PhotosSupportTest, ImagesWhoseFolderLeadsOutOfThePackageAreLeftOut)
     fs::rename(masters, outside / "Masters");
     fs::create_directory_symlink(outside / "Masters", masters);
     EXPECT_TRUE(uuids(library).empty());
+}
+
+// Thousands of images in a few folders: each folder is resolved once, and
+// every image keeps the answer of its own folder, in album order.
+TEST_F(PhotosSupportTest, EachFolderIsResolvedOnceForAllItsImages)
+{
+    const fs::path library("/library.photoslibrary");
+    const fs::path masters = library / "Masters";
+    std::vector<KZPhotosAlbum> albums(2);
+    for (int i = 0; i < 3000; ++i) {
+        const char* folder = i % 3 == 0 ? "2020/a" : i % 3 == 1 ? "2021" : "out";
+        albums[size_t(i % 2)].children.push_back(
+            {QString::number(i), QStringLiteral("%1/%2.jpg").arg(QLatin1String(folder)).arg(i), std::nullopt});
+    }
+    std::map<std::string, int> resolved;
+    const auto resolve = [&](const fs::path& folder) {
+        ++resolved[folder.native()];
+        return folder.filename() == "out" ? fs::path("/elsewhere") : folder;
+    };
+    const std::vector<KZPhotosImageEntry> entries =
+        KZPhotosSupport::entriesInsideLibrary(albums, masters, library, resolve);
+
+    EXPECT_EQ(resolved, (std::map<std::string, int>{{(masters / "2020/a").native(), 1},
+                                                      {(masters / "2021").native(), 1},
+                                                      {(masters / "out").native(), 1}}));
+    ASSERT_EQ(entries.size(), 2000u);
+    EXPECT_EQ(entries.front().uuid, QStringLiteral("0"));
+    EXPECT_EQ(entries.front().imagePath, masters / "2020/a/0.jpg");
+    EXPECT_EQ(entries[1].uuid, QStringLiteral("4")); // 2 lies out; the first album holds the even ones
+    EXPECT_EQ(entries.back().imagePath, masters / "2020/a/2997.jpg"); // 2999 lies out
+    for (const KZPhotosImageEntry& entry : entries)
+        EXPECT_NE(entry.imagePath.parent_path().filename(), "out") << entry.imagePath;
 }
 
 TEST_F(PhotosSupportTest, UnreadableLibrariesAnswerNothingAndSaySo)

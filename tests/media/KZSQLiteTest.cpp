@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <thread>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -333,4 +338,98 @@ TEST(KZSQLite, StatementsInTurnAnswerInOrderOrFailTogether)
     EXPECT_TRUE(error.contains(str("missing"))) << error.toStdString();
     EXPECT_EQ(contents(package), before);
     EXPECT_TRUE(fs::is_empty(scratch.path()));
+}
+
+// A library whose log is a pipe, a link to an endless device or a link at
+// all is refused at once with the reason, and nothing of the attempt stays
+// in the temporary folder; a pipe at the rollback journal's place is refused
+// before the tool could wait on it.
+TEST(KZSQLite, ALogThatIsNoRegularFileIsRefusedAtOnce)
+{
+    kztest::TempDir dir, scratch;
+    const ScopedTemporaryFolder temporary(scratch.path());
+    const fs::path package = walLibrary(dir);
+    const fs::path db = package / "database" / "Photos.db";
+    const fs::path wal(db.native() + "-wal");
+    const QString select = str("select uuid from RKVersion");
+    KZSQLite& runner = KZSQLite::sharedControl();
+
+    // Were /dev/zero copied, the copy would end at this bound, not at a full disk.
+    rlimit oldLimit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+    const rlimit bound{64 << 20, oldLimit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &bound), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+
+    const auto refused = [&](const char* what) {
+        QString error;
+        EXPECT_FALSE(runner.dataFromSQLDatabase(db, select, str("uuid"), &error)) << what;
+        EXPECT_TRUE(error.contains(str("not a regular file"))) << what << ": " << error.toStdString();
+        EXPECT_TRUE(fs::is_empty(scratch.path())) << what;
+    };
+    fs::remove(wal);
+    fs::create_symlink("/dev/zero", wal);
+    refused("a link to /dev/zero");
+    fs::remove(wal);
+    ASSERT_EQ(::mkfifo(wal.c_str(), 0600), 0);
+    refused("a pipe");
+    fs::remove(wal);
+
+    const fs::path rollback = dir / "rollback" / "Photos.db";
+    fs::create_directories(rollback.parent_path());
+    ASSERT_EQ(kztest::runSQLiteScript(rollback, "CREATE TABLE t (uuid TEXT);\nINSERT INTO t VALUES ('one');\n"), "");
+    const fs::path journal(rollback.native() + "-journal");
+    ASSERT_EQ(::mkfifo(journal.c_str(), 0600), 0);
+    QString error;
+    EXPECT_FALSE(runner.dataFromSQLDatabase(rollback, str("select uuid from t"), str("uuid"), &error));
+    EXPECT_TRUE(error.contains(str("not a regular file"))) << error.toStdString();
+    EXPECT_EQ(fs::symlink_status(journal).type(), fs::file_type::fifo);
+
+    std::signal(SIGXFSZ, oldHandler);
+    ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+}
+
+// Private copies that a killed run left are removed by the next read, but
+// only our own folders whose process is gone; one in use, another user's, a
+// link or anything not named as ours stays.
+TEST(KZSQLite, CopiesLeftByAKilledRunAreRemovedAndNothingElse)
+{
+    kztest::TempDir dir, scratch;
+    const ScopedTemporaryFolder temporary(scratch.path());
+    const fs::path db = walLibrary(dir) / "database" / "Photos.db";
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string gone = "maravex-sqlite-" + std::to_string(child) + "-";
+    const std::string alive = "maravex-sqlite-" + std::to_string(::getppid()) + "-";
+
+    scratch.write(gone + "aB3dE9/Photos.db-wal", std::string(4096, 'x'));
+    scratch.write(alive + "aB3dE9/Photos.db", "in use");
+    scratch.write("maravex-sqlite-Xy12Zq/Photos.db", "not named with its owner");
+    scratch.write("other-" + std::to_string(child) + "-aB3dE9/keep", "not ours");
+    fs::create_symlink(dir.path(), scratch / (gone + "link00"));
+    const fs::path foreign = scratch.mkdir(gone + "nobody");
+    scratch.write(gone + "nobody/keep", "another user's");
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    }
+
+    QString error;
+    ASSERT_TRUE(KZSQLite::sharedControl().dataFromSQLDatabase(db, str("select uuid from RKVersion"), str("uuid"), &error))
+        << error.toStdString();
+    EXPECT_FALSE(fs::exists(scratch / (gone + "aB3dE9")));
+    EXPECT_TRUE(fs::exists(scratch / (alive + "aB3dE9/Photos.db")));
+    EXPECT_TRUE(fs::exists(scratch / "maravex-sqlite-Xy12Zq/Photos.db"));
+    EXPECT_TRUE(fs::exists(scratch / ("other-" + std::to_string(child) + "-aB3dE9/keep")));
+    EXPECT_TRUE(fs::is_symlink(scratch / (gone + "link00")));
+    EXPECT_TRUE(fs::exists(dir.path()));
+    if (root) {
+        EXPECT_TRUE(fs::exists(foreign / "keep"));
+    } else {
+        EXPECT_FALSE(fs::exists(foreign)); // our own after all
+    }
 }

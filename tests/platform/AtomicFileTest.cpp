@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -141,6 +144,59 @@ TEST(AtomicFileWriter, ADeviceFullPartWayKeepsTheOldFileAndTellsWhy)
     EXPECT_TRUE(writer.error().contains(QStringLiteral("No space left on device"))) << writer.error().toStdString();
     EXPECT_EQ(readFile(file), "old content");
     EXPECT_EQ(entriesOf(dir.path()).size(), 1u);
+}
+
+// Whatever is at the target that is not a regular file stays what it is, on
+// every road: the one-shot write, the piecewise writer, a link that leads to
+// it, and something put there while the pieces were being written.
+TEST(AtomicFileWriter, NeverReplacesWhatIsNotARegularFile)
+{
+    kztest::TempDir dir;
+    const fs::path fifo = dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path socketPath = dir / "socket";
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
+    fs::create_symlink(fifo, dir / "link-to-pipe");
+    fs::create_symlink(dir / "nowhere", dir / "dangling");
+
+    const auto kept = [&](const fs::path& path, fs::file_type type) {
+        EXPECT_EQ(fs::symlink_status(path).type(), type) << path;
+    };
+    for (const bool follow : {true, false}) {
+        for (const fs::path& target : {fifo, socketPath}) {
+            QString error;
+            EXPECT_FALSE(writeFileAtomically(target, QByteArrayLiteral("x"), &error, follow)) << target;
+            EXPECT_TRUE(error.contains(QString::fromStdString(target.filename().native()))) << error.toStdString();
+            EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << error.toStdString();
+        }
+    }
+    QString error;
+    EXPECT_FALSE(writeFileAtomically(dir / "link-to-pipe", QByteArrayLiteral("x"), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("a pipe is there"))) << error.toStdString();
+    EXPECT_FALSE(writeFileAtomically(dir / "dangling", QByteArrayLiteral("x"), &error));
+    kept(fifo, fs::file_type::fifo);
+    kept(socketPath, fs::file_type::socket);
+    kept(dir / "link-to-pipe", fs::file_type::symlink);
+    kept(dir / "dangling", fs::file_type::symlink);
+    EXPECT_EQ(entriesOf(dir.path()).size(), 4u); // no temporary file left
+
+    // A pipe put in the file's place while the pieces were written.
+    const fs::path file = dir.write("list.txt", "old");
+    platform::AtomicFileWriter writer(file);
+    ASSERT_TRUE(writer.open()) << writer.error().toStdString();
+    ASSERT_TRUE(writer.write(QByteArrayLiteral("new")));
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_FALSE(writer.commit());
+    EXPECT_TRUE(writer.error().contains(QStringLiteral("not a regular file"))) << writer.error().toStdString();
+    kept(file, fs::file_type::fifo);
+    EXPECT_EQ(entriesOf(dir.path()).size(), 5u);
 }
 
 } // namespace

@@ -426,4 +426,38 @@ TEST(PropertyListHostile, TextsFullOfEscapesAreRefusedBeforeTheParserSeesThem)
     EXPECT_EQ(read->toList().constFirst().toString(), QStringLiteral("Tom & Jerry <live> & more"));
 }
 
+// libplist checks each key of a dictionary against the ones before it: a
+// list packed with bare keys would hold the program for as long as it likes
+// (800,000 keys take minutes). Keys are weighed against the list's size, so
+// as many keys each carrying what a real track does are read.
+TEST(PropertyListHostile, DictionariesPackedWithKeysAreRefusedBeforeTheParserSeesThem)
+{
+    const QByteArray head("<?xml version=\"1.0\"?><plist version=\"1.0\">");
+    const auto dictionary = [&](int keys, const QByteArray& value) -> QByteArray {
+        QByteArray xml = head + "<dict>";
+        for (int k = 0; k < keys; ++k)
+            xml += "<key>" + QByteArray::number(k) + "</key>" + value;
+        return xml + "</dict></plist>";
+    };
+    const auto rejectedAsKeys = [](const QByteArray& data, const char* why) {
+        QString error;
+        EXPECT_FALSE(PropertyList::fromData(data, &error)) << why;
+        EXPECT_TRUE(error.contains(QStringLiteral("too many keys"))) << why << ": " << error.toStdString();
+    };
+    rejectedAsKeys(dictionary(400000, "<true/>"), "one dictionary of bare keys");
+    rejectedAsKeys(head + "<array>" + dictionary(60000, "<true/>").mid(head.size()).chopped(8) + "</array></plist>",
+                   "bare keys in a dictionary inside an array");
+
+    // A track's worth of bytes on each key, and the same number of keys in
+    // small dictionaries, are read.
+    const QByteArray track = "<dict><key>Name</key><string>" + QByteArray(300, 'x') + "</string></dict>";
+    const auto tracks = PropertyList::fromData(dictionary(60000, track));
+    ASSERT_TRUE(tracks);
+    EXPECT_EQ(tracks->toMap().size(), 60000);
+    QByteArray many = head + "<array>";
+    for (int d = 0; d < 600; ++d)
+        many += dictionary(100, "<true/>").mid(head.size()).chopped(8);
+    EXPECT_TRUE(PropertyList::fromData(many + "</array></plist>"));
+}
+
 } // namespace

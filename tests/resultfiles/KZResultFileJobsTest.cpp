@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -388,6 +389,31 @@ TEST_F(ResultFileJobTest, AFailingExportKeepsTheOldFileAndIsTold)
     ASSERT_EQ(presenter_->texts.size(), 1);
     EXPECT_TRUE(presenter_->texts[0].contains(QStringLiteral("list.txt")));
     EXPECT_TRUE(presenter_->texts[0].contains(QStringLiteral("No space left on device")));
+}
+
+// A pipe (or a device) chosen as the place to save or export to is left what
+// it is, and the user reads why nothing was written.
+TEST_F(ResultFileJobTest, SaveAndExportOntoAPipeLeaveItAndAreTold)
+{
+    const fs::path pipe = dir_ / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    saveToEnd(snapshot(), pipe);
+
+    KZExportResult::Snapshot listed;
+    listed.items = items_;
+    listed.document.title = QStringLiteral("list");
+    auto exporter = KZExportResult::create({}, plainTexts());
+    prepare(exporter);
+    exporter->exportSnapshot(listed, pipe);
+    runToEnd(*exporter);
+
+    EXPECT_EQ(finished_, 2);
+    EXPECT_EQ(fs::symlink_status(pipe).type(), fs::file_type::fifo);
+    ASSERT_EQ(presenter_->texts.size(), 2);
+    for (const QString& text : presenter_->texts) {
+        EXPECT_TRUE(text.contains(QString::fromStdString(pipe.native()))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("not a regular file"))) << text.toStdString();
+    }
 }
 
 } // namespace

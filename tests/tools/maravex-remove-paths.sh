@@ -35,6 +35,15 @@ touch -d "$stamp" "$work/four/kept.txt"
 [ "$(removed "$work/out")" = 0 ] && [ "$(cat "$work/four/old.txt")" = "sixth pair" ] \
   || fail "a rewritten kept copy let its twin go: $(cat "$work/out" "$work/err")"
 
+# Saving onto a pipe fails, says why, and leaves the pipe.
+pair "$work/piped/a.txt" "$work/piped/b.txt" "piped pair"
+mkfifo "$work/results/pipe"
+if "$search" --save "$work/results/pipe" "$work/piped" > /dev/null 2> "$work/err"; then
+  fail "saving onto a pipe answered success"
+fi
+grep -q "not a regular file" "$work/err" || fail "saving onto a pipe did not say why: $(cat "$work/err")"
+[ -p "$work/results/pipe" ] || fail "saving onto a pipe replaced it"
+
 # A relative folder and a relative destination: every marked item moves,
 # none is taken for changed.
 pair "$work/two/a.txt" "$work/two/b.txt" "third pair"
