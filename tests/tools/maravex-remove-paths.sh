@@ -83,6 +83,51 @@ grep -q "destination folder .$work/nowhere. cannot be found" "$work/err" \
 grep -q "One item could not be found" "$work/err" && fail "the destination is called an item: $(cat "$work/err")"
 [ -f "$work/five/a.txt" ] && [ -f "$work/five/b.txt" ] || fail "an item moved to a missing destination"
 
+# A file where the destination folder should be is told as no folder.
+printf 'a file' > "$work/plain-file"
+if "$remove" --move-to "$work/plain-file" "$work/five" > "$work/out" 2> "$work/err"; then
+  fail "a removal to a file ended with success"
+fi
+grep -q "destination .$work/plain-file. is not a folder" "$work/err" || fail "the file is not called no folder: $(cat "$work/err")"
+grep -q "cannot be found" "$work/err" && fail "a file there was called not found: $(cat "$work/err")"
+[ -f "$work/five/a.txt" ] && [ -f "$work/five/b.txt" ] && [ "$(cat "$work/plain-file")" = "a file" ] \
+  || fail "a removal to a file moved something"
+
+# What kept items from their destination is said in words, not as keys.
+pair "$work/six/p/n1" "$work/six/q/n1" "eighth pair"
+pair "$work/six/p/n2" "$work/six/q/n2" "ninth pair"
+mkdir -p "$work/full-dest"
+printf 'taken' > "$work/full-dest/n1"
+printf 'taken' > "$work/full-dest/n2"
+"$remove" --move-to "$work/full-dest" "$work/six" > "$work/out" 2> "$work/err" || true
+grep -q "^2 items were not moved because the destination already holds items of those names" "$work/err" \
+  || fail "the kept items are not told in words: $(cat "$work/out" "$work/err")"
+grep -qE "^[a-z_]+_(sing|plur)( |$)" "$work/err" && fail "a key was printed for its text: $(cat "$work/err")"
+
+# A saved search that cannot be read searches nothing: the run fails, as
+# the help says, and does not pass for a search of an empty tree.
+printf 'not a saved search' > "$work/bad.savedSearch"
+rc=0
+"$remove" --trash "$work/bad.savedSearch" > "$work/out" 2> "$work/err" || rc=$?
+[ "$rc" = 1 ] && grep -q "nothing could be searched" "$work/err" \
+  || fail "an unreadable saved search alone: status $rc (1 expected): $(cat "$work/err")"
+
+# A rule the tool cannot follow is refused as --rule x is, before anything
+# is searched; a swap needs the marks of a saved result.
+for rule in 999 -1 0 4 7; do
+  rc=0
+  "$remove" --rule "$rule" --trash "$work/five" > "$work/out" 2> "$work/err" || rc=$?
+  [ "$rc" = 2 ] && grep -q "^maravex-remove: --rule" "$work/err" && [ ! -s "$work/out" ] \
+    || fail "--rule $rule: status $rc (2 expected): $(cat "$work/err")"
+done
+[ -f "$work/five/a.txt" ] && [ -f "$work/five/b.txt" ] || fail "a refused rule removed something"
+{ "$remove" --help 2>&1 || true; } | grep -q -- "--rule N  *how the items are marked" || fail "--help does not list the rules"
+# A rule it follows marks as --help says: 3 keeps the oldest copy.
+pair "$work/seven/a.txt" "$work/seven/b.txt" "tenth pair"
+touch -d 2020-01-01 "$work/seven/a.txt"
+"$remove" --rule 3 --trash "$work/seven" > "$work/out" 2> "$work/err" || true
+[ "$(cat "$work/out")" = "removed"$'\t'"trash"$'\t'"$work/seven/b.txt" ] || fail "--rule 3: $(cat "$work/out" "$work/err")"
+
 # A name with a newline is one escaped record, as --help says. The older
 # copy is the one marked.
 mkdir -p "$work/three"
