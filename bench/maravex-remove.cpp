@@ -109,6 +109,7 @@ int usage()
                          "              3 all but the oldest copy, 5 all but the copy in the last folder searched,\n"
                          "              7 a saved result's marks swapped in each group (with --saved); without it\n"
                          "              a search takes the default marks and a saved result keeps its own\n"
+                         "\n"
                          "Prints one record per marked item: removed, kept or failed, the reason and the path,\n"
                          "separated by TAB. Control bytes and backslashes in a path are escaped as \\n, \\t,\n"
                          "\\r, \\\\ and \\xHH, so that every line is one record. A photo library package\n"
