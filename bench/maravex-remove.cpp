@@ -35,12 +35,14 @@
 #include "platform/FileStat.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZRemove.h"
 #include "removal/KZRemoveCntrl.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZMarkingRequest.h"
 #include "resultfiles/KZSavedResultReopen.h"
+#include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
@@ -90,10 +92,23 @@ public:
     bool verbose = false;
 };
 
+// The rules of the mark menu that need nothing but the result: the others
+// name folders, a location or earlier marks, which no command line gives.
+bool isToolRule(int rule)
+{
+    return rule == KZMarkRule::byDefault || rule == KZMarkRule::oldest || rule == KZMarkRule::newest
+        || rule == KZMarkRule::random || rule == KZMarkRule::swap;
+}
+
 int usage()
 {
     std::fprintf(stderr, "usage: maravex-remove [--rule N] (--trash | --move-to DIR [--create-folders]) [--rename] "
                          "[--links] [--level L] [--pause-before-removal FILE] (--saved FILE | PATH...)\n"
+                         "\n"
+                         "  --rule N    how the items are marked: 1 the default marks, 2 all but the newest copy,\n"
+                         "              3 all but the oldest copy, 5 all but the copy in the last folder searched,\n"
+                         "              7 a saved result's marks swapped in each group (with --saved); without it\n"
+                         "              a search takes the default marks and a saved result keeps its own\n"
                          "\n"
                          "Prints one record per marked item: removed, kept or failed, the reason and the path,\n"
                          "separated by TAB. Control bytes and backslashes in a path are escaped as \\n, \\t,\n"
@@ -152,6 +167,10 @@ int main(int argc, char** argv)
         } else if (arg == "--rule") {
             if (!number(rule))
                 return usage();
+            if (!isToolRule(rule)) {
+                complain("--rule " + std::string(argv[i]) + ": no such rule (1, 2, 3, 5 or 7)");
+                return usage();
+            }
             ruleGiven = true;
         } else if (arg == "--level") {
             int value = 0;
@@ -169,6 +188,10 @@ int main(int argc, char** argv)
     }
     if (paths.empty() == savedFile.empty() || trash == !moveTo.empty() || (createFolders && trash))
         return usage();
+    if (rule == KZMarkRule::swap && savedFile.empty()) {
+        complain("--rule 7 swaps the marks of a saved result (--saved FILE); a search has none to swap");
+        return usage();
+    }
 
     // What this run sets for itself stays in its own copy of the preferences:
     // a --level given here must not lower the user's last-copy level.
@@ -252,6 +275,15 @@ int main(int argc, char** argv)
         searchSeconds = double(clock.nsecsElapsed()) / 1e9;
         if (g_interrupted)
             return 130;
+        // A saved search that could not be read searched nothing: with no
+        // other source, "found 0" would pass for a search of an empty tree.
+        const QStringList skipped = result.value(str("KZResultSkippedSources")).toStringList();
+        for (const QString& source : skipped)
+            complain("saved search not searched: " + source.toStdString());
+        if (skipped.size() >= qsizetype(sources.size())) {
+            complain("nothing could be searched");
+            return 1;
+        }
 
         model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
         model->setAllItems(items);
@@ -361,8 +393,12 @@ int main(int argc, char** argv)
         std::fputc('\n', stdout);
     }
     std::fflush(stdout);
-    for (const KZRemove::Alert& alert : engine->errorAlerts())
-        std::fprintf(stderr, "%s %s\n", alert.key.toUtf8().constData(), alert.names.join(str(" ")).toUtf8().constData());
+    // In the words of the panel's alerts.
+    for (const KZRemove::Alert& alert : engine->errorAlerts()) {
+        const QString text = KZErrorDelegate::replaceContentOfString(
+            platform::localizedString(alert.key, str("Errors")), alert.names);
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    }
     // A removal that stopped before its end failed, even when no item did.
     const QStringList stopReasons = engine->stopReasons();
     for (const QString& reason : stopReasons)

@@ -117,9 +117,9 @@ std::optional<fs::path> musicLibraryMediaFolder(const fs::path& file)
 {
     const auto library = KZiTunesSupport::sharedControl().library();
     if (!library) {
-        QString error; // read once more for the reason only
+        QString error; // read once more for the reason only, which names the file
         KZiTunesLibrary::fromFile(file, &error);
-        complain(file.native() + ": " + error.toStdString());
+        complain(error.toStdString());
         return std::nullopt;
     }
     const fs::path media = library->musicFolderLocation().empty() ? file.parent_path()
@@ -143,9 +143,9 @@ int usage()
                  "  --found-order  print the found list in the engine's order, with its group numbers\n"
                  "              (these depend on thread timing)\n"
                  "  --folders   look for duplicate folders instead of files\n"
-                 "  --criteria  the search criteria from a property list; its key\n"
-                 "              \"check_image_metadata_option\" (1 pixels, 2 bytes) sets how pictures\n"
-                 "              are compared for this run\n"
+                 "  --criteria  the search criteria from a property list, which must switch on at least\n"
+                 "              one criterion; its key \"check_image_metadata_option\" (1 pixels, 2 bytes)\n"
+                 "              sets how pictures are compared for this run\n"
                  "  --unique    look for items without a duplicate\n"
                  "  --save      also save the result, with its default marks, to FILE (.maravex)\n"
                  "  --music-library  also search the music library of this XML export\n"
@@ -311,9 +311,14 @@ int main(int argc, char** argv)
     }
 
     std::vector<KZSourceItemRef> sources;
+    // A folder named but not searched (missing, unreadable, refused) leaves
+    // the result without its duplicates, as an unreadable one inside does.
+    quint64 refused = 0;
     for (const fs::path& path : paths) {
         if (KZSourceItemRef source = commandLineSource(path, complain))
             sources.push_back(std::move(source));
+        else
+            ++refused;
     }
     if (!musicLibrary.empty()) {
         const std::optional<fs::path> media = musicLibraryMediaFolder(musicLibrary);
@@ -336,7 +341,16 @@ int main(int argc, char** argv)
         QString error;
         criteria = platform::PropertyList::readDictionary(criteriaFile, &error);
         if (!criteria) {
-            complain(criteriaFile.native() + ": " + error.toStdString());
+            complain(error.toStdString()); // it names the file
+            return 1;
+        }
+        // Unknown keys are passed over and an empty dictionary compares
+        // nothing: every file would come out alone, as if it had no copy.
+        const KZSearchCriteria known(*criteria);
+        if (known.isOnlyDead() && !known.isDeads()) {
+            complain(criteriaFile.native()
+                     + ": switches on no search criterion (such as \"isSize\" with \"sizeStruct\", or "
+                       "\"isContent\" with \"contentStruct\")");
             return 1;
         }
     } else {
@@ -413,7 +427,7 @@ int main(int argc, char** argv)
     const QStringList skippedSources = result.value(str("KZResultSkippedSources")).toStringList();
     for (const QString& source : skippedSources)
         complain("saved search not searched: " + source.toStdString());
-    const quint64 skipped = quint64(skippedSources.size());
+    const quint64 skipped = quint64(skippedSources.size()) + refused;
     std::fprintf(stderr,
                  "%schecked %llu, found %llu, groups %llu, bytes read %llu, seconds %.3f, "
                  "files not read %llu, folders not listed %llu, sources not searched %llu\n",
@@ -425,7 +439,7 @@ int main(int argc, char** argv)
                  static_cast<unsigned long long>(unlisted), static_cast<unsigned long long>(skipped));
     if (stopped)
         return 130;
-    if (skipped >= sources.size()) {
+    if (quint64(skippedSources.size()) >= sources.size()) {
         complain("nothing could be searched");
         return 1;
     }

@@ -1,5 +1,6 @@
 #include "media/KZiTunesLibrary.h"
 
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "services/KZFilesUtilities.h"
 
@@ -68,7 +69,8 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path&
     }
     if (!root->contains(QStringLiteral("Tracks"))) {
         if (error)
-            *error = QStringLiteral("no \"Tracks\" in the file: not a music library export");
+            *error = QStringLiteral("“%1”: no \"Tracks\" in the file: not a music library export")
+                         .arg(platform::pathText(file));
         return nullptr;
     }
     return fromDictionary(*root, file);

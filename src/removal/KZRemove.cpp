@@ -452,18 +452,26 @@ void KZRemove::moveItemsPreliminary(const KZFoundItemArray& items, const fs::pat
     // Only an absolute folder is a destination: a relative one would put the
     // user's files wherever the program happens to run.
     std::optional<quint64> destVolume;
+    bool notAFolder = false;
     if (destination.is_absolute()) {
-        if (const auto st = platform::statPath(destination, true); st && st->isDir())
-            destVolume = quint64(st->device);
+        if (const auto st = platform::statPath(destination, true)) {
+            if (st->isDir())
+                destVolume = quint64(st->device);
+            else
+                notAFolder = true;
+        }
     }
     if (!destVolume && !panel_->isOnlyPhotos) {
         // Named as the folder it is: "one item could not be found" would
-        // send the user looking for a file.
-        manageError(KZRemoveCode::notFound, true,
+        // send the user looking for a file, and a file in its place is
+        // there to be found.
+        manageError(notAFolder ? KZRemoveCode::noDestination : KZRemoveCode::notFound, true,
                     KZErrorDelegate::replaceContentOfString(
-                        platform::localizedString(QStringLiteral("destination_not_found"), QStringLiteral("Errors")),
+                        platform::localizedString(notAFolder ? QStringLiteral("destination_not_a_folder")
+                                                             : QStringLiteral("destination_not_found"),
+                                                  QStringLiteral("Errors")),
                         {platform::pathText(destination)}),
-                    ENOENT);
+                    notAFolder ? ENOTDIR : ENOENT);
         return;
     }
     thereAreShared.store(false);

@@ -37,6 +37,30 @@ TEST(KZRemoveStop, AMissingDestinationIsNamedAsTheFolderItIs)
     EXPECT_TRUE(fs::exists(f.dir / "a/x"));
 }
 
+// A file where the folder should be is there to be seen: the user is told
+// it is no folder, not sent looking for it, also through a link to it.
+TEST(KZRemoveStop, AFileAsTheDestinationIsToldAsNoFolder)
+{
+    Fixture f;
+    const auto items = f.items({{"a/x", 1}, {"b/x", 1}});
+    const fs::path file = f.dir.write("target", "T");
+    fs::create_symlink(file, f.dir / "link");
+    for (const fs::path& destination : {file, f.dir / "link"}) {
+        f.panel->isMoveToTrash = false;
+        f.panel->urlToMove = destination;
+        auto engine = f.engine({items[0]}, items);
+        engine->doMove();
+        EXPECT_EQ(engine->tally().done(), 0u);
+        ASSERT_EQ(engine->stopReasons().size(), 1);
+        const QString reason = engine->stopReasons().front();
+        EXPECT_TRUE(reason.contains(QStringLiteral("is not a folder"))) << reason.toStdString();
+        EXPECT_TRUE(reason.contains(QString::fromStdString(destination.string()))) << reason.toStdString();
+        EXPECT_FALSE(reason.contains(QStringLiteral("cannot be found"))) << reason.toStdString();
+        EXPECT_TRUE(fs::exists(f.dir / "a/x"));
+        EXPECT_EQ(kztest::readFile(file), "T");
+    }
+}
+
 TEST(KZRemoveStop, AFullDiskIsToldAsAFullDisk)
 {
     for (const bool toTrash : {false, true}) {

@@ -82,10 +82,23 @@ printf 'not a library' > "$work/broken.xml"
 if "$tool" --music-library "$work/broken.xml" "$work/media" > /dev/null 2> "$work/err"; then
   echo "a broken music library was accepted"; exit 1
 fi
-grep -q "broken.xml: .*not a property list" "$work/err"
+grep -q "broken.xml.*: .*not a property list" "$work/err"
+# The tool's reason names the library once, whatever it is.
+printf '<?xml version="1.0"?><plist version="1.0"><dict/></plist>' > "$work/other.xml"
+for file in broken other; do
+  "$tool" --music-library "$work/$file.xml" "$work/media" > /dev/null 2> "$work/err" || true
+  [ "$(grep "^maravex-search: " "$work/err" | grep -o "$file.xml" | wc -l)" = 1 ] \
+    || { echo "the library not named once:"; cat "$work/err"; exit 1; }
+done
+grep -q "other.xml.*not a music library export" "$work/err"
 mkdir "$work/Empty.photoslibrary"
 if "$tool" "$work/Empty.photoslibrary" > /dev/null 2> "$work/err"; then
   echo "an empty photo library was searched"; exit 1
 fi
 grep -q "no image could be read" "$work/err"
+# Beside a folder it leaves the result incomplete, which the status says.
+rc=0
+"$tool" "$work/Empty.photoslibrary" "$work/media/Music" > /dev/null 2> "$work/err" || rc=$?
+[ "$rc" = 3 ] && grep -q "sources not searched 1" "$work/err" \
+  || { echo "an unreadable photo library beside a folder: status $rc (3 expected)"; cat "$work/err"; exit 1; }
 echo ok

@@ -62,4 +62,33 @@ rc=0
 if [ "$rc" != 3 ] || ! grep -q 'sources not searched 1' "$work/err"; then
   echo "a damaged saved search beside a folder: status $rc (3 expected)"; cat "$work/err"; status=1
 fi
+
+# A folder named that is not there is not searched either: the result may
+# lack its duplicates, as the status says, while the good folder is searched.
+rc=0
+"$tool" --criteria "$work/criteria.plist" "$work/nothere" "$t" >"$work/out" 2>"$work/err" || rc=$?
+if [ "$rc" != 3 ] || ! grep -q "$work/nothere" "$work/err" || ! grep -q 'sources not searched 1' "$work/err" \
+  || [ "$(wc -l < "$work/out")" != 24 ]; then
+  echo "a missing folder beside a good one: status $rc (3 expected)"; cat "$work/err"; status=1
+fi
+
+# Criteria that switch on nothing the search knows would find every file
+# alone (group 0): refused before anything is searched.
+printf '<?xml version="1.0"?><plist version="1.0"><dict/></plist>' > "$work/none.plist"
+printf '<?xml version="1.0"?><plist version="1.0"><dict><key>sameSize</key><true/><key>isSize</key><false/></dict></plist>' \
+  > "$work/unknown.plist"
+for criteria in none unknown; do
+  rc=0
+  "$tool" --criteria "$work/$criteria.plist" "$t" >"$work/out" 2>"$work/err" || rc=$?
+  if [ "$rc" != 1 ] || [ -s "$work/out" ] || ! grep -q "$criteria.plist: switches on no search criterion" "$work/err"; then
+    echo "criteria that switch on nothing ($criteria): status $rc (1 expected)"; cat "$work/err"; head -3 "$work/out"
+    status=1
+  fi
+done
+# A criteria file that cannot be read is named once.
+rc=0
+"$tool" --criteria "$work/missing.plist" "$t" >"$work/out" 2>"$work/err" || rc=$?
+if [ "$rc" != 1 ] || [ "$(grep -o missing.plist "$work/err" | wc -l)" != 1 ]; then
+  echo "an unreadable criteria file: status $rc, named other than once:"; cat "$work/err"; status=1
+fi
 exit $status
