@@ -189,15 +189,22 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
     }
 
     std::vector<fs::path> folders;
+    std::vector<fs::path> notTaken;
     for (const fs::path& path : paths) {
         if (host_.isFolder(path))
             folders.push_back(path);
+        else
+            notTaken.push_back(path);
     }
-    if (folders.empty())
-        return;
     // Refused rather than kept waiting: folders added once the removal has
     // ended would surprise the user long after they handed them over.
-    if (refusedDuringRemoval(folders))
+    if (!folders.empty() && refusedDuringRemoval(folders))
+        return;
+    // Said, not dropped in silence: the program would look as if it had
+    // ignored the request.
+    if (!notTaken.empty())
+        host_.refuseNotFolders(notTaken);
+    if (folders.empty())
         return;
     const bool clearFirst = host_.clearKeyIsDown();
     foldersToAdd_ = std::move(folders);

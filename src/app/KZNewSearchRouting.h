@@ -45,8 +45,12 @@ public:
     // Hands folders to the search view as new sources.
     virtual void addFolders(const std::vector<std::filesystem::path>& folders) = 0;
 
-    // A directory that is not a package.
+    // A directory that is not a package, reached through links as a drop on
+    // the search window reaches it.
     virtual bool isFolder(const std::filesystem::path& path) const = 0;
+    // Tells the user, once for the whole hand-over, which of the paths handed
+    // over were not taken (not folders) and why.
+    virtual void refuseNotFolders(const std::vector<std::filesystem::path>& notTaken) { (void)notTaken; }
     // The key that asks for "clear the sources first" is held.
     virtual bool clearKeyIsDown() const = 0;
     // Asks whether the result on screen may be replaced; answers the

@@ -18,11 +18,13 @@ QUrl KZUpdater::downloadPage()
 
 void KZUpdater::checkForUpdates()
 {
-    if (KZOpenURL(downloadPage()))
-        return;
-    // Without a browser the item would seem to do nothing: give the address.
-    platform::logLine(QStringLiteral("No program could open ") + downloadPage().toString());
-    KZErrorDelegate::sharedControl().showError(QStringLiteral("update_page_unopened"),
-                                               QStringLiteral("update_page_unopened_info"),
-                                               {downloadPage().toString()});
+    KZOpenURL(downloadPage(), [](bool opened) {
+        if (opened)
+            return;
+        // Without a browser the item would seem to do nothing: give the address.
+        platform::logLine(QStringLiteral("No program could open ") + downloadPage().toString());
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("update_page_unopened"),
+                                                   QStringLiteral("update_page_unopened_info"),
+                                                   {downloadPage().toString()});
+    });
 }

@@ -88,6 +88,8 @@ int main(int argc, char** argv)
     if (KZCrashReporter* reporter = delegate.crashReporter())
         reporter->treatTerminationAsClean();
     delegate.applicationDidFinishLaunching();
+    if (!openedFiles.aloneReason().isEmpty())
+        delegate.tellRunningAlone(openedFiles.aloneReason());
     if (!paths.empty())
         delegate.openFiles(paths);
     KZStateDriver::startFromEnvironment(&delegate);

@@ -9,11 +9,13 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -69,6 +71,26 @@ bool parseMessage(const QByteArray& bytes, std::vector<fs::path>* paths, bool* r
     return true;
 }
 
+// A socket's path must fit the address of a local socket.
+constexpr std::size_t kMaxSocketPath = sizeof(sockaddr_un{}.sun_path) - 1;
+
+// Whether nobody but this user (and root) can replace an entry of `parent`:
+// it belongs to one of them and others may not write to it, or its sticky
+// bit keeps others' hands off entries they do not own (/tmp).
+bool entriesStayPut(const fs::path& parent, QString* why)
+{
+    struct stat st {};
+    if (::stat(parent.c_str(), &st) != 0) {
+        *why = pathText(parent) + QStringLiteral(": ") + systemErrorString(errno);
+        return false;
+    }
+    const bool ownedSafely = st.st_uid == ::getuid() || st.st_uid == 0;
+    if (ownedSafely && ((st.st_mode & 022) == 0 || (st.st_mode & S_ISVTX) != 0))
+        return true;
+    *why = pathText(parent) + QStringLiteral(" lets other users replace what it holds");
+    return false;
+}
+
 // Makes `folder` (its parent must exist) when it is missing, and answers
 // whether it is a real folder of this user that nobody else may enter; a
 // link, another owner or a mode that lets others in is refused, never fixed.
@@ -101,15 +123,30 @@ bool isPrivateFolder(const fs::path& folder, QString* why)
 
 } // namespace
 
-fs::path OpenedFiles::defaultSocketFile()
+std::vector<fs::path> OpenedFiles::defaultSocketFiles()
 {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
-        return fs::path(runtime) / "maravex.socket";
+    const std::string own = "maravex-" + std::to_string(::getuid());
+    std::vector<fs::path> files;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/') {
+        files.push_back(fs::path(runtime) / "maravex.socket");
+        // A runtime folder that others may enter still holds a private one.
+        files.push_back(fs::path(runtime) / "maravex" / "maravex.socket");
+    }
     std::error_code ec;
     fs::path temporary = fs::temp_directory_path(ec);
-    if (ec)
+    if (ec || temporary.empty())
         temporary = "/tmp";
-    return temporary / ("maravex-" + std::to_string(::getuid())) / "maravex.socket";
+    files.push_back(temporary / own / "maravex.socket");
+    // Another user can make "maravex-<uid>" in the temporary folder before us;
+    // nobody else can make anything in the user's own cache folder.
+    fs::path cache;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/')
+        cache = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home == '/')
+        cache = fs::path(home) / ".cache";
+    if (!cache.empty())
+        files.push_back(cache / own / "maravex.socket");
+    return files;
 }
 
 std::vector<fs::path> OpenedFiles::argumentPaths(int argc, char** argv)
@@ -122,7 +159,15 @@ std::vector<fs::path> OpenedFiles::argumentPaths(int argc, char** argv)
     return paths;
 }
 
-OpenedFiles::OpenedFiles(fs::path socketFile, QObject* parent) : QObject(parent), socketFile_(std::move(socketFile)) {}
+OpenedFiles::OpenedFiles(std::vector<fs::path> socketFiles, QObject* parent)
+    : QObject(parent), candidates_(std::move(socketFiles))
+{
+}
+
+OpenedFiles::OpenedFiles(fs::path socketFile, QObject* parent)
+    : OpenedFiles(std::vector<fs::path>{std::move(socketFile)}, parent)
+{
+}
 
 OpenedFiles::~OpenedFiles()
 {
@@ -137,9 +182,27 @@ void OpenedFiles::setHandler(Handler handler)
 
 OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int timeoutMs)
 {
-    QString why;
-    if (!isPrivateFolder(socketFile_.parent_path(), &why)) {
-        logLine(QStringLiteral("Not handing over to a running Maravex, nor listening for later starts: ") + why);
+    // The first private place; every start of this user's walks the same
+    // list and stops at the same one.
+    socketFile_.clear();
+    QStringList passedOver;
+    for (const fs::path& candidate : candidates_) {
+        QString why;
+        const fs::path folder = candidate.parent_path();
+        if (candidate.native().size() > kMaxSocketPath)
+            why = pathText(candidate) + QStringLiteral(" is too long for a local socket");
+        else if (!folder.has_parent_path() || folder == folder.root_path())
+            why = pathText(candidate) + QStringLiteral(" has no folder of its own");
+        else if (entriesStayPut(folder.parent_path(), &why) && isPrivateFolder(folder, &why))
+            socketFile_ = candidate;
+        if (!socketFile_.empty())
+            break;
+        passedOver.append(why);
+        logLine(QStringLiteral("Not using ") + pathText(folder) + QStringLiteral(" for the program's socket: ") + why);
+    }
+    if (socketFile_.empty()) {
+        aloneReason_ = passedOver.join(QLatin1Char('\n'));
+        logLine(QStringLiteral("Not handing over to a running Maravex, nor listening for later starts"));
         return Role::Alone;
     }
     const auto unanswered = [] {
@@ -179,6 +242,7 @@ OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int tim
     server_ = new QLocalServer(this);
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server_->listen(platform::pathText(socketFile_))) {
+        aloneReason_ = server_->errorString();
         logLine(QStringLiteral("Cannot listen for later starts: ") + server_->errorString());
         delete server_;
         server_ = nullptr;

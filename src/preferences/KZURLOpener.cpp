@@ -10,27 +10,32 @@ std::mutex g_lock;
 std::function<bool(const QUrl&)> g_opener;
 }
 
-bool KZOpenURL(const QUrl& url)
+void KZOpenURL(const QUrl& url, std::function<void(bool)> answer)
 {
     std::function<bool(const QUrl&)> opener;
     {
         std::lock_guard guard(g_lock);
         opener = g_opener;
     }
-    if (opener)
-        return opener(url);
-    return KZDesktopOpener::open(url);
+    if (opener) {
+        const bool opened = opener(url);
+        if (answer)
+            answer(opened);
+        return;
+    }
+    KZDesktopOpener::open(url, std::move(answer));
 }
 
-bool KZOpenURLOrTell(const QUrl& url)
+void KZOpenURLOrTell(const QUrl& url)
 {
-    if (KZOpenURL(url))
-        return true;
-    // A file is named by its path, anything else by the address itself.
-    const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toDisplayString();
-    KZErrorDelegate::sharedControl().showError(QStringLiteral("address_unopened"),
-                                               QStringLiteral("address_unopened_info"), {shown});
-    return false;
+    KZOpenURL(url, [url](bool opened) {
+        if (opened)
+            return;
+        // A file is named by its path, anything else by the address itself.
+        const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toDisplayString();
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("address_unopened"),
+                                                   QStringLiteral("address_unopened_info"), {shown});
+    });
 }
 
 void KZSetURLOpener(std::function<bool(const QUrl&)> opener)

@@ -412,7 +412,9 @@ void KZRemoveCntrl::doStartToGetEmptyFoldersToCheck()
     checkedCount.store(all.size());
     QVariantList folders;
     for (const FolderToCheck& folder : unique) {
-        folders.append(QVariantMap{{QStringLiteral("url"), platform::pathText(folder.url)},
+        // The path itself, not its text: a name that is not UTF-8 would no
+        // longer name the folder.
+        folders.append(QVariantMap{{QStringLiteral("url"), QVariant::fromValue(folder.url)},
                                    {QStringLiteral("locationLabelTag"), static_cast<int>(folder.locationLabelTag)}});
     }
     uniqueFolders_ = std::move(unique);

@@ -62,7 +62,7 @@ KZExportResult::Snapshot KZExportResult::Snapshot::fromRequest(const QVariantMap
     for (const KZSourceItemRef& source :
          request.value(QStringLiteral("sources")).value<std::vector<KZSourceItemRef>>()) {
         if (source)
-            snapshot.document.sources.push_back({source->locationLabelTag(), platform::pathText(source->path())});
+            snapshot.document.sources.push_back({source->locationLabelTag(), source->path()});
     }
     for (const QVariant& column : request.value(QStringLiteral("columns")).toList())
         snapshot.document.columns.push_back(columnOf(column));
@@ -152,6 +152,6 @@ KZExportRow KZExportResult::rowOfItem(const KZFoundItemRef& item)
         location = item->storedPath();
     if (location.empty())
         location = item->recordedURL();
-    row.folder = platform::pathText(location.parent_path());
+    row.folder = location.parent_path();
     return row;
 }

@@ -1,5 +1,6 @@
 #include "resultfiles/KZExportTextWriter.h"
 
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "services/KZNumberUtilities.h"
 
@@ -101,19 +102,27 @@ QString KZExportTextWriter::valueWithIdentifier(const QString& identifier, const
     if (identifier == QLatin1String("location_tag_col"))
         return texts_.sourceLabel(row.locationLabelTag);
     if (identifier == kPathField)
-        return row.folder + u'/';
+        return platform::pathText(row.folder) + u'/';
     return QStringLiteral("    ");
 }
 
-QByteArray KZExportTextWriter::line(const QStringList& fields) const
+QByteArray KZExportTextWriter::cleanedPath(const std::filesystem::path& path)
 {
-    QString out;
-    for (const QString& field : fields) {
-        out += cleaned(field);
-        out += u'\t';
+    QByteArray out(path.native().data(), qsizetype(path.native().size()));
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
     }
-    out += u'\n';
-    return out.toUtf8();
+    return out;
+}
+
+QByteArray KZExportTextWriter::fieldWithIdentifier(const QString& identifier, const KZExportRow& row) const
+{
+    // The folder's own bytes: its text would put U+FFFD where a byte is not
+    // UTF-8, and the path would name no file.
+    if (identifier == kPathField)
+        return cleanedPath(row.folder) + '/';
+    return cleaned(valueWithIdentifier(identifier, row)).toUtf8();
 }
 
 bool KZExportTextWriter::write(const KZExportDocument& document, const KZExportRowSource& rows, const Sink& sink,
@@ -129,24 +138,27 @@ bool KZExportTextWriter::write(const KZExportDocument& document, const KZExportR
         if (!put(cleaned(texts_.sourcesLegend)))
             return false;
         for (const KZExportSource& source : document.sources) {
-            if (!put(cleaned(texts_.sourceLabel(source.locationLabelTag)) + QStringLiteral(": ") + cleaned(source.path)))
+            if (!sink((cleaned(texts_.sourceLabel(source.locationLabelTag)) + QStringLiteral(": ")).toUtf8()
+                      + cleanedPath(source.path) + '\n'))
                 return false;
         }
     }
 
     const QStringList ids = identifiersWithColumns(document.columns);
-    if (!sink(line(columnsNameWithColumns(document.columns))))
+    QByteArray header;
+    for (const QString& title : columnsNameWithColumns(document.columns))
+        header += cleaned(title).toUtf8() + '\t';
+    if (!sink(header + '\n'))
         return false;
 
     const qsizetype count = rows.count();
     for (qsizetype i = 0; i < count; ++i) {
         if (!document.onlyMarked || rows.isMarked(i)) {
             const KZExportRow row = rows.row(i);
-            QStringList fields;
-            fields.reserve(ids.size());
+            QByteArray line;
             for (const QString& id : ids)
-                fields.append(valueWithIdentifier(id, row));
-            if (!sink(line(fields)))
+                line += fieldWithIdentifier(id, row) + '\t';
+            if (!sink(line + '\n'))
                 return false;
             ++rowsWritten_;
             sizeWritten_ += row.size;

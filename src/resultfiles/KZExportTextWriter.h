@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -18,7 +19,7 @@ struct KZExportColumn {
 
 struct KZExportSource {
     qint16 locationLabelTag = -1;
-    QString path;
+    std::filesystem::path path;
 };
 
 // What one exported row shows of an item.
@@ -30,7 +31,7 @@ struct KZExportRow {
     QString kind;
     bool isMarked = false;
     qint16 locationLabelTag = -1;
-    QString folder; // the folder that holds the item
+    std::filesystem::path folder; // the folder that holds the item
 };
 
 // The items to export, read one at a time so memory does not grow with the list.
@@ -57,6 +58,10 @@ struct KZExportDocument {
 // No field is quoted, so a field must never hold a TAB or a line end: every
 // control character (U+0000 to U+001F, U+007F) in every field is written as
 // "?", and every line has exactly one field per header field.
+//
+// Paths (the sources' and each row's folder) are written as their own bytes,
+// so that a name that is not UTF-8 still names its file; only their control
+// bytes become "?".
 class KZExportTextWriter {
 public:
     struct Texts {
@@ -99,9 +104,11 @@ public:
 
     // `text` with every control character replaced by "?".
     static QString cleaned(const QString& text);
+    // The bytes of `path` with every control byte replaced by "?".
+    static QByteArray cleanedPath(const std::filesystem::path& path);
 
 private:
-    QByteArray line(const QStringList& fields) const;
+    QByteArray fieldWithIdentifier(const QString& identifier, const KZExportRow& row) const;
 
     Texts texts_;
     quint64 rowsWritten_ = 0;

@@ -40,6 +40,8 @@ public:
     bool resultIsRemoving() const override { return removing; }
     bool removalIsUnderWay() const override { return removalUnderWay; }
     void refuseWhileRemoving(const std::vector<fs::path>& notOpened) override { refusals.push_back(notOpened); }
+    void refuseNotFolders(const std::vector<fs::path>& notTaken) override { notFolders.push_back(notTaken); }
+    std::vector<std::vector<fs::path>> notFolders;
     bool searchHasSources() const override { return hasSources; }
 
     void postNewSearchToResult() override
@@ -169,12 +171,14 @@ TEST(KZNewSearchRouting, FoldersHandedToTheProgram)
         std::vector<fs::path> paths;
         Log steps;
         std::vector<fs::path> sources;
+        // Named to the user in one alert; none when every path was taken.
+        std::vector<fs::path> notTaken;
     } const cases[] = {
-        {"search window, add", Front::Search, false, {"/a", "/file", "/b"}, {"add"}, {"/old", "/a", "/b"}},
-        {"search window, clear first", Front::Search, true, {"/a"}, {"search", "add"}, {"/a"}},
-        {"result window, add", Front::Result, false, {"/a"}, {"result", "progress", "add"}, {"/old", "/a"}},
-        {"result window, clear first", Front::Result, true, {"/b"}, {"result", "progress", "search", "add"}, {"/b"}},
-        {"no folder at all", Front::Search, false, {"/file", "/app.app"}, {}, {"/old"}},
+        {"search window, add", Front::Search, false, {"/a", "/file", "/b"}, {"add"}, {"/old", "/a", "/b"}, {"/file"}},
+        {"search window, clear first", Front::Search, true, {"/a"}, {"search", "add"}, {"/a"}, {}},
+        {"result window, add", Front::Result, false, {"/a"}, {"result", "progress", "add"}, {"/old", "/a"}, {}},
+        {"result window, clear first", Front::Result, true, {"/b"}, {"result", "progress", "search", "add"}, {"/b"}, {}},
+        {"no folder at all", Front::Search, false, {"/file", "/app.app"}, {}, {"/old"}, {"/file", "/app.app"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -189,6 +193,10 @@ TEST(KZNewSearchRouting, FoldersHandedToTheProgram)
         EXPECT_TRUE(routing.foldersToAdd().empty());
         EXPECT_FALSE(routing.isSearchAgain());
         EXPECT_FALSE(routing.waitsForReady());
+        if (c.notTaken.empty())
+            EXPECT_TRUE(windows.notFolders.empty());
+        else
+            EXPECT_EQ(windows.notFolders, (std::vector<std::vector<fs::path>>{c.notTaken}));
     }
 }
 
@@ -323,7 +331,7 @@ TEST(KZNewSearchRouting, EveryHandOverDuringARemovalIsRefusedAndSaid)
 
     // A saved result handed over at launch waits; a removal that began
     // meanwhile refuses it when it comes due. Paths that are no folder and
-    // no saved result are not mentioned at all.
+    // no saved result are refused as such, the removal or not.
     FakeWindows windows;
     windows.front_ = Front::Search;
     windows.folders = {"/a"};
@@ -336,6 +344,7 @@ TEST(KZNewSearchRouting, EveryHandOverDuringARemovalIsRefusedAndSaid)
     windows.later.front().second();
     EXPECT_TRUE(windows.log.empty());
     EXPECT_EQ(windows.refusals, (std::vector<Paths>{{"/r.maravex"}}));
+    EXPECT_EQ(windows.notFolders, (std::vector<Paths>{{"/file"}}));
     EXPECT_FALSE(routing.waitsToOpen());
 
     // Once the removal has ended the same request goes through.

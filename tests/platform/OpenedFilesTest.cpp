@@ -1,5 +1,6 @@
 #include "platform/OpenedFiles.h"
 #include "platform/Log.h"
+#include "platform/Paths.h"
 
 #include "TestSupport.h"
 
@@ -30,12 +31,13 @@ namespace {
 
 // A later start runs in its own thread: its hand-over blocks while the
 // running program, on this thread, answers from the event loop.
+// An empty `socket` stands for the default places.
 OpenedFiles::Role startLater(const fs::path& socket, const std::vector<fs::path>& paths)
 {
     std::atomic<bool> done{false};
     OpenedFiles::Role role = OpenedFiles::Role::Alone;
     std::thread later([&] {
-        OpenedFiles second(socket);
+        OpenedFiles second(socket.empty() ? OpenedFiles::defaultSocketFiles() : std::vector<fs::path>{socket});
         role = second.start(paths, 5000);
         done = true;
     });
@@ -312,19 +314,28 @@ TEST(OpenedFiles, ArgumentsAreAbsoluteInTheFirstStartAndInALaterOne)
 
 // Without a runtime folder the socket lives in a folder of the user's own
 // under the temporary folder; one that others may enter, or a link put there
-// in its place, is refused and the program runs alone.
+// in its place, is passed over for the user's cache folder, where every start
+// of the user's meets. With no private place at all the start runs alone and
+// says why.
 TEST(OpenedFiles, TheSocketLivesInAFolderNobodyElseMayEnter)
 {
     kztest::TempDir dir;
     kztest::EnvGuard runtime("XDG_RUNTIME_DIR");
     kztest::EnvGuard temporary("TMPDIR");
+    kztest::EnvGuard cacheHome("XDG_CACHE_HOME");
     ::unsetenv("XDG_RUNTIME_DIR");
     ::setenv("TMPDIR", dir.path().c_str(), 1);
-    const fs::path folder = dir / ("maravex-" + std::to_string(::getuid()));
-    ASSERT_EQ(OpenedFiles::defaultSocketFile(), folder / "maravex.socket");
+    const fs::path cache = dir.mkdir("cache");
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    const std::string own = "maravex-" + std::to_string(::getuid());
+    const fs::path folder = dir / own;
+    const fs::path cached = cache / own;
+    ASSERT_EQ(OpenedFiles::defaultSocketFiles(),
+              (std::vector<fs::path>{folder / "maravex.socket", cached / "maravex.socket"}));
     {
         OpenedFiles first;
         ASSERT_EQ(first.start({}), OpenedFiles::Role::Primary);
+        EXPECT_EQ(first.socketFile(), folder / "maravex.socket");
         EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
         EXPECT_EQ(fs::status(folder / "maravex.socket").type(), fs::file_type::socket);
     }
@@ -335,21 +346,100 @@ TEST(OpenedFiles, TheSocketLivesInAFolderNobodyElseMayEnter)
     fs::create_directory(folder);
     fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
                                 | fs::perms::others_read | fs::perms::others_exec);
-    OpenedFiles open;
-    EXPECT_EQ(open.start({"/x"}), OpenedFiles::Role::Alone);
-    EXPECT_FALSE(fs::exists(folder / "maravex.socket"));
-    EXPECT_FALSE(fs::exists(folder / "maravex.socket.lock"));
+    {
+        OpenedFiles open;
+        EXPECT_EQ(open.start({"/x"}), OpenedFiles::Role::Primary);
+        EXPECT_EQ(open.socketFile(), cached / "maravex.socket");
+        EXPECT_FALSE(fs::exists(folder / "maravex.socket"));
+        EXPECT_FALSE(fs::exists(folder / "maravex.socket.lock"));
+        EXPECT_TRUE(open.aloneReason().isEmpty());
+    }
     fs::remove(folder);
+    fs::remove_all(cached);
 
     kztest::TempDir elsewhere;
     fs::create_directory_symlink(elsewhere.path(), folder);
+    fs::create_directory_symlink(elsewhere.path(), cached);
     OpenedFiles linked;
     EXPECT_EQ(linked.start({"/x"}), OpenedFiles::Role::Alone);
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    EXPECT_TRUE(linked.socketFile().empty());
+    EXPECT_TRUE(linked.aloneReason().contains(platform::pathText(folder) + QStringLiteral(" is not a folder")))
+        << linked.aloneReason().toStdString();
+    EXPECT_TRUE(linked.aloneReason().contains(platform::pathText(cached) + QStringLiteral(" is not a folder")))
+        << linked.aloneReason().toStdString();
     platform::setLogSink({});
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_GE(log.size(), 3u);
     EXPECT_TRUE(log[0].contains(QStringLiteral("mode 755"))) << log[0].toStdString();
-    EXPECT_TRUE(log[1].contains(QStringLiteral("is not a folder"))) << log[1].toStdString();
 }
 
+// A runtime folder that others may enter, or a folder of the temporary
+// folder that another user made first, is no reason to run a second program:
+// the start uses the next private place, and a later start meets it there.
+// The other user is real: root owns the squatted folder while an ordinary
+// user starts, and an ordinary user owns it while root starts.
+TEST(OpenedFiles, AFolderThatIsNotPrivateIsPassedOverAndEveryStartMeetsInTheNext)
+{
+    kztest::TempDir dir;
+    kztest::EnvGuard runtime("XDG_RUNTIME_DIR");
+    kztest::EnvGuard temporary("TMPDIR");
+    kztest::EnvGuard cacheHome("XDG_CACHE_HOME");
+
+    // The runtime folder lets others in: a folder of our own inside it.
+    const fs::path run = dir.mkdir("run");
+    fs::permissions(run, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+                             | fs::perms::others_read | fs::perms::others_exec);
+    ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+    {
+        OpenedFiles first;
+        ASSERT_EQ(first.start({}), OpenedFiles::Role::Primary);
+        EXPECT_EQ(first.socketFile(), run / "maravex" / "maravex.socket");
+        EXPECT_EQ(fs::status(run / "maravex").permissions() & fs::perms::all, fs::perms::owner_all);
+        std::vector<fs::path> received;
+        first.setHandler([&](const std::vector<fs::path>& paths) { received = paths; });
+        EXPECT_EQ(startLater({}, {"/handed"}), OpenedFiles::Role::HandedOver);
+        EXPECT_EQ(received, (std::vector<fs::path>{"/handed"}));
+    }
+
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || !nobody)
+        GTEST_SKIP() << "needs root to give a folder to another user";
+    ::unsetenv("XDG_RUNTIME_DIR");
+    // World-writable with the sticky bit, as /tmp is.
+    const fs::path tmp = dir.mkdir("tmp");
+    fs::permissions(tmp, fs::perms::all | fs::perms::sticky_bit);
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+
+    // Root starts; "nobody" made root's folder first.
+    const fs::path rootCache = dir.mkdir("root-cache");
+    ::setenv("XDG_CACHE_HOME", rootCache.c_str(), 1);
+    const fs::path squatted = tmp / ("maravex-" + std::to_string(::getuid()));
+    ASSERT_EQ(::mkdir(squatted.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(squatted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    {
+        OpenedFiles first;
+        ASSERT_EQ(first.start({}), OpenedFiles::Role::Primary) << first.aloneReason().toStdString();
+        EXPECT_EQ(first.socketFile(), rootCache / ("maravex-" + std::to_string(::getuid())) / "maravex.socket");
+        std::vector<fs::path> received;
+        first.setHandler([&](const std::vector<fs::path>& paths) { received = paths; });
+        EXPECT_EQ(startLater({}, {"/again"}), OpenedFiles::Role::HandedOver);
+        EXPECT_EQ(received, (std::vector<fs::path>{"/again"}));
+    }
+
+    // "nobody" starts; root made its folder first.
+    const fs::path theirCache = dir.mkdir("nobody-cache");
+    ASSERT_EQ(::chown(theirCache.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    ::setenv("XDG_CACHE_HOME", theirCache.c_str(), 1);
+    const fs::path theirs = tmp / ("maravex-" + std::to_string(nobody->pw_uid));
+    ASSERT_EQ(::mkdir(theirs.c_str(), 0700), 0);
+    const int status = asNobody([&] {
+        auto* program = new OpenedFiles;
+        if (program->start({}, 300) != OpenedFiles::Role::Primary)
+            return 1;
+        return program->socketFile() == theirCache / ("maravex-" + std::to_string(::getuid())) / "maravex.socket" ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(fs::is_empty(theirs));
+}
 } // namespace

@@ -43,7 +43,7 @@ KZExportRow row(qint64 group, const char* name, quint64 size, bool marked, qint1
     r.kind = QStringLiteral("Text");
     r.isMarked = marked;
     r.locationLabelTag = label;
-    r.folder = QStringLiteral("/home/u/docs");
+    r.folder = "/home/u/docs";
     return r;
 }
 
@@ -73,7 +73,7 @@ std::string exportText(const KZExportDocument& document, const std::vector<KZExp
 
 TEST(KZExportTextWriter, OneSourceHasNoLegendAndEveryLineEndsWithTabLineFeed)
 {
-    KZExportDocument doc{QStringLiteral("Duplicates"), {{-1, QStringLiteral("/home/u")}}, allColumns(), false};
+    KZExportDocument doc{QStringLiteral("Duplicates"), {{-1, "/home/u"}}, allColumns(), false};
     EXPECT_EQ(exportText(doc, {row(1, "a.txt", 10, false), row(1, "b.txt", 10, true)}),
               "Duplicates\n"
               "Group\tMarked\tName\tSize\tSource\tFolder\t\n"
@@ -89,7 +89,7 @@ TEST(KZExportTextWriter, SeveralSourcesGetALegendAndHiddenOrUnknownColumnsBehave
     columns[2].hidden = true; // size
     columns.push_back({QStringLiteral("custom_col"), QStringLiteral("Other"), false});
     KZExportDocument doc{QStringLiteral("Photos"),
-                         {{0, QStringLiteral("/a")}, {1, QStringLiteral("/b")}},
+                         {{0, "/a"}, {1, "/b"}},
                          columns,
                          false};
     EXPECT_EQ(exportText(doc, {row(-3, "ü.jpg", 5, true, 1)}),
@@ -129,12 +129,12 @@ TEST(KZExportTextWriter, ControlCharactersNeverSplitAFieldOrALine)
     std::vector<KZExportColumn> columns{{QStringLiteral("name_col"), QStringLiteral("Na\tme"), false},
                                         {QStringLiteral("kind_col"), QStringLiteral("Kind"), false}};
     KZExportDocument doc{QStringLiteral("My\texport\r\n"),
-                         {{0, QStringLiteral("/x\ny")}, {1, QStringLiteral("/z")}},
+                         {{0, "/x\ny"}, {1, "/z"}},
                          columns,
                          false};
     KZExportRow r = row(7, "tab\there", 1, false);
     r.kind = QString::fromUtf8("cr\rlf\nnul") + QChar(0) + QChar(0x1f) + QChar(0x7f) + QStringLiteral("end");
-    r.folder = QStringLiteral("/odd\tfolder");
+    r.folder = "/odd\tfolder";
     const std::string text = exportText(doc, {r});
     EXPECT_EQ(text,
               "My?export??\n"

@@ -12,6 +12,7 @@
 #include "services/KZAlertPresenter.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZNotificationNames.h"
+#include "settings/KZSourceItem.h"
 #include "support/HeldDisk.h"
 #include "ManualClock.h"
 #include "support/TestSupport.h"
@@ -371,6 +372,36 @@ TEST_F(ResultFileJobTest, AStoppedExportKeepsItsRowsAndAMissingItemKeepsItsFolde
     EXPECT_EQ(finished_, 2);
     EXPECT_EQ(kztest::readFile(file), "list\nGroup\tName\tFolder\t\n1\ta.txt\t" + folder + "/\t\nItems: 1\nSize: 12\n");
     EXPECT_TRUE(presenter_->texts.isEmpty());
+}
+
+// A folder whose name is not UTF-8 is written as its bytes, in the sources
+// legend and in the rows, so that the exported path still names it.
+TEST_F(ResultFileJobTest, AnExportedPathKeepsTheBytesOfANameThatIsNotUtf8)
+{
+    const std::string odd = "caf\xE9-\xFF";
+    const fs::path x = dir_.write(odd + "/x.txt", "same bytes");
+    const fs::path y = dir_.write(odd + "/y.txt", "same bytes");
+    const std::vector<KZSourceItemRef> sources{
+        KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(dir_ / odd)}}),
+        KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(dir_ / "docs")}})};
+    const QVariantMap request{
+        {QStringLiteral("name"), QStringLiteral("All")},
+        {QStringLiteral("items"), QVariant::fromValue(modeltest::makeItems({{x, 1, -1, 0, 0, {}, false},
+                                                                             {y, 1, -1, 0, 0, {}, true}}))},
+        {QStringLiteral("sources"), QVariant::fromValue(sources)},
+        {QStringLiteral("columns"), QVariantList{QVariantMap{{QStringLiteral("identifier"), QStringLiteral("name_col")},
+                                                             {QStringLiteral("title"), QStringLiteral("Name")}}}}};
+    const fs::path file = dir_ / "list.txt";
+    auto exporter = KZExportResult::create({}, plainTexts());
+    prepare(exporter);
+    exporter->exportSnapshot(KZExportResult::Snapshot::fromRequest(request, {file, false}), file);
+    runToEnd(*exporter);
+    const std::string folder = (dir_ / odd).native();
+    const std::string text = kztest::readFile(file);
+    EXPECT_NE(text.find(": " + folder + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\tx.txt\t" + folder + "/\t\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\ty.txt\t" + folder + "/\t\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos) << "no replacement character";
 }
 
 TEST_F(ResultFileJobTest, AFailingExportKeepsTheOldFileAndIsTold)

@@ -37,6 +37,7 @@
 #include "preferences/ui/KZWelcomeWindow.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Packages.h"
 #include "platform/Resources.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
@@ -273,8 +274,39 @@ public:
     }
     bool isFolder(const fs::path& path) const override
     {
+        // A link to a folder is that folder, as a drop on the search window
+        // or the + panel takes it; the source keeps the path as given.
+        const fs::path real = platform::linkFreePath(path, true);
         const KZFilesUtilities& files = KZFilesUtilities::sharedControl();
-        return files.isDirectoryWithURL(path) && !files.isPackageWithURL(path);
+        return !real.empty() && files.isDirectoryWithURL(real) && !files.isPackageWithURL(real);
+    }
+    void refuseNotFolders(const std::vector<fs::path>& notTaken) override
+    {
+        QStringList lines;
+        for (const fs::path& path : notTaken)
+            lines.append(KZErrorDelegate::replaceContentOfString(text(notTakenReason(path)), {platform::pathText(path)}));
+        // Once the hand-over is done and the window it went to is in front.
+        QTimer::singleShot(0, &app_, [lines] {
+            KZErrorDelegate::sharedControl().showError(QStringLiteral("not_opened_not_folders"),
+                                                       QStringLiteral("not_opened_not_folders_info"),
+                                                       {lines.join(QLatin1Char('\n'))});
+        });
+    }
+    static const char* notTakenReason(const fs::path& path)
+    {
+        const fs::path real = platform::linkFreePath(path, true);
+        const KZFilesUtilities& files = KZFilesUtilities::sharedControl();
+        std::error_code ec;
+        if (real.empty() || !fs::exists(real, ec))
+            return "not_taken_missing";
+        if (files.isDirectoryWithURL(real)) {
+            if (platform::nameExtension(real) == QLatin1String("photoslibrary"))
+                return "not_taken_photo_library";
+            return "not_taken_package";
+        }
+        if (path.extension() == ".maravex")
+            return "not_taken_saved_result";
+        return "not_taken_file";
     }
     bool clearKeyIsDown() const override
     {
@@ -681,6 +713,14 @@ void KZMaravexApp::openFiles(const std::vector<fs::path>& paths)
         front->raise();
         front->activateWindow();
     }
+}
+
+void KZMaravexApp::tellRunningAlone(const QString& why)
+{
+    QTimer::singleShot(0, this, [why] {
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("running_alone"), QStringLiteral("running_alone_info"),
+                                                   {why});
+    });
 }
 
 const std::vector<fs::path>& KZMaravexApp::foldersToAdd() const

@@ -77,6 +77,10 @@ public:
     // start): folders become sources (the Alt key clears the sources first),
     // a saved result replaces what is on screen.
     void openFiles(const std::vector<std::filesystem::path>& paths);
+    // This start could not become the one program of the user's (no private
+    // place for its socket, `why`): says once, after the first window, that a
+    // later start will run beside it.
+    void tellRunningAlone(const QString& why);
     const std::vector<std::filesystem::path>& foldersToAdd() const;
     std::vector<std::filesystem::path> takeFoldersToAdd();
 

@@ -136,8 +136,10 @@ void KZSubscribe::subscribeAction()
     const KZSubscribeMessage message = KZMakeSubscribeMessage(name, email);
     // What the mail program does with the message is the user's business;
     // a desktop without one only leaves a line in the log.
-    if (!KZOpenURL(message.mailtoURL()))
-        platform::logLine(QStringLiteral("No mail program could take the newsletter request"));
+    KZOpenURL(message.mailtoURL(), [](bool opened) {
+        if (!opened)
+            platform::logLine(QStringLiteral("No mail program could take the newsletter request"));
+    });
     if (window_)
         window_->close();
 }

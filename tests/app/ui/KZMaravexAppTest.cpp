@@ -43,6 +43,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -272,10 +274,13 @@ TEST_F(KZMaravexAppTest, HandedFoldersBecomeSourcesAndSavedResultsSayTheyCannotO
     const fs::path file = dir / "notes.txt";
     std::ofstream(file) << "text";
 
-    // A file among the folders is passed over.
+    // A file among the folders is passed over, and said so.
     app->openFiles({file, photos});
     EXPECT_TRUE(kztest::processEventsUntil([&] { return view->sourcesCntrl().sources().size() == 1; }));
     EXPECT_TRUE(app->foldersToAdd().empty());
+    ASSERT_EQ(presenter->questions.size(), 1);
+    EXPECT_TRUE(presenter->questions.first().contains(platform::pathText(file)));
+    presenter->questions.clear();
 
     // A saved result: the other paths are ignored and the user is told.
     const fs::path saved = dir / "result.maravex";
@@ -295,6 +300,87 @@ TEST_F(KZMaravexAppTest, HandedFoldersBecomeSourcesAndSavedResultsSayTheyCannotO
     // with it was not added.
     EXPECT_TRUE(view->sourcesCntrl().sources().empty());
     EXPECT_FALSE(app->routing().openURL().has_value());
+}
+
+// A link to a folder handed over is that folder, at the first start and at a
+// later one, with or without the slash that completion writes; what is not a
+// folder (a photo library, a saved search, a missing path) is named, with
+// why, in one alert per hand-over.
+TEST_F(KZMaravexAppTest, HandedLinksToFoldersAreTakenAndWhatIsNotTakenIsSaid)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    KZSearchView* view = app->windowCntrl()->searchView();
+    ASSERT_NE(view, nullptr);
+    const fs::path music = dir.mkdir("tree/Music");
+    const fs::path projects = dir.mkdir("data/projects");
+    const fs::path work = dir.mkdir("data/work");
+    fs::create_directory_symlink(projects, dir / "tree/Projects");
+    fs::create_directory_symlink("../data/work", dir / "tree/Work");
+    const fs::path library = dir.mkdir("tree/Family.photoslibrary");
+    const fs::path smart = dir.write("tree/Recent.savedSearch", "<plist/>");
+    const auto sourcePaths = [&] {
+        std::vector<fs::path> paths;
+        for (const KZSourceItemRef& source : view->sourcesCntrl().sources())
+            paths.push_back(source->path());
+        return paths;
+    };
+
+    // The first start, as main() hands over its arguments.
+    std::string program = "maravex", link = (dir / "tree/Projects").string(), plain = music.string();
+    char* argv[] = {program.data(), link.data(), plain.data(), nullptr};
+    app->openFiles(platform::OpenedFiles::argumentPaths(3, argv));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return sourcePaths().size() == 2; })) << sourcePaths().size();
+    EXPECT_EQ(sourcePaths(), (std::vector<fs::path>{projects, music}));
+    EXPECT_EQ(view->sourcesCntrl().sources().front()->chosenPath(), dir / "tree/Projects");
+    settle();
+    EXPECT_TRUE(presenter->questions.isEmpty()) << presenter->questions.join(u'|').toStdString();
+
+    // A later start hands over a link with its slash, a library and a saved
+    // search: the folder is added, the others are named once.
+    platform::OpenedFiles running(dir / "maravex.socket");
+    ASSERT_EQ(running.start({}), platform::OpenedFiles::Role::Primary);
+    running.setHandler([this](const std::vector<fs::path>& paths) { app->openFiles(paths); });
+    const std::vector<fs::path> handed{(dir / "tree/Work").string() + "/", library, smart, dir / "tree/gone"};
+    std::atomic<bool> done{false};
+    auto role = platform::OpenedFiles::Role::Alone;
+    std::thread later([&] {
+        platform::OpenedFiles second(dir / "maravex.socket");
+        role = second.start(handed, 5000);
+        done = true;
+    });
+    kztest::processEventsUntil([&] { return done.load(); }, std::chrono::seconds(10));
+    later.join();
+    ASSERT_EQ(role, platform::OpenedFiles::Role::HandedOver);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return sourcePaths().size() == 3; }));
+    EXPECT_EQ(sourcePaths().back(), work);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !presenter->questions.isEmpty(); }));
+    settle();
+    ASSERT_EQ(presenter->questions.size(), 1);
+    const QString said = presenter->questions.first();
+    for (const fs::path& path : {library, smart, dir / "tree/gone"})
+        EXPECT_TRUE(said.contains(platform::pathText(path))) << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("tree/Work"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("photo library"))) << said.toStdString();
+}
+
+// A start with no private place for its socket runs alone: the user is told
+// once, after the first window, that a later start will run beside it.
+TEST_F(KZMaravexAppTest, AStartThatRunsAloneSaysSoOnce)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    const fs::path open = dir.mkdir("open");
+    fs::permissions(open, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    platform::OpenedFiles alone(open / "maravex.socket");
+    ASSERT_EQ(alone.start({}), platform::OpenedFiles::Role::Alone);
+    launch();
+    app->tellRunningAlone(alone.aloneReason());
+    EXPECT_TRUE(presenter->questions.isEmpty()) << "not before the window is up";
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !presenter->questions.isEmpty(); }));
+    settle();
+    ASSERT_EQ(presenter->questions.size(), 1);
+    EXPECT_TRUE(presenter->questions.first().contains(QStringLiteral("second program")));
+    EXPECT_TRUE(presenter->questions.first().contains(platform::pathText(open))) << presenter->questions.first().toStdString();
 }
 
 // What a file manager does with a saved result: it starts the program again
@@ -375,6 +461,34 @@ TEST_F(KZMaravexAppTest, TheManualIsBuiltWithTheResourcesAndOpenedFromTheHelpMen
     opened.clear();
     app->helpMenuAction(KZMaravexApp::ManualTag);
     EXPECT_TRUE(opened.empty());
+}
+
+// A desktop whose xdg-open has no program for a PDF: xdg-open starts, says
+// so on standard error only and fails. The user hears of it in an alert, and
+// the window is not held up while the opener runs.
+TEST_F(KZMaravexAppTest, TheManualThatNoProgramOpensIsToldWithoutHoldingTheWindow)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    KZSetURLOpener({});
+    kztest::TempDir bin;
+    kztest::EnvGuard path("PATH");
+    const fs::path script = bin / "xdg-open";
+    std::ofstream(script) << "#!/bin/sh\nsleep 0.3\necho 'xdg-open: no method available for opening' >&2\nexit 3\n";
+    fs::permissions(script, fs::perms::owner_all);
+    ::setenv("PATH", (bin.path().string() + ":/usr/bin:/bin").c_str(), 1);
+
+    QMetaObject::invokeMethod(app->appMenu(), "aboutToShow");
+    ASSERT_TRUE(menuItem("manual")->isEnabled());
+    const auto before = std::chrono::steady_clock::now();
+    menuItem("manual")->trigger();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(250)) << "the window waited";
+    EXPECT_TRUE(presenter->questions.isEmpty());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !presenter->questions.isEmpty(); }, std::chrono::seconds(10)));
+    settle();
+    ASSERT_EQ(presenter->questions.size(), 1);
+    EXPECT_TRUE(presenter->questions.first().contains(QStringLiteral("User Manual.pdf")))
+        << presenter->questions.first().toStdString();
 }
 
 TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)

@@ -103,7 +103,7 @@ protected:
                 for (const QVariant& entry : folders) {
                     const QVariantMap folder = entry.toMap();
                     const auto info = KZFilesUtilities::sharedControl().directoryInfoForPath(
-                        platform::pathFromText(folder.value(u"url"_s).toString()));
+                        folder.value(u"url"_s).value<fs::path>());
                     if (!info)
                         continue;
                     auto source = KZSourceItem::create(*info);

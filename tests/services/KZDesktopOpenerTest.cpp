@@ -1,0 +1,102 @@
+#include "services/KZDesktopOpener.h"
+#include "services/KZErrorDelegate.h"
+
+#include "ScriptedPresenter.h"
+#include "TestSupport.h"
+
+#include <QScopeGuard>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An xdg-open of our own first in PATH: it notes its argument and ends as a
+// desktop with no program for the address does (or as one that opened it).
+class FakeXdgOpen {
+public:
+    explicit FakeXdgOpen(int exitStatus, const char* stderrLine = "xdg-open: no method available for opening")
+    {
+        const fs::path script = dir.path() / "xdg-open";
+        std::ofstream(script) << "#!/bin/sh\necho \"$1\" >> '" << (dir / "asked").string() << "'\n"
+                              << "echo '" << stderrLine << "' >&2\nexit " << exitStatus << "\n";
+        ::chmod(script.c_str(), 0755);
+        const char* searched = std::getenv("PATH");
+        ::setenv("PATH", (dir.path().string() + ":" + (searched ? searched : "/usr/bin:/bin")).c_str(), 1);
+    }
+    std::string asked() const { return kztest::readFile(dir / "asked"); }
+
+    kztest::TempDir dir;
+    kztest::EnvGuard pathGuard{"PATH"};
+};
+
+// What the opener answered, once the event loop has run.
+std::optional<bool> openAndWait(const QUrl& url)
+{
+    std::optional<bool> answered;
+    int answers = 0;
+    KZDesktopOpener::open(url, [&](bool opened) {
+        answered = opened;
+        ++answers;
+    });
+    kztest::processEventsUntil([&] { return answered.has_value(); }, std::chrono::seconds(10));
+    // A second answer would come from the opener's own timer.
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_LE(answers, 1);
+    return answered;
+}
+
+} // namespace
+
+// xdg-open starts whatever the desktop can do; its exit status says whether
+// a program took the address. A failure is answered as such and is not
+// handed to Qt's desktop services, which would start the same xdg-open again
+// and count its start as success.
+TEST(KZDesktopOpener, TheOpenersExitStatusIsTheAnswer)
+{
+    int servicesAsked = 0;
+    const KZDesktopOpener::Launchers previous = KZDesktopOpener::setLaunchers(
+        {{}, [&](const QUrl&) { return ++servicesAsked, true; }});
+    const auto restore = qScopeGuard([previous] { KZDesktopOpener::setLaunchers(previous); });
+    const QUrl manual = QUrl::fromLocalFile(QStringLiteral("/usr/share/doc/User Manual.pdf"));
+    {
+        FakeXdgOpen none(3);
+        EXPECT_EQ(openAndWait(manual), std::optional<bool>(false));
+        EXPECT_EQ(none.asked(), "file:///usr/share/doc/User%20Manual.pdf\n");
+    }
+    {
+        FakeXdgOpen opens(0, "");
+        EXPECT_EQ(openAndWait(manual), std::optional<bool>(true));
+    }
+    EXPECT_EQ(servicesAsked, 0);
+
+    // No xdg-open at all: Qt's desktop services are the next resort.
+    kztest::EnvGuard path("PATH");
+    kztest::TempDir empty;
+    ::setenv("PATH", empty.path().c_str(), 1);
+    EXPECT_EQ(openAndWait(manual), std::optional<bool>(true));
+    EXPECT_EQ(servicesAsked, 1);
+}
+
+// The alert that names the item comes once the opener has failed, without
+// the caller waiting for it.
+TEST(KZDesktopOpener, AFailedOpeningIsToldOnceItIsKnown)
+{
+    auto alerts = std::make_shared<kztest::ScriptedPresenter>();
+    KZErrorDelegate::sharedControl().setPresenter(alerts);
+    const auto restore = qScopeGuard([] { KZErrorDelegate::sharedControl().setPresenter(nullptr); });
+    FakeXdgOpen none(3);
+    KZDesktopOpener::openOrTell(QUrl::fromLocalFile(QStringLiteral("/tmp/photo.jpg")), QStringLiteral("photo.jpg"),
+                                QStringLiteral("open_failed"), QStringLiteral("open_failed_info"));
+    EXPECT_EQ(alerts->shown(), 0u) << "asked at once, before the opener ended";
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return alerts->shown() == 1; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(alerts->calls.front().alert.messageText.contains(QStringLiteral("photo.jpg")));
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(alerts->shown(), 1u);
+}
