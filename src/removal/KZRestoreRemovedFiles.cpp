@@ -885,6 +885,10 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             if (target && target->identity.canProve())
                 item.identity = target->identity;
             const auto identity = platform::statPath(resolved->path, false);
+            // An item goes to a Trash on its own device only: its old folder
+            // on another device now is the bare folder of a disk not there.
+            if (identity)
+                item.oldFolderDevice = quint64(identity->device);
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 if (identity)

@@ -289,3 +289,43 @@ TEST(KZUndoIdentity, AnUndoAsAnOrdinaryUserNeverActsThroughAMadeFolderSwappedFor
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+// Restore of an item whose Trash is there while the folder it came from is
+// the bare folder of an unmounted disk (here a second mount of the same
+// file system): no folder is made there, and the item stays in its Trash
+// with its record, told as on a volume that is not connected.
+TEST(KZUndoIdentity, RestoreMakesNoFoldersOnTheBareFolderOfAnUnmountedDisk)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        const fs::path store = d / "store";
+        kztest::mountTmpfs(store);
+        fs::create_directories(store / "home/sub");
+        const fs::path home = d / "home";
+        kztest::bindMount(store / "home", home);
+        const fs::path item = d.write("home/sub/x", "X");
+        const fs::path trash = store / (".Trash-" + std::to_string(::getuid()));
+        fs::create_directories(trash / "files");
+        fs::create_directories(trash / "info");
+        ASSERT_TRUE(platform::createTrashInfo(trash, "x", item));
+        fs::rename(store / "home/sub/x", trash / "files/x");
+        KZPersistentUndoRecord record;
+        record.oldPosition = item;
+        record.currPosition = trash / "files/x";
+        record.bookmark = platform::createBookmark(record.currPosition);
+        const fs::path file = writeUndoFile({record}, 800.0);
+
+        ASSERT_EQ(::umount2(home.c_str(), 0), 0);
+        KZRestoreRemovedFiles restore;
+        auto result = restore.restoreFiles({file});
+        EXPECT_EQ(result.restored, 0u);
+        EXPECT_EQ(result.notRestored.missingVolume, 1u);
+        EXPECT_TRUE(fs::is_empty(home)) << "no folder made on the bare folder";
+        EXPECT_EQ(kztest::readFile(record.currPosition), "X");
+        EXPECT_EQ(KZUndoFile::read(file)->entries.size(), 1u);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
