@@ -58,6 +58,7 @@ QByteArray createBookmark(const std::filesystem::path& path, QString* error)
     map.insert(kPathStringKey, platform::pathText(path));
     map.insert(kDeviceKey, quint64(st->device));
     map.insert(kInodeKey, st->inode);
+    FileIdentity::of(*st).insertInto(map);
     return PropertyList::toData(map, PropertyList::Format::Binary, error);
 }
 
@@ -72,7 +73,9 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
     const auto target = bookmarkTarget(data, error);
     if (!target)
         return std::nullopt;
-    const auto& [path, device, inode] = *target;
+    const auto& path = target->path;
+    const quint64 device = target->device;
+    const quint64 inode = target->inode;
 
     if (const auto st = statPath(path, false); st && quint64(st->device) == device && st->inode == inode)
         return ResolvedBookmark{path, false};
@@ -109,6 +112,7 @@ std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* er
         setError(error, QStringLiteral("The stored item reference is incomplete."));
         return std::nullopt;
     }
+    target.identity = FileIdentity::readFrom(map, target.device, target.inode);
     const QByteArray pathBytes = storedPath.toByteArray();
     target.path = std::filesystem::path(std::string(pathBytes.constData(), size_t(pathBytes.size())));
     return target;

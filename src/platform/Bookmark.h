@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileIdentity.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,8 +13,11 @@
 namespace platform {
 
 // A stored reference to an item: a binary property list {"path": the path's
-// bytes, "pathString": the path for display, "device", "inode"}. The item is
-// the path itself (a symbolic link is not followed).
+// bytes, "pathString": the path for display, "device", "inode", and the rest
+// of the item's identity: "birthSeconds" and "birthNanoseconds", or where the
+// file system keeps no birth time "size", "modifiedSeconds" and
+// "modifiedNanoseconds"}. The item is the path itself (a symbolic link is not
+// followed).
 QByteArray createBookmark(const std::filesystem::path& path, QString* error = nullptr);
 
 struct ResolvedBookmark {
@@ -31,6 +36,9 @@ struct BookmarkTarget {
     std::filesystem::path path;
     quint64 device = 0;
     quint64 inode = 0;
+    // Device and inode with what else was recorded; a reference from before
+    // the rest was kept holds device and inode alone, which prove nothing.
+    FileIdentity identity;
 };
 std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error = nullptr);
 

@@ -203,7 +203,7 @@ std::vector<KZPhotosUndoRecord> KZRemove::photosUndo() const
     return photosUndo_;
 }
 
-std::vector<fs::path> KZRemove::createdFolderUndo() const
+std::vector<KZCreatedFolder> KZRemove::createdFolderUndo() const
 {
     std::lock_guard guard(mutex_);
     return createdFolderUndo_;
@@ -802,10 +802,10 @@ void KZRemove::renameNumberTaken(const std::string& base, quint64 number)
     renamedDict_[base] = number;
 }
 
-void KZRemove::folderCreated(const fs::path& folder)
+void KZRemove::folderCreated(KZCreatedFolder folder)
 {
     std::lock_guard guard(mutex_);
-    createdFolderUndo_.push_back(folder);
+    createdFolderUndo_.push_back(std::move(folder));
 }
 
 void KZRemove::trashIntended(const KZPersistentUndoRecord& intent)

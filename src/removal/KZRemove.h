@@ -102,7 +102,7 @@ public:
     std::vector<KZUndoMovedItem> standardUndo() const;
     std::vector<KZUndoMovedItem> itunesUndo() const;
     std::vector<KZPersistentUndoRecord> persistentUndo() const;
-    std::vector<std::filesystem::path> createdFolderUndo() const;
+    std::vector<KZCreatedFolder> createdFolderUndo() const;
     std::vector<KZPhotosUndoRecord> photosUndo() const;
 
     // ---- The report -------------------------------------------------------------
@@ -166,7 +166,7 @@ private:
     void linkNotOnSameVolume() override;
     quint64 lastRenameNumber(const std::string& base) const override;
     void renameNumberTaken(const std::string& base, quint64 number) override;
-    void folderCreated(const std::filesystem::path& folder) override;
+    void folderCreated(KZCreatedFolder folder) override;
     void trashIntended(const KZPersistentUndoRecord& intent) override;
     void trashRecorded(KZPersistentUndoRecord record) override;
     void moveRecorded(KZUndoMovedItem record) override;
@@ -202,7 +202,7 @@ private:
     std::vector<KZUndoMovedItem> standardUndo_;
     std::vector<KZUndoMovedItem> itunesUndo_;
     std::vector<KZPersistentUndoRecord> persistentUndo_;
-    std::vector<std::filesystem::path> createdFolderUndo_;
+    std::vector<KZCreatedFolder> createdFolderUndo_;
     std::vector<KZPhotosUndoRecord> photosUndo_;
     QStringList stopReasons_;
 };

@@ -2,6 +2,7 @@
 #include "removal/KZCopyIdentity.h"
 
 #include "platform/Bookmark.h"
+#include "platform/FileIdentity.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
@@ -186,6 +187,11 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
     if (const KZRemoveOutcome linkOutcome = planLink(item, *anchor, &plan); linkOutcome != KZRemoveOutcome::Moved)
         return linkOutcome;
 
+    // Who the item is and which disk its folder is on, before it leaves: its
+    // undo moves back only this item, and only onto this disk.
+    const std::optional<platform::FileStat> leaving = anchor->stat();
+    struct stat oldFolder {};
+    const bool oldFolderKnown = ::fstat(anchor->parentFd(), &oldFolder) == 0;
     const Relocation moved = relocate(item, *anchor, job, destination, forGood);
     if (!isSuccess(moved.outcome)) {
         *err = moved.err;
@@ -200,7 +206,8 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
     if (movedBack)
         return KZRemoveOutcome::LinkNotMade;
     if (moved.outcome != KZRemoveOutcome::Deleted)
-        recordUndo(item, anchor->path(), moved);
+        recordUndo(item, anchor->path(), moved, leaving,
+                   oldFolderKnown ? std::optional<quint64>(quint64(oldFolder.st_dev)) : std::nullopt);
     return moved.outcome;
 }
 
@@ -545,7 +552,9 @@ void KZRemoveItemSteps::linkOrRollBack(const KZFoundItemRef& item, const platfor
 
 // ---- Step 6: the undo record ----------------------------------------------------------------------
 
-void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, const Relocation& moved)
+void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, const Relocation& moved,
+                                   const std::optional<platform::FileStat>& leaving,
+                                   std::optional<quint64> oldFolderDevice)
 {
     if (moved.outcome == KZRemoveOutcome::Trashed) {
         // Made even when the link or the bookmark fails: without it the item
@@ -567,9 +576,22 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
     }
     KZUndoMovedItem record{moved.newPath, oldPath, panel_->isCreateAlias, moved.copied};
     record.foundItem = item;
+    record.oldFolderDevice = oldFolderDevice;
     // What the copy is now, so that undo deletes it only while it still is.
     if (moved.copied)
         record.copyIdentity = KZCopyIdentity::capture(moved.newPath);
+    // Where it lies, the way to it resolved now, and who it is: a move keeps
+    // the identity the item left with; a copy is a file of its own.
+    int err = 0;
+    if (const auto placed = platform::AnchoredItem::openInFolder(moved.newPath, &err)) {
+        const auto there = placed->stat();
+        if (moved.copied && there)
+            record.identity = platform::FileIdentity::of(*there);
+        else if (!moved.copied && leaving)
+            record.identity = platform::FileIdentity::of(*leaving);
+        if (const auto folder = platform::pathOfOpenFolder(placed->parentFd()))
+            record.placedIn = *folder;
+    }
     recorder_.moveRecorded(std::move(record));
 }
 
@@ -611,9 +633,19 @@ std::optional<platform::AnchoredItem> KZRemoveItemSteps::createDestinationRoot(c
                 ::close(fd);
                 return std::nullopt;
             }
-            recorder_.folderCreated(p);
             next = platform::openFolderAt(fd, name.c_str(), platform::kFolderPathOnly);
             err = errno;
+            // Undo removes it through the folder it was made in, and only
+            // while it is this folder: a link put in its place since leads
+            // nowhere, and a stranger's folder stays.
+            KZCreatedFolder made{p};
+            if (next >= 0) {
+                if (const auto st = platform::statAt(next, ".", false))
+                    made.identity = platform::FileIdentity::of(*st);
+                if (const auto at = platform::pathOfOpenFolder(next))
+                    made.madeAt = *at;
+            }
+            recorder_.folderCreated(std::move(made));
         }
         ::close(fd);
         if (next < 0) {

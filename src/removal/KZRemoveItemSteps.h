@@ -89,7 +89,7 @@ public:
     virtual void renameNumberTaken(const std::string& base, quint64 number) = 0;
 
     // A folder made under the destination, for undo to remove when empty.
-    virtual void folderCreated(const std::filesystem::path& folder) = 0;
+    virtual void folderCreated(KZCreatedFolder folder) = 0;
 
     // Before an item is moved to the Trash: the intent, on disk before the
     // move, so that a removal killed mid-way still leaves Restore the item.
@@ -169,7 +169,8 @@ private:
     Relocation copyItem(const platform::AnchoredItem& anchor, const platform::AnchoredItem& to);
     void linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
                         const Relocation& moved, KZRemoveJob::Kind job, bool* movedBack);
-    void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved);
+    void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,
+                    const std::optional<platform::FileStat>& leaving, std::optional<quint64> oldFolderDevice);
 
     static KZRemoveOutcome outcomeForErrno(int err);
     static bool isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st);

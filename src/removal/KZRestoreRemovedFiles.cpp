@@ -5,6 +5,7 @@
 #include "media/KZPhotosSupport.h"
 #include "platform/AnchoredItem.h"
 #include "platform/Bookmark.h"
+#include "platform/FileIdentity.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
@@ -24,6 +25,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,8 +66,10 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
     if (!target)
         return Unresolved::Gone;
     // A restore killed before it rewrote the file moved this one already.
-    if (const auto st = platform::statPath(entry.oldPosition, false);
-        st && quint64(st->device) == target->device && st->inode == target->inode)
+    // Only the very item counts: a file saved under the old name after the
+    // Trash was emptied is soon given the freed inode. A record that kept
+    // no more than device and inode cannot tell them apart.
+    if (const auto st = platform::statPath(entry.oldPosition, false); st && target->identity.isSameFile(*st))
         return Unresolved::BackInPlace;
     // An unplugged disk, or an unmounted bind mount, takes its Trash along;
     // so does another disk mounted in its place. Its items are still there.
@@ -87,6 +91,40 @@ void removeInfoOfRestored(const fs::path& trashedItem, const fs::path& oldPositi
     const auto info = platform::readTrashInfo(trashedItem);
     if (info && info->originalPath == oldPosition)
         KZUndoFile::removeTrashInfoOf(trashedItem);
+}
+
+// The item where the removal put it, held by its open folder; empty when
+// the recorded place no longer holds the item that left. The folder it was
+// put in is reached without following links, so that a folder swapped for
+// a link since cannot hand over a stranger's file of the same name.
+std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& item)
+{
+    int err = 0;
+    std::optional<platform::AnchoredItem> from
+        = item.placedIn.empty() ? platform::AnchoredItem::openInFolder(item.currPosition, &err)
+                                : platform::AnchoredItem::open(item.placedIn / item.currPosition.filename(), &err);
+    if (!from) {
+        if (err != ENOENT)
+            platform::logLine(QStringLiteral("Undo could not reach %1: %2")
+                                  .arg(platform::pathText(item.currPosition), platform::systemErrorString(err)));
+        return std::nullopt;
+    }
+    const auto st = from->stat();
+    if (!st)
+        return std::nullopt;
+    if (item.identity && !item.identity->isSameFile(*st)) {
+        platform::logLine(QStringLiteral("Undo left %1 alone: it is not the item the removal put there")
+                              .arg(platform::pathText(item.currPosition)));
+        return std::nullopt;
+    }
+    return from;
+}
+
+// The open folder lies on the disk recorded for it.
+bool isOnDevice(int folderFd, std::optional<quint64> device)
+{
+    struct stat st {};
+    return !device || (::fstat(folderFd, &st) == 0 && quint64(st.st_dev) == *device);
 }
 
 } // namespace
@@ -386,15 +424,26 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
     lockedCount = 0;
     setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
     UndoOutcome outcome;
-    const auto noteBack = [&outcome](const std::vector<KZUndoMovedItem>& items, const std::vector<ItemResult>& results) {
-        for (size_t i = 0; i < items.size() && i < results.size(); ++i)
+    const auto noteBack = [&outcome](const std::vector<KZUndoMovedItem>& items, const std::vector<ItemResult>& results,
+                                     std::vector<KZUndoMovedItem>& kept) {
+        for (size_t i = 0; i < items.size() && i < results.size(); ++i) {
             if (results[i] == ItemResult::Restored && items[i].foundItem)
                 outcome.backInPlace.push_back(items[i].foundItem);
+            // Left where it is for a disk that is not connected: the undo
+            // must still be there once the disk is back.
+            if (results[i] == ItemResult::MissingVolume)
+                kept.push_back(items[i]);
+        }
     };
-    noteBack(dict.standardUndo, undoMovedFiles(dict.standardUndo, false, &outcome.notRestored));
+    noteBack(dict.standardUndo, undoMovedFiles(dict.standardUndo, false, &outcome.notRestored),
+             outcome.kept.standardUndo);
     undoPhotosRecords(dict.photosUndo, &outcome.notRestored);
-    noteBack(dict.itunesUndo, undoMovedFiles(dict.itunesUndo, true, &outcome.notRestored));
-    removeCreatedFolders(dict.createdFolderUndo);
+    noteBack(dict.itunesUndo, undoMovedFiles(dict.itunesUndo, true, &outcome.notRestored), outcome.kept.itunesUndo);
+    std::vector<KZCreatedFolder> foldersLeft = removeCreatedFolders(dict.createdFolderUndo);
+    if (!outcome.kept.standardUndo.empty() || !outcome.kept.itunesUndo.empty()) {
+        outcome.kept.createdFolderUndo = std::move(foldersLeft);
+        implementUndoWithAction(outcome.kept, false);
+    }
     outcome.restored = restoredItems.load() - restoredBefore;
     if (const quint64 locked = lockedCount.load()) {
         if (locked < 2)
@@ -471,11 +520,19 @@ std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedF
 }
 
 std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const fs::path& oldPosition,
+                                                                          std::optional<quint64> folderDevice,
                                                                           ItemResult* why) const
 {
     int err = 0;
-    if (auto place = platform::AnchoredItem::open(oldPosition, &err))
+    if (auto place = platform::AnchoredItem::open(oldPosition, &err)) {
+        // Another disk mounted in its place, or the bare folder it is
+        // mounted on: the items belong on the disk that is not there.
+        if (!isOnDevice(place->parentFd(), folderDevice)) {
+            *why = ItemResult::MissingVolume;
+            return std::nullopt;
+        }
         return place;
+    }
     if (err != ENOENT) {
         // A file or a link where a folder of the old place should be: the
         // place is someone else's now, and a link could lead anywhere.
@@ -494,6 +551,13 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const 
         bases = mountBases_;
     }
     const auto existingStat = platform::statPath(existing, false);
+    // Folders on the way to a folder lie on its disk, unless one of them is
+    // where a disk is mounted: one that is on another disk now is the bare
+    // folder of a disk that is not connected.
+    if (folderDevice && (!existingStat || quint64(existingStat->device) != *folderDevice)) {
+        *why = ItemResult::MissingVolume;
+        return std::nullopt;
+    }
     for (const auto& base : bases) {
         // A missing child of /media, /media/<user>, /run/media/<user> or /mnt
         // is where a volume is mounted: a folder made there would take the
@@ -520,35 +584,40 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const 
 
 KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool)
 {
-    if (item.currPosition.empty() || !isThere(item.currPosition))
+    if (item.currPosition.empty())
+        return ItemResult::Missing;
+    // Only the item that left moves, taken from the folder it was put in:
+    // whatever else now answers to its path stays where it is.
+    const std::optional<platform::AnchoredItem> from = openCurrentPlace(item);
+    if (!from)
         return ItemResult::Missing;
     // Without the old place the item cannot go back; deleting it instead
     // would lose the user's file.
     if (item.oldPosition.empty() || !item.oldPosition.is_absolute())
         return ItemResult::NoOldPosition;
     if (item.isCopy)
-        return undoCopy(item);
+        return undoCopy(item, *from);
 
     // Everything at the old place is checked and done through its folder,
     // opened without following links: a folder on the way swapped for a
     // link cannot turn the item to another folder.
     ItemResult why = ItemResult::Failed;
-    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, &why);
+    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, item.oldFolderDevice, &why);
     if (!place)
         return why;
     if (item.aliasWasCreated && place->stat())
-        return moveBackWithLink(item, *place);
+        return moveBackWithLink(item, *from, *place);
 
     int err = 0;
-    if (platform::moveNoReplaceAt(AT_FDCWD, item.currPosition.native(), place->parentFd(), place->name(), &err)) {
+    if (platform::moveNoReplaceAt(from->parentFd(), from->name(), place->parentFd(), place->name(), &err)) {
         KZUndoFile::removeTrashInfoOf(item.currPosition);
         return ItemResult::Restored;
     }
     if (err == EEXIST) {
-        const auto from = platform::statPath(item.currPosition, false);
+        const auto moved = from->stat();
         const auto into = place->stat();
-        if (from && into && from->isDir() && into->isDir()
-            && mergeFolder(AT_FDCWD, item.currPosition.native(), place->parentFd(), place->name())) {
+        if (moved && into && moved->isDir() && into->isDir()
+            && mergeFolder(from->parentFd(), from->name(), place->parentFd(), place->name())) {
             // Every entry found its place: the folder is back, only merged.
             KZUndoFile::removeTrashInfoOf(item.currPosition);
             return ItemResult::Restored;
@@ -560,9 +629,10 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     return ItemResult::Failed;
 }
 
-KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMovedItem& item)
+KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMovedItem& item,
+                                                                  const platform::AnchoredItem& anchor)
 {
-    const auto copy = platform::statPath(item.currPosition, false);
+    const auto copy = anchor.stat();
     const auto original = platform::statPath(item.oldPosition, false);
     if (original && copy && !original->sameItem(*copy)) {
         // The copy goes only while it is still exactly what the removal
@@ -573,48 +643,51 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         // through one open parent, so that a folder on the way swapped in
         // between cannot turn the deletion elsewhere.
         int err = 0;
-        const std::optional<platform::AnchoredItem> anchor = platform::AnchoredItem::openInFolder(item.currPosition, &err);
-        if (!anchor || !item.copyIdentity || !item.copyIdentity->matches(anchor->procPath()))
+        if (!item.copyIdentity || !item.copyIdentity->matches(anchor.procPath()))
             return ItemResult::CopyKept;
         const std::optional<platform::AnchoredItem> originalPlace = platform::AnchoredItem::open(item.oldPosition, &err);
-        if (!originalPlace || !platform::sameContent(anchor->procPath(), originalPlace->procPath())) {
+        // A file of the same name on another disk mounted in the original's
+        // place is not the original: the copy is all there is of it.
+        if (originalPlace && !isOnDevice(originalPlace->parentFd(), item.oldFolderDevice))
+            return ItemResult::MissingVolume;
+        if (!originalPlace || !platform::sameContent(anchor.procPath(), originalPlace->procPath())) {
             platform::logLine(QStringLiteral("Undo kept the copy %1: it no longer holds what %2 holds")
                                   .arg(platform::pathText(item.currPosition), platform::pathText(item.oldPosition)));
             return ItemResult::CopyKept;
         }
-        if (platform::removeTreeAt(anchor->parentFd(), anchor->name(), {}, &err))
+        if (platform::removeTreeAt(anchor.parentFd(), anchor.name(), {}, &err))
             return ItemResult::CopyDeleted;
         if (platform::isImmutable(item.currPosition))
             lockedCount += 1;
         return ItemResult::Failed;
     }
     // The original went away since: the copy is all there is, so it goes
-    // back in its place and is kept where it is too.
+    // back in its place and is kept where it is too. An original whose disk
+    // is not connected has not gone away: the copy stays where it is.
     ItemResult why = ItemResult::Failed;
-    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, &why);
+    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, item.oldFolderDevice, &why);
     if (!place)
         return why;
     int err = 0;
-    if (platform::moveNoReplaceAt(AT_FDCWD, item.currPosition.native(), place->parentFd(), place->name(), &err))
+    if (platform::moveNoReplaceAt(anchor.parentFd(), anchor.name(), place->parentFd(), place->name(), &err))
         return ItemResult::Restored;
-    if (err == EXDEV) {
-        const std::optional<platform::AnchoredItem> from = platform::AnchoredItem::openInFolder(item.currPosition, &err);
-        if (from && platform::copyTreeAt(from->parentFd(), from->name(), place->parentFd(), place->name(), {}, &err))
-            return ItemResult::Restored;
-    }
+    if (err == EXDEV
+        && platform::copyTreeAt(anchor.parentFd(), anchor.name(), place->parentFd(), place->name(), {}, &err))
+        return ItemResult::Restored;
     return err == EEXIST ? ItemResult::Occupied : ItemResult::Failed;
 }
 
 KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const KZUndoMovedItem& item,
+                                                                          const platform::AnchoredItem& from,
                                                                           const platform::AnchoredItem& place)
 {
     int err = 0;
     // Only a link that holds exactly the bytes being put back may give way:
     // anything else at the old place is the user's and stays.
     const auto link = place.stat();
-    const auto moved = platform::statPath(item.currPosition, false);
+    const auto moved = from.stat();
     if (!link || !moved || !link->isRegular() || !moved->isRegular() || link->links < 2
-        || link->size != moved->size || !platform::sameFileBytes(place.procPath(), item.currPosition))
+        || link->size != moved->size || !platform::sameFileBytes(place.procPath(), from.procPath()))
         return ItemResult::Occupied;
     // Set aside rather than unlinked, so that a failed move back can put the
     // link where it was. The aside name does not carry the item's own: a
@@ -634,7 +707,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const 
         platform::moveNoReplaceAt(folder, aside, folder, place.name(), &err);
         return ItemResult::Occupied;
     }
-    if (!platform::moveNoReplaceAt(AT_FDCWD, item.currPosition.native(), folder, place.name(), &err)) {
+    if (!platform::moveNoReplaceAt(from.parentFd(), from.name(), folder, place.name(), &err)) {
         int backErr = 0;
         if (!platform::moveNoReplaceAt(folder, aside, folder, place.name(), &backErr))
             platform::logLine(QStringLiteral("Undo left the link to %1 at %2")
@@ -689,13 +762,31 @@ bool KZRestoreRemovedFiles::mergeFolder(int fromParent, const std::string& fromN
     return ::unlinkat(fromParent, fromName.c_str(), AT_REMOVEDIR) == 0 && all;
 }
 
-void KZRestoreRemovedFiles::removeCreatedFolders(std::vector<fs::path> folders)
+std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::vector<KZCreatedFolder> folders)
 {
-    std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {
-        return std::distance(a.begin(), a.end()) > std::distance(b.begin(), b.end());
-    });
-    for (const auto& folder : folders)
-        ::rmdir(folder.c_str()); // a folder the user put something into stays
+    const auto depth = [](const KZCreatedFolder& f) {
+        const fs::path& at = f.madeAt.empty() ? f.path : f.madeAt;
+        return std::distance(at.begin(), at.end());
+    };
+    std::stable_sort(folders.begin(), folders.end(),
+                     [&depth](const KZCreatedFolder& a, const KZCreatedFolder& b) { return depth(a) > depth(b); });
+    std::vector<KZCreatedFolder> left;
+    for (auto& folder : folders) {
+        // Through the folder it was made in, reached without following
+        // links, and only while it is the folder made: a link put in its
+        // place, or a stranger's folder behind one, is never removed.
+        int err = 0;
+        const auto made = platform::AnchoredItem::open(folder.madeAt.empty() ? folder.path : folder.madeAt, &err);
+        const auto st = made ? made->stat(&err) : std::nullopt;
+        if (!st)
+            continue; // gone already, or no longer reached
+        if (!st->isDir() || (folder.identity && !folder.identity->isSameFolder(*st)))
+            continue;
+        // A folder the user put something into stays.
+        if (::unlinkat(made->parentFd(), made->name().c_str(), AT_REMOVEDIR) != 0)
+            left.push_back(std::move(folder));
+    }
+    return left;
 }
 
 // ---- Restore ----------------------------------------------------------------------------
@@ -739,9 +830,16 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             }
             // By identity only: another item now under the same Trash name
             // must never be moved.
-            const auto resolved = platform::resolveBookmark(entry.currPosition);
+            const auto target = platform::bookmarkTarget(entry.currPosition);
+            auto resolved = platform::resolveBookmark(entry.currPosition);
+            if (resolved && target && target->identity.canProve()) {
+                // A later file may have been given the freed inode in the
+                // Trash: the birth time tells it from the item that left.
+                const auto now = platform::statPath(resolved->path, false);
+                if (!now || !target->identity.isSameFile(*now))
+                    resolved.reset();
+            }
             if (!resolved) {
-                const auto target = platform::bookmarkTarget(entry.currPosition);
                 switch (whereIsUnresolved(entry, target)) {
                 case Unresolved::BackInPlace:
                     removeInfoOfRestored(target->path, entry.oldPosition);
@@ -784,7 +882,13 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 continue;
             }
             KZUndoMovedItem item{resolved->path, info->originalPath, entry.aliasWasCreated, false, std::nullopt};
+            if (target && target->identity.canProve())
+                item.identity = target->identity;
             const auto identity = platform::statPath(resolved->path, false);
+            // An item goes to a Trash on its own device only: its old folder
+            // on another device now is the bare folder of a disk not there.
+            if (identity)
+                item.oldFolderDevice = quint64(identity->device);
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 if (identity)

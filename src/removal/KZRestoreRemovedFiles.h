@@ -29,7 +29,7 @@ class OperationQueue;
 struct KZUndoDict {
     std::vector<KZUndoMovedItem> standardUndo;
     std::vector<KZUndoMovedItem> itunesUndo;
-    std::vector<std::filesystem::path> createdFolderUndo;
+    std::vector<KZCreatedFolder> createdFolderUndo;
     std::vector<KZPhotosUndoRecord> photosUndo = {};
 };
 Q_DECLARE_METATYPE(KZUndoDict)
@@ -109,6 +109,9 @@ public:
         NotRestored notRestored;
         // The result's items whose files are back at their places.
         std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
+        // What stays to be undone once its disk is connected again, with
+        // the folders made that still hold it; registered again as an undo.
+        KZUndoDict kept;
     };
     // Queued on the engine's queue; returns at once. Once the undo has
     // ended, "itemsWereRestored" names the result's items that are back,
@@ -119,8 +122,10 @@ public:
     UndoOutcome doUndoMove(const KZUndoDict& dict);
     std::vector<ItemResult> undoMovedFiles(const std::vector<KZUndoMovedItem>& items, bool isiTunes,
                                            NotRestored* notRestored = nullptr);
-    // rmdir only, deepest first; a folder that is not empty stays.
-    void removeCreatedFolders(std::vector<std::filesystem::path> folders);
+    // rmdir only, deepest first, each through the folder it was made in and
+    // only while it is the folder made; a folder that is not empty stays.
+    // Answers the folders made that are still there.
+    std::vector<KZCreatedFolder> removeCreatedFolders(std::vector<KZCreatedFolder> folders);
     // Takes each record's keyword off its media items again, inside the
     // library's application; answers how many records the application took.
     quint64 undoPhotosRecords(const std::vector<KZPhotosUndoRecord>& records, NotRestored* notRestored = nullptr);
@@ -168,13 +173,18 @@ public:
 
 private:
     ItemResult undoItem(const KZUndoMovedItem& item, bool isiTunes);
-    ItemResult undoCopy(const KZUndoMovedItem& item);
-    ItemResult moveBackWithLink(const KZUndoMovedItem& item, const platform::AnchoredItem& place);
+    // `anchor` holds the copy, proved to be the one made.
+    ItemResult undoCopy(const KZUndoMovedItem& item, const platform::AnchoredItem& anchor);
+    ItemResult moveBackWithLink(const KZUndoMovedItem& item, const platform::AnchoredItem& from,
+                                const platform::AnchoredItem& place);
     // The old place held by its folder, opened without following links; its
     // missing folders are made, unless a volume that is not there belongs
-    // on the way. Empty, with why in `why`, when it cannot be had.
+    // on the way, or the folder (or the deepest one still there) lies on
+    // another device than `folderDevice`, recorded when the item left: then
+    // its disk is not connected. Empty, with why in `why`, when it cannot be
+    // had.
     std::optional<platform::AnchoredItem> openOldPlace(const std::filesystem::path& oldPosition,
-                                                       ItemResult* why) const;
+                                                       std::optional<quint64> folderDevice, ItemResult* why) const;
     // Answers whether every entry of the folder `fromName` (in the open
     // folder `fromParent`) went into `intoName` (in `intoParent`), and the
     // emptied folder is gone.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileIdentity.h"
 #include "removal/KZCopyIdentity.h"
 
 #include <QByteArray>
@@ -29,6 +30,28 @@ struct KZUndoMovedItem {
     // The result's item that was moved, so that the result shows it again
     // once it is back; none for records that stand for no result's item.
     std::shared_ptr<KZFoundItem> foundItem = nullptr;
+    // Who the item (or its copy) is: undo moves back only that item, never
+    // whatever took its name since. None: records that never kept it.
+    std::optional<platform::FileIdentity> identity = std::nullopt;
+    // The folder it was put in, every link on the way resolved when it was
+    // put there: undo reaches it folder by folder without following links,
+    // so that a folder swapped for a link since leads nowhere. Empty: the
+    // current position as given.
+    std::filesystem::path placedIn = {};
+    // The device of the folder it left, when it left: another device there
+    // now means that its disk is not connected.
+    std::optional<quint64> oldFolderDevice = std::nullopt;
+};
+
+// A folder a removal made under its destination, for undo to remove when
+// empty: the folder it was made in is reached by `madeAt` (every link
+// resolved when it was made) without following links, and only the folder
+// with this identity goes.
+struct KZCreatedFolder {
+    std::filesystem::path path;                         // as the destination names it
+    std::filesystem::path madeAt = {};                  // empty: `path`
+    std::optional<platform::FileIdentity> identity = std::nullopt; // none: whatever empty folder is there
+    bool operator==(const KZCreatedFolder&) const = default;
 };
 
 // An item moved to the Trash, the record that outlives the program.
@@ -42,7 +65,7 @@ struct KZPersistentUndoRecord {
     std::filesystem::path currPosition;
     quint64 device = 0;
     quint64 inode = 0;
-    // A bookmark of the trashed item; empty when it could not be made, which
+    // A bookmark (which also keeps the rest of the item's identity) of the trashed item; empty when it could not be made, which
     // never costs the record itself.
     QByteArray bookmark;
     // The result's item that was trashed, for this run only: never written.

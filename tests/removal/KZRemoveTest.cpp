@@ -747,7 +747,13 @@ TEST(KZRemoveFolderTree, RebuildsTheItemsPath)
         std::vector<fs::path> expected;
         for (const char* rel : c.created)
             expected.push_back(dest / rel);
-        EXPECT_EQ(engine.createdFolderUndo(), expected) << c.source;
+        std::vector<fs::path> made;
+        for (const KZCreatedFolder& folder : engine.createdFolderUndo()) {
+            made.push_back(folder.path);
+            EXPECT_TRUE(folder.identity) << folder.path;
+            EXPECT_EQ(folder.madeAt, fs::canonical(folder.path));
+        }
+        EXPECT_EQ(made, expected) << c.source;
         // The second item of the same folder creates nothing.
         EXPECT_EQ(engine.createDestinationRoot(dest, fs::path(c.source).parent_path() / "other"),
                   (dest / c.target).parent_path() / "other");

@@ -168,8 +168,8 @@ TEST(KZRestoreRemovedFiles, RegistersAnUndoOnlyForItemsThatCanBeTakenBack)
         bool trash;
         quint64 count;
     } cases[] = {
-        {"moved and music", {{{"/a", "/b"}, {"/c", "/d"}}, {{"/e", "/f"}}, {"/g"}}, false, 3},
-        {"created folders only", {{}, {}, {"/g", "/g/h"}}, false, 0},
+        {"moved and music", {{{"/a", "/b"}, {"/c", "/d"}}, {{"/e", "/f"}}, {{"/g"}}}, false, 3},
+        {"created folders only", {{}, {}, {{"/g"}, {"/g/h"}}}, false, 0},
         {"nothing", {}, true, 0},
     };
     for (const auto& c : cases) {
@@ -299,7 +299,7 @@ TEST(KZRestoreRemovedFiles, CreatedFoldersGoDeepestFirstAndOnlyWhenEmpty)
     dir.write("d/x/users.txt", "U");
     KZRestoreRemovedFiles restore;
     // The list order puts parents first: they must still go.
-    restore.removeCreatedFolders({dir / "d", dir / "d/a", dir / "d/a/b", dir / "d/a/b/c", dir / "d/x"});
+    restore.removeCreatedFolders({{dir / "d"}, {dir / "d/a"}, {dir / "d/a/b"}, {dir / "d/a/b/c"}, {dir / "d/x"}});
     EXPECT_FALSE(fs::exists(dir / "d/a"));
     EXPECT_EQ(kztest::readFile(dir / "d/x/users.txt"), "U");
 }
@@ -311,7 +311,7 @@ TEST(KZRestoreRemovedFiles, QueuedUndoPutsBackEveryListAndEndsWorking)
     for (int i = 0; i < 3; ++i)
         dict.standardUndo.push_back({dir.write("dest/s" + std::to_string(i), "S"), dir / ("src/s" + std::to_string(i))});
     dict.itunesUndo.push_back({dir.write("dest/m", "M"), dir / "music/m"});
-    dict.createdFolderUndo.push_back(dir / "dest");
+    dict.createdFolderUndo.push_back({dir / "dest"});
     KZRestoreRemovedFiles restore;
     restore.undoMove(dict);
     restore.waitUntilIdle();

@@ -1,0 +1,114 @@
+#include "platform/FileIdentity.h"
+
+#include <climits>
+#include <string>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+const QString kBirthSecondsKey = QStringLiteral("birthSeconds");
+const QString kBirthNanosecondsKey = QStringLiteral("birthNanoseconds");
+const QString kSizeKey = QStringLiteral("size");
+const QString kModifiedSecondsKey = QStringLiteral("modifiedSeconds");
+const QString kModifiedNanosecondsKey = QStringLiteral("modifiedNanoseconds");
+
+FileIdentity::Time timeOf(const timespec& t)
+{
+    return {qint64(t.tv_sec), qint64(t.tv_nsec)};
+}
+
+// Stored unsigned, as every number of a record is; a time before 1970 keeps
+// its bits.
+void insertTime(QVariantMap& map, const QString& secondsKey, const QString& nanosecondsKey, const FileIdentity::Time& t)
+{
+    map.insert(secondsKey, quint64(t.seconds));
+    map.insert(nanosecondsKey, quint64(t.nanoseconds));
+}
+
+std::optional<quint64> readNumber(const QVariantMap& map, const QString& key)
+{
+    const QVariant v = map.value(key);
+    if (!v.isValid())
+        return std::nullopt;
+    bool ok = false;
+    const quint64 n = v.toULongLong(&ok);
+    return ok ? std::optional<quint64>(n) : std::nullopt;
+}
+
+std::optional<FileIdentity::Time> readTime(const QVariantMap& map, const QString& secondsKey,
+                                           const QString& nanosecondsKey)
+{
+    const auto seconds = readNumber(map, secondsKey);
+    const auto nanoseconds = readNumber(map, nanosecondsKey);
+    if (!seconds || !nanoseconds)
+        return std::nullopt;
+    return FileIdentity::Time{qint64(*seconds), qint64(*nanoseconds)};
+}
+
+} // namespace
+
+FileIdentity FileIdentity::of(const FileStat& st)
+{
+    FileIdentity identity;
+    identity.device = quint64(st.device);
+    identity.inode = st.inode;
+    if (st.birth) {
+        identity.birth = timeOf(*st.birth);
+    } else {
+        identity.size = st.size;
+        identity.modified = timeOf(st.modified);
+    }
+    return identity;
+}
+
+bool FileIdentity::isSameFile(const FileStat& now) const
+{
+    if (quint64(now.device) != device || now.inode != inode)
+        return false;
+    if (birth)
+        return now.birth && timeOf(*now.birth) == *birth;
+    return size && modified && now.size == *size && timeOf(now.modified) == *modified;
+}
+
+bool FileIdentity::isSameFolder(const FileStat& now) const
+{
+    if (quint64(now.device) != device || now.inode != inode)
+        return false;
+    return !birth || !now.birth || timeOf(*now.birth) == *birth;
+}
+
+void FileIdentity::insertInto(QVariantMap& map) const
+{
+    if (birth)
+        insertTime(map, kBirthSecondsKey, kBirthNanosecondsKey, *birth);
+    if (size)
+        map.insert(kSizeKey, *size);
+    if (modified)
+        insertTime(map, kModifiedSecondsKey, kModifiedNanosecondsKey, *modified);
+}
+
+FileIdentity FileIdentity::readFrom(const QVariantMap& map, quint64 device, quint64 inode)
+{
+    FileIdentity identity;
+    identity.device = device;
+    identity.inode = inode;
+    identity.birth = readTime(map, kBirthSecondsKey, kBirthNanosecondsKey);
+    identity.size = readNumber(map, kSizeKey);
+    identity.modified = readTime(map, kModifiedSecondsKey, kModifiedNanosecondsKey);
+    return identity;
+}
+
+std::optional<std::filesystem::path> pathOfOpenFolder(int fd)
+{
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    std::string target(PATH_MAX + 1, '\0');
+    const ssize_t got = ::readlink(link.c_str(), target.data(), target.size());
+    if (got <= 0 || size_t(got) >= target.size() || target[0] != '/')
+        return std::nullopt;
+    target.resize(size_t(got));
+    return std::filesystem::path(target);
+}
+
+} // namespace platform

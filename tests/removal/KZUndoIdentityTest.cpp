@@ -1,0 +1,331 @@
+// Undo and Restore put back only the item that left, and only onto the disk
+// it left: a new file given a freed inode, a stranger's file behind a folder
+// swapped for a link, or the bare folder of an unplugged disk never takes
+// its place.
+
+#include "RemovalTestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PropertyList.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+using namespace Qt::StringLiterals;
+using namespace removaltest;
+using Result = KZRestoreRemovedFiles::ItemResult;
+
+namespace {
+
+fs::path homeTrash()
+{
+    return platform::homeTrashDirectory();
+}
+
+fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, double seconds)
+{
+    QString error;
+    const auto file = KZUndoFile::write(homeTrash(), {}, records, seconds, &error);
+    EXPECT_TRUE(file) << error.toStdString();
+    return file.value_or(fs::path());
+}
+
+void emptyFromTrash(const KZPersistentUndoRecord& record)
+{
+    fs::remove(record.currPosition);
+    KZUndoFile::removeTrashInfoOf(record.currPosition);
+}
+
+// Saves new files at `path` until one is given `inode`, keeping the others
+// aside so that their inodes stay taken; false when the file system never
+// hands it out again.
+bool saveWithInode(const fs::path& path, quint64 inode, const std::string& bytes)
+{
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        const auto st = platform::statPath(path, false);
+        if (st && st->inode == inode)
+            return true;
+        fs::rename(path, fs::path(path.native() + ".aside" + std::to_string(attempt)));
+    }
+    return false;
+}
+
+// A reference as versions that kept device and inode alone wrote it.
+QByteArray deviceAndInodeOnlyBookmark(const fs::path& path)
+{
+    const auto st = platform::statPath(path, false);
+    EXPECT_TRUE(st);
+    const QVariantMap map{{u"path"_s, QByteArray::fromStdString(path.native())},
+                          {u"pathString"_s, QString::fromStdString(path.native())},
+                          {u"device"_s, quint64(st ? st->device : 0)},
+                          {u"inode"_s, st ? st->inode : 0}};
+    return platform::PropertyList::toData(map, platform::PropertyList::Format::Binary);
+}
+
+// The folder `folder` goes aside and a link to `elsewhere` takes its name.
+void swapForLink(const fs::path& folder, const fs::path& elsewhere)
+{
+    fs::rename(folder, fs::path(folder.native() + ".real"));
+    fs::create_directory_symlink(elsewhere, folder);
+}
+
+void swapBack(const fs::path& folder)
+{
+    fs::remove(folder);
+    fs::rename(fs::path(folder.native() + ".real"), folder);
+}
+
+void chownTree(const fs::path& top, uid_t uid, gid_t gid)
+{
+    ASSERT_EQ(::lchown(top.c_str(), uid, gid), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(top))
+        ASSERT_EQ(::lchown(entry.path().c_str(), uid, gid), 0) << entry.path();
+}
+
+// What a move into a chosen folder with its folders made again leaves, and
+// the folder made for the source folder, swapped for a link to a stranger's
+// folder that holds a file of the same name as one moved.
+struct SwappedMadeFolder {
+    KZUndoDict dict;
+    fs::path made;     // the folder swapped for the link
+    fs::path stranger; // where the link leads
+};
+
+SwappedMadeFolder moveIntoMadeFoldersThenSwap(Fixture& f)
+{
+    const auto items = f.items({{"src/a", 1}, {"src/b", 2}, {"src/c", 3}, {"keep/a", 1}, {"keep/b", 2}, {"keep/c", 3}});
+    const fs::path dest = f.dir.mkdir("dest");
+    f.panel->isMoveToTrash = false;
+    f.panel->urlToMove = dest;
+    f.panel->createFolders = true;
+    auto engine = f.engine({items[0], items[1], items[2]}, items);
+    engine->doMove();
+    EXPECT_EQ(engine->tally().moved, 3u);
+    SwappedMadeFolder swapped{{engine->standardUndo(), engine->itunesUndo(), engine->createdFolderUndo()},
+                              dest / f.dir.path().relative_path(), f.dir / "stranger"};
+    EXPECT_EQ(swapped.dict.standardUndo.size(), 3u);
+    EXPECT_TRUE(fs::exists(swapped.made / "src/a"));
+    f.dir.write("stranger/src/a", "the stranger's own a");
+    swapForLink(swapped.made, swapped.stranger);
+    return swapped;
+}
+
+// Undo with the made folder swapped takes nothing through the link and
+// removes nothing behind it; with the folder back, everything goes home.
+void undoAroundTheSwap(const SwappedMadeFolder& swapped, const fs::path& top)
+{
+    KZRestoreRemovedFiles restore;
+    const auto outcome = restore.doUndoMove(swapped.dict);
+    EXPECT_EQ(outcome.restored, 0u);
+    EXPECT_EQ(outcome.notRestored.gone, 3u);
+    EXPECT_FALSE(fs::exists(top / "src/a")) << "the stranger's file stays theirs";
+    EXPECT_EQ(kztest::readFile(swapped.stranger / "src/a"), "the stranger's own a");
+    EXPECT_TRUE(fs::is_directory(swapped.stranger / "src")) << "never removed through the link";
+    const fs::path real(swapped.made.native() + ".real");
+    for (const char* name : {"a", "b", "c"})
+        EXPECT_EQ(kztest::readFile(real / "src" / name), "same bytes") << name;
+
+    swapBack(swapped.made);
+    const auto back = restore.doUndoMove(swapped.dict);
+    EXPECT_EQ(back.restored, 3u);
+    EXPECT_EQ(back.notRestored.total(), 0u);
+    for (const char* name : {"a", "b", "c"})
+        EXPECT_EQ(kztest::readFile(top / "src" / name), "same bytes") << name;
+    EXPECT_FALSE(fs::exists(swapped.made)) << "the folders made went again";
+    EXPECT_EQ(kztest::readFile(swapped.stranger / "src/a"), "the stranger's own a");
+}
+
+} // namespace
+
+// A file system hands a freed inode to the next file made: a file saved at
+// the old place after the Trash was emptied, or trashed again under the
+// same Trash name, is never taken for the item the record names. A record
+// of device and inode alone, as older versions wrote it, cannot tell them
+// apart and counts as gone.
+TEST(KZUndoIdentity, RestoreNeverTakesANewFileGivenTheFreedInodeForTheItem)
+{
+    // Memory file systems number inodes afresh; a disk's file system (ext4)
+    // hands the one just freed to the next file.
+    const auto volume = kztest::otherVolume();
+    if (!volume)
+        GTEST_SKIP() << "no second volume for the temporary folders";
+    kztest::TempDir d(*volume);
+    kztest::EnvGuard data("XDG_DATA_HOME");
+    ::setenv("XDG_DATA_HOME", (d / "data").c_str(), 1);
+    const auto saved = trashWithIdentity(d.write("home/report.txt", "the old report"));
+    const fs::path file = writeUndoFile({saved}, 500.0);
+    emptyFromTrash(saved);
+    if (!saveWithInode(saved.oldPosition, saved.inode, "a new report"))
+        GTEST_SKIP() << "this file system does not hand a freed inode out again at once";
+
+    KZRestoreRemovedFiles restore;
+    auto result = restore.restoreFiles({file});
+    EXPECT_EQ(result.restored, 0u);
+    EXPECT_EQ(result.notRestored.gone, 1u);
+    EXPECT_EQ(kztest::readFile(saved.oldPosition), "a new report");
+
+    // The new file trashed in its turn lies under the old Trash name with
+    // the recorded device, inode and original path: it is not the item.
+    const auto again = trashWithIdentity(d.write("home/notes.txt", "old notes"));
+    const fs::path second = writeUndoFile({again}, 600.0);
+    emptyFromTrash(again);
+    ASSERT_TRUE(saveWithInode(again.oldPosition, again.inode, "new notes"));
+    ASSERT_EQ(platform::moveToTrash(again.oldPosition), again.currPosition);
+    result = restore.restoreFiles({second});
+    EXPECT_EQ(result.restored, 0u);
+    EXPECT_EQ(result.notRestored.gone, 1u);
+    EXPECT_EQ(kztest::readFile(again.currPosition), "new notes") << "left in the Trash";
+    EXPECT_FALSE(fs::exists(again.oldPosition));
+
+    // The item itself back at its place, with an older record that kept
+    // device and inode alone: read, but not taken as proof.
+    auto old = trashWithIdentity(d.write("home/old.txt", "old"));
+    old.bookmark = deviceAndInodeOnlyBookmark(old.currPosition);
+    const fs::path third = writeUndoFile({old}, 700.0);
+    fs::rename(old.currPosition, old.oldPosition);
+    result = restore.restoreFiles({third});
+    EXPECT_EQ(result.restored, 0u);
+    EXPECT_EQ(result.notRestored.gone, 1u);
+    EXPECT_EQ(result.notRestored.unreadable, 0u);
+    EXPECT_EQ(kztest::readFile(old.oldPosition), "old");
+}
+
+// A move onto another disk leaves the items in place and copies them. With
+// the originals' disk unplugged, Undo keeps each copy where it is (never on
+// the bare folder the disk was mounted on, nor in folders made there), says
+// the disk is not connected and keeps the undo; with the disk back, that
+// undo takes the copies away.
+TEST(KZUndoIdentity, AnUndoKeepsTheCopiesWhileTheOriginalsDiskIsUnplugged)
+{
+    Fixture f;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        const fs::path store = f.dir / "store";
+        const fs::path disk = f.dir / "disk";
+        kztest::mountTmpfs(store);
+        kztest::bindMount(store, disk);
+        const auto items = f.items({{"disk/a", 1}, {"disk/sub/b", 2}, {"keep/a", 1}, {"keep/b", 2}});
+        const fs::path dest = f.dir.mkdir("dest");
+        f.panel->isMoveToTrash = false;
+        f.panel->urlToMove = dest;
+        auto engine = f.engine({items[0], items[1]}, items);
+        engine->doMove();
+        ASSERT_EQ(engine->tally().copied, 2u);
+        const KZUndoDict dict{engine->standardUndo(), {}, {}};
+
+        ASSERT_EQ(::umount2(disk.c_str(), 0), 0);
+        std::vector<KZUndoDict> registered;
+        auto observer = platform::NotificationCenter::defaultCenter().addObserver(
+            u"registerRemovedUndo"_s, {}, [&](const platform::Notification& n) {
+                registered.push_back(n.userInfo.value(u"undoDict"_s).value<KZUndoDict>());
+            });
+        KZRestoreRemovedFiles restore;
+        const auto unplugged = restore.doUndoMove(dict);
+        EXPECT_EQ(unplugged.restored, 0u);
+        EXPECT_EQ(unplugged.notRestored.missingVolume, 2u);
+        EXPECT_EQ(unplugged.notRestored.reasonKey(), u"not_restored_volume"_s);
+        EXPECT_EQ(kztest::readFile(dest / "a"), "same bytes");
+        EXPECT_EQ(kztest::readFile(dest / "b"), "same bytes");
+        EXPECT_TRUE(fs::is_empty(disk)) << "nothing on the bare mount folder";
+        ASSERT_EQ(registered.size(), 1u) << "the undo stays";
+        EXPECT_EQ(registered[0].standardUndo.size(), 2u);
+
+        kztest::bindMount(store, disk);
+        const auto plugged = restore.doUndoMove(registered[0]);
+        EXPECT_EQ(plugged.notRestored.total(), 0u);
+        EXPECT_FALSE(fs::exists(dest / "a"));
+        EXPECT_FALSE(fs::exists(dest / "b"));
+        EXPECT_EQ(kztest::readFile(disk / "a"), "same bytes");
+        EXPECT_EQ(kztest::readFile(disk / "sub/b"), "same bytes");
+        EXPECT_EQ(registered.size(), 1u) << "nothing left to undo";
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+// A folder that a move made at the destination is swapped for a link to a
+// stranger's folder before Undo: nothing is taken from behind the link, no
+// folder there is removed, and the items are counted as not where the
+// removal put them.
+TEST(KZUndoIdentity, AnUndoNeverActsThroughAMadeFolderSwappedForALink)
+{
+    Fixture f;
+    const SwappedMadeFolder swapped = moveIntoMadeFoldersThenSwap(f);
+    undoAroundTheSwap(swapped, f.dir.path());
+}
+
+// The same for an ordinary user, for whom the system's own links are
+// followed and their own never are.
+TEST(KZUndoIdentity, AnUndoAsAnOrdinaryUserNeverActsThroughAMadeFolderSwappedForALink)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to become another user";
+    Fixture f;
+    const SwappedMadeFolder swapped = moveIntoMadeFoldersThenSwap(f);
+    chownTree(f.dir.path(), 65534, 65534);
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        undoAroundTheSwap(swapped, f.dir.path());
+        std::fflush(stdout);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Restore of an item whose Trash is there while the folder it came from is
+// the bare folder of an unmounted disk (here a second mount of the same
+// file system): no folder is made there, and the item stays in its Trash
+// with its record, told as on a volume that is not connected.
+TEST(KZUndoIdentity, RestoreMakesNoFoldersOnTheBareFolderOfAnUnmountedDisk)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        const fs::path store = d / "store";
+        kztest::mountTmpfs(store);
+        fs::create_directories(store / "home/sub");
+        const fs::path home = d / "home";
+        kztest::bindMount(store / "home", home);
+        const fs::path item = d.write("home/sub/x", "X");
+        const fs::path trash = store / (".Trash-" + std::to_string(::getuid()));
+        fs::create_directories(trash / "files");
+        fs::create_directories(trash / "info");
+        ASSERT_TRUE(platform::createTrashInfo(trash, "x", item));
+        fs::rename(store / "home/sub/x", trash / "files/x");
+        KZPersistentUndoRecord record;
+        record.oldPosition = item;
+        record.currPosition = trash / "files/x";
+        record.bookmark = platform::createBookmark(record.currPosition);
+        const fs::path file = writeUndoFile({record}, 800.0);
+
+        ASSERT_EQ(::umount2(home.c_str(), 0), 0);
+        KZRestoreRemovedFiles restore;
+        auto result = restore.restoreFiles({file});
+        EXPECT_EQ(result.restored, 0u);
+        EXPECT_EQ(result.notRestored.missingVolume, 1u);
+        EXPECT_TRUE(fs::is_empty(home)) << "no folder made on the bare folder";
+        EXPECT_EQ(kztest::readFile(record.currPosition), "X");
+        EXPECT_EQ(KZUndoFile::read(file)->entries.size(), 1u);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
