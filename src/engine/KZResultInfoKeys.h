@@ -34,6 +34,9 @@ inline const QString unlistedFoldersCount = QStringLiteral("KZResultUnlistedFold
 // Sources that could not be searched at all (a damaged saved search), each
 // as its name and the reason, a QStringList. Absent reads as empty.
 inline const QString skippedSources = QStringLiteral("KZResultSkippedSources");
+// Why a reopened result file holds nothing to show, as told to the user;
+// absent: none of its items can be found any more.
+inline const QString reopenLeftOut = QStringLiteral("KZResultReopenLeftOut");
 // Added by the result model and the windows.
 inline const QString searchSources = QStringLiteral("KZResultSearchSources");
 inline const QString foundDeadsCount = QStringLiteral("KZResultFoundDeadsCount");

@@ -288,6 +288,23 @@ bool KZRemoveItemSteps::sameContent(const fs::path& a, const fs::path& b) const
     return platform::sameContent(a, b, stopTest());
 }
 
+bool KZRemoveItemSteps::isSameEntry(const platform::AnchoredItem& item, const platform::AnchoredItem& other,
+                                     const platform::FileStat& otherStat)
+{
+    const auto st = item.stat();
+    if (!st)
+        return false;
+    // A folder, or a file of one name, has a single entry: its identity
+    // names it. A file of several names is one entry per folder and name,
+    // and each of its hard links is a copy that stays.
+    if (st->sameItem(otherStat) && (st->isDir() || st->links <= 1 || otherStat.links <= 1))
+        return true;
+    struct stat folder {}, otherFolder {};
+    if (::fstat(item.parentFd(), &folder) != 0 || ::fstat(other.parentFd(), &otherFolder) != 0)
+        return false;
+    return folder.st_dev == otherFolder.st_dev && folder.st_ino == otherFolder.st_ino && item.name() == other.name();
+}
+
 bool KZRemoveItemSteps::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, bool forGood) const
 {
     // A folder found empty after a removal is no copy of anything: it has no
@@ -318,6 +335,10 @@ bool KZRemoveItemSteps::keepsACopy(const KZFoundItemRef& item, const platform::A
         const auto memberAnchor = platform::AnchoredItem::open(path);
         const auto st = memberAnchor ? memberAnchor->stat() : std::nullopt;
         if (!st || !isSameAsFound(member, *st))
+            continue;
+        // The item itself seen through another path (a bind mount, a file
+        // system mounted twice) goes with it: it is no copy of it.
+        if (isSameEntry(anchor, *memberAnchor, *st))
             continue;
         bool insideRemoval = false;
         for (fs::path p = path; !insideRemoval && p.has_relative_path(); p = p.parent_path())

@@ -174,6 +174,9 @@ private:
 
     static KZRemoveOutcome outcomeForErrno(int err);
     static bool isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st);
+    // Whether `other` is the very directory entry of `item`, reached by another path.
+    static bool isSameEntry(const platform::AnchoredItem& item, const platform::AnchoredItem& other,
+                            const platform::FileStat& otherStat);
     bool isOnKernelFileSystem(const platform::AnchoredItem& anchor, const platform::FileStat& st) const;
     bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b) const;
     bool isStopped() const;

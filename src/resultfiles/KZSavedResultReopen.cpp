@@ -6,11 +6,13 @@
 #include "engine/TreeToCheck.h"
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
+#include "platform/FileStat.h"
 #include "platform/Packages.h"
 #include "platform/Paths.h"
 #include "platform/Volumes.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFilesUtilities.h"
+#include "services/KZStopSource.h"
 #include "settings/KZTags.h"
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include <map>
 #include <set>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -94,15 +97,21 @@ KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attri
     item->setModificationTime(st.modified);
     item->setLinkCount(st.links);
     item->setLabel(label);
-    if (attributes.isDirectory()) {
-        quint64 count = 0;
-        item->setTotSize(KZFilesUtilities::sharedControl().iterateFolderForSize(path, &count).totalFileSize);
-        item->setMultiPurposeInfo(count);
-    } else {
+    // A folder is measured once the rebuild knows it keeps it.
+    if (!attributes.isDirectory())
         item->setTotSize(attributes.totalFileSize().value_or(0));
-    }
     return item;
 }
+
+// The caller's stop test as the folder measurement asks it.
+class StopTest : public KZStopSource {
+public:
+    explicit StopTest(const std::function<bool()>& stopped) : stopped_(stopped) {}
+    bool wasStopped() const override { return stopped_ && stopped_(); }
+
+private:
+    const std::function<bool()>& stopped_;
+};
 
 } // namespace
 
@@ -218,15 +227,19 @@ class Rebuilder {
 public:
     Rebuilder(const std::vector<KZSourceItemRef>& sources, const KZSavedResultReopen::Options& options,
               KZReopenedResult& out)
-        : sources_(sources), options_(options), out_(out)
+        : sources_(sources), options_(options), out_(out), stop_(options.stopped)
     {
     }
+
+    bool wasStopped() const { return stop_.wasStopped(); }
 
     // The records that resolve inside the sources, in file order.
     std::vector<Candidate> resolve(const std::vector<KZSavedItem>& records, bool emptyFolders)
     {
         std::vector<Candidate> kept;
         for (const KZSavedItem& record : records) {
+            if (stop_.wasStopped())
+                return {};
             const std::optional<platform::ResolvedBookmark> resolved = bookmarks_.resolve(record.alias);
             if (!resolved) {
                 ++out_.notes.notFound;
@@ -249,9 +262,10 @@ public:
                 ++out_.notes.outsideSources;
                 continue;
             }
-            // Two hard links to one file are two paths, both duplicates, as a
-            // search finds them; only the same path named twice is a repeat.
-            if (!seenPaths_.insert(path.native()).second) {
+            // Two hard links to one file are two entries, both duplicates, as
+            // a search finds them; one entry named twice, also under two paths
+            // (a bind mount, a file system mounted twice), is a repeat.
+            if (!seenEntries_.insert(entryKey(path, *attributes.stat())).second) {
                 ++out_.notes.duplicates;
                 continue;
             }
@@ -333,6 +347,17 @@ public:
         for (Candidate& candidate : candidates) {
             if (!candidate.item)
                 continue;
+            // Only a folder that stays a copy of its group is measured: one
+            // that changed since saving is no copy, and the list measures it
+            // if it is ever shown. A whole disk can be named as a folder.
+            if (candidate.item->isDirectory() && !candidate.changed) {
+                quint64 found = 0;
+                candidate.item->setTotSize(
+                    KZFilesUtilities::sharedControl().iterateFolderForSize(candidate.path, &found, &stop_).totalFileSize);
+                candidate.item->setMultiPurposeInfo(found);
+            }
+            if (stop_.wasStopped())
+                return {};
             if (options_.didRebuildItem)
                 options_.didRebuildItem(*candidate.item);
             ++*count;
@@ -448,11 +473,26 @@ private:
         return kernel;
     }
 
+    // A directory entry as the search keys it: its folder's identity and
+    // its name. A folder, or a file of one name, has one entry, so its own
+    // identity names it too, also where a bind mount shows that very item
+    // at a second place.
+    using EntryKey = std::tuple<quint64, quint64, std::string>;
+    static EntryKey entryKey(const fs::path& path, const platform::FileStat& st)
+    {
+        if (st.isDir() || st.links <= 1 || path == "/")
+            return {quint64(st.device), st.inode, std::string()};
+        if (const auto folder = platform::statPath(path.parent_path(), true))
+            return {quint64(folder->device), folder->inode, path.filename().native()};
+        return {0, 0, path.native()};
+    }
+
     const std::vector<KZSourceItemRef>& sources_;
     const KZSavedResultReopen::Options& options_;
     KZReopenedResult& out_;
+    const StopTest stop_;
     platform::BookmarkResolver bookmarks_;
-    std::set<std::string> seenPaths_;
+    std::set<EntryKey> seenEntries_;
     std::map<dev_t, bool> kernelDevices_;
     std::unordered_map<std::string, fs::path> linkFreeFolders_;
 };
@@ -483,6 +523,13 @@ KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::v
             rebuilder.build(rebuilder.resolve(*saved.emptyFolders, true), false, &out.emptyFoldersCount, &size);
         if (!folders.isEmpty())
             out.emptyFolders = std::move(folders);
+    }
+    if (rebuilder.wasStopped()) {
+        // Half a result would pass for what the file holds.
+        KZReopenedResult stopped;
+        stopped.sources = std::move(out.sources);
+        stopped.stopped = true;
+        return stopped;
     }
     return out;
 }

@@ -27,6 +27,8 @@ struct KZReopenedResult {
     // The marks and bookmarks by item location, as the result model restores them.
     QVariantMap itemsDict;
     KZReopenNotes notes;
+    // The rebuild was stopped before its end: nothing of it is kept.
+    bool stopped = false;
 };
 
 // Reopening a saved result without windows: the file read and checked, its
@@ -38,10 +40,10 @@ struct KZReopenedResult {
 // - every path must be absolute and plain and lie inside a source that
 //   resolved, outside that source's exclusions and the global ones; with
 //   nested sources, the innermost one that does not exclude it holds it;
-// - a path listed twice, or a member inside another member of its group,
-//   is kept once, so one path never passes for two copies of itself (two
-//   hard links to one file are two paths, both kept, as a search finds
-//   them);
+// - a directory entry listed twice, also under two paths (a bind mount),
+//   or a member inside another member of its group, is kept once, so one
+//   file never passes for two copies of itself (two hard links to one file
+//   are two entries, both kept, as a search finds them);
 // - a group's members-left counter is never above the members rebuilt, and
 //   never below 1;
 // - every item is compared with what was saved (type, size, modification
@@ -80,6 +82,9 @@ public:
         std::function<quint64(const KZSearchItemInfo&)> fileTypeOf;
         // Told of every rebuilt item (the progress window counts them by type).
         std::function<void(const KZSearchItemInfo&)> didRebuildItem;
+        // Asked between records and while a folder is measured, from the
+        // rebuilding thread: true ends the rebuild (the program quits).
+        std::function<bool()> stopped;
     };
 
     // The user's file-type labels decide which saved tabs exist and where an

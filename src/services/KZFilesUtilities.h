@@ -169,9 +169,10 @@ public:
         return KZFileKinds::isCompressed(type, extension);
     }
 
-    ItemSizeInfo iterateFolderForSize(const std::filesystem::path& folder, quint64* itemsFound) const
+    ItemSizeInfo iterateFolderForSize(const std::filesystem::path& folder, quint64* itemsFound,
+                                      const KZStopSource* stop = nullptr) const
     {
-        return KZFolderSizes::iterateFolderForSize(folder, itemsFound);
+        return KZFolderSizes::iterateFolderForSize(folder, itemsFound, stop);
     }
     ItemSizeInfo iterateFolderForSize(const std::filesystem::path& folder, const KZStopSource* stop,
                                       ItemCountInfo* itemsFound, bool incrementCount) const

@@ -102,14 +102,17 @@ bool isMeasuredName(std::string_view name)
 
 } // namespace
 
-ItemSizeInfo KZFolderSizes::iterateFolderForSize(const fs::path& folder, quint64* itemsFound)
+ItemSizeInfo KZFolderSizes::iterateFolderForSize(const fs::path& folder, quint64* itemsFound,
+                                                 const KZStopSource* stop)
 {
     ItemSizeInfo sums;
-    if (folder.empty())
+    if (folder.empty() || (stop && stop->wasStopped()))
         return sums;
     walkFolder(
         folder,
         [&](const platform::DirEntry& entry) {
+            if (stop && stop->wasStopped())
+                return false;
             if (itemsFound)
                 ++*itemsFound;
             if (!entry.statFailed && !entry.stat.isDir()) {

@@ -29,7 +29,10 @@ namespace KZFolderSizes {
 // Every item below `folder` (hidden ones and package contents included,
 // symbolic links not followed) adds one to `itemsFound` and its sizes to
 // the sums; folders add no size. Unreadable folders are passed over.
-ItemSizeInfo iterateFolderForSize(const std::filesystem::path& folder, quint64* itemsFound);
+// `stop`, when given, is asked before every item; a stopped measurement
+// answers what was summed until then.
+ItemSizeInfo iterateFolderForSize(const std::filesystem::path& folder, quint64* itemsFound,
+                                  const KZStopSource* stop = nullptr);
 // The measurement of a scan: Finder's ".DS_Store" files are left out,
 // `stop` is asked before and after every item, and the first error ends
 // the measurement. Answers what was summed until then. With

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -289,6 +290,41 @@ TEST(KZRemoveSafety, AGroupWhoseKeptCopyWentAwayKeepsItsLastMember)
             EXPECT_FALSE(all[1]->isRemoved());
             EXPECT_TRUE(!engine->removedArray() || engine->removedArray()->isEmpty());
         }
+    }
+}
+
+// A bind mount shows a folder at a second place: the item seen there is the
+// item itself, no copy that stays, whatever the job. A second name of the
+// file (a hard link) is a copy that stays.
+TEST(KZRemoveSafety, TheItemSeenThroughABindMountIsNoCopyOfIt)
+{
+    for (const char* op : {"trash", "move", "delete"}) {
+        SCOPED_TRACE(op);
+        emptyTrash();
+        const auto outcome = kztest::runWithPrivateMounts([&] {
+            Fixture f;
+            const std::string step = op;
+            f.panel->isMoveToTrash = step != "move";
+            f.panel->urlToMove = f.dir.mkdir("dest");
+            if (step == "delete")
+                answerDeleteAll(f);
+            f.dir.write("src/a/x", "same bytes");
+            f.dir.write("src/a/y", "same bytes");
+            fs::create_hard_link(f.dir / "src/a/y", f.dir / "src/a/y-link");
+            kztest::bindMount(f.dir / "src/a", f.dir / "src/b");
+            const auto all = f.items({{"src/b/x", 1}, {"src/a/x", 1}, {"src/b/y-link", 2}, {"src/a/y", 2}});
+            auto engine = f.engine({all[1], all[3]}, all);
+            engine->doMove();
+            EXPECT_EQ(kztest::readFile(f.dir / "src/a/x"), "same bytes") << "the only copy stays";
+            EXPECT_EQ(engine->outcomeOf(all[1]), u"last_member"_s);
+            EXPECT_FALSE(all[1]->isRemoved());
+            EXPECT_FALSE(fs::exists(f.dir / "src/a/y")) << "its hard link keeps the bytes";
+            EXPECT_EQ(kztest::readFile(f.dir / "src/a/y-link"), "same bytes");
+            ::umount2((f.dir / "src/b").c_str(), MNT_DETACH);
+        });
+        if (outcome == kztest::Isolated::Unavailable)
+            GTEST_SKIP() << "no private mount namespace here";
+        EXPECT_EQ(outcome, kztest::Isolated::Passed);
     }
 }
 

@@ -36,11 +36,23 @@ NothingFoundAlert nothingFoundAlert(const QVariantMap& info)
 {
     // A reopened result whose items are all gone found nothing because
     // nothing of it is left, not because the folders hold no duplicates.
-    if (info.value(KZResultKey::isRestoreOfSaved).toBool())
-        return {QStringLiteral("result_not_opened"), {}, {platform::localizedString(QStringLiteral("open_saved_no_items"))}};
+    if (info.value(KZResultKey::isRestoreOfSaved).toBool()) {
+        // Items that are all there but lie outside the searched folders
+        // were left out, not lost: the reopening says which it was.
+        const QString leftOut = info.value(KZResultKey::reopenLeftOut).toString();
+        return {QStringLiteral("result_not_opened"), {},
+                {leftOut.isEmpty() ? platform::localizedString(QStringLiteral("open_saved_no_items")) : leftOut}};
+    }
     if (const QString skipped = skippedSources(info); !skipped.isEmpty())
         return {QStringLiteral("saved_search_not_searched"), QStringLiteral("saved_search_not_searched_none"), {skipped}};
     return {QStringLiteral("no_items_found"), noItemsMessage(info), {}};
+}
+
+bool hasUserNotification(const QVariantMap& info)
+{
+    // A reopened result that shows nothing was not opened: its alert says
+    // why, and a notice that it is open again would contradict it.
+    return !info.value(KZResultKey::isRestoreOfSaved).toBool() || hasResult(info);
 }
 
 UserNotification userNotification(const QVariantMap& info, const QString& appName)

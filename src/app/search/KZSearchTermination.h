@@ -34,6 +34,9 @@ struct UserNotification {
     QString subtitle;
     QString body;
 };
+// Whether the end is told by a desktop notification: not for a reopened
+// result that shows nothing.
+bool hasUserNotification(const QVariantMap& info);
 // The desktop notification's texts; `appName` is the title.
 UserNotification userNotification(const QVariantMap& info, const QString& appName);
 // The notification on one line, for where no notification service shows it:

@@ -2,6 +2,7 @@
 
 #include "app/progress/KZSearchProgressCore.h"
 #include "app/progress/ui/KZSearchProgress.h"
+#include "app/search/KZSearchTermination.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
 #include "app/ui/KZWindowTransitionAnimator.h"
@@ -21,6 +22,7 @@
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchStuff.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -36,7 +38,11 @@ platform::NotificationCenter& center()
 
 platform::OperationQueue& openQueue()
 {
+    // Its work must end while the application object exists: a rebuild
+    // that ran on past it would post its result into a program taken down.
     static platform::OperationQueue queue(QStringLiteral("KZOpenSavedResultOperationQueue"));
+    static const bool listed = (queue.endsWithApplication(), true);
+    (void)listed;
     return queue;
 }
 
@@ -99,12 +105,29 @@ QVariantList deadTrackRecords(const std::vector<KZSavedDeadTrack>& tracks)
     return records;
 }
 
+// Why no item of the file is left, when that is more than their being
+// gone: items outside the searched folders, or changed since, were left
+// out by the reopening and are still there. Empty: they are all gone.
+QString whyNothingIsLeft(const KZReopenNotes& notes)
+{
+    KZReopenNotes leftOut = notes;
+    leftOut.notFound = 0;
+    leftOut.damaged = 0;
+    return leftOut.isEmpty() ? QString() : notes.text();
+}
+
 } // namespace
 
-KZOpenSavedResult::KZOpenSavedResult(Host host, QObject* parent) : QObject(parent), host_(std::move(host)) {}
+KZOpenSavedResult::KZOpenSavedResult(Host host, QObject* parent) : QObject(parent), host_(std::move(host))
+{
+    // Quitting ends a rebuild at once, however large the folders it measures.
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [stop = stop_] { *stop = true; });
+}
 
 KZOpenSavedResult::~KZOpenSavedResult()
 {
+    *stop_ = true;
     observations_.clear();
     delete openingWindow_.data();
 }
@@ -131,11 +154,13 @@ void KZOpenSavedResult::prepareOpenSavedFile(const fs::path& file)
         QTimer::singleShot(0, this, [this] { flipDidEnd(); });
     }
 
-    openQueue().addOperation([guard, file] {
+    openQueue().addOperation([guard, file, stop = stop_] {
         auto read = std::make_shared<Read>();
         read->saved = KZSavedResultReopen::readFile(file, &read->error, &read->damaged);
-        if (read->saved)
+        if (read->saved && !*stop)
             read->sources = KZSavedResultReopen::resolveSources(read->saved->sources, &read->damagedSources);
+        if (*stop)
+            return;
         platform::runOnMain([guard, read] {
             if (guard)
                 guard->fileWasRead(read);
@@ -183,9 +208,12 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
     options.globalExclusions = request_ ? request_->globalExclusions() : std::vector<fs::path>();
     KZSavedResultReopen::useFileTypeLabels(options, KZDefaultsRegistry::fileTagsExcludingTags());
     options.didRebuildItem = [progress](const KZSearchItemInfo& item) { progress->core().setFoundItemFileType(item); };
+    options.stopped = [stop = stop_] { return stop->load(); };
     QPointer<KZOpenSavedResult> guard(this);
     openQueue().addOperation([guard, saved = *saved_, sources = read->sources, options] {
         auto rebuilt = std::make_shared<KZReopenedResult>(KZSavedResultReopen::rebuild(saved, sources, options));
+        if (rebuilt->stopped)
+            return;
         platform::runOnMain([guard, rebuilt] {
             if (guard)
                 guard->rebuildDidEnd(rebuilt);
@@ -253,7 +281,10 @@ void KZOpenSavedResult::postTerminationWhenJoined()
     info.insert(KZResultKey::foundDeadsCount, QVariant::fromValue<quint64>(quint64(deads.size())));
     info.insert(KZResultKey::isRestoreOfSaved, true);
     info.insert(KZResultKey::isSavedItemsToRestore, rebuilt_->itemsDict);
-    const bool nothingLeft = rebuilt_->itemsCount == 0;
+    // Missing tracks alone are a result: its window opens on their tab.
+    const bool nothingLeft = !KZSearchTermination::hasResult(info);
+    if (nothingLeft)
+        info.insert(KZResultKey::reopenLeftOut, whyNothingIsLeft(rebuilt_->notes));
     center().post(KZNotification::searchDidTerminate,
                   platform::NotificationObject(static_cast<const void*>(host_.searchWindowCntrl.data())), info);
     if (nothingLeft) {

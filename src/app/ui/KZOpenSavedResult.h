@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -90,4 +91,7 @@ private:
     bool finished_ = false;
     int terminationsPosted_ = 0;
     std::vector<platform::Subscription> observations_;
+    // Set when the program quits or the reader goes: the queued reading and
+    // rebuilding end at once and post nothing.
+    std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
 };

@@ -37,6 +37,13 @@ TEST(SearchTermination, NothingFoundSaysWhyItFoundNothing)
     EXPECT_EQ(reopened.names, QStringList{platform::localizedString(QStringLiteral("open_saved_no_items"))});
     EXPECT_FALSE(reopened.names.front().startsWith(QStringLiteral("open_saved"))) << "the text is missing";
 
+    // Items left out rather than gone are named for what they are.
+    const QString leftOut = QStringLiteral("2 items lie outside the searched folders and were left out.");
+    const auto outside = KZSearchTermination::nothingFoundAlert(
+        {{KZResultKey::isRestoreOfSaved, true}, {KZResultKey::reopenLeftOut, leftOut}});
+    EXPECT_EQ(outside.error, QStringLiteral("result_not_opened"));
+    EXPECT_EQ(outside.names, QStringList{leftOut});
+
     const QVariantMap skipped{
         {KZResultKey::skippedSources, QStringList{QStringLiteral("“a.savedSearch”: x"), QStringLiteral("“b”: y")}}};
     const auto unread = KZSearchTermination::nothingFoundAlert(skipped);
@@ -66,6 +73,16 @@ TEST(SearchTermination, NotificationNamesTheSearchOrTheReopenedResult)
     // Without a subtitle the line has no gap where it would be.
     EXPECT_EQ(KZSearchTermination::oneLine(again), QStringLiteral("Maravex ") + again.body);
     EXPECT_EQ(KZSearchTermination::oneLine(note), note.title + u' ' + note.subtitle + u' ' + note.body);
+
+    // A search that found nothing still ends with its notice; a reopened
+    // result that opened nothing has none, missing tracks alone are opened.
+    EXPECT_TRUE(KZSearchTermination::hasUserNotification(searched));
+    EXPECT_TRUE(KZSearchTermination::hasUserNotification({}));
+    EXPECT_FALSE(KZSearchTermination::hasUserNotification(reopened));
+    EXPECT_TRUE(KZSearchTermination::hasUserNotification(
+        {{KZResultKey::isRestoreOfSaved, true}, {KZResultKey::foundItemsCount, 2}}));
+    EXPECT_TRUE(KZSearchTermination::hasUserNotification(
+        {{KZResultKey::isRestoreOfSaved, true}, {KZResultKey::foundDeads, QVariantList{QVariantMap()}}}));
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include "TestSupport.h"
 
 #include "platform/Bookmark.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
@@ -36,6 +38,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDBusConnection>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -396,6 +399,83 @@ TEST_F(OpenSavedResult, WhatCannotBeShownIsSaidForWhatItIs)
     EXPECT_TRUE(goneSaid.contains(platform::localizedString(QStringLiteral("open_saved_no_items"))))
         << goneSaid.toStdString();
     EXPECT_FALSE(goneSaid.contains(noDuplicates)) << goneSaid.toStdString();
+}
+
+// Missing music tracks are a result of their own: a saved result whose
+// items are all gone but which lists missing tracks opens on their tab,
+// says nothing failed, and tells that it is open again.
+TEST_F(OpenSavedResult, MissingTracksAloneOpenOnTheirTab)
+{
+    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+    saved.deadTracks = std::vector<KZSavedDeadTrack>{
+        {QStringLiteral("Song"), QStringLiteral("Album"), QStringLiteral("Artist"), QStringLiteral("1A"),
+         platform::pathText(dir / "Music/Song.mp3"), false},
+        {QStringLiteral("Other"), QStringLiteral("Album"), QStringLiteral("Artist"), QStringLiteral("1B"),
+         platform::pathText(dir / "Music/Other.mp3"), true}};
+    const fs::path tracks = dir / "tracks.maravex";
+    std::ofstream(tracks, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+    for (const fs::path& item : {a, b, c, d})
+        fs::remove(item);
+    QStringList log;
+    platform::setLogSink([&log](const QString& line) { log << line; });
+    const auto restoreLog = qScopeGuard([] { platform::setLogSink({}); });
+
+    app->openSavedResult(tracks);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s))
+        << "the result window must come up";
+    QTest::qWait(200);
+    EXPECT_EQ(app->resultWindowCntrl()->currSelectedTabTag(), KZTag::missingTracks);
+    EXPECT_EQ(alerts.presenter->count(QStringLiteral("could not be opened")), 0);
+    EXPECT_FALSE(app->window()->isVisible()) << "the search window stays behind the result";
+    EXPECT_EQ(finishes, 1);
+    if (!QDBusConnection::sessionBus().isConnected()) {
+        EXPECT_TRUE(log.join(u'\n').contains(
+            platform::localizedString(QStringLiteral("opening_saved_terminated_description"))))
+            << log.join(u'\n').toStdString();
+    }
+}
+
+// A reopening that opens nothing says why in its alert, and no notice says
+// that the result is open again: items that are all there but lie outside
+// the searched folders are named as such, not as gone.
+TEST_F(OpenSavedResult, AReopeningThatOpensNothingSaysWhyAndNoNoticeSaysItOpened)
+{
+    QStringList log;
+    platform::setLogSink([&log](const QString& line) { log << line; });
+    const auto restoreLog = qScopeGuard([] { platform::setLogSink({}); });
+    const QString opened = platform::localizedString(QStringLiteral("opening_saved_terminated_description"));
+    const QString gone = platform::localizedString(QStringLiteral("open_saved_no_items"));
+    const auto openAndHear = [&](const KZSavedResult& saved, const char* name) {
+        const fs::path path = dir / name;
+        std::ofstream(path, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+        alerts.presenter->shown.clear();
+        log.clear();
+        const int before = finishes;
+        app->openSavedResult(path);
+        EXPECT_TRUE(kztest::processEventsUntil(
+            [&] { return finishes > before && !alerts.presenter->shown.empty(); }, 30s));
+        QTest::qWait(200);
+        QString said;
+        for (const KZAlertPresenter::Alert& alert : alerts.presenter->shown)
+            said += alert.messageText + u'\n' + alert.informativeText + u'\n';
+        return said;
+    };
+    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+
+    KZSavedResult elsewhere = saved;
+    elsewhere.sources.front().alias = platform::createBookmark(dir.mkdir("elsewhere"));
+    const QString outsideSaid = openAndHear(elsewhere, "elsewhere.maravex");
+    EXPECT_TRUE(outsideSaid.contains(QStringLiteral("lie outside the searched folders"))) << outsideSaid.toStdString();
+    EXPECT_FALSE(outsideSaid.contains(gone)) << "every file is still there";
+    EXPECT_FALSE(log.join(u'\n').contains(opened)) << log.join(u'\n').toStdString();
+    EXPECT_TRUE(app->window()->isVisible());
+
+    for (const fs::path& item : {a, b, c, d})
+        fs::remove(item);
+    const QString goneSaid = openAndHear(saved, "gone.maravex");
+    EXPECT_TRUE(goneSaid.contains(gone)) << goneSaid.toStdString();
+    EXPECT_FALSE(log.join(u'\n').contains(opened)) << log.join(u'\n').toStdString();
 }
 
 // The kept copy of a group deleted since saving: its other copy comes back

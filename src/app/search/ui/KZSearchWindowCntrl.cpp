@@ -249,7 +249,8 @@ void KZSearchWindowCntrl::searchDidTerminate(const QVariantMap& userInfo)
         if (!guard)
             return;
         guard->terminateObservation_.cancel();
-        if (!(guard->progressCntrl_ && guard->progressCntrl_->stoppedDueAnError()))
+        if (!(guard->progressCntrl_ && guard->progressCntrl_->stoppedDueAnError())
+            && KZSearchTermination::hasUserNotification(userInfo))
             guard->showUserNotification(userInfo);
     });
 }
