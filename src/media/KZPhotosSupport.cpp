@@ -271,11 +271,15 @@ std::vector<KZPhotosImageEntry> KZPhotosSupport::photosDataWithPath(const fs::pa
     // search as the library's own copy. Each image is judged by where its
     // folder really is; the image itself, when a link, is no plain file and
     // the search leaves it out.
+    // Read first: a library that is gone is told as such by the reading.
+    const std::vector<KZPhotosAlbum> albums = photosAlbumsWithPath(library);
+    if (albums.empty())
+        return entries;
     std::error_code ec;
     const fs::path realLibrary = fs::canonical(library, ec);
     if (ec)
         return entries;
-    for (const KZPhotosAlbum& album : photosAlbumsWithPath(library)) {
+    for (const KZPhotosAlbum& album : albums) {
         for (const KZPhotosImage& image : album.children) {
             const fs::path path = (masters / bytesOf(image.imagePath)).lexically_normal();
             if (!liesInside(fs::weakly_canonical(path.parent_path(), ec), realLibrary)) {
