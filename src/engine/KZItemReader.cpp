@@ -3,6 +3,7 @@
 #include "engine/KZEnginePaths.h"
 #include "platform/DirectoryListing.h"
 #include "platform/Packages.h"
+#include "platform/Paths.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZSearchCriteria.h"
 
@@ -30,9 +31,12 @@ KZItemReader::KZItemReader(const KZSearchCriteria& criteria,
     : criteria_(criteria), stop_(stop), fileCntrl_(fileCntrl)
 {
     const size_t used = size_t(std::min<quint64>(exclLocsCount, exludedByLocation.size()));
+    // Sources are walked where their links lead: an exclusion named through
+    // a link is compared where it leads too, or the folder it keeps out
+    // would be walked under its other name.
     for (size_t i = 0; i < used; ++i) {
-        if (!exludedByLocation[i].empty())
-            globalExclusions_.insert(comparableLocation(exludedByLocation[i]).native());
+        for (const std::filesystem::path& place : platform::exclusionPlaces(exludedByLocation[i]))
+            globalExclusions_.insert(comparableLocation(place).native());
     }
 }
 

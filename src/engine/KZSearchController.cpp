@@ -166,8 +166,11 @@ void KZSearchController::setupForImageContentIfNeeded()
     if (!criteria_->isCompareContent() || !isSameSearch_ || checkForOnlyMetadataAlreadyAsked_ || isFollowUp_)
         return;
     const auto sources = searchStuff_->sources();
-    const bool hasPhotosLibrary
-        = std::any_of(sources.begin(), sources.end(), [](const KZSourceItemRef& s) { return s && s->isPhotosLib(); });
+    // A library that is gone is told as missing when its turn comes; no
+    // question about its pictures comes first.
+    const bool hasPhotosLibrary = std::any_of(sources.begin(), sources.end(), [](const KZSourceItemRef& s) {
+        return s && s->isPhotosLib() && !s->path().empty();
+    });
     if (!hasPhotosLibrary)
         return;
     const qint64 answer = KZErrorDelegate::sharedControl().askToTheUser(
@@ -362,7 +365,9 @@ void KZSearchController::searchSources()
                 searchedInPhotos_ = true;
                 const fs::path path = source->path();
                 photosLibraryPath_ = platform::pathText(path);
-                processPhotosLocation(path, label);
+                // A library gone since it was chosen is still read at its
+                // place, so that the reader tells the user it is missing.
+                processPhotosLocation(path.empty() ? url : path, label);
             } else {
                 searchedIniTunes_ = true;
                 libraryPasses_->musicLibrary(label);

@@ -5,6 +5,7 @@
 #include "engine/KZItemReader.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FileStat.h"
+#include "platform/Paths.h"
 #include "platform/Users.h"
 #include "settings/KZSearchStuff.h"
 
@@ -198,13 +199,14 @@ std::shared_ptr<KZExcludedInfo> KZSourcePreparation::setupExcluded(const std::ve
     std::vector<fs::path> excluded;
     excluded.reserve(urls.size());
     for (const fs::path& url : urls) {
-        if (url.empty())
-            continue;
-        fs::path location = KZItemReader::comparableLocation(url);
-        // Exact: on a case-sensitive file system "Photos" and "photos" are
-        // two folders, and folding them would let one of them be searched.
-        if (std::find(excluded.begin(), excluded.end(), location) == excluded.end())
-            excluded.push_back(std::move(location));
+        // Also where links on the way lead, as the source itself is walked.
+        for (const fs::path& place : platform::exclusionPlaces(url)) {
+            fs::path location = KZItemReader::comparableLocation(place);
+            // Exact: on a case-sensitive file system "Photos" and "photos" are
+            // two folders, and folding them would let one of them be searched.
+            if (std::find(excluded.begin(), excluded.end(), location) == excluded.end())
+                excluded.push_back(std::move(location));
+        }
     }
     return KZExcludedInfo::create(std::move(excluded));
 }

@@ -268,6 +268,10 @@ std::vector<KZPhotosImageEntry> KZPhotosSupport::photosDataWithPath(const fs::pa
     // Without a Masters folder the paths still name where the images would
     // be; the search skips files that are not there.
     const fs::path masters = library / "Masters";
+    // Read first: a library that is gone is told as such by the reading.
+    const std::vector<KZPhotosAlbum> albums = photosAlbumsWithPath(library);
+    if (albums.empty())
+        return entries;
     // A folder inside Masters may be a link that leads out of the package:
     // a row naming a file through it would hand a file elsewhere to the
     // search as the library's own copy. Each image is judged by where its
@@ -277,7 +281,7 @@ std::vector<KZPhotosImageEntry> KZPhotosSupport::photosDataWithPath(const fs::pa
     const fs::path realLibrary = fs::canonical(library, ec);
     if (ec)
         return entries;
-    return entriesInsideLibrary(photosAlbumsWithPath(library), masters, realLibrary);
+    return entriesInsideLibrary(albums, masters, realLibrary);
 }
 
 std::vector<KZPhotosImageEntry> KZPhotosSupport::entriesInsideLibrary(const std::vector<KZPhotosAlbum>& albums,

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 namespace platform {
 
 QString pathText(std::string_view bytes)
@@ -51,6 +53,23 @@ std::filesystem::path linkFreePath(const std::filesystem::path& path, bool follo
     }
     std::filesystem::path folder = std::filesystem::canonical(absolute.parent_path(), ec);
     return ec ? std::filesystem::path() : folder / name;
+}
+
+std::vector<std::filesystem::path> exclusionPlaces(const std::filesystem::path& location)
+{
+    std::vector<std::filesystem::path> places;
+    const auto add = [&places](std::filesystem::path place) {
+        if (!place.empty() && std::find(places.begin(), places.end(), place) == places.end())
+            places.push_back(std::move(place));
+    };
+    add(location);
+    // A relative location would be taken from whatever folder the process
+    // runs in, which names nothing the user chose.
+    if (location.is_absolute()) {
+        add(linkFreePath(location, false));
+        add(linkFreePath(location, true));
+    }
+    return places;
 }
 
 bool isInsideFolder(const std::filesystem::path& path, const std::filesystem::path& folder)

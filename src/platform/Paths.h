@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -58,6 +59,14 @@ std::filesystem::path absolutePath(const std::filesystem::path& path);
 // otherwise (a found link is an item of its own). Empty when a folder on the
 // way cannot be reached.
 std::filesystem::path linkFreePath(const std::filesystem::path& path, bool followLast);
+
+// The places an excluded location stands for, so that it is compared with
+// paths met from sources taken without links: the location as written, its
+// name in its folder reached without links, and where it leads when it is a
+// link itself (the link and its target are both left out). A relative
+// location is kept as written only; a place that cannot be reached adds
+// nothing. Each place once.
+std::vector<std::filesystem::path> exclusionPlaces(const std::filesystem::path& location);
 
 // Whether `path` is `folder` or lies somewhere under it, compared element by
 // element on the paths as given (normalise first where "." or ".." may occur).

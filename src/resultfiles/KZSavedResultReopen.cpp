@@ -227,8 +227,12 @@ class Rebuilder {
 public:
     Rebuilder(const std::vector<KZSourceItemRef>& sources, const KZSavedResultReopen::Options& options,
               KZReopenedResult& out)
-        : sources_(sources), options_(options), out_(out), stop_(options.stopped)
+        : sources_(sources), options_(options), out_(out), stop_(options.stopped),
+          globalExclusions_(placesOf(options.globalExclusions))
     {
+        for (const KZSourceItemRef& source : sources_)
+            if (source)
+                sourceExclusions_.emplace(source.get(), placesOf(source->excluded()));
     }
 
     bool wasStopped() const { return stop_.wasStopped(); }
@@ -388,14 +392,14 @@ private:
             return std::any_of(folders.begin(), folders.end(),
                                [&path](const fs::path& folder) { return platform::isInsideFolder(path, folder); });
         };
-        if (inAny(options_.globalExclusions))
+        if (inAny(globalExclusions_))
             return nullptr;
         // Sources may nest: the outer one excludes the inner one, which
         // searched that part itself. The innermost source that takes the
         // path is the one that found it.
         KZSourceItemRef holder;
         for (const KZSourceItemRef& source : sources_) {
-            if (!source || !platform::isInsideFolder(path, source->path()) || inAny(source->excluded()))
+            if (!source || !platform::isInsideFolder(path, source->path()) || inAny(sourceExclusions_.at(source.get())))
                 continue;
             if (!holder || (source->path() != holder->path() && platform::isInsideFolder(source->path(), holder->path())))
                 holder = source;
@@ -487,10 +491,22 @@ private:
         return {0, 0, path.native()};
     }
 
+    // Records are compared where their links lead: so are the exclusions.
+    static std::vector<fs::path> placesOf(const std::vector<fs::path>& locations)
+    {
+        std::vector<fs::path> places;
+        for (const fs::path& location : locations)
+            for (fs::path& place : platform::exclusionPlaces(location))
+                places.push_back(std::move(place));
+        return places;
+    }
+
     const std::vector<KZSourceItemRef>& sources_;
     const KZSavedResultReopen::Options& options_;
     KZReopenedResult& out_;
     const StopTest stop_;
+    const std::vector<fs::path> globalExclusions_;
+    std::unordered_map<const KZSourceItem*, std::vector<fs::path>> sourceExclusions_;
     platform::BookmarkResolver bookmarks_;
     std::set<EntryKey> seenEntries_;
     std::map<dev_t, bool> kernelDevices_;

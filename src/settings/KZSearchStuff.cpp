@@ -99,7 +99,14 @@ KZSearchStuff::~KZSearchStuff()
 void KZSearchStuff::addExcludedLocations(const std::vector<fs::path>& locations)
 {
     fields_.with([&](Fields& fields) {
+        // A list already counted to its end stays counted to its end: the
+        // scan reads only the counted entries, and a location appended after
+        // the global ones (the music library's media folder) would otherwise
+        // be listed, told to the user and walked all the same.
+        const bool countedToEnd = fields.exclLocsCount >= fields.exludedByLocation.size();
         fields.exludedByLocation.insert(fields.exludedByLocation.end(), locations.begin(), locations.end());
+        if (countedToEnd)
+            fields.exclLocsCount = fields.exludedByLocation.size();
     });
 }
 

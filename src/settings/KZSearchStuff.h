@@ -65,6 +65,8 @@ public:
         fields_.set(&Fields::exludedByLocation, std::move(locations));
     }
     // Appends `locations` as they are (a source's own excluded folders).
+    // A list counted to its end (as globalExclusions() leaves it) stays
+    // counted to its end.
     void addExcludedLocations(const std::vector<std::filesystem::path>& locations);
     quint64 exclLocsCount() const { return fields_.get(&Fields::exclLocsCount); }
     void setExclLocsCount(quint64 count) { fields_.set(&Fields::exclLocsCount, count); }

@@ -6,6 +6,8 @@
 
 #include "ScriptedPresenter.h"
 #include "media/decoder/KZImageDecoder.h"
+#include "platform/Paths.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
@@ -145,6 +147,32 @@ TEST_F(KZImageContentSearchTest, PreferenceAndAnswerDecideAndTheQuestionNeedsAPh
         for (const FoundRow& row : result.rows)
             EXPECT_EQ(row.counter, sizes[row.groupID]) << row.path;
     }
+}
+
+// A library chosen and then deleted before Start: nothing asks how its
+// pictures are compared, and the user is told it is missing, by name.
+TEST_F(KZImageContentSearchTest, ALibraryGoneBeforeTheStartIsToldMissingAndNotAskedAbout)
+{
+    defaults->setValue(KZDefaultsKey::check_image_metadata_option, qint64(0));
+    const fs::path gone = library / "Gone.photoslibrary";
+    const KZSourceItemRef photos
+        = KZSourceItem::create({{str("url"), QVariant::fromValue(gone)}, {str("isPhotosLib"), true}});
+    const SearchResult result
+        = runSearchAnswering({folderSource(pictures.path()), photos}, sizeAndContentCriteria());
+    ASSERT_EQ(result.notifications, 1);
+    EXPECT_EQ(nameGroups(result.rows), byBytes) << "the folder is still searched";
+
+    const QString missing = platform::localizedString(QStringLiteral("photos_library_missing"), QStringLiteral("Errors"))
+                                .replace(QStringLiteral("%@"), platform::pathText(gone));
+    std::lock_guard lock(presenter->mutex);
+    std::size_t questions = 0;
+    std::size_t told = 0;
+    for (const auto& call : presenter->calls) {
+        questions += call.alert.buttonTitles.size() > 1;
+        told += call.alert.messageText == missing;
+    }
+    EXPECT_EQ(questions, 0u);
+    EXPECT_EQ(told, 1u) << "the missing library is told once";
 }
 
 // The headless tool links no decoder: the module it loads on the first

@@ -2,6 +2,7 @@
 
 #include "platform/FinderInfo.h"
 #include "platform/Paths.h"
+#include "services/KZFilesUtilities.h"
 #include "settings/KZDefaultsRegistry.h"
 
 #include "support/TestSupport.h"
@@ -682,4 +683,50 @@ TEST(KZSearchController, TheKernelsOwnFileSystemsAreNeverSearched)
     const SearchResult some = runSearch(sources, sizeAndContentCriteria());
     ASSERT_EQ(some.notifications, 1);
     EXPECT_EQ(groupSet(some.rows), (Groups{{dir / "a", dir / "b"}}));
+}
+
+// ~/Documents leads to data/docs: a source chosen as ~/Documents/Work is
+// walked as data/docs/Work, and a folder left out under its linked name
+// (~/Documents/Work/Private) stays out, whether the request or the source
+// leaves it out. A folder left out through a link of its own (Work/Elsewhere
+// leading into another source) is left out where the link leads.
+TEST(KZSearchController, ExclusionsNamedThroughALinkHold)
+{
+    kztest::TempDir dir;
+    dir.write("data/docs/Work/a.txt", "private pair");
+    dir.write("data/docs/Work/Private/b.txt", "private pair");
+    dir.write("data/docs/Work/c.txt", "plain pair");
+    dir.write("data/docs/Work/Sub/d.txt", "plain pair");
+    dir.write("other/inner/e.txt", "linked pair");
+    dir.write("data/docs/Work/e.txt", "linked pair");
+    dir.mkdir("home");
+    fs::create_directory_symlink(dir / "data/docs", dir / "home/Documents");
+    fs::create_directory_symlink(dir / "other/inner", dir / "data/docs/Work/Elsewhere");
+    const fs::path chosen = dir / "home/Documents/Work";
+    const std::vector<fs::path> excluded{chosen / "Private", chosen / "Elsewhere"};
+
+    const auto sources = [&] {
+        const auto info = KZFilesUtilities::sharedControl().directoryInfoForPath(chosen);
+        EXPECT_TRUE(info.has_value());
+        return std::vector<KZSourceItemRef>{KZSourceItem::create(info.value_or(QVariantMap())),
+                                            folderSource(dir / "other")};
+    };
+    const Groups expected{{dir / "data/docs/Work/c.txt", dir / "data/docs/Work/Sub/d.txt"}};
+
+    SearchOptions global;
+    global.excludedLocations = excluded;
+    const SearchResult byRequest = runSearch(sources(), sizeAndContentCriteria(), global);
+    ASSERT_EQ(byRequest.notifications, 1);
+    EXPECT_EQ(groupSet(byRequest.rows), expected) << "left out by the request";
+
+    std::vector<KZSourceItemRef> own = sources();
+    own[0]->setExcluded(excluded);
+    const SearchResult bySource = runSearch(own, sizeAndContentCriteria());
+    ASSERT_EQ(bySource.notifications, 1);
+    // A source's own exclusion keeps its own walk out of the folder; the
+    // other source, which holds where the link leads, still walks it.
+    EXPECT_EQ(groupSet(bySource.rows),
+              (Groups{{dir / "data/docs/Work/c.txt", dir / "data/docs/Work/Sub/d.txt"},
+                      {dir / "data/docs/Work/e.txt", dir / "other/inner/e.txt"}}))
+        << "left out by the source";
 }

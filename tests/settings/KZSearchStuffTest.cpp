@@ -87,6 +87,9 @@ TEST_F(SearchStuffTest, ExclusionsAreListedOnceEachAndCounted)
     request->setExludedByLocation(list);
     EXPECT_EQ(request->globalExclusions().size(), expected.size() + 1);
     EXPECT_EQ(request->exclLocsCount(), expected.size() + 1);
+    // Appended after the count, without asking for the globals again.
+    request->addExcludedLocations({"/music/other media"});
+    EXPECT_EQ(request->exclLocsCount(), expected.size() + 2);
 }
 
 TEST_F(SearchStuffTest, EmptyAndEmptyFoldersCriteriaExactly)

@@ -15,11 +15,14 @@ QString text(const std::filesystem::path& path)
     return platform::pathText(path);
 }
 
+// Both answers search: the second one only stops the checks of the sources
+// not yet looked at, and the buttons say so ("Cancel" would promise that
+// nothing starts).
 bool askWrongSource(const QString& message, const QStringList& names)
 {
     const qint64 answer = KZErrorDelegate::sharedControl().askToTheUser(
-        QStringLiteral("wrong_iTunes_source"), message, names, QStringLiteral("continue_button"),
-        QStringLiteral("dont_continue_button"), QString(), false, nullptr, true);
+        QStringLiteral("wrong_iTunes_source"), message, names, QStringLiteral("continue_checking_button"),
+        QStringLiteral("stop_checking_button"), QString(), false, nullptr, true);
     return answer == KZErrorDelegate::FirstButton;
 }
 
@@ -38,6 +41,21 @@ QVariantMap manageOptions(const QString& path, const QString& identifier, bool c
             {KZAppsSupport::identifierKey, identifier},
             {KZAppsSupport::closeFirstKey, closeFirst},
             {KZAppsSupport::closeAgainKey, closeAgain}};
+}
+
+// Only what the user left out goes to every source: what a search excluded
+// itself (a source nested in this one, searched as a source of its own) is
+// made again by the next search, and left out everywhere it would hide that
+// nested source.
+void addUserExclusions(const KZSourceItem& source, KZSearchStuff& request)
+{
+    std::vector<std::filesystem::path> excluded = source.excluded();
+    const std::vector<std::filesystem::path> ownEntries = source.excludedAddedProgramatically();
+    std::erase_if(excluded, [&ownEntries](const std::filesystem::path& location) {
+        return std::find(ownEntries.begin(), ownEntries.end(), location) != ownEntries.end();
+    });
+    if (!excluded.empty())
+        request.addExcludedLocations(excluded);
 }
 
 } // namespace
@@ -145,12 +163,13 @@ KZSearchPreparation::Outcome KZSearchPreparation::prepare(KZSourcesCntrl& source
     Outcome outcome;
     outcome.request = KZSearchStuff::searchStuff();
     KZSearchStuff& request = *outcome.request;
-    request.globalExclusions();
 
     qint16 photosLibs = 0;
     bool musicLibraryIsSource = false;
     // A copy: removals below change the controller's list while we walk it.
     const std::vector<KZSourceItemRef> sources = sourcesCntrl.sources();
+    // Sources below this index were not checked: the user stopped before.
+    std::size_t unchecked = 0;
     for (std::size_t index = sources.size(); index-- > 0;) {
         const KZSourceItemRef& source = sources[index];
         bool stop = false;
@@ -162,30 +181,28 @@ KZSearchPreparation::Outcome KZSearchPreparation::prepare(KZSourcesCntrl& source
             continue;
         if (!keep) {
             sourcesCntrl.removeSource(source);
+            // The user chose to stop checking: the sources not yet looked
+            // at are searched as they are.
             if (stop) {
-                // The user chose not to go on: the start ends here, with the
-                // refused source gone and nothing else touched.
-                return outcome;
+                unchecked = index;
+                break;
             }
             continue;
         }
-        // Only what the user left out goes to every source: what a search
-        // excluded itself (a source nested in this one, searched as a source
-        // of its own) is made again by the next search, and left out
-        // everywhere it would hide that nested source.
-        std::vector<std::filesystem::path> excluded = source->excluded();
-        const std::vector<std::filesystem::path> ownEntries = source->excludedAddedProgramatically();
-        std::erase_if(excluded, [&ownEntries](const std::filesystem::path& location) {
-            return std::find(ownEntries.begin(), ownEntries.end(), location) != ownEntries.end();
-        });
-        if (!excluded.empty())
-            request.addExcludedLocations(excluded);
+        addUserExclusions(*source, request);
         if (source->iTunesLibValue() == 1)
             musicLibraryIsSource = true;
     }
+    // What the user left out of a source that was not checked is left out
+    // all the same: a stop skips the library checks, not the exclusions.
+    for (std::size_t index = 0; index < unchecked; ++index)
+        addUserExclusions(*sources[index], request);
 
     if (sourcesCntrl.sources().empty())
         return outcome;
+    // Counted after the sources' own entries are in, so that the scan
+    // consults every one of them.
+    request.globalExclusions();
 
     outcome.watchLibraries = photosLibs > 0 || musicLibraryIsSource;
     request.setSources(sourcesCntrl.sources());

@@ -19,8 +19,9 @@ class KZSearchPreparation {
 public:
     struct Outcome {
         std::shared_ptr<KZSearchStuff> request;
-        // False when no search may start: every source is gone, or the user
-        // declined to go on after a source was refused.
+        // False when no search may start: every source is gone. A user who
+        // stops the checks after a refused source still searches the
+        // sources left, those not yet checked as they are.
         bool proceed = false;
         // A library is among the sources: the applications that own them are
         // to be watched while the search runs.
@@ -32,7 +33,7 @@ public:
     static Outcome prepare(KZSourcesCntrl& sourcesCntrl, bool foldersSearch, bool allowInterface);
 
     // One source. Answers whether the source stays; `stop` is set when the
-    // user chose not to go on.
+    // user chose to check no further source.
     static bool checkForLibrarySource(const KZSourceItemRef& source, KZSearchStuff& request, std::size_t sourcesCount,
                                       qint16& photosLibs, bool& stop, bool allowInterface,
                                       KZSourcesCntrl* sourcesCntrl = nullptr);

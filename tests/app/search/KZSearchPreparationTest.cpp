@@ -1,6 +1,8 @@
 #include "app/search/KZSearchPreparation.h"
 
 #include "app/search/KZSourcesCntrl.h"
+#include "engine/KZItemReader.h"
+#include "settings/KZSearchCriteria.h"
 #include "platform/StringTable.h"
 
 #include "SearchTestSupport.h"
@@ -40,6 +42,14 @@ bool contains(const std::vector<fs::path>& list, const fs::path& path)
     return std::find(list.begin(), list.end(), path) != list.end();
 }
 
+// What the scan consults: the request's exclusions as the engine reads them.
+KZItemReader scanReader(const KZSearchStuff& request)
+{
+    static const KZSearchCriteria criteria;
+    return KZItemReader(criteria, request.exludedByLocation(), request.exclLocsCount(), nullptr,
+                        KZFilesUtilities::sharedControl());
+}
+
 QString errorText(const char* key)
 {
     return platform::localizedString(QString::fromUtf8(key), QStringLiteral("Errors"));
@@ -72,21 +82,37 @@ TEST(SearchPreparation, AsksAboutTheLastSourceFirstAndDropsTheMediaFolder)
     EXPECT_EQ(outcome.request->sources().size(), 1u);
 }
 
-TEST(SearchPreparation, DecliningAWrongSourceAbortsTheStart)
+// Stopping the checks takes the source asked about off and searches the
+// sources not yet checked as they are: no question about them, no library
+// treatment, but what the user left out of them stays out. The buttons say
+// which answer does what.
+TEST(SearchPreparation, StoppingTheChecksSearchesTheSourcesLeftUnchecked)
 {
-    AlertScope alerts;
-    MusicLibrary lib;
-    const fs::path plain = lib.dir.mkdir("plain");
-    KZSourcesCntrl cntrl;
-    cntrl.addSavedSources({sourceAt(plain), sourceAt(lib.media)});
-    alerts.presenter->answers = {KZErrorDelegate::SecondButton};
+    for (const bool mediaFolderAsked : {true, false}) {
+        SCOPED_TRACE(mediaFolderAsked ? "the media folder itself" : "two levels above it");
+        AlertScope alerts;
+        MusicLibrary lib;
+        const fs::path plain = lib.dir.mkdir("plain");
+        const auto unchecked = sourceAt(plain);
+        unchecked->addExcluded(lib.dir.mkdir("plain/private"));
+        const auto libraryFolder = sourceAt(lib.library);
+        KZSourcesCntrl cntrl;
+        cntrl.addSavedSources({libraryFolder, unchecked, sourceAt(mediaFolderAsked ? lib.media : lib.music)});
+        alerts.presenter->answers = {KZErrorDelegate::SecondButton};
 
-    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+        const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
 
-    EXPECT_FALSE(outcome.proceed);
-    ASSERT_EQ(cntrl.sources().size(), 1u) << "the refused source stays removed";
-    EXPECT_EQ(cntrl.sources()[0]->path(), plain);
-    EXPECT_TRUE(outcome.request->sources().empty());
+        ASSERT_EQ(alerts.presenter->shown.size(), 1u) << "nothing asked about the sources left";
+        EXPECT_EQ(alerts.presenter->shown[0].buttonTitles,
+                  (QStringList{u"Continue Checking"_s, u"Stop Checking"_s, QString()}));
+        ASSERT_TRUE(outcome.proceed) << "the sources left are searched";
+        ASSERT_EQ(cntrl.sources().size(), 2u) << "the source asked about is taken off";
+        EXPECT_EQ(outcome.request->sources(), (std::vector<KZSourceItemRef>{libraryFolder, unchecked}));
+        EXPECT_EQ(libraryFolder->iTunesLibValue(), 0) << "not checked, so not taken for the music library";
+        EXPECT_FALSE(outcome.watchLibraries);
+        const KZItemReader reader = scanReader(*outcome.request);
+        EXPECT_TRUE(reader.isExcluded(plain / "private", nullptr));
+    }
 }
 
 TEST(SearchPreparation, TheOnlySourceRefusedStartsNothing)
@@ -205,6 +231,39 @@ INSTANTIATE_TEST_SUITE_P(Cases, MediaFolderExclusion,
                          ::testing::Values(MediaCase{"PlainFolder", false, true, false},
                                            MediaCase{"LibraryFolderFirst", true, false, true}),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// Every location the start leaves out is one the scan leaves out: a
+// source's own excluded folder, the media folder of a source two levels
+// above it, a source whose name holds "iTunes" and the media folder when the
+// music library is no source, all appended around the global ones.
+TEST(SearchPreparation, TheScanLeavesOutEveryLocationTheStartLeftOut)
+{
+    AlertScope alerts;
+    MusicLibrary lib;
+    const auto plain = sourceAt(lib.dir.mkdir("plain"));
+    plain->addExcluded(lib.dir.mkdir("plain/private"));
+    const fs::path named = lib.dir.mkdir("old iTunes");
+    KZSourcesCntrl cntrl;
+    cntrl.addSavedSources({plain, sourceAt(lib.music), sourceAt(named)});
+
+    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+    ASSERT_TRUE(outcome.proceed);
+    EXPECT_EQ(alerts.presenter->shown.size(), 2u);
+
+    const KZItemReader reader = scanReader(*outcome.request);
+    for (const fs::path& location : {lib.dir / "plain/private", lib.media, named})
+        EXPECT_TRUE(reader.isExcluded(location, nullptr)) << location;
+    EXPECT_FALSE(reader.isExcluded(lib.dir / "plain", nullptr));
+    for (const fs::path& system : KZFilesUtilities::sharedControl().visibleSystemPaths())
+        EXPECT_TRUE(reader.isExcluded(system, nullptr)) << system;
+
+    // Also when the only thing appended is the media folder, after the rest.
+    KZSourcesCntrl alone;
+    alone.addSavedSources({sourceAt(lib.dir / "plain")});
+    const auto onlyMedia = KZSearchPreparation::prepare(alone, false, true);
+    ASSERT_TRUE(onlyMedia.proceed);
+    EXPECT_TRUE(scanReader(*onlyMedia.request).isExcluded(lib.media, nullptr));
+}
 
 TEST(SearchPreparation, UserExclusionNamedForTheLibrarySkipsOnlyTheQuestion)
 {
