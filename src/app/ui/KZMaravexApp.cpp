@@ -97,8 +97,9 @@ public:
             });
             return;
         }
-        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
-                                                           platform::NotificationObject(static_cast<const void*>(this)));
+        // Posted to the window first, which takes its preview panel away
+        // before the transition starts.
+        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch, notificationObject());
         if (!cntrl_ || !progress) {
             // Nothing to zoom back into: the routing must not wait forever.
             if (cntrl_)
@@ -113,6 +114,12 @@ public:
     }
 
 private:
+    platform::NotificationObject notificationObject() const
+    {
+        return cntrl_ ? platform::NotificationObject(cntrl_->notificationObject())
+                      : platform::NotificationObject(static_cast<const void*>(this));
+    }
+
     // A reopened result has no progress window behind it: once the user
     // agreed to lose it, it zooms back into the search window that holds its
     // sources; else the walk back ends here.
@@ -125,8 +132,7 @@ private:
                 app_.routing_->resultWindowStays();
             return;
         }
-        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
-                                                           platform::NotificationObject(static_cast<const void*>(this)));
+        platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch, notificationObject());
         KZWindowTransitionAnimator::sharedControl().transitionFromWindow(cntrl_, search,
                                                                          KZWindowTransitionAnimator::Closing, view);
     }

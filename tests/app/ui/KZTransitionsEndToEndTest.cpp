@@ -130,7 +130,20 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
 
         result->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+        // It goes first, in place, while the result window is still there.
+        KZPreviewPanel& panel = KZPreviewPanel::shared();
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.windowOpacity() == 1.0; }));
+        const int zooms = panel.zoomCount();
+        std::vector<bool> resultShownAtClose;
+        const auto panelNote = platform::NotificationCenter::defaultCenter().addObserver(
+            QStringLiteral("quickLookWindowVisibilityWillChange"), platform::bundleIdentifier(),
+            [&](const platform::Notification& n) {
+                if (!n.userInfo.value(QStringLiteral("isVisible")).toBool())
+                    resultShownAtClose.push_back(result->isVisible());
+            });
         app.newSearchAction();
+        EXPECT_FALSE(KZPreviewPanel::isOpen());
+        EXPECT_EQ(resultShownAtClose, std::vector<bool>{true});
         const bool walkedBack = kztest::processEventsUntil(
             [&] {
                 return !app.routing().waitsForResult() && !app.routing().waitsForProgress() && search->isVisible() &&
@@ -143,6 +156,7 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
         EXPECT_FALSE(result->isVisible());
         EXPECT_FALSE(progressWindow->isVisible());
         EXPECT_FALSE(KZPreviewPanel::isOpen());
+        EXPECT_EQ(panel.zoomCount(), zooms) << "no zoom into the window walked away from";
         EXPECT_EQ(recorder.posts,
                   (std::vector<QString>{KZNotification::flipAnimationDidEnd, KZNotification::newSearchProgressTerminated,
                                         KZNotification::openAnimationDidTerminate,

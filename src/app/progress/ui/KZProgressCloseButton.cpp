@@ -59,13 +59,15 @@ void KZProgressCloseButton::leaveEvent(QEvent* event)
     QAbstractButton::leaveEvent(event);
 }
 
-void KZProgressCloseButton::changeEvent(QEvent* event)
+bool KZProgressCloseButton::event(QEvent* event)
 {
-    // Leaving the front or coming back to it, the button starts from its
-    // plain look; the next entry of the pointer lights it again.
-    if (event->type() == QEvent::ActivationChange) {
+    // The window passes its activation down to its children as these two
+    // (ActivationChange reaches the window alone). Leaving the front or
+    // coming back to it, the button starts from its plain look, even with
+    // the pointer resting on it; the next entry of the pointer lights it.
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) {
         hovered_ = false;
         update();
     }
-    QAbstractButton::changeEvent(event);
+    return QAbstractButton::event(event);
 }

@@ -603,6 +603,11 @@ QRect KZResultOutlineCntrl::rectOfNameColumn() const
 
 QRect KZResultOutlineCntrl::rectOfItem(const KZFoundItemRef& item) const
 {
+    // A window off screen (hidden, on its way out, minimised) shows no row,
+    // though its list's rows still count as scrolled into view.
+    const QWidget* window = view_->window();
+    if (!window->isVisible() || window->isMinimized())
+        return {};
     const QModelIndex index = visibleIndexOf(item);
     const QRect column = rectOfNameColumn();
     if (!index.isValid() || column.width() <= 0)

@@ -74,7 +74,8 @@ public:
     // while the column is hidden.
     QRect rectOfNameColumn() const;
     // Where the item's row shows its name, on screen (the icon's place before
-    // the name); empty when the row is not in view.
+    // the name); empty when the row is not in view or its window is off
+    // screen.
     QRect rectOfItem(const KZFoundItemRef& item) const;
 
     // ---- KZListOutline ---------------------------------------------------------------

@@ -53,6 +53,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSplitter>
 #include <QTimer>
 #include <QToolBar>
@@ -197,6 +198,11 @@ KZResultWindowCntrl::KZResultWindowCntrl(Services services, QWidget* parent)
     observations_.push_back(center().addObserver(
         QStringLiteral("registerRemovedUndo"), platform::bundleIdentifier(),
         [this](const platform::Notification& note) { registerRemovedUndo(note.userInfo); }));
+    // New Search and Search Again walk back from this window: the preview
+    // panel showing its items goes before the transition takes the window.
+    observations_.push_back(center().addObserver(KZNotification::newSearch,
+                                                 platform::NotificationObject(notificationObject()),
+                                                 [this](const platform::Notification&) { closeQLWindow(); }));
 }
 
 KZResultWindowCntrl::~KZResultWindowCntrl()
@@ -509,6 +515,16 @@ void KZResultWindowCntrl::quickLookAction()
     KZPreviewPanel::shared().open();
 }
 
+void KZResultWindowCntrl::closeQLWindow()
+{
+    if (!KZPreviewPanel::isOpen())
+        return;
+    // The window is on its way off screen: the panel closes where it stands
+    // rather than flying into a row about to go.
+    const QScopedValueRollback leaving(isLeaving_, true);
+    KZPreviewPanel::shared().close();
+}
+
 void KZResultWindowCntrl::exportAction()
 {
     KZFoundListCntrl* list = shownFoundList();
@@ -739,6 +755,8 @@ std::function<std::unique_ptr<KZPreviewPane>()> KZResultWindowCntrl::TabPartsFac
         preview.workspace = window->services_.workspace ? window->services_.workspace() : nullptr;
         preview.beep = [window] { window->beep(); };
         preview.rectOfItem = [window, tag](const KZFoundItemRef& item) {
+            if (window->isLeaving_)
+                return QRect();
             const KZResultOutlineCntrl* shown = window->outlineOfTab(tag);
             return shown ? shown->rectOfItem(item) : QRect();
         };
@@ -1163,19 +1181,18 @@ void KZResultWindowCntrl::closeEvent(QCloseEvent* event)
         return;
     }
     // The preview panel shows this window's items: it goes with it.
-    if (KZPreviewPanel::isOpen())
-        KZPreviewPanel::shared().close();
+    closeQLWindow();
     QMainWindow::closeEvent(event);
 }
 
 void KZResultWindowCntrl::hideEvent(QHideEvent* event)
 {
     QMainWindow::hideEvent(event);
-    // New Search and Search Again take the window off screen before the
-    // transition back; the panel previewing its items goes first, not left
-    // over the search window. A window the user minimised keeps it.
-    if (!event->spontaneous() && KZPreviewPanel::isOpen())
-        KZPreviewPanel::shared().close();
+    // Whatever else takes the window off screen takes the panel previewing
+    // its items too, rather than leaving it over the next window. A window
+    // the user minimised keeps it.
+    if (!event->spontaneous())
+        closeQLWindow();
 }
 
 bool KZResultWindowCntrl::event(QEvent* e)

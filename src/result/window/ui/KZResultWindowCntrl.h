@@ -122,6 +122,9 @@ public:
     // File > Quick Look: opens the preview panel on the selection of the tab
     // on screen, or closes it.
     void quickLookAction();
+    // Closes the preview panel where it stands, before the window leaves
+    // the screen (New Search, Search Again, Close).
+    void closeQLWindow();
 
     // The removal state: the remove button starts it, the panel's end or a
     // failure ends it.
@@ -198,6 +201,9 @@ private:
     bool windowIsActive_ = false;
     bool isRemoving_ = false;
     bool isRemovingProcessActive_ = false;
+    // The window is taking the preview panel away as it leaves the screen:
+    // its rows offer the panel no place to close into.
+    bool isLeaving_ = false;
     bool closeApproved_ = false;
     bool findHadFocus_ = false;
     QList<QPointer<QWidget>> touchedViews_;

@@ -22,11 +22,11 @@
 #include "settings/KZNotificationNames.h"
 
 #include <QApplication>
-#include <QEnterEvent>
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include "services/ui/KZMenuSet.h"
 
@@ -287,6 +287,8 @@ TEST_F(ProgressWindowTest, StopAndCloseWhileSearching)
 // The close button follows its window's activation: pale while another
 // window is in front, enabled or not, deaf to the pointer until its window
 // comes back, which brings the plain look back.
+// The pointer rests on the close button while the user goes to another
+// window and comes back: only the activation moves, never the pointer.
 TEST_F(ProgressWindowTest, TheCloseButtonFollowsItsWindowsActivation)
 {
     using Look = KZProgressCloseButton::Look;
@@ -296,34 +298,50 @@ TEST_F(ProgressWindowTest, TheCloseButtonFollowsItsWindowsActivation)
     window_->show();
     window_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
-    const QPointF inside(8, 8);
-    QEnterEvent enter(inside, button->mapTo(window_, inside), button->mapToGlobal(inside));
-    QEvent leave(QEvent::Leave);
+    QWindow* handle = window_->windowHandle();
+    const QPoint onButton = button->mapTo(window_, button->rect().center());
+    const QPoint beside = onButton + QPoint(0, 60);
+    ASSERT_FALSE(button->geometry().contains(button->parentWidget()->mapFrom(window_, beside)));
     EXPECT_EQ(button->look(), Look::Plain);
-    QApplication::sendEvent(button, &enter);
+    QTest::mouseMove(handle, onButton);
+    ASSERT_TRUE(button->underMouse());
     EXPECT_EQ(button->look(), Look::Hover);
 
     QWidget other;
     other.resize(100, 100);
-    other.show();
+    const auto goAwayAndBack = [&] {
+        other.show();
+        other.activateWindow();
+        if (!QTest::qWaitForWindowActive(&other))
+            return false;
+        const Look away = button->look();
+        window_->activateWindow();
+        if (!QTest::qWaitForWindowActive(window_))
+            return false;
+        return away == Look::WindowNotActive;
+    };
+    ASSERT_TRUE(goAwayAndBack());
+    EXPECT_TRUE(button->underMouse()) << "the pointer never moved";
+    EXPECT_EQ(button->look(), Look::Plain) << "coming forward brings the plain look, not the hover";
+    QTest::mouseMove(handle, beside);
+    QTest::mouseMove(handle, onButton);
+    EXPECT_EQ(button->look(), Look::Hover) << "a new entry lights it again";
+
+    // Away, the pointer changes nothing; nor does the button's enabling.
     other.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QTest::mouseMove(handle, beside);
+    QTest::mouseMove(handle, onButton);
     EXPECT_EQ(button->look(), Look::WindowNotActive);
-    QApplication::sendEvent(button, &leave);
-    QApplication::sendEvent(button, &enter);
-    EXPECT_EQ(button->look(), Look::WindowNotActive) << "the pointer changes nothing";
     button->setEnabled(false);
     EXPECT_EQ(button->look(), Look::WindowNotActive);
-    button->setEnabled(true);
-
     window_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
-    EXPECT_EQ(button->look(), Look::Plain) << "coming forward brings the plain look, not the hover";
-    QApplication::sendEvent(button, &leave);
-    QApplication::sendEvent(button, &enter);
-    EXPECT_EQ(button->look(), Look::Hover);
-    button->setEnabled(false);
-    EXPECT_EQ(button->look(), Look::Disabled);
+    EXPECT_EQ(button->look(), Look::Disabled) << "a disabled button stays pale in front";
+    button->setEnabled(true);
+    EXPECT_EQ(button->look(), Look::Plain);
+    QTest::mouseMove(handle, beside);
+    EXPECT_EQ(button->look(), Look::Plain);
     window_->hide();
 }
 

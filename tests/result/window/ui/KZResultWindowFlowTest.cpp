@@ -991,6 +991,72 @@ TEST_F(ResultWindowFlow, QuickLookZoomsFromAndToTheSelectedRowWhileItIsInView)
     EXPECT_EQ(panel.zoomCount(), zooms + 2);
 }
 
+// The panel previewing a row goes before its window leaves the screen, and
+// closes where it stands: a closing zoom would fly into a row no longer
+// there, over whatever the screen shows next.
+TEST_F(ResultWindowFlow, QuickLookClosesInPlaceBeforeItsWindowLeaves)
+{
+    writeTree(4);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZResultOutlineCntrl* list = outline(KZTag::allDuplicates);
+    KZFoundItemsOutlineView* view = list->foundListView();
+    const QModelIndex group = list->foundModel()->index(0, 0);
+    view->expand(group);
+    const QModelIndex member = list->foundModel()->index(1, 0, group);
+    const KZFoundItemRef item = list->foundModel()->rowAt(member).item;
+    view->setCurrentIndex(member);
+    QTest::qWait(50);
+    ASSERT_FALSE(list->rectOfItem(item).isEmpty());
+
+    KZPreviewPanel& panel = KZPreviewPanel::shared();
+    std::vector<bool> windowShownAtClose;
+    const auto note = platform::NotificationCenter::defaultCenter().addObserver(
+        QStringLiteral("quickLookWindowVisibilityWillChange"), platform::bundleIdentifier(),
+        [&](const platform::Notification& n) {
+            if (!n.userInfo.value(QStringLiteral("isVisible")).toBool())
+                windowShownAtClose.push_back(window->isVisible());
+        });
+    const auto openPanel = [&] {
+        if (!window->isVisible()) {
+            window->showWindowWithTabTag(KZTag::allDuplicates);
+            if (!QTest::qWaitForWindowExposed(window.get()))
+                return false;
+        }
+        window->validateMenus();
+        window->quickLookItem()->trigger();
+        return kztest::processEventsUntil([&] {
+            return KZPreviewPanel::isOpen() && panel.currentItem() && panel.currentItem()->item() == item &&
+                   panel.windowOpacity() == 1.0;
+        });
+    };
+
+    // New Search and Search Again tell the window before its transition.
+    ASSERT_TRUE(openPanel());
+    int zooms = panel.zoomCount();
+    platform::NotificationCenter::defaultCenter().post(KZNotification::newSearch,
+                                                       platform::NotificationObject(window->notificationObject()));
+    EXPECT_FALSE(KZPreviewPanel::isOpen()) << "closed before the window goes";
+    EXPECT_EQ(windowShownAtClose, std::vector<bool>{true});
+    EXPECT_EQ(panel.zoomCount(), zooms) << "no zoom into a row about to go";
+    window->hide();
+
+    // Taken off screen some other way, the window's rows have no place.
+    ASSERT_TRUE(openPanel());
+    zooms = panel.zoomCount();
+    window->hide();
+    EXPECT_FALSE(KZPreviewPanel::isOpen());
+    EXPECT_EQ(panel.zoomCount(), zooms);
+    EXPECT_TRUE(list->rectOfItem(item).isEmpty());
+
+    // Closed by the user.
+    ASSERT_TRUE(openPanel());
+    zooms = panel.zoomCount();
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(KZPreviewPanel::isOpen());
+    EXPECT_EQ(panel.zoomCount(), zooms);
+    EXPECT_EQ(windowShownAtClose, (std::vector<bool>{true, false, true}));
+}
+
 // Answers each file panel with the next scripted path, and its check box
 // with `checkBox`.
 class ScriptedSavePanels : public KZFileDialogPresenter {
