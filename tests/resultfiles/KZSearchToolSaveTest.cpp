@@ -3,6 +3,7 @@
 
 #include "platform/Bookmark.h"
 #include "platform/FileStat.h"
+#include "platform/StringTable.h"
 #include "result/model/ModelTestSupport.h"
 #include "settings/KZSourceItem.h"
 #include "support/LibraryFixtures.h"
@@ -336,7 +337,8 @@ TEST(KZSearchToolSave, ASavedMusicLibraryTrackIsReportedKeptAndStays)
         const QByteArray line = QByteArray("kept\tmusic_not_removed\t") + QByteArray::fromStdString(track.string());
         EXPECT_TRUE(out.split('\n').contains(line))
             << out.toStdString();
-        EXPECT_TRUE(errors.contains(QStringLiteral("music_not_removed_sing"))) << errors.toStdString();
+        EXPECT_TRUE(errors.contains(platform::localizedString(QStringLiteral("music_not_removed_sing"), QStringLiteral("Errors"))))
+            << errors.toStdString();
         EXPECT_EQ(kztest::readFile(track), "song");
         EXPECT_FALSE(fs::exists(moved / "Music")) << job.join(u' ').toStdString();
     }

@@ -191,25 +191,36 @@ TEST(SearchEndToEnd, ASavedSearchThatCannotBeSearchedIsSaidWithItsReason)
               platform::localizedString(QStringLiteral("saved_search_not_searched_mess"), QStringLiteral("Errors")));
 }
 
-TEST(SearchStart, DeclinedWrongSourceStartsNothingAndLeavesNoObserver)
+// Stopping the checks at a wrong source takes that source off; what was
+// already checked is still searched, and with nothing left nothing starts.
+TEST(SearchStart, StoppingTheChecksAtAWrongSourceSearchesWhatIsLeft)
 {
     AlertScope alerts;
     kztest::TempDir tree;
     const fs::path plain = tree.mkdir("plain");
     const fs::path media = tree.mkdir("Music/Library/Media");
     KZFilesUtilities::setiTunesFolderProvider([media] { return media; });
+    const auto mediaSource = [&] { return KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(media)}}); };
+    {
+        alerts.presenter->answers = {KZErrorDelegate::SecondButton};
+        SearchWindow window;
+        window.sources().addSavedSources({mediaSource()});
+        window.view->startButton()->click();
+        EXPECT_EQ(window.cntrl->progressCntrl(), nullptr);
+        EXPECT_EQ(window.cntrl->searchCntrl(), nullptr);
+        EXPECT_FALSE(window.cntrl->observesSearchEnd());
+        EXPECT_TRUE(window.sources().sources().empty());
+    }
     alerts.presenter->answers = {KZErrorDelegate::SecondButton};
-
     SearchWindow window;
-    window.sources().addSavedSources({KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(plain)}}),
-                                      KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(media)}})});
+    QSignalSpy handled(window.cntrl, &KZSearchWindowCntrl::searchEndHandled);
+    window.sources().addSavedSources(
+        {KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(plain)}}), mediaSource()});
     window.view->startButton()->click();
-
-    EXPECT_EQ(window.cntrl->progressCntrl(), nullptr);
-    EXPECT_EQ(window.cntrl->searchCntrl(), nullptr);
-    EXPECT_FALSE(window.cntrl->observesSearchEnd());
+    ASSERT_NE(window.cntrl->searchCntrl(), nullptr) << "the folder checked before the stop is searched";
     ASSERT_EQ(window.sources().sources().size(), 1u);
     EXPECT_EQ(window.sources().sources()[0]->path(), plain);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !handled.isEmpty(); }, std::chrono::seconds(60)));
 }
 
 TEST(SearchStart, SwitchOnSearchesForFolders)
