@@ -166,13 +166,14 @@ double secondsOfJournalName(const std::string& name)
 
 } // namespace
 
-std::unique_ptr<KZRemovalJournal> KZRemovalJournal::begin()
+std::unique_ptr<KZRemovalJournal> KZRemovalJournal::begin(int* err)
 {
-    return beginIn(platform::homeTrashDirectory(), KZUndoFile::nowSinceReferenceDate());
+    return beginIn(platform::homeTrashDirectory(), KZUndoFile::nowSinceReferenceDate(), err);
 }
 
-std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& trashDir, double seconds)
+std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& trashDir, double seconds, int* failure)
 {
+    int lastErr = EEXIST;
     const fs::path files = platform::trashFilesFolder(trashDir);
     std::error_code ec;
     fs::create_directories(files, ec);
@@ -185,6 +186,7 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         // Its own .trashinfo, so that emptying the Trash takes it as well.
         const fs::path original = platform::pathFromText(QDir::homePath()) / name;
         if (!platform::createTrashInfo(trashDir, name, original, &why, &err)) {
+            lastErr = err ? err : EIO;
             if (err == EEXIST)
                 continue;
             break;
@@ -192,6 +194,7 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         const int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             const int openErr = errno;
+            lastErr = openErr;
             fs::remove(infoPathOf(trashDir, target), ec);
             if (openErr == EEXIST)
                 continue;
@@ -201,7 +204,8 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         // Held for the whole removal: a recovery never folds a live journal.
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0
             || !platform::writeAll(fd, header, std::char_traits<char>::length(header)) || ::fdatasync(fd) != 0) {
-            why = platform::systemErrorString(errno);
+            lastErr = errno ? errno : EIO;
+            why = platform::systemErrorString(lastErr);
             ::close(fd);
             fs::remove(target, ec);
             fs::remove(infoPathOf(trashDir, target), ec);
@@ -214,6 +218,8 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         why = platform::systemErrorString(EEXIST);
     platform::logLine(QStringLiteral("Removal journal not made in %1: %2")
                           .arg(platform::pathText(trashDir), why));
+    if (failure)
+        *failure = lastErr;
     return nullptr;
 }
 
@@ -253,25 +259,32 @@ void KZRemovalJournal::flushLoop()
     }
 }
 
-void KZRemovalJournal::writeLine(const QByteArray& line)
+bool KZRemovalJournal::writeLine(const QByteArray& line, int* err)
 {
     std::lock_guard guard(mutex_);
-    if (finished_)
-        return;
+    if (finished_) {
+        if (err)
+            *err = EBADF;
+        return false;
+    }
     // One write per line: a process killed now loses at most this line,
     // and a torn one is recognised by its missing line end.
     if (!platform::writeAll(fd_, line.constData(), size_t(line.size()))) {
+        const int code = errno ? errno : EIO;
         if (failedAppends_++ == 0)
             platform::logLine(QStringLiteral("Removal journal %1 not written: %2")
-                                  .arg(platform::pathText(path_), platform::systemErrorString(errno)));
-        return;
+                                  .arg(platform::pathText(path_), platform::systemErrorString(code)));
+        if (err)
+            *err = code;
+        return false;
     }
     dirty_ = true;
+    return true;
 }
 
-void KZRemovalJournal::intend(const KZPersistentUndoRecord& record)
+bool KZRemovalJournal::intend(const KZPersistentUndoRecord& record, int* err)
 {
-    writeLine(intentLineOf(record));
+    return writeLine(intentLineOf(record), err);
 }
 
 void KZRemovalJournal::append(const KZPersistentUndoRecord& record)
