@@ -4,11 +4,14 @@
 
 #include "RemovalTestSupport.h"
 
+#include "platform/Packages.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace removaltest;
@@ -115,6 +118,65 @@ TEST(KZRemoveAcrossMounts, NothingMovesToATrashWhenItsRecordCannotBeWritten)
         ASSERT_EQ(engine->stopReasons().size(), 1);
         EXPECT_TRUE(engine->stopReasons().front().contains(u"Restore"_s)) << engine->stopReasons().front().toStdString();
         EXPECT_EQ(f.alerts.shown(), 1u) << "the user is told at once";
+    });
+    skipUnlessIsolated(outcome);
+}
+
+// A library's masters shown again at a plain path by a bind mount: the path
+// names no library, the mount's root does. Nothing of it leaves on any job,
+// nor for an ordinary user in the namespace root made, and no Trash is made
+// inside the package.
+TEST(KZRemoveAcrossMounts, ALibraryFolderMountedAtAPlainPathKeepsItsMasters)
+{
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        Fixture f;
+        f.setLevel(0);
+        const fs::path masters = f.dir / "Pictures.photoslibrary/Masters";
+        f.dir.write("Pictures.photoslibrary/Masters/a.jpg", "same picture");
+        f.dir.write("Pictures.photoslibrary/Masters/b.jpg", "same picture");
+        const fs::path plain = f.dir / "plain";
+        kztest::bindMount(masters, plain);
+        EXPECT_EQ(platform::photoLibraryPlace(plain), platform::PhotoLibraryPlace::Inside);
+        EXPECT_TRUE(platform::isInsidePhotoLibraryAsWritten(plain / "a.jpg"));
+        EXPECT_EQ(platform::photoLibraryPlace(f.dir / "Pictures.photoslibrary"), platform::PhotoLibraryPlace::Library);
+        EXPECT_EQ(platform::photoLibraryPlace(f.dir.path()), platform::PhotoLibraryPlace::None);
+
+        const auto all = f.items({{"plain/a.jpg", 1}, {"plain/b.jpg", 1}});
+        const fs::path destination = f.dir.mkdir("dest");
+        const auto untouched = [&] {
+            return kztest::readFile(masters / "a.jpg") == "same picture" && fs::is_empty(destination)
+                && std::distance(fs::directory_iterator(masters), fs::directory_iterator()) == 2;
+        };
+        for (const bool forGood : {false, true}) {
+            for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
+                auto engine = f.engine({all[0]}, all);
+                engine->thereAreShared = forGood;
+                engine->moveItems({all[0]}, job, job == KZRemove::TrashJob ? fs::path() : destination);
+                EXPECT_TRUE(untouched()) << int(job) << forGood;
+                EXPECT_EQ(engine->outcomeOf(all[0]), u"not_tagged"_s) << int(job) << forGood;
+            }
+        }
+
+        // The same as the owner of the library, who may write every folder
+        // of it: only the mount's root tells.
+        ::chmod(f.dir.path().c_str(), 0755);
+        for (const auto& entry : fs::recursive_directory_iterator(f.dir.path()))
+            ::lchown(entry.path().c_str(), 65534, 65534);
+        auto engine = f.engine({all[0]}, all);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(10);
+            if (platform::photoLibraryPlace(plain) != platform::PhotoLibraryPlace::Inside
+                || !platform::isInsidePhotoLibraryAsWritten(plain / "b.jpg"))
+                ::_exit(11);
+            engine->moveItems({all[0]}, KZRemove::MoveJob, destination);
+            ::_exit(untouched() && engine->outcomeOf(all[0]) == u"not_tagged"_s ? 0 : 12);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     });
     skipUnlessIsolated(outcome);
 }
