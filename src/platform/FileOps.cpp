@@ -514,8 +514,9 @@ bool crossesMount(const Placement& parent, const Placement& entry)
 // Walks the entry `name` of `dirfd` without touching anything: EXDEV when
 // the entry or anything beneath it is a mount point, the errno of a folder
 // that cannot be read, else 0. A deletion asks first, so that it never
-// begins what it could not finish.
-int mountInsideAt(int dirfd, const char* name, const Placement& parent, const StopTest& stopped)
+// begins what it could not finish. A stop is honoured by the deletion that
+// follows, at its first child.
+int mountInsideAt(int dirfd, const char* name, const Placement& parent)
 {
     Placement here;
     if (const int code = placementAt(dirfd, name, &here))
@@ -535,12 +536,8 @@ int mountInsideAt(int dirfd, const char* name, const Placement& parent, const St
     }
     std::vector<std::string> names;
     int code = entryNames(dir, names);
-    for (size_t i = 0; code == 0 && i < names.size(); ++i) {
-        if (stopped && stopped())
-            code = ECANCELED;
-        else
-            code = mountInsideAt(::dirfd(dir), names[i].c_str(), here, stopped);
-    }
+    for (size_t i = 0; code == 0 && i < names.size(); ++i)
+        code = mountInsideAt(::dirfd(dir), names[i].c_str(), here);
     ::closedir(dir);
     return code;
 }
@@ -586,7 +583,7 @@ int removeWholeAt(int dirfd, const char* name, const StopTest& stopped, bool kee
     Placement parent;
     if (const int code = placementAt(dirfd, "", &parent))
         return code;
-    if (const int code = mountInsideAt(dirfd, name, parent, stopped))
+    if (const int code = mountInsideAt(dirfd, name, parent))
         return code;
     return removeAt(dirfd, name, parent, stopped, keepTop);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -94,9 +95,12 @@ public:
     // In `trashDir`, older than a moment (another program may be between its
     // two steps right now), with nothing in files/ under its name: a
     // .trashinfo that is empty (its writer died creating it), one whose item
-    // is still at its original place, and one of our own undo files or
+    // is still at its original place, one whose original place is among
+    // `neverMoved` (intents of dead removals whose item is gone from its
+    // place but never reached a trash), and one of our own undo files or
     // journals.
-    static int removeOrphanTrashInfos(const std::filesystem::path& trashDir);
+    static int removeOrphanTrashInfos(const std::filesystem::path& trashDir,
+                                      const std::set<std::filesystem::path>& neverMoved = {});
 
     static inline const char* const namePrefix = ".Maravex4-journal_";
 
