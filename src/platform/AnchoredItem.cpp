@@ -1,6 +1,7 @@
 #include "platform/AnchoredItem.h"
 
 #include "platform/FileOps.h"
+#include "platform/Paths.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -128,7 +129,9 @@ int AnchoredItem::openFolder(const std::filesystem::path& folder, int* err)
 
 std::optional<AnchoredItem> AnchoredItem::openInFolder(const std::filesystem::path& item, int* err)
 {
-    const std::filesystem::path normal = item.lexically_normal();
+    // "link/.." names the folder beside the link's target, as the open below
+    // would reach it: the path recorded for the item must say the same.
+    const std::filesystem::path normal = item.is_absolute() ? absolutePath(item) : item.lexically_normal();
     std::string name = normal.filename().native();
     if (!normal.is_absolute() || name.empty() || name == "." || name == "..") {
         answer(EINVAL, err);

@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
@@ -478,12 +479,79 @@ int copyOne(int fromDir, const char* fromName, int toDir, const char* toName, co
     return code;
 }
 
-int removeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop)
+// Where an entry lies: its file system, and the mount that shows it. A bind
+// mount of a folder of the same file system keeps the device, so the mount
+// is told by its id, and by the mount-root flag where the kernel gives it.
+struct Placement {
+    dev_t device = 0;
+    quint64 mount = 0;
+    bool hasMount = false;
+    bool mountRoot = false;
+    bool isDir = false;
+};
+
+int placementAt(int dirfd, const char* name, Placement* out)
 {
-    struct stat st;
-    if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    struct statx sx {};
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (name[0] == '\0' ? AT_EMPTY_PATH : 0);
+    if (::statx(dirfd, name, flags, STATX_TYPE | STATX_MNT_ID, &sx) != 0)
         return errno;
-    if (!S_ISDIR(st.st_mode))
+    out->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    out->hasMount = (sx.stx_mask & STATX_MNT_ID) != 0;
+    out->mount = out->hasMount ? sx.stx_mnt_id : 0;
+    out->mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    out->isDir = S_ISDIR(sx.stx_mode);
+    return 0;
+}
+
+// Another file system, or another mount of the same one, starts at `entry`.
+bool crossesMount(const Placement& parent, const Placement& entry)
+{
+    return entry.mountRoot || entry.device != parent.device
+        || (parent.hasMount && entry.hasMount && entry.mount != parent.mount);
+}
+
+// Walks the entry `name` of `dirfd` without touching anything: EXDEV when
+// the entry or anything beneath it is a mount point, the errno of a folder
+// that cannot be read, else 0. A deletion asks first, so that it never
+// begins what it could not finish. A stop is honoured by the deletion that
+// follows, at its first child.
+int mountInsideAt(int dirfd, const char* name, const Placement& parent)
+{
+    Placement here;
+    if (const int code = placementAt(dirfd, name, &here))
+        return code;
+    if (crossesMount(parent, here))
+        return EXDEV;
+    if (!here.isDir)
+        return 0;
+    const int fd = openFolderAt(dirfd, name);
+    if (fd < 0)
+        return errno;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        const int code = errno;
+        ::close(fd);
+        return code;
+    }
+    std::vector<std::string> names;
+    int code = entryNames(dir, names);
+    for (size_t i = 0; code == 0 && i < names.size(); ++i)
+        code = mountInsideAt(::dirfd(dir), names[i].c_str(), here);
+    ::closedir(dir);
+    return code;
+}
+
+int removeAt(int dirfd, const char* name, const Placement& parent, const StopTest& stopped, bool keepTop)
+{
+    Placement here;
+    if (const int code = placementAt(dirfd, name, &here))
+        return code;
+    // A mount that appeared since the walk above: what it shows belongs to
+    // another file system, and the deletion stops at its edge.
+    if (crossesMount(parent, here))
+        return EXDEV;
+    if (!here.isDir)
         return ::unlinkat(dirfd, name, 0) == 0 ? 0 : errno;
     const int fd = openFolderAt(dirfd, name);
     if (fd < 0)
@@ -500,12 +568,24 @@ int removeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop)
         if (stopped && stopped())
             code = ECANCELED;
         else
-            code = removeAt(::dirfd(dir), names[i].c_str(), stopped, false);
+            code = removeAt(::dirfd(dir), names[i].c_str(), here, stopped, false);
     }
     ::closedir(dir);
     if (code != 0 || keepTop)
         return code;
     return ::unlinkat(dirfd, name, AT_REMOVEDIR) == 0 ? 0 : errno;
+}
+
+// The whole deletion of an entry: refused with EXDEV, before anything goes,
+// when a mount point lies in it.
+int removeWholeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop)
+{
+    Placement parent;
+    if (const int code = placementAt(dirfd, "", &parent))
+        return code;
+    if (const int code = mountInsideAt(dirfd, name, parent))
+        return code;
+    return removeAt(dirfd, name, parent, stopped, keepTop);
 }
 
 } // namespace
@@ -534,7 +614,7 @@ bool copyTreeAt(int fromDir, const std::string& fromName, int toDir, const std::
         // folder it was made in: whatever else is beside it was there
         // before, and a folder on the way swapped for a link since cannot
         // turn the clean-up elsewhere.
-        removeAt(toDir, toName.c_str(), {}, false);
+        removeWholeAt(toDir, toName.c_str(), {}, false);
     }
     if (err)
         *err = code;
@@ -570,7 +650,7 @@ bool removeTree(const std::filesystem::path& path, const StopTest& stopped, int*
             code = errno;
         } else {
             const std::string name = path.filename().native();
-            code = (name.empty() || name == "." || name == "..") ? EINVAL : removeAt(dirfd, name.c_str(), stopped, keepTop);
+            code = (name.empty() || name == "." || name == "..") ? EINVAL : removeWholeAt(dirfd, name.c_str(), stopped, keepTop);
             ::close(dirfd);
         }
     }
@@ -583,7 +663,7 @@ bool removeTreeAt(int dirfd, const std::string& name, const StopTest& stopped, i
 {
     const int code = (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
         ? EINVAL
-        : removeAt(dirfd, name.c_str(), stopped, false);
+        : removeWholeAt(dirfd, name.c_str(), stopped, false);
     if (err)
         *err = code;
     return code == 0;

@@ -91,6 +91,10 @@ bool copyTreeAt(int fromDir, const std::string& fromName, int toDir, const std::
 // inside the folder can never lead the deletion outside it. With `keepTop`
 // only the contents of the folder go. Between children the stop test is
 // asked; a stop fails with ECANCELED and keeps what was not reached yet.
+// Nothing is deleted across a file system boundary: when the item is a mount
+// point or holds one (also a bind mount of the same file system), or holds a
+// folder that cannot be read, the call fails (EXDEV, or that folder's errno)
+// before anything goes.
 bool removeTree(const std::filesystem::path& path, const StopTest& stopped = {}, int* err = nullptr,
                 bool keepTop = false);
 

@@ -101,7 +101,34 @@ std::optional<FileStat> statPath(const std::filesystem::path& path, bool followL
             *err = ENOENT;
         return std::nullopt;
     }
-    return statAt(AT_FDCWD, path.c_str(), followLinks, err);
+    int code = 0;
+    auto st = statAt(AT_FDCWD, path.c_str(), followLinks, &code);
+    if (st || code != ENAMETOOLONG || !path.has_parent_path() || path.filename().empty()) {
+        if (err)
+            *err = code;
+        return st;
+    }
+    // Longer than the system takes in one piece: reached folder by folder,
+    // each opened from the one before it as the system would walk the path.
+    int fd = ::open(path.is_absolute() ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (const std::filesystem::path& element : path.parent_path().relative_path()) {
+        if (fd < 0)
+            break;
+        if (element.empty())
+            continue;
+        const int next = ::openat(fd, element.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        code = errno;
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0) {
+        if (err)
+            *err = code ? code : ENOENT;
+        return std::nullopt;
+    }
+    st = statAt(fd, path.filename().c_str(), followLinks, err);
+    ::close(fd);
+    return st;
 }
 
 QDateTime toDateTime(const timespec& time)

@@ -2,6 +2,7 @@
 
 #include "platform/FileStat.h"
 #include "platform/Paths.h"
+#include "platform/Volumes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -97,6 +98,25 @@ PhotoLibraryPlace placeOfElements(const std::filesystem::path& path)
     return library ? PhotoLibraryPlace::Library : PhotoLibraryPlace::None;
 }
 
+// The place of an entry by the mount that shows it: a folder of a library
+// mounted at a plain path (a bind mount, a share of the server that holds
+// the library) is still the library's, whatever its path says. The mount's
+// root is a path of the mounted file system, so only its names are judged.
+PhotoLibraryPlace placeByMount(const std::filesystem::path& path)
+{
+    const auto entry = mountOfEntry(path);
+    if (!entry)
+        return PhotoLibraryPlace::None;
+    const std::filesystem::path root(entry->mount.root);
+    bool last = true;
+    for (std::filesystem::path folder = root; folder.has_relative_path(); folder = folder.parent_path()) {
+        if (nameExtension(folder).compare(QLatin1String("photoslibrary"), Qt::CaseInsensitive) == 0)
+            return last && entry->isRoot ? PhotoLibraryPlace::Library : PhotoLibraryPlace::Inside;
+        last = false;
+    }
+    return PhotoLibraryPlace::None;
+}
+
 } // namespace
 
 QString nameExtension(const std::filesystem::path& path)
@@ -133,12 +153,13 @@ PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path)
     std::error_code ec;
     const std::filesystem::path real = std::filesystem::canonical(path, ec);
     const PhotoLibraryPlace followed = ec ? PhotoLibraryPlace::None : placeOfElements(real);
-    return std::max(written, followed);
+    return std::max({written, followed, placeByMount(path), ec ? PhotoLibraryPlace::None : placeByMount(real)});
 }
 
 bool isInsidePhotoLibraryAsWritten(const std::filesystem::path& path)
 {
-    return placeOfElements(absolutePath(path)) == PhotoLibraryPlace::Inside;
+    return placeOfElements(absolutePath(path)) == PhotoLibraryPlace::Inside
+        || placeByMount(path) == PhotoLibraryPlace::Inside;
 }
 
 bool isApplication(const std::filesystem::path& path)

@@ -36,6 +36,9 @@ PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path);
 // carry the library's extension are looked at, and no link is followed, so
 // that every item of a large result may be asked. For paths whose folders
 // hold no links (a removal opens them without following any).
+// Both answers also judge the mount that shows the path: a folder whose
+// mount root lies inside a library (a bind mount of its masters at a plain
+// path) is inside it.
 bool isInsidePhotoLibraryAsWritten(const std::filesystem::path& path);
 
 // An ".app" package, or a desktop entry file (".desktop") whose

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -30,10 +31,41 @@ std::filesystem::path absolutePath(const std::filesystem::path& path)
     std::filesystem::path absolute = path.is_absolute() ? path : std::filesystem::absolute(path, ec);
     if (ec)
         return {};
-    absolute = absolute.lexically_normal();
-    if (!absolute.has_filename() && absolute.has_relative_path())
-        absolute = absolute.parent_path();
-    return absolute;
+    const auto upward = std::find_if(absolute.begin(), absolute.end(), [](const std::filesystem::path& element) {
+        return element.native() == "..";
+    });
+    if (upward == absolute.end()) {
+        absolute = absolute.lexically_normal();
+        if (!absolute.has_filename() && absolute.has_relative_path())
+            absolute = absolute.parent_path();
+        return absolute;
+    }
+    // Element by element: a ".." goes up from where the system stands by
+    // then, which after a link is beside the link's target, not beside the
+    // link.
+    std::filesystem::path resolved = absolute.root_path();
+    bool linkBefore = false;
+    for (const std::filesystem::path& element : absolute.relative_path()) {
+        const std::string& name = element.native();
+        if (name.empty() || name == ".")
+            continue;
+        if (name == "..") {
+            if (linkBefore) {
+                std::filesystem::path real = std::filesystem::canonical(resolved, ec);
+                if (!ec)
+                    resolved = std::move(real);
+                linkBefore = false;
+            }
+            resolved = resolved.parent_path();
+            continue;
+        }
+        resolved /= element;
+        if (!linkBefore) {
+            struct stat st {};
+            linkBefore = ::lstat(resolved.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+        }
+    }
+    return resolved;
 }
 
 std::filesystem::path linkFreePath(const std::filesystem::path& path, bool followLast)

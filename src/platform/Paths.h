@@ -45,10 +45,12 @@ std::filesystem::path pathFromText(const QString& text);
 // The absolute form of a path that enters the program as text (an argument,
 // a file a tool is told to read or write): a relative path is taken from
 // the working folder, "." and ".." are resolved element by element and a
-// trailing slash dropped, all without asking the disk, so a link in the path
-// stays a link. Every process of the program then names one item alike,
-// whichever folder it was started in. Empty when `path` is empty or the
-// working folder is gone.
+// trailing slash dropped, without asking the disk, so a link in the path
+// stays a link. Only a ".." after a link asks it: "link/.." is the folder
+// beside where the link leads, as the system reads it, so the part before
+// it is resolved first. Every process of the program then names one item
+// alike, whichever folder it was started in. Empty when `path` is empty or
+// the working folder is gone.
 std::filesystem::path absolutePath(const std::filesystem::path& path);
 
 // The absolute path of the same item with no symbolic link on its way: the

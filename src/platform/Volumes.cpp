@@ -13,6 +13,7 @@
 #include <iterator>
 #include <linux/magic.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/stat.h>
@@ -68,6 +69,15 @@ QByteArray readProcFile(const char* name)
 }
 
 std::vector<MountEntry> currentMounts() { return parseMountInfo(readProcFile("/proc/self/mountinfo")); }
+
+// The mount table as last read, and a descriptor whose poll tells when it
+// changed (the kernel flags every mount and unmount in the namespace).
+struct MountTableCache {
+    std::mutex mutex;
+    int watch = -1;
+    bool read = false;
+    std::vector<MountEntry> mounts;
+};
 
 std::string canonicalDevice(const std::string& source)
 {
@@ -370,6 +380,48 @@ std::optional<VolumeInfo> volumeForPath(const std::filesystem::path& path)
     if (!index)
         return std::nullopt;
     return describe(mounts[*index], LabelIndex::read(), true);
+}
+
+std::optional<MountEntry> mountWithId(quint64 mountId)
+{
+    static MountTableCache cache;
+    std::lock_guard guard(cache.mutex);
+    if (cache.watch < 0)
+        cache.watch = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    bool changed = !cache.read || cache.watch < 0;
+    if (!changed) {
+        pollfd p{cache.watch, POLLPRI, 0};
+        changed = ::poll(&p, 1, 0) != 0;
+    }
+    const auto find = [&]() -> std::optional<MountEntry> {
+        for (const MountEntry& mount : cache.mounts)
+            if (quint64(mount.mountId) == mountId)
+                return mount;
+        return std::nullopt;
+    };
+    if (!changed) {
+        if (auto found = find())
+            return found;
+    }
+    // Read anew on a change, and for an id not seen yet (a mount made
+    // between the poll and now).
+    cache.mounts = currentMounts();
+    cache.read = true;
+    return find();
+}
+
+std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path)
+{
+    struct statx sx {};
+    if (path.empty()
+        || ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_MNT_ID, &sx) != 0
+        || !(sx.stx_mask & STATX_MNT_ID))
+        return std::nullopt;
+    auto mount = mountWithId(sx.stx_mnt_id);
+    if (!mount)
+        return std::nullopt;
+    const bool root = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    return MountOfEntry{std::move(*mount), root};
 }
 
 bool isVolumeRoot(const std::filesystem::path& path)

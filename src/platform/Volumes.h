@@ -79,6 +79,20 @@ std::optional<size_t> pickMountFor(const std::vector<MountEntry>& mounts,
                                    const std::filesystem::path& normalAbsolutePath,
                                    std::optional<dev_t> device);
 
+// The mount of this process's namespace with the id `mountId` (statx's
+// stx_mnt_id, the first field of mountinfo). The table is read again only
+// when the kernel says it changed, so asking once per item costs a poll.
+std::optional<MountEntry> mountWithId(quint64 mountId);
+
+// The mount that shows the entry at `path` (its last component not
+// followed) and whether the entry is that mount's root; nullopt when the
+// kernel does not tell mounts apart or the entry cannot be reached.
+struct MountOfEntry {
+    MountEntry mount;
+    bool isRoot = false;
+};
+std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path);
+
 // True for "/" and for every folder on which a file system is mounted.
 bool isVolumeRoot(const std::filesystem::path& path);
 

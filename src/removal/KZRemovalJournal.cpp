@@ -166,13 +166,14 @@ double secondsOfJournalName(const std::string& name)
 
 } // namespace
 
-std::unique_ptr<KZRemovalJournal> KZRemovalJournal::begin()
+std::unique_ptr<KZRemovalJournal> KZRemovalJournal::begin(int* err)
 {
-    return beginIn(platform::homeTrashDirectory(), KZUndoFile::nowSinceReferenceDate());
+    return beginIn(platform::homeTrashDirectory(), KZUndoFile::nowSinceReferenceDate(), err);
 }
 
-std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& trashDir, double seconds)
+std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& trashDir, double seconds, int* failure)
 {
+    int lastErr = EEXIST;
     const fs::path files = platform::trashFilesFolder(trashDir);
     std::error_code ec;
     fs::create_directories(files, ec);
@@ -185,6 +186,7 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         // Its own .trashinfo, so that emptying the Trash takes it as well.
         const fs::path original = platform::pathFromText(QDir::homePath()) / name;
         if (!platform::createTrashInfo(trashDir, name, original, &why, &err)) {
+            lastErr = err ? err : EIO;
             if (err == EEXIST)
                 continue;
             break;
@@ -192,6 +194,7 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         const int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             const int openErr = errno;
+            lastErr = openErr;
             fs::remove(infoPathOf(trashDir, target), ec);
             if (openErr == EEXIST)
                 continue;
@@ -201,7 +204,8 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         // Held for the whole removal: a recovery never folds a live journal.
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0
             || !platform::writeAll(fd, header, std::char_traits<char>::length(header)) || ::fdatasync(fd) != 0) {
-            why = platform::systemErrorString(errno);
+            lastErr = errno ? errno : EIO;
+            why = platform::systemErrorString(lastErr);
             ::close(fd);
             fs::remove(target, ec);
             fs::remove(infoPathOf(trashDir, target), ec);
@@ -214,6 +218,8 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         why = platform::systemErrorString(EEXIST);
     platform::logLine(QStringLiteral("Removal journal not made in %1: %2")
                           .arg(platform::pathText(trashDir), why));
+    if (failure)
+        *failure = lastErr;
     return nullptr;
 }
 
@@ -253,25 +259,32 @@ void KZRemovalJournal::flushLoop()
     }
 }
 
-void KZRemovalJournal::writeLine(const QByteArray& line)
+bool KZRemovalJournal::writeLine(const QByteArray& line, int* err)
 {
     std::lock_guard guard(mutex_);
-    if (finished_)
-        return;
+    if (finished_) {
+        if (err)
+            *err = EBADF;
+        return false;
+    }
     // One write per line: a process killed now loses at most this line,
     // and a torn one is recognised by its missing line end.
     if (!platform::writeAll(fd_, line.constData(), size_t(line.size()))) {
+        const int code = errno ? errno : EIO;
         if (failedAppends_++ == 0)
             platform::logLine(QStringLiteral("Removal journal %1 not written: %2")
-                                  .arg(platform::pathText(path_), platform::systemErrorString(errno)));
-        return;
+                                  .arg(platform::pathText(path_), platform::systemErrorString(code)));
+        if (err)
+            *err = code;
+        return false;
     }
     dirty_ = true;
+    return true;
 }
 
-void KZRemovalJournal::intend(const KZPersistentUndoRecord& record)
+bool KZRemovalJournal::intend(const KZPersistentUndoRecord& record, int* err)
 {
-    writeLine(intentLineOf(record));
+    return writeLine(intentLineOf(record), err);
 }
 
 void KZRemovalJournal::append(const KZPersistentUndoRecord& record)
@@ -405,14 +418,17 @@ public:
     }
 
     struct Outcome {
-        enum { Stayed, Found, Unknown } where = Unknown;
+        enum { Stayed, Found, Gone, Unknown } where = Unknown;
         fs::path item; // when found
     };
 
     // The item of `intent` in a trash: the identity it had before the move,
     // and a .trashinfo naming its old place. Stayed when it never moved (or
     // nothing says what it was); Unknown when it left its place and is in
-    // none of the trashes it can have gone to (its disk may be unplugged).
+    // none of the trashes it can have gone to (its disk may be unplugged);
+    // Gone when it is in none of them although its disk is here: its folder
+    // is still on the device the item had, so every trash it can have gone
+    // to was looked into. Then nothing is left to wait for.
     Outcome find(const KZPersistentUndoRecord& intent)
     {
         const std::vector<fs::path>& own = trashesOfFolder(intent.oldPosition.parent_path());
@@ -436,6 +452,9 @@ public:
                     return {Outcome::Found, item};
             }
         }
+        if (const auto folder = platform::statPath(intent.oldPosition.parent_path(), false);
+            folder && folder->isDir() && quint64(folder->device) == intent.device)
+            return {Outcome::Gone, {}};
         return {};
     }
 
@@ -507,6 +526,9 @@ struct Fold {
     std::vector<KZPersistentUndoRecord> records; // to list now
     size_t foundIntents = 0;                      // the last of them, found by their intents
     int unknown = 0; // intents whose item left its place and is in no trash it can have gone to
+    // The old places of intents whose item is gone, its disk being here: a
+    // .trashinfo reserved for one of them names a move that never happened.
+    std::set<fs::path> gone;
 };
 
 // What Restore gets of a journal and does not list yet: its entries after
@@ -536,6 +558,8 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
         const auto outcome = trashed.find(intent);
         if (outcome.where == TrashedItems::Outcome::Unknown) {
             ++fold.unknown;
+        } else if (outcome.where == TrashedItems::Outcome::Gone) {
+            fold.gone.insert(intent.oldPosition.lexically_normal());
         } else if (outcome.where == TrashedItems::Outcome::Found) {
             intent.currPosition = outcome.item;
             intent.bookmark = platform::createBookmark(outcome.item);
@@ -598,6 +622,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
 {
     int written = 0;
     std::set<fs::path> trashes{trashDir};
+    std::set<fs::path> gone;
     const fs::path files = platform::trashFilesFolder(trashDir);
     for (const fs::path& journal : list(trashDir)) {
         // Writable, so that the undo file folded from it is named in it first.
@@ -629,6 +654,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
         } else {
             removeTornUndoFiles(trashDir, contents->undoFiles);
             Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes);
+            gone.insert(fold.gone.begin(), fold.gone.end());
             // An item that left its place and is in no trash may lie on a
             // disk that is not connected now: the journal is all that says
             // where it went, so it stays, and says what this fold lists so
@@ -672,12 +698,12 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
         ::close(fd);
     }
     for (const fs::path& trash : trashes)
-        removeOrphanTrashInfos(trash);
+        removeOrphanTrashInfos(trash, gone);
     KZUndoFile::removeStaleTemporaries(trashDir);
     return written;
 }
 
-int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir)
+int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir, const std::set<fs::path>& neverMoved)
 {
     const fs::path info = platform::trashInfoFolder(trashDir);
     const fs::path files = platform::trashFilesFolder(trashDir);
@@ -707,8 +733,12 @@ int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir)
         if (!orphan) {
             // Only when the item never left its place: that is a move that
             // did not happen, not an item someone took out of the Trash.
+            // Or when a dead removal's journal names it as an item that never
+            // came here and is gone from its place since.
             const auto trashInfo = platform::readTrashInfo(item);
-            orphan = trashInfo && platform::statPath(trashInfo->originalPath, false);
+            orphan = trashInfo
+                && (platform::statPath(trashInfo->originalPath, false)
+                    || neverMoved.count(trashInfo->originalPath.lexically_normal()));
         }
         if (orphan && ::unlink(infoFile.c_str()) == 0)
             ++removed;

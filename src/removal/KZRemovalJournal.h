@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,18 +31,21 @@
 // this process or another, folds a journal that is still being written.
 class KZRemovalJournal {
 public:
-    // A journal in the home trash; null (and logged) when it cannot be made.
-    static std::unique_ptr<KZRemovalJournal> begin();
+    // A journal in the home trash; null (and logged, `err` set) when it
+    // cannot be made.
+    static std::unique_ptr<KZRemovalJournal> begin(int* err = nullptr);
     static std::unique_ptr<KZRemovalJournal> beginIn(const std::filesystem::path& trashDir,
-                                                     double secondsSinceReferenceDate);
+                                                     double secondsSinceReferenceDate, int* err = nullptr);
     // Closes the journal. Unless finish() was called, the file stays: the
     // removal did not end with its undo file written.
     ~KZRemovalJournal();
     KZRemovalJournal(const KZRemovalJournal&) = delete;
     KZRemovalJournal& operator=(const KZRemovalJournal&) = delete;
 
-    // Before the item moves: its oldPosition, identity and flags.
-    void intend(const KZPersistentUndoRecord& record);
+    // Before the item moves: its oldPosition, identity and flags. False,
+    // with `err` set, when the line could not be written: the item must not
+    // move then, for nothing would tell Restore where it went.
+    bool intend(const KZPersistentUndoRecord& record, int* err = nullptr);
     // The item is in the Trash.
     void append(const KZPersistentUndoRecord& record);
     // The undo file of this removal is about to be created under `name`.
@@ -91,9 +95,12 @@ public:
     // In `trashDir`, older than a moment (another program may be between its
     // two steps right now), with nothing in files/ under its name: a
     // .trashinfo that is empty (its writer died creating it), one whose item
-    // is still at its original place, and one of our own undo files or
+    // is still at its original place, one whose original place is among
+    // `neverMoved` (intents of dead removals whose item is gone from its
+    // place but never reached a trash), and one of our own undo files or
     // journals.
-    static int removeOrphanTrashInfos(const std::filesystem::path& trashDir);
+    static int removeOrphanTrashInfos(const std::filesystem::path& trashDir,
+                                      const std::set<std::filesystem::path>& neverMoved = {});
 
     static inline const char* const namePrefix = ".Maravex4-journal_";
 
@@ -101,7 +108,7 @@ private:
     KZRemovalJournal(int fd, std::filesystem::path trashDir, std::filesystem::path path);
     void flushLoop();
     void removeFiles();
-    void writeLine(const QByteArray& line);
+    bool writeLine(const QByteArray& line, int* err = nullptr);
 
     int fd_ = -1;
     std::filesystem::path trashDir_;

@@ -12,6 +12,7 @@
 #include "platform/Paths.h"
 #include "platform/ScriptRunner.h"
 #include "platform/StringTable.h"
+#include "platform/Trash.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 #include "settings/KZDefaultsKeys.h"
@@ -143,6 +144,8 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
         return QStringLiteral("changed");
     case KZRemoveOutcome::LinkInPath:
         return QStringLiteral("link_in_path");
+    case KZRemoveOutcome::MountInside:
+        return QStringLiteral("mount_inside");
     case KZRemoveOutcome::LastMember:
         return QStringLiteral("last_member");
     case KZRemoveOutcome::NotTagged:
@@ -167,6 +170,8 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
         return QStringLiteral("no_trash");
     case KZRemoveOutcome::NoDestination:
         return QStringLiteral("no_destination");
+    case KZRemoveOutcome::NoUndoRecord:
+        return QStringLiteral("no_undo_record");
     case KZRemoveOutcome::Failed:
         break;
     }
@@ -681,6 +686,13 @@ qint32 KZRemove::moveItems(const KZFoundItemArray& items, Job job, const fs::pat
         case KZRemoveOutcome::NoDestination:
             manageError(KZRemoveCode::noDestination, true, platform::pathText(url));
             return KZRemoveCode::noDestination;
+        case KZRemoveOutcome::NoUndoRecord:
+            manageError(KZRemoveCode::noUndoRecord, true,
+                        KZErrorDelegate::replaceContentOfString(
+                            platform::localizedString(QStringLiteral("undo_record_not_made"), QStringLiteral("Errors")),
+                            {platform::pathText(platform::homeTrashDirectory())}),
+                        err);
+            return KZRemoveCode::noUndoRecord;
         case KZRemoveOutcome::Failed:
             // A failed permanent deletion leaves that item and goes on with
             // the next; any other failure ends the batch with an alert.
@@ -725,6 +737,7 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
         case KZRemoveOutcome::NotFound: ++t.notFound; break;
         case KZRemoveOutcome::Changed: ++t.changed; break;
         case KZRemoveOutcome::LinkInPath: ++t.linkInPath; break;
+        case KZRemoveOutcome::MountInside: ++t.mountInside; break;
         case KZRemoveOutcome::LastMember: ++t.lastMember; break;
         case KZRemoveOutcome::NotTagged: ++t.notTagged; break;
         case KZRemoveOutcome::MusicKept: ++t.musicKept; break;
@@ -742,6 +755,7 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
         case KZRemoveOutcome::Stopped:
         case KZRemoveOutcome::NoTrash:
         case KZRemoveOutcome::NoDestination:
+        case KZRemoveOutcome::NoUndoRecord:
             break;
         }
     }
@@ -808,18 +822,21 @@ void KZRemove::folderCreated(KZCreatedFolder folder)
     createdFolderUndo_.push_back(std::move(folder));
 }
 
-void KZRemove::trashIntended(const KZPersistentUndoRecord& intent)
+bool KZRemove::trashIntended(const KZPersistentUndoRecord& intent, int* err)
 {
-    // Begun at the first item that goes to the Trash; a removal that cannot
-    // keep one still writes its undo file at the end.
+    // Begun at the first item that goes to the Trash. Without it nothing
+    // moves: an undo file written at the end needs the same disk (often the
+    // full one a user frees by removing duplicates), and an item in a Trash
+    // that no record names is lost to Restore.
     if (!journalTried_) {
         journalTried_ = true;
-        journal_ = KZRemovalJournal::begin();
-        if (!journal_)
-            platform::logLine(QStringLiteral("No removal journal could be made; the undo file is written at the end."));
+        journal_ = KZRemovalJournal::begin(&journalErr_);
     }
-    if (journal_)
-        journal_->intend(intent);
+    if (!journal_) {
+        *err = journalErr_;
+        return false;
+    }
+    return journal_->intend(intent, err);
 }
 
 void KZRemove::trashRecorded(KZPersistentUndoRecord record)
@@ -855,6 +872,7 @@ std::vector<KZRemove::Alert> KZRemove::errorAlerts() const
         {t.linkNotMade, "link_not_made"},
         {t.changed, "changed"},
         {t.linkInPath, "link_in_path"},
+        {t.mountInside, "mount_inside"},
         {t.otherFailure, "not_removed"},
         {t.notTagged, "not_tagged"},
         {t.musicKept, "music_not_removed"},

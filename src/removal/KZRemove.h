@@ -44,6 +44,7 @@ struct KZRemoveTally {
     quint64 linkNotMade = 0;
     quint64 changed = 0;
     quint64 linkInPath = 0; // a folder on the item's way became a symbolic link
+    quint64 mountInside = 0; // a folder to delete for good holds a mount point
     quint64 otherFailure = 0;
     quint64 notTagged = 0;   // photo-library items whose keyword could not be set
     quint64 tagged = 0;      // photo-library items marked in their library (they stay in place)
@@ -167,7 +168,7 @@ private:
     quint64 lastRenameNumber(const std::string& base) const override;
     void renameNumberTaken(const std::string& base, quint64 number) override;
     void folderCreated(KZCreatedFolder folder) override;
-    void trashIntended(const KZPersistentUndoRecord& intent) override;
+    bool trashIntended(const KZPersistentUndoRecord& intent, int* err) override;
     void trashRecorded(KZPersistentUndoRecord record) override;
     void moveRecorded(KZUndoMovedItem record) override;
 
@@ -190,6 +191,7 @@ private:
     // records to the writer of the undo file.
     std::unique_ptr<KZRemovalJournal> journal_;
     bool journalTried_ = false;
+    int journalErr_ = 0;
     bool securityApplyToAll_ = false;
     bool securityChosen_ = false;
 

@@ -410,6 +410,10 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
     if (forGood) {
         if (fs_->removeTree(anchor, stopTest(), &err))
             return {KZRemoveOutcome::Deleted, 0, {}, false};
+        // Refused before anything went: what is mounted inside belongs to
+        // another file system (a server's share, another disk).
+        if (err == EXDEV)
+            return {KZRemoveOutcome::MountInside, err, {}, false};
         return {outcomeForErrno(err), err, {}, false};
     }
     if (job == KZRemoveJob::TrashJob) {
@@ -425,7 +429,8 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
             intent.device = quint64(st->device);
             intent.inode = st->inode;
         }
-        recorder_.trashIntended(intent);
+        if (!recorder_.trashIntended(intent, &err))
+            return {KZRemoveOutcome::NoUndoRecord, err, {}, false};
         // The Trash numbers a clashing name and never replaces; when no trash
         // on the item's own volume can be used, nothing moves.
         if (const auto trashed = fs_->moveToTrash(anchor, &err))

@@ -44,6 +44,7 @@ enum class KZRemoveOutcome {
     NotFound,
     Changed,     // differs from what the search found
     LinkInPath,  // a folder on its way is a symbolic link now, which no removal follows
+    MountInside, // a folder to delete for good holds another file system, which no deletion enters
     LastMember,  // no copy of its group would stay
     NotTagged,   // a photo-library item: only its library may take it
     MusicKept,   // a music-library item: only the music application may take it
@@ -56,6 +57,7 @@ enum class KZRemoveOutcome {
     Stopped,
     NoTrash,       // ends the batch with an alert
     NoDestination, // ends the batch with an alert
+    NoUndoRecord,  // the record that lets Restore find the item could not be written: ends the batch with an alert
     Failed,        // any other failure: ends the batch with an alert
 };
 
@@ -93,7 +95,8 @@ public:
 
     // Before an item is moved to the Trash: the intent, on disk before the
     // move, so that a removal killed mid-way still leaves Restore the item.
-    virtual void trashIntended(const KZPersistentUndoRecord& intent) = 0;
+    // False, with `err` set, when it could not be written: the item stays.
+    virtual bool trashIntended(const KZPersistentUndoRecord& intent, int* err) = 0;
     // After the move: the record that finds the item in the Trash again.
     virtual void trashRecorded(KZPersistentUndoRecord record) = 0;
     // An item moved or copied into a folder, for undo.

@@ -63,7 +63,13 @@ std::optional<platform::FileStat> lstatItem(const fs::path& path)
 
 bool itemExists(const fs::path& path)
 {
-    return !path.empty() && ::access(path.c_str(), F_OK) == 0;
+    if (path.empty())
+        return false;
+    if (::access(path.c_str(), F_OK) == 0)
+        return true;
+    // A path longer than one call takes is still there: asked folder by
+    // folder.
+    return errno == ENAMETOOLONG && platform::statPath(path, true);
 }
 
 QVariant sizeOrUnknown(quint64 bytes)

@@ -87,7 +87,7 @@ TEST(Paths, InsideFolderComparesWholeElements)
         EXPECT_EQ(isInsideFolder(c.path, c.folder), c.inside) << c.path << " in " << c.folder;
 }
 
-TEST(Paths, AbsolutePathsAreMadeFromTheTextAloneAndKeepTheirLinks)
+TEST(Paths, AbsolutePathsKeepTheirLinksAndGoUpFromALinksTarget)
 {
     kztest::TempDir dir;
     dir.mkdir("real/inner");
@@ -100,9 +100,12 @@ TEST(Paths, AbsolutePathsAreMadeFromTheTextAloneAndKeepTheirLinks)
         {"real", dir / "real"},
         {"./real/./inner/", dir / "real/inner"},
         {"real/../other", dir / "other"},
-        // Through a link, ".." is taken from the text: the link is not followed.
-        {"link/..", dir.path()},
+        // After a link, ".." goes up from where the link leads, as the
+        // system reads it; a link with no ".." after it stays a link.
+        {"link/..", fs::canonical(dir / "real")},
+        {"link/../inner/x", fs::canonical(dir / "real") / "inner/x"},
         {"link/x", dir / "link/x"},
+        {"real/inner/../../link/x", dir / "link/x"},
         {"/a//b/../c/", "/a/c"},
         {"/..", "/"},
         {"/", "/"},

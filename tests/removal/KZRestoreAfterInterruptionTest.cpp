@@ -328,7 +328,7 @@ TEST(KZRestoreAfterInterruption, AJournalStaysUntilEveryIntendedItemIsFoundAndLi
     kztest::TempDir d;
     const fs::path recorded = d.write("src/recorded", "R");
     const fs::path found = d.write("src/found", "F");
-    const fs::path away = d.write("src/away", "W");
+    const fs::path away = d.write("disk/away", "W");
     {
         auto journal = KZRemovalJournal::begin();
         ASSERT_TRUE(journal);
@@ -338,6 +338,8 @@ TEST(KZRestoreAfterInterruption, AJournalStaysUntilEveryIntendedItemIsFoundAndLi
         trashWithIdentity(found);
         fs::rename(trashWithIdentity(away).currPosition, d / "unplugged");
         KZUndoFile::removeTrashInfoOf(homeTrash() / "files/away");
+        // Its disk goes with the folder it was in.
+        fs::rename(d / "disk", d / "disk unplugged");
     } // killed
 
     EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
@@ -356,6 +358,7 @@ TEST(KZRestoreAfterInterruption, AJournalStaysUntilEveryIntendedItemIsFoundAndLi
 
     // Its disk is back: the item lies in the Trash it went to.
     fs::create_directories(trashFiles());
+    fs::rename(d / "disk unplugged", d / "disk");
     ASSERT_TRUE(platform::createTrashInfo(homeTrash(), "away", away));
     fs::rename(d / "unplugged", trashFiles() / "away");
     EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);

@@ -1,0 +1,182 @@
+// Removals where another file system shows up: a mount inside a folder to
+// delete for good, and a home disk too full to keep the record of a move to
+// another disk's Trash. Each runs in a mount namespace of its own.
+
+#include "RemovalTestSupport.h"
+
+#include "platform/Packages.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace removaltest;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+void answerDeleteAll(Fixture& f)
+{
+    f.fs->local = [](const fs::path&) { return std::optional<bool>(false); };
+    f.alerts.presenter->script = [](const KZAlertPresenter::Alert&) {
+        return KZAlertPresenter::Answer{KZAlertPresenter::SecondButton};
+    };
+}
+
+void skipUnlessIsolated(kztest::Isolated outcome)
+{
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+// A tmpfs of `kib` KiB at `at`, filled to its last byte.
+void mountFullDisk(const fs::path& at, int kib)
+{
+    std::error_code ec;
+    fs::create_directories(at, ec);
+    const std::string options = "size=" + std::to_string(kib) + "k,mode=0755";
+    if (::mount("kzfull", at.c_str(), "tmpfs", 0, options.c_str()) != 0)
+        ::_exit(77);
+    const int fd = ::open((at / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const std::string block(4096, 'f');
+    while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+// Twin folders A and B, where A/m shows another folder: the deletion of A is
+// refused before anything goes, neither the mounted files nor A's own are
+// touched, and the reason says so. The same holds when A itself is the mount.
+TEST(KZRemoveAcrossMounts, APermanentDeletionNeverReachesIntoAMount)
+{
+    for (const bool mountIsTheItem : {false, true}) {
+        SCOPED_TRACE(mountIsTheItem);
+        const auto outcome = kztest::runWithPrivateMounts([&] {
+            Fixture f;
+            f.dir.write("elsewhere/m/kept", "mounted");
+            f.dir.write("B/x", "1");
+            f.dir.write("B/m/kept", "mounted");
+            if (mountIsTheItem) {
+                f.dir.write("elsewhere/x", "1");
+                kztest::bindMount(f.dir / "elsewhere", f.dir / "A");
+            } else {
+                f.dir.write("A/x", "1");
+                kztest::bindMount(f.dir / "elsewhere/m", f.dir / "A/m");
+            }
+            const auto all = f.items({{"A", 1}, {"B", 1}});
+            f.panel->itemsArefiles = false;
+            answerDeleteAll(f);
+            auto engine = f.engine({all[0]}, all);
+            engine->doMove();
+            EXPECT_EQ(kztest::readFile(f.dir / "elsewhere/m/kept"), "mounted");
+            EXPECT_EQ(kztest::readFile(f.dir / "A/x"), "1") << "the folder lost one of its own";
+            EXPECT_EQ(engine->tally().deleted, 0u);
+            EXPECT_EQ(engine->tally().mountInside, 1u);
+            EXPECT_EQ(engine->outcomeOf(all[0]), u"mount_inside"_s);
+            QStringList keys;
+            for (const auto& alert : engine->errorAlerts())
+                keys << alert.key;
+            EXPECT_EQ(keys, QStringList{u"mount_inside_sing"_s});
+        });
+        skipUnlessIsolated(outcome);
+    }
+}
+
+// The home disk is full, the items lie on another disk with a Trash of its
+// own: nothing moves, since no record could tell Restore where it went, and
+// the removal says why and counts nothing as removed.
+TEST(KZRemoveAcrossMounts, NothingMovesToATrashWhenItsRecordCannotBeWritten)
+{
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        emptyTrash();
+        Fixture f;
+        f.setLevel(0);
+        mountFullDisk(platform::homeTrashDirectory(), 64);
+        const fs::path other = f.dir / "other";
+        kztest::mountTmpfs(other);
+        std::vector<std::pair<std::string, qint64>> names{{"other/k/x", 1}};
+        for (int i = 0; i < 5; ++i)
+            names.push_back({"other/d" + std::to_string(i) + "/x", 1});
+        const auto all = f.items(names);
+        const KZFoundItemArray marked(all.begin() + 1, all.end());
+        auto engine = f.engine(marked, all);
+        engine->doMove();
+        for (int i = 0; i < 5; ++i)
+            EXPECT_TRUE(fs::exists(other / ("d" + std::to_string(i)) / "x")) << i;
+        EXPECT_FALSE(fs::exists(other / (".Trash-" + std::to_string(::getuid())) / "files"))
+            << "an item went to the other disk's Trash";
+        EXPECT_EQ(engine->tally().done(), 0u);
+        EXPECT_FALSE(engine->removedArray().value_or(KZFoundItemArray{}).contains(marked[0]));
+        EXPECT_EQ(engine->outcomeOf(marked[0]), u"no_undo_record"_s);
+        ASSERT_EQ(engine->stopReasons().size(), 1);
+        EXPECT_TRUE(engine->stopReasons().front().contains(u"Restore"_s)) << engine->stopReasons().front().toStdString();
+        EXPECT_EQ(f.alerts.shown(), 1u) << "the user is told at once";
+    });
+    skipUnlessIsolated(outcome);
+}
+
+// A library's masters shown again at a plain path by a bind mount: the path
+// names no library, the mount's root does. Nothing of it leaves on any job,
+// nor for an ordinary user in the namespace root made, and no Trash is made
+// inside the package.
+TEST(KZRemoveAcrossMounts, ALibraryFolderMountedAtAPlainPathKeepsItsMasters)
+{
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        Fixture f;
+        f.setLevel(0);
+        const fs::path masters = f.dir / "Pictures.photoslibrary/Masters";
+        f.dir.write("Pictures.photoslibrary/Masters/a.jpg", "same picture");
+        f.dir.write("Pictures.photoslibrary/Masters/b.jpg", "same picture");
+        const fs::path plain = f.dir / "plain";
+        kztest::bindMount(masters, plain);
+        EXPECT_EQ(platform::photoLibraryPlace(plain), platform::PhotoLibraryPlace::Inside);
+        EXPECT_TRUE(platform::isInsidePhotoLibraryAsWritten(plain / "a.jpg"));
+        EXPECT_EQ(platform::photoLibraryPlace(f.dir / "Pictures.photoslibrary"), platform::PhotoLibraryPlace::Library);
+        EXPECT_EQ(platform::photoLibraryPlace(f.dir.path()), platform::PhotoLibraryPlace::None);
+
+        const auto all = f.items({{"plain/a.jpg", 1}, {"plain/b.jpg", 1}});
+        const fs::path destination = f.dir.mkdir("dest");
+        const auto untouched = [&] {
+            return kztest::readFile(masters / "a.jpg") == "same picture" && fs::is_empty(destination)
+                && std::distance(fs::directory_iterator(masters), fs::directory_iterator()) == 2;
+        };
+        for (const bool forGood : {false, true}) {
+            for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
+                auto engine = f.engine({all[0]}, all);
+                engine->thereAreShared = forGood;
+                engine->moveItems({all[0]}, job, job == KZRemove::TrashJob ? fs::path() : destination);
+                EXPECT_TRUE(untouched()) << int(job) << forGood;
+                EXPECT_EQ(engine->outcomeOf(all[0]), u"not_tagged"_s) << int(job) << forGood;
+            }
+        }
+
+        // The same as the owner of the library, who may write every folder
+        // of it: only the mount's root tells.
+        ::chmod(f.dir.path().c_str(), 0755);
+        for (const auto& entry : fs::recursive_directory_iterator(f.dir.path()))
+            ::lchown(entry.path().c_str(), 65534, 65534);
+        auto engine = f.engine({all[0]}, all);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(10);
+            if (platform::photoLibraryPlace(plain) != platform::PhotoLibraryPlace::Inside
+                || !platform::isInsidePhotoLibraryAsWritten(plain / "b.jpg"))
+                ::_exit(11);
+            engine->moveItems({all[0]}, KZRemove::MoveJob, destination);
+            ::_exit(untouched() && engine->outcomeOf(all[0]) == u"not_tagged"_s ? 0 : 12);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    });
+    skipUnlessIsolated(outcome);
+}
