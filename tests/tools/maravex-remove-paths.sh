@@ -200,18 +200,8 @@ if [ "$(id -u)" = 0 ] && command -v setpriv > /dev/null; then
   printf 'saved pair' > "$u/w/real/saved/c.txt"
   printf 'saved pair' > "$u/w/real/saved/d.txt"
   ln -s real "$u/w/link"
-  # The build may lie where that user cannot go (a checkout in root's own
-  # home, mode 700): the user runs copies of the tools, beside the
-  # resources and the picture decoder they look for next to themselves.
-  tools=$u/tools
-  mkdir -p "$tools"
-  cp "$search" "$search-full" "$remove" "$tools/"
-  for module in "$(dirname "$search")"/*.so; do
-    if [ -e "$module" ]; then cp "$module" "$tools/"; fi
-  done
-  resources=$(dirname "$search")
-  while [ ! -d "$resources/resources" ] && [ "$resources" != / ]; do resources=$(dirname "$resources"); done
-  cp -r "$resources/resources" "$tools/resources"
+  copy_tools_for_user "$u/tools" "$search" "$search-full" "$remove"
+  tools=$user_tools
   chown -hR 65534:65534 "$u"
   chmod 755 "$work"
   as_user() {

@@ -26,3 +26,23 @@ content_criteria() {
 </plist>
 PLIST
 }
+
+# The build may lie where an ordinary user cannot go (a checkout in root's
+# own home, mode 700): such a user runs copies of the tools, put in $1 beside
+# the resources and the picture decoder they look for next to themselves.
+# $2…: the tools to copy. Sets user_tools to $1.
+copy_tools_for_user() {
+  user_tools=$1
+  shift
+  mkdir -p "$user_tools"
+  local tool module resources
+  for tool in "$@"; do
+    cp "$tool" "$user_tools/"
+    for module in "$(dirname "$tool")"/*.so; do
+      if [ -e "$module" ]; then cp "$module" "$user_tools/"; fi
+    done
+  done
+  resources=$(dirname "$1")
+  while [ ! -d "$resources/resources" ] && [ "$resources" != / ]; do resources=$(dirname "$resources"); done
+  [ -d "$user_tools/resources" ] || cp -r "$resources/resources" "$user_tools/resources"
+}
