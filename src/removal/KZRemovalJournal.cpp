@@ -62,15 +62,37 @@ QByteArray identityFieldsOf(const KZPersistentUndoRecord& record)
     return fields;
 }
 
+QByteArray timeFieldsOf(const std::optional<platform::FileIdentity::Time>& time)
+{
+    if (!time)
+        return "\t";
+    return QByteArray::number(time->seconds) + '\t' + QByteArray::number(time->nanoseconds);
+}
+
+// Device and inode are handed to the next new file as soon as they are
+// freed: a line also keeps the birth time (or, where the file system has
+// none, size and modification time), each field empty when not known. A line
+// of an older journal ends before them.
+QByteArray fullIdentityFieldsOf(const KZPersistentUndoRecord& record)
+{
+    if (!record.identity)
+        return {};
+    QByteArray fields = '\t' + timeFieldsOf(record.identity->birth) + '\t';
+    if (record.identity->size)
+        fields += QByteArray::number(*record.identity->size);
+    return fields + '\t' + timeFieldsOf(record.identity->modified);
+}
+
 QByteArray lineOf(const KZPersistentUndoRecord& record)
 {
     return "item\t" + encodePath(record.oldPosition) + '\t' + encodePath(record.currPosition) + '\t'
-        + identityFieldsOf(record) + '\t' + record.bookmark.toBase64() + '\n';
+        + identityFieldsOf(record) + '\t' + record.bookmark.toBase64() + fullIdentityFieldsOf(record) + '\n';
 }
 
 QByteArray intentLineOf(const KZPersistentUndoRecord& record)
 {
-    return "intent\t" + encodePath(record.oldPosition) + '\t' + identityFieldsOf(record) + '\n';
+    return "intent\t" + encodePath(record.oldPosition) + '\t' + identityFieldsOf(record)
+        + fullIdentityFieldsOf(record) + '\n';
 }
 
 QByteArray undoFileLineOf(const std::string& name)
@@ -96,9 +118,43 @@ std::optional<fs::path> cleanPathOf(const QByteArray& field)
     return path;
 }
 
+// Both fields empty: none. False when they say anything else than a time.
+bool readTime(const QByteArray& seconds, const QByteArray& nanoseconds,
+              std::optional<platform::FileIdentity::Time>* time)
+{
+    if (seconds.isEmpty() && nanoseconds.isEmpty())
+        return true;
+    bool ok[2] = {};
+    const platform::FileIdentity::Time read{seconds.toLongLong(&ok[0]), nanoseconds.toLongLong(&ok[1])};
+    if (!ok[0] || !ok[1] || read.nanoseconds < 0 || read.nanoseconds >= 1000000000)
+        return false;
+    *time = read;
+    return true;
+}
+
+// The fields a line keeps after its own: birth seconds and nanoseconds,
+// size, modification seconds and nanoseconds.
+bool readIdentity(const QList<QByteArray>& fields, qsizetype first, KZPersistentUndoRecord* record)
+{
+    platform::FileIdentity identity;
+    identity.device = record->device;
+    identity.inode = record->inode;
+    if (!readTime(fields[first], fields[first + 1], &identity.birth)
+        || !readTime(fields[first + 3], fields[first + 4], &identity.modified))
+        return false;
+    if (!fields[first + 2].isEmpty()) {
+        bool ok = false;
+        identity.size = fields[first + 2].toULongLong(&ok);
+        if (!ok)
+            return false;
+    }
+    record->identity = identity;
+    return true;
+}
+
 std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
 {
-    if (fields.size() != 7)
+    if (fields.size() != 7 && fields.size() != 12)
         return std::nullopt;
     KZPersistentUndoRecord record;
     const auto old = cleanPathOf(fields[1]);
@@ -107,15 +163,26 @@ std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
     record.inode = fields[3].toULongLong(&ok[1]);
     record.locationLabelTag = fields[6].toShort(&ok[2]);
     if (!old || !ok[0] || !ok[1] || !ok[2] || !readFlag(fields[4], &record.aliasWasCreated)
-        || !readFlag(fields[5], &record.isiTunesItem))
+        || !readFlag(fields[5], &record.isiTunesItem) || (fields.size() == 12 && !readIdentity(fields, 7, &record)))
         return std::nullopt;
     record.oldPosition = *old;
     return record;
 }
 
+// A freed inode goes to the next new file at once: where the line kept more
+// than device and inode, only a file with that birth time (or size and
+// modification time) is the item. A line of an older journal has device and
+// inode alone.
+bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& st)
+{
+    if (record.identity && record.identity->canProve())
+        return record.identity->isSameFile(st);
+    return quint64(st.device) == record.device && st.inode == record.inode;
+}
+
 std::optional<KZPersistentUndoRecord> recordOf(const QList<QByteArray>& fields)
 {
-    if (fields.size() != 9)
+    if (fields.size() != 9 && fields.size() != 14)
         return std::nullopt;
     KZPersistentUndoRecord record;
     const auto old = cleanPathOf(fields[1]);
@@ -130,7 +197,8 @@ std::optional<KZPersistentUndoRecord> recordOf(const QList<QByteArray>& fields)
     record.locationLabelTag = fields[7].toShort(&ok[2]);
     record.bookmark = QByteArray::fromBase64(fields[8], QByteArray::AbortOnBase64DecodingErrors);
     if (!ok[0] || !ok[1] || !ok[2] || !readFlag(fields[5], &record.aliasWasCreated)
-        || !readFlag(fields[6], &record.isiTunesItem) || (record.bookmark.isEmpty() && !fields[8].isEmpty()))
+        || !readFlag(fields[6], &record.isiTunesItem) || (record.bookmark.isEmpty() && !fields[8].isEmpty())
+        || (fields.size() == 14 && !readIdentity(fields, 9, &record)))
         return std::nullopt;
     return record;
 }
@@ -435,8 +503,7 @@ public:
         seen_.insert(own.begin(), own.end());
         if (intent.device == 0 && intent.inode == 0)
             return {Outcome::Stayed, {}};
-        if (const auto st = platform::statPath(intent.oldPosition, false);
-            st && quint64(st->device) == intent.device && st->inode == intent.inode)
+        if (const auto st = platform::statPath(intent.oldPosition, false); st && isTheItem(intent, *st))
             return {Outcome::Stayed, {}};
         std::set<fs::path> trashes = known_;
         trashes.insert(own.begin(), own.end());
@@ -444,7 +511,7 @@ public:
             const auto& items = itemsOf(trash);
             const auto [first, last] = items.equal_range(intent.inode);
             for (auto it = first; it != last; ++it) {
-                if (it->second.first != intent.device)
+                if (!isTheItem(intent, it->second.first))
                     continue;
                 const fs::path item = platform::trashFilesFolder(trash) / it->second.second;
                 const auto info = platform::readTrashInfo(item);
@@ -462,7 +529,8 @@ public:
     const std::set<fs::path>& trashesSeen() const { return seen_; }
 
 private:
-    using Items = std::unordered_multimap<quint64, std::pair<quint64, std::string>>;
+    using Items = std::unordered_multimap<quint64, std::pair<platform::FileStat, std::string>>;
+
 
     const Items& itemsOf(const fs::path& trash)
     {
@@ -470,7 +538,7 @@ private:
         if (added) {
             platform::listDirectory(platform::trashFilesFolder(trash), [&](const platform::DirEntry& entry) {
                 if (!entry.statFailed)
-                    it->second.emplace(entry.stat.inode, std::make_pair(quint64(entry.stat.device), entry.name));
+                    it->second.emplace(entry.stat.inode, std::make_pair(entry.stat, entry.name));
                 return true;
             });
         }
@@ -547,7 +615,7 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
         // for the very item recorded and no other.
         if (record.bookmark.isEmpty()) {
             const auto st = platform::statPath(record.currPosition, false);
-            if (st && quint64(st->device) == record.device && st->inode == record.inode)
+            if (st && isTheItem(record, *st))
                 record.bookmark = platform::createBookmark(record.currPosition);
         }
         fold.records.push_back(std::move(record));

@@ -428,6 +428,7 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
         if (const auto st = anchor.stat()) {
             intent.device = quint64(st->device);
             intent.inode = st->inode;
+            intent.identity = platform::FileIdentity::of(*st);
         }
         if (!recorder_.trashIntended(intent, &err))
             return {KZRemoveOutcome::NoUndoRecord, err, {}, false};
@@ -594,6 +595,7 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
         if (const auto st = platform::statPath(moved.newPath, false)) {
             record.device = quint64(st->device);
             record.inode = st->inode;
+            record.identity = platform::FileIdentity::of(*st);
         }
         record.bookmark = platform::createBookmark(moved.newPath);
         record.foundItem = item;

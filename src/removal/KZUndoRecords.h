@@ -70,6 +70,10 @@ struct KZPersistentUndoRecord {
     QByteArray bookmark;
     // The result's item that was trashed, for this run only: never written.
     std::shared_ptr<KZFoundItem> foundItem = nullptr;
+    // Who the item is, as the removal journal keeps it for its intent and
+    // its entry: recovery takes only that very item in the Trash for it.
+    // None: a journal line that kept device and inode alone.
+    std::optional<platform::FileIdentity> identity = std::nullopt;
 };
 
 // Photo-library items that received a keyword inside their library, one

@@ -412,3 +412,108 @@ TEST(KZRemovalJournal, NamesThatAreNotUtf8SurviveTheJournalAndItsFolding)
     EXPECT_EQ(kztest::readFile(intended), "only intended");
     EXPECT_EQ(countIn(trashFiles()), 0u);
 }
+
+namespace {
+
+// The identity of `item` as it is, or with its birth time (its modification
+// time where the file system keeps none) a second off: that of another file
+// that was given the same device and inode.
+platform::FileIdentity identityOf(const fs::path& item, bool another = false)
+{
+    const auto st = platform::statPath(item, false);
+    EXPECT_TRUE(st) << item;
+    auto identity = platform::FileIdentity::of(st.value_or(platform::FileStat{}));
+    if (another)
+        (identity.birth ? identity.birth : identity.modified)->seconds -= 1;
+    return identity;
+}
+
+KZPersistentUndoRecord intentWithIdentity(const fs::path& item, bool another = false)
+{
+    KZPersistentUndoRecord intent;
+    intent.oldPosition = item;
+    intent.identity = identityOf(item, another);
+    intent.device = intent.identity->device;
+    intent.inode = intent.identity->inode;
+    return intent;
+}
+
+} // namespace
+
+// A freed inode goes to the next new file at once: what a fold finds in the
+// Trash under the device and inode an intent kept is the item only when its
+// birth time says so too. An intent of an older journal, which kept device
+// and inode alone, is still found by them.
+TEST(KZRemovalJournal, AnIntentIsFoldedOnlyForTheVeryItemThatLeft)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path moved = d.write("moved.txt", "the item that left");
+    const fs::path stranger = d.write("stranger.txt", "another file under the same inode");
+    const fs::path older = d.write("older.txt", "intended by an older journal");
+    fs::path path;
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        path = journal->path();
+        const KZPersistentUndoRecord movedIntent = intentWithIdentity(moved);
+        ASSERT_TRUE(journal->intend(movedIntent));
+        ASSERT_TRUE(journal->intend(intentWithIdentity(stranger, true)));
+        const auto read = KZRemovalJournal::read(path);
+        ASSERT_TRUE(read);
+        ASSERT_EQ(read->pending.size(), 2u);
+        EXPECT_EQ(read->pending[0].identity, movedIntent.identity) << "the intent keeps the whole identity";
+        for (const fs::path& item : {moved, stranger, older})
+            trashWithIdentity(item);
+    } // the removal dies without its undo file
+    {
+        const auto st = platform::statPath(homeTrash() / "files/older.txt", false);
+        ASSERT_TRUE(st);
+        std::ofstream(path, std::ios::app) << "intent\t" << platform::encodeTrashPath(older.native()) << '\t'
+                                           << st->device << '\t' << st->inode << "\t0\t0\t-1\n";
+    }
+
+    std::vector<fs::path> files;
+    std::optional<KZUndoFile::Contents> contents;
+    ASSERT_NO_FATAL_FAILURE(recoverTheOneUndoFile(files, contents));
+    std::vector<fs::path> listed;
+    for (const auto& entry : contents->entries)
+        listed.push_back(entry.oldPosition);
+    EXPECT_EQ(listed, (std::vector<fs::path>{moved, older})) << "the stranger is not taken for the item";
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty()) << "its disk is here: nothing is left to wait for";
+    EXPECT_TRUE(fs::exists(homeTrash() / "files/stranger.txt")) << "what is not the item is left alone";
+    EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(files).restored, 2u);
+    EXPECT_EQ(kztest::readFile(moved), "the item that left");
+    EXPECT_FALSE(fs::exists(stranger));
+}
+
+// An entry whose bookmark could not be made gets one at the fold, but only
+// for the item the entry names: not for another file given its inode.
+TEST(KZRemovalJournal, ABookmarkMadeAtTheFoldIsOnlyForTheItemTheEntryNames)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path item = d.write("item.txt", "recorded without a bookmark");
+    const fs::path stranger = d.write("stranger.txt", "another file under the same inode");
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        for (const fs::path& each : {item, stranger}) {
+            KZPersistentUndoRecord record = trashWithIdentity(each);
+            record.bookmark.clear();
+            record.identity = identityOf(record.currPosition, each == stranger);
+            journal->append(record);
+        }
+        const auto read = KZRemovalJournal::read(journal->path());
+        ASSERT_TRUE(read);
+        ASSERT_EQ(read->records.size(), 2u);
+        EXPECT_TRUE(read->records[1].identity && read->records[1].identity->canProve());
+    } // the removal dies without its undo file
+
+    std::vector<fs::path> files;
+    std::optional<KZUndoFile::Contents> contents;
+    ASSERT_NO_FATAL_FAILURE(recoverTheOneUndoFile(files, contents));
+    ASSERT_EQ(contents->entries.size(), 2u);
+    EXPECT_FALSE(contents->entries[0].currPosition.isEmpty());
+    EXPECT_TRUE(contents->entries[1].currPosition.isEmpty()) << "no bookmark of another file";
+}

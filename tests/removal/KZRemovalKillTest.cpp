@@ -324,6 +324,15 @@ TEST(KZRemovalKill, AKillRightAfterAMoveStillLeavesRestoreThatItem)
     const int status = waitForEnd(child);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     ASSERT_EQ(missingIn(dir / "tree/b", pairs), 3);
+    // The journal keeps who each item is, not only its device and inode.
+    const auto journals = KZRemovalJournal::list(platform::homeTrashDirectory());
+    ASSERT_EQ(journals.size(), 1u);
+    const auto left = KZRemovalJournal::read(journals[0]);
+    ASSERT_TRUE(left);
+    ASSERT_EQ(left->pending.size(), 1u) << "killed between the move and its entry";
+    for (const auto& record : left->records)
+        EXPECT_TRUE(record.identity && record.identity->canProve());
+    EXPECT_TRUE(left->pending[0].identity && left->pending[0].identity->canProve());
 
     const Round round = restoreEverything(dir / "tree", pairs);
     expectAllBack(dir / "tree", pairs, round);
