@@ -152,7 +152,16 @@ std::filesystem::path KZItemAttributes::parentDirectory() const
 
 bool KZItemAttributes::isPackage() const
 {
-    return isDirectory() && platform::isPackageExtension(extensionOfBytes(name_));
+    if (!isDirectory())
+        return false;
+    if (platform::isPackageExtension(extensionOfBytes(name_)))
+        return true;
+    // A photo library's folder that a mount shows at a plain path is the
+    // library's as much as the package is: one item, never walked, or its
+    // masters would be offered as plain files. Only a mount point costs the
+    // look at the mount table.
+    return stat_->mountRoot && stat_->mountId
+        && platform::photoLibraryPlaceOfMountRoot(*stat_->mountId) != platform::PhotoLibraryPlace::None;
 }
 
 bool KZItemAttributes::isApplication() const

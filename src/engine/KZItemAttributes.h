@@ -53,6 +53,8 @@ public:
     bool isSymbolicLink() const { return stat_ && stat_->isSymlink(); }
     // Folders and packages; a link to a folder is not one.
     bool isDirectory() const { return stat_ && stat_->isDir(); }
+    // A folder document by its extension, or a folder on which a mount of
+    // a photo library's folder stands.
     bool isPackage() const;
     bool isApplication() const;
     // A leading full stop, or the Finder's invisible flag.

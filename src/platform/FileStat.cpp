@@ -36,6 +36,9 @@ FileStat fromStatx(const struct statx& sx)
     if (sx.stx_attributes_mask & STATX_ATTR_IMMUTABLE)
         st.immutable = (sx.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
 #endif
+    if (sx.stx_mask & STATX_MNT_ID)
+        st.mountId = sx.stx_mnt_id;
+    st.mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     return st;
 }
 
@@ -68,7 +71,8 @@ std::optional<FileStat> statAt(int dirfd, const char* name, bool followLinks, in
     const int flags = (followLinks ? 0 : AT_SYMLINK_NOFOLLOW) | AT_NO_AUTOMOUNT;
     if (!statxUnavailable.load(std::memory_order_relaxed)) {
         struct statx sx;
-        if (::statx(dirfd, name, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
+        // The mount id comes with the rest at no cost.
+        if (::statx(dirfd, name, flags, STATX_BASIC_STATS | STATX_BTIME | STATX_MNT_ID, &sx) == 0) {
             if (err)
                 *err = 0;
             return fromStatx(sx);

@@ -28,6 +28,12 @@ struct FileStat {
     // From the statx attribute bits when the file system reports them; an
     // empty optional means "ask isImmutable()".
     std::optional<bool> immutable;
+    // The mount that shows the item (statx's mount id) and whether a mount
+    // stands on it; nothing and false where the kernel does not say. A bind
+    // mount of a folder of the same file system keeps the device: only these
+    // tell a walk that it crossed one.
+    std::optional<quint64> mountId;
+    bool mountRoot = false;
 
     bool isDir() const { return S_ISDIR(mode); }
     bool isRegular() const { return S_ISREG(mode); }

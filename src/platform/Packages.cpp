@@ -98,23 +98,27 @@ PhotoLibraryPlace placeOfElements(const std::filesystem::path& path)
     return library ? PhotoLibraryPlace::Library : PhotoLibraryPlace::None;
 }
 
-// The place of an entry by the mount that shows it: a folder of a library
-// mounted at a plain path (a bind mount, a share of the server that holds
-// the library) is still the library's, whatever its path says. The mount's
-// root is a path of the mounted file system, so only its names are judged.
-PhotoLibraryPlace placeByMount(const std::filesystem::path& path)
+// The mount's root is a path of the mounted file system, so only its names
+// are judged.
+PhotoLibraryPlace placeOfMountRoot(const MountEntry& mount, bool isRoot)
 {
-    const auto entry = mountOfEntry(path);
-    if (!entry)
-        return PhotoLibraryPlace::None;
-    const std::filesystem::path root(entry->mount.root);
+    const std::filesystem::path root(mount.root);
     bool last = true;
     for (std::filesystem::path folder = root; folder.has_relative_path(); folder = folder.parent_path()) {
         if (nameExtension(folder).compare(QLatin1String("photoslibrary"), Qt::CaseInsensitive) == 0)
-            return last && entry->isRoot ? PhotoLibraryPlace::Library : PhotoLibraryPlace::Inside;
+            return last && isRoot ? PhotoLibraryPlace::Library : PhotoLibraryPlace::Inside;
         last = false;
     }
     return PhotoLibraryPlace::None;
+}
+
+// The place of an entry by the mount that shows it: a folder of a library
+// mounted at a plain path (a bind mount, a share of the server that holds
+// the library) is still the library's, whatever its path says.
+PhotoLibraryPlace placeByMount(const std::filesystem::path& path)
+{
+    const auto entry = mountOfEntry(path);
+    return entry ? placeOfMountRoot(entry->mount, entry->isRoot) : PhotoLibraryPlace::None;
 }
 
 } // namespace
@@ -154,6 +158,12 @@ PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path)
     const std::filesystem::path real = std::filesystem::canonical(path, ec);
     const PhotoLibraryPlace followed = ec ? PhotoLibraryPlace::None : placeOfElements(real);
     return std::max({written, followed, placeByMount(path), ec ? PhotoLibraryPlace::None : placeByMount(real)});
+}
+
+PhotoLibraryPlace photoLibraryPlaceOfMountRoot(quint64 mountId)
+{
+    const auto mount = mountWithId(mountId);
+    return mount ? placeOfMountRoot(*mount, true) : PhotoLibraryPlace::None;
 }
 
 bool isInsidePhotoLibraryAsWritten(const std::filesystem::path& path)

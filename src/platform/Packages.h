@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringView>
+#include <QtGlobal>
 
 #include <filesystem>
 
@@ -40,6 +41,10 @@ PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path);
 // mount root lies inside a library (a bind mount of its masters at a plain
 // path) is inside it.
 bool isInsidePhotoLibraryAsWritten(const std::filesystem::path& path);
+// The place of a folder on which the mount `mountId` (statx's stx_mnt_id)
+// stands, by that mount's root alone: for a walk that met a mount point
+// and knows its id already. Reads the mount table only when it changed.
+PhotoLibraryPlace photoLibraryPlaceOfMountRoot(quint64 mountId);
 
 // An ".app" package, or a desktop entry file (".desktop") whose
 // [Desktop Entry] group says Type=Application. Plain executables are not

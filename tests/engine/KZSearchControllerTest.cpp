@@ -9,11 +9,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
+#include <sstream>
 #include <tuple>
 
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace enginetest;
 
@@ -729,4 +736,127 @@ TEST(KZSearchController, ExclusionsNamedThroughALinkHold)
               (Groups{{dir / "data/docs/Work/c.txt", dir / "data/docs/Work/Sub/d.txt"},
                       {dir / "data/docs/Work/e.txt", dir / "other/inner/e.txt"}}))
         << "left out by the source";
+}
+
+// ---- A photo library's folders mounted inside a source ---------------------------------------
+
+namespace {
+
+constexpr const char* kMountedSourceVar = "KZ_TEST_MOUNTED_SOURCE";
+
+struct FreshSearch {
+    int status = -1;
+    std::string output;
+};
+
+// Runs the case below in a process of its own, in the caller's mount
+// namespace, as `uid` unless it is -1: the search's thread pools do not
+// survive a fork, so it runs where no search ran before.
+FreshSearch searchInFreshProcess(const fs::path& source, const fs::path& tmp, int uid)
+{
+    FreshSearch result;
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return result;
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!entry.starts_with("TMPDIR=") && !entry.starts_with("GTEST_"))
+            env.push_back(entry);
+    }
+    env.push_back("TMPDIR=" + tmp.native());
+    env.push_back(std::string(kMountedSourceVar) + "=" + source.native());
+    std::vector<char*> envp;
+    for (auto& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string self = fs::read_symlink("/proc/self/exe").native();
+    std::string all = "--gtest_also_run_disabled_tests";
+    std::string filter = "--gtest_filter=KZSearchControllerInMounts.DISABLED_PrintsWhatTheSearchFinds";
+    char* argv[] = {self.data(), all.data(), filter.data(), nullptr};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        if (uid >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid_t(uid)) != 0))
+            ::_exit(125);
+        ::execve(self.c_str(), argv, envp.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            break;
+        result.output.append(buffer, std::size_t(got));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    if (child > 0 && ::waitpid(child, &status, 0) == child)
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+} // namespace
+
+// Run alone, in a process of its own, by the test below.
+TEST(KZSearchControllerInMounts, DISABLED_PrintsWhatTheSearchFinds)
+{
+    const char* source = std::getenv(kMountedSourceVar);
+    ASSERT_NE(source, nullptr);
+    const SearchResult result = runSearch({fs::path(source)}, sizeAndContentCriteria());
+    ASSERT_EQ(result.notifications, 1);
+    for (const FoundRow& row : result.rows)
+        std::printf("found %s\n", row.path.c_str());
+}
+
+// A library's masters shown by bind mounts at plain paths inside a source,
+// at its top level and deeper down: the path names no library, the mount's
+// root does. The mounted folder is one item, as the library package would
+// be, and none of the masters is found as a plain file; the plain pair
+// beside them is. The same for an ordinary user.
+TEST(KZSearchController, ALibraryFolderMountedInsideASourceIsNotWalked)
+{
+    kztest::TempDir dir;
+    dir.write("lib/Family.photoslibrary/Masters/a.jpg", "same picture");
+    dir.write("lib/Family.photoslibrary/Masters/b.jpg", "same picture");
+    dir.write("lib/Family.photoslibrary/Masters/2024/c.jpg", "another picture");
+    dir.write("lib/Family.photoslibrary/Masters/2024/d.jpg", "another picture");
+    const fs::path x = dir.write("data/x.txt", "plain pair"), y = dir.write("data/sub/y.txt", "plain pair");
+    // Two folders of the library: one folder shown twice is walked once.
+    const std::vector<std::pair<fs::path, fs::path>> mounts{
+        {dir / "lib/Family.photoslibrary/Masters", dir / "data/pics"},
+        {dir / "lib/Family.photoslibrary/Masters/2024", dir / "data/sub/deeper/pics"}};
+    const fs::path tmp = dir.mkdir("tmp");
+    ::chmod(tmp.c_str(), 01777);
+    ::chmod(dir.path().c_str(), 0755);
+
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        for (const auto& [from, to] : mounts)
+            kztest::bindMount(from, to);
+        // Root in the namespace may be anybody: another user only as root.
+        for (const int uid : {-1, 65534}) {
+            if (uid >= 0 && ::geteuid() != 0)
+                continue;
+            SCOPED_TRACE(uid);
+            const FreshSearch search = searchInFreshProcess(dir / "data", tmp, uid);
+            EXPECT_EQ(search.status, 0) << search.output;
+            EXPECT_NE(search.output.find("[  PASSED  ] 1 test"), std::string::npos) << search.output;
+            std::set<fs::path> found;
+            std::istringstream lines(search.output);
+            for (std::string line; std::getline(lines, line);)
+                if (line.starts_with("found "))
+                    found.insert(line.substr(6));
+            EXPECT_TRUE(found.count(x) && found.count(y)) << search.output;
+            for (const fs::path& path : found)
+                for (const auto& [from, to] : mounts)
+                    EXPECT_FALSE(platform::isInsideFolder(path, to) && path != to) << path;
+        }
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }
