@@ -511,6 +511,23 @@ bool crossesMount(const Placement& parent, const Placement& entry)
         || (parent.hasMount && entry.hasMount && entry.mount != parent.mount);
 }
 
+// Opens the folder entry without following a link and reads its names.
+// *dir is left null when the folder could not be opened; otherwise the
+// caller closes it, also when reading the names failed.
+int listFolderAt(int dirfd, const char* name, DIR** dir, std::vector<std::string>& names)
+{
+    const int fd = openFolderAt(dirfd, name);
+    if (fd < 0)
+        return errno;
+    *dir = ::fdopendir(fd);
+    if (!*dir) {
+        const int code = errno;
+        ::close(fd);
+        return code;
+    }
+    return entryNames(*dir, names);
+}
+
 // Walks the entry `name` of `dirfd` without touching anything: EXDEV when
 // the entry or anything beneath it is a mount point, the errno of a folder
 // that cannot be read, else 0. A deletion asks first, so that it never
@@ -525,17 +542,11 @@ int mountInsideAt(int dirfd, const char* name, const Placement& parent)
         return EXDEV;
     if (!here.isDir)
         return 0;
-    const int fd = openFolderAt(dirfd, name);
-    if (fd < 0)
-        return errno;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        const int code = errno;
-        ::close(fd);
-        return code;
-    }
+    DIR* dir = nullptr;
     std::vector<std::string> names;
-    int code = entryNames(dir, names);
+    int code = listFolderAt(dirfd, name, &dir, names);
+    if (!dir)
+        return code;
     for (size_t i = 0; code == 0 && i < names.size(); ++i)
         code = mountInsideAt(::dirfd(dir), names[i].c_str(), here);
     ::closedir(dir);
@@ -553,17 +564,11 @@ int removeAt(int dirfd, const char* name, const Placement& parent, const StopTes
         return EXDEV;
     if (!here.isDir)
         return ::unlinkat(dirfd, name, 0) == 0 ? 0 : errno;
-    const int fd = openFolderAt(dirfd, name);
-    if (fd < 0)
-        return errno;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        const int code = errno;
-        ::close(fd);
-        return code;
-    }
+    DIR* dir = nullptr;
     std::vector<std::string> names;
-    int code = entryNames(dir, names);
+    int code = listFolderAt(dirfd, name, &dir, names);
+    if (!dir)
+        return code;
     for (size_t i = 0; code == 0 && i < names.size(); ++i) {
         if (stopped && stopped())
             code = ECANCELED;
