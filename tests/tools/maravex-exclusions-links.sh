@@ -70,10 +70,6 @@ if [ "$(id -u)" = 0 ] && command -v setpriv > /dev/null; then
   remove=$user_tools/maravex-remove
   chown -hR 65534:65534 "$u"
   chmod 755 "$work"
-  as_user() {
-    setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$u/home" XDG_CONFIG_HOME="$u/home/.config" \
-      XDG_DATA_HOME="$u/home/.local/share" XDG_CACHE_HOME="$u/home/.cache" XDG_STATE_HOME="$u/home/.local/state" "$@"
-  }
   as_user test -x "$remove" || { echo "the ordinary user cannot reach $u: is ${TMPDIR:-/tmp} closed to others?"; exit 1; }
   check user "$u" "$u/home" as_user
 fi

@@ -204,10 +204,6 @@ if [ "$(id -u)" = 0 ] && command -v setpriv > /dev/null; then
   tools=$user_tools
   chown -hR 65534:65534 "$u"
   chmod 755 "$work"
-  as_user() {
-    setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$u/home" XDG_CONFIG_HOME="$u/home/.config" \
-      XDG_DATA_HOME="$u/home/.local/share" XDG_CACHE_HOME="$u/home/.cache" XDG_STATE_HOME="$u/home/.local/state" "$@"
-  }
   as_user test -x "$tools/maravex-remove" || { echo "the ordinary user cannot reach $tools: is ${TMPDIR:-/tmp} closed to others?"; exit 1; }
   as_user "$tools/maravex-remove" --trash "$u/w/link/tree" > "$work/out" 2> "$work/err" || true
   [ "$(removed "$work/out")" = 1 ] || fail "through the user's own link: $(cat "$work/out" "$work/err")"

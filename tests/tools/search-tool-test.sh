@@ -46,3 +46,10 @@ copy_tools_for_user() {
   while [ ! -d "$resources/resources" ] && [ "$resources" != / ]; do resources=$(dirname "$resources"); done
   [ -d "$user_tools/resources" ] || cp -r "$resources/resources" "$user_tools/resources"
 }
+
+# Runs a command as the ordinary user 65534, whose own folder is $u and home
+# folder $u/home.
+as_user() {
+  setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$u/home" XDG_CONFIG_HOME="$u/home/.config" \
+    XDG_DATA_HOME="$u/home/.local/share" XDG_CACHE_HOME="$u/home/.cache" XDG_STATE_HOME="$u/home/.local/state" "$@"
+}
