@@ -1,5 +1,6 @@
 #include "platform/FileOps.h"
 
+#include "platform/FileStat.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -479,36 +480,24 @@ int copyOne(int fromDir, const char* fromName, int toDir, const char* toName, co
     return code;
 }
 
-// Where an entry lies: its file system, and the mount that shows it. A bind
-// mount of a folder of the same file system keeps the device, so the mount
-// is told by its id, and by the mount-root flag where the kernel gives it.
-struct Placement {
-    dev_t device = 0;
-    quint64 mount = 0;
-    bool hasMount = false;
-    bool mountRoot = false;
-    bool isDir = false;
-};
-
-int placementAt(int dirfd, const char* name, Placement* out)
+// Where an entry lies: its file system, and the mount that shows it.
+int placementAt(int dirfd, const char* name, FileStat* out)
 {
-    struct statx sx {};
-    const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (name[0] == '\0' ? AT_EMPTY_PATH : 0);
-    if (::statx(dirfd, name, flags, STATX_TYPE | STATX_MNT_ID, &sx) != 0)
-        return errno;
-    out->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-    out->hasMount = (sx.stx_mask & STATX_MNT_ID) != 0;
-    out->mount = out->hasMount ? sx.stx_mnt_id : 0;
-    out->mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-    out->isDir = S_ISDIR(sx.stx_mode);
+    int code = 0;
+    const std::optional<FileStat> st = statAt(dirfd, name, false, &code);
+    if (!st)
+        return code ? code : ENOENT;
+    *out = *st;
     return 0;
 }
 
 // Another file system, or another mount of the same one, starts at `entry`.
-bool crossesMount(const Placement& parent, const Placement& entry)
+// A bind mount of a folder of the same file system keeps the device, so the
+// mount is told by its id, and by the mount-root flag where the kernel gives it.
+bool crossesMount(const FileStat& parent, const FileStat& entry)
 {
     return entry.mountRoot || entry.device != parent.device
-        || (parent.hasMount && entry.hasMount && entry.mount != parent.mount);
+        || (parent.mountId && entry.mountId && *entry.mountId != *parent.mountId);
 }
 
 // Opens the folder entry without following a link and reads its names.
@@ -533,14 +522,14 @@ int listFolderAt(int dirfd, const char* name, DIR** dir, std::vector<std::string
 // that cannot be read, else 0. A deletion asks first, so that it never
 // begins what it could not finish. A stop is honoured by the deletion that
 // follows, at its first child.
-int mountInsideAt(int dirfd, const char* name, const Placement& parent)
+int mountInsideAt(int dirfd, const char* name, const FileStat& parent)
 {
-    Placement here;
+    FileStat here;
     if (const int code = placementAt(dirfd, name, &here))
         return code;
     if (crossesMount(parent, here))
         return EXDEV;
-    if (!here.isDir)
+    if (!here.isDir())
         return 0;
     DIR* dir = nullptr;
     std::vector<std::string> names;
@@ -553,16 +542,16 @@ int mountInsideAt(int dirfd, const char* name, const Placement& parent)
     return code;
 }
 
-int removeAt(int dirfd, const char* name, const Placement& parent, const StopTest& stopped, bool keepTop)
+int removeAt(int dirfd, const char* name, const FileStat& parent, const StopTest& stopped, bool keepTop)
 {
-    Placement here;
+    FileStat here;
     if (const int code = placementAt(dirfd, name, &here))
         return code;
     // A mount that appeared since the walk above: what it shows belongs to
     // another file system, and the deletion stops at its edge.
     if (crossesMount(parent, here))
         return EXDEV;
-    if (!here.isDir)
+    if (!here.isDir())
         return ::unlinkat(dirfd, name, 0) == 0 ? 0 : errno;
     DIR* dir = nullptr;
     std::vector<std::string> names;
@@ -585,8 +574,8 @@ int removeAt(int dirfd, const char* name, const Placement& parent, const StopTes
 // when a mount point lies in it.
 int removeWholeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop)
 {
-    Placement parent;
-    if (const int code = placementAt(dirfd, "", &parent))
+    FileStat parent;
+    if (const int code = placementAt(dirfd, ".", &parent))
         return code;
     if (const int code = mountInsideAt(dirfd, name, parent))
         return code;

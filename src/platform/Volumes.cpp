@@ -412,16 +412,13 @@ std::optional<MountEntry> mountWithId(quint64 mountId)
 
 std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path)
 {
-    struct statx sx {};
-    if (path.empty()
-        || ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_MNT_ID, &sx) != 0
-        || !(sx.stx_mask & STATX_MNT_ID))
+    const std::optional<FileStat> st = statPath(path, false);
+    if (!st || !st->mountId)
         return std::nullopt;
-    auto mount = mountWithId(sx.stx_mnt_id);
+    auto mount = mountWithId(*st->mountId);
     if (!mount)
         return std::nullopt;
-    const bool root = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-    return MountOfEntry{std::move(*mount), root};
+    return MountOfEntry{std::move(*mount), st->mountRoot};
 }
 
 bool isVolumeRoot(const std::filesystem::path& path)
