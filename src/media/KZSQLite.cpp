@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -199,7 +201,15 @@ public:
         const fs::path temporary = fs::temp_directory_path(error_);
         if (error_)
             return;
-        removeStaleFolders(temporary);
+        // A killed run's leftovers are looked for once per temporary folder
+        // and process, not at every read of a library.
+        {
+            static std::mutex mutex;
+            static std::set<std::string> cleaned;
+            const std::lock_guard guard(mutex);
+            if (cleaned.insert(temporary.native()).second)
+                removeStaleFolders(temporary);
+        }
         // Named after this process and locked while it lives, so that a
         // later run can tell a folder left by a killed one from a folder in use.
         std::string templ =

@@ -100,15 +100,4 @@ FileIdentity FileIdentity::readFrom(const QVariantMap& map, quint64 device, quin
     return identity;
 }
 
-std::optional<std::filesystem::path> pathOfOpenFolder(int fd)
-{
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    std::string target(PATH_MAX + 1, '\0');
-    const ssize_t got = ::readlink(link.c_str(), target.data(), target.size());
-    if (got <= 0 || size_t(got) >= target.size() || target[0] != '/')
-        return std::nullopt;
-    target.resize(size_t(got));
-    return std::filesystem::path(target);
-}
-
 } // namespace platform

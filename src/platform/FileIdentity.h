@@ -47,8 +47,4 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-// The path of an open folder as the system knows it now, every link on the
-// way resolved; nullopt when it cannot be told.
-std::optional<std::filesystem::path> pathOfOpenFolder(int fd);
-
 } // namespace platform

@@ -593,6 +593,14 @@ int openFolderAt(int dirfd, const char* name, unsigned how)
     return ::openat(dirfd, name, flags);
 }
 
+std::optional<std::filesystem::path> pathOfOpenFolder(int fd)
+{
+    const std::optional<std::string> target = linkTarget("/proc/self/fd/" + std::to_string(fd));
+    if (!target || target->empty() || (*target)[0] != '/')
+        return std::nullopt;
+    return std::filesystem::path(*target);
+}
+
 bool copyTreeAt(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
                 const StopTest& stopped, int* err)
 {

@@ -39,6 +39,10 @@ enum FolderOpening : unsigned {
 // Answers the descriptor, or -1 with errno set.
 int openFolderAt(int dirfd, const char* name, unsigned how = kFolderNoFollow);
 
+// The path of an open folder as the system knows it now, every link on the
+// way resolved; nullopt when it cannot be told.
+std::optional<std::filesystem::path> pathOfOpenFolder(int fd);
+
 // The names in the open folder `fd` (taken over and closed), without "." and
 // "..". nullopt when `fd` is -1 or the folder cannot be read whole.
 std::optional<std::set<std::string>> namesInFolder(int fd);

@@ -157,7 +157,9 @@ PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path)
     std::error_code ec;
     const std::filesystem::path real = std::filesystem::canonical(path, ec);
     const PhotoLibraryPlace followed = ec ? PhotoLibraryPlace::None : placeOfElements(real);
-    return std::max({written, followed, placeByMount(path), ec ? PhotoLibraryPlace::None : placeByMount(real)});
+    // A path without links is its own real path: its mount is asked once.
+    return std::max({written, followed, placeByMount(path),
+                     ec || real == path ? PhotoLibraryPlace::None : placeByMount(real)});
 }
 
 PhotoLibraryPlace photoLibraryPlaceOfMountRoot(quint64 mountId)

@@ -833,7 +833,8 @@ bool KZRemove::trashIntended(const KZPersistentUndoRecord& intent, int* err)
         journal_ = KZRemovalJournal::begin(&journalErr_);
     }
     if (!journal_) {
-        *err = journalErr_;
+        if (err)
+            *err = journalErr_;
         return false;
     }
     return journal_->intend(intent, err);

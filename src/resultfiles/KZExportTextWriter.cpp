@@ -101,8 +101,6 @@ QString KZExportTextWriter::valueWithIdentifier(const QString& identifier, const
         return row.isMarked ? texts_.yes : texts_.no;
     if (identifier == QLatin1String("location_tag_col"))
         return texts_.sourceLabel(row.locationLabelTag);
-    if (identifier == kPathField)
-        return platform::pathText(row.folder) + u'/';
     return QStringLiteral("    ");
 }
 

@@ -100,6 +100,7 @@ public:
     // The field identifiers of a row and the header's titles, in order.
     static QStringList identifiersWithColumns(const std::vector<KZExportColumn>& columns);
     QStringList columnsNameWithColumns(const std::vector<KZExportColumn>& columns) const;
+    // Every field but the path, which fieldWithIdentifier writes as bytes.
     QString valueWithIdentifier(const QString& identifier, const KZExportRow& row) const;
 
     // `text` with every control character replaced by "?".
