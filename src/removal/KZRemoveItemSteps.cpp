@@ -190,8 +190,7 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
     // Who the item is and which disk its folder is on, before it leaves: its
     // undo moves back only this item, and only onto this disk.
     const std::optional<platform::FileStat> leaving = anchor->stat();
-    struct stat oldFolder {};
-    const bool oldFolderKnown = ::fstat(anchor->parentFd(), &oldFolder) == 0;
+    const std::optional<platform::FileStat> oldFolder = platform::statAt(anchor->parentFd(), ".", false);
     const Relocation moved = relocate(item, *anchor, job, destination, forGood);
     if (!isSuccess(moved.outcome)) {
         *err = moved.err;
@@ -207,7 +206,7 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
         return KZRemoveOutcome::LinkNotMade;
     if (moved.outcome != KZRemoveOutcome::Deleted)
         recordUndo(item, anchor->path(), moved, leaving,
-                   oldFolderKnown ? std::optional<quint64>(quint64(oldFolder.st_dev)) : std::nullopt);
+                   oldFolder ? std::optional<quint64>(quint64(oldFolder->device)) : std::nullopt);
     return moved.outcome;
 }
 
@@ -299,10 +298,9 @@ bool KZRemoveItemSteps::isSameEntry(const platform::AnchoredItem& item, const pl
     // and each of its hard links is a copy that stays.
     if (st->sameItem(otherStat) && (st->isDir() || st->links <= 1 || otherStat.links <= 1))
         return true;
-    struct stat folder {}, otherFolder {};
-    if (::fstat(item.parentFd(), &folder) != 0 || ::fstat(other.parentFd(), &otherFolder) != 0)
-        return false;
-    return folder.st_dev == otherFolder.st_dev && folder.st_ino == otherFolder.st_ino && item.name() == other.name();
+    const auto folder = platform::statAt(item.parentFd(), ".", false);
+    const auto otherFolder = platform::statAt(other.parentFd(), ".", false);
+    return folder && otherFolder && folder->sameItem(*otherFolder) && item.name() == other.name();
 }
 
 bool KZRemoveItemSteps::keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, bool forGood) const

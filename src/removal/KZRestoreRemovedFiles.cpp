@@ -25,7 +25,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -123,8 +122,10 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
 // The open folder lies on the disk recorded for it.
 bool isOnDevice(int folderFd, std::optional<quint64> device)
 {
-    struct stat st {};
-    return !device || (::fstat(folderFd, &st) == 0 && quint64(st.st_dev) == *device);
+    if (!device)
+        return true;
+    const auto st = platform::statAt(folderFd, ".", false);
+    return st && quint64(st->device) == *device;
 }
 
 } // namespace
@@ -832,13 +833,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // must never be moved.
             const auto target = platform::bookmarkTarget(entry.currPosition);
             auto resolved = platform::resolveBookmark(entry.currPosition);
-            if (resolved && target && target->identity.canProve()) {
-                // A later file may have been given the freed inode in the
-                // Trash: the birth time tells it from the item that left.
-                const auto now = platform::statPath(resolved->path, false);
-                if (!now || !target->identity.isSameFile(*now))
-                    resolved.reset();
-            }
+            const auto now = resolved ? platform::statPath(resolved->path, false) : std::nullopt;
+            // A later file may have been given the freed inode in the Trash:
+            // the birth time tells it from the item that left.
+            if (resolved && target && target->identity.canProve() && (!now || !target->identity.isSameFile(*now)))
+                resolved.reset();
             if (!resolved) {
                 switch (whereIsUnresolved(entry, target)) {
                 case Unresolved::BackInPlace:
@@ -884,7 +883,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             KZUndoMovedItem item{resolved->path, info->originalPath, entry.aliasWasCreated, false, std::nullopt};
             if (target && target->identity.canProve())
                 item.identity = target->identity;
-            const auto identity = platform::statPath(resolved->path, false);
+            const auto& identity = now;
             // An item goes to a Trash on its own device only: its old folder
             // on another device now is the bare folder of a disk not there.
             if (identity)
