@@ -7,6 +7,7 @@
 
 #include "engine/KZContentReader.h"
 #include "engine/KZProgressControl.h"
+#include "engine/KZResultInfoKeys.h"
 #include "engine/KZSearchController.h"
 #include "media/KZPhotosSupport.h"
 #include "platform/FileStat.h"
@@ -55,6 +56,16 @@ inline void stopOnInterrupt()
     action.sa_handler = onInterrupt;
     action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
+}
+
+// The saved searches that a search could not read, each told through
+// `tell`: they searched nothing, which a count of found items would hide.
+inline QStringList tellSkippedSources(const QVariantMap& result, void (*tell)(const std::string&))
+{
+    const QStringList skipped = result.value(KZResultKey::skippedSources).toStringList();
+    for (const QString& source : skipped)
+        tell("saved search not searched: " + source.toStdString());
+    return skipped;
 }
 
 inline QString str(const char* text)

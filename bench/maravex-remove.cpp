@@ -277,9 +277,7 @@ int main(int argc, char** argv)
             return 130;
         // A saved search that could not be read searched nothing: with no
         // other source, "found 0" would pass for a search of an empty tree.
-        const QStringList skipped = result.value(str("KZResultSkippedSources")).toStringList();
-        for (const QString& source : skipped)
-            complain("saved search not searched: " + source.toStdString());
+        const QStringList skipped = tellSkippedSources(result, complain);
         if (skipped.size() >= qsizetype(sources.size())) {
             complain("nothing could be searched");
             return 1;

@@ -424,9 +424,7 @@ int main(int argc, char** argv)
     const quint64 unlisted = result.value(str("KZResultUnlistedFoldersCount")).toULongLong();
     // A saved search that could not be read searched nothing: said above by
     // the engine, and counted here so that the status does not claim success.
-    const QStringList skippedSources = result.value(str("KZResultSkippedSources")).toStringList();
-    for (const QString& source : skippedSources)
-        complain("saved search not searched: " + source.toStdString());
+    const QStringList skippedSources = tellSkippedSources(result, complain);
     const quint64 skipped = quint64(skippedSources.size()) + refused;
     std::fprintf(stderr,
                  "%schecked %llu, found %llu, groups %llu, bytes read %llu, seconds %.3f, "
