@@ -28,6 +28,15 @@ unsigned widthOf(quint64 value)
     return 8;
 }
 
+// Bytes needed for `value`, from 1 to 8: references and offsets take any width.
+unsigned bytesFor(quint64 value)
+{
+    unsigned bytes = 1;
+    while (bytes < 8 && (value >> (8 * bytes)) != 0)
+        ++bytes;
+    return bytes;
+}
+
 unsigned log2Of(unsigned width)
 {
     return unsigned(std::countr_zero(width));
@@ -285,7 +294,7 @@ QByteArray BinaryPropertyListWriter::finish(Ref top, QString* error)
         refuse(QStringLiteral("internal error: the root is not in the list"));
     if (!failed()) {
         const quint64 count = objects_.size();
-        const unsigned refSize = widthOf(count - 1);
+        const unsigned refSize = bytesFor(count - 1);
         // Where each object starts, and so how wide an offset must be.
         quint64 size = 8;
         for (const Object& object : objects_) {
@@ -296,7 +305,7 @@ QByteArray BinaryPropertyListWriter::finish(Ref top, QString* error)
                     + quint64(object.length) * refSize;
         }
         const quint64 tableOffset = size;
-        const unsigned offsetSize = widthOf(tableOffset);
+        const unsigned offsetSize = bytesFor(tableOffset);
         size += count * offsetSize + 32;
         if (size > quint64(std::numeric_limits<qsizetype>::max()) || size > quint64(UINT32_MAX)) {
             refuse(QStringLiteral("the property list is too large"));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/search/ui/KZSearchWindowCntrl.h"
+#include "app/ui/KZOpenSavedResult.h"
 #include "platform/Subscription.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZSubscribe.h"
@@ -179,4 +180,7 @@ private:
     std::optional<std::filesystem::path> crashedLog_;
     QPointer<KZOpenSavedResult> openedReader_;
     platform::Subscription readerDone_;
+    // A saved result read and checked before its question: the opening that
+    // follows takes it.
+    std::shared_ptr<KZOpenSavedResult::Read> checkedSavedResult_;
 };
