@@ -1,5 +1,6 @@
 #include "resultfiles/KZSavedResultFormat.h"
 
+#include "platform/BinaryPropertyListReader.h"
 #include "platform/BinaryPropertyListWriter.h"
 #include "platform/PropertyList.h"
 
@@ -766,7 +767,10 @@ QByteArray KZSavedResultFormat::encode(const KZSavedResult& result, QString* err
 std::optional<KZSavedResult> KZSavedResultFormat::decode(const QByteArray& data, QString* error,
                                                          KZSavedReadNotes* lenient)
 {
-    const std::optional<QVariant> root = platform::PropertyList::fromData(data, error);
+    // A saved result is a binary list of as many records as it has items:
+    // read without a tree of libplist nodes beside the values.
+    const std::optional<QVariant> root = data.startsWith("bplist") ? platform::readBinaryPropertyList(data, error)
+                                                                   : platform::PropertyList::fromData(data, error);
     if (!root)
         return std::nullopt;
     return fromPropertyList(*root, error, lenient);
