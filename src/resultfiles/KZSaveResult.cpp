@@ -3,6 +3,7 @@
 #include "engine/KZResultInfoKeys.h"
 #include "platform/Bookmark.h"
 #include "platform/FileStat.h"
+#include "platform/MallocArenas.h"
 #include "platform/OperationQueue.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
@@ -248,6 +249,11 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
 {
     if (error)
         error->clear();
+    // Declared first, so it runs last: once the records and the bytes are
+    // freed, whatever the way out.
+    struct ReleaseAtEnd {
+        ~ReleaseAtEnd() { platform::releaseFreeMemory(); }
+    } releaseAtEnd;
     const auto say = [&progress](const char* key) {
         if (progress.mainString)
             progress.mainString(QString::fromLatin1(key));
