@@ -10,8 +10,10 @@
 // copies, in DIR (default: a new folder in the temporary folder), made on
 // first use and removed at the end. Besides the time, each run reports the
 // process's peak resident memory ("peak_MB", the largest so far: run one
-// benchmark per process to read it for that benchmark alone), what it holds
-// once the step has ended ("after_MB") and the file's size per item.
+// benchmark per process to read it for that benchmark alone), how far a save
+// raised it ("peak_growth_MB", when the save sets the peak), what the step
+// still holds once it has ended ("after_MB"; for a save, with the result
+// still there) and the file's size per item.
 
 #include "engine/TreeToCheck.h"
 #include "platform/FileStat.h"
@@ -133,11 +135,14 @@ void BM_Save(benchmark::State& state)
     const fs::path top = tree(files);
     const fs::path file = savedFile(files);
     const std::vector<KZSourceItemRef> sources = sourcesOf(top);
-    const double before = residentMegabytes();
+    double kept = 0;
+    double peakBefore = 0;
     for (auto _ : state) {
         state.PauseTiming();
         // Fresh items: a save makes each item's bookmark once.
         KZFoundItemArray items = foundItems(top, files);
+        const double before = residentMegabytes();
+        peakBefore = peakMegabytes();
         state.ResumeTiming();
         QString error;
         if (!KZSaveResult::saveSearchResult(items, {}, sources, file, &error)) {
@@ -145,10 +150,15 @@ void BM_Save(benchmark::State& state)
             return;
         }
         state.PauseTiming();
+        // What the save left behind while the result stays: the items'
+        // bookmarks, and whatever it did not give back.
+        kept = residentMegabytes() - before;
         items.clear();
         state.ResumeTiming();
     }
-    reportMemory(state, before);
+    state.counters["peak_MB"] = peakMegabytes();
+    state.counters["peak_growth_MB"] = peakMegabytes() - peakBefore;
+    state.counters["after_MB"] = kept;
     state.counters["file_bytes_per_item"] = double(fs::file_size(file)) / files;
     state.SetItemsProcessed(state.iterations() * files);
 }
