@@ -48,12 +48,6 @@ void appendBigEndian(std::string& out, quint64 value, unsigned bytes)
         out.push_back(char((value >> (8 * (i - 1))) & 0xFF));
 }
 
-void putBigEndian(char* out, quint64 value, unsigned bytes)
-{
-    for (unsigned i = 0; i < bytes; ++i)
-        out[i] = char((value >> (8 * (bytes - 1 - i))) & 0xFF);
-}
-
 // An integer object of the smallest width, as a count after a 0x?F marker.
 void appendCountInteger(std::string& out, quint64 count)
 {
@@ -290,8 +284,21 @@ BinaryPropertyListWriter::Ref BinaryPropertyListWriter::value(const QVariant& va
 QByteArray BinaryPropertyListWriter::finish(Ref top, QString* error)
 {
     QByteArray out;
+    const bool written = finish(
+        top,
+        [&out](const char* bytes, size_t size) {
+            out.append(bytes, qsizetype(size));
+            return true;
+        },
+        error);
+    return written ? out : QByteArray();
+}
+
+bool BinaryPropertyListWriter::finish(Ref top, const Sink& sink, QString* error)
+{
     if (!failed() && top >= objects_.size())
         refuse(QStringLiteral("internal error: the root is not in the list"));
+    bool written = false;
     if (!failed()) {
         const quint64 count = objects_.size();
         const unsigned refSize = bytesFor(count - 1);
@@ -307,42 +314,52 @@ QByteArray BinaryPropertyListWriter::finish(Ref top, QString* error)
         const quint64 tableOffset = size;
         const unsigned offsetSize = bytesFor(tableOffset);
         size += count * offsetSize + 32;
-        if (size > quint64(std::numeric_limits<qsizetype>::max()) || size > quint64(UINT32_MAX)) {
+        if (size > quint64(UINT32_MAX)) {
             refuse(QStringLiteral("the property list is too large"));
         } else {
-            out.resize(qsizetype(size));
-            char* p = out.data();
-            std::memcpy(p, "bplist00", 8);
+            // Handed on in pieces: the list is never whole in memory twice.
+            std::string chunk;
+            constexpr size_t kChunk = size_t(1) << 20;
+            chunk.reserve(kChunk + 64);
+            bool sinkOk = true;
+            const auto flushIfFull = [&](bool force) {
+                if (sinkOk && !chunk.empty() && (force || chunk.size() >= kChunk)) {
+                    sinkOk = sink(chunk.data(), chunk.size());
+                    chunk.clear();
+                }
+            };
+            chunk.append("bplist00", 8);
             quint64 at = 8;
-            std::string head;
             for (Object& object : objects_) {
                 const quint64 offset = at;
+                const size_t before = chunk.size();
                 if (object.marker == 0) {
-                    std::memcpy(p + at, leaves_.data() + object.start, object.length);
-                    at += object.length;
+                    chunk.append(leaves_.data() + object.start, object.length);
                 } else {
-                    head.clear();
-                    appendMarkerAndCount(head, object.marker,
+                    appendMarkerAndCount(chunk, object.marker,
                                          object.marker == kDict ? object.length / 2 : object.length);
-                    std::memcpy(p + at, head.data(), head.size());
-                    at += head.size();
-                    for (quint32 i = 0; i < object.length; ++i, at += refSize)
-                        putBigEndian(p + at, refs_[object.start + i], refSize);
+                    for (quint32 i = 0; i < object.length; ++i)
+                        appendBigEndian(chunk, refs_[object.start + i], refSize);
                 }
+                at += chunk.size() - before;
                 // The start is not needed again: it keeps the offset now.
                 object.start = offset;
+                flushIfFull(false);
             }
             for (const Object& object : objects_) {
-                putBigEndian(p + at, object.start, offsetSize);
-                at += offsetSize;
+                appendBigEndian(chunk, object.start, offsetSize);
+                flushIfFull(false);
             }
-            char* trailer = p + at;
-            std::memset(trailer, 0, 6);
-            trailer[6] = char(offsetSize);
-            trailer[7] = char(refSize);
-            putBigEndian(trailer + 8, count, 8);
-            putBigEndian(trailer + 16, top, 8);
-            putBigEndian(trailer + 24, tableOffset, 8);
+            chunk.append(6, '\0');
+            chunk.push_back(char(offsetSize));
+            chunk.push_back(char(refSize));
+            appendBigEndian(chunk, count, 8);
+            appendBigEndian(chunk, top, 8);
+            appendBigEndian(chunk, tableOffset, 8);
+            flushIfFull(true);
+            written = sinkOk;
+            if (!sinkOk)
+                refuse(QStringLiteral("the property list could not be written"));
         }
     }
     if (failed() && error)
@@ -352,9 +369,8 @@ QByteArray BinaryPropertyListWriter::finish(Ref top, QString* error)
     std::vector<Object>().swap(objects_);
     std::string().swap(leaves_);
     std::vector<Ref>().swap(refs_);
-    const bool refused = failed();
     error_.clear();
-    return refused ? QByteArray() : out;
+    return written;
 }
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <QtGlobal>
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <unordered_set>
@@ -57,6 +58,11 @@ public:
 
     // The list with `top` as its root. The writer is empty afterwards.
     QByteArray finish(Ref top, QString* error = nullptr);
+    // The same handed to `sink` in pieces of about a megabyte, so that a
+    // large list is not held twice; false when something was refused or the
+    // sink answered false.
+    using Sink = std::function<bool(const char* bytes, size_t size)>;
+    bool finish(Ref top, const Sink& sink, QString* error = nullptr);
 
 private:
     Ref leaf(std::string_view encoded);

@@ -315,18 +315,27 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
         return Outcome::Stopped;
 
     say("writing_file");
+    // A stop that came while converting still writes nothing.
+    if (isStopped(progress))
+        return Outcome::Stopped;
+    // The bytes go to the file as they are made: a large result's file is
+    // never held in memory beside its records.
+    platform::AtomicFileWriter writer(location, write);
+    if (!writer.open()) {
+        if (error)
+            *error = writer.error();
+        return Outcome::Failed;
+    }
     QString reason;
-    const QByteArray bytes = KZSavedResultFormat::encode(result, &reason);
-    if (bytes.isEmpty()) {
+    const bool encoded = KZSavedResultFormat::encode(
+        result, [&writer](const char* bytes, size_t size) { return writer.write(bytes, size); }, &reason);
+    if (!encoded && writer.error().isEmpty()) {
+        writer.abandon();
         if (error)
             *error = refusalText(QStringLiteral("save_not_encoded"), {platform::pathText(location), reason});
         return Outcome::Failed;
     }
-    // A stop that came while converting still writes nothing.
-    if (isStopped(progress))
-        return Outcome::Stopped;
-    platform::AtomicFileWriter writer(location, write);
-    if (!(writer.open() && writer.write(bytes) && writer.commit())) {
+    if (!(encoded && writer.commit())) {
         if (error)
             *error = writer.error();
         return Outcome::Failed;

@@ -326,7 +326,15 @@ public:
         out->reserve(size_t(entries->size()));
         for (qsizetype i = 0; i < entries->size(); ++i) {
             T one{};
-            if (!readOne(entries->at(i), at(where, i), &one)) {
+            // Read without naming places: a result has hundreds of thousands
+            // of records, and only one that does not read needs its place
+            // named. That one is read again with it.
+            if (!readOne(entries->at(i), QString(), &one)) {
+                failed_ = false;
+                if (error_)
+                    error_->clear();
+                one = T{};
+                (void)readOne(entries->at(i), at(where, i), &one);
                 if (!recover())
                     return false;
                 continue;
@@ -747,6 +755,20 @@ std::optional<KZSavedResult> KZSavedResultFormat::fromPropertyList(const QVarian
 
 QByteArray KZSavedResultFormat::encode(const KZSavedResult& result, QString* error)
 {
+    QByteArray out;
+    const bool encoded = encode(
+        result,
+        [&out](const char* bytes, size_t size) {
+            out.append(bytes, qsizetype(size));
+            return true;
+        },
+        error);
+    return encoded ? out : QByteArray();
+}
+
+bool KZSavedResultFormat::encode(const KZSavedResult& result, const std::function<bool(const char*, size_t)>& write,
+                                 QString* error)
+{
     // The same root as toPropertyList, written straight into the file's
     // bytes: time and memory stay in proportion to the items.
     using Ref = platform::BinaryPropertyListWriter::Ref;
@@ -761,7 +783,7 @@ QByteArray KZSavedResultFormat::encode(const KZSavedResult& result, QString* err
     std::vector<std::pair<Ref, Ref>> entries;
     for (const auto& [key, value] : root)
         entries.emplace_back(writer.string(key), value);
-    return writer.finish(writer.dictionary(entries), error);
+    return writer.finish(writer.dictionary(entries), write, error);
 }
 
 std::optional<KZSavedResult> KZSavedResultFormat::decode(const QByteArray& data, QString* error,
