@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -92,6 +93,9 @@ public:
     // happened, and what killed rewrites of undo files left. Answers the
     // number of undo files written.
     static int recoverInterrupted(const std::filesystem::path& trashDir);
+    // Tests: heard after each step of recoverInterrupted() that leaves its
+    // mark on disk, so that a test can kill the process at that moment.
+    static void setRecoveryStepHook(std::function<void()> hook);
     // In `trashDir`, older than a moment (another program may be between its
     // two steps right now), with nothing in files/ under its name: a
     // .trashinfo that is empty (its writer died creating it), one whose item
