@@ -349,9 +349,11 @@ struct ChildRemoval : ::testing::Environment {
         ::setenv("XDG_DATA_HOME", data, 1);
         if (std::getenv(kUserVar) && !becomeUser(envNumber(kUserVar, -1)))
             ::_exit(3);
-        const int status = std::getenv(kRecoverVar) ? recoverKilledAt(envNumber(kRecoverVar, 0))
-                           : std::getenv(kRestoreVar) ? restoreTheList()
-                                                      : trashTheMarkedHalf(tree);
+        int status = 0;
+        if (std::getenv(kRecoverVar))
+            status = recoverKilledAt(envNumber(kRecoverVar, 0));
+        else
+            status = std::getenv(kRestoreVar) ? restoreTheList() : trashTheMarkedHalf(tree);
         std::fflush(nullptr);
         ::_exit(status);
     }
