@@ -26,7 +26,10 @@
 // recoverInterrupted(), at the next start or restore: its entries, and each
 // intent without an entry whose item is found in the Trash under that
 // identity with a .trashinfo naming that place. A journal whose undo file
-// is already in place only goes.
+// is already in place only goes. The fold appends to the journal as the
+// removal did: the entries of the intents it found, then its undo file's
+// name, so that a fold killed at any step and run again lists each item
+// once.
 //
 // A running removal holds a lock on its journal, so that no recovery, in
 // this process or another, folds a journal that is still being written.
