@@ -89,20 +89,20 @@ void setTimes(const fs::path& path, time_t seconds)
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
-void expectFolderAsLeft(const fs::path& folder, mode_t mode, uid_t owner, time_t seconds)
+void expectFolderAsLeft(const fs::path& folder, mode_t mode, uid_t owner, gid_t group, time_t seconds)
 {
     const auto st = platform::statPath(folder, false);
     ASSERT_TRUE(st && st->isDir()) << folder;
     EXPECT_EQ(st->mode & 07777, mode) << folder;
     EXPECT_EQ(st->uid, owner) << folder;
-    EXPECT_EQ(st->gid, gid_t(owner)) << folder;
+    EXPECT_EQ(st->gid, group) << folder;
     EXPECT_EQ(st->modified.tv_sec, seconds) << folder;
 }
 
-// D (0700) holds f1, f2 and sub (0750) holding g, all of `owner`. Their
+// D (0700) holds f1, f2 and sub (0750) holding g, all of `owner` and `group`. Their
 // files leave, then D itself, emptied: every way back gives D and sub the
 // owner, mode and dates they had, never the open mode of a new folder.
-void putBackAPrivateFolder(const fs::path& top, uid_t owner)
+void putBackAPrivateFolder(const fs::path& top, uid_t owner, gid_t group)
 {
     const char* const ways[] = {"both restored at once, oldest first", "the files' removal, then the folder's",
                                 "undo of the files' move"};
@@ -117,8 +117,8 @@ void putBackAPrivateFolder(const fs::path& top, uid_t owner)
             std::ofstream(file) << "private";
         }
         for (const auto& entry : fs::recursive_directory_iterator(d))
-            ASSERT_EQ(::lchown(entry.path().c_str(), owner, gid_t(owner)), 0);
-        ASSERT_EQ(::lchown(d.c_str(), owner, gid_t(owner)), 0);
+            ASSERT_EQ(::lchown(entry.path().c_str(), owner, group), 0);
+        ASSERT_EQ(::lchown(d.c_str(), owner, group), 0);
         ASSERT_EQ(::chmod((d / "sub").c_str(), 0750), 0);
         ASSERT_EQ(::chmod(d.c_str(), 0700), 0);
 
@@ -151,15 +151,15 @@ void putBackAPrivateFolder(const fs::path& top, uid_t owner)
                 EXPECT_EQ(restore.restoreFiles({filesUndo, folderUndo}).restored, 4u);
             } else {
                 EXPECT_EQ(restore.restoreFiles({filesUndo}).restored, 3u);
-                expectFolderAsLeft(d, 0700, owner, 1100000000);
+                expectFolderAsLeft(d, 0700, owner, group, 1100000000);
                 EXPECT_EQ(restore.restoreFiles({folderUndo}).restored, 1u);
             }
             EXPECT_EQ(countIn(trashFiles()), 0u) << "the trashed folder is merged into the one made";
         }
         for (const fs::path& file : files)
             EXPECT_EQ(kztest::readFile(file), "private");
-        expectFolderAsLeft(d, 0700, owner, 1100000000);
-        expectFolderAsLeft(d / "sub", 0750, owner, 1000000000);
+        expectFolderAsLeft(d, 0700, owner, group, 1100000000);
+        expectFolderAsLeft(d / "sub", 0750, owner, group, 1000000000);
     }
     emptyTrash();
 }
@@ -525,10 +525,10 @@ TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
 {
     kztest::TempDir dir;
     if (::geteuid() != 0) {
-        putBackAPrivateFolder(dir / "mine", ::geteuid());
+        putBackAPrivateFolder(dir / "mine", ::geteuid(), ::getegid());
         return;
     }
-    putBackAPrivateFolder(dir / "theirs", 1234);
+    putBackAPrivateFolder(dir / "theirs", 1234, 1234);
 
     ::chmod(dir.path().c_str(), 0777);
     std::fflush(stdout);
@@ -538,7 +538,7 @@ TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
         if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(10);
         ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-        putBackAPrivateFolder(dir / "user", 65534);
+        putBackAPrivateFolder(dir / "user", 65534, 65534);
         std::fflush(stdout);
         ::_exit(::testing::Test::HasFailure() ? 1 : 0);
     }
