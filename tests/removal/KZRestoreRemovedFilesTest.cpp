@@ -518,9 +518,28 @@ TEST(KZRestoreRemovedFiles, ARestoreNamesBothHardLinkedNamesBack)
     emptyTrash();
 }
 
+// Runs `body` in a child that is the ordinary user 65534, with its Trash in
+// `dataHome`; answers whether it passed.
+bool passesAsOrdinaryUser(const fs::path& dataHome, const std::function<void()>& body)
+{
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+        body();
+        std::fflush(stdout);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // Restore and Undo that make a folder where a trashed folder of that place
 // waits make that folder: as root for another user's folder, and as the
-// ordinary user who owns it.
+// ordinary user who owns it. One who cannot give the folder its group
+// leaves the group of its own out.
 TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
 {
     kztest::TempDir dir;
@@ -529,23 +548,37 @@ TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
         return;
     }
     putBackAPrivateFolder(dir / "theirs", 1234, 1234);
-
     ::chmod(dir.path().c_str(), 0777);
-    std::fflush(stdout);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(10);
+    const bool owned = passesAsOrdinaryUser(dir / "data", [&dir] { putBackAPrivateFolder(dir / "user", 65534, 65534); });
+    EXPECT_TRUE(owned) << "as the ordinary user who owns the folder";
+
+    // The user's folder G, of a group the user is not in, left for the Trash
+    // after its file.
+    const fs::path g = dir / "user/G";
+    const fs::path file = dir.write("user/G/f", "private");
+    fs::path undoFile;
+    time_t left = 0;
+    {
+        kztest::EnvGuard data("XDG_DATA_HOME");
         ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-        putBackAPrivateFolder(dir / "user", 65534, 65534);
-        std::fflush(stdout);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        emptyTrash();
+        undoFile = writeUndoFile({trashWithRecord(file)});
+        ASSERT_EQ(::chmod(g.c_str(), 0750), 0);
+        ASSERT_EQ(::lchown(g.c_str(), 65534, 1234), 0);
+        left = platform::statPath(g, false)->modified.tv_sec;
+        trashWithRecord(g);
+        for (const auto& entry : fs::recursive_directory_iterator(dir / "data")) {
+            if (entry.path().filename() != "G") {
+                ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
+            }
+        }
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "as an ordinary user";
+    const bool grouped = passesAsOrdinaryUser(dir / "data", [&] {
+        EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles({undoFile}).restored, 1u);
+        expectFolderAsLeft(g, 0700, 65534, 65534, left);
+        EXPECT_EQ(kztest::readFile(file), "private");
+    });
+    EXPECT_TRUE(grouped) << "as an ordinary user outside the folder's group";
 }
 
 TEST(KZRestoreRemovedFiles, RestoreKeepsWhatCouldNotGoBackInTheFile)
