@@ -549,7 +549,8 @@ TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
     }
     putBackAPrivateFolder(dir / "theirs", 1234, 1234);
     ::chmod(dir.path().c_str(), 0777);
-    const bool owned = passesAsOrdinaryUser(dir / "data", [&dir] { putBackAPrivateFolder(dir / "user", 65534, 65534); });
+    const bool owned = passesAsOrdinaryUser(dir / "data",
+                                            [&dir] { putBackAPrivateFolder(dir / "user", 65534, 65534); });
     EXPECT_TRUE(owned) << "as the ordinary user who owns the folder";
 
     // The user's folder G, of a group the user is not in, left for the Trash
