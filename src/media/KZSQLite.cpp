@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <limits>
 #include <string_view>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -131,9 +132,11 @@ bool allZero(const char* data, size_t length)
 // disk): only its data is read and written, and what it does not hold, or
 // holds as zeros, stays a hole in the copy, which costs no more disk than
 // the source. Only the bytes the file had when it was opened are copied:
-// one that grows meanwhile is caught as changed by the caller. Answers 0 or
-// the errno of the failure.
-int copyBytes(const SourceFile& source, const fs::path& to)
+// one that grows meanwhile is caught as changed by the caller. What is
+// written is taken from `room`: a file system that reports fewer blocks
+// than its data (a compressed one) still cannot make the copy outgrow it
+// (ENOSPC). Answers 0 or the errno of the failure.
+int copyBytes(const SourceFile& source, const fs::path& to, quint64& room)
 {
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
@@ -166,6 +169,11 @@ int copyBytes(const SourceFile& source, const fs::path& to)
                 break;
             }
             if (!allZero(buffer.data(), size_t(got))) {
+                if (quint64(got) > room) {
+                    err = ENOSPC;
+                    break;
+                }
+                room -= quint64(got);
                 for (ssize_t done = 0; done < got;) {
                     const ssize_t put = ::pwrite(out, buffer.data() + done, size_t(got - done), offset + done);
                     if (put < 0 && errno == EINTR)
@@ -249,14 +257,21 @@ fs::path copyDatabase(const fs::path& database, const fs::path& folder, QString*
         if (err != 0)
             return refuse(refusal.isEmpty() ? platform::systemErrorString(err) : refusal);
         const quint64 needed = databaseFile.allocated + walFile.allocated;
-        if (const std::optional<quint64> room = roomFor(folder); room && needed > *room)
+        const std::optional<quint64> room = roomFor(folder);
+        const auto noRoom = [&] {
             return refuse(QStringLiteral("it holds %1 bytes, and the temporary folder %2 has room for %3 only")
                               .arg(needed)
                               .arg(platform::pathText(folder.parent_path()))
-                              .arg(*room));
-        err = copyBytes(databaseFile, copy);
+                              .arg(room.value_or(0)));
+        };
+        if (room && needed > *room)
+            return noRoom();
+        quint64 left = room.value_or(std::numeric_limits<quint64>::max());
+        err = copyBytes(databaseFile, copy, left);
         if (err == 0 && walFile.fd >= 0)
-            err = copyBytes(walFile, walCopy);
+            err = copyBytes(walFile, walCopy, left);
+        if (err == ENOSPC)
+            return noRoom();
         if (err != 0)
             return refuse(platform::systemErrorString(err));
         if (stateOf(database) == databaseBefore && stateOf(wal) == walBefore)
