@@ -223,11 +223,12 @@ quint64 allocatedBytes(const fs::path& file)
 }
 
 // What one statement may print and answer: a few times what the database
-// holds, and never less than a small library needs.
+// holds (a row of a library's table takes far more than 32 bytes on disk),
+// and never less than a small library needs.
 constexpr quint64 kMinOutputBytes = quint64(16) << 20;
 constexpr quint64 kOutputBytesPerByte = 4;
 constexpr qsizetype kMinOutputRows = 250000;
-constexpr quint64 kBytesPerRow = 8;
+constexpr quint64 kBytesPerRow = 32;
 
 // Copies the database and its log into `folder`, and answers the copy's
 // path. The copy is taken again when either file changed meanwhile, so the
