@@ -29,6 +29,9 @@ struct ProcessOutput {
     }
 };
 
+// What a child may print when its caller names no bound of its own.
+inline constexpr std::size_t kDefaultMaxProcessOutput = std::size_t(64) << 20;
+
 // Runs `program` with `arguments` (an argument list: no shell ever sees
 // them), standard input on /dev/null, and collects both output streams to
 // their ends. Both pipes are drained together, so a child that fills one
@@ -38,7 +41,6 @@ struct ProcessOutput {
 // prints without end costs time and memory up to these bounds, no more.
 // The caller's thread blocks until the child is gone; any number of
 // threads may run children at once.
-inline constexpr std::size_t kDefaultMaxProcessOutput = std::size_t(64) << 20;
 ProcessOutput runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                          std::chrono::milliseconds timeout, std::size_t maxOutput = kDefaultMaxProcessOutput);
 
