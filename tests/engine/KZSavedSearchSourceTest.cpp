@@ -324,4 +324,17 @@ TEST(KZSavedSearchSource, PackagesInAScopeAreOneItemAndLocalhostURLsAreLocal)
     EXPECT_TRUE(error.contains(str("photo library"))) << error.toStdString();
     EXPECT_FALSE(names({str("file://elsewhere") + text(dir / "scope")}, &error));
     EXPECT_TRUE(error.contains(str("not a local folder"))) << error.toStdString();
+
+    // A library's masters shown again at a plain path by a mount are the
+    // library's all the same: one item inside a scope, refused as a scope.
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        kztest::bindMount(dir / "scope/Family.photoslibrary/Masters", dir / "shown/pictures");
+        QString why;
+        EXPECT_EQ(names(text(dir / "shown"), &why), Found{}) << why.toStdString();
+        EXPECT_FALSE(names(text(dir / "shown/pictures"), &why));
+        EXPECT_TRUE(why.contains(str("photo library"))) << why.toStdString();
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }
