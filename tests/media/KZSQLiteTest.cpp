@@ -473,6 +473,19 @@ TEST(KZSQLite, ASparseLogIsCopiedAsHolesAndNeverPastTheRoomLeft)
             << error.toStdString();
         EXPECT_TRUE(fs::is_empty(small));
 
+        // A database whose header says WAL is copied on the same road, and
+        // one that claims 20 GB beyond its pages is copied as holes too.
+        const fs::path claiming = dir / "claiming" / "Photos.db";
+        fs::create_directories(claiming.parent_path());
+        ASSERT_EQ(kztest::runSQLiteScript(claiming, "PRAGMA journal_mode=WAL;\nCREATE TABLE t (uuid TEXT);\n"
+                                                    "INSERT INTO t VALUES ('only');\n"),
+                  "");
+        ASSERT_EQ(::truncate(claiming.c_str(), off_t(20) << 30), 0);
+        EXPECT_EQ(uuids(runner.dataFromSQLDatabase(claiming, str("select uuid from t"), str("uuid"), &error)),
+                  QStringList{str("only")})
+            << error.toStdString();
+        EXPECT_TRUE(fs::is_empty(small));
+
         // 20 MB of data in the log: more than the disk holds.
         {
             std::ofstream out(wal, std::ios::binary | std::ios::app);
