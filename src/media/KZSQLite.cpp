@@ -229,6 +229,9 @@ constexpr quint64 kMinOutputBytes = quint64(16) << 20;
 constexpr quint64 kOutputBytesPerByte = 4;
 constexpr qsizetype kMinOutputRows = 250000;
 constexpr quint64 kBytesPerRow = 32;
+// What the tool may take of memory for one statement: as much as it may
+// print, and never less than its page cache and a small library's sort need.
+constexpr quint64 kMinToolMemory = quint64(64) << 20;
 
 // Copies the database and its log into `folder`, and answers the copy's
 // path. The copy is taken again when either file changed meanwhile, so the
@@ -430,7 +433,8 @@ std::optional<std::vector<KZSQLite::Rows>> KZSQLite::dataFromSQLDatabase(const f
     const quint64 onDisk = allocatedBytes(read) + allocatedBytes(fs::path(read.native() + "-wal"));
     const OutputBound bound{std::max(kMinOutputBytes, onDisk * kOutputBytesPerByte),
                             std::max(kMinOutputRows, qsizetype(std::min<quint64>(onDisk / kBytesPerRow,
-                                                                                 quint64(INT32_MAX))))};
+                                                                                 quint64(INT32_MAX)))),
+                            std::max(kMinToolMemory, onDisk * kOutputBytesPerByte)};
     std::vector<Rows> answers;
     answers.reserve(queries.size());
     for (const Query& query : queries) {
@@ -449,8 +453,16 @@ std::optional<KZSQLite::Rows> KZSQLite::rowsOf(const fs::path& read, const Query
     const QString& fields = query.fields;
     const QStringList names = fields.split(QStringLiteral(", "));
 
+    // The tool's own work is bounded as well: a sort over a view that never
+    // ends would otherwise fill the temporary folder with its spill files.
+    // Its temporary tables stay in memory, and its memory is bounded like
+    // its output (the pragma's answer goes nowhere, not into the rows).
+    const std::string heapLimit = "PRAGMA hard_heap_limit=" + std::to_string(bound.memory);
     const platform::ProcessOutput run = platform::runProcess(
-        tool_, {"-batch", "-readonly", "-init", "/dev/null", "-csv", read.native(), sqlFormula.toStdString()},
+        tool_,
+        {"-batch", "-readonly", "-init", "/dev/null", "-csv", "-cmd", ".output /dev/null", "-cmd",
+         "PRAGMA temp_store=MEMORY", "-cmd", heapLimit, "-cmd", ".output stdout", read.native(),
+         sqlFormula.toStdString()},
         timeout_, size_t(std::min<quint64>(bound.bytes, quint64(SIZE_MAX))));
     if (!run.started) {
         fail(error, QStringLiteral("%1 could not be run: %2").arg(platform::pathText(tool_), run.error));

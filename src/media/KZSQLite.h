@@ -20,9 +20,11 @@
 // folder, removed afterwards; the copy keeps the holes of a sparse file and
 // never takes more than the room left in that folder. The tool never reads
 // the user's ~/.sqliterc and prints CSV (a value holding "|", a comma or a
-// line break keeps its row). What it may print, and the rows taken from
-// that, are bounded in proportion to the database's size on disk: a small
-// database that answers without end is refused, not read into memory.
+// line break keeps its row). What it may print, the rows taken from that,
+// and the tool's own memory are bounded in proportion to the database's size
+// on disk, and the tool keeps its temporary tables in memory: a small
+// database that answers without end, or sorts without end, is refused, not
+// read into memory or spilled into the temporary folder.
 //
 // Thread safety: every call owns its child process and buffers; any number
 // of threads may call at once.
@@ -79,6 +81,7 @@ private:
     struct OutputBound {
         quint64 bytes = 0;  // of both streams together
         qsizetype rows = 0;
+        quint64 memory = 0; // the tool's own heap
     };
     // One query run by the tool on `read`, the database itself or its copy.
     std::optional<Rows> rowsOf(const std::filesystem::path& read, const Query& query, const OutputBound& bound,

@@ -448,7 +448,8 @@ TEST(KZSQLite, ASparseLogIsCopiedAsHolesAndNeverPastTheRoomLeft)
     const QString select = str("select uuid from RKVersion order by uuid");
 
     // The tool shown the copy tells its size and the blocks it takes.
-    const fs::path telling = dir.write("telling", "#!/bin/sh\nstat -c '%s,%b' \"$6-wal\"\n");
+    const fs::path telling =
+        dir.write("telling", "#!/bin/sh\nfor a; do read=$statement; statement=$a; done\nstat -c '%s,%b' \"$read-wal\"\n");
     fs::permissions(telling, fs::perms::owner_all);
     {
         const ScopedTemporaryFolder temporary(scratch.path());
@@ -515,7 +516,9 @@ TEST(KZSQLite, AnEndlessAnswerIsStoppedAtABoundFittingTheDatabase)
                       "CREATE VIEW endless AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)\n"
                       "  SELECT x, 'a row of text that goes on' AS v FROM c;\n"
                       "CREATE VIEW many AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)\n"
-                      "  SELECT NULL AS v FROM c LIMIT 300000;\n"),
+                      "  SELECT NULL AS v FROM c LIMIT 300000;\n"
+                      "CREATE VIEW sorted AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)\n"
+                      "  SELECT x, hex(randomblob(100)) AS v FROM c ORDER BY v;\n"),
               "");
     ASSERT_LT(fs::file_size(db), 100u << 10);
     KZSQLite& runner = KZSQLite::sharedControl();
@@ -525,6 +528,15 @@ TEST(KZSQLite, AnEndlessAnswerIsStoppedAtABoundFittingTheDatabase)
         << error.toStdString();
     EXPECT_FALSE(runner.dataFromSQLDatabase(db, str("select v from many"), str("v"), &error));
     EXPECT_TRUE(error.contains(str("more than 250000 rows"))) << error.toStdString();
+    // A sort that never ends prints nothing: it ends at the tool's memory
+    // bound at once, instead of spilling into the temporary folder until the
+    // time-out.
+    kztest::TempDir scratch;
+    {
+        const ScopedTemporaryFolder temporary(scratch.path());
+        EXPECT_FALSE(runner.dataFromSQLDatabase(db, str("select x from sorted"), str("x"), &error));
+        EXPECT_TRUE(error.contains(str("out of memory"))) << error.toStdString();
+    }
 
     bool tooMany = false;
     EXPECT_FALSE(KZSQLite::parseCSV("1\n2\n3", 2, &tooMany));
