@@ -180,3 +180,70 @@ TEST(KZRemoveAcrossMounts, ALibraryFolderMountedAtAPlainPathKeepsItsMasters)
     });
     skipUnlessIsolated(outcome);
 }
+
+// A library that is the root of its own file system, mounted at its place
+// and again at a plain path: both mounts have root "/", so only the other
+// mount of the same file system tells. The same with a disk that holds only
+// the masters. Nothing leaves on any job, no Trash is made inside the
+// library, also for an ordinary user, and the plain path is the library
+// (or inside it) to the intake.
+TEST(KZRemoveAcrossMounts, ALibraryOnItsOwnDiskKeepsItsMastersThroughASecondMount)
+{
+    for (const bool mastersOnly : {false, true}) {
+        SCOPED_TRACE(mastersOnly);
+        const auto outcome = kztest::runWithPrivateMounts([&] {
+            Fixture f;
+            f.setLevel(0);
+            const fs::path library = f.dir / "Pictures/Photos Library.photoslibrary";
+            const fs::path disk = mastersOnly ? library / "Masters" : library;
+            kztest::mountTmpfs(disk);
+            for (const char* name : {"a.jpg", "b.jpg"})
+                f.dir.write(fs::relative(library / "Masters" / name, f.dir.path()), "same picture");
+            const fs::path plain = f.dir / "plain";
+            kztest::bindMount(disk, plain);
+            const fs::path masters = mastersOnly ? plain : plain / "Masters";
+            EXPECT_EQ(platform::photoLibraryPlace(plain),
+                      mastersOnly ? platform::PhotoLibraryPlace::Inside : platform::PhotoLibraryPlace::Library);
+            EXPECT_EQ(platform::photoLibraryPlace(masters / "a.jpg"), platform::PhotoLibraryPlace::Inside);
+            EXPECT_TRUE(platform::isInsidePhotoLibraryAsWritten(masters / "a.jpg"));
+            EXPECT_EQ(platform::photoLibraryPlace(f.dir / "Pictures"), platform::PhotoLibraryPlace::None);
+
+            const fs::path rel = fs::relative(masters, f.dir.path());
+            const auto all = f.items({{(rel / "a.jpg").native(), 1}, {(rel / "b.jpg").native(), 1}});
+            const fs::path destination = f.dir.mkdir("dest");
+            const auto untouched = [&] {
+                return kztest::readFile(masters / "a.jpg") == "same picture" && fs::is_empty(destination)
+                    && std::distance(fs::directory_iterator(plain), fs::directory_iterator()) == (mastersOnly ? 2 : 1);
+            };
+            for (const bool forGood : {false, true}) {
+                for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
+                    auto engine = f.engine({all[0]}, all);
+                    engine->thereAreShared = forGood;
+                    engine->moveItems({all[0]}, job, job == KZRemove::TrashJob ? fs::path() : destination);
+                    EXPECT_TRUE(untouched()) << int(job) << forGood;
+                    EXPECT_EQ(engine->outcomeOf(all[0]), u"not_tagged"_s) << int(job) << forGood;
+                }
+            }
+
+            ::chmod(f.dir.path().c_str(), 0755);
+            for (const auto& entry : fs::recursive_directory_iterator(f.dir.path()))
+                ::lchown(entry.path().c_str(), 65534, 65534);
+            ::lchown(disk.c_str(), 65534, 65534);
+            auto engine = f.engine({all[1]}, all);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(10);
+                if (!platform::isInsidePhotoLibraryAsWritten(masters / "b.jpg"))
+                    ::_exit(11);
+                engine->moveItems({all[1]}, KZRemove::MoveJob, destination);
+                ::_exit(untouched() && engine->outcomeOf(all[1]) == u"not_tagged"_s ? 0 : 12);
+            }
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        });
+        skipUnlessIsolated(outcome);
+    }
+}

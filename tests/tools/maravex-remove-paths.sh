@@ -189,6 +189,55 @@ if [ "$(id -u)" = 0 ] && unshare -m true 2> /dev/null; then
   grep -q "Failed to read\|cannot read $root/\(proc\|sys\)" "$work/err" && fail "the kernel's files were read: $(head -5 "$work/err")"
 fi
 
+# A photo library that is the root of its own disk, mounted at its place and
+# again at a plain path and inside a searched folder (every mount shows root
+# "/"): the plain path is searched as the library, a folder of it is
+# refused, the mount inside the folder is not walked, and no picture leaves,
+# for root and for an ordinary user who owns the library.
+if [ "$(id -u)" = 0 ] && unshare -m true 2> /dev/null && command -v setpriv > /dev/null; then
+  u=$work/disk
+  mkdir -p "$u/home" "$u/Pictures/Photos Library.photoslibrary" "$u/plain" "$u/data/in"
+  pair "$u/data/x.txt" "$u/data/sub/y.txt" "plain pair"
+  copy_tools_for_user "$u/tools" "$search" "$search-full" "$remove"
+  chown -hR 65534:65534 "$u/home" "$u/data"
+  chmod 755 "$work"
+  cat > "$u/inner.sh" <<'INNER'
+set -u
+u=$1 remove=$2 tools=$3 media=$4
+lib="$u/Pictures/Photos Library.photoslibrary"
+mount --make-rprivate / && mount -t tmpfs -o mode=0755 kzlib "$lib" && cp -a "$media/." "$lib/" \
+  && mount --bind "$lib" "$u/plain" && mount --bind "$lib" "$u/data/in" || exit 77
+(cd "$lib" && find . | sort) > "$u/before"
+as_user() {
+  setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$u/home" XDG_CONFIG_HOME="$u/home/.config" \
+    XDG_DATA_HOME="$u/home/.local/share" XDG_CACHE_HOME="$u/home/.cache" XDG_STATE_HOME="$u/home/.local/state" "$@"
+}
+n=0
+for run in "$remove --trash $u/plain" "$remove --trash $u/plain/Masters" "$remove --trash $u/data" user; do
+  n=$((n + 1))
+  if [ "$run" = user ]; then
+    chown -R 65534:65534 "$lib"
+    as_user "$tools/maravex-remove" --trash "$u/data" > "$u/out$n" 2> "$u/err$n"
+  else
+    # shellcheck disable=SC2086
+    $run > "$u/out$n" 2> "$u/err$n"
+  fi
+  (cd "$lib" && find . | sort) > "$u/after$n"
+done
+INNER
+  unshare -m bash "$u/inner.sh" "$u" "$remove" "$user_tools" "$library" || true
+  if [ -s "$u/before" ]; then
+    for n in 1 2 3 4; do
+      cmp -s "$u/before" "$u/after$n" || fail "library on its own disk, run $n: $(diff "$u/before" "$u/after$n" | head -5)"
+      grep -q "^removed"$'\t'".*/\(plain\|in\)/" "$u/out$n" && fail "run $n removed a picture: $(cat "$u/out$n")"
+    done
+    grep -q "inside a photo library" "$u/err2" || fail "a folder of the library was not refused: $(cat "$u/err2")"
+    grep -q "photo library .*plain" "$u/err1" || fail "the plain path was not the library: $(cat "$u/err1")"
+    [ "$(removed "$u/out3")" = 1 ] && [ "$(removed "$u/out4")" = 0 ] \
+      || fail "the plain pair beside the mounted library: $(cat "$u/out3" "$u/out4" "$u/err4")"
+  fi
+fi
+
 # As an ordinary user, a folder reached through the user's own link
 # (~/w/link leading to ~/w/real): every marked copy leaves and none is taken
 # for changed, from a search and from a saved result alike.
