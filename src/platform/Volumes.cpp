@@ -424,6 +424,18 @@ std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path)
     return MountOfEntry{std::move(*mount), st->mountRoot};
 }
 
+bool hasMountAtOrBelow(const std::filesystem::path& path)
+{
+    const std::filesystem::path normal = path.lexically_normal();
+    if (normal.empty() || !normal.is_absolute())
+        return false;
+    const auto mounts = currentMounts();
+    return std::any_of(mounts.begin(), mounts.end(), [&](const MountEntry& mount) {
+        const std::filesystem::path below = mount.mountPoint.lexically_relative(normal);
+        return !below.empty() && *below.begin() != "..";
+    });
+}
+
 bool isVolumeRoot(const std::filesystem::path& path)
 {
     if (path.empty())

@@ -97,6 +97,11 @@ struct MountOfEntry {
 };
 std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path);
 
+// Whether the mount table names a mount point at `path` or beneath it (by
+// whole components; `path` absolute, without links): for a folder whose
+// content cannot be read.
+bool hasMountAtOrBelow(const std::filesystem::path& path);
+
 // True for "/" and for every folder on which a file system is mounted.
 bool isVolumeRoot(const std::filesystem::path& path);
 

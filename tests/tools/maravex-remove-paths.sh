@@ -208,10 +208,6 @@ lib="$u/Pictures/Photos Library.photoslibrary"
 mount --make-rprivate / && mount -t tmpfs -o mode=0755 kzlib "$lib" && cp -a "$media/." "$lib/" \
   && mount --bind "$lib" "$u/plain" && mount --bind "$lib" "$u/data/in" || exit 77
 (cd "$lib" && find . | sort) > "$u/before"
-as_user() {
-  setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$u/home" XDG_CONFIG_HOME="$u/home/.config" \
-    XDG_DATA_HOME="$u/home/.local/share" XDG_CACHE_HOME="$u/home/.cache" XDG_STATE_HOME="$u/home/.local/state" "$@"
-}
 n=0
 for run in "$remove --trash $u/plain" "$remove --trash $u/plain/Masters" "$remove --trash $u/data" user; do
   n=$((n + 1))
@@ -225,6 +221,8 @@ for run in "$remove --trash $u/plain" "$remove --trash $u/plain/Masters" "$remov
   (cd "$lib" && find . | sort) > "$u/after$n"
 done
 INNER
+  # as_user goes along to the namespace, and reads $u there.
+  export -f as_user
   unshare -m bash "$u/inner.sh" "$u" "$remove" "$user_tools" "$library" || true
   if [ -s "$u/before" ]; then
     for n in 1 2 3 4; do
@@ -235,6 +233,41 @@ INNER
     grep -q "photo library .*plain" "$u/err1" || fail "the plain path was not the library: $(cat "$u/err1")"
     [ "$(removed "$u/out3")" = 1 ] && [ "$(removed "$u/out4")" = 0 ] \
       || fail "the plain pair beside the mounted library: $(cat "$u/out3" "$u/out4" "$u/err4")"
+  fi
+fi
+
+# Twin folders that each hold a mount made after the result was saved: a
+# move to the Trash or to a folder would take the mount along, and emptying
+# the Trash would delete the other file system's files. Both stay whole and
+# are kept as mount_inside, for root and for an ordinary user.
+if [ "$(id -u)" = 0 ] && unshare -m true 2> /dev/null && command -v setpriv > /dev/null; then
+  u=$work/mounted
+  mkdir -p "$u/home" "$u/tree/A/m" "$u/tree/B/m" "$u/elsewhere" "$u/moved"
+  for f in "$u/tree/A/x" "$u/tree/B/x"; do printf 'twin' > "$f"; done
+  for f in "$u/elsewhere/kept" "$u/tree/A/m/kept" "$u/tree/B/m/kept"; do printf 'mounted' > "$f"; done
+  "$search" --folders --save "$u/saved.maravex" "$u/tree" > /dev/null 2> "$u/err" || fail "saving twin folders: $(cat "$u/err")"
+  copy_tools_for_user "$u/tools" "$search" "$search-full" "$remove"
+  chown -hR 65534:65534 "$u/home" "$u/tree" "$u/moved"
+  chmod 755 "$work"
+  cat > "$u/inner.sh" <<'INNER'
+u=$1 remove=$2 tools=$3
+mount --make-rprivate / && mount --bind "$u/elsewhere" "$u/tree/A/m" && mount --bind "$u/elsewhere" "$u/tree/B/m" \
+  || exit 77
+"$remove" --trash --saved "$u/saved.maravex" > "$u/out1" 2>&1
+"$remove" --move-to "$u/moved" --saved "$u/saved.maravex" > "$u/out2" 2>&1
+as_user "$tools/maravex-remove" --trash --saved "$u/saved.maravex" > "$u/out3" 2>&1
+as_user "$tools/maravex-remove" --move-to "$u/moved" --saved "$u/saved.maravex" > "$u/out4" 2>&1
+INNER
+  export -f as_user
+  trashed() { find "$HOME" "$u/home" -path '*/Trash/files/*' | wc -l; }
+  before=$(trashed)
+  if unshare -m bash "$u/inner.sh" "$u" "$remove" "$user_tools"; then
+    for n in 1 2 3 4; do
+      grep -q "^kept"$'\t'"mount_inside"$'\t'"$u/tree/[AB]$" "$u/out$n" || fail "run $n did not keep the folder with its mount: $(cat "$u/out$n")"
+    done
+    [ "$(find "$u/tree" "$u/elsewhere" -type f | wc -l)" = 5 ] && [ -z "$(ls -A "$u/moved")" ] \
+      || fail "a folder holding a mount moved: $(find "$u" -path "$u/tools" -prune -o -print)"
+    [ "$(trashed)" = "$before" ] || fail "a folder holding a mount went to the Trash"
   fi
 fi
 
