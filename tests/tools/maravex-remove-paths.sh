@@ -193,7 +193,8 @@ fi
 # again at a plain path and inside a searched folder (every mount shows root
 # "/"): the plain path is searched as the library, a folder of it is
 # refused, the mount inside the folder is not walked, and no picture leaves,
-# for root and for an ordinary user who owns the library.
+# for root, for an ordinary user who owns the library, and from a result
+# saved before the disk was mounted at the library's place.
 if [ "$(id -u)" = 0 ] && unshare -m true 2> /dev/null && command -v setpriv > /dev/null; then
   u=$work/disk
   mkdir -p "$u/home" "$u/Pictures/Photos Library.photoslibrary" "$u/plain" "$u/data/in"
@@ -203,13 +204,17 @@ if [ "$(id -u)" = 0 ] && unshare -m true 2> /dev/null && command -v setpriv > /d
   chmod 755 "$work"
   cat > "$u/inner.sh" <<'INNER'
 set -u
-u=$1 remove=$2 tools=$3 media=$4
+u=$1 remove=$2 tools=$3 media=$4 search=$5
 lib="$u/Pictures/Photos Library.photoslibrary"
-mount --make-rprivate / && mount -t tmpfs -o mode=0755 kzlib "$lib" && cp -a "$media/." "$lib/" \
-  && mount --bind "$lib" "$u/plain" && mount --bind "$lib" "$u/data/in" || exit 77
+# Saved while the disk was mounted at the plain path alone, where its
+# masters were plain files.
+mount --make-rprivate / && mount -t tmpfs -o mode=0755 kzlib "$u/plain" && cp -a "$media/." "$u/plain/" || exit 77
+"$search" --save "$u/saved.maravex" "$u/plain" > /dev/null 2> "$u/err0"
+mount --bind "$u/plain" "$lib" && mount --bind "$u/plain" "$u/data/in" || exit 77
 (cd "$lib" && find . | sort) > "$u/before"
 n=0
-for run in "$remove --trash $u/plain" "$remove --trash $u/plain/Masters" "$remove --trash $u/data" user; do
+for run in "$remove --trash $u/plain" "$remove --trash $u/plain/Masters" "$remove --trash $u/data" user \
+  "$remove --trash --saved $u/saved.maravex"; do
   n=$((n + 1))
   if [ "$run" = user ]; then
     chown -R 65534:65534 "$lib"
@@ -223,12 +228,14 @@ done
 INNER
   # as_user goes along to the namespace, and reads $u there.
   export -f as_user
-  unshare -m bash "$u/inner.sh" "$u" "$remove" "$user_tools" "$library" || true
+  unshare -m bash "$u/inner.sh" "$u" "$remove" "$user_tools" "$library" "$search" || true
   if [ -s "$u/before" ]; then
-    for n in 1 2 3 4; do
+    for n in 1 2 3 4 5; do
       cmp -s "$u/before" "$u/after$n" || fail "library on its own disk, run $n: $(diff "$u/before" "$u/after$n" | head -5)"
       grep -q "^removed"$'\t'".*/\(plain\|in\)/" "$u/out$n" && fail "run $n removed a picture: $(cat "$u/out$n")"
     done
+    grep -q "^kept"$'\t'"not_tagged"$'\t' "$u/out5" \
+      || fail "nothing of the saved result was looked at: $(cat "$u/err0" "$u/out5" "$u/err5")"
     grep -q "inside a photo library" "$u/err2" || fail "a folder of the library was not refused: $(cat "$u/err2")"
     grep -q "photo library .*plain" "$u/err1" || fail "the plain path was not the library: $(cat "$u/err1")"
     [ "$(removed "$u/out3")" = 1 ] && [ "$(removed "$u/out4")" = 0 ] \
