@@ -246,6 +246,27 @@ TEST(KZRemoveAcrossMounts, ALibraryOnItsOwnDiskKeepsItsMastersThroughASecondMoun
                 return kztest::readFile(masters / "a.jpg") == "same picture" && fs::is_empty(destination)
                     && std::distance(fs::directory_iterator(plain), fs::directory_iterator()) == (mastersOnly ? 2 : 1);
             };
+            // First, while this process runs no thread: a child forked
+            // after a removal's threads could start none of its own.
+            ::chmod(f.dir.path().c_str(), 0755);
+            for (const auto& entry : fs::recursive_directory_iterator(f.dir.path()))
+                ::lchown(entry.path().c_str(), 65534, 65534);
+            ::lchown(disk.c_str(), 65534, 65534);
+            auto userEngine = f.engine({all[1]}, all);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(10);
+                if (!platform::isInsidePhotoLibraryAsWritten(masters / "b.jpg"))
+                    ::_exit(11);
+                userEngine->moveItems({all[1]}, KZRemove::MoveJob, destination);
+                ::_exit(untouched() && userEngine->outcomeOf(all[1]) == u"not_tagged"_s ? 0 : 12);
+            }
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
             for (const bool forGood : {false, true}) {
                 for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
                     auto engine = f.engine({all[0]}, all);
@@ -255,25 +276,6 @@ TEST(KZRemoveAcrossMounts, ALibraryOnItsOwnDiskKeepsItsMastersThroughASecondMoun
                     EXPECT_EQ(engine->outcomeOf(all[0]), u"not_tagged"_s) << int(job) << forGood;
                 }
             }
-
-            ::chmod(f.dir.path().c_str(), 0755);
-            for (const auto& entry : fs::recursive_directory_iterator(f.dir.path()))
-                ::lchown(entry.path().c_str(), 65534, 65534);
-            ::lchown(disk.c_str(), 65534, 65534);
-            auto engine = f.engine({all[1]}, all);
-            const pid_t child = ::fork();
-            ASSERT_GE(child, 0);
-            if (child == 0) {
-                if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-                    ::_exit(10);
-                if (!platform::isInsidePhotoLibraryAsWritten(masters / "b.jpg"))
-                    ::_exit(11);
-                engine->moveItems({all[1]}, KZRemove::MoveJob, destination);
-                ::_exit(untouched() && engine->outcomeOf(all[1]) == u"not_tagged"_s ? 0 : 12);
-            }
-            int status = 0;
-            ::waitpid(child, &status, 0);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         });
         skipUnlessIsolated(outcome);
     }
@@ -315,6 +317,27 @@ TEST(KZRemoveAcrossMounts, NoJobMovesOrCopiesAFolderThatHoldsAMount)
                     && kztest::readFile(f.dir / folder / "x") == "1" && fs::is_empty(destination)
                     && countIn(trashFiles()) == 0;
             };
+            // First, while this process runs no thread: a child forked
+            // after a removal's threads could start none of its own.
+            if (!mountIsTheItem) {
+                ::chmod(f.dir.path().c_str(), 0755);
+                for (const char* name : {"C", "C/x", "C/locked", "dest"})
+                    ::lchown((f.dir / name).c_str(), 65534, 65534);
+                ::chmod((f.dir / "C/locked").c_str(), 0);
+                auto engine = f.engine({all[2]}, all);
+                const pid_t child = ::fork();
+                ASSERT_GE(child, 0);
+                if (child == 0) {
+                    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                        ::_exit(10);
+                    engine->moveItems({all[2]}, KZRemove::MoveJob, destination);
+                    ::_exit(whole("C") && engine->outcomeOf(all[2]) == u"mount_inside"_s ? 0 : 11);
+                }
+                int status = 0;
+                ::waitpid(child, &status, 0);
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+                EXPECT_TRUE(fs::exists(f.dir / "C/locked"));
+            }
             for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
                 auto engine = f.engine({all[0]}, all);
                 engine->moveItems({all[0]}, job, job == KZRemove::TrashJob ? fs::path() : destination);
@@ -323,26 +346,6 @@ TEST(KZRemoveAcrossMounts, NoJobMovesOrCopiesAFolderThatHoldsAMount)
                 EXPECT_EQ(engine->outcomeOf(all[0]), u"mount_inside"_s) << int(job);
                 EXPECT_EQ(alertKeys(*engine), QStringList{u"mount_inside_sing"_s}) << int(job);
             }
-            if (mountIsTheItem)
-                return;
-
-            ::chmod(f.dir.path().c_str(), 0755);
-            for (const char* name : {"C", "C/x", "C/locked", "dest"})
-                ::lchown((f.dir / name).c_str(), 65534, 65534);
-            ::chmod((f.dir / "C/locked").c_str(), 0);
-            auto engine = f.engine({all[2]}, all);
-            const pid_t child = ::fork();
-            ASSERT_GE(child, 0);
-            if (child == 0) {
-                if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-                    ::_exit(10);
-                engine->moveItems({all[2]}, KZRemove::MoveJob, destination);
-                ::_exit(whole("C") && engine->outcomeOf(all[2]) == u"mount_inside"_s ? 0 : 11);
-            }
-            int status = 0;
-            ::waitpid(child, &status, 0);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-            EXPECT_TRUE(fs::exists(f.dir / "C/locked"));
         });
         skipUnlessIsolated(outcome);
     }
