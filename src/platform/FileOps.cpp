@@ -499,11 +499,17 @@ int placementAt(int dirfd, const char* name, FileStat* out)
 
 // Another file system, or another mount of the same one, starts at `entry`.
 // A bind mount of a folder of the same file system keeps the device, so the
-// mount is told by its id, and by the mount-root flag where the kernel gives it.
+// mount is told by its id, and by the mount-root flag where the kernel gives
+// it. Where it gives the id, the device alone tells nothing: it also changes
+// within one mount (a btrfs subvolume, or an overlay's file whose lower
+// layer lies on another disk), and such an item moves and goes as any other.
 bool crossesMount(const FileStat& parent, const FileStat& entry)
 {
-    return entry.mountRoot || entry.device != parent.device
-        || (parent.mountId && entry.mountId && *entry.mountId != *parent.mountId);
+    if (entry.mountRoot)
+        return true;
+    if (parent.mountId && entry.mountId)
+        return *entry.mountId != *parent.mountId;
+    return entry.device != parent.device;
 }
 
 // Opens the folder entry without following a link and reads its names.

@@ -410,3 +410,40 @@ TEST(KZRemoveAcrossMounts, EveryJobAsksTheMountCheckBeforeItMovesAFolder)
     for (const auto& [op, path] : f.fs->calls)
         EXPECT_TRUE(op == "mount_check" || op == "locked") << op << ' ' << path;
 }
+
+// An overlay whose lower layer lies on another disk than its upper one gives
+// a file of the lower layer another device than its folder, within one
+// mount: no mount point, so such a file moves and such a folder is deleted
+// for good as any other.
+TEST(KZRemoveAcrossMounts, AnOverlaysLowerFilesAreNoMountPoints)
+{
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        Fixture f;
+        f.setLevel(0);
+        for (const char* name : {"lower/a", "lower/b", "lower/D/x", "lower/E/x"})
+            f.dir.write(name, "1");
+        const fs::path upper = f.dir / "upper";
+        kztest::mountTmpfs(upper);
+        fs::create_directories(upper / "u");
+        fs::create_directories(upper / "w");
+        const fs::path merged = f.dir.mkdir("merged");
+        const std::string options = "lowerdir=" + (f.dir / "lower").native() + ",upperdir=" + (upper / "u").native()
+            + ",workdir=" + (upper / "w").native();
+        if (::mount("kzoverlay", merged.c_str(), "overlay", 0, options.c_str()) != 0)
+            ::_exit(77);
+        const auto all = f.items({{"merged/a", 1}, {"merged/b", 1}, {"merged/D", 2}, {"merged/E", 2}});
+        const fs::path destination = f.dir.mkdir("merged/dest");
+        auto move = f.engine({all[0]}, all);
+        move->moveItems({all[0]}, KZRemove::MoveJob, destination);
+        EXPECT_EQ(move->outcomeOf(all[0]), u"moved"_s);
+        EXPECT_EQ(kztest::readFile(destination / "a"), "1");
+
+        f.panel->itemsArefiles = false;
+        answerDeleteAll(f);
+        auto deletion = f.engine({all[2]}, all);
+        deletion->doMove();
+        EXPECT_EQ(deletion->outcomeOf(all[2]), u"deleted"_s);
+        EXPECT_FALSE(fs::exists(merged / "D"));
+    });
+    skipUnlessIsolated(outcome);
+}
