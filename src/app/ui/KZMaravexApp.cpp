@@ -61,6 +61,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
+#include <QWindow>
 
 namespace fs = std::filesystem;
 
@@ -198,6 +199,11 @@ public:
         // until the window system confirms the next one; it is no longer key.
         if (QWidget* key = QApplication::activeWindow(); key && key->isVisible())
             return key;
+        return mainWindowOnScreen();
+    }
+    // The one main window on screen (search, progress or result), if one.
+    QWidget* mainWindowOnScreen() const
+    {
         QWidget* shown = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (w->isVisible() && kindOf(w) != Front::Other) {
@@ -340,6 +346,23 @@ KZMaravexApp::KZMaravexApp(QObject* parent) : QObject(parent)
     g_delegate = this;
     routingHost_ = std::make_unique<RoutingHost>(*this);
     routing_ = std::make_unique<KZNewSearchRouting>(*routingHost_, 0);
+    // Folders handed over while another window was in front wait for a main
+    // window; they are handed on once the change of window has settled (a
+    // window that closes may leave no focus window for a moment).
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] {
+        if (routing_ && routing_->waitsForFront())
+            QTimer::singleShot(0, this, [this] {
+                if (!routing_)
+                    return;
+                routing_->frontChanged();
+                // An answered alert may hand the front to Preferences
+                // rather than to the main window the folders wait for.
+                if (QWidget* main = mainWindowForWaitingFolders()) {
+                    main->raise();
+                    main->activateWindow();
+                }
+            });
+    });
 }
 
 KZMaravexApp::~KZMaravexApp()
@@ -713,12 +736,25 @@ void KZMaravexApp::openFiles(const std::vector<fs::path>& paths)
     routing_->openFiles(paths);
     // The program is already running: bring its front window to the user.
     QWidget* front = QApplication::activeWindow();
+    // Folders waiting behind Preferences, About or Quick Look go to the main
+    // window once it is in front, so it is brought there. What asks for an
+    // answer first (an alert, a modal window) keeps the front; the folders
+    // follow once it has been answered.
+    if (QWidget* main = mainWindowForWaitingFolders())
+        front = main;
     if (!front && window_ && window_->isVisible())
         front = window_;
     if (front) {
         front->raise();
         front->activateWindow();
     }
+}
+
+QWidget* KZMaravexApp::mainWindowForWaitingFolders() const
+{
+    if (!routing_ || !routing_->waitsForFront() || QApplication::activeModalWidget())
+        return nullptr;
+    return routingHost_->mainWindowOnScreen();
 }
 
 void KZMaravexApp::tellRunningAlone(const QString& why)

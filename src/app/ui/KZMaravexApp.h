@@ -143,6 +143,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The main window to bring to the front for folders that wait for one,
+    // unless a window waiting for an answer (an alert, a modal window) is up.
+    QWidget* mainWindowForWaitingFolders() const;
     void welcomeDidClose();
     void aboutDidClose();
     void newsletterDidClose();
