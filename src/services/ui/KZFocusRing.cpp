@@ -1,5 +1,6 @@
 #include "services/ui/KZFocusRing.h"
 
+#include <QFocusEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QWidget>
@@ -24,6 +25,39 @@ void paint(QPainter& painter, const QRectF& rect, qreal radius, const QWidget* w
     const qreal inset = width / 2;
     painter.drawRoundedRect(rect.adjusted(inset, inset, -inset, -inset), radius, radius);
     painter.restore();
+}
+
+namespace {
+
+class TabOnlyFocus : public QObject {
+public:
+    explicit TabOnlyFocus(QWidget* control) : QObject(control) { control->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::FocusIn)
+            return false;
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+            return false;
+        auto* control = static_cast<QWidget*>(watched);
+        for (QWidget* home = control->parentWidget(); home; home = home->parentWidget()) {
+            if ((home->focusPolicy() & Qt::ClickFocus) && home->isVisible() && home->isEnabled()) {
+                home->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void onlyFromTheKeyboard(QWidget* control)
+{
+    if (control)
+        new TabOnlyFocus(control);
 }
 
 QString pushButtonRule(const QWidget* widget, int radius)

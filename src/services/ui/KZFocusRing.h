@@ -18,5 +18,10 @@ void paint(QPainter& painter, const QRectF& rect, qreal radius, const QWidget* w
 // The style-sheet rule that gives a QPushButton the ring while it has the
 // focus (append it to the button's own sheet).
 QString pushButtonRule(const QWidget* widget, int radius);
+// For a control only Tab reaches: the focus that comes to it any other way
+// (the window given back its focus after a transition) goes on to the
+// nearest enclosing widget that takes the focus itself, so that Space or
+// Return never works a control the user did not move to.
+void onlyFromTheKeyboard(QWidget* control);
 
 } // namespace KZFocusRing

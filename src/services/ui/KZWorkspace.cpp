@@ -77,9 +77,10 @@ public:
     void openItem(const std::filesystem::path& path) override { openItems({path}); }
     void openItems(const QList<std::filesystem::path>& paths) override
     {
+        // Copies share their names: among several, each is named by its path.
         QList<KZDesktopOpener::Item> items;
         for (const auto& path : paths)
-            items.append({fileUrl(path), shownName(path)});
+            items.append({fileUrl(path), paths.size() > 1 ? platform::pathText(path) : shownName(path)});
         KZDesktopOpener::openAllOrTell(items);
     }
 };

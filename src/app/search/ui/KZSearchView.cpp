@@ -165,6 +165,7 @@ void KZSearchView::buildControls()
     // Reached with Tab like Start and Start Over; a click leaves the focus
     // where it was, as on the round window's other controls.
     toggleBtn_->setFocusPolicy(Qt::TabFocus);
+    KZFocusRing::onlyFromTheKeyboard(toggleBtn_);
     foldersTxt_ = new QLabel(platform::localizedString(QStringLiteral("folders_switch_label")));
     startButton_ = new QPushButton(platform::localizedString(QStringLiteral("start_button")));
     startButton_->setObjectName(QStringLiteral("startBtn"));
@@ -196,6 +197,7 @@ void KZSearchView::buildControls()
     resetBtn_ = new QPushButton(platform::localizedString(QStringLiteral("start_over_button")), this);
     resetBtn_->setObjectName(QStringLiteral("resetBtn"));
     resetBtn_->setFocusPolicy(Qt::TabFocus);
+    KZFocusRing::onlyFromTheKeyboard(resetBtn_);
     resetBtn_->setStyleSheet(QStringLiteral(
         "QPushButton { color: white; background: rgba(0,0,0,90); border: 1px solid rgba(255,255,255,90);"
         " border-radius: 10px; padding: 2px 12px; }"

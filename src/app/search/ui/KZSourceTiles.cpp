@@ -44,6 +44,7 @@ KZCSourceView::KZCSourceView(const KZSourceTile& tile, KZSourcesCollectionView* 
     setFixedSize(tileWidth, tileHeight);
     setMouseTracking(true);
     setFocusPolicy(Qt::TabFocus);
+    KZFocusRing::onlyFromTheKeyboard(this);
     setToolTip(tile.tip);
     icon_ = KZSourceIconForPath(tile.source ? tile.source->url() : std::filesystem::path());
     nameLabel_ = new QLabel(this);

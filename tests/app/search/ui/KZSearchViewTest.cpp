@@ -376,6 +376,11 @@ TEST_F(TilesTest, TabReachesEveryControlAndTheFocusedOneShowsIt)
     view.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
     ASSERT_TRUE(kztest::processEventsUntil([&] { return view.resetBtn()->isVisible() && view.toggleBtn()->isVisible(); }));
+    // The tiles have faded in.
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        return std::all_of(row()->tiles().begin(), row()->tiles().end(),
+                           [](const QWidget* tile) { return !tile->graphicsEffect(); });
+    }));
     view.setFocus(Qt::OtherFocusReason);
     const std::vector<QWidget*> wanted{tile(0), tile(1), tile(2), view.toggleBtn(), view.startButton(), view.resetBtn()};
     std::vector<QWidget*> reached;
@@ -396,7 +401,15 @@ TEST_F(TilesTest, TabReachesEveryControlAndTheFocusedOneShowsIt)
         const QImage plain = control->grab().toImage();
         control->setFocus(Qt::TabFocusReason);
         ASSERT_TRUE(control->hasFocus());
-        EXPECT_NE(control->grab().toImage(), plain) << "no sign of the focus";
+        EXPECT_NE(control->grab().toImage(), plain) << "no sign of the focus on " << control->metaObject()->className();
+    }
+
+    // Focus that comes to them other than from the keyboard (a window given
+    // back its focus) stays with the view, so that Space starts nothing.
+    for (QWidget* control : {static_cast<QWidget*>(tile(0)), static_cast<QWidget*>(view.toggleBtn()),
+                             static_cast<QWidget*>(view.resetBtn())}) {
+        control->setFocus(Qt::ActiveWindowFocusReason);
+        EXPECT_EQ(QApplication::focusWidget(), &view) << control->metaObject()->className();
     }
 
     // Space flips the switch and closes the focused tile.

@@ -705,10 +705,11 @@ TEST_F(ResultWindowFlow, OpenAndShowInFolderFallBackAndSayWhenNothingOpens)
     EXPECT_EQ(beeps, 0);
 }
 
-// The keyboard walks into collapsed groups as into open ones: with every
-// group collapsed and nothing selected, Down selects the first group, Right
-// opens it, Down goes to its first copy, Left back to the group and Left
-// again closes it; Down then passes on to the next group.
+// The keyboard walks into collapsed groups as soon as the window is up: the
+// list, not the find field, has the keys. With every group collapsed and
+// nothing selected, Down selects the first group, Right opens it, Down goes
+// to its first copy, Left back to the group and Left again closes it; Down
+// then passes on to the next group. Another tab brings its own list the keys.
 TEST_F(ResultWindowFlow, ArrowKeysEnterCollapsedGroups)
 {
     writeTree(3);
@@ -723,14 +724,16 @@ TEST_F(ResultWindowFlow, ArrowKeysEnterCollapsedGroups)
         return true;
     }));
     view->selectionModel()->clear();
-    view->setCurrentIndex(QModelIndex());
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    view->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(window->focusWidget(), view) << "the find field has the keys";
+    // Where the list put the keyboard when it took the focus.
+    view->setCurrentIndex(view->model()->index(0, 0));
+    view->selectionModel()->clear();
     const QModelIndex first = view->model()->index(0, 0);
     const auto selected = [&] { return view->selectedRows(); };
     const auto press = [&](Qt::Key key) {
-        QTest::keyClick(view, key);
+        QTest::keyClick(window->focusWidget(), key);
         kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
     };
 
@@ -746,6 +749,11 @@ TEST_F(ResultWindowFlow, ArrowKeysEnterCollapsedGroups)
     EXPECT_FALSE(view->isExpanded(first));
     press(Qt::Key_Down);
     EXPECT_EQ(selected(), QList<KZListRow>{model->rowAt(view->model()->index(1, 0))}) << "the next group";
+
+    const quint64 other = window->tabsStrip()->fileTypes().rbegin()->first;
+    window->showWindowWithTabTag(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(other) && outline(other)->foundListView()->isVisible(); }));
+    EXPECT_EQ(window->focusWidget(), outline(other)->foundListView());
     EXPECT_EQ(beeps, 0);
 }
 
