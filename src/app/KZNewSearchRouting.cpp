@@ -218,11 +218,14 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
     for (fs::path& folder : folders)
         if (std::find(foldersToAdd_.begin(), foldersToAdd_.end(), folder) == foldersToAdd_.end())
             foldersToAdd_.push_back(std::move(folder));
+    // A walk back under way (its question may be open right now) takes them
+    // when it ends, and keeps or clears the sources as it was asked to.
+    if (resultStep_.isActive() || progressStep_.isActive()) {
+        observeReady();
+        return;
+    }
     isSearchAgain_ = joining ? isSearchAgain_ && !clearFirst : !clearFirst;
     observeReady();
-    // A walk back under way takes them all when it ends.
-    if (joining && (resultStep_.isActive() || progressStep_.isActive()))
-        return;
     routeFolders();
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -34,6 +35,7 @@ public:
     int questions = 0;
     std::vector<std::vector<fs::path>> refusals;
     std::vector<std::pair<double, std::function<void()>>> later;
+    std::function<void()> whileAsking;
 
     Front front() const override { return front_; }
     bool progressIsSearching() const override { return searching; }
@@ -53,6 +55,13 @@ public:
     void postNewSearchToProgress() override
     {
         log.push_back("progress");
+        // The progress window's question is open: another window in front.
+        if (whileAsking) {
+            const Front before = front_;
+            front_ = Front::Other;
+            std::exchange(whileAsking, nullptr)();
+            front_ = before;
+        }
         if (declineReset) {
             post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), false}});
             return;
@@ -256,6 +265,21 @@ TEST(KZNewSearchRouting, FoldersWaitForAMainWindowInFrontAndArriveInOrder)
         EXPECT_TRUE(routing.foldersToAdd().empty());
         FakeWindows::post(KZNotification::newSearchIsReady, {});
         EXPECT_EQ(windows.sources.size(), removal ? 1u : 2u);
+    }
+
+    // Handed over while New Search's question is open: the walk goes on
+    // as asked (the sources cleared) and the folders come after it.
+    {
+        FakeWindows windows;
+        windows.front_ = Front::Result;
+        windows.folders = {"/a"};
+        KZNewSearchRouting routing(windows, 0);
+        windows.whileAsking = [&] { routing.openFiles({"/a"}); };
+        routing.newSearchAction();
+        EXPECT_EQ(windows.log, (Log{"result", "progress", "search", "add"}));
+        EXPECT_EQ(windows.sources, std::vector<fs::path>{"/a"});
+        EXPECT_TRUE(routing.foldersToAdd().empty());
+        EXPECT_FALSE(routing.waitsForFront());
     }
 
     // Behind a busy progress window they join the folders already waiting.
