@@ -406,14 +406,22 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
 {
     int err = 0;
     if (forGood) {
-        if (fs_->removeTree(anchor, stopTest(), &err))
+        bool deletedSome = false;
+        if (fs_->removeTree(anchor, stopTest(), &err, &deletedSome))
             return {KZRemoveOutcome::Deleted, 0, {}, false};
-        // Refused before anything went: what is mounted inside belongs to
-        // another file system (a server's share, another disk).
+        // What is mounted inside belongs to another file system (a server's
+        // share, another disk): refused before anything went, or, for a
+        // mount made while the deletion ran, stopped at its edge with part
+        // of the folder gone, which the report must not hide.
         if (err == EXDEV)
-            return {KZRemoveOutcome::MountInside, err, {}, false};
+            return {deletedSome ? KZRemoveOutcome::MountAppeared : KZRemoveOutcome::MountInside, err, {}, false};
         return {outcomeForErrno(err), err, {}, false};
     }
+    // A mount travels with its folder: in the Trash it would be deleted
+    // when the Trash is emptied, and a move or copy would take another
+    // file system's files along. Refused before anything moves.
+    if (fs_->mountInside(anchor) == EXDEV)
+        return {KZRemoveOutcome::MountInside, EXDEV, {}, false};
     if (job == KZRemoveJob::TrashJob) {
         // On disk before the move: a removal killed between the move and
         // its record still leaves Restore the item, found in the Trash by

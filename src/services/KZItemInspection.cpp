@@ -277,6 +277,23 @@ fs::path KZItemInspection::pathFromFileURL(const QUrl& url)
     return fs::path(std::string(bytes.constData(), size_t(bytes.size())));
 }
 
+fs::path KZItemInspection::pathOfLocalFileURL(const QString& text)
+{
+    const QUrl url(text);
+    if (url.scheme() != QStringLiteral("file"))
+        return {};
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0)
+        return {};
+    const fs::path path = pathFromFileURL(url);
+    if (!path.is_absolute())
+        return {};
+    std::string bytes = path.native();
+    while (bytes.size() > 1 && bytes.back() == '/')
+        bytes.pop_back();
+    return fs::path(bytes);
+}
+
 QUrl KZItemInspection::fileURLWithPath(const fs::path& path)
 {
     const std::string& bytes = path.native();
@@ -414,11 +431,17 @@ std::optional<QVariantMap> sourceInfo(const fs::path& path, bool fast)
         if (platform::nameExtension(withoutTrailingSlash(url)) != QLatin1String("photoslibrary"))
             return std::nullopt;
         isPhotosLib = true;
+    } else if (!fast) {
+        // A whole library shown at a plain path (a bind mount, its own disk
+        // mounted a second time) is the library, as its package is: walked
+        // as a plain folder, it would offer the masters as plain files.
+        isPhotosLib = platform::photoLibraryPlace(url) == platform::PhotoLibraryPlace::Library;
     }
     if (fast && !KZItemInspection::isDirectoryWithURL(url))
         return std::nullopt;
 
-    const bool disk = !fast && KZItemInspection::isVolumeWithURL(url);
+    // A library that a mount shows is searched as the library, not as a disk.
+    const bool disk = !fast && !isPhotosLib && KZItemInspection::isVolumeWithURL(url);
     const auto name = KZItemInspection::itemNameWithURL(url);
     if (!name)
         return std::nullopt;
