@@ -1,8 +1,24 @@
 #include "platform/FileIdentity.h"
 
-#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#ifndef FS_IOC_GETFSUUID
+// Linux 6.5 and later; older headers lack it, and an older kernel answers
+// ENOTTY.
+struct fsuuid2 {
+    __u8 len;
+    __u8 uuid[16];
+};
+#define FS_IOC_GETFSUUID _IOR(0x15, 0, struct fsuuid2)
+#endif
 
 namespace platform {
 
@@ -13,6 +29,8 @@ const QString kBirthNanosecondsKey = QStringLiteral("birthNanoseconds");
 const QString kSizeKey = QStringLiteral("size");
 const QString kModifiedSecondsKey = QStringLiteral("modifiedSeconds");
 const QString kModifiedNanosecondsKey = QStringLiteral("modifiedNanoseconds");
+const QString kFileSystemKey = QStringLiteral("fileSystem");
+const QString kFolderKey = QStringLiteral("folder");
 
 FileIdentity::Time timeOf(const timespec& t)
 {
@@ -47,14 +65,125 @@ std::optional<FileIdentity::Time> readTime(const QVariantMap& map, const QString
     return FileIdentity::Time{qint64(*seconds), qint64(*nanoseconds)};
 }
 
+// The kernel's own encoding of a device number, which xfs, vfat, exfat and
+// others hand out as their f_fsid: no identity beyond the number itself.
+quint64 encodedDevice(dev_t device)
+{
+    const quint64 major = ::major(device);
+    const quint64 minor = ::minor(device);
+    return (minor & 0xff) | (major << 8) | ((minor & ~quint64(0xff)) << 12);
+}
+
+std::optional<quint64> ownFsid(const struct statfs& fsInfo, const struct stat& st)
+{
+    quint32 parts[2] = {};
+    static_assert(sizeof parts == sizeof fsInfo.f_fsid);
+    std::memcpy(parts, &fsInfo.f_fsid, sizeof parts);
+    const quint64 fsid = quint64(parts[0]) | (quint64(parts[1]) << 32);
+    if (fsid == 0 || fsid == encodedDevice(st.st_dev))
+        return std::nullopt;
+    return fsid;
+}
+
+// The UUID the file system reports, folded to a number as ext4 folds its
+// own into f_fsid. The ioctl needs a descriptor that is no O_PATH one, of a
+// folder, which may be one the user cannot list.
+std::optional<quint64> uuidOfFolder(int folderFd)
+{
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    fsuuid2 uuid{};
+    uuid.len = sizeof uuid.uuid;
+    const bool ok = ::ioctl(fd, FS_IOC_GETFSUUID, &uuid) == 0 && uuid.len > 0 && uuid.len <= sizeof uuid.uuid;
+    ::close(fd);
+    if (!ok)
+        return std::nullopt;
+    quint64 halves[2] = {};
+    std::memcpy(halves, uuid.uuid, uuid.len);
+    const quint64 folded = halves[0] ^ halves[1];
+    return folded ? std::optional<quint64>(folded) : std::nullopt;
+}
+
 } // namespace
 
-FileIdentity FileIdentity::of(const FileStat& st)
+FileSystemFacts fileSystemAt(int dirfd, const char* name)
+{
+    const bool folderItself = !name || !*name;
+    // O_PATH: a link is asked itself, never where it leads.
+    const int fd = ::openat(dirfd, folderItself ? "." : name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    FileSystemFacts facts;
+    struct statfs fsInfo {};
+    struct stat st {};
+    if (::fstatfs(fd, &fsInfo) == 0 && ::fstat(fd, &st) == 0) {
+        facts.keepsBirthAcrossRename = fsInfo.f_type != OVERLAYFS_SUPER_MAGIC;
+        facts.identity = ownFsid(fsInfo, st);
+        if (!facts.identity) {
+            // A file's file system is its folder's, unless it is mounted
+            // there on its own.
+            struct stat folder {};
+            if (S_ISDIR(st.st_mode))
+                facts.identity = uuidOfFolder(fd);
+            else if (::fstatat(dirfd, "", &folder, AT_EMPTY_PATH) == 0 && folder.st_dev == st.st_dev)
+                facts.identity = uuidOfFolder(dirfd);
+        }
+    }
+    ::close(fd);
+    return facts;
+}
+
+FileSystemFacts fileSystemOf(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return {};
+    if (!path.has_filename() || path.filename() == "." || path.filename() == "..")
+        return fileSystemAt(AT_FDCWD, path.c_str());
+    // The folders on the way are followed as a path is; the item itself is
+    // not.
+    const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+    const int folder = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return {};
+    const FileSystemFacts facts = fileSystemAt(folder, path.filename().c_str());
+    ::close(folder);
+    return facts;
+}
+
+FileSystemQuery fileSystemQueryAt(int dirfd, std::string name)
+{
+    return [dirfd, name = std::move(name)] { return fileSystemAt(dirfd, name.c_str()).identity; };
+}
+
+FileSystemQuery fileSystemQueryOf(std::filesystem::path path)
+{
+    return [path = std::move(path)] { return fileSystemOf(path).identity; };
+}
+
+bool DiskIdentity::isSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
+{
+    if (deviceNow == device)
+        return true;
+    if (!fileSystem || !fileSystemNow)
+        return false;
+    const std::optional<quint64> now = fileSystemNow();
+    return now && *now == *fileSystem;
+}
+
+DiskIdentity diskAt(int dirfd, const char* name, const FileStat& st)
+{
+    return {quint64(st.device), fileSystemAt(dirfd, name).identity};
+}
+
+FileIdentity FileIdentity::of(const FileStat& st, const FileSystemFacts& fileSystem)
 {
     FileIdentity identity;
     identity.device = quint64(st.device);
     identity.inode = st.inode;
-    if (st.birth) {
+    identity.fileSystem = fileSystem.identity;
+    identity.folder = st.isDir();
+    if (st.birth && fileSystem.keepsBirthAcrossRename) {
         identity.birth = timeOf(*st.birth);
     } else {
         identity.size = st.size;
@@ -63,20 +192,49 @@ FileIdentity FileIdentity::of(const FileStat& st)
     return identity;
 }
 
-bool FileIdentity::isSameFile(const FileStat& now) const
+std::optional<FileIdentity> FileIdentity::at(int dirfd, const char* name)
 {
-    if (quint64(now.device) != device || now.inode != inode)
+    const bool folderItself = !name || !*name;
+    const auto st = statAt(dirfd, folderItself ? "." : name, false);
+    if (!st)
+        return std::nullopt;
+    return of(*st, fileSystemAt(dirfd, name));
+}
+
+std::optional<FileIdentity> FileIdentity::ofPath(const std::filesystem::path& path)
+{
+    const auto st = statPath(path, false);
+    if (!st)
+        return std::nullopt;
+    return of(*st, fileSystemOf(path));
+}
+
+bool FileIdentity::isSameInode(const FileStat& now, const FileSystemQuery& fileSystemNow) const
+{
+    return now.inode == inode && disk().isSameDisk(quint64(now.device), fileSystemNow);
+}
+
+bool FileIdentity::isSameFile(const FileStat& now, const FileSystemQuery& fileSystemNow) const
+{
+    if (!isSameInode(now, fileSystemNow))
         return false;
     if (birth)
         return now.birth && timeOf(*now.birth) == *birth;
     return size && modified && now.size == *size && timeOf(now.modified) == *modified;
 }
 
-bool FileIdentity::isSameFolder(const FileStat& now) const
+bool FileIdentity::isSameFolder(const FileStat& now, const FileSystemQuery& fileSystemNow) const
 {
-    if (quint64(now.device) != device || now.inode != inode)
+    if (!isSameInode(now, fileSystemNow))
         return false;
     return !birth || !now.birth || timeOf(*now.birth) == *birth;
+}
+
+bool FileIdentity::isSameItem(const FileStat& now, const FileSystemQuery& fileSystemNow) const
+{
+    if (folder.value_or(now.isDir()))
+        return now.isDir() && isSameFolder(now, fileSystemNow);
+    return !now.isDir() && isSameFile(now, fileSystemNow);
 }
 
 void FileIdentity::insertInto(QVariantMap& map) const
@@ -87,6 +245,10 @@ void FileIdentity::insertInto(QVariantMap& map) const
         map.insert(kSizeKey, *size);
     if (modified)
         insertTime(map, kModifiedSecondsKey, kModifiedNanosecondsKey, *modified);
+    if (fileSystem)
+        map.insert(kFileSystemKey, *fileSystem);
+    if (folder)
+        map.insert(kFolderKey, *folder);
 }
 
 FileIdentity FileIdentity::readFrom(const QVariantMap& map, quint64 device, quint64 inode)
@@ -97,6 +259,10 @@ FileIdentity FileIdentity::readFrom(const QVariantMap& map, quint64 device, quin
     identity.birth = readTime(map, kBirthSecondsKey, kBirthNanosecondsKey);
     identity.size = readNumber(map, kSizeKey);
     identity.modified = readTime(map, kModifiedSecondsKey, kModifiedNanosecondsKey);
+    identity.fileSystem = readNumber(map, kFileSystemKey);
+    const QVariant folder = map.value(kFolderKey);
+    if (folder.typeId() == QMetaType::Bool)
+        identity.folder = folder.toBool();
     return identity;
 }
 

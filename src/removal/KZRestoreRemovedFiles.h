@@ -180,11 +180,12 @@ private:
     // The old place held by its folder, opened without following links; its
     // missing folders are made, unless a volume that is not there belongs
     // on the way, or the folder (or the deepest one still there) lies on
-    // another device than `folderDevice`, recorded when the item left: then
-    // its disk is not connected. Empty, with why in `why`, when it cannot be
+    // another disk than `folderDisk`, recorded when the item left: then its
+    // disk is not connected. Empty, with why in `why`, when it cannot be
     // had.
     std::optional<platform::AnchoredItem> openOldPlace(const std::filesystem::path& oldPosition,
-                                                       std::optional<quint64> folderDevice, ItemResult* why) const;
+                                                       const std::optional<platform::DiskIdentity>& folderDisk,
+                                                       ItemResult* why) const;
     // Answers whether every entry of the folder `fromName` (in the open
     // folder `fromParent`) went into `intoName` (in `intoParent`), and the
     // emptied folder is gone.
