@@ -182,7 +182,8 @@ struct LoopDisk {
 // A folder is proved by its disk, inode and birth time where both have one,
 // never by its size or date, which change with its entries: recorded as on
 // a file system that keeps no birth time, a trashed folder that gained an
-// entry is restored, Undo takes back a moved folder that gained a file, and
+// entry is restored, so is one that a partial merge of Restore emptied in
+// part, Undo takes back a moved folder that gained a file, and
 // the recovery of a removal killed after moving a folder lists it. A file's
 // record of the same kind still refuses a file whose size changed.
 TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
@@ -206,6 +207,28 @@ TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
         EXPECT_EQ(kztest::readFile(d / "trashed/x"), "x");
         EXPECT_EQ(kztest::readFile(d / "trashed/y"), "added in the Trash");
         EXPECT_FALSE(fs::exists(file)) << "a changed file is not the file that left";
+    }
+    emptyTrash();
+    {
+        // Restore's own partial merge changes the trashed folder: the entry
+        // that clashed keeps it in the Trash, and its record with it.
+        kztest::TempDir d;
+        d.write("merged/m1", "m1");
+        d.write("merged/m2", "m2");
+        KZPersistentUndoRecord folder = trashWithIdentity(d / "merged");
+        folder.bookmark = rewrittenBookmark(folder.bookmark, [&](QVariantMap& m) { withoutBirthTime(m, folder.currPosition); });
+        const fs::path undo = writeUndoFile({folder}, 620.0);
+        d.write("merged/m2", "the user's own");
+        ::sleep(1);
+        KZRestoreRemovedFiles restore;
+        const auto clashed = restore.restoreFiles({undo});
+        EXPECT_EQ(clashed.notRestored.occupied, 1u);
+        EXPECT_EQ(kztest::readFile(d / "merged/m1"), "m1");
+        fs::rename(d / "merged/m2", d / "m2 of the user");
+        const auto second = restore.restoreFiles({undo});
+        EXPECT_EQ(second.restored, 1u);
+        EXPECT_EQ(kztest::readFile(d / "merged/m2"), "m2");
+        EXPECT_FALSE(fs::exists(folder.currPosition));
     }
     emptyTrash();
     {
