@@ -54,10 +54,11 @@ DiskIdentity diskAt(int dirfd, const char* name, const FileStat& st);
 
 // Who an item is: its disk, its inode and its birth time. Where the file
 // system keeps no birth time, or does not keep it across a rename, a file
-// is its size and modification time as well; a folder is its disk and inode
-// alone, for its size and date change with its entries. A file system
-// hands a freed inode number to the next item made at once, so disk and
-// inode alone never prove that a file is the one recorded.
+// is its size and modification time as well; a folder never is, for its
+// size and date change with its entries: it is its disk and inode, and its
+// birth time where both records have one. A file system hands a freed inode
+// number to the next item made at once, so disk and inode alone never prove
+// that a file is the one recorded.
 struct FileIdentity {
     struct Time {
         qint64 seconds = 0;

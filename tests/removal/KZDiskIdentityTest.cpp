@@ -18,10 +18,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 
 using namespace Qt::StringLiterals;
@@ -42,74 +39,49 @@ fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, doubl
     return file.value_or(fs::path());
 }
 
-// The bookmark as `change` leaves it: what another file system, or the same
-// disk under another device number, would have recorded.
-QByteArray rewrittenBookmark(const QByteArray& bookmark, const std::function<void(QVariantMap&)>& change)
+// As a file system that keeps no birth time records the item.
+platform::FileIdentity unborn(const fs::path& item)
 {
-    auto map = platform::PropertyList::fromData(bookmark)->toMap();
-    change(map);
+    auto st = *platform::statPath(item, false);
+    st.birth.reset();
+    return platform::FileIdentity::of(st, platform::fileSystemOf(item));
+}
+
+QByteArray unbornBookmark(const KZPersistentUndoRecord& record)
+{
+    auto map = platform::PropertyList::fromData(record.bookmark)->toMap();
+    map.remove(u"birthSeconds"_s);
+    map.remove(u"birthNanoseconds"_s);
+    unborn(record.currPosition).insertInto(map);
     return platform::PropertyList::toData(map, platform::PropertyList::Format::Binary);
 }
 
-// As a file system that keeps no birth time records an item.
-void withoutBirthTime(QVariantMap& map, const fs::path& item)
+// As the same disk recorded it under another device number, with or
+// without its file system's identity.
+QByteArray elsewhereBookmark(const QByteArray& bookmark, bool keepFileSystem)
 {
-    const auto st = platform::statPath(item, false);
-    map.remove(u"birthSeconds"_s);
-    map.remove(u"birthNanoseconds"_s);
-    map.insert(u"size"_s, st->size);
-    map.insert(u"modifiedSeconds"_s, quint64(st->modified.tv_sec));
-    map.insert(u"modifiedNanoseconds"_s, quint64(st->modified.tv_nsec));
+    auto map = platform::PropertyList::fromData(bookmark)->toMap();
+    map.insert(u"device"_s, map.value(u"device"_s).toULongLong() + 1);
+    if (!keepFileSystem)
+        map.remove(u"fileSystem"_s);
+    return platform::PropertyList::toData(map, platform::PropertyList::Format::Binary);
 }
 
-void withoutBirthTime(platform::FileIdentity& identity, const fs::path& item)
-{
-    const auto st = platform::statPath(item, false);
-    identity.birth.reset();
-    identity.size = st->size;
-    identity.modified = platform::FileIdentity::Time{st->modified.tv_sec, st->modified.tv_nsec};
-}
-
-// A journal line as a removal writes it before the item moves.
-std::string intentLine(const fs::path& item, const platform::FileIdentity& identity)
+// The journal of a removal killed after moving `item`, before its entry,
+// with the line its intent wrote; by hand, so that a forked child starts no
+// thread.
+void writeKilledJournal(const fs::path& item, const platform::FileIdentity& identity, int seconds)
 {
     const auto time = [](const std::optional<platform::FileIdentity::Time>& t) {
         return t ? std::to_string(t->seconds) + '\t' + std::to_string(t->nanoseconds) : std::string("\t");
     };
-    return "intent\t" + platform::encodeTrashPath(item.native()) + '\t' + std::to_string(identity.device) + '\t'
-        + std::to_string(identity.inode) + "\t0\t0\t-1\t" + time(identity.birth) + '\t'
-        + (identity.size ? std::to_string(*identity.size) : std::string()) + '\t' + time(identity.modified) + '\t'
-        + (identity.folder ? (*identity.folder ? "d" : "f") : "") + '\t'
-        + (identity.fileSystem ? std::to_string(*identity.fileSystem) : std::string()) + '\n';
-}
-
-// The journal of a removal killed after its moves, before any entry: written
-// by hand, so that a forked child starts no thread.
-void writeKilledJournal(const std::vector<std::string>& intents, double seconds)
-{
     fs::create_directories(trashFiles());
-    std::ofstream out(trashFiles() / (std::string(KZRemovalJournal::namePrefix) + std::to_string(int(seconds))));
-    out << "maravex-removal-journal 1\n";
-    for (const std::string& line : intents)
-        out << line;
-}
-
-std::optional<platform::FileIdentity> intentIdentity(const fs::path& item)
-{
-    const int folder = ::open(item.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    auto identity = platform::FileIdentity::at(folder, item.filename().c_str());
-    ::close(folder);
-    return identity;
-}
-
-KZPersistentUndoRecord intentOf(const fs::path& item)
-{
-    KZPersistentUndoRecord intent;
-    intent.oldPosition = item;
-    intent.identity = intentIdentity(item);
-    intent.device = intent.identity->device;
-    intent.inode = intent.identity->inode;
-    return intent;
+    std::ofstream(trashFiles() / (KZRemovalJournal::namePrefix + std::to_string(seconds)))
+        << "maravex-removal-journal 1\nintent\t" << platform::encodeTrashPath(item.native()) << '\t'
+        << identity.device << '\t' << identity.inode << "\t0\t0\t-1\t" << time(identity.birth) << '\t'
+        << (identity.size ? std::to_string(*identity.size) : "") << '\t' << time(identity.modified) << '\t'
+        << (identity.folder ? (*identity.folder ? "d" : "f") : "") << '\t'
+        << (identity.fileSystem ? std::to_string(*identity.fileSystem) : "") << '\n';
 }
 
 quint64 restoreAll()
@@ -126,10 +98,7 @@ void skipUnlessIsolated(kztest::Isolated outcome, const char* why)
 
 bool run(const std::string& command)
 {
-    const bool ok = std::system((command + " > /dev/null 2>&1").c_str()) == 0;
-    if (!ok)
-        std::fprintf(stderr, "refused: %s\n", command.c_str());
-    return ok;
+    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
 }
 
 // A disk image mounted at `at` through a loop device that goes with the
@@ -195,9 +164,8 @@ TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
         const fs::path file = d.write("file.txt", "file");
         KZPersistentUndoRecord folder = trashWithIdentity(d / "trashed");
         KZPersistentUndoRecord changedFile = trashWithIdentity(file);
-        folder.bookmark = rewrittenBookmark(folder.bookmark, [&](QVariantMap& m) { withoutBirthTime(m, folder.currPosition); });
-        changedFile.bookmark
-            = rewrittenBookmark(changedFile.bookmark, [&](QVariantMap& m) { withoutBirthTime(m, changedFile.currPosition); });
+        folder.bookmark = unbornBookmark(folder);
+        changedFile.bookmark = unbornBookmark(changedFile);
         const fs::path undo = writeUndoFile({folder, changedFile}, 600.0);
         ::sleep(1);
         std::ofstream(folder.currPosition / "y") << "added in the Trash";
@@ -216,7 +184,7 @@ TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
         d.write("merged/m1", "m1");
         d.write("merged/m2", "m2");
         KZPersistentUndoRecord folder = trashWithIdentity(d / "merged");
-        folder.bookmark = rewrittenBookmark(folder.bookmark, [&](QVariantMap& m) { withoutBirthTime(m, folder.currPosition); });
+        folder.bookmark = unbornBookmark(folder);
         const fs::path undo = writeUndoFile({folder}, 620.0);
         d.write("merged/m2", "the user's own");
         ::sleep(1);
@@ -244,7 +212,7 @@ TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
         KZUndoDict dict{engine->standardUndo(), {}, {}};
         ASSERT_EQ(dict.standardUndo.size(), 1u);
         ASSERT_TRUE(dict.standardUndo[0].identity);
-        withoutBirthTime(*dict.standardUndo[0].identity, f.dir / "dest/moved");
+        dict.standardUndo[0].identity = unborn(f.dir / "dest/moved");
         ::sleep(1);
         f.dir.write("dest/moved/gained", "new");
         const auto outcome = KZRestoreRemovedFiles().doUndoMove(dict);
@@ -255,9 +223,7 @@ TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
     {
         kztest::TempDir d;
         d.write("folder/x", "x");
-        KZPersistentUndoRecord intent = intentOf(d / "folder");
-        withoutBirthTime(*intent.identity, d / "folder");
-        writeKilledJournal({intentLine(intent.oldPosition, *intent.identity)}, 650);
+        writeKilledJournal(d / "folder", unborn(d / "folder"), 650);
         const auto trashed = platform::moveToTrash(d / "folder");
         ASSERT_TRUE(trashed);
         ::sleep(1);
@@ -279,13 +245,12 @@ TEST(KZDiskIdentity, TheSameDiskUnderAnotherDeviceNumberIsConnected)
     kztest::TempDir d;
     if (!platform::fileSystemOf(d.path()).identity)
         GTEST_SKIP() << "the temporary folder's file system has no identity of its own";
-    const auto elsewhere = [](QVariantMap& m) { m.insert(u"device"_s, m.value(u"device"_s).toULongLong() + 1); };
     d.write("folder/x", "x");
-    std::vector<KZPersistentUndoRecord> records{trashWithIdentity(d.write("a.txt", "a")), trashWithIdentity(d / "folder"),
+    std::vector<KZPersistentUndoRecord> records{trashWithIdentity(d.write("a.txt", "a")),
+                                                trashWithIdentity(d / "folder"),
                                                 trashWithIdentity(d.write("older.txt", "older"))};
     for (auto& record : records)
-        record.bookmark = rewrittenBookmark(record.bookmark, elsewhere);
-    records[2].bookmark = rewrittenBookmark(records[2].bookmark, [](QVariantMap& m) { m.remove(u"fileSystem"_s); });
+        record.bookmark = elsewhereBookmark(record.bookmark, &record != &records[2]);
     const fs::path undo = writeUndoFile(records, 700.0);
     const auto restored = KZRestoreRemovedFiles().restoreFiles({undo});
     EXPECT_EQ(restored.restored, 2u);
@@ -314,13 +279,14 @@ TEST(KZDiskIdentity, TheSameDiskUnderAnotherDeviceNumberIsConnected)
     }
 
     emptyTrash();
-    KZPersistentUndoRecord intent = intentOf(d.write("killed.txt", "killed"));
-    intent.identity->device += 1;
-    writeKilledJournal({intentLine(intent.oldPosition, *intent.identity)}, 750);
-    ASSERT_TRUE(platform::moveToTrash(intent.oldPosition));
+    const fs::path killed = d.write("killed.txt", "killed");
+    auto identity = *platform::FileIdentity::ofPath(killed);
+    identity.device += 1;
+    writeKilledJournal(killed, identity, 750);
+    ASSERT_TRUE(platform::moveToTrash(killed));
     EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
     EXPECT_EQ(restoreAll(), 1u);
-    EXPECT_EQ(kztest::readFile(intent.oldPosition), "killed");
+    EXPECT_EQ(kztest::readFile(killed), "killed");
 }
 
 // An ext4 disk image on a loop device, attached again under another number
@@ -352,9 +318,8 @@ TEST(KZDiskIdentity, ADiskAttachedAgainUnderAnotherNumberGivesBackEveryItemOnce)
         fs::rename(at / "data/moved", at / "dest/moved");
 
         std::ofstream(at / "data/killed") << "killed";
-        const KZPersistentUndoRecord intent = intentOf(at / "data/killed");
-        writeKilledJournal({intentLine(intent.oldPosition, *intent.identity)}, 850);
-        ASSERT_TRUE(platform::moveToTrash(intent.oldPosition));
+        writeKilledJournal(at / "data/killed", *platform::FileIdentity::ofPath(at / "data/killed"), 850);
+        ASSERT_TRUE(platform::moveToTrash(at / "data/killed"));
 
         disk.attachUnderAnotherNumber();
 
@@ -441,10 +406,8 @@ TEST(KZDiskIdentity, OnOverlayAMovedItemIsProvedBySizeAndDate)
             moved.identity = platform::FileIdentity::of(*leaving, platform::fileSystemOf(moved.currPosition));
             dict.standardUndo.push_back(moved);
         }
-        const KZPersistentUndoRecord intent = intentOf(at / "data/killed");
-        writeKilledJournal({intentLine(intent.oldPosition, *intent.identity)}, 950);
-        const auto trashed = platform::moveToTrash(intent.oldPosition);
-        ASSERT_TRUE(trashed);
+        writeKilledJournal(at / "data/killed", *platform::FileIdentity::ofPath(at / "data/killed"), 950);
+        ASSERT_TRUE(platform::moveToTrash(at / "data/killed"));
 
         KZRestoreRemovedFiles restore;
         EXPECT_EQ(restore.doUndoMove(dict).restored, 3u);
