@@ -105,6 +105,39 @@ std::optional<quint64> uuidOfFolder(int folderFd)
     return folded ? std::optional<quint64>(folded) : std::nullopt;
 }
 
+// The UUID of the file system of the folder open at `folderFd`, where it
+// holds the device `device`: a file mounted on its own is not its folder's.
+std::optional<quint64> uuidOfFolderOn(int folderFd, dev_t device)
+{
+    struct stat folder {};
+    if (folderFd < 0 || ::fstatat(folderFd, "", &folder, AT_EMPTY_PATH) != 0 || folder.st_dev != device)
+        return std::nullopt;
+    return uuidOfFolder(folderFd);
+}
+
+// Of the item open at `fd`. `openFolder` opens the folder that holds it
+// (to be closed by the caller), asked only for a file whose f_fsid says
+// nothing of its own.
+FileSystemFacts factsOf(int fd, const std::function<int()>& openFolder, bool closeFolder)
+{
+    FileSystemFacts facts;
+    struct statfs fsInfo {};
+    struct stat st {};
+    if (::fstatfs(fd, &fsInfo) != 0 || ::fstat(fd, &st) != 0)
+        return facts;
+    facts.keepsBirthAcrossRename = fsInfo.f_type != OVERLAYFS_SUPER_MAGIC;
+    facts.identity = ownFsid(fsInfo, st);
+    if (!facts.identity && S_ISDIR(st.st_mode)) {
+        facts.identity = uuidOfFolder(fd);
+    } else if (!facts.identity) {
+        const int folder = openFolder();
+        facts.identity = uuidOfFolderOn(folder, st.st_dev);
+        if (closeFolder && folder >= 0)
+            ::close(folder);
+    }
+    return facts;
+}
+
 } // namespace
 
 FileSystemFacts fileSystemAt(int dirfd, const char* name)
@@ -114,22 +147,7 @@ FileSystemFacts fileSystemAt(int dirfd, const char* name)
     const int fd = ::openat(dirfd, folderItself ? "." : name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return {};
-    FileSystemFacts facts;
-    struct statfs fsInfo {};
-    struct stat st {};
-    if (::fstatfs(fd, &fsInfo) == 0 && ::fstat(fd, &st) == 0) {
-        facts.keepsBirthAcrossRename = fsInfo.f_type != OVERLAYFS_SUPER_MAGIC;
-        facts.identity = ownFsid(fsInfo, st);
-        if (!facts.identity) {
-            // A file's file system is its folder's, unless it is mounted
-            // there on its own.
-            struct stat folder {};
-            if (S_ISDIR(st.st_mode))
-                facts.identity = uuidOfFolder(fd);
-            else if (::fstatat(dirfd, "", &folder, AT_EMPTY_PATH) == 0 && folder.st_dev == st.st_dev)
-                facts.identity = uuidOfFolder(dirfd);
-        }
-    }
+    const FileSystemFacts facts = factsOf(fd, [dirfd] { return dirfd; }, false);
     ::close(fd);
     return facts;
 }
@@ -138,16 +156,17 @@ FileSystemFacts fileSystemOf(const std::filesystem::path& path)
 {
     if (path.empty())
         return {};
-    if (!path.has_filename() || path.filename() == "." || path.filename() == "..")
-        return fileSystemAt(AT_FDCWD, path.c_str());
     // The folders on the way are followed as a path is; the item itself is
     // not.
-    const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
-    const int folder = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
+    const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         return {};
-    const FileSystemFacts facts = fileSystemAt(folder, path.filename().c_str());
-    ::close(folder);
+    const auto openFolder = [&path] {
+        const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+        return ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    };
+    const FileSystemFacts facts = factsOf(fd, openFolder, true);
+    ::close(fd);
     return facts;
 }
 
