@@ -174,7 +174,8 @@ private:
     void linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
                         const Relocation& moved, KZRemoveJob::Kind job, bool* movedBack);
     void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,
-                    const std::optional<platform::FileStat>& leaving, std::optional<quint64> oldFolderDevice);
+                    const std::optional<platform::FileStat>& leaving,
+                    std::optional<platform::DiskIdentity> oldFolder);
 
     static KZRemoveOutcome outcomeForErrno(int err);
     static bool isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st);
