@@ -72,17 +72,21 @@ namespace {
 using RenameLookup =
     std::function<std::optional<std::string>(const std::filesystem::path& parent, quint64 device, quint64 inode)>;
 
-std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* error, const RenameLookup& lookup)
+// Whether the item still stands at the stored path.
+bool isInPlace(const BookmarkTarget& target)
 {
-    const auto target = bookmarkTarget(data, error);
-    if (!target)
-        return std::nullopt;
-    const auto& path = target->path;
-    const FileIdentity& identity = target->identity;
-
     // Its disk may be back under another device number: its file system's
     // own identity tells it.
-    if (const auto st = statPath(path, false); st && identity.isSameInode(*st, fileSystemQueryOf(path)))
+    const auto st = statPath(target.path, false);
+    return st && target.identity.isSameInode(*st, fileSystemQueryOf(target.path));
+}
+
+std::optional<ResolvedBookmark> resolveTarget(const BookmarkTarget& target, bool inPlace, QString* error,
+                                              const RenameLookup& lookup)
+{
+    const auto& path = target.path;
+    const FileIdentity& identity = target.identity;
+    if (inPlace)
         return ResolvedBookmark{path, false};
 
     // The item may have been renamed in its folder: look for its identity
@@ -101,6 +105,14 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
     if (!found)
         setError(error, QStringLiteral("\u201c%1\u201d can no longer be found.").arg(platform::pathText(path)));
     return found;
+}
+
+std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* error, const RenameLookup& lookup)
+{
+    const auto target = bookmarkTarget(data, error);
+    if (!target)
+        return std::nullopt;
+    return resolveTarget(*target, isInPlace(*target), error, lookup);
 }
 
 } // namespace
@@ -150,9 +162,26 @@ std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString*
     });
 }
 
+BookmarkResolver::Probe BookmarkResolver::probe(const QByteArray& data)
+{
+    Probe probed;
+    probed.target = bookmarkTarget(data, &probed.error);
+    probed.inPlace = probed.target && isInPlace(*probed.target);
+    return probed;
+}
+
 std::optional<ResolvedBookmark> BookmarkResolver::resolve(const QByteArray& data, QString* error)
 {
-    return resolveWith(data, error, [this](const std::filesystem::path& parent, quint64 device, quint64 inode) {
+    return resolve(probe(data), error);
+}
+
+std::optional<ResolvedBookmark> BookmarkResolver::resolve(const Probe& probed, QString* error)
+{
+    if (!probed.target) {
+        setError(error, probed.error);
+        return std::nullopt;
+    }
+    return resolveTarget(*probed.target, probed.inPlace, error, [this](const std::filesystem::path& parent, quint64 device, quint64 inode) {
         auto [folder, added] = folders_.try_emplace(parent.native());
         if (added) {
             Names& names = folder->second;

@@ -53,7 +53,19 @@ bool isWellFormedBookmark(const QByteArray& data);
 // showed is kept for the resolver's life, so make one per batch.
 class BookmarkResolver {
 public:
+    // A bookmark read and looked up where it points, with no renamed entry
+    // looked for yet: what each of many bookmarks needs on its own, so it
+    // may run for several of them on several threads at once.
+    struct Probe {
+        std::optional<BookmarkTarget> target;
+        QString error; // why there is no target
+        bool inPlace = false; // the stored path still holds the item
+    };
+    static Probe probe(const QByteArray& data);
+
     std::optional<ResolvedBookmark> resolve(const QByteArray& data, QString* error = nullptr);
+    // The same answer as resolve() of the probed bookmark.
+    std::optional<ResolvedBookmark> resolve(const Probe& probed, QString* error = nullptr);
 
 private:
     struct IdentityHash {

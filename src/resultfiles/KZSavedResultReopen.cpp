@@ -17,11 +17,15 @@
 #include "settings/KZTags.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <cmath>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string_view>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -104,6 +108,48 @@ KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attri
     if (!attributes.isDirectory())
         item->setTotSize(attributes.totalFileSize().value_or(0));
     return item;
+}
+
+// Runs work(i) for every i below `count` on a few threads. Each call writes
+// only its own slot, so what comes out does not depend on the sharing.
+template <typename Work>
+void forEachIndex(size_t count, const Work& work)
+{
+    // The per-item work allocates as it reads: the program keeps two malloc
+    // arenas, and more threads than that only queue on their locks.
+    constexpr size_t chunk = 256;
+    const size_t threads = std::min<size_t>(
+        {size_t(2), size_t(std::max(1u, std::thread::hardware_concurrency())), (count + chunk - 1) / chunk});
+    if (threads <= 1) {
+        for (size_t i = 0; i < count; ++i)
+            work(i);
+        return;
+    }
+    std::atomic<size_t> next{0};
+    std::mutex failureLock;
+    std::exception_ptr failure;
+    const auto run = [&] {
+        try {
+            for (size_t from = next.fetch_add(chunk); from < count; from = next.fetch_add(chunk)) {
+                for (size_t i = from; i < std::min(count, from + chunk); ++i)
+                    work(i);
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureLock);
+            if (!failure)
+                failure = std::current_exception();
+            next.store(count);
+        }
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(threads - 1);
+    for (size_t t = 1; t < threads; ++t)
+        helpers.emplace_back(run);
+    run();
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 // The caller's stop test as the folder measurement asks it.
@@ -240,63 +286,114 @@ public:
 
     bool wasStopped() const { return stop_.wasStopped(); }
 
-    // The records that resolve inside the sources, in file order.
+    // The records that resolve inside the sources, in file order. The disk
+    // is asked about each record on a few threads; everything that depends
+    // on the records before it (the entries already seen, the caches, the
+    // notes) is decided on this thread in file order, so the answer is the
+    // same however the work was shared.
     std::vector<Candidate> resolve(const std::vector<KZSavedItem>& records, bool emptyFolders)
     {
         std::vector<Candidate> kept;
-        for (const KZSavedItem& record : records) {
+        // Bounds what is held at once and how long a stop waits.
+        constexpr size_t batch = 8192;
+        for (size_t start = 0; start < records.size(); start += batch) {
             if (stop_.wasStopped())
                 return {};
-            const std::optional<platform::ResolvedBookmark> resolved = bookmarks_.resolve(record.alias);
-            if (!resolved) {
-                ++out_.notes.notFound;
-                continue;
+            const size_t end = std::min(records.size(), start + batch);
+            std::vector<platform::BookmarkResolver::Probe> probes(end - start);
+            forEachIndex(probes.size(), [&](size_t i) {
+                probes[i] = platform::BookmarkResolver::probe(records[start + i].alias);
+            });
+
+            struct Place {
+                const KZSavedItem* record = nullptr;
+                fs::path path;
+                KZSourceItemRef source;
+                KZItemAttributes attributes;
+                EntryKey entry;
+                bool changed = false;
+            };
+            std::vector<Place> places;
+            places.reserve(probes.size());
+            for (size_t i = 0; i < probes.size(); ++i) {
+                const std::optional<platform::ResolvedBookmark> resolved = bookmarks_.resolve(probes[i]);
+                if (!resolved) {
+                    ++out_.notes.notFound;
+                    continue;
+                }
+                // The record's own name in its folder reached without links,
+                // as its source is; a found link stays the link.
+                fs::path path = linkFree(resolved->path);
+                KZSourceItemRef source = holder(path);
+                if (!source) {
+                    ++out_.notes.outsideSources;
+                    continue;
+                }
+                places.push_back({&records[start + i], std::move(path), std::move(source), {}, {}, false});
             }
-            // The record's own name in its folder reached without links, as
-            // its source is; a found link stays the link.
-            const fs::path path = linkFree(resolved->path);
-            const KZSourceItemRef source = holder(path);
-            if (!source) {
-                ++out_.notes.outsideSources;
-                continue;
+            probes.clear();
+
+            forEachIndex(places.size(), [&](size_t i) {
+                Place& place = places[i];
+                place.attributes = KZItemAttributes::read(place.path);
+                if (!place.attributes.exists())
+                    return;
+                place.entry = entryKey(place.path, *place.attributes.stat());
+                place.changed = !emptyFolders && changedSinceSaving(*place.record, *place.attributes.stat());
+            });
+
+            std::vector<Place*> taken;
+            for (Place& place : places) {
+                if (!place.attributes.exists()) {
+                    ++out_.notes.notFound;
+                    continue;
+                }
+                if (isOnKernelFileSystem(place.path, *place.attributes.stat())) {
+                    ++out_.notes.outsideSources;
+                    continue;
+                }
+                // Two hard links to one file are two entries, both duplicates,
+                // as a search finds them; one entry named twice, also under
+                // two paths (a bind mount, a file system mounted twice), is a
+                // repeat.
+                if (!seenEntries_.insert(std::move(place.entry)).second) {
+                    ++out_.notes.duplicates;
+                    continue;
+                }
+                if (emptyFolders && !(place.attributes.isDirectory() && isEmptyFolder(place.path))) {
+                    ++out_.notes.notEmpty;
+                    continue;
+                }
+                // A kept copy that changed would pass for the copy that stays
+                // while its twins go: it is no member of its group any more.
+                if (place.changed && !place.record->isMarked) {
+                    ++out_.notes.keptChanged;
+                    continue;
+                }
+                taken.push_back(&place);
             }
-            const KZItemAttributes attributes = KZItemAttributes::read(path);
-            if (!attributes.exists()) {
-                ++out_.notes.notFound;
-                continue;
+
+            std::vector<KZSearchItemInfoRef> items(taken.size());
+            forEachIndex(taken.size(), [&](size_t i) {
+                const Place& place = *taken[i];
+                items[i] = readItem(place.path, place.attributes, place.source->locationLabelTag());
+            });
+
+            for (size_t i = 0; i < taken.size(); ++i) {
+                Place& place = *taken[i];
+                const KZSavedItem& record = *place.record;
+                Candidate candidate{&record, std::move(place.path), std::move(items[i]), record.isMarked};
+                candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
+                candidate.item->setIsFromSavedResult(true);
+                giveOwner(record, *place.source, insidePhotoLibrary(candidate.path, *place.attributes.stat()),
+                          *candidate.item);
+                if (place.changed) {
+                    candidate.marked = false;
+                    candidate.changed = true;
+                    ++out_.notes.unmarkedChanged;
+                }
+                kept.push_back(std::move(candidate));
             }
-            if (isOnKernelFileSystem(path, *attributes.stat())) {
-                ++out_.notes.outsideSources;
-                continue;
-            }
-            // Two hard links to one file are two entries, both duplicates, as
-            // a search finds them; one entry named twice, also under two paths
-            // (a bind mount, a file system mounted twice), is a repeat.
-            if (!seenEntries_.insert(entryKey(path, *attributes.stat())).second) {
-                ++out_.notes.duplicates;
-                continue;
-            }
-            if (emptyFolders && !(attributes.isDirectory() && isEmptyFolder(path))) {
-                ++out_.notes.notEmpty;
-                continue;
-            }
-            const bool changed = !emptyFolders && changedSinceSaving(record, *attributes.stat());
-            // A kept copy that changed would pass for the copy that stays
-            // while its twins go: it is no member of its group any more.
-            if (changed && !record.isMarked) {
-                ++out_.notes.keptChanged;
-                continue;
-            }
-            Candidate candidate{&record, path, readItem(path, attributes, source->locationLabelTag()), record.isMarked};
-            candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
-            candidate.item->setIsFromSavedResult(true);
-            giveOwner(record, *source, insidePhotoLibrary(path, *attributes.stat()), *candidate.item);
-            if (changed) {
-                candidate.marked = false;
-                candidate.changed = true;
-                ++out_.notes.unmarkedChanged;
-            }
-            kept.push_back(std::move(candidate));
         }
         return kept;
     }
@@ -313,7 +410,17 @@ public:
         };
         std::unordered_map<qint64, Paths> paths;
         std::map<qint64, std::vector<Candidate*>> groups;
+        // Only a folder holds other items: a group of files alone has no
+        // member inside another, and needs no list of the folders above them.
+        std::unordered_set<qint64> withFolders;
+        for (const Candidate& candidate : candidates)
+            if (!candidate.item->isRegularFile())
+                withFolders.insert(candidate.saved->groupId);
         for (Candidate& candidate : candidates) {
+            if (!withFolders.count(candidate.saved->groupId)) {
+                groups[candidate.saved->groupId].push_back(&candidate);
+                continue;
+            }
             Paths& group = paths[candidate.saved->groupId];
             const std::string& bytes = candidate.path.native();
             bool nested = group.above.count(bytes) != 0;
