@@ -279,9 +279,11 @@ public:
         : sources_(sources), options_(options), out_(out), stop_(options.stopped),
           globalExclusions_(placesOf(options.globalExclusions))
     {
+        // A source's path is a look at the disk: asked once here, not once
+        // per record and source.
         for (const KZSourceItemRef& source : sources_)
             if (source)
-                sourceExclusions_.emplace(source.get(), placesOf(source->excluded()));
+                sourcePlaces_.push_back({source, source->path(), placesOf(source->excluded())});
     }
 
     bool wasStopped() const { return stop_.wasStopped(); }
@@ -507,14 +509,16 @@ private:
         // Sources may nest: the outer one excludes the inner one, which
         // searched that part itself. The innermost source that takes the
         // path is the one that found it.
-        KZSourceItemRef holder;
-        for (const KZSourceItemRef& source : sources_) {
-            if (!source || !platform::isInsideFolder(path, source->path()) || inAny(sourceExclusions_.at(source.get())))
+        const SourcePlace* holder = nullptr;
+        for (const SourcePlace& source : sourcePlaces_) {
+            if (!platform::isInsideFolder(path, source.path) || inAny(source.exclusions))
                 continue;
-            if (!holder || (source->path() != holder->path() && platform::isInsideFolder(source->path(), holder->path())))
-                holder = source;
+            if (!holder || (source.path != holder->path && platform::isInsideFolder(source.path, holder->path)))
+                holder = &source;
         }
-        return holder;
+        if (!holder)
+            return nullptr;
+        return holder->source;
     }
 
     quint64 fileTypeOf(const KZSavedItem& record, const KZSearchItemInfo& item) const
@@ -639,7 +643,12 @@ private:
     KZReopenedResult& out_;
     const StopTest stop_;
     const std::vector<fs::path> globalExclusions_;
-    std::unordered_map<const KZSourceItem*, std::vector<fs::path>> sourceExclusions_;
+    struct SourcePlace {
+        KZSourceItemRef source;
+        fs::path path;
+        std::vector<fs::path> exclusions;
+    };
+    std::vector<SourcePlace> sourcePlaces_;
     platform::BookmarkResolver bookmarks_;
     std::set<EntryKey> seenEntries_;
     std::map<dev_t, bool> kernelDevices_;
