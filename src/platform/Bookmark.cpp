@@ -81,13 +81,13 @@ bool isInPlace(const BookmarkTarget& target)
     return st && target.identity.isSameInode(*st, fileSystemQueryOf(target.path));
 }
 
-std::optional<ResolvedBookmark> resolveTarget(const BookmarkTarget& target, bool inPlace, QString* error,
+std::optional<ResolvedBookmark> resolveTarget(BookmarkTarget target, bool inPlace, QString* error,
                                               const RenameLookup& lookup)
 {
+    if (inPlace)
+        return ResolvedBookmark{std::move(target.path), false};
     const auto& path = target.path;
     const FileIdentity& identity = target.identity;
-    if (inPlace)
-        return ResolvedBookmark{path, false};
 
     // The item may have been renamed in its folder: look for its identity
     // there, under the device number its folder's disk has now. Moves
@@ -109,10 +109,11 @@ std::optional<ResolvedBookmark> resolveTarget(const BookmarkTarget& target, bool
 
 std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* error, const RenameLookup& lookup)
 {
-    const auto target = bookmarkTarget(data, error);
+    auto target = bookmarkTarget(data, error);
     if (!target)
         return std::nullopt;
-    return resolveTarget(*target, isInPlace(*target), error, lookup);
+    const bool inPlace = isInPlace(*target);
+    return resolveTarget(std::move(*target), inPlace, error, lookup);
 }
 
 } // namespace
@@ -175,13 +176,13 @@ std::optional<ResolvedBookmark> BookmarkResolver::resolve(const QByteArray& data
     return resolve(probe(data), error);
 }
 
-std::optional<ResolvedBookmark> BookmarkResolver::resolve(const Probe& probed, QString* error)
+std::optional<ResolvedBookmark> BookmarkResolver::resolve(Probe probed, QString* error)
 {
     if (!probed.target) {
         setError(error, probed.error);
         return std::nullopt;
     }
-    return resolveTarget(*probed.target, probed.inPlace, error, [this](const std::filesystem::path& parent, quint64 device, quint64 inode) {
+    return resolveTarget(std::move(*probed.target), probed.inPlace, error, [this](const std::filesystem::path& parent, quint64 device, quint64 inode) {
         auto [folder, added] = folders_.try_emplace(parent.native());
         if (added) {
             Names& names = folder->second;

@@ -65,7 +65,7 @@ public:
 
     std::optional<ResolvedBookmark> resolve(const QByteArray& data, QString* error = nullptr);
     // The same answer as resolve() of the probed bookmark.
-    std::optional<ResolvedBookmark> resolve(const Probe& probed, QString* error = nullptr);
+    std::optional<ResolvedBookmark> resolve(Probe probed, QString* error = nullptr);
 
 private:
     struct IdentityHash {

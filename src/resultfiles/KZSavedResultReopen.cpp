@@ -318,14 +318,14 @@ public:
             std::vector<Place> places;
             places.reserve(probes.size());
             for (size_t i = 0; i < probes.size(); ++i) {
-                const std::optional<platform::ResolvedBookmark> resolved = bookmarks_.resolve(probes[i]);
+                std::optional<platform::ResolvedBookmark> resolved = bookmarks_.resolve(std::move(probes[i]));
                 if (!resolved) {
                     ++out_.notes.notFound;
                     continue;
                 }
                 // The record's own name in its folder reached without links,
                 // as its source is; a found link stays the link.
-                fs::path path = linkFree(resolved->path);
+                fs::path path = linkFree(std::move(resolved->path));
                 KZSourceItemRef source = holder(path);
                 if (!source) {
                     ++out_.notes.outsideSources;
@@ -566,16 +566,22 @@ private:
     // Where a record's folder is with its links followed, asked once per
     // folder: a result holds many files of one folder. A path that is not
     // plain stays as it is, to be refused as such.
-    fs::path linkFree(const fs::path& path)
+    fs::path linkFree(fs::path path)
     {
         if (!KZSavedResultReopen::isPlainAbsolute(path) || path == "/")
             return path;
-        const fs::path name = path.filename();
-        const std::string folder = path.parent_path().native();
+        const std::string& bytes = path.native();
+        const size_t slash = bytes.rfind('/');
+        const std::string folder = slash == 0 ? std::string("/") : bytes.substr(0, slash);
         auto found = linkFreeFolders_.find(folder);
         if (found == linkFreeFolders_.end())
             found = linkFreeFolders_.emplace(folder, platform::linkFreePath(path.parent_path(), true)).first;
-        return found->second.empty() ? fs::path() : found->second / name;
+        if (found->second.empty())
+            return fs::path();
+        // Most folders lead nowhere else: the path stays as it is.
+        if (found->second.native() == folder)
+            return path;
+        return found->second / path.filename();
     }
 
     // platform::isInsidePhotoLibraryAsWritten of a record, asked once per
