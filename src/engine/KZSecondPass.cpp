@@ -280,11 +280,28 @@ qint16 KZSecondPass::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newN
     if (r != KZCompare::kSame || !compareContent)
         return r;
 
-    if (treeItem.isPackage() && newItem.isPackage())
-        return contentsEqualAtPath(treeItem.url(), newItem.url()) ? KZCompare::kSame : KZCompare::kAfter;
-    if (criteria_.isFolderCompareContent() && treeItem.isDirectory() && newItem.isDirectory())
+    // A folder, a package too, has no bytes to read as a file. Of one size,
+    // files come first, then plain folders, then packages: each kind is
+    // told from the others by the items alone, and always on the same
+    // side, so that the tree stays a search tree and a package still meets
+    // its twins past the files of its size.
+    const int treeKind = kindOrder(treeItem);
+    const int newKind = kindOrder(newItem);
+    if (treeKind != newKind)
+        return newKind > treeKind ? KZCompare::kAfter : KZCompare::kBefore;
+    if (treeKind == kFileKind)
+        return compareContentOfFiles(treeNode, newNode);
+    if (treeKind == kFolderKind && criteria_.isFolderCompareContent())
         return delegate_.compareFolderContent(treeNode, newNode);
-    return compareContentOfFiles(treeNode, newNode);
+    // Compared entry by entry, as a package's content is.
+    return contentsEqualAtPath(treeItem.url(), newItem.url()) ? KZCompare::kSame : KZCompare::kAfter;
+}
+
+int KZSecondPass::kindOrder(const KZSearchItemInfo& item)
+{
+    if (!item.isDirectory() && !item.isPackage())
+        return kFileKind;
+    return item.isPackage() ? kPackageKind : kFolderKind;
 }
 
 qint16 KZSecondPass::compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode)
