@@ -2,8 +2,9 @@
 
 // What the command-line tools share: Ctrl-C, SIGTERM and SIGHUP as their
 // Stop button, counters for the terminal, how a path on the command line
-// becomes a source, how a path is printed, a reader that names each file it cannot read once, and a
-// search run to its end on the tool's own event loop.
+// becomes a source, how a path is printed, a reader that names each file it
+// cannot read once, and a search run to its end on the tool's own event
+// loop.
 
 #include "engine/KZContentReader.h"
 #include "engine/KZProgressControl.h"

@@ -430,12 +430,11 @@ int main(int argc, char** argv)
     const quint64 skipped = quint64(skippedSources.size()) + refused;
     // Said once, after the counts: "incomplete" would undersell it.
     const bool nothingSearched = quint64(skippedSources.size()) >= sources.size();
+    const bool incomplete = !nothingSearched && (unreadable || unlisted || skipped);
     std::fprintf(stderr,
                  "%schecked %llu, found %llu, groups %llu, bytes read %llu, seconds %.3f, "
                  "files not read %llu, folders not listed %llu, sources not searched %llu\n",
-                 stopped                                        ? "stopped: "
-                     : !nothingSearched && (unreadable || unlisted || skipped) ? "incomplete: "
-                                                                : "",
+                 stopped ? "stopped: " : (incomplete ? "incomplete: " : ""),
                  static_cast<unsigned long long>(result.value(str("KZResultCheckedItemsCount")).toULongLong()),
                  static_cast<unsigned long long>(found), static_cast<unsigned long long>(groups.size()),
                  static_cast<unsigned long long>(KZContentReader::totalBytesRead() - bytesBefore),
@@ -447,5 +446,5 @@ int main(int argc, char** argv)
         complain("nothing could be searched");
         return 1;
     }
-    return unreadable || unlisted || skipped ? kExitIncomplete : 0;
+    return incomplete ? kExitIncomplete : 0;
 }
