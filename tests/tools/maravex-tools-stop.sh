@@ -51,18 +51,21 @@ for signal in INT TERM HUP; do
   "$search" --save "$work/$signal.maravex" "$tree" > /dev/null 2> "$work/err" || { cat "$work/err"; exit 1; }
   files_in "$tree" > "$work/before"
   rc=0
+  # Each background run writes to files of its own: the shell truncates
+  # them only once the run has started.
+  err=$work/err-saved-$signal
   "$remove" --trash --saved "$work/$signal.maravex" --pause-before-removal "$work/go-$signal" \
-    > "$work/out" 2> "$work/err" &
+    > "$work/out" 2> "$err" &
   pid=$!
   wait_catches $pid "$signal" || fail "SIG$signal: the remover never catches it"
-  for _ in $(seq 3000); do grep -q "^marked" "$work/err" && break; sleep 0.01; done
+  for _ in $(seq 3000); do grep -q "^marked" "$err" 2> /dev/null && break; sleep 0.01; done
   touch "$work/go-$signal"
   # Once the first item has left, the removal is under way.
   for _ in $(seq 3000); do [ "$(files_in "$tree" | wc -l)" -lt $((2 * pairs)) ] && break; sleep 0.01; done
   kill -s "$signal" $pid
   wait $pid || rc=$?
   files_in "$tree" > "$work/after"
-  [ "$rc" = 130 ] || fail "SIG$signal in the middle of a removal: status $rc (130 expected): $(tail -3 "$work/err")"
+  [ "$rc" = 130 ] || fail "SIG$signal in the middle of a removal: status $rc (130 expected): $(tail -3 "$err")"
   [ "$(wc -l < "$work/out")" = $pairs ] || fail "SIG$signal: $(wc -l < "$work/out") records for $pairs marked items"
   comm -23 "$work/before" "$work/after" > "$work/gone"
   { grep $'^removed\t' "$work/out" || true; } | cut -f3 | sort > "$work/told"
@@ -71,7 +74,7 @@ for signal in INT TERM HUP; do
   [ -s "$work/gone" ] && [ "$(wc -l < "$work/gone")" -lt $pairs ] \
     || fail "SIG$signal: not stopped in the middle ($(wc -l < "$work/gone") of $pairs left)"
   grep -q $'^kept\tstopped\t' "$work/out" || fail "SIG$signal: no item is told as kept by the stop: $(tail -3 "$work/out")"
-  grep -q "^stopped: found" "$work/err" || fail "SIG$signal: the summary does not say stopped: $(tail -3 "$work/err")"
+  grep -q "^stopped: found" "$err" || fail "SIG$signal: the summary does not say stopped: $(tail -3 "$err")"
 done
 
 # Stopped while it waits to begin: nothing moves, and every marked item is
@@ -80,12 +83,13 @@ tree=$work/waiting
 make_pairs 3 "$tree"
 files_in "$tree" > "$work/before"
 rc=0
-"$remove" --trash --pause-before-removal "$work/never" "$tree" > "$work/out" 2> "$work/err" &
+"$remove" --trash --pause-before-removal "$work/never" "$tree" > "$work/out" 2> "$work/err-waiting" &
 pid=$!
-for _ in $(seq 3000); do grep -q "^marked" "$work/err" && break; sleep 0.01; done
+wait_catches $pid HUP || fail "SIGHUP: the remover never catches it"
+for _ in $(seq 3000); do grep -q "^marked" "$work/err-waiting" 2> /dev/null && break; sleep 0.01; done
 kill -s HUP $pid
 wait $pid || rc=$?
-[ "$rc" = 130 ] || fail "SIGHUP before the removal: status $rc (130 expected): $(cat "$work/err")"
+[ "$rc" = 130 ] || fail "SIGHUP before the removal: status $rc (130 expected): $(cat "$work/err-waiting")"
 [ "$(grep -c $'^kept\tstopped\t' "$work/out")" = 3 ] || fail "SIGHUP before the removal: $(cat "$work/out")"
 files_in "$tree" | cmp -s - "$work/before" || fail "SIGHUP before the removal: items moved"
 
