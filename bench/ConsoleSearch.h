@@ -12,6 +12,7 @@
 #include "engine/KZSearchController.h"
 #include "media/KZPhotosSupport.h"
 #include "platform/FileStat.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/Packages.h"
@@ -338,6 +339,12 @@ inline QVariantMap runSearch(QCoreApplication& app, const KZSearchStuffRef& stuf
             progress->show();
     });
     ticker.start();
+    // The engine logs each saved search it skips for the window's log; a
+    // tool tells them itself (tellSkippedSources), and says each once.
+    platform::setLogSink([](const QString& line) {
+        if (!line.startsWith(QStringLiteral("Saved search skipped: ")))
+            std::fprintf(stderr, "maravex: %s\n", line.toUtf8().constData());
+    });
     {
         auto controller = KZSearchController::create(stuff, &senderTag, progress);
         controller->setContentReader(&reader);
@@ -346,6 +353,7 @@ inline QVariantMap runSearch(QCoreApplication& app, const KZSearchStuffRef& stuf
     app.exec();
     ticker.stop();
     KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
+    platform::setLogSink({});
     if (showProgress)
         std::fputs("\n", stderr);
     std::lock_guard guard(resultLock);
