@@ -281,27 +281,24 @@ qint16 KZSecondPass::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newN
         return r;
 
     // A folder, a package too, has no bytes to read as a file. Of one size,
-    // files come first, then plain folders, then packages: each kind is
-    // told from the others by the items alone, and always on the same
-    // side, so that the tree stays a search tree and a package still meets
-    // its twins past the files of its size.
-    const int treeKind = kindOrder(treeItem);
-    const int newKind = kindOrder(newItem);
-    if (treeKind != newKind)
-        return newKind > treeKind ? KZCompare::kAfter : KZCompare::kBefore;
-    if (treeKind == kFileKind)
+    // files come before folders: a file and a folder are told apart by the
+    // items alone, always on the same side, so that the tree stays a search
+    // tree and a package still meets its twins past the files of its size.
+    const bool treeFolder = isFolderLike(treeItem);
+    const bool newFolder = isFolderLike(newItem);
+    if (treeFolder != newFolder)
+        return newFolder ? KZCompare::kAfter : KZCompare::kBefore;
+    if (!treeFolder)
         return compareContentOfFiles(treeNode, newNode);
-    if (treeKind == kFolderKind && criteria_.isFolderCompareContent())
+    if (criteria_.isFolderCompareContent() && !(treeItem.isPackage() && newItem.isPackage()))
         return delegate_.compareFolderContent(treeNode, newNode);
     // Compared entry by entry, as a package's content is.
     return contentsEqualAtPath(treeItem.url(), newItem.url()) ? KZCompare::kSame : KZCompare::kAfter;
 }
 
-int KZSecondPass::kindOrder(const KZSearchItemInfo& item)
+bool KZSecondPass::isFolderLike(const KZSearchItemInfo& item)
 {
-    if (!item.isDirectory() && !item.isPackage())
-        return kFileKind;
-    return item.isPackage() ? kPackageKind : kFolderKind;
+    return item.isDirectory() || item.isPackage();
 }
 
 qint16 KZSecondPass::compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode)

@@ -103,12 +103,8 @@ private:
     std::unique_ptr<TreeToCheck> unlinkNode(TreeToCheck** link);
 
     qint16 compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode);
-    // The order of the kinds among items of one size: files, plain
-    // folders, packages.
-    static constexpr int kFileKind = 0;
-    static constexpr int kFolderKind = 1;
-    static constexpr int kPackageKind = 2;
-    static int kindOrder(const KZSearchItemInfo& item);
+    // A folder or a package: an item without bytes of its own to compare.
+    static bool isFolderLike(const KZSearchItemInfo& item);
     qint16 compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode);
     bool contentsEqualAtPath(const std::filesystem::path& one, const std::filesystem::path& two);
 

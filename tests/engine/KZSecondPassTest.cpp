@@ -159,10 +159,10 @@ TEST(KZSecondPass, GroupHeadWhoseFileFailsLeavesTheTreeAndOtherSizesStillMeet)
     EXPECT_EQ(filing.found, (std::vector<fs::path>{head, small}));
 }
 
-// Of one size, files, plain folders and packages are told apart by kind
-// before any read: nothing is read as a file that is not one, nothing is
-// counted unreadable, and in every order of filing each package still
-// meets its twin past the files of its size, and each file its own.
+// Of one size, files are told from folders and packages before any read:
+// nothing is read as a file that is not one, nothing is counted
+// unreadable, and in every order of filing each package still meets its
+// twin past the files of its size, and each file its own.
 TEST(KZSecondPass, PackagesAndFoldersPassFilesOfTheirSizeUnreadAndStillMeetTheirTwins)
 {
     kztest::TempDir dir;
