@@ -3,6 +3,8 @@
 #include "platform/NotificationCenter.h"
 #include "settings/KZNotificationNames.h"
 
+#include <algorithm>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -145,6 +147,7 @@ void KZNewSearchRouting::observeReady()
 void KZNewSearchRouting::newSearchIsReady()
 {
     readyStep_.cancel();
+    waitsForFront_ = false;
     if (foldersToAdd_.empty())
         return;
     isSearchAgain_ = false;
@@ -157,6 +160,7 @@ std::vector<fs::path> KZNewSearchRouting::takeFoldersToAdd()
 {
     readyStep_.cancel();
     isSearchAgain_ = false;
+    waitsForFront_ = false;
     std::vector<fs::path> folders = std::move(foldersToAdd_);
     foldersToAdd_.clear();
     return folders;
@@ -207,13 +211,52 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
     if (folders.empty())
         return;
     const bool clearFirst = host_.clearKeyIsDown();
-    foldersToAdd_ = std::move(folders);
-    isSearchAgain_ = !clearFirst;
+    // Folders that still wait keep their place ahead of these: a hand-over
+    // never replaces an earlier one. One that asks to clear the sources
+    // first clears them for all.
+    const bool joining = !foldersToAdd_.empty();
+    for (fs::path& folder : folders)
+        if (std::find(foldersToAdd_.begin(), foldersToAdd_.end(), folder) == foldersToAdd_.end())
+            foldersToAdd_.push_back(std::move(folder));
+    // A walk back under way (its question may be open right now) takes them
+    // when it ends, and keeps or clears the sources as it was asked to.
+    if (resultStep_.isActive() || progressStep_.isActive()) {
+        observeReady();
+        return;
+    }
+    isSearchAgain_ = joining ? isSearchAgain_ && !clearFirst : !clearFirst;
     observeReady();
-    if (host_.front() == KZRoutingHost::Front::Search && isSearchAgain_)
+    routeFolders();
+}
+
+void KZNewSearchRouting::routeFolders()
+{
+    const KZRoutingHost::Front front = host_.front();
+    // Another window in front (Preferences, an alert, Quick Look): the
+    // folders wait until a main window comes to the front.
+    waitsForFront_ = front == KZRoutingHost::Front::None || front == KZRoutingHost::Front::Other;
+    if (waitsForFront_)
+        return;
+    if (front == KZRoutingHost::Front::Search && isSearchAgain_)
         center().post(KZNotification::newSearchIsReady, platform::bundleIdentifier());
     else
         closeWindows();
+}
+
+void KZNewSearchRouting::frontChanged()
+{
+    if (!waitsForFront_ || foldersToAdd_.empty())
+        return;
+    // A removal may have begun while they waited: they are refused as a
+    // hand-over during it is.
+    if (refusedDuringRemoval(foldersToAdd_)) {
+        waitsForFront_ = false;
+        readyStep_.cancel();
+        foldersToAdd_.clear();
+        isSearchAgain_ = false;
+        return;
+    }
+    routeFolders();
 }
 
 bool KZNewSearchRouting::ifCanContinue()

@@ -86,8 +86,15 @@ public:
     void resultWindowStays();
 
     // Paths handed to the program: a saved result (first path ending
-    // ".maravex"; the others are ignored) or folders.
+    // ".maravex"; the others are ignored) or folders. Folders handed over
+    // while no main window is in front (Preferences, an alert, Quick Look)
+    // wait for one; each later hand-over joins them, in order.
     void openFiles(const std::vector<std::filesystem::path>& paths);
+    // The window in front changed: folders that wait for a main window go
+    // to it now.
+    void frontChanged();
+    // Folders wait for a main window to come to the front.
+    bool waitsForFront() const { return waitsForFront_; }
     // The open panel's choice of a saved result.
     void openSavedChosen(const std::filesystem::path& file);
     bool ifCanContinue();
@@ -122,11 +129,15 @@ private:
     // A removal under way keeps its window: the request is refused, and
     // said so, before anything moves or asks.
     bool refusedDuringRemoval(const std::vector<std::filesystem::path>& notOpened);
+    // Takes the waiting folders to the main window in front, or keeps them
+    // waiting for one.
+    void routeFolders();
 
     KZRoutingHost& host_;
     double start_;
     bool isSearchAgain_ = false;
     bool canContinueOpening_ = false;
+    bool waitsForFront_ = false;
     std::vector<std::filesystem::path> foldersToAdd_;
     std::optional<std::filesystem::path> openURL_;
     platform::Subscription resultStep_;

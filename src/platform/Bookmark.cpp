@@ -56,7 +56,7 @@ QByteArray createBookmark(const std::filesystem::path& path, QString* error)
     map.insert(kPathStringKey, platform::pathText(path));
     map.insert(kDeviceKey, quint64(st->device));
     map.insert(kInodeKey, st->inode);
-    FileIdentity::of(*st).insertInto(map);
+    FileIdentity::of(*st, fileSystemOf(path)).insertInto(map);
     return PropertyList::toData(map, PropertyList::Format::Binary, error);
 }
 
@@ -72,18 +72,24 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
     if (!target)
         return std::nullopt;
     const auto& path = target->path;
-    const quint64 device = target->device;
-    const quint64 inode = target->inode;
+    const FileIdentity& identity = target->identity;
 
-    if (const auto st = statPath(path, false); st && quint64(st->device) == device && st->inode == inode)
+    // Its disk may be back under another device number: its file system's
+    // own identity tells it.
+    if (const auto st = statPath(path, false); st && identity.isSameInode(*st, fileSystemQueryOf(path)))
         return ResolvedBookmark{path, false};
 
     // The item may have been renamed in its folder: look for its identity
-    // there. Moves elsewhere are not followed, the item counts as missing.
+    // there, under the device number its folder's disk has now. Moves
+    // elsewhere are not followed, the item counts as missing.
     std::optional<ResolvedBookmark> found;
     const auto parent = path.parent_path();
     if (!parent.empty()) {
-        if (const std::optional<std::string> name = lookup(parent, device, inode))
+        quint64 device = identity.device;
+        if (const auto folder = statPath(parent, true);
+            folder && identity.disk().isSameDisk(quint64(folder->device), fileSystemQueryOf(parent / ".")))
+            device = quint64(folder->device);
+        if (const std::optional<std::string> name = lookup(parent, device, identity.inode))
             found = ResolvedBookmark{parent / *name, true};
     }
     if (!found)

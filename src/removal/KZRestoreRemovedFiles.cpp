@@ -5,6 +5,7 @@
 #include "media/KZPhotosSupport.h"
 #include "platform/AnchoredItem.h"
 #include "platform/Bookmark.h"
+#include "platform/DirectoryListing.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
@@ -25,6 +26,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,13 +70,17 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
     // Only the very item counts: a file saved under the old name after the
     // Trash was emptied is soon given the freed inode. A record that kept
     // no more than device and inode cannot tell them apart.
-    if (const auto st = platform::statPath(entry.oldPosition, false); st && target->identity.isSameFile(*st))
+    if (const auto st = platform::statPath(entry.oldPosition, false);
+        st && target->identity.isSameItem(*st, platform::fileSystemQueryOf(entry.oldPosition)))
         return Unresolved::BackInPlace;
     // An unplugged disk, or an unmounted bind mount, takes its Trash along;
     // so does another disk mounted in its place. Its items are still there.
+    // The same disk under another device number is no other disk.
     if (const auto trash = platform::trashOfTrashedItem(target->path)) {
-        const auto files = platform::statPath(platform::trashFilesFolder(*trash), false);
-        if (!files || !files->isDir() || quint64(files->device) != target->device)
+        const fs::path filesFolder = platform::trashFilesFolder(*trash);
+        const auto files = platform::statPath(filesFolder, false);
+        if (!files || !files->isDir()
+            || !target->identity.disk().isSameDisk(quint64(files->device), platform::fileSystemQueryOf(filesFolder)))
             return Unresolved::Disconnected;
     }
     return Unresolved::Gone;
@@ -111,7 +117,7 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
     const auto st = from->stat();
     if (!st)
         return std::nullopt;
-    if (item.identity && !item.identity->isSameFile(*st)) {
+    if (item.identity && !item.identity->isSameItem(*st, platform::fileSystemQueryAt(from->parentFd(), from->name()))) {
         platform::logLine(QStringLiteral("Undo left %1 alone: it is not the item the removal put there")
                               .arg(platform::pathText(item.currPosition)));
         return std::nullopt;
@@ -120,12 +126,20 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
 }
 
 // The open folder lies on the disk recorded for it.
-bool isOnDevice(int folderFd, std::optional<quint64> device)
+bool isOnDisk(int folderFd, const std::optional<platform::DiskIdentity>& disk)
 {
-    if (!device)
+    if (!disk)
         return true;
     const auto st = platform::statAt(folderFd, ".", false);
-    return st && quint64(st->device) == *device;
+    return st && disk->isSameDisk(quint64(st->device), platform::fileSystemQueryAt(folderFd, ""));
+}
+
+// The disk of the folder the item left, as recorded when it left.
+std::optional<platform::DiskIdentity> oldFolderDisk(const KZUndoMovedItem& item)
+{
+    if (!item.oldFolderDevice)
+        return std::nullopt;
+    return platform::DiskIdentity{*item.oldFolderDevice, item.oldFolderFileSystem};
 }
 
 } // namespace
@@ -292,22 +306,22 @@ void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTras
 void KZRestoreRemovedFiles::rememberTrashed(const std::vector<KZPersistentUndoRecord>& records)
 {
     std::lock_guard guard(mutex_);
-    std::erase_if(trashed_, [](const auto& entry) { return entry.second.item.expired(); });
+    std::erase_if(trashed_, [](const auto& entry) { return entry.second.expired(); });
     for (const KZPersistentUndoRecord& record : records)
         if (record.foundItem && record.inode != 0)
-            trashed_[{record.device, record.inode}] = {record.foundItem, record.oldPosition};
+            trashed_[{record.oldPosition, record.device, record.inode}] = record.foundItem;
 }
 
 std::shared_ptr<KZFoundItem> KZRestoreRemovedFiles::takeTrashed(quint64 device, quint64 inode,
                                                                 const fs::path& oldPosition)
 {
     std::lock_guard guard(mutex_);
-    const auto found = trashed_.find({device, inode});
     // An inode number is soon given to another file: the place it came from
     // must agree too.
-    if (found == trashed_.end() || found->second.oldPosition != oldPosition)
+    const auto found = trashed_.find({oldPosition, device, inode});
+    if (found == trashed_.end())
         return nullptr;
-    std::shared_ptr<KZFoundItem> item = found->second.item.lock();
+    std::shared_ptr<KZFoundItem> item = found->second.lock();
     trashed_.erase(found);
     return item;
 }
@@ -517,18 +531,18 @@ std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedF
         }
         managedCount += 1;
     }
+    finishMadeFolders();
     return results;
 }
 
-std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const fs::path& oldPosition,
-                                                                          std::optional<quint64> folderDevice,
-                                                                          ItemResult* why) const
+std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(
+    const fs::path& oldPosition, const std::optional<platform::DiskIdentity>& folderDisk, ItemResult* why)
 {
     int err = 0;
     if (auto place = platform::AnchoredItem::open(oldPosition, &err)) {
         // Another disk mounted in its place, or the bare folder it is
         // mounted on: the items belong on the disk that is not there.
-        if (!isOnDevice(place->parentFd(), folderDevice)) {
+        if (!isOnDisk(place->parentFd(), folderDisk)) {
             *why = ItemResult::MissingVolume;
             return std::nullopt;
         }
@@ -555,7 +569,9 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const 
     // Folders on the way to a folder lie on its disk, unless one of them is
     // where a disk is mounted: one that is on another disk now is the bare
     // folder of a disk that is not connected.
-    if (folderDevice && (!existingStat || quint64(existingStat->device) != *folderDevice)) {
+    if (folderDisk
+        && (!existingStat
+            || !folderDisk->isSameDisk(quint64(existingStat->device), platform::fileSystemQueryOf(existing / ".")))) {
         *why = ItemResult::MissingVolume;
         return std::nullopt;
     }
@@ -574,13 +590,135 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const 
     }
     // Made folder by folder from the one before it, so that a link put on
     // the way meanwhile is refused rather than followed.
-    auto place = platform::AnchoredItem::openMakingFolders(oldPosition, &err);
+    std::optional<platform::AnchoredItem> place;
+    if (makeFoldersOfTrashed(oldPosition.parent_path(), existing, &err))
+        place = platform::AnchoredItem::openMakingFolders(oldPosition, &err);
     if (!place) {
         *why = (err == ELOOP || err == ENOTDIR) ? ItemResult::Occupied : ItemResult::Failed;
         platform::logLine(QStringLiteral("Undo could not make the folders of %1: %2")
                               .arg(platform::pathText(oldPosition), platform::systemErrorString(err)));
     }
     return place;
+}
+
+bool KZRestoreRemovedFiles::makeFoldersOfTrashed(const fs::path& folder, const fs::path& existing, int* err)
+{
+    const fs::path there = existing.lexically_normal();
+    std::vector<fs::path> missing;
+    for (fs::path above = folder.lexically_normal(); above != there && above.has_relative_path();
+         above = above.parent_path())
+        missing.push_back(above);
+    if (missing.empty())
+        return true;
+    std::reverse(missing.begin(), missing.end());
+    const std::vector<fs::path> trashes = platform::trashDirectoriesFor(existing);
+    for (const fs::path& place : missing) {
+        // A folder that lies in a trash is the user's folder, not a new one:
+        // made anew, it would be as open as a new folder is, the restoring
+        // user's, and of today.
+        const std::optional<platform::FileStat> trashed = trashedFolderOf(place, there, trashes);
+        if (!trashed)
+            continue;
+        const std::optional<platform::AnchoredItem> made = platform::AnchoredItem::openMakingFolders(place, err);
+        if (!made)
+            return false;
+        // Private until it has the trashed folder's owner and mode, so that
+        // it is never more open than the user left it.
+        if (::mkdirat(made->parentFd(), made->name().c_str(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue; // made meanwhile by someone else: theirs as it is
+            *err = errno;
+            return false;
+        }
+        const int fd = platform::openFolderAt(made->parentFd(), made->name().c_str());
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (fd >= 0)
+                ::close(fd);
+            continue; // it stays private
+        }
+        mode_t mode = trashed->mode & 07777;
+        // Only root gives a folder to another user. Where its group cannot
+        // be given either, the group of the one restoring gets nothing.
+        if (::fchown(fd, trashed->uid, trashed->gid) != 0 && ::fchown(fd, uid_t(-1), trashed->gid) != 0)
+            mode &= ~mode_t(S_IRWXG | S_ISGID);
+        // Its owner may need to put items in it until the job ends.
+        ::fchmod(fd, mode | S_IRWXU);
+        madeFolders_.push_back({place, st.st_dev, quint64(st.st_ino), mode, trashed->accessed, trashed->modified});
+        ::close(fd);
+    }
+    return true;
+}
+
+std::optional<platform::FileStat> KZRestoreRemovedFiles::trashedFolderOf(const fs::path& place,
+                                                                         const fs::path& existing,
+                                                                         const std::vector<fs::path>& trashes)
+{
+    for (const fs::path& trash : trashes) {
+        auto [index, added] = trashedFolders_.try_emplace(trash);
+        if (added) {
+            std::map<fs::path, QDateTime> when;
+            const fs::path files = platform::trashFilesFolder(trash);
+            platform::listDirectory(files, [&](const platform::DirEntry& entry) {
+                if (entry.statFailed || !entry.stat.isDir())
+                    return true;
+                const fs::path item = files / entry.name;
+                const auto info = platform::readTrashInfo(item);
+                if (!info)
+                    return true;
+                const auto [date, first] = when.try_emplace(info->originalPath, info->deletionDate);
+                if (first || info->deletionDate > date->second) {
+                    date->second = info->deletionDate;
+                    index->second[info->originalPath] = item;
+                }
+                return true;
+            });
+        }
+        // Only the missing folders, and those this job made for trashed
+        // ones: a folder still there was trashed long ago and made again,
+        // and held another folder of that name.
+        const auto madeForTrashed = [this](const fs::path& folder) {
+            return std::any_of(madeFolders_.begin(), madeFolders_.end(),
+                               [&folder](const MadeFolder& made) { return made.path == folder; });
+        };
+        for (fs::path above = place; (above != existing || madeForTrashed(above)) && above.has_relative_path();
+             above = above.parent_path()) {
+            const auto found = index->second.find(above);
+            if (found == index->second.end())
+                continue;
+            // Reached without following links: the Trash is anyone's of
+            // the user to write in.
+            int err = 0;
+            const fs::path inside = place.lexically_relative(above);
+            const auto at = platform::AnchoredItem::open(inside == "." ? found->second : found->second / inside, &err);
+            const auto st = at ? at->stat() : std::nullopt;
+            if (st && st->isDir())
+                return st;
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+void KZRestoreRemovedFiles::finishMadeFolders()
+{
+    for (const MadeFolder& made : madeFolders_) {
+        int err = 0;
+        const auto at = platform::AnchoredItem::open(made.path, &err);
+        const int fd = at ? platform::openFolderAt(at->parentFd(), at->name().c_str()) : -1;
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        // Only the folder made: whatever took its place since is not ours.
+        if (::fstat(fd, &st) == 0 && st.st_dev == made.device && quint64(st.st_ino) == made.inode) {
+            ::fchmod(fd, made.mode);
+            const timespec times[2] = {made.accessed, made.modified};
+            ::futimens(fd, times);
+        }
+        ::close(fd);
+    }
+    madeFolders_.clear();
+    trashedFolders_.clear();
 }
 
 KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool)
@@ -603,7 +741,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     // opened without following links: a folder on the way swapped for a
     // link cannot turn the item to another folder.
     ItemResult why = ItemResult::Failed;
-    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, item.oldFolderDevice, &why);
+    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, oldFolderDisk(item), &why);
     if (!place)
         return why;
     if (item.aliasWasCreated && place->stat())
@@ -649,7 +787,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         const std::optional<platform::AnchoredItem> originalPlace = platform::AnchoredItem::open(item.oldPosition, &err);
         // A file of the same name on another disk mounted in the original's
         // place is not the original: the copy is all there is of it.
-        if (originalPlace && !isOnDevice(originalPlace->parentFd(), item.oldFolderDevice))
+        if (originalPlace && !isOnDisk(originalPlace->parentFd(), oldFolderDisk(item)))
             return ItemResult::MissingVolume;
         if (!originalPlace || !platform::sameContent(anchor.procPath(), originalPlace->procPath())) {
             platform::logLine(QStringLiteral("Undo kept the copy %1: it no longer holds what %2 holds")
@@ -666,7 +804,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
     // back in its place and is kept where it is too. An original whose disk
     // is not connected has not gone away: the copy stays where it is.
     ItemResult why = ItemResult::Failed;
-    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, item.oldFolderDevice, &why);
+    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, oldFolderDisk(item), &why);
     if (!place)
         return why;
     int err = 0;
@@ -781,7 +919,9 @@ std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::ve
         const auto st = made ? made->stat(&err) : std::nullopt;
         if (!st)
             continue; // gone already, or no longer reached
-        if (!st->isDir() || (folder.identity && !folder.identity->isSameFolder(*st)))
+        if (!st->isDir()
+            || (folder.identity
+                && !folder.identity->isSameFolder(*st, platform::fileSystemQueryAt(made->parentFd(), made->name()))))
             continue;
         // A folder the user put something into stays.
         if (::unlinkat(made->parentFd(), made->name().c_str(), AT_REMOVEDIR) != 0)
@@ -836,7 +976,8 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             const auto now = resolved ? platform::statPath(resolved->path, false) : std::nullopt;
             // A later file may have been given the freed inode in the Trash:
             // the birth time tells it from the item that left.
-            if (resolved && target && target->identity.canProve() && (!now || !target->identity.isSameFile(*now)))
+            if (resolved && target && target->identity.canProve()
+                && (!now || !target->identity.isSameItem(*now, platform::fileSystemQueryOf(resolved->path))))
                 resolved.reset();
             if (!resolved) {
                 switch (whereIsUnresolved(entry, target)) {
@@ -886,8 +1027,10 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             const auto& identity = now;
             // An item goes to a Trash on its own device only: its old folder
             // on another device now is the bare folder of a disk not there.
-            if (identity)
+            if (identity) {
                 item.oldFolderDevice = quint64(identity->device);
+                item.oldFolderFileSystem = platform::fileSystemOf(resolved->path).identity;
+            }
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 if (identity)
@@ -908,6 +1051,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             platform::logLine(QStringLiteral("Undo file %1 not rewritten: %2")
                                      .arg(platform::pathText(file), error));
     }
+    finishMadeFolders();
     restoredItems += result.restored;
     notRestoredCount += result.skipped;
     return result;

@@ -143,6 +143,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The main window to bring to the front for folders that wait for one,
+    // unless a window waiting for an answer (an alert, a modal window) is up.
+    QWidget* mainWindowForWaitingFolders() const;
+    // Folders wait for a main window: hands them on if one is in front now,
+    // and watches the windows only while they wait.
+    void frontMayHaveChanged();
+    void watchWindowsWhileFoldersWait();
     void welcomeDidClose();
     void aboutDidClose();
     void newsletterDidClose();
@@ -178,5 +185,8 @@ private:
     std::unique_ptr<KZCrashReporter> crashReporter_;
     std::optional<std::filesystem::path> crashedLog_;
     QPointer<KZOpenSavedResult> openedReader_;
+    // Installed on the application while handed folders wait for a main
+    // window (see watchWindowsWhileFoldersWait()).
+    QPointer<QObject> hideWatcher_;
     platform::Subscription readerDone_;
 };
