@@ -246,8 +246,27 @@ bool setImmutable(const fs::path& path, bool on)
     return ok;
 }
 
+namespace {
+constexpr const char* kFreshProcessVar = "KZ_TEST_FRESH_PROCESS";
+constexpr const char* kInPrivateMountsVar = "KZ_TEST_IN_PRIVATE_MOUNTS";
+} // namespace
+
 Isolated runWithPrivateMounts(const std::function<void()>& body)
 {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer refuses a thread started in a forked child of a
+    // process that has threads, and a body may start some: the whole test
+    // runs again in a fresh process inside the namespace, where this call
+    // runs the body itself.
+    if (std::getenv(kInPrivateMountsVar)) {
+        inFreshProcess();
+        body();
+        return ::testing::Test::HasFailure() ? Isolated::Failed : Isolated::Passed;
+    }
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return runTestInFreshProcess(std::string(test->test_suite_name()) + "." + test->name(), true,
+                                 {std::string(kInPrivateMountsVar) + "=1"});
+#endif
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t child = ::fork();
@@ -272,10 +291,6 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Isolated::Passed : Isolated::Failed;
 }
 
-namespace {
-constexpr const char* kFreshProcessVar = "KZ_TEST_FRESH_PROCESS";
-} // namespace
-
 Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, const std::vector<std::string>& env)
 {
     // The case says that it ran by leaving this file: a filter that
@@ -285,7 +300,8 @@ Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, cons
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
         if (!entry.starts_with("GTEST_") && !entry.starts_with("KZ_TEST_HOME=")
-            && !entry.starts_with(std::string(kFreshProcessVar) + "="))
+            && !entry.starts_with(std::string(kFreshProcessVar) + "=")
+            && !entry.starts_with(std::string(kInPrivateMountsVar) + "="))
             entries.push_back(entry);
     }
     entries.push_back("KZ_TEST_HOME=" + sandboxHome().native());
