@@ -174,7 +174,7 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
         canContinueOpening_ = false;
         if (refusedDuringRemoval({paths.front()}))
             return;
-        if (!ifCanContinue())
+        if (!ifCanContinue(paths.front()))
             return;
         canContinueOpening_ = true;
         const fs::path file = paths.front();
@@ -259,11 +259,15 @@ void KZNewSearchRouting::frontChanged()
     routeFolders();
 }
 
-bool KZNewSearchRouting::ifCanContinue()
+bool KZNewSearchRouting::ifCanContinue(const fs::path& file)
 {
     const KZRoutingHost::Front front = host_.front();
     if (front != KZRoutingHost::Front::Progress && front != KZRoutingHost::Front::Result)
         return true;
+    // A file that cannot open must not cost the result on screen: it is read
+    // and checked before the user is asked to give that result up.
+    if (!host_.savedResultCanOpen(file))
+        return false;
     return host_.askToReplaceResult() == kContinue;
 }
 
@@ -275,7 +279,7 @@ void KZNewSearchRouting::openSavedFile(const fs::path& file)
         return;
     }
     if (!canContinueOpening_)
-        canContinueOpening_ = ifCanContinue();
+        canContinueOpening_ = ifCanContinue(file);
     if (!canContinueOpening_)
         return;
     // The saved result replaces the sources, whatever an earlier Search
@@ -292,7 +296,7 @@ void KZNewSearchRouting::openSavedChosen(const fs::path& file)
     canContinueOpening_ = false;
     if (refusedDuringRemoval({file}))
         return;
-    if (!ifCanContinue())
+    if (!ifCanContinue(file))
         return;
     canContinueOpening_ = true;
     openSavedFile(file);

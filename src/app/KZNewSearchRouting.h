@@ -56,6 +56,13 @@ public:
     // Asks whether the result on screen may be replaced; answers the
     // button (1000 = continue), 1000 also when the question is suppressed.
     virtual qint64 askToReplaceResult() = 0;
+    // Reads and checks a saved result before the result on screen is put at
+    // stake for it; false when it cannot be opened, after telling the user why.
+    virtual bool savedResultCanOpen(const std::filesystem::path& file)
+    {
+        (void)file;
+        return true;
+    }
     // Opens a saved result once the search window is ready for it; the host
     // posts "openingDidFinish" when done (or at once when it cannot).
     virtual void openSavedResult(const std::filesystem::path& file) = 0;
@@ -97,7 +104,8 @@ public:
     bool waitsForFront() const { return waitsForFront_; }
     // The open panel's choice of a saved result.
     void openSavedChosen(const std::filesystem::path& file);
-    bool ifCanContinue();
+    // Whether the result on screen may give way to the saved result `file`.
+    bool ifCanContinue(const std::filesystem::path& file);
     void openSavedFile(const std::filesystem::path& file);
 
     // File menu items 0, 1 and 3 and others by the front controller.

@@ -1,5 +1,7 @@
 #include "platform/Bookmark.h"
 
+#include "platform/BinaryPropertyListReader.h"
+#include "platform/BinaryPropertyListWriter.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
@@ -57,7 +59,11 @@ QByteArray createBookmark(const std::filesystem::path& path, QString* error)
     map.insert(kDeviceKey, quint64(st->device));
     map.insert(kInodeKey, st->inode);
     FileIdentity::of(*st, fileSystemOf(path)).insertInto(map);
-    return PropertyList::toData(map, PropertyList::Format::Binary, error);
+    // Written directly: a save makes one for each of its items, and the
+    // general writer's set-up costs more than such a small list.
+    BinaryPropertyListWriter writer;
+    const BinaryPropertyListWriter::Ref top = writer.value(map);
+    return writer.finish(top, error);
 }
 
 namespace {
@@ -102,7 +108,9 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
 std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error)
 {
     QString parseError;
-    const auto value = PropertyList::fromData(data, &parseError);
+    // A reopened result resolves one for each of its items.
+    const auto value = data.startsWith("bplist") ? readBinaryPropertyList(data, &parseError)
+                                                 : PropertyList::fromData(data, &parseError);
     if (!value || value->typeId() != QMetaType::QVariantMap) {
         setError(error, QStringLiteral("The stored item reference is damaged%1")
                             .arg(parseError.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + parseError));

@@ -66,6 +66,8 @@
 #include <functional>
 #include <utility>
 
+#include <utility>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -332,6 +334,17 @@ public:
         return KZErrorDelegate::sharedControl().askToTheUserWithView(
             QStringLiteral("ask_open_file"), QStringLiteral("losing_result_msg"), {}, text("continue_button"),
             text("dont_continue_button"), QString(), QStringLiteral("show_open_saved_file"), false);
+    }
+    bool savedResultCanOpen(const fs::path& file) override
+    {
+        std::shared_ptr<KZOpenSavedResult::Read> read = KZOpenSavedResult::readFile(file);
+        if (const std::optional<QString> failure = KZOpenSavedResult::failureOf(*read)) {
+            KZErrorDelegate::sharedControl().showError(QStringLiteral("result_not_opened"), {}, {*failure});
+            return false;
+        }
+        // The opening that follows takes this reading instead of a second one.
+        app_.checkedSavedResult_ = std::move(read);
+        return true;
     }
     void openSavedResult(const fs::path& file) override { app_.openSavedResult(file); }
     double now() const override { return platform::Clock::shared().now(); }
@@ -906,7 +919,8 @@ void KZMaravexApp::openSavedResult(const fs::path& file)
                 reader->deleteLater();
             });
         });
-    reader->prepareOpenSavedFile(file);
+    std::shared_ptr<KZOpenSavedResult::Read> checked = std::exchange(checkedSavedResult_, nullptr);
+    reader->prepareOpenSavedFile(file, checked && checked->file == file ? std::move(checked) : nullptr);
 }
 
 void KZMaravexApp::restorePersistentAction()

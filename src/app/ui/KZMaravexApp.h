@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/search/ui/KZSearchWindowCntrl.h"
+#include "app/ui/KZOpenSavedResult.h"
 #include "platform/Subscription.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZSubscribe.h"
@@ -189,4 +190,7 @@ private:
     // window (see watchWindowsWhileFoldersWait()).
     QPointer<QObject> hideWatcher_;
     platform::Subscription readerDone_;
+    // A saved result read and checked before its question: the opening that
+    // follows takes it.
+    std::shared_ptr<KZOpenSavedResult::Read> checkedSavedResult_;
 };
