@@ -84,6 +84,35 @@ std::optional<fs::path> otherVolume()
     return std::nullopt;
 }
 
+namespace {
+// A child's failures, where its parent shows them: on standard error.
+class FailuresToStandardError : public ::testing::EmptyTestEventListener {
+    void OnTestPartResult(const ::testing::TestPartResult& result) override
+    {
+        if (result.failed())
+            std::fprintf(stderr, "%s:%d: %s\n", result.file_name() ? result.file_name() : "?",
+                         result.line_number(), result.message());
+    }
+};
+} // namespace
+
+void expectCleanRunInChild(const std::function<void()>& body)
+{
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::testing::UnitTest::GetInstance()->listeners().Append(new FailuresToStandardError);
+            body();
+            const int status = ::testing::Test::HasFailure() ? 1 : 0;
+            std::error_code ec;
+            fs::remove_all(sandboxHome(), ec);
+            std::_Exit(status);
+        },
+        ::testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
+}
+
 TempDir::TempDir()
     : path_(makeUniqueDir(fs::temp_directory_path(), "kztest-"))
 {
