@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -84,30 +85,32 @@ std::optional<fs::path> otherVolume()
     return std::nullopt;
 }
 
-namespace {
-// A child's failures, where its parent shows them: on standard error.
-class FailuresToStandardError : public ::testing::EmptyTestEventListener {
-    void OnTestPartResult(const ::testing::TestPartResult& result) override
-    {
-        if (result.failed())
-            std::fprintf(stderr, "%s:%d: %s\n", result.file_name() ? result.file_name() : "?",
-                         result.line_number(), result.message());
-    }
-};
-} // namespace
-
 void expectCleanRunInChild(const std::function<void()>& body)
 {
     const std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            ::testing::UnitTest::GetInstance()->listeners().Append(new FailuresToStandardError);
-            body();
-            const int status = ::testing::Test::HasFailure() ? 1 : 0;
+            // A child reports nothing of its own: its failures are said on
+            // standard error, which the parent shows, and in its exit status.
+            ::testing::TestPartResultArray results;
+            {
+                const ::testing::ScopedFakeTestPartResultReporter intercept(
+                    ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
+                body();
+            }
+            int failures = 0;
+            for (int i = 0; i < results.size(); ++i) {
+                const ::testing::TestPartResult& result = results.GetTestPartResult(i);
+                if (result.failed()) {
+                    ++failures;
+                    std::fprintf(stderr, "%s:%d: %s\n", result.file_name() ? result.file_name() : "?",
+                                 result.line_number(), result.message());
+                }
+            }
             std::error_code ec;
             fs::remove_all(sandboxHome(), ec);
-            std::_Exit(status);
+            std::_Exit(failures == 0 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
     GTEST_FLAG_SET(death_test_style, style);
