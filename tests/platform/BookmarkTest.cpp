@@ -83,3 +83,22 @@ TEST(Bookmark, AResolverAnswersAsEachBookmarkAlone)
     EXPECT_EQ(resolver.resolve(bookmarks[2])->path, dir / "f/also renamed now");
     EXPECT_FALSE(resolver.resolve(bookmarks[3]));
 }
+
+// A bookmark is a property list inside another one (a saved result, an undo
+// file): one nested deep enough to crash the reader is damaged, not a crash.
+// In a child, so that a crash fails the test.
+TEST(Bookmark, ABookmarkNestedTooDeeplyIsDamaged)
+{
+    kztest::expectCleanRunInChild([] {
+        const QByteArray deep = "<?xml version=\"1.0\"?><plist version=\"1.0\">"
+                                + QByteArray("<array><!--</array>-->").repeated(200000);
+        QString error;
+        EXPECT_FALSE(resolveBookmark(deep, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("nested too deeply"))) << error.toStdString();
+        const QByteArray saved = PropertyList::toData(QVariantMap{{QStringLiteral("item"), deep}},
+                                                      PropertyList::Format::Binary);
+        const auto outer = PropertyList::fromData(saved);
+        ASSERT_TRUE(outer);
+        EXPECT_FALSE(resolveBookmark(outer->toMap().value(QStringLiteral("item")).toByteArray(), &error));
+    });
+}
