@@ -481,6 +481,36 @@ TEST(PropertyListHostile, NestingHiddenFromTheCountIsStillRefused)
             EXPECT_TRUE(error.contains(QStringLiteral("nested too deeply"))) << why << ": " << error.toStdString();
         }
     };
+    // What libplist reads past, the check reads past too, and what libplist
+    // refuses the check refuses before libplist builds anything.
+    const QByteArray benign = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!-- a comment <dict> before the list -->
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd" [
+  <!ENTITY x "</dict>">
+]>
+<plist version="1.0" note="a > b">
+<dict>
+	<!-- <key>hidden</key><array> -->
+	<key>text</key><string>a<!-- </string> -->b<![CDATA[<&amp;]]>c</string>
+	<?pi </dict> ?>
+	<key>list</key><array><integer>1</integer><!-- </array> --><integer>2</integer></array>
+</dict>
+</plist>
+)";
+    QString error;
+    const auto value = PropertyList::fromData(benign, &error);
+    ASSERT_TRUE(value) << error.toStdString();
+    expectSameTyped(value->toMap(), {{QStringLiteral("text"), QStringLiteral("ab<&amp;c")},
+                                     {QStringLiteral("list"), QVariantList{qint64(1), qint64(2)}}});
+    expectRejected(head + "<array><!-- </array></plist>", "comment never ended");
+    expectRejected(head + "<array><string><![CDATA[ x </string></array></plist>", "CDATA never ended");
+    expectRejected(head + "<dict><true/></dict></plist>", "value without a key");
+    expectRejected(head + "<array><foo/></array></plist>", "unknown element");
+    expectRejected(head + "<array>text</array></plist>", "text between elements");
+    expectRejected(head + QByteArray("<array><string>a</string\0></array></plist>", 42), "a NUL");
+    // libplist stops at the end of the top container and reads no further.
+    EXPECT_TRUE(PropertyList::fromData(head + "<array></array><!-- never ended"));
+
     kztest::expectCleanRunInChild([&] {
         refusedAsDeep("<array><!--</array>-->", "closing tag in a comment");
         refusedAsDeep("<array><string><![CDATA[</string></array>]]></string>", "closing tag in CDATA");
@@ -509,41 +539,6 @@ TEST(PropertyListHostile, KeysHiddenFromTheCountAreStillRefused)
         EXPECT_FALSE(PropertyList::fromData(xml, &error)) << hide.constData();
         EXPECT_TRUE(error.contains(QStringLiteral("too many keys"))) << error.toStdString();
     }
-}
-
-// What libplist reads past, the check reads past too, and what it refuses
-// the check refuses before libplist builds anything.
-TEST(PropertyList, CommentsCdataAndDeclarationsReadAsTheParserReadsThem)
-{
-    const QByteArray xml = R"(<?xml version="1.0" encoding="UTF-8"?>
-<!-- a comment <dict> before the list -->
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd" [
-  <!ENTITY x "</dict>">
-]>
-<plist version="1.0" note="a > b">
-<dict>
-	<!-- <key>hidden</key><array> -->
-	<key>text</key><string>a<!-- </string> -->b<![CDATA[<&amp;]]>c</string>
-	<?pi </dict> ?>
-	<key>list</key><array><integer>1</integer><!-- </array> --><integer>2</integer></array>
-</dict>
-</plist>
-)";
-    QString error;
-    const auto value = PropertyList::fromData(xml, &error);
-    ASSERT_TRUE(value) << error.toStdString();
-    expectSameTyped(value->toMap(), {{QStringLiteral("text"), QStringLiteral("ab<&amp;c")},
-                                     {QStringLiteral("list"), QVariantList{qint64(1), qint64(2)}}});
-
-    const QByteArray head("<?xml version=\"1.0\"?><plist version=\"1.0\">");
-    expectRejected(head + "<array><!-- </array></plist>", "comment never ended");
-    expectRejected(head + "<array><string><![CDATA[ x </string></array></plist>", "CDATA never ended");
-    expectRejected(head + "<dict><true/></dict></plist>", "value without a key");
-    expectRejected(head + "<array><foo/></array></plist>", "unknown element");
-    expectRejected(head + "<array>text</array></plist>", "text between elements");
-    expectRejected(head + QByteArray("<array><string>a</string\0></array></plist>", 42), "a NUL");
-    // libplist stops at the end of the top container and reads no further.
-    EXPECT_TRUE(PropertyList::fromData(head + "<array></array><!-- never ended"));
 }
 
 TEST(PropertyList, FilesAreCheckedBeforeTheyAreReadWhole)
