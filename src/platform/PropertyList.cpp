@@ -8,9 +8,9 @@
 // first, object by object, without recursion: header and trailer, every
 // offset and length inside the buffer, every reference to an existing object,
 // dictionary keys that are strings, no cycles, a bounded depth and a bounded
-// expanded size. XML is parsed by libplist itself after a scan that bounds its
-// nesting and the work its escapes would cost. Only then does libplist see
-// the bytes.
+// expanded size. XML is parsed by libplist itself after a scan that reads it
+// as libplist will and bounds its nesting, the keys of its dictionaries and
+// the work its escapes would cost. Only then does libplist see the bytes.
 //
 // libplist 2.2 keeps every integer as 64 bits plus a width: signed 64-bit
 // values are written as 8 bytes, values above INT64_MAX as 16. Its API can
