@@ -10,11 +10,13 @@
 #include "engine/KZResultInfoKeys.h"
 #include "engine/KZSearchController.h"
 #include "media/KZPhotosSupport.h"
+#include "media/KZSQLite.h"
 #include "platform/FileStat.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/Packages.h"
 #include "platform/Paths.h"
+#include "platform/TemporaryFolders.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 #include "settings/KZDefaultsKeys.h"
@@ -24,7 +26,6 @@
 #include "settings/KZSourceItem.h"
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -37,6 +38,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -208,17 +210,34 @@ inline KZSourceItemRef commandLineSource(const std::filesystem::path& given, voi
     return with({});
 }
 
+// The private folders of the tools' runs in the temporary folder: each
+// named after its tool and process, so that the next start of any tool can
+// remove what a killed run left.
+inline constexpr std::string_view kSearchToolFolder = "maravex-search-";
+inline constexpr std::string_view kRemoveToolFolder = "maravex-remove-";
+
+// Removes what killed runs of the tools, and the database readers they ran,
+// left in the temporary folder; folders of runs that still live stay.
+inline void removeLeftoversOfKilledRuns()
+{
+    platform::removeStaleTemporaryFolders(kSearchToolFolder);
+    platform::removeStaleTemporaryFolders(kRemoveToolFolder);
+    KZSQLite::removeStaleCopies();
+}
+
 // What a run sets for itself (how pictures are compared, a last-copy level)
 // goes into its own copy of the user's preferences, never into theirs. The
-// copy lives in `folder`, which the caller keeps until the end of the run.
-inline bool usePrivatePreferences(std::optional<QTemporaryDir>& folder, void (*complain)(const std::string&))
+// copy lives in `folder` (named with `prefix`), which the caller keeps until
+// the end of the run.
+inline bool usePrivatePreferences(std::optional<platform::PrivateTemporaryFolder>& folder, std::string_view prefix,
+                                  void (*complain)(const std::string&))
 {
     if (folder)
         return true;
-    folder.emplace();
-    const std::filesystem::path copy = std::filesystem::path(folder->path().toStdString()) / "defaults.plist";
+    folder.emplace(prefix);
+    const std::filesystem::path copy = folder->path() / "defaults.plist";
     std::error_code ec;
-    if (!folder->isValid()
+    if (folder->path().empty()
         || (std::filesystem::exists(platform::UserDefaults::defaultFilePath(), ec)
             && !std::filesystem::copy_file(platform::UserDefaults::defaultFilePath(), copy, ec))) {
         complain("cannot make a private copy of the preferences");

@@ -128,6 +128,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const platform::ApplicationWorkGuard applicationWork;
+    removeLeftoversOfKilledRuns();
 
     int rule = KZMarkRule::byDefault;
     bool trash = false, createFolders = false, links = false, rename = false;
@@ -195,9 +196,9 @@ int main(int argc, char** argv)
 
     // What this run sets for itself stays in its own copy of the preferences:
     // a --level given here must not lower the user's last-copy level.
-    std::optional<QTemporaryDir> runDefaults;
+    std::optional<platform::PrivateTemporaryFolder> runDefaults;
     const bool photoLibraryNamed = namesPhotoLibrary(paths);
-    if ((level || photoLibraryNamed) && !usePrivatePreferences(runDefaults, complain))
+    if ((level || photoLibraryNamed) && !usePrivatePreferences(runDefaults, kRemoveToolFolder, complain))
         return 1;
     KZDefaultsRegistry::setupDefaultsPreferences();
 

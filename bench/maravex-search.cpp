@@ -52,6 +52,7 @@
 #include "services/KZOpenFileLimit.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
+#include "settings/KZPlistValue.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZSearchCriteria.h"
 #include "settings/KZSearchStuff.h"
@@ -63,7 +64,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -273,22 +273,23 @@ int main(int argc, char** argv)
 #endif
     QCoreApplication app(argc, argv);
     const platform::ApplicationWorkGuard applicationWork;
+    removeLeftoversOfKilledRuns();
 
     // A criteria file may also say how pictures are compared, under the
     // preference's own key (1 by their pixels, 2 by their bytes). It holds
     // for this run only: the run reads a copy of the user's preferences.
     // Made only when needed: it lasts until the end of the run.
-    std::optional<QTemporaryDir> runDefaults;
+    std::optional<platform::PrivateTemporaryFolder> runDefaults;
     std::optional<qint64> imageOption;
     if (!criteriaFile.empty()) {
         const std::optional<QVariantMap> file = platform::PropertyList::readDictionary(criteriaFile);
         if (file && file->contains(KZDefaultsKey::check_image_metadata_option))
-            imageOption = file->value(KZDefaultsKey::check_image_metadata_option).toLongLong();
+            imageOption = KZPlistValue::integerValue(*file, KZDefaultsKey::check_image_metadata_option);
     }
     // Nobody is there to answer how a photo library's pictures are compared:
     // the run's copy of the preferences says it instead.
     const bool photoLibraryNamed = namesPhotoLibrary(paths);
-    if ((imageOption || !musicLibrary.empty() || photoLibraryNamed) && !usePrivatePreferences(runDefaults, complain))
+    if ((imageOption || !musicLibrary.empty() || photoLibraryNamed) && !usePrivatePreferences(runDefaults, kSearchToolFolder, complain))
         return 1;
 
 #ifdef KZ_SEARCH_TOOL_SAVES
@@ -344,13 +345,20 @@ int main(int argc, char** argv)
             complain(error.toStdString()); // it names the file
             return 1;
         }
-        // Unknown keys are passed over and an empty dictionary compares
-        // nothing: every file would come out alone, as if it had no copy.
+        // Unknown keys are passed over, and an empty dictionary, or a group
+        // switched on without its settings, compares nothing: every file
+        // would come out alone, as if it had no copy.
         const KZSearchCriteria known(*criteria);
-        if (known.isOnlyDead() && !known.isDeads()) {
-            complain(criteriaFile.native()
-                     + ": switches on no search criterion (such as \"isSize\" with \"sizeStruct\", or "
-                       "\"isContent\" with \"contentStruct\")");
+        if (!known.isDeads() && !known.decidesAnything()) {
+            const QStringList empty = known.groupsWithoutSettings();
+            if (empty.isEmpty())
+                complain(criteriaFile.native()
+                         + ": switches on no search criterion (such as \"isSize\" with \"sizeStruct\", or "
+                           "\"isContent\" with \"contentStruct\")");
+            else
+                complain(criteriaFile.native() + ": switches on \"" + empty.join(str("\", \"")).toStdString()
+                         + "\" without settings that compare or filter anything (such as \"isSame\" or a "
+                           "\"whichItem\" in its dictionary), so no search criterion is on");
             return 1;
         }
     } else {

@@ -1,9 +1,14 @@
 // What reading a library costs as it grows: the images of a photo library
 // judged by where their folders really are, and XML property lists (a music
 // library's export, a preference file) with one large dictionary, read or
-// refused. Each should grow with the input, not with its square.
+// refused. Each should grow with the input, not with its square. And what
+// a small library costs when it claims much more than it holds: a sparse
+// write-ahead log of many gigabytes, a view that never ends; each should
+// cost what the library holds on disk, not what it claims.
 
 #include "media/KZPhotosSupport.h"
+#include "media/KZSQLite.h"
+#include "platform/ChildProcess.h"
 #include "platform/PropertyList.h"
 
 #include <QByteArray>
@@ -11,10 +16,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -97,6 +107,67 @@ void BM_XmlBareKeysDictionary(benchmark::State& state)
     state.SetLabel(read ? "read" : "refused");
 }
 BENCHMARK(BM_XmlBareKeysDictionary)->Arg(20000)->Arg(400000)->Arg(800000)->Unit(benchmark::kMillisecond);
+
+// A folder with one small database made by the sqlite3 tool from `script`.
+struct SmallDatabase {
+    explicit SmallDatabase(const std::string& script)
+    {
+        std::string templ = (fs::temp_directory_path() / "maravex-bench-sqlite-XXXXXX").native();
+        if (!::mkdtemp(templ.data()))
+            std::abort();
+        root = templ;
+        file = root / "Photos.db";
+        const auto made = platform::runProcess("/usr/bin/sqlite3", {file.native(), script}, std::chrono::seconds(30));
+        if (!made.succeededQuietly())
+            std::abort();
+    }
+    ~SmallDatabase() { fs::remove_all(root); }
+
+    fs::path root;
+    fs::path file;
+};
+
+long maxResidentKilobytes()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A database in WAL mode beside a log of range(0) GB that holds nothing
+// (`truncate -s`): read through its private copy.
+void BM_SparseLogLibrary(benchmark::State& state)
+{
+    const SmallDatabase db("PRAGMA journal_mode=WAL; CREATE TABLE t (v TEXT); INSERT INTO t VALUES ('one');");
+    const fs::path wal(db.file.native() + "-wal");
+    const int fd = ::open(wal.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || ::ftruncate(fd, off_t(state.range(0)) << 30) != 0)
+        std::abort();
+    ::close(fd);
+    bool read = false;
+    for (auto _ : state) {
+        read = KZSQLite::sharedControl().dataFromSQLDatabase(db.file, QStringLiteral("select v from t"),
+                                                             QStringLiteral("v")).has_value();
+    }
+    state.SetLabel(read ? "read" : "refused");
+    state.counters["max_rss_MB"] = double(maxResidentKilobytes()) / 1024.0;
+}
+BENCHMARK(BM_SparseLogLibrary)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A 20 KB database whose view never ends: refused at the output bound.
+void BM_EndlessViewLibrary(benchmark::State& state)
+{
+    const SmallDatabase db("CREATE VIEW v AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+                           "SELECT x, 'a row of text that goes on' AS w FROM c;");
+    bool refused = false;
+    for (auto _ : state) {
+        refused = !KZSQLite::sharedControl().dataFromSQLDatabase(db.file, QStringLiteral("select x, w from v"),
+                                                                 QStringLiteral("x, w"));
+    }
+    state.SetLabel(refused ? "refused" : "read");
+    state.counters["max_rss_MB"] = double(maxResidentKilobytes()) / 1024.0;
+}
+BENCHMARK(BM_EndlessViewLibrary)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 

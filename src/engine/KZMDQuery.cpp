@@ -1,5 +1,6 @@
 #include "engine/KZMDQuery.h"
 
+#include "engine/KZItemAttributes.h"
 #include "engine/KZQueryLanguage.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FileStat.h"
@@ -93,6 +94,18 @@ std::optional<std::vector<KZLocationEntry>> KZMDQuery::run(const fs::path& saved
         std::error_code ec;
         const fs::path canonical = fs::canonical(scope.folder, ec);
         const fs::path start = ec ? scope.folder : canonical;
+        // Scopes are walked as the search window's sources are: a folder of
+        // a photo library is refused (its masters belong to the library),
+        // and a package is one item, asked about itself, never entered.
+        if (platform::photoLibraryPlace(start) == platform::PhotoLibraryPlace::Inside)
+            return refuse(QStringLiteral("search scope lies inside a photo library, whose pictures belong to the "
+                                         "library: ")
+                          + platform::pathText(scope.folder));
+        if (const KZItemAttributes root = KZItemAttributes::read(start); root.isPackage()) {
+            if (root.stat() && query->matches(factsOf(start, start.filename().native(), *root.stat())))
+                found.push_back({start, false});
+            continue;
+        }
         std::vector<fs::path> stack{start};
         while (!stack.empty() && !stopped()) {
             const fs::path dir = std::move(stack.back());
@@ -123,9 +136,14 @@ std::optional<std::vector<KZLocationEntry>> KZMDQuery::run(const fs::path& saved
                         && platform::isKernelFileSystemAt(handle.fd(), entry.name.c_str()))
                         return true;
                     const fs::path child = dir / entry.name;
+                    // The scan's own rule: a bundle, a document package or
+                    // a photo library (by its name, or a mount of one) is
+                    // one item, and what it holds is never listed apart.
+                    const bool package
+                        = entry.stat.isDir() && KZItemAttributes::fromEntry(dir, entry, handle.fd()).isPackage();
                     if (query->matches(factsOf(child, entry.name, entry.stat)))
-                        found.push_back({child, entry.stat.isDir() && !platform::isPackage(child)});
-                    if (!entry.stat.isDir())
+                        found.push_back({child, entry.stat.isDir() && !package});
+                    if (!entry.stat.isDir() || package)
                         return true;
                     subfolders.push_back(child);
                     return true;

@@ -1,12 +1,12 @@
 #include "engine/KZQueryLanguage.h"
 
 #include "platform/Paths.h"
+#include "services/KZFilesUtilities.h"
 
 #include <QMimeDatabase>
 #include <QMimeType>
 #include <QRegularExpression>
 #include <QTimeZone>
-#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -623,10 +623,11 @@ std::optional<std::vector<Scope>> resolveScopes(const QVariantList& scopes, cons
                    || scope == u"kMDQueryScopeAllIndexed") {
             resolved = {fs::path("/"), true};
         } else if (scope.startsWith(u"file:")) {
-            const QUrl url(scope);
-            if (!url.isLocalFile())
+            // "file:///a" and "file://localhost/a" name one folder, read as
+            // the music library's file URLs are read.
+            resolved.folder = KZFilesUtilities::pathOfLocalFileURL(scope);
+            if (resolved.folder.empty())
                 return refuse(QStringLiteral("search scope is not a local folder: ") + scope);
-            resolved.folder = platform::pathFromText(url.toLocalFile());
         } else if (scope == u"~" || scope.startsWith(u"~/")) {
             resolved.folder = home / platform::pathFromText(scope.mid(2));
         } else if (scope.startsWith(u'/')) {

@@ -4,19 +4,18 @@
 #include "platform/FileOps.h"
 #include "platform/Paths.h"
 #include "platform/SharedInstance.h"
+#include "platform/TemporaryFolders.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <csignal>
+#include <cstdint>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
-#include <mutex>
-#include <set>
+#include <limits>
 #include <string_view>
-#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -79,194 +78,206 @@ bool needsPrivateCopy(const fs::path& database)
     return got == ssize_t(versions.size()) && (versions[0] == 2 || versions[1] == 2);
 }
 
-// Copies the bytes of `from` into a new file `to` that only we may read.
-// Answers 0 or the errno of the failure; what is not a regular file (a link,
-// a pipe that would block the open, a device that never ends) is refused
-// with `refusal` said. Only the bytes the file had when it was opened are
-// copied: one that grows meanwhile is caught as changed by the caller.
-int copyBytes(const fs::path& from, const fs::path& to, QString* refusal)
+// An open source file of a private copy: a regular file, with the size it
+// had when it was opened and the blocks it holds on disk.
+struct SourceFile {
+    int fd = -1;
+    off_t size = 0;
+    quint64 allocated = 0;
+
+    SourceFile() = default;
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+    ~SourceFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// Opens `from` for a copy. Answers 0 or the errno of the failure; what is
+// not a regular file (a link, a pipe that would block the open, a device
+// that never ends) is refused with `refusal` said.
+int openSource(const fs::path& from, SourceFile& source, QString* refusal)
 {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
-    if (in < 0) {
+    source.fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+    if (source.fd < 0) {
         const int err = errno;
         if (err == ELOOP)
             *refusal = QStringLiteral("%1 is a link, not a regular file").arg(platform::pathText(from));
         return err;
     }
     struct stat st {};
-    if (::fstat(in, &st) != 0) {
-        const int err = errno;
-        ::close(in);
-        return err;
-    }
+    if (::fstat(source.fd, &st) != 0)
+        return errno;
     if (!S_ISREG(st.st_mode)) {
-        ::close(in);
         *refusal = QStringLiteral("%1 is not a regular file").arg(platform::pathText(from));
         return EINVAL;
     }
+    source.size = st.st_size;
+    source.allocated = quint64(st.st_blocks) * 512;
+    return 0;
+}
+
+bool allZero(const char* data, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (data[i] != 0)
+            return false;
+    return true;
+}
+
+// Copies the bytes of `source` into a new file `to` that only we may read.
+// A file may claim far more than it holds (a sparse log of 50 GB uses no
+// disk): only its data is read and written, and what it does not hold, or
+// holds as zeros, stays a hole in the copy, which costs no more disk than
+// the source. Only the bytes the file had when it was opened are copied:
+// one that grows meanwhile is caught as changed by the caller. What is
+// written is taken from `room`: a file system that reports fewer blocks
+// than its data (a compressed one) still cannot make the copy outgrow it
+// (ENOSPC). Answers 0 or the errno of the failure.
+int copyBytes(const SourceFile& source, const fs::path& to, quint64& room)
+{
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        return err;
-    }
+    if (out < 0)
+        return errno;
     int err = 0;
     std::vector<char> buffer(1 << 20);
-    off_t left = st.st_size;
-    while (left > 0) {
-        const ssize_t got = ::read(in, buffer.data(), size_t(std::min<off_t>(left, off_t(buffer.size()))));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            err = errno;
-            break;
+    off_t at = 0;
+    while (at < source.size && err == 0) {
+        // The next stretch of data; a file system that cannot tell holes
+        // answers the whole rest as data.
+        off_t data = ::lseek(source.fd, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break; // nothing but a hole up to the end
+        if (data < 0)
+            data = at;
+        off_t hole = ::lseek(source.fd, data, SEEK_HOLE);
+        if (hole < 0 || hole > source.size)
+            hole = source.size;
+        for (off_t offset = data; offset < hole;) {
+            const ssize_t got = ::pread(source.fd, buffer.data(),
+                                        size_t(std::min<off_t>(hole - offset, off_t(buffer.size()))), offset);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                err = errno;
+                break;
+            }
+            if (got == 0) {
+                hole = source.size; // shorter than it was: the caller sees the change
+                break;
+            }
+            if (!allZero(buffer.data(), size_t(got))) {
+                if (quint64(got) > room) {
+                    err = ENOSPC;
+                    break;
+                }
+                room -= quint64(got);
+                for (ssize_t done = 0; done < got;) {
+                    const ssize_t put = ::pwrite(out, buffer.data() + done, size_t(got - done), offset + done);
+                    if (put < 0 && errno == EINTR)
+                        continue;
+                    if (put <= 0) {
+                        err = put < 0 ? errno : EIO;
+                        break;
+                    }
+                    done += put;
+                }
+                if (err != 0)
+                    break;
+            }
+            offset += got;
         }
-        if (got == 0)
-            break;
-        if (!platform::writeAll(out, buffer.data(), size_t(got))) {
-            err = errno;
-            break;
-        }
-        left -= got;
+        at = hole;
     }
+    if (err == 0 && ::ftruncate(out, source.size) != 0)
+        err = errno;
     if (::close(out) != 0 && err == 0)
         err = errno;
-    ::close(in);
     return err;
+}
+
+// What the copies may take of the temporary folder's file system: its free
+// space less a margin (a twentieth of it, at most 256 MiB), so that reading
+// a library never fills the disk that others write to.
+std::optional<quint64> roomFor(const fs::path& folder)
+{
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) != 0)
+        return std::nullopt;
+    const quint64 unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    const quint64 total = quint64(vfs.f_blocks) * unit;
+    const quint64 free = quint64(vfs.f_bavail) * unit;
+    const quint64 margin = std::min<quint64>(total / 20, quint64(256) << 20);
+    return free > margin ? free - margin : 0;
 }
 
 constexpr std::string_view kFolderPrefix = "maravex-sqlite-";
 
-// The owner's process id in a private folder's name, or 0.
-pid_t ownerOf(std::string_view name)
+// The blocks a file holds on disk; 0 when there is none.
+quint64 allocatedBytes(const fs::path& file)
 {
-    if (!name.starts_with(kFolderPrefix))
-        return 0;
-    name.remove_prefix(kFolderPrefix.size());
-    const size_t dash = name.find('-');
-    if (dash == 0 || dash == std::string_view::npos || name.size() - dash - 1 != 6)
-        return 0;
-    pid_t pid = 0;
-    for (const char c : name.substr(0, dash)) {
-        if (c < '0' || c > '9' || pid > 99999999)
-            return 0;
-        pid = pid * 10 + (c - '0');
-    }
-    return pid;
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? quint64(st.st_blocks) * 512 : 0;
 }
 
-// Private folders that a run killed while it read left behind: ours (same
-// user, a real folder, our name), whose process is gone, and which no reader
-// holds locked (a process in another pid namespace may share the folder).
-void removeStaleFolders(const fs::path& temporary)
-{
-    const int dir = platform::openFolderAt(AT_FDCWD, temporary.c_str(), platform::kFolderFollowLink);
-    if (dir < 0)
-        return;
-    DIR* listing = ::fdopendir(dir);
-    if (!listing) {
-        ::close(dir);
-        return;
-    }
-    std::vector<std::string> stale;
-    while (const dirent* entry = ::readdir(listing)) {
-        const pid_t owner = ownerOf(entry->d_name);
-        if (owner <= 0 || owner == ::getpid())
-            continue;
-        struct stat st {};
-        if (::fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)
-            || st.st_uid != ::geteuid())
-            continue;
-        if (::kill(owner, 0) == 0 || errno != ESRCH)
-            continue;
-        stale.emplace_back(entry->d_name);
-    }
-    for (const std::string& name : stale) {
-        const int folder = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (folder < 0)
-            continue;
-        if (::flock(folder, LOCK_EX | LOCK_NB) == 0)
-            platform::removeTreeAt(dir, name);
-        ::close(folder);
-    }
-    ::closedir(listing);
-}
-
-// A folder of our own under the temporary folder, removed with everything
-// in it when the object goes.
-class PrivateFolder {
-public:
-    PrivateFolder()
-    {
-        const fs::path temporary = fs::temp_directory_path(error_);
-        if (error_)
-            return;
-        // A killed run's leftovers are looked for once per temporary folder
-        // and process, not at every read of a library.
-        {
-            static std::mutex mutex;
-            static std::set<std::string> cleaned;
-            const std::lock_guard guard(mutex);
-            if (cleaned.insert(temporary.native()).second)
-                removeStaleFolders(temporary);
-        }
-        // Named after this process and locked while it lives, so that a
-        // later run can tell a folder left by a killed one from a folder in use.
-        std::string templ =
-            (temporary / (std::string(kFolderPrefix) + std::to_string(::getpid()) + "-XXXXXX")).native();
-        if (!::mkdtemp(templ.data())) {
-            error_.assign(errno, std::generic_category());
-            return;
-        }
-        path_ = templ;
-        lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (lock_ >= 0)
-            ::flock(lock_, LOCK_EX | LOCK_NB);
-    }
-    ~PrivateFolder()
-    {
-        if (!path_.empty())
-            platform::removeTree(path_);
-        if (lock_ >= 0)
-            ::close(lock_);
-    }
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-
-    const fs::path& path() const { return path_; }
-    QString problem() const { return QString::fromStdString(error_.message()); }
-
-private:
-    fs::path path_;
-    int lock_ = -1;
-    std::error_code error_;
-};
+// What one statement may print and answer: a few times what the database
+// holds (a row of a library's table takes far more than 32 bytes on disk),
+// and never less than a small library needs.
+constexpr quint64 kMinOutputBytes = quint64(16) << 20;
+constexpr quint64 kOutputBytesPerByte = 4;
+constexpr qsizetype kMinOutputRows = 250000;
+constexpr quint64 kBytesPerRow = 32;
+// What the tool may take of memory for one statement: as much as it may
+// print, and never less than its page cache and a small library's sort need.
+constexpr quint64 kMinToolMemory = quint64(64) << 20;
 
 // Copies the database and its log into `folder`, and answers the copy's
 // path. The copy is taken again when either file changed meanwhile, so the
-// log never meets a database it was not written for.
+// log never meets a database it was not written for. Copies that would need
+// more than the room left in the folder are refused before a byte is written.
 fs::path copyDatabase(const fs::path& database, const fs::path& folder, QString* error)
 {
     const fs::path wal(database.native() + "-wal");
     const fs::path copy = folder / database.filename();
     const fs::path walCopy(copy.native() + "-wal");
+    const auto refuse = [&](const QString& why) {
+        fail(error, QStringLiteral("%1 could not be copied to read it: %2").arg(platform::pathText(database), why));
+        return fs::path();
+    };
     for (int attempt = 0; attempt < 3; ++attempt) {
         ::unlink(copy.c_str());
         ::unlink(walCopy.c_str());
         const FileState databaseBefore = stateOf(database);
         const FileState walBefore = stateOf(wal);
         QString refusal;
-        int err = copyBytes(database, copy, &refusal);
+        SourceFile databaseFile, walFile;
+        int err = openSource(database, databaseFile, &refusal);
         if (err == 0 && walBefore.exists)
-            err = copyBytes(wal, walCopy, &refusal);
+            err = openSource(wal, walFile, &refusal);
         if (err == ENOENT && !stateOf(wal).exists && walBefore.exists)
             continue; // the log was folded into the database meanwhile
-        if (err != 0) {
-            fail(error, QStringLiteral("%1 could not be copied to read it: %2")
-                            .arg(platform::pathText(database),
-                                 refusal.isEmpty() ? platform::systemErrorString(err) : refusal));
-            return {};
-        }
+        if (err != 0)
+            return refuse(refusal.isEmpty() ? platform::systemErrorString(err) : refusal);
+        const quint64 needed = databaseFile.allocated + walFile.allocated;
+        const std::optional<quint64> room = roomFor(folder);
+        const auto noRoom = [&] {
+            return refuse(QStringLiteral("it holds %1 bytes, and the temporary folder %2 has room for %3 only")
+                              .arg(needed)
+                              .arg(platform::pathText(folder.parent_path()))
+                              .arg(room.value_or(0)));
+        };
+        if (room && needed > *room)
+            return noRoom();
+        quint64 left = room.value_or(std::numeric_limits<quint64>::max());
+        err = copyBytes(databaseFile, copy, left);
+        if (err == 0 && walFile.fd >= 0)
+            err = copyBytes(walFile, walCopy, left);
+        if (err == ENOSPC)
+            return noRoom();
+        if (err != 0)
+            return refuse(platform::systemErrorString(err));
         if (stateOf(database) == databaseBefore && stateOf(wal) == walBefore)
             return copy;
     }
@@ -283,13 +294,21 @@ KZSQLite& KZSQLite::sharedControl()
     return shared().get();
 }
 
+void KZSQLite::removeStaleCopies()
+{
+    platform::removeStaleTemporaryFoldersOnce(kFolderPrefix);
+}
+
 void KZSQLite::setSharedControl(std::unique_ptr<KZSQLite> instance)
 {
     shared().replace(std::move(instance));
 }
 
-std::optional<QList<QStringList>> KZSQLite::parseCSV(const QByteArray& output)
+std::optional<QList<QStringList>> KZSQLite::parseCSV(const QByteArray& output, qsizetype maxRecords,
+                                                     bool* tooMany)
 {
+    if (tooMany)
+        *tooMany = false;
     // Fields are split on the bytes and decoded one by one from the whole
     // output, so a character is never cut in two.
     QList<QStringList> records;
@@ -328,6 +347,11 @@ std::optional<QList<QStringList>> KZSQLite::parseCSV(const QByteArray& output)
             fieldStarted = true;
             break;
         case '\n':
+            if (records.size() >= maxRecords) {
+                if (tooMany)
+                    *tooMany = true;
+                return std::nullopt;
+            }
             record.append(QString::fromUtf8(field));
             records.append(record);
             record.clear();
@@ -342,6 +366,11 @@ std::optional<QList<QStringList>> KZSQLite::parseCSV(const QByteArray& output)
     if (quoted)
         return std::nullopt;
     if (fieldStarted || !record.isEmpty()) { // a last row without its line end
+        if (records.size() >= maxRecords) {
+            if (tooMany)
+                *tooMany = true;
+            return std::nullopt;
+        }
         record.append(QString::fromUtf8(field));
         records.append(record);
     }
@@ -361,6 +390,9 @@ std::optional<std::vector<KZSQLite::Rows>> KZSQLite::dataFromSQLDatabase(const f
                                                                          const std::vector<Query>& queries,
                                                                          QString* error) const
 {
+    // Copies that a killed run left are looked for at the first read of any
+    // database, not only when another one needs a copy.
+    removeStaleCopies();
     std::error_code ec;
     const fs::path absolute = database.empty() ? fs::path() : fs::absolute(database, ec);
     // Checked before the tool runs: even read-only, a database it cannot
@@ -373,7 +405,7 @@ std::optional<std::vector<KZSQLite::Rows>> KZSQLite::dataFromSQLDatabase(const f
     // The tool reads a private copy of a database in WAL mode: the files it
     // needs beside the database must never appear in the user's library.
     fs::path read = absolute;
-    std::optional<PrivateFolder> folder;
+    std::optional<platform::PrivateTemporaryFolder> folder;
     const fs::path real = fs::canonical(absolute, ec);
     // The tool would open a pipe at the rollback journal's place and wait for
     // a writer that never comes.
@@ -384,7 +416,7 @@ std::optional<std::vector<KZSQLite::Rows>> KZSQLite::dataFromSQLDatabase(const f
         return std::nullopt;
     }
     if (!ec && needsPrivateCopy(real)) {
-        folder.emplace();
+        folder.emplace(kFolderPrefix);
         if (folder->path().empty()) {
             fail(error, QStringLiteral("no private folder to read %1 in: %2")
                             .arg(platform::pathText(database), folder->problem()));
@@ -395,10 +427,18 @@ std::optional<std::vector<KZSQLite::Rows>> KZSQLite::dataFromSQLDatabase(const f
             return std::nullopt;
     }
 
+    // A database of a few kilobytes can still answer without end (a view
+    // over an endless recursive query): what the tool may print, and the
+    // rows taken from it, are bounded by what the database holds on disk.
+    const quint64 onDisk = allocatedBytes(read) + allocatedBytes(fs::path(read.native() + "-wal"));
+    const OutputBound bound{std::max(kMinOutputBytes, onDisk * kOutputBytesPerByte),
+                            std::max(kMinOutputRows, qsizetype(std::min<quint64>(onDisk / kBytesPerRow,
+                                                                                 quint64(INT32_MAX)))),
+                            std::max(kMinToolMemory, onDisk * kOutputBytesPerByte)};
     std::vector<Rows> answers;
     answers.reserve(queries.size());
     for (const Query& query : queries) {
-        std::optional<Rows> rows = rowsOf(read, query, error);
+        std::optional<Rows> rows = rowsOf(read, query, bound, error);
         if (!rows)
             return std::nullopt;
         answers.push_back(std::move(*rows));
@@ -406,15 +446,24 @@ std::optional<std::vector<KZSQLite::Rows>> KZSQLite::dataFromSQLDatabase(const f
     return answers;
 }
 
-std::optional<KZSQLite::Rows> KZSQLite::rowsOf(const fs::path& read, const Query& query, QString* error) const
+std::optional<KZSQLite::Rows> KZSQLite::rowsOf(const fs::path& read, const Query& query, const OutputBound& bound,
+                                               QString* error) const
 {
     const QString& sqlFormula = query.sqlFormula;
     const QString& fields = query.fields;
     const QStringList names = fields.split(QStringLiteral(", "));
 
+    // The tool's own work is bounded as well: a sort over a view that never
+    // ends would otherwise fill the temporary folder with its spill files.
+    // Its temporary tables stay in memory, and its memory is bounded like
+    // its output (the pragma's answer goes nowhere, not into the rows).
+    const std::string heapLimit = "PRAGMA hard_heap_limit=" + std::to_string(bound.memory);
     const platform::ProcessOutput run = platform::runProcess(
-        tool_, {"-batch", "-readonly", "-init", "/dev/null", "-csv", read.native(), sqlFormula.toStdString()},
-        timeout_);
+        tool_,
+        {"-batch", "-readonly", "-init", "/dev/null", "-csv", "-cmd", ".output /dev/null", "-cmd",
+         "PRAGMA temp_store=MEMORY", "-cmd", heapLimit, "-cmd", ".output stdout", read.native(),
+         sqlFormula.toStdString()},
+        timeout_, size_t(std::min<quint64>(bound.bytes, quint64(SIZE_MAX))));
     if (!run.started) {
         fail(error, QStringLiteral("%1 could not be run: %2").arg(platform::pathText(tool_), run.error));
         return std::nullopt;
@@ -424,6 +473,12 @@ std::optional<KZSQLite::Rows> KZSQLite::rowsOf(const fs::path& read, const Query
              QStringLiteral("%1 did not finish in %2 s and was stopped")
                  .arg(platform::pathText(tool_))
                  .arg(double(timeout_.count()) / 1000.0));
+        return std::nullopt;
+    }
+    if (run.tooMuchOutput) {
+        fail(error, QStringLiteral("%1 printed more than %2 bytes for a database of this size and was stopped")
+                        .arg(platform::pathText(tool_))
+                        .arg(bound.bytes));
         return std::nullopt;
     }
     if (!run.succeededQuietly()) {
@@ -436,7 +491,14 @@ std::optional<KZSQLite::Rows> KZSQLite::rowsOf(const fs::path& read, const Query
         return std::nullopt;
     }
 
-    const std::optional<QList<QStringList>> records = parseCSV(run.standardOutput);
+    bool tooManyRows = false;
+    const std::optional<QList<QStringList>> records = parseCSV(run.standardOutput, bound.rows, &tooManyRows);
+    if (tooManyRows) {
+        fail(error, QStringLiteral("%1 answered more than %2 rows for a database of this size")
+                        .arg(platform::pathText(tool_))
+                        .arg(bound.rows));
+        return std::nullopt;
+    }
     if (!records) {
         fail(error, QStringLiteral("%1 printed an unfinished quoted value").arg(platform::pathText(tool_)));
         return std::nullopt;

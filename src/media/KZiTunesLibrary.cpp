@@ -3,8 +3,7 @@
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "services/KZFilesUtilities.h"
-
-#include <QUrl>
+#include "settings/KZPlistValue.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -21,34 +20,12 @@ QString textValue(const QVariantMap& map, const char* key)
     return value.typeId() == QMetaType::QString ? value.toString() : QString(QLatin1String(""));
 }
 
+// A count (milliseconds, a bit rate, a number); a negative one, one out of
+// range (1e30, infinity) or one of another type reads as 0, never as an
+// integer that the conversion would make up.
 quint64 numberValue(const QVariantMap& map, const char* key)
 {
-    const QVariant value = map.value(QLatin1String(key));
-    switch (value.typeId()) {
-    case QMetaType::LongLong: return quint64(std::max<qint64>(0, value.toLongLong()));
-    case QMetaType::ULongLong: return value.toULongLong();
-    case QMetaType::Double: return value.toDouble() > 0 ? quint64(value.toDouble()) : 0;
-    default: return 0;
-    }
-}
-
-// A file URL of either form ("file://localhost/..." or "file:///...") as
-// path bytes; empty for anything that is not a local absolute path.
-fs::path pathOfFileURL(const QString& location)
-{
-    const QUrl url(location);
-    if (url.scheme() != QStringLiteral("file"))
-        return {};
-    const QString host = url.host();
-    if (!host.isEmpty() && host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0)
-        return {};
-    fs::path path = KZFilesUtilities::pathFromFileURL(url);
-    if (!path.is_absolute())
-        return {};
-    std::string bytes = path.native();
-    while (bytes.size() > 1 && bytes.back() == '/')
-        bytes.pop_back();
-    return fs::path(bytes);
+    return KZPlistValue::unsigned64Value(map, QLatin1String(key));
 }
 
 } // namespace
@@ -84,7 +61,7 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromDictionary(const QVa
 {
     auto library = std::make_shared<KZiTunesLibrary>();
     library->file_ = file;
-    library->musicFolder_ = pathOfFileURL(textValue(root, "Music Folder"));
+    library->musicFolder_ = KZFilesUtilities::pathOfLocalFileURL(textValue(root, "Music Folder"));
 
     const QVariantMap tracks = root.value(QStringLiteral("Tracks")).toMap();
     std::vector<std::pair<quint64, KZiTunesTrack>> numbered;
@@ -102,7 +79,7 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromDictionary(const QVa
         if (!ok)
             continue; // without its identity a track cannot be referred to
         KZiTunesTrack track;
-        track.url = pathOfFileURL(textValue(entry, "Location"));
+        track.url = KZFilesUtilities::pathOfLocalFileURL(textValue(entry, "Location"));
         if (track.url.empty())
             continue;
         track.trackID = trackIDWithPersistentID(persistentID);

@@ -28,12 +28,10 @@ bool setError(QString* error, const QString& text)
 
 bool readUnsigned(const QVariantMap& map, const QString& key, quint64* value)
 {
-    const QVariant v = map.value(key);
-    if (!v.isValid())
-        return false;
-    bool ok = false;
-    *value = v.toULongLong(&ok);
-    return ok;
+    const std::optional<quint64> number = storedUnsigned(map.value(key));
+    if (number)
+        *value = *number;
+    return number.has_value();
 }
 
 } // namespace

@@ -60,7 +60,7 @@ void reap(pid_t pid, int* status)
 } // namespace
 
 ProcessOutput runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         std::chrono::milliseconds timeout)
+                         std::chrono::milliseconds timeout, std::size_t maxOutput)
 {
     ProcessOutput result;
     Fd outRead, outWrite, errRead, errWrite;
@@ -115,7 +115,8 @@ ProcessOutput runProcess(const std::filesystem::path& program, const std::vector
     pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
     QByteArray* sinks[2] = {&result.standardOutput, &result.standardError};
     int open = 2;
-    while (open > 0) {
+    std::size_t collected = 0;
+    while (open > 0 && !result.tooMuchOutput) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             result.timedOut = true;
@@ -134,14 +135,22 @@ ProcessOutput runProcess(const std::filesystem::path& program, const std::vector
                 continue;
             const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
+                const std::size_t room = maxOutput - collected;
+                if (std::size_t(n) > room) {
+                    sinks[i]->append(buffer, qsizetype(room));
+                    collected = maxOutput;
+                    result.tooMuchOutput = true;
+                    break;
+                }
                 sinks[i]->append(buffer, qsizetype(n));
+                collected += std::size_t(n);
             } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
                 fds[i].fd = -1; // end of this stream
                 --open;
             }
         }
     }
-    if (result.timedOut) {
+    if (result.timedOut || result.tooMuchOutput) {
         ::kill(-pid, SIGKILL);
         ::kill(pid, SIGKILL);
     }
@@ -149,7 +158,7 @@ ProcessOutput runProcess(const std::filesystem::path& program, const std::vector
     errRead.reset();
     int status = 0;
     reap(pid, &status);
-    if (!result.timedOut && WIFEXITED(status))
+    if (!result.timedOut && !result.tooMuchOutput && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     return result;
 }

@@ -1,6 +1,7 @@
 #include "platform/FileIdentity.h"
 
 #include <climits>
+#include <cmath>
 #include <string>
 #include <unistd.h>
 
@@ -29,12 +30,7 @@ void insertTime(QVariantMap& map, const QString& secondsKey, const QString& nano
 
 std::optional<quint64> readNumber(const QVariantMap& map, const QString& key)
 {
-    const QVariant v = map.value(key);
-    if (!v.isValid())
-        return std::nullopt;
-    bool ok = false;
-    const quint64 n = v.toULongLong(&ok);
-    return ok ? std::optional<quint64>(n) : std::nullopt;
+    return storedUnsigned(map.value(key));
 }
 
 std::optional<FileIdentity::Time> readTime(const QVariantMap& map, const QString& secondsKey,
@@ -48,6 +44,28 @@ std::optional<FileIdentity::Time> readTime(const QVariantMap& map, const QString
 }
 
 } // namespace
+
+std::optional<quint64> storedUnsigned(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::ULongLong:
+    case QMetaType::UInt:
+        return value.toULongLong();
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        // Stored unsigned, and read back as signed by a reader that keeps
+        // the bits: a negative number is the same 64 bits.
+        return quint64(value.toLongLong());
+    case QMetaType::Double: {
+        const double d = value.toDouble();
+        if (!(d >= 0) || d >= 18446744073709551616.0 || std::floor(d) != d)
+            return std::nullopt;
+        return static_cast<quint64>(d);
+    }
+    default:
+        return std::nullopt;
+    }
+}
 
 FileIdentity FileIdentity::of(const FileStat& st)
 {

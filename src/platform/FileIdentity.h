@@ -47,4 +47,9 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// A whole number of a stored record (a bookmark, an identity): an integer
+// as it is, a real only when it is whole and fits (a crafted 1e30 or
+// infinity names no device or time); anything else is no number.
+std::optional<quint64> storedUnsigned(const QVariant& value);
+
 } // namespace platform

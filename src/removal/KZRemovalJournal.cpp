@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -639,6 +640,18 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
     return fold;
 }
 
+std::function<void()>& recoveryStepHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+void recoveryStep()
+{
+    if (const auto& hook = recoveryStepHook())
+        hook();
+}
+
 bool appendSynced(int fd, const QByteArray& lines)
 {
     return platform::writeAll(fd, lines.constData(), size_t(lines.size())) && ::fdatasync(fd) == 0;
@@ -686,6 +699,11 @@ bool KZRemovalJournal::isWaiting(const fs::path& journal)
     return waiting;
 }
 
+void KZRemovalJournal::setRecoveryStepHook(std::function<void()> hook)
+{
+    recoveryStepHook() = std::move(hook);
+}
+
 int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
 {
     int written = 0;
@@ -725,11 +743,14 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             gone.insert(fold.gone.begin(), fold.gone.end());
             // An item that left its place and is in no trash may lie on a
             // disk that is not connected now: the journal is all that says
-            // where it went, so it stays, and says what this fold lists so
-            // that no later fold lists it again. A journal that cannot be
-            // written to cannot say so, and goes as it always did.
+            // where it went, so it stays. A journal that cannot be written
+            // to goes as it always did.
             const bool keep = fold.unknown > 0 && writable;
-            if (keep && fold.foundIntents > 0) {
+            // The items found by their intents become entries before the
+            // undo file is named, so that the name covers them: a fold
+            // killed after writing that file and run again lists nothing
+            // twice, and one killed before it lists them from these lines.
+            if (writable && fold.foundIntents > 0) {
                 QByteArray lines;
                 for (size_t i = fold.records.size() - fold.foundIntents; i < fold.records.size(); ++i)
                     lines += lineOf(fold.records[i]);
@@ -737,31 +758,45 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
                     ::close(fd);
                     continue;
                 }
+                recoveryStep();
             }
             bool folded = fold.records.empty();
             if (!folded) {
                 const double seconds = secondsOfJournalName(journal.filename().native());
-                const auto announce = [fd](const std::string& name) { appendSynced(fd, undoFileLineOf(name)); };
+                const auto announce = [fd](const std::string& name) {
+                    appendSynced(fd, undoFileLineOf(name));
+                    recoveryStep();
+                };
                 const auto file = KZUndoFile::write(trashDir, {}, fold.records,
                                                     seconds > 0 ? seconds : KZUndoFile::nowSinceReferenceDate(),
                                                     &error, announce);
                 if (file) {
                     ++written;
                     folded = true;
-                    if (keep)
+                    recoveryStep();
+                    // Said also for a journal about to go: the file it
+                    // names may be restored and gone before a kill here is
+                    // recovered from.
+                    if (writable) {
                         appendSynced(fd, "folded\t" + encodePath(file->filename()) + '\n');
+                        recoveryStep();
+                    }
                 } else {
                     platform::logLine(QStringLiteral("Removal journal %1 not folded into an undo file: %2")
                                           .arg(platform::pathText(journal), error));
                 }
             }
             done = folded && !keep;
-            if (folded && keep && !endsWaiting(fd))
+            if (folded && keep && !endsWaiting(fd)) {
                 appendSynced(fd, waitingLine);
+                recoveryStep();
+            }
         }
         if (done) {
             ::unlink(infoPathOf(trashDir, journal).c_str());
+            recoveryStep();
             ::unlink(journal.c_str());
+            recoveryStep();
         }
         ::close(fd);
     }

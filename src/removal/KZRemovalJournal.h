@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,7 +26,10 @@
 // recoverInterrupted(), at the next start or restore: its entries, and each
 // intent without an entry whose item is found in the Trash under that
 // identity with a .trashinfo naming that place. A journal whose undo file
-// is already in place only goes.
+// is already in place only goes. The fold appends to the journal as the
+// removal did: the entries of the intents it found, then its undo file's
+// name, so that a fold killed at any step and run again lists each item
+// once.
 //
 // A running removal holds a lock on its journal, so that no recovery, in
 // this process or another, folds a journal that is still being written.
@@ -92,6 +96,9 @@ public:
     // happened, and what killed rewrites of undo files left. Answers the
     // number of undo files written.
     static int recoverInterrupted(const std::filesystem::path& trashDir);
+    // Tests: heard after each step of recoverInterrupted() that leaves its
+    // mark on disk, so that a test can kill the process at that moment.
+    static void setRecoveryStepHook(std::function<void()> hook);
     // In `trashDir`, older than a moment (another program may be between its
     // two steps right now), with nothing in files/ under its name: a
     // .trashinfo that is empty (its writer died creating it), one whose item

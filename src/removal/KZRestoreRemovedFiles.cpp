@@ -5,6 +5,7 @@
 #include "media/KZPhotosSupport.h"
 #include "platform/AnchoredItem.h"
 #include "platform/Bookmark.h"
+#include "platform/DirectoryListing.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
@@ -25,6 +26,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -292,22 +294,22 @@ void KZRestoreRemovedFiles::registerRemoval(const KZRemove& removal, bool isTras
 void KZRestoreRemovedFiles::rememberTrashed(const std::vector<KZPersistentUndoRecord>& records)
 {
     std::lock_guard guard(mutex_);
-    std::erase_if(trashed_, [](const auto& entry) { return entry.second.item.expired(); });
+    std::erase_if(trashed_, [](const auto& entry) { return entry.second.expired(); });
     for (const KZPersistentUndoRecord& record : records)
         if (record.foundItem && record.inode != 0)
-            trashed_[{record.device, record.inode}] = {record.foundItem, record.oldPosition};
+            trashed_[{record.oldPosition, record.device, record.inode}] = record.foundItem;
 }
 
 std::shared_ptr<KZFoundItem> KZRestoreRemovedFiles::takeTrashed(quint64 device, quint64 inode,
                                                                 const fs::path& oldPosition)
 {
     std::lock_guard guard(mutex_);
-    const auto found = trashed_.find({device, inode});
     // An inode number is soon given to another file: the place it came from
     // must agree too.
-    if (found == trashed_.end() || found->second.oldPosition != oldPosition)
+    const auto found = trashed_.find({oldPosition, device, inode});
+    if (found == trashed_.end())
         return nullptr;
-    std::shared_ptr<KZFoundItem> item = found->second.item.lock();
+    std::shared_ptr<KZFoundItem> item = found->second.lock();
     trashed_.erase(found);
     return item;
 }
@@ -517,12 +519,13 @@ std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedF
         }
         managedCount += 1;
     }
+    finishMadeFolders();
     return results;
 }
 
 std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const fs::path& oldPosition,
                                                                           std::optional<quint64> folderDevice,
-                                                                          ItemResult* why) const
+                                                                          ItemResult* why)
 {
     int err = 0;
     if (auto place = platform::AnchoredItem::open(oldPosition, &err)) {
@@ -574,13 +577,135 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const 
     }
     // Made folder by folder from the one before it, so that a link put on
     // the way meanwhile is refused rather than followed.
-    auto place = platform::AnchoredItem::openMakingFolders(oldPosition, &err);
+    std::optional<platform::AnchoredItem> place;
+    if (makeFoldersOfTrashed(oldPosition.parent_path(), existing, &err))
+        place = platform::AnchoredItem::openMakingFolders(oldPosition, &err);
     if (!place) {
         *why = (err == ELOOP || err == ENOTDIR) ? ItemResult::Occupied : ItemResult::Failed;
         platform::logLine(QStringLiteral("Undo could not make the folders of %1: %2")
                               .arg(platform::pathText(oldPosition), platform::systemErrorString(err)));
     }
     return place;
+}
+
+bool KZRestoreRemovedFiles::makeFoldersOfTrashed(const fs::path& folder, const fs::path& existing, int* err)
+{
+    const fs::path there = existing.lexically_normal();
+    std::vector<fs::path> missing;
+    for (fs::path above = folder.lexically_normal(); above != there && above.has_relative_path();
+         above = above.parent_path())
+        missing.push_back(above);
+    if (missing.empty())
+        return true;
+    std::reverse(missing.begin(), missing.end());
+    const std::vector<fs::path> trashes = platform::trashDirectoriesFor(existing);
+    for (const fs::path& place : missing) {
+        // A folder that lies in a trash is the user's folder, not a new one:
+        // made anew, it would be as open as a new folder is, the restoring
+        // user's, and of today.
+        const std::optional<platform::FileStat> trashed = trashedFolderOf(place, there, trashes);
+        if (!trashed)
+            continue;
+        const std::optional<platform::AnchoredItem> made = platform::AnchoredItem::openMakingFolders(place, err);
+        if (!made)
+            return false;
+        // Private until it has the trashed folder's owner and mode, so that
+        // it is never more open than the user left it.
+        if (::mkdirat(made->parentFd(), made->name().c_str(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue; // made meanwhile by someone else: theirs as it is
+            *err = errno;
+            return false;
+        }
+        const int fd = platform::openFolderAt(made->parentFd(), made->name().c_str());
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (fd >= 0)
+                ::close(fd);
+            continue; // it stays private
+        }
+        mode_t mode = trashed->mode & 07777;
+        // Only root gives a folder to another user. Where its group cannot
+        // be given either, the group of the one restoring gets nothing.
+        if (::fchown(fd, trashed->uid, trashed->gid) != 0 && ::fchown(fd, uid_t(-1), trashed->gid) != 0)
+            mode &= ~mode_t(S_IRWXG | S_ISGID);
+        // Its owner may need to put items in it until the job ends.
+        ::fchmod(fd, mode | S_IRWXU);
+        madeFolders_.push_back({place, st.st_dev, quint64(st.st_ino), mode, trashed->accessed, trashed->modified});
+        ::close(fd);
+    }
+    return true;
+}
+
+std::optional<platform::FileStat> KZRestoreRemovedFiles::trashedFolderOf(const fs::path& place,
+                                                                         const fs::path& existing,
+                                                                         const std::vector<fs::path>& trashes)
+{
+    for (const fs::path& trash : trashes) {
+        auto [index, added] = trashedFolders_.try_emplace(trash);
+        if (added) {
+            std::map<fs::path, QDateTime> when;
+            const fs::path files = platform::trashFilesFolder(trash);
+            platform::listDirectory(files, [&](const platform::DirEntry& entry) {
+                if (entry.statFailed || !entry.stat.isDir())
+                    return true;
+                const fs::path item = files / entry.name;
+                const auto info = platform::readTrashInfo(item);
+                if (!info)
+                    return true;
+                const auto [date, first] = when.try_emplace(info->originalPath, info->deletionDate);
+                if (first || info->deletionDate > date->second) {
+                    date->second = info->deletionDate;
+                    index->second[info->originalPath] = item;
+                }
+                return true;
+            });
+        }
+        // Only the missing folders, and those this job made for trashed
+        // ones: a folder still there was trashed long ago and made again,
+        // and held another folder of that name.
+        const auto madeForTrashed = [this](const fs::path& folder) {
+            return std::any_of(madeFolders_.begin(), madeFolders_.end(),
+                               [&folder](const MadeFolder& made) { return made.path == folder; });
+        };
+        for (fs::path above = place; (above != existing || madeForTrashed(above)) && above.has_relative_path();
+             above = above.parent_path()) {
+            const auto found = index->second.find(above);
+            if (found == index->second.end())
+                continue;
+            // Reached without following links: the Trash is anyone's of
+            // the user to write in.
+            int err = 0;
+            const fs::path inside = place.lexically_relative(above);
+            const auto at = platform::AnchoredItem::open(inside == "." ? found->second : found->second / inside, &err);
+            const auto st = at ? at->stat() : std::nullopt;
+            if (st && st->isDir())
+                return st;
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+void KZRestoreRemovedFiles::finishMadeFolders()
+{
+    for (const MadeFolder& made : madeFolders_) {
+        int err = 0;
+        const auto at = platform::AnchoredItem::open(made.path, &err);
+        const int fd = at ? platform::openFolderAt(at->parentFd(), at->name().c_str()) : -1;
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        // Only the folder made: whatever took its place since is not ours.
+        if (::fstat(fd, &st) == 0 && st.st_dev == made.device && quint64(st.st_ino) == made.inode) {
+            ::fchmod(fd, made.mode);
+            const timespec times[2] = {made.accessed, made.modified};
+            ::futimens(fd, times);
+        }
+        ::close(fd);
+    }
+    madeFolders_.clear();
+    trashedFolders_.clear();
 }
 
 KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool)
@@ -908,6 +1033,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             platform::logLine(QStringLiteral("Undo file %1 not rewritten: %2")
                                      .arg(platform::pathText(file), error));
     }
+    finishMadeFolders();
     restoredItems += result.restored;
     notRestoredCount += result.skipped;
     return result;

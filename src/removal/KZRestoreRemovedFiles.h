@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AnchoredItem.h"
+#include "platform/FileStat.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZUndoRecords.h"
 
@@ -17,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 class KZRemove;
@@ -184,15 +186,29 @@ private:
     // its disk is not connected. Empty, with why in `why`, when it cannot be
     // had.
     std::optional<platform::AnchoredItem> openOldPlace(const std::filesystem::path& oldPosition,
-                                                       std::optional<quint64> folderDevice, ItemResult* why) const;
+                                                       std::optional<quint64> folderDevice, ItemResult* why);
+    // Makes each missing folder of `folder` below `existing` that a folder
+    // lying in a trash stands for, as that folder: first private, then with
+    // its owner and mode; finishMadeFolders() gives it its times. The other
+    // missing folders are left for the usual making.
+    bool makeFoldersOfTrashed(const std::filesystem::path& folder, const std::filesystem::path& existing, int* err);
+    // The folder in one of `trashes` that was at `place`: trashed itself, or
+    // inside a trashed folder that held it and was below `existing`.
+    std::optional<platform::FileStat> trashedFolderOf(const std::filesystem::path& place,
+                                                      const std::filesystem::path& existing,
+                                                      const std::vector<std::filesystem::path>& trashes);
+    // Gives each folder made for a trashed one its mode and times, now that
+    // what goes into it is back, and forgets the job's folders.
+    void finishMadeFolders();
     // Answers whether every entry of the folder `fromName` (in the open
     // folder `fromParent`) went into `intoName` (in `intoParent`), and the
     // emptied folder is gone.
     bool mergeFolder(int fromParent, const std::string& fromName, int intoParent, const std::string& intoName);
 
     void setInfoText(const QString& text);
-    // The results' items that this run trashed, by their identity in the
-    // Trash, so that a restore can tell the result which came back.
+    // The results' items that this run trashed, by the entry they left and
+    // their identity in the Trash, so that a restore can tell the result
+    // which came back. Two hard-linked names are one file but two entries.
     void rememberTrashed(const std::vector<KZPersistentUndoRecord>& records);
     std::shared_ptr<KZFoundItem> takeTrashed(quint64 device, quint64 inode, const std::filesystem::path& oldPosition);
     static void tellBackInPlace(const std::vector<std::shared_ptr<KZFoundItem>>& items);
@@ -201,11 +217,22 @@ private:
     std::mutex jobMutex_; // one undo or restore at a time
     mutable std::mutex mutex_;
     std::map<qint16, std::filesystem::path> sourcesUrlsForRestore_;
-    struct Trashed {
-        std::weak_ptr<KZFoundItem> item; // the result owns it
-        std::filesystem::path oldPosition;
-    };
-    std::map<std::pair<quint64, quint64>, Trashed> trashed_;
+    // The place it left, then device and inode in the Trash.
+    using TrashedKey = std::tuple<std::filesystem::path, quint64, quint64>;
+    std::map<TrashedKey, std::weak_ptr<KZFoundItem>> trashed_; // the result owns the items
     std::vector<std::filesystem::path> mountBases_;
+    // What one job made in place of trashed folders, and the folders of each
+    // trash by the place they left (the latest trashed for a place); used by
+    // the job's thread only.
+    struct MadeFolder {
+        std::filesystem::path path;
+        dev_t device = 0;
+        quint64 inode = 0;
+        mode_t mode = 0;
+        timespec accessed{};
+        timespec modified{};
+    };
+    std::vector<MadeFolder> madeFolders_;
+    std::map<std::filesystem::path, std::map<std::filesystem::path, std::filesystem::path>> trashedFolders_;
     QString infoText_;
 };

@@ -13,6 +13,7 @@
 #include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFilesUtilities.h"
 #include "services/KZStopSource.h"
+#include "settings/KZPlistValue.h"
 #include "settings/KZTags.h"
 
 #include <algorithm>
@@ -77,7 +78,9 @@ QString trackText(const std::optional<QVariant>& trackID)
         return {};
     if (trackID->typeId() == QMetaType::QString)
         return trackID->toString();
-    return QString::number(trackID->toULongLong(), 16);
+    // A real out of range (1e30, infinity) is no track's number: it reads as
+    // 0, which names no track, rather than as whatever the conversion makes.
+    return QString::number(KZPlistValue::toUnsigned64(*trackID), 16);
 }
 
 KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attributes, qint16 label)

@@ -77,6 +77,10 @@ public:
     std::vector<PathOrURL> URLsToPaths(const QList<QUrl>& urls) const { return KZItemInspection::URLsToPaths(urls); }
     PathOrURL URLsToPaths(const QUrl& url) const { return KZItemInspection::URLsToPaths(url); }
     static std::filesystem::path pathFromFileURL(const QUrl& url) { return KZItemInspection::pathFromFileURL(url); }
+    static std::filesystem::path pathOfLocalFileURL(const QString& text)
+    {
+        return KZItemInspection::pathOfLocalFileURL(text);
+    }
     static QUrl fileURLWithPath(const std::filesystem::path& path) { return KZItemInspection::fileURLWithPath(path); }
     QString appNameWithIdentifier(const QString& bundleIdentifier) const
     {

@@ -277,6 +277,23 @@ fs::path KZItemInspection::pathFromFileURL(const QUrl& url)
     return fs::path(std::string(bytes.constData(), size_t(bytes.size())));
 }
 
+fs::path KZItemInspection::pathOfLocalFileURL(const QString& text)
+{
+    const QUrl url(text);
+    if (url.scheme() != QStringLiteral("file"))
+        return {};
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0)
+        return {};
+    const fs::path path = pathFromFileURL(url);
+    if (!path.is_absolute())
+        return {};
+    std::string bytes = path.native();
+    while (bytes.size() > 1 && bytes.back() == '/')
+        bytes.pop_back();
+    return fs::path(bytes);
+}
+
 QUrl KZItemInspection::fileURLWithPath(const fs::path& path)
 {
     const std::string& bytes = path.native();

@@ -104,6 +104,11 @@ PathOrURL URLsToPaths(const QUrl& url);
 // The bytes of a local file URL's path, percent escapes decoded byte for
 // byte; empty for any other URL.
 std::filesystem::path pathFromFileURL(const QUrl& url);
+// The path that a file URL written in a file ("file:///a/b" or
+// "file://localhost/a/b", any case of the host) names on this computer, as
+// bytes, without trailing slashes; empty for another scheme or host, and for
+// anything that is not an absolute path.
+std::filesystem::path pathOfLocalFileURL(const QString& text);
 // A file URL that keeps every byte of the path (non-UTF-8 bytes are
 // percent-encoded).
 QUrl fileURLWithPath(const std::filesystem::path& path);

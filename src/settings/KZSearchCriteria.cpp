@@ -142,6 +142,21 @@ private:
             c.*flag = true;
     }
 
+    // How many flags that compare or filter are set; the flags that only
+    // qualify another (a kind's value, an axis, a modifier) or that the
+    // groups derive do not count.
+    int decidingFlagCount() const;
+    // Runs one group's reading and notes its switch when the group is on
+    // and set nothing that decides.
+    template <typename Step>
+    void tracked(const QString& switchKey, Step&& step)
+    {
+        const int before = decidingFlagCount();
+        step();
+        if (boolValue(d, switchKey) && decidingFlagCount() == before)
+            c.groupsWithoutSettings_.append(switchKey);
+    }
+
     void nameGroup();
     void dateGroup(const QString& switchKey, const QString& structKey, std::initializer_list<Flag> flags,
                    double& secs, double& betweenSecs);
@@ -149,7 +164,10 @@ private:
     void creatorGroup();
     void sizeGroup();
     void contentGroup();
-    void itemStateGroups();
+    void emptyFileGroup();
+    void customIconGroup();
+    void lockedGroup();
+    void visibilityGroup();
     void folderGroup();
     void kindGroup();
     void labelGroup();
@@ -174,67 +192,85 @@ private:
 
 void KZSearchCriteria::Parser::run()
 {
-    nameGroup();
-    dateGroup(u"isModified"_s, u"modifiedStruct"_s,
-              {&KZSearchCriteria::isSameModified_, &KZSearchCriteria::isUniqueModified_,
-               &KZSearchCriteria::isModifiedIs_, &KZSearchCriteria::isModifiedBefore_,
-               &KZSearchCriteria::isModifiedAfter_, &KZSearchCriteria::isModifiedNot_,
-               &KZSearchCriteria::isModifiedToday_, &KZSearchCriteria::isModifiedYesterday_,
-               &KZSearchCriteria::isModifiedBetween_, &KZSearchCriteria::isModifiedNotBetween_},
-              c.modSecs_, c.modBetweenSecs_);
-    dateGroup(u"isCreated"_s, u"createdStruct"_s,
-              {&KZSearchCriteria::isSameCreated_, &KZSearchCriteria::isUniqueCreated_,
-               &KZSearchCriteria::isCreatedIs_, &KZSearchCriteria::isCreatedBefore_,
-               &KZSearchCriteria::isCreatedAfter_, &KZSearchCriteria::isCreatedNot_,
-               &KZSearchCriteria::isCreatedToday_, &KZSearchCriteria::isCreatedYesterday_,
-               &KZSearchCriteria::isCreatedBetween_, &KZSearchCriteria::isCreatedNotBetween_},
-              c.createdSecs_, c.createdBetweenSecs_);
-    extensionGroup();
-    creatorGroup();
-    sizeGroup();
-    contentGroup();
-    itemStateGroups(); // empty file, custom icon, locked, visibility
-    folderGroup();
-    kindGroup();
-    labelGroup();
-    permissionsGroup();
-    songTextGroup(u"isSongName"_s, u"songNameStruct"_s,
-                  {&KZSearchCriteria::isSongNameSame_, &KZSearchCriteria::isSongNameUnique_,
-                   &KZSearchCriteria::isSongNameContains_, &KZSearchCriteria::isSongNameStart_,
-                   &KZSearchCriteria::isSongNameEnd_, &KZSearchCriteria::isSongNameIs_,
-                   &KZSearchCriteria::isSongNameIsNot_, &KZSearchCriteria::isSongNameDoesntContain_},
-                  c.songName_);
-    songTextGroup(u"isArtist"_s, u"artistStruct"_s,
-                  {&KZSearchCriteria::isSameArtist_, &KZSearchCriteria::isUniqueArtist_,
-                   &KZSearchCriteria::isArtistContains_, &KZSearchCriteria::isArtistStart_,
-                   &KZSearchCriteria::isArtistEnd_, &KZSearchCriteria::isArtistIs_,
-                   &KZSearchCriteria::isArtistIsNot_, &KZSearchCriteria::isArtistDoesntContain_},
-                  c.artistName_);
-    songTextGroup(u"isAlbum"_s, u"albumStruct"_s,
-                  {&KZSearchCriteria::isSameAlbum_, &KZSearchCriteria::isUniqueAlbum_,
-                   &KZSearchCriteria::isAlbumContains_, &KZSearchCriteria::isAlbumStart_,
-                   &KZSearchCriteria::isAlbumEnd_, &KZSearchCriteria::isAlbumIs_,
-                   &KZSearchCriteria::isAlbumIsNot_, &KZSearchCriteria::isAlbumDoesntContain_},
-                  c.albumName_);
-    songTextGroup(u"isGenre"_s, u"genreStruct"_s,
-                  {&KZSearchCriteria::isSameGenre_, &KZSearchCriteria::isUniqueGenre_,
-                   &KZSearchCriteria::isGenreContains_, &KZSearchCriteria::isGenreStart_,
-                   &KZSearchCriteria::isGenreEnd_, &KZSearchCriteria::isGenreIs_,
-                   &KZSearchCriteria::isGenreIsNot_, &KZSearchCriteria::isGenreDoesntContain_},
-                  c.genreName_);
-    yearGroup();
-    durationGroup();
+    tracked(u"isName"_s, [&] { nameGroup(); });
+    tracked(u"isModified"_s, [&] {
+        dateGroup(u"isModified"_s, u"modifiedStruct"_s,
+                  {&KZSearchCriteria::isSameModified_, &KZSearchCriteria::isUniqueModified_,
+                   &KZSearchCriteria::isModifiedIs_, &KZSearchCriteria::isModifiedBefore_,
+                   &KZSearchCriteria::isModifiedAfter_, &KZSearchCriteria::isModifiedNot_,
+                   &KZSearchCriteria::isModifiedToday_, &KZSearchCriteria::isModifiedYesterday_,
+                   &KZSearchCriteria::isModifiedBetween_, &KZSearchCriteria::isModifiedNotBetween_},
+                  c.modSecs_, c.modBetweenSecs_);
+    });
+    tracked(u"isCreated"_s, [&] {
+        dateGroup(u"isCreated"_s, u"createdStruct"_s,
+                  {&KZSearchCriteria::isSameCreated_, &KZSearchCriteria::isUniqueCreated_,
+                   &KZSearchCriteria::isCreatedIs_, &KZSearchCriteria::isCreatedBefore_,
+                   &KZSearchCriteria::isCreatedAfter_, &KZSearchCriteria::isCreatedNot_,
+                   &KZSearchCriteria::isCreatedToday_, &KZSearchCriteria::isCreatedYesterday_,
+                   &KZSearchCriteria::isCreatedBetween_, &KZSearchCriteria::isCreatedNotBetween_},
+                  c.createdSecs_, c.createdBetweenSecs_);
+    });
+    tracked(u"isExtension"_s, [&] { extensionGroup(); });
+    tracked(u"isCreator"_s, [&] { creatorGroup(); });
+    tracked(u"isSize"_s, [&] { sizeGroup(); });
+    tracked(u"isContent"_s, [&] { contentGroup(); });
+    tracked(u"isEmptyFile"_s, [&] { emptyFileGroup(); });
+    tracked(u"isHasCustomIcon"_s, [&] { customIconGroup(); });
+    tracked(u"isLocked"_s, [&] { lockedGroup(); });
+    visibilityGroup(); // which items are looked at, never a comparison
+    tracked(KZCriteriaKey::isFolder, [&] { folderGroup(); });
+    tracked(u"isKind"_s, [&] { kindGroup(); });
+    tracked(u"isLabel"_s, [&] { labelGroup(); });
+    tracked(u"isPermissions"_s, [&] { permissionsGroup(); });
+    tracked(u"isSongName"_s, [&] {
+        songTextGroup(u"isSongName"_s, u"songNameStruct"_s,
+                      {&KZSearchCriteria::isSongNameSame_, &KZSearchCriteria::isSongNameUnique_,
+                       &KZSearchCriteria::isSongNameContains_, &KZSearchCriteria::isSongNameStart_,
+                       &KZSearchCriteria::isSongNameEnd_, &KZSearchCriteria::isSongNameIs_,
+                       &KZSearchCriteria::isSongNameIsNot_, &KZSearchCriteria::isSongNameDoesntContain_},
+                      c.songName_);
+    });
+    tracked(u"isArtist"_s, [&] {
+        songTextGroup(u"isArtist"_s, u"artistStruct"_s,
+                      {&KZSearchCriteria::isSameArtist_, &KZSearchCriteria::isUniqueArtist_,
+                       &KZSearchCriteria::isArtistContains_, &KZSearchCriteria::isArtistStart_,
+                       &KZSearchCriteria::isArtistEnd_, &KZSearchCriteria::isArtistIs_,
+                       &KZSearchCriteria::isArtistIsNot_, &KZSearchCriteria::isArtistDoesntContain_},
+                      c.artistName_);
+    });
+    tracked(u"isAlbum"_s, [&] {
+        songTextGroup(u"isAlbum"_s, u"albumStruct"_s,
+                      {&KZSearchCriteria::isSameAlbum_, &KZSearchCriteria::isUniqueAlbum_,
+                       &KZSearchCriteria::isAlbumContains_, &KZSearchCriteria::isAlbumStart_,
+                       &KZSearchCriteria::isAlbumEnd_, &KZSearchCriteria::isAlbumIs_,
+                       &KZSearchCriteria::isAlbumIsNot_, &KZSearchCriteria::isAlbumDoesntContain_},
+                      c.albumName_);
+    });
+    tracked(u"isGenre"_s, [&] {
+        songTextGroup(u"isGenre"_s, u"genreStruct"_s,
+                      {&KZSearchCriteria::isSameGenre_, &KZSearchCriteria::isUniqueGenre_,
+                       &KZSearchCriteria::isGenreContains_, &KZSearchCriteria::isGenreStart_,
+                       &KZSearchCriteria::isGenreEnd_, &KZSearchCriteria::isGenreIs_,
+                       &KZSearchCriteria::isGenreIsNot_, &KZSearchCriteria::isGenreDoesntContain_},
+                      c.genreName_);
+    });
+    tracked(u"isYear"_s, [&] { yearGroup(); });
+    tracked(u"isDuration"_s, [&] { durationGroup(); });
     songOptions();
-    specialGroup();
-    dateTakenGroup();
-    locationGroup();
-    pixelsGroup();
-    cameraGroup();
+    tracked(u"isSpecial"_s, [&] { specialGroup(); });
+    tracked(u"isDateTaken"_s, [&] { dateTakenGroup(); });
+    tracked(u"isLocationTaken"_s, [&] { locationGroup(); });
+    tracked(u"isPixelsSize"_s, [&] { pixelsGroup(); });
+    tracked(u"isCameraModel"_s, [&] { cameraGroup(); });
     photoOptions();
     excludedApps();
 
     c.isDuration_ = c.isSameDuration_ || c.isUniqueDuration_ || c.isDurationIs_ || c.isDurationLess_
         || c.isDurationGreater_;
+    // Judged before the photo groups' own image filter below, which every
+    // photo group adds whether or not it decides anything itself.
+    c.decidesAnything_ = decidingFlagCount() > 0;
     photoDefault();
 }
 
@@ -358,21 +394,59 @@ void KZSearchCriteria::Parser::contentGroup()
     c.treatPackAsFolder_ = boolValue(*p, u"treatPack"_s);
 }
 
-void KZSearchCriteria::Parser::itemStateGroups()
+int KZSearchCriteria::Parser::decidingFlagCount() const
+{
+    static constexpr Flag qualifiers[] = {
+        &KZSearchCriteria::noExtensionCompare_, &KZSearchCriteria::isExcludeExpression_,
+        &KZSearchCriteria::isTotalSize_, &KZSearchCriteria::isLimitSize_, &KZSearchCriteria::isResourceContent_,
+        &KZSearchCriteria::isSkipResource_, &KZSearchCriteria::treatPackAsFolder_, &KZSearchCriteria::isVisible_,
+        &KZSearchCriteria::isInvisible_, &KZSearchCriteria::isExcludeEFCustIcon_,
+        &KZSearchCriteria::isNestedEmptied_, &KZSearchCriteria::isKindAlias_,
+        &KZSearchCriteria::isKindApplication_, &KZSearchCriteria::isKindFolder_, &KZSearchCriteria::isKindFont_,
+        &KZSearchCriteria::isKindDocument_, &KZSearchCriteria::isKindSound_, &KZSearchCriteria::isBothApp_,
+        &KZSearchCriteria::isLatitudeLocation_, &KZSearchCriteria::isLongitudeLocation_,
+        &KZSearchCriteria::isPixelsWidthSize_, &KZSearchCriteria::isPixelsHeightSize_, &KZSearchCriteria::isMP3_,
+        &KZSearchCriteria::isAAC_, &KZSearchCriteria::isPlaylist_, &KZSearchCriteria::excludeiTunesItems_,
+        &KZSearchCriteria::excludePhotosItems_, &KZSearchCriteria::excludeFolder_, &KZSearchCriteria::isSongTags_,
+        &KZSearchCriteria::isPhotoTag_, &KZSearchCriteria::isOnlyContent_, &KZSearchCriteria::isOnlyDead_,
+        &KZSearchCriteria::isDuration_,
+    };
+    int count = 0;
+#define KZ_CRITERIA_COUNT_FLAG(getter, Setter) count += c.getter##_ ? 1 : 0;
+    KZ_CRITERIA_FLAGS(KZ_CRITERIA_COUNT_FLAG)
+#undef KZ_CRITERIA_COUNT_FLAG
+    for (const Flag flag : qualifiers)
+        count -= c.*flag ? 1 : 0;
+    return count;
+}
+
+void KZSearchCriteria::Parser::emptyFileGroup()
 {
     if (group(u"isEmptyFile"_s, QString())) {
         c.isEmptyFile_ = true;
         c.excludeFolder_ = true;
     }
+}
+
+void KZSearchCriteria::Parser::customIconGroup()
+{
     if (const auto p = group(u"isHasCustomIcon"_s, u"customIconStruct"_s)) {
         c.isOnlyContent_ = false;
         pick(integerValue(*p, KZCriteriaKey::whichItem),
              {&KZSearchCriteria::isHasCustomIcon_, &KZSearchCriteria::isHasCustomIconNot_});
     }
+}
+
+void KZSearchCriteria::Parser::lockedGroup()
+{
     if (const auto p = group(u"isLocked"_s, u"lockedStruct"_s)) {
         c.isOnlyContent_ = false;
         pick(integerValue(*p, KZCriteriaKey::whichItem), {&KZSearchCriteria::isLockedIs_, &KZSearchCriteria::isLockedNot_});
     }
+}
+
+void KZSearchCriteria::Parser::visibilityGroup()
+{
     if (const auto p = group(u"isVisibility"_s, u"visibilityStruct"_s)) {
         const qint64 which = integerValue(*p, KZCriteriaKey::whichItem);
         c.isInvisible_ = which == 1 || which == 2;
@@ -698,6 +772,8 @@ void KZSearchCriteria::resetToStartState()
     separators_.reset();
     differences_.clear();
     types_.clear();
+    decidesAnything_ = false;
+    groupsWithoutSettings_.clear();
     isDeads_ = false;
     isImageContent_ = false;
     isOnlyDead_ = true;

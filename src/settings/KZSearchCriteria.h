@@ -253,6 +253,13 @@ public:
     bool isType() const;
     bool isKind() const;
     bool isTypeNoSameUnique() const { return isTypeIs_ || isTypeNot_; }
+    // Whether the groups switched on compare or filter anything: a group
+    // switched on without its settings ("isSize" alone) decides nothing,
+    // and a search by such criteria alone would find every item alone.
+    bool decidesAnything() const { return decidesAnything_; }
+    // The switches of the groups that are on but set nothing that decides
+    // (no same, no unique, no operator), in the order they are read.
+    const QStringList& groupsWithoutSettings() const { return groupsWithoutSettings_; }
     bool isExtensionNoSameUnique() const { return isExtensionIs_ || isExtensionNot_; }
     // Names are never compared with their extension as a separate step.
     bool extensionNedeed() const { return false; }
@@ -275,4 +282,6 @@ private:
     std::vector<quint32> types_;
     std::atomic<bool> isDeads_{false};
     std::atomic<bool> isImageContent_{false};
+    bool decidesAnything_ = false;
+    QStringList groupsWithoutSettings_;
 };

@@ -311,3 +311,58 @@ TEST(KZSavedSearchSource, AScopeGivenAsOneTextIsThatFolder)
     ASSERT_EQ(found->size(), 1u);
     EXPECT_EQ(found->front().path, dir / "only/a.txt");
 }
+
+// A scope is walked as the search window's sources are: a bundle or a
+// photo library met inside it is one item, never entered, so neither a
+// bundle's own files nor a library's masters are listed as plain files; a
+// scope that is a package is that one item, and one inside a library is
+// refused. "file://localhost/" names the folder "file:///" does.
+TEST(KZSavedSearchSource, PackagesInAScopeAreOneItemAndLocalhostURLsAreLocal)
+{
+    kztest::TempDir dir;
+    dir.write("scope/plain/a.jpg", "a");
+    dir.write("scope/Tool.app/Contents/icon.jpg", "b");
+    dir.write("scope/Family.photoslibrary/Masters/2024/c.jpg", "c");
+    dir.write("scope/Cover.jpg.bundle/d.jpg", "d");
+    const QString query = str(R"(kMDItemFSName == "*.jpg*")");
+    const auto names = [&](const QString& scope, QString* error = nullptr) {
+        KZMDQuery::Options options;
+        options.home = dir / "home";
+        options.now = QDateTime::currentDateTime();
+        std::set<std::pair<std::string, bool>> found;
+        const auto entries = KZMDQuery::run(savedSearch(dir, "jpg", query, {scope}), options, error);
+        for (const KZLocationEntry& entry : entries.value_or(std::vector<KZLocationEntry>()))
+            found.insert({entry.path.lexically_relative(dir.path()).native(), entry.isFolder});
+        return entries ? std::optional(found) : std::nullopt;
+    };
+    using Found = std::set<std::pair<std::string, bool>>;
+    QString error;
+    EXPECT_EQ(names({text(dir / "scope")}, &error), (Found{{"scope/plain/a.jpg", false}, {"scope/Cover.jpg.bundle", false}}))
+        << error.toStdString();
+    EXPECT_EQ(names({str("file://localhost") + text(dir / "scope")}, &error),
+              (Found{{"scope/plain/a.jpg", false}, {"scope/Cover.jpg.bundle", false}}))
+        << error.toStdString();
+    EXPECT_EQ(names({str("file://LOCALHOST") + text(dir / "scope/plain") + str("/")}, &error),
+              (Found{{"scope/plain/a.jpg", false}}))
+        << error.toStdString();
+    EXPECT_EQ(names({text(dir / "scope/Cover.jpg.bundle")}), (Found{{"scope/Cover.jpg.bundle", false}}));
+    EXPECT_EQ(names({text(dir / "scope/Tool.app")}), Found{});
+
+    EXPECT_FALSE(names({text(dir / "scope/Family.photoslibrary/Masters")}, &error));
+    EXPECT_TRUE(error.contains(str("photo library"))) << error.toStdString();
+    EXPECT_FALSE(names({str("file://elsewhere") + text(dir / "scope")}, &error));
+    EXPECT_TRUE(error.contains(str("not a local folder"))) << error.toStdString();
+
+    // A library's masters shown again at a plain path by a mount are the
+    // library's all the same: one item inside a scope, refused as a scope.
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        kztest::bindMount(dir / "scope/Family.photoslibrary/Masters", dir / "shown/pictures");
+        QString why;
+        EXPECT_EQ(names(text(dir / "shown"), &why), Found{}) << why.toStdString();
+        EXPECT_FALSE(names(text(dir / "shown/pictures"), &why));
+        EXPECT_TRUE(why.contains(str("photo library"))) << why.toStdString();
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <map>
 #include <thread>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -432,4 +434,139 @@ TEST(KZSQLite, CopiesLeftByAKilledRunAreRemovedAndNothingElse)
     } else {
         EXPECT_FALSE(fs::exists(foreign)); // our own after all
     }
+}
+
+// A log that claims far more than it holds (a sparse file) is copied as
+// the holes it is: the copy takes the source's blocks, not its size, and
+// a small temporary disk reads it. A log whose data would not leave room
+// on that disk is refused before a byte is written, with the reason.
+TEST(KZSQLite, ASparseLogIsCopiedAsHolesAndNeverPastTheRoomLeft)
+{
+    kztest::TempDir dir, scratch;
+    const fs::path db = walLibrary(dir) / "database" / "Photos.db";
+    const fs::path wal(db.native() + "-wal");
+    const QString select = str("select uuid from RKVersion order by uuid");
+
+    // The tool shown the copy tells its size and the blocks it takes.
+    const fs::path telling =
+        dir.write("telling", "#!/bin/sh\nfor a; do read=$statement; statement=$a; done\nstat -c '%s,%b' \"$read-wal\"\n");
+    fs::permissions(telling, fs::perms::owner_all);
+    {
+        const ScopedTemporaryFolder temporary(scratch.path());
+        ASSERT_EQ(::truncate(wal.c_str(), off_t(256) << 20), 0);
+        QString error;
+        const auto told = KZSQLite(telling).dataFromSQLDatabase(db, str("select"), str("size, blocks"), &error);
+        ASSERT_TRUE(told && told->size() == 1) << error.toStdString();
+        EXPECT_EQ(told->front().value(str("size")).toString(), QString::number(256 << 20));
+        EXPECT_LT(told->front().value(str("blocks")).toLongLong(), 4096) << "the holes were written out";
+        EXPECT_TRUE(fs::is_empty(scratch.path()));
+    }
+
+    const fs::path small = scratch / "small";
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        kztest::mountTmpfs(small, "mode=0700,size=16m");
+        const ScopedTemporaryFolder temporary(small);
+        KZSQLite& runner = KZSQLite::sharedControl();
+        QString error;
+        ASSERT_EQ(::truncate(wal.c_str(), off_t(20) << 30), 0);
+        EXPECT_EQ(uuids(runner.dataFromSQLDatabase(db, select, str("uuid"), &error)),
+                  (QStringList{str("new"), str("old")}))
+            << error.toStdString();
+        EXPECT_TRUE(fs::is_empty(small));
+
+        // A database whose header says WAL is copied on the same road, and
+        // one that claims 20 GB beyond its pages is copied as holes too.
+        const fs::path claiming = dir / "claiming" / "Photos.db";
+        fs::create_directories(claiming.parent_path());
+        ASSERT_EQ(kztest::runSQLiteScript(claiming, "PRAGMA journal_mode=WAL;\nCREATE TABLE t (uuid TEXT);\n"
+                                                    "INSERT INTO t VALUES ('only');\n"),
+                  "");
+        ASSERT_EQ(::truncate(claiming.c_str(), off_t(20) << 30), 0);
+        EXPECT_EQ(uuids(runner.dataFromSQLDatabase(claiming, str("select uuid from t"), str("uuid"), &error)),
+                  QStringList{str("only")})
+            << error.toStdString();
+        EXPECT_TRUE(fs::is_empty(small));
+
+        // 20 MB of data in the log: more than the disk holds.
+        {
+            std::ofstream out(wal, std::ios::binary | std::ios::app);
+            out.seekp(0, std::ios::end);
+            const std::string block(1 << 20, 'x');
+            for (int i = 0; i < 20; ++i)
+                out << block;
+        }
+        EXPECT_FALSE(runner.dataFromSQLDatabase(db, select, str("uuid"), &error));
+        EXPECT_TRUE(error.contains(str("has room for"))) << error.toStdString();
+        EXPECT_TRUE(fs::is_empty(small));
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace for a small temporary disk";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+// A database of a few kilobytes whose view never ends makes the tool print
+// without end: it is stopped at a bound that fits the database's size, and
+// so are more rows than such a database could hold.
+TEST(KZSQLite, AnEndlessAnswerIsStoppedAtABoundFittingTheDatabase)
+{
+    kztest::TempDir dir;
+    const fs::path db = dir / "endless.db";
+    ASSERT_EQ(kztest::runSQLiteScript(
+                  db, "CREATE TABLE t (x INTEGER);\n"
+                      "CREATE VIEW endless AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)\n"
+                      "  SELECT x, 'a row of text that goes on' AS v FROM c;\n"
+                      "CREATE VIEW many AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)\n"
+                      "  SELECT NULL AS v FROM c LIMIT 300000;\n"
+                      "CREATE VIEW sorted AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)\n"
+                      "  SELECT x, hex(randomblob(100)) AS v FROM c ORDER BY v;\n"),
+              "");
+    ASSERT_LT(fs::file_size(db), 100u << 10);
+    KZSQLite& runner = KZSQLite::sharedControl();
+    QString error;
+    EXPECT_FALSE(runner.dataFromSQLDatabase(db, str("select x, v from endless"), str("x, v"), &error));
+    EXPECT_TRUE(error.contains(str("was stopped")) && error.contains(str("printed more than")))
+        << error.toStdString();
+    EXPECT_FALSE(runner.dataFromSQLDatabase(db, str("select v from many"), str("v"), &error));
+    EXPECT_TRUE(error.contains(str("more than 250000 rows"))) << error.toStdString();
+    // A sort that never ends prints nothing: it ends at the tool's memory
+    // bound at once, instead of spilling into the temporary folder until the
+    // time-out.
+    kztest::TempDir scratch;
+    {
+        const ScopedTemporaryFolder temporary(scratch.path());
+        EXPECT_FALSE(runner.dataFromSQLDatabase(db, str("select x from sorted"), str("x"), &error));
+        EXPECT_TRUE(error.contains(str("out of memory"))) << error.toStdString();
+    }
+
+    bool tooMany = false;
+    EXPECT_FALSE(KZSQLite::parseCSV("1\n2\n3", 2, &tooMany));
+    EXPECT_TRUE(tooMany);
+    EXPECT_EQ(KZSQLite::parseCSV("1\n2\n", 2, &tooMany)->size(), 2);
+    EXPECT_FALSE(tooMany);
+}
+
+// Any read, of a database that needs no copy too, removes what killed runs
+// left; a folder that a live run in another process namespace holds locked
+// stays.
+TEST(KZSQLite, EveryReaderStartSweepsWhatKilledRunsLeft)
+{
+    kztest::TempDir dir, scratch;
+    const ScopedTemporaryFolder temporary(scratch.path());
+    const fs::path db = awkwardDatabase(dir);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string gone = "maravex-sqlite-" + std::to_string(child) + "-";
+    scratch.write(gone + "aB3dE9/Photos.db-wal", std::string(4096, 'x'));
+    scratch.write(gone + "lockd1/Photos.db", "held by a run elsewhere");
+    const int held = ::open((scratch / (gone + "lockd1")).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    ASSERT_TRUE(KZSQLite::sharedControl().dataFromSQLDatabase(db, kSelect, kFields));
+    EXPECT_FALSE(fs::exists(scratch / (gone + "aB3dE9")));
+    EXPECT_TRUE(fs::exists(scratch / (gone + "lockd1/Photos.db")));
+    ::close(held);
 }

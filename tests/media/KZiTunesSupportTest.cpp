@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -172,6 +174,47 @@ TEST(KZiTunesLibrary, ExportsTooDeepOrTooLargeAreRefused)
             EXPECT_TRUE(error.contains(QString::fromLatin1(why))) << error.toStdString();
         }
     });
+}
+
+// A track's numbers are input: a time, a bit rate or a track number
+// written as a real out of range (1e30, infinity) or negative reads as
+// none, never as whatever an unchecked conversion makes of it.
+TEST(KZiTunesLibrary, NumbersOutOfRangeReadAsNone)
+{
+    kztest::TempDir dir;
+    const fs::path song = dir.write("Media/a.wav", "RIFF");
+    const double infinity = std::numeric_limits<double>::infinity();
+    QVariantMap tracks;
+    int number = 1;
+    for (const double wild : {1e30, infinity, -infinity, std::nan(""), -5.0, 1.8446744073709552e19}) {
+        tracks.insert(QString::number(number),
+                      QVariantMap{{str("Persistent ID"), QString::number(number, 16)},
+                                  {str("Location"), MusicLibraryBuilder::fileURL(song)},
+                                  {str("Total Time"), wild},
+                                  {str("Bit Rate"), wild},
+                                  {str("Track ID"), wild}});
+        ++number;
+    }
+    tracks.insert(str("9"), QVariantMap{{str("Persistent ID"), str("9")},
+                                        {str("Location"), MusicLibraryBuilder::fileURL(song)},
+                                        {str("Total Time"), 1234.9},
+                                        {str("Bit Rate"), qint64(320)}});
+    const auto library = KZiTunesLibrary::fromDictionary({{str("Tracks"), tracks}});
+    ASSERT_TRUE(library);
+    ASSERT_EQ(library->mediaItems().size(), 7u);
+    for (const KZiTunesTrack& track : library->mediaItems()) {
+        SCOPED_TRACE(track.trackID.toStdString());
+        if (track.trackID == str("9")) {
+            EXPECT_EQ(track.totalTime, 1234u);
+            EXPECT_EQ(track.bitRate, 320u);
+            continue;
+        }
+        EXPECT_EQ(track.totalTime, 0u);
+        EXPECT_EQ(track.bitRate, 0u);
+    }
+    // A "file://localhost/" location is the same local file.
+    EXPECT_EQ(KZFilesUtilities::pathOfLocalFileURL(str("file://localhost") + QString::fromStdString(song.native())),
+              song);
 }
 
 TEST_F(MusicLibraryTest, SharedReaderMetadataPositionsAndMediaFolder)

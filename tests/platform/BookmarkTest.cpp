@@ -7,6 +7,9 @@
 
 #include <QVariantMap>
 
+#include <cmath>
+#include <limits>
+
 using namespace platform;
 namespace fs = std::filesystem;
 
@@ -101,4 +104,38 @@ TEST(Bookmark, ABookmarkNestedTooDeeplyIsDamaged)
         ASSERT_TRUE(outer);
         EXPECT_FALSE(resolveBookmark(outer->toMap().value(QStringLiteral("item")).toByteArray(), &error));
     });
+}
+
+// A stored bookmark is input: a device, an inode or a time written as a
+// real too large for its integer (1e30, infinity) is damage, never a number
+// made up by the conversion; a whole real that fits still reads.
+TEST(Bookmark, NumbersOutOfRangeAreDamage)
+{
+    kztest::TempDir dir;
+    const fs::path file = dir.write("kept", "x");
+    const auto reference = [&](const QVariant& device, const QVariant& birth) {
+        const auto stored = PropertyList::fromData(createBookmark(file));
+        EXPECT_TRUE(stored);
+        QVariantMap map = stored ? stored->toMap() : QVariantMap();
+        map.insert(QStringLiteral("device"), device);
+        map.insert(QStringLiteral("birthSeconds"), birth);
+        map.insert(QStringLiteral("modifiedSeconds"), birth);
+        return PropertyList::toData(map, PropertyList::Format::Binary);
+    };
+    const double infinity = std::numeric_limits<double>::infinity();
+    for (const double wild : {1e30, -1.0, infinity, -infinity, std::nan(""), 0.5}) {
+        SCOPED_TRACE(wild);
+        EXPECT_FALSE(bookmarkTarget(reference(wild, 7)));
+        const auto target = bookmarkTarget(reference(7, wild));
+        ASSERT_TRUE(target);
+        EXPECT_FALSE(target->identity.birth);
+        EXPECT_FALSE(target->identity.modified);
+    }
+    const auto whole = bookmarkTarget(reference(12.0, 1e9));
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->device, 12u);
+    ASSERT_TRUE(whole->identity.birth);
+    EXPECT_EQ(whole->identity.birth->seconds, 1000000000);
+    EXPECT_EQ(storedUnsigned(QVariant(qint64(-1))), std::optional<quint64>(~quint64(0)));
+    EXPECT_FALSE(storedUnsigned(QVariant(QStringLiteral("12"))));
 }

@@ -42,3 +42,22 @@ TEST(ChildProcess, MissingProgramAndTimeOut)
     EXPECT_FALSE(slow.succeededQuietly());
     EXPECT_EQ(slow.standardOutput, QByteArray("partial\n"));
 }
+
+TEST(ChildProcess, OutputPastTheBoundStopsTheChild)
+{
+    // A child that never stops printing, on either stream, ends at the bound
+    // with exactly that much kept, long before its time is up.
+    for (const char* script : {"yes 'row'", "yes 'complaint' >&2"}) {
+        const auto endless = runProcess("/bin/sh", {"-c", script}, 60s, 1 << 20);
+        EXPECT_TRUE(endless.started) << script;
+        EXPECT_TRUE(endless.tooMuchOutput) << script;
+        EXPECT_FALSE(endless.timedOut) << script;
+        EXPECT_FALSE(endless.succeededQuietly()) << script;
+        EXPECT_EQ(endless.standardOutput.size() + endless.standardError.size(), 1 << 20) << script;
+    }
+    // Exactly the bound is still a whole answer.
+    const auto exact = runProcess("/bin/sh", {"-c", "head -c 4096 /dev/zero"}, 30s, 4096);
+    EXPECT_FALSE(exact.tooMuchOutput);
+    EXPECT_TRUE(exact.succeededQuietly());
+    EXPECT_EQ(exact.standardOutput.size(), 4096);
+}

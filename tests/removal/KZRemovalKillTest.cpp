@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,6 +44,11 @@ const char* const kDataVar = "KZ_KILL_DATA_HOME";
 const char* const kDieAfterVar = "KZ_KILL_AFTER_MOVES";
 const char* const kReadyVar = "KZ_KILL_READY_FD";
 const char* const kRestoreVar = "KZ_KILL_RESTORE";
+// The child folds the journals left instead, and dies at this step of the
+// fold (0: never).
+const char* const kRecoverVar = "KZ_KILL_RECOVERY_STEP";
+// The child runs as this user.
+const char* const kUserVar = "KZ_KILL_AS_UID";
 
 int envNumber(const char* name, int fallback)
 {
@@ -88,8 +94,11 @@ struct Child {
 // This program again, running the removal of a child, with its own
 // sandbox inside `scratch` (a killed child cannot remove it) and the Trash
 // of this process.
-// With `restore`, the child restores every row Restore lists instead.
-Child startChild(const fs::path& tree, const fs::path& scratch, int dieAfter, bool restore = false)
+// With `restore`, the child restores every row Restore lists instead; with
+// `recoveryStep` of 0 or more, it folds the journals left. `uid`: the user
+// it runs as, when not -1.
+Child startChild(const fs::path& tree, const fs::path& scratch, int dieAfter, bool restore = false,
+                 int recoveryStep = -1, int uid = -1)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -110,6 +119,10 @@ Child startChild(const fs::path& tree, const fs::path& scratch, int dieAfter, bo
         env.push_back(std::string(kDieAfterVar) + "=" + std::to_string(dieAfter));
     if (restore)
         env.push_back(std::string(kRestoreVar) + "=1");
+    if (recoveryStep >= 0)
+        env.push_back(std::string(kRecoverVar) + "=" + std::to_string(recoveryStep));
+    if (uid >= 0)
+        env.push_back(std::string(kUserVar) + "=" + std::to_string(uid));
     std::vector<char*> envp;
     for (auto& entry : env)
         envp.push_back(entry.data());
@@ -295,6 +308,37 @@ int restoreTheList()
     return engine.restoreFiles(files).notRestored.total() == 0 ? 0 : 1;
 }
 
+// The fold of a child, as the next start runs it, killed right after its
+// `dieAt`-th step that leaves a mark on disk.
+int recoverKilledAt(int dieAt)
+{
+    int steps = 0;
+    KZRemovalJournal::setRecoveryStepHook([&steps, dieAt] {
+        if (++steps == dieAt)
+            ::raise(SIGKILL);
+    });
+    const int ready = envNumber(kReadyVar, -1);
+    if (::write(ready, "r", 1) != 1)
+        return 2;
+    ::close(ready);
+    KZRemovalJournal::recoverInterrupted(platform::homeTrashDirectory());
+    return 0;
+}
+
+// Started as root from a folder only root may enter, the child becomes the
+// user now, with a home of its own.
+bool becomeUser(int uid)
+{
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid_t(uid)) != 0)
+        return false;
+    std::string home = (fs::temp_directory_path() / "kzuser-XXXXXX").native();
+    if (!::mkdtemp(home.data()))
+        return false;
+    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+        ::setenv(var, home.c_str(), 1);
+    return true;
+}
+
 struct ChildRemoval : ::testing::Environment {
     void SetUp() override
     {
@@ -303,7 +347,13 @@ struct ChildRemoval : ::testing::Environment {
         if (!tree || !data)
             return;
         ::setenv("XDG_DATA_HOME", data, 1);
-        const int status = std::getenv(kRestoreVar) ? restoreTheList() : trashTheMarkedHalf(tree);
+        if (std::getenv(kUserVar) && !becomeUser(envNumber(kUserVar, -1)))
+            ::_exit(3);
+        int status = 0;
+        if (std::getenv(kRecoverVar))
+            status = recoverKilledAt(envNumber(kRecoverVar, 0));
+        else
+            status = std::getenv(kRestoreVar) ? restoreTheList() : trashTheMarkedHalf(tree);
         std::fflush(nullptr);
         ::_exit(status);
     }
@@ -495,5 +545,60 @@ TEST(KZRemovalKill, RandomKillsDuringRestoreLeaveNothingUnlistedNorListedTwice)
         expectRestoredAfterKill(dir / "tree", pairs, round);
         std::cout << "restore round " << r << ": " << round.moved << " of " << pairs << " still in the Trash, "
                   << round.listed << " listed, " << round.restored << " restored\n";
+    }
+}
+
+// A removal killed right after a move leaves an intent whose item is in the
+// Trash. Its fold at the next start, killed after each of its steps in
+// turn and run again, lists that item and every other one exactly once, as
+// root and as an ordinary user.
+TEST(KZRemovalKill, ARecoveryKilledAtAnyStepAndRunAgainListsEachItemOnce)
+{
+    for (const int uid : {-1, 65534}) {
+        if (uid >= 0 && ::geteuid() != 0)
+            continue; // already an ordinary user
+        SCOPED_TRACE(uid < 0 ? "as the user running the tests" : "as an ordinary user");
+        int step = 1;
+        for (;; ++step) {
+            SCOPED_TRACE(step);
+            kztest::TempDir dir;
+            kztest::EnvGuard data("XDG_DATA_HOME");
+            ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+            fs::create_directories(dir / "data");
+            const int pairs = 3;
+            makeTree(dir / "tree", pairs);
+            if (uid >= 0) {
+                ::chmod(dir.path().c_str(), 0777);
+                for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+                    ASSERT_EQ(::lchown(entry.path().c_str(), uid_t(uid), gid_t(uid)), 0);
+            }
+            const Child removal = startChild(dir / "tree", dir.path(), 2, false, -1, uid);
+            ASSERT_GT(removal.pid, 0);
+            ASSERT_TRUE(waitUntilReady(removal));
+            const int removed = waitForEnd(removal);
+            ASSERT_TRUE(WIFSIGNALED(removed) && WTERMSIG(removed) == SIGKILL) << removed;
+            ASSERT_EQ(missingIn(dir / "tree/b", pairs), 2);
+
+            const Child fold = startChild(dir / "tree", dir.path(), 0, false, step, uid);
+            ASSERT_GT(fold.pid, 0);
+            ASSERT_TRUE(waitUntilReady(fold));
+            const int folded = waitForEnd(fold);
+            const bool killed = WIFSIGNALED(folded) && WTERMSIG(folded) == SIGKILL;
+            ASSERT_TRUE(killed || (WIFEXITED(folded) && WEXITSTATUS(folded) == 0)) << folded;
+            // The next start, later: what the kill left half made is old.
+            ageTrashInfos({});
+            const Child again = startChild(dir / "tree", dir.path(), 0, false, 0, uid);
+            ASSERT_GT(again.pid, 0);
+            ASSERT_TRUE(waitUntilReady(again));
+            const int refolded = waitForEnd(again);
+            ASSERT_TRUE(WIFEXITED(refolded) && WEXITSTATUS(refolded) == 0) << refolded;
+            EXPECT_TRUE(KZRemovalJournal::list(platform::homeTrashDirectory()).empty());
+
+            const Round round = restoreEverything(dir / "tree", pairs);
+            expectAllBack(dir / "tree", pairs, round);
+            if (!killed)
+                break;
+        }
+        EXPECT_GE(step, 5) << "the fold has that many steps to die after";
     }
 }

@@ -13,6 +13,10 @@
 
 #include <fstream>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -78,6 +82,87 @@ private:
             named_.push_back(KZFoundItemsOfVariant(note.userInfo.value(u"removedItems"_s)));
         });
 };
+
+void setTimes(const fs::path& path, time_t seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+void expectFolderAsLeft(const fs::path& folder, mode_t mode, uid_t owner, gid_t group, time_t seconds)
+{
+    const auto st = platform::statPath(folder, false);
+    ASSERT_TRUE(st && st->isDir()) << folder;
+    EXPECT_EQ(st->mode & 07777, mode) << folder;
+    EXPECT_EQ(st->uid, owner) << folder;
+    EXPECT_EQ(st->gid, group) << folder;
+    EXPECT_EQ(st->modified.tv_sec, seconds) << folder;
+}
+
+// D (0700) holds f1, f2 and sub (0750) holding g, all of `owner` and `group`. Their
+// files leave, then D itself, emptied: every way back gives D and sub the
+// owner, mode and dates they had, never the open mode of a new folder.
+void putBackAPrivateFolder(const fs::path& top, uid_t owner, gid_t group)
+{
+    const char* const ways[] = {"both restored at once, oldest first", "the files' removal, then the folder's",
+                                "undo of the files' move"};
+    for (int w = 0; w < 3; ++w) {
+        const char* const way = ways[w];
+        SCOPED_TRACE(way);
+        emptyTrash();
+        const fs::path d = top / ("D" + std::to_string(w));
+        const std::vector<fs::path> files = {d / "f1", d / "f2", d / "sub/g"};
+        for (const fs::path& file : files) {
+            fs::create_directories(file.parent_path());
+            std::ofstream(file) << "private";
+        }
+        for (const auto& entry : fs::recursive_directory_iterator(d))
+            ASSERT_EQ(::lchown(entry.path().c_str(), owner, group), 0);
+        ASSERT_EQ(::lchown(d.c_str(), owner, group), 0);
+        ASSERT_EQ(::chmod((d / "sub").c_str(), 0750), 0);
+        ASSERT_EQ(::chmod(d.c_str(), 0700), 0);
+
+        const bool undo = w == 2;
+        std::vector<KZPersistentUndoRecord> trashed;
+        KZUndoDict moved;
+        for (const fs::path& file : files) {
+            if (!undo) {
+                trashed.push_back(trashWithRecord(file));
+                continue;
+            }
+            const fs::path dest = top / "dest" / file.filename();
+            fs::create_directories(dest.parent_path());
+            fs::rename(file, dest);
+            moved.standardUndo.push_back({dest, file});
+        }
+        setTimes(d / "sub", 1000000000);
+        setTimes(d, 1100000000);
+        // From the empty folders' tab, later.
+        const auto folder = trashWithRecord(d);
+        ASSERT_FALSE(fs::exists(d));
+
+        KZRestoreRemovedFiles restore;
+        if (undo) {
+            EXPECT_EQ(restore.doUndoMove(moved).restored, 3u);
+        } else {
+            const fs::path filesUndo = writeUndoFile(trashed, 100);
+            const fs::path folderUndo = writeUndoFile({folder}, 200);
+            if (w == 0) {
+                EXPECT_EQ(restore.restoreFiles({filesUndo, folderUndo}).restored, 4u);
+            } else {
+                EXPECT_EQ(restore.restoreFiles({filesUndo}).restored, 3u);
+                expectFolderAsLeft(d, 0700, owner, group, 1100000000);
+                EXPECT_EQ(restore.restoreFiles({folderUndo}).restored, 1u);
+            }
+            EXPECT_EQ(countIn(trashFiles()), 0u) << "the trashed folder is merged into the one made";
+        }
+        for (const fs::path& file : files)
+            EXPECT_EQ(kztest::readFile(file), "private");
+        expectFolderAsLeft(d, 0700, owner, group, 1100000000);
+        expectFolderAsLeft(d / "sub", 0750, owner, group, 1000000000);
+    }
+    emptyTrash();
+}
 
 } // namespace
 
@@ -388,6 +473,113 @@ TEST(KZRestoreRemovedFiles, ARestoreNamesTheTrashedResultItemsBackInPlace)
     EXPECT_EQ(kztest::readFile(f.dir / "dup/c"), "same bytes");
     EXPECT_EQ(kztest::readFile(f.dir / "dup/b"), "new");
     emptyTrash();
+}
+
+// Two hard-linked names are one file in the Trash but two entries of the
+// result: a restore names each back, also when a killed restore had already
+// put one of them in place.
+TEST(KZRestoreRemovedFiles, ARestoreNamesBothHardLinkedNamesBack)
+{
+    for (const bool oneBackAlready : {false, true}) {
+        SCOPED_TRACE(oneBackAlready ? "one already back" : "both in the Trash");
+        emptyTrash();
+        Fixture f;
+        f.dir.write("dup/a", "same bytes");
+        ASSERT_EQ(::link((f.dir / "dup/a").c_str(), (f.dir / "dup/b").c_str()), 0);
+        const KZFoundItemArray all = f.items({{"keep/a", 1}, {"dup/a", 1}, {"dup/b", 1}});
+        f.engine({all[1], all[2]}, all)->doMove();
+        f.panel->itemsToRemove.clear();
+        f.panel->resultItems.clear();
+        ASSERT_FALSE(fs::exists(f.dir / "dup/a"));
+        ASSERT_FALSE(fs::exists(f.dir / "dup/b"));
+        if (oneBackAlready) {
+            const auto files = KZUndoFile::list(trashDir());
+            ASSERT_EQ(files.size(), 1u);
+            const auto contents = KZUndoFile::read(files[0]);
+            ASSERT_TRUE(contents);
+            for (const auto& entry : contents->entries)
+                if (entry.oldPosition == f.dir / "dup/b")
+                    fs::rename(platform::resolveBookmark(entry.currPosition)->path, f.dir / "dup/b");
+            ASSERT_TRUE(fs::exists(f.dir / "dup/b"));
+        }
+
+        RestoredNames told;
+        KZRestoreRemovedFiles& restore = KZRestoreRemovedFiles::sharedControl();
+        restore.restoreItemsOfFile(KZUndoFile::list(trashDir()), {});
+        restore.waitUntilIdle();
+        const std::vector<KZFoundItemArray> named = told.all();
+        ASSERT_EQ(named.size(), 1u);
+        KZFoundItemArray back = named.front();
+        std::sort(back.begin(), back.end(), [](const auto& x, const auto& y) { return x->url() < y->url(); });
+        EXPECT_EQ(back, (KZFoundItemArray{all[1], all[2]}));
+        EXPECT_EQ(fs::hard_link_count(f.dir / "dup/a"), 2u);
+        EXPECT_TRUE(fs::equivalent(f.dir / "dup/a", f.dir / "dup/b"));
+    }
+    emptyTrash();
+}
+
+// Runs `body` in a child that is the ordinary user 65534, with its Trash in
+// `dataHome`; answers whether it passed.
+bool passesAsOrdinaryUser(const fs::path& dataHome, const std::function<void()>& body)
+{
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+        body();
+        std::fflush(stdout);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Restore and Undo that make a folder where a trashed folder of that place
+// waits make that folder: as root for another user's folder, and as the
+// ordinary user who owns it. One who cannot give the folder its group
+// leaves the group of its own out.
+TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
+{
+    kztest::TempDir dir;
+    if (::geteuid() != 0) {
+        putBackAPrivateFolder(dir / "mine", ::geteuid(), ::getegid());
+        return;
+    }
+    putBackAPrivateFolder(dir / "theirs", 1234, 1234);
+    ::chmod(dir.path().c_str(), 0777);
+    const bool owned = passesAsOrdinaryUser(dir / "data",
+                                            [&dir] { putBackAPrivateFolder(dir / "user", 65534, 65534); });
+    EXPECT_TRUE(owned) << "as the ordinary user who owns the folder";
+
+    // The user's folder G, of a group the user is not in, left for the Trash
+    // after its file.
+    const fs::path g = dir / "user/G";
+    const fs::path file = dir.write("user/G/f", "private");
+    fs::path undoFile;
+    time_t left = 0;
+    {
+        kztest::EnvGuard data("XDG_DATA_HOME");
+        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+        emptyTrash();
+        undoFile = writeUndoFile({trashWithRecord(file)});
+        ASSERT_EQ(::chmod(g.c_str(), 0750), 0);
+        ASSERT_EQ(::lchown(g.c_str(), 65534, 1234), 0);
+        left = platform::statPath(g, false)->modified.tv_sec;
+        trashWithRecord(g);
+        for (const auto& entry : fs::recursive_directory_iterator(dir / "data")) {
+            if (entry.path().filename() != "G") {
+                ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
+            }
+        }
+    }
+    const bool grouped = passesAsOrdinaryUser(dir / "data", [&] {
+        EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles({undoFile}).restored, 1u);
+        expectFolderAsLeft(g, 0700, 65534, 65534, left);
+        EXPECT_EQ(kztest::readFile(file), "private");
+    });
+    EXPECT_TRUE(grouped) << "as an ordinary user outside the folder's group";
 }
 
 TEST(KZRestoreRemovedFiles, RestoreKeepsWhatCouldNotGoBackInTheFile)

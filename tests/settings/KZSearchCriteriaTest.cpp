@@ -389,3 +389,43 @@ TEST(CriteriaValues, CombinedPredicates)
 }
 
 } // namespace
+
+// A group switched on without its settings compares and filters nothing:
+// the criteria as a whole decide nothing and name that group, while a group
+// with a comparison or an operator decides, and a useless group beside one
+// that decides is only named.
+TEST(CriteriaValues, GroupsWithoutTheirSettingsDecideNothing)
+{
+    for (const char* group : {"isSize", "isContent", "isName", "isExtension", "isLocked", "isModified", "isFolder",
+                              "isKind", "isLabel", "isDateTaken", "isPixelsSize"}) {
+        SCOPED_TRACE(group);
+        const KZSearchCriteria alone(m({{group, true}}));
+        EXPECT_FALSE(alone.decidesAnything());
+        EXPECT_EQ(alone.groupsWithoutSettings(), QStringList{QString::fromLatin1(group)});
+    }
+    const KZSearchCriteria none(QVariantMap{});
+    EXPECT_FALSE(none.decidesAnything());
+    EXPECT_TRUE(none.groupsWithoutSettings().isEmpty());
+
+    const struct {
+        const char* name;
+        QVariantMap dict;
+        QStringList empty;
+    } deciding[] = {
+        {"same size", G("Size", {{"isSame", true}}), {}},
+        {"content", G("Content", {{"isData", true}}), {}},
+        {"skipping empty files", G("Content", {{"skipData", true}}), {}},
+        {"a name operator", G("Name", 1, {{"string", u"x"_s}}), {}},
+        {"locked", G("Locked", 1), {}},
+        {"empty folders", G("Folder", 1), {}},
+        {"special items", m({{"isSpecial", true}}), {}},
+        {"empty files", m({{"isEmptyFile", true}}), {}},
+        {"a useless group beside", join(G("Size", {{"isSame", true}}), m({{"isKind", true}})), {u"isKind"_s}},
+    };
+    for (const auto& c : deciding) {
+        SCOPED_TRACE(c.name);
+        const KZSearchCriteria criteria(c.dict);
+        EXPECT_TRUE(criteria.decidesAnything());
+        EXPECT_EQ(criteria.groupsWithoutSettings(), c.empty);
+    }
+}

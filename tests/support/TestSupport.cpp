@@ -304,11 +304,11 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Isolated::Passed : Isolated::Failed;
 }
 
-void mountTmpfs(const fs::path& at)
+void mountTmpfs(const fs::path& at, const char* options)
 {
     std::error_code ec;
     fs::create_directories(at, ec);
-    if (::mount("kztest", at.c_str(), "tmpfs", 0, "mode=0755") != 0)
+    if (::mount("kztest", at.c_str(), "tmpfs", 0, options) != 0)
         ::_exit(kUnavailableStatus);
 }
 

@@ -144,8 +144,9 @@ enum class Isolated { Passed, Failed, Unavailable };
 Isolated runWithPrivateMounts(const std::function<void()>& body);
 
 // Only inside runWithPrivateMounts(): a fresh tmpfs at `at` (made when
-// missing), or the folder `from` shown again at `to`.
-void mountTmpfs(const std::filesystem::path& at);
+// missing; `options` as mount(8) takes them, a size among them), or the
+// folder `from` shown again at `to`.
+void mountTmpfs(const std::filesystem::path& at, const char* options = "mode=0755");
 void bindMount(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Restores an environment variable when the scope ends.

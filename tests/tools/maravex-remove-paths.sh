@@ -35,6 +35,16 @@ touch -d "$stamp" "$work/four/kept.txt"
 [ "$(removed "$work/out")" = 0 ] && [ "$(cat "$work/four/old.txt")" = "sixth pair" ] \
   || fail "a rewritten kept copy let its twin go: $(cat "$work/out" "$work/err")"
 
+# The removal tool's start too removes what killed runs of the tools left
+# in the temporary folder, and only that.
+mkdir -p "$work/tmp"
+sh -c 'exit 0' & dead=$!
+wait "$dead" || true
+mkdir -p "$work/tmp/maravex-remove-$dead-aB3dE9" "$work/tmp/maravex-sqlite-$dead-aB3dE9" "$work/tmp/maravex-remove-$$-aB3dE9"
+TMPDIR=$work/tmp "$remove" --trash --saved "$work/results/four.maravex" > /dev/null 2>&1 || true
+[ "$(cd "$work/tmp" && ls)" = "maravex-remove-$$-aB3dE9" ] \
+  || fail "what killed runs left in the temporary folder: $(ls "$work/tmp")"
+
 # Saving onto a pipe fails, says why, and leaves the pipe.
 pair "$work/piped/a.txt" "$work/piped/b.txt" "piped pair"
 mkfifo "$work/results/pipe"

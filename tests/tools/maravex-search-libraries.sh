@@ -101,4 +101,17 @@ rc=0
 "$tool" "$work/Empty.photoslibrary" "$work/media/Music" > /dev/null 2> "$work/err" || rc=$?
 [ "$rc" = 3 ] && grep -q "sources not searched 1" "$work/err" \
   || { echo "an unreadable photo library beside a folder: status $rc (3 expected)"; cat "$work/err"; exit 1; }
+
+# A library of a few kilobytes whose versions are an endless view is refused
+# at once with the reason, not read until memory runs out.
+mkdir -p "$work/Endless.photoslibrary/database" "$work/Endless.photoslibrary/Masters"
+sqlite3 "$work/Endless.photoslibrary/database/Photos.db" \
+  "CREATE VIEW RKVersion AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)
+     SELECT 'uuid-' || x AS uuid, 'm' AS masterUuid, 0 AS isInTrash FROM c;
+   CREATE TABLE RKMaster (uuid, imagePath, isInTrash); CREATE TABLE RKAlbum (uuid, name, albumType);
+   CREATE TABLE RKCustomSortOrder (containerUuid, objectUuid);"
+rc=0
+timeout 60 "$tool" "$work/Endless.photoslibrary" > /dev/null 2> "$work/err" || rc=$?
+[ "$rc" = 1 ] && grep -q "printed more than .* bytes for a database of this size" "$work/err" \
+  || { echo "an endless photo library: status $rc (1 expected)"; cat "$work/err"; exit 1; }
 echo ok

@@ -85,6 +85,33 @@ for criteria in none unknown; do
     status=1
   fi
 done
+# A group switched on without its settings decides nothing either: refused
+# the same way, naming the group.
+for group in isSize isContent isName isExtension isLocked isModified isFolder isKind; do
+  printf '<?xml version="1.0"?><plist version="1.0"><dict><key>%s</key><true/></dict></plist>' "$group" \
+    > "$work/$group.plist"
+  rc=0
+  "$tool" --criteria "$work/$group.plist" "$t" >"$work/out" 2>"$work/err" || rc=$?
+  if [ "$rc" != 1 ] || [ -s "$work/out" ] || ! grep -q "$group.plist: switches on \"$group\" without settings" "$work/err"; then
+    echo "criteria with $group alone: status $rc (1 expected)"; cat "$work/err"; head -3 "$work/out"
+    status=1
+  fi
+done
+# What killed runs left in the temporary folder (a tool's private folder, a
+# library's private copy) goes at the next start of a tool; the folders of
+# a run that lives, or named otherwise, stay.
+mkdir -p "$work/tmp"
+sh -c 'exit 0' & dead=$!
+wait "$dead" || true
+for name in "maravex-search-$dead-aB3dE9" "maravex-remove-$dead-aB3dE9" "maravex-sqlite-$dead-aB3dE9" \
+  "maravex-search-$$-aB3dE9" "maravex-search-Xy12Zq"; do
+  mkdir -p "$work/tmp/$name" && printf x > "$work/tmp/$name/defaults.plist"
+done
+TMPDIR=$work/tmp "$tool" --criteria "$work/criteria.plist" "$t" >/dev/null 2>"$work/err" || true
+left=$(cd "$work/tmp" && ls | sort | tr '\n' ' ')
+if [ "$left" != "maravex-search-$$-aB3dE9 maravex-search-Xy12Zq " ]; then
+  echo "what killed runs left in the temporary folder: $left"; cat "$work/err"; status=1
+fi
 # A criteria file that cannot be read is named once.
 rc=0
 "$tool" --criteria "$work/missing.plist" "$t" >"$work/out" 2>"$work/err" || rc=$?
