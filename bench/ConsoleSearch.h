@@ -1,9 +1,10 @@
 #pragma once
 
-// What the command-line tools share: Ctrl-C as their Stop button, counters
-// for the terminal, how a path on the command line becomes a source, how a
-// path is printed, a reader that names each file it cannot read once, and a
-// search run to its end on the tool's own event loop.
+// What the command-line tools share: Ctrl-C, SIGTERM and SIGHUP as their
+// Stop button, counters for the terminal, how a path on the command line
+// becomes a source, how a path is printed, a reader that names each file it
+// cannot read once, and a search run to its end on the tool's own event
+// loop.
 
 #include "engine/KZContentReader.h"
 #include "engine/KZProgressControl.h"
@@ -12,6 +13,7 @@
 #include "media/KZPhotosSupport.h"
 #include "media/KZSQLite.h"
 #include "platform/FileStat.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/Packages.h"
@@ -33,6 +35,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -51,13 +54,19 @@ inline void onInterrupt(int)
     g_interrupted = 1;
 }
 
-// The first Ctrl-C stops the search; a second ends the program at once.
-inline void stopOnInterrupt()
+// The signals that stop a run as the Stop button stops the program's work:
+// Ctrl-C (SIGINT), SIGTERM (a shutdown, kill) and SIGHUP (the terminal
+// closed). The run ends cleanly and says what it did. With `secondEndsAtOnce`
+// a second signal ends the program at once, for a run that has nothing
+// half done to lose.
+inline void stopOnSignals(bool secondEndsAtOnce)
 {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
+    action.sa_flags = secondEndsAtOnce ? SA_RESETHAND : 0;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 // The saved searches that a search could not read, each told through
@@ -188,6 +197,14 @@ inline KZSourceItemRef commandLineSource(const std::filesystem::path& given, voi
         complain(given.native() + ": not a folder");
         return nullptr;
     }
+    // A folder that cannot be listed is not searched: said here, once, as
+    // a missing one is, rather than searched as if it were empty.
+    const int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        complain(given.native() + ": cannot be listed: " + std::strerror(errno));
+        return nullptr;
+    }
+    ::close(folder);
     switch (platform::photoLibraryPlace(path)) {
     case platform::PhotoLibraryPlace::Inside:
         complain(given.native() + ": lies inside a photo library, whose pictures belong to the library; "
@@ -341,6 +358,12 @@ inline QVariantMap runSearch(QCoreApplication& app, const KZSearchStuffRef& stuf
             progress->show();
     });
     ticker.start();
+    // The engine logs each saved search it skips for the window's log; a
+    // tool tells them itself (tellSkippedSources), and says each once.
+    platform::setLogSink([](const QString& line) {
+        if (!line.startsWith(QStringLiteral("Saved search skipped: ")))
+            std::fprintf(stderr, "maravex: %s\n", line.toUtf8().constData());
+    });
     {
         auto controller = KZSearchController::create(stuff, &senderTag, progress);
         controller->setContentReader(&reader);
@@ -349,6 +372,7 @@ inline QVariantMap runSearch(QCoreApplication& app, const KZSearchStuffRef& stuf
     app.exec();
     ticker.stop();
     KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
+    platform::setLogSink({});
     if (showProgress)
         std::fputs("\n", stderr);
     std::lock_guard guard(resultLock);

@@ -19,8 +19,14 @@
 // how a photo library's pictures are compared is answered as maravex-search
 // answers it (consolesearch::answerHowPicturesCompare). A removal stopped
 // before its end (a destination that is not there, a full disk) is named
-// on standard error and ends the run with status 1. What the run sets for
-// itself (--level) never changes the user's preferences.
+// on standard error and ends the run with status 1. A search that could
+// not read everything (a folder named that is missing or cannot be listed,
+// a file that cannot be read) still removes what it found, and ends the
+// run with status 3 as maravex-search's does. Ctrl-C, SIGTERM and SIGHUP
+// stop the run as the panel's Stop button does, in every step: the item
+// being removed is finished, every marked item is printed, and the run ends
+// with status 130. What the run sets for itself (--level) never changes the
+// user's preferences.
 // With --pause-before-removal the tool waits, once the items are marked,
 // until FILE exists, so that a script can change the tree in between.
 // With --saved the items and marks come from a saved result instead of a
@@ -33,6 +39,7 @@
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
 #include "platform/FileStat.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/StringTable.h"
@@ -53,6 +60,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -77,7 +85,7 @@ void complain(const std::string& what)
     std::fprintf(stderr, "maravex-remove: %s\n", what.c_str());
 }
 
-// The panel of a terminal: Ctrl-C is its Stop button.
+// The panel of a terminal: a signal (see stopOnSignals) is its Stop button.
 class ConsolePanel : public KZRemovalPanel {
 public:
     void statusDidChange(const QString& key) override
@@ -118,7 +126,10 @@ int usage()
                          "unless the preference says pixels.\n"
                          "\n"
                          "Exit status: 0 done, 1 nothing could be searched, an item failed or the removal stopped\n"
-                         "before its end (the reason on standard error), 2 usage, 130 stopped.\n");
+                         "before its end (the reason on standard error), 2 usage, 3 some files or folders could\n"
+                         "not be read or a folder named was not searched (the result may lack duplicates; what\n"
+                         "was found is removed), 130 stopped (Ctrl-C, SIGINT, SIGTERM or SIGHUP: the item under\n"
+                         "way is finished and every marked item is printed).\n");
     return 2;
 }
 
@@ -193,6 +204,9 @@ int main(int argc, char** argv)
         complain("--rule 7 swaps the marks of a saved result (--saved FILE); a search has none to swap");
         return usage();
     }
+    // From here on a signal stops the run, whatever step it is at; a
+    // second one must not cut a removal short either.
+    stopOnSignals(false);
 
     // What this run sets for itself stays in its own copy of the preferences:
     // a --level given here must not lower the user's last-copy level.
@@ -206,6 +220,8 @@ int main(int argc, char** argv)
     double searchSeconds = 0;
     std::shared_ptr<KZFoundItemsCntrl> model;
     std::vector<KZSourceItemRef> sources;
+    // What the search could not look at: the result may lack duplicates.
+    quint64 refused = 0, unreadable = 0, unlisted = 0, skippedCount = 0;
     if (!savedFile.empty()) {
         QString error;
         int damaged = 0;
@@ -241,9 +257,11 @@ int main(int argc, char** argv)
         for (const fs::path& path : paths) {
             if (KZSourceItemRef source = commandLineSource(path, complain))
                 sources.push_back(std::move(source));
+            else
+                ++refused;
         }
         if (sources.empty()) {
-            complain("nothing to search");
+            complain("nothing could be searched");
             return 1;
         }
 
@@ -264,7 +282,6 @@ int main(int argc, char** argv)
         if (photoLibraryNamed)
             tellHowPicturesCompare(sources, *stuff, imagePreference, answerHowPicturesCompare());
 
-        stopOnInterrupt();
         auto progress = std::make_shared<ConsoleProgress>();
         ReportingReader reader(complain);
         QElapsedTimer clock;
@@ -274,8 +291,10 @@ int main(int argc, char** argv)
         while (std::unique_ptr<TreeToCheck> node = list.takeFirst())
             items.append(KZFoundItem::itemWithTreeNode(*node));
         searchSeconds = double(clock.nsecsElapsed()) / 1e9;
-        if (g_interrupted)
+        if (g_interrupted) {
+            complain("stopped during the search: nothing was marked or removed");
             return 130;
+        }
         // A saved search that could not be read searched nothing: with no
         // other source, "found 0" would pass for a search of an empty tree.
         const QStringList skipped = tellSkippedSources(result, complain);
@@ -283,6 +302,9 @@ int main(int argc, char** argv)
             complain("nothing could be searched");
             return 1;
         }
+        skippedCount = quint64(skipped.size());
+        unreadable = result.value(str("KZResultUnreadableItemsCount")).toULongLong();
+        unlisted = result.value(str("KZResultUnlistedFoldersCount")).toULongLong();
 
         model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
         model->setAllItems(items);
@@ -338,8 +360,6 @@ int main(int argc, char** argv)
         std::error_code ec;
         while (!g_interrupted && !fs::exists(fs::symlink_status(pauseFile, ec)))
             ::usleep(50000);
-        if (g_interrupted)
-            return 130;
     }
 
     QTimer stopper;
@@ -349,7 +369,11 @@ int main(int argc, char** argv)
             panel->wasStopped = true;
     });
     auto engine = std::make_shared<KZRemove>(panel);
-    panel->isWorking = true;
+    // Stopped before the removal began (while a saved result was reopened
+    // or the run waited): nothing moves, and every marked item is told.
+    const bool stoppedBeforeRemoval = g_interrupted != 0;
+    panel->wasStopped = stoppedBeforeRemoval;
+    panel->isWorking = !stoppedBeforeRemoval;
     // CPU time too: on a busy machine the wall time mostly measures the others.
     const auto cpuSeconds = [] {
         rusage usage{};
@@ -360,9 +384,21 @@ int main(int argc, char** argv)
     const double cpuBefore = cpuSeconds();
     QElapsedTimer removal;
     removal.start();
-    engine->startMoving();
-    stopper.start();
-    app.exec();
+    // The engine tells the window a stop's reason twice, as an alert and
+    // in the log; this run says it once, below, with the other lines the
+    // removal logged.
+    std::mutex loggedLock;
+    QStringList logged;
+    platform::setLogSink([&](const QString& line) {
+        std::lock_guard guard(loggedLock);
+        logged << line;
+    });
+    if (!stoppedBeforeRemoval) {
+        engine->startMoving();
+        stopper.start();
+        app.exec();
+    }
+    platform::setLogSink({});
     const double removalSeconds = double(removal.nsecsElapsed()) / 1e9;
     const double removalCpu = cpuSeconds() - cpuBefore;
     stopper.stop();
@@ -382,7 +418,7 @@ int main(int argc, char** argv)
             verdict = "kept";
             ++keptCount;
             if (reason.isEmpty())
-                reason = str("not_reached");
+                reason = str(panel->wasStopped ? "stopped" : "not_reached");
         } else {
             ++failedCount;
         }
@@ -398,14 +434,30 @@ int main(int argc, char** argv)
             platform::localizedString(alert.key, str("Errors")), alert.names);
         std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     }
-    // A removal that stopped before its end failed, even when no item did.
     const QStringList stopReasons = engine->stopReasons();
+    for (const QString& line : std::as_const(logged)) {
+        const bool stopReason = std::any_of(stopReasons.begin(), stopReasons.end(), [&line](const QString& reason) {
+            return line == reason || (line.startsWith(str("Alert: ")) && line.contains(reason));
+        });
+        if (!stopReason)
+            std::fprintf(stderr, "maravex: %s\n", line.toUtf8().constData());
+    }
+    // A removal that stopped before its end failed, even when no item did.
     for (const QString& reason : stopReasons)
         complain("the removal was stopped: " + reason.toStdString());
-    std::fprintf(stderr, "found %lld, marked %lld, removed %llu, kept %llu, failed %llu, search seconds %.3f, "
-                         "removal seconds %.3f (cpu %.3f)\n",
+    const bool incomplete = refused || unreadable || unlisted || skippedCount;
+    std::fprintf(stderr, "%sfound %lld, marked %lld, removed %llu, kept %llu, failed %llu, search seconds %.3f, "
+                         "removal seconds %.3f (cpu %.3f), files not read %llu, folders not listed %llu, "
+                         "sources not searched %llu\n",
+                 panel->wasStopped ? "stopped: " : (incomplete ? "incomplete: " : ""),
                  static_cast<long long>(items.size()), static_cast<long long>(marked.size()),
                  static_cast<unsigned long long>(removedCount), static_cast<unsigned long long>(keptCount),
-                 static_cast<unsigned long long>(failedCount), searchSeconds, removalSeconds, removalCpu);
-    return panel->wasStopped ? 130 : (failedCount || !stopReasons.isEmpty() ? 1 : 0);
+                 static_cast<unsigned long long>(failedCount), searchSeconds, removalSeconds, removalCpu,
+                 static_cast<unsigned long long>(unreadable), static_cast<unsigned long long>(unlisted),
+                 static_cast<unsigned long long>(skippedCount + refused));
+    if (panel->wasStopped)
+        return 130;
+    if (failedCount || !stopReasons.isEmpty())
+        return 1;
+    return incomplete ? 3 : 0;
 }

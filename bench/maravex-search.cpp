@@ -22,7 +22,8 @@
 // NUL, a newline too: without -0 control bytes and backslashes in a path are
 // escaped (\n, \t, \\, \xHH), so every line is one record; with -0 each
 // record ends with NUL and the path's bytes are printed as they are.
-// Ctrl-C stops the search; what was found until then is still printed.
+// Ctrl-C, SIGTERM and SIGHUP stop the search; what was found until then is
+// still printed.
 // --save also writes the result, marked as a result window first marks it,
 // to a saved-result file that the program opens.
 //
@@ -155,7 +156,8 @@ int usage()
                  "their bytes, as nobody can answer here. Standard error says which was used.\n"
                  "\n"
                  "Exit status: 0 done, 1 nothing could be searched, 2 usage, %d some files or folders\n"
-                 "could not be read (the result may lack duplicates), 130 stopped.\n",
+                 "could not be read or a folder named was not searched (the result may lack duplicates),\n"
+                 "130 stopped (Ctrl-C, SIGINT, SIGTERM or SIGHUP: what was found until then is printed).\n",
                  kExitIncomplete);
     return 2;
 }
@@ -267,6 +269,8 @@ int main(int argc, char** argv)
     }
     if (paths.empty() && musicLibrary.empty())
         return usage();
+    // From here on a signal stops the run, whatever step it is at.
+    stopOnSignals(true);
 #ifndef KZ_SEARCH_TOOL_SAVES
     if (!saveFile.empty())
         return runAsFullBuild(argv);
@@ -328,7 +332,7 @@ int main(int argc, char** argv)
         sources.push_back(KZSourceItem::create({{str("url"), QVariant::fromValue(*media)}, {str("iTunesLibValue"), 1}}));
     }
     if (sources.empty()) {
-        complain("nothing to search");
+        complain("nothing could be searched");
         return 1;
     }
 
@@ -370,8 +374,6 @@ int main(int argc, char** argv)
     }
     stuff->setCriteria(unique ? uniqueCriteria(*criteria) : *criteria);
     tellHowPicturesCompare(sources, *stuff, imagePreference, imageUsed);
-
-    stopOnInterrupt();
 
     auto progress = std::make_shared<ConsoleProgress>();
     ReportingReader reader(complain);
@@ -434,10 +436,13 @@ int main(int argc, char** argv)
     // the engine, and counted here so that the status does not claim success.
     const QStringList skippedSources = tellSkippedSources(result, complain);
     const quint64 skipped = quint64(skippedSources.size()) + refused;
+    // Said once, after the counts: "incomplete" would undersell it.
+    const bool nothingSearched = quint64(skippedSources.size()) >= sources.size();
+    const bool incomplete = !nothingSearched && (unreadable || unlisted || skipped);
     std::fprintf(stderr,
                  "%schecked %llu, found %llu, groups %llu, bytes read %llu, seconds %.3f, "
                  "files not read %llu, folders not listed %llu, sources not searched %llu\n",
-                 stopped ? "stopped: " : (unreadable || unlisted || skipped ? "incomplete: " : ""),
+                 stopped ? "stopped: " : (incomplete ? "incomplete: " : ""),
                  static_cast<unsigned long long>(result.value(str("KZResultCheckedItemsCount")).toULongLong()),
                  static_cast<unsigned long long>(found), static_cast<unsigned long long>(groups.size()),
                  static_cast<unsigned long long>(KZContentReader::totalBytesRead() - bytesBefore),
@@ -445,9 +450,9 @@ int main(int argc, char** argv)
                  static_cast<unsigned long long>(unlisted), static_cast<unsigned long long>(skipped));
     if (stopped)
         return 130;
-    if (quint64(skippedSources.size()) >= sources.size()) {
+    if (nothingSearched) {
         complain("nothing could be searched");
         return 1;
     }
-    return unreadable || unlisted || skipped ? kExitIncomplete : 0;
+    return incomplete ? kExitIncomplete : 0;
 }

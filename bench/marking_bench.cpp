@@ -104,6 +104,27 @@ void BM_OldestRuleOnWholeResult(benchmark::State& state)
 }
 BENCHMARK(BM_OldestRuleOnWholeResult)->Arg(100000)->Unit(benchmark::kMillisecond);
 
+// Mark in Folder with a folder that holds no item of the result: nothing
+// changes, and the window waits for the whole walk.
+void BM_MarkInFolderChangingNothing(benchmark::State& state)
+{
+    const auto model = makeResult(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        auto info = std::make_shared<KZViewsToUpdate>();
+        for (quint64 tab : {0, 3, 4, 5})
+            (*info)[tab] = std::make_shared<KZViewToUpdate>();
+        model->markItemsWithDict(
+            {{KZMarkingKey::menuItemTag, KZMarkRule::byChosenFolder},
+             {KZMarkingKey::checkBtnState, 1},
+             {KZMarkingKey::ownerTag, QVariant::fromValue<quint64>(0)},
+             {KZMarkingKey::itemsToManageTag, QVariant::fromValue<quint64>(0)},
+             {KZMarkingKey::urls, QVariant::fromValue(std::vector<std::filesystem::path>{"/elsewhere/folder"})},
+             {KZMarkingKey::infoDict, QVariant::fromValue<KZViewsToUpdateRef>(info)}});
+        benchmark::DoNotOptimize(info);
+    }
+}
+BENCHMARK(BM_MarkInFolderChangingNothing)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv)

@@ -3,6 +3,8 @@
 #include "platform/NotificationCenter.h"
 #include "settings/KZNotificationNames.h"
 
+#include <algorithm>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -145,6 +147,7 @@ void KZNewSearchRouting::observeReady()
 void KZNewSearchRouting::newSearchIsReady()
 {
     readyStep_.cancel();
+    waitsForFront_ = false;
     if (foldersToAdd_.empty())
         return;
     isSearchAgain_ = false;
@@ -157,6 +160,7 @@ std::vector<fs::path> KZNewSearchRouting::takeFoldersToAdd()
 {
     readyStep_.cancel();
     isSearchAgain_ = false;
+    waitsForFront_ = false;
     std::vector<fs::path> folders = std::move(foldersToAdd_);
     foldersToAdd_.clear();
     return folders;
@@ -170,7 +174,7 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
         canContinueOpening_ = false;
         if (refusedDuringRemoval({paths.front()}))
             return;
-        if (!ifCanContinue())
+        if (!ifCanContinue(paths.front()))
             return;
         canContinueOpening_ = true;
         const fs::path file = paths.front();
@@ -207,20 +211,63 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
     if (folders.empty())
         return;
     const bool clearFirst = host_.clearKeyIsDown();
-    foldersToAdd_ = std::move(folders);
-    isSearchAgain_ = !clearFirst;
+    // Folders that still wait keep their place ahead of these: a hand-over
+    // never replaces an earlier one. One that asks to clear the sources
+    // first clears them for all.
+    const bool joining = !foldersToAdd_.empty();
+    for (fs::path& folder : folders)
+        if (std::find(foldersToAdd_.begin(), foldersToAdd_.end(), folder) == foldersToAdd_.end())
+            foldersToAdd_.push_back(std::move(folder));
+    // A walk back under way (its question may be open right now) takes them
+    // when it ends, and keeps or clears the sources as it was asked to.
+    if (resultStep_.isActive() || progressStep_.isActive()) {
+        observeReady();
+        return;
+    }
+    isSearchAgain_ = joining ? isSearchAgain_ && !clearFirst : !clearFirst;
     observeReady();
-    if (host_.front() == KZRoutingHost::Front::Search && isSearchAgain_)
+    routeFolders();
+}
+
+void KZNewSearchRouting::routeFolders()
+{
+    const KZRoutingHost::Front front = host_.front();
+    // Another window in front (Preferences, an alert, Quick Look): the
+    // folders wait until a main window comes to the front.
+    waitsForFront_ = front == KZRoutingHost::Front::None || front == KZRoutingHost::Front::Other;
+    if (waitsForFront_)
+        return;
+    if (front == KZRoutingHost::Front::Search && isSearchAgain_)
         center().post(KZNotification::newSearchIsReady, platform::bundleIdentifier());
     else
         closeWindows();
 }
 
-bool KZNewSearchRouting::ifCanContinue()
+void KZNewSearchRouting::frontChanged()
+{
+    if (!waitsForFront_ || foldersToAdd_.empty())
+        return;
+    // A removal may have begun while they waited: they are refused as a
+    // hand-over during it is.
+    if (refusedDuringRemoval(foldersToAdd_)) {
+        waitsForFront_ = false;
+        readyStep_.cancel();
+        foldersToAdd_.clear();
+        isSearchAgain_ = false;
+        return;
+    }
+    routeFolders();
+}
+
+bool KZNewSearchRouting::ifCanContinue(const fs::path& file)
 {
     const KZRoutingHost::Front front = host_.front();
     if (front != KZRoutingHost::Front::Progress && front != KZRoutingHost::Front::Result)
         return true;
+    // A file that cannot open must not cost the result on screen: it is read
+    // and checked before the user is asked to give that result up.
+    if (!host_.savedResultCanOpen(file))
+        return false;
     return host_.askToReplaceResult() == kContinue;
 }
 
@@ -232,7 +279,7 @@ void KZNewSearchRouting::openSavedFile(const fs::path& file)
         return;
     }
     if (!canContinueOpening_)
-        canContinueOpening_ = ifCanContinue();
+        canContinueOpening_ = ifCanContinue(file);
     if (!canContinueOpening_)
         return;
     // The saved result replaces the sources, whatever an earlier Search
@@ -249,7 +296,7 @@ void KZNewSearchRouting::openSavedChosen(const fs::path& file)
     canContinueOpening_ = false;
     if (refusedDuringRemoval({file}))
         return;
-    if (!ifCanContinue())
+    if (!ifCanContinue(file))
         return;
     canContinueOpening_ = true;
     openSavedFile(file);

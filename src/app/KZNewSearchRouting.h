@@ -56,6 +56,13 @@ public:
     // Asks whether the result on screen may be replaced; answers the
     // button (1000 = continue), 1000 also when the question is suppressed.
     virtual qint64 askToReplaceResult() = 0;
+    // Reads and checks a saved result before the result on screen is put at
+    // stake for it; false when it cannot be opened, after telling the user why.
+    virtual bool savedResultCanOpen(const std::filesystem::path& file)
+    {
+        (void)file;
+        return true;
+    }
     // Opens a saved result once the search window is ready for it; the host
     // posts "openingDidFinish" when done (or at once when it cannot).
     virtual void openSavedResult(const std::filesystem::path& file) = 0;
@@ -86,11 +93,19 @@ public:
     void resultWindowStays();
 
     // Paths handed to the program: a saved result (first path ending
-    // ".maravex"; the others are ignored) or folders.
+    // ".maravex"; the others are ignored) or folders. Folders handed over
+    // while no main window is in front (Preferences, an alert, Quick Look)
+    // wait for one; each later hand-over joins them, in order.
     void openFiles(const std::vector<std::filesystem::path>& paths);
+    // The window in front changed: folders that wait for a main window go
+    // to it now.
+    void frontChanged();
+    // Folders wait for a main window to come to the front.
+    bool waitsForFront() const { return waitsForFront_; }
     // The open panel's choice of a saved result.
     void openSavedChosen(const std::filesystem::path& file);
-    bool ifCanContinue();
+    // Whether the result on screen may give way to the saved result `file`.
+    bool ifCanContinue(const std::filesystem::path& file);
     void openSavedFile(const std::filesystem::path& file);
 
     // File menu items 0, 1 and 3 and others by the front controller.
@@ -122,11 +137,15 @@ private:
     // A removal under way keeps its window: the request is refused, and
     // said so, before anything moves or asks.
     bool refusedDuringRemoval(const std::vector<std::filesystem::path>& notOpened);
+    // Takes the waiting folders to the main window in front, or keeps them
+    // waiting for one.
+    void routeFolders();
 
     KZRoutingHost& host_;
     double start_;
     bool isSearchAgain_ = false;
     bool canContinueOpening_ = false;
+    bool waitsForFront_ = false;
     std::vector<std::filesystem::path> foldersToAdd_;
     std::optional<std::filesystem::path> openURL_;
     platform::Subscription resultStep_;

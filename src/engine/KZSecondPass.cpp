@@ -280,11 +280,25 @@ qint16 KZSecondPass::compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newN
     if (r != KZCompare::kSame || !compareContent)
         return r;
 
-    if (treeItem.isPackage() && newItem.isPackage())
-        return contentsEqualAtPath(treeItem.url(), newItem.url()) ? KZCompare::kSame : KZCompare::kAfter;
-    if (criteria_.isFolderCompareContent() && treeItem.isDirectory() && newItem.isDirectory())
+    // A folder, a package too, has no bytes to read as a file. Of one size,
+    // files come before folders: a file and a folder are told apart by the
+    // items alone, always on the same side, so that the tree stays a search
+    // tree and a package still meets its twins past the files of its size.
+    const bool treeFolder = isFolderLike(treeItem);
+    const bool newFolder = isFolderLike(newItem);
+    if (treeFolder != newFolder)
+        return newFolder ? KZCompare::kAfter : KZCompare::kBefore;
+    if (!treeFolder)
+        return compareContentOfFiles(treeNode, newNode);
+    if (criteria_.isFolderCompareContent() && !(treeItem.isPackage() && newItem.isPackage()))
         return delegate_.compareFolderContent(treeNode, newNode);
-    return compareContentOfFiles(treeNode, newNode);
+    // Compared entry by entry, as a package's content is.
+    return contentsEqualAtPath(treeItem.url(), newItem.url()) ? KZCompare::kSame : KZCompare::kAfter;
+}
+
+bool KZSecondPass::isFolderLike(const KZSearchItemInfo& item)
+{
+    return item.isDirectory() || item.isPackage();
 }
 
 qint16 KZSecondPass::compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode)

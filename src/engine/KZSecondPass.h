@@ -103,6 +103,8 @@ private:
     std::unique_ptr<TreeToCheck> unlinkNode(TreeToCheck** link);
 
     qint16 compareForSameSize(TreeToCheck& treeNode, TreeToCheck& newNode);
+    // A folder or a package: an item without bytes of its own to compare.
+    static bool isFolderLike(const KZSearchItemInfo& item);
     qint16 compareContentOfFiles(TreeToCheck& treeNode, TreeToCheck& newNode);
     bool contentsEqualAtPath(const std::filesystem::path& one, const std::filesystem::path& two);
 

@@ -1,5 +1,7 @@
 #include "platform/Bookmark.h"
 
+#include "platform/BinaryPropertyListReader.h"
+#include "platform/BinaryPropertyListWriter.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
@@ -56,8 +58,12 @@ QByteArray createBookmark(const std::filesystem::path& path, QString* error)
     map.insert(kPathStringKey, platform::pathText(path));
     map.insert(kDeviceKey, quint64(st->device));
     map.insert(kInodeKey, st->inode);
-    FileIdentity::of(*st).insertInto(map);
-    return PropertyList::toData(map, PropertyList::Format::Binary, error);
+    FileIdentity::of(*st, fileSystemOf(path)).insertInto(map);
+    // Written directly: a save makes one for each of its items, and the
+    // general writer's set-up costs more than such a small list.
+    BinaryPropertyListWriter writer;
+    const BinaryPropertyListWriter::Ref top = writer.value(map);
+    return writer.finish(top, error);
 }
 
 namespace {
@@ -72,18 +78,24 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
     if (!target)
         return std::nullopt;
     const auto& path = target->path;
-    const quint64 device = target->device;
-    const quint64 inode = target->inode;
+    const FileIdentity& identity = target->identity;
 
-    if (const auto st = statPath(path, false); st && quint64(st->device) == device && st->inode == inode)
+    // Its disk may be back under another device number: its file system's
+    // own identity tells it.
+    if (const auto st = statPath(path, false); st && identity.isSameInode(*st, fileSystemQueryOf(path)))
         return ResolvedBookmark{path, false};
 
     // The item may have been renamed in its folder: look for its identity
-    // there. Moves elsewhere are not followed, the item counts as missing.
+    // there, under the device number its folder's disk has now. Moves
+    // elsewhere are not followed, the item counts as missing.
     std::optional<ResolvedBookmark> found;
     const auto parent = path.parent_path();
     if (!parent.empty()) {
-        if (const std::optional<std::string> name = lookup(parent, device, inode))
+        quint64 device = identity.device;
+        if (const auto folder = statPath(parent, true);
+            folder && identity.disk().isSameDisk(quint64(folder->device), fileSystemQueryOf(parent / ".")))
+            device = quint64(folder->device);
+        if (const std::optional<std::string> name = lookup(parent, device, identity.inode))
             found = ResolvedBookmark{parent / *name, true};
     }
     if (!found)
@@ -96,7 +108,9 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
 std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error)
 {
     QString parseError;
-    const auto value = PropertyList::fromData(data, &parseError);
+    // A reopened result resolves one for each of its items.
+    const auto value = data.startsWith("bplist") ? readBinaryPropertyList(data, &parseError)
+                                                 : PropertyList::fromData(data, &parseError);
     if (!value || value->typeId() != QMetaType::QVariantMap) {
         setError(error, QStringLiteral("The stored item reference is damaged%1")
                             .arg(parseError.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + parseError));

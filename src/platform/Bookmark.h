@@ -16,8 +16,8 @@ namespace platform {
 // bytes, "pathString": the path for display, "device", "inode", and the rest
 // of the item's identity: "birthSeconds" and "birthNanoseconds", or where the
 // file system keeps no birth time "size", "modifiedSeconds" and
-// "modifiedNanoseconds"}. The item is the path itself (a symbolic link is not
-// followed).
+// "modifiedNanoseconds"; "fileSystem", the file system's own identity, and
+// "folder"}. The item is the path itself (a symbolic link is not followed).
 QByteArray createBookmark(const std::filesystem::path& path, QString* error = nullptr);
 
 struct ResolvedBookmark {
@@ -25,7 +25,8 @@ struct ResolvedBookmark {
     bool renamed = false; // found under another name in the same folder
 };
 
-// The stored path when it still holds the same device and inode; else the
+// The stored path when it still holds the same disk and inode (a disk back
+// under another device number is the same by its file system); else the
 // entry of the same parent folder that does (the item was renamed); else the
 // item is missing and the answer is nullopt (with a reason in `error`).
 std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error = nullptr);

@@ -1,9 +1,7 @@
 #include "platform/FileIdentity.h"
 
-#include <climits>
 #include <cmath>
 #include <string>
-#include <unistd.h>
 
 namespace platform {
 
@@ -14,6 +12,8 @@ const QString kBirthNanosecondsKey = QStringLiteral("birthNanoseconds");
 const QString kSizeKey = QStringLiteral("size");
 const QString kModifiedSecondsKey = QStringLiteral("modifiedSeconds");
 const QString kModifiedNanosecondsKey = QStringLiteral("modifiedNanoseconds");
+const QString kFileSystemKey = QStringLiteral("fileSystem");
+const QString kFolderKey = QStringLiteral("folder");
 
 FileIdentity::Time timeOf(const timespec& t)
 {
@@ -67,12 +67,14 @@ std::optional<quint64> storedUnsigned(const QVariant& value)
     }
 }
 
-FileIdentity FileIdentity::of(const FileStat& st)
+FileIdentity FileIdentity::of(const FileStat& st, const FileSystemFacts& fileSystem)
 {
     FileIdentity identity;
     identity.device = quint64(st.device);
     identity.inode = st.inode;
-    if (st.birth) {
+    identity.fileSystem = fileSystem.identity;
+    identity.folder = st.isDir();
+    if (st.birth && fileSystem.keepsBirthAcrossRename) {
         identity.birth = timeOf(*st.birth);
     } else {
         identity.size = st.size;
@@ -81,20 +83,49 @@ FileIdentity FileIdentity::of(const FileStat& st)
     return identity;
 }
 
-bool FileIdentity::isSameFile(const FileStat& now) const
+std::optional<FileIdentity> FileIdentity::at(int dirfd, const char* name)
 {
-    if (quint64(now.device) != device || now.inode != inode)
+    const bool folderItself = !name || !*name;
+    const auto st = statAt(dirfd, folderItself ? "." : name, false);
+    if (!st)
+        return std::nullopt;
+    return of(*st, fileSystemAt(dirfd, name));
+}
+
+std::optional<FileIdentity> FileIdentity::ofPath(const std::filesystem::path& path)
+{
+    const auto st = statPath(path, false);
+    if (!st)
+        return std::nullopt;
+    return of(*st, fileSystemOf(path));
+}
+
+bool FileIdentity::isSameInode(const FileStat& now, const FileSystemQuery& fileSystemNow) const
+{
+    return now.inode == inode && disk().isSameDisk(quint64(now.device), fileSystemNow);
+}
+
+bool FileIdentity::isSameFile(const FileStat& now, const FileSystemQuery& fileSystemNow) const
+{
+    if (!isSameInode(now, fileSystemNow))
         return false;
     if (birth)
         return now.birth && timeOf(*now.birth) == *birth;
     return size && modified && now.size == *size && timeOf(now.modified) == *modified;
 }
 
-bool FileIdentity::isSameFolder(const FileStat& now) const
+bool FileIdentity::isSameFolder(const FileStat& now, const FileSystemQuery& fileSystemNow) const
 {
-    if (quint64(now.device) != device || now.inode != inode)
+    if (!isSameInode(now, fileSystemNow))
         return false;
     return !birth || !now.birth || timeOf(*now.birth) == *birth;
+}
+
+bool FileIdentity::isSameItem(const FileStat& now, const FileSystemQuery& fileSystemNow) const
+{
+    if (folder.value_or(now.isDir()))
+        return now.isDir() && isSameFolder(now, fileSystemNow);
+    return !now.isDir() && isSameFile(now, fileSystemNow);
 }
 
 void FileIdentity::insertInto(QVariantMap& map) const
@@ -105,6 +136,10 @@ void FileIdentity::insertInto(QVariantMap& map) const
         map.insert(kSizeKey, *size);
     if (modified)
         insertTime(map, kModifiedSecondsKey, kModifiedNanosecondsKey, *modified);
+    if (fileSystem)
+        map.insert(kFileSystemKey, *fileSystem);
+    if (folder)
+        map.insert(kFolderKey, *folder);
 }
 
 FileIdentity FileIdentity::readFrom(const QVariantMap& map, quint64 device, quint64 inode)
@@ -115,6 +150,10 @@ FileIdentity FileIdentity::readFrom(const QVariantMap& map, quint64 device, quin
     identity.birth = readTime(map, kBirthSecondsKey, kBirthNanosecondsKey);
     identity.size = readNumber(map, kSizeKey);
     identity.modified = readTime(map, kModifiedSecondsKey, kModifiedNanosecondsKey);
+    identity.fileSystem = readNumber(map, kFileSystemKey);
+    const QVariant folder = map.value(kFolderKey);
+    if (folder.typeId() == QMetaType::Bool)
+        identity.folder = folder.toBool();
     return identity;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/DiskIdentity.h"
 #include "platform/FileStat.h"
 
 #include <QVariantMap>
@@ -10,10 +11,13 @@
 
 namespace platform {
 
-// Who a file is: its device, inode and birth time; where the file system
-// keeps no birth time, its size and modification time as well. A file system
-// hands a freed inode number to the next file made at once, so device and
-// inode alone never prove that an item is the one recorded.
+// Who an item is: its disk, its inode and its birth time. Where the file
+// system keeps no birth time, or does not keep it across a rename, a file
+// is its size and modification time as well; a folder never is, for its
+// size and date change with its entries: it is its disk and inode, and its
+// birth time where both records have one. A file system hands a freed inode
+// number to the next item made at once, so disk and inode alone never prove
+// that a file is the one recorded.
 struct FileIdentity {
     struct Time {
         qint64 seconds = 0;
@@ -23,20 +27,40 @@ struct FileIdentity {
     quint64 device = 0;
     quint64 inode = 0;
     std::optional<Time> birth;
-    // Only when there is no birth time.
+    // Only when there is no birth time to trust.
     std::optional<quint64> size;
     std::optional<Time> modified;
+    // The file system's own identity (FileSystemFacts::identity); none in
+    // records made before it was kept.
+    std::optional<quint64> fileSystem;
+    // Whether the item was a folder; none in records made before it was kept,
+    // which take what is there now as the kind.
+    std::optional<bool> folder;
 
-    static FileIdentity of(const FileStat& st);
-    // More than device and inode was recorded.
-    bool canProve() const { return birth || (size && modified); }
-    // The same file: device, inode and birth time, or, where none was
-    // recorded, size and modification time. An identity of device and inode
-    // alone proves nothing and answers false.
-    bool isSameFile(const FileStat& now) const;
-    // The same folder: device and inode, and the birth time where both have
-    // one (a folder's size and date change with its entries).
-    bool isSameFolder(const FileStat& now) const;
+    // With the facts of the file system that holds the item.
+    static FileIdentity of(const FileStat& st, const FileSystemFacts& fileSystem);
+    // On a file system that keeps birth times and no identity of its own.
+    static FileIdentity of(const FileStat& st) { return of(st, {}); }
+    // The entry `name` of the open folder `dirfd` (empty: the folder), not
+    // followed when it is a link; none when it cannot be read.
+    static std::optional<FileIdentity> at(int dirfd, const char* name);
+    static std::optional<FileIdentity> ofPath(const std::filesystem::path& path);
+
+    DiskIdentity disk() const { return {device, fileSystem}; }
+    // More than disk and inode was recorded, or the item was a folder.
+    bool canProve() const { return folder.value_or(false) || birth || (size && modified); }
+    // The same file: its disk and inode, and its birth time, or where none
+    // was recorded its size and modification time. An identity of disk and
+    // inode alone proves nothing and answers false.
+    bool isSameFile(const FileStat& now, const FileSystemQuery& fileSystemNow = {}) const;
+    // The same folder: its disk and inode, and the birth time where both
+    // have one.
+    bool isSameFolder(const FileStat& now, const FileSystemQuery& fileSystemNow = {}) const;
+    // The item of either kind: a file as a file, a folder as a folder, and
+    // never the one for the other.
+    bool isSameItem(const FileStat& now, const FileSystemQuery& fileSystemNow = {}) const;
+    // Its disk and inode, with nothing else proved: where a reference finds it.
+    bool isSameInode(const FileStat& now, const FileSystemQuery& fileSystemNow = {}) const;
 
     // The keys added to a stored record (device and inode are the record's
     // own); a record without them reads as an identity of device and inode

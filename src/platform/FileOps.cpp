@@ -480,6 +480,12 @@ int copyOne(int fromDir, const char* fromName, int toDir, const char* toName, co
     return code;
 }
 
+// One entry's name: not empty, not "." or "..", no separator.
+bool isPlainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 // Where an entry lies: its file system, and the mount that shows it.
 int placementAt(int dirfd, const char* name, FileStat* out)
 {
@@ -493,11 +499,17 @@ int placementAt(int dirfd, const char* name, FileStat* out)
 
 // Another file system, or another mount of the same one, starts at `entry`.
 // A bind mount of a folder of the same file system keeps the device, so the
-// mount is told by its id, and by the mount-root flag where the kernel gives it.
+// mount is told by its id, and by the mount-root flag where the kernel gives
+// it. Where it gives the id, the device alone tells nothing: it also changes
+// within one mount (a btrfs subvolume, or an overlay's file whose lower
+// layer lies on another disk), and such an item moves and goes as any other.
 bool crossesMount(const FileStat& parent, const FileStat& entry)
 {
-    return entry.mountRoot || entry.device != parent.device
-        || (parent.mountId && entry.mountId && *entry.mountId != *parent.mountId);
+    if (entry.mountRoot)
+        return true;
+    if (parent.mountId && entry.mountId)
+        return *entry.mountId != *parent.mountId;
+    return entry.device != parent.device;
 }
 
 // Opens the folder entry without following a link and reads its names.
@@ -542,7 +554,9 @@ int mountInsideAt(int dirfd, const char* name, const FileStat& parent)
     return code;
 }
 
-int removeAt(int dirfd, const char* name, const FileStat& parent, const StopTest& stopped, bool keepTop)
+// `deletedSome` turns true with the first entry that goes.
+int removeAt(int dirfd, const char* name, const FileStat& parent, const StopTest& stopped, bool keepTop,
+             bool& deletedSome)
 {
     FileStat here;
     if (const int code = placementAt(dirfd, name, &here))
@@ -551,8 +565,14 @@ int removeAt(int dirfd, const char* name, const FileStat& parent, const StopTest
     // another file system, and the deletion stops at its edge.
     if (crossesMount(parent, here))
         return EXDEV;
+    const auto unlinked = [&](int flags) {
+        if (::unlinkat(dirfd, name, flags) != 0)
+            return errno;
+        deletedSome = true;
+        return 0;
+    };
     if (!here.isDir())
-        return ::unlinkat(dirfd, name, 0) == 0 ? 0 : errno;
+        return unlinked(0);
     DIR* dir = nullptr;
     std::vector<std::string> names;
     int code = listFolderAt(dirfd, name, &dir, names);
@@ -562,24 +582,28 @@ int removeAt(int dirfd, const char* name, const FileStat& parent, const StopTest
         if (stopped && stopped())
             code = ECANCELED;
         else
-            code = removeAt(::dirfd(dir), names[i].c_str(), here, stopped, false);
+            code = removeAt(::dirfd(dir), names[i].c_str(), here, stopped, false, deletedSome);
     }
     ::closedir(dir);
     if (code != 0 || keepTop)
         return code;
-    return ::unlinkat(dirfd, name, AT_REMOVEDIR) == 0 ? 0 : errno;
+    return unlinked(AT_REMOVEDIR);
 }
 
 // The whole deletion of an entry: refused with EXDEV, before anything goes,
 // when a mount point lies in it.
-int removeWholeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop)
+int removeWholeAt(int dirfd, const char* name, const StopTest& stopped, bool keepTop, bool* deletedSome = nullptr)
 {
     FileStat parent;
     if (const int code = placementAt(dirfd, ".", &parent))
         return code;
     if (const int code = mountInsideAt(dirfd, name, parent))
         return code;
-    return removeAt(dirfd, name, parent, stopped, keepTop);
+    bool deleted = false;
+    const int code = removeAt(dirfd, name, parent, stopped, keepTop, deleted);
+    if (deletedSome)
+        *deletedSome = deleted;
+    return code;
 }
 
 } // namespace
@@ -661,14 +685,24 @@ bool removeTree(const std::filesystem::path& path, const StopTest& stopped, int*
     return code == 0;
 }
 
-bool removeTreeAt(int dirfd, const std::string& name, const StopTest& stopped, int* err)
+bool removeTreeAt(int dirfd, const std::string& name, const StopTest& stopped, int* err, bool* deletedSome)
 {
-    const int code = (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-        ? EINVAL
-        : removeWholeAt(dirfd, name.c_str(), stopped, false);
+    if (deletedSome)
+        *deletedSome = false;
+    const int code = isPlainName(name) ? removeWholeAt(dirfd, name.c_str(), stopped, false, deletedSome) : EINVAL;
     if (err)
         *err = code;
     return code == 0;
+}
+
+int mountInsideEntryAt(int dirfd, const std::string& name)
+{
+    if (!isPlainName(name))
+        return EINVAL;
+    FileStat parent;
+    if (const int code = placementAt(dirfd, ".", &parent))
+        return code;
+    return mountInsideAt(dirfd, name.c_str(), parent);
 }
 
 } // namespace platform

@@ -108,7 +108,19 @@ bool removeTree(const std::filesystem::path& path, const StopTest& stopped = {},
 bool moveNoReplaceAt(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
                      int* err = nullptr);
 
-// removeTree for the entry `name` of an open folder.
-bool removeTreeAt(int dirfd, const std::string& name, const StopTest& stopped = {}, int* err = nullptr);
+// removeTree for the entry `name` of an open folder. `deletedSome` tells
+// whether anything went before a failure: a mount that appears in the folder
+// while it is deleted stops the deletion at its edge (EXDEV) after part of
+// the folder may have gone already.
+bool removeTreeAt(int dirfd, const std::string& name, const StopTest& stopped = {}, int* err = nullptr,
+                  bool* deletedSome = nullptr);
+
+// Walks the entry `name` of an open folder without following links and
+// touches nothing: EXDEV when the entry is a mount point or one lies beneath
+// it (also a bind mount of the same file system), the errno of a folder
+// that cannot be read, else 0. What moves or copies a folder asks first: a
+// mount travels with its folder, and whatever later deletes the folder
+// (emptying the Trash) would delete the other file system's files.
+int mountInsideEntryAt(int dirfd, const std::string& name);
 
 } // namespace platform

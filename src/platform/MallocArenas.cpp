@@ -16,4 +16,11 @@ void limitMallocArenas()
 #endif
 }
 
+void releaseFreeMemory()
+{
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
+}
+
 } // namespace platform

@@ -11,4 +11,10 @@ namespace platform {
 // any thread starts; a MALLOC_ARENA_MAX set by the user wins.
 void limitMallocArenas();
 
+// Hands the pages that freed memory keeps in the arenas back to the system.
+// For the end of a large job whose working memory is all freed again (a
+// save of a large result): malloc keeps such pages for later otherwise, and
+// the program would stay as large as the job made it.
+void releaseFreeMemory();
+
 } // namespace platform

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -178,6 +179,12 @@ OpenedFiles::~OpenedFiles()
 void OpenedFiles::setHandler(Handler handler)
 {
     handler_ = std::move(handler);
+    // What came before there was anyone to take it was confirmed all the
+    // same: it is handed on now, in the order it came.
+    if (!handler_)
+        return;
+    for (const std::vector<fs::path>& paths : std::exchange(early_, {}))
+        handler_(paths);
 }
 
 OpenedFiles::Role OpenedFiles::start(const std::vector<fs::path>& paths, int timeoutMs)
@@ -330,6 +337,8 @@ void OpenedFiles::acceptConnection()
             socket->disconnectFromServer();
             if (handler_)
                 handler_(paths);
+            else
+                early_.push_back(std::move(paths));
         });
     }
 }

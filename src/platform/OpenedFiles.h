@@ -68,7 +68,8 @@ public:
     // The socket this start uses (empty when it runs alone).
     const std::filesystem::path& socketFile() const { return socketFile_; }
 
-    // Called on this object's thread with the paths of each later start.
+    // Called on this object's thread with the paths of each later start;
+    // paths confirmed before there was a handler are handed to it at once.
     void setHandler(Handler handler);
 
     // Limits on what a later start may send; more is refused whole.
@@ -86,6 +87,7 @@ private:
     QString aloneReason_;
     QLocalServer* server_ = nullptr;
     Handler handler_;
+    std::vector<std::vector<std::filesystem::path>> early_;
 };
 
 } // namespace platform

@@ -98,27 +98,57 @@ PhotoLibraryPlace placeOfElements(const std::filesystem::path& path)
     return library ? PhotoLibraryPlace::Library : PhotoLibraryPlace::None;
 }
 
-// The mount's root is a path of the mounted file system, so only its names
-// are judged.
-PhotoLibraryPlace placeOfMountRoot(const MountEntry& mount, bool isRoot)
+bool namesPhotoLibrary(const std::filesystem::path& folder)
 {
-    const std::filesystem::path root(mount.root);
-    bool last = true;
-    for (std::filesystem::path folder = root; folder.has_relative_path(); folder = folder.parent_path()) {
-        if (nameExtension(folder).compare(QLatin1String("photoslibrary"), Qt::CaseInsensitive) == 0)
-            return last && isRoot ? PhotoLibraryPlace::Library : PhotoLibraryPlace::Inside;
-        last = false;
-    }
-    return PhotoLibraryPlace::None;
+    return nameExtension(folder).compare(QLatin1String("photoslibrary"), Qt::CaseInsensitive) == 0;
 }
 
-// The place of an entry by the mount that shows it: a folder of a library
-// mounted at a plain path (a bind mount, a share of the server that holds
-// the library) is still the library's, whatever its path says.
+// The place of a path judged by its names alone: every element above the
+// entry is a folder (a path of a mounted file system, or one below a mount
+// point), so no disk is asked, and the paths of other mounts need not be
+// reachable from here.
+PhotoLibraryPlace placeOfNames(const std::filesystem::path& path, bool isFolder)
+{
+    if (path.has_relative_path() && path.has_parent_path()) {
+        for (std::filesystem::path folder = path.parent_path(); folder.has_relative_path();
+             folder = folder.parent_path()) {
+            if (namesPhotoLibrary(folder))
+                return PhotoLibraryPlace::Inside;
+        }
+    }
+    return isFolder && path.has_relative_path() && namesPhotoLibrary(path) ? PhotoLibraryPlace::Library
+                                                                         : PhotoLibraryPlace::None;
+}
+
+// The place of an entry by the mounts that show its file system: a folder
+// of a library mounted at a plain path (a bind mount, a share of the server
+// that holds the library, the library's own disk mounted a second time) is
+// still the library's, whatever its path says.
 PhotoLibraryPlace placeByMount(const std::filesystem::path& path)
 {
-    const auto entry = mountOfEntry(path);
-    return entry ? placeOfMountRoot(entry->mount, entry->isRoot) : PhotoLibraryPlace::None;
+    const std::optional<FileStat> st = statPath(path, false);
+    if (!st || !st->mountId)
+        return PhotoLibraryPlace::None;
+    const auto mounts = mountTableWith(*st->mountId);
+    const auto shower = std::find_if(mounts->begin(), mounts->end(), [&](const MountEntry& mount) {
+        return quint64(mount.mountId) == *st->mountId;
+    });
+    if (shower == mounts->end())
+        return PhotoLibraryPlace::None;
+    // The entry's path in its file system: the mount's root, and the way
+    // from the mount point down to the entry.
+    std::filesystem::path below = st->mountRoot ? std::filesystem::path(".")
+                                                : absolutePath(path).lexically_relative(shower->mountPoint);
+    if (below.empty() || *below.begin() == "..") {
+        // A link on the way leads under another mount point than the path
+        // names: the entry lies somewhere below this mount's root.
+        const PhotoLibraryPlace ofRoot = photoLibraryPlaceThroughMounts(*mounts, shower->deviceId, shower->root, true);
+        return ofRoot == PhotoLibraryPlace::None ? ofRoot : PhotoLibraryPlace::Inside;
+    }
+    return photoLibraryPlaceThroughMounts(*mounts, shower->deviceId,
+                                          below == "." ? std::filesystem::path(shower->root)
+                                                       : std::filesystem::path(shower->root) / below,
+                                          st->isDir());
 }
 
 } // namespace
@@ -164,8 +194,28 @@ PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path)
 
 PhotoLibraryPlace photoLibraryPlaceOfMountRoot(quint64 mountId)
 {
-    const auto mount = mountWithId(mountId);
-    return mount ? placeOfMountRoot(*mount, true) : PhotoLibraryPlace::None;
+    const auto mounts = mountTableWith(mountId);
+    for (const MountEntry& mount : *mounts) {
+        if (quint64(mount.mountId) == mountId)
+            return photoLibraryPlaceThroughMounts(*mounts, mount.deviceId, mount.root, true);
+    }
+    return PhotoLibraryPlace::None;
+}
+
+PhotoLibraryPlace photoLibraryPlaceThroughMounts(const std::vector<MountEntry>& mounts, dev_t device,
+                                                const std::filesystem::path& inFileSystem, bool isFolder)
+{
+    const std::filesystem::path entry = withoutTrailingSlash(inFileSystem.lexically_normal());
+    PhotoLibraryPlace place = placeOfNames(entry, isFolder);
+    for (const MountEntry& mount : mounts) {
+        if (mount.deviceId != device || place == PhotoLibraryPlace::Inside)
+            continue;
+        const std::filesystem::path below = entry.lexically_relative(std::filesystem::path(mount.root).lexically_normal());
+        if (below.empty() || *below.begin() == "..")
+            continue; // this mount shows another part of the file system
+        place = std::max(place, placeOfNames(below == "." ? mount.mountPoint : mount.mountPoint / below, isFolder));
+    }
+    return place;
 }
 
 bool isInsidePhotoLibraryAsWritten(const std::filesystem::path& path)

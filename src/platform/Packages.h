@@ -1,10 +1,14 @@
 #pragma once
 
+#include "platform/Volumes.h"
+
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
 
 #include <filesystem>
+#include <sys/types.h>
+#include <vector>
 
 namespace platform {
 
@@ -37,14 +41,23 @@ PhotoLibraryPlace photoLibraryPlace(const std::filesystem::path& path);
 // carry the library's extension are looked at, and no link is followed, so
 // that every item of a large result may be asked. For paths whose folders
 // hold no links (a removal opens them without following any).
-// Both answers also judge the mount that shows the path: a folder whose
-// mount root lies inside a library (a bind mount of its masters at a plain
-// path) is inside it.
+// Both answers also judge every mount of the file system that holds the
+// path: an entry is inside a library when any mount whose root holds it
+// shows it inside one (a bind mount of the masters at a plain path, or a
+// library that is the root of its own file system, mounted once at the
+// library's place and again at a plain path, both with root "/").
 bool isInsidePhotoLibraryAsWritten(const std::filesystem::path& path);
 // The place of a folder on which the mount `mountId` (statx's stx_mnt_id)
-// stands, by that mount's root alone: for a walk that met a mount point
-// and knows its id already. Reads the mount table only when it changed.
+// stands, by the mounts of its file system alone: for a walk that met a
+// mount point and knows its id already. Reads the mount table only when it
+// changed.
 PhotoLibraryPlace photoLibraryPlaceOfMountRoot(quint64 mountId);
+// Pure: the place of the entry at `inFileSystem` (its path from the root of
+// the file system on `device`; `isFolder` for the entry itself) by its own
+// names and by the path at which each mount in `mounts` of that file system
+// whose root holds it shows it.
+PhotoLibraryPlace photoLibraryPlaceThroughMounts(const std::vector<MountEntry>& mounts, dev_t device,
+                                                const std::filesystem::path& inFileSystem, bool isFolder);
 
 // An ".app" package, or a desktop entry file (".desktop") whose
 // [Desktop Entry] group says Type=Application. Plain executables are not

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <iterator>
+#include <memory>
 #include <linux/magic.h>
 #include <mutex>
 #include <poll.h>
@@ -75,8 +76,7 @@ std::vector<MountEntry> currentMounts() { return parseMountInfo(readProcFile("/p
 struct MountTableCache {
     std::mutex mutex;
     int watch = -1;
-    bool read = false;
-    std::vector<MountEntry> mounts;
+    std::shared_ptr<const std::vector<MountEntry>> mounts; // null until first read
 };
 
 std::string canonicalDevice(const std::string& source)
@@ -382,32 +382,35 @@ std::optional<VolumeInfo> volumeForPath(const std::filesystem::path& path)
     return describe(mounts[*index], LabelIndex::read(), true);
 }
 
-std::optional<MountEntry> mountWithId(quint64 mountId)
+std::shared_ptr<const std::vector<MountEntry>> mountTableWith(quint64 mountId)
 {
     static MountTableCache cache;
     std::lock_guard guard(cache.mutex);
     if (cache.watch < 0)
         cache.watch = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    bool changed = !cache.read || cache.watch < 0;
+    bool changed = !cache.mounts || cache.watch < 0;
     if (!changed) {
         pollfd p{cache.watch, POLLPRI, 0};
         changed = ::poll(&p, 1, 0) != 0;
     }
-    const auto find = [&]() -> std::optional<MountEntry> {
-        for (const MountEntry& mount : cache.mounts)
-            if (quint64(mount.mountId) == mountId)
-                return mount;
-        return std::nullopt;
+    const auto holds = [&] {
+        return std::any_of(cache.mounts->begin(), cache.mounts->end(),
+                           [&](const MountEntry& mount) { return quint64(mount.mountId) == mountId; });
     };
-    if (!changed) {
-        if (auto found = find())
-            return found;
-    }
     // Read anew on a change, and for an id not seen yet (a mount made
     // between the poll and now).
-    cache.mounts = currentMounts();
-    cache.read = true;
-    return find();
+    if (changed || !holds())
+        cache.mounts = std::make_shared<const std::vector<MountEntry>>(currentMounts());
+    return cache.mounts;
+}
+
+std::optional<MountEntry> mountWithId(quint64 mountId)
+{
+    const auto mounts = mountTableWith(mountId);
+    for (const MountEntry& mount : *mounts)
+        if (quint64(mount.mountId) == mountId)
+            return mount;
+    return std::nullopt;
 }
 
 std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path)
@@ -419,6 +422,18 @@ std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path)
     if (!mount)
         return std::nullopt;
     return MountOfEntry{std::move(*mount), st->mountRoot};
+}
+
+bool hasMountAtOrBelow(const std::filesystem::path& path)
+{
+    const std::filesystem::path normal = path.lexically_normal();
+    if (normal.empty() || !normal.is_absolute())
+        return false;
+    const auto mounts = currentMounts();
+    return std::any_of(mounts.begin(), mounts.end(), [&](const MountEntry& mount) {
+        const std::filesystem::path below = mount.mountPoint.lexically_relative(normal);
+        return !below.empty() && *below.begin() != "..";
+    });
 }
 
 bool isVolumeRoot(const std::filesystem::path& path)

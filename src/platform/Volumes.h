@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,6 +84,9 @@ std::optional<size_t> pickMountFor(const std::vector<MountEntry>& mounts,
 // stx_mnt_id, the first field of mountinfo). The table is read again only
 // when the kernel says it changed, so asking once per item costs a poll.
 std::optional<MountEntry> mountWithId(quint64 mountId);
+// The whole table that mountWithId() reads, sure to hold `mountId` when the
+// kernel still has it: for a question about every mount of one file system.
+std::shared_ptr<const std::vector<MountEntry>> mountTableWith(quint64 mountId);
 
 // The mount that shows the entry at `path` (its last component not
 // followed) and whether the entry is that mount's root; nullopt when the
@@ -92,6 +96,11 @@ struct MountOfEntry {
     bool isRoot = false;
 };
 std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path);
+
+// Whether the mount table names a mount point at `path` or beneath it (by
+// whole components; `path` absolute, without links): for a folder whose
+// content cannot be read.
+bool hasMountAtOrBelow(const std::filesystem::path& path);
 
 // True for "/" and for every folder on which a file system is mounted.
 bool isVolumeRoot(const std::filesystem::path& path);

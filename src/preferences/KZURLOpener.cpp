@@ -28,13 +28,26 @@ void KZOpenURL(const QUrl& url, std::function<void(bool)> answer)
 
 void KZOpenURLOrTell(const QUrl& url)
 {
-    KZOpenURL(url, [url](bool opened) {
-        if (opened)
-            return;
-        // A file is named by its path, anything else by the address itself.
-        const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toDisplayString();
-        KZErrorDelegate::sharedControl().showError(QStringLiteral("address_unopened"),
-                                                   QStringLiteral("address_unopened_info"), {shown});
+    // A file is named by its path, anything else by the address itself.
+    const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toDisplayString();
+    const auto tell = [shown](bool openerRan) {
+        KZErrorDelegate::sharedControl().showError(
+            QStringLiteral("address_unopened"),
+            openerRan ? QStringLiteral("address_unopened_ran_info") : QStringLiteral("address_unopened_info"), {shown});
+    };
+    std::function<bool(const QUrl&)> opener;
+    {
+        std::lock_guard guard(g_lock);
+        opener = g_opener;
+    }
+    if (opener) {
+        if (!opener(url))
+            tell(false);
+        return;
+    }
+    KZDesktopOpener::openWithOutcome(url, [tell](KZDesktopOpener::Outcome outcome) {
+        if (outcome != KZDesktopOpener::Outcome::Opened)
+            tell(outcome == KZDesktopOpener::Outcome::Failed);
     });
 }
 

@@ -42,9 +42,21 @@ bool KZRemovalFileSystem::copyTree(const platform::AnchoredItem& from, const pla
     return platform::copyTreeAt(from.parentFd(), from.name(), to.parentFd(), to.name(), stopped, err);
 }
 
-bool KZRemovalFileSystem::removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err)
+bool KZRemovalFileSystem::removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err,
+                                     bool* deletedSome)
 {
-    return platform::removeTreeAt(item.parentFd(), item.name(), stopped, err);
+    return platform::removeTreeAt(item.parentFd(), item.name(), stopped, err, deletedSome);
+}
+
+int KZRemovalFileSystem::mountInside(const platform::AnchoredItem& item)
+{
+    const int code = platform::mountInsideEntryAt(item.parentFd(), item.name());
+    if (code == 0 || code == EXDEV)
+        return code;
+    // A folder that cannot be read hides its entries from the walk, not
+    // from the mount table; one that moves anyway takes its mounts along.
+    const auto folder = platform::pathOfOpenFolder(item.parentFd());
+    return folder && platform::hasMountAtOrBelow(*folder / item.name()) ? EXDEV : 0;
 }
 
 bool KZRemovalFileSystem::link(const platform::AnchoredItem& existing, const platform::AnchoredItem& at, int* err)

@@ -32,7 +32,12 @@ public:
     // Into `to`'s open folder; a failed copy is cleaned up through it too.
     virtual bool copyTree(const platform::AnchoredItem& from, const platform::AnchoredItem& to,
                           const platform::StopTest& stopped, int* err);
-    virtual bool removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err);
+    // `deletedSome`: whether anything of the item went before a failure.
+    virtual bool removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err,
+                            bool* deletedSome = nullptr);
+    // EXDEV when the item is a mount point or one lies beneath it, else 0. A
+    // folder in it that cannot be read is judged by the mount table.
+    virtual int mountInside(const platform::AnchoredItem& item);
     // A hard link at `at` to `existing`; never replaces.
     virtual bool link(const platform::AnchoredItem& existing, const platform::AnchoredItem& at, int* err);
     // The folder `name` in the open folder `dirfd`.

@@ -72,16 +72,24 @@ QByteArray timeFieldsOf(const std::optional<platform::FileIdentity::Time>& time)
 
 // Device and inode are handed to the next new file as soon as they are
 // freed: a line also keeps the birth time (or, where the file system has
-// none, size and modification time), each field empty when not known. A line
-// of an older journal ends before them.
+// none, size and modification time), then whether the item is a folder ("d"
+// or "f") and its file system's own identity, each field empty when not
+// known. A line of an older journal ends before them, or after the times.
 QByteArray fullIdentityFieldsOf(const KZPersistentUndoRecord& record)
 {
     if (!record.identity)
         return {};
-    QByteArray fields = '\t' + timeFieldsOf(record.identity->birth) + '\t';
-    if (record.identity->size)
-        fields += QByteArray::number(*record.identity->size);
-    return fields + '\t' + timeFieldsOf(record.identity->modified);
+    const platform::FileIdentity& identity = *record.identity;
+    QByteArray fields = '\t' + timeFieldsOf(identity.birth) + '\t';
+    if (identity.size)
+        fields += QByteArray::number(*identity.size);
+    fields += '\t' + timeFieldsOf(identity.modified) + '\t';
+    if (identity.folder)
+        fields += *identity.folder ? "d" : "f";
+    fields += '\t';
+    if (identity.fileSystem)
+        fields += QByteArray::number(*identity.fileSystem);
+    return fields;
 }
 
 QByteArray lineOf(const KZPersistentUndoRecord& record)
@@ -133,20 +141,34 @@ bool readTime(const QByteArray& seconds, const QByteArray& nanoseconds,
     return true;
 }
 
+bool readNumber(const QByteArray& field, std::optional<quint64>* number)
+{
+    if (field.isEmpty())
+        return true;
+    bool ok = false;
+    *number = field.toULongLong(&ok);
+    return ok;
+}
+
 // The fields a line keeps after its own: birth seconds and nanoseconds,
-// size, modification seconds and nanoseconds.
+// size, modification seconds and nanoseconds; in newer lines then the kind
+// and the file system.
 bool readIdentity(const QList<QByteArray>& fields, qsizetype first, KZPersistentUndoRecord* record)
 {
     platform::FileIdentity identity;
     identity.device = record->device;
     identity.inode = record->inode;
     if (!readTime(fields[first], fields[first + 1], &identity.birth)
-        || !readTime(fields[first + 3], fields[first + 4], &identity.modified))
+        || !readTime(fields[first + 3], fields[first + 4], &identity.modified)
+        || !readNumber(fields[first + 2], &identity.size))
         return false;
-    if (!fields[first + 2].isEmpty()) {
-        bool ok = false;
-        identity.size = fields[first + 2].toULongLong(&ok);
-        if (!ok)
+    if (fields.size() > first + 5) {
+        const QByteArray& kind = fields[first + 5];
+        if (kind == "d" || kind == "f")
+            identity.folder = kind == "d";
+        else if (!kind.isEmpty())
+            return false;
+        if (!readNumber(fields[first + 6], &identity.fileSystem))
             return false;
     }
     record->identity = identity;
@@ -155,7 +177,7 @@ bool readIdentity(const QList<QByteArray>& fields, qsizetype first, KZPersistent
 
 std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
 {
-    if (fields.size() != 7 && fields.size() != 12)
+    if (fields.size() != 7 && fields.size() != 12 && fields.size() != 14)
         return std::nullopt;
     KZPersistentUndoRecord record;
     const auto old = cleanPathOf(fields[1]);
@@ -164,7 +186,7 @@ std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
     record.inode = fields[3].toULongLong(&ok[1]);
     record.locationLabelTag = fields[6].toShort(&ok[2]);
     if (!old || !ok[0] || !ok[1] || !ok[2] || !readFlag(fields[4], &record.aliasWasCreated)
-        || !readFlag(fields[5], &record.isiTunesItem) || (fields.size() == 12 && !readIdentity(fields, 7, &record)))
+        || !readFlag(fields[5], &record.isiTunesItem) || (fields.size() > 7 && !readIdentity(fields, 7, &record)))
         return std::nullopt;
     record.oldPosition = *old;
     return record;
@@ -172,18 +194,22 @@ std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
 
 // A freed inode goes to the next new file at once: where the line kept more
 // than device and inode, only a file with that birth time (or size and
-// modification time) is the item. A line of an older journal has device and
-// inode alone.
-bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& st)
+// modification time) is the item, and a folder with that birth time where
+// both have one. A line of an older journal has device and inode alone.
+// `fileSystemNow` tells the disk where its device number changed.
+bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& st,
+               const platform::FileSystemQuery& fileSystemNow)
 {
     if (record.identity && record.identity->canProve())
-        return record.identity->isSameFile(st);
+        return record.identity->isSameItem(st, fileSystemNow);
+    if (record.identity)
+        return record.identity->isSameInode(st, fileSystemNow);
     return quint64(st.device) == record.device && st.inode == record.inode;
 }
 
 std::optional<KZPersistentUndoRecord> recordOf(const QList<QByteArray>& fields)
 {
-    if (fields.size() != 9 && fields.size() != 14)
+    if (fields.size() != 9 && fields.size() != 14 && fields.size() != 16)
         return std::nullopt;
     KZPersistentUndoRecord record;
     const auto old = cleanPathOf(fields[1]);
@@ -199,7 +225,7 @@ std::optional<KZPersistentUndoRecord> recordOf(const QList<QByteArray>& fields)
     record.bookmark = QByteArray::fromBase64(fields[8], QByteArray::AbortOnBase64DecodingErrors);
     if (!ok[0] || !ok[1] || !ok[2] || !readFlag(fields[5], &record.aliasWasCreated)
         || !readFlag(fields[6], &record.isiTunesItem) || (record.bookmark.isEmpty() && !fields[8].isEmpty())
-        || (fields.size() == 14 && !readIdentity(fields, 9, &record)))
+        || (fields.size() > 9 && !readIdentity(fields, 9, &record)))
         return std::nullopt;
     return record;
 }
@@ -504,7 +530,8 @@ public:
         seen_.insert(own.begin(), own.end());
         if (intent.device == 0 && intent.inode == 0)
             return {Outcome::Stayed, {}};
-        if (const auto st = platform::statPath(intent.oldPosition, false); st && isTheItem(intent, *st))
+        if (const auto st = platform::statPath(intent.oldPosition, false);
+            st && isTheItem(intent, *st, platform::fileSystemQueryOf(intent.oldPosition)))
             return {Outcome::Stayed, {}};
         std::set<fs::path> trashes = known_;
         trashes.insert(own.begin(), own.end());
@@ -512,16 +539,19 @@ public:
             const auto& items = itemsOf(trash);
             const auto [first, last] = items.equal_range(intent.inode);
             for (auto it = first; it != last; ++it) {
-                if (!isTheItem(intent, it->second.first))
-                    continue;
                 const fs::path item = platform::trashFilesFolder(trash) / it->second.second;
+                if (!isTheItem(intent, it->second.first, platform::fileSystemQueryOf(item)))
+                    continue;
                 const auto info = platform::readTrashInfo(item);
                 if (info && info->originalPath == intent.oldPosition.lexically_normal())
                     return {Outcome::Found, item};
             }
         }
-        if (const auto folder = platform::statPath(intent.oldPosition.parent_path(), false);
-            folder && folder->isDir() && quint64(folder->device) == intent.device)
+        const fs::path parent = intent.oldPosition.parent_path();
+        const platform::DiskIdentity disk
+            = intent.identity ? intent.identity->disk() : platform::DiskIdentity{intent.device, std::nullopt};
+        if (const auto folder = platform::statPath(parent, false);
+            folder && folder->isDir() && disk.isSameDisk(quint64(folder->device), platform::fileSystemQueryOf(parent)))
             return {Outcome::Gone, {}};
         return {};
     }
@@ -616,7 +646,7 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
         // for the very item recorded and no other.
         if (record.bookmark.isEmpty()) {
             const auto st = platform::statPath(record.currPosition, false);
-            if (st && isTheItem(record, *st))
+            if (st && isTheItem(record, *st, platform::fileSystemQueryOf(record.currPosition)))
                 record.bookmark = platform::createBookmark(record.currPosition);
         }
         fold.records.push_back(std::move(record));

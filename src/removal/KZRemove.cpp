@@ -146,6 +146,8 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
         return QStringLiteral("link_in_path");
     case KZRemoveOutcome::MountInside:
         return QStringLiteral("mount_inside");
+    case KZRemoveOutcome::MountAppeared:
+        return QStringLiteral("mount_appeared");
     case KZRemoveOutcome::LastMember:
         return QStringLiteral("last_member");
     case KZRemoveOutcome::NotTagged:
@@ -738,6 +740,7 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
         case KZRemoveOutcome::Changed: ++t.changed; break;
         case KZRemoveOutcome::LinkInPath: ++t.linkInPath; break;
         case KZRemoveOutcome::MountInside: ++t.mountInside; break;
+        case KZRemoveOutcome::MountAppeared: ++t.mountAppeared; break;
         case KZRemoveOutcome::LastMember: ++t.lastMember; break;
         case KZRemoveOutcome::NotTagged: ++t.notTagged; break;
         case KZRemoveOutcome::MusicKept: ++t.musicKept; break;
@@ -874,6 +877,7 @@ std::vector<KZRemove::Alert> KZRemove::errorAlerts() const
         {t.changed, "changed"},
         {t.linkInPath, "link_in_path"},
         {t.mountInside, "mount_inside"},
+        {t.mountAppeared, "mount_appeared"},
         {t.otherFailure, "not_removed"},
         {t.notTagged, "not_tagged"},
         {t.musicKept, "music_not_removed"},

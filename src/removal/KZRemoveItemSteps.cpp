@@ -206,7 +206,7 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
         return KZRemoveOutcome::LinkNotMade;
     if (moved.outcome != KZRemoveOutcome::Deleted)
         recordUndo(item, anchor->path(), moved, leaving,
-                   oldFolder ? std::optional<quint64>(quint64(oldFolder->device)) : std::nullopt);
+                   oldFolder ? std::optional(platform::diskAt(anchor->parentFd(), "", *oldFolder)) : std::nullopt);
     return moved.outcome;
 }
 
@@ -406,14 +406,22 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
 {
     int err = 0;
     if (forGood) {
-        if (fs_->removeTree(anchor, stopTest(), &err))
+        bool deletedSome = false;
+        if (fs_->removeTree(anchor, stopTest(), &err, &deletedSome))
             return {KZRemoveOutcome::Deleted, 0, {}, false};
-        // Refused before anything went: what is mounted inside belongs to
-        // another file system (a server's share, another disk).
+        // What is mounted inside belongs to another file system (a server's
+        // share, another disk): refused before anything went, or, for a
+        // mount made while the deletion ran, stopped at its edge with part
+        // of the folder gone, which the report must not hide.
         if (err == EXDEV)
-            return {KZRemoveOutcome::MountInside, err, {}, false};
+            return {deletedSome ? KZRemoveOutcome::MountAppeared : KZRemoveOutcome::MountInside, err, {}, false};
         return {outcomeForErrno(err), err, {}, false};
     }
+    // A mount travels with its folder: in the Trash it would be deleted
+    // when the Trash is emptied, and a move or copy would take another
+    // file system's files along. Refused before anything moves.
+    if (fs_->mountInside(anchor) == EXDEV)
+        return {KZRemoveOutcome::MountInside, EXDEV, {}, false};
     if (job == KZRemoveJob::TrashJob) {
         // On disk before the move: a removal killed between the move and
         // its record still leaves Restore the item, found in the Trash by
@@ -426,7 +434,8 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
         if (const auto st = anchor.stat()) {
             intent.device = quint64(st->device);
             intent.inode = st->inode;
-            intent.identity = platform::FileIdentity::of(*st);
+            intent.identity = platform::FileIdentity::of(
+                *st, platform::fileSystemAt(anchor.parentFd(), anchor.name().c_str()));
         }
         if (!recorder_.trashIntended(intent, &err))
             return {KZRemoveOutcome::NoUndoRecord, err, {}, false};
@@ -579,7 +588,7 @@ void KZRemoveItemSteps::linkOrRollBack(const KZFoundItemRef& item, const platfor
 
 void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, const Relocation& moved,
                                    const std::optional<platform::FileStat>& leaving,
-                                   std::optional<quint64> oldFolderDevice)
+                                   std::optional<platform::DiskIdentity> oldFolder)
 {
     if (moved.outcome == KZRemoveOutcome::Trashed) {
         // Made even when the link or the bookmark fails: without it the item
@@ -593,7 +602,7 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
         if (const auto st = platform::statPath(moved.newPath, false)) {
             record.device = quint64(st->device);
             record.inode = st->inode;
-            record.identity = platform::FileIdentity::of(*st);
+            record.identity = platform::FileIdentity::of(*st, platform::fileSystemOf(moved.newPath));
         }
         record.bookmark = platform::createBookmark(moved.newPath);
         record.foundItem = item;
@@ -602,7 +611,10 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
     }
     KZUndoMovedItem record{moved.newPath, oldPath, panel_->isCreateAlias, moved.copied};
     record.foundItem = item;
-    record.oldFolderDevice = oldFolderDevice;
+    if (oldFolder) {
+        record.oldFolderDevice = oldFolder->device;
+        record.oldFolderFileSystem = oldFolder->fileSystem;
+    }
     // What the copy is now, so that undo deletes it only while it still is.
     if (moved.copied)
         record.copyIdentity = KZCopyIdentity::capture(moved.newPath);
@@ -610,11 +622,14 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
     // the identity the item left with; a copy is a file of its own.
     int err = 0;
     if (const auto placed = platform::AnchoredItem::openInFolder(moved.newPath, &err)) {
+        // A move leaves the item on its file system: where it lies now is
+        // asked what that keeps of it.
         const auto there = placed->stat();
+        const platform::FileSystemFacts fileSystem = platform::fileSystemAt(placed->parentFd(), placed->name().c_str());
         if (moved.copied && there)
-            record.identity = platform::FileIdentity::of(*there);
+            record.identity = platform::FileIdentity::of(*there, fileSystem);
         else if (!moved.copied && leaving)
-            record.identity = platform::FileIdentity::of(*leaving);
+            record.identity = platform::FileIdentity::of(*leaving, fileSystem);
         if (const auto folder = platform::pathOfOpenFolder(placed->parentFd()))
             record.placedIn = *folder;
     }
@@ -666,8 +681,7 @@ std::optional<platform::AnchoredItem> KZRemoveItemSteps::createDestinationRoot(c
             // nowhere, and a stranger's folder stays.
             KZCreatedFolder made{p};
             if (next >= 0) {
-                if (const auto st = platform::statAt(next, ".", false))
-                    made.identity = platform::FileIdentity::of(*st);
+                made.identity = platform::FileIdentity::at(next, "");
                 if (const auto at = platform::pathOfOpenFolder(next))
                     made.madeAt = *at;
             }

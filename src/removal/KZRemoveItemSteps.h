@@ -44,7 +44,8 @@ enum class KZRemoveOutcome {
     NotFound,
     Changed,     // differs from what the search found
     LinkInPath,  // a folder on its way is a symbolic link now, which no removal follows
-    MountInside, // a folder to delete for good holds another file system, which no deletion enters
+    MountInside, // the item is or holds a mount point: no removal takes or enters another file system
+    MountAppeared, // a mount made inside a folder while it was deleted for good stopped the deletion, part of it gone
     LastMember,  // no copy of its group would stay
     NotTagged,   // a photo-library item: only its library may take it
     MusicKept,   // a music-library item: only the music application may take it
@@ -173,7 +174,8 @@ private:
     void linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
                         const Relocation& moved, KZRemoveJob::Kind job, bool* movedBack);
     void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,
-                    const std::optional<platform::FileStat>& leaving, std::optional<quint64> oldFolderDevice);
+                    const std::optional<platform::FileStat>& leaving,
+                    std::optional<platform::DiskIdentity> oldFolder);
 
     static KZRemoveOutcome outcomeForErrno(int err);
     static bool isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st);

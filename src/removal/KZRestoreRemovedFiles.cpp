@@ -70,13 +70,17 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
     // Only the very item counts: a file saved under the old name after the
     // Trash was emptied is soon given the freed inode. A record that kept
     // no more than device and inode cannot tell them apart.
-    if (const auto st = platform::statPath(entry.oldPosition, false); st && target->identity.isSameFile(*st))
+    if (const auto st = platform::statPath(entry.oldPosition, false);
+        st && target->identity.isSameItem(*st, platform::fileSystemQueryOf(entry.oldPosition)))
         return Unresolved::BackInPlace;
     // An unplugged disk, or an unmounted bind mount, takes its Trash along;
     // so does another disk mounted in its place. Its items are still there.
+    // The same disk under another device number is no other disk.
     if (const auto trash = platform::trashOfTrashedItem(target->path)) {
-        const auto files = platform::statPath(platform::trashFilesFolder(*trash), false);
-        if (!files || !files->isDir() || quint64(files->device) != target->device)
+        const fs::path filesFolder = platform::trashFilesFolder(*trash);
+        const auto files = platform::statPath(filesFolder, false);
+        if (!files || !files->isDir()
+            || !target->identity.disk().isSameDisk(quint64(files->device), platform::fileSystemQueryOf(filesFolder)))
             return Unresolved::Disconnected;
     }
     return Unresolved::Gone;
@@ -113,7 +117,7 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
     const auto st = from->stat();
     if (!st)
         return std::nullopt;
-    if (item.identity && !item.identity->isSameFile(*st)) {
+    if (item.identity && !item.identity->isSameItem(*st, platform::fileSystemQueryAt(from->parentFd(), from->name()))) {
         platform::logLine(QStringLiteral("Undo left %1 alone: it is not the item the removal put there")
                               .arg(platform::pathText(item.currPosition)));
         return std::nullopt;
@@ -122,12 +126,20 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
 }
 
 // The open folder lies on the disk recorded for it.
-bool isOnDevice(int folderFd, std::optional<quint64> device)
+bool isOnDisk(int folderFd, const std::optional<platform::DiskIdentity>& disk)
 {
-    if (!device)
+    if (!disk)
         return true;
     const auto st = platform::statAt(folderFd, ".", false);
-    return st && quint64(st->device) == *device;
+    return st && disk->isSameDisk(quint64(st->device), platform::fileSystemQueryAt(folderFd, ""));
+}
+
+// The disk of the folder the item left, as recorded when it left.
+std::optional<platform::DiskIdentity> oldFolderDisk(const KZUndoMovedItem& item)
+{
+    if (!item.oldFolderDevice)
+        return std::nullopt;
+    return platform::DiskIdentity{*item.oldFolderDevice, item.oldFolderFileSystem};
 }
 
 } // namespace
@@ -523,15 +535,14 @@ std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedF
     return results;
 }
 
-std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const fs::path& oldPosition,
-                                                                          std::optional<quint64> folderDevice,
-                                                                          ItemResult* why)
+std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(
+    const fs::path& oldPosition, const std::optional<platform::DiskIdentity>& folderDisk, ItemResult* why)
 {
     int err = 0;
     if (auto place = platform::AnchoredItem::open(oldPosition, &err)) {
         // Another disk mounted in its place, or the bare folder it is
         // mounted on: the items belong on the disk that is not there.
-        if (!isOnDevice(place->parentFd(), folderDevice)) {
+        if (!isOnDisk(place->parentFd(), folderDisk)) {
             *why = ItemResult::MissingVolume;
             return std::nullopt;
         }
@@ -558,7 +569,9 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(const 
     // Folders on the way to a folder lie on its disk, unless one of them is
     // where a disk is mounted: one that is on another disk now is the bare
     // folder of a disk that is not connected.
-    if (folderDevice && (!existingStat || quint64(existingStat->device) != *folderDevice)) {
+    if (folderDisk
+        && (!existingStat
+            || !folderDisk->isSameDisk(quint64(existingStat->device), platform::fileSystemQueryOf(existing / ".")))) {
         *why = ItemResult::MissingVolume;
         return std::nullopt;
     }
@@ -728,7 +741,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     // opened without following links: a folder on the way swapped for a
     // link cannot turn the item to another folder.
     ItemResult why = ItemResult::Failed;
-    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, item.oldFolderDevice, &why);
+    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, oldFolderDisk(item), &why);
     if (!place)
         return why;
     if (item.aliasWasCreated && place->stat())
@@ -774,7 +787,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         const std::optional<platform::AnchoredItem> originalPlace = platform::AnchoredItem::open(item.oldPosition, &err);
         // A file of the same name on another disk mounted in the original's
         // place is not the original: the copy is all there is of it.
-        if (originalPlace && !isOnDevice(originalPlace->parentFd(), item.oldFolderDevice))
+        if (originalPlace && !isOnDisk(originalPlace->parentFd(), oldFolderDisk(item)))
             return ItemResult::MissingVolume;
         if (!originalPlace || !platform::sameContent(anchor.procPath(), originalPlace->procPath())) {
             platform::logLine(QStringLiteral("Undo kept the copy %1: it no longer holds what %2 holds")
@@ -791,7 +804,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
     // back in its place and is kept where it is too. An original whose disk
     // is not connected has not gone away: the copy stays where it is.
     ItemResult why = ItemResult::Failed;
-    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, item.oldFolderDevice, &why);
+    const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, oldFolderDisk(item), &why);
     if (!place)
         return why;
     int err = 0;
@@ -906,7 +919,9 @@ std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::ve
         const auto st = made ? made->stat(&err) : std::nullopt;
         if (!st)
             continue; // gone already, or no longer reached
-        if (!st->isDir() || (folder.identity && !folder.identity->isSameFolder(*st)))
+        if (!st->isDir()
+            || (folder.identity
+                && !folder.identity->isSameFolder(*st, platform::fileSystemQueryAt(made->parentFd(), made->name()))))
             continue;
         // A folder the user put something into stays.
         if (::unlinkat(made->parentFd(), made->name().c_str(), AT_REMOVEDIR) != 0)
@@ -961,7 +976,8 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             const auto now = resolved ? platform::statPath(resolved->path, false) : std::nullopt;
             // A later file may have been given the freed inode in the Trash:
             // the birth time tells it from the item that left.
-            if (resolved && target && target->identity.canProve() && (!now || !target->identity.isSameFile(*now)))
+            if (resolved && target && target->identity.canProve()
+                && (!now || !target->identity.isSameItem(*now, platform::fileSystemQueryOf(resolved->path))))
                 resolved.reset();
             if (!resolved) {
                 switch (whereIsUnresolved(entry, target)) {
@@ -1011,8 +1027,10 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             const auto& identity = now;
             // An item goes to a Trash on its own device only: its old folder
             // on another device now is the bare folder of a disk not there.
-            if (identity)
+            if (identity) {
                 item.oldFolderDevice = quint64(identity->device);
+                item.oldFolderFileSystem = platform::fileSystemOf(resolved->path).identity;
+            }
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 if (identity)

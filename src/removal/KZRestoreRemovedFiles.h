@@ -182,11 +182,12 @@ private:
     // The old place held by its folder, opened without following links; its
     // missing folders are made, unless a volume that is not there belongs
     // on the way, or the folder (or the deepest one still there) lies on
-    // another device than `folderDevice`, recorded when the item left: then
-    // its disk is not connected. Empty, with why in `why`, when it cannot be
+    // another disk than `folderDisk`, recorded when the item left: then its
+    // disk is not connected. Empty, with why in `why`, when it cannot be
     // had.
     std::optional<platform::AnchoredItem> openOldPlace(const std::filesystem::path& oldPosition,
-                                                       std::optional<quint64> folderDevice, ItemResult* why);
+                                                       const std::optional<platform::DiskIdentity>& folderDisk,
+                                                       ItemResult* why);
     // Makes each missing folder of `folder` below `existing` that a folder
     // lying in a trash stands for, as that folder: first private, then with
     // its owner and mode; finishMadeFolders() gives it its times. The other

@@ -38,9 +38,12 @@ struct KZUndoMovedItem {
     // so that a folder swapped for a link since leads nowhere. Empty: the
     // current position as given.
     std::filesystem::path placedIn = {};
-    // The device of the folder it left, when it left: another device there
-    // now means that its disk is not connected.
+    // The device of the folder it left, when it left, and its file
+    // system's own identity: another disk there now means that its disk is
+    // not connected; the same file system under another device number is
+    // its disk come back.
     std::optional<quint64> oldFolderDevice = std::nullopt;
+    std::optional<quint64> oldFolderFileSystem = std::nullopt;
 };
 
 // A folder a removal made under its destination, for undo to remove when

@@ -153,5 +153,9 @@ KZExportRow KZExportResult::rowOfItem(const KZFoundItemRef& item)
     if (location.empty())
         location = item->recordedURL();
     row.folder = location.parent_path();
+    const std::string name = location.filename().native();
+    const QByteArray nameBytes(name.data(), qsizetype(name.size()));
+    if (QString::fromUtf8(nameBytes).toUtf8() != nameBytes)
+        row.nameBytes = nameBytes;
     return row;
 }

@@ -106,7 +106,11 @@ QString KZExportTextWriter::valueWithIdentifier(const QString& identifier, const
 
 QByteArray KZExportTextWriter::cleanedPath(const std::filesystem::path& path)
 {
-    QByteArray out(path.native().data(), qsizetype(path.native().size()));
+    return cleanedBytes(QByteArray(path.native().data(), qsizetype(path.native().size())));
+}
+
+QByteArray KZExportTextWriter::cleanedBytes(QByteArray out)
+{
     for (char& c : out) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             c = '?';
@@ -120,6 +124,8 @@ QByteArray KZExportTextWriter::fieldWithIdentifier(const QString& identifier, co
     // UTF-8, and the path would name no file.
     if (identifier == kPathField)
         return cleanedPath(row.folder) + '/';
+    if (identifier == QLatin1String("name_col") && !row.nameBytes.isEmpty())
+        return cleanedBytes(row.nameBytes);
     return cleaned(valueWithIdentifier(identifier, row)).toUtf8();
 }
 

@@ -26,6 +26,9 @@ struct KZExportSource {
 struct KZExportRow {
     qint64 groupID = 0;
     QString name;
+    // The name as the bytes of the item's location, when they are not UTF-8:
+    // written instead of `name`, whose text would put U+FFFD in their place.
+    QByteArray nameBytes;
     QString formattedDateModified;
     quint64 size = 0;
     QString kind;
@@ -59,9 +62,9 @@ struct KZExportDocument {
 // control character (U+0000 to U+001F, U+007F) in every field is written as
 // "?", and every line has exactly one field per header field.
 //
-// Paths (the sources' and each row's folder) are written as their own bytes,
-// so that a name that is not UTF-8 still names its file; only their control
-// bytes become "?".
+// Paths (the sources' and each row's folder) and names that are not UTF-8
+// are written as their own bytes, so that they still name their files; only
+// their control bytes become "?".
 class KZExportTextWriter {
 public:
     struct Texts {
@@ -107,6 +110,8 @@ public:
     static QString cleaned(const QString& text);
     // The bytes of `path` with every control byte replaced by "?".
     static QByteArray cleanedPath(const std::filesystem::path& path);
+    // `bytes` with every control byte replaced by "?".
+    static QByteArray cleanedBytes(QByteArray bytes);
 
 private:
     QByteArray fieldWithIdentifier(const QString& identifier, const KZExportRow& row) const;

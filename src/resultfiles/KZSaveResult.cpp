@@ -3,6 +3,7 @@
 #include "engine/KZResultInfoKeys.h"
 #include "platform/Bookmark.h"
 #include "platform/FileStat.h"
+#include "platform/MallocArenas.h"
 #include "platform/OperationQueue.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
@@ -248,6 +249,11 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
 {
     if (error)
         error->clear();
+    // Declared first, so it runs last: once the records and the bytes are
+    // freed, whatever the way out.
+    struct ReleaseAtEnd {
+        ~ReleaseAtEnd() { platform::releaseFreeMemory(); }
+    } releaseAtEnd;
     const auto say = [&progress](const char* key) {
         if (progress.mainString)
             progress.mainString(QString::fromLatin1(key));
@@ -309,18 +315,27 @@ KZSaveResult::Outcome KZSaveResult::writeSnapshot(const KZSaveSnapshot& snapshot
         return Outcome::Stopped;
 
     say("writing_file");
+    // A stop that came while converting still writes nothing.
+    if (isStopped(progress))
+        return Outcome::Stopped;
+    // The bytes go to the file as they are made: a large result's file is
+    // never held in memory beside its records.
+    platform::AtomicFileWriter writer(location, write);
+    if (!writer.open()) {
+        if (error)
+            *error = writer.error();
+        return Outcome::Failed;
+    }
     QString reason;
-    const QByteArray bytes = KZSavedResultFormat::encode(result, &reason);
-    if (bytes.isEmpty()) {
+    const bool encoded = KZSavedResultFormat::encode(
+        result, [&writer](const char* bytes, size_t size) { return writer.write(bytes, size); }, &reason);
+    if (!encoded && writer.error().isEmpty()) {
+        writer.abandon();
         if (error)
             *error = refusalText(QStringLiteral("save_not_encoded"), {platform::pathText(location), reason});
         return Outcome::Failed;
     }
-    // A stop that came while converting still writes nothing.
-    if (isStopped(progress))
-        return Outcome::Stopped;
-    platform::AtomicFileWriter writer(location, write);
-    if (!(writer.open() && writer.write(bytes) && writer.commit())) {
+    if (!(encoded && writer.commit())) {
         if (error)
             *error = writer.error();
         return Outcome::Failed;

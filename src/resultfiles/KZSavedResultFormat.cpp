@@ -1,5 +1,7 @@
 #include "resultfiles/KZSavedResultFormat.h"
 
+#include "platform/BinaryPropertyListReader.h"
+#include "platform/BinaryPropertyListWriter.h"
 #include "platform/PropertyList.h"
 
 #include <QMetaType>
@@ -33,28 +35,57 @@ QVariantList pathList(const std::vector<fs::path>& paths)
     return list;
 }
 
+// The fields of an item record, each handed to `put` as a key and a value:
+// the one list of them that both the property list and the written file
+// take.
+template <typename Put>
+void itemFields(const KZSavedItem& item, Put&& put)
+{
+    put(K::alias, QVariant(item.alias));
+    put(K::fileTypeTag, u64(item.fileTypeTag));
+    put(K::groupId, i64(item.groupId));
+    put(K::countOfItemsInGroup, u64(item.countOfItemsInGroup));
+    put(K::locationLabelTag, i64(item.locationLabelTag));
+    put(K::isMarked, QVariant(item.isMarked));
+    put(K::isPhotosItem, QVariant(item.isPhotosItem));
+    put(K::isiTunesItem, QVariant(item.isiTunesItem));
+    if (item.trackID)
+        put(K::trackID, *item.trackID);
+    if (item.size)
+        put(K::size, u64(*item.size));
+    if (item.dateModified)
+        put(K::dateModified, QVariant(*item.dateModified));
+    if (item.dateCreated)
+        put(K::dateCreated, QVariant(*item.dateCreated));
+    if (item.isFolder)
+        put(K::isFolder, QVariant(*item.isFolder));
+}
+
 QVariantMap itemRecord(const KZSavedItem& item)
 {
     QVariantMap record;
-    record.insert(K::alias, item.alias);
-    record.insert(K::fileTypeTag, u64(item.fileTypeTag));
-    record.insert(K::groupId, i64(item.groupId));
-    record.insert(K::countOfItemsInGroup, u64(item.countOfItemsInGroup));
-    record.insert(K::locationLabelTag, i64(item.locationLabelTag));
-    record.insert(K::isMarked, item.isMarked);
-    record.insert(K::isPhotosItem, item.isPhotosItem);
-    record.insert(K::isiTunesItem, item.isiTunesItem);
-    if (item.trackID)
-        record.insert(K::trackID, *item.trackID);
-    if (item.size)
-        record.insert(K::size, u64(*item.size));
-    if (item.dateModified)
-        record.insert(K::dateModified, *item.dateModified);
-    if (item.dateCreated)
-        record.insert(K::dateCreated, *item.dateCreated);
-    if (item.isFolder)
-        record.insert(K::isFolder, *item.isFolder);
+    itemFields(item, [&record](const QString& key, const QVariant& value) { record.insert(key, value); });
     return record;
+}
+
+// The items written record by record: a large result never exists as a
+// tree of values beside the file.
+platform::BinaryPropertyListWriter::Ref writeItemRecords(platform::BinaryPropertyListWriter& writer,
+                                                         const std::vector<KZSavedItem>& items)
+{
+    using Ref = platform::BinaryPropertyListWriter::Ref;
+    std::vector<Ref> records;
+    records.reserve(items.size());
+    std::vector<std::pair<Ref, Ref>> fields;
+    for (const KZSavedItem& item : items) {
+        fields.clear();
+        itemFields(item, [&](const QString& key, const QVariant& value) {
+            const Ref keyRef = writer.string(key);
+            fields.emplace_back(keyRef, writer.value(value));
+        });
+        records.push_back(writer.dictionary(fields));
+    }
+    return writer.array(records);
 }
 
 QVariantList itemRecords(const std::vector<KZSavedItem>& items)
@@ -295,7 +326,15 @@ public:
         out->reserve(size_t(entries->size()));
         for (qsizetype i = 0; i < entries->size(); ++i) {
             T one{};
-            if (!readOne(entries->at(i), at(where, i), &one)) {
+            // Read without naming places: a result has hundreds of thousands
+            // of records, and only one that does not read needs its place
+            // named. That one is read again with it.
+            if (!readOne(entries->at(i), QString(), &one)) {
+                failed_ = false;
+                if (error_)
+                    error_->clear();
+                one = T{};
+                (void)readOne(entries->at(i), at(where, i), &one);
                 if (!recover())
                     return false;
                 continue;
@@ -496,11 +535,12 @@ QString KZSavedResultFormat::tagKey(quint64 tag)
     return QString::number(tag);
 }
 
-QVariantMap KZSavedResultFormat::toPropertyList(const KZSavedResult& result)
+namespace {
+
+// The root without its item lists, which are as long as the result.
+QVariantMap rootWithoutItems(const KZSavedResult& result)
 {
     QVariantMap root;
-    root.insert(K::items, itemRecords(result.items));
-
     root.insert(K::leftSide, QVariantMap{{K::itemInfo, byTag(result.leftSide, [](const KZSavedTabSources& tab) {
                                               QVariantList rows;
                                               for (const KZSavedSourceRow& row : tab.sources) {
@@ -574,8 +614,6 @@ QVariantMap KZSavedResultFormat::toPropertyList(const KZSavedResult& result)
         }
         root.insert(K::deadTracks, tracks);
     }
-    if (result.emptyFolders && !result.emptyFolders->empty())
-        root.insert(K::emptyFolders, itemRecords(*result.emptyFolders));
 
     QVariantList sources;
     for (const KZSavedSource& s : result.sources) {
@@ -613,6 +651,17 @@ QVariantMap KZSavedResultFormat::toPropertyList(const KZSavedResult& result)
     insertIf(generic, K::itemsToCheckCount, g.itemsToCheckCount);
     insertIf(generic, K::showResultByGroup, g.showResultByGroup);
     root.insert(K::genericInfo, generic);
+    return root;
+}
+
+} // namespace
+
+QVariantMap KZSavedResultFormat::toPropertyList(const KZSavedResult& result)
+{
+    QVariantMap root = rootWithoutItems(result);
+    root.insert(K::items, itemRecords(result.items));
+    if (result.emptyFolders && !result.emptyFolders->empty())
+        root.insert(K::emptyFolders, itemRecords(*result.emptyFolders));
     return root;
 }
 
@@ -706,13 +755,44 @@ std::optional<KZSavedResult> KZSavedResultFormat::fromPropertyList(const QVarian
 
 QByteArray KZSavedResultFormat::encode(const KZSavedResult& result, QString* error)
 {
-    return platform::PropertyList::toData(toPropertyList(result), platform::PropertyList::Format::Binary, error);
+    QByteArray out;
+    const bool encoded = encode(
+        result,
+        [&out](const char* bytes, size_t size) {
+            out.append(bytes, qsizetype(size));
+            return true;
+        },
+        error);
+    return encoded ? out : QByteArray();
+}
+
+bool KZSavedResultFormat::encode(const KZSavedResult& result, const std::function<bool(const char*, size_t)>& write,
+                                 QString* error)
+{
+    // The same root as toPropertyList, written straight into the file's
+    // bytes: time and memory stay in proportion to the items.
+    using Ref = platform::BinaryPropertyListWriter::Ref;
+    platform::BinaryPropertyListWriter writer;
+    std::map<QString, Ref> root;
+    const QVariantMap rest = rootWithoutItems(result);
+    for (auto it = rest.cbegin(); it != rest.cend(); ++it)
+        root.emplace(it.key(), writer.value(it.value()));
+    root.emplace(K::items, writeItemRecords(writer, result.items));
+    if (result.emptyFolders && !result.emptyFolders->empty())
+        root.emplace(K::emptyFolders, writeItemRecords(writer, *result.emptyFolders));
+    std::vector<std::pair<Ref, Ref>> entries;
+    for (const auto& [key, value] : root)
+        entries.emplace_back(writer.string(key), value);
+    return writer.finish(writer.dictionary(entries), write, error);
 }
 
 std::optional<KZSavedResult> KZSavedResultFormat::decode(const QByteArray& data, QString* error,
                                                          KZSavedReadNotes* lenient)
 {
-    const std::optional<QVariant> root = platform::PropertyList::fromData(data, error);
+    // A saved result is a binary list of as many records as it has items:
+    // read without a tree of libplist nodes beside the values.
+    const std::optional<QVariant> root = data.startsWith("bplist") ? platform::readBinaryPropertyList(data, error)
+                                                                   : platform::PropertyList::fromData(data, error);
     if (!root)
         return std::nullopt;
     return fromPropertyList(*root, error, lenient);

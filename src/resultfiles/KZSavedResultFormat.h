@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
@@ -264,6 +265,11 @@ public:
 
     // The file's bytes (a binary property list), and the way back.
     static QByteArray encode(const KZSavedResult& result, QString* error = nullptr);
+    // The file's bytes handed to `write` in pieces, for a save that must not
+    // hold a large file in memory twice; false when the result could not be
+    // encoded (the reason in `error`) or `write` answered false.
+    static bool encode(const KZSavedResult& result, const std::function<bool(const char*, size_t)>& write,
+                       QString* error = nullptr);
     static std::optional<KZSavedResult> decode(const QByteArray& data, QString* error = nullptr,
                                                KZSavedReadNotes* lenient = nullptr);
 };

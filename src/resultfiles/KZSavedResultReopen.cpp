@@ -290,7 +290,7 @@ public:
             Candidate candidate{&record, path, readItem(path, attributes, source->locationLabelTag()), record.isMarked};
             candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
             candidate.item->setIsFromSavedResult(true);
-            giveOwner(record, *source, path, *candidate.item);
+            giveOwner(record, *source, insidePhotoLibrary(path, *attributes.stat()), *candidate.item);
             if (changed) {
                 candidate.marked = false;
                 candidate.changed = true;
@@ -442,11 +442,10 @@ private:
     // The library that owns an item, from its record and from where it lies:
     // nothing inside a photo library is a plain file that may be removed,
     // also when the result was saved from a search of a folder inside one.
-    static void giveOwner(const KZSavedItem& record, const KZSourceItem& source, const fs::path& path,
+    static void giveOwner(const KZSavedItem& record, const KZSourceItem& source, bool insidePhotoLibrary,
                           KZSearchItemInfo& item)
     {
-        const bool photos = record.isPhotosItem || source.isPhotosLib()
-            || platform::isInsidePhotoLibraryAsWritten(path);
+        const bool photos = record.isPhotosItem || source.isPhotosLib() || insidePhotoLibrary;
         if (!photos && !record.isiTunesItem)
             return;
         item.setAppSuppInfo(KZAppSuppInfo::create(trackText(record.trackID),
@@ -466,6 +465,30 @@ private:
         if (found == linkFreeFolders_.end())
             found = linkFreeFolders_.emplace(folder, platform::linkFreePath(path.parent_path(), true)).first;
         return found->second.empty() ? fs::path() : found->second / name;
+    }
+
+    // platform::isInsidePhotoLibraryAsWritten of a record, asked once per
+    // folder: an item that is no mount's root shares its folder's mount, so
+    // it lies inside a library when its folder does, is one, or is the root
+    // of a mount whose root is one.
+    bool insidePhotoLibrary(const fs::path& path, const platform::FileStat& st)
+    {
+        const fs::path parent = path.parent_path();
+        if (!st.mountId || st.mountRoot || parent.empty() || path == "/")
+            return platform::isInsidePhotoLibraryAsWritten(path);
+        const auto known = photoFolders_.find(parent.native());
+        if (known != photoFolders_.end())
+            return known->second;
+        bool inside = platform::isInsidePhotoLibraryAsWritten(parent)
+            || (parent != "/"
+                && platform::nameExtension(parent).compare(QLatin1String("photoslibrary"), Qt::CaseInsensitive) == 0);
+        if (!inside) {
+            const auto folder = platform::statPath(parent, false);
+            inside = folder && folder->mountRoot && folder->mountId
+                && platform::photoLibraryPlaceOfMountRoot(*folder->mountId) == platform::PhotoLibraryPlace::Library;
+        }
+        photoFolders_.emplace(parent.native(), inside);
+        return inside;
     }
 
     // The kernel's own file systems hold no user files; a record there is
@@ -514,6 +537,7 @@ private:
     std::set<EntryKey> seenEntries_;
     std::map<dev_t, bool> kernelDevices_;
     std::unordered_map<std::string, fs::path> linkFreeFolders_;
+    std::unordered_map<std::string, bool> photoFolders_;
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QUrl>
 
@@ -25,6 +26,15 @@ public:
     };
     // Whether some program took the address.
     using Answer = std::function<void(bool opened)>;
+    // How it went: opened, an opener ran and could not open it (no program
+    // for that kind of item, a broken file), or no opener was found.
+    enum class Outcome { Opened, Failed, NotFound };
+    using OutcomeAnswer = std::function<void(Outcome)>;
+    // An item to open and the name an alert gives it.
+    struct Item {
+        QUrl url;
+        QString shownName;
+    };
 
     // xdg-open still running after this long has handed the address to a
     // program (some openers wait for the program they started to end): it
@@ -34,10 +44,17 @@ public:
     // Hands `url` over; `answer` (optional) learns whether it was opened.
     // Nothing is said to the user.
     static void open(const QUrl& url, Answer answer = {});
+    static void openWithOutcome(const QUrl& url, OutcomeAnswer answer);
     // The same, with an error alert naming `shownName` when nothing could
-    // open it: `errorKey` and `infoKey` are keys of the "Errors" table.
+    // open it: `errorKey` is a key of the "Errors" table, and the detail is
+    // `infoKey` when no opener was found, `ranInfoKey` when one ran and
+    // failed.
     static void openOrTell(const QUrl& url, const QString& shownName, const QString& errorKey,
-                           const QString& infoKey);
+                           const QString& infoKey, const QString& ranInfoKey);
+    // Several items at once: one alert, once every opener has answered,
+    // names each item that could not be opened ("open_failed" for one,
+    // "open_failed_plur" for more).
+    static void openAllOrTell(const QList<Item>& items);
 
     // Replaces the launchers and answers the ones replaced.
     static Launchers setLaunchers(Launchers launchers);

@@ -431,11 +431,17 @@ std::optional<QVariantMap> sourceInfo(const fs::path& path, bool fast)
         if (platform::nameExtension(withoutTrailingSlash(url)) != QLatin1String("photoslibrary"))
             return std::nullopt;
         isPhotosLib = true;
+    } else if (!fast) {
+        // A whole library shown at a plain path (a bind mount, its own disk
+        // mounted a second time) is the library, as its package is: walked
+        // as a plain folder, it would offer the masters as plain files.
+        isPhotosLib = platform::photoLibraryPlace(url) == platform::PhotoLibraryPlace::Library;
     }
     if (fast && !KZItemInspection::isDirectoryWithURL(url))
         return std::nullopt;
 
-    const bool disk = !fast && KZItemInspection::isVolumeWithURL(url);
+    // A library that a mount shows is searched as the library, not as a disk.
+    const bool disk = !fast && !isPhotosLib && KZItemInspection::isVolumeWithURL(url);
     const auto name = KZItemInspection::itemNameWithURL(url);
     if (!name)
         return std::nullopt;

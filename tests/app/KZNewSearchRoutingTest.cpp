@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -34,6 +35,7 @@ public:
     int questions = 0;
     std::vector<std::vector<fs::path>> refusals;
     std::vector<std::pair<double, std::function<void()>>> later;
+    std::function<void()> whileAsking;
 
     Front front() const override { return front_; }
     bool progressIsSearching() const override { return searching; }
@@ -53,6 +55,13 @@ public:
     void postNewSearchToProgress() override
     {
         log.push_back("progress");
+        // The progress window's question is open: another window in front.
+        if (whileAsking) {
+            const Front before = front_;
+            front_ = Front::Other;
+            std::exchange(whileAsking, nullptr)();
+            front_ = before;
+        }
         if (declineReset) {
             post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), false}});
             return;
@@ -198,6 +207,91 @@ TEST(KZNewSearchRouting, FoldersHandedToTheProgram)
         else
             EXPECT_EQ(windows.notFolders, (std::vector<std::vector<fs::path>>{c.notTaken}));
     }
+}
+
+// Folders handed over while Preferences, an alert or Quick Look is in front
+// wait for a main window, each hand-over behind the last, and go to the
+// window that comes to the front, as if handed to it then.
+TEST(KZNewSearchRouting, FoldersWaitForAMainWindowInFrontAndArriveInOrder)
+{
+    struct Case {
+        const char* name;
+        Front waitingBehind;
+        Front thenInFront;
+        Log steps;
+    } const cases[] = {
+        {"search window after Preferences", Front::Other, Front::Search, {"add"}},
+        {"result window after Quick Look", Front::Other, Front::Result, {"result", "progress", "add"}},
+        {"search window after nothing in front", Front::None, Front::Search, {"add"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWindows windows;
+        windows.front_ = c.waitingBehind;
+        windows.folders = {"/a", "/b", "/c"};
+        KZNewSearchRouting routing(windows, 0);
+        routing.openFiles({"/a"});
+        routing.openFiles({"/b", "/a"});
+        routing.frontChanged();
+        EXPECT_TRUE(windows.log.empty());
+        EXPECT_TRUE(routing.waitsForFront());
+        EXPECT_EQ(routing.foldersToAdd(), (std::vector<fs::path>{"/a", "/b"}));
+        windows.front_ = c.thenInFront;
+        routing.openFiles({"/c"});
+        EXPECT_EQ(windows.log, c.steps);
+        EXPECT_EQ(windows.sources, (std::vector<fs::path>{"/old", "/a", "/b", "/c"}));
+        EXPECT_FALSE(routing.waitsForFront());
+        EXPECT_TRUE(routing.foldersToAdd().empty());
+        // Nothing is added twice by a later change of window or reset.
+        routing.frontChanged();
+        FakeWindows::post(KZNotification::newSearchIsReady, {});
+        EXPECT_EQ(windows.log, c.steps);
+    }
+
+    // A change of window alone hands them over; a removal begun meanwhile
+    // refuses them, as it refuses a hand-over.
+    for (const bool removal : {false, true}) {
+        SCOPED_TRACE(removal ? "removal begun" : "front changed");
+        FakeWindows windows;
+        windows.front_ = Front::Other;
+        windows.folders = {"/a"};
+        KZNewSearchRouting routing(windows, 0);
+        routing.openFiles({"/a"});
+        windows.front_ = Front::Search;
+        windows.removalUnderWay = removal;
+        routing.frontChanged();
+        EXPECT_EQ(windows.log, removal ? Log{} : Log{"add"});
+        EXPECT_EQ(windows.refusals, removal ? std::vector<std::vector<fs::path>>{{"/a"}} : std::vector<std::vector<fs::path>>{});
+        EXPECT_TRUE(routing.foldersToAdd().empty());
+        FakeWindows::post(KZNotification::newSearchIsReady, {});
+        EXPECT_EQ(windows.sources.size(), removal ? 1u : 2u);
+    }
+
+    // Handed over while New Search's question is open: the walk goes on
+    // as asked (the sources cleared) and the folders come after it.
+    {
+        FakeWindows windows;
+        windows.front_ = Front::Result;
+        windows.folders = {"/a"};
+        KZNewSearchRouting routing(windows, 0);
+        windows.whileAsking = [&] { routing.openFiles({"/a"}); };
+        routing.newSearchAction();
+        EXPECT_EQ(windows.log, (Log{"result", "progress", "search", "add"}));
+        EXPECT_EQ(windows.sources, std::vector<fs::path>{"/a"});
+        EXPECT_TRUE(routing.foldersToAdd().empty());
+        EXPECT_FALSE(routing.waitsForFront());
+    }
+
+    // Behind a busy progress window they join the folders already waiting.
+    FakeWindows windows;
+    windows.front_ = Front::Progress;
+    windows.searching = true;
+    windows.folders = {"/a", "/b"};
+    KZNewSearchRouting routing(windows, 0);
+    routing.openFiles({"/a"});
+    routing.openFiles({"/b"});
+    FakeWindows::post(KZNotification::newSearchIsReady, {});
+    EXPECT_EQ(windows.sources, (std::vector<fs::path>{"/old", "/a", "/b"}));
 }
 
 TEST(KZNewSearchRouting, SavedResults)

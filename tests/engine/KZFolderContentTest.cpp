@@ -160,6 +160,29 @@ INSTANTIATE_TEST_SUITE_P(FolderContent, KZFolderCasesTest, ::testing::ValuesIn(f
 
 // A folder that cannot be compared with the first one met must still meet
 // its real copies, whichever of them the walk reaches first.
+// Folders searched with criteria that compare files' content, not
+// folders': a folder has no bytes of its own, so none is read as a file;
+// folders of one size are compared entry by entry, and nothing is counted
+// unreadable.
+TEST_F(KZFolderContentTest, FileContentCriteriaNeverReadAFolderAsAFile)
+{
+    dir.write("x/d1/a", "hello");
+    dir.write("y/d1/a", "hello");
+    dir.write("z/d1/a", "jello");
+    QVariantMap criteria = sizeAndContentCriteria();
+    criteria.insert(str("isFolder"), true);
+    criteria.insert(str("folderStruct"), QVariantMap{{str("compareContent"), false}, {str("whichItem"), 2}});
+    ObservingReader reader;
+    SearchOptions options;
+    options.reader = &reader;
+    const SearchResult result = runSearch({dir.path()}, criteria, options);
+    ASSERT_EQ(result.notifications, 1);
+    EXPECT_EQ(result.info.value(str("KZResultUnreadableItemsCount")).toULongLong(), 0u);
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"x", "y"}, {"x/d1", "y/d1"}}));
+    for (const char* folder : {"x", "y", "z", "x/d1", "y/d1", "z/d1"})
+        EXPECT_EQ(reader.attempts[dir / folder], 0) << folder << " read as a file";
+}
+
 TEST_F(KZFolderContentTest, UnreadableFileMakesItsFolderNotComparableOnly)
 {
     const std::string block = randomBytes(30000, 9);

@@ -159,4 +159,54 @@ TEST(KZSecondPass, GroupHeadWhoseFileFailsLeavesTheTreeAndOtherSizesStillMeet)
     EXPECT_EQ(filing.found, (std::vector<fs::path>{head, small}));
 }
 
+// Of one size, files are told from folders and packages before any read:
+// nothing is read as a file that is not one, nothing is counted
+// unreadable, and in every order of filing each package still meets its
+// twin past the files of its size, and each file its own.
+TEST(KZSecondPass, PackagesAndFoldersPassFilesOfTheirSizeUnreadAndStillMeetTheirTwins)
+{
+    kztest::TempDir dir;
+    const std::string body = randomBytes(1000, 1);
+    const fs::path file = dir.write("A/file", body);
+    const fs::path copy = dir.write("B/file", body);
+    const fs::path package = dir.write("A/Tool.app/Contents/tool", body).parent_path().parent_path();
+    const fs::path twin = dir.write("B/Tool.app/Contents/tool", body).parent_path().parent_path();
+    const fs::path other = dir.write("C/Other.app/Contents/tool", randomBytes(1000, 2)).parent_path().parent_path();
+    const fs::path folder = dir.write("C/folder/tool", body).parent_path();
+
+    QVariantMap request = bySize("isSame");
+    request.insert(str("isContent"), true);
+    request.insert(str("contentStruct"), QVariantMap{{str("isData"), true}});
+    const KZSearchCriteria criteria(request);
+    const std::atomic<bool> readingIsTerminated{false};
+    std::vector<fs::path> order{file, copy, package, twin, other, folder};
+    std::sort(order.begin(), order.end());
+    do {
+        ObservingReader reader;
+        KZCrc32 crc32(nullptr, &reader);
+        RecordingFiling filing;
+        KZSecondPass pass(criteria, &crc32, readingIsTerminated, filing);
+        for (const fs::path& path : order) {
+            auto info = item(path, QString::fromStdString(path.filename().native()));
+            info->setTotSize(1000);
+            const bool isFile = path.filename() == "file";
+            info->setIsRegularFile(isFile);
+            info->setIsDirectory(!isFile);
+            info->setIsPackage(path.extension() == ".app");
+            pass.addNode(TreeToCheck::create(std::move(info)), KZSecondPass::Tree::Main);
+        }
+        std::set<std::set<fs::path>> met;
+        for (const auto& [here, candidate] : filing.joined)
+            met.insert({here, candidate});
+        EXPECT_EQ(met, (std::set<std::set<fs::path>>{{file, copy}, {package, twin}}));
+        EXPECT_EQ(filing.unreadable, 0);
+        EXPECT_EQ(filing.dropped, 0);
+        for (const fs::path& notFile : {package, twin, other, folder})
+            EXPECT_EQ(reader.attempts[notFile], 0) << notFile << " read as a file";
+        pass.emptyTree(KZSecondPass::Tree::Main);
+        if (::testing::Test::HasFailure())
+            break;
+    } while (std::next_permutation(order.begin(), order.end()));
+}
+
 } // namespace

@@ -50,3 +50,44 @@ TEST(FileIdentity, MoreThanDeviceAndInodeProvesAFile)
     EXPECT_FALSE(identity.isSameFolder(statOf(5, timespec{101, 1}, 10, {200, 2})));
     EXPECT_TRUE(unborn.isSameFolder(statOf(5, std::nullopt, 8192, {900, 0})));
 }
+
+// A disk is its device number, or another number with the same identity of
+// its file system; a record without that identity goes by the number alone.
+// A folder's record proves a folder by disk, inode and birth time where both
+// have one, never a file; a file's never a folder. Overlayfs gives a moved
+// item a new birth time: there size and date stand in for it. What is
+// recorded reads back, and an older record reads as it was.
+TEST(FileIdentity, AFileSystemsOwnIdentityTellsTheDiskAndAFolderIsNoFile)
+{
+    const platform::DiskIdentity disk{7, 0xc5cdea38337a537fULL};
+    const auto fileSystem = [](std::optional<quint64> id) { return [id] { return id; }; };
+    EXPECT_TRUE(disk.isSameDisk(7, {}));
+    EXPECT_TRUE(disk.isSameDisk(9, fileSystem(0xc5cdea38337a537fULL)));
+    EXPECT_FALSE(disk.isSameDisk(9, fileSystem(0x1234)));
+    EXPECT_FALSE(disk.isSameDisk(9, fileSystem(std::nullopt)));
+    EXPECT_FALSE((platform::DiskIdentity{7, std::nullopt}.isSameDisk(9, fileSystem(0xc5cdea38337a537fULL))));
+
+    FileStat folder = statOf(5, std::nullopt, 4096, {200, 2});
+    folder.mode = S_IFDIR | 0755;
+    const FileIdentity folderIdentity = FileIdentity::of(folder, {0xc5cdea38337a537fULL, true});
+    FileStat grown = folder;
+    grown.size = 8192;
+    grown.modified = {300, 0};
+    grown.device = 9;
+    EXPECT_TRUE(folderIdentity.isSameItem(grown, fileSystem(0xc5cdea38337a537fULL)));
+    EXPECT_FALSE(folderIdentity.isSameItem(statOf(5, std::nullopt, 4096, {200, 2}))) << "a file took the inode";
+    EXPECT_FALSE(FileIdentity::of(statOf(5, std::nullopt, 4096, {200, 2})).isSameItem(folder));
+
+    const FileStat born = statOf(5, timespec{100, 1}, 10, {200, 2});
+    const FileIdentity overlay = FileIdentity::of(born, {std::nullopt, false});
+    EXPECT_FALSE(overlay.birth);
+    EXPECT_TRUE(overlay.isSameItem(statOf(5, timespec{999, 9}, 10, {200, 2}))) << "moved, and born anew";
+    EXPECT_FALSE(overlay.isSameItem(statOf(5, timespec{100, 1}, 11, {200, 2})));
+
+    QVariantMap stored;
+    folderIdentity.insertInto(stored);
+    EXPECT_EQ(FileIdentity::readFrom(stored, 7, 5), folderIdentity);
+    const FileIdentity older = FileIdentity::readFrom({}, 7, 5);
+    EXPECT_FALSE(older.fileSystem || older.folder);
+    EXPECT_FALSE(older.isSameInode(grown, fileSystem(0xc5cdea38337a537fULL)));
+}

@@ -74,6 +74,24 @@ TEST(OpenedFiles, ALaterStartHandsItsPathsToTheRunningProgram)
     EXPECT_TRUE(received.empty());
 }
 
+// A later start confirmed before the running program set its handler (it
+// was still building its windows): the paths wait for the handler, in order.
+TEST(OpenedFiles, PathsConfirmedBeforeTheHandlerReachItOnceItIsSet)
+{
+    kztest::TempDir dir;
+    const fs::path socket = dir / "maravex.socket";
+    OpenedFiles first(socket);
+    ASSERT_EQ(first.start({}), OpenedFiles::Role::Primary);
+    EXPECT_EQ(startLater(socket, {"/one"}), OpenedFiles::Role::HandedOver);
+    EXPECT_EQ(startLater(socket, {"/two", "/three"}), OpenedFiles::Role::HandedOver);
+    std::vector<std::vector<fs::path>> received;
+    first.setHandler([&](const std::vector<fs::path>& paths) { received.push_back(paths); });
+    EXPECT_EQ(received, (std::vector<std::vector<fs::path>>{{"/one"}, {"/two", "/three"}}));
+    EXPECT_EQ(startLater(socket, {"/four"}), OpenedFiles::Role::HandedOver);
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received.back(), std::vector<fs::path>{"/four"});
+}
+
 // A start on a thread of its own while this thread, the running program's
 // main thread, is busy and reads nothing.
 OpenedFiles::Role startWhileBusy(const fs::path& socket, const std::vector<fs::path>& paths, int timeoutMs)

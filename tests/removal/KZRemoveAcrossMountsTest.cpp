@@ -49,6 +49,37 @@ void mountFullDisk(const fs::path& at, int kib)
     ::close(fd);
 }
 
+QStringList alertKeys(const KZRemove& engine)
+{
+    QStringList keys;
+    for (const auto& alert : engine.errorAlerts())
+        keys << alert.key;
+    return keys;
+}
+
+// Makes a mount inside the folder it deletes, once part of it went: each
+// entry still there that is a folder shows `shown` from then on.
+struct MountingFileSystem : InjectingFileSystem {
+    fs::path shown;
+    bool mounted = false;
+    bool removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err,
+                    bool* deletedSome) override
+    {
+        int asked = 0;
+        const fs::path folder = item.path();
+        const platform::StopTest mountOnSecondAsk = [&, stopped] {
+            if (++asked == 2 && !mounted) {
+                for (const auto& entry : fs::directory_iterator(folder))
+                    if (entry.is_directory() && !entry.is_symlink())
+                        kztest::bindMount(shown, entry.path());
+                mounted = true;
+            }
+            return stopped && stopped();
+        };
+        return InjectingFileSystem::removeTree(item, mountOnSecondAsk, err, deletedSome);
+    }
+};
+
 } // namespace
 
 // Twin folders A and B, where A/m shows another folder: the deletion of A is
@@ -179,4 +210,242 @@ TEST(KZRemoveAcrossMounts, ALibraryFolderMountedAtAPlainPathKeepsItsMasters)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     });
     skipUnlessIsolated(outcome);
+}
+
+// A library that is the root of its own file system, mounted at its place
+// and again at a plain path: both mounts have root "/", so only the other
+// mount of the same file system tells. The same with a disk that holds only
+// the masters. Nothing leaves on any job, no Trash is made inside the
+// library, also for an ordinary user, and the plain path is the library
+// (or inside it) to the intake.
+TEST(KZRemoveAcrossMounts, ALibraryOnItsOwnDiskKeepsItsMastersThroughASecondMount)
+{
+    for (const bool mastersOnly : {false, true}) {
+        SCOPED_TRACE(mastersOnly);
+        const auto outcome = kztest::runWithPrivateMounts([&] {
+            Fixture f;
+            f.setLevel(0);
+            const fs::path library = f.dir / "Pictures/Photos Library.photoslibrary";
+            const fs::path disk = mastersOnly ? library / "Masters" : library;
+            kztest::mountTmpfs(disk);
+            for (const char* name : {"a.jpg", "b.jpg"})
+                f.dir.write(fs::relative(library / "Masters" / name, f.dir.path()), "same picture");
+            const fs::path plain = f.dir / "plain";
+            kztest::bindMount(disk, plain);
+            const fs::path masters = mastersOnly ? plain : plain / "Masters";
+            EXPECT_EQ(platform::photoLibraryPlace(plain),
+                      mastersOnly ? platform::PhotoLibraryPlace::Inside : platform::PhotoLibraryPlace::Library);
+            EXPECT_EQ(platform::photoLibraryPlace(masters / "a.jpg"), platform::PhotoLibraryPlace::Inside);
+            EXPECT_TRUE(platform::isInsidePhotoLibraryAsWritten(masters / "a.jpg"));
+            EXPECT_EQ(platform::photoLibraryPlace(f.dir / "Pictures"), platform::PhotoLibraryPlace::None);
+
+            const fs::path rel = fs::relative(masters, f.dir.path());
+            const auto all = f.items({{(rel / "a.jpg").native(), 1}, {(rel / "b.jpg").native(), 1}});
+            const fs::path destination = f.dir.mkdir("dest");
+            const auto untouched = [&] {
+                return kztest::readFile(masters / "a.jpg") == "same picture" && fs::is_empty(destination)
+                    && std::distance(fs::directory_iterator(plain), fs::directory_iterator()) == (mastersOnly ? 2 : 1);
+            };
+            // First, while this process runs no thread: a child forked
+            // after a removal's threads could start none of its own.
+            ::chmod(f.dir.path().c_str(), 0755);
+            for (const auto& entry : fs::recursive_directory_iterator(f.dir.path()))
+                ::lchown(entry.path().c_str(), 65534, 65534);
+            ::lchown(disk.c_str(), 65534, 65534);
+            auto userEngine = f.engine({all[1]}, all);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(10);
+                if (!platform::isInsidePhotoLibraryAsWritten(masters / "b.jpg"))
+                    ::_exit(11);
+                userEngine->moveItems({all[1]}, KZRemove::MoveJob, destination);
+                ::_exit(untouched() && userEngine->outcomeOf(all[1]) == u"not_tagged"_s ? 0 : 12);
+            }
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+            for (const bool forGood : {false, true}) {
+                for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
+                    auto engine = f.engine({all[0]}, all);
+                    engine->thereAreShared = forGood;
+                    engine->moveItems({all[0]}, job, job == KZRemove::TrashJob ? fs::path() : destination);
+                    EXPECT_TRUE(untouched()) << int(job) << forGood;
+                    EXPECT_EQ(engine->outcomeOf(all[0]), u"not_tagged"_s) << int(job) << forGood;
+                }
+            }
+        });
+        skipUnlessIsolated(outcome);
+    }
+}
+
+// Twin folders A and B, where A/m shows another folder, or A is the mount
+// itself: no job moves or copies A, since a mount travels with its folder
+// and emptying the Trash would delete the other file system's files. A
+// stays whole and the reason says so. For an ordinary user the mount lies
+// in a folder that user cannot read, so the walk cannot see it and the
+// mount table tells.
+TEST(KZRemoveAcrossMounts, NoJobMovesOrCopiesAFolderThatHoldsAMount)
+{
+    for (const bool mountIsTheItem : {false, true}) {
+        SCOPED_TRACE(mountIsTheItem);
+        const auto outcome = kztest::runWithPrivateMounts([&] {
+            emptyTrash();
+            Fixture f;
+            f.setLevel(0);
+            f.dir.write("elsewhere/m/kept", "mounted");
+            f.dir.write("B/x", "1");
+            f.dir.write("B/m/kept", "mounted");
+            f.dir.write("D/x", "1");
+            f.dir.write("D/locked/m/kept", "mounted");
+            f.dir.write("C/x", "1");
+            if (mountIsTheItem) {
+                f.dir.write("elsewhere/x", "1");
+                kztest::bindMount(f.dir / "elsewhere", f.dir / "A");
+            } else {
+                f.dir.write("A/x", "1");
+                kztest::bindMount(f.dir / "elsewhere/m", f.dir / "A/m");
+            }
+            kztest::bindMount(f.dir / "elsewhere/m", f.dir / "C/locked/m");
+            const auto all = f.items({{"A", 1}, {"B", 1}, {"C", 2}, {"D", 2}});
+            f.panel->itemsArefiles = false;
+            const fs::path destination = f.dir.mkdir("dest");
+            const auto whole = [&](const char* folder) {
+                return kztest::readFile(f.dir / "elsewhere/m/kept") == "mounted"
+                    && kztest::readFile(f.dir / folder / "x") == "1" && fs::is_empty(destination)
+                    && countIn(trashFiles()) == 0;
+            };
+            // First, while this process runs no thread: a child forked
+            // after a removal's threads could start none of its own.
+            if (!mountIsTheItem) {
+                ::chmod(f.dir.path().c_str(), 0755);
+                for (const char* name : {"C", "C/x", "C/locked", "dest"})
+                    ::lchown((f.dir / name).c_str(), 65534, 65534);
+                ::chmod((f.dir / "C/locked").c_str(), 0);
+                auto engine = f.engine({all[2]}, all);
+                const pid_t child = ::fork();
+                ASSERT_GE(child, 0);
+                if (child == 0) {
+                    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                        ::_exit(10);
+                    engine->moveItems({all[2]}, KZRemove::MoveJob, destination);
+                    ::_exit(whole("C") && engine->outcomeOf(all[2]) == u"mount_inside"_s ? 0 : 11);
+                }
+                int status = 0;
+                ::waitpid(child, &status, 0);
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+                EXPECT_TRUE(fs::exists(f.dir / "C/locked"));
+            }
+            for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
+                auto engine = f.engine({all[0]}, all);
+                engine->moveItems({all[0]}, job, job == KZRemove::TrashJob ? fs::path() : destination);
+                EXPECT_TRUE(whole("A")) << int(job);
+                EXPECT_EQ(kztest::readFile(f.dir / "A/m/kept"), "mounted") << int(job);
+                EXPECT_EQ(engine->outcomeOf(all[0]), u"mount_inside"_s) << int(job);
+                EXPECT_EQ(alertKeys(*engine), QStringList{u"mount_inside_sing"_s}) << int(job);
+            }
+        });
+        skipUnlessIsolated(outcome);
+    }
+}
+
+// A mount made inside a folder while it is deleted for good: the deletion
+// stops at the mount's edge and leaves the mounted files, and the report
+// says that part of the folder went, never that nothing in it was deleted.
+TEST(KZRemoveAcrossMounts, AMountMadeDuringADeletionIsToldWithWhatWent)
+{
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        Fixture f;
+        auto mounting = std::make_shared<MountingFileSystem>();
+        f.fs = mounting;
+        mounting->shown = f.dir.mkdir("elsewhere");
+        f.dir.write("elsewhere/kept", "mounted");
+        for (const char* twin : {"A", "B"}) {
+            f.dir.write(std::string(twin) + "/x", "1");
+            for (const char* folder : {"/d1", "/d2", "/d3"})
+                f.dir.mkdir(std::string(twin) + folder);
+        }
+        const auto all = f.items({{"A", 1}, {"B", 1}});
+        f.panel->itemsArefiles = false;
+        answerDeleteAll(f);
+        auto engine = f.engine({all[0]}, all);
+        engine->doMove();
+        EXPECT_TRUE(mounting->mounted);
+        EXPECT_EQ(kztest::readFile(f.dir / "elsewhere/kept"), "mounted");
+        EXPECT_EQ(engine->outcomeOf(all[0]), u"mount_appeared"_s);
+        EXPECT_EQ(engine->tally().deleted, 0u);
+        EXPECT_EQ(engine->tally().mountInside, 0u);
+        EXPECT_EQ(alertKeys(*engine), QStringList{u"mount_appeared_sing"_s});
+        EXPECT_FALSE(engine->removedArray().value_or(KZFoundItemArray{}).contains(all[0]));
+        EXPECT_TRUE(fs::exists(f.dir / "A"));
+    });
+    skipUnlessIsolated(outcome);
+}
+
+// An overlay whose lower layer lies on another disk than its upper one gives
+// a file of the lower layer another device than its folder, within one
+// mount: no mount point, so such a file moves and such a folder is deleted
+// for good as any other.
+TEST(KZRemoveAcrossMounts, AnOverlaysLowerFilesAreNoMountPoints)
+{
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        Fixture f;
+        f.setLevel(0);
+        for (const char* name : {"lower/a", "lower/b", "lower/D/x", "lower/E/x"})
+            f.dir.write(name, "1");
+        const fs::path upper = f.dir / "upper";
+        kztest::mountTmpfs(upper);
+        fs::create_directories(upper / "u");
+        fs::create_directories(upper / "w");
+        const fs::path merged = f.dir.mkdir("merged");
+        const std::string options = "lowerdir=" + (f.dir / "lower").native() + ",upperdir=" + (upper / "u").native()
+            + ",workdir=" + (upper / "w").native();
+        if (::mount("kzoverlay", merged.c_str(), "overlay", 0, options.c_str()) != 0)
+            ::_exit(77);
+        const auto all = f.items({{"merged/a", 1}, {"merged/b", 1}, {"merged/D", 2}, {"merged/E", 2}});
+        const fs::path destination = f.dir.mkdir("merged/dest");
+        auto move = f.engine({all[0]}, all);
+        move->moveItems({all[0]}, KZRemove::MoveJob, destination);
+        EXPECT_EQ(move->outcomeOf(all[0]), u"moved"_s);
+        EXPECT_EQ(kztest::readFile(destination / "a"), "1");
+
+        f.panel->itemsArefiles = false;
+        answerDeleteAll(f);
+        auto deletion = f.engine({all[2]}, all);
+        deletion->doMove();
+        EXPECT_EQ(deletion->outcomeOf(all[2]), u"deleted"_s);
+        EXPECT_FALSE(fs::exists(merged / "D"));
+    });
+    skipUnlessIsolated(outcome);
+}
+
+// Where no mount can be made, the mount check answers for the file system:
+// a folder it says holds a mount stays whole on every job, and neither the
+// Trash nor a move or copy is asked for it. Last of this file: it runs a
+// removal's threads in the test process itself, after which a forked child
+// may start none of its own.
+TEST(KZRemoveAcrossMounts, EveryJobAsksTheMountCheckBeforeItMovesAFolder)
+{
+    emptyTrash();
+    Fixture f;
+    f.setLevel(0);
+    f.dir.write("A/x", "1");
+    f.dir.write("B/x", "1");
+    const auto all = f.items({{"A", 1}, {"B", 1}});
+    f.panel->itemsArefiles = false;
+    const fs::path a = all[0]->url();
+    f.fs->before = [&](const std::string& op, const fs::path& path) { return op == "mount_check" && path == a ? EXDEV : 0; };
+    const fs::path destination = f.dir.mkdir("dest");
+    for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
+        auto engine = f.engine({all[0]}, all);
+        engine->moveItems({all[0]}, job, job == KZRemove::TrashJob ? fs::path() : destination);
+        EXPECT_EQ(engine->outcomeOf(all[0]), u"mount_inside"_s) << int(job);
+        EXPECT_EQ(kztest::readFile(a / "x"), "1");
+    }
+    EXPECT_TRUE(fs::is_empty(destination));
+    EXPECT_EQ(countIn(trashFiles()), 0u);
+    for (const auto& [op, path] : f.fs->calls)
+        EXPECT_TRUE(op == "mount_check" || op == "locked") << op << ' ' << path;
 }

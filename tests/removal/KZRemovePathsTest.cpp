@@ -64,6 +64,29 @@ TEST(KZRemovePaths, AnItemBeyondTheLongestPathIsMoved)
     kztest::removeFolderChain(f.dir.path(), std::string(200, 'd'));
 }
 
+namespace {
+constexpr const char* kKilledItemVar = "KZ_TEST_KILLED_ITEM";
+} // namespace
+
+// Run by the test below in a fresh process: a removal that reserved the
+// move of its item in the Trash and died before making it.
+TEST(KZRemovePathsInFreshProcess, DISABLED_ARemovalDiesBeforeItsFirstMove)
+{
+    if (!kztest::inFreshProcess())
+        GTEST_SKIP() << "runs only in the process the test below starts";
+    const fs::path item = std::getenv(kKilledItemVar);
+    const fs::path trash = platform::homeTrashDirectory();
+    auto journal = KZRemovalJournal::beginIn(trash, 778.0);
+    KZPersistentUndoRecord intent;
+    intent.oldPosition = item;
+    const auto st = platform::statPath(item, false);
+    intent.device = quint64(st->device);
+    intent.inode = st->inode;
+    if (!journal || !journal->intend(intent) || !platform::createTrashInfo(trash, "x.txt", item))
+        ::_exit(2);
+    ::_exit(0); // killed before the move
+}
+
 // A removal killed before its first move, whose item the user deleted since:
 // nothing of it is waited for, so neither its journal nor the .trashinfo it
 // reserved stays in the Trash. One whose disk is away still waits.
@@ -73,22 +96,9 @@ TEST(KZRemovePaths, ARemovalKilledBeforeItsFirstMoveLeavesNothingOnceItsItemIsGo
     kztest::TempDir d;
     const fs::path item = d.write("src/x.txt", "X");
     const fs::path trash = platform::homeTrashDirectory();
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        auto journal = KZRemovalJournal::beginIn(trash, 778.0);
-        KZPersistentUndoRecord intent;
-        intent.oldPosition = item;
-        const auto st = platform::statPath(item, false);
-        intent.device = quint64(st->device);
-        intent.inode = st->inode;
-        if (!journal || !journal->intend(intent) || !platform::createTrashInfo(trash, "x.txt", item))
-            ::_exit(2);
-        ::_exit(0); // killed before the move
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(kztest::runTestInFreshProcess("KZRemovePathsInFreshProcess.DISABLED_ARemovalDiesBeforeItsFirstMove",
+                                            false, {std::string(kKilledItemVar) + "=" + item.native()}),
+              kztest::Isolated::Passed);
     fs::remove(item);
     const fs::path info = trash / "info/x.txt.trashinfo";
     ASSERT_TRUE(fs::exists(info));

@@ -293,6 +293,38 @@ TEST(KZRemoveSafety, AGroupWhoseKeptCopyWentAwayKeepsItsLastMember)
     }
 }
 
+namespace {
+constexpr const char* kBindMountJobVar = "KZ_TEST_BIND_MOUNT_JOB";
+} // namespace
+
+// Run by the test below in a fresh process with mounts of its own, once
+// per job.
+TEST(KZRemoveSafetyInFreshProcess, DISABLED_TheItemSeenThroughABindMountIsNoCopyOfIt)
+{
+    if (!kztest::inFreshProcess())
+        GTEST_SKIP() << "runs only in the process the test below starts";
+    const std::string step = std::getenv(kBindMountJobVar);
+    emptyTrash();
+    Fixture f;
+    f.panel->isMoveToTrash = step != "move";
+    f.panel->urlToMove = f.dir.mkdir("dest");
+    if (step == "delete")
+        answerDeleteAll(f);
+    f.dir.write("src/a/x", "same bytes");
+    f.dir.write("src/a/y", "same bytes");
+    fs::create_hard_link(f.dir / "src/a/y", f.dir / "src/a/y-link");
+    kztest::bindMount(f.dir / "src/a", f.dir / "src/b");
+    const auto all = f.items({{"src/b/x", 1}, {"src/a/x", 1}, {"src/b/y-link", 2}, {"src/a/y", 2}});
+    auto engine = f.engine({all[1], all[3]}, all);
+    engine->doMove();
+    EXPECT_EQ(kztest::readFile(f.dir / "src/a/x"), "same bytes") << "the only copy stays";
+    EXPECT_EQ(engine->outcomeOf(all[1]), u"last_member"_s);
+    EXPECT_FALSE(all[1]->isRemoved());
+    EXPECT_FALSE(fs::exists(f.dir / "src/a/y")) << "its hard link keeps the bytes";
+    EXPECT_EQ(kztest::readFile(f.dir / "src/a/y-link"), "same bytes");
+    ::umount2((f.dir / "src/b").c_str(), MNT_DETACH);
+}
+
 // A bind mount shows a folder at a second place: the item seen there is the
 // item itself, no copy that stays, whatever the job. A second name of the
 // file (a hard link) is a copy that stays.
@@ -300,28 +332,9 @@ TEST(KZRemoveSafety, TheItemSeenThroughABindMountIsNoCopyOfIt)
 {
     for (const char* op : {"trash", "move", "delete"}) {
         SCOPED_TRACE(op);
-        emptyTrash();
-        const auto outcome = kztest::runWithPrivateMounts([&] {
-            Fixture f;
-            const std::string step = op;
-            f.panel->isMoveToTrash = step != "move";
-            f.panel->urlToMove = f.dir.mkdir("dest");
-            if (step == "delete")
-                answerDeleteAll(f);
-            f.dir.write("src/a/x", "same bytes");
-            f.dir.write("src/a/y", "same bytes");
-            fs::create_hard_link(f.dir / "src/a/y", f.dir / "src/a/y-link");
-            kztest::bindMount(f.dir / "src/a", f.dir / "src/b");
-            const auto all = f.items({{"src/b/x", 1}, {"src/a/x", 1}, {"src/b/y-link", 2}, {"src/a/y", 2}});
-            auto engine = f.engine({all[1], all[3]}, all);
-            engine->doMove();
-            EXPECT_EQ(kztest::readFile(f.dir / "src/a/x"), "same bytes") << "the only copy stays";
-            EXPECT_EQ(engine->outcomeOf(all[1]), u"last_member"_s);
-            EXPECT_FALSE(all[1]->isRemoved());
-            EXPECT_FALSE(fs::exists(f.dir / "src/a/y")) << "its hard link keeps the bytes";
-            EXPECT_EQ(kztest::readFile(f.dir / "src/a/y-link"), "same bytes");
-            ::umount2((f.dir / "src/b").c_str(), MNT_DETACH);
-        });
+        const auto outcome
+            = kztest::runTestInFreshProcess("KZRemoveSafetyInFreshProcess.DISABLED_TheItemSeenThroughABindMountIsNoCopyOfIt",
+                                            true, {std::string(kBindMountJobVar) + "=" + op});
         if (outcome == kztest::Isolated::Unavailable)
             GTEST_SKIP() << "no private mount namespace here";
         EXPECT_EQ(outcome, kztest::Isolated::Passed);

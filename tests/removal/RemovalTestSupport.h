@@ -86,9 +86,18 @@ struct InjectingFileSystem : KZRemovalFileSystem {
     {
         return !ask("copy", from.path(), err) && KZRemovalFileSystem::copyTree(from, to, stopped, err);
     }
-    bool removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err) override
+    bool removeTree(const platform::AnchoredItem& item, const platform::StopTest& stopped, int* err,
+                    bool* deletedSome) override
     {
-        return !ask("delete", item.path(), err) && KZRemovalFileSystem::removeTree(item, stopped, err);
+        if (deletedSome)
+            *deletedSome = false;
+        return !ask("delete", item.path(), err) && KZRemovalFileSystem::removeTree(item, stopped, err, deletedSome);
+    }
+    int mountInside(const platform::AnchoredItem& item) override
+    {
+        if (const int code = ask("mount_check", item.path(), nullptr))
+            return code;
+        return KZRemovalFileSystem::mountInside(item);
     }
     bool link(const platform::AnchoredItem& existing, const platform::AnchoredItem& at, int* err) override
     {

@@ -374,20 +374,22 @@ TEST_F(ResultFileJobTest, AStoppedExportKeepsItsRowsAndAMissingItemKeepsItsFolde
     EXPECT_TRUE(presenter_->texts.isEmpty());
 }
 
-// A folder whose name is not UTF-8 is written as its bytes, in the sources
-// legend and in the rows, so that the exported path still names it.
+// A folder or file whose name is not UTF-8 is written as its bytes, in the
+// sources legend and in the rows, so that the exported path still names it.
 TEST_F(ResultFileJobTest, AnExportedPathKeepsTheBytesOfANameThatIsNotUtf8)
 {
     const std::string odd = "caf\xE9-\xFF";
     const fs::path x = dir_.write(odd + "/x.txt", "same bytes");
     const fs::path y = dir_.write(odd + "/y.txt", "same bytes");
+    const fs::path z = dir_.write(odd + "/z\xE9\x01.txt", "same bytes");
     const std::vector<KZSourceItemRef> sources{
         KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(dir_ / odd)}}),
         KZSourceItem::create({{QStringLiteral("url"), QVariant::fromValue(dir_ / "docs")}})};
     const QVariantMap request{
         {QStringLiteral("name"), QStringLiteral("All")},
         {QStringLiteral("items"), QVariant::fromValue(modeltest::makeItems({{x, 1, -1, 0, 0, {}, false},
-                                                                             {y, 1, -1, 0, 0, {}, true}}))},
+                                                                             {y, 1, -1, 0, 0, {}, true},
+                                                                             {z, 1, -1, 0, 0, {}, true}}))},
         {QStringLiteral("sources"), QVariant::fromValue(sources)},
         {QStringLiteral("columns"), QVariantList{QVariantMap{{QStringLiteral("identifier"), QStringLiteral("name_col")},
                                                              {QStringLiteral("title"), QStringLiteral("Name")}}}}};
@@ -401,6 +403,7 @@ TEST_F(ResultFileJobTest, AnExportedPathKeepsTheBytesOfANameThatIsNotUtf8)
     EXPECT_NE(text.find(": " + folder + "\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\tx.txt\t" + folder + "/\t\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\ty.txt\t" + folder + "/\t\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\tz\xE9?.txt\t" + folder + "/\t\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos) << "no replacement character";
 }
 

@@ -117,6 +117,34 @@ TEST(KZSavedResultFormat, RoundTripsThroughTheBinaryFileWithEveryOptionalPartPre
     }
 }
 
+// The file is written record by record, not through the tree of values: it
+// must still be the same property list. Files written through the tree (by
+// earlier versions) read as before, and any reader of property lists reads
+// the new files as that tree; a large result, whose objects need wider
+// references, too.
+TEST(KZSavedResultFormat, WritesTheSameListAsTheTreeOfValuesAndReadsFilesWrittenFromIt)
+{
+    KZSavedResult large = everything();
+    for (int i = 0; i < 15000; ++i) {
+        KZSavedItem item = large.items.front();
+        item.alias = QByteArray("alias ") + QByteArray::number(i);
+        item.groupId = i / 3;
+        item.dateModified = 1.7e9 + i / 7.0;
+        large.items.push_back(item);
+    }
+    for (const KZSavedResult& result : {minimal(), everything(), large}) {
+        const QVariant tree = *platform::PropertyList::normalized(KZSavedResultFormat::toPropertyList(result));
+        const QByteArray written = KZSavedResultFormat::encode(result);
+        ASSERT_FALSE(written.isEmpty());
+        EXPECT_EQ(platform::PropertyList::fromData(written), std::optional<QVariant>(tree));
+        const QByteArray earlier = platform::PropertyList::toData(tree, platform::PropertyList::Format::Binary);
+        QString error;
+        const std::optional<KZSavedResult> read = KZSavedResultFormat::decode(earlier, &error);
+        ASSERT_TRUE(read.has_value()) << error.toStdString();
+        EXPECT_TRUE(*read == result);
+    }
+}
+
 TEST(KZSavedResultFormat, WritesTheStoredSpellingsAndLeavesOutEmptyParts)
 {
     const QVariantMap full = KZSavedResultFormat::toPropertyList(everything());

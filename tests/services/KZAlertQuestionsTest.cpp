@@ -36,7 +36,9 @@ struct PassedThrough {
     std::vector<const char*> keys;
 };
 const PassedThrough kPassedThrough[] = {
-    {"KZSearchPreparation.cpp", "message", {"remove_wrong_iTunes_source_msg", "ignore_iTunes_source_msg"}},
+    {"KZSearchPreparation.cpp", "message",
+     {"remove_wrong_iTunes_source_msg", "ignore_iTunes_source_msg", "iTunes_named_source_msg"}},
+    {"KZSearchPreparation.cpp", "title", {"wrong_iTunes_source", "iTunes_named_source"}},
     {"KZResultTabsView.cpp", "question", {"remove_user_deleted_tab_from_preferences", "remove_user_deleted_tab"}},
 };
 

@@ -1,5 +1,6 @@
 #include "services/KZDesktopOpener.h"
 #include "services/KZErrorDelegate.h"
+#include "platform/StringTable.h"
 
 #include "ScriptedPresenter.h"
 #include "TestSupport.h"
@@ -93,10 +94,54 @@ TEST(KZDesktopOpener, AFailedOpeningIsToldOnceItIsKnown)
     const auto restore = qScopeGuard([] { KZErrorDelegate::sharedControl().setPresenter(nullptr); });
     FakeXdgOpen none(3);
     KZDesktopOpener::openOrTell(QUrl::fromLocalFile(QStringLiteral("/tmp/photo.jpg")), QStringLiteral("photo.jpg"),
-                                QStringLiteral("open_failed"), QStringLiteral("open_failed_info"));
+                                QStringLiteral("open_failed"), QStringLiteral("open_failed_info"),
+                                QStringLiteral("open_failed_ran_info"));
     EXPECT_EQ(alerts->shown(), 0u) << "asked at once, before the opener ended";
     ASSERT_TRUE(kztest::processEventsUntil([&] { return alerts->shown() == 1; }, std::chrono::seconds(10)));
     EXPECT_TRUE(alerts->calls.front().alert.messageText.contains(QStringLiteral("photo.jpg")));
     kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
     EXPECT_EQ(alerts->shown(), 1u);
+}
+
+// Twelve items whose opener runs and fails make one alert that names each
+// of them and says the opener ran; with no opener at all, and nothing else
+// opening them, the alert says none was found. Items that open are not named.
+TEST(KZDesktopOpener, ItemsThatCannotBeOpenedAreNamedInOneAlert)
+{
+    auto alerts = std::make_shared<kztest::ScriptedPresenter>();
+    KZErrorDelegate::sharedControl().setPresenter(alerts);
+    const auto restore = qScopeGuard([] { KZErrorDelegate::sharedControl().setPresenter(nullptr); });
+    const auto errors = [](const char* key) {
+        return platform::localizedString(QString::fromLatin1(key), QStringLiteral("Errors"));
+    };
+    QList<KZDesktopOpener::Item> items;
+    for (int i = 1; i <= 12; ++i) {
+        const QString name = QStringLiteral("photo %1.jpg").arg(i);
+        items.append({QUrl::fromLocalFile(QStringLiteral("/tmp/") + name), name});
+    }
+    {
+        FakeXdgOpen fails(3);
+        KZDesktopOpener::openAllOrTell(items);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return alerts->shown() == 1; }, std::chrono::seconds(20)));
+        kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(100));
+        ASSERT_EQ(alerts->shown(), 1u);
+        const auto& alert = alerts->calls.front().alert;
+        for (const KZDesktopOpener::Item& item : items)
+            EXPECT_TRUE(alert.messageText.contains(item.shownName)) << item.shownName.toStdString();
+        EXPECT_EQ(alert.informativeText, errors("open_failed_ran_info"));
+    }
+
+    // No xdg-open; Qt's services open only the first item.
+    const KZDesktopOpener::Launchers previous = KZDesktopOpener::setLaunchers(
+        {{}, [first = items.first().url](const QUrl& url) { return url == first; }});
+    const auto back = qScopeGuard([previous] { KZDesktopOpener::setLaunchers(previous); });
+    kztest::EnvGuard path("PATH");
+    kztest::TempDir empty;
+    ::setenv("PATH", empty.path().c_str(), 1);
+    KZDesktopOpener::openAllOrTell(items.mid(0, 3));
+    ASSERT_EQ(alerts->shown(), 2u);
+    const auto& alert = alerts->calls.back().alert;
+    EXPECT_FALSE(alert.messageText.contains(items.first().shownName));
+    EXPECT_TRUE(alert.messageText.contains(items.at(1).shownName) && alert.messageText.contains(items.at(2).shownName));
+    EXPECT_EQ(alert.informativeText, errors("open_failed_info"));
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -239,21 +240,29 @@ TEST(KZFilesUtilities, SourceInfoDictionaries)
 
 // A volume whose capacity reads as 0 shows the "unknown" text rather than a
 // size of zero bytes. The kernel's own file systems (/proc) read so too, but
-// are no sources at all.
+// are no sources at all. A tmpfs without a size limit (size=0) is such a
+// volume: it counts no blocks at all.
 TEST(KZFilesUtilities, SourceInfoOfAVolumeWithoutCapacity)
 {
     EXPECT_FALSE(files().directoryInfoForPath("/proc").has_value());
-    std::optional<fs::path> unsized;
-    for (const platform::VolumeInfo& volume : platform::mountedVolumes()) {
-        const auto st = platform::statPath(volume.mountPoint, true);
-        if (volume.capacity == 0 && st && st->device == volume.deviceId && files().isVolumeWithURL(volume.mountPoint)
-            && !platform::isOnKernelFileSystem(volume.mountPoint))
-            unsized = volume.mountPoint;
-    }
-    if (!unsized)
-        GTEST_SKIP() << "no volume of unknown capacity here";
-    const QVariant unknown(platform::localizedString(QStringLiteral("unknown_file")));
-    EXPECT_EQ(files().directoryInfoForPath(*unsized).value_or(QVariantMap()).value(QStringLiteral("totSize")), unknown);
+    kztest::TempDir dir;
+    const fs::path unsized = dir / "unsized";
+    const kztest::Isolated outcome = kztest::runWithPrivateMounts([&] {
+        kztest::mountTmpfs(unsized, "mode=0755,size=0");
+        const std::vector<platform::VolumeInfo> volumes = platform::mountedVolumes();
+        const auto volume = std::find_if(volumes.begin(), volumes.end(),
+                                         [&](const platform::VolumeInfo& v) { return v.mountPoint == unsized; });
+        ASSERT_NE(volume, volumes.end());
+        ASSERT_EQ(volume->capacity, 0u) << "the tmpfs counts its blocks after all";
+        const QVariant unknown(platform::localizedString(QStringLiteral("unknown_file")));
+        const QVariantMap info = files().directoryInfoForPath(unsized).value_or(QVariantMap());
+        EXPECT_EQ(info.value(QStringLiteral("isDisk")), QVariant(true));
+        EXPECT_EQ(info.value(QStringLiteral("totSize")), unknown);
+        EXPECT_EQ(info.value(QStringLiteral("freeSize")), unknown);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "this machine gives no private mount namespace or refuses a tmpfs there";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }
 
 // A folder holding only these is empty; anything else, a dot file of the

@@ -73,8 +73,12 @@ class DeleteLeftObjects : public ::testing::EmptyTestEventListener {
 int main(int argc, char** argv)
 {
     preferMemoryForTemporaryFolders();
-    std::string templ = (fs::temp_directory_path() / "kzhome-XXXXXX").string();
-    if (!::mkdtemp(templ.data()))
+    // A case run in a fresh process (kztest::runTestInFreshProcess) shares
+    // the home folder of the test that started it, which removes it.
+    const char* shared = std::getenv("KZ_TEST_HOME");
+    const bool ownHome = !shared || !*shared;
+    std::string templ = ownHome ? (fs::temp_directory_path() / "kzhome-XXXXXX").string() : std::string(shared);
+    if (ownHome && !::mkdtemp(templ.data()))
         return 2;
     kztest::g_home = templ;
     const fs::path home = kztest::g_home;
@@ -100,6 +104,7 @@ int main(int argc, char** argv)
     const int rc = RUN_ALL_TESTS();
 
     std::error_code ec;
-    fs::remove_all(home, ec);
+    if (ownHome)
+        fs::remove_all(home, ec);
     return rc;
 }

@@ -278,8 +278,27 @@ bool setImmutable(const fs::path& path, bool on)
     return ok;
 }
 
+namespace {
+constexpr const char* kFreshProcessVar = "KZ_TEST_FRESH_PROCESS";
+constexpr const char* kInPrivateMountsVar = "KZ_TEST_IN_PRIVATE_MOUNTS";
+} // namespace
+
 Isolated runWithPrivateMounts(const std::function<void()>& body)
 {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer refuses a thread started in a forked child of a
+    // process that has threads, and a body may start some: the whole test
+    // runs again in a fresh process inside the namespace, where this call
+    // runs the body itself.
+    if (std::getenv(kInPrivateMountsVar)) {
+        inFreshProcess();
+        body();
+        return ::testing::Test::HasFailure() ? Isolated::Failed : Isolated::Passed;
+    }
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return runTestInFreshProcess(std::string(test->test_suite_name()) + "." + test->name(), true,
+                                 {std::string(kInPrivateMountsVar) + "=1"});
+#endif
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t child = ::fork();
@@ -302,6 +321,70 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
     if (WIFEXITED(status) && WEXITSTATUS(status) == kUnavailableStatus)
         return Isolated::Unavailable;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Isolated::Passed : Isolated::Failed;
+}
+
+Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, const std::vector<std::string>& env)
+{
+    // The case says that it ran by leaving this file: a filter that
+    // matches nothing passes in gtest.
+    const fs::path ran = makeUniqueDir(fs::temp_directory_path(), "kzfresh-") / "ran";
+    std::vector<std::string> entries;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!entry.starts_with("GTEST_") && !entry.starts_with("KZ_TEST_HOME=")
+            && !entry.starts_with(std::string(kFreshProcessVar) + "=")
+            && !entry.starts_with(std::string(kInPrivateMountsVar) + "="))
+            entries.push_back(entry);
+    }
+    entries.push_back("KZ_TEST_HOME=" + sandboxHome().native());
+    entries.push_back(std::string(kFreshProcessVar) + "=" + ran.native());
+    entries.insert(entries.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (std::string& entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string self = fs::read_symlink("/proc/self/exe").native();
+    std::string all = "--gtest_also_run_disabled_tests";
+    std::string filter = "--gtest_filter=" + name;
+    char* argv[] = {self.data(), all.data(), filter.data(), nullptr};
+
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        return Isolated::Unavailable;
+    if (child == 0) {
+        // One thread is left after the fork, as unshare(CLONE_NEWUSER)
+        // needs; the namespace outlives the exec.
+        if (privateMounts && !enterPrivateMountNamespace())
+            ::_exit(kUnavailableStatus);
+        ::execve(self.c_str(), argv, envp.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return Isolated::Failed;
+    }
+    std::error_code ec;
+    const bool caseRan = fs::exists(ran, ec);
+    fs::remove_all(ran.parent_path(), ec);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kUnavailableStatus)
+        return Isolated::Unavailable;
+    if (!caseRan) {
+        std::fprintf(stderr, "%s did not run in the fresh process\n", name.c_str());
+        return Isolated::Failed;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Isolated::Passed : Isolated::Failed;
+}
+
+bool inFreshProcess()
+{
+    const char* ran = std::getenv(kFreshProcessVar);
+    if (!ran || !*ran)
+        return false;
+    std::ofstream(ran) << "ran";
+    return true;
 }
 
 void mountTmpfs(const fs::path& at, const char* options)

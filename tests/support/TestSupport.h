@@ -143,6 +143,21 @@ bool setImmutable(const std::filesystem::path& path, bool on);
 enum class Isolated { Passed, Failed, Unavailable };
 Isolated runWithPrivateMounts(const std::function<void()>& body);
 
+// Runs the test `name` ("Suite.DISABLED_Case", which runs only so) of this
+// program alone in a process started afresh (fork, then exec), with `env`
+// added to the environment. A forked child of this process may start no
+// thread under ThreadSanitizer, and a removal or a search starts some: a
+// case that needs a child of its own runs there. The process shares this
+// one's home folder (and so its Trash and settings) and temporary folder;
+// with `privateMounts` it runs in a mount namespace of its own, as
+// runWithPrivateMounts' body does, and mountTmpfs() and bindMount() serve
+// there too. Failed when the case failed or matched no test of the program.
+Isolated runTestInFreshProcess(const std::string& name, bool privateMounts = false,
+                               const std::vector<std::string>& env = {});
+// True only inside the process that runTestInFreshProcess() started: its
+// DISABLED_ case skips when run by hand.
+bool inFreshProcess();
+
 // Only inside runWithPrivateMounts(): a fresh tmpfs at `at` (made when
 // missing; `options` as mount(8) takes them, a size among them), or the
 // folder `from` shown again at `to`.

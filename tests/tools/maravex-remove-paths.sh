@@ -199,6 +199,95 @@ if [ "$(id -u)" = 0 ] && unshare -m true 2> /dev/null; then
   grep -q "Failed to read\|cannot read $root/\(proc\|sys\)" "$work/err" && fail "the kernel's files were read: $(head -5 "$work/err")"
 fi
 
+# A photo library that is the root of its own disk, mounted at its place and
+# again at a plain path and inside a searched folder (every mount shows root
+# "/"): the plain path is searched as the library, a folder of it is
+# refused, the mount inside the folder is not walked, and no picture leaves,
+# for root, for an ordinary user who owns the library, and from a result
+# saved before the disk was mounted at the library's place.
+if [ "$(id -u)" = 0 ] && unshare -m true 2> /dev/null && command -v setpriv > /dev/null; then
+  u=$work/disk
+  mkdir -p "$u/home" "$u/Pictures/Photos Library.photoslibrary" "$u/plain" "$u/data/in"
+  pair "$u/data/x.txt" "$u/data/sub/y.txt" "plain pair"
+  copy_tools_for_user "$u/tools" "$search" "$search-full" "$remove"
+  chown -hR 65534:65534 "$u/home" "$u/data"
+  chmod 755 "$work"
+  cat > "$u/inner.sh" <<'INNER'
+set -u
+u=$1 remove=$2 tools=$3 media=$4 search=$5
+lib="$u/Pictures/Photos Library.photoslibrary"
+# Saved while the disk was mounted at the plain path alone, where its
+# masters were plain files.
+mount --make-rprivate / && mount -t tmpfs -o mode=0755 kzlib "$u/plain" && cp -a "$media/." "$u/plain/" || exit 77
+"$search" --save "$u/saved.maravex" "$u/plain" > /dev/null 2> "$u/err0"
+mount --bind "$u/plain" "$lib" && mount --bind "$u/plain" "$u/data/in" || exit 77
+(cd "$lib" && find . | sort) > "$u/before"
+n=0
+for run in "$remove --trash $u/plain" "$remove --trash $u/plain/Masters" "$remove --trash $u/data" user \
+  "$remove --trash --saved $u/saved.maravex"; do
+  n=$((n + 1))
+  if [ "$run" = user ]; then
+    chown -R 65534:65534 "$lib"
+    as_user "$tools/maravex-remove" --trash "$u/data" > "$u/out$n" 2> "$u/err$n"
+  else
+    # shellcheck disable=SC2086
+    $run > "$u/out$n" 2> "$u/err$n"
+  fi
+  (cd "$lib" && find . | sort) > "$u/after$n"
+done
+INNER
+  # as_user goes along to the namespace, and reads $u there.
+  export -f as_user
+  unshare -m bash "$u/inner.sh" "$u" "$remove" "$user_tools" "$library" "$search" || true
+  if [ -s "$u/before" ]; then
+    for n in 1 2 3 4 5; do
+      cmp -s "$u/before" "$u/after$n" || fail "library on its own disk, run $n: $(diff "$u/before" "$u/after$n" | head -5)"
+      grep -q "^removed"$'\t'".*/\(plain\|in\)/" "$u/out$n" && fail "run $n removed a picture: $(cat "$u/out$n")"
+    done
+    grep -q "^kept"$'\t'"not_tagged"$'\t' "$u/out5" \
+      || fail "nothing of the saved result was looked at: $(cat "$u/err0" "$u/out5" "$u/err5")"
+    grep -q "inside a photo library" "$u/err2" || fail "a folder of the library was not refused: $(cat "$u/err2")"
+    grep -q "photo library .*plain" "$u/err1" || fail "the plain path was not the library: $(cat "$u/err1")"
+    [ "$(removed "$u/out3")" = 1 ] && [ "$(removed "$u/out4")" = 0 ] \
+      || fail "the plain pair beside the mounted library: $(cat "$u/out3" "$u/out4" "$u/err4")"
+  fi
+fi
+
+# Twin folders that each hold a mount made after the result was saved: a
+# move to the Trash or to a folder would take the mount along, and emptying
+# the Trash would delete the other file system's files. Both stay whole and
+# are kept as mount_inside, for root and for an ordinary user.
+if [ "$(id -u)" = 0 ] && unshare -m true 2> /dev/null && command -v setpriv > /dev/null; then
+  u=$work/mounted
+  mkdir -p "$u/home" "$u/tree/A/m" "$u/tree/B/m" "$u/elsewhere" "$u/moved"
+  for f in "$u/tree/A/x" "$u/tree/B/x"; do printf 'twin' > "$f"; done
+  for f in "$u/elsewhere/kept" "$u/tree/A/m/kept" "$u/tree/B/m/kept"; do printf 'mounted' > "$f"; done
+  "$search" --folders --save "$u/saved.maravex" "$u/tree" > /dev/null 2> "$u/err" || fail "saving twin folders: $(cat "$u/err")"
+  copy_tools_for_user "$u/tools" "$search" "$search-full" "$remove"
+  chown -hR 65534:65534 "$u/home" "$u/tree" "$u/moved"
+  chmod 755 "$work"
+  cat > "$u/inner.sh" <<'INNER'
+u=$1 remove=$2 tools=$3
+mount --make-rprivate / && mount --bind "$u/elsewhere" "$u/tree/A/m" && mount --bind "$u/elsewhere" "$u/tree/B/m" \
+  || exit 77
+"$remove" --trash --saved "$u/saved.maravex" > "$u/out1" 2>&1
+"$remove" --move-to "$u/moved" --saved "$u/saved.maravex" > "$u/out2" 2>&1
+as_user "$tools/maravex-remove" --trash --saved "$u/saved.maravex" > "$u/out3" 2>&1
+as_user "$tools/maravex-remove" --move-to "$u/moved" --saved "$u/saved.maravex" > "$u/out4" 2>&1
+INNER
+  export -f as_user
+  trashed() { find "$HOME" "$u/home" -path '*/Trash/files/*' | wc -l; }
+  before=$(trashed)
+  if unshare -m bash "$u/inner.sh" "$u" "$remove" "$user_tools"; then
+    for n in 1 2 3 4; do
+      grep -q "^kept"$'\t'"mount_inside"$'\t'"$u/tree/[AB]$" "$u/out$n" || fail "run $n did not keep the folder with its mount: $(cat "$u/out$n")"
+    done
+    [ "$(find "$u/tree" "$u/elsewhere" -type f | wc -l)" = 5 ] && [ -z "$(ls -A "$u/moved")" ] \
+      || fail "a folder holding a mount moved: $(find "$u" -path "$u/tools" -prune -o -print)"
+    [ "$(trashed)" = "$before" ] || fail "a folder holding a mount went to the Trash"
+  fi
+fi
+
 # As an ordinary user, a folder reached through the user's own link
 # (~/w/link leading to ~/w/real): every marked copy leaves and none is taken
 # for changed, from a search and from a saved result alike.

@@ -72,6 +72,19 @@ if [ "$rc" != 3 ] || ! grep -q "$work/nothere" "$work/err" || ! grep -q 'sources
   echo "a missing folder beside a good one: status $rc (3 expected)"; cat "$work/err"; status=1
 fi
 
+# Two copies of a package beside a file of their size: the packages meet
+# each other, no package is read as a file, and the search is complete.
+mkdir -p "$work/apps/A/Tool.app/Contents" "$work/apps/B"
+head -c 1000 /dev/zero | tr '\0' t > "$work/apps/A/Tool.app/Contents/tool"
+cp -r "$work/apps/A/Tool.app" "$work/apps/B/"
+head -c 1000 /dev/zero | tr '\0' f > "$work/apps/plain"
+rc=0
+"$tool" --criteria "$work/criteria.plist" "$work/apps" >"$work/out" 2>"$work/err" || rc=$?
+if [ "$rc" != 0 ] || [ "$(cut -f3 "$work/out")" != "$work/apps/A/Tool.app"$'\n'"$work/apps/B/Tool.app" ] \
+  || grep -q "cannot read" "$work/err"; then
+  echo "packages beside a file of their size: status $rc (0 expected)"; cat "$work/out" "$work/err"; status=1
+fi
+
 # Criteria that switch on nothing the search knows would find every file
 # alone (group 0): refused before anything is searched.
 printf '<?xml version="1.0"?><plist version="1.0"><dict/></plist>' > "$work/none.plist"

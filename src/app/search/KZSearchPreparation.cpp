@@ -18,12 +18,17 @@ QString text(const std::filesystem::path& path)
 // Both answers search: the second one only stops the checks of the sources
 // not yet looked at, and the buttons say so ("Cancel" would promise that
 // nothing starts).
-bool askWrongSource(const QString& message, const QStringList& names)
+bool askWrongSource(const QString& title, const QString& message, const QStringList& names)
 {
     const qint64 answer = KZErrorDelegate::sharedControl().askToTheUser(
-        QStringLiteral("wrong_iTunes_source"), message, names, QStringLiteral("continue_checking_button"),
-        QStringLiteral("stop_checking_button"), QString(), false, nullptr, true);
+        title, message, names, QStringLiteral("continue_checking_button"), QStringLiteral("stop_checking_button"),
+        QString(), false, nullptr, true);
     return answer == KZErrorDelegate::FirstButton;
+}
+
+bool askWrongSource(const QString& message, const QStringList& names)
+{
+    return askWrongSource(QStringLiteral("wrong_iTunes_source"), message, names);
 }
 
 bool excludesMediaFolderByName(const KZSourceItem& source)
@@ -143,8 +148,15 @@ bool KZSearchPreparation::checkForLibrarySource(const KZSourceItemRef& source, K
     case 4: {
         bool keep = true;
         if (allowInterface && !excludesMediaFolderByName(*source)) {
-            const QStringList names{text(mediaFolder.parent_path()), text(source->path())};
-            if (!askWrongSource(QStringLiteral("ignore_iTunes_source_msg"), names)) {
+            // Code 4 is a name alone, whether or not there is a music library:
+            // the whole source is what is left out, and the question says so.
+            const bool byName = code == 4;
+            const QStringList names = byName ? QStringList{text(source->path())}
+                                             : QStringList{text(mediaFolder.parent_path()), text(source->path())};
+            const bool goOn = byName ? askWrongSource(QStringLiteral("iTunes_named_source"),
+                                                      QStringLiteral("iTunes_named_source_msg"), names)
+                                     : askWrongSource(QStringLiteral("ignore_iTunes_source_msg"), names);
+            if (!goOn) {
                 stop = true;
                 keep = false;
             }

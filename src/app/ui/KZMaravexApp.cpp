@@ -61,6 +61,12 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
+#include <QWindow>
+
+#include <functional>
+#include <utility>
+
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -198,6 +204,11 @@ public:
         // until the window system confirms the next one; it is no longer key.
         if (QWidget* key = QApplication::activeWindow(); key && key->isVisible())
             return key;
+        return mainWindowOnScreen();
+    }
+    // The one main window on screen (search, progress or result), if one.
+    QWidget* mainWindowOnScreen() const
+    {
         QWidget* shown = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (w->isVisible() && kindOf(w) != Front::Other) {
@@ -324,6 +335,17 @@ public:
             QStringLiteral("ask_open_file"), QStringLiteral("losing_result_msg"), {}, text("continue_button"),
             text("dont_continue_button"), QString(), QStringLiteral("show_open_saved_file"), false);
     }
+    bool savedResultCanOpen(const fs::path& file) override
+    {
+        std::shared_ptr<KZOpenSavedResult::Read> read = KZOpenSavedResult::readFile(file);
+        if (const std::optional<QString> failure = KZOpenSavedResult::failureOf(*read)) {
+            KZErrorDelegate::sharedControl().showError(QStringLiteral("result_not_opened"), {}, {*failure});
+            return false;
+        }
+        // The opening that follows takes this reading instead of a second one.
+        app_.checkedSavedResult_ = std::move(read);
+        return true;
+    }
     void openSavedResult(const fs::path& file) override { app_.openSavedResult(file); }
     double now() const override { return platform::Clock::shared().now(); }
     void runAfter(double seconds, std::function<void()> work) override
@@ -340,6 +362,67 @@ KZMaravexApp::KZMaravexApp(QObject* parent) : QObject(parent)
     g_delegate = this;
     routingHost_ = std::make_unique<RoutingHost>(*this);
     routing_ = std::make_unique<KZNewSearchRouting>(*routingHost_, 0);
+    // Folders handed over while another window was in front wait for a main
+    // window; they are handed on once the change of window has settled (a
+    // window that closes may leave no focus window for a moment).
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &KZMaravexApp::frontMayHaveChanged);
+}
+
+namespace {
+
+// Tells of every window that hides while it is installed: a window that
+// closes may leave no window with the focus, and then no change of focus
+// says that the front has changed.
+class WindowHideWatcher : public QObject {
+public:
+    WindowHideWatcher(std::function<void()> hidden, QObject* parent) : QObject(parent), hidden_(std::move(hidden))
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Hide && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
+            hidden_();
+        return false;
+    }
+
+private:
+    std::function<void()> hidden_;
+};
+
+} // namespace
+
+void KZMaravexApp::frontMayHaveChanged()
+{
+    if (!routing_ || !routing_->waitsForFront()) {
+        watchWindowsWhileFoldersWait();
+        return;
+    }
+    // Once the change has settled: a window just hidden may still be the
+    // active one for a moment.
+    QTimer::singleShot(0, this, [this] {
+        if (!routing_)
+            return;
+        routing_->frontChanged();
+        // An answered alert may hand the front to Preferences rather than to
+        // the main window the folders wait for.
+        if (QWidget* main = mainWindowForWaitingFolders()) {
+            main->raise();
+            main->activateWindow();
+        }
+        watchWindowsWhileFoldersWait();
+    });
+}
+
+void KZMaravexApp::watchWindowsWhileFoldersWait()
+{
+    const bool waits = routing_ && routing_->waitsForFront();
+    if (waits && !hideWatcher_)
+        hideWatcher_ = new WindowHideWatcher([this] { frontMayHaveChanged(); }, this);
+    else if (!waits && hideWatcher_)
+        std::exchange(hideWatcher_, nullptr)->deleteLater(); // maybe from inside its own filter
 }
 
 KZMaravexApp::~KZMaravexApp()
@@ -711,14 +794,28 @@ void KZMaravexApp::addSourcesService()
 void KZMaravexApp::openFiles(const std::vector<fs::path>& paths)
 {
     routing_->openFiles(paths);
+    watchWindowsWhileFoldersWait();
     // The program is already running: bring its front window to the user.
     QWidget* front = QApplication::activeWindow();
+    // Folders waiting behind Preferences, About or Quick Look go to the main
+    // window once it is in front, so it is brought there. What asks for an
+    // answer first (an alert, a modal window) keeps the front; the folders
+    // follow once it has been answered.
+    if (QWidget* main = mainWindowForWaitingFolders())
+        front = main;
     if (!front && window_ && window_->isVisible())
         front = window_;
     if (front) {
         front->raise();
         front->activateWindow();
     }
+}
+
+QWidget* KZMaravexApp::mainWindowForWaitingFolders() const
+{
+    if (!routing_ || !routing_->waitsForFront() || QApplication::activeModalWidget())
+        return nullptr;
+    return routingHost_->mainWindowOnScreen();
 }
 
 void KZMaravexApp::tellRunningAlone(const QString& why)
@@ -822,7 +919,8 @@ void KZMaravexApp::openSavedResult(const fs::path& file)
                 reader->deleteLater();
             });
         });
-    reader->prepareOpenSavedFile(file);
+    std::shared_ptr<KZOpenSavedResult::Read> checked = std::exchange(checkedSavedResult_, nullptr);
+    reader->prepareOpenSavedFile(file, checked && checked->file == file ? std::move(checked) : nullptr);
 }
 
 void KZMaravexApp::restorePersistentAction()

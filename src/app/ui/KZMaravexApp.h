@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/search/ui/KZSearchWindowCntrl.h"
+#include "app/ui/KZOpenSavedResult.h"
 #include "platform/Subscription.h"
 #include "preferences/ui/KZAboutCntrl.h"
 #include "preferences/ui/KZSubscribe.h"
@@ -143,6 +144,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The main window to bring to the front for folders that wait for one,
+    // unless a window waiting for an answer (an alert, a modal window) is up.
+    QWidget* mainWindowForWaitingFolders() const;
+    // Folders wait for a main window: hands them on if one is in front now,
+    // and watches the windows only while they wait.
+    void frontMayHaveChanged();
+    void watchWindowsWhileFoldersWait();
     void welcomeDidClose();
     void aboutDidClose();
     void newsletterDidClose();
@@ -178,5 +186,11 @@ private:
     std::unique_ptr<KZCrashReporter> crashReporter_;
     std::optional<std::filesystem::path> crashedLog_;
     QPointer<KZOpenSavedResult> openedReader_;
+    // Installed on the application while handed folders wait for a main
+    // window (see watchWindowsWhileFoldersWait()).
+    QPointer<QObject> hideWatcher_;
     platform::Subscription readerDone_;
+    // A saved result read and checked before its question: the opening that
+    // follows takes it.
+    std::shared_ptr<KZOpenSavedResult::Read> checkedSavedResult_;
 };

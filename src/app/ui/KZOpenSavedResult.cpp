@@ -132,7 +132,32 @@ KZOpenSavedResult::~KZOpenSavedResult()
     delete openingWindow_.data();
 }
 
-void KZOpenSavedResult::prepareOpenSavedFile(const fs::path& file)
+std::shared_ptr<KZOpenSavedResult::Read> KZOpenSavedResult::readFile(const fs::path& file,
+                                                                     const std::atomic<bool>* stop)
+{
+    auto read = std::make_shared<Read>();
+    read->file = file;
+    read->saved = KZSavedResultReopen::readFile(file, &read->error, &read->damaged);
+    if (read->saved && !(stop && *stop))
+        read->sources = KZSavedResultReopen::resolveSources(read->saved->sources, &read->damagedSources);
+    return read;
+}
+
+std::optional<QString> KZOpenSavedResult::failureOf(const Read& read)
+{
+    if (!read.saved)
+        return read.error;
+    if (read.sources.empty()) {
+        // Folders that are gone are the user's to look for; records that
+        // name nothing are the file's damage, and must not send them looking.
+        const bool damaged = read.damagedSources > 0 || read.saved->sources.empty();
+        return platform::localizedString(damaged ? QStringLiteral("open_saved_damaged_sources")
+                                                 : QStringLiteral("open_saved_no_sources"));
+    }
+    return std::nullopt;
+}
+
+void KZOpenSavedResult::prepareOpenSavedFile(const fs::path& file, std::shared_ptr<Read> alreadyRead)
 {
     if (host_.removalIsRunning && host_.removalIsRunning()) {
         // The result on screen is being changed on disk; its window stays.
@@ -154,11 +179,15 @@ void KZOpenSavedResult::prepareOpenSavedFile(const fs::path& file)
         QTimer::singleShot(0, this, [this] { flipDidEnd(); });
     }
 
+    if (alreadyRead) {
+        platform::runOnMain([guard, read = std::move(alreadyRead)] {
+            if (guard)
+                guard->fileWasRead(read);
+        });
+        return;
+    }
     openQueue().addOperation([guard, file, stop = stop_] {
-        auto read = std::make_shared<Read>();
-        read->saved = KZSavedResultReopen::readFile(file, &read->error, &read->damaged);
-        if (read->saved && !*stop)
-            read->sources = KZSavedResultReopen::resolveSources(read->saved->sources, &read->damagedSources);
+        std::shared_ptr<Read> read = readFile(file, stop.get());
         if (*stop)
             return;
         platform::runOnMain([guard, read] {
@@ -172,16 +201,8 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
 {
     if (finished_)
         return;
-    if (!read->saved) {
-        fail(read->error);
-        return;
-    }
-    if (read->sources.empty()) {
-        // Folders that are gone are the user's to look for; records that
-        // name nothing are the file's damage, and must not send them looking.
-        const bool damaged = read->damagedSources > 0 || read->saved->sources.empty();
-        fail(platform::localizedString(damaged ? QStringLiteral("open_saved_damaged_sources")
-                                               : QStringLiteral("open_saved_no_sources")));
+    if (const std::optional<QString> failure = failureOf(*read)) {
+        fail(*failure);
         return;
     }
     KZSearchWindowCntrl* searchWindowCntrl = host_.searchWindowCntrl;

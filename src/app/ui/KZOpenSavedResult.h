@@ -47,11 +47,29 @@ public:
         const void* delegate = nullptr;
     };
 
+    // A saved result as read from its file, with the saved sources that
+    // still resolve.
+    struct Read {
+        std::filesystem::path file;
+        std::optional<KZSavedResult> saved;
+        std::vector<KZSourceItemRef> sources;
+        QString error;
+        int damaged = 0;
+        int damagedSources = 0;
+    };
+    // Reads `file` and resolves its sources, on any thread.
+    static std::shared_ptr<Read> readFile(const std::filesystem::path& file,
+                                          const std::atomic<bool>* stop = nullptr);
+    // Why a read file cannot be reopened (unreadable, or none of its sources
+    // is left); nothing when it can.
+    static std::optional<QString> failureOf(const Read& read);
+
     explicit KZOpenSavedResult(Host host, QObject* parent = nullptr);
     ~KZOpenSavedResult() override;
 
-    // Starts reopening `file`; returns at once.
-    void prepareOpenSavedFile(const std::filesystem::path& file);
+    // Starts reopening `file`; returns at once. `alreadyRead`: the file as
+    // it was read and checked before the opening began, read no second time.
+    void prepareOpenSavedFile(const std::filesystem::path& file, std::shared_ptr<Read> alreadyRead = nullptr);
 
     QWidget* openingWindow() const { return openingWindow_; }
     bool didFinish() const { return finished_; }
@@ -63,13 +81,6 @@ public:
     bool hasRebuilt() const { return rebuilt_ != nullptr; }
 
 private:
-    struct Read {
-        std::optional<KZSavedResult> saved;
-        std::vector<KZSourceItemRef> sources;
-        QString error;
-        int damaged = 0;
-        int damagedSources = 0;
-    };
     void fileWasRead(std::shared_ptr<Read> read);
     void rebuildDidEnd(std::shared_ptr<KZReopenedResult> rebuilt);
     void postTerminationWhenJoined();

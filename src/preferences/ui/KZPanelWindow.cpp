@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QWindow>
 
@@ -121,6 +122,24 @@ void KZPanelWindow::keyPressEvent(QKeyEvent* event)
         close();
         event->accept();
         return;
+    }
+    // Return does what it does in a dialog: the focused push button, else
+    // the one drawn as the default. A plain window has no default button of
+    // its own.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        auto* target = qobject_cast<QPushButton*>(focusWidget());
+        if (!target || !isAncestorOf(target) || !target->isVisible() || !target->isEnabled()) {
+            target = nullptr;
+            for (QPushButton* button : findChildren<QPushButton*>())
+                if (button->isDefault() && button->isVisible() && button->isEnabled())
+                    target = button;
+        }
+        if (target) {
+            target->click();
+            event->accept();
+            return;
+        }
     }
     QWidget::keyPressEvent(event);
 }

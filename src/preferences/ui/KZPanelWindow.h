@@ -9,7 +9,7 @@ class QAbstractButton;
 // The frameless windows of the secondary panels (welcome, About,
 // newsletter): no title bar, moved by dragging their background, with a
 // close button of their own at the top left; Escape closes them as that
-// button does. They announce their closing once, however they are closed.
+// button does, and Return presses the focused or the default push button. They announce their closing once, however they are closed.
 class KZPanelWindow : public QWidget {
     Q_OBJECT
 public:

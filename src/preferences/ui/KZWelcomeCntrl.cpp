@@ -101,7 +101,9 @@ KZWelcomeCntrl::KZWelcomeCntrl(const void* appDelegate, std::function<void()> su
     connect(window_, &KZPanelWindow::windowDidBecomeKey, this, &KZWelcomeCntrl::windowDidBecomeKey);
     connect(window_, &KZPanelWindow::windowWillClose, this, &KZWelcomeCntrl::windowWillClose);
     window_->centerAndShow();
-    gradientBackView_->setFocus();
+    // The button drawn as the default has the keyboard: Return and Space
+    // press it, Tab moves on to the others.
+    startUsingBtn_->setFocus();
 }
 
 KZWelcomeCntrl::~KZWelcomeCntrl()
@@ -116,7 +118,7 @@ void KZWelcomeCntrl::buildLayout()
 
     gradientBackView_ = new KZGradientBackView(window_);
     gradientBackView_->setObjectName(QStringLiteral("gradientBackView"));
-    gradientBackView_->setFocusPolicy(Qt::StrongFocus);
+    gradientBackView_->setFocusPolicy(Qt::NoFocus);
     gradientBackView_->setAttribute(Qt::WA_TransparentForMouseEvents);
     gradientBackView_->backgroundLayerWithTitle(QString());
 

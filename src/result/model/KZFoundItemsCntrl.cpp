@@ -209,7 +209,10 @@ void KZFoundItemsCntrl::doCreateList(const QVariantMap& info)
 
 QString KZFoundItemsCntrl::savedItemKey(const fs::path& location)
 {
-    return KZFilesUtilities::fileURLWithPath(location).toString(QUrl::FullyEncoded);
+    // One character per byte: every path has its own key, also one that is
+    // not UTF-8, and a reopening makes one for each of its items.
+    const std::string& bytes = location.native();
+    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
 
 void KZFoundItemsCntrl::finishToSetItems(const KZFoundItemArray& items, const QVariantMap& itemsToRestore)

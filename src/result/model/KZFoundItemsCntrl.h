@@ -61,8 +61,9 @@ public:
     void doCreateList(const QVariantMap& info);
     // Saved marks and bookmarks, by the item's present location.
     void finishToSetItems(const KZFoundItemArray& items, const QVariantMap& itemsToRestore);
-    // The key of a saved item in "KZResultIsSavedItemsToRestore": its file URL,
-    // every byte of a name that is not UTF-8 kept as a percent escape.
+    // The key of a saved item in "KZResultIsSavedItemsToRestore": the bytes
+    // of its location, one character each, so a name that is not UTF-8 keeps
+    // a key of its own.
     static QString savedItemKey(const std::filesystem::path& location);
 
     bool isImage(const TreeToCheck& node) const;

@@ -10,7 +10,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -107,6 +109,36 @@ std::vector<std::string> componentsOf(const fs::path& path)
             components.push_back(part.native());
     }
     return components;
+}
+
+// Whether `path` lies below the folder of `folder`'s components, compared
+// as componentsOf compares them but without taking the path apart: the
+// rule asks it of every item of the result.
+bool isBelowFolder(const std::string& path, const std::vector<std::string>& folder)
+{
+    size_t at = 0;
+    const auto nextPart = [&]() -> std::optional<std::string_view> {
+        if (at == 0 && !path.empty() && path.front() == '/') {
+            while (at < path.size() && path[at] == '/')
+                ++at;
+            return std::string_view("/");
+        }
+        while (at < path.size() && path[at] == '/')
+            ++at;
+        if (at >= path.size())
+            return std::nullopt;
+        const size_t end = std::min(path.find('/', at), path.size());
+        const std::string_view part(path.data() + at, end - at);
+        at = end;
+        return part;
+    };
+    for (const std::string& component : folder) {
+        const std::optional<std::string_view> part = nextPart();
+        if (!part || *part != component)
+            return false;
+    }
+    // The folder itself is not below it.
+    return nextPart().has_value();
 }
 
 } // namespace
@@ -284,11 +316,14 @@ void KZMarkingRules::markItemsByLocationsWithTag(quint64 /*tag*/, quint64 /*owne
         const qsizetype cap = group.size() - 1;
         qsizetype marked = 0;
         for (const KZFoundItemRef& item : byLocation(group)) {
-            const std::vector<std::string> parts = componentsOf(item->path());
             // Only items below the folder count: the folder itself, or an
-            // item as deep as it, is not "inside" it.
-            const bool inside = parts.size() > folder.size()
-                && std::equal(folder.begin(), folder.end(), parts.begin());
+            // item as deep as it, is not "inside" it. The recorded place
+            // decides without the disk (an item is followed only through
+            // renames in its own folder); only an item below the folder is
+            // asked whether it is still there, so that a missing one is
+            // never marked.
+            const bool inside =
+                isBelowFolder(item->recordedURL().native(), folder) && isBelowFolder(item->path().native(), folder);
             const bool mark = inside && marked < cap;
             if (mark)
                 ++marked;

@@ -697,7 +697,14 @@ void KZResultCntrl::markItemsWithDictionary(const QVariantMap& received)
     if (foundItemsCntrl_)
         foundItemsCntrl_->markItemsWithDict(request);
 
-    const bool addValue = request.value(K::checkBtnState).toLongLong() != 0;
+    bool addValue = request.value(K::checkBtnState).toLongLong() != 0;
+    // One item's box toggles it whatever its sender believed the state to
+    // be; the figures count the mark it now has, so they match the boxes.
+    if (request.value(K::menuItemTag).toLongLong() == KZMarkRule::singleCheckBox) {
+        const KZFoundItemArray toggled = KZFoundItemsOfVariant(request.value(K::itemsToManage));
+        if (!toggled.isEmpty() && toggled.first())
+            addValue = toggled.first()->isMarked();
+    }
     const QVariant oldRule =
         request.contains(K::oldMenuItemTag) ? request.value(K::oldMenuItemTag) : request.value(K::menuItemTag);
     KZResultTabStrip* strip = tabsView();

@@ -20,7 +20,7 @@ QVariantMap itemCheckBox(bool newState, int rowNumber)
 
 QVariantMap contextualMark(bool wasMarked, int rowNumber)
 {
-    return itemCheckBox(wasMarked, rowNumber);
+    return itemCheckBox(!wasMarked, rowNumber);
 }
 
 QVariantMap groupCheckBox(bool newState, qint64 onTag, const KZListRow& groupRow)

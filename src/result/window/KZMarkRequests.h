@@ -24,8 +24,9 @@ inline const QString oldMenuItemTagToRestore = QStringLiteral("oldMenuItemTagToR
 
 // The check box of an item row: its state after the press.
 QVariantMap itemCheckBox(bool newState, int row);
-// The Mark command of the context menu toggles each item: the state sent is
-// the item's mark before the request.
+// The Mark command of the context menu toggles each item: like a press on
+// its box, the request carries the mark the item gets, which the sources
+// list counts and the undo step is named by.
 QVariantMap contextualMark(bool wasMarked, int row);
 // A group's check box (it only clears the group) re-applies or clears the
 // group's checked rule.

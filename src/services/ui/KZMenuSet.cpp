@@ -46,7 +46,7 @@ std::optional<KZMenuSet::Menu> roleOfMenu(const QMenu* menu)
     for (const auto& [name, role] : names) {
         const QString plain = QString::fromLatin1(name);
         if (object == plain + QStringLiteral("menu") || title == plain ||
-            title == text((std::string("menu_") + name).c_str()).toLower())
+            title == text((std::string("menu_") + name).c_str()).remove(QLatin1Char('&')).toLower())
             return role;
     }
     return std::nullopt;

@@ -1,5 +1,7 @@
 #include "services/ui/KZThemeImageSwitchButton.h"
 
+#include "services/ui/KZFocusRing.h"
+
 #include <QPainter>
 
 KZThemeImageSwitchButton::KZThemeImageSwitchButton(QWidget* parent)
@@ -45,7 +47,9 @@ QSize KZThemeImageSwitchButton::sizeHint() const
     QSize size;
     for (const QImage& image : cell_.images())
         size = size.expandedTo(image.deviceIndependentSize().toSize());
-    return size.isEmpty() ? QSize(16, 16) : size;
+    // Room around the image for the focus ring.
+    const int ring = 2 * kFocusMargin;
+    return (size.isEmpty() ? QSize(16, 16) : size) + QSize(ring, ring);
 }
 
 void KZThemeImageSwitchButton::paintEvent(QPaintEvent*)
@@ -59,4 +63,19 @@ void KZThemeImageSwitchButton::paintEvent(QPaintEvent*)
     const QSizeF size = image.deviceIndependentSize();
     const QRectF target(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), size);
     painter.drawImage(target, image);
+    if (hasFocus())
+        KZFocusRing::paint(painter, target.adjusted(-kFocusMargin, -kFocusMargin, kFocusMargin, kFocusMargin),
+                           (target.height() + 2 * kFocusMargin) / 2, this);
+}
+
+void KZThemeImageSwitchButton::focusInEvent(QFocusEvent* event)
+{
+    QAbstractButton::focusInEvent(event);
+    update();
+}
+
+void KZThemeImageSwitchButton::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractButton::focusOutEvent(event);
+    update();
 }

@@ -7,7 +7,8 @@
 // A two-state button drawn only by its images: the on image (the
 // "alternate" one) and the off image, each with optional pressed and tinted
 // forms found by name. A click inside toggles the state and emits clicked();
-// releasing outside changes nothing.
+// releasing outside changes nothing. It takes the focus from Tab (Space
+// toggles it) and shows it with a ring.
 class KZThemeImageSwitchButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -32,7 +33,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    // The focus ring's room on each side of the image.
+    static constexpr int kFocusMargin = 3;
     KZThemeImageSwitchTypeCell cell_;
 };

@@ -66,17 +66,22 @@ public:
         const auto fallBack = [first](bool shown) {
             if (!shown)
                 KZDesktopOpener::openOrTell(fileUrl(first.parent_path()), shownName(first),
-                                            QStringLiteral("reveal_failed"), QStringLiteral("reveal_failed_info"));
+                                            QStringLiteral("reveal_failed"), QStringLiteral("reveal_failed_info"),
+                                            QStringLiteral("reveal_failed_ran_info"));
         };
         if (reveal)
             reveal(uris, fallBack);
         else
             revealOnBus(uris, fallBack);
     }
-    void openItem(const std::filesystem::path& path) override
+    void openItem(const std::filesystem::path& path) override { openItems({path}); }
+    void openItems(const QList<std::filesystem::path>& paths) override
     {
-        KZDesktopOpener::openOrTell(fileUrl(path), shownName(path), QStringLiteral("open_failed"),
-                                    QStringLiteral("open_failed_info"));
+        // Copies share their names: among several, each is named by its path.
+        QList<KZDesktopOpener::Item> items;
+        for (const auto& path : paths)
+            items.append({fileUrl(path), paths.size() > 1 ? platform::pathText(path) : shownName(path)});
+        KZDesktopOpener::openAllOrTell(items);
     }
 };
 

@@ -17,6 +17,13 @@ public:
     // session bus the folder of the first one is opened instead.
     virtual void revealItems(const QList<std::filesystem::path>& paths) = 0;
     virtual void openItem(const std::filesystem::path& path) = 0;
+    // Opens each in turn; the desktop's names every item it could not open
+    // in one alert.
+    virtual void openItems(const QList<std::filesystem::path>& paths)
+    {
+        for (const std::filesystem::path& path : paths)
+            openItem(path);
+    }
     // The desktop's: what it cannot show or open ends in an error alert.
     static KZWorkspace& system();
 

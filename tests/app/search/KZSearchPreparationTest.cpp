@@ -8,6 +8,8 @@
 #include "SearchTestSupport.h"
 #include "TestSupport.h"
 
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -112,6 +114,47 @@ TEST(SearchPreparation, StoppingTheChecksSearchesTheSourcesLeftUnchecked)
         EXPECT_FALSE(outcome.watchLibraries);
         const KZItemReader reader = scanReader(*outcome.request);
         EXPECT_TRUE(reader.isExcluded(plain / "private", nullptr));
+    }
+}
+
+// A source whose name holds "iTunes", with no music library anywhere: the
+// question names the source as what is left out and why, names no library,
+// and says what each button does. Continue keeps the source and searches
+// nothing in it; Stop takes it off and searches the others unchecked.
+TEST(SearchPreparation, ASourceNamedForTheMediaFolderIsSaidToBeLeftOutWhole)
+{
+    for (const bool goOn : {true, false}) {
+        SCOPED_TRACE(goOn ? "continue checking" : "stop checking");
+        AlertScope alerts;
+        KZFilesUtilities::setiTunesFolderProvider([] { return fs::path(); });
+        const auto noLibrary = qScopeGuard([] { KZFilesUtilities::setiTunesFolderProvider({}); });
+        kztest::TempDir dir;
+        const fs::path named = dir.mkdir("My iTunes");
+        dir.write("My iTunes/song.mp3", "x");
+        const auto plain = sourceAt(dir.mkdir("plain"));
+        const auto source = sourceAt(named);
+        KZSourcesCntrl cntrl;
+        cntrl.addSavedSources({plain, source});
+        alerts.presenter->answers = {goOn ? KZErrorDelegate::FirstButton : KZErrorDelegate::SecondButton};
+
+        const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+
+        ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+        const auto& asked = alerts.presenter->shown[0];
+        EXPECT_EQ(asked.messageText, u'\u201c' + QString::fromStdString(named.string())
+                                         + u"\u201d is left out of this search, because its name holds \u201ciTunes\u201d."_s);
+        EXPECT_FALSE(asked.messageText.contains(u"\u201c\u201d"_s)) << "no empty library name";
+        EXPECT_EQ(asked.informativeText, errorText("iTunes_named_source_msg"));
+        for (const QString& said : {u"Continue Checking keeps the source"_s, u"searches nothing in it"_s,
+                                    u"Stop Checking takes this source off"_s})
+            EXPECT_TRUE(asked.informativeText.contains(said)) << said.toStdString();
+        ASSERT_TRUE(outcome.proceed);
+        EXPECT_EQ(cntrl.sources().size(), goOn ? 2u : 1u);
+        const KZItemReader reader = scanReader(*outcome.request);
+        if (goOn) {
+            EXPECT_TRUE(reader.isExcluded(named, nullptr)) << "the whole source, as the question says";
+        }
+        EXPECT_FALSE(reader.isExcluded(dir / "plain", nullptr));
     }
 }
 

@@ -248,6 +248,34 @@ TEST(SourcesCntrl, FoldersInsideALibraryOrOfTheKernelAreRefusedWithTheirReason)
     EXPECT_TRUE(cntrl.sources()[0]->isPhotosLib());
 }
 
+// A whole library shown at a plain path, by a bind mount or as the root of
+// its own disk mounted a second time, is the library there too, not a plain
+// folder or a disk whose masters a search would offer; its folders are
+// refused as inside it.
+TEST(SourcesCntrl, ALibraryShownAtAPlainPathIsTakenAsTheLibrary)
+{
+    const auto outcome = kztest::runWithPrivateMounts([] {
+        AlertScope alerts;
+        kztest::TempDir dir;
+        dir.mkdir("Lib.photoslibrary/Masters");
+        kztest::mountTmpfs(dir / "Disk.photoslibrary");
+        dir.mkdir("Disk.photoslibrary/Masters");
+        kztest::bindMount(dir / "Lib.photoslibrary", dir / "bound");
+        kztest::bindMount(dir / "Disk.photoslibrary", dir / "again");
+        KZSourcesCntrl cntrl;
+        cntrl.addChosenItems({dir / "bound", dir / "again", dir / "bound/Masters", dir / "again/Masters"});
+        ASSERT_EQ(cntrl.sources().size(), 2u);
+        for (const KZSourceItemRef& source : cntrl.sources()) {
+            EXPECT_TRUE(source->isPhotosLib()) << source->url();
+            EXPECT_FALSE(source->isDisk()) << source->url();
+        }
+        EXPECT_EQ(alerts.presenter->count(QStringLiteral("inside a photo library")), 2);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
 // A folder reached through a link (~/Documents leading to /data/docs) is
 // searched where the link leads, so that a removal, which follows no link,
 // reaches its items; the tile still shows the name the user chose, and the

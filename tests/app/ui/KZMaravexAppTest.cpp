@@ -5,6 +5,7 @@
 #include "app/KZWindowTransitionMath.h"
 #include "app/ui/KZQuitPolicy.h"
 #include "preferences/KZPreferencesWindowOpen.h"
+#include "preferences/ui/KZPreferencesWindow.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/KZUpdater.h"
 #include "preferences/KZURLOpener.h"
@@ -59,11 +60,13 @@ public:
     Answer runModal(const Alert& alert) override
     {
         questions.push_back(alert.messageText);
+        details.push_back(alert.informativeText);
         return {answer, false, false};
     }
     void beginSheet(const Alert&) override {}
     qint64 answer = FirstButton;
     QStringList questions;
+    QStringList details;
 };
 
 // Empties the test's own Trash; with `removed`, puts one removal there, as
@@ -364,6 +367,73 @@ TEST_F(KZMaravexAppTest, HandedLinksToFoldersAreTakenAndWhatIsNotTakenIsSaid)
     EXPECT_TRUE(said.contains(QStringLiteral("photo library"))) << said.toStdString();
 }
 
+// Folders handed by later starts while another window is in front: each
+// start is confirmed, and every folder arrives, in the order handed. Behind
+// Preferences the search window comes to the front and takes it at once;
+// behind a window that waits for an answer (modal) nothing moves until it
+// has been answered.
+TEST_F(KZMaravexAppTest, FoldersHandedWhileAnotherWindowIsInFrontArriveInOrder)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    KZSearchView* view = app->windowCntrl()->searchView();
+    ASSERT_NE(view, nullptr);
+    const fs::path first = dir.mkdir("handed/First");
+    const fs::path second = dir.mkdir("handed/Second");
+    const fs::path third = dir.mkdir("handed/Third");
+    const auto sourcePaths = [&] {
+        std::vector<fs::path> paths;
+        for (const KZSourceItemRef& source : view->sourcesCntrl().sources())
+            paths.push_back(source->path());
+        return paths;
+    };
+    platform::OpenedFiles running(dir / "maravex.socket");
+    ASSERT_EQ(running.start({}), platform::OpenedFiles::Role::Primary);
+    running.setHandler([this](const std::vector<fs::path>& paths) { app->openFiles(paths); });
+    const auto handOver = [&](const fs::path& folder) {
+        std::atomic<bool> done{false};
+        auto role = platform::OpenedFiles::Role::Alone;
+        std::thread later([&] {
+            platform::OpenedFiles start(dir / "maravex.socket");
+            role = start.start({folder}, 5000);
+            done = true;
+        });
+        kztest::processEventsUntil([&] { return done.load(); }, std::chrono::seconds(10));
+        later.join();
+        return role;
+    };
+    const auto closePreferences = qScopeGuard([] { KZPreferencesWindow::destroyShared(); });
+
+    KZPreferencesWindow::showShared();
+    QWidget* preferences = KZPreferencesWindow::sharedWindow();
+    ASSERT_NE(preferences, nullptr);
+    preferences->activateWindow();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return QApplication::activeWindow() == preferences; }));
+    EXPECT_EQ(handOver(first), platform::OpenedFiles::Role::HandedOver);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return sourcePaths().size() == 1; })) << sourcePaths().size();
+    EXPECT_EQ(sourcePaths(), std::vector<fs::path>{first});
+    EXPECT_EQ(QApplication::activeWindow(), app->window());
+    EXPECT_TRUE(preferences->isVisible());
+
+    // A window that waits for an answer stays in front of both hand-overs.
+    QWidget question;
+    question.setWindowModality(Qt::ApplicationModal);
+    question.show();
+    question.activateWindow();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return QApplication::activeWindow() == &question; }));
+    EXPECT_EQ(handOver(second), platform::OpenedFiles::Role::HandedOver);
+    EXPECT_EQ(handOver(third), platform::OpenedFiles::Role::HandedOver);
+    settle();
+    EXPECT_EQ(sourcePaths(), std::vector<fs::path>{first}) << "nothing behind the question";
+    EXPECT_EQ(QApplication::activeWindow(), &question);
+    question.close();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return sourcePaths().size() == 3; })) << sourcePaths().size();
+    EXPECT_EQ(sourcePaths(), (std::vector<fs::path>{first, second, third}));
+    EXPECT_TRUE(app->foldersToAdd().empty());
+    settle();
+    EXPECT_TRUE(presenter->questions.isEmpty()) << presenter->questions.join(u'|').toStdString();
+}
+
 // A start with no private place for its socket runs alone: the user is told
 // once, after the first window, that a later start will run beside it.
 TEST_F(KZMaravexAppTest, AStartThatRunsAloneSaysSoOnce)
@@ -489,6 +559,10 @@ TEST_F(KZMaravexAppTest, TheManualThatNoProgramOpensIsToldWithoutHoldingTheWindo
     ASSERT_EQ(presenter->questions.size(), 1);
     EXPECT_TRUE(presenter->questions.first().contains(QStringLiteral("User Manual.pdf")))
         << presenter->questions.first().toStdString();
+    // The opener was there and ran: the alert says so, not that none was found.
+    EXPECT_EQ(presenter->details.first(),
+              platform::localizedString(QStringLiteral("address_unopened_ran_info"), QStringLiteral("Errors")));
+    EXPECT_FALSE(presenter->details.first().contains(QStringLiteral("was found")));
 }
 
 TEST_F(KZMaravexAppTest, MenusCarryTheirTagsAndFollowTheFrontWindow)

@@ -44,6 +44,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -664,6 +665,112 @@ TEST_F(OpenSavedResult, OpeningOverASearchResultAsksOnceAndOpensTheFile)
     EXPECT_EQ(marks(), expected);
     ASSERT_EQ(view->sourcesCntrl().sources().size(), 1u);
     EXPECT_EQ(view->sourcesCntrl().sources().front()->path(), dir / "tree");
+}
+
+// The result comes back as it was saved, whatever the window showed since:
+// by group when it was saved so (the setting and the window's toggle follow,
+// and the list shows groups), and with its saved empty folders on a tab of
+// their own.
+TEST_F(OpenSavedResult, ReopeningShowsTheSavedGroupingAndAddsTheSavedEmptyFolders)
+{
+    const fs::path empty = dir.path() / "tree/empty";
+    fs::create_directories(empty);
+    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+    KZSavedItem folder;
+    folder.alias = platform::createBookmark(empty);
+    folder.groupId = 1;
+    folder.countOfItemsInGroup = 1;
+    folder.isMarked = true;
+    folder.fileTypeTag = KZTag::emptyFolders;
+    folder.isFolder = true;
+    saved.emptyFolders = std::vector<KZSavedItem>{folder};
+    ASSERT_EQ(saved.genericInfo.showResultByGroup, std::optional<bool>(true));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << KZSavedResultFormat::encode(saved).toStdString();
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::show_result_by_group, false);
+
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    QTest::qWait(200);
+    KZResultWindowCntrl* window = app->resultWindowCntrl();
+    EXPECT_TRUE(platform::UserDefaults::standard().boolForKey(KZDefaultsKey::show_result_by_group));
+    ASSERT_TRUE(window->toggleViewByGroupBtn());
+    EXPECT_TRUE(window->toggleViewByGroupBtn()->isChecked());
+    KZResultOutlineCntrl* outline = window->outlineOfTab(3);
+    ASSERT_TRUE(outline);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !outline->foundListView()->selectedRows().isEmpty(); }, 5s));
+    EXPECT_TRUE(outline->foundListView()->selectedRows().first().isGroupRow());
+
+    KZResultCntrl* result = window->resultCntrl();
+    const std::optional<KZFoundItemArray> folders = result->foundItemsCntrl()->allEmptyFolders();
+    ASSERT_TRUE(folders.has_value());
+    ASSERT_EQ(folders->size(), 1);
+    EXPECT_EQ(folders->first()->url(), empty);
+    EXPECT_TRUE(folders->first()->isMarked());
+    EXPECT_NE(result->itemsTypeCntrl(KZTag::emptyFolders), nullptr);
+    EXPECT_EQ(result->foundItemsCntrl()->allItems().size(), 4) << "the folder is no duplicate";
+}
+
+// A saved result that cannot be opened, chosen in the panel or handed over
+// while a search's result is in front: it is read and checked before the
+// question about losing that result, told once, and the result stays.
+TEST_F(OpenSavedResult, AFileThatCannotOpenIsToldBeforeTheQuestionAndTheResultStays)
+{
+    dir.write("other/one/song.mp3", std::string(4000, 's'));
+    dir.write("other/two/song.mp3", std::string(4000, 's'));
+    KZSearchView* view = app->windowCntrl()->searchView();
+    app->windowCntrl()->addFolders({dir / "other/one", dir / "other/two"});
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->sourcesCntrl().sources().size() == 2; },
+        20s));
+    view->startButton()->click();
+    const auto progress = app->windowCntrl()->progressCntrl();
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return app->resultWindowCntrl() && !progress->isSearching(); }, 60s));
+    progress->showResultAction();
+    KZResultWindowCntrl* searched = app->resultWindowCntrl();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return searched->isVisible(); }, 20s));
+    const qsizetype found = searched->resultCntrl()->foundItemsCntrl()->allItems().size();
+    ASSERT_EQ(found, 2);
+
+    // Not a saved result at all, and a saved result whose only folder went.
+    const fs::path damaged = dir.write("damaged.maravex", "bplist00 but nothing after it");
+    KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+    KZSavedSource gone;
+    gone.alias = platform::createBookmark(dir.write("gone/x", "x").parent_path());
+    saved.sources = {gone};
+    const fs::path orphan = dir / "orphan.maravex";
+    std::ofstream(orphan, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+    fs::remove_all(dir / "gone");
+
+    const int terminationsBefore = terminations;
+    for (const fs::path& bad : {damaged, orphan}) {
+        for (const bool handedOver : {false, true}) {
+            SCOPED_TRACE(bad.filename().string() + (handedOver ? " handed over" : " chosen"));
+            searched->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(searched));
+            alerts.presenter->shown.clear();
+            if (handedOver) {
+                app->openFiles({bad});
+            } else {
+                auto panel = std::make_shared<OnePanelAnswer>(bad);
+                KZFileDialogPresenter::setShared(panel);
+                app->openSavedAction();
+                KZFileDialogPresenter::setShared(nullptr);
+            }
+            QTest::qWait(300);
+            ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+            EXPECT_NE(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("ask_open_file")));
+            const QString told = alerts.presenter->shown[0].messageText + alerts.presenter->shown[0].informativeText;
+            EXPECT_TRUE(told.contains(QStringLiteral("could not be opened"))) << told.toStdString();
+            EXPECT_EQ(app->resultWindowCntrl(), searched);
+            EXPECT_TRUE(searched->isVisible());
+            EXPECT_FALSE(app->window()->isVisible());
+            EXPECT_EQ(searched->resultCntrl()->foundItemsCntrl()->allItems().size(), found);
+            EXPECT_EQ(terminations, terminationsBefore);
+            EXPECT_FALSE(app->routing().openURL().has_value());
+        }
+    }
 }
 
 namespace {

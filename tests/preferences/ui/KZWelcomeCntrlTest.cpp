@@ -196,3 +196,37 @@ TEST_F(KZWelcomeCntrlTest, NewsletterButtonAsksForTheNewsletterAndStillCloses)
 }
 
 } // namespace
+
+// The button drawn as the default answers the keyboard from the start:
+// Return and Space press it; with Next focused by Tab, Space presses Next
+// and Return still the focused button, as in a dialog.
+TEST_F(KZWelcomeCntrlTest, TheKeyboardPressesStartUsingWithoutATab)
+{
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space, Qt::Key_Enter}) {
+        SCOPED_TRACE(key);
+        cntrl.reset();
+        cntrl = std::make_unique<KZWelcomeCntrl>(&delegate, [this] { ++newsletterRequests; });
+        QWidget* window = cntrl->window();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_EQ(window->focusWidget(), cntrl->startUsingBtn());
+        const int before = closings;
+        QTest::keyClick(window->focusWidget(), key);
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(closings, before + 1);
+    }
+
+    cntrl.reset();
+    cntrl = std::make_unique<KZWelcomeCntrl>(&delegate, [this] { ++newsletterRequests; });
+    QWidget* window = cntrl->window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    cntrl->nextBtn()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(cntrl->nextBtn(), Qt::Key_Space);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !cntrl->isSliding(); }));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(cntrl->navInfoFld()->text(), counter(2));
+    // Focus on a widget that is no push button: Return presses the default.
+    cntrl->gradientBackView()->setFocusPolicy(Qt::StrongFocus);
+    cntrl->gradientBackView()->setFocus();
+    QTest::keyClick(window, Qt::Key_Return);
+    EXPECT_FALSE(window->isVisible());
+}

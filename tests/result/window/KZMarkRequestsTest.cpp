@@ -47,7 +47,8 @@ TEST(MarkRequests, EachControlBuildsItsExactKeys)
     };
     const Case cases[] = {
         {u"item box"_s, R::itemCheckBox(true, 4), {u"checkBtnState"_s, u"menuItemTag"_s, u"row"_s}, 1, 0},
-        {u"contextual mark of an unmarked item"_s, R::contextualMark(false, 2), {u"checkBtnState"_s, u"menuItemTag"_s, u"row"_s}, 0, 0},
+        {u"contextual mark of an unmarked item"_s, R::contextualMark(false, 2), {u"checkBtnState"_s, u"menuItemTag"_s, u"row"_s}, 1, 0},
+        {u"contextual mark of a marked item"_s, R::contextualMark(true, 2), {u"checkBtnState"_s, u"menuItemTag"_s, u"row"_s}, 0, 0},
         {u"group box cleared under swap"_s, R::groupCheckBox(false, 7, groupRow), {u"checkBtnState"_s, u"menuItemTag"_s, u"view"_s}, 0, 7},
         {u"menu rule"_s, R::groupMenuChoice(3, u"Oldest…"_s, 2, &menu, groupRow),
          {u"checkBtnState"_s, u"menu"_s, u"menuItemTag"_s, u"menuItemTagToRestore"_s, u"menuItemTitle"_s, u"oldMenuItemTagToRestore"_s, u"view"_s},
@@ -60,7 +61,7 @@ TEST(MarkRequests, EachControlBuildsItsExactKeys)
         EXPECT_EQ(c.request.value(K::checkBtnState).toLongLong(), c.state) << qPrintable(c.name);
         EXPECT_EQ(c.request.value(K::menuItemTag).toLongLong(), c.rule) << qPrintable(c.name);
     }
-    const QVariantMap choice = cases[3].request;
+    const QVariantMap choice = cases[4].request;
     EXPECT_EQ(choice.value(R::oldMenuItemTagToRestore).toLongLong(), 2);
     EXPECT_EQ(choice.value(K::menuItemTagToRestore).toLongLong(), 3);
     EXPECT_EQ(choice.value(K::menu).value<KZMarkMenu*>(), &menu);

@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <QSet>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -108,6 +110,15 @@ TEST(KZMenuSetTest, AWindowsMenuBarGetsTheWholeSetAroundItsOwnItems)
     EXPECT_EQ(titles(window.menuBar()),
               (QStringList{QStringLiteral("File"), QStringLiteral("Edit"), QStringLiteral("View"),
                            QStringLiteral("Result"), QStringLiteral("Help")}));
+    // Each menu opens with Alt and a letter of its own, the shared ones too.
+    QSet<QChar> letters;
+    for (const QAction* top : window.menuBar()->actions()) {
+        const QString title = top->text();
+        const qsizetype amp = title.indexOf(QLatin1Char('&'));
+        ASSERT_TRUE(amp >= 0 && amp + 1 < title.size()) << title.toStdString() << " has no Alt letter";
+        EXPECT_FALSE(letters.contains(title.at(amp + 1).toLower())) << title.toStdString();
+        letters.insert(title.at(amp + 1).toLower());
+    }
     // The shared items around the window's own; its Close and Quick Look
     // keep their keys, so the shared ones stay out.
     EXPECT_EQ(names(file).mid(0, 5), (QStringList{QStringLiteral("newSearch"), QStringLiteral("searchAgain"),

@@ -14,6 +14,7 @@
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
 #include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/KZImages.h"
 #include "services/ui/KZInterfaceUtilities.h"
 #include "services/ui/KZThemeImageSwitchButton.h"
@@ -160,7 +161,11 @@ void KZSearchView::buildControls()
     row->setSpacing(8);
     filesTxt_ = new QLabel(platform::localizedString(QStringLiteral("files_switch_label")));
     toggleBtn_ = new KZThemeImageSwitchButton(QStringLiteral("searchTypeSwitchOn"), QStringLiteral("searchTypeSwitchOff"));
-    toggleBtn_->setFocusPolicy(Qt::NoFocus);
+    toggleBtn_->setObjectName(QStringLiteral("searchTypeSwitch"));
+    // Reached with Tab like Start and Start Over; a click leaves the focus
+    // where it was, as on the round window's other controls.
+    toggleBtn_->setFocusPolicy(Qt::TabFocus);
+    KZFocusRing::onlyFromTheKeyboard(toggleBtn_);
     foldersTxt_ = new QLabel(platform::localizedString(QStringLiteral("folders_switch_label")));
     startButton_ = new QPushButton(platform::localizedString(QStringLiteral("start_button")));
     startButton_->setObjectName(QStringLiteral("startBtn"));
@@ -169,7 +174,7 @@ void KZSearchView::buildControls()
     startButton_->setStyleSheet(QStringLiteral(
         "QPushButton { color: white; background: #3d6fc4; border: 1px solid #2a4f8f; border-radius: 12px;"
         " padding: 4px 18px; font-weight: 600; }"
-        "QPushButton:pressed { background: #2f5aa3; }"));
+        "QPushButton:pressed { background: #2f5aa3; }") + KZFocusRing::pushButtonRule(startButton_, 12));
     row->addWidget(filesTxt_);
     row->addWidget(toggleBtn_);
     row->addWidget(foldersTxt_);
@@ -191,11 +196,12 @@ void KZSearchView::buildControls()
 
     resetBtn_ = new QPushButton(platform::localizedString(QStringLiteral("start_over_button")), this);
     resetBtn_->setObjectName(QStringLiteral("resetBtn"));
-    resetBtn_->setFocusPolicy(Qt::NoFocus);
+    resetBtn_->setFocusPolicy(Qt::TabFocus);
+    KZFocusRing::onlyFromTheKeyboard(resetBtn_);
     resetBtn_->setStyleSheet(QStringLiteral(
         "QPushButton { color: white; background: rgba(0,0,0,90); border: 1px solid rgba(255,255,255,90);"
         " border-radius: 10px; padding: 2px 12px; }"
-        "QPushButton:pressed { background: rgba(0,0,0,140); }"));
+        "QPushButton:pressed { background: rgba(0,0,0,140); }") + KZFocusRing::pushButtonRule(resetBtn_, 10));
     resetBtn_->adjustSize();
     resetBtn_->move(viewSide / 2 - resetBtn_->width() / 2, viewSide - kResetButtonY - resetBtn_->height());
     connect(resetBtn_, &QPushButton::clicked, this, &KZSearchView::resetAction);

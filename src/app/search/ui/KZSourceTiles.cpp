@@ -3,12 +3,14 @@
 #include "app/search/KZSearchGeometry.h"
 #include "app/search/ui/KZSourceIcon.h"
 #include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZFocusRing.h"
 
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
@@ -41,6 +43,8 @@ KZCSourceView::KZCSourceView(const KZSourceTile& tile, KZSourcesCollectionView* 
     setObjectName(QStringLiteral("sourceTile"));
     setFixedSize(tileWidth, tileHeight);
     setMouseTracking(true);
+    setFocusPolicy(Qt::TabFocus);
+    KZFocusRing::onlyFromTheKeyboard(this);
     setToolTip(tile.tip);
     icon_ = KZSourceIconForPath(tile.source ? tile.source->url() : std::filesystem::path());
     nameLabel_ = new QLabel(this);
@@ -181,8 +185,41 @@ void KZCSourceView::wheelEvent(QWheelEvent* event)
 void KZCSourceView::contextMenuEvent(QContextMenuEvent* event)
 {
     // The right button's release opens the exclusions; the window's own
-    // menu must not open over a tile as well.
+    // menu must not open over a tile as well. The menu key opens them too.
     event->accept();
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        Q_EMIT popoverRequested(this);
+}
+
+void KZCSourceView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        if (event->modifiers() & ~Qt::KeypadModifier)
+            break;
+        event->accept();
+        Q_EMIT closeClicked(tile_.source);
+        return;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void KZCSourceView::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void KZCSourceView::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void KZCSourceView::paintEvent(QPaintEvent*)
@@ -191,7 +228,10 @@ void KZCSourceView::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRect icon = iconRect();
     icon_.paint(&painter, icon);
-    if (!isInsideView_)
+    // The focused tile offers its close button to the keyboard.
+    if (hasFocus())
+        KZFocusRing::paint(painter, QRectF(icon).adjusted(-4, -4, 4, 4), 8, this, 2.5);
+    if (!isInsideView_ && !hasFocus())
         return;
     const bool pressed = hitInside_ && isInsideXBtn_;
     const QRectF button = QRectF(closeButtonRect()).adjusted(1, 1, -1, -1);
@@ -214,6 +254,8 @@ void KZCSourceView::paintEvent(QPaintEvent*)
 KZSourcesCollectionView::KZSourcesCollectionView(QWidget* parent) : QScrollArea(parent)
 {
     setFrameShape(QFrame::NoFrame);
+    // Tab goes to the tiles, not to the row around them.
+    setFocusPolicy(Qt::NoFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWidgetResizable(false);

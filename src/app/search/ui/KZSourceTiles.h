@@ -13,7 +13,9 @@ class QLabel;
 class KZSourcesCollectionView;
 
 // One source's tile: its icon, its name, the path as tool tip, and on hover
-// a round close button at the icon's top-left corner.
+// a round close button at the icon's top-left corner. Tab reaches it: the
+// focused tile shows its close button inside a focus ring, Space, Return or
+// Delete closes it, and the menu key opens what a right click opens.
 class KZCSourceView : public QWidget {
     Q_OBJECT
 public:
@@ -50,6 +52,9 @@ protected:
     void leaveEvent(QEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void trackPointer(const QPoint& position);

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -323,6 +324,22 @@ void KZFoundItemsOutlineView::mousePressEvent(QMouseEvent* event)
     if (index.isValid() && ghostTest_ && foundModel() && isGhost(foundModel()->rowAt(index)))
         return; // a ghost is shown for context only and cannot be selected
     QTreeView::mousePressEvent(event);
+}
+
+void KZFoundItemsOutlineView::keyPressEvent(QKeyEvent* event)
+{
+    // The list that takes the focus puts the keyboard on its first row
+    // without selecting it; with nothing selected, Down and Up select the
+    // row the keyboard is on instead of moving past it.
+    const bool upOrDown = event->key() == Qt::Key_Down || event->key() == Qt::Key_Up;
+    if (upOrDown && !isRemoving_ && event->modifiers() == Qt::NoModifier && selectionModel()
+        && !selectionModel()->hasSelection() && currentIndex().isValid()) {
+        selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        scrollTo(currentIndex());
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
 }
 
 bool KZFoundItemsOutlineView::viewportEvent(QEvent* e)

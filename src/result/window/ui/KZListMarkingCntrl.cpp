@@ -505,8 +505,11 @@ void KZListMarkingCntrl::launchInFinder()
     if (!rows)
         return;
     KZWorkspace* workspace = settings_.workspace ? settings_.workspace : &KZWorkspace::system();
+    QList<std::filesystem::path> paths;
     for (const KZListRow& row : *rows)
-        workspace->openItem(row.item->path());
+        paths << row.item->path();
+    // One request, so that what cannot be opened is told in one alert.
+    workspace->openItems(paths);
 }
 
 void KZListMarkingCntrl::contexualMenuMark()

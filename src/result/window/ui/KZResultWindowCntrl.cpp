@@ -653,10 +653,18 @@ KZResultTabStrip* KZResultWindowCntrl::tabsView() const
 void KZResultWindowCntrl::setCurrSelectedTabTag(quint64 tag)
 {
     currSelectedTabTag_ = tag;
-    if (KZResultOutlineCntrl* outline = outlineOfTab(tag))
+    if (KZResultOutlineCntrl* outline = outlineOfTab(tag)) {
         selectionInfoFld_->setText(outline->selectionInfoText());
-    else
+        // The tab's list takes the keyboard as it comes up, so that the
+        // arrow keys move in it at once; left to itself the window gives it
+        // to the find field, the first field of the toolbar. A name being
+        // typed there keeps it.
+        const bool typing = findFld_ && focusWidget() == findFld_ && !findFld_->text().isEmpty();
+        if (!typing && !isRemoving_)
+            outline->foundListView()->setFocus(Qt::OtherFocusReason);
+    } else {
         selectionInfoFld_->clear();
+    }
     validateMenus();
 }
 

@@ -5,12 +5,14 @@
 #include "app/search/ui/KZSourceTiles.h"
 #include "app/search/ui/KZSourcesView.h"
 #include "platform/StringTable.h"
+#include "services/ui/KZThemeImageSwitchButton.h"
 
 #include "app/search/SearchTestSupport.h"
 #include "ManualClock.h"
 #include "ShortAnimations.h"
 #include "TestSupport.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QDragEnterEvent>
 #include <QListWidget>
@@ -364,6 +366,63 @@ TEST_F(TilesTest, RightClickOpensTheExclusionsAndASecondRequestClosesThem)
     EXPECT_EQ(popover->sourceItem(), tile(1)->tile().source);
     popover->showPopoverWitView(tile(1));
     EXPECT_FALSE(popover->isShown());
+}
+
+// Tab reaches the tiles, the Files/Folders switch, Start and Start Over, and
+// each shows that it has the focus; Space works the one focused.
+TEST_F(TilesTest, TabReachesEveryControlAndTheFocusedOneShowsIt)
+{
+    KZSearchView& view = shown_->view;
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return view.resetBtn()->isVisible() && view.toggleBtn()->isVisible(); }));
+    // The tiles have faded in.
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        return std::all_of(row()->tiles().begin(), row()->tiles().end(),
+                           [](const QWidget* tile) { return !tile->graphicsEffect(); });
+    }));
+    view.setFocus(Qt::OtherFocusReason);
+    const std::vector<QWidget*> wanted{tile(0), tile(1), tile(2), view.toggleBtn(), view.startButton(), view.resetBtn()};
+    std::vector<QWidget*> reached;
+    for (int step = 0; step < 12; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        if (std::find(reached.begin(), reached.end(), focused) == reached.end())
+            reached.push_back(focused);
+    }
+    for (QWidget* control : wanted)
+        EXPECT_NE(std::find(reached.begin(), reached.end(), control), reached.end())
+            << control->metaObject()->className() << " " << control->objectName().toStdString();
+
+    // The focused control looks different from the same control without it.
+    for (QWidget* control : wanted) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        view.setFocus(Qt::OtherFocusReason);
+        const QImage plain = control->grab().toImage();
+        control->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(control->hasFocus());
+        EXPECT_NE(control->grab().toImage(), plain) << "no sign of the focus on " << control->metaObject()->className();
+    }
+
+    // Focus that comes to them other than from the keyboard (a window given
+    // back its focus) stays with the view, so that Space starts nothing.
+    for (QWidget* control : {static_cast<QWidget*>(tile(0)), static_cast<QWidget*>(view.toggleBtn()),
+                             static_cast<QWidget*>(view.resetBtn())}) {
+        control->setFocus(Qt::ActiveWindowFocusReason);
+        EXPECT_EQ(QApplication::focusWidget(), &view) << control->metaObject()->className();
+    }
+
+    // Space flips the switch and closes the focused tile.
+    const int type = view.toggleBtn()->state();
+    view.toggleBtn()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(view.toggleBtn(), Qt::Key_Space);
+    EXPECT_NE(view.toggleBtn()->state(), type);
+    const KZSourceItemRef second = tile(1)->tile().source;
+    tile(1)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(tile(1), Qt::Key_Space);
+    ASSERT_EQ(view.sourcesCntrl().sources().size(), 2u);
+    for (const auto& left : view.sourcesCntrl().sources())
+        EXPECT_NE(left, second);
 }
 
 TEST(ExclusionPopover, ListsOnlyVisiblePlainFoldersAndWritesExclusions)

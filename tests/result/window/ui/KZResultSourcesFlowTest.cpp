@@ -17,6 +17,9 @@
 #include "result/window/ui/KZFoundItemsModel.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZMarkMenuWidget.h"
+#include "result/window/ui/KZListMarkingCntrl.h"
+#include "result/window/KZResultMenus.h"
+#include "services/ui/KZMenuSet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultSourceTableCellView.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
@@ -190,6 +193,85 @@ TEST_F(SourcesFlow, TheColumnFollowsTheSearchMarkingAndRemoval)
     EXPECT_EQ(row(4).markedCount, 0u);
     EXPECT_EQ(row(2).itemsCount, 0u);
     EXPECT_TRUE(line(2).endsWith(u"1 removed"_s)) << line(2).toStdString();
+    EXPECT_EQ(beeps, 0);
+}
+
+// Mark / Unmark from the Result menu, the list's context menu and Edit ▸
+// Mark toggles the selected copy; the figures of the tab's row and of the
+// marked row count the marks the boxes show, and the undo step says which.
+TEST_F(SourcesFlow, MarkFromTheMenusCountsTheMarksTheBoxesShow)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(0).itemsCount == 5 && row(4).markedCount > 0; }));
+    KZResultOutlineCntrl* outline = window->outlineOfTab(KZTag::allDuplicates);
+    KZFoundItemsOutlineView* view = outline->foundListView();
+    auto* marking = view->findChild<KZListMarkingCntrl*>();
+    ASSERT_NE(marking, nullptr);
+    const auto& groups = outline->foundModel()->list()->root->groups();
+    int pairRow = -1;
+    for (int g = 0; g < groups.size(); ++g)
+        if (groups.at(g)->items().first()->path().filename() == "pair.txt")
+            pairRow = g;
+    ASSERT_GE(pairRow, 0);
+    const QModelIndex pairGroup = view->model()->index(pairRow, 0);
+    view->expand(pairGroup);
+    const auto boxesTicked = [&] {
+        quint64 ticked = 0;
+        for (const auto& group : groups)
+            for (const KZFoundItemRef& item : group->items())
+                ticked += item->isMarked() ? 1 : 0;
+        return ticked;
+    };
+    const auto countsMatch = [&] { return row(0).markedCount == boxesTicked() && row(4).markedCount == boxesTicked(); };
+    ASSERT_TRUE(countsMatch());
+    const auto member = [&](int at) { return view->model()->index(at, 0, pairGroup); };
+    const auto itemAt = [&](int at) { return outline->foundModel()->rowAt(member(at)).item; };
+    const int markedAt = itemAt(0)->isMarked() ? 0 : 1;
+    ASSERT_TRUE(itemAt(markedAt)->isMarked());
+    ASSERT_FALSE(itemAt(1 - markedAt)->isMarked()) << "the default rule keeps one copy";
+    const auto select = [&](int at) {
+        view->selectionModel()->select(member(at), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        window->validateMenus();
+    };
+    const QString unmarkStep = platform::localizedString(u"undo_unmark"_s);
+    const QString markStep = platform::localizedString(u"mark_item"_s);
+
+    // Result ▸ Mark / Unmark on the marked copy unmarks it.
+    const quint64 before = boxesTicked();
+    select(markedAt);
+    QAction* resultMark = KZMenuSet::shared().item(KZMenuSet::Result, KZMenuSet::MarkTag);
+    ASSERT_TRUE(resultMark && resultMark->isEnabled());
+    resultMark->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !itemAt(markedAt)->isMarked(); }));
+    EXPECT_EQ(boxesTicked(), before - 1);
+    EXPECT_TRUE(countsMatch()) << row(4).markedCount << " counted, " << boxesTicked() << " ticked";
+    EXPECT_EQ(window->undoStack()->undoText(), unmarkStep);
+
+    // The context menu on the other copy marks it: no copy was marked, so
+    // the group keeps one and nothing is asked.
+    const QRect otherRect = view->visualRect(member(1 - markedAt));
+    marking->prepareContextMenu(view->indexAt(otherRect.center()));
+    QAction* contextMark = nullptr;
+    for (QAction* action : marking->contextMenu()->actions())
+        if (action->data().toInt() == KZResultMenus::markTag)
+            contextMark = action;
+    ASSERT_TRUE(contextMark && contextMark->isEnabled());
+    contextMark->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return itemAt(1 - markedAt)->isMarked(); }));
+    EXPECT_EQ(boxesTicked(), before);
+    EXPECT_TRUE(countsMatch()) << row(4).markedCount << " counted, " << boxesTicked() << " ticked";
+    EXPECT_EQ(window->undoStack()->undoText(), markStep);
+
+    // Edit ▸ Mark on it again clears it; Undo puts the mark back, counted.
+    select(1 - markedAt);
+    QAction* editMark = window->listCommandItem(KZResultMenus::markTag);
+    ASSERT_TRUE(editMark && editMark->isEnabled());
+    editMark->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !itemAt(1 - markedAt)->isMarked(); }));
+    EXPECT_TRUE(countsMatch()) << row(4).markedCount << " counted, " << boxesTicked() << " ticked";
+    window->undoStack()->undo();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return itemAt(1 - markedAt)->isMarked(); }));
+    EXPECT_TRUE(countsMatch()) << row(4).markedCount << " counted, " << boxesTicked() << " ticked";
     EXPECT_EQ(beeps, 0);
 }
 

@@ -705,6 +705,108 @@ TEST_F(ResultWindowFlow, OpenAndShowInFolderFallBackAndSayWhenNothingOpens)
     EXPECT_EQ(beeps, 0);
 }
 
+// The keyboard walks into collapsed groups as soon as the window is up: the
+// list, not the find field, has the keys. With every group collapsed and
+// nothing selected, Down selects the first group, Right opens it, Down goes
+// to its first copy, Left back to the group and Left again closes it; Down
+// then passes on to the next group. Another tab brings its own list the keys.
+TEST_F(ResultWindowFlow, ArrowKeysEnterCollapsedGroups)
+{
+    writeTree(3);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    KZFoundItemsModel* model = outline(KZTag::allDuplicates)->foundModel();
+    window->viewItem(5)->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        for (int g = 0; g < view->model()->rowCount(); ++g)
+            if (view->isExpanded(view->model()->index(g, 0)))
+                return false;
+        return true;
+    }));
+    view->selectionModel()->clear();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_EQ(window->focusWidget(), view) << "the find field has the keys";
+    // Where the list put the keyboard when it took the focus.
+    view->setCurrentIndex(view->model()->index(0, 0));
+    view->selectionModel()->clear();
+    const QModelIndex first = view->model()->index(0, 0);
+    const auto selected = [&] { return view->selectedRows(); };
+    const auto press = [&](Qt::Key key) {
+        QTest::keyClick(window->focusWidget(), key);
+        kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    };
+
+    press(Qt::Key_Down);
+    ASSERT_EQ(selected(), QList<KZListRow>{model->rowAt(first)});
+    press(Qt::Key_Right);
+    EXPECT_TRUE(view->isExpanded(first));
+    press(Qt::Key_Down);
+    ASSERT_EQ(selected(), QList<KZListRow>{model->rowAt(view->model()->index(0, 0, first))}) << "its first copy";
+    press(Qt::Key_Left);
+    EXPECT_EQ(selected(), QList<KZListRow>{model->rowAt(first)}) << "back to the group";
+    press(Qt::Key_Left);
+    EXPECT_FALSE(view->isExpanded(first));
+    press(Qt::Key_Down);
+    EXPECT_EQ(selected(), QList<KZListRow>{model->rowAt(view->model()->index(1, 0))}) << "the next group";
+
+    const quint64 other = window->tabsStrip()->fileTypes().rbegin()->first;
+    window->showWindowWithTabTag(other);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(other) && outline(other)->foundListView()->isVisible(); }));
+    EXPECT_EQ(window->focusWidget(), outline(other)->foundListView());
+    EXPECT_EQ(beeps, 0);
+}
+
+// Open on twelve selected copies, on a desktop whose xdg-open runs and has
+// no program for them: one alert names every copy and says that the opener
+// ran, instead of twelve alerts saying that none was found.
+TEST_F(ResultWindowFlow, OpenOnManyItemsTheOpenerCannotOpenSaysSoOnce)
+{
+    writeTree(6);
+    desktopWorkspace = true;
+    auto alerts = std::make_shared<kztest::ScriptedPresenter>();
+    const auto shownAlerts = KZErrorDelegate::sharedControl().presenter();
+    KZErrorDelegate::sharedControl().setPresenter(alerts);
+    const KZDesktopOpener::Launchers previous = KZDesktopOpener::setLaunchers({});
+    kztest::TempDir bin;
+    kztest::EnvGuard path("PATH");
+    const fs::path script = bin / "xdg-open";
+    std::ofstream(script) << "#!/bin/sh\necho 'xdg-open: no method available for opening' >&2\nexit 3\n";
+    fs::permissions(script, fs::perms::owner_all);
+    ::setenv("PATH", (bin.path().string() + ":/usr/bin:/bin").c_str(), 1);
+    const auto restore = qScopeGuard([previous, shownAlerts] {
+        KZDesktopOpener::setLaunchers(previous);
+        KZErrorDelegate::sharedControl().setPresenter(shownAlerts);
+    });
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    QItemSelection members;
+    QStringList names;
+    for (int g = 0; g < view->model()->rowCount(); ++g) {
+        const QModelIndex group = view->model()->index(g, 0);
+        view->expand(group);
+        for (int m = 0; m < view->model()->rowCount(group); ++m) {
+            const QModelIndex member = view->model()->index(m, 0, group);
+            members.select(member, member);
+            names << QString::fromStdString(outline(KZTag::allDuplicates)->foundModel()->rowAt(member).item->path().filename().string());
+        }
+    }
+    ASSERT_EQ(names.size(), 12);
+    view->selectionModel()->select(members, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    window->validateMenus();
+    QAction* openItem = window->listCommandItem(KZResultMenus::openTag);
+    ASSERT_TRUE(openItem->isEnabled());
+    openItem->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return alerts->shown() > 0; }, std::chrono::seconds(20)));
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(200));
+    ASSERT_EQ(alerts->shown(), 1u);
+    const auto& alert = alerts->calls.front().alert;
+    for (const QString& name : names)
+        EXPECT_TRUE(alert.messageText.contains(name)) << name.toStdString();
+    EXPECT_EQ(alert.informativeText, platform::localizedString(u"open_failed_ran_info"_s, u"Errors"_s));
+    EXPECT_EQ(beeps, 0);
+}
+
 // Show in Folder, Open and Mark in the window's menus act on the selection
 // of whichever tab is on screen when they are chosen.
 TEST_F(ResultWindowFlow, MenuCommandsFollowTheShownTab)

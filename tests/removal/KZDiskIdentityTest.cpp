@@ -1,0 +1,421 @@
+// Restore, Undo and the recovery of a killed removal find every item again
+// where its disk shows it now: a folder whose entries changed (on a file
+// system without birth times too), an item overlayfs gave a new birth time
+// when it moved, and a disk that came back under another device number.
+
+#include "RemovalTestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "platform/FileIdentity.h"
+#include "platform/PropertyList.h"
+#include "removal/KZRemovalJournal.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+using namespace Qt::StringLiterals;
+using namespace removaltest;
+
+namespace {
+
+fs::path homeTrash()
+{
+    return platform::homeTrashDirectory();
+}
+
+fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, double seconds)
+{
+    QString error;
+    const auto file = KZUndoFile::write(homeTrash(), {}, records, seconds, &error);
+    EXPECT_TRUE(file) << error.toStdString();
+    return file.value_or(fs::path());
+}
+
+// As a file system that keeps no birth time records the item.
+platform::FileIdentity unborn(const fs::path& item)
+{
+    auto st = *platform::statPath(item, false);
+    st.birth.reset();
+    return platform::FileIdentity::of(st, platform::fileSystemOf(item));
+}
+
+QByteArray unbornBookmark(const KZPersistentUndoRecord& record)
+{
+    auto map = platform::PropertyList::fromData(record.bookmark)->toMap();
+    map.remove(u"birthSeconds"_s);
+    map.remove(u"birthNanoseconds"_s);
+    unborn(record.currPosition).insertInto(map);
+    return platform::PropertyList::toData(map, platform::PropertyList::Format::Binary);
+}
+
+// As the same disk recorded it under another device number, with or
+// without its file system's identity.
+QByteArray elsewhereBookmark(const QByteArray& bookmark, bool keepFileSystem)
+{
+    auto map = platform::PropertyList::fromData(bookmark)->toMap();
+    map.insert(u"device"_s, map.value(u"device"_s).toULongLong() + 1);
+    if (!keepFileSystem)
+        map.remove(u"fileSystem"_s);
+    return platform::PropertyList::toData(map, platform::PropertyList::Format::Binary);
+}
+
+// The journal of a removal killed after moving `item`, before its entry,
+// with the line its intent wrote; by hand, so that a forked child starts no
+// thread.
+void writeKilledJournal(const fs::path& item, const platform::FileIdentity& identity, int seconds)
+{
+    const auto time = [](const std::optional<platform::FileIdentity::Time>& t) {
+        return t ? std::to_string(t->seconds) + '\t' + std::to_string(t->nanoseconds) : std::string("\t");
+    };
+    fs::create_directories(trashFiles());
+    std::ofstream(trashFiles() / (KZRemovalJournal::namePrefix + std::to_string(seconds)))
+        << "maravex-removal-journal 1\nintent\t" << platform::encodeTrashPath(item.native()) << '\t'
+        << identity.device << '\t' << identity.inode << "\t0\t0\t-1\t" << time(identity.birth) << '\t'
+        << (identity.size ? std::to_string(*identity.size) : "") << '\t' << time(identity.modified) << '\t'
+        << (identity.folder ? (*identity.folder ? "d" : "f") : "") << '\t'
+        << (identity.fileSystem ? std::to_string(*identity.fileSystem) : "") << '\n';
+}
+
+quint64 restoreAll()
+{
+    return KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash())).restored;
+}
+
+void skipUnlessIsolated(kztest::Isolated outcome, const char* why)
+{
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << why;
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+bool run(const std::string& command)
+{
+    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+// A disk image mounted at `at` through a loop device that goes with the
+// mount, only inside runWithPrivateMounts(); the child ends as unavailable
+// when the machine refuses any step.
+struct LoopDisk {
+    fs::path image;
+    fs::path at;
+    std::string holding; // the loop device held by another image
+
+    LoopDisk(const fs::path& folder, const fs::path& mountAt, const std::string& mkfsOptions)
+        : image(folder / "disk.img"), at(mountAt)
+    {
+        fs::create_directories(at);
+        if (!run("truncate -s 64M " + image.native()) || !run("mkfs.ext4 -q " + mkfsOptions + " " + image.native())
+            || !run("mount -o loop " + image.native() + " " + at.native()))
+            ::_exit(77);
+    }
+    // Attached again while another image holds its old device number.
+    void attachUnderAnotherNumber()
+    {
+        const auto before = platform::statPath(at, false);
+        ASSERT_TRUE(before);
+        const std::string device = "/dev/loop" + std::to_string(minor(before->device));
+        ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+        const fs::path holder = image.native() + ".holder";
+        // The loop device is let go once its mount is gone.
+        for (int attempt = 0; attempt < 50 && holding.empty(); ++attempt) {
+            if (run("truncate -s 1M " + holder.native()) && run("losetup " + device + " " + holder.native()))
+                holding = device;
+            else
+                ::usleep(100000);
+        }
+        if (holding.empty() || !run("mount -o loop " + image.native() + " " + at.native())) {
+            this->~LoopDisk();
+            ::_exit(77);
+        }
+        ASSERT_NE(platform::statPath(at, false)->device, before->device);
+    }
+    ~LoopDisk()
+    {
+        ::umount2(at.c_str(), 0);
+        if (!holding.empty())
+            run("losetup -d " + holding);
+    }
+};
+
+} // namespace
+
+// A folder is proved by its disk, inode and birth time where both have one,
+// never by its size or date, which change with its entries: recorded as on
+// a file system that keeps no birth time, a trashed folder that gained an
+// entry is restored, so is one that a partial merge of Restore emptied in
+// part, Undo takes back a moved folder that gained a file, and
+// the recovery of a removal killed after moving a folder lists it. A file's
+// record of the same kind still refuses a file whose size changed.
+TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
+{
+    emptyTrash();
+    {
+        kztest::TempDir d;
+        d.write("trashed/x", "x");
+        const fs::path file = d.write("file.txt", "file");
+        KZPersistentUndoRecord folder = trashWithIdentity(d / "trashed");
+        KZPersistentUndoRecord changedFile = trashWithIdentity(file);
+        folder.bookmark = unbornBookmark(folder);
+        changedFile.bookmark = unbornBookmark(changedFile);
+        const fs::path undo = writeUndoFile({folder, changedFile}, 600.0);
+        ::sleep(1);
+        std::ofstream(folder.currPosition / "y") << "added in the Trash";
+        std::ofstream(changedFile.currPosition, std::ios::app) << " grown";
+        const auto result = KZRestoreRemovedFiles().restoreFiles({undo});
+        EXPECT_EQ(result.restored, 1u);
+        EXPECT_EQ(kztest::readFile(d / "trashed/x"), "x");
+        EXPECT_EQ(kztest::readFile(d / "trashed/y"), "added in the Trash");
+        EXPECT_FALSE(fs::exists(file)) << "a changed file is not the file that left";
+    }
+    emptyTrash();
+    {
+        // Restore's own partial merge changes the trashed folder: the entry
+        // that clashed keeps it in the Trash, and its record with it.
+        kztest::TempDir d;
+        d.write("merged/m1", "m1");
+        d.write("merged/m2", "m2");
+        KZPersistentUndoRecord folder = trashWithIdentity(d / "merged");
+        folder.bookmark = unbornBookmark(folder);
+        const fs::path undo = writeUndoFile({folder}, 620.0);
+        d.write("merged/m2", "the user's own");
+        ::sleep(1);
+        KZRestoreRemovedFiles restore;
+        const auto clashed = restore.restoreFiles({undo});
+        EXPECT_EQ(clashed.notRestored.occupied, 1u);
+        EXPECT_EQ(kztest::readFile(d / "merged/m1"), "m1");
+        fs::rename(d / "merged/m2", d / "m2 of the user");
+        const auto second = restore.restoreFiles({undo});
+        EXPECT_EQ(second.restored, 1u);
+        EXPECT_EQ(kztest::readFile(d / "merged/m2"), "m2");
+        EXPECT_FALSE(fs::exists(folder.currPosition));
+    }
+    emptyTrash();
+    {
+        Fixture f;
+        f.dir.write("moved/a", "same bytes");
+        f.dir.write("kept/a", "same bytes");
+        const auto items = f.items({{"moved", 1}, {"kept", 1}});
+        f.panel->itemsArefiles = false;
+        f.panel->isMoveToTrash = false;
+        f.panel->urlToMove = f.dir.mkdir("dest");
+        auto engine = f.engine({items[0]}, items);
+        engine->doMove();
+        KZUndoDict dict{engine->standardUndo(), {}, {}};
+        ASSERT_EQ(dict.standardUndo.size(), 1u);
+        ASSERT_TRUE(dict.standardUndo[0].identity);
+        dict.standardUndo[0].identity = unborn(f.dir / "dest/moved");
+        ::sleep(1);
+        f.dir.write("dest/moved/gained", "new");
+        const auto outcome = KZRestoreRemovedFiles().doUndoMove(dict);
+        EXPECT_EQ(outcome.restored, 1u);
+        EXPECT_EQ(kztest::readFile(f.dir / "moved/gained"), "new");
+    }
+    emptyTrash();
+    {
+        kztest::TempDir d;
+        d.write("folder/x", "x");
+        writeKilledJournal(d / "folder", unborn(d / "folder"), 650);
+        const auto trashed = platform::moveToTrash(d / "folder");
+        ASSERT_TRUE(trashed);
+        ::sleep(1);
+        std::ofstream(*trashed / "y") << "y";
+        EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+        EXPECT_EQ(restoreAll(), 1u);
+        EXPECT_EQ(kztest::readFile(d / "folder/y"), "y");
+    }
+}
+
+// The same disk under another device number, told by its file system's own
+// identity: recorded under another number, Restore puts back a file and a
+// folder, Undo takes back a moved file, and the recovery of a killed
+// removal lists what it moved. A record that kept no identity of its file
+// system stays as it was read: its disk is not connected, and its entry stays.
+TEST(KZDiskIdentity, TheSameDiskUnderAnotherDeviceNumberIsConnected)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    if (!platform::fileSystemOf(d.path()).identity)
+        GTEST_SKIP() << "the temporary folder's file system has no identity of its own";
+    d.write("folder/x", "x");
+    std::vector<KZPersistentUndoRecord> records{trashWithIdentity(d.write("a.txt", "a")),
+                                                trashWithIdentity(d / "folder"),
+                                                trashWithIdentity(d.write("older.txt", "older"))};
+    for (auto& record : records)
+        record.bookmark = elsewhereBookmark(record.bookmark, &record != &records[2]);
+    const fs::path undo = writeUndoFile(records, 700.0);
+    const auto restored = KZRestoreRemovedFiles().restoreFiles({undo});
+    EXPECT_EQ(restored.restored, 2u);
+    EXPECT_EQ(restored.notRestored.disconnected, 1u);
+    EXPECT_EQ(kztest::readFile(d / "a.txt"), "a");
+    EXPECT_EQ(kztest::readFile(d / "folder/x"), "x");
+    EXPECT_EQ(KZUndoFile::read(undo)->entries.size(), 1u) << "the older record stays";
+
+    {
+        Fixture f;
+        const auto items = f.items({{"m/a", 1}, {"k/a", 1}});
+        f.panel->isMoveToTrash = false;
+        f.panel->urlToMove = f.dir.mkdir("dest");
+        auto engine = f.engine({items[0]}, items);
+        engine->doMove();
+        KZUndoDict dict{engine->standardUndo(), {}, {}};
+        ASSERT_EQ(dict.standardUndo.size(), 1u);
+        KZUndoMovedItem& moved = dict.standardUndo[0];
+        ASSERT_TRUE(moved.identity && moved.oldFolderDevice);
+        moved.identity->device += 1;
+        *moved.oldFolderDevice += 1;
+        const auto outcome = KZRestoreRemovedFiles().doUndoMove(dict);
+        EXPECT_EQ(outcome.restored, 1u);
+        EXPECT_EQ(outcome.notRestored.total(), 0u);
+        EXPECT_EQ(kztest::readFile(f.dir / "m/a"), "same bytes");
+    }
+
+    emptyTrash();
+    const fs::path killed = d.write("killed.txt", "killed");
+    auto identity = *platform::FileIdentity::ofPath(killed);
+    identity.device += 1;
+    writeKilledJournal(killed, identity, 750);
+    ASSERT_TRUE(platform::moveToTrash(killed));
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+    EXPECT_EQ(restoreAll(), 1u);
+    EXPECT_EQ(kztest::readFile(killed), "killed");
+}
+
+// An ext4 disk image on a loop device, attached again under another number
+// while another image holds the old one: every item a removal took comes
+// back once, by Restore (a file and a folder), by Undo (a move) and by the
+// recovery of a removal killed after its move.
+TEST(KZDiskIdentity, ADiskAttachedAgainUnderAnotherNumberGivesBackEveryItemOnce)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach a loop device";
+    emptyTrash();
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        LoopDisk disk(d.path(), d / "disk", "");
+        const fs::path at = disk.at;
+        fs::create_directories(at / "data/folder");
+        std::ofstream(at / "data/folder/x") << "x";
+        std::ofstream(at / "data/a.txt") << "a";
+        const KZPersistentUndoRecord file = trashWithIdentity(at / "data/a.txt");
+        const KZPersistentUndoRecord folder = trashWithIdentity(at / "data/folder");
+        writeUndoFile({file, folder}, 800.0);
+
+        std::ofstream(at / "data/moved") << "moved";
+        fs::create_directories(at / "dest");
+        KZUndoMovedItem moved{at / "dest/moved", at / "data/moved"};
+        moved.identity = platform::FileIdentity::ofPath(at / "data/moved");
+        moved.oldFolderDevice = moved.identity->device;
+        moved.oldFolderFileSystem = platform::fileSystemOf(at / "data").identity;
+        fs::rename(at / "data/moved", at / "dest/moved");
+
+        std::ofstream(at / "data/killed") << "killed";
+        writeKilledJournal(at / "data/killed", *platform::FileIdentity::ofPath(at / "data/killed"), 850);
+        ASSERT_TRUE(platform::moveToTrash(at / "data/killed"));
+
+        disk.attachUnderAnotherNumber();
+
+        KZRestoreRemovedFiles restore;
+        const auto undone = restore.doUndoMove({{moved}, {}, {}});
+        EXPECT_EQ(undone.restored, 1u);
+        EXPECT_EQ(kztest::readFile(at / "data/moved"), "moved");
+        EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+        const auto result = restore.restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(result.restored, 3u);
+        EXPECT_EQ(result.notRestored.total(), 0u);
+        EXPECT_EQ(kztest::readFile(file.oldPosition), "a");
+        EXPECT_EQ(kztest::readFile(at / "data/folder/x"), "x");
+        EXPECT_EQ(kztest::readFile(at / "data/killed"), "killed");
+        EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty()) << "each item listed once";
+    });
+    skipUnlessIsolated(outcome, "no loop device or private mount namespace here");
+}
+
+// On ext4 with 128-byte inodes, which keep no birth time: a trashed folder
+// that gained an entry in the Trash is restored, and Undo takes back a moved
+// folder that gained a file; a file is still proved by size and date.
+TEST(KZDiskIdentity, OnAFileSystemWithoutBirthTimesAChangedFolderComesBack)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach a loop device";
+    emptyTrash();
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        LoopDisk disk(d.path(), d / "disk", "-I 128");
+        const fs::path at = disk.at;
+        if (platform::statPath(at, false)->birth)
+            ::_exit(77);
+        fs::create_directories(at / "data/trashed");
+        std::ofstream(at / "data/trashed/x") << "x";
+        const KZPersistentUndoRecord folder = trashWithIdentity(at / "data/trashed");
+        writeUndoFile({folder}, 900.0);
+
+        fs::create_directories(at / "data/moved");
+        fs::create_directories(at / "dest");
+        KZUndoMovedItem moved{at / "dest/moved", at / "data/moved"};
+        moved.identity = platform::FileIdentity::ofPath(at / "data/moved");
+        fs::rename(at / "data/moved", at / "dest/moved");
+
+        ::sleep(1);
+        std::ofstream(folder.currPosition / "y") << "y";
+        std::ofstream(at / "dest/moved/gained") << "gained";
+        KZRestoreRemovedFiles restore;
+        EXPECT_EQ(restore.doUndoMove({{moved}, {}, {}}).restored, 1u);
+        EXPECT_EQ(kztest::readFile(at / "data/moved/gained"), "gained");
+        const auto result = restore.restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(result.restored, 1u);
+        EXPECT_EQ(kztest::readFile(at / "data/trashed/y"), "y");
+    });
+    skipUnlessIsolated(outcome, "no loop device or private mount namespace here");
+}
+
+// Overlayfs gives a lower layer's file a new birth time when it moves: Undo
+// of a move takes back every file, and the recovery of a removal killed
+// between a move to the Trash and its entry lists the item.
+TEST(KZDiskIdentity, OnOverlayAMovedItemIsProvedBySizeAndDate)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount an overlay";
+    emptyTrash();
+    kztest::TempDir d;
+    for (const char* name : {"a", "b", "c", "killed"})
+        d.write(std::string("lower/data/") + name, name);
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        const fs::path at = d / "merged";
+        for (const char* folder : {"upper", "work", "merged"})
+            fs::create_directories(d / folder);
+        const std::string options = "lowerdir=" + (d / "lower").native() + ",upperdir=" + (d / "upper").native()
+            + ",workdir=" + (d / "work").native();
+        if (::mount("kzoverlay", at.c_str(), "overlay", 0, options.c_str()) != 0)
+            ::_exit(77);
+        EXPECT_FALSE(platform::fileSystemOf(at / "data/a").keepsBirthAcrossRename);
+        fs::create_directories(at / "dest");
+        KZUndoDict dict;
+        for (const char* name : {"a", "b", "c"}) {
+            KZUndoMovedItem moved{at / "dest" / name, at / "data" / name};
+            const auto leaving = platform::statPath(moved.oldPosition, false);
+            fs::rename(moved.oldPosition, moved.currPosition);
+            moved.identity = platform::FileIdentity::of(*leaving, platform::fileSystemOf(moved.currPosition));
+            dict.standardUndo.push_back(moved);
+        }
+        writeKilledJournal(at / "data/killed", *platform::FileIdentity::ofPath(at / "data/killed"), 950);
+        ASSERT_TRUE(platform::moveToTrash(at / "data/killed"));
+
+        KZRestoreRemovedFiles restore;
+        EXPECT_EQ(restore.doUndoMove(dict).restored, 3u);
+        for (const char* name : {"a", "b", "c"})
+            EXPECT_EQ(kztest::readFile(at / "data" / name), name);
+        EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+        EXPECT_EQ(restore.restoreFiles(KZUndoFile::list(homeTrash())).restored, 1u);
+        EXPECT_EQ(kztest::readFile(at / "data/killed"), "killed");
+    });
+    skipUnlessIsolated(outcome, "no overlay or private mount namespace here");
+}
