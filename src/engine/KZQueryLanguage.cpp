@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 #include <system_error>
 #include <utility>
@@ -162,8 +163,11 @@ class Node {
 public:
     enum class Kind { And, Or, Not, Compare, InRange };
     Kind kind = Kind::Compare;
-    std::shared_ptr<const Node> left;
-    std::shared_ptr<const Node> right;
+    // And and Or hold a whole run of their operator ("a && b && c") as one
+    // node, so that a long run costs no depth: a tree one level per operator
+    // would be evaluated and destroyed by recursion as deep as the run is
+    // long. Not holds its one operand.
+    std::vector<std::shared_ptr<const Node>> operands;
     Attribute attribute = Attribute::Unknown;
     Op op = Op::Equal;
     Value value;
@@ -172,11 +176,9 @@ public:
     bool eval(const Context& context) const
     {
         switch (kind) {
-        // Both sides are free of effects: the one that may read the file
-        // goes last, so that a name or a size often decides alone.
-        case Kind::And: return first()->eval(context) && second()->eval(context);
-        case Kind::Or: return first()->eval(context) || second()->eval(context);
-        case Kind::Not: return !left->eval(context);
+        case Kind::And: return evalRun(context, false);
+        case Kind::Or: return evalRun(context, true);
+        case Kind::Not: return !operands.front()->eval(context);
         case Kind::InRange: return compare(context, Op::GreaterEqual, value) && compare(context, Op::LessEqual, high);
         case Kind::Compare: return compare(context, op, value);
         }
@@ -187,8 +189,17 @@ public:
     bool costly = false;
 
 private:
-    const Node* first() const { return left->costly && !right->costly ? right.get() : left.get(); }
-    const Node* second() const { return first() == left.get() ? right.get() : left.get(); }
+    // Operands are free of effects: those that may read the file go last,
+    // so that a name or a size often decides alone. `decides` is the value
+    // that ends the run (true for Or, false for And).
+    bool evalRun(const Context& context, bool decides) const
+    {
+        for (const bool costlyPass : {false, true})
+            for (const auto& operand : operands)
+                if (operand->costly == costlyPass && operand->eval(context) == decides)
+                    return decides;
+        return !decides;
+    }
 
     bool compare(const Context& context, Op how, const Value& against) const
     {
@@ -270,28 +281,29 @@ private:
         }
         return false;
     }
-    static std::shared_ptr<const Node> join(Node::Kind kind, std::shared_ptr<const Node> a,
-                                            std::shared_ptr<const Node> b)
+    static std::shared_ptr<const Node> join(Node::Kind kind, std::vector<std::shared_ptr<const Node>> operands)
     {
         auto node = std::make_shared<Node>();
         node->kind = kind;
-        node->costly = a->costly || (b && b->costly);
-        node->left = std::move(a);
-        node->right = std::move(b);
+        node->costly = std::any_of(operands.begin(), operands.end(), [](const auto& o) { return o->costly; });
+        node->operands = std::move(operands);
         return node;
     }
 
-    // Left-associative runs of one operator over the next tighter level.
+    // A run of one operator over the next tighter level, as one node.
     std::shared_ptr<const Node> parseRun(QStringView token, Node::Kind kind,
                                          std::shared_ptr<const Node> (Parser::*operand)())
     {
-        auto node = (this->*operand)();
-        while (node && take(token))
-            if (auto rhs = (this->*operand)())
-                node = join(kind, node, rhs);
+        auto first = (this->*operand)();
+        if (!first)
+            return nullptr;
+        std::vector<std::shared_ptr<const Node>> run{std::move(first)};
+        while (take(token))
+            if (auto next = (this->*operand)())
+                run.push_back(std::move(next));
             else
                 return nullptr;
-        return node;
+        return run.size() == 1 ? std::move(run.front()) : join(kind, std::move(run));
     }
     std::shared_ptr<const Node> parseOr() { return parseRun(u"||", Node::Kind::Or, &Parser::parseAnd); }
     std::shared_ptr<const Node> parseAnd() { return parseRun(u"&&", Node::Kind::And, &Parser::parseUnary); }
@@ -304,7 +316,7 @@ private:
         if (pos_ < s_.size() && s_[pos_] == u'!' && !QStringView(s_).mid(pos_).startsWith(u"!=")) {
             ++pos_;
             if (auto inner = parseUnary())
-                node = join(Node::Kind::Not, inner, nullptr);
+                node = join(Node::Kind::Not, {std::move(inner)});
         } else if (take(u"(")) {
             node = parseOr();
             if (node && !take(u")"))
@@ -340,6 +352,11 @@ private:
 
     std::shared_ptr<const Node> parseComparison()
     {
+        // Each comparison is weighed against every file of the scopes; a
+        // saved search made by hand or by a program holds a few dozen.
+        constexpr int kMaxComparisons = 10000;
+        if (++comparisons_ > kMaxComparisons)
+            return fail(QStringLiteral("the query holds more than %1 comparisons").arg(kMaxComparisons));
         const QString name = identifier();
         if (name.isEmpty())
             return fail(QStringLiteral("expected an attribute"));
@@ -506,6 +523,7 @@ private:
     QDateTime now_;
     qsizetype pos_ = 0;
     int depth_ = 0;
+    int comparisons_ = 0;
     QString error_;
     QStringList unknown_;
 };

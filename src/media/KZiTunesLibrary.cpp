@@ -38,7 +38,11 @@ QString KZiTunesLibrary::trackIDWithPersistentID(quint64 persistentID)
 std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path& file, QString* error)
 {
     QString reason;
-    const std::optional<QVariantMap> root = platform::PropertyList::readDictionary(file, &reason);
+    // An export spends one to three kilobytes on each track: a gigabyte is
+    // several hundred thousand tracks, beyond the largest real libraries.
+    constexpr quint64 kMaxExportSize = quint64(1) << 30;
+    const std::optional<QVariantMap> root
+        = platform::PropertyList::readDictionary(file, &reason, platform::PropertyList::Links::Follow, kMaxExportSize);
     if (!root) {
         if (error)
             *error = reason;

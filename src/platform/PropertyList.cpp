@@ -8,9 +8,9 @@
 // first, object by object, without recursion: header and trailer, every
 // offset and length inside the buffer, every reference to an existing object,
 // dictionary keys that are strings, no cycles, a bounded depth and a bounded
-// expanded size. XML is parsed by libplist itself after a scan that bounds its
-// nesting and the work its escapes would cost. Only then does libplist see
-// the bytes.
+// expanded size. XML is parsed by libplist itself after a scan that reads it
+// as libplist will and bounds its nesting, the keys of its dictionaries and
+// the work its escapes would cost. Only then does libplist see the bytes.
 //
 // libplist 2.2 keeps every integer as 64 bits plus a width: signed 64-bit
 // values are written as 8 bytes, values above INT64_MAX as 16. Its API can
@@ -39,6 +39,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -310,8 +311,19 @@ private:
 
 // What an XML list would cost libplist before it is given the bytes.
 //
-// depth: the deepest nesting of <dict> and <array>. Comments and the like are
-// not understood, so this may overestimate, never underestimate.
+// The structure is read here the way libplist's XML reader will read it:
+// the same tokens (processing instructions, comments, the DOCTYPE and its
+// internal subset, CDATA and comments inside texts, quoted attribute values
+// that may hold '<' and '>'), the same rule for empty elements, the same
+// matching of closing tags and the same place where it stops. A check that
+// counted tags its own way could be told one thing while the parser builds
+// another: a "</array>" inside a comment closes nothing, and a tree nested
+// far deeper than counted crashes the recursion that frees it. Input that
+// this reading cannot follow is refused before libplist sees it (libplist
+// would refuse it too, but only after building, and freeing, what came
+// before the fault).
+//
+// depth: the deepest nesting of dictionaries and arrays in the tree.
 //
 // entityWork: libplist decodes each character reference ("&amp;", "&#38;")
 // by moving the rest of its text along, so one text costs about its length
@@ -322,69 +334,334 @@ private:
 // so the sum may overestimate, never underestimate.
 //
 // keyWork: libplist checks each key of a dictionary against the keys before
-// it, so a dictionary of n keys costs about n * n: 100,000 keys in one
+// it, so a dictionary of n entries costs about n * n: 100,000 keys in one
 // dictionary take half a second, 400,000 several, 800,000 minutes. The sum of
-// n * n over the dictionaries bounds that work; every "<key" counts, and so
-// does one in an array, so it may overestimate, never underestimate.
+// n * n over the dictionaries the parser fills.
 struct XmlCost {
+    bool readable = true;
     int depth = 0;
     quint64 entityWork = 0;
     quint64 keyWork = 0;
 };
 
-XmlCost xmlCost(const QByteArray& xml)
+quint64 saturatingAdd(quint64 a, quint64 b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+
+quint64 entityWork(const QByteArray& xml)
 {
     const char* s = xml.constData();
     const qsizetype n = xml.size();
-    XmlCost cost;
-    int depth = 0;
-    std::vector<quint64> keys{0}; // per open dictionary or array, the top level first
-    const auto closeKeys = [&] {
-        const quint64 count = keys.back();
-        const quint64 work = count > UINT32_MAX ? UINT64_MAX : count * count;
-        cost.keyWork = work > UINT64_MAX - cost.keyWork ? UINT64_MAX : cost.keyWork + work;
-        keys.pop_back();
-    };
+    quint64 total = 0;
     quint64 runStart = 0;
     quint64 ampersands = 0;
-    const auto at = [&](qsizetype i, const char* word, qsizetype len) {
-        return i + len <= n && std::equal(word, word + len, s + i);
-    };
-    const auto endRun = [&](qsizetype end) {
-        if (ampersands != 0) {
-            const quint64 work = ampersands * (quint64(end) - runStart);
-            cost.entityWork = work > UINT64_MAX - cost.entityWork ? UINT64_MAX : cost.entityWork + work;
-        }
-        ampersands = 0;
-    };
-    for (qsizetype i = 0; i < n; ++i) {
-        if (s[i] == '&') {
+    for (qsizetype i = 0; i <= n; ++i) {
+        if (i < n && s[i] == '&') {
             ++ampersands;
-            continue;
-        }
-        if (s[i] != '<')
-            continue;
-        endRun(i);
-        runStart = quint64(i) + 1;
-        if (at(i + 1, "/dict", 5) || at(i + 1, "/array", 6)) {
-            depth = std::max(0, depth - 1);
-            if (keys.size() > 1)
-                closeKeys();
-        } else if (at(i + 1, "dict", 4) || at(i + 1, "array", 5)) {
-            qsizetype close = i + 1;
-            while (close < n && s[close] != '>')
-                ++close;
-            if (close < n && s[close - 1] == '/')
-                continue; // <dict/>
-            cost.depth = std::max(cost.depth, ++depth);
-            keys.push_back(0);
-        } else if (at(i + 1, "key", 3)) {
-            ++keys.back();
+        } else if (i == n || s[i] == '<') {
+            if (ampersands != 0)
+                total = saturatingAdd(total, ampersands * (quint64(i) - runStart));
+            ampersands = 0;
+            runStart = quint64(i) + 1;
         }
     }
-    endRun(n);
-    while (!keys.empty())
-        closeKeys();
+    return total;
+}
+
+// libplist's XML reader, step by step, without building anything.
+class XmlStructure {
+public:
+    explicit XmlStructure(const QByteArray& xml) : s_(xml.constData()), n_(xml.size()) {}
+
+    XmlCost scan()
+    {
+        XmlCost cost;
+        // libplist compares tag names as C strings and copies texts with
+        // C string functions: a NUL would make it read what is not there.
+        // XML has no NUL character.
+        cost.readable = !std::memchr(s_, 0, size_t(n_)) && run();
+        while (!tree_.empty())
+            closeLevel();
+        cost.depth = depth_;
+        cost.keyWork = keyWork_;
+        return cost;
+    }
+
+private:
+    enum class Kind : quint8 { Plist, Dict, Array };
+    struct Level {
+        Kind kind;
+        quint64 entries = 0;
+    };
+
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+    bool at(qsizetype i, std::string_view word) const
+    {
+        return i >= 0 && i <= n_ - qsizetype(word.size()) && std::equal(word.begin(), word.end(), s_ + i);
+    }
+    void skipSpace()
+    {
+        while (pos_ < n_ && isSpace(s_[pos_]))
+            ++pos_;
+    }
+    // To the next '"', or the end.
+    void skipToQuote()
+    {
+        const void* q = std::memchr(s_ + pos_, '"', size_t(n_ - pos_));
+        pos_ = q ? static_cast<const char*>(q) - s_ : n_;
+    }
+    // Where `word` starts, looked for before its last possible place (which
+    // the caller tests), optionally passing over quoted runs.
+    void findWord(std::string_view word, bool skipQuotes)
+    {
+        while (pos_ < n_ - qsizetype(word.size())) {
+            if (at(pos_, word))
+                return;
+            if (skipQuotes && s_[pos_] == '"') {
+                ++pos_;
+                skipToQuote();
+                if (pos_ >= n_)
+                    return;
+            }
+            ++pos_;
+        }
+    }
+    // The next of `stops`, optionally passing over quoted runs.
+    void findAny(std::string_view stops, bool skipQuotes)
+    {
+        while (pos_ < n_) {
+            if (skipQuotes && s_[pos_] == '"') {
+                ++pos_;
+                skipToQuote();
+                if (pos_ >= n_)
+                    return;
+            }
+            if (stops.find(s_[pos_]) != std::string_view::npos)
+                return;
+            ++pos_;
+        }
+    }
+    // `word` is found at its place, which must leave room for it.
+    bool endsWith(std::string_view word)
+    {
+        findWord(word, false);
+        if (pos_ > n_ - qsizetype(word.size()) || !at(pos_, word))
+            return false;
+        pos_ += qsizetype(word.size());
+        return true;
+    }
+
+    // The text of a scalar element up to its closing tag: comments and CDATA
+    // sections may lie in it, nothing else that starts with '<'.
+    bool text(std::string_view tag, bool leadingSpace)
+    {
+        if (leadingSpace)
+            skipSpace();
+        for (;;) {
+            const void* lt = std::memchr(s_ + pos_, '<', size_t(n_ - pos_));
+            if (!lt)
+                return false;
+            pos_ = static_cast<const char*>(lt) - s_ + 1;
+            if (pos_ >= n_)
+                return false;
+            if (s_[pos_] == '/')
+                break;
+            if (s_[pos_] != '!')
+                return false;
+            ++pos_;
+            if (pos_ >= n_ - 1)
+                return false;
+            if (s_[pos_] == '-' && s_[pos_ + 1] == '-') {
+                pos_ += 2;
+                if (!endsWith("-->"))
+                    return false;
+            } else if (s_[pos_] == '[') {
+                ++pos_;
+                if (pos_ >= n_ - 8 || !at(pos_, "CDATA["))
+                    return false;
+                pos_ += 6;
+                if (!endsWith("]]>"))
+                    return false;
+            } else {
+                return false;
+            }
+        }
+        ++pos_;
+        if (pos_ >= n_ - qsizetype(tag.size()) || !at(pos_, tag))
+            return false;
+        pos_ += qsizetype(tag.size());
+        skipSpace();
+        if (pos_ >= n_ || s_[pos_] != '>')
+            return false;
+        ++pos_;
+        return true;
+    }
+
+    void openLevel(Kind kind)
+    {
+        tree_.push_back({kind, 0});
+        depth_ = std::max(depth_, int(std::min<size_t>(tree_.size(), INT_MAX)));
+    }
+    void closeLevel()
+    {
+        const quint64 count = tree_.back().entries;
+        keyWork_ = saturatingAdd(keyWork_, count > UINT32_MAX ? UINT64_MAX : count * count);
+        tree_.pop_back();
+    }
+
+    // False where libplist would fail; true where it would stop with a tree.
+    bool run()
+    {
+        bool haveRoot = false;
+        bool keyPending = false;
+        bool hasContent = false;
+        while (pos_ < n_) {
+            skipSpace();
+            if (pos_ >= n_)
+                break;
+            if (s_[pos_] != '<')
+                return false;
+            if (++pos_ >= n_)
+                return false;
+            if (s_[pos_] == '?') {
+                findWord("?>", true);
+                if (pos_ > n_ - 2 || !at(pos_, "?>"))
+                    return false;
+                pos_ += 2;
+                continue;
+            }
+            if (s_[pos_] == '!') {
+                if (n_ - pos_ > 3 && at(pos_, "!--")) {
+                    pos_ += 3;
+                    if (!endsWith("-->"))
+                        return false;
+                } else if (n_ - pos_ > 8 && at(pos_, "!DOCTYPE")) {
+                    pos_ += 8;
+                    bool subset = false;
+                    while (pos_ < n_) {
+                        findAny(" \t\r\n[>", true);
+                        if (pos_ >= n_)
+                            return false;
+                        if (s_[pos_] == '[') {
+                            subset = true;
+                            break;
+                        }
+                        if (s_[pos_] == '>') {
+                            ++pos_;
+                            break;
+                        }
+                        skipSpace();
+                    }
+                    if (subset) {
+                        findWord("]>", true);
+                        if (pos_ > n_ - 2 || !at(pos_, "]>"))
+                            return false;
+                        pos_ += 2;
+                    }
+                } else {
+                    return false;
+                }
+                continue;
+            }
+
+            const qsizetype start = pos_;
+            findAny(" \r\n\t<>", false);
+            if (pos_ >= n_)
+                return false;
+            std::string_view tag(s_ + start, size_t(pos_ - start));
+            if (s_[pos_] != '>')
+                findAny("<>", true);
+            if (pos_ >= n_ || s_[pos_] != '>')
+                return false;
+            bool empty = false;
+            if (s_[pos_ - 1] == '/') {
+                const size_t cut = size_t(pos_ - start - 1);
+                if (cut < tag.size())
+                    tag = tag.substr(0, cut);
+                empty = true;
+            }
+            ++pos_;
+
+            if (tag == "plist") {
+                hasContent = false;
+                if (path_.empty() && haveRoot)
+                    return true; // a second list is not read
+                if (empty)
+                    return false;
+                path_.push_back(Kind::Plist);
+                continue;
+            }
+            if (tag == "/plist") {
+                if (!hasContent || path_.empty() || path_.back() != Kind::Plist)
+                    return false;
+                path_.pop_back();
+                continue;
+            }
+            hasContent = true;
+
+            if (tag.size() > 1 && tag.front() == '/') {
+                const std::string_view name = tag.substr(1);
+                const Kind kind = name == "dict" ? Kind::Dict : name == "array" ? Kind::Array : Kind::Plist;
+                if (path_.empty() || kind == Kind::Plist || path_.back() != kind)
+                    return false;
+                path_.pop_back();
+                closeLevel();
+                if (tree_.empty())
+                    return true; // the top container is closed: the parser stops here
+                keyPending = false;
+                continue;
+            }
+
+            const bool container = tag == "dict" || tag == "array";
+            if (!container) {
+                static constexpr std::string_view scalars[] = {"integer", "real", "true", "false",
+                                                               "string",  "key",  "data", "date"};
+                if (std::find(std::begin(scalars), std::end(scalars), tag) == std::end(scalars))
+                    return false;
+                const bool isText = tag == "string" || tag == "key";
+                if (!empty && !text(tag, !isText))
+                    return false;
+                if (tag == "key" && !empty && !keyPending && !tree_.empty() && tree_.back().kind == Kind::Dict) {
+                    keyPending = true;
+                    continue;
+                }
+            }
+            const Kind kind = tag == "dict" ? Kind::Dict : Kind::Array;
+            if (!haveRoot) {
+                haveRoot = true;
+                if (!container)
+                    return true; // a lone value is the whole list
+                openLevel(kind);
+                if (!empty)
+                    path_.push_back(kind);
+            } else {
+                if (tree_.back().kind == Kind::Dict) {
+                    if (!keyPending)
+                        return false;
+                    ++tree_.back().entries;
+                }
+                if (container && !empty) {
+                    path_.push_back(kind);
+                    openLevel(kind);
+                }
+            }
+            keyPending = false;
+        }
+        // Still inside an element, or nothing read: a damaged list.
+        return haveRoot && path_.empty();
+    }
+
+    const char* s_;
+    qsizetype n_;
+    qsizetype pos_ = 0;
+    int depth_ = 0;
+    quint64 keyWork_ = 0;
+    std::vector<Kind> path_;   // the open elements, as libplist matches closing tags
+    std::vector<Level> tree_;  // the containers from the top down to the one being filled
+};
+
+XmlCost xmlCost(const QByteArray& xml)
+{
+    XmlCost cost = XmlStructure(xml).scan();
+    cost.entityWork = entityWork(xml);
     return cost;
 }
 
@@ -436,10 +713,61 @@ std::optional<double> exactDateSeconds(plist_t node)
     return seconds;
 }
 
-std::optional<QVariant> fromNode(plist_t node, int depth, QString* error)
+// libplist frees a tree by recursion, one call per level. The checks above
+// keep every tree it builds shallow; should one still come out deeper than a
+// list may be, it is taken apart from its leaves up instead, each node freed
+// once it holds nothing. Slow for wide trees, but never taken by a list that
+// passed those checks.
+plist_t firstChild(plist_t node)
+{
+    switch (plist_get_node_type(node)) {
+    case PLIST_ARRAY:
+        return plist_array_get_size(node) > 0 ? plist_array_get_item(node, 0) : nullptr;
+    case PLIST_DICT: {
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        std::unique_ptr<void, decltype(&std::free)> iterGuard(it, &std::free);
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(node, it, &key, &value);
+        std::free(key);
+        return value;
+    }
+    default:
+        return nullptr;
+    }
+}
+
+void freeDeepTree(plist_t root)
+{
+    plist_t node = root;
+    while (node) {
+        if (plist_t child = firstChild(node)) {
+            node = child;
+            continue;
+        }
+        plist_t parent = plist_get_parent(node);
+        if (!parent) {
+            plist_free(node);
+            return;
+        }
+        if (plist_get_node_type(parent) == PLIST_ARRAY) {
+            plist_array_item_remove(node);
+        } else {
+            char* key = nullptr;
+            plist_get_key_val(plist_dict_item_get_key(node), &key);
+            std::unique_ptr<char, decltype(&std::free)> keyGuard(key, &std::free);
+            plist_dict_remove_item(parent, key ? key : "");
+        }
+        node = parent;
+    }
+}
+
+std::optional<QVariant> fromNode(plist_t node, int depth, QString* error, bool* tooDeep)
 {
     if (depth > kMaxDepth) {
         setError(error, QStringLiteral("nested too deeply"));
+        *tooDeep = true;
         return std::nullopt;
     }
     switch (plist_get_node_type(node)) {
@@ -506,7 +834,7 @@ std::optional<QVariant> fromNode(plist_t node, int depth, QString* error)
             plist_array_next_item(node, it, &value);
             if (!value)
                 break;
-            auto item = fromNode(value, depth + 1, error);
+            auto item = fromNode(value, depth + 1, error, tooDeep);
             if (!item)
                 return std::nullopt;
             list.append(std::move(*item));
@@ -525,7 +853,7 @@ std::optional<QVariant> fromNode(plist_t node, int depth, QString* error)
             std::unique_ptr<char, decltype(&std::free)> keyGuard(key, &std::free);
             if (!value)
                 break;
-            auto item = fromNode(value, depth + 1, error);
+            auto item = fromNode(value, depth + 1, error, tooDeep);
             if (!item)
                 return std::nullopt;
             map.insert(QString::fromUtf8(key ? key : ""), std::move(*item));
@@ -762,13 +1090,78 @@ std::optional<QVariant> normalize(const QVariant& value, int depth, QString* err
     }
 }
 
-bool readWholeFile(const fs::path& file, QByteArray* out, QString* error, bool followLinks)
+// How a list's first bytes look: a binary header, or XML's first '<' after
+// an optional byte-order mark and white space. Unknown while only white
+// space has been seen.
+enum class Opening { List, NotList, Unknown };
+
+Opening openingOf(const char* p, qsizetype n)
 {
-    QString reason;
-    std::optional<QByteArray> data = readRegularFile(file, kMaxInputSize, &reason, followLinks);
-    if (!data)
+    if (n >= 6 && std::memcmp(p, "bplist", 6) == 0)
+        return Opening::List;
+    qsizetype start = n >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    while (start < n && std::isspace(static_cast<uchar>(p[start])))
+        ++start;
+    if (start >= n)
+        return Opening::Unknown;
+    return p[start] == '<' ? Opening::List : Opening::NotList;
+}
+
+// Read whole only once its first bytes look like a list, its size fits what
+// the caller expects of its kind, and it has no holes: a sparse file claims
+// gigabytes that cost nothing on disk and would all be read into memory.
+bool readWholeFile(const fs::path& file, QByteArray* out, QString* error, bool followLinks, quint64 maxSize)
+{
+    const auto fail = [&](const QString& reason) {
         return setError(error, QStringLiteral("Could not read %1: %2").arg(displayPath(file), reason));
-    *out = std::move(*data);
+    };
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return fail(systemErrorString(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } const closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return fail(systemErrorString(errno));
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    const quint64 size = quint64(st.st_size);
+
+    char head[64];
+    ssize_t got = 0;
+    do
+        got = ::pread(fd, head, std::min<size_t>(sizeof head, size), 0);
+    while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return fail(systemErrorString(errno));
+    if (openingOf(head, qsizetype(got)) == Opening::NotList)
+        return fail(QStringLiteral("not a property list"));
+    if (size > std::min(maxSize, kMaxInputSize))
+        return fail(QStringLiteral("the file is too large (%1 bytes; a file of this kind holds at most %2)")
+                        .arg(size)
+                        .arg(std::min(maxSize, kMaxInputSize)));
+    const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+    if (hole >= 0 && quint64(hole) < size)
+        return fail(QStringLiteral("the file has holes (parts that were never written): it is damaged"));
+
+    QByteArray data;
+    data.resize(qsizetype(size));
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pread(fd, data.data() + done, size_t(data.size() - done), off_t(done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(systemErrorString(errno));
+        }
+        if (n == 0)
+            break; // shrank while we read it
+        done += n;
+    }
+    data.truncate(done);
+    *out = std::move(data);
     return true;
 }
 
@@ -803,16 +1196,17 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
             return std::nullopt;
         }
     } else {
-        qsizetype start = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-        while (start < data.size() && std::isspace(static_cast<uchar>(data[start])))
-            ++start;
-        if (start >= data.size() || data[start] != '<') {
+        if (openingOf(data.constData(), data.size()) != Opening::List) {
             setError(error, QStringLiteral("not a property list"));
             return std::nullopt;
         }
         const XmlCost cost = xmlCost(data);
         if (cost.depth > kMaxDepth) {
             setError(error, QStringLiteral("the property list is nested too deeply"));
+            return std::nullopt;
+        }
+        if (!cost.readable) {
+            setError(error, QStringLiteral("damaged or truncated XML property list"));
             return std::nullopt;
         }
         if (cost.entityWork > kMaxEntityWork) {
@@ -834,9 +1228,13 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
         }
     }
 
-    PlistPtr guard(root);
+    struct Tree {
+        plist_t root;
+        bool deep = false;
+        ~Tree() { deep ? freeDeepTree(root) : plist_free(root); }
+    } tree{root};
     QString reason;
-    auto value = fromNode(root, 0, &reason);
+    auto value = fromNode(root, 0, &reason, &tree.deep);
     if (!value)
         setError(error, QStringLiteral("unreadable property list: %1").arg(reason));
     return value;
@@ -872,10 +1270,10 @@ QByteArray PropertyList::toData(const QVariant& value, Format format, QString* e
     return result;
 }
 
-std::optional<QVariant> PropertyList::readFile(const fs::path& file, QString* error, Links links)
+std::optional<QVariant> PropertyList::readFile(const fs::path& file, QString* error, Links links, quint64 maxSize)
 {
     QByteArray data;
-    if (!readWholeFile(file, &data, error, links == Links::Follow))
+    if (!readWholeFile(file, &data, error, links == Links::Follow, maxSize))
         return std::nullopt;
     QString reason;
     auto value = fromData(data, &reason);
@@ -884,9 +1282,10 @@ std::optional<QVariant> PropertyList::readFile(const fs::path& file, QString* er
     return value;
 }
 
-std::optional<QVariantMap> PropertyList::readDictionary(const fs::path& file, QString* error, Links links)
+std::optional<QVariantMap> PropertyList::readDictionary(const fs::path& file, QString* error, Links links,
+                                                       quint64 maxSize)
 {
-    auto value = readFile(file, error, links);
+    auto value = readFile(file, error, links, maxSize);
     if (!value)
         return std::nullopt;
     if (value->typeId() != QMetaType::QVariantMap) {

@@ -35,15 +35,22 @@ public:
     // QVariant, a custom type) answer an empty array and a reason in `error`.
     static QByteArray toData(const QVariant& value, Format format, QString* error = nullptr);
 
+    // What readFile reads unless told otherwise, generous for the lists that
+    // hold settings (preferences, criteria, saved searches: kilobytes).
+    static constexpr quint64 kSettingsFileLimit = quint64(16) * 1024 * 1024;
+
     // Only a regular file is read; a pipe or a device is refused at once,
-    // never waited on.
+    // never waited on. Its first bytes are looked at before anything else
+    // is read: a file that does not start like a property list, is larger
+    // than `maxSize` or has holes is refused.
     static std::optional<QVariant> readFile(const std::filesystem::path& file, QString* error = nullptr,
-                                            Links links = Links::Follow);
+                                            Links links = Links::Follow, quint64 maxSize = kSettingsFileLimit);
 
     // readFile for files whose root must be a dictionary; any other root is
     // reported like a damaged file.
     static std::optional<QVariantMap> readDictionary(const std::filesystem::path& file,
-                                                     QString* error = nullptr, Links links = Links::Follow);
+                                                     QString* error = nullptr, Links links = Links::Follow,
+                                                     quint64 maxSize = kSettingsFileLimit);
 
     // Written to a temporary file beside `file` and renamed over it, so a crash
     // never leaves a half-written file behind.

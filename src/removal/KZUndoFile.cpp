@@ -182,7 +182,11 @@ std::optional<Contents> read(const fs::path& file, QString* error)
         setError(error, QStringLiteral("not a regular file"));
         return std::nullopt;
     }
-    const auto root = platform::PropertyList::readDictionary(file, error, platform::PropertyList::Links::Refuse);
+    // About a kilobyte for each item a removal put in the Trash: room for a
+    // few hundred thousand, never the gigabytes a sparse file may claim.
+    constexpr quint64 kMaxUndoFileSize = quint64(256) * 1024 * 1024;
+    const auto root = platform::PropertyList::readDictionary(file, error, platform::PropertyList::Links::Refuse,
+                                                             kMaxUndoFileSize);
     if (!root)
         return std::nullopt;
     Contents contents;

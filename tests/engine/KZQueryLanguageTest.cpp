@@ -6,6 +6,9 @@
 
 #include <QTimeZone>
 
+#include <functional>
+#include <pthread.h>
+
 namespace fs = std::filesystem;
 using namespace kzquery;
 
@@ -161,6 +164,56 @@ TEST(KZQueryLanguage, BooleansAndPrecedence)
     };
     for (const Case& c : cases)
         EXPECT_EQ(matches(c.query, a), c.expected) << c.query;
+}
+
+// Runs `body` on a thread with a small stack: recursion as deep as an input
+// is long overflows it at once instead of only on the largest inputs.
+void onSmallStack(const std::function<void()>& body)
+{
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 256 * 1024);
+    pthread_t thread;
+    auto call = [](void* f) -> void* {
+        (*static_cast<const std::function<void()>*>(f))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, call, const_cast<std::function<void()>*>(&body)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+// A run of && or || is one level of the query however long it is: built,
+// evaluated and freed without recursion as deep as the run. Each level cost
+// a recursion before, and 300,000 terms crashed both tools. Beyond a bound
+// the query is refused with the reason. In a child, so a crash fails the test.
+TEST(KZQueryLanguage, LongRunsOfOperatorsCostNoDepthAndAreBounded)
+{
+    kztest::expectCleanRunInChild([] {
+        // `terms` size comparisons ("kMDItemFSSize <how> 1", "… 2", …) joined by `op`.
+        const auto run = [](int terms, const char* how, const char* op) {
+            QStringList parts;
+            for (int t = 1; t <= terms; ++t)
+                parts << QStringLiteral("kMDItemFSSize %1 %2").arg(QLatin1String(how)).arg(t);
+            return parts.join(QLatin1String(op));
+        };
+        onSmallStack([&] {
+            const auto anyOf = parse(run(10000, "==", " || "), kNow);
+            ASSERT_TRUE(anyOf);
+            EXPECT_TRUE(anyOf->matches(file(QStringLiteral("a"), 10000)));
+            EXPECT_FALSE(anyOf->matches(file(QStringLiteral("a"), 10001)));
+            const auto allOf = parse(run(9999, ">", "&&") + QStringLiteral(R"( && kMDItemFSName == "a*")"), kNow);
+            ASSERT_TRUE(allOf);
+            EXPECT_TRUE(allOf->matches(file(QStringLiteral("a"), 10000)));
+            EXPECT_FALSE(allOf->matches(file(QStringLiteral("a"), 9999)));
+            EXPECT_FALSE(allOf->matches(file(QStringLiteral("b"), 10000)));
+        });
+        for (const char* op : {"&&", "||"}) {
+            QString error;
+            EXPECT_FALSE(parse(run(300000, "==", op), kNow, &error)) << op;
+            EXPECT_TRUE(error.contains(QStringLiteral("more than 10000 comparisons"))) << error.toStdString();
+        }
+    });
 }
 
 TEST(KZQueryLanguage, OtherAttributesMatchNothingAndAreListedOnce)

@@ -243,6 +243,34 @@ TEST(KZSavedSearchSource, StopEndsTheQueryPromptly)
     EXPECT_TRUE(none->empty());
 }
 
+// A query of 300,000 terms joined by && crashed both tools; it is refused,
+// with the reason, and one within the bound is run. In a child, so that a
+// crash fails the test.
+TEST(KZSavedSearchSource, AQueryOfTooManyComparisonsIsRefusedWithTheReason)
+{
+    kztest::expectCleanRunInChild([] {
+        kztest::TempDir dir;
+        dir.write("scope/a.txt", "a");
+        const QVariantList scope{text(dir / "scope")};
+        const auto chain = [](int terms, const char* op) {
+            QStringList parts(terms - 1, str("kMDItemFSSize == 7"));
+            parts << str(R"(kMDItemFSName == "a*")");
+            return parts.join(str(op)).replace(str("== 7 &&"), str("!= 7 &&"));
+        };
+        KZMDQuery::Options options;
+        options.now = QDateTime::currentDateTime();
+        // XML escapes each '&' of a long run of && already past what is read.
+        for (const auto& [op, format] : {std::pair(" && ", Format::Binary), std::pair(" || ", Format::Xml)}) {
+            QString error;
+            EXPECT_FALSE(KZMDQuery::run(savedSearch(dir, "long", chain(300000, op), scope, format), options, &error));
+            EXPECT_TRUE(error.contains(str("more than 10000 comparisons"))) << error.toStdString();
+            const auto found = KZMDQuery::run(savedSearch(dir, "bounded", chain(10000, op), scope, format), options, &error);
+            ASSERT_TRUE(found) << error.toStdString();
+            EXPECT_EQ(found->size(), 1u) << op;
+        }
+    });
+}
+
 TEST(KZSavedSearchSource, ScopesGivenThroughALinkOrTheHomeFolderAreWalked)
 {
     kztest::TempDir dir;

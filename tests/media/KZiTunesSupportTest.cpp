@@ -154,6 +154,28 @@ TEST(KZiTunesLibrary, DamagedExportsAreRefused)
     EXPECT_TRUE(library->musicFolderLocation().empty());
 }
 
+// An export nested deep enough to crash the reader is refused, and so is one
+// larger than any real library (sparse, it costs nothing on disk) before it
+// is read whole. In a child, so that a crash fails the test.
+TEST(KZiTunesLibrary, ExportsTooDeepOrTooLargeAreRefused)
+{
+    kztest::expectCleanRunInChild([] {
+        kztest::TempDir dir;
+        const std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Tracks</key><dict/>";
+        std::string deep = xml + "<key>Playlists</key>";
+        for (int level = 0; level < 200000; ++level)
+            deep += "<array><!--</array>-->";
+        const fs::path large = dir.write("large.xml", xml + "</dict></plist>");
+        fs::resize_file(large, (quint64(1) << 30) + 1);
+        for (const auto& [file, why] : {std::pair(dir.write("deep.xml", deep), "nested too deeply"),
+                                        std::pair(large, "too large")}) {
+            QString error;
+            EXPECT_EQ(KZiTunesLibrary::fromFile(file, &error), nullptr) << why;
+            EXPECT_TRUE(error.contains(QString::fromLatin1(why))) << error.toStdString();
+        }
+    });
+}
+
 // A track's numbers are input: a time, a bit rate or a track number
 // written as a real out of range (1e30, infinity) or negative reads as
 // none, never as whatever an unchecked conversion makes of it.

@@ -87,6 +87,25 @@ TEST(Bookmark, AResolverAnswersAsEachBookmarkAlone)
     EXPECT_FALSE(resolver.resolve(bookmarks[3]));
 }
 
+// A bookmark is a property list inside another one (a saved result, an undo
+// file): one nested deep enough to crash the reader is damaged, not a crash.
+// In a child, so that a crash fails the test.
+TEST(Bookmark, ABookmarkNestedTooDeeplyIsDamaged)
+{
+    kztest::expectCleanRunInChild([] {
+        const QByteArray deep = "<?xml version=\"1.0\"?><plist version=\"1.0\">"
+                                + QByteArray("<array><!--</array>-->").repeated(200000);
+        QString error;
+        EXPECT_FALSE(resolveBookmark(deep, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("nested too deeply"))) << error.toStdString();
+        const QByteArray saved = PropertyList::toData(QVariantMap{{QStringLiteral("item"), deep}},
+                                                      PropertyList::Format::Binary);
+        const auto outer = PropertyList::fromData(saved);
+        ASSERT_TRUE(outer);
+        EXPECT_FALSE(resolveBookmark(outer->toMap().value(QStringLiteral("item")).toByteArray(), &error));
+    });
+}
+
 // A stored bookmark is input: a device, an inode or a time written as a
 // real too large for its integer (1e30, infinity) is damage, never a number
 // made up by the conversion; a whole real that fits still reads.

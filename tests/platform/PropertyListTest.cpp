@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <limits>
 #include <random>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -458,6 +460,121 @@ TEST(PropertyListHostile, DictionariesPackedWithKeysAreRefusedBeforeTheParserSee
     for (int d = 0; d < 600; ++d)
         many += dictionary(100, "<true/>").mid(head.size()).chopped(8);
     EXPECT_TRUE(PropertyList::fromData(many + "</array></plist>"));
+}
+
+// The checks before libplist must read the XML as libplist does: a tag
+// hidden in a comment, a CDATA section, a processing instruction, a DOCTYPE
+// or a quoted attribute closes nothing. Counted as a tag, it let through a
+// tree nested hundreds of thousands deep, which libplist frees by recursion:
+// the stack overflows. Run in a child process, so a crash fails the test.
+TEST(PropertyListHostile, NestingHiddenFromTheCountIsStillRefused)
+{
+    const QByteArray head("<?xml version=\"1.0\"?><plist version=\"1.0\">");
+    // Left open, as found, and closed, so that libplist would read it whole.
+    const auto refusedAsDeep = [&](const QByteArray& level, const char* why) {
+        const int levels = 200000;
+        const QByteArray open = head + level.repeated(levels);
+        const QByteArray closed = open + QByteArray("</array>").repeated(levels) + "</plist>";
+        for (const QByteArray* xml : {&open, &closed}) {
+            QString error;
+            EXPECT_FALSE(PropertyList::fromData(*xml, &error)) << why;
+            EXPECT_TRUE(error.contains(QStringLiteral("nested too deeply"))) << why << ": " << error.toStdString();
+        }
+    };
+    // What libplist reads past, the check reads past too, and what libplist
+    // refuses the check refuses before libplist builds anything.
+    const QByteArray benign = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!-- a comment <dict> before the list -->
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd" [
+  <!ENTITY x "</dict>">
+]>
+<plist version="1.0" note="a > b">
+<dict>
+	<!-- <key>hidden</key><array> -->
+	<key>text</key><string>a<!-- </string> -->b<![CDATA[<&amp;]]>c</string>
+	<?pi </dict> ?>
+	<key>list</key><array><integer>1</integer><!-- </array> --><integer>2</integer></array>
+</dict>
+</plist>
+)";
+    QString error;
+    const auto value = PropertyList::fromData(benign, &error);
+    ASSERT_TRUE(value) << error.toStdString();
+    expectSameTyped(value->toMap(), {{QStringLiteral("text"), QStringLiteral("ab<&amp;c")},
+                                     {QStringLiteral("list"), QVariantList{qint64(1), qint64(2)}}});
+    expectRejected(head + "<array><!-- </array></plist>", "comment never ended");
+    expectRejected(head + "<array><string><![CDATA[ x </string></array></plist>", "CDATA never ended");
+    expectRejected(head + "<dict><true/></dict></plist>", "value without a key");
+    expectRejected(head + "<array><foo/></array></plist>", "unknown element");
+    expectRejected(head + "<array>text</array></plist>", "text between elements");
+    expectRejected(head + QByteArray("<array><string>a</string\0></array></plist>", 42), "a NUL");
+    // libplist stops at the end of the top container and reads no further.
+    EXPECT_TRUE(PropertyList::fromData(head + "<array></array><!-- never ended"));
+
+    kztest::expectCleanRunInChild([&] {
+        refusedAsDeep("<array><!--</array>-->", "closing tag in a comment");
+        refusedAsDeep("<array><string><![CDATA[</string></array>]]></string>", "closing tag in CDATA");
+        refusedAsDeep("<array><string>x<!--</string></array>--></string>", "closing tag in a comment in a text");
+        refusedAsDeep("<array><?pi </array> ?>", "closing tag in a processing instruction");
+        refusedAsDeep("<array><!DOCTYPE x [ </array> ]>", "closing tag in a DOCTYPE's internal subset");
+        refusedAsDeep("<array a=\"></array>\">", "closing tag in a quoted attribute");
+    });
+}
+
+// The same hiding split one dictionary of many keys into many small ones in
+// the count: 800,000 keys made every start of the program wait for minutes.
+TEST(PropertyListHostile, KeysHiddenFromTheCountAreStillRefused)
+{
+    const QByteArray head("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>");
+    for (const QByteArray& hide : {QByteArray("<!--</dict><dict>-->"),
+                                  QByteArray("<key>k</key><string><![CDATA[</dict><dict>]]></string>")}) {
+        QByteArray xml = head;
+        for (int k = 0; k < 150000; ++k) {
+            xml += "<key>" + QByteArray::number(k) + "</key><true/>";
+            if (k % 200 == 199)
+                xml += hide;
+        }
+        xml += "</dict></plist>";
+        QString error;
+        EXPECT_FALSE(PropertyList::fromData(xml, &error)) << hide.constData();
+        EXPECT_TRUE(error.contains(QStringLiteral("too many keys"))) << error.toStdString();
+    }
+}
+
+TEST(PropertyList, FilesAreCheckedBeforeTheyAreReadWhole)
+{
+    kztest::TempDir dir;
+    // A sparse file: gigabytes that cost nothing on disk.
+    const auto sparse = [&](const char* name, const QByteArray& start, off_t size) {
+        const fs::path file = dir / name;
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(::write(fd, start.constData(), size_t(start.size())), start.size());
+        EXPECT_EQ(::ftruncate(fd, size), 0);
+        ::close(fd);
+        return file;
+    };
+    const QByteArray xml("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>");
+    const auto refused = [](const fs::path& file, quint64 limit, const char* why) {
+        QString error;
+        EXPECT_FALSE(PropertyList::readFile(file, &error, PropertyList::Links::Follow, limit)) << why;
+        EXPECT_TRUE(error.contains(QString::fromLatin1(why))) << error.toStdString();
+        EXPECT_TRUE(error.contains(QFile::decodeName(QByteArray(file.filename().c_str())))) << error.toStdString();
+    };
+    const quint64 settings = PropertyList::kSettingsFileLimit;
+    refused(sparse("zeros.plist", {}, 64 << 20), settings, "not a property list");
+    refused(sparse("text.plist", "hello, world", 64 << 20), settings, "not a property list");
+    refused(sparse("large.plist", xml, off_t(settings) + 1), settings, "too large");
+    refused(sparse("holes.plist", xml, 1 << 20), settings, "holes");
+    refused(sparse("binary.plist", "bplist00", 64 << 20), quint64(1) << 30, "holes");
+
+    // Written whole, as every writer writes it, and within the limit: read.
+    QByteArray padded = xml + "<key>k</key><string>" + QByteArray(settings - 200, 'x') + "</string></dict></plist>";
+    const fs::path full = dir.write("full.plist", padded.toStdString());
+    QString error;
+    EXPECT_TRUE(PropertyList::readDictionary(full, &error)) << error.toStdString();
+    EXPECT_FALSE(PropertyList::readDictionary(full, &error, PropertyList::Links::Follow, 1 << 20));
+    EXPECT_TRUE(error.contains(QStringLiteral("too large"))) << error.toStdString();
 }
 
 } // namespace

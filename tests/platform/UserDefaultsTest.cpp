@@ -175,6 +175,39 @@ TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideAndRegisteredValuesApply)
     EXPECT_EQ(setAside().size(), 2u);
 }
 
+// A defaults file that crashed the reader crashed every start, and one that
+// held it for minutes held every start: each is moved aside like a damaged
+// one, and the next start reads none. In a child, so a crash fails the test.
+TEST(UserDefaultsStart, ListsTooDeepTooSlowOrTooLargeAreMovedAsideAndTheNextStartWorks)
+{
+    kztest::expectCleanRunInChild([] {
+        const std::string head = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+        std::string deep = head, hiddenKeys = head + "<dict>";
+        for (int level = 0; level < 200000; ++level)
+            deep += "<array><!--</array>-->";
+        for (int k = 0; k < 150000; ++k)
+            hiddenKeys += "<key>" + std::to_string(k) + (k % 200 == 199 ? "</key><true/><!--</dict><dict>-->" : "</key><true/>");
+        hiddenKeys += "</dict></plist>";
+        // Readable, but larger than any preferences.
+        std::string large = head + "<dict><key>k</key><true/></dict></plist>";
+        large.resize(platform::PropertyList::kSettingsFileLimit + 1, ' ');
+        for (const std::string* content : {&deep, &hiddenKeys, &large}) {
+            kztest::TempDir dir;
+            const fs::path file = dir.write("maravex/defaults.plist", *content);
+            LogCapture log;
+            {
+                UserDefaults defaults(file);
+                const auto reset = defaults.takeReset();
+                ASSERT_TRUE(reset);
+                EXPECT_FALSE(fs::exists(file));
+                EXPECT_TRUE(fs::exists(reset->movedTo));
+                EXPECT_FALSE(reset->reason.isEmpty());
+            }
+            EXPECT_FALSE(UserDefaults(file).takeReset());
+        }
+    });
+}
+
 TEST_F(UserDefaultsTest, RevertTellsTheObserversOfChangedKeysAndIsSaved)
 {
     auto defaults = open();

@@ -223,6 +223,36 @@ TEST(KZUndoTruth, PipesAndLinksNamedLikeUndoFilesNeverHangNorLeadOutsideTheTrash
     EXPECT_EQ(*platform::PropertyList::readDictionary(outside), settings);
 }
 
+// Anyone may put a file named like an undo file in the Trash: one nested
+// deep enough to crash the reader is refused, and so is one that claims
+// gigabytes (sparse, it costs nothing on disk) before it is read whole. In a
+// child, so that a crash fails the test.
+TEST(KZUndoTruth, UndoFilesTooDeepOrTooLargeAreRefusedBeforeTheyAreRead)
+{
+    kztest::expectCleanRunInChild([] {
+        emptyTrash();
+        const fs::path files = homeTrash() / "files";
+        fs::create_directories(files);
+        const fs::path deep = files / ".Maravex4_30.000000";
+        const QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+        {
+            std::ofstream out(deep, std::ios::binary);
+            out << QByteArray(xml + QByteArray("<array><!--</array>-->").repeated(200000)).toStdString();
+        }
+        const fs::path large = files / ".Maravex4_40.000000";
+        {
+            std::ofstream out(large, std::ios::binary);
+            out << QByteArray(xml + "<dict/></plist>").toStdString();
+        }
+        fs::resize_file(large, quint64(300) << 20);
+        for (const auto& [file, why] : {std::pair(deep, "nested too deeply"), std::pair(large, "too large")}) {
+            QString error;
+            EXPECT_FALSE(KZUndoFile::read(file, &error)) << why;
+            EXPECT_TRUE(error.contains(QString::fromLatin1(why))) << error.toStdString();
+        }
+    });
+}
+
 TEST(KZUndoTruth, APipeNamedLikeATrashInfoNeverHangsARestore)
 {
     emptyTrash();

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -82,6 +83,37 @@ std::optional<fs::path> otherVolume()
             return fs::path(candidate);
     }
     return std::nullopt;
+}
+
+void expectCleanRunInChild(const std::function<void()>& body)
+{
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // A child reports nothing of its own: its failures are said on
+            // standard error, which the parent shows, and in its exit status.
+            ::testing::TestPartResultArray results;
+            {
+                const ::testing::ScopedFakeTestPartResultReporter intercept(
+                    ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
+                body();
+            }
+            int failures = 0;
+            for (int i = 0; i < results.size(); ++i) {
+                const ::testing::TestPartResult& result = results.GetTestPartResult(i);
+                if (result.failed()) {
+                    ++failures;
+                    std::fprintf(stderr, "%s:%d: %s\n", result.file_name() ? result.file_name() : "?",
+                                 result.line_number(), result.message());
+                }
+            }
+            std::error_code ec;
+            fs::remove_all(sandboxHome(), ec);
+            std::_Exit(failures == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 TempDir::TempDir()

@@ -61,6 +61,13 @@ private:
 // The folder that HOME and the XDG variables point at for this test run.
 const std::filesystem::path& sandboxHome();
 
+// Runs `body` in a process of its own (the test program started again for
+// it, as GoogleTest's "threadsafe" death tests do), so that a crash fails the
+// test instead of ending the run. The test fails unless `body` returns
+// without a failed expectation. A child started so runs the test from its
+// beginning again: make what the body uses (folders, files) inside it.
+void expectCleanRunInChild(const std::function<void()>& body);
+
 // A writable folder on another file system than the temporary folders, for
 // moves that must copy across volumes; nothing when the machine has none.
 // The caller makes its own folder inside and removes it.

@@ -131,4 +131,34 @@ rc=0
 if [ "$rc" != 1 ] || [ "$(grep -o missing.plist "$work/err" | wc -l)" != 1 ]; then
   echo "an unreadable criteria file: status $rc, named other than once:"; cat "$work/err"; status=1
 fi
+
+# A criteria file nested deep in comments that hide its closing tags, or one
+# larger than any criteria (sparse: nothing on disk), is refused with the
+# reason, never read into a crash or into memory.
+{
+  printf '<?xml version="1.0"?><plist version="1.0"><dict><key>isSize</key>'
+  printf '<array><!--</array>-->%.0s' $(seq 200000)
+} > "$work/deep.plist"
+content_criteria > "$work/large.plist"
+truncate -s 3G "$work/large.plist"
+for criteria in deep:"nested too deeply" large:"too large"; do
+  rc=0
+  "$tool" --criteria "$work/${criteria%%:*}.plist" "$t" >"$work/out" 2>"$work/err" || rc=$?
+  if [ "$rc" != 1 ] || ! grep -q "${criteria%%:*}.plist.*${criteria#*:}" "$work/err" || [ -s "$work/out" ]; then
+    echo "criteria ${criteria%%:*}: status $rc (1 expected)"; head -c 2000 "$work/err"; status=1
+  fi
+done
+
+# A saved search whose query runs 300,000 terms long is refused with the
+# reason, and the rest is searched.
+{
+  printf '<?xml version="1.0"?><plist version="1.0"><dict><key>RawQueryDict</key><dict><key>RawQuery</key><string>'
+  printf 'kMDItemFSSize == 7 || %.0s' $(seq 300000)
+  printf 'kMDItemFSName == "*"</string><key>SearchScopes</key><array><string>%s</string></array></dict></dict></plist>' "$t"
+} > "$work/long.savedSearch"
+rc=0
+"$tool" --criteria "$work/criteria.plist" "$work/long.savedSearch" "$t" >"$work/out" 2>"$work/err" || rc=$?
+if [ "$rc" != 3 ] || ! grep -q 'long.savedSearch.*more than 10000 comparisons' "$work/err"; then
+  echo "a saved search of 300,000 terms beside a folder: status $rc (3 expected)"; head -c 2000 "$work/err"; status=1
+fi
 exit $status
