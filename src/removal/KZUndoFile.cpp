@@ -182,9 +182,10 @@ std::optional<Contents> read(const fs::path& file, QString* error)
         setError(error, QStringLiteral("not a regular file"));
         return std::nullopt;
     }
-    // About a kilobyte for each item a removal put in the Trash: room for a
-    // few hundred thousand, never the gigabytes a sparse file may claim.
-    constexpr quint64 kMaxUndoFileSize = quint64(256) * 1024 * 1024;
+    // About a kilobyte for each item a removal put in the Trash: room for
+    // the undo file of a removal of a million items, which must stay
+    // readable, yet never the many gigabytes a sparse file may claim.
+    constexpr quint64 kMaxUndoFileSize = quint64(1024) * 1024 * 1024;
     const auto root = platform::PropertyList::readDictionary(file, error, platform::PropertyList::Links::Refuse,
                                                              kMaxUndoFileSize);
     if (!root)

@@ -244,7 +244,7 @@ TEST(KZUndoTruth, UndoFilesTooDeepOrTooLargeAreRefusedBeforeTheyAreRead)
             std::ofstream out(large, std::ios::binary);
             out << QByteArray(xml + "<dict/></plist>").toStdString();
         }
-        fs::resize_file(large, quint64(300) << 20);
+        fs::resize_file(large, quint64(1100) << 20);
         for (const auto& [file, why] : {std::pair(deep, "nested too deeply"), std::pair(large, "too large")}) {
             QString error;
             EXPECT_FALSE(KZUndoFile::read(file, &error)) << why;
