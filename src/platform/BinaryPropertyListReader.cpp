@@ -1,5 +1,7 @@
 #include "platform/BinaryPropertyListReader.h"
 
+#include "platform/PropertyListFormat.h"
+
 #include <QDateTime>
 #include <QVariantList>
 #include <QVariantMap>
@@ -13,19 +15,10 @@ namespace platform {
 
 namespace {
 
-// As PropertyList: deep enough for any list the program writes, shallow
-// enough for a worker's stack.
-constexpr int kMaxDepth = 512;
-constexpr qint64 kReferenceDateMsecs = 978307200000LL; // 2001-01-01T00:00:00Z
-constexpr double kMaxDateSeconds = 1e12;
-
-quint64 bigEndian(const uchar* p, unsigned bytes)
-{
-    quint64 value = 0;
-    for (unsigned i = 0; i < bytes; ++i)
-        value = (value << 8) | p[i];
-    return value;
-}
+using plistformat::kMaxDateSeconds;
+using plistformat::kMaxDepth;
+using plistformat::kReferenceDateMsecs;
+using plistformat::readBigEndian;
 
 class Reader {
 public:
@@ -39,9 +32,9 @@ public:
         const uchar* trailer = d_ + n_ - 32;
         offsetSize_ = trailer[6];
         refSize_ = trailer[7];
-        count_ = bigEndian(trailer + 8, 8);
-        const quint64 top = bigEndian(trailer + 16, 8);
-        tableOffset_ = bigEndian(trailer + 24, 8);
+        count_ = readBigEndian(trailer + 8, 8);
+        const quint64 top = readBigEndian(trailer + 16, 8);
+        tableOffset_ = readBigEndian(trailer + 24, 8);
         if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
             return fail(error, QStringLiteral("the trailer is damaged (field sizes)"));
         if (count_ == 0 || top >= count_)
@@ -90,7 +83,7 @@ private:
             return refuse(index, QStringLiteral("objects contain themselves"));
         if (depth > kMaxDepth)
             return refuse(index, QStringLiteral("nested too deeply"));
-        const quint64 offset = bigEndian(d_ + tableOffset_ + index * offsetSize_, offsetSize_);
+        const quint64 offset = readBigEndian(d_ + tableOffset_ + index * offsetSize_, offsetSize_);
         if (offset < 8 || offset >= tableOffset_)
             return refuse(index, QStringLiteral("lies outside the data"));
         state_[index] = Active;
@@ -123,7 +116,7 @@ private:
             const unsigned bytes = 1u << low;
             // 8 bytes are signed; 16 the unsigned numbers above INT64_MAX,
             // their upper half unused.
-            const quint64 value = bytes == 16 ? bigEndian(d_ + p + 8, 8) : bigEndian(d_ + p, bytes);
+            const quint64 value = bytes == 16 ? readBigEndian(d_ + p + 8, 8) : readBigEndian(d_ + p, bytes);
             if (bytes == 16 && value > quint64(INT64_MAX))
                 return QVariant(value);
             return QVariant(static_cast<qint64>(value));
@@ -132,13 +125,13 @@ private:
             if (!((low == 2 || low == 3) && fits(1u << low)))
                 return refuse(index, QStringLiteral("damaged real"));
             if (low == 2)
-                return QVariant(double(std::bit_cast<float>(quint32(bigEndian(d_ + p, 4)))));
-            return QVariant(std::bit_cast<double>(bigEndian(d_ + p, 8)));
+                return QVariant(double(std::bit_cast<float>(quint32(readBigEndian(d_ + p, 4)))));
+            return QVariant(std::bit_cast<double>(readBigEndian(d_ + p, 8)));
         }
         case 0x3: {
             if (low != 3 || !fits(8))
                 return refuse(index, QStringLiteral("damaged date"));
-            const double seconds = std::bit_cast<double>(bigEndian(d_ + p, 8));
+            const double seconds = std::bit_cast<double>(readBigEndian(d_ + p, 8));
             if (!std::isfinite(seconds) || std::fabs(seconds) > kMaxDateSeconds)
                 return refuse(index, QStringLiteral("date out of the supported range"));
             return QVariant(QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000.0) + kReferenceDateMsecs,
@@ -160,7 +153,7 @@ private:
             const unsigned bytes = 1u << (sizeMarker & 0x0f);
             if (!fits(bytes))
                 return refuse(index, QStringLiteral("truncated length"));
-            count = bigEndian(d_ + p, bytes);
+            count = readBigEndian(d_ + p, bytes);
             p += bytes;
         }
         const quint64 unit = type == 0x6 ? 2 : type == 0xA ? refSize_ : type == 0xD ? 2 * refSize_ : 1;
@@ -181,7 +174,7 @@ private:
             QChar* out = text.data();
             bool hasNul = false;
             for (quint64 i = 0; i < count; ++i) {
-                const char16_t unit16 = char16_t(bigEndian(d_ + p + 2 * i, 2));
+                const char16_t unit16 = char16_t(readBigEndian(d_ + p + 2 * i, 2));
                 hasNul = hasNul || unit16 == 0;
                 out[i] = QChar(unit16);
             }
@@ -203,7 +196,7 @@ private:
         totalRefs_ += refs;
         quint64 size = 1;
         const auto child = [&](quint64 k) -> std::optional<QVariant> {
-            const quint64 ref = bigEndian(d_ + p + k * refSize_, refSize_);
+            const quint64 ref = readBigEndian(d_ + p + k * refSize_, refSize_);
             if (ref >= count_)
                 return refuse(index, QStringLiteral("reference to an object that does not exist"));
             std::optional<QVariant> value = object(ref, depth + 1);
@@ -232,7 +225,7 @@ private:
             std::optional<QVariant> key = child(k);
             if (!key)
                 return std::nullopt;
-            const quint64 keyRef = bigEndian(d_ + p + k * refSize_, refSize_);
+            const quint64 keyRef = readBigEndian(d_ + p + k * refSize_, refSize_);
             if (!keyText_[keyRef])
                 return refuse(index, QStringLiteral("a dictionary key is not a string (or holds a NUL)"));
             std::optional<QVariant> value = child(count + k);

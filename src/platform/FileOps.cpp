@@ -32,7 +32,8 @@ QString systemErrorString(int err)
 }
 
 std::optional<QByteArray> readRegularFile(const std::filesystem::path& file, quint64 maxSize, QString* reason,
-                                          bool followLinks)
+                                          bool followLinks,
+                                          const std::function<std::optional<QString>(int fd, quint64 size)>& inspect)
 {
     const auto fail = [reason](const QString& why) -> std::optional<QByteArray> {
         if (reason)
@@ -52,13 +53,18 @@ std::optional<QByteArray> readRegularFile(const std::filesystem::path& file, qui
     // A FIFO or device would block or never end.
     if (!S_ISREG(st.st_mode))
         return fail(QStringLiteral("not a regular file"));
+    if (inspect) {
+        if (std::optional<QString> refused = inspect(fd, quint64(st.st_size)))
+            return fail(*refused);
+    }
     if (quint64(st.st_size) > maxSize)
         return fail(QStringLiteral("the file is too large"));
     QByteArray data;
     data.resize(qsizetype(st.st_size));
     qsizetype done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
+        // By offset: the inspection may have moved the file's own.
+        const ssize_t n = ::pread(fd, data.data() + done, size_t(data.size() - done), off_t(done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;

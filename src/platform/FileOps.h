@@ -19,8 +19,12 @@ QString systemErrorString(int err);
 // under the name is refused instead of waited on; without `followLinks` a
 // symbolic link is refused too. On failure `reason` says why ("not a regular
 // file", "the file is too large", or the system's text).
+// `inspect`, when given, sees the open file and its size before anything is
+// read and may refuse it with a reason (its first bytes, its holes).
 std::optional<QByteArray> readRegularFile(const std::filesystem::path& file, quint64 maxSize,
-                                          QString* reason = nullptr, bool followLinks = false);
+                                          QString* reason = nullptr, bool followLinks = false,
+                                          const std::function<std::optional<QString>(int fd, quint64 size)>& inspect
+                                          = {});
 
 // How openFolderAt opens a folder; flags combine with |.
 enum FolderOpening : unsigned {

@@ -22,6 +22,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/FileOps.h"
 #include "platform/Paths.h"
+#include "platform/PropertyListFormat.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -50,14 +51,12 @@ namespace platform {
 
 namespace {
 
-// Deep enough for any list this program writes (a saved result nests about as
-// deep as the folders it describes), shallow enough for a worker's stack.
-constexpr int kMaxDepth = 512;
-constexpr qint64 kReferenceDateMsecs = 978307200000LL; // 2001-01-01T00:00:00Z
+using plistformat::kMaxDateSeconds;
+using plistformat::kMaxDepth;
+using plistformat::kReferenceDateMsecs;
+using plistformat::readBigEndian;
+
 constexpr quint64 kMaxInputSize = UINT32_MAX - 1;
-// About 30,000 years either side of 2001: far beyond any real date, and well
-// inside what QDateTime and a double's whole seconds can hold.
-constexpr double kMaxDateSeconds = 1e12;
 
 struct PlistFree {
     void operator()(void* node) const
@@ -82,14 +81,6 @@ QString displayPath(const fs::path& path)
 
 // ---------------------------------------------------------------------------
 // Binary structure check
-
-quint64 readBigEndian(const uchar* p, unsigned bytes)
-{
-    quint64 value = 0;
-    for (unsigned i = 0; i < bytes; ++i)
-        value = (value << 8) | p[i];
-    return value;
-}
 
 class BinaryChecker {
 public:
@@ -1112,56 +1103,31 @@ Opening openingOf(const char* p, qsizetype n)
 // gigabytes that cost nothing on disk and would all be read into memory.
 bool readWholeFile(const fs::path& file, QByteArray* out, QString* error, bool followLinks, quint64 maxSize)
 {
-    const auto fail = [&](const QString& reason) {
-        return setError(error, QStringLiteral("Could not read %1: %2").arg(displayPath(file), reason));
+    const quint64 limit = std::min(maxSize, kMaxInputSize);
+    const auto inspect = [limit](int fd, quint64 size) -> std::optional<QString> {
+        char head[64];
+        ssize_t got = 0;
+        do
+            got = ::pread(fd, head, std::min<size_t>(sizeof head, size), 0);
+        while (got < 0 && errno == EINTR);
+        if (got < 0)
+            return systemErrorString(errno);
+        if (openingOf(head, qsizetype(got)) == Opening::NotList)
+            return QStringLiteral("not a property list");
+        if (size > limit)
+            return QStringLiteral("the file is too large (%1 bytes; a file of this kind holds at most %2)")
+                .arg(size)
+                .arg(limit);
+        const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+        if (hole >= 0 && quint64(hole) < size)
+            return QStringLiteral("the file has holes (parts that were never written): it is damaged");
+        return std::nullopt;
     };
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
-    if (fd < 0)
-        return fail(systemErrorString(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } const closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return fail(systemErrorString(errno));
-    if (!S_ISREG(st.st_mode))
-        return fail(QStringLiteral("not a regular file"));
-    const quint64 size = quint64(st.st_size);
-
-    char head[64];
-    ssize_t got = 0;
-    do
-        got = ::pread(fd, head, std::min<size_t>(sizeof head, size), 0);
-    while (got < 0 && errno == EINTR);
-    if (got < 0)
-        return fail(systemErrorString(errno));
-    if (openingOf(head, qsizetype(got)) == Opening::NotList)
-        return fail(QStringLiteral("not a property list"));
-    if (size > std::min(maxSize, kMaxInputSize))
-        return fail(QStringLiteral("the file is too large (%1 bytes; a file of this kind holds at most %2)")
-                        .arg(size)
-                        .arg(std::min(maxSize, kMaxInputSize)));
-    const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
-    if (hole >= 0 && quint64(hole) < size)
-        return fail(QStringLiteral("the file has holes (parts that were never written): it is damaged"));
-
-    QByteArray data;
-    data.resize(qsizetype(size));
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pread(fd, data.data() + done, size_t(data.size() - done), off_t(done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(systemErrorString(errno));
-        }
-        if (n == 0)
-            break; // shrank while we read it
-        done += n;
-    }
-    data.truncate(done);
-    *out = std::move(data);
+    QString reason;
+    std::optional<QByteArray> data = readRegularFile(file, limit, &reason, followLinks, inspect);
+    if (!data)
+        return setError(error, QStringLiteral("Could not read %1: %2").arg(displayPath(file), reason));
+    *out = std::move(*data);
     return true;
 }
 

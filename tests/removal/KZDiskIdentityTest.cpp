@@ -26,19 +26,6 @@ using namespace removaltest;
 
 namespace {
 
-fs::path homeTrash()
-{
-    return platform::homeTrashDirectory();
-}
-
-fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, double seconds)
-{
-    QString error;
-    const auto file = KZUndoFile::write(homeTrash(), {}, records, seconds, &error);
-    EXPECT_TRUE(file) << error.toStdString();
-    return file.value_or(fs::path());
-}
-
 // As a file system that keeps no birth time records the item.
 platform::FileIdentity unborn(const fs::path& item)
 {

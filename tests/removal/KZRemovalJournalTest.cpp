@@ -18,11 +18,6 @@ using namespace removaltest;
 
 namespace {
 
-fs::path homeTrash()
-{
-    return platform::homeTrashDirectory();
-}
-
 bool hasInfo(const fs::path& trashDir, const fs::path& file)
 {
     return fs::exists(trashDir / "info" / (file.filename().string() + ".trashinfo"));

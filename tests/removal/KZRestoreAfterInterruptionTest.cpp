@@ -23,11 +23,6 @@ using namespace removaltest;
 
 namespace {
 
-fs::path homeTrash()
-{
-    return platform::homeTrashDirectory();
-}
-
 // What a removal writes before it moves the item.
 KZPersistentUndoRecord intentFor(const fs::path& item)
 {
@@ -52,14 +47,6 @@ fs::path writeKilledJournal(const std::vector<KZPersistentUndoRecord>& intents)
         out << "intent\t" << platform::encodeTrashPath(intent.oldPosition.native()) << '\t' << intent.device << '\t'
             << intent.inode << "\t0\t0\t0\n";
     return journal;
-}
-
-fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, double seconds = 500.0)
-{
-    QString error;
-    const auto file = KZUndoFile::write(homeTrash(), {}, records, seconds, &error);
-    EXPECT_TRUE(file) << error.toStdString();
-    return file.value_or(fs::path());
 }
 
 void makeOld(const fs::path& path)
@@ -121,7 +108,7 @@ TEST(KZRestoreAfterInterruption, AnUnpluggedDiskKeepsItsRecordsUntilItIsBack)
     const fs::path onHome = d.write("home/notes.txt", "at home");
     const auto home = trashWithIdentity(onHome);
     const auto disk = recordOf(onDisk, trashOnVolume(d / "usb", "photo.jpg"));
-    const fs::path file = writeUndoFile({home, disk});
+    const fs::path file = writeUndoFile({home, disk}, 500.0);
 
     fs::rename(d / "usb", d / "unplugged");
     KZRestoreRemovedFiles restore;
@@ -165,7 +152,7 @@ TEST(KZRestoreAfterInterruption, AnUnmountedFileSystemKeepsItsRecordsUntilItIsMo
         const fs::path clip = d.write("disk/clip.mov", "clip");
         const auto record = trashWithIdentity(clip);
         ASSERT_NE(record.currPosition.parent_path(), homeTrash() / "files") << "it stays on its own disk";
-        const fs::path file = writeUndoFile({record});
+        const fs::path file = writeUndoFile({record}, 500.0);
         KZRestoreRemovedFiles restore;
 
         kztest::mountTmpfs(disk); // another disk in its place, with no such Trash
@@ -202,7 +189,7 @@ TEST(KZRestoreAfterInterruption, ItemsAKilledRestorePutBackCountAsRestored)
     const auto b = trashWithIdentity(d.write("src/b", "B"));
     const auto c = trashWithIdentity(d.write("src/c", "C"));
     const auto emptied = trashWithIdentity(d.write("src/emptied", "E"));
-    const fs::path file = writeUndoFile({a, b, c, emptied});
+    const fs::path file = writeUndoFile({a, b, c, emptied}, 500.0);
 
     // The disk as the kill left it: a back with its .trashinfo still there,
     // b back and its .trashinfo gone, c not reached yet.
@@ -239,7 +226,7 @@ TEST(KZRestoreAfterInterruption, WhatAKilledRewriteLeavesIsNeverListed)
     kztest::TempDir d;
     const auto a = trashWithIdentity(d.write("src/a", "A"));
     const auto b = trashWithIdentity(d.write("src/b", "B"));
-    const fs::path file = writeUndoFile({a, b});
+    const fs::path file = writeUndoFile({a, b}, 500.0);
     auto contents = KZUndoFile::read(file);
     ASSERT_TRUE(contents);
 

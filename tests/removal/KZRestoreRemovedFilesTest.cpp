@@ -26,11 +26,6 @@ using Result = KZRestoreRemovedFiles::ItemResult;
 
 namespace {
 
-fs::path trashDir()
-{
-    return platform::homeTrashDirectory();
-}
-
 // Trashes `item` the way a removal does and answers its record.
 KZPersistentUndoRecord trashWithRecord(const fs::path& item, bool alias = false)
 {
@@ -42,14 +37,6 @@ KZPersistentUndoRecord trashWithRecord(const fs::path& item, bool alias = false)
     record.currPosition = *moved;
     record.bookmark = platform::createBookmark(*moved);
     return record;
-}
-
-fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, double seconds = 1000.0)
-{
-    QString error;
-    const auto file = KZUndoFile::write(trashDir(), {}, records, seconds, &error);
-    EXPECT_TRUE(file) << error.toStdString();
-    return file.value_or(fs::path());
 }
 
 // The record of a copy the removal made at `copy`, described as it is now.
@@ -176,17 +163,17 @@ TEST(KZUndoFile, ARemovalToTheTrashWritesExactlyTheRecordedKeys)
     ASSERT_EQ(engine->persistentUndo().size(), 2u);
     // The pass itself records what it trashed; take that file away to look
     // at one written with known roots.
-    const auto written = KZUndoFile::list(trashDir());
+    const auto written = KZUndoFile::list(homeTrash());
     ASSERT_EQ(written.size(), 1u) << "a Trash pass leaves exactly one undo file";
     fs::remove(written[0]);
-    fs::remove(trashDir() / "info" / (written[0].filename().string() + ".trashinfo"));
+    fs::remove(homeTrash() / "info" / (written[0].filename().string() + ".trashinfo"));
 
     KZRestoreRemovedFiles restore;
     restore.addRootPathWithTag(3, f.dir.path());
     restore.addRootPathWithTag(3, f.dir / "keep"); // the first root of a tag stays
     restore.registerRemoval(*engine, true);
 
-    const auto files = KZUndoFile::list(trashDir());
+    const auto files = KZUndoFile::list(homeTrash());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(hasTrashInfo(files[0]));
     EXPECT_TRUE(files[0].filename().string().starts_with(".Maravex4_"));
@@ -213,7 +200,7 @@ TEST(KZUndoFile, ARemovalToTheTrashWritesExactlyTheRecordedKeys)
     EXPECT_EQ(kztest::readFile(f.dir / "dup/a.txt"), "same bytes");
     EXPECT_EQ(kztest::readFile(f.dir / "dup/b.txt"), "same bytes");
     EXPECT_EQ(countIn(trashFiles()), 0u);
-    EXPECT_EQ(countIn(trashDir() / "info"), 0u);
+    EXPECT_EQ(countIn(homeTrash() / "info"), 0u);
 }
 
 TEST(KZUndoFile, NamesNeverReplaceAnEarlierFileAndReadBackTheirMoment)
@@ -233,8 +220,8 @@ TEST(KZUndoFile, NamesNeverReplaceAnEarlierFileAndReadBackTheirMoment)
     EXPECT_NE(second.filename(), taken);
     EXPECT_EQ(kztest::readFile(trashFiles() / taken), "not ours");
     EXPECT_EQ(KZUndoFile::read(first)->entries.size(), 1u);
-    EXPECT_EQ(KZUndoFile::list(trashDir()).size(), 3u);
-    EXPECT_FALSE(KZUndoFile::write(trashDir(), {}, {}, 1.0)); // nothing moved, nothing written
+    EXPECT_EQ(KZUndoFile::list(homeTrash()).size(), 3u);
+    EXPECT_FALSE(KZUndoFile::write(homeTrash(), {}, {}, 1.0)); // nothing moved, nothing written
 
     const struct {
         QString name;
@@ -465,7 +452,7 @@ TEST(KZRestoreRemovedFiles, ARestoreNamesTheTrashedResultItemsBackInPlace)
 
     RestoredNames told;
     KZRestoreRemovedFiles& restore = KZRestoreRemovedFiles::sharedControl();
-    restore.restoreItemsOfFile(KZUndoFile::list(trashDir()), {});
+    restore.restoreItemsOfFile(KZUndoFile::list(homeTrash()), {});
     restore.waitUntilIdle();
     const std::vector<KZFoundItemArray> named = told.all();
     ASSERT_EQ(named.size(), 1u);
@@ -493,7 +480,7 @@ TEST(KZRestoreRemovedFiles, ARestoreNamesBothHardLinkedNamesBack)
         ASSERT_FALSE(fs::exists(f.dir / "dup/a"));
         ASSERT_FALSE(fs::exists(f.dir / "dup/b"));
         if (oneBackAlready) {
-            const auto files = KZUndoFile::list(trashDir());
+            const auto files = KZUndoFile::list(homeTrash());
             ASSERT_EQ(files.size(), 1u);
             const auto contents = KZUndoFile::read(files[0]);
             ASSERT_TRUE(contents);
@@ -505,7 +492,7 @@ TEST(KZRestoreRemovedFiles, ARestoreNamesBothHardLinkedNamesBack)
 
         RestoredNames told;
         KZRestoreRemovedFiles& restore = KZRestoreRemovedFiles::sharedControl();
-        restore.restoreItemsOfFile(KZUndoFile::list(trashDir()), {});
+        restore.restoreItemsOfFile(KZUndoFile::list(homeTrash()), {});
         restore.waitUntilIdle();
         const std::vector<KZFoundItemArray> named = told.all();
         ASSERT_EQ(named.size(), 1u);
@@ -563,7 +550,7 @@ TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
         kztest::EnvGuard data("XDG_DATA_HOME");
         ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
         emptyTrash();
-        undoFile = writeUndoFile({trashWithRecord(file)});
+        undoFile = writeUndoFile({trashWithRecord(file)}, 1000.0);
         ASSERT_EQ(::chmod(g.c_str(), 0750), 0);
         ASSERT_EQ(::lchown(g.c_str(), 65534, 1234), 0);
         left = platform::statPath(g, false)->modified.tv_sec;
@@ -590,7 +577,7 @@ TEST(KZRestoreRemovedFiles, RestoreKeepsWhatCouldNotGoBackInTheFile)
     const auto occupied = trashWithRecord(dir.write("src/occupied", "O"));
     const auto emptied = trashWithRecord(dir.write("src/emptied", "E"));
     const auto replaced = trashWithRecord(dir.write("src/replaced", "R"));
-    const fs::path file = writeUndoFile({back, occupied, emptied, replaced});
+    const fs::path file = writeUndoFile({back, occupied, emptied, replaced}, 1000.0);
     dir.write("src/occupied", "user");
     fs::remove(emptied.currPosition);
     // A different file later took the Trash name of a recorded item; inode
@@ -699,7 +686,7 @@ TEST(KZRestoreRemovedFiles, RestoringSeveralFilesReportsTheTotalOnce)
     EXPECT_EQ(posted[0].value(u"indexes"_s).toList(), (QVariantList{2, 1, 0}));
     EXPECT_FALSE(restore.isWorking.load());
     EXPECT_EQ(restore.infoText(), QStringLiteral("Putting back the items of removal 3…")); // the last file's number
-    EXPECT_TRUE(KZUndoFile::list(trashDir()).empty());
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
     EXPECT_EQ(countIn(dir / "src"), 6u);
 }
 
@@ -732,12 +719,12 @@ TEST(KZUndoFile, AFailedWriteIsToldAndLeavesNothingBehind)
     KZPersistentUndoRecord record;
     record.oldPosition = dir / "a";
     record.bookmark = QByteArray("b");
-    fs::create_directories(trashDir());
+    fs::create_directories(homeTrash());
     { std::ofstream(trashFiles()) << "a file where the folder should be"; }
     KZRestoreRemovedFiles restore;
     EXPECT_FALSE(restore.createPermanentFile({record}));
     EXPECT_EQ(alerts.shown(), 1u);
-    EXPECT_EQ(countIn(trashDir() / "info"), 0u);
+    EXPECT_EQ(countIn(homeTrash() / "info"), 0u);
     fs::remove(trashFiles());
 }
 
@@ -774,5 +761,5 @@ TEST(KZRestoreRemovedFiles, NamesThatAreNotUtf8GoBackByteForByte)
     EXPECT_EQ(kztest::readFile(odd), "written now");
     EXPECT_EQ(kztest::readFile(older), "written before");
     EXPECT_EQ(countIn(trashFiles()), 0u);
-    EXPECT_TRUE(KZUndoFile::list(trashDir()).empty());
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
 }

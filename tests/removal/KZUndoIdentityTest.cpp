@@ -27,19 +27,6 @@ using Result = KZRestoreRemovedFiles::ItemResult;
 
 namespace {
 
-fs::path homeTrash()
-{
-    return platform::homeTrashDirectory();
-}
-
-fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, double seconds)
-{
-    QString error;
-    const auto file = KZUndoFile::write(homeTrash(), {}, records, seconds, &error);
-    EXPECT_TRUE(file) << error.toStdString();
-    return file.value_or(fs::path());
-}
-
 void emptyFromTrash(const KZPersistentUndoRecord& record)
 {
     fs::remove(record.currPosition);

@@ -24,11 +24,6 @@ using Result = KZRestoreRemovedFiles::ItemResult;
 
 namespace {
 
-fs::path homeTrash()
-{
-    return platform::homeTrashDirectory();
-}
-
 KZPersistentUndoRecord trashWithRecord(const fs::path& item)
 {
     KZPersistentUndoRecord record;

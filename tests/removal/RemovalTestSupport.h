@@ -12,6 +12,7 @@
 #include "removal/KZRemovalFileSystem.h"
 #include "removal/KZRemovalPanel.h"
 #include "removal/KZRemove.h"
+#include "removal/KZUndoFile.h"
 #include "removal/KZUndoRecords.h"
 #include "result/model/ModelTestSupport.h"
 #include "services/KZErrorDelegate.h"
@@ -160,6 +161,21 @@ struct ScopedWorkingFolder {
 inline fs::path trashFiles()
 {
     return platform::homeTrashDirectory() / "files";
+}
+
+inline fs::path homeTrash()
+{
+    return platform::homeTrashDirectory();
+}
+
+// An undo file in the home Trash for `records`, as a removal at `seconds`
+// would leave it.
+inline fs::path writeUndoFile(const std::vector<KZPersistentUndoRecord>& records, double seconds)
+{
+    QString error;
+    const auto file = KZUndoFile::write(homeTrash(), {}, records, seconds, &error);
+    EXPECT_TRUE(file) << error.toStdString();
+    return file.value_or(fs::path());
 }
 
 // The entries of a folder, leaving out the undo files (and journals) that a Trash pass
