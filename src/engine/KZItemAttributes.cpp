@@ -130,6 +130,15 @@ KZItemAttributes KZItemAttributes::read(const std::filesystem::path& path)
     return attributes;
 }
 
+KZItemAttributes KZItemAttributes::described(std::filesystem::path path, const platform::FileStat& stat)
+{
+    KZItemAttributes attributes;
+    attributes.name_ = lastComponent(path).native();
+    attributes.path_ = std::move(path);
+    attributes.stat_ = stat;
+    return attributes;
+}
+
 std::optional<QString> KZItemAttributes::fileName() const
 {
     if (!stat_)

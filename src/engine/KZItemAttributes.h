@@ -39,6 +39,9 @@ public:
                                       int parentFd = -1);
     // A lone item; its attributes are read now.
     static KZItemAttributes read(const std::filesystem::path& path);
+    // A lone item whose stat (links described, not followed) was just read
+    // by the caller.
+    static KZItemAttributes described(std::filesystem::path path, const platform::FileStat& stat);
 
     const std::filesystem::path& path() const;
     // The last component of the path, as bytes.

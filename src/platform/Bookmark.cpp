@@ -72,13 +72,17 @@ namespace {
 using RenameLookup =
     std::function<std::optional<std::string>(const std::filesystem::path& parent, quint64 device, quint64 inode)>;
 
-// Whether the item still stands at the stored path.
-bool isInPlace(const BookmarkTarget& target)
+// Whether the item still stands at the stored path; if so, `seen` gets what
+// the path showed.
+bool isInPlace(const BookmarkTarget& target, std::optional<FileStat>* seen = nullptr)
 {
     // Its disk may be back under another device number: its file system's
     // own identity tells it.
-    const auto st = statPath(target.path, false);
-    return st && target.identity.isSameInode(*st, fileSystemQueryOf(target.path));
+    auto st = statPath(target.path, false);
+    const bool inPlace = st && target.identity.isSameInode(*st, fileSystemQueryOf(target.path));
+    if (inPlace && seen)
+        *seen = std::move(st);
+    return inPlace;
 }
 
 std::optional<ResolvedBookmark> resolveTarget(BookmarkTarget target, bool inPlace, QString* error,
@@ -167,7 +171,7 @@ BookmarkResolver::Probe BookmarkResolver::probe(const QByteArray& data)
 {
     Probe probed;
     probed.target = bookmarkTarget(data, &probed.error);
-    probed.inPlace = probed.target && isInPlace(*probed.target);
+    probed.inPlace = probed.target && isInPlace(*probed.target, &probed.stat);
     return probed;
 }
 

@@ -60,6 +60,10 @@ public:
         std::optional<BookmarkTarget> target;
         QString error; // why there is no target
         bool inPlace = false; // the stored path still holds the item
+        // What the stored path showed (a link described, not followed) when
+        // the item is in place: a caller that looks at that very path again
+        // may take this instead of asking the disk twice.
+        std::optional<FileStat> stat;
     };
     static Probe probe(const QByteArray& data);
 

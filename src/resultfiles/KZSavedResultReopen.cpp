@@ -42,6 +42,7 @@ struct Candidate {
     bool marked = false;
     // Differs from what was saved: no copy of its group any more.
     bool changed = false;
+    KZItemsInGroup itemsInGroup;
 };
 
 bool sameTime(const timespec& now, double saved)
@@ -296,6 +297,7 @@ public:
     std::vector<Candidate> resolve(const std::vector<KZSavedItem>& records, bool emptyFolders)
     {
         std::vector<Candidate> kept;
+        kept.reserve(records.size());
         // Bounds what is held at once and how long a stop waits.
         constexpr size_t batch = 8192;
         for (size_t start = 0; start < records.size(); start += batch) {
@@ -311,6 +313,8 @@ public:
                 const KZSavedItem* record = nullptr;
                 fs::path path;
                 KZSourceItemRef source;
+                // What the look for the record showed at this very path.
+                std::optional<platform::FileStat> seen;
                 KZItemAttributes attributes;
                 EntryKey entry;
                 bool changed = false;
@@ -318,6 +322,9 @@ public:
             std::vector<Place> places;
             places.reserve(probes.size());
             for (size_t i = 0; i < probes.size(); ++i) {
+                // Only an item in place was looked at, at the stored path,
+                // which is then the path resolved.
+                std::optional<platform::FileStat> seen = std::move(probes[i].stat);
                 std::optional<platform::ResolvedBookmark> resolved = bookmarks_.resolve(std::move(probes[i]));
                 if (!resolved) {
                     ++out_.notes.notFound;
@@ -325,19 +332,26 @@ public:
                 }
                 // The record's own name in its folder reached without links,
                 // as its source is; a found link stays the link.
-                fs::path path = linkFree(std::move(resolved->path));
+                bool unchanged = false;
+                fs::path path = linkFree(std::move(resolved->path), &unchanged);
                 KZSourceItemRef source = holder(path);
                 if (!source) {
                     ++out_.notes.outsideSources;
                     continue;
                 }
-                places.push_back({&records[start + i], std::move(path), std::move(source), {}, {}, false});
+                if (!unchanged || resolved->renamed)
+                    seen.reset();
+                places.push_back(
+                    {&records[start + i], std::move(path), std::move(source), std::move(seen), {}, {}, false});
             }
             probes.clear();
 
             forEachIndex(places.size(), [&](size_t i) {
                 Place& place = places[i];
-                place.attributes = KZItemAttributes::read(place.path);
+                // The probe's look at the same path serves: what an item is
+                // decided from is one look, not two a moment apart.
+                place.attributes = place.seen ? KZItemAttributes::described(place.path, *place.seen)
+                                              : KZItemAttributes::read(place.path);
                 if (!place.attributes.exists())
                     return;
                 place.entry = entryKey(place.path, *place.attributes.stat());
@@ -384,7 +398,7 @@ public:
             for (size_t i = 0; i < taken.size(); ++i) {
                 Place& place = *taken[i];
                 const KZSavedItem& record = *place.record;
-                Candidate candidate{&record, std::move(place.path), std::move(items[i]), record.isMarked};
+                Candidate candidate{&record, std::move(place.path), std::move(items[i]), record.isMarked, false, {}};
                 candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
                 candidate.item->setIsFromSavedResult(true);
                 giveOwner(record, *place.source, insidePhotoLibrary(candidate.path, *place.attributes.stat()),
@@ -411,7 +425,8 @@ public:
             std::unordered_set<std::string> above;
         };
         std::unordered_map<qint64, Paths> paths;
-        std::map<qint64, std::vector<Candidate*>> groups;
+        std::vector<Candidate*> members;
+        members.reserve(candidates.size());
         // Only a folder holds other items: a group of files alone has no
         // member inside another, and needs no list of the folders above them.
         std::unordered_set<qint64> withFolders;
@@ -420,7 +435,7 @@ public:
                 withFolders.insert(candidate.saved->groupId);
         for (Candidate& candidate : candidates) {
             if (!withFolders.count(candidate.saved->groupId)) {
-                groups[candidate.saved->groupId].push_back(&candidate);
+                members.push_back(&candidate);
                 continue;
             }
             Paths& group = paths[candidate.saved->groupId];
@@ -436,26 +451,41 @@ public:
             }
             group.members.insert(bytes);
             forEachFolderAbove(bytes, [&](std::string_view folder) { group.above.emplace(folder); });
-            groups[candidate.saved->groupId].push_back(&candidate);
+            members.push_back(&candidate);
         }
-        std::map<qint64, KZItemsInGroup> counters;
-        for (auto& [groupId, members] : groups) {
-            // Members that changed since saving are no copies of the group:
-            // they neither raise its counter nor keep it.
-            std::vector<Candidate*> copies;
-            std::copy_if(members.begin(), members.end(), std::back_inserter(copies),
-                         [](const Candidate* c) { return !c->changed; });
-            const quint32 saved = members.front()->saved->countOfItemsInGroup;
-            counters[groupId] = makeItemsInGroup(std::max<quint32>(1, std::min<quint32>(saved, quint32(copies.size()))));
-            if (!markRules)
-                continue;
-            const bool alone = copies.size() <= 1;
-            const bool anyKept = std::any_of(copies.begin(), copies.end(), [](const Candidate* c) { return !c->marked; });
-            for (Candidate* member : copies) {
-                if (member->marked && (alone || (!anyKept && member == copies.front()))) {
-                    member->marked = false;
-                    ++out_.notes.unmarkedToKeep;
+        // Folders found empty belong to no group of copies (the mark rules
+        // run for groups only): a counter would make each of them the last
+        // copy of a group it is not in.
+        if (markRules) {
+            // Each group's members together, in file order.
+            std::stable_sort(members.begin(), members.end(), [](const Candidate* a, const Candidate* b) {
+                return a->saved->groupId < b->saved->groupId;
+            });
+            for (auto from = members.begin(); from != members.end();) {
+                const qint64 groupId = (*from)->saved->groupId;
+                const auto to = std::find_if(from + 1, members.end(),
+                                             [groupId](const Candidate* c) { return c->saved->groupId != groupId; });
+                // Members that changed since saving are no copies of the
+                // group: they neither raise its counter nor keep it.
+                const auto isCopy = [](const Candidate* c) { return !c->changed; };
+                const size_t copies = size_t(std::count_if(from, to, isCopy));
+                const quint32 saved = (*from)->saved->countOfItemsInGroup;
+                const KZItemsInGroup counter = makeItemsInGroup(
+                    std::max<quint32>(1, std::min<quint32>(saved, quint32(copies))));
+                const bool alone = copies <= 1;
+                const bool anyKept = std::any_of(from, to,
+                                                 [](const Candidate* c) { return !c->changed && !c->marked; });
+                const auto first = std::find_if(from, to, isCopy);
+                for (auto member = from; member != to; ++member) {
+                    (*member)->itemsInGroup = counter;
+                    if (!isCopy(*member))
+                        continue;
+                    if ((*member)->marked && (alone || (!anyKept && member == first))) {
+                        (*member)->marked = false;
+                        ++out_.notes.unmarkedToKeep;
+                    }
                 }
+                from = to;
             }
         }
 
@@ -478,21 +508,36 @@ public:
                 options_.didRebuildItem(*candidate.item);
             ++*count;
             *size += candidate.item->totSize();
-            out_.itemsDict.insert(KZFoundItemsCntrl::savedItemKey(candidate.path),
-                                  QVariantMap{{KZSavedResultKey::alias, candidate.saved->alias},
-                                              {KZSavedResultKey::isMarked, candidate.marked}});
+            savedItems_.emplace_back(KZFoundItemsCntrl::savedItemKey(candidate.path),
+                                     QVariantMap{{KZSavedResultKey::alias, candidate.saved->alias},
+                                                 {KZSavedResultKey::isMarked, candidate.marked}});
             std::unique_ptr<TreeToCheck> node = TreeToCheck::create(candidate.item);
             if (!node)
                 continue;
             node->groupID = quint64(candidate.saved->groupId);
-            // Folders found empty belong to no group of copies (the mark
-            // rules run for groups only): a counter would make each of them
-            // the last copy of a group it is not in.
-            if (markRules)
-                node->itemsInGroup = counters[candidate.saved->groupId];
+            node->itemsInGroup = std::move(candidate.itemsInGroup);
             list.prepend(std::move(node));
         }
         return list;
+    }
+
+    // Each rebuilt item's record as the list reads it back, by the item's
+    // key. Built at once from the keys in order: one insertion per item into
+    // a tree of them all costs a search down it each.
+    QVariantMap takeSavedItems()
+    {
+        std::stable_sort(savedItems_.begin(), savedItems_.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::map<QString, QVariant> items;
+        for (auto& [key, value] : savedItems_) {
+            // A key met again takes the later record, as an insertion would.
+            if (!items.empty() && !(std::prev(items.end())->first < key))
+                std::prev(items.end())->second = std::move(value);
+            else
+                items.emplace_hint(items.end(), std::move(key), std::move(value));
+        }
+        savedItems_ = {};
+        return QVariantMap(std::move(items));
     }
 
 private:
@@ -566,22 +611,31 @@ private:
     // Where a record's folder is with its links followed, asked once per
     // folder: a result holds many files of one folder. A path that is not
     // plain stays as it is, to be refused as such.
-    fs::path linkFree(fs::path path)
+    // `unchanged` tells whether the answer is the path given.
+    fs::path linkFree(fs::path path, bool* unchanged)
     {
+        *unchanged = true;
         if (!KZSavedResultReopen::isPlainAbsolute(path) || path == "/")
             return path;
         const std::string& bytes = path.native();
         const size_t slash = bytes.rfind('/');
-        const std::string folder = slash == 0 ? std::string("/") : bytes.substr(0, slash);
-        auto found = linkFreeFolders_.find(folder);
-        if (found == linkFreeFolders_.end())
-            found = linkFreeFolders_.emplace(folder, platform::linkFreePath(path.parent_path(), true)).first;
-        if (found->second.empty())
-            return fs::path();
+        const std::string_view folder = slash == 0 ? std::string_view("/") : std::string_view(bytes.data(), slash);
+        // Records of one folder mostly follow each other.
+        if (!lastLinkFree_ || lastLinkFree_->first != folder) {
+            auto found = linkFreeFolders_.find(std::string(folder));
+            if (found == linkFreeFolders_.end())
+                found = linkFreeFolders_.emplace(std::string(folder), platform::linkFreePath(path.parent_path(), true))
+                            .first;
+            lastLinkFree_ = &*found;
+        }
+        const fs::path& real = lastLinkFree_->second;
         // Most folders lead nowhere else: the path stays as it is.
-        if (found->second.native() == folder)
+        if (!real.empty() && real.native() == folder)
             return path;
-        return found->second / path.filename();
+        *unchanged = false;
+        if (real.empty())
+            return fs::path();
+        return real / path.filename();
     }
 
     // platform::isInsidePhotoLibraryAsWritten of a record, asked once per
@@ -590,12 +644,23 @@ private:
     // of a mount whose root is one.
     bool insidePhotoLibrary(const fs::path& path, const platform::FileStat& st)
     {
+        if (!st.mountId || st.mountRoot || path == "/")
+            return platform::isInsidePhotoLibraryAsWritten(path);
+        // The path is plain and absolute: its folder is what stands before
+        // its last separator. Records of one folder mostly follow each other.
+        const std::string& bytes = path.native();
+        const size_t slash = bytes.rfind('/');
+        const std::string_view above = slash == 0 ? std::string_view("/") : std::string_view(bytes.data(), slash);
+        if (lastPhotoFolder_ && lastPhotoFolder_->first == above)
+            return lastPhotoFolder_->second;
         const fs::path parent = path.parent_path();
-        if (!st.mountId || st.mountRoot || parent.empty() || path == "/")
+        if (parent.empty())
             return platform::isInsidePhotoLibraryAsWritten(path);
         const auto known = photoFolders_.find(parent.native());
-        if (known != photoFolders_.end())
+        if (known != photoFolders_.end()) {
+            lastPhotoFolder_ = &*known;
             return known->second;
+        }
         bool inside = platform::isInsidePhotoLibraryAsWritten(parent)
             || (parent != "/"
                 && platform::nameExtension(parent).compare(QLatin1String("photoslibrary"), Qt::CaseInsensitive) == 0);
@@ -604,7 +669,7 @@ private:
             inside = folder && folder->mountRoot && folder->mountId
                 && platform::photoLibraryPlaceOfMountRoot(*folder->mountId) == platform::PhotoLibraryPlace::Library;
         }
-        photoFolders_.emplace(parent.native(), inside);
+        lastPhotoFolder_ = &*photoFolders_.emplace(parent.native(), inside).first;
         return inside;
     }
 
@@ -657,9 +722,12 @@ private:
     std::vector<SourcePlace> sourcePlaces_;
     platform::BookmarkResolver bookmarks_;
     std::set<EntryKey> seenEntries_;
+    std::vector<std::pair<QString, QVariant>> savedItems_;
     std::map<dev_t, bool> kernelDevices_;
     std::unordered_map<std::string, fs::path> linkFreeFolders_;
+    const std::pair<const std::string, fs::path>* lastLinkFree_ = nullptr;
     std::unordered_map<std::string, bool> photoFolders_;
+    const std::pair<const std::string, bool>* lastPhotoFolder_ = nullptr;
 };
 
 } // namespace
@@ -696,5 +764,6 @@ KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::v
         stopped.stopped = true;
         return stopped;
     }
+    out.itemsDict = rebuilder.takeSavedItems();
     return out;
 }
