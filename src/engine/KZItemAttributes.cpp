@@ -109,6 +109,12 @@ const std::filesystem::path& KZItemAttributes::path() const
     return path_;
 }
 
+std::filesystem::path KZItemAttributes::takePath()
+{
+    holdPath();
+    return std::move(path_);
+}
+
 KZItemAttributes KZItemAttributes::fromEntry(const std::filesystem::path& parent, const platform::DirEntry& entry,
                                              int parentFd)
 {
@@ -133,7 +139,12 @@ KZItemAttributes KZItemAttributes::read(const std::filesystem::path& path)
 KZItemAttributes KZItemAttributes::described(std::filesystem::path path, const platform::FileStat& stat)
 {
     KZItemAttributes attributes;
-    attributes.name_ = lastComponent(path).native();
+    // A path that ends in a name has it after its last separator.
+    const std::string& bytes = path.native();
+    if (!bytes.empty() && bytes.back() != '/')
+        attributes.name_.assign(bytes, bytes.rfind('/') + 1);
+    else
+        attributes.name_ = lastComponent(path).native();
     attributes.path_ = std::move(path);
     attributes.stat_ = stat;
     return attributes;

@@ -44,6 +44,8 @@ public:
     static KZItemAttributes described(std::filesystem::path path, const platform::FileStat& stat);
 
     const std::filesystem::path& path() const;
+    // Hands the path over to a caller done with it; the path is empty after.
+    std::filesystem::path takePath();
     // The last component of the path, as bytes.
     const std::string& name() const { return name_; }
     bool exists() const { return stat_.has_value(); }

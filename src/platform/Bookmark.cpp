@@ -79,7 +79,8 @@ bool isInPlace(const BookmarkTarget& target, std::optional<FileStat>* seen = nul
     // Its disk may be back under another device number: its file system's
     // own identity tells it.
     auto st = statPath(target.path, false);
-    const bool inPlace = st && target.identity.isSameInode(*st, fileSystemQueryOf(target.path));
+    const bool inPlace = st
+        && target.identity.isSameInode(*st, [&target] { return fileSystemOf(target.path).identity; });
     if (inPlace && seen)
         *seen = std::move(st);
     return inPlace;

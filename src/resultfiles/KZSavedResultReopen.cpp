@@ -88,6 +88,25 @@ QString trackText(const std::optional<QVariant>& trackID)
     return QString::number(KZPlistValue::toUnsigned64(*trackID), 16);
 }
 
+// Whether platform::isApplication may say yes: it looks only at names whose
+// extension is "app" or "desktop" in any case. Deciding that on the bytes
+// spares decoding every other name; an extension with other than ASCII in
+// it is left to the whole test.
+bool mayBeApplication(std::string_view name)
+{
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+        return false;
+    const std::string_view extension = name.substr(dot + 1);
+    if (std::any_of(extension.begin(), extension.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return true;
+    const auto is = [extension](std::string_view known) {
+        return std::equal(extension.begin(), extension.end(), known.begin(), known.end(),
+                          [](char c, char k) { return (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == k; });
+    };
+    return is("app") || is("desktop");
+}
+
 KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attributes, qint16 label)
 {
     auto item = KZSearchItemInfo::create(path);
@@ -95,7 +114,7 @@ KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attri
     const platform::FileStat& st = *attributes.stat();
     item->setIsDirectory(attributes.isDirectory());
     item->setIsPackage(attributes.isPackage());
-    item->setIsApplication(attributes.isApplication());
+    item->setIsApplication(mayBeApplication(attributes.name()) && attributes.isApplication());
     item->setIsAlias(attributes.isAlias());
     item->setIsLocked(attributes.isLocked());
     item->setIsRegularFile(st.isRegular());
@@ -349,12 +368,13 @@ public:
             forEachIndex(places.size(), [&](size_t i) {
                 Place& place = places[i];
                 // The probe's look at the same path serves: what an item is
-                // decided from is one look, not two a moment apart.
-                place.attributes = place.seen ? KZItemAttributes::described(place.path, *place.seen)
+                // decided from is one look, not two a moment apart. The
+                // attributes hold the path from here on.
+                place.attributes = place.seen ? KZItemAttributes::described(std::move(place.path), *place.seen)
                                               : KZItemAttributes::read(place.path);
                 if (!place.attributes.exists())
                     return;
-                place.entry = entryKey(place.path, *place.attributes.stat());
+                place.entry = entryKey(place.attributes.path(), *place.attributes.stat());
                 place.changed = !emptyFolders && changedSinceSaving(*place.record, *place.attributes.stat());
             });
 
@@ -364,7 +384,7 @@ public:
                     ++out_.notes.notFound;
                     continue;
                 }
-                if (isOnKernelFileSystem(place.path, *place.attributes.stat())) {
+                if (isOnKernelFileSystem(place.attributes.path(), *place.attributes.stat())) {
                     ++out_.notes.outsideSources;
                     continue;
                 }
@@ -376,7 +396,7 @@ public:
                     ++out_.notes.duplicates;
                     continue;
                 }
-                if (emptyFolders && !(place.attributes.isDirectory() && isEmptyFolder(place.path))) {
+                if (emptyFolders && !(place.attributes.isDirectory() && isEmptyFolder(place.attributes.path()))) {
                     ++out_.notes.notEmpty;
                     continue;
                 }
@@ -392,13 +412,14 @@ public:
             std::vector<KZSearchItemInfoRef> items(taken.size());
             forEachIndex(taken.size(), [&](size_t i) {
                 const Place& place = *taken[i];
-                items[i] = readItem(place.path, place.attributes, place.source->locationLabelTag());
+                items[i] = readItem(place.attributes.path(), place.attributes, place.source->locationLabelTag());
             });
 
             for (size_t i = 0; i < taken.size(); ++i) {
                 Place& place = *taken[i];
                 const KZSavedItem& record = *place.record;
-                Candidate candidate{&record, std::move(place.path), std::move(items[i]), record.isMarked, false, {}};
+                Candidate candidate{&record, place.attributes.takePath(), std::move(items[i]), record.isMarked, false,
+                                    {}};
                 candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
                 candidate.item->setIsFromSavedResult(true);
                 giveOwner(record, *place.source, insidePhotoLibrary(candidate.path, *place.attributes.stat()),
@@ -489,8 +510,19 @@ public:
             }
         }
 
+        // Each item's record as the list reads it back, made on a few
+        // threads: only putting them in the table is left to this one.
+        std::vector<std::pair<QString, QVariant>> records(candidates.size());
+        forEachIndex(candidates.size(), [&](size_t i) {
+            const Candidate& candidate = candidates[i];
+            if (candidate.item)
+                records[i] = {KZFoundItemsCntrl::savedItemKey(candidate.path),
+                              QVariantMap{{KZSavedResultKey::alias, candidate.saved->alias},
+                                          {KZSavedResultKey::isMarked, candidate.marked}}};
+        });
         KZFoundList list;
-        for (Candidate& candidate : candidates) {
+        for (size_t i = 0; i < candidates.size(); ++i) {
+            Candidate& candidate = candidates[i];
             if (!candidate.item)
                 continue;
             // Only a folder that stays a copy of its group is measured: one
@@ -508,9 +540,6 @@ public:
                 options_.didRebuildItem(*candidate.item);
             ++*count;
             *size += candidate.item->totSize();
-            savedItems_.emplace_back(KZFoundItemsCntrl::savedItemKey(candidate.path),
-                                     QVariantMap{{KZSavedResultKey::alias, candidate.saved->alias},
-                                                 {KZSavedResultKey::isMarked, candidate.marked}});
             std::unique_ptr<TreeToCheck> node = TreeToCheck::create(candidate.item);
             if (!node)
                 continue;
@@ -518,26 +547,22 @@ public:
             node->itemsInGroup = std::move(candidate.itemsInGroup);
             list.prepend(std::move(node));
         }
+        // Put in the order of their keys, each goes at the end of the table
+        // instead of being searched for down it. A key holds one character
+        // per byte of the path, so the paths' bytes sort as the keys do; the
+        // sort keeps file order among equal keys, and the later record of a
+        // key wins, as it did inserted in file order.
+        std::vector<size_t> byKey;
+        byKey.reserve(candidates.size());
+        for (size_t i = 0; i < candidates.size(); ++i)
+            if (candidates[i].item)
+                byKey.push_back(i);
+        std::stable_sort(byKey.begin(), byKey.end(), [&candidates](size_t a, size_t b) {
+            return candidates[a].path.native() < candidates[b].path.native();
+        });
+        for (const size_t i : byKey)
+            out_.itemsDict.insert(out_.itemsDict.cend(), records[i].first, records[i].second);
         return list;
-    }
-
-    // Each rebuilt item's record as the list reads it back, by the item's
-    // key. Built at once from the keys in order: one insertion per item into
-    // a tree of them all costs a search down it each.
-    QVariantMap takeSavedItems()
-    {
-        std::stable_sort(savedItems_.begin(), savedItems_.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::map<QString, QVariant> items;
-        for (auto& [key, value] : savedItems_) {
-            // A key met again takes the later record, as an insertion would.
-            if (!items.empty() && !(std::prev(items.end())->first < key))
-                std::prev(items.end())->second = std::move(value);
-            else
-                items.emplace_hint(items.end(), std::move(key), std::move(value));
-        }
-        savedItems_ = {};
-        return QVariantMap(std::move(items));
     }
 
 private:
@@ -722,7 +747,6 @@ private:
     std::vector<SourcePlace> sourcePlaces_;
     platform::BookmarkResolver bookmarks_;
     std::set<EntryKey> seenEntries_;
-    std::vector<std::pair<QString, QVariant>> savedItems_;
     std::map<dev_t, bool> kernelDevices_;
     std::unordered_map<std::string, fs::path> linkFreeFolders_;
     const std::pair<const std::string, fs::path>* lastLinkFree_ = nullptr;
@@ -764,6 +788,5 @@ KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::v
         stopped.stopped = true;
         return stopped;
     }
-    out.itemsDict = rebuilder.takeSavedItems();
     return out;
 }
