@@ -138,8 +138,8 @@ void forEachIndex(size_t count, const Work& work)
     // The per-item work allocates as it reads: the program keeps two malloc
     // arenas, and more threads than that only queue on their locks.
     constexpr size_t chunk = 256;
-    const size_t threads = std::min<size_t>(
-        {size_t(2), size_t(std::max(1u, std::thread::hardware_concurrency())), (count + chunk - 1) / chunk});
+    static const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t threads = std::min<size_t>({size_t(2), cores, (count + chunk - 1) / chunk});
     if (threads <= 1) {
         for (size_t i = 0; i < count; ++i)
             work(i);
@@ -317,6 +317,7 @@ public:
     {
         std::vector<Candidate> kept;
         kept.reserve(records.size());
+        seenEntries_.reserve(seenEntries_.size() + records.size());
         // Bounds what is held at once and how long a stop waits.
         constexpr size_t batch = 8192;
         for (size_t start = 0; start < records.size(); start += batch) {
@@ -351,9 +352,10 @@ public:
                 }
                 // The record's own name in its folder reached without links,
                 // as its source is; a found link stays the link.
+                const bool plain = KZSavedResultReopen::isPlainAbsolute(resolved->path);
                 bool unchanged = false;
-                fs::path path = linkFree(std::move(resolved->path), &unchanged);
-                KZSourceItemRef source = holder(path);
+                fs::path path = linkFree(std::move(resolved->path), plain, &unchanged);
+                KZSourceItemRef source = holder(path, plain && unchanged);
                 if (!source) {
                     ++out_.notes.outsideSources;
                     continue;
@@ -520,6 +522,23 @@ public:
                               QVariantMap{{KZSavedResultKey::alias, candidate.saved->alias},
                                           {KZSavedResultKey::isMarked, candidate.marked}}};
         });
+
+        // Put in the order of their keys, the items' records each go at the
+        // end of the table instead of being searched for down it. A key holds
+        // one character per byte of the path, so the paths' bytes sort as the
+        // keys do; the sort keeps file order among equal keys, and the later
+        // record of a key wins, as it did inserted in file order. The order
+        // is worked out beside what follows, which leaves the paths alone.
+        std::vector<size_t> byKey;
+        byKey.reserve(candidates.size());
+        for (size_t i = 0; i < candidates.size(); ++i)
+            if (candidates[i].item)
+                byKey.push_back(i);
+        std::jthread sorting([&byKey, &candidates] {
+            std::stable_sort(byKey.begin(), byKey.end(), [&candidates](size_t a, size_t b) {
+                return candidates[a].path.native() < candidates[b].path.native();
+            });
+        });
         KZFoundList list;
         for (size_t i = 0; i < candidates.size(); ++i) {
             Candidate& candidate = candidates[i];
@@ -547,28 +566,17 @@ public:
             node->itemsInGroup = std::move(candidate.itemsInGroup);
             list.prepend(std::move(node));
         }
-        // Put in the order of their keys, each goes at the end of the table
-        // instead of being searched for down it. A key holds one character
-        // per byte of the path, so the paths' bytes sort as the keys do; the
-        // sort keeps file order among equal keys, and the later record of a
-        // key wins, as it did inserted in file order.
-        std::vector<size_t> byKey;
-        byKey.reserve(candidates.size());
-        for (size_t i = 0; i < candidates.size(); ++i)
-            if (candidates[i].item)
-                byKey.push_back(i);
-        std::stable_sort(byKey.begin(), byKey.end(), [&candidates](size_t a, size_t b) {
-            return candidates[a].path.native() < candidates[b].path.native();
-        });
+        sorting.join();
         for (const size_t i : byKey)
             out_.itemsDict.insert(out_.itemsDict.cend(), records[i].first, records[i].second);
         return list;
     }
 
 private:
-    KZSourceItemRef holder(const fs::path& path) const
+    // `plain`: the path is known to be plain and absolute.
+    KZSourceItemRef holder(const fs::path& path, bool plain) const
     {
-        if (!KZSavedResultReopen::isPlainAbsolute(path))
+        if (!plain && !KZSavedResultReopen::isPlainAbsolute(path))
             return nullptr;
         const auto inAny = [&path](const std::vector<fs::path>& folders) {
             return std::any_of(folders.begin(), folders.end(),
@@ -636,11 +644,13 @@ private:
     // Where a record's folder is with its links followed, asked once per
     // folder: a result holds many files of one folder. A path that is not
     // plain stays as it is, to be refused as such.
-    // `unchanged` tells whether the answer is the path given.
-    fs::path linkFree(fs::path path, bool* unchanged)
+    // `plain` tells whether the path is plain and absolute, `unchanged`
+    // whether the answer is the path given.
+    fs::path linkFree(fs::path path, bool plain, bool* unchanged)
     {
         *unchanged = true;
-        if (!KZSavedResultReopen::isPlainAbsolute(path) || path == "/")
+        // Of plain paths, only "/" itself is the root.
+        if (!plain || path.native() == "/")
             return path;
         const std::string& bytes = path.native();
         const size_t slash = bytes.rfind('/');
@@ -669,7 +679,7 @@ private:
     // of a mount whose root is one.
     bool insidePhotoLibrary(const fs::path& path, const platform::FileStat& st)
     {
-        if (!st.mountId || st.mountRoot || path == "/")
+        if (!st.mountId || st.mountRoot || path.native() == "/")
             return platform::isInsidePhotoLibraryAsWritten(path);
         // The path is plain and absolute: its folder is what stands before
         // its last separator. Records of one folder mostly follow each other.
@@ -715,9 +725,16 @@ private:
     // identity names it too, also where a bind mount shows that very item
     // at a second place.
     using EntryKey = std::tuple<quint64, quint64, std::string>;
+    struct EntryKeyHash {
+        size_t operator()(const EntryKey& key) const
+        {
+            return std::hash<quint64>()(std::get<0>(key) * 0x9E3779B97F4A7C15ULL ^ std::get<1>(key))
+                ^ std::hash<std::string>()(std::get<2>(key));
+        }
+    };
     static EntryKey entryKey(const fs::path& path, const platform::FileStat& st)
     {
-        if (st.isDir() || st.links <= 1 || path == "/")
+        if (st.isDir() || st.links <= 1 || path.native() == "/")
             return {quint64(st.device), st.inode, std::string()};
         if (const auto folder = platform::statPath(path.parent_path(), true))
             return {quint64(folder->device), folder->inode, path.filename().native()};
@@ -746,7 +763,7 @@ private:
     };
     std::vector<SourcePlace> sourcePlaces_;
     platform::BookmarkResolver bookmarks_;
-    std::set<EntryKey> seenEntries_;
+    std::unordered_set<EntryKey, EntryKeyHash> seenEntries_;
     std::map<dev_t, bool> kernelDevices_;
     std::unordered_map<std::string, fs::path> linkFreeFolders_;
     const std::pair<const std::string, fs::path>* lastLinkFree_ = nullptr;
