@@ -292,6 +292,25 @@ std::vector<KZSourceItemRef> KZSavedResultReopen::resolveSources(const std::vect
 
 namespace {
 
+// A folder records are compared with, and whether it is written plainly: a
+// plain path is then compared with it by its bytes.
+struct Folder {
+    Folder(fs::path folder) : path(std::move(folder)), plain(KZSavedResultReopen::isPlainAbsolute(path)) { }
+    fs::path path;
+    bool plain;
+};
+
+// platform::isInsideFolder of a plain absolute path.
+bool isInside(const fs::path& path, const Folder& folder)
+{
+    if (!folder.plain)
+        return platform::isInsideFolder(path, folder.path);
+    const std::string& bytes = path.native();
+    const std::string& in = folder.path.native();
+    return in == "/"
+        || (bytes.compare(0, in.size(), in) == 0 && (bytes.size() == in.size() || bytes[in.size()] == '/'));
+}
+
 class Rebuilder {
 public:
     Rebuilder(const std::vector<KZSourceItemRef>& sources, const KZSavedResultReopen::Options& options,
@@ -578,9 +597,9 @@ private:
     {
         if (!plain && !KZSavedResultReopen::isPlainAbsolute(path))
             return nullptr;
-        const auto inAny = [&path](const std::vector<fs::path>& folders) {
+        const auto inAny = [&path](const std::vector<Folder>& folders) {
             return std::any_of(folders.begin(), folders.end(),
-                               [&path](const fs::path& folder) { return platform::isInsideFolder(path, folder); });
+                               [&path](const Folder& folder) { return isInside(path, folder); });
         };
         if (inAny(globalExclusions_))
             return nullptr;
@@ -589,9 +608,11 @@ private:
         // path is the one that found it.
         const SourcePlace* holder = nullptr;
         for (const SourcePlace& source : sourcePlaces_) {
-            if (!platform::isInsideFolder(path, source.path) || inAny(source.exclusions))
+            if (!isInside(path, source.folder) || inAny(source.exclusions))
                 continue;
-            if (!holder || (source.path != holder->path && platform::isInsideFolder(source.path, holder->path)))
+            if (!holder
+                || (source.folder.path != holder->folder.path
+                    && platform::isInsideFolder(source.folder.path, holder->folder.path)))
                 holder = &source;
         }
         if (!holder)
@@ -742,9 +763,9 @@ private:
     }
 
     // Records are compared where their links lead: so are the exclusions.
-    static std::vector<fs::path> placesOf(const std::vector<fs::path>& locations)
+    static std::vector<Folder> placesOf(const std::vector<fs::path>& locations)
     {
-        std::vector<fs::path> places;
+        std::vector<Folder> places;
         for (const fs::path& location : locations)
             for (fs::path& place : platform::exclusionPlaces(location))
                 places.push_back(std::move(place));
@@ -755,11 +776,11 @@ private:
     const KZSavedResultReopen::Options& options_;
     KZReopenedResult& out_;
     const StopTest stop_;
-    const std::vector<fs::path> globalExclusions_;
+    const std::vector<Folder> globalExclusions_;
     struct SourcePlace {
         KZSourceItemRef source;
-        fs::path path;
-        std::vector<fs::path> exclusions;
+        Folder folder;
+        std::vector<Folder> exclusions;
     };
     std::vector<SourcePlace> sourcePlaces_;
     platform::BookmarkResolver bookmarks_;
