@@ -26,9 +26,14 @@ using plistformat::kMaxDepth;
 using plistformat::kReferenceDateMsecs;
 using plistformat::readBigEndian;
 
+} // namespace
+
 // Below this many records an array is read in order: threads cost more than
 // they save.
-constexpr quint64 kRecordsReadInParallel = 4096;
+std::atomic<quint64> recordsReadInParallelFrom{4096};
+
+namespace {
+
 constexpr quint64 kReadingThreads = 4;
 
 using FlatEntry = BinaryPropertyListEntry;
@@ -359,7 +364,7 @@ private:
         if (type == 0xA) {
             QVariantList list;
             list.reserve(qsizetype(count));
-            if (count >= kRecordsReadInParallel && depth + 2 <= kMaxDepth) {
+            if (count >= recordsReadInParallelFrom.load(std::memory_order_relaxed) && depth + 2 <= kMaxDepth) {
                 switch (records(index, p, count, depth, &size, &list)) {
                 case Records::Read:
                     expanded_[index] = size;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -28,6 +29,10 @@ namespace platform {
 // An array of many records that are dictionaries of plain values (a saved
 // result's items) is read on a few threads, to the same answer.
 std::optional<QVariant> readBinaryPropertyList(const QByteArray& data, QString* error = nullptr);
+
+// How many records an array must hold to be read on threads; tests move it
+// to read one list both ways.
+extern std::atomic<quint64> recordsReadInParallelFrom;
 
 struct BinaryPropertyListEntry {
     std::string_view key; // the key's bytes, inside the data that was read
