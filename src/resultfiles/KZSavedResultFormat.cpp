@@ -808,13 +808,21 @@ bool KZSavedResultFormat::encode(const KZSavedResult& result, const std::functio
     const QVariantMap rest = rootWithoutItems(result);
     for (auto it = rest.cbegin(); it != rest.cend(); ++it)
         root.emplace(it.key(), writer.value(it.value()));
+    // A large result's records go to the file as they are made. What is
+    // still to come: per record its dictionary and at most its 13 values,
+    // the records' keys once, the two arrays, the root's keys and the root.
+    const size_t records = result.items.size() + (result.emptyFolders ? result.emptyFolders->size() : 0);
+    const bool stream = records >= 4096;
+    if (stream)
+        writer.streamTo(write, 14 * quint64(records) + 13 + 2 + quint64(rest.size()) + 2 + 1);
     root.emplace(K::items, writeItemRecords(writer, result.items));
     if (result.emptyFolders && !result.emptyFolders->empty())
         root.emplace(K::emptyFolders, writeItemRecords(writer, *result.emptyFolders));
     std::vector<std::pair<Ref, Ref>> entries;
     for (const auto& [key, value] : root)
         entries.emplace_back(writer.string(key), value);
-    return writer.finish(writer.dictionary(entries), write, error);
+    const Ref top = writer.dictionary(entries);
+    return stream ? writer.finishStreaming(top, error) : writer.finish(top, write, error);
 }
 
 std::optional<KZSavedResult> KZSavedResultFormat::decode(const QByteArray& data, QString* error,
