@@ -6,9 +6,15 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -20,29 +26,36 @@ using plistformat::kMaxDepth;
 using plistformat::kReferenceDateMsecs;
 using plistformat::readBigEndian;
 
+} // namespace
+
+// Below this many records an array is read in order: threads cost more than
+// they save.
+std::atomic<quint64> recordsReadInParallelFrom{4096};
+
+namespace {
+
+constexpr quint64 kReadingThreads = 4;
+
+using FlatEntry = BinaryPropertyListEntry;
+
+
 class Reader {
 public:
-    Reader(const uchar* data, quint64 size) : d_(data), n_(size) {}
+    Reader(const uchar* data, quint64 size, const BinaryRecordReader* recordReader = nullptr)
+        : d_(data), n_(size), recordReader_(recordReader)
+    {
+    }
+
+    // A record the record reader took, or the array holding it, was met
+    // again elsewhere in the list: that place must see the record as the
+    // list holds it, so the list is read again without the record reader.
+    bool sharedWhatItTook() const { return sharedTaken_; }
 
     std::optional<QVariant> read(QString* error)
     {
-        // Header, at least one object byte, one offset byte, the trailer.
-        if (n_ < 8 + 1 + 1 + 32)
-            return fail(error, QStringLiteral("the data is truncated"));
-        const uchar* trailer = d_ + n_ - 32;
-        offsetSize_ = trailer[6];
-        refSize_ = trailer[7];
-        count_ = readBigEndian(trailer + 8, 8);
-        const quint64 top = readBigEndian(trailer + 16, 8);
-        tableOffset_ = readBigEndian(trailer + 24, 8);
-        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
-            return fail(error, QStringLiteral("the trailer is damaged (field sizes)"));
-        if (count_ == 0 || top >= count_)
-            return fail(error, QStringLiteral("the trailer is damaged (object count)"));
-        if (tableOffset_ < 9 || tableOffset_ >= n_ - 32)
-            return fail(error, QStringLiteral("the trailer is damaged (offset table position)"));
-        if (count_ > (n_ - 32 - tableOffset_) / offsetSize_)
-            return fail(error, QStringLiteral("the offset table is truncated"));
+        quint64 top = 0;
+        if (const std::optional<QString> damage = open(&top))
+            return fail(error, *damage);
         values_.resize(count_);
         state_.assign(count_, New);
         expanded_.assign(count_, 0);
@@ -55,6 +68,39 @@ public:
         if (expanded_[top] > 4 * (totalRefs_ + 1) + 1024)
             return fail(error, QStringLiteral("shared objects expand beyond a sensible size"));
         return value;
+    }
+
+    // The entries of a root dictionary whose keys are plain text and whose
+    // values hold no other object, as read() would read them; false for
+    // anything else, which read() then reads or refuses with its reason.
+    // Builds nothing but the values: a reference to an item is read by the
+    // hundred thousand, and a map of it costs more than its reading.
+    bool readFlatDictionary(std::vector<FlatEntry>* out)
+    {
+        quint64 top = 0;
+        quint64 offset = 0;
+        Head h;
+        QString reason;
+        if (open(&top) || !offsetOf(top, &offset) || !head(offset, &h, &reason) || h.type != 0xD)
+            return false;
+        out->clear();
+        out->reserve(size_t(h.count));
+        for (quint64 k = 0; k < h.count; ++k) {
+            const quint64 keyRef = refAt(h.content, k);
+            const quint64 valueRef = refAt(h.content, h.count + k);
+            std::optional<std::string_view> key = plainKey(keyRef);
+            quint64 valueOffset = 0;
+            Head value;
+            bool keyText = false;
+            if (!key || valueRef >= count_ || !offsetOf(valueRef, &valueOffset) || !head(valueOffset, &value, &reason)
+                || isContainer(value))
+                return false;
+            std::optional<QVariant> read = leaf(value, &keyText, &reason);
+            if (!read)
+                return false;
+            out->push_back({*key, std::move(*read)});
+        }
+        return true;
     }
 
 private:
@@ -74,17 +120,67 @@ private:
         return std::nullopt;
     }
 
+    // The trailer's fields, checked against the data; the damage otherwise.
+    std::optional<QString> open(quint64* top)
+    {
+        // Header, at least one object byte, one offset byte, the trailer.
+        if (n_ < 8 + 1 + 1 + 32)
+            return QStringLiteral("the data is truncated");
+        const uchar* trailer = d_ + n_ - 32;
+        offsetSize_ = trailer[6];
+        refSize_ = trailer[7];
+        count_ = readBigEndian(trailer + 8, 8);
+        *top = readBigEndian(trailer + 16, 8);
+        tableOffset_ = readBigEndian(trailer + 24, 8);
+        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
+            return QStringLiteral("the trailer is damaged (field sizes)");
+        if (count_ == 0 || *top >= count_)
+            return QStringLiteral("the trailer is damaged (object count)");
+        if (tableOffset_ < 9 || tableOffset_ >= n_ - 32)
+            return QStringLiteral("the trailer is damaged (offset table position)");
+        if (count_ > (n_ - 32 - tableOffset_) / offsetSize_)
+            return QStringLiteral("the offset table is truncated");
+        return std::nullopt;
+    }
+
+    // Where object `index` (below count_) begins, when that is among the objects.
+    bool offsetOf(quint64 index, quint64* offset) const
+    {
+        *offset = readBigEndian(d_ + tableOffset_ + index * offsetSize_, offsetSize_);
+        return *offset >= 8 && *offset < tableOffset_;
+    }
+
+    // The k-th reference of a container whose references begin at `content`.
+    quint64 refAt(quint64 content, quint64 k) const { return readBigEndian(d_ + content + k * refSize_, refSize_); }
+
+    // The bytes of an object that is text in one byte a character without a
+    // NUL: a key that any reading takes as it stands.
+    std::optional<std::string_view> plainKey(quint64 index) const
+    {
+        quint64 offset = 0;
+        Head h;
+        QString reason;
+        if (index >= count_ || !offsetOf(index, &offset) || !head(offset, &h, &reason) || h.type != 0x5)
+            return std::nullopt;
+        const char* bytes = reinterpret_cast<const char*>(d_ + h.content);
+        if (std::memchr(bytes, 0, h.count))
+            return std::nullopt;
+        return std::string_view(bytes, size_t(h.count));
+    }
+
     // The object at `index`, read once however often it is referred to.
     std::optional<QVariant> object(quint64 index, int depth)
     {
-        if (state_[index] == Done)
+        if (state_[index] == Done) {
+            sharedTaken_ = sharedTaken_ || (!taken_.empty() && taken_[index]);
             return values_[index];
+        }
         if (state_[index] == Active)
             return refuse(index, QStringLiteral("objects contain themselves"));
         if (depth > kMaxDepth)
             return refuse(index, QStringLiteral("nested too deeply"));
-        const quint64 offset = readBigEndian(d_ + tableOffset_ + index * offsetSize_, offsetSize_);
-        if (offset < 8 || offset >= tableOffset_)
+        quint64 offset = 0;
+        if (!offsetOf(index, &offset))
             return refuse(index, QStringLiteral("lies outside the data"));
         state_[index] = Active;
         std::optional<QVariant> value = decode(index, offset, depth);
@@ -97,22 +193,85 @@ private:
         return value;
     }
 
-    std::optional<QVariant> decode(quint64 index, quint64 offset, int depth)
+    // An object's marker and, for data, text and containers, its length and
+    // where its content begins; a reason when they do not fit the objects.
+    struct Head {
+        unsigned type = 0;
+        unsigned low = 0;
+        quint64 count = 0;
+        quint64 content = 0;
+    };
+    bool head(quint64 offset, Head* h, QString* reason) const
     {
         const quint64 limit = tableOffset_; // objects lie between header and table
         quint64 p = offset + 1;
         const auto fits = [&](quint64 bytes) { return bytes <= limit - p; };
         const uchar marker = d_[offset];
-        const unsigned type = marker >> 4;
-        const unsigned low = marker & 0x0f;
-        switch (type) {
+        h->type = marker >> 4;
+        h->low = marker & 0x0f;
+        h->content = p;
+        switch (h->type) {
+        case 0x0: case 0x1: case 0x2: case 0x3:
+            return true;
+        case 0x4: case 0x5: case 0x6: case 0xA: case 0xD:
+            break;
+        default: // sets, UIDs and unassigned markers have no place in our lists
+            *reason = QStringLiteral("unsupported object type");
+            return false;
+        }
+        quint64 count = h->low;
+        if (h->low == 0x0f) {
+            if (!fits(1)) {
+                *reason = QStringLiteral("truncated length");
+                return false;
+            }
+            const uchar sizeMarker = d_[p++];
+            if ((sizeMarker >> 4) != 0x1 || (sizeMarker & 0x0f) > 3) {
+                *reason = QStringLiteral("damaged length");
+                return false;
+            }
+            const unsigned bytes = 1u << (sizeMarker & 0x0f);
+            if (!fits(bytes)) {
+                *reason = QStringLiteral("truncated length");
+                return false;
+            }
+            count = readBigEndian(d_ + p, bytes);
+            p += bytes;
+        }
+        const quint64 unit = h->type == 0x6 ? 2 : h->type == 0xA ? refSize_ : h->type == 0xD ? 2 * refSize_ : 1;
+        if (count > (limit - p) / unit) {
+            *reason = QStringLiteral("content runs past the end of the objects");
+            return false;
+        }
+        h->count = count;
+        h->content = p;
+        return true;
+    }
+
+    static bool isContainer(const Head& h) { return h.type == 0xA || h.type == 0xD; }
+
+    // A value that refers to no other object, read without touching the
+    // reader's state, so that several threads may read such values at once.
+    // `keyText`: whether it may serve as a dictionary key.
+    std::optional<QVariant> leaf(const Head& h, bool* keyText, QString* reason) const
+    {
+        const quint64 limit = tableOffset_;
+        const quint64 p = h.content;
+        const auto fits = [&](quint64 bytes) { return bytes <= limit - p; };
+        const unsigned low = h.low;
+        const auto refuse = [reason](const char* why) -> std::optional<QVariant> {
+            *reason = QString::fromLatin1(why);
+            return std::nullopt;
+        };
+        *keyText = false;
+        switch (h.type) {
         case 0x0:
             if (low == 0x8 || low == 0x9)
                 return QVariant(low == 0x9);
-            return refuse(index, QStringLiteral("unknown marker"));
+            return refuse("unknown marker");
         case 0x1: {
             if (low > 4 || !fits(1u << low))
-                return refuse(index, QStringLiteral("damaged integer"));
+                return refuse("damaged integer");
             const unsigned bytes = 1u << low;
             // 8 bytes are signed; 16 the unsigned numbers above INT64_MAX,
             // their upper half unused.
@@ -123,75 +282,69 @@ private:
         }
         case 0x2: {
             if (!((low == 2 || low == 3) && fits(1u << low)))
-                return refuse(index, QStringLiteral("damaged real"));
+                return refuse("damaged real");
             if (low == 2)
                 return QVariant(double(std::bit_cast<float>(quint32(readBigEndian(d_ + p, 4)))));
             return QVariant(std::bit_cast<double>(readBigEndian(d_ + p, 8)));
         }
         case 0x3: {
             if (low != 3 || !fits(8))
-                return refuse(index, QStringLiteral("damaged date"));
+                return refuse("damaged date");
             const double seconds = std::bit_cast<double>(readBigEndian(d_ + p, 8));
             if (!std::isfinite(seconds) || std::fabs(seconds) > kMaxDateSeconds)
-                return refuse(index, QStringLiteral("date out of the supported range"));
+                return refuse("date out of the supported range");
             return QVariant(QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000.0) + kReferenceDateMsecs,
                                                            Qt::UTC));
-        }
-        case 0x4: case 0x5: case 0x6: case 0xA: case 0xD:
-            break;
-        default: // sets, UIDs and unassigned markers have no place in our lists
-            return refuse(index, QStringLiteral("unsupported object type"));
-        }
-
-        quint64 count = low;
-        if (low == 0x0f) {
-            if (!fits(1))
-                return refuse(index, QStringLiteral("truncated length"));
-            const uchar sizeMarker = d_[p++];
-            if ((sizeMarker >> 4) != 0x1 || (sizeMarker & 0x0f) > 3)
-                return refuse(index, QStringLiteral("damaged length"));
-            const unsigned bytes = 1u << (sizeMarker & 0x0f);
-            if (!fits(bytes))
-                return refuse(index, QStringLiteral("truncated length"));
-            count = readBigEndian(d_ + p, bytes);
-            p += bytes;
-        }
-        const quint64 unit = type == 0x6 ? 2 : type == 0xA ? refSize_ : type == 0xD ? 2 * refSize_ : 1;
-        if (count > (limit - p) / unit)
-            return refuse(index, QStringLiteral("content runs past the end of the objects"));
-        const char* bytes = reinterpret_cast<const char*>(d_ + p);
-        switch (type) {
-        case 0x4:
-            return QVariant(QByteArray(bytes, qsizetype(count)));
-        case 0x5: {
-            // libplist keeps text as C strings: a NUL ends it.
-            const char* nul = static_cast<const char*>(std::memchr(bytes, 0, count));
-            isKey(index, nul == nullptr);
-            return QVariant(QString::fromUtf8(bytes, nul ? qsizetype(nul - bytes) : qsizetype(count)));
-        }
-        case 0x6: {
-            QString text(qsizetype(count), Qt::Uninitialized);
-            QChar* out = text.data();
-            bool hasNul = false;
-            for (quint64 i = 0; i < count; ++i) {
-                const char16_t unit16 = char16_t(readBigEndian(d_ + p + 2 * i, 2));
-                hasNul = hasNul || unit16 == 0;
-                out[i] = QChar(unit16);
-            }
-            for (qsizetype i = 0; i < text.size(); ++i) {
-                const QChar c = text.at(i);
-                if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-                    ++i;
-                else if (c.isSurrogate())
-                    return refuse(index, QStringLiteral("damaged UTF-16 text"));
-            }
-            isKey(index, !hasNul);
-            return QVariant(text);
         }
         default:
             break;
         }
+        const quint64 count = h.count;
+        const char* bytes = reinterpret_cast<const char*>(d_ + p);
+        if (h.type == 0x4)
+            return QVariant(QByteArray(bytes, qsizetype(count)));
+        if (h.type == 0x5) {
+            // libplist keeps text as C strings: a NUL ends it.
+            const char* nul = static_cast<const char*>(std::memchr(bytes, 0, count));
+            *keyText = nul == nullptr;
+            return QVariant(QString::fromUtf8(bytes, nul ? qsizetype(nul - bytes) : qsizetype(count)));
+        }
+        QString text(qsizetype(count), Qt::Uninitialized);
+        QChar* out = text.data();
+        bool hasNul = false;
+        for (quint64 i = 0; i < count; ++i) {
+            const char16_t unit16 = char16_t(readBigEndian(d_ + p + 2 * i, 2));
+            hasNul = hasNul || unit16 == 0;
+            out[i] = QChar(unit16);
+        }
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+                ++i;
+            else if (c.isSurrogate())
+                return refuse("damaged UTF-16 text");
+        }
+        *keyText = !hasNul;
+        return QVariant(text);
+    }
 
+    std::optional<QVariant> decode(quint64 index, quint64 offset, int depth)
+    {
+        Head h;
+        QString reason;
+        if (!head(offset, &h, &reason))
+            return refuse(index, reason);
+        if (!isContainer(h)) {
+            bool keyText = false;
+            std::optional<QVariant> value = leaf(h, &keyText, &reason);
+            if (!value)
+                return refuse(index, reason);
+            isKey(index, keyText);
+            return value;
+        }
+        const unsigned type = h.type;
+        const quint64 count = h.count;
+        const quint64 p = h.content;
         const quint64 refs = type == 0xA ? count : 2 * count;
         totalRefs_ += refs;
         quint64 size = 1;
@@ -211,6 +364,17 @@ private:
         if (type == 0xA) {
             QVariantList list;
             list.reserve(qsizetype(count));
+            if (count >= recordsReadInParallelFrom.load(std::memory_order_relaxed) && depth + 2 <= kMaxDepth) {
+                switch (records(index, p, count, depth, &size, &list)) {
+                case Records::Read:
+                    expanded_[index] = size;
+                    return QVariant(list);
+                case Records::Refused:
+                    return std::nullopt;
+                case Records::NotSuch:
+                    break;
+                }
+            }
             for (quint64 k = 0; k < count; ++k) {
                 std::optional<QVariant> value = child(k);
                 if (!value)
@@ -228,13 +392,177 @@ private:
             const quint64 keyRef = readBigEndian(d_ + p + k * refSize_, refSize_);
             if (!keyText_[keyRef])
                 return refuse(index, QStringLiteral("a dictionary key is not a string (or holds a NUL)"));
+            // What the record reader is told of an array of the root.
+            if (depth == 0)
+                rootKey_ = key->toString();
             std::optional<QVariant> value = child(count + k);
+            rootKey_.clear();
             if (!value)
                 return std::nullopt;
             map.insert(key->toString(), std::move(*value));
         }
         expanded_[index] = size;
         return QVariant(map);
+    }
+
+    enum class Records { NotSuch, Read, Refused };
+
+    // An array of many records, each a dictionary of its own whose keys are
+    // plain text and whose values hold no other object (a saved result's
+    // items), read on a few threads into `list`: the same values, the same
+    // sharing of keys, the same first fault and the same bounds as the walk
+    // in order. NotSuch, with nothing read, for any other array, which that
+    // walk then reads.
+    Records records(quint64 index, quint64 p, quint64 count, int depth, quint64* size, QVariantList* list)
+    {
+        struct Record {
+            quint64 ref = 0;
+            quint64 content = 0;
+            quint64 entries = 0;
+        };
+        std::vector<Record> records(count);
+        std::vector<bool> taken(count_, false);
+        std::vector<quint64> keys;
+        std::vector<bool> listed(count_, false);
+        for (quint64 k = 0; k < count; ++k) {
+            Record& record = records[k];
+            record.ref = refAt(p, k);
+            quint64 offset = 0;
+            Head h;
+            QString reason;
+            // A record met twice, or read before, is shared: the walk in
+            // order keeps that sharing.
+            if (record.ref >= count_ || state_[record.ref] != New || taken[record.ref] || !offsetOf(record.ref, &offset)
+                || !head(offset, &h, &reason) || h.type != 0xD)
+                return Records::NotSuch;
+            taken[record.ref] = true;
+            record.content = h.content;
+            record.entries = h.count;
+            for (quint64 e = 0; e < h.count; ++e) {
+                const quint64 keyRef = refAt(h.content, e);
+                const quint64 valueRef = refAt(h.content, h.count + e);
+                quint64 valueOffset = 0;
+                Head value;
+                if (!plainKey(keyRef) || valueRef >= count_ || !offsetOf(valueRef, &valueOffset)
+                    || !head(valueOffset, &value, &reason) || isContainer(value))
+                    return Records::NotSuch;
+                if (!listed[keyRef]) {
+                    listed[keyRef] = true;
+                    keys.push_back(keyRef);
+                }
+            }
+        }
+        // The keys once, shared by every record as the walk shares them.
+        for (const quint64 keyRef : keys) {
+            if (!object(keyRef, depth + 2))
+                return Records::Refused;
+        }
+
+        struct Read {
+            QVariant value;
+            bool taken = false; // by the record reader
+            quint64 failedAt = 0; // the value that did not read
+            QString reason;
+            bool failed = false;
+        };
+        std::vector<Read> read(count);
+        const BinaryRecordReader* recordReader = depth == 1 && !rootKey_.isNull() ? recordReader_ : nullptr;
+        const QString arrayKey = rootKey_;
+        const auto readOne = [&](quint64 k) {
+            const Record& record = records[k];
+            Read& out = read[k];
+            std::vector<FlatEntry> entries;
+            entries.reserve(size_t(record.entries));
+            for (quint64 e = 0; e < record.entries; ++e) {
+                const quint64 valueRef = refAt(record.content, record.entries + e);
+                quint64 offset = 0;
+                Head h;
+                bool keyText = false;
+                offsetOf(valueRef, &offset);
+                head(offset, &h, &out.reason);
+                std::optional<QVariant> value = leaf(h, &keyText, &out.reason);
+                if (!value) {
+                    out.failed = true;
+                    out.failedAt = valueRef;
+                    return;
+                }
+                entries.push_back({*plainKey(refAt(record.content, e)), std::move(*value)});
+            }
+            if (recordReader) {
+                out.value = (*recordReader)(arrayKey, entries);
+                out.taken = out.value.isValid();
+                if (out.taken)
+                    return;
+            }
+            QVariantMap map;
+            for (quint64 e = 0; e < record.entries; ++e) {
+                const QVariant& key = values_[refAt(record.content, e)];
+                map.insert(*static_cast<const QString*>(key.constData()), std::move(entries[size_t(e)].value));
+            }
+            out.value = QVariant(std::move(map));
+        };
+        inParallel(count, readOne);
+
+        for (quint64 k = 0; k < count; ++k) {
+            Read& one = read[k];
+            if (one.failed) {
+                refuse(one.failedAt, one.reason);
+                return Records::Refused;
+            }
+            const Record& record = records[k];
+            totalRefs_ += 2 * record.entries;
+            expanded_[record.ref] = 1 + 2 * record.entries;
+            state_[record.ref] = Done;
+            values_[record.ref] = std::move(one.value);
+            if (one.taken) {
+                if (taken_.empty())
+                    taken_.assign(count_, false);
+                taken_[record.ref] = true;
+                taken_[index] = true;
+            }
+            *size += expanded_[record.ref];
+            if (*size > 4 * (totalRefs_ + 1) + 1024 + quint64(count_) * 4) {
+                refuse(index, QStringLiteral("shared objects expand beyond a sensible size"));
+                return Records::Refused;
+            }
+            list->append(values_[record.ref]);
+        }
+        return Records::Read;
+    }
+
+    // work(k) for every k below `count`, on as many threads as help: each
+    // call writes only what is its own.
+    template <typename Work>
+    static void inParallel(quint64 count, const Work& work)
+    {
+        constexpr quint64 chunk = 1024;
+        const quint64 threads =
+            std::min<quint64>({kReadingThreads, quint64(std::max(1u, std::thread::hardware_concurrency())),
+                               (count + chunk - 1) / chunk});
+        std::atomic<quint64> next{0};
+        std::mutex failureLock;
+        std::exception_ptr failure;
+        const auto run = [&] {
+            try {
+                for (quint64 from = next.fetch_add(chunk); from < count; from = next.fetch_add(chunk)) {
+                    for (quint64 k = from; k < std::min(count, from + chunk); ++k)
+                        work(k);
+                }
+            } catch (...) {
+                const std::lock_guard<std::mutex> lock(failureLock);
+                if (!failure)
+                    failure = std::current_exception();
+                next.store(count);
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (quint64 t = 1; t < threads; ++t)
+            helpers.emplace_back(run);
+        run();
+        for (std::thread& helper : helpers)
+            helper.join();
+        if (failure)
+            std::rethrow_exception(failure);
     }
 
     void isKey(quint64 index, bool key) { keyText_[index] = key; }
@@ -252,11 +580,23 @@ private:
     // Text that may serve as a dictionary key: no NUL in it.
     std::vector<bool> keyText_;
     QString problem_;
+    const BinaryRecordReader* recordReader_ = nullptr;
+    // The root's key whose value is being read, while it is.
+    QString rootKey_;
+    // What the record reader took: the records and the arrays holding them.
+    std::vector<bool> taken_;
+    bool sharedTaken_ = false;
 };
 
 } // namespace
 
 std::optional<QVariant> readBinaryPropertyList(const QByteArray& data, QString* error)
+{
+    return readBinaryPropertyList(data, error, BinaryRecordReader());
+}
+
+std::optional<QVariant> readBinaryPropertyList(const QByteArray& data, QString* error,
+                                               const BinaryRecordReader& recordReader)
 {
     if (data.isEmpty()) {
         if (error)
@@ -269,7 +609,24 @@ std::optional<QVariant> readBinaryPropertyList(const QByteArray& data, QString* 
                                                : QStringLiteral("not a binary property list");
         return std::nullopt;
     }
-    return Reader(reinterpret_cast<const uchar*>(data.constData()), quint64(data.size())).read(error);
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    if (recordReader) {
+        Reader reader(bytes, quint64(data.size()), &recordReader);
+        std::optional<QVariant> value = reader.read(error);
+        if (!reader.sharedWhatItTook())
+            return value;
+    }
+    return Reader(bytes, quint64(data.size())).read(error);
+}
+
+std::optional<std::vector<BinaryPropertyListEntry>> readFlatBinaryDictionary(const QByteArray& data)
+{
+    if (!data.startsWith("bplist00"))
+        return std::nullopt;
+    std::vector<BinaryPropertyListEntry> entries;
+    if (!Reader(reinterpret_cast<const uchar*>(data.constData()), quint64(data.size())).readFlatDictionary(&entries))
+        return std::nullopt;
+    return entries;
 }
 
 } // namespace platform

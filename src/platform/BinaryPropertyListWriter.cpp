@@ -61,6 +61,11 @@ size_t countBytes(quint64 count)
     return count < 15 ? 0 : 1 + widthOf(count);
 }
 
+// Pieces handed to a sink: the list is never whole in memory twice.
+constexpr size_t kChunk = size_t(1) << 20;
+// Streaming, leaves up to this long stay to be shared: keys, numbers, dates.
+constexpr size_t kSharedLeaf = 64;
+
 } // namespace
 
 size_t BinaryPropertyListWriter::LeafHash::operator()(Ref ref) const
@@ -113,6 +118,23 @@ BinaryPropertyListWriter::Ref BinaryPropertyListWriter::leaf(std::string_view en
     if (objects_.size() >= size_t(UINT32_MAX) || encoded.size() >= size_t(UINT32_MAX))
         return refuse(QStringLiteral("the property list is too large"));
     const Ref ref = Ref(objects_.size());
+    if (streaming_) {
+        if (failed())
+            return 0;
+        if (objects_.size() >= streamLimit_)
+            return refuse(QStringLiteral("internal error: more objects than announced"));
+        offsets_.push_back(written_ + chunk_.size());
+        chunk_.append(encoded);
+        if (encoded.size() <= kSharedLeaf) {
+            objects_.push_back({quint64(leaves_.size()), quint32(encoded.size()), 0});
+            leaves_.append(encoded);
+            uniqueLeaves_.insert(ref);
+        } else {
+            objects_.push_back({0, 0, 0});
+        }
+        flush(false);
+        return ref;
+    }
     objects_.push_back({quint64(leaves_.size()), quint32(encoded.size()), 0});
     leaves_.append(encoded);
     uniqueLeaves_.insert(ref);
@@ -128,9 +150,120 @@ BinaryPropertyListWriter::Ref BinaryPropertyListWriter::container(uchar marker, 
             return refuse(QStringLiteral("internal error: a reference to nothing"));
     }
     const Ref ref = Ref(objects_.size());
+    if (streaming_) {
+        if (failed())
+            return 0;
+        if (objects_.size() >= streamLimit_)
+            return refuse(QStringLiteral("internal error: more objects than announced"));
+        offsets_.push_back(written_ + chunk_.size());
+        appendMarkerAndCount(chunk_, marker, marker == kDict ? count / 2 : count);
+        for (size_t i = 0; i < count; ++i)
+            appendBigEndian(chunk_, refs[i], refSize_);
+        objects_.push_back({0, quint32(count), marker});
+        flush(false);
+        return ref;
+    }
     objects_.push_back({quint64(refs_.size()), quint32(count), marker});
     refs_.insert(refs_.end(), refs, refs + count);
     return ref;
+}
+
+void BinaryPropertyListWriter::flush(bool force)
+{
+    if (chunk_.empty() || !(force || chunk_.size() >= kChunk) || failed())
+        return;
+    const bool written = sink_(chunk_.data(), chunk_.size());
+    written_ += chunk_.size();
+    chunk_.clear();
+    if (!written)
+        refuse(QStringLiteral("the property list could not be written"));
+}
+
+void BinaryPropertyListWriter::streamObject(size_t index)
+{
+    Object& object = objects_[index];
+    offsets_.push_back(written_ + chunk_.size());
+    if (object.marker == 0) {
+        chunk_.append(leaves_.data() + object.start, object.length);
+    } else {
+        appendMarkerAndCount(chunk_, object.marker, object.marker == kDict ? object.length / 2 : object.length);
+        for (quint32 i = 0; i < object.length; ++i)
+            appendBigEndian(chunk_, refs_[object.start + i], refSize_);
+    }
+    flush(false);
+}
+
+void BinaryPropertyListWriter::streamTo(Sink sink, quint64 objectsToCome)
+{
+    if (failed() || streaming_)
+        return;
+    streamLimit_ = quint64(objects_.size()) + objectsToCome;
+    if (streamLimit_ == 0 || streamLimit_ >= quint64(UINT32_MAX)) {
+        refuse(QStringLiteral("the property list is too large"));
+        return;
+    }
+    streaming_ = true;
+    sink_ = std::move(sink);
+    refSize_ = bytesFor(streamLimit_ - 1);
+    written_ = 0;
+    chunk_.reserve(kChunk + 64);
+    chunk_.append("bplist00", 8);
+    // Pages are taken as the offsets come, not for the whole bound.
+    offsets_.reserve(size_t(streamLimit_));
+    for (size_t i = 0; i < objects_.size() && !failed(); ++i)
+        streamObject(i);
+    // Only the short leaves stay, to be shared by what is still to come.
+    std::string kept;
+    for (Object& object : objects_) {
+        if (object.marker == 0 && object.length <= kSharedLeaf) {
+            const quint64 start = kept.size();
+            kept.append(leaves_.data() + object.start, object.length);
+            object.start = start;
+        } else {
+            object.start = 0;
+            if (object.marker == 0)
+                object.length = 0;
+        }
+    }
+    leaves_.swap(kept);
+    std::vector<Ref>().swap(refs_);
+    uniqueLeaves_ = std::unordered_set<Ref, LeafHash, LeafEqual>(64, LeafHash{this}, LeafEqual{this});
+    for (size_t i = 0; i < objects_.size(); ++i) {
+        if (objects_[i].marker == 0 && objects_[i].length > 0)
+            uniqueLeaves_.insert(Ref(i));
+    }
+}
+
+bool BinaryPropertyListWriter::finishStreaming(Ref top, QString* error)
+{
+    if (!streaming_)
+        refuse(QStringLiteral("internal error: the list is not being streamed"));
+    if (!failed() && top >= objects_.size())
+        refuse(QStringLiteral("internal error: the root is not in the list"));
+    if (!failed()) {
+        const quint64 tableOffset = written_ + chunk_.size();
+        const unsigned offsetSize = bytesFor(tableOffset);
+        if (tableOffset + quint64(offsets_.size()) * offsetSize + 32 > quint64(UINT32_MAX)) {
+            refuse(QStringLiteral("the property list is too large"));
+        } else {
+            for (const quint64 offset : offsets_) {
+                appendBigEndian(chunk_, offset, offsetSize);
+                flush(false);
+            }
+            chunk_.append(6, '\0');
+            chunk_.push_back(char(offsetSize));
+            chunk_.push_back(char(refSize_));
+            appendBigEndian(chunk_, objects_.size(), 8);
+            appendBigEndian(chunk_, top, 8);
+            appendBigEndian(chunk_, tableOffset, 8);
+            flush(true);
+        }
+    }
+    const bool written = !failed();
+    if (!written && error)
+        *error = error_;
+    reset();
+    return written;
 }
 
 void BinaryPropertyListWriter::appendMarkerAndCount(std::string& out, uchar marker, quint64 count) const
@@ -296,6 +429,8 @@ QByteArray BinaryPropertyListWriter::finish(Ref top, QString* error)
 
 bool BinaryPropertyListWriter::finish(Ref top, const Sink& sink, QString* error)
 {
+    if (streaming_)
+        refuse(QStringLiteral("internal error: a streamed list ends with finishStreaming"));
     if (!failed() && top >= objects_.size())
         refuse(QStringLiteral("internal error: the root is not in the list"));
     bool written = false;
@@ -319,7 +454,6 @@ bool BinaryPropertyListWriter::finish(Ref top, const Sink& sink, QString* error)
         } else {
             // Handed on in pieces: the list is never whole in memory twice.
             std::string chunk;
-            constexpr size_t kChunk = size_t(1) << 20;
             chunk.reserve(kChunk + 64);
             bool sinkOk = true;
             const auto flushIfFull = [&](bool force) {
@@ -364,13 +498,25 @@ bool BinaryPropertyListWriter::finish(Ref top, const Sink& sink, QString* error)
     }
     if (failed() && error)
         *error = error_;
+    reset();
+    return written;
+}
+
+void BinaryPropertyListWriter::reset()
+{
     // What the list took is given back at once: it may have been large.
     uniqueLeaves_ = std::unordered_set<Ref, LeafHash, LeafEqual>(64, LeafHash{this}, LeafEqual{this});
     std::vector<Object>().swap(objects_);
     std::string().swap(leaves_);
     std::vector<Ref>().swap(refs_);
+    std::vector<quint64>().swap(offsets_);
+    std::string().swap(chunk_);
+    sink_ = nullptr;
+    streaming_ = false;
+    streamLimit_ = 0;
+    refSize_ = 0;
+    written_ = 0;
     error_.clear();
-    return written;
 }
 
 } // namespace platform

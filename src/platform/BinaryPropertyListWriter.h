@@ -21,9 +21,11 @@ namespace platform {
 // objects out with the reference table and trailer around them.
 //
 // Memory stays of the order of the finished list: the objects' own bytes,
-// four bytes per reference, and one table entry per distinct value. Equal
-// values (a dictionary's keys, above all) are written once and shared, as
-// any reader of the format expects them to be.
+// four bytes per reference, and one table entry per distinct value; or,
+// streaming, an offset per object and the short values alone. Equal values
+// (a dictionary's keys, above all) are written once and shared, as any
+// reader of the format expects them to be; streaming, only short ones are
+// (values too long to share, a reference's bytes, are not looked for again).
 //
 // The encoding is the one PropertyList::toData writes: integers from 0 to
 // INT64_MAX in their smallest width, negative ones in 8 bytes, unsigned ones
@@ -64,6 +66,15 @@ public:
     using Sink = std::function<bool(const char* bytes, size_t size)>;
     bool finish(Ref top, const Sink& sink, QString* error = nullptr);
 
+    // From here on each object goes to `sink` as it is added, so that a list
+    // far larger than what came before (a result's item records after its
+    // window state) is never held whole: memory keeps each object's offset
+    // and the short values that later ones may share. `objectsToCome`
+    // bounds how many objects will still be added, which sets the width of
+    // every reference; adding more is refused. End with finishStreaming.
+    void streamTo(Sink sink, quint64 objectsToCome);
+    bool finishStreaming(Ref top, QString* error = nullptr);
+
 private:
     Ref leaf(std::string_view encoded);
     Ref container(uchar marker, const Ref* refs, size_t count);
@@ -91,6 +102,9 @@ private:
         bool operator()(Ref a, std::string_view b) const;
     };
     std::string_view leafBytes(Ref ref) const;
+    void streamObject(size_t index);
+    void flush(bool force);
+    void reset();
 
     std::vector<Object> objects_;
     std::string leaves_;
@@ -98,6 +112,17 @@ private:
     std::unordered_set<Ref, LeafHash, LeafEqual> uniqueLeaves_;
     std::string scratch_;
     QString error_;
+
+    // While streaming: leaves_ holds only the leaves that may be shared,
+    // objects_ their place there (other objects keep their length alone),
+    // and offsets_ where every object begins in the list.
+    bool streaming_ = false;
+    Sink sink_;
+    quint64 streamLimit_ = 0;
+    unsigned refSize_ = 0;
+    std::vector<quint64> offsets_;
+    std::string chunk_;
+    quint64 written_ = 0;
 };
 
 } // namespace platform

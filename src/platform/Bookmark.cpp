@@ -28,14 +28,6 @@ bool setError(QString* error, const QString& text)
     return false;
 }
 
-bool readUnsigned(const QVariantMap& map, const QString& key, quint64* value)
-{
-    const std::optional<quint64> number = storedUnsigned(map.value(key));
-    if (number)
-        *value = *number;
-    return number.has_value();
-}
-
 } // namespace
 
 QByteArray createBookmark(const std::filesystem::path& path, QString* error)
@@ -123,10 +115,49 @@ std::optional<ResolvedBookmark> resolveWith(const QByteArray& data, QString* err
 
 } // namespace
 
+namespace {
+
+// A bookmark's fields, as a lookup of the value stored under a key.
+std::optional<BookmarkTarget> targetOf(const std::function<QVariant(const QString& key)>& value, QString* error)
+{
+    const QVariant storedPath = value(kPathKey);
+    BookmarkTarget target;
+    const auto number = [&value](const QString& key, quint64* out) {
+        const std::optional<quint64> stored = storedUnsigned(value(key));
+        if (stored)
+            *out = *stored;
+        return stored.has_value();
+    };
+    if (storedPath.typeId() != QMetaType::QByteArray || storedPath.toByteArray().isEmpty()
+        || !number(kDeviceKey, &target.device) || !number(kInodeKey, &target.inode)) {
+        setError(error, QStringLiteral("The stored item reference is incomplete."));
+        return std::nullopt;
+    }
+    target.identity = FileIdentity::readWith(value, target.device, target.inode);
+    const QByteArray pathBytes = storedPath.toByteArray();
+    target.path = std::filesystem::path(std::string(pathBytes.constData(), size_t(pathBytes.size())));
+    return target;
+}
+
+} // namespace
+
 std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error)
 {
+    // A reopened result reads one for each of its items: what this program
+    // writes is read without building a map of it.
+    if (const auto entries = readFlatBinaryDictionary(data)) {
+        return targetOf(
+            [&entries](const QString& key) {
+                // A key stored twice counts with its last value, as in a map.
+                for (auto entry = entries->rbegin(); entry != entries->rend(); ++entry) {
+                    if (QLatin1StringView(entry->key.data(), qsizetype(entry->key.size())) == key)
+                        return entry->value;
+                }
+                return QVariant();
+            },
+            error);
+    }
     QString parseError;
-    // A reopened result resolves one for each of its items.
     const auto value = data.startsWith("bplist") ? readBinaryPropertyList(data, &parseError)
                                                  : PropertyList::fromData(data, &parseError);
     if (!value || value->typeId() != QMetaType::QVariantMap) {
@@ -135,17 +166,7 @@ std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* er
         return std::nullopt;
     }
     const QVariantMap map = value->toMap();
-    const QVariant storedPath = map.value(kPathKey);
-    BookmarkTarget target;
-    if (storedPath.typeId() != QMetaType::QByteArray || storedPath.toByteArray().isEmpty()
-        || !readUnsigned(map, kDeviceKey, &target.device) || !readUnsigned(map, kInodeKey, &target.inode)) {
-        setError(error, QStringLiteral("The stored item reference is incomplete."));
-        return std::nullopt;
-    }
-    target.identity = FileIdentity::readFrom(map, target.device, target.inode);
-    const QByteArray pathBytes = storedPath.toByteArray();
-    target.path = std::filesystem::path(std::string(pathBytes.constData(), size_t(pathBytes.size())));
-    return target;
+    return targetOf([&map](const QString& key) { return map.value(key); }, error);
 }
 
 bool isWellFormedBookmark(const QByteArray& data)

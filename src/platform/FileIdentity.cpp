@@ -28,16 +28,18 @@ void insertTime(QVariantMap& map, const QString& secondsKey, const QString& nano
     map.insert(nanosecondsKey, quint64(t.nanoseconds));
 }
 
-std::optional<quint64> readNumber(const QVariantMap& map, const QString& key)
+using Lookup = std::function<QVariant(const QString& key)>;
+
+std::optional<quint64> readNumber(const Lookup& value, const QString& key)
 {
-    return storedUnsigned(map.value(key));
+    return storedUnsigned(value(key));
 }
 
-std::optional<FileIdentity::Time> readTime(const QVariantMap& map, const QString& secondsKey,
+std::optional<FileIdentity::Time> readTime(const Lookup& value, const QString& secondsKey,
                                            const QString& nanosecondsKey)
 {
-    const auto seconds = readNumber(map, secondsKey);
-    const auto nanoseconds = readNumber(map, nanosecondsKey);
+    const auto seconds = readNumber(value, secondsKey);
+    const auto nanoseconds = readNumber(value, nanosecondsKey);
     if (!seconds || !nanoseconds)
         return std::nullopt;
     return FileIdentity::Time{qint64(*seconds), qint64(*nanoseconds)};
@@ -144,14 +146,19 @@ void FileIdentity::insertInto(QVariantMap& map) const
 
 FileIdentity FileIdentity::readFrom(const QVariantMap& map, quint64 device, quint64 inode)
 {
+    return readWith([&map](const QString& key) { return map.value(key); }, device, inode);
+}
+
+FileIdentity FileIdentity::readWith(const Lookup& value, quint64 device, quint64 inode)
+{
     FileIdentity identity;
     identity.device = device;
     identity.inode = inode;
-    identity.birth = readTime(map, kBirthSecondsKey, kBirthNanosecondsKey);
-    identity.size = readNumber(map, kSizeKey);
-    identity.modified = readTime(map, kModifiedSecondsKey, kModifiedNanosecondsKey);
-    identity.fileSystem = readNumber(map, kFileSystemKey);
-    const QVariant folder = map.value(kFolderKey);
+    identity.birth = readTime(value, kBirthSecondsKey, kBirthNanosecondsKey);
+    identity.size = readNumber(value, kSizeKey);
+    identity.modified = readTime(value, kModifiedSecondsKey, kModifiedNanosecondsKey);
+    identity.fileSystem = readNumber(value, kFileSystemKey);
+    const QVariant folder = value(kFolderKey);
     if (folder.typeId() == QMetaType::Bool)
         identity.folder = folder.toBool();
     return identity;

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 namespace platform {
@@ -67,6 +68,10 @@ struct FileIdentity {
     // alone.
     void insertInto(QVariantMap& map) const;
     static FileIdentity readFrom(const QVariantMap& map, quint64 device, quint64 inode);
+    // The same from a record read as a lookup of its values by key (an
+    // invalid value for a missing key).
+    static FileIdentity readWith(const std::function<QVariant(const QString& key)>& value, quint64 device,
+                                 quint64 inode);
 
     bool operator==(const FileIdentity&) const = default;
 };

@@ -108,6 +108,26 @@ QVariantMap byTag(const std::map<quint64, T>& map, F&& convert)
 
 // ---- Reading ---------------------------------------------------------------------------
 
+// A record's value under `key`, or nullptr: in a map, or in the entries of
+// a record read straight from the file, where the last of a key stored
+// twice counts, as in a map.
+const QVariant* valueIn(const QVariantMap& map, const QString& key)
+{
+    const auto found = map.constFind(key);
+    return found == map.constEnd() ? nullptr : &*found;
+}
+
+using Entries = std::vector<platform::BinaryPropertyListEntry>;
+
+const QVariant* valueIn(const Entries& entries, const QString& key)
+{
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        if (QLatin1StringView(entry->key.data(), qsizetype(entry->key.size())) == key)
+            return &entry->value;
+    }
+    return nullptr;
+}
+
 // Walks a value with the place it was found at, and keeps the first fault.
 class Reader {
 public:
@@ -164,10 +184,11 @@ public:
     }
 
     // A required entry of `map`.
-    std::optional<QVariant> need(const QVariantMap& map, const QString& key, const QString& where)
+    template <typename Record>
+    std::optional<QVariant> need(const Record& map, const QString& key, const QString& where)
     {
-        const auto found = map.constFind(key);
-        if (found == map.constEnd()) {
+        const QVariant* found = valueIn(map, key);
+        if (!found) {
             fail(at(where, key), QStringLiteral("missing"));
             return std::nullopt;
         }
@@ -251,18 +272,20 @@ public:
     }
 
     // Required keys of a record, each read by `read`.
-    template <typename T>
-    bool field(const QVariantMap& map, const QString& key, const QString& where, T* out)
+    template <typename T, typename Record = QVariantMap>
+    bool field(const Record& map, const QString& key, const QString& where, T* out)
     {
-        const std::optional<QVariant> value = need(map, key, where);
-        return value && read(*value, at(where, key), out);
+        const QVariant* value = valueIn(map, key);
+        if (!value)
+            return fail(at(where, key), QStringLiteral("missing"));
+        return read(*value, at(where, key), out);
     }
 
-    template <typename T>
-    bool optionalField(const QVariantMap& map, const QString& key, const QString& where, std::optional<T>* out)
+    template <typename T, typename Record = QVariantMap>
+    bool optionalField(const Record& map, const QString& key, const QString& where, std::optional<T>* out)
     {
-        const auto found = map.constFind(key);
-        if (found == map.constEnd())
+        const QVariant* found = valueIn(map, key);
+        if (!found)
             return true;
         T value{};
         if (!read(*found, at(where, key), &value))
@@ -363,33 +386,41 @@ private:
     bool failed_ = false;
 };
 
-bool readItem(Reader& r, const QVariant& value, const QString& where, KZSavedItem* item)
+template <typename Record>
+bool readItemFields(Reader& r, const Record& map, const QString& where, KZSavedItem* item)
 {
-    const auto map = r.map(value, where);
-    if (!map)
-        return false;
-    if (!(r.field(*map, K::alias, where, &item->alias) && r.field(*map, K::fileTypeTag, where, &item->fileTypeTag)
-          && r.field(*map, K::groupId, where, &item->groupId)
-          && r.field(*map, K::countOfItemsInGroup, where, &item->countOfItemsInGroup)
-          && r.field(*map, K::locationLabelTag, where, &item->locationLabelTag)
-          && r.field(*map, K::isMarked, where, &item->isMarked)
-          && r.field(*map, K::isPhotosItem, where, &item->isPhotosItem)
-          && r.field(*map, K::isiTunesItem, where, &item->isiTunesItem)
-          && r.optionalField(*map, K::size, where, &item->size)
-          && r.optionalField(*map, K::dateModified, where, &item->dateModified)
-          && r.optionalField(*map, K::dateCreated, where, &item->dateCreated)
-          && r.optionalField(*map, K::isFolder, where, &item->isFolder)))
+    if (!(r.field(map, K::alias, where, &item->alias) && r.field(map, K::fileTypeTag, where, &item->fileTypeTag)
+          && r.field(map, K::groupId, where, &item->groupId)
+          && r.field(map, K::countOfItemsInGroup, where, &item->countOfItemsInGroup)
+          && r.field(map, K::locationLabelTag, where, &item->locationLabelTag)
+          && r.field(map, K::isMarked, where, &item->isMarked)
+          && r.field(map, K::isPhotosItem, where, &item->isPhotosItem)
+          && r.field(map, K::isiTunesItem, where, &item->isiTunesItem)
+          && r.optionalField(map, K::size, where, &item->size)
+          && r.optionalField(map, K::dateModified, where, &item->dateModified)
+          && r.optionalField(map, K::dateCreated, where, &item->dateCreated)
+          && r.optionalField(map, K::isFolder, where, &item->isFolder)))
         return false;
     if (item->alias.isEmpty())
         return r.fail(Reader::at(where, K::alias), QStringLiteral("empty"));
-    const auto trackID = map->constFind(K::trackID);
-    if (trackID != map->constEnd()) {
+    if (const QVariant* trackID = valueIn(map, K::trackID)) {
         const int type = trackID->typeId();
         if (type != QMetaType::QString && type != QMetaType::LongLong && type != QMetaType::ULongLong)
             return r.fail(Reader::at(where, K::trackID), QStringLiteral("expected a string or an integer"));
         item->trackID = *trackID;
     }
     return true;
+}
+
+bool readItem(Reader& r, const QVariant& value, const QString& where, KZSavedItem* item)
+{
+    // Read already, straight from the file's record (see decode).
+    if (value.metaType() == QMetaType::fromType<KZSavedItem>()) {
+        *item = *static_cast<const KZSavedItem*>(value.constData());
+        return true;
+    }
+    const auto map = r.map(value, where);
+    return map && readItemFields(r, *map, where, item);
 }
 
 bool readDeadTrack(Reader& r, const QVariant& value, const QString& where, KZSavedDeadTrack* track)
@@ -777,13 +808,21 @@ bool KZSavedResultFormat::encode(const KZSavedResult& result, const std::functio
     const QVariantMap rest = rootWithoutItems(result);
     for (auto it = rest.cbegin(); it != rest.cend(); ++it)
         root.emplace(it.key(), writer.value(it.value()));
+    // A large result's records go to the file as they are made. What is
+    // still to come: per record its dictionary and at most its 13 values,
+    // the records' keys once, the two arrays, the root's keys and the root.
+    const size_t records = result.items.size() + (result.emptyFolders ? result.emptyFolders->size() : 0);
+    const bool stream = records >= 4096;
+    if (stream)
+        writer.streamTo(write, 14 * quint64(records) + 13 + 2 + quint64(rest.size()) + 2 + 1);
     root.emplace(K::items, writeItemRecords(writer, result.items));
     if (result.emptyFolders && !result.emptyFolders->empty())
         root.emplace(K::emptyFolders, writeItemRecords(writer, *result.emptyFolders));
     std::vector<std::pair<Ref, Ref>> entries;
     for (const auto& [key, value] : root)
         entries.emplace_back(writer.string(key), value);
-    return writer.finish(writer.dictionary(entries), write, error);
+    const Ref top = writer.dictionary(entries);
+    return stream ? writer.finishStreaming(top, error) : writer.finish(top, write, error);
 }
 
 std::optional<KZSavedResult> KZSavedResultFormat::decode(const QByteArray& data, QString* error,
@@ -791,8 +830,21 @@ std::optional<KZSavedResult> KZSavedResultFormat::decode(const QByteArray& data,
 {
     // A saved result is a binary list of as many records as it has items:
     // read without a tree of libplist nodes beside the values.
-    const std::optional<QVariant> root = data.startsWith("bplist") ? platform::readBinaryPropertyList(data, error)
-                                                                   : platform::PropertyList::fromData(data, error);
+    // Item records that read whole are read straight into items, on the
+    // reader's threads, with no map of them in between; any other record
+    // stays a map and is read, or dropped and counted, below.
+    const platform::BinaryRecordReader items = [](const QString& arrayKey, const Entries& record) -> QVariant {
+        if (arrayKey != K::items && arrayKey != K::emptyFolders)
+            return {};
+        Reader r(nullptr);
+        KZSavedItem item;
+        if (!readItemFields(r, record, QString(), &item))
+            return {};
+        return QVariant::fromValue(std::move(item));
+    };
+    const std::optional<QVariant> root = data.startsWith("bplist")
+        ? platform::readBinaryPropertyList(data, error, items)
+        : platform::PropertyList::fromData(data, error);
     if (!root)
         return std::nullopt;
     return fromPropertyList(*root, error, lenient);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <functional>
 #include <limits>
 
 using platform::PropertyList;
@@ -159,5 +161,162 @@ TEST(BinaryPropertyListReader, RefusesWhatWouldLeadAReaderAstrayAndNeverCrashes)
         if (read && expected) {
             EXPECT_EQ(*read, *expected) << round << firstDifference(*read, *expected, "");
         }
+    }
+}
+
+namespace {
+
+using Ref = platform::BinaryPropertyListWriter::Ref;
+
+QVariantMap record(int i)
+{
+    QVariantMap r;
+    r.insert(QStringLiteral("alias"), QByteArray("reference ").append(QByteArray::number(i)));
+    r.insert(QStringLiteral("group"), QVariant::fromValue(qint64(i / 2)));
+    r.insert(QStringLiteral("marked"), i % 3 == 0);
+    r.insert(QStringLiteral("date"), 1.7e9 + i / 7.0);
+    r.insert(QStringLiteral("name"), i % 5 ? QStringLiteral("plain %1").arg(i) : QString::fromUtf8("caf\xC3\xA9 %1").arg(i));
+    if (i % 4 == 0)
+        r.insert(QStringLiteral("size"), QVariant::fromValue(std::numeric_limits<quint64>::max() - quint64(i)));
+    return r;
+}
+
+// {"items": the records, "count": how many}, as the program writes a result:
+// `extra` adds entries to the root, `order` lists the records (by number,
+// a number twice shares the record).
+QByteArray records(int count, const std::function<QVariant(int)>& one = record,
+                   const std::function<void(platform::BinaryPropertyListWriter&, const std::vector<Ref>&,
+                                            std::vector<std::pair<Ref, Ref>>&)>& extra = {},
+                   std::vector<int> order = {})
+{
+    platform::BinaryPropertyListWriter writer;
+    std::vector<Ref> refs;
+    for (int i = 0; i < count; ++i)
+        refs.push_back(writer.value(one(i)));
+    std::vector<Ref> listed;
+    if (order.empty())
+        listed = refs;
+    for (const int i : order)
+        listed.push_back(refs[size_t(i)]);
+    const Ref items = writer.array(listed);
+    std::vector<std::pair<Ref, Ref>> root{{writer.string(QStringLiteral("items")), items},
+                                          {writer.string(QStringLiteral("count")), writer.integer(count)}};
+    if (extra)
+        extra(writer, listed, root);
+    return writer.finish(writer.dictionary(root));
+}
+
+struct Reading {
+    std::optional<QVariant> value;
+    QString error;
+};
+
+// The list read with arrays of at least `from` records read on threads.
+Reading readFrom(quint64 from, const QByteArray& data, const platform::BinaryRecordReader& reader = {})
+{
+    const quint64 before = platform::recordsReadInParallelFrom.exchange(from);
+    Reading r;
+    r.value = reader ? readBinaryPropertyList(data, &r.error, reader) : readBinaryPropertyList(data, &r.error);
+    platform::recordsReadInParallelFrom.store(before);
+    return r;
+}
+
+void expectSame(const Reading& threads, const Reading& inOrder, const std::string& what)
+{
+    ASSERT_EQ(threads.value.has_value(), inOrder.value.has_value()) << what << " " << threads.error.toStdString()
+                                                                    << " | " << inOrder.error.toStdString();
+    if (threads.value)
+        EXPECT_EQ(*threads.value, *inOrder.value) << what << firstDifference(*threads.value, *inOrder.value, "");
+    else
+        EXPECT_EQ(threads.error.toStdString(), inOrder.error.toStdString()) << what;
+}
+
+constexpr quint64 kInOrder = std::numeric_limits<quint64>::max();
+
+} // namespace
+
+// An array of many records is read on threads to what the walk in order
+// reads: the same values and sharing, and for a damaged list the same first
+// fault. Arrays it cannot take (a record holding a list, a record listed
+// twice) are read in order.
+TEST(BinaryPropertyListReader, ManyRecordsReadOnThreadsAsTheyReadInOrder)
+{
+    const QByteArray plain = records(5000);
+    expectSame(readFrom(1, plain), readFrom(kInOrder, plain), "plain");
+    EXPECT_EQ(*readFrom(1, plain).value, *PropertyList::fromData(plain));
+
+    const QByteArray nested = records(5000, [](int i) {
+        QVariantMap r = record(i);
+        if (i == 3000)
+            r.insert(QStringLiteral("inside"), QVariantList{1, 2});
+        return QVariant(r);
+    });
+    expectSame(readFrom(1, nested), readFrom(kInOrder, nested), "nested");
+    std::vector<int> order;
+    for (int i = 0; i < 5000; ++i)
+        order.push_back(i == 4000 ? 17 : i);
+    const QByteArray twice = records(5000, record, {}, order);
+    expectSame(readFrom(1, twice), readFrom(kInOrder, twice), "twice");
+
+    // Two records whose dates do not read: the first of them is the fault.
+    QByteArray twoFaults = plain;
+    for (const int i : {3000, 1000}) {
+        QByteArray date(1, char(0x23));
+        const quint64 bits = std::bit_cast<quint64>(1.7e9 + i / 7.0);
+        for (int b = 7; b >= 0; --b)
+            date += char((bits >> (8 * b)) & 0xFF);
+        const qsizetype at = twoFaults.indexOf(date);
+        ASSERT_GE(at, 0);
+        twoFaults[at] = char(0x24);
+    }
+    const Reading inOrder = readFrom(kInOrder, twoFaults);
+    EXPECT_FALSE(inOrder.value);
+    expectSame(readFrom(1, twoFaults), inOrder, "two faults");
+
+    QRandomGenerator random(20261208);
+    // The objects alone are damaged: the table and trailer stay whole.
+    qsizetype objects = 0;
+    for (int i = 0; i < 8; ++i)
+        objects = (objects << 8) | uchar(plain[plain.size() - 8 + i]);
+    for (int round = 0; round < 150; ++round) {
+        QByteArray damaged = plain;
+        for (int hits = 1 + int(random.bounded(3)); hits > 0; --hits)
+            damaged[8 + qsizetype(random.bounded(int(objects - 8)))] = char(random.bounded(256));
+        expectSame(readFrom(1, damaged), readFrom(kInOrder, damaged), "round " + std::to_string(round));
+    }
+}
+
+// A record reader's answer stands in its record's place, or the record stays
+// its map where it declines; where a record it took, or its array, is met
+// again elsewhere in the list, every place holds the maps again.
+TEST(BinaryPropertyListReader, ARecordReaderTakesWhatItReadsButNothingSharedElsewhere)
+{
+    const auto asMap = [](const QString& key, const std::vector<platform::BinaryPropertyListEntry>& entries) {
+        if (key != QStringLiteral("items") || entries.size() % 2 == 0)
+            return QVariant();
+        QVariantMap map;
+        for (const auto& entry : entries)
+            map.insert(QString::fromUtf8(entry.key.data(), qsizetype(entry.key.size())), entry.value);
+        return QVariant(map);
+    };
+    const QByteArray plain = records(5000);
+    expectSame(readFrom(1, plain, asMap), readFrom(kInOrder, plain), "maps");
+
+    const auto mark = [](const QString&, const std::vector<platform::BinaryPropertyListEntry>&) {
+        return QVariant(QStringLiteral("taken"));
+    };
+    const Reading taken = readFrom(1, plain, mark);
+    ASSERT_TRUE(taken.value);
+    EXPECT_EQ(taken.value->toMap().value(QStringLiteral("items")).toList().value(4999), QStringLiteral("taken"));
+
+    const QByteArray arrayTwice = records(5000, record, [](auto& writer, const std::vector<Ref>&, auto& root) {
+        root.emplace_back(writer.string(QStringLiteral("zzz")), root.front().second);
+    });
+    const QByteArray recordTwice = records(5000, record, [](auto& writer, const std::vector<Ref>& listed, auto& root) {
+        root.emplace_back(writer.string(QStringLiteral("zzz")), writer.array({listed[42]}));
+    });
+    for (const QByteArray& shared : {arrayTwice, recordTwice}) {
+        const Reading read = readFrom(1, shared, mark);
+        expectSame(read, readFrom(kInOrder, shared), "shared");
     }
 }

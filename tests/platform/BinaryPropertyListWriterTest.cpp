@@ -109,3 +109,61 @@ TEST(BinaryPropertyListWriter, RefusesWhatHasNoBinaryFormAndStartsAfresh)
     EXPECT_FALSE(writer.failed());
     EXPECT_EQ(readBack(writer.finish(writer.integer(5))), QVariant(qint64(5)));
 }
+
+// Streamed, a list reads back as the same list written whole: values made
+// before the stream began are shared after it, short ones made after it too,
+// and a long one met again is written again. A sink that fails, or more
+// objects than were announced, end in a refusal with the reason.
+TEST(BinaryPropertyListWriter, AStreamedListReadsAsTheListWrittenWhole)
+{
+    const auto record = [](int i) {
+        return QVariantMap{{QStringLiteral("key shared by every record"), i % 3 == 0},
+                           {QStringLiteral("number"), QVariant::fromValue(qint64(i / 4))},
+                           {QStringLiteral("long"), QByteArray(100, char('a' + i % 2))},
+                           {QStringLiteral("text"), QString::fromUtf8("caf\xC3\xA9 %1").arg(i % 50)}};
+    };
+    QVariantList records;
+    for (int i = 0; i < 3000; ++i)
+        records.append(record(i));
+    const QVariantMap head{{QStringLiteral("key shared by every record"), QStringLiteral("before")}};
+
+    QByteArray streamed;
+    BinaryPropertyListWriter writer;
+    const BinaryPropertyListWriter::Ref before = writer.value(head);
+    writer.streamTo(
+        [&streamed](const char* bytes, size_t size) {
+            streamed.append(bytes, qsizetype(size));
+            return true;
+        },
+        3000 * 9 + 10);
+    std::vector<BinaryPropertyListWriter::Ref> refs;
+    for (const QVariant& one : records)
+        refs.push_back(writer.value(one));
+    const BinaryPropertyListWriter::Ref list = writer.array(refs);
+    const BinaryPropertyListWriter::Ref top =
+        writer.dictionary({{writer.string(QStringLiteral("head")), before}, {writer.string(QStringLiteral("records")), list}});
+    QString error;
+    ASSERT_TRUE(writer.finishStreaming(top, &error)) << error.toStdString();
+    const QVariantMap whole{{QStringLiteral("head"), head}, {QStringLiteral("records"), records}};
+    EXPECT_EQ(readBack(streamed), *PropertyList::normalized(whole));
+    // Keys were shared, the key made before the stream too; long values not.
+    EXPECT_EQ(streamed.count("key shared by every record"), 1);
+    EXPECT_EQ(streamed.count("number"), 1);
+    EXPECT_EQ(streamed.count(QByteArray(100, 'b')), 1500);
+
+    // The sink fails after its first piece; then far more objects than
+    // announced: both refuse, and the writer starts afresh.
+    int pieces = 0;
+    writer.streamTo([&pieces](const char*, size_t) { return ++pieces == 1; }, 10'000'000);
+    for (int i = 0; i < 20000; ++i)
+        writer.value(QByteArray(100, char(i)));
+    EXPECT_FALSE(writer.finishStreaming(writer.boolean(true), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("could not be written"))) << error.toStdString();
+    writer.streamTo([](const char*, size_t) { return true; }, 2);
+    writer.boolean(true);
+    writer.boolean(false);
+    writer.integer(7);
+    EXPECT_FALSE(writer.finishStreaming(0, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("more objects than announced"))) << error.toStdString();
+    EXPECT_FALSE(written(QVariantMap{{QStringLiteral("a"), 1}}).isEmpty());
+}

@@ -1,4 +1,5 @@
 #include "platform/Bookmark.h"
+#include "platform/BinaryPropertyListWriter.h"
 #include "platform/PropertyList.h"
 
 #include "support/TestSupport.h"
@@ -138,4 +139,42 @@ TEST(Bookmark, NumbersOutOfRangeAreDamage)
     EXPECT_EQ(whole->identity.birth->seconds, 1000000000);
     EXPECT_EQ(storedUnsigned(QVariant(qint64(-1))), std::optional<quint64>(~quint64(0)));
     EXPECT_FALSE(storedUnsigned(QVariant(QStringLiteral("12"))));
+}
+
+// What this program writes is read without a map of it; whatever a
+// reference holds, odd keys and values too, it reads as its map reads.
+TEST(Bookmark, AReferenceReadsAlikeWhateverWroteIt)
+{
+    kztest::TempDir dir;
+    const QVariantMap made = PropertyList::fromData(createBookmark(dir.write("item", "x")))->toMap();
+    ASSERT_TRUE(made.contains(QStringLiteral("fileSystem")));
+    const auto with = [&made](const QString& key, const QVariant& value) {
+        QVariantMap map = made;
+        if (value.isValid())
+            map.insert(key, value);
+        else
+            map.remove(key);
+        return map;
+    };
+    const std::vector<QVariantMap> maps{made,
+                                        with(QStringLiteral("inode"), QVariant()),
+                                        with(QStringLiteral("device"), QStringLiteral("12")),
+                                        with(QStringLiteral("birthSeconds"), 1.7e9),
+                                        with(QStringLiteral("birthNanoseconds"), 1e30),
+                                        with(QStringLiteral("folder"), qint64(1)),
+                                        with(QStringLiteral("path"), QStringLiteral("/as/text")),
+                                        with(QString::fromUtf8("caf\xC3\xA9"), true),
+                                        with(QStringLiteral("extra"), QVariantList{1, 2})};
+    for (const QVariantMap& map : maps) {
+        BinaryPropertyListWriter writer;
+        const QByteArray binary = writer.finish(writer.value(map));
+        const QByteArray xml = PropertyList::toData(map, PropertyList::Format::Xml);
+        const std::optional<BookmarkTarget> fast = bookmarkTarget(binary);
+        const std::optional<BookmarkTarget> slow = bookmarkTarget(xml);
+        ASSERT_EQ(fast.has_value(), slow.has_value()) << PropertyList::toData(map, PropertyList::Format::Xml).toStdString();
+        if (fast) {
+            EXPECT_EQ(fast->path, slow->path);
+            EXPECT_EQ(fast->identity, slow->identity);
+        }
+    }
 }

@@ -226,6 +226,25 @@ TEST_F(ResultFileJobTest, FailuresKeepTheOldFileAndAreToldWithThePathAndReason)
     EXPECT_TRUE(presenter_->texts[0].contains(QStringLiteral("old.maravex"))) << presenter_->texts[0].toStdString();
     EXPECT_TRUE(presenter_->texts[0].contains(QStringLiteral("No space left on device")));
 
+    // A large result goes to the file as it is made: a disk that fills
+    // after several pieces keeps the old file just the same.
+    std::vector<modeltest::ItemShape> shapes;
+    for (int i = 0; i < 5000; ++i)
+        shapes.push_back({dir_.write("many/file-" + std::to_string(i), "same"), qint64(i / 2 + 1)});
+    KZSaveSnapshot large;
+    large.items = modeltest::makeItems(shapes);
+    auto fullLate = KZSaveResult::create();
+    prepare(fullLate);
+    fullLate->setWriteFunction(fullAfter(size_t(3) << 20 >> 1));
+    fullLate->saveSnapshot(large, file);
+    runToEnd(*fullLate);
+    EXPECT_EQ(kztest::readFile(file), "the user's old file");
+    ASSERT_EQ(presenter_->texts.size(), 2);
+    EXPECT_TRUE(presenter_->texts[1].contains(QStringLiteral("No space left on device")));
+    presenter_->texts.removeLast();
+    finished_ = 1;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 3); // docs, old file, many
+
     // Nothing left to reference: told, not silently skipped.
     KZSaveSnapshot gone;
     gone.items = modeltest::makeItems({{{}, 1}, {{}, 1}});

@@ -1,8 +1,11 @@
 #include "resultfiles/KZSavedResultFormat.h"
 
+#include "platform/BinaryPropertyListWriter.h"
 #include "platform/PropertyList.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace K = KZSavedResultKey;
 
@@ -236,4 +239,73 @@ TEST(KZSavedResultFormat, TagKeysAreTheDecimalTextOfTheUnsignedTag)
     EXPECT_EQ(KZSavedResultFormat::tagKey(100000000002ULL), QStringLiteral("100000000002"));
     EXPECT_EQ(KZSavedResultFormat::tagKey(0), QStringLiteral("0"));
     EXPECT_EQ(KZSavedResultFormat::tagKey(18446744073709551615ULL), QStringLiteral("18446744073709551615"));
+}
+
+// A large result's item records are read straight from the file on the
+// reader's threads: what comes out, and which records are dropped and
+// counted, is what reading each record's map gives, for odd records too.
+TEST(KZSavedResultFormat, ManyItemRecordsReadStraightFromTheFileReadAsTheirMaps)
+{
+    KZSavedResult many = everything();
+    many.items.clear();
+    for (int i = 0; i < 5000; ++i) {
+        KZSavedItem one = item(i / 2, i % 2 == 1, QByteArray("reference ").append(QByteArray::number(i)).constData());
+        if (i % 3 == 0)
+            one.size = quint64(i) * 1000;
+        if (i % 7 == 0)
+            one.dateModified = 1.7e9 + i;
+        if (i % 11 == 0)
+            one.trackID = i % 2 ? QVariant(QStringLiteral("uuid-%1").arg(i)) : QVariant(qint64(i));
+        many.items.push_back(one);
+    }
+    many.emptyFolders = many.items;
+    const QVariantMap good = KZSavedResultFormat::toPropertyList(many);
+    const auto withOdd = [&good](const std::function<void(int, QVariantMap&)>& change) {
+        QVariantMap root = good;
+        for (const QString& key : {K::items, K::emptyFolders}) {
+            QVariantList records = root.value(key).toList();
+            for (int i = 0; i < records.size(); ++i) {
+                QVariantMap record = records.at(i).toMap();
+                change(i, record);
+                records[i] = record;
+            }
+            root.insert(key, records);
+        }
+        platform::BinaryPropertyListWriter writer;
+        return writer.finish(writer.value(root));
+    };
+    const QByteArray odd = withOdd([](int i, QVariantMap& record) {
+        if (i == 10)
+            record.remove(K::alias);
+        if (i == 20)
+            record.insert(K::groupId, QStringLiteral("twenty"));
+        if (i == 30)
+            record.insert(QStringLiteral("unknown"), 1.5);
+        if (i == 40)
+            record.insert(K::locationLabelTag, qint64(40000));
+        if (i == 50)
+            record.insert(K::trackID, 2.5);
+        if (i == 60)
+            record.insert(K::alias, QByteArray());
+    });
+    const QByteArray nested = withOdd([](int i, QVariantMap& record) {
+        if (i == 4000)
+            record.insert(QStringLiteral("unknown"), QVariantList{1});
+    });
+    for (const QByteArray& data : {withOdd([](int, QVariantMap&) {}), odd, nested}) {
+        QString error;
+        QString mapError;
+        KZSavedReadNotes notes;
+        KZSavedReadNotes mapNotes;
+        const std::optional<KZSavedResult> read = KZSavedResultFormat::decode(data, &error, &notes);
+        const std::optional<KZSavedResult> fromMaps =
+            KZSavedResultFormat::fromPropertyList(*platform::PropertyList::fromData(data), &mapError, &mapNotes);
+        ASSERT_TRUE(read && fromMaps) << error.toStdString() << mapError.toStdString();
+        EXPECT_TRUE(*read == *fromMaps);
+        EXPECT_EQ(notes.droppedRecords, mapNotes.droppedRecords);
+    }
+    KZSavedReadNotes notes;
+    const std::optional<KZSavedResult> read = KZSavedResultFormat::decode(odd, nullptr, &notes);
+    EXPECT_EQ(notes.droppedRecords, 10); // five records in each list
+    EXPECT_EQ(read->items.size(), 4995u);
 }
