@@ -34,7 +34,9 @@ std::atomic<quint64> recordsReadInParallelFrom{4096};
 
 namespace {
 
-constexpr quint64 kReadingThreads = 4;
+// The reading allocates as it goes, and the program keeps two malloc
+// arenas: more threads than that only queue on their locks.
+constexpr quint64 kReadingThreads = 2;
 
 using FlatEntry = BinaryPropertyListEntry;
 
@@ -415,52 +417,23 @@ private:
     // walk then reads.
     Records records(quint64 index, quint64 p, quint64 count, int depth, quint64* size, QVariantList* list)
     {
-        struct Record {
-            quint64 ref = 0;
-            quint64 content = 0;
-            quint64 entries = 0;
-        };
-        std::vector<Record> records(count);
+        // A record met twice, or read before, is shared: the walk in order
+        // keeps that sharing.
+        std::vector<quint64> refs(count);
         std::vector<bool> taken(count_, false);
-        std::vector<quint64> keys;
-        std::vector<bool> listed(count_, false);
         for (quint64 k = 0; k < count; ++k) {
-            Record& record = records[k];
-            record.ref = refAt(p, k);
-            quint64 offset = 0;
-            Head h;
-            QString reason;
-            // A record met twice, or read before, is shared: the walk in
-            // order keeps that sharing.
-            if (record.ref >= count_ || state_[record.ref] != New || taken[record.ref] || !offsetOf(record.ref, &offset)
-                || !head(offset, &h, &reason) || h.type != 0xD)
+            const quint64 ref = refAt(p, k);
+            if (ref >= count_ || state_[ref] != New || taken[ref])
                 return Records::NotSuch;
-            taken[record.ref] = true;
-            record.content = h.content;
-            record.entries = h.count;
-            for (quint64 e = 0; e < h.count; ++e) {
-                const quint64 keyRef = refAt(h.content, e);
-                const quint64 valueRef = refAt(h.content, h.count + e);
-                quint64 valueOffset = 0;
-                Head value;
-                if (!plainKey(keyRef) || valueRef >= count_ || !offsetOf(valueRef, &valueOffset)
-                    || !head(valueOffset, &value, &reason) || isContainer(value))
-                    return Records::NotSuch;
-                if (!listed[keyRef]) {
-                    listed[keyRef] = true;
-                    keys.push_back(keyRef);
-                }
-            }
-        }
-        // The keys once, shared by every record as the walk shares them.
-        for (const quint64 keyRef : keys) {
-            if (!object(keyRef, depth + 2))
-                return Records::Refused;
+            taken[ref] = true;
+            refs[k] = ref;
         }
 
         struct Read {
             QVariant value;
+            quint64 entries = 0;
             bool taken = false; // by the record reader
+            bool notSuch = false; // no dictionary of plain values
             quint64 failedAt = 0; // the value that did not read
             QString reason;
             bool failed = false;
@@ -468,25 +441,42 @@ private:
         std::vector<Read> read(count);
         const BinaryRecordReader* recordReader = depth == 1 && !rootKey_.isNull() ? recordReader_ : nullptr;
         const QString arrayKey = rootKey_;
+        std::atomic<bool> notSuch{false};
+        // Reads and changes nothing of the reader's own: what it finds is
+        // taken in below, in order, or dropped when the array is no such.
         const auto readOne = [&](quint64 k) {
-            const Record& record = records[k];
             Read& out = read[k];
-            std::vector<FlatEntry> entries;
-            entries.reserve(size_t(record.entries));
-            for (quint64 e = 0; e < record.entries; ++e) {
-                const quint64 valueRef = refAt(record.content, record.entries + e);
-                quint64 offset = 0;
-                Head h;
+            if (notSuch.load(std::memory_order_relaxed))
+                return;
+            // One list of entries a thread, not one a record.
+            thread_local std::vector<FlatEntry> entries;
+            struct Clear {
+                ~Clear() { entries.clear(); }
+            } clearAtEnd;
+            quint64 offset = 0;
+            Head record;
+            if (!offsetOf(refs[k], &offset) || !head(offset, &record, &out.reason) || record.type != 0xD) {
+                notSuch.store(true, std::memory_order_relaxed);
+                return;
+            }
+            out.entries = record.count;
+            for (quint64 e = 0; e < record.count; ++e) {
+                const std::optional<std::string_view> key = plainKey(refAt(record.content, e));
+                const quint64 valueRef = refAt(record.content, record.count + e);
+                Head value;
+                if (!key || valueRef >= count_ || !offsetOf(valueRef, &offset) || !head(offset, &value, &out.reason)
+                    || isContainer(value)) {
+                    notSuch.store(true, std::memory_order_relaxed);
+                    return;
+                }
                 bool keyText = false;
-                offsetOf(valueRef, &offset);
-                head(offset, &h, &out.reason);
-                std::optional<QVariant> value = leaf(h, &keyText, &out.reason);
-                if (!value) {
+                std::optional<QVariant> decoded = leaf(value, &keyText, &out.reason);
+                if (!decoded) {
                     out.failed = true;
                     out.failedAt = valueRef;
                     return;
                 }
-                entries.push_back({*plainKey(refAt(record.content, e)), std::move(*value)});
+                entries.push_back({*key, std::move(*decoded)});
             }
             if (recordReader) {
                 out.value = (*recordReader)(arrayKey, entries);
@@ -495,13 +485,15 @@ private:
                     return;
             }
             QVariantMap map;
-            for (quint64 e = 0; e < record.entries; ++e) {
-                const QVariant& key = values_[refAt(record.content, e)];
-                map.insert(*static_cast<const QString*>(key.constData()), std::move(entries[size_t(e)].value));
-            }
+            for (FlatEntry& entry : entries)
+                map.insert(QString::fromUtf8(entry.key.data(), qsizetype(entry.key.size())), std::move(entry.value));
             out.value = QVariant(std::move(map));
         };
         inParallel(count, readOne);
+        // A record that is not such fails no record before it: the walk in
+        // order reads them all and finds the first fault itself.
+        if (notSuch.load())
+            return Records::NotSuch;
 
         for (quint64 k = 0; k < count; ++k) {
             Read& one = read[k];
@@ -509,23 +501,23 @@ private:
                 refuse(one.failedAt, one.reason);
                 return Records::Refused;
             }
-            const Record& record = records[k];
-            totalRefs_ += 2 * record.entries;
-            expanded_[record.ref] = 1 + 2 * record.entries;
-            state_[record.ref] = Done;
-            values_[record.ref] = std::move(one.value);
+            const quint64 ref = refs[k];
+            totalRefs_ += 2 * one.entries;
+            expanded_[ref] = 1 + 2 * one.entries;
+            state_[ref] = Done;
+            values_[ref] = std::move(one.value);
             if (one.taken) {
                 if (taken_.empty())
                     taken_.assign(count_, false);
-                taken_[record.ref] = true;
+                taken_[ref] = true;
                 taken_[index] = true;
             }
-            *size += expanded_[record.ref];
+            *size += expanded_[ref];
             if (*size > 4 * (totalRefs_ + 1) + 1024 + quint64(count_) * 4) {
                 refuse(index, QStringLiteral("shared objects expand beyond a sensible size"));
                 return Records::Refused;
             }
-            list->append(values_[record.ref]);
+            list->append(values_[ref]);
         }
         return Records::Read;
     }
