@@ -77,7 +77,7 @@ public:
     // anything else, which read() then reads or refuses with its reason.
     // Builds nothing but the values: a reference to an item is read by the
     // hundred thousand, and a map of it costs more than its reading.
-    bool readFlatDictionary(std::vector<FlatEntry>* out)
+    bool readFlatDictionary(std::vector<FlatEntry>* out, const std::function<bool(std::string_view)>& wanted)
     {
         quint64 top = 0;
         quint64 offset = 0;
@@ -97,10 +97,16 @@ public:
             if (!key || valueRef >= count_ || !offsetOf(valueRef, &valueOffset) || !head(valueOffset, &value, &reason)
                 || isContainer(value))
                 return false;
+            const bool listed = !wanted || wanted(*key);
+            // Data and one-byte text hold no fault past their length: one
+            // that is not wanted need not be read to be known whole.
+            if (!listed && (value.type == 0x4 || value.type == 0x5))
+                continue;
             std::optional<QVariant> read = leaf(value, &keyText, &reason);
             if (!read)
                 return false;
-            out->push_back({*key, std::move(*read)});
+            if (listed)
+                out->push_back({*key, std::move(*read)});
         }
         return true;
     }
@@ -611,12 +617,14 @@ std::optional<QVariant> readBinaryPropertyList(const QByteArray& data, QString* 
     return Reader(bytes, quint64(data.size())).read(error);
 }
 
-std::optional<std::vector<BinaryPropertyListEntry>> readFlatBinaryDictionary(const QByteArray& data)
+std::optional<std::vector<BinaryPropertyListEntry>> readFlatBinaryDictionary(
+    const QByteArray& data, const std::function<bool(std::string_view key)>& wanted)
 {
     if (!data.startsWith("bplist00"))
         return std::nullopt;
     std::vector<BinaryPropertyListEntry> entries;
-    if (!Reader(reinterpret_cast<const uchar*>(data.constData()), quint64(data.size())).readFlatDictionary(&entries))
+    if (!Reader(reinterpret_cast<const uchar*>(data.constData()), quint64(data.size()))
+             .readFlatDictionary(&entries, wanted))
         return std::nullopt;
     return entries;
 }

@@ -43,8 +43,11 @@ struct BinaryPropertyListEntry {
 // order stored: what readBinaryPropertyList reads as a map of them, without
 // the map. Only for a list whose keys are text of one byte a character and
 // whose values hold no other object; anything else, damage included,
-// answers nothing, and readBinaryPropertyList tells what it is.
-std::optional<std::vector<BinaryPropertyListEntry>> readFlatBinaryDictionary(const QByteArray& data);
+// answers nothing, and readBinaryPropertyList tells what it is. Entries
+// whose key `wanted` refuses are checked as the reading checks them but not
+// listed.
+std::optional<std::vector<BinaryPropertyListEntry>> readFlatBinaryDictionary(
+    const QByteArray& data, const std::function<bool(std::string_view key)>& wanted = {});
 
 // Reads a record of such an array of the root dictionary, the key of the
 // root that holds the array given: the value to stand in the record's place

@@ -145,12 +145,15 @@ std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* er
 {
     // A reopened result reads one for each of its items: what this program
     // writes is read without building a map of it.
-    if (const auto entries = readFlatBinaryDictionary(data)) {
+    // The path for display is not needed to find the item.
+    const auto wanted = [](std::string_view key) { return key != std::string_view("pathString"); };
+    if (const auto entries = readFlatBinaryDictionary(data, wanted)) {
         return targetOf(
             [&entries](const QString& key) {
                 // A key stored twice counts with its last value, as in a map.
                 for (auto entry = entries->rbegin(); entry != entries->rend(); ++entry) {
-                    if (QLatin1StringView(entry->key.data(), qsizetype(entry->key.size())) == key)
+                    if (entry->key.size() == size_t(key.size())
+                        && QLatin1StringView(entry->key.data(), qsizetype(entry->key.size())) == key)
                         return entry->value;
                 }
                 return QVariant();
