@@ -1,5 +1,6 @@
 #include "platform/BinaryPropertyListReader.h"
 
+#include "platform/ParallelFor.h"
 #include "platform/PropertyListFormat.h"
 
 #include <QDateTime>
@@ -36,7 +37,7 @@ namespace {
 
 // The reading allocates as it goes, and the program keeps two malloc
 // arenas: more threads than that only queue on their locks.
-constexpr quint64 kReadingThreads = 2;
+constexpr size_t kReadingThreads = 2;
 
 using FlatEntry = BinaryPropertyListEntry;
 
@@ -131,23 +132,14 @@ private:
     // The trailer's fields, checked against the data; the damage otherwise.
     std::optional<QString> open(quint64* top)
     {
-        // Header, at least one object byte, one offset byte, the trailer.
-        if (n_ < 8 + 1 + 1 + 32)
-            return QStringLiteral("the data is truncated");
-        const uchar* trailer = d_ + n_ - 32;
-        offsetSize_ = trailer[6];
-        refSize_ = trailer[7];
-        count_ = readBigEndian(trailer + 8, 8);
-        *top = readBigEndian(trailer + 16, 8);
-        tableOffset_ = readBigEndian(trailer + 24, 8);
-        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
-            return QStringLiteral("the trailer is damaged (field sizes)");
-        if (count_ == 0 || *top >= count_)
-            return QStringLiteral("the trailer is damaged (object count)");
-        if (tableOffset_ < 9 || tableOffset_ >= n_ - 32)
-            return QStringLiteral("the trailer is damaged (offset table position)");
-        if (count_ > (n_ - 32 - tableOffset_) / offsetSize_)
-            return QStringLiteral("the offset table is truncated");
+        plistformat::Trailer trailer;
+        if (std::optional<QString> damage = plistformat::readTrailer(d_, n_, &trailer))
+            return damage;
+        offsetSize_ = trailer.offsetSize;
+        refSize_ = trailer.refSize;
+        count_ = trailer.count;
+        *top = trailer.top;
+        tableOffset_ = trailer.tableOffset;
         return std::nullopt;
     }
 
@@ -495,7 +487,7 @@ private:
                 map.insert(QString::fromUtf8(entry.key.data(), qsizetype(entry.key.size())), std::move(entry.value));
             out.value = QVariant(std::move(map));
         };
-        inParallel(count, readOne);
+        forEachIndexInParallel(size_t(count), kReadingThreads, 1024, readOne);
         // A record that is not such fails no record before it: the walk in
         // order reads them all and finds the first fault itself.
         if (notSuch.load())
@@ -526,41 +518,6 @@ private:
             list->append(values_[ref]);
         }
         return Records::Read;
-    }
-
-    // work(k) for every k below `count`, on as many threads as help: each
-    // call writes only what is its own.
-    template <typename Work>
-    static void inParallel(quint64 count, const Work& work)
-    {
-        constexpr quint64 chunk = 1024;
-        const quint64 threads =
-            std::min<quint64>({kReadingThreads, quint64(std::max(1u, std::thread::hardware_concurrency())),
-                               (count + chunk - 1) / chunk});
-        std::atomic<quint64> next{0};
-        std::mutex failureLock;
-        std::exception_ptr failure;
-        const auto run = [&] {
-            try {
-                for (quint64 from = next.fetch_add(chunk); from < count; from = next.fetch_add(chunk)) {
-                    for (quint64 k = from; k < std::min(count, from + chunk); ++k)
-                        work(k);
-                }
-            } catch (...) {
-                const std::lock_guard<std::mutex> lock(failureLock);
-                if (!failure)
-                    failure = std::current_exception();
-                next.store(count);
-            }
-        };
-        std::vector<std::thread> helpers;
-        for (quint64 t = 1; t < threads; ++t)
-            helpers.emplace_back(run);
-        run();
-        for (std::thread& helper : helpers)
-            helper.join();
-        if (failure)
-            std::rethrow_exception(failure);
     }
 
     void isKey(quint64 index, bool key) { keyText_[index] = key; }

@@ -119,11 +119,8 @@ BinaryPropertyListWriter::Ref BinaryPropertyListWriter::leaf(std::string_view en
         return refuse(QStringLiteral("the property list is too large"));
     const Ref ref = Ref(objects_.size());
     if (streaming_) {
-        if (failed())
+        if (!beginStreamedObject())
             return 0;
-        if (objects_.size() >= streamLimit_)
-            return refuse(QStringLiteral("internal error: more objects than announced"));
-        offsets_.push_back(written_ + chunk_.size());
         chunk_.append(encoded);
         if (encoded.size() <= kSharedLeaf) {
             objects_.push_back({quint64(leaves_.size()), quint32(encoded.size()), 0});
@@ -151,11 +148,8 @@ BinaryPropertyListWriter::Ref BinaryPropertyListWriter::container(uchar marker, 
     }
     const Ref ref = Ref(objects_.size());
     if (streaming_) {
-        if (failed())
+        if (!beginStreamedObject())
             return 0;
-        if (objects_.size() >= streamLimit_)
-            return refuse(QStringLiteral("internal error: more objects than announced"));
-        offsets_.push_back(written_ + chunk_.size());
         appendMarkerAndCount(chunk_, marker, marker == kDict ? count / 2 : count);
         for (size_t i = 0; i < count; ++i)
             appendBigEndian(chunk_, refs[i], refSize_);
@@ -166,6 +160,18 @@ BinaryPropertyListWriter::Ref BinaryPropertyListWriter::container(uchar marker, 
     objects_.push_back({quint64(refs_.size()), quint32(count), marker});
     refs_.insert(refs_.end(), refs, refs + count);
     return ref;
+}
+
+bool BinaryPropertyListWriter::beginStreamedObject()
+{
+    if (failed())
+        return false;
+    if (objects_.size() >= streamLimit_) {
+        refuse(QStringLiteral("internal error: more objects than announced"));
+        return false;
+    }
+    offsets_.push_back(written_ + chunk_.size());
+    return true;
 }
 
 void BinaryPropertyListWriter::flush(bool force)

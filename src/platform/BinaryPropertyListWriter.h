@@ -103,6 +103,8 @@ private:
     };
     std::string_view leafBytes(Ref ref) const;
     void streamObject(size_t index);
+    // Where the next object begins; false when none may be added.
+    bool beginStreamedObject();
     void flush(bool force);
     void reset();
 

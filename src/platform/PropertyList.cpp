@@ -89,23 +89,14 @@ public:
     // Empty when libplist may be given the buffer; otherwise what is wrong.
     QString check()
     {
-        // Header, at least one object byte, one offset byte, the trailer.
-        if (n_ < 8 + 1 + 1 + 32)
-            return QStringLiteral("the data is truncated");
-        const uchar* trailer = d_ + n_ - 32;
-        offsetSize_ = trailer[6];
-        refSize_ = trailer[7];
-        count_ = readBigEndian(trailer + 8, 8);
-        const quint64 top = readBigEndian(trailer + 16, 8);
-        tableOffset_ = readBigEndian(trailer + 24, 8);
-        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
-            return QStringLiteral("the trailer is damaged (field sizes)");
-        if (count_ == 0 || top >= count_)
-            return QStringLiteral("the trailer is damaged (object count)");
-        if (tableOffset_ < 9 || tableOffset_ >= n_ - 32)
-            return QStringLiteral("the trailer is damaged (offset table position)");
-        if (count_ > (n_ - 32 - tableOffset_) / offsetSize_)
-            return QStringLiteral("the offset table is truncated");
+        plistformat::Trailer trailer;
+        if (std::optional<QString> damage = plistformat::readTrailer(d_, n_, &trailer))
+            return *damage;
+        offsetSize_ = trailer.offsetSize;
+        refSize_ = trailer.refSize;
+        count_ = trailer.count;
+        const quint64 top = trailer.top;
+        tableOffset_ = trailer.tableOffset;
 
         kinds_.assign(count_, Kind::Leaf);
         payload_.assign(count_, 0);

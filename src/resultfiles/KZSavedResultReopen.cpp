@@ -8,6 +8,7 @@
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/Packages.h"
+#include "platform/ParallelFor.h"
 #include "platform/Paths.h"
 #include "platform/Volumes.h"
 #include "result/model/KZFoundItemsCntrl.h"
@@ -137,39 +138,7 @@ void forEachIndex(size_t count, const Work& work)
 {
     // The per-item work allocates as it reads: the program keeps two malloc
     // arenas, and more threads than that only queue on their locks.
-    constexpr size_t chunk = 256;
-    static const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t threads = std::min<size_t>({size_t(2), cores, (count + chunk - 1) / chunk});
-    if (threads <= 1) {
-        for (size_t i = 0; i < count; ++i)
-            work(i);
-        return;
-    }
-    std::atomic<size_t> next{0};
-    std::mutex failureLock;
-    std::exception_ptr failure;
-    const auto run = [&] {
-        try {
-            for (size_t from = next.fetch_add(chunk); from < count; from = next.fetch_add(chunk)) {
-                for (size_t i = from; i < std::min(count, from + chunk); ++i)
-                    work(i);
-            }
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(failureLock);
-            if (!failure)
-                failure = std::current_exception();
-            next.store(count);
-        }
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(threads - 1);
-    for (size_t t = 1; t < threads; ++t)
-        helpers.emplace_back(run);
-    run();
-    for (std::thread& helper : helpers)
-        helper.join();
-    if (failure)
-        std::rethrow_exception(failure);
+    platform::forEachIndexInParallel(count, 2, 256, work);
 }
 
 // The caller's stop test as the folder measurement asks it.
