@@ -129,14 +129,10 @@ KZItemAttributes KZItemAttributes::fromEntry(const std::filesystem::path& parent
 
 KZItemAttributes KZItemAttributes::read(const std::filesystem::path& path)
 {
-    KZItemAttributes attributes;
-    attributes.path_ = path;
-    attributes.name_ = lastComponent(path).native();
-    attributes.stat_ = platform::statPath(path, false);
-    return attributes;
+    return described(path, platform::statPath(path, false));
 }
 
-KZItemAttributes KZItemAttributes::described(std::filesystem::path path, const platform::FileStat& stat)
+KZItemAttributes KZItemAttributes::described(std::filesystem::path path, std::optional<platform::FileStat> stat)
 {
     KZItemAttributes attributes;
     // A path that ends in a name has it after its last separator.
@@ -146,7 +142,7 @@ KZItemAttributes KZItemAttributes::described(std::filesystem::path path, const p
     else
         attributes.name_ = lastComponent(path).native();
     attributes.path_ = std::move(path);
-    attributes.stat_ = stat;
+    attributes.stat_ = std::move(stat);
     return attributes;
 }
 

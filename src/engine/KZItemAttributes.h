@@ -39,9 +39,9 @@ public:
                                       int parentFd = -1);
     // A lone item; its attributes are read now.
     static KZItemAttributes read(const std::filesystem::path& path);
-    // A lone item whose stat (links described, not followed) was just read
-    // by the caller.
-    static KZItemAttributes described(std::filesystem::path path, const platform::FileStat& stat);
+    // A lone item whose stat (links described, not followed; none when it
+    // is not there) was just read by the caller.
+    static KZItemAttributes described(std::filesystem::path path, std::optional<platform::FileStat> stat);
 
     const std::filesystem::path& path() const;
     // Hands the path over to a caller done with it; the path is empty after.

@@ -59,10 +59,10 @@ public:
         quint64 top = 0;
         if (const std::optional<QString> damage = open(&top))
             return fail(error, *damage);
-        values_.resize(count_);
-        state_.assign(count_, New);
-        expanded_.assign(count_, 0);
-        keyText_.assign(count_, false);
+        values_.resize(trailer_.count);
+        state_.assign(trailer_.count, New);
+        expanded_.assign(trailer_.count, 0);
+        keyText_.assign(trailer_.count, false);
         std::optional<QVariant> value = object(top, 0);
         if (!value)
             return fail(error, problem_);
@@ -95,7 +95,8 @@ public:
             quint64 valueOffset = 0;
             Head value;
             bool keyText = false;
-            if (!key || valueRef >= count_ || !offsetOf(valueRef, &valueOffset) || !head(valueOffset, &value, &reason)
+            if (!key || valueRef >= trailer_.count || !offsetOf(valueRef, &valueOffset)
+                || !head(valueOffset, &value, &reason)
                 || isContainer(value))
                 return false;
             const bool listed = !wanted || wanted(*key);
@@ -132,26 +133,24 @@ private:
     // The trailer's fields, checked against the data; the damage otherwise.
     std::optional<QString> open(quint64* top)
     {
-        plistformat::Trailer trailer;
-        if (std::optional<QString> damage = plistformat::readTrailer(d_, n_, &trailer))
-            return damage;
-        offsetSize_ = trailer.offsetSize;
-        refSize_ = trailer.refSize;
-        count_ = trailer.count;
-        *top = trailer.top;
-        tableOffset_ = trailer.tableOffset;
-        return std::nullopt;
+        std::optional<QString> damage = plistformat::readTrailer(d_, n_, &trailer_);
+        *top = trailer_.top;
+        return damage;
     }
 
-    // Where object `index` (below count_) begins, when that is among the objects.
+    // Where object `index` (one of the objects counted) begins, when that is
+    // among the objects.
     bool offsetOf(quint64 index, quint64* offset) const
     {
-        *offset = readBigEndian(d_ + tableOffset_ + index * offsetSize_, offsetSize_);
-        return *offset >= 8 && *offset < tableOffset_;
+        *offset = readBigEndian(d_ + trailer_.tableOffset + index * trailer_.offsetSize, trailer_.offsetSize);
+        return *offset >= 8 && *offset < trailer_.tableOffset;
     }
 
     // The k-th reference of a container whose references begin at `content`.
-    quint64 refAt(quint64 content, quint64 k) const { return readBigEndian(d_ + content + k * refSize_, refSize_); }
+    quint64 refAt(quint64 content, quint64 k) const
+    {
+        return readBigEndian(d_ + content + k * trailer_.refSize, trailer_.refSize);
+    }
 
     // The bytes of an object that is text in one byte a character without a
     // NUL: a key that any reading takes as it stands.
@@ -160,7 +159,7 @@ private:
         quint64 offset = 0;
         Head h;
         QString reason;
-        if (index >= count_ || !offsetOf(index, &offset) || !head(offset, &h, &reason) || h.type != 0x5)
+        if (index >= trailer_.count || !offsetOf(index, &offset) || !head(offset, &h, &reason) || h.type != 0x5)
             return std::nullopt;
         const char* bytes = reinterpret_cast<const char*>(d_ + h.content);
         if (std::memchr(bytes, 0, h.count))
@@ -203,7 +202,7 @@ private:
     };
     bool head(quint64 offset, Head* h, QString* reason) const
     {
-        const quint64 limit = tableOffset_; // objects lie between header and table
+        const quint64 limit = trailer_.tableOffset; // objects lie between header and table
         quint64 p = offset + 1;
         const auto fits = [&](quint64 bytes) { return bytes <= limit - p; };
         const uchar marker = d_[offset];
@@ -238,7 +237,10 @@ private:
             count = readBigEndian(d_ + p, bytes);
             p += bytes;
         }
-        const quint64 unit = h->type == 0x6 ? 2 : h->type == 0xA ? refSize_ : h->type == 0xD ? 2 * refSize_ : 1;
+        const quint64 unit = h->type == 0x6 ? 2
+            : h->type == 0xA               ? trailer_.refSize
+            : h->type == 0xD               ? 2 * trailer_.refSize
+                                           : 1;
         if (count > (limit - p) / unit) {
             *reason = QStringLiteral("content runs past the end of the objects");
             return false;
@@ -255,7 +257,7 @@ private:
     // `keyText`: whether it may serve as a dictionary key.
     std::optional<QVariant> leaf(const Head& h, bool* keyText, QString* reason) const
     {
-        const quint64 limit = tableOffset_;
+        const quint64 limit = trailer_.tableOffset;
         const quint64 p = h.content;
         const auto fits = [&](quint64 bytes) { return bytes <= limit - p; };
         const unsigned low = h.low;
@@ -349,14 +351,14 @@ private:
         totalRefs_ += refs;
         quint64 size = 1;
         const auto child = [&](quint64 k) -> std::optional<QVariant> {
-            const quint64 ref = readBigEndian(d_ + p + k * refSize_, refSize_);
-            if (ref >= count_)
+            const quint64 ref = readBigEndian(d_ + p + k * trailer_.refSize, trailer_.refSize);
+            if (ref >= trailer_.count)
                 return refuse(index, QStringLiteral("reference to an object that does not exist"));
             std::optional<QVariant> value = object(ref, depth + 1);
             if (value) {
                 size += expanded_[ref];
                 // Bounded here too, so that the sum cannot overflow.
-                if (size > 4 * (totalRefs_ + 1) + 1024 + quint64(count_) * 4)
+                if (size > 4 * (totalRefs_ + 1) + 1024 + quint64(trailer_.count) * 4)
                     return refuse(index, QStringLiteral("shared objects expand beyond a sensible size"));
             }
             return value;
@@ -389,7 +391,7 @@ private:
             std::optional<QVariant> key = child(k);
             if (!key)
                 return std::nullopt;
-            const quint64 keyRef = readBigEndian(d_ + p + k * refSize_, refSize_);
+            const quint64 keyRef = readBigEndian(d_ + p + k * trailer_.refSize, trailer_.refSize);
             if (!keyText_[keyRef])
                 return refuse(index, QStringLiteral("a dictionary key is not a string (or holds a NUL)"));
             // What the record reader is told of an array of the root.
@@ -418,10 +420,10 @@ private:
         // A record met twice, or read before, is shared: the walk in order
         // keeps that sharing.
         std::vector<quint64> refs(count);
-        std::vector<bool> taken(count_, false);
+        std::vector<bool> taken(trailer_.count, false);
         for (quint64 k = 0; k < count; ++k) {
             const quint64 ref = refAt(p, k);
-            if (ref >= count_ || state_[ref] != New || taken[ref])
+            if (ref >= trailer_.count || state_[ref] != New || taken[ref])
                 return Records::NotSuch;
             taken[ref] = true;
             refs[k] = ref;
@@ -462,7 +464,8 @@ private:
                 const std::optional<std::string_view> key = plainKey(refAt(record.content, e));
                 const quint64 valueRef = refAt(record.content, record.count + e);
                 Head value;
-                if (!key || valueRef >= count_ || !offsetOf(valueRef, &offset) || !head(offset, &value, &out.reason)
+                if (!key || valueRef >= trailer_.count || !offsetOf(valueRef, &offset)
+                    || !head(offset, &value, &out.reason)
                     || isContainer(value)) {
                     notSuch.store(true, std::memory_order_relaxed);
                     return;
@@ -506,12 +509,12 @@ private:
             values_[ref] = std::move(one.value);
             if (one.taken) {
                 if (taken_.empty())
-                    taken_.assign(count_, false);
+                    taken_.assign(trailer_.count, false);
                 taken_[ref] = true;
                 taken_[index] = true;
             }
             *size += expanded_[ref];
-            if (*size > 4 * (totalRefs_ + 1) + 1024 + quint64(count_) * 4) {
+            if (*size > 4 * (totalRefs_ + 1) + 1024 + quint64(trailer_.count) * 4) {
                 refuse(index, QStringLiteral("shared objects expand beyond a sensible size"));
                 return Records::Refused;
             }
@@ -524,10 +527,7 @@ private:
 
     const uchar* d_;
     quint64 n_;
-    unsigned offsetSize_ = 0;
-    unsigned refSize_ = 0;
-    quint64 count_ = 0;
-    quint64 tableOffset_ = 0;
+    plistformat::Trailer trailer_;
     quint64 totalRefs_ = 0;
     std::vector<QVariant> values_;
     std::vector<State> state_;
@@ -572,6 +572,16 @@ std::optional<QVariant> readBinaryPropertyList(const QByteArray& data, QString* 
             return value;
     }
     return Reader(bytes, quint64(data.size())).read(error);
+}
+
+const QVariant* entryValue(const std::vector<BinaryPropertyListEntry>& entries, const QString& key)
+{
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        if (entry->key.size() == size_t(key.size())
+            && QLatin1StringView(entry->key.data(), qsizetype(entry->key.size())) == key)
+            return &entry->value;
+    }
+    return nullptr;
 }
 
 std::optional<std::vector<BinaryPropertyListEntry>> readFlatBinaryDictionary(

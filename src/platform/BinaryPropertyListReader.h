@@ -39,6 +39,10 @@ struct BinaryPropertyListEntry {
     QVariant value;
 };
 
+// The value stored under `key` among `entries`, or nullptr: where a key is
+// stored twice its last value counts, as in the map of them.
+const QVariant* entryValue(const std::vector<BinaryPropertyListEntry>& entries, const QString& key);
+
 // The entries of a list whose root is a dictionary of plain values, in the
 // order stored: what readBinaryPropertyList reads as a map of them, without
 // the map. Only for a list whose keys are text of one byte a character and

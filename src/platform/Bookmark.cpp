@@ -150,13 +150,8 @@ std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* er
     if (const auto entries = readFlatBinaryDictionary(data, wanted)) {
         return targetOf(
             [&entries](const QString& key) {
-                // A key stored twice counts with its last value, as in a map.
-                for (auto entry = entries->rbegin(); entry != entries->rend(); ++entry) {
-                    if (entry->key.size() == size_t(key.size())
-                        && QLatin1StringView(entry->key.data(), qsizetype(entry->key.size())) == key)
-                        return entry->value;
-                }
-                return QVariant();
+                const QVariant* value = entryValue(*entries, key);
+                return value ? *value : QVariant();
             },
             error);
     }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -35,6 +36,26 @@ constexpr std::array<const char*, 38> kPackageExtensions = {
 std::filesystem::path withoutTrailingSlash(const std::filesystem::path& path)
 {
     return path.has_filename() || !path.has_parent_path() ? path : path.parent_path();
+}
+
+// Whether the last name of `path` may end in "app" or "desktop", in any
+// case, told from its bytes: most names are neither, and are not decoded to
+// know it. An extension with other than ASCII in it is left to the decoded
+// comparison, where case folding may still make one of them.
+bool mayNameAnApplication(std::string_view path)
+{
+    const std::string_view name = path.substr(path.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+        return false;
+    const std::string_view extension = name.substr(dot + 1);
+    if (std::any_of(extension.begin(), extension.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return true;
+    const auto is = [extension](std::string_view known) {
+        return std::equal(extension.begin(), extension.end(), known.begin(), known.end(),
+                          [](char c, char k) { return (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == k; });
+    };
+    return is("app") || is("desktop");
 }
 
 bool isDesktopApplicationEntry(const std::filesystem::path& path)
@@ -227,6 +248,8 @@ bool isInsidePhotoLibraryAsWritten(const std::filesystem::path& path)
 bool isApplication(const std::filesystem::path& path)
 {
     const auto target = withoutTrailingSlash(path);
+    if (!mayNameAnApplication(target.native()))
+        return false;
     const QString ext = nameExtension(target);
     if (ext.compare(QLatin1String("app"), Qt::CaseInsensitive) == 0)
         return isPackage(target);

@@ -89,21 +89,17 @@ public:
     // Empty when libplist may be given the buffer; otherwise what is wrong.
     QString check()
     {
-        plistformat::Trailer trailer;
-        if (std::optional<QString> damage = plistformat::readTrailer(d_, n_, &trailer))
+        if (std::optional<QString> damage = plistformat::readTrailer(d_, n_, &trailer_))
             return *damage;
-        offsetSize_ = trailer.offsetSize;
-        refSize_ = trailer.refSize;
-        count_ = trailer.count;
-        const quint64 top = trailer.top;
-        tableOffset_ = trailer.tableOffset;
+        const quint64 top = trailer_.top;
 
-        kinds_.assign(count_, Kind::Leaf);
-        payload_.assign(count_, 0);
-        length_.assign(count_, 0);
-        for (quint64 i = 0; i < count_; ++i) {
-            const quint64 offset = readBigEndian(d_ + tableOffset_ + i * offsetSize_, offsetSize_);
-            if (offset < 8 || offset >= tableOffset_)
+        kinds_.assign(trailer_.count, Kind::Leaf);
+        payload_.assign(trailer_.count, 0);
+        length_.assign(trailer_.count, 0);
+        for (quint64 i = 0; i < trailer_.count; ++i) {
+            const quint64 offset =
+                readBigEndian(d_ + trailer_.tableOffset + i * trailer_.offsetSize, trailer_.offsetSize);
+            if (offset < 8 || offset >= trailer_.tableOffset)
                 return QStringLiteral("object %1 lies outside the data").arg(i);
             if (QString problem = checkObject(i, offset); !problem.isEmpty())
                 return QStringLiteral("object %1: %2").arg(i).arg(problem);
@@ -118,7 +114,7 @@ private:
 
     QString checkObject(quint64 index, quint64 offset)
     {
-        const quint64 limit = tableOffset_; // objects lie between header and table
+        const quint64 limit = trailer_.tableOffset; // objects lie between header and table
         quint64 p = offset + 1;
         const auto fits = [&](quint64 bytes) { return bytes <= limit - p; };
         const uchar marker = d_[offset];
@@ -158,7 +154,7 @@ private:
             count = readBigEndian(d_ + p, bytes);
             p += bytes;
         }
-        const quint64 unit = type == 0x6 ? 2 : type == 0xA ? refSize_ : type == 0xD ? 2 * refSize_ : 1;
+        const quint64 unit = type == 0x6 ? 2 : type == 0xA ? trailer_.refSize : type == 0xD ? 2 * trailer_.refSize : 1;
         if (count > (limit - p) / unit)
             return QStringLiteral("content runs past the end of the objects");
         payload_[index] = p;
@@ -180,7 +176,7 @@ private:
         kinds_[index] = type == 0xA ? Kind::Array : Kind::Dict;
         const quint64 refs = type == 0xA ? count : 2 * count;
         for (quint64 k = 0; k < refs; ++k) {
-            if (readBigEndian(d_ + p + k * refSize_, refSize_) >= count_)
+            if (readBigEndian(d_ + p + k * trailer_.refSize, trailer_.refSize) >= trailer_.count)
                 return QStringLiteral("reference to an object that does not exist");
         }
         totalRefs_ += refs;
@@ -213,7 +209,7 @@ private:
     }
     quint64 child(quint64 object, quint64 k) const
     {
-        return readBigEndian(d_ + payload_[object] + k * refSize_, refSize_);
+        return readBigEndian(d_ + payload_[object] + k * trailer_.refSize, trailer_.refSize);
     }
     bool isContainer(quint64 object) const
     {
@@ -231,9 +227,9 @@ private:
         // reference; allow generous sharing, refuse bombs.
         const quint64 maxExpanded = 4 * (totalRefs_ + 1) + 1024;
         enum : quint8 { New, Active, Done };
-        std::vector<quint8> state(count_, New);
-        std::vector<quint32> depth(count_, 0);
-        std::vector<quint64> expanded(count_, 0);
+        std::vector<quint8> state(trailer_.count, New);
+        std::vector<quint32> depth(trailer_.count, 0);
+        std::vector<quint64> expanded(trailer_.count, 0);
         struct Frame { quint64 object; quint64 next; };
         std::vector<Frame> stack{{top, 0}};
         state[top] = Active;
@@ -281,10 +277,7 @@ private:
 
     const uchar* d_;
     quint64 n_;
-    unsigned offsetSize_ = 0;
-    unsigned refSize_ = 0;
-    quint64 count_ = 0;
-    quint64 tableOffset_ = 0;
+    plistformat::Trailer trailer_;
     quint64 totalRefs_ = 0;
     std::vector<Kind> kinds_;
     std::vector<quint64> payload_;

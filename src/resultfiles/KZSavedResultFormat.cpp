@@ -121,11 +121,7 @@ using Entries = std::vector<platform::BinaryPropertyListEntry>;
 
 const QVariant* valueIn(const Entries& entries, const QString& key)
 {
-    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-        if (QLatin1StringView(entry->key.data(), qsizetype(entry->key.size())) == key)
-            return &entry->value;
-    }
-    return nullptr;
+    return platform::entryValue(entries, key);
 }
 
 // Walks a value with the place it was found at, and keeps the first fault.

@@ -89,25 +89,6 @@ QString trackText(const std::optional<QVariant>& trackID)
     return QString::number(KZPlistValue::toUnsigned64(*trackID), 16);
 }
 
-// Whether platform::isApplication may say yes: it looks only at names whose
-// extension is "app" or "desktop" in any case. Deciding that on the bytes
-// spares decoding every other name; an extension with other than ASCII in
-// it is left to the whole test.
-bool mayBeApplication(std::string_view name)
-{
-    const size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
-        return false;
-    const std::string_view extension = name.substr(dot + 1);
-    if (std::any_of(extension.begin(), extension.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-        return true;
-    const auto is = [extension](std::string_view known) {
-        return std::equal(extension.begin(), extension.end(), known.begin(), known.end(),
-                          [](char c, char k) { return (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == k; });
-    };
-    return is("app") || is("desktop");
-}
-
 KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attributes, qint16 label)
 {
     auto item = KZSearchItemInfo::create(path);
@@ -115,7 +96,7 @@ KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attri
     const platform::FileStat& st = *attributes.stat();
     item->setIsDirectory(attributes.isDirectory());
     item->setIsPackage(attributes.isPackage());
-    item->setIsApplication(mayBeApplication(attributes.name()) && attributes.isApplication());
+    item->setIsApplication(attributes.isApplication());
     item->setIsAlias(attributes.isAlias());
     item->setIsLocked(attributes.isLocked());
     item->setIsRegularFile(st.isRegular());

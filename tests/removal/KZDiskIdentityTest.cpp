@@ -20,6 +20,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 using namespace removaltest;
@@ -132,6 +133,22 @@ struct LoopDisk {
             run("losetup -d " + holding);
     }
 };
+
+// Runs `body` on a new ext4 disk image made with `mkfsOptions` and attached
+// on a loop device, in a private mount namespace; skips where none can be
+// had.
+void onLoopDisk(const char* mkfsOptions, const std::function<void(LoopDisk&)>& body)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach a loop device";
+    emptyTrash();
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        LoopDisk disk(d.path(), d / "disk", mkfsOptions);
+        body(disk);
+    });
+    skipUnlessIsolated(outcome, "no loop device or private mount namespace here");
+}
 
 } // namespace
 
@@ -282,12 +299,7 @@ TEST(KZDiskIdentity, TheSameDiskUnderAnotherDeviceNumberIsConnected)
 // recovery of a removal killed after its move.
 TEST(KZDiskIdentity, ADiskAttachedAgainUnderAnotherNumberGivesBackEveryItemOnce)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to attach a loop device";
-    emptyTrash();
-    kztest::TempDir d;
-    const auto outcome = kztest::runWithPrivateMounts([&] {
-        LoopDisk disk(d.path(), d / "disk", "");
+    onLoopDisk("", [](LoopDisk& disk) {
         const fs::path at = disk.at;
         fs::create_directories(at / "data/folder");
         std::ofstream(at / "data/folder/x") << "x";
@@ -323,7 +335,6 @@ TEST(KZDiskIdentity, ADiskAttachedAgainUnderAnotherNumberGivesBackEveryItemOnce)
         EXPECT_EQ(kztest::readFile(at / "data/killed"), "killed");
         EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty()) << "each item listed once";
     });
-    skipUnlessIsolated(outcome, "no loop device or private mount namespace here");
 }
 
 // On ext4 with 128-byte inodes, which keep no birth time: a trashed folder
@@ -331,12 +342,7 @@ TEST(KZDiskIdentity, ADiskAttachedAgainUnderAnotherNumberGivesBackEveryItemOnce)
 // folder that gained a file; a file is still proved by size and date.
 TEST(KZDiskIdentity, OnAFileSystemWithoutBirthTimesAChangedFolderComesBack)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to attach a loop device";
-    emptyTrash();
-    kztest::TempDir d;
-    const auto outcome = kztest::runWithPrivateMounts([&] {
-        LoopDisk disk(d.path(), d / "disk", "-I 128");
+    onLoopDisk("-I 128", [](LoopDisk& disk) {
         const fs::path at = disk.at;
         if (platform::statPath(at, false)->birth)
             ::_exit(77);
@@ -361,7 +367,6 @@ TEST(KZDiskIdentity, OnAFileSystemWithoutBirthTimesAChangedFolderComesBack)
         EXPECT_EQ(result.restored, 1u);
         EXPECT_EQ(kztest::readFile(at / "data/trashed/y"), "y");
     });
-    skipUnlessIsolated(outcome, "no loop device or private mount namespace here");
 }
 
 // Overlayfs gives a lower layer's file a new birth time when it moves: Undo

@@ -49,6 +49,22 @@ void mountFullDisk(const fs::path& at, int kib)
     ::close(fd);
 }
 
+// Twin folders A and B, each with a file x and a folder m, where A/m shows
+// the folder elsewhere/m, or A is itself a mount of elsewhere.
+void twinsWithAMount(Fixture& f, bool mountIsTheItem)
+{
+    f.dir.write("elsewhere/m/kept", "mounted");
+    f.dir.write("B/x", "1");
+    f.dir.write("B/m/kept", "mounted");
+    if (mountIsTheItem) {
+        f.dir.write("elsewhere/x", "1");
+        kztest::bindMount(f.dir / "elsewhere", f.dir / "A");
+    } else {
+        f.dir.write("A/x", "1");
+        kztest::bindMount(f.dir / "elsewhere/m", f.dir / "A/m");
+    }
+}
+
 QStringList alertKeys(const KZRemove& engine)
 {
     QStringList keys;
@@ -91,16 +107,7 @@ TEST(KZRemoveAcrossMounts, APermanentDeletionNeverReachesIntoAMount)
         SCOPED_TRACE(mountIsTheItem);
         const auto outcome = kztest::runWithPrivateMounts([&] {
             Fixture f;
-            f.dir.write("elsewhere/m/kept", "mounted");
-            f.dir.write("B/x", "1");
-            f.dir.write("B/m/kept", "mounted");
-            if (mountIsTheItem) {
-                f.dir.write("elsewhere/x", "1");
-                kztest::bindMount(f.dir / "elsewhere", f.dir / "A");
-            } else {
-                f.dir.write("A/x", "1");
-                kztest::bindMount(f.dir / "elsewhere/m", f.dir / "A/m");
-            }
+            twinsWithAMount(f, mountIsTheItem);
             const auto all = f.items({{"A", 1}, {"B", 1}});
             f.panel->itemsArefiles = false;
             answerDeleteAll(f);
@@ -295,19 +302,10 @@ TEST(KZRemoveAcrossMounts, NoJobMovesOrCopiesAFolderThatHoldsAMount)
             emptyTrash();
             Fixture f;
             f.setLevel(0);
-            f.dir.write("elsewhere/m/kept", "mounted");
-            f.dir.write("B/x", "1");
-            f.dir.write("B/m/kept", "mounted");
+            twinsWithAMount(f, mountIsTheItem);
             f.dir.write("D/x", "1");
             f.dir.write("D/locked/m/kept", "mounted");
             f.dir.write("C/x", "1");
-            if (mountIsTheItem) {
-                f.dir.write("elsewhere/x", "1");
-                kztest::bindMount(f.dir / "elsewhere", f.dir / "A");
-            } else {
-                f.dir.write("A/x", "1");
-                kztest::bindMount(f.dir / "elsewhere/m", f.dir / "A/m");
-            }
             kztest::bindMount(f.dir / "elsewhere/m", f.dir / "C/locked/m");
             const auto all = f.items({{"A", 1}, {"B", 1}, {"C", 2}, {"D", 2}});
             f.panel->itemsArefiles = false;

@@ -122,6 +122,30 @@ protected:
     }
     static platform::NotificationCenter& center() { return platform::NotificationCenter::defaultCenter(); }
 
+    // The result of a search of two equal songs, shown: what a saved result
+    // is opened over.
+    void showSearchResult(KZResultWindowCntrl** shown)
+    {
+        dir.write("other/one/song.mp3", std::string(4000, 's'));
+        dir.write("other/two/song.mp3", std::string(4000, 's'));
+        KZSearchView* view = app->windowCntrl()->searchView();
+        app->windowCntrl()->addFolders({dir / "other/one", dir / "other/two"});
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] {
+                return view->phase() == KZSearchView::Phase::LaidOut && view->sourcesCntrl().sources().size() == 2;
+            },
+            20s));
+        view->startButton()->click();
+        const auto progress = app->windowCntrl()->progressCntrl();
+        ASSERT_NE(progress, nullptr);
+        ASSERT_TRUE(
+            kztest::processEventsUntil([&] { return app->resultWindowCntrl() && !progress->isSearching(); }, 60s));
+        progress->showResultAction();
+        KZResultWindowCntrl* searched = app->resultWindowCntrl();
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return searched->isVisible(); }, 20s));
+        *shown = searched;
+    }
+
     KZOpenSavedResult::Host host()
     {
         KZOpenSavedResult::Host h;
@@ -632,20 +656,8 @@ TEST_F(OpenSavedResult, LeavingAReopenedResultAsksFirst)
 // losing that result, then the file opens in its place.
 TEST_F(OpenSavedResult, OpeningOverASearchResultAsksOnceAndOpensTheFile)
 {
-    dir.write("other/one/song.mp3", std::string(4000, 's'));
-    dir.write("other/two/song.mp3", std::string(4000, 's'));
-    KZSearchView* view = app->windowCntrl()->searchView();
-    app->windowCntrl()->addFolders({dir / "other/one", dir / "other/two"});
-    ASSERT_TRUE(kztest::processEventsUntil(
-        [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->sourcesCntrl().sources().size() == 2; },
-        20s));
-    view->startButton()->click();
-    const auto progress = app->windowCntrl()->progressCntrl();
-    ASSERT_NE(progress, nullptr);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return app->resultWindowCntrl() && !progress->isSearching(); }, 60s));
-    progress->showResultAction();
-    QWidget* searched = app->resultWindowCntrl();
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return searched->isVisible(); }, 20s));
+    KZResultWindowCntrl* searched = nullptr;
+    ASSERT_NO_FATAL_FAILURE(showSearchResult(&searched));
     searched->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(searched));
     alerts.presenter->shown.clear();
@@ -663,6 +675,7 @@ TEST_F(OpenSavedResult, OpeningOverASearchResultAsksOnceAndOpensTheFile)
     EXPECT_EQ(terminations, terminationsBefore + 1);
     const std::map<fs::path, bool> expected{{a, false}, {b, true}, {c, false}, {d, true}};
     EXPECT_EQ(marks(), expected);
+    KZSearchView* view = app->windowCntrl()->searchView();
     ASSERT_EQ(view->sourcesCntrl().sources().size(), 1u);
     EXPECT_EQ(view->sourcesCntrl().sources().front()->path(), dir / "tree");
 }
@@ -716,20 +729,8 @@ TEST_F(OpenSavedResult, ReopeningShowsTheSavedGroupingAndAddsTheSavedEmptyFolder
 // question about losing that result, told once, and the result stays.
 TEST_F(OpenSavedResult, AFileThatCannotOpenIsToldBeforeTheQuestionAndTheResultStays)
 {
-    dir.write("other/one/song.mp3", std::string(4000, 's'));
-    dir.write("other/two/song.mp3", std::string(4000, 's'));
-    KZSearchView* view = app->windowCntrl()->searchView();
-    app->windowCntrl()->addFolders({dir / "other/one", dir / "other/two"});
-    ASSERT_TRUE(kztest::processEventsUntil(
-        [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->sourcesCntrl().sources().size() == 2; },
-        20s));
-    view->startButton()->click();
-    const auto progress = app->windowCntrl()->progressCntrl();
-    ASSERT_NE(progress, nullptr);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return app->resultWindowCntrl() && !progress->isSearching(); }, 60s));
-    progress->showResultAction();
-    KZResultWindowCntrl* searched = app->resultWindowCntrl();
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return searched->isVisible(); }, 20s));
+    KZResultWindowCntrl* searched = nullptr;
+    ASSERT_NO_FATAL_FAILURE(showSearchResult(&searched));
     const qsizetype found = searched->resultCntrl()->foundItemsCntrl()->allItems().size();
     ASSERT_EQ(found, 2);
 
