@@ -5,6 +5,7 @@
 #include "platform/DirectoryListing.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
+#include "platform/FolderAttributes.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
@@ -13,6 +14,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QList>
+#include <QVariantMap>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -98,9 +100,23 @@ QByteArray lineOf(const KZPersistentUndoRecord& record)
         + identityFieldsOf(record) + '\t' + record.bookmark.toBase64() + fullIdentityFieldsOf(record) + '\n';
 }
 
+// The folder the item leaves, as it is then, on a line of its own before
+// the intent (a journal of an earlier version has none, and skips it): the
+// owner, group and mode in decimal, then the access and default ACLs in
+// base64, empty where the folder has none.
+QByteArray folderLineOf(const KZPersistentUndoRecord& record)
+{
+    if (!record.oldFolderAttributes)
+        return {};
+    const platform::FolderAttributes& folder = *record.oldFolderAttributes;
+    return "folder\t" + encodePath(record.oldPosition) + '\t' + QByteArray::number(folder.owner) + '\t'
+        + QByteArray::number(folder.group) + '\t' + QByteArray::number(folder.mode) + '\t'
+        + folder.accessAcl.toBase64() + '\t' + folder.defaultAcl.toBase64() + '\n';
+}
+
 QByteArray intentLineOf(const KZPersistentUndoRecord& record)
 {
-    return "intent\t" + encodePath(record.oldPosition) + '\t' + identityFieldsOf(record)
+    return folderLineOf(record) + "intent\t" + encodePath(record.oldPosition) + '\t' + identityFieldsOf(record)
         + fullIdentityFieldsOf(record) + '\n';
 }
 
@@ -205,6 +221,36 @@ bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& s
     if (record.identity)
         return record.identity->isSameInode(st, fileSystemNow);
     return quint64(st.device) == record.device && st.inode == record.inode;
+}
+
+// A line that is not plainly one of ours gives the folder nothing: made
+// again, it is made private.
+std::optional<std::pair<fs::path, platform::FolderAttributes>> folderOf(const QList<QByteArray>& fields)
+{
+    if (fields.size() != 7)
+        return std::nullopt;
+    const auto old = cleanPathOf(fields[1]);
+    QVariantMap map;
+    const char* const numbers[] = {"owner", "group", "mode"};
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        const qint64 number = fields[2 + i].toLongLong(&ok);
+        if (!ok)
+            return std::nullopt;
+        map.insert(QString::fromLatin1(numbers[i]), number);
+    }
+    const char* const acls[] = {"accessACL", "defaultACL"};
+    for (int i = 0; i < 2; ++i) {
+        const auto acl = QByteArray::fromBase64Encoding(fields[5 + i], QByteArray::AbortOnBase64DecodingErrors);
+        if (!acl)
+            return std::nullopt;
+        if (!acl.decoded.isEmpty())
+            map.insert(QString::fromLatin1(acls[i]), acl.decoded);
+    }
+    const auto folder = platform::FolderAttributes::fromMap(map);
+    if (!old || !folder)
+        return std::nullopt;
+    return std::pair(*old, *folder);
 }
 
 std::optional<KZPersistentUndoRecord> recordOf(const QList<QByteArray>& fields)
@@ -445,6 +491,12 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
     // The intent of each place, until its entry says the item moved.
     std::vector<KZPersistentUndoRecord> intents;
     std::unordered_map<std::string, size_t> openIntent;
+    // The folder each place left, told before its intent.
+    std::unordered_map<std::string, platform::FolderAttributes> folders;
+    const auto withFolder = [&folders](KZPersistentUndoRecord& record) {
+        if (const auto found = folders.find(record.oldPosition.native()); found != folders.end())
+            record.oldFolderAttributes = found->second;
+    };
     qsizetype start = qsizetype(std::char_traits<char>::length(header));
     while (start < data.size()) {
         const qsizetype end = data.indexOf('\n', start);
@@ -457,14 +509,19 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
             contents.finished = true;
         } else if (kind == "item") {
             if (auto record = recordOf(fields)) {
+                withFolder(*record);
                 openIntent.erase(record->oldPosition.native());
                 contents.records.push_back(std::move(*record));
             }
         } else if (kind == "intent") {
             if (auto intent = intentOf(fields)) {
+                withFolder(*intent);
                 openIntent[intent->oldPosition.native()] = intents.size();
                 intents.push_back(std::move(*intent));
             }
+        } else if (kind == "folder") {
+            if (auto folder = folderOf(fields))
+                folders.insert_or_assign(folder->first.native(), std::move(folder->second));
         } else if (kind == "undo" && fields.size() == 2) {
             // Only a name an undo file may have, in files/ itself.
             const auto name = decodePath(fields[1]);

@@ -5,6 +5,7 @@
 #include "platform/FileIdentity.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
+#include "platform/FolderAttributes.h"
 #include "platform/Log.h"
 #include "platform/Packages.h"
 #include "platform/Paths.h"
@@ -191,6 +192,9 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
     // undo moves back only this item, and only onto this disk.
     const std::optional<platform::FileStat> leaving = anchor->stat();
     const std::optional<platform::FileStat> oldFolder = platform::statAt(anchor->parentFd(), ".", false);
+    // And who its folder belongs to and who may enter it: a folder made
+    // again for it is given no more than that.
+    std::optional<platform::FolderAttributes> folderAttributes = platform::FolderAttributes::of(anchor->parentFd());
     const Relocation moved = relocate(item, *anchor, job, destination, forGood);
     if (!isSuccess(moved.outcome)) {
         *err = moved.err;
@@ -206,7 +210,8 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
         return KZRemoveOutcome::LinkNotMade;
     if (moved.outcome != KZRemoveOutcome::Deleted)
         recordUndo(item, anchor->path(), moved, leaving,
-                   oldFolder ? std::optional(platform::diskAt(anchor->parentFd(), "", *oldFolder)) : std::nullopt);
+                   oldFolder ? std::optional(platform::diskAt(anchor->parentFd(), "", *oldFolder)) : std::nullopt,
+                   std::move(folderAttributes));
     return moved.outcome;
 }
 
@@ -431,6 +436,7 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
         intent.aliasWasCreated = panel_->isCreateAlias;
         intent.isiTunesItem = item->isiTunesItem();
         intent.locationLabelTag = item->locationLabelTag();
+        intent.oldFolderAttributes = platform::FolderAttributes::of(anchor.parentFd());
         if (const auto st = anchor.stat()) {
             intent.device = quint64(st->device);
             intent.inode = st->inode;
@@ -588,7 +594,8 @@ void KZRemoveItemSteps::linkOrRollBack(const KZFoundItemRef& item, const platfor
 
 void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& oldPath, const Relocation& moved,
                                    const std::optional<platform::FileStat>& leaving,
-                                   std::optional<platform::DiskIdentity> oldFolder)
+                                   std::optional<platform::DiskIdentity> oldFolder,
+                                   std::optional<platform::FolderAttributes> folderAttributes)
 {
     if (moved.outcome == KZRemoveOutcome::Trashed) {
         // Made even when the link or the bookmark fails: without it the item
@@ -599,6 +606,7 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
         record.isiTunesItem = item->isiTunesItem();
         record.locationLabelTag = item->locationLabelTag();
         record.currPosition = moved.newPath;
+        record.oldFolderAttributes = folderAttributes;
         if (const auto st = platform::statPath(moved.newPath, false)) {
             record.device = quint64(st->device);
             record.inode = st->inode;
@@ -611,6 +619,7 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
     }
     KZUndoMovedItem record{moved.newPath, oldPath, panel_->isCreateAlias, moved.copied};
     record.foundItem = item;
+    record.oldFolderAttributes = std::move(folderAttributes);
     if (oldFolder) {
         record.oldFolderDevice = oldFolder->device;
         record.oldFolderFileSystem = oldFolder->fileSystem;

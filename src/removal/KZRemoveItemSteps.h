@@ -175,7 +175,8 @@ private:
                         const Relocation& moved, KZRemoveJob::Kind job, bool* movedBack);
     void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,
                     const std::optional<platform::FileStat>& leaving,
-                    std::optional<platform::DiskIdentity> oldFolder);
+                    std::optional<platform::DiskIdentity> oldFolder,
+                    std::optional<platform::FolderAttributes> folderAttributes);
 
     static KZRemoveOutcome outcomeForErrno(int err);
     static bool isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st);

@@ -9,6 +9,7 @@
 #include "platform/FileIdentity.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
+#include "platform/FolderAttributes.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
@@ -511,6 +512,11 @@ std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedF
     const std::vector<KZUndoMovedItem>& items, bool isiTunes, NotRestored* notRestored)
 {
     totToManage += items.size();
+    // A folder made again for an item is given what this removal recorded
+    // of it; nothing that another removal put in a trash counts.
+    for (const KZUndoMovedItem& item : items)
+        if (item.oldFolderAttributes)
+            recordedFolders_.try_emplace(item.oldPosition.parent_path(), *item.oldFolderAttributes);
     std::vector<ItemResult> results;
     results.reserve(items.size());
     for (const auto& item : items) {
@@ -591,8 +597,8 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(
     // Made folder by folder from the one before it, so that a link put on
     // the way meanwhile is refused rather than followed.
     std::optional<platform::AnchoredItem> place;
-    if (makeFoldersOfTrashed(oldPosition.parent_path(), existing, &err))
-        place = platform::AnchoredItem::openMakingFolders(oldPosition, &err);
+    if (makeMissingFolders(oldPosition.parent_path(), existing, &err))
+        place = platform::AnchoredItem::open(oldPosition, &err);
     if (!place) {
         *why = (err == ELOOP || err == ENOTDIR) ? ItemResult::Occupied : ItemResult::Failed;
         platform::logLine(QStringLiteral("Undo could not make the folders of %1: %2")
@@ -601,101 +607,130 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(
     return place;
 }
 
-bool KZRestoreRemovedFiles::makeFoldersOfTrashed(const fs::path& folder, const fs::path& existing, int* err)
+bool KZRestoreRemovedFiles::makeMissingFolders(const fs::path& folder, const fs::path& existing, int* err)
 {
     const fs::path there = existing.lexically_normal();
     std::vector<fs::path> missing;
     for (fs::path above = folder.lexically_normal(); above != there && above.has_relative_path();
          above = above.parent_path())
         missing.push_back(above);
-    if (missing.empty())
-        return true;
     std::reverse(missing.begin(), missing.end());
-    const std::vector<fs::path> trashes = platform::trashDirectoriesFor(existing);
     for (const fs::path& place : missing) {
-        // A folder that lies in a trash is the user's folder, not a new one:
-        // made anew, it would be as open as a new folder is, the restoring
-        // user's, and of today.
-        const std::optional<platform::FileStat> trashed = trashedFolderOf(place, there, trashes);
-        if (!trashed)
-            continue;
-        const std::optional<platform::AnchoredItem> made = platform::AnchoredItem::openMakingFolders(place, err);
-        if (!made)
+        const std::optional<platform::AnchoredItem> at = platform::AnchoredItem::open(place, err);
+        if (!at)
             return false;
-        // Private until it has the trashed folder's owner and mode, so that
-        // it is never more open than the user left it.
-        if (::mkdirat(made->parentFd(), made->name().c_str(), 0700) != 0) {
-            if (errno == EEXIST)
-                continue; // made meanwhile by someone else: theirs as it is
-            *err = errno;
-            return false;
-        }
-        const int fd = platform::openFolderAt(made->parentFd(), made->name().c_str());
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0) {
-            if (fd >= 0)
+        std::optional<platform::FolderAttributes> attributes;
+        MadeFolder made{place};
+        // A folder in a trash that this job's records put there is the
+        // user's folder, not a new one: made anew, it would be as open as a
+        // new folder is, the restoring user's, and of today.
+        if (const auto trashed = trashedFolderOf(place, there)) {
+            const int fd = platform::openFolderAt(trashed->parentFd(), trashed->name().c_str(),
+                                                  platform::kFolderPathOnly);
+            const auto st = trashed->stat();
+            if (fd >= 0) {
+                attributes = platform::FolderAttributes::of(fd);
                 ::close(fd);
-            continue; // it stays private
+            }
+            if (attributes && st) {
+                made.forTrashed = true;
+                made.times = std::pair(st->accessed, st->modified);
+            }
         }
-        mode_t mode = trashed->mode & 07777;
-        // Only root gives a folder to another user. Where its group cannot
-        // be given either, the group of the one restoring gets nothing.
-        if (::fchown(fd, trashed->uid, trashed->gid) != 0 && ::fchown(fd, uid_t(-1), trashed->gid) != 0)
-            mode &= ~mode_t(S_IRWXG | S_ISGID);
-        // Its owner may need to put items in it until the job ends.
-        ::fchmod(fd, mode | S_IRWXU);
-        madeFolders_.push_back({place, st.st_dev, quint64(st.st_ino), mode, trashed->accessed, trashed->modified});
-        ::close(fd);
+        if (!attributes)
+            if (const auto recorded = recordedFolders_.find(place); recorded != recordedFolders_.end())
+                attributes = recorded->second;
+        // Its owner may need to put items in it until the job ends; root
+        // needs no bits for that.
+        mode_t extra = 0;
+        if (attributes && ::geteuid() != 0 && (attributes->mode & S_IRWXU) != S_IRWXU)
+            extra = S_IRWXU;
+        platform::FileStat st;
+        switch (platform::makeFolderAt(at->parentFd(), at->name(), attributes, extra, &st, err)) {
+        case platform::FolderMade::Failed:
+            return false;
+        case platform::FolderMade::Existed:
+            continue; // made meanwhile by someone else: theirs as it is
+        case platform::FolderMade::Private:
+            if (attributes)
+                platform::logLine(QStringLiteral("Restore made %1 private: its owner, mode or ACL could not be given")
+                                      .arg(platform::pathText(place)));
+            made.forTrashed = false;
+            made.times.reset();
+            break;
+        case platform::FolderMade::Given:
+            if (extra)
+                made.mode = attributes->mode;
+            break;
+        }
+        made.device = st.device;
+        made.inode = st.inode;
+        madeFolders_.push_back(std::move(made));
     }
     return true;
 }
 
-std::optional<platform::FileStat> KZRestoreRemovedFiles::trashedFolderOf(const fs::path& place,
-                                                                         const fs::path& existing,
-                                                                         const std::vector<fs::path>& trashes)
+namespace {
+
+// The trashed item of a record, in a trash still, proved to be the item
+// that left `oldPosition` by its identity and by its .trashinfo.
+std::optional<fs::path> provedTrashedItem(const QByteArray& bookmark, const fs::path& oldPosition)
 {
-    for (const fs::path& trash : trashes) {
-        auto [index, added] = trashedFolders_.try_emplace(trash);
-        if (added) {
-            std::map<fs::path, QDateTime> when;
-            const fs::path files = platform::trashFilesFolder(trash);
-            platform::listDirectory(files, [&](const platform::DirEntry& entry) {
-                if (entry.statFailed || !entry.stat.isDir())
-                    return true;
-                const fs::path item = files / entry.name;
-                const auto info = platform::readTrashInfo(item);
-                if (!info)
-                    return true;
-                const auto [date, first] = when.try_emplace(info->originalPath, info->deletionDate);
-                if (first || info->deletionDate > date->second) {
-                    date->second = info->deletionDate;
-                    index->second[info->originalPath] = item;
-                }
-                return true;
-            });
-        }
-        // Only the missing folders, and those this job made for trashed
-        // ones: a folder still there was trashed long ago and made again,
-        // and held another folder of that name.
-        const auto madeForTrashed = [this](const fs::path& folder) {
-            return std::any_of(madeFolders_.begin(), madeFolders_.end(),
-                               [&folder](const MadeFolder& made) { return made.path == folder; });
-        };
-        for (fs::path above = place; (above != existing || madeForTrashed(above)) && above.has_relative_path();
-             above = above.parent_path()) {
-            const auto found = index->second.find(above);
-            if (found == index->second.end())
+    const auto target = platform::bookmarkTarget(bookmark);
+    const auto resolved = platform::resolveBookmark(bookmark);
+    if (!target || !resolved || !target->identity.canProve())
+        return std::nullopt;
+    const auto now = platform::statPath(resolved->path, false);
+    if (!now || !target->identity.isSameItem(*now, platform::fileSystemQueryOf(resolved->path))
+        || !platform::isInTrash(resolved->path))
+        return std::nullopt;
+    const auto info = platform::readTrashInfo(resolved->path);
+    if (!info || info->originalPath != oldPosition)
+        return std::nullopt;
+    return resolved->path;
+}
+
+} // namespace
+
+std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::trashedFolderOf(const fs::path& place,
+                                                                             const fs::path& existing)
+{
+    if (jobUndoFiles_.empty())
+        return std::nullopt;
+    if (!jobTrashed_) {
+        jobTrashed_.emplace();
+        for (const fs::path& file : jobUndoFiles_)
+            if (const auto contents = KZUndoFile::read(file))
+                for (const KZUndoFile::Entry& entry : contents->entries)
+                    if (entry.valid)
+                        jobTrashed_->emplace(entry.oldPosition, entry.currPosition);
+    }
+    // Only the missing folders, and those this job made for trashed ones: a
+    // folder still there was trashed long ago and made again, and held
+    // another folder of that name.
+    const auto madeForTrashed = [this](const fs::path& folder) {
+        return std::any_of(madeFolders_.begin(), madeFolders_.end(),
+                           [&folder](const MadeFolder& made) { return made.forTrashed && made.path == folder; });
+    };
+    for (fs::path above = place; (above != existing || madeForTrashed(above)) && above.has_relative_path();
+         above = above.parent_path()) {
+        const auto [first, last] = jobTrashed_->equal_range(above);
+        if (first == last)
+            continue;
+        const fs::path inside = place.lexically_relative(above);
+        for (auto it = first; it != last; ++it) {
+            const auto trashed = provedTrashedItem(it->second, above);
+            if (!trashed)
                 continue;
             // Reached without following links: the Trash is anyone's of
             // the user to write in.
             int err = 0;
-            const fs::path inside = place.lexically_relative(above);
-            const auto at = platform::AnchoredItem::open(inside == "." ? found->second : found->second / inside, &err);
+            auto at = platform::AnchoredItem::open(inside == "." ? *trashed : *trashed / inside, &err);
             const auto st = at ? at->stat() : std::nullopt;
             if (st && st->isDir())
-                return st;
-            break;
+                return at;
         }
+        break;
     }
     return std::nullopt;
 }
@@ -703,6 +738,8 @@ std::optional<platform::FileStat> KZRestoreRemovedFiles::trashedFolderOf(const f
 void KZRestoreRemovedFiles::finishMadeFolders()
 {
     for (const MadeFolder& made : madeFolders_) {
+        if (!made.mode && !made.times)
+            continue;
         int err = 0;
         const auto at = platform::AnchoredItem::open(made.path, &err);
         const int fd = at ? platform::openFolderAt(at->parentFd(), at->name().c_str()) : -1;
@@ -711,14 +748,19 @@ void KZRestoreRemovedFiles::finishMadeFolders()
         struct stat st {};
         // Only the folder made: whatever took its place since is not ours.
         if (::fstat(fd, &st) == 0 && st.st_dev == made.device && quint64(st.st_ino) == made.inode) {
-            ::fchmod(fd, made.mode);
-            const timespec times[2] = {made.accessed, made.modified};
-            ::futimens(fd, times);
+            if (made.mode)
+                ::fchmod(fd, *made.mode);
+            if (made.times) {
+                const timespec times[2] = {made.times->first, made.times->second};
+                ::futimens(fd, times);
+            }
         }
         ::close(fd);
     }
     madeFolders_.clear();
-    trashedFolders_.clear();
+    recordedFolders_.clear();
+    jobUndoFiles_.clear();
+    jobTrashed_.reset();
 }
 
 KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool)
@@ -939,6 +981,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
     managedCount = 0;
     totToManage = 0;
     const bool several = undoFiles.size() > 1;
+    jobUndoFiles_ = undoFiles;
     int fileCount = 0;
     for (const auto& file : undoFiles) {
         ++fileCount;
@@ -960,6 +1003,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             continue;
         }
         totToManage += contents->entries.size();
+        // What this removal recorded of the folders its items left.
+        recordedFolders_.clear();
+        for (const auto& entry : contents->entries)
+            if (entry.valid && entry.oldFolder)
+                recordedFolders_.try_emplace(entry.oldPosition.parent_path(), *entry.oldFolder);
         std::vector<KZUndoFile::Entry> keep;
         for (const auto& entry : contents->entries) {
             managedCount += 1;
@@ -1022,6 +1070,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 continue;
             }
             KZUndoMovedItem item{resolved->path, info->originalPath, entry.aliasWasCreated, false, std::nullopt};
+            item.oldFolderAttributes = entry.oldFolder;
             if (target && target->identity.canProve())
                 item.identity = target->identity;
             const auto& identity = now;

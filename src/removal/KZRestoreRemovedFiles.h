@@ -2,6 +2,7 @@
 
 #include "platform/AnchoredItem.h"
 #include "platform/FileStat.h"
+#include "platform/FolderAttributes.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZUndoRecords.h"
 
@@ -180,26 +181,31 @@ private:
     ItemResult moveBackWithLink(const KZUndoMovedItem& item, const platform::AnchoredItem& from,
                                 const platform::AnchoredItem& place);
     // The old place held by its folder, opened without following links; its
-    // missing folders are made, unless a volume that is not there belongs
-    // on the way, or the folder (or the deepest one still there) lies on
-    // another disk than `folderDisk`, recorded when the item left: then its
-    // disk is not connected. Empty, with why in `why`, when it cannot be
-    // had.
+    // missing folders are made (see makeMissingFolders()), unless a volume
+    // that is not there belongs on the way, or the folder (or the deepest
+    // one still there) lies on another disk than `folderDisk`, recorded when
+    // the item left: then its disk is not connected. Empty, with why in
+    // `why`, when it cannot be had.
     std::optional<platform::AnchoredItem> openOldPlace(const std::filesystem::path& oldPosition,
                                                        const std::optional<platform::DiskIdentity>& folderDisk,
                                                        ItemResult* why);
-    // Makes each missing folder of `folder` below `existing` that a folder
-    // lying in a trash stands for, as that folder: first private, then with
-    // its owner and mode; finishMadeFolders() gives it its times. The other
-    // missing folders are left for the usual making.
-    bool makeFoldersOfTrashed(const std::filesystem::path& folder, const std::filesystem::path& existing, int* err);
-    // The folder in one of `trashes` that was at `place`: trashed itself, or
-    // inside a trashed folder that held it and was below `existing`.
-    std::optional<platform::FileStat> trashedFolderOf(const std::filesystem::path& place,
-                                                      const std::filesystem::path& existing,
-                                                      const std::vector<std::filesystem::path>& trashes);
-    // Gives each folder made for a trashed one its mode and times, now that
-    // what goes into it is back, and forgets the job's folders.
+    // Makes each missing folder of `folder` below `existing`, outermost
+    // first, each from the one before it, with the attributes of what it
+    // stands for: a folder that this job's own records put in a trash, as
+    // that folder (finishMadeFolders() gives it its times); else the folder
+    // as the same removal recorded it when its item left; else private to
+    // the one restoring. Never from a folder that some other removal or
+    // program put in a trash: that one may have been anyone's, and open.
+    bool makeMissingFolders(const std::filesystem::path& folder, const std::filesystem::path& existing, int* err);
+    // The folder that this job's records put in a trash and that was at
+    // `place`: trashed itself, or inside a trashed folder that held it and
+    // was below `existing`. Proved by its identity, found where the record
+    // says, with a .trashinfo naming the place.
+    std::optional<platform::AnchoredItem> trashedFolderOf(const std::filesystem::path& place,
+                                                          const std::filesystem::path& existing);
+    // Gives each folder made its final mode and, when it stands for a
+    // trashed one, its times, now that what goes into it is back; then
+    // forgets what the job knew of folders.
     void finishMadeFolders();
     // Answers whether every entry of the folder `fromName` (in the open
     // folder `fromParent`) went into `intoName` (in `intoParent`), and the
@@ -222,18 +228,22 @@ private:
     using TrashedKey = std::tuple<std::filesystem::path, quint64, quint64>;
     std::map<TrashedKey, std::weak_ptr<KZFoundItem>> trashed_; // the result owns the items
     std::vector<std::filesystem::path> mountBases_;
-    // What one job made in place of trashed folders, and the folders of each
-    // trash by the place they left (the latest trashed for a place); used by
-    // the job's thread only.
+    // What one job made, and what it knows of folders; used by the job's
+    // thread only.
     struct MadeFolder {
         std::filesystem::path path;
         dev_t device = 0;
         quint64 inode = 0;
-        mode_t mode = 0;
-        timespec accessed{};
-        timespec modified{};
+        bool forTrashed = false; // stands for a folder of this job's records in a trash
+        std::optional<mode_t> mode = std::nullopt; // to give it once the job is done
+        std::optional<std::pair<timespec, timespec>> times = std::nullopt; // accessed, modified
     };
     std::vector<MadeFolder> madeFolders_;
-    std::map<std::filesystem::path, std::map<std::filesystem::path, std::filesystem::path>> trashedFolders_;
+    // The folders the removal being taken back recorded, by place.
+    std::map<std::filesystem::path, platform::FolderAttributes> recordedFolders_;
+    // The undo files of the restore under way, and what they put in a
+    // trash, by old place (read when a folder first has to be made).
+    std::vector<std::filesystem::path> jobUndoFiles_;
+    std::optional<std::multimap<std::filesystem::path, QByteArray>> jobTrashed_;
     QString infoText_;
 };

@@ -122,6 +122,8 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
         entry.insert(QStringLiteral("aliasWasCreated"), record.aliasWasCreated);
         if (record.isiTunesItem)
             entry.insert(QStringLiteral("isiTunesItem"), true);
+        if (record.oldFolderAttributes)
+            entry.insert(QStringLiteral("oldFolder"), record.oldFolderAttributes->toMap());
         items << entry;
     }
     const QVariantMap root{{QStringLiteral("rootData"), rootData}, {QStringLiteral("undoItems"), items}};
@@ -224,6 +226,9 @@ std::optional<Contents> read(const fs::path& file, QString* error)
             entry.oldPosition = fs::path(*oldBytes);
             entry.aliasWasCreated = alias.toBool();
             entry.isiTunesItem = itunes.toBool();
+            if (const QVariant folder = entry.raw.value(QStringLiteral("oldFolder"));
+                folder.typeId() == QMetaType::QVariantMap)
+                entry.oldFolder = platform::FolderAttributes::fromMap(folder.toMap());
         }
         contents.entries.push_back(std::move(entry));
     }

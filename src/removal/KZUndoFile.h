@@ -16,9 +16,12 @@
 // The file a Trash removal leaves in the home trash so that its items can be
 // put back after the program has quit: an XML property list
 // {"rootData": [bookmark data], "undoItems": [{"currPosition": bookmark data,
-// "oldPosition": path, "aliasWasCreated": bool, "isiTunesItem": true}]},
+// "oldPosition": path, "aliasWasCreated": bool, "isiTunesItem": true,
+// "oldFolder": {"owner", "group", "mode", "accessACL", "defaultACL"}}]},
 // named after the moment it was written. A path is bytes: "oldPosition" is
 // text when its bytes are UTF-8, else data holding the bytes themselves.
+// "oldFolder" (the folder the item left, as it was then) is missing from
+// files of earlier versions.
 //
 // The trash is a folder any program of the user may write to, so nothing
 // read back is trusted: every entry is checked before it may move a file,
@@ -50,6 +53,9 @@ struct Entry {
     std::filesystem::path oldPosition;  // absolute, without "." or ".." steps
     bool aliasWasCreated = false;
     bool isiTunesItem = false;
+    // None where the file kept none, or kept it in a form not ours: the
+    // item still goes back, into a folder made private.
+    std::optional<platform::FolderAttributes> oldFolder;
 };
 
 struct Contents {

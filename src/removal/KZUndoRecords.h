@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileIdentity.h"
+#include "platform/FolderAttributes.h"
 #include "removal/KZCopyIdentity.h"
 
 #include <QByteArray>
@@ -44,6 +45,10 @@ struct KZUndoMovedItem {
     // its disk come back.
     std::optional<quint64> oldFolderDevice = std::nullopt;
     std::optional<quint64> oldFolderFileSystem = std::nullopt;
+    // The owner, mode and ACLs of the folder it left, when it left: what a
+    // folder made again in its place is given. None: records that never
+    // kept them, whose folders are made private.
+    std::optional<platform::FolderAttributes> oldFolderAttributes = std::nullopt;
 };
 
 // A folder a removal made under its destination, for undo to remove when
@@ -77,6 +82,8 @@ struct KZPersistentUndoRecord {
     // its entry: recovery takes only that very item in the Trash for it.
     // None: a journal line that kept device and inode alone.
     std::optional<platform::FileIdentity> identity = std::nullopt;
+    // The owner, mode and ACLs of the folder it left, when it left.
+    std::optional<platform::FolderAttributes> oldFolderAttributes = std::nullopt;
 };
 
 // Photo-library items that received a keyword inside their library, one

@@ -1,6 +1,7 @@
 #include "RemovalTestSupport.h"
 
 #include "platform/Bookmark.h"
+#include "platform/FolderAttributes.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 #include "removal/KZRestoreRemovedFiles.h"
@@ -26,12 +27,22 @@ using Result = KZRestoreRemovedFiles::ItemResult;
 
 namespace {
 
+// What a removal records of the folder `item` leaves.
+std::optional<platform::FolderAttributes> folderOf(const fs::path& item)
+{
+    const int fd = ::open(item.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const auto attributes = platform::FolderAttributes::of(fd);
+    ::close(fd);
+    return attributes;
+}
+
 // Trashes `item` the way a removal does and answers its record.
 KZPersistentUndoRecord trashWithRecord(const fs::path& item, bool alias = false)
 {
     KZPersistentUndoRecord record;
     record.oldPosition = item;
     record.aliasWasCreated = alias;
+    record.oldFolderAttributes = folderOf(item);
     const auto moved = platform::moveToTrash(item);
     EXPECT_TRUE(moved) << item;
     record.currPosition = *moved;
@@ -76,19 +87,24 @@ void setTimes(const fs::path& path, time_t seconds)
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
-void expectFolderAsLeft(const fs::path& folder, mode_t mode, uid_t owner, gid_t group, time_t seconds)
+// Its date only where it is the trashed folder itself.
+void expectFolderAsLeft(const fs::path& folder, mode_t mode, uid_t owner, gid_t group,
+                        std::optional<time_t> seconds = std::nullopt)
 {
     const auto st = platform::statPath(folder, false);
     ASSERT_TRUE(st && st->isDir()) << folder;
     EXPECT_EQ(st->mode & 07777, mode) << folder;
     EXPECT_EQ(st->uid, owner) << folder;
     EXPECT_EQ(st->gid, group) << folder;
-    EXPECT_EQ(st->modified.tv_sec, seconds) << folder;
+    if (seconds) {
+        EXPECT_EQ(st->modified.tv_sec, *seconds) << folder;
+    }
 }
 
 // D (0700) holds f1, f2 and sub (0750) holding g, all of `owner` and `group`. Their
 // files leave, then D itself, emptied: every way back gives D and sub the
-// owner, mode and dates they had, never the open mode of a new folder.
+// owner and mode they had, never the open mode of a new folder, and the
+// dates they had where the restore takes back the folder's removal too.
 void putBackAPrivateFolder(const fs::path& top, uid_t owner, gid_t group)
 {
     const char* const ways[] = {"both restored at once, oldest first", "the files' removal, then the folder's",
@@ -119,8 +135,10 @@ void putBackAPrivateFolder(const fs::path& top, uid_t owner, gid_t group)
             }
             const fs::path dest = top / "dest" / file.filename();
             fs::create_directories(dest.parent_path());
+            KZUndoMovedItem record{dest, file};
+            record.oldFolderAttributes = folderOf(file);
             fs::rename(file, dest);
-            moved.standardUndo.push_back({dest, file});
+            moved.standardUndo.push_back(std::move(record));
         }
         setTimes(d / "sub", 1000000000);
         setTimes(d, 1100000000);
@@ -138,15 +156,17 @@ void putBackAPrivateFolder(const fs::path& top, uid_t owner, gid_t group)
                 EXPECT_EQ(restore.restoreFiles({filesUndo, folderUndo}).restored, 4u);
             } else {
                 EXPECT_EQ(restore.restoreFiles({filesUndo}).restored, 3u);
-                expectFolderAsLeft(d, 0700, owner, group, 1100000000);
+                expectFolderAsLeft(d, 0700, owner, group);
                 EXPECT_EQ(restore.restoreFiles({folderUndo}).restored, 1u);
             }
             EXPECT_EQ(countIn(trashFiles()), 0u) << "the trashed folder is merged into the one made";
         }
         for (const fs::path& file : files)
             EXPECT_EQ(kztest::readFile(file), "private");
-        expectFolderAsLeft(d, 0700, owner, group, 1100000000);
-        expectFolderAsLeft(d / "sub", 0750, owner, group, 1000000000);
+        const bool asTrashed = w == 0;
+        expectFolderAsLeft(d, 0700, owner, group, asTrashed ? std::optional<time_t>(1100000000) : std::nullopt);
+        expectFolderAsLeft(d / "sub", 0750, owner, group,
+                           asTrashed ? std::optional<time_t>(1000000000) : std::nullopt);
     }
     emptyTrash();
 }
@@ -187,8 +207,16 @@ TEST(KZUndoFile, ARemovalToTheTrashWritesExactlyTheRecordedKeys)
     ASSERT_EQ(items.size(), 2);
     for (int i = 0; i < 2; ++i) {
         const QVariantMap entry = items[i].toMap();
-        EXPECT_EQ(entry.keys(), (QStringList{u"aliasWasCreated"_s, u"currPosition"_s, u"oldPosition"_s}));
+        EXPECT_EQ(entry.keys(),
+                  (QStringList{u"aliasWasCreated"_s, u"currPosition"_s, u"oldFolder"_s, u"oldPosition"_s}));
         EXPECT_EQ(entry.value(u"oldPosition"_s).toString().toStdString(), engine->persistentUndo()[i].oldPosition);
+        // The folder the item left, as it was then: no ACL, none written.
+        const auto dup = platform::statPath(f.dir / "dup", false);
+        const QVariantMap folder = entry.value(u"oldFolder"_s).toMap();
+        EXPECT_EQ(folder.keys(), (QStringList{u"group"_s, u"mode"_s, u"owner"_s}));
+        EXPECT_EQ(folder.value(u"owner"_s).toLongLong(), qint64(dup->uid));
+        EXPECT_EQ(folder.value(u"group"_s).toLongLong(), qint64(dup->gid));
+        EXPECT_EQ(folder.value(u"mode"_s).toLongLong(), qint64(dup->mode & 07777));
         EXPECT_EQ(entry.value(u"aliasWasCreated"_s).typeId(), QMetaType::Bool);
         EXPECT_EQ(platform::resolveBookmark(entry.value(u"currPosition"_s).toByteArray())->path,
                   engine->persistentUndo()[i].currPosition);
@@ -526,7 +554,7 @@ bool passesAsOrdinaryUser(const fs::path& dataHome, const std::function<void()>&
 // Restore and Undo that make a folder where a trashed folder of that place
 // waits make that folder: as root for another user's folder, and as the
 // ordinary user who owns it. One who cannot give the folder its group
-// leaves the group of its own out.
+// makes it private.
 TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
 {
     kztest::TempDir dir;
@@ -544,17 +572,15 @@ TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
     // after its file.
     const fs::path g = dir / "user/G";
     const fs::path file = dir.write("user/G/f", "private");
-    fs::path undoFile;
-    time_t left = 0;
+    std::vector<fs::path> undoFiles;
     {
         kztest::EnvGuard data("XDG_DATA_HOME");
         ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
         emptyTrash();
-        undoFile = writeUndoFile({trashWithRecord(file)}, 1000.0);
         ASSERT_EQ(::chmod(g.c_str(), 0750), 0);
         ASSERT_EQ(::lchown(g.c_str(), 65534, 1234), 0);
-        left = platform::statPath(g, false)->modified.tv_sec;
-        trashWithRecord(g);
+        undoFiles.push_back(writeUndoFile({trashWithRecord(file)}, 1000.0));
+        undoFiles.push_back(writeUndoFile({trashWithRecord(g)}, 2000.0));
         for (const auto& entry : fs::recursive_directory_iterator(dir / "data")) {
             if (entry.path().filename() != "G") {
                 ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
@@ -562,8 +588,8 @@ TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
         }
     }
     const bool grouped = passesAsOrdinaryUser(dir / "data", [&] {
-        EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles({undoFile}).restored, 1u);
-        expectFolderAsLeft(g, 0700, 65534, 65534, left);
+        EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(undoFiles).restored, 2u);
+        expectFolderAsLeft(g, 0700, 65534, 65534);
         EXPECT_EQ(kztest::readFile(file), "private");
     });
     EXPECT_TRUE(grouped) << "as an ordinary user outside the folder's group";
