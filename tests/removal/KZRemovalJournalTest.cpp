@@ -1,6 +1,7 @@
 #include "RemovalTestSupport.h"
 
 #include "platform/Bookmark.h"
+#include "platform/FolderAttributes.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 
 using namespace removaltest;
 
@@ -520,4 +522,57 @@ TEST(KZRemovalJournal, ABookmarkMadeAtTheFoldIsOnlyForTheItemTheEntryNames)
     ASSERT_EQ(contents->entries.size(), 2u);
     EXPECT_FALSE(contents->entries[0].currPosition.isEmpty());
     EXPECT_TRUE(contents->entries[1].currPosition.isEmpty()) << "no bookmark of another file";
+}
+
+// The folder an item left, ACLs and all, goes through the journal and its
+// folding into the undo file whole, whether the item was journalled as
+// moved or only as about to move. A folder line that is not plainly one
+// gives nothing, and an intent without one (an earlier version's) reads as
+// before.
+TEST(KZRemovalJournal, TheFolderAnItemLeftSurvivesTheJournalAndItsFolding)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path intended = d.write("a/intended", "only intended");
+    const fs::path recorded = d.write("a/recorded", "with its entry");
+    const fs::path crafted = d.write("b/crafted", "a damaged folder line");
+    const fs::path older = d.write("c/older", "no folder line");
+    const platform::FolderAttributes folder{1234, 4321, 02750, QByteArray("\2\0\0\0\1\0\7\0", 8), QByteArray("dflt")};
+    fs::path path;
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        path = journal->path();
+        for (const fs::path& item : {intended, recorded, crafted, older}) {
+            KZPersistentUndoRecord intent = intentWithIdentity(item);
+            if (item != older)
+                intent.oldFolderAttributes = folder;
+            ASSERT_TRUE(journal->intend(intent));
+            KZPersistentUndoRecord moved = trashWithIdentity(item);
+            if (item == recorded)
+                journal->append(moved);
+        }
+    } // the removal dies without its undo file
+    {
+        // A damaged line for the same place changes nothing.
+        std::ofstream(path, std::ios::app) << "folder\t" << platform::encodeTrashPath(crafted.native())
+                                           << "\t-1\t0\t511\t\t\n";
+    }
+    const auto read = KZRemovalJournal::read(path);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->records.size(), 1u);
+    EXPECT_EQ(read->records[0].oldFolderAttributes, folder);
+
+    std::vector<fs::path> files;
+    std::optional<KZUndoFile::Contents> contents;
+    ASSERT_NO_FATAL_FAILURE(recoverTheOneUndoFile(files, contents));
+    std::map<fs::path, std::optional<platform::FolderAttributes>> folders;
+    for (const auto& entry : contents->entries)
+        folders[entry.oldPosition] = entry.oldFolder;
+    EXPECT_EQ(folders.size(), 4u);
+    EXPECT_EQ(folders[intended], folder);
+    EXPECT_EQ(folders[recorded], folder);
+    EXPECT_EQ(folders[crafted], folder) << "a line that is not plainly one is left out";
+    EXPECT_EQ(folders[older], std::nullopt);
+    EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(files).restored, 4u);
 }

@@ -537,18 +537,7 @@ TEST(KZRestoreRemovedFiles, ARestoreNamesBothHardLinkedNamesBack)
 // `dataHome`; answers whether it passed.
 bool passesAsOrdinaryUser(const fs::path& dataHome, const std::function<void()>& body)
 {
-    std::fflush(stdout);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(10);
-        ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
-        body();
-        std::fflush(stdout);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return passesAsUser(65534, dataHome, body);
 }
 
 // Restore and Undo that make a folder where a trashed folder of that place

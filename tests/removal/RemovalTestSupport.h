@@ -20,6 +20,12 @@
 
 #include <QStringList>
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <functional>
 #include <map>
 #include <mutex>
@@ -211,6 +217,25 @@ inline KZPersistentUndoRecord trashWithIdentity(const fs::path& item)
     }
     record.bookmark = platform::createBookmark(record.currPosition);
     return record;
+}
+
+// Runs `body` in a child that is the user `uid` (its group of the same
+// number, no others), with its Trash in `dataHome`; answers whether it
+// passed.
+inline bool passesAsUser(uid_t uid, const fs::path& dataHome, const std::function<void()>& body)
+{
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid) != 0)
+            ::_exit(10);
+        ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+        body();
+        std::fflush(stdout);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace removaltest
