@@ -200,8 +200,16 @@ std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
 bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& st,
                const platform::FileSystemQuery& fileSystemNow)
 {
-    if (record.identity && record.identity->canProve())
-        return record.identity->isSameItem(st, fileSystemNow);
+    if (record.identity && record.identity->canProve()) {
+        // The journal's line of a folder holds no generation, and the move
+        // changed the folder's change time: one inode of one disk cannot
+        // lie in two places, so a folder of the recorded inode where the
+        // item went (its .trashinfo naming its old place) or where it was
+        // is the item; a birth time of its own still tells a stranger.
+        const platform::Proof proof = record.identity->prove(st, fileSystemNow);
+        return proof == platform::Proof::Proved
+               || (proof == platform::Proof::NotProved && st.isDir() && record.identity->folder.value_or(false));
+    }
     if (record.identity)
         return record.identity->isSameInode(st, fileSystemNow);
     return quint64(st.device) == record.device && st.inode == record.inode;
