@@ -420,3 +420,22 @@ TEST(KZDiskIdentity, OnOverlayAMovedItemIsProvedBySizeAndDate)
     });
     skipUnlessIsolated(outcome, "no overlay or private mount namespace here");
 }
+
+// A removal killed after moving a file that then changed in the Trash, on a
+// file system without birth times: the recovery still lists it (its inode,
+// disk and .trashinfo say it is the one that left, and nothing says
+// otherwise), so Restore can put it back rather than lose track of it.
+TEST(KZDiskIdentity, AKilledRemovalsFileThatChangedInTheTrashStaysListed)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path file = d.write("data/f", "f");
+    writeKilledJournal(file, unborn(file), 660);
+    const auto trashed = platform::moveToTrash(file);
+    ASSERT_TRUE(trashed);
+    std::ofstream(*trashed, std::ios::app) << " changed";
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+    const auto result = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+    EXPECT_EQ(result.restored, 1u);
+    EXPECT_EQ(kztest::readFile(file), "f changed");
+}
