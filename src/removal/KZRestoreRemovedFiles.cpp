@@ -41,6 +41,11 @@ namespace {
 // 2001-01-01, where undo files count their moments from.
 constexpr double kReferenceDateInUnixSeconds = 978307200.0;
 
+double sinceReferenceDate(const timespec& time)
+{
+    return double(time.tv_sec) + double(time.tv_nsec) / 1e9 - kReferenceDateInUnixSeconds;
+}
+
 bool isThere(const fs::path& path)
 {
     return platform::statPath(path, false).has_value();
@@ -93,9 +98,7 @@ bool leftItsTrash(const KZUndoFile::Entry& entry, const platform::BookmarkTarget
         return false;
     if (const auto info = platform::readTrashInfo(target.path); info && sameOldPosition(entry, info->originalPath))
         return true;
-    const double changedSinceReferenceDate
-        = double(back.changed.tv_sec) + double(back.changed.tv_nsec) / 1e9 - kReferenceDateInUnixSeconds;
-    return undoMoment > 0 && changedSinceReferenceDate > undoMoment;
+    return undoMoment > 0 && sinceReferenceDate(back.changed) > undoMoment;
 }
 
 Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
@@ -116,7 +119,18 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
     // An unplugged disk, or an unmounted bind mount, takes its Trash along;
     // so does another disk mounted in its place. Its items are still there.
     // The same disk under another device number is no other disk.
-    return connected ? Unresolved::Gone : Unresolved::Disconnected;
+    if (!connected)
+        return Unresolved::Disconnected;
+    // Taking the item out of its Trash, or emptying the Trash, changed the
+    // Trash's folder after the removal; a byte copy of the disk made before
+    // the removal shows a Trash untouched since, and the item is still in
+    // the Trash of the disk that is not there.
+    if (undoMoment > 0)
+        if (const auto trash = platform::trashOfTrashedItem(target->path))
+            if (const auto files = platform::statPath(platform::trashFilesFolder(*trash), false);
+                files && sinceReferenceDate(files->changed) < undoMoment)
+                return Unresolved::Disconnected;
+    return Unresolved::Gone;
 }
 
 // Still in its Trash under its name, with the recorded inode on the

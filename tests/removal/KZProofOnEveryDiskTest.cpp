@@ -403,9 +403,10 @@ TEST(KZProofOnEveryDisk, ATouchedTrashedFileStaysListedForAnOrdinaryUser)
 // A byte copy of the disk, made before six of its files went to the Trash,
 // mounted in its place: its files lie at their old places with every
 // identity the same, but nothing on it shows that they left a Trash, so
-// Restore counts none of them back and keeps every record; with the disk
-// itself back, all six come back. Both with and without a Trash on the disk
-// before the copy.
+// Restore counts none of them back and keeps every record; two files made
+// after the copy are not on it at all, and their records stay too. With
+// the disk itself back, all eight come back. Both with and without a Trash
+// on the disk before the copy.
 TEST(KZProofOnEveryDisk, AByteCopyOfTheDiskIsNotTheDisk)
 {
     forEachKind({Kind::Ext4, Kind::Xfs, Kind::Ext4NoBirth}, [](Kind, Disks& disks) {
@@ -431,6 +432,10 @@ TEST(KZProofOnEveryDisk, AByteCopyOfTheDiskIsNotTheDisk)
             ASSERT_TRUE(run("cp --sparse=always " + imageA.native() + " " + clone.native()));
             disks.attach(imageA);
             ::sleep(1);
+            for (int i = 6; i < 8; ++i) {
+                files.push_back(at / "r" / std::to_string(i));
+                std::ofstream(files.back()) << i;
+            }
             std::vector<KZPersistentUndoRecord> records;
             for (const fs::path& file : files)
                 records.push_back(trashWithIdentity(file));
@@ -441,14 +446,14 @@ TEST(KZProofOnEveryDisk, AByteCopyOfTheDiskIsNotTheDisk)
             KZRestoreRemovedFiles restore;
             const auto onClone = restore.restoreFiles({undo});
             EXPECT_EQ(onClone.restored, 0u);
-            EXPECT_EQ(onClone.notRestored.total(), 6u);
-            EXPECT_EQ(entriesOf(undo), 6u) << "every record is kept";
+            EXPECT_EQ(onClone.notRestored.total(), 8u);
+            EXPECT_EQ(entriesOf(undo), 8u) << "every record is kept";
 
             disks.detach();
             disks.attach(imageA);
             const auto back = restore.restoreFiles({undo});
-            EXPECT_EQ(back.restored, 6u);
-            for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(back.restored, 8u);
+            for (int i = 0; i < 8; ++i)
                 EXPECT_EQ(kztest::readFile(files[size_t(i)]), std::to_string(i));
             fs::remove(clone);
         }
