@@ -194,7 +194,8 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
     const std::optional<platform::FileStat> oldFolder = platform::statAt(anchor->parentFd(), ".", false);
     // And who its folder belongs to and who may enter it: a folder made
     // again for it is given no more than that.
-    std::optional<platform::FolderAttributes> folderAttributes = platform::FolderAttributes::of(anchor->parentFd());
+    std::optional<platform::FolderAttributes> folderAttributes
+        = forGood ? std::nullopt : platform::FolderAttributes::of(anchor->parentFd());
     const Relocation moved = relocate(item, *anchor, job, destination, forGood);
     if (!isSuccess(moved.outcome)) {
         *err = moved.err;
