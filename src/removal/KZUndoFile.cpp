@@ -679,6 +679,14 @@ std::optional<Contents> readStreamed(const fs::path& file, QString* error, bool*
                  QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(device.failure())));
         return std::nullopt;
     }
+    // Left to the whole reading, which holds the list to its own bound, when
+    // that may take it.
+    if (reader.overBudget() && size > kMaxOtherUndoFileSize) {
+        setError(error, QStringLiteral("Could not read %1: the undo file holds too many values for its size to be "
+                                       "read")
+                            .arg(fileText(file)));
+        return std::nullopt;
+    }
     if (reader.otherForm() || device.sawDisputedBytes()) {
         *otherForm = true;
         return std::nullopt;

@@ -337,6 +337,7 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     const fs::path sharedDict = file("shared-value.plist", dictionarySharingOneValue(5000));
     // Larger than a property list may be to be read whole.
     const fs::path manyEntries = dir.write("many-entries-undo.plist", undoFileOfManyEntries(300'000));
+    const fs::path tinyLargeUndo = dir.write("tiny-elements-large-undo.plist", tinyElements("undoItems", 140 * kMB));
     const fs::path bigBookmark = file("bookmark-of-many-objects", manyObjects(1300 * 1024));
     const QByteArray xmlBookmark = platform::PropertyList::toData(
         QVariantMap{{QStringLiteral("path"), QByteArray(40 * 1024, 'p')}}, platform::PropertyList::Format::Xml);
@@ -389,6 +390,7 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "a sparse file", sparseList});
         cases.push_back({reader, "the file of a removal of 300,000 items", manyEntries, true, true});
     }
+    cases.push_back({"undo-file", "many tiny elements, too many to read whole", tinyLargeUndo});
     for (const std::string reader : {"defaults", "criteria", "saved-search", "music-library-export"}) {
         cases.push_back({reader, "a value shared by every record", sharedDict});
         cases.push_back({reader, "a claimed count far above the objects", claimed});
