@@ -101,16 +101,20 @@ TEST(KZUndoFileStream, EveryFileReadsAsTheWholeReadingReadsIt)
         {"entries that are no dictionaries",
          withEntries(own, "<true/><string>x</string><true/><array><data>AA==</data></array>"), true},
         {"an entry with values of every kind",
-         withEntries(own, "<dict><key>oldPosition</key><string>/a/b</string><key>currPosition</key><data>YWJj</data>"
-                          + other + "</dict>"),
+         withEntries(own,
+                     "<dict><key>oldPosition</key><string>/a/b</string><key>currPosition</key><data>YWJj</data>" + other
+                         + "</dict>"),
          true},
         {"white space inside data", spacedData, true},
         {"a key repeated in an entry",
-         withEntries(own, "<dict><key>oldPosition</key><string>/a</string><key>oldPosition</key><string>/b</string>"
-                          "<key>currPosition</key><data>YWJj</data></dict>"),
+         withEntries(own,
+                     "<dict><key>oldPosition</key><string>/a</string><key>oldPosition</key><string>/b</string>"
+                     "<key>currPosition</key><data>YWJj</data></dict>"),
          true},
-        {"undoItems that is no array", QByteArray(own).replace("<key>undoItems</key>", "<key>undoItemz</key>")
-                                           .replace("<key>rootData</key>", "<key>undoItems</key><true/><key>rootData</key>"),
+        {"undoItems that is no array",
+         QByteArray(own)
+             .replace("<key>undoItems</key>", "<key>undoItemz</key>")
+             .replace("<key>rootData</key>", "<key>undoItems</key><true/><key>rootData</key>"),
          true},
         {"no undoItems", QByteArray(own).replace("<key>undoItems</key>", "<key>otherItems</key>"), true},
         {"a comment", withEntries(own, "<!-- a -->"), false},
@@ -133,8 +137,8 @@ TEST(KZUndoFileStream, EveryFileReadsAsTheWholeReadingReadsIt)
         {"a date before 1970", withEntries(own, "<date>1901-01-01T00:00:00Z</date>"), false},
         {"an unknown element", withEntries(own, "<uid>1</uid>"), false},
         {"text between elements", withEntries(own, "loose"), false},
-        {"undoItems twice", QByteArray(own).replace("<key>rootData</key>", "<key>undoItems</key><array/><key>rootData</key>"),
-         false},
+        {"undoItems twice",
+         QByteArray(own).replace("<key>rootData</key>", "<key>undoItems</key><array/><key>rootData</key>"), false},
         {"nesting deeper than entries have",
          withEntries(own, QByteArray("<array>").repeated(20) + QByteArray("</array>").repeated(20)), false},
         {"another root", "<?xml version=\"1.0\"?><plist><array/></plist>", false},
