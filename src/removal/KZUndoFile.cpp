@@ -9,14 +9,20 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QIODevice>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -56,6 +62,13 @@ QVariant pathValue(const fs::path& path)
     if (text.toStdString() == bytes)
         return text;
     return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+QString tooLargeToWrite(qsizetype size)
+{
+    return QStringLiteral("the undo file would be too large to be read back (%1 bytes; at most %2)")
+        .arg(size)
+        .arg(kMaxUndoFileSize);
 }
 
 std::optional<std::string> pathBytes(const QVariant& value)
@@ -133,6 +146,10 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
         setError(error, why);
         return std::nullopt;
     }
+    if (quint64(data.size()) > kMaxUndoFileSize) {
+        setError(error, tooLargeToWrite(data.size()));
+        return std::nullopt;
+    }
 
     const fs::path files = platform::trashFilesFolder(trashDir);
     std::error_code ec;
@@ -178,27 +195,435 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
     return std::nullopt;
 }
 
-std::optional<Contents> read(const fs::path& file, QString* error)
+namespace {
+
+// One entry of undoItems, checked; a value that is no dictionary is kept
+// as it was (written back, never used). Entries that are not dictionaries
+// and equal the one before share its wrapping: a file of many tiny values
+// costs no map for each.
+Entry entryOf(const QVariant& v, QVariantMap* lastUnreadable)
+{
+    Entry entry;
+    if (v.typeId() != QMetaType::QVariantMap) {
+        if (lastUnreadable->isEmpty() || lastUnreadable->first() != v)
+            *lastUnreadable = QVariantMap{{QStringLiteral("unreadable"), v}};
+        entry.raw = *lastUnreadable;
+        return entry;
+    }
+    entry.raw = v.toMap();
+    const QVariant curr = entry.raw.value(QStringLiteral("currPosition"));
+    const QVariant old = entry.raw.value(QStringLiteral("oldPosition"));
+    const QVariant alias = entry.raw.value(QStringLiteral("aliasWasCreated"));
+    const QVariant itunes = entry.raw.value(QStringLiteral("isiTunesItem"));
+    const bool boolsOk = (!alias.isValid() || alias.typeId() == QMetaType::Bool)
+                         && (!itunes.isValid() || itunes.typeId() == QMetaType::Bool);
+    const std::optional<std::string> oldBytes = pathBytes(old);
+    entry.valid = curr.typeId() == QMetaType::QByteArray && !curr.toByteArray().isEmpty() && oldBytes
+                  && isCleanAbsolutePath(*oldBytes) && boolsOk;
+    if (entry.valid) {
+        entry.currPosition = curr.toByteArray();
+        entry.oldPosition = fs::path(*oldBytes);
+        entry.aliasWasCreated = alias.toBool();
+        entry.isiTunesItem = itunes.toBool();
+        if (const QVariant folder = entry.raw.value(QStringLiteral("oldFolder"));
+            folder.typeId() == QMetaType::QVariantMap)
+            entry.oldFolder = platform::FolderAttributes::fromMap(folder.toMap());
+    }
+    return entry;
+}
+
+QVariantList rootDataOf(const QVariant& rootData)
+{
+    QVariantList kept;
+    if (rootData.typeId() == QMetaType::QVariantList)
+        for (const QVariant& v : rootData.toList())
+            if (v.typeId() == QMetaType::QByteArray)
+                kept << v;
+    return kept;
+}
+
+QString fileText(const fs::path& file)
+{
+    return QStringLiteral("“%1”").arg(platform::pathText(file));
+}
+
+// The file's bytes as the XML reader asks for them, noting on the way the
+// bytes whose reading the XML rules and the property-list reader disagree
+// on: a carriage return (XML reads a line end "\r\n" as "\n", the property
+// list keeps it) and a numeric character reference ("&#38;").
+class ScannedFile : public QIODevice {
+public:
+    explicit ScannedFile(int fd) : fd_(fd) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    bool sawDisputedBytes() const { return disputed_; }
+    int failure() const { return failure_; }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        ssize_t got = 0;
+        do
+            got = ::read(fd_, data, size_t(max));
+        while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            failure_ = errno;
+            return -1;
+        }
+        for (ssize_t i = 0; i < got; ++i) {
+            const char c = data[i];
+            if (c == '\r' || (c == '#' && afterAmpersand_))
+                disputed_ = true;
+            afterAmpersand_ = c == '&';
+        }
+        return got;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    int fd_;
+    bool disputed_ = false;
+    bool afterAmpersand_ = false;
+    int failure_ = 0;
+};
+
+// Reads an undo file in the form the program writes it, element by element,
+// into its contents: no tree of the whole file is ever built, each entry's
+// values are made for that entry alone. Whatever falls outside that form,
+// however slightly, is left to the property-list reader (otherForm()), so
+// that a file is never read two ways: other roots, comments, processing
+// instructions, CDATA, a DOCTYPE declaring anything, an encoding other than
+// UTF-8, text between elements, elements it does not know, numbers, dates
+// and base64 in forms other than the plain ones, nesting deeper than entries
+// have.
+class StreamedUndoFile {
+public:
+    StreamedUndoFile(QIODevice* device, quint64 size) : xml_(device), budget_(3 * size + (quint64(32) << 20))
+    {
+        xml_.setNamespaceProcessing(false);
+    }
+
+    bool otherForm() const { return other_; }
+    bool overBudget() const { return overBudget_; }
+    bool undoItemsNotArray() const { return undoItemsNotArray_; }
+
+    std::optional<Contents> read()
+    {
+        Contents contents;
+        if (!start(u"plist") || !start(u"dict"))
+            return std::nullopt;
+        bool sawRootData = false;
+        bool sawUndoItems = false;
+        for (;;) {
+            const auto token = next();
+            if (token == QXmlStreamReader::EndElement)
+                break;
+            if (token != QXmlStreamReader::StartElement || xml_.qualifiedName() != u"key")
+                return giveUp();
+            const std::optional<QString> key = text();
+            if (!key || next() != QXmlStreamReader::StartElement)
+                return giveUp();
+            const bool isRootData = *key == u"rootData";
+            const bool isUndoItems = *key == u"undoItems";
+            // A repeated key keeps its last value in the property-list
+            // reader; such a file is left to it.
+            if ((isRootData && std::exchange(sawRootData, true)) || (isUndoItems && std::exchange(sawUndoItems, true)))
+                return giveUp();
+            if (isUndoItems && xml_.qualifiedName() == u"array") {
+                if (!entries(&contents.entries))
+                    return std::nullopt;
+                continue;
+            }
+            std::optional<QVariant> value = this->value(2);
+            if (!value)
+                return std::nullopt;
+            if (isRootData)
+                contents.rootData = rootDataOf(*value);
+            else if (isUndoItems)
+                undoItemsNotArray_ = true;
+        }
+        if (next() != QXmlStreamReader::EndElement || next() != QXmlStreamReader::EndDocument || xml_.hasError())
+            return giveUp();
+        return contents;
+    }
+
+private:
+    // Nesting within the root dictionary: undoItems, an entry, a value of
+    // an entry and a few levels within it.
+    static constexpr int kMaxLevel = 8;
+
+    std::nullopt_t giveUp()
+    {
+        other_ = true;
+        return std::nullopt;
+    }
+
+    // The next element's start or end, or the document's end; anything else
+    // between them, but white space, makes the file one of the other form.
+    QXmlStreamReader::TokenType next()
+    {
+        for (;;) {
+            switch (xml_.readNext()) {
+            case QXmlStreamReader::StartDocument: {
+                const QStringView encoding = xml_.documentEncoding();
+                if (!encoding.isEmpty() && encoding.compare(u"UTF-8", Qt::CaseInsensitive) != 0)
+                    return QXmlStreamReader::Invalid;
+                continue;
+            }
+            case QXmlStreamReader::DTD:
+                // The DOCTYPE the program writes names the list's public
+                // definition and declares nothing itself.
+                if (xml_.text().contains(u'['))
+                    return QXmlStreamReader::Invalid;
+                continue;
+            case QXmlStreamReader::Characters:
+                if (xml_.isWhitespace() && !xml_.isCDATA())
+                    continue;
+                return QXmlStreamReader::Invalid;
+            case QXmlStreamReader::StartElement:
+                return QXmlStreamReader::StartElement;
+            case QXmlStreamReader::EndElement:
+                return QXmlStreamReader::EndElement;
+            case QXmlStreamReader::EndDocument:
+                return QXmlStreamReader::EndDocument;
+            default:
+                return QXmlStreamReader::Invalid;
+            }
+        }
+    }
+
+    bool start(QStringView name)
+    {
+        if (next() == QXmlStreamReader::StartElement && xml_.qualifiedName() == name)
+            return true;
+        other_ = true;
+        return false;
+    }
+
+    // The text of the element just started, which must hold nothing else.
+    std::optional<QString> text()
+    {
+        QString text;
+        for (;;) {
+            switch (xml_.readNext()) {
+            case QXmlStreamReader::Characters:
+                if (xml_.isCDATA())
+                    return giveUp();
+                text += xml_.text();
+                continue;
+            case QXmlStreamReader::EndElement:
+                return text;
+            default:
+                return giveUp();
+            }
+        }
+    }
+
+    bool spend(quint64 bytes)
+    {
+        spent_ += bytes;
+        if (spent_ <= budget_)
+            return true;
+        overBudget_ = true;
+        other_ = true;
+        return false;
+    }
+
+    // The keys every entry has, one string for all of them.
+    static QString sharedKey(const QString& key)
+    {
+        static const QString known[] = {QStringLiteral("currPosition"), QStringLiteral("oldPosition"),
+                                        QStringLiteral("aliasWasCreated"), QStringLiteral("isiTunesItem"),
+                                        QStringLiteral("oldFolder"),       QStringLiteral("owner"),
+                                        QStringLiteral("group"),           QStringLiteral("mode")};
+        for (const QString& k : known)
+            if (k == key)
+                return k;
+        return key;
+    }
+
+    bool entries(std::vector<Entry>* entries)
+    {
+        QVariantMap lastUnreadable;
+        for (;;) {
+            const auto token = next();
+            if (token == QXmlStreamReader::EndElement)
+                return true;
+            if (token != QXmlStreamReader::StartElement) {
+                other_ = true;
+                return false;
+            }
+            const std::optional<QVariant> v = value(3);
+            // The entry and its share of the list's room as it grows.
+            if (!v || !spend(2 * sizeof(Entry)))
+                return false;
+            entries->push_back(entryOf(*v, &lastUnreadable));
+        }
+    }
+
+    // The value whose element has just started, `level` deep.
+    std::optional<QVariant> value(int level)
+    {
+        // A node of a map or a list and a value's header, with the
+        // allocator's share.
+        constexpr quint64 kNodeCost = 96;
+        if (!spend(kNodeCost))
+            return std::nullopt;
+        const QStringView name = xml_.qualifiedName();
+        if (name == u"string") {
+            std::optional<QString> s = text();
+            if (!s || !spend(quint64(s->size()) * 2))
+                return std::nullopt;
+            return QVariant(std::move(*s));
+        }
+        if (name == u"data") {
+            std::optional<QString> s = text();
+            if (!s)
+                return std::nullopt;
+            std::optional<QByteArray> bytes = base64(*s);
+            if (!bytes || !spend(quint64(bytes->size())))
+                return giveUp();
+            return QVariant(std::move(*bytes));
+        }
+        if (name == u"true" || name == u"false") {
+            const bool yes = name == u"true";
+            if (xml_.readNext() != QXmlStreamReader::EndElement)
+                return giveUp();
+            return QVariant(yes);
+        }
+        if (name == u"integer" || name == u"real" || name == u"date") {
+            const QString kind = name.toString();
+            const std::optional<QString> s = text();
+            if (!s)
+                return std::nullopt;
+            std::optional<QVariant> v = kind == u"integer" ? integer(*s) : kind == u"real" ? real(*s) : date(*s);
+            if (!v)
+                return giveUp();
+            return v;
+        }
+        if ((name != u"array" && name != u"dict") || level > kMaxLevel)
+            return giveUp();
+        if (name == u"array") {
+            QVariantList list;
+            for (;;) {
+                const auto token = next();
+                if (token == QXmlStreamReader::EndElement)
+                    return QVariant(std::move(list));
+                if (token != QXmlStreamReader::StartElement)
+                    return giveUp();
+                std::optional<QVariant> item = value(level + 1);
+                if (!item)
+                    return std::nullopt;
+                list.append(std::move(*item));
+            }
+        }
+        QVariantMap map;
+        for (;;) {
+            const auto token = next();
+            if (token == QXmlStreamReader::EndElement)
+                return QVariant(std::move(map));
+            if (token != QXmlStreamReader::StartElement || xml_.qualifiedName() != u"key")
+                return giveUp();
+            const std::optional<QString> key = text();
+            if (!key || !spend(quint64(key->size()) * 2))
+                return std::nullopt;
+            if (next() != QXmlStreamReader::StartElement)
+                return giveUp();
+            std::optional<QVariant> item = value(level + 1);
+            if (!item)
+                return std::nullopt;
+            map.insert(sharedKey(*key), std::move(*item));
+        }
+    }
+
+    // Plain base64 in groups of four, white space anywhere.
+    static std::optional<QByteArray> base64(const QString& text)
+    {
+        QByteArray packed;
+        packed.reserve(text.size());
+        for (const QChar c : text) {
+            const char16_t u = c.unicode();
+            if (u == ' ' || u == '\t' || u == '\n' || u == '\r')
+                continue;
+            const bool letter = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')
+                                || u == '+' || u == '/' || u == '=';
+            if (!letter)
+                return std::nullopt;
+            packed.append(char(u));
+        }
+        const qsizetype padding = packed.endsWith("==") ? 2 : packed.endsWith('=') ? 1 : 0;
+        const qsizetype firstPad = packed.indexOf('=');
+        if (packed.size() % 4 != 0 || (firstPad >= 0 && firstPad < packed.size() - padding))
+            return std::nullopt;
+        auto decoded = QByteArray::fromBase64Encoding(packed, QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded)
+            return std::nullopt;
+        return std::move(decoded.decoded);
+    }
+
+    // A decimal integer without sign but '-' and without leading zeros.
+    static std::optional<QVariant> integer(const QString& text)
+    {
+        static const QRegularExpression plain(QStringLiteral("\\A-?(0|[1-9][0-9]{0,18})\\z"));
+        if (!plain.match(text).hasMatch() || text == u"-0")
+            return std::nullopt;
+        bool ok = false;
+        const qint64 v = text.toLongLong(&ok);
+        if (!ok)
+            return std::nullopt;
+        return QVariant(v);
+    }
+
+    static std::optional<QVariant> real(const QString& text)
+    {
+        static const QRegularExpression plain(
+            QStringLiteral("\\A-?[0-9]{1,30}(\\.[0-9]{1,30})?([eE][-+]?[0-9]{1,3})?\\z"));
+        if (!plain.match(text).hasMatch())
+            return std::nullopt;
+        bool ok = false;
+        const double v = text.toDouble(&ok);
+        if (!ok || !std::isfinite(v))
+            return std::nullopt;
+        return QVariant(v);
+    }
+
+    // "YYYY-MM-DDTHH:MM:SSZ" in the years every reader of dates agrees on.
+    static std::optional<QVariant> date(const QString& text)
+    {
+        static const QRegularExpression plain(
+            QStringLiteral("\\A([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})Z\\z"));
+        const auto m = plain.match(text);
+        if (!m.hasMatch())
+            return std::nullopt;
+        const int year = m.captured(1).toInt();
+        const QDate day(year, m.captured(2).toInt(), m.captured(3).toInt());
+        const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
+        if (year < 1970 || year > 2037 || !day.isValid() || !time.isValid())
+            return std::nullopt;
+        return QVariant(QDateTime(day, time, Qt::UTC));
+    }
+
+    QXmlStreamReader xml_;
+    quint64 budget_;
+    quint64 spent_ = 0;
+    bool other_ = false;
+    bool overBudget_ = false;
+    bool undoItemsNotArray_ = false;
+};
+
+} // namespace
+
+std::optional<Contents> readWhole(const fs::path& file, QString* error)
 {
     if (!isRegularFile(file)) {
         setError(error, QStringLiteral("not a regular file"));
         return std::nullopt;
     }
-    // About a kilobyte for each item a removal put in the Trash, read at
-    // some four times its size: room for the undo file of a removal of over
-    // a hundred thousand items, and no more than the program may take to
-    // read one (a file in the Trash may be anyone's).
-    constexpr quint64 kMaxUndoFileSize = quint64(128) * 1024 * 1024;
     const auto root = platform::PropertyList::readDictionary(file, error, platform::PropertyList::Links::Refuse,
-                                                             kMaxUndoFileSize);
+                                                             kMaxOtherUndoFileSize);
     if (!root)
         return std::nullopt;
     Contents contents;
-    const QVariant rootData = root->value(QStringLiteral("rootData"));
-    if (rootData.typeId() == QMetaType::QVariantList)
-        for (const QVariant& v : rootData.toList())
-            if (v.typeId() == QMetaType::QByteArray)
-                contents.rootData << v;
+    contents.rootData = rootDataOf(root->value(QStringLiteral("rootData")));
     const QVariant items = root->value(QStringLiteral("undoItems"));
     if (items.isValid() && items.typeId() != QMetaType::QVariantList) {
         setError(error, QStringLiteral("undoItems is not an array"));
@@ -206,41 +631,101 @@ std::optional<Contents> read(const fs::path& file, QString* error)
     }
     const QVariantList list = items.toList();
     contents.entries.reserve(size_t(list.size()));
-    // Entries that are not dictionaries and equal the one before share its
-    // wrapping: a file of many tiny values costs no map for each.
     QVariantMap lastUnreadable;
-    for (const QVariant& v : list) {
-        Entry entry;
-        if (v.typeId() != QMetaType::QVariantMap) {
-            // Kept as it was: written back, never used.
-            if (lastUnreadable.isEmpty() || lastUnreadable.first() != v)
-                lastUnreadable = QVariantMap{{QStringLiteral("unreadable"), v}};
-            entry.raw = lastUnreadable;
-            contents.entries.push_back(std::move(entry));
-            continue;
-        }
-        entry.raw = v.toMap();
-        const QVariant curr = entry.raw.value(QStringLiteral("currPosition"));
-        const QVariant old = entry.raw.value(QStringLiteral("oldPosition"));
-        const QVariant alias = entry.raw.value(QStringLiteral("aliasWasCreated"));
-        const QVariant itunes = entry.raw.value(QStringLiteral("isiTunesItem"));
-        const bool boolsOk = (!alias.isValid() || alias.typeId() == QMetaType::Bool)
-                             && (!itunes.isValid() || itunes.typeId() == QMetaType::Bool);
-        const std::optional<std::string> oldBytes = pathBytes(old);
-        entry.valid = curr.typeId() == QMetaType::QByteArray && !curr.toByteArray().isEmpty() && oldBytes
-                      && isCleanAbsolutePath(*oldBytes) && boolsOk;
-        if (entry.valid) {
-            entry.currPosition = curr.toByteArray();
-            entry.oldPosition = fs::path(*oldBytes);
-            entry.aliasWasCreated = alias.toBool();
-            entry.isiTunesItem = itunes.toBool();
-            if (const QVariant folder = entry.raw.value(QStringLiteral("oldFolder"));
-                folder.typeId() == QMetaType::QVariantMap)
-                entry.oldFolder = platform::FolderAttributes::fromMap(folder.toMap());
-        }
-        contents.entries.push_back(std::move(entry));
+    for (const QVariant& v : list)
+        contents.entries.push_back(entryOf(v, &lastUnreadable));
+    return contents;
+}
+
+std::optional<Contents> readStreamed(const fs::path& file, QString* error, bool* otherForm)
+{
+    *otherForm = false;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        setError(error, QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(errno)));
+        return std::nullopt;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        setError(error, QStringLiteral("Could not read %1: not a regular file").arg(fileText(file)));
+        return std::nullopt;
+    }
+    const quint64 size = quint64(st.st_size);
+    if (size > kMaxUndoFileSize) {
+        setError(error, QStringLiteral("Could not read %1: the file is too large (%2 bytes; an undo file holds at "
+                                       "most %3)")
+                            .arg(fileText(file))
+                            .arg(size)
+                            .arg(kMaxUndoFileSize));
+        return std::nullopt;
+    }
+    // A sparse file claims bytes it never wrote.
+    if (const off_t hole = ::lseek(fd, 0, SEEK_HOLE); hole >= 0 && quint64(hole) < size) {
+        setError(error, QStringLiteral("Could not read %1: the file has holes (parts that were never written): it "
+                                       "is damaged")
+                            .arg(fileText(file)));
+        return std::nullopt;
+    }
+    // Only XML that opens with its declaration or its first element, in
+    // UTF-8 without a byte-order mark.
+    char head[2] = {};
+    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || head[0] != '<' || head[1] == '\0'
+        || ::lseek(fd, 0, SEEK_SET) != 0) {
+        *otherForm = true;
+        return std::nullopt;
+    }
+    ScannedFile device(fd);
+    StreamedUndoFile reader(&device, size);
+    std::optional<Contents> contents = reader.read();
+    if (device.failure() != 0) {
+        setError(error,
+                 QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(device.failure())));
+        return std::nullopt;
+    }
+    // Left to the whole reading, which holds the list to its own bound, when
+    // that may take it.
+    if (reader.overBudget() && size > kMaxOtherUndoFileSize) {
+        setError(error, QStringLiteral("Could not read %1: the undo file holds too many values for its size to be "
+                                       "read")
+                            .arg(fileText(file)));
+        return std::nullopt;
+    }
+    if (reader.otherForm() || device.sawDisputedBytes()) {
+        *otherForm = true;
+        return std::nullopt;
+    }
+    if (reader.undoItemsNotArray()) {
+        setError(error, QStringLiteral("undoItems is not an array"));
+        return std::nullopt;
     }
     return contents;
+}
+
+std::optional<Contents> read(const fs::path& file, QString* error)
+{
+    if (!isRegularFile(file)) {
+        setError(error, QStringLiteral("not a regular file"));
+        return std::nullopt;
+    }
+    bool otherForm = false;
+    if (auto contents = readStreamed(file, error, &otherForm); contents || !otherForm)
+        return contents;
+    // Read whole, the other form costs some four times its size: only a
+    // file of a removal of over a hundred thousand items is refused, and
+    // none the program wrote.
+    if (const auto st = platform::statPath(file, false); st && quint64(st->size) > kMaxOtherUndoFileSize) {
+        setError(error, QStringLiteral("Could not read %1: the file is not in the form of an undo file and too "
+                                       "large to be read in any other (%2 bytes; at most %3)")
+                            .arg(fileText(file))
+                            .arg(quint64(st->size))
+                            .arg(kMaxOtherUndoFileSize));
+        return std::nullopt;
+    }
+    return readWhole(file, error);
 }
 
 namespace {
@@ -319,6 +804,10 @@ bool rewrite(const fs::path& file, const QVariantList& rootData, const std::vect
     const QByteArray data = platform::PropertyList::toData(root, platform::PropertyList::Format::Xml, &why);
     if (data.isEmpty()) {
         setError(error, why);
+        return false;
+    }
+    if (quint64(data.size()) > kMaxUndoFileSize) {
+        setError(error, tooLargeToWrite(data.size()));
         return false;
     }
     return replaceFile(file, data, error, beforeReplace);

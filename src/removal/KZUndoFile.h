@@ -38,7 +38,8 @@ double secondsOfFileName(const QString& name);
 
 // Writes the file into trashDir/files/ with its .trashinfo. Both are created
 // exclusively: an earlier undo file is never replaced, a taken name is
-// bumped to the next free moment. Nothing is written for no records.
+// bumped to the next free moment. Nothing is written for no records, nor a
+// file larger than read() takes (it could never be restored from).
 // `beforeCreate`, when given, hears each name once its .trashinfo is
 // reserved and before the file is created under it.
 std::optional<std::filesystem::path> write(const std::filesystem::path& trashDir, const QVariantList& rootData,
@@ -64,7 +65,23 @@ struct Contents {
 };
 
 // nullopt for a file that cannot be read or is not such a dictionary.
+// A file in the form the program writes is read as it streams by, up to
+// kMaxUndoFileSize; any other form of property list (binary, or XML with a
+// DOCTYPE of its own, comments, CDATA and the like) is read whole by the
+// property-list reader, which costs several times more and so takes files
+// only up to kMaxOtherUndoFileSize.
 std::optional<Contents> read(const std::filesystem::path& file, QString* error = nullptr);
+
+// The undo file of a removal of a million items fits with room to spare.
+inline constexpr quint64 kMaxUndoFileSize = quint64(1) << 30;
+inline constexpr quint64 kMaxOtherUndoFileSize = quint64(128) << 20;
+
+// The two ways read() takes, apart, so that they can be held to the same
+// answer. readStreamed sets *otherForm, and answers nullopt, for a file it
+// leaves to the other way; readWhole reads any form up to
+// kMaxOtherUndoFileSize.
+std::optional<Contents> readStreamed(const std::filesystem::path& file, QString* error, bool* otherForm);
+std::optional<Contents> readWhole(const std::filesystem::path& file, QString* error = nullptr);
 
 // Replaces the file with the given entries; with none left the file and its
 // .trashinfo are deleted. The new content is written to a temporary file in

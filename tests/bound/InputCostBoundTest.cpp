@@ -279,6 +279,22 @@ QByteArray undoFileSharingOneValue(int entries)
     return written(writer, top);
 }
 
+// An undo file as a removal of `entries` items writes it, each with a
+// bookmark of some 300 bytes and a path of some 60.
+std::string undoFileOfManyEntries(int entries)
+{
+    const std::string bookmark = QByteArray(220, 'b').toBase64().toStdString();
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST "
+                      "1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n"
+                      "<dict>\n\t<key>rootData</key>\n\t<array/>\n\t<key>undoItems</key>\n\t<array>\n";
+    for (int i = 0; i < entries; ++i)
+        xml += "\t\t<dict>\n\t\t\t<key>aliasWasCreated</key>\n\t\t\t<false/>\n\t\t\t<key>currPosition</key>\n"
+               "\t\t\t<data>\n\t\t\t" + bookmark + "\n\t\t\t</data>\n\t\t\t<key>oldPosition</key>\n"
+               "\t\t\t<string>/home/someone/Pictures/2019/Holidays/IMG_" + std::to_string(i)
+            + ".jpg</string>\n\t\t</dict>\n";
+    return xml + "\t</array>\n</dict>\n</plist>\n";
+}
+
 // A dictionary of `keys` keys whose values are all one large value.
 QByteArray dictionarySharingOneValue(int keys)
 {
@@ -295,6 +311,7 @@ struct Case {
     std::string shape;
     fs::path input;
     bool namesFile = true; // a refusal says which file
+    bool mustRead = false; // a file the program wrote, never refused
 };
 
 // ---- The check -------------------------------------------------------------------------------
@@ -318,6 +335,9 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     const fs::path sharedBookmark = file("shared-bookmark.maravex", savedResultSharingOneBookmark(source, 20000));
     const fs::path sharedUndo = file("shared-value-undo.plist", undoFileSharingOneValue(5000));
     const fs::path sharedDict = file("shared-value.plist", dictionarySharingOneValue(5000));
+    // Larger than a property list may be to be read whole.
+    const fs::path manyEntries = dir.write("many-entries-undo.plist", undoFileOfManyEntries(300'000));
+    const fs::path tinyLargeUndo = dir.write("tiny-elements-large-undo.plist", tinyElements("undoItems", 140 * kMB));
     const fs::path bigBookmark = file("bookmark-of-many-objects", manyObjects(1300 * 1024));
     const QByteArray xmlBookmark = platform::PropertyList::toData(
         QVariantMap{{QStringLiteral("path"), QByteArray(40 * 1024, 'p')}}, platform::PropertyList::Format::Xml);
@@ -368,7 +388,9 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "nesting hidden in comments, CDATA and a DOCTYPE", nested});
         cases.push_back({reader, "many tiny elements", tinyUndo});
         cases.push_back({reader, "a sparse file", sparseList});
+        cases.push_back({reader, "the file of a removal of 300,000 items", manyEntries, true, true});
     }
+    cases.push_back({"undo-file", "many tiny elements, too many to read whole", tinyLargeUndo});
     for (const std::string reader : {"defaults", "criteria", "saved-search", "music-library-export"}) {
         cases.push_back({reader, "a value shared by every record", sharedDict});
         cases.push_back({reader, "a claimed count far above the objects", claimed});
@@ -405,6 +427,9 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
                                                   << " MB, above the bound of " << memoryBound / kMB << " MB";
             EXPECT_LE(run.seconds, timeBound)
                 << which << ": took " << run.seconds << " s, above the bound of " << timeBound << " s";
+        }
+        if (c.mustRead) {
+            EXPECT_EQ(run.said.find("refused\t"), std::string::npos) << which << ": " << run.said;
         }
         if (run.finished && c.namesFile && run.said.find("refused\t") != std::string::npos) {
             EXPECT_NE(run.said.find(input.filename().native()), std::string::npos)

@@ -1,0 +1,222 @@
+// The undo file read as it streams by, against the same file read whole by
+// the property-list reader: the two never disagree, and a file of a removal
+// far larger than the whole reading takes is read.
+
+#include "RemovalTestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "platform/PropertyList.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace removaltest;
+
+namespace {
+
+void overwrite(const fs::path& file, const QByteArray& bytes)
+{
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes.toStdString();
+}
+
+QByteArray contentOf(const fs::path& file)
+{
+    return QByteArray::fromStdString(kztest::readFile(file));
+}
+
+void expectSameContents(const KZUndoFile::Contents& a, const KZUndoFile::Contents& b, const std::string& which)
+{
+    EXPECT_EQ(a.rootData, b.rootData) << which;
+    ASSERT_EQ(a.entries.size(), b.entries.size()) << which;
+    for (size_t i = 0; i < a.entries.size(); ++i) {
+        const KZUndoFile::Entry& x = a.entries[i];
+        const KZUndoFile::Entry& y = b.entries[i];
+        EXPECT_EQ(x.raw, y.raw) << which << " entry " << i;
+        EXPECT_EQ(x.valid, y.valid) << which << " entry " << i;
+        EXPECT_EQ(x.currPosition, y.currPosition) << which << " entry " << i;
+        EXPECT_EQ(x.oldPosition, y.oldPosition) << which << " entry " << i;
+        EXPECT_EQ(x.aliasWasCreated, y.aliasWasCreated) << which << " entry " << i;
+        EXPECT_EQ(x.isiTunesItem, y.isiTunesItem) << which << " entry " << i;
+    }
+}
+
+// Records as a removal makes them: a UTF-8 path, one that is not (kept as
+// data), an item of the music library, a folder made for a move.
+std::vector<KZPersistentUndoRecord> sampleRecords(const fs::path& folder)
+{
+    std::vector<KZPersistentUndoRecord> records;
+    const std::vector<std::string> names{"plain.txt", "caf\xC3\xA9 & <co>.txt", "latin1-\xE9\xFF.txt"};
+    for (size_t i = 0; i < names.size(); ++i) {
+        const fs::path item = folder / names[i];
+        std::ofstream(item) << "x";
+        KZPersistentUndoRecord record;
+        record.oldPosition = item;
+        record.currPosition = item;
+        record.bookmark = platform::createBookmark(item);
+        record.aliasWasCreated = i == 2;
+        record.isiTunesItem = i == 1;
+        records.push_back(record);
+    }
+    return records;
+}
+
+// The file with `text` put in just before undoItems' end.
+QByteArray withEntries(QByteArray xml, const QByteArray& text)
+{
+    const qsizetype end = xml.lastIndexOf("</array>");
+    EXPECT_GT(end, 0);
+    return xml.insert(end, text);
+}
+
+} // namespace
+
+// Whatever form a file has, read() answers what the whole reading answers:
+// the program's own files and the entries it keeps as they are are read
+// as they stream by, anything else goes to the property-list reader.
+TEST(KZUndoFileStream, EveryFileReadsAsTheWholeReadingReadsIt)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    QVariantList rootData{QByteArray("root bookmark \x01\x02", 16), QStringLiteral("not data, left out")};
+    QString error;
+    const auto written = KZUndoFile::write(homeTrash(), rootData, sampleRecords(dir.path()), 100.0, &error);
+    ASSERT_TRUE(written) << error.toStdString();
+    const QByteArray own = contentOf(*written);
+    ASSERT_TRUE(own.contains("<data>")) << "a path that is not UTF-8 is kept as data";
+
+    struct Variant {
+        const char* name;
+        QByteArray xml;
+        bool streamed; // read as it streams by, not left to the other reader
+    };
+    const QByteArray other = "<key>extra</key><array><integer>-42</integer><real>2.5e3</real>"
+                             "<date>2024-02-29T23:59:58Z</date><dict><key>n</key><array><false/></array></dict>"
+                             "<string> sp&amp;ces &lt;&gt;&quot;&apos; </string></array>";
+    QByteArray spacedData = own;
+    spacedData.replace("<data>", "<data>\n \t");
+    const std::vector<Variant> variants{
+        {"the program's own file", own, true},
+        {"entries that are no dictionaries",
+         withEntries(own, "<true/><string>x</string><true/><array><data>AA==</data></array>"), true},
+        {"an entry with values of every kind",
+         withEntries(own,
+                     "<dict><key>oldPosition</key><string>/a/b</string><key>currPosition</key><data>YWJj</data>" + other
+                         + "</dict>"),
+         true},
+        {"white space inside data", spacedData, true},
+        {"a key repeated in an entry",
+         withEntries(own,
+                     "<dict><key>oldPosition</key><string>/a</string><key>oldPosition</key><string>/b</string>"
+                     "<key>currPosition</key><data>YWJj</data></dict>"),
+         true},
+        {"undoItems that is no array",
+         QByteArray(own)
+             .replace("<key>undoItems</key>", "<key>undoItemz</key>")
+             .replace("<key>rootData</key>", "<key>undoItems</key><true/><key>rootData</key>"),
+         true},
+        {"no undoItems", QByteArray(own).replace("<key>undoItems</key>", "<key>otherItems</key>"), true},
+        {"a comment", withEntries(own, "<!-- a -->"), false},
+        {"a comment inside a string", withEntries(own, "<string>a<!--</array>-->b</string>"), false},
+        {"CDATA", withEntries(own, "<string><![CDATA[<x>]]></string>"), false},
+        {"a DOCTYPE declaring an entity",
+         withEntries(QByteArray(own).replace("PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                             "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\"",
+                                             "[<!ENTITY e \"E\">]"),
+                     "<string>&e;</string>"),
+         false},
+        {"a processing instruction", withEntries(own, "<?pi x?>"), false},
+        {"a carriage return in a string", withEntries(own, "<string>a\r\nb</string>"), false},
+        {"a numeric character reference", withEntries(own, "<string>&#38;&#x41;</string>"), false},
+        {"an unknown entity", withEntries(own, "<string>&nbsp;</string>"), false},
+        {"another encoding", QByteArray(own).replace("encoding=\"UTF-8\"", "encoding=\"ISO-8859-1\""), false},
+        {"bytes that are not UTF-8", withEntries(own, "<string>\xE9\xFF</string>"), false},
+        {"base64 without padding", withEntries(own, "<data>QQ</data>"), false},
+        {"an integer in another base", withEntries(own, "<integer>010</integer>"), false},
+        {"a date before 1970", withEntries(own, "<date>1901-01-01T00:00:00Z</date>"), false},
+        {"an unknown element", withEntries(own, "<uid>1</uid>"), false},
+        {"text between elements", withEntries(own, "loose"), false},
+        {"undoItems twice",
+         QByteArray(own).replace("<key>rootData</key>", "<key>undoItems</key><array/><key>rootData</key>"), false},
+        {"nesting deeper than entries have",
+         withEntries(own, QByteArray("<array>").repeated(20) + QByteArray("</array>").repeated(20)), false},
+        {"another root", "<?xml version=\"1.0\"?><plist><array/></plist>", false},
+        {"a truncated file", own.left(own.size() / 2), false},
+        {"text after the list", own + "<extra/>", false},
+        {"a binary list",
+         platform::PropertyList::toData(QVariantMap{{QStringLiteral("undoItems"), QVariantList{true}}},
+                                        platform::PropertyList::Format::Binary),
+         false},
+    };
+    const fs::path file = *written;
+    for (const Variant& v : variants) {
+        if (&v != &variants.front()) {
+            EXPECT_NE(v.xml, own) << v.name;
+        }
+        overwrite(file, v.xml);
+        QString streamedError;
+        bool otherForm = false;
+        const auto streamed = KZUndoFile::readStreamed(file, &streamedError, &otherForm);
+        EXPECT_EQ(otherForm, !v.streamed) << v.name << ": " << streamedError.toStdString();
+        const auto whole = KZUndoFile::readWhole(file);
+        const auto read = KZUndoFile::read(file);
+        ASSERT_EQ(bool(read), bool(whole)) << v.name;
+        if (read)
+            expectSameContents(*read, *whole, v.name);
+        if (v.streamed) {
+            ASSERT_EQ(bool(streamed), bool(whole)) << v.name;
+            if (streamed)
+                expectSameContents(*streamed, *whole, v.name);
+        }
+    }
+
+    overwrite(file, own);
+    const auto contents = KZUndoFile::read(file);
+    ASSERT_TRUE(contents);
+    ASSERT_EQ(contents->entries.size(), 3u);
+    EXPECT_EQ(contents->rootData, QVariantList{rootData.front()});
+    EXPECT_EQ(contents->entries[2].oldPosition, dir.path() / "latin1-\xE9\xFF.txt");
+    EXPECT_TRUE(contents->entries[2].aliasWasCreated);
+    EXPECT_TRUE(contents->entries[1].isiTunesItem);
+}
+
+// The file of a removal whose undo file is larger than the whole reading
+// takes is read entry by entry, each as the whole reading reads it in a small
+// file; one larger than any the program writes is refused unread.
+TEST(KZUndoFileStream, AnUndoFileLargerThanTheWholeReadingTakesIsRead)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const auto records = sampleRecords(dir.path());
+    const fs::path small = writeUndoFile(records, 200.0);
+    const QByteArray xml = contentOf(small);
+    const qsizetype first = xml.indexOf("<dict>", xml.indexOf("<key>undoItems</key>"));
+    const qsizetype end = xml.lastIndexOf("</array>");
+    ASSERT_GT(first, 0);
+    const QByteArray body = xml.mid(first, end - first);
+    const auto expected = KZUndoFile::readWhole(small);
+    ASSERT_TRUE(expected);
+
+    const int copies = int(KZUndoFile::kMaxOtherUndoFileSize / quint64(body.size())) + 100;
+    const fs::path large = trashFiles() / ".Maravex4_300.000000";
+    {
+        std::ofstream out(large, std::ios::binary);
+        out.write(xml.constData(), first);
+        for (int i = 0; i < copies; ++i)
+            out.write(body.constData(), body.size());
+        out.write(xml.constData() + end, xml.size() - end);
+    }
+    ASSERT_GT(fs::file_size(large), KZUndoFile::kMaxOtherUndoFileSize);
+    QString error;
+    const auto contents = KZUndoFile::read(large, &error);
+    ASSERT_TRUE(contents) << error.toStdString();
+    ASSERT_EQ(contents->entries.size(), size_t(copies) * records.size());
+    for (size_t i : {size_t(0), size_t(1), size_t(2), contents->entries.size() - 1}) {
+        const KZUndoFile::Entry& got = contents->entries[i];
+        const KZUndoFile::Entry& want = expected->entries[i % records.size()];
+        EXPECT_EQ(got.raw, want.raw) << i;
+        EXPECT_TRUE(got.valid) << i;
+        EXPECT_EQ(got.oldPosition, want.oldPosition) << i;
+    }
+}
