@@ -404,7 +404,7 @@ TEST(KZRemoveAcrossMounts, AMountMadeRightBeforeTheMoveStaysOutOfTheTrashAndTheD
                 }
                 // Not put back: where it is now is told and recorded.
                 const bool trash = job == KZRemove::TrashJob;
-                EXPECT_EQ(engine->outcomeOf(all[0]), trash ? u"trashed"_s : u"moved"_s);
+                EXPECT_EQ(engine->outcomeOf(all[0]), trash ? u"trash"_s : u"moved"_s);
                 EXPECT_EQ(kztest::readFile(a / "mine"), "the user's");
                 EXPECT_EQ(trash ? engine->persistentUndo().size() : engine->standardUndo().size(), 1u);
                 const fs::path went = trash ? trashFiles() / "A" : destination / "A";
