@@ -113,9 +113,14 @@ private:
 // `timeout` passes; answers `done`'s last answer.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
+// How long a test waits for what it expects to happen. A test waits for the
+// event itself; this bound only ends a run that went wrong, and a loaded CI
+// machine (two cores, several suites at once) stays well inside it.
+inline constexpr std::chrono::milliseconds kPatience = std::chrono::seconds(60);
+inline constexpr int kPatienceMs = static_cast<int>(kPatience.count());
+
 // Runs the Qt event loop until `done` answers true or `timeout` passes.
-bool processEventsUntil(const std::function<bool()>& done,
-                        std::chrono::milliseconds timeout = std::chrono::seconds(5));
+bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kPatience);
 
 // A chain of `depth` folders named `name` below `top`, each made relative to
 // its parent (the full path may pass what the system takes in one call, and
