@@ -32,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -55,23 +56,40 @@ bool handOver(const fs::path& socket, const std::vector<fs::path>& paths)
     return role == platform::OpenedFiles::Role::HandedOver;
 }
 
-// What a window manager does when the window in front goes: the window that
-// was in front before it, here Preferences or About, takes the front again,
-// before the window a transition shows next has asked for it.
-class FrontReturnsTo : public QObject {
+// What a window manager does while Preferences or About stands beside the
+// main windows: when a main window goes, the front returns to `keeper`, and
+// a window that takes no focus (a transition's overlay) never has it. The
+// window a transition shows at its end asks for the front, and gets it only
+// after the transition has ended. The offscreen platform alone would hand
+// the front to every window it shows, at once.
+class WindowManager : public QObject {
 public:
-    FrontReturnsTo(QWidget* leaving, QWidget* previous) : previous_(previous) { leaving->installEventFilter(this); }
+    WindowManager(QWidget* keeper, std::vector<QWidget*> mainWindows)
+        : keeper_(keeper), mainWindows_(mainWindows.begin(), mainWindows.end())
+    {
+        qApp->installEventFilter(this);
+    }
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override
+    bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Hide && previous_ && previous_->isVisible())
-            previous_->activateWindow();
+        if (!keeper_ || !keeper_->isVisible() || !watched->isWidgetType())
+            return false;
+        auto* window = static_cast<QWidget*>(watched);
+        if (!window->isWindow())
+            return false;
+        const bool mainWindowGoes = event->type() == QEvent::Hide &&
+            std::find(mainWindows_.begin(), mainWindows_.end(), window) != mainWindows_.end();
+        const bool takesNoFocus = event->type() == QEvent::WindowActivate &&
+            window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus);
+        if (mainWindowGoes || takesNoFocus)
+            keeper_->activateWindow();
         return false;
     }
 
 private:
-    QPointer<QWidget> previous_;
+    QPointer<QWidget> keeper_;
+    std::vector<QPointer<QWidget>> mainWindows_;
 };
 
 class HandOverBehindWindows : public ::testing::Test {
@@ -179,8 +197,7 @@ TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuest
     QTest::keyClick(result, Qt::Key_Comma, Qt::ControlModifier);
     QWidget* preferences = KZPreferencesWindow::sharedWindow();
     ASSERT_TRUE(preferences && QTest::qWaitForWindowActive(preferences, kztest::kPatienceMs));
-    const FrontReturnsTo toPreferences(result, preferences);
-    const FrontReturnsTo toPreferencesAgain(progress, preferences);
+    const WindowManager manager(preferences, {result, progress, app->window()});
     ASSERT_TRUE(handOver(dir / "maravex.socket", {more}));
     ASSERT_TRUE(kztest::processEventsUntil([&] { return sources().size() == 3; }))
         << "questions " << questionsAsked() << ", result " << result->isVisible() << ", progress "
@@ -202,7 +219,7 @@ TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuest
     ASSERT_TRUE(app->about());
     QWidget* about = app->about()->window();
     ASSERT_TRUE(about && QTest::qWaitForWindowActive(about, kztest::kPatienceMs));
-    const FrontReturnsTo toAbout(result, about);
+    const WindowManager aboutManager(about, {result, progress, app->window()});
     alerts.presenter->answers = {KZErrorDelegate::SecondButton};
     ASSERT_TRUE(handOver(dir / "maravex.socket", {other}));
     ASSERT_TRUE(kztest::processEventsUntil([&] { return questionsAsked() == 2; }))
