@@ -637,7 +637,8 @@ TEST_F(OpenSavedResult, LeavingAReopenedResultAsksFirst)
         QAction* action = KZMenuSet::shared().item(KZMenuSet::File, tag);
         ASSERT_TRUE(action && app->validateMenuItem(action));
         action->trigger();
-        QTest::qWait(300);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !alerts.presenter->shown.empty(); }));
+        QTest::qWait(200); // nothing more is asked
         ASSERT_EQ(alerts.presenter->shown.size(), 1u);
         EXPECT_EQ(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("search_again")));
         EXPECT_EQ(alerts.presenter->shown[0].informativeText,
@@ -759,7 +760,8 @@ TEST_F(OpenSavedResult, AFileThatCannotOpenIsToldBeforeTheQuestionAndTheResultSt
                 app->openSavedAction();
                 KZFileDialogPresenter::setShared(nullptr);
             }
-            QTest::qWait(300);
+            ASSERT_TRUE(kztest::processEventsUntil([&] { return !alerts.presenter->shown.empty(); }));
+            QTest::qWait(200); // nothing more is asked
             ASSERT_EQ(alerts.presenter->shown.size(), 1u);
             EXPECT_NE(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("ask_open_file")));
             const QString told = alerts.presenter->shown[0].messageText + alerts.presenter->shown[0].informativeText;
