@@ -278,14 +278,7 @@ public:
     {
         // An opening waits for this walk: its question was the only one.
         const bool agreed = app_.routing_ && app_.routing_->waitsToOpen();
-        KZSearchProgress* p = progress();
-        // Its question is about this window's result: it asks in front of
-        // Preferences or About, whichever the walk found there.
-        if (QWidget* window = p ? p->window() : nullptr; window && window->isVisible()) {
-            window->raise();
-            window->activateWindow();
-        }
-        if (p)
+        if (KZSearchProgress* p = progress())
             platform::NotificationCenter::defaultCenter().post(
                 KZNotification::newSearch, platform::NotificationObject(static_cast<const void*>(p)),
                 {{QStringLiteral("resultLossAgreed"), agreed}});
