@@ -96,6 +96,9 @@ public:
         quint64 failed = 0;        // a step failed
         quint64 unreadable = 0;    // its record could not be read
         quint64 disconnected = 0;  // the Trash it lies in, or that Trash's disk, is not there
+        // An undo of a move to a folder: what is gone left that folder, not
+        // the Trash.
+        bool afterMove = false;
         quint64 total() const { return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected; }
         void add(ItemResult result);
         // The key of the "Errors" text saying why: one kind, or several.
@@ -108,7 +111,7 @@ public:
     // What one undo did, for what the user is told.
     struct UndoOutcome {
         quint64 restored = 0;
-        NotRestored notRestored;
+        NotRestored notRestored{.afterMove = true};
         // The result's items whose files are back at their places.
         std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
         // What stays to be undone once its disk is connected again, with

@@ -11,7 +11,6 @@
 #include "platform/ParallelFor.h"
 #include "platform/Paths.h"
 #include "platform/Volumes.h"
-#include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFilesUtilities.h"
 #include "services/KZStopSource.h"
 #include "settings/KZPlistValue.h"
@@ -26,7 +25,6 @@
 #include <mutex>
 #include <set>
 #include <string_view>
-#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -266,7 +264,8 @@ public:
     Rebuilder(const std::vector<KZSourceItemRef>& sources, const KZSavedResultReopen::Options& options,
               KZReopenedResult& out)
         : sources_(sources), options_(options), out_(out), stop_(options.stopped),
-          globalExclusions_(placesOf(options.globalExclusions))
+          globalExclusions_(placesOf(options.globalExclusions)),
+          musicLibraryExclusions_(placesOf(options.musicLibraryExclusions))
     {
         // A source's path is a look at the disk: asked once here, not once
         // per record and source.
@@ -324,9 +323,10 @@ public:
                 const bool plain = KZSavedResultReopen::isPlainAbsolute(resolved->path);
                 bool unchanged = false;
                 fs::path path = linkFree(std::move(resolved->path), plain, &unchanged);
-                KZSourceItemRef source = holder(path, plain && unchanged);
+                int* leftOut = nullptr;
+                KZSourceItemRef source = holder(path, plain && unchanged, &leftOut);
                 if (!source) {
-                    ++out_.notes.outsideSources;
+                    ++*leftOut;
                     continue;
                 }
                 if (!unchanged || resolved->renamed)
@@ -481,33 +481,6 @@ public:
             }
         }
 
-        // Each item's record as the list reads it back, made on a few
-        // threads: only putting them in the table is left to this one.
-        std::vector<std::pair<QString, QVariant>> records(candidates.size());
-        forEachIndex(candidates.size(), [&](size_t i) {
-            const Candidate& candidate = candidates[i];
-            if (candidate.item)
-                records[i] = {KZFoundItemsCntrl::savedItemKey(candidate.path),
-                              QVariantMap{{KZSavedResultKey::alias, candidate.saved->alias},
-                                          {KZSavedResultKey::isMarked, candidate.marked}}};
-        });
-
-        // Put in the order of their keys, the items' records each go at the
-        // end of the table instead of being searched for down it. A key holds
-        // one character per byte of the path, so the paths' bytes sort as the
-        // keys do; the sort keeps file order among equal keys, and the later
-        // record of a key wins, as it did inserted in file order. The order
-        // is worked out beside what follows, which leaves the paths alone.
-        std::vector<size_t> byKey;
-        byKey.reserve(candidates.size());
-        for (size_t i = 0; i < candidates.size(); ++i)
-            if (candidates[i].item)
-                byKey.push_back(i);
-        std::jthread sorting([&byKey, &candidates] {
-            std::stable_sort(byKey.begin(), byKey.end(), [&candidates](size_t a, size_t b) {
-                return candidates[a].path.native() < candidates[b].path.native();
-            });
-        });
         KZFoundList list;
         for (size_t i = 0; i < candidates.size(); ++i) {
             Candidate& candidate = candidates[i];
@@ -524,6 +497,11 @@ public:
             }
             if (stop_.wasStopped())
                 return {};
+            // The mark travels with the item to the found item made from it.
+            // Its bookmark served to find it here; the found item makes a
+            // new one when first asked, as a searched item does, rather than
+            // every item keeping the file's while the result is open.
+            candidate.item->setIsSavedMarked(candidate.marked);
             if (options_.didRebuildItem)
                 options_.didRebuildItem(*candidate.item);
             ++*count;
@@ -535,22 +513,29 @@ public:
             node->itemsInGroup = std::move(candidate.itemsInGroup);
             list.prepend(std::move(node));
         }
-        sorting.join();
-        for (const size_t i : byKey)
-            out_.itemsDict.insert(out_.itemsDict.cend(), records[i].first, records[i].second);
         return list;
     }
 
 private:
-    // `plain`: the path is known to be plain and absolute.
-    KZSourceItemRef holder(const fs::path& path, bool plain) const
+    // `plain`: the path is known to be plain and absolute. Without a holder,
+    // `leftOut` names the note that says why.
+    KZSourceItemRef holder(const fs::path& path, bool plain, int** leftOut) const
     {
+        *leftOut = &out_.notes.outsideSources;
         if (!plain && !KZSavedResultReopen::isPlainAbsolute(path))
             return nullptr;
         const auto inAny = [&path](const std::vector<Folder>& folders) {
             return std::any_of(folders.begin(), folders.end(),
                                [&path](const Folder& folder) { return isInside(path, folder); });
         };
+        // Inside a searched folder, but where a search never looks for the
+        // music library's sake: that is the reason, not "outside".
+        if (inAny(musicLibraryExclusions_)
+            && std::any_of(sourcePlaces_.begin(), sourcePlaces_.end(),
+                           [&path](const SourcePlace& source) { return isInside(path, source.folder); })) {
+            *leftOut = &out_.notes.musicLibraryPlaces;
+            return nullptr;
+        }
         if (inAny(globalExclusions_))
             return nullptr;
         // Sources may nest: the outer one excludes the inner one, which
@@ -727,6 +712,7 @@ private:
     KZReopenedResult& out_;
     const StopTest stop_;
     const std::vector<Folder> globalExclusions_;
+    const std::vector<Folder> musicLibraryExclusions_;
     struct SourcePlace {
         KZSourceItemRef source;
         Folder folder;
