@@ -14,6 +14,9 @@ packages=(
   xvfb xauth openbox x11-xserver-utils fonts-dejavu-core adwaita-icon-theme
   # hover and right clicks in the search window's states
   xdotool
+  # the removal tests' loop disks of every file system the kernel mounts,
+  # and access lists on the folders that Restore makes
+  xfsprogs btrfs-progs acl
 )
 
 missing=()

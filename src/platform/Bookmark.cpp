@@ -10,6 +10,8 @@
 
 #include <QVariantMap>
 
+#include <fcntl.h>
+
 #include <functional>
 
 namespace platform {
@@ -50,7 +52,7 @@ QByteArray createBookmark(const std::filesystem::path& path, QString* error)
     map.insert(kPathStringKey, platform::pathText(path));
     map.insert(kDeviceKey, quint64(st->device));
     map.insert(kInodeKey, st->inode);
-    FileIdentity::of(*st, fileSystemOf(path)).insertInto(map);
+    FileIdentity::of(AT_FDCWD, path.c_str(), *st, fileSystemOf(path)).insertInto(map);
     // Written directly: a save makes one for each of its items, and the
     // general writer's set-up costs more than such a small list.
     BinaryPropertyListWriter writer;
@@ -72,7 +74,7 @@ bool isInPlace(const BookmarkTarget& target, std::optional<FileStat>* seen = nul
     // own identity tells it.
     auto st = statPath(target.path, false);
     const bool inPlace = st
-        && target.identity.isSameInode(*st, [&target] { return fileSystemOf(target.path).identity; });
+        && target.identity.isSameInode(*st, fileSystemQueryOf(target.path, *st));
     if (inPlace && seen)
         *seen = std::move(st);
     return inPlace;
@@ -93,11 +95,19 @@ std::optional<ResolvedBookmark> resolveTarget(BookmarkTarget target, bool inPlac
     const auto parent = path.parent_path();
     if (!parent.empty()) {
         quint64 device = identity.device;
-        if (const auto folder = statPath(parent, true);
-            folder && identity.disk().isSameDisk(quint64(folder->device), fileSystemQueryOf(parent / ".")))
-            device = quint64(folder->device);
-        if (const std::optional<std::string> name = lookup(parent, device, identity.inode))
-            found = ResolvedBookmark{parent / *name, true};
+        Proof sameDisk = Proof::Different;
+        if (const auto folder = statPath(parent, true)) {
+            sameDisk = identity.disk().proveSameDisk(quint64(folder->device), fileSystemQueryOf(parent / "."));
+            if (sameDisk == Proof::Proved)
+                device = quint64(folder->device);
+        }
+        // Another disk that was given the old device number holds inodes of
+        // the same numbers, none of them the item.
+        const bool otherDiskInPlace = sameDisk == Proof::Different && device == identity.device
+                                      && identity.fileSystem;
+        if (!otherDiskInPlace)
+            if (const std::optional<std::string> name = lookup(parent, device, identity.inode))
+                found = ResolvedBookmark{parent / *name, true};
     }
     if (!found)
         setError(error, QStringLiteral("\u201c%1\u201d can no longer be found.").arg(platform::pathText(path)));

@@ -32,13 +32,13 @@ quint64 encodedDevice(dev_t device)
     return (minor & 0xff) | (major << 8) | ((minor & ~quint64(0xff)) << 12);
 }
 
-std::optional<quint64> ownFsid(const struct statfs& fsInfo, const struct stat& st)
+std::optional<quint64> ownFsid(const struct statfs& fsInfo, dev_t device)
 {
     quint32 parts[2] = {};
     static_assert(sizeof parts == sizeof fsInfo.f_fsid);
     std::memcpy(parts, &fsInfo.f_fsid, sizeof parts);
     const quint64 fsid = quint64(parts[0]) | (quint64(parts[1]) << 32);
-    if (fsid == 0 || fsid == encodedDevice(st.st_dev))
+    if (fsid == 0 || fsid == encodedDevice(device))
         return std::nullopt;
     return fsid;
 }
@@ -84,7 +84,7 @@ FileSystemFacts factsOf(int fd, const std::function<int()>& openFolder, bool clo
     if (::fstatfs(fd, &fsInfo) != 0 || ::fstat(fd, &st) != 0)
         return facts;
     facts.keepsBirthAcrossRename = fsInfo.f_type != OVERLAYFS_SUPER_MAGIC;
-    facts.identity = ownFsid(fsInfo, st);
+    facts.identity = ownFsid(fsInfo, st.st_dev);
     if (!facts.identity && S_ISDIR(st.st_mode)) {
         facts.identity = uuidOfFolder(fd);
     } else if (!facts.identity) {
@@ -138,14 +138,27 @@ FileSystemQuery fileSystemQueryOf(std::filesystem::path path)
     return [path = std::move(path)] { return fileSystemOf(path).identity; };
 }
 
-bool DiskIdentity::isSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
+FileSystemQuery fileSystemQueryOf(std::filesystem::path path, const FileStat& st)
 {
-    if (deviceNow == device)
-        return true;
+    return [path = std::move(path), device = st.device, link = st.isSymlink()]() -> std::optional<quint64> {
+        struct statfs fsInfo {};
+        if (!link && ::statfs(path.c_str(), &fsInfo) == 0)
+            if (const auto own = ownFsid(fsInfo, device))
+                return own;
+        return fileSystemOf(path).identity;
+    };
+}
+
+Proof DiskIdentity::proveSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
+{
     if (!fileSystem || !fileSystemNow)
-        return false;
+        return deviceNow == device ? Proof::Proved : Proof::Different;
     const std::optional<quint64> now = fileSystemNow();
-    return now && *now == *fileSystem;
+    if (deviceNow == device)
+        // Unmounted and detached, the number goes to the next disk attached:
+        // only its file system tells the two apart.
+        return now && *now != *fileSystem ? Proof::Different : Proof::Proved;
+    return now && *now == *fileSystem ? Proof::Proved : Proof::Different;
 }
 
 DiskIdentity diskAt(int dirfd, const char* name, const FileStat& st)

@@ -39,6 +39,15 @@ FileSystemFacts fileSystemOf(const std::filesystem::path& path);
 using FileSystemQuery = std::function<std::optional<quint64>()>;
 FileSystemQuery fileSystemQueryAt(int dirfd, std::string name);
 FileSystemQuery fileSystemQueryOf(std::filesystem::path path);
+// The same for an item already described by `st`: a plain statfs of the path
+// where that tells (a link is asked through its folder), so that a check of
+// many items costs one call each.
+FileSystemQuery fileSystemQueryOf(std::filesystem::path path, const FileStat& st);
+
+// What a check of identity found: the recorded thing is there, something
+// else is there, or what is there cannot be told from it. Only Proved lets
+// an item move, go, or count as back in its place.
+enum class Proof { Proved, Different, NotProved };
 
 // A disk: its file system's own identity beside its device number. The
 // number changes when a disk comes back while another device holds its old
@@ -47,9 +56,14 @@ FileSystemQuery fileSystemQueryOf(std::filesystem::path path);
 struct DiskIdentity {
     quint64 device = 0;
     std::optional<quint64> fileSystem;
-    // The same device number, or another one with the same identity of
-    // the file system (asked only then).
-    bool isSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const;
+    // The same disk: the same identity of the file system where both sides
+    // have one, whatever the numbers; the same device number where either
+    // lacks it. Another disk given the old number is Different.
+    Proof proveSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const;
+    bool isSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
+    {
+        return proveSameDisk(deviceNow, fileSystemNow) == Proof::Proved;
+    }
     bool operator==(const DiskIdentity&) const = default;
 };
 // The disk that holds the open folder, or its entry `name`.

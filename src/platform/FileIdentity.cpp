@@ -3,6 +3,11 @@
 #include <cmath>
 #include <string>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace platform {
 
 namespace {
@@ -14,6 +19,9 @@ const QString kModifiedSecondsKey = QStringLiteral("modifiedSeconds");
 const QString kModifiedNanosecondsKey = QStringLiteral("modifiedNanoseconds");
 const QString kFileSystemKey = QStringLiteral("fileSystem");
 const QString kFolderKey = QStringLiteral("folder");
+const QString kGenerationKey = QStringLiteral("generation");
+const QString kChangedSecondsKey = QStringLiteral("changedSeconds");
+const QString kChangedNanosecondsKey = QStringLiteral("changedNanoseconds");
 
 FileIdentity::Time timeOf(const timespec& t)
 {
@@ -45,7 +53,44 @@ std::optional<FileIdentity::Time> readTime(const Lookup& value, const QString& s
     return FileIdentity::Time{qint64(*seconds), qint64(*nanoseconds)};
 }
 
+Proof proveTime(const std::optional<timespec>& now, const FileIdentity::Time& recorded)
+{
+    if (!now)
+        return Proof::NotProved;
+    return timeOf(*now) == recorded ? Proof::Proved : Proof::Different;
+}
+
 } // namespace
+
+std::optional<quint64> folderGenerationAt(int dirfd, const char* name)
+{
+    const bool folderItself = !name || !*name;
+    const int fd = ::openat(dirfd, folderItself ? "." : name,
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    // The kernel writes an int where the request's type says long.
+    union {
+        long wide;
+        int narrow;
+    } version{};
+    const bool ok = ::ioctl(fd, FS_IOC_GETVERSION, &version) == 0;
+    ::close(fd);
+    // A file system that answers 0 for every inode tells nothing.
+    if (!ok || version.narrow == 0)
+        return std::nullopt;
+    return quint64(quint32(version.narrow));
+}
+
+GenerationQuery folderGenerationQueryAt(int dirfd, std::string name)
+{
+    return [dirfd, name = std::move(name)] { return folderGenerationAt(dirfd, name.c_str()); };
+}
+
+GenerationQuery folderGenerationQueryOf(std::filesystem::path path)
+{
+    return [path = std::move(path)] { return folderGenerationAt(AT_FDCWD, path.c_str()); };
+}
 
 std::optional<quint64> storedUnsigned(const QVariant& value)
 {
@@ -81,7 +126,17 @@ FileIdentity FileIdentity::of(const FileStat& st, const FileSystemFacts& fileSys
     } else {
         identity.size = st.size;
         identity.modified = timeOf(st.modified);
+        if (st.isDir())
+            identity.changed = timeOf(st.changed);
     }
+    return identity;
+}
+
+FileIdentity FileIdentity::of(int dirfd, const char* name, const FileStat& st, const FileSystemFacts& fileSystem)
+{
+    FileIdentity identity = of(st, fileSystem);
+    if (st.isDir() && !identity.birth)
+        identity.generation = folderGenerationAt(dirfd, name);
     return identity;
 }
 
@@ -91,7 +146,7 @@ std::optional<FileIdentity> FileIdentity::at(int dirfd, const char* name)
     const auto st = statAt(dirfd, folderItself ? "." : name, false);
     if (!st)
         return std::nullopt;
-    return of(*st, fileSystemAt(dirfd, name));
+    return of(dirfd, name, *st, fileSystemAt(dirfd, name));
 }
 
 std::optional<FileIdentity> FileIdentity::ofPath(const std::filesystem::path& path)
@@ -99,12 +154,54 @@ std::optional<FileIdentity> FileIdentity::ofPath(const std::filesystem::path& pa
     const auto st = statPath(path, false);
     if (!st)
         return std::nullopt;
-    return of(*st, fileSystemOf(path));
+    return of(AT_FDCWD, path.c_str(), *st, fileSystemOf(path));
 }
 
 bool FileIdentity::isSameInode(const FileStat& now, const FileSystemQuery& fileSystemNow) const
 {
     return now.inode == inode && disk().isSameDisk(quint64(now.device), fileSystemNow);
+}
+
+namespace {
+
+// Of an item on the recorded disk, with the recorded inode.
+Proof proveFile(const FileIdentity& identity, const FileStat& now)
+{
+    if (identity.birth)
+        return proveTime(now.birth, *identity.birth);
+    return identity.size && identity.modified && now.size == *identity.size
+                   && timeOf(now.modified) == *identity.modified
+               ? Proof::Proved
+               : Proof::NotProved;
+}
+
+Proof proveFolder(const FileIdentity& identity, const FileStat& now, const GenerationQuery& generationNow)
+{
+    if (identity.birth && now.birth)
+        return proveTime(now.birth, *identity.birth);
+    if (identity.generation && generationNow)
+        if (const std::optional<quint64> current = generationNow())
+            return *current == *identity.generation ? Proof::Proved : Proof::Different;
+    // Any entry made or taken since changes it, so a folder the user changed
+    // is left too: its inode may be a new folder's.
+    if (identity.changed && timeOf(now.changed) == *identity.changed)
+        return Proof::Proved;
+    return Proof::NotProved;
+}
+
+} // namespace
+
+Proof FileIdentity::prove(const FileStat& now, const FileSystemQuery& fileSystemNow,
+                          const GenerationQuery& generationNow) const
+{
+    if (now.inode != inode)
+        return Proof::Different;
+    if (const Proof same = disk().proveSameDisk(quint64(now.device), fileSystemNow); same != Proof::Proved)
+        return same;
+    const bool wasFolder = folder.value_or(now.isDir());
+    if (wasFolder != now.isDir())
+        return Proof::Different;
+    return wasFolder ? proveFolder(*this, now, generationNow) : proveFile(*this, now);
 }
 
 bool FileIdentity::isSameFile(const FileStat& now, const FileSystemQuery& fileSystemNow) const
@@ -116,18 +213,16 @@ bool FileIdentity::isSameFile(const FileStat& now, const FileSystemQuery& fileSy
     return size && modified && now.size == *size && timeOf(now.modified) == *modified;
 }
 
-bool FileIdentity::isSameFolder(const FileStat& now, const FileSystemQuery& fileSystemNow) const
+bool FileIdentity::isSameFolder(const FileStat& now, const FileSystemQuery& fileSystemNow,
+                                const GenerationQuery& generationNow) const
 {
-    if (!isSameInode(now, fileSystemNow))
-        return false;
-    return !birth || !now.birth || timeOf(*now.birth) == *birth;
+    return isSameInode(now, fileSystemNow) && proveFolder(*this, now, generationNow) == Proof::Proved;
 }
 
-bool FileIdentity::isSameItem(const FileStat& now, const FileSystemQuery& fileSystemNow) const
+bool FileIdentity::isSameItem(const FileStat& now, const FileSystemQuery& fileSystemNow,
+                              const GenerationQuery& generationNow) const
 {
-    if (folder.value_or(now.isDir()))
-        return now.isDir() && isSameFolder(now, fileSystemNow);
-    return !now.isDir() && isSameFile(now, fileSystemNow);
+    return prove(now, fileSystemNow, generationNow) == Proof::Proved;
 }
 
 void FileIdentity::insertInto(QVariantMap& map) const
@@ -142,6 +237,10 @@ void FileIdentity::insertInto(QVariantMap& map) const
         map.insert(kFileSystemKey, *fileSystem);
     if (folder)
         map.insert(kFolderKey, *folder);
+    if (generation)
+        map.insert(kGenerationKey, *generation);
+    if (changed)
+        insertTime(map, kChangedSecondsKey, kChangedNanosecondsKey, *changed);
 }
 
 FileIdentity FileIdentity::readFrom(const QVariantMap& map, quint64 device, quint64 inode)
@@ -161,6 +260,8 @@ FileIdentity FileIdentity::readWith(const Lookup& value, quint64 device, quint64
     const QVariant folder = value(kFolderKey);
     if (folder.typeId() == QMetaType::Bool)
         identity.folder = folder.toBool();
+    identity.generation = readNumber(value, kGenerationKey);
+    identity.changed = readTime(value, kChangedSecondsKey, kChangedNanosecondsKey);
     return identity;
 }
 

@@ -9,16 +9,27 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace platform {
+
+// The inode's generation, which a file system that hands out a freed inode
+// number again gives the new item anew (ext4, xfs, btrfs): asked of folders,
+// where birth time cannot tell them. None where the file system keeps none.
+using GenerationQuery = std::function<std::optional<quint64>()>;
+std::optional<quint64> folderGenerationAt(int dirfd, const char* name);
+GenerationQuery folderGenerationQueryAt(int dirfd, std::string name);
+GenerationQuery folderGenerationQueryOf(std::filesystem::path path);
 
 // Who an item is: its disk, its inode and its birth time. Where the file
 // system keeps no birth time, or does not keep it across a rename, a file
 // is its size and modification time as well; a folder never is, for its
 // size and date change with its entries: it is its disk and inode, and its
-// birth time where both records have one. A file system hands a freed inode
-// number to the next item made at once, so disk and inode alone never prove
-// that a file is the one recorded.
+// birth time, or where there is none its inode's generation, or else its
+// change time as it was once it reached its place (a folder changed since
+// is not proved). A file system hands a freed inode number to the next item
+// made at once, so disk and inode alone never prove that an item is the one
+// recorded.
 struct FileIdentity {
     struct Time {
         qint64 seconds = 0;
@@ -37,11 +48,18 @@ struct FileIdentity {
     // Whether the item was a folder; none in records made before it was kept,
     // which take what is there now as the kind.
     std::optional<bool> folder;
+    // Of a folder without a birth time to trust: its inode's generation, and
+    // its change time (set by the move that put it where it lies).
+    std::optional<quint64> generation;
+    std::optional<Time> changed;
 
     // With the facts of the file system that holds the item.
     static FileIdentity of(const FileStat& st, const FileSystemFacts& fileSystem);
     // On a file system that keeps birth times and no identity of its own.
     static FileIdentity of(const FileStat& st) { return of(st, {}); }
+    // The same for the entry `name` of the open folder `dirfd` that `st`
+    // describes, with the generation of a folder that needs it.
+    static FileIdentity of(int dirfd, const char* name, const FileStat& st, const FileSystemFacts& fileSystem);
     // The entry `name` of the open folder `dirfd` (empty: the folder), not
     // followed when it is a link; none when it cannot be read.
     static std::optional<FileIdentity> at(int dirfd, const char* name);
@@ -50,16 +68,25 @@ struct FileIdentity {
     DiskIdentity disk() const { return {device, fileSystem}; }
     // More than disk and inode was recorded, or the item was a folder.
     bool canProve() const { return folder.value_or(false) || birth || (size && modified); }
+    // Whether `now` is the recorded item. Different: another disk, inode or
+    // kind, or a birth time or generation of its own. NotProved: what is
+    // there may be the item or an item made on its freed inode (a file whose
+    // size or date changed where there is no birth time, a folder changed
+    // where there is neither birth time nor generation, a record of disk and
+    // inode alone). `generationNow` is asked only of a folder that needs it.
+    Proof prove(const FileStat& now, const FileSystemQuery& fileSystemNow = {},
+                const GenerationQuery& generationNow = {}) const;
     // The same file: its disk and inode, and its birth time, or where none
     // was recorded its size and modification time. An identity of disk and
     // inode alone proves nothing and answers false.
     bool isSameFile(const FileStat& now, const FileSystemQuery& fileSystemNow = {}) const;
-    // The same folder: its disk and inode, and the birth time where both
-    // have one.
-    bool isSameFolder(const FileStat& now, const FileSystemQuery& fileSystemNow = {}) const;
+    // The same folder, proved as prove() says.
+    bool isSameFolder(const FileStat& now, const FileSystemQuery& fileSystemNow = {},
+                      const GenerationQuery& generationNow = {}) const;
     // The item of either kind: a file as a file, a folder as a folder, and
-    // never the one for the other.
-    bool isSameItem(const FileStat& now, const FileSystemQuery& fileSystemNow = {}) const;
+    // never the one for the other; prove() answered Proved.
+    bool isSameItem(const FileStat& now, const FileSystemQuery& fileSystemNow = {},
+                    const GenerationQuery& generationNow = {}) const;
     // Its disk and inode, with nothing else proved: where a reference finds it.
     bool isSameInode(const FileStat& now, const FileSystemQuery& fileSystemNow = {}) const;
 

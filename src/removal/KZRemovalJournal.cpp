@@ -193,15 +193,23 @@ std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
 }
 
 // A freed inode goes to the next new file at once: where the line kept more
-// than device and inode, only a file with that birth time (or size and
-// modification time) is the item, and a folder with that birth time where
-// both have one. A line of an older journal has device and inode alone.
+// than device and inode, an item proved different (another birth time,
+// kind or disk) is never the item. A line of an older journal has device
+// and inode alone.
 // `fileSystemNow` tells the disk where its device number changed.
 bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& st,
                const platform::FileSystemQuery& fileSystemNow)
 {
-    if (record.identity && record.identity->canProve())
-        return record.identity->isSameItem(st, fileSystemNow);
+    if (record.identity && record.identity->canProve()) {
+        // Listing keeps, it moves nothing: an item of the recorded inode on
+        // the recorded disk that cannot be told from the one that left (the
+        // journal's line of a folder holds no generation, the move changed
+        // its change time; a file changed in the Trash) is listed, where its
+        // .trashinfo names its old place, for Restore to prove or keep. One
+        // inode of one disk cannot lie in two places. A birth time or a
+        // kind of its own still tells a stranger.
+        return record.identity->prove(st, fileSystemNow) != platform::Proof::Different;
+    }
     if (record.identity)
         return record.identity->isSameInode(st, fileSystemNow);
     return quint64(st.device) == record.device && st.inode == record.inode;

@@ -602,7 +602,8 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
         if (const auto st = platform::statPath(moved.newPath, false)) {
             record.device = quint64(st->device);
             record.inode = st->inode;
-            record.identity = platform::FileIdentity::of(*st, platform::fileSystemOf(moved.newPath));
+            record.identity = platform::FileIdentity::of(AT_FDCWD, moved.newPath.c_str(), *st,
+                                                         platform::fileSystemOf(moved.newPath));
         }
         record.bookmark = platform::createBookmark(moved.newPath);
         record.foundItem = item;
@@ -626,10 +627,17 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
         // asked what that keeps of it.
         const auto there = placed->stat();
         const platform::FileSystemFacts fileSystem = platform::fileSystemAt(placed->parentFd(), placed->name().c_str());
-        if (moved.copied && there)
-            record.identity = platform::FileIdentity::of(*there, fileSystem);
-        else if (!moved.copied && leaving)
-            record.identity = platform::FileIdentity::of(*leaving, fileSystem);
+        if (moved.copied && there) {
+            record.identity = platform::FileIdentity::of(placed->parentFd(), placed->name().c_str(), *there, fileSystem);
+        } else if (!moved.copied && leaving) {
+            record.identity = platform::FileIdentity::of(placed->parentFd(), placed->name().c_str(), *leaving, fileSystem);
+            // A folder without a birth time is told by its change time once
+            // it lies here: the move itself set it.
+            if (record.identity->changed && there && there->sameItem(*leaving))
+                record.identity->changed = platform::FileIdentity::of(*there, fileSystem).changed;
+            else if (record.identity->changed)
+                record.identity->changed.reset();
+        }
         if (const auto folder = platform::pathOfOpenFolder(placed->parentFd()))
             record.placedIn = *folder;
     }

@@ -38,6 +38,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// 2001-01-01, where undo files count their moments from.
+constexpr double kReferenceDateInUnixSeconds = 978307200.0;
+
+double sinceReferenceDate(const timespec& time)
+{
+    return double(time.tv_sec) + double(time.tv_nsec) / 1e9 - kReferenceDateInUnixSeconds;
+}
+
 bool isThere(const fs::path& path)
 {
     return platform::statPath(path, false).has_value();
@@ -57,33 +65,86 @@ bool sameOldPosition(const KZUndoFile::Entry& entry, const fs::path& original)
 
 // Where an entry whose bookmark no longer resolves stands.
 enum class Unresolved {
-    BackInPlace,  // its old place holds the very item: an earlier restore put it back
+    BackInPlace,  // an earlier restore put it back: the very item at its old place, out of that disk's Trash
+    Unproved,     // its old place holds an item like it, but nothing on its disk shows that it left the Trash
     Disconnected, // the Trash it was put in, or that Trash's disk, is not there now
     Gone,         // its Trash is there and the item is not: taken out, or emptied
 };
 
-Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target)
+// Whether the Trash the item was put in is there, on the disk it was put
+// in: another disk given the old device number holds a Trash of its own.
+bool isTrashConnected(const platform::BookmarkTarget& target)
+{
+    const auto trash = platform::trashOfTrashedItem(target.path);
+    if (!trash)
+        return true;
+    const fs::path filesFolder = platform::trashFilesFolder(*trash);
+    const auto files = platform::statPath(filesFolder, false);
+    return files && files->isDir()
+           && target.identity.disk().isSameDisk(quint64(files->device), platform::fileSystemQueryOf(filesFolder));
+}
+
+// The item left its Trash on the disk that holds the Trash now, and since
+// the removal: its name there is free, and either the .trashinfo a Restore
+// killed after the move left still names its old place, or the item's own
+// change time, which a move sets, is later than the undo file. A byte copy
+// of the disk made before the removal shares the item's every identity,
+// but neither of these.
+bool leftItsTrash(const KZUndoFile::Entry& entry, const platform::BookmarkTarget& target, const platform::FileStat& back,
+                  double undoMoment)
+{
+    int err = 0;
+    if (platform::statPath(target.path, false, &err) || err != ENOENT)
+        return false;
+    if (const auto info = platform::readTrashInfo(target.path); info && sameOldPosition(entry, info->originalPath))
+        return true;
+    return undoMoment > 0 && sinceReferenceDate(back.changed) > undoMoment;
+}
+
+Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
+                             double undoMoment)
 {
     if (!target)
         return Unresolved::Gone;
+    const bool connected = isTrashConnected(*target);
     // A restore killed before it rewrote the file moved this one already.
     // Only the very item counts: a file saved under the old name after the
     // Trash was emptied is soon given the freed inode. A record that kept
     // no more than device and inode cannot tell them apart.
     if (const auto st = platform::statPath(entry.oldPosition, false);
-        st && target->identity.isSameItem(*st, platform::fileSystemQueryOf(entry.oldPosition)))
-        return Unresolved::BackInPlace;
+        st && target->identity.isSameItem(*st, platform::fileSystemQueryOf(entry.oldPosition),
+                                          platform::folderGenerationQueryOf(entry.oldPosition)))
+        return connected && leftItsTrash(entry, *target, *st, undoMoment) ? Unresolved::BackInPlace
+                                                                          : Unresolved::Unproved;
     // An unplugged disk, or an unmounted bind mount, takes its Trash along;
     // so does another disk mounted in its place. Its items are still there.
     // The same disk under another device number is no other disk.
-    if (const auto trash = platform::trashOfTrashedItem(target->path)) {
-        const fs::path filesFolder = platform::trashFilesFolder(*trash);
-        const auto files = platform::statPath(filesFolder, false);
-        if (!files || !files->isDir()
-            || !target->identity.disk().isSameDisk(quint64(files->device), platform::fileSystemQueryOf(filesFolder)))
-            return Unresolved::Disconnected;
-    }
+    if (!connected)
+        return Unresolved::Disconnected;
+    // Taking the item out of its Trash, or emptying the Trash, changed the
+    // Trash's folder after the removal; a byte copy of the disk made before
+    // the removal shows a Trash untouched since, and the item is still in
+    // the Trash of the disk that is not there.
+    if (undoMoment > 0)
+        if (const auto trash = platform::trashOfTrashedItem(target->path))
+            if (const auto files = platform::statPath(platform::trashFilesFolder(*trash), false);
+                files && sinceReferenceDate(files->changed) < undoMoment)
+                return Unresolved::Disconnected;
     return Unresolved::Gone;
+}
+
+// Still in its Trash under its name, with the recorded inode on the
+// recorded disk and a .trashinfo naming its old place, but not proved to be
+// the item that left (its date touched where there is no birth time): the
+// user tells.
+bool isChangedInTrash(const KZUndoFile::Entry& entry, const platform::BookmarkTarget& target,
+                      const platform::ResolvedBookmark& resolved, const std::optional<platform::FileStat>& now)
+{
+    if (!now || resolved.path != target.path || !platform::isInTrash(resolved.path)
+        || target.identity.prove(*now, platform::fileSystemQueryOf(resolved.path)) == platform::Proof::Different)
+        return false;
+    const auto info = platform::readTrashInfo(resolved.path);
+    return info && sameOldPosition(entry, info->originalPath);
 }
 
 // The restore that put the item back was killed before it took the
@@ -102,7 +163,7 @@ void removeInfoOfRestored(const fs::path& trashedItem, const fs::path& oldPositi
 // the recorded place no longer holds the item that left. The folder it was
 // put in is reached without following links, so that a folder swapped for
 // a link since cannot hand over a stranger's file of the same name.
-std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& item)
+std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& item, bool* otherDisk)
 {
     int err = 0;
     std::optional<platform::AnchoredItem> from
@@ -117,10 +178,20 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
     const auto st = from->stat();
     if (!st)
         return std::nullopt;
-    if (item.identity && !item.identity->isSameItem(*st, platform::fileSystemQueryAt(from->parentFd(), from->name()))) {
-        platform::logLine(QStringLiteral("Undo left %1 alone: it is not the item the removal put there")
-                              .arg(platform::pathText(item.currPosition)));
-        return std::nullopt;
+    if (item.identity) {
+        const platform::Proof proof = item.identity->prove(
+            *st, platform::fileSystemQueryAt(from->parentFd(), from->name()),
+            platform::folderGenerationQueryAt(from->parentFd(), from->name()));
+        if (proof != platform::Proof::Proved) {
+            // Another disk given its disk's old number: the item is on the
+            // disk that is not there.
+            *otherDisk = item.identity->disk().proveSameDisk(
+                             quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()))
+                         == platform::Proof::Different;
+            platform::logLine(QStringLiteral("Undo left %1 alone: it is not surely the item the removal put there")
+                                  .arg(platform::pathText(item.currPosition)));
+            return std::nullopt;
+        }
     }
     return from;
 }
@@ -370,7 +441,8 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
         {occupied, "not_restored_occupied"},  {gone, afterMove ? "not_restored_gone_moved" : "not_restored_gone"},
         {missingVolume, "not_restored_volume"}, {copyKept, "not_restored_copy_kept"},
         {failed, "not_restored_failed"},      {unreadable, "not_restored_unreadable"},
-        {disconnected, "not_restored_disconnected"},
+        {disconnected, "not_restored_disconnected"}, {changed, "not_restored_changed"},
+        {unproved, "not_restored_unproved"},
     };
     const char* only = nullptr;
     for (const auto& [count, key] : kinds) {
@@ -727,9 +799,10 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
         return ItemResult::Missing;
     // Only the item that left moves, taken from the folder it was put in:
     // whatever else now answers to its path stays where it is.
-    const std::optional<platform::AnchoredItem> from = openCurrentPlace(item);
+    bool otherDisk = false;
+    const std::optional<platform::AnchoredItem> from = openCurrentPlace(item, &otherDisk);
     if (!from)
-        return ItemResult::Missing;
+        return otherDisk ? ItemResult::MissingVolume : ItemResult::Missing;
     // Without the old place the item cannot go back; deleting it instead
     // would lose the user's file.
     if (item.oldPosition.empty() || !item.oldPosition.is_absolute())
@@ -921,7 +994,8 @@ std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::ve
             continue; // gone already, or no longer reached
         if (!st->isDir()
             || (folder.identity
-                && !folder.identity->isSameFolder(*st, platform::fileSystemQueryAt(made->parentFd(), made->name()))))
+                && !folder.identity->isSameFolder(*st, platform::fileSystemQueryAt(made->parentFd(), made->name()),
+                                                  platform::folderGenerationQueryAt(made->parentFd(), made->name()))))
             continue;
         // A folder the user put something into stays.
         if (::unlinkat(made->parentFd(), made->name().c_str(), AT_REMOVEDIR) != 0)
@@ -960,6 +1034,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             continue;
         }
         totToManage += contents->entries.size();
+        const double undoMoment = KZUndoFile::secondsOfFileName(platform::pathText(file.filename()));
         std::vector<KZUndoFile::Entry> keep;
         for (const auto& entry : contents->entries) {
             managedCount += 1;
@@ -977,10 +1052,19 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // A later file may have been given the freed inode in the Trash:
             // the birth time tells it from the item that left.
             if (resolved && target && target->identity.canProve()
-                && (!now || !target->identity.isSameItem(*now, platform::fileSystemQueryOf(resolved->path))))
+                && (!now
+                    || !target->identity.isSameItem(*now, platform::fileSystemQueryOf(resolved->path),
+                                                    platform::folderGenerationQueryOf(resolved->path)))) {
+                if (isChangedInTrash(entry, *target, *resolved, now)) {
+                    result.skipped += 1;
+                    result.notRestored.changed += 1;
+                    keep.push_back(entry);
+                    continue;
+                }
                 resolved.reset();
+            }
             if (!resolved) {
-                switch (whereIsUnresolved(entry, target)) {
+                switch (whereIsUnresolved(entry, target, undoMoment)) {
                 case Unresolved::BackInPlace:
                     removeInfoOfRestored(target->path, entry.oldPosition);
                     if (auto found = takeTrashed(target->device, target->inode, entry.oldPosition))
@@ -989,6 +1073,13 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                         itunesNotAvailableCount += 1;
                     else
                         result.restored += 1;
+                    break;
+                case Unresolved::Unproved:
+                    // On a copy of its disk, or put back by someone else: the
+                    // item may still lie in its own disk's Trash.
+                    result.skipped += 1;
+                    result.notRestored.unproved += 1;
+                    keep.push_back(entry);
                     break;
                 case Unresolved::Disconnected:
                     // The only record of where those items are: kept until
@@ -1043,8 +1134,19 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             } else {
                 result.skipped += 1;
                 result.notRestored.add(outcome);
-                if (isThere(resolved->path))
-                    keep.push_back(entry);
+                if (const auto left = platform::statPath(resolved->path, false)) {
+                    KZUndoFile::Entry kept = entry;
+                    // Proved a moment ago, and changed since only by this
+                    // Restore (a merge that went in part): recorded as it
+                    // is now, so that where no birth time or generation
+                    // tells a folder, its new change time still does.
+                    if (now && left->sameItem(*now))
+                        if (QByteArray fresh = platform::createBookmark(resolved->path); !fresh.isEmpty()) {
+                            kept.raw.insert(QStringLiteral("currPosition"), fresh);
+                            kept.currPosition = std::move(fresh);
+                        }
+                    keep.push_back(std::move(kept));
+                }
             }
         }
         if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error))

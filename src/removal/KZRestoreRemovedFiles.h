@@ -96,10 +96,16 @@ public:
         quint64 failed = 0;        // a step failed
         quint64 unreadable = 0;    // its record could not be read
         quint64 disconnected = 0;  // the Trash it lies in, or that Trash's disk, is not there
+        quint64 changed = 0;       // still in the Trash, but no longer surely the item that left
+        quint64 unproved = 0;      // its old place holds one like it, and nothing shows it left the Trash
         // An undo of a move to a folder: what is gone left that folder, not
         // the Trash.
         bool afterMove = false;
-        quint64 total() const { return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected; }
+        quint64 total() const
+        {
+            return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected + changed
+                   + unproved;
+        }
         void add(ItemResult result);
         // The key of the "Errors" text saying why: one kind, or several.
         QString reasonKey() const;

@@ -48,7 +48,9 @@ TEST(FileIdentity, MoreThanDeviceAndInodeProvesAFile)
 
     EXPECT_TRUE(identity.isSameFolder(statOf(5, timespec{100, 1}, 4096, {900, 0})));
     EXPECT_FALSE(identity.isSameFolder(statOf(5, timespec{101, 1}, 10, {200, 2})));
-    EXPECT_TRUE(unborn.isSameFolder(statOf(5, std::nullopt, 8192, {900, 0})));
+    // Without a birth time, generation or change time, a folder's inode
+    // may be a new folder's.
+    EXPECT_FALSE(unborn.isSameFolder(statOf(5, std::nullopt, 8192, {900, 0})));
 }
 
 // A disk is its device number, or another number with the same identity of
@@ -62,6 +64,8 @@ TEST(FileIdentity, AFileSystemsOwnIdentityTellsTheDiskAndAFolderIsNoFile)
     const platform::DiskIdentity disk{7, 0xc5cdea38337a537fULL};
     const auto fileSystem = [](std::optional<quint64> id) { return [id] { return id; }; };
     EXPECT_TRUE(disk.isSameDisk(7, {}));
+    EXPECT_TRUE(disk.isSameDisk(7, fileSystem(std::nullopt)));
+    EXPECT_FALSE(disk.isSameDisk(7, fileSystem(0x1234))) << "another disk given the old number";
     EXPECT_TRUE(disk.isSameDisk(9, fileSystem(0xc5cdea38337a537fULL)));
     EXPECT_FALSE(disk.isSameDisk(9, fileSystem(0x1234)));
     EXPECT_FALSE(disk.isSameDisk(9, fileSystem(std::nullopt)));
@@ -69,12 +73,17 @@ TEST(FileIdentity, AFileSystemsOwnIdentityTellsTheDiskAndAFolderIsNoFile)
 
     FileStat folder = statOf(5, std::nullopt, 4096, {200, 2});
     folder.mode = S_IFDIR | 0755;
-    const FileIdentity folderIdentity = FileIdentity::of(folder, {0xc5cdea38337a537fULL, true});
+    FileIdentity folderIdentity = FileIdentity::of(folder, {0xc5cdea38337a537fULL, true});
+    folderIdentity.generation = 77;
     FileStat grown = folder;
     grown.size = 8192;
     grown.modified = {300, 0};
+    grown.changed = {300, 0};
     grown.device = 9;
-    EXPECT_TRUE(folderIdentity.isSameItem(grown, fileSystem(0xc5cdea38337a537fULL)));
+    const auto generation = [](quint64 g) { return [g] { return std::optional<quint64>(g); }; };
+    EXPECT_TRUE(folderIdentity.isSameItem(grown, fileSystem(0xc5cdea38337a537fULL), generation(77)));
+    EXPECT_FALSE(folderIdentity.isSameItem(grown, fileSystem(0xc5cdea38337a537fULL), generation(78)));
+    EXPECT_FALSE(folderIdentity.isSameItem(grown, fileSystem(0xc5cdea38337a537fULL))) << "its change time moved";
     EXPECT_FALSE(folderIdentity.isSameItem(statOf(5, std::nullopt, 4096, {200, 2}))) << "a file took the inode";
     EXPECT_FALSE(FileIdentity::of(statOf(5, std::nullopt, 4096, {200, 2})).isSameItem(folder));
 

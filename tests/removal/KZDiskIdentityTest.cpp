@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -27,12 +28,13 @@ using namespace removaltest;
 
 namespace {
 
-// As a file system that keeps no birth time records the item.
+// As a file system that keeps no birth time (ext4 with small inodes)
+// records the item: a folder by its inode's generation.
 platform::FileIdentity unborn(const fs::path& item)
 {
     auto st = *platform::statPath(item, false);
     st.birth.reset();
-    return platform::FileIdentity::of(st, platform::fileSystemOf(item));
+    return platform::FileIdentity::of(AT_FDCWD, item.c_str(), st, platform::fileSystemOf(item));
 }
 
 QByteArray unbornBookmark(const KZPersistentUndoRecord& record)
@@ -153,12 +155,13 @@ void onLoopDisk(const char* mkfsOptions, const std::function<void(LoopDisk&)>& b
 } // namespace
 
 // A folder is proved by its disk, inode and birth time where both have one,
-// never by its size or date, which change with its entries: recorded as on
-// a file system that keeps no birth time, a trashed folder that gained an
-// entry is restored, so is one that a partial merge of Restore emptied in
-// part, Undo takes back a moved folder that gained a file, and
-// the recovery of a removal killed after moving a folder lists it. A file's
-// record of the same kind still refuses a file whose size changed.
+// never by its size or date, which change with its entries. Recorded as on
+// a file system that keeps neither birth times nor generations, a trashed
+// folder that gained an entry, like a file whose size changed, is no longer
+// surely the item that left: both stay in the Trash and listed, as changed.
+// One that a partial merge of Restore emptied in part is recorded anew and
+// comes back; Undo leaves a moved folder that gained a file; the recovery
+// of a removal killed after moving a folder lists it.
 TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
 {
     emptyTrash();
@@ -175,10 +178,15 @@ TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
         std::ofstream(folder.currPosition / "y") << "added in the Trash";
         std::ofstream(changedFile.currPosition, std::ios::app) << " grown";
         const auto result = KZRestoreRemovedFiles().restoreFiles({undo});
-        EXPECT_EQ(result.restored, 1u);
-        EXPECT_EQ(kztest::readFile(d / "trashed/x"), "x");
-        EXPECT_EQ(kztest::readFile(d / "trashed/y"), "added in the Trash");
-        EXPECT_FALSE(fs::exists(file)) << "a changed file is not the file that left";
+        EXPECT_EQ(result.restored, 0u);
+        EXPECT_EQ(result.notRestored.changed, 2u);
+        EXPECT_EQ(result.notRestored.reasonKey(), u"not_restored_changed"_s);
+        EXPECT_FALSE(fs::exists(d / "trashed"));
+        EXPECT_FALSE(fs::exists(file)) << "a changed file is not surely the file that left";
+        EXPECT_TRUE(fs::exists(folder.currPosition / "y"));
+        EXPECT_TRUE(fs::exists(changedFile.currPosition));
+        ASSERT_TRUE(KZUndoFile::read(undo));
+        EXPECT_EQ(KZUndoFile::read(undo)->entries.size(), 2u) << "both stay listed";
     }
     emptyTrash();
     {
@@ -220,8 +228,9 @@ TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
         ::sleep(1);
         f.dir.write("dest/moved/gained", "new");
         const auto outcome = KZRestoreRemovedFiles().doUndoMove(dict);
-        EXPECT_EQ(outcome.restored, 1u);
-        EXPECT_EQ(kztest::readFile(f.dir / "moved/gained"), "new");
+        EXPECT_EQ(outcome.restored, 0u);
+        EXPECT_EQ(outcome.notRestored.gone, 1u);
+        EXPECT_EQ(kztest::readFile(f.dir / "dest/moved/gained"), "new") << "left where it is";
     }
     emptyTrash();
     {
@@ -410,4 +419,23 @@ TEST(KZDiskIdentity, OnOverlayAMovedItemIsProvedBySizeAndDate)
         EXPECT_EQ(kztest::readFile(at / "data/killed"), "killed");
     });
     skipUnlessIsolated(outcome, "no overlay or private mount namespace here");
+}
+
+// A removal killed after moving a file that then changed in the Trash, on a
+// file system without birth times: the recovery still lists it (its inode,
+// disk and .trashinfo say it is the one that left, and nothing says
+// otherwise), so Restore can put it back rather than lose track of it.
+TEST(KZDiskIdentity, AKilledRemovalsFileThatChangedInTheTrashStaysListed)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path file = d.write("data/f", "f");
+    writeKilledJournal(file, unborn(file), 660);
+    const auto trashed = platform::moveToTrash(file);
+    ASSERT_TRUE(trashed);
+    std::ofstream(*trashed, std::ios::app) << " changed";
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+    const auto result = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+    EXPECT_EQ(result.restored, 1u);
+    EXPECT_EQ(kztest::readFile(file), "f changed");
 }

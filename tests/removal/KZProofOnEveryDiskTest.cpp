@@ -1,0 +1,461 @@
+// Restore and Undo act only where the item is proved to be the one that
+// left, on every file system this machine can mount: another disk given
+// the old device number, a folder made on a freed inode, a trashed file
+// whose date was touched, and a byte copy of the disk in its place. What
+// is not proved stays where it is, and so does its record.
+
+#include "RemovalTestSupport.h"
+
+#include "platform/Bookmark.h"
+#include "platform/FileIdentity.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+
+using namespace removaltest;
+
+namespace {
+
+enum class Kind { Ext4, Ext4NoBirth, Xfs, Btrfs, Tmpfs, Overlay };
+
+const char* nameOf(Kind kind)
+{
+    switch (kind) {
+    case Kind::Ext4:
+        return "ext4";
+    case Kind::Ext4NoBirth:
+        return "ext4 with 128-byte inodes";
+    case Kind::Xfs:
+        return "xfs";
+    case Kind::Btrfs:
+        return "btrfs";
+    case Kind::Tmpfs:
+        return "tmpfs";
+    case Kind::Overlay:
+        return "overlay";
+    }
+    return "?";
+}
+
+bool run(const std::string& command)
+{
+    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+std::string output(const std::string& command)
+{
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            text += buffer;
+        ::pclose(pipe);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+// The child that runs a case ends so when the kernel or the machine
+// refuses a disk of this kind: the case then says that it skipped.
+constexpr int kUnavailable = 77;
+
+// Disk images of one kind, attached one at a time on one loop device, so
+// that the next one attached takes the device number of the one before.
+struct Disks {
+    Kind kind;
+    fs::path folder;
+    fs::path at;
+    std::string device;
+    // Each step runs as uid 65534, with a home folder of its own, where
+    // root passes checks of owner and permission that a user fails.
+    bool ordinaryUser = false;
+
+    Disks(Kind k, const fs::path& f) : kind(k), folder(f), at(f / "mnt") { fs::create_directories(at); }
+
+    // Runs `step` as the user the case is for: this process's, or the
+    // ordinary user in a child of its own, given the disk's top folder.
+    void asUser(const std::function<void()>& step)
+    {
+        if (!ordinaryUser) {
+            step();
+            return;
+        }
+        const uid_t user = 65534;
+        const fs::path home = folder / "home";
+        fs::create_directories(home);
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+        ASSERT_EQ(::lchown(home.c_str(), user, user), 0);
+        ASSERT_EQ(::lchown(at.c_str(), user, user), 0);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::setenv("HOME", home.c_str(), 1);
+            ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
+                ::_exit(2);
+            step();
+            std::fflush(stdout);
+            std::fflush(stderr);
+            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        }
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the ordinary user's step failed";
+    }
+    ~Disks()
+    {
+        ::umount2(at.c_str(), MNT_DETACH);
+        if (!device.empty())
+            run("losetup -d " + device);
+    }
+
+    fs::path make(const std::string& name)
+    {
+        const fs::path image = folder / (name + ".img");
+        const char* size = kind == Kind::Xfs ? "320M" : kind == Kind::Btrfs ? "160M" : "64M";
+        const std::string mkfs = kind == Kind::Xfs     ? "mkfs.xfs -q"
+                                 : kind == Kind::Btrfs ? "mkfs.btrfs -q"
+                                 : kind == Kind::Ext4NoBirth ? "mkfs.ext4 -q -I 128"
+                                                             : "mkfs.ext4 -q";
+        if (!run(std::string("truncate -s ") + size + " " + image.native()) || !run(mkfs + " " + image.native()))
+            ::_exit(kUnavailable);
+        return image;
+    }
+    void attach(const fs::path& image)
+    {
+        if (device.empty()) {
+            device = output("losetup -f --show " + image.native());
+            if (device.empty())
+                ::_exit(kUnavailable);
+        } else if (!run("losetup " + device + " " + image.native())) {
+            ::_exit(kUnavailable);
+        }
+        if (!run("mount " + device + " " + at.native())) {
+            run("losetup -d " + device);
+            device.clear();
+            ::_exit(kUnavailable);
+        }
+    }
+    // Unmounted and detached, as when its disk is unplugged; the device
+    // stays free for the next image.
+    void detach()
+    {
+        ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if (run("losetup -d " + device))
+                return;
+            ::usleep(100000);
+        }
+        FAIL() << "the loop device stays busy";
+    }
+};
+
+// A mounted file system of `kind` at `folder`/mnt, inside a private mount
+// namespace; Disks only for the kinds on loop devices.
+void mountOther(Kind kind, const fs::path& folder, const fs::path& at)
+{
+    if (kind == Kind::Tmpfs) {
+        kztest::mountTmpfs(at);
+        return;
+    }
+    // Overlay over layers on a tmpfs of their own; what the cases make lies
+    // in its upper layer.
+    kztest::mountTmpfs(folder / "layers");
+    for (const char* layer : {"lower", "upper", "work"})
+        fs::create_directories(folder / "layers" / layer);
+    const std::string options = "lowerdir=" + (folder / "layers/lower").native() + ",upperdir="
+        + (folder / "layers/upper").native() + ",workdir=" + (folder / "layers/work").native();
+    if (::mount("kzoverlay", at.c_str(), "overlay", 0, options.c_str()) != 0)
+        ::_exit(kUnavailable);
+}
+
+bool onLoop(Kind kind)
+{
+    return kind != Kind::Tmpfs && kind != Kind::Overlay;
+}
+
+// Runs `body` once for each kind, each in a private mount namespace, and
+// says which kinds this machine could not mount.
+void forEachKind(std::initializer_list<Kind> kinds, const std::function<void(Kind, Disks&)>& body,
+                 bool ordinaryUser = false)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach and mount disks";
+    std::string skipped;
+    for (Kind kind : kinds) {
+        SCOPED_TRACE(nameOf(kind));
+        emptyTrash();
+        kztest::TempDir d;
+        const auto outcome = kztest::runWithPrivateMounts([&] {
+            Disks disks(kind, d.path());
+            disks.ordinaryUser = ordinaryUser;
+            if (onLoop(kind))
+                disks.attach(disks.make("A"));
+            else
+                mountOther(kind, d.path(), disks.at);
+            body(kind, disks);
+        });
+        if (outcome == kztest::Isolated::Unavailable)
+            skipped += std::string(skipped.empty() ? "" : ", ") + nameOf(kind);
+        else
+            EXPECT_EQ(outcome, kztest::Isolated::Passed);
+    }
+    if (!skipped.empty())
+        std::fprintf(stderr, "Not mounted here (the kernel or the tools refused): %s\n", skipped.c_str());
+}
+
+quint64 entriesOf(const fs::path& undo)
+{
+    const auto contents = KZUndoFile::read(undo);
+    return contents ? contents->entries.size() : 0;
+}
+
+} // namespace
+
+// Disk A is unplugged and disk B, with a Trash of its own holding an item
+// of the same name and old place, takes A's device number: Restore puts
+// nothing of B back and keeps A's record; Undo of a copy made from A puts
+// the copy nowhere on B. With A back, both go back.
+static void anotherDiskUnderTheOldNumber(Disks& disks)
+{
+    const fs::path at = disks.at;
+    const fs::path imageA = disks.folder / "A.img";
+    const fs::path imageB = disks.make("B");
+    const fs::path dest = disks.folder / "dest";
+    disks.asUser([&] {
+        std::ofstream(at / "w") << "A's own";
+        writeUndoFile({trashWithIdentity(at / "w")}, KZUndoFile::nowSinceReferenceDate());
+    });
+    // The copy a move to another disk made, the original left in place.
+    std::optional<KZUndoMovedItem> copy;
+    if (!disks.ordinaryUser) {
+        fs::create_directories(at / "t/b");
+        std::ofstream(at / "t/b/x") << "copied away";
+        fs::create_directories(dest);
+        fs::copy_file(at / "t/b/x", dest / "x");
+        copy = KZUndoMovedItem{dest / "x", at / "t/b/x", false, true};
+        copy->copyIdentity = KZCopyIdentity::capture(dest / "x");
+        copy->identity = platform::FileIdentity::ofPath(dest / "x");
+        copy->oldFolderDevice = quint64(platform::statPath(at / "t/b", false)->device);
+        copy->oldFolderFileSystem = platform::fileSystemOf(at / "t/b").identity;
+    }
+
+    disks.detach();
+    disks.attach(imageB);
+    disks.asUser([&] {
+        std::ofstream(at / "w") << "B's own";
+        ASSERT_TRUE(platform::moveToTrash(at / "w"));
+        const auto undoFiles = KZUndoFile::list(homeTrash());
+        ASSERT_EQ(undoFiles.size(), 1u);
+        const auto result = KZRestoreRemovedFiles().restoreFiles(undoFiles);
+        EXPECT_EQ(result.restored, 0u);
+        EXPECT_EQ(result.notRestored.disconnected, 1u);
+        EXPECT_FALSE(fs::exists(at / "w")) << "B's trashed item stays in B's Trash";
+        EXPECT_EQ(entriesOf(undoFiles[0]), 1u) << "A's record is kept";
+    });
+    if (copy) {
+        const auto undone = KZRestoreRemovedFiles().doUndoMove({{*copy}, {}, {}});
+        EXPECT_EQ(undone.restored, 0u);
+        EXPECT_EQ(undone.notRestored.missingVolume, 1u);
+        EXPECT_EQ(undone.kept.standardUndo.size(), 1u) << "the undo waits for A";
+        EXPECT_FALSE(fs::exists(at / "t")) << "no folder is made on B";
+        EXPECT_TRUE(fs::exists(dest / "x"));
+    }
+
+    disks.detach();
+    disks.attach(imageA);
+    disks.asUser([&] {
+        const auto undoFiles = KZUndoFile::list(homeTrash());
+        const auto back = KZRestoreRemovedFiles().restoreFiles(undoFiles);
+        EXPECT_EQ(back.restored, 1u);
+        EXPECT_EQ(kztest::readFile(at / "w"), "A's own");
+        EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+    });
+}
+
+TEST(KZProofOnEveryDisk, AnotherDiskUnderTheOldNumberIsNotTheItemsDisk)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs, Kind::Btrfs},
+                [](Kind, Disks& disks) { anotherDiskUnderTheOldNumber(disks); });
+}
+
+TEST(KZProofOnEveryDisk, AnotherDiskUnderTheOldNumberIsNotTheItemsDiskForAnOrdinaryUser)
+{
+    forEachKind({Kind::Ext4, Kind::Xfs}, [](Kind, Disks& disks) { anotherDiskUnderTheOldNumber(disks); }, true);
+}
+
+// A duplicate folder moved away, deleted there by the user and made anew
+// under its name (a file system hands the new folder the freed inode): Undo
+// leaves the user's new folder where it is and says the item is gone. The
+// folder itself, untouched, comes back.
+static void folderOnAFreedInode(Disks& disks)
+{
+    disks.asUser([&] {
+        const fs::path at = disks.at;
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            Fixture f;
+            fs::create_directories(at / "t/a/D");
+            fs::create_directories(at / "t/b/D");
+            fs::create_directories(at / "dest");
+            std::ofstream(at / "t/a/D/f") << "same bytes";
+            std::ofstream(at / "t/b/D/f") << "same bytes";
+            const auto items = f.items({{(at / "t/b/D").native(), 1}, {(at / "t/a/D").native(), 1}});
+            f.panel->itemsArefiles = false;
+            f.panel->isMoveToTrash = false;
+            f.panel->urlToMove = at / "dest";
+            auto engine = f.engine({items[0]}, items);
+            engine->doMove();
+            ASSERT_TRUE(fs::exists(at / "dest/D/f"));
+            const KZUndoDict dict{engine->standardUndo(), {}, {}};
+            ASSERT_EQ(dict.standardUndo.size(), 1u);
+            const bool replaced = round == 0;
+            if (replaced) {
+                fs::remove_all(at / "dest/D");
+                fs::create_directory(at / "dest/D");
+                std::ofstream(at / "dest/D/mine") << "the user's";
+            }
+            const auto outcome = KZRestoreRemovedFiles().doUndoMove(dict);
+            if (replaced) {
+                EXPECT_EQ(outcome.restored, 0u);
+                EXPECT_EQ(outcome.notRestored.gone, 1u);
+                EXPECT_EQ(kztest::readFile(at / "dest/D/mine"), "the user's");
+                EXPECT_FALSE(fs::exists(at / "t/b/D"));
+            } else {
+                EXPECT_EQ(outcome.restored, 1u);
+                EXPECT_EQ(kztest::readFile(at / "t/b/D/f"), "same bytes");
+            }
+            fs::remove_all(at / "t");
+            fs::remove_all(at / "dest");
+        }
+    });
+}
+
+TEST(KZProofOnEveryDisk, AFolderOnAFreedInodeIsNotTheFolderThatLeft)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs, Kind::Btrfs, Kind::Tmpfs, Kind::Overlay},
+                [](Kind, Disks& disks) { folderOnAFreedInode(disks); });
+}
+
+TEST(KZProofOnEveryDisk, AFolderOnAFreedInodeIsNotTheFolderThatLeftForAnOrdinaryUser)
+{
+    forEachKind({Kind::Ext4NoBirth, Kind::Overlay}, [](Kind, Disks& disks) { folderOnAFreedInode(disks); }, true);
+}
+
+// A trashed file whose date a preview or a backup tool touched is still in
+// the Trash: where no birth time proves it, it stays listed as changed;
+// where one does, it comes back. Its record is never dropped while it is
+// there.
+static void touchedTrashedFile(Disks& disks)
+{
+    disks.asUser([&] {
+        const fs::path at = disks.at;
+        fs::create_directories(at / "r");
+        std::ofstream(at / "r/a") << "a";
+        std::ofstream(at / "r/b") << "b";
+        const auto a = trashWithIdentity(at / "r/a");
+        const auto b = trashWithIdentity(at / "r/b");
+        const fs::path undo = writeUndoFile({a, b}, KZUndoFile::nowSinceReferenceDate());
+        const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, b.currPosition.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        const auto result = KZRestoreRemovedFiles().restoreFiles({undo});
+        EXPECT_EQ(kztest::readFile(at / "r/a"), "a");
+        if (fs::exists(b.currPosition)) {
+            EXPECT_EQ(result.restored, 1u);
+            EXPECT_EQ(result.notRestored.changed, 1u);
+            EXPECT_EQ(entriesOf(undo), 1u) << "the touched file is still in the Trash";
+            EXPECT_TRUE(platform::readTrashInfo(b.currPosition));
+        } else {
+            EXPECT_EQ(result.restored, 2u);
+            EXPECT_EQ(kztest::readFile(at / "r/b"), "b");
+        }
+    });
+}
+
+TEST(KZProofOnEveryDisk, ATouchedTrashedFileStaysListed)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs, Kind::Btrfs, Kind::Tmpfs, Kind::Overlay},
+                [](Kind, Disks& disks) { touchedTrashedFile(disks); });
+}
+
+TEST(KZProofOnEveryDisk, ATouchedTrashedFileStaysListedForAnOrdinaryUser)
+{
+    forEachKind({Kind::Ext4NoBirth, Kind::Overlay}, [](Kind, Disks& disks) { touchedTrashedFile(disks); }, true);
+}
+
+// A byte copy of the disk, made before six of its files went to the Trash,
+// mounted in its place: its files lie at their old places with every
+// identity the same, but nothing on it shows that they left a Trash, so
+// Restore counts none of them back and keeps every record; two files made
+// after the copy are not on it at all, and their records stay too. With
+// the disk itself back, all eight come back. Both with and without a Trash
+// on the disk before the copy.
+TEST(KZProofOnEveryDisk, AByteCopyOfTheDiskIsNotTheDisk)
+{
+    forEachKind({Kind::Ext4, Kind::Xfs, Kind::Ext4NoBirth}, [](Kind, Disks& disks) {
+        const fs::path at = disks.at;
+        const fs::path imageA = disks.folder / "A.img";
+        for (bool trashBefore : {false, true}) {
+            SCOPED_TRACE(trashBefore);
+            emptyTrash();
+            fs::remove_all(at / "r");
+            fs::create_directories(at / "r");
+            std::vector<fs::path> files;
+            for (int i = 0; i < 6; ++i) {
+                files.push_back(at / "r" / std::to_string(i));
+                std::ofstream(files.back()) << i;
+            }
+            if (trashBefore) {
+                std::ofstream(at / "old") << "trashed long ago";
+                ASSERT_TRUE(platform::moveToTrash(at / "old"));
+            }
+            ::sync();
+            disks.detach();
+            const fs::path clone = disks.folder / "clone.img";
+            ASSERT_TRUE(run("cp --sparse=always " + imageA.native() + " " + clone.native()));
+            disks.attach(imageA);
+            ::sleep(1);
+            for (int i = 6; i < 8; ++i) {
+                files.push_back(at / "r" / std::to_string(i));
+                std::ofstream(files.back()) << i;
+            }
+            std::vector<KZPersistentUndoRecord> records;
+            for (const fs::path& file : files)
+                records.push_back(trashWithIdentity(file));
+            const fs::path undo = writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+
+            disks.detach();
+            disks.attach(clone);
+            KZRestoreRemovedFiles restore;
+            const auto onClone = restore.restoreFiles({undo});
+            EXPECT_EQ(onClone.restored, 0u);
+            EXPECT_EQ(onClone.notRestored.total(), 8u);
+            EXPECT_EQ(entriesOf(undo), 8u) << "every record is kept";
+
+            disks.detach();
+            disks.attach(imageA);
+            const auto back = restore.restoreFiles({undo});
+            EXPECT_EQ(back.restored, 8u);
+            for (int i = 0; i < 8; ++i)
+                EXPECT_EQ(kztest::readFile(files[size_t(i)]), std::to_string(i));
+            fs::remove(clone);
+        }
+    });
+}
