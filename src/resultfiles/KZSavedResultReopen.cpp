@@ -35,7 +35,9 @@ namespace {
 
 // One record that resolved to a file inside the sources.
 struct Candidate {
-    const KZSavedItem* saved = nullptr;
+    // What grouping needs of its record, which may be freed before then.
+    qint64 groupId = 0;
+    quint32 countOfItemsInGroup = 0;
     fs::path path;
     KZSearchItemInfoRef item;
     bool marked = false;
@@ -281,7 +283,10 @@ public:
     // on the records before it (the entries already seen, the caches, the
     // notes) is decided on this thread in file order, so the answer is the
     // same however the work was shared.
-    std::vector<Candidate> resolve(const std::vector<KZSavedItem>& records, bool emptyFolders)
+    // `spent`, when given, is `records` itself, owned by the caller: each
+    // record's bookmark is freed once its batch is resolved.
+    std::vector<Candidate> resolve(const std::vector<KZSavedItem>& records, bool emptyFolders,
+                                   std::vector<KZSavedItem>* spent = nullptr)
     {
         std::vector<Candidate> kept;
         kept.reserve(records.size());
@@ -296,6 +301,11 @@ public:
             forEachIndex(probes.size(), [&](size_t i) {
                 probes[i] = platform::BookmarkResolver::probe(records[start + i].alias);
             });
+            // A record's bookmark is read here only: the bytes, most of a
+            // record, make room for the items being rebuilt.
+            if (spent)
+                for (size_t i = start; i < end; ++i)
+                    (*spent)[i].alias = QByteArray();
 
             struct Place {
                 const KZSavedItem* record = nullptr;
@@ -389,8 +399,8 @@ public:
             for (size_t i = 0; i < taken.size(); ++i) {
                 Place& place = *taken[i];
                 const KZSavedItem& record = *place.record;
-                Candidate candidate{&record, place.attributes.takePath(), std::move(items[i]), record.isMarked, false,
-                                    {}};
+                Candidate candidate{record.groupId, record.countOfItemsInGroup, place.attributes.takePath(),
+                                    std::move(items[i]), record.isMarked, false, {}};
                 candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
                 candidate.item->setIsFromSavedResult(true);
                 giveOwner(record, *place.source, insidePhotoLibrary(candidate.path, *place.attributes.stat()),
@@ -424,13 +434,13 @@ public:
         std::unordered_set<qint64> withFolders;
         for (const Candidate& candidate : candidates)
             if (!candidate.item->isRegularFile())
-                withFolders.insert(candidate.saved->groupId);
+                withFolders.insert(candidate.groupId);
         for (Candidate& candidate : candidates) {
-            if (!withFolders.count(candidate.saved->groupId)) {
+            if (!withFolders.count(candidate.groupId)) {
                 members.push_back(&candidate);
                 continue;
             }
-            Paths& group = paths[candidate.saved->groupId];
+            Paths& group = paths[candidate.groupId];
             const std::string& bytes = candidate.path.native();
             bool nested = group.above.count(bytes) != 0;
             forEachFolderAbove(bytes, [&](std::string_view folder) {
@@ -451,17 +461,17 @@ public:
         if (markRules) {
             // Each group's members together, in file order.
             std::stable_sort(members.begin(), members.end(), [](const Candidate* a, const Candidate* b) {
-                return a->saved->groupId < b->saved->groupId;
+                return a->groupId < b->groupId;
             });
             for (auto from = members.begin(); from != members.end();) {
-                const qint64 groupId = (*from)->saved->groupId;
+                const qint64 groupId = (*from)->groupId;
                 const auto to = std::find_if(from + 1, members.end(),
-                                             [groupId](const Candidate* c) { return c->saved->groupId != groupId; });
+                                             [groupId](const Candidate* c) { return c->groupId != groupId; });
                 // Members that changed since saving are no copies of the
                 // group: they neither raise its counter nor keep it.
                 const auto isCopy = [](const Candidate* c) { return !c->changed; };
                 const size_t copies = size_t(std::count_if(from, to, isCopy));
-                const quint32 saved = (*from)->saved->countOfItemsInGroup;
+                const quint32 saved = (*from)->countOfItemsInGroup;
                 const KZItemsInGroup counter = makeItemsInGroup(
                     std::max<quint32>(1, std::min<quint32>(saved, quint32(copies))));
                 const bool alone = copies <= 1;
@@ -509,7 +519,7 @@ public:
             std::unique_ptr<TreeToCheck> node = TreeToCheck::create(candidate.item);
             if (!node)
                 continue;
-            node->groupID = quint64(candidate.saved->groupId);
+            node->groupID = quint64(candidate.groupId);
             node->itemsInGroup = std::move(candidate.itemsInGroup);
             list.prepend(std::move(node));
         }
@@ -744,14 +754,32 @@ void KZSavedResultReopen::useFileTypeLabels(Options& options, const QVariantList
 KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
                                               const Options& options)
 {
+    return rebuild(saved, std::move(sources), options, nullptr);
+}
+
+KZReopenedResult KZSavedResultReopen::rebuild(KZSavedResult&& saved, std::vector<KZSourceItemRef> sources,
+                                              const Options& options)
+{
+    return rebuild(saved, std::move(sources), options, &saved);
+}
+
+KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
+                                              const Options& options, KZSavedResult* spent)
+{
     KZReopenedResult out;
     out.sources = std::move(sources);
     Rebuilder rebuilder(out.sources, options, out);
-    out.items = rebuilder.build(rebuilder.resolve(saved.items, false), true, &out.itemsCount, &out.itemsSize);
+    std::vector<Candidate> candidates = rebuilder.resolve(saved.items, false, spent ? &spent->items : nullptr);
+    // What is left of the records is of no more use: their room goes to the
+    // items' nodes.
+    if (spent)
+        std::vector<KZSavedItem>().swap(spent->items);
+    out.items = rebuilder.build(std::move(candidates), true, &out.itemsCount, &out.itemsSize);
     if (saved.emptyFolders && !saved.emptyFolders->empty()) {
         quint64 size = 0;
-        KZFoundList folders =
-            rebuilder.build(rebuilder.resolve(*saved.emptyFolders, true), false, &out.emptyFoldersCount, &size);
+        KZFoundList folders = rebuilder.build(
+            rebuilder.resolve(*saved.emptyFolders, true, spent ? &*spent->emptyFolders : nullptr), false,
+            &out.emptyFoldersCount, &size);
         if (!folders.isEmpty())
             out.emptyFolders = std::move(folders);
     }

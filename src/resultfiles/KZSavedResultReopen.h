@@ -98,7 +98,16 @@ public:
     // Rebuilds the items and empty folders of `saved` inside `sources`.
     static KZReopenedResult rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
                                     const Options& options);
+    // The same, spending `saved` on the way: each record's bookmark is freed
+    // once read, so that a large file's records do not stay beside the items
+    // rebuilt from them.
+    static KZReopenedResult rebuild(KZSavedResult&& saved, std::vector<KZSourceItemRef> sources,
+                                    const Options& options);
 
     // True when `path` is absolute and has no empty, "." or ".." component.
     static bool isPlainAbsolute(const std::filesystem::path& path);
+
+private:
+    static KZReopenedResult rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
+                                    const Options& options, KZSavedResult* spent);
 };

@@ -243,8 +243,8 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
     records->items = std::exchange(saved_->items, {});
     records->emptyFolders = std::exchange(saved_->emptyFolders, std::nullopt);
     openQueue().addOperation([guard, records, sources = read->sources, options]() mutable {
-        const KZSavedResult& saved = *records;
-        auto rebuilt = std::make_shared<KZReopenedResult>(KZSavedResultReopen::rebuild(saved, sources, options));
+        auto rebuilt = std::make_shared<KZReopenedResult>(
+            KZSavedResultReopen::rebuild(std::move(*records), sources, options));
         records.reset();
         // The file's records were the opening's largest working memory: their
         // pages go back before the result's items are made.
