@@ -268,7 +268,10 @@ bool KZNewSearchRouting::ifCanContinue(const fs::path& file)
     // and checked before the user is asked to give that result up.
     if (!host_.savedResultCanOpen(file))
         return false;
-    return host_.askToReplaceResult() == kContinue;
+    if (host_.askToReplaceResult() == kContinue)
+        return true;
+    host_.savedResultDeclined(file);
+    return false;
 }
 
 void KZNewSearchRouting::openSavedFile(const fs::path& file)

@@ -63,6 +63,9 @@ public:
         (void)file;
         return true;
     }
+    // The user kept the result on screen instead of opening `file`: what
+    // was read of it to ask goes.
+    virtual void savedResultDeclined(const std::filesystem::path& file) { (void)file; }
     // Opens a saved result once the search window is ready for it; the host
     // posts "openingDidFinish" when done (or at once when it cannot).
     virtual void openSavedResult(const std::filesystem::path& file) = 0;

@@ -232,6 +232,17 @@ constexpr quint64 kBytesPerRow = 32;
 // What the tool may take of memory for one statement: as much as it may
 // print, and never less than its page cache and a small library's sort need.
 constexpr quint64 kMinToolMemory = quint64(64) << 20;
+// The tool reads a database at hundreds of megabytes a second; a view that
+// loops without printing anything is caught by its time alone. Seconds for
+// a small database, one more for every 5 MB it holds on disk.
+constexpr std::chrono::milliseconds kMinToolTime{3000};
+constexpr quint64 kToolBytesPerSecond = quint64(5) << 20;
+
+std::chrono::milliseconds toolTime(quint64 onDisk, std::chrono::milliseconds most)
+{
+    const quint64 extra = std::min<quint64>(onDisk / (kToolBytesPerSecond / 1000), quint64(INT32_MAX));
+    return std::min(most, kMinToolTime + std::chrono::milliseconds(qint64(extra)));
+}
 
 // Copies the database and its log into `folder`, and answers the copy's
 // path. The copy is taken again when either file changed meanwhile, so the
@@ -431,10 +442,13 @@ std::optional<std::vector<KZSQLite::Rows>> KZSQLite::dataFromSQLDatabase(const f
     // over an endless recursive query): what the tool may print, and the
     // rows taken from it, are bounded by what the database holds on disk.
     const quint64 onDisk = allocatedBytes(read) + allocatedBytes(fs::path(read.native() + "-wal"));
-    const OutputBound bound{std::max(kMinOutputBytes, onDisk * kOutputBytesPerByte),
+    OutputBound bound{std::max(kMinOutputBytes, onDisk * kOutputBytesPerByte),
                             std::max(kMinOutputRows, qsizetype(std::min<quint64>(onDisk / kBytesPerRow,
                                                                                  quint64(INT32_MAX)))),
-                            std::max(kMinToolMemory, onDisk * kOutputBytesPerByte)};
+                            std::max(kMinToolMemory, onDisk * kOutputBytesPerByte),
+                            {},
+                            toolTime(onDisk, timeout_)};
+    bound.deadline = std::chrono::steady_clock::now() + bound.time;
     std::vector<Rows> answers;
     answers.reserve(queries.size());
     for (const Query& query : queries) {
@@ -458,21 +472,23 @@ std::optional<KZSQLite::Rows> KZSQLite::rowsOf(const fs::path& read, const Query
     // Its temporary tables stay in memory, and its memory is bounded like
     // its output (the pragma's answer goes nowhere, not into the rows).
     const std::string heapLimit = "PRAGMA hard_heap_limit=" + std::to_string(bound.memory);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(bound.deadline
+                                                                           - std::chrono::steady_clock::now());
     const platform::ProcessOutput run = platform::runProcess(
         tool_,
         {"-batch", "-readonly", "-init", "/dev/null", "-csv", "-cmd", ".output /dev/null", "-cmd",
          "PRAGMA temp_store=MEMORY", "-cmd", heapLimit, "-cmd", ".output stdout", read.native(),
          sqlFormula.toStdString()},
-        timeout_, size_t(std::min<quint64>(bound.bytes, quint64(SIZE_MAX))));
+        std::max(left, std::chrono::milliseconds(1)), size_t(std::min<quint64>(bound.bytes, quint64(SIZE_MAX))));
     if (!run.started) {
         fail(error, QStringLiteral("%1 could not be run: %2").arg(platform::pathText(tool_), run.error));
         return std::nullopt;
     }
     if (run.timedOut) {
-        fail(error,
-             QStringLiteral("%1 did not finish in %2 s and was stopped")
-                 .arg(platform::pathText(tool_))
-                 .arg(double(timeout_.count()) / 1000.0));
+        fail(error, QStringLiteral("%1 did not finish in %2 s, the time a database of this size may take, "
+                                   "and was stopped")
+                        .arg(platform::pathText(tool_))
+                        .arg(double(bound.time.count()) / 1000.0));
         return std::nullopt;
     }
     if (run.tooMuchOutput) {

@@ -24,7 +24,10 @@
 // and the tool's own memory are bounded in proportion to the database's size
 // on disk, and the tool keeps its temporary tables in memory: a small
 // database that answers without end, or sorts without end, is refused, not
-// read into memory or spilled into the temporary folder.
+// read into memory or spilled into the temporary folder. So is the tool's
+// time: a few seconds for a small database, more for a larger one, never
+// more than the timeout the runner was made with, for all the queries of
+// one read together.
 //
 // Thread safety: every call owns its child process and buffers; any number
 // of threads may call at once.
@@ -82,6 +85,10 @@ private:
         quint64 bytes = 0;  // of both streams together
         qsizetype rows = 0;
         quint64 memory = 0; // the tool's own heap
+        // When the tool's work on the database must have ended, for all
+        // the queries together.
+        std::chrono::steady_clock::time_point deadline;
+        std::chrono::milliseconds time{0};
     };
     // One query run by the tool on `read`, the database itself or its copy.
     std::optional<Rows> rowsOf(const std::filesystem::path& read, const Query& query, const OutputBound& bound,

@@ -41,8 +41,9 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path&
     // An export spends one to three kilobytes on each track: a gigabyte is
     // several hundred thousand tracks, beyond the largest real libraries.
     constexpr quint64 kMaxExportSize = quint64(1) << 30;
-    const std::optional<QVariantMap> root
-        = platform::PropertyList::readDictionary(file, &reason, platform::PropertyList::Links::Follow, kMaxExportSize);
+    const std::optional<QVariantMap> root = platform::PropertyList::readDictionary(
+        file, &reason, platform::PropertyList::Links::Follow, kMaxExportSize,
+        platform::PropertyList::kLibraryExportCost);
     if (!root) {
         if (error)
             *error = reason;

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -59,6 +60,8 @@ public:
         quint64 top = 0;
         if (const std::optional<QString> damage = open(&top))
             return fail(error, *damage);
+        if (const std::optional<QString> tooMuch = costProblem())
+            return fail(error, *tooMuch);
         values_.resize(trailer_.count);
         state_.assign(trailer_.count, New);
         expanded_.assign(trailer_.count, 0);
@@ -127,6 +130,29 @@ private:
     {
         if (problem_.isEmpty())
             problem_ = QStringLiteral("object %1: %2").arg(index).arg(reason);
+        return std::nullopt;
+    }
+
+    // What the reading may cost beyond the list's own bytes: its tables,
+    // kept per object, and the values made of each container's references
+    // (a one-byte reference to one object, repeated, makes a value of 32
+    // bytes from every byte). A few times the list's size, and some room
+    // for a small list: a real list spends far more bytes on each object.
+    static constexpr quint64 kTableBytesPerObject = sizeof(QVariant) + sizeof(quint64) + 2;
+    static constexpr quint64 kBytesPerReference = 48;
+    std::optional<QString> costProblem() const
+    {
+        const quint64 budget = plistformat::readingBudget(n_);
+        const quint64 tables = trailer_.count * kTableBytesPerObject;
+        if (tables > budget)
+            return QStringLiteral("the list holds more objects than a list of its size may (%1 objects in %2 bytes)")
+                .arg(trailer_.count)
+                .arg(n_);
+        if (valueRefs_ > (budget - tables) / kBytesPerReference)
+            return QStringLiteral("the list refers to its objects more often than a list of its size may (%1 "
+                                  "references in %2 bytes)")
+                .arg(valueRefs_)
+                .arg(n_);
         return std::nullopt;
     }
 
@@ -349,6 +375,9 @@ private:
         const quint64 p = h.content;
         const quint64 refs = type == 0xA ? count : 2 * count;
         totalRefs_ += refs;
+        valueRefs_ += refs;
+        if (const std::optional<QString> tooMuch = costProblem())
+            return refuse(index, *tooMuch);
         quint64 size = 1;
         const auto child = [&](quint64 k) -> std::optional<QVariant> {
             const quint64 ref = readBigEndian(d_ + p + k * trailer_.refSize, trailer_.refSize);
@@ -442,8 +471,9 @@ private:
         const BinaryRecordReader* recordReader = depth == 1 && !rootKey_.isNull() ? recordReader_ : nullptr;
         const QString arrayKey = rootKey_;
         std::atomic<bool> notSuch{false};
-        // Reads and changes nothing of the reader's own: what it finds is
-        // taken in below, in order, or dropped when the array is no such.
+        // Changes nothing of the reader's own but the values of leaves, each
+        // set once by the thread that reads it first: what it finds is taken
+        // in below, in order, or dropped when the array is no such.
         const auto readOne = [&](quint64 k) {
             Read& out = read[k];
             if (notSuch.load(std::memory_order_relaxed))
@@ -470,8 +500,7 @@ private:
                     notSuch.store(true, std::memory_order_relaxed);
                     return;
                 }
-                bool keyText = false;
-                std::optional<QVariant> decoded = leaf(value, &keyText, &out.reason);
+                std::optional<QVariant> decoded = sharedLeaf(valueRef, value, &out.reason);
                 if (!decoded) {
                     out.failed = true;
                     out.failedAt = valueRef;
@@ -490,7 +519,14 @@ private:
                 map.insert(QString::fromUtf8(entry.key.data(), qsizetype(entry.key.size())), std::move(entry.value));
             out.value = QVariant(std::move(map));
         };
+        leafReading_.reset(new std::atomic<quint8>[size_t(trailer_.count)]());
         forEachIndexInParallel(size_t(count), kReadingThreads, 1024, readOne);
+        // A value that one record alone holds lives on in that record only.
+        for (quint64 i = 0; i < trailer_.count; ++i) {
+            if (leafReading_[i].load(std::memory_order_relaxed) == LeafReadOnce && state_[i] == New)
+                values_[i] = QVariant();
+        }
+        leafReading_.reset();
         // A record that is not such fails no record before it: the walk in
         // order reads them all and finds the first fault itself.
         if (notSuch.load())
@@ -507,6 +543,13 @@ private:
             expanded_[ref] = 1 + 2 * one.entries;
             state_[ref] = Done;
             values_[ref] = std::move(one.value);
+            if (!one.taken) {
+                valueRefs_ += 2 * one.entries;
+                if (const std::optional<QString> tooMuch = costProblem()) {
+                    refuse(index, *tooMuch);
+                    return Records::Refused;
+                }
+            }
             if (one.taken) {
                 if (taken_.empty())
                     taken_.assign(trailer_.count, false);
@@ -523,12 +566,57 @@ private:
         return Records::Read;
     }
 
+    // How far the threads have read a value of the records: one that many
+    // records refer to is read once and shared by all of them, as the walk
+    // in order shares it, not copied into each (one large value under every
+    // record would cost its size times the records).
+    enum LeafReading : quint8 { LeafUnread, LeafBeingRead, LeafReadOnce, LeafShared, LeafDamaged };
+
+    // The value at `index` (a leaf whose head is `h`) for one of the records
+    // the threads read: the first thread to meet it reads it into values_,
+    // every later one takes that reading.
+    std::optional<QVariant> sharedLeaf(quint64 index, const Head& h, QString* reason)
+    {
+        std::atomic<quint8>& reading = leafReading_[index];
+        quint8 seen = reading.load(std::memory_order_acquire);
+        for (;;) {
+            if (seen == LeafReadOnce || seen == LeafShared) {
+                if (seen == LeafReadOnce)
+                    reading.compare_exchange_strong(seen, LeafShared, std::memory_order_acq_rel);
+                return values_[index];
+            }
+            if (seen == LeafDamaged)
+                break;
+            if (seen == LeafUnread) {
+                if (!reading.compare_exchange_weak(seen, LeafBeingRead, std::memory_order_acq_rel))
+                    continue;
+                bool keyText = false;
+                std::optional<QVariant> value = leaf(h, &keyText, reason);
+                if (!value) {
+                    reading.store(LeafDamaged, std::memory_order_release);
+                    return std::nullopt;
+                }
+                values_[index] = *value;
+                reading.store(LeafReadOnce, std::memory_order_release);
+                return value;
+            }
+            std::this_thread::yield();
+            seen = reading.load(std::memory_order_acquire);
+        }
+        // Read again for its reason: a damaged leaf fails the same way.
+        bool keyText = false;
+        return leaf(h, &keyText, reason);
+    }
+
     void isKey(quint64 index, bool key) { keyText_[index] = key; }
 
     const uchar* d_;
     quint64 n_;
     plistformat::Trailer trailer_;
     quint64 totalRefs_ = 0;
+    // The references read into values of their containers (not those of
+    // the records the threads read straight into what the caller keeps).
+    quint64 valueRefs_ = 0;
     std::vector<QVariant> values_;
     std::vector<State> state_;
     std::vector<quint64> expanded_;
@@ -541,6 +629,8 @@ private:
     // What the record reader took: the records and the arrays holding them.
     std::vector<bool> taken_;
     bool sharedTaken_ = false;
+    // While the threads read records: each object's LeafReading.
+    std::unique_ptr<std::atomic<quint8>[]> leafReading_;
 };
 
 } // namespace

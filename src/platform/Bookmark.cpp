@@ -153,6 +153,16 @@ std::optional<BookmarkTarget> targetOf(const std::function<QVariant(const QStrin
 
 std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error)
 {
+    // A path of PATH_MAX bytes, kept twice and written as XML with every
+    // character escaped, still fits: what is larger is no bookmark, and is
+    // not parsed (a reopened result may hold one under every record).
+    if (quint64(data.size()) > kMaxBookmarkBytes) {
+        setError(error, QStringLiteral("The stored item reference is damaged: it holds %1 bytes, more than any "
+                                       "item reference (at most %2).")
+                            .arg(data.size())
+                            .arg(kMaxBookmarkBytes));
+        return std::nullopt;
+    }
     // A reopened result reads one for each of its items: what this program
     // writes is read without building a map of it.
     // The path for display is not needed to find the item.

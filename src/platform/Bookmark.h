@@ -20,6 +20,9 @@ namespace platform {
 // "folder"}. The item is the path itself (a symbolic link is not followed).
 QByteArray createBookmark(const std::filesystem::path& path, QString* error = nullptr);
 
+// The most bytes a bookmark may hold; a larger one is refused as damaged.
+inline constexpr quint64 kMaxBookmarkBytes = quint64(64) * 1024;
+
 struct ResolvedBookmark {
     std::filesystem::path path;
     bool renamed = false; // found under another name in the same folder

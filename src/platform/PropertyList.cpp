@@ -1,16 +1,15 @@
-// Property lists through libplist 2.2.
+// Property lists through libplist 2.2, and binary ones read by the
+// program's own reader (platform/BinaryPropertyListReader).
 //
 // libplist trusts its input more than a program that opens files handed to it
 // should: a binary list whose objects reference each other in a cycle, nest
 // deeper than the stack allows, or share one container many times over (a
 // few kilobytes that expand to gigabytes, since every reference becomes its
-// own node) can crash it or exhaust memory. So a binary list is checked here
-// first, object by object, without recursion: header and trailer, every
-// offset and length inside the buffer, every reference to an existing object,
-// dictionary keys that are strings, no cycles, a bounded depth and a bounded
-// expanded size. XML is parsed by libplist itself after a scan that reads it
-// as libplist will and bounds its nesting, the keys of its dictionaries and
-// the work its escapes would cost. Only then does libplist see the bytes.
+// own node) can crash it or exhaust memory, so it reads no binary list here.
+// XML is parsed by libplist itself after a scan that reads it as libplist
+// will and bounds its nesting, the keys of its dictionaries, the work its
+// escapes would cost and the nodes it would make. Only then does libplist
+// see the bytes.
 //
 // libplist 2.2 keeps every integer as 64 bits plus a width: signed 64-bit
 // values are written as 8 bytes, values above INT64_MAX as 16. Its API can
@@ -20,6 +19,7 @@
 #include "platform/PropertyList.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/BinaryPropertyListReader.h"
 #include "platform/FileOps.h"
 #include "platform/Paths.h"
 #include "platform/PropertyListFormat.h"
@@ -79,211 +79,6 @@ QString displayPath(const fs::path& path)
     return QStringLiteral("“%1”").arg(platform::pathText(path));
 }
 
-// ---------------------------------------------------------------------------
-// Binary structure check
-
-class BinaryChecker {
-public:
-    BinaryChecker(const uchar* data, quint64 size) : d_(data), n_(size) {}
-
-    // Empty when libplist may be given the buffer; otherwise what is wrong.
-    QString check()
-    {
-        if (std::optional<QString> damage = plistformat::readTrailer(d_, n_, &trailer_))
-            return *damage;
-        const quint64 top = trailer_.top;
-
-        kinds_.assign(trailer_.count, Kind::Leaf);
-        payload_.assign(trailer_.count, 0);
-        length_.assign(trailer_.count, 0);
-        for (quint64 i = 0; i < trailer_.count; ++i) {
-            const quint64 offset =
-                readBigEndian(d_ + trailer_.tableOffset + i * trailer_.offsetSize, trailer_.offsetSize);
-            if (offset < 8 || offset >= trailer_.tableOffset)
-                return QStringLiteral("object %1 lies outside the data").arg(i);
-            if (QString problem = checkObject(i, offset); !problem.isEmpty())
-                return QStringLiteral("object %1: %2").arg(i).arg(problem);
-        }
-        return checkGraph(top);
-    }
-
-private:
-    // String: text that may serve as a dictionary key. libplist aborts on a
-    // key with a NUL in it, so such text counts as a plain Leaf.
-    enum class Kind : quint8 { Leaf, String, Array, Dict };
-
-    QString checkObject(quint64 index, quint64 offset)
-    {
-        const quint64 limit = trailer_.tableOffset; // objects lie between header and table
-        quint64 p = offset + 1;
-        const auto fits = [&](quint64 bytes) { return bytes <= limit - p; };
-        const uchar marker = d_[offset];
-        const unsigned type = marker >> 4;
-        const unsigned low = marker & 0x0f;
-        switch (type) {
-        case 0x0: // false, true; null and fill never occur in a property list
-            return (low == 0x8 || low == 0x9) ? QString() : QStringLiteral("unknown marker");
-        case 0x1: // integer of 1 to 16 bytes
-            return (low <= 4 && fits(1u << low)) ? QString() : QStringLiteral("damaged integer");
-        case 0x2: // float or double
-            return ((low == 2 || low == 3) && fits(1u << low)) ? QString() : QStringLiteral("damaged real");
-        case 0x3: {
-            if (low != 3 || !fits(8))
-                return QStringLiteral("damaged date");
-            const double seconds = std::bit_cast<double>(readBigEndian(d_ + p, 8));
-            if (!std::isfinite(seconds) || std::fabs(seconds) > kMaxDateSeconds)
-                return QStringLiteral("date out of the supported range");
-            return {};
-        }
-        case 0x4: case 0x5: case 0x6: case 0xA: case 0xD:
-            break;
-        default: // sets, UIDs and unassigned markers have no place in our lists
-            return QStringLiteral("unsupported object type");
-        }
-
-        quint64 count = low;
-        if (low == 0x0f) {
-            if (!fits(1))
-                return QStringLiteral("truncated length");
-            const uchar sizeMarker = d_[p++];
-            if ((sizeMarker >> 4) != 0x1 || (sizeMarker & 0x0f) > 3)
-                return QStringLiteral("damaged length");
-            const unsigned bytes = 1u << (sizeMarker & 0x0f);
-            if (!fits(bytes))
-                return QStringLiteral("truncated length");
-            count = readBigEndian(d_ + p, bytes);
-            p += bytes;
-        }
-        const quint64 unit = type == 0x6 ? 2 : type == 0xA ? trailer_.refSize : type == 0xD ? 2 * trailer_.refSize : 1;
-        if (count > (limit - p) / unit)
-            return QStringLiteral("content runs past the end of the objects");
-        payload_[index] = p;
-        length_[index] = count;
-
-        if (type == 0x4)
-            return {};
-        if (type == 0x5) {
-            kinds_[index] = std::memchr(d_ + p, 0, count) ? Kind::Leaf : Kind::String;
-            return {};
-        }
-        if (type == 0x6) {
-            bool hasNul = false;
-            if (!validUtf16(p, count, &hasNul))
-                return QStringLiteral("damaged UTF-16 text");
-            kinds_[index] = hasNul ? Kind::Leaf : Kind::String;
-            return {};
-        }
-        kinds_[index] = type == 0xA ? Kind::Array : Kind::Dict;
-        const quint64 refs = type == 0xA ? count : 2 * count;
-        for (quint64 k = 0; k < refs; ++k) {
-            if (readBigEndian(d_ + p + k * trailer_.refSize, trailer_.refSize) >= trailer_.count)
-                return QStringLiteral("reference to an object that does not exist");
-        }
-        totalRefs_ += refs;
-        return {};
-    }
-
-    bool validUtf16(quint64 p, quint64 units, bool* hasNul) const
-    {
-        for (quint64 i = 0; i < units; ++i) {
-            const quint64 unit = readBigEndian(d_ + p + 2 * i, 2);
-            if (unit == 0)
-                *hasNul = true;
-            if (unit >= 0xD800 && unit <= 0xDBFF) {
-                if (i + 1 >= units)
-                    return false;
-                const quint64 next = readBigEndian(d_ + p + 2 * (i + 1), 2);
-                if (next < 0xDC00 || next > 0xDFFF)
-                    return false;
-                ++i;
-            } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    quint64 childCount(quint64 object) const
-    {
-        return kinds_[object] == Kind::Dict ? 2 * length_[object] : length_[object];
-    }
-    quint64 child(quint64 object, quint64 k) const
-    {
-        return readBigEndian(d_ + payload_[object] + k * trailer_.refSize, trailer_.refSize);
-    }
-    bool isContainer(quint64 object) const
-    {
-        return kinds_[object] == Kind::Array || kinds_[object] == Kind::Dict;
-    }
-
-    // Depth-first over the containers reachable from the top, with an explicit
-    // stack; each container is finished once and its depth and expanded size
-    // remembered, so shared sub-trees cost nothing extra to check.
-    QString checkGraph(quint64 top)
-    {
-        if (!isContainer(top))
-            return {};
-        // A list whose containers are not shared expands to one node per
-        // reference; allow generous sharing, refuse bombs.
-        const quint64 maxExpanded = 4 * (totalRefs_ + 1) + 1024;
-        enum : quint8 { New, Active, Done };
-        std::vector<quint8> state(trailer_.count, New);
-        std::vector<quint32> depth(trailer_.count, 0);
-        std::vector<quint64> expanded(trailer_.count, 0);
-        struct Frame { quint64 object; quint64 next; };
-        std::vector<Frame> stack{{top, 0}};
-        state[top] = Active;
-        while (!stack.empty()) {
-            Frame& frame = stack.back();
-            const quint64 object = frame.object;
-            if (frame.next < childCount(object)) {
-                const quint64 k = frame.next++;
-                const quint64 c = child(object, k);
-                // A dictionary lists all its key references, then its values.
-                if (kinds_[object] == Kind::Dict && k < length_[object] && kinds_[c] != Kind::String)
-                    return QStringLiteral("a dictionary key is not a string (or holds a NUL)");
-                if (!isContainer(c) || state[c] == Done)
-                    continue;
-                if (state[c] == Active)
-                    return QStringLiteral("objects contain themselves");
-                if (stack.size() >= size_t(kMaxDepth))
-                    return QStringLiteral("nested too deeply");
-                state[c] = Active;
-                stack.push_back({c, 0});
-                continue;
-            }
-            quint32 deepest = 0;
-            quint64 size = 1;
-            for (quint64 k = 0; k < childCount(object); ++k) {
-                const quint64 c = child(object, k);
-                if (isContainer(c)) {
-                    deepest = std::max(deepest, depth[c]);
-                    size += expanded[c];
-                } else {
-                    size += 1;
-                }
-                if (size > maxExpanded)
-                    return QStringLiteral("shared objects expand beyond a sensible size");
-            }
-            depth[object] = deepest + 1;
-            if (depth[object] > quint32(kMaxDepth))
-                return QStringLiteral("nested too deeply");
-            expanded[object] = size;
-            state[object] = Done;
-            stack.pop_back();
-        }
-        return {};
-    }
-
-    const uchar* d_;
-    quint64 n_;
-    plistformat::Trailer trailer_;
-    quint64 totalRefs_ = 0;
-    std::vector<Kind> kinds_;
-    std::vector<quint64> payload_;
-    std::vector<quint64> length_;
-};
-
 // What an XML list would cost libplist before it is given the bytes.
 //
 // The structure is read here the way libplist's XML reader will read it:
@@ -312,11 +107,14 @@ private:
 // it, so a dictionary of n entries costs about n * n: 100,000 keys in one
 // dictionary take half a second, 400,000 several, 800,000 minutes. The sum of
 // n * n over the dictionaries the parser fills.
+//
+// nodes: the values and keys the parser makes a node of, each.
 struct XmlCost {
     bool readable = true;
     int depth = 0;
     quint64 entityWork = 0;
     quint64 keyWork = 0;
+    quint64 nodes = 0;
 };
 
 quint64 saturatingAdd(quint64 a, quint64 b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
@@ -357,6 +155,7 @@ public:
             closeLevel();
         cost.depth = depth_;
         cost.keyWork = keyWork_;
+        cost.nodes = nodes_;
         return cost;
     }
 
@@ -594,12 +393,15 @@ private:
                 const bool isText = tag == "string" || tag == "key";
                 if (!empty && !text(tag, !isText))
                     return false;
+                ++nodes_;
                 if (tag == "key" && !empty && !keyPending && !tree_.empty() && tree_.back().kind == Kind::Dict) {
                     keyPending = true;
                     continue;
                 }
             }
             const Kind kind = tag == "dict" ? Kind::Dict : Kind::Array;
+            if (container)
+                ++nodes_;
             if (!haveRoot) {
                 haveRoot = true;
                 if (!container)
@@ -629,6 +431,7 @@ private:
     qsizetype pos_ = 0;
     int depth_ = 0;
     quint64 keyWork_ = 0;
+    quint64 nodes_ = 0;
     std::vector<Kind> path_;   // the open elements, as libplist matches closing tags
     std::vector<Level> tree_;  // the containers from the top down to the one being filled
 };
@@ -653,6 +456,33 @@ constexpr quint64 kMaxEntityWork = quint64(1) << 34;
 // list packed with bare keys (some 20 bytes each) is refused, from about
 // 40,000 keys in one dictionary.
 constexpr quint64 kKeyWorkPerByte = 2000;
+
+// What a node costs while libplist reads an XML list: libplist's node and
+// its value, then the Qt value made of it, each with the allocator's
+// overhead (measured: some 190 bytes); their texts and data cost about the
+// list's bytes besides. A list of tiny elements ("<true/>") holds far more
+// nodes per byte than a real one, whose texts and data take most of its
+// bytes: an undo file spends some 90 bytes on each node.
+constexpr quint64 kBytesPerNode = 200;
+constexpr quint64 kTextBytesPerByte = 1;
+
+// A reason to refuse a list of `size` bytes whose reading makes `nodes`
+// nodes, when that would cost more than `extraPerByte` times its size
+// besides the list itself (and some room for a small list of many short
+// values); empty when it may be read.
+QString nodesProblem(quint64 nodes, quint64 size, quint64 extraPerByte)
+{
+    const quint64 budget = (quint64(64) << 20) + extraPerByte * size;
+    const quint64 texts = kTextBytesPerByte * size;
+    const quint64 allowed = budget > texts ? (budget - texts) / kBytesPerNode : 0;
+    if (nodes <= allowed)
+        return {};
+    return QStringLiteral("the property list holds too many values for its size to be read (%1 values in %2 "
+                          "bytes; a list of this size may hold %3)")
+        .arg(nodes)
+        .arg(size)
+        .arg(allowed);
+}
 
 // ---------------------------------------------------------------------------
 // libplist -> Qt
@@ -1117,7 +947,7 @@ bool readWholeFile(const fs::path& file, QByteArray* out, QString* error, bool f
 
 } // namespace
 
-std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* error)
+std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* error, quint64 extraPerByte)
 {
     if (data.isEmpty()) {
         setError(error, QStringLiteral("the property list is empty"));
@@ -1134,17 +964,11 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
             setError(error, QStringLiteral("unsupported binary property list version"));
             return std::nullopt;
         }
-        const QString problem =
-            BinaryChecker(reinterpret_cast<const uchar*>(data.constData()), quint64(data.size())).check();
-        if (!problem.isEmpty()) {
-            setError(error, QStringLiteral("damaged binary property list: %1").arg(problem));
-            return std::nullopt;
-        }
-        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
-        if (!root) {
-            setError(error, QStringLiteral("damaged binary property list"));
-            return std::nullopt;
-        }
+        // Read by the program's own reader, not libplist's: it reads each
+        // object once, shares what several refer to, and bounds what the
+        // list may cost by its bytes before sizing anything by what it
+        // claims. libplist copies a shared object for every reference.
+        return readBinaryPropertyList(data, error);
     } else {
         if (openingOf(data.constData(), data.size()) != Opening::List) {
             setError(error, QStringLiteral("not a property list"));
@@ -1169,6 +993,11 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
                                            "to be read (about %1 keys in %2 bytes)")
                                 .arg(quint64(std::sqrt(double(cost.keyWork))))
                                 .arg(data.size()));
+            return std::nullopt;
+        }
+        if (const QString tooMany = nodesProblem(cost.nodes, quint64(data.size()), extraPerByte);
+            !tooMany.isEmpty()) {
+            setError(error, tooMany);
             return std::nullopt;
         }
         plist_from_xml(data.constData(), uint32_t(data.size()), &root);
@@ -1220,22 +1049,23 @@ QByteArray PropertyList::toData(const QVariant& value, Format format, QString* e
     return result;
 }
 
-std::optional<QVariant> PropertyList::readFile(const fs::path& file, QString* error, Links links, quint64 maxSize)
+std::optional<QVariant> PropertyList::readFile(const fs::path& file, QString* error, Links links, quint64 maxSize,
+                                               quint64 extraPerByte)
 {
     QByteArray data;
     if (!readWholeFile(file, &data, error, links == Links::Follow, maxSize))
         return std::nullopt;
     QString reason;
-    auto value = fromData(data, &reason);
+    auto value = fromData(data, &reason, extraPerByte);
     if (!value)
         setError(error, QStringLiteral("%1: %2").arg(displayPath(file), reason));
     return value;
 }
 
 std::optional<QVariantMap> PropertyList::readDictionary(const fs::path& file, QString* error, Links links,
-                                                       quint64 maxSize)
+                                                       quint64 maxSize, quint64 extraPerByte)
 {
-    auto value = readFile(file, error, links, maxSize);
+    auto value = readFile(file, error, links, maxSize, extraPerByte);
     if (!value)
         return std::nullopt;
     if (value->typeId() != QMetaType::QVariantMap) {

@@ -27,9 +27,22 @@ public:
     // with Refuse: a link there never leads a read or a write elsewhere.
     enum class Links { Follow, Refuse };
 
+    // What reading a list may cost beyond its own bytes, per byte of it
+    // (with some room for a small list besides): a list that would cost
+    // more (one of very many tiny values) is refused before it is built.
+    // Binary lists are read by platform::readBinaryPropertyList, which
+    // holds every list to this bound; an XML list's cost is told from its
+    // values before libplist builds them.
+    static constexpr quint64 kBoundedCost = 3;
+    // For a kind whose real files hold many short values, read by libplist
+    // at several times their size (a music library's export): only lists
+    // far denser than any real one are refused.
+    static constexpr quint64 kLibraryExportCost = 16;
+
     // Parses either format (detected from the content). A damaged, truncated or
     // empty input answers std::nullopt and a readable reason in `error`.
-    static std::optional<QVariant> fromData(const QByteArray& data, QString* error = nullptr);
+    static std::optional<QVariant> fromData(const QByteArray& data, QString* error = nullptr,
+                                            quint64 extraPerByte = kBoundedCost);
 
     // Serialises `value`. Values with no property-list form (an invalid
     // QVariant, a custom type) answer an empty array and a reason in `error`.
@@ -44,13 +57,15 @@ public:
     // is read: a file that does not start like a property list, is larger
     // than `maxSize` or has holes is refused.
     static std::optional<QVariant> readFile(const std::filesystem::path& file, QString* error = nullptr,
-                                            Links links = Links::Follow, quint64 maxSize = kSettingsFileLimit);
+                                            Links links = Links::Follow, quint64 maxSize = kSettingsFileLimit,
+                                            quint64 extraPerByte = kBoundedCost);
 
     // readFile for files whose root must be a dictionary; any other root is
     // reported like a damaged file.
     static std::optional<QVariantMap> readDictionary(const std::filesystem::path& file,
                                                      QString* error = nullptr, Links links = Links::Follow,
-                                                     quint64 maxSize = kSettingsFileLimit);
+                                                     quint64 maxSize = kSettingsFileLimit,
+                                                     quint64 extraPerByte = kBoundedCost);
 
     // Written to a temporary file beside `file` and renamed over it, so a crash
     // never leaves a half-written file behind.

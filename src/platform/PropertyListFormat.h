@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <optional>
+#include <vector>
 
 namespace platform::plistformat {
 
@@ -18,6 +19,14 @@ inline constexpr qint64 kReferenceDateMsecs = 978307200000LL; // 2001-01-01T00:0
 // About 30,000 years either side of 2001: far beyond any real date, and well
 // inside what QDateTime and a double's whole seconds can hold.
 inline constexpr double kMaxDateSeconds = 1e12;
+
+// The memory that reading a list of `size` bytes may take beyond its own
+// bytes: whatever is read stays within four times the bytes a file of the
+// list holds, with room for the program itself.
+inline quint64 readingBudget(quint64 size)
+{
+    return (quint64(64) << 20) + 3 * size;
+}
 
 // The unsigned number of `bytes` bytes (at most 8) at `p`, most significant
 // first, as the format stores every number, offset and reference.
@@ -59,6 +68,23 @@ inline std::optional<QString> readTrailer(const uchar* data, quint64 size, Trail
         return QStringLiteral("the trailer is damaged (offset table position)");
     if (t->count > (size - 32 - t->tableOffset) / t->offsetSize)
         return QStringLiteral("the offset table is truncated");
+    // Every table a reader keeps per object is sized by the count, so the
+    // count must be paid for with bytes before anything is sized by it: each
+    // entry names its own object, inside the objects. A table of one-byte
+    // entries naming one object over and over claims millions that are not
+    // there.
+    if (t->count > t->tableOffset - 8)
+        return QStringLiteral("the offset table claims more objects than the list holds");
+    std::vector<bool> named(size_t(t->tableOffset), false);
+    const uchar* table = data + t->tableOffset;
+    for (quint64 i = 0; i < t->count; ++i) {
+        const quint64 offset = readBigEndian(table + i * t->offsetSize, t->offsetSize);
+        if (offset < 8 || offset >= t->tableOffset)
+            return QStringLiteral("object %1 lies outside the data").arg(i);
+        if (named[size_t(offset)])
+            return QStringLiteral("objects %1 and another begin at the same place").arg(i);
+        named[size_t(offset)] = true;
+    }
     return std::nullopt;
 }
 

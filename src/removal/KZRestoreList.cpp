@@ -1,5 +1,6 @@
 #include "removal/KZRestoreList.h"
 
+#include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
@@ -53,10 +54,18 @@ void KZRestoreList::permanentItems()
 
 KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)
 {
-    const auto contents = KZUndoFile::read(file);
+    QString problem;
+    const auto contents = KZUndoFile::read(file, &problem);
     const qsizetype count = contents ? qsizetype(contents->entries.size()) : 0;
     const double seconds = KZUndoFile::secondsOfFileName(platform::pathText(file.filename()));
-    return {rowText(count, seconds), false, file};
+    if (contents)
+        return {rowText(count, seconds), false, file, {}};
+    // Its items stay in the Trash, untouched, until it can be read: the row
+    // says which file it is and why it was not read.
+    if (problem.isEmpty())
+        problem = QStringLiteral("“%1” could not be read").arg(platform::pathText(file));
+    platform::logLine(QStringLiteral("Undo file not read: ") + problem);
+    return {rowText(count, seconds) + QStringLiteral(" — ") + problem, false, file, problem};
 }
 
 void KZRestoreList::recount()

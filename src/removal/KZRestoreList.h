@@ -15,6 +15,9 @@ public:
         QString name;
         bool isChecked = false;
         std::filesystem::path path;
+        // Why its file could not be read, which its row then says; empty
+        // when it was read.
+        QString problem;
     };
 
     explicit KZRestoreList(std::filesystem::path trashDir);

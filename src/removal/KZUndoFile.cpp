@@ -182,10 +182,11 @@ std::optional<Contents> read(const fs::path& file, QString* error)
         setError(error, QStringLiteral("not a regular file"));
         return std::nullopt;
     }
-    // About a kilobyte for each item a removal put in the Trash: room for
-    // the undo file of a removal of a million items, which must stay
-    // readable, yet never the many gigabytes a sparse file may claim.
-    constexpr quint64 kMaxUndoFileSize = quint64(1024) * 1024 * 1024;
+    // About a kilobyte for each item a removal put in the Trash, read at
+    // some four times its size: room for the undo file of a removal of over
+    // a hundred thousand items, and no more than the program may take to
+    // read one (a file in the Trash may be anyone's).
+    constexpr quint64 kMaxUndoFileSize = quint64(128) * 1024 * 1024;
     const auto root = platform::PropertyList::readDictionary(file, error, platform::PropertyList::Links::Refuse,
                                                              kMaxUndoFileSize);
     if (!root)
@@ -201,11 +202,18 @@ std::optional<Contents> read(const fs::path& file, QString* error)
         setError(error, QStringLiteral("undoItems is not an array"));
         return std::nullopt;
     }
-    for (const QVariant& v : items.toList()) {
+    const QVariantList list = items.toList();
+    contents.entries.reserve(size_t(list.size()));
+    // Entries that are not dictionaries and equal the one before share its
+    // wrapping: a file of many tiny values costs no map for each.
+    QVariantMap lastUnreadable;
+    for (const QVariant& v : list) {
         Entry entry;
         if (v.typeId() != QMetaType::QVariantMap) {
             // Kept as it was: written back, never used.
-            entry.raw.insert(QStringLiteral("unreadable"), v);
+            if (lastUnreadable.isEmpty() || lastUnreadable.first() != v)
+                lastUnreadable = QVariantMap{{QStringLiteral("unreadable"), v}};
+            entry.raw = lastUnreadable;
             contents.entries.push_back(std::move(entry));
             continue;
         }

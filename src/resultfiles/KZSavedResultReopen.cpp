@@ -16,11 +16,14 @@
 #include "settings/KZPlistValue.h"
 #include "settings/KZTags.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <cmath>
 #include <fcntl.h>
+#include <unistd.h>
 #include <map>
 #include <mutex>
 #include <set>
@@ -137,7 +140,16 @@ private:
 std::optional<KZSavedResult> KZSavedResultReopen::readFile(const fs::path& file, QString* error, int* damaged)
 {
     QString reason;
-    const std::optional<QByteArray> bytes = platform::readRegularFile(file, maxFileSize, &reason, true);
+    // A file with holes claims bytes it never held, which would all be read
+    // into memory: a saved result is written whole, and one with holes is
+    // damaged.
+    const auto whole = [](int fd, quint64 size) -> std::optional<QString> {
+        const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+        if (hole >= 0 && quint64(hole) < size)
+            return QStringLiteral("the file has holes (parts that were never written): it is damaged");
+        return std::nullopt;
+    };
+    const std::optional<QByteArray> bytes = platform::readRegularFile(file, maxFileSize, &reason, true, whole);
     const QString name = platform::pathText(file);
     if (!bytes) {
         if (error)
@@ -297,9 +309,20 @@ public:
             if (stop_.wasStopped())
                 return {};
             const size_t end = std::min(records.size(), start + batch);
+            // A record whose bookmark is that of a record before it names
+            // the same item again: a repeat, never probed, so that one
+            // bookmark under every record of a file costs one probe.
+            std::vector<bool> repeat(end - start, false);
+            for (size_t i = start; i < end; ++i) {
+                const QByteArray& alias = records[i].alias;
+                repeat[i - start] = (i > 0 && records[i - 1].alias.constData() == alias.constData()
+                                     && records[i - 1].alias.size() == alias.size())
+                    || !insertNew(seenAliases_, alias);
+            }
             std::vector<platform::BookmarkResolver::Probe> probes(end - start);
             forEachIndex(probes.size(), [&](size_t i) {
-                probes[i] = platform::BookmarkResolver::probe(records[start + i].alias);
+                if (!repeat[i])
+                    probes[i] = platform::BookmarkResolver::probe(records[start + i].alias);
             });
             // A record's bookmark is read here only: the bytes, most of a
             // record, make room for the items being rebuilt.
@@ -320,6 +343,10 @@ public:
             std::vector<Place> places;
             places.reserve(probes.size());
             for (size_t i = 0; i < probes.size(); ++i) {
+                if (repeat[i]) {
+                    ++out_.notes.duplicates;
+                    continue;
+                }
                 // Only an item in place was looked at, at the stored path,
                 // which is then the path resolved.
                 std::optional<platform::FileStat> seen = std::move(probes[i].stat);
@@ -731,6 +758,14 @@ private:
     std::vector<SourcePlace> sourcePlaces_;
     platform::BookmarkResolver bookmarks_;
     std::unordered_set<EntryKey, EntryKeyHash> seenEntries_;
+    // Every bookmark met, each once.
+    QSet<QByteArray> seenAliases_;
+    static bool insertNew(QSet<QByteArray>& set, const QByteArray& value)
+    {
+        const qsizetype before = set.size();
+        set.insert(value);
+        return set.size() != before;
+    }
     std::map<dev_t, bool> kernelDevices_;
     std::unordered_map<std::string, fs::path> linkFreeFolders_;
     const std::pair<const std::string, fs::path>* lastLinkFree_ = nullptr;

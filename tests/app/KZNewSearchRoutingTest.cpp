@@ -89,6 +89,8 @@ public:
         ++questions;
         return answer;
     }
+    std::vector<fs::path> declined;
+    void savedResultDeclined(const fs::path& file) override { declined.push_back(file); }
     void openSavedResult(const fs::path& file) override
     {
         log.push_back("open " + file.string());
@@ -334,6 +336,21 @@ TEST(KZNewSearchRouting, SavedResults)
         EXPECT_EQ(windows.log, c.steps);
         EXPECT_FALSE(routing.openURL().has_value());
         EXPECT_FALSE(routing.canContinueOpening());
+    }
+}
+
+// What was read of a saved result to ask about it goes once the user keeps
+// the result on screen; one that opens keeps it for the opening.
+TEST(KZNewSearchRouting, ADeclinedSavedResultIsLetGo)
+{
+    for (const qint64 answer : {qint64(1000), qint64(1001)}) {
+        FakeWindows windows;
+        windows.front_ = Front::Result;
+        windows.answer = answer;
+        KZNewSearchRouting routing(windows, 0);
+        routing.openFiles({"/r.maravex"});
+        EXPECT_EQ(windows.questions, 1);
+        EXPECT_EQ(windows.declined, answer == 1000 ? std::vector<fs::path>{} : std::vector<fs::path>{"/r.maravex"});
     }
 }
 

@@ -545,6 +545,31 @@ TEST(KZSQLite, AnEndlessAnswerIsStoppedAtABoundFittingTheDatabase)
     EXPECT_FALSE(tooMany);
 }
 
+// A small database whose view loops without ever answering a row holds
+// the tool for seconds, not the runner's whole time-out, and the reason
+// says so; all the queries of one read share that time.
+TEST(KZSQLite, ALoopThatNeverAnswersIsStoppedInSecondsForASmallDatabase)
+{
+    kztest::TempDir dir;
+    const fs::path db = dir / "loops.db";
+    ASSERT_EQ(kztest::runSQLiteScript(
+                  db, "CREATE TABLE t (x INTEGER);\n"
+                      "CREATE VIEW loops AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)\n"
+                      "  SELECT x FROM c WHERE x < 0;\n"),
+              "");
+    const KZSQLite runner("/usr/bin/sqlite3", 60s);
+    QString error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(runner.dataFromSQLDatabase(db, {{str("select x from loops"), str("x")},
+                                                 {str("select x from loops"), str("x")}},
+                                            &error));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+    EXPECT_TRUE(error.contains(str("did not finish")) && error.contains(str("a database of this size")))
+        << error.toStdString();
+    // An ordinary query is not cut short by it.
+    ASSERT_TRUE(runner.dataFromSQLDatabase(db, str("select x from t"), str("x"), &error)) << error.toStdString();
+}
+
 // Any read, of a database that needs no copy too, removes what killed runs
 // left; a folder that a live run in another process namespace holds locked
 // stays.

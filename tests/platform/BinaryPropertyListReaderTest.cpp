@@ -320,3 +320,86 @@ TEST(BinaryPropertyListReader, ARecordReaderTakesWhatItReadsButNothingSharedElse
         expectSame(read, readFrom(kInOrder, shared), "shared");
     }
 }
+
+// A count a list claims sizes nothing before its objects are there: a table
+// of one-byte offsets all naming one object, or one object referred to by
+// millions of one-byte references, is refused, not paid for by the claim.
+TEST(BinaryPropertyListReader, WhatAListClaimsSizesNothingBeforeItIsThere)
+{
+    QByteArray claims("bplist00");
+    claims += bytes({0xD1, 1, 2, 0x51, 'a', 0x10, 1}); // {"a": 1} at 8, 11 and 13
+    const int table = int(claims.size());
+    claims += bytes({8, 11, 13});
+    const quint64 claimed = 3'000'000;
+    claims += QByteArray(qsizetype(claimed - 3), char(8));
+    QByteArray trailer(32, '\0');
+    trailer[6] = 1;
+    trailer[7] = 1;
+    for (int i = 0; i < 8; ++i) {
+        trailer[8 + i] = char((claimed >> (56 - 8 * i)) & 0xFF);
+        trailer[24 + i] = char((quint64(table) >> (56 - 8 * i)) & 0xFF);
+    }
+    claims += trailer;
+    for (const bool asAFile : {false, true}) {
+        QString error;
+        EXPECT_FALSE(asAFile ? PropertyList::fromData(claims, &error) : readBinaryPropertyList(claims, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("claims more objects"))) << error.toStdString();
+    }
+    // The same claim, each offset its own but pointing past the objects.
+    QByteArray outside = claims;
+    outside[table + 3] = char(200);
+    EXPECT_FALSE(readBinaryPropertyList(outside));
+
+    // [true, true, ...]: four million one-byte references to one object.
+    QByteArray repeated("bplist00");
+    repeated += bytes({0x09, 0xAF, 0x12});
+    const quint32 count = 4'000'000;
+    for (int b = 3; b >= 0; --b)
+        repeated += char((count >> (8 * b)) & 0xFF);
+    const qsizetype arrayAt = 9;
+    repeated += QByteArray(qsizetype(count), char(0));
+    const qsizetype tableAt = repeated.size();
+    for (const qsizetype offset : {qsizetype(8), arrayAt}) {
+        for (int b = 3; b >= 0; --b)
+            repeated += char((quint64(offset) >> (8 * b)) & 0xFF);
+    }
+    QByteArray tail(32, '\0');
+    tail[6] = 4;
+    tail[7] = 1;
+    tail[15] = 2;
+    tail[23] = 1;
+    for (int i = 0; i < 8; ++i)
+        tail[24 + i] = char((quint64(tableAt) >> (56 - 8 * i)) & 0xFF);
+    repeated += tail;
+    QString error;
+    EXPECT_FALSE(readBinaryPropertyList(repeated, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("refers to its objects more often"))) << error.toStdString();
+}
+
+// A value every record refers to is read once and shared by them all on the
+// threads, as the walk in order shares it: not a copy of it per record.
+TEST(BinaryPropertyListReader, AValueSharedByEveryRecordIsReadOnceOnThreads)
+{
+    const QByteArray large(64 * 1024, 'v');
+    const QByteArray data = records(5000, [&large](int i) {
+        QVariantMap r = record(i);
+        r.insert(QStringLiteral("alias"), large);
+        r.insert(QStringLiteral("note"), QString::fromLatin1(large));
+        return QVariant(r);
+    });
+    ASSERT_LT(data.size(), 1024 * 1024);
+    for (const quint64 from : {quint64(1), kInOrder}) {
+        const Reading read = readFrom(from, data);
+        ASSERT_TRUE(read.value) << read.error.toStdString();
+        const QVariantList items = read.value->toMap().value(QStringLiteral("items")).toList();
+        ASSERT_EQ(items.size(), 5000);
+        const QVariantMap first = items.front().toMap();
+        for (const QVariant& item : items) {
+            const QVariantMap map = item.toMap();
+            ASSERT_EQ(map.value(QStringLiteral("alias")).toByteArray().constData(),
+                      first.value(QStringLiteral("alias")).toByteArray().constData());
+            ASSERT_EQ(map.value(QStringLiteral("note")).toString().constData(),
+                      first.value(QStringLiteral("note")).toString().constData());
+        }
+    }
+}

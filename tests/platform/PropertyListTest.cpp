@@ -462,6 +462,36 @@ TEST(PropertyListHostile, DictionariesPackedWithKeysAreRefusedBeforeTheParserSee
     EXPECT_TRUE(PropertyList::fromData(many + "</array></plist>"));
 }
 
+// An XML list of very many tiny values would cost libplist and the values
+// made of it some 15 to 20 times its size: refused, with its count, before
+// libplist builds anything. A real list of the same size, whose texts take
+// its bytes, is read; so is a dense one of a music library's kind, which is
+// allowed more.
+TEST(PropertyListHostile, ListsOfManyTinyValuesAreRefusedByWhatTheyWouldCost)
+{
+    const QByteArray head("<?xml version=\"1.0\"?><plist version=\"1.0\"><array>");
+    const QByteArray tiny = head + QByteArray("<true/>").repeated(1'500'000) + "</array></plist>";
+    QString error;
+    EXPECT_FALSE(PropertyList::fromData(tiny, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("too many values for its size"))
+                && error.contains(QStringLiteral("1500001 values")))
+        << error.toStdString();
+
+    QByteArray real = head;
+    while (real.size() < tiny.size())
+        real += "<dict><key>oldPosition</key><string>/home/someone/Pictures/" + QByteArray(60, 'p')
+            + "</string><key>currPosition</key><data>" + QByteArray(400, 'A') + "</data></dict>";
+    const auto read = PropertyList::fromData(real + "</array></plist>", &error);
+    ASSERT_TRUE(read) << error.toStdString();
+
+    QByteArray dense = head;
+    while (dense.size() < tiny.size())
+        dense += "<dict><key>Track ID</key><integer>1</integer><key>Name</key><string>a song</string></dict>";
+    dense += "</array></plist>";
+    EXPECT_FALSE(PropertyList::fromData(dense));
+    EXPECT_TRUE(PropertyList::fromData(dense, &error, PropertyList::kLibraryExportCost)) << error.toStdString();
+}
+
 // The checks before libplist must read the XML as libplist does: a tag
 // hidden in a comment, a CDATA section, a processing instruction, a DOCTYPE
 // or a quoted attribute closes nothing. Counted as a tag, it let through a

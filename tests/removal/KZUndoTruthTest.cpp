@@ -5,6 +5,7 @@
 
 #include "platform/Bookmark.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "removal/KZRestoreList.h"
 #include "removal/KZRestoreRemovedFiles.h"
@@ -246,6 +247,37 @@ TEST(KZUndoTruth, UndoFilesTooDeepOrTooLargeAreRefusedBeforeTheyAreRead)
             EXPECT_TRUE(error.contains(QString::fromLatin1(why))) << error.toStdString();
         }
     });
+}
+
+// An undo file that would cost far more than its size to read (a list of
+// very many tiny values beside a real entry) is refused: its row in the
+// Restore window names it and says why, and a restore of it moves nothing
+// and keeps it, its items waiting in the Trash.
+TEST(KZUndoTruth, AnUndoFileTooCostlyToReadIsNamedAndItsItemsStayInTheTrash)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const auto record = trashWithRecord(dir.write("src/kept", "K"));
+    const fs::path file = writeUndoFile({record}, 80.0);
+    {
+        QByteArray xml = QByteArray::fromStdString(kztest::readFile(file));
+        const qsizetype end = xml.lastIndexOf("</array>");
+        ASSERT_GT(end, 0);
+        xml.insert(end, QByteArray("<true/>").repeated(1'500'000));
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << xml.toStdString();
+    }
+    const KZRestoreList::Row row = KZRestoreList::rowOf(file);
+    EXPECT_TRUE(row.problem.contains(platform::pathText(file.filename()))) << row.problem.toStdString();
+    EXPECT_TRUE(row.problem.contains(u"too many values"_s)) << row.problem.toStdString();
+    EXPECT_TRUE(row.name.contains(row.problem));
+
+    KZRestoreRemovedFiles restore;
+    const auto result = restore.restoreFiles({file});
+    EXPECT_EQ(result.restored, 0u);
+    EXPECT_EQ(result.unreadable, std::vector<fs::path>{file});
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_TRUE(fs::exists(record.currPosition));
+    EXPECT_FALSE(fs::exists(record.oldPosition));
 }
 
 TEST(KZUndoTruth, APipeNamedLikeATrashInfoNeverHangsARestore)

@@ -3,6 +3,7 @@
 #include "app/ui/KZWindowFlipAnimator.h"
 #include "platform/Clock.h"
 #include "platform/MainThread.h"
+#include "platform/MallocArenas.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 #include "removal/KZRemove.h"
@@ -337,7 +338,9 @@ public:
     }
     bool savedResultCanOpen(const fs::path& file) override
     {
-        std::shared_ptr<KZOpenSavedResult::Read> read = KZOpenSavedResult::readFile(file);
+        // Read aside: a large file takes seconds, and the windows must not
+        // freeze meanwhile.
+        std::shared_ptr<KZOpenSavedResult::Read> read = KZOpenSavedResult::readFileAside(file);
         if (const std::optional<QString> failure = KZOpenSavedResult::failureOf(*read)) {
             KZErrorDelegate::sharedControl().showError(QStringLiteral("result_not_opened"), {}, {*failure});
             return false;
@@ -345,6 +348,13 @@ public:
         // The opening that follows takes this reading instead of a second one.
         app_.checkedSavedResult_ = std::move(read);
         return true;
+    }
+    void savedResultDeclined(const fs::path&) override
+    {
+        // A large result is hundreds of megabytes: given back to the system,
+        // not kept by the allocator for later.
+        app_.checkedSavedResult_.reset();
+        platform::releaseFreeMemory();
     }
     void openSavedResult(const fs::path& file) override { app_.openSavedResult(file); }
     double now() const override { return platform::Clock::shared().now(); }

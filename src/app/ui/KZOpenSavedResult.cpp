@@ -25,9 +25,12 @@
 #include "settings/KZSearchStuff.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
+
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -142,6 +145,28 @@ std::shared_ptr<KZOpenSavedResult::Read> KZOpenSavedResult::readFile(const fs::p
     read->saved = KZSavedResultReopen::readFile(file, &read->error, &read->damaged);
     if (read->saved && !(stop && *stop))
         read->sources = KZSavedResultReopen::resolveSources(read->saved->sources, &read->damagedSources);
+    return read;
+}
+
+std::shared_ptr<KZOpenSavedResult::Read> KZOpenSavedResult::readFileAside(const fs::path& file,
+                                                                          const std::function<void()>& onReadingThread)
+{
+    std::shared_ptr<Read> read;
+    QEventLoop loop;
+    std::thread reader([&] {
+        if (onReadingThread)
+            onReadingThread();
+        std::shared_ptr<Read> done = readFile(file);
+        // Quits the loop from its own thread, once it runs.
+        QMetaObject::invokeMethod(
+            &loop, [&read, &loop, done = std::move(done)]() mutable {
+                read = std::move(done);
+                loop.quit();
+            },
+            Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    reader.join();
     return read;
 }
 

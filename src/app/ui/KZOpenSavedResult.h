@@ -60,6 +60,11 @@ public:
     // Reads `file` and resolves its sources, on any thread.
     static std::shared_ptr<Read> readFile(const std::filesystem::path& file,
                                           const std::atomic<bool>* stop = nullptr);
+    // readFile on a thread of its own, while the GUI thread goes on
+    // painting (user input waits): for a check that must answer before the
+    // caller goes on. `onReadingThread`, for tests, runs on that thread.
+    static std::shared_ptr<Read> readFileAside(const std::filesystem::path& file,
+                                               const std::function<void()>& onReadingThread = {});
     // Why a read file cannot be reopened (unreadable, or none of its sources
     // is left); nothing when it can.
     static std::optional<QString> failureOf(const Read& read);

@@ -44,12 +44,15 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -286,6 +289,28 @@ TEST_F(OpenSavedResult, AFileThatIsNotASavedResultIsToldAndEndsTheOpening)
                 alerts.presenter->shown[0].messageText.contains(QStringLiteral("bad.maravex")));
     EXPECT_FALSE(reader.openingWindow() && reader.openingWindow()->isVisible());
     EXPECT_TRUE(app->window()->isVisible());
+}
+
+// The check before the question "Open the saved result?" reads the file
+// off the window's thread: the windows go on painting meanwhile.
+TEST_F(OpenSavedResult, TheCheckBeforeTheQuestionReadsTheFileWhileTheWindowsRun)
+{
+    std::atomic<bool> ticked{false};
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&ticked] { ticked = true; });
+    tick.start(10);
+    std::thread::id readingThread;
+    const auto read = KZOpenSavedResult::readFileAside(file, [&] {
+        readingThread = std::this_thread::get_id();
+        // Holds the reading until the GUI thread has run a timer of its own.
+        for (int i = 0; i < 1000 && !ticked; ++i)
+            std::this_thread::sleep_for(10ms);
+    });
+    EXPECT_TRUE(ticked);
+    EXPECT_NE(readingThread, std::this_thread::get_id());
+    ASSERT_TRUE(read && read->saved);
+    EXPECT_EQ(read->saved->items.size(), 4u);
+    EXPECT_FALSE(KZOpenSavedResult::failureOf(*read));
 }
 
 namespace {

@@ -1,0 +1,422 @@
+// Every reader of the program's input, on inputs of the shapes that have
+// made a reader pay far more than the bytes it was given: a value shared by
+// every record, a count claimed far above the objects present, nesting
+// hidden in comments, CDATA and a DOCTYPE, many tiny elements, a sparse
+// file, and a database whose query runs or prints without end. Each reading
+// runs in a child (kz_bound_reader); its peak memory and its time are held
+// to four times the bytes the input holds on disk plus 100 MB, and 2 s per
+// 10 MB with a few seconds for starting up. A reader that refuses must name
+// the file. The sanitized build runs every case for crashes and sanitizer
+// reports alone: its shadow memory and quarantine are no reader's cost.
+#include "LibraryFixtures.h"
+#include "TestSupport.h"
+
+#include "platform/BinaryPropertyListWriter.h"
+#include "platform/Bookmark.h"
+#include "platform/PropertyList.h"
+#include "resultfiles/KZSavedResultFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+namespace K = KZSavedResultKey;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr quint64 kMB = quint64(1) << 20;
+
+// What a file, or every file of a folder, holds on disk.
+quint64 bytesOnDisk(const fs::path& path)
+{
+    quint64 total = 0;
+    const auto add = [&total](const fs::path& file) {
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            total += quint64(st.st_blocks) * 512;
+    };
+    if (!fs::is_directory(path)) {
+        add(path);
+        return total;
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(path))
+        add(entry.path());
+    return total;
+}
+
+struct Outcome {
+    bool finished = false; // exited with status 0, not killed
+    std::string said;
+    std::string how;
+    quint64 peakBytes = 0;
+    double seconds = 0;
+};
+
+// Runs the reader on `file` in a child of its own process group, killed
+// (with whatever it started) past `limit`; its address space is capped so
+// that a reader that runs away fails the case instead of the machine.
+Outcome runReader(const std::string& reader, const fs::path& file, double limit, quint64 addressSpace)
+{
+    Outcome out;
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        out.how = "no pipe";
+        return out;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::dup2(pipeFds[1], STDERR_FILENO);
+        if (!kSanitized) {
+            struct rlimit cap {addressSpace, addressSpace};
+            ::setrlimit(RLIMIT_AS, &cap);
+        }
+        ::execl(KZ_BOUND_READER, KZ_BOUND_READER, reader.c_str(), file.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    bool killed = false;
+    for (;;) {
+        const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (spent > limit && !killed) {
+            ::kill(-pid, SIGKILL);
+            killed = true;
+        }
+        pollfd p{pipeFds[0], POLLIN, 0};
+        if (::poll(&p, 1, 100) > 0) {
+            char buffer[4096];
+            const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            if (out.said.size() < 65536)
+                out.said.append(buffer, size_t(got));
+        }
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    ::kill(-pid, SIGKILL); // a tool it started and left behind
+    out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    out.peakBytes = quint64(usage.ru_maxrss) * 1024;
+    out.finished = !killed && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    out.how = killed ? "was stopped past its time"
+        : WIFSIGNALED(status) ? "died of signal " + std::to_string(WTERMSIG(status))
+        : "exited with status " + std::to_string(WEXITSTATUS(status));
+    return out;
+}
+
+// ---- The shapes --------------------------------------------------------------------------------
+
+// {"a": 1} and a trailer claiming `claimed` objects, one one-byte offset
+// each, all naming the dictionary.
+std::string claimedCount(quint64 claimed)
+{
+    std::string list = "bplist00";
+    list += std::string("\xD1\x01\x02\x51" "a" "\x10\x01", 7); // at 8, 11, 13
+    const quint64 table = list.size();
+    list += std::string("\x08\x0B\x0D", 3);
+    list.append(size_t(claimed - 3), '\x08');
+    std::string trailer(32, '\0');
+    trailer[6] = 1;
+    trailer[7] = 1;
+    for (int i = 0; i < 8; ++i) {
+        trailer[8 + i] = char((claimed >> (56 - 8 * i)) & 0xff);
+        trailer[24 + i] = char((table >> (56 - 8 * i)) & 0xff);
+    }
+    return list + trailer;
+}
+
+// Nesting far deeper than any reader allows, where a parser must not count
+// it: in the DOCTYPE's internal subset, in a comment and in CDATA.
+std::string hiddenNesting()
+{
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<array>";
+    return "<?xml version=\"1.0\"?>\n<!DOCTYPE plist [ <!-- " + deep + " --> ]>\n<plist version=\"1.0\"><dict>"
+        + "<key>a</key><string><![CDATA[" + deep + "]]></string><!-- " + deep + " --><key>b</key><true/>"
+        + "</dict></plist>\n";
+}
+
+// Many tiny elements under the key a reader looks at.
+std::string tinyElements(const char* key, quint64 bytes)
+{
+    std::string xml = "<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict><key>";
+    xml += key;
+    xml += "</key><array>";
+    xml.reserve(size_t(bytes) + 64);
+    while (xml.size() < bytes)
+        xml += "<true/>";
+    return xml + "</array></dict></plist>\n";
+}
+
+// A list that starts like one and claims `apparent` bytes it never wrote.
+fs::path sparse(const fs::path& file, quint64 apparent)
+{
+    const std::string head = "<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict></dict></plist>\n";
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::write(fd, head.data(), head.size()), ssize_t(head.size()));
+    EXPECT_EQ(::ftruncate(fd, off_t(apparent)), 0);
+    ::close(fd);
+    return file;
+}
+
+QByteArray written(platform::BinaryPropertyListWriter& writer, platform::BinaryPropertyListWriter::Ref top)
+{
+    QString error;
+    const QByteArray list = writer.finish(top, &error);
+    EXPECT_FALSE(list.isEmpty()) << error.toStdString();
+    return list;
+}
+
+// A binary list that holds about `bytes` bytes of real objects, each one
+// object: what a bookmark that claims a million objects looks like.
+QByteArray manyObjects(quint64 bytes)
+{
+    platform::BinaryPropertyListWriter writer;
+    std::vector<platform::BinaryPropertyListWriter::Ref> numbers;
+    for (quint64 i = 0; i * 8 < bytes; ++i)
+        numbers.push_back(writer.integer(qint64(1000 + i)));
+    return written(writer, writer.array(numbers));
+}
+
+// A saved result of `records` items that all share one large bookmark, and
+// one large text under a key of their own.
+QByteArray savedResultSharingOneValue(const fs::path& source, int records)
+{
+    KZSavedResult result;
+    KZSavedSource saved;
+    saved.alias = platform::createBookmark(source);
+    saved.wasSearched = true;
+    result.sources.push_back(saved);
+    const QByteArray shared = manyObjects(1 * kMB);
+    for (int i = 0; i < records; ++i) {
+        KZSavedItem item;
+        item.alias = shared;
+        item.groupId = i / 2;
+        item.countOfItemsInGroup = 2;
+        item.locationLabelTag = 0;
+        result.items.push_back(item);
+    }
+    QVariantMap root = KZSavedResultFormat::toPropertyList(result);
+    QVariantList items = root.value(K::items).toList();
+    const QString text(64 * 1024, QLatin1Char('x'));
+    for (QVariant& item : items) {
+        QVariantMap map = item.toMap();
+        map.insert(QStringLiteral("note"), text);
+        item = map;
+    }
+    root.insert(K::items, items);
+    platform::BinaryPropertyListWriter writer;
+    return written(writer, writer.value(root));
+}
+
+// A saved result of `records` items that all share one bookmark, a large
+// one written as XML.
+QByteArray savedResultSharingOneBookmark(const fs::path& source, int records)
+{
+    KZSavedResult result;
+    KZSavedSource saved;
+    saved.alias = platform::createBookmark(source);
+    saved.wasSearched = true;
+    result.sources.push_back(saved);
+    const QByteArray shared = platform::PropertyList::toData(
+        QVariantMap{{QStringLiteral("path"), QByteArray((source / "gone").c_str())},
+                    {QStringLiteral("pathString"), QString(20 * 1024, QLatin1Char('p'))},
+                    {QStringLiteral("device"), 1},
+                    {QStringLiteral("inode"), 2}},
+        platform::PropertyList::Format::Xml);
+    for (int i = 0; i < records; ++i) {
+        KZSavedItem item;
+        item.alias = shared;
+        item.groupId = i / 2;
+        item.countOfItemsInGroup = 2;
+        item.locationLabelTag = 0;
+        result.items.push_back(item);
+    }
+    platform::BinaryPropertyListWriter writer;
+    return written(writer, writer.value(KZSavedResultFormat::toPropertyList(result)));
+}
+
+// An undo file whose every item refers to one large value.
+QByteArray undoFileSharingOneValue(int entries)
+{
+    platform::BinaryPropertyListWriter writer;
+    const auto shared = writer.data(QByteArray(int(kMB), 'b'));
+    const auto path = writer.string(QStringLiteral("/gone/item"));
+    const auto no = writer.boolean(false);
+    std::vector<platform::BinaryPropertyListWriter::Ref> items;
+    for (int i = 0; i < entries; ++i)
+        items.push_back(writer.dictionary({{writer.string(QStringLiteral("currPosition")), shared},
+                                           {writer.string(QStringLiteral("oldPosition")), path},
+                                           {writer.string(QStringLiteral("aliasWasCreated")), no},
+                                           {writer.string(QStringLiteral("isiTunesItem")), no}}));
+    const auto top = writer.dictionary({{writer.string(QStringLiteral("rootData")), writer.array({})},
+                                        {writer.string(QStringLiteral("undoItems")), writer.array(items)}});
+    return written(writer, top);
+}
+
+// A dictionary of `keys` keys whose values are all one large value.
+QByteArray dictionarySharingOneValue(int keys)
+{
+    platform::BinaryPropertyListWriter writer;
+    const auto shared = writer.data(QByteArray(int(kMB), 'd'));
+    std::vector<std::pair<platform::BinaryPropertyListWriter::Ref, platform::BinaryPropertyListWriter::Ref>> entries;
+    for (int i = 0; i < keys; ++i)
+        entries.emplace_back(writer.string(QStringLiteral("k%1").arg(i)), shared);
+    return written(writer, writer.dictionary(entries));
+}
+
+struct Case {
+    std::string reader;
+    std::string shape;
+    fs::path input;
+    bool namesFile = true; // a refusal says which file
+};
+
+// ---- The check -------------------------------------------------------------------------------
+
+TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
+{
+    kztest::TempDir dir;
+    const auto file = [&dir](const std::string& name, const QByteArray& bytes) {
+        return dir.write(name, std::string(bytes.constData(), size_t(bytes.size())));
+    };
+    const fs::path source = dir.mkdir("searched");
+
+    const fs::path claimed = dir.write("claimed-count.plist", claimedCount(20'000'000));
+    const fs::path claimedSmall = dir.write("claimed-count-bookmark", claimedCount(60'000));
+    const fs::path nested = dir.write("hidden-nesting.plist", hiddenNesting());
+    const fs::path tinyUndo = dir.write("tiny-elements-undo.plist", tinyElements("undoItems", 10 * kMB));
+    const fs::path tinySaved = dir.write("tiny-elements-saved.maravex", tinyElements("items", 10 * kMB));
+    const fs::path tinyTracks = dir.write("tiny-elements-tracks.xml", tinyElements("Tracks", 10 * kMB));
+    const fs::path sparseList = sparse(dir.path() / "sparse.plist", 200 * kMB);
+    const fs::path sharedSaved = file("shared-value.maravex", savedResultSharingOneValue(source, 5000));
+    const fs::path sharedBookmark = file("shared-bookmark.maravex", savedResultSharingOneBookmark(source, 20000));
+    const fs::path sharedUndo = file("shared-value-undo.plist", undoFileSharingOneValue(5000));
+    const fs::path sharedDict = file("shared-value.plist", dictionarySharingOneValue(5000));
+    const fs::path bigBookmark = file("bookmark-of-many-objects", manyObjects(1300 * 1024));
+    const QByteArray xmlBookmark = platform::PropertyList::toData(
+        QVariantMap{{QStringLiteral("path"), QByteArray(40 * 1024, 'p')}}, platform::PropertyList::Format::Xml);
+    const fs::path bookmarkXml = file("bookmark-xml", xmlBookmark);
+
+    // Photo libraries: a view that loops without an answer, one that
+    // answers without end, and a log that claims gigabytes it does not hold.
+    const auto library = [&dir](const std::string& name, const std::string& view) {
+        const fs::path package = kztest::PhotosLibraryBuilder(dir.path() / name).withoutTable("RKVersion").build();
+        const fs::path database = package / "database" / "Photos.db";
+        const std::string sql = "CREATE VIEW RKVersion AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 "
+                                "FROM r) SELECT 'u' || n AS uuid, 'm' AS masterUuid, 0 AS isInTrash FROM r"
+            + view + ";";
+        const std::string command = "sqlite3 '" + database.native() + "' \"" + sql + "\"";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return package;
+    };
+    const fs::path loops = library("Loops.photoslibrary", " WHERE n < 0");
+    const fs::path prints = library("Prints.photoslibrary", "");
+    const fs::path sparseLog = kztest::PhotosLibraryBuilder(dir.path() / "SparseLog.photoslibrary")
+                                   .version(QStringLiteral("v1"), QStringLiteral("m1"))
+                                   .inWAL()
+                                   .version(QStringLiteral("v2"), QStringLiteral("m1"))
+                                   .build();
+    {
+        const fs::path wal = sparseLog / "database" / "Photos.db-wal";
+        ASSERT_TRUE(fs::exists(wal));
+        ASSERT_EQ(::truncate(wal.c_str(), off_t(4096 * kMB)), 0);
+    }
+
+    std::vector<Case> cases;
+    const std::vector<std::string> savedReaders{"saved-result", "saved-result-in-order", "saved-result-reopened"};
+    for (const std::string& reader : savedReaders) {
+        cases.push_back({reader, "a value shared by every record", sharedSaved});
+        cases.push_back({reader, "a bookmark shared by every record", sharedBookmark});
+        cases.push_back({reader, "a claimed count far above the objects", claimed});
+        cases.push_back({reader, "nesting hidden in comments, CDATA and a DOCTYPE", nested});
+        cases.push_back({reader, "many tiny elements", tinySaved});
+        cases.push_back({reader, "a sparse file", sparseList});
+    }
+    cases.push_back({"bookmark", "a claimed count far above the objects", claimedSmall, false});
+    cases.push_back({"bookmark", "a list of a million objects", bigBookmark, false});
+    cases.push_back({"bookmark", "a large XML bookmark", bookmarkXml, false});
+    cases.push_back({"bookmark", "nesting hidden in comments, CDATA and a DOCTYPE", nested, false});
+    for (const std::string reader : {"undo-file", "restore-listing"}) {
+        cases.push_back({reader, "a value shared by every record", sharedUndo});
+        cases.push_back({reader, "a claimed count far above the objects", claimed});
+        cases.push_back({reader, "nesting hidden in comments, CDATA and a DOCTYPE", nested});
+        cases.push_back({reader, "many tiny elements", tinyUndo});
+        cases.push_back({reader, "a sparse file", sparseList});
+    }
+    for (const std::string reader : {"defaults", "criteria", "saved-search", "music-library-export"}) {
+        cases.push_back({reader, "a value shared by every record", sharedDict});
+        cases.push_back({reader, "a claimed count far above the objects", claimed});
+        cases.push_back({reader, "nesting hidden in comments, CDATA and a DOCTYPE", nested});
+        cases.push_back({reader, "many tiny elements", reader == "music-library-export" ? tinyTracks : tinyUndo});
+        cases.push_back({reader, "a sparse file", sparseList});
+    }
+    cases.push_back({"photo-library", "a query that runs without end", loops, false});
+    cases.push_back({"photo-library", "a query that prints without end", prints, false});
+    cases.push_back({"photo-library", "a sparse log", sparseLog, false});
+
+    for (const Case& c : cases) {
+        // The defaults reader moves a file it cannot read aside: each case
+        // reads a copy of its own.
+        fs::path input = c.input;
+        if (c.reader == "defaults" || c.reader == "restore-listing") {
+            input = dir.path() / ("copy-" + c.input.filename().native());
+            std::error_code ec;
+            fs::remove(input, ec);
+            if (c.input == sparseList)
+                sparse(input, 200 * kMB);
+            else
+                fs::copy_file(c.input, input);
+        }
+        const quint64 bytes = bytesOnDisk(input);
+        const quint64 memoryBound = 4 * bytes + 100 * kMB;
+        const double timeBound = 5.0 + 2.0 * double(bytes) / double(10 * kMB);
+        const Outcome run =
+            runReader(c.reader, input, kSanitized ? 10 * timeBound : 3 * timeBound, memoryBound + 2048 * kMB);
+        const std::string which = "reader " + c.reader + ", " + c.shape + " (" + std::to_string(bytes) + " bytes)";
+        EXPECT_TRUE(run.finished) << which << ": the reader " << run.how << "; it said: " << run.said;
+        if (!kSanitized) {
+            EXPECT_LE(run.peakBytes, memoryBound) << which << ": peak memory " << run.peakBytes / kMB
+                                                  << " MB, above the bound of " << memoryBound / kMB << " MB";
+            EXPECT_LE(run.seconds, timeBound)
+                << which << ": took " << run.seconds << " s, above the bound of " << timeBound << " s";
+        }
+        if (run.finished && c.namesFile && run.said.find("refused\t") != std::string::npos) {
+            EXPECT_NE(run.said.find(input.filename().native()), std::string::npos)
+                << which << ": the refusal does not say which file: " << run.said;
+        }
+        const size_t refusal = run.said.find("refused\t");
+        std::string said = run.said.substr(refusal == std::string::npos ? 0 : refusal, 140);
+        std::replace(said.begin(), said.end(), '\n', ' ');
+        std::printf("%-22s %-48s %10llu bytes %5llu MB %6.2f s  %s\n", c.reader.c_str(), c.shape.c_str(),
+                    static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(run.peakBytes / kMB),
+                    run.seconds, said.c_str());
+    }
+}
+
+} // namespace
