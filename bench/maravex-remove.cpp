@@ -247,11 +247,11 @@ int main(int argc, char** argv)
         reopened.notes.damaged += damaged;
         if (!reopened.notes.isEmpty())
             std::fprintf(stderr, "%s\n", reopened.notes.text().toUtf8().constData());
+        // Each item takes its saved mark from its rebuilt record.
         while (std::unique_ptr<TreeToCheck> node = reopened.items.takeFirst())
             items.append(KZFoundItem::itemWithTreeNode(*node));
         model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
         model->setAllItems(items);
-        model->finishToSetItems(items, reopened.itemsDict);
         if (!ruleGiven)
             rule = -1; // the saved marks stand
     } else {

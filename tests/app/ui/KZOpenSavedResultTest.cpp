@@ -528,6 +528,43 @@ TEST_F(OpenSavedResult, AReopeningThatOpensNothingSaysWhyAndNoNoticeSaysItOpened
     EXPECT_FALSE(log.join(u'\n').contains(opened)) << log.join(u'\n').toStdString();
 }
 
+// A result saved by the search tool of a folder whose name holds "iTunes"
+// (the tool searches it; the program takes it for a media folder and leaves
+// it out): the reopening says that reason, not that the items lie outside
+// the searched folders, which is false.
+TEST_F(OpenSavedResult, AFolderNamedForTheMusicLibraryIsLeftOutForThatReason)
+{
+    const fs::path named = dir.mkdir("My iTunes");
+    const fs::path one = dir.write("My iTunes/one.mp3", std::string(4000, 's'));
+    const fs::path two = dir.write("My iTunes/iTunes Stuff/two.mp3", std::string(4000, 's'));
+    KZSavedResult saved;
+    for (const fs::path& path : {one, two}) {
+        KZSavedItem record;
+        record.alias = platform::createBookmark(path);
+        record.groupId = 1;
+        record.countOfItemsInGroup = 2;
+        record.isMarked = path == two;
+        record.fileTypeTag = KZTag::unlabeledFiles;
+        saved.items.push_back(record);
+    }
+    KZSavedSource source;
+    source.alias = platform::createBookmark(named);
+    source.excluded = {dir.mkdir("My iTunes/iTunes Old")};
+    source.wasSearched = true;
+    saved.sources = {source};
+    const fs::path path = dir / "named.maravex";
+    std::ofstream(path, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+
+    app->openSavedResult(path);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return finishes > 0 && !alerts.presenter->shown.empty(); }, 30s));
+    QString said;
+    for (const KZAlertPresenter::Alert& alert : alerts.presenter->shown)
+        said += alert.messageText + u'\n' + alert.informativeText + u'\n';
+    EXPECT_TRUE(said.contains(QStringLiteral("whose name holds “iTunes”"))) << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("outside the searched folders"))) << said.toStdString();
+    EXPECT_TRUE(fs::exists(one) && fs::exists(two));
+}
+
 // The kept copy of a group deleted since saving: its other copy comes back
 // unmarked, and the user is told so once.
 TEST_F(OpenSavedResult, AGroupWhoseKeptCopyWentIsUnmarkedAndTheUserToldOnce)
