@@ -150,9 +150,10 @@ sleep 5 &
 sleeper=$!
 sleep 0.2
 wchan_works=
-read -r where 2> /dev/null < "/proc/$sleeper/wchan" && [[ $where == *sleep* ]] && wchan_works=1
-kill $sleeper 2> /dev/null
-wait $sleeper 2> /dev/null
+where=$(cat "/proc/$sleeper/wchan" 2> /dev/null || true)
+[[ $where == *sleep* ]] && wchan_works=1
+kill $sleeper 2> /dev/null || true
+wait $sleeper 2> /dev/null || true
 [ -n "$wchan_works" ] || echo "skipped: this kernel does not say where a process waits (/proc/PID/wchan)"
 pairs=3000
 for tool in $([ -n "$wchan_works" ] && echo remove search); do
