@@ -59,14 +59,32 @@ inline void onInterrupt(int)
 // closed). The run ends cleanly and says what it did. With `secondEndsAtOnce`
 // a second signal ends the program at once, for a run that has nothing
 // half done to lose.
+// A signal never breaks a write in two: without SA_RESTART one that comes
+// while the records wait on a slow reader fails the write, and the
+// standard library drops what it held.
 inline void stopOnSignals(bool secondEndsAtOnce)
 {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
-    action.sa_flags = secondEndsAtOnce ? SA_RESETHAND : 0;
+    action.sa_flags = SA_RESTART | (secondEndsAtOnce ? SA_RESETHAND : 0);
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
+}
+
+// Whether every record printed on standard output reached it; if not, says
+// so through `complain`: a reader given fewer records than the run made
+// must not take the run for a success.
+inline bool recordsWritten(void (*complain)(const std::string&))
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout))
+        return true;
+    complain(std::string("not every record reached standard output")
+             + (!flushed && error ? std::string(": ") + std::strerror(error) : std::string()));
+    return false;
 }
 
 // The saved searches that a search could not read, each told through

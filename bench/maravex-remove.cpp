@@ -25,7 +25,8 @@
 // run with status 3 as maravex-search's does. Ctrl-C, SIGTERM and SIGHUP
 // stop the run as the panel's Stop button does, in every step: the item
 // being removed is finished, every marked item is printed, and the run ends
-// with status 130. What the run sets for itself (--level) never changes the
+// with status 130. A record that could not be written (a full disk, a
+// closed reader) ends the run with status 1, said on standard error. What the run sets for itself (--level) never changes the
 // user's preferences.
 // With --pause-before-removal the tool waits, once the items are marked,
 // until FILE exists, so that a script can change the tree in between.
@@ -125,8 +126,9 @@ int usage()
                          "are the tracks of a music library in a saved result; they are compared by their bytes\n"
                          "unless the preference says pixels.\n"
                          "\n"
-                         "Exit status: 0 done, 1 nothing could be searched, an item failed or the removal stopped\n"
-                         "before its end (the reason on standard error), 2 usage, 3 some files or folders could\n"
+                         "Exit status: 0 done, 1 nothing could be searched, an item failed, the removal stopped\n"
+                         "before its end (the reason on standard error) or not every record could be written to\n"
+                         "standard output, 2 usage, 3 some files or folders could\n"
                          "not be read or a folder named was not searched (the result may lack duplicates; what\n"
                          "was found is removed), 130 stopped (Ctrl-C, SIGINT, SIGTERM or SIGHUP: the item under\n"
                          "way is finished and every marked item is printed).\n");
@@ -245,11 +247,11 @@ int main(int argc, char** argv)
         reopened.notes.damaged += damaged;
         if (!reopened.notes.isEmpty())
             std::fprintf(stderr, "%s\n", reopened.notes.text().toUtf8().constData());
+        // Each item takes its saved mark from its rebuilt record.
         while (std::unique_ptr<TreeToCheck> node = reopened.items.takeFirst())
             items.append(KZFoundItem::itemWithTreeNode(*node));
         model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
         model->setAllItems(items);
-        model->finishToSetItems(items, reopened.itemsDict);
         if (!ruleGiven)
             rule = -1; // the saved marks stand
     } else {
@@ -427,7 +429,7 @@ int main(int argc, char** argv)
         std::fwrite(path.data(), 1, path.size(), stdout);
         std::fputc('\n', stdout);
     }
-    std::fflush(stdout);
+    const bool written = recordsWritten(complain);
     // In the words of the panel's alerts.
     for (const KZRemove::Alert& alert : engine->errorAlerts()) {
         const QString text = KZErrorDelegate::replaceContentOfString(
@@ -455,6 +457,10 @@ int main(int argc, char** argv)
                  static_cast<unsigned long long>(failedCount), searchSeconds, removalSeconds, removalCpu,
                  static_cast<unsigned long long>(unreadable), static_cast<unsigned long long>(unlisted),
                  static_cast<unsigned long long>(skippedCount + refused));
+    // Before the stop's status: a record that did not arrive hides what
+    // became of its item.
+    if (!written)
+        return 1;
     if (panel->wasStopped)
         return 130;
     if (failedCount || !stopReasons.isEmpty())

@@ -23,7 +23,8 @@
 // escaped (\n, \t, \\, \xHH), so every line is one record; with -0 each
 // record ends with NUL and the path's bytes are printed as they are.
 // Ctrl-C, SIGTERM and SIGHUP stop the search; what was found until then is
-// still printed.
+// still printed. A record that could not be written ends the run with
+// status 1, said on standard error.
 // --save also writes the result, marked as a result window first marks it,
 // to a saved-result file that the program opens.
 //
@@ -155,7 +156,8 @@ int usage()
                  "are compared by their pixels or bytes as the preference says; where it says to ask, by\n"
                  "their bytes, as nobody can answer here. Standard error says which was used.\n"
                  "\n"
-                 "Exit status: 0 done, 1 nothing could be searched, 2 usage, %d some files or folders\n"
+                 "Exit status: 0 done, 1 nothing could be searched or not every record could be written\n"
+                 "to standard output, 2 usage, %d some files or folders\n"
                  "could not be read or a folder named was not searched (the result may lack duplicates),\n"
                  "130 stopped (Ctrl-C, SIGINT, SIGTERM or SIGHUP: what was found until then is printed).\n",
                  kExitIncomplete);
@@ -407,7 +409,7 @@ int main(int argc, char** argv)
         if (record.group != 0)
             groups.insert(record.group);
     }
-    std::fflush(stdout);
+    const bool written = recordsWritten(complain);
 #ifdef KZ_SEARCH_TOOL_SAVES
     if (!saveFile.empty()) {
         QString error, leftOut;
@@ -448,6 +450,8 @@ int main(int argc, char** argv)
                  static_cast<unsigned long long>(KZContentReader::totalBytesRead() - bytesBefore),
                  double(clock.nsecsElapsed()) / 1e9, static_cast<unsigned long long>(unreadable),
                  static_cast<unsigned long long>(unlisted), static_cast<unsigned long long>(skipped));
+    if (!written)
+        return 1;
     if (stopped)
         return 130;
     if (nothingSearched) {

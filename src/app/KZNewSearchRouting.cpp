@@ -4,6 +4,7 @@
 #include "settings/KZNotificationNames.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -86,12 +87,34 @@ void KZNewSearchRouting::sendNewSearchToResultWindow()
 void KZNewSearchRouting::resultWindowStays()
 {
     resultStep_.cancel();
+    dropHandedFolders();
+}
+
+bool KZNewSearchRouting::mainWindowInFront() const
+{
+    const KZRoutingHost::Front front = host_.front();
+    return front != KZRoutingHost::Front::None && front != KZRoutingHost::Front::Other;
+}
+
+KZRoutingHost::Front KZNewSearchRouting::reached() const
+{
+    // Preferences or About may take the front from the window the walk has
+    // just shown: the walk goes on in that window all the same.
+    return mainWindowInFront() ? host_.front() : host_.shownMainWindow();
+}
+
+void KZNewSearchRouting::dropHandedFolders()
+{
+    readyStep_.cancel();
+    foldersToAdd_.clear();
+    isSearchAgain_ = false;
+    waitsForFront_ = false;
 }
 
 void KZNewSearchRouting::newSearchResultTerminated()
 {
     resultStep_.cancel();
-    switch (host_.front()) {
+    switch (reached()) {
     case KZRoutingHost::Front::Progress:
         sendNewSearchToProgressWindow();
         break;
@@ -101,6 +124,7 @@ void KZNewSearchRouting::newSearchResultTerminated()
         newSearchProgressTerminated(true);
         break;
     default:
+        dropHandedFolders();
         break;
     }
 }
@@ -118,8 +142,12 @@ void KZNewSearchRouting::sendNewSearchToProgressWindow()
 void KZNewSearchRouting::newSearchProgressTerminated(bool isClosed)
 {
     progressStep_.cancel();
-    if (!isClosed)
+    // The user kept the result: what was handed over for the walk goes with
+    // it, rather than turning up at some later search.
+    if (!isClosed) {
+        dropHandedFolders();
         return;
+    }
     if (isSearchAgain_) {
         if (!foldersToAdd_.empty())
             center().post(KZNotification::newSearchIsReady, platform::bundleIdentifier());
@@ -127,8 +155,10 @@ void KZNewSearchRouting::newSearchProgressTerminated(bool isClosed)
             isSearchAgain_ = false;
         return;
     }
-    if (host_.front() == KZRoutingHost::Front::Search)
+    if (reached() == KZRoutingHost::Front::Search)
         sendNewSearchToSearchWindow();
+    else
+        dropHandedFolders();
 }
 
 void KZNewSearchRouting::sendNewSearchToSearchWindow()
@@ -174,9 +204,12 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
         canContinueOpening_ = false;
         if (refusedDuringRemoval({paths.front()}))
             return;
-        if (!ifCanContinue(paths.front()))
+        // Behind another window (the first Welcome, Preferences) nothing is
+        // asked yet: the opening asks once a main window is in front.
+        const bool asked = mainWindowInFront();
+        if (asked && !ifCanContinue(paths.front()))
             return;
-        canContinueOpening_ = true;
+        canContinueOpening_ = asked;
         const fs::path file = paths.front();
         const double waited = host_.now() - start_;
         if (waited < kSavedResultDelay) {
@@ -245,15 +278,19 @@ void KZNewSearchRouting::routeFolders()
 
 void KZNewSearchRouting::frontChanged()
 {
+    if (openAtFront_ && mainWindowInFront()) {
+        const fs::path file = *std::exchange(openAtFront_, std::nullopt);
+        openSavedFile(file);
+        // Folders that waited too join the walk the opening began.
+        if (resultStep_.isActive() || progressStep_.isActive() || openStep_.isActive())
+            waitsForFront_ = false;
+    }
     if (!waitsForFront_ || foldersToAdd_.empty())
         return;
     // A removal may have begun while they waited: they are refused as a
     // hand-over during it is.
     if (refusedDuringRemoval(foldersToAdd_)) {
-        waitsForFront_ = false;
-        readyStep_.cancel();
-        foldersToAdd_.clear();
-        isSearchAgain_ = false;
+        dropHandedFolders();
         return;
     }
     routeFolders();
@@ -281,6 +318,12 @@ void KZNewSearchRouting::openSavedFile(const fs::path& file)
         canContinueOpening_ = false;
         return;
     }
+    if (!mainWindowInFront()) {
+        // Behind the first Welcome, Preferences or About: it opens, asking
+        // what it would ask now, once a main window comes to the front.
+        openAtFront_ = file;
+        return;
+    }
     if (!canContinueOpening_)
         canContinueOpening_ = ifCanContinue(file);
     if (!canContinueOpening_)
@@ -299,9 +342,10 @@ void KZNewSearchRouting::openSavedChosen(const fs::path& file)
     canContinueOpening_ = false;
     if (refusedDuringRemoval({file}))
         return;
-    if (!ifCanContinue(file))
+    const bool asked = mainWindowInFront();
+    if (asked && !ifCanContinue(file))
         return;
-    canContinueOpening_ = true;
+    canContinueOpening_ = asked;
     openSavedFile(file);
 }
 

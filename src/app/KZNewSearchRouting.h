@@ -21,6 +21,10 @@ public:
     virtual ~KZRoutingHost() = default;
 
     virtual Front front() const = 0;
+    // The main window on screen when it is the only one, whatever window is
+    // in front of it (Preferences, About): the window a walk back has just
+    // shown may not have taken the front yet. By default the front.
+    virtual Front shownMainWindow() const { return front(); }
     // The front progress window's search is running.
     virtual bool progressIsSearching() const = 0;
     // The front result window is removing items.
@@ -96,15 +100,19 @@ public:
     void resultWindowStays();
 
     // Paths handed to the program: a saved result (first path ending
-    // ".maravex"; the others are ignored) or folders. Folders handed over
-    // while no main window is in front (Preferences, an alert, Quick Look)
-    // wait for one; each later hand-over joins them, in order.
+    // ".maravex"; the others are ignored) or folders. What is handed over
+    // while no main window is in front (the first Welcome, Preferences, an
+    // alert, Quick Look) waits for one; each later hand-over of folders
+    // joins them, in order. Folders go once: a walk back that ends short of
+    // the search window (its question declined) drops them.
     void openFiles(const std::vector<std::filesystem::path>& paths);
-    // The window in front changed: folders that wait for a main window go
-    // to it now.
+    // The window in front changed: what waits for a main window goes to it
+    // now.
     void frontChanged();
-    // Folders wait for a main window to come to the front.
-    bool waitsForFront() const { return waitsForFront_; }
+    // Folders or a saved result wait for a main window to come to the front.
+    bool waitsForFront() const { return waitsForFront_ || openAtFront_.has_value(); }
+    // The saved result that waits for a main window, if one.
+    const std::optional<std::filesystem::path>& openWaitingForFront() const { return openAtFront_; }
     // The open panel's choice of a saved result.
     void openSavedChosen(const std::filesystem::path& file);
     // Whether the result on screen may give way to the saved result `file`.
@@ -143,6 +151,13 @@ private:
     // Takes the waiting folders to the main window in front, or keeps them
     // waiting for one.
     void routeFolders();
+    // A search, progress or result window is the one in front.
+    bool mainWindowInFront() const;
+    // The main window the walk back has reached.
+    KZRoutingHost::Front reached() const;
+    // A walk back ended short of the search window: the folders handed over
+    // for it are not kept for a later one.
+    void dropHandedFolders();
 
     KZRoutingHost& host_;
     double start_;
@@ -151,6 +166,7 @@ private:
     bool waitsForFront_ = false;
     std::vector<std::filesystem::path> foldersToAdd_;
     std::optional<std::filesystem::path> openURL_;
+    std::optional<std::filesystem::path> openAtFront_;
     platform::Subscription resultStep_;
     platform::Subscription progressStep_;
     platform::Subscription readyStep_;

@@ -180,6 +180,11 @@ public:
     // the copy that stays before it goes.
     bool isFromSavedResult() const { return flag(FromSavedResult); }
     void setIsFromSavedResult(bool value) { setFlag(FromSavedResult, value); }
+    // A rebuilt item's mark, as the reopening left it: the found item made
+    // from it starts with it, so that no table of marks by path is made for
+    // a large result.
+    bool isSavedMarked() const { return flag(SavedMarked); }
+    void setIsSavedMarked(bool value) { setFlag(SavedMarked, value); }
 
     // Changed after publication (a comparison may clear it): atomic.
     bool isImageContent() const { return flag(ImageContent); }
@@ -324,6 +329,7 @@ private:
         ExactDevice = 1u << 12,           // the device is rare_->device
         ExactModificationTime = 1u << 13, // the time is rare_->modificationTime
         FromSavedResult = 1u << 14,
+        SavedMarked = 1u << 15,
     };
     bool flag(Flag f) const { return flags_.load(std::memory_order_relaxed) & f; }
     void setFlag(Flag f, bool value)

@@ -391,11 +391,39 @@ int copyData(int from, int to)
     }
 }
 
-// `made` is set once the target exists: from then on it is ours to clean up.
-int copyOne(int fromDir, const char* fromName, int toDir, const char* toName, const StopTest& stopped, bool* made);
+// Where an entry lies: its file system, and the mount that shows it.
+int placementAt(int dirfd, const char* name, FileStat* out)
+{
+    int code = 0;
+    const std::optional<FileStat> st = statAt(dirfd, name, false, &code);
+    if (!st)
+        return code ? code : ENOENT;
+    *out = *st;
+    return 0;
+}
 
-int copyFolder(int fromDir, const char* fromName, int toDir, const char* toName, const struct stat& st,
-               const StopTest& stopped, bool* made)
+// Another file system, or another mount of the same one, starts at `entry`.
+// A bind mount of a folder of the same file system keeps the device, so the
+// mount is told by its id, and by the mount-root flag where the kernel gives
+// it. Where it gives the id, the device alone tells nothing: it also changes
+// within one mount (a btrfs subvolume, or an overlay's file whose lower
+// layer lies on another disk), and such an item moves and goes as any other.
+bool crossesMount(const FileStat& parent, const FileStat& entry)
+{
+    if (entry.mountRoot)
+        return true;
+    if (parent.mountId && entry.mountId)
+        return *entry.mountId != *parent.mountId;
+    return entry.device != parent.device;
+}
+
+// `made` is set once the target exists: from then on it is ours to clean up.
+// `parent` is where the folder `fromDir` lies.
+int copyOne(int fromDir, const char* fromName, const FileStat& parent, int toDir, const char* toName,
+            const StopTest& stopped, bool* made);
+
+int copyFolder(int fromDir, const char* fromName, const FileStat& here, int toDir, const char* toName,
+               const struct stat& st, const StopTest& stopped, bool* made)
 {
     const int fd = openFolderAt(fromDir, fromName);
     if (fd < 0)
@@ -426,7 +454,7 @@ int copyFolder(int fromDir, const char* fromName, int toDir, const char* toName,
         if (stopped && stopped())
             code = ECANCELED;
         else
-            code = copyOne(::dirfd(dir), names[i].c_str(), target, names[i].c_str(), stopped, &inner);
+            code = copyOne(::dirfd(dir), names[i].c_str(), here, target, names[i].c_str(), stopped, &inner);
     }
     if (code == 0) {
         copyAttributes(::dirfd(dir), target);
@@ -437,13 +465,22 @@ int copyFolder(int fromDir, const char* fromName, int toDir, const char* toName,
     return code;
 }
 
-int copyOne(int fromDir, const char* fromName, int toDir, const char* toName, const StopTest& stopped, bool* made)
+int copyOne(int fromDir, const char* fromName, const FileStat& parent, int toDir, const char* toName,
+            const StopTest& stopped, bool* made)
 {
+    // A mount made in the folder after the caller looked for one shows
+    // another file system's files (a server's share, a whole disk): the copy
+    // stops at its edge, as a deletion does.
+    FileStat here;
+    if (const int code = placementAt(fromDir, fromName, &here))
+        return code;
+    if (crossesMount(parent, here))
+        return EXDEV;
     struct stat st;
     if (::fstatat(fromDir, fromName, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     if (S_ISDIR(st.st_mode))
-        return copyFolder(fromDir, fromName, toDir, toName, st, stopped, made);
+        return copyFolder(fromDir, fromName, here, toDir, toName, st, stopped, made);
     if (S_ISLNK(st.st_mode)) {
         std::string target(size_t(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
         const ssize_t got = ::readlinkat(fromDir, fromName, target.data(), target.size());
@@ -490,32 +527,6 @@ int copyOne(int fromDir, const char* fromName, int toDir, const char* toName, co
 bool isPlainName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
-// Where an entry lies: its file system, and the mount that shows it.
-int placementAt(int dirfd, const char* name, FileStat* out)
-{
-    int code = 0;
-    const std::optional<FileStat> st = statAt(dirfd, name, false, &code);
-    if (!st)
-        return code ? code : ENOENT;
-    *out = *st;
-    return 0;
-}
-
-// Another file system, or another mount of the same one, starts at `entry`.
-// A bind mount of a folder of the same file system keeps the device, so the
-// mount is told by its id, and by the mount-root flag where the kernel gives
-// it. Where it gives the id, the device alone tells nothing: it also changes
-// within one mount (a btrfs subvolume, or an overlay's file whose lower
-// layer lies on another disk), and such an item moves and goes as any other.
-bool crossesMount(const FileStat& parent, const FileStat& entry)
-{
-    if (entry.mountRoot)
-        return true;
-    if (parent.mountId && entry.mountId)
-        return *entry.mountId != *parent.mountId;
-    return entry.device != parent.device;
 }
 
 // Opens the folder entry without following a link and reads its names.
@@ -638,9 +649,10 @@ bool copyTreeAt(int fromDir, const std::string& fromName, int toDir, const std::
         return name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos;
     };
     bool made = false;
-    const int code = bad(fromName) || bad(toName)
-        ? EINVAL
-        : copyOne(fromDir, fromName.c_str(), toDir, toName.c_str(), stopped, &made);
+    FileStat parent;
+    int code = bad(fromName) || bad(toName) ? EINVAL : placementAt(fromDir, ".", &parent);
+    if (code == 0)
+        code = copyOne(fromDir, fromName.c_str(), parent, toDir, toName.c_str(), stopped, &made);
     if (code != 0 && made) {
         // Only our own, exclusively created target goes, through the very
         // folder it was made in: whatever else is beside it was there

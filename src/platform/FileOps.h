@@ -84,6 +84,8 @@ bool moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
 // Every target is created exclusively, so nothing that is already at `to`
 // is replaced (EEXIST). On failure only what this call created is removed
 // again; the source is only read. A stop request fails with ECANCELED.
+// Nothing is copied across a file system boundary: a mount point at or
+// beneath `from` (also one made while the copy runs) fails it with EXDEV.
 bool copyTree(const std::filesystem::path& from, const std::filesystem::path& to, const StopTest& stopped = {},
               int* err = nullptr);
 

@@ -424,6 +424,24 @@ std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path)
     return MountOfEntry{std::move(*mount), st->mountRoot};
 }
 
+MountTableWatch::MountTableWatch() : fd_(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC)) {}
+
+MountTableWatch::~MountTableWatch()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool MountTableWatch::changed()
+{
+    if (fd_ < 0)
+        return true;
+    // The kernel answers POLLPRI once per change and then forgets it.
+    pollfd p{fd_, POLLPRI, 0};
+    const int ready = ::poll(&p, 1, 0);
+    return ready != 0;
+}
+
 bool hasMountAtOrBelow(const std::filesystem::path& path)
 {
     const std::filesystem::path normal = path.lexically_normal();

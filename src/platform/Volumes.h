@@ -102,6 +102,23 @@ std::optional<MountOfEntry> mountOfEntry(const std::filesystem::path& path);
 // content cannot be read.
 bool hasMountAtOrBelow(const std::filesystem::path& path);
 
+// Tells whether anything was mounted or unmounted in this process's mount
+// namespace since the watch was made or last asked: the kernel flags every
+// change on an open mount table. Where the table cannot be opened, every
+// question answers yes. One thread asks at a time.
+class MountTableWatch {
+public:
+    MountTableWatch();
+    ~MountTableWatch();
+    MountTableWatch(const MountTableWatch&) = delete;
+    MountTableWatch& operator=(const MountTableWatch&) = delete;
+
+    bool changed();
+
+private:
+    int fd_ = -1;
+};
+
 // True for "/" and for every folder on which a file system is mounted.
 bool isVolumeRoot(const std::filesystem::path& path);
 

@@ -425,7 +425,9 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
     }
     // A mount travels with its folder: in the Trash it would be deleted
     // when the Trash is emptied, and a move or copy would take another
-    // file system's files along. Refused before anything moves.
+    // file system's files along. Refused before anything moves; what the
+    // mount table did before this look is of no interest.
+    mounts_.changed();
     if (fs_->mountInside(anchor) == EXDEV)
         return {KZRemoveOutcome::MountInside, EXDEV, {}, false};
     if (job == KZRemoveJob::TrashJob) {
@@ -446,11 +448,23 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
         }
         if (!recorder_.trashIntended(intent, &err))
             return {KZRemoveOutcome::NoUndoRecord, err, {}, false};
+        // The intent took its time to reach the disk: a mount made meanwhile
+        // is looked for once more, right before the move.
+        if (mountArrived(anchor))
+            return {KZRemoveOutcome::MountInside, EXDEV, {}, false};
         // The Trash numbers a clashing name and never replaces; when no trash
         // on the item's own volume can be used, nothing moves.
-        if (const auto trashed = fs_->moveToTrash(anchor, &err))
-            return {KZRemoveOutcome::Trashed, 0, *trashed, false};
-        return {outcomeForErrno(err), err, {}, false};
+        const auto trashed = fs_->moveToTrash(anchor, &err);
+        if (!trashed)
+            return {outcomeForErrno(err), err, {}, false};
+        const Relocation done{KZRemoveOutcome::Trashed, 0, *trashed, false};
+        const auto placed = platform::AnchoredItem::openInFolder(*trashed, &err);
+        if (!placed) {
+            platform::logLine(QStringLiteral("%1: not looked at for mounts in the Trash: %2")
+                                  .arg(platform::pathText(*trashed), platform::systemErrorString(err)));
+            return done;
+        }
+        return keepMountsOut(anchor, *placed, done);
     }
     std::optional<platform::AnchoredItem> target;
     if (panel_->createFolders) {
@@ -465,6 +479,10 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::relocate(const KZFoundItemRef& 
         if (!target)
             return {outcomeForErrno(err), err, {}, false};
     }
+    // Making the destination's folders took its time: a mount made meanwhile
+    // is looked for once more, right before the move or copy.
+    if (mountArrived(anchor))
+        return {KZRemoveOutcome::MountInside, EXDEV, {}, false};
     return moveOrCopy(anchor, *target, destination, job);
 }
 
@@ -477,7 +495,7 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::moveOrCopy(const platform::Anch
     if (job == KZRemoveJob::CopyJob) {
         result = copyItem(anchor, target);
     } else if (fs_->moveNoReplace(anchor, target, &err)) {
-        return {KZRemoveOutcome::Moved, 0, target.path(), false};
+        return keepMountsOut(anchor, target, {KZRemoveOutcome::Moved, 0, target.path(), false});
     } else if (err == EXDEV) {
         // Another file system after all (a bind mount): copied, never copied
         // and then deleted.
@@ -522,7 +540,7 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::renameItem(const platform::Anch
         if (job == KZRemoveJob::CopyJob) {
             result = copyItem(anchor, *candidate);
         } else if (fs_->moveNoReplace(anchor, *candidate, &err)) {
-            return {KZRemoveOutcome::Moved, 0, candidate->path(), false};
+            return keepMountsOut(anchor, *candidate, {KZRemoveOutcome::Moved, 0, candidate->path(), false});
         } else {
             result = err == EXDEV ? copyItem(anchor, *candidate) : Relocation{outcomeForErrno(err), err, {}, false};
         }
@@ -539,7 +557,47 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::copyItem(const platform::Anchor
     int err = 0;
     if (fs_->copyTree(anchor, to, stopTest(), &err))
         return {KZRemoveOutcome::Copied, 0, to.path(), true};
+    // The copy met a mount made in the folder after it was looked at, and
+    // took back what it had made.
+    if (err == EXDEV)
+        return {KZRemoveOutcome::MountInside, err, {}, false};
     return {outcomeForErrno(err), err, {}, false};
+}
+
+bool KZRemoveItemSteps::mountArrived(const platform::AnchoredItem& anchor)
+{
+    return mounts_.changed() && fs_->mountInside(anchor) == EXDEV;
+}
+
+// No look before a rename can rule out a mount made just after it: where
+// the mount table changed since that look, the moved item is walked where
+// it landed. A mount in the Trash would lose its files when the Trash is
+// emptied, and one in the destination takes another file system's files
+// there; the item goes back to its place, never replacing what took it
+// meanwhile. Where that fails, it stays with its record, and the user is
+// told what it holds.
+KZRemoveItemSteps::Relocation KZRemoveItemSteps::keepMountsOut(const platform::AnchoredItem& anchor,
+                                                               const platform::AnchoredItem& placed, Relocation moved)
+{
+    if (!mountArrived(placed))
+        return moved;
+    int err = 0;
+    if (fs_->moveNoReplace(placed, anchor, &err)) {
+        if (moved.outcome == KZRemoveOutcome::Trashed) {
+            if (const auto trash = platform::trashOfTrashedItem(moved.newPath))
+                ::unlink(platform::trashInfoPath(*trash, moved.newPath.filename().native()).c_str());
+        }
+        platform::logLine(QStringLiteral("%1: a mount was made in it while it moved; it was put back")
+                              .arg(platform::pathText(anchor.path())));
+        return {KZRemoveOutcome::MountInside, EXDEV, {}, false};
+    }
+    const QString text = QStringLiteral("%1 holds a mount point that was made while it moved there, and it could not "
+                                        "be put back at %2 (%3): unmount it before anything deletes %1")
+                             .arg(platform::pathText(moved.newPath), platform::pathText(anchor.path()),
+                                  platform::systemErrorString(err));
+    KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});
+    platform::logLine(text);
+    return moved;
 }
 
 // ---- Step 5: the link at the freed place, or the move taken back ---------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AnchoredItem.h"
+#include "platform/Volumes.h"
 #include "removal/KZRemovalFileSystem.h"
 #include "removal/KZRemovalPanel.h"
 #include "removal/KZUndoRecords.h"
@@ -171,6 +172,13 @@ private:
     Relocation renameItem(const platform::AnchoredItem& anchor, const std::filesystem::path& folder,
                           KZRemoveJob::Kind job);
     Relocation copyItem(const platform::AnchoredItem& anchor, const platform::AnchoredItem& to);
+    // Whether a mount arrived in the item since the mount table was last
+    // asked; walked again only when the table changed.
+    bool mountArrived(const platform::AnchoredItem& anchor);
+    // A moved item back at `anchor` when a mount went along with it to
+    // `placed`: what the move answers after all.
+    Relocation keepMountsOut(const platform::AnchoredItem& anchor, const platform::AnchoredItem& placed,
+                             Relocation moved);
     void linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
                         const Relocation& moved, KZRemoveJob::Kind job, bool* movedBack);
     void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,
@@ -197,4 +205,7 @@ private:
     // Devices known to be, or not to be, one of the kernel's own file
     // systems: telling a tmpfs from a devtmpfs reads the mount table.
     mutable std::unordered_map<dev_t, bool> kernelDevices_;
+    // Tells when a mount was made anywhere since an item was looked at, so
+    // that the item is walked again only then.
+    platform::MountTableWatch mounts_;
 };

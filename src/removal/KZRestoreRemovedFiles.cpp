@@ -439,7 +439,7 @@ void KZRestoreRemovedFiles::NotRestored::add(ItemResult result)
 QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
 {
     const std::pair<quint64, const char*> kinds[] = {
-        {occupied, "not_restored_occupied"},  {gone, "not_restored_gone"},
+        {occupied, "not_restored_occupied"},  {gone, afterMove ? "not_restored_gone_moved" : "not_restored_gone"},
         {missingVolume, "not_restored_volume"}, {copyKept, "not_restored_copy_kept"},
         {failed, "not_restored_failed"},      {unreadable, "not_restored_unreadable"},
         {disconnected, "not_restored_disconnected"}, {changed, "not_restored_changed"},

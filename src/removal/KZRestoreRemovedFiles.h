@@ -99,6 +99,9 @@ public:
         quint64 disconnected = 0;  // the Trash it lies in, or that Trash's disk, is not there
         quint64 changed = 0;       // still in the Trash, but no longer surely the item that left
         quint64 unproved = 0;      // its old place holds one like it, and nothing shows it left the Trash
+        // An undo of a move to a folder: what is gone left that folder, not
+        // the Trash.
+        bool afterMove = false;
         quint64 total() const
         {
             return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected + changed
@@ -115,7 +118,7 @@ public:
     // What one undo did, for what the user is told.
     struct UndoOutcome {
         quint64 restored = 0;
-        NotRestored notRestored;
+        NotRestored notRestored{.afterMove = true};
         // The result's items whose files are back at their places.
         std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
         // What stays to be undone once its disk is connected again, with

@@ -4,7 +4,7 @@
 
 bool KZReopenNotes::isEmpty() const
 {
-    return damaged + notFound + outsideSources + duplicates + notEmpty + keptChanged + unmarkedChanged + unmarkedToKeep
+    return damaged + notFound + outsideSources + musicLibraryPlaces + duplicates + notEmpty + keptChanged + unmarkedChanged + unmarkedToKeep
         == 0;
 }
 
@@ -20,6 +20,11 @@ QString KZReopenNotes::text() const
         "items are no longer where they were saved and were left out.");
     add(outsideSources, "item lies outside the searched folders and was left out.",
         "items lie outside the searched folders and were left out.");
+    add(musicLibraryPlaces,
+        "item lies in the music library’s media folder or in a folder whose name holds “iTunes”, which a search "
+        "leaves out, and was left out.",
+        "items lie in the music library’s media folder or in a folder whose name holds “iTunes”, which a search "
+        "leaves out, and were left out.");
     add(duplicates, "item named a file already in the result and was left out.",
         "items named a file already in the result and were left out.");
     add(notEmpty, "saved empty folder is no longer empty and was left out.",

@@ -7,6 +7,7 @@ struct KZReopenNotes {
     int damaged = 0;          // records that did not read
     int notFound = 0;         // items no longer where they were
     int outsideSources = 0;   // outside every source, excluded, or not a plain absolute path
+    int musicLibraryPlaces = 0; // inside a source, where a search leaves the music library's folders out
     int duplicates = 0;       // the same path twice, or a member inside another member of its group
     int notEmpty = 0;         // saved empty folders that hold something now
     int keptChanged = 0;      // unmarked items that changed since saving, left out

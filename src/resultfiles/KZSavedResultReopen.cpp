@@ -11,7 +11,6 @@
 #include "platform/ParallelFor.h"
 #include "platform/Paths.h"
 #include "platform/Volumes.h"
-#include "result/model/KZFoundItemsCntrl.h"
 #include "services/KZFilesUtilities.h"
 #include "services/KZStopSource.h"
 #include "settings/KZPlistValue.h"
@@ -29,7 +28,6 @@
 #include <mutex>
 #include <set>
 #include <string_view>
-#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -40,7 +38,9 @@ namespace {
 
 // One record that resolved to a file inside the sources.
 struct Candidate {
-    const KZSavedItem* saved = nullptr;
+    // What grouping needs of its record, which may be freed before then.
+    qint64 groupId = 0;
+    quint32 countOfItemsInGroup = 0;
     fs::path path;
     KZSearchItemInfoRef item;
     bool marked = false;
@@ -278,7 +278,8 @@ public:
     Rebuilder(const std::vector<KZSourceItemRef>& sources, const KZSavedResultReopen::Options& options,
               KZReopenedResult& out)
         : sources_(sources), options_(options), out_(out), stop_(options.stopped),
-          globalExclusions_(placesOf(options.globalExclusions))
+          globalExclusions_(placesOf(options.globalExclusions)),
+          musicLibraryExclusions_(placesOf(options.musicLibraryExclusions))
     {
         // A source's path is a look at the disk: asked once here, not once
         // per record and source.
@@ -294,7 +295,10 @@ public:
     // on the records before it (the entries already seen, the caches, the
     // notes) is decided on this thread in file order, so the answer is the
     // same however the work was shared.
-    std::vector<Candidate> resolve(const std::vector<KZSavedItem>& records, bool emptyFolders)
+    // `spent`, when given, is `records` itself, owned by the caller: each
+    // record's bookmark is freed once its batch is resolved.
+    std::vector<Candidate> resolve(const std::vector<KZSavedItem>& records, bool emptyFolders,
+                                   std::vector<KZSavedItem>* spent = nullptr)
     {
         std::vector<Candidate> kept;
         kept.reserve(records.size());
@@ -320,6 +324,11 @@ public:
                 if (!repeat[i])
                     probes[i] = platform::BookmarkResolver::probe(records[start + i].alias);
             });
+            // A record's bookmark is read here only: the bytes, most of a
+            // record, make room for the items being rebuilt.
+            if (spent)
+                for (size_t i = start; i < end; ++i)
+                    (*spent)[i].alias = QByteArray();
 
             struct Place {
                 const KZSavedItem* record = nullptr;
@@ -351,9 +360,10 @@ public:
                 const bool plain = KZSavedResultReopen::isPlainAbsolute(resolved->path);
                 bool unchanged = false;
                 fs::path path = linkFree(std::move(resolved->path), plain, &unchanged);
-                KZSourceItemRef source = holder(path, plain && unchanged);
+                int* leftOut = nullptr;
+                KZSourceItemRef source = holder(path, plain && unchanged, &leftOut);
                 if (!source) {
-                    ++out_.notes.outsideSources;
+                    ++*leftOut;
                     continue;
                 }
                 if (!unchanged || resolved->renamed)
@@ -416,8 +426,8 @@ public:
             for (size_t i = 0; i < taken.size(); ++i) {
                 Place& place = *taken[i];
                 const KZSavedItem& record = *place.record;
-                Candidate candidate{&record, place.attributes.takePath(), std::move(items[i]), record.isMarked, false,
-                                    {}};
+                Candidate candidate{record.groupId, record.countOfItemsInGroup, place.attributes.takePath(),
+                                    std::move(items[i]), record.isMarked, false, {}};
                 candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
                 candidate.item->setIsFromSavedResult(true);
                 giveOwner(record, *place.source, insidePhotoLibrary(candidate.path, *place.attributes.stat()),
@@ -451,13 +461,13 @@ public:
         std::unordered_set<qint64> withFolders;
         for (const Candidate& candidate : candidates)
             if (!candidate.item->isRegularFile())
-                withFolders.insert(candidate.saved->groupId);
+                withFolders.insert(candidate.groupId);
         for (Candidate& candidate : candidates) {
-            if (!withFolders.count(candidate.saved->groupId)) {
+            if (!withFolders.count(candidate.groupId)) {
                 members.push_back(&candidate);
                 continue;
             }
-            Paths& group = paths[candidate.saved->groupId];
+            Paths& group = paths[candidate.groupId];
             const std::string& bytes = candidate.path.native();
             bool nested = group.above.count(bytes) != 0;
             forEachFolderAbove(bytes, [&](std::string_view folder) {
@@ -478,17 +488,17 @@ public:
         if (markRules) {
             // Each group's members together, in file order.
             std::stable_sort(members.begin(), members.end(), [](const Candidate* a, const Candidate* b) {
-                return a->saved->groupId < b->saved->groupId;
+                return a->groupId < b->groupId;
             });
             for (auto from = members.begin(); from != members.end();) {
-                const qint64 groupId = (*from)->saved->groupId;
+                const qint64 groupId = (*from)->groupId;
                 const auto to = std::find_if(from + 1, members.end(),
-                                             [groupId](const Candidate* c) { return c->saved->groupId != groupId; });
+                                             [groupId](const Candidate* c) { return c->groupId != groupId; });
                 // Members that changed since saving are no copies of the
                 // group: they neither raise its counter nor keep it.
                 const auto isCopy = [](const Candidate* c) { return !c->changed; };
                 const size_t copies = size_t(std::count_if(from, to, isCopy));
-                const quint32 saved = (*from)->saved->countOfItemsInGroup;
+                const quint32 saved = (*from)->countOfItemsInGroup;
                 const KZItemsInGroup counter = makeItemsInGroup(
                     std::max<quint32>(1, std::min<quint32>(saved, quint32(copies))));
                 const bool alone = copies <= 1;
@@ -508,33 +518,6 @@ public:
             }
         }
 
-        // Each item's record as the list reads it back, made on a few
-        // threads: only putting them in the table is left to this one.
-        std::vector<std::pair<QString, QVariant>> records(candidates.size());
-        forEachIndex(candidates.size(), [&](size_t i) {
-            const Candidate& candidate = candidates[i];
-            if (candidate.item)
-                records[i] = {KZFoundItemsCntrl::savedItemKey(candidate.path),
-                              QVariantMap{{KZSavedResultKey::alias, candidate.saved->alias},
-                                          {KZSavedResultKey::isMarked, candidate.marked}}};
-        });
-
-        // Put in the order of their keys, the items' records each go at the
-        // end of the table instead of being searched for down it. A key holds
-        // one character per byte of the path, so the paths' bytes sort as the
-        // keys do; the sort keeps file order among equal keys, and the later
-        // record of a key wins, as it did inserted in file order. The order
-        // is worked out beside what follows, which leaves the paths alone.
-        std::vector<size_t> byKey;
-        byKey.reserve(candidates.size());
-        for (size_t i = 0; i < candidates.size(); ++i)
-            if (candidates[i].item)
-                byKey.push_back(i);
-        std::jthread sorting([&byKey, &candidates] {
-            std::stable_sort(byKey.begin(), byKey.end(), [&candidates](size_t a, size_t b) {
-                return candidates[a].path.native() < candidates[b].path.native();
-            });
-        });
         KZFoundList list;
         for (size_t i = 0; i < candidates.size(); ++i) {
             Candidate& candidate = candidates[i];
@@ -551,6 +534,11 @@ public:
             }
             if (stop_.wasStopped())
                 return {};
+            // The mark travels with the item to the found item made from it.
+            // Its bookmark served to find it here; the found item makes a
+            // new one when first asked, as a searched item does, rather than
+            // every item keeping the file's while the result is open.
+            candidate.item->setIsSavedMarked(candidate.marked);
             if (options_.didRebuildItem)
                 options_.didRebuildItem(*candidate.item);
             ++*count;
@@ -558,26 +546,33 @@ public:
             std::unique_ptr<TreeToCheck> node = TreeToCheck::create(candidate.item);
             if (!node)
                 continue;
-            node->groupID = quint64(candidate.saved->groupId);
+            node->groupID = quint64(candidate.groupId);
             node->itemsInGroup = std::move(candidate.itemsInGroup);
             list.prepend(std::move(node));
         }
-        sorting.join();
-        for (const size_t i : byKey)
-            out_.itemsDict.insert(out_.itemsDict.cend(), records[i].first, records[i].second);
         return list;
     }
 
 private:
-    // `plain`: the path is known to be plain and absolute.
-    KZSourceItemRef holder(const fs::path& path, bool plain) const
+    // `plain`: the path is known to be plain and absolute. Without a holder,
+    // `leftOut` names the note that says why.
+    KZSourceItemRef holder(const fs::path& path, bool plain, int** leftOut) const
     {
+        *leftOut = &out_.notes.outsideSources;
         if (!plain && !KZSavedResultReopen::isPlainAbsolute(path))
             return nullptr;
         const auto inAny = [&path](const std::vector<Folder>& folders) {
             return std::any_of(folders.begin(), folders.end(),
                                [&path](const Folder& folder) { return isInside(path, folder); });
         };
+        // Inside a searched folder, but where a search never looks for the
+        // music library's sake: that is the reason, not "outside".
+        if (inAny(musicLibraryExclusions_)
+            && std::any_of(sourcePlaces_.begin(), sourcePlaces_.end(),
+                           [&path](const SourcePlace& source) { return isInside(path, source.folder); })) {
+            *leftOut = &out_.notes.musicLibraryPlaces;
+            return nullptr;
+        }
         if (inAny(globalExclusions_))
             return nullptr;
         // Sources may nest: the outer one excludes the inner one, which
@@ -754,6 +749,7 @@ private:
     KZReopenedResult& out_;
     const StopTest stop_;
     const std::vector<Folder> globalExclusions_;
+    const std::vector<Folder> musicLibraryExclusions_;
     struct SourcePlace {
         KZSourceItemRef source;
         Folder folder;
@@ -793,14 +789,32 @@ void KZSavedResultReopen::useFileTypeLabels(Options& options, const QVariantList
 KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
                                               const Options& options)
 {
+    return rebuild(saved, std::move(sources), options, nullptr);
+}
+
+KZReopenedResult KZSavedResultReopen::rebuild(KZSavedResult&& saved, std::vector<KZSourceItemRef> sources,
+                                              const Options& options)
+{
+    return rebuild(saved, std::move(sources), options, &saved);
+}
+
+KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
+                                              const Options& options, KZSavedResult* spent)
+{
     KZReopenedResult out;
     out.sources = std::move(sources);
     Rebuilder rebuilder(out.sources, options, out);
-    out.items = rebuilder.build(rebuilder.resolve(saved.items, false), true, &out.itemsCount, &out.itemsSize);
+    std::vector<Candidate> candidates = rebuilder.resolve(saved.items, false, spent ? &spent->items : nullptr);
+    // What is left of the records is of no more use: their room goes to the
+    // items' nodes.
+    if (spent)
+        std::vector<KZSavedItem>().swap(spent->items);
+    out.items = rebuilder.build(std::move(candidates), true, &out.itemsCount, &out.itemsSize);
     if (saved.emptyFolders && !saved.emptyFolders->empty()) {
         quint64 size = 0;
-        KZFoundList folders =
-            rebuilder.build(rebuilder.resolve(*saved.emptyFolders, true), false, &out.emptyFoldersCount, &size);
+        KZFoundList folders = rebuilder.build(
+            rebuilder.resolve(*saved.emptyFolders, true, spent ? &*spent->emptyFolders : nullptr), false,
+            &out.emptyFoldersCount, &size);
         if (!folders.isEmpty())
             out.emptyFolders = std::move(folders);
     }

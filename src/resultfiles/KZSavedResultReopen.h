@@ -24,8 +24,6 @@ struct KZReopenedResult {
     quint64 itemsSize = 0;
     std::optional<KZFoundList> emptyFolders;
     quint64 emptyFoldersCount = 0;
-    // The marks and bookmarks by item location, as the result model restores them.
-    QVariantMap itemsDict;
     KZReopenNotes notes;
     // The rebuild was stopped before its end: nothing of it is kept.
     bool stopped = false;
@@ -38,7 +36,8 @@ struct KZReopenedResult {
 // The file comes from anywhere, and what it lists decides what a later
 // removal acts on, so nothing in it is trusted beyond what the disk says:
 // - every path must be absolute and plain and lie inside a source that
-//   resolved, outside that source's exclusions and the global ones; with
+//   resolved, outside that source's exclusions and the global ones (those
+//   made for the music library told apart); with
 //   nested sources, the innermost one that does not exclude it holds it;
 // - a directory entry listed twice, also under two paths (a bind mount),
 //   or a member inside another member of its group, is kept once, so one
@@ -53,7 +52,8 @@ struct KZReopenedResult {
 //   unmarked when none is), and a group of one is unmarked entirely;
 // - the library that owned an item owns it again, and every item is flagged
 //   as rebuilt, so that a removal compares its content with the copy that
-//   stays before it goes.
+//   stays before it goes; its mark rides with it (see
+//   KZSearchItemInfo::isSavedMarked), not in a table by path.
 class KZSavedResultReopen {
 public:
     // Saved results larger than this are refused before they are read.
@@ -75,6 +75,10 @@ public:
     struct Options {
         // Locations left out of every search.
         std::vector<std::filesystem::path> globalExclusions;
+        // Those of them that a search leaves out for the music library (its
+        // media folder, a source whose name holds "iTunes"): an item there
+        // is told apart from one outside the searched folders.
+        std::vector<std::filesystem::path> musicLibraryExclusions;
         // Whether a file-type tab of that tag exists; empty: every ordinary tag does.
         std::function<bool(quint64)> fileTypeExists;
         // The search's own filing of an item whose saved tab cannot be used;
@@ -94,7 +98,16 @@ public:
     // Rebuilds the items and empty folders of `saved` inside `sources`.
     static KZReopenedResult rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
                                     const Options& options);
+    // The same, spending `saved` on the way: each record's bookmark is freed
+    // once read, so that a large file's records do not stay beside the items
+    // rebuilt from them.
+    static KZReopenedResult rebuild(KZSavedResult&& saved, std::vector<KZSourceItemRef> sources,
+                                    const Options& options);
 
     // True when `path` is absolute and has no empty, "." or ".." component.
     static bool isPlainAbsolute(const std::filesystem::path& path);
+
+private:
+    static KZReopenedResult rebuild(const KZSavedResult& saved, std::vector<KZSourceItemRef> sources,
+                                    const Options& options, KZSavedResult* spent);
 };

@@ -141,7 +141,7 @@ void KZDesktopOpener::openAllOrTell(const QList<Item>& items)
                 KZErrorDelegate::sharedControl().showError(QStringLiteral("open_failed"), info, tally->notOpened);
             else
                 KZErrorDelegate::sharedControl().showError(QStringLiteral("open_failed_plur"), info,
-                                                           {tally->notOpened.join(QLatin1Char('\n'))});
+                                                           {KZErrorDelegate::listOfNames(tally->notOpened)});
         });
     }
 }

@@ -175,6 +175,17 @@ QString KZErrorDelegate::replaceContentOfString(const QString& text, const QStri
     return result;
 }
 
+QString KZErrorDelegate::listOfNames(const QStringList& names)
+{
+    // One more line says no more than the name it stands for.
+    if (names.size() <= kListedNames + 1)
+        return names.join(QLatin1Char('\n'));
+    QStringList lines = names.mid(0, kListedNames);
+    lines.append(replaceContentOfString(platform::localizedString(QStringLiteral("more_names")),
+                                        {QString::number(names.size() - kListedNames)}));
+    return lines.join(QLatin1Char('\n'));
+}
+
 bool KZErrorDelegate::isSuppressed(const QString& preferenceKey)
 {
     return !preferenceKey.isEmpty() && platform::UserDefaults::standard().boolForKey(preferenceKey);

@@ -107,6 +107,12 @@ public:
     // shows as it is).
     static QString replaceContentOfString(const QString& text, const QStringList& strings);
 
+    // Names for an alert, one a line. A long list gives its first
+    // kListedNames and says how many more, so that the alert, its reason
+    // and its buttons stay on the screen.
+    static constexpr qsizetype kListedNames = 5;
+    static QString listOfNames(const QStringList& names);
+
     // Main-thread workers, one per kind of alert, taking the request map
     // ("error"/"info", "messKey", "names", "window", "dbuttonName",
     // "abuttonName", "obuttonName", "treatsAsError", "showCheck", "prefKey").

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -26,6 +27,10 @@ public:
     bool clearKey = false;
     bool declineReset = false; // the progress window's "start over?" answered no
     bool noProgressWindow = false; // a reopened result closes into the search window
+    // Preferences or About stays the key window over whichever main window
+    // a transition shows.
+    bool preferencesKeepFront = false;
+    Front shown_ = Front::None; // the main window on screen while another is key
     qint64 answer = 1000;
     double clock = 100.0;
     std::set<fs::path> folders;
@@ -36,8 +41,22 @@ public:
     std::vector<std::vector<fs::path>> refusals;
     std::vector<std::pair<double, std::function<void()>>> later;
     std::function<void()> whileAsking;
+    // A reopened result asked to go, whose question the user declined.
+    std::function<void()> resultStays;
 
     Front front() const override { return front_; }
+    Front shownMainWindow() const override { return front_ == Front::Other ? shown_ : front_; }
+    // A transition shows `next`; the key window follows unless Preferences
+    // keeps it.
+    void show(Front next)
+    {
+        if (preferencesKeepFront) {
+            front_ = Front::Other;
+            shown_ = next;
+        } else {
+            front_ = next;
+        }
+    }
     bool progressIsSearching() const override { return searching; }
     bool resultIsRemoving() const override { return removing; }
     bool removalIsUnderWay() const override { return removalUnderWay; }
@@ -49,7 +68,9 @@ public:
     void postNewSearchToResult() override
     {
         log.push_back("result");
-        front_ = noProgressWindow ? Front::Search : Front::Progress;
+        if (resultStays)
+            return resultStays();
+        show(noProgressWindow ? Front::Search : Front::Progress);
         post(KZNotification::newSearchResultTerminated, {{QStringLiteral("direction"), 1}});
     }
     void postNewSearchToProgress() override
@@ -66,7 +87,7 @@ public:
             post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), false}});
             return;
         }
-        front_ = Front::Search;
+        show(Front::Search);
         post(KZNotification::flipAnimationDidEnd, {});
         post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), true}});
     }
@@ -294,6 +315,118 @@ TEST(KZNewSearchRouting, FoldersWaitForAMainWindowInFrontAndArriveInOrder)
     routing.openFiles({"/b"});
     FakeWindows::post(KZNotification::newSearchIsReady, {});
     EXPECT_EQ(windows.sources, (std::vector<fs::path>{"/old", "/a", "/b"}));
+}
+
+// Preferences or About in front of the result window: the folders wait
+// until the result window is brought forward, and the walk goes on through
+// the progress window to the search window although Preferences takes the
+// front again as each window shows.
+TEST(KZNewSearchRouting, AWalkBehindPreferencesGoesOnToTheSearchWindow)
+{
+    for (const bool clearFirst : {false, true}) {
+        SCOPED_TRACE(clearFirst ? "clear first" : "add");
+        FakeWindows windows;
+        windows.front_ = Front::Other;
+        windows.shown_ = Front::Result;
+        windows.preferencesKeepFront = true;
+        windows.clearKey = clearFirst;
+        windows.folders = {"/a"};
+        KZNewSearchRouting routing(windows, 0);
+        routing.openFiles({"/a"});
+        EXPECT_TRUE(windows.log.empty());
+        EXPECT_TRUE(routing.waitsForFront());
+        windows.front_ = Front::Result; // brought forward for the folders
+        routing.frontChanged();
+        EXPECT_EQ(windows.log, clearFirst ? (Log{"result", "progress", "search", "add"}) : (Log{"result", "progress", "add"}));
+        EXPECT_EQ(windows.sources, clearFirst ? (std::vector<fs::path>{"/a"}) : (std::vector<fs::path>{"/old", "/a"}));
+        EXPECT_TRUE(routing.foldersToAdd().empty());
+        EXPECT_FALSE(routing.waitsForFront() || routing.waitsForResult() || routing.waitsForProgress());
+    }
+}
+
+// A walk back for handed folders that the user declines (the progress
+// window's question, or a reopened result's) ends there, and the folders go
+// with it: no later New Search or reset adds them.
+TEST(KZNewSearchRouting, FoldersOfADeclinedWalkAreDropped)
+{
+    struct Case {
+        const char* name;
+        Front front;
+        bool reopened;
+        Log steps;
+    } const cases[] = {
+        {"from the result window", Front::Result, false, {"result", "progress"}},
+        {"from the progress window", Front::Progress, false, {"progress"}},
+        {"from a reopened result", Front::Result, true, {"result"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWindows windows;
+        windows.front_ = c.front;
+        windows.folders = {"/a"};
+        windows.declineReset = !c.reopened;
+        KZNewSearchRouting routing(windows, 0);
+        if (c.reopened)
+            windows.resultStays = [&routing] { routing.resultWindowStays(); };
+        routing.openFiles({"/a"});
+        EXPECT_EQ(windows.log, c.steps);
+        EXPECT_TRUE(routing.foldersToAdd().empty());
+        EXPECT_FALSE(routing.waitsForReady() || routing.waitsForFront() || routing.isSearchAgain());
+
+        windows.declineReset = false;
+        windows.resultStays = nullptr;
+        windows.log.clear();
+        routing.newSearchAction();
+        FakeWindows::post(KZNotification::newSearchIsReady, {});
+        EXPECT_EQ(std::count(windows.log.begin(), windows.log.end(), "add"), 0);
+        EXPECT_TRUE(windows.sources.empty());
+    }
+}
+
+// A saved result handed over behind another window (the first Welcome at
+// launch, Preferences over a result) waits for a main window in front, asks
+// there what it would ask there, and opens.
+TEST(KZNewSearchRouting, ASavedResultBehindAnotherWindowOpensOnceAMainWindowIsInFront)
+{
+    struct Case {
+        const char* name;
+        Front behind;
+        Front thenInFront;
+        double sinceLaunch;
+        qint64 answer;
+        int questions;
+        Log steps;
+    } const cases[] = {
+        {"the first Welcome at launch", Front::Other, Front::Search, 1, 1000, 0, {"search", "open /r.maravex"}},
+        {"nothing in front at launch", Front::None, Front::Search, 1, 1000, 0, {"search", "open /r.maravex"}},
+        {"Preferences over a result", Front::Other, Front::Result, 60, 1000, 1,
+         {"result", "progress", "search", "open /r.maravex"}},
+        {"Preferences over a result, declined", Front::Other, Front::Result, 60, 1001, 1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWindows windows;
+        windows.front_ = c.behind;
+        windows.answer = c.answer;
+        KZNewSearchRouting routing(windows, windows.clock - c.sinceLaunch);
+        routing.openFiles({"/r.maravex"});
+        for (auto& [seconds, work] : std::exchange(windows.later, {}))
+            work();
+        routing.frontChanged();
+        EXPECT_TRUE(windows.log.empty());
+        EXPECT_EQ(windows.questions, 0) << "nothing asked behind another window";
+        EXPECT_TRUE(routing.waitsForFront());
+        EXPECT_FALSE(routing.waitsToOpen());
+
+        windows.front_ = c.thenInFront;
+        routing.frontChanged();
+        EXPECT_EQ(windows.questions, c.questions);
+        EXPECT_EQ(windows.log, c.steps);
+        EXPECT_FALSE(routing.waitsForFront() || routing.waitsToOpen());
+        EXPECT_FALSE(routing.openURL().has_value());
+        routing.frontChanged();
+        EXPECT_EQ(windows.log, c.steps) << "opened once";
+    }
 }
 
 TEST(KZNewSearchRouting, SavedResults)

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -104,6 +105,42 @@ TEST(FileTreeOps, CopyNeverReplacesAndCleansOnlyItsOwnPartialTarget)
     EXPECT_EQ(err, EEXIST);
     EXPECT_EQ(kztest::readFile(dir / "existing/keep"), "old");
     EXPECT_FALSE(fs::exists(dir / "existing/a"));
+}
+
+// A mount in the folder, or the item itself a mount, shows another file
+// system's files: the copy stops at its edge, leaves no partial target, and
+// the mounted files stay as they are. Also a mount made while the copy runs.
+TEST(FileTreeOps, CopyNeverCrossesIntoAMount)
+{
+    const auto outcome = kztest::runWithPrivateMounts([] {
+        kztest::TempDir dir;
+        dir.write("other/kept", "mounted");
+        dir.write("src/a", "own");
+        dir.write("src/z/b", "own");
+        kztest::bindMount(dir / "other", dir / "src/m");
+        kztest::bindMount(dir / "other", dir / "whole");
+        for (const char* from : {"src", "whole"}) {
+            int err = 0;
+            EXPECT_FALSE(platform::copyTree(dir / from, dir / "copy", {}, &err)) << from;
+            EXPECT_EQ(err, EXDEV) << from;
+            EXPECT_FALSE(fs::exists(dir / "copy")) << from;
+        }
+        ::umount2((dir / "src/m").c_str(), MNT_DETACH);
+        int asked = 0;
+        const platform::StopTest mountOnFirstAsk = [&] {
+            if (asked++ == 0)
+                kztest::bindMount(dir / "other", dir / "src/z");
+            return false;
+        };
+        int err = 0;
+        EXPECT_FALSE(platform::copyTree(dir / "src", dir / "copy", mountOnFirstAsk, &err));
+        EXPECT_EQ(err, EXDEV);
+        EXPECT_FALSE(fs::exists(dir / "copy"));
+        EXPECT_EQ(kztest::readFile(dir / "other/kept"), "mounted");
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }
 
 TEST(FileTreeOps, RemoveNeverFollowsLinksOutOfTheFolder)

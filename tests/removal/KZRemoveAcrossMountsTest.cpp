@@ -349,6 +349,80 @@ TEST(KZRemoveAcrossMounts, NoJobMovesOrCopiesAFolderThatHoldsAMount)
     }
 }
 
+// A mount made in a folder after the mount check, right before the folder
+// moves: no job takes it along. A move or a move to the Trash that took it
+// puts the folder back, leaves no trace in the Trash and says why; a copy
+// stops at the mount's edge and takes back what it made. Where the folder
+// cannot go back (its place taken meanwhile), it stays where it went with
+// its record, and the user is told what it holds.
+TEST(KZRemoveAcrossMounts, AMountMadeRightBeforeTheMoveStaysOutOfTheTrashAndTheDestination)
+{
+    for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
+        for (const bool placeTaken : {false, true}) {
+            if (placeTaken && job == KZRemove::CopyJob)
+                continue; // a copy leaves the folder in place
+            SCOPED_TRACE(testing::Message() << int(job) << ' ' << placeTaken);
+            const auto outcome = kztest::runWithPrivateMounts([&] {
+                emptyTrash();
+                Fixture f;
+                f.setLevel(0);
+                f.dir.write("elsewhere/kept", "mounted");
+                for (const char* twin : {"A", "B"}) {
+                    f.dir.write(std::string(twin) + "/x", "1");
+                    f.dir.mkdir(std::string(twin) + "/m");
+                }
+                const auto all = f.items({{"A", 1}, {"B", 1}});
+                f.panel->itemsArefiles = false;
+                const fs::path a = all[0]->url();
+                const fs::path destination = f.dir.mkdir("dest");
+                bool mounted = false;
+                f.fs->before = [&](const std::string& op, const fs::path& path) {
+                    if (!mounted && path == a && (op == "trash" || op == "move" || op == "copy")) {
+                        kztest::bindMount(f.dir / "elsewhere", a / "m");
+                        mounted = true;
+                    } else if (mounted && placeTaken && op == "move" && path != a) {
+                        f.dir.write("A/mine", "the user's");
+                    }
+                    return 0;
+                };
+                auto engine = f.engine({all[0]}, all);
+                engine->moveItems({all[0]}, job, job == KZRemove::TrashJob ? fs::path() : destination);
+                ASSERT_TRUE(mounted);
+                EXPECT_EQ(kztest::readFile(f.dir / "elsewhere/kept"), "mounted");
+                if (!placeTaken) {
+                    EXPECT_EQ(engine->outcomeOf(all[0]), u"mount_inside"_s);
+                    EXPECT_EQ(alertKeys(*engine), QStringList{u"mount_inside_sing"_s});
+                    EXPECT_EQ(kztest::readFile(a / "x"), "1");
+                    EXPECT_EQ(kztest::readFile(a / "m/kept"), "mounted") << "the mount did not come back with it";
+                    EXPECT_TRUE(fs::is_empty(destination));
+                    EXPECT_EQ(countIn(trashFiles()), 0u);
+                    EXPECT_EQ(countIn(homeTrash() / "info"), 0u) << "the Trash names an item it does not hold";
+                    EXPECT_FALSE(engine->removedArray().value_or(KZFoundItemArray{}).contains(all[0]));
+                    EXPECT_TRUE(engine->persistentUndo().empty());
+                    EXPECT_TRUE(engine->standardUndo().empty());
+                    return;
+                }
+                // Not put back: where it is now is told and recorded.
+                const bool trash = job == KZRemove::TrashJob;
+                EXPECT_EQ(engine->outcomeOf(all[0]), trash ? u"trash"_s : u"moved"_s);
+                EXPECT_EQ(kztest::readFile(a / "mine"), "the user's");
+                EXPECT_EQ(trash ? engine->persistentUndo().size() : engine->standardUndo().size(), 1u);
+                const fs::path went = trash ? trashFiles() / "A" : destination / "A";
+                EXPECT_EQ(kztest::readFile(went / "m/kept"), "mounted");
+                QString told;
+                {
+                    std::lock_guard lock(f.alerts.presenter->mutex);
+                    for (const auto& call : f.alerts.presenter->calls)
+                        told += call.alert.messageText + u' ' + call.alert.informativeText;
+                }
+                EXPECT_TRUE(told.contains(QString::fromStdString(went.native()))) << told.toStdString();
+                ::umount2((went / "m").c_str(), MNT_DETACH);
+            });
+            skipUnlessIsolated(outcome);
+        }
+    }
+}
+
 // A mount made inside a folder while it is deleted for good: the deletion
 // stops at the mount's edge and leaves the mounted files, and the report
 // says that part of the folder went, never that nothing in it was deleted.

@@ -352,6 +352,34 @@ TEST(KZUndoTruth, TheUserIsToldWhatDidNotGoBackAndWhy)
     EXPECT_EQ(alert(3).messageText, u"4 items were put back, but 2 could not be."_s);
 }
 
+// An item deleted from the folder it was moved to: the undo says it left
+// that folder, never that it was taken out of the Trash, where it never was.
+// A restore from the Trash keeps saying the Trash.
+TEST(KZUndoTruth, AnItemGoneFromTheMovesFolderIsNotSaidToHaveLeftTheTrash)
+{
+    ScopedAlerts alerts;
+    kztest::TempDir dir;
+    KZUndoDict dict;
+    dict.standardUndo.push_back({dir.write("dest/back", "B"), dir / "src/back"});
+    dict.standardUndo.push_back({dir.write("dest/gone", "G"), dir / "src/gone"});
+    fs::remove(dir / "dest/gone");
+    KZRestoreRemovedFiles restore;
+    std::optional<KZRestoreRemovedFiles::UndoOutcome> told;
+    restore.undoMove(dict, [&](const KZRestoreRemovedFiles::UndoOutcome& outcome) { told = outcome; });
+    restore.waitUntilIdle();
+    ASSERT_TRUE(told);
+    EXPECT_EQ(told->notRestored.gone, 1u);
+    KZRestoreRemovedFiles::tellOutcome(told->restored, told->notRestored.total(), told->notRestored.reasonKey(), false);
+    ASSERT_EQ(alerts.shown(), 1u);
+    const QString why = alerts.presenter->calls.at(0).alert.informativeText;
+    EXPECT_FALSE(why.contains(u"Trash"_s)) << why.toStdString();
+    EXPECT_TRUE(why.contains(u"no longer where the move put it"_s)) << why.toStdString();
+
+    KZRestoreRemovedFiles::NotRestored fromTrash;
+    fromTrash.gone = 1;
+    EXPECT_EQ(fromTrash.reasonKey(), u"not_restored_gone"_s);
+}
+
 TEST(KZUndoTruth, AnInProgramUndoHandsBackWhatItCouldNotPutBack)
 {
     kztest::TempDir dir;

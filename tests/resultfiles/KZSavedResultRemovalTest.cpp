@@ -71,9 +71,9 @@ struct ReopenedRemoval : Fixture {
         KZReopenedResult result =
             KZSavedResultReopen::rebuild(saved, KZSavedResultReopen::resolveSources(saved.sources), {});
         notes = result.notes;
+        // Each found item takes its saved mark from the rebuilt record.
         while (std::unique_ptr<TreeToCheck> node = result.items.takeFirst())
             reopened.append(KZFoundItem::itemWithTreeNode(*node));
-        KZFoundItemsCntrl(nullptr, QVariantMap()).finishToSetItems(reopened, result.itemsDict);
     }
 
     KZFoundItemArray marked() const

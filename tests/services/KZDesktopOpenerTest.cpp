@@ -103,9 +103,10 @@ TEST(KZDesktopOpener, AFailedOpeningIsToldOnceItIsKnown)
     EXPECT_EQ(alerts->shown(), 1u);
 }
 
-// Twelve items whose opener runs and fails make one alert that names each
-// of them and says the opener ran; with no opener at all, and nothing else
-// opening them, the alert says none was found. Items that open are not named.
+// Twelve items whose opener runs and fails make one alert that names a few
+// of them, says how many more there are and that the opener ran; with no
+// opener at all, and nothing else opening them, the alert says none was
+// found. Items that open are not named.
 TEST(KZDesktopOpener, ItemsThatCannotBeOpenedAreNamedInOneAlert)
 {
     auto alerts = std::make_shared<kztest::ScriptedPresenter>();
@@ -126,8 +127,11 @@ TEST(KZDesktopOpener, ItemsThatCannotBeOpenedAreNamedInOneAlert)
         kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(100));
         ASSERT_EQ(alerts->shown(), 1u);
         const auto& alert = alerts->calls.front().alert;
+        qsizetype named = 0;
         for (const KZDesktopOpener::Item& item : items)
-            EXPECT_TRUE(alert.messageText.contains(item.shownName)) << item.shownName.toStdString();
+            named += alert.messageText.contains(item.shownName + u'\n');
+        EXPECT_EQ(named, KZErrorDelegate::kListedNames) << alert.messageText.toStdString();
+        EXPECT_TRUE(alert.messageText.endsWith(QStringLiteral("\n…and 7 more"))) << alert.messageText.toStdString();
         EXPECT_EQ(alert.informativeText, errors("open_failed_ran_info"));
     }
 
@@ -144,4 +148,19 @@ TEST(KZDesktopOpener, ItemsThatCannotBeOpenedAreNamedInOneAlert)
     EXPECT_FALSE(alert.messageText.contains(items.first().shownName));
     EXPECT_TRUE(alert.messageText.contains(items.at(1).shownName) && alert.messageText.contains(items.at(2).shownName));
     EXPECT_EQ(alert.informativeText, errors("open_failed_info"));
+}
+
+// An alert over many names stays smaller than the screen: a few names, one a
+// line, then how many more; one more name is simply shown.
+TEST(KZDesktopOpener, AListOfNamesInAnAlertGivesAFewAndCountsTheRest)
+{
+    QStringList names;
+    for (int i = 1; i <= 100; ++i)
+        names << QStringLiteral("/home/user/Pictures/photo %1.jpg").arg(i);
+    const QString hundred = KZErrorDelegate::listOfNames(names);
+    EXPECT_EQ(hundred.split(u'\n'), names.mid(0, 5) << QStringLiteral("…and 95 more"));
+    EXPECT_EQ(KZErrorDelegate::listOfNames(names.mid(0, 7)).split(u'\n'), names.mid(0, 5) << QStringLiteral("…and 2 more"));
+    EXPECT_EQ(KZErrorDelegate::listOfNames(names.mid(0, 6)), names.mid(0, 6).join(u'\n'));
+    EXPECT_EQ(KZErrorDelegate::listOfNames({names.first()}), names.first());
+    EXPECT_TRUE(KZErrorDelegate::listOfNames({}).isEmpty());
 }

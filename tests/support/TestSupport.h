@@ -18,6 +18,12 @@ class UserDefaults;
 
 namespace kztest {
 
+// How long a test waits for what it expects to happen. A test waits for the
+// event itself; this bound only ends a run that went wrong, and a loaded CI
+// machine (two cores, several suites at once) stays well inside it.
+inline constexpr std::chrono::milliseconds kPatience = std::chrono::seconds(60);
+inline constexpr int kPatienceMs = static_cast<int>(kPatience.count());
+
 // A folder removed with everything in it when the object goes away.
 class TempDir {
 public:
@@ -83,7 +89,7 @@ public:
         open_ = true;
         cv_.notify_all();
     }
-    bool wait(std::chrono::milliseconds bound = std::chrono::seconds(20))
+    bool wait(std::chrono::milliseconds bound = kPatience)
     {
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, bound, [&] { return open_; });
@@ -99,7 +105,7 @@ private:
 // a thread that never finishes shows up as a failed test, not a hung run.
 class Deadline {
 public:
-    explicit Deadline(std::chrono::milliseconds bound = std::chrono::seconds(20))
+    explicit Deadline(std::chrono::milliseconds bound = kPatience)
         : end_(std::chrono::steady_clock::now() + bound)
     {
     }
@@ -111,11 +117,10 @@ private:
 
 // Waits, without running the event loop, until `done` answers true or
 // `timeout` passes; answers `done`'s last answer.
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kPatience);
 
 // Runs the Qt event loop until `done` answers true or `timeout` passes.
-bool processEventsUntil(const std::function<bool()>& done,
-                        std::chrono::milliseconds timeout = std::chrono::seconds(5));
+bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kPatience);
 
 // A chain of `depth` folders named `name` below `top`, each made relative to
 // its parent (the full path may pass what the system takes in one call, and

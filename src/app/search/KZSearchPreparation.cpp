@@ -31,10 +31,16 @@ bool askWrongSource(const QString& message, const QStringList& names)
     return askWrongSource(QStringLiteral("wrong_iTunes_source"), message, names);
 }
 
-bool excludesMediaFolderByName(const KZSourceItem& source)
+// The user has left the media folder out of this source already (that
+// folder, or one that holds it): leaving it out again needs no question. A
+// name alone proves nothing: an excluded "iTunes old" beside the media folder
+// leaves the media folder itself in.
+bool userLeftOutMediaFolder(const KZSourceItem& source, const std::filesystem::path& mediaFolder)
 {
+    if (mediaFolder.empty())
+        return false;
     for (const auto& entry : source.excluded())
-        if (platform::pathText(entry.filename()).contains(QStringLiteral("iTunes")))
+        if (platform::isInsideFolder(mediaFolder, entry))
             return true;
     return false;
 }
@@ -147,10 +153,11 @@ bool KZSearchPreparation::checkForLibrarySource(const KZSourceItemRef& source, K
     case 3:
     case 4: {
         bool keep = true;
-        if (allowInterface && !excludesMediaFolderByName(*source)) {
-            // Code 4 is a name alone, whether or not there is a music library:
-            // the whole source is what is left out, and the question says so.
-            const bool byName = code == 4;
+        // Code 4 is a name alone, whether or not there is a music library:
+        // the whole source is what is left out, which the user is always
+        // told, whatever they excluded inside it.
+        const bool byName = code == 4;
+        if (allowInterface && (byName || !userLeftOutMediaFolder(*source, mediaFolder))) {
             const QStringList names = byName ? QStringList{text(source->path())}
                                              : QStringList{text(mediaFolder.parent_path()), text(source->path())};
             const bool goOn = byName ? askWrongSource(QStringLiteral("iTunes_named_source"),
@@ -227,4 +234,23 @@ KZSearchPreparation::Outcome KZSearchPreparation::prepare(KZSourcesCntrl& source
     }
     outcome.proceed = true;
     return outcome;
+}
+
+std::vector<std::filesystem::path> KZSearchPreparation::musicLibraryExclusions(const KZSearchStuff& request)
+{
+    std::vector<std::filesystem::path> places;
+    const std::filesystem::path mediaFolder
+        = KZFilesUtilities::sharedControl().iTunesFolderLocationPath().value_or(std::filesystem::path());
+    if (!mediaFolder.empty())
+        places.push_back(mediaFolder);
+    for (const KZSourceItemRef& source : request.sources())
+        if (source && source->iTunesLibValue() == 4)
+            places.push_back(source->url());
+    const std::vector<std::filesystem::path> excluded = request.exludedByLocation();
+    // Only what the checks really left out: a media folder searched as part
+    // of the music library is no exclusion.
+    std::erase_if(places, [&excluded](const std::filesystem::path& place) {
+        return std::find(excluded.begin(), excluded.end(), place) == excluded.end();
+    });
+    return places;
 }

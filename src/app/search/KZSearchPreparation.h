@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,11 @@ public:
     static bool checkForLibrarySource(const KZSourceItemRef& source, KZSearchStuff& request, std::size_t sourcesCount,
                                       qint16& photosLibs, bool& stop, bool allowInterface,
                                       KZSourcesCntrl* sourcesCntrl = nullptr);
+
+    // The locations of a prepared request that the checks left out for the
+    // music library's sake: its media folder, and each source whose name
+    // holds "iTunes".
+    static std::vector<std::filesystem::path> musicLibraryExclusions(const KZSearchStuff& request);
 
     // Whether the library's application may be quit and reopened by us. A
     // refused library leaves the sources (told when it was the only one).

@@ -226,6 +226,11 @@ public:
         QWidget* key = keyWindow();
         return key ? kindOf(key) : Front::None;
     }
+    Front shownMainWindow() const override
+    {
+        QWidget* shown = mainWindowOnScreen();
+        return shown ? kindOf(shown) : Front::None;
+    }
     bool progressIsSearching() const override
     {
         KZSearchProgress* p = progress();
@@ -258,7 +263,7 @@ public:
         for (const fs::path& path : notOpened)
             names.append(platform::pathText(path));
         alerts.showError(QStringLiteral("not_opened_while_removing"), QStringLiteral("open_after_removal"),
-                         {names.join(QLatin1Char('\n'))});
+                         {KZErrorDelegate::listOfNames(names)});
     }
     bool searchHasSources() const override
     {
@@ -307,7 +312,7 @@ public:
         QTimer::singleShot(0, &app_, [lines] {
             KZErrorDelegate::sharedControl().showError(QStringLiteral("not_opened_not_folders"),
                                                        QStringLiteral("not_opened_not_folders_info"),
-                                                       {lines.join(QLatin1Char('\n'))});
+                                                       {KZErrorDelegate::listOfNames(lines)});
         });
     }
     static const char* notTakenReason(const fs::path& path)
@@ -360,7 +365,12 @@ public:
     double now() const override { return platform::Clock::shared().now(); }
     void runAfter(double seconds, std::function<void()> work) override
     {
-        platform::Clock::shared().runAfter(seconds, &app_, std::move(work));
+        platform::Clock::shared().runAfter(seconds, &app_, [&app = app_, work = std::move(work)] {
+            work();
+            // An opening that came due behind another window waits for a
+            // main window as a hand-over does.
+            app.followWaitingHandOver();
+        });
     }
 
 private:
@@ -807,10 +817,11 @@ void KZMaravexApp::openFiles(const std::vector<fs::path>& paths)
     watchWindowsWhileFoldersWait();
     // The program is already running: bring its front window to the user.
     QWidget* front = QApplication::activeWindow();
-    // Folders waiting behind Preferences, About or Quick Look go to the main
+    // What waits behind Preferences, About or Quick Look goes to the main
     // window once it is in front, so it is brought there. What asks for an
-    // answer first (an alert, a modal window) keeps the front; the folders
-    // follow once it has been answered.
+    // answer first (an alert, a modal window) keeps the front; the hand-over
+    // follows once it has been answered. The first Welcome keeps it too:
+    // the search window comes only once it has closed.
     if (QWidget* main = mainWindowForWaitingFolders())
         front = main;
     if (!front && window_ && window_->isVisible())
@@ -818,6 +829,15 @@ void KZMaravexApp::openFiles(const std::vector<fs::path>& paths)
     if (front) {
         front->raise();
         front->activateWindow();
+    }
+}
+
+void KZMaravexApp::followWaitingHandOver()
+{
+    watchWindowsWhileFoldersWait();
+    if (QWidget* main = mainWindowForWaitingFolders()) {
+        main->raise();
+        main->activateWindow();
     }
 }
 

@@ -151,6 +151,9 @@ private:
     // and watches the windows only while they wait.
     void frontMayHaveChanged();
     void watchWindowsWhileFoldersWait();
+    // After a scheduled step of the routing: brings the main window forward
+    // for what now waits for it, and watches the windows while it waits.
+    void followWaitingHandOver();
     void welcomeDidClose();
     void aboutDidClose();
     void newsletterDidClose();

@@ -2,6 +2,7 @@
 
 #include "app/progress/KZSearchProgressCore.h"
 #include "app/progress/ui/KZSearchProgress.h"
+#include "app/search/KZSearchPreparation.h"
 #include "app/search/KZSearchTermination.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
@@ -9,6 +10,7 @@
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZResultInfoKeys.h"
 #include "platform/MainThread.h"
+#include "platform/MallocArenas.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/StringTable.h"
@@ -252,12 +254,26 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
 
     KZSavedResultReopen::Options options;
     options.globalExclusions = request_ ? request_->globalExclusions() : std::vector<fs::path>();
+    if (request_)
+        options.musicLibraryExclusions = KZSearchPreparation::musicLibraryExclusions(*request_);
     KZSavedResultReopen::useFileTypeLabels(options, KZDefaultsRegistry::fileTagsExcludingTags());
     options.didRebuildItem = [progress](const KZSearchItemInfo& item) { progress->core().setFoundItemFileType(item); };
     options.stopped = [stop = stop_] { return stop->load(); };
     QPointer<KZOpenSavedResult> guard(this);
-    openQueue().addOperation([guard, saved = *saved_, sources = read->sources, options] {
-        auto rebuilt = std::make_shared<KZReopenedResult>(KZSavedResultReopen::rebuild(saved, sources, options));
+    // The records go to the rebuild, which alone reads them, and are freed
+    // as soon as it is done: a window state and the file's summary are all
+    // that is kept here, not a second copy of every record while the
+    // result's items are made.
+    auto records = std::make_shared<KZSavedResult>();
+    records->items = std::exchange(saved_->items, {});
+    records->emptyFolders = std::exchange(saved_->emptyFolders, std::nullopt);
+    openQueue().addOperation([guard, records, sources = read->sources, options]() mutable {
+        auto rebuilt = std::make_shared<KZReopenedResult>(
+            KZSavedResultReopen::rebuild(std::move(*records), sources, options));
+        records.reset();
+        // The file's records were the opening's largest working memory: their
+        // pages go back before the result's items are made.
+        platform::releaseFreeMemory();
         if (rebuilt->stopped)
             return;
         platform::runOnMain([guard, rebuilt] {
@@ -326,7 +342,9 @@ void KZOpenSavedResult::postTerminationWhenJoined()
     info.insert(KZResultKey::foundDeads, deads);
     info.insert(KZResultKey::foundDeadsCount, QVariant::fromValue<quint64>(quint64(deads.size())));
     info.insert(KZResultKey::isRestoreOfSaved, true);
-    info.insert(KZResultKey::isSavedItemsToRestore, rebuilt_->itemsDict);
+    // Each rebuilt item brings its saved mark along: there is no table of
+    // marks to restore from.
+    info.insert(KZResultKey::isSavedItemsToRestore, QVariantMap());
     // Missing tracks alone are a result: its window opens on their tab.
     const bool nothingLeft = !KZSearchTermination::hasResult(info);
     if (nothingLeft)
@@ -373,7 +391,7 @@ void KZOpenSavedResult::resultIsReady()
              {KZResultKey::searchedForDeads, false},
              {KZResultKey::isEmptyFolders, true},
              {KZResultKey::isRestoreOfSaved, true},
-             {KZResultKey::isSavedItemsToRestore, rebuilt_->itemsDict}});
+             {KZResultKey::isSavedItemsToRestore, QVariantMap()}});
         rebuilt_->emptyFolders.reset();
     }
     KZSavedViewState::apply(*result, *saved_, savedByGroup);

@@ -225,6 +225,9 @@ void KZFoundItem::initializeWithNode(const TreeToCheck& node)
         modificationTime_ = record->modificationTime();
         hasScanTime_ = record->hasIdentity();
         isFromSavedResult_ = record->isFromSavedResult();
+        // Marked as the saved result has it.
+        if (isFromSavedResult_ && record->isSavedMarked())
+            setIsMarked(true);
         if (const auto& info = record->appSuppInfo()) {
             trackID_ = info->trackID();
             isiTunesItem_ = info->whichOwnerItem() == KZAppSuppInfo::ITunes;

@@ -173,8 +173,10 @@ void KZFoundItemsCntrl::doCreateList(const QVariantMap& info)
     built.reserve(static_cast<qsizetype>(list.size()));
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
         KZFoundItemRef item = makeItem(*node);
-        // A reopened result brings its bookmarks along; none is made anew.
-        if (restoring)
+        // A rebuilt item makes its bookmark when first asked, as a searched
+        // one does; an item of a result handed over with its records' table
+        // brings the table's.
+        if (restoring && !node->item->isFromSavedResult())
             item->setAliasAlreadyCreated(true);
         built.append(std::move(item));
         // The node goes here and releases its record; the group's counter
@@ -422,12 +424,15 @@ void KZFoundItemsCntrl::doCreateEmptyFoldersList(const QVariantMap& resultInfo)
     built.reserve(static_cast<qsizetype>(list.size()));
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
         KZFoundItemRef item = KZFoundItem::itemWithTreeNode(*node);
-        // A reopened result brings its bookmarks and marks along; a new empty
-        // folder starts marked, as there is nothing in it to keep.
-        if (restoring)
-            item->setAliasAlreadyCreated(true);
-        else
+        // A reopened result brings its marks along (a rebuilt folder makes
+        // its bookmark when first asked); a new empty folder starts marked,
+        // as there is nothing in it to keep.
+        if (restoring) {
+            if (!node->item->isFromSavedResult())
+                item->setAliasAlreadyCreated(true);
+        } else {
             item->setIsMarked(true);
+        }
         built.append(std::move(item));
     }
     // Items of a later search come after those of the earlier ones; a search

@@ -216,6 +216,11 @@ public:
 
     void setSavedSettings(const QVariantMap& saved, bool shownByGroupWhenSaved)
     {
+        // A change of grouping just asked for (a reopened result shown as it
+        // was saved) regroups the lists on a worker: the saved rows and open
+        // groups are looked up in the lists of the new shape, not in those
+        // it replaces.
+        workers_.waitUntilIdle();
         savedState_.setSavedSettings(saved, shownByGroupWhenSaved);
     }
     void setSavedSortDescriptors(const QVariantMap& saved) { savedState_.setSavedSortDescriptors(saved); }

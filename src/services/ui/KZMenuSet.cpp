@@ -1,6 +1,7 @@
 #include "services/ui/KZMenuSet.h"
 
 #include "platform/StringTable.h"
+#include "services/ui/KZFocusRing.h"
 
 #include <QAction>
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QShortcut>
 #include <QToolButton>
 #include <QWidget>
 
@@ -454,7 +456,10 @@ QToolButton* KZMenuSet::makeMenuButton(QWidget* parent, int side)
 {
     auto* button = new QToolButton(parent);
     button->setObjectName(QStringLiteral("menuButton"));
-    button->setFocusPolicy(Qt::NoFocus);
+    // In the Tab chain, where Space opens it; a click leaves the focus where
+    // it was, as on the round windows' other controls.
+    button->setFocusPolicy(Qt::TabFocus);
+    KZFocusRing::onlyFromTheKeyboard(button);
     button->setToolTip(text("menu_button_tip"));
     button->setFixedSize(side, side);
     button->setIcon(menuButtonIcon(side));
@@ -462,12 +467,42 @@ QToolButton* KZMenuSet::makeMenuButton(QWidget* parent, int side)
     button->setStyleSheet(QStringLiteral("QToolButton { background: rgb(232,232,232); border: 1px solid rgba(0,0,0,80);"
                                          " border-radius: %1px; padding: 0; }"
                                          "QToolButton:hover { background: rgb(250,250,250); }"
-                                         "QToolButton:pressed { background: rgb(200,200,200); }")
-                              .arg(side / 2));
-    connect(button, &QToolButton::clicked, this, [this, button] {
-        popup_->popup(button->mapToGlobal(QPoint(0, button->height() + 2)));
-    });
+                                         "QToolButton:pressed { background: rgb(200,200,200); }"
+                                         "QToolButton:focus { border: 2px solid %2; }")
+                              .arg(side / 2)
+                              .arg(KZFocusRing::colour(button).name()));
+    connect(button, &QToolButton::clicked, this, [this, button] { openPopupAt(button, nullptr); });
+    // The window has no menu bar: the Alt letters of the menus' titles open
+    // them from this button, as a menu bar's would.
+    for (const auto& [role, menu] : submenus_) {
+        const QKeySequence letter = QKeySequence::mnemonic(menu->title());
+        if (letter.isEmpty())
+            continue;
+        auto* shortcut = new QShortcut(letter, button);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, button, menu = menu] {
+            if (menu->menuAction()->isVisible())
+                openPopupAt(button, menu);
+        });
+    }
     return button;
+}
+
+void KZMenuSet::openPopupAt(QWidget* button, QMenu* open)
+{
+    popup_->popup(button->mapToGlobal(QPoint(0, button->height() + 2)));
+    if (!open)
+        return;
+    // Opened at once (the popup is up, so no hover delay), enabled as it
+    // opens; its first item chosen, as a menu bar opens a menu from the
+    // keyboard.
+    popup_->setActiveAction(open->menuAction());
+    for (QAction* action : open->actions()) {
+        if (!action->isSeparator() && action->isVisible() && action->isEnabled()) {
+            open->setActiveAction(action);
+            break;
+        }
+    }
 }
 
 bool KZMenuSet::eventFilter(QObject* watched, QEvent* event)

@@ -92,7 +92,9 @@ public:
     void installInto(QMenuBar* bar);
     // The shortcuts of the set in a window without a menu bar.
     void attachShortcuts(QWidget* window);
-    // A small round button that opens the popup menu below itself.
+    // A small round button that opens the popup menu below itself: on a
+    // click, on Space once Tab has reached it, and with the Alt letter of a
+    // menu's title (that menu opened) while its window is active.
     QToolButton* makeMenuButton(QWidget* parent, int side);
     // Recomputes every item's enabling.
     void refresh();
@@ -105,6 +107,8 @@ private:
     void build();
     QAction* addItem(Menu role, Menu menu, int tag, const char* name, const char* textKey, const QKeySequence& keys);
     void willShow(Menu role, QMenu* menu);
+    // The popup menu below `button`, with `open` (one of its menus) open.
+    void openPopupAt(QWidget* button, QMenu* open);
     void refreshItem(const std::pair<int, int>& key, QAction* action);
     void refreshShortcutItems();
     void watch(Menu role, QMenu* menu);

@@ -308,19 +308,63 @@ TEST(SearchPreparation, TheScanLeavesOutEveryLocationTheStartLeftOut)
     EXPECT_TRUE(scanReader(*onlyMedia.request).isExcluded(lib.media, nullptr));
 }
 
+// The question about the media folder is skipped only where the user has
+// left that folder out already; a folder merely named for the library
+// leaves the media folder in, so the user is asked. Either way the media
+// folder is left out.
 TEST(SearchPreparation, UserExclusionNamedForTheLibrarySkipsOnlyTheQuestion)
 {
-    AlertScope alerts;
-    MusicLibrary lib;
-    const auto source = sourceAt(lib.music);
-    source->addExcluded(lib.dir.mkdir("Music/iTunes old"));
-    KZSourcesCntrl cntrl;
-    cntrl.addSavedSources({source});
+    struct Case {
+        const char* excluded;
+        bool asked;
+    };
+    for (const Case& c : {Case{"Music/Library/Media", false}, Case{"Music/Library", false},
+                          Case{"Music/iTunes old", true}}) {
+        SCOPED_TRACE(c.excluded);
+        AlertScope alerts;
+        MusicLibrary lib;
+        const auto source = sourceAt(lib.music);
+        source->addExcluded(lib.dir.mkdir(c.excluded));
+        KZSourcesCntrl cntrl;
+        cntrl.addSavedSources({source});
 
-    const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
-    ASSERT_TRUE(outcome.proceed);
-    EXPECT_TRUE(alerts.presenter->shown.empty());
-    EXPECT_TRUE(contains(outcome.request->exludedByLocation(), lib.media));
+        const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+        ASSERT_TRUE(outcome.proceed);
+        ASSERT_EQ(alerts.presenter->shown.size(), c.asked ? 1u : 0u);
+        if (c.asked) {
+            EXPECT_EQ(alerts.presenter->shown[0].informativeText, errorText("ignore_iTunes_source_msg"));
+        }
+        EXPECT_TRUE(contains(outcome.request->exludedByLocation(), lib.media));
+    }
+}
+
+// A source whose own name holds "iTunes", with one of its subfolders (named
+// for the library too) ticked in its exclusion list: the whole source is
+// still left out, so the user is asked, with or without a music library;
+// without a question the search would end on nothing checked in silence.
+TEST(SearchPreparation, ASourceLeftOutWholeIsAlwaysToldWhateverItExcludes)
+{
+    for (const bool withLibrary : {false, true}) {
+        SCOPED_TRACE(withLibrary ? "a music library elsewhere" : "no music library");
+        AlertScope alerts;
+        MusicLibrary lib;
+        if (!withLibrary)
+            KZFilesUtilities::setiTunesFolderProvider([] { return fs::path(); });
+        const fs::path named = lib.dir.mkdir("Old iTunes");
+        lib.dir.write("Old iTunes/a.mp3", "pair");
+        lib.dir.write("Old iTunes/b.mp3", "pair");
+        const auto source = sourceAt(named);
+        source->addExcluded(lib.dir.mkdir("Old iTunes/iTunes Media"));
+        KZSourcesCntrl cntrl;
+        cntrl.addSavedSources({source});
+
+        const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+
+        ASSERT_EQ(alerts.presenter->shown.size(), 1u) << "a whole source is never left out in silence";
+        EXPECT_EQ(alerts.presenter->shown[0].informativeText, errorText("iTunes_named_source_msg"));
+        ASSERT_TRUE(outcome.proceed);
+        EXPECT_TRUE(scanReader(*outcome.request).isExcluded(named, nullptr));
+    }
 }
 
 } // namespace

@@ -103,7 +103,7 @@ protected:
         app->setCrashReportFolder(dir.path() / "state");
         app->applicationWillFinishLaunching();
         app->applicationDidFinishLaunching();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window(), kztest::kPatienceMs));
         // The opening ends towards the application delegate that started it.
         finished = center().addObserver(KZNotification::openingDidFinish,
                                         platform::NotificationObject(static_cast<const void*>(app.get())),
@@ -212,7 +212,7 @@ TEST_F(OpenSavedResult, ReopensIntoTheResultWindowWithTheSavedMarks)
     EXPECT_EQ(app->resultWindowCntrl()->currSelectedTabTag(), 3u);
     KZResultOutlineCntrl* outline = app->resultWindowCntrl()->outlineOfTab(3);
     ASSERT_TRUE(outline);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return !outline->foundListView()->selectedRows().isEmpty(); }, 5s));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !outline->foundListView()->selectedRows().isEmpty(); }, kztest::kPatience));
     const QList<KZListRow> rows = outline->foundListView()->selectedRows();
     ASSERT_EQ(rows.size(), 1);
     EXPECT_TRUE(rows.first().isGroupRow());
@@ -528,6 +528,43 @@ TEST_F(OpenSavedResult, AReopeningThatOpensNothingSaysWhyAndNoNoticeSaysItOpened
     EXPECT_FALSE(log.join(u'\n').contains(opened)) << log.join(u'\n').toStdString();
 }
 
+// A result saved by the search tool of a folder whose name holds "iTunes"
+// (the tool searches it; the program takes it for a media folder and leaves
+// it out): the reopening says that reason, not that the items lie outside
+// the searched folders, which is false.
+TEST_F(OpenSavedResult, AFolderNamedForTheMusicLibraryIsLeftOutForThatReason)
+{
+    const fs::path named = dir.mkdir("My iTunes");
+    const fs::path one = dir.write("My iTunes/one.mp3", std::string(4000, 's'));
+    const fs::path two = dir.write("My iTunes/iTunes Stuff/two.mp3", std::string(4000, 's'));
+    KZSavedResult saved;
+    for (const fs::path& path : {one, two}) {
+        KZSavedItem record;
+        record.alias = platform::createBookmark(path);
+        record.groupId = 1;
+        record.countOfItemsInGroup = 2;
+        record.isMarked = path == two;
+        record.fileTypeTag = KZTag::unlabeledFiles;
+        saved.items.push_back(record);
+    }
+    KZSavedSource source;
+    source.alias = platform::createBookmark(named);
+    source.excluded = {dir.mkdir("My iTunes/iTunes Old")};
+    source.wasSearched = true;
+    saved.sources = {source};
+    const fs::path path = dir / "named.maravex";
+    std::ofstream(path, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+
+    app->openSavedResult(path);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return finishes > 0 && !alerts.presenter->shown.empty(); }, 30s));
+    QString said;
+    for (const KZAlertPresenter::Alert& alert : alerts.presenter->shown)
+        said += alert.messageText + u'\n' + alert.informativeText + u'\n';
+    EXPECT_TRUE(said.contains(QStringLiteral("whose name holds “iTunes”"))) << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("outside the searched folders"))) << said.toStdString();
+    EXPECT_TRUE(fs::exists(one) && fs::exists(two));
+}
+
 // The kept copy of a group deleted since saving: its other copy comes back
 // unmarked, and the user is told so once.
 TEST_F(OpenSavedResult, AGroupWhoseKeptCopyWentIsUnmarkedAndTheUserToldOnce)
@@ -576,16 +613,16 @@ TEST_F(OpenSavedResult, TheSavedSourceRowsSpinnerStops)
                 rows.push_back(row);
         return rows;
     };
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return tab->foundListCntrl()->nsCurrSelectedSourceTag() == markedRow; }, 5s));
-    EXPECT_TRUE(kztest::processEventsUntil([&] { return spinning().empty(); }, 5s)) << spinning().size() << " rows spin";
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return tab->foundListCntrl()->nsCurrSelectedSourceTag() == markedRow; }, kztest::kPatience));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return spinning().empty(); }, kztest::kPatience)) << spinning().size() << " rows spin";
 
     // Another row: its spinner stops too, and the first one stays still.
     auto* table = qobject_cast<QAbstractItemView*>(sources->view());
     ASSERT_TRUE(table);
     table->selectionModel()->setCurrentIndex(table->model()->index(0, 0),
                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return tab->foundListCntrl()->nsCurrSelectedSourceTag() == 3; }, 5s));
-    EXPECT_TRUE(kztest::processEventsUntil([&] { return spinning().empty(); }, 5s));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return tab->foundListCntrl()->nsCurrSelectedSourceTag() == 3; }, kztest::kPatience));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return spinning().empty(); }, kztest::kPatience));
 }
 
 namespace {
@@ -598,7 +635,7 @@ void searchAgainComesBackToTheSavedSources(KZMaravexApp& app, const std::vector<
     QWidget* result = app.resultWindowCntrl();
     ASSERT_TRUE(result && result->isVisible());
     result->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
     QAction* again = KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::SearchAgainTag);
     ASSERT_TRUE(again);
     ASSERT_TRUE(app.validateMenuItem(again));
@@ -656,13 +693,14 @@ TEST_F(OpenSavedResult, LeavingAReopenedResultAsksFirst)
     for (const int tag : {KZMenuSet::SearchAgainTag, KZMenuSet::NewSearchTag}) {
         SCOPED_TRACE(tag);
         result->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
         alerts.presenter->shown.clear();
         alerts.presenter->answers = {KZErrorDelegate::SecondButton};
         QAction* action = KZMenuSet::shared().item(KZMenuSet::File, tag);
         ASSERT_TRUE(action && app->validateMenuItem(action));
         action->trigger();
-        QTest::qWait(300);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !alerts.presenter->shown.empty(); }));
+        QTest::qWait(200); // nothing more is asked
         ASSERT_EQ(alerts.presenter->shown.size(), 1u);
         EXPECT_EQ(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("search_again")));
         EXPECT_EQ(alerts.presenter->shown[0].informativeText,
@@ -684,7 +722,7 @@ TEST_F(OpenSavedResult, OpeningOverASearchResultAsksOnceAndOpensTheFile)
     KZResultWindowCntrl* searched = nullptr;
     ASSERT_NO_FATAL_FAILURE(showSearchResult(&searched));
     searched->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(searched));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(searched, kztest::kPatienceMs));
     alerts.presenter->shown.clear();
     const int terminationsBefore = terminations;
 
@@ -736,7 +774,7 @@ TEST_F(OpenSavedResult, ReopeningShowsTheSavedGroupingAndAddsTheSavedEmptyFolder
     EXPECT_TRUE(window->toggleViewByGroupBtn()->isChecked());
     KZResultOutlineCntrl* outline = window->outlineOfTab(3);
     ASSERT_TRUE(outline);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return !outline->foundListView()->selectedRows().isEmpty(); }, 5s));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !outline->foundListView()->selectedRows().isEmpty(); }, kztest::kPatience));
     EXPECT_TRUE(outline->foundListView()->selectedRows().first().isGroupRow());
 
     KZResultCntrl* result = window->resultCntrl();
@@ -774,7 +812,7 @@ TEST_F(OpenSavedResult, AFileThatCannotOpenIsToldBeforeTheQuestionAndTheResultSt
         for (const bool handedOver : {false, true}) {
             SCOPED_TRACE(bad.filename().string() + (handedOver ? " handed over" : " chosen"));
             searched->activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(searched));
+            ASSERT_TRUE(QTest::qWaitForWindowActive(searched, kztest::kPatienceMs));
             alerts.presenter->shown.clear();
             if (handedOver) {
                 app->openFiles({bad});
@@ -784,7 +822,8 @@ TEST_F(OpenSavedResult, AFileThatCannotOpenIsToldBeforeTheQuestionAndTheResultSt
                 app->openSavedAction();
                 KZFileDialogPresenter::setShared(nullptr);
             }
-            QTest::qWait(300);
+            ASSERT_TRUE(kztest::processEventsUntil([&] { return !alerts.presenter->shown.empty(); }));
+            QTest::qWait(200); // nothing more is asked
             ASSERT_EQ(alerts.presenter->shown.size(), 1u);
             EXPECT_NE(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("ask_open_file")));
             const QString told = alerts.presenter->shown[0].messageText + alerts.presenter->shown[0].informativeText;
@@ -860,7 +899,7 @@ protected:
         app->openSavedResult(nested);
         ASSERT_TRUE(kztest::processEventsUntil(
             [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
-        ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(3) && outline(3)->foundModel()->rowCount() == 2; }, 10s));
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(3) && outline(3)->foundModel()->rowCount() == 2; }, kztest::kPatience));
     }
 
     KZResultOutlineCntrl* outline(quint64 tab) const { return app->resultWindowCntrl()->outlineOfTab(tab); }
@@ -930,7 +969,7 @@ TEST_F(ReopenedNestedResult, TheGroupsBoxClearsTheGroupAfterAMemberWasTickedByHa
     ASSERT_NO_FATAL_FAILURE(reopen());
     KZResultWindowCntrl* window = app->resultWindowCntrl();
     window->showWindowWithTabTag(7);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(7) && outline(7)->foundModel()->rowCount() == 1; }, 10s));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(7) && outline(7)->foundModel()->rowCount() == 1; }, kztest::kPatience));
     KZFoundItemsOutlineView* view = outline(7)->foundListView();
     auto* marking = view->findChild<KZListMarkingCntrl*>();
     ASSERT_TRUE(marking);
@@ -952,9 +991,9 @@ TEST_F(ReopenedNestedResult, TheGroupsBoxClearsTheGroupAfterAMemberWasTickedByHa
 
     // The marked copy ticked off and on again by hand.
     click(checkBox(backupDoc));
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return !marks().at(backupDoc); }, 5s));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !marks().at(backupDoc); }, kztest::kPatience));
     click(checkBox(backupDoc));
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return marks().at(backupDoc); }, 5s));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return marks().at(backupDoc); }, kztest::kPatience));
     // The last unmarked copy ticked and left unmarked.
     click(checkBox(mainDoc));
     KZMarkInfoPopover* question = marking->markInfoPopover();
@@ -985,7 +1024,7 @@ TEST_F(ReopenedNestedResult, AfterARemovalEverySourcesRowCountsWhatLeftIt)
     ASSERT_NO_FATAL_FAILURE(reopen());
     KZResultWindowCntrl* window = app->resultWindowCntrl();
     window->showWindowWithTabTag(KZTag::allDuplicates);
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(0) && outline(0)->foundModel()->rowCount() == 3; }, 10s));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return outline(0) && outline(0)->foundModel()->rowCount() == 3; }, kztest::kPatience));
     ASSERT_NO_FATAL_FAILURE(kztest::removeThroughThePanel(window));
     for (const fs::path& path : {backupDoc, copiedPicture, linkedPicture, markedPhoto})
         EXPECT_FALSE(fs::exists(path)) << path;

@@ -64,7 +64,7 @@ TEST_F(KZQuitPolicyTest, ClosingTheLastRealWindowQuitsWhileOverlaysAreUp)
         timedOut = true;
         QCoreApplication::exit(1);
     });
-    guard.start(5000);
+    guard.start(kztest::kPatienceMs);
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_FALSE(timedOut);
 }

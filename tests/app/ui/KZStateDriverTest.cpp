@@ -1,5 +1,7 @@
 #include "app/ui/KZStateDriver.h"
 
+#include "TestSupport.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QTimer>
@@ -33,7 +35,7 @@ TEST(KZStateDriverTest, QuitEndsTheRunWithoutAskingAWindowThatWouldAsk)
     QTimer watchdog;
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(7); });
-    watchdog.start(5000);
+    watchdog.start(kztest::kPatienceMs);
     const int status = QApplication::exec();
     watchdog.stop();
     EXPECT_EQ(status, 0);
@@ -54,7 +56,7 @@ TEST(KZStateDriverTest, WaitForGoesOnWhenAnyOfItsNamesShows)
     QTimer watchdog;
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(7); });
-    watchdog.start(5000);
+    watchdog.start(kztest::kPatienceMs);
     const int status = QApplication::exec();
     watchdog.stop();
     EXPECT_EQ(status, 0);

@@ -92,7 +92,7 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
         QWidget* search = app.window();
         KZSearchView* view = app.windowCntrl()->searchView();
         ASSERT_TRUE(search && view);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(search));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(search, kztest::kPatienceMs));
         // Through the view's own animation, as a drop or the open panel adds them.
         app.windowCntrl()->addFolders({dir.path() / "tree/photos", dir.path() / "tree/backup"});
         ASSERT_TRUE(kztest::processEventsUntil(
@@ -129,7 +129,7 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
         ASSERT_TRUE(KZPreviewPanel::isOpen());
 
         result->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
         // It goes first, in place, while the result window is still there.
         KZPreviewPanel& panel = KZPreviewPanel::shared();
         ASSERT_TRUE(kztest::processEventsUntil([&] { return panel.windowOpacity() == 1.0; }));

@@ -67,7 +67,7 @@ protected:
         KZTransitionMath::setPauseAt(-1);
         QApplication::closeAllWindows();
     }
-    static bool settle(const std::function<bool()>& done) { return kztest::processEventsUntil(done, 5s); }
+    static bool settle(const std::function<bool()>& done) { return kztest::processEventsUntil(done, kztest::kPatience); }
 };
 
 TEST_F(KZWindowAnimatorsTest, FlipReplacesTheWindowAndPostsItsTwoNotificationsInOrder)

@@ -297,7 +297,7 @@ TEST_F(ProgressWindowTest, TheCloseButtonFollowsItsWindowsActivation)
     button->setEnabled(true);
     window_->show();
     window_->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_, kztest::kPatienceMs));
     QWindow* handle = window_->windowHandle();
     const QPoint onButton = button->mapTo(window_, button->rect().center());
     const QPoint beside = onButton + QPoint(0, 60);
@@ -312,11 +312,11 @@ TEST_F(ProgressWindowTest, TheCloseButtonFollowsItsWindowsActivation)
     const auto goAwayAndBack = [&] {
         other.show();
         other.activateWindow();
-        if (!QTest::qWaitForWindowActive(&other))
+        if (!QTest::qWaitForWindowActive(&other, kztest::kPatienceMs))
             return false;
         const Look away = button->look();
         window_->activateWindow();
-        if (!QTest::qWaitForWindowActive(window_))
+        if (!QTest::qWaitForWindowActive(window_, kztest::kPatienceMs))
             return false;
         return away == Look::WindowNotActive;
     };
@@ -329,14 +329,14 @@ TEST_F(ProgressWindowTest, TheCloseButtonFollowsItsWindowsActivation)
 
     // Away, the pointer changes nothing; nor does the button's enabling.
     other.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other, kztest::kPatienceMs));
     QTest::mouseMove(handle, beside);
     QTest::mouseMove(handle, onButton);
     EXPECT_EQ(button->look(), Look::WindowNotActive);
     button->setEnabled(false);
     EXPECT_EQ(button->look(), Look::WindowNotActive);
     window_->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_, kztest::kPatienceMs));
     EXPECT_EQ(button->look(), Look::Disabled) << "a disabled button stays pale in front";
     button->setEnabled(true);
     EXPECT_EQ(button->look(), Look::Plain);

@@ -374,7 +374,7 @@ TEST_F(TilesTest, TabReachesEveryControlAndTheFocusedOneShowsIt)
 {
     KZSearchView& view = shown_->view;
     view.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view, kztest::kPatienceMs));
     ASSERT_TRUE(kztest::processEventsUntil([&] { return view.resetBtn()->isVisible() && view.toggleBtn()->isVisible(); }));
     // The tiles have faded in.
     ASSERT_TRUE(kztest::processEventsUntil([&] {

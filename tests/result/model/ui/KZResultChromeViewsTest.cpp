@@ -1,5 +1,7 @@
 #include "result/model/ui/KZResultChromeViews.h"
 
+#include "TestSupport.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QMouseEvent>
@@ -123,7 +125,7 @@ TEST_F(ButtonContainer, AnEnabledButtonKeepsItsClicksADisabledOneIsAnswered)
     int clicks = 0;
     QObject::connect(button, &QPushButton::clicked, [&clicks] { ++clicks; });
     holder.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&holder));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&holder, kztest::kPatienceMs));
     // Through the window, as the pointer's clicks come: to the button under
     // the pointer.
     const auto click = [this] {

@@ -73,7 +73,7 @@ protected:
         setList(groups);
         view->resize(900, 400);
         view->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get(), kztest::kPatienceMs));
 
         KZListMarkingCntrl::Settings settings;
         settings.ownerTag = 3;

@@ -127,7 +127,7 @@ TEST(ResultFileSheetShots, SaveInProgress)
     window.setCentralWidget(list);
     window.resize(760, 420);
     window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, kztest::kPatienceMs));
 
     kztest::HeldDisk disk;
     kztest::ScopedManualClock clock;
@@ -149,7 +149,7 @@ TEST(ResultFileSheetShots, SaveInProgress)
         sheet = window.findChild<KZProgressWindow*>();
         return sheet && sheet->isVisible();
     }));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet, kztest::kPatienceMs));
 
     QImage canvas(window.size(), QImage::Format_ARGB32);
     QPainter painter(&canvas);

@@ -450,7 +450,7 @@ TEST_F(RowPaint, AClickedRowTakesTheFocusAndPaintsTheAccent)
     cntrl->showNewData(handOff(3, flat(makeGroups(2, 2))));
     QWidget* window = cntrl->view()->window();
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, kztest::kPatienceMs));
     view->clearFocus();
     view->setActiveOverride(std::nullopt, true);
     const QModelIndex row = cntrl->foundModel()->index(1, 0);

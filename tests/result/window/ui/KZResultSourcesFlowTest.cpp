@@ -120,7 +120,7 @@ protected:
         ASSERT_TRUE(realsearch::openResult(
             *window, realsearch::searchFor({root / "Camera", root / "Laptop", root / "Backup"})));
         window->showWindowWithTabTag(KZTag::allDuplicates);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), kztest::kPatienceMs));
         auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(window->resultCntrl()->itemsTypeCntrl(KZTag::allDuplicates));
         ASSERT_NE(tab, nullptr);
         list = dynamic_cast<KZResultSourcesListCntrl*>(tab->sourcesListCntrl());

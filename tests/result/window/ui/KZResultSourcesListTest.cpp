@@ -101,7 +101,7 @@ protected:
             services);
         list->view()->resize(260, 400);
         list->view()->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(list->view()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(list->view(), kztest::kPatienceMs));
     }
 
     void fill(quint64 tag, quint64 count, quint64 size, quint64 marked, quint64 markedSize)

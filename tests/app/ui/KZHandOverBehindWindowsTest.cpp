@@ -1,0 +1,251 @@
+// Folders handed to the running program while Preferences or About stands in
+// front of the result window: the real program, a real search, and later
+// starts that hand their folders over through the program's socket.
+
+#include "app/KZNewSearchRouting.h"
+#include "app/KZWindowTransitionMath.h"
+#include "app/progress/ui/KZSearchProgress.h"
+#include "app/search/ui/KZSearchView.h"
+#include "app/ui/KZMaravexApp.h"
+
+#include "ShortAnimations.h"
+#include "TestSupport.h"
+#include "app/search/SearchTestSupport.h"
+#include "app/ui/SettledTransitions.h"
+
+#include "platform/NotificationCenter.h"
+#include "platform/OpenedFiles.h"
+#include "platform/StringTable.h"
+#include "platform/UserDefaults.h"
+#include "preferences/KZURLOpener.h"
+#include "preferences/ui/KZAboutWindow.h"
+#include "preferences/ui/KZPreferencesWindow.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
+#include "services/ui/KZMenuSet.h"
+#include "settings/KZDefaultsKeys.h"
+#include "settings/KZNotificationNames.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A later start of the program, on its own thread: it blocks until the
+// running program, on this thread, has taken its paths.
+bool handOver(const fs::path& socket, const std::vector<fs::path>& paths)
+{
+    std::atomic<bool> done{false};
+    auto role = platform::OpenedFiles::Role::Alone;
+    std::thread later([&] {
+        platform::OpenedFiles second(socket);
+        role = second.start(paths, kztest::kPatienceMs);
+        done = true;
+    });
+    kztest::processEventsUntil([&] { return done.load(); });
+    later.join();
+    return role == platform::OpenedFiles::Role::HandedOver;
+}
+
+// What a window manager does while Preferences or About stands beside the
+// main windows: when a main window goes, the front returns to `keeper`, and
+// a window that takes no focus (a transition's overlay) never has it. The
+// window a transition shows at its end asks for the front, and gets it only
+// after the transition has ended. The offscreen platform alone would hand
+// the front to every window it shows, at once.
+class WindowManager : public QObject {
+public:
+    WindowManager(QWidget* keeper, std::vector<QWidget*> mainWindows)
+        : keeper_(keeper), mainWindows_(mainWindows.begin(), mainWindows.end())
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!keeper_ || !keeper_->isVisible() || !watched->isWidgetType())
+            return false;
+        auto* window = static_cast<QWidget*>(watched);
+        if (!window->isWindow())
+            return false;
+        const bool mainWindowGoes = event->type() == QEvent::Hide &&
+            std::find(mainWindows_.begin(), mainWindows_.end(), window) != mainWindows_.end();
+        const bool takesNoFocus = event->type() == QEvent::WindowActivate &&
+            window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus);
+        if (mainWindowGoes || takesNoFocus)
+            keeper_->activateWindow();
+        return false;
+    }
+
+private:
+    QPointer<QWidget> keeper_;
+    std::vector<QPointer<QWidget>> mainWindows_;
+};
+
+class HandOverBehindWindows : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(kztest::settleWindowTransitions()) << "a transition from before this test still runs";
+        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir / "defaults.plist"));
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
+        KZSetURLOpener([](const QUrl&) { return true; });
+        KZTransitionMath::setDurationFactor(0.05);
+    }
+    void TearDown() override
+    {
+        KZPreferencesWindow::destroyShared();
+        KZTransitionMath::setDurationFactor(1.0);
+        KZSetURLOpener({});
+        QApplication::closeAllWindows();
+        platform::UserDefaults::setStandard(nullptr);
+    }
+
+    void launch()
+    {
+        app = std::make_unique<KZMaravexApp>();
+        app->setCrashReportFolder(dir / "state");
+        ASSERT_EQ(running.start({}), platform::OpenedFiles::Role::Primary);
+        running.setHandler([this](const std::vector<fs::path>& paths) { app->openFiles(paths); });
+        app->applicationWillFinishLaunching();
+        app->applicationDidFinishLaunching();
+        ASSERT_TRUE(app->window() && QTest::qWaitForWindowExposed(app->window(), kztest::kPatienceMs));
+    }
+
+    std::vector<fs::path> sources() const
+    {
+        std::vector<fs::path> paths;
+        for (const KZSourceItemRef& source : app->windowCntrl()->searchView()->sourcesCntrl().sources())
+            paths.push_back(source->path());
+        return paths;
+    }
+
+    // Start in the search window, then Show Result: the result window in
+    // front, the search and progress windows behind it.
+    void searchAndShowTheResult(KZResultWindowCntrl** shown)
+    {
+        KZSearchView* view = app->windowCntrl()->searchView();
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->startButton()->isVisible(); }));
+        // Shown once its lists are built, as a user sees it.
+        std::atomic<bool> listsReady{false};
+        const platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
+            KZNotification::resultIsReady, platform::bundleIdentifier(),
+            [&](const platform::Notification&) { listsReady = true; });
+        QTest::mouseClick(view->startButton(), Qt::LeftButton);
+        const auto progress = app->windowCntrl()->progressCntrl();
+        ASSERT_NE(progress, nullptr);
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            return app->resultWindowCntrl() && !progress->isSearching() && listsReady.load() && progress->window() &&
+                   progress->window()->isVisible();
+        }));
+        ASSERT_TRUE(kztest::settleWindowTransitions());
+        progress->showResultAction();
+        KZResultWindowCntrl* result = app->resultWindowCntrl();
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            return result->isVisible() && !progress->window()->isVisible() && !app->window()->isVisible();
+        }));
+        ASSERT_TRUE(kztest::settleWindowTransitions());
+        result->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
+        *shown = result;
+    }
+
+    int questionsAsked() const
+    {
+        return alerts.presenter->count(platform::localizedString(QStringLiteral("search_again")));
+    }
+
+    kztest::TempDir dir;
+    kztest::TempDir tree;
+    searchtest::AlertScope alerts;
+    kztest::ShortAnimations shortAnimations;
+    platform::OpenedFiles running{dir / "maravex.socket"};
+    std::unique_ptr<KZMaravexApp> app;
+};
+
+// Behind Preferences (opened with its keys) the result window walks back
+// through the progress window's question, and the folder joins the sources
+// of the search. Behind About, the question answered Cancel keeps the
+// result and drops the folder: New Search later brings it back nowhere.
+TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuestionOnce)
+{
+    const fs::path photos = tree.mkdir("photos");
+    const fs::path backup = tree.mkdir("backup");
+    tree.write("photos/beach.jpg", std::string(40000, 'b'));
+    tree.write("backup/beach.jpg", std::string(40000, 'b'));
+    const fs::path more = tree.mkdir("more");
+    const fs::path other = tree.mkdir("other");
+    ASSERT_NO_FATAL_FAILURE(launch());
+    const kztest::SettleTransitionsOnExit settle;
+    app->windowCntrl()->addFolders({photos, backup});
+    KZResultWindowCntrl* result = nullptr;
+    ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&result));
+    QWidget* progress = app->windowCntrl()->progressCntrl()->window();
+
+    // Preferences over the result window.
+    QTest::keyClick(result, Qt::Key_Comma, Qt::ControlModifier);
+    QWidget* preferences = KZPreferencesWindow::sharedWindow();
+    ASSERT_TRUE(preferences && QTest::qWaitForWindowActive(preferences, kztest::kPatienceMs));
+    const WindowManager manager(preferences, {result, progress, app->window()});
+    ASSERT_TRUE(handOver(dir / "maravex.socket", {more}));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return sources().size() == 3; }))
+        << "questions " << questionsAsked() << ", result " << result->isVisible() << ", progress "
+        << progress->isVisible() << ", search " << app->window()->isVisible();
+    EXPECT_EQ(sources(), (std::vector<fs::path>{photos, backup, more}));
+    EXPECT_EQ(questionsAsked(), 1);
+    EXPECT_TRUE(app->window()->isVisible());
+    EXPECT_FALSE(result->isVisible());
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_TRUE(preferences->isVisible()) << "Preferences stays open";
+    EXPECT_FALSE(app->routing().waitsForFront() || app->routing().waitsForResult() ||
+                 app->routing().waitsForProgress() || app->routing().waitsForReady());
+    KZPreferencesWindow::destroyShared();
+
+    // About over the next result; the question answered Cancel.
+    ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&result));
+    progress = app->windowCntrl()->progressCntrl()->window();
+    KZMenuSet::shared().item(KZMenuSet::App, KZMenuSet::AboutTag)->trigger();
+    ASSERT_TRUE(app->about());
+    QWidget* about = app->about()->window();
+    ASSERT_TRUE(about && QTest::qWaitForWindowActive(about, kztest::kPatienceMs));
+    const WindowManager aboutManager(about, {result, progress, app->window()});
+    alerts.presenter->answers = {KZErrorDelegate::SecondButton};
+    ASSERT_TRUE(handOver(dir / "maravex.socket", {other}));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return questionsAsked() == 2; }))
+        << "result " << result->isVisible() << ", progress " << progress->isVisible();
+    ASSERT_TRUE(kztest::settleWindowTransitions());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(progress->isVisible()) << "the search's result is kept";
+    EXPECT_FALSE(app->window()->isVisible());
+    EXPECT_TRUE(app->foldersToAdd().empty());
+    EXPECT_FALSE(app->routing().waitsForReady());
+
+    // New Search from the progress window, agreed: the sources are cleared
+    // and the declined folder does not come back.
+    about->close();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !app->about(); }));
+    progress->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(progress, kztest::kPatienceMs));
+    const searchtest::PostCounter resets(KZNotification::readyToStartToOpenFile);
+    QTest::keyClick(progress, Qt::Key_N, Qt::ControlModifier);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return resets.count == 1 && app->window()->isVisible(); }))
+        << "questions " << questionsAsked();
+    EXPECT_EQ(questionsAsked(), 3);
+    EXPECT_FALSE(progress->isVisible());
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_TRUE(sources().empty()) << sources().size() << " sources";
+    EXPECT_TRUE(app->foldersToAdd().empty());
+}
+
+} // namespace
