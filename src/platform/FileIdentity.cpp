@@ -206,11 +206,7 @@ Proof FileIdentity::prove(const FileStat& now, const FileSystemQuery& fileSystem
 
 bool FileIdentity::isSameFile(const FileStat& now, const FileSystemQuery& fileSystemNow) const
 {
-    if (!isSameInode(now, fileSystemNow))
-        return false;
-    if (birth)
-        return now.birth && timeOf(*now.birth) == *birth;
-    return size && modified && now.size == *size && timeOf(now.modified) == *modified;
+    return isSameInode(now, fileSystemNow) && proveFile(*this, now) == Proof::Proved;
 }
 
 bool FileIdentity::isSameFolder(const FileStat& now, const FileSystemQuery& fileSystemNow,

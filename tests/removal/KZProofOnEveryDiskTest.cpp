@@ -13,10 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -99,25 +97,11 @@ struct Disks {
         ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
         ASSERT_EQ(::lchown(home.c_str(), user, user), 0);
         ASSERT_EQ(::lchown(at.c_str(), user, user), 0);
-        std::fflush(stdout);
-        std::fflush(stderr);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
+        EXPECT_TRUE(passesAsUser(user, home / ".local/share", [&] {
             ::setenv("HOME", home.c_str(), 1);
-            ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
-            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
-                ::_exit(2);
             step();
-            std::fflush(stdout);
-            std::fflush(stderr);
-            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-        }
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the ordinary user's step failed";
+        })) << "the ordinary user's step failed";
     }
     ~Disks()
     {
