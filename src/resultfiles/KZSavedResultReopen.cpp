@@ -2,6 +2,9 @@
 
 #include "engine/KZAppSuppInfo.h"
 #include "engine/KZFileTypeTagger.h"
+#include "engine/KZHashPool.h"
+#include "engine/KZObjectIDSet.h"
+#include "engine/KZSearchController.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/TreeToCheck.h"
 #include "platform/Bookmark.h"
@@ -16,12 +19,14 @@
 #include "settings/KZPlistValue.h"
 #include "settings/KZTags.h"
 
-#include <QSet>
+#include <QCryptographicHash>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <exception>
 #include <cmath>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #include <map>
@@ -41,7 +46,7 @@ struct Candidate {
     // What grouping needs of its record, which may be freed before then.
     qint64 groupId = 0;
     quint32 countOfItemsInGroup = 0;
-    fs::path path;
+    // Its path is the item's own.
     KZSearchItemInfoRef item;
     bool marked = false;
     // Differs from what was saved: no copy of its group any more.
@@ -92,9 +97,15 @@ QString trackText(const std::optional<QVariant>& trackID)
     return QString::number(KZPlistValue::toUnsigned64(*trackID), 16);
 }
 
-KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attributes, qint16 label)
+// Records of one folder mostly follow each other: their items share the
+// folder's bytes, as the items a scan lists from one folder do, instead of
+// each keeping its whole path. `folder` is null for "/" itself.
+KZSearchItemInfoRef readItem(const KZSearchItemInfo::Folder& folder, const KZItemAttributes& attributes,
+                             qint16 label)
 {
-    auto item = KZSearchItemInfo::create(path);
+    const std::string& path = attributes.path().native();
+    auto item = folder ? KZSearchItemInfo::create(folder, path.substr(path.rfind('/') + 1))
+                       : KZSearchItemInfo::create(attributes.path());
     item->setOriginalNameFromLocation();
     const platform::FileStat& st = *attributes.stat();
     item->setIsDirectory(attributes.isDirectory());
@@ -115,15 +126,68 @@ KZSearchItemInfoRef readItem(const fs::path& path, const KZItemAttributes& attri
     return item;
 }
 
-// Runs work(i) for every i below `count` on a few threads. Each call writes
-// only its own slot, so what comes out does not depend on the sharing.
-template <typename Work>
-void forEachIndex(size_t count, const Work& work)
+// A bookmark by its BLAKE2b digest: the set of the bookmarks met keeps 32
+// bytes a record instead of every record's bookmark (some 300 bytes) until
+// the rebuild ends. Two bookmarks of one digest are not to be found.
+using BookmarkDigest = std::array<quint64, 4>;
+
+BookmarkDigest digestOf(const QByteArray& bookmark)
 {
-    // The per-item work allocates as it reads: the program keeps two malloc
-    // arenas, and more threads than that only queue on their locks.
-    platform::forEachIndexInParallel(count, 2, 256, work);
+    // One per thread, made again for each: a record costs no allocation.
+    thread_local QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    hash.reset();
+    hash.addData(bookmark);
+    BookmarkDigest digest;
+    const QByteArrayView bytes = hash.resultView();
+    std::memcpy(digest.data(), bytes.data(), std::min(sizeof digest, size_t(bytes.size())));
+    return digest;
 }
+
+// The digests met, each once, in one open-addressed array rather than a
+// node each among the items being made.
+class DigestSet {
+public:
+    // False when the digest was there already.
+    bool insert(const BookmarkDigest& digest)
+    {
+        // An all-zero digest marks an empty slot, so its own is kept apart.
+        if (digest == BookmarkDigest{})
+            return !std::exchange(zeroSeen_, true);
+        if ((count_ + 1) * 4 > slots_.size() * 3)
+            grow();
+        const size_t mask = slots_.size() - 1;
+        // The digest's bits are as good as random: its first word is the hash.
+        for (size_t i = size_t(digest[0]) & mask;; i = (i + 1) & mask) {
+            if (slots_[i] == BookmarkDigest{}) {
+                slots_[i] = digest;
+                ++count_;
+                return true;
+            }
+            if (slots_[i] == digest)
+                return false;
+        }
+    }
+
+private:
+    void grow()
+    {
+        std::vector<BookmarkDigest> old = std::move(slots_);
+        slots_.assign(old.empty() ? 4096 : old.size() * 2, BookmarkDigest{});
+        const size_t mask = slots_.size() - 1;
+        for (const BookmarkDigest& digest : old) {
+            if (digest == BookmarkDigest{})
+                continue;
+            size_t i = size_t(digest[0]) & mask;
+            while (slots_[i] != BookmarkDigest{})
+                i = (i + 1) & mask;
+            slots_[i] = digest;
+        }
+    }
+
+    std::vector<BookmarkDigest> slots_;
+    size_t count_ = 0;
+    bool zeroSeen_ = false;
+};
 
 // The caller's stop test as the folder measurement asks it.
 class StopTest : public KZStopSource {
@@ -283,9 +347,17 @@ public:
     {
         // A source's path is a look at the disk: asked once here, not once
         // per record and source.
+        std::vector<std::string> roots;
         for (const KZSourceItemRef& source : sources_)
-            if (source)
+            if (source) {
                 sourcePlaces_.push_back({source, source->path(), placesOf(source->excluded())});
+                roots.push_back(sourcePlaces_.back().folder.path.native());
+            }
+        // The disk is asked about the records on as many threads as a search
+        // of these folders scans them with: all cores but two, and the two
+        // walks a rotating disk always had.
+        const unsigned cores = KZHashPool::threadsFor(roots, KZSearchController::kMaxScanWorkers + 2);
+        threads_ = cores > 2 ? cores - 2 : 2;
     }
 
     bool wasStopped() const { return stop_.wasStopped(); }
@@ -302,7 +374,6 @@ public:
     {
         std::vector<Candidate> kept;
         kept.reserve(records.size());
-        seenEntries_.reserve(seenEntries_.size() + records.size());
         // Bounds what is held at once and how long a stop waits.
         constexpr size_t batch = 8192;
         for (size_t start = 0; start < records.size(); start += batch) {
@@ -313,12 +384,17 @@ public:
             // the same item again: a repeat, never probed, so that one
             // bookmark under every record of a file costs one probe.
             std::vector<bool> repeat(end - start, false);
-            for (size_t i = start; i < end; ++i) {
-                const QByteArray& alias = records[i].alias;
-                repeat[i - start] = (i > 0 && records[i - 1].alias.constData() == alias.constData()
-                                     && records[i - 1].alias.size() == alias.size())
-                    || !insertNew(seenAliases_, alias);
-            }
+            for (size_t i = start + 1; i < end; ++i)
+                repeat[i - start] = records[i - 1].alias.constData() == records[i].alias.constData()
+                    && records[i - 1].alias.size() == records[i].alias.size();
+            std::vector<BookmarkDigest> digests(end - start);
+            forEachIndex(digests.size(), [&](size_t i) {
+                if (!repeat[i])
+                    digests[i] = digestOf(records[start + i].alias);
+            });
+            for (size_t i = 0; i < digests.size(); ++i)
+                repeat[i] = repeat[i] || !seenAliases_.insert(digests[i]);
+            digests.clear();
             std::vector<platform::BookmarkResolver::Probe> probes(end - start);
             forEachIndex(probes.size(), [&](size_t i) {
                 if (!repeat[i])
@@ -400,7 +476,7 @@ public:
                 // as a search finds them; one entry named twice, also under
                 // two paths (a bind mount, a file system mounted twice), is a
                 // repeat.
-                if (!seenEntries_.insert(std::move(place.entry)).second) {
+                if (!insertNew(std::move(place.entry))) {
                     ++out_.notes.duplicates;
                     continue;
                 }
@@ -417,20 +493,25 @@ public:
                 taken.push_back(&place);
             }
 
+            std::vector<KZSearchItemInfo::Folder> folders(taken.size());
+            for (size_t i = 0; i < taken.size(); ++i)
+                folders[i] = folderOf(taken[i]->attributes.path());
             std::vector<KZSearchItemInfoRef> items(taken.size());
             forEachIndex(taken.size(), [&](size_t i) {
                 const Place& place = *taken[i];
-                items[i] = readItem(place.attributes.path(), place.attributes, place.source->locationLabelTag());
+                items[i] = readItem(folders[i], place.attributes, place.source->locationLabelTag());
             });
+            folders.clear();
 
             for (size_t i = 0; i < taken.size(); ++i) {
                 Place& place = *taken[i];
                 const KZSavedItem& record = *place.record;
-                Candidate candidate{record.groupId, record.countOfItemsInGroup, place.attributes.takePath(),
-                                    std::move(items[i]), record.isMarked, false, {}};
+                Candidate candidate{record.groupId, record.countOfItemsInGroup, std::move(items[i]),
+                                    record.isMarked, false, {}};
                 candidate.item->setFileTypeLabel(fileTypeOf(record, *candidate.item));
                 candidate.item->setIsFromSavedResult(true);
-                giveOwner(record, *place.source, insidePhotoLibrary(candidate.path, *place.attributes.stat()),
+                giveOwner(record, *place.source,
+                          insidePhotoLibrary(place.attributes.path(), *place.attributes.stat()),
                           *candidate.item);
                 if (place.changed) {
                     candidate.marked = false;
@@ -468,7 +549,7 @@ public:
                 continue;
             }
             Paths& group = paths[candidate.groupId];
-            const std::string& bytes = candidate.path.native();
+            const std::string bytes = candidate.item->urlBytes();
             bool nested = group.above.count(bytes) != 0;
             forEachFolderAbove(bytes, [&](std::string_view folder) {
                 nested = nested || group.members.count(std::string(folder)) != 0;
@@ -529,7 +610,9 @@ public:
             if (candidate.item->isDirectory() && !candidate.changed) {
                 quint64 found = 0;
                 candidate.item->setTotSize(
-                    KZFilesUtilities::sharedControl().iterateFolderForSize(candidate.path, &found, &stop_).totalFileSize);
+                    KZFilesUtilities::sharedControl()
+                        .iterateFolderForSize(candidate.item->url(), &found, &stop_)
+                        .totalFileSize);
                 candidate.item->setMultiPurposeInfo(found);
             }
             if (stop_.wasStopped())
@@ -757,15 +840,41 @@ private:
     };
     std::vector<SourcePlace> sourcePlaces_;
     platform::BookmarkResolver bookmarks_;
+    // Every entry met, each once: most by their identity alone, in one
+    // array, the others (hard links, by their folder and name) by their key.
+    KZObjectIDSet seenItems_;
     std::unordered_set<EntryKey, EntryKeyHash> seenEntries_;
-    // Every bookmark met, each once.
-    QSet<QByteArray> seenAliases_;
-    static bool insertNew(QSet<QByteArray>& set, const QByteArray& value)
+    bool insertNew(EntryKey entry)
     {
-        const qsizetype before = set.size();
-        set.insert(value);
-        return set.size() != before;
+        if (std::get<2>(entry).empty() && std::get<1>(entry) != 0)
+            return seenItems_.insert(std::get<0>(entry), std::get<1>(entry));
+        return seenEntries_.insert(std::move(entry)).second;
     }
+    // Every bookmark met, each once.
+    DigestSet seenAliases_;
+    size_t threads_ = 2;
+    // Runs work(i) for every i below `count` on the rebuild's threads. Each
+    // call writes only its own slot, so what comes out does not depend on
+    // the sharing.
+    template <typename Work>
+    void forEachIndex(size_t count, const Work& work) const
+    {
+        platform::forEachIndexInParallel(count, threads_, 256, work);
+    }
+    // The shared bytes of the folder holding `path` (plain and absolute):
+    // the last one met again when the record is of the same folder.
+    KZSearchItemInfo::Folder folderOf(const fs::path& path)
+    {
+        const std::string& bytes = path.native();
+        const size_t slash = bytes.rfind('/');
+        if (bytes == "/" || slash == std::string::npos)
+            return {};
+        const std::string_view folder = slash == 0 ? std::string_view("/") : std::string_view(bytes.data(), slash);
+        if (!lastFolder_ || *lastFolder_ != folder)
+            lastFolder_ = KZSearchItemInfo::Folder(std::string(folder));
+        return lastFolder_;
+    }
+    KZSearchItemInfo::Folder lastFolder_;
     std::map<dev_t, bool> kernelDevices_;
     std::unordered_map<std::string, fs::path> linkFreeFolders_;
     const std::pair<const std::string, fs::path>* lastLinkFree_ = nullptr;
