@@ -100,13 +100,17 @@ QString trackText(const std::optional<QVariant>& trackID)
 // Records of one folder mostly follow each other: their items share the
 // folder's bytes, as the items a scan lists from one folder do, instead of
 // each keeping its whole path. `folder` is null for "/" itself.
-KZSearchItemInfoRef readItem(const KZSearchItemInfo::Folder& folder, const KZItemAttributes& attributes,
-                             qint16 label)
+KZSearchItemInfoRef makeItem(const KZSearchItemInfo::Folder& folder, const fs::path& path)
 {
-    const std::string& path = attributes.path().native();
-    auto item = folder ? KZSearchItemInfo::create(folder, path.substr(path.rfind('/') + 1))
-                       : KZSearchItemInfo::create(attributes.path());
+    const std::string& bytes = path.native();
+    auto item = folder ? KZSearchItemInfo::create(folder, bytes.substr(bytes.rfind('/') + 1))
+                       : KZSearchItemInfo::create(path);
     item->setOriginalNameFromLocation();
+    return item;
+}
+
+void readItem(KZSearchItemInfo* item, const KZItemAttributes& attributes, qint16 label)
+{
     const platform::FileStat& st = *attributes.stat();
     item->setIsDirectory(attributes.isDirectory());
     item->setIsPackage(attributes.isPackage());
@@ -123,7 +127,6 @@ KZSearchItemInfoRef readItem(const KZSearchItemInfo::Folder& folder, const KZIte
     // A folder is measured once the rebuild knows it keeps it.
     if (!attributes.isDirectory())
         item->setTotSize(attributes.totalFileSize().value_or(0));
-    return item;
 }
 
 // A bookmark by its BLAKE2b digest: the set of the bookmarks met keeps 32
@@ -168,11 +171,23 @@ public:
         }
     }
 
+    // Room for `more` digests besides those met, made at once.
+    void reserve(size_t more)
+    {
+        if (more == 0)
+            return;
+        size_t size = std::max<size_t>(slots_.size(), 4096);
+        while ((count_ + more) * 4 > size * 3)
+            size *= 2;
+        if (size != slots_.size())
+            grow(size);
+    }
+
 private:
-    void grow()
+    void grow(size_t size = 0)
     {
         std::vector<BookmarkDigest> old = std::move(slots_);
-        slots_.assign(old.empty() ? 4096 : old.size() * 2, BookmarkDigest{});
+        slots_.assign(size ? size : old.empty() ? 4096 : old.size() * 2, BookmarkDigest{});
         const size_t mask = slots_.size() - 1;
         for (const BookmarkDigest& digest : old) {
             if (digest == BookmarkDigest{})
@@ -374,6 +389,7 @@ public:
     {
         std::vector<Candidate> kept;
         kept.reserve(records.size());
+        seenAliases_.reserve(records.size());
         // Bounds what is held at once and how long a stop waits.
         constexpr size_t batch = 8192;
         for (size_t start = 0; start < records.size(); start += batch) {
@@ -493,15 +509,16 @@ public:
                 taken.push_back(&place);
             }
 
-            std::vector<KZSearchItemInfo::Folder> folders(taken.size());
-            for (size_t i = 0; i < taken.size(); ++i)
-                folders[i] = folderOf(taken[i]->attributes.path());
+            // The items outlive the rebuild: they are made here, one after
+            // the other on this thread, and not among what the other
+            // threads allocate for a moment while they read.
             std::vector<KZSearchItemInfoRef> items(taken.size());
+            for (size_t i = 0; i < taken.size(); ++i)
+                items[i] = makeItem(folderOf(taken[i]->attributes.path()), taken[i]->attributes.path());
             forEachIndex(taken.size(), [&](size_t i) {
                 const Place& place = *taken[i];
-                items[i] = readItem(folders[i], place.attributes, place.source->locationLabelTag());
+                readItem(items[i].get(), place.attributes, place.source->locationLabelTag());
             });
-            folders.clear();
 
             for (size_t i = 0; i < taken.size(); ++i) {
                 Place& place = *taken[i];
