@@ -3,9 +3,9 @@
 #include "engine/KZAppSuppInfo.h"
 #include "engine/KZFileTypeTagger.h"
 #include "engine/KZHashPool.h"
+#include "engine/KZItemAttributes.h"
 #include "engine/KZObjectIDSet.h"
 #include "engine/KZSearchController.h"
-#include "engine/KZItemAttributes.h"
 #include "engine/TreeToCheck.h"
 #include "platform/Bookmark.h"
 #include "platform/FileOps.h"
@@ -136,7 +136,8 @@ using BookmarkDigest = std::array<quint64, 4>;
 
 BookmarkDigest digestOf(const QByteArray& bookmark)
 {
-    // One per thread, made again for each: a record costs no allocation.
+    // One per thread, started afresh for each bookmark: a record costs no
+    // allocation.
     thread_local QCryptographicHash hash(QCryptographicHash::Blake2b_256);
     hash.reset();
     hash.addData(bookmark);
