@@ -589,7 +589,16 @@ public:
             std::stable_sort(members.begin(), members.end(), [](const Candidate* a, const Candidate* b) {
                 return a->groupId < b->groupId;
             });
-            for (auto from = members.begin(); from != members.end();) {
+            // The counters outlive the rebuilt items, whose fields the
+            // result's items copy before they let them go: made one by one
+            // among the rebuilt items, they would keep the pages of those
+            // from being used again. All of them share one block instead.
+            size_t groups = 0;
+            for (auto member = members.begin(); member != members.end(); ++member)
+                groups += member == members.begin() || (*member)->groupId != (*(member - 1))->groupId;
+            const std::shared_ptr<std::atomic<quint32>[]> counters(new std::atomic<quint32>[groups]());
+            size_t group = 0;
+            for (auto from = members.begin(); from != members.end(); ++group) {
                 const qint64 groupId = (*from)->groupId;
                 const auto to = std::find_if(from + 1, members.end(),
                                              [groupId](const Candidate* c) { return c->groupId != groupId; });
@@ -598,8 +607,8 @@ public:
                 const auto isCopy = [](const Candidate* c) { return !c->changed; };
                 const size_t copies = size_t(std::count_if(from, to, isCopy));
                 const quint32 saved = (*from)->countOfItemsInGroup;
-                const KZItemsInGroup counter = makeItemsInGroup(
-                    std::max<quint32>(1, std::min<quint32>(saved, quint32(copies))));
+                const KZItemsInGroup counter(counters, &counters[group]);
+                counter->store(std::max<quint32>(1, std::min<quint32>(saved, quint32(copies))));
                 const bool alone = copies <= 1;
                 const bool anyKept = std::any_of(from, to,
                                                  [](const Candidate* c) { return !c->changed && !c->marked; });
