@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSet>
+#include <QWheelEvent>
 
 KZFoundItemsOutlineView::KZFoundItemsOutlineView(QWidget* parent) : QTreeView(parent)
 {
@@ -324,6 +325,16 @@ void KZFoundItemsOutlineView::mousePressEvent(QMouseEvent* event)
     if (index.isValid() && ghostTest_ && foundModel() && isGhost(foundModel()->rowAt(index)))
         return; // a ghost is shown for context only and cannot be selected
     QTreeView::mousePressEvent(event);
+}
+
+void KZFoundItemsOutlineView::wheelEvent(QWheelEvent* event)
+{
+    if (isRemoving_) {
+        // Taken here, so that no scrolling parent moves the list instead.
+        event->accept();
+        return;
+    }
+    QTreeView::wheelEvent(event);
 }
 
 void KZFoundItemsOutlineView::keyPressEvent(QKeyEvent* event)

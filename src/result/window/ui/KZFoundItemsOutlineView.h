@@ -30,7 +30,8 @@ public:
     void setGhostTest(std::function<bool(const KZListRow&)> test) { ghostTest_ = std::move(test); }
     bool isGhost(const KZListRow& row) const { return ghostTest_ && ghostTest_(row); }
 
-    // During a removal the list takes no focus and no clicks.
+    // During a removal the list takes no focus, no clicks and no scrolling:
+    // the rows stay where the removal found them.
     void setIsRemoving(bool removing) { isRemoving_ = removing; }
     bool isRemoving() const { return isRemoving_; }
 
@@ -75,6 +76,7 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "services/KZDateUtilities.h"
 #include "platform/StringTable.h"
@@ -322,6 +323,95 @@ TEST_F(Outline, StopNoticeGoesToTheListTagOrTheTab)
     ASSERT_EQ(objects.size(), 2);
     EXPECT_EQ(objects[0], platform::NotificationObject::number(qint64(KZTag::sourceRowBase + 1)));
     EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view()));
+}
+
+// The stopped notice speaks of the search: the list of marked items is the
+// user's own choice, complete whatever the search, and never carries it.
+TEST_F(Outline, TheStoppedNoticeShowsOnEveryListButTheMarkedItems)
+{
+    KZAnimationTiming::setScale(0.05);
+    make();
+    const auto shows = [this](quint64 tag) {
+        KZListHandOff data = handOff(tag, flat(makeGroups(2, 2)));
+        data.searchStoppeByUser = true;
+        cntrl->showNewData(data);
+        kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(100));
+        return cntrl->stoppedFld()->isVisibleTo(cntrl->view());
+    };
+    EXPECT_TRUE(shows(3)) << "the tab's list";
+    EXPECT_TRUE(shows(KZTag::sourceRowBase + 1)) << "a source's list";
+    EXPECT_FALSE(shows(KZTag::markedItemsRowBase + 3)) << "the marked items";
+    EXPECT_TRUE(shows(3)) << "back on the tab's list";
+    KZAnimationTiming::setScale(1.0);
+}
+
+// A group that has no icon of its own takes its first member's when its row
+// is drawn, and keeps it; a folder that holds nothing shows a dash for its
+// size, a file of no size its size.
+TEST_F(Outline, AGroupKeepsItsFirstMembersIconAndAnEmptyFolderShowsNoSize)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(2, 2);
+    QImage red(32, 32, QImage::Format_ARGB32_Premultiplied);
+    red.fill(Qt::red);
+    groups[0]->items().first()->setFileIcon(red);
+    ASSERT_TRUE(groups[0]->fileIcon().isNull());
+    cntrl->showNewData(handOff(3, grouped(groups)));
+    QApplication::processEvents();
+    (void)view->viewport()->grab();
+    EXPECT_EQ(groups[0]->fileIcon(), red);
+    QImage blue = red;
+    blue.fill(Qt::blue);
+    groups[0]->items().first()->setFileIcon(blue);
+    (void)view->viewport()->grab();
+    EXPECT_EQ(groups[0]->fileIcon(), red) << "kept, not looked up again";
+
+    cntrl->setupShowByGroup(false);
+    const KZFoundItemArray items = modeltest::makeItems({{.group = 1, .size = 0, .isDirectory = true},
+                                                         {.group = 1, .size = 0},
+                                                         {.group = 2, .size = 2000, .isDirectory = true}});
+    cntrl->showNewData(handOff(3, KZShownList::flat(items)));
+    const int size = KZTableHeaderCntrl::indexOf(KZColumnKey::size_col);
+    const KZFoundItemsModel* model = cntrl->foundModel();
+    const auto text = [&](int row) { return model->data(model->index(row, size)).toString(); };
+    EXPECT_EQ(text(0), QStringLiteral("-"));
+    EXPECT_NE(text(1), QStringLiteral("-"));
+    EXPECT_FALSE(text(1).isEmpty());
+    EXPECT_NE(text(2), QStringLiteral("-"));
+}
+
+// While files are being removed the list stays as the removal found it: it
+// takes no focus and the wheel does not scroll it.
+TEST_F(Outline, DuringARemovalTheListTakesNoFocusAndDoesNotScroll)
+{
+    make();
+    cntrl->showNewData(handOff(3, flat(makeGroups(60, 2))));
+    QWidget* window = cntrl->view()->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, kztest::kPatienceMs));
+    QScrollBar* bar = view->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    const auto wheel = [this] {
+        const QPointF at(view->viewport()->width() / 2.0, view->viewport()->height() / 2.0);
+        QWheelEvent event(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -360), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view->viewport(), &event);
+    };
+
+    view->clearFocus();
+    view->setIsRemoving(true);
+    view->setFocus();
+    EXPECT_FALSE(view->hasFocus());
+    EXPECT_FALSE(view->isActive());
+    wheel();
+    EXPECT_EQ(bar->value(), 0);
+
+    view->setIsRemoving(false);
+    wheel();
+    EXPECT_GT(bar->value(), 0) << "the same turn scrolls once the removal has ended";
+    view->setFocus();
+    EXPECT_TRUE(view->hasFocus());
 }
 
 // What a new user missed: dates cut at the first width, every file with the
