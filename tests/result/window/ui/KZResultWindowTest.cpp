@@ -59,6 +59,7 @@ protected:
         services.refuseCloseWhileRemoving = [this] { ++refusals; };
         services.beep = [] {};
         services.undoMove = [this](const QVariant& dict) { undone.append(dict.toMap()); };
+        services.searchAgain = [this] { ++searchesAgain; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->show();
         settle();
@@ -68,6 +69,7 @@ protected:
     int questions = 0;
     int refusals = 0;
     bool answer = false;
+    int searchesAgain = 0;
     QList<QVariantMap> undone;
 };
 
@@ -254,6 +256,31 @@ TEST_F(ResultWindow, ToolbarControlsFollowKeyStateTabAndRemoval)
     settle();
     EXPECT_EQ(states(), std::tuple(false, false, true, false, false));
     window->setCurrSelectedTabTag(0);
+}
+
+// The toolbar opens with the way back to the search window, the program's
+// Search Again; like the toolbar's other controls it rests while the window
+// is not the active one and while a removal runs.
+TEST_F(ResultWindow, TheBackButtonGoesBackBySearchAgainOnlyWhenTheWindowMayLeave)
+{
+    QToolButton* back = window->goBackBtn();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(window->toolBar()->widgetForAction(window->toolBar()->actions().first()), back);
+    setActive(window.get(), true);
+    ASSERT_TRUE(back->isEnabled());
+    back->click();
+    EXPECT_EQ(searchesAgain, 1);
+
+    setActive(window.get(), false);
+    EXPECT_FALSE(back->isEnabled());
+    setActive(window.get(), true);
+    window->removeBtn()->click();
+    EXPECT_FALSE(back->isEnabled());
+    back->click();
+    EXPECT_EQ(searchesAgain, 1) << "a removal holds the window";
+    center().post(KZNotification::removePanelDidClose, platform::bundleIdentifier());
+    settle();
+    EXPECT_TRUE(back->isEnabled());
 }
 
 TEST_F(ResultWindow, SwitchesWriteTheirDefaultsInOrderAndRetitleTheViewMenu)
