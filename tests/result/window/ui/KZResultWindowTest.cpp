@@ -283,6 +283,27 @@ TEST_F(ResultWindow, TheBackButtonGoesBackBySearchAgainOnlyWhenTheWindowMayLeave
     EXPECT_TRUE(back->isEnabled());
 }
 
+// When the removal panel closes, the sources list of the tab that asked
+// for the removal reloads; the missing-tracks tab names no tab, and its
+// close reaches no list's tag.
+TEST_F(ResultWindow, AClosedRemovalPanelReloadsTheSourcesListOfTheTabThatAsked)
+{
+    QList<platform::NotificationObject> reloads;
+    auto sub = center().addObserver(QStringLiteral("updateTableView"), platform::NotificationObject(),
+                                    [&reloads](const platform::Notification& note) { reloads.append(note.object); });
+    window->removeBtn()->click();
+    center().post(KZNotification::removePanelDidClose, platform::bundleIdentifier(),
+                  {{QStringLiteral("isRemoving"), false}, {QStringLiteral("ownerTag"), 5}});
+    settle();
+    window->removeBtn()->click();
+    center().post(KZNotification::removePanelDidClose, platform::bundleIdentifier());
+    settle();
+    ASSERT_EQ(reloads.size(), 2);
+    EXPECT_EQ(reloads[0], platform::NotificationObject::number(5));
+    EXPECT_TRUE(reloads[1].isNone());
+    EXPECT_FALSE(window->isRemoving());
+}
+
 TEST_F(ResultWindow, SwitchesWriteTheirDefaultsInOrderAndRetitleTheViewMenu)
 {
     auto& defaults = platform::UserDefaults::standard();
