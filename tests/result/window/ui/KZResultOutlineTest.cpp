@@ -325,6 +325,58 @@ TEST_F(Outline, StopNoticeGoesToTheListTagOrTheTab)
     EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view()));
 }
 
+// A ghost row is there to be seen, not chosen: in the list of marked items
+// the unmarked members are ghosts, and neither Select All, nor a range, nor
+// the arrow keys select them; the arrows pass over them.
+TEST_F(Outline, NoGestureOfTheUserSelectsAGhost)
+{
+    make();
+    const KZFoundItemArray items =
+        modeltest::makeItems({{.group = 1, .marked = true}, {.group = 1}, {.group = 2, .marked = true},
+                              {.group = 2}, {.group = 3, .marked = true}, {.group = 3}});
+    cntrl->showNewData(handOff(KZTag::markedItemsRowBase + 3, KZShownList::flat(items)));
+    QWidget* window = cntrl->view()->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, kztest::kPatienceMs));
+    view->setFocus();
+    const auto selected = [this] {
+        std::vector<int> rows;
+        for (const QModelIndex& index : view->selectionModel()->selectedRows())
+            rows.push_back(index.row());
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+    const auto rowCentre = [this](int row) {
+        return QPoint(view->viewport()->width() / 2, view->visualRect(cntrl->foundModel()->index(row, 0)).center().y());
+    };
+
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(selected(), (std::vector<int>{0, 2, 4})) << "Select All";
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCentre(0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, rowCentre(4));
+    EXPECT_EQ(selected(), (std::vector<int>{0, 2, 4})) << "a range";
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCentre(3));
+    EXPECT_EQ(selected(), (std::vector<int>{0, 2, 4})) << "a click on a ghost";
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCentre(0));
+    QTest::keyClick(view, Qt::Key_Down);
+    EXPECT_EQ(selected(), std::vector<int>{2});
+    EXPECT_EQ(view->currentIndex().row(), 2);
+    QTest::keyClick(view, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(selected(), (std::vector<int>{2, 4}));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCentre(0));
+    QTest::keyClick(view, Qt::Key_End);
+    EXPECT_EQ(selected(), std::vector<int>{4}) << "the last row is a ghost: the last that is not";
+    QTest::keyClick(view, Qt::Key_Down);
+    EXPECT_EQ(view->currentIndex().row(), 4) << "nothing beyond the ghosts to go to";
+
+    // In the tab's own list nobody is a ghost.
+    cntrl->showNewData(handOff(3, KZShownList::flat(items)));
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(selected().size(), 6u);
+}
+
 // The stopped notice speaks of the search: the list of marked items is the
 // user's own choice, complete whatever the search, and never carries it.
 TEST_F(Outline, TheStoppedNoticeShowsOnEveryListButTheMarkedItems)
