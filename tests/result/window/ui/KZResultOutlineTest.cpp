@@ -230,6 +230,30 @@ TEST_F(Outline, SelectionComesBackPerListAndIsForgottenOnAShapeSwitch)
     EXPECT_TRUE(cntrl->selectedItemsByTags().empty());
 }
 
+// Another source row and back: the grouped list comes back scrolled to the
+// group that was last in view, not to its top.
+TEST_F(Outline, ComingBackToAGroupedListScrollsToWhereItWas)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(200, 2);
+    const KZShownList whole = grouped(groups);
+    cntrl->showNewData(handOff(3, whole));
+    view->scrollTo(groupIndex(120), QAbstractItemView::PositionAtTop);
+    QApplication::processEvents();
+    const auto [first, count] = view->visibleItemsRange();
+    ASSERT_GE(first, 100);
+    const int lastInView = first + count - 2;
+
+    cntrl->showNewData(handOff(KZTag::sourceRowBase, grouped({groups[0], groups[1]}), true));
+    EXPECT_EQ(view->visibleItemsRange().first, 0);
+    cntrl->showNewData(handOff(3, whole, true));
+    QApplication::processEvents();
+    const auto [back, backCount] = view->visibleItemsRange();
+    EXPECT_LE(back, lastInView);
+    EXPECT_GT(back + backCount, lastInView) << "the group last in view is in view again";
+}
+
 TEST_F(Outline, APendingSelectionStaysWithItsOwnList)
 {
     make();
