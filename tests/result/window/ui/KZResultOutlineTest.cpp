@@ -254,6 +254,48 @@ TEST_F(Outline, ComingBackToAGroupedListScrollsToWhereItWas)
     EXPECT_GT(back + backCount, lastInView) << "the group last in view is in view again";
 }
 
+// A group revealed from a source's list opens in the tab's list, in view,
+// with its first member chosen, so that the menus and the preview act on a
+// file of the group at once.
+TEST_F(Outline, ARevealedGroupOpensInViewWithItsFirstMemberChosen)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(200, 2);
+    cntrl->showNewData(handOff(3, grouped(groups)));
+    cntrl->revealGroup(groups[150]);
+    QApplication::processEvents();
+    EXPECT_TRUE(view->isExpanded(groupIndex(150)));
+    EXPECT_TRUE(groups[150]->isExpanded());
+    ASSERT_EQ(view->selectedRows().size(), 1);
+    EXPECT_EQ(view->selectedRows().first(), (KZListRow{groups[150], groups[150]->items().first()}));
+    EXPECT_TRUE(view->viewport()->rect().intersects(view->visualRect(groupIndex(150))));
+    EXPECT_EQ(preview, KZFoundItemArray{groups[150]->items().first()});
+}
+
+// Members shown at the user's request: their group opens to show them, and
+// what was selected stays selected.
+TEST_F(Outline, MembersShownOnRequestOpenTheirGroupAndKeepTheSelection)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(3, 3);
+    const KZFoundItemArray all = groups[1]->items();
+    groups[1]->setItems(all.mid(0, 1));
+    cntrl->showNewData(handOff(KZTag::sourceRowBase, grouped(groups)));
+    selectRow(groupIndex(0));
+    ASSERT_FALSE(view->isExpanded(groupIndex(1)));
+
+    groups[1]->setItems(all);
+    cntrl->updateRowsForGroup(groups[1], 1);
+    EXPECT_TRUE(view->isExpanded(groupIndex(1)));
+    EXPECT_TRUE(groups[1]->isExpanded());
+    EXPECT_EQ(cntrl->foundModel()->rowCount(groupIndex(1)), 3);
+    ASSERT_EQ(view->selectedRows().size(), 1);
+    EXPECT_EQ(view->selectedRows().first().group, groups[0]);
+    EXPECT_TRUE(view->selectedRows().first().isGroupRow());
+}
+
 TEST_F(Outline, APendingSelectionStaysWithItsOwnList)
 {
     make();
