@@ -278,6 +278,23 @@ private:
         }
     }
 
+    // text() for a text that is passed over: never held.
+    bool passText()
+    {
+        for (;;) {
+            switch (xml_.readNext()) {
+            case QXmlStreamReader::Characters:
+                if (xml_.isCDATA())
+                    return giveUp();
+                continue;
+            case QXmlStreamReader::EndElement:
+                return true;
+            default:
+                return giveUp();
+            }
+        }
+    }
+
     bool spend(quint64 bytes)
     {
         spent_ += bytes;
@@ -293,7 +310,7 @@ private:
     {
         const QStringView name = xml_.qualifiedName();
         if (name == u"string")
-            return bool(text());
+            return passText();
         if (name == u"data") {
             const std::optional<QString> s = text();
             return s && (platform::xmlplist::base64(*s) || giveUp());
@@ -320,7 +337,7 @@ private:
             if (token != QXmlStreamReader::StartElement)
                 return giveUp();
             if (isDict) {
-                if (xml_.qualifiedName() != u"key" || !text())
+                if (xml_.qualifiedName() != u"key" || !passText())
                     return giveUp();
                 if (next() != QXmlStreamReader::StartElement)
                     return giveUp();
