@@ -1,8 +1,8 @@
 #include "media/KZiTunesLibrary.h"
 
-#include "platform/Paths.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/XmlPropertyListValues.h"
 #include "services/KZFilesUtilities.h"
@@ -43,15 +43,6 @@ quint64 numberValue(const QVariantMap& map, const char* key)
 {
     return KZPlistValue::unsigned64Value(map, QLatin1String(key));
 }
-
-} // namespace
-
-QString KZiTunesLibrary::trackIDWithPersistentID(quint64 persistentID)
-{
-    return QString::number(persistentID, 16);
-}
-
-namespace {
 
 QString fileText(const fs::path& file)
 {
@@ -493,6 +484,11 @@ private:
 };
 
 } // namespace
+
+QString KZiTunesLibrary::trackIDWithPersistentID(quint64 persistentID)
+{
+    return QString::number(persistentID, 16);
+}
 
 std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path& file, QString* error)
 {
