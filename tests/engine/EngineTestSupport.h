@@ -188,6 +188,7 @@ public:
         ++fileTypeCounts[item.fileTypeLabel()];
     }
     void setIsSearching(bool searching) override { isSearching = searching; }
+    void showFolderView(bool show) override { (show ? folderViewShown : folderViewHidden)++; }
 
     std::atomic<bool> stopped{false};
     std::atomic<quint64> stopAfterToCheck{0};
@@ -195,6 +196,8 @@ public:
     std::atomic<quint64> foundCount{0};
     std::atomic<quint64> checkedCount{0};
     std::atomic<bool> isSearching{true};
+    std::atomic<int> folderViewShown{0};
+    std::atomic<int> folderViewHidden{0};
     std::mutex lock;
     QVariantMap prepareOptions;
     std::map<quint64, int> fileTypeCounts;

@@ -469,3 +469,21 @@ TEST_F(KZFolderContentTest, CopiedChainDeeperThanAnyPathIsFoundAtItsTop)
 }
 
 } // namespace
+
+// The folder view of the progress window is worth its room only when many
+// folders are to be compared: more than fifty.
+TEST_F(KZFolderContentTest, TheFolderProgressShowsOnlyForMoreThanFiftyFolders)
+{
+    for (const int folders : {50, 51}) {
+        kztest::TempDir here;
+        for (int n = 0; n < folders; ++n)
+            here.write("f" + std::to_string(n) + "/x", "same");
+        SearchOptions options;
+        options.progress = std::make_shared<RecordingProgress>();
+        const SearchResult result = runSearch({here.path()}, folderCriteria(), options);
+        ASSERT_EQ(result.notifications, 1);
+        EXPECT_EQ(result.info.value(str("KZResultItemsToCheckCount")).toULongLong(), quint64(folders));
+        EXPECT_EQ(options.progress->folderViewShown.load(), folders > 50 ? 1 : 0) << folders << " folders";
+        EXPECT_EQ(groupSet(result.rows).size(), 1u) << "every folder holds the same file";
+    }
+}

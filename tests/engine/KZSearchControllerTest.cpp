@@ -643,6 +643,29 @@ TEST_F(KZSearchControllerTest, InvisibleFoldersAreNeitherWalkedNorFoundWhereverT
     }
 }
 
+// The duplicate-files search leaves out the extensions of the preferences:
+// a folder named with one of them (a build folder, a bundle of settings) is
+// a thing of its own, never opened, whether it is a source or lies deeper.
+// The comparison is exact, as for files.
+TEST_F(KZSearchControllerTest, FoldersNamedWithALeftOutExtensionAreNeitherSourcesNorWalked)
+{
+    for (const char* folder : {"Build.tmp", "plain/Cache.tmp", "plain/Cache.tmp/inner", "plain", "Other.TMP"}) {
+        dir.write(std::string(folder) + "/one", std::string("copy in ") + folder);
+        dir.write(std::string(folder) + "/two", std::string("copy in ") + folder);
+    }
+    dir.write("plain/a.tmp", "left-out file");
+    dir.write("plain/b.tmp", "left-out file");
+    QVariantMap criteria = sizeAndContentCriteria();
+    criteria.insert(str("isExtension"), true);
+    criteria.insert(str("extensionStruct"),
+                    QVariantMap{{str("whichItem"), 2}, {str("array"), QVariantList{str("lib"), str("tmp")}}});
+
+    const SearchResult result = runSearch({dir / "Build.tmp", dir / "plain", dir / "Other.TMP"}, criteria);
+    ASSERT_EQ(result.notifications, 1);
+    EXPECT_EQ(groupSet(result.rows), (Groups{{dir / "plain/one", dir / "plain/two"},
+                                             {dir / "Other.TMP/one", dir / "Other.TMP/two"}}));
+}
+
 // ---- The kernel's own file systems ----------------------------------------------------------
 
 namespace {
