@@ -532,6 +532,27 @@ TEST_F(KZSearchControllerTest, UnreadableTreeNodeDoesNotTurnDuplicatesAway)
     EXPECT_EQ(groupSet(result.rows), (Groups{{one, two}}));
 }
 
+// Names alone decide: letter case aside, and the last extension too when
+// the user asks; sizes and contents are not looked at.
+TEST_F(KZSearchControllerTest, NamesAloneMakeDuplicatesWhateverTheirSizes)
+{
+    const fs::path upper = dir.write("a/Photo.JPG", "x");
+    const fs::path lower = dir.write("b/photo.jpg", "a longer and other content");
+    const fs::path png = dir.write("c/photo.png", "y");
+    dir.write("d/other.jpg", "x");
+    for (const bool withoutExtension : {false, true}) {
+        SCOPED_TRACE(withoutExtension);
+        const QVariantMap criteria{
+            {str("isName"), true},
+            {str("nameStruct"), QVariantMap{{str("isSame"), true}, {str("extensionIsExcluded"), withoutExtension}}},
+        };
+        const SearchResult result = runSearch({dir.path()}, criteria);
+        const Groups expected = withoutExtension ? Groups{{upper, lower, png}} : Groups{{upper, lower}};
+        EXPECT_EQ(groupSet(result.rows), expected);
+        expectWellFormedGroups(result.rows);
+    }
+}
+
 TEST_F(KZSearchControllerTest, FileTypeTagsByExtensionThenTypeCode)
 {
     KZDefaultsRegistry::setupDefaultsPreferences();
