@@ -189,6 +189,18 @@ public:
     }
     void setIsSearching(bool searching) override { isSearching = searching; }
     void showFolderView(bool show) override { (show ? folderViewShown : folderViewHidden)++; }
+    void prepareToSearchForFoldersContent() override { ++foldersContentPrepared; }
+    void initializeFoldersProgressWithTotValue(quint64 total) override
+    {
+        std::lock_guard guard(lock);
+        folderTotals.push_back(total);
+    }
+    void setFolderSizeValue(quint64 size) override
+    {
+        std::lock_guard guard(lock);
+        folderSizes.push_back(size);
+    }
+    void addCurrFoldersValue(quint64 value) override { folderValueAdded += value; }
 
     std::atomic<bool> stopped{false};
     std::atomic<quint64> stopAfterToCheck{0};
@@ -198,6 +210,10 @@ public:
     std::atomic<bool> isSearching{true};
     std::atomic<int> folderViewShown{0};
     std::atomic<int> folderViewHidden{0};
+    std::atomic<int> foldersContentPrepared{0};
+    std::atomic<quint64> folderValueAdded{0};
+    std::vector<quint64> folderTotals; // each pair of folders compared entry by entry
+    std::vector<quint64> folderSizes;
     std::mutex lock;
     QVariantMap prepareOptions;
     std::map<quint64, int> fileTypeCounts;

@@ -470,6 +470,22 @@ TEST_F(KZFolderContentTest, CopiedChainDeeperThanAnyPathIsFoundAtItsTop)
 
 } // namespace
 
+// The folder view follows each pair of folders compared entry by entry: the
+// items and bytes of both, and two for every pair of files read.
+TEST_F(KZFolderContentTest, TheFolderProgressIsFedEveryPairOfFoldersAndFiles)
+{
+    build({{"a/f", "12345"}, {"a/g", "1234567"}, {"b/f", "12345"}, {"b/g", "1234567"}, {"c/h", "other"}});
+    SearchOptions options;
+    options.progress = std::make_shared<RecordingProgress>();
+    const SearchResult result = runSearch({dir.path()}, folderCriteria(), options);
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"a", "b"}}));
+    const RecordingProgress& progress = *options.progress;
+    EXPECT_EQ(progress.foldersContentPrepared.load(), 1);
+    EXPECT_EQ(progress.folderTotals, std::vector<quint64>{4}) << "c differs in size: never listed";
+    EXPECT_EQ(progress.folderSizes, std::vector<quint64>{24});
+    EXPECT_EQ(progress.folderValueAdded.load(), 4u);
+}
+
 // The folder view of the progress window is worth its room only when many
 // folders are to be compared: more than fifty.
 TEST_F(KZFolderContentTest, TheFolderProgressShowsOnlyForMoreThanFiftyFolders)
