@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 
+#include "platform/FinderInfo.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -502,4 +503,25 @@ TEST_F(KZFolderContentTest, TheFolderProgressShowsOnlyForMoreThanFiftyFolders)
         EXPECT_EQ(options.progress->folderViewShown.load(), folders > 50 ? 1 : 0) << folders << " folders";
         EXPECT_EQ(groupSet(result.rows).size(), 1u) << "every folder holds the same file";
     }
+}
+
+// A folder the user hid is not walked when hidden items are not wanted, but
+// in a duplicate-folders search it is still a folder of the search: a hidden
+// copy of a visible folder is found, while a folder inside a hidden one is
+// never met, even when it has a copy.
+TEST_F(KZFolderContentTest, AHiddenFolderIsNotWalkedButIsStillAFolderOfTheSearch)
+{
+    const std::string block = randomBytes(30000, 11);
+    build({{"veiled/f", block}, {"veiled/sub/g", "inner"}, {"shown/f", block}, {"shown/sub/g", "inner"},
+           {"apart/h", "alone"}, {"apart/sub/g", "deep"}, {"copy/g", "deep"}});
+    platform::FinderInfo info;
+    info.setFlags(platform::FinderInfo::kIsInvisible);
+    QString error;
+    for (const char* hidden : {"veiled", "apart"}) {
+        if (!platform::writeFinderInfo(dir / hidden, info, &error))
+            GTEST_SKIP() << "no extended attributes here: " << error.toStdString();
+    }
+    const SearchResult result = runSearch({dir.path()}, folderCriteria());
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"shown", "veiled"}}));
+    expectCounters(result.rows);
 }
