@@ -553,6 +553,34 @@ TEST_F(KZSearchControllerTest, NamesAloneMakeDuplicatesWhateverTheirSizes)
     }
 }
 
+// A package is one item, like a file; only a package at a source's top
+// level is opened as a folder, and only when the user asks for it.
+TEST_F(KZSearchControllerTest, OnlyTopLevelPackagesAreOpenedAndOnlyWhenAsked)
+{
+    for (const char* package : {"Top.bundle", "Top copy.bundle"}) {
+        dir.write(std::string(package) + "/a", "package content");
+        dir.write(std::string(package) + "/b", "package content");
+    }
+    for (const char* package : {"deep/Inner.bundle", "deep/Inner copy.bundle"}) {
+        dir.write(std::string(package) + "/c", "inner content");
+        dir.write(std::string(package) + "/d", "inner content");
+    }
+    for (const bool opened : {false, true}) {
+        SCOPED_TRACE(opened);
+        QVariantMap criteria = sizeAndContentCriteria();
+        criteria.insert(str("contentStruct"), QVariantMap{{str("isData"), true}, {str("treatPack"), opened}});
+        const SearchResult result = runSearch({dir.path()}, criteria);
+        const Groups inner{{dir / "deep/Inner.bundle", dir / "deep/Inner copy.bundle"}};
+        Groups expected = inner;
+        if (opened)
+            expected.insert({dir / "Top.bundle/a", dir / "Top.bundle/b", dir / "Top copy.bundle/a",
+                             dir / "Top copy.bundle/b"});
+        else
+            expected.insert({dir / "Top.bundle", dir / "Top copy.bundle"});
+        EXPECT_EQ(groupSet(result.rows), expected);
+    }
+}
+
 TEST_F(KZSearchControllerTest, FileTypeTagsByExtensionThenTypeCode)
 {
     KZDefaultsRegistry::setupDefaultsPreferences();
