@@ -254,6 +254,8 @@ struct SearchOptions {
     unsigned scanThreads = 0;    // 0: as the machine gives
     std::size_t workerHashingBacklog = 1024; // 0: the scan workers hash every small file they may
     std::shared_ptr<KZSearchController>* keep = nullptr; // receives the controller
+    // The follow-up search for the folders that a removal emptied.
+    bool emptiedFoldersFollowUp = false;
     // The request's excluded locations, every one counted.
     std::vector<fs::path> excludedLocations = {};
     // How long the search may take; past it the result is empty (no
@@ -269,6 +271,7 @@ inline SearchResult runSearch(const std::vector<KZSourceItemRef>& sources, const
     auto stuff = KZSearchStuff::searchStuff();
     stuff->setSources(sources);
     stuff->setCriteria(options.noCriteria ? std::nullopt : std::optional<QVariantMap>(criteria));
+    stuff->setIsASearchForEmptyFoldersAfterTrashed(options.emptiedFoldersFollowUp);
     stuff->setExludedByLocation(options.excludedLocations);
     stuff->setExclLocsCount(options.excludedLocations.size());
     if (!options.progress)

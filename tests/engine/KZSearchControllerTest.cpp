@@ -2,6 +2,7 @@
 
 #include "platform/FinderInfo.h"
 #include "platform/Paths.h"
+#include "platform/StringTable.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZDefaultsRegistry.h"
 
@@ -579,6 +580,40 @@ TEST_F(KZSearchControllerTest, OnlyTopLevelPackagesAreOpenedAndOnlyWhenAsked)
             expected.insert({dir / "Top.bundle", dir / "Top copy.bundle"});
         EXPECT_EQ(groupSet(result.rows), expected);
     }
+}
+
+// After a removal the folders that held the removed items are looked at
+// themselves, each under the label its items had: an emptied folder is
+// found, at the outermost folder that it left empty, and nothing is walked.
+TEST_F(KZSearchControllerTest, TheFollowUpFindsTheEmptiedFoldersUnderTheirOwnLabels)
+{
+    dir.write("kept/file", "still here");
+    const fs::path inner = dir.mkdir("outer/inner");
+    const fs::path alone = dir.mkdir("alone");
+    dir.write("alone-sibling/file", "keeps the temporary folder from being empty");
+    const std::vector<std::pair<fs::path, qint16>> folders{{inner, 3}, {dir / "kept", 5}, {alone, 7}};
+    std::vector<KZSourceItemRef> sources;
+    for (const auto& [folder, label] : folders) {
+        sources.push_back(folderSource(folder));
+        sources.back()->setLocationLabelTag(label);
+    }
+    auto request = KZSearchStuff::searchStuff();
+    request->createEmptyFoldersCriteria();
+    SearchOptions options;
+    options.emptiedFoldersFollowUp = true;
+    options.progress = std::make_shared<RecordingProgress>();
+    const SearchResult result = runSearch(sources, request->criteria().value_or(QVariantMap()), options);
+    ASSERT_EQ(result.notifications, 1);
+    std::map<fs::path, qint16> found;
+    for (const FoundRow& row : result.rows) {
+        found[row.path] = row.label;
+        EXPECT_EQ(row.groupID, 0u) << row.path;
+    }
+    EXPECT_EQ(found, (std::map<fs::path, qint16>{{dir / "outer", 3}, {alone, 7}}));
+    EXPECT_TRUE(result.info.value(str("KZResultIsEmptyFolders")).toBool());
+    EXPECT_TRUE(options.progress->prepareOptions.value(str("isEmptiedFolders")).toBool());
+    EXPECT_EQ(sources[0]->locationLabelTag(), 3) << "the sources keep their labels";
+    EXPECT_FALSE(options.progress->titles.contains(platform::localizedString(str("scanning"))));
 }
 
 TEST_F(KZSearchControllerTest, FileTypeTagsByExtensionThenTypeCode)
