@@ -263,8 +263,20 @@ QString KZRestoreRemovedFiles::infoText() const
 
 void KZRestoreRemovedFiles::setInfoText(const QString& text)
 {
+    std::function<void(const QString&)> observer;
+    {
+        std::lock_guard guard(mutex_);
+        infoText_ = text;
+        observer = infoTextObserver_;
+    }
+    if (observer)
+        observer(text);
+}
+
+void KZRestoreRemovedFiles::setInfoTextObserver(std::function<void(const QString&)> observer)
+{
     std::lock_guard guard(mutex_);
-    infoText_ = text;
+    infoTextObserver_ = std::move(observer);
 }
 
 void KZRestoreRemovedFiles::recoverInterruptedRemovals(fs::path trashDir)
@@ -1062,9 +1074,14 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
     for (const auto& file : undoFiles) {
         ++fileCount;
         const QString number = KZNumberUtilities::sharedControl().numberToFormatString(fileCount);
-        setInfoText(several ? KZErrorDelegate::replaceContentOfString(
-                                  platform::localizedString(QStringLiteral("restoring_items_with_count")), {number})
-                            : platform::localizedString(QStringLiteral("restoring_items")));
+        const auto say = [&](const char* one, const char* withCount) {
+            setInfoText(several ? KZErrorDelegate::replaceContentOfString(
+                                      platform::localizedString(QString::fromLatin1(withCount)), {number})
+                                : platform::localizedString(QString::fromLatin1(one)));
+        };
+        // Reading a large undo file and checking its items takes a while:
+        // the user sees which removal is being read before its items move.
+        say("preparing_restore", "preparing_restore_with_count");
         QString error;
         const auto contents = KZUndoFile::read(file, &error);
         if (!contents) {
@@ -1078,6 +1095,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             result.skipped += 1;
             continue;
         }
+        say("restoring_items", "restoring_items_with_count");
         totToManage += contents->entries.size();
         const double undoMoment = KZUndoFile::secondsOfFileName(platform::pathText(file.filename()));
         // What this removal recorded of the folders its items left.

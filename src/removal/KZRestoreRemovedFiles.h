@@ -182,6 +182,9 @@ public:
     std::atomic<bool> isWorking{false};
     // What the work is doing now, for the progress window.
     QString infoText() const;
+    // Called on the work's thread with each text as it is set: a display
+    // that polls may never see a text that lasted a moment.
+    void setInfoTextObserver(std::function<void(const QString&)> observer);
 
 private:
     ItemResult undoItem(const KZUndoMovedItem& item, bool isiTunes);
@@ -255,4 +258,5 @@ private:
     std::vector<std::filesystem::path> jobUndoFiles_;
     std::optional<std::multimap<std::filesystem::path, QByteArray>> jobTrashed_;
     QString infoText_;
+    std::function<void(const QString&)> infoTextObserver_;
 };

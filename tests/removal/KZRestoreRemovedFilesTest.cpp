@@ -13,6 +13,7 @@
 #include <QVariantMap>
 
 #include <fstream>
+#include <mutex>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -691,11 +692,25 @@ TEST(KZRestoreRemovedFiles, RestoringSeveralFilesReportsTheTotalOnce)
 
     std::vector<QVariantMap> posted;
     KZRestoreRemovedFiles restore;
+    std::mutex textsMutex;
+    QStringList texts;
+    restore.setInfoTextObserver([&](const QString& text) {
+        std::lock_guard guard(textsMutex);
+        texts << text;
+    });
     auto sub = platform::NotificationCenter::defaultCenter().addObserver(
         u"updateRestoredList"_s, platform::NotificationObject(&restore),
         [&](const platform::Notification& n) { posted.push_back(n.userInfo); });
     restore.restoreItemsOfFile(files, {2, 1, 0});
     restore.waitUntilIdle();
+    // Each removal is named while it is read, then while its items go back.
+    const QStringList expected{u"Preparing removal 1…"_s, u"Putting back the items of removal 1…"_s,
+                               u"Preparing removal 2…"_s, u"Putting back the items of removal 2…"_s,
+                               u"Preparing removal 3…"_s, u"Putting back the items of removal 3…"_s};
+    {
+        std::lock_guard guard(textsMutex);
+        EXPECT_EQ(texts.join(u'|').toStdString(), expected.join(u'|').toStdString());
+    }
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_EQ(posted[0].value(u"restoredItems"_s).toULongLong(), 6u);
     EXPECT_EQ(posted[0].value(u"indexes"_s).toList(), (QVariantList{2, 1, 0}));

@@ -486,6 +486,7 @@ void KZMaravexApp::applicationWillFinishLaunching()
                     KZRestoreProgressWindow::undoWithProgress(KZRestoreRemovedFiles::sharedControl(),
                                                               undoDict.value<KZUndoDict>());
             };
+            services.searchAgain = [this] { searchAgainAction(); };
             services.present = [this](QWidget* result) {
                 KZSearchProgressWindow* progress = progressWindow();
                 if (!progress || !progress->isVisible()) {

@@ -32,6 +32,7 @@
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultSourceTableCellView.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
+#include "result/window/ui/KZResultWindowCntrl.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZTags.h"
@@ -43,6 +44,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QToolButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -627,19 +629,26 @@ TEST_F(OpenSavedResult, TheSavedSourceRowsSpinnerStops)
 
 namespace {
 
-// File > Search Again over the reopened result, as a user chooses it: the
-// search window comes back laid out with the saved source and its Start
-// button, and nothing is left on screen or waited for.
-void searchAgainComesBackToTheSavedSources(KZMaravexApp& app, const std::vector<fs::path>& sources)
+// File > Search Again over the reopened result, or the result window's back
+// button, as a user chooses them: the search window comes back laid out with
+// the saved source and its Start button, and nothing is left on screen or
+// waited for.
+void searchAgainComesBackToTheSavedSources(KZMaravexApp& app, const std::vector<fs::path>& sources,
+                                           bool byBackButton = false)
 {
-    QWidget* result = app.resultWindowCntrl();
+    KZResultWindowCntrl* result = app.resultWindowCntrl();
     ASSERT_TRUE(result && result->isVisible());
     result->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
-    QAction* again = KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::SearchAgainTag);
-    ASSERT_TRUE(again);
-    ASSERT_TRUE(app.validateMenuItem(again));
-    again->trigger();
+    if (byBackButton) {
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return result->goBackBtn()->isEnabled(); }));
+        QTest::mouseClick(result->goBackBtn(), Qt::LeftButton);
+    } else {
+        QAction* again = KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::SearchAgainTag);
+        ASSERT_TRUE(again);
+        ASSERT_TRUE(app.validateMenuItem(again));
+        again->trigger();
+    }
 
     KZSearchView* view = app.windowCntrl()->searchView();
     const bool back = kztest::processEventsUntil(
@@ -668,6 +677,14 @@ TEST_F(OpenSavedResult, SearchAgainAfterOpeningThroughTheMenuBringsBackTheSavedS
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
     searchAgainComesBackToTheSavedSources(*app, {dir / "tree"});
+}
+
+TEST_F(OpenSavedResult, TheResultWindowsBackButtonBringsBackTheSavedSources)
+{
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    searchAgainComesBackToTheSavedSources(*app, {dir / "tree"}, true);
 }
 
 // Handed over at launch, the result waits for the search window to settle;

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSet>
+#include <QWheelEvent>
 
 KZFoundItemsOutlineView::KZFoundItemsOutlineView(QWidget* parent) : QTreeView(parent)
 {
@@ -321,9 +322,64 @@ void KZFoundItemsOutlineView::mousePressEvent(QMouseEvent* event)
     // press must make it so even where the platform gave focus elsewhere.
     setFocus(Qt::MouseFocusReason);
     const QModelIndex index = indexAt(event->position().toPoint());
-    if (index.isValid() && ghostTest_ && foundModel() && isGhost(foundModel()->rowAt(index)))
+    if (isGhostIndex(index))
         return; // a ghost is shown for context only and cannot be selected
     QTreeView::mousePressEvent(event);
+}
+
+void KZFoundItemsOutlineView::wheelEvent(QWheelEvent* event)
+{
+    if (isRemoving_) {
+        // Taken here, so that no scrolling parent moves the list instead.
+        event->accept();
+        return;
+    }
+    QTreeView::wheelEvent(event);
+}
+
+bool KZFoundItemsOutlineView::isGhostIndex(const QModelIndex& index) const
+{
+    return index.isValid() && ghostTest_ && foundModel() && isGhost(foundModel()->rowAt(index));
+}
+
+void KZFoundItemsOutlineView::deselectGhosts()
+{
+    if (!ghostTest_ || !selectionModel() || !model())
+        return;
+    QItemSelection ghosts;
+    const int last = model()->columnCount() - 1;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        if (isGhostIndex(index))
+            ghosts.select(index.siblingAtColumn(0), index.siblingAtColumn(last));
+    if (!ghosts.isEmpty())
+        selectionModel()->select(ghosts, QItemSelectionModel::Deselect);
+}
+
+void KZFoundItemsOutlineView::selectAll()
+{
+    QTreeView::selectAll();
+    deselectGhosts();
+}
+
+void KZFoundItemsOutlineView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command)
+{
+    QTreeView::setSelection(rect, command);
+    deselectGhosts();
+}
+
+QModelIndex KZFoundItemsOutlineView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    const QModelIndex moved = QTreeView::moveCursor(cursorAction, modifiers);
+    if (!isGhostIndex(moved))
+        return moved;
+    // On to the nearest row beyond the ghosts, in the way the key went; when
+    // there is none, the cursor stays where it was.
+    const bool down = cursorAction == MoveDown || cursorAction == MoveNext || cursorAction == MovePageDown ||
+                      cursorAction == MoveHome || cursorAction == MoveRight;
+    for (QModelIndex index = moved; index.isValid(); index = down ? indexBelow(index) : indexAbove(index))
+        if (!isGhostIndex(index))
+            return index;
+    return currentIndex();
 }
 
 void KZFoundItemsOutlineView::keyPressEvent(QKeyEvent* event)
@@ -333,7 +389,7 @@ void KZFoundItemsOutlineView::keyPressEvent(QKeyEvent* event)
     // row the keyboard is on instead of moving past it.
     const bool upOrDown = event->key() == Qt::Key_Down || event->key() == Qt::Key_Up;
     if (upOrDown && !isRemoving_ && event->modifiers() == Qt::NoModifier && selectionModel()
-        && !selectionModel()->hasSelection() && currentIndex().isValid()) {
+        && !selectionModel()->hasSelection() && currentIndex().isValid() && !isGhostIndex(currentIndex())) {
         selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         scrollTo(currentIndex());
         event->accept();

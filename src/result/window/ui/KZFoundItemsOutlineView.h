@@ -27,10 +27,14 @@ public:
     void setShowByGroup(bool grouped);
     void setRowColours(QList<KZRowColourRecord> records) { rowColours_ = std::move(records); }
     const QList<KZRowColourRecord>& rowColours() const { return rowColours_; }
+    // A ghost is shown for context only: no click, key or range of the user
+    // selects it, and the arrow keys pass over it.
     void setGhostTest(std::function<bool(const KZListRow&)> test) { ghostTest_ = std::move(test); }
     bool isGhost(const KZListRow& row) const { return ghostTest_ && ghostTest_(row); }
+    void selectAll() override;
 
-    // During a removal the list takes no focus and no clicks.
+    // During a removal the list takes no focus, no clicks and no scrolling:
+    // the rows stay where the removal found them.
     void setIsRemoving(bool removing) { isRemoving_ = removing; }
     bool isRemoving() const { return isRemoving_; }
 
@@ -70,11 +74,14 @@ public:
     void applyGroupSpans();
 
 protected:
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
@@ -83,6 +90,9 @@ private:
     // The selected rows' indexes with their places in the list, top to
     // bottom (a group's members follow it, by their rows).
     QList<std::pair<qint64, QModelIndex>> orderedSelection() const;
+    bool isGhostIndex(const QModelIndex& index) const;
+    // Takes the ghosts out of what the user's gesture selected.
+    void deselectGhosts();
 
     bool showByGroup_ = false;
     bool isRemoving_ = false;

@@ -626,7 +626,7 @@ void KZResultOutlineCntrl::updateListAfterMarked()
     view_->viewport()->update();
 }
 
-void KZResultOutlineCntrl::updateRowsForGroup(const KZFoundItemGroupRef&, qsizetype)
+void KZResultOutlineCntrl::updateRowsForGroup(const KZFoundItemGroupRef& group, qsizetype)
 {
     // Members may have come or gone: the rows are rebuilt with the
     // selection and the open groups kept.
@@ -634,17 +634,33 @@ void KZResultOutlineCntrl::updateRowsForGroup(const KZFoundItemGroupRef&, qsizet
     model_->setList(model_->list());
     selectedItemsWithTag(currSelectedTag_);
     restoreOldSettings(false);
+    // The members the user asked to see are shown: their group opens.
+    const QModelIndex index = group ? model_->indexOfGroup(group.get()) : QModelIndex();
+    if (index.isValid() && !view_->isExpanded(index)) {
+        group->setIsExpanded(true);
+        view_->expand(index);
+    }
 }
 
 void KZResultOutlineCntrl::revealGroup(const KZFoundItemGroupRef& group)
 {
-    const QModelIndex index = model_->indexOfGroup(group.get());
+    const QModelIndex index = group ? model_->indexOfGroup(group.get()) : QModelIndex();
     if (!index.isValid())
         return;
+    scrollCanUpdate_ = false;
+    view_->scrollTo(index, QAbstractItemView::PositionAtTop);
     group->setIsExpanded(true);
     view_->expand(index);
-    view_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    view_->scrollTo(index, QAbstractItemView::PositionAtTop);
+    expandVisibleItems();
+    // The group's first member is chosen, so that the menus and the preview
+    // act on a file of the group at once.
+    const QModelIndex first =
+        group->items().isEmpty() ? QModelIndex() : model_->indexOfRow({group, group->items().first()});
+    const QModelIndex chosen = first.isValid() ? first : index;
+    view_->selectionModel()->setCurrentIndex(chosen, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view_->scrollTo(chosen);
+    expandVisibleItems();
+    scrollCanUpdate_ = true;
 }
 
 KZFoundItemArray KZResultOutlineCntrl::selectedItemsForMenus() const

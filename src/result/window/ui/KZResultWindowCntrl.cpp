@@ -55,6 +55,7 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -269,6 +270,14 @@ void KZResultWindowCntrl::buildChrome()
     toolBar_->setObjectName(QStringLiteral("resultToolBar"));
     toolBar_->setMovable(false);
     toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    goBackBtn_ = new QToolButton(toolBar_);
+    goBackBtn_->setObjectName(QStringLiteral("goBackBtn"));
+    goBackBtn_->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
+    goBackBtn_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    goBackBtn_->setText(localized("menu_search_again"));
+    connect(goBackBtn_, &QToolButton::clicked, this, [this] { searchAgainAction(); });
+    toolBar_->addWidget(goBackBtn_);
+    toolBar_->addSeparator();
     toggleViewByGroupBtn_ = new QToolButton(toolBar_);
     toggleViewByGroupBtn_->setObjectName(QStringLiteral("toggleViewByGroupBtn"));
     toggleViewByGroupBtn_->setProperty("tag", KZResultWindowState::groupingToolbarTag);
@@ -303,6 +312,15 @@ void KZResultWindowCntrl::buildChrome()
     connect(findFld_, &QLineEdit::returnPressed, this, &KZResultWindowCntrl::searchFieldAction);
     toolBar_->addWidget(findFld_);
     validateMenus();
+}
+
+void KZResultWindowCntrl::searchAgainAction()
+{
+    closeQLWindow();
+    if (services_.searchAgain)
+        services_.searchAgain();
+    else
+        beep();
 }
 
 void KZResultWindowCntrl::searchFieldAction()
@@ -374,8 +392,8 @@ void KZResultWindowCntrl::buildMenus()
 
 void KZResultWindowCntrl::validateToolbarItems()
 {
-    for (QWidget* control : {static_cast<QWidget*>(toggleViewByGroupBtn_), static_cast<QWidget*>(switchPreviewViewBtn_),
-                             static_cast<QWidget*>(findFld_)}) {
+    for (QWidget* control : {static_cast<QWidget*>(goBackBtn_), static_cast<QWidget*>(toggleViewByGroupBtn_),
+                             static_cast<QWidget*>(switchPreviewViewBtn_), static_cast<QWidget*>(findFld_)}) {
         if (control)
             control->setEnabled(KZResultWindowState::toolbarItemEnabled(control->property("tag").toInt(),
                                                                         windowIsActive_, isRemoving_,

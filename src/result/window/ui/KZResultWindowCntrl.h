@@ -61,6 +61,9 @@ public:
         std::function<void(QWidget* window)> present;
         // What shows and opens files; empty: the desktop's.
         std::function<KZWorkspace*()> workspace;
+        // Goes back to the search window with the result's sources, as
+        // Search Again does; empty: a beep.
+        std::function<void()> searchAgain;
     };
 
     explicit KZResultWindowCntrl(Services services = {}, QWidget* parent = nullptr);
@@ -83,6 +86,11 @@ public:
     QPushButton* removeBtn() const { return removeBtn_; }
     QLabel* selectionInfoFld() const { return selectionInfoFld_; }
     QToolBar* toolBar() const { return toolBar_; }
+    // The back-to-search button at the toolbar's start.
+    QToolButton* goBackBtn() const { return goBackBtn_; }
+    // The back button: the preview panel closes with the window, which then
+    // goes back to the search window by the program's Search Again.
+    void searchAgainAction();
     QToolButton* toggleViewByGroupBtn() const { return toggleViewByGroupBtn_; }
     QToolButton* switchPreviewViewBtn() const { return switchPreviewViewBtn_; }
     QLineEdit* findFld() const { return findFld_; }
@@ -181,6 +189,7 @@ private:
     QLabel* selectionInfoFld_ = nullptr;
     QPushButton* removeBtn_ = nullptr;
     QToolBar* toolBar_ = nullptr;
+    QToolButton* goBackBtn_ = nullptr;
     QToolButton* toggleViewByGroupBtn_ = nullptr;
     QToolButton* switchPreviewViewBtn_ = nullptr;
     QLineEdit* findFld_ = nullptr;

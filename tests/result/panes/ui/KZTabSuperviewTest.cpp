@@ -2,6 +2,8 @@
 
 #include "settings/KZFileTypeLabel.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -47,6 +49,30 @@ TEST(TabSuperview, ColoursFollowTheLabel)
         EXPECT_NEAR(tab.newMainOffColor().valueF(), std::max(0.0, c.off - 0.2), 2e-3);
         EXPECT_EQ(tab.fillColor(), c.selected ? tab.newMainOnColor() : tab.newMainOffColor());
     }
+}
+
+// A tab follows its own label: when the label tells of a new look, the tab
+// takes the new colours on the main loop's next turn; another label's news
+// leaves it as it is.
+TEST(TabSuperview, ATabTakesItsOwnLabelsNewLookWhenTheLabelTellsOfIt)
+{
+    const auto label = labelWith(0.6, 0.5);
+    const auto other = labelWith(0.3, 0.3);
+    KZTabSuperview tab(QRect(0, 0, 100, 30), label, true);
+    const QColor before = tab.fillColor();
+    for (auto set : {&KZFileTypeLabel::setRedOnColor, &KZFileTypeLabel::setGreenOnColor, &KZFileTypeLabel::setBlueOnColor})
+        ((*label).*set)(0.1);
+    EXPECT_EQ(tab.fillColor(), before) << "nothing changes before the label tells";
+    label->updateTabs();
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(tab.fillColor().redF(), 0.1, 1e-3);
+    EXPECT_EQ(tab.fillColor(), tab.newMainOnColor());
+    EXPECT_EQ(tab.strokeColor(), tab.newStrokeOnColor());
+
+    label->setRedOnColor(0.9);
+    other->updateTabs();
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(tab.fillColor().redF(), 0.1, 1e-3) << "another label's news";
 }
 
 TEST(TabSuperview, PressedLookThinsOnlyTheStandardLine)

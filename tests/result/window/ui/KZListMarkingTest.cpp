@@ -414,6 +414,72 @@ TEST_F(ListMarking, ContextMenuTitlesEnablingRevealOpenAndMark)
     EXPECT_EQ(workspace.opened.size(), 3) << "a hidden tab's list does nothing";
 }
 
+// A menu acts on a hundred rows at most: with more selected, reveal, open and
+// mark offer nothing, in the list's menu and in the window's menus alike.
+TEST_F(ListMarking, MenusActOnAHundredRowsAtMost)
+{
+    const std::vector<modeltest::ItemShape> shapes(101, modeltest::ItemShape{.group = 7});
+    const KZFoundItemArray many = modeltest::makeItems(shapes);
+    auto group = KZFoundItemGroup::itemGroup();
+    group->setGroupID(7);
+    group->setName(u"many"_s);
+    group->setItems(many);
+    setList({group});
+    for (const int count : {100, 101}) {
+        view->selectionModel()->clearSelection();
+        for (int m = 0; m < count; ++m)
+            view->selectionModel()->select(model->indexOfRow({group, many[m]}),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        const bool offered = count <= 100;
+        for (const int tag : {KZResultMenus::revealTag, KZResultMenus::openTag, KZResultMenus::markTag})
+            EXPECT_EQ(cntrl->validateCommand(tag, nullptr), offered) << count << " rows, command " << tag;
+        cntrl->prepareContextMenu(QModelIndex());
+        for (QAction* action : cntrl->contextMenu()->actions())
+            EXPECT_EQ(action->isEnabled(), offered) << count << " rows, " << action->text().toStdString();
+    }
+    // One more row clicked outside the selection is a menu of one row.
+    setList(groups);
+    view->selectionModel()->clearSelection();
+    cntrl->prepareContextMenu(itemIndex(1, 0));
+    EXPECT_TRUE(cntrl->contextMenu()->actions().at(0)->isEnabled());
+}
+
+// The mark menu keeps exactly the rule it is given checked, or none, and
+// only its rules carry a tip.
+TEST(MarkMenu, ChecksExactlyTheGivenRuleAndTipsOnlyItsRules)
+{
+    KZMarkMenuWidget menu;
+    int separators = 0;
+    for (QAction* action : menu.actions()) {
+        if (action->isSeparator()) {
+            ++separators;
+            EXPECT_TRUE(action->toolTip().isEmpty());
+        } else {
+            const QString tip = KZMarkMenuWidget::tooltipKey(action->data().toLongLong());
+            ASSERT_FALSE(tip.isEmpty()) << action->text().toStdString();
+            EXPECT_EQ(action->toolTip(), tr(tip));
+        }
+    }
+    EXPECT_GT(separators, 0);
+    const auto checkedTags = [&menu] {
+        QList<qint64> tags;
+        for (QAction* action : menu.actions())
+            if (action->isChecked())
+                tags << action->data().toLongLong();
+        return tags;
+    };
+    menu.setOnMenuItemWithTag(3);
+    EXPECT_EQ(menu.tagOfOnMenuItem(), 3);
+    EXPECT_EQ(checkedTags(), QList<qint64>{3});
+    menu.setOnMenuItemWithTag(7);
+    EXPECT_EQ(checkedTags(), QList<qint64>{7});
+    for (const qint64 none : {0, 42}) {
+        menu.setOnMenuItemWithTag(none);
+        EXPECT_EQ(menu.tagOfOnMenuItem(), 0) << none;
+        EXPECT_TRUE(checkedTags().isEmpty()) << none;
+    }
+}
+
 // A sort that lands while the menu is open moves other items under the
 // clicked row number; the commands act on the item that was clicked, and
 // drop (with a beep) when it has left the list.

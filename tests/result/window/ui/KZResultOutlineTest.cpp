@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "services/KZDateUtilities.h"
 #include "platform/StringTable.h"
@@ -229,6 +230,72 @@ TEST_F(Outline, SelectionComesBackPerListAndIsForgottenOnAShapeSwitch)
     EXPECT_TRUE(cntrl->selectedItemsByTags().empty());
 }
 
+// Another source row and back: the grouped list comes back scrolled to the
+// group that was last in view, not to its top.
+TEST_F(Outline, ComingBackToAGroupedListScrollsToWhereItWas)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(200, 2);
+    const KZShownList whole = grouped(groups);
+    cntrl->showNewData(handOff(3, whole));
+    view->scrollTo(groupIndex(120), QAbstractItemView::PositionAtTop);
+    QApplication::processEvents();
+    const auto [first, count] = view->visibleItemsRange();
+    ASSERT_GE(first, 100);
+    const int lastInView = first + count - 2;
+
+    cntrl->showNewData(handOff(KZTag::sourceRowBase, grouped({groups[0], groups[1]}), true));
+    EXPECT_EQ(view->visibleItemsRange().first, 0);
+    cntrl->showNewData(handOff(3, whole, true));
+    QApplication::processEvents();
+    const auto [back, backCount] = view->visibleItemsRange();
+    EXPECT_LE(back, lastInView);
+    EXPECT_GT(back + backCount, lastInView) << "the group last in view is in view again";
+}
+
+// A group revealed from a source's list opens in the tab's list, in view,
+// with its first member chosen, so that the menus and the preview act on a
+// file of the group at once.
+TEST_F(Outline, ARevealedGroupOpensInViewWithItsFirstMemberChosen)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(200, 2);
+    cntrl->showNewData(handOff(3, grouped(groups)));
+    cntrl->revealGroup(groups[150]);
+    QApplication::processEvents();
+    EXPECT_TRUE(view->isExpanded(groupIndex(150)));
+    EXPECT_TRUE(groups[150]->isExpanded());
+    ASSERT_EQ(view->selectedRows().size(), 1);
+    EXPECT_EQ(view->selectedRows().first(), (KZListRow{groups[150], groups[150]->items().first()}));
+    EXPECT_TRUE(view->viewport()->rect().intersects(view->visualRect(groupIndex(150))));
+    EXPECT_EQ(preview, KZFoundItemArray{groups[150]->items().first()});
+}
+
+// Members shown at the user's request: their group opens to show them, and
+// what was selected stays selected.
+TEST_F(Outline, MembersShownOnRequestOpenTheirGroupAndKeepTheSelection)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(3, 3);
+    const KZFoundItemArray all = groups[1]->items();
+    groups[1]->setItems(all.mid(0, 1));
+    cntrl->showNewData(handOff(KZTag::sourceRowBase, grouped(groups)));
+    selectRow(groupIndex(0));
+    ASSERT_FALSE(view->isExpanded(groupIndex(1)));
+
+    groups[1]->setItems(all);
+    cntrl->updateRowsForGroup(groups[1], 1);
+    EXPECT_TRUE(view->isExpanded(groupIndex(1)));
+    EXPECT_TRUE(groups[1]->isExpanded());
+    EXPECT_EQ(cntrl->foundModel()->rowCount(groupIndex(1)), 3);
+    ASSERT_EQ(view->selectedRows().size(), 1);
+    EXPECT_EQ(view->selectedRows().first().group, groups[0]);
+    EXPECT_TRUE(view->selectedRows().first().isGroupRow());
+}
+
 TEST_F(Outline, APendingSelectionStaysWithItsOwnList)
 {
     make();
@@ -322,6 +389,147 @@ TEST_F(Outline, StopNoticeGoesToTheListTagOrTheTab)
     ASSERT_EQ(objects.size(), 2);
     EXPECT_EQ(objects[0], platform::NotificationObject::number(qint64(KZTag::sourceRowBase + 1)));
     EXPECT_TRUE(cntrl->emptyView()->isVisibleTo(cntrl->view()));
+}
+
+// A ghost row is there to be seen, not chosen: in the list of marked items
+// the unmarked members are ghosts, and neither Select All, nor a range, nor
+// the arrow keys select them; the arrows pass over them.
+TEST_F(Outline, NoGestureOfTheUserSelectsAGhost)
+{
+    make();
+    const KZFoundItemArray items =
+        modeltest::makeItems({{.group = 1, .marked = true}, {.group = 1}, {.group = 2, .marked = true},
+                              {.group = 2}, {.group = 3, .marked = true}, {.group = 3}});
+    cntrl->showNewData(handOff(KZTag::markedItemsRowBase + 3, KZShownList::flat(items)));
+    QWidget* window = cntrl->view()->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, kztest::kPatienceMs));
+    view->setFocus();
+    const auto selected = [this] {
+        std::vector<int> rows;
+        for (const QModelIndex& index : view->selectionModel()->selectedRows())
+            rows.push_back(index.row());
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+    const auto rowCentre = [this](int row) {
+        return QPoint(view->viewport()->width() / 2, view->visualRect(cntrl->foundModel()->index(row, 0)).center().y());
+    };
+
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(selected(), (std::vector<int>{0, 2, 4})) << "Select All";
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCentre(0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, rowCentre(4));
+    EXPECT_EQ(selected(), (std::vector<int>{0, 2, 4})) << "a range";
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCentre(3));
+    EXPECT_EQ(selected(), (std::vector<int>{0, 2, 4})) << "a click on a ghost";
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCentre(0));
+    QTest::keyClick(view, Qt::Key_Down);
+    EXPECT_EQ(selected(), std::vector<int>{2});
+    EXPECT_EQ(view->currentIndex().row(), 2);
+    QTest::keyClick(view, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(selected(), (std::vector<int>{2, 4}));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowCentre(0));
+    QTest::keyClick(view, Qt::Key_End);
+    EXPECT_EQ(selected(), std::vector<int>{4}) << "the last row is a ghost: the last that is not";
+    QTest::keyClick(view, Qt::Key_Down);
+    EXPECT_EQ(view->currentIndex().row(), 4) << "nothing beyond the ghosts to go to";
+
+    // In the tab's own list nobody is a ghost.
+    cntrl->showNewData(handOff(3, KZShownList::flat(items)));
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(selected().size(), 6u);
+}
+
+// The stopped notice speaks of the search: the list of marked items is the
+// user's own choice, complete whatever the search, and never carries it.
+TEST_F(Outline, TheStoppedNoticeShowsOnEveryListButTheMarkedItems)
+{
+    KZAnimationTiming::setScale(0.05);
+    make();
+    const auto shows = [this](quint64 tag) {
+        KZListHandOff data = handOff(tag, flat(makeGroups(2, 2)));
+        data.searchStoppeByUser = true;
+        cntrl->showNewData(data);
+        kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(100));
+        return cntrl->stoppedFld()->isVisibleTo(cntrl->view());
+    };
+    EXPECT_TRUE(shows(3)) << "the tab's list";
+    EXPECT_TRUE(shows(KZTag::sourceRowBase + 1)) << "a source's list";
+    EXPECT_FALSE(shows(KZTag::markedItemsRowBase + 3)) << "the marked items";
+    EXPECT_TRUE(shows(3)) << "back on the tab's list";
+    KZAnimationTiming::setScale(1.0);
+}
+
+// A group that has no icon of its own takes its first member's when its row
+// is drawn, and keeps it; a folder that holds nothing shows a dash for its
+// size, a file of no size its size.
+TEST_F(Outline, AGroupKeepsItsFirstMembersIconAndAnEmptyFolderShowsNoSize)
+{
+    make();
+    cntrl->setupShowByGroup(true);
+    const auto groups = makeGroups(2, 2);
+    QImage red(32, 32, QImage::Format_ARGB32_Premultiplied);
+    red.fill(Qt::red);
+    groups[0]->items().first()->setFileIcon(red);
+    ASSERT_TRUE(groups[0]->fileIcon().isNull());
+    cntrl->showNewData(handOff(3, grouped(groups)));
+    QApplication::processEvents();
+    (void)view->viewport()->grab();
+    EXPECT_EQ(groups[0]->fileIcon(), red);
+    QImage blue = red;
+    blue.fill(Qt::blue);
+    groups[0]->items().first()->setFileIcon(blue);
+    (void)view->viewport()->grab();
+    EXPECT_EQ(groups[0]->fileIcon(), red) << "kept, not looked up again";
+
+    cntrl->setupShowByGroup(false);
+    const KZFoundItemArray items = modeltest::makeItems({{.group = 1, .size = 0, .isDirectory = true},
+                                                         {.group = 1, .size = 0},
+                                                         {.group = 2, .size = 2000, .isDirectory = true}});
+    cntrl->showNewData(handOff(3, KZShownList::flat(items)));
+    const int size = KZTableHeaderCntrl::indexOf(KZColumnKey::size_col);
+    const KZFoundItemsModel* model = cntrl->foundModel();
+    const auto text = [&](int row) { return model->data(model->index(row, size)).toString(); };
+    EXPECT_EQ(text(0), QStringLiteral("-"));
+    EXPECT_NE(text(1), QStringLiteral("-"));
+    EXPECT_FALSE(text(1).isEmpty());
+    EXPECT_NE(text(2), QStringLiteral("-"));
+}
+
+// While files are being removed the list stays as the removal found it: it
+// takes no focus and the wheel does not scroll it.
+TEST_F(Outline, DuringARemovalTheListTakesNoFocusAndDoesNotScroll)
+{
+    make();
+    cntrl->showNewData(handOff(3, flat(makeGroups(60, 2))));
+    QWidget* window = cntrl->view()->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, kztest::kPatienceMs));
+    QScrollBar* bar = view->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    const auto wheel = [this] {
+        const QPointF at(view->viewport()->width() / 2.0, view->viewport()->height() / 2.0);
+        QWheelEvent event(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -360), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view->viewport(), &event);
+    };
+
+    view->clearFocus();
+    view->setIsRemoving(true);
+    view->setFocus();
+    EXPECT_FALSE(view->hasFocus());
+    EXPECT_FALSE(view->isActive());
+    wheel();
+    EXPECT_EQ(bar->value(), 0);
+
+    view->setIsRemoving(false);
+    wheel();
+    EXPECT_GT(bar->value(), 0) << "the same turn scrolls once the removal has ended";
+    view->setFocus();
+    EXPECT_TRUE(view->hasFocus());
 }
 
 // What a new user missed: dates cut at the first width, every file with the

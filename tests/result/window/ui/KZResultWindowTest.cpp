@@ -59,6 +59,7 @@ protected:
         services.refuseCloseWhileRemoving = [this] { ++refusals; };
         services.beep = [] {};
         services.undoMove = [this](const QVariant& dict) { undone.append(dict.toMap()); };
+        services.searchAgain = [this] { ++searchesAgain; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->show();
         settle();
@@ -68,6 +69,7 @@ protected:
     int questions = 0;
     int refusals = 0;
     bool answer = false;
+    int searchesAgain = 0;
     QList<QVariantMap> undone;
 };
 
@@ -254,6 +256,52 @@ TEST_F(ResultWindow, ToolbarControlsFollowKeyStateTabAndRemoval)
     settle();
     EXPECT_EQ(states(), std::tuple(false, false, true, false, false));
     window->setCurrSelectedTabTag(0);
+}
+
+// The toolbar opens with the way back to the search window, the program's
+// Search Again; like the toolbar's other controls it rests while the window
+// is not the active one and while a removal runs.
+TEST_F(ResultWindow, TheBackButtonGoesBackBySearchAgainOnlyWhenTheWindowMayLeave)
+{
+    QToolButton* back = window->goBackBtn();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(window->toolBar()->widgetForAction(window->toolBar()->actions().first()), back);
+    setActive(window.get(), true);
+    ASSERT_TRUE(back->isEnabled());
+    back->click();
+    EXPECT_EQ(searchesAgain, 1);
+
+    setActive(window.get(), false);
+    EXPECT_FALSE(back->isEnabled());
+    setActive(window.get(), true);
+    window->removeBtn()->click();
+    EXPECT_FALSE(back->isEnabled());
+    back->click();
+    EXPECT_EQ(searchesAgain, 1) << "a removal holds the window";
+    center().post(KZNotification::removePanelDidClose, platform::bundleIdentifier());
+    settle();
+    EXPECT_TRUE(back->isEnabled());
+}
+
+// When the removal panel closes, the sources list of the tab that asked
+// for the removal reloads; the missing-tracks tab names no tab, and its
+// close reaches no list's tag.
+TEST_F(ResultWindow, AClosedRemovalPanelReloadsTheSourcesListOfTheTabThatAsked)
+{
+    QList<platform::NotificationObject> reloads;
+    auto sub = center().addObserver(QStringLiteral("updateTableView"), platform::NotificationObject(),
+                                    [&reloads](const platform::Notification& note) { reloads.append(note.object); });
+    window->removeBtn()->click();
+    center().post(KZNotification::removePanelDidClose, platform::bundleIdentifier(),
+                  {{QStringLiteral("isRemoving"), false}, {QStringLiteral("ownerTag"), 5}});
+    settle();
+    window->removeBtn()->click();
+    center().post(KZNotification::removePanelDidClose, platform::bundleIdentifier());
+    settle();
+    ASSERT_EQ(reloads.size(), 2);
+    EXPECT_EQ(reloads[0], platform::NotificationObject::number(5));
+    EXPECT_TRUE(reloads[1].isNone());
+    EXPECT_FALSE(window->isRemoving());
 }
 
 TEST_F(ResultWindow, SwitchesWriteTheirDefaultsInOrderAndRetitleTheViewMenu)
