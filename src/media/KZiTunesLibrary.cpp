@@ -1,13 +1,29 @@
 #include "media/KZiTunesLibrary.h"
 
+#include "platform/FileOps.h"
+#include "platform/FileStat.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
+#include "platform/XmlPropertyListValues.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZPlistValue.h"
 
+#include <QIODevice>
+#include <QXmlStreamReader>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <numeric>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -28,6 +44,445 @@ quint64 numberValue(const QVariantMap& map, const char* key)
     return KZPlistValue::unsigned64Value(map, QLatin1String(key));
 }
 
+QString fileText(const fs::path& file)
+{
+    return QStringLiteral("“%1”").arg(platform::pathText(file));
+}
+
+QString noTracks(const fs::path& file)
+{
+    return QStringLiteral("%1: no \"Tracks\" in the file: not a music library export").arg(fileText(file));
+}
+
+// Empty, not null: as the dictionary reading gives a text that is missing.
+QString emptyText()
+{
+    return QString(QLatin1String(""));
+}
+
+// The file's bytes as the XML reader asks for them, noting a carriage
+// return: the XML rules read a line end "\r\n" as "\n", the property-list
+// reader keeps it, so a file holding one is left to the latter.
+class ExportFile : public QIODevice {
+public:
+    explicit ExportFile(int fd) : fd_(fd) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    bool sawCarriageReturn() const { return carriageReturn_; }
+    int failure() const { return failure_; }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        ssize_t got = 0;
+        do
+            got = ::read(fd_, data, size_t(max));
+        while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            failure_ = errno;
+            return -1;
+        }
+        if (got > 0 && std::memchr(data, '\r', size_t(got)))
+            carriageReturn_ = true;
+        return got;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    int fd_;
+    bool carriageReturn_ = false;
+    int failure_ = 0;
+};
+
+// What a track's dictionary says, each value as textValue() and
+// numberValue() would read it from the dictionary.
+struct TrackValues {
+    QString kind = emptyText(), persistentID = emptyText(), location = emptyText();
+    QString name = emptyText(), artist = emptyText(), album = emptyText(), genre = emptyText();
+    quint64 totalTime = 0, bitRate = 0, number = 0;
+    bool hasNumber = false;
+};
+
+// A key of the tracks' dictionary as the export writes it: the track's
+// number in decimal, without leading zeros.
+std::optional<quint64> keyNumber(const QString& key)
+{
+    if (key.isEmpty() || key.size() > 20 || (key.size() > 1 && key.front() == u'0'))
+        return std::nullopt;
+    for (const QChar c : key)
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    bool ok = false;
+    const quint64 n = key.toULongLong(&ok);
+    return ok ? std::optional<quint64>(n) : std::nullopt;
+}
+
+// Whether key a comes before key b as texts, the order of a dictionary's keys.
+bool keyTextBefore(quint64 a, quint64 b)
+{
+    char x[24];
+    char y[24];
+    const std::string_view xText(x, size_t(std::to_chars(x, x + sizeof x, a).ptr - x));
+    const std::string_view yText(y, size_t(std::to_chars(y, y + sizeof y, b).ptr - y));
+    return xText < yText;
+}
+
+// Reads an export in the form the music application writes it, element by
+// element, straight into tracks: no tree of the file is built, and what is
+// not a track's field (playlists, the other keys of a track) is checked and
+// passed over. Whatever falls outside that form, however slightly, is left
+// to the property-list reader (otherForm()), so that a file is never read
+// two ways: other roots, comments, processing instructions, CDATA, a
+// DOCTYPE declaring anything, an encoding other than UTF-8, text between
+// elements, elements it does not know, numbers, dates and base64 in forms
+// other than the plain ones, nesting deeper than playlists have, "Tracks"
+// or "Music Folder" twice, tracks' keys that are not their numbers.
+class StreamedExport {
+public:
+    StreamedExport(QIODevice* device, quint64 size) : xml_(device), budget_(3 * size + (quint64(32) << 20))
+    {
+        xml_.setNamespaceProcessing(false);
+    }
+
+    bool otherForm() const { return other_; }
+    bool overBudget() const { return overBudget_; }
+    bool sawTracks() const { return sawTracks_; }
+
+    QString musicFolder = emptyText();
+    std::vector<KZiTunesTrack> tracks;
+    // The number each kept track is ordered by, and its key.
+    std::vector<std::pair<quint64, quint64>> order;
+    // The key of every entry of the tracks' dictionary, kept or not.
+    std::vector<quint64> keys;
+
+    bool read()
+    {
+        if (!start(u"plist") || !start(u"dict"))
+            return false;
+        bool sawFolder = false;
+        for (;;) {
+            const auto token = next();
+            if (token == QXmlStreamReader::EndElement)
+                break;
+            if (token != QXmlStreamReader::StartElement || xml_.qualifiedName() != u"key")
+                return giveUp();
+            const std::optional<QString> key = text();
+            if (!key || next() != QXmlStreamReader::StartElement)
+                return giveUp();
+            // A repeated key keeps one of its values in the property-list
+            // reader; such a file is left to it.
+            if (*key == u"Tracks") {
+                if (std::exchange(sawTracks_, true))
+                    return giveUp();
+                if (xml_.qualifiedName() == u"dict") {
+                    if (!trackEntries())
+                        return false;
+                    continue;
+                }
+            } else if (*key == u"Music Folder") {
+                if (std::exchange(sawFolder, true))
+                    return giveUp();
+                std::optional<QString> folder = textOf(2);
+                if (!folder)
+                    return false;
+                musicFolder = std::move(*folder);
+                continue;
+            }
+            if (!skip(2))
+                return false;
+        }
+        if (next() != QXmlStreamReader::EndElement || next() != QXmlStreamReader::EndDocument || xml_.hasError())
+            return giveUp();
+        return true;
+    }
+
+private:
+    // Nesting within the root dictionary: a playlist's items, an item, a
+    // value of an item and a few levels within it.
+    static constexpr int kMaxLevel = 8;
+
+    bool giveUp()
+    {
+        other_ = true;
+        return false;
+    }
+
+    // The next element's start or end, or the document's end; anything else
+    // between them, but white space, makes the file one of the other form.
+    QXmlStreamReader::TokenType next()
+    {
+        for (;;) {
+            switch (xml_.readNext()) {
+            case QXmlStreamReader::StartDocument: {
+                const QStringView encoding = xml_.documentEncoding();
+                if (!encoding.isEmpty() && encoding.compare(u"UTF-8", Qt::CaseInsensitive) != 0)
+                    return QXmlStreamReader::Invalid;
+                continue;
+            }
+            case QXmlStreamReader::DTD:
+                // The export's DOCTYPE names the list's public definition
+                // and declares nothing itself.
+                if (xml_.text().contains(u'['))
+                    return QXmlStreamReader::Invalid;
+                continue;
+            case QXmlStreamReader::Characters:
+                if (xml_.isWhitespace() && !xml_.isCDATA())
+                    continue;
+                return QXmlStreamReader::Invalid;
+            case QXmlStreamReader::StartElement:
+                return QXmlStreamReader::StartElement;
+            case QXmlStreamReader::EndElement:
+                return QXmlStreamReader::EndElement;
+            case QXmlStreamReader::EndDocument:
+                return QXmlStreamReader::EndDocument;
+            default:
+                return QXmlStreamReader::Invalid;
+            }
+        }
+    }
+
+    bool start(QStringView name)
+    {
+        if (next() == QXmlStreamReader::StartElement && xml_.qualifiedName() == name)
+            return true;
+        return giveUp();
+    }
+
+    // The text of the element just started, which must hold nothing else.
+    std::optional<QString> text()
+    {
+        QString text;
+        for (;;) {
+            switch (xml_.readNext()) {
+            case QXmlStreamReader::Characters:
+                if (xml_.isCDATA()) {
+                    giveUp();
+                    return std::nullopt;
+                }
+                text += xml_.text();
+                continue;
+            case QXmlStreamReader::EndElement:
+                return text;
+            default:
+                giveUp();
+                return std::nullopt;
+            }
+        }
+    }
+
+    // text() for a text that is passed over: never held.
+    bool passText()
+    {
+        for (;;) {
+            switch (xml_.readNext()) {
+            case QXmlStreamReader::Characters:
+                if (xml_.isCDATA())
+                    return giveUp();
+                continue;
+            case QXmlStreamReader::EndElement:
+                return true;
+            default:
+                return giveUp();
+            }
+        }
+    }
+
+    bool spend(quint64 bytes)
+    {
+        spent_ += bytes;
+        if (spent_ <= budget_)
+            return true;
+        overBudget_ = true;
+        return giveUp();
+    }
+
+    // Checks the value whose element has just started, `level` deep, and
+    // passes over it.
+    bool skip(int level)
+    {
+        const QStringView name = xml_.qualifiedName();
+        if (name == u"string")
+            return passText();
+        if (name == u"data") {
+            const std::optional<QString> s = text();
+            return s && (platform::xmlplist::base64(*s) || giveUp());
+        }
+        if (name == u"true" || name == u"false")
+            return xml_.readNext() == QXmlStreamReader::EndElement || giveUp();
+        if (name == u"integer" || name == u"real" || name == u"date") {
+            const int kind = name == u"integer" ? 0 : name == u"real" ? 1 : 2;
+            const std::optional<QString> s = text();
+            if (!s)
+                return false;
+            const bool plain = kind == 0 ? bool(platform::xmlplist::integer(*s))
+                : kind == 1              ? bool(platform::xmlplist::real(*s))
+                                         : bool(platform::xmlplist::date(*s));
+            return plain || giveUp();
+        }
+        if ((name != u"array" && name != u"dict") || level > kMaxLevel)
+            return giveUp();
+        const bool isDict = name == u"dict";
+        for (;;) {
+            const auto token = next();
+            if (token == QXmlStreamReader::EndElement)
+                return true;
+            if (token != QXmlStreamReader::StartElement)
+                return giveUp();
+            if (isDict) {
+                if (xml_.qualifiedName() != u"key" || !passText())
+                    return giveUp();
+                if (next() != QXmlStreamReader::StartElement)
+                    return giveUp();
+            }
+            if (!skip(level + 1))
+                return false;
+        }
+    }
+
+    // A text field: the text of a string, empty for a value of another type.
+    std::optional<QString> textOf(int level)
+    {
+        if (xml_.qualifiedName() == u"string")
+            return text();
+        if (!skip(level))
+            return std::nullopt;
+        return emptyText();
+    }
+
+    // A count: a negative one, one out of range or one of another type
+    // reads as 0, as KZPlistValue::unsigned64Value reads it.
+    std::optional<quint64> numberOf(int level)
+    {
+        const QStringView name = xml_.qualifiedName();
+        if (name == u"true" || name == u"false") {
+            const quint64 yes = name == u"true" ? 1 : 0;
+            if (xml_.readNext() != QXmlStreamReader::EndElement) {
+                giveUp();
+                return std::nullopt;
+            }
+            return yes;
+        }
+        if (name == u"integer" || name == u"real") {
+            const bool isInteger = name == u"integer";
+            const std::optional<QString> s = text();
+            if (!s)
+                return std::nullopt;
+            if (isInteger) {
+                if (const std::optional<qint64> n = platform::xmlplist::integer(*s))
+                    return *n < 0 ? 0 : quint64(*n);
+            } else if (const std::optional<double> d = platform::xmlplist::real(*s)) {
+                return !std::isfinite(*d) || *d < 0.0 || *d >= 1.8e19 ? 0 : quint64(*d);
+            }
+            giveUp();
+            return std::nullopt;
+        }
+        if (!skip(level))
+            return std::nullopt;
+        return 0;
+    }
+
+    bool trackEntries()
+    {
+        for (;;) {
+            const auto token = next();
+            if (token == QXmlStreamReader::EndElement)
+                return true;
+            if (token != QXmlStreamReader::StartElement || xml_.qualifiedName() != u"key")
+                return giveUp();
+            const std::optional<QString> key = text();
+            if (!key)
+                return false;
+            const std::optional<quint64> number = keyNumber(*key);
+            // The key and its share of the list's room as it grows.
+            if (!number || next() != QXmlStreamReader::StartElement)
+                return giveUp();
+            if (!spend(3 * sizeof(quint64)))
+                return false;
+            keys.push_back(*number);
+            if (xml_.qualifiedName() == u"dict" ? !track(*number) : !skip(3))
+                return false;
+        }
+    }
+
+    bool track(quint64 key)
+    {
+        TrackValues v;
+        for (;;) {
+            const auto token = next();
+            if (token == QXmlStreamReader::EndElement)
+                break;
+            if (token != QXmlStreamReader::StartElement || xml_.qualifiedName() != u"key")
+                return giveUp();
+            const std::optional<QString> name = text();
+            if (!name || next() != QXmlStreamReader::StartElement)
+                return giveUp();
+            // A key given twice keeps its last value, as in a dictionary.
+            QString* textField = *name == u"Track Type" ? &v.kind
+                : *name == u"Persistent ID"             ? &v.persistentID
+                : *name == u"Location"                  ? &v.location
+                : *name == u"Name"                      ? &v.name
+                : *name == u"Artist"                    ? &v.artist
+                : *name == u"Album"                     ? &v.album
+                : *name == u"Genre"                     ? &v.genre
+                                                        : nullptr;
+            quint64* numberField = *name == u"Total Time" ? &v.totalTime
+                : *name == u"Bit Rate"                    ? &v.bitRate
+                : *name == u"Track ID"                    ? &v.number
+                                                          : nullptr;
+            if (textField) {
+                std::optional<QString> value = textOf(4);
+                if (!value)
+                    return false;
+                *textField = std::move(*value);
+            } else if (numberField) {
+                const std::optional<quint64> value = numberOf(4);
+                if (!value)
+                    return false;
+                *numberField = *value;
+                v.hasNumber = v.hasNumber || numberField == &v.number;
+            } else if (!skip(4)) {
+                return false;
+            }
+        }
+        // The URL and remote kinds stream from elsewhere: no file of ours.
+        if (v.kind == QStringLiteral("URL") || v.kind == QStringLiteral("Remote"))
+            return true;
+        bool ok = false;
+        const quint64 persistentID = v.persistentID.toULongLong(&ok, 16);
+        if (!ok)
+            return true; // without its identity a track cannot be referred to
+        KZiTunesTrack track;
+        track.url = KZFilesUtilities::pathOfLocalFileURL(v.location);
+        if (track.url.empty())
+            return true;
+        track.trackID = KZiTunesLibrary::trackIDWithPersistentID(persistentID);
+        track.songName = std::move(v.name);
+        track.artist = std::move(v.artist);
+        track.album = std::move(v.album);
+        track.genre = std::move(v.genre);
+        track.totalTime = v.totalTime;
+        track.bitRate = quint32(std::min<quint64>(v.bitRate, UINT32_MAX));
+        // The track, its place in the order and in the index by identity,
+        // each with its share of its list's room as it grows, and its texts.
+        constexpr quint64 kTrackCost =
+            3 * (sizeof(KZiTunesTrack) + sizeof(std::pair<quint64, quint64>)) + sizeof(quint32) + 96;
+        quint64 cost = kTrackCost + quint64(track.url.native().size());
+        for (const QString* t : {&track.trackID, &track.songName, &track.artist, &track.album, &track.genre})
+            cost += t->isEmpty() ? 0 : 32 + 2 * quint64(t->size());
+        if (!spend(cost))
+            return false;
+        tracks.push_back(std::move(track));
+        order.emplace_back(v.hasNumber ? v.number : key, key);
+        return true;
+    }
+
+    QXmlStreamReader xml_;
+    quint64 budget_;
+    quint64 spent_ = 0;
+    bool other_ = false;
+    bool overBudget_ = false;
+    bool sawTracks_ = false;
+};
+
 } // namespace
 
 QString KZiTunesLibrary::trackIDWithPersistentID(quint64 persistentID)
@@ -37,12 +492,123 @@ QString KZiTunesLibrary::trackIDWithPersistentID(quint64 persistentID)
 
 std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path& file, QString* error)
 {
+    bool otherForm = false;
+    if (auto library = fromStream(file, error, &otherForm); library || !otherForm)
+        return library;
+    if (const auto st = platform::statPath(file, true); st && quint64(st->size) > kMaxOtherExportSize) {
+        if (error)
+            *error = QStringLiteral("Could not read %1: the file is not in the form of a music library export "
+                                    "and too large to be read in any other (%2 bytes; at most %3)")
+                         .arg(fileText(file))
+                         .arg(quint64(st->size))
+                         .arg(kMaxOtherExportSize);
+        return nullptr;
+    }
+    return fromWholeList(file, error);
+}
+
+std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromStream(const fs::path& file, QString* error,
+                                                                   bool* otherForm)
+{
+    *otherForm = false;
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return nullptr;
+    };
+    // Without blocking: a pipe in the library's place must not hang the search.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return fail(QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(errno)));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return fail(QStringLiteral("Could not read %1: not a regular file").arg(fileText(file)));
+    const quint64 size = quint64(st.st_size);
+    if (size > kMaxExportSize)
+        return fail(QStringLiteral("Could not read %1: the file is too large (%2 bytes; a music library export "
+                                   "holds at most %3)")
+                        .arg(fileText(file))
+                        .arg(size)
+                        .arg(kMaxExportSize));
+    // A sparse file claims bytes it never wrote.
+    if (const off_t hole = ::lseek(fd, 0, SEEK_HOLE); hole >= 0 && quint64(hole) < size)
+        return fail(QStringLiteral("Could not read %1: the file has holes (parts that were never written): it is "
+                                   "damaged")
+                        .arg(fileText(file)));
+    // Only XML that opens with its declaration or its first element, in
+    // UTF-8 without a byte-order mark.
+    char head[2] = {};
+    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || head[0] != '<' || head[1] == '\0'
+        || ::lseek(fd, 0, SEEK_SET) != 0) {
+        *otherForm = true;
+        return nullptr;
+    }
+    ExportFile device(fd);
+    StreamedExport reader(&device, size);
+    const bool read = reader.read();
+    if (device.failure() != 0)
+        return fail(
+            QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(device.failure())));
+    // Left to the whole reading, which holds the list to its own bound, when
+    // that may take it.
+    if (reader.overBudget() && size > kMaxOtherExportSize)
+        return fail(QStringLiteral("Could not read %1: the music library export holds too many tracks for its "
+                                   "size to be read")
+                        .arg(fileText(file)));
+    if (!read || reader.otherForm() || device.sawCarriageReturn()) {
+        *otherForm = true;
+        return nullptr;
+    }
+    if (!reader.sawTracks())
+        return fail(noTracks(file));
+    // Two entries under one key: the whole reading keeps one of them.
+    std::sort(reader.keys.begin(), reader.keys.end());
+    if (std::adjacent_find(reader.keys.begin(), reader.keys.end()) != reader.keys.end()) {
+        *otherForm = true;
+        return nullptr;
+    }
+    reader.keys = {};
+
+    // By number, and tracks of one number in the order of their keys as
+    // texts ("10" before "9"), as the dictionary lists them.
+    const auto& order = reader.order;
+    std::vector<quint32> position(order.size());
+    std::iota(position.begin(), position.end(), quint32(0));
+    std::sort(position.begin(), position.end(), [&order](quint32 a, quint32 b) {
+        if (order[a].first != order[b].first)
+            return order[a].first < order[b].first;
+        return keyTextBefore(order[a].second, order[b].second);
+    });
+    reader.order = {};
+    // Put in that order in place, one cycle of the permutation at a time:
+    // no second list of the tracks.
+    std::vector<KZiTunesTrack>& tracks = reader.tracks;
+    for (size_t i = 0; i < position.size(); ++i) {
+        if (position[i] == i)
+            continue;
+        KZiTunesTrack held = std::move(tracks[i]);
+        size_t at = i;
+        while (position[at] != i) {
+            const size_t from = position[at];
+            tracks[at] = std::move(tracks[from]);
+            position[at] = quint32(at);
+            at = from;
+        }
+        tracks[at] = std::move(held);
+        position[at] = quint32(at);
+    }
+    return withTracks(file, KZFilesUtilities::pathOfLocalFileURL(reader.musicFolder), std::move(tracks));
+}
+
+std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromWholeList(const fs::path& file, QString* error)
+{
     QString reason;
-    // An export spends one to three kilobytes on each track: a gigabyte is
-    // several hundred thousand tracks, beyond the largest real libraries.
-    constexpr quint64 kMaxExportSize = quint64(1) << 30;
     const std::optional<QVariantMap> root = platform::PropertyList::readDictionary(
-        file, &reason, platform::PropertyList::Links::Follow, kMaxExportSize,
+        file, &reason, platform::PropertyList::Links::Follow, kMaxOtherExportSize,
         platform::PropertyList::kLibraryExportCost);
     if (!root) {
         if (error)
@@ -51,8 +617,7 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path&
     }
     if (!root->contains(QStringLiteral("Tracks"))) {
         if (error)
-            *error = QStringLiteral("“%1”: no \"Tracks\" in the file: not a music library export")
-                         .arg(platform::pathText(file));
+            *error = noTracks(file);
         return nullptr;
     }
     return fromDictionary(*root, file);
@@ -60,10 +625,6 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path&
 
 std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromDictionary(const QVariantMap& root, const fs::path& file)
 {
-    auto library = std::make_shared<KZiTunesLibrary>();
-    library->file_ = file;
-    library->musicFolder_ = KZFilesUtilities::pathOfLocalFileURL(textValue(root, "Music Folder"));
-
     const QVariantMap tracks = root.value(QStringLiteral("Tracks")).toMap();
     std::vector<std::pair<quint64, KZiTunesTrack>> numbered;
     numbered.reserve(size_t(tracks.size()));
@@ -98,13 +659,26 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromDictionary(const QVa
     // tracks by number.
     std::stable_sort(numbered.begin(), numbered.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    library->tracks_.reserve(numbered.size());
-    library->indexByID_.reserve(qsizetype(numbered.size()));
-    for (auto& [number, track] : numbered) {
-        if (!library->indexByID_.contains(track.trackID))
-            library->indexByID_.insert(track.trackID, library->tracks_.size());
-        library->tracks_.push_back(std::move(track));
-    }
+    std::vector<KZiTunesTrack> ordered;
+    ordered.reserve(numbered.size());
+    for (auto& [number, track] : numbered)
+        ordered.push_back(std::move(track));
+    numbered = {};
+    return withTracks(file, KZFilesUtilities::pathOfLocalFileURL(textValue(root, "Music Folder")),
+                      std::move(ordered));
+}
+
+std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::withTracks(const fs::path& file, fs::path musicFolder,
+                                                                   std::vector<KZiTunesTrack> tracks)
+{
+    auto library = std::make_shared<KZiTunesLibrary>();
+    library->file_ = file;
+    library->musicFolder_ = std::move(musicFolder);
+    library->tracks_ = std::move(tracks);
+    library->indexByID_.reserve(qsizetype(library->tracks_.size()));
+    for (size_t i = 0; i < library->tracks_.size(); ++i)
+        if (!library->indexByID_.contains(library->tracks_[i].trackID))
+            library->indexByID_.insert(library->tracks_[i].trackID, i);
     return library;
 }
 

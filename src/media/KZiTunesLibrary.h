@@ -25,9 +25,22 @@ struct KZiTunesTrack {
 class KZiTunesLibrary {
 public:
     // std::nullopt-like null with a reason when the file is not a music
-    // library export.
+    // library export. An XML export in the plain form the music application
+    // writes is read as it streams by, track by track, up to
+    // kMaxExportSize; any other form (binary, comments, CDATA, a DOCTYPE of
+    // its own, line ends of carriage returns and the like) is read whole by
+    // the property-list reader, which costs many times more and so takes
+    // files only up to kMaxOtherExportSize.
     static std::shared_ptr<const KZiTunesLibrary> fromFile(const std::filesystem::path& file,
                                                            QString* error = nullptr);
+    // The two ways fromFile takes, apart, so that they can be held to the
+    // same answer. fromStream sets *otherForm, and answers null, for a file
+    // it leaves to the other way; fromWholeList reads any form up to
+    // kMaxOtherExportSize.
+    static std::shared_ptr<const KZiTunesLibrary> fromStream(const std::filesystem::path& file, QString* error,
+                                                             bool* otherForm);
+    static std::shared_ptr<const KZiTunesLibrary> fromWholeList(const std::filesystem::path& file,
+                                                                QString* error = nullptr);
     static std::shared_ptr<const KZiTunesLibrary> fromDictionary(const QVariantMap& root,
                                                                  const std::filesystem::path& file = {});
 
@@ -43,7 +56,19 @@ public:
     // Indexed once per reading.
     const KZiTunesTrack* trackWithID(const QString& trackID) const;
 
+    // An export spends one to three kilobytes on each track: a gigabyte is
+    // several hundred thousand tracks, beyond the largest real libraries.
+    static constexpr quint64 kMaxExportSize = quint64(1) << 30;
+    // Read whole, an export of many short values costs up to some eighteen
+    // times its size.
+    static constexpr quint64 kMaxOtherExportSize = quint64(5) << 20;
+
 private:
+    // Tracks already in the library's order.
+    static std::shared_ptr<const KZiTunesLibrary> withTracks(const std::filesystem::path& file,
+                                                             std::filesystem::path musicFolder,
+                                                             std::vector<KZiTunesTrack> tracks);
+
     std::filesystem::path file_;
     std::filesystem::path musicFolder_;
     std::vector<KZiTunesTrack> tracks_;

@@ -6,11 +6,11 @@
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/Trash.h"
+#include "platform/XmlPropertyListValues.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QIODevice>
-#include <QRegularExpression>
 #include <QXmlStreamReader>
 
 #include <fcntl.h>
@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <string_view>
 #include <utility>
@@ -479,7 +478,7 @@ private:
             std::optional<QString> s = text();
             if (!s)
                 return std::nullopt;
-            std::optional<QByteArray> bytes = base64(*s);
+            std::optional<QByteArray> bytes = platform::xmlplist::base64(*s);
             if (!bytes || !spend(quint64(bytes->size())))
                 return giveUp();
             return QVariant(std::move(*bytes));
@@ -495,7 +494,16 @@ private:
             const std::optional<QString> s = text();
             if (!s)
                 return std::nullopt;
-            std::optional<QVariant> v = kind == u"integer" ? integer(*s) : kind == u"real" ? real(*s) : date(*s);
+            std::optional<QVariant> v;
+            if (kind == u"integer") {
+                if (const auto n = platform::xmlplist::integer(*s))
+                    v = QVariant(*n);
+            } else if (kind == u"real") {
+                if (const auto d = platform::xmlplist::real(*s))
+                    v = QVariant(*d);
+            } else if (const auto when = platform::xmlplist::date(*s)) {
+                v = QVariant(*when);
+            }
             if (!v)
                 return giveUp();
             return v;
@@ -533,73 +541,6 @@ private:
                 return std::nullopt;
             map.insert(sharedKey(*key), std::move(*item));
         }
-    }
-
-    // Plain base64 in groups of four, white space anywhere.
-    static std::optional<QByteArray> base64(const QString& text)
-    {
-        QByteArray packed;
-        packed.reserve(text.size());
-        for (const QChar c : text) {
-            const char16_t u = c.unicode();
-            if (u == ' ' || u == '\t' || u == '\n' || u == '\r')
-                continue;
-            const bool letter = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')
-                                || u == '+' || u == '/' || u == '=';
-            if (!letter)
-                return std::nullopt;
-            packed.append(char(u));
-        }
-        const qsizetype padding = packed.endsWith("==") ? 2 : packed.endsWith('=') ? 1 : 0;
-        const qsizetype firstPad = packed.indexOf('=');
-        if (packed.size() % 4 != 0 || (firstPad >= 0 && firstPad < packed.size() - padding))
-            return std::nullopt;
-        auto decoded = QByteArray::fromBase64Encoding(packed, QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded)
-            return std::nullopt;
-        return std::move(decoded.decoded);
-    }
-
-    // A decimal integer without sign but '-' and without leading zeros.
-    static std::optional<QVariant> integer(const QString& text)
-    {
-        static const QRegularExpression plain(QStringLiteral("\\A-?(0|[1-9][0-9]{0,18})\\z"));
-        if (!plain.match(text).hasMatch() || text == u"-0")
-            return std::nullopt;
-        bool ok = false;
-        const qint64 v = text.toLongLong(&ok);
-        if (!ok)
-            return std::nullopt;
-        return QVariant(v);
-    }
-
-    static std::optional<QVariant> real(const QString& text)
-    {
-        static const QRegularExpression plain(
-            QStringLiteral("\\A-?[0-9]{1,30}(\\.[0-9]{1,30})?([eE][-+]?[0-9]{1,3})?\\z"));
-        if (!plain.match(text).hasMatch())
-            return std::nullopt;
-        bool ok = false;
-        const double v = text.toDouble(&ok);
-        if (!ok || !std::isfinite(v))
-            return std::nullopt;
-        return QVariant(v);
-    }
-
-    // "YYYY-MM-DDTHH:MM:SSZ" in the years every reader of dates agrees on.
-    static std::optional<QVariant> date(const QString& text)
-    {
-        static const QRegularExpression plain(
-            QStringLiteral("\\A([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})Z\\z"));
-        const auto m = plain.match(text);
-        if (!m.hasMatch())
-            return std::nullopt;
-        const int year = m.captured(1).toInt();
-        const QDate day(year, m.captured(2).toInt(), m.captured(3).toInt());
-        const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
-        if (year < 1970 || year > 2037 || !day.isValid() || !time.isValid())
-            return std::nullopt;
-        return QVariant(QDateTime(day, time, Qt::UTC));
     }
 
     QXmlStreamReader xml_;

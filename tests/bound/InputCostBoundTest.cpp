@@ -295,6 +295,41 @@ std::string undoFileOfManyEntries(int entries)
     return xml + "\t</array>\n</dict>\n</plist>\n";
 }
 
+// A music library export of about `bytes` bytes: tracks as the music
+// application writes them, or the smallest a track may be (its identity
+// and its file, nothing else).
+std::string musicLibraryExport(quint64 bytes, bool smallest)
+{
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST "
+                      "1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n"
+                      "<dict>\n\t<key>Major Version</key><integer>1</integer>\n\t<key>Music Folder</key>"
+                      "<string>file:///home/someone/Music/</string>\n\t<key>Tracks</key>\n\t<dict>\n";
+    xml.reserve(size_t(bytes) + 4096);
+    char id[17];
+    for (quint64 i = 1; xml.size() < bytes; ++i) {
+        std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(i));
+        const std::string n = std::to_string(i);
+        if (smallest) {
+            xml += "<key>" + n + "</key><dict><key>Persistent ID</key><string>" + id
+                + "</string><key>Location</key><string>file:///m/" + n + "</string></dict>";
+            continue;
+        }
+        xml += "\t\t<key>" + n + "</key>\n\t\t<dict>\n\t\t\t<key>Track ID</key><integer>" + n
+            + "</integer>\n\t\t\t<key>Name</key><string>Song " + n + " &#38; more</string>\n"
+              "\t\t\t<key>Artist</key><string>Some Artist</string>\n\t\t\t<key>Album</key><string>Some Album"
+              "</string>\n\t\t\t<key>Genre</key><string>Rock</string>\n\t\t\t<key>Kind</key><string>MPEG audio "
+              "file</string>\n\t\t\t<key>Size</key><integer>7654321</integer>\n\t\t\t<key>Total Time</key>"
+              "<integer>239900</integer>\n\t\t\t<key>Date Added</key><date>2019-05-04T10:11:12Z</date>\n"
+              "\t\t\t<key>Bit Rate</key><integer>320</integer>\n\t\t\t<key>Persistent ID</key><string>"
+            + id + "</string>\n\t\t\t<key>Track Type</key><string>File</string>\n\t\t\t<key>Location</key>"
+                   "<string>file:///home/someone/Music/Some%20Artist/Some%20Album/" + n + "%20Song.mp3</string>\n"
+                   "\t\t</dict>\n";
+    }
+    return xml + "\t</dict>\n\t<key>Playlists</key>\n\t<array>\n\t\t<dict>\n\t\t\t<key>Name</key><string>Library"
+                 "</string>\n\t\t\t<key>Playlist Items</key>\n\t\t\t<array>\n\t\t\t\t<dict><key>Track ID</key>"
+                 "<integer>1</integer></dict>\n\t\t\t</array>\n\t\t</dict>\n\t</array>\n</dict>\n</plist>\n";
+}
+
 // A dictionary of `keys` keys whose values are all one large value.
 QByteArray dictionarySharingOneValue(int keys)
 {
@@ -338,6 +373,8 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     // Larger than a property list may be to be read whole.
     const fs::path manyEntries = dir.write("many-entries-undo.plist", undoFileOfManyEntries(300'000));
     const fs::path tinyLargeUndo = dir.write("tiny-elements-large-undo.plist", tinyElements("undoItems", 140 * kMB));
+    const fs::path tinyTracksExport = dir.write("tiny-tracks.xml", musicLibraryExport(24 * kMB, true));
+    const fs::path largeExport = dir.write("large-export.xml", musicLibraryExport(32 * kMB, false));
     const fs::path bigBookmark = file("bookmark-of-many-objects", manyObjects(1300 * 1024));
     const QByteArray xmlBookmark = platform::PropertyList::toData(
         QVariantMap{{QStringLiteral("path"), QByteArray(40 * 1024, 'p')}}, platform::PropertyList::Format::Xml);
@@ -398,6 +435,8 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "many tiny elements", reader == "music-library-export" ? tinyTracks : tinyUndo});
         cases.push_back({reader, "a sparse file", sparseList});
     }
+    cases.push_back({"music-library-export", "many tiny tracks, too many to read whole", tinyTracksExport});
+    cases.push_back({"music-library-export", "an export as the music application writes it", largeExport, true, true});
     cases.push_back({"photo-library", "a query that runs without end", loops, false});
     cases.push_back({"photo-library", "a query that prints without end", prints, false});
     cases.push_back({"photo-library", "a sparse log", sparseLog, false});

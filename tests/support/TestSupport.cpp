@@ -1,9 +1,14 @@
 #include "TestSupport.h"
 
+#include "platform/Resources.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QThread>
 
 #include <gtest/gtest-spi.h>
@@ -156,6 +161,30 @@ fs::path TempDir::mkdir(const fs::path& rel) const
     const fs::path full = path_ / rel;
     fs::create_directories(full);
     return full;
+}
+
+ScopedLanguage::ScopedLanguage(const QString& language)
+{
+    const fs::path shipped = platform::resourceDirectory();
+    fs::copy(shipped, dir_.path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    const fs::path table = dir_ / "strings/en/Default.json";
+    QFile file(QString::fromStdString(table.string()));
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("the shipped string table cannot be read");
+    QJsonObject texts = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    texts.insert(QStringLiteral("language"), language);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(QJsonDocument(texts).toJson()) < 0)
+        throw std::runtime_error("the string table cannot be written");
+    file.close();
+    platform::setResourceDirectory(dir_.path());
+    platform::resetStringTables();
+}
+
+ScopedLanguage::~ScopedLanguage()
+{
+    platform::setResourceDirectory({});
+    platform::resetStringTables();
 }
 
 ScopedDefaults::ScopedDefaults()

@@ -169,6 +169,20 @@ bool inFreshProcess();
 void mountTmpfs(const std::filesystem::path& at, const char* options = "mode=0755");
 void bindMount(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// The shipped resources as a localization whose "language" key reads
+// `language`, for as long as the object lives; the string tables are read
+// afresh on both ends.
+class ScopedLanguage {
+public:
+    explicit ScopedLanguage(const QString& language);
+    ~ScopedLanguage();
+    ScopedLanguage(const ScopedLanguage&) = delete;
+    ScopedLanguage& operator=(const ScopedLanguage&) = delete;
+
+private:
+    TempDir dir_;
+};
+
 // Restores an environment variable when the scope ends.
 class EnvGuard {
 public:

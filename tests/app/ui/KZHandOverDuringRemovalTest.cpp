@@ -170,6 +170,9 @@ TEST_F(HandOverDuringRemoval, FoldersSavedResultsAndNewSearchAreRefusedWhileTheR
     ASSERT_NE(progress, nullptr);
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return app.resultWindowCntrl() && !progress->isSearching() && listsReady.load(); }, kPatience));
+    // Pressed once the progress window has turned into view, as a user can.
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return progress->window() && progress->window()->isVisible(); }));
+    ASSERT_TRUE(kztest::settleWindowTransitions());
     progress->showResultAction();
     KZResultWindowCntrl* result = app.resultWindowCntrl();
     ASSERT_TRUE(kztest::processEventsUntil([&] { return result->isVisible() && !search->isVisible(); }, kPatience));

@@ -36,6 +36,7 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 #include "settings/KZTags.h"
+#include "app/ui/SettledTransitions.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -145,9 +146,14 @@ protected:
         ASSERT_NE(progress, nullptr);
         ASSERT_TRUE(
             kztest::processEventsUntil([&] { return app->resultWindowCntrl() && !progress->isSearching(); }, 60s));
+        // A search this small can end while the progress window is still
+        // turning into view: Show Result is pressed once the user can see it.
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return progress->window() && progress->window()->isVisible(); }));
+        ASSERT_TRUE(kztest::settleWindowTransitions());
         progress->showResultAction();
         KZResultWindowCntrl* searched = app->resultWindowCntrl();
         ASSERT_TRUE(kztest::processEventsUntil([&] { return searched->isVisible(); }, 20s));
+        ASSERT_TRUE(kztest::settleWindowTransitions());
         *shown = searched;
     }
 

@@ -106,6 +106,7 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
         ASSERT_TRUE(kztest::processEventsUntil(
             [&] { return progressWindow->isVisible() && !search->isVisible() && !recorder.posts.empty(); }, 20s));
         ASSERT_TRUE(kztest::processEventsUntil([&] { return app.resultWindowCntrl() && !progress->isSearching(); }, 60s));
+        ASSERT_TRUE(kztest::settleWindowTransitions());
 
         progress->showResultAction();
         QWidget* result = app.resultWindowCntrl();

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZColumnKeys.h"
 #include "result/model/KZFindFolding.h"
@@ -771,6 +772,29 @@ TEST(ListModel, ExportOrderIsGroupByGroupWithMarkedMembersFirst)
     EXPECT_EQ(tab.host.exportRequests.size(), 1u);
     center().post(KZNotification::exportingDidFinish, static_cast<const void*>(tab.lists.get()));
     EXPECT_FALSE(tab.lists->exportIsRunning());
+}
+
+// The file name offered for an export names the tab; the tab of every type
+// has a name of its own.
+TEST(ListModel, TheExportOffersAFileNamedForItsTab)
+{
+    for (const KZTabTag tag : {KZTag::allDuplicates, kTab}) {
+        SCOPED_TRACE(tag);
+        Tab tab(sampleItems(), tag);
+        tab.lists->fileTypeItem()->setName(QStringLiteral("Pictures"));
+        tab.build();
+        tab.lists->exportResult();
+        tab.settle();
+        ASSERT_EQ(tab.host.exportRequests.size(), 1u);
+        const QString offered = tab.host.exportRequests.front().value(QStringLiteral("suggestName")).toString();
+        if (tag == KZTag::allDuplicates) {
+            EXPECT_EQ(offered, platform::localizedString(QStringLiteral("export_all_files_name")));
+        } else {
+            EXPECT_TRUE(offered.contains(QStringLiteral("Pictures"))) << offered.toStdString();
+            EXPECT_NE(offered, platform::localizedString(QStringLiteral("export_all_files_name")));
+        }
+        EXPECT_FALSE(offered.contains(QStringLiteral("%@"))) << offered.toStdString();
+    }
 }
 
 TEST(ListModel, MenuItemsFollowTheVisibleTabAndTheAboutWindow)

@@ -36,6 +36,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string_view>
 
 namespace {
 
@@ -372,6 +373,28 @@ TEST_F(ProgressWindowTest, LongTitlesStepDownAFontSize)
     window_->setTitleText(QString(60, QLatin1Char('W')));
     EXPECT_EQ(window_->mainInfoFld()->font().pointSizeF(), 14);
     progress_->core().setIsSearching(false);
+}
+
+// The French stop button stands 5 points higher, where its longer word
+// would otherwise crowd the field above it; no other language moves it.
+TEST(ProgressWindowLanguage, OnlyTheFrenchStopButtonStandsHigher)
+{
+    QWidget searchWindow;
+    searchWindow.resize(509, 509);
+    auto stopPlace = [&searchWindow] {
+        auto progress = KZSearchProgress::create(&searchWindow, true);
+        const QPushButton* stop = progress->progressWindow()->stopBtn();
+        const QPoint centreBottom(stop->x() + stop->width() / 2, stop->y() + stop->height());
+        KZSetSearchInProgress(false);
+        return centreBottom;
+    };
+    const QPoint shipped = stopPlace();
+    for (const char* language : {"fr", "de"}) {
+        const kztest::ScopedLanguage localized(QString::fromLatin1(language));
+        const QPoint place = stopPlace();
+        EXPECT_EQ(place.x(), shipped.x()) << language;
+        EXPECT_EQ(place.y(), shipped.y() - (std::string_view(language) == "fr" ? 5 : 0)) << language;
+    }
 }
 
 // The real engine drives the real window over a generated tree.

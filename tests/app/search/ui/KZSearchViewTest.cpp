@@ -15,12 +15,15 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDragEnterEvent>
+#include <QGraphicsOpacityEffect>
 #include <QListWidget>
 #include <QPushButton>
 #include <QMimeData>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <string_view>
 
 using namespace searchtest;
 namespace fs = std::filesystem;
@@ -423,6 +426,53 @@ TEST_F(TilesTest, TabReachesEveryControlAndTheFocusedOneShowsIt)
     ASSERT_EQ(view.sourcesCntrl().sources().size(), 2u);
     for (const auto& left : view.sourcesCntrl().sources())
         EXPECT_NE(left, second);
+}
+
+// The first three tiles fade in, each added alone or in one batch; a fourth
+// and later ones appear at once; without animation none fades.
+TEST(TileRow, OnlyTheFirstThreeTilesFadeIn)
+{
+    auto faded = [](const KZCSourceView* tile) {
+        const auto* effect = qobject_cast<const QGraphicsOpacityEffect*>(tile->graphicsEffect());
+        return effect && effect->opacity() < 1.0;
+    };
+    auto tilesFor = [](int first, int count) {
+        std::vector<KZSourceTile> tiles;
+        for (int i = first; i < first + count; ++i) {
+            const QString name = QStringLiteral("s%1").arg(i);
+            tiles.push_back({KZSourceItem::create({}), name, QStringLiteral("/tmp/") + name});
+        }
+        return tiles;
+    };
+    QWidget outer;
+    outer.resize(700, 300);
+    auto* row = new KZSourcesCollectionView(&outer);
+    outer.show();
+
+    row->setContent(tilesFor(0, 1), true);
+    row->setContent(tilesFor(1, 2), true);
+    row->setContent(tilesFor(3, 1), true);
+    row->setContent(tilesFor(4, 2), true);
+    ASSERT_EQ(row->tiles().size(), 6u);
+    for (std::size_t i = 0; i < row->tiles().size(); ++i)
+        EXPECT_EQ(faded(row->tiles()[i]), i < 3) << "tile " << i;
+
+    row->setCollectionEmpty();
+    row->setContent(tilesFor(0, 2), false);
+    for (const KZCSourceView* tile : row->tiles())
+        EXPECT_FALSE(faded(tile));
+}
+
+// A German or French window draws its hints smaller, as their words run longer.
+TEST(SearchWindowHints, GermanAndFrenchTakeTheSmallerSize)
+{
+    EXPECT_EQ(KZSearchWindowTextView().textFontSize(), 36.0);
+    for (const char* language : {"de", "fr", "es"}) {
+        const kztest::ScopedLanguage localized(QString::fromLatin1(language));
+        const double expected = std::string_view(language) == "es" ? 36.0 : 30.0;
+        EXPECT_EQ(KZSearchWindowTextView().textFontSize(), expected) << language;
+    }
+    EXPECT_EQ(KZSearchWindowTextView().textFontSize(), 36.0) << "the shipped tables come back";
 }
 
 TEST(ExclusionPopover, ListsOnlyVisiblePlainFoldersAndWritesExclusions)

@@ -3,6 +3,7 @@
 
 #include "engine/KZResultInfoKeys.h"
 #include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZFoundListCntrl.h"
 #include "result/model/KZListNotifications.h"
@@ -12,6 +13,7 @@
 #include "settings/KZTags.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QSplitter>
 #include <QToolButton>
 #include <QWidget>
@@ -178,6 +180,13 @@ TEST_F(ResultTab, TheEmptyFoldersPopoverWrapsLongTexts)
     ASSERT_NE(tab->popover(), nullptr);
     EXPECT_TRUE(tab->popover()->isVisible());
     EXPECT_LE(tab->popover()->width(), 350 + 30);
+    // The shipped text, not its key, and long enough to take several lines.
+    const QLabel* info = tab->popover()->findChild<QLabel*>();
+    ASSERT_NE(info, nullptr);
+    const QString key = QStringLiteral("empty_folders_info");
+    EXPECT_EQ(info->text(), platform::localizedString(key));
+    EXPECT_NE(info->text(), key);
+    EXPECT_GT(tab->popover()->height() - 30, 2 * info->fontMetrics().height());
     tab->infoButtonAction();
     EXPECT_FALSE(tab->popover()->isVisible());
 }
