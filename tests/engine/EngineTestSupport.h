@@ -188,6 +188,19 @@ public:
         ++fileTypeCounts[item.fileTypeLabel()];
     }
     void setIsSearching(bool searching) override { isSearching = searching; }
+    void showFolderView(bool show) override { (show ? folderViewShown : folderViewHidden)++; }
+    void prepareToSearchForFoldersContent() override { ++foldersContentPrepared; }
+    void initializeFoldersProgressWithTotValue(quint64 total) override
+    {
+        std::lock_guard guard(lock);
+        folderTotals.push_back(total);
+    }
+    void setFolderSizeValue(quint64 size) override
+    {
+        std::lock_guard guard(lock);
+        folderSizes.push_back(size);
+    }
+    void addCurrFoldersValue(quint64 value) override { folderValueAdded += value; }
 
     std::atomic<bool> stopped{false};
     std::atomic<quint64> stopAfterToCheck{0};
@@ -195,6 +208,12 @@ public:
     std::atomic<quint64> foundCount{0};
     std::atomic<quint64> checkedCount{0};
     std::atomic<bool> isSearching{true};
+    std::atomic<int> folderViewShown{0};
+    std::atomic<int> folderViewHidden{0};
+    std::atomic<int> foldersContentPrepared{0};
+    std::atomic<quint64> folderValueAdded{0};
+    std::vector<quint64> folderTotals; // each pair of folders compared entry by entry
+    std::vector<quint64> folderSizes;
     std::mutex lock;
     QVariantMap prepareOptions;
     std::map<quint64, int> fileTypeCounts;
@@ -235,6 +254,8 @@ struct SearchOptions {
     unsigned scanThreads = 0;    // 0: as the machine gives
     std::size_t workerHashingBacklog = 1024; // 0: the scan workers hash every small file they may
     std::shared_ptr<KZSearchController>* keep = nullptr; // receives the controller
+    // The follow-up search for the folders that a removal emptied.
+    bool emptiedFoldersFollowUp = false;
     // The request's excluded locations, every one counted.
     std::vector<fs::path> excludedLocations = {};
     // How long the search may take; past it the result is empty (no
@@ -250,6 +271,7 @@ inline SearchResult runSearch(const std::vector<KZSourceItemRef>& sources, const
     auto stuff = KZSearchStuff::searchStuff();
     stuff->setSources(sources);
     stuff->setCriteria(options.noCriteria ? std::nullopt : std::optional<QVariantMap>(criteria));
+    stuff->setIsASearchForEmptyFoldersAfterTrashed(options.emptiedFoldersFollowUp);
     stuff->setExludedByLocation(options.excludedLocations);
     stuff->setExclLocsCount(options.excludedLocations.size());
     if (!options.progress)

@@ -2,14 +2,19 @@
 
 #include "engine/KZContentCache.h"
 #include "engine/KZCrc32.h"
+#include "platform/NotificationCenter.h"
+#include "platform/StringTable.h"
+#include "settings/KZNotificationNames.h"
 
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace enginetest;
 
@@ -32,6 +37,9 @@ public:
     std::atomic<int> reads{0};
     std::atomic<int> stopAfterReads{0};
     std::atomic<bool> stopped{false};
+    // Makes one read slow, as a busy or sleeping disk would.
+    int pauseAtRead = 0;
+    std::chrono::milliseconds pause{0};
 
 private:
     class Virtual : public File {
@@ -45,6 +53,8 @@ private:
             if (shape_.differentByte >= offset && shape_.differentByte < offset + n)
                 buffer[shape_.differentByte - offset] = 1;
             const int done = ++owner_->reads;
+            if (owner_->pauseAtRead && done == owner_->pauseAtRead)
+                std::this_thread::sleep_for(owner_->pause);
             if (owner_->stopAfterReads && done >= owner_->stopAfterReads)
                 owner_->stopped = true;
             return qint64(n);
@@ -303,6 +313,58 @@ TEST(KZCrc32HugeFilesTest, MemoryFollowsWhatWasReadAndStopIsSeenBetweenBlocks)
 } // namespace
 
 namespace {
+
+// Asks only whether the scan is over; the notices name it as their object.
+class ScanDelegate : public KZCrc32::Delegate {
+public:
+    bool phaseOneisTerminated() const override { return scanOver; }
+    const void* progressCntrl() const override { return this; }
+    bool scanOver = false;
+};
+
+// One pair of large files compared after the scan has ended keeps the
+// progress window still for a while: the window is told once, and told
+// again when the comparison ends. While the scan still runs, the window has
+// enough to show.
+TEST(KZCrc32NoticeTest, ALongComparisonAfterTheScanIsToldOnceAndTakenBack)
+{
+    struct Case {
+        const char* name;
+        bool scanOver;
+        int pauseAtRead; // 0: no read is slow
+        std::vector<QVariantMap> notices;
+    };
+    const QVariantMap shown{{str("show"), true},
+                            {str("whichInfo"), platform::localizedString(str("comparingContent_info"))}};
+    const QVariantMap hidden{{str("show"), false}};
+    const std::vector<Case> cases{
+        {"slow, after the scan", true, 3, {shown, hidden}},
+        {"slow, while the scan runs", false, 3, {}},
+        {"quick, after the scan", true, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualReader reader;
+        reader.files["/one"] = {3 * KZCrc32::kBlockSize, ~quint64(0)};
+        reader.files["/two"] = {3 * KZCrc32::kBlockSize, ~quint64(0)};
+        // The second block of the first file takes longer than the notice
+        // waits; the third is compared after it.
+        reader.pauseAtRead = c.pauseAtRead;
+        reader.pause = std::chrono::milliseconds(1600);
+        ScanDelegate delegate;
+        delegate.scanOver = c.scanOver;
+        std::vector<QVariantMap> notices;
+        const platform::Subscription watch = platform::NotificationCenter::defaultCenter().addObserver(
+            KZNotification::updateOtherFoldersInfo, platform::NotificationObject(delegate.progressCntrl()),
+            [&](const platform::Notification& note) { notices.push_back(note.userInfo); });
+        KZCrc32 crc(&delegate, &reader);
+        std::unique_ptr<KZNodeCache> one;
+        std::unique_ptr<KZNodeCache> two;
+        EXPECT_EQ(crc.compareContentOfFile(fs::path("/one"), fs::path("/two"), &one, &two), 0);
+        EXPECT_EQ(reader.reads.load(), 6);
+        EXPECT_EQ(notices, c.notices);
+    }
+}
 
 TEST(KZContentCacheTest, BlocksAndLengthSurviveTheMoveApartAndARestart)
 {

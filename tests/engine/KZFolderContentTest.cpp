@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 
+#include "platform/FinderInfo.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -469,3 +470,58 @@ TEST_F(KZFolderContentTest, CopiedChainDeeperThanAnyPathIsFoundAtItsTop)
 }
 
 } // namespace
+
+// The folder view follows each pair of folders compared entry by entry: the
+// items and bytes of both, and two for every pair of files read.
+TEST_F(KZFolderContentTest, TheFolderProgressIsFedEveryPairOfFoldersAndFiles)
+{
+    build({{"a/f", "12345"}, {"a/g", "1234567"}, {"b/f", "12345"}, {"b/g", "1234567"}, {"c/h", "other"}});
+    SearchOptions options;
+    options.progress = std::make_shared<RecordingProgress>();
+    const SearchResult result = runSearch({dir.path()}, folderCriteria(), options);
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"a", "b"}}));
+    const RecordingProgress& progress = *options.progress;
+    EXPECT_EQ(progress.foldersContentPrepared.load(), 1);
+    EXPECT_EQ(progress.folderTotals, std::vector<quint64>{4}) << "c differs in size: never listed";
+    EXPECT_EQ(progress.folderSizes, std::vector<quint64>{24});
+    EXPECT_EQ(progress.folderValueAdded.load(), 4u);
+}
+
+// The folder view of the progress window is worth its room only when many
+// folders are to be compared: more than fifty.
+TEST_F(KZFolderContentTest, TheFolderProgressShowsOnlyForMoreThanFiftyFolders)
+{
+    for (const int folders : {50, 51}) {
+        kztest::TempDir here;
+        for (int n = 0; n < folders; ++n)
+            here.write("f" + std::to_string(n) + "/x", "same");
+        SearchOptions options;
+        options.progress = std::make_shared<RecordingProgress>();
+        const SearchResult result = runSearch({here.path()}, folderCriteria(), options);
+        ASSERT_EQ(result.notifications, 1);
+        EXPECT_EQ(result.info.value(str("KZResultItemsToCheckCount")).toULongLong(), quint64(folders));
+        EXPECT_EQ(options.progress->folderViewShown.load(), folders > 50 ? 1 : 0) << folders << " folders";
+        EXPECT_EQ(groupSet(result.rows).size(), 1u) << "every folder holds the same file";
+    }
+}
+
+// A folder the user hid is not walked when hidden items are not wanted, but
+// in a duplicate-folders search it is still a folder of the search: a hidden
+// copy of a visible folder is found, while a folder inside a hidden one is
+// never met, even when it has a copy.
+TEST_F(KZFolderContentTest, AHiddenFolderIsNotWalkedButIsStillAFolderOfTheSearch)
+{
+    const std::string block = randomBytes(30000, 11);
+    build({{"veiled/f", block}, {"veiled/sub/g", "inner"}, {"shown/f", block}, {"shown/sub/g", "inner"},
+           {"apart/h", "alone"}, {"apart/sub/g", "deep"}, {"copy/g", "deep"}});
+    platform::FinderInfo info;
+    info.setFlags(platform::FinderInfo::kIsInvisible);
+    QString error;
+    for (const char* hidden : {"veiled", "apart"}) {
+        if (!platform::writeFinderInfo(dir / hidden, info, &error))
+            GTEST_SKIP() << "no extended attributes here: " << error.toStdString();
+    }
+    const SearchResult result = runSearch({dir.path()}, folderCriteria());
+    EXPECT_EQ(relativeGroups(result.rows, dir.path()), (GroupsOf{{"shown", "veiled"}}));
+    expectCounters(result.rows);
+}

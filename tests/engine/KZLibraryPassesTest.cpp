@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "engine/KZAppSuppInfo.h"
 #include "media/KZiTunesSupport.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "services/KZErrorDelegate.h"
 #include "settings/KZDefaultsKeys.h"
@@ -152,6 +153,40 @@ TEST_F(LibraryPasses, LeftOutMusicItemsAreNeitherComparedNorMissed)
     EXPECT_EQ(groupSet(result.rows), (Groups{{folder / "x1", folder / "x2"}}));
     EXPECT_EQ(questions(), 0u);
     EXPECT_TRUE(result.info.value(u"KZResultFoundDeads"_s).toList().isEmpty());
+}
+
+// Reading a left-out library comes first and says so; a stop while it is
+// read ends the search before any source is opened.
+TEST_F(LibraryPasses, LeavingALibraryOutIsTheFirstStepAndAStopThereFindsNothing)
+{
+    writeMusicLibrary();
+    dir.write("Folder/x1", randomBytes(3000, 9));
+    dir.write("Folder/x2", randomBytes(3000, 9));
+    const QString gathering = platform::localizedString(u"gathering_excluded"_s);
+    const QString scanning = platform::localizedString(u"scanning"_s);
+    ASSERT_NE(gathering, u"gathering_excluded"_s) << "the step has a text";
+
+    auto plain = std::make_shared<RecordingProgress>();
+    runSearchAnswering({folderSource(folder)}, sizeAndContentCriteria(), {.progress = plain});
+    EXPECT_FALSE(plain->titles.contains(gathering)) << "nothing is left out, so nothing is gathered";
+
+    auto leaving = std::make_shared<RecordingProgress>();
+    const SearchResult found
+        = runSearchAnswering({folderSource(folder)}, leavingOut(sizeAndContentCriteria(), 1), {.progress = leaving});
+    EXPECT_EQ(groupSet(found.rows), (Groups{{folder / "x1", folder / "x2"}}));
+    ASSERT_GE(leaving->titles.size(), 2);
+    EXPECT_EQ(leaving->titles.mid(0, 2), (QStringList{gathering, scanning}));
+
+    auto stopped = std::make_shared<RecordingProgress>();
+    stopped->stopped = true;
+    const SearchResult none
+        = runSearchAnswering({folderSource(folder)}, leavingOut(sizeAndContentCriteria(), 1), {.progress = stopped});
+    ASSERT_EQ(none.notifications, 1);
+    EXPECT_TRUE(none.info.value(u"KZResultSearchWasStoppedByUser"_s).toBool());
+    EXPECT_TRUE(none.rows.empty());
+    EXPECT_EQ(none.info.value(u"KZResultFoundItemsCount"_s).toULongLong(), 0u);
+    EXPECT_EQ(none.info.value(u"KZResultCheckedItemsCount"_s).toULongLong(), 0u);
+    EXPECT_EQ(stopped->titles, QStringList{gathering}) << "no source was scanned";
 }
 
 TEST_F(LibraryPasses, PhotoLibrariesOfAnySizeSearchEachImageOnce)

@@ -8,6 +8,10 @@
 
 #include <filesystem>
 
+#include <cstdio>
+
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -107,4 +111,34 @@ TEST(KZLocationGrouping, TellsItsStepsAndComparesOnlyWhenAFolderIsListed)
         EXPECT_EQ(delegate.steps, c.steps) << c.what;
         EXPECT_EQ(delegate.texts, c.texts) << c.what;
     }
+}
+
+// Inode numbers repeat from one disk to the next: a listed folder on one
+// disk never takes in an item on another whose folder has its number.
+TEST(KZLocationGrouping, AFolderOnAnotherDiskWithTheSameNumberTakesNothingIn)
+{
+    kztest::TempDir dir;
+    const kztest::Isolated outcome = kztest::runWithPrivateMounts([&] {
+        kztest::mountTmpfs(dir / "one");
+        kztest::mountTmpfs(dir / "two");
+        // Made in the same order on two fresh disks, the folders get the
+        // same number where each disk counts its own.
+        fs::create_directory(dir / "one/A");
+        fs::create_directory(dir / "two/A");
+        dir.write("two/A/x", "1");
+        struct stat one {};
+        struct stat two {};
+        ASSERT_EQ(::lstat((dir / "one/A").c_str(), &one), 0);
+        ASSERT_EQ(::lstat((dir / "two/A").c_str(), &two), 0);
+        EXPECT_NE(one.st_dev, two.st_dev);
+        if (one.st_ino != two.st_ino)
+            std::printf("this kernel numbers both disks' inodes from one counter: nothing is shared\n");
+        EXPECT_EQ(keptNames(dir, {{dir / "one/A", true}, {dir / "two/A/x"}}),
+                  (std::vector<std::string>{"two/A/x", "one/A"}));
+        // The same folder on its own disk still takes its file in.
+        EXPECT_EQ(keptNames(dir, {{dir / "two/A", true}, {dir / "two/A/x"}}), (std::vector<std::string>{"two/A"}));
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "this machine gives no private mount namespace or refuses a tmpfs there";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }

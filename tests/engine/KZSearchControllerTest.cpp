@@ -2,6 +2,7 @@
 
 #include "platform/FinderInfo.h"
 #include "platform/Paths.h"
+#include "platform/StringTable.h"
 #include "services/KZFilesUtilities.h"
 #include "settings/KZDefaultsRegistry.h"
 
@@ -532,6 +533,89 @@ TEST_F(KZSearchControllerTest, UnreadableTreeNodeDoesNotTurnDuplicatesAway)
     EXPECT_EQ(groupSet(result.rows), (Groups{{one, two}}));
 }
 
+// Names alone decide: letter case aside, and the last extension too when
+// the user asks; sizes and contents are not looked at.
+TEST_F(KZSearchControllerTest, NamesAloneMakeDuplicatesWhateverTheirSizes)
+{
+    const fs::path upper = dir.write("a/Photo.JPG", "x");
+    const fs::path lower = dir.write("b/photo.jpg", "a longer and other content");
+    const fs::path png = dir.write("c/photo.png", "y");
+    dir.write("d/other.jpg", "x");
+    for (const bool withoutExtension : {false, true}) {
+        SCOPED_TRACE(withoutExtension);
+        const QVariantMap criteria{
+            {str("isName"), true},
+            {str("nameStruct"), QVariantMap{{str("isSame"), true}, {str("extensionIsExcluded"), withoutExtension}}},
+        };
+        const SearchResult result = runSearch({dir.path()}, criteria);
+        const Groups expected = withoutExtension ? Groups{{upper, lower, png}} : Groups{{upper, lower}};
+        EXPECT_EQ(groupSet(result.rows), expected);
+        expectWellFormedGroups(result.rows);
+    }
+}
+
+// A package is one item, like a file; only a package at a source's top
+// level is opened as a folder, and only when the user asks for it.
+TEST_F(KZSearchControllerTest, OnlyTopLevelPackagesAreOpenedAndOnlyWhenAsked)
+{
+    for (const char* package : {"Top.bundle", "Top copy.bundle"}) {
+        dir.write(std::string(package) + "/a", "package content");
+        dir.write(std::string(package) + "/b", "package content");
+    }
+    for (const char* package : {"deep/Inner.bundle", "deep/Inner copy.bundle"}) {
+        dir.write(std::string(package) + "/c", "inner content");
+        dir.write(std::string(package) + "/d", "inner content");
+    }
+    for (const bool opened : {false, true}) {
+        SCOPED_TRACE(opened);
+        QVariantMap criteria = sizeAndContentCriteria();
+        criteria.insert(str("contentStruct"), QVariantMap{{str("isData"), true}, {str("treatPack"), opened}});
+        const SearchResult result = runSearch({dir.path()}, criteria);
+        const Groups inner{{dir / "deep/Inner.bundle", dir / "deep/Inner copy.bundle"}};
+        Groups expected = inner;
+        if (opened)
+            expected.insert({dir / "Top.bundle/a", dir / "Top.bundle/b", dir / "Top copy.bundle/a",
+                             dir / "Top copy.bundle/b"});
+        else
+            expected.insert({dir / "Top.bundle", dir / "Top copy.bundle"});
+        EXPECT_EQ(groupSet(result.rows), expected);
+    }
+}
+
+// After a removal the folders that held the removed items are looked at
+// themselves, each under the label its items had: an emptied folder is
+// found, at the outermost folder that it left empty, and nothing is walked.
+TEST_F(KZSearchControllerTest, TheFollowUpFindsTheEmptiedFoldersUnderTheirOwnLabels)
+{
+    dir.write("kept/file", "still here");
+    const fs::path inner = dir.mkdir("outer/inner");
+    const fs::path alone = dir.mkdir("alone");
+    dir.write("alone-sibling/file", "keeps the temporary folder from being empty");
+    const std::vector<std::pair<fs::path, qint16>> folders{{inner, 3}, {dir / "kept", 5}, {alone, 7}};
+    std::vector<KZSourceItemRef> sources;
+    for (const auto& [folder, label] : folders) {
+        sources.push_back(folderSource(folder));
+        sources.back()->setLocationLabelTag(label);
+    }
+    auto request = KZSearchStuff::searchStuff();
+    request->createEmptyFoldersCriteria();
+    SearchOptions options;
+    options.emptiedFoldersFollowUp = true;
+    options.progress = std::make_shared<RecordingProgress>();
+    const SearchResult result = runSearch(sources, request->criteria().value_or(QVariantMap()), options);
+    ASSERT_EQ(result.notifications, 1);
+    std::map<fs::path, qint16> found;
+    for (const FoundRow& row : result.rows) {
+        found[row.path] = row.label;
+        EXPECT_EQ(row.groupID, 0u) << row.path;
+    }
+    EXPECT_EQ(found, (std::map<fs::path, qint16>{{dir / "outer", 3}, {alone, 7}}));
+    EXPECT_TRUE(result.info.value(str("KZResultIsEmptyFolders")).toBool());
+    EXPECT_TRUE(options.progress->prepareOptions.value(str("isEmptiedFolders")).toBool());
+    EXPECT_EQ(sources[0]->locationLabelTag(), 3) << "the sources keep their labels";
+    EXPECT_FALSE(options.progress->titles.contains(platform::localizedString(str("scanning"))));
+}
+
 TEST_F(KZSearchControllerTest, FileTypeTagsByExtensionThenTypeCode)
 {
     KZDefaultsRegistry::setupDefaultsPreferences();
@@ -641,6 +725,29 @@ TEST_F(KZSearchControllerTest, InvisibleFoldersAreNeitherWalkedNorFoundWhereverT
         }
         EXPECT_EQ(groupSet(runSearch({dir.path()}, criteria).rows), expected);
     }
+}
+
+// The duplicate-files search leaves out the extensions of the preferences:
+// a folder named with one of them (a build folder, a bundle of settings) is
+// a thing of its own, never opened, whether it is a source or lies deeper.
+// The comparison is exact, as for files.
+TEST_F(KZSearchControllerTest, FoldersNamedWithALeftOutExtensionAreNeitherSourcesNorWalked)
+{
+    for (const char* folder : {"Build.tmp", "plain/Cache.tmp", "plain/Cache.tmp/inner", "plain", "Other.TMP"}) {
+        dir.write(std::string(folder) + "/one", std::string("copy in ") + folder);
+        dir.write(std::string(folder) + "/two", std::string("copy in ") + folder);
+    }
+    dir.write("plain/a.tmp", "left-out file");
+    dir.write("plain/b.tmp", "left-out file");
+    QVariantMap criteria = sizeAndContentCriteria();
+    criteria.insert(str("isExtension"), true);
+    criteria.insert(str("extensionStruct"),
+                    QVariantMap{{str("whichItem"), 2}, {str("array"), QVariantList{str("lib"), str("tmp")}}});
+
+    const SearchResult result = runSearch({dir / "Build.tmp", dir / "plain", dir / "Other.TMP"}, criteria);
+    ASSERT_EQ(result.notifications, 1);
+    EXPECT_EQ(groupSet(result.rows), (Groups{{dir / "plain/one", dir / "plain/two"},
+                                             {dir / "Other.TMP/one", dir / "Other.TMP/two"}}));
 }
 
 // ---- The kernel's own file systems ----------------------------------------------------------

@@ -234,3 +234,16 @@ TEST_F(Guard, AWaitPastItsDeadlineSaysSoAndManagingGoesOn)
     EXPECT_EQ(runner_->opened.size(), 1);
     EXPECT_EQ(alertTexts(), (QStringList{text("supported_app_aborted_closing", u"Photos"_qs)}));
 }
+
+TEST_F(Guard, AnApplicationThatNeverStartsIsToldAndManagingGoesOn)
+{
+    guard_.setWaitLimit(std::chrono::milliseconds(30));
+    // Opening the library starts nothing: the wait for the launch runs out.
+    guard_.manageAppWithDict(photosOptions(false, true));
+    EXPECT_EQ(runner_->opened.size(), 1);
+    EXPECT_EQ(alertTexts(), (QStringList{text("supported_app_aborted_opening", u"Photos"_qs)}));
+    // The quit that was asked for still follows, and the watch covers the
+    // library again.
+    EXPECT_EQ(runner_->recorded(), QStringList{u"tell application \"Photos\" to quit"_qs});
+    EXPECT_TRUE(guard_.photosIsInSource());
+}

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -259,6 +260,37 @@ TEST(KZFilesUtilities, SourceInfoOfAVolumeWithoutCapacity)
         EXPECT_EQ(info.value(QStringLiteral("isDisk")), QVariant(true));
         EXPECT_EQ(info.value(QStringLiteral("totSize")), unknown);
         EXPECT_EQ(info.value(QStringLiteral("freeSize")), unknown);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "this machine gives no private mount namespace or refuses a tmpfs there";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+// A disk the user cannot write to is told as locked, beside its size and
+// its room; a folder on it is no disk and says nothing of either.
+TEST(KZFilesUtilities, SourceInfoOfAReadOnlyVolume)
+{
+    kztest::TempDir dir;
+    const fs::path disk = dir / "disk";
+    const kztest::Isolated outcome = kztest::runWithPrivateMounts([&] {
+        kztest::mountTmpfs(disk, "mode=0755,size=1m");
+        fs::create_directory(disk / "inner");
+        const QVariantMap writable = files().directoryInfoForPath(disk).value_or(QVariantMap());
+        EXPECT_EQ(writable.value(QStringLiteral("isLocked")), QVariant(false));
+        ASSERT_EQ(::mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+
+        const QVariantMap info = files().directoryInfoForPath(disk).value_or(QVariantMap());
+        EXPECT_EQ(info.value(QStringLiteral("isDisk")), QVariant(true));
+        EXPECT_EQ(info.value(QStringLiteral("isLocked")), QVariant(true));
+        EXPECT_EQ(info.value(QStringLiteral("totSize")), QVariant::fromValue(quint64(1) << 20));
+        EXPECT_EQ(info.value(QStringLiteral("freeSize")), QVariant::fromValue(quint64(1) << 20)) << "nothing in it";
+        EXPECT_TRUE(files().isVolumeLockedWithURL(disk / "inner"));
+        EXPECT_EQ(files().volumeCapacityWithURL(disk / "inner"), quint64(1) << 20);
+
+        const QVariantMap folder = files().directoryInfoForPath(disk / "inner").value_or(QVariantMap());
+        EXPECT_EQ(folder.value(QStringLiteral("isDisk")), QVariant(false));
+        EXPECT_FALSE(folder.contains(QStringLiteral("isLocked")));
+        EXPECT_FALSE(folder.contains(QStringLiteral("totSize")));
     });
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "this machine gives no private mount namespace or refuses a tmpfs there";
