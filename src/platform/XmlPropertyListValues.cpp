@@ -70,4 +70,34 @@ std::optional<QByteArray> base64(QStringView text)
     return std::move(decoded.decoded);
 }
 
+QXmlStreamReader::TokenType nextPlainToken(QXmlStreamReader& xml)
+{
+    for (;;) {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::StartDocument: {
+            const QStringView encoding = xml.documentEncoding();
+            if (!encoding.isEmpty() && encoding.compare(u"UTF-8", Qt::CaseInsensitive) != 0)
+                return QXmlStreamReader::Invalid;
+            continue;
+        }
+        case QXmlStreamReader::DTD:
+            // A list's DOCTYPE names its public definition and declares
+            // nothing itself.
+            if (xml.text().contains(u'['))
+                return QXmlStreamReader::Invalid;
+            continue;
+        case QXmlStreamReader::Characters:
+            if (xml.isWhitespace() && !xml.isCDATA())
+                continue;
+            return QXmlStreamReader::Invalid;
+        case QXmlStreamReader::StartElement:
+        case QXmlStreamReader::EndElement:
+        case QXmlStreamReader::EndDocument:
+            return xml.tokenType();
+        default:
+            return QXmlStreamReader::Invalid;
+        }
+    }
+}
+
 } // namespace platform::xmlplist

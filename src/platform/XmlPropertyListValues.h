@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QStringView>
+#include <QXmlStreamReader>
 #include <QtGlobal>
 
 #include <optional>
@@ -22,5 +23,11 @@ std::optional<double> real(QStringView text);
 std::optional<QDateTime> date(QStringView text);
 // Plain base64 in groups of four, white space anywhere.
 std::optional<QByteArray> base64(QStringView text);
+
+// The next element's start or end, or the document's end. Anything else
+// between them but white space answers Invalid: a declaration of another
+// encoding than UTF-8, a DOCTYPE that declares anything, text, CDATA,
+// comments and processing instructions.
+QXmlStreamReader::TokenType nextPlainToken(QXmlStreamReader& xml);
 
 } // namespace platform::xmlplist

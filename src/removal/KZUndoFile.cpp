@@ -358,37 +358,7 @@ private:
 
     // The next element's start or end, or the document's end; anything else
     // between them, but white space, makes the file one of the other form.
-    QXmlStreamReader::TokenType next()
-    {
-        for (;;) {
-            switch (xml_.readNext()) {
-            case QXmlStreamReader::StartDocument: {
-                const QStringView encoding = xml_.documentEncoding();
-                if (!encoding.isEmpty() && encoding.compare(u"UTF-8", Qt::CaseInsensitive) != 0)
-                    return QXmlStreamReader::Invalid;
-                continue;
-            }
-            case QXmlStreamReader::DTD:
-                // The DOCTYPE the program writes names the list's public
-                // definition and declares nothing itself.
-                if (xml_.text().contains(u'['))
-                    return QXmlStreamReader::Invalid;
-                continue;
-            case QXmlStreamReader::Characters:
-                if (xml_.isWhitespace() && !xml_.isCDATA())
-                    continue;
-                return QXmlStreamReader::Invalid;
-            case QXmlStreamReader::StartElement:
-                return QXmlStreamReader::StartElement;
-            case QXmlStreamReader::EndElement:
-                return QXmlStreamReader::EndElement;
-            case QXmlStreamReader::EndDocument:
-                return QXmlStreamReader::EndDocument;
-            default:
-                return QXmlStreamReader::Invalid;
-            }
-        }
-    }
+    QXmlStreamReader::TokenType next() { return platform::xmlplist::nextPlainToken(xml_); }
 
     bool start(QStringView name)
     {
