@@ -5,41 +5,49 @@
 #include "result/model/KZItemGroups.h"
 
 #include <algorithm>
+#include <numeric>
+#include <utility>
 #include <vector>
 
 namespace {
 
 // Rows sorted with their keys read once each: a group row computes its
 // values over all its members, so asking per comparison would cost a walk
-// of the group every time.
+// of the group every time. The keys of all rows lie in one block, row after
+// row, and the sort moves row numbers: a list of a few hundred thousand
+// groups is sorted while its window is being built, and a list of keys per
+// row would add an allocation per row on top of everything else alive then.
 template <class Row, class ValueOf>
 void sortRows(QList<Row>& rows, const KZSortDescriptors& descriptors, ValueOf valueOf)
 {
     if (descriptors.isEmpty() || rows.size() < 2)
         return;
-    struct Keyed {
-        Row row;
-        QVariantList keys;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(static_cast<std::size_t>(rows.size()));
-    for (const Row& row : rows) {
-        Keyed entry{row, {}};
-        entry.keys.reserve(descriptors.size());
+    const std::size_t count = static_cast<std::size_t>(rows.size());
+    const std::size_t width = static_cast<std::size_t>(descriptors.size());
+    std::vector<QVariant> keys;
+    keys.reserve(count * width);
+    for (const Row& row : std::as_const(rows)) {
         for (const KZSortDescriptor& descriptor : descriptors)
-            entry.keys.append(valueOf(row, descriptor.key()));
-        keyed.push_back(std::move(entry));
+            keys.push_back(valueOf(row, descriptor.key()));
     }
-    std::stable_sort(keyed.begin(), keyed.end(), [&descriptors](const Keyed& a, const Keyed& b) {
-        for (qsizetype i = 0; i < descriptors.size(); ++i) {
-            const int order = descriptors[i].compareObject(a.keys[i], b.keys[i]);
-            if (order != 0)
-                return order < 0;
+    std::vector<std::size_t> order(count);
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::stable_sort(order.begin(), order.end(), [&descriptors, &keys, width](std::size_t a, std::size_t b) {
+        const QVariant* left = keys.data() + a * width;
+        const QVariant* right = keys.data() + b * width;
+        for (std::size_t i = 0; i < width; ++i) {
+            const int result = descriptors[static_cast<qsizetype>(i)].compareObject(left[i], right[i]);
+            if (result != 0)
+                return result < 0;
         }
         return false;
     });
-    for (std::size_t i = 0; i < keyed.size(); ++i)
-        rows[static_cast<qsizetype>(i)] = std::move(keyed[i].row);
+    keys = {};
+    QList<Row> sorted;
+    sorted.reserve(rows.size());
+    for (const std::size_t index : order)
+        sorted.append(std::as_const(rows)[static_cast<qsizetype>(index)]);
+    rows = std::move(sorted);
 }
 
 void sortItems(KZFoundItemArray& items, const KZSortDescriptors& descriptors)

@@ -173,6 +173,43 @@ TEST(GroupSort, FlatListsKeepEveryGroupTogether)
     EXPECT_EQ(sorted->groups()[1]->items(), (KZFoundItemArray{two[2], two[0]}));
 }
 
+TEST(GroupSort, RowsWithEqualKeysKeepTheirOrder)
+{
+    // Enough rows that an unstable sort would reorder some of the ties:
+    // 150 groups of two copies of one size, with the members' sources
+    // alternating, so that only the secondary key tells rows apart.
+    std::vector<ItemShape> shapes;
+    for (int group = 1; group <= 150; ++group) {
+        shapes.push_back({.group = group, .label = qint16(group % 3), .size = 8});
+        shapes.push_back({.group = group, .label = qint16((group + 1) % 3), .size = 8});
+    }
+    const KZFoundItemArray items = makeItems(shapes);
+    const auto model = makeModel(items);
+    const KZSortDescriptors bySize{KZSortDescriptor(C::size_col, false)};
+
+    const KZFoundItemGroupRef grouped = model->setupItemsByGroupForItems(items, true);
+    const QList<KZFoundItemGroupRef> before = grouped->groups();
+    const KZFoundItemGroupRef sorted = model->sortedGroupWithArray(grouped, bySize, false);
+    EXPECT_EQ(sorted->groups(), before);
+    EXPECT_EQ(grouped->groups(), before); // the list sorted from is left alone
+
+    EXPECT_EQ(model->sortedGroupWithArray(items, bySize, false), items);
+
+    // Equal first keys, ordered by the second: within each group by source,
+    // and the groups, whose first copies share sources, in their old order.
+    const KZFoundItemArray bySource = model->sortedGroupWithArray(
+        items, {KZSortDescriptor(C::size_col, true), KZSortDescriptor(C::location_tag_col, true)}, true);
+    ASSERT_EQ(bySource.size(), items.size());
+    for (qsizetype i = 0; i + 1 < bySource.size(); i += 2) {
+        EXPECT_EQ(bySource[i]->groupID(), bySource[i + 1]->groupID());
+        EXPECT_LT(bySource[i]->locationLabelTag(), bySource[i + 1]->locationLabelTag());
+    }
+    for (qsizetype i = 2; i < bySource.size(); i += 2) {
+        const auto key = [](const KZFoundItemRef& item) { return std::pair(item->locationLabelTag(), item->groupID()); };
+        EXPECT_LT(key(bySource[i - 2]), key(bySource[i])) << "row " << i;
+    }
+}
+
 TEST(GroupSort, DescriptorsCompareByTheirSelector)
 {
     struct Case { KZSortDescriptor descriptor; QVariant a; QVariant b; int sign; };
