@@ -21,7 +21,7 @@ source scripts/ccache-launcher.sh
 dir=build/tsan
 cmake --log-level=NOTICE -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZ_WERROR=ON \
   -DKZ_WITH_UI=OFF -DKZ_SANITIZE=OFF -DKZ_SANITIZE_THREAD=ON "${launcher[@]}"
-cmake --build "$dir" -j "$jobs" --target kz_engine_tests kz_platform_tests kz_removal_tests maravex-search
+cmake --build "$dir" -j "$jobs" --target kz_engine_tests kz_platform_tests kz_removal_tests kz_resultfiles_tests maravex-search
 
 # halt_on_error: the first report fails the run; second_deadlock_stack helps
 # read a lock-order report.
@@ -32,6 +32,10 @@ for suite in kz_platform_tests kz_engine_tests kz_removal_tests; do
   echo "== $suite"
   "$dir/tests/$suite" --gtest_brief=1
 done
+# A reopening checks its records on many threads; its tests also run the
+# command-line tools in children of a threaded process.
+echo "== kz_resultfiles_tests"
+TSAN_OPTIONS="$TSAN_OPTIONS die_after_fork=0" "$dir/tests/kz_resultfiles_tests" --gtest_brief=1
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -468,7 +468,8 @@ TEST_F(ResultCntrlTest, TheFollowUpSearchFindsTheEmptiedFolders)
     dir.write("kept/file", "data");
     cntrl->prepareToSearchForEmptyFolders(
         {folderEntry(emptied, 1), folderEntry(dir / "kept"), folderEntry(dir / "gone")});
-    EXPECT_TRUE(cntrl->searchCntrl());
+    // The follow-up may already have ended and been let go on its own
+    // thread: what it found shows that it ran.
     ASSERT_TRUE(kztest::processEventsUntil([&] { return cntrl->itemsTypeCntrl(KZTag::emptyFolders) != nullptr; },
                                            std::chrono::seconds(20)));
     ASSERT_EQ(emptyFolders().size(), 1);
