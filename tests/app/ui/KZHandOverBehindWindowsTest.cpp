@@ -25,6 +25,7 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QPointer>
 #include <QApplication>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -189,9 +190,13 @@ TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuest
     ASSERT_NO_FATAL_FAILURE(launch());
     const kztest::SettleTransitionsOnExit settle;
     app->windowCntrl()->addFolders({photos, backup});
-    KZResultWindowCntrl* result = nullptr;
-    ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&result));
-    QWidget* progress = app->windowCntrl()->progressCntrl()->window();
+    KZResultWindowCntrl* shown = nullptr;
+    ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&shown));
+    // A window that a new search lets go may be deleted at any moment after
+    // it has turned away: it is looked at only while it still exists.
+    QPointer<KZResultWindowCntrl> result = shown;
+    QPointer<QWidget> progress = app->windowCntrl()->progressCntrl()->window();
+    const auto onScreen = [](QWidget* window) { return window && window->isVisible(); };
 
     // Preferences over the result window.
     QTest::keyClick(result, Qt::Key_Comma, Qt::ControlModifier);
@@ -200,20 +205,21 @@ TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuest
     const WindowManager manager(preferences, {result, progress, app->window()});
     ASSERT_TRUE(handOver(dir / "maravex.socket", {more}));
     ASSERT_TRUE(kztest::processEventsUntil([&] { return sources().size() == 3; }))
-        << "questions " << questionsAsked() << ", result " << result->isVisible() << ", progress "
-        << progress->isVisible() << ", search " << app->window()->isVisible();
+        << "questions " << questionsAsked() << ", result " << onScreen(result) << ", progress "
+        << onScreen(progress) << ", search " << app->window()->isVisible();
     EXPECT_EQ(sources(), (std::vector<fs::path>{photos, backup, more}));
     EXPECT_EQ(questionsAsked(), 1);
     EXPECT_TRUE(app->window()->isVisible());
-    EXPECT_FALSE(result->isVisible());
-    EXPECT_FALSE(progress->isVisible());
+    EXPECT_FALSE(onScreen(result));
+    EXPECT_FALSE(onScreen(progress));
     EXPECT_TRUE(preferences->isVisible()) << "Preferences stays open";
     EXPECT_FALSE(app->routing().waitsForFront() || app->routing().waitsForResult() ||
                  app->routing().waitsForProgress() || app->routing().waitsForReady());
     KZPreferencesWindow::destroyShared();
 
     // About over the next result; the question answered Cancel.
-    ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&result));
+    ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&shown));
+    result = shown;
     progress = app->windowCntrl()->progressCntrl()->window();
     KZMenuSet::shared().item(KZMenuSet::App, KZMenuSet::AboutTag)->trigger();
     ASSERT_TRUE(app->about());
@@ -223,10 +229,10 @@ TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuest
     alerts.presenter->answers = {KZErrorDelegate::SecondButton};
     ASSERT_TRUE(handOver(dir / "maravex.socket", {other}));
     ASSERT_TRUE(kztest::processEventsUntil([&] { return questionsAsked() == 2; }))
-        << "result " << result->isVisible() << ", progress " << progress->isVisible();
+        << "result " << onScreen(result) << ", progress " << onScreen(progress);
     ASSERT_TRUE(kztest::settleWindowTransitions());
     QCoreApplication::processEvents();
-    EXPECT_TRUE(progress->isVisible()) << "the search's result is kept";
+    EXPECT_TRUE(onScreen(progress)) << "the search's result is kept";
     EXPECT_FALSE(app->window()->isVisible());
     EXPECT_TRUE(app->foldersToAdd().empty());
     EXPECT_FALSE(app->routing().waitsForReady());
@@ -242,7 +248,7 @@ TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuest
     ASSERT_TRUE(kztest::processEventsUntil([&] { return resets.count == 1 && app->window()->isVisible(); }))
         << "questions " << questionsAsked();
     EXPECT_EQ(questionsAsked(), 3);
-    EXPECT_FALSE(progress->isVisible());
+    EXPECT_FALSE(onScreen(progress));
     kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_TRUE(sources().empty()) << sources().size() << " sources";
     EXPECT_TRUE(app->foldersToAdd().empty());

@@ -23,6 +23,7 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QPointer>
 #include <QApplication>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -102,7 +103,8 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
         view->startButton()->click();
         const auto progress = app.windowCntrl()->progressCntrl();
         ASSERT_NE(progress, nullptr);
-        QWidget* progressWindow = progress->window();
+        // Let go, and perhaps deleted, once a new search has turned it away.
+        QPointer<QWidget> progressWindow = progress->window();
         ASSERT_TRUE(kztest::processEventsUntil(
             [&] { return progressWindow->isVisible() && !search->isVisible() && !recorder.posts.empty(); }, 20s));
         ASSERT_TRUE(kztest::processEventsUntil([&] { return app.resultWindowCntrl() && !progress->isSearching(); }, 60s));
@@ -155,7 +157,7 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
                                 << search->isVisible() << view->sourcesCntrl().sources().size() << " "
                                 << recorder.posts.size();
         EXPECT_FALSE(result->isVisible());
-        EXPECT_FALSE(progressWindow->isVisible());
+        EXPECT_FALSE(progressWindow && progressWindow->isVisible());
         EXPECT_FALSE(KZPreviewPanel::isOpen());
         EXPECT_EQ(panel.zoomCount(), zooms) << "no zoom into the window walked away from";
         EXPECT_EQ(recorder.posts,
