@@ -23,8 +23,8 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
-#include <QPointer>
 #include <QApplication>
+#include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
