@@ -11,16 +11,10 @@
 #include <QIODevice>
 #include <QXmlStreamReader>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <numeric>
 #include <optional>
 #include <string_view>
@@ -59,39 +53,6 @@ QString emptyText()
 {
     return QString(QLatin1String(""));
 }
-
-// The file's bytes as the XML reader asks for them, noting a carriage
-// return: the XML rules read a line end "\r\n" as "\n", the property-list
-// reader keeps it, so a file holding one is left to the latter.
-class ExportFile : public QIODevice {
-public:
-    explicit ExportFile(int fd) : fd_(fd) { open(QIODevice::ReadOnly); }
-    bool isSequential() const override { return true; }
-    bool sawCarriageReturn() const { return carriageReturn_; }
-    int failure() const { return failure_; }
-
-protected:
-    qint64 readData(char* data, qint64 max) override
-    {
-        ssize_t got = 0;
-        do
-            got = ::read(fd_, data, size_t(max));
-        while (got < 0 && errno == EINTR);
-        if (got < 0) {
-            failure_ = errno;
-            return -1;
-        }
-        if (got > 0 && std::memchr(data, '\r', size_t(got)))
-            carriageReturn_ = true;
-        return got;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    int fd_;
-    bool carriageReturn_ = false;
-    int failure_ = 0;
-};
 
 // What a track's dictionary says, each value as textValue() and
 // numberValue() would read it from the dictionary.
@@ -486,38 +447,13 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromStream(const fs::pat
             *error = why;
         return nullptr;
     };
-    // Without blocking: a pipe in the library's place must not hang the search.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return fail(QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(errno)));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return fail(QStringLiteral("Could not read %1: not a regular file").arg(fileText(file)));
-    const quint64 size = quint64(st.st_size);
-    if (size > kMaxExportSize)
-        return fail(QStringLiteral("Could not read %1: the file is too large (%2 bytes; a music library export "
-                                   "holds at most %3)")
-                        .arg(fileText(file))
-                        .arg(size)
-                        .arg(kMaxExportSize));
-    // A sparse file claims bytes it never wrote.
-    if (const off_t hole = ::lseek(fd, 0, SEEK_HOLE); hole >= 0 && quint64(hole) < size)
-        return fail(QStringLiteral("Could not read %1: the file has holes (parts that were never written): it is "
-                                   "damaged")
-                        .arg(fileText(file)));
-    // Only XML that opens with its declaration or its first element, in
-    // UTF-8 without a byte-order mark.
-    char head[2] = {};
-    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || head[0] != '<' || head[1] == '\0'
-        || ::lseek(fd, 0, SEEK_SET) != 0) {
-        *otherForm = true;
+    // Numeric character references are decoded as the whole reading decodes them.
+    const std::unique_ptr<platform::xmlplist::StreamedFile> opened = platform::xmlplist::StreamedFile::openToStream(
+        file, {kMaxExportSize, QStringLiteral("a music library export"), true, false}, error, otherForm);
+    if (!opened)
         return nullptr;
-    }
-    ExportFile device(fd);
+    platform::xmlplist::StreamedFile& device = *opened;
+    const quint64 size = device.fileSize();
     StreamedExport reader(&device, size);
     const bool read = reader.read();
     if (device.failure() != 0)
@@ -529,7 +465,7 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromStream(const fs::pat
         return fail(QStringLiteral("Could not read %1: the music library export holds too many tracks for its "
                                    "size to be read")
                         .arg(fileText(file)));
-    if (!read || reader.otherForm() || device.sawCarriageReturn()) {
+    if (!read || reader.otherForm() || device.sawDisputedBytes()) {
         *otherForm = true;
         return nullptr;
     }

@@ -1,6 +1,15 @@
 #include "platform/XmlPropertyListValues.h"
 
+#include "platform/FileOps.h"
+#include "platform/Paths.h"
+
 #include <QRegularExpression>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cmath>
 
@@ -98,6 +107,81 @@ QXmlStreamReader::TokenType nextPlainToken(QXmlStreamReader& xml)
             return QXmlStreamReader::Invalid;
         }
     }
+}
+
+std::unique_ptr<StreamedFile> StreamedFile::openToStream(const std::filesystem::path& file, const Rules& rules,
+                                                         QString* error, bool* otherForm)
+{
+    *otherForm = false;
+    const QString name = QStringLiteral("\u201C%1\u201D").arg(pathText(file));
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("Could not read %1: %2").arg(name, why);
+        return nullptr;
+    };
+    // Without blocking: a pipe in the file's place must not hang the reader.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (rules.followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return fail(systemErrorString(errno));
+    struct Closer {
+        int fd;
+        bool keep = false;
+        ~Closer()
+        {
+            if (!keep)
+                ::close(fd);
+        }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    const quint64 size = quint64(st.st_size);
+    if (size > rules.maxSize)
+        return fail(QStringLiteral("the file is too large (%1 bytes; %2 holds at most %3)")
+                        .arg(size)
+                        .arg(rules.kind)
+                        .arg(rules.maxSize));
+    // A sparse file claims bytes it never wrote.
+    if (const off_t hole = ::lseek(fd, 0, SEEK_HOLE); hole >= 0 && quint64(hole) < size)
+        return fail(QStringLiteral("the file has holes (parts that were never written): it is damaged"));
+    char head[2] = {};
+    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || head[0] != '<' || head[1] == '\0'
+        || ::lseek(fd, 0, SEEK_SET) != 0) {
+        *otherForm = true;
+        return nullptr;
+    }
+    closer.keep = true;
+    return std::unique_ptr<StreamedFile>(new StreamedFile(fd, size, rules.referencesDisputed));
+}
+
+StreamedFile::StreamedFile(int fd, quint64 size, bool referencesDisputed)
+    : fd_(fd), size_(size), referencesDisputed_(referencesDisputed)
+{
+    open(QIODevice::ReadOnly);
+}
+
+StreamedFile::~StreamedFile()
+{
+    ::close(fd_);
+}
+
+qint64 StreamedFile::readData(char* data, qint64 max)
+{
+    ssize_t got = 0;
+    do
+        got = ::read(fd_, data, size_t(max));
+    while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        failure_ = errno;
+        return -1;
+    }
+    for (ssize_t i = 0; i < got; ++i) {
+        const char c = data[i];
+        if (c == '\r' || (referencesDisputed_ && c == '#' && afterAmpersand_))
+            disputed_ = true;
+        afterAmpersand_ = c == '&';
+    }
+    return got;
 }
 
 } // namespace platform::xmlplist

@@ -246,45 +246,6 @@ QString fileText(const fs::path& file)
     return QStringLiteral("“%1”").arg(platform::pathText(file));
 }
 
-// The file's bytes as the XML reader asks for them, noting on the way the
-// bytes whose reading the XML rules and the property-list reader disagree
-// on: a carriage return (XML reads a line end "\r\n" as "\n", the property
-// list keeps it) and a numeric character reference ("&#38;").
-class ScannedFile : public QIODevice {
-public:
-    explicit ScannedFile(int fd) : fd_(fd) { open(QIODevice::ReadOnly); }
-    bool isSequential() const override { return true; }
-    bool sawDisputedBytes() const { return disputed_; }
-    int failure() const { return failure_; }
-
-protected:
-    qint64 readData(char* data, qint64 max) override
-    {
-        ssize_t got = 0;
-        do
-            got = ::read(fd_, data, size_t(max));
-        while (got < 0 && errno == EINTR);
-        if (got < 0) {
-            failure_ = errno;
-            return -1;
-        }
-        for (ssize_t i = 0; i < got; ++i) {
-            const char c = data[i];
-            if (c == '\r' || (c == '#' && afterAmpersand_))
-                disputed_ = true;
-            afterAmpersand_ = c == '&';
-        }
-        return got;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    int fd_;
-    bool disputed_ = false;
-    bool afterAmpersand_ = false;
-    int failure_ = 0;
-};
-
 // Reads an undo file in the form the program writes it, element by element,
 // into its contents: no tree of the whole file is ever built, each entry's
 // values are made for that entry alone. Whatever falls outside that form,
@@ -550,46 +511,12 @@ std::optional<Contents> readWhole(const fs::path& file, QString* error)
 
 std::optional<Contents> readStreamed(const fs::path& file, QString* error, bool* otherForm)
 {
-    *otherForm = false;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        setError(error, QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(errno)));
+    const std::unique_ptr<platform::xmlplist::StreamedFile> opened = platform::xmlplist::StreamedFile::openToStream(
+        file, {kMaxUndoFileSize, QStringLiteral("an undo file"), false, true}, error, otherForm);
+    if (!opened)
         return std::nullopt;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        setError(error, QStringLiteral("Could not read %1: not a regular file").arg(fileText(file)));
-        return std::nullopt;
-    }
-    const quint64 size = quint64(st.st_size);
-    if (size > kMaxUndoFileSize) {
-        setError(error, QStringLiteral("Could not read %1: the file is too large (%2 bytes; an undo file holds at "
-                                       "most %3)")
-                            .arg(fileText(file))
-                            .arg(size)
-                            .arg(kMaxUndoFileSize));
-        return std::nullopt;
-    }
-    // A sparse file claims bytes it never wrote.
-    if (const off_t hole = ::lseek(fd, 0, SEEK_HOLE); hole >= 0 && quint64(hole) < size) {
-        setError(error, QStringLiteral("Could not read %1: the file has holes (parts that were never written): it "
-                                       "is damaged")
-                            .arg(fileText(file)));
-        return std::nullopt;
-    }
-    // Only XML that opens with its declaration or its first element, in
-    // UTF-8 without a byte-order mark.
-    char head[2] = {};
-    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || head[0] != '<' || head[1] == '\0'
-        || ::lseek(fd, 0, SEEK_SET) != 0) {
-        *otherForm = true;
-        return std::nullopt;
-    }
-    ScannedFile device(fd);
+    platform::xmlplist::StreamedFile& device = *opened;
+    const quint64 size = device.fileSize();
     StreamedUndoFile reader(&device, size);
     std::optional<Contents> contents = reader.read();
     if (device.failure() != 0) {
