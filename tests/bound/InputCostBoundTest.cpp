@@ -203,25 +203,32 @@ QByteArray manyObjects(quint64 bytes)
     return written(writer, writer.array(numbers));
 }
 
-// A saved result of `records` items that all share one large bookmark, and
-// one large text under a key of their own.
-QByteArray savedResultSharingOneValue(const fs::path& source, int records)
+// A saved result of `records` items in pairs, one source searched, every
+// item with the bookmark `alias`.
+KZSavedResult resultOfPairsSharing(const fs::path& source, int records, const QByteArray& alias)
 {
     KZSavedResult result;
     KZSavedSource saved;
     saved.alias = platform::createBookmark(source);
     saved.wasSearched = true;
     result.sources.push_back(saved);
-    const QByteArray shared = manyObjects(1 * kMB);
     for (int i = 0; i < records; ++i) {
         KZSavedItem item;
-        item.alias = shared;
+        item.alias = alias;
         item.groupId = i / 2;
         item.countOfItemsInGroup = 2;
         item.locationLabelTag = 0;
         result.items.push_back(item);
     }
-    QVariantMap root = KZSavedResultFormat::toPropertyList(result);
+    return result;
+}
+
+// A saved result of `records` items that all share one large bookmark, and
+// one large text under a key of their own.
+QByteArray savedResultSharingOneValue(const fs::path& source, int records)
+{
+    QVariantMap root =
+        KZSavedResultFormat::toPropertyList(resultOfPairsSharing(source, records, manyObjects(1 * kMB)));
     QVariantList items = root.value(K::items).toList();
     const QString text(64 * 1024, QLatin1Char('x'));
     for (QVariant& item : items) {
@@ -238,27 +245,15 @@ QByteArray savedResultSharingOneValue(const fs::path& source, int records)
 // one written as XML.
 QByteArray savedResultSharingOneBookmark(const fs::path& source, int records)
 {
-    KZSavedResult result;
-    KZSavedSource saved;
-    saved.alias = platform::createBookmark(source);
-    saved.wasSearched = true;
-    result.sources.push_back(saved);
     const QByteArray shared = platform::PropertyList::toData(
         QVariantMap{{QStringLiteral("path"), QByteArray((source / "gone").c_str())},
                     {QStringLiteral("pathString"), QString(20 * 1024, QLatin1Char('p'))},
                     {QStringLiteral("device"), 1},
                     {QStringLiteral("inode"), 2}},
         platform::PropertyList::Format::Xml);
-    for (int i = 0; i < records; ++i) {
-        KZSavedItem item;
-        item.alias = shared;
-        item.groupId = i / 2;
-        item.countOfItemsInGroup = 2;
-        item.locationLabelTag = 0;
-        result.items.push_back(item);
-    }
     platform::BinaryPropertyListWriter writer;
-    return written(writer, writer.value(KZSavedResultFormat::toPropertyList(result)));
+    return written(writer,
+                   writer.value(KZSavedResultFormat::toPropertyList(resultOfPairsSharing(source, records, shared))));
 }
 
 // An undo file whose every item refers to one large value.
