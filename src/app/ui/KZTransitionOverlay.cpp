@@ -2,11 +2,13 @@
 
 #include <QLayout>
 
+#include "app/KZWindowTransitionMath.h"
 #include "app/ui/KZQuitPolicy.h"
 
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QVariantAnimation>
 
 KZTransitionOverlay::KZTransitionOverlay(const QRect& globalRect, Painter painter)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
@@ -67,4 +69,13 @@ QPixmap KZTransitionOverlay::snapshotOf(QWidget* window)
     if (QLayout* layout = window->layout())
         layout->activate();
     return window->grab();
+}
+
+void KZTransitionOverlay::holdAtPause(QVariantAnimation* animation)
+{
+    const double pause = KZTransitionMath::pauseAt();
+    if (pause < 0 || pause >= 1)
+        return;
+    animation->setCurrentTime(int(pause * animation->duration()));
+    animation->pause();
 }

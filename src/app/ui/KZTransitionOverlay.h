@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class QVariantAnimation;
+
 // The window in which a transition is drawn: frameless, above every other
 // window, never focused, transparent to input, and never a reason for the
 // program to keep running. Where the display has no compositor its
@@ -32,6 +34,12 @@ public:
     // compositor translucency shows black; there is no portable way to ask
     // for the compositor, and a backdrop is harmless where one runs.
     static bool displayNeedsBackdrop();
+
+    // Where a frame is held for a look (tests, screenshots), sets a started
+    // animation to that frame and pauses it there. Pausing from a frame's
+    // own update is not enough: on a loaded machine the first update can
+    // already be the last, and the animation then ends under its pause.
+    static void holdAtPause(QVariantAnimation* animation);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

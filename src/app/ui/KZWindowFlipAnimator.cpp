@@ -121,6 +121,7 @@ void KZWindowFlipAnimator::startAnimation()
     connect(animation, &QVariantAnimation::finished, this, &KZWindowFlipAnimator::animationDidStop);
     animation_ = animation;
     animation->start(QAbstractAnimation::DeleteWhenStopped);
+    KZTransitionOverlay::holdAtPause(animation);
 }
 
 void KZWindowFlipAnimator::paintFrame(QPainter& painter) const

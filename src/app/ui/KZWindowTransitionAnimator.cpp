@@ -195,6 +195,7 @@ void KZWindowTransitionAnimator::run(Phase phase, double seconds, bool easeIn)
     connect(animation, &QVariantAnimation::finished, this, &KZWindowTransitionAnimator::phaseDidEnd);
     animation_ = animation;
     animation->start(QAbstractAnimation::DeleteWhenStopped);
+    KZTransitionOverlay::holdAtPause(animation);
 }
 
 void KZWindowTransitionAnimator::phaseDidEnd()
