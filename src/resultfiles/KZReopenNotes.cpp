@@ -8,6 +8,18 @@ bool KZReopenNotes::isEmpty() const
         == 0;
 }
 
+bool KZReopenNotes::onlyDiskChanges() const
+{
+    // Damage, places a search leaves out and doubled records are the file's
+    // own; a group unmarked to keep a copy may be the file's as well.
+    return !isEmpty() && damaged + outsideSources + musicLibraryPlaces + duplicates + unmarkedToKeep == 0;
+}
+
+QString KZReopenNotes::headingKey() const
+{
+    return onlyDiskChanges() ? QStringLiteral("result_opened_with_changes") : QStringLiteral("result_opened_not_as_saved");
+}
+
 QString KZReopenNotes::text() const
 {
     QStringList lines;

@@ -15,6 +15,12 @@ struct KZReopenNotes {
     int unmarkedToKeep = 0;   // marked items unmarked so that their group keeps a copy
 
     bool isEmpty() const;
+    // Whether every line tells of a change on disk since saving, rather
+    // than of records the reopening left out as it reads them.
+    bool onlyDiskChanges() const;
+    // The string key of the heading over text(): it claims a changed disk
+    // only when every line under it says so.
+    QString headingKey() const;
     // One sentence per kind of change; empty when nothing changed.
     QString text() const;
 };

@@ -447,7 +447,7 @@ void KZOpenSavedResult::finish()
         openingWindow_->hide();
     // What the disk changed since saving is told once, over the result.
     if (rebuilt_ && !rebuilt_->notes.isEmpty())
-        KZErrorDelegate::sharedControl().showError(QStringLiteral("result_opened_with_changes"), {},
+        KZErrorDelegate::sharedControl().showError(rebuilt_->notes.headingKey(), {},
                                                    {rebuilt_->notes.text()});
     center().post(KZNotification::openingDidFinish, platform::NotificationObject(host_.delegate));
 }

@@ -570,7 +570,53 @@ TEST_F(OpenSavedResult, AFolderNamedForTheMusicLibraryIsLeftOutForThatReason)
         said += alert.messageText + u'\n' + alert.informativeText + u'\n';
     EXPECT_TRUE(said.contains(QStringLiteral("whose name holds “iTunes”"))) << said.toStdString();
     EXPECT_FALSE(said.contains(QStringLiteral("outside the searched folders"))) << said.toStdString();
+    // Nothing on disk changed: the heading does not say it did.
+    EXPECT_FALSE(said.contains(QStringLiteral("disk has changed"))) << said.toStdString();
     EXPECT_TRUE(fs::exists(one) && fs::exists(two));
+}
+
+// The same left out beside a group that opens: the result opens, and the
+// heading over the line says that it was not opened as saved, not that the
+// disk changed, since nothing on it did.
+TEST_F(OpenSavedResult, WhatASearchLeavesOutIsToldUnderAHeadingThatHolds)
+{
+    const fs::path named = dir.mkdir("My iTunes");
+    const fs::path plain = dir.mkdir("plain");
+    const fs::path media[] = {dir.write("My iTunes/one.mp3", std::string(4000, 's')),
+                              dir.write("My iTunes/two.mp3", std::string(4000, 's'))};
+    const fs::path kept[] = {dir.write("plain/a.txt", std::string(3000, 'k')),
+                             dir.write("plain/copy/a.txt", std::string(3000, 'k'))};
+    KZSavedResult saved;
+    const auto add = [&saved](const fs::path& path, qint64 group, bool marked) {
+        KZSavedItem record;
+        record.alias = platform::createBookmark(path);
+        record.groupId = group;
+        record.countOfItemsInGroup = 2;
+        record.isMarked = marked;
+        record.fileTypeTag = KZTag::unlabeledFiles;
+        saved.items.push_back(record);
+    };
+    add(media[0], 1, false);
+    add(media[1], 1, true);
+    add(kept[0], 2, false);
+    add(kept[1], 2, true);
+    for (const fs::path& folder : {named, plain}) {
+        KZSavedSource source;
+        source.alias = platform::createBookmark(folder);
+        source.wasSearched = true;
+        saved.sources.push_back(source);
+    }
+    const fs::path path = dir / "lib.maravex";
+    std::ofstream(path, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+
+    app->openSavedResult(path);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return finishes > 0 && !alerts.presenter->shown.empty(); }, 30s));
+    ASSERT_TRUE(app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible());
+    ASSERT_EQ(alerts.presenter->shown.size(), 1u);
+    const QString said = alerts.presenter->shown[0].messageText + u'\n' + alerts.presenter->shown[0].informativeText;
+    EXPECT_TRUE(said.contains(QStringLiteral("2 items lie in the music library"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("opened, but not entirely as it was saved"))) << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("disk has changed"))) << said.toStdString();
 }
 
 // The kept copy of a group deleted since saving: its other copy comes back
