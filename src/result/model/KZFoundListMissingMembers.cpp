@@ -22,6 +22,22 @@ KZFoundItemGroupRef KZFoundListMissingMembers::findGroupByGroupID(qint64 groupID
     return model->groupByIDWithRootArray(list->root, groupID);
 }
 
+namespace {
+
+// The counter of a group row reads marked members of shown members: both
+// change when members come and go.
+void recountMarked(KZFoundItemGroup& group)
+{
+    quint16 marked = 0;
+    for (const KZFoundItemRef& item : group.items()) {
+        if (item->isMarked())
+            ++marked;
+    }
+    group.setMarkedCount(marked);
+}
+
+} // namespace
+
 void KZFoundListMissingMembers::addItemsToGroup(const KZFoundItemGroupRef& shown, const KZFoundItemGroupRef& full)
 {
     if (!shown || !full || shown == full)
@@ -31,6 +47,7 @@ void KZFoundListMissingMembers::addItemsToGroup(const KZFoundItemGroupRef& shown
         if (!members.contains(item))
             members.prepend(item);
     }
+    recountMarked(*shown);
 }
 
 void KZFoundListMissingMembers::showToAllGroups(const KZShownList& list)
@@ -83,6 +100,7 @@ void KZFoundListMissingMembers::removeExtraneous()
                 if (!belongs(members[i]))
                     members.removeAt(i);
             }
+            recountMarked(*group);
         }
         context_.store->bumpGeneration(tag);
     } else {

@@ -622,6 +622,40 @@ TEST(ListModel, MissingMembersComeFromTheTabListAndLeaveWithTheLocation)
     EXPECT_FALSE(tab.lists->missingMembersWasAdded());
 }
 
+// The counter of a group row counts the marked members among those the
+// row shows: the members a location list adds bring their marks along, and
+// take them away again when they leave.
+TEST(ListModel, MissingMembersBringTheirMarksIntoTheGroupsCounter)
+{
+    Tab tab(makeItems({{.group = 1, .label = 0, .size = 10},
+                       {.group = 1, .label = 1, .size = 10, .marked = true},
+                       {.group = 1, .label = 1, .size = 10, .marked = true},
+                       {.group = 2, .label = 0, .size = 20, .marked = true},
+                       {.group = 2, .label = 1, .size = 20}}),
+            kTab, 2, true);
+    tab.build();
+    const quint64 location = KZTag::sourceRowBase;
+    tab.lists->sourceSelectionDidChange({{QStringLiteral("tag"), QVariant::fromValue(location)}});
+    const auto groups = tab.lists->listWithTag(location)->root->groups();
+    ASSERT_EQ(groups.size(), 2);
+    const KZFoundItemGroupRef one = groups[0]->groupID() == 1 ? groups[0] : groups[1];
+    const KZFoundItemGroupRef two = one == groups[0] ? groups[1] : groups[0];
+    ASSERT_EQ(one->items().size(), 1);
+    EXPECT_EQ(one->markedCount(), 0);
+    EXPECT_EQ(two->markedCount(), 1);
+
+    tab.lists->showMissingMembers({.groupItem = QVariant::fromValue(one), .ownerTag = {}, .senderTag = {}, .isForAllGroups = false});
+    EXPECT_EQ(one->items().size(), 3);
+    EXPECT_EQ(one->markedCount(), 2);
+    tab.lists->showMissingMembers({.groupItem = QVariant::fromValue(one), .ownerTag = {}, .senderTag = {}, .isForAllGroups = true});
+    EXPECT_EQ(two->items().size(), 2);
+    EXPECT_EQ(two->markedCount(), 1) << "an unmarked member adds to the members only";
+
+    tab.lists->sourceSelectionDidChange({{QStringLiteral("tag"), QVariant::fromValue(kTab)}});
+    EXPECT_EQ(one->items().size(), 1);
+    EXPECT_EQ(one->markedCount(), 0);
+}
+
 // ---- Removal -------------------------------------------------------------------------------------
 
 class RemovalHandOff : public ::testing::Test {
