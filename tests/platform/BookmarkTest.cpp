@@ -88,6 +88,35 @@ TEST(Bookmark, AResolverAnswersAsEachBookmarkAlone)
     EXPECT_FALSE(resolver.resolve(bookmarks[3]));
 }
 
+// A disk taken out, and another one given its old device number: the
+// folder of the item now stands on the other disk, whose inodes bear the
+// same numbers without being the item. A rename is looked for only on the
+// item's own disk; here the entry holding the old inode is someone else's.
+TEST(Bookmark, ARenameIsNotFollowedOntoAnotherDiskUnderTheOldDeviceNumber)
+{
+    kztest::TempDir dir;
+    const fs::path item = dir.write("f/item", "x");
+    const QByteArray own = createBookmark(item);
+    QVariantMap map = PropertyList::fromData(own)->toMap();
+    ASSERT_TRUE(map.contains(QStringLiteral("fileSystem")));
+    // What the same folder holds once another file system answers there.
+    map.insert(QStringLiteral("fileSystem"), map.value(QStringLiteral("fileSystem")).toULongLong() ^ 0x5a5a5a5aULL);
+    const QByteArray otherDisk = PropertyList::toData(map, PropertyList::Format::Binary);
+    fs::rename(item, dir / "f/renamed");
+
+    ASSERT_TRUE(resolveBookmark(own));
+    EXPECT_EQ(resolveBookmark(own)->path, dir / "f/renamed") << "on its own disk the rename is followed";
+    QString error;
+    EXPECT_FALSE(resolveBookmark(otherDisk, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("can no longer be found"))) << error.toStdString();
+    BookmarkResolver resolver;
+    EXPECT_FALSE(resolver.resolve(otherDisk));
+    EXPECT_EQ(resolver.resolve(own)->path, dir / "f/renamed");
+    // Standing where it was, the item is in place whatever the number says.
+    fs::rename(dir / "f/renamed", item);
+    EXPECT_FALSE(resolveBookmark(otherDisk)) << "another disk's item at the old path is not the item";
+}
+
 // A bookmark is a property list inside another one (a saved result, an undo
 // file): one nested deep enough to crash the reader is damaged, not a crash.
 // In a child, so that a crash fails the test.
