@@ -10,6 +10,9 @@
 #include "services/KZNumberUtilities.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QStyle>
+#include <QTextLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPointer>
@@ -17,6 +20,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace fs = std::filesystem;
 
@@ -41,6 +46,14 @@ KZRestoreWindowCntrl::KZRestoreWindowCntrl(KZRestoreRemovedFiles& engine, fs::pa
     list_->setAllColumnsShowFocus(true);
     list_->header()->setSectionResizeMode(checkColumn, QHeaderView::ResizeToContents);
     list_->header()->setStretchLastSection(true);
+    // A row that says why its file could not be read may need more than
+    // one line; each row is as tall as its text (the view itself sizes rows
+    // as if they never wrapped).
+    list_->setWordWrap(true);
+    list_->setTextElideMode(Qt::ElideMiddle);
+    list_->setUniformRowHeights(false);
+    list_->viewport()->installEventFilter(this);
+    connect(list_->header(), &QHeaderView::sectionResized, this, [this] { fitRowHeights(); });
     restoreBtn_ = new QPushButton(platform::localizedString(QStringLiteral("restore_button")), this);
     restoreBtn_->setDefault(true);
     auto* cancel = new QPushButton(platform::localizedString(QStringLiteral("cancel_button_restore")), this);
@@ -89,8 +102,52 @@ void KZRestoreWindowCntrl::reload()
         item->setFlags(flags);
         item->setCheckState(checkColumn, row.isChecked ? Qt::Checked : Qt::Unchecked);
         item->setText(nameColumn, row.name);
+        if (!row.problem.isEmpty())
+            item->setToolTip(nameColumn, row.name);
     }
+    fitRowHeights();
     reloading_ = false;
+}
+
+bool KZRestoreWindowCntrl::eventFilter(QObject* watched, QEvent* event)
+{
+    // The view stretches its last column only after its viewport resized.
+    if (watched == list_->viewport() && event->type() == QEvent::Resize)
+        QMetaObject::invokeMethod(this, &KZRestoreWindowCntrl::fitRowHeights, Qt::QueuedConnection);
+    return QDialog::eventFilter(watched, event);
+}
+
+void KZRestoreWindowCntrl::fitRowHeights()
+{
+    const QFontMetrics metrics(list_->font());
+    const int margin = list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1;
+    const int width = list_->columnWidth(nameColumn) - 2 * margin;
+    if (width <= 0)
+        return;
+    const bool wasReloading = reloading_;
+    reloading_ = true;
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list_->topLevelItem(i);
+        // Broken as the view breaks it when it paints: at spaces. A word
+        // longer than the line (a folder's path) is shortened in its middle,
+        // and the row's tooltip holds it whole.
+        QTextLayout layout(item->text(nameColumn), list_->font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WordWrap);
+        layout.setTextOption(option);
+        int lines = 0;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            ++lines;
+        }
+        layout.endLayout();
+        const int one = std::max(metrics.height(), list_->iconSize().height()) + 2 * margin;
+        const int height = std::max(one, lines * metrics.lineSpacing() + 2 * margin);
+        if (item->sizeHint(nameColumn).height() != height)
+            item->setSizeHint(nameColumn, QSize(0, height));
+    }
+    reloading_ = wasReloading;
 }
 
 void KZRestoreWindowCntrl::itemChanged(QTreeWidgetItem* item, int column)

@@ -30,8 +30,14 @@ public:
     void restoreAction();
     bool isRestoring() const { return restoring_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void reload();
+    // Gives each row the height its wrapped text needs at the column's
+    // present width: a row's reason is read whole, not cut off.
+    void fitRowHeights();
     void itemChanged(QTreeWidgetItem* item, int column);
     void updateRestoredList(const QVariantList& paths, quint64 restored, quint64 notRestored,
                             const QString& reasonKey);

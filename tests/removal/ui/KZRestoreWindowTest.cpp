@@ -24,6 +24,7 @@
 #include <QTreeWidget>
 
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 
 using namespace removaltest;
@@ -282,6 +283,47 @@ TEST(KZRestoreWindow, ARemovalThatNeverEndedIsListed)
     window.close();
 }
 
+// The row of an undo file that could not be read says why, and the whole
+// reason can be read at the window's own width: the row is as tall as its
+// wrapped text, grows when the window narrows, and its tooltip holds it all.
+TEST(KZRestoreWindow, TheReasonAnUndoFileWasNotReadIsReadWhole)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    undoFileOf(dir, {"kept"}, 100);
+    const fs::path broken = undoFileOf(dir, {"a"}, 200);
+    std::ofstream(broken, std::ios::binary | std::ios::trunc) << "not an undo file at all";
+    KZRestoreRemovedFiles engine;
+    KZRestoreWindowCntrl window(engine, platform::homeTrashDirectory());
+    window.showWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTreeWidget* list = window.list();
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    QTreeWidgetItem* row = list->topLevelItem(0);
+    const QString problem = window.rows().rows().front().problem;
+    ASSERT_FALSE(problem.isEmpty());
+    ASSERT_TRUE(row->text(1).endsWith(problem));
+    EXPECT_TRUE(row->toolTip(1).contains(problem));
+    EXPECT_TRUE(list->topLevelItem(1)->toolTip(1).isEmpty()) << "a row that was read needs no tooltip";
+
+    const auto needed = [&] {
+        const QRect room(0, 0, list->columnWidth(1) - 6, 10000);
+        return list->fontMetrics().boundingRect(room, Qt::TextWordWrap, row->text(1)).height();
+    };
+    const int oneLine = list->visualItemRect(list->topLevelItem(1)).height();
+    EXPECT_GT(needed(), oneLine) << "the reason is longer than a line at this width";
+    EXPECT_GE(list->visualItemRect(row).height(), needed());
+    const int wide = list->visualItemRect(row).height();
+    const int neededWide = needed();
+    window.resize(window.width() / 2, window.height());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return needed() > neededWide; }));
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return list->visualItemRect(row).height() >= needed(); }))
+        << list->visualItemRect(row).height() << " " << needed() << " " << wide;
+    EXPECT_GT(list->visualItemRect(row).height(), wide);
+    EXPECT_LT(list->visualItemRect(list->topLevelItem(1)).height(), list->visualItemRect(row).height());
+    window.close();
+}
+
 // Edit > Undo of a removal shows its progress centred, late and briefly,
 // and tells what it could not put back.
 TEST(KZRestoreWindow, AnInProgramUndoShowsItsProgressCentredAndTellsWhatStayed)
@@ -363,6 +405,9 @@ TEST(RestoreWindowShots, ListAlertsAndUndoProgress)
     undoFileOf(dir, {"holiday.jpg"}, now - 7200);
     undoFileOf(dir, {"notes.txt", "notes copy.txt", "report.pdf"}, now - 3600);
     undoFileOf(dir, {"track01.mp3", "track02.mp3"}, now - 60);
+    // One whose undo file was damaged: its row says why, whole.
+    const fs::path damaged = undoFileOf(dir, {"old.txt"}, now - 10800);
+    std::ofstream(damaged, std::ios::binary | std::ios::trunc) << "damaged";
     dir.write("notes.txt", "a new file of the same name");
     KZRestoreRemovedFiles engine;
     KZRestoreWindowCntrl window(engine, platform::homeTrashDirectory());
