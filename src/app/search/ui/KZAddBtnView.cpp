@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/NotificationCenter.h"
 #include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZFocusRing.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -231,6 +232,32 @@ void KZAddBtnView::mouseReleaseEvent(QMouseEvent* event)
     update();
 }
 
+void KZAddBtnView::keyPressEvent(QKeyEvent* event)
+{
+    // Space presses it as it presses a button; Return and Enter go on to
+    // the window, whose default they are.
+    if (event->key() != Qt::Key_Space || event->isAutoRepeat() || event->modifiers() != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (isAddingSources_ || movePlusSignIsAnimating_)
+        beep();
+    else
+        callPanel();
+}
+
+void KZAddBtnView::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void KZAddBtnView::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
+}
+
 void KZAddBtnView::beep()
 {
     ++beeps_;
@@ -260,4 +287,8 @@ void KZAddBtnView::paintEvent(QPaintEvent*)
     const int level = qRound(grey * 255);
     painter.setPen(QPen(QColor(level, level, level), lineWidth_, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.drawPath(plus);
+    if (hasFocus()) {
+        painter.resetTransform();
+        KZFocusRing::paint(painter, QRectF(rect()), h / 2.0, this);
+    }
 }

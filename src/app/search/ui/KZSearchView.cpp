@@ -110,7 +110,10 @@ KZSearchView::KZSearchView(QWidget* parent) : QWidget(parent), sourcesCntrl_(thi
 
     addBtnView_ = new KZAddBtnView;
     addBtnView_->setObjectName(QStringLiteral("addBtn"));
-    addBtnView_->setFocusPolicy(Qt::NoFocus);
+    // In the Tab chain, where Space opens the panel, as on the menu button:
+    // once a source is in, Return is Start and Tab the only way to it.
+    addBtnView_->setFocusPolicy(Qt::TabFocus);
+    KZFocusRing::onlyFromTheKeyboard(addBtnView_);
     addBtnView_->install(this);
 
     sourcesView_ = new KZSourcesView;

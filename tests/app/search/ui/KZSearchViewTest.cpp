@@ -385,7 +385,9 @@ TEST_F(TilesTest, TabReachesEveryControlAndTheFocusedOneShowsIt)
                            [](const QWidget* tile) { return !tile->graphicsEffect(); });
     }));
     view.setFocus(Qt::OtherFocusReason);
-    const std::vector<QWidget*> wanted{tile(0), tile(1), tile(2), view.toggleBtn(), view.startButton(), view.resetBtn()};
+    const std::vector<QWidget*> wanted{view.addBtnView(), tile(0),          tile(1),
+                                       tile(2),           view.toggleBtn(), view.startButton(),
+                                       view.resetBtn()};
     std::vector<QWidget*> reached;
     for (int step = 0; step < 12; ++step) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -410,7 +412,7 @@ TEST_F(TilesTest, TabReachesEveryControlAndTheFocusedOneShowsIt)
     // Focus that comes to them other than from the keyboard (a window given
     // back its focus) stays with the view, so that Space starts nothing.
     for (QWidget* control : {static_cast<QWidget*>(tile(0)), static_cast<QWidget*>(view.toggleBtn()),
-                             static_cast<QWidget*>(view.resetBtn())}) {
+                             static_cast<QWidget*>(view.resetBtn()), static_cast<QWidget*>(view.addBtnView())}) {
         control->setFocus(Qt::ActiveWindowFocusReason);
         EXPECT_EQ(QApplication::focusWidget(), &view) << control->metaObject()->className();
     }
@@ -426,6 +428,33 @@ TEST_F(TilesTest, TabReachesEveryControlAndTheFocusedOneShowsIt)
     ASSERT_EQ(view.sourcesCntrl().sources().size(), 2u);
     for (const auto& left : view.sourcesCntrl().sources())
         EXPECT_NE(left, second);
+}
+
+// With sources in, Return is Start: a keyboard user adds the next folder by
+// Tab to the + button and Space, which opens the panel as a click does;
+// Return there still starts nothing but what the window's default is.
+TEST_F(TilesTest, TabAndSpaceOnThePlusButtonAddAFolder)
+{
+    KZSearchView& view = shown_->view;
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view, kztest::kPatienceMs));
+    view.setFocus(Qt::OtherFocusReason);
+    KZAddBtnView* plus = view.addBtnView();
+    for (int step = 0; step < 12 && QApplication::focusWidget() != plus; ++step)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), plus) << "Tab never reaches the + button";
+
+    QTest::keyClick(plus, Qt::Key_Space);
+    ASSERT_EQ(shown_->panelsAsked, 1);
+    // A second Space while the panel is up asks for no second one.
+    QTest::keyClick(plus, Qt::Key_Space);
+    EXPECT_EQ(shown_->panelsAsked, 1);
+    EXPECT_EQ(plus->beeps(), 1);
+    const fs::path fourth = dir_.mkdir("fourth");
+    shown_->pendingAnswer(1, {fourth});
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return view.sourcesCntrl().sources().size() == 4u; }));
+    const auto& sources = view.sourcesCntrl().sources();
+    EXPECT_TRUE(std::any_of(sources.begin(), sources.end(), [&](const auto& source) { return source->path() == fourth; }));
 }
 
 // The first three tiles fade in, each added alone or in one batch; a fourth
