@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace G = KZWelcomeGeometry;
 
 namespace {
@@ -53,6 +55,21 @@ QLabel* makeLabel(const QString& content, int pointSize, QFont::Weight weight, Q
     label->setTextFormat(Qt::PlainText);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     return label;
+}
+
+constexpr int kButtonGap = 16;
+
+// Gives `label` the height its wrapped text needs at `width`, smaller in
+// half points while that is more than `most`; answers the height, at most
+// `most`.
+int fitToHeight(QLabel* label, int width, int most)
+{
+    QFont font = label->font();
+    while (label->heightForWidth(width) > most && font.pointSizeF() > 8.0) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        label->setFont(font);
+    }
+    return std::min(label->heightForWidth(width), most);
 }
 
 QGraphicsOpacityEffect* opacityOf(QWidget* view)
@@ -174,11 +191,27 @@ QWidget* KZWelcomeCntrl::buildPage(int number)
     body->setStyleSheet(QStringLiteral("color: #4a505a;"));
 
     // Every page keeps its picture on the left and its text on the right.
+    // The text takes the height its lines need in the font the system
+    // gives, down to the page's foot; only a text too long for the page
+    // comes in a smaller size, never cut.
     const int textLeft = 330;
     const int textWidth = pageWidth - textLeft - 40;
-    title->setGeometry(textLeft, 60, textWidth, 80);
+    const int titleTop = 60;
+    const int titleHeight = 80;
+    const int bodyTop = titleTop + titleHeight + 10;
+    const int foot = pageHeight - 12;
+    QPushButton* subscribe = nullptr;
+    if (number == G::kPageCount) {
+        subscribe = new QPushButton(text("welcome_subscribe"), page);
+        subscribe->setObjectName(QStringLiteral("subscribeBtn"));
+        subscribe->adjustSize();
+    }
+    const int buttonRoom = subscribe ? subscribe->height() + kButtonGap : 0;
+    fitToHeight(title, textWidth, titleHeight);
+    const int bodyHeight = fitToHeight(body, textWidth, foot - bodyTop - buttonRoom);
+    title->setGeometry(textLeft, titleTop, textWidth, titleHeight);
     title->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-    body->setGeometry(textLeft, 150, textWidth, 170);
+    body->setGeometry(textLeft, bodyTop, textWidth, bodyHeight);
     body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const QRect pictureFrame(50, (pageHeight - kPictureSide) / 2, kPictureSide, kPictureSide);
 
@@ -214,10 +247,9 @@ QWidget* KZWelcomeCntrl::buildPage(int number)
         break;
     default:
         picture("newsletterPicture", KZWelcomePictures::newsletterPicture(kPictureSide));
-        subscribeBtn_ = new QPushButton(text("welcome_subscribe"), page);
-        subscribeBtn_->setObjectName(QStringLiteral("subscribeBtn"));
-        subscribeBtn_->adjustSize();
-        subscribeBtn_->move(textLeft, 255);
+        subscribeBtn_ = subscribe;
+        // Under the last line of the text, wherever that falls.
+        subscribeBtn_->move(textLeft, bodyTop + body->heightForWidth(textWidth) + kButtonGap);
         connect(subscribeBtn_, &QPushButton::clicked, this, &KZWelcomeCntrl::subscribeAction);
         break;
     }
@@ -239,8 +271,11 @@ void KZWelcomeCntrl::setOriginalPosition(int index)
     const QRectF back = gradientBackView_->panelRect();
     const QRectF parking = G::parkingFrame(back.width(), back.height());
     for (int i = 0; i < views_.size(); ++i) {
-        if (i != index)
+        if (i != index) {
             setFrameOfView(views_.at(i), parking);
+            // Off screen, its controls must not take the focus either.
+            views_.at(i)->hide();
+        }
     }
 }
 
@@ -310,13 +345,19 @@ void KZWelcomeCntrl::pageDidArrive(quint64 index)
         // Not cancelled when the user moves on: a later visit finds the
         // second picture already showing.
         QTimer::singleShot(KZAnimationTiming::milliseconds(kImage2DelaySeconds), this, &KZWelcomeCntrl::showImage_2);
-    } else if (index == 2 && image_2View_->isVisible()) {
+    } else if (index == 2 && !image_2View_->isHidden()) {
         if (fade_)
             fade_->stop();
         opacityOf(image_2View_)->setOpacity(0.0);
         image_2View_->hide();
         opacityOf(image_1View_)->setOpacity(1.0);
         image_1View_->show();
+    }
+    // Only the page on screen takes the focus: Tab would otherwise reach a
+    // button on a page slid off the window, and Space press it unseen.
+    for (qsizetype i = 0; i < views_.size(); ++i) {
+        if (quint64(i) != index)
+            views_.at(i)->hide();
     }
 }
 
@@ -359,10 +400,13 @@ void KZWelcomeCntrl::usingAction()
 
 void KZWelcomeCntrl::subscribeAction()
 {
-    if (subscribeNewsletter_)
-        subscribeNewsletter_();
+    // The Welcome goes first: the first one hands over to the search window
+    // as it closes, and the window the user asked for comes up over that.
+    const std::function<void()> subscribe = subscribeNewsletter_;
     if (window_)
         window_->close();
+    if (subscribe)
+        subscribe();
 }
 
 void KZWelcomeCntrl::windowWillClose()

@@ -6,6 +6,8 @@
 #include "app/ui/KZQuitPolicy.h"
 #include "preferences/KZPreferencesWindowOpen.h"
 #include "preferences/ui/KZPreferencesWindow.h"
+#include "preferences/ui/KZSubscribe.h"
+#include "preferences/ui/KZWelcomeCntrl.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/KZUpdater.h"
 #include "preferences/KZURLOpener.h"
@@ -220,6 +222,39 @@ TEST_F(KZMaravexAppTest, TheWelcomeNewsletterButtonOpensTheNewsletterWindow)
     app->subscribe()->window()->close();
     settle();
     EXPECT_EQ(app->subscribe(), nullptr);
+}
+
+// First start, Next to the last page and Subscribe, with the mouse: the
+// Welcome hands over to the search window and the Newsletter window the
+// user asked for comes up in front of it, with the keyboard. The same from
+// a Welcome opened over the search window later.
+TEST_F(KZMaravexAppTest, TheNewsletterAskedForInTheWelcomeComesToTheFront)
+{
+    launch();
+    for (const bool firstStart : {true, false}) {
+        SCOPED_TRACE(firstStart);
+        if (!firstStart)
+            menuItem("welcome")->trigger();
+        KZWelcomeCntrl* welcome = app->welcome();
+        ASSERT_NE(welcome, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(welcome->window(), kztest::kPatienceMs));
+        for (int page = 2; page <= 5; ++page) {
+            QTest::mouseClick(welcome->nextBtn(), Qt::LeftButton);
+            ASSERT_TRUE(kztest::processEventsUntil([&] { return !welcome->isSliding(); }));
+        }
+        ASSERT_TRUE(welcome->subscribeBtn()->isVisible());
+        QTest::mouseClick(welcome->subscribeBtn(), Qt::LeftButton);
+        settle();
+        EXPECT_EQ(app->welcome(), nullptr);
+        ASSERT_NE(app->subscribe(), nullptr);
+        QWidget* newsletter = app->subscribe()->window();
+        EXPECT_TRUE(searchWindowShown());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(newsletter, kztest::kPatienceMs));
+        EXPECT_EQ(QApplication::activeWindow(), newsletter);
+        newsletter->close();
+        settle();
+        EXPECT_EQ(app->subscribe(), nullptr);
+    }
 }
 
 TEST_F(KZMaravexAppTest, MenuItemsWaitWhileTheAboutWindowIsOpen)

@@ -12,12 +12,15 @@
 #include "settings/KZNotificationNames.h"
 
 #include <QGraphicsOpacityEffect>
+#include <QScopeGuard>
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace G = KZWelcomeGeometry;
@@ -59,7 +62,7 @@ protected:
     }
     bool secondPictureShown() const
     {
-        return cntrl->image_2View()->isVisible() && opacity(cntrl->image_2View()) == 1.0 &&
+        return !cntrl->image_2View()->isHidden() && opacity(cntrl->image_2View()) == 1.0 &&
                cntrl->image_1View()->isHidden();
     }
 
@@ -193,6 +196,78 @@ TEST_F(KZWelcomeCntrlTest, NewsletterButtonAsksForTheNewsletterAndStillCloses)
     EXPECT_EQ(newsletterRequests, 1);
     EXPECT_EQ(closings, 1);
     EXPECT_FALSE(cntrl->window()->isVisible());
+}
+
+// Every page shows its whole text in the fonts the program is run with
+// (DejaVu Sans, which the build installs, and the system's default): each
+// label is at least as tall as its wrapped lines, stays inside its page,
+// and the newsletter button stands below the last line.
+TEST_F(KZWelcomeCntrlTest, EveryPageShowsItsWholeText)
+{
+    const QFont before = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
+    for (const QString& family : {before.family(), QStringLiteral("DejaVu Sans")}) {
+        SCOPED_TRACE(family.toStdString());
+        QFont font = before;
+        font.setFamily(family);
+        QApplication::setFont(font);
+        cntrl.reset();
+        cntrl = std::make_unique<KZWelcomeCntrl>(&delegate, [this] { ++newsletterRequests; });
+        for (QWidget* page : cntrl->views()) {
+            SCOPED_TRACE(page->objectName().toStdString());
+            const QList<QLabel*> labels = page->findChildren<QLabel*>();
+            int texts = 0;
+            int lowest = 0;
+            for (QLabel* label : labels) {
+                if (label->text().isEmpty())
+                    continue;
+                ++texts;
+                EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+                EXPECT_TRUE(page->rect().contains(label->geometry())) << label->text().toStdString();
+                lowest = std::max(lowest, label->y() + label->heightForWidth(label->width()));
+            }
+            EXPECT_EQ(texts, 2);
+            if (QPushButton* subscribe = page->findChild<QPushButton*>()) {
+                EXPECT_GE(subscribe->y(), lowest);
+                EXPECT_TRUE(page->rect().contains(subscribe->geometry()));
+            }
+        }
+    }
+}
+
+// The pages slid off the window hold no Tab stop: from the first page Tab
+// never reaches the newsletter button, and Space never opens the
+// newsletter; on the last page Tab reaches it and Space works it.
+TEST_F(KZWelcomeCntrlTest, OnlyThePageOnScreenTakesTheFocus)
+{
+    QWidget* window = cntrl->window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    const auto tabAround = [&] {
+        std::vector<QWidget*> reached;
+        for (int step = 0; step < 10; ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached.push_back(QApplication::focusWidget());
+        }
+        return reached;
+    };
+    std::vector<QWidget*> reached = tabAround();
+    EXPECT_EQ(std::count(reached.begin(), reached.end(), cntrl->subscribeBtn()), 0);
+    EXPECT_NE(std::count(reached.begin(), reached.end(), cntrl->nextBtn()), 0);
+
+    for (int page = 2; page <= 5; ++page) {
+        cntrl->nextBtn()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(cntrl->nextBtn(), Qt::Key_Space);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return !cntrl->isSliding(); }));
+        reached = tabAround();
+        EXPECT_EQ(std::count(reached.begin(), reached.end(), cntrl->subscribeBtn()) > 0, page == 5) << page;
+        for (QWidget* focused : reached)
+            EXPECT_TRUE(focused->isVisible()) << page << " " << focused->objectName().toStdString();
+    }
+    EXPECT_EQ(newsletterRequests, 0);
+    cntrl->subscribeBtn()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(cntrl->subscribeBtn(), Qt::Key_Space);
+    EXPECT_EQ(newsletterRequests, 1);
+    EXPECT_FALSE(window->isVisible());
 }
 
 } // namespace
