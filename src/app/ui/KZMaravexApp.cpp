@@ -120,6 +120,23 @@ public:
             cntrl_, progress, KZWindowTransitionAnimator::Closing, progress->mainView());
     }
 
+    // The result window's back button: back to the progress window the
+    // result came from, which keeps it for its Show Result; nothing is asked
+    // and nothing goes. A reopened result has no such window to come back
+    // from, so leaving it is Search Again, which asks before it goes.
+    void goBack()
+    {
+        KZSearchProgressWindow* progress = app_.progressWindow();
+        if (!cntrl_)
+            return;
+        if (!progress) {
+            app_.searchAgainAction();
+            return;
+        }
+        KZWindowTransitionAnimator::sharedControl().transitionFromWindow(
+            cntrl_, progress, KZWindowTransitionAnimator::Closing, progress->mainView());
+    }
+
 private:
     platform::NotificationObject notificationObject() const
     {
@@ -486,7 +503,10 @@ void KZMaravexApp::applicationWillFinishLaunching()
                     KZRestoreProgressWindow::undoWithProgress(KZRestoreRemovedFiles::sharedControl(),
                                                               undoDict.value<KZUndoDict>());
             };
-            services.searchAgain = [this] { searchAgainAction(); };
+            services.goBack = [this] {
+                if (resultRouting_)
+                    resultRouting_->goBack();
+            };
             services.present = [this](QWidget* result) {
                 KZSearchProgressWindow* progress = progressWindow();
                 if (!progress || !progress->isVisible()) {

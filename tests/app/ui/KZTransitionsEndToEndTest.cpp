@@ -2,6 +2,7 @@
 #include "app/KZWindowTransitionMath.h"
 #include "app/progress/KZSearchProgressCore.h"
 #include "app/progress/ui/KZSearchProgress.h"
+#include "app/progress/ui/KZSearchProgressWindow.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/ui/KZMaravexApp.h"
 
@@ -20,13 +21,16 @@
 #include "result/window/ui/KZPreviewPanel.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
+#include "services/ui/KZMenuSet.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QToolButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -170,6 +174,93 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
         EXPECT_EQ(alerts.presenter->shown[0].messageText,
                   platform::localizedString(QStringLiteral("search_again")));
     }
+}
+
+// The result window's back button, clicked: the preview panel closes and the
+// result zooms back into the progress window it came from, which asks
+// nothing and keeps it; that window's Show Result brings the same result
+// back. File > Search Again still asks before the result goes.
+TEST(TransitionsEndToEnd, TheBackButtonGoesBackToTheProgressWindowWhoseShowResultBringsTheResultBack)
+{
+    ASSERT_TRUE(kztest::settleWindowTransitions()) << "a transition from before this test still runs";
+    kztest::TempDir dir;
+    const auto restore = qScopeGuard([] {
+        KZTransitionMath::setDurationFactor(1.0);
+        KZSetURLOpener({});
+        QApplication::closeAllWindows();
+        platform::UserDefaults::setStandard(nullptr);
+    });
+    platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir.path() / "defaults.plist"));
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
+    searchtest::AlertScope alerts;
+    kztest::ShortAnimations shortAnimations;
+    KZSetURLOpener([](const QUrl&) { return true; });
+    KZTransitionMath::setDurationFactor(0.05);
+    dir.write("tree/a/notes.txt", std::string(3000, 'n'));
+    dir.write("tree/b/notes copy.txt", std::string(3000, 'n'));
+
+    KZMaravexApp app;
+    const kztest::SettleTransitionsOnExit settle;
+    app.setCrashReportFolder(dir.path() / "state");
+    app.applicationWillFinishLaunching();
+    app.applicationDidFinishLaunching();
+    QWidget* search = app.window();
+    KZSearchView* view = app.windowCntrl()->searchView();
+    ASSERT_TRUE(search && view);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(search, kztest::kPatienceMs));
+    app.windowCntrl()->addFolders({dir.path() / "tree"});
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->startButton()->isVisible(); }, 20s));
+    QTest::mouseClick(view->startButton(), Qt::LeftButton);
+    const auto progress = app.windowCntrl()->progressCntrl();
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return app.resultWindowCntrl() && !progress->isSearching(); }, 60s));
+    ASSERT_TRUE(kztest::settleWindowTransitions());
+    KZSearchProgressWindow* progressWindow = progress->progressWindow();
+    ASSERT_TRUE(progressWindow && progressWindow->isVisible());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return progressWindow->showResultBtn()->isVisible(); }, 20s));
+    QTest::mouseClick(progressWindow->showResultBtn(), Qt::LeftButton);
+    KZResultWindowCntrl* result = app.resultWindowCntrl();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return result->isVisible() && !progressWindow->isVisible(); }, 20s));
+    ASSERT_TRUE(kztest::settleWindowTransitions());
+
+    KZResultOutlineCntrl* outline = result->outlineOfTab(result->currSelectedTabTag());
+    ASSERT_TRUE(outline && outline->foundModel()->rowCount() > 0);
+    outline->foundListView()->setCurrentIndex(outline->foundModel()->index(0, 0));
+    result->validateMenus();
+    result->quickLookItem()->trigger();
+    ASSERT_TRUE(KZPreviewPanel::isOpen());
+    result->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return result->goBackBtn()->isEnabled(); }));
+
+    QTest::mouseClick(result->goBackBtn(), Qt::LeftButton);
+    EXPECT_FALSE(KZPreviewPanel::isOpen());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return progressWindow->isVisible() && !result->isVisible(); }, 20s));
+    ASSERT_TRUE(kztest::settleWindowTransitions());
+    kztest::processEventsUntil([] { return false; }, 200ms); // a question would come now
+    EXPECT_TRUE(alerts.presenter->shown.empty()) << alerts.presenter->shown[0].messageText.toStdString();
+    EXPECT_FALSE(search->isVisible());
+    EXPECT_FALSE(app.routing().waitsForResult());
+    EXPECT_FALSE(app.routing().waitsForProgress());
+    EXPECT_EQ(app.resultWindowCntrl(), result) << "the result is kept";
+    EXPECT_TRUE(progressWindow->showResultBtn()->isVisible());
+
+    QTest::mouseClick(progressWindow->showResultBtn(), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return result->isVisible() && !progressWindow->isVisible(); }, 20s));
+    EXPECT_EQ(app.resultWindowCntrl(), result);
+    EXPECT_GT(result->outlineOfTab(result->currSelectedTabTag())->foundModel()->rowCount(), 0);
+    ASSERT_TRUE(kztest::settleWindowTransitions());
+
+    // File > Search Again asks whether the result may go.
+    result->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
+    QAction* again = KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::SearchAgainTag);
+    ASSERT_TRUE(again && app.validateMenuItem(again));
+    again->trigger();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !alerts.presenter->shown.empty(); }, 20s));
+    EXPECT_EQ(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("search_again")));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return search->isVisible() && !app.routing().waitsForProgress(); }, 20s));
 }
 
 } // namespace

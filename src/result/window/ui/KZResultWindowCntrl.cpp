@@ -274,7 +274,8 @@ void KZResultWindowCntrl::buildChrome()
     goBackBtn_->setObjectName(QStringLiteral("goBackBtn"));
     goBackBtn_->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
     goBackBtn_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    goBackBtn_->setText(localized("menu_search_again"));
+    goBackBtn_->setText(localized("result_back_button"));
+    goBackBtn_->setToolTip(localized("result_back_tip"));
     connect(goBackBtn_, &QToolButton::clicked, this, [this] { searchAgainAction(); });
     toolBar_->addWidget(goBackBtn_);
     toolBar_->addSeparator();
@@ -317,8 +318,8 @@ void KZResultWindowCntrl::buildChrome()
 void KZResultWindowCntrl::searchAgainAction()
 {
     closeQLWindow();
-    if (services_.searchAgain)
-        services_.searchAgain();
+    if (services_.goBack)
+        services_.goBack();
     else
         beep();
 }

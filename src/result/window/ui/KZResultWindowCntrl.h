@@ -61,9 +61,9 @@ public:
         std::function<void(QWidget* window)> present;
         // What shows and opens files; empty: the desktop's.
         std::function<KZWorkspace*()> workspace;
-        // Goes back to the search window with the result's sources, as
-        // Search Again does; empty: a beep.
-        std::function<void()> searchAgain;
+        // Takes the window back to the window its result came from, from
+        // which the result can be shown again; empty: a beep.
+        std::function<void()> goBack;
     };
 
     explicit KZResultWindowCntrl(Services services = {}, QWidget* parent = nullptr);

@@ -59,7 +59,7 @@ protected:
         services.refuseCloseWhileRemoving = [this] { ++refusals; };
         services.beep = [] {};
         services.undoMove = [this](const QVariant& dict) { undone.append(dict.toMap()); };
-        services.searchAgain = [this] { ++searchesAgain; };
+        services.goBack = [this] { ++wentBack; };
         window = std::make_unique<KZResultWindowCntrl>(services);
         window->show();
         settle();
@@ -69,7 +69,7 @@ protected:
     int questions = 0;
     int refusals = 0;
     bool answer = false;
-    int searchesAgain = 0;
+    int wentBack = 0;
     QList<QVariantMap> undone;
 };
 
@@ -258,10 +258,10 @@ TEST_F(ResultWindow, ToolbarControlsFollowKeyStateTabAndRemoval)
     window->setCurrSelectedTabTag(0);
 }
 
-// The toolbar opens with the way back to the search window, the program's
-// Search Again; like the toolbar's other controls it rests while the window
-// is not the active one and while a removal runs.
-TEST_F(ResultWindow, TheBackButtonGoesBackBySearchAgainOnlyWhenTheWindowMayLeave)
+// The toolbar opens with the way back to the window the result came from;
+// like the toolbar's other controls it rests while the window is not the
+// active one and while a removal runs.
+TEST_F(ResultWindow, TheBackButtonGoesBackOnlyWhenTheWindowMayLeave)
 {
     QToolButton* back = window->goBackBtn();
     ASSERT_TRUE(back);
@@ -269,7 +269,7 @@ TEST_F(ResultWindow, TheBackButtonGoesBackBySearchAgainOnlyWhenTheWindowMayLeave
     setActive(window.get(), true);
     ASSERT_TRUE(back->isEnabled());
     back->click();
-    EXPECT_EQ(searchesAgain, 1);
+    EXPECT_EQ(wentBack, 1);
 
     setActive(window.get(), false);
     EXPECT_FALSE(back->isEnabled());
@@ -277,7 +277,7 @@ TEST_F(ResultWindow, TheBackButtonGoesBackBySearchAgainOnlyWhenTheWindowMayLeave
     window->removeBtn()->click();
     EXPECT_FALSE(back->isEnabled());
     back->click();
-    EXPECT_EQ(searchesAgain, 1) << "a removal holds the window";
+    EXPECT_EQ(wentBack, 1) << "a removal holds the window";
     center().post(KZNotification::removePanelDidClose, platform::bundleIdentifier());
     settle();
     EXPECT_TRUE(back->isEnabled());
