@@ -71,10 +71,12 @@ using RenameLookup =
 bool isInPlace(const BookmarkTarget& target, std::optional<FileStat>* seen = nullptr)
 {
     // Its disk may be back under another device number: its file system's
-    // own identity tells it.
+    // own identity tells it. Found is not proved: a byte copy of the disk
+    // shows the item too, and what acts on it proves the disk itself.
     auto st = statPath(target.path, false);
-    const bool inPlace = st
-        && target.identity.isSameInode(*st, fileSystemQueryOf(target.path, *st));
+    const bool inPlace = st && st->inode == target.identity.inode
+        && target.identity.disk().proveSameDisk(quint64(st->device), fileSystemQueryOf(target.path, *st))
+               != Proof::Different;
     if (inPlace && seen)
         *seen = std::move(st);
     return inPlace;
@@ -98,7 +100,7 @@ std::optional<ResolvedBookmark> resolveTarget(BookmarkTarget target, bool inPlac
         Proof sameDisk = Proof::Different;
         if (const auto folder = statPath(parent, true)) {
             sameDisk = identity.disk().proveSameDisk(quint64(folder->device), fileSystemQueryOf(parent / "."));
-            if (sameDisk == Proof::Proved)
+            if (sameDisk != Proof::Different)
                 device = quint64(folder->device);
         }
         // Another disk that was given the old device number holds inodes of

@@ -16,8 +16,8 @@ namespace platform {
 // bytes, "pathString": the path for display, "device", "inode", and the rest
 // of the item's identity: "birthSeconds" and "birthNanoseconds", or where the
 // file system keeps no birth time "size", "modifiedSeconds" and
-// "modifiedNanoseconds"; "fileSystem", the file system's own identity, and
-// "folder"}. The item is the path itself (a symbolic link is not followed).
+// "modifiedNanoseconds"; "fileSystem", the file system's own identity,
+// "volume" and "mount", its block device's and its mount's, and "folder"}. The item is the path itself (a symbolic link is not followed).
 QByteArray createBookmark(const std::filesystem::path& path, QString* error = nullptr);
 
 // The most bytes a bookmark may hold; a larger one is refused as damaged.

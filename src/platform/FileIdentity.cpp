@@ -18,6 +18,8 @@ const QString kSizeKey = QStringLiteral("size");
 const QString kModifiedSecondsKey = QStringLiteral("modifiedSeconds");
 const QString kModifiedNanosecondsKey = QStringLiteral("modifiedNanoseconds");
 const QString kFileSystemKey = QStringLiteral("fileSystem");
+const QString kVolumeKey = QStringLiteral("volume");
+const QString kMountKey = QStringLiteral("mount");
 const QString kFolderKey = QStringLiteral("folder");
 const QString kGenerationKey = QStringLiteral("generation");
 const QString kChangedSecondsKey = QStringLiteral("changedSeconds");
@@ -120,6 +122,8 @@ FileIdentity FileIdentity::of(const FileStat& st, const FileSystemFacts& fileSys
     identity.device = quint64(st.device);
     identity.inode = st.inode;
     identity.fileSystem = fileSystem.identity;
+    identity.volume = fileSystem.volume;
+    identity.mount = fileSystem.mount;
     identity.folder = st.isDir();
     if (st.birth && fileSystem.keepsBirthAcrossRename) {
         identity.birth = timeOf(*st.birth);
@@ -196,8 +200,31 @@ Proof FileIdentity::prove(const FileStat& now, const FileSystemQuery& fileSystem
 {
     if (now.inode != inode)
         return Proof::Different;
-    if (const Proof same = disk().proveSameDisk(quint64(now.device), fileSystemNow); same != Proof::Proved)
-        return same;
+    const Proof disk = this->disk().proveSameDisk(quint64(now.device), fileSystemNow);
+    if (disk == Proof::Different)
+        return disk;
+    // A birth time or kind of its own tells a stranger on any disk, a copy
+    // of the item's disk too.
+    const Proof item = proveOnItsDisk(now, generationNow);
+    return item == Proof::Different ? item : disk == Proof::Proved ? item : Proof::NotProved;
+}
+
+bool FileIdentity::isProvedBeyondSizeAndDate(const FileStat& now, const GenerationQuery& generationNow) const
+{
+    if (proveOnItsDisk(now, generationNow) != Proof::Proved)
+        return false;
+    if (birth && now.birth)
+        return true;
+    if (!folder.value_or(now.isDir()) || !generation || !generationNow)
+        return false;
+    const std::optional<quint64> current = generationNow();
+    return current && *current == *generation;
+}
+
+Proof FileIdentity::proveOnItsDisk(const FileStat& now, const GenerationQuery& generationNow) const
+{
+    if (now.inode != inode)
+        return Proof::Different;
     const bool wasFolder = folder.value_or(now.isDir());
     if (wasFolder != now.isDir())
         return Proof::Different;
@@ -231,6 +258,10 @@ void FileIdentity::insertInto(QVariantMap& map) const
         insertTime(map, kModifiedSecondsKey, kModifiedNanosecondsKey, *modified);
     if (fileSystem)
         map.insert(kFileSystemKey, *fileSystem);
+    if (volume)
+        map.insert(kVolumeKey, *volume);
+    if (mount)
+        map.insert(kMountKey, *mount);
     if (folder)
         map.insert(kFolderKey, *folder);
     if (generation)
@@ -253,6 +284,8 @@ FileIdentity FileIdentity::readWith(const Lookup& value, quint64 device, quint64
     identity.size = readNumber(value, kSizeKey);
     identity.modified = readTime(value, kModifiedSecondsKey, kModifiedNanosecondsKey);
     identity.fileSystem = readNumber(value, kFileSystemKey);
+    identity.volume = readNumber(value, kVolumeKey);
+    identity.mount = readNumber(value, kMountKey);
     const QVariant folder = value(kFolderKey);
     if (folder.typeId() == QMetaType::Bool)
         identity.folder = folder.toBool();

@@ -45,6 +45,10 @@ struct FileIdentity {
     // The file system's own identity (FileSystemFacts::identity); none in
     // records made before it was kept.
     std::optional<quint64> fileSystem;
+    // Its block device's identity and its mount (DiskMarks); none in records
+    // made before they were kept, whose disk is then never proved.
+    std::optional<quint64> volume = std::nullopt;
+    std::optional<quint64> mount = std::nullopt;
     // Whether the item was a folder; none in records made before it was kept,
     // which take what is there now as the kind.
     std::optional<bool> folder;
@@ -65,7 +69,7 @@ struct FileIdentity {
     static std::optional<FileIdentity> at(int dirfd, const char* name);
     static std::optional<FileIdentity> ofPath(const std::filesystem::path& path);
 
-    DiskIdentity disk() const { return {device, fileSystem}; }
+    DiskIdentity disk() const { return {device, fileSystem, volume, mount}; }
     // More than disk and inode was recorded, or the item was a folder.
     bool canProve() const { return folder.value_or(false) || birth || (size && modified); }
     // Whether `now` is the recorded item. Different: another disk, inode or
@@ -76,6 +80,13 @@ struct FileIdentity {
     // inode alone). `generationNow` is asked only of a folder that needs it.
     Proof prove(const FileStat& now, const FileSystemQuery& fileSystemNow = {},
                 const GenerationQuery& generationNow = {}) const;
+    // The same, where the item's disk is taken as proved (or proved apart):
+    // what the item itself shows, its inode, kind, birth time or size and
+    // date, or generation.
+    Proof proveOnItsDisk(const FileStat& now, const GenerationQuery& generationNow = {}) const;
+    // Proved by what a new item on the freed inode would not share: its
+    // birth time, or a folder's generation; never size and date alone.
+    bool isProvedBeyondSizeAndDate(const FileStat& now, const GenerationQuery& generationNow = {}) const;
     // The same file: its disk and inode, and its birth time, or where none
     // was recorded its size and modification time. An identity of disk and
     // inode alone proves nothing and answers false.

@@ -75,8 +75,10 @@ QByteArray timeFieldsOf(const std::optional<platform::FileIdentity::Time>& time)
 // Device and inode are handed to the next new file as soon as they are
 // freed: a line also keeps the birth time (or, where the file system has
 // none, size and modification time), then whether the item is a folder ("d"
-// or "f") and its file system's own identity, each field empty when not
-// known. A line of an older journal ends before them, or after the times.
+// or "f") and its file system's own identity, then its block device's and
+// its mount's (DiskMarks), each field empty when not known. A line of an
+// older journal ends before them, after the times, or after the file
+// system.
 QByteArray fullIdentityFieldsOf(const KZPersistentUndoRecord& record)
 {
     if (!record.identity)
@@ -91,6 +93,12 @@ QByteArray fullIdentityFieldsOf(const KZPersistentUndoRecord& record)
     fields += '\t';
     if (identity.fileSystem)
         fields += QByteArray::number(*identity.fileSystem);
+    fields += '\t';
+    if (identity.volume)
+        fields += QByteArray::number(*identity.volume);
+    fields += '\t';
+    if (identity.mount)
+        fields += QByteArray::number(*identity.mount);
     return fields;
 }
 
@@ -187,13 +195,16 @@ bool readIdentity(const QList<QByteArray>& fields, qsizetype first, KZPersistent
         if (!readNumber(fields[first + 6], &identity.fileSystem))
             return false;
     }
+    if (fields.size() > first + 7
+        && (!readNumber(fields[first + 7], &identity.volume) || !readNumber(fields[first + 8], &identity.mount)))
+        return false;
     record->identity = identity;
     return true;
 }
 
 std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
 {
-    if (fields.size() != 7 && fields.size() != 12 && fields.size() != 14)
+    if (fields.size() != 7 && fields.size() != 12 && fields.size() != 14 && fields.size() != 16)
         return std::nullopt;
     KZPersistentUndoRecord record;
     const auto old = cleanPathOf(fields[1]);
@@ -263,7 +274,7 @@ std::optional<std::pair<fs::path, platform::FolderAttributes>> folderOf(const QL
 
 std::optional<KZPersistentUndoRecord> recordOf(const QList<QByteArray>& fields)
 {
-    if (fields.size() != 9 && fields.size() != 14 && fields.size() != 16)
+    if (fields.size() != 9 && fields.size() != 14 && fields.size() != 16 && fields.size() != 18)
         return std::nullopt;
     KZPersistentUndoRecord record;
     const auto old = cleanPathOf(fields[1]);
@@ -570,6 +581,11 @@ namespace {
 
 // Where the items of intents without an entry went: each trash's files/ is
 // listed once, by inode.
+platform::DiskIdentity diskOfIntent(const KZPersistentUndoRecord& intent)
+{
+    return intent.identity ? intent.identity->disk() : platform::DiskIdentity{intent.device};
+}
+
 class TrashedItems {
 public:
     explicit TrashedItems(std::set<fs::path> trashes)
@@ -595,8 +611,11 @@ public:
         seen_.insert(own.begin(), own.end());
         if (intent.device == 0 && intent.inode == 0)
             return {Outcome::Stayed, {}};
+        // Never moved only on its own disk: a byte copy of the disk made
+        // before the move shows the item at its old place too.
         if (const auto st = platform::statPath(intent.oldPosition, false);
-            st && isTheItem(intent, *st, platform::fileSystemQueryOf(intent.oldPosition)))
+            st && isTheItem(intent, *st, platform::fileSystemQueryOf(intent.oldPosition))
+            && diskOfIntent(intent).isSameDisk(quint64(st->device), platform::fileSystemQueryOf(intent.oldPosition)))
             return {Outcome::Stayed, {}};
         std::set<fs::path> trashes = known_;
         trashes.insert(own.begin(), own.end());
@@ -613,10 +632,9 @@ public:
             }
         }
         const fs::path parent = intent.oldPosition.parent_path();
-        const platform::DiskIdentity disk
-            = intent.identity ? intent.identity->disk() : platform::DiskIdentity{intent.device, std::nullopt};
         if (const auto folder = platform::statPath(parent, false);
-            folder && folder->isDir() && disk.isSameDisk(quint64(folder->device), platform::fileSystemQueryOf(parent)))
+            folder && folder->isDir()
+            && diskOfIntent(intent).isSameDisk(quint64(folder->device), platform::fileSystemQueryOf(parent)))
             return {Outcome::Gone, {}};
         return {};
     }

@@ -680,10 +680,8 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
     KZUndoMovedItem record{moved.newPath, oldPath, panel_->isCreateAlias, moved.copied};
     record.foundItem = item;
     record.oldFolderAttributes = std::move(folderAttributes);
-    if (oldFolder) {
-        record.oldFolderDevice = oldFolder->device;
-        record.oldFolderFileSystem = oldFolder->fileSystem;
-    }
+    if (oldFolder)
+        record.setOldFolderDisk(*oldFolder);
     // What the copy is now, so that undo deletes it only while it still is.
     if (moved.copied)
         record.copyIdentity = KZCopyIdentity::capture(moved.newPath);

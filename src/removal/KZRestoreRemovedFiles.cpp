@@ -39,14 +39,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// 2001-01-01, where undo files count their moments from.
-constexpr double kReferenceDateInUnixSeconds = 978307200.0;
-
-double sinceReferenceDate(const timespec& time)
-{
-    return double(time.tv_sec) + double(time.tv_nsec) / 1e9 - kReferenceDateInUnixSeconds;
-}
-
 bool isThere(const fs::path& path)
 {
     return platform::statPath(path, false).has_value();
@@ -67,70 +59,70 @@ bool sameOldPosition(const KZUndoFile::Entry& entry, const fs::path& original)
 // Where an entry whose bookmark no longer resolves stands.
 enum class Unresolved {
     BackInPlace,  // an earlier restore put it back: the very item at its old place, out of that disk's Trash
-    Unproved,     // its old place holds an item like it, but nothing on its disk shows that it left the Trash
-    Disconnected, // the Trash it was put in, or that Trash's disk, is not there now
-    Gone,         // its Trash is there and the item is not: taken out, or emptied
+    Unproved,     // its old place holds an item like it, but nothing proves that it left the Trash
+    Disconnected, // the Trash it was put in, or that Trash's disk, is not there now, or not proved to be
+    Gone,         // its Trash is there, on its own disk, and the item is not: taken out, or emptied
 };
 
 // Whether the Trash the item was put in is there, on the disk it was put
-// in: another disk given the old device number holds a Trash of its own.
-bool isTrashConnected(const platform::BookmarkTarget& target)
+// in: another disk given the old device number holds a Trash of its own,
+// and a byte copy of the disk holds a copy of the Trash.
+platform::Proof trashDiskOf(const platform::BookmarkTarget& target)
 {
     const auto trash = platform::trashOfTrashedItem(target.path);
-    if (!trash)
-        return true;
-    const fs::path filesFolder = platform::trashFilesFolder(*trash);
-    const auto files = platform::statPath(filesFolder, false);
-    return files && files->isDir()
-           && target.identity.disk().isSameDisk(quint64(files->device), platform::fileSystemQueryOf(filesFolder));
+    const fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
+    const auto st = platform::statPath(folder, false);
+    if (!st || !st->isDir())
+        return platform::Proof::Different;
+    return target.identity.disk().proveSameDisk(quint64(st->device), platform::fileSystemQueryOf(folder));
 }
 
-// The item left its Trash on the disk that holds the Trash now, and since
-// the removal: its name there is free, and either the .trashinfo a Restore
-// killed after the move left still names its old place, or the item's own
-// change time, which a move sets, is later than the undo file. A byte copy
-// of the disk made before the removal shares the item's every identity,
-// but neither of these.
-bool leftItsTrash(const KZUndoFile::Entry& entry, const platform::BookmarkTarget& target, const platform::FileStat& back,
-                  double undoMoment)
+bool isFreeName(const fs::path& path)
 {
     int err = 0;
-    if (platform::statPath(target.path, false, &err) || err != ENOENT)
-        return false;
-    if (const auto info = platform::readTrashInfo(target.path); info && sameOldPosition(entry, info->originalPath))
-        return true;
-    return undoMoment > 0 && sinceReferenceDate(back.changed) > undoMoment;
+    return !platform::statPath(path, false, &err) && err == ENOENT;
 }
 
-Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
-                             double undoMoment)
+// This program's own evidence that the item left its Trash: a Restore
+// killed after the move left the .trashinfo that names its old place.
+bool restoreLeftItsInfo(const KZUndoFile::Entry& entry, const platform::BookmarkTarget& target)
+{
+    const auto info = platform::readTrashInfo(target.path);
+    return info && sameOldPosition(entry, info->originalPath);
+}
+
+// Facts that the disk mounted now produces about itself (a change time, a
+// Trash folder's date, size and date where there is no birth time) are
+// shared by a used byte copy of the disk, a backup copy, another disk:
+// they prove nothing here. Back needs the .trashinfo a killed Restore left,
+// or the disk proved and the item proved by more than size and date; gone
+// needs the disk proved and a free Trash name.
+Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target)
 {
     if (!target)
         return Unresolved::Gone;
-    const bool connected = isTrashConnected(*target);
-    // A restore killed before it rewrote the file moved this one already.
-    // Only the very item counts: a file saved under the old name after the
-    // Trash was emptied is soon given the freed inode. A record that kept
-    // no more than device and inode cannot tell them apart.
-    if (const auto st = platform::statPath(entry.oldPosition, false);
-        st && target->identity.isSameItem(*st, platform::fileSystemQueryOf(entry.oldPosition),
-                                          platform::folderGenerationQueryOf(entry.oldPosition)))
-        return connected && leftItsTrash(entry, *target, *st, undoMoment) ? Unresolved::BackInPlace
-                                                                          : Unresolved::Unproved;
+    const platform::Proof trashDisk = trashDiskOf(*target);
+    const bool nameFree = isFreeName(target->path);
+    if (const auto st = platform::statPath(entry.oldPosition, false); st && trashDisk != platform::Proof::Different) {
+        const auto generation = platform::folderGenerationQueryOf(entry.oldPosition);
+        const platform::Proof placeDisk
+            = target->identity.disk().proveSameDisk(quint64(st->device), platform::fileSystemQueryOf(entry.oldPosition));
+        const platform::Proof item = target->identity.proveOnItsDisk(*st, generation);
+        if (placeDisk != platform::Proof::Different && item != platform::Proof::Different) {
+            if (nameFree && item == platform::Proof::Proved && restoreLeftItsInfo(entry, *target))
+                return Unresolved::BackInPlace;
+            if (nameFree && trashDisk == platform::Proof::Proved && placeDisk == platform::Proof::Proved
+                && target->identity.isProvedBeyondSizeAndDate(*st, generation))
+                return Unresolved::BackInPlace;
+            return Unresolved::Unproved;
+        }
+    }
     // An unplugged disk, or an unmounted bind mount, takes its Trash along;
-    // so does another disk mounted in its place. Its items are still there.
-    // The same disk under another device number is no other disk.
-    if (!connected)
+    // so does another disk mounted in its place, and a copy of the disk in
+    // its place shows a Trash that is not the item's. Its items are still
+    // there. The same disk under another device number is no other disk.
+    if (trashDisk != platform::Proof::Proved)
         return Unresolved::Disconnected;
-    // Taking the item out of its Trash, or emptying the Trash, changed the
-    // Trash's folder after the removal; a byte copy of the disk made before
-    // the removal shows a Trash untouched since, and the item is still in
-    // the Trash of the disk that is not there.
-    if (undoMoment > 0)
-        if (const auto trash = platform::trashOfTrashedItem(target->path))
-            if (const auto files = platform::statPath(platform::trashFilesFolder(*trash), false);
-                files && sinceReferenceDate(files->changed) < undoMoment)
-                return Unresolved::Disconnected;
     return Unresolved::Gone;
 }
 
@@ -141,8 +133,12 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
 bool isChangedInTrash(const KZUndoFile::Entry& entry, const platform::BookmarkTarget& target,
                       const platform::ResolvedBookmark& resolved, const std::optional<platform::FileStat>& now)
 {
+    // On a disk not proved to be the item's (a copy of it), the Trash is
+    // not the one the item lies in.
     if (!now || resolved.path != target.path || !platform::isInTrash(resolved.path)
-        || target.identity.prove(*now, platform::fileSystemQueryOf(resolved.path)) == platform::Proof::Different)
+        || target.identity.disk().proveSameDisk(quint64(now->device), platform::fileSystemQueryOf(resolved.path))
+               != platform::Proof::Proved
+        || target.identity.proveOnItsDisk(*now) == platform::Proof::Different)
         return false;
     const auto info = platform::readTrashInfo(resolved.path);
     return info && sameOldPosition(entry, info->originalPath);
@@ -211,7 +207,8 @@ std::optional<platform::DiskIdentity> oldFolderDisk(const KZUndoMovedItem& item)
 {
     if (!item.oldFolderDevice)
         return std::nullopt;
-    return platform::DiskIdentity{*item.oldFolderDevice, item.oldFolderFileSystem};
+    return platform::DiskIdentity{*item.oldFolderDevice, item.oldFolderFileSystem, item.oldFolderVolume,
+                                  item.oldFolderMount};
 }
 
 } // namespace
@@ -1097,7 +1094,6 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
         }
         say("restoring_items", "restoring_items_with_count");
         totToManage += contents->entries.size();
-        const double undoMoment = KZUndoFile::secondsOfFileName(platform::pathText(file.filename()));
         // What this removal recorded of the folders its items left.
         recordedFolders_.clear();
         for (const auto& entry : contents->entries)
@@ -1132,7 +1128,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 resolved.reset();
             }
             if (!resolved) {
-                switch (whereIsUnresolved(entry, target, undoMoment)) {
+                switch (whereIsUnresolved(entry, target)) {
                 case Unresolved::BackInPlace:
                     removeInfoOfRestored(target->path, entry.oldPosition);
                     if (auto found = takeTrashed(target->device, target->inode, entry.oldPosition))
@@ -1187,10 +1183,9 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             const auto& identity = now;
             // An item goes to a Trash on its own device only: its old folder
             // on another device now is the bare folder of a disk not there.
-            if (identity) {
-                item.oldFolderDevice = quint64(identity->device);
-                item.oldFolderFileSystem = platform::fileSystemOf(resolved->path).identity;
-            }
+            if (identity)
+                if (const auto disk = platform::diskOf(resolved->path))
+                    item.setOldFolderDisk(*disk);
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 if (identity)

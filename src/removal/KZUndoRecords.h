@@ -39,12 +39,21 @@ struct KZUndoMovedItem {
     // so that a folder swapped for a link since leads nowhere. Empty: the
     // current position as given.
     std::filesystem::path placedIn = {};
-    // The device of the folder it left, when it left, and its file
-    // system's own identity: another disk there now means that its disk is
-    // not connected; the same file system under another device number is
-    // its disk come back.
+    // The device of the folder it left, when it left, and its disk's marks
+    // (platform::DiskMarks): another disk there now means that its disk is
+    // not connected; the same block device or mount under another device
+    // number is its disk come back.
     std::optional<quint64> oldFolderDevice = std::nullopt;
     std::optional<quint64> oldFolderFileSystem = std::nullopt;
+    std::optional<quint64> oldFolderVolume = std::nullopt;
+    std::optional<quint64> oldFolderMount = std::nullopt;
+    void setOldFolderDisk(const platform::DiskIdentity& disk)
+    {
+        oldFolderDevice = disk.device;
+        oldFolderFileSystem = disk.fileSystem;
+        oldFolderVolume = disk.volume;
+        oldFolderMount = disk.mount;
+    }
     // The owner, mode and ACLs of the folder it left, when it left: what a
     // folder made again in its place is given. None: records that never
     // kept them, whose folders are made private.

@@ -61,10 +61,13 @@ TEST(FileIdentity, MoreThanDeviceAndInodeProvesAFile)
 // recorded reads back, and an older record reads as it was.
 TEST(FileIdentity, AFileSystemsOwnIdentityTellsTheDiskAndAFolderIsNoFile)
 {
-    const platform::DiskIdentity disk{7, 0xc5cdea38337a537fULL};
-    const auto fileSystem = [](std::optional<quint64> id) { return [id] { return id; }; };
+    // The same block device throughout, as a disk back under another number.
+    const platform::DiskIdentity disk{7, 0xc5cdea38337a537fULL, 0xb10c};
+    const auto fileSystem = [](std::optional<quint64> id) {
+        return [id] { return platform::DiskMarks{id, 0xb10c}; };
+    };
     EXPECT_TRUE(disk.isSameDisk(7, {}));
-    EXPECT_TRUE(disk.isSameDisk(7, fileSystem(std::nullopt)));
+    EXPECT_FALSE(disk.isSameDisk(7, fileSystem(std::nullopt))) << "another file system on the block device";
     EXPECT_FALSE(disk.isSameDisk(7, fileSystem(0x1234))) << "another disk given the old number";
     EXPECT_TRUE(disk.isSameDisk(9, fileSystem(0xc5cdea38337a537fULL)));
     EXPECT_FALSE(disk.isSameDisk(9, fileSystem(0x1234)));
@@ -73,7 +76,8 @@ TEST(FileIdentity, AFileSystemsOwnIdentityTellsTheDiskAndAFolderIsNoFile)
 
     FileStat folder = statOf(5, std::nullopt, 4096, {200, 2});
     folder.mode = S_IFDIR | 0755;
-    FileIdentity folderIdentity = FileIdentity::of(folder, {0xc5cdea38337a537fULL, true});
+    FileIdentity folderIdentity
+        = FileIdentity::of(folder, {.identity = 0xc5cdea38337a537fULL, .keepsBirthAcrossRename = true, .volume = 0xb10c});
     folderIdentity.generation = 77;
     FileStat grown = folder;
     grown.size = 8192;
@@ -88,7 +92,7 @@ TEST(FileIdentity, AFileSystemsOwnIdentityTellsTheDiskAndAFolderIsNoFile)
     EXPECT_FALSE(FileIdentity::of(statOf(5, std::nullopt, 4096, {200, 2})).isSameItem(folder));
 
     const FileStat born = statOf(5, timespec{100, 1}, 10, {200, 2});
-    const FileIdentity overlay = FileIdentity::of(born, {std::nullopt, false});
+    const FileIdentity overlay = FileIdentity::of(born, {.identity = std::nullopt, .keepsBirthAcrossRename = false});
     EXPECT_FALSE(overlay.birth);
     EXPECT_TRUE(overlay.isSameItem(statOf(5, timespec{999, 9}, 10, {200, 2}))) << "moved, and born anew";
     EXPECT_FALSE(overlay.isSameItem(statOf(5, timespec{100, 1}, 11, {200, 2})));
@@ -99,4 +103,59 @@ TEST(FileIdentity, AFileSystemsOwnIdentityTellsTheDiskAndAFolderIsNoFile)
     const FileIdentity older = FileIdentity::readFrom({}, 7, 5);
     EXPECT_FALSE(older.fileSystem || older.folder);
     EXPECT_FALSE(older.isSameInode(grown, fileSystem(0xc5cdea38337a537fULL)));
+}
+
+// A disk is proved by what a byte copy of it does not share: its block
+// device, or the mount it was seen on. An equal device number, or an equal
+// file system identity, proves nothing on its own; neither does a record
+// that kept no more (one made before the block device and mount were kept).
+TEST(FileIdentity, ADiskIsProvedByItsBlockDeviceOrItsMount)
+{
+    using platform::DiskIdentity;
+    using platform::Proof;
+    const auto marks = [](std::optional<quint64> fileSystem, std::optional<quint64> volume,
+                          std::optional<quint64> mount = std::nullopt) {
+        return [=] { return platform::DiskMarks{fileSystem, volume, mount}; };
+    };
+    const DiskIdentity ext4{7, 0xf5, 0xb10c};
+    EXPECT_EQ(ext4.proveSameDisk(7, marks(0xf5, 0xb10c)), Proof::Proved);
+    EXPECT_EQ(ext4.proveSameDisk(9, marks(0xf5, 0xb10c)), Proof::Proved) << "back under another number";
+    EXPECT_EQ(ext4.proveSameDisk(7, marks(0xf5, 0xc0b1)), Proof::Different) << "a byte copy on another device";
+    EXPECT_EQ(ext4.proveSameDisk(7, marks(0xf5, std::nullopt)), Proof::NotProved);
+
+    // vfat, exfat and FUSE give no file system identity.
+    const DiskIdentity stick{7, std::nullopt, 0x5e71a1};
+    EXPECT_EQ(stick.proveSameDisk(7, marks(std::nullopt, 0x5e71a1)), Proof::Proved);
+    EXPECT_EQ(stick.proveSameDisk(7, marks(std::nullopt, 0x07e4)), Proof::Different) << "another stick";
+    EXPECT_EQ(stick.proveSameDisk(7, marks(0xf5, 0x5e71a1)), Proof::NotProved) << "formatted anew";
+    EXPECT_EQ((DiskIdentity{7}.proveSameDisk(7, marks(std::nullopt, std::nullopt))), Proof::NotProved)
+        << "an equal device number alone";
+    EXPECT_EQ((DiskIdentity{7}.proveSameDisk(9, marks(std::nullopt, std::nullopt))), Proof::Different);
+    EXPECT_EQ((DiskIdentity{7, 0xf5}.proveSameDisk(7, marks(0xf5, 0xb10c))), Proof::NotProved)
+        << "a record of the file system alone";
+    EXPECT_EQ((DiskIdentity{7, 0xf5}.proveSameDisk(9, marks(0xf5, 0xb10c))), Proof::NotProved);
+
+    // tmpfs, overlay, FUSE without a block device: the same mount only.
+    const DiskIdentity fuse{7, std::nullopt, std::nullopt, 0x10001};
+    EXPECT_EQ(fuse.proveSameDisk(7, marks(std::nullopt, std::nullopt, 0x10001)), Proof::Proved);
+    EXPECT_EQ(fuse.proveSameDisk(7, marks(std::nullopt, std::nullopt, 0x10002)), Proof::NotProved)
+        << "mounted again, or another disk under the number";
+    EXPECT_EQ(fuse.proveSameDisk(7, marks(0xf5, std::nullopt, 0x10001)), Proof::Proved);
+    EXPECT_EQ((DiskIdentity{7, 0xf5, std::nullopt, 0x10001}.proveSameDisk(7, marks(0xf6, std::nullopt, 0x10001))),
+              Proof::Different);
+}
+
+// What the machine says of the folder the tests run in: a mount that is
+// never named again where the kernel has such IDs, the same each time it
+// is asked, and a disk proved by it.
+TEST(FileIdentity, TheDiskOfAFolderIsProvedWhileItStaysMounted)
+{
+    const auto facts = platform::fileSystemOf(".");
+    const auto again = platform::fileSystemOf(".");
+    EXPECT_EQ(facts.marks(), again.marks());
+    const auto disk = platform::diskOf(".");
+    ASSERT_TRUE(disk);
+    if (!facts.mount && !facts.volume)
+        GTEST_SKIP() << "neither a block device nor a lasting mount ID here";
+    EXPECT_EQ(disk->proveSameDisk(disk->device, platform::fileSystemQueryOf(".")), platform::Proof::Proved);
 }

@@ -20,17 +20,29 @@ enum class Kind { File, Folder };
 // ext4 and xfs; ext4 with 128-byte inodes (a generation, no birth time);
 // overlay (a new birth time on every move, no generation).
 enum class FileSystem { KeepsBirth, NoBirth, NewBirthOnMove };
-enum class Disk { SameNumberSameIdentity, SameNumberOtherIdentity, OtherNumberSameIdentity, OtherNumberOtherIdentity, Clone };
+// Clone: a byte copy on another block device. SameNumberNothingElse: a disk
+// that gives neither a file system identity nor a block device's (FUSE).
+enum class Disk {
+    SameNumberSameIdentity,
+    SameNumberOtherIdentity,
+    OtherNumberSameIdentity,
+    OtherNumberOtherIdentity,
+    Clone,
+    SameNumberNothingElse
+};
 enum class Holds { TheItem, TheItemChanged, NewItemOnFreedInode, Nothing };
 
 constexpr quint64 kDevice = 0x0701;
 constexpr quint64 kFsid = 0xc5cdea38337a537fULL;
 constexpr quint64 kGeneration = 0x5eed;
+constexpr quint64 kVolume = 0xb10c;
 
 struct Observed {
     std::optional<FileStat> stat;
     std::optional<quint64> fileSystem;
+    std::optional<quint64> volume;
     std::optional<quint64> generation;
+    platform::DiskMarks marks() const { return {fileSystem, volume}; }
 };
 
 FileStat recordedStat(Kind kind, FileSystem fs)
@@ -71,12 +83,16 @@ Observed observe(Kind kind, FileSystem fs, Disk disk, Holds holds)
         st.birth = timespec{2000, 0};
     now.generation = generationOf(fs, anew);
     now.fileSystem = kFsid;
+    now.volume = kVolume;
     switch (disk) {
     case Disk::SameNumberSameIdentity:
-    case Disk::Clone: // a byte copy: every identity the same
+        break;
+    case Disk::Clone: // a byte copy: every identity written on the disk the same
+        now.volume = kVolume + 1;
         break;
     case Disk::SameNumberOtherIdentity:
         now.fileSystem = kFsid + 1;
+        now.volume = kVolume + 2;
         break;
     case Disk::OtherNumberSameIdentity:
         st.device = kDevice + 1;
@@ -84,6 +100,11 @@ Observed observe(Kind kind, FileSystem fs, Disk disk, Holds holds)
     case Disk::OtherNumberOtherIdentity:
         st.device = kDevice + 1;
         now.fileSystem = kFsid + 1;
+        now.volume = kVolume + 2;
+        break;
+    case Disk::SameNumberNothingElse:
+        now.fileSystem.reset();
+        now.volume.reset();
         break;
     }
     now.stat = st;
@@ -94,7 +115,8 @@ Observed observe(Kind kind, FileSystem fs, Disk disk, Holds holds)
 FileIdentity recorded(Kind kind, FileSystem fs)
 {
     const FileStat st = recordedStat(kind, fs);
-    FileIdentity identity = FileIdentity::of(st, {kFsid, fs != FileSystem::NewBirthOnMove});
+    FileIdentity identity = FileIdentity::of(
+        st, {.identity = kFsid, .keepsBirthAcrossRename = fs != FileSystem::NewBirthOnMove, .volume = kVolume});
     if (kind == Kind::Folder && !identity.birth)
         identity.generation = generationOf(fs, false);
     return identity;
@@ -106,15 +128,25 @@ Proof decide(Kind kind, FileSystem fs, Disk disk, Holds holds)
     if (!now.stat)
         return Proof::Different; // nothing there is not the item
     return recorded(kind, fs).prove(
-        *now.stat, [&now] { return now.fileSystem; }, [&now] { return now.generation; });
+        *now.stat, [&now] { return now.marks(); }, [&now] { return now.generation; });
 }
+
+Proof expectedOnItsDisk(Kind kind, FileSystem fs, Holds holds);
 
 Proof expected(Kind kind, FileSystem fs, Disk disk, Holds holds)
 {
-    if (holds == Holds::Nothing || disk == Disk::SameNumberOtherIdentity || disk == Disk::OtherNumberOtherIdentity)
+    if (holds == Holds::Nothing || disk == Disk::SameNumberOtherIdentity || disk == Disk::OtherNumberOtherIdentity
+        || disk == Disk::Clone)
         return Proof::Different;
-    // The same disk (a clone is told only by what its Trash lacks: Restore
-    // asks that of the .trashinfo it keeps until its undo file is rewritten).
+    // The same disk; on one not proved, what is not the item still is not.
+    const Proof onItsDisk = expectedOnItsDisk(kind, fs, holds);
+    if (disk == Disk::SameNumberNothingElse)
+        return onItsDisk == Proof::Different ? Proof::Different : Proof::NotProved;
+    return onItsDisk;
+}
+
+Proof expectedOnItsDisk(Kind kind, FileSystem fs, Holds holds)
+{
     switch (holds) {
     case Holds::TheItem:
         return Proof::Proved;
@@ -149,7 +181,8 @@ TEST(IdentityDecision, EveryKindFileSystemDiskAndPlace)
     for (Kind kind : {Kind::File, Kind::Folder})
         for (FileSystem fs : {FileSystem::KeepsBirth, FileSystem::NoBirth, FileSystem::NewBirthOnMove})
             for (Disk disk : {Disk::SameNumberSameIdentity, Disk::SameNumberOtherIdentity,
-                              Disk::OtherNumberSameIdentity, Disk::OtherNumberOtherIdentity, Disk::Clone})
+                              Disk::OtherNumberSameIdentity, Disk::OtherNumberOtherIdentity, Disk::Clone,
+                              Disk::SameNumberNothingElse})
                 for (Holds holds :
                      {Holds::TheItem, Holds::TheItemChanged, Holds::NewItemOnFreedInode, Holds::Nothing}) {
                     ++rows;
@@ -162,13 +195,13 @@ TEST(IdentityDecision, EveryKindFileSystemDiskAndPlace)
                     // The yes-or-no checks agree with the table.
                     if (const Observed now = observe(kind, fs, disk, holds); now.stat) {
                         EXPECT_EQ(recorded(kind, fs).isSameItem(
-                                      *now.stat, [&now] { return now.fileSystem; },
+                                      *now.stat, [&now] { return now.marks(); },
                                       [&now] { return now.generation; }),
                                   want == Proof::Proved)
                             << row.str();
                     }
                 }
-    EXPECT_EQ(rows, 2 * 3 * 5 * 4);
+    EXPECT_EQ(rows, 2 * 3 * 6 * 4);
 }
 
 // A folder recorded without birth time, generation or change time (a

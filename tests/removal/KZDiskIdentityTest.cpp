@@ -47,13 +47,14 @@ QByteArray unbornBookmark(const KZPersistentUndoRecord& record)
 }
 
 // As the same disk recorded it under another device number, with or
-// without its file system's identity.
+// without its disk's marks (as a record made before they were kept).
 QByteArray elsewhereBookmark(const QByteArray& bookmark, bool keepFileSystem)
 {
     auto map = platform::PropertyList::fromData(bookmark)->toMap();
     map.insert(u"device"_s, map.value(u"device"_s).toULongLong() + 1);
     if (!keepFileSystem)
-        map.remove(u"fileSystem"_s);
+        for (const QString& key : {u"fileSystem"_s, u"volume"_s, u"mount"_s})
+            map.remove(key);
     return platform::PropertyList::toData(map, platform::PropertyList::Format::Binary);
 }
 
@@ -321,8 +322,7 @@ TEST(KZDiskIdentity, ADiskAttachedAgainUnderAnotherNumberGivesBackEveryItemOnce)
         fs::create_directories(at / "dest");
         KZUndoMovedItem moved{at / "dest/moved", at / "data/moved"};
         moved.identity = platform::FileIdentity::ofPath(at / "data/moved");
-        moved.oldFolderDevice = moved.identity->device;
-        moved.oldFolderFileSystem = platform::fileSystemOf(at / "data").identity;
+        moved.setOldFolderDisk(*platform::diskOf(at / "data"));
         fs::rename(at / "data/moved", at / "dest/moved");
 
         std::ofstream(at / "data/killed") << "killed";

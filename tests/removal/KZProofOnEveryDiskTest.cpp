@@ -8,6 +8,7 @@
 
 #include "platform/Bookmark.h"
 #include "platform/FileIdentity.h"
+#include "removal/KZRemovalJournal.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
 
@@ -26,7 +27,9 @@ using namespace removaltest;
 
 namespace {
 
-enum class Kind { Ext4, Ext4NoBirth, Xfs, Btrfs, Tmpfs, Overlay };
+// Ext4SameHalves: a UUID whose two halves are alike, which ext4 folds into
+// an f_fsid of 0: a file system that tells no identity of its own.
+enum class Kind { Ext4, Ext4NoBirth, Ext4SameHalves, Xfs, Btrfs, Tmpfs, Overlay };
 
 const char* nameOf(Kind kind)
 {
@@ -35,6 +38,8 @@ const char* nameOf(Kind kind)
         return "ext4";
     case Kind::Ext4NoBirth:
         return "ext4 with 128-byte inodes";
+    case Kind::Ext4SameHalves:
+        return "ext4 whose identity folds to 0";
     case Kind::Xfs:
         return "xfs";
     case Kind::Btrfs:
@@ -117,7 +122,9 @@ struct Disks {
         const std::string mkfs = kind == Kind::Xfs     ? "mkfs.xfs -q"
                                  : kind == Kind::Btrfs ? "mkfs.btrfs -q"
                                  : kind == Kind::Ext4NoBirth ? "mkfs.ext4 -q -I 128"
-                                                             : "mkfs.ext4 -q";
+                                 : kind == Kind::Ext4SameHalves
+                                     ? "mkfs.ext4 -q -U 01234567-89ab-cdef-0123-456789abcdef"
+                                     : "mkfs.ext4 -q";
         if (!run(std::string("truncate -s ") + size + " " + image.native()) || !run(mkfs + " " + image.native()))
             ::_exit(kUnavailable);
         return image;
@@ -237,8 +244,7 @@ static void anotherDiskUnderTheOldNumber(Disks& disks)
         copy = KZUndoMovedItem{dest / "x", at / "t/b/x", false, true};
         copy->copyIdentity = KZCopyIdentity::capture(dest / "x");
         copy->identity = platform::FileIdentity::ofPath(dest / "x");
-        copy->oldFolderDevice = quint64(platform::statPath(at / "t/b", false)->device);
-        copy->oldFolderFileSystem = platform::fileSystemOf(at / "t/b").identity;
+        copy->setOldFolderDisk(*platform::diskOf(at / "t/b"));
     }
 
     disks.detach();
@@ -246,6 +252,9 @@ static void anotherDiskUnderTheOldNumber(Disks& disks)
     disks.asUser([&] {
         std::ofstream(at / "w") << "B's own";
         ASSERT_TRUE(platform::moveToTrash(at / "w"));
+        // A file manager's own use of B's Trash.
+        std::ofstream(at / "unrelated") << "B's";
+        ASSERT_TRUE(platform::moveToTrash(at / "unrelated"));
         const auto undoFiles = KZUndoFile::list(homeTrash());
         ASSERT_EQ(undoFiles.size(), 1u);
         const auto result = KZRestoreRemovedFiles().restoreFiles(undoFiles);
@@ -276,13 +285,14 @@ static void anotherDiskUnderTheOldNumber(Disks& disks)
 
 TEST(KZProofOnEveryDisk, AnotherDiskUnderTheOldNumberIsNotTheItemsDisk)
 {
-    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs, Kind::Btrfs},
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Ext4SameHalves, Kind::Xfs, Kind::Btrfs},
                 [](Kind, Disks& disks) { anotherDiskUnderTheOldNumber(disks); });
 }
 
 TEST(KZProofOnEveryDisk, AnotherDiskUnderTheOldNumberIsNotTheItemsDiskForAnOrdinaryUser)
 {
-    forEachKind({Kind::Ext4, Kind::Xfs}, [](Kind, Disks& disks) { anotherDiskUnderTheOldNumber(disks); }, true);
+    forEachKind({Kind::Ext4, Kind::Ext4SameHalves, Kind::Xfs},
+                [](Kind, Disks& disks) { anotherDiskUnderTheOldNumber(disks); }, true);
 }
 
 // A duplicate folder moved away, deleted there by the user and made anew
@@ -441,5 +451,177 @@ TEST(KZProofOnEveryDisk, AByteCopyOfTheDiskIsNotTheDisk)
                 EXPECT_EQ(kztest::readFile(files[size_t(i)]), std::to_string(i));
             fs::remove(clone);
         }
+    });
+}
+
+// A byte copy of the disk in its place, used as any disk is used: its files
+// at their old places given another mode, and a file manager's own use of
+// its Trash. Nothing on it shows that an item left the disk's Trash or is
+// gone from it: Restore keeps every record and puts nothing back, and with
+// the disk itself back, every item comes back. Both with a copy made after
+// the files were made and one made before.
+static void usedByteCopy(Disks& disks)
+{
+    const fs::path at = disks.at;
+    const fs::path imageA = disks.folder / "A.img";
+    for (bool copyOlderThanFiles : {false, true}) {
+        SCOPED_TRACE(copyOlderThanFiles);
+        emptyTrash();
+        fs::remove_all(at / "r");
+        fs::create_directories(at / "r");
+        ASSERT_EQ(::chmod((at / "r").c_str(), 0777), 0);
+        const auto copyDisk = [&] {
+            ::sync();
+            disks.detach();
+            ASSERT_TRUE(run("cp --sparse=always " + imageA.native() + " " + (disks.folder / "clone.img").native()));
+            disks.attach(imageA);
+        };
+        if (copyOlderThanFiles)
+            copyDisk();
+        std::vector<fs::path> files;
+        for (int i = 0; i < 6; ++i)
+            files.push_back(at / "r" / std::to_string(i));
+        disks.asUser([&] {
+            for (int i = 0; i < 6; ++i)
+                std::ofstream(files[size_t(i)]) << i;
+        });
+        if (!copyOlderThanFiles)
+            copyDisk();
+        disks.asUser([&] {
+            std::vector<KZPersistentUndoRecord> records;
+            for (const fs::path& file : files)
+                records.push_back(trashWithIdentity(file));
+            writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+        });
+
+        disks.detach();
+        disks.attach(disks.folder / "clone.img");
+        ::sleep(1);
+        disks.asUser([&] {
+            if (copyOlderThanFiles) {
+                std::ofstream(at / "unrelated") << "trashed by a file manager";
+                ASSERT_TRUE(platform::moveToTrash(at / "unrelated"));
+            } else {
+                for (const fs::path& file : files)
+                    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+            }
+            const auto undoFiles = KZUndoFile::list(homeTrash());
+            ASSERT_EQ(undoFiles.size(), 1u);
+            const auto onCopy = KZRestoreRemovedFiles().restoreFiles(undoFiles);
+            EXPECT_EQ(onCopy.restored, 0u);
+            EXPECT_EQ(onCopy.notRestored.gone, 0u);
+            EXPECT_EQ(onCopy.notRestored.total(), 6u);
+            EXPECT_EQ(entriesOf(undoFiles[0]), 6u) << "every record is kept";
+        });
+
+        disks.detach();
+        disks.attach(imageA);
+        disks.asUser([&] {
+            const auto back = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+            EXPECT_EQ(back.restored, 6u);
+            for (int i = 0; i < 6; ++i)
+                EXPECT_EQ(kztest::readFile(files[size_t(i)]), std::to_string(i));
+            EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+        });
+        fs::remove(disks.folder / "clone.img");
+    }
+}
+
+TEST(KZProofOnEveryDisk, AUsedByteCopyOfTheDiskNeitherGivesBackNorDropsAnItem)
+{
+    forEachKind({Kind::Ext4, Kind::Xfs, Kind::Ext4NoBirth}, [](Kind, Disks& disks) { usedByteCopy(disks); });
+}
+
+TEST(KZProofOnEveryDisk, AUsedByteCopyOfTheDiskNeitherGivesBackNorDropsAnItemForAnOrdinaryUser)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth}, [](Kind, Disks& disks) { usedByteCopy(disks); }, true);
+}
+
+// A Trash removal killed right after its fourth move, its journal
+// recovered while a byte copy of the disk (made before the removal) is
+// mounted in its place: the copy shows the fourth item at its old place,
+// which proves nothing of the disk. The journal stays, and once the disk
+// is back the fourth item is listed too: all four come back.
+TEST(KZProofOnEveryDisk, AJournalRecoveredOnAByteCopyLosesNoItem)
+{
+    forEachKind({Kind::Ext4, Kind::Xfs, Kind::Ext4NoBirth}, [](Kind, Disks& disks) {
+        const fs::path at = disks.at;
+        const fs::path imageA = disks.folder / "A.img";
+        fs::create_directories(at / "r");
+        std::vector<fs::path> files;
+        for (int i = 0; i < 4; ++i) {
+            files.push_back(at / "r" / ("j" + std::to_string(i)));
+            std::ofstream(files.back()) << i;
+        }
+        ::sync();
+        disks.detach();
+        ASSERT_TRUE(run("cp --sparse=always " + imageA.native() + " " + (disks.folder / "clone.img").native()));
+        disks.attach(imageA);
+        {
+            auto journal = KZRemovalJournal::beginIn(homeTrash(), KZUndoFile::nowSinceReferenceDate());
+            ASSERT_TRUE(journal);
+            for (size_t i = 0; i < files.size(); ++i) {
+                KZPersistentUndoRecord record;
+                record.oldPosition = files[i];
+                record.identity = platform::FileIdentity::ofPath(files[i]);
+                ASSERT_TRUE(record.identity);
+                record.device = record.identity->device;
+                record.inode = record.identity->inode;
+                ASSERT_TRUE(journal->intend(record));
+                const auto moved = platform::moveToTrash(files[i]);
+                ASSERT_TRUE(moved);
+                if (i + 1 == files.size())
+                    break; // killed before its entry
+                record.currPosition = *moved;
+                record.bookmark = platform::createBookmark(*moved);
+                journal->append(record);
+            }
+        } // no end: as a removal killed
+
+        disks.detach();
+        disks.attach(disks.folder / "clone.img");
+        KZRemovalJournal::recoverInterrupted(homeTrash());
+        EXPECT_EQ(KZRemovalJournal::list(homeTrash()).size(), 1u) << "the journal waits for the disk";
+
+        disks.detach();
+        disks.attach(imageA);
+        KZRemovalJournal::recoverInterrupted(homeTrash());
+        EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+        const auto back = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(back.restored, 4u);
+        for (size_t i = 0; i < files.size(); ++i)
+            EXPECT_EQ(kztest::readFile(files[i]), std::to_string(i));
+    });
+}
+
+// On ext4 with 128-byte inodes, which keep no birth time: the Trash
+// emptied, and a backup copy made with its date (cp -p) put back at the old
+// place, where it takes the freed inode. Size and date are all that could
+// tell it, and they are the copy's too: it is not counted back, and the
+// record stays, as one whose old place holds one like it.
+TEST(KZProofOnEveryDisk, ABackupCopyOnTheFreedInodeIsNotCountedBack)
+{
+    forEachKind({Kind::Ext4NoBirth}, [](Kind, Disks& disks) {
+        const fs::path at = disks.at;
+        fs::create_directories(at / "r");
+        fs::create_directories(at / "backup");
+        std::ofstream(at / "r/f") << "kept in a backup";
+        ASSERT_TRUE(run("cp -p " + (at / "r/f").native() + " " + (at / "backup/f").native()));
+        const KZPersistentUndoRecord record = trashWithIdentity(at / "r/f");
+        const fs::path undo = writeUndoFile({record}, KZUndoFile::nowSinceReferenceDate());
+        // The Trash emptied.
+        const auto trash = platform::trashOfTrashedItem(record.currPosition);
+        ASSERT_TRUE(trash);
+        fs::remove(record.currPosition);
+        fs::remove(platform::trashInfoPath(*trash, record.currPosition.filename().native()));
+        ::sleep(1);
+        ASSERT_TRUE(run("cp -p " + (at / "backup/f").native() + " " + (at / "r/f").native()));
+        if (platform::statPath(at / "r/f", false)->inode != record.inode)
+            ::_exit(kUnavailable); // the file system gave the copy another inode
+        const auto result = KZRestoreRemovedFiles().restoreFiles({undo});
+        EXPECT_EQ(result.restored, 0u);
+        EXPECT_EQ(result.notRestored.unproved, 1u);
+        EXPECT_EQ(entriesOf(undo), 1u);
+        EXPECT_EQ(kztest::readFile(at / "r/f"), "kept in a backup");
     });
 }

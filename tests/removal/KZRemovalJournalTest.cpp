@@ -428,7 +428,7 @@ platform::FileIdentity identityOf(const fs::path& item, bool another = false)
 {
     const auto st = platform::statPath(item, false);
     EXPECT_TRUE(st) << item;
-    auto identity = platform::FileIdentity::of(st.value_or(platform::FileStat{}));
+    auto identity = platform::FileIdentity::of(st.value_or(platform::FileStat{}), platform::fileSystemOf(item));
     if (another)
         (identity.birth ? identity.birth : identity.modified)->seconds -= 1;
     return identity;

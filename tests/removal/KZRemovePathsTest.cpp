@@ -82,6 +82,7 @@ TEST(KZRemovePathsInFreshProcess, DISABLED_ARemovalDiesBeforeItsFirstMove)
     const auto st = platform::statPath(item, false);
     intent.device = quint64(st->device);
     intent.inode = st->inode;
+    intent.identity = platform::FileIdentity::ofPath(item);
     if (!journal || !journal->intend(intent) || !platform::createTrashInfo(trash, "x.txt", item))
         ::_exit(2);
     ::_exit(0); // killed before the move

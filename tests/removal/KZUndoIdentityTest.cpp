@@ -176,14 +176,15 @@ TEST(KZUndoIdentity, RestoreNeverTakesANewFileGivenTheFreedInodeForTheItem)
     EXPECT_FALSE(fs::exists(again.oldPosition));
 
     // The item itself back at its place, with an older record that kept
-    // device and inode alone: read, but not taken as proof.
+    // device and inode alone: read, but not taken as proof of the item nor
+    // of its disk. It stays listed, as one like it at its old place.
     auto old = trashWithIdentity(d.write("home/old.txt", "old"));
     old.bookmark = deviceAndInodeOnlyBookmark(old.currPosition);
     const fs::path third = writeUndoFile({old}, 700.0);
     fs::rename(old.currPosition, old.oldPosition);
     result = restore.restoreFiles({third});
     EXPECT_EQ(result.restored, 0u);
-    EXPECT_EQ(result.notRestored.gone, 1u);
+    EXPECT_EQ(result.notRestored.unproved, 1u);
     EXPECT_EQ(result.notRestored.unreadable, 0u);
     EXPECT_EQ(kztest::readFile(old.oldPosition), "old");
 }
