@@ -134,10 +134,13 @@ private:
     }
 
     // What the reading may cost beyond the list's own bytes: its tables,
-    // kept per object, and the values made of each container's references
-    // (a one-byte reference to one object, repeated, makes a value of 32
-    // bytes from every byte). A few times the list's size, and some room
-    // for a small list: a real list spends far more bytes on each object.
+    // kept per object, the values made of each container's references (a
+    // one-byte reference to one object, repeated, makes a value of 32 bytes
+    // from every byte; a dictionary's entry is a map node of 96 bytes, two
+    // references), and what text and data keep on the heap (text of one
+    // byte a character is widened to two). A few times the list's size, and
+    // some room for a small list: a real list spends far more bytes on each
+    // object.
     static constexpr quint64 kTableBytesPerObject = sizeof(QVariant) + sizeof(quint64) + 2;
     static constexpr quint64 kBytesPerReference = 48;
     std::optional<QString> costProblem() const
@@ -152,6 +155,11 @@ private:
             return QStringLiteral("the list refers to its objects more often than a list of its size may (%1 "
                                   "references in %2 bytes)")
                 .arg(valueRefs_)
+                .arg(n_);
+        if (heapBytes_ > budget - tables - valueRefs_ * kBytesPerReference)
+            return QStringLiteral("the list's texts and data take more memory than a list of its size may (%1 "
+                                  "bytes for a list of %2)")
+                .arg(heapBytes_)
                 .arg(n_);
         return std::nullopt;
     }
@@ -278,6 +286,25 @@ private:
 
     static bool isContainer(const Head& h) { return h.type == 0xA || h.type == 0xD; }
 
+    // A block of `payload` bytes behind a header of 16, as the allocator
+    // hands it out.
+    static quint64 heapBlock(quint64 payload) { return (16 + payload + 8 + 15) & ~quint64(15); }
+
+    // What the value of a leaf keeps on the heap, known from its head
+    // before it is made.
+    static quint64 heapOf(const Head& h)
+    {
+        switch (h.type) {
+        case 0x4:
+            return heapBlock(h.count + 1);
+        case 0x5:
+        case 0x6:
+            return heapBlock(2 * h.count + 2);
+        default:
+            return 0;
+        }
+    }
+
     // A value that refers to no other object, read without touching the
     // reader's state, so that several threads may read such values at once.
     // `keyText`: whether it may serve as a dictionary key.
@@ -363,6 +390,9 @@ private:
         if (!head(offset, &h, &reason))
             return refuse(index, reason);
         if (!isContainer(h)) {
+            heapBytes_ += heapOf(h);
+            if (const std::optional<QString> tooMuch = costProblem())
+                return refuse(index, *tooMuch);
             bool keyText = false;
             std::optional<QVariant> value = leaf(h, &keyText, &reason);
             if (!value)
@@ -463,7 +493,11 @@ private:
             quint64 entries = 0;
             bool taken = false; // by the record reader
             bool notSuch = false; // no dictionary of plain values
+            bool unread = false; // left unread once the records' maps were over the budget
             quint64 failedAt = 0; // the value that did not read
+            // What its map would keep on the heap: each key made anew, and
+            // the values this record read first.
+            quint64 heap = 0;
             QString reason;
             bool failed = false;
         };
@@ -471,6 +505,14 @@ private:
         const BinaryRecordReader* recordReader = depth == 1 && !rootKey_.isNull() ? recordReader_ : nullptr;
         const QString arrayKey = rootKey_;
         std::atomic<bool> notSuch{false};
+        // The records kept as maps are paid for as they are made, so that
+        // the threads stop once they would cost more than the budget leaves.
+        const quint64 budget = plistformat::readingBudget(n_);
+        const quint64 before = trailer_.count * kTableBytesPerObject + valueRefs_ * kBytesPerReference + heapBytes_
+            + count * (sizeof(Read) + sizeof(quint64));
+        const quint64 room = budget > before ? budget - before : 0;
+        std::atomic<quint64> maps{0};
+        std::atomic<bool> overBudget{false};
         // Changes nothing of the reader's own but the values of leaves, each
         // set once by the thread that reads it first: what it finds is taken
         // in below, in order, or dropped when the array is no such.
@@ -478,6 +520,10 @@ private:
             Read& out = read[k];
             if (notSuch.load(std::memory_order_relaxed))
                 return;
+            if (overBudget.load(std::memory_order_relaxed)) {
+                out.unread = true;
+                return;
+            }
             // One list of entries a thread, not one a record.
             thread_local std::vector<FlatEntry> entries;
             struct Clear {
@@ -500,7 +546,9 @@ private:
                     notSuch.store(true, std::memory_order_relaxed);
                     return;
                 }
-                std::optional<QVariant> decoded = sharedLeaf(valueRef, value, &out.reason);
+                bool first = false;
+                std::optional<QVariant> decoded = sharedLeaf(valueRef, value, &out.reason, &first);
+                out.heap += heapBlock(2 * key->size() + 2) + (first ? heapOf(value) : 0);
                 if (!decoded) {
                     out.failed = true;
                     out.failedAt = valueRef;
@@ -513,6 +561,14 @@ private:
                 out.taken = out.value.isValid();
                 if (out.taken)
                     return;
+            }
+            // The map's own block besides its nodes.
+            constexpr quint64 kMapBytes = 64;
+            const quint64 cost = kMapBytes + 2 * out.entries * kBytesPerReference + out.heap;
+            if (maps.fetch_add(cost, std::memory_order_relaxed) + cost > room) {
+                overBudget.store(true, std::memory_order_relaxed);
+                out.unread = true;
+                return;
             }
             QVariantMap map;
             for (FlatEntry& entry : entries)
@@ -538,6 +594,13 @@ private:
                 refuse(one.failedAt, one.reason);
                 return Records::Refused;
             }
+            if (one.unread) {
+                refuse(index, QStringLiteral("the list's records take more memory than a list of its size may "
+                                             "(%1 bytes for a list of %2)")
+                                  .arg(before + maps.load())
+                                  .arg(n_));
+                return Records::Refused;
+            }
             const quint64 ref = refs[k];
             totalRefs_ += 2 * one.entries;
             expanded_[ref] = 1 + 2 * one.entries;
@@ -545,6 +608,7 @@ private:
             values_[ref] = std::move(one.value);
             if (!one.taken) {
                 valueRefs_ += 2 * one.entries;
+                heapBytes_ += one.heap;
                 if (const std::optional<QString> tooMuch = costProblem()) {
                     refuse(index, *tooMuch);
                     return Records::Refused;
@@ -575,8 +639,9 @@ private:
     // The value at `index` (a leaf whose head is `h`) for one of the records
     // the threads read: the first thread to meet it reads it into values_,
     // every later one takes that reading.
-    std::optional<QVariant> sharedLeaf(quint64 index, const Head& h, QString* reason)
+    std::optional<QVariant> sharedLeaf(quint64 index, const Head& h, QString* reason, bool* first)
     {
+        *first = false;
         std::atomic<quint8>& reading = leafReading_[index];
         quint8 seen = reading.load(std::memory_order_acquire);
         for (;;) {
@@ -597,6 +662,7 @@ private:
                     return std::nullopt;
                 }
                 values_[index] = *value;
+                *first = true;
                 reading.store(LeafReadOnce, std::memory_order_release);
                 return value;
             }
@@ -617,6 +683,8 @@ private:
     // The references read into values of their containers (not those of
     // the records the threads read straight into what the caller keeps).
     quint64 valueRefs_ = 0;
+    // What the texts and data read keep on the heap (heapOf).
+    quint64 heapBytes_ = 0;
     std::vector<QVariant> values_;
     std::vector<State> state_;
     std::vector<quint64> expanded_;

@@ -2,7 +2,8 @@
 // made a reader pay far more than the bytes it was given: a value shared by
 // every record, a count claimed far above the objects present, nesting
 // hidden in comments, CDATA and a DOCTYPE, many tiny elements, a sparse
-// file, and a database whose query runs or prints without end. Each reading
+// file, many long keys that widen as they are read, and a database whose
+// query runs or prints without end. Each reading
 // runs in a child (kz_bound_reader); its peak memory and its time are held
 // to four times the bytes the input holds on disk plus 100 MB, and 2 s per
 // 10 MB with a few seconds for starting up. A reader that refuses must name
@@ -24,6 +25,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <string>
 #include <sys/resource.h>
@@ -336,6 +338,70 @@ QByteArray dictionarySharingOneValue(int keys)
     return written(writer, writer.dictionary(entries));
 }
 
+// A binary list of about `bytes`: one dictionary of keys "k<i>" padded to
+// `keyLength` characters, every value one shared `true`; every offset and
+// reference distinct and in range. As many keys as the list's size lets
+// through when an entry is counted as its references and its key's object.
+std::string wideDictionary(quint64 bytes, unsigned keyLength)
+{
+    const auto bigEndian = [](std::string* out, quint64 value, unsigned width) {
+        for (unsigned i = 0; i < width; ++i)
+            out->push_back(char((value >> (8 * (width - 1 - i))) & 0xff));
+    };
+    const quint64 keys = bytes / (3 + keyLength + 4 + 2 * 3); // a key's object, offset and references
+    const quint64 objects = keys + 2; // the dictionary, `true`, the keys
+    const unsigned refSize = objects < (1u << 16) ? 2 : objects < (1u << 24) ? 3 : 4;
+    std::string list = "bplist00";
+    list.reserve(size_t(bytes) + 64);
+    std::vector<quint64> offsets;
+    offsets.push_back(list.size());
+    list += '\xDF';
+    list += '\x13';
+    bigEndian(&list, keys, 8);
+    for (quint64 i = 0; i < keys; ++i)
+        bigEndian(&list, 2 + i, refSize);
+    for (quint64 i = 0; i < keys; ++i)
+        bigEndian(&list, 1, refSize);
+    offsets.push_back(list.size());
+    list += '\x09';
+    for (quint64 i = 0; i < keys; ++i) {
+        offsets.push_back(list.size());
+        std::string key = "k" + std::to_string(i);
+        key.resize(keyLength, 'x');
+        list += "\x5F\x10" + std::string(1, char(keyLength)) + key;
+    }
+    const quint64 table = list.size();
+    const unsigned offsetSize = table < (quint64(1) << 24) ? 3 : 4;
+    for (const quint64 offset : offsets)
+        bigEndian(&list, offset, offsetSize);
+    std::string trailer(6, '\0');
+    trailer += char(offsetSize);
+    trailer += char(refSize);
+    bigEndian(&trailer, objects, 8);
+    bigEndian(&trailer, 0, 8);
+    bigEndian(&trailer, table, 8);
+    return list + trailer;
+}
+
+// A binary list of about `bytes`: many records, each a dictionary of the
+// same 16 long keys, every value one shared `true`, read as maps of their
+// own, and one data value filling the rest.
+QByteArray recordsOfLongKeys(quint64 bytes)
+{
+    platform::BinaryPropertyListWriter writer;
+    std::vector<std::pair<platform::BinaryPropertyListWriter::Ref, platform::BinaryPropertyListWriter::Ref>> entries;
+    const auto yes = writer.boolean(true);
+    for (int k = 0; k < 16; ++k)
+        entries.emplace_back(writer.string(QStringLiteral("k%1").arg(k).leftJustified(32, QLatin1Char('x'))), yes);
+    std::vector<platform::BinaryPropertyListWriter::Ref> records;
+    // Each record: its dictionary's head, its offset and 32 references.
+    for (quint64 written = 0; written < bytes / 4; written += 2 + 4 + 32 * 3)
+        records.push_back(writer.dictionary(entries));
+    const auto fill = writer.data(QByteArray(qsizetype(bytes - bytes / 4), 'f'));
+    return written(writer, writer.dictionary({{writer.string(QStringLiteral("undoItems")), writer.array(records)},
+                                              {writer.string(QStringLiteral("fill")), fill}}));
+}
+
 struct Case {
     std::string reader;
     std::string shape;
@@ -374,6 +440,10 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     const QByteArray xmlBookmark = platform::PropertyList::toData(
         QVariantMap{{QStringLiteral("path"), QByteArray(40 * 1024, 'p')}}, platform::PropertyList::Format::Xml);
     const fs::path bookmarkXml = file("bookmark-xml", xmlBookmark);
+    const fs::path wideUndo = dir.write("wide-dictionary-undo.plist", wideDictionary(60 * kMB, 24));
+    const fs::path wideUndoLarge = dir.write("wide-dictionary-large-undo.plist", wideDictionary(120 * kMB, 28));
+    const fs::path longKeyRecords = file("records-of-long-keys-undo.plist", recordsOfLongKeys(60 * kMB));
+    const fs::path wideSaved = dir.write("wide-dictionary.maravex", wideDictionary(250 * kMB, 32));
 
     // Photo libraries: a view that loops without an answer, one that
     // answers without end, and a log that claims gigabytes it does not hold.
@@ -400,6 +470,10 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         ASSERT_EQ(::truncate(wal.c_str(), off_t(4096 * kMB)), 0);
     }
 
+    // A child forked from this process starts with what it holds resident:
+    // the shapes it built are given back first.
+    ::malloc_trim(0);
+
     std::vector<Case> cases;
     const std::vector<std::string> savedReaders{"saved-result", "saved-result-in-order", "saved-result-reopened"};
     for (const std::string& reader : savedReaders) {
@@ -409,6 +483,7 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "nesting hidden in comments, CDATA and a DOCTYPE", nested});
         cases.push_back({reader, "many tiny elements", tinySaved});
         cases.push_back({reader, "a sparse file", sparseList});
+        cases.push_back({reader, "one dictionary of many long keys", wideSaved});
     }
     cases.push_back({"bookmark", "a claimed count far above the objects", claimedSmall, false});
     cases.push_back({"bookmark", "a list of a million objects", bigBookmark, false});
@@ -421,6 +496,9 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "many tiny elements", tinyUndo});
         cases.push_back({reader, "a sparse file", sparseList});
         cases.push_back({reader, "the file of a removal of 300,000 items", manyEntries, true, true});
+        cases.push_back({reader, "one dictionary of many long keys", wideUndo});
+        cases.push_back({reader, "one dictionary of many long keys, larger", wideUndoLarge});
+        cases.push_back({reader, "many records of the same long keys", longKeyRecords});
     }
     cases.push_back({"undo-file", "many tiny elements, too many to read whole", tinyLargeUndo});
     for (const std::string reader : {"defaults", "criteria", "saved-search", "music-library-export"}) {
