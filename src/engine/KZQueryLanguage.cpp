@@ -616,6 +616,9 @@ std::optional<std::vector<Scope>> resolveScopes(const QVariantList& scopes, cons
         if (entry.typeId() != QMetaType::QString)
             return refuse(QStringLiteral("a search scope is not text: the saved search is damaged"));
         const QString scope = entry.toString();
+        // A NUL ends a path where the system reads it: "~/\0" would be home.
+        if (scope.contains(QChar(u'\0')))
+            return refuse(QStringLiteral("a search scope holds a NUL character: the saved search is damaged"));
         Scope resolved;
         if (scope == u"kMDQueryScopeHome") {
             resolved.folder = home;

@@ -302,6 +302,13 @@ std::vector<KZPhotosImageEntry> KZPhotosSupport::entriesInsideLibrary(const std:
     std::vector<KZPhotosImageEntry> entries;
     for (const KZPhotosAlbum& album : albums) {
         for (const KZPhotosImage& image : album.children) {
+            // A NUL ends a path where the system reads it: "a.jpg\0x" would
+            // name a.jpg, which is not this image.
+            if (image.imagePath.contains(QChar(u'\0'))) {
+                platform::logLine(QStringLiteral("Photo library image left out, its path holds a NUL character: ")
+                                  + image.uuid);
+                continue;
+            }
             fs::path path = (masters / bytesOf(image.imagePath)).lexically_normal();
             const auto [known, added] = folderInside.try_emplace(path.parent_path().native(), false);
             if (added) {

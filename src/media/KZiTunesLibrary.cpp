@@ -93,7 +93,8 @@ bool keyTextBefore(quint64 a, quint64 b)
 // passed over. Whatever falls outside that form, however slightly, is left
 // to the property-list reader (otherForm()), so that a file is never read
 // two ways: other roots, comments, processing instructions, CDATA, a
-// DOCTYPE declaring anything, an encoding other than UTF-8, text between
+// DOCTYPE declaring anything, attributes on any element but the list's own,
+// an encoding other than UTF-8, text between
 // elements, elements it does not know, numbers, dates and base64 in forms
 // other than the plain ones, nesting deeper than playlists have, "Tracks"
 // or "Music Folder" twice, tracks' keys that are not their numbers.
@@ -107,6 +108,11 @@ public:
     bool otherForm() const { return other_; }
     bool overBudget() const { return overBudget_; }
     bool sawTracks() const { return sawTracks_; }
+    // What of the file is of another form: "line 12: a comment".
+    QString otherFormReason() const
+    {
+        return reason_.isEmpty() ? platform::xmlplist::notPlainAt(xml_) : reason_;
+    }
 
     QString musicFolder = emptyText();
     std::vector<KZiTunesTrack> tracks;
@@ -133,7 +139,7 @@ public:
             // reader; such a file is left to it.
             if (*key == u"Tracks") {
                 if (std::exchange(sawTracks_, true))
-                    return giveUp();
+                    return giveUp(QStringLiteral("\u201CTracks\u201D a second time"));
                 if (xml_.qualifiedName() == u"dict") {
                     if (!trackEntries())
                         return false;
@@ -141,7 +147,7 @@ public:
                 }
             } else if (*key == u"Music Folder") {
                 if (std::exchange(sawFolder, true))
-                    return giveUp();
+                    return giveUp(QStringLiteral("\u201CMusic Folder\u201D a second time"));
                 std::optional<QString> folder = textOf(2);
                 if (!folder)
                     return false;
@@ -161,8 +167,11 @@ private:
     // value of an item and a few levels within it.
     static constexpr int kMaxLevel = 8;
 
-    bool giveUp()
+    bool giveUp(const QString& why = {})
     {
+        if (!other_)
+            reason_ = why.isEmpty() ? platform::xmlplist::notPlainAt(xml_)
+                                    : QStringLiteral("line %1: %2").arg(xml_.lineNumber()).arg(why);
         other_ = true;
         return false;
     }
@@ -323,8 +332,10 @@ private:
             if (!key)
                 return false;
             const std::optional<quint64> number = keyNumber(*key);
+            if (!number)
+                return giveUp(QStringLiteral("a track's key that is not its number (\u201C%1\u201D)").arg(key->left(40)));
             // The key and its share of the list's room as it grows.
-            if (!number || next() != QXmlStreamReader::StartElement)
+            if (next() != QXmlStreamReader::StartElement)
                 return giveUp();
             if (!spend(3 * sizeof(quint64)))
                 return false;
@@ -412,6 +423,7 @@ private:
     bool other_ = false;
     bool overBudget_ = false;
     bool sawTracks_ = false;
+    QString reason_;
 };
 
 } // namespace
@@ -424,15 +436,20 @@ QString KZiTunesLibrary::trackIDWithPersistentID(quint64 persistentID)
 std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path& file, QString* error)
 {
     bool otherForm = false;
-    if (auto library = fromStream(file, error, &otherForm); library || !otherForm)
+    QString otherFormReason;
+    if (auto library = fromStream(file, &otherFormReason, &otherForm); library || !otherForm) {
+        if (error && !library)
+            *error = otherFormReason;
         return library;
+    }
     if (const auto st = platform::statPath(file, true); st && quint64(st->size) > kMaxOtherExportSize) {
         if (error)
-            *error = QStringLiteral("Could not read %1: the file is not in the form of a music library export "
-                                    "and too large to be read in any other (%2 bytes; at most %3)")
-                         .arg(fileText(file))
-                         .arg(quint64(st->size))
-                         .arg(kMaxOtherExportSize);
+            *error = QStringLiteral("Could not read %1: the file is not written as the music application writes "
+                                    "its library export (%2), and a file written otherwise is read only up to "
+                                    "%3 bytes (this one has %4)")
+                         .arg(fileText(file), otherFormReason)
+                         .arg(kMaxOtherExportSize)
+                         .arg(quint64(st->size));
         return nullptr;
     }
     return fromWholeList(file, error);
@@ -467,14 +484,18 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromStream(const fs::pat
                         .arg(fileText(file)));
     if (!read || reader.otherForm() || device.sawDisputedBytes()) {
         *otherForm = true;
+        if (error)
+            *error = device.sawDisputedBytes() ? device.disputedAt() : reader.otherFormReason();
         return nullptr;
     }
     if (!reader.sawTracks())
         return fail(noTracks(file));
     // Two entries under one key: the whole reading keeps one of them.
     std::sort(reader.keys.begin(), reader.keys.end());
-    if (std::adjacent_find(reader.keys.begin(), reader.keys.end()) != reader.keys.end()) {
+    if (const auto twice = std::adjacent_find(reader.keys.begin(), reader.keys.end()); twice != reader.keys.end()) {
         *otherForm = true;
+        if (error)
+            *error = QStringLiteral("a track's key given twice (\u201C%1\u201D)").arg(*twice);
         return nullptr;
     }
     reader.keys = {};

@@ -27,16 +27,18 @@ public:
     // std::nullopt-like null with a reason when the file is not a music
     // library export. An XML export in the plain form the music application
     // writes is read as it streams by, track by track, up to
-    // kMaxExportSize; any other form (binary, comments, CDATA, a DOCTYPE of
-    // its own, line ends of carriage returns and the like) is read whole by
-    // the property-list reader, which costs many times more and so takes
-    // files only up to kMaxOtherExportSize.
+    // kMaxExportSize, whatever dates, line ends and texts its values hold;
+    // any other form (binary, comments, CDATA, a DOCTYPE of its own,
+    // attributes and the like) is read whole by the property-list reader,
+    // which costs many times more and so takes files only up to
+    // kMaxOtherExportSize.
     static std::shared_ptr<const KZiTunesLibrary> fromFile(const std::filesystem::path& file,
                                                            QString* error = nullptr);
     // The two ways fromFile takes, apart, so that they can be held to the
     // same answer. fromStream sets *otherForm, and answers null, for a file
-    // it leaves to the other way; fromWholeList reads any form up to
-    // kMaxOtherExportSize.
+    // it leaves to the other way, with *error saying where the file leaves
+    // the music application's form ("line 12: a comment"); fromWholeList
+    // reads any form up to kMaxOtherExportSize.
     static std::shared_ptr<const KZiTunesLibrary> fromStream(const std::filesystem::path& file, QString* error,
                                                              bool* otherForm);
     static std::shared_ptr<const KZiTunesLibrary> fromWholeList(const std::filesystem::path& file,

@@ -140,8 +140,11 @@ std::optional<BookmarkTarget> targetOf(const std::function<QVariant(const QStrin
             *out = *stored;
         return stored.has_value();
     };
+    // A path holding a NUL is no path: the system would stop there and name
+    // another item.
     if (storedPath.typeId() != QMetaType::QByteArray || storedPath.toByteArray().isEmpty()
-        || !number(kDeviceKey, &target.device) || !number(kInodeKey, &target.inode)) {
+        || storedPath.toByteArray().contains('\0') || !number(kDeviceKey, &target.device)
+        || !number(kInodeKey, &target.inode)) {
         setError(error, QStringLiteral("The stored item reference is incomplete."));
         return std::nullopt;
     }

@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <cmath>
 
@@ -50,7 +52,9 @@ std::optional<QDateTime> date(QStringView text)
     const int year = m.capturedView(1).toInt();
     const QDate day(year, m.capturedView(2).toInt(), m.capturedView(3).toInt());
     const QTime time(m.capturedView(4).toInt(), m.capturedView(5).toInt(), m.capturedView(6).toInt());
-    if (year < 1970 || year > 2037 || !day.isValid() || !time.isValid())
+    // Every year of four digits but 0 (which the calendar lacks) reads as the
+    // whole-list reader reads it, before 1970 and after 2038 alike.
+    if (year < 1 || !day.isValid() || !time.isValid())
         return std::nullopt;
     return QDateTime(day, time, Qt::UTC);
 }
@@ -79,6 +83,25 @@ std::optional<QByteArray> base64(QStringView text)
     return std::move(decoded.decoded);
 }
 
+namespace {
+
+// An attribute the whole-list reader passes over as this reader does: on the
+// list's own element, a value that holds no quote and no '>' (which that
+// reader, looking for a tag's end, would take for one).
+bool isPlainAttribute(const QXmlStreamReader& xml)
+{
+    if (xml.qualifiedName() != u"plist" || !xml.namespaceDeclarations().isEmpty())
+        return false;
+    for (const QXmlStreamAttribute& attribute : xml.attributes()) {
+        const QStringView value = attribute.value();
+        if (value.contains(u'>') || value.contains(u'<') || value.contains(u'"') || value.contains(u'\''))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 QXmlStreamReader::TokenType nextPlainToken(QXmlStreamReader& xml)
 {
     for (;;) {
@@ -91,8 +114,8 @@ QXmlStreamReader::TokenType nextPlainToken(QXmlStreamReader& xml)
         }
         case QXmlStreamReader::DTD:
             // A list's DOCTYPE names its public definition and declares
-            // nothing itself.
-            if (xml.text().contains(u'['))
+            // nothing itself; the whole-list reader knows only double quotes.
+            if (xml.text().contains(u'[') || xml.text().contains(u'\''))
                 return QXmlStreamReader::Invalid;
             continue;
         case QXmlStreamReader::Characters:
@@ -100,12 +123,47 @@ QXmlStreamReader::TokenType nextPlainToken(QXmlStreamReader& xml)
                 continue;
             return QXmlStreamReader::Invalid;
         case QXmlStreamReader::StartElement:
+            if ((!xml.attributes().isEmpty() || !xml.namespaceDeclarations().isEmpty()) && !isPlainAttribute(xml))
+                return QXmlStreamReader::Invalid;
+            return xml.tokenType();
         case QXmlStreamReader::EndElement:
         case QXmlStreamReader::EndDocument:
             return xml.tokenType();
         default:
             return QXmlStreamReader::Invalid;
         }
+    }
+}
+
+QString notPlainAt(const QXmlStreamReader& xml)
+{
+    const QString line = QStringLiteral("line %1: ").arg(xml.lineNumber());
+    if (xml.hasError())
+        return line + QStringLiteral("XML that is not well formed (%1)").arg(xml.errorString());
+    const QString name = xml.qualifiedName().toString();
+    switch (xml.tokenType()) {
+    case QXmlStreamReader::StartDocument:
+        return line + QStringLiteral("the encoding %1").arg(xml.documentEncoding().toString());
+    case QXmlStreamReader::DTD:
+        return line + QStringLiteral("a DOCTYPE of its own");
+    case QXmlStreamReader::Comment:
+        return line + QStringLiteral("a comment");
+    case QXmlStreamReader::ProcessingInstruction:
+        return line + QStringLiteral("a processing instruction");
+    case QXmlStreamReader::EntityReference:
+        return line + QStringLiteral("an entity of its own");
+    case QXmlStreamReader::Characters:
+        return line + (xml.isCDATA() ? QStringLiteral("a CDATA section") : QStringLiteral("text between elements"));
+    case QXmlStreamReader::StartElement:
+        if (!xml.attributes().isEmpty() || !xml.namespaceDeclarations().isEmpty())
+            return line + QStringLiteral("attributes on <%1>").arg(name);
+        return line + QStringLiteral("an element <%1> where none belongs").arg(name);
+    case QXmlStreamReader::EndElement:
+        return line + QStringLiteral("a <%1> value written in a form of its own").arg(name);
+    case QXmlStreamReader::EndDocument:
+        return line + QStringLiteral("an end before the list's end");
+    default:
+        return line + QStringLiteral("a part of XML of its own");
     }
 }
 
@@ -148,6 +206,9 @@ std::unique_ptr<StreamedFile> StreamedFile::openToStream(const std::filesystem::
     if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || head[0] != '<' || head[1] == '\0'
         || ::lseek(fd, 0, SEEK_SET) != 0) {
         *otherForm = true;
+        if (error)
+            *error = std::memcmp(head, "bp", 2) == 0 ? QStringLiteral("line 1: the binary form of a property list")
+                                                     : QStringLiteral("line 1: a start other than \u201C<\u201D");
         return nullptr;
     }
     closer.keep = true;
@@ -165,23 +226,98 @@ StreamedFile::~StreamedFile()
     ::close(fd_);
 }
 
+QString StreamedFile::disputedAt() const
+{
+    return QStringLiteral("line %1: a character reference (\u201C&#\u2026;\u201D)").arg(disputedLine_);
+}
+
+bool StreamedFile::pass(char c, char* out)
+{
+    *out = c;
+    if (c == '\n')
+        ++line_;
+    if (referencesDisputed_ && c == '#' && afterAmpersand_ && !disputed_) {
+        disputed_ = true;
+        disputedLine_ = line_;
+    }
+    afterAmpersand_ = c == '&';
+    const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    if (!inTag_) {
+        if (c == '<') {
+            inTag_ = true;
+            quote_ = 0;
+            tag_.clear();
+            nameDone_ = false;
+            beforeClose_ = 0;
+        } else if (c == '\r') {
+            if (inValueText_) {
+                held_.append("&#13;");
+                return false;
+            }
+            *out = ' ';
+        }
+        return true;
+    }
+    if (c == '\r')
+        *out = ' ';
+    if (quote_ != 0) {
+        if (c == quote_)
+            quote_ = 0;
+    } else if (c == '"' || c == '\'') {
+        quote_ = c;
+    } else if (c == '>') {
+        // A value's text follows the start of any element but the list and
+        // its containers; between elements there is only white space.
+        inTag_ = false;
+        const bool start = !tag_.isEmpty() && tag_[0] != '/' && tag_[0] != '?' && tag_[0] != '!';
+        inValueText_ = start && beforeClose_ != '/' && tag_ != "plist" && tag_ != "dict" && tag_ != "array";
+        return true;
+    }
+    // The tag's name, as far as it tells the list's elements apart.
+    if (!nameDone_) {
+        if (space || (c == '/' && !tag_.isEmpty()) || tag_.size() >= 16)
+            nameDone_ = true;
+        else
+            tag_.append(c);
+    }
+    beforeClose_ = c;
+    return true;
+}
+
 qint64 StreamedFile::readData(char* data, qint64 max)
 {
-    ssize_t got = 0;
-    do
-        got = ::read(fd_, data, size_t(max));
-    while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        failure_ = errno;
-        return -1;
+    if (heldAt_ == held_.size() && !held_.isEmpty()) {
+        held_.clear();
+        heldAt_ = 0;
     }
-    for (ssize_t i = 0; i < got; ++i) {
-        const char c = data[i];
-        if (c == '\r' || (referencesDisputed_ && c == '#' && afterAmpersand_))
-            disputed_ = true;
-        afterAmpersand_ = c == '&';
+    qint64 given = 0;
+    if (held_.isEmpty()) {
+        ssize_t got = 0;
+        do
+            got = ::read(fd_, data, size_t(max));
+        while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            failure_ = errno;
+            return -1;
+        }
+        // In place until a carriage return grows into a reference; from
+        // there on into held_, handed on by the reads that follow.
+        for (ssize_t i = 0; i < got; ++i) {
+            char out = 0;
+            if (!held_.isEmpty()) {
+                if (pass(data[i], &out))
+                    held_.append(out);
+            } else if (pass(data[i], &out)) {
+                data[given++] = out;
+            }
+        }
+        if (given > 0)
+            return given;
     }
-    return got;
+    const qint64 n = std::min<qint64>(max, held_.size() - heldAt_);
+    std::memcpy(data, held_.constData() + heldAt_, size_t(n));
+    heldAt_ += n;
+    return n;
 }
 
 } // namespace platform::xmlplist

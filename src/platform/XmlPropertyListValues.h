@@ -23,7 +23,7 @@ namespace platform::xmlplist {
 std::optional<qint64> integer(QStringView text);
 // Digits, an optional fraction and exponent; finite.
 std::optional<double> real(QStringView text);
-// "YYYY-MM-DDTHH:MM:SSZ" in the years every reader of dates agrees on.
+// "YYYY-MM-DDTHH:MM:SSZ", a real day and time of any year from 0001 to 9999.
 std::optional<QDateTime> date(QStringView text);
 // Plain base64 in groups of four, white space anywhere.
 std::optional<QByteArray> base64(QStringView text);
@@ -31,14 +31,22 @@ std::optional<QByteArray> base64(QStringView text);
 // The next element's start or end, or the document's end. Anything else
 // between them but white space answers Invalid: a declaration of another
 // encoding than UTF-8, a DOCTYPE that declares anything, text, CDATA,
-// comments and processing instructions.
+// comments and processing instructions; so does an element with attributes,
+// but for the list's own <plist> with values of plain text.
 QXmlStreamReader::TokenType nextPlainToken(QXmlStreamReader& xml);
 
-// A list's file as a streaming reader reads it, noting on the way the bytes
-// whose reading the XML rules and the whole-list reader disagree on: a
-// carriage return (XML reads a line end "\r\n" as "\n", the property list
-// keeps it) and, where the reader does not decode them as the whole-list
-// reader does, a numeric character reference ("&#38;").
+// What the reader stands on that is not of the plain form, for a message:
+// "line 12: a comment". After an element's end, that element's value.
+QString notPlainAt(const QXmlStreamReader& xml);
+
+// A list's file as a streaming reader reads it. A carriage return is handed
+// on so that XML reads it as the whole-list reader does: XML reads a line end
+// "\r\n" in a text as "\n", the property list keeps both characters, so in
+// the text of a value it becomes "&#13;", which XML keeps; anywhere else
+// (between elements, inside a tag) both readers take it as white space, and
+// it becomes a space. Where the reader does not decode them as the
+// whole-list reader does, a numeric character reference ("&#38;") is noted
+// as bytes the two readings disagree on.
 class StreamedFile : public QIODevice {
 public:
     struct Rules {
@@ -52,7 +60,8 @@ public:
     // Opens `file` without blocking: a regular file of at most maxSize
     // bytes, without holes, that opens as XML in UTF-8 without a byte-order
     // mark. Otherwise null, with *otherForm set for a file that is merely
-    // not XML to stream, else *error saying which file and why.
+    // not XML to stream (and *error saying what it is instead), else *error
+    // saying which file and why.
     static std::unique_ptr<StreamedFile> openToStream(const std::filesystem::path& file, const Rules& rules,
                                                       QString* error, bool* otherForm);
     ~StreamedFile() override;
@@ -60,6 +69,9 @@ public:
     bool isSequential() const override { return true; }
     quint64 fileSize() const { return size_; }
     bool sawDisputedBytes() const { return disputed_; }
+    // Where the first of those bytes lay, for a message: "line 3: a
+    // character reference".
+    QString disputedAt() const;
     // The errno of a failed read, or 0.
     int failure() const { return failure_; }
 
@@ -70,12 +82,30 @@ protected:
 private:
     StreamedFile(int fd, quint64 size, bool referencesDisputed);
 
+    // Passes one byte of the file through the scan of tags and texts;
+    // answers what it becomes: itself, a space, or nothing when it became
+    // "&#13;" (already put in held_).
+    bool pass(char c, char* out);
+
     int fd_;
     quint64 size_;
     bool referencesDisputed_;
     bool disputed_ = false;
     bool afterAmpersand_ = false;
     int failure_ = 0;
+    quint64 line_ = 1;
+    quint64 disputedLine_ = 0;
+    // The scan: inside a tag (and inside a quoted value in it), the start of
+    // the tag, and whether the text now read is a value's.
+    bool inTag_ = false;
+    char quote_ = 0;
+    QByteArray tag_;
+    bool nameDone_ = false;
+    char beforeClose_ = 0;
+    bool inValueText_ = false;
+    // Bytes handed on that did not fit into the last read.
+    QByteArray held_;
+    qsizetype heldAt_ = 0;
 };
 
 } // namespace platform::xmlplist

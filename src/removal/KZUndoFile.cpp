@@ -251,8 +251,9 @@ QString fileText(const fs::path& file)
 // values are made for that entry alone. Whatever falls outside that form,
 // however slightly, is left to the property-list reader (otherForm()), so
 // that a file is never read two ways: other roots, comments, processing
-// instructions, CDATA, a DOCTYPE declaring anything, an encoding other than
-// UTF-8, text between elements, elements it does not know, numbers, dates
+// instructions, CDATA, a DOCTYPE declaring anything, attributes on any
+// element but the list's own, an encoding other than UTF-8, text between
+// elements, elements it does not know, numbers, dates
 // and base64 in forms other than the plain ones, nesting deeper than entries
 // have.
 class StreamedUndoFile {
@@ -265,6 +266,11 @@ public:
     bool otherForm() const { return other_; }
     bool overBudget() const { return overBudget_; }
     bool undoItemsNotArray() const { return undoItemsNotArray_; }
+    // What of the file is of another form: "line 12: a comment".
+    QString otherFormReason() const
+    {
+        return reason_.isEmpty() ? platform::xmlplist::notPlainAt(xml_) : reason_;
+    }
 
     std::optional<Contents> read()
     {
@@ -287,7 +293,7 @@ public:
             // A repeated key keeps its last value in the property-list
             // reader; such a file is left to it.
             if ((isRootData && std::exchange(sawRootData, true)) || (isUndoItems && std::exchange(sawUndoItems, true)))
-                return giveUp();
+                return giveUp(QStringLiteral("\u201C%1\u201D a second time").arg(*key));
             if (isUndoItems && xml_.qualifiedName() == u"array") {
                 if (!entries(&contents.entries))
                     return std::nullopt;
@@ -311,8 +317,11 @@ private:
     // an entry and a few levels within it.
     static constexpr int kMaxLevel = 8;
 
-    std::nullopt_t giveUp()
+    std::nullopt_t giveUp(const QString& why = {})
     {
+        if (!other_)
+            reason_ = why.isEmpty() ? platform::xmlplist::notPlainAt(xml_)
+                                    : QStringLiteral("line %1: %2").arg(xml_.lineNumber()).arg(why);
         other_ = true;
         return std::nullopt;
     }
@@ -325,7 +334,7 @@ private:
     {
         if (next() == QXmlStreamReader::StartElement && xml_.qualifiedName() == name)
             return true;
-        other_ = true;
+        giveUp();
         return false;
     }
 
@@ -379,7 +388,7 @@ private:
             if (token == QXmlStreamReader::EndElement)
                 return true;
             if (token != QXmlStreamReader::StartElement) {
-                other_ = true;
+                giveUp();
                 return false;
             }
             const std::optional<QVariant> v = value(3);
@@ -480,6 +489,7 @@ private:
     bool other_ = false;
     bool overBudget_ = false;
     bool undoItemsNotArray_ = false;
+    QString reason_;
 };
 
 } // namespace
@@ -534,6 +544,7 @@ std::optional<Contents> readStreamed(const fs::path& file, QString* error, bool*
     }
     if (reader.otherForm() || device.sawDisputedBytes()) {
         *otherForm = true;
+        setError(error, device.sawDisputedBytes() ? device.disputedAt() : reader.otherFormReason());
         return std::nullopt;
     }
     if (reader.undoItemsNotArray()) {
@@ -550,17 +561,22 @@ std::optional<Contents> read(const fs::path& file, QString* error)
         return std::nullopt;
     }
     bool otherForm = false;
-    if (auto contents = readStreamed(file, error, &otherForm); contents || !otherForm)
+    QString otherFormReason;
+    if (auto contents = readStreamed(file, &otherFormReason, &otherForm); contents || !otherForm) {
+        if (!contents)
+            setError(error, otherFormReason);
         return contents;
+    }
     // Read whole, the other form costs some four times its size: only a
     // file of a removal of over a hundred thousand items is refused, and
     // none the program wrote.
     if (const auto st = platform::statPath(file, false); st && quint64(st->size) > kMaxOtherUndoFileSize) {
-        setError(error, QStringLiteral("Could not read %1: the file is not in the form of an undo file and too "
-                                       "large to be read in any other (%2 bytes; at most %3)")
-                            .arg(fileText(file))
-                            .arg(quint64(st->size))
-                            .arg(kMaxOtherUndoFileSize));
+        setError(error, QStringLiteral("Could not read %1: the file is not written as the program writes its undo "
+                                       "files (%2), and a file written otherwise is read only up to %3 bytes (this "
+                                       "one has %4)")
+                            .arg(fileText(file), otherFormReason)
+                            .arg(kMaxOtherUndoFileSize)
+                            .arg(quint64(st->size)));
         return std::nullopt;
     }
     return readWhole(file, error);

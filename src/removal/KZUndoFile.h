@@ -78,7 +78,8 @@ inline constexpr quint64 kMaxOtherUndoFileSize = quint64(128) << 20;
 
 // The two ways read() takes, apart, so that they can be held to the same
 // answer. readStreamed sets *otherForm, and answers nullopt, for a file it
-// leaves to the other way; readWhole reads any form up to
+// leaves to the other way, with *error saying where the file leaves the
+// program's form ("line 12: a comment"); readWhole reads any form up to
 // kMaxOtherUndoFileSize.
 std::optional<Contents> readStreamed(const std::filesystem::path& file, QString* error, bool* otherForm);
 std::optional<Contents> readWhole(const std::filesystem::path& file, QString* error = nullptr);

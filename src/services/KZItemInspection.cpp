@@ -274,6 +274,10 @@ fs::path KZItemInspection::pathFromFileURL(const QUrl& url)
         return {};
     const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
     const QByteArray bytes = QByteArray::fromPercentEncoding(encoded);
+    // "%00" decodes to a NUL, which no path holds: the system would stop
+    // there and name another file.
+    if (bytes.contains('\0'))
+        return {};
     return fs::path(std::string(bytes.constData(), size_t(bytes.size())));
 }
 

@@ -102,7 +102,7 @@ using PathOrURL = std::variant<std::filesystem::path, QUrl>;
 std::vector<PathOrURL> URLsToPaths(const QList<QUrl>& urls);
 PathOrURL URLsToPaths(const QUrl& url);
 // The bytes of a local file URL's path, percent escapes decoded byte for
-// byte; empty for any other URL.
+// byte; empty for any other URL, and for one whose path holds a NUL ("%00").
 std::filesystem::path pathFromFileURL(const QUrl& url);
 // The path that a file URL written in a file ("file:///a/b" or
 // "file://localhost/a/b", any case of the host) names on this computer, as

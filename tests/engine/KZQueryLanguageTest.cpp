@@ -302,8 +302,13 @@ TEST(KZQueryLanguage, ScopesBecomeFolders)
     EXPECT_TRUE(none->front().wholeComputer);
 
     // Only text names a scope; anything else is damage, not some folder.
+    // A NUL ends a path where the system reads it: "~/\0x" would be home.
+    const QString nul(QChar(u'\0'));
     for (const QVariant& damaged : {QVariant(qint64(47)), QVariant(QVariantList{dataText}),
-                                    QVariant(QVariantMap{{dataText, true}}), QVariant(true)}) {
+                                    QVariant(QVariantMap{{dataText, true}}), QVariant(true),
+                                    QVariant(QString(QStringLiteral("~/") + nul + u"x")),
+                                    QVariant(QString(dataText + nul + u"/x")),
+                                    QVariant(QString(QStringLiteral("file://") + dataText + nul))}) {
         error.clear();
         EXPECT_FALSE(resolveScopes(QVariantList{dataText, damaged}, home, &error)) << damaged.typeName();
         EXPECT_TRUE(error.contains(QStringLiteral("damaged"))) << error.toStdString();

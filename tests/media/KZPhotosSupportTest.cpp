@@ -219,6 +219,15 @@ TEST_F(PhotosSupportTest, EachFolderIsResolvedOnceForAllItsImages)
     EXPECT_EQ(entries.back().imagePath, masters / "2020/a/2997.jpg"); // 2999 lies out
     for (const KZPhotosImageEntry& entry : entries)
         EXPECT_NE(entry.imagePath.parent_path().filename(), "out") << entry.imagePath;
+
+    // A path holding a NUL names, where the system reads it, another file.
+    std::vector<KZPhotosAlbum> withNul(1);
+    withNul[0].children.push_back({QStringLiteral("nul"), QStringLiteral("2021/a.jpg") + QChar(u'\0') + u"x.jpg",
+                                   std::nullopt});
+    withNul[0].children.push_back({QStringLiteral("kept"), QStringLiteral("2021/a.jpg"), std::nullopt});
+    const auto kept = KZPhotosSupport::entriesInsideLibrary(withNul, masters, library, resolve);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept.front().uuid, QStringLiteral("kept"));
 }
 
 TEST_F(PhotosSupportTest, UnreadableLibrariesAnswerNothingAndSaySo)

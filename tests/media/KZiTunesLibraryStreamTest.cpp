@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 
 namespace fs = std::filesystem;
 using kztest::MusicLibraryBuilder;
@@ -137,6 +139,12 @@ TEST(KZiTunesLibraryStream, EveryExportReadsAsTheWholeReadingReadsIt)
          withTracks(own, track("50", located("FF", "<key>Name</key><string>second</string>"))
                              + track("8", located("ff", "<key>Name</key><string>first</string>"))),
          true},
+        {"a NUL in a location",
+         withTracks(own, track("95", "<key>Persistent ID</key><string>95</string><key>Location</key>"
+                                     "<string>file:///music/x%00y.mp3</string>")
+                             + track("96", "<key>Persistent ID</key><string>96</string><key>Location</key>"
+                                           "<string>file:///music/%00</string>")),
+         true},
         {"entries that are no tracks",
          withTracks(own, "<key>60</key><string>x</string><key>61</key><array><true/></array>"), true},
         {"playlists, dates and data", QByteArray(own).replace("<key>Playlists</key>\n\t<array/>", playlists), true},
@@ -161,8 +169,13 @@ TEST(KZiTunesLibraryStream, EveryExportReadsAsTheWholeReadingReadsIt)
                     track("81", located("81", "<key>Name</key><string>&e;</string>"))),
          false},
         {"a processing instruction", withTracks(own, "<?pi x?>"), false},
-        {"a carriage return in a name",
-         withTracks(own, track("82", located("82", "<key>Name</key><string>a\r\nb</string>"))), false},
+        {"carriage returns in texts",
+         withTracks(own, track("82", located("82", "<key>Name</key><string>a\r\nb\r</string><key>Artist</key>"
+                                                   "<string>\r\n</string><key>Comments</key><string>x\ry</string>"))),
+         true},
+        {"line ends of carriage returns", QByteArray(own).replace("\n", "\r\n"), true},
+        {"a carriage return in a key",
+         withTracks(own, track("88", located("88", "<key>Name\r</key><string>n</string>"))), true},
         {"another encoding", QByteArray(own).replace("encoding=\"UTF-8\"", "encoding=\"ISO-8859-1\""), false},
         {"bytes that are not UTF-8",
          withTracks(own, track("83", located("83", "<key>Name</key><string>\xE9\xFF</string>"))), false},
@@ -171,9 +184,21 @@ TEST(KZiTunesLibraryStream, EveryExportReadsAsTheWholeReadingReadsIt)
          withTracks(own, track("84", located("84", "<key>Total Time</key><integer>010</integer>"))), false},
         {"an integer with a plus",
          withTracks(own, track("85", located("85", "<key>Track ID</key><integer>+5</integer>"))), false},
-        {"a date before 1970", withTracks(own, track("86", located("86", "<key>Date</key><date>1901-01-01T00:00:00Z"
-                                                                         "</date>"))),
+        {"dates of every century",
+         withTracks(own, track("86", located("86", "<key>Release Date</key><date>1965-08-06T07:00:00Z</date>"
+                                                   "<key>A</key><date>1901-01-01T00:00:00Z</date>"
+                                                   "<key>B</key><date>0001-01-01T00:00:00Z</date>"
+                                                   "<key>C</key><date>2100-03-01T00:00:00Z</date>"
+                                                   "<key>D</key><date>9999-12-31T23:59:59Z</date>"))),
+         true},
+        {"a day the calendar lacks",
+         withTracks(own, track("89", located("89", "<key>D</key><date>1900-02-29T00:00:00Z</date>"))), false},
+        {"an attribute in single quotes holding '>'",
+         withTracks(own, track("93", located("93", "<key>Location</key><string x='>'>file:///etc/passwd</string>"))),
          false},
+        {"the list's attribute in single quotes holding '>'",
+         QByteArray(own).replace("<plist version=\"1.0\">", "<plist version='1>0'>"), false},
+        {"a namespace on the list", QByteArray(own).replace("<plist version=\"1.0\">", "<plist xmlns=\"x\">"), true},
         {"an unknown element", withTracks(own, track("87", located("87", "<key>U</key><uid>1</uid>"))), false},
         {"text between elements", withTracks(own, "loose"), false},
         {"tracks twice", QByteArray(own).replace("<key>Playlists</key>", "<key>Tracks</key><dict/><key>Playlists</key>"),
@@ -251,7 +276,16 @@ TEST(KZiTunesLibraryStream, EveryExportReadsAsTheWholeReadingReadsIt)
     const auto twice = expectRead(variants[5]);
     ASSERT_TRUE(twice);
     EXPECT_EQ(twice->trackWithID(str("ff"))->songName, str("first"));
-    const auto references = expectRead(variants[8]);
+    // A path made of text holding a NUL is no path: such tracks have no file.
+    const auto nul = std::find_if(variants.begin(), variants.end(),
+                                  [](const Variant& v) { return std::string(v.name) == "a NUL in a location"; });
+    ASSERT_NE(nul, variants.end());
+    const auto withoutFile = expectRead(*nul);
+    ASSERT_TRUE(withoutFile);
+    EXPECT_EQ(withoutFile->mediaItems().size(), 3u);
+    EXPECT_FALSE(withoutFile->trackWithID(str("95")));
+    EXPECT_FALSE(withoutFile->trackWithID(str("96")));
+    const auto references = expectRead(variants[9]);
     ASSERT_TRUE(references);
     EXPECT_EQ(references->trackWithID(str("70"))->songName, str("&A&<\u00e9"));
 }
@@ -312,5 +346,92 @@ TEST(KZiTunesLibraryStream, AnExportLargerThanTheWholeReadingTakesIsRead)
     }
     EXPECT_EQ(KZiTunesLibrary::fromFile(large, &error), nullptr);
     EXPECT_TRUE(error.contains(str("large.xml"))) << error.toStdString();
-    EXPECT_TRUE(error.contains(str("not in the form of a music library export"))) << error.toStdString();
+    // Said as it is: written otherwise than the music application writes
+    // its export, where, and the size a file so written may have.
+    EXPECT_FALSE(error.contains(str("not in the form of a music library export"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(str("not written as the music application writes"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(str(": a comment"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QString::number(KZiTunesLibrary::kMaxOtherExportSize))) << error.toStdString();
+}
+
+// An export as the music application writes it, larger than the whole
+// reading takes, is read whatever values its tracks hold: dates of any
+// century, carriage returns and line ends of them, a comment of megabytes.
+// Each track reads as the whole reading reads it in a small export of the
+// same tracks.
+TEST(KZiTunesLibraryStream, EveryValueTheApplicationWritesIsReadAtAnySize)
+{
+    kztest::TempDir dir;
+    const fs::path media = dir.mkdir("Media");
+    const QByteArray longComment(int(KZiTunesLibrary::kMaxOtherExportSize) + (1 << 20), 'c');
+    struct Variant {
+        const char* name;
+        std::function<QByteArray(int)> extra;
+        bool crlf = false;
+        bool longComment = false;
+    };
+    const std::vector<Variant> variants{
+        {"an old release date",
+         [](int i) { return i == 3 ? QByteArray("\t\t\t<key>Release Date</key><date>1965-08-06T07:00:00Z</date>\n")
+                                   : QByteArray(); }},
+        {"dates of every century",
+         [](int i) {
+             const int year = i < 100 ? std::max(1, i * 100) : 9999;
+             return i <= 100 ? QByteArray("\t\t\t<key>Purchase Date</key><date>")
+                                   + QByteArray::number(year).rightJustified(4, '0') + "-02-28T23:59:59Z</date>\n"
+                             : QByteArray();
+         }},
+        {"a carriage return in a comment",
+         [](int i) {
+             return i == 5 ? QByteArray("\t\t\t<key>Comments</key><string>first line\rsecond\r\nthird</string>\n"
+                                        "\t\t\t<key>Name</key><string>\r\nA name\r</string>\n")
+                           : QByteArray();
+         }},
+        {"line ends of carriage returns", {}, true},
+        {"a long comment", {}, false, true},
+    };
+    const auto exportOf = [&](const Variant& v, int count, bool small) {
+        QByteArray xml = MusicLibraryBuilder::applicationExport(media, count, [&](int i) {
+            QByteArray more = v.extra ? v.extra(i) : QByteArray();
+            if (v.longComment && i == 1)
+                more += "\t\t\t<key>Comments</key><string>" + (small ? QByteArray("short") : longComment)
+                    + "</string>\n";
+            return more;
+        });
+        return v.crlf ? xml.replace("\n", "\r\n") : xml;
+    };
+    for (const Variant& v : variants) {
+        const fs::path smallFile = dir / "small.xml";
+        overwrite(smallFile, exportOf(v, 120, true));
+        QString error;
+        const auto expected = KZiTunesLibrary::fromWholeList(smallFile, &error);
+        ASSERT_TRUE(expected) << v.name << ": " << error.toStdString();
+        ASSERT_EQ(expected->mediaItems().size(), 120u) << v.name;
+
+        const int count = v.longComment ? 120 : 4200;
+        const fs::path largeFile = dir / "large.xml";
+        overwrite(largeFile, exportOf(v, count, false));
+        ASSERT_GT(fs::file_size(largeFile), KZiTunesLibrary::kMaxOtherExportSize) << v.name;
+        const auto library = KZiTunesLibrary::fromFile(largeFile, &error);
+        ASSERT_TRUE(library) << v.name << ": " << error.toStdString();
+        ASSERT_EQ(library->mediaItems().size(), size_t(count)) << v.name;
+        EXPECT_EQ(library->musicFolderLocation(), media) << v.name;
+        for (size_t i = 0; i < expected->mediaItems().size(); ++i) {
+            const KZiTunesTrack& want = expected->mediaItems()[i];
+            const KZiTunesTrack& got = library->mediaItems()[i];
+            const std::string at = std::string(v.name) + ", track " + std::to_string(i);
+            EXPECT_EQ(got.trackID, want.trackID) << at;
+            EXPECT_EQ(got.url, want.url) << at;
+            EXPECT_EQ(got.songName, want.songName) << at;
+            EXPECT_EQ(got.artist, want.artist) << at;
+            EXPECT_EQ(got.album, want.album) << at;
+            EXPECT_EQ(got.totalTime, want.totalTime) << at;
+            EXPECT_EQ(got.bitRate, want.bitRate) << at;
+        }
+        // The texts as the application wrote them, carriage returns and all.
+        if (v.extra && v.extra(5).contains("A name")) {
+            EXPECT_EQ(library->mediaItems()[5].songName, str("\r\nA name\r"));
+        }
+        EXPECT_EQ(library->mediaItems()[0].artist, str("Band & Co 0")) << v.name;
+    }
 }

@@ -170,6 +170,27 @@ TEST(Bookmark, NumbersOutOfRangeAreDamage)
     EXPECT_FALSE(storedUnsigned(QVariant(QStringLiteral("12"))));
 }
 
+// A stored path holding a NUL names, where the system reads it, the item
+// before the NUL: the reference is damaged, however well the rest matches.
+TEST(Bookmark, APathHoldingANulIsDamage)
+{
+    kztest::TempDir dir;
+    const fs::path file = dir.write("kept", "x");
+    const auto stored = PropertyList::fromData(createBookmark(file));
+    ASSERT_TRUE(stored);
+    QVariantMap map = stored->toMap();
+    const std::string bytes = file.native() + std::string("\0/x", 3);
+    map.insert(QStringLiteral("path"), QByteArray(bytes.data(), qsizetype(bytes.size())));
+    for (const auto format : {PropertyList::Format::Binary, PropertyList::Format::Xml}) {
+        const QByteArray data = PropertyList::toData(map, format);
+        ASSERT_FALSE(data.isEmpty());
+        EXPECT_FALSE(bookmarkTarget(data));
+        QString error;
+        EXPECT_FALSE(resolveBookmark(data, &error));
+        EXPECT_FALSE(error.isEmpty());
+    }
+}
+
 // What this program writes is read without a map of it; whatever a
 // reference holds, odd keys and values too, it reads as its map reads.
 TEST(Bookmark, AReferenceReadsAlikeWhateverWroteIt)

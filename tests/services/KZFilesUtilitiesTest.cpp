@@ -123,6 +123,10 @@ TEST(KZFilesUtilities, FileURLsAndURLListsKeepEveryByte)
     const fs::path odd = fs::path("/tmp") / (kLatin1Name + " 100%#?");
     EXPECT_EQ(KZFilesUtilities::pathFromFileURL(KZFilesUtilities::fileURLWithPath(odd)), odd);
     EXPECT_TRUE(KZFilesUtilities::pathFromFileURL(QUrl(QStringLiteral("https://example.org/a"))).empty());
+    // A NUL ends a path where the system reads it: "x%00y" would name x.
+    EXPECT_TRUE(KZFilesUtilities::pathFromFileURL(QUrl(QStringLiteral("file:///tmp/x%00y"))).empty());
+    EXPECT_TRUE(KZFilesUtilities::pathOfLocalFileURL(QStringLiteral("file:///tmp/x%00y")).empty());
+    EXPECT_TRUE(KZFilesUtilities::pathOfLocalFileURL(QStringLiteral("file:///tmp/%00/")).empty());
 
     kztest::TempDir dir;
     const auto file = dir.write(kLatin1Name, "x");

@@ -217,6 +217,71 @@ QString MusicLibraryBuilder::fileURL(const fs::path& path, bool localhost)
     return QString(QLatin1String(localhost ? "file://localhost" : "file://") + QString::fromLatin1(encoded));
 }
 
+QByteArray MusicLibraryBuilder::applicationExport(const fs::path& mediaFolder, int count,
+                                                  const std::function<QByteArray(int)>& extra)
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                     "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                     "<plist version=\"1.0\">\n<dict>\n"
+                     "\t<key>Major Version</key><integer>1</integer>\n"
+                     "\t<key>Minor Version</key><integer>1</integer>\n"
+                     "\t<key>Application Version</key><string>1.4.5.7</string>\n"
+                     "\t<key>Date</key><date>2024-03-01T10:00:00Z</date>\n"
+                     "\t<key>Features</key><integer>5</integer>\n"
+                     "\t<key>Show Content Ratings</key><true/>\n"
+                     "\t<key>Library Persistent ID</key><string>0F1E2D3C4B5A6978</string>\n"
+                     "\t<key>Music Folder</key><string>"
+        + fileURL(mediaFolder, false).toUtf8() + "/</string>\n\t<key>Tracks</key>\n\t<dict>\n";
+    QByteArray items;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray id = QByteArray::number(1000 + 2 * i);
+        const QByteArray n = QByteArray::number(i);
+        const fs::path file = mediaFolder / ("Band & Co " + std::to_string(i % 97)) / ("Album " + std::to_string(i % 13))
+            / (std::to_string(i) + " Song.m4a");
+        const QByteArray location = fileURL(file, false).toUtf8().replace("&", "&#38;");
+        xml += "\t\t<key>" + id + "</key>\n\t\t<dict>\n"
+               "\t\t\t<key>Track ID</key><integer>" + id + "</integer>\n"
+               "\t\t\t<key>Name</key><string>Song " + n + " &#38; Reprise</string>\n"
+               "\t\t\t<key>Artist</key><string>Band &#38; Co " + QByteArray::number(i % 97) + "</string>\n"
+               "\t\t\t<key>Album Artist</key><string>Band &#38; Co</string>\n"
+               "\t\t\t<key>Album</key><string>Album " + QByteArray::number(i % 13) + "</string>\n"
+               "\t\t\t<key>Genre</key><string>Rock</string>\n"
+               "\t\t\t<key>Kind</key><string>AAC audio file</string>\n"
+               "\t\t\t<key>Size</key><integer>" + QByteArray::number(4000000 + i) + "</integer>\n"
+               "\t\t\t<key>Total Time</key><integer>" + QByteArray::number(180000 + 37 * i) + "</integer>\n"
+               "\t\t\t<key>Track Number</key><integer>" + QByteArray::number(i % 12 + 1) + "</integer>\n"
+               "\t\t\t<key>Year</key><integer>" + QByteArray::number(1990 + i % 30) + "</integer>\n"
+               "\t\t\t<key>Date Modified</key><date>2019-05-04T10:11:12Z</date>\n"
+               "\t\t\t<key>Date Added</key><date>2020-01-02T03:04:05Z</date>\n"
+               "\t\t\t<key>Bit Rate</key><integer>256</integer>\n"
+               "\t\t\t<key>Sample Rate</key><integer>44100</integer>\n"
+               "\t\t\t<key>Release Date</key><date>2001-06-0" + QByteArray::number(i % 9 + 1)
+            + "T12:00:00Z</date>\n"
+               "\t\t\t<key>Artwork Count</key><integer>1</integer>\n"
+               "\t\t\t<key>Sort Name</key><string>Song " + n + "</string>\n"
+               "\t\t\t<key>Comments</key><string>Recorded live, take " + n + "</string>\n"
+               "\t\t\t<key>Persistent ID</key><string>" + persistentIDText(0x00A0B0C0D0000000ULL + quint64(i)).toUtf8()
+            + "</string>\n"
+               "\t\t\t<key>Track Type</key><string>File</string>\n"
+               "\t\t\t<key>Location</key><string>" + location + "</string>\n"
+               "\t\t\t<key>File Folder Count</key><integer>5</integer>\n"
+               "\t\t\t<key>Library Folder Count</key><integer>1</integer>\n"
+            + (extra ? extra(i) : QByteArray()) + "\t\t</dict>\n";
+        items += "\t\t\t\t<dict>\n\t\t\t\t\t<key>Track ID</key><integer>" + id + "</integer>\n\t\t\t\t</dict>\n";
+    }
+    xml += "\t</dict>\n\t<key>Playlists</key>\n\t<array>\n\t\t<dict>\n"
+           "\t\t\t<key>Name</key><string>Library</string>\n"
+           "\t\t\t<key>Master</key><true/>\n"
+           "\t\t\t<key>Playlist ID</key><integer>77</integer>\n"
+           "\t\t\t<key>Playlist Persistent ID</key><string>5A6B7C8D9E0F1A2B</string>\n"
+           "\t\t\t<key>Visible</key><false/>\n"
+           "\t\t\t<key>All Items</key><true/>\n"
+           "\t\t\t<key>Playlist Items</key>\n\t\t\t<array>\n"
+        + items + "\t\t\t</array>\n\t\t</dict>\n\t</array>\n</dict>\n</plist>\n";
+    return xml;
+}
+
 QString MusicLibraryBuilder::persistentIDText(quint64 persistentID)
 {
     return QStringLiteral("%1").arg(persistentID, 16, 16, QLatin1Char('0')).toUpper();

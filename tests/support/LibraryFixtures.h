@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVariantMap>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -79,6 +81,15 @@ public:
     QVariantMap dictionary() const;
     // Writes the export (XML); answers `file`.
     std::filesystem::path write(const std::filesystem::path& file) const;
+
+    // `count` tracks, in files named under mediaFolder, as the music
+    // application itself writes its export: the Apple DOCTYPE, tabs, "&#38;"
+    // for "&", the usual keys of a track (Track ID, Name, Artist, Album, Size,
+    // Total Time, Year, dates, Comments, Persistent ID, Track Type,
+    // Location) and a Library playlist of them all. `extra(i)` adds key and
+    // value elements to the i-th track.
+    static QByteArray applicationExport(const std::filesystem::path& mediaFolder, int count,
+                                        const std::function<QByteArray(int)>& extra = {});
 
 private:
     std::filesystem::path mediaFolder_;
