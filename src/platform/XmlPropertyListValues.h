@@ -44,7 +44,9 @@ QString notPlainAt(const QXmlStreamReader& xml);
 // "\r\n" in a text as "\n", the property list keeps both characters, so in
 // the text of a value it becomes "&#13;", which XML keeps; anywhere else
 // (between elements, inside a tag) both readers take it as white space, and
-// it becomes a space. Where the reader does not decode them as the
+// it becomes a space. (A comment, CDATA or a processing instruction may
+// mislead that scan; a file holding one is never read as it streams.) Where
+// the reader does not decode them as the
 // whole-list reader does, a numeric character reference ("&#38;") is noted
 // as bytes the two readings disagree on.
 class StreamedFile : public QIODevice {

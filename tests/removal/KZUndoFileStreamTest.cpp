@@ -189,6 +189,17 @@ TEST(KZUndoFileStream, EveryFileReadsAsTheWholeReadingReadsIt)
         }
     }
 
+    // A path holding a NUL names, where the system reads it, another item:
+    // the entry is kept as it is, never used.
+    overwrite(file, withEntries(own, "<dict><key>oldPosition</key><data>L3RtcC9hAGI=</data>"
+                                     "<key>currPosition</key><data>YWJj</data></dict>"));
+    bool otherForm = true;
+    const auto withNul = KZUndoFile::readStreamed(file, nullptr, &otherForm);
+    ASSERT_TRUE(withNul);
+    EXPECT_FALSE(otherForm);
+    ASSERT_EQ(withNul->entries.size(), 4u);
+    EXPECT_FALSE(withNul->entries.back().valid);
+
     overwrite(file, own);
     const auto contents = KZUndoFile::read(file);
     ASSERT_TRUE(contents);
