@@ -72,6 +72,19 @@ inline void stopOnSignals(bool secondEndsAtOnce)
         sigaction(signal, &action, nullptr);
 }
 
+// A reader that closes early (`| head -1`) must not end the run unseen
+// with SIGPIPE, before its summary and with no status of its own: the
+// failed write is what recordsWritten() reports. Ignoring it survives the
+// exec into maravex-search-full; ChildProcess gives children the default
+// back.
+inline void reportClosedReaders()
+{
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
 // Whether every record printed on standard output reached it; if not, says
 // so through `complain`: a reader given fewer records than the run made
 // must not take the run for a success.

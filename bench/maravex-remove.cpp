@@ -139,6 +139,7 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    reportClosedReaders();
     QCoreApplication app(argc, argv);
     const platform::ApplicationWorkGuard applicationWork;
     removeLeftoversOfKilledRuns();

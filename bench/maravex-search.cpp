@@ -219,6 +219,7 @@ int runAsFullBuild(char** argv)
 
 int main(int argc, char** argv)
 {
+    reportClosedReaders();
     platform::limitMallocArenas();
     // Before anything opens a file: a deep tree keeps many folders open.
     const KZOpenFileLimit limit = KZRaiseOpenFileLimit();

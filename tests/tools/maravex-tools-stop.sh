@@ -249,6 +249,28 @@ make_pairs 1 "$work/to-nowhere"
 "$remove" --move-to "$work/nowhere" "$work/to-nowhere" > "$work/out" 2> "$work/err" || true
 [ "$(grep -c "cannot be found" "$work/err")" = 1 ] || fail "the stop's reason is not said once: $(cat "$work/err")"
 
+# A reader that has gone before the records come (`| head -1` once it has
+# its line): each tool says that records were lost and ends with status 1,
+# never killed unseen by SIGPIPE. The pipe's reading end is closed before
+# the tool starts, so that the first write fails on every run.
+closed_reader() {
+  python3 -I -S - "$@" <<'PY'
+import os, subprocess, sys
+err, command = sys.argv[1], sys.argv[2:]
+read_end, write_end = os.pipe()
+os.close(read_end)
+with open(err, "wb") as f:
+    print(subprocess.run(command, stdout=write_end, stderr=f).returncode)
+PY
+}
+make_pairs 2 "$work/closed-reader"
+for tool in "$search" "$remove --trash"; do
+  # shellcheck disable=SC2086
+  rc=$(closed_reader "$work/err" $tool "$work/closed-reader")
+  [ "$rc" = 1 ] && grep -q "not every record reached standard output" "$work/err" \
+    || fail "$tool, a reader that closed early: status $rc (1 expected): $(tail -3 "$work/err")"
+done
+
 # The only folder named cannot be listed (an ordinary user's view of a
 # folder closed to them): nothing could be searched, status 1 in both
 # tools; beside a good folder, 3.
