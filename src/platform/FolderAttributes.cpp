@@ -23,14 +23,16 @@ std::string procPathOf(int fd)
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
-// Empty for an ACL the folder does not have, or where the file system
-// keeps none; nothing when it could not be read.
+// Empty for an ACL the folder does not have; nothing when it could not be
+// read. A file system that answers ENOTSUP may only be mounted without
+// ACLs for now (btrfs -o noacl), with the folder's restricting ACL still on
+// its disk: that is an ACL unknown, never one absent.
 std::optional<QByteArray> readAcl(const std::string& path, const char* name)
 {
     for (int attempt = 0; attempt < 4; ++attempt) {
         const ssize_t size = ::getxattr(path.c_str(), name, nullptr, 0);
         if (size < 0)
-            return errno == ENODATA || errno == ENOTSUP ? std::optional(QByteArray()) : std::nullopt;
+            return errno == ENODATA ? std::optional(QByteArray()) : std::nullopt;
         if (size > kMaxAclSize)
             return std::nullopt;
         QByteArray value(qsizetype(size), Qt::Uninitialized);

@@ -24,8 +24,9 @@ struct FolderAttributes {
     QByteArray defaultAcl;
 
     // The folder open at `fd` (an O_PATH descriptor will do); nothing when
-    // any of it cannot be read, for a part missing would make the folder
-    // more open than it was.
+    // any of it cannot be read (an ACL on a file system that does not say,
+    // ENOTSUP, included), for a part missing would make the folder more
+    // open than it was.
     static std::optional<FolderAttributes> of(int fd);
 
     // As a stored record keeps them: "owner", "group", "mode", and

@@ -15,6 +15,7 @@
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -23,9 +24,11 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <fstream>
 #include <csignal>
 #include <tuple>
+#include <vector>
 
 using namespace removaltest;
 
@@ -344,5 +347,83 @@ TEST(KZRestoreMadeFolders, ARestoreKilledAfterMakingAFolderLeavesNoneHalfMade)
         for (const fs::path& file : files)
             EXPECT_TRUE(reaches(1234, file)) << file;
     }
+    emptyTrash();
+}
+
+namespace {
+
+bool quietly(const std::string& command)
+{
+    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+} // namespace
+
+// A btrfs disk mounted without ACLs (noacl) answers ENOTSUP for an ACL that
+// is still on its disk. G (0755) shuts uid 65534 out by its ACL; f left G,
+// then G went to the Trash. Restore and Undo, run while the disk shows no
+// ACLs, make G again private: with the ACLs back, uid 65534 still cannot
+// list it. The attributes a removal reads in that state are unknown too.
+TEST(KZRestoreMadeFolders, AnAclThatCannotBeReadLeavesTheFolderMadePrivate)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach a loop device";
+    emptyTrash();
+    kztest::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const fs::path image = dir / "btrfs.img";
+    const fs::path at = dir / "disk";
+    fs::create_directories(at);
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        const auto mount = [&](const char* options) {
+            return quietly("mount -o loop," + std::string(options) + " " + image.native() + " " + at.native());
+        };
+        if (!quietly("truncate -s 128M " + image.native()) || !quietly("mkfs.btrfs -q -f " + image.native())
+            || !mount("acl"))
+            ::_exit(77);
+        const QByteArray acl = aclShuttingOut(65534);
+        std::vector<fs::path> undoFiles;
+        for (const char* name : {"restored", "undone"}) {
+            const fs::path g = at / name / "G";
+            fs::create_directories(g);
+            ASSERT_EQ(::chmod((at / name).c_str(), 0755), 0);
+            ASSERT_EQ(::chmod(g.c_str(), 0755), 0);
+            ASSERT_EQ(::setxattr(g.c_str(), kAccessAcl, acl.constData(), size_t(acl.size()), 0), 0);
+            std::ofstream(g / "f") << "not for everybody";
+        }
+        ASSERT_EQ(::chmod(at.c_str(), 0755), 0);
+        const fs::path restored = at / "restored/G";
+        undoFiles.push_back(writeUndoFile({trashAsRemoval(restored / "f")}, 100));
+        undoFiles.push_back(writeUndoFile({trashAsRemoval(restored)}, 200));
+
+        ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+        if (!mount("noacl"))
+            ::_exit(77);
+        const fs::path undone = at / "undone/G";
+        EXPECT_FALSE(folderOf(undone / "f")) << "an ACL the disk does not show is unknown, not absent";
+        KZUndoMovedItem moved{at / "dest/f", undone / "f"};
+        moved.oldFolderAttributes = folderOf(undone / "f");
+        fs::create_directories(at / "dest");
+        fs::rename(undone / "f", moved.currPosition);
+        ASSERT_TRUE(platform::moveToTrash(undone));
+
+        KZRestoreRemovedFiles restore;
+        EXPECT_EQ(restore.restoreFiles(undoFiles).restored, 2u);
+        EXPECT_EQ(restore.doUndoMove({{moved}, {}, {}}).restored, 1u);
+        for (const fs::path& g : {restored, undone}) {
+            SCOPED_TRACE(g.native());
+            EXPECT_EQ(kztest::readFile(g / "f"), "not for everybody");
+            expectFolder(g, 0700, 0, 0);
+        }
+        ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+        ASSERT_TRUE(mount("acl"));
+        EXPECT_TRUE(reaches(65534, at / "restored"));
+        EXPECT_FALSE(reaches(65534, restored / "f"));
+        EXPECT_FALSE(reaches(65534, undone / "f"));
+        ::umount2(at.c_str(), 0);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no loop device, btrfs or private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
     emptyTrash();
 }
