@@ -187,8 +187,11 @@ Proof proveFolder(const FileIdentity& identity, const FileStat& now, const Gener
         if (const std::optional<quint64> current = generationNow())
             return *current == *identity.generation ? Proof::Proved : Proof::Different;
     // Any entry made or taken since changes it, so a folder the user changed
-    // is left too: its inode may be a new folder's.
-    if (identity.changed && timeOf(now.changed) == *identity.changed)
+    // is left too: its inode may be a new folder's. A change time in whole
+    // seconds (ext4 with 128-byte inodes beneath an overlay, FUSE) is shared
+    // by a new folder made in the same second on the freed inode, and
+    // proves nothing.
+    if (identity.changed && identity.changed->nanoseconds != 0 && timeOf(now.changed) == *identity.changed)
         return Proof::Proved;
     return Proof::NotProved;
 }

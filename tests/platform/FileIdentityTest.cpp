@@ -159,3 +159,23 @@ TEST(FileIdentity, TheDiskOfAFolderIsProvedWhileItStaysMounted)
         GTEST_SKIP() << "neither a block device nor a lasting mount ID here";
     EXPECT_EQ(disk->proveSameDisk(disk->device, platform::fileSystemQueryOf(".")), platform::Proof::Proved);
 }
+
+// A folder without birth time or generation is told by the change time its
+// move set. Where the file system keeps whole seconds only, a new folder
+// made in that second on the freed inode shows the very same time: such a
+// time proves nothing, while one with its fraction of a second does.
+TEST(FileIdentity, AChangeTimeInWholeSecondsProvesNoFolder)
+{
+    FileStat folder = statOf(5, std::nullopt, 4096, {200, 0});
+    folder.mode = S_IFDIR | 0755;
+    for (const long fraction : {0L, 123456789L}) {
+        SCOPED_TRACE(fraction);
+        folder.changed = {300, fraction};
+        const FileIdentity identity = FileIdentity::of(folder, {std::nullopt, false});
+        ASSERT_TRUE(identity.changed);
+        FileStat madeInThatSecond = folder;
+        EXPECT_EQ(identity.prove(madeInThatSecond), fraction ? platform::Proof::Proved : platform::Proof::NotProved);
+        madeInThatSecond.changed = {301, fraction};
+        EXPECT_EQ(identity.prove(madeInThatSecond), platform::Proof::NotProved);
+    }
+}
