@@ -61,6 +61,7 @@ enum class Unresolved {
     BackInPlace,  // an earlier restore put it back: the very item at its old place, out of that disk's Trash
     Unproved,     // its old place holds an item like it, but nothing proves that it left the Trash
     Disconnected, // the Trash it was put in, or that Trash's disk, is not there now, or not proved to be
+    Changed,      // its Trash name holds another inode, whose .trashinfo names its old place
     Gone,         // its Trash is there, on its own disk, and the item is not: taken out, or emptied
 };
 
@@ -144,6 +145,18 @@ bool isChangedInTrash(const KZUndoFile::Entry& entry, const platform::BookmarkTa
     return info && sameOldPosition(entry, info->originalPath);
 }
 
+// The Trash name the item was given still holds an item, whose .trashinfo
+// names the entry's old place: whatever its inode, the entry's item is
+// there in some form (an editor that saves by renaming a new file over the
+// old one gives it a new inode), and is never dropped as gone.
+bool holdsItsTrashName(const KZUndoFile::Entry& entry, const platform::BookmarkTarget& target)
+{
+    if (!platform::statPath(target.path, false) || !platform::isInTrash(target.path))
+        return false;
+    const auto info = platform::readTrashInfo(target.path);
+    return info && sameOldPosition(entry, info->originalPath);
+}
+
 // The restore that put the item back was killed before it took the
 // item's .trashinfo away: with nothing left under that name, it goes now.
 void removeInfoOfRestored(const fs::path& trashedItem, const fs::path& oldPosition)
@@ -156,12 +169,40 @@ void removeInfoOfRestored(const fs::path& trashedItem, const fs::path& oldPositi
         KZUndoFile::removeTrashInfoOf(trashedItem);
 }
 
-// The item where the removal put it, held by its open folder; empty when
-// the recorded place no longer holds the item that left. The folder it was
-// put in is reached without following links, so that a folder swapped for
-// a link since cannot hand over a stranger's file of the same name.
-std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& item, bool* otherDisk)
+// Whether `place`, or the deepest folder above it that is still there, lies
+// on another disk than `disk` or on one not proved to be it: an unplugged
+// disk leaves the bare folder it was mounted on, and another disk mounted
+// in its place shows folders of its own. What lies there is not gone.
+bool liesOnDiskNotConnected(const fs::path& place, const platform::DiskIdentity& disk)
 {
+    fs::path existing = place;
+    std::optional<platform::FileStat> st = platform::statPath(existing, false);
+    while (!st && existing.has_relative_path()) {
+        existing = existing.parent_path();
+        st = platform::statPath(existing, false);
+    }
+    return !st
+           || disk.proveSameDisk(quint64(st->device), platform::fileSystemQueryOf(existing, *st))
+                  != platform::Proof::Proved;
+}
+
+// The item where the removal put it, held by its open folder; empty when
+// the recorded place no longer holds the item that left, with why in `why`:
+// Missing, or HolderNotConnected when the disk it lies on is not there. The
+// folder it was put in is reached without following links, so that a folder
+// swapped for a link since cannot hand over a stranger's file of the same
+// name.
+std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& item,
+                                                       KZRestoreRemovedFiles::ItemResult* why)
+{
+    using ItemResult = KZRestoreRemovedFiles::ItemResult;
+    const fs::path folder = item.placedIn.empty() ? item.currPosition.parent_path() : item.placedIn;
+    const auto missing = [&item, &folder, why] {
+        *why = item.identity && liesOnDiskNotConnected(folder / item.currPosition.filename(), item.identity->disk())
+                   ? ItemResult::HolderNotConnected
+                   : ItemResult::Missing;
+        return std::nullopt;
+    };
     int err = 0;
     std::optional<platform::AnchoredItem> from
         = item.placedIn.empty() ? platform::AnchoredItem::openInFolder(item.currPosition, &err)
@@ -170,11 +211,11 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
         if (err != ENOENT)
             platform::logLine(QStringLiteral("Undo could not reach %1: %2")
                                   .arg(platform::pathText(item.currPosition), platform::systemErrorString(err)));
-        return std::nullopt;
+        return missing();
     }
     const auto st = from->stat();
     if (!st)
-        return std::nullopt;
+        return missing();
     if (item.identity) {
         const platform::Proof proof = item.identity->prove(
             *st, platform::fileSystemQueryAt(from->parentFd(), from->name()),
@@ -182,9 +223,11 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
         if (proof != platform::Proof::Proved) {
             // Another disk given its disk's old number: the item is on the
             // disk that is not there.
-            *otherDisk = item.identity->disk().proveSameDisk(
-                             quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()))
-                         == platform::Proof::Different;
+            *why = item.identity->disk().proveSameDisk(
+                       quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()))
+                           == platform::Proof::Different
+                       ? ItemResult::HolderNotConnected
+                       : ItemResult::Missing;
             platform::logLine(QStringLiteral("Undo left %1 alone: it is not surely the item the removal put there")
                                   .arg(platform::pathText(item.currPosition)));
             return std::nullopt;
@@ -433,6 +476,9 @@ void KZRestoreRemovedFiles::NotRestored::add(ItemResult result)
     case ItemResult::MissingVolume:
         missingVolume += 1;
         break;
+    case ItemResult::HolderNotConnected:
+        holderDisconnected += 1;
+        break;
     case ItemResult::CopyKept:
         copyKept += 1;
         break;
@@ -452,6 +498,7 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
         {missingVolume, "not_restored_volume"}, {copyKept, "not_restored_copy_kept"},
         {failed, "not_restored_failed"},      {unreadable, "not_restored_unreadable"},
         {disconnected, "not_restored_disconnected"}, {changed, "not_restored_changed"},
+        {holderDisconnected, afterMove ? "not_restored_moved_volume" : "not_restored_disconnected"},
         {unproved, "not_restored_unproved"},
     };
     const char* only = nullptr;
@@ -526,9 +573,10 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
         for (size_t i = 0; i < items.size() && i < results.size(); ++i) {
             if (results[i] == ItemResult::Restored && items[i].foundItem)
                 outcome.backInPlace.push_back(items[i].foundItem);
-            // Left where it is for a disk that is not connected: the undo
-            // must still be there once the disk is back.
-            if (results[i] == ItemResult::MissingVolume)
+            // Left where it is for a disk that is not connected, the one it
+            // came from or the one it lies on: the undo must still be there
+            // once the disk is back.
+            if (results[i] == ItemResult::MissingVolume || results[i] == ItemResult::HolderNotConnected)
                 kept.push_back(items[i]);
         }
     };
@@ -852,10 +900,10 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
         return ItemResult::Missing;
     // Only the item that left moves, taken from the folder it was put in:
     // whatever else now answers to its path stays where it is.
-    bool otherDisk = false;
-    const std::optional<platform::AnchoredItem> from = openCurrentPlace(item, &otherDisk);
+    ItemResult missing = ItemResult::Missing;
+    const std::optional<platform::AnchoredItem> from = openCurrentPlace(item, &missing);
     if (!from)
-        return otherDisk ? ItemResult::MissingVolume : ItemResult::Missing;
+        return missing;
     // Without the old place the item cannot go back; deleting it instead
     // would lose the user's file.
     if (item.oldPosition.empty() || !item.oldPosition.is_absolute())
@@ -1041,15 +1089,19 @@ std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::ve
         // links, and only while it is the folder made: a link put in its
         // place, or a stranger's folder behind one, is never removed.
         int err = 0;
-        const auto made = platform::AnchoredItem::open(folder.madeAt.empty() ? folder.path : folder.madeAt, &err);
+        const fs::path at = folder.madeAt.empty() ? folder.path : folder.madeAt;
+        const auto made = platform::AnchoredItem::open(at, &err);
         const auto st = made ? made->stat(&err) : std::nullopt;
-        if (!st)
-            continue; // gone already, or no longer reached
-        if (!st->isDir()
+        if (!st || !st->isDir()
             || (folder.identity
                 && !folder.identity->isSameFolder(*st, platform::fileSystemQueryAt(made->parentFd(), made->name()),
-                                                  platform::folderGenerationQueryAt(made->parentFd(), made->name()))))
+                                                  platform::folderGenerationQueryAt(made->parentFd(), made->name())))) {
+            // Gone already, or another's; on a disk that is not connected,
+            // it waits for the disk with the items it holds.
+            if (folder.identity && liesOnDiskNotConnected(at, folder.identity->disk()))
+                left.push_back(std::move(folder));
             continue;
+        }
         // A folder the user put something into stays.
         if (::unlinkat(made->parentFd(), made->name().c_str(), AT_REMOVEDIR) != 0)
             left.push_back(std::move(folder));
@@ -1128,7 +1180,10 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 resolved.reset();
             }
             if (!resolved) {
-                switch (whereIsUnresolved(entry, target)) {
+                Unresolved where = whereIsUnresolved(entry, target);
+                if (where == Unresolved::Gone && target && holdsItsTrashName(entry, *target))
+                    where = Unresolved::Changed;
+                switch (where) {
                 case Unresolved::BackInPlace:
                     removeInfoOfRestored(target->path, entry.oldPosition);
                     if (auto found = takeTrashed(target->device, target->inode, entry.oldPosition))
@@ -1150,6 +1205,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     // their disk is back.
                     result.skipped += 1;
                     result.notRestored.disconnected += 1;
+                    keep.push_back(entry);
+                    break;
+                case Unresolved::Changed:
+                    result.skipped += 1;
+                    result.notRestored.changed += 1;
                     keep.push_back(entry);
                     break;
                 case Unresolved::Gone:

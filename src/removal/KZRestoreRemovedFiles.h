@@ -85,6 +85,7 @@ public:
         NoOldPosition,  // nothing says where it belongs: left where it is
         Missing,        // nothing at the current place
         MissingVolume,  // the old place lies on a volume that is not there
+        HolderNotConnected, // the disk it lies on now (the move's destination) is not there
         Failed,         // a step failed: left where it is
         CopyKept,       // the copy changed since it was made, or was never described: kept
     };
@@ -99,13 +100,14 @@ public:
         quint64 disconnected = 0;  // the Trash it lies in, or that Trash's disk, is not there
         quint64 changed = 0;       // still in the Trash, but no longer surely the item that left
         quint64 unproved = 0;      // its old place holds one like it, and nothing shows it left the Trash
+        quint64 holderDisconnected = 0; // the disk it lies on is not there
         // An undo of a move to a folder: what is gone left that folder, not
         // the Trash.
         bool afterMove = false;
         quint64 total() const
         {
             return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected + changed
-                   + unproved;
+                   + unproved + holderDisconnected;
         }
         void add(ItemResult result);
         // The key of the "Errors" text saying why: one kind, or several.

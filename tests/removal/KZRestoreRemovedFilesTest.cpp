@@ -793,3 +793,56 @@ TEST(KZRestoreRemovedFiles, NamesThatAreNotUtf8GoBackByteForByte)
     EXPECT_EQ(countIn(trashFiles()), 0u);
     EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
 }
+
+namespace {
+
+// f and g went to the Trash; an editor then saved f there the way editors
+// save: a new file written beside it and renamed over it (a new inode
+// under the same name, whose .trashinfo still names f's place). Restore
+// keeps f's entry listed, as changed, each time, and puts g back.
+void anEditorsSaveInTheTrash(const fs::path& top)
+{
+    emptyTrash();
+    const fs::path f = top / "src/f";
+    const fs::path g = top / "src/g";
+    fs::create_directories(top / "src");
+    std::ofstream(f) << "first";
+    std::ofstream(g) << "g";
+    const auto trashedF = trashWithRecord(f);
+    const fs::path undo = writeUndoFile({trashedF, trashWithRecord(g)}, 1000.0);
+    const fs::path saved = trashedF.currPosition.parent_path() / ".f.swp";
+    std::ofstream(saved) << "saved in the Trash";
+    ASSERT_EQ(::rename(saved.c_str(), trashedF.currPosition.c_str()), 0);
+
+    KZRestoreRemovedFiles restore;
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        const auto result = restore.restoreFiles({undo});
+        EXPECT_EQ(result.restored, run == 0 ? 1u : 0u);
+        EXPECT_EQ(result.notRestored.changed, 1u);
+        EXPECT_EQ(result.notRestored.gone, 0u);
+        EXPECT_EQ(result.notRestored.reasonKey(), u"not_restored_changed"_s);
+        const auto left = KZUndoFile::read(undo);
+        ASSERT_TRUE(left) << "the entry stays listed";
+        ASSERT_EQ(left->entries.size(), 1u);
+        EXPECT_EQ(left->entries[0].oldPosition, f);
+    }
+    EXPECT_EQ(kztest::readFile(g), "g");
+    EXPECT_FALSE(fs::exists(f)) << "what is no longer surely the item stays in the Trash";
+    EXPECT_EQ(kztest::readFile(trashedF.currPosition), "saved in the Trash");
+    EXPECT_TRUE(hasTrashInfo(trashedF.currPosition));
+    emptyTrash();
+}
+
+} // namespace
+
+TEST(KZRestoreRemovedFiles, AnItemAnEditorSavedInTheTrashStaysListed)
+{
+    kztest::TempDir dir;
+    anEditorsSaveInTheTrash(dir / "mine");
+    if (::geteuid() != 0)
+        return;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    EXPECT_TRUE(passesAsOrdinaryUser(dir / "data", [&dir] { anEditorsSaveInTheTrash(dir / "user"); }))
+        << "as the ordinary user";
+}

@@ -163,7 +163,9 @@ TEST(KZUndoIdentity, RestoreNeverTakesANewFileGivenTheFreedInodeForTheItem)
     EXPECT_EQ(kztest::readFile(saved.oldPosition), "a new report");
 
     // The new file trashed in its turn lies under the old Trash name with
-    // the recorded device, inode and original path: it is not the item.
+    // the recorded device, inode and original path: it is not the item, and
+    // stays in the Trash. Its .trashinfo names the entry's old place, so the
+    // entry stays listed, as changed, for the user to judge.
     const auto again = trashWithIdentity(d.write("home/notes.txt", "old notes"));
     const fs::path second = writeUndoFile({again}, 600.0);
     emptyFromTrash(again);
@@ -171,7 +173,9 @@ TEST(KZUndoIdentity, RestoreNeverTakesANewFileGivenTheFreedInodeForTheItem)
     ASSERT_EQ(platform::moveToTrash(again.oldPosition), again.currPosition);
     result = restore.restoreFiles({second});
     EXPECT_EQ(result.restored, 0u);
-    EXPECT_EQ(result.notRestored.gone, 1u);
+    EXPECT_EQ(result.notRestored.changed, 1u);
+    ASSERT_TRUE(KZUndoFile::read(second));
+    EXPECT_EQ(KZUndoFile::read(second)->entries.size(), 1u);
     EXPECT_EQ(kztest::readFile(again.currPosition), "new notes") << "left in the Trash";
     EXPECT_FALSE(fs::exists(again.oldPosition));
 
@@ -240,6 +244,84 @@ TEST(KZUndoIdentity, AnUndoKeepsTheCopiesWhileTheOriginalsDiskIsUnplugged)
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "no private mount namespace here";
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+// The disk that holds what a removal moved or copied is unplugged, or
+// another disk is mounted in its place: a move of duplicates into a folder
+// on their own disk (with folders made there) and a copy onto that disk
+// from another. Undo takes none of it for moved or deleted: it says that
+// the disk that holds them is not connected and keeps the undo, with the
+// folders it made; once the disk is back, that undo puts everything back.
+TEST(KZUndoIdentity, AnUndoWaitsForTheDiskThatHoldsWhatItMoved)
+{
+    for (const bool copies : {false, true}) {
+        for (const bool otherDisk : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (copies ? "copies" : "moved") << (otherDisk ? ", another disk" : ""));
+            Fixture f;
+            const auto outcome = kztest::runWithPrivateMounts([&] {
+                const fs::path store = f.dir / "store";
+                const fs::path disk = f.dir / "disk";
+                kztest::mountTmpfs(store);
+                kztest::bindMount(store, disk);
+                const std::string from = copies ? "here" : "disk/data";
+                const auto items = f.items({{from + "/a", 1}, {from + "/sub/b", 2}, {"keep/a", 1}, {"keep/b", 2}});
+                const fs::path dest = disk / "dest";
+                fs::create_directories(dest);
+                f.panel->isMoveToTrash = false;
+                f.panel->createFolders = !copies;
+                f.panel->urlToMove = dest;
+                auto engine = f.engine({items[0], items[1]}, items);
+                engine->doMove();
+                ASSERT_EQ(copies ? engine->tally().copied : engine->tally().moved, 2u);
+                const KZUndoDict dict{engine->standardUndo(), {}, engine->createdFolderUndo()};
+                ASSERT_EQ(dict.standardUndo.size(), 2u);
+                // Made again below the destination, folder by folder.
+                const auto placed = [&](const KZFoundItemRef& item, const char* name) {
+                    return copies ? dest / name : dest / item->url().relative_path();
+                };
+                const fs::path a = placed(items[0], "a");
+                const fs::path b = placed(items[1], "b");
+                ASSERT_TRUE(fs::exists(a) && fs::exists(b));
+
+                ASSERT_EQ(::umount2(disk.c_str(), 0), 0);
+                if (otherDisk) {
+                    kztest::mountTmpfs(disk);
+                    fs::create_directories(dest);
+                }
+                std::vector<KZUndoDict> registered;
+                auto observer = platform::NotificationCenter::defaultCenter().addObserver(
+                    u"registerRemovedUndo"_s, {}, [&](const platform::Notification& n) {
+                        registered.push_back(n.userInfo.value(u"undoDict"_s).value<KZUndoDict>());
+                    });
+                KZRestoreRemovedFiles restore;
+                const auto unplugged = restore.doUndoMove(dict);
+                EXPECT_EQ(unplugged.restored, 0u);
+                EXPECT_EQ(unplugged.notRestored.gone, 0u) << "nothing is taken for moved or deleted";
+                EXPECT_EQ(unplugged.notRestored.holderDisconnected, 2u);
+                EXPECT_EQ(unplugged.notRestored.reasonKey(), u"not_restored_moved_volume"_s);
+                ASSERT_EQ(registered.size(), 1u) << "the undo stays";
+                EXPECT_EQ(registered[0].standardUndo.size(), 2u);
+                EXPECT_EQ(registered[0].createdFolderUndo.size(), dict.createdFolderUndo.size());
+
+                if (otherDisk) {
+                    ASSERT_EQ(::umount2(disk.c_str(), 0), 0);
+                }
+                kztest::bindMount(store, disk);
+                const auto plugged = restore.doUndoMove(registered[0]);
+                EXPECT_EQ(plugged.notRestored.total(), 0u);
+                EXPECT_EQ(plugged.restored, copies ? 0u : 2u);
+                EXPECT_FALSE(fs::exists(a));
+                EXPECT_FALSE(fs::exists(b));
+                EXPECT_EQ(kztest::readFile(f.dir / from / "a"), "same bytes");
+                EXPECT_EQ(kztest::readFile(f.dir / from / "sub/b"), "same bytes");
+                EXPECT_TRUE(fs::is_empty(dest)) << "the folders the move made went with the undo";
+                EXPECT_EQ(registered.size(), 1u) << "nothing left to undo";
+            });
+            if (outcome == kztest::Isolated::Unavailable)
+                GTEST_SKIP() << "no private mount namespace here";
+            EXPECT_EQ(outcome, kztest::Isolated::Passed);
+        }
+    }
 }
 
 // A folder that a move made at the destination is swapped for a link to a
