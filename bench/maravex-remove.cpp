@@ -409,6 +409,7 @@ int main(int argc, char** argv)
     const KZFoundItemArray removed = engine->removedArray().value_or(KZFoundItemArray{});
     const QSet<QString> kept = {str("locked"), str("last_member"), str("changed"), str("not_found"), str("copied"),
                                 str("stopped"), str("link_not_made"), str("not_tagged"), str("link_in_path"), str("mount_inside"),
+                                str("destination_covered"),
                                 str("music_not_removed")};
     quint64 removedCount = 0, keptCount = 0, failedCount = 0;
     for (qsizetype i = 0; i < marked.size(); ++i) {

@@ -148,6 +148,8 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
         return QStringLiteral("mount_inside");
     case KZRemoveOutcome::MountAppeared:
         return QStringLiteral("mount_appeared");
+    case KZRemoveOutcome::DestinationCovered:
+        return QStringLiteral("destination_covered");
     case KZRemoveOutcome::LastMember:
         return QStringLiteral("last_member");
     case KZRemoveOutcome::NotTagged:
@@ -741,6 +743,7 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
         case KZRemoveOutcome::LinkInPath: ++t.linkInPath; break;
         case KZRemoveOutcome::MountInside: ++t.mountInside; break;
         case KZRemoveOutcome::MountAppeared: ++t.mountAppeared; break;
+        case KZRemoveOutcome::DestinationCovered: ++t.destinationCovered; break;
         case KZRemoveOutcome::LastMember: ++t.lastMember; break;
         case KZRemoveOutcome::NotTagged: ++t.notTagged; break;
         case KZRemoveOutcome::MusicKept: ++t.musicKept; break;
@@ -878,6 +881,7 @@ std::vector<KZRemove::Alert> KZRemove::errorAlerts() const
         {t.linkInPath, "link_in_path"},
         {t.mountInside, "mount_inside"},
         {t.mountAppeared, "mount_appeared"},
+        {t.destinationCovered, "destination_covered"},
         {t.otherFailure, "not_removed"},
         {t.notTagged, "not_tagged"},
         {t.musicKept, "music_not_removed"},

@@ -46,6 +46,7 @@ struct KZRemoveTally {
     quint64 linkInPath = 0; // a folder on the item's way became a symbolic link
     quint64 mountInside = 0; // the item is or holds a mount point, and stayed whole
     quint64 mountAppeared = 0; // a mount made during a permanent deletion stopped it after part of the folder went
+    quint64 destinationCovered = 0; // a mount made on the destination folder would have hidden it: left in place
     quint64 otherFailure = 0;
     quint64 notTagged = 0;   // photo-library items whose keyword could not be set
     quint64 tagged = 0;      // photo-library items marked in their library (they stay in place)

@@ -60,6 +60,22 @@ bool isEmptyFolder(const platform::AnchoredItem& anchor)
     return empty;
 }
 
+// Whether the path of the open folder `folderFd` still reaches that very
+// folder, on the same mount. A disk or shared folder mounted on it since it
+// was opened hides it: what moves in through the descriptor lies beneath
+// the mount, where nobody finds it, Undo included. True when it cannot be
+// told (no /proc): the open folder is still where the item goes.
+bool pathReachesFolder(int folderFd)
+{
+    const auto path = platform::pathOfOpenFolder(folderFd);
+    const auto held = platform::statAt(folderFd, ".", false);
+    if (!path || !held)
+        return true;
+    const auto reached = platform::statPath(*path, false);
+    return reached && reached->sameItem(*held)
+           && (!reached->mountId || !held->mountId || *reached->mountId == *held->mountId);
+}
+
 } // namespace
 
 KZRemoveItemSteps::KZRemoveItemSteps(std::shared_ptr<KZRemovalPanel> panel,
@@ -492,10 +508,13 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::moveOrCopy(const platform::Anch
 {
     Relocation result;
     int err = 0;
+    if (!pathReachesFolder(target.parentFd()))
+        return {KZRemoveOutcome::DestinationCovered, EXDEV, {}, false};
     if (job == KZRemoveJob::CopyJob) {
         result = copyItem(anchor, target);
     } else if (fs_->moveNoReplace(anchor, target, &err)) {
-        return keepMountsOut(anchor, target, {KZRemoveOutcome::Moved, 0, target.path(), false});
+        return keepInView(anchor, target,
+                          keepMountsOut(anchor, target, {KZRemoveOutcome::Moved, 0, target.path(), false}));
     } else if (err == EXDEV) {
         // Another file system after all (a bind mount): copied, never copied
         // and then deleted.
@@ -537,10 +556,13 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::renameItem(const platform::Anch
             return {outcomeForErrno(err), err, {}, false};
         recorder_.renameNumberTaken(base, n);
         Relocation result;
+        if (!pathReachesFolder(folderFd))
+            return {KZRemoveOutcome::DestinationCovered, EXDEV, {}, false};
         if (job == KZRemoveJob::CopyJob) {
             result = copyItem(anchor, *candidate);
         } else if (fs_->moveNoReplace(anchor, *candidate, &err)) {
-            return keepMountsOut(anchor, *candidate, {KZRemoveOutcome::Moved, 0, candidate->path(), false});
+            return keepInView(anchor, *candidate,
+                              keepMountsOut(anchor, *candidate, {KZRemoveOutcome::Moved, 0, candidate->path(), false}));
         } else {
             result = err == EXDEV ? copyItem(anchor, *candidate) : Relocation{outcomeForErrno(err), err, {}, false};
         }
@@ -593,6 +615,33 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::keepMountsOut(const platform::A
     }
     const QString text = QStringLiteral("%1 holds a mount point that was made while it moved there, and it could not "
                                         "be put back at %2 (%3): unmount it before anything deletes %1")
+                             .arg(platform::pathText(moved.newPath), platform::pathText(anchor.path()),
+                                  platform::systemErrorString(err));
+    KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});
+    platform::logLine(text);
+    return moved;
+}
+
+// The destination's path was looked at right before the move: a disk
+// mounted on the destination folder in between hides the item beneath it,
+// and Undo would not find it. It goes back to its place, never replacing
+// what took it meanwhile; where that fails, it stays with its record, and
+// the user is told where it lies.
+KZRemoveItemSteps::Relocation KZRemoveItemSteps::keepInView(const platform::AnchoredItem& anchor,
+                                                            const platform::AnchoredItem& placed, Relocation moved)
+{
+    if (moved.outcome != KZRemoveOutcome::Moved || pathReachesFolder(placed.parentFd()))
+        return moved;
+    int err = 0;
+    if (fs_->moveNoReplace(placed, anchor, &err)) {
+        platform::logLine(QStringLiteral("%1: a disk was mounted on the destination folder while it moved there; "
+                                         "it was put back")
+                              .arg(platform::pathText(anchor.path())));
+        return {KZRemoveOutcome::DestinationCovered, EXDEV, {}, false};
+    }
+    const QString text = QStringLiteral("%1 lies beneath a disk or shared folder that was mounted on its destination "
+                                        "folder while it moved there, and it could not be put back at %2 (%3): "
+                                        "unmount what was mounted there to reach it")
                              .arg(platform::pathText(moved.newPath), platform::pathText(anchor.path()),
                                   platform::systemErrorString(err));
     KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});

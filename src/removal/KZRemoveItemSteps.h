@@ -47,6 +47,7 @@ enum class KZRemoveOutcome {
     LinkInPath,  // a folder on its way is a symbolic link now, which no removal follows
     MountInside, // the item is or holds a mount point: no removal takes or enters another file system
     MountAppeared, // a mount made inside a folder while it was deleted for good stopped the deletion, part of it gone
+    DestinationCovered, // a mount made on the destination folder as the item moved would hide it there: it stays
     LastMember,  // no copy of its group would stay
     NotTagged,   // a photo-library item: only its library may take it
     MusicKept,   // a music-library item: only the music application may take it
@@ -179,6 +180,10 @@ private:
     // `placed`: what the move answers after all.
     Relocation keepMountsOut(const platform::AnchoredItem& anchor, const platform::AnchoredItem& placed,
                              Relocation moved);
+    // A moved item back at `anchor` when its destination folder was covered
+    // by a mount as it moved: what the move answers after all.
+    Relocation keepInView(const platform::AnchoredItem& anchor, const platform::AnchoredItem& placed,
+                          Relocation moved);
     void linkOrRollBack(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, const LinkPlan& plan,
                         const Relocation& moved, KZRemoveJob::Kind job, bool* movedBack);
     void recordUndo(const KZFoundItemRef& item, const std::filesystem::path& oldPath, const Relocation& moved,

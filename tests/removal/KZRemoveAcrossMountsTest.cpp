@@ -425,6 +425,48 @@ TEST(KZRemoveAcrossMounts, AMountMadeRightBeforeTheMoveStaysOutOfTheTrashAndTheD
     }
 }
 
+// A disk mounted on the destination folder right as an item moves into it
+// (the folder the user chose, or the one that a clash's new name is taken
+// in) would hide the item beneath the mount, where Undo cannot find it:
+// the item goes back to its place, nothing of it lies in the covered
+// folder, and the user is told.
+TEST(KZRemoveAcrossMounts, AMountMadeOnTheDestinationRightAsTheItemMovesKeepsItInPlace)
+{
+    for (const bool clash : {false, true}) {
+        SCOPED_TRACE(clash ? "a clashing name" : "the name free");
+        const auto outcome = kztest::runWithPrivateMounts([&] {
+            Fixture f;
+            const auto all = f.items({{"src/a", 1}, {"keep/a", 1}});
+            const fs::path item = all[0]->url();
+            const fs::path destination = f.dir.mkdir("dest");
+            if (clash)
+                f.dir.write("dest/a", "the user's");
+            f.panel->isMoveToTrash = false;
+            f.panel->renameMove = true;
+            int moves = 0;
+            f.fs->before = [&](const std::string& op, const fs::path& path) {
+                if (op == "move" && path == item && ++moves == (clash ? 2 : 1))
+                    kztest::mountTmpfs(destination);
+                return 0;
+            };
+            auto engine = f.engine({all[0]}, all);
+            engine->moveItems({all[0]}, KZRemove::MoveJob, destination);
+            ASSERT_EQ(moves, clash ? 2 : 1);
+            EXPECT_EQ(engine->outcomeOf(all[0]), u"destination_covered"_s);
+            EXPECT_EQ(alertKeys(*engine), QStringList{u"destination_covered_sing"_s});
+            EXPECT_EQ(kztest::readFile(item), "same bytes");
+            EXPECT_TRUE(engine->standardUndo().empty());
+            EXPECT_FALSE(engine->removedArray().value_or(KZFoundItemArray{}).contains(all[0]));
+            EXPECT_TRUE(fs::is_empty(destination)) << "nothing in the mount";
+            ASSERT_EQ(::umount2(destination.c_str(), 0), 0);
+            EXPECT_EQ(clash ? kztest::readFile(destination / "a") : std::string(), clash ? "the user's" : "");
+            EXPECT_EQ(std::distance(fs::directory_iterator(destination), fs::directory_iterator()), clash ? 1 : 0)
+                << "nothing hidden beneath it";
+        });
+        skipUnlessIsolated(outcome);
+    }
+}
+
 // A mount made inside a folder while it is deleted for good: the deletion
 // stops at the mount's edge and leaves the mounted files, and the report
 // says that part of the folder went, never that nothing in it was deleted.
