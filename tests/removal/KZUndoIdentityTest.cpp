@@ -402,3 +402,74 @@ TEST(KZUndoIdentity, RestoreMakesNoFoldersOnTheBareFolderOfAnUnmountedDisk)
         GTEST_SKIP() << "no private mount namespace here";
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }
+
+namespace {
+
+bool quietly(const std::string& command)
+{
+    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+} // namespace
+
+// An overlay whose upper layer is ext4 with 128-byte inodes keeps neither
+// birth times, nor generations it shows, nor fractions of a second: a folder
+// moved to dest/D is told by its change time alone. A new dest/D made in
+// the same second on the freed inode shows that very time, and Undo leaves
+// it where it is rather than move it to the moved folder's old place.
+TEST(KZUndoIdentity, AChangeTimeInWholeSecondsNeverMovesANewFolder)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach a loop device and mount an overlay";
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        const fs::path image = d / "small-inodes.img";
+        const fs::path disk = d / "disk";
+        const fs::path at = d / "merged";
+        fs::create_directories(disk);
+        fs::create_directories(at);
+        if (!quietly("truncate -s 64M " + image.native()) || !quietly("mkfs.ext4 -q -I 128 " + image.native())
+            || !quietly("mount -o loop " + image.native() + " " + disk.native()))
+            ::_exit(77);
+        for (const char* folder : {"lower", "upper", "work"})
+            fs::create_directories(disk / folder);
+        const std::string options = "lowerdir=" + (disk / "lower").native() + ",upperdir=" + (disk / "upper").native()
+            + ",workdir=" + (disk / "work").native();
+        if (::mount("kzoverlay", at.c_str(), "overlay", 0, options.c_str()) != 0)
+            ::_exit(77);
+        fs::create_directories(at / "dest");
+        // A new folder on the freed inode within the same second, tried a
+        // few times: a second may end between the two.
+        std::optional<KZUndoMovedItem> moved;
+        for (int attempt = 0; attempt < 20 && !moved; ++attempt) {
+            fs::create_directories(at / "data/D");
+            KZUndoMovedItem item{at / "dest/D", at / "data/D"};
+            ASSERT_EQ(::rename(item.oldPosition.c_str(), item.currPosition.c_str()), 0);
+            item.identity = platform::FileIdentity::ofPath(item.currPosition);
+            ASSERT_TRUE(item.identity);
+            if (item.identity->birth || item.identity->generation || !item.identity->changed
+                || item.identity->changed->nanoseconds != 0)
+                ::_exit(77); // this overlay tells its folders apart otherwise
+            ASSERT_EQ(::rmdir(item.currPosition.c_str()), 0);
+            ASSERT_EQ(::mkdir(item.currPosition.c_str(), 0755), 0);
+            const auto made = platform::statPath(item.currPosition, false);
+            ASSERT_TRUE(made);
+            if (made->inode == item.identity->inode && made->changed.tv_sec == item.identity->changed->seconds)
+                moved = item;
+            else
+                ASSERT_EQ(::rmdir(item.currPosition.c_str()), 0);
+        }
+        if (!moved)
+            ::_exit(77);
+        const auto undone = KZRestoreRemovedFiles().doUndoMove({{*moved}, {}, {}});
+        EXPECT_EQ(undone.restored, 0u);
+        EXPECT_EQ(undone.notRestored.gone, 1u);
+        EXPECT_TRUE(fs::is_directory(at / "dest/D")) << "the new folder stays";
+        EXPECT_FALSE(fs::exists(at / "data/D"));
+        ::umount2(at.c_str(), 0);
+        ::umount2(disk.c_str(), 0);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no loop device, overlay or private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
