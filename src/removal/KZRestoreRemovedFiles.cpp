@@ -1270,6 +1270,10 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                             kept.currPosition = std::move(fresh);
                         }
                     keep.push_back(std::move(kept));
+                } else if (outcome == ItemResult::HolderNotConnected) {
+                    // Its Trash's disk went while this Restore ran: the
+                    // record is all that finds the item once it is back.
+                    keep.push_back(entry);
                 }
             }
         }
