@@ -46,13 +46,22 @@ QByteArray createBookmark(const std::filesystem::path& path, QString* error)
             QStringLiteral("Cannot remember \u201c%1\u201d: %2").arg(platform::pathText(path), systemErrorString(err)));
         return {};
     }
+    return bookmarkOf(path, FileIdentity::of(AT_FDCWD, path.c_str(), *st, fileSystemOf(path)), error);
+}
+
+QByteArray bookmarkOf(const std::filesystem::path& path, const FileIdentity& identity, QString* error)
+{
+    if (path.empty() || identity.inode == 0) {
+        setError(error, QStringLiteral("No item was given to remember."));
+        return {};
+    }
     const std::string& bytes = path.native();
     QVariantMap map;
     map.insert(kPathKey, QByteArray(bytes.data(), qsizetype(bytes.size())));
     map.insert(kPathStringKey, platform::pathText(path));
-    map.insert(kDeviceKey, quint64(st->device));
-    map.insert(kInodeKey, st->inode);
-    FileIdentity::of(AT_FDCWD, path.c_str(), *st, fileSystemOf(path)).insertInto(map);
+    map.insert(kDeviceKey, identity.device);
+    map.insert(kInodeKey, identity.inode);
+    identity.insertInto(map);
     // Written directly: a save makes one for each of its items, and the
     // general writer's set-up costs more than such a small list.
     BinaryPropertyListWriter writer;

@@ -19,6 +19,10 @@ namespace platform {
 // "modifiedNanoseconds"; "fileSystem", the file system's own identity,
 // "volume" and "mount", its block device's and its mount's, and "folder"}. The item is the path itself (a symbolic link is not followed).
 QByteArray createBookmark(const std::filesystem::path& path, QString* error = nullptr);
+// The same reference made from an identity already read (by a scan), without
+// looking at the disk: an item renamed since it was read is still found by
+// it, where createBookmark() would find nothing at the old path.
+QByteArray bookmarkOf(const std::filesystem::path& path, const FileIdentity& identity, QString* error = nullptr);
 
 // The most bytes a bookmark may hold; a larger one is refused as damaged.
 inline constexpr quint64 kMaxBookmarkBytes = quint64(64) * 1024;

@@ -175,12 +175,13 @@ std::optional<KZSavedItem> KZSaveResult::savedItem(const KZFoundItemRef& item)
 {
     if (!item)
         return std::nullopt;
-    QByteArray alias = item->aliasData();
-    if (alias.isEmpty()) {
+    if (item->aliasData().isEmpty())
         item->createAlias();
-        alias = item->aliasData();
-    }
-    if (alias.isEmpty())
+    // An item that is gone is left out; one renamed in its folder is found
+    // through its bookmark, and its date read where it is now.
+    const fs::path location = item->url();
+    const QByteArray alias = item->aliasData();
+    if (location.empty() || alias.isEmpty())
         return std::nullopt;
 
     KZSavedItem saved;
@@ -210,8 +211,7 @@ std::optional<KZSavedItem> KZSaveResult::savedItem(const KZFoundItemRef& item)
     // A file system reuses inode numbers, and a replacement can be given the
     // old size and date: the birth time tells them apart. It is taken only
     // from the very file the search read.
-    const fs::path location = item->recordedURL();
-    const auto st = location.empty() ? std::nullopt : platform::statPath(location, false);
+    const auto st = platform::statPath(location, false);
     if (st && st->birth && item->inode() != 0 && quint64(st->device) == item->device() && st->inode == item->inode()
         && st->modified.tv_sec == modified.tv_sec && st->modified.tv_nsec == modified.tv_nsec)
         saved.dateCreated = secondsOf(*st->birth);

@@ -150,6 +150,44 @@ TEST(ReopenedRemoval, KeptCopiesChangedSinceSavingKeepTheirTwinsOutOfTheTrash)
     EXPECT_GE(f.notes.keptChanged, 1);
 }
 
+// Marked copies renamed in their folders before anything asked where they
+// are: one renamed before the result is saved, one after it was reopened.
+// Each is followed into the Trash.
+TEST(ReopenedRemoval, CopiesRenamedInTheirFoldersAreFollowedThroughSaveReopenAndRemoval)
+{
+    emptyTrash();
+    ReopenedRemoval f;
+    const auto beforeSave = f.pair("before-save", "first bytes");
+    const auto afterReopen = f.pair("after-reopen", "second bytes");
+    const fs::path savedAs = f.dir / "src/before-save-renamed";
+    std::vector<modeltest::ItemShape> shapes;
+    for (const auto& [kept, marked] : {beforeSave, afterReopen}) {
+        shapes.push_back({.path = kept, .group = qint64(shapes.size() + 1)});
+        shapes.push_back({.path = marked, .group = qint64(shapes.size()), .marked = true});
+    }
+    const KZFoundItemArray found = modeltest::makeItems(shapes);
+    fs::rename(beforeSave.second, savedAs);
+    for (const KZFoundItemRef& item : found)
+        f.saved.items.push_back(*KZSaveResult::savedItem(item));
+    KZSavedSource source;
+    source.alias = platform::createBookmark(f.dir / "src");
+    source.wasSearched = true;
+    f.saved.sources = {source};
+
+    f.reopen();
+    ASSERT_EQ(f.marked().size(), 2);
+    const fs::path reopenedAs = f.dir / "src/after-reopen-renamed";
+    fs::rename(afterReopen.second, reopenedAs);
+    const auto removal = f.remove();
+
+    EXPECT_EQ(removal->tally().trashed, 2u);
+    EXPECT_EQ(removal->tally().notFound, 0u);
+    for (const fs::path& gone : {savedAs, reopenedAs, beforeSave.second, afterReopen.second})
+        EXPECT_FALSE(fs::exists(gone)) << gone;
+    EXPECT_EQ(kztest::readFile(beforeSave.first), "first bytes");
+    EXPECT_EQ(kztest::readFile(afterReopen.first), "second bytes");
+}
+
 // The same comparison before a permanent deletion, and before a move that
 // leaves a hard link to the kept copy.
 TEST(ReopenedRemoval, DeletionsAndMovesWithLinksCompareTheBytesToo)

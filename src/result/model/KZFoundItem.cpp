@@ -3,6 +3,7 @@
 #include "engine/KZAppSuppInfo.h"
 #include "engine/KZSearchItemInfo.h"
 #include "platform/Bookmark.h"
+#include "platform/FileIdentity.h"
 #include "platform/FileStat.h"
 #include "platform/FinderInfo.h"
 #include "platform/OperationQueue.h"
@@ -271,7 +272,14 @@ fs::path KZFoundItem::url()
         return {};
 
     if (!isRemoved() && files.pathWithURL(current).empty()) {
-        const QByteArray bookmark = aliasData();
+        QByteArray bookmark = aliasData();
+        // Renamed before anything asked for a bookmark: the identity the scan
+        // read finds it all the same.
+        if (bookmark.isEmpty() && inode_ != 0) {
+            aliasAlreadyCreated_.store(true);
+            createAlias();
+            bookmark = aliasData();
+        }
         if (!bookmark.isEmpty()) {
             // The disk work runs without the item's lock; only the thread
             // that actually moves the location renews the bookmark.
@@ -383,7 +391,22 @@ void KZFoundItem::createAlias()
 {
     std::lock_guard guard(aliasLock_);
     aliasData_.clear();
-    aliasData_ = platform::createBookmark(urlField());
+    // Made from what the scan read, not from what the location holds now:
+    // the file may have been renamed meanwhile, and a file that replaced
+    // it there is not the one that was found.
+    if (inode_ == 0) {
+        aliasData_ = platform::createBookmark(urlField());
+        return;
+    }
+    platform::FileIdentity identity;
+    identity.device = device_;
+    identity.inode = inode_;
+    identity.folder = isDirectory_;
+    identity.modified = platform::FileIdentity::Time{qint64(modificationTime_.tv_sec), qint64(modificationTime_.tv_nsec)};
+    // A folder's size changes with its entries and says nothing of it.
+    if (!isDirectory_ && sizeState_.load(std::memory_order_acquire) == kKnown)
+        identity.size = size_.load();
+    aliasData_ = platform::bookmarkOf(urlField(), identity);
 }
 
 void KZFoundItem::scheduleAlias()

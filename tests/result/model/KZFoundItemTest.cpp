@@ -164,6 +164,41 @@ TEST(KZFoundItem, RenamedFileIsFoundThroughItsBookmarkAndAMovedOneIsMissing)
     drainFacts();
 }
 
+// Renamed in its folder before anything asked where it is (its row never
+// drawn): the item is followed all the same, and the bookmark a removal or a
+// save makes then names the file that was found, not a newcomer that took
+// its old name.
+TEST(KZFoundItem, AFileRenamedBeforeItsLocationWasAskedIsFollowed)
+{
+    kztest::TempDir dir;
+    const fs::path original = dir.write("NB/data.bin", "found bytes");
+    const fs::path renamed = dir / "NB/data2.bin";
+    for (const bool newcomer : {false, true}) {
+        SCOPED_TRACE(newcomer ? "another file took the old name" : "the old name is free");
+        const KZFoundItemRef listed = makeItem({.path = original});
+        const KZFoundItemRef removed = makeItem({.path = original});
+        ASSERT_NE(listed->inode(), 0u);
+        fs::rename(original, renamed);
+        if (newcomer)
+            dir.write("NB/data.bin", "newcomer");
+
+        // What a removal or a save does first.
+        removed->createAlias();
+        const auto resolved = platform::resolveBookmark(removed->aliasData());
+        ASSERT_TRUE(resolved);
+        EXPECT_EQ(resolved->path, renamed);
+        if (!newcomer) {
+            // The list's road.
+            EXPECT_EQ(listed->path(), renamed);
+            EXPECT_EQ(listed->name(), QStringLiteral("data.bin")) << "the name the search found";
+            EXPECT_FALSE(listed->alreadyShown());
+        }
+        fs::remove(original);
+        fs::rename(renamed, original);
+        drainFacts();
+    }
+}
+
 TEST(KZFoundItem, RemovedItemIsNeverResolvedNorBookmarked)
 {
     kztest::TempDir dir;

@@ -324,6 +324,40 @@ TEST_F(ResultWindowFlow, MarkedCopiesGoToTheTrashAndTheListAndCountsFollow)
     EXPECT_TRUE(checker.failures().isEmpty()) << checker.report().toStdString();
 }
 
+// In the list by group with the groups closed, no member row is ever drawn:
+// a marked copy renamed in its folder then is still followed by Remove, with
+// the mouse, into the Trash.
+TEST_F(ResultWindowFlow, AMarkedCopyRenamedBeforeItsRowWasDrawnGoesToTheTrash)
+{
+    writeTree(2);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    KZFoundItemsOutlineView* view = outline(KZTag::allDuplicates)->foundListView();
+    for (int g = 0; g < view->model()->rowCount(); ++g)
+        ASSERT_FALSE(view->isExpanded(view->model()->index(g, 0))) << g;
+    ASSERT_NO_FATAL_FAILURE(markNewestInEveryGroup());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return listed(KZTag::allDuplicates, true).size() == 2; }));
+    const fs::path before = root / "new/file0.jpg";
+    const fs::path after = root / "new/file0 renamed.jpg";
+    fs::rename(before, after);
+
+    QTest::mouseClick(window->removeBtn(), Qt::LeftButton);
+    QPointer<KZRemovePanelWidget> panel;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        panel = window->findChild<KZRemovePanelWidget*>();
+        return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+    }));
+    QTest::mouseClick(panel->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !KZRemove::isRemovalRunning(); }));
+
+    EXPECT_FALSE(fs::exists(after));
+    EXPECT_FALSE(fs::exists(root / "new/file1.txt"));
+    const fs::path trash = platform::homeTrashDirectory();
+    EXPECT_EQ(kztest::readFile(trash / "files" / after.filename()), contents[before]);
+    EXPECT_EQ(kztest::readFile(root / "old/file0.jpg"), contents[before]);
+}
+
 // Answers the folder question with one folder.
 struct ChosenFolder : KZFileDialogPresenter {
     QString folder;
