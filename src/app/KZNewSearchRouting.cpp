@@ -3,6 +3,8 @@
 #include "platform/NotificationCenter.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <utility>
 
@@ -92,6 +94,10 @@ void KZNewSearchRouting::resultWindowStays()
 
 bool KZNewSearchRouting::mainWindowInFront() const
 {
+    // The check and the question before a saved result replaces the one on
+    // screen stand in front of every window until they are answered.
+    if (checking_)
+        return false;
     const KZRoutingHost::Front front = host_.front();
     return front != KZRoutingHost::Front::None && front != KZRoutingHost::Front::Other;
 }
@@ -264,7 +270,7 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
 
 void KZNewSearchRouting::routeFolders()
 {
-    const KZRoutingHost::Front front = host_.front();
+    const KZRoutingHost::Front front = checking_ ? KZRoutingHost::Front::Other : host_.front();
     // Another window in front (Preferences, an alert, Quick Look): the
     // folders wait until a main window comes to the front.
     waitsForFront_ = front == KZRoutingHost::Front::None || front == KZRoutingHost::Front::Other;
@@ -293,6 +299,13 @@ void KZNewSearchRouting::frontChanged()
         dropHandedFolders();
         return;
     }
+    // The answer to a question they waited behind began a walk back: they
+    // go with it, as folders handed over during a walk do, instead of
+    // starting a second one.
+    if (!checking_ && (resultStep_.isActive() || progressStep_.isActive() || openStep_.isActive())) {
+        waitsForFront_ = false;
+        return;
+    }
     routeFolders();
 }
 
@@ -303,12 +316,26 @@ bool KZNewSearchRouting::ifCanContinue(const fs::path& file)
         return true;
     // A file that cannot open must not cost the result on screen: it is read
     // and checked before the user is asked to give that result up.
-    if (!host_.savedResultCanOpen(file))
-        return false;
-    if (host_.askToReplaceResult() == kContinue)
-        return true;
-    host_.savedResultDeclined(file);
-    return false;
+    bool canContinue = false;
+    {
+        // What is handed over meanwhile waits as it waits behind any
+        // question: reading a large file takes seconds while the windows run.
+        checking_ = true;
+        const auto checked = qScopeGuard([this] { checking_ = false; });
+        if (host_.savedResultCanOpen(file)) {
+            canContinue = host_.askToReplaceResult() == kContinue;
+            if (!canContinue)
+                host_.savedResultDeclined(file);
+        }
+    }
+    // Nothing else may tell that the check is over (it changes no window):
+    // what waited goes on once this answer has been acted on.
+    if (waitsForFront())
+        host_.runAfter(0, [this, alive = alive_] {
+            if (*alive)
+                frontChanged();
+        });
+    return canContinue;
 }
 
 void KZNewSearchRouting::openSavedFile(const fs::path& file)

@@ -164,6 +164,9 @@ private:
     bool isSearchAgain_ = false;
     bool canContinueOpening_ = false;
     bool waitsForFront_ = false;
+    // A saved result is being read and checked, or asked about, before it
+    // replaces the result on screen.
+    bool checking_ = false;
     std::vector<std::filesystem::path> foldersToAdd_;
     std::optional<std::filesystem::path> openURL_;
     std::optional<std::filesystem::path> openAtFront_;

@@ -110,6 +110,16 @@ public:
         ++questions;
         return answer;
     }
+    // Runs while the saved result is read and checked, before its question.
+    std::function<void()> whileChecking;
+    int checks = 0;
+    bool savedResultCanOpen(const fs::path&) override
+    {
+        ++checks;
+        if (whileChecking)
+            std::exchange(whileChecking, nullptr)();
+        return true;
+    }
     std::vector<fs::path> declined;
     void savedResultDeclined(const fs::path& file) override { declined.push_back(file); }
     void openSavedResult(const fs::path& file) override
@@ -484,6 +494,55 @@ TEST(KZNewSearchRouting, ADeclinedSavedResultIsLetGo)
         routing.openFiles({"/r.maravex"});
         EXPECT_EQ(windows.questions, 1);
         EXPECT_EQ(windows.declined, answer == 1000 ? std::vector<fs::path>{} : std::vector<fs::path>{"/r.maravex"});
+    }
+}
+
+// Folders handed over while the saved result is read and checked, before
+// "Open the saved result?" is asked: nothing walks meanwhile, and they wait
+// as they would behind the question. Opened, they join its walk; declined,
+// they make a walk of their own afterwards. A second saved result waits too.
+TEST(KZNewSearchRouting, AHandOverDuringTheCheckOfASavedResultWaitsForItsAnswer)
+{
+    for (const qint64 answer : {qint64(1000), qint64(1001)}) {
+        SCOPED_TRACE(answer == 1000 ? "opened" : "declined");
+        FakeWindows windows;
+        windows.front_ = Front::Result;
+        windows.answer = answer;
+        windows.folders = {"/a"};
+        KZNewSearchRouting routing(windows, 0);
+        windows.whileChecking = [&] {
+            routing.openFiles({"/a"});
+            routing.openFiles({"/s.maravex"});
+            EXPECT_TRUE(windows.log.empty()) << "nothing walks before the answer";
+            EXPECT_EQ(windows.questions, 0);
+            EXPECT_TRUE(routing.waitsForFront());
+        };
+        routing.openSavedChosen("/r.maravex");
+        EXPECT_EQ(windows.questions, 1);
+        if (answer == 1000) {
+            EXPECT_EQ(windows.log, (Log{"result", "progress", "search", "open /r.maravex", "add"}));
+            EXPECT_EQ(windows.sources, std::vector<fs::path>{"/a"});
+        } else {
+            EXPECT_TRUE(windows.log.empty());
+            EXPECT_EQ(windows.declined, std::vector<fs::path>{"/r.maravex"});
+        }
+        // What waited goes on once the answer has been acted on.
+        ASSERT_EQ(windows.later.size(), 1u);
+        EXPECT_DOUBLE_EQ(windows.later.front().first, 0);
+        windows.log.clear();
+        windows.front_ = Front::Result;
+        std::exchange(windows.later, {}).front().second();
+        // The second file asks of the result then on screen; the folder,
+        // after a declined opening, walks back on its own.
+        EXPECT_EQ(windows.questions, 2);
+        if (answer == 1000) {
+            EXPECT_EQ(windows.log, (Log{"result", "progress", "search", "open /s.maravex"}));
+        } else {
+            EXPECT_EQ(windows.log, (Log{"result", "progress", "add"}));
+            EXPECT_EQ(windows.sources, (std::vector<fs::path>{"/old", "/a"}));
+        }
+        EXPECT_FALSE(routing.waitsForFront());
+        EXPECT_TRUE(routing.foldersToAdd().empty());
     }
 }
 

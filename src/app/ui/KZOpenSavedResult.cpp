@@ -148,14 +148,30 @@ std::shared_ptr<KZOpenSavedResult::Read> KZOpenSavedResult::readFile(const fs::p
     return read;
 }
 
+namespace {
+
+std::function<void()>& readingHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+} // namespace
+
+void KZOpenSavedResult::setReadingHook(std::function<void()> hook)
+{
+    readingHook() = std::move(hook);
+}
+
 std::shared_ptr<KZOpenSavedResult::Read> KZOpenSavedResult::readFileAside(const fs::path& file,
                                                                           const std::function<void()>& onReadingThread)
 {
     std::shared_ptr<Read> read;
     QEventLoop loop;
+    const std::function<void()> hook = onReadingThread ? onReadingThread : readingHook();
     std::thread reader([&] {
-        if (onReadingThread)
-            onReadingThread();
+        if (hook)
+            hook();
         std::shared_ptr<Read> done = readFile(file);
         // Quits the loop from its own thread, once it runs.
         QMetaObject::invokeMethod(

@@ -65,6 +65,9 @@ public:
     // caller goes on. `onReadingThread`, for tests, runs on that thread.
     static std::shared_ptr<Read> readFileAside(const std::filesystem::path& file,
                                                const std::function<void()>& onReadingThread = {});
+    // For tests: what runs on the reading thread of a readFileAside given
+    // none, as the program's own checks call it (empty: nothing).
+    static void setReadingHook(std::function<void()> hook);
     // Why a read file cannot be reopened (unreadable, or none of its sources
     // is left); nothing when it can.
     static std::optional<QString> failureOf(const Read& read);

@@ -7,12 +7,14 @@
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/ui/KZMaravexApp.h"
+#include "app/ui/KZOpenSavedResult.h"
 
 #include "ShortAnimations.h"
 #include "TestSupport.h"
 #include "app/search/SearchTestSupport.h"
 #include "app/ui/SettledTransitions.h"
 
+#include "platform/Bookmark.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OpenedFiles.h"
 #include "platform/StringTable.h"
@@ -21,6 +23,8 @@
 #include "preferences/ui/KZAboutWindow.h"
 #include "preferences/ui/KZPreferencesWindow.h"
 #include "result/window/ui/KZResultWindowCntrl.h"
+#include "resultfiles/KZSavedResultFormat.h"
+#include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
@@ -35,6 +39,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -252,6 +258,87 @@ TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuest
     kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_TRUE(sources().empty()) << sources().size() << " sources";
     EXPECT_TRUE(app->foldersToAdd().empty());
+}
+
+// The file panel as a user answers it: `file` chosen.
+class ChosenFile : public KZFileDialogPresenter {
+public:
+    explicit ChosenFile(const fs::path& file) : file_(QString::fromStdString(file.string())) {}
+    void present(const Request&, Completion done) override { done({true, {file_}, false}); }
+
+private:
+    QString file_;
+};
+
+// A folder handed over by a second start while File ▸ Open reads and checks
+// a saved result, before "Open the saved result?" is asked: the result
+// window stays put until that answer, as behind the question itself. The
+// opening declined, the folder goes through the one question of its own
+// walk back and joins the sources.
+TEST_F(HandOverBehindWindows, AFolderHandedOverWhileASavedResultIsReadWaitsForItsQuestion)
+{
+    const fs::path photos = tree.mkdir("photos");
+    const fs::path backup = tree.mkdir("backup");
+    tree.write("photos/beach.jpg", std::string(40000, 'b'));
+    tree.write("backup/beach.jpg", std::string(40000, 'b'));
+    const fs::path more = tree.mkdir("more");
+    KZSavedResult saved;
+    for (const char* name : {"saved/one.txt", "saved/two.txt"}) {
+        KZSavedItem item;
+        item.alias = platform::createBookmark(tree.write(name, std::string(3000, 's')));
+        item.groupId = 1;
+        item.countOfItemsInGroup = 2;
+        item.fileTypeTag = 7;
+        saved.items.push_back(item);
+    }
+    KZSavedSource source;
+    source.alias = platform::createBookmark(tree / "saved");
+    source.wasSearched = true;
+    saved.sources = {source};
+    const fs::path file = dir / "saved.maravex";
+    std::ofstream(file, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+
+    ASSERT_NO_FATAL_FAILURE(launch());
+    const kztest::SettleTransitionsOnExit settle;
+    app->windowCntrl()->addFolders({photos, backup});
+    KZResultWindowCntrl* shown = nullptr;
+    ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&shown));
+    QPointer<KZResultWindowCntrl> result = shown;
+
+    // The reading hands the folder over, then takes its time, as a large
+    // file does, while the windows run.
+    std::atomic<bool> reading{false};
+    std::atomic<bool> walkedWhileReading{false};
+    std::atomic<bool> handedOver{false};
+    const platform::Subscription walk = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::newSearchResultTerminated, platform::bundleIdentifier(),
+        [&](const platform::Notification&) { walkedWhileReading = walkedWhileReading || reading; });
+    KZOpenSavedResult::setReadingHook([&] {
+        reading = true;
+        platform::OpenedFiles second(dir / "maravex.socket");
+        handedOver = second.start({more}, kztest::kPatienceMs) == platform::OpenedFiles::Role::HandedOver;
+        for (int i = 0; i < 100 && !walkedWhileReading; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        reading = false;
+    });
+    const auto unhook = qScopeGuard([] { KZOpenSavedResult::setReadingHook({}); });
+    alerts.presenter->answers = {KZErrorDelegate::SecondButton};
+    const auto previousPanel = KZFileDialogPresenter::setShared(std::make_shared<ChosenFile>(file));
+    const auto panelBack = qScopeGuard([&] { KZFileDialogPresenter::setShared(previousPanel); });
+    QTest::keyClick(result, Qt::Key_O, Qt::ControlModifier);
+
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return sources().size() == 3; }))
+        << "questions " << alerts.presenter->shown.size();
+    EXPECT_TRUE(handedOver);
+    EXPECT_FALSE(walkedWhileReading) << "the result window walked back while the saved result was read";
+    ASSERT_EQ(alerts.presenter->shown.size(), 2u);
+    EXPECT_EQ(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("ask_open_file")));
+    EXPECT_EQ(questionsAsked(), 1);
+    EXPECT_EQ(sources(), (std::vector<fs::path>{photos, backup, more}));
+    EXPECT_TRUE(app->window()->isVisible());
+    EXPECT_FALSE(result && result->isVisible());
+    EXPECT_FALSE(app->routing().waitsForFront() || app->routing().waitsForResult() ||
+                 app->routing().waitsForProgress() || app->routing().waitsForReady() || app->routing().waitsToOpen());
 }
 
 } // namespace
