@@ -1,6 +1,8 @@
 #include "result/model/KZFoundListCntrl.h"
 
+#include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZColumnKeys.h"
@@ -124,6 +126,29 @@ KZFoundListCntrl::~KZFoundListCntrl()
     removal_.stopObserving();
     export_.stopObserving();
     workers_.stop();
+
+    // Freeing a large result (its items, and the groups of every list) takes
+    // the better part of a second: the window that lets it go, often to show
+    // the next result, must not wait for that. What the lists hold is kept
+    // until everything else that holds it has gone with the window, then let
+    // go on a worker.
+    struct Held {
+        std::vector<KZShownList> lists;
+        KZFoundItemArray items;
+        std::optional<KZFoundItemArray> emptyFolders;
+    };
+    auto held = std::make_shared<Held>();
+    for (auto& [tag, entry] : store_.entries())
+        held->lists.push_back(std::move(entry.list));
+    if (currArray_)
+        held->lists.push_back(std::move(*currArray_));
+    if (const std::shared_ptr<KZFoundItemsCntrl> model = foundItemsCntrl()) {
+        held->items = model->allItems();
+        held->emptyFolders = model->allEmptyFolders();
+    }
+    platform::runOnMain([held = std::move(held)]() mutable {
+        KZFoundItemFactsQueue().addOperation([held = std::move(held)]() mutable { held.reset(); });
+    });
 }
 
 std::shared_ptr<KZFoundItemsCntrl> KZFoundListCntrl::foundItemsCntrl() const

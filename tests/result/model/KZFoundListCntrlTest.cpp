@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZColumnKeys.h"
@@ -231,6 +232,30 @@ TEST(ListModel, ReadyIsPostedOnceWhileManyTabsBuildAtOnce)
     }
     EXPECT_EQ(ready.load(), 6);
     EXPECT_EQ(KZRunningThreadsCount(), 0);
+}
+
+// A tab let go leaves the freeing of its items and groups to a worker, once
+// the main thread has finished letting go of the rest; nothing is kept.
+TEST(ListModel, ATabLetGoFreesItsItemsAndGroupsAsideAndKeepsNone)
+{
+    std::vector<std::weak_ptr<KZFoundItem>> items;
+    std::weak_ptr<KZFoundItemGroup> root;
+    {
+        auto tab = std::make_unique<Tab>(sampleItems(), kTab, 2, true);
+        tab->build();
+        for (const KZFoundItemRef& item : tab->model->allItems())
+            items.push_back(item);
+        ASSERT_TRUE(tab->lists->currArray() && tab->lists->currArray()->isGrouped());
+        root = tab->lists->currArray()->root;
+    }
+    ASSERT_EQ(items.size(), 7u);
+    EXPECT_FALSE(items.front().expired()) << "freed by the thread that let the tab go";
+    EXPECT_FALSE(root.expired());
+    QCoreApplication::processEvents();
+    KZFoundItemFactsQueue().waitUntilAllOperationsAreFinished();
+    for (const auto& item : items)
+        EXPECT_TRUE(item.expired());
+    EXPECT_TRUE(root.expired());
 }
 
 TEST(ThreadBudget, AWaiterSleepsUntilTheCountChangesAndStopsWhenCancelled)
