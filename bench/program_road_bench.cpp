@@ -6,7 +6,11 @@
 //   is on screen;
 // - open:   File ▸ Open of that tree's saved result (read, checked against
 //   the disk, rebuilt, the progress window fed, the result window made),
-//   until the result window is on screen and the opening has ended.
+//   until the result window is on screen and the opening has ended;
+// - over:   the same File ▸ Open over the result of a search of that tree on
+//   screen (the first road, untimed), from Continue in "Open the saved
+//   result?": the walk back from the result window and the old result let
+//   go, then the opening, until the new result window is on screen.
 //
 // Each road runs in a process of its own, with the real windows and their
 // transitions, under a scratch home folder, so that its peak memory is its
@@ -19,6 +23,7 @@
 // saved result is written as the command-line tools write it; a DIR that
 // is given is kept for later runs.
 
+#include "app/KZNewSearchRouting.h"
 #include "app/progress/KZSearchProgressCore.h"
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/search/ui/KZSearchView.h"
@@ -29,6 +34,7 @@
 #include "platform/MallocArenas.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
+#include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "result/model/KZFoundItem.h"
 #include "result/model/KZFoundItemsCntrl.h"
@@ -55,6 +61,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -136,12 +143,19 @@ void makeTree(const fs::path& top, const fs::path& saved, int files)
     std::ofstream(top / ".done") << "";
 }
 
-// Every question answered with its first button, every alert counted.
+// Every question answered with its first button, every alert counted but
+// the question before a saved result replaces the one on screen, whose
+// answer is when the road over a result starts.
 class Answering : public KZAlertPresenter {
 public:
     int alerts = 0;
+    std::optional<Clock::time_point> continued;
     Answer runModal(const Alert& alert) override
     {
+        if (alert.messageText == platform::localizedString(QStringLiteral("ask_open_file")) && !continued) {
+            continued = Clock::now();
+            return {};
+        }
         ++alerts;
         std::fprintf(stderr, "alert: %s %s\n", qPrintable(alert.messageText), qPrintable(alert.informativeText));
         return {};
@@ -195,7 +209,7 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
 
     Clock::time_point start;
     bool shown = false;
-    if (road == "search") {
+    if (road == "search" || road == "over") {
         KZSearchView* view = delegate.windowCntrl()->searchView();
         delegate.windowCntrl()->addFolders({top});
         if (!waitFor([&] { return view->phase() == KZSearchView::Phase::LaidOut && view->sourcesCntrl().sources().size() == 1; },
@@ -213,7 +227,21 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
         }
         progress->showResultAction();
         shown = waitFor([&] { return delegate.resultWindowCntrl()->isVisible(); }, 600);
-    } else {
+    }
+    if (road == "over" && shown) {
+        // Once the result window has settled on screen, as a user sees it
+        // before choosing File ▸ Open.
+        waitFor([] { return false; }, 1.0);
+        const KZResultWindowCntrl* searched = delegate.resultWindowCntrl();
+        delegate.routing().openSavedChosen(saved);
+        start = answering->continued.value_or(Clock::now());
+        shown = waitFor(
+            [&] {
+                return finishes > 0 && delegate.resultWindowCntrl() && delegate.resultWindowCntrl() != searched
+                    && delegate.resultWindowCntrl()->isVisible();
+            },
+            600);
+    } else if (road == "open") {
         start = Clock::now();
         delegate.openSavedResult(saved);
         shown = waitFor(
@@ -234,6 +262,9 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
     delegate.applicationWillTerminate();
     std::_Exit(0);
 }
+
+constexpr int kRoads = 3;
+constexpr const char* kRoadNames[kRoads] = {"search", "open", "over"};
 
 struct Figures {
     double seconds = 0;
@@ -332,25 +363,25 @@ int main(int argc, char** argv)
     for (const int files : sizes) {
         const fs::path top = root / ("tree-" + std::to_string(files));
         const fs::path saved = root / ("result-" + std::to_string(files) + ".maravex");
-        std::vector<Figures> byRoad[2];
+        std::vector<Figures> byRoad[kRoads];
         for (int run = 0; run < runs; ++run) {
-            for (int r = 0; r < 2; ++r) {
-                // Alternating which goes first, so neither always finds the
-                // cache warmed by the other.
-                const int road = (run % 2 == 0) ? r : 1 - r;
+            for (int r = 0; r < kRoads; ++r) {
+                // Turning which goes first, so none always finds the cache
+                // warmed by another.
+                const int road = (r + run) % kRoads;
                 Figures figures;
-                if (!runChild(self.c_str(), road == 0 ? "search" : "open", top, saved, root / "home", &figures)) {
-                    std::fprintf(stderr, "program_road_bench: the %s road failed\n", road == 0 ? "search" : "open");
+                if (!runChild(self.c_str(), kRoadNames[road], top, saved, root / "home", &figures)) {
+                    std::fprintf(stderr, "program_road_bench: the %s road failed\n", kRoadNames[road]);
                     ++failures;
                     continue;
                 }
                 if (figures.items != static_cast<unsigned long long>(files) || figures.alerts != 0)
-                    std::fprintf(stderr, "program_road_bench: %s road: %llu items, %d alerts\n",
-                                 road == 0 ? "search" : "open", figures.items, figures.alerts);
+                    std::fprintf(stderr, "program_road_bench: %s road: %llu items, %d alerts\n", kRoadNames[road],
+                                 figures.items, figures.alerts);
                 byRoad[road].push_back(figures);
             }
         }
-        for (int road = 0; road < 2; ++road) {
+        for (int road = 0; road < kRoads; ++road) {
             std::string secondsText, peakText;
             double before = 0;
             for (const Figures& f : byRoad[road]) {
@@ -361,7 +392,7 @@ int main(int argc, char** argv)
                 peakText += cell;
                 before = f.before;
             }
-            std::printf("| %s | %d | %zu | %s | %s | %.0f |\n", road == 0 ? "search" : "open", files,
+            std::printf("| %s | %d | %zu | %s | %s | %.0f |\n", kRoadNames[road], files,
                         byRoad[road].size(), secondsText.c_str(), peakText.c_str(), before);
             std::fflush(stdout);
         }
