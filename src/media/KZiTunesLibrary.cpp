@@ -100,13 +100,23 @@ bool keyTextBefore(quint64 a, quint64 b)
 // or "Music Folder" twice, tracks' keys that are not their numbers.
 class StreamedExport {
 public:
-    StreamedExport(QIODevice* device, quint64 size) : xml_(device), budget_(3 * size + (quint64(32) << 20))
+    StreamedExport(platform::xmlplist::StreamedFile* file, quint64 size)
+        : tokens_(file), xml_(tokens_.xml()), budget_(3 * size + (quint64(32) << 20))
     {
-        xml_.setNamespaceProcessing(false);
     }
+
+    // The most bytes a text the reader keeps may take in the file: a
+    // track's name, artist, album, genre, kind or identity, its location
+    // (a file URL of a path of at most PATH_MAX bytes, escaped), a key. Real
+    // ones take from a few bytes to a few hundred; a long comment, which
+    // may take megabytes, is passed over, never kept.
+    static constexpr quint64 kMaxKeptTextBytes = quint64(4) << 20;
 
     bool otherForm() const { return other_; }
     bool overBudget() const { return overBudget_; }
+    // Where a text longer than any the reader keeps begins; nullopt when
+    // none was met.
+    std::optional<quint64> longTextAt() const { return longTextAt_; }
     bool sawTracks() const { return sawTracks_; }
     // What of the file is of another form: "line 12: a comment".
     QString otherFormReason() const
@@ -178,7 +188,55 @@ private:
 
     // The next element's start or end, or the document's end; anything else
     // between them, but white space, makes the file one of the other form.
-    QXmlStreamReader::TokenType next() { return platform::xmlplist::nextPlainToken(xml_); }
+    QXmlStreamReader::TokenType next()
+    {
+        passing();
+        const QXmlStreamReader::TokenType token = platform::xmlplist::nextPlainToken(tokens_);
+        if (token == QXmlStreamReader::Invalid)
+            stopped();
+        return token;
+    }
+
+    // What the tokens read next may hold, for what is passed over: the
+    // XML reader's copy of it, two bytes a character, out of what the
+    // budget has left.
+    void passing()
+    {
+        textLimited_ = false;
+        tokens_.setLimit(spent_ < budget_ ? (budget_ - spent_) / 2 : 0);
+    }
+
+    // ... and for a text that is kept: that copy and the reader's own, and
+    // no longer than any such text may be.
+    void keeping()
+    {
+        const quint64 room = spent_ < budget_ ? (budget_ - spent_) / 4 : 0;
+        textLimited_ = kMaxKeptTextBytes <= room;
+        tokens_.setLimit(std::min(kMaxKeptTextBytes, room));
+    }
+
+    // A token stopped for its length: a kept text longer than any may be,
+    // or over the budget.
+    void stopped()
+    {
+        if (!tokens_.tooLong())
+            return;
+        if (textLimited_)
+            longTextAt_ = tokens_.tooLongAt();
+        else
+            overBudget_ = true;
+        giveUp(textLimited_ ? QStringLiteral("a text longer than %1 bytes").arg(kMaxKeptTextBytes)
+                            : QStringLiteral("more than an export of its size may hold"));
+    }
+
+    // The next token of a value's content.
+    QXmlStreamReader::TokenType readNext()
+    {
+        const QXmlStreamReader::TokenType token = tokens_.readNext();
+        if (token == QXmlStreamReader::Invalid)
+            stopped();
+        return token;
+    }
 
     bool start(QStringView name)
     {
@@ -190,11 +248,18 @@ private:
     // The text of the element just started, which must hold nothing else.
     std::optional<QString> text()
     {
+        keeping();
         QString text;
         for (;;) {
-            switch (xml_.readNext()) {
+            switch (readNext()) {
             case QXmlStreamReader::Characters:
                 if (xml_.isCDATA()) {
+                    giveUp();
+                    return std::nullopt;
+                }
+                // The copy is paid for before it is made.
+                if (spent_ + 2 * quint64(text.size() + xml_.text().size()) > budget_) {
+                    overBudget_ = true;
                     giveUp();
                     return std::nullopt;
                 }
@@ -212,14 +277,35 @@ private:
     // text() for a text that is passed over: never held.
     bool passText()
     {
+        passing();
         for (;;) {
-            switch (xml_.readNext()) {
+            switch (readNext()) {
             case QXmlStreamReader::Characters:
                 if (xml_.isCDATA())
                     return giveUp();
                 continue;
             case QXmlStreamReader::EndElement:
                 return true;
+            default:
+                return giveUp();
+            }
+        }
+    }
+
+    // Checks data that is passed over as base64() would read it, without
+    // holding it.
+    bool passData()
+    {
+        passing();
+        platform::xmlplist::Base64Check check;
+        for (;;) {
+            switch (readNext()) {
+            case QXmlStreamReader::Characters:
+                if (xml_.isCDATA() || !check.add(xml_.text()))
+                    return giveUp();
+                continue;
+            case QXmlStreamReader::EndElement:
+                return check.finish() || giveUp();
             default:
                 return giveUp();
             }
@@ -242,12 +328,10 @@ private:
         const QStringView name = xml_.qualifiedName();
         if (name == u"string")
             return passText();
-        if (name == u"data") {
-            const std::optional<QString> s = text();
-            return s && (platform::xmlplist::base64(*s) || giveUp());
-        }
+        if (name == u"data")
+            return passData();
         if (name == u"true" || name == u"false")
-            return xml_.readNext() == QXmlStreamReader::EndElement || giveUp();
+            return readNext() == QXmlStreamReader::EndElement || giveUp();
         if (name == u"integer" || name == u"real" || name == u"date") {
             const int kind = name == u"integer" ? 0 : name == u"real" ? 1 : 2;
             const std::optional<QString> s = text();
@@ -295,7 +379,7 @@ private:
         const QStringView name = xml_.qualifiedName();
         if (name == u"true" || name == u"false") {
             const quint64 yes = name == u"true" ? 1 : 0;
-            if (xml_.readNext() != QXmlStreamReader::EndElement) {
+            if (readNext() != QXmlStreamReader::EndElement) {
                 giveUp();
                 return std::nullopt;
             }
@@ -417,13 +501,18 @@ private:
         return true;
     }
 
-    QXmlStreamReader xml_;
+    platform::xmlplist::TokenStream tokens_;
+    QXmlStreamReader& xml_;
     quint64 budget_;
     quint64 spent_ = 0;
     bool other_ = false;
     bool overBudget_ = false;
     bool sawTracks_ = false;
     QString reason_;
+    // Whether the limit on the tokens is that of a kept text, not the
+    // budget's.
+    bool textLimited_ = false;
+    std::optional<quint64> longTextAt_;
 };
 
 } // namespace
@@ -476,6 +565,12 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromStream(const fs::pat
     if (device.failure() != 0)
         return fail(
             QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(device.failure())));
+    if (const std::optional<quint64> at = reader.longTextAt(); at && size > kMaxOtherExportSize)
+        return fail(QStringLiteral("Could not read %1: it holds a text longer than any a music library export "
+                                   "holds (more than %2 bytes, from about byte %3)")
+                        .arg(fileText(file))
+                        .arg(StreamedExport::kMaxKeptTextBytes)
+                        .arg(*at));
     // Left to the whole reading, which holds the list to its own bound, when
     // that may take it.
     if (reader.overBudget() && size > kMaxOtherExportSize)

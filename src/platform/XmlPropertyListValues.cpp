@@ -100,12 +100,60 @@ bool isPlainAttribute(const QXmlStreamReader& xml)
     return true;
 }
 
+bool isBase64Letter(char16_t u)
+{
+    return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '+' || u == '/'
+        || u == '=';
+}
+
+bool isSpace(char16_t u)
+{
+    return u == ' ' || u == '\t' || u == '\n' || u == '\r';
+}
 } // namespace
 
-QXmlStreamReader::TokenType nextPlainToken(QXmlStreamReader& xml)
+// base64()'s rules, a group of whole quads at a time: '=' only at the end
+// and at most two of them, whole quads, and each group decoding.
+bool Base64Check::add(QStringView text)
 {
+    constexpr qsizetype kGroup = 64 * 1024;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (isSpace(u))
+            continue;
+        if (!isBase64Letter(u) || (padding_ > 0 && u != '=')) {
+            bad_ = true;
+            return false;
+        }
+        padding_ += u == '=' ? 1 : 0;
+        group_.append(char(u));
+        ++letters_;
+        if (group_.size() >= kGroup && padding_ == 0 && !flush())
+            return false;
+    }
+    return !bad_;
+}
+
+bool Base64Check::flush()
+{
+    if (!group_.isEmpty() && !QByteArray::fromBase64Encoding(group_, QByteArray::AbortOnBase64DecodingErrors))
+        bad_ = true;
+    group_.clear();
+    return !bad_;
+}
+
+bool Base64Check::finish()
+{
+    if (bad_ || letters_ % 4 != 0 || padding_ > 2)
+        return false;
+    return flush();
+}
+
+QXmlStreamReader::TokenType nextPlainToken(TokenStream& tokens)
+{
+    QXmlStreamReader& xml = tokens.xml();
     for (;;) {
-        switch (xml.readNext()) {
+        switch (tokens.readNext()) {
         case QXmlStreamReader::StartDocument: {
             const QStringView encoding = xml.documentEncoding();
             if (!encoding.isEmpty() && encoding.compare(u"UTF-8", Qt::CaseInsensitive) != 0)
@@ -282,6 +330,57 @@ bool StreamedFile::pass(char c, char* out)
     }
     beforeClose_ = c;
     return true;
+}
+
+TokenStream::TokenStream(StreamedFile* file) : file_(file), piece_(int(kPiece), Qt::Uninitialized)
+{
+    xml_.setNamespaceProcessing(false);
+}
+
+QXmlStreamReader::TokenType TokenStream::readNext()
+{
+    if (tooLong_)
+        return QXmlStreamReader::Invalid;
+    for (;;) {
+        const QXmlStreamReader::TokenType token = xml_.readNext();
+        if (token == QXmlStreamReader::Invalid && xml_.error() == QXmlStreamReader::PrematureEndOfDocumentError
+            && !ended_) {
+            // All the bytes fed since the last token belong to the one
+            // being read.
+            if (fed_ - tokenStart_ > limit_) {
+                tooLong_ = true;
+                return QXmlStreamReader::Invalid;
+            }
+            const qint64 got = file_->read(piece_.data(), kPiece);
+            if (got <= 0) {
+                ended_ = true;
+                continue;
+            }
+            xml_.addData(QByteArray(piece_.constData(), got));
+            fed_ += quint64(got);
+            continue;
+        }
+        tokenStart_ = fed_;
+        // Fed in pieces, the reader ends the document where its root ends
+        // and the bytes fed so far do: what follows is not read by it.
+        if (token == QXmlStreamReader::EndDocument && !ended_ && !onlySpaceLeft())
+            return QXmlStreamReader::Invalid;
+        return token;
+    }
+}
+
+bool TokenStream::onlySpaceLeft()
+{
+    for (;;) {
+        const qint64 got = file_->read(piece_.data(), kPiece);
+        if (got <= 0) {
+            ended_ = true;
+            return true;
+        }
+        for (qint64 i = 0; i < got; ++i)
+            if (!isSpace(char16_t(uchar(piece_[i]))))
+                return false;
+    }
 }
 
 qint64 StreamedFile::readData(char* data, qint64 max)

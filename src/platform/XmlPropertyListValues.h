@@ -28,12 +28,30 @@ std::optional<QDateTime> date(QStringView text);
 // Plain base64 in groups of four, white space anywhere.
 std::optional<QByteArray> base64(QStringView text);
 
+// Whether `text` is base64 that base64() takes, checked piece by piece
+// without holding its bytes: for a value that is passed over.
+class Base64Check {
+public:
+    bool add(QStringView text);
+    bool finish();
+
+private:
+    bool flush();
+
+    QByteArray group_;
+    qsizetype letters_ = 0;
+    int padding_ = 0;
+    bool bad_ = false;
+};
+
+class TokenStream;
+
 // The next element's start or end, or the document's end. Anything else
 // between them but white space answers Invalid: a declaration of another
 // encoding than UTF-8, a DOCTYPE that declares anything, text, CDATA,
 // comments and processing instructions; so does an element with attributes,
 // but for the list's own <plist> with values of plain text.
-QXmlStreamReader::TokenType nextPlainToken(QXmlStreamReader& xml);
+QXmlStreamReader::TokenType nextPlainToken(TokenStream& tokens);
 
 // What the reader stands on that is not of the plain form, for a message:
 // "line 12: a comment". After an element's end, that element's value.
@@ -108,6 +126,41 @@ private:
     // Bytes handed on that did not fit into the last read.
     QByteArray held_;
     qsizetype heldAt_ = 0;
+};
+
+// A file's tokens, read by handing the XML reader the file a piece at a
+// time. QXmlStreamReader holds every character of a token, two bytes each,
+// until the token ends, and reading from a device it reads on to that end
+// however far it is: fed in pieces, a token is stopped once more of the
+// file has gone into it than the caller allows, before it is collected.
+class TokenStream {
+public:
+    explicit TokenStream(StreamedFile* file);
+
+    QXmlStreamReader& xml() { return xml_; }
+    // The most bytes of the file the tokens read from now on may hold.
+    void setLimit(quint64 bytes) { limit_ = bytes; }
+    // As QXmlStreamReader::readNext; Invalid, once and from then on, for a
+    // token longer than the limit, and for a document that goes on past
+    // its end with anything but white space.
+    QXmlStreamReader::TokenType readNext();
+    bool tooLong() const { return tooLong_; }
+    // Where the token that was too long begins, about.
+    quint64 tooLongAt() const { return tokenStart_; }
+
+private:
+    static constexpr qint64 kPiece = 64 * 1024;
+
+    bool onlySpaceLeft();
+
+    QXmlStreamReader xml_;
+    StreamedFile* file_;
+    QByteArray piece_;
+    quint64 fed_ = 0;
+    quint64 tokenStart_ = 0;
+    quint64 limit_ = UINT64_MAX;
+    bool tooLong_ = false;
+    bool ended_ = false;
 };
 
 } // namespace platform::xmlplist

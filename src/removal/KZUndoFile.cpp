@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string_view>
 #include <utility>
@@ -217,8 +218,9 @@ Entry entryOf(const QVariant& v, QVariantMap* lastUnreadable)
     const bool boolsOk = (!alias.isValid() || alias.typeId() == QMetaType::Bool)
                          && (!itunes.isValid() || itunes.typeId() == QMetaType::Bool);
     const std::optional<std::string> oldBytes = pathBytes(old);
+    // A path of PATH_MAX bytes or more is none the system takes.
     entry.valid = curr.typeId() == QMetaType::QByteArray && !curr.toByteArray().isEmpty() && oldBytes
-                  && isCleanAbsolutePath(*oldBytes) && boolsOk;
+                  && oldBytes->size() < PATH_MAX && isCleanAbsolutePath(*oldBytes) && boolsOk;
     if (entry.valid) {
         entry.currPosition = curr.toByteArray();
         entry.oldPosition = fs::path(*oldBytes);
@@ -258,12 +260,25 @@ QString fileText(const fs::path& file)
 // have.
 class StreamedUndoFile {
 public:
-    StreamedUndoFile(QIODevice* device, quint64 size) : xml_(device), budget_(3 * size + (quint64(32) << 20))
+    StreamedUndoFile(platform::xmlplist::StreamedFile* file, quint64 size)
+        : tokens_(file), xml_(tokens_.xml()), budget_(3 * size + (quint64(32) << 20))
     {
-        xml_.setNamespaceProcessing(false);
+        tokens_.setLimit(kMaxValueBytes);
     }
 
+    // The most bytes a value or the space between two may take in the
+    // file: a bookmark or a folder's ACL of 64 KB in base64, with the line
+    // breaks and indentation of its level, has room to spare; a path (at
+    // most PATH_MAX bytes, each escaped in six) has more.
+    static constexpr quint64 kMaxValueBytes = 256 * 1024;
+
     bool otherForm() const { return other_; }
+    // Where a value longer than any the file may hold begins; nullopt when
+    // none was met.
+    std::optional<quint64> longValueAt() const
+    {
+        return tokens_.tooLong() ? std::optional<quint64>(tokens_.tooLongAt()) : std::nullopt;
+    }
     bool overBudget() const { return overBudget_; }
     bool undoItemsNotArray() const { return undoItemsNotArray_; }
     // What of the file is of another form: "line 12: a comment".
@@ -328,7 +343,7 @@ private:
 
     // The next element's start or end, or the document's end; anything else
     // between them, but white space, makes the file one of the other form.
-    QXmlStreamReader::TokenType next() { return platform::xmlplist::nextPlainToken(xml_); }
+    QXmlStreamReader::TokenType next() { return platform::xmlplist::nextPlainToken(tokens_); }
 
     bool start(QStringView name)
     {
@@ -343,10 +358,14 @@ private:
     {
         QString text;
         for (;;) {
-            switch (xml_.readNext()) {
+            switch (tokens_.readNext()) {
             case QXmlStreamReader::Characters:
                 if (xml_.isCDATA())
                     return giveUp();
+                // The copy is paid for before it is made; the reader's own
+                // is held to the values' limit.
+                if (!fits(2 * quint64(text.size() + xml_.text().size())))
+                    return std::nullopt;
                 text += xml_.text();
                 continue;
             case QXmlStreamReader::EndElement:
@@ -355,6 +374,16 @@ private:
                 return giveUp();
             }
         }
+    }
+
+    // Whether `bytes` more, for a while, stay within the budget.
+    bool fits(quint64 bytes)
+    {
+        if (spent_ + bytes <= budget_)
+            return true;
+        overBudget_ = true;
+        other_ = true;
+        return false;
     }
 
     bool spend(quint64 bytes)
@@ -425,7 +454,7 @@ private:
         }
         if (name == u"true" || name == u"false") {
             const bool yes = name == u"true";
-            if (xml_.readNext() != QXmlStreamReader::EndElement)
+            if (tokens_.readNext() != QXmlStreamReader::EndElement)
                 return giveUp();
             return QVariant(yes);
         }
@@ -483,7 +512,8 @@ private:
         }
     }
 
-    QXmlStreamReader xml_;
+    platform::xmlplist::TokenStream tokens_;
+    QXmlStreamReader& xml_;
     quint64 budget_;
     quint64 spent_ = 0;
     bool other_ = false;
@@ -532,6 +562,16 @@ std::optional<Contents> readStreamed(const fs::path& file, QString* error, bool*
     if (device.failure() != 0) {
         setError(error,
                  QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(device.failure())));
+        return std::nullopt;
+    }
+    // Refused before it was collected, whatever the size of the file: no
+    // reading of it could use it.
+    if (const std::optional<quint64> at = reader.longValueAt()) {
+        setError(error, QStringLiteral("Could not read %1: it holds a value longer than any an undo file holds "
+                                       "(more than %2 bytes, from about byte %3): it is damaged")
+                            .arg(fileText(file))
+                            .arg(StreamedUndoFile::kMaxValueBytes)
+                            .arg(*at));
         return std::nullopt;
     }
     // Left to the whole reading, which holds the list to its own bound, when

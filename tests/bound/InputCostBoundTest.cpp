@@ -2,8 +2,8 @@
 // made a reader pay far more than the bytes it was given: a value shared by
 // every record, a count claimed far above the objects present, nesting
 // hidden in comments, CDATA and a DOCTYPE, many tiny elements, a sparse
-// file, many long keys that widen as they are read, and a database whose
-// query runs or prints without end. Each reading
+// file, many long keys that widen as they are read, one value as long as
+// the file, and a database whose query runs or prints without end. Each reading
 // runs in a child (kz_bound_reader); its peak memory and its time are held
 // to four times the bytes the input holds on disk plus 100 MB, and 2 s per
 // 10 MB with a few seconds for starting up. A reader that refuses must name
@@ -338,6 +338,57 @@ QByteArray dictionarySharingOneValue(int keys)
     return written(writer, writer.dictionary(entries));
 }
 
+// The head of an undo file as a removal writes it, up to its entries.
+const char* const kUndoFileHead =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n<dict>\n";
+
+// An undo file of one entry whose path is `bytes` long: far past any path
+// the system takes.
+std::string undoFileOfOneLongPath(quint64 bytes)
+{
+    std::string xml = kUndoFileHead;
+    xml += "\t<key>rootData</key>\n\t<array/>\n\t<key>undoItems</key>\n\t<array>\n\t\t<dict>\n"
+           "\t\t\t<key>aliasWasCreated</key>\n\t\t\t<false/>\n\t\t\t<key>currPosition</key>\n"
+           "\t\t\t<data>\n\t\t\tYm9va21hcms=\n\t\t\t</data>\n\t\t\t<key>oldPosition</key>\n\t\t\t<string>";
+    xml.reserve(size_t(bytes) + 256);
+    while (xml.size() < bytes)
+        xml += "/a-folder-of-a-long-path";
+    return xml + "</string>\n\t\t</dict>\n\t</array>\n</dict>\n</plist>\n";
+}
+
+// `bytes` of base64 in lines as the writer breaks them.
+void appendBase64(std::string* xml, quint64 bytes)
+{
+    xml->reserve(xml->size() + size_t(bytes) + 256);
+    const std::string line = "\t" + std::string(68, 'Q') + "\n";
+    for (quint64 written = 0; written < bytes; written += line.size())
+        *xml += line;
+}
+
+// An undo file whose rootData is one data value of `bytes`.
+std::string undoFileOfLongRootData(quint64 bytes)
+{
+    std::string xml = kUndoFileHead;
+    xml += "\t<key>rootData</key>\n\t<data>\n";
+    appendBase64(&xml, bytes);
+    return xml + "\t</data>\n\t<key>undoItems</key>\n\t<array/>\n</dict>\n</plist>\n";
+}
+
+// A small export whose one playlist holds a smart playlist's rules of
+// `bytes`, a value the reader passes over.
+std::string exportOfLongPlaylistValue(quint64 bytes)
+{
+    std::string xml = musicLibraryExport(64 * 1024, false);
+    const std::string playlist = "<key>Name</key><string>Library</string>";
+    std::string rules = "\n\t\t\t<key>Smart Info</key>\n\t\t\t<data>\n";
+    appendBase64(&rules, bytes);
+    rules += "\t\t\t</data>";
+    const size_t at = xml.rfind(playlist);
+    EXPECT_NE(at, std::string::npos);
+    return xml.insert(at + playlist.size(), rules);
+}
+
 // A binary list of about `bytes`: one dictionary of keys "k<i>" padded to
 // `keyLength` characters, every value one shared `true`; every offset and
 // reference distinct and in range. As many keys as the list's size lets
@@ -440,10 +491,13 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     const QByteArray xmlBookmark = platform::PropertyList::toData(
         QVariantMap{{QStringLiteral("path"), QByteArray(40 * 1024, 'p')}}, platform::PropertyList::Format::Xml);
     const fs::path bookmarkXml = file("bookmark-xml", xmlBookmark);
+    const fs::path longPath = dir.write("long-path-undo.plist", undoFileOfOneLongPath(60 * kMB));
+    const fs::path longPathLarge = dir.write("long-path-large-undo.plist", undoFileOfOneLongPath(150 * kMB));
+    const fs::path longRootData = dir.write("long-root-data-undo.plist", undoFileOfLongRootData(60 * kMB));
+    const fs::path longRules = dir.write("long-playlist-value.xml", exportOfLongPlaylistValue(60 * kMB));
     const fs::path wideUndo = dir.write("wide-dictionary-undo.plist", wideDictionary(60 * kMB, 24));
     const fs::path wideUndoLarge = dir.write("wide-dictionary-large-undo.plist", wideDictionary(120 * kMB, 28));
     const fs::path longKeyRecords = file("records-of-long-keys-undo.plist", recordsOfLongKeys(60 * kMB));
-    const fs::path wideSaved = dir.write("wide-dictionary.maravex", wideDictionary(250 * kMB, 32));
 
     // Photo libraries: a view that loops without an answer, one that
     // answers without end, and a log that claims gigabytes it does not hold.
@@ -483,7 +537,7 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "nesting hidden in comments, CDATA and a DOCTYPE", nested});
         cases.push_back({reader, "many tiny elements", tinySaved});
         cases.push_back({reader, "a sparse file", sparseList});
-        cases.push_back({reader, "one dictionary of many long keys", wideSaved});
+        cases.push_back({reader, "one dictionary of many long keys", wideUndoLarge});
     }
     cases.push_back({"bookmark", "a claimed count far above the objects", claimedSmall, false});
     cases.push_back({"bookmark", "a list of a million objects", bigBookmark, false});
@@ -496,10 +550,13 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "many tiny elements", tinyUndo});
         cases.push_back({reader, "a sparse file", sparseList});
         cases.push_back({reader, "the file of a removal of 300,000 items", manyEntries, true, true});
+        cases.push_back({reader, "one path of 60 MB", longPath});
+        cases.push_back({reader, "one data value of 60 MB", longRootData});
         cases.push_back({reader, "one dictionary of many long keys", wideUndo});
         cases.push_back({reader, "one dictionary of many long keys, larger", wideUndoLarge});
         cases.push_back({reader, "many records of the same long keys", longKeyRecords});
     }
+    cases.push_back({"restore-listing", "one path too large to read whole", longPathLarge});
     cases.push_back({"undo-file", "many tiny elements, too many to read whole", tinyLargeUndo});
     for (const std::string reader : {"defaults", "criteria", "saved-search", "music-library-export"}) {
         cases.push_back({reader, "a value shared by every record", sharedDict});
@@ -510,6 +567,7 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     }
     cases.push_back({"music-library-export", "many tiny tracks, too many to read whole", tinyTracksExport});
     cases.push_back({"music-library-export", "an export as the music application writes it", largeExport, true, true});
+    cases.push_back({"music-library-export", "a playlist's value of 60 MB", longRules, true, true});
     cases.push_back({"photo-library", "a query that runs without end", loops, false});
     cases.push_back({"photo-library", "a query that prints without end", prints, false});
     cases.push_back({"photo-library", "a sparse log", sparseLog, false});

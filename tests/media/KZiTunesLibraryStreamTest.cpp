@@ -435,3 +435,43 @@ TEST(KZiTunesLibraryStream, EveryValueTheApplicationWritesIsReadAtAnySize)
         EXPECT_EQ(library->mediaItems()[0].artist, str("Band & Co 0")) << v.name;
     }
 }
+
+// A long value the reader passes over (a comment of megabytes, a smart
+// playlist's rules) is read past, however long; a text it would keep that
+// is longer than any an export holds is refused before it is collected,
+// naming the file.
+TEST(KZiTunesLibraryStream, ALongValuePassedOverIsReadPastAndALongKeptTextRefused)
+{
+    kztest::TempDir dir;
+    const fs::path media = dir.mkdir("Media");
+    MusicLibraryBuilder builder(media);
+    builder.fileTrack(1, 0x1F, media / "a.wav", str("A"), str("Band"), str("Album"), 61000, 256);
+    const QByteArray own = QByteArray::fromStdString(kztest::readFile(builder.write(dir / "own.xml")));
+    const qsizetype name = own.indexOf("<key>Name</key>");
+    ASSERT_GT(name, 0);
+    const QByteArray longText(6 << 20, 'c');
+    const QByteArray longData = QByteArray(4 << 20, 'd').toBase64();
+    const fs::path file = dir / "library.xml";
+
+    overwrite(file, QByteArray(own).insert(name, QByteArray("<key>Comments</key><string>" + longText + "</string>"
+                                                      "<key>Artwork</key><data>" + longData + "</data>")));
+    ASSERT_GT(fs::file_size(file), KZiTunesLibrary::kMaxOtherExportSize);
+    QString error;
+    const auto library = KZiTunesLibrary::fromFile(file, &error);
+    ASSERT_TRUE(library) << error.toStdString();
+    ASSERT_EQ(library->mediaItems().size(), 1u);
+    EXPECT_EQ(library->mediaItems().front().songName, str("A"));
+
+    // Data passed over is checked as the whole reading checks it.
+    overwrite(file, QByteArray(own).insert(name, QByteArray("<key>Comments</key><string>" + longText + "</string>"
+                                                      "<key>Artwork</key><data>" + longData + "A</data>")));
+    bool otherForm = false;
+    EXPECT_FALSE(KZiTunesLibrary::fromStream(file, &error, &otherForm));
+    EXPECT_TRUE(otherForm);
+
+    overwrite(file, QByteArray(own).replace("<string>A</string>", QByteArray("<string>" + longText + "</string>")));
+    ASSERT_GT(fs::file_size(file), KZiTunesLibrary::kMaxOtherExportSize);
+    EXPECT_FALSE(KZiTunesLibrary::fromFile(file, &error));
+    EXPECT_TRUE(error.contains(QString::fromStdString(file.native()))) << error.toStdString();
+    EXPECT_TRUE(error.contains(str("longer than any a music library export holds"))) << error.toStdString();
+}

@@ -5,11 +5,13 @@
 #include "RemovalTestSupport.h"
 
 #include "platform/Bookmark.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "removal/KZUndoFile.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 
 using namespace removaltest;
@@ -247,5 +249,53 @@ TEST(KZUndoFileStream, AnUndoFileLargerThanTheWholeReadingTakesIsRead)
         EXPECT_EQ(got.raw, want.raw) << i;
         EXPECT_TRUE(got.valid) << i;
         EXPECT_EQ(got.oldPosition, want.oldPosition) << i;
+    }
+}
+
+// A value longer than any an undo file holds is refused before it is
+// collected, naming the file; a path the system would not take (PATH_MAX
+// bytes or more) leaves its entry unusable on both readings; and the file
+// read in pieces still sees what follows the list where a piece ends.
+TEST(KZUndoFileStream, ALongValueIsRefusedAndWhatFollowsTheListIsSeen)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const fs::path file = writeUndoFile(sampleRecords(dir.path()), 400.0);
+    const QByteArray own = contentOf(file);
+    const auto entryWithPath = [&own](qsizetype bytes) {
+        return withEntries(own, "<dict><key>currPosition</key><data>YWJj</data><key>oldPosition</key><string>/"
+                                    + QByteArray(bytes - 1, 'p') + "</string></dict>");
+    };
+
+    overwrite(file, entryWithPath(PATH_MAX));
+    bool otherForm = false;
+    QString error;
+    const auto streamed = KZUndoFile::readStreamed(file, &error, &otherForm);
+    const auto whole = KZUndoFile::readWhole(file);
+    ASSERT_TRUE(streamed) << error.toStdString();
+    ASSERT_TRUE(whole);
+    expectSameContents(*streamed, *whole, "a path of PATH_MAX bytes");
+    ASSERT_EQ(streamed->entries.size(), 4u);
+    EXPECT_FALSE(streamed->entries[3].valid);
+    EXPECT_TRUE(streamed->entries[2].valid);
+
+    overwrite(file, entryWithPath(1024 * 1024));
+    EXPECT_FALSE(KZUndoFile::readStreamed(file, &error, &otherForm));
+    EXPECT_FALSE(otherForm);
+    EXPECT_FALSE(KZUndoFile::read(file, &error));
+    EXPECT_TRUE(error.contains(platform::pathText(file))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("longer than any an undo file holds"))) << error.toStdString();
+
+    // The list padded with white space so that it ends where the first
+    // piece of 64 KB does.
+    QByteArray padded = own;
+    padded.insert(padded.indexOf("<key>rootData</key>"), QByteArray(64 * 1024 - own.size(), ' '));
+    ASSERT_EQ(padded.size(), 64 * 1024);
+    for (const auto& [after, streams] : {std::pair{"\n  \n", true}, std::pair{"<!-- a -->\n", false},
+                                        std::pair{"<extra/>", false}}) {
+        overwrite(file, padded + after);
+        const auto read = KZUndoFile::readStreamed(file, &error, &otherForm);
+        EXPECT_EQ(otherForm, !streams) << after;
+        EXPECT_EQ(bool(read), streams) << after;
     }
 }
