@@ -144,7 +144,8 @@ function(kz_add_library name)
 endfunction()
 
 # kz_add_test(NAME DIR <dir> [UI] LINK deps...)
-# One GoogleTest executable per library; every case is registered with ctest.
+# One GoogleTest executable per library; every case is registered with ctest,
+# labelled with the executable's name (ctest -L picks one suite's cases).
 # UI suites (the "ui/" sub-folder) start a QApplication, the others a
 # QCoreApplication.
 function(kz_add_test name)
@@ -166,5 +167,5 @@ function(kz_add_test name)
   gtest_discover_tests(${name}
     NO_PRETTY_VALUES
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300 LABELS ${name})
 endfunction()

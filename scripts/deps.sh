@@ -16,7 +16,7 @@ packages=(
   xdotool
   # the removal tests' loop disks of every file system the kernel mounts,
   # and access lists on the folders that Restore makes
-  xfsprogs btrfs-progs acl
+  e2fsprogs xfsprogs btrfs-progs acl
 )
 
 missing=()

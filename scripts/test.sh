@@ -13,6 +13,62 @@ cd "$(dirname "$0")/.." || exit 1
 scripts/deps.sh || exit 1
 
 failures=()
+
+# The removal, Undo and Restore suites run a second time with their
+# temporary folders (and so the sandboxed home and its Trash) on the kind of
+# disk users keep files on: the memory file system the other runs prefer
+# gives no inode generation, syncs nothing and hands out inodes its own way.
+# The cases that mount disks of every kind themselves run once.
+removal_suites='^kz_removal(_ui)?_tests$'
+mounts_own_disks='(^|/)KZ(ProofOnEveryDisk|RemovalModel)\.'
+
+# A folder whose file system is no memory one, that the tests' ordinary user
+# (uid 65534) can write into as into /tmp; nothing when there is none.
+disk_folder() {
+  local candidate
+  for candidate in "$PWD/build/disk-tmp" /var/tmp/maravex-disk-tmp; do
+    mkdir -p "$candidate" && chmod 1777 "$candidate" || continue
+    case "$(stat -f -c %T "$candidate")" in tmpfs | ramfs | overlayfs) continue ;; esac
+    if [ "$(id -u)" -eq 0 ] && ! setpriv --reuid=65534 --regid=65534 --clear-groups test -w "$candidate" 2>/dev/null; then
+      continue
+    fi
+    echo "$candidate"
+    return 0
+  done
+  return 1
+}
+
+# Runs ctest in build folder $1 with the rest of the arguments, with TMPDIR on
+# a disk: as root a fresh ext4 image on a loop device, mounted only in a mount
+# namespace of this run's own; otherwise (or where no loop device can be had)
+# the checkout's own disk.
+ctest_on_disk() {
+  local dir=$1
+  shift
+  if [ "$(id -u)" -eq 0 ]; then
+    local image="$dir/disk.img" at
+    at=$(mktemp -d /tmp/maravex-disk.XXXXXX) || return 1
+    rm -f "$image"
+    local status=0
+    unshare -m --propagation private bash -c '
+      image=$1 at=$2 dir=$3
+      shift 3
+      truncate -s 4G "$image" && mkfs.ext4 -q "$image" && mount -o loop "$image" "$at" || exit 77
+      chmod 1777 "$at"
+      echo "(temporary folders on an ext4 image at $at)"
+      cd "$dir" && TMPDIR=$at "$@"' _ "$image" "$at" "$dir" "$@" || status=$?
+    rm -f "$image"
+    rmdir "$at"
+    [ "$status" = 77 ] || return "$status"
+  fi
+  local folder
+  if ! folder=$(disk_folder); then
+    echo "(no disk folder here for the temporary folders: the run on a disk is left out)"
+    return 0
+  fi
+  echo "(temporary folders in $folder, on $(stat -f -c %T "$folder"))"
+  (cd "$dir" && TMPDIR=$folder "$@")
+}
 # Before anything is built: no include may point up a layer, and no headless
 # file may include a widget header (ARCHITECTURE.md).
 python3 scripts/check-layers.py || failures+=("layer check (scripts/check-layers.py)")
@@ -47,6 +103,19 @@ for variant in full headless; do
       done < "$failedList"
     fi
     [ "$listed" = 1 ] || failures+=("$variant: ctest failed (see its output above)")
+  fi
+  echo "== $variant: removal tests on a disk"
+  rm -f "$failedList"
+  if ! QT_QPA_PLATFORM=offscreen ctest_on_disk "$dir" ctest --output-on-failure -j "$jobs" --timeout 600 \
+    -L "$removal_suites" -E "$mounts_own_disks"; then
+    listed=0
+    if [ -s "$failedList" ]; then
+      while IFS= read -r line; do
+        failures+=("$variant on a disk: ${line#*:}")
+        listed=1
+      done < "$failedList"
+    fi
+    [ "$listed" = 1 ] || failures+=("$variant on a disk: ctest failed (see its output above)")
   fi
 done
 

@@ -28,13 +28,17 @@ using namespace removaltest;
 
 namespace {
 
-// As a file system that keeps no birth time (ext4 with small inodes)
-// records the item: a folder by its inode's generation.
+// As a file system that keeps neither birth times nor inode generations
+// (FUSE, vfat) records the item: a folder by its change time alone. The
+// temporary folder's own file system may keep a generation (ext4, xfs,
+// btrfs) that would prove the folder whatever its entries did.
 platform::FileIdentity unborn(const fs::path& item)
 {
     auto st = *platform::statPath(item, false);
     st.birth.reset();
-    return platform::FileIdentity::of(AT_FDCWD, item.c_str(), st, platform::fileSystemOf(item));
+    auto identity = platform::FileIdentity::of(AT_FDCWD, item.c_str(), st, platform::fileSystemOf(item));
+    identity.generation.reset();
+    return identity;
 }
 
 QByteArray unbornBookmark(const KZPersistentUndoRecord& record)
@@ -42,6 +46,7 @@ QByteArray unbornBookmark(const KZPersistentUndoRecord& record)
     auto map = platform::PropertyList::fromData(record.bookmark)->toMap();
     map.remove(u"birthSeconds"_s);
     map.remove(u"birthNanoseconds"_s);
+    map.remove(u"generation"_s);
     unborn(record.currPosition).insertInto(map);
     return platform::PropertyList::toData(map, platform::PropertyList::Format::Binary);
 }

@@ -230,7 +230,7 @@ inline bool passesAsUser(uid_t uid, const fs::path& dataHome, const std::functio
         if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid) != 0)
             ::_exit(10);
         ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
-        body();
+        kztest::runInChild(body);
         std::fflush(stdout);
         ::_exit(::testing::Test::HasFailure() ? 1 : 0);
     }

@@ -76,6 +76,20 @@ bool enterPrivateMountNamespace()
 }
 } // namespace
 
+void runInChild(const std::function<void()>& body)
+{
+    // An exception let out of a forked child would reach GoogleTest's
+    // handler there, and the child would go on to run the rest of the
+    // suite beside its parent (as whatever user it had become).
+    try {
+        body();
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "exception in the child: " << e.what();
+    } catch (...) {
+        ADD_FAILURE() << "exception in the child";
+    }
+}
+
 std::optional<fs::path> otherVolume()
 {
     struct stat temp {};
@@ -336,7 +350,7 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
     if (child == 0) {
         if (!enterPrivateMountNamespace())
             ::_exit(kUnavailableStatus);
-        body();
+        runInChild(body);
         std::fflush(stdout);
         std::fflush(stderr);
         // _exit: the child must not run the parent's clean-ups (its TempDirs).

@@ -147,6 +147,9 @@ bool setImmutable(const std::filesystem::path& path, bool on);
 // no such namespace (or refused a mount below), and the caller skips.
 enum class Isolated { Passed, Failed, Unavailable };
 Isolated runWithPrivateMounts(const std::function<void()>& body);
+// Runs `body` in a forked child: an exception it lets out fails the test
+// there, and the child goes on to its own exit.
+void runInChild(const std::function<void()>& body);
 
 // Runs the test `name` ("Suite.DISABLED_Case", which runs only so) of this
 // program alone in a process started afresh (fork, then exec), with `env`
