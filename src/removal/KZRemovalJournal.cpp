@@ -713,10 +713,49 @@ struct Fold {
     std::set<fs::path> gone;
 };
 
+// The trashed items that some record already lists, by their place in the
+// trash and inode: the entries of the undo files and of the journals. A
+// removal killed before it moved an item whose disk was then unplugged
+// leaves an intent that waits; once the disk is back, another removal may
+// put that very item in the Trash and list it. Read only when a fold first
+// finds an intent's item, and kept up to date by the folds of the same
+// recovery.
+class ListedItems {
+public:
+    explicit ListedItems(fs::path trashDir)
+        : trashDir_(std::move(trashDir))
+    {
+    }
+    bool contains(const fs::path& item, quint64 inode)
+    {
+        if (!read_) {
+            read_ = true;
+            for (const fs::path& file : KZUndoFile::list(trashDir_))
+                if (const auto contents = KZUndoFile::read(file))
+                    for (const KZUndoFile::Entry& entry : contents->entries)
+                        if (const auto target = platform::bookmarkTarget(entry.currPosition))
+                            add(target->path, target->inode);
+            for (const fs::path& journal : KZRemovalJournal::list(trashDir_))
+                if (const auto contents = KZRemovalJournal::read(journal))
+                    for (const KZPersistentUndoRecord& record : contents->records)
+                        add(record.currPosition, record.inode);
+        }
+        return listed_.count({item.lexically_normal(), inode}) > 0;
+    }
+    void add(const fs::path& item, quint64 inode) { listed_.insert({item.lexically_normal(), inode}); }
+
+private:
+    fs::path trashDir_;
+    bool read_ = false;
+    std::set<std::pair<fs::path, quint64>> listed_;
+};
+
 // What Restore gets of a journal and does not list yet: its entries after
 // the first `listed`, and each intent without an entry whose item is in a
-// trash. The trashes they lie in join `trashes`.
-Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, std::set<fs::path>& trashes)
+// trash and listed by no other record. The trashes they lie in join
+// `trashes`.
+Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, std::set<fs::path>& trashes,
+                   ListedItems& listedElsewhere)
 {
     Fold fold;
     for (size_t i = 0; i < contents.records.size(); ++i) {
@@ -743,6 +782,10 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
         } else if (outcome.where == TrashedItems::Outcome::Gone) {
             fold.gone.insert(intent.oldPosition.lexically_normal());
         } else if (outcome.where == TrashedItems::Outcome::Found) {
+            // Moved by another removal, which lists it: this one never did.
+            if (listedElsewhere.contains(outcome.item, intent.inode))
+                continue;
+            listedElsewhere.add(outcome.item, intent.inode);
             intent.currPosition = outcome.item;
             intent.bookmark = platform::createBookmark(outcome.item);
             fold.records.push_back(std::move(intent));
@@ -822,6 +865,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
     int written = 0;
     std::set<fs::path> trashes{trashDir};
     std::set<fs::path> gone;
+    ListedItems listed(trashDir);
     const fs::path files = platform::trashFilesFolder(trashDir);
     for (const fs::path& journal : list(trashDir)) {
         // Writable, so that the undo file folded from it is named in it first.
@@ -852,7 +896,9 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             done = true;
         } else {
             removeTornUndoFiles(trashDir, contents->undoFiles);
-            Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes);
+            Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed);
+            for (const KZPersistentUndoRecord& record : fold.records)
+                listed.add(record.currPosition, record.inode);
             gone.insert(fold.gone.begin(), fold.gone.end());
             // An item that left its place and is in no trash may lie on a
             // disk that is not connected now: the journal is all that says
