@@ -39,6 +39,7 @@
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZProgressControl.h"
 #include "engine/KZSearchController.h"
+#include "media/KZiTunesSupport.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
@@ -218,6 +219,10 @@ int main(int argc, char** argv)
     if ((level || photoLibraryNamed) && !usePrivatePreferences(runDefaults, kRemoveToolFolder, complain))
         return 1;
     KZDefaultsRegistry::setupDefaultsPreferences();
+    // The music library's files stay where they are, also while its export
+    // cannot be read, which is said once.
+    KZiTunesSupport::setRefusalTeller([](const fs::path&, const QString& reason) { complain(reason.toStdString()); });
+    KZiTunesSupport::installMediaFolderProvider();
 
     KZFoundItemArray items;
     double searchSeconds = 0;

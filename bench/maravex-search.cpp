@@ -117,11 +117,20 @@ constexpr int kExitIncomplete = 3;
 // sources; an export that names none stands for its own folder.
 std::optional<fs::path> musicLibraryMediaFolder(const fs::path& file)
 {
+    // The reason, which names the file, is said once, by the reading; a file
+    // that is not there is not refused, and is read once more for it.
+    static std::atomic<bool> told{false};
+    KZiTunesSupport::setRefusalTeller([](const fs::path&, const QString& reason) {
+        told = true;
+        complain(reason.toStdString());
+    });
     const auto library = KZiTunesSupport::sharedControl().library();
     if (!library) {
-        QString error; // read once more for the reason only, which names the file
-        KZiTunesLibrary::fromFile(file, &error);
-        complain(error.toStdString());
+        if (!told) {
+            QString error;
+            KZiTunesLibrary::fromFile(file, &error);
+            complain(error.toStdString());
+        }
         return std::nullopt;
     }
     const fs::path media = library->musicFolderLocation().empty() ? file.parent_path()

@@ -7,13 +7,20 @@
 #include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
+#include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
+#include "services/KZMusicLibraryFolders.h"
 #include "settings/KZDefaultsKeys.h"
 
+#include <QXmlStreamReader>
+
+#include <cerrno>
 #include <cstdlib>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -35,6 +42,86 @@ std::string signatureOf(const fs::path& file)
            + std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
 }
 
+// The "Music Folder" of an export that cannot be read whole. The music
+// application writes it among the first keys, before the tracks, so its
+// first bytes are enough; a file that is no regular file is not waited on.
+fs::path musicFolderAtHead(const fs::path& file)
+{
+    constexpr qsizetype kHead = 64 * 1024;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    QByteArray head;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        head.resize(kHead);
+        qsizetype done = 0;
+        while (done < head.size()) {
+            const ssize_t n = ::pread(fd, head.data() + done, size_t(head.size() - done), off_t(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        head.truncate(done);
+    }
+    ::close(fd);
+    // Only a key of the top dictionary: one after the tracks began is not it.
+    const QByteArray key = QByteArrayLiteral("<key>Music Folder</key>");
+    const qsizetype at = head.indexOf(key);
+    const qsizetype tracks = head.indexOf(QByteArrayLiteral("<key>Tracks</key>"));
+    if (at < 0 || (tracks >= 0 && tracks < at))
+        return {};
+    qsizetype value = at + key.size();
+    while (value < head.size() && (head[value] == ' ' || head[value] == '\t' || head[value] == '\r' || head[value] == '\n'))
+        ++value;
+    const QByteArray open = QByteArrayLiteral("<string>");
+    const qsizetype end = head.indexOf(QByteArrayLiteral("</string>"), value);
+    if (head.mid(value, open.size()) != open || end < 0)
+        return {};
+    // Entities and character references decoded as an XML reader does.
+    QXmlStreamReader xml(QByteArrayLiteral("<s>") + head.mid(value + open.size(), end - value - open.size())
+                         + QByteArrayLiteral("</s>"));
+    if (!xml.readNextStartElement())
+        return {};
+    const QString text = xml.readElementText();
+    if (xml.hasError())
+        return {};
+    return KZFilesUtilities::pathOfLocalFileURL(text);
+}
+
+std::mutex& tellerLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+KZiTunesSupport::RefusalTeller& teller()
+{
+    static KZiTunesSupport::RefusalTeller installed;
+    return installed;
+}
+
+void tellRefusal(const fs::path& file, QString reason)
+{
+    KZiTunesSupport::RefusalTeller tell;
+    {
+        std::lock_guard guard(tellerLock());
+        tell = teller();
+    }
+    // The reader's reasons name the file; one that does not is given it.
+    const QString named = QStringLiteral("\u201c") + platform::pathText(file) + QStringLiteral("\u201d");
+    if (!reason.contains(platform::pathText(file)))
+        reason = reason.isEmpty() ? named : named + QStringLiteral(": ") + reason;
+    if (tell) {
+        tell(file, reason);
+        return;
+    }
+    KZErrorDelegate::sharedControl().showError(QStringLiteral("music_library_not_read"),
+                                               QStringLiteral("music_library_not_read_mess"), {reason});
+}
+
 } // namespace
 
 KZiTunesSupport& KZiTunesSupport::sharedControl()
@@ -50,6 +137,13 @@ void KZiTunesSupport::setSharedControl(std::unique_ptr<KZiTunesSupport> instance
 void KZiTunesSupport::installMediaFolderProvider()
 {
     KZFilesUtilities::setiTunesFolderProvider([] { return sharedControl().musicFolderLocation(); });
+    KZMusicLibraryFolders::setUnreadLibraryProvider([] { return sharedControl().unreadLibraryFolder(); });
+}
+
+void KZiTunesSupport::setRefusalTeller(RefusalTeller tell)
+{
+    std::lock_guard guard(tellerLock());
+    teller() = std::move(tell);
 }
 
 void KZiTunesSupport::followLibraryChanges()
@@ -77,25 +171,47 @@ fs::path KZiTunesSupport::libraryFilePath()
 std::shared_ptr<const KZiTunesLibrary> KZiTunesSupport::library()
 {
     const fs::path file = libraryFilePath();
-    std::lock_guard guard(lock_);
-    if (library_ && library_->file() == file)
-        return library_;
-    library_.reset();
-    if (file.empty())
-        return nullptr;
-    std::string signature = signatureOf(file);
-    if (failedOn_ && failedOn_->first == file && failedOn_->second == signature)
-        return nullptr;
-    QString error;
-    library_ = KZiTunesLibrary::fromFile(file, &error);
-    if (library_) {
-        failedOn_.reset();
-    } else {
-        if (signature != "missing")
-            platform::logLine(QStringLiteral("Music library not read: ") + error);
-        failedOn_.emplace(file, std::move(signature));
+    QString refusal;
+    bool refused = false;
+    std::shared_ptr<const KZiTunesLibrary> read;
+    {
+        std::lock_guard guard(lock_);
+        if (library_ && library_->file() == file)
+            return library_;
+        library_.reset();
+        if (file.empty()) {
+            unread_ = false;
+            return nullptr;
+        }
+        std::string signature = signatureOf(file);
+        if (failedOn_ && failedOn_->first == file && failedOn_->second == signature)
+            return nullptr;
+        QString error;
+        library_ = KZiTunesLibrary::fromFile(file, &error);
+        unread_ = false;
+        unreadMusicFolder_.clear();
+        if (library_) {
+            failedOn_.reset();
+        } else {
+            // A library that is there but cannot be read still owns its
+            // files: what stands for its media folder is kept until the
+            // file changes, and the user hears why once.
+            if (signature != "missing") {
+                platform::logLine(QStringLiteral("Music library not read: ") + error);
+                unread_ = true;
+                unreadMusicFolder_ = musicFolderAtHead(file);
+                refusal = error;
+                refused = true;
+            }
+            failedOn_.emplace(file, std::move(signature));
+        }
+        read = library_;
     }
-    return library_;
+    // Outside the lock: the alert waits for the main thread, which may ask
+    // for the library meanwhile.
+    if (refused)
+        tellRefusal(file, refusal);
+    return read;
 }
 
 void KZiTunesSupport::noteUpdatedLibrary()
@@ -103,12 +219,31 @@ void KZiTunesSupport::noteUpdatedLibrary()
     std::lock_guard guard(lock_);
     library_.reset();
     failedOn_.reset();
+    unread_ = false;
+    unreadMusicFolder_.clear();
 }
 
 fs::path KZiTunesSupport::musicFolderLocation()
 {
-    const auto current = library();
-    return current ? current->musicFolderLocation() : fs::path();
+    if (const auto current = library())
+        return current->musicFolderLocation();
+    const fs::path file = libraryFilePath();
+    std::lock_guard guard(lock_);
+    return unread_ && failedOn_ && failedOn_->first == file ? unreadMusicFolder_ : fs::path();
+}
+
+fs::path KZiTunesSupport::unreadLibraryFolder()
+{
+    if (library())
+        return {};
+    const fs::path file = libraryFilePath();
+    std::lock_guard guard(lock_);
+    if (!unread_ || !failedOn_ || failedOn_->first != file)
+        return {};
+    // A media folder named but gone holds no file to keep.
+    if (!unreadMusicFolder_.empty())
+        return {};
+    return platform::absolutePath(failedOn_->first).parent_path();
 }
 
 std::vector<KZiTunesTrack> KZiTunesSupport::mediaItems()

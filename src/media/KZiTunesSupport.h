@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,9 +25,16 @@ public:
     static KZiTunesSupport& sharedControl();
     static void setSharedControl(std::unique_ptr<KZiTunesSupport> instance);
 
-    // Tells the file services where the media folder is, so that the global
-    // exclusion of that folder works. Called once at start-up.
+    // Tells the file services where the media folder is, and which folder
+    // stands for it while the export cannot be read, so that searches and
+    // removals leave the library's files alone. Called once at start-up by
+    // the program and by every tool that removes.
     static void installMediaFolderProvider();
+    // Says once, for each state of the file, that an export could not be
+    // read and why (`reason` names the file). By default an error alert; the
+    // command-line tools print it instead. Null restores the alert.
+    using RefusalTeller = std::function<void(const std::filesystem::path& file, const QString& reason)>;
+    static void setRefusalTeller(RefusalTeller teller);
     // Reads the library again after the program changed it through its
     // application, so that deleted tracks are not offered again. Called once
     // at start-up.
@@ -41,7 +49,13 @@ public:
     // Drops the reading, so that the next call reads the library again.
     void noteUpdatedLibrary();
 
+    // The media folder of the library; while the export cannot be read, the
+    // "Music Folder" named at its head, where that can be found.
     std::filesystem::path musicFolderLocation();
+    // While the export cannot be read and names no media folder that can
+    // be found, the folder that holds it: the library's own folder, whose
+    // files then stay out of every search and removal. Empty otherwise.
+    std::filesystem::path unreadLibraryFolder();
     std::vector<KZiTunesTrack> mediaItems();
     std::optional<KZiTunesTrack> songMetadataWithTrackID(const QString& trackID);
     // "iTunes Library -> Album" for a track with an album title; empty for
@@ -54,4 +68,8 @@ private:
     // The file as it was when it last failed to read: not read again until
     // it changes.
     std::optional<std::pair<std::filesystem::path, std::string>> failedOn_;
+    // What stands for the media folder while that file cannot be read: the
+    // folder named at its head, or empty.
+    std::filesystem::path unreadMusicFolder_;
+    bool unread_ = false;
 };

@@ -84,6 +84,7 @@ void KZRemove::doMove()
         std::lock_guard guard(mutex_);
         renamedDict_.clear();
     }
+    steps_.learnMusicLibrary();
     steps_.acceptForRemoval(panel_->itemsToRemove);
     if (panel_->isMoveToTrash)
         moveToTrashPreliminary(panel_->itemsToRemove);
@@ -238,7 +239,7 @@ bool KZRemove::keepsMusicItem(const KZFoundItemRef& item)
     // Set aside before the group counters are touched and before any
     // question about the volume: the track stays, so it asks for nothing,
     // and it still counts as the copy its group keeps.
-    if (!item->isiTunesItem() || item->isPhotosItem())
+    if (item->isPhotosItem() || (!item->isiTunesItem() && !steps_.isMusicLibraryFile(item->url())))
         return false;
     countAside(item, &KZRemoveTally::musicKept, outcomeName(KZRemoveOutcome::MusicKept));
     return true;

@@ -13,9 +13,11 @@
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 #include "services/KZErrorDelegate.h"
+#include "services/KZMusicLibraryFolders.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <set>
@@ -179,6 +181,28 @@ void KZRemoveItemSteps::acceptForRemoval(const KZFoundItemArray& items)
     }
 }
 
+void KZRemoveItemSteps::learnMusicLibrary()
+{
+    musicLibraryPlaces_.emplace();
+    const fs::path folder = KZMusicLibraryFolders::keptOutFolder();
+    if (folder.empty())
+        return;
+    for (const fs::path& place : platform::exclusionPlaces(platform::absolutePath(folder)))
+        musicLibraryPlaces_->push_back(place.lexically_normal());
+}
+
+bool KZRemoveItemSteps::isMusicLibraryFile(const fs::path& path)
+{
+    if (!musicLibraryPlaces_)
+        learnMusicLibrary();
+    if (musicLibraryPlaces_->empty() || path.empty())
+        return false;
+    const fs::path normal = path.lexically_normal();
+    return std::any_of(musicLibraryPlaces_->begin(), musicLibraryPlaces_->end(), [&normal](const fs::path& place) {
+        return platform::isInsideFolder(normal, place) || platform::isInsideFolder(place, normal);
+    });
+}
+
 // ---- One item -----------------------------------------------------------------------------------
 
 KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemoveJob::Kind job,
@@ -192,7 +216,7 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
         return KZRemoveOutcome::NotTagged;
     // A music library keeps a track by its file: a file taken away leaves a
     // dead track behind, and only the music application may delete one.
-    if (item->isiTunesItem())
+    if (item->isiTunesItem() || isMusicLibraryFile(item->url()))
         return KZRemoveOutcome::MusicKept;
     KZRemoveOutcome outcome = KZRemoveOutcome::Failed;
     const std::optional<platform::AnchoredItem> anchor = checkIdentity(item, &outcome);

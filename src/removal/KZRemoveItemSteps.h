@@ -128,6 +128,12 @@ public:
     // The items that leave in this removal, by path, and for each of their
     // groups the members of the result that stay.
     void acceptForRemoval(const KZFoundItemArray& items);
+    // Asks where the music library keeps its files, once per removal, before
+    // the first item (and at the first item asked about, for a job started
+    // without a removal): what lies there is the library's, whoever found
+    // it, and so is a folder that holds it.
+    void learnMusicLibrary();
+    bool isMusicLibraryFile(const std::filesystem::path& path);
 
     // One item, one step after the other; the first step that refuses ends
     // it. `forGood`: the user chose to delete the items instead of moving
@@ -207,6 +213,9 @@ private:
     // Set by acceptForRemoval before the items go, read by keepsACopy.
     std::unordered_set<std::string> removalPaths_;
     std::unordered_map<qint64, std::vector<KZFoundItemRef>> keptMembers_;
+    // The music library's folder as written, reached without links and
+    // where a link leads; empty without a library.
+    std::optional<std::vector<std::filesystem::path>> musicLibraryPlaces_;
     // Devices known to be, or not to be, one of the kernel's own file
     // systems: telling a tmpfs from a devtmpfs reads the mount table.
     mutable std::unordered_map<dev_t, bool> kernelDevices_;

@@ -7,11 +7,16 @@
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
 #include "services/KZFilesUtilities.h"
+#include "services/KZMusicLibraryFolders.h"
 #include "settings/KZDefaultsKeys.h"
 #include "support/LibraryFixtures.h"
+#include "support/ScriptedPresenter.h"
 #include "support/TestSupport.h"
+#include "support/UnreadExports.h"
+#include "services/KZErrorDelegate.h"
 
 #include <QFile>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -50,6 +55,8 @@ protected:
     void TearDown() override
     {
         KZFilesUtilities::setiTunesFolderProvider({});
+        KZMusicLibraryFolders::setUnreadLibraryProvider({});
+        KZiTunesSupport::setRefusalTeller({});
         KZiTunesSupport::setSharedControl(nullptr);
     }
 
@@ -312,4 +319,73 @@ TEST_F(MusicLibraryTest, TracksDeletedThroughTheApplicationAreReadAgain)
     EXPECT_EQ(KZiTunesSupport::sharedControl().mediaItems().size(), 1u);
     KZApplescript::setMusicLibraryDidChange({});
     KZAppsSupport::setSharedControl(nullptr);
+}
+
+// An export that is there but cannot be read still owns its files: the media
+// folder named at its head (or, where none can be read, the folder that holds
+// the export) is what the file services keep out, and the refusal is told
+// once for each state of the file, naming it.
+TEST_F(MusicLibraryTest, AnExportThatCannotBeReadKeepsItsFolderAndIsToldOnce)
+{
+    using kztest::UnreadExport;
+    struct Case {
+        UnreadExport form;
+        bool namesMedia;
+        fs::path keptOut;
+    };
+    const fs::path libraryFolder = libraryFile.parent_path();
+    for (const Case& c : {Case{UnreadExport::Broken, true, media}, Case{UnreadExport::OverLimit, true, media},
+                          Case{UnreadExport::Broken, false, libraryFolder},
+                          Case{UnreadExport::Fifo, false, libraryFolder}}) {
+        SCOPED_TRACE(std::string(kztest::nameOf(c.form)) + (c.namesMedia ? " naming its media folder" : ""));
+        KZiTunesSupport::setSharedControl(nullptr);
+        std::error_code ec;
+        fs::remove(libraryFile, ec);
+        QStringList told;
+        KZiTunesSupport::setRefusalTeller([&told](const fs::path&, const QString& reason) { told << reason; });
+        kztest::writeUnreadExport(libraryFile, c.form, c.namesMedia ? media : fs::path());
+
+        KZiTunesSupport& reader = KZiTunesSupport::sharedControl();
+        EXPECT_FALSE(reader.library());
+        EXPECT_TRUE(reader.mediaItems().empty());
+        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolder(), c.keptOut);
+        // The media folder keeps its place among the sources as when read.
+        if (c.namesMedia) {
+            EXPECT_EQ(KZFilesUtilities::sharedControl().isiTunesURL(libraryFolder), 1);
+        }
+        EXPECT_FALSE(reader.songMetadataWithTrackID(str("ff")));
+        ASSERT_EQ(told.size(), 1) << "told once, not at every question";
+        EXPECT_TRUE(told[0].contains(QFile::decodeName(libraryFile.c_str()))) << told[0].toStdString();
+
+        // Gone, nothing is kept; there again and readable, the library
+        // speaks for itself.
+        fs::remove(libraryFile);
+        reader.noteUpdatedLibrary();
+        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolder(), fs::path());
+        MusicLibraryBuilder(media).fileTrack(1, 1, media / "a.wav", str("A")).write(libraryFile);
+        reader.noteUpdatedLibrary();
+        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolder(), media);
+        EXPECT_EQ(told.size(), 1);
+    }
+}
+
+// Without a tool of its own to tell it, the refusal is an error alert naming
+// the file, shown once however often the library is asked for.
+TEST_F(MusicLibraryTest, ARefusalIsOneAlertNamingTheFile)
+{
+    KZErrorDelegate::setSharedControl(nullptr);
+    auto presenter = std::make_shared<kztest::ScriptedPresenter>();
+    KZErrorDelegate::sharedControl().setPresenter(presenter);
+    const auto restore = qScopeGuard([] { KZErrorDelegate::setSharedControl(nullptr); });
+    kztest::writeUnreadExport(libraryFile, kztest::UnreadExport::OverLimit, media);
+
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(KZiTunesSupport::sharedControl().mediaItems().empty());
+        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolder(), media);
+    }
+    ASSERT_EQ(presenter->shown(), 1u);
+    const KZAlertPresenter::Alert& alert = presenter->calls[0].alert;
+    EXPECT_TRUE(alert.messageText.startsWith(str("The music library was not read."))) << alert.messageText.toStdString();
+    EXPECT_TRUE(alert.messageText.contains(QFile::decodeName(libraryFile.c_str())));
+    EXPECT_FALSE(alert.informativeText.isEmpty());
 }

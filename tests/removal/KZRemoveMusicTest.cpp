@@ -1,7 +1,13 @@
 #include "RemovalTestSupport.h"
 
+#include "UnreadExports.h"
 #include "engine/KZAppSuppInfo.h"
+#include "media/KZiTunesSupport.h"
 #include "removal/KZRemoveCntrl.h"
+#include "services/KZFilesUtilities.h"
+#include "services/KZMusicLibraryFolders.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -138,4 +144,108 @@ TEST(KZRemoveMusic, ThePanelTellsTheTracksStayAndLeavesThemOutOfTheSize)
     EXPECT_TRUE(KZRemoveMusicNote(0).isEmpty());
     EXPECT_TRUE(KZRemoveMusicNote(1).startsWith(QStringLiteral("One marked track")));
     EXPECT_TRUE(KZRemoveMusicNote(3).startsWith(QStringLiteral("3 marked tracks")));
+}
+
+namespace {
+
+// The user's music library, whose export at Music/Library/Library.xml cannot
+// be read; the files of a plain search found in its folder, each with a copy
+// outside it, and a plain pair elsewhere. Every one of them is marked.
+struct UnreadLibraryFixture : Fixture {
+    fs::path libraryFolder = dir.mkdir("Music/Library");
+    fs::path media = dir.mkdir("Music/Library/Media");
+    KZFoundItemArray all, inside;
+    KZFoundItemRef plain;
+
+    UnreadLibraryFixture(kztest::UnreadExport form, bool namesMedia)
+    {
+        KZiTunesSupport::setSharedControl(nullptr);
+        KZiTunesSupport::setRefusalTeller([](const fs::path&, const QString&) {});
+        const fs::path file = kztest::writeUnreadExport(libraryFolder / "Library.xml", form,
+                                                        namesMedia ? media : fs::path());
+        defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(file.c_str()));
+        KZiTunesSupport::installMediaFolderProvider();
+        all = modeltest::makeItems(
+            {{.path = dir.write("Music/Library/Media/a.mp3", "song"), .group = 1, .marked = true},
+             {.path = dir.write("loose/a.mp3", "song"), .group = 1},
+             {.path = dir.write("Music/Library/Media/Album/b.mp3", "other song"), .group = 2, .marked = true},
+             {.path = dir.write("loose/b.mp3", "other song"), .group = 2},
+             {.path = dir.write("docs/x", "plain"), .group = 3, .marked = true},
+             {.path = dir.write("keep/x", "plain"), .group = 3}});
+        inside = {all[0], all[2]};
+        plain = all[4];
+    }
+    ~UnreadLibraryFixture()
+    {
+        KZFilesUtilities::setiTunesFolderProvider({});
+        KZMusicLibraryFolders::setUnreadLibraryProvider({});
+        KZiTunesSupport::setRefusalTeller({});
+        KZiTunesSupport::setSharedControl(nullptr);
+    }
+    void expectInsideStayed(const KZRemove& removal) const
+    {
+        for (const KZFoundItemRef& item : inside) {
+            EXPECT_TRUE(fs::exists(item->recordedURL())) << item->recordedURL();
+            EXPECT_EQ(removal.outcomeOf(item), QStringLiteral("music_not_removed"));
+            EXPECT_FALSE(item->isRemoved());
+        }
+        EXPECT_EQ(removal.tally().musicKept, inside.size());
+    }
+};
+
+} // namespace
+
+// A plain search made while the library could not be read (or a result
+// saved then) names files of the library; no removal takes them, whichever
+// way the export cannot be read, while the other marked items go.
+TEST(KZRemoveMusic, AnUnreadLibraryKeepsEveryFileOfItsFolder)
+{
+    using kztest::UnreadExport;
+    for (const auto& [form, namesMedia] : {std::pair{UnreadExport::Broken, true}, std::pair{UnreadExport::OverLimit, true},
+                                           std::pair{UnreadExport::Fifo, false}, std::pair{UnreadExport::Broken, false}}) {
+        SCOPED_TRACE(std::string(kztest::nameOf(form)) + (namesMedia ? " naming its media folder" : ""));
+        emptyTrash();
+        UnreadLibraryFixture f(form, namesMedia);
+        auto removal = f.engine({f.all[0], f.all[2], f.plain}, f.all);
+        removal->doMove();
+        f.expectInsideStayed(*removal);
+        EXPECT_FALSE(fs::exists(f.plain->recordedURL()));
+        EXPECT_EQ(removal->tally().trashed, 1u);
+        EXPECT_EQ(countIn(trashFiles()), 1u);
+    }
+}
+
+// Moved, copied or linked, by the panel or a job handed the items directly,
+// a file of the unread library stays; so does a folder that holds it.
+TEST(KZRemoveMusic, AnUnreadLibraryKeepsItsFilesFromEveryJob)
+{
+    UnreadLibraryFixture f(kztest::UnreadExport::Fifo, false);
+    f.panel->isMoveToTrash = false;
+    f.panel->isCreateAlias = true;
+    const fs::path dest = f.dir.mkdir("dest");
+    f.panel->urlToMove = dest;
+    auto removal = f.engine({f.all[0], f.all[2], f.plain}, f.all);
+    removal->doMove();
+    f.expectInsideStayed(*removal);
+    EXPECT_EQ(removal->tally().moved, 1u);
+    EXPECT_FALSE(fs::exists(dest / "Music"));
+
+    for (const KZRemove::Job job : {KZRemove::TrashJob, KZRemove::MoveJob, KZRemove::CopyJob}) {
+        UnreadLibraryFixture g(kztest::UnreadExport::Broken, true);
+        KZRemove engine(g.panel, g.fs);
+        engine.moveItems(g.inside, job, dest);
+        g.expectInsideStayed(engine);
+    }
+    EXPECT_FALSE(fs::exists(dest / "Music"));
+
+    // A folder found as a duplicate of another takes the library with it.
+    UnreadLibraryFixture h(kztest::UnreadExport::Broken, false);
+    h.dir.write("copy/Music/Library/Media/a.mp3", "song");
+    const KZFoundItemArray folders = modeltest::makeItems(
+        {{.path = h.dir / "Music", .group = 1, .marked = true, .isDirectory = true},
+         {.path = h.dir / "copy/Music", .group = 1, .isDirectory = true}});
+    auto folderRemoval = h.engine({folders[0]}, folders);
+    folderRemoval->doMove();
+    EXPECT_EQ(folderRemoval->outcomeOf(folders[0]), QStringLiteral("music_not_removed"));
+    EXPECT_EQ(kztest::readFile(h.dir / "Music/Library/Media/a.mp3"), "song");
 }

@@ -5,6 +5,7 @@
 #include "platform/Paths.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
+#include "services/KZMusicLibraryFolders.h"
 
 #include <algorithm>
 
@@ -171,8 +172,17 @@ bool KZSearchPreparation::checkForLibrarySource(const KZSourceItemRef& source, K
         request.addExcludedLocations({code == 3 ? mediaFolder : source->url()});
         return keep;
     }
-    default:
+    default: {
+        // While the export cannot be read, the folder that holds it stands
+        // for the media folder; a source in it is no plain folder either.
+        // The user has been told why the library is not read.
+        if (mediaFolder.empty()) {
+            const std::filesystem::path unread = KZMusicLibraryFolders::keptOutFolder();
+            if (!unread.empty() && platform::isInsideFolder(source->url(), unread))
+                request.addExcludedLocations({source->url()});
+        }
         return true;
+    }
     }
 }
 
@@ -228,9 +238,9 @@ KZSearchPreparation::Outcome KZSearchPreparation::prepare(KZSourcesCntrl& source
     request.setSearchType(foldersSearch ? KZSearchStuff::duplicateFolders : KZSearchStuff::duplicateFiles);
     request.createCriteria();
     if (!musicLibraryIsSource) {
-        const auto mediaFolder = KZFilesUtilities::sharedControl().iTunesFolderLocationPath();
-        if (mediaFolder && !mediaFolder->empty())
-            request.addExcludedLocations({*mediaFolder});
+        const std::filesystem::path keptOut = KZMusicLibraryFolders::keptOutFolder();
+        if (!keptOut.empty())
+            request.addExcludedLocations({keptOut});
     }
     outcome.proceed = true;
     return outcome;
@@ -239,12 +249,12 @@ KZSearchPreparation::Outcome KZSearchPreparation::prepare(KZSourcesCntrl& source
 std::vector<std::filesystem::path> KZSearchPreparation::musicLibraryExclusions(const KZSearchStuff& request)
 {
     std::vector<std::filesystem::path> places;
-    const std::filesystem::path mediaFolder
-        = KZFilesUtilities::sharedControl().iTunesFolderLocationPath().value_or(std::filesystem::path());
-    if (!mediaFolder.empty())
-        places.push_back(mediaFolder);
+    const std::filesystem::path keptOut = KZMusicLibraryFolders::keptOutFolder();
+    if (!keptOut.empty())
+        places.push_back(keptOut);
     for (const KZSourceItemRef& source : request.sources())
-        if (source && source->iTunesLibValue() == 4)
+        if (source
+            && (source->iTunesLibValue() == 4 || (!keptOut.empty() && platform::isInsideFolder(source->url(), keptOut))))
             places.push_back(source->url());
     const std::vector<std::filesystem::path> excluded = request.exludedByLocation();
     // Only what the checks really left out: a media folder searched as part

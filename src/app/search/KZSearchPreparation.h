@@ -40,8 +40,9 @@ public:
                                       KZSourcesCntrl* sourcesCntrl = nullptr);
 
     // The locations of a prepared request that the checks left out for the
-    // music library's sake: its media folder, and each source whose name
-    // holds "iTunes".
+    // music library's sake: its media folder (or, while its export cannot be
+    // read, the folder that holds the export, and each source in that), and
+    // each source whose name holds "iTunes".
     static std::vector<std::filesystem::path> musicLibraryExclusions(const KZSearchStuff& request);
 
     // Whether the library's application may be quit and reopened by us. A
