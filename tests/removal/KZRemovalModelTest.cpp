@@ -274,7 +274,7 @@ const char* nameOf(Event e)
 
 // Events whose handling is not finished yet, by the word that draws them
 // too: KZ_MODEL_EVENTS=all, or some of the words joined by commas.
-const std::map<Event, std::string> kPendingEvents = {{Event::ReplaceInTrash, "saved"}};
+const std::map<Event, std::string> kPendingEvents = {};
 
 std::set<Event> pendingEventsDrawn()
 {
