@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache
-  qt6-base-dev libplist-dev libtag1-dev libexiv2-dev sqlite3
+  qt6-base-dev libplist-dev libtag1-dev libexiv2-dev libblkid-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   # scripts/check-layers.py (standard library only)
   python3
@@ -17,6 +17,9 @@ packages=(
   # the removal tests' loop disks of every file system the kernel mounts,
   # and access lists on the folders that Restore makes
   e2fsprogs xfsprogs btrfs-progs acl
+  # vfat images whose volume serial tells their disk, and vfat through
+  # FUSE where the kernel has none
+  dosfstools fusefat
 )
 
 missing=()

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <blkid/blkid.h>
+
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -47,6 +49,31 @@ quint64 hashOf(const std::string& bytes)
     }
     return hash ? hash : 1;
 }
+
+} // namespace
+
+std::optional<quint64> volumeSerialOf(const std::filesystem::path& deviceOrImage)
+{
+    const blkid_probe probe = blkid_new_probe_from_filename(deviceOrImage.c_str());
+    if (!probe)
+        return std::nullopt;
+    blkid_probe_enable_superblocks(probe, 1);
+    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_UUID | BLKID_SUBLKS_TYPE);
+    std::optional<quint64> serial;
+    const char* uuid = nullptr;
+    size_t length = 0;
+    if (blkid_do_safeprobe(probe) == 0 && blkid_probe_lookup_value(probe, "UUID", &uuid, &length) == 0 && uuid
+        && length > 1) {
+        const char* type = nullptr;
+        if (blkid_probe_lookup_value(probe, "TYPE", &type, nullptr) != 0 || !type)
+            type = "";
+        serial = hashOf(std::string(type) + ':' + std::string(uuid, ::strnlen(uuid, length)));
+    }
+    blkid_free_probe(probe);
+    return serial;
+}
+
+namespace {
 
 // A small file of sysfs, its first line; empty when there is none.
 std::string firstLineOf(const std::string& path)
@@ -135,36 +162,6 @@ std::string unescapedMountField(const std::string& field)
     return out;
 }
 
-// The block device a file system on an unnamed device (btrfs) was mounted
-// from, as the mount `mountId` (mountinfo's own numbering) names it. FUSE
-// names its source as it likes, and tmpfs, overlay and network disks have
-// none.
-std::optional<dev_t> sourceDeviceOfMount(quint64 mountId)
-{
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    const std::string id = std::to_string(mountId);
-    while (std::getline(in, line)) {
-        if (line.compare(0, id.size() + 1, id + ' ') != 0)
-            continue;
-        const size_t separator = line.find(" - ");
-        if (separator == std::string::npos)
-            return std::nullopt;
-        std::istringstream rest(line.substr(separator + 3));
-        std::string type;
-        std::string source;
-        rest >> type >> source;
-        if (type.rfind("fuse", 0) == 0)
-            return std::nullopt;
-        source = unescapedMountField(source);
-        struct stat st {};
-        if (source.empty() || source[0] != '/' || ::stat(source.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
-            return std::nullopt;
-        return st.st_rdev;
-    }
-    return std::nullopt;
-}
-
 struct MountIds {
     std::optional<quint64> unique; // never handed out again
     std::optional<quint64> plain;  // mountinfo's, handed out again
@@ -181,6 +178,93 @@ MountIds mountIdsOf(int fd)
     if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &sx) == 0 && (sx.stx_mask & STATX_MNT_ID))
         ids.plain = sx.stx_mnt_id;
     return ids;
+}
+
+struct MountSource {
+    std::string type;
+    std::string source;
+};
+
+// What the mount `mountId` (mountinfo's own numbering) was mounted from.
+std::optional<MountSource> sourceOfMount(quint64 mountId)
+{
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    const std::string id = std::to_string(mountId);
+    while (std::getline(in, line)) {
+        if (line.compare(0, id.size() + 1, id + ' ') != 0)
+            continue;
+        const size_t separator = line.find(" - ");
+        if (separator == std::string::npos)
+            return std::nullopt;
+        std::istringstream rest(line.substr(separator + 3));
+        MountSource mount;
+        rest >> mount.type >> mount.source;
+        mount.source = unescapedMountField(mount.source);
+        return mount;
+    }
+    return std::nullopt;
+}
+
+// The block device a file system on an unnamed device (btrfs) was mounted
+// from. FUSE names its source as it likes, and tmpfs, overlay and network
+// disks have none.
+std::optional<dev_t> sourceDeviceOfMount(quint64 mountId)
+{
+    const auto mount = sourceOfMount(mountId);
+    if (!mount || mount->type.rfind("fuse", 0) == 0)
+        return std::nullopt;
+    struct stat st {};
+    if (mount->source.empty() || mount->source[0] != '/' || ::stat(mount->source.c_str(), &st) != 0
+        || !S_ISBLK(st.st_mode))
+        return std::nullopt;
+    return st.st_rdev;
+}
+
+// Where libblkid can read the file system of the device `device`: its
+// device node, or for FUSE on an unnamed device the image or device it was
+// mounted from. Only a file system that gives no identity of its own is
+// asked, and what is read only ever tells two disks apart or agrees: a
+// disk is proved by its block device or its mount.
+std::string headerSourceOf(dev_t device, const MountIds& ids)
+{
+    if (::major(device) != 0) {
+        std::ifstream in("/sys/dev/block/" + std::to_string(::major(device)) + ':' + std::to_string(::minor(device))
+                         + "/uevent");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("DEVNAME=", 0) == 0)
+                return "/dev/" + line.substr(std::strlen("DEVNAME="));
+        return {};
+    }
+    if (!ids.plain)
+        return {};
+    const auto mount = sourceOfMount(*ids.plain);
+    struct stat st {};
+    if (!mount || mount->type.rfind("fuse", 0) != 0 || mount->source.empty() || mount->source[0] != '/'
+        || ::stat(mount->source.c_str(), &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode)))
+        return {};
+    return mount->source;
+}
+
+// Of a file system without an identity of its own, the serial libblkid
+// reads from its header, asked once for each mount.
+std::optional<quint64> headerSerialOf(dev_t device, const MountIds& ids)
+{
+    static std::mutex mutex;
+    static std::map<quint64, std::optional<quint64>> known;
+    if (ids.unique) {
+        std::lock_guard guard(mutex);
+        if (const auto found = known.find(*ids.unique); found != known.end())
+            return found->second;
+    }
+    const std::string source = headerSourceOf(device, ids);
+    const std::optional<quint64> serial = source.empty() ? std::nullopt : volumeSerialOf(source);
+    if (ids.unique) {
+        std::lock_guard guard(mutex);
+        known.emplace(*ids.unique, serial);
+    }
+    return serial;
 }
 
 // Of the item open at `fd` on the device `device`: a mount's block device
@@ -378,6 +462,10 @@ FileSystemFacts factsOf(int fd, const std::function<int()>& openFolder, bool clo
         if (closeFolder && folder >= 0)
             ::close(folder);
     }
+    // vfat, exfat and ntfs keep a volume serial in their header, which
+    // neither statfs nor the UUID ioctl tells.
+    if (!facts.identity)
+        facts.identity = headerSerialOf(st.st_dev, ids);
     return facts;
 }
 

@@ -21,7 +21,8 @@ struct DiskMarks {
     // The file system's own identity, which stays when its disk comes back
     // under another device number: statfs's f_fsid where it is neither zero
     // nor the device number again (xfs and vfat make it of the device), else
-    // the UUID the file system reports. None where it keeps neither.
+    // the UUID the file system reports, else the volume serial libblkid
+    // reads from its header. None where it keeps none of these.
     std::optional<quint64> fileSystem = std::nullopt;
     // The block device's own identity: the backing file of a loop device
     // (its path, device and inode), a device-mapper UUID, or the serial or
@@ -97,6 +98,11 @@ struct DiskIdentity {
     }
     bool operator==(const DiskIdentity&) const = default;
 };
+// The volume serial or UUID of the file system in the device or image at
+// `deviceOrImage`, as libblkid reads it from its header (with its type);
+// none where there is none, or the device cannot be read.
+std::optional<quint64> volumeSerialOf(const std::filesystem::path& deviceOrImage);
+
 // The disk that holds the open folder, or its entry `name`.
 DiskIdentity diskAt(int dirfd, const char* name, const FileStat& st);
 // The disk that holds the item at `path` (not followed); none when it

@@ -221,11 +221,12 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
             *st, platform::fileSystemQueryAt(from->parentFd(), from->name()),
             platform::folderGenerationQueryAt(from->parentFd(), from->name()));
         if (proof != platform::Proof::Proved) {
-            // Another disk given its disk's old number: the item is on the
-            // disk that is not there.
+            // Another disk given its disk's old number, or one not proved to
+            // be its disk (a copy of it): the item is on the disk that is
+            // not there.
             *why = item.identity->disk().proveSameDisk(
                        quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()))
-                           == platform::Proof::Different
+                           != platform::Proof::Proved
                        ? ItemResult::HolderNotConnected
                        : ItemResult::Missing;
             platform::logLine(QStringLiteral("Undo left %1 alone: it is not surely the item the removal put there")

@@ -1,9 +1,15 @@
 #include "platform/FileIdentity.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
 
 using platform::FileIdentity;
 using platform::FileStat;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -178,4 +184,30 @@ TEST(FileIdentity, AChangeTimeInWholeSecondsProvesNoFolder)
         madeInThatSecond.changed = {301, fraction};
         EXPECT_EQ(identity.prove(madeInThatSecond), platform::Proof::NotProved);
     }
+}
+
+// vfat keeps its disk's identity only as a volume serial in its header:
+// read from an image, two serials are two disks and one serial is one,
+// whatever the image; an image without a file system has none.
+TEST(FileIdentity, AVolumeSerialTellsADiskWithoutAFileSystemIdentity)
+{
+    if (std::system("command -v mkfs.vfat > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "mkfs.vfat is not installed";
+    kztest::TempDir d;
+    const auto image = [&d](const char* name, const char* serial) {
+        const fs::path path = d / name;
+        const std::string command = "truncate -s 8M " + path.native() + " && mkfs.vfat -i " + serial + " "
+            + path.native() + " > /dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return path;
+    };
+    const auto a = platform::volumeSerialOf(image("a.img", "1234ABCD"));
+    const auto again = platform::volumeSerialOf(image("again.img", "1234ABCD"));
+    const auto b = platform::volumeSerialOf(image("b.img", "5678EF01"));
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a, again);
+    EXPECT_NE(a, b);
+    std::ofstream(d / "blank.img") << std::string(65536, '\0');
+    EXPECT_FALSE(platform::volumeSerialOf(d / "blank.img"));
+    EXPECT_FALSE(platform::volumeSerialOf(d / "missing.img"));
 }

@@ -29,7 +29,9 @@ namespace {
 
 // Ext4SameHalves: a UUID whose two halves are alike, which ext4 folds into
 // an f_fsid of 0: a file system that tells no identity of its own.
-enum class Kind { Ext4, Ext4NoBirth, Ext4SameHalves, Xfs, Btrfs, Tmpfs, Overlay };
+// FuseVfat: vfat through FUSE, on no block device, with an f_fsid of 0:
+// only the mount it was seen on tells it.
+enum class Kind { Ext4, Ext4NoBirth, Ext4SameHalves, Xfs, Btrfs, Tmpfs, Overlay, FuseVfat };
 
 const char* nameOf(Kind kind)
 {
@@ -46,6 +48,8 @@ const char* nameOf(Kind kind)
         return "btrfs";
     case Kind::Tmpfs:
         return "tmpfs";
+    case Kind::FuseVfat:
+        return "vfat through FUSE";
     case Kind::Overlay:
         return "overlay";
     }
@@ -118,6 +122,12 @@ struct Disks {
     fs::path make(const std::string& name)
     {
         const fs::path image = folder / (name + ".img");
+        if (kind == Kind::FuseVfat) {
+            const std::string serial = name == "A" ? "1111AAAA" : "2222BBBB";
+            if (!run("truncate -s 32M " + image.native()) || !run("mkfs.vfat -i " + serial + " " + image.native()))
+                ::_exit(kUnavailable);
+            return image;
+        }
         const char* size = kind == Kind::Xfs ? "320M" : kind == Kind::Btrfs ? "160M" : "64M";
         const std::string mkfs = kind == Kind::Xfs     ? "mkfs.xfs -q"
                                  : kind == Kind::Btrfs ? "mkfs.btrfs -q"
@@ -131,6 +141,11 @@ struct Disks {
     }
     void attach(const fs::path& image)
     {
+        if (kind == Kind::FuseVfat) {
+            if (!run("fusefat -o rw+ " + image.native() + " " + at.native()))
+                ::_exit(kUnavailable);
+            return;
+        }
         if (device.empty()) {
             device = output("losetup -f --show " + image.native());
             if (device.empty())
@@ -149,6 +164,8 @@ struct Disks {
     void detach()
     {
         ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+        if (kind == Kind::FuseVfat)
+            return;
         for (int attempt = 0; attempt < 50; ++attempt) {
             if (run("losetup -d " + device))
                 return;
@@ -177,6 +194,7 @@ void mountOther(Kind kind, const fs::path& folder, const fs::path& at)
         ::_exit(kUnavailable);
 }
 
+// On an image of its own (a loop device, or FUSE).
 bool onLoop(Kind kind)
 {
     return kind != Kind::Tmpfs && kind != Kind::Overlay;
@@ -277,6 +295,14 @@ static void anotherDiskUnderTheOldNumber(Disks& disks)
     disks.asUser([&] {
         const auto undoFiles = KZUndoFile::list(homeTrash());
         const auto back = KZRestoreRemovedFiles().restoreFiles(undoFiles);
+        if (disks.kind == Kind::FuseVfat) {
+            // Mounted anew, a disk with nothing but its mount to tell it is
+            // not proved: its record stays, and so does its item.
+            EXPECT_EQ(back.restored, 0u);
+            EXPECT_EQ(entriesOf(undoFiles[0]), 1u);
+            EXPECT_FALSE(fs::exists(at / "w"));
+            return;
+        }
         EXPECT_EQ(back.restored, 1u);
         EXPECT_EQ(kztest::readFile(at / "w"), "A's own");
         EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
@@ -285,7 +311,7 @@ static void anotherDiskUnderTheOldNumber(Disks& disks)
 
 TEST(KZProofOnEveryDisk, AnotherDiskUnderTheOldNumberIsNotTheItemsDisk)
 {
-    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Ext4SameHalves, Kind::Xfs, Kind::Btrfs},
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Ext4SameHalves, Kind::Xfs, Kind::Btrfs, Kind::FuseVfat},
                 [](Kind, Disks& disks) { anotherDiskUnderTheOldNumber(disks); });
 }
 
