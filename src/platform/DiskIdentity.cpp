@@ -247,48 +247,51 @@ std::string headerSourceOf(dev_t device, const MountIds& ids)
     return mount->source;
 }
 
+// What a mount's disk answers stays while it is mounted, so each lasting
+// mount is asked once; a mount without a lasting ID is asked every time.
+template <typename Compute>
+std::optional<quint64> oncePerMount(std::map<quint64, std::optional<quint64>>& known, std::mutex& mutex,
+                                    const MountIds& ids, Compute compute)
+{
+    if (ids.unique) {
+        std::lock_guard guard(mutex);
+        if (const auto found = known.find(*ids.unique); found != known.end())
+            return found->second;
+    }
+    const std::optional<quint64> value = compute();
+    if (ids.unique) {
+        std::lock_guard guard(mutex);
+        known.emplace(*ids.unique, value);
+    }
+    return value;
+}
+
 // Of a file system without an identity of its own, the serial libblkid
-// reads from its header, asked once for each mount.
+// reads from its header.
 std::optional<quint64> headerSerialOf(dev_t device, const MountIds& ids)
 {
     static std::mutex mutex;
     static std::map<quint64, std::optional<quint64>> known;
-    if (ids.unique) {
-        std::lock_guard guard(mutex);
-        if (const auto found = known.find(*ids.unique); found != known.end())
-            return found->second;
-    }
-    const std::string source = headerSourceOf(device, ids);
-    const std::optional<quint64> serial = source.empty() ? std::nullopt : volumeSerialOf(source);
-    if (ids.unique) {
-        std::lock_guard guard(mutex);
-        known.emplace(*ids.unique, serial);
-    }
-    return serial;
+    return oncePerMount(known, mutex, ids, [&]() -> std::optional<quint64> {
+        const std::string source = headerSourceOf(device, ids);
+        return source.empty() ? std::nullopt : volumeSerialOf(source);
+    });
 }
 
-// Of the item open at `fd` on the device `device`: a mount's block device
-// stays while it is mounted, so each one is asked once.
+// Of the item open at `fd` on the device `device`: its block device's own
+// identity.
 std::optional<quint64> volumeOf(dev_t device, const MountIds& ids)
 {
     static std::mutex mutex;
     static std::map<quint64, std::optional<quint64>> known;
-    if (ids.unique) {
-        std::lock_guard guard(mutex);
-        if (const auto found = known.find(*ids.unique); found != known.end())
-            return found->second;
-    }
-    std::optional<quint64> volume;
-    if (::major(device) != 0)
-        volume = volumeOfBlockDevice(device);
-    else if (ids.plain)
-        if (const std::optional<dev_t> source = sourceDeviceOfMount(*ids.plain))
-            volume = volumeOfBlockDevice(*source);
-    if (ids.unique) {
-        std::lock_guard guard(mutex);
-        known.emplace(*ids.unique, volume);
-    }
-    return volume;
+    return oncePerMount(known, mutex, ids, [&]() -> std::optional<quint64> {
+        if (::major(device) != 0)
+            return volumeOfBlockDevice(device);
+        if (ids.plain)
+            if (const std::optional<dev_t> source = sourceDeviceOfMount(*ids.plain))
+                return volumeOfBlockDevice(*source);
+        return std::nullopt;
+    });
 }
 
 #ifndef SYS_statmount
