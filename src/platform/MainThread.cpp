@@ -47,14 +47,23 @@ void runOnMain(std::function<void()> fn)
         fn();
         return;
     }
-    tsanRelease(&tsanHandOffToken);
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [fn = std::move(fn)] {
+    // Qt moves the call into memory of its own and queues it under its own
+    // lock, which the sanitizer does not see: the hand-off is released once
+    // that copy is written, in the copy's constructor, so that the main
+    // thread's read of it comes after the write in the sanitizer's eyes too.
+    struct QueuedCall {
+        explicit QueuedCall(std::function<void()> call) : fn(std::move(call)) {}
+        QueuedCall(QueuedCall&& other) noexcept : fn(std::move(other.fn)) { tsanRelease(&tsanHandOffToken); }
+        QueuedCall(const QueuedCall& other) : fn(other.fn) { tsanRelease(&tsanHandOffToken); }
+        QueuedCall& operator=(const QueuedCall&) = delete;
+        std::function<void()> fn;
+        void operator()() const
+        {
             tsanAcquire(&tsanHandOffToken);
             fn();
-        },
-        Qt::QueuedConnection);
+        }
+    };
+    QMetaObject::invokeMethod(QCoreApplication::instance(), QueuedCall{std::move(fn)}, Qt::QueuedConnection);
 }
 
 void runOnMainAndWait(const std::function<void()>& fn)

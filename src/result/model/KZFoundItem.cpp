@@ -389,24 +389,29 @@ void KZFoundItem::setAliasData(const QByteArray& data)
 
 void KZFoundItem::createAlias()
 {
-    std::lock_guard guard(aliasLock_);
-    aliasData_.clear();
     // Made from what the scan read, not from what the location holds now:
     // the file may have been renamed meanwhile, and a file that replaced
     // it there is not the one that was found.
+    QByteArray made;
     if (inode_ == 0) {
-        aliasData_ = platform::createBookmark(urlField());
-        return;
+        made = platform::createBookmark(urlField());
+    } else {
+        platform::FileIdentity identity;
+        identity.device = device_;
+        identity.inode = inode_;
+        identity.folder = isDirectory_;
+        identity.modified =
+            platform::FileIdentity::Time{qint64(modificationTime_.tv_sec), qint64(modificationTime_.tv_nsec)};
+        // A folder's size changes with its entries and says nothing of it.
+        if (!isDirectory_ && sizeState_.load(std::memory_order_acquire) == kKnown)
+            identity.size = size_.load();
+        made = platform::bookmarkOf(urlField(), identity);
     }
-    platform::FileIdentity identity;
-    identity.device = device_;
-    identity.inode = inode_;
-    identity.folder = isDirectory_;
-    identity.modified = platform::FileIdentity::Time{qint64(modificationTime_.tv_sec), qint64(modificationTime_.tv_nsec)};
-    // A folder's size changes with its entries and says nothing of it.
-    if (!isDirectory_ && sizeState_.load(std::memory_order_acquire) == kKnown)
-        identity.size = size_.load();
-    aliasData_ = platform::bookmarkOf(urlField(), identity);
+    // The disk work above runs without the lock: the window's thread never
+    // waits on it for the item's mark or bookmark. The old bookmark leaves
+    // with `made`, after the lock.
+    std::lock_guard guard(aliasLock_);
+    aliasData_.swap(made);
 }
 
 void KZFoundItem::scheduleAlias()
