@@ -14,6 +14,7 @@
 #include "media/KZSQLite.h"
 #include "platform/FileStat.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/Packages.h"
@@ -378,7 +379,7 @@ inline QVariantMap runSearch(QCoreApplication& app, const KZSearchStuffRef& stuf
                 std::lock_guard guard(resultLock);
                 result = note.userInfo;
             }
-            QMetaObject::invokeMethod(&app, [&app] { app.quit(); }, Qt::QueuedConnection);
+            platform::runOnMain([&app] { app.quit(); });
         });
 
     const bool showProgress = ::isatty(STDERR_FILENO);

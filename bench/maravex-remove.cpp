@@ -41,6 +41,7 @@
 #include "engine/KZSearchController.h"
 #include "media/KZiTunesSupport.h"
 #include "platform/FileStat.h"
+#include "platform/MainThread.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
@@ -97,7 +98,7 @@ public:
     }
     void workDidEnd() override
     {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        platform::runOnMain([] { QCoreApplication::quit(); });
     }
     bool verbose = false;
 };
