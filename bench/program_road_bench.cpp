@@ -10,7 +10,10 @@
 // - over:   the same File ▸ Open over the result of a search of that tree on
 //   screen (the first road, untimed), from Continue in "Open the saved
 //   result?": the walk back from the result window and the old result let
-//   go, then the opening, until the new result window is on screen.
+//   go, then the opening, until the new result window is on screen;
+// - again:  the fresh search a user makes from that same result on screen,
+//   from Search Again: the walk back to the search window, Start, the
+//   search, Show Result, until the new result window is on screen.
 //
 // Each road runs in a process of its own, with the real windows and their
 // transitions, under a scratch home folder, so that its peak memory is its
@@ -21,7 +24,8 @@
 // N defaults to 100,000 and 400,000, R to 3. The trees are made in DIR
 // (default: a new folder in the temporary folder), once per size, and the
 // saved result is written as the command-line tools write it; a DIR that
-// is given is kept for later runs.
+// is given is kept for later runs. KZ_ROAD_TIMELINE=1 prints when each step
+// of the windows' handshakes came along each road.
 
 #include "app/KZNewSearchRouting.h"
 #include "app/progress/KZSearchProgressCore.h"
@@ -29,6 +33,8 @@
 #include "app/search/ui/KZSearchView.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
 #include "app/ui/KZMaravexApp.h"
+#include "app/ui/KZWindowFlipAnimator.h"
+#include "app/ui/KZWindowTransitionAnimator.h"
 #include "engine/TreeToCheck.h"
 #include "platform/FileStat.h"
 #include "platform/MallocArenas.h"
@@ -58,6 +64,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -156,6 +163,9 @@ public:
             continued = Clock::now();
             return {};
         }
+        // Search Again's own question, on the road that takes it.
+        if (alert.messageText == platform::localizedString(QStringLiteral("search_again")))
+            return {};
         ++alerts;
         std::fprintf(stderr, "alert: %s %s\n", qPrintable(alert.messageText), qPrintable(alert.informativeText));
         return {};
@@ -207,9 +217,37 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
         [&finishes](const platform::Notification&) { ++finishes; });
     const double before = peakMegabytes();
 
+    // No flip or zoom under way: the windows take clicks again.
+    const auto settled = [] {
+        return !KZWindowFlipAnimator::sharedWindowFlipAnimator().isFlipping()
+            && !KZWindowTransitionAnimator::sharedControl().isRunning();
+    };
     Clock::time_point start;
+    // KZ_ROAD_TIMELINE=1: when each step of the handshakes came, from the
+    // road's start, on standard error; what is seen before the start is
+    // printed against the first road's own start and ignored.
+    struct Step {
+        QString name;
+        Clock::time_point at;
+    };
+    std::vector<Step> timeline;
+    std::mutex timelineLock; // some steps are posted from the queues' threads
+    std::vector<platform::Subscription> watches;
+    if (const char* wanted = std::getenv("KZ_ROAD_TIMELINE"); wanted && *wanted == '1')
+        for (const QString& name :
+             {KZNotification::newSearchResultTerminated, KZNotification::newSearchProgressTerminated,
+              KZNotification::readyToStartToOpenFile, KZNotification::flipAnimationDidEnd,
+              KZNotification::searchDidTerminate, KZNotification::resultSetupDidTerminate,
+              KZNotification::startToShowItems, KZNotification::resultIsReady,
+              KZNotification::openAnimationDidTerminate, KZNotification::openingDidFinish})
+            watches.push_back(platform::NotificationCenter::defaultCenter().addObserver(
+                name, platform::NotificationObject(),
+                [&timeline, &timelineLock, name](const platform::Notification&) {
+                    std::lock_guard guard(timelineLock);
+                    timeline.push_back({name, Clock::now()});
+                }));
     bool shown = false;
-    if (road == "search" || road == "over") {
+    if (road == "search" || road == "over" || road == "again") {
         KZSearchView* view = delegate.windowCntrl()->searchView();
         delegate.windowCntrl()->addFolders({top});
         if (!waitFor([&] { return view->phase() == KZSearchView::Phase::LaidOut && view->sourcesCntrl().sources().size() == 1; },
@@ -220,15 +258,45 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
         start = Clock::now();
         view->startButton()->click();
         const auto progress = delegate.windowCntrl()->progressCntrl();
-        // Show Result is offered once the result's lists are ready.
-        if (!progress || !waitFor([&] { return progress->core().resultOffered(); }, 600)) {
+        // Show Result is offered once the result's lists are ready, and can
+        // be clicked once the flip has turned the progress window in.
+        if (!progress || !waitFor([&] { return progress->core().resultOffered() && settled(); }, 600)) {
             std::fprintf(stderr, "program_road_bench: the search never ended\n");
             return 1;
         }
         progress->showResultAction();
         shown = waitFor([&] { return delegate.resultWindowCntrl()->isVisible(); }, 600);
     }
-    if (road == "over" && shown) {
+    if (road == "again" && shown) {
+        waitFor([] { return false; }, 1.0);
+        const KZResultWindowCntrl* searched = delegate.resultWindowCntrl();
+        KZSearchView* view = delegate.windowCntrl()->searchView();
+        start = Clock::now();
+        delegate.searchAgainAction();
+        // Back at the search window with its source kept, ready for Start.
+        if (!waitFor(
+                [&] {
+                    return delegate.window()->isVisible() && view->phase() == KZSearchView::Phase::LaidOut
+                        && view->startButton()->isEnabled() && settled();
+                },
+                60)) {
+            std::fprintf(stderr, "program_road_bench: the search window never came back\n");
+            return 1;
+        }
+        view->startButton()->click();
+        const auto progress = delegate.windowCntrl()->progressCntrl();
+        if (!progress || !waitFor([&] { return progress->core().resultOffered() && settled(); }, 600)) {
+            std::fprintf(stderr, "program_road_bench: the second search never ended\n");
+            return 1;
+        }
+        progress->showResultAction();
+        shown = waitFor(
+            [&] {
+                return delegate.resultWindowCntrl() && delegate.resultWindowCntrl() != searched
+                    && delegate.resultWindowCntrl()->isVisible();
+            },
+            600);
+    } else if (road == "over" && shown) {
         // Once the result window has settled on screen, as a user sees it
         // before choosing File ▸ Open.
         waitFor([] { return false; }, 1.0);
@@ -253,6 +321,13 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
         std::fprintf(stderr, "program_road_bench: the result window never came\n");
         return 1;
     }
+    {
+        std::lock_guard guard(timelineLock);
+        for (const Step& step : timeline)
+            if (step.at >= start)
+                std::fprintf(stderr, "  %s %7.3f %s\n", road.c_str(), std::chrono::duration<double>(step.at - start).count(),
+                             qPrintable(step.name));
+    }
     KZResultCntrl* result = delegate.resultWindowCntrl()->resultCntrl();
     const quint64 items = result && result->foundItemsCntrl() ? quint64(result->foundItemsCntrl()->allItems().size()) : 0;
     std::printf("%.3f %.0f %.0f %llu %d\n", seconds, peakMegabytes(), before, static_cast<unsigned long long>(items),
@@ -263,8 +338,8 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
     std::_Exit(0);
 }
 
-constexpr int kRoads = 3;
-constexpr const char* kRoadNames[kRoads] = {"search", "open", "over"};
+constexpr int kRoads = 4;
+constexpr const char* kRoadNames[kRoads] = {"search", "open", "over", "again"};
 
 struct Figures {
     double seconds = 0;

@@ -30,6 +30,8 @@
 #include <QPainterPath>
 #include <QTimer>
 
+#include <utility>
+
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -309,6 +311,8 @@ void KZOpenSavedResult::flipDidEnd()
         return;
     }
     postTerminationWhenJoined();
+    if (std::exchange(readyBeforeFlipEnded_, false))
+        resultIsReady();
 }
 
 void KZOpenSavedResult::rebuildDidEnd(std::shared_ptr<KZReopenedResult> rebuilt)
@@ -320,7 +324,14 @@ void KZOpenSavedResult::rebuildDidEnd(std::shared_ptr<KZReopenedResult> rebuilt)
 
 void KZOpenSavedResult::postTerminationWhenJoined()
 {
-    if (!flipped_ || !rebuilt_ || !saved_ || finished_ || terminationsPosted_ > 0)
+    if (!rebuilt_ || !saved_ || finished_ || terminationsPosted_ > 0)
+        return;
+    const QVariantList deads = saved_->deadTracks ? deadTrackRecords(*saved_->deadTracks) : QVariantList();
+    // The result's items and lists are made while the flip still turns, as
+    // a search's are; only the result window waits for its end. A reopening
+    // that leaves nothing brings the search window back at once, which the
+    // flip's end would cover again: that one waits for the flip whole.
+    if (!flipped_ && rebuilt_->itemsCount == 0 && deads.isEmpty())
         return;
     ++terminationsPosted_;
     const KZSavedGenericInfo& g = saved_->genericInfo;
@@ -354,7 +365,6 @@ void KZOpenSavedResult::postTerminationWhenJoined()
     info.insert(KZResultKey::isEmptyFolders, g.isEmptyFolders.value_or(false));
     info.insert(KZResultKey::searchedForDeads, saved_->deadTracks.has_value());
     info.insert(KZResultKey::searchedForFolders, g.searchedForFolders.value_or(false));
-    const QVariantList deads = saved_->deadTracks ? deadTrackRecords(*saved_->deadTracks) : QVariantList();
     info.insert(KZResultKey::foundDeads, deads);
     info.insert(KZResultKey::foundDeadsCount, QVariant::fromValue<quint64>(quint64(deads.size())));
     info.insert(KZResultKey::isRestoreOfSaved, true);
@@ -385,6 +395,10 @@ void KZOpenSavedResult::resultIsReady()
 {
     if (finished_ || !saved_)
         return;
+    if (!flipped_) {
+        readyBeforeFlipEnded_ = true;
+        return;
+    }
     observations_.clear();
     KZResultWindowCntrl* window = host_.resultWindow ? host_.resultWindow() : nullptr;
     KZResultCntrl* result = window ? window->resultCntrl() : nullptr;

@@ -28,8 +28,10 @@ class KZSearchWindowCntrl;
 // that window is ready every tab gets its saved state and the result window
 // comes up. "openingDidFinish" is posted exactly once, whatever happens.
 //
-// The flip and the rebuild end in either order: each ends in a continuation
-// on the GUI thread, and the second one posts the result. Nothing waits.
+// The flip and the rebuild end in either order, each in a continuation on
+// the GUI thread. The result is posted once rebuilt, so that its window is
+// made while the flip still turns, as a search's is; the window comes up
+// once both the flip and the result are done. Nothing waits.
 // GUI thread only, apart from the queued work, which touches no widget.
 class KZOpenSavedResult : public QObject {
     Q_OBJECT
@@ -104,6 +106,8 @@ private:
     std::shared_ptr<KZReopenedResult> rebuilt_;
     int damaged_ = 0;
     bool flipped_ = false;
+    // The result was ready before the flip ended: it comes up at the end.
+    bool readyBeforeFlipEnded_ = false;
     // A failure known before the flip to the opening window ended: told once
     // the flip has ended, so that the flip cannot show that window again.
     std::optional<QString> failureAfterFlip_;

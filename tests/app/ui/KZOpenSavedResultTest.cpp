@@ -228,9 +228,10 @@ TEST_F(OpenSavedResult, ReopensIntoTheResultWindowWithTheSavedMarks)
     EXPECT_TRUE(rows.first().group->isExpanded());
 }
 
-// The flip and the rebuild join on the GUI thread in either order, and
-// "searchDidTerminate" is posted exactly once, after both.
-TEST_F(OpenSavedResult, TheFlipEndingAfterTheRebuildPostsTheResultOnce)
+// The flip and the rebuild end in either order. The result is posted once,
+// as soon as it is rebuilt, so that its window is made while the flip still
+// turns; the window comes up, and the opening ends, only after the flip.
+TEST_F(OpenSavedResult, TheFlipEndingAfterTheResultWasMadeShowsItThen)
 {
     std::function<void()> endFlip;
     KZOpenSavedResult::Host h = host();
@@ -240,16 +241,48 @@ TEST_F(OpenSavedResult, TheFlipEndingAfterTheRebuildPostsTheResultOnce)
     };
     KZOpenSavedResult reader(h);
     reader.prepareOpenSavedFile(file);
-    // The rebuild ends; nothing is posted while the flip runs.
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.hasRebuilt(); }, 30s));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(terminations, 0);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return terminations == 1 && app->resultWindowCntrl(); }, 30s));
+    // Whatever the result window still has to make is made meanwhile.
+    QTest::qWait(300);
+    EXPECT_FALSE(app->resultWindowCntrl()->isVisible()) << "the flip still turns";
+    EXPECT_FALSE(reader.didFinish());
+    ASSERT_TRUE(reader.openingWindow() && reader.openingWindow()->isVisible());
     ASSERT_TRUE(endFlip);
     endFlip();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.didFinish(); }, 30s));
+    EXPECT_TRUE(app->resultWindowCntrl()->isVisible());
+    EXPECT_FALSE(reader.openingWindow()->isVisible());
     EXPECT_EQ(terminations, 1);
+    EXPECT_EQ(finishes, 1);
+    const std::map<fs::path, bool> expected{{a, false}, {b, true}, {c, false}, {d, true}};
+    EXPECT_EQ(marks(), expected);
+}
+
+// A reopening that leaves nothing brings the search window back, which the
+// flip's end would cover with the opening window: it waits for the flip.
+TEST_F(OpenSavedResult, AReopeningThatLeavesNothingWaitsForTheFlip)
+{
+    for (const fs::path& item : {a, b, c, d})
+        fs::remove(item);
+    std::function<void()> endFlip;
+    KZOpenSavedResult::Host h = host();
+    h.flip = [&endFlip](QWidget* opening, std::function<void()> done) {
+        opening->show();
+        endFlip = std::move(done);
+    };
+    KZOpenSavedResult reader(h);
+    reader.prepareOpenSavedFile(file);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.hasRebuilt(); }, 30s));
+    QTest::qWait(100);
+    EXPECT_EQ(terminations, 0);
+    EXPECT_FALSE(reader.didFinish());
+    ASSERT_TRUE(endFlip);
+    endFlip();
     ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.didFinish(); }, 30s));
     EXPECT_EQ(terminations, 1);
     EXPECT_EQ(finishes, 1);
+    EXPECT_TRUE(app->window()->isVisible());
+    EXPECT_FALSE(reader.openingWindow()->isVisible());
 }
 
 TEST_F(OpenSavedResult, TheFlipEndingFirstPostsTheResultOnceTheRebuildEnds)
