@@ -3,6 +3,7 @@
 // system without birth times too), an item overlayfs gave a new birth time
 // when it moved, and a disk that came back under another device number.
 
+#include "LoopDisks.h"
 #include "RemovalTestSupport.h"
 
 #include "platform/Bookmark.h"
@@ -92,11 +93,6 @@ void skipUnlessIsolated(kztest::Isolated outcome, const char* why)
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }
 
-bool run(const std::string& command)
-{
-    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
-}
-
 // A disk image mounted at `at` through a loop device that goes with the
 // mount, only inside runWithPrivateMounts(); the child ends as unavailable
 // when the machine refuses any step.
@@ -109,8 +105,8 @@ struct LoopDisk {
         : image(folder / "disk.img"), at(mountAt)
     {
         fs::create_directories(at);
-        if (!run("truncate -s 64M " + image.native()) || !run("mkfs.ext4 -q " + mkfsOptions + " " + image.native())
-            || !run("mount -o loop " + image.native() + " " + at.native()))
+        if (!kztest::shell("truncate -s 64M " + image.native()) || !kztest::shell("mkfs.ext4 -q " + mkfsOptions + " " + image.native())
+            || !kztest::shell("mount -o loop " + image.native() + " " + at.native()))
             ::_exit(77);
     }
     // Attached again while another image holds its old device number.
@@ -123,12 +119,12 @@ struct LoopDisk {
         const fs::path holder = image.native() + ".holder";
         // The loop device is let go once its mount is gone.
         for (int attempt = 0; attempt < 50 && holding.empty(); ++attempt) {
-            if (run("truncate -s 1M " + holder.native()) && run("losetup " + device + " " + holder.native()))
+            if (kztest::shell("truncate -s 1M " + holder.native()) && kztest::shell("losetup " + device + " " + holder.native()))
                 holding = device;
             else
                 ::usleep(100000);
         }
-        if (holding.empty() || !run("mount -o loop " + image.native() + " " + at.native())) {
+        if (holding.empty() || !kztest::shell("mount -o loop " + image.native() + " " + at.native())) {
             this->~LoopDisk();
             ::_exit(77);
         }
@@ -138,7 +134,7 @@ struct LoopDisk {
     {
         ::umount2(at.c_str(), 0);
         if (!holding.empty())
-            run("losetup -d " + holding);
+            kztest::shell("losetup -d " + holding);
     }
 };
 

@@ -4,6 +4,7 @@
 // whose date was touched, and a byte copy of the disk in its place. What
 // is not proved stays where it is, and so does its record.
 
+#include "LoopDisks.h"
 #include "RemovalTestSupport.h"
 
 #include "platform/Bookmark.h"
@@ -56,25 +57,6 @@ const char* nameOf(Kind kind)
     return "?";
 }
 
-bool run(const std::string& command)
-{
-    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
-}
-
-std::string output(const std::string& command)
-{
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            text += buffer;
-        ::pclose(pipe);
-    }
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
-
 // The child that runs a case ends so when the kernel or the machine
 // refuses a disk of this kind: the case then says that it skipped.
 constexpr int kUnavailable = 77;
@@ -116,7 +98,7 @@ struct Disks {
     {
         ::umount2(at.c_str(), MNT_DETACH);
         if (!device.empty())
-            run("losetup -d " + device);
+            kztest::shell("losetup -d " + device);
     }
 
     fs::path make(const std::string& name)
@@ -124,7 +106,7 @@ struct Disks {
         const fs::path image = folder / (name + ".img");
         if (kind == Kind::FuseVfat) {
             const std::string serial = name == "A" ? "1111AAAA" : "2222BBBB";
-            if (!run("truncate -s 32M " + image.native()) || !run("mkfs.vfat -i " + serial + " " + image.native()))
+            if (!kztest::shell("truncate -s 32M " + image.native()) || !kztest::shell("mkfs.vfat -i " + serial + " " + image.native()))
                 ::_exit(kUnavailable);
             return image;
         }
@@ -135,26 +117,26 @@ struct Disks {
                                  : kind == Kind::Ext4SameHalves
                                      ? "mkfs.ext4 -q -U 01234567-89ab-cdef-0123-456789abcdef"
                                      : "mkfs.ext4 -q";
-        if (!run(std::string("truncate -s ") + size + " " + image.native()) || !run(mkfs + " " + image.native()))
+        if (!kztest::shell(std::string("truncate -s ") + size + " " + image.native()) || !kztest::shell(mkfs + " " + image.native()))
             ::_exit(kUnavailable);
         return image;
     }
     void attach(const fs::path& image)
     {
         if (kind == Kind::FuseVfat) {
-            if (!run("fusefat -o rw+ " + image.native() + " " + at.native()))
+            if (!kztest::shell("fusefat -o rw+ " + image.native() + " " + at.native()))
                 ::_exit(kUnavailable);
             return;
         }
         if (device.empty()) {
-            device = output("losetup -f --show " + image.native());
+            device = kztest::shellOutput("losetup -f --show " + image.native());
             if (device.empty())
                 ::_exit(kUnavailable);
-        } else if (!run("losetup " + device + " " + image.native())) {
+        } else if (!kztest::shell("losetup " + device + " " + image.native())) {
             ::_exit(kUnavailable);
         }
-        if (!run("mount " + device + " " + at.native())) {
-            run("losetup -d " + device);
+        if (!kztest::shell("mount " + device + " " + at.native())) {
+            kztest::shell("losetup -d " + device);
             device.clear();
             ::_exit(kUnavailable);
         }
@@ -166,12 +148,8 @@ struct Disks {
         ASSERT_EQ(::umount2(at.c_str(), 0), 0);
         if (kind == Kind::FuseVfat)
             return;
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            if (run("losetup -d " + device))
-                return;
-            ::usleep(100000);
-        }
-        FAIL() << "the loop device stays busy";
+        if (!kztest::detachLoopDevice(device))
+            FAIL() << "the loop device stays busy";
     }
 };
 
@@ -449,7 +427,7 @@ TEST(KZProofOnEveryDisk, AByteCopyOfTheDiskIsNotTheDisk)
             ::sync();
             disks.detach();
             const fs::path clone = disks.folder / "clone.img";
-            ASSERT_TRUE(run("cp --sparse=always " + imageA.native() + " " + clone.native()));
+            ASSERT_TRUE(kztest::shell("cp --sparse=always " + imageA.native() + " " + clone.native()));
             disks.attach(imageA);
             ::sleep(1);
             for (int i = 6; i < 8; ++i) {
@@ -499,7 +477,7 @@ static void usedByteCopy(Disks& disks)
         const auto copyDisk = [&] {
             ::sync();
             disks.detach();
-            ASSERT_TRUE(run("cp --sparse=always " + imageA.native() + " " + (disks.folder / "clone.img").native()));
+            ASSERT_TRUE(kztest::shell("cp --sparse=always " + imageA.native() + " " + (disks.folder / "clone.img").native()));
             disks.attach(imageA);
         };
         if (copyOlderThanFiles)
@@ -581,7 +559,7 @@ TEST(KZProofOnEveryDisk, AJournalRecoveredOnAByteCopyLosesNoItem)
         }
         ::sync();
         disks.detach();
-        ASSERT_TRUE(run("cp --sparse=always " + imageA.native() + " " + (disks.folder / "clone.img").native()));
+        ASSERT_TRUE(kztest::shell("cp --sparse=always " + imageA.native() + " " + (disks.folder / "clone.img").native()));
         disks.attach(imageA);
         {
             auto journal = KZRemovalJournal::beginIn(homeTrash(), KZUndoFile::nowSinceReferenceDate());
@@ -632,7 +610,7 @@ TEST(KZProofOnEveryDisk, ABackupCopyOnTheFreedInodeIsNotCountedBack)
         fs::create_directories(at / "r");
         fs::create_directories(at / "backup");
         std::ofstream(at / "r/f") << "kept in a backup";
-        ASSERT_TRUE(run("cp -p " + (at / "r/f").native() + " " + (at / "backup/f").native()));
+        ASSERT_TRUE(kztest::shell("cp -p " + (at / "r/f").native() + " " + (at / "backup/f").native()));
         const KZPersistentUndoRecord record = trashWithIdentity(at / "r/f");
         const fs::path undo = writeUndoFile({record}, KZUndoFile::nowSinceReferenceDate());
         // The Trash emptied.
@@ -641,7 +619,7 @@ TEST(KZProofOnEveryDisk, ABackupCopyOnTheFreedInodeIsNotCountedBack)
         fs::remove(record.currPosition);
         fs::remove(platform::trashInfoPath(*trash, record.currPosition.filename().native()));
         ::sleep(1);
-        ASSERT_TRUE(run("cp -p " + (at / "backup/f").native() + " " + (at / "r/f").native()));
+        ASSERT_TRUE(kztest::shell("cp -p " + (at / "backup/f").native() + " " + (at / "r/f").native()));
         if (platform::statPath(at / "r/f", false)->inode != record.inode)
             ::_exit(kUnavailable); // the file system gave the copy another inode
         const auto result = KZRestoreRemovedFiles().restoreFiles({undo});

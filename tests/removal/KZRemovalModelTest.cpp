@@ -16,6 +16,7 @@
 // KZ_MODEL_EVENTS=all also draws the events whose handling is still being
 // finished (see kPendingEvents).
 
+#include "LoopDisks.h"
 #include "RemovalTestSupport.h"
 
 #include "platform/FileIdentity.h"
@@ -59,25 +60,6 @@ const char* nameOf(Kind kind)
         return "btrfs";
     }
     return "?";
-}
-
-bool run(const std::string& command)
-{
-    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
-}
-
-std::string output(const std::string& command)
-{
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            text += buffer;
-        ::pclose(pipe);
-    }
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return text;
 }
 
 int envNumber(const char* name, int fallback)
@@ -129,7 +111,7 @@ struct ModelDisks {
         ::umount2(at.c_str(), MNT_DETACH);
         for (const std::string& d : {device, holder})
             if (!d.empty())
-                run("losetup -d " + d);
+                kztest::shell("losetup -d " + d);
     }
 
     fs::path image(const char* name) const { return folder / (std::string(name) + ".img"); }
@@ -145,42 +127,33 @@ struct ModelDisks {
         // A UUID whose halves fold to a file-system identity of 0.
         if (withoutIdentity)
             mkfs += " -U 01234567-89ab-cdef-0123-456789abcdef";
-        return run(std::string("truncate -s ") + size + " " + file.native()) && run(mkfs + " " + file.native());
+        return kztest::shell(std::string("truncate -s ") + size + " " + file.native()) && kztest::shell(mkfs + " " + file.native());
     }
     bool mountOn(const fs::path& file, const std::string& on)
     {
         if (on.empty()) {
-            device = output("losetup -f --show " + file.native());
+            device = kztest::shellOutput("losetup -f --show " + file.native());
             if (device.empty())
                 return false;
-        } else if (run("losetup " + on + " " + file.native())) {
+        } else if (kztest::shell("losetup " + on + " " + file.native())) {
             device = on;
         } else {
             return false;
         }
-        if (!run("mount " + device + " " + at.native())) {
-            run("losetup -d " + device);
+        if (!kztest::shell("mount " + device + " " + at.native())) {
+            kztest::shell("losetup -d " + device);
             device.clear();
             return false;
         }
         return true;
     }
-    static bool detachDevice(const std::string& d)
-    {
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            if (run("losetup -d " + d))
-                return true;
-            ::usleep(100000);
-        }
-        return false;
-    }
     bool unmount()
     {
         ::sync();
-        if (::umount2(at.c_str(), 0) != 0 || !detachDevice(device))
+        if (::umount2(at.c_str(), 0) != 0 || !kztest::detachLoopDevice(device))
             return false;
         device.clear();
-        if (!holder.empty() && detachDevice(holder))
+        if (!holder.empty() && kztest::detachLoopDevice(holder))
             holder.clear();
         mounted = Mounted::Nothing;
         return holder.empty();
@@ -191,15 +164,15 @@ struct ModelDisks {
             // Where another test's image took the old number meanwhile, the
             // disk comes back under another number all the same.
             const fs::path hold = folder / "holder.img";
-            if (!run("truncate -s 1M " + hold.native()))
+            if (!kztest::shell("truncate -s 1M " + hold.native()))
                 return false;
-            if (run("losetup " + oldDevice + " " + hold.native()))
+            if (kztest::shell("losetup " + oldDevice + " " + hold.native()))
                 holder = oldDevice;
-            else if (output("losetup -n -O NAME " + oldDevice).empty())
+            else if (kztest::shellOutput("losetup -n -O NAME " + oldDevice).empty())
                 return false;
         }
         if (!mountOn(image("A"), elsewhere ? std::string() : oldDevice)) {
-            if (!holder.empty() && detachDevice(holder))
+            if (!holder.empty() && kztest::detachLoopDevice(holder))
                 holder.clear();
             return false;
         }
@@ -221,7 +194,7 @@ struct ModelDisks {
     // A byte copy of the item's disk as it is now (unmounted).
     bool cloneDisk()
     {
-        cloneMade = run("cp --sparse=always " + image("A").native() + " " + image("clone").native());
+        cloneMade = kztest::shell("cp --sparse=always " + image("A").native() + " " + image("clone").native());
         return cloneMade;
     }
     bool itemsDisk() const { return mounted == Mounted::Disk || mounted == Mounted::DiskElsewhere; }
