@@ -246,6 +246,25 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
                     std::lock_guard guard(timelineLock);
                     timeline.push_back({name, Clock::now()});
                 }));
+    // Start in the search window, the search, then Show Result, offered once
+    // the result's lists are ready and clickable once the flip has turned
+    // the progress window in; true once a result window other than
+    // `replaced` is on screen.
+    const auto searchAndShowResult = [&](const KZResultWindowCntrl* replaced) {
+        delegate.windowCntrl()->searchView()->startButton()->click();
+        const auto progress = delegate.windowCntrl()->progressCntrl();
+        if (!progress || !waitFor([&] { return progress->core().resultOffered() && settled(); }, 600)) {
+            std::fprintf(stderr, "program_road_bench: the search never ended\n");
+            return false;
+        }
+        progress->showResultAction();
+        return waitFor(
+            [&] {
+                return delegate.resultWindowCntrl() && delegate.resultWindowCntrl() != replaced
+                    && delegate.resultWindowCntrl()->isVisible();
+            },
+            600);
+    };
     bool shown = false;
     if (road == "search" || road == "over" || road == "again") {
         KZSearchView* view = delegate.windowCntrl()->searchView();
@@ -256,16 +275,7 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
             return 1;
         }
         start = Clock::now();
-        view->startButton()->click();
-        const auto progress = delegate.windowCntrl()->progressCntrl();
-        // Show Result is offered once the result's lists are ready, and can
-        // be clicked once the flip has turned the progress window in.
-        if (!progress || !waitFor([&] { return progress->core().resultOffered() && settled(); }, 600)) {
-            std::fprintf(stderr, "program_road_bench: the search never ended\n");
-            return 1;
-        }
-        progress->showResultAction();
-        shown = waitFor([&] { return delegate.resultWindowCntrl()->isVisible(); }, 600);
+        shown = searchAndShowResult(nullptr);
     }
     if (road == "again" && shown) {
         waitFor([] { return false; }, 1.0);
@@ -283,19 +293,7 @@ int runRoad(int argc, char** argv, const std::string& road, const fs::path& top,
             std::fprintf(stderr, "program_road_bench: the search window never came back\n");
             return 1;
         }
-        view->startButton()->click();
-        const auto progress = delegate.windowCntrl()->progressCntrl();
-        if (!progress || !waitFor([&] { return progress->core().resultOffered() && settled(); }, 600)) {
-            std::fprintf(stderr, "program_road_bench: the second search never ended\n");
-            return 1;
-        }
-        progress->showResultAction();
-        shown = waitFor(
-            [&] {
-                return delegate.resultWindowCntrl() && delegate.resultWindowCntrl() != searched
-                    && delegate.resultWindowCntrl()->isVisible();
-            },
-            600);
+        shown = searchAndShowResult(searched);
     } else if (road == "over" && shown) {
         // Once the result window has settled on screen, as a user sees it
         // before choosing File ▸ Open.

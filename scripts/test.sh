@@ -69,6 +69,19 @@ ctest_on_disk() {
   echo "(temporary folders in $folder, on $(stat -f -c %T "$folder"))"
   (cd "$dir" && TMPDIR=$folder "$@")
 }
+# Adds to the failures each test that ctest's list $2 names, under the run's
+# name $1; the run alone where ctest listed none (a crash of ctest itself).
+list_failures() {
+  local run=$1 list=$2 line listed=0
+  if [ -s "$list" ]; then
+    while IFS= read -r line; do
+      failures+=("$run: ${line#*:}")
+      listed=1
+    done < "$list"
+  fi
+  [ "$listed" = 1 ] || failures+=("$run: ctest failed (see its output above)")
+}
+
 # Before anything is built: no include may point up a layer, and no headless
 # file may include a widget header (ARCHITECTURE.md).
 python3 scripts/check-layers.py || failures+=("layer check (scripts/check-layers.py)")
@@ -94,28 +107,13 @@ for variant in full headless; do
   # ctest leaves the previous run's list when every test passes.
   failedList="$dir/Testing/Temporary/LastTestsFailed.log"
   rm -f "$failedList"
-  if ! (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 600); then
-    listed=0
-    if [ -s "$failedList" ]; then
-      while IFS= read -r line; do
-        failures+=("$variant: ${line#*:}")
-        listed=1
-      done < "$failedList"
-    fi
-    [ "$listed" = 1 ] || failures+=("$variant: ctest failed (see its output above)")
-  fi
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 600) ||
+    list_failures "$variant" "$failedList"
   echo "== $variant: removal tests on a disk"
   rm -f "$failedList"
   if ! QT_QPA_PLATFORM=offscreen ctest_on_disk "$dir" ctest --output-on-failure -j "$jobs" --timeout 600 \
     -L "$removal_suites" -E "$mounts_own_disks"; then
-    listed=0
-    if [ -s "$failedList" ]; then
-      while IFS= read -r line; do
-        failures+=("$variant on a disk: ${line#*:}")
-        listed=1
-      done < "$failedList"
-    fi
-    [ "$listed" = 1 ] || failures+=("$variant on a disk: ctest failed (see its output above)")
+    list_failures "$variant on a disk" "$failedList"
   fi
 done
 

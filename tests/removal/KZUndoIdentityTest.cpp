@@ -133,6 +133,25 @@ void undoAroundTheSwap(const SwappedMadeFolder& swapped, const fs::path& top)
     EXPECT_EQ(kztest::readFile(swapped.stranger / "src/a"), "the stranger's own a");
 }
 
+// The undos the program offers again (Edit ▸ Undo), as they are posted.
+class RegisteredUndos {
+public:
+    RegisteredUndos()
+        : observer_(platform::NotificationCenter::defaultCenter().addObserver(
+              u"registerRemovedUndo"_s, {},
+              [this](const platform::Notification& n) { dicts_.push_back(n.userInfo.value(u"undoDict"_s).value<KZUndoDict>()); }))
+    {
+    }
+    RegisteredUndos(const RegisteredUndos&) = delete;
+    RegisteredUndos& operator=(const RegisteredUndos&) = delete;
+    size_t size() const { return dicts_.size(); }
+    const KZUndoDict& operator[](size_t i) const { return dicts_[i]; }
+
+private:
+    std::vector<KZUndoDict> dicts_;
+    platform::Subscription observer_;
+};
+
 } // namespace
 
 // A file system hands a freed inode to the next file made: a file saved at
@@ -216,11 +235,7 @@ TEST(KZUndoIdentity, AnUndoKeepsTheCopiesWhileTheOriginalsDiskIsUnplugged)
         const KZUndoDict dict{engine->standardUndo(), {}, {}};
 
         ASSERT_EQ(::umount2(disk.c_str(), 0), 0);
-        std::vector<KZUndoDict> registered;
-        auto observer = platform::NotificationCenter::defaultCenter().addObserver(
-            u"registerRemovedUndo"_s, {}, [&](const platform::Notification& n) {
-                registered.push_back(n.userInfo.value(u"undoDict"_s).value<KZUndoDict>());
-            });
+        const RegisteredUndos registered;
         KZRestoreRemovedFiles restore;
         const auto unplugged = restore.doUndoMove(dict);
         EXPECT_EQ(unplugged.restored, 0u);
@@ -288,11 +303,7 @@ TEST(KZUndoIdentity, AnUndoWaitsForTheDiskThatHoldsWhatItMoved)
                     kztest::mountTmpfs(disk);
                     fs::create_directories(dest);
                 }
-                std::vector<KZUndoDict> registered;
-                auto observer = platform::NotificationCenter::defaultCenter().addObserver(
-                    u"registerRemovedUndo"_s, {}, [&](const platform::Notification& n) {
-                        registered.push_back(n.userInfo.value(u"undoDict"_s).value<KZUndoDict>());
-                    });
+                const RegisteredUndos registered;
                 KZRestoreRemovedFiles restore;
                 const auto unplugged = restore.doUndoMove(dict);
                 EXPECT_EQ(unplugged.restored, 0u);

@@ -168,6 +168,18 @@ protected:
         return h;
     }
 
+    // A host whose flip to the opening window shows it and ends only when
+    // the test calls `*endFlip`.
+    KZOpenSavedResult::Host hostWithHeldFlip(std::function<void()>* endFlip)
+    {
+        KZOpenSavedResult::Host h = host();
+        h.flip = [endFlip](QWidget* opening, std::function<void()> done) {
+            opening->show();
+            *endFlip = std::move(done);
+        };
+        return h;
+    }
+
     // The marks of the reopened result's items, by path.
     std::map<fs::path, bool> marks() const
     {
@@ -234,12 +246,7 @@ TEST_F(OpenSavedResult, ReopensIntoTheResultWindowWithTheSavedMarks)
 TEST_F(OpenSavedResult, TheFlipEndingAfterTheResultWasMadeShowsItThen)
 {
     std::function<void()> endFlip;
-    KZOpenSavedResult::Host h = host();
-    h.flip = [&endFlip](QWidget* opening, std::function<void()> done) {
-        opening->show();
-        endFlip = std::move(done);
-    };
-    KZOpenSavedResult reader(h);
+    KZOpenSavedResult reader(hostWithHeldFlip(&endFlip));
     reader.prepareOpenSavedFile(file);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return terminations == 1 && app->resultWindowCntrl(); }, 30s));
     // Whatever the result window still has to make is made meanwhile.
@@ -265,12 +272,7 @@ TEST_F(OpenSavedResult, AReopeningThatLeavesNothingWaitsForTheFlip)
     for (const fs::path& item : {a, b, c, d})
         fs::remove(item);
     std::function<void()> endFlip;
-    KZOpenSavedResult::Host h = host();
-    h.flip = [&endFlip](QWidget* opening, std::function<void()> done) {
-        opening->show();
-        endFlip = std::move(done);
-    };
-    KZOpenSavedResult reader(h);
+    KZOpenSavedResult reader(hostWithHeldFlip(&endFlip));
     reader.prepareOpenSavedFile(file);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.hasRebuilt(); }, 30s));
     QTest::qWait(100);

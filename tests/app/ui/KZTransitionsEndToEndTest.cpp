@@ -29,7 +29,6 @@
 #include <QApplication>
 #include <QPointer>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QToolButton>
 #include <QTest>
 
@@ -62,6 +61,39 @@ private:
     std::vector<platform::Subscription> subscriptions_;
 };
 
+// The program's settings in `folder`, its transitions and animations short,
+// no address opened and every alert recorded; all put back however the
+// test ends, so that the next one starts afresh.
+class ProgramWithShortTransitions {
+    // Made first and let go last: the alerts and the short animations go
+    // before the windows are closed and the settings let go.
+    struct Settings {
+        explicit Settings(const std::filesystem::path& folder)
+        {
+            platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(folder / "defaults.plist"));
+            platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
+        }
+        ~Settings()
+        {
+            KZTransitionMath::setDurationFactor(1.0);
+            KZSetURLOpener({});
+            QApplication::closeAllWindows();
+            platform::UserDefaults::setStandard(nullptr);
+        }
+        Settings(const Settings&) = delete;
+        Settings& operator=(const Settings&) = delete;
+    } settings_;
+
+public:
+    explicit ProgramWithShortTransitions(const std::filesystem::path& folder) : settings_(folder)
+    {
+        KZSetURLOpener([](const QUrl&) { return true; });
+        KZTransitionMath::setDurationFactor(0.05);
+    }
+    searchtest::AlertScope alerts;
+    kztest::ShortAnimations shortAnimations;
+};
+
 // Search, flip to the progress window, zoom to the result, then New Search
 // walks back through both transitions: the real program's windows, with
 // short durations.
@@ -69,19 +101,8 @@ TEST(TransitionsEndToEnd, SearchFlipZoomAndNewSearchThroughTheRealWindows)
 {
     ASSERT_TRUE(kztest::settleWindowTransitions()) << "a transition from before this test still runs";
     kztest::TempDir dir;
-    // Put back however the test ends, so that the next one starts afresh.
-    const auto restore = qScopeGuard([] {
-        KZTransitionMath::setDurationFactor(1.0);
-        KZSetURLOpener({});
-        QApplication::closeAllWindows();
-        platform::UserDefaults::setStandard(nullptr);
-    });
-    platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir.path() / "defaults.plist"));
-    platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
-    searchtest::AlertScope alerts;
-    kztest::ShortAnimations shortAnimations;
-    KZSetURLOpener([](const QUrl&) { return true; });
-    KZTransitionMath::setDurationFactor(0.05);
+    ProgramWithShortTransitions program(dir.path());
+    searchtest::AlertScope& alerts = program.alerts;
     dir.write("tree/photos/beach.jpg", std::string(40000, 'b'));
     dir.write("tree/backup/beach.jpg", std::string(40000, 'b'));
     dir.write("tree/photos/notes.txt", std::string(3000, 'n'));
@@ -184,18 +205,8 @@ TEST(TransitionsEndToEnd, TheBackButtonGoesBackToTheProgressWindowWhoseShowResul
 {
     ASSERT_TRUE(kztest::settleWindowTransitions()) << "a transition from before this test still runs";
     kztest::TempDir dir;
-    const auto restore = qScopeGuard([] {
-        KZTransitionMath::setDurationFactor(1.0);
-        KZSetURLOpener({});
-        QApplication::closeAllWindows();
-        platform::UserDefaults::setStandard(nullptr);
-    });
-    platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir.path() / "defaults.plist"));
-    platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
-    searchtest::AlertScope alerts;
-    kztest::ShortAnimations shortAnimations;
-    KZSetURLOpener([](const QUrl&) { return true; });
-    KZTransitionMath::setDurationFactor(0.05);
+    ProgramWithShortTransitions program(dir.path());
+    searchtest::AlertScope& alerts = program.alerts;
     dir.write("tree/a/notes.txt", std::string(3000, 'n'));
     dir.write("tree/b/notes copy.txt", std::string(3000, 'n'));
 
