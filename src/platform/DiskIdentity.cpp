@@ -4,7 +4,11 @@
 
 #include <blkid/blkid.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -52,6 +56,81 @@ quint64 hashOf(const std::string& bytes)
 
 } // namespace
 
+namespace {
+
+std::string readLinkOf(const char* path)
+{
+    char buffer[256];
+    const ssize_t length = ::readlink(path, buffer, sizeof buffer - 1);
+    return length > 0 ? std::string(buffer, size_t(length)) : std::string();
+}
+
+// What the system gives, with what MARAVEX_TEST_KERNEL takes away or sets:
+// a comma-separated list of "no-unique-mount-id", "no-device-serial",
+// "boot=<id>" and "namespace=<id>".
+KernelConditions systemConditions()
+{
+    KernelConditions conditions;
+    conditions.bootId = QByteArray::fromStdString(
+                            [] {
+                                std::ifstream in("/proc/sys/kernel/random/boot_id");
+                                std::string line;
+                                std::getline(in, line);
+                                return line;
+                            }())
+                            .trimmed()
+                            .toStdString();
+    conditions.mountNamespace = readLinkOf("/proc/self/ns/mnt");
+    if (const char* seam = std::getenv("MARAVEX_TEST_KERNEL")) {
+        for (const QByteArray& word : QByteArray(seam).split(',')) {
+            const QByteArray item = word.trimmed();
+            if (item == "no-unique-mount-id")
+                conditions.uniqueMountIds = false;
+            else if (item == "no-device-serial")
+                conditions.deviceSerials = false;
+            else if (item.startsWith("boot="))
+                conditions.bootId = item.mid(5).toStdString();
+            else if (item.startsWith("namespace="))
+                conditions.mountNamespace = item.mid(10).toStdString();
+        }
+    }
+    return conditions;
+}
+
+std::mutex conditionsMutex;
+std::optional<KernelConditions> currentConditions;
+
+// Each lasting mount's answers, kept while the conditions stay.
+std::mutex mountAnswersMutex;
+std::map<quint64, std::optional<quint64>> knownHeaderSerials;
+std::map<quint64, std::optional<quint64>> knownVolumes;
+
+} // namespace
+
+KernelConditions kernelConditions()
+{
+    std::lock_guard guard(conditionsMutex);
+    if (!currentConditions)
+        currentConditions = systemConditions();
+    return *currentConditions;
+}
+
+void setKernelConditions(const KernelConditions& conditions)
+{
+    {
+        std::lock_guard guard(conditionsMutex);
+        currentConditions = conditions;
+    }
+    std::lock_guard guard(mountAnswersMutex);
+    knownHeaderSerials.clear();
+    knownVolumes.clear();
+}
+
+KernelConditions systemKernelConditions()
+{
+    return systemConditions();
+}
+
 std::optional<quint64> volumeSerialOf(const std::filesystem::path& deviceOrImage)
 {
     const blkid_probe probe = blkid_new_probe_from_filename(deviceOrImage.c_str());
@@ -82,7 +161,7 @@ std::string firstLineOf(const std::string& path)
     std::string line;
     if (!in || !std::getline(in, line))
         return {};
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\n'))
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\n' || line.back() == '\t'))
         line.pop_back();
     return line;
 }
@@ -94,39 +173,85 @@ std::string realPathOf(const std::string& path)
     return ec ? std::string() : real.native();
 }
 
-// What the block device whose sysfs folder is `device` (a whole disk) says
-// of itself: a loop device's backing file, which a copy of the image does
-// not share (its path, device and inode: a path alone is handed to the
-// next file written there); a device-mapper UUID; or the serial or WWID of
-// the hardware, looked for up the device's parents (a USB stick keeps its
-// serial on the USB device).
-std::string blockDeviceIdentity(const std::string& device)
+// The unit serial number a SCSI disk reports in its VPD page 0x80: four
+// bytes of header, then the serial's length in bytes 2 and 3.
+std::string unitSerialOf(const std::string& device)
 {
-    const std::string backing = firstLineOf(device + "/loop/backing_file");
-    if (!backing.empty()) {
-        struct stat file {};
-        if (::stat(backing.c_str(), &file) != 0)
+    std::ifstream in(device + "/device/vpd_pg80", std::ios::binary);
+    std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (page.size() <= 4)
+        return {};
+    const size_t length = (size_t(quint8(page[2])) << 8) | quint8(page[3]);
+    std::string serial = page.substr(4, std::min(length, page.size() - 4));
+    const size_t first = serial.find_first_not_of(" \t");
+    const size_t last = serial.find_last_not_of(std::string(" \t\0", 3));
+    if (first == std::string::npos || last == std::string::npos || last < first)
+        return {};
+    return serial.substr(first, last - first + 1);
+}
+
+std::optional<quint64> volumeOfBlockDevice(dev_t device, int depth);
+std::string identityOfFile(const std::string& path, int depth);
+
+// Devices stacked on others (device-mapper, md) are known by the devices
+// they stand on: their own UUIDs are written in headers that a byte copy
+// carries (LUKS, LVM, md superblocks), so they prove nothing.
+std::string identityOfSlaves(const std::string& device, int depth)
+{
+    std::vector<std::string> parts;
+    std::error_code ec;
+    for (const auto& slave : std::filesystem::directory_iterator(device + "/slaves", ec)) {
+        const std::string dev = firstLineOf(slave.path().native() + "/dev");
+        unsigned major = 0;
+        unsigned minor = 0;
+        if (std::sscanf(dev.c_str(), "%u:%u", &major, &minor) != 2)
             return {};
-        return "loop:" + backing + ':' + std::to_string(quint64(file.st_dev)) + ':' + std::to_string(file.st_ino)
-            + ':' + firstLineOf(device + "/loop/offset");
+        const auto identity = volumeOfBlockDevice(::makedev(major, minor), depth + 1);
+        if (!identity)
+            return {};
+        parts.push_back(std::to_string(*identity));
     }
-    if (const std::string uuid = firstLineOf(device + "/dm/uuid"); !uuid.empty())
-        return "dm:" + uuid;
-    for (const char* name : {"/wwid", "/device/wwid", "/device/serial"})
+    if (ec || parts.empty())
+        return {};
+    std::sort(parts.begin(), parts.end());
+    std::string joined = "stack";
+    for (const std::string& part : parts)
+        joined += ':' + part;
+    return joined;
+}
+
+// What the block device whose sysfs folder is `device` (a whole disk) says
+// of itself, and only what a byte copy of it cannot share: the serial or
+// WWID the disk itself reports (virtio's included); beneath loop,
+// device-mapper and md devices, what they stand on. A serial found higher up
+// belongs to a card reader, a dock or a USB bridge, which every disk put in
+// it shares: it is never taken alone.
+std::string blockDeviceIdentity(const std::string& device, int depth)
+{
+    if (depth > 8 || !kernelConditions().deviceSerials)
+        return {};
+    if (std::filesystem::exists(device + "/loop")) {
+        std::string backing = firstLineOf(device + "/loop/backing_file");
+        // A backing file deleted since it was attached is known by nothing
+        // that lasts.
+        if (backing.empty() || (backing.size() > 10 && backing.compare(backing.size() - 10, 10, " (deleted)") == 0))
+            return {};
+        const std::string file = identityOfFile(backing, depth);
+        return file.empty() ? std::string() : "loop:" + file + ':' + firstLineOf(device + "/loop/offset");
+    }
+    if (std::filesystem::exists(device + "/dm") || std::filesystem::exists(device + "/md"))
+        return identityOfSlaves(device, depth);
+    for (const char* name : {"/wwid", "/device/wwid", "/serial", "/device/serial"})
         if (const std::string id = firstLineOf(device + name); !id.empty())
             return std::string("id:") + name + ':' + id;
-    std::string parent = realPathOf(device + "/device");
-    for (int depth = 0; depth < 12 && parent.size() > std::strlen("/sys/devices"); ++depth) {
-        if (const std::string serial = firstLineOf(parent + "/serial"); !serial.empty())
-            return "serial:" + parent.substr(parent.rfind('/') + 1) + ':' + serial;
-        parent = parent.substr(0, parent.rfind('/'));
-    }
+    if (const std::string serial = unitSerialOf(device); !serial.empty())
+        return "id:vpd80:" + serial;
     return {};
 }
 
 // Of the block device `device`: a partition is its disk's identity and its
 // place on that disk.
-std::optional<quint64> volumeOfBlockDevice(dev_t device)
+std::optional<quint64> volumeOfBlockDevice(dev_t device, int depth)
 {
     const std::string sysfs
         = realPathOf("/sys/dev/block/" + std::to_string(::major(device)) + ':' + std::to_string(::minor(device)));
@@ -138,7 +263,7 @@ std::optional<quint64> volumeOfBlockDevice(dev_t device)
         disk = sysfs.substr(0, sysfs.rfind('/'));
         partition = "part:" + number + ':' + firstLineOf(sysfs + "/start") + ':';
     }
-    const std::string identity = blockDeviceIdentity(disk);
+    const std::string identity = blockDeviceIdentity(disk, depth);
     if (identity.empty())
         return std::nullopt;
     return hashOf(partition + identity);
@@ -171,7 +296,8 @@ MountIds mountIdsOf(int fd)
 {
     MountIds ids;
     struct statx sx {};
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID_UNIQUE, &sx) == 0
+    if (kernelConditions().uniqueMountIds
+        && ::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID_UNIQUE, &sx) == 0
         && (sx.stx_mask & STATX_MNT_ID_UNIQUE))
         ids.unique = sx.stx_mnt_id;
     sx = {};
@@ -270,9 +396,7 @@ std::optional<quint64> oncePerMount(std::map<quint64, std::optional<quint64>>& k
 // reads from its header.
 std::optional<quint64> headerSerialOf(dev_t device, const MountIds& ids)
 {
-    static std::mutex mutex;
-    static std::map<quint64, std::optional<quint64>> known;
-    return oncePerMount(known, mutex, ids, [&]() -> std::optional<quint64> {
+    return oncePerMount(knownHeaderSerials, mountAnswersMutex, ids, [&]() -> std::optional<quint64> {
         const std::string source = headerSourceOf(device, ids);
         return source.empty() ? std::nullopt : volumeSerialOf(source);
     });
@@ -282,109 +406,14 @@ std::optional<quint64> headerSerialOf(dev_t device, const MountIds& ids)
 // identity.
 std::optional<quint64> volumeOf(dev_t device, const MountIds& ids)
 {
-    static std::mutex mutex;
-    static std::map<quint64, std::optional<quint64>> known;
-    return oncePerMount(known, mutex, ids, [&]() -> std::optional<quint64> {
+    return oncePerMount(knownVolumes, mountAnswersMutex, ids, [&]() -> std::optional<quint64> {
         if (::major(device) != 0)
-            return volumeOfBlockDevice(device);
+            return volumeOfBlockDevice(device, 0);
         if (ids.plain)
             if (const std::optional<dev_t> source = sourceDeviceOfMount(*ids.plain))
-                return volumeOfBlockDevice(*source);
+                return volumeOfBlockDevice(*source, 0);
         return std::nullopt;
     });
-}
-
-#ifndef SYS_statmount
-#if defined(__x86_64__) || defined(__aarch64__) || defined(__i386__) || defined(__arm__) || defined(__riscv)
-#define SYS_statmount 457
-#endif
-#endif
-
-// Whether the mount `mountId` is still mounted here with a file system of
-// the device `device`: a device number is held by one file system at a
-// time, so an item seen under that number through another mount (a bind
-// mount) lies on the very file system that was mounted then.
-bool mountShowsDevice(quint64 mountId, quint64 device)
-{
-#ifdef SYS_statmount
-    struct Request {
-        quint32 size;
-        quint32 spare;
-        quint64 mountId;
-        quint64 param;
-    } request{sizeof(Request), 0, mountId, 0x1 /* STATMOUNT_SB_BASIC */};
-    alignas(8) unsigned char buffer[1024] = {};
-    if (::syscall(SYS_statmount, &request, buffer, sizeof buffer, 0) != 0)
-        return false;
-    quint64 mask = 0;
-    quint32 major = 0;
-    quint32 minor = 0;
-    std::memcpy(&mask, buffer + 8, sizeof mask);
-    std::memcpy(&major, buffer + 16, sizeof major);
-    std::memcpy(&minor, buffer + 20, sizeof minor);
-    return (mask & 0x1) && quint64(::makedev(major, minor)) == device;
-#else
-    (void)mountId;
-    (void)device;
-    return false;
-#endif
-}
-
-#ifndef SYS_listmount
-#if defined(SYS_statmount)
-#define SYS_listmount (SYS_statmount + 1)
-#endif
-#endif
-
-// The oldest mount here of the file system on `device`: the file system
-// has lived on under this number for as long as that mount stays, whatever
-// mount (a bind mount unmounted and made again) shows the item. None where
-// the kernel cannot list its mounts.
-std::optional<quint64> oldestMountOf(quint64 device)
-{
-#ifdef SYS_listmount
-    struct Request {
-        quint32 size;
-        quint32 spare;
-        quint64 mountId;
-        quint64 param;
-    } request{sizeof(Request), 0, ~quint64(0) /* LSMT_ROOT */, 0};
-    std::optional<quint64> oldest;
-    quint64 ids[256];
-    for (int page = 0; page < 64; ++page) {
-        const long count = ::syscall(SYS_listmount, &request, ids, std::size(ids), 0);
-        if (count <= 0)
-            break;
-        for (long i = 0; i < count; ++i)
-            if ((!oldest || ids[i] < *oldest) && mountShowsDevice(ids[i], device))
-                oldest = ids[i];
-        if (size_t(count) < std::size(ids))
-            break;
-        request.param = ids[count - 1];
-    }
-    return oldest;
-#else
-    (void)device;
-    return std::nullopt;
-#endif
-}
-
-// The mount that stands for the file system of an item seen through the
-// mount `own`: its oldest, asked once for each mount while it still shows
-// the file system.
-std::optional<quint64> lastingMountOf(quint64 own, quint64 device)
-{
-    static std::mutex mutex;
-    static std::map<quint64, quint64> known;
-    {
-        std::lock_guard guard(mutex);
-        if (const auto found = known.find(own); found != known.end() && mountShowsDevice(found->second, device))
-            return found->second;
-    }
-    const quint64 oldest = oldestMountOf(device).value_or(own);
-    std::lock_guard guard(mutex);
-    known[own] = oldest;
-    return oldest;
 }
 
 // The kernel's own encoding of a device number, which xfs, vfat, exfat and
@@ -441,6 +470,47 @@ std::optional<quint64> uuidOfFolderOn(int folderFd, dev_t device)
     return uuidOfFolder(folderFd);
 }
 
+// A mount, by an ID that the kernel never hands out again in this boot, and
+// only in this boot and this mount namespace: every boot counts its IDs
+// anew, and another namespace sees other mounts. None where the kernel has
+// no such ID (before Linux 6.8).
+std::optional<quint64> mountMarkOf(const MountIds& ids)
+{
+    if (!ids.unique)
+        return std::nullopt;
+    const KernelConditions conditions = kernelConditions();
+    if (conditions.bootId.empty() || conditions.mountNamespace.empty())
+        return std::nullopt;
+    return hashOf("mount:" + conditions.bootId + ':' + conditions.mountNamespace + ':' + std::to_string(*ids.unique));
+}
+
+// A file by what a copy of it put in its place cannot share: the identity
+// of its own disk, its inode and its birth time. None where its disk or its
+// birth time says nothing (a file system without birth times hands the
+// freed inode to the next file, and a copy put there is born later).
+std::string identityOfFile(const std::string& path, int depth)
+{
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct statx sx {};
+    struct statfs fsInfo {};
+    std::string disk;
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)
+        && ::fstatfs(fd, &fsInfo) == 0) {
+        const dev_t device = ::makedev(sx.stx_dev_major, sx.stx_dev_minor);
+        if (const auto volume = ::major(device) != 0 ? volumeOfBlockDevice(device, depth + 1) : std::nullopt)
+            disk = "disk:" + std::to_string(*volume);
+        else if (const auto fsid = ownFsid(fsInfo, device))
+            disk = "fs:" + std::to_string(*fsid);
+    }
+    ::close(fd);
+    if (disk.empty())
+        return {};
+    return disk + ':' + std::to_string(sx.stx_ino) + ':' + std::to_string(sx.stx_btime.tv_sec) + '.'
+           + std::to_string(sx.stx_btime.tv_nsec);
+}
+
 // Of the item open at `fd`. `openFolder` opens the folder that holds it
 // (to be closed by the caller), asked only for a file whose f_fsid says
 // nothing of its own.
@@ -453,8 +523,7 @@ FileSystemFacts factsOf(int fd, const std::function<int()>& openFolder, bool clo
         return facts;
     facts.keepsBirthAcrossRename = fsInfo.f_type != OVERLAYFS_SUPER_MAGIC;
     const MountIds ids = mountIdsOf(fd);
-    if (ids.unique)
-        facts.mount = lastingMountOf(*ids.unique, quint64(st.st_dev));
+    facts.mount = mountMarkOf(ids);
     facts.volume = volumeOf(st.st_dev, ids);
     facts.identity = ownFsid(fsInfo, st.st_dev);
     if (!facts.identity && S_ISDIR(st.st_mode)) {
@@ -469,6 +538,10 @@ FileSystemFacts factsOf(int fd, const std::function<int()>& openFolder, bool clo
     // neither statfs nor the UUID ioctl tells.
     if (!facts.identity)
         facts.identity = headerSerialOf(st.st_dev, ids);
+    // A file system in memory has no byte copy anywhere: the identity it is
+    // given anew at each mount is the disk itself.
+    if (facts.identity && fsInfo.f_type == TMPFS_MAGIC)
+        facts.volume = hashOf("memory:" + std::to_string(*facts.identity));
     return facts;
 }
 
@@ -519,29 +592,57 @@ FileSystemQuery fileSystemQueryOf(std::filesystem::path path, const FileStat&)
     return fileSystemQueryOf(std::move(path));
 }
 
-Proof DiskIdentity::proveSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
+DiskAnswer DiskIdentity::judge(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
 {
     if (!fileSystemNow)
-        return deviceNow == device ? Proof::Proved : Proof::Different;
+        return deviceNow == device ? DiskAnswer::Same : DiskAnswer::Different;
     const DiskMarks now = fileSystemNow();
+    // What the disk itself is, then what its file system says: different
+    // there is different, whatever else is equal.
+    if (volume && now.volume && *volume != *now.volume)
+        return DiskAnswer::Different;
     if (fileSystem && now.fileSystem && *fileSystem != *now.fileSystem)
-        return Proof::Different;
+        return DiskAnswer::Different;
+    if (volume && now.volume)
+        return fileSystem.has_value() == now.fileSystem.has_value() ? DiskAnswer::Same : DiskAnswer::SameOrCopy;
+    // The very mount the record was made through, in this boot and this
+    // namespace: it has shown this disk ever since.
     if (mount && now.mount && *mount == *now.mount)
+        return DiskAnswer::Same;
+    if (fileSystem && now.fileSystem)
+        return DiskAnswer::SameOrCopy;
+    // Neither tells: another number is another disk, and an equal one
+    // proves nothing.
+    if (deviceNow != device)
+        return DiskAnswer::Different;
+    return DiskAnswer::Unknown;
+}
+
+Proof DiskIdentity::proveSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
+{
+    switch (judge(deviceNow, fileSystemNow)) {
+    case DiskAnswer::Same:
         return Proof::Proved;
-    if (volume && now.volume) {
-        if (*volume != *now.volume)
-            return Proof::Different;
-        return fileSystem.has_value() == now.fileSystem.has_value() ? Proof::Proved : Proof::NotProved;
-    }
-    // The recorded mount still shows a file system under the number seen
-    // now: a number is held by one file system at a time, so it is that
-    // one, seen through another mount of it.
-    if (mount && deviceNow == device && mountShowsDevice(*mount, deviceNow))
-        return Proof::Proved;
-    // Another number, and no file system identity that the two share: not
-    // this disk, unless a mount or block device said so above.
-    if (deviceNow != device && !(fileSystem && now.fileSystem))
+    case DiskAnswer::Different:
         return Proof::Different;
+    case DiskAnswer::SameOrCopy:
+    case DiskAnswer::Unknown:
+        break;
+    }
+    return Proof::NotProved;
+}
+
+Proof DiskIdentity::proveDiskOfItem(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
+{
+    switch (judge(deviceNow, fileSystemNow)) {
+    case DiskAnswer::Same:
+    case DiskAnswer::SameOrCopy:
+        return Proof::Proved;
+    case DiskAnswer::Different:
+        return Proof::Different;
+    case DiskAnswer::Unknown:
+        break;
+    }
     return Proof::NotProved;
 }
 

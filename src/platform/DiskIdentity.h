@@ -24,15 +24,17 @@ struct DiskMarks {
     // the UUID the file system reports, else the volume serial libblkid
     // reads from its header. None where it keeps none of these.
     std::optional<quint64> fileSystem = std::nullopt;
-    // The block device's own identity: the backing file of a loop device
-    // (its path, device and inode), a device-mapper UUID, or the serial or
-    // WWID the hardware gives, with the partition. None on a disk without a
-    // block device (tmpfs, overlay, FUSE, network) or one that gives none.
+    // The disk's own hardware identity, which a byte copy does not share:
+    // the serial or WWID the disk reports (virtio's included), with the
+    // partition; beneath device-mapper and md, the devices they stand on;
+    // of a loop device, its backing file by its own disk's identity, its
+    // inode and its birth time. None on a disk without a block device
+    // (tmpfs, overlay, network), one that gives no serial, or a loop whose
+    // backing file was deleted.
     std::optional<quint64> volume = std::nullopt;
-    // The oldest mount of its file system here (the one it is seen through
-    // where the kernel cannot list mounts), by an ID the kernel never hands
-    // out again: while it stays, so does the file system. None where the
-    // kernel has no such ID.
+    // The mount the item is seen through, by an ID the kernel never hands
+    // out again in one boot, marked with the boot and the mount namespace:
+    // it proves nothing in another of either. None before Linux 6.8.
     std::optional<quint64> mount = std::nullopt;
     bool operator==(const DiskMarks&) const = default;
 };
@@ -67,10 +69,34 @@ FileSystemQuery fileSystemQueryOf(std::filesystem::path path);
 // many items costs one call each.
 FileSystemQuery fileSystemQueryOf(std::filesystem::path path, const FileStat& st);
 
+// The conditions the decisions about disks rest on. The program reads them
+// from the system; tests set what a user's machine has and CI's does not
+// (an older kernel, another boot or mount namespace, disks without a
+// serial), and the whole program takes them from MARAVEX_TEST_KERNEL.
+struct KernelConditions {
+    bool uniqueMountIds = true; // statx's STATX_MNT_ID_UNIQUE, from Linux 6.8
+    bool deviceSerials = true;  // the block devices' own identity in sysfs
+    std::string bootId;         // /proc/sys/kernel/random/boot_id
+    std::string mountNamespace; // /proc/self/ns/mnt
+};
+KernelConditions kernelConditions();
+// What the system gives, MARAVEX_TEST_KERNEL included.
+KernelConditions systemKernelConditions();
+void setKernelConditions(const KernelConditions& conditions);
+
 // What a check of identity found: the recorded thing is there, something
 // else is there, or what is there cannot be told from it. Only Proved lets
 // an item move, go, or count as back in its place.
 enum class Proof { Proved, Different, NotProved };
+
+// Which disk answers now, in the order the marks are asked: the disk's
+// hardware identity (different is different, equal is the disk), then the
+// file system's (different is different), then the very mount in this boot
+// and namespace. SameOrCopy: the same file system identity where no
+// hardware identity can be read, so the disk or a byte copy of it that
+// nothing here tells apart: items on it are acted on when each is proved
+// on its own, and nothing is concluded from an item's absence.
+enum class DiskAnswer { Same, SameOrCopy, Different, Unknown };
 
 // A disk: its device number and its marks. The number changes when a disk
 // comes back while another device holds its old one, and when overlay,
@@ -82,16 +108,17 @@ struct DiskIdentity {
     std::optional<quint64> volume = std::nullopt;
     std::optional<quint64> mount = std::nullopt;
     // Without a query the caller vouches for the disk (a record compared
-    // with one of the same disk): the numbers are compared. Else
-    // Proved: the same block device with the same file system, or the same
-    // mount (the recorded one, or another mount of its file system while
-    // the recorded one still shows it), whatever the numbers. Different:
-    // another file system or another block device, or another number where
-    // no file system identity says otherwise. NotProved otherwise: an equal
-    // device number, or an equal file system identity, proves nothing on
-    // its own, and a record that kept neither block device nor mount (one
-    // made before they were kept) proves no disk.
+    // with one of the same disk): the numbers are compared. An equal device
+    // number alone never proves a disk; another one, where no mark says
+    // more, is another disk.
+    DiskAnswer judge(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const;
+    // Proved only for the disk itself (Same): what concludes from an
+    // item's absence (gone, or back in place without this program's own
+    // evidence) needs it.
     Proof proveSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const;
+    // Proved for the disk or a copy nothing tells from it (SameOrCopy too):
+    // enough to act on an item that is itself proved there.
+    Proof proveDiskOfItem(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const;
     bool isSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
     {
         return proveSameDisk(deviceNow, fileSystemNow) == Proof::Proved;

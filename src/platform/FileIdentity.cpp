@@ -161,9 +161,42 @@ std::optional<FileIdentity> FileIdentity::ofPath(const std::filesystem::path& pa
     return of(AT_FDCWD, path.c_str(), *st, fileSystemOf(path));
 }
 
+FileIdentity FileIdentity::completedFromScan(const std::filesystem::path& path, FileIdentity scanned)
+{
+    const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+    const int folder = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return scanned;
+    const auto folderStat = statAt(folder, ".", false);
+    if (folderStat && quint64(folderStat->device) == scanned.device) {
+        const FileSystemFacts facts = fileSystemAt(folder, "");
+        scanned.fileSystem = facts.identity;
+        scanned.volume = facts.volume;
+        scanned.mount = facts.mount;
+        const std::string name = path.filename().native();
+        const auto now = name.empty() ? std::nullopt : statAt(folder, name.c_str(), false);
+        const bool wasFolder = scanned.folder.value_or(false);
+        // The very item, as it was read: a birth time taken from anything
+        // else would vouch for a stranger on the freed inode.
+        const bool unchanged = now && quint64(now->device) == scanned.device && now->inode == scanned.inode
+                               && now->isDir() == wasFolder && scanned.modified
+                               && timeOf(now->modified) == *scanned.modified
+                               && (wasFolder || (scanned.size && now->size == *scanned.size));
+        if (unchanged && now->birth && facts.keepsBirthAcrossRename) {
+            scanned.birth = timeOf(*now->birth);
+            scanned.size.reset();
+            scanned.modified.reset();
+        } else if (unchanged && wasFolder) {
+            scanned.generation = folderGenerationAt(folder, name.c_str());
+        }
+    }
+    ::close(folder);
+    return scanned;
+}
+
 bool FileIdentity::isSameInode(const FileStat& now, const FileSystemQuery& fileSystemNow) const
 {
-    return now.inode == inode && disk().isSameDisk(quint64(now.device), fileSystemNow);
+    return now.inode == inode && disk().proveDiskOfItem(quint64(now.device), fileSystemNow) == Proof::Proved;
 }
 
 namespace {
@@ -203,7 +236,9 @@ Proof FileIdentity::prove(const FileStat& now, const FileSystemQuery& fileSystem
 {
     if (now.inode != inode)
         return Proof::Different;
-    const Proof disk = this->disk().proveSameDisk(quint64(now.device), fileSystemNow);
+    // On a disk that nothing tells from a byte copy of it, the item is
+    // proved by what it is itself.
+    const Proof disk = this->disk().proveDiskOfItem(quint64(now.device), fileSystemNow);
     if (disk == Proof::Different)
         return disk;
     // A birth time or kind of its own tells a stranger on any disk, a copy

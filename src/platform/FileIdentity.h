@@ -68,6 +68,12 @@ struct FileIdentity {
     // followed when it is a link; none when it cannot be read.
     static std::optional<FileIdentity> at(int dirfd, const char* name);
     static std::optional<FileIdentity> ofPath(const std::filesystem::path& path);
+    // What a scan read of the item at `path` (device, inode, kind, size and
+    // date), with what it did not read: the marks of its disk, asked of its
+    // folder while that folder is on the scanned device, and its birth time
+    // where the path still holds the very item unchanged. A record without
+    // marks would take the disk back under another number for another disk.
+    static FileIdentity completedFromScan(const std::filesystem::path& path, FileIdentity scanned);
 
     DiskIdentity disk() const { return {device, fileSystem, volume, mount}; }
     // More than disk and inode was recorded, or the item was a folder.

@@ -1,6 +1,7 @@
 #include "removal/KZCopyIdentity.h"
 
 #include "platform/DirectoryListing.h"
+#include "platform/DiskIdentity.h"
 #include "platform/FileStat.h"
 
 #include <sys/stat.h>
@@ -68,6 +69,7 @@ std::optional<KZCopyIdentity> KZCopyIdentity::capture(const fs::path& path)
         return std::nullopt;
     KZCopyIdentity identity;
     identity.nodes.push_back(nodeOf({}, *st));
+    identity.disk = platform::diskOf(path);
     if (st->isDir()) {
         const auto dir = platform::DirectoryHandle::open(path);
         if (!dir.isValid() || !isSameFolder(dir.fd(), *st))
@@ -83,5 +85,25 @@ bool KZCopyIdentity::matches(const fs::path& path) const
     if (nodes.empty())
         return false;
     const auto now = capture(path);
-    return now && *now == *this;
+    if (!now || now->nodes.size() != nodes.size())
+        return false;
+    const quint64 deviceThen = nodes.front().device;
+    const quint64 deviceNow = now->nodes.front().device;
+    // Another number is the same disk only where its marks say so; the same
+    // number is not where they say otherwise.
+    const platform::Proof sameDisk = disk ? disk->proveDiskOfItem(deviceNow, platform::fileSystemQueryOf(path))
+                                          : platform::Proof::NotProved;
+    if (deviceNow != deviceThen ? sameDisk != platform::Proof::Proved : sameDisk == platform::Proof::Different)
+        return false;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        Node then = nodes[i];
+        Node seen = now->nodes[i];
+        // Each node on the copy's own disk then and now, whatever its number.
+        if ((then.device == deviceThen) != (seen.device == deviceNow))
+            return false;
+        then.device = seen.device = 0;
+        if (then != seen)
+            return false;
+    }
+    return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/DiskIdentity.h"
+
 #include <QtGlobal>
 
 #include <sys/types.h>
@@ -29,6 +31,10 @@ struct KZCopyIdentity {
     };
     // The copy first, then its entries depth first, each folder's in name order.
     std::vector<Node> nodes;
+    // The disk the copy was made on, with its marks: a disk back under
+    // another device number still holds the copy, and the device numbers of
+    // the nodes are compared as the same disk's or not, never by value.
+    std::optional<platform::DiskIdentity> disk;
 
     // nullopt when the item is missing or some folder inside cannot be read
     // whole: a copy that cannot be described is never deleted.

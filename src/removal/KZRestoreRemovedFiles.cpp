@@ -61,6 +61,7 @@ enum class Unresolved {
     BackInPlace,  // an earlier restore put it back: the very item at its old place, out of that disk's Trash
     Unproved,     // its old place holds an item like it, but nothing proves that it left the Trash
     Disconnected, // the Trash it was put in, or that Trash's disk, is not there now, or not proved to be
+    NotInTrash,   // not in the Trash of a disk that nothing tells from a copy of it: absence proves nothing
     Changed,      // its Trash name holds another inode, whose .trashinfo names its old place
     Gone,         // its Trash is there, on its own disk, and the item is not: taken out, or emptied
 };
@@ -68,14 +69,14 @@ enum class Unresolved {
 // Whether the Trash the item was put in is there, on the disk it was put
 // in: another disk given the old device number holds a Trash of its own,
 // and a byte copy of the disk holds a copy of the Trash.
-platform::Proof trashDiskOf(const platform::BookmarkTarget& target)
+platform::DiskAnswer trashDiskOf(const platform::BookmarkTarget& target)
 {
     const auto trash = platform::trashOfTrashedItem(target.path);
     const fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
     const auto st = platform::statPath(folder, false);
     if (!st || !st->isDir())
-        return platform::Proof::Different;
-    return target.identity.disk().proveSameDisk(quint64(st->device), platform::fileSystemQueryOf(folder));
+        return platform::DiskAnswer::Different;
+    return target.identity.disk().judge(quint64(st->device), platform::fileSystemQueryOf(folder));
 }
 
 bool isFreeName(const fs::path& path)
@@ -102,9 +103,9 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
 {
     if (!target)
         return Unresolved::Gone;
-    const platform::Proof trashDisk = trashDiskOf(*target);
+    const platform::DiskAnswer trashDisk = trashDiskOf(*target);
     const bool nameFree = isFreeName(target->path);
-    if (const auto st = platform::statPath(entry.oldPosition, false); st && trashDisk != platform::Proof::Different) {
+    if (const auto st = platform::statPath(entry.oldPosition, false); st && trashDisk != platform::DiskAnswer::Different) {
         const auto generation = platform::folderGenerationQueryOf(entry.oldPosition);
         const platform::Proof placeDisk
             = target->identity.disk().proveSameDisk(quint64(st->device), platform::fileSystemQueryOf(entry.oldPosition));
@@ -112,7 +113,7 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
         if (placeDisk != platform::Proof::Different && item != platform::Proof::Different) {
             if (nameFree && item == platform::Proof::Proved && restoreLeftItsInfo(entry, *target))
                 return Unresolved::BackInPlace;
-            if (nameFree && trashDisk == platform::Proof::Proved && placeDisk == platform::Proof::Proved
+            if (nameFree && trashDisk == platform::DiskAnswer::Same && placeDisk == platform::Proof::Proved
                 && target->identity.isProvedBeyondSizeAndDate(*st, generation))
                 return Unresolved::BackInPlace;
             return Unresolved::Unproved;
@@ -121,10 +122,19 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
     // An unplugged disk, or an unmounted bind mount, takes its Trash along;
     // so does another disk mounted in its place, and a copy of the disk in
     // its place shows a Trash that is not the item's. Its items are still
-    // there. The same disk under another device number is no other disk.
-    if (trashDisk != platform::Proof::Proved)
-        return Unresolved::Disconnected;
-    return Unresolved::Gone;
+    // there. The same disk under another device number is no other disk;
+    // but where nothing tells the disk from a copy of it, the item's
+    // absence from a Trash that may be the copy's proves nothing.
+    switch (trashDisk) {
+    case platform::DiskAnswer::Same:
+        return Unresolved::Gone;
+    case platform::DiskAnswer::SameOrCopy:
+        return Unresolved::NotInTrash;
+    case platform::DiskAnswer::Different:
+    case platform::DiskAnswer::Unknown:
+        break;
+    }
+    return Unresolved::Disconnected;
 }
 
 // Still in its Trash under its name, with the recorded inode on the
@@ -137,7 +147,7 @@ bool isChangedInTrash(const KZUndoFile::Entry& entry, const platform::BookmarkTa
     // On a disk not proved to be the item's (a copy of it), the Trash is
     // not the one the item lies in.
     if (!now || resolved.path != target.path || !platform::isInTrash(resolved.path)
-        || target.identity.disk().proveSameDisk(quint64(now->device), platform::fileSystemQueryOf(resolved.path))
+        || target.identity.disk().proveDiskOfItem(quint64(now->device), platform::fileSystemQueryOf(resolved.path))
                != platform::Proof::Proved
         || target.identity.proveOnItsDisk(*now) == platform::Proof::Different)
         return false;
@@ -182,7 +192,7 @@ bool liesOnDiskNotConnected(const fs::path& place, const platform::DiskIdentity&
         st = platform::statPath(existing, false);
     }
     return !st
-           || disk.proveSameDisk(quint64(st->device), platform::fileSystemQueryOf(existing, *st))
+           || disk.proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(existing, *st))
                   != platform::Proof::Proved;
 }
 
@@ -224,7 +234,7 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
             // Another disk given its disk's old number, or one not proved to
             // be its disk (a copy of it): the item is on the disk that is
             // not there.
-            *why = item.identity->disk().proveSameDisk(
+            *why = item.identity->disk().proveDiskOfItem(
                        quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()))
                            != platform::Proof::Proved
                        ? ItemResult::HolderNotConnected
@@ -243,7 +253,9 @@ bool isOnDisk(int folderFd, const std::optional<platform::DiskIdentity>& disk)
     if (!disk)
         return true;
     const auto st = platform::statAt(folderFd, ".", false);
-    return st && disk->isSameDisk(quint64(st->device), platform::fileSystemQueryAt(folderFd, ""));
+    return st
+           && disk->proveDiskOfItem(quint64(st->device), platform::fileSystemQueryAt(folderFd, ""))
+                  == platform::Proof::Proved;
 }
 
 // The disk of the folder the item left, as recorded when it left.
@@ -500,7 +512,7 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
         {failed, "not_restored_failed"},      {unreadable, "not_restored_unreadable"},
         {disconnected, "not_restored_disconnected"}, {changed, "not_restored_changed"},
         {holderDisconnected, afterMove ? "not_restored_moved_volume" : "not_restored_disconnected"},
-        {unproved, "not_restored_unproved"},
+        {unproved, "not_restored_unproved"},      {notInTrash, "not_restored_not_in_trash"},
     };
     const char* only = nullptr;
     for (const auto& [count, key] : kinds) {
@@ -707,7 +719,8 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(
     // folder of a disk that is not connected.
     if (folderDisk
         && (!existingStat
-            || !folderDisk->isSameDisk(quint64(existingStat->device), platform::fileSystemQueryOf(existing / ".")))) {
+            || folderDisk->proveDiskOfItem(quint64(existingStat->device), platform::fileSystemQueryOf(existing / "."))
+                   != platform::Proof::Proved)) {
         *why = ItemResult::MissingVolume;
         return std::nullopt;
     }
@@ -1211,6 +1224,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 case Unresolved::Changed:
                     result.skipped += 1;
                     result.notRestored.changed += 1;
+                    keep.push_back(entry);
+                    break;
+                case Unresolved::NotInTrash:
+                    result.skipped += 1;
+                    result.notRestored.notInTrash += 1;
                     keep.push_back(entry);
                     break;
                 case Unresolved::Gone:

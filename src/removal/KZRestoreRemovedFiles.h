@@ -100,6 +100,7 @@ public:
         quint64 disconnected = 0;  // the Trash it lies in, or that Trash's disk, is not there
         quint64 changed = 0;       // still in the Trash, but no longer surely the item that left
         quint64 unproved = 0;      // its old place holds one like it, and nothing shows it left the Trash
+        quint64 notInTrash = 0;    // not in a Trash that may be a copy's of its disk: absence proves nothing
         quint64 holderDisconnected = 0; // the disk it lies on is not there
         // An undo of a move to a folder: what is gone left that folder, not
         // the Trash.
@@ -107,7 +108,7 @@ public:
         quint64 total() const
         {
             return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected + changed
-                   + unproved + holderDisconnected;
+                   + unproved + notInTrash + holderDisconnected;
         }
         void add(ItemResult result);
         // The key of the "Errors" text saying why: one kind, or several.

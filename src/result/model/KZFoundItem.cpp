@@ -405,7 +405,7 @@ void KZFoundItem::createAlias()
         // A folder's size changes with its entries and says nothing of it.
         if (!isDirectory_ && sizeState_.load(std::memory_order_acquire) == kKnown)
             identity.size = size_.load();
-        made = platform::bookmarkOf(urlField(), identity);
+        made = platform::bookmarkOf(urlField(), platform::FileIdentity::completedFromScan(urlField(), identity));
     }
     // The disk work above runs without the lock: the window's thread never
     // waits on it for the item's mark or bookmark. The old bookmark leaves
