@@ -522,6 +522,9 @@ FileSystemFacts factsOf(int fd, const std::function<int()>& openFolder, bool clo
     if (::fstatfs(fd, &fsInfo) != 0 || ::fstat(fd, &st) != 0)
         return facts;
     facts.keepsBirthAcrossRename = fsInfo.f_type != OVERLAYFS_SUPER_MAGIC;
+    constexpr long kExfatMagic = 0x2011BAB0;
+    constexpr long kFuseMagic = 0x65735546;
+    facts.inodesLast = fsInfo.f_type != MSDOS_SUPER_MAGIC && fsInfo.f_type != kExfatMagic && fsInfo.f_type != kFuseMagic;
     const MountIds ids = mountIdsOf(fd);
     facts.mount = mountMarkOf(ids);
     facts.volume = volumeOf(st.st_dev, ids);

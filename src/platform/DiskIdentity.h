@@ -36,6 +36,11 @@ struct DiskMarks {
     // out again in one boot, marked with the boot and the mount namespace:
     // it proves nothing in another of either. None before Linux 6.8.
     std::optional<quint64> mount = std::nullopt;
+    // Its file system keeps an item's inode number across mounts. vfat and
+    // exfat number their files anew at every mount, and so do most FUSE
+    // file systems: there another number at the place is no proof of
+    // another item.
+    bool inodesLast = true;
     bool operator==(const DiskMarks&) const = default;
 };
 
@@ -50,7 +55,8 @@ struct FileSystemFacts {
     bool keepsBirthAcrossRename = true;
     std::optional<quint64> volume = std::nullopt;
     std::optional<quint64> mount = std::nullopt;
-    DiskMarks marks() const { return {identity, volume, mount}; }
+    bool inodesLast = true;
+    DiskMarks marks() const { return {identity, volume, mount, inodesLast}; }
 };
 
 // Of the entry `name` of the open folder `dirfd` (AT_FDCWD allowed), the

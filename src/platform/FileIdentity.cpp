@@ -234,8 +234,18 @@ Proof proveFolder(const FileIdentity& identity, const FileStat& now, const Gener
 Proof FileIdentity::prove(const FileStat& now, const FileSystemQuery& fileSystemNow,
                           const GenerationQuery& generationNow) const
 {
-    if (now.inode != inode)
-        return Proof::Different;
+    if (now.inode != inode) {
+        // A file system that numbers its files anew at every mount, seen
+        // under another mount than the record's, may hold the item under
+        // another number: nothing proves it either way.
+        if (!fileSystemNow || fileSystemNow().inodesLast)
+            return Proof::Different;
+        const DiskIdentity recorded = disk();
+        const bool sameMount = recorded.mount && recorded.mount == fileSystemNow().mount;
+        if (sameMount || recorded.proveDiskOfItem(quint64(now.device), fileSystemNow) != Proof::Proved)
+            return Proof::Different;
+        return Proof::NotProved;
+    }
     // On a disk that nothing tells from a byte copy of it, the item is
     // proved by what it is itself.
     const Proof disk = this->disk().proveDiskOfItem(quint64(now.device), fileSystemNow);

@@ -234,11 +234,17 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
             // Another disk given its disk's old number, or one not proved to
             // be its disk (a copy of it): the item is on the disk that is
             // not there.
-            *why = item.identity->disk().proveDiskOfItem(
-                       quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()))
-                           != platform::Proof::Proved
-                       ? ItemResult::HolderNotConnected
-                       : ItemResult::Missing;
+            const bool onItsDisk
+                = item.identity->disk().proveDiskOfItem(
+                      quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()))
+                  == platform::Proof::Proved;
+            // On its disk, what is there and is not proved different (a disk
+            // that numbers its files anew at every mount, a file without a
+            // birth time whose date moved) may be the item: it stays, and so
+            // does the undo.
+            *why = !onItsDisk                        ? ItemResult::HolderNotConnected
+                   : proof == platform::Proof::NotProved ? ItemResult::Unproved
+                                                         : ItemResult::Missing;
             platform::logLine(QStringLiteral("Undo left %1 alone: it is not surely the item the removal put there")
                                   .arg(platform::pathText(item.currPosition)));
             return std::nullopt;
@@ -492,6 +498,9 @@ void KZRestoreRemovedFiles::NotRestored::add(ItemResult result)
     case ItemResult::HolderNotConnected:
         holderDisconnected += 1;
         break;
+    case ItemResult::Unproved:
+        unproved += 1;
+        break;
     case ItemResult::CopyKept:
         copyKept += 1;
         break;
@@ -512,7 +521,7 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
         {failed, "not_restored_failed"},      {unreadable, "not_restored_unreadable"},
         {disconnected, "not_restored_disconnected"}, {changed, "not_restored_changed"},
         {holderDisconnected, afterMove ? "not_restored_moved_volume" : "not_restored_disconnected"},
-        {unproved, "not_restored_unproved"},      {notInTrash, "not_restored_not_in_trash"},
+        {unproved, afterMove ? "not_restored_unproved_moved" : "not_restored_unproved"},      {notInTrash, "not_restored_not_in_trash"},
     };
     const char* only = nullptr;
     for (const auto& [count, key] : kinds) {
@@ -589,7 +598,8 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
             // Left where it is for a disk that is not connected, the one it
             // came from or the one it lies on: the undo must still be there
             // once the disk is back.
-            if (results[i] == ItemResult::MissingVolume || results[i] == ItemResult::HolderNotConnected)
+            if (results[i] == ItemResult::MissingVolume || results[i] == ItemResult::HolderNotConnected
+                || results[i] == ItemResult::Unproved)
                 kept.push_back(items[i]);
         }
     };
@@ -1195,7 +1205,8 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             }
             if (!resolved) {
                 Unresolved where = whereIsUnresolved(entry, target);
-                if (where == Unresolved::Gone && target && holdsItsTrashName(entry, *target))
+                if ((where == Unresolved::Gone || where == Unresolved::NotInTrash) && target
+                    && holdsItsTrashName(entry, *target))
                     where = Unresolved::Changed;
                 switch (where) {
                 case Unresolved::BackInPlace:

@@ -86,6 +86,7 @@ public:
         Missing,        // nothing at the current place
         MissingVolume,  // the old place lies on a volume that is not there
         HolderNotConnected, // the disk it lies on now (the move's destination) is not there
+        Unproved,       // an item like it lies where the move put it, not proved to be it: left, undo kept
         Failed,         // a step failed: left where it is
         CopyKept,       // the copy changed since it was made, or was never described: kept
     };

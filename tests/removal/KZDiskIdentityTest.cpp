@@ -231,7 +231,8 @@ TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
         f.dir.write("dest/moved/gained", "new");
         const auto outcome = KZRestoreRemovedFiles().doUndoMove(dict);
         EXPECT_EQ(outcome.restored, 0u);
-        EXPECT_EQ(outcome.notRestored.gone, 1u);
+        EXPECT_EQ(outcome.notRestored.unproved, 1u) << "not proved, so neither moved nor given up";
+        EXPECT_EQ(outcome.kept.standardUndo.size(), 1u) << "the undo is offered again";
         EXPECT_EQ(kztest::readFile(f.dir / "dest/moved/gained"), "new") << "left where it is";
     }
     emptyTrash();
