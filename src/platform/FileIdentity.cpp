@@ -236,15 +236,17 @@ Proof FileIdentity::prove(const FileStat& now, const FileSystemQuery& fileSystem
 {
     if (now.inode != inode) {
         // A file system that numbers its files anew at every mount, seen
-        // under another mount than the record's, may hold the item under
-        // another number: nothing proves it either way.
-        if (!fileSystemNow || fileSystemNow().inodesLast)
+        // under another mount than the record's, holds the item under
+        // another number: there it is proved by all but its number.
+        if (!fileSystemNow)
             return Proof::Different;
-        const DiskIdentity recorded = disk();
-        const bool sameMount = recorded.mount && recorded.mount == fileSystemNow().mount;
-        if (sameMount || recorded.proveDiskOfItem(quint64(now.device), fileSystemNow) != Proof::Proved)
+        const DiskMarks marks = fileSystemNow();
+        if (marks.inodesLast || (mount && marks.mount == mount)
+            || disk().proveDiskOfItem(quint64(now.device), fileSystemNow) != Proof::Proved)
             return Proof::Different;
-        return Proof::NotProved;
+        FileIdentity renumbered = *this;
+        renumbered.inode = now.inode;
+        return renumbered.proveOnItsDisk(now, generationNow);
     }
     // On a disk that nothing tells from a byte copy of it, the item is
     // proved by what it is itself.

@@ -167,6 +167,25 @@ bool holdsItsTrashName(const KZUndoFile::Entry& entry, const platform::BookmarkT
     return info && sameOldPosition(entry, info->originalPath);
 }
 
+// On a file system that numbers its files anew at every mount, no bookmark
+// finds the item by its number once its disk was mounted again: it is the
+// item under its Trash name whose .trashinfo, this program's own record on
+// that disk, names its old place, where it is proved by all but its number.
+std::optional<platform::ResolvedBookmark> renumberedInItsTrash(const KZUndoFile::Entry& entry,
+                                                              const platform::BookmarkTarget& target)
+{
+    const auto st = platform::statPath(target.path, false);
+    if (!st || st->inode == target.identity.inode || !target.identity.canProve() || !platform::isInTrash(target.path))
+        return std::nullopt;
+    const auto info = platform::readTrashInfo(target.path);
+    if (!info || !sameOldPosition(entry, info->originalPath)
+        || target.identity.prove(*st, platform::fileSystemQueryOf(target.path),
+                                 platform::folderGenerationQueryOf(target.path))
+               != platform::Proof::Proved)
+        return std::nullopt;
+    return platform::ResolvedBookmark{target.path, false};
+}
+
 // The restore that put the item back was killed before it took the
 // item's .trashinfo away: with nothing left under that name, it goes now.
 void removeInfoOfRestored(const fs::path& trashedItem, const fs::path& oldPosition)
@@ -1188,6 +1207,8 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // must never be moved.
             const auto target = platform::bookmarkTarget(entry.currPosition);
             auto resolved = platform::resolveBookmark(entry.currPosition);
+            if (!resolved && target)
+                resolved = renumberedInItsTrash(entry, *target);
             const auto now = resolved ? platform::statPath(resolved->path, false) : std::nullopt;
             // A later file may have been given the freed inode in the Trash:
             // the birth time tells it from the item that left.
