@@ -253,8 +253,8 @@ std::string blockDeviceIdentity(const std::string& device, int depth)
 // place on that disk.
 std::optional<quint64> volumeOfBlockDevice(dev_t device, int depth)
 {
-    const std::string sysfs
-        = realPathOf("/sys/dev/block/" + std::to_string(::major(device)) + ':' + std::to_string(::minor(device)));
+    const std::string sysfs = realPathOf(kernelConditions().sysfs + "/dev/block/" + std::to_string(::major(device))
+                                         + ':' + std::to_string(::minor(device)));
     if (sysfs.empty())
         return std::nullopt;
     std::string disk = sysfs;
@@ -647,6 +647,11 @@ Proof DiskIdentity::proveDiskOfItem(quint64 deviceNow, const FileSystemQuery& fi
         break;
     }
     return Proof::NotProved;
+}
+
+std::optional<quint64> blockDeviceVolume(dev_t device)
+{
+    return volumeOfBlockDevice(device, 0);
 }
 
 DiskIdentity diskAt(int dirfd, const char* name, const FileStat& st)

@@ -84,6 +84,7 @@ struct KernelConditions {
     bool deviceSerials = true;  // the block devices' own identity in sysfs
     std::string bootId;         // /proc/sys/kernel/random/boot_id
     std::string mountNamespace; // /proc/self/ns/mnt
+    std::string sysfs = "/sys"; // where the block devices describe themselves
 };
 KernelConditions kernelConditions();
 // What the system gives, MARAVEX_TEST_KERNEL included.
@@ -135,6 +136,10 @@ struct DiskIdentity {
 // `deviceOrImage`, as libblkid reads it from its header (with its type);
 // none where there is none, or the device cannot be read.
 std::optional<quint64> volumeSerialOf(const std::filesystem::path& deviceOrImage);
+
+// The hardware identity of the block device `device` (DiskMarks::volume);
+// none where it tells none.
+std::optional<quint64> blockDeviceVolume(dev_t device);
 
 // The disk that holds the open folder, or its entry `name`.
 DiskIdentity diskAt(int dirfd, const char* name, const FileStat& st);

@@ -1,0 +1,257 @@
+// Which disk answers now is told by what the disk itself is, on every
+// kernel and in every boot and mount namespace: its hardware identity first,
+// then its file system's, a mount only in its own boot and namespace. What a
+// byte copy carries (a header's UUID, a reader's serial, an image's path)
+// never proves the disk.
+
+#include "TestSupport.h"
+
+#include "platform/DiskIdentity.h"
+#include "platform/FileIdentity.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using platform::DiskAnswer;
+using platform::DiskIdentity;
+using platform::DiskMarks;
+using platform::Proof;
+
+namespace {
+
+// The conditions a case sets, and the system's again once it ends.
+struct ScopedConditions {
+    explicit ScopedConditions(const platform::KernelConditions& conditions) { platform::setKernelConditions(conditions); }
+    ~ScopedConditions() { platform::setKernelConditions(platform::systemKernelConditions()); }
+};
+
+DiskAnswer judge(const DiskIdentity& recorded, quint64 deviceNow, const DiskMarks& now)
+{
+    return recorded.judge(deviceNow, [now] { return now; });
+}
+
+// A sysfs of block devices made of plain files and links, as the kernel
+// lays its own out.
+struct FakeSysfs {
+    kztest::TempDir dir;
+    void file(const std::string& path, const std::string& text) const { dir.write(path, text + "\n"); }
+    // The device `major`:`minor` is the folder `device` (under devices/).
+    void device(unsigned major, unsigned minor, const std::string& device) const
+    {
+        fs::create_directories(dir / "devices" / device);
+        file("devices/" + device + "/dev", std::to_string(major) + ':' + std::to_string(minor));
+        fs::create_directories(dir / "dev/block");
+        fs::create_symlink(dir / "devices" / device, dir / "dev/block" / (std::to_string(major) + ':' + std::to_string(minor)));
+    }
+    void slave(const std::string& device, const std::string& slaveDevice) const
+    {
+        fs::create_directories(dir / "devices" / device / "slaves");
+        fs::create_symlink(dir / "devices" / slaveDevice,
+                           dir / "devices" / device / "slaves" / fs::path(slaveDevice).filename());
+    }
+    std::optional<quint64> volume(unsigned major, unsigned minor) const
+    {
+        platform::KernelConditions conditions = platform::systemKernelConditions();
+        conditions.sysfs = dir.path();
+        ScopedConditions scoped(conditions);
+        return platform::blockDeviceVolume(::makedev(major, minor));
+    }
+};
+
+} // namespace
+
+// The order of the marks: a clone's equal file system and a coinciding
+// mount never outweigh another disk; the same disk under another number,
+// or told only by its file system, is no other disk.
+TEST(DiskDecision, TheDiskItselfFirstThenItsFileSystemThenAMount)
+{
+    const DiskIdentity recorded{7, 0xf5, 0xd15c, 0x3a};
+    // A byte clone in a later boot that gave the same mount the same ID.
+    EXPECT_EQ(judge(recorded, 7, {0xf5, 0xc10e, 0x3a}), DiskAnswer::Different);
+    EXPECT_EQ(judge(recorded, 9, {0xf5, 0xd15c, std::nullopt}), DiskAnswer::Same);
+    EXPECT_EQ(judge(recorded, 7, {0xf6, 0xd15c, 0x3a}), DiskAnswer::Different) << "formatted anew";
+    // No hardware identity to read (a virtio disk without a serial, FUSE, a
+    // loop whose backing file was deleted): the disk or a copy of it.
+    const DiskIdentity noSerial{7, 0xf5, std::nullopt, 0x3a};
+    EXPECT_EQ(judge(noSerial, 9, {0xf5, std::nullopt, std::nullopt}), DiskAnswer::SameOrCopy);
+    EXPECT_EQ(judge(noSerial, 7, {0xf5, std::nullopt, 0x3a}), DiskAnswer::Same) << "the very mount, this boot";
+    EXPECT_EQ(noSerial.proveSameDisk(9, [] { return DiskMarks{0xf5}; }), Proof::NotProved);
+    EXPECT_EQ(noSerial.proveDiskOfItem(9, [] { return DiskMarks{0xf5}; }), Proof::Proved);
+    // Nothing but the number and a mount.
+    const DiskIdentity bare{7, std::nullopt, std::nullopt, 0x3a};
+    EXPECT_EQ(judge(bare, 7, {}), DiskAnswer::Unknown) << "an equal number proves nothing";
+    EXPECT_EQ(judge(bare, 9, {}), DiskAnswer::Different);
+    EXPECT_EQ(judge(bare, 9, {std::nullopt, std::nullopt, 0x3a}), DiskAnswer::Same);
+}
+
+// The kernel counts mount IDs anew at every boot and each namespace sees
+// mounts of its own: a mount's mark from one never equals one from another,
+// and a kernel before 6.8 gives none (and the disk is still told by its
+// file system).
+TEST(DiskDecision, AMountCountsOnlyInItsOwnBootAndNamespace)
+{
+    kztest::TempDir d;
+    platform::KernelConditions conditions = platform::systemKernelConditions();
+    const auto marksUnder = [&](const platform::KernelConditions& c) {
+        ScopedConditions scoped(c);
+        return platform::fileSystemOf(d.path()).marks();
+    };
+    const DiskMarks here = marksUnder(conditions);
+    if (!here.mount)
+        GTEST_SKIP() << "this kernel gives no unique mount ID";
+    platform::KernelConditions otherBoot = conditions;
+    otherBoot.bootId = "another boot";
+    platform::KernelConditions otherNamespace = conditions;
+    otherNamespace.mountNamespace = "mnt:[1]";
+    platform::KernelConditions olderKernel = conditions;
+    olderKernel.uniqueMountIds = false;
+    EXPECT_EQ(marksUnder(conditions).mount, here.mount);
+    EXPECT_NE(marksUnder(otherBoot).mount, here.mount);
+    EXPECT_NE(marksUnder(otherNamespace).mount, here.mount);
+    const DiskMarks older = marksUnder(olderKernel);
+    EXPECT_FALSE(older.mount);
+    EXPECT_EQ(older.fileSystem, here.fileSystem);
+
+    // A record made under the older kernel is proved on its disk as the
+    // same one: by its file system alone it is the disk or a copy of it,
+    // and an item on it is proved by what it is itself.
+    const fs::path file = d.write("f", "x");
+    std::optional<platform::FileIdentity> recorded;
+    {
+        ScopedConditions scoped(olderKernel);
+        recorded = platform::FileIdentity::ofPath(file);
+    }
+    ASSERT_TRUE(recorded);
+    ScopedConditions scoped(otherBoot);
+    EXPECT_TRUE(recorded->isSameItem(*platform::statPath(file, false), platform::fileSystemQueryOf(file)));
+}
+
+// The hardware identity is what the disk reports of itself, never what a
+// copy carries: virtio's serial, beneath device-mapper and md the disks
+// they stand on, a loop's backing file by its own disk, inode and birth.
+TEST(DiskDecision, ABlockDeviceIsKnownByWhatACopyCannotCarry)
+{
+    FakeSysfs sys;
+    // A virtio disk with a serial, another without one, and a partition.
+    sys.device(254, 0, "pci/virtio1/block/vda");
+    sys.file("devices/pci/virtio1/block/vda/serial", "DISK-ONE");
+    sys.device(254, 1, "pci/virtio1/block/vda/vda1");
+    sys.file("devices/pci/virtio1/block/vda/vda1/partition", "1");
+    sys.file("devices/pci/virtio1/block/vda/vda1/start", "2048");
+    sys.device(254, 16, "pci/virtio2/block/vdb");
+    sys.file("devices/pci/virtio2/block/vdb/serial", "");
+    sys.device(254, 32, "pci/virtio3/block/vdc");
+    sys.file("devices/pci/virtio3/block/vdc/serial", "DISK-TWO");
+    ASSERT_TRUE(sys.volume(254, 0));
+    EXPECT_FALSE(sys.volume(254, 16)) << "an empty serial is none";
+    EXPECT_NE(sys.volume(254, 1), sys.volume(254, 0)) << "a partition is its place on the disk too";
+
+    // A LUKS clone opened under the same name on another disk: the same
+    // device-mapper UUID, another disk beneath.
+    sys.device(253, 0, "virtual/block/dm-0");
+    sys.file("devices/virtual/block/dm-0/dm/uuid", "CRYPT-LUKS2-0123-home");
+    sys.slave("virtual/block/dm-0", "pci/virtio1/block/vda/vda1");
+    sys.device(253, 1, "virtual/block/dm-1");
+    sys.file("devices/virtual/block/dm-1/dm/uuid", "CRYPT-LUKS2-0123-home");
+    sys.slave("virtual/block/dm-1", "pci/virtio3/block/vdc");
+    ASSERT_TRUE(sys.volume(253, 0));
+    EXPECT_NE(sys.volume(253, 0), sys.volume(253, 1));
+    // An md array over a disk that tells nothing is told by nothing.
+    sys.device(9, 0, "virtual/block/md0");
+    sys.file("devices/virtual/block/md0/md/uuid", "abcd");
+    sys.slave("virtual/block/md0", "pci/virtio2/block/vdb");
+    EXPECT_FALSE(sys.volume(9, 0));
+
+    // A card reader's serial is every card's.
+    sys.file("devices/pci/usb1/1-1/serial", "READER-42");
+    sys.device(8, 0, "pci/usb1/1-1/host0/target0/0:0:0:0/block/sda");
+    fs::create_symlink(sys.dir / "devices/pci/usb1/1-1/host0/target0/0:0:0:0",
+                       sys.dir / "devices/pci/usb1/1-1/host0/target0/0:0:0:0/block/sda/device");
+    EXPECT_FALSE(sys.volume(8, 0));
+
+    // A loop device: its image moved into a folder of its own disk is the
+    // same; a copy put at the image's path is not.
+    kztest::TempDir images;
+    const fs::path image = images.write("disk.img", "image");
+    sys.device(7, 0, "virtual/block/loop0");
+    sys.file("devices/virtual/block/loop0/loop/offset", "0");
+    sys.file("devices/virtual/block/loop0/loop/backing_file", image.native());
+    const auto loop = sys.volume(7, 0);
+    if (!loop)
+        GTEST_SKIP() << "the temporary folder's disk keeps no birth times";
+    fs::create_directories(images / "moved");
+    fs::rename(image, images / "moved/disk.img");
+    sys.file("devices/virtual/block/loop0/loop/backing_file", (images / "moved/disk.img").native());
+    EXPECT_EQ(sys.volume(7, 0), loop);
+    fs::copy_file(images / "moved/disk.img", images / "copy.img");
+    fs::remove(images / "moved/disk.img");
+    fs::rename(images / "copy.img", images / "moved/disk.img");
+    EXPECT_NE(sys.volume(7, 0), loop) << "a copy on the image's path";
+    sys.file("devices/virtual/block/loop0/loop/backing_file", (images / "moved/disk.img").native() + " (deleted)");
+    EXPECT_FALSE(sys.volume(7, 0));
+}
+
+// A file system that numbers its files anew at every mount (vfat, exfat,
+// FUSE) shows the item under another number once mounted again: there a
+// number proves no other item, and what the item is itself proves it.
+TEST(DiskDecision, AFileSystemThatNumbersItsFilesAnewProvesNoOtherItemByItsNumber)
+{
+    platform::FileStat st;
+    st.device = 40;
+    st.inode = 2;
+    st.mode = S_IFREG | 0644;
+    st.size = 7;
+    st.modified = {1000, 0};
+    platform::FileIdentity recorded = platform::FileIdentity::of(st, {.identity = 0x1111aaaa});
+    recorded.mount = 0x51;
+    platform::FileStat now = st;
+    now.device = 41;
+    now.inode = 5;
+    const auto marks = [](bool inodesLast, std::optional<quint64> mount) {
+        return [=] { return DiskMarks{0x1111aaaa, std::nullopt, mount, inodesLast}; };
+    };
+    EXPECT_EQ(recorded.prove(now, marks(false, 0x52)), Proof::Proved);
+    EXPECT_EQ(recorded.prove(now, marks(true, 0x52)), Proof::Different) << "ext4 keeps its numbers";
+    EXPECT_EQ(recorded.prove(now, marks(false, 0x51)), Proof::Different) << "the very mount keeps them too";
+    platform::FileStat edited = now;
+    edited.modified = {2000, 0};
+    EXPECT_EQ(recorded.prove(edited, marks(false, 0x52)), Proof::NotProved);
+    EXPECT_EQ(recorded.prove(now, [] { return DiskMarks{0x2222bbbb, std::nullopt, std::nullopt, false}; }),
+              Proof::Different);
+}
+
+// A found item's bookmark carries its disk's marks and, where the scanned
+// item is still there unchanged, its birth time: a disk back under another
+// number is its disk.
+TEST(DiskDecision, AScannedItemIsCompletedWithItsDiskAndBirth)
+{
+    kztest::TempDir d;
+    const fs::path file = d.write("a/f.txt", "found");
+    const auto st = platform::statPath(file, false);
+    ASSERT_TRUE(st);
+    platform::FileIdentity scanned;
+    scanned.device = quint64(st->device);
+    scanned.inode = st->inode;
+    scanned.folder = false;
+    scanned.size = st->size;
+    scanned.modified = platform::FileIdentity::Time{qint64(st->modified.tv_sec), qint64(st->modified.tv_nsec)};
+    const auto facts = platform::fileSystemOf(file);
+    const platform::FileIdentity completed = platform::FileIdentity::completedFromScan(file, scanned);
+    EXPECT_EQ(completed.fileSystem, facts.identity);
+    EXPECT_EQ(completed.volume, facts.volume);
+    EXPECT_EQ(completed.birth.has_value(), st->birth.has_value());
+
+    // Changed since the scan: its birth time is not taken for what was read.
+    std::ofstream(file, std::ios::app) << " and changed";
+    const platform::FileIdentity afterChange = platform::FileIdentity::completedFromScan(file, scanned);
+    EXPECT_FALSE(afterChange.birth);
+    EXPECT_EQ(afterChange.size, scanned.size);
+    EXPECT_EQ(afterChange.fileSystem, facts.identity);
+}
