@@ -624,3 +624,138 @@ TEST(KZProofOnEveryDisk, ABackupCopyOnTheFreedInodeIsNotCountedBack)
         EXPECT_EQ(kztest::readFile(at / "r/f"), "kept in a backup");
     });
 }
+
+namespace {
+
+// Unmounted and mounted again at its place, nothing else changed, as a
+// user's disk is after an unplug, a reboot or a login in another
+// namespace.
+void mountAgain(Disks& disks)
+{
+    const fs::path at = disks.at;
+    ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+    switch (disks.kind) {
+    case Kind::FuseVfat: {
+        const fs::path image = disks.folder / "A.img";
+        ASSERT_TRUE(kztest::shell("fusefat -o rw+,fsname=" + image.native() + " " + image.native() + " " + at.native()));
+        break;
+    }
+    case Kind::Overlay: {
+        const std::string options = "lowerdir=" + (disks.folder / "layers/lower").native() + ",upperdir="
+            + (disks.folder / "layers/upper").native() + ",workdir=" + (disks.folder / "layers/work").native();
+        ASSERT_EQ(::mount("kzoverlay", at.c_str(), "overlay", 0, options.c_str()), 0);
+        break;
+    }
+    default:
+        ASSERT_TRUE(kztest::shell("mount " + disks.device + " " + at.native()));
+    }
+}
+
+// A disk that tells nothing but its file system: a loop whose image was
+// deleted once attached, vfat through FUSE, an overlay. Three items
+// trashed and two moved to a folder on it, then the disk mounted again
+// and looked at under `later`: Restore and Undo put every item back, each
+// proved on its own; nothing is called not connected.
+void backAfterAMount(Disks& disks, const platform::KernelConditions& later)
+{
+    const fs::path at = disks.at;
+    if (disks.kind == Kind::Ext4)
+        fs::remove(disks.folder / "A.img");
+    std::vector<KZPersistentUndoRecord> records;
+    for (int i = 0; i < 3; ++i) {
+        fs::create_directories(at / "t");
+        std::ofstream(at / "t" / std::to_string(i)) << "trashed " << i;
+        records.push_back(trashWithIdentity(at / "t" / std::to_string(i)));
+    }
+    const fs::path undo = writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+    std::vector<KZUndoMovedItem> moved;
+    fs::create_directories(at / "src");
+    fs::create_directories(at / "dest");
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = "m" + std::to_string(i);
+        std::ofstream(at / "src" / name) << "moved " << i;
+        fs::rename(at / "src" / name, at / "dest" / name);
+        KZUndoMovedItem item{at / "dest" / name, at / "src" / name, false, false};
+        item.identity = platform::FileIdentity::ofPath(at / "dest" / name);
+        item.setOldFolderDisk(*platform::diskOf(at / "src"));
+        moved.push_back(std::move(item));
+    }
+    ::sync();
+    mountAgain(disks);
+    platform::setKernelConditions(later);
+
+    const auto restored = KZRestoreRemovedFiles().restoreFiles({undo});
+    EXPECT_EQ(restored.restored, 3u);
+    EXPECT_EQ(restored.notRestored.disconnected, 0u) << "a connected disk is never called not connected";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(kztest::readFile(at / "t" / std::to_string(i)), "trashed " + std::to_string(i));
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+
+    const auto undone = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
+    EXPECT_EQ(undone.restored, 2u);
+    EXPECT_EQ(undone.notRestored.total(), 0u);
+    EXPECT_TRUE(undone.kept.standardUndo.empty());
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(kztest::readFile(at / "src" / ("m" + std::to_string(i))), "moved " + std::to_string(i));
+}
+
+} // namespace
+
+TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountInAnotherBootAndNamespace)
+{
+    forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::Overlay}, [](Kind, Disks& disks) {
+        platform::KernelConditions later = platform::systemKernelConditions();
+        later.bootId = "a later boot";
+        later.mountNamespace = "mnt:[4026531999]";
+        backAfterAMount(disks, later);
+    });
+}
+
+// Debian 12's kernel gives no unique mount ID: the disk is told by its
+// file system alone, before and after.
+TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountOnAKernelBefore68)
+{
+    forEachKind({Kind::Ext4, Kind::FuseVfat}, [](Kind, Disks& disks) {
+        platform::KernelConditions older = platform::systemKernelConditions();
+        older.uniqueMountIds = false;
+        platform::setKernelConditions(older);
+        backAfterAMount(disks, older);
+    });
+}
+
+// A copy made on disk A, whose original stays elsewhere: A unplugged, and
+// back under another device number while another disk holds its old one.
+// The copy is still exactly what was made, and Undo deletes it.
+TEST(KZProofOnEveryDisk, ACopyOnADiskBackUnderAnotherNumberIsStillTheCopy)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth}, [](Kind, Disks& disks) {
+        const fs::path at = disks.at;
+        const fs::path original = disks.folder / "orig/x";
+        fs::create_directories(original.parent_path());
+        std::ofstream(original) << "the original";
+        fs::create_directories(at / "dest");
+        fs::copy_file(original, at / "dest/x");
+        KZUndoMovedItem copy{at / "dest/x", original, false, true};
+        copy.copyIdentity = KZCopyIdentity::capture(at / "dest/x");
+        copy.identity = platform::FileIdentity::ofPath(at / "dest/x");
+        copy.setOldFolderDisk(*platform::diskOf(original.parent_path()));
+        const quint64 deviceThen = quint64(platform::statPath(at, false)->device);
+        ::sync();
+
+        disks.detach();
+        const std::string holder = kztest::shellOutput("losetup -f --show " + disks.make("B").native());
+        const std::string elsewhere = kztest::shellOutput("losetup -f --show " + (disks.folder / "A.img").native());
+        ASSERT_FALSE(holder.empty());
+        ASSERT_FALSE(elsewhere.empty());
+        ASSERT_TRUE(kztest::shell("mount " + elsewhere + " " + at.native()));
+        EXPECT_NE(quint64(platform::statPath(at, false)->device), deviceThen);
+
+        const auto undone = KZRestoreRemovedFiles().doUndoMove({{copy}, {}, {}});
+        EXPECT_EQ(undone.notRestored.total(), 0u);
+        EXPECT_FALSE(fs::exists(at / "dest/x")) << "the copy the removal made is gone";
+        EXPECT_EQ(kztest::readFile(original), "the original");
+        ::umount2(at.c_str(), 0);
+        kztest::detachLoopDevice(elsewhere);
+        kztest::detachLoopDevice(holder);
+    });
+}
