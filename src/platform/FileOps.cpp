@@ -642,6 +642,17 @@ std::optional<std::filesystem::path> pathOfOpenFolder(int fd)
     return std::filesystem::path(*target);
 }
 
+bool pathReachesOpenFolder(int fd)
+{
+    const auto path = pathOfOpenFolder(fd);
+    const auto held = statAt(fd, ".", false);
+    if (!path || !held)
+        return true;
+    const auto reached = statPath(*path, false);
+    return reached && reached->sameItem(*held)
+           && (!reached->mountId || !held->mountId || *reached->mountId == *held->mountId);
+}
+
 bool copyTreeAt(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
                 const StopTest& stopped, int* err)
 {

@@ -47,6 +47,13 @@ int openFolderAt(int dirfd, const char* name, unsigned how = kFolderNoFollow);
 // way resolved; nullopt when it cannot be told.
 std::optional<std::filesystem::path> pathOfOpenFolder(int fd);
 
+// Whether the path of the open folder `fd` still reaches that very folder,
+// on the same mount. A disk or shared folder mounted on it since it was
+// opened hides it: what moves in through the descriptor lies beneath the
+// mount, where nobody finds it. True when it cannot be told (no /proc): the
+// open folder is still where the item goes.
+bool pathReachesOpenFolder(int fd);
+
 // The names in the open folder `fd` (taken over and closed), without "." and
 // "..". nullopt when `fd` is -1 or the folder cannot be read whole.
 std::optional<std::set<std::string>> namesInFolder(int fd);

@@ -5,6 +5,7 @@
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/HexDigit.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/Users.h"
 #include "platform/Volumes.h"
@@ -121,26 +122,70 @@ bool makeFolderWithParents(const std::filesystem::path& dir, mode_t mode, MadeFo
     return makeFolder(dir, mode, made);
 }
 
+// The most private mode a folder made in `dir` keeps: 0700 on a disk that
+// keeps modes. A disk that keeps none (vfat, exFAT, NTFS mounted without
+// them) shows every folder with the one mode its mount gives, whatever was
+// asked; the disk itself is asked, with a folder made and taken away again,
+// since no list of file-system types tells what a FUSE driver or a mount
+// option does. Empty when nothing can be made there.
+std::optional<mode_t> mostPrivateModeIn(const std::filesystem::path& dir)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<mode_t> mode;
+    for (int n = 0; n < 100 && !mode; ++n) {
+        const std::string probe = ".mode-probe-" + std::to_string(::getpid()) + "-" + std::to_string(n);
+        if (::mkdirat(fd, probe.c_str(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        ::fchmodat(fd, probe.c_str(), 0700, 0);
+        struct stat st {};
+        if (::fstatat(fd, probe.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+            mode = st.st_mode & 0777;
+        ::unlinkat(fd, probe.c_str(), AT_REMOVEDIR);
+        if (!mode)
+            break;
+    }
+    ::close(fd);
+    return mode;
+}
+
 // A folder of a top-directory trash lies on a volume that other users may
-// share: it must be a real folder (a link could redirect our items), ours,
-// and closed to everyone else, or they could read or plant trashed items.
-bool isPrivateFolder(const std::filesystem::path& dir)
+// share: it must be a real folder (a link could redirect our items), ours
+// as the disk shows it, and closed to everyone else, or they could read or
+// plant trashed items. On a disk that keeps no modes, "closed" is as closed
+// as that disk can show a folder: the items were no more private in place.
+// `closest` is that disk's most private mode, asked once it is needed.
+bool isPrivateFolder(const std::filesystem::path& dir, std::optional<mode_t>& closest)
 {
     const auto st = statPath(dir, false);
-    return st && st->isDir() && st->uid == ::getuid() && (st->mode & 0777) == 0700;
+    if (!st || !st->isDir() || st->uid != ::getuid())
+        return false;
+    const mode_t mode = st->mode & 0777;
+    if (mode == 0700)
+        return true;
+    if (!closest)
+        closest = mostPrivateModeIn(dir);
+    return closest && *closest != 0700 && (mode & ~*closest) == 0;
 }
 
 // The umask may have left a folder that we just made with fewer bits than
-// 0700; one that was already there is taken only as it is.
-bool makePrivateFolder(const std::filesystem::path& dir, MadeFolders& made)
+// 0700; one that was already there is taken only as it is. A folder made
+// here shows what this disk keeps of 0700.
+bool makePrivateFolder(const std::filesystem::path& dir, MadeFolders& made, std::optional<mode_t>& closest)
 {
     if (::mkdir(dir.c_str(), 0700) == 0) {
         made.add(dir);
         ::fchmodat(AT_FDCWD, dir.c_str(), 0700, AT_SYMLINK_NOFOLLOW);
+        if (const auto st = statPath(dir, false); st && st->isDir() && !closest)
+            closest = st->mode & 0777;
     } else if (errno != EEXIST) {
         return false;
     }
-    return isPrivateFolder(dir);
+    return isPrivateFolder(dir, closest);
 }
 
 bool ensureHomeLayout(const std::filesystem::path& trash, MadeFolders& made)
@@ -256,12 +301,13 @@ namespace {
 bool usableTopTrash(const std::filesystem::path& trash, dev_t device, bool create, MadeFolders& made)
 {
     MadeFolders mine;
+    std::optional<mode_t> closest;
     for (const auto& dir : {trash, trashFilesFolder(trash), trashInfoFolder(trash)}) {
         bool usable = true;
         if (statPath(dir, false))
-            usable = isPrivateFolder(dir);
+            usable = isPrivateFolder(dir, closest);
         else if (create)
-            usable = makePrivateFolder(dir, mine);
+            usable = makePrivateFolder(dir, mine, closest);
         if (!usable) {
             mine.undo();
             return false;
@@ -328,6 +374,20 @@ std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::pa
     if (!trash)
         made.undo();
     return trash;
+}
+
+bool canTrashOnDeviceOf(const std::filesystem::path& itemPath)
+{
+    if (itemPath.empty())
+        return false;
+    const auto item = normalAbsolute(itemPath);
+    const auto itemStat = statPath(item, false);
+    if (!itemStat)
+        return false;
+    MadeFolders made;
+    const bool usable = chooseTrash(item, itemStat->device, true, made).has_value();
+    made.undo();
+    return usable;
 }
 
 std::vector<std::filesystem::path> trashDirectoriesFor(const std::filesystem::path& folder)
@@ -473,11 +533,48 @@ struct TrashSource {
     std::filesystem::path path;
 };
 
+std::function<void(const std::filesystem::path&)>& beforeTrashMoveHook()
+{
+    static std::function<void(const std::filesystem::path&)> hook;
+    return hook;
+}
+
+// Closes a descriptor when it goes out of scope.
+struct HeldFolder {
+    int fd;
+    ~HeldFolder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
 // Reserves a free name in `trash` with its trashinfo, then moves the item
 // there without replacing anything; a failed move takes the trashinfo away.
+// The files/ folder is held from its check to the move: the item lands in
+// the folder that was looked at, on the item's device, and a disk mounted on
+// its path meanwhile, which would hide the item beneath it (and take the
+// undo file written after it), leaves the item where it was.
 std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& trash, const TrashSource& item,
-                                                   TrashNumbering* numbering, QString* error, int* err)
+                                                   dev_t device, TrashNumbering* numbering, QString* error, int* err)
 {
+    const auto covered = [&] {
+        *err = trashCovered;
+        setError(error, QStringLiteral("\u201c%1\u201d was left where it is: a disk was mounted on the Trash "
+                                       "folder \u201c%2\u201d as it was moved there.")
+                            .arg(platform::pathText(item.path), platform::pathText(trashFilesFolder(trash))));
+        return std::nullopt;
+    };
+    const HeldFolder files{openFolderAt(AT_FDCWD, trashFilesFolder(trash).c_str(), kFolderPathOnly)};
+    if (files.fd < 0) {
+        *err = errno;
+        setError(error, QStringLiteral("Cannot open \u201c%1\u201d: %2")
+                            .arg(platform::pathText(trashFilesFolder(trash)), systemErrorString(*err)));
+        return std::nullopt;
+    }
+    const auto held = statAt(files.fd, ".", false);
+    if (!held || held->device != device)
+        return covered();
     const std::string plainName = item.path.filename().native();
     const TrashName trashName = trashNameFor(plainName);
     const int first = numbering ? numbering->firstNumber(trash, plainName) : 1;
@@ -491,7 +588,27 @@ std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& 
             return std::nullopt;
         }
         const auto destination = trashFilesFolder(trash) / name;
-        if (moveNoReplaceAt(item.dirfd, item.name, AT_FDCWD, destination.native(), err)) {
+        if (const auto& hook = beforeTrashMoveHook())
+            hook(destination);
+        if (!pathReachesOpenFolder(files.fd)) {
+            ::unlink(trashInfoPath(trash, name).c_str());
+            return covered();
+        }
+        if (moveNoReplaceAt(item.dirfd, item.name, files.fd, name, err)) {
+            if (!pathReachesOpenFolder(files.fd)) {
+                int backErr = 0;
+                if (moveNoReplaceAt(files.fd, name, item.dirfd, item.name, &backErr)) {
+                    ::unlink(trashInfoPath(trash, name).c_str());
+                    return covered();
+                }
+                // In the Trash after all, beneath the mount, with its
+                // trashinfo: it keeps its record, which finds it once the
+                // mount goes.
+                logLine(QStringLiteral("%1 lies in the Trash folder %2 beneath a disk mounted on it as it moved "
+                                       "there, and could not be put back (%3)")
+                            .arg(platform::pathText(item.path), platform::pathText(trashFilesFolder(trash)),
+                                 systemErrorString(backErr)));
+            }
             if (numbering)
                 numbering->taken(trash, plainName, attempt);
             return destination;
@@ -551,7 +668,7 @@ std::optional<std::filesystem::path> trashItem(const TrashSource& source, const 
     }
 
     int err = 0;
-    auto trashed = moveIntoTrash(*trash, source, numbering, error, &err);
+    auto trashed = moveIntoTrash(*trash, source, itemStat->device, numbering, error, &err);
     if (!trashed && err == EXDEV && *trash == homeTrashDirectory()) {
         // A bind mount shows the home file system (same device) under another
         // mount, and rename never crosses mounts: the trash at the top of the
@@ -559,7 +676,7 @@ std::optional<std::filesystem::path> trashItem(const TrashSource& source, const 
         trash = topDirectoryTrashFor(item, itemStat->device, true, made);
         if (!trash)
             return noTrash();
-        trashed = moveIntoTrash(*trash, source, numbering, error, &err);
+        trashed = moveIntoTrash(*trash, source, itemStat->device, numbering, error, &err);
     }
     if (!trashed) {
         made.undo();
@@ -569,6 +686,11 @@ std::optional<std::filesystem::path> trashItem(const TrashSource& source, const 
 }
 
 } // namespace
+
+void setBeforeTrashMoveHook(std::function<void(const std::filesystem::path&)> hook)
+{
+    beforeTrashMoveHook() = std::move(hook);
+}
 
 int TrashNumbering::firstNumber(const std::filesystem::path& trash, const std::string& name) const
 {

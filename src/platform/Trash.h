@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -37,11 +38,18 @@ std::optional<std::string> trashedNameOfInfo(const std::string& infoName);
 //   link) with the sticky bit;
 // - else $topdir/.Trash-$uid.
 // A top-directory trash, its files/ and its info/ are used only when each is
-// a real folder of this user with mode 0700. With `create` the chosen folder
-// and its files/ and info/ are made (0700). Answers nullopt when no trash on
-// the item's own device can be used: an item is never moved to another
-// device.
+// a real folder (no link) of this user, as the disk shows its owner, with
+// mode 0700, or, on a disk that keeps no modes (vfat, exFAT, NTFS without
+// them), no more open than the disk shows a folder made with 0700. With
+// `create` the chosen folder and its files/ and info/ are made (0700).
+// Answers nullopt when no trash on the item's own device can be used: an
+// item is never moved to another device.
 std::optional<std::filesystem::path> trashDirectoryFor(const std::filesystem::path& item, bool create);
+
+// Whether an item at `item` can go to a trash on its own device: the trash
+// is looked at, and made where missing, as a move to it would, and what was
+// made for the question is taken away again.
+bool canTrashOnDeviceOf(const std::filesystem::path& item);
 
 // Every trash an item of `folder` can have been moved to: the one
 // trashDirectoryFor() chooses and the one at the top of the folder's own
@@ -61,10 +69,17 @@ bool isInTrash(const std::filesystem::path& path);
 // any failure the trashinfo and the trash folders made for it are removed
 // again and the item stays where it was. A mount point is refused. Answers
 // the item's new location. `err` receives the errno of the failed step, or
-// noUsableTrash when no trash on the item's own device can be used.
+// noUsableTrash when no trash on the item's own device can be used, and
+// trashCovered when a disk was mounted on the trash's files/ folder while the
+// item moved there (it stays where it was).
 constexpr int noUsableTrash = -1;
+constexpr int trashCovered = -2;
 std::optional<std::filesystem::path> moveToTrash(const std::filesystem::path& item, QString* error = nullptr,
                                                  int* err = nullptr);
+
+// For tests: runs right before each move into a trash's files/ folder, once
+// the folder was chosen and opened, with the item's destination there.
+void setBeforeTrashMoveHook(std::function<void(const std::filesystem::path& destination)> hook);
 
 class AnchoredItem;
 

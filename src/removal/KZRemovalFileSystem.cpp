@@ -91,6 +91,17 @@ std::optional<bool> KZRemovalFileSystem::isLocalVolume(const fs::path& path)
     return local;
 }
 
+bool KZRemovalFileSystem::canTrash(const fs::path& path)
+{
+    const auto st = platform::statPath(path, false);
+    if (!st)
+        return false;
+    std::lock_guard guard(localityMutex_);
+    if (const auto found = trashByDevice_.find(st->device); found != trashByDevice_.end())
+        return found->second;
+    return trashByDevice_[st->device] = platform::canTrashOnDeviceOf(path);
+}
+
 bool KZRemovalFileSystem::isLocked(const fs::path& path)
 {
     return platform::isImmutable(path);

@@ -45,12 +45,16 @@ public:
     // Empty when the volume cannot be asked. Types that are not known network
     // file systems count as local.
     virtual std::optional<bool> isLocalVolume(const std::filesystem::path& path);
+    // Whether the item's volume has a trash that it can go to (made there
+    // for the question and taken away again).
+    virtual bool canTrash(const std::filesystem::path& path);
     virtual bool isLocked(const std::filesystem::path& path);
 
 private:
-    // Reading the mount table for each of thousands of items would cost more
-    // than the moves; a removal asks once per device.
+    // Reading the mount table, or making a trash, for each of thousands of
+    // items would cost more than the moves; a removal asks once per device.
     std::mutex localityMutex_;
     std::map<dev_t, std::optional<bool>> localityByDevice_;
+    std::map<dev_t, bool> trashByDevice_;
     platform::TrashNumbering trashNumbering_;
 };

@@ -349,7 +349,11 @@ bool KZRemove::checkForSharedLocation(const fs::path& url, bool* alreadyShown, b
         *unreadable = true;
         return false;
     }
-    if (*local)
+    // A volume with no Trash the item can go to (a disk that shows its
+    // folders as another user's, one mounted read-only) gets the same
+    // question before anything moves: stopped at its first item with an
+    // error, a removal would leave the user with half of it done.
+    if (*local && fs_->canTrash(url))
         return true;
     const qint64 choice = KZErrorDelegate::sharedControl().askToTheUser(
         QStringLiteral("shared_item"), {}, {}, QStringLiteral("srop_btn"), QStringLiteral("delete_all_button"), {},

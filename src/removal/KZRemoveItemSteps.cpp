@@ -62,22 +62,6 @@ bool isEmptyFolder(const platform::AnchoredItem& anchor)
     return empty;
 }
 
-// Whether the path of the open folder `folderFd` still reaches that very
-// folder, on the same mount. A disk or shared folder mounted on it since it
-// was opened hides it: what moves in through the descriptor lies beneath
-// the mount, where nobody finds it, Undo included. True when it cannot be
-// told (no /proc): the open folder is still where the item goes.
-bool pathReachesFolder(int folderFd)
-{
-    const auto path = platform::pathOfOpenFolder(folderFd);
-    const auto held = platform::statAt(folderFd, ".", false);
-    if (!path || !held)
-        return true;
-    const auto reached = platform::statPath(*path, false);
-    return reached && reached->sameItem(*held)
-           && (!reached->mountId || !held->mountId || *reached->mountId == *held->mountId);
-}
-
 } // namespace
 
 KZRemoveItemSteps::KZRemoveItemSteps(std::shared_ptr<KZRemovalPanel> panel,
@@ -137,6 +121,8 @@ bool KZRemoveItemSteps::isSuccess(KZRemoveOutcome outcome)
 
 KZRemoveOutcome KZRemoveItemSteps::outcomeForErrno(int err)
 {
+    if (err == platform::trashCovered)
+        return KZRemoveOutcome::DestinationCovered;
     switch (codeForErrno(err)) {
     case KZRemoveCode::alreadyExists:
         return KZRemoveOutcome::SameName;
@@ -532,7 +518,7 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::moveOrCopy(const platform::Anch
 {
     Relocation result;
     int err = 0;
-    if (!pathReachesFolder(target.parentFd()))
+    if (!platform::pathReachesOpenFolder(target.parentFd()))
         return {KZRemoveOutcome::DestinationCovered, EXDEV, {}, false};
     if (job == KZRemoveJob::CopyJob) {
         result = copyItem(anchor, target);
@@ -580,7 +566,7 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::renameItem(const platform::Anch
             return {outcomeForErrno(err), err, {}, false};
         recorder_.renameNumberTaken(base, n);
         Relocation result;
-        if (!pathReachesFolder(folderFd))
+        if (!platform::pathReachesOpenFolder(folderFd))
             return {KZRemoveOutcome::DestinationCovered, EXDEV, {}, false};
         if (job == KZRemoveJob::CopyJob) {
             result = copyItem(anchor, *candidate);
@@ -654,7 +640,7 @@ KZRemoveItemSteps::Relocation KZRemoveItemSteps::keepMountsOut(const platform::A
 KZRemoveItemSteps::Relocation KZRemoveItemSteps::keepInView(const platform::AnchoredItem& anchor,
                                                             const platform::AnchoredItem& placed, Relocation moved)
 {
-    if (moved.outcome != KZRemoveOutcome::Moved || pathReachesFolder(placed.parentFd()))
+    if (moved.outcome != KZRemoveOutcome::Moved || platform::pathReachesOpenFolder(placed.parentFd()))
         return moved;
     int err = 0;
     if (fs_->moveNoReplace(placed, anchor, &err)) {

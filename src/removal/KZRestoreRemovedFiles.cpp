@@ -961,11 +961,26 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, oldFolderDisk(item), &why);
     if (!place)
         return why;
+    if (beforeMoveBack_)
+        beforeMoveBack_(item.oldPosition);
+    // A disk mounted on the old folder since it was checked would hide the
+    // item beneath it: as with another disk found there, the item waits
+    // where it is with its record.
+    if (!platform::pathReachesOpenFolder(place->parentFd()))
+        return ItemResult::MissingVolume;
     if (item.aliasWasCreated && place->stat())
         return moveBackWithLink(item, *from, *place);
 
     int err = 0;
     if (platform::moveNoReplaceAt(from->parentFd(), from->name(), place->parentFd(), place->name(), &err)) {
+        // Mounted on during the move: the item would lie beneath the mount,
+        // where nobody sees it back; it goes where it came from.
+        if (!platform::pathReachesOpenFolder(place->parentFd())) {
+            if (platform::moveNoReplaceAt(place->parentFd(), place->name(), from->parentFd(), from->name(), &err))
+                return ItemResult::MissingVolume;
+            platform::logLine(QStringLiteral("%1 is back, beneath a disk mounted on its folder as it moved there")
+                                  .arg(platform::pathText(item.oldPosition)));
+        }
         KZUndoFile::removeTrashInfoOf(item.currPosition);
         return ItemResult::Restored;
     }
@@ -1024,6 +1039,10 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
     const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, oldFolderDisk(item), &why);
     if (!place)
         return why;
+    if (beforeMoveBack_)
+        beforeMoveBack_(item.oldPosition);
+    if (!platform::pathReachesOpenFolder(place->parentFd()))
+        return ItemResult::MissingVolume;
     int err = 0;
     if (platform::moveNoReplaceAt(anchor.parentFd(), anchor.name(), place->parentFd(), place->name(), &err))
         return ItemResult::Restored;

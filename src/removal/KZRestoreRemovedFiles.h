@@ -189,6 +189,12 @@ public:
     // Called on the work's thread with each text as it is set: a display
     // that polls may never see a text that lasted a moment.
     void setInfoTextObserver(std::function<void(const QString&)> observer);
+    // For tests: runs right before an item moves back into its old folder,
+    // once that folder was opened and checked.
+    void setBeforeMoveBack(std::function<void(const std::filesystem::path& oldPosition)> hook)
+    {
+        beforeMoveBack_ = std::move(hook);
+    }
 
 private:
     ItemResult undoItem(const KZUndoMovedItem& item, bool isiTunes);
@@ -263,4 +269,5 @@ private:
     std::optional<std::multimap<std::filesystem::path, QByteArray>> jobTrashed_;
     QString infoText_;
     std::function<void(const QString&)> infoTextObserver_;
+    std::function<void(const std::filesystem::path&)> beforeMoveBack_;
 };

@@ -5,6 +5,9 @@
 #include "RemovalTestSupport.h"
 
 #include "platform/Packages.h"
+#include "platform/Volumes.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
 
 #include <gtest/gtest.h>
 
@@ -462,6 +465,109 @@ TEST(KZRemoveAcrossMounts, AMountMadeOnTheDestinationRightAsTheItemMovesKeepsItI
             EXPECT_EQ(clash ? kztest::readFile(destination / "a") : std::string(), clash ? "the user's" : "");
             EXPECT_EQ(std::distance(fs::directory_iterator(destination), fs::directory_iterator()), clash ? 1 : 0)
                 << "nothing hidden beneath it";
+        });
+        skipUnlessIsolated(outcome);
+    }
+}
+
+// The same for the Trash: a disk mounted on the home Trash's files folder
+// right as an item moves there would hide the item beneath it, and the undo
+// file written after it, which goes with the mount. The item stays in
+// place and is told; no other Trash takes it instead.
+TEST(KZRemoveAcrossMounts, AMountMadeOnTheTrashRightAsTheItemMovesKeepsItInPlace)
+{
+    emptyTrash();
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        Fixture f;
+        const auto all = f.items({{"src/a", 1}, {"keep/a", 1}});
+        const fs::path item = all[0]->url();
+        const fs::path files = trashFiles();
+        bool mounted = false;
+        platform::setBeforeTrashMoveHook([&](const fs::path& destination) {
+            if (!mounted && destination.parent_path() == files) {
+                mounted = true;
+                kztest::mountTmpfs(files);
+            }
+        });
+        auto engine = f.engine({all[0]}, all);
+        engine->doMove();
+        platform::setBeforeTrashMoveHook({});
+        ASSERT_TRUE(mounted);
+        EXPECT_EQ(engine->outcomeOf(all[0]), u"destination_covered"_s);
+        EXPECT_EQ(alertKeys(*engine), QStringList{u"destination_covered_sing"_s});
+        EXPECT_EQ(kztest::readFile(item), "same bytes");
+        EXPECT_FALSE(engine->removedArray().value_or(KZFoundItemArray{}).contains(all[0]));
+        EXPECT_TRUE(fs::is_empty(files)) << "nothing in the mount";
+        ASSERT_EQ(::umount2(files.c_str(), 0), 0);
+        EXPECT_EQ(countIn(files), 0u) << "nothing hidden beneath it";
+        const auto volume = platform::volumeForPath(item);
+        ASSERT_TRUE(volume);
+        std::error_code ec;
+        EXPECT_TRUE(fs::is_empty(volume->mountPoint / (".Trash-" + std::to_string(::getuid())) / "files", ec) || ec)
+            << "nor in the Trash at the top of its disk";
+    });
+    skipUnlessIsolated(outcome);
+}
+
+// A disk mounted on the old folder right as Restore or Undo moves an item
+// back would hide the item beneath it, counted as put back: the item stays
+// where the removal put it, with its record, and goes back once the mount
+// is gone.
+TEST(KZRemoveAcrossMounts, AMountMadeOnTheOldFolderRightAsTheItemGoesBackKeepsItWhereItIs)
+{
+    for (const bool undo : {false, true}) {
+        SCOPED_TRACE(undo ? "Undo of a move" : "Restore from the Trash");
+        emptyTrash();
+        const auto outcome = kztest::runWithPrivateMounts([&] {
+            Fixture f;
+            const auto all = f.items({{"src/a", 1}, {"keep/a", 1}});
+            const fs::path item = all[0]->url();
+            const fs::path dest = f.dir.mkdir("dest");
+            f.panel->isMoveToTrash = !undo;
+            f.panel->urlToMove = dest;
+            auto engine = f.engine({all[0]}, all);
+            engine->doMove();
+            ASSERT_FALSE(fs::exists(item));
+            const auto undoFiles = KZUndoFile::list(homeTrash());
+            ASSERT_EQ(undoFiles.size(), undo ? 0u : 1u);
+
+            KZRestoreRemovedFiles restore;
+            bool mounted = false;
+            restore.setBeforeMoveBack([&](const fs::path& oldPosition) {
+                if (!mounted && oldPosition == item) {
+                    mounted = true;
+                    kztest::mountTmpfs(item.parent_path());
+                }
+            });
+            KZUndoDict kept;
+            if (undo) {
+                const auto result = restore.doUndoMove({engine->standardUndo(), {}, {}});
+                EXPECT_EQ(result.restored, 0u);
+                EXPECT_EQ(result.notRestored.missingVolume, 1u);
+                EXPECT_EQ(result.kept.standardUndo.size(), 1u) << "the Undo is offered again";
+                EXPECT_EQ(kztest::readFile(dest / "a"), "same bytes");
+                kept = result.kept;
+            } else {
+                const auto result = restore.restoreFiles(undoFiles);
+                EXPECT_EQ(result.restored, 0u);
+                EXPECT_EQ(result.notRestored.missingVolume, 1u);
+                const auto contents = KZUndoFile::read(undoFiles[0]);
+                ASSERT_TRUE(contents);
+                EXPECT_EQ(contents->entries.size(), 1u) << "its record stays";
+                EXPECT_EQ(countIn(trashFiles()), 1u) << "it stays in the Trash";
+            }
+            ASSERT_TRUE(mounted);
+            EXPECT_TRUE(fs::is_empty(item.parent_path())) << "nothing in the mount";
+            ASSERT_EQ(::umount2(item.parent_path().c_str(), 0), 0);
+            EXPECT_FALSE(fs::exists(item)) << "nothing hidden beneath it";
+
+            if (undo) {
+                EXPECT_EQ(restore.doUndoMove(kept).restored, 1u);
+            } else {
+                EXPECT_EQ(restore.restoreFiles(undoFiles).restored, 1u);
+                EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+            }
+            EXPECT_EQ(kztest::readFile(item), "same bytes");
         });
         skipUnlessIsolated(outcome);
     }

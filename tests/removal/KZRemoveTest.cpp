@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <thread>
@@ -474,6 +475,37 @@ TEST(KZRemoveShared, StopAnswerTrashesTheItemsAcceptedBefore)
     EXPECT_TRUE(fs::exists(f.dir / "b/x"));
     EXPECT_TRUE(fs::exists(f.dir / "c/x"));
     EXPECT_FALSE(engine->thereAreShared.load());
+}
+
+// A local volume where no Trash can be used is asked about before anything
+// moves, as a volume that is not local is: stopped there, its items stay
+// and no error stops the removal half way; agreed to, they are deleted.
+TEST(KZRemoveShared, AVolumeWithoutATrashIsAskedAboutBeforeTheStart)
+{
+    for (const bool agree : {false, true}) {
+        SCOPED_TRACE(agree ? "delete them" : "stop");
+        emptyTrash();
+        Fixture f;
+        f.setLevel(0);
+        const auto all = f.items({{"k/x", 1}, {"a/x", 1}, {"b/x", 1}});
+        f.fs->trashable = [&](const fs::path& p) { return std::optional<bool>(p != all[1]->url()); };
+        if (agree)
+            f.alerts.presenter->script = [](const KZAlertPresenter::Alert&) {
+                return KZAlertPresenter::Answer{KZAlertPresenter::SecondButton};
+            };
+        auto engine = f.engine({all[1], all[2]}, all);
+        engine->doMove();
+        ASSERT_EQ(f.alerts.shown(), 1u) << "one question, and no error after it";
+        EXPECT_EQ(f.alerts.presenter->calls[0].alert.cancelButton, KZAlertPresenter::FirstButton);
+        EXPECT_TRUE(std::none_of(f.fs->calls.begin(), f.fs->calls.end(),
+                                 [](const auto& call) { return call.first == "trash"; }))
+            << "nothing was sent to a Trash";
+        EXPECT_EQ(fs::exists(f.dir / "a/x"), !agree);
+        EXPECT_EQ(fs::exists(f.dir / "b/x"), !agree);
+        EXPECT_TRUE(fs::exists(f.dir / "k/x"));
+        EXPECT_EQ(engine->thereAreShared.load(), agree);
+        EXPECT_EQ(countIn(trashFiles()), 0u);
+    }
 }
 
 TEST(KZRemoveShared, UnreadableLocalityIsCountedNotDropped)

@@ -64,6 +64,8 @@ struct RecordingPanel : KZRemovalPanel {
 struct InjectingFileSystem : KZRemovalFileSystem {
     std::function<int(const std::string&, const fs::path&)> before = [](const std::string&, const fs::path&) { return 0; };
     std::function<std::optional<bool>(const fs::path&)> local = [](const fs::path&) { return std::optional<bool>(true); };
+    // Whether the item's volume has a Trash it can go to; empty: as the disk says.
+    std::function<std::optional<bool>(const fs::path&)> trashable = [](const fs::path&) { return std::nullopt; };
     std::vector<std::pair<std::string, fs::path>> calls;
 
     int ask(const std::string& op, const fs::path& path, int* err)
@@ -111,6 +113,11 @@ struct InjectingFileSystem : KZRemovalFileSystem {
         return !ask("link", at.path(), err) && KZRemovalFileSystem::link(existing, at, err);
     }
     std::optional<bool> isLocalVolume(const fs::path& path) override { return local(path); }
+    bool canTrash(const fs::path& path) override
+    {
+        const auto answer = trashable(path);
+        return answer ? *answer : KZRemovalFileSystem::canTrash(path);
+    }
     bool isLocked(const fs::path& path) override
     {
         calls.emplace_back("locked", path);
