@@ -20,6 +20,9 @@ packages=(
   # vfat images whose volume serial tells their disk, and vfat through
   # FUSE where the kernel has none
   dosfstools fusefat
+  # exFAT through FUSE on a loop device, as the usual USB stick, whose
+  # files keep no modes and are numbered anew at every mount
+  exfat-fuse exfatprogs
 )
 
 missing=()
