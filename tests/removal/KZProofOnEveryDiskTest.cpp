@@ -33,7 +33,9 @@ namespace {
 // FuseVfat: vfat through FUSE, on no block device, with an f_fsid of 0, its
 // files numbered anew at every mount: the volume serial libblkid reads from
 // the image its mount names tells it.
-enum class Kind { Ext4, Ext4NoBirth, Ext4SameHalves, Xfs, Btrfs, Tmpfs, Overlay, FuseVfat };
+// Exfat: exFAT through FUSE on a loop device, as the usual USB stick: its
+// files keep no modes and are numbered anew at every mount.
+enum class Kind { Ext4, Ext4NoBirth, Ext4SameHalves, Xfs, Btrfs, Tmpfs, Overlay, FuseVfat, Exfat };
 
 const char* nameOf(Kind kind)
 {
@@ -52,6 +54,8 @@ const char* nameOf(Kind kind)
         return "tmpfs";
     case Kind::FuseVfat:
         return "vfat through FUSE";
+    case Kind::Exfat:
+        return "exFAT through FUSE";
     case Kind::Overlay:
         return "overlay";
     }
@@ -111,6 +115,11 @@ struct Disks {
                 ::_exit(kUnavailable);
             return image;
         }
+        if (kind == Kind::Exfat) {
+            if (!kztest::shell("truncate -s 64M " + image.native()) || !kztest::shell("mkfs.exfat " + image.native() + " >/dev/null"))
+                ::_exit(kUnavailable);
+            return image;
+        }
         const char* size = kind == Kind::Xfs ? "320M" : kind == Kind::Btrfs ? "160M" : "64M";
         const std::string mkfs = kind == Kind::Xfs     ? "mkfs.xfs -q"
                                  : kind == Kind::Btrfs ? "mkfs.btrfs -q"
@@ -136,7 +145,7 @@ struct Disks {
         } else if (!kztest::shell("losetup " + device + " " + image.native())) {
             ::_exit(kUnavailable);
         }
-        if (!kztest::shell("mount " + device + " " + at.native())) {
+        if (!kztest::shell((kind == Kind::Exfat ? "mount.exfat-fuse " : "mount ") + device + " " + at.native())) {
             kztest::shell("losetup -d " + device);
             device.clear();
             ::_exit(kUnavailable);
@@ -636,8 +645,16 @@ void mountAgain(Disks& disks)
     ASSERT_EQ(::umount2(at.c_str(), 0), 0);
     switch (disks.kind) {
     case Kind::FuseVfat: {
+        // The daemon of the last mount may still hold its image a moment.
         const fs::path image = disks.folder / "A.img";
-        ASSERT_TRUE(kztest::shell("fusefat -o rw+,fsname=" + image.native() + " " + image.native() + " " + at.native()));
+        bool mounted = false;
+        for (int attempt = 0; attempt < 50 && !mounted; ++attempt) {
+            mounted = kztest::shell("fusefat -o rw+,fsname=" + image.native() + " " + image.native() + " "
+                                    + at.native() + " >/dev/null 2>&1");
+            if (!mounted)
+                ::usleep(100 * 1000);
+        }
+        ASSERT_TRUE(mounted);
         break;
     }
     case Kind::Overlay: {
@@ -646,6 +663,9 @@ void mountAgain(Disks& disks)
         ASSERT_EQ(::mount("kzoverlay", at.c_str(), "overlay", 0, options.c_str()), 0);
         break;
     }
+    case Kind::Exfat:
+        ASSERT_TRUE(kztest::shell("mount.exfat-fuse " + disks.device + " " + at.native()));
+        break;
     default:
         ASSERT_TRUE(kztest::shell("mount " + disks.device + " " + at.native()));
     }
@@ -682,6 +702,7 @@ void backAfterAMount(Disks& disks, const platform::KernelConditions& later)
     }
     ::sync();
     mountAgain(disks);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     platform::setKernelConditions(later);
 
     const auto restored = KZRestoreRemovedFiles().restoreFiles({undo});
@@ -703,7 +724,7 @@ void backAfterAMount(Disks& disks, const platform::KernelConditions& later)
 
 TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountInAnotherBootAndNamespace)
 {
-    forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::Overlay}, [](Kind, Disks& disks) {
+    forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::Exfat, Kind::Overlay}, [](Kind, Disks& disks) {
         platform::KernelConditions later = platform::systemKernelConditions();
         later.bootId = "a later boot";
         later.mountNamespace = "mnt:[4026531999]";
@@ -715,7 +736,7 @@ TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountInAnothe
 // file system alone, before and after.
 TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountOnAKernelBefore68)
 {
-    forEachKind({Kind::Ext4, Kind::FuseVfat}, [](Kind, Disks& disks) {
+    forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::Exfat}, [](Kind, Disks& disks) {
         platform::KernelConditions older = platform::systemKernelConditions();
         older.uniqueMountIds = false;
         platform::setKernelConditions(older);
