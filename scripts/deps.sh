@@ -9,6 +9,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # scripts/check-layers.py (standard library only)
   python3
+  # the sources from which the tests make a locale with a decimal comma
+  # (localedef) where none is installed
+  locales
   # scripts/screenshots.sh: a virtual X screen, a small window manager, a
   # background colour for the screen and a font that every window can use
   xvfb xauth openbox x11-xserver-utils fonts-dejavu-core adwaita-icon-theme

@@ -96,8 +96,9 @@ bool keyTextBefore(quint64 a, quint64 b)
 // DOCTYPE declaring anything, attributes on any element but the list's own,
 // an encoding other than UTF-8, text between
 // elements, elements it does not know, numbers, dates and base64 in forms
-// other than the plain ones, nesting deeper than playlists have, "Tracks"
-// or "Music Folder" twice, tracks' keys that are not their numbers.
+// other than the plain ones or written with references, nesting deeper than
+// playlists have, "Tracks" or "Music Folder" twice, tracks' keys that are
+// not their numbers.
 class StreamedExport {
 public:
     StreamedExport(platform::xmlplist::StreamedFile* file, quint64 size)
@@ -553,7 +554,8 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromStream(const fs::pat
             *error = why;
         return nullptr;
     };
-    // Numeric character references are decoded as the whole reading decodes them.
+    // Character references in texts and keys are decoded as the whole
+    // reading decodes them; elsewhere they leave the file to that reading.
     const std::unique_ptr<platform::xmlplist::StreamedFile> opened = platform::xmlplist::StreamedFile::openToStream(
         file, {kMaxExportSize, QStringLiteral("a music library export"), true, false}, error, otherForm);
     if (!opened)

@@ -1,6 +1,7 @@
 #include "media/KZiTunesSupport.h"
 
 #include "media/KZApplescript.h"
+#include "media/KZMusicFolderScan.h"
 
 #include "platform/Log.h"
 #include "platform/Paths.h"
@@ -12,15 +13,11 @@
 #include "services/KZMusicLibraryFolders.h"
 #include "settings/KZDefaultsKeys.h"
 
-#include <QXmlStreamReader>
-
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -40,55 +37,6 @@ std::string signatureOf(const fs::path& file)
         return "missing";
     return std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) + ':'
            + std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
-}
-
-// The "Music Folder" of an export that cannot be read whole. The music
-// application writes it among the first keys, before the tracks, so its
-// first bytes are enough; a file that is no regular file is not waited on.
-fs::path musicFolderAtHead(const fs::path& file)
-{
-    constexpr qsizetype kHead = 64 * 1024;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return {};
-    QByteArray head;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        head.resize(kHead);
-        qsizetype done = 0;
-        while (done < head.size()) {
-            const ssize_t n = ::pread(fd, head.data() + done, size_t(head.size() - done), off_t(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        head.truncate(done);
-    }
-    ::close(fd);
-    // Only a key of the top dictionary: one after the tracks began is not it.
-    const QByteArray key = QByteArrayLiteral("<key>Music Folder</key>");
-    const qsizetype at = head.indexOf(key);
-    const qsizetype tracks = head.indexOf(QByteArrayLiteral("<key>Tracks</key>"));
-    if (at < 0 || (tracks >= 0 && tracks < at))
-        return {};
-    qsizetype value = at + key.size();
-    while (value < head.size() && (head[value] == ' ' || head[value] == '\t' || head[value] == '\r' || head[value] == '\n'))
-        ++value;
-    const QByteArray open = QByteArrayLiteral("<string>");
-    const qsizetype end = head.indexOf(QByteArrayLiteral("</string>"), value);
-    if (head.mid(value, open.size()) != open || end < 0)
-        return {};
-    // Entities and character references decoded as an XML reader does.
-    QXmlStreamReader xml(QByteArrayLiteral("<s>") + head.mid(value + open.size(), end - value - open.size())
-                         + QByteArrayLiteral("</s>"));
-    if (!xml.readNextStartElement())
-        return {};
-    const QString text = xml.readElementText();
-    if (xml.hasError())
-        return {};
-    return KZFilesUtilities::pathOfLocalFileURL(text);
 }
 
 std::mutex& tellerLock()
@@ -137,7 +85,7 @@ void KZiTunesSupport::setSharedControl(std::unique_ptr<KZiTunesSupport> instance
 void KZiTunesSupport::installMediaFolderProvider()
 {
     KZFilesUtilities::setiTunesFolderProvider([] { return sharedControl().musicFolderLocation(); });
-    KZMusicLibraryFolders::setUnreadLibraryProvider([] { return sharedControl().unreadLibraryFolder(); });
+    KZMusicLibraryFolders::setUnreadLibraryProvider([] { return sharedControl().unreadLibraryFolders(); });
 }
 
 void KZiTunesSupport::setRefusalTeller(RefusalTeller tell)
@@ -199,7 +147,7 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesSupport::library()
             if (signature != "missing") {
                 platform::logLine(QStringLiteral("Music library not read: ") + error);
                 unread_ = true;
-                unreadMusicFolder_ = musicFolderAtHead(file);
+                unreadMusicFolder_ = KZMusicFolderScan::musicFolderIn(file, KZiTunesLibrary::kMaxExportSize);
                 refusal = error;
                 refused = true;
             }
@@ -232,7 +180,7 @@ fs::path KZiTunesSupport::musicFolderLocation()
     return unread_ && failedOn_ && failedOn_->first == file ? unreadMusicFolder_ : fs::path();
 }
 
-fs::path KZiTunesSupport::unreadLibraryFolder()
+std::vector<fs::path> KZiTunesSupport::unreadLibraryFolders()
 {
     if (library())
         return {};
@@ -243,7 +191,20 @@ fs::path KZiTunesSupport::unreadLibraryFolder()
     // A media folder named but gone holds no file to keep.
     if (!unreadMusicFolder_.empty())
         return {};
-    return platform::absolutePath(failedOn_->first).parent_path();
+    std::vector<fs::path> folders{platform::absolutePath(failedOn_->first).parent_path()};
+    for (const fs::path& folder : defaultMediaFolders())
+        if (!platform::isInsideFolder(folder, folders.front()))
+            folders.push_back(folder);
+    return folders;
+}
+
+std::vector<fs::path> KZiTunesSupport::defaultMediaFolders()
+{
+    const char* home = std::getenv("HOME");
+    if (!home || !*home)
+        return {};
+    const fs::path folder = fs::path(home) / "Music" / "iTunes";
+    return {folder / "iTunes Media", folder / "iTunes Music"};
 }
 
 std::vector<KZiTunesTrack> KZiTunesSupport::mediaItems()

@@ -50,12 +50,17 @@ public:
     void noteUpdatedLibrary();
 
     // The media folder of the library; while the export cannot be read, the
-    // "Music Folder" named at its head, where that can be found.
+    // "Music Folder" it names, where that entry can be found in it.
     std::filesystem::path musicFolderLocation();
-    // While the export cannot be read and names no media folder that can
-    // be found, the folder that holds it: the library's own folder, whose
-    // files then stay out of every search and removal. Empty otherwise.
-    std::filesystem::path unreadLibraryFolder();
+    // While the export cannot be read and no media folder can be learned
+    // from it, what may hold the library's files: the folder that holds the
+    // export and the music application's default media folders, whose files
+    // then stay out of every search and removal. Empty otherwise.
+    std::vector<std::filesystem::path> unreadLibraryFolders();
+    // The media folders the music application makes by default: "iTunes
+    // Media", and "iTunes Music" of its older versions, in the home
+    // folder's Music/iTunes.
+    static std::vector<std::filesystem::path> defaultMediaFolders();
     std::vector<KZiTunesTrack> mediaItems();
     std::optional<KZiTunesTrack> songMetadataWithTrackID(const QString& trackID);
     // "iTunes Library -> Album" for a track with an album title; empty for
@@ -69,7 +74,7 @@ private:
     // it changes.
     std::optional<std::pair<std::filesystem::path, std::string>> failedOn_;
     // What stands for the media folder while that file cannot be read: the
-    // folder named at its head, or empty.
+    // folder it names, or empty.
     std::filesystem::path unreadMusicFolder_;
     bool unread_ = false;
 };

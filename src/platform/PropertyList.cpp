@@ -39,6 +39,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <locale.h>
 #include <memory>
 #include <string_view>
 #include <sys/stat.h>
@@ -66,6 +67,30 @@ struct PlistFree {
     }
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+// libplist reads a real with atof, which takes the decimal point of the
+// calling thread's locale, and writes one with printf, which puts it there:
+// under a German locale "0.799" reads back as 0. Its XML is read and written
+// in the C locale, set for the calling thread alone while it works.
+class CNumbers {
+public:
+    CNumbers() : previous_(cLocale() ? ::uselocale(cLocale()) : nullptr) {}
+    ~CNumbers()
+    {
+        if (previous_)
+            ::uselocale(previous_);
+    }
+    CNumbers(const CNumbers&) = delete;
+    CNumbers& operator=(const CNumbers&) = delete;
+
+private:
+    static locale_t cLocale()
+    {
+        static const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+        return c;
+    }
+    locale_t previous_;
+};
 
 bool setError(QString* error, const QString& message)
 {
@@ -1000,7 +1025,10 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
             setError(error, tooMany);
             return std::nullopt;
         }
-        plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+        {
+            const CNumbers numbers;
+            plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+        }
         if (!root) {
             setError(error, QStringLiteral("damaged or truncated XML property list"));
             return std::nullopt;
@@ -1038,6 +1066,7 @@ QByteArray PropertyList::toData(const QVariant& value, Format format, QString* e
             plist_to_bin_free(out);
         }
     } else {
+        const CNumbers numbers;
         plist_to_xml(root.get(), &out, &length);
         if (out) {
             result = QByteArray(out, qsizetype(length));

@@ -276,7 +276,51 @@ StreamedFile::~StreamedFile()
 
 QString StreamedFile::disputedAt() const
 {
-    return QStringLiteral("line %1: a character reference (\u201C&#\u2026;\u201D)").arg(disputedLine_);
+    switch (disputedKind_) {
+    case Disputed::InValue:
+        return QStringLiteral("line %1: a reference (\u201C&\u2026;\u201D) in a number, a date, data or a "
+                              "boolean")
+            .arg(disputedLine_);
+    case Disputed::Padded:
+        return QStringLiteral("line %1: a character reference (\u201C&#\u2026;\u201D) padded with zeros")
+            .arg(disputedLine_);
+    default:
+        return QStringLiteral("line %1: a character reference (\u201C&#\u2026;\u201D)").arg(disputedLine_);
+    }
+}
+
+void StreamedFile::dispute(Disputed kind)
+{
+    if (disputed_)
+        return;
+    disputed_ = true;
+    disputedKind_ = kind;
+    disputedLine_ = line_;
+}
+
+void StreamedFile::followReference(char c)
+{
+    // The whole-list reader decodes references in texts and keys only, and
+    // there refuses a numeric one of more than eight characters between
+    // '&' and ';', which XML reads whatever its zeros.
+    if (c == '&') {
+        if (!inText_)
+            dispute(Disputed::InValue);
+        referenceLength_ = 0;
+        numericReference_ = false;
+        return;
+    }
+    if (referenceLength_ < 0)
+        return;
+    if (c == ';') {
+        if (numericReference_ && referenceLength_ > 8)
+            dispute(Disputed::Padded);
+        referenceLength_ = -1;
+        return;
+    }
+    if (referenceLength_ == 0)
+        numericReference_ = c == '#';
+    referenceLength_ = std::min(referenceLength_ + 1, 64);
 }
 
 bool StreamedFile::pass(char c, char* out)
@@ -284,14 +328,15 @@ bool StreamedFile::pass(char c, char* out)
     *out = c;
     if (c == '\n')
         ++line_;
-    if (referencesDisputed_ && c == '#' && afterAmpersand_ && !disputed_) {
-        disputed_ = true;
-        disputedLine_ = line_;
-    }
+    if (referencesDisputed_ && c == '#' && afterAmpersand_)
+        dispute(Disputed::Any);
     afterAmpersand_ = c == '&';
+    if (!inTag_ && inValueText_ && c != '<')
+        followReference(c);
     const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
     if (!inTag_) {
         if (c == '<') {
+            referenceLength_ = -1;
             inTag_ = true;
             quote_ = 0;
             tag_.clear();
@@ -319,6 +364,7 @@ bool StreamedFile::pass(char c, char* out)
         inTag_ = false;
         const bool start = !tag_.isEmpty() && tag_[0] != '/' && tag_[0] != '?' && tag_[0] != '!';
         inValueText_ = start && beforeClose_ != '/' && tag_ != "plist" && tag_ != "dict" && tag_ != "array";
+        inText_ = tag_ == "string" || tag_ == "key";
         return true;
     }
     // The tag's name, as far as it tells the list's elements apart.

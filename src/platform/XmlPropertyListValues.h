@@ -63,10 +63,12 @@ QString notPlainAt(const QXmlStreamReader& xml);
 // the text of a value it becomes "&#13;", which XML keeps; anywhere else
 // (between elements, inside a tag) both readers take it as white space, and
 // it becomes a space. (A comment, CDATA or a processing instruction may
-// mislead that scan; a file holding one is never read as it streams.) Where
-// the reader does not decode them as the
-// whole-list reader does, a numeric character reference ("&#38;") is noted
-// as bytes the two readings disagree on.
+// mislead that scan; a file holding one is never read as it streams.) The
+// whole-list reader decodes references ("&#38;", "&amp;") only in strings
+// and keys: one in a number, a date, data or a boolean is noted as bytes the
+// two readings disagree on, as is a numeric one that reader refuses for its
+// length, and, where the reader does not decode them as that reader does,
+// every numeric reference.
 class StreamedFile : public QIODevice {
 public:
     struct Rules {
@@ -106,12 +108,24 @@ private:
     // answers what it becomes: itself, a space, or nothing when it became
     // "&#13;" (already put in held_).
     bool pass(char c, char* out);
+    // What the two readings disagree on: any numeric reference (where the
+    // rules say so), a reference in a value that is no text, a numeric one
+    // padded with zeros.
+    enum class Disputed : quint8 { Any, InValue, Padded };
+    void dispute(Disputed kind);
+    // A byte of a value's text, for the references in it.
+    void followReference(char c);
 
     int fd_;
     quint64 size_;
     bool referencesDisputed_;
     bool disputed_ = false;
+    Disputed disputedKind_ = Disputed::Any;
     bool afterAmpersand_ = false;
+    // Within a reference of a value's text: the characters after its '&'
+    // so far (-1 outside one), and whether the first was '#'.
+    int referenceLength_ = -1;
+    bool numericReference_ = false;
     int failure_ = 0;
     quint64 line_ = 1;
     quint64 disputedLine_ = 0;
@@ -123,6 +137,8 @@ private:
     bool nameDone_ = false;
     char beforeClose_ = 0;
     bool inValueText_ = false;
+    // ... and whether that value is a text (a string or a key).
+    bool inText_ = false;
     // Bytes handed on that did not fit into the last read.
     QByteArray held_;
     qsizetype heldAt_ = 0;

@@ -170,11 +170,9 @@ void KZRemoveItemSteps::acceptForRemoval(const KZFoundItemArray& items)
 void KZRemoveItemSteps::learnMusicLibrary()
 {
     musicLibraryPlaces_.emplace();
-    const fs::path folder = KZMusicLibraryFolders::keptOutFolder();
-    if (folder.empty())
-        return;
-    for (const fs::path& place : platform::exclusionPlaces(platform::absolutePath(folder)))
-        musicLibraryPlaces_->push_back(place.lexically_normal());
+    for (const fs::path& folder : KZMusicLibraryFolders::keptOutFolders())
+        for (const fs::path& place : platform::exclusionPlaces(platform::absolutePath(folder)))
+            musicLibraryPlaces_->push_back(place.lexically_normal());
 }
 
 bool KZRemoveItemSteps::isMusicLibraryFile(const fs::path& path)

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <string_view>
@@ -96,13 +97,16 @@ double secondsOfFileName(const QString& name)
     if (name.size() <= namePrefix.size())
         return 0;
     const QByteArray text = name.mid(namePrefix.size()).toUtf8();
-    // Only the leading number counts; strtod would also take "inf" or hex.
+    // Only the leading number counts, not "inf" or hex.
     qsizetype end = 0;
     while (end < text.size() && (QChar::fromLatin1(text[end]).isDigit() || text[end] == '.' || (end == 0 && text[end] == '-')))
         ++end;
-    if (end == 0)
+    // In any locale: strtod would stop at the '.' under one whose decimal
+    // point is a comma.
+    double seconds = 0;
+    if (std::from_chars(text.constData(), text.constData() + end, seconds).ec != std::errc())
         return 0;
-    return std::strtod(text.left(end).constData(), nullptr);
+    return seconds;
 }
 
 bool isCleanAbsolutePath(const std::string& path)

@@ -11,7 +11,7 @@ namespace {
 
 struct Provider {
     std::mutex lock;
-    std::function<fs::path()> unreadLibrary;
+    std::function<std::vector<fs::path>()> unreadLibrary;
 };
 
 Provider& provider()
@@ -22,22 +22,25 @@ Provider& provider()
 
 } // namespace
 
-void KZMusicLibraryFolders::setUnreadLibraryProvider(std::function<fs::path()> unreadLibrary)
+void KZMusicLibraryFolders::setUnreadLibraryProvider(std::function<std::vector<fs::path>()> unreadLibrary)
 {
     std::lock_guard guard(provider().lock);
     provider().unreadLibrary = std::move(unreadLibrary);
 }
 
-fs::path KZMusicLibraryFolders::keptOutFolder()
+std::vector<fs::path> KZMusicLibraryFolders::keptOutFolders()
 {
     if (const auto media = KZItemInspection::iTunesFolderLocationPath(); media && !media->empty())
-        return *media;
-    std::function<fs::path()> unreadLibrary;
+        return {*media};
+    std::function<std::vector<fs::path>()> unreadLibrary;
     {
         std::lock_guard guard(provider().lock);
         unreadLibrary = provider().unreadLibrary;
     }
-    const fs::path folder = unreadLibrary ? unreadLibrary() : fs::path();
-    std::error_code ec;
-    return !folder.empty() && fs::exists(fs::symlink_status(folder, ec)) ? folder : fs::path();
+    std::vector<fs::path> folders = unreadLibrary ? unreadLibrary() : std::vector<fs::path>();
+    std::erase_if(folders, [](const fs::path& folder) {
+        std::error_code ec;
+        return folder.empty() || !fs::exists(fs::symlink_status(folder, ec));
+    });
+    return folders;
 }

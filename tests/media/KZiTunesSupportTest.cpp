@@ -21,8 +21,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <thread>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using kztest::MusicLibraryBuilder;
@@ -348,7 +353,7 @@ TEST_F(MusicLibraryTest, AnExportThatCannotBeReadKeepsItsFolderAndIsToldOnce)
         KZiTunesSupport& reader = KZiTunesSupport::sharedControl();
         EXPECT_FALSE(reader.library());
         EXPECT_TRUE(reader.mediaItems().empty());
-        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolder(), c.keptOut);
+        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolders(), std::vector<fs::path>{c.keptOut});
         // The media folder keeps its place among the sources as when read.
         if (c.namesMedia) {
             EXPECT_EQ(KZFilesUtilities::sharedControl().isiTunesURL(libraryFolder), 1);
@@ -361,10 +366,10 @@ TEST_F(MusicLibraryTest, AnExportThatCannotBeReadKeepsItsFolderAndIsToldOnce)
         // speaks for itself.
         fs::remove(libraryFile);
         reader.noteUpdatedLibrary();
-        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolder(), fs::path());
+        EXPECT_TRUE(KZMusicLibraryFolders::keptOutFolders().empty());
         MusicLibraryBuilder(media).fileTrack(1, 1, media / "a.wav", str("A")).write(libraryFile);
         reader.noteUpdatedLibrary();
-        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolder(), media);
+        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolders(), std::vector<fs::path>{media});
         EXPECT_EQ(told.size(), 1);
     }
 }
@@ -381,11 +386,72 @@ TEST_F(MusicLibraryTest, ARefusalIsOneAlertNamingTheFile)
 
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(KZiTunesSupport::sharedControl().mediaItems().empty());
-        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolder(), media);
+        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolders(), std::vector<fs::path>{media});
     }
     ASSERT_EQ(presenter->shown(), 1u);
     const KZAlertPresenter::Alert& alert = presenter->calls[0].alert;
     EXPECT_TRUE(alert.messageText.startsWith(str("The music library was not read."))) << alert.messageText.toStdString();
     EXPECT_TRUE(alert.messageText.contains(QFile::decodeName(libraryFile.c_str())));
     EXPECT_FALSE(alert.informativeText.isEmpty());
+}
+
+namespace {
+
+// Runs `check` where permissions bind: tests run as root, so in a child that
+// gave its privileges up. 0: it held, 1: it did not, 2: no such child.
+int runUnprivileged(const std::function<bool()>& check)
+{
+    if (::geteuid() != 0)
+        return check() ? 0 : 1;
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(!(::setgid(65534) == 0 && ::setuid(65534) == 0) ? 2 : check() ? 0 : 1);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return 1;
+    return WEXITSTATUS(status);
+}
+
+} // namespace
+
+// While the export cannot be read, what can be learned of its media folder
+// stays out: the "Music Folder" entry wherever the file holds it at the top,
+// never a track's; where no entry can be read (a damaged head, a file the
+// user may not open), the folder that holds the export and the music
+// application's default media folders, and a media folder elsewhere is not
+// known.
+TEST(KZiTunesSupportUnread, KeepsOutWhatCanBeLearnedOfTheMediaFolder)
+{
+    kztest::TempDir dir;
+    kztest::ScopedDefaults defaults;
+    const kztest::EnvGuard home("HOME");
+    ::setenv("HOME", dir.path().c_str(), 1);
+    const fs::path media = dir.mkdir("Elsewhere/Media");
+    const fs::path usual = dir.mkdir("Music/iTunes/iTunes Media");
+    const fs::path file = dir / "Music/Library/Library.xml";
+    defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(file.c_str()));
+    KZiTunesSupport::setRefusalTeller([](const fs::path&, const QString&) {});
+    KZiTunesSupport::installMediaFolderProvider();
+    const auto restore = qScopeGuard([] {
+        KZFilesUtilities::setiTunesFolderProvider({});
+        KZMusicLibraryFolders::setUnreadLibraryProvider({});
+        KZiTunesSupport::setRefusalTeller({});
+        KZiTunesSupport::setSharedControl(nullptr);
+    });
+    const std::vector<fs::path> unknown{file.parent_path(), usual};
+    using kztest::LateEntry;
+    for (const auto& [where, keptOut] : {std::pair{LateEntry::PastTheHead, std::vector<fs::path>{media}},
+                                         std::pair{LateEntry::AfterTheTracks, std::vector<fs::path>{media}},
+                                         std::pair{LateEntry::DamagedHead, unknown}}) {
+        SCOPED_TRACE(int(where));
+        KZiTunesSupport::setSharedControl(nullptr);
+        kztest::writeExportWithLateEntry(file, where, media);
+        EXPECT_EQ(KZMusicLibraryFolders::keptOutFolders(), keptOut);
+    }
+
+    KZiTunesSupport::setSharedControl(nullptr);
+    MusicLibraryBuilder(media).fileTrack(1, 1, media / "a.wav", str("A")).write(file);
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(file.c_str(), 0);
+    EXPECT_EQ(runUnprivileged([&] { return KZMusicLibraryFolders::keptOutFolders() == unknown; }), 0);
 }

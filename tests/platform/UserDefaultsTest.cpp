@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
+#include "support/CommaDecimalLocale.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -123,6 +124,24 @@ TEST_F(UserDefaultsTest, TypedGettersConvertLikeFoundation)
     }
     EXPECT_EQ(defaults->arrayForKey(key("k")), QVariantList{qint64(1)});
     EXPECT_TRUE(defaults->dictionaryForKey(key("k")).isEmpty());
+}
+
+// A user whose locale writes "0,799" keeps the label colours and every
+// other real across a restart, and reads a list another program wrote.
+TEST_F(UserDefaultsTest, RealsSurviveARestartInALocaleWithADecimalComma)
+{
+    const kztest::CommaDecimalLocale comma;
+    ASSERT_EQ(comma.why(), "");
+    const QVariantList labels{QVariantMap{{key("red_label_on_color"), 0.799},
+                                          {key("alpha_label_off_color"), 1.0},
+                                          {key("green_label_on_color"), 1.5e-7},
+                                          {key("offset"), -1234.25}}};
+    open()->setValue(key("file_type_labels"), labels);
+    EXPECT_EQ(open()->value(key("file_type_labels")), labels);
+    EXPECT_EQ(kztest::readFile(file()).find("0,799"), std::string::npos);
+
+    writeFile("<plist version=\"1.0\"><dict><key>r</key><real>0.799</real></dict></plist>");
+    EXPECT_EQ(open()->doubleForKey(key("r")), 0.799);
 }
 
 TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideAndRegisteredValuesApply)

@@ -8,11 +8,14 @@
 
 #include "media/KZiTunesLibrary.h"
 #include "platform/PropertyList.h"
+#include "support/CommaDecimalLocale.h"
 #include "support/LibraryFixtures.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <random>
 
 using namespace removaltest;
@@ -88,9 +91,31 @@ private:
             + oneOf({"Z", "", "+01:00", "Z ", ".5Z"});
     }
 
+    // A character of the text of a random <kind> element, or the empty
+    // text of a <true/> or <false/>, becomes a reference to it, in one of
+    // the forms XML reads alike: decimal, hexadecimal, padded with zeros.
+    void refer(QByteArray& xml, const QByteArray& kind)
+    {
+        if (kind == "true" || kind == "false") {
+            const qsizetype at = somewhere(xml, "<" + kind + "/>");
+            if (at >= 0)
+                xml.replace(at, kind.size() + 3,
+                            QByteArray("<" + kind + ">" + oneOf({"&#49;", "&amp;", "&#x20;"}) + "</" + kind + ">"));
+            return;
+        }
+        const qsizetype found = somewhere(xml, "<" + kind + ">");
+        const qsizetype start = found < 0 ? -1 : found + kind.size() + 2;
+        if (start < 0 || start >= xml.size() || xml[start] == '<')
+            return;
+        const qsizetype at = start + qsizetype(pick(size_t(std::max<qsizetype>(xml.indexOf('<', start) - start, 1))));
+        const int code = uchar(xml[at]);
+        const char* form = oneOf({"&#%d;", "&#x%X;", "&#00%d;", "&#0000000%d;", "&#x00000%x;"});
+        xml.replace(at, 1, QByteArray(QString::asprintf(form, code).toLatin1()));
+    }
+
     std::string changeOnce(QByteArray& xml)
     {
-        switch (pick(17)) {
+        switch (pick(18)) {
         case 0: {
             const QByteArray tag = oneOf({"<string", "<key", "<dict", "<array", "<integer", "<date", "<data", "<true",
                                           "<plist"});
@@ -215,6 +240,11 @@ private:
             xml.remove(at, 1 + qsizetype(pick(3)));
             return "bytes lost";
         }
+        case 17: {
+            const QByteArray kind = oneOf({"integer", "real", "date", "data", "string", "key", "true", "false"});
+            refer(xml, kind);
+            return "a reference in a " + kind.toStdString();
+        }
         default:
             xml.replace(oneOf({"<string>", "<dict>"}), oneOf({"<String>", "<uid>", "<dict >"}));
             xml.replace(oneOf({"</string>", "</dict>"}), oneOf({"</String>", "</uid>", "</dict >"}));
@@ -288,19 +318,19 @@ void readBothRoads(const std::vector<QByteArray>& bases, const fs::path& file, u
     }
 }
 
-} // namespace
-
-TEST(KZReadingRoads, AnExportReadsOneWayOnEitherRoad)
+// Exports read on both roads: the music application's form and the
+// property-list writer's. `adjust` changes the first before it is mutated.
+void exportOnBothRoads(const std::function<void(QByteArray&)>& adjust = {})
 {
     kztest::TempDir dir;
     const fs::path media = dir.mkdir("Media");
+    QByteArray own = kztest::MusicLibraryBuilder::applicationExport(media, 4, [](int i) {
+        return i == 1 ? QByteArray("<key>Release Date</key><date>1965-08-06T07:00:00Z</date>") : QByteArray();
+    });
+    if (adjust)
+        adjust(own);
     const std::vector<QByteArray> bases{
-        kztest::MusicLibraryBuilder::applicationExport(media, 4,
-                                                       [](int i) {
-                                                           return i == 1 ? QByteArray("<key>Release Date</key><date>"
-                                                                                      "1965-08-06T07:00:00Z</date>")
-                                                                         : QByteArray();
-                                                       }),
+        own,
         platform::PropertyList::toData(kztest::MusicLibraryBuilder(media)
                                            .fileTrack(7, 0xABC, media / "a b.wav", QStringLiteral("A & B"))
                                            .fileTrack(3, 0xDEF, media / "c.wav", QStringLiteral("C"))
@@ -315,7 +345,7 @@ TEST(KZReadingRoads, AnExportReadsOneWayOnEitherRoad)
     EXPECT_LT(streamed, kMutants);
 }
 
-TEST(KZReadingRoads, AnUndoFileReadsOneWayOnEitherRoad)
+void undoFileOnBothRoads()
 {
     emptyTrash();
     kztest::TempDir dir;
@@ -344,4 +374,72 @@ TEST(KZReadingRoads, AnUndoFileReadsOneWayOnEitherRoad)
                                           &KZUndoFile::readWhole, sameContents, &streamed));
     EXPECT_GT(streamed, kMutants / 4);
     EXPECT_LT(streamed, kMutants);
+}
+
+} // namespace
+
+TEST(KZReadingRoads, AnExportReadsOneWayOnEitherRoad)
+{
+    exportOnBothRoads();
+}
+
+TEST(KZReadingRoads, AnUndoFileReadsOneWayOnEitherRoad)
+{
+    undoFileOnBothRoads();
+}
+
+// A user's locale whose decimal point is a comma changes no number on
+// either road.
+TEST(KZReadingRoads, NumbersReadOneWayInALocaleWithADecimalComma)
+{
+    const kztest::CommaDecimalLocale comma;
+    ASSERT_EQ(comma.why(), "");
+    // A real where a count is kept: 1.5e3 reads as 1 up to the comma's place.
+    exportOnBothRoads([](QByteArray& xml) {
+        xml.replace("<key>Total Time</key><integer>180037</integer>", "<key>Total Time</key><real>1.5e3</real>");
+    });
+    undoFileOnBothRoads();
+    EXPECT_EQ(KZUndoFile::secondsOfFileName(KZUndoFile::fileNameFor(12.25)), 12.25);
+}
+
+// A reference in a value of every kind, in a field the library keeps or
+// one it passes over: the export gives one answer, whether it is read as it
+// streams by or, with a comment added, whole.
+TEST(KZReadingRoads, ReferencesInEveryKindOfValueGiveOneAnswer)
+{
+    kztest::TempDir dir;
+    const fs::path media = dir.mkdir("Media");
+    const QByteArray own = kztest::MusicLibraryBuilder::applicationExport(media, 2, [](int i) {
+        return i == 0 ? QByteArray("<key>Artwork</key><data>QUJD</data><key>Volume</key><real>0.25</real>")
+                      : QByteArray();
+    });
+    const std::pair<const char*, const char*> changes[] = {
+        {"<integer>180000</integer>", "<integer>&#49;80000</integer>"},     // Total Time
+        {"<integer>256</integer>", "<integer>2&#x35;6</integer>"},          // Bit Rate
+        {"<integer>1000</integer>", "<integer>&#49;000</integer>"},         // Track ID
+        {"<integer>180037</integer>", "<real>1&#46;5e3</real>"},            // a real for a count
+        {"<real>0.25</real>", "<real>&#48;.25</real>"},
+        {"<date>2019-05-04T10:11:12Z</date>", "<date>&#50;019-05-04T10:11:12Z</date>"},
+        {"<data>QUJD</data>", "<data>&#81;UJD</data>"},
+        {"<string>Rock</string>", "<string>R&#00000111;ck</string>"},       // refused whole
+        {"<string>Rock</string>", "<string>R&#00111;&#x63;k</string>"},
+        {"<key>Genre</key>", "<key>G&#101;nre</key>"},
+        {"<true/>", "<true>&#49;</true>"},
+        {"<false/>", "<false>&amp;</false>"},
+    };
+    const fs::path file = dir / "Library.xml";
+    for (const auto& [from, to] : changes) {
+        SCOPED_TRACE(to);
+        QByteArray xml = own;
+        xml.replace(xml.indexOf(from), qsizetype(std::strlen(from)), to);
+        ASSERT_NE(xml, own);
+        overwrite(file, xml);
+        const auto streamed = KZiTunesLibrary::fromFile(file);
+        overwrite(file, QByteArray(xml).replace("<plist version=\"1.0\">", "<plist version=\"1.0\"><!-- c -->"));
+        const auto whole = KZiTunesLibrary::fromFile(file);
+        ASSERT_EQ(bool(streamed), bool(whole));
+        if (streamed) {
+            EXPECT_TRUE(sameLibrary(*streamed, *whole));
+        }
+    }
 }

@@ -249,3 +249,38 @@ TEST(KZRemoveMusic, AnUnreadLibraryKeepsItsFilesFromEveryJob)
     EXPECT_EQ(folderRemoval->outcomeOf(folders[0]), QStringLiteral("music_not_removed"));
     EXPECT_EQ(kztest::readFile(h.dir / "Music/Library/Media/a.mp3"), "song");
 }
+
+// A media folder the unread export names late keeps its files from a
+// removal; where the export names none that can be read, the music
+// application's default media folder does, wherever the export lies.
+TEST(KZRemoveMusic, AnUnreadLibraryKeepsWhatCanBeLearnedOfItsMediaFolder)
+{
+    using kztest::LateEntry;
+    for (const LateEntry where : {LateEntry::PastTheHead, LateEntry::DamagedHead}) {
+        SCOPED_TRACE(int(where));
+        emptyTrash();
+        Fixture f;
+        const kztest::EnvGuard home("HOME");
+        ::setenv("HOME", f.dir.path().c_str(), 1);
+        KZiTunesSupport::setSharedControl(nullptr);
+        KZiTunesSupport::setRefusalTeller([](const fs::path&, const QString&) {});
+        const fs::path file = kztest::writeExportWithLateEntry(f.dir / "Music/Library/Library.xml", where,
+                                                              f.dir.mkdir("Elsewhere/Media"));
+        f.defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(file.c_str()));
+        KZiTunesSupport::installMediaFolderProvider();
+        const KZFoundItemArray all = modeltest::makeItems(
+            {{.path = f.dir.write(where == LateEntry::PastTheHead ? "Elsewhere/Media/a.mp3"
+                                                                   : "Music/iTunes/iTunes Media/a.mp3",
+                                  "song"),
+              .group = 1, .marked = true},
+             {.path = f.dir.write("loose/a.mp3", "song"), .group = 1}});
+        auto removal = f.engine({all[0]}, all);
+        removal->doMove();
+        EXPECT_EQ(removal->outcomeOf(all[0]), QStringLiteral("music_not_removed"));
+        EXPECT_EQ(kztest::readFile(all[0]->recordedURL()), "song");
+        KZFilesUtilities::setiTunesFolderProvider({});
+        KZMusicLibraryFolders::setUnreadLibraryProvider({});
+        KZiTunesSupport::setRefusalTeller({});
+        KZiTunesSupport::setSharedControl(nullptr);
+    }
+}

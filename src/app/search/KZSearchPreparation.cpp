@@ -173,13 +173,16 @@ bool KZSearchPreparation::checkForLibrarySource(const KZSourceItemRef& source, K
         return keep;
     }
     default: {
-        // While the export cannot be read, the folder that holds it stands
-        // for the media folder; a source in it is no plain folder either.
-        // The user has been told why the library is not read.
+        // While the export cannot be read and names no media folder, the
+        // folders that stand for it keep a source in them out too: it is no
+        // plain folder either. The user has been told why the library is
+        // not read.
         if (mediaFolder.empty()) {
-            const std::filesystem::path unread = KZMusicLibraryFolders::keptOutFolder();
-            if (!unread.empty() && platform::isInsideFolder(source->url(), unread))
-                request.addExcludedLocations({source->url()});
+            for (const std::filesystem::path& unread : KZMusicLibraryFolders::keptOutFolders())
+                if (platform::isInsideFolder(source->url(), unread)) {
+                    request.addExcludedLocations({source->url()});
+                    break;
+                }
         }
         return true;
     }
@@ -238,9 +241,9 @@ KZSearchPreparation::Outcome KZSearchPreparation::prepare(KZSourcesCntrl& source
     request.setSearchType(foldersSearch ? KZSearchStuff::duplicateFolders : KZSearchStuff::duplicateFiles);
     request.createCriteria();
     if (!musicLibraryIsSource) {
-        const std::filesystem::path keptOut = KZMusicLibraryFolders::keptOutFolder();
+        const std::vector<std::filesystem::path> keptOut = KZMusicLibraryFolders::keptOutFolders();
         if (!keptOut.empty())
-            request.addExcludedLocations({keptOut});
+            request.addExcludedLocations(keptOut);
     }
     outcome.proceed = true;
     return outcome;
@@ -248,14 +251,15 @@ KZSearchPreparation::Outcome KZSearchPreparation::prepare(KZSourcesCntrl& source
 
 std::vector<std::filesystem::path> KZSearchPreparation::musicLibraryExclusions(const KZSearchStuff& request)
 {
-    std::vector<std::filesystem::path> places;
-    const std::filesystem::path keptOut = KZMusicLibraryFolders::keptOutFolder();
-    if (!keptOut.empty())
-        places.push_back(keptOut);
-    for (const KZSourceItemRef& source : request.sources())
-        if (source
-            && (source->iTunesLibValue() == 4 || (!keptOut.empty() && platform::isInsideFolder(source->url(), keptOut))))
+    const std::vector<std::filesystem::path> keptOut = KZMusicLibraryFolders::keptOutFolders();
+    std::vector<std::filesystem::path> places = keptOut;
+    for (const KZSourceItemRef& source : request.sources()) {
+        const auto inside = [&source](const std::filesystem::path& folder) {
+            return platform::isInsideFolder(source->url(), folder);
+        };
+        if (source && (source->iTunesLibValue() == 4 || std::any_of(keptOut.begin(), keptOut.end(), inside)))
             places.push_back(source->url());
+    }
     const std::vector<std::filesystem::path> excluded = request.exludedByLocation();
     // Only what the checks really left out: a media folder searched as part
     // of the music library is no exclusion.

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 using namespace searchtest;
 namespace fs = std::filesystem;
@@ -140,6 +141,36 @@ TEST(UnreadMusicLibrarySource, IsNotSearchedAsAPlainFolder)
         EXPECT_TRUE(std::none_of(found.begin(), found.end(), [&lib](const fs::path& path) {
             return platform::isInsideFolder(path, lib.library);
         }));
+    }
+}
+
+// What can be learned of an unread export's media folder stays out of a
+// search of a folder that holds it: the folder its "Music Folder" entry
+// names after the tracks, or, where the entry is damaged, the music
+// application's default media folder beside a library kept elsewhere.
+TEST(UnreadMusicLibrarySearch, LeavesOutTheMediaFolderNamedLateOrTheDefaultOne)
+{
+    using kztest::LateEntry;
+    for (const LateEntry where : {LateEntry::AfterTheTracks, LateEntry::DamagedHead}) {
+        SCOPED_TRACE(int(where));
+        AlertScope alerts;
+        UnreadMusicLibrary lib(UnreadExport::Fifo, false);
+        const kztest::EnvGuard home("HOME");
+        ::setenv("HOME", lib.dir.path().c_str(), 1);
+        const fs::path keptOut = where == LateEntry::AfterTheTracks ? lib.dir.mkdir("Elsewhere/Media")
+                                                                    : lib.dir.mkdir("Music/iTunes/iTunes Media");
+        fs::remove(lib.exportFile());
+        kztest::writeExportWithLateEntry(lib.exportFile(), where, lib.dir / "Elsewhere/Media");
+        std::ofstream(keptOut / "d.mp3") << "song";
+        lib.dir.write("plain/d.mp3", "song");
+        KZSourcesCntrl cntrl;
+        cntrl.addSavedSources({sourceAt(lib.dir.path())});
+        const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+        ASSERT_TRUE(outcome.proceed);
+        const std::vector<fs::path> found = searched(*outcome.request);
+        EXPECT_TRUE(std::find(found.begin(), found.end(), lib.dir / "plain/x.txt") != found.end());
+        EXPECT_TRUE(std::none_of(found.begin(), found.end(),
+                                 [&keptOut](const fs::path& path) { return platform::isInsideFolder(path, keptOut); }));
     }
 }
 
