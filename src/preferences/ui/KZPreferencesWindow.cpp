@@ -13,6 +13,7 @@
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 
+#include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
@@ -35,6 +36,7 @@
 #include <QVariantAnimation>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -226,8 +228,11 @@ KZPreferencesWindow::KZPreferencesWindow(QObject* appDelegate, QWidget* parent)
     mainTab_->addWidget(generalSuperView_);
     mainTab_->addWidget(limitsSuperView_);
     mainTab_->addWidget(labelsSuperView_);
-    setCentralWidget(mainTab_);
+    // The pane buttons first, so that Tab meets them before the pane under
+    // them, as it would read from the top.
     buildToolbar();
+    setCentralWidget(mainTab_);
+    addPaneKeys();
 
     auto& defaults = platform::UserDefaults::standard();
     for (const QString& key : {K::reduce_transparence, K::report_empty_folders, K::check_image_metadata_option,
@@ -277,11 +282,72 @@ void KZPreferencesWindow::buildToolbar()
         action->setCheckable(true);
         group->addAction(action);
         toolbar_->addAction(action);
-        if (QWidget* button = toolbar_->widgetForAction(action))
+        if (QWidget* button = toolbar_->widgetForAction(action)) {
             button->setObjectName(action->objectName() + QStringLiteral("Item"));
+            // A toolbar keeps its buttons out of the Tab chain; these are
+            // the only way to the other panes, so Tab reaches them, Space
+            // presses them and the arrows go from one to the next.
+            button->setFocusPolicy(Qt::TabFocus);
+            button->installEventFilter(this);
+        }
         connect(action, &QAction::triggered, this, [this, tag] { toolbarAction(tag); });
         items_.push_back(action);
     }
+}
+
+void KZPreferencesWindow::addPaneKeys()
+{
+    // The keys that turn the pages of a tabbed window on this desktop
+    // (Ctrl+Tab and Ctrl+Shift+Tab among them), and Ctrl+PageDown and
+    // Ctrl+PageUp as tab widgets take them; from any control of the window.
+    const auto add = [this](const QList<QKeySequence>& keys, int step) {
+        auto* action = new QAction(this);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, step] { cyclePanes(step); });
+        addAction(action);
+    };
+    QList<QKeySequence> next = QKeySequence::keyBindings(QKeySequence::NextChild);
+    next << QKeySequence(Qt::CTRL | Qt::Key_PageDown);
+    QList<QKeySequence> previous = QKeySequence::keyBindings(QKeySequence::PreviousChild);
+    previous << QKeySequence(Qt::CTRL | Qt::Key_PageUp);
+    add(next, 1);
+    add(previous, -1);
+}
+
+void KZPreferencesWindow::cyclePanes(int step)
+{
+    constexpr int panes = LabelsTag + 1;
+    toolbarAction(((selectedTag_ + step) % panes + panes) % panes);
+}
+
+bool KZPreferencesWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const auto found = std::find_if(items_.begin(), items_.end(), [this, watched](QAction* action) {
+            return toolbar_->widgetForAction(action) == watched;
+        });
+        int step = 0;
+        if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {
+            if (key->key() == Qt::Key_Left || key->key() == Qt::Key_Up)
+                step = -1;
+            else if (key->key() == Qt::Key_Right || key->key() == Qt::Key_Down)
+                step = 1;
+        }
+        if (found != items_.end() && step != 0) {
+            // As on a tab bar: the arrows bring the neighbouring pane up and
+            // stop at either end.
+            const int tag = int(found - items_.begin()) + step;
+            if (QAction* item = toolbarItem(tag)) {
+                if (QWidget* button = toolbar_->widgetForAction(item))
+                    button->setFocus(Qt::TabFocusReason);
+                toolbarAction(tag);
+            }
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 QWidget* KZPreferencesWindow::buildGeneralPane()

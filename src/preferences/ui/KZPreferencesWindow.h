@@ -45,6 +45,9 @@ public:
 
     // Brings the pane of `tag` to the front (the toolbar's action).
     void toolbarAction(int tag);
+    // The pane `step` places after the one in front (before it for a
+    // negative step), round from the last to the first.
+    void cyclePanes(int step);
     int selectedTag() const { return selectedTag_; }
     // The window is still moving to a pane's frame.
     bool isChangingFrame() const { return !frameAnimation_.isNull(); }
@@ -73,9 +76,11 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildToolbar();
+    void addPaneKeys();
     QWidget* buildGeneralPane();
     void loadNibs();
     void readGeneralValues();
