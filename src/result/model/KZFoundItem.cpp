@@ -289,6 +289,7 @@ fs::path KZFoundItem::url()
                     std::lock_guard guard(lock_);
                     if (url_ == current && resolved->path != current) {
                         url_ = resolved->path;
+                        name_ = platform::pathText(url_.filename());
                         fileIcon_ = QImage();
                         moved = true;
                     }
@@ -356,15 +357,21 @@ QString KZFoundItem::parent()
 
 QString KZFoundItem::name()
 {
+    // Looked for where the path, a removal and a save look for it: a file
+    // renamed in its folder is shown under its new name.
+    url();
+    return recordedName();
+}
+
+QString KZFoundItem::recordedName() const
+{
     std::lock_guard guard(lock_);
-    if (name_.isNull())
-        name_ = platform::pathText(url_.filename());
-    return name_;
+    return name_.isNull() ? platform::pathText(url_.filename()) : name_;
 }
 
 QString KZFoundItem::extension()
 {
-    return KZSearchItemInfo::extensionOfName(name());
+    return KZSearchItemInfo::extensionOfName(recordedName());
 }
 
 bool KZFoundItem::isInvisible()

@@ -82,7 +82,12 @@ public:
     // The name of the folder that holds the item; empty for a missing file.
     QString parent();
 
+    // The name at the present location, which follows a rename as url()
+    // does; a file that cannot be found keeps the name it had.
     QString name();
+    // The name as last recorded, without looking at the disk (for work over
+    // every item, which must not read the disk for each).
+    QString recordedName() const;
     QString extension();
     bool isInvisible();
 

@@ -188,15 +188,37 @@ TEST(KZFoundItem, AFileRenamedBeforeItsLocationWasAskedIsFollowed)
         ASSERT_TRUE(resolved);
         EXPECT_EQ(resolved->path, renamed);
         if (!newcomer) {
-            // The list's road.
+            // The list's road: its Name column asks before its path line.
+            EXPECT_EQ(listed->name(), QStringLiteral("data2.bin")) << "the name it has now";
             EXPECT_EQ(listed->path(), renamed);
-            EXPECT_EQ(listed->name(), QStringLiteral("data.bin")) << "the name the search found";
             EXPECT_FALSE(listed->alreadyShown());
         }
         fs::remove(original);
         fs::rename(renamed, original);
         drainFacts();
     }
+}
+
+// The Name column, its sorting and a find in the list use the name the file
+// has now, whichever asks first; a file that can no longer be found keeps
+// the last name it had.
+TEST(KZFoundItem, TheNameFollowsARenameInItsFolder)
+{
+    kztest::TempDir dir;
+    const fs::path original = dir.write("notes/note3.txt", "three");
+    const KZFoundItemRef item = makeItem({.path = original});
+    EXPECT_EQ(item->name(), QStringLiteral("note3.txt"));
+    drainFacts();
+    const fs::path renamed = dir / "notes/note3-renamed.md";
+    fs::rename(original, renamed);
+    EXPECT_EQ(item->valueForUndefinedKey(KZColumnKey::name_col), QVariant(QStringLiteral("note3-renamed.md")));
+    EXPECT_EQ(item->extension(), QStringLiteral("md"));
+    EXPECT_EQ(item->path(), renamed);
+
+    fs::rename(renamed, dir.mkdir("elsewhere") / "note3.txt");
+    EXPECT_EQ(item->name(), QStringLiteral("note3-renamed.md"));
+    EXPECT_EQ(item->path(), KZFoundItem::missingPath());
+    drainFacts();
 }
 
 TEST(KZFoundItem, RemovedItemIsNeverResolvedNorBookmarked)
