@@ -11,8 +11,11 @@ bool KZReopenNotes::isEmpty() const
 bool KZReopenNotes::onlyDiskChanges() const
 {
     // Damage, places a search leaves out and doubled records are the file's
-    // own; a group unmarked to keep a copy may be the file's as well.
-    return !isEmpty() && damaged + outsideSources + musicLibraryPlaces + duplicates + unmarkedToKeep == 0;
+    // own, and so is a group unmarked to keep a copy unless the file saved
+    // it with one that the disk then took away.
+    return !isEmpty()
+        && damaged + outsideSources + musicLibraryPlaces + duplicates + (unmarkedToKeep - unmarkedToKeepAfterChanges)
+        == 0;
 }
 
 QString KZReopenNotes::headingKey() const

@@ -13,6 +13,9 @@ struct KZReopenNotes {
     int keptChanged = 0;      // unmarked items that changed since saving, left out
     int unmarkedChanged = 0;  // marked items that changed since saving
     int unmarkedToKeep = 0;   // marked items unmarked so that their group keeps a copy
+    // Of those, the ones in groups saved with a copy kept, which a change on
+    // the disk took away (gone, or changed since saving).
+    int unmarkedToKeepAfterChanges = 0;
 
     bool isEmpty() const;
     // Whether every line tells of a change on disk since saving, rather

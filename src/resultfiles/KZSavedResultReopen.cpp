@@ -378,6 +378,23 @@ public:
 
     bool wasStopped() const { return stop_.wasStopped(); }
 
+    // The groups that, as saved, had a copy kept: two members or more, one
+    // of them unmarked. When such a group has to unmark a member so that a
+    // copy stays, it is for what became of that copy on the disk, not for
+    // anything the file says.
+    void noteSavedCopies(const std::vector<KZSavedItem>& records)
+    {
+        std::unordered_map<qint64, std::pair<int, bool>> groups; // members (up to two), one unmarked
+        for (const KZSavedItem& record : records) {
+            auto& [members, unmarked] = groups[record.groupId];
+            members = std::min(members + 1, 2);
+            unmarked = unmarked || !record.isMarked;
+        }
+        for (const auto& [group, facts] : groups)
+            if (facts.first == 2 && facts.second)
+                savedCopies_.insert(group);
+    }
+
     // The records that resolve inside the sources, in file order. The disk
     // is asked about each record on a few threads; everything that depends
     // on the records before it (the entries already seen, the caches, the
@@ -620,6 +637,7 @@ public:
                     if ((*member)->marked && (alone || (!anyKept && member == first))) {
                         (*member)->marked = false;
                         ++out_.notes.unmarkedToKeep;
+                        out_.notes.unmarkedToKeepAfterChanges += savedCopies_.count(groupId) != 0;
                     }
                 }
                 from = to;
@@ -871,6 +889,7 @@ private:
     // array, the others (hard links, by their folder and name) by their key.
     KZObjectIDSet seenItems_;
     std::unordered_set<EntryKey, EntryKeyHash> seenEntries_;
+    std::unordered_set<qint64> savedCopies_;
     bool insertNew(EntryKey entry)
     {
         if (std::get<2>(entry).empty() && std::get<1>(entry) != 0)
@@ -940,6 +959,7 @@ KZReopenedResult KZSavedResultReopen::rebuild(const KZSavedResult& saved, std::v
     KZReopenedResult out;
     out.sources = std::move(sources);
     Rebuilder rebuilder(out.sources, options, out);
+    rebuilder.noteSavedCopies(saved.items);
     std::vector<Candidate> candidates = rebuilder.resolve(saved.items, false, spent ? &spent->items : nullptr);
     // What is left of the records is of no more use: their room goes to the
     // items' nodes.
