@@ -117,7 +117,7 @@ public:
     bool overBudget() const { return overBudget_; }
     // Where a text longer than any the reader keeps begins; nullopt when
     // none was met.
-    std::optional<quint64> longTextAt() const { return longTextAt_; }
+    std::optional<QString> longTextAt() const { return longTextAt_; }
     bool sawTracks() const { return sawTracks_; }
     // What of the file is of another form: "line 12: a comment".
     QString otherFormReason() const
@@ -513,7 +513,7 @@ private:
     // Whether the limit on the tokens is that of a kept text, not the
     // budget's.
     bool textLimited_ = false;
-    std::optional<quint64> longTextAt_;
+    std::optional<QString> longTextAt_;
 };
 
 } // namespace
@@ -567,9 +567,9 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromStream(const fs::pat
     if (device.failure() != 0)
         return fail(
             QStringLiteral("Could not read %1: %2").arg(fileText(file), platform::systemErrorString(device.failure())));
-    if (const std::optional<quint64> at = reader.longTextAt(); at && size > kMaxOtherExportSize)
+    if (const std::optional<QString> at = reader.longTextAt(); at && size > kMaxOtherExportSize)
         return fail(QStringLiteral("Could not read %1: it holds a text longer than any a music library export "
-                                   "holds (more than %2 bytes, from about byte %3)")
+                                   "holds (more than %2 bytes, starting at %3)")
                         .arg(fileText(file))
                         .arg(StreamedExport::kMaxKeptTextBytes)
                         .arg(*at));

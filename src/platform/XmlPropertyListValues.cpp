@@ -407,12 +407,19 @@ QXmlStreamReader::TokenType TokenStream::readNext()
             continue;
         }
         tokenStart_ = fed_;
+        startLine_ = xml_.lineNumber();
+        startColumn_ = xml_.columnNumber();
         // Fed in pieces, the reader ends the document where its root ends
         // and the bytes fed so far do: what follows is not read by it.
         if (token == QXmlStreamReader::EndDocument && !ended_ && !onlySpaceLeft())
             return QXmlStreamReader::Invalid;
         return token;
     }
+}
+
+QString TokenStream::tooLongAt() const
+{
+    return QStringLiteral("line %1, column %2").arg(startLine_).arg(startColumn_ + 1);
 }
 
 bool TokenStream::onlySpaceLeft()

@@ -161,8 +161,9 @@ public:
     // its end with anything but white space.
     QXmlStreamReader::TokenType readNext();
     bool tooLong() const { return tooLong_; }
-    // Where the token that was too long begins, about.
-    quint64 tooLongAt() const { return tokenStart_; }
+    // Where the token that was too long begins, for a message: "line 12,
+    // column 9", as the XML reader counts lines and characters.
+    QString tooLongAt() const;
 
 private:
     static constexpr qint64 kPiece = 64 * 1024;
@@ -173,7 +174,12 @@ private:
     StreamedFile* file_;
     QByteArray piece_;
     quint64 fed_ = 0;
+    // The bytes fed when the last token ended: all that came after belong
+    // to the token being read.
     quint64 tokenStart_ = 0;
+    // Where the last token ended, which is where the next one begins.
+    qint64 startLine_ = 1;
+    qint64 startColumn_ = 0;
     quint64 limit_ = UINT64_MAX;
     bool tooLong_ = false;
     bool ended_ = false;

@@ -279,9 +279,9 @@ public:
     bool otherForm() const { return other_; }
     // Where a value longer than any the file may hold begins; nullopt when
     // none was met.
-    std::optional<quint64> longValueAt() const
+    std::optional<QString> longValueAt() const
     {
-        return tokens_.tooLong() ? std::optional<quint64>(tokens_.tooLongAt()) : std::nullopt;
+        return tokens_.tooLong() ? std::optional<QString>(tokens_.tooLongAt()) : std::nullopt;
     }
     bool overBudget() const { return overBudget_; }
     bool undoItemsNotArray() const { return undoItemsNotArray_; }
@@ -570,9 +570,9 @@ std::optional<Contents> readStreamed(const fs::path& file, QString* error, bool*
     }
     // Refused before it was collected, whatever the size of the file: no
     // reading of it could use it.
-    if (const std::optional<quint64> at = reader.longValueAt()) {
+    if (const std::optional<QString> at = reader.longValueAt()) {
         setError(error, QStringLiteral("Could not read %1: it holds a value longer than any an undo file holds "
-                                       "(more than %2 bytes, from about byte %3): it is damaged")
+                                       "(more than %2 bytes, starting at %3): it is damaged")
                             .arg(fileText(file))
                             .arg(StreamedUndoFile::kMaxValueBytes)
                             .arg(*at));

@@ -469,9 +469,17 @@ TEST(KZiTunesLibraryStream, ALongValuePassedOverIsReadPastAndALongKeptTextRefuse
     EXPECT_FALSE(KZiTunesLibrary::fromStream(file, &error, &otherForm));
     EXPECT_TRUE(otherForm);
 
-    overwrite(file, QByteArray(own).replace("<string>A</string>", QByteArray("<string>" + longText + "</string>")));
+    const QByteArray longKept = QByteArray(own).replace("<string>A</string>", QByteArray("<string>" + longText + "</string>"));
+    overwrite(file, longKept);
     ASSERT_GT(fs::file_size(file), KZiTunesLibrary::kMaxOtherExportSize);
     EXPECT_FALSE(KZiTunesLibrary::fromFile(file, &error));
     EXPECT_TRUE(error.contains(QString::fromStdString(file.native()))) << error.toStdString();
     EXPECT_TRUE(error.contains(str("longer than any a music library export holds"))) << error.toStdString();
+    // Where the text starts, not where the reading of it stopped.
+    const qsizetype start = longKept.indexOf("<string>ccc") + 8;
+    const qsizetype lineStart = longKept.lastIndexOf('\n', start) + 1;
+    EXPECT_TRUE(error.contains(str("starting at line %1, column %2")
+                                   .arg(longKept.left(start).count('\n') + 1)
+                                   .arg(start - lineStart + 1)))
+        << error.toStdString();
 }

@@ -279,12 +279,22 @@ TEST(KZUndoFileStream, ALongValueIsRefusedAndWhatFollowsTheListIsSeen)
     EXPECT_FALSE(streamed->entries[3].valid);
     EXPECT_TRUE(streamed->entries[2].valid);
 
-    overwrite(file, entryWithPath(1024 * 1024));
+    // Far into the file, the refusal says where the value starts.
+    QByteArray longPath = entryWithPath(1024 * 1024);
+    longPath.insert(longPath.indexOf("<dict><key>currPosition</key><data>YWJj</data><key>oldPosition"),
+                    QByteArray(100'000, ' ') + "\n  ");
+    overwrite(file, longPath);
     EXPECT_FALSE(KZUndoFile::readStreamed(file, &error, &otherForm));
     EXPECT_FALSE(otherForm);
     EXPECT_FALSE(KZUndoFile::read(file, &error));
     EXPECT_TRUE(error.contains(platform::pathText(file))) << error.toStdString();
     EXPECT_TRUE(error.contains(QStringLiteral("longer than any an undo file holds"))) << error.toStdString();
+    const qsizetype start = longPath.indexOf("<string>/ppp") + 8;
+    const qsizetype lineStart = longPath.lastIndexOf('\n', start) + 1;
+    EXPECT_TRUE(error.contains(QStringLiteral("starting at line %1, column %2")
+                                   .arg(longPath.left(start).count('\n') + 1)
+                                   .arg(start - lineStart + 1)))
+        << error.toStdString();
 
     // The list padded with white space so that it ends where the first
     // piece of 64 KB does.
