@@ -158,7 +158,7 @@ private:
                 .arg(n_);
         if (heapBytes_ > budget - tables - valueRefs_ * kBytesPerReference)
             return QStringLiteral("the list's texts and data take more memory than a list of its size may (%1 "
-                                  "bytes for a list of %2)")
+                                  "bytes of memory for a list of %2 bytes)")
                 .arg(heapBytes_)
                 .arg(n_);
         return std::nullopt;
@@ -596,7 +596,7 @@ private:
             }
             if (one.unread) {
                 refuse(index, QStringLiteral("the list's records take more memory than a list of its size may "
-                                             "(%1 bytes for a list of %2)")
+                                             "(%1 bytes of memory for a list of %2 bytes)")
                                   .arg(before + maps.load())
                                   .arg(n_));
                 return Records::Refused;
