@@ -19,12 +19,27 @@ KZRestoreList::KZRestoreList(fs::path trashDir)
 {
 }
 
-QString KZRestoreList::rowText(qsizetype count, double seconds)
+namespace {
+
+QString whenText(double seconds)
 {
     auto& dates = KZDateUtilities::sharedControl();
     const QString time = dates.stringWithSeconds(seconds, 2, false, true);
     const QString date = dates.stringWithSeconds(seconds, 4, true, false);
-    const QString when = KZErrorDelegate::replaceContentOfString(platform::localizedString(QStringLiteral("_of_")), {time, date});
+    return KZErrorDelegate::replaceContentOfString(platform::localizedString(QStringLiteral("_of_")), {time, date});
+}
+
+} // namespace
+
+QString KZRestoreList::unreadRowText(double seconds)
+{
+    return KZErrorDelegate::replaceContentOfString(platform::localizedString(QStringLiteral("removal_unreadable_at")),
+                                                   {whenText(seconds)});
+}
+
+QString KZRestoreList::rowText(qsizetype count, double seconds)
+{
+    const QString when = whenText(seconds);
     const QString key = count < 2 ? QStringLiteral("item_trashed_at") : QStringLiteral("items_trashed_at");
     return KZErrorDelegate::replaceContentOfString(platform::localizedString(key),
                                        {KZNumberUtilities::sharedControl().numberToFormatString(double(count)), when});
@@ -56,16 +71,16 @@ KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)
 {
     QString problem;
     const auto contents = KZUndoFile::read(file, &problem);
-    const qsizetype count = contents ? qsizetype(contents->entries.size()) : 0;
     const double seconds = KZUndoFile::secondsOfFileName(platform::pathText(file.filename()));
     if (contents)
-        return {rowText(count, seconds), false, file, {}};
-    // Its items stay in the Trash, untouched, until it can be read: the row
-    // says which file it is and why it was not read.
+        return {rowText(qsizetype(contents->entries.size()), seconds), false, file, {}};
+    // Its items stay in the Trash, untouched, until it can be read. How many
+    // it trashed is not known: the row says when, and that the record could
+    // not be read; the reader's own words are kept for the details.
     if (problem.isEmpty())
         problem = QStringLiteral("“%1” could not be read").arg(platform::pathText(file));
     platform::logLine(QStringLiteral("Undo file not read: ") + problem);
-    return {rowText(count, seconds) + QStringLiteral(" — ") + problem, false, file, problem};
+    return {unreadRowText(seconds), false, file, problem};
 }
 
 void KZRestoreList::recount()

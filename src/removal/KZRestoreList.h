@@ -15,8 +15,8 @@ public:
         QString name;
         bool isChecked = false;
         std::filesystem::path path;
-        // Why its file could not be read, which its row then says; empty
-        // when it was read.
+        // Why its file could not be read, in the reader's words, for the
+        // row's details; empty when it was read.
         QString problem;
     };
 
@@ -28,6 +28,8 @@ public:
     void permanentItems();
     static bool areTherePermanentFiles(const std::filesystem::path& trashDir);
     static QString rowText(qsizetype count, double secondsSinceReferenceDate);
+    // The row of a removal whose undo file could not be read: no count.
+    static QString unreadRowText(double secondsSinceReferenceDate);
 
     const std::vector<Row>& rows() const { return rows_; }
     // Answers whether Restore may be pressed.

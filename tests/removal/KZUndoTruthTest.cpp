@@ -269,7 +269,10 @@ TEST(KZUndoTruth, AnUndoFileTooCostlyToReadIsNamedAndItsItemsStayInTheTrash)
     const KZRestoreList::Row row = KZRestoreList::rowOf(file);
     EXPECT_TRUE(row.problem.contains(platform::pathText(file.filename()))) << row.problem.toStdString();
     EXPECT_TRUE(row.problem.contains(u"too many values"_s)) << row.problem.toStdString();
-    EXPECT_TRUE(row.name.contains(row.problem));
+    // The row says when, in the program's words, with no count it cannot know.
+    EXPECT_FALSE(row.name.contains(row.problem));
+    EXPECT_TRUE(row.name.startsWith(u"Items trashed at "_s)) << row.name.toStdString();
+    EXPECT_FALSE(row.name.contains(u"0 item"_s));
 
     KZRestoreRemovedFiles restore;
     const auto result = restore.restoreFiles({file});

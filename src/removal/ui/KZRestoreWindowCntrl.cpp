@@ -102,8 +102,9 @@ void KZRestoreWindowCntrl::reload()
         item->setFlags(flags);
         item->setCheckState(checkColumn, row.isChecked ? Qt::Checked : Qt::Unchecked);
         item->setText(nameColumn, row.name);
+        // The reader's words on why, for whoever looks into the file.
         if (!row.problem.isEmpty())
-            item->setToolTip(nameColumn, row.name);
+            item->setToolTip(nameColumn, row.name + QStringLiteral("\n\n") + row.problem);
     }
     fitRowHeights();
     reloading_ = false;
