@@ -243,13 +243,12 @@ inline KZSourceItemRef commandLineSource(const std::filesystem::path& given, voi
                                  "name the library itself");
         return nullptr;
     case platform::PhotoLibraryPlace::Library: {
-        // Searched only when its database names some image.
+        // Searched only when its database names some image; the reading
+        // says why not (tellPhotoLibraryRefusals).
         int images = 0;
         KZPhotosSupport::sharedControl().photosAlbumsWithPath(path, &images);
-        if (images == 0) {
-            complain(path.native() + ": no image could be read from the photo library's database");
+        if (images == 0)
             return nullptr;
-        }
         std::fprintf(stderr, "photo library %s: %d images\n", escapedPath(path.native()).c_str(), images);
         return with({{QStringLiteral("isPhotosLib"), true}});
     }
@@ -257,6 +256,15 @@ inline KZSourceItemRef commandLineSource(const std::filesystem::path& given, voi
         break;
     }
     return with({});
+}
+
+// A photo library that cannot be searched is said once, on the terminal, in
+// the words of the program's alert.
+inline void tellPhotoLibraryRefusals(void (*complain)(const std::string&))
+{
+    KZPhotosSupport::setRefusalTeller([complain](const std::filesystem::path& library, const QString& reason) {
+        complain(library.native() + ": " + reason.toStdString());
+    });
 }
 
 // The private folders of the tools' runs in the temporary folder: each

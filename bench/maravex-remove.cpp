@@ -220,6 +220,7 @@ int main(int argc, char** argv)
     if ((level || photoLibraryNamed) && !usePrivatePreferences(runDefaults, kRemoveToolFolder, complain))
         return 1;
     KZDefaultsRegistry::setupDefaultsPreferences();
+    tellPhotoLibraryRefusals(complain);
     // The music library's files stay where they are, also while its export
     // cannot be read, which is said once.
     KZiTunesSupport::setRefusalTeller([](const fs::path&, const QString& reason) { complain(reason.toStdString()); });

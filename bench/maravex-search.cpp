@@ -315,6 +315,7 @@ int main(int argc, char** argv)
 #else
     KZDefaultsRegistry::setupSearchDefaults(platform::UserDefaults::standard());
 #endif
+    tellPhotoLibraryRefusals(complain);
     if (imageOption)
         platform::UserDefaults::standard().setValue(KZDefaultsKey::check_image_metadata_option, *imageOption);
     const qint64 imagePreference

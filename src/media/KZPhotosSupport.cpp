@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <unordered_map>
@@ -217,6 +218,28 @@ std::vector<KZPhotosAlbum> KZPhotosSupport::albumsFromRows(const QList<QVariantM
     return result;
 }
 
+namespace {
+
+std::mutex& tellerLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+KZPhotosSupport::RefusalTeller& teller()
+{
+    static KZPhotosSupport::RefusalTeller installed;
+    return installed;
+}
+
+} // namespace
+
+void KZPhotosSupport::setRefusalTeller(RefusalTeller tell)
+{
+    std::lock_guard guard(tellerLock());
+    teller() = std::move(tell);
+}
+
 std::vector<KZPhotosAlbum> KZPhotosSupport::photosAlbumsWithPath(const fs::path& library, int* imagesCount) const
 {
     if (imagesCount)
@@ -225,6 +248,7 @@ std::vector<KZPhotosAlbum> KZPhotosSupport::photosAlbumsWithPath(const fs::path&
     const fs::path database = sourcePhotosLocationWithPath(library);
     // Only a library that was read and holds no images may be said to have
     // been searched; one that could not be read says so, and why.
+    QString databaseError;
     QString notRead = QStringLiteral("photos_library_missing");
     QStringList notReadNames{platform::pathText(library)};
     if (!database.empty()) {
@@ -242,7 +266,7 @@ std::vector<KZPhotosAlbum> KZPhotosSupport::photosAlbumsWithPath(const fs::path&
         QString error;
         const auto rows = KZSQLite::sharedControl().dataFromSQLDatabase(database, statements, &error);
         if (!rows) {
-            platform::logLine(QStringLiteral("Photos library database not read: ") + error);
+            databaseError = error;
             notRead = error.isEmpty() ? QStringLiteral("photos_library_not_read_unknown")
                                       : QStringLiteral("photos_library_not_read");
             notReadNames = error.isEmpty() ? QStringList() : QStringList{error};
@@ -251,12 +275,27 @@ std::vector<KZPhotosAlbum> KZPhotosSupport::photosAlbumsWithPath(const fs::path&
             notRead.clear();
         }
     }
-    if (result.empty() && notRead.isEmpty())
-        KZErrorDelegate::sharedControl().showError(QStringLiteral("photos_database_not_found"),
-                                                   QStringLiteral("no_items_found_photos_mess"));
-    else if (result.empty())
-        KZErrorDelegate::sharedControl().showError(notRead, QStringLiteral("photos_library_not_searched_mess"),
-                                                   notReadNames);
+    if (result.empty()) {
+        const bool noImage = notRead.isEmpty();
+        const QString key = noImage ? QStringLiteral("photos_database_not_found") : notRead;
+        const QString message = noImage ? QStringLiteral("no_items_found_photos_mess")
+                                        : QStringLiteral("photos_library_not_searched_mess");
+        const QStringList names = noImage ? QStringList() : notReadNames;
+        RefusalTeller tell;
+        {
+            std::lock_guard guard(tellerLock());
+            tell = teller();
+        }
+        // Said once, by whoever listens: a tool's terminal, or the alert.
+        if (tell) {
+            tell(library, KZErrorDelegate::replaceContentOfString(
+                              platform::localizedString(key, QStringLiteral("Errors")), names));
+        } else {
+            if (!databaseError.isNull())
+                platform::logLine(QStringLiteral("Photos library database not read: ") + databaseError);
+            KZErrorDelegate::sharedControl().showError(key, message, names);
+        }
+    }
     return result;
 }
 

@@ -49,6 +49,13 @@ public:
     // (platform::SharedInstance).
     static void setSharedControl(std::unique_ptr<KZPhotosSupport> instance);
 
+    // Says why a photo library named as a source was not searched (`reason`
+    // in the words of its alert's heading). By default an error alert, with a log line
+    // for a database that could not be read; the command-line tools print it
+    // instead. Null restores the alert.
+    using RefusalTeller = std::function<void(const std::filesystem::path& library, const QString& reason)>;
+    static void setRefusalTeller(RefusalTeller teller);
+
     // No application registry here: the empty string.
     QString appName() const;
 

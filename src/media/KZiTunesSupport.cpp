@@ -62,10 +62,13 @@ void tellRefusal(const fs::path& file, QString reason)
     const QString named = QStringLiteral("\u201c") + platform::pathText(file) + QStringLiteral("\u201d");
     if (!reason.contains(platform::pathText(file)))
         reason = reason.isEmpty() ? named : named + QStringLiteral(": ") + reason;
+    // A teller (a tool's terminal) says it itself; the program writes it to
+    // the log beside its alert.
     if (tell) {
         tell(file, reason);
         return;
     }
+    platform::logLine(QStringLiteral("Music library not read: ") + reason);
     KZErrorDelegate::sharedControl().showError(QStringLiteral("music_library_not_read"),
                                                QStringLiteral("music_library_not_read_mess"), {reason});
 }
@@ -145,7 +148,6 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesSupport::library()
             // files: what stands for its media folder is kept until the
             // file changes, and the user hears why once.
             if (signature != "missing") {
-                platform::logLine(QStringLiteral("Music library not read: ") + error);
                 unread_ = true;
                 unreadMusicFolder_ = KZMusicFolderScan::musicFolderIn(file, KZiTunesLibrary::kMaxExportSize);
                 refusal = error;

@@ -83,11 +83,12 @@ if "$tool" --music-library "$work/broken.xml" "$work/media" > /dev/null 2> "$wor
   echo "a broken music library was accepted"; exit 1
 fi
 grep -q "broken.xml.*: .*not a property list" "$work/err"
-# The tool's reason names the library once, whatever it is.
+# The tool's reason names the library once, whatever it is, and no log
+# line says it again.
 printf '<?xml version="1.0"?><plist version="1.0"><dict/></plist>' > "$work/other.xml"
 for file in broken other; do
   "$tool" --music-library "$work/$file.xml" "$work/media" > /dev/null 2> "$work/err" || true
-  [ "$(grep "^maravex-search: " "$work/err" | grep -o "$file.xml" | wc -l)" = 1 ] \
+  [ "$(grep -o "$file.xml" "$work/err" | wc -l)" = 1 ] && grep -q "^maravex-search: .*$file.xml" "$work/err" \
     || { echo "the library not named once:"; cat "$work/err"; exit 1; }
 done
 grep -q "other.xml.*not a music library export" "$work/err"
@@ -95,7 +96,9 @@ mkdir "$work/Empty.photoslibrary"
 if "$tool" "$work/Empty.photoslibrary" > /dev/null 2> "$work/err"; then
   echo "an empty photo library was searched"; exit 1
 fi
-grep -q "no image could be read" "$work/err"
+[ "$(grep -c "Empty.photoslibrary" "$work/err")" = 1 ] \
+  && grep -q "^maravex-search: $work/Empty.photoslibrary: The photo library could not be read: no database" "$work/err" \
+  || { echo "an empty photo library: no reason given"; cat "$work/err"; exit 1; }
 # Beside a folder it leaves the result incomplete, which the status says.
 rc=0
 "$tool" "$work/Empty.photoslibrary" "$work/media/Music" > /dev/null 2> "$work/err" || rc=$?
@@ -114,4 +117,8 @@ rc=0
 timeout 60 "$tool" "$work/Endless.photoslibrary" > /dev/null 2> "$work/err" || rc=$?
 [ "$rc" = 1 ] && grep -q "printed more than .* bytes for a database of this size" "$work/err" \
   || { echo "an endless photo library: status $rc (1 expected)"; cat "$work/err"; exit 1; }
+# Its reason is said once: no log line or alert says it again.
+[ "$(grep -c "printed more than" "$work/err")" = 1 ] \
+  && grep -q "^maravex-search: $work/Endless.photoslibrary: The photo library could not be read: " "$work/err" \
+  || { echo "an endless photo library: not said once"; cat "$work/err"; exit 1; }
 echo ok

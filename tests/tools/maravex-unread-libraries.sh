@@ -42,7 +42,7 @@ check_kept() { # $1: what ran
     grep -q "^kept"$'\t'"music_not_removed"$'\t'"$song$" "$work/out" || fail "$1: $song not kept as a track: $(cat "$work/out")"
   done
   grep -q "^removed"$'\t'".*"$'\t'"$work/Music/docs/x$" "$work/out" || fail "$1: the plain copy stayed: $(cat "$work/out" "$work/err")"
-  [ "$(grep "^maravex-remove: " "$work/err" | grep -c "$export_file")" = 1 ] \
+  [ "$(grep -c "$export_file" "$work/err")" = 1 ] && grep -q "^maravex-remove: .*$export_file" "$work/err" \
     || fail "$1: the export is not named once: $(cat "$work/err")"
 }
 
