@@ -310,7 +310,9 @@ void KZPreferencesWindow::addPaneKeys()
     QList<QKeySequence> next = QKeySequence::keyBindings(QKeySequence::NextChild);
     next << QKeySequence(Qt::CTRL | Qt::Key_PageDown);
     QList<QKeySequence> previous = QKeySequence::keyBindings(QKeySequence::PreviousChild);
-    previous << QKeySequence(Qt::CTRL | Qt::Key_PageUp);
+    // An X server gives Ctrl+Shift+Tab as Backtab with the Shift that made
+    // it taken away: the bindings' Ctrl+Shift+Backtab never matches it.
+    previous << QKeySequence(Qt::CTRL | Qt::Key_Backtab) << QKeySequence(Qt::CTRL | Qt::Key_PageUp);
     add(next, 1);
     add(previous, -1);
 }
