@@ -476,10 +476,6 @@ TEST(KZiTunesLibraryStream, ALongValuePassedOverIsReadPastAndALongKeptTextRefuse
     EXPECT_TRUE(error.contains(QString::fromStdString(file.native()))) << error.toStdString();
     EXPECT_TRUE(error.contains(str("longer than any a music library export holds"))) << error.toStdString();
     // Where the text starts, not where the reading of it stopped.
-    const qsizetype start = longKept.indexOf("<string>ccc") + 8;
-    const qsizetype lineStart = longKept.lastIndexOf('\n', start) + 1;
-    EXPECT_TRUE(error.contains(str("starting at line %1, column %2")
-                                   .arg(longKept.left(start).count('\n') + 1)
-                                   .arg(start - lineStart + 1)))
+    EXPECT_TRUE(error.contains(u"starting at " + kztest::lineAndColumn(longKept, longKept.indexOf("<string>ccc") + 8)))
         << error.toStdString();
 }

@@ -376,33 +376,29 @@ TEST(BinaryPropertyListReader, WhatAListClaimsSizesNothingBeforeItIsThere)
     EXPECT_TRUE(error.contains(QStringLiteral("refers to its objects more often"))) << error.toStdString();
 
     // [text, text, ...]: a million short texts, each costing the reader
-    // more than its bytes in the file do. The refusal gives both amounts in
+    // more than its bytes in the file. The refusal gives both amounts in
     // bytes: the list is not small.
     QByteArray texts("bplist00");
+    const auto put = [&texts](quint64 value, int width) {
+        for (int b = width - 1; b >= 0; --b)
+            texts += char((value >> (8 * b)) & 0xFF);
+    };
     const quint32 many = 1'000'000;
-    texts += bytes({0xAF, 0x12});
-    for (int b = 3; b >= 0; --b)
-        texts += char((many >> (8 * b)) & 0xFF);
-    for (quint32 i = 1; i <= many; ++i)
-        for (int b = 2; b >= 0; --b)
-            texts += char((i >> (8 * b)) & 0xFF);
-    const qsizetype firstText = texts.size();
     const QByteArray text = bytes({0x5F, 0x10, 20}) + QByteArray(20, 't');
+    texts += bytes({0xAF, 0x12});
+    put(many, 4);
+    for (quint32 i = 1; i <= many; ++i)
+        put(i, 3);
+    const qsizetype firstText = texts.size();
     texts += text.repeated(many);
     const qsizetype textsTableAt = texts.size();
-    for (quint32 i = 0; i <= many; ++i) {
-        const quint64 offset = i == 0 ? 8 : quint64(firstText) + (i - 1) * quint64(text.size());
-        for (int b = 3; b >= 0; --b)
-            texts += char((offset >> (8 * b)) & 0xFF);
-    }
-    QByteArray textsTail(32, '\0');
-    textsTail[6] = 4;
-    textsTail[7] = 3;
-    for (int i = 0; i < 8; ++i) {
-        textsTail[8 + i] = char((quint64(many + 1) >> (56 - 8 * i)) & 0xFF);
-        textsTail[24 + i] = char((quint64(textsTableAt) >> (56 - 8 * i)) & 0xFF);
-    }
-    texts += textsTail;
+    put(8, 4);
+    for (quint32 i = 0; i < many; ++i)
+        put(quint64(firstText) + i * quint64(text.size()), 4);
+    texts += bytes({0, 0, 0, 0, 0, 0, 4, 3});
+    put(many + 1, 8);
+    put(0, 8);
+    put(quint64(textsTableAt), 8);
     EXPECT_FALSE(readBinaryPropertyList(texts, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("texts and data take more memory"))) << error.toStdString();
     EXPECT_TRUE(error.contains(QStringLiteral(" bytes of memory for a list of %1 bytes)").arg(texts.size())))

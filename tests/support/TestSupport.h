@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <chrono>
@@ -23,6 +24,13 @@ namespace kztest {
 // machine (two cores, several suites at once) stays well inside it.
 inline constexpr std::chrono::milliseconds kPatience = std::chrono::seconds(60);
 inline constexpr int kPatienceMs = static_cast<int>(kPatience.count());
+
+// Where byte `at` of an ASCII text lies, as a reader's message names it:
+// "line 3, column 9".
+inline QString lineAndColumn(const QByteArray& text, qsizetype at)
+{
+    return QStringLiteral("line %1, column %2").arg(text.left(at).count('\n') + 1).arg(at - text.lastIndexOf('\n', at - 1));
+}
 
 // A folder removed with everything in it when the object goes away.
 class TempDir {

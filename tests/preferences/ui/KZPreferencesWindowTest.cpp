@@ -209,55 +209,37 @@ TEST_F(PreferencesWindowTest, GeneralControlsWriteAndFollowTheirKeys)
 }
 
 // The pane buttons are in the Tab chain before the pane, Space presses the
-// one with the focus and the arrows go to its neighbours; the keys that turn
-// a tabbed window's pages turn the panes from any control, round.
+// one with the focus and the arrows go to its neighbours; the page keys of a
+// tabbed window turn the panes from any control, round.
 TEST_F(PreferencesWindowTest, TheKeyboardReachesAndTurnsThePanes)
 {
     KZPreferencesWindow::showShared();
     KZPreferencesWindow* window = KZPreferencesWindow::sharedWindow();
-    window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     const auto button = [window](int tag) { return window->toolbar()->widgetForAction(window->toolbarItem(tag)); };
     const auto focus = [] { return QApplication::focusWidget(); };
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers, int tag) {
+        QTest::keyClick(focus(), key, modifiers);
+        EXPECT_EQ(window->selectedTag(), tag) << QKeySequence(key | modifiers).toString().toStdString();
+        settle();
+    };
 
-    // From the last control of the pane, Tab comes round to the buttons.
     window->restoreWarningsBtn()->setFocus(Qt::TabFocusReason);
     QTest::keyClick(focus(), Qt::Key_Tab);
-    EXPECT_EQ(focus(), button(KZPreferencesWindow::GeneralTag));
     QTest::keyClick(focus(), Qt::Key_Tab);
     ASSERT_EQ(focus(), button(KZPreferencesWindow::LimitationsTag));
-    QTest::keyClick(focus(), Qt::Key_Space);
-    settle();
-    EXPECT_EQ(window->selectedTag(), int(KZPreferencesWindow::LimitationsTag));
-    EXPECT_EQ(window->mainTab()->currentIndex(), 1);
-
-    QTest::keyClick(focus(), Qt::Key_Right);
+    press(Qt::Key_Space, {}, 1);
+    press(Qt::Key_Right, {}, 2);
     EXPECT_EQ(focus(), button(KZPreferencesWindow::LabelsTag));
-    EXPECT_EQ(window->selectedTag(), int(KZPreferencesWindow::LabelsTag));
-    QTest::keyClick(focus(), Qt::Key_Right);
-    EXPECT_EQ(window->selectedTag(), int(KZPreferencesWindow::LabelsTag)) << "the arrows stop at the last";
-    QTest::keyClick(focus(), Qt::Key_Up);
-    EXPECT_EQ(focus(), button(KZPreferencesWindow::LimitationsTag));
-    EXPECT_EQ(window->selectedTag(), int(KZPreferencesWindow::LimitationsTag));
-    settle();
+    press(Qt::Key_Right, {}, 2); // the arrows stop at the last
+    press(Qt::Key_Up, {}, 1);
 
-    // Into the pane, then the page keys from one of its controls.
     QTest::keyClick(focus(), Qt::Key_Tab);
     QTest::keyClick(focus(), Qt::Key_Tab);
-    QWidget* inPane = focus();
-    ASSERT_TRUE(inPane && window->mainTab()->currentWidget()->isAncestorOf(inPane));
-    QTest::keyClick(inPane, Qt::Key_Tab, Qt::ControlModifier);
-    EXPECT_EQ(window->selectedTag(), int(KZPreferencesWindow::LabelsTag));
-    settle();
-    QTest::keyClick(focus(), Qt::Key_PageDown, Qt::ControlModifier);
-    EXPECT_EQ(window->selectedTag(), int(KZPreferencesWindow::GeneralTag)) << "round from the last to the first";
-    EXPECT_EQ(window->windowTitle(), window->toolbarItem(0)->text());
-    settle();
-    // Ctrl+Shift+Tab comes as Backtab.
-    QTest::keyClick(focus(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(window->selectedTag(), int(KZPreferencesWindow::LabelsTag));
-    settle();
-    QTest::keyClick(focus(), Qt::Key_PageUp, Qt::ControlModifier);
-    EXPECT_EQ(window->selectedTag(), int(KZPreferencesWindow::LimitationsTag));
+    ASSERT_TRUE(window->mainTab()->currentWidget()->isAncestorOf(focus()));
+    press(Qt::Key_Tab, Qt::ControlModifier, 2);
+    press(Qt::Key_PageDown, Qt::ControlModifier, 0);
+    press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 2);
+    press(Qt::Key_PageUp, Qt::ControlModifier, 1);
     EXPECT_TRUE(window->toolbarItem(1)->isChecked());
 }
