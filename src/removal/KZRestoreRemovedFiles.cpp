@@ -499,7 +499,7 @@ void KZRestoreRemovedFiles::tellBackInPlace(const std::vector<std::shared_ptr<KZ
 
 // ---- What the user is told ---------------------------------------------------------------
 
-void KZRestoreRemovedFiles::NotRestored::add(ItemResult result)
+void KZRestoreRemovedFiles::NotRestored::add(ItemResult result, bool isCopy)
 {
     switch (result) {
     case ItemResult::Restored:
@@ -510,15 +510,18 @@ void KZRestoreRemovedFiles::NotRestored::add(ItemResult result)
         break;
     case ItemResult::Missing:
         gone += 1;
+        copiesGone += isCopy ? 1 : 0;
         break;
     case ItemResult::MissingVolume:
         missingVolume += 1;
         break;
     case ItemResult::HolderNotConnected:
         holderDisconnected += 1;
+        copiesDisconnected += isCopy ? 1 : 0;
         break;
     case ItemResult::Unproved:
         unproved += 1;
+        copiesUnproved += isCopy ? 1 : 0;
         break;
     case ItemResult::CopyKept:
         copyKept += 1;
@@ -534,13 +537,20 @@ void KZRestoreRemovedFiles::NotRestored::add(ItemResult result)
 
 QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
 {
+    // Copies and moved items of one kind are told apart: the wording of a
+    // move would say that an original left its place.
     const std::pair<quint64, const char*> kinds[] = {
-        {occupied, "not_restored_occupied"},  {gone, afterMove ? "not_restored_gone_moved" : "not_restored_gone"},
+        {occupied, "not_restored_occupied"},
+        {gone - copiesGone, afterMove ? "not_restored_gone_moved" : "not_restored_gone"},
+        {copiesGone, "not_restored_copy_gone"},
         {missingVolume, "not_restored_volume"}, {copyKept, "not_restored_copy_kept"},
         {failed, "not_restored_failed"},      {unreadable, "not_restored_unreadable"},
         {disconnected, "not_restored_disconnected"}, {changed, "not_restored_changed"},
-        {holderDisconnected, afterMove ? "not_restored_moved_volume" : "not_restored_disconnected"},
-        {unproved, afterMove ? "not_restored_unproved_moved" : "not_restored_unproved"},      {notInTrash, "not_restored_not_in_trash"},
+        {holderDisconnected - copiesDisconnected, afterMove ? "not_restored_moved_volume" : "not_restored_disconnected"},
+        {copiesDisconnected, "not_restored_copy_not_connected"},
+        {unproved - copiesUnproved, afterMove ? "not_restored_unproved_moved" : "not_restored_unproved"},
+        {copiesUnproved, "not_restored_copy_unproved"},
+        {notInTrash, "not_restored_not_in_trash"},
     };
     const char* only = nullptr;
     for (const auto& [count, key] : kinds) {
@@ -704,7 +714,7 @@ std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedF
         } else if (result != ItemResult::CopyDeleted) {
             notRestoredCount += 1;
             if (notRestored)
-                notRestored->add(result);
+                notRestored->add(result, item.isCopy);
         }
         managedCount += 1;
     }

@@ -103,6 +103,12 @@ public:
         quint64 unproved = 0;      // its old place holds one like it, and nothing shows it left the Trash
         quint64 notInTrash = 0;    // not in a Trash that may be a copy's of its disk: absence proves nothing
         quint64 holderDisconnected = 0; // the disk it lies on is not there
+        // Of those gone, on a disk not connected or unproved, the copies
+        // made on another disk: their originals never left, so nothing of
+        // theirs is said to have moved.
+        quint64 copiesGone = 0;
+        quint64 copiesDisconnected = 0;
+        quint64 copiesUnproved = 0;
         // An undo of a move to a folder: what is gone left that folder, not
         // the Trash.
         bool afterMove = false;
@@ -111,7 +117,7 @@ public:
             return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected + changed
                    + unproved + notInTrash + holderDisconnected;
         }
-        void add(ItemResult result);
+        void add(ItemResult result, bool isCopy = false);
         // The key of the "Errors" text saying why: one kind, or several.
         QString reasonKey() const;
     };

@@ -309,7 +309,9 @@ TEST(KZUndoIdentity, AnUndoWaitsForTheDiskThatHoldsWhatItMoved)
                 EXPECT_EQ(unplugged.restored, 0u);
                 EXPECT_EQ(unplugged.notRestored.gone, 0u) << "nothing is taken for moved or deleted";
                 EXPECT_EQ(unplugged.notRestored.holderDisconnected, 2u);
-                EXPECT_EQ(unplugged.notRestored.reasonKey(), u"not_restored_moved_volume"_s);
+                // A copy's original never left: nothing says it moved.
+                EXPECT_EQ(unplugged.notRestored.reasonKey(),
+                          copies ? u"not_restored_copy_not_connected"_s : u"not_restored_moved_volume"_s);
                 ASSERT_EQ(registered.size(), 1u) << "the undo stays";
                 EXPECT_EQ(registered[0].standardUndo.size(), 2u);
                 EXPECT_EQ(registered[0].createdFolderUndo.size(), dict.createdFolderUndo.size());

@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
+#include "platform/StringTable.h"
 #include "removal/KZRestoreList.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
@@ -381,6 +382,48 @@ TEST(KZUndoTruth, AnItemGoneFromTheMovesFolderIsNotSaidToHaveLeftTheTrash)
     KZRestoreRemovedFiles::NotRestored fromTrash;
     fromTrash.gone = 1;
     EXPECT_EQ(fromTrash.reasonKey(), u"not_restored_gone"_s);
+}
+
+// Undo of a copy made on another disk that could not delete the copy: the
+// user is told about the copy, and that its original never left, never
+// that something was left where a move put it. Moved items and copies
+// that did not go back for one reason are told as several.
+TEST(KZUndoTruth, ACopyThatStaysIsNeverSaidToHaveMoved)
+{
+    ScopedAlerts alerts;
+    kztest::TempDir dir;
+    dir.write("src/a", "A");
+    KZUndoDict dict;
+    dict.standardUndo.push_back(copyRecord(dir.write("dest/a", "A"), dir / "src/a"));
+    fs::remove(dir / "dest/a");
+    KZRestoreRemovedFiles restore;
+    std::optional<KZRestoreRemovedFiles::UndoOutcome> told;
+    restore.undoMove(dict, [&](const KZRestoreRemovedFiles::UndoOutcome& outcome) { told = outcome; });
+    restore.waitUntilIdle();
+    ASSERT_TRUE(told);
+    EXPECT_EQ(told->notRestored.gone, 1u);
+    EXPECT_EQ(told->notRestored.reasonKey(), u"not_restored_copy_gone"_s);
+    KZRestoreRemovedFiles::tellOutcome(told->restored, told->notRestored.total(), told->notRestored.reasonKey(), false);
+    ASSERT_EQ(alerts.shown(), 1u);
+    const QString why = alerts.presenter->calls.at(0).alert.informativeText;
+    EXPECT_FALSE(why.contains(u"move put it"_s)) << why.toStdString();
+    EXPECT_TRUE(why.contains(u"original never left"_s)) << why.toStdString();
+
+    const std::pair<Result, const char*> kinds[] = {
+        {Result::Missing, "not_restored_copy_gone"},
+        {Result::HolderNotConnected, "not_restored_copy_not_connected"},
+        {Result::Unproved, "not_restored_copy_unproved"},
+    };
+    for (const auto& [result, key] : kinds) {
+        KZRestoreRemovedFiles::NotRestored copies{.afterMove = true};
+        copies.add(result, true);
+        copies.add(result, true);
+        EXPECT_EQ(copies.reasonKey(), QLatin1StringView(key));
+        const QString text = platform::localizedString(QLatin1StringView(key), u"Errors"_s);
+        EXPECT_TRUE(text.contains(u"original never left"_s) && !text.contains(u"move put it"_s)) << key;
+        copies.add(result, false);
+        EXPECT_EQ(copies.reasonKey(), u"not_restored_several"_s) << key;
+    }
 }
 
 TEST(KZUndoTruth, AnInProgramUndoHandsBackWhatItCouldNotPutBack)
