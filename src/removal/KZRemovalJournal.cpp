@@ -728,6 +728,22 @@ public:
     }
     bool contains(const fs::path& item, quint64 inode)
     {
+        readOnce();
+        return listed_.count({item.lexically_normal(), inode}) > 0;
+    }
+    // Whether some record names `item` in a trash, whatever its inode.
+    bool names(const fs::path& item)
+    {
+        readOnce();
+        const fs::path normal = item.lexically_normal();
+        const auto next = listed_.lower_bound({normal, 0});
+        return next != listed_.end() && next->first == normal;
+    }
+    void add(const fs::path& item, quint64 inode) { listed_.insert({item.lexically_normal(), inode}); }
+
+private:
+    void readOnce()
+    {
         if (!read_) {
             read_ = true;
             for (const fs::path& file : KZUndoFile::list(trashDir_))
@@ -740,11 +756,8 @@ public:
                     for (const KZPersistentUndoRecord& record : contents->records)
                         add(record.currPosition, record.inode);
         }
-        return listed_.count({item.lexically_normal(), inode}) > 0;
     }
-    void add(const fs::path& item, quint64 inode) { listed_.insert({item.lexically_normal(), inode}); }
 
-private:
     fs::path trashDir_;
     bool read_ = false;
     std::set<std::pair<fs::path, quint64>> listed_;
@@ -959,13 +972,15 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
         }
         ::close(fd);
     }
+    const auto namedByRecord = [&listed](const fs::path& item) { return listed.names(item); };
     for (const fs::path& trash : trashes)
-        removeOrphanTrashInfos(trash, gone);
+        removeOrphanTrashInfos(trash, gone, namedByRecord);
     KZUndoFile::removeStaleTemporaries(trashDir);
     return written;
 }
 
-int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir, const std::set<fs::path>& neverMoved)
+int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir, const std::set<fs::path>& neverMoved,
+                                              const std::function<bool(const fs::path&)>& namedByRecord)
 {
     const fs::path info = platform::trashInfoFolder(trashDir);
     const fs::path files = platform::trashFilesFolder(trashDir);
@@ -1001,6 +1016,10 @@ int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir, const std
             orphan = trashInfo
                 && (platform::statPath(trashInfo->originalPath, false)
                     || neverMoved.count(trashInfo->originalPath.lexically_normal()));
+            // The item a record names in the Trash is back at its place:
+            // a Restore put it there and died before its undo file said so.
+            if (orphan && namedByRecord && namedByRecord(item))
+                orphan = false;
         }
         if (orphan && ::unlink(infoFile.c_str()) == 0)
             ++removed;
