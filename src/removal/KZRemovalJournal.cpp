@@ -639,6 +639,29 @@ public:
         return {};
     }
 
+    // The item of `intent` saved anew in a trash: an editor that saves by
+    // renaming a new file over the old one gives it another inode under the
+    // same Trash name, beside the same .trashinfo (saved twice, often the
+    // freed inode of the item itself, with a birth time of its own). A name
+    // in a trash of the item's own disk that holds an item, whose .trashinfo
+    // names the intent's old place, and that no record lists (`listed`):
+    // the item in some form, which must stay listed.
+    std::optional<fs::path> findSavedAnew(const KZPersistentUndoRecord& intent,
+                                          const std::function<bool(const fs::path&)>& listed)
+    {
+        const fs::path place = intent.oldPosition.lexically_normal();
+        for (const fs::path& trash : trashesOfFolder(intent.oldPosition.parent_path())) {
+            const auto& names = namesByPlaceOf(trash);
+            const auto [first, last] = names.equal_range(place);
+            for (auto it = first; it != last; ++it) {
+                const fs::path item = platform::trashFilesFolder(trash) / it->second;
+                if (platform::statPath(item, false) && !listed(item))
+                    return item;
+            }
+        }
+        return std::nullopt;
+    }
+
     // The trashes of the intents' volumes, where a move may have died half way.
     const std::set<fs::path>& trashesSeen() const { return seen_; }
 
@@ -655,6 +678,25 @@ private:
                     it->second.emplace(entry.stat.inode, std::make_pair(entry.stat, entry.name));
                 return true;
             });
+        }
+        return it->second;
+    }
+
+    // The names of a trash's items by the place each .trashinfo names; read
+    // once, and only when some intent's item was not found by its inode.
+    const std::multimap<fs::path, std::string>& namesByPlaceOf(const fs::path& trash)
+    {
+        auto [it, added] = namesByPlace_.try_emplace(trash);
+        if (added) {
+            std::error_code ec;
+            for (fs::directory_iterator entry(platform::trashInfoFolder(trash), ec), end; !ec && entry != end;
+                 entry.increment(ec)) {
+                const auto name = platform::trashedNameOfInfo(entry->path().filename().native());
+                if (!name)
+                    continue;
+                if (const auto info = platform::readTrashInfo(platform::trashFilesFolder(trash) / *name))
+                    it->second.emplace(info->originalPath.lexically_normal(), *name);
+            }
         }
         return it->second;
     }
@@ -677,6 +719,7 @@ private:
     std::set<fs::path> known_;
     std::set<fs::path> seen_;
     std::map<fs::path, Items> items_;
+    std::map<fs::path, std::multimap<fs::path, std::string>> namesByPlace_;
     std::map<fs::path, std::vector<fs::path>> trashesOfFolder_;
 };
 
@@ -728,6 +771,22 @@ public:
     }
     bool contains(const fs::path& item, quint64 inode)
     {
+        readOnce();
+        return listed_.count({item.lexically_normal(), inode}) > 0;
+    }
+    // Whether some record names `item` in a trash, whatever its inode.
+    bool names(const fs::path& item)
+    {
+        readOnce();
+        const fs::path normal = item.lexically_normal();
+        const auto next = listed_.lower_bound({normal, 0});
+        return next != listed_.end() && next->first == normal;
+    }
+    void add(const fs::path& item, quint64 inode) { listed_.insert({item.lexically_normal(), inode}); }
+
+private:
+    void readOnce()
+    {
         if (!read_) {
             read_ = true;
             for (const fs::path& file : KZUndoFile::list(trashDir_))
@@ -740,11 +799,8 @@ public:
                     for (const KZPersistentUndoRecord& record : contents->records)
                         add(record.currPosition, record.inode);
         }
-        return listed_.count({item.lexically_normal(), inode}) > 0;
     }
-    void add(const fs::path& item, quint64 inode) { listed_.insert({item.lexically_normal(), inode}); }
 
-private:
     fs::path trashDir_;
     bool read_ = false;
     std::set<std::pair<fs::path, quint64>> listed_;
@@ -775,13 +831,10 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
     }
     // Killed between a move and its entry: the item is in the Trash all the same.
     TrashedItems trashed(trashes);
+    std::vector<std::pair<KZPersistentUndoRecord, TrashedItems::Outcome>> notFound;
     for (KZPersistentUndoRecord intent : contents.pending) {
         const auto outcome = trashed.find(intent);
-        if (outcome.where == TrashedItems::Outcome::Unknown) {
-            ++fold.unknown;
-        } else if (outcome.where == TrashedItems::Outcome::Gone) {
-            fold.gone.insert(intent.oldPosition.lexically_normal());
-        } else if (outcome.where == TrashedItems::Outcome::Found) {
+        if (outcome.where == TrashedItems::Outcome::Found) {
             // Moved by another removal, which lists it: this one never did.
             if (listedElsewhere.contains(outcome.item, intent.inode))
                 continue;
@@ -790,6 +843,31 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
             intent.bookmark = platform::createBookmark(outcome.item);
             fold.records.push_back(std::move(intent));
             ++fold.foundIntents;
+        } else if (outcome.where != TrashedItems::Outcome::Stayed) {
+            notFound.emplace_back(std::move(intent), outcome);
+        }
+    }
+    // Only once every item found by its inode is listed: a Trash name that
+    // holds one of them is not another item saved anew.
+    const auto listedByName = [&listedElsewhere](const fs::path& item) { return listedElsewhere.names(item); };
+    for (auto& [intent, outcome] : notFound) {
+        if (const auto savedAnew = trashed.findSavedAnew(intent, listedByName)) {
+            // Listed under the identity it had when it left: what lies there
+            // now is not proved to be it, and Restore keeps it and says so.
+            platform::FileIdentity left;
+            left.device = intent.device;
+            left.inode = intent.inode;
+            if (intent.identity)
+                left = *intent.identity;
+            listedElsewhere.add(*savedAnew, intent.inode);
+            intent.currPosition = *savedAnew;
+            intent.bookmark = platform::bookmarkOf(*savedAnew, left);
+            fold.records.push_back(std::move(intent));
+            ++fold.foundIntents;
+        } else if (outcome.where == TrashedItems::Outcome::Unknown) {
+            ++fold.unknown;
+        } else {
+            fold.gone.insert(intent.oldPosition.lexically_normal());
         }
     }
     trashes.insert(trashed.trashesSeen().begin(), trashed.trashesSeen().end());
@@ -959,13 +1037,15 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
         }
         ::close(fd);
     }
+    const auto namedByRecord = [&listed](const fs::path& item) { return listed.names(item); };
     for (const fs::path& trash : trashes)
-        removeOrphanTrashInfos(trash, gone);
+        removeOrphanTrashInfos(trash, gone, namedByRecord);
     KZUndoFile::removeStaleTemporaries(trashDir);
     return written;
 }
 
-int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir, const std::set<fs::path>& neverMoved)
+int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir, const std::set<fs::path>& neverMoved,
+                                              const std::function<bool(const fs::path&)>& namedByRecord)
 {
     const fs::path info = platform::trashInfoFolder(trashDir);
     const fs::path files = platform::trashFilesFolder(trashDir);
@@ -1001,6 +1081,10 @@ int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir, const std
             orphan = trashInfo
                 && (platform::statPath(trashInfo->originalPath, false)
                     || neverMoved.count(trashInfo->originalPath.lexically_normal()));
+            // The item a record names in the Trash is back at its place:
+            // a Restore put it there and died before its undo file said so.
+            if (orphan && namedByRecord && namedByRecord(item))
+                orphan = false;
         }
         if (orphan && ::unlink(infoFile.c_str()) == 0)
             ++removed;

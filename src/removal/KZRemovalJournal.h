@@ -105,9 +105,13 @@ public:
     // is still at its original place, one whose original place is among
     // `neverMoved` (intents of dead removals whose item is gone from its
     // place but never reached a trash), and one of our own undo files or
-    // journals.
+    // journals. One whose item is back at its original place while a record
+    // still names the item in the Trash (`namedByRecord`, asked only then)
+    // stays: it is what a Restore killed before rewriting its undo file left
+    // to prove the item left the Trash.
     static int removeOrphanTrashInfos(const std::filesystem::path& trashDir,
-                                      const std::set<std::filesystem::path>& neverMoved = {});
+                                      const std::set<std::filesystem::path>& neverMoved = {},
+                                      const std::function<bool(const std::filesystem::path&)>& namedByRecord = {});
 
     static inline const char* const namePrefix = ".Maravex4-journal_";
 

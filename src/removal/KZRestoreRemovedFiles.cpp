@@ -186,16 +186,28 @@ std::optional<platform::ResolvedBookmark> renumberedInItsTrash(const KZUndoFile:
     return platform::ResolvedBookmark{target.path, false};
 }
 
-// The restore that put the item back was killed before it took the
-// item's .trashinfo away: with nothing left under that name, it goes now.
-void removeInfoOfRestored(const fs::path& trashedItem, const fs::path& oldPosition)
+// The item went back to `oldPosition`: with nothing left under its Trash
+// name, its .trashinfo goes (never one that names another place, or that
+// someone's item now under that name needs).
+bool removeInfoOfRestored(const fs::path& trashedItem, const fs::path& oldPosition)
 {
     int err = 0;
     if (platform::statPath(trashedItem, false, &err) || err != ENOENT)
-        return;
+        return false;
     const auto info = platform::readTrashInfo(trashedItem);
-    if (info && info->originalPath == oldPosition)
-        KZUndoFile::removeTrashInfoOf(trashedItem);
+    return info && info->originalPath == oldPosition && KZUndoFile::removeTrashInfoOf(trashedItem);
+}
+
+std::function<void()>& restoreStepHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+void restoreStep()
+{
+    if (const auto& hook = restoreStepHook())
+        hook();
 }
 
 // Whether `place`, or the deepest folder above it that is still there, lies
@@ -371,6 +383,28 @@ void KZRestoreRemovedFiles::recoverInterruptedRemovals(fs::path trashDir)
 void KZRestoreRemovedFiles::waitUntilIdle()
 {
     queue_->waitUntilAllOperationsAreFinished();
+}
+
+void KZRestoreRemovedFiles::setRestoreStepHook(std::function<void()> hook)
+{
+    restoreStepHook() = std::move(hook);
+}
+
+void KZRestoreRemovedFiles::leftTheTrash(const fs::path& trashed, const fs::path& oldPosition)
+{
+    restoreStep();
+    if (restoring_)
+        backFromTrash_.emplace_back(trashed, oldPosition);
+    else
+        removeInfoOfRestored(trashed, oldPosition);
+}
+
+void KZRestoreRemovedFiles::removeInfosOfRestored()
+{
+    for (const auto& [trashed, oldPosition] : backFromTrash_)
+        if (removeInfoOfRestored(trashed, oldPosition))
+            restoreStep();
+    backFromTrash_.clear();
 }
 
 // ---- Recording ---------------------------------------------------------------------
@@ -991,7 +1025,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
             platform::logLine(QStringLiteral("%1 is back, beneath a disk mounted on its folder as it moved there")
                                   .arg(platform::pathText(item.oldPosition)));
         }
-        KZUndoFile::removeTrashInfoOf(item.currPosition);
+        leftTheTrash(item.currPosition, item.oldPosition);
         return ItemResult::Restored;
     }
     if (err == EEXIST) {
@@ -1000,7 +1034,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
         if (moved && into && moved->isDir() && into->isDir()
             && mergeFolder(from->parentFd(), from->name(), place->parentFd(), place->name())) {
             // Every entry found its place: the folder is back, only merged.
-            KZUndoFile::removeTrashInfoOf(item.currPosition);
+            leftTheTrash(item.currPosition, item.oldPosition);
             return ItemResult::Restored;
         }
         return ItemResult::Occupied;
@@ -1101,7 +1135,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::moveBackWithLink(const 
         return err == EEXIST ? ItemResult::Occupied : ItemResult::Failed;
     }
     ::unlinkat(folder, aside.c_str(), 0);
-    KZUndoFile::removeTrashInfoOf(item.currPosition);
+    leftTheTrash(item.currPosition, item.oldPosition);
     return ItemResult::Restored;
 }
 
@@ -1189,6 +1223,8 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
     RestoreResult result;
     managedCount = 0;
     totToManage = 0;
+    restoring_ = true;
+    backFromTrash_.clear();
     const bool several = undoFiles.size() > 1;
     jobUndoFiles_ = undoFiles;
     int fileCount = 0;
@@ -1260,7 +1296,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     where = Unresolved::Changed;
                 switch (where) {
                 case Unresolved::BackInPlace:
-                    removeInfoOfRestored(target->path, entry.oldPosition);
+                    backFromTrash_.emplace_back(target->path, entry.oldPosition);
                     if (auto found = takeTrashed(target->device, target->inode, entry.oldPosition))
                         result.backInPlace.push_back(std::move(found));
                     if (entry.isiTunesItem)
@@ -1357,10 +1393,18 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 }
             }
         }
-        if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error))
+        if (KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
+            restoreStep();
+            removeInfosOfRestored();
+        } else {
+            // The file still names the items put back: their .trashinfo
+            // files stay, and tell the next Restore that they left.
             platform::logLine(QStringLiteral("Undo file %1 not rewritten: %2")
                                      .arg(platform::pathText(file), error));
+            backFromTrash_.clear();
+        }
     }
+    restoring_ = false;
     finishMadeFolders();
     restoredItems += result.restored;
     notRestoredCount += result.skipped;

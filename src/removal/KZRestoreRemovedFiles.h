@@ -178,6 +178,11 @@ public:
 
     void waitUntilIdle();
 
+    // Tests: heard after each step of a restore that leaves its mark on
+    // disk (an item moved back, an undo file rewritten, a .trashinfo
+    // removed), so that a test can kill the process at that moment.
+    static void setRestoreStepHook(std::function<void()> hook);
+
     // Folders under which a missing child is a volume that is not mounted, so
     // that a folder chain is never made where the volume should be.
     void setMountBases(std::vector<std::filesystem::path> bases);
@@ -273,6 +278,14 @@ private:
     // trash, by old place (read when a folder first has to be made).
     std::vector<std::filesystem::path> jobUndoFiles_;
     std::optional<std::multimap<std::filesystem::path, QByteArray>> jobTrashed_;
+    // While a restore runs: the trashed items it put back (or found back),
+    // with their old places. Their .trashinfo files are the only proof left
+    // on a disk without birth times that an item left its Trash, so they go
+    // only once the undo file no longer names the items.
+    bool restoring_ = false;
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> backFromTrash_;
+    void leftTheTrash(const std::filesystem::path& trashed, const std::filesystem::path& oldPosition);
+    void removeInfosOfRestored();
     QString infoText_;
     std::function<void(const QString&)> infoTextObserver_;
     std::function<void(const std::filesystem::path&)> beforeMoveBack_;

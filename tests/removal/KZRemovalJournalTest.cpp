@@ -449,7 +449,10 @@ KZPersistentUndoRecord intentWithIdentity(const fs::path& item, bool another = f
 // A freed inode goes to the next new file at once: what a fold finds in the
 // Trash under the device and inode an intent kept is the item only when its
 // birth time says so too. An intent of an older journal, which kept device
-// and inode alone, is still found by them.
+// and inode alone, is still found by them. What lies under a Trash name
+// whose .trashinfo names an intent's old place is listed all the same (an
+// editor's save may have put it there), as the item that left: Restore
+// never moves it, and keeps it listed as changed.
 TEST(KZRemovalJournal, AnIntentIsFoldedOnlyForTheVeryItemThatLeft)
 {
     emptyTrash();
@@ -485,10 +488,13 @@ TEST(KZRemovalJournal, AnIntentIsFoldedOnlyForTheVeryItemThatLeft)
     std::vector<fs::path> listed;
     for (const auto& entry : contents->entries)
         listed.push_back(entry.oldPosition);
-    EXPECT_EQ(listed, (std::vector<fs::path>{moved, older})) << "the stranger is not taken for the item";
+    EXPECT_EQ(listed, (std::vector<fs::path>{moved, older, stranger}));
     EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty()) << "its disk is here: nothing is left to wait for";
     EXPECT_TRUE(fs::exists(homeTrash() / "files/stranger.txt")) << "what is not the item is left alone";
-    EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(files).restored, 2u);
+    const auto result = KZRestoreRemovedFiles().restoreFiles(files);
+    EXPECT_EQ(result.restored, 2u);
+    EXPECT_EQ(result.notRestored.changed, 1u) << "the stranger is not taken for the item";
+    EXPECT_TRUE(fs::exists(homeTrash() / "files/stranger.txt"));
     EXPECT_EQ(kztest::readFile(moved), "the item that left");
     EXPECT_FALSE(fs::exists(stranger));
 }
@@ -575,4 +581,67 @@ TEST(KZRemovalJournal, TheFolderAnItemLeftSurvivesTheJournalAndItsFolding)
     EXPECT_EQ(folders[crafted], folder) << "a line that is not plainly one is left out";
     EXPECT_EQ(folders[older], std::nullopt);
     EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(files).restored, 4u);
+}
+
+// A removal killed between f's move and its entry; an editor then saved f
+// in the Trash the way editors save (a new file renamed over it: another
+// inode under the same Trash name, beside the same .trashinfo). The fold
+// lists f all the same, as it left, and Restore keeps it listed as changed
+// each time; the older f that another removal lists under the name "f" is
+// not taken for it, and g, moved with its entry, comes back.
+TEST(KZRemovalJournal, AnItemSavedAnewInTheTrashBeforeItsEntryStaysListed)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path f = d / "src/f";
+    const auto older = trashWithIdentity(d.write("src/f", "an older f, listed by another removal"));
+    const fs::path listedBefore = writeUndoFile({older}, 500.0);
+    d.write("src/f", "first");
+    const fs::path g = d.write("src/g", "g");
+    fs::path trashedF;
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        ASSERT_TRUE(journal->intend(intentWithIdentity(f)));
+        ASSERT_TRUE(journal->intend(intentWithIdentity(g)));
+        journal->append(trashWithIdentity(g));
+        trashedF = trashWithIdentity(f).currPosition;
+    } // killed before f's entry
+    ASSERT_NE(trashedF, older.currPosition);
+    const fs::path saved = trashedF.parent_path() / ".f.swp";
+    std::ofstream(saved) << "saved in the Trash";
+    ASSERT_EQ(::rename(saved.c_str(), trashedF.c_str()), 0);
+
+    EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 1);
+    std::vector<fs::path> files = KZUndoFile::list(homeTrash());
+    std::erase(files, listedBefore);
+    ASSERT_EQ(files.size(), 1u);
+    const auto contents = KZUndoFile::read(files[0]);
+    ASSERT_TRUE(contents);
+    std::vector<fs::path> listed;
+    for (const auto& entry : contents->entries)
+        listed.push_back(entry.oldPosition);
+    EXPECT_EQ(listed, (std::vector<fs::path>{g, f})) << "nothing in the Trash is left unlisted";
+    const auto target = platform::bookmarkTarget(contents->entries[1].currPosition);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->path, trashedF);
+
+    KZRestoreRemovedFiles restore;
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        EXPECT_EQ(KZRemovalJournal::recoverInterrupted(homeTrash()), 0) << "listed once";
+        const auto result = restore.restoreFiles(files);
+        EXPECT_EQ(result.restored, run == 0 ? 1u : 0u);
+        EXPECT_EQ(result.notRestored.changed, 1u);
+        EXPECT_EQ(result.notRestored.total(), 1u);
+        const auto left = KZUndoFile::read(files[0]);
+        ASSERT_TRUE(left) << "f stays listed";
+        ASSERT_EQ(left->entries.size(), 1u);
+        EXPECT_EQ(left->entries[0].oldPosition, f);
+    }
+    EXPECT_EQ(kztest::readFile(g), "g");
+    EXPECT_FALSE(fs::exists(f)) << "what is no longer surely the item stays in the Trash";
+    EXPECT_EQ(kztest::readFile(trashedF), "saved in the Trash");
+    EXPECT_EQ(kztest::readFile(older.currPosition), "an older f, listed by another removal");
+    EXPECT_EQ(KZUndoFile::read(listedBefore)->entries.size(), 1u);
 }

@@ -9,6 +9,7 @@
 //   KZ_KILL_ROUNDS=50 KZ_KILL_PAIRS=6000 kz_removal_tests --gtest_filter='KZRemovalKill.*'
 // (KZ_KILL_SEED picks other moments).
 
+#include "LoopDisks.h"
 #include "RemovalTestSupport.h"
 
 #include "platform/Trash.h"
@@ -22,6 +23,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -291,10 +293,17 @@ int trashTheMarkedHalf(const fs::path& tree)
     return engine->tally().trashed == quint64(pairs) ? 0 : 1;
 }
 
-// The restore of a child: every row of the list, as the user would.
+// The restore of a child: every row of the list, as the user would; with
+// kDieAfterVar set, killed right after that many of its steps that leave a
+// mark on disk.
 int restoreTheList()
 {
     ScopedAlerts alerts;
+    if (const int dieAt = envNumber(kDieAfterVar, 0); dieAt > 0)
+        KZRestoreRemovedFiles::setRestoreStepHook([steps = 0, dieAt]() mutable {
+            if (++steps == dieAt)
+                ::raise(SIGKILL);
+        });
     KZRestoreList list(platform::homeTrashDirectory());
     list.permanentItems();
     std::vector<fs::path> files;
@@ -601,4 +610,81 @@ TEST(KZRemovalKill, ARecoveryKilledAtAnyStepAndRunAgainListsEachItemOnce)
         }
         EXPECT_GE(step, 5) << "the fold has that many steps to die after";
     }
+}
+
+// On a disk without birth times only this program's own evidence tells an
+// item that a Restore put back from one like it that a copy of the disk
+// shows. A Restore killed after any of its steps (an item moved back, the
+// undo file rewritten, a .trashinfo removed) leaves the next Restore every
+// item still named proved back or still in the Trash: it says all of them
+// restored, lists nothing afterwards, and the tree is whole, the Trash
+// empty. The same with the home Trash on that disk (where the next start's
+// recovery sweeps the Trash first) and with the disk's own Trash.
+TEST(KZRemovalKill, ARestoreKilledAtAnyStepOnADiskWithoutBirthTimesLeavesEveryItemProvedBack)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach a loop device";
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        const fs::path at = d / "disk";
+        fs::create_directories(at);
+        const fs::path image = d / "disk.img";
+        if (!kztest::shell("truncate -s 64M " + image.native()) || !kztest::shell("mkfs.ext4 -q -I 128 " + image.native())
+            || !kztest::shell("mount -o loop " + image.native() + " " + at.native()))
+            ::_exit(77);
+        if (platform::statPath(at, false)->birth)
+            ::_exit(77);
+        const int pairs = 3;
+        for (const bool homeOnDisk : {true, false}) {
+            SCOPED_TRACE(homeOnDisk ? "the home Trash on the disk" : "the disk's own Trash");
+            kztest::EnvGuard data("XDG_DATA_HOME");
+            if (homeOnDisk)
+                ::setenv("XDG_DATA_HOME", (at / "data").c_str(), 1);
+            const fs::path trash = homeOnDisk ? homeTrash() : at / (".Trash-" + std::to_string(::getuid()));
+            int step = 1;
+            for (;; ++step) {
+                SCOPED_TRACE(step);
+                emptyTrash();
+                fs::remove_all(trash);
+                const fs::path tree = at / "tree";
+                fs::remove_all(tree);
+                makeTree(tree, pairs);
+                const Child removal = startChild(tree, d.path(), 0);
+                ASSERT_GT(removal.pid, 0);
+                ASSERT_TRUE(waitUntilReady(removal));
+                const int removed = waitForEnd(removal);
+                ASSERT_TRUE(WIFEXITED(removed) && WEXITSTATUS(removed) == 0) << removed;
+                ASSERT_EQ(missingIn(tree / "b", pairs), pairs);
+                ASSERT_EQ(entriesIn(trash / "files"), size_t(pairs) + (homeOnDisk ? 1 : 0)) << "and the undo file";
+
+                const Child restore = startChild(tree, d.path(), step, true);
+                ASSERT_GT(restore.pid, 0);
+                ASSERT_TRUE(waitUntilReady(restore));
+                const int restored = waitForEnd(restore);
+                const bool killed = WIFSIGNALED(restored) && WTERMSIG(restored) == SIGKILL;
+                ASSERT_TRUE(killed || (WIFEXITED(restored) && WEXITSTATUS(restored) == 0)) << restored;
+
+                const Round round = restoreEverything(tree, pairs);
+                EXPECT_EQ(round.notRestored, 0u) << "nothing is kept as not proved";
+                EXPECT_EQ(round.restored, quint64(round.listed)) << "every item listed is told as back";
+                EXPECT_GE(round.listed, round.moved);
+                EXPECT_EQ(missingIn(tree / "b", pairs), 0);
+                EXPECT_EQ(missingIn(tree / "a", pairs), 0);
+                EXPECT_EQ(entriesIn(trash / "files"), 0u);
+                if (homeOnDisk) {
+                    EXPECT_EQ(entriesIn(trash / "info"), 0u);
+                }
+                KZRestoreList list(platform::homeTrashDirectory());
+                list.permanentItems();
+                EXPECT_TRUE(list.rows().empty()) << "no phantom record is left";
+                if (!killed)
+                    break;
+            }
+            EXPECT_GE(step, 2 * pairs + 2) << "each move back, the rewrite and each .trashinfo are steps";
+        }
+        ::umount2(at.c_str(), 0);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no loop device, ext4 without birth times or private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }

@@ -13,6 +13,8 @@
 // The quick run is part of the suite. A longer one:
 //   KZ_MODEL_SEEDS=500 kz_removal_tests --gtest_filter='*KZRemovalModel*'
 // KZ_MODEL_SEED=N runs the one sequence N and prints its steps;
+// KZ_MODEL_FIRST_SEED=N starts the KZ_MODEL_SEEDS sequences at N (and
+// scripts/model-seeds.sh runs a range and names each failing seed);
 // KZ_MODEL_EVENTS=all also draws the events whose handling is still being
 // finished (see kPendingEvents).
 
@@ -959,22 +961,31 @@ TEST_P(KZRemovalModel, NoSequenceOfRemovalsAndDiskEventsLosesAFileOrItsRecord)
         GTEST_SKIP() << "needs root to attach and mount disks";
     const Kind kind = GetParam();
     const int only = envNumber("KZ_MODEL_SEED", -1);
+    const int first = only >= 0 ? only : envNumber("KZ_MODEL_FIRST_SEED", 0);
     const int seeds = only >= 0 ? 1 : envNumber("KZ_MODEL_SEEDS", 40);
     const int length = envNumber("KZ_MODEL_STEPS", 16);
     const std::set<Event> pendingDrawn = pendingEventsDrawn();
     int skipped = 0;
     for (int n = 0; n < seeds; ++n) {
-        const unsigned seed = only >= 0 ? unsigned(only) : unsigned(n);
+        const unsigned seed = unsigned(first + n);
+        // Each sequence starts from nothing: no Trash, no disk, no
+        // failure of an earlier one (the child counts only its own).
         emptyTrash();
         kztest::TempDir d;
         const auto outcome = kztest::runWithPrivateMounts([&] {
             ModelDisks disks(kind, d / "disks");
             kztest::TempDir copies;
             Model model(kind, seed, disks, copies.path());
+            const int failuresBefore = kztest::failuresOfCurrentTest();
             model.runSequence(length, pendingDrawn);
-            if (only >= 0)
+            // A failure that no rule saw (a step that threw or asserted)
+            // still says which steps led to it.
+            const bool unexplained = !model.failed && kztest::failuresOfCurrentTest() > failuresBefore;
+            if (only >= 0 || unexplained) {
+                std::fprintf(stderr, "%s seed %u, steps:\n", nameOf(kind), seed);
                 for (const std::string& s : model.steps)
                     std::fprintf(stderr, "  %s\n", s.c_str());
+            }
         });
         if (outcome == kztest::Isolated::Unavailable) {
             if (n == 0)
@@ -982,7 +993,11 @@ TEST_P(KZRemovalModel, NoSequenceOfRemovalsAndDiskEventsLosesAFileOrItsRecord)
             ++skipped;
             continue;
         }
-        EXPECT_EQ(outcome, kztest::Isolated::Passed) << "seed " << seed;
+        // One line a script can pick out, also for a sequence that died
+        // without a word (a crash).
+        EXPECT_EQ(outcome, kztest::Isolated::Passed)
+            << "model seed failed: " << nameOf(kind) << " " << seed << " (KZ_MODEL_SEED=" << seed
+            << " runs it alone and prints its steps)";
     }
     if (skipped)
         std::fprintf(stderr, "%d sequences left out: a device was not to be had\n", skipped);

@@ -179,7 +179,8 @@ TEST(KZRestoreAfterInterruption, AnUnmountedFileSystemKeepsItsRecordsUntilItIsMo
 
 // A restore killed part-way moved some items back and never rewrote its
 // file: the next restore counts those as put back, not as taken out of the
-// Trash, and takes away the .trashinfo the kill left. An item emptied from
+// Trash, and takes away the .trashinfo the kill left (which the sweep of
+// the next start leaves). An item emptied from
 // the Trash whose old place holds another file is still gone.
 TEST(KZRestoreAfterInterruption, ItemsAKilledRestorePutBackCountAsRestored)
 {
@@ -198,6 +199,12 @@ TEST(KZRestoreAfterInterruption, ItemsAKilledRestorePutBackCountAsRestored)
     fs::remove(emptied.currPosition);
     KZUndoFile::removeTrashInfoOf(emptied.currPosition);
     d.write("src/emptied", "a new file of the user");
+    // The next start's sweep of the Trash keeps the .trashinfo that proves
+    // a back on a disk without birth times, however old.
+    const fs::path infoOfA = homeTrash() / "info" / (a.currPosition.filename().native() + ".trashinfo");
+    makeOld(infoOfA);
+    KZRemovalJournal::recoverInterrupted(homeTrash());
+    EXPECT_TRUE(fs::exists(infoOfA));
 
     KZRestoreRemovedFiles restore;
     const auto result = restore.restoreFiles({file});

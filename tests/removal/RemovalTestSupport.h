@@ -232,6 +232,7 @@ inline KZPersistentUndoRecord trashWithIdentity(const fs::path& item)
 inline bool passesAsUser(uid_t uid, const fs::path& dataHome, const std::function<void()>& body)
 {
     std::fflush(stdout);
+    const int failuresBefore = kztest::failuresOfCurrentTest();
     const pid_t child = ::fork();
     if (child == 0) {
         if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid) != 0)
@@ -239,7 +240,7 @@ inline bool passesAsUser(uid_t uid, const fs::path& dataHome, const std::functio
         ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
         kztest::runInChild(body);
         std::fflush(stdout);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        ::_exit(kztest::failuresOfCurrentTest() > failuresBefore ? 1 : 0);
     }
     int status = 0;
     return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;

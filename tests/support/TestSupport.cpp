@@ -76,6 +76,18 @@ bool enterPrivateMountNamespace()
 }
 } // namespace
 
+int failuresOfCurrentTest()
+{
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (!test)
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    const ::testing::TestResult* result = test->result();
+    int failures = 0;
+    for (int i = 0; i < result->total_part_count(); ++i)
+        failures += result->GetTestPartResult(i).failed() ? 1 : 0;
+    return failures;
+}
+
 void runInChild(const std::function<void()>& body)
 {
     // An exception let out of a forked child would reach GoogleTest's
@@ -335,8 +347,9 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
     // runs the body itself.
     if (std::getenv(kInPrivateMountsVar)) {
         inFreshProcess();
+        const int failuresBefore = failuresOfCurrentTest();
         body();
-        return ::testing::Test::HasFailure() ? Isolated::Failed : Isolated::Passed;
+        return failuresOfCurrentTest() > failuresBefore ? Isolated::Failed : Isolated::Passed;
     }
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     return runTestInFreshProcess(std::string(test->test_suite_name()) + "." + test->name(), true,
@@ -350,11 +363,14 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
     if (child == 0) {
         if (!enterPrivateMountNamespace())
             ::_exit(kUnavailableStatus);
+        // The child inherits the failures its parent's test had so far:
+        // only its own count.
+        const int failuresBefore = failuresOfCurrentTest();
         runInChild(body);
         std::fflush(stdout);
         std::fflush(stderr);
         // _exit: the child must not run the parent's clean-ups (its TempDirs).
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        ::_exit(failuresOfCurrentTest() > failuresBefore ? 1 : 0);
     }
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {

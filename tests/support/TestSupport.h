@@ -158,6 +158,9 @@ Isolated runWithPrivateMounts(const std::function<void()>& body);
 // Runs `body` in a forked child: an exception it lets out fails the test
 // there, and the child goes on to its own exit.
 void runInChild(const std::function<void()>& body);
+// The failures the running test has had so far. A forked child starts with
+// its parent's: it tells its own by how many more it ends with.
+int failuresOfCurrentTest();
 
 // Runs the test `name` ("Suite.DISABLED_Case", which runs only so) of this
 // program alone in a process started afresh (fork, then exec), with `env`
