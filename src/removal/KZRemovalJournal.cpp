@@ -655,7 +655,13 @@ public:
             const auto [first, last] = names.equal_range(place);
             for (auto it = first; it != last; ++it) {
                 const fs::path item = platform::trashFilesFolder(trash) / it->second;
-                if (platform::statPath(item, false) && !listed(item))
+                // Only on the item's own disk: another disk mounted at its
+                // place has a Trash of its own, whose items name the same
+                // old places.
+                const auto st = platform::statPath(item, false);
+                if (st && !listed(item)
+                    && diskOfIntent(intent).proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(item))
+                           == platform::Proof::Proved)
                     return item;
             }
         }

@@ -116,7 +116,32 @@ struct ModelDisks {
                 kztest::shell("losetup -d " + d);
     }
 
-    fs::path image(const char* name) const { return folder / (std::string(name) + ".img"); }
+    // The item's disk image, wherever a move on its own disk put it.
+    fs::path imageA;
+    fs::path image(const char* name) const
+    {
+        if (std::string(name) == "A" && !imageA.empty())
+            return imageA;
+        return folder / (std::string(name) + ".img");
+    }
+    // Mounted again at its place, its device kept, as after a reboot.
+    bool remount()
+    {
+        ::sync();
+        return ::umount2(at.c_str(), 0) == 0 && kztest::shell("mount " + device + " " + at.native());
+    }
+    // The unplugged disk's image moved into a folder of its own disk.
+    bool moveImage(int n)
+    {
+        const fs::path to = folder / ("moved-" + std::to_string(n)) / "A.img";
+        std::error_code ec;
+        fs::create_directories(to.parent_path(), ec);
+        fs::rename(image("A"), to, ec);
+        if (ec)
+            return false;
+        imageA = to;
+        return true;
+    }
 
     bool make(const char* name, bool withoutIdentity = false)
     {
@@ -223,6 +248,9 @@ enum class Event {
     EmptyTrash,
     NewFileOnFreedInode,
     BackupCopyOnFreedInode,
+    Remount,
+    AnotherBoot,
+    ImageMoved,
     Count
 };
 
@@ -247,7 +275,10 @@ const char* nameOf(Event e)
                                         "save anew in the Trash",
                                         "empty the Trash",
                                         "new file on a freed inode",
-                                        "backup copy on a freed inode"};
+                                        "backup copy on a freed inode",
+                                        "the disk mounted again",
+                                        "another boot in another mount namespace",
+                                        "the unplugged disk's image moved"};
     static_assert(std::size(names) == size_t(Event::Count));
     return names[size_t(e)];
 }
@@ -720,6 +751,40 @@ struct Model {
         return true;
     }
 
+    // What the machine does without the user: nothing of it may change
+    // what Restore and Undo find, nor call a connected disk not connected.
+    bool systemEvent(Event e)
+    {
+        switch (e) {
+        case Event::Remount:
+            if (!disks.itemsDisk())
+                return false;
+            steps.push_back(nameOf(e));
+            if (!disks.remount())
+                ::_exit(kUnavailable);
+            break;
+        case Event::AnotherBoot: {
+            steps.push_back(nameOf(e));
+            platform::KernelConditions later = platform::kernelConditions();
+            later.bootId += "+";
+            later.mountNamespace += "+";
+            platform::setKernelConditions(later);
+            break;
+        }
+        case Event::ImageMoved:
+            if (disks.mounted != Mounted::Nothing)
+                return false;
+            steps.push_back(nameOf(e));
+            if (!disks.moveImage(int(steps.size())))
+                ::_exit(kUnavailable);
+            return true;
+        default:
+            return false;
+        }
+        look();
+        return true;
+    }
+
     // What a file manager or a backup tool does on the clone: the old
     // places opened to others or touched, an unrelated file trashed.
     void useClone()
@@ -879,6 +944,10 @@ struct Model {
         case Event::OtherDiskWithoutIdentity:
         case Event::UsedClone:
             return diskEvent(e);
+        case Event::Remount:
+        case Event::AnotherBoot:
+        case Event::ImageMoved:
+            return systemEvent(e);
         default:
             return userEvent(e);
         }
