@@ -127,7 +127,9 @@ public:
     // Hands the waiting folders to a search window that takes them itself
     // (its first showing); they are no longer waited for.
     std::vector<std::filesystem::path> takeFoldersToAdd();
-    bool canContinueOpening() const { return canContinueOpening_; }
+    // The user agreed to give the result on screen up for a saved result
+    // that has not begun to open yet.
+    bool canContinueOpening() const { return consentFor_.has_value(); }
     const std::optional<std::filesystem::path>& openURL() const { return openURL_; }
     // A handshake is being waited for.
     bool waitsForResult() const { return resultStep_.isActive(); }
@@ -144,6 +146,12 @@ private:
     void newSearchIsReady();
     void readyToStartToOpenFile();
     void openingDidFinish();
+    // frontChanged() once the step under way has been acted on; once, however
+    // many steps ask for it meanwhile.
+    void frontChangedSoon();
+    // A saved result is on its way to the screen: from the user's consent
+    // (or a search window in front) until it has opened.
+    bool openingIsUnderWay() const { return openStep_.isActive() || finishStep_.isActive(); }
     void observeReady();
     // A removal under way keeps its window: the request is refused, and
     // said so, before anything moves or asks.
@@ -162,8 +170,11 @@ private:
     KZRoutingHost& host_;
     double start_;
     bool isSearchAgain_ = false;
-    bool canContinueOpening_ = false;
+    // Consent is given for one file: another handed over meanwhile asks
+    // its own question, once the first has opened.
+    std::optional<std::filesystem::path> consentFor_;
     bool waitsForFront_ = false;
+    bool frontChangeScheduled_ = false;
     // A saved result is being read and checked, or asked about, before it
     // replaces the result on screen.
     bool checking_ = false;
