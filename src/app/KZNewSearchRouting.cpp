@@ -210,9 +210,10 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
         const fs::path file = paths.front();
         if (refusedDuringRemoval({file}))
             return;
-        // Behind another window (the first Welcome, Preferences) nothing is
-        // asked yet: the opening asks once a main window is in front.
-        if (mainWindowInFront() && !openingIsUnderWay()) {
+        // Behind another window (the first Welcome, Preferences) or another
+        // saved result nothing is asked yet: the opening asks once a main
+        // window is in front and the other has opened.
+        if (mainWindowInFront() && !anotherOpeningComes(file)) {
             if (!ifCanContinue(file))
                 return;
             consentFor_ = file;
@@ -284,9 +285,8 @@ void KZNewSearchRouting::routeFolders()
 
 void KZNewSearchRouting::frontChanged()
 {
-    if (openAtFront_ && mainWindowInFront()) {
-        const fs::path file = *std::exchange(openAtFront_, std::nullopt);
-        openSavedFile(file);
+    if (!openAtFront_.empty() && mainWindowInFront()) {
+        openSavedFile(fs::path(openAtFront_.front()));
         // Folders that waited too join the walk the opening began.
         if (resultStep_.isActive() || progressStep_.isActive() || openStep_.isActive())
             waitsForFront_ = false;
@@ -337,24 +337,28 @@ bool KZNewSearchRouting::ifCanContinue(const fs::path& file)
 
 void KZNewSearchRouting::openSavedFile(const fs::path& file)
 {
-    // A removal may have begun while the opening waited for the launch.
-    if (refusedDuringRemoval({file})) {
-        if (consentFor_ == file)
-            consentFor_.reset();
-        return;
-    }
     // Behind the first Welcome, Preferences or About: it opens, asking what
     // it would ask now, once a main window comes to the front. Behind
-    // another saved result on its way: once that one has opened, asking
-    // about it.
-    if (!mainWindowInFront() || (openingIsUnderWay() && openURL_ != file)) {
-        openAtFront_ = file;
+    // another saved result agreed to or on its way: once that one has
+    // opened, asking about it.
+    const bool waits = !mainWindowInFront() || anotherOpeningComes(file);
+    const auto waiting = std::find(openAtFront_.begin(), openAtFront_.end(), file);
+    if (waits) {
+        if (waiting == openAtFront_.end())
+            openAtFront_.push_back(file);
         return;
     }
+    if (waiting != openAtFront_.end())
+        openAtFront_.erase(waiting);
+    // A removal may have begun while the opening waited.
+    if (refusedDuringRemoval({file})) {
+        consentFor_.reset();
+        return;
+    }
+    // Handed over again while it opens.
     if (openingIsUnderWay())
         return;
     if (consentFor_ != file) {
-        consentFor_.reset();
         if (!ifCanContinue(file))
             return;
         consentFor_ = file;
@@ -372,12 +376,17 @@ void KZNewSearchRouting::openSavedChosen(const fs::path& file)
 {
     if (refusedDuringRemoval({file}))
         return;
-    if (mainWindowInFront() && !openingIsUnderWay()) {
+    if (mainWindowInFront() && !anotherOpeningComes(file)) {
         if (!ifCanContinue(file))
             return;
         consentFor_ = file;
     }
     openSavedFile(file);
+}
+
+bool KZNewSearchRouting::anotherOpeningComes(const fs::path& file) const
+{
+    return (consentFor_ && *consentFor_ != file) || (openingIsUnderWay() && openURL_ != file);
 }
 
 void KZNewSearchRouting::readyToStartToOpenFile()
@@ -397,7 +406,7 @@ void KZNewSearchRouting::openingDidFinish()
     finishStep_.cancel();
     openURL_.reset();
     // A saved result handed over meanwhile asks about the one now open.
-    if (openAtFront_)
+    if (!openAtFront_.empty())
         frontChangedSoon();
 }
 

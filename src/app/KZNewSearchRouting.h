@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -110,9 +111,7 @@ public:
     // now.
     void frontChanged();
     // Folders or a saved result wait for a main window to come to the front.
-    bool waitsForFront() const { return waitsForFront_ || openAtFront_.has_value(); }
-    // The saved result that waits for a main window, if one.
-    const std::optional<std::filesystem::path>& openWaitingForFront() const { return openAtFront_; }
+    bool waitsForFront() const { return waitsForFront_ || !openAtFront_.empty(); }
     // The open panel's choice of a saved result.
     void openSavedChosen(const std::filesystem::path& file);
     // Whether the result on screen may give way to the saved result `file`.
@@ -152,6 +151,9 @@ private:
     // A saved result is on its way to the screen: from the user's consent
     // (or a search window in front) until it has opened.
     bool openingIsUnderWay() const { return openStep_.isActive() || finishStep_.isActive(); }
+    // Another saved result than `file` was agreed to or is on its way: `file`
+    // waits for it, and asks nothing before.
+    bool anotherOpeningComes(const std::filesystem::path& file) const;
     void observeReady();
     // A removal under way keeps its window: the request is refused, and
     // said so, before anything moves or asks.
@@ -180,7 +182,9 @@ private:
     bool checking_ = false;
     std::vector<std::filesystem::path> foldersToAdd_;
     std::optional<std::filesystem::path> openURL_;
-    std::optional<std::filesystem::path> openAtFront_;
+    // Saved results that wait for a main window in front, or for the one
+    // before them to open, in the order they were handed over.
+    std::deque<std::filesystem::path> openAtFront_;
     platform::Subscription resultStep_;
     platform::Subscription progressStep_;
     platform::Subscription readyStep_;

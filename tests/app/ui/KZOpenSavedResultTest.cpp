@@ -65,6 +65,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 namespace {
@@ -911,6 +912,49 @@ TEST_F(OpenSavedResult, OpeningOverASearchResultAsksOnceAndOpensTheFile)
     KZSearchView* view = app->windowCntrl()->searchView();
     ASSERT_EQ(view->sourcesCntrl().sources().size(), 1u);
     EXPECT_EQ(view->sourcesCntrl().sources().front()->path(), dir / "tree");
+}
+
+// Saved result A handed over (a second start) over a search's result; while
+// A is read and checked before "Open the saved result?", B is handed over.
+// The user's Continue for A opens A; B then asks its own question over A's
+// result, and opens on its own Continue.
+TEST_F(OpenSavedResult, ASavedResultHandedOverDuringTheCheckOfAnotherAsksItsOwnQuestionAfterIt)
+{
+    KZSavedResult onlyTexts = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+    onlyTexts.items.resize(2);
+    const fs::path second = dir / "texts.maravex";
+    std::ofstream(second, std::ios::binary) << KZSavedResultFormat::encode(onlyTexts).toStdString();
+    KZResultWindowCntrl* searched = nullptr;
+    ASSERT_NO_FATAL_FAILURE(showSearchResult(&searched));
+    searched->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(searched, kztest::kPatienceMs));
+    alerts.presenter->shown.clear();
+
+    bool handedOver = false;
+    KZOpenSavedResult::setReadingHook([&] {
+        if (std::exchange(handedOver, true))
+            return;
+        QMetaObject::invokeMethod(qApp, [&] { app->openFiles({second}); }, Qt::QueuedConnection);
+        std::this_thread::sleep_for(100ms); // the check takes its time
+    });
+    const auto noHook = qScopeGuard([] { KZOpenSavedResult::setReadingHook({}); });
+    std::vector<std::set<fs::path>> opened;
+    platform::Subscription openings = center().addObserver(
+        KZNotification::openingDidFinish, {}, [&](const platform::Notification&) {
+            std::set<fs::path> items;
+            for (const auto& [path, marked] : marks())
+                items.insert(path);
+            opened.push_back(items);
+        });
+    app->openFiles({file});
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return opened.size() == 2; }, 60s)) << opened.size() << " opened";
+    ASSERT_TRUE(kztest::settleWindowTransitions());
+    EXPECT_TRUE(handedOver);
+    EXPECT_EQ(opened[0], (std::set<fs::path>{a, b, c, d})) << "A opens first";
+    EXPECT_EQ(opened[1], (std::set<fs::path>{a, b})) << "then B";
+    EXPECT_EQ(alerts.presenter->count(platform::localizedString(QStringLiteral("ask_open_file"))), 2)
+        << "each asked its own question";
+    EXPECT_FALSE(app->routing().waitsForFront() || app->routing().waitsToOpen() || app->routing().canContinueOpening());
 }
 
 // The result comes back as it was saved, whatever the window showed since:
