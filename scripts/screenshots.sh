@@ -688,7 +688,8 @@ fi
 # The file saved above, opened as the program is handed it: the same tab,
 # source row, selection and marks come back in the result window. A small
 # result may open before the brief opening window can be seen: then the
-# first picture shows the result window already.
+# first picture shows the result coming up from the progress window, as a
+# search's does.
 state result-reopen again "$TREE-saved.maravex" <<'STEPS'
 waitfor openingWindow foundListView
 # Its first frame, not the moment it is mapped before it has painted.
@@ -700,8 +701,21 @@ shot $SHOTS/result-reopen.png resultWindow
 quit
 STEPS
 
-# Search Again after a reopened result, by both ways of opening it: the
-# question whether its result may go, as after a search; then the search
+# Back from a reopened result: the progress window it came up through, at
+# its end as after a search, with Show Result; nothing is asked.
+state result-reopen-back again "$TREE-saved.maravex" <<'STEPS'
+waitfor foundListView
+wait 2500
+click goBackBtn
+waitfor showResultButton
+wait 1500
+shot $SHOTS/result-reopen-back.png screen
+quit
+STEPS
+
+# Search Again after a reopened result, by both ways of opening it: back
+# through its progress window, which asks whether its result may go, as
+# after a search; then the search
 # window comes back holding the saved sources, laid out with its Start
 # button.
 state result-reopen-search-again-open again <<'STEPS'
@@ -712,7 +726,7 @@ menu openSaved
 waitfor foundListView
 wait 2500
 menu searchAgain
-wait 1000
+wait 3000
 shot $SHOTS/result-reopen-search-again-question.png screen
 press New Search
 waitfor startBtn

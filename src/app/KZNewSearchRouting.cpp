@@ -125,7 +125,7 @@ void KZNewSearchRouting::newSearchResultTerminated()
         sendNewSearchToProgressWindow();
         break;
     case KZRoutingHost::Front::Search:
-        // A result with no progress window behind it (a reopened one) went
+        // A result with no progress window behind it went
         // straight back to the search window: the progress step is done.
         newSearchProgressTerminated(true);
         break;
@@ -207,16 +207,17 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
     if (paths.empty())
         return;
     if (isSavedResult(paths.front())) {
-        canContinueOpening_ = false;
-        if (refusedDuringRemoval({paths.front()}))
-            return;
-        // Behind another window (the first Welcome, Preferences) nothing is
-        // asked yet: the opening asks once a main window is in front.
-        const bool asked = mainWindowInFront();
-        if (asked && !ifCanContinue(paths.front()))
-            return;
-        canContinueOpening_ = asked;
         const fs::path file = paths.front();
+        if (refusedDuringRemoval({file}))
+            return;
+        // Behind another window (the first Welcome, Preferences) or another
+        // saved result nothing is asked yet: the opening asks once a main
+        // window is in front and the other has opened.
+        if (mainWindowInFront() && !anotherOpeningComes(file)) {
+            if (!ifCanContinue(file))
+                return;
+            consentFor_ = file;
+        }
         const double waited = host_.now() - start_;
         if (waited < kSavedResultDelay) {
             // Right after launch the search window is still settling; the
@@ -284,9 +285,8 @@ void KZNewSearchRouting::routeFolders()
 
 void KZNewSearchRouting::frontChanged()
 {
-    if (openAtFront_ && mainWindowInFront()) {
-        const fs::path file = *std::exchange(openAtFront_, std::nullopt);
-        openSavedFile(file);
+    if (!openAtFront_.empty() && mainWindowInFront()) {
+        openSavedFile(fs::path(openAtFront_.front()));
         // Folders that waited too join the walk the opening began.
         if (resultStep_.isActive() || progressStep_.isActive() || openStep_.isActive())
             waitsForFront_ = false;
@@ -331,30 +331,38 @@ bool KZNewSearchRouting::ifCanContinue(const fs::path& file)
     // Nothing else may tell that the check is over (it changes no window):
     // what waited goes on once this answer has been acted on.
     if (waitsForFront())
-        host_.runAfter(0, [this, alive = alive_] {
-            if (*alive)
-                frontChanged();
-        });
+        frontChangedSoon();
     return canContinue;
 }
 
 void KZNewSearchRouting::openSavedFile(const fs::path& file)
 {
-    // A removal may have begun while the opening waited for the launch.
+    // Behind the first Welcome, Preferences or About: it opens, asking what
+    // it would ask now, once a main window comes to the front. Behind
+    // another saved result agreed to or on its way: once that one has
+    // opened, asking about it.
+    const bool waits = !mainWindowInFront() || anotherOpeningComes(file);
+    const auto waiting = std::find(openAtFront_.begin(), openAtFront_.end(), file);
+    if (waits) {
+        if (waiting == openAtFront_.end())
+            openAtFront_.push_back(file);
+        return;
+    }
+    if (waiting != openAtFront_.end())
+        openAtFront_.erase(waiting);
+    // A removal may have begun while the opening waited.
     if (refusedDuringRemoval({file})) {
-        canContinueOpening_ = false;
+        consentFor_.reset();
         return;
     }
-    if (!mainWindowInFront()) {
-        // Behind the first Welcome, Preferences or About: it opens, asking
-        // what it would ask now, once a main window comes to the front.
-        openAtFront_ = file;
+    // Handed over again while it opens.
+    if (openingIsUnderWay())
         return;
+    if (consentFor_ != file) {
+        if (!ifCanContinue(file))
+            return;
+        consentFor_ = file;
     }
-    if (!canContinueOpening_)
-        canContinueOpening_ = ifCanContinue(file);
-    if (!canContinueOpening_)
-        return;
     // The saved result replaces the sources, whatever an earlier Search
     // Again that stopped half-way left behind.
     isSearchAgain_ = false;
@@ -366,20 +374,25 @@ void KZNewSearchRouting::openSavedFile(const fs::path& file)
 
 void KZNewSearchRouting::openSavedChosen(const fs::path& file)
 {
-    canContinueOpening_ = false;
     if (refusedDuringRemoval({file}))
         return;
-    const bool asked = mainWindowInFront();
-    if (asked && !ifCanContinue(file))
-        return;
-    canContinueOpening_ = asked;
+    if (mainWindowInFront() && !anotherOpeningComes(file)) {
+        if (!ifCanContinue(file))
+            return;
+        consentFor_ = file;
+    }
     openSavedFile(file);
+}
+
+bool KZNewSearchRouting::anotherOpeningComes(const fs::path& file) const
+{
+    return (consentFor_ && *consentFor_ != file) || (openingIsUnderWay() && openURL_ != file);
 }
 
 void KZNewSearchRouting::readyToStartToOpenFile()
 {
     openStep_.cancel();
-    canContinueOpening_ = false;
+    consentFor_.reset();
     if (!openURL_)
         return;
     // Posted by whoever the host has open the file.
@@ -392,6 +405,21 @@ void KZNewSearchRouting::openingDidFinish()
 {
     finishStep_.cancel();
     openURL_.reset();
+    // A saved result handed over meanwhile asks about the one now open.
+    if (!openAtFront_.empty())
+        frontChangedSoon();
+}
+
+void KZNewSearchRouting::frontChangedSoon()
+{
+    if (std::exchange(frontChangeScheduled_, true))
+        return;
+    host_.runAfter(0, [this, alive = alive_] {
+        if (!*alive)
+            return;
+        frontChangeScheduled_ = false;
+        frontChanged();
+    });
 }
 
 bool KZNewSearchRouting::validateFileMenuItem(int tag) const

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -110,9 +111,7 @@ public:
     // now.
     void frontChanged();
     // Folders or a saved result wait for a main window to come to the front.
-    bool waitsForFront() const { return waitsForFront_ || openAtFront_.has_value(); }
-    // The saved result that waits for a main window, if one.
-    const std::optional<std::filesystem::path>& openWaitingForFront() const { return openAtFront_; }
+    bool waitsForFront() const { return waitsForFront_ || !openAtFront_.empty(); }
     // The open panel's choice of a saved result.
     void openSavedChosen(const std::filesystem::path& file);
     // Whether the result on screen may give way to the saved result `file`.
@@ -127,7 +126,9 @@ public:
     // Hands the waiting folders to a search window that takes them itself
     // (its first showing); they are no longer waited for.
     std::vector<std::filesystem::path> takeFoldersToAdd();
-    bool canContinueOpening() const { return canContinueOpening_; }
+    // The user agreed to give the result on screen up for a saved result
+    // that has not begun to open yet.
+    bool canContinueOpening() const { return consentFor_.has_value(); }
     const std::optional<std::filesystem::path>& openURL() const { return openURL_; }
     // A handshake is being waited for.
     bool waitsForResult() const { return resultStep_.isActive(); }
@@ -144,6 +145,15 @@ private:
     void newSearchIsReady();
     void readyToStartToOpenFile();
     void openingDidFinish();
+    // frontChanged() once the step under way has been acted on; once, however
+    // many steps ask for it meanwhile.
+    void frontChangedSoon();
+    // A saved result is on its way to the screen: from the user's consent
+    // (or a search window in front) until it has opened.
+    bool openingIsUnderWay() const { return openStep_.isActive() || finishStep_.isActive(); }
+    // Another saved result than `file` was agreed to or is on its way: `file`
+    // waits for it, and asks nothing before.
+    bool anotherOpeningComes(const std::filesystem::path& file) const;
     void observeReady();
     // A removal under way keeps its window: the request is refused, and
     // said so, before anything moves or asks.
@@ -162,14 +172,19 @@ private:
     KZRoutingHost& host_;
     double start_;
     bool isSearchAgain_ = false;
-    bool canContinueOpening_ = false;
+    // Consent is given for one file: another handed over meanwhile asks
+    // its own question, once the first has opened.
+    std::optional<std::filesystem::path> consentFor_;
     bool waitsForFront_ = false;
+    bool frontChangeScheduled_ = false;
     // A saved result is being read and checked, or asked about, before it
     // replaces the result on screen.
     bool checking_ = false;
     std::vector<std::filesystem::path> foldersToAdd_;
     std::optional<std::filesystem::path> openURL_;
-    std::optional<std::filesystem::path> openAtFront_;
+    // Saved results that wait for a main window in front, or for the one
+    // before them to open, in the order they were handed over.
+    std::deque<std::filesystem::path> openAtFront_;
     platform::Subscription resultStep_;
     platform::Subscription progressStep_;
     platform::Subscription readyStep_;

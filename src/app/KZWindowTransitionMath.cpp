@@ -178,6 +178,11 @@ QRectF snapshotShadowRect(const QRectF& snapshot)
     return snapshot.translated(kSnapshotShadowOffset).adjusted(-r, -r, r, r);
 }
 
+QRectF reopenedProgressRect(const QRectF& opening, const QSizeF& progressSize)
+{
+    return {opening.topLeft() - QPointF(0, kReopenedProgressDrop), progressSize};
+}
+
 QRectF flipY(const QRectF& rect, double screenHeight)
 {
     return {rect.x(), screenHeight - rect.y() - rect.height(), rect.width(), rect.height()};

@@ -115,6 +115,14 @@ inline constexpr double kSnapshotShadowRadius = 15.0;
 // moved by the offset and grown by the blur radius on every side.
 QRectF snapshotShadowRect(const QRectF& snapshot);
 
+// ---- Reopened result ----
+
+// The progress window takes the place of the window that showed a saved
+// result being opened before the result comes up from it: its origin on
+// that window's, this much lower. y-up.
+inline constexpr double kReopenedProgressDrop = 10.0;
+QRectF reopenedProgressRect(const QRectF& opening, const QSizeF& progressSize);
+
 // One conversion between the y-up screen-relative frame and Qt's y-down
 // frame of a screen `screenHeight` high (the same in both directions).
 QRectF flipY(const QRectF& rect, double screenHeight);

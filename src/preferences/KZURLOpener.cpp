@@ -26,7 +26,7 @@ void KZOpenURL(const QUrl& url, std::function<void(bool)> answer)
     KZDesktopOpener::open(url, std::move(answer));
 }
 
-void KZOpenURLOrTell(const QUrl& url)
+void KZOpenURLOrTell(const QUrl& url, std::function<void(bool)> answer)
 {
     // A file is named by its path, anything else by the address itself.
     const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toDisplayString();
@@ -41,13 +41,19 @@ void KZOpenURLOrTell(const QUrl& url)
         opener = g_opener;
     }
     if (opener) {
-        if (!opener(url))
+        const bool opened = opener(url);
+        if (!opened)
             tell(false);
+        if (answer)
+            answer(opened);
         return;
     }
-    KZDesktopOpener::openWithOutcome(url, [tell](KZDesktopOpener::Outcome outcome) {
-        if (outcome != KZDesktopOpener::Outcome::Opened)
+    KZDesktopOpener::openWithOutcome(url, [tell, answer = std::move(answer)](KZDesktopOpener::Outcome outcome) {
+        const bool opened = outcome == KZDesktopOpener::Outcome::Opened;
+        if (!opened)
             tell(outcome == KZDesktopOpener::Outcome::Failed);
+        if (answer)
+            answer(opened);
     });
 }
 

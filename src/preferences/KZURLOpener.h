@@ -12,8 +12,9 @@
 // `answer` (optional) learns it then, from the event loop.
 void KZOpenURL(const QUrl& url, std::function<void(bool opened)> answer = {});
 // The same for a command the user chose: when nothing could open the
-// address, an error alert gives it.
-void KZOpenURLOrTell(const QUrl& url);
+// address, an error alert gives it; `answer` (optional) learns the outcome
+// once the alert has been answered.
+void KZOpenURLOrTell(const QUrl& url, std::function<void(bool opened)> answer = {});
 
 // Replaces the desktop for tests (answering at once whether it took the
 // address); an empty function restores it.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <set>
 #include <utility>
 
@@ -41,6 +42,25 @@ public:
     std::vector<std::vector<fs::path>> refusals;
     std::vector<std::pair<double, std::function<void()>>> later;
     std::function<void()> whileAsking;
+    // Each window's answer comes later, as its transition ends: walk() lets
+    // them come, in order.
+    bool slowWalk = false;
+    std::deque<std::function<void()>> steps;
+    void step(std::function<void()> work)
+    {
+        if (slowWalk)
+            steps.push_back(std::move(work));
+        else
+            work();
+    }
+    void walk()
+    {
+        while (!steps.empty()) {
+            std::function<void()> next = std::move(steps.front());
+            steps.pop_front();
+            next();
+        }
+    }
     // A reopened result asked to go, whose question the user declined.
     std::function<void()> resultStays;
 
@@ -70,8 +90,10 @@ public:
         log.push_back("result");
         if (resultStays)
             return resultStays();
-        show(noProgressWindow ? Front::Search : Front::Progress);
-        post(KZNotification::newSearchResultTerminated, {{QStringLiteral("direction"), 1}});
+        step([this] {
+            show(noProgressWindow ? Front::Search : Front::Progress);
+            post(KZNotification::newSearchResultTerminated, {{QStringLiteral("direction"), 1}});
+        });
     }
     void postNewSearchToProgress() override
     {
@@ -87,9 +109,11 @@ public:
             post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), false}});
             return;
         }
-        show(Front::Search);
-        post(KZNotification::flipAnimationDidEnd, {});
-        post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), true}});
+        step([this] {
+            show(Front::Search);
+            post(KZNotification::flipAnimationDidEnd, {});
+            post(KZNotification::newSearchProgressTerminated, {{QStringLiteral("isClosed"), true}});
+        });
     }
     void postNewSearchToSearchView() override
     {
@@ -125,7 +149,11 @@ public:
     void openSavedResult(const fs::path& file) override
     {
         log.push_back("open " + file.string());
-        post(KZNotification::openingDidFinish, {});
+        step([this] {
+            if (slowWalk)
+                show(Front::Result);
+            post(KZNotification::openingDidFinish, {});
+        });
     }
     double now() const override { return clock; }
     void runAfter(double seconds, std::function<void()> work) override { later.emplace_back(seconds, std::move(work)); }
@@ -543,6 +571,42 @@ TEST(KZNewSearchRouting, AHandOverDuringTheCheckOfASavedResultWaitsForItsAnswer)
         }
         EXPECT_FALSE(routing.waitsForFront());
         EXPECT_TRUE(routing.foldersToAdd().empty());
+    }
+}
+
+// Saved result B handed over (a second start) while A is checked before
+// its question, with the walk back taking the time its transitions take:
+// the consent given for A opens A, and B asks its own question once A's
+// result is in front.
+TEST(KZNewSearchRouting, ConsentBelongsToTheSavedResultItWasGivenFor)
+{
+    for (const qint64 answerForB : {qint64(1000), qint64(1001)}) {
+        SCOPED_TRACE(answerForB == 1000 ? "B agreed" : "B declined");
+        FakeWindows windows;
+        windows.front_ = Front::Result;
+        windows.slowWalk = true;
+        KZNewSearchRouting routing(windows, 0);
+        windows.whileChecking = [&] { routing.openFiles({"/b.maravex"}); };
+        routing.openFiles({"/a.maravex"});
+        EXPECT_EQ(windows.questions, 1);
+        EXPECT_TRUE(routing.canContinueOpening());
+        // What waited behind the question goes on while the walk runs.
+        for (auto& [seconds, work] : std::exchange(windows.later, {}))
+            work();
+        EXPECT_EQ(windows.questions, 1) << "nothing asked over a result that is going";
+        windows.walk();
+        EXPECT_EQ(windows.log, (Log{"result", "progress", "search", "open /a.maravex"}));
+        EXPECT_FALSE(routing.canContinueOpening());
+
+        windows.answer = answerForB;
+        windows.log.clear();
+        ASSERT_EQ(windows.later.size(), 1u);
+        std::exchange(windows.later, {}).front().second();
+        EXPECT_EQ(windows.questions, 2) << "B asks of A's result";
+        EXPECT_EQ(windows.checks, 2);
+        windows.walk();
+        EXPECT_EQ(windows.log, answerForB == 1000 ? (Log{"result", "progress", "search", "open /b.maravex"}) : Log{});
+        EXPECT_FALSE(routing.waitsForFront() || routing.waitsToOpen() || routing.canContinueOpening());
     }
 }
 

@@ -123,6 +123,17 @@ TEST(KZTransitionMath, FlipOverlayAndIncomingPlacement)
     EXPECT_EQ(incoming, QRectF(100 + 254.5 - 300, 50, 600, 400));
 }
 
+// The progress window takes the opening window's origin, 10 points lower,
+// keeping its own size; in Qt's frame its bottom edge is 10 below.
+TEST(KZTransitionMath, ReopenedProgressWindowStandsWhereTheOpeningWindowStood)
+{
+    const QRectF opening(200, 300, 509, 509);
+    EXPECT_EQ(reopenedProgressRect(opening, QSizeF(519, 531)), QRectF(200, 290, 519, 531));
+    const double screen = 1000;
+    const QRectF placed = flipY(reopenedProgressRect(flipY(QRectF(200, 100, 509, 509), screen), QSizeF(519, 531)), screen);
+    EXPECT_EQ(placed, QRectF(200, 100 + 509 + 10 - 531, 519, 531));
+}
+
 TEST(KZTransitionMath, ZoomDurationsByWidth)
 {
     EXPECT_DOUBLE_EQ(zoomSizeSeconds(800), 0.2);

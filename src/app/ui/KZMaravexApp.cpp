@@ -122,8 +122,9 @@ public:
 
     // The result window's back button: back to the progress window the
     // result came from, which keeps it for its Show Result; nothing is asked
-    // and nothing goes. A reopened result has no such window to come back
-    // from, so leaving it is Search Again, which asks before it goes.
+    // and nothing goes; a reopened result's too, which came up from one.
+    // Without such a window to come back to, leaving is Search Again, which
+    // asks before it goes.
     void goBack()
     {
         KZSearchProgressWindow* progress = app_.progressWindow();
@@ -144,9 +145,9 @@ private:
                       : platform::NotificationObject(static_cast<const void*>(this));
     }
 
-    // A reopened result has no progress window behind it: once the user
-    // agreed to lose it, it zooms back into the search window that holds its
-    // sources; else the walk back ends here.
+    // A result with no progress window behind it: once the user agreed to
+    // lose it, it zooms back into the search window that holds its sources;
+    // else the walk back ends here.
     void leaveReopenedResult()
     {
         QWidget* search = app_.window_;
@@ -162,7 +163,7 @@ private:
     }
 
     // The question the progress window asks before a search's result goes,
-    // asked by the reopened result's windowless progress controller; not
+    // asked by the result's windowless progress controller; not
     // asked again when the user agreed already (a saved result replacing it).
     bool mayLoseReopenedResult() const
     {

@@ -1,7 +1,10 @@
 #include "app/ui/KZOpenSavedResult.h"
 
 #include "app/progress/KZSearchProgressCore.h"
+#include "app/KZWindowTransitionMath.h"
 #include "app/progress/ui/KZSearchProgress.h"
+#include "app/progress/ui/KZSearchProgressExtraInfoCntrl.h"
+#include "app/progress/ui/KZSearchProgressWindow.h"
 #include "app/search/KZSearchPreparation.h"
 #include "app/search/KZSearchTermination.h"
 #include "app/search/ui/KZSearchView.h"
@@ -19,6 +22,7 @@
 #include "result/window/ui/KZResultWindowCntrl.h"
 #include "result/window/ui/KZSavedViewState.h"
 #include "services/KZErrorDelegate.h"
+#include "services/ui/KZWindowPlacement.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZDefaultsRegistry.h"
 #include "settings/KZNotificationNames.h"
@@ -26,8 +30,10 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
 #include <QTimer>
 
 #include <utility>
@@ -123,6 +129,19 @@ QString whyNothingIsLeft(const KZReopenNotes& notes)
     return leftOut.isEmpty() ? QString() : notes.text();
 }
 
+// Puts the progress window in the opening window's place.
+void placeOverOpening(QWidget* progress, const QWidget* opening)
+{
+    namespace math = KZTransitionMath;
+    QScreen* screen = opening->screen() ? opening->screen() : QGuiApplication::primaryScreen();
+    const QRect screenRect = screen ? screen->geometry() : QRect();
+    const double height = screenRect.height();
+    const QRectF openingUp = math::flipY(QRectF(opening->geometry()).translated(-screenRect.topLeft()), height);
+    const QRectF placed = math::flipY(math::reopenedProgressRect(openingUp, QSizeF(progress->size())), height);
+    progress->move(placed.translated(screenRect.topLeft()).topLeft().toPoint());
+    KZWindowPlacement::keepOnScreen(progress);
+}
+
 } // namespace
 
 KZOpenSavedResult::KZOpenSavedResult(Host host, QObject* parent) : QObject(parent), host_(std::move(host))
@@ -212,6 +231,7 @@ void KZOpenSavedResult::prepareOpenSavedFile(const fs::path& file, std::shared_p
     }
     auto* window = new OpeningWindow;
     openingWindow_ = window;
+    transit_ = std::make_unique<KZQuitPolicy::MainWindowInTransit>();
     window->setGeometry(host_.searchWindow ? host_.searchWindow->geometry() : QRect(0, 0, 420, 420));
     QPointer<KZOpenSavedResult> guard(this);
     if (host_.flip) {
@@ -258,7 +278,10 @@ void KZOpenSavedResult::fileWasRead(std::shared_ptr<Read> read)
     }
     view->showSavedSources(read->sources);
     std::shared_ptr<KZSearchProgress> progress;
-    request_ = searchWindowCntrl->preliminaryToScanWithOption(false, &progress);
+    // Its window is made, not shown: the result comes up from it, as a
+    // search's does, and its Back goes back to it.
+    request_ = searchWindowCntrl->preliminaryToScanWithOption(false, &progress,
+                                                              KZSearchWindowCntrl::ProgressWindow::Made);
     if (!progress) {
         fail(platform::localizedString(QStringLiteral("open_saved_no_sources")));
         return;
@@ -439,6 +462,15 @@ void KZOpenSavedResult::resultIsReady()
             });
         }));
     connect(window, &QObject::destroyed, this, [this] { finish(); });
+    // The progress window, at its end as a search's, takes the opening
+    // window's place; the result comes up from it.
+    if (KZSearchProgressWindow* progressWindow = progress_->progressWindow();
+        progressWindow && openingWindow_ && openingWindow_->isVisible()) {
+        progressWindow->fileTypeExtraInfoCntrl()->hideView();
+        placeOverOpening(progressWindow, openingWindow_);
+        progressWindow->show();
+        progressWindow->raise();
+    }
     if (openingWindow_)
         openingWindow_->hide();
     progress_->showResultWithFileTypeTag(saved_->selectedTabTag);
@@ -479,5 +511,6 @@ void KZOpenSavedResult::finish()
     if (rebuilt_ && !rebuilt_->notes.isEmpty())
         KZErrorDelegate::sharedControl().showError(rebuilt_->notes.headingKey(), {},
                                                    {rebuilt_->notes.text()});
+    transit_.reset();
     center().post(KZNotification::openingDidFinish, platform::NotificationObject(host_.delegate));
 }

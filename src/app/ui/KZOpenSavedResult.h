@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/ui/KZQuitPolicy.h"
 #include "platform/Subscription.h"
 
 class KZResultWindowCntrl;
@@ -114,6 +115,9 @@ private:
     bool finished_ = false;
     int terminationsPosted_ = 0;
     std::vector<platform::Subscription> observations_;
+    // The opening window stands for the search window until the opening
+    // ends with a main window in front.
+    std::unique_ptr<KZQuitPolicy::MainWindowInTransit> transit_;
     // Set when the program quits or the reader goes: the queued reading and
     // rebuilding end at once and post nothing.
     std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);

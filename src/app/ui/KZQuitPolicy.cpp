@@ -2,11 +2,39 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
+
+#include <utility>
 
 namespace KZQuitPolicy {
 
 namespace {
+
+int g_transits = 0;
+// The last real window closed while a main window was on its way.
+bool g_quitWaits = false;
+
+// What Qt itself counts: a visible real window that is nobody's secondary.
+bool aRealWindowIsShown()
+{
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        const QWindow* handle = window->windowHandle();
+        if (window->isVisible() && keepsProgramAlive(window) && !(handle && handle->transientParent()))
+            return true;
+    }
+    return false;
+}
+
+void lastWindowClosed()
+{
+    if (g_transits > 0) {
+        g_quitWaits = true;
+        return;
+    }
+    QCoreApplication::quit();
+}
 
 bool isOverlayByType(const QWidget* window)
 {
@@ -55,9 +83,39 @@ bool keepsProgramAlive(const QWidget* window)
            window->windowType() != Qt::ToolTip;
 }
 
+MainWindowInTransit::MainWindowInTransit()
+{
+    ++g_transits;
+}
+
+MainWindowInTransit::~MainWindowInTransit()
+{
+    if (--g_transits > 0 || !g_quitWaits || !qApp)
+        return;
+    // The main window comes in the turn of the event loop that lets go of
+    // the transit; by the next one it is on screen, or it never comes.
+    QTimer::singleShot(0, qApp, [] {
+        if (g_transits > 0 || !std::exchange(g_quitWaits, false))
+            return;
+        if (!aRealWindowIsShown())
+            QCoreApplication::quit();
+    });
+}
+
+bool mainWindowIsInTransit()
+{
+    return g_transits > 0;
+}
+
 void install(QApplication& app)
 {
-    app.setQuitOnLastWindowClosed(true);
+    static QApplication* installedOn = nullptr;
+    if (std::exchange(installedOn, &app) == &app)
+        return;
+    // Qt's own rule would quit while a main window is on its way: the
+    // closing of an alert answered meanwhile would end the program.
+    app.setQuitOnLastWindowClosed(false);
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &lastWindowClosed);
     app.installEventFilter(new OverlayWatcher(&app));
 }
 

@@ -86,6 +86,7 @@ void KZWindowFlipAnimator::flipToNextWindow(unsigned direction)
     rectB_ = QRectF(next->geometry()).translated(-overlayRect.topLeft());
 
     overlay_ = new KZTransitionOverlay(overlayRect.toAlignedRect(), [this](QPainter& p) { paintFrame(p); });
+    transit_ = std::make_unique<KZQuitPolicy::MainWindowInTransit>();
     current->hide();
     if (KZTransitionOverlay::displayNeedsBackdrop()) {
         QTimer::singleShot(KZTransitionOverlay::kBackdropSettleMs, this, [this] {
@@ -148,6 +149,7 @@ void KZWindowFlipAnimator::animationDidStop()
         overlay_->deleteLater();
     }
     overlay_ = nullptr;
+    transit_.reset();
     snapshotA_ = QPixmap();
     snapshotB_ = QPixmap();
     currentWindow_ = nextWindow_;

@@ -5,8 +5,10 @@
 #include <QPointer>
 #include <QRectF>
 
+#include <memory>
 #include <optional>
 
+#include "app/ui/KZQuitPolicy.h"
 #include "app/ui/KZTransitionOverlay.h"
 
 class QVariantAnimation;
@@ -61,4 +63,6 @@ private:
     unsigned direction_ = 1;
     double progress_ = 0;
     std::optional<Request> queued_;
+    // From the moment the current window hides until the next one shows.
+    std::unique_ptr<KZQuitPolicy::MainWindowInTransit> transit_;
 };

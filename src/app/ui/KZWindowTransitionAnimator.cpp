@@ -148,6 +148,7 @@ void KZWindowTransitionAnimator::transitionFromWindow(QWidget* from, QWidget* to
     }
 
     overlay_ = new KZTransitionOverlay(screenRect_, [this](QPainter& p) { paintFrame(p); });
+    transit_ = std::make_unique<KZQuitPolicy::MainWindowInTransit>();
     from->hide();
     phase_ = direction_ == Opening ? Phase::Disc : Phase::Size;
     t_ = 0;
@@ -287,6 +288,7 @@ void KZWindowTransitionAnimator::finish()
         overlay_->deleteLater();
     }
     overlay_ = nullptr;
+    transit_.reset();
     fromShot_ = QPixmap();
     toShot_ = QPixmap();
     fromShadow_ = QPixmap();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/ui/KZQuitPolicy.h"
 #include "app/ui/KZTransitionOverlay.h"
 
 class QVariantAnimation;
@@ -73,6 +74,8 @@ private:
     QPointer<QWidget> toWindow_;
     QPointer<KZTransitionOverlay> overlay_;
     QPointer<QVariantAnimation> animation_;
+    // From the moment the window left hides until the other one shows.
+    std::unique_ptr<KZQuitPolicy::MainWindowInTransit> transit_;
     unsigned direction_ = Opening;
     Phase phase_ = Phase::Disc;
     double t_ = 0;

@@ -4,7 +4,6 @@
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZSubscribeWindow.h"
 
-#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "services/KZExtensionFunctions.h"
@@ -134,14 +133,18 @@ void KZSubscribe::subscribeAction()
     }
     setEmailColour(Qt::black);
     const KZSubscribeMessage message = KZMakeSubscribeMessage(name, email);
-    // What the mail program does with the message is the user's business;
-    // a desktop without one only leaves a line in the log.
-    KZOpenURL(message.mailtoURL(), [](bool opened) {
-        if (!opened)
-            platform::logLine(QStringLiteral("No mail program could take the newsletter request"));
+    // What the mail program does with the message is the user's business.
+    // The window goes once a mail program has it; without one the user is
+    // told, as every address the program cannot open is told, and keeps
+    // what they typed. One request at a time: the desktop may take seconds.
+    subscribeBtn_->setEnabled(false);
+    KZOpenURLOrTell(message.mailtoURL(), [guard = QPointer<KZSubscribe>(this)](bool opened) {
+        if (!guard)
+            return;
+        guard->subscribeBtn_->setEnabled(true);
+        if (opened && guard->window_)
+            guard->window_->close();
     });
-    if (window_)
-        window_->close();
 }
 
 void KZSubscribe::windowWillClose()

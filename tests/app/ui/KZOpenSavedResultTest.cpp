@@ -3,11 +3,19 @@
 #include "app/KZNewSearchRouting.h"
 #include "app/KZWindowTransitionMath.h"
 #include "app/progress/ui/KZSearchProgress.h"
+#include "app/progress/ui/KZSearchProgressWindow.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/ui/KZMaravexApp.h"
+#include "app/ui/KZQuitPolicy.h"
+#include "app/ui/KZWindowFlipAnimator.h"
+#include "app/ui/KZWindowTransitionAnimator.h"
+#include "media/KZiTunesSupport.h"
+#include "services/ui/KZMessageBoxPresenter.h"
 
 #include "app/search/SearchTestSupport.h"
+#include "QuitRequests.h"
 #include "ShortAnimations.h"
+#include "UnreadExports.h"
 #include "TestSupport.h"
 
 #include "platform/Bookmark.h"
@@ -41,6 +49,8 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDBusConnection>
+#include <QFile>
+#include <QVariantAnimation>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -55,6 +65,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 namespace {
@@ -716,10 +727,21 @@ TEST_F(OpenSavedResult, TheSavedSourceRowsSpinnerStops)
 
 namespace {
 
+// The reopened result's progress window once it has come to the front.
+QWidget* progressWindowInFront(KZMaravexApp& app)
+{
+    const std::shared_ptr<KZSearchProgress> progress = app.windowCntrl()->progressCntrl();
+    QWidget* window = progress ? progress->window() : nullptr;
+    if (!window || !kztest::processEventsUntil([&] { return window->isVisible(); }, 20s) ||
+        !kztest::settleWindowTransitions())
+        return nullptr;
+    return window;
+}
+
 // File > Search Again over the reopened result, or the result window's back
-// button, as a user chooses them: the search window comes back laid out with
-// the saved source and its Start button, and nothing is left on screen or
-// waited for.
+// button and then the progress window's New Search, as a user chooses them:
+// the search window comes back laid out with the saved source and its Start
+// button, and nothing is left on screen or waited for.
 void searchAgainComesBackToTheSavedSources(KZMaravexApp& app, const std::vector<fs::path>& sources,
                                            bool byBackButton = false)
 {
@@ -730,6 +752,9 @@ void searchAgainComesBackToTheSavedSources(KZMaravexApp& app, const std::vector<
     if (byBackButton) {
         ASSERT_TRUE(kztest::processEventsUntil([&] { return result->goBackBtn()->isEnabled(); }));
         QTest::mouseClick(result->goBackBtn(), Qt::LeftButton);
+        auto* progress = qobject_cast<KZSearchProgressWindow*>(progressWindowInFront(app));
+        ASSERT_TRUE(progress);
+        QTest::mouseClick(progress->resetBtn(), Qt::LeftButton);
     } else {
         QAction* again = KZMenuSet::shared().item(KZMenuSet::File, KZMenuSet::SearchAgainTag);
         ASSERT_TRUE(again);
@@ -774,6 +799,41 @@ TEST_F(OpenSavedResult, TheResultWindowsBackButtonBringsBackTheSavedSources)
     searchAgainComesBackToTheSavedSources(*app, {dir / "tree"}, true);
 }
 
+// Back from a reopened result goes back to the progress window it came up
+// from, as Back from a search's result does: nothing is asked, nothing goes,
+// and Show Result brings the same result back.
+TEST_F(OpenSavedResult, BackFromAReopenedResultGoesBackToItsProgressWindowWithoutAQuestion)
+{
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    ASSERT_TRUE(kztest::settleWindowTransitions());
+    KZResultWindowCntrl* result = app->resultWindowCntrl();
+    const std::map<fs::path, bool> reopened = marks();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        result->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return result->goBackBtn()->isEnabled(); }));
+        QTest::mouseClick(result->goBackBtn(), Qt::LeftButton);
+        auto* progress = qobject_cast<KZSearchProgressWindow*>(progressWindowInFront(*app));
+        ASSERT_TRUE(progress) << "back to the progress window";
+        EXPECT_TRUE(alerts.presenter->shown.empty()) << alerts.presenter->shown.front().messageText.toStdString();
+        EXPECT_FALSE(result->isVisible());
+        EXPECT_FALSE(app->window()->isVisible());
+        EXPECT_TRUE(progress->showResultBtn()->isVisible() && progress->showResultBtn()->isEnabled());
+        EXPECT_TRUE(progress->resetBtn()->isVisible());
+        EXPECT_FALSE(app->routing().waitsForResult() || app->routing().waitsForProgress());
+
+        QTest::mouseClick(progress->showResultBtn(), Qt::LeftButton);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return result->isVisible(); }, 20s));
+        ASSERT_TRUE(kztest::settleWindowTransitions());
+        EXPECT_FALSE(progress->isVisible());
+        EXPECT_EQ(app->resultWindowCntrl(), result) << "the same result";
+        EXPECT_EQ(marks(), reopened);
+    }
+}
+
 // Handed over at launch, the result waits for the search window to settle;
 // the search window then gives way to it rather than staying behind it.
 TEST_F(OpenSavedResult, SearchAgainAfterOpeningFromTheArgumentsBringsBackTheSavedSources)
@@ -786,14 +846,16 @@ TEST_F(OpenSavedResult, SearchAgainAfterOpeningFromTheArgumentsBringsBackTheSave
 }
 
 // New Search and Search Again over a reopened result ask before its result
-// goes, as they do over a search's: "don't" keeps the result window in front
-// with nothing left waiting, and the question is asked again next time.
+// goes, as they do over a search's: the result window goes back to its
+// progress window, whose question it is; "don't" keeps that window in front
+// with the result one Show Result away and nothing left waiting, and the
+// question is asked again next time.
 TEST_F(OpenSavedResult, LeavingAReopenedResultAsksFirst)
 {
     app->openSavedResult(file);
     ASSERT_TRUE(kztest::processEventsUntil(
         [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
-    QWidget* result = app->resultWindowCntrl();
+    KZResultWindowCntrl* result = app->resultWindowCntrl();
     for (const int tag : {KZMenuSet::SearchAgainTag, KZMenuSet::NewSearchTag}) {
         SCOPED_TRACE(tag);
         result->activateWindow();
@@ -809,10 +871,15 @@ TEST_F(OpenSavedResult, LeavingAReopenedResultAsksFirst)
         EXPECT_EQ(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("search_again")));
         EXPECT_EQ(alerts.presenter->shown[0].informativeText,
                   platform::localizedString(QStringLiteral("losing_result_msg")));
-        EXPECT_TRUE(result->isVisible());
+        auto* progress = qobject_cast<KZSearchProgressWindow*>(progressWindowInFront(*app));
+        ASSERT_TRUE(progress);
+        EXPECT_FALSE(result->isVisible());
         EXPECT_FALSE(app->window()->isVisible());
         EXPECT_FALSE(app->routing().waitsForResult());
         EXPECT_FALSE(app->routing().waitsForProgress());
+        QTest::mouseClick(progress->showResultBtn(), Qt::LeftButton);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return result->isVisible(); }, 20s));
+        ASSERT_TRUE(kztest::settleWindowTransitions());
     }
     alerts.presenter->shown.clear();
     searchAgainComesBackToTheSavedSources(*app, {dir / "tree"});
@@ -845,6 +912,49 @@ TEST_F(OpenSavedResult, OpeningOverASearchResultAsksOnceAndOpensTheFile)
     KZSearchView* view = app->windowCntrl()->searchView();
     ASSERT_EQ(view->sourcesCntrl().sources().size(), 1u);
     EXPECT_EQ(view->sourcesCntrl().sources().front()->path(), dir / "tree");
+}
+
+// Saved result A handed over (a second start) over a search's result; while
+// A is read and checked before "Open the saved result?", B is handed over.
+// The user's Continue for A opens A; B then asks its own question over A's
+// result, and opens on its own Continue.
+TEST_F(OpenSavedResult, ASavedResultHandedOverDuringTheCheckOfAnotherAsksItsOwnQuestionAfterIt)
+{
+    KZSavedResult onlyTexts = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+    onlyTexts.items.resize(2);
+    const fs::path second = dir / "texts.maravex";
+    std::ofstream(second, std::ios::binary) << KZSavedResultFormat::encode(onlyTexts).toStdString();
+    KZResultWindowCntrl* searched = nullptr;
+    ASSERT_NO_FATAL_FAILURE(showSearchResult(&searched));
+    searched->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(searched, kztest::kPatienceMs));
+    alerts.presenter->shown.clear();
+
+    bool handedOver = false;
+    KZOpenSavedResult::setReadingHook([&] {
+        if (std::exchange(handedOver, true))
+            return;
+        QMetaObject::invokeMethod(qApp, [&] { app->openFiles({second}); }, Qt::QueuedConnection);
+        std::this_thread::sleep_for(100ms); // the check takes its time
+    });
+    const auto noHook = qScopeGuard([] { KZOpenSavedResult::setReadingHook({}); });
+    std::vector<std::set<fs::path>> opened;
+    platform::Subscription openings = center().addObserver(
+        KZNotification::openingDidFinish, {}, [&](const platform::Notification&) {
+            std::set<fs::path> items;
+            for (const auto& [path, marked] : marks())
+                items.insert(path);
+            opened.push_back(items);
+        });
+    app->openFiles({file});
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return opened.size() == 2; }, 60s)) << opened.size() << " opened";
+    ASSERT_TRUE(kztest::settleWindowTransitions());
+    EXPECT_TRUE(handedOver);
+    EXPECT_EQ(opened[0], (std::set<fs::path>{a, b, c, d})) << "A opens first";
+    EXPECT_EQ(opened[1], (std::set<fs::path>{a, b})) << "then B";
+    EXPECT_EQ(alerts.presenter->count(platform::localizedString(QStringLiteral("ask_open_file"))), 2)
+        << "each asked its own question";
+    EXPECT_FALSE(app->routing().waitsForFront() || app->routing().waitsToOpen() || app->routing().canContinueOpening());
 }
 
 // The result comes back as it was saved, whatever the window showed since:
@@ -1146,4 +1256,198 @@ TEST_F(ReopenedNestedResult, AfterARemovalEverySourcesRowCountsWhatLeftIt)
         EXPECT_EQ(row->removedCount, removed) << row->name.toStdString();
     }
     ASSERT_NO_FATAL_FAILURE(expectRowsAgreeWithTheItems(KZTag::allDuplicates));
+}
+
+namespace {
+
+// Alerts as the program shows them, answered with Return by the user, in the
+// application's event loop, where answering the last window ends the program
+// unless something else keeps it running.
+class AlertsAnsweredInTheEventLoop {
+public:
+    AlertsAnsweredInTheEventLoop()
+    {
+        KZQuitPolicy::install(*qApp);
+        KZErrorDelegate::sharedControl().setPresenter(std::make_shared<KZMessageBoxPresenter>());
+    }
+    ~AlertsAnsweredInTheEventLoop()
+    {
+        KZiTunesSupport::setSharedControl(nullptr);
+        KZTransitionMath::setPauseAt(-1);
+    }
+    kztest::QuitRequests quits;
+    kztest::AlertAnswerer answerer;
+    // A music library whose export the program cannot read.
+    void unreadMusicExport(const fs::path& file)
+    {
+        KZiTunesSupport::setSharedControl(nullptr);
+        kztest::writeUnreadExport(file, kztest::UnreadExport::Broken);
+        platform::UserDefaults::standard().setValue(KZDefaultsKey::iTunes_library_path,
+                                                    QFile::decodeName(file.c_str()));
+    }
+    QString said() const { return answerer.said.join(u'\n'); }
+};
+
+// The transition the shared animators hold at half time.
+bool aTransitionIsHeld()
+{
+    for (QObject* animator : std::initializer_list<QObject*>{&KZWindowFlipAnimator::sharedWindowFlipAnimator(),
+                                                             &KZWindowTransitionAnimator::sharedControl()})
+        for (QVariantAnimation* animation : animator->findChildren<QVariantAnimation*>())
+            if (animation->state() == QAbstractAnimation::Paused)
+                return true;
+    return false;
+}
+
+void letTheHeldTransitionGoOn()
+{
+    KZTransitionMath::setPauseAt(-1);
+    for (QObject* animator : std::initializer_list<QObject*>{&KZWindowFlipAnimator::sharedWindowFlipAnimator(),
+                                                             &KZWindowTransitionAnimator::sharedControl()})
+        for (QVariantAnimation* animation : animator->findChildren<QVariantAnimation*>())
+            if (animation->state() == QAbstractAnimation::Paused)
+                animation->resume();
+}
+
+} // namespace
+
+// Every alert a reopening can raise, answered with Return, leaves the program
+// running and on the window the reopening ends with: also those that come
+// while only the opening window or the flip into it is on screen (the music
+// library's export refused, on both roads to a reopening; a file or its
+// folders that cannot be read).
+TEST_F(OpenSavedResult, EveryAlertOfAReopeningLeavesTheProgramRunning)
+{
+    enum class Road { Launch, Menu };
+    enum class Ends { Result, Search };
+    struct Case {
+        const char* name;
+        Road road;
+        std::function<fs::path(AlertsAnsweredInTheEventLoop&)> arrange;
+        const char* said;
+        Ends ends;
+    };
+    const auto savedAs = [&](const char* name, const std::function<void(KZSavedResult&)>& change) {
+        KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+        change(saved);
+        const fs::path path = dir / name;
+        std::ofstream(path, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+        return path;
+    };
+    const Case cases[] = {
+        {"the music export refused, handed over at launch", Road::Launch,
+         [&](auto& run) { return run.unreadMusicExport(dir / "Music/launch.xml"), file; }, "music library was not read",
+         Ends::Result},
+        {"the music export refused, opened from the menu", Road::Menu,
+         [&](auto& run) { return run.unreadMusicExport(dir / "Music/menu.xml"), file; }, "music library was not read",
+         Ends::Result},
+        {"a file that is not a saved result", Road::Menu,
+         [&](auto&) { return dir.write("bad.maravex", "not a property list"); }, "could not be opened", Ends::Search},
+        {"its folders gone", Road::Menu,
+         [&](auto&) {
+             return savedAs("gone-folders.maravex", [&](KZSavedResult& saved) {
+                 saved.sources.front().alias = platform::createBookmark(dir.mkdir("removed"));
+                 fs::remove(dir / "removed");
+             });
+         },
+         "None of the folders", Ends::Search},
+        {"the disk changed since saving", Road::Menu,
+         [&](auto&) { return fs::remove(d), file; }, "saved result", Ends::Result},
+        {"none of its items left", Road::Menu,
+         [&](auto&) {
+             for (const fs::path& item : {a, b, c, d})
+                 fs::remove(item);
+             return file;
+         },
+         "", Ends::Search},
+    };
+    for (const Case& kase : cases) {
+        SCOPED_TRACE(kase.name);
+        // A program of its own for each case, ended as a quit ends it.
+        app->applicationWillTerminate();
+        KZErrorDelegate::sharedControl().setPresenter(alerts.presenter);
+        TearDown();
+        SetUp();
+        AlertsAnsweredInTheEventLoop run;
+        const fs::path opened = kase.arrange(run);
+        kztest::runInsideTheEventLoop([&] {
+            const int before = finishes;
+            if (kase.road == Road::Launch)
+                app->openFiles({opened});
+            else
+                openThroughThePanel(*app, std::make_shared<OnePanelAnswer>(opened));
+            ASSERT_TRUE(kztest::processEventsUntil([&] { return finishes > before; }, 30s));
+            ASSERT_TRUE(kztest::settleWindowTransitions());
+            QTest::qWait(100);
+        });
+        EXPECT_EQ(run.quits.count, 0) << "the program went on";
+        EXPECT_FALSE(run.answerer.said.isEmpty());
+        EXPECT_TRUE(run.said().contains(QString::fromLatin1(kase.said))) << run.said().toStdString();
+        if (kase.ends == Ends::Result)
+            EXPECT_TRUE(app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible());
+        else
+            EXPECT_TRUE(app->window()->isVisible());
+    }
+}
+
+// An alert that comes at any moment of a reopening and of the way back from
+// it, while only a transition or the opening window is on screen, answered
+// with Return, ends nothing: the flip into the opening window, the opening
+// window, the zoom up to the result, Back down to the progress window, and
+// the flip back to the search window.
+TEST_F(OpenSavedResult, AnAlertAnsweredWhileOnlyATransitionIsOnScreenLeavesTheProgramRunning)
+{
+    AlertsAnsweredInTheEventLoop run;
+    const auto alertNow = [&](const char* moment) {
+        SCOPED_TRACE(moment);
+        const int before = int(run.answerer.said.size());
+        EXPECT_FALSE(app->window()->isVisible());
+        EXPECT_FALSE(app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible());
+        KZErrorDelegate::sharedControl().showError(QStringLiteral("running_alone"), {}, {QString::fromLatin1(moment)});
+        EXPECT_EQ(run.answerer.said.size(), before + 1);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(run.quits.count, 0);
+    };
+    const auto atHeldTransition = [&](const char* moment) {
+        ASSERT_TRUE(kztest::processEventsUntil([] { return aTransitionIsHeld(); }, 30s)) << moment;
+        alertNow(moment);
+        letTheHeldTransitionGoOn();
+    };
+    // The opening window, alone on screen once the flip has put it there.
+    platform::Subscription openingShown = center().addObserver(
+        KZNotification::flipAnimationDidEnd, {}, [&](const platform::Notification&) {
+            if (app->openedReader() && app->openedReader()->openingWindow() &&
+                app->openedReader()->openingWindow()->isVisible()) {
+                KZTransitionMath::setPauseAt(0.5);
+                alertNow("the opening window");
+            }
+        });
+    kztest::runInsideTheEventLoop([&] {
+        // The search window in front as the flips know it, as after a search.
+        KZWindowFlipAnimator::sharedWindowFlipAnimator().flipToWindow(app->window(), 0);
+        KZTransitionMath::setPauseAt(0.5);
+        openThroughThePanel(*app, std::make_shared<OnePanelAnswer>(file));
+        atHeldTransition("the flip into the opening window");
+        atHeldTransition("the zoom up to the result");
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+        openingShown.cancel();
+
+        KZResultWindowCntrl* result = app->resultWindowCntrl();
+        result->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
+        KZTransitionMath::setPauseAt(0.5);
+        QTest::mouseClick(result->goBackBtn(), Qt::LeftButton);
+        atHeldTransition("Back down to the progress window");
+        auto* progress = qobject_cast<KZSearchProgressWindow*>(progressWindowInFront(*app));
+        ASSERT_TRUE(progress);
+
+        KZTransitionMath::setPauseAt(0.5);
+        QTest::mouseClick(progress->resetBtn(), Qt::LeftButton); // its question answered with Return
+        atHeldTransition("the flip back to the search window");
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return app->window()->isVisible(); }, 30s));
+        ASSERT_TRUE(kztest::settleWindowTransitions());
+    });
+    EXPECT_EQ(run.quits.count, 0);
+    EXPECT_EQ(run.answerer.said.size(), 6) << run.said().toStdString();
 }

@@ -3,13 +3,17 @@
 #include "preferences/KZSubscribeMessage.h"
 #include "preferences/KZURLOpener.h"
 
+#include "ScriptedPresenter.h"
 #include "TestSupport.h"
 
 #include "platform/NotificationCenter.h"
+#include "services/KZErrorDelegate.h"
 #include "settings/KZNotificationNames.h"
 
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QPushButton>
+#include <QTest>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
@@ -85,6 +89,51 @@ TEST_F(KZSubscribeTest, AcceptedAddressOpensTheMessageAndClosesTheWindow)
     EXPECT_EQ(opened[0].path(), KZNewsletterAddress());
     EXPECT_EQ(query.queryItemValue(QStringLiteral("body"), QUrl::FullyDecoded),
               QStringLiteral("\t odd_user@x@sub-domain.-.example.org"));
+    EXPECT_FALSE(cntrl->window()->isVisible());
+    EXPECT_EQ(closings, 1);
+}
+
+// Without a mail program, Subscribe tells the user as Tell a Friend does, in
+// the same words, and the window stays with what was typed, so that nothing
+// is lost; once a mail program takes the request, the window goes.
+TEST_F(KZSubscribeTest, WithoutAMailProgramTheUserIsToldAndTheWindowStays)
+{
+    auto presenter = std::make_shared<kztest::ScriptedPresenter>();
+    KZErrorDelegate::setSharedControl(nullptr);
+    KZErrorDelegate::sharedControl().setPresenter(presenter);
+    const auto restore = qScopeGuard([] { KZErrorDelegate::setSharedControl(nullptr); });
+    bool mailProgram = false;
+    KZSetURLOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return mailProgram;
+    });
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(cntrl->window(), kztest::kPatienceMs));
+    QTest::keyClicks(cntrl->nameFld(), QStringLiteral("Ada"));
+    QTest::keyClicks(cntrl->emailFld(), QStringLiteral("ada@example.org"));
+    QTest::mouseClick(cntrl->subscribeBtn(), Qt::LeftButton);
+
+    ASSERT_EQ(opened.size(), 1u);
+    ASSERT_EQ(presenter->shown(), 1u) << "told, not only logged";
+    EXPECT_TRUE(cntrl->window()->isVisible());
+    EXPECT_EQ(closings, 0);
+    EXPECT_EQ(cntrl->nameFld()->text(), QStringLiteral("Ada"));
+    EXPECT_EQ(cntrl->emailFld()->text(), QStringLiteral("ada@example.org"));
+    EXPECT_TRUE(cntrl->subscribeBtn()->isEnabled()) << "it can be tried again";
+
+    const QUrl friendAddress(QStringLiteral("mailto:?subject=Maravex"));
+    KZOpenURLOrTell(friendAddress);
+    ASSERT_EQ(presenter->shown(), 2u);
+    const KZAlertPresenter::Alert& told = presenter->calls[0].alert;
+    const KZAlertPresenter::Alert& friendTold = presenter->calls[1].alert;
+    EXPECT_EQ(told.style, friendTold.style);
+    EXPECT_EQ(told.informativeText, friendTold.informativeText);
+    EXPECT_EQ(told.messageText, QString(friendTold.messageText).replace(friendAddress.toDisplayString(),
+                                                                        opened[0].toDisplayString()));
+
+    mailProgram = true;
+    QTest::keyClick(cntrl->emailFld(), Qt::Key_Return);
+    EXPECT_EQ(opened.size(), 3u);
+    EXPECT_EQ(presenter->shown(), 2u);
     EXPECT_FALSE(cntrl->window()->isVisible());
     EXPECT_EQ(closings, 1);
 }

@@ -141,17 +141,7 @@ void KZProgressTabs::finalUpdateTabsStatus(const KZFileTypeSnapshot& types)
 void KZProgressTabs::fadeIn(const std::vector<KZProgressTabView*>& tabs, bool dropRunningRingAtEnd)
 {
     std::vector<QPointer<KZProgressTabView>> fading(tabs.begin(), tabs.end());
-    auto* animation = new QVariantAnimation(this);
-    animation->setStartValue(0.0);
-    animation->setEndValue(1.0);
-    animation->setDuration(KZAnimationTiming::milliseconds(kFadeSeconds));
-    connect(animation, &QVariantAnimation::valueChanged, this, [fading](const QVariant& value) {
-        for (const auto& tab : fading) {
-            if (tab)
-                tab->setContainerOpacity(value.toDouble());
-        }
-    });
-    connect(animation, &QVariantAnimation::finished, this, [this, fading, dropRunningRingAtEnd] {
+    const auto atEnd = [this, fading, dropRunningRingAtEnd] {
         for (const auto& tab : fading) {
             if (tab)
                 tab->setContainerOpacity(1.0);
@@ -162,7 +152,25 @@ void KZProgressTabs::fadeIn(const std::vector<KZProgressTabView*>& tabs, bool dr
         Q_EMIT tabsChanged();
         platform::NotificationCenter::defaultCenter().post(KZNotification::tabsAnimationDidEnd,
                                                            platform::bundleIdentifier());
+    };
+    // A hidden ring is shown whole when its window comes up.
+    if (!window()->isVisible()) {
+        if (dropRunningRingAtEnd && finalFade_)
+            finalFade_->stop();
+        atEnd();
+        return;
+    }
+    auto* animation = new QVariantAnimation(this);
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    animation->setDuration(KZAnimationTiming::milliseconds(kFadeSeconds));
+    connect(animation, &QVariantAnimation::valueChanged, this, [fading](const QVariant& value) {
+        for (const auto& tab : fading) {
+            if (tab)
+                tab->setContainerOpacity(value.toDouble());
+        }
     });
+    connect(animation, &QVariantAnimation::finished, this, atEnd);
     if (dropRunningRingAtEnd) {
         if (finalFade_)
             finalFade_->stop();

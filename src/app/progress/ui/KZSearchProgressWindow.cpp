@@ -230,6 +230,17 @@ void KZSearchProgressWindow::fade(QWidget* widget, double alpha, bool hideAtEnd,
     QGraphicsOpacityEffect* effect = opacityEffect(widget);
     if (alpha > 0)
         widget->show();
+    // Nobody watches a hidden window fade: it takes its end state at once,
+    // so that it comes up whole (a reopened result's progress window, which
+    // the result comes up from as soon as it is shown).
+    if (!isVisible()) {
+        effect->setOpacity(alpha);
+        if (hideAtEnd)
+            widget->hide();
+        if (done)
+            done();
+        return;
+    }
     auto* animation = new QVariantAnimation(widget);
     animation->setStartValue(effect->opacity());
     animation->setEndValue(alpha);
@@ -445,7 +456,7 @@ void KZSearchProgressWindow::showEnd(bool valid, const KZFileTypeSnapshot& types
     foldersInfo_->show(false);
     centreView_->update();
     QPointer<KZSearchProgressWindow> self(this);
-    QTimer::singleShot(KZAnimationTiming::milliseconds(kEndFadeSeconds), this, [self, types] {
+    const auto ringAtEnd = [self, types] {
         if (!self)
             return;
         if (types.size() < 2) {
@@ -454,7 +465,11 @@ void KZSearchProgressWindow::showEnd(bool valid, const KZFileTypeSnapshot& types
         } else {
             self->tabs_->finalUpdateTabsStatus(types);
         }
-    });
+    };
+    if (!isVisible())
+        ringAtEnd();
+    else
+        QTimer::singleShot(KZAnimationTiming::milliseconds(kEndFadeSeconds), this, ringAtEnd);
 }
 
 void KZSearchProgressWindow::showPreparingResult()

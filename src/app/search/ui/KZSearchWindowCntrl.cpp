@@ -159,7 +159,7 @@ void KZSearchWindowCntrl::startScanAction()
 }
 
 std::shared_ptr<KZSearchStuff> KZSearchWindowCntrl::preliminaryToScanWithOption(
-    bool allowInterface, std::shared_ptr<KZSearchProgress>* progressControl)
+    bool allowInterface, std::shared_ptr<KZSearchProgress>* progressControl, ProgressWindow window)
 {
     if (!searchView_)
         return KZSearchStuff::searchStuff();
@@ -175,7 +175,7 @@ std::shared_ptr<KZSearchStuff> KZSearchWindowCntrl::preliminaryToScanWithOption(
 
     // The progress controller first: observers registered only once it
     // exists, so a start that fails before leaves none behind.
-    auto progress = KZSearchProgress::create(searchView_, allowInterface);
+    auto progress = KZSearchProgress::create(searchView_, allowInterface || window == ProgressWindow::Made);
     if (!progress)
         return outcome.request;
 

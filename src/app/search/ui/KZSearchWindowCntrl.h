@@ -40,9 +40,13 @@ public:
     // The Start button.
     void startScanAction();
     // Checks the sources and builds the request; with a progress controller
-    // handed back the search may start. Without interface nothing is asked.
+    // handed back the search may start. Without interface nothing is asked,
+    // and the progress controller has no window unless `window` asks for
+    // one: a reopened result comes up through it, as a search's result does.
+    enum class ProgressWindow { AsInterface, Made };
     std::shared_ptr<KZSearchStuff> preliminaryToScanWithOption(bool allowInterface,
-                                                               std::shared_ptr<KZSearchProgress>* progressControl);
+                                                               std::shared_ptr<KZSearchProgress>* progressControl,
+                                                               ProgressWindow window = ProgressWindow::AsInterface);
 
     // The engine's end of the search; any thread.
     void searchDidTerminate(const QVariantMap& userInfo);

@@ -28,6 +28,7 @@
 #include <QTest>
 #include <QWindow>
 
+#include "engine/KZResultInfoKeys.h"
 #include "services/ui/KZMenuSet.h"
 
 #include <QContextMenuEvent>
@@ -168,6 +169,27 @@ TEST_F(ProgressWindowTest, EndLayouts)
         }
         EXPECT_FALSE(KZIsSearchInProgress());
     }
+}
+
+// A reopened result's counts put into a window that is not shown (the
+// result comes up from it as soon as it is): it is at its end at once, with
+// no fade left to run, as a search's is when Show Result is pressed.
+TEST_F(ProgressWindowTest, AHiddenWindowIsAtItsEndAtOnce)
+{
+    auto& core = progress_->core();
+    core.setStartsClock(false);
+    core.prepareToSearch({{QStringLiteral("showInterface"), false}});
+    core.addFoundItemOfType(3, 100);
+    core.addFoundItemOfType(7, 50);
+    ASSERT_FALSE(window_->isVisible());
+    progress_->setSavedProgress({{KZResultKey::foundItemsCount, 4}, {KZResultKey::foundItemsSize, 150}});
+    window_->show();
+    EXPECT_FALSE(window_->stopBtn()->isVisible());
+    EXPECT_EQ(KZSearchProgressWindow::alphaOf(window_->showResultBtn()), 1.0);
+    EXPECT_EQ(KZSearchProgressWindow::alphaOf(window_->resetBtn()), 1.0);
+    EXPECT_EQ(KZSearchProgressWindow::alphaOf(window_->mainInfoFld()), 0.0);
+    EXPECT_TRUE(window_->tabsView()->hasFinalRing());
+    EXPECT_TRUE(window_->tabsView()->layers().empty()) << "the running ring is gone";
 }
 
 TEST_F(ProgressWindowTest, PointerOnTheRing)
