@@ -51,8 +51,10 @@ struct FuseDisk {
         if (!made)
             ::_exit(kUnavailable);
         if (kind == Kind::Vfat) {
-            if (!kztest::shell("fusefat -o rw+" + (options.empty() ? "" : "," + options) + " " + image.native() + " "
-                               + at.native()))
+            // Named by its image, as a user's mount names its device: the
+            // volume serial read there tells the disk on every kernel.
+            if (!kztest::shell("fusefat -o rw+,fsname=" + image.native() + (options.empty() ? "" : "," + options) + " "
+                               + image.native() + " " + at.native()))
                 ::_exit(kUnavailable);
             return;
         }
