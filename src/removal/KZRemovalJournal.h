@@ -2,6 +2,7 @@
 
 #include "removal/KZUndoRecords.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -126,9 +127,12 @@ private:
     std::filesystem::path path_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    bool dirty_ = false;
-    bool stopping_ = false;
-    bool finished_ = false;
+    // Atomic although the lock guards them: the flusher's timed wait goes
+    // through pthread_cond_clockwait, which the thread sanitizer of this
+    // compiler does not see take the lock back.
+    std::atomic<bool> dirty_{false};
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> finished_{false};
     quint64 failedAppends_ = 0;
     std::thread flusher_;
 };
