@@ -85,6 +85,9 @@ TEST_F(FoundItemsModel, BuildsOneItemPerNodeAndFreesEveryNodeOnce)
     // also when members were removed before they were torn down.
     model.reset();
     KZFoundItemsOperationQueue().waitUntilAllOperationsAreFinished();
+    // Reading the names queued their bookmarks; a bookmark being made holds
+    // its item until it is done.
+    KZFoundItemFactsQueue().waitUntilAllOperationsAreFinished();
     items[2]->subtractUnitItemsInGroup();
     const KZFoundItemRef keep = items[0];
     items.clear();
