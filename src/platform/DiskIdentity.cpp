@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -105,6 +106,35 @@ std::mutex mountAnswersMutex;
 std::map<quint64, std::optional<quint64>> knownHeaderSerials;
 std::map<quint64, std::optional<quint64>> knownVolumes;
 
+// Where the kernel has no lasting mount ID: answers by a mount's plain ID
+// and its device number, kept only while this mount namespace's table stays
+// as it was. Both numbers are handed out again only once a mount is gone,
+// which the table tells of. Guarded by mountAnswersMutex.
+struct PlainMount {
+    quint64 mountId = 0;
+    quint64 device = 0;
+    auto operator<=>(const PlainMount&) const = default;
+};
+std::map<PlainMount, std::optional<quint64>> knownPlainHeaderSerials;
+std::map<PlainMount, std::optional<quint64>> knownPlainVolumes;
+
+// The mount table, watched: poll() tells of any mount or unmount in its
+// namespace since the last poll on the same open file.
+struct MountTableWatch {
+    int fd = -1;
+    pid_t pid = 0;           // a forked child opens its own
+    std::string nameSpace;   // the namespace the open table shows
+    quint64 generation = 0;  // counts the times the answers were let go
+};
+MountTableWatch mountTable;
+
+void forgetPlainAnswers()
+{
+    knownPlainHeaderSerials.clear();
+    knownPlainVolumes.clear();
+    ++mountTable.generation;
+}
+
 } // namespace
 
 KernelConditions kernelConditions()
@@ -124,6 +154,7 @@ void setKernelConditions(const KernelConditions& conditions)
     std::lock_guard guard(mountAnswersMutex);
     knownHeaderSerials.clear();
     knownVolumes.clear();
+    forgetPlainAnswers();
 }
 
 KernelConditions systemKernelConditions()
@@ -373,22 +404,75 @@ std::string headerSourceOf(dev_t device, const MountIds& ids)
     return mount->source;
 }
 
-// What a mount's disk answers stays while it is mounted, so each lasting
-// mount is asked once; a mount without a lasting ID is asked every time.
+// Under mountAnswersMutex: whether the plain answers may be used and kept,
+// after letting them go if anything was mounted or unmounted since they
+// were. Never where the table cannot be watched.
+bool plainAnswersHold()
+{
+    const std::string nameSpace = readLinkOf("/proc/thread-self/ns/mnt");
+    if (nameSpace.empty())
+        return false;
+    if (mountTable.fd < 0 || mountTable.pid != ::getpid() || mountTable.nameSpace != nameSpace) {
+        // A forked child closes only its own copy: the parent's open table,
+        // and what its polls have seen, stay the parent's.
+        if (mountTable.fd >= 0)
+            ::close(mountTable.fd);
+        forgetPlainAnswers();
+        mountTable.fd = ::open("/proc/thread-self/mountinfo", O_RDONLY | O_CLOEXEC);
+        mountTable.pid = ::getpid();
+        mountTable.nameSpace = nameSpace;
+        return mountTable.fd >= 0;
+    }
+    pollfd table{mountTable.fd, POLLPRI, 0};
+    const int polled = ::poll(&table, 1, 0);
+    if (polled == 0)
+        return true;
+    forgetPlainAnswers();
+    if (polled < 0 || (table.revents & POLLNVAL)) {
+        ::close(mountTable.fd);
+        mountTable.fd = -1;
+        return false;
+    }
+    return true;
+}
+
+// What a mount's disk answers stays while it is mounted, so each mount is
+// asked once: a lasting mount for as long as the conditions stay, another
+// one until the mount table changes. The item open at `fd` keeps its mount
+// from being let go while its answer is computed and kept, so that no later
+// mount can be given the same numbers before the table tells of it.
 template <typename Compute>
-std::optional<quint64> oncePerMount(std::map<quint64, std::optional<quint64>>& known, std::mutex& mutex,
+std::optional<quint64> oncePerMount(std::map<quint64, std::optional<quint64>>& known,
+                                    std::map<PlainMount, std::optional<quint64>>& knownPlain, dev_t device,
                                     const MountIds& ids, Compute compute)
 {
     if (ids.unique) {
-        std::lock_guard guard(mutex);
-        if (const auto found = known.find(*ids.unique); found != known.end())
+        {
+            std::lock_guard guard(mountAnswersMutex);
+            if (const auto found = known.find(*ids.unique); found != known.end())
+                return found->second;
+        }
+        const std::optional<quint64> value = compute();
+        std::lock_guard guard(mountAnswersMutex);
+        known.emplace(*ids.unique, value);
+        return value;
+    }
+    if (!ids.plain)
+        return compute();
+    const PlainMount key{*ids.plain, quint64(device)};
+    quint64 generation = 0;
+    {
+        std::lock_guard guard(mountAnswersMutex);
+        if (!plainAnswersHold())
+            return compute();
+        if (const auto found = knownPlain.find(key); found != knownPlain.end())
             return found->second;
+        generation = mountTable.generation;
     }
     const std::optional<quint64> value = compute();
-    if (ids.unique) {
-        std::lock_guard guard(mutex);
-        known.emplace(*ids.unique, value);
-    }
+    std::lock_guard guard(mountAnswersMutex);
+    if (plainAnswersHold() && mountTable.generation == generation)
+        knownPlain.emplace(key, value);
     return value;
 }
 
@@ -396,7 +480,7 @@ std::optional<quint64> oncePerMount(std::map<quint64, std::optional<quint64>>& k
 // reads from its header.
 std::optional<quint64> headerSerialOf(dev_t device, const MountIds& ids)
 {
-    return oncePerMount(knownHeaderSerials, mountAnswersMutex, ids, [&]() -> std::optional<quint64> {
+    return oncePerMount(knownHeaderSerials, knownPlainHeaderSerials, device, ids, [&]() -> std::optional<quint64> {
         const std::string source = headerSourceOf(device, ids);
         return source.empty() ? std::nullopt : volumeSerialOf(source);
     });
@@ -406,7 +490,7 @@ std::optional<quint64> headerSerialOf(dev_t device, const MountIds& ids)
 // identity.
 std::optional<quint64> volumeOf(dev_t device, const MountIds& ids)
 {
-    return oncePerMount(knownVolumes, mountAnswersMutex, ids, [&]() -> std::optional<quint64> {
+    return oncePerMount(knownVolumes, knownPlainVolumes, device, ids, [&]() -> std::optional<quint64> {
         if (::major(device) != 0)
             return volumeOfBlockDevice(device, 0);
         if (ids.plain)

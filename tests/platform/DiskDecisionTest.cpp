@@ -11,10 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -254,4 +257,54 @@ TEST(DiskDecision, AScannedItemIsCompletedWithItsDiskAndBirth)
     EXPECT_FALSE(afterChange.birth);
     EXPECT_EQ(afterChange.size, scanned.size);
     EXPECT_EQ(afterChange.fileSystem, facts.identity);
+}
+
+// Where the kernel gives no lasting mount ID (before Linux 6.8), a disk is
+// still asked once, not once per item (a virtio disk answers its serial with
+// a request to the device): its answer holds until anything is mounted or
+// unmounted, as a plain mount ID and a device number are handed out again
+// only after.
+TEST(DiskDecision, WithoutLastingMountIdsADiskIsAskedOnceUntilTheMountTableChanges)
+{
+    // The temporary folders prefer memory; a folder on a disk is wanted.
+    fs::path onDisk;
+    for (const char* candidate : std::initializer_list<const char*>{std::getenv("TMPDIR"), "/var/tmp", "/tmp"}) {
+        struct stat folder {};
+        if (candidate && *candidate && ::stat(candidate, &folder) == 0 && ::major(folder.st_dev) != 0
+            && ::access(candidate, W_OK) == 0) {
+            onDisk = candidate;
+            break;
+        }
+    }
+    if (onDisk.empty())
+        GTEST_SKIP() << "no temporary folder here is on a block device";
+    kztest::TempDir dir(onDisk);
+    const fs::path file = dir.write("item", "x");
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    FakeSysfs sys;
+    const std::string device = "pci/virtio9/block/vdz";
+    sys.device(::major(st.st_dev), ::minor(st.st_dev), device);
+    sys.file("devices/" + device + "/serial", "FIRST");
+    platform::KernelConditions conditions = platform::systemKernelConditions();
+    conditions.uniqueMountIds = false;
+    conditions.sysfs = sys.dir.path();
+    ScopedConditions scoped(conditions);
+
+    const std::optional<quint64> first = platform::fileSystemOf(file).volume;
+    ASSERT_TRUE(first);
+    // Nothing a real disk does: it only shows whether the disk was asked again.
+    sys.file("devices/" + device + "/serial", "SECOND");
+    EXPECT_EQ(platform::fileSystemOf(file).volume, first);
+    EXPECT_NE(platform::blockDeviceVolume(st.st_dev), first) << "asked afresh, the disk says otherwise";
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to change the mount table";
+    const fs::path at = dir.mkdir("mount");
+    ASSERT_EQ(::mount("none", at.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    ASSERT_EQ(::umount2(at.c_str(), 0), 0) << std::strerror(errno);
+    const std::optional<quint64> after = platform::fileSystemOf(file).volume;
+    EXPECT_TRUE(after);
+    EXPECT_NE(after, first) << "the disk is asked again once the table changed";
+    EXPECT_EQ(after, platform::blockDeviceVolume(st.st_dev));
 }
