@@ -3,6 +3,7 @@
 #include "platform/Bookmark.h"
 #include "platform/FolderAttributes.h"
 #include "platform/NotificationCenter.h"
+#include "platform/OperationQueue.h"
 #include "platform/PropertyList.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
@@ -476,6 +477,8 @@ TEST(KZRestoreRemovedFiles, ARestoreNamesTheTrashedResultItemsBackInPlace)
     ASSERT_FALSE(fs::exists(f.dir / "dup/a"));
     f.dir.write("dup/b", "new");
     const std::weak_ptr<KZFoundItem> closed = all[3];
+    // A bookmark being made holds its item until it is done.
+    KZFoundItemFactsQueue().waitUntilAllOperationsAreFinished();
     all[3].reset();
     ASSERT_TRUE(closed.expired()) << "the result that held it is gone";
 
