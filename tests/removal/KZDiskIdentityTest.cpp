@@ -115,7 +115,7 @@ struct LoopDisk {
         const auto before = platform::statPath(at, false);
         ASSERT_TRUE(before);
         const std::string device = "/dev/loop" + std::to_string(minor(before->device));
-        ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+        ASSERT_EQ(unplug(at), 0) << std::strerror(errno);
         const fs::path holder = image.native() + ".holder";
         // The loop device is let go once its mount is gone.
         for (int attempt = 0; attempt < 50 && holding.empty(); ++attempt) {

@@ -155,7 +155,7 @@ struct Disks {
     // stays free for the next image.
     void detach()
     {
-        ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+        ASSERT_EQ(unplug(at), 0) << std::strerror(errno);
         if (kind == Kind::FuseVfat)
             return;
         if (!kztest::detachLoopDevice(device))
@@ -642,7 +642,7 @@ namespace {
 void mountAgain(Disks& disks)
 {
     const fs::path at = disks.at;
-    ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+    ASSERT_EQ(unplug(at), 0) << std::strerror(errno);
     switch (disks.kind) {
     case Kind::FuseVfat: {
         // The daemon of the last mount may still hold its image a moment.

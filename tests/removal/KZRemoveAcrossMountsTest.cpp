@@ -461,7 +461,7 @@ TEST(KZRemoveAcrossMounts, AMountMadeOnTheDestinationRightAsTheItemMovesKeepsItI
             EXPECT_TRUE(engine->standardUndo().empty());
             EXPECT_FALSE(engine->removedArray().value_or(KZFoundItemArray{}).contains(all[0]));
             EXPECT_TRUE(fs::is_empty(destination)) << "nothing in the mount";
-            ASSERT_EQ(::umount2(destination.c_str(), 0), 0);
+            ASSERT_EQ(unplug(destination), 0) << std::strerror(errno);
             EXPECT_EQ(clash ? kztest::readFile(destination / "a") : std::string(), clash ? "the user's" : "");
             EXPECT_EQ(std::distance(fs::directory_iterator(destination), fs::directory_iterator()), clash ? 1 : 0)
                 << "nothing hidden beneath it";
@@ -498,7 +498,7 @@ TEST(KZRemoveAcrossMounts, AMountMadeOnTheTrashRightAsTheItemMovesKeepsItInPlace
         EXPECT_EQ(kztest::readFile(item), "same bytes");
         EXPECT_FALSE(engine->removedArray().value_or(KZFoundItemArray{}).contains(all[0]));
         EXPECT_TRUE(fs::is_empty(files)) << "nothing in the mount";
-        ASSERT_EQ(::umount2(files.c_str(), 0), 0);
+        ASSERT_EQ(unplug(files), 0) << std::strerror(errno);
         EXPECT_EQ(countIn(files), 0u) << "nothing hidden beneath it";
         const auto volume = platform::volumeForPath(item);
         ASSERT_TRUE(volume);
@@ -558,7 +558,7 @@ TEST(KZRemoveAcrossMounts, AMountMadeOnTheOldFolderRightAsTheItemGoesBackKeepsIt
             }
             ASSERT_TRUE(mounted);
             EXPECT_TRUE(fs::is_empty(item.parent_path())) << "nothing in the mount";
-            ASSERT_EQ(::umount2(item.parent_path().c_str(), 0), 0);
+            ASSERT_EQ(unplug(item.parent_path()), 0) << std::strerror(errno);
             EXPECT_FALSE(fs::exists(item)) << "nothing hidden beneath it";
 
             if (undo) {

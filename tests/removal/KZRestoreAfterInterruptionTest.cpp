@@ -159,7 +159,7 @@ TEST(KZRestoreAfterInterruption, AnUnmountedFileSystemKeepsItsRecordsUntilItIsMo
         auto result = restore.restoreFiles({file});
         EXPECT_EQ(result.notRestored.disconnected, 1u);
         EXPECT_EQ(entriesOf(file), 1u);
-        ASSERT_EQ(::umount2(disk.c_str(), 0), 0);
+        ASSERT_EQ(unplug(disk), 0) << std::strerror(errno);
         result = restore.restoreFiles({file});
         EXPECT_EQ(result.restored, 1u);
         EXPECT_EQ(kztest::readFile(clip), "clip");

@@ -396,7 +396,7 @@ TEST(KZRestoreMadeFolders, AnAclThatCannotBeReadLeavesTheFolderMadePrivate)
         undoFiles.push_back(writeUndoFile({trashAsRemoval(restored / "f")}, 100));
         undoFiles.push_back(writeUndoFile({trashAsRemoval(restored)}, 200));
 
-        ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+        ASSERT_EQ(unplug(at), 0) << std::strerror(errno);
         if (!mount("noacl"))
             ::_exit(77);
         const fs::path undone = at / "undone/G";
@@ -415,7 +415,7 @@ TEST(KZRestoreMadeFolders, AnAclThatCannotBeReadLeavesTheFolderMadePrivate)
             EXPECT_EQ(kztest::readFile(g / "f"), "not for everybody");
             expectFolder(g, 0700, 0, 0);
         }
-        ASSERT_EQ(::umount2(at.c_str(), 0), 0);
+        ASSERT_EQ(unplug(at), 0) << std::strerror(errno);
         ASSERT_TRUE(mount("acl"));
         EXPECT_TRUE(reaches(65534, at / "restored"));
         EXPECT_FALSE(reaches(65534, restored / "f"));

@@ -237,13 +237,7 @@ TEST(KZUndoIdentity, AnUndoKeepsTheCopiesWhileTheOriginalsDiskIsUnplugged)
         ASSERT_EQ(engine->tally().copied, 2u);
         const KZUndoDict dict{engine->standardUndo(), {}, {}};
 
-        // The found items' bookmarks are made on a queue of their own, and
-        // one being made holds its folder a moment: the unplug waits for it.
-        int unmounted = -1;
-        for (int attempt = 0; attempt < 100 && unmounted != 0; ++attempt)
-            if ((unmounted = ::umount2(disk.c_str(), 0)) != 0 && errno == EBUSY)
-                ::usleep(20 * 1000);
-        ASSERT_EQ(unmounted, 0) << std::strerror(errno);
+        ASSERT_EQ(unplug(disk), 0) << std::strerror(errno);
         const RegisteredUndos registered;
         KZRestoreRemovedFiles restore;
         const auto unplugged = restore.doUndoMove(dict);
@@ -307,7 +301,7 @@ TEST(KZUndoIdentity, AnUndoWaitsForTheDiskThatHoldsWhatItMoved)
                 const fs::path b = placed(items[1], "b");
                 ASSERT_TRUE(fs::exists(a) && fs::exists(b));
 
-                ASSERT_EQ(::umount2(disk.c_str(), 0), 0);
+                ASSERT_EQ(unplug(disk), 0) << std::strerror(errno);
                 if (otherDisk) {
                     kztest::mountTmpfs(disk);
                     fs::create_directories(dest);
@@ -326,7 +320,7 @@ TEST(KZUndoIdentity, AnUndoWaitsForTheDiskThatHoldsWhatItMoved)
                 EXPECT_EQ(registered[0].createdFolderUndo.size(), dict.createdFolderUndo.size());
 
                 if (otherDisk) {
-                    ASSERT_EQ(::umount2(disk.c_str(), 0), 0);
+                    ASSERT_EQ(unplug(disk), 0) << std::strerror(errno);
                 }
                 kztest::bindMount(store, disk);
                 const auto plugged = restore.doUndoMove(registered[0]);
@@ -411,7 +405,7 @@ TEST(KZUndoIdentity, RestoreMakesNoFoldersOnTheBareFolderOfAnUnmountedDisk)
         record.bookmark = platform::createBookmark(record.currPosition);
         const fs::path file = writeUndoFile({record}, 800.0);
 
-        ASSERT_EQ(::umount2(home.c_str(), 0), 0);
+        ASSERT_EQ(unplug(home), 0) << std::strerror(errno);
         KZRestoreRemovedFiles restore;
         auto result = restore.restoreFiles({file});
         EXPECT_EQ(result.restored, 0u);

@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "platform/Bookmark.h"
 #include "platform/FileStat.h"
+#include "platform/OperationQueue.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
 #include "removal/KZRemovalFileSystem.h"
@@ -21,9 +22,11 @@
 #include <QStringList>
 
 #include <grp.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include <functional>
@@ -244,6 +247,19 @@ inline bool passesAsUser(uid_t uid, const fs::path& dataHome, const std::functio
     }
     int status = 0;
     return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Unmounts the disk at `at` as a user unplugs it; 0, or -1 with errno. The
+// found items' bookmarks are made on a queue of their own, and one being
+// made holds its folder a moment: the unplug waits for them.
+inline int unplug(const fs::path& at)
+{
+    KZFoundItemFactsQueue().waitUntilAllOperationsAreFinished();
+    int unmounted = -1;
+    for (int attempt = 0; attempt < 100 && unmounted != 0; ++attempt)
+        if ((unmounted = ::umount2(at.c_str(), 0)) != 0 && errno == EBUSY)
+            ::usleep(20 * 1000);
+    return unmounted;
 }
 
 } // namespace removaltest
