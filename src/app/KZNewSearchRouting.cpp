@@ -208,16 +208,8 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
         return;
     if (isSavedResult(paths.front())) {
         const fs::path file = paths.front();
-        if (refusedDuringRemoval({file}))
+        if (!mayOpenSaved(file))
             return;
-        // Behind another window (the first Welcome, Preferences) or another
-        // saved result nothing is asked yet: the opening asks once a main
-        // window is in front and the other has opened.
-        if (mainWindowInFront() && !anotherOpeningComes(file)) {
-            if (!ifCanContinue(file))
-                return;
-            consentFor_ = file;
-        }
         const double waited = host_.now() - start_;
         if (waited < kSavedResultDelay) {
             // Right after launch the search window is still settling; the
@@ -374,14 +366,23 @@ void KZNewSearchRouting::openSavedFile(const fs::path& file)
 
 void KZNewSearchRouting::openSavedChosen(const fs::path& file)
 {
+    if (mayOpenSaved(file))
+        openSavedFile(file);
+}
+
+bool KZNewSearchRouting::mayOpenSaved(const fs::path& file)
+{
     if (refusedDuringRemoval({file}))
-        return;
+        return false;
+    // Behind another window (the first Welcome, Preferences) or another
+    // saved result nothing is asked yet: the opening asks once a main
+    // window is in front and the other has opened.
     if (mainWindowInFront() && !anotherOpeningComes(file)) {
         if (!ifCanContinue(file))
-            return;
+            return false;
         consentFor_ = file;
     }
-    openSavedFile(file);
+    return true;
 }
 
 bool KZNewSearchRouting::anotherOpeningComes(const fs::path& file) const

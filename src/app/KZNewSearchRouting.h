@@ -154,6 +154,10 @@ private:
     // Another saved result than `file` was agreed to or is on its way: `file`
     // waits for it, and asks nothing before.
     bool anotherOpeningComes(const std::filesystem::path& file) const;
+    // Whether `file` may go on to open: not during a removal, and with the
+    // user's consent where the question can be asked now (it is kept for
+    // this file alone).
+    bool mayOpenSaved(const std::filesystem::path& file);
     void observeReady();
     // A removal under way keeps its window: the request is refused, and
     // said so, before anything moves or asks.

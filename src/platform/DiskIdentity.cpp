@@ -470,8 +470,9 @@ std::optional<quint64> oncePerMount(std::map<quint64, std::optional<quint64>>& k
         generation = mountTable.generation;
     }
     const std::optional<quint64> value = compute();
+    // A change meanwhile is seen by the next look-up, which lets this go too.
     std::lock_guard guard(mountAnswersMutex);
-    if (plainAnswersHold() && mountTable.generation == generation)
+    if (mountTable.generation == generation)
         knownPlain.emplace(key, value);
     return value;
 }

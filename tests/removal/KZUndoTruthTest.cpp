@@ -42,6 +42,25 @@ KZUndoMovedItem copyRecord(const fs::path& copy, const fs::path& original)
     return KZUndoMovedItem{copy, original, false, true, KZCopyIdentity::capture(copy)};
 }
 
+// What an Undo of `dict` in the running program hands back.
+std::optional<KZRestoreRemovedFiles::UndoOutcome> undone(const KZUndoDict& dict)
+{
+    KZRestoreRemovedFiles restore;
+    std::optional<KZRestoreRemovedFiles::UndoOutcome> told;
+    restore.undoMove(dict, [&](const KZRestoreRemovedFiles::UndoOutcome& outcome) { told = outcome; });
+    restore.waitUntilIdle();
+    return told;
+}
+
+// The informative text of the one alert that tells `outcome`.
+QString toldWhy(const ScopedAlerts& alerts, const KZRestoreRemovedFiles::UndoOutcome& outcome)
+{
+    KZRestoreRemovedFiles::tellOutcome(outcome.restored, outcome.notRestored.total(), outcome.notRestored.reasonKey(),
+                                       false);
+    EXPECT_EQ(alerts.shown(), 1u);
+    return alerts.shown() == 1u ? alerts.presenter->calls.at(0).alert.informativeText : QString();
+}
+
 // Bounds a call that must never wait on a pipe.
 template <typename F>
 auto quickly(F&& call)
@@ -367,15 +386,10 @@ TEST(KZUndoTruth, AnItemGoneFromTheMovesFolderIsNotSaidToHaveLeftTheTrash)
     dict.standardUndo.push_back({dir.write("dest/back", "B"), dir / "src/back"});
     dict.standardUndo.push_back({dir.write("dest/gone", "G"), dir / "src/gone"});
     fs::remove(dir / "dest/gone");
-    KZRestoreRemovedFiles restore;
-    std::optional<KZRestoreRemovedFiles::UndoOutcome> told;
-    restore.undoMove(dict, [&](const KZRestoreRemovedFiles::UndoOutcome& outcome) { told = outcome; });
-    restore.waitUntilIdle();
+    const auto told = undone(dict);
     ASSERT_TRUE(told);
     EXPECT_EQ(told->notRestored.gone, 1u);
-    KZRestoreRemovedFiles::tellOutcome(told->restored, told->notRestored.total(), told->notRestored.reasonKey(), false);
-    ASSERT_EQ(alerts.shown(), 1u);
-    const QString why = alerts.presenter->calls.at(0).alert.informativeText;
+    const QString why = toldWhy(alerts, *told);
     EXPECT_FALSE(why.contains(u"Trash"_s)) << why.toStdString();
     EXPECT_TRUE(why.contains(u"no longer where the move put it"_s)) << why.toStdString();
 
@@ -396,16 +410,11 @@ TEST(KZUndoTruth, ACopyThatStaysIsNeverSaidToHaveMoved)
     KZUndoDict dict;
     dict.standardUndo.push_back(copyRecord(dir.write("dest/a", "A"), dir / "src/a"));
     fs::remove(dir / "dest/a");
-    KZRestoreRemovedFiles restore;
-    std::optional<KZRestoreRemovedFiles::UndoOutcome> told;
-    restore.undoMove(dict, [&](const KZRestoreRemovedFiles::UndoOutcome& outcome) { told = outcome; });
-    restore.waitUntilIdle();
+    const auto told = undone(dict);
     ASSERT_TRUE(told);
     EXPECT_EQ(told->notRestored.gone, 1u);
     EXPECT_EQ(told->notRestored.reasonKey(), u"not_restored_copy_gone"_s);
-    KZRestoreRemovedFiles::tellOutcome(told->restored, told->notRestored.total(), told->notRestored.reasonKey(), false);
-    ASSERT_EQ(alerts.shown(), 1u);
-    const QString why = alerts.presenter->calls.at(0).alert.informativeText;
+    const QString why = toldWhy(alerts, *told);
     EXPECT_FALSE(why.contains(u"move put it"_s)) << why.toStdString();
     EXPECT_TRUE(why.contains(u"original never left"_s)) << why.toStdString();
 
@@ -433,10 +442,7 @@ TEST(KZUndoTruth, AnInProgramUndoHandsBackWhatItCouldNotPutBack)
     KZUndoDict dict;
     dict.standardUndo.push_back({dir.write("dest/back", "B"), dir / "src/back"});
     dict.standardUndo.push_back({dir.write("dest/taken", "T"), dir / "src/taken"});
-    KZRestoreRemovedFiles restore;
-    std::optional<KZRestoreRemovedFiles::UndoOutcome> told;
-    restore.undoMove(dict, [&](const KZRestoreRemovedFiles::UndoOutcome& outcome) { told = outcome; });
-    restore.waitUntilIdle();
+    const auto told = undone(dict);
     ASSERT_TRUE(told);
     EXPECT_EQ(told->restored, 1u);
     EXPECT_EQ(told->notRestored.occupied, 1u);
