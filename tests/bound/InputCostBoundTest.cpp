@@ -568,6 +568,17 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     cases.push_back({"music-library-export", "many tiny tracks, too many to read whole", tinyTracksExport});
     cases.push_back({"music-library-export", "an export as the music application writes it", largeExport, true, true});
     cases.push_back({"music-library-export", "a playlist's value of 60 MB", longRules, true, true});
+    // The search for the media folder of an export no reading takes goes
+    // through the whole file.
+    for (const auto& [shape, input] : std::initializer_list<std::pair<const char*, fs::path>>{
+             {"a value shared by every record", sharedDict},
+             {"a claimed count far above the objects", claimed},
+             {"nesting hidden in comments, CDATA and a DOCTYPE", nested},
+             {"many tiny tracks", tinyTracksExport},
+             {"a sparse file", sparseList},
+             {"an export as the music application writes it", largeExport},
+             {"a playlist's value of 60 MB", longRules}})
+        cases.push_back({"music-folder-scan", shape, input, false});
     cases.push_back({"photo-library", "a query that runs without end", loops, false});
     cases.push_back({"photo-library", "a query that prints without end", prints, false});
     cases.push_back({"photo-library", "a sparse log", sparseLog, false});

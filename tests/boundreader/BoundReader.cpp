@@ -4,6 +4,7 @@
 // each reader and shape of input, and holds the child's peak memory and time
 // to what the file's bytes allow.
 #include "engine/KZMDQuery.h"
+#include "media/KZMusicFolderScan.h"
 #include "media/KZPhotosSupport.h"
 #include "media/KZiTunesLibrary.h"
 #include "platform/BinaryPropertyListReader.h"
@@ -100,6 +101,12 @@ const std::map<std::string, Reader>& readers()
          [](const fs::path& file) {
              QString error;
              return KZiTunesLibrary::fromFile(file, &error) ? QString() : error;
+         }},
+        {"music-folder-scan",
+         [](const fs::path& file) {
+             // Never refuses: a folder it cannot find is none.
+             KZMusicFolderScan::musicFolderIn(file, KZiTunesLibrary::kMaxExportSize);
+             return QString();
          }},
         {"photo-library",
          [](const fs::path& library) {
