@@ -1,0 +1,213 @@
+#include "platform/FileSystemFacts.h"
+
+#include "platform/BlockDevices.h"
+#include "platform/FileSystemHeader.h"
+#include "platform/MountTable.h"
+#include "platform/StableHash.h"
+
+#include <cstring>
+
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#ifndef FS_IOC_GETFSUUID
+// Linux 6.5 and later; older headers lack it, and an older kernel answers
+// ENOTTY.
+struct fsuuid2 {
+    __u8 len;
+    __u8 uuid[16];
+};
+#define FS_IOC_GETFSUUID _IOR(0x15, 0, struct fsuuid2)
+#endif
+
+namespace platform {
+
+namespace {
+
+// Where libblkid can read the file system of the device `device`: its
+// device node, or for FUSE on an unnamed device the image or device it was
+// mounted from. Only a file system that gives no identity of its own is
+// asked, and what is read only ever tells two disks apart or agrees: a
+// disk is proved by its block device or its mount.
+std::string headerSourceOf(dev_t device, const MountIds& ids)
+{
+    if (::major(device) != 0)
+        return blockDeviceNode(device);
+    if (!ids.plain)
+        return {};
+    const auto mount = sourceOfMount(*ids.plain);
+    struct stat st {};
+    if (!mount || mount->type.rfind("fuse", 0) != 0 || mount->source.empty() || mount->source[0] != '/'
+        || ::stat(mount->source.c_str(), &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode)))
+        return {};
+    return mount->source;
+}
+
+// Of a file system without an identity of its own, the serial libblkid
+// reads from its header.
+std::optional<quint64> headerSerialOf(dev_t device, const MountIds& ids)
+{
+    return oncePerMount(MountQuestion::HeaderSerial, device, ids, [&]() -> std::optional<quint64> {
+        const std::string source = headerSourceOf(device, ids);
+        return source.empty() ? std::nullopt : volumeSerialOf(source);
+    });
+}
+
+// Of the item open at `fd` on the device `device`: its block device's own
+// identity.
+std::optional<quint64> volumeOf(dev_t device, const MountIds& ids)
+{
+    return oncePerMount(MountQuestion::Volume, device, ids, [&]() -> std::optional<quint64> {
+        if (::major(device) != 0)
+            return blockDeviceVolume(device);
+        if (ids.plain)
+            if (const std::optional<dev_t> source = sourceDeviceOfMount(*ids.plain))
+                return blockDeviceVolume(*source);
+        return std::nullopt;
+    });
+}
+
+// The kernel's own encoding of a device number, which xfs, vfat, exfat and
+// others hand out as their f_fsid: no identity beyond the number itself.
+quint64 encodedDevice(dev_t device)
+{
+    const quint64 major = ::major(device);
+    const quint64 minor = ::minor(device);
+    return (minor & 0xff) | (major << 8) | ((minor & ~quint64(0xff)) << 12);
+}
+
+// The UUID the file system reports, folded to a number as ext4 folds its
+// own into f_fsid. The ioctl needs a descriptor that is no O_PATH one, of a
+// folder, which may be one the user cannot list.
+std::optional<quint64> uuidOfFolder(int folderFd)
+{
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    fsuuid2 uuid{};
+    uuid.len = sizeof uuid.uuid;
+    const bool ok = ::ioctl(fd, FS_IOC_GETFSUUID, &uuid) == 0 && uuid.len > 0 && uuid.len <= sizeof uuid.uuid;
+    ::close(fd);
+    if (!ok)
+        return std::nullopt;
+    quint64 halves[2] = {};
+    std::memcpy(halves, uuid.uuid, uuid.len);
+    // Folded as ext4 folds it, and where that gives 0 (a UUID whose halves
+    // are alike) by its first half: a UUID is an identity all the same.
+    const quint64 folded = halves[0] ^ halves[1];
+    if (folded)
+        return folded;
+    return halves[0] ? std::optional<quint64>(halves[0]) : std::nullopt;
+}
+
+// The UUID of the file system of the folder open at `folderFd`, where it
+// holds the device `device`: a file mounted on its own is not its folder's.
+std::optional<quint64> uuidOfFolderOn(int folderFd, dev_t device)
+{
+    struct stat folder {};
+    if (folderFd < 0 || ::fstatat(folderFd, "", &folder, AT_EMPTY_PATH) != 0 || folder.st_dev != device)
+        return std::nullopt;
+    return uuidOfFolder(folderFd);
+}
+
+// Of the item open at `fd`. `openFolder` opens the folder that holds it
+// (to be closed by the caller), asked only for a file whose f_fsid says
+// nothing of its own.
+FileSystemFacts factsOf(int fd, const std::function<int()>& openFolder, bool closeFolder)
+{
+    FileSystemFacts facts;
+    struct statfs fsInfo {};
+    struct stat st {};
+    if (::fstatfs(fd, &fsInfo) != 0 || ::fstat(fd, &st) != 0)
+        return facts;
+    facts.keepsBirthAcrossRename = fsInfo.f_type != OVERLAYFS_SUPER_MAGIC;
+    constexpr long kExfatMagic = 0x2011BAB0;
+    constexpr long kFuseMagic = 0x65735546;
+    facts.inodesLast = fsInfo.f_type != MSDOS_SUPER_MAGIC && fsInfo.f_type != kExfatMagic && fsInfo.f_type != kFuseMagic;
+    const MountIds ids = mountIdsOf(fd);
+    facts.mount = mountMarkOf(ids);
+    facts.volume = volumeOf(st.st_dev, ids);
+    facts.identity = ownFileSystemId(fsInfo, st.st_dev);
+    if (!facts.identity && S_ISDIR(st.st_mode)) {
+        facts.identity = uuidOfFolder(fd);
+    } else if (!facts.identity) {
+        const int folder = openFolder();
+        facts.identity = uuidOfFolderOn(folder, st.st_dev);
+        if (closeFolder && folder >= 0)
+            ::close(folder);
+    }
+    // vfat, exfat and ntfs keep a volume serial in their header, which
+    // neither statfs nor the UUID ioctl tells.
+    if (!facts.identity)
+        facts.identity = headerSerialOf(st.st_dev, ids);
+    // A file system in memory has no byte copy anywhere: the identity it is
+    // given anew at each mount is the disk itself.
+    if (facts.identity && fsInfo.f_type == TMPFS_MAGIC)
+        facts.volume = stableHash("memory:" + std::to_string(*facts.identity));
+    return facts;
+}
+
+} // namespace
+
+std::optional<quint64> ownFileSystemId(const struct statfs& fsInfo, dev_t device)
+{
+    quint32 parts[2] = {};
+    static_assert(sizeof parts == sizeof fsInfo.f_fsid);
+    std::memcpy(parts, &fsInfo.f_fsid, sizeof parts);
+    const quint64 fsid = quint64(parts[0]) | (quint64(parts[1]) << 32);
+    if (fsid == 0 || fsid == encodedDevice(device))
+        return std::nullopt;
+    return fsid;
+}
+
+FileSystemFacts fileSystemAt(int dirfd, const char* name)
+{
+    const bool folderItself = !name || !*name;
+    // O_PATH: a link is asked itself, never where it leads.
+    const int fd = ::openat(dirfd, folderItself ? "." : name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    const FileSystemFacts facts = factsOf(fd, [dirfd] { return dirfd; }, false);
+    ::close(fd);
+    return facts;
+}
+
+FileSystemFacts fileSystemOf(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return {};
+    // The folders on the way are followed as a path is; the item itself is
+    // not.
+    const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    const auto openFolder = [&path] {
+        const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+        return ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    };
+    const FileSystemFacts facts = factsOf(fd, openFolder, true);
+    ::close(fd);
+    return facts;
+}
+
+FileSystemQuery fileSystemQueryAt(int dirfd, std::string name)
+{
+    return [dirfd, name = std::move(name)] { return fileSystemAt(dirfd, name.c_str()).marks(); };
+}
+
+FileSystemQuery fileSystemQueryOf(std::filesystem::path path)
+{
+    return [path = std::move(path)] { return fileSystemOf(path).marks(); };
+}
+
+FileSystemQuery fileSystemQueryOf(std::filesystem::path path, const FileStat&)
+{
+    return fileSystemQueryOf(std::move(path));
+}
+
+} // namespace platform
