@@ -2,8 +2,10 @@
 
 #include "platform/BlockDevices.h"
 #include "platform/FileSystemHeader.h"
+#include "platform/KernelConditions.h"
 #include "platform/MountTable.h"
 #include "platform/StableHash.h"
+#include "platform/UdevDevices.h"
 
 #include <cstring>
 
@@ -29,32 +31,49 @@ namespace platform {
 
 namespace {
 
-// Where libblkid can read the file system of the device `device`: its
-// device node, or for FUSE on an unnamed device the image or device it was
-// mounted from. Only a file system that gives no identity of its own is
-// asked, and what is read only ever tells two disks apart or agrees: a
-// disk is proved by its block device or its mount.
-std::string headerSourceOf(dev_t device, const MountIds& ids)
+// The serial udev published of the file system on the block device
+// `device`: what libblkid read from its header when the device appeared,
+// read by whoever asks.
+std::optional<quint64> publishedSerialOf(dev_t device)
 {
-    if (::major(device) != 0)
-        return blockDeviceNode(device);
-    if (!ids.plain)
-        return {};
-    const auto mount = sourceOfMount(*ids.plain);
-    struct stat st {};
-    if (!mount || mount->type.rfind("fuse", 0) != 0 || mount->source.empty() || mount->source[0] != '/'
-        || ::stat(mount->source.c_str(), &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode)))
-        return {};
-    return mount->source;
+    const auto published = publishedFileSystemOf(device);
+    return published ? volumeSerialFrom(published->type, published->uuid) : std::nullopt;
 }
 
-// Of a file system without an identity of its own, the serial libblkid
-// reads from its header.
+// Of a file system without an identity of its own (vfat, exfat and ntfs,
+// kernel or FUSE), the volume serial in its header. udev's word first,
+// which every user may read; else libblkid on the device node, which only
+// root and the disk group may open, or on the image FUSE was mounted from,
+// which its user may read. Both give one number for one header, so a
+// record made either way matches. What is read only ever tells two disks
+// apart or agrees: a disk is proved by its block device or its mount.
 std::optional<quint64> headerSerialOf(dev_t device, const MountIds& ids)
 {
     return oncePerMount(MountQuestion::HeaderSerial, device, ids, [&]() -> std::optional<quint64> {
-        const std::string source = headerSourceOf(device, ids);
-        return source.empty() ? std::nullopt : volumeSerialOf(source);
+        const KernelConditions conditions = kernelConditions();
+        const auto fromHeader = [&](const std::string& source) -> std::optional<quint64> {
+            if (source.empty() || !conditions.fileSystemHeader)
+                return std::nullopt;
+            return conditions.fileSystemHeader(source);
+        };
+        if (::major(device) != 0) {
+            if (const auto published = publishedSerialOf(device))
+                return published;
+            return fromHeader(blockDeviceNode(device));
+        }
+        // FUSE on an unnamed device: what its mount names, a block device
+        // (fusefat naming one) or an image.
+        const auto mount = ids.plain ? sourceOfMount(*ids.plain) : std::nullopt;
+        struct stat st {};
+        if (!mount || mount->type.rfind("fuse", 0) != 0 || mount->source.empty() || mount->source[0] != '/'
+            || ::stat(mount->source.c_str(), &st) != 0)
+            return std::nullopt;
+        if (S_ISBLK(st.st_mode))
+            if (const auto published = publishedSerialOf(st.st_rdev))
+                return published;
+        if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode))
+            return std::nullopt;
+        return fromHeader(mount->source);
     });
 }
 

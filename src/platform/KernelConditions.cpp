@@ -3,9 +3,7 @@
 #include "platform/MountTable.h"
 
 #include <QByteArray>
-#include <QList>
 
-#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -23,35 +21,17 @@ std::string readLinkOf(const char* path)
     return length > 0 ? std::string(buffer, size_t(length)) : std::string();
 }
 
-// What the system gives, with what MARAVEX_TEST_KERNEL takes away or sets:
-// a comma-separated list of "no-unique-mount-id", "no-device-serial",
-// "boot=<id>" and "namespace=<id>".
+// What the system gives. Only this: a setting in the user's environment
+// that stood in for a kernel, a boot or a disk's serial would let a copy of
+// a disk pass as the disk.
 KernelConditions systemConditions()
 {
     KernelConditions conditions;
-    conditions.bootId = QByteArray::fromStdString(
-                            [] {
-                                std::ifstream in("/proc/sys/kernel/random/boot_id");
-                                std::string line;
-                                std::getline(in, line);
-                                return line;
-                            }())
-                            .trimmed()
-                            .toStdString();
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string line;
+    std::getline(in, line);
+    conditions.bootId = QByteArray::fromStdString(line).trimmed().toStdString();
     conditions.mountNamespace = readLinkOf("/proc/self/ns/mnt");
-    if (const char* seam = std::getenv("MARAVEX_TEST_KERNEL")) {
-        for (const QByteArray& word : QByteArray(seam).split(',')) {
-            const QByteArray item = word.trimmed();
-            if (item == "no-unique-mount-id")
-                conditions.uniqueMountIds = false;
-            else if (item == "no-device-serial")
-                conditions.deviceSerials = false;
-            else if (item.startsWith("boot="))
-                conditions.bootId = item.mid(5).toStdString();
-            else if (item.startsWith("namespace="))
-                conditions.mountNamespace = item.mid(10).toStdString();
-        }
-    }
     return conditions;
 }
 

@@ -1,12 +1,21 @@
 #pragma once
 
+#include "platform/FileSystemHeader.h"
+#include "platform/UdevDevices.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 
-// The conditions the decisions about disks rest on, and where the system's
-// readers look. The program reads them from the system; tests set what a
-// user's machine has and CI's does not (an older kernel, another boot or
-// mount namespace, disks without a serial), and the whole program takes them
-// from MARAVEX_TEST_KERNEL.
+#include <sys/types.h>
+
+// The conditions the decisions about disks rest on, and the readers of what
+// the system says. The program reads them from the system and nothing else
+// (no setting of its environment reaches them); tests set what a user's
+// machine has and CI's does not (an older kernel, another boot or mount
+// namespace, disks without a serial, udev's database, a device node the
+// user may not open) through setKernelConditions().
 
 namespace platform {
 
@@ -16,11 +25,16 @@ struct KernelConditions {
     std::string bootId;         // /proc/sys/kernel/random/boot_id
     std::string mountNamespace; // /proc/self/ns/mnt
     std::string sysfs = "/sys"; // where the block devices describe themselves
+    std::string mountInfo = "/proc/self/mountinfo"; // what each mount was made from
+    // What udev published of a block device.
+    std::function<DeviceProperties(dev_t)> udev = udevPropertiesOf;
+    // What libblkid reads from the header in a device node or an image.
+    std::function<std::optional<quint64>(const std::filesystem::path&)> fileSystemHeader = volumeSerialOf;
 };
 
 // The conditions in force: the system's until they are set.
 KernelConditions kernelConditions();
-// What the system gives, MARAVEX_TEST_KERNEL included.
+// What the system gives.
 KernelConditions systemKernelConditions();
 // Lets go of every answer kept under the conditions before.
 void setKernelConditions(const KernelConditions& conditions);

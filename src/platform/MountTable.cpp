@@ -140,7 +140,7 @@ std::optional<quint64> mountMarkOf(const MountIds& ids)
 
 std::optional<MountSource> sourceOfMount(quint64 mountId)
 {
-    std::ifstream in("/proc/self/mountinfo");
+    std::ifstream in(kernelConditions().mountInfo);
     std::string line;
     const std::string id = std::to_string(mountId);
     while (std::getline(in, line)) {

@@ -4,6 +4,8 @@
 // byte copy carries (a header's UUID, a reader's serial, an image's path)
 // never proves the disk.
 
+#include "LoopDisks.h"
+#include "RunConditions.h"
 #include "TestSupport.h"
 
 #include "platform/DiskIdentity.h"
@@ -11,15 +13,21 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 namespace fs = std::filesystem;
 using platform::DiskAnswer;
@@ -32,7 +40,7 @@ namespace {
 // The conditions a case sets, and the system's again once it ends.
 struct ScopedConditions {
     explicit ScopedConditions(const platform::KernelConditions& conditions) { platform::setKernelConditions(conditions); }
-    ~ScopedConditions() { platform::setKernelConditions(platform::systemKernelConditions()); }
+    ~ScopedConditions() { platform::setKernelConditions(kztest::runKernelConditions()); }
 };
 
 DiskAnswer judge(const DiskIdentity& recorded, quint64 deviceNow, const DiskMarks& now)
@@ -61,12 +69,43 @@ struct FakeSysfs {
     }
     std::optional<quint64> volume(unsigned major, unsigned minor) const
     {
-        platform::KernelConditions conditions = platform::systemKernelConditions();
+        platform::KernelConditions conditions = kztest::runKernelConditions();
         conditions.sysfs = dir.path();
         ScopedConditions scoped(conditions);
         return platform::blockDeviceVolume(::makedev(major, minor));
     }
 };
+
+// What udev publishes of a device, as `blkid -p -o udev` prints it: the
+// same library, the same encoding, the same names.
+platform::DeviceProperties udevPropertiesFromBlkid(const std::string& deviceOrImage)
+{
+    platform::DeviceProperties properties;
+    std::istringstream lines(kztest::shellOutput("blkid -p -o udev " + deviceOrImage));
+    std::string line;
+    while (std::getline(lines, line))
+        if (const size_t equals = line.find('='); equals != std::string::npos)
+            properties.emplace(line.substr(0, equals), line.substr(equals + 1));
+    return properties;
+}
+
+// Runs `body` in a child that is the ordinary user 65534, no groups but its
+// own; answers whether it passed.
+bool passesAsOrdinaryUser(const std::function<void()>& body)
+{
+    std::fflush(stdout);
+    const int failuresBefore = kztest::failuresOfCurrentTest();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        kztest::runInChild(body);
+        std::fflush(stdout);
+        ::_exit(kztest::failuresOfCurrentTest() > failuresBefore ? 1 : 0);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 } // namespace
 
@@ -101,7 +140,7 @@ TEST(DiskDecision, TheDiskItselfFirstThenItsFileSystemThenAMount)
 TEST(DiskDecision, AMountCountsOnlyInItsOwnBootAndNamespace)
 {
     kztest::TempDir d;
-    platform::KernelConditions conditions = platform::systemKernelConditions();
+    platform::KernelConditions conditions = kztest::runKernelConditions();
     const auto marksUnder = [&](const platform::KernelConditions& c) {
         ScopedConditions scoped(c);
         return platform::fileSystemOf(d.path()).marks();
@@ -286,7 +325,7 @@ TEST(DiskDecision, WithoutLastingMountIdsADiskIsAskedOnceUntilTheMountTableChang
     const std::string device = "pci/virtio9/block/vdz";
     sys.device(::major(st.st_dev), ::minor(st.st_dev), device);
     sys.file("devices/" + device + "/serial", "FIRST");
-    platform::KernelConditions conditions = platform::systemKernelConditions();
+    platform::KernelConditions conditions = kztest::runKernelConditions();
     conditions.uniqueMountIds = false;
     conditions.sysfs = sys.dir.path();
     ScopedConditions scoped(conditions);
@@ -307,4 +346,211 @@ TEST(DiskDecision, WithoutLastingMountIdsADiskIsAskedOnceUntilTheMountTableChang
     EXPECT_TRUE(after);
     EXPECT_NE(after, first) << "the disk is asked again once the table changed";
     EXPECT_EQ(after, platform::blockDeviceVolume(st.st_dev));
+}
+
+// The shipped program and tools take no condition from the environment: a
+// setting there that said "no device serials" or named another boot would
+// let a copy of a disk pass as the disk. The tests' own runs read it.
+TEST(DiskDecision, TheProgramTakesNoConditionFromTheEnvironment)
+{
+    const platform::KernelConditions before = kztest::runKernelConditions();
+    const char* given = std::getenv("MARAVEX_TEST_KERNEL");
+    const std::optional<std::string> runs = given ? std::optional<std::string>(given) : std::nullopt;
+    ::setenv("MARAVEX_TEST_KERNEL", "no-unique-mount-id,no-device-serial,boot=forged,namespace=mnt:[1]", 1);
+    const platform::KernelConditions system = platform::systemKernelConditions();
+    EXPECT_TRUE(system.uniqueMountIds);
+    EXPECT_TRUE(system.deviceSerials);
+    EXPECT_NE(system.bootId, "forged");
+    EXPECT_FALSE(system.bootId.empty());
+    EXPECT_NE(system.mountNamespace, "mnt:[1]");
+
+    // The tests' run: what the variable says, in force from the start and
+    // what a case returns to.
+    kztest::startWithRunKernelConditions();
+    const platform::KernelConditions run = platform::kernelConditions();
+    EXPECT_FALSE(run.uniqueMountIds);
+    EXPECT_FALSE(run.deviceSerials);
+    EXPECT_EQ(run.bootId, "forged");
+    EXPECT_EQ(run.mountNamespace, "mnt:[1]");
+    EXPECT_EQ(kztest::runKernelConditions().bootId, "forged");
+
+    // This run's own conditions again, for the cases after this one.
+    if (runs)
+        ::setenv("MARAVEX_TEST_KERNEL", runs->c_str(), 1);
+    else
+        ::unsetenv("MARAVEX_TEST_KERNEL");
+    kztest::startWithRunKernelConditions();
+    EXPECT_EQ(platform::kernelConditions().bootId, before.bootId);
+    EXPECT_EQ(platform::kernelConditions().uniqueMountIds, before.uniqueMountIds);
+    EXPECT_EQ(platform::kernelConditions().deviceSerials, before.deviceSerials);
+}
+
+// udev publishes the UUID libblkid read from the header, encoded: decoded,
+// it is the header's bytes, and gives the number libblkid's own reading
+// gives, so that a record made by root (libblkid on the device) matches
+// one made by the user (udev). Its other spelling, with blanks made '_',
+// is never taken.
+TEST(DiskDecision, WhatUdevPublishesOfAFileSystemIsWhatLibblkidReads)
+{
+    kztest::TempDir d;
+    const fs::path image = d / "stick.img";
+    if (!kztest::shell("truncate -s 4M " + image.native()) || !kztest::shell("mkfs.vfat -i 1234ABCD " + image.native()))
+        GTEST_SKIP() << "no mkfs.vfat here";
+    const std::optional<quint64> header = platform::volumeSerialOf(image);
+    ASSERT_TRUE(header);
+    const platform::DeviceProperties published = udevPropertiesFromBlkid(image.native());
+    ASSERT_EQ(published.count("ID_FS_UUID_ENC"), 1u) << "blkid prints udev's properties";
+
+    platform::KernelConditions conditions = kztest::runKernelConditions();
+    std::map<dev_t, platform::DeviceProperties> udev{
+        {::makedev(8, 1), published},
+        {::makedev(8, 2), {{"ID_FS_TYPE", "ntfs"}, {"ID_FS_UUID", "My_Disk"}, {"ID_FS_UUID_ENC", "My\\x20Disk\\x5c"}}},
+        {::makedev(8, 3), {{"ID_FS_TYPE", "vfat"}, {"ID_FS_UUID", "1234-ABCD"}}},
+        {::makedev(8, 4), {{"ID_FS_TYPE", "vfat"}, {"ID_FS_UUID_ENC", "12\\x3"}}},
+        {::makedev(8, 5), {{"ID_FS_TYPE", "vfat"}, {"ID_FS_UUID_ENC", ""}}},
+    };
+    conditions.udev = [&udev](dev_t device) {
+        const auto found = udev.find(device);
+        return found == udev.end() ? platform::DeviceProperties() : found->second;
+    };
+    ScopedConditions scoped(conditions);
+    const auto stick = platform::publishedFileSystemOf(::makedev(8, 1));
+    ASSERT_TRUE(stick);
+    EXPECT_EQ(stick->type, "vfat");
+    EXPECT_EQ(stick->uuid, "1234-ABCD");
+    EXPECT_EQ(platform::volumeSerialFrom(stick->type, stick->uuid), header);
+
+    const auto spaced = platform::publishedFileSystemOf(::makedev(8, 2));
+    ASSERT_TRUE(spaced);
+    EXPECT_EQ(spaced->uuid, "My Disk\\") << "the header's bytes, not udev's safe spelling";
+    EXPECT_FALSE(platform::publishedFileSystemOf(::makedev(8, 3))) << "only the exact spelling is taken";
+    EXPECT_FALSE(platform::publishedFileSystemOf(::makedev(8, 4))) << "a cut escape";
+    EXPECT_FALSE(platform::publishedFileSystemOf(::makedev(8, 5)));
+    EXPECT_FALSE(platform::publishedFileSystemOf(::makedev(8, 9))) << "udev knows nothing of it";
+}
+
+// The usual USB stick shows no serial, and its file system (exFAT or vfat,
+// through the kernel or FUSE) no identity of its own: the volume serial in
+// its header is all that tells it. The ordinary user may not open the
+// device node that libblkid reads it from, so it is read from what udev
+// published, and is the same number root reads; where udev published
+// nothing, root still reads the header. FUSE over an image reads the image,
+// which its user may read.
+TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach and mount disks";
+    const auto outcome = kztest::runWithPrivateMounts([] {
+        // A folder the ordinary user may pass through, whatever TMPDIR is.
+        kztest::TempDir d(fs::path("/tmp"));
+        ASSERT_EQ(::chmod(d.path().c_str(), 0755), 0);
+        const fs::path image = d / "stick.img";
+        if (!kztest::shell("truncate -s 16M " + image.native()) || !kztest::shell("mkfs.exfat " + image.native()))
+            ::_exit(77);
+        const std::string device = kztest::shellOutput("losetup -f --show " + image.native());
+        if (device.empty())
+            ::_exit(77);
+        const fs::path at = d.mkdir("stick");
+        // As root mounts it: the user may enter it (allow_other).
+        if (!kztest::shell("mount.exfat-fuse " + device + " " + at.native())) {
+            kztest::detachLoopDevice(device);
+            ::_exit(77);
+        }
+        std::ofstream(at / "f") << "on the stick";
+        struct stat node {};
+        ASSERT_EQ(::stat(device.c_str(), &node), 0);
+        std::map<dev_t, platform::DeviceProperties> published{{node.st_rdev, udevPropertiesFromBlkid(device)}};
+        const auto withUdev = [&](bool publishes, bool headerReadable) {
+            platform::KernelConditions conditions = kztest::runKernelConditions();
+            conditions.udev = [=](dev_t dev) {
+                const auto found = published.find(dev);
+                return publishes && found != published.end() ? found->second : platform::DeviceProperties();
+            };
+            if (!headerReadable)
+                conditions.fileSystemHeader = [](const fs::path&) { return std::optional<quint64>(); };
+            return conditions;
+        };
+        const auto identityUnder = [&](const platform::KernelConditions& conditions) {
+            ScopedConditions scoped(conditions);
+            return platform::fileSystemOf(at).identity;
+        };
+
+        const std::optional<quint64> asRoot = identityUnder(withUdev(false, true));
+        ASSERT_TRUE(asRoot) << "libblkid reads the device as root";
+        EXPECT_EQ(asRoot, platform::volumeSerialOf(device));
+        EXPECT_EQ(identityUnder(withUdev(true, false)), asRoot) << "udev's word is the header's";
+        EXPECT_EQ(identityUnder(withUdev(true, true)), asRoot);
+        EXPECT_FALSE(identityUnder(withUdev(false, false)));
+        // As USB mass storage shows the stick (no serial) on a kernel before
+        // 6.8 (no lasting mount ID): its file system's serial alone tells it.
+        const auto asAStick = [&](bool publishes) {
+            platform::KernelConditions conditions = withUdev(publishes, true);
+            conditions.deviceSerials = false;
+            conditions.uniqueMountIds = false;
+            return conditions;
+        };
+        std::optional<platform::DiskIdentity> recorded;
+        {
+            ScopedConditions scoped(asAStick(false));
+            recorded = platform::diskOf(at / "f");
+        }
+        ASSERT_TRUE(recorded);
+        ASSERT_FALSE(recorded->volume);
+        const auto st = platform::statPath(at / "f", false);
+        ASSERT_TRUE(st);
+        const auto proofUnder = [&](const platform::KernelConditions& conditions) {
+            ScopedConditions scoped(conditions);
+            return recorded->proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(at / "f"));
+        };
+        EXPECT_EQ(proofUnder(asAStick(false)), Proof::Proved);
+
+        EXPECT_TRUE(passesAsOrdinaryUser([&] {
+            if (::access(device.c_str(), R_OK) != 0) {
+                EXPECT_FALSE(identityUnder(withUdev(false, true))) << "the device node is root's";
+                EXPECT_EQ(proofUnder(asAStick(false)), Proof::NotProved);
+            }
+            EXPECT_EQ(identityUnder(withUdev(true, true)), asRoot);
+            EXPECT_EQ(proofUnder(asAStick(true)), Proof::Proved);
+        }));
+
+        // fusefat naming the device: an unnamed device whose mount names
+        // the block device, asked of udev as well.
+        ASSERT_EQ(::umount2(at.c_str(), 0), 0) << std::strerror(errno);
+        const fs::path vfat = d / "vfat.img";
+        ASSERT_TRUE(kztest::detachLoopDevice(device));
+        if (kztest::shell("truncate -s 4M " + vfat.native()) && kztest::shell("mkfs.vfat -i 2222BBBB " + vfat.native())
+            && kztest::shell("losetup " + device + " " + vfat.native())
+            && kztest::shell("fusefat -o rw+,allow_other,fsname=" + device + " " + device + " " + at.native())) {
+            published[node.st_rdev] = udevPropertiesFromBlkid(device);
+            const std::optional<quint64> fuseAsRoot = identityUnder(withUdev(false, true));
+            EXPECT_TRUE(fuseAsRoot);
+            EXPECT_EQ(identityUnder(withUdev(true, false)), fuseAsRoot);
+            EXPECT_NE(fuseAsRoot, asRoot);
+            EXPECT_TRUE(passesAsOrdinaryUser([&] {
+                EXPECT_EQ(identityUnder(withUdev(true, true)), fuseAsRoot);
+                if (::access(device.c_str(), R_OK) != 0) {
+                    EXPECT_FALSE(identityUnder(withUdev(false, true)));
+                }
+            }));
+            ::umount2(at.c_str(), 0);
+
+            // FUSE over an image the user owns: the user reads it.
+            ASSERT_EQ(::chown(vfat.c_str(), 65534, 65534), 0);
+            kztest::detachLoopDevice(device);
+            if (kztest::shell("fusefat -o rw+,allow_other,fsname=" + vfat.native() + " " + vfat.native() + " "
+                              + at.native())) {
+                EXPECT_TRUE(passesAsOrdinaryUser([&] {
+                    EXPECT_EQ(identityUnder(withUdev(false, true)), fuseAsRoot);
+                }));
+                ::umount2(at.c_str(), 0);
+            }
+        } else {
+            ::umount2(at.c_str(), 0);
+            std::fprintf(stderr, "fusefat on a device is not available here: that part is left out\n");
+        }
+        kztest::detachLoopDevice(device);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "loop devices or exFAT through FUSE are not available here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }

@@ -5,6 +5,7 @@
 // is not proved stays where it is, and so does its record.
 
 #include "LoopDisks.h"
+#include "RunConditions.h"
 #include "RemovalTestSupport.h"
 
 #include "platform/Bookmark.h"
@@ -725,7 +726,7 @@ void backAfterAMount(Disks& disks, const platform::KernelConditions& later)
 TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountInAnotherBootAndNamespace)
 {
     forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::Exfat, Kind::Overlay}, [](Kind, Disks& disks) {
-        platform::KernelConditions later = platform::systemKernelConditions();
+        platform::KernelConditions later = kztest::runKernelConditions();
         later.bootId = "a later boot";
         later.mountNamespace = "mnt:[4026531999]";
         backAfterAMount(disks, later);
@@ -737,7 +738,7 @@ TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountInAnothe
 TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountOnAKernelBefore68)
 {
     forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::Exfat}, [](Kind, Disks& disks) {
-        platform::KernelConditions older = platform::systemKernelConditions();
+        platform::KernelConditions older = kztest::runKernelConditions();
         older.uniqueMountIds = false;
         platform::setKernelConditions(older);
         backAfterAMount(disks, older);

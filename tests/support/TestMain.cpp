@@ -1,10 +1,13 @@
 // Every test executable starts here: HOME and the XDG folders point into a
 // private temporary folder before any code can read them, so no test ever
 // touches the real home folder, Trash or settings.
+#include "RunConditions.h"
 #include "TestSupport.h"
 #include "platform/OperationQueue.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QList>
 #ifdef KZ_TEST_WIDGETS
 #include <QApplication>
 #endif
@@ -27,6 +30,31 @@ fs::path g_home;
 }
 
 const fs::path& sandboxHome() { return g_home; }
+
+namespace {
+platform::KernelConditions g_runConditions;
+}
+
+platform::KernelConditions runKernelConditions() { return g_runConditions; }
+
+void startWithRunKernelConditions()
+{
+    g_runConditions = platform::systemKernelConditions();
+    if (const char* seam = std::getenv("MARAVEX_TEST_KERNEL")) {
+        for (const QByteArray& word : QByteArray(seam).split(',')) {
+            const QByteArray item = word.trimmed();
+            if (item == "no-unique-mount-id")
+                g_runConditions.uniqueMountIds = false;
+            else if (item == "no-device-serial")
+                g_runConditions.deviceSerials = false;
+            else if (item.startsWith("boot="))
+                g_runConditions.bootId = item.mid(5).toStdString();
+            else if (item.startsWith("namespace="))
+                g_runConditions.mountNamespace = item.mid(10).toStdString();
+        }
+    }
+    platform::setKernelConditions(g_runConditions);
+}
 } // namespace kztest
 
 namespace {
@@ -72,6 +100,7 @@ class DeleteLeftObjects : public ::testing::EmptyTestEventListener {
 
 int main(int argc, char** argv)
 {
+    kztest::startWithRunKernelConditions();
     preferMemoryForTemporaryFolders();
     // A case run in a fresh process (kztest::runTestInFreshProcess) shares
     // the home folder of the test that started it, which removes it.

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/KernelConditions.h"
+
+namespace kztest {
+
+// The kernel conditions this run of the tests was started under: the
+// system's, with what MARAVEX_TEST_KERNEL (a comma-separated list of
+// "no-unique-mount-id", "no-device-serial", "boot=<id>" and
+// "namespace=<id>") takes away or sets. The test main sets them before the
+// first case; a case that sets others returns to these. The shipped
+// program never reads the variable.
+platform::KernelConditions runKernelConditions();
+
+// Sets the run's conditions from the environment; the test main only.
+void startWithRunKernelConditions();
+
+} // namespace kztest
