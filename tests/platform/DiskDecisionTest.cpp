@@ -70,6 +70,8 @@ struct FakeSysfs {
     std::optional<quint64> volume(unsigned major, unsigned minor) const
     {
         platform::KernelConditions conditions = kztest::runKernelConditions();
+        // The serials are the fake's own, whatever the run's devices show.
+        conditions.deviceSerials = true;
         conditions.sysfs = dir.path();
         ScopedConditions scoped(conditions);
         return platform::blockDeviceVolume(::makedev(major, minor));
@@ -327,6 +329,7 @@ TEST(DiskDecision, WithoutLastingMountIdsADiskIsAskedOnceUntilTheMountTableChang
     sys.file("devices/" + device + "/serial", "FIRST");
     platform::KernelConditions conditions = kztest::runKernelConditions();
     conditions.uniqueMountIds = false;
+    conditions.deviceSerials = true;
     conditions.sysfs = sys.dir.path();
     ScopedConditions scoped(conditions);
 
