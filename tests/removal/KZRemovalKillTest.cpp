@@ -733,7 +733,8 @@ std::size_t infosWithoutItem(const fs::path& trash)
 // The marked half of `root`/tree trashed (or, with `move`, moved into
 // `root`/dest) by a child killed right after its k-th reserved name, for
 // every k until the removal runs to its end. The next start's recovery
-// (as the same user) leaves no empty placeholder and no .trashinfo without
+// (as the same user, killed once and run again) leaves no empty placeholder
+// and no .trashinfo without
 // its item; Restore puts back what moved; and the next removal of the same
 // items takes their own names, with no "same name" and no numbered name in
 // the Trash. Answers how many names a whole removal reserved. `trash`: the
@@ -777,13 +778,18 @@ int killAtEveryReservation(const fs::path& root, const fs::path& scratch, const 
         EXPECT_EQ(WTERMSIG(status), SIGKILL);
         EXPECT_EQ(KZRemovalJournal::list(platform::homeTrashDirectory()).size(), 1u) << "it names what it reserved";
 
-        // The next start.
-        const Child recovery = startChild(tree, scratch, 0, false, 0, uid);
-        EXPECT_GT(recovery.pid, 0);
-        if (recovery.pid > 0) {
+        // The next start, killed after its first step that leaves a mark
+        // (taking a placeholder away before its .trashinfo, where there is
+        // one), and the one after it.
+        for (const int dieAt : {1, 0}) {
+            const Child recovery = startChild(tree, scratch, 0, false, dieAt, uid);
+            EXPECT_GT(recovery.pid, 0);
+            if (recovery.pid <= 0)
+                continue;
             EXPECT_TRUE(waitUntilReady(recovery));
             const int recovered = waitForEnd(recovery);
-            EXPECT_TRUE(WIFEXITED(recovered) && WEXITSTATUS(recovered) == 0) << recovered;
+            EXPECT_TRUE((dieAt > 0 && WIFSIGNALED(recovered)) || (WIFEXITED(recovered) && WEXITSTATUS(recovered) == 0))
+                << recovered;
         }
         EXPECT_TRUE(KZRemovalJournal::list(platform::homeTrashDirectory()).empty());
         EXPECT_EQ(emptyEntriesIn(move ? dest : trash / "files"), 0u) << "no placeholder stays";
