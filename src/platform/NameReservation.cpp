@@ -53,13 +53,16 @@ void reservingName()
 
 void nameReserved(int dirfd, const char* name)
 {
-    if (!t_watcher)
+    const auto& hook = afterReservationHook();
+    if (!t_watcher && !hook)
         return;
     const std::filesystem::path place = placeOf(dirfd, name);
-    const std::optional<FileIdentity> identity = FileIdentity::at(dirfd, name);
-    if (!place.empty() && place.is_absolute() && identity)
-        t_watcher->reserved(place, *identity);
-    if (const auto& hook = afterReservationHook())
+    if (t_watcher) {
+        const std::optional<FileIdentity> identity = FileIdentity::at(dirfd, name);
+        if (!place.empty() && place.is_absolute() && identity)
+            t_watcher->reserved(place, *identity);
+    }
+    if (hook)
         hook(place);
 }
 

@@ -43,9 +43,9 @@ private:
 void reservingName();
 void nameReserved(int dirfd, const char* name);
 
-// For tests: heard right after each reservation was told to the watcher,
-// before the move that takes its place, so that a test can kill the process
-// at that moment.
+// For tests: heard right after each reservation (and after the watcher, if
+// one is installed, was told of it), before the move that takes its place,
+// so that a test can kill the process at that moment.
 void setAfterReservationHook(std::function<void(const std::filesystem::path& place)> hook);
 
 } // namespace platform

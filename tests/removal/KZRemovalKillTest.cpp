@@ -314,6 +314,11 @@ int trashTheMarkedHalf(const fs::path& tree)
 int restoreTheList()
 {
     ScopedAlerts alerts;
+    if (const int dieAt = envNumber(kDieAtReservationVar, 0); dieAt > 0)
+        platform::setAfterReservationHook([reserved = 0, dieAt](const fs::path&) mutable {
+            if (++reserved == dieAt)
+                ::raise(SIGKILL);
+        });
     if (const int dieAt = envNumber(kDieAfterVar, 0); dieAt > 0)
         KZRestoreRemovedFiles::setRestoreStepHook([steps = 0, dieAt]() mutable {
             if (++steps == dieAt)
@@ -822,6 +827,39 @@ int killAtEveryReservation(const fs::path& root, const fs::path& scratch, const 
     return -1;
 }
 
+// The marked half of `root`/tree trashed, then a Restore killed right after
+// it reserved the first item's old name with an empty file: the next start
+// takes that away, and the next Restore puts every item back.
+void killRestoreAtItsReservation(const fs::path& root, const fs::path& scratch, const fs::path& trash, int uid)
+{
+    const int pairs = 2;
+    const fs::path tree = root / "tree";
+    emptyTrash();
+    fs::remove_all(trash);
+    fs::remove_all(tree);
+    makeTree(tree, pairs);
+    const auto run = [&](bool restore, int dieAtReservation, int recoveryStep) {
+        std::vector<std::string> env;
+        if (dieAtReservation > 0)
+            env.push_back(std::string(kDieAtReservationVar) + "=" + std::to_string(dieAtReservation));
+        const Child child = startChild(tree, scratch, 0, restore, recoveryStep, uid, env);
+        EXPECT_GT(child.pid, 0);
+        EXPECT_TRUE(child.pid > 0 && waitUntilReady(child));
+        return child.pid > 0 ? waitForEnd(child) : -1;
+    };
+    const int removed = run(false, 0, -1);
+    ASSERT_TRUE(WIFEXITED(removed) && WEXITSTATUS(removed) == 0) << removed;
+    const int restored = run(true, 1, -1);
+    ASSERT_TRUE(WIFSIGNALED(restored) && WTERMSIG(restored) == SIGKILL) << restored;
+    ASSERT_EQ(emptyEntriesIn(tree / "b"), 1u) << "killed holding the old name";
+    const int recovered = run(false, 0, 0);
+    EXPECT_TRUE(WIFEXITED(recovered) && WEXITSTATUS(recovered) == 0) << recovered;
+    EXPECT_EQ(emptyEntriesIn(tree / "b"), 0u);
+    EXPECT_TRUE(KZRemovalJournal::list(platform::homeTrashDirectory()).empty());
+    const Round round = restoreEverything(tree, pairs, trash);
+    expectAllBack(tree, pairs, round, trash);
+}
+
 // An exFAT disk through exfat-fuse on a loop device, as the usual stick is,
 // at `folder`/disk inside the case's private mount namespace; its loop
 // device goes with it. `mounted` false where the tools or the kernel refuse.
@@ -898,7 +936,8 @@ TEST(KZRemovalKill, AKillBetweenReservingANameAndTheMoveLeavesNothingThatHoldsTh
 
 // exFAT has neither the no-replace rename nor hard links: the Trash
 // reserves each item's .trashinfo and then its name in files/ with an empty
-// file, a move into a folder its name there.
+// file, a move into a folder its name there, and a Restore the item's old
+// name.
 TEST(KZRemovalKill, AKillBetweenReservingANameAndTheMoveOnExfatLeavesNothingThatHoldsTheName)
 {
     if (::geteuid() != 0)
@@ -920,6 +959,10 @@ TEST(KZRemovalKill, AKillBetweenReservingANameAndTheMoveOnExfatLeavesNothingThat
             {
                 SCOPED_TRACE("into a folder");
                 EXPECT_EQ(killAtEveryReservation(disk.at, d.path(), trash, true, uid), 2) << "one name an item";
+            }
+            {
+                SCOPED_TRACE("a Restore");
+                killRestoreAtItsReservation(disk.at, d.path(), trash, uid);
             }
         });
     });
