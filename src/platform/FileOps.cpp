@@ -1,6 +1,7 @@
 #include "platform/FileOps.h"
 
 #include "platform/FileStat.h"
+#include "platform/NameReservation.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -232,8 +233,11 @@ int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
 // rename(2) silently replaces a file or an empty folder. Reserving the name
 // first with an exclusive create means the only thing rename can replace is
 // our own placeholder.
+// A process killed between the two steps leaves the placeholder: it is
+// told to whoever records the move, so that a recovery can take it away.
 int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* to, bool isDir)
 {
+    reservingName();
     if (isDir) {
         if (::mkdirat(toDir, to, 0700) != 0)
             return errno;
@@ -243,6 +247,7 @@ int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* 
             return errno;
         ::close(fd);
     }
+    nameReserved(toDir, to);
     if (::renameat(fromDir, from, toDir, to) != 0) {
         const int code = errno;
         ::unlinkat(toDir, to, isDir ? AT_REMOVEDIR : 0);

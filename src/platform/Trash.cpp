@@ -6,6 +6,7 @@
 #include "platform/FileStat.h"
 #include "platform/HexDigit.h"
 #include "platform/Log.h"
+#include "platform/NameReservation.h"
 #include "platform/Paths.h"
 #include "platform/Users.h"
 #include "platform/Volumes.h"
@@ -581,12 +582,16 @@ std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& 
     for (int attempt = first; attempt <= 99999; ++attempt) {
         const std::string name = trashName.numbered(attempt);
         QString infoError;
+        reservingName();
         if (!createTrashInfo(trash, name, item.path, &infoError, err)) {
             if (*err == EEXIST)
                 continue;
             setError(error, infoError);
             return std::nullopt;
         }
+        // A kill before the move leaves the .trashinfo of an item that never
+        // came: whoever records the move names it, for a recovery to take.
+        nameReserved(AT_FDCWD, trashInfoPath(trash, name).c_str());
         const auto destination = trashFilesFolder(trash) / name;
         if (const auto& hook = beforeTrashMoveHook())
             hook(destination);

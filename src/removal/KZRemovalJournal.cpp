@@ -1,8 +1,10 @@
 #include "removal/KZRemovalJournal.h"
 
+#include "platform/AnchoredItem.h"
 #include "platform/Bookmark.h"
 #include "platform/Clock.h"
 #include "platform/DirectoryListing.h"
+#include "platform/FileIdentity.h"
 #include "platform/FileOps.h"
 #include "platform/FileStat.h"
 #include "platform/FolderAttributes.h"
@@ -126,6 +128,25 @@ QByteArray intentLineOf(const KZPersistentUndoRecord& record)
 {
     return folderLineOf(record) + "intent\t" + encodePath(record.oldPosition) + '\t' + identityFieldsOf(record)
         + fullIdentityFieldsOf(record) + '\n';
+}
+
+// A reservation: its place, then the device and inode it was made with and
+// the rest of its identity as key=value pairs joined by commas, so that a
+// fact a later version keeps is read by this one too.
+QByteArray reservationLineOf(const fs::path& place, const platform::FileIdentity& identity)
+{
+    QVariantMap facts;
+    identity.insertInto(facts);
+    QByteArray pairs;
+    for (auto it = facts.constBegin(); it != facts.constEnd(); ++it) {
+        if (!pairs.isEmpty())
+            pairs += ',';
+        pairs += it.key().toLatin1() + '=';
+        pairs += it.value().typeId() == QMetaType::Bool ? QByteArray(it.value().toBool() ? "true" : "false")
+                                                         : QByteArray::number(it.value().toULongLong());
+    }
+    return "reserved\t" + encodePath(place) + '\t' + QByteArray::number(identity.device) + '\t'
+        + QByteArray::number(identity.inode) + '\t' + pairs + '\n';
 }
 
 QByteArray undoFileLineOf(const std::string& name)
@@ -295,6 +316,37 @@ std::optional<KZPersistentUndoRecord> recordOf(const QList<QByteArray>& fields)
     return record;
 }
 
+std::optional<KZRemovalJournal::Reservation> reservationOf(const QList<QByteArray>& fields)
+{
+    if (fields.size() != 5)
+        return std::nullopt;
+    const auto place = cleanPathOf(fields[1]);
+    bool ok[2] = {};
+    const quint64 device = fields[2].toULongLong(&ok[0]);
+    const quint64 inode = fields[3].toULongLong(&ok[1]);
+    if (!place || !place->has_parent_path() || !ok[0] || !ok[1])
+        return std::nullopt;
+    QVariantMap facts;
+    for (const QByteArray& pair : fields[4].split(',')) {
+        if (pair.isEmpty())
+            continue;
+        const qsizetype equals = pair.indexOf('=');
+        if (equals <= 0)
+            return std::nullopt;
+        const QString key = QString::fromLatin1(pair.left(equals));
+        const QByteArray value = pair.mid(equals + 1);
+        if (value == "true" || value == "false") {
+            facts.insert(key, value == "true");
+            continue;
+        }
+        bool number = false;
+        facts.insert(key, value.toULongLong(&number));
+        if (!number)
+            return std::nullopt;
+    }
+    return KZRemovalJournal::Reservation{*place, platform::FileIdentity::readFrom(facts, device, inode)};
+}
+
 void syncFolder(const fs::path& folder)
 {
     const int fd = platform::openFolderAt(AT_FDCWD, folder.c_str(), platform::kFolderFollowLink);
@@ -452,6 +504,11 @@ void KZRemovalJournal::append(const KZPersistentUndoRecord& record)
     writeLine(lineOf(record));
 }
 
+void KZRemovalJournal::reserved(const fs::path& place, const platform::FileIdentity& identity)
+{
+    writeLine(reservationLineOf(place, identity));
+}
+
 void KZRemovalJournal::willWriteUndoFile(const std::string& name)
 {
     writeLine(undoFileLineOf(name));
@@ -538,6 +595,9 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
                 openIntent[intent->oldPosition.native()] = intents.size();
                 intents.push_back(std::move(*intent));
             }
+        } else if (kind == "reserved") {
+            if (auto reservation = reservationOf(fields))
+                contents.reservations.push_back(std::move(*reservation));
         } else if (kind == "folder") {
             if (auto folder = folderOf(fields))
                 folders.insert_or_assign(folder->first.native(), std::move(folder->second));
@@ -926,6 +986,78 @@ void removeTornUndoFiles(const fs::path& trashDir, const std::vector<std::string
     }
 }
 
+// The item a .trashinfo reservation was made for: trash/files/<name> for
+// trash/info/<name>.trashinfo. None for any other place.
+std::optional<fs::path> itemOfInfo(const fs::path& place)
+{
+    const auto name = platform::trashedNameOfInfo(place.filename().native());
+    if (!name || place.parent_path().filename() != "info")
+        return std::nullopt;
+    return platform::trashFilesFolder(place.parent_path().parent_path()) / *name;
+}
+
+// What lies at the reservation's place is that very reservation as it was
+// made: an empty file or folder (a .trashinfo as it was written), proved by
+// its disk, inode and birth time, or size and dates where there is none.
+// Filled, replaced, or taken by the item it was made for, it is not.
+bool isStillTheReservation(const KZRemovalJournal::Reservation& reservation, const platform::AnchoredItem& anchor,
+                           const platform::FileStat& st, bool isInfo)
+{
+    if (reservation.identity.folder && *reservation.identity.folder != st.isDir())
+        return false;
+    if (isInfo || !st.isDir()) {
+        if (!st.isRegular() || (!isInfo && st.size != 0))
+            return false;
+    } else {
+        const auto names = platform::namesInFolder(platform::openFolderAt(anchor.parentFd(), anchor.name().c_str()));
+        if (!names || !names->empty())
+            return false;
+    }
+    const platform::FileSystemQuery fileSystemNow = platform::fileSystemQueryOf(reservation.place, st);
+    const platform::GenerationQuery generationNow
+        = platform::folderGenerationQueryAt(anchor.parentFd(), anchor.name());
+    const platform::Proof proof = reservation.identity.prove(st, fileSystemNow, generationNow);
+    if (proof != platform::Proof::NotProved)
+        return proof == platform::Proof::Proved;
+    // On a disk that cannot be told from a byte copy of it (the usual
+    // stick), the reservation is proved by itself: an empty entry of its
+    // inode and dates is this removal's own on either.
+    return reservation.identity.disk().proveDiskOfItem(quint64(st.device), fileSystemNow) == platform::Proof::NotProved
+        && reservation.identity.proveOnItsDisk(st, generationNow) == platform::Proof::Proved;
+}
+
+// What a removal killed between reserving a name and the move that takes
+// it left behind: the empty placeholder, or the .trashinfo of an item that
+// never came. Placeholders go first, so that a .trashinfo goes only once
+// its name in files/ holds nothing. Each goes through its folder opened
+// without following links, and only while it is still the reservation
+// made and no record names the place: the .trashinfo a killed Restore
+// keeps as its evidence is named by the item's record.
+void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reservations, ListedItems& listed)
+{
+    for (const bool infos : {false, true}) {
+        for (const KZRemovalJournal::Reservation& reservation : reservations) {
+            const std::optional<fs::path> item = itemOfInfo(reservation.place);
+            if (item.has_value() != infos)
+                continue;
+            const auto anchor = platform::AnchoredItem::open(reservation.place);
+            const auto st = anchor ? anchor->stat() : std::nullopt;
+            if (!st || !isStillTheReservation(reservation, *anchor, *st, infos))
+                continue;
+            int err = 0;
+            if (infos && (platform::statPath(*item, false, &err) || err != ENOENT))
+                continue;
+            if (listed.names(item.value_or(reservation.place)))
+                continue;
+            if (::unlinkat(anchor->parentFd(), anchor->name().c_str(), st->isDir() ? AT_REMOVEDIR : 0) == 0) {
+                platform::logLine(QStringLiteral("Removed %1, reserved by a removal that was killed before its move")
+                                      .arg(platform::pathText(reservation.place)));
+                recoveryStep();
+            }
+        }
+    }
+}
+
 } // namespace
 
 bool KZRemovalJournal::isWaiting(const fs::path& journal)
@@ -980,6 +1112,9 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             done = true;
         } else {
             removeTornUndoFiles(trashDir, contents->undoFiles);
+            // Before the fold: a placeholder with its .trashinfo in a Trash
+            // is no item saved anew there.
+            releaseReservations(contents->reservations, listed);
             Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed);
             for (const KZPersistentUndoRecord& record : fold.records)
                 listed.add(record.currPosition, record.inode);
@@ -1096,4 +1231,31 @@ int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir, const std
             ++removed;
     }
     return removed;
+}
+
+KZReservationJournal::KZReservationJournal()
+    : watching_(*this)
+{
+}
+
+KZReservationJournal::~KZReservationJournal()
+{
+    if (journal_)
+        journal_->finish(std::nullopt);
+}
+
+void KZReservationJournal::willReserve()
+{
+    // Without a journal the move goes on as it always could: only a
+    // leftover of a kill is not named.
+    if (!tried_) {
+        tried_ = true;
+        journal_ = KZRemovalJournal::begin();
+    }
+}
+
+void KZReservationJournal::reserved(const fs::path& place, const platform::FileIdentity& identity)
+{
+    if (journal_)
+        journal_->reserved(place, identity);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/NameReservation.h"
 #include "removal/KZUndoRecords.h"
 
 #include <atomic>
@@ -32,6 +33,13 @@
 // name, so that a fold killed at any step and run again lists each item
 // once.
 //
+// A name that a move reserves before it takes it (a Trash's .trashinfo, an
+// empty placeholder on a disk without the no-replace rename) is named with
+// the identity it was made with; a recovery takes away each one that is
+// still that very, empty reservation and that no move took, before the
+// fold, so that nothing stays behind to hold the item's name. A move into a
+// folder keeps a journal of its reservations alone.
+//
 // A running removal holds a lock on its journal, so that no recovery, in
 // this process or another, folds a journal that is still being written.
 class KZRemovalJournal {
@@ -53,6 +61,8 @@ public:
     bool intend(const KZPersistentUndoRecord& record, int* err = nullptr);
     // The item is in the Trash.
     void append(const KZPersistentUndoRecord& record);
+    // A name was reserved at `place` for a move, with what was made there.
+    void reserved(const std::filesystem::path& place, const platform::FileIdentity& identity);
     // The undo file of this removal is about to be created under `name`.
     void willWriteUndoFile(const std::string& name);
     // The removal has ended and `undoFile` holds every record (nullopt when
@@ -64,6 +74,10 @@ public:
     quint64 failedAppends() const;
 
     // ---- Reading and recovery ---------------------------------------------------------
+    struct Reservation {
+        std::filesystem::path place;
+        platform::FileIdentity identity;
+    };
     struct Contents {
         std::vector<KZPersistentUndoRecord> records;
         // Intents without an entry: the item may or may not have moved
@@ -77,6 +91,8 @@ public:
         // wrote whole (it may have been restored and gone since).
         size_t recordsFolded = 0;
         bool finished = false; // the removal ended with its undo file written
+        // The names reserved for moves, in the order they were taken.
+        std::vector<Reservation> reservations;
     };
     // Only a regular file is read, never through a link and never waiting
     // on a pipe. A torn last line (the process died while writing it) and
@@ -88,7 +104,8 @@ public:
     // yet: on its own it has nothing to offer Restore.
     static bool isWaiting(const std::filesystem::path& journal);
     // Folds every journal no running removal holds into an undo file dated
-    // like the journal, then removes the journal; a finished one, or one
+    // like the journal, then removes the journal (first taking away the
+    // reservations its moves left, see above); a finished one, or one
     // whose undo file is in place, is only removed. An undo file it names
     // that was torn by the kill goes. A journal with an intent whose item
     // left its place and is in no trash it can have gone to (its disk may be
@@ -135,4 +152,25 @@ private:
     std::atomic<bool> finished_{false};
     quint64 failedAppends_ = 0;
     std::thread flusher_;
+};
+
+// For an Undo or a Restore, whose moves back a kill may leave half done as
+// it may a removal's: while it lives, the names that moves on this thread
+// reserve are named in a journal of their own, begun at the first (none is
+// made while nothing is reserved), which the recovery from a kill reads as
+// it reads a removal's. The journal goes with it.
+class KZReservationJournal : public platform::ReservationWatcher {
+public:
+    KZReservationJournal();
+    ~KZReservationJournal() override;
+    KZReservationJournal(const KZReservationJournal&) = delete;
+    KZReservationJournal& operator=(const KZReservationJournal&) = delete;
+
+    void willReserve() override;
+    void reserved(const std::filesystem::path& place, const platform::FileIdentity& identity) override;
+
+private:
+    std::unique_ptr<KZRemovalJournal> journal_;
+    bool tried_ = false;
+    platform::WatchingReservations watching_;
 };

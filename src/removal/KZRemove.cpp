@@ -859,6 +859,23 @@ void KZRemove::trashRecorded(KZPersistentUndoRecord record)
     persistentUndo_.push_back(std::move(record));
 }
 
+void KZRemove::nameReserving()
+{
+    // A move into a folder keeps its undo in memory and needs no journal
+    // until it reserves a name, which a kill would leave behind. Without one
+    // the move goes on as it always could: only the leftover is not named.
+    if (!journalTried_) {
+        journalTried_ = true;
+        journal_ = KZRemovalJournal::begin(&journalErr_);
+    }
+}
+
+void KZRemove::nameReserved(const fs::path& place, const platform::FileIdentity& identity)
+{
+    if (journal_)
+        journal_->reserved(place, identity);
+}
+
 void KZRemove::moveRecorded(KZUndoMovedItem record)
 {
     const bool musicItem = record.foundItem && record.foundItem->isiTunesItem();

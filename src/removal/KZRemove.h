@@ -173,6 +173,8 @@ private:
     bool trashIntended(const KZPersistentUndoRecord& intent, int* err) override;
     void trashRecorded(KZPersistentUndoRecord record) override;
     void moveRecorded(KZUndoMovedItem record) override;
+    void nameReserving() override;
+    void nameReserved(const std::filesystem::path& place, const platform::FileIdentity& identity) override;
 
     static QString outcomeName(KZRemoveOutcome outcome);
     // `err`, the errno of the failed step when there is one, says why in words.
@@ -190,7 +192,8 @@ private:
     KZRemoveItemSteps steps_;
     // Touched on the removal's thread only. The durable list of what this
     // Trash pass moved, made at its first item and handed on with the
-    // records to the writer of the undo file.
+    // records to the writer of the undo file; for a move into a folder,
+    // made at its first reserved name and naming those alone.
     std::unique_ptr<KZRemovalJournal> journal_;
     bool journalTried_ = false;
     int journalErr_ = 0;

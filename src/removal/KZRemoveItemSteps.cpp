@@ -7,6 +7,7 @@
 #include "platform/FileStat.h"
 #include "platform/FolderAttributes.h"
 #include "platform/Log.h"
+#include "platform/NameReservation.h"
 #include "platform/Packages.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
@@ -61,6 +62,23 @@ bool isEmptyFolder(const platform::AnchoredItem& anchor)
     }
     return empty;
 }
+
+// The names the item's moves reserve, told to the removal's record.
+class ReservationsToRecorder : public platform::ReservationWatcher {
+public:
+    explicit ReservationsToRecorder(KZRemoveItemRecorder& recorder)
+        : recorder_(recorder)
+    {
+    }
+    void willReserve() override { recorder_.nameReserving(); }
+    void reserved(const fs::path& place, const platform::FileIdentity& identity) override
+    {
+        recorder_.nameReserved(place, identity);
+    }
+
+private:
+    KZRemoveItemRecorder& recorder_;
+};
 
 } // namespace
 
@@ -202,6 +220,10 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
     // dead track behind, and only the music application may delete one.
     if (item->isiTunesItem() || isMusicLibraryFile(item->url()))
         return KZRemoveOutcome::MusicKept;
+    // Every move of the item, also one back to its place, may reserve its
+    // target's name first.
+    ReservationsToRecorder reservations(recorder_);
+    const platform::WatchingReservations watching(reservations);
     KZRemoveOutcome outcome = KZRemoveOutcome::Failed;
     const std::optional<platform::AnchoredItem> anchor = checkIdentity(item, &outcome);
     if (!anchor)

@@ -104,6 +104,12 @@ public:
     virtual void trashRecorded(KZPersistentUndoRecord record) = 0;
     // An item moved or copied into a folder, for undo.
     virtual void moveRecorded(KZUndoMovedItem record) = 0;
+
+    // A name reserved for a move (platform::ReservationWatcher): the record
+    // that names it made ready before it is taken, then told of it, so that
+    // a removal killed before the move leaves nothing behind for good.
+    virtual void nameReserving() = 0;
+    virtual void nameReserved(const std::filesystem::path& place, const platform::FileIdentity& identity) = 0;
 };
 
 // The steps that one item of a removal goes through, each answering a

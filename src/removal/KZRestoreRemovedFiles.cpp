@@ -647,6 +647,7 @@ void KZRestoreRemovedFiles::undoMove(KZUndoDict dict, std::function<void(const U
 KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUndoDict& dict)
 {
     std::lock_guard job(jobMutex_);
+    const KZReservationJournal reservations;
     const quint64 restoredBefore = restoredItems.load();
     managedCount = 0;
     totToManage = 0;
@@ -1220,6 +1221,7 @@ std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::ve
 KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const std::vector<fs::path>& undoFiles)
 {
     std::lock_guard job(jobMutex_);
+    const KZReservationJournal reservations;
     RestoreResult result;
     managedCount = 0;
     totToManage = 0;

@@ -1,6 +1,7 @@
 #include "RemovalTestSupport.h"
 
 #include "platform/Bookmark.h"
+#include "platform/FileIdentity.h"
 #include "platform/FolderAttributes.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRestoreRemovedFiles.h"
@@ -645,3 +646,96 @@ TEST(KZRemovalJournal, AnItemSavedAnewInTheTrashBeforeItsEntryStaysListed)
     EXPECT_EQ(kztest::readFile(older.currPosition), "an older f, listed by another removal");
     EXPECT_EQ(KZUndoFile::read(listedBefore)->entries.size(), 1u);
 }
+
+namespace {
+
+// Made at `place` as a move reserves it, and named in `journal`.
+void reserve(KZRemovalJournal& journal, const fs::path& place, bool folder)
+{
+    if (folder) {
+        ASSERT_EQ(::mkdir(place.c_str(), 0700), 0) << place;
+    } else {
+        const int fd = ::open(place.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0) << place;
+        ::close(fd);
+    }
+    const auto identity = platform::FileIdentity::ofPath(place);
+    ASSERT_TRUE(identity);
+    journal.reserved(place, *identity);
+}
+
+} // namespace
+
+// A removal killed between reserving a name and its move: the recovery
+// takes away what is still the very, empty reservation it made (a
+// placeholder file or folder, a .trashinfo whose item never came) and
+// leaves whatever the user or the move made of it since.
+TEST(KZRemovalJournal, AReservationGoesOnlyWhileItIsStillTheEmptyOneMade)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path dest = d / "dest";
+    fs::create_directories(dest);
+    const fs::path info = homeTrash() / "info";
+    const fs::path files = homeTrash() / "files";
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        reserve(*journal, dest / "left", false);
+        reserve(*journal, dest / "left folder", true);
+        reserve(*journal, dest / "filled", false);
+        reserve(*journal, dest / "filled folder", true);
+        reserve(*journal, dest / "replaced", false);
+        reserve(*journal, dest / "taken by the item", false);
+        ASSERT_TRUE(platform::createTrashInfo(homeTrash(), "never came", d / "never came"));
+        journal->reserved(info / "never came.trashinfo", *platform::FileIdentity::ofPath(info / "never came.trashinfo"));
+        ASSERT_TRUE(platform::createTrashInfo(homeTrash(), "came", d / "came"));
+        journal->reserved(info / "came.trashinfo", *platform::FileIdentity::ofPath(info / "came.trashinfo"));
+        // The placeholder of a disk without the no-replace rename, beside
+        // its .trashinfo: both go, the placeholder first.
+        ASSERT_TRUE(platform::createTrashInfo(homeTrash(), "placeholder", d / "placeholder"));
+        journal->reserved(info / "placeholder.trashinfo", *platform::FileIdentity::ofPath(info / "placeholder.trashinfo"));
+        reserve(*journal, files / "placeholder", false);
+        // A .trashinfo whose item a record names: what a Restore killed
+        // before rewriting its undo file keeps as its evidence.
+        ASSERT_TRUE(platform::createTrashInfo(homeTrash(), "named", d / "named"));
+        journal->reserved(info / "named.trashinfo", *platform::FileIdentity::ofPath(info / "named.trashinfo"));
+        KZPersistentUndoRecord named;
+        named.oldPosition = d / "named";
+        named.currPosition = files / "named";
+        journal->append(named);
+
+        std::ofstream(dest / "filled") << "the user's";
+        std::ofstream(dest / "filled folder/inside") << "the user's";
+        std::ofstream(dest / "new") << "";
+        fs::rename(dest / "new", dest / "replaced");
+        std::ofstream(d / "item") << "moved";
+        fs::remove(dest / "taken by the item");
+        fs::rename(d / "item", dest / "taken by the item");
+        std::ofstream(files / "came") << "moved";
+
+        // Read back as written, and a line the reader cannot take is left out.
+        std::ofstream(journal->path(), std::ios::app) << "reserved\t%2Fa\t1\t2\tsize=x\n";
+        const auto contents = KZRemovalJournal::read(journal->path());
+        ASSERT_TRUE(contents);
+        ASSERT_EQ(contents->reservations.size(), 11u);
+        EXPECT_EQ(contents->reservations[1].place, dest / "left folder");
+        EXPECT_EQ(contents->reservations[1].identity, *platform::FileIdentity::ofPath(dest / "left folder"));
+        // Killed: the journal stays.
+    }
+    // Created a moment ago: no age rule takes a .trashinfo, only the journal.
+    KZRemovalJournal::recoverInterrupted(homeTrash());
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+    for (const char* gone : {"left", "left folder"})
+        EXPECT_FALSE(platform::statPath(dest / gone, false)) << gone;
+    EXPECT_FALSE(fs::exists(info / "never came.trashinfo"));
+    EXPECT_FALSE(fs::exists(files / "placeholder"));
+    EXPECT_FALSE(fs::exists(info / "placeholder.trashinfo"));
+    EXPECT_EQ(kztest::readFile(dest / "filled"), "the user's");
+    EXPECT_EQ(kztest::readFile(dest / "filled folder/inside"), "the user's");
+    EXPECT_TRUE(fs::exists(dest / "replaced")) << "another file, empty as it is";
+    EXPECT_EQ(kztest::readFile(dest / "taken by the item"), "moved");
+    EXPECT_TRUE(fs::exists(info / "came.trashinfo")) << "its item is in the Trash";
+    EXPECT_TRUE(fs::exists(info / "named.trashinfo")) << "a record names its item";
+}
+

@@ -12,6 +12,7 @@
 #include "LoopDisks.h"
 #include "RemovalTestSupport.h"
 
+#include "platform/NameReservation.h"
 #include "platform/Trash.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRestoreList.h"
@@ -51,6 +52,11 @@ const char* const kRestoreVar = "KZ_KILL_RESTORE";
 const char* const kRecoverVar = "KZ_KILL_RECOVERY_STEP";
 // The child runs as this user.
 const char* const kUserVar = "KZ_KILL_AS_UID";
+// The child dies right after its n-th reserved name, before the move that
+// takes it.
+const char* const kDieAtReservationVar = "KZ_KILL_AT_RESERVATION";
+// The child moves the marked half into this folder instead of the Trash.
+const char* const kMoveToVar = "KZ_KILL_MOVE_TO";
 
 int envNumber(const char* name, int fallback)
 {
@@ -100,7 +106,7 @@ struct Child {
 // `recoveryStep` of 0 or more, it folds the journals left. `uid`: the user
 // it runs as, when not -1.
 Child startChild(const fs::path& tree, const fs::path& scratch, int dieAfter, bool restore = false,
-                 int recoveryStep = -1, int uid = -1)
+                 int recoveryStep = -1, int uid = -1, const std::vector<std::string>& more = {})
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -125,6 +131,7 @@ Child startChild(const fs::path& tree, const fs::path& scratch, int dieAfter, bo
         env.push_back(std::string(kRecoverVar) + "=" + std::to_string(recoveryStep));
     if (uid >= 0)
         env.push_back(std::string(kUserVar) + "=" + std::to_string(uid));
+    env.insert(env.end(), more.begin(), more.end());
     std::vector<char*> envp;
     for (auto& entry : env)
         envp.push_back(entry.data());
@@ -279,18 +286,26 @@ int trashTheMarkedHalf(const fs::path& tree)
         if (item->isMarked())
             marked.append(item);
     auto panel = std::make_shared<RecordingPanel>();
-    panel->isMoveToTrash = true;
+    const char* moveTo = std::getenv(kMoveToVar);
+    panel->isMoveToTrash = !moveTo;
+    if (moveTo)
+        panel->urlToMove = moveTo;
     panel->itemsToRemove = marked;
     panel->resultItems = all;
     auto files = std::make_shared<DyingFileSystem>();
     files->dieAfter = envNumber(kDieAfterVar, 0);
+    if (const int dieAt = envNumber(kDieAtReservationVar, 0); dieAt > 0)
+        platform::setAfterReservationHook([reserved = 0, dieAt](const fs::path&) mutable {
+            if (++reserved == dieAt)
+                ::raise(SIGKILL);
+        });
     auto engine = std::make_shared<KZRemove>(panel, files);
     const int ready = envNumber(kReadyVar, -1);
     if (::write(ready, "r", 1) != 1)
         return 2;
     ::close(ready);
     engine->doMove();
-    return engine->tally().trashed == quint64(pairs) ? 0 : 1;
+    return (moveTo ? engine->tally().moved : engine->tally().trashed) == quint64(pairs) ? 0 : 1;
 }
 
 // The restore of a child: every row of the list, as the user would; with
@@ -299,6 +314,11 @@ int trashTheMarkedHalf(const fs::path& tree)
 int restoreTheList()
 {
     ScopedAlerts alerts;
+    if (const int dieAt = envNumber(kDieAtReservationVar, 0); dieAt > 0)
+        platform::setAfterReservationHook([reserved = 0, dieAt](const fs::path&) mutable {
+            if (++reserved == dieAt)
+                ::raise(SIGKILL);
+        });
     if (const int dieAt = envNumber(kDieAfterVar, 0); dieAt > 0)
         KZRestoreRemovedFiles::setRestoreStepHook([steps = 0, dieAt]() mutable {
             if (++steps == dieAt)
@@ -686,5 +706,267 @@ TEST(KZRemovalKill, ARestoreKilledAtAnyStepOnADiskWithoutBirthTimesLeavesEveryIt
     });
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "no loop device, ext4 without birth times or private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+namespace {
+
+// Empty files and empty folders right in `folder`: what a reservation made
+// on a disk without the no-replace rename looks like.
+std::size_t emptyEntriesIn(const fs::path& folder)
+{
+    std::error_code ec;
+    std::size_t n = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const auto st = platform::statPath(it->path(), false);
+        n += st && ((st->isRegular() && st->size == 0) || (st->isDir() && entriesIn(it->path()) == 0));
+    }
+    return n;
+}
+
+// .trashinfo files whose item is not in the Trash.
+std::size_t infosWithoutItem(const fs::path& trash)
+{
+    std::error_code ec;
+    std::size_t n = 0;
+    for (fs::directory_iterator it(trash / "info", ec), end; !ec && it != end; it.increment(ec))
+        if (const auto name = platform::trashedNameOfInfo(it->path().filename().native()))
+            n += !platform::statPath(trash / "files" / *name, false);
+    return n;
+}
+
+// The marked half of `root`/tree trashed (or, with `move`, moved into
+// `root`/dest) by a child killed right after its k-th reserved name, for
+// every k until the removal runs to its end. The next start's recovery
+// (as the same user, killed once and run again) leaves no empty placeholder
+// and no .trashinfo without
+// its item; Restore puts back what moved; and the next removal of the same
+// items takes their own names, with no "same name" and no numbered name in
+// the Trash. Answers how many names a whole removal reserved. `trash`: the
+// Trash the items go to.
+int killAtEveryReservation(const fs::path& root, const fs::path& scratch, const fs::path& trash, bool move, int uid)
+{
+    const int pairs = 2;
+    const fs::path tree = root / "tree";
+    const fs::path dest = root / "dest";
+    const auto prepare = [&] {
+        emptyTrash();
+        fs::remove_all(trash);
+        fs::remove_all(tree);
+        fs::remove_all(dest);
+        makeTree(tree, pairs);
+        fs::create_directories(dest);
+        if (uid >= 0)
+            for (const auto& entry : fs::recursive_directory_iterator(root))
+                ::lchown(entry.path().c_str(), uid_t(uid), gid_t(uid)); // refused on a disk without owners
+    };
+    std::vector<std::string> moveTo;
+    if (move)
+        moveTo.push_back(std::string(kMoveToVar) + "=" + dest.native());
+    const auto removal = [&](int dieAt) {
+        std::vector<std::string> env = moveTo;
+        if (dieAt > 0)
+            env.push_back(std::string(kDieAtReservationVar) + "=" + std::to_string(dieAt));
+        const Child child = startChild(tree, scratch, 0, false, -1, uid, env);
+        EXPECT_GT(child.pid, 0);
+        EXPECT_TRUE(child.pid > 0 && waitUntilReady(child));
+        return child.pid > 0 ? waitForEnd(child) : -1;
+    };
+    for (int k = 1; k < 20; ++k) {
+        SCOPED_TRACE("killed at reserved name " + std::to_string(k));
+        prepare();
+        const int status = removal(k);
+        if (!WIFSIGNALED(status)) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            return k - 1;
+        }
+        EXPECT_EQ(WTERMSIG(status), SIGKILL);
+        EXPECT_EQ(KZRemovalJournal::list(platform::homeTrashDirectory()).size(), 1u) << "it names what it reserved";
+
+        // The next start, killed after its first step that leaves a mark
+        // (taking a placeholder away before its .trashinfo, where there is
+        // one), and the one after it.
+        for (const int dieAt : {1, 0}) {
+            const Child recovery = startChild(tree, scratch, 0, false, dieAt, uid);
+            EXPECT_GT(recovery.pid, 0);
+            if (recovery.pid <= 0)
+                continue;
+            EXPECT_TRUE(waitUntilReady(recovery));
+            const int recovered = waitForEnd(recovery);
+            EXPECT_TRUE((dieAt > 0 && WIFSIGNALED(recovered)) || (WIFEXITED(recovered) && WEXITSTATUS(recovered) == 0))
+                << recovered;
+        }
+        EXPECT_TRUE(KZRemovalJournal::list(platform::homeTrashDirectory()).empty());
+        EXPECT_EQ(emptyEntriesIn(move ? dest : trash / "files"), 0u) << "no placeholder stays";
+        EXPECT_EQ(infosWithoutItem(trash), 0u) << "no .trashinfo stays without its item";
+
+        // Whatever moved goes back, by Restore or by hand, and the same
+        // items are removed again, to their own names.
+        if (move) {
+            for (int i = 0; i < pairs; ++i) {
+                const std::string name = "f" + std::to_string(i);
+                if (platform::statPath(dest / name, false)) {
+                    EXPECT_TRUE(platform::moveNoReplace(dest / name, tree / "b" / name));
+                }
+            }
+            EXPECT_EQ(entriesIn(dest), 0u);
+        } else {
+            const Round round = restoreEverything(tree, pairs, trash);
+            expectAllBack(tree, pairs, round, trash);
+        }
+        const int again = removal(0);
+        EXPECT_TRUE(WIFEXITED(again) && WEXITSTATUS(again) == 0) << "the next removal of the items succeeds: " << again;
+        for (int i = 0; i < pairs; ++i) {
+            const std::string name = "f" + std::to_string(i);
+            EXPECT_EQ(kztest::readFile((move ? dest : trash / "files") / name), "pair " + std::to_string(i) + "\n");
+        }
+        EXPECT_EQ(entriesIn(move ? dest : trash / "files"), std::size_t(pairs) + (!move && trash == homeTrash()))
+            << "and the undo file";
+    }
+    ADD_FAILURE() << "the removal never ran to its end";
+    return -1;
+}
+
+// The marked half of `root`/tree trashed, then a Restore killed right after
+// it reserved the first item's old name with an empty file: the next start
+// takes that away, and the next Restore puts every item back.
+void killRestoreAtItsReservation(const fs::path& root, const fs::path& scratch, const fs::path& trash, int uid)
+{
+    const int pairs = 2;
+    const fs::path tree = root / "tree";
+    emptyTrash();
+    fs::remove_all(trash);
+    fs::remove_all(tree);
+    makeTree(tree, pairs);
+    const auto run = [&](bool restore, int dieAtReservation, int recoveryStep) {
+        std::vector<std::string> env;
+        if (dieAtReservation > 0)
+            env.push_back(std::string(kDieAtReservationVar) + "=" + std::to_string(dieAtReservation));
+        const Child child = startChild(tree, scratch, 0, restore, recoveryStep, uid, env);
+        EXPECT_GT(child.pid, 0);
+        EXPECT_TRUE(child.pid > 0 && waitUntilReady(child));
+        return child.pid > 0 ? waitForEnd(child) : -1;
+    };
+    const int removed = run(false, 0, -1);
+    ASSERT_TRUE(WIFEXITED(removed) && WEXITSTATUS(removed) == 0) << removed;
+    const int restored = run(true, 1, -1);
+    ASSERT_TRUE(WIFSIGNALED(restored) && WTERMSIG(restored) == SIGKILL) << restored;
+    ASSERT_EQ(emptyEntriesIn(tree / "b"), 1u) << "killed holding the old name";
+    const int recovered = run(false, 0, 0);
+    EXPECT_TRUE(WIFEXITED(recovered) && WEXITSTATUS(recovered) == 0) << recovered;
+    EXPECT_EQ(emptyEntriesIn(tree / "b"), 0u);
+    EXPECT_TRUE(KZRemovalJournal::list(platform::homeTrashDirectory()).empty());
+    const Round round = restoreEverything(tree, pairs, trash);
+    expectAllBack(tree, pairs, round, trash);
+}
+
+// An exFAT disk through exfat-fuse on a loop device, as the usual stick is,
+// at `folder`/disk inside the case's private mount namespace; its loop
+// device goes with it. `mounted` false where the tools or the kernel refuse.
+struct ExfatDisk {
+    fs::path at;
+    std::string device;
+    bool mounted = false;
+
+    ExfatDisk(const fs::path& folder, const std::string& options)
+        : at(folder / "disk")
+    {
+        const fs::path image = folder / "disk.img";
+        fs::create_directories(at);
+        if (!kztest::shell("truncate -s 64M " + image.native())
+            || !kztest::shell("mkfs.exfat " + image.native() + " >/dev/null"))
+            return;
+        device = kztest::shellOutput("losetup -f --show " + image.native());
+        mounted = !device.empty()
+            && kztest::shell("mount.exfat-fuse " + (options.empty() ? "" : "-o " + options + " ") + device + " "
+                             + at.native());
+    }
+    ~ExfatDisk()
+    {
+        if (mounted)
+            ::umount2(at.c_str(), MNT_DETACH);
+        if (!device.empty())
+            kztest::detachLoopDevice(device);
+    }
+};
+
+// Runs `body` as the user running the tests and, where they are root, once
+// more for the ordinary user `uid` with a home Trash that user may write.
+void asEachUser(const fs::path& folder, const std::function<void(int uid)>& body)
+{
+    for (const int uid : {-1, 65534}) {
+        if (uid >= 0 && ::geteuid() != 0)
+            continue;
+        SCOPED_TRACE(uid < 0 ? "as the user running the tests" : "as an ordinary user");
+        kztest::EnvGuard data("XDG_DATA_HOME");
+        const fs::path home = folder / (uid < 0 ? "data" : "user-data");
+        fs::create_directories(home);
+        ::setenv("XDG_DATA_HOME", home.c_str(), 1);
+        if (uid >= 0) {
+            ::chmod(folder.c_str(), 0777);
+            ASSERT_EQ(::lchown(home.c_str(), uid_t(uid), gid_t(uid)), 0);
+        }
+        body(uid);
+    }
+}
+
+} // namespace
+
+// On a disk that keeps no-replace renames, only the .trashinfo is reserved
+// before an item goes to the Trash; a move into a folder reserves nothing.
+TEST(KZRemovalKill, AKillBetweenReservingANameAndTheMoveLeavesNothingThatHoldsTheName)
+{
+    kztest::TempDir d;
+    asEachUser(d.path(), [&](int uid) {
+        const fs::path root = d / ("root" + std::to_string(uid));
+        fs::create_directories(root);
+        if (uid >= 0) {
+            ASSERT_EQ(::lchown(root.c_str(), uid_t(uid), gid_t(uid)), 0);
+        }
+        {
+            SCOPED_TRACE("to the Trash");
+            EXPECT_EQ(killAtEveryReservation(root, d.path(), homeTrash(), false, uid), 2) << "one .trashinfo an item";
+        }
+        {
+            SCOPED_TRACE("into a folder");
+            EXPECT_EQ(killAtEveryReservation(root, d.path(), homeTrash(), true, uid), 0);
+        }
+    });
+}
+
+// exFAT has neither the no-replace rename nor hard links: the Trash
+// reserves each item's .trashinfo and then its name in files/ with an empty
+// file, a move into a folder its name there, and a Restore the item's old
+// name.
+TEST(KZRemovalKill, AKillBetweenReservingANameAndTheMoveOnExfatLeavesNothingThatHoldsTheName)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach and mount a disk";
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        asEachUser(d.path(), [&](int uid) {
+            const fs::path folder = d / ("exfat" + std::to_string(uid));
+            fs::create_directories(folder);
+            ExfatDisk disk(folder, uid < 0 ? "" : "uid=" + std::to_string(uid) + ",gid=" + std::to_string(uid));
+            if (!disk.mounted)
+                ::_exit(77);
+            const fs::path trash = disk.at / (".Trash-" + std::to_string(uid < 0 ? ::getuid() : uid_t(uid)));
+            {
+                SCOPED_TRACE("to the Trash");
+                EXPECT_EQ(killAtEveryReservation(disk.at, d.path(), trash, false, uid), 4)
+                    << "a .trashinfo and a name in files/ an item";
+            }
+            {
+                SCOPED_TRACE("into a folder");
+                EXPECT_EQ(killAtEveryReservation(disk.at, d.path(), trash, true, uid), 2) << "one name an item";
+            }
+            {
+                SCOPED_TRACE("a Restore");
+                killRestoreAtItsReservation(disk.at, d.path(), trash, uid);
+            }
+        });
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "exFAT could not be made or mounted through FUSE here (install exfat-fuse, exfatprogs)";
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }

@@ -1,0 +1,74 @@
+#include "platform/NameReservation.h"
+
+#include "platform/FileOps.h"
+
+#include <fcntl.h>
+
+namespace platform {
+
+namespace {
+
+thread_local ReservationWatcher* t_watcher = nullptr;
+
+std::function<void(const std::filesystem::path&)>& afterReservationHook()
+{
+    static std::function<void(const std::filesystem::path&)> hook;
+    return hook;
+}
+
+std::filesystem::path placeOf(int dirfd, const char* name)
+{
+    // Named as the system knows its folder now, every link on the way
+    // resolved: a recovery reaches it again without following one.
+    const std::filesystem::path entry(name);
+    if (dirfd == AT_FDCWD) {
+        std::error_code ec;
+        const std::filesystem::path absolute
+            = (entry.is_absolute() ? entry : std::filesystem::current_path(ec) / entry).lexically_normal();
+        const std::filesystem::path folder = std::filesystem::canonical(absolute.parent_path(), ec);
+        return ec ? absolute : folder / absolute.filename();
+    }
+    const auto folder = pathOfOpenFolder(dirfd);
+    return folder ? (*folder / entry).lexically_normal() : std::filesystem::path();
+}
+
+} // namespace
+
+WatchingReservations::WatchingReservations(ReservationWatcher& watcher)
+    : previous_(t_watcher)
+{
+    t_watcher = &watcher;
+}
+
+WatchingReservations::~WatchingReservations()
+{
+    t_watcher = previous_;
+}
+
+void reservingName()
+{
+    if (t_watcher)
+        t_watcher->willReserve();
+}
+
+void nameReserved(int dirfd, const char* name)
+{
+    const auto& hook = afterReservationHook();
+    if (!t_watcher && !hook)
+        return;
+    const std::filesystem::path place = placeOf(dirfd, name);
+    if (t_watcher) {
+        const std::optional<FileIdentity> identity = FileIdentity::at(dirfd, name);
+        if (!place.empty() && place.is_absolute() && identity)
+            t_watcher->reserved(place, *identity);
+    }
+    if (hook)
+        hook(place);
+}
+
+void setAfterReservationHook(std::function<void(const std::filesystem::path&)> hook)
+{
+    afterReservationHook() = std::move(hook);
+}
+
+} // namespace platform

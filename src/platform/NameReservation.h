@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/FileIdentity.h"
+
+#include <filesystem>
+#include <functional>
+
+namespace platform {
+
+// A name taken ahead of a move so that the move can never replace what is
+// there: a Trash's .trashinfo, and on a file system that offers neither the
+// no-replace rename nor hard links (exFAT, vfat), an empty file or folder at
+// the destination that the rename then takes the place of. A process killed
+// between the two leaves the reservation behind, holding the name for good
+// unless whoever keeps a record of the move names it: a watcher installed on
+// a thread hears of every reservation made on that thread.
+class ReservationWatcher {
+public:
+    virtual ~ReservationWatcher() = default;
+    // Right before a name is reserved: a record that must name it gets ready.
+    virtual void willReserve() = 0;
+    // `place` now holds the reservation, an item of `identity`, made empty
+    // (a .trashinfo holds its text).
+    virtual void reserved(const std::filesystem::path& place, const FileIdentity& identity) = 0;
+};
+
+// Installs a watcher on the calling thread for its lifetime (the one before
+// it is back afterwards).
+class WatchingReservations {
+public:
+    explicit WatchingReservations(ReservationWatcher& watcher);
+    ~WatchingReservations();
+    WatchingReservations(const WatchingReservations&) = delete;
+    WatchingReservations& operator=(const WatchingReservations&) = delete;
+
+private:
+    ReservationWatcher* previous_;
+};
+
+// For the code that reserves: before making the entry `name` of the open
+// folder `dirfd` (AT_FDCWD with an absolute or working-folder name), and
+// once it is made. Nothing happens while no watcher is installed.
+void reservingName();
+void nameReserved(int dirfd, const char* name);
+
+// For tests: heard right after each reservation (and after the watcher, if
+// one is installed, was told of it), before the move that takes its place,
+// so that a test can kill the process at that moment.
+void setAfterReservationHook(std::function<void(const std::filesystem::path& place)> hook);
+
+} // namespace platform
