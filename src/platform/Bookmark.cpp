@@ -75,17 +75,30 @@ namespace {
 using RenameLookup =
     std::function<std::optional<std::string>(const std::filesystem::path& parent, quint64 device, quint64 inode)>;
 
+// What the entry at `path`, which holds the recorded inode on the item's
+// disk, is of the item: the item, a stranger (another kind, or a birth time
+// or generation of its own), or not told (a record that holds nothing a
+// newcomer would not share). A file system hands a freed inode to the next
+// item made at once, often in the same folder: the inode alone never tells.
+Proof proveEntry(const FileIdentity& identity, const std::filesystem::path& path, const FileStat& st)
+{
+    return identity.proveOnItsDisk(st, folderGenerationQueryOf(path));
+}
+
 // Whether the item still stands at the stored path; if so, `seen` gets what
 // the path showed.
 bool isInPlace(const BookmarkTarget& target, std::optional<FileStat>* seen = nullptr)
 {
     // Its disk may be back under another device number: its file system's
     // own identity tells it. Found is not proved: a byte copy of the disk
-    // shows the item too, and what acts on it proves the disk itself.
+    // shows the item too, and what acts on it proves the disk itself; nor is
+    // an item changed since, which its callers compare with what they hold.
+    // A stranger made under the same name on the freed inode is not the item.
     auto st = statPath(target.path, false);
     const bool inPlace = st && st->inode == target.identity.inode
         && target.identity.disk().proveSameDisk(quint64(st->device), fileSystemQueryOf(target.path, *st))
-               != Proof::Different;
+               != Proof::Different
+        && proveEntry(target.identity, target.path, *st) != Proof::Different;
     if (inPlace && seen)
         *seen = std::move(st);
     return inPlace;
@@ -116,9 +129,17 @@ std::optional<ResolvedBookmark> resolveTarget(BookmarkTarget target, bool inPlac
         // the same numbers, none of them the item.
         const bool otherDiskInPlace = sameDisk == Proof::Different && device == identity.device
                                       && identity.fileSystem;
+        // Followed only to the item itself: the entry that holds its inode
+        // now may be a newcomer given the freed number, and where nothing
+        // proves it is not, the item counts as missing.
         if (!otherDiskInPlace)
-            if (const std::optional<std::string> name = lookup(parent, device, identity.inode))
-                found = ResolvedBookmark{parent / *name, true};
+            if (const std::optional<std::string> name = lookup(parent, device, identity.inode)) {
+                std::filesystem::path renamed = parent / *name;
+                const auto st = statPath(renamed, false);
+                if (st && quint64(st->device) == device && st->inode == identity.inode
+                    && proveEntry(identity, renamed, *st) == Proof::Proved)
+                    found = ResolvedBookmark{std::move(renamed), true};
+            }
     }
     if (!found)
         setError(error, QStringLiteral("\u201c%1\u201d can no longer be found.").arg(platform::pathText(path)));

@@ -33,9 +33,13 @@ struct ResolvedBookmark {
 };
 
 // The stored path when it still holds the same disk and inode (a disk back
-// under another device number is the same by its file system); else the
-// entry of the same parent folder that does (the item was renamed); else the
-// item is missing and the answer is nullopt (with a reason in `error`).
+// under another device number is the same by its file system) and no
+// stranger made there on the freed inode (another kind, birth time or
+// generation); else the entry of the same parent folder with that inode,
+// where it is proved the item (its kind, and its birth time, a folder's
+// generation, or a file recorded without birth time its size and date):
+// the item was renamed; else the item is missing and the answer is nullopt
+// (with a reason in `error`).
 std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error = nullptr);
 
 // What a bookmark names, read without looking at the disk: the path it was

@@ -9,7 +9,13 @@
 #include <QVariantMap>
 
 #include <cmath>
+#include <functional>
+#include <iostream>
 #include <limits>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -227,4 +233,207 @@ TEST(Bookmark, AReferenceReadsAlikeWhateverWroteIt)
             EXPECT_EQ(fast->identity, slow->identity);
         }
     }
+}
+
+namespace {
+
+// A bookmark made of `item` with `change` applied to its record: what the
+// record of an item made earlier, or by an older program, looks like.
+QByteArray recordOf(const fs::path& item, const std::function<void(QVariantMap&)>& change)
+{
+    QVariantMap map = PropertyList::fromData(createBookmark(item)).value_or(QVariant()).toMap();
+    change(map);
+    return PropertyList::toData(map, PropertyList::Format::Binary);
+}
+
+void dropBirth(QVariantMap& map)
+{
+    map.remove(QStringLiteral("birthSeconds"));
+    map.remove(QStringLiteral("birthNanoseconds"));
+}
+
+// The path each resolver finds, alone and in a batch, which must agree.
+std::optional<fs::path> resolvedPath(const QByteArray& bookmark)
+{
+    const auto alone = resolveBookmark(bookmark);
+    BookmarkResolver resolver;
+    const auto together = resolver.resolve(bookmark);
+    EXPECT_EQ(alone.has_value(), together.has_value());
+    if (alone && together) {
+        EXPECT_EQ(alone->path, together->path);
+    }
+    return alone ? std::optional<fs::path>(alone->path) : std::nullopt;
+}
+
+} // namespace
+
+// A record whose item is gone, while another entry of its folder holds its
+// inode number: what a file system that hands the freed number to the next
+// item shows. The entry is followed only when it is proved the item: its
+// kind, then its birth time, a folder's generation, or for a file recorded
+// without birth time its size and date; nothing recorded proves nothing.
+TEST(Bookmark, ARenameIsFollowedOnlyToTheItemItself)
+{
+    kztest::TempDir dir;
+    const fs::path file = dir.write("f/file", "same bytes");
+    const fs::path folder = dir.mkdir("f/folder");
+    const fs::path gone = dir / "f/gone";
+    const auto onInodeOf = [&gone](const fs::path& holder, const std::function<void(QVariantMap&)>& change) {
+        return recordOf(holder, [&](QVariantMap& map) {
+            map.insert(QStringLiteral("path"), QByteArray::fromStdString(gone.native()));
+            change(map);
+        });
+    };
+    const auto ownBirth = [](QVariantMap& map) {
+        map.insert(QStringLiteral("birthNanoseconds"), (map.value(QStringLiteral("birthNanoseconds")).toULongLong() + 1) % 1000000000);
+    };
+    const bool births = PropertyList::fromData(createBookmark(file))->toMap().contains(QStringLiteral("birthSeconds"));
+
+    EXPECT_EQ(resolvedPath(onInodeOf(file, [](QVariantMap&) {})), file) << "a file renamed is followed";
+    EXPECT_EQ(resolvedPath(onInodeOf(folder, [](QVariantMap&) {})), folder) << "a folder renamed is followed";
+    EXPECT_FALSE(resolvedPath(onInodeOf(file, [](QVariantMap& map) { map.insert(QStringLiteral("folder"), true); })))
+        << "a file where a folder was";
+    EXPECT_FALSE(resolvedPath(onInodeOf(folder, [](QVariantMap& map) { map.insert(QStringLiteral("folder"), false); })))
+        << "a folder where a file was";
+    if (births) {
+        EXPECT_FALSE(resolvedPath(onInodeOf(file, ownBirth))) << "a file of another birth time";
+        EXPECT_FALSE(resolvedPath(onInodeOf(folder, ownBirth))) << "a folder of another birth time";
+    }
+    // Recorded without a birth time: a file by its size and date.
+    const auto sizeAndDate = [](QVariantMap& map) {
+        dropBirth(map);
+        map.insert(QStringLiteral("size"), quint64(10));
+        map.insert(QStringLiteral("modifiedSeconds"), quint64(1600000000));
+        map.insert(QStringLiteral("modifiedNanoseconds"), quint64(0));
+    };
+    const timespec times[2] = {{0, UTIME_OMIT}, {1600000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    EXPECT_EQ(resolvedPath(onInodeOf(file, sizeAndDate)), file) << "size and date where no birth time was kept";
+    EXPECT_FALSE(resolvedPath(onInodeOf(file, [&](QVariantMap& map) {
+        sizeAndDate(map);
+        map.insert(QStringLiteral("size"), quint64(11));
+    }))) << "another size";
+    EXPECT_FALSE(resolvedPath(onInodeOf(file, [&](QVariantMap& map) {
+        sizeAndDate(map);
+        map.insert(QStringLiteral("folder"), true);
+    }))) << "a file where a folder without birth time was";
+    // A record of device and inode alone, from before the rest was kept,
+    // proves no entry: the item is missing, though in place it is found.
+    const auto bare = [](QVariantMap& map) {
+        for (const QString& key : map.keys())
+            if (key != QStringLiteral("path") && key != QStringLiteral("pathString") && key != QStringLiteral("device")
+                && key != QStringLiteral("inode"))
+                map.remove(key);
+    };
+    EXPECT_FALSE(resolvedPath(onInodeOf(file, bare)));
+    EXPECT_FALSE(resolvedPath(onInodeOf(folder, bare)));
+    EXPECT_EQ(resolvedPath(recordOf(file, bare)), file);
+    // At its own name, a stranger of another kind on the item's inode is
+    // not the item either.
+    EXPECT_FALSE(resolvedPath(recordOf(file, [](QVariantMap& map) { map.insert(QStringLiteral("folder"), true); })));
+    if (births) {
+        EXPECT_FALSE(resolvedPath(recordOf(file, ownBirth)));
+    } else {
+        GTEST_SKIP() << "the temporary folder's file system keeps no birth times: the birth time cases were left out";
+    }
+}
+
+namespace {
+
+// A folder on a disk that hands a freed inode number to the next item made
+// beside it (ext4 does at once; a memory file system never does): the
+// temporary folder's, else another volume's. None where there is none.
+std::unique_ptr<kztest::TempDir> folderWhereInodesAreReused()
+{
+    std::vector<std::optional<fs::path>> candidates{fs::temp_directory_path(), kztest::otherVolume()};
+    for (const auto& parent : candidates) {
+        if (!parent)
+            continue;
+        auto dir = std::make_unique<kztest::TempDir>(*parent);
+        const fs::path probe = dir->mkdir("probe");
+        const auto inode = statPath(probe, false)->inode;
+        fs::remove(probe);
+        const bool reused = statPath(dir->write("taker", ""), false)->inode == inode;
+        fs::remove(*dir / "taker");
+        if (reused)
+            return dir;
+    }
+    return nullptr;
+}
+
+// Makes files beside `gone` (already deleted) until one takes its inode;
+// that file's path, or none after a few tries.
+std::optional<fs::path> takeInode(const kztest::TempDir& dir, quint64 inode, bool asFolder)
+{
+    for (int i = 0; i < 16; ++i) {
+        const std::string name = "newcomer " + std::to_string(i);
+        const fs::path made = asFolder ? dir.mkdir(name) : dir.write(name, "");
+        if (statPath(made, false)->inode == inode)
+            return made;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+// The same where the disk really hands the freed inode out again: a deleted
+// folder, file, and folder told by its generation alone are missing, never
+// the newcomer that took their number.
+TEST(Bookmark, AnItemDeletedIsNotFoundInTheNewcomerOnItsInode)
+{
+    const auto dir = folderWhereInodesAreReused();
+    if (!dir)
+        GTEST_SKIP() << "no disk here hands a freed inode number out again (the temporary folder and "
+                        "another volume are memory file systems)";
+    struct Case {
+        const char* name;
+        bool wasFolder;
+        bool newcomerFolder;
+        bool byGeneration;
+    };
+    for (const Case& kase : {Case{"a file where a folder was", true, false, false},
+                             Case{"a folder where a file was", false, true, false},
+                             Case{"a file of another birth time", false, false, false},
+                             Case{"a folder of another birth time", true, true, false},
+                             Case{"a folder of another generation", true, true, true}}) {
+        SCOPED_TRACE(kase.name);
+        // Of another size than the empty newcomers: where no birth time is
+        // kept, size and date would prove the newcomer.
+        const fs::path item = kase.wasFolder ? dir->mkdir("item") : dir->write("item", "item bytes");
+        const quint64 inode = statPath(item, false)->inode;
+        std::optional<quint64> generation = folderGenerationAt(AT_FDCWD, item.c_str());
+        if (kase.byGeneration && !generation) {
+            fs::remove(item);
+            std::cout << "(no generations here: " << kase.name << " left out)\n";
+            continue;
+        }
+        const QByteArray bookmark = recordOf(item, [&](QVariantMap& map) {
+            if (kase.byGeneration) {
+                dropBirth(map);
+                map.insert(QStringLiteral("generation"), *generation);
+            }
+        });
+        fs::remove(item);
+        const auto newcomer = takeInode(*dir, inode, kase.newcomerFolder);
+        if (newcomer) {
+            EXPECT_FALSE(resolvedPath(bookmark)) << "followed onto " << newcomer->native();
+        } else {
+            std::cout << "(the freed inode went to no newcomer: " << kase.name << " left out)\n";
+        }
+        for (const auto& entry : fs::directory_iterator(dir->path()))
+            fs::remove_all(entry.path());
+    }
+    // And a real rename on that disk is still followed, a folder by its
+    // generation too.
+    const fs::path folder = dir->mkdir("folder");
+    const QByteArray byGeneration = recordOf(folder, [&](QVariantMap& map) {
+        if (const auto generation = folderGenerationAt(AT_FDCWD, folder.c_str())) {
+            dropBirth(map);
+            map.insert(QStringLiteral("generation"), *generation);
+        }
+    });
+    const QByteArray plain = createBookmark(folder);
+    fs::rename(folder, *dir / "renamed");
+    EXPECT_EQ(resolvedPath(plain), *dir / "renamed");
+    EXPECT_EQ(resolvedPath(byGeneration), *dir / "renamed");
 }

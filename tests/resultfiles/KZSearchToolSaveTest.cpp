@@ -3,6 +3,7 @@
 
 #include "platform/Bookmark.h"
 #include "platform/FileStat.h"
+#include "platform/PropertyList.h"
 #include "platform/StringTable.h"
 #include "result/model/ModelTestSupport.h"
 #include "settings/KZSourceItem.h"
@@ -485,4 +486,20 @@ TEST(KZSearchToolSave, DamagedFolderRecordsAreToldApartFromFoldersThatWent)
     const QString gone = tell(went);
     EXPECT_TRUE(gone.contains(QStringLiteral("can be found"))) << gone.toStdString();
     EXPECT_FALSE(gone.contains(QStringLiteral("damaged"))) << gone.toStdString();
+
+    // Its parent kept, and a file made there since holds the folder's old
+    // inode number (as ext4 hands it out at once; written into the record
+    // here, so that any disk shows it): the file is no folder renamed.
+    const QByteArray folderRecord = platform::createBookmark(dir.mkdir("parent/went"));
+    const auto newcomer = platform::statPath(dir.write("parent/newcomer.maravex", "a file"), false);
+    ASSERT_TRUE(newcomer);
+    QVariantMap onItsInode = platform::PropertyList::fromData(folderRecord)->toMap();
+    onItsInode.insert(QStringLiteral("inode"), newcomer->inode);
+    fs::remove(dir / "parent/went");
+    const QString stranger =
+        tell(platform::PropertyList::toData(onItsInode, platform::PropertyList::Format::Binary));
+    EXPECT_TRUE(stranger.contains(QStringLiteral("none of the saved result's folders can be found")))
+        << stranger.toStdString();
+    EXPECT_FALSE(stranger.contains(QStringLiteral("outside the searched folders"))) << stranger.toStdString();
+    EXPECT_TRUE(fs::exists(dir / "parent/newcomer.maravex"));
 }
