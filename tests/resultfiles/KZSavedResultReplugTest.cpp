@@ -1,0 +1,202 @@
+// A disk searched, then unplugged and plugged back at its place under
+// another device number before the result is saved: the saved result names
+// the disk as the search read it, and reopens whole.
+
+#include "engine/EngineTestSupport.h"
+#include "removal/RemovalTestSupport.h"
+#include "result/model/KZFoundItemsCntrl.h"
+#include "resultfiles/KZSaveResult.h"
+#include "resultfiles/KZSavedResultFormat.h"
+#include "resultfiles/KZSavedResultReopen.h"
+#include "support/LoopDisks.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Searches `folder` for equal contents; answers what "searchDidTerminate"
+// carried, its found list still in it.
+QVariantMap searchOf(const fs::path& folder)
+{
+    auto stuff = KZSearchStuff::searchStuff();
+    stuff->setSources({enginetest::folderSource(folder)});
+    stuff->setCriteria(enginetest::sizeAndContentCriteria());
+    static int sender = 0;
+    std::mutex lock;
+    std::condition_variable done;
+    QVariantMap info;
+    platform::Subscription subscription = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::searchDidTerminate, platform::NotificationObject(&sender),
+        [&](const platform::Notification& note) {
+            std::lock_guard guard(lock);
+            if (info.isEmpty())
+                info = note.userInfo;
+            done.notify_all();
+        });
+    KZSearchController::create(stuff, &sender, std::make_shared<enginetest::RecordingProgress>())->startToSearch();
+    std::unique_lock wait(lock);
+    done.wait_for(wait, std::chrono::seconds(120), [&] { return !info.isEmpty(); });
+    return info;
+}
+
+} // namespace
+
+// An ext4 disk of three pairs of copies, searched and shown with no row
+// drawn (no bookmark made yet); the disk comes back under another number
+// while another disk holds its old one; then saved. Every item is found
+// on reopening and none is unmarked.
+// A search starts threads: the case runs in a process of its own, in a
+// mount namespace of its own.
+TEST(SavedResultOfAReplug, ADiskBackUnderAnotherNumberBeforeSavingReopensWhole)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach and mount disks";
+    const kztest::Isolated outcome =
+        kztest::runTestInFreshProcess("SavedResultOfAReplugInMounts.DISABLED_SearchReplugSave", true);
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "the kernel or the tools refused a loop disk here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+TEST(SavedResultOfAReplugInMounts, DISABLED_SearchReplugSave)
+{
+    if (!kztest::inFreshProcess())
+        GTEST_SKIP() << "run by the case above";
+    kztest::TempDir d;
+    // Told to the case above as a disk this machine refused.
+    const auto unavailable = [&d] {
+        std::error_code ec;
+        fs::remove_all(d.path(), ec);
+        ::_exit(77);
+    };
+    {
+        const fs::path at = d / "mnt", imageA = d / "A.img", imageB = d / "B.img";
+        fs::create_directories(at);
+        for (const fs::path& image : {imageA, imageB})
+            if (!kztest::shell("truncate -s 64M " + image.native()) || !kztest::shell("mkfs.ext4 -q " + image.native()))
+                unavailable();
+        const std::string oldDevice = kztest::shellOutput("losetup -f --show " + imageA.native());
+        if (oldDevice.empty() || !kztest::shell("mount " + oldDevice + " " + at.native()))
+            unavailable();
+        for (const char* name : {"one", "two", "three"}) {
+            d.write(std::string("mnt/src/") + name + "/kept", std::string("copy of ") + name);
+            d.write(std::string("mnt/src/") + name + "/twin", std::string("copy of ") + name);
+        }
+        const quint64 deviceThen = quint64(platform::statPath(at, false)->device);
+
+        const QVariantMap info = searchOf(at / "src");
+        ASSERT_FALSE(info.isEmpty()) << "the search never ended";
+        const auto model = KZFoundItemsCntrl::create(nullptr, info);
+        KZFoundItemsOperationQueue().waitUntilAllOperationsAreFinished();
+        const KZFoundItemArray items = model->allItems();
+        ASSERT_EQ(items.size(), 6);
+
+        ASSERT_EQ(removaltest::unplug(at), 0);
+        ASSERT_TRUE(kztest::detachLoopDevice(oldDevice));
+        const bool held = kztest::shell("losetup " + oldDevice + " " + imageB.native());
+        const std::string elsewhere = kztest::shellOutput("losetup -f --show " + imageA.native());
+        ASSERT_FALSE(elsewhere.empty());
+        ASSERT_TRUE(kztest::shell("mount " + elsewhere + " " + at.native()));
+        if (quint64(platform::statPath(at, false)->device) == deviceThen) {
+            std::fprintf(stderr, "the disk came back under its own number here: the case is left out\n");
+        } else {
+            QString error;
+            quint64 leftOut = 0;
+            const fs::path file = d / "result.maravex";
+            ASSERT_TRUE(KZSaveResult::saveSearchResult(items, info, {enginetest::folderSource(at / "src")}, file,
+                                                       &error, &leftOut))
+                << error.toStdString();
+            EXPECT_EQ(leftOut, 0u);
+            const auto saved = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)), &error);
+            ASSERT_TRUE(saved) << error.toStdString();
+            const KZReopenedResult reopened =
+                KZSavedResultReopen::rebuild(*saved, KZSavedResultReopen::resolveSources(saved->sources), {});
+            EXPECT_EQ(reopened.itemsCount, 6u);
+            EXPECT_TRUE(reopened.notes.isEmpty()) << reopened.notes.text().toStdString();
+            int marked = 0;
+            for (const ArrayCStyle* cell = reopened.items.head(); cell; cell = cell->next)
+                marked += cell->node->item->isSavedMarked();
+            EXPECT_EQ(marked, 3);
+        }
+        ASSERT_EQ(removaltest::unplug(at), 0);
+        kztest::detachLoopDevice(elsewhere);
+        if (held)
+            kztest::detachLoopDevice(oldDevice);
+    }
+}
+
+// The same through the tools: maravex-search saves its search of the disk,
+// the disk comes back under another number, and maravex-remove takes every
+// item of the saved result and removes the marked ones.
+TEST(SavedResultOfAReplug, TheToolsTakeASavedResultOfADiskBackUnderAnotherNumber)
+{
+    if (!fs::exists(KZ_SEARCH_TOOL) || !fs::exists(KZ_REMOVE_TOOL))
+        GTEST_SKIP() << "the command-line tools are not built";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach and mount disks";
+    const kztest::Isolated outcome =
+        kztest::runTestInFreshProcess("SavedResultOfAReplugInMounts.DISABLED_ToolsAcrossAReplug", true);
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "the kernel or the tools refused a loop disk here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+TEST(SavedResultOfAReplugInMounts, DISABLED_ToolsAcrossAReplug)
+{
+    if (!kztest::inFreshProcess())
+        GTEST_SKIP() << "run by the case above";
+    kztest::TempDir d;
+    const auto unavailable = [&d] {
+        std::error_code ec;
+        fs::remove_all(d.path(), ec);
+        ::_exit(77);
+    };
+    const fs::path at = d / "mnt", imageA = d / "A.img", imageB = d / "B.img", file = d / "result.maravex";
+    fs::create_directories(at);
+    for (const fs::path& image : {imageA, imageB})
+        if (!kztest::shell("truncate -s 64M " + image.native()) || !kztest::shell("mkfs.ext4 -q " + image.native()))
+            unavailable();
+    const std::string oldDevice = kztest::shellOutput("losetup -f --show " + imageA.native());
+    if (oldDevice.empty() || !kztest::shell("mount " + oldDevice + " " + at.native()))
+        unavailable();
+    for (const char* name : {"one", "two", "three"}) {
+        d.write(std::string("mnt/src/") + name + "/kept", std::string("copy of ") + name);
+        d.write(std::string("mnt/src/") + name + "/twin", std::string("copy of ") + name);
+    }
+    const quint64 deviceThen = quint64(platform::statPath(at, false)->device);
+    QProcess search;
+    search.start(QStringLiteral(KZ_SEARCH_TOOL),
+                 {QStringLiteral("--save"), QString::fromStdString(file.native()), QString::fromStdString((at / "src").native())});
+    ASSERT_TRUE(search.waitForFinished(60000));
+    ASSERT_EQ(search.exitCode(), 0) << search.readAllStandardError().toStdString();
+
+    ASSERT_EQ(removaltest::unplug(at), 0);
+    ASSERT_TRUE(kztest::detachLoopDevice(oldDevice));
+    const bool held = kztest::shell("losetup " + oldDevice + " " + imageB.native());
+    const std::string elsewhere = kztest::shellOutput("losetup -f --show " + imageA.native());
+    ASSERT_FALSE(elsewhere.empty());
+    ASSERT_TRUE(kztest::shell("mount " + elsewhere + " " + at.native()));
+    if (quint64(platform::statPath(at, false)->device) == deviceThen) {
+        std::fprintf(stderr, "the disk came back under its own number here: the case is left out\n");
+    } else {
+        QProcess remove;
+        remove.start(QStringLiteral(KZ_REMOVE_TOOL),
+                     {QStringLiteral("--trash"), QStringLiteral("--saved"), QString::fromStdString(file.native())});
+        ASSERT_TRUE(remove.waitForFinished(60000));
+        const QString report = QString::fromUtf8(remove.readAllStandardError());
+        EXPECT_EQ(remove.exitCode(), 0) << report.toStdString();
+        EXPECT_TRUE(report.contains(QStringLiteral("found 6, marked 3, removed 3"))) << report.toStdString();
+        for (const char* name : {"one", "two", "three"})
+            EXPECT_EQ(fs::exists(at / "src" / name / "kept") + fs::exists(at / "src" / name / "twin"), 1) << name;
+    }
+    ASSERT_EQ(removaltest::unplug(at), 0);
+    kztest::detachLoopDevice(elsewhere);
+    if (held)
+        kztest::detachLoopDevice(oldDevice);
+}
