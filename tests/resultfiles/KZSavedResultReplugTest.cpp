@@ -134,17 +134,25 @@ TEST(SavedResultOfAReplugInMounts, DISABLED_SearchReplugSave)
 // The same through the tools: maravex-search saves its search of the disk,
 // the disk comes back under another number, and maravex-remove takes every
 // item of the saved result and removes the marked ones.
+// The tools run as root, then as an ordinary user (uid 65534), who reads of
+// the disk only what such a user may read.
 TEST(SavedResultOfAReplug, TheToolsTakeASavedResultOfADiskBackUnderAnotherNumber)
 {
     if (!fs::exists(KZ_SEARCH_TOOL) || !fs::exists(KZ_REMOVE_TOOL))
         GTEST_SKIP() << "the command-line tools are not built";
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to attach and mount disks";
-    const kztest::Isolated outcome =
-        kztest::runTestInFreshProcess("SavedResultOfAReplugInMounts.DISABLED_ToolsAcrossAReplug", true);
-    if (outcome == kztest::Isolated::Unavailable)
-        GTEST_SKIP() << "the kernel or the tools refused a loop disk here";
-    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+    for (const bool asUser : {false, true}) {
+        SCOPED_TRACE(asUser ? "as an ordinary user" : "as root");
+        if (asUser && !kztest::shell("command -v setpriv"))
+            GTEST_SKIP() << "no setpriv here to run the tools as another user";
+        const kztest::Isolated outcome = kztest::runTestInFreshProcess(
+            "SavedResultOfAReplugInMounts.DISABLED_ToolsAcrossAReplug", true,
+            asUser ? std::vector<std::string>{"KZ_TOOLS_AS_USER=65534"} : std::vector<std::string>{});
+        if (outcome == kztest::Isolated::Unavailable)
+            GTEST_SKIP() << "the kernel or the tools refused a loop disk here";
+        EXPECT_EQ(outcome, kztest::Isolated::Passed);
+    }
 }
 
 TEST(SavedResultOfAReplugInMounts, DISABLED_ToolsAcrossAReplug)
@@ -157,7 +165,7 @@ TEST(SavedResultOfAReplugInMounts, DISABLED_ToolsAcrossAReplug)
         fs::remove_all(d.path(), ec);
         ::_exit(77);
     };
-    const fs::path at = d / "mnt", imageA = d / "A.img", imageB = d / "B.img", file = d / "result.maravex";
+    const fs::path at = d / "mnt", imageA = d / "A.img", imageB = d / "B.img";
     fs::create_directories(at);
     for (const fs::path& image : {imageA, imageB})
         if (!kztest::shell("truncate -s 64M " + image.native()) || !kztest::shell("mkfs.ext4 -q " + image.native()))
@@ -169,10 +177,39 @@ TEST(SavedResultOfAReplugInMounts, DISABLED_ToolsAcrossAReplug)
         d.write(std::string("mnt/src/") + name + "/kept", std::string("copy of ") + name);
         d.write(std::string("mnt/src/") + name + "/twin", std::string("copy of ") + name);
     }
+    // As the ordinary user: the disk, the result's folder and a home folder
+    // are that user's, and each tool runs as that user alone.
+    const char* user = std::getenv("KZ_TOOLS_AS_USER");
+    const auto tool = [&](const char* path, QStringList arguments) {
+        if (!user)
+            return std::pair<QString, QStringList>(QString::fromUtf8(path), arguments);
+        arguments.prepend(QString::fromUtf8(path));
+        const QString home = QString::fromStdString((d / "user/home").native());
+        for (const char* place : {"XDG_STATE_HOME=/.local/state", "XDG_CACHE_HOME=/.cache",
+                                  "XDG_CONFIG_HOME=/.config", "XDG_DATA_HOME=/.local/share", "HOME="}) {
+            const QString setting = QString::fromUtf8(place);
+            const qsizetype equals = setting.indexOf(u'=') + 1;
+            arguments.prepend(setting.left(equals) + home + setting.mid(equals));
+        }
+        arguments.prepend(QStringLiteral("env"));
+        for (const char* option : {"--clear-groups", "--regid=", "--reuid="})
+            arguments.prepend(QString::fromUtf8(option) + (option[2] == 'c' ? QString() : QString::fromUtf8(user)));
+        return std::pair<QString, QStringList>(QStringLiteral("setpriv"), arguments);
+    };
+    fs::path file = d / "result.maravex";
+    if (user) {
+        ASSERT_EQ(::chmod(d.path().c_str(), 0755), 0);
+        fs::create_directories(d / "user/home");
+        ASSERT_TRUE(kztest::shell("chown -R " + std::string(user) + ":" + user + " " + at.native() + " "
+                                  + (d / "user").native()));
+        file = d / "user/result.maravex";
+    }
     const quint64 deviceThen = quint64(platform::statPath(at, false)->device);
     QProcess search;
-    search.start(QStringLiteral(KZ_SEARCH_TOOL),
-                 {QStringLiteral("--save"), QString::fromStdString(file.native()), QString::fromStdString((at / "src").native())});
+    const auto searchCall =
+        tool(KZ_SEARCH_TOOL, {QStringLiteral("--save"), QString::fromStdString(file.native()),
+                              QString::fromStdString((at / "src").native())});
+    search.start(searchCall.first, searchCall.second);
     ASSERT_TRUE(search.waitForFinished(60000));
     ASSERT_EQ(search.exitCode(), 0) << search.readAllStandardError().toStdString();
 
@@ -186,8 +223,9 @@ TEST(SavedResultOfAReplugInMounts, DISABLED_ToolsAcrossAReplug)
         std::fprintf(stderr, "the disk came back under its own number here: the case is left out\n");
     } else {
         QProcess remove;
-        remove.start(QStringLiteral(KZ_REMOVE_TOOL),
-                     {QStringLiteral("--trash"), QStringLiteral("--saved"), QString::fromStdString(file.native())});
+        const auto removeCall = tool(KZ_REMOVE_TOOL, {QStringLiteral("--trash"), QStringLiteral("--saved"),
+                                                      QString::fromStdString(file.native())});
+        remove.start(removeCall.first, removeCall.second);
         ASSERT_TRUE(remove.waitForFinished(60000));
         const QString report = QString::fromUtf8(remove.readAllStandardError());
         EXPECT_EQ(remove.exitCode(), 0) << report.toStdString();
