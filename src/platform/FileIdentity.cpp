@@ -188,8 +188,9 @@ FileIdentity FileIdentity::completedFromScan(const std::filesystem::path& path, 
         return scanned;
     }
     const auto now = name.empty() ? std::nullopt : statAt(folder, name.c_str(), false);
-    // Under another number only where the scan's marks prove the disk: a
-    // disk that took the old number is asked nothing.
+    // Under the scanned number, or under another one where the scan's marks
+    // prove the disk there (it came back while another device held its old
+    // number); a disk that is not proved gives nothing.
     const bool onItsDisk = now
         && (quint64(now->device) == scanned.device
             || (scanDisk
