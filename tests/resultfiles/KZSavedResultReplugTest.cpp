@@ -45,6 +45,65 @@ QVariantMap searchOf(const fs::path& folder)
     return info;
 }
 
+// Disk A, ext4 on a loop device mounted at mnt with three pairs of copies
+// under mnt/src; replug() unplugs it and attaches it again at its place
+// under another number while disk B holds its old one. A machine that
+// refuses a loop disk ends the process as the case above reads it.
+struct ReplugDisk {
+    const kztest::TempDir& d;
+    const fs::path at = d / "mnt";
+    std::string device, holder;
+    quint64 deviceThen = 0;
+
+    explicit ReplugDisk(const kztest::TempDir& dir) : d(dir)
+    {
+        fs::create_directories(at);
+        for (const char* image : {"A.img", "B.img"})
+            if (!kztest::shell("truncate -s 64M " + (d / image).native())
+                || !kztest::shell("mkfs.ext4 -q " + (d / image).native()))
+                unavailable();
+        device = kztest::shellOutput("losetup -f --show " + (d / "A.img").native());
+        if (device.empty() || !kztest::shell("mount " + device + " " + at.native()))
+            unavailable();
+        for (const char* name : {"one", "two", "three"}) {
+            d.write(std::string("mnt/src/") + name + "/kept", std::string("copy of ") + name);
+            d.write(std::string("mnt/src/") + name + "/twin", std::string("copy of ") + name);
+        }
+        deviceThen = quint64(platform::statPath(at, false)->device);
+    }
+    ~ReplugDisk()
+    {
+        removaltest::unplug(at);
+        for (const std::string& loop : {device, holder})
+            if (!loop.empty())
+                kztest::detachLoopDevice(loop);
+    }
+    void unavailable() const
+    {
+        std::error_code ec;
+        fs::remove_all(d.path(), ec);
+        ::_exit(77);
+    }
+    // False when the disk came back under its own number: the case is left
+    // out then.
+    bool replug()
+    {
+        EXPECT_EQ(removaltest::unplug(at), 0);
+        EXPECT_TRUE(kztest::detachLoopDevice(device));
+        if (kztest::shell("losetup " + device + " " + (d / "B.img").native()))
+            holder = device;
+        device = kztest::shellOutput("losetup -f --show " + (d / "A.img").native());
+        if (device.empty() || !kztest::shell("mount " + device + " " + at.native())) {
+            ADD_FAILURE() << "the disk could not be attached again";
+            return false;
+        }
+        if (quint64(platform::statPath(at, false)->device) != deviceThen)
+            return true;
+        std::fprintf(stderr, "the disk came back under its own number here: the case is left out\n");
+        return false;
+    }
+};
+
 } // namespace
 
 // An ext4 disk of three pairs of copies, searched and shown with no row
@@ -69,66 +128,33 @@ TEST(SavedResultOfAReplugInMounts, DISABLED_SearchReplugSave)
     if (!kztest::inFreshProcess())
         GTEST_SKIP() << "run by the case above";
     kztest::TempDir d;
-    // Told to the case above as a disk this machine refused.
-    const auto unavailable = [&d] {
-        std::error_code ec;
-        fs::remove_all(d.path(), ec);
-        ::_exit(77);
-    };
-    {
-        const fs::path at = d / "mnt", imageA = d / "A.img", imageB = d / "B.img";
-        fs::create_directories(at);
-        for (const fs::path& image : {imageA, imageB})
-            if (!kztest::shell("truncate -s 64M " + image.native()) || !kztest::shell("mkfs.ext4 -q " + image.native()))
-                unavailable();
-        const std::string oldDevice = kztest::shellOutput("losetup -f --show " + imageA.native());
-        if (oldDevice.empty() || !kztest::shell("mount " + oldDevice + " " + at.native()))
-            unavailable();
-        for (const char* name : {"one", "two", "three"}) {
-            d.write(std::string("mnt/src/") + name + "/kept", std::string("copy of ") + name);
-            d.write(std::string("mnt/src/") + name + "/twin", std::string("copy of ") + name);
-        }
-        const quint64 deviceThen = quint64(platform::statPath(at, false)->device);
+    ReplugDisk disk(d);
+    const QVariantMap info = searchOf(disk.at / "src");
+    ASSERT_FALSE(info.isEmpty()) << "the search never ended";
+    const auto model = KZFoundItemsCntrl::create(nullptr, info);
+    KZFoundItemsOperationQueue().waitUntilAllOperationsAreFinished();
+    const KZFoundItemArray items = model->allItems();
+    ASSERT_EQ(items.size(), 6);
+    if (!disk.replug())
+        return;
 
-        const QVariantMap info = searchOf(at / "src");
-        ASSERT_FALSE(info.isEmpty()) << "the search never ended";
-        const auto model = KZFoundItemsCntrl::create(nullptr, info);
-        KZFoundItemsOperationQueue().waitUntilAllOperationsAreFinished();
-        const KZFoundItemArray items = model->allItems();
-        ASSERT_EQ(items.size(), 6);
-
-        ASSERT_EQ(removaltest::unplug(at), 0);
-        ASSERT_TRUE(kztest::detachLoopDevice(oldDevice));
-        const bool held = kztest::shell("losetup " + oldDevice + " " + imageB.native());
-        const std::string elsewhere = kztest::shellOutput("losetup -f --show " + imageA.native());
-        ASSERT_FALSE(elsewhere.empty());
-        ASSERT_TRUE(kztest::shell("mount " + elsewhere + " " + at.native()));
-        if (quint64(platform::statPath(at, false)->device) == deviceThen) {
-            std::fprintf(stderr, "the disk came back under its own number here: the case is left out\n");
-        } else {
-            QString error;
-            quint64 leftOut = 0;
-            const fs::path file = d / "result.maravex";
-            ASSERT_TRUE(KZSaveResult::saveSearchResult(items, info, {enginetest::folderSource(at / "src")}, file,
-                                                       &error, &leftOut))
-                << error.toStdString();
-            EXPECT_EQ(leftOut, 0u);
-            const auto saved = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)), &error);
-            ASSERT_TRUE(saved) << error.toStdString();
-            const KZReopenedResult reopened =
-                KZSavedResultReopen::rebuild(*saved, KZSavedResultReopen::resolveSources(saved->sources), {});
-            EXPECT_EQ(reopened.itemsCount, 6u);
-            EXPECT_TRUE(reopened.notes.isEmpty()) << reopened.notes.text().toStdString();
-            int marked = 0;
-            for (const ArrayCStyle* cell = reopened.items.head(); cell; cell = cell->next)
-                marked += cell->node->item->isSavedMarked();
-            EXPECT_EQ(marked, 3);
-        }
-        ASSERT_EQ(removaltest::unplug(at), 0);
-        kztest::detachLoopDevice(elsewhere);
-        if (held)
-            kztest::detachLoopDevice(oldDevice);
-    }
+    QString error;
+    quint64 leftOut = 0;
+    const fs::path file = d / "result.maravex";
+    ASSERT_TRUE(KZSaveResult::saveSearchResult(items, info, {enginetest::folderSource(disk.at / "src")}, file, &error,
+                                               &leftOut))
+        << error.toStdString();
+    EXPECT_EQ(leftOut, 0u);
+    const auto saved = KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)), &error);
+    ASSERT_TRUE(saved) << error.toStdString();
+    const KZReopenedResult reopened =
+        KZSavedResultReopen::rebuild(*saved, KZSavedResultReopen::resolveSources(saved->sources), {});
+    EXPECT_EQ(reopened.itemsCount, 6u);
+    EXPECT_TRUE(reopened.notes.isEmpty()) << reopened.notes.text().toStdString();
+    int marked = 0;
+    for (const ArrayCStyle* cell = reopened.items.head(); cell; cell = cell->next)
+        marked += cell->node->item->isSavedMarked();
+    EXPECT_EQ(marked, 3);
 }
 
 // The same through the tools: maravex-search saves its search of the disk,
@@ -160,23 +186,8 @@ TEST(SavedResultOfAReplugInMounts, DISABLED_ToolsAcrossAReplug)
     if (!kztest::inFreshProcess())
         GTEST_SKIP() << "run by the case above";
     kztest::TempDir d;
-    const auto unavailable = [&d] {
-        std::error_code ec;
-        fs::remove_all(d.path(), ec);
-        ::_exit(77);
-    };
-    const fs::path at = d / "mnt", imageA = d / "A.img", imageB = d / "B.img";
-    fs::create_directories(at);
-    for (const fs::path& image : {imageA, imageB})
-        if (!kztest::shell("truncate -s 64M " + image.native()) || !kztest::shell("mkfs.ext4 -q " + image.native()))
-            unavailable();
-    const std::string oldDevice = kztest::shellOutput("losetup -f --show " + imageA.native());
-    if (oldDevice.empty() || !kztest::shell("mount " + oldDevice + " " + at.native()))
-        unavailable();
-    for (const char* name : {"one", "two", "three"}) {
-        d.write(std::string("mnt/src/") + name + "/kept", std::string("copy of ") + name);
-        d.write(std::string("mnt/src/") + name + "/twin", std::string("copy of ") + name);
-    }
+    ReplugDisk disk(d);
+    const fs::path at = disk.at;
     // As the ordinary user: the disk, the result's folder and a home folder
     // are that user's, and each tool runs as that user alone.
     const char* user = std::getenv("KZ_TOOLS_AS_USER");
@@ -204,7 +215,6 @@ TEST(SavedResultOfAReplugInMounts, DISABLED_ToolsAcrossAReplug)
                                   + (d / "user").native()));
         file = d / "user/result.maravex";
     }
-    const quint64 deviceThen = quint64(platform::statPath(at, false)->device);
     QProcess search;
     const auto searchCall =
         tool(KZ_SEARCH_TOOL, {QStringLiteral("--save"), QString::fromStdString(file.native()),
@@ -213,28 +223,16 @@ TEST(SavedResultOfAReplugInMounts, DISABLED_ToolsAcrossAReplug)
     ASSERT_TRUE(search.waitForFinished(60000));
     ASSERT_EQ(search.exitCode(), 0) << search.readAllStandardError().toStdString();
 
-    ASSERT_EQ(removaltest::unplug(at), 0);
-    ASSERT_TRUE(kztest::detachLoopDevice(oldDevice));
-    const bool held = kztest::shell("losetup " + oldDevice + " " + imageB.native());
-    const std::string elsewhere = kztest::shellOutput("losetup -f --show " + imageA.native());
-    ASSERT_FALSE(elsewhere.empty());
-    ASSERT_TRUE(kztest::shell("mount " + elsewhere + " " + at.native()));
-    if (quint64(platform::statPath(at, false)->device) == deviceThen) {
-        std::fprintf(stderr, "the disk came back under its own number here: the case is left out\n");
-    } else {
-        QProcess remove;
-        const auto removeCall = tool(KZ_REMOVE_TOOL, {QStringLiteral("--trash"), QStringLiteral("--saved"),
-                                                      QString::fromStdString(file.native())});
-        remove.start(removeCall.first, removeCall.second);
-        ASSERT_TRUE(remove.waitForFinished(60000));
-        const QString report = QString::fromUtf8(remove.readAllStandardError());
-        EXPECT_EQ(remove.exitCode(), 0) << report.toStdString();
-        EXPECT_TRUE(report.contains(QStringLiteral("found 6, marked 3, removed 3"))) << report.toStdString();
-        for (const char* name : {"one", "two", "three"})
-            EXPECT_EQ(fs::exists(at / "src" / name / "kept") + fs::exists(at / "src" / name / "twin"), 1) << name;
-    }
-    ASSERT_EQ(removaltest::unplug(at), 0);
-    kztest::detachLoopDevice(elsewhere);
-    if (held)
-        kztest::detachLoopDevice(oldDevice);
+    if (!disk.replug())
+        return;
+    QProcess remove;
+    const auto removeCall = tool(KZ_REMOVE_TOOL, {QStringLiteral("--trash"), QStringLiteral("--saved"),
+                                                  QString::fromStdString(file.native())});
+    remove.start(removeCall.first, removeCall.second);
+    ASSERT_TRUE(remove.waitForFinished(60000));
+    const QString report = QString::fromUtf8(remove.readAllStandardError());
+    EXPECT_EQ(remove.exitCode(), 0) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("found 6, marked 3, removed 3"))) << report.toStdString();
+    for (const char* name : {"one", "two", "three"})
+        EXPECT_EQ(fs::exists(at / "src" / name / "kept") + fs::exists(at / "src" / name / "twin"), 1) << name;
 }
