@@ -1,5 +1,6 @@
 #include "ConsoleSave.h"
 
+#include "engine/KZFoundList.h"
 #include "engine/TreeToCheck.h"
 #include "media/decoder/KZImageDecoder.h"
 #include "result/model/KZFoundItem.h"
@@ -22,9 +23,11 @@ FoundItems::FoundItems() : items_(std::make_unique<Items>()) {}
 
 FoundItems::~FoundItems() = default;
 
-void FoundItems::add(const TreeToCheck& node)
+void FoundItems::add(const TreeToCheck& node, const KZFoundList& list)
 {
-    items_->found.append(KZFoundItem::itemWithTreeNode(node));
+    KZFoundItemRef item = KZFoundItem::itemWithTreeNode(node);
+    item->setDiskAsScanned(list.diskOf(item->device()));
+    items_->found.append(std::move(item));
 }
 
 bool FoundItems::save(const QVariantMap& result, const std::vector<KZSourceItemRef>& sources,

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+class KZFoundList;
 class TreeToCheck;
 
 namespace consolesave {
@@ -29,7 +30,8 @@ public:
     FoundItems(const FoundItems&) = delete;
     FoundItems& operator=(const FoundItems&) = delete;
 
-    void add(const TreeToCheck& node);
+    // A node of `list`, whose disks it names.
+    void add(const TreeToCheck& node, const KZFoundList& list);
     // Marked as a result window first marks them. `leftOut` receives what
     // the user is told of items that could not be recorded; empty when the
     // file holds every found item.

@@ -256,8 +256,10 @@ int main(int argc, char** argv)
         if (!reopened.notes.isEmpty())
             std::fprintf(stderr, "%s\n", reopened.notes.text().toUtf8().constData());
         // Each item takes its saved mark from its rebuilt record.
-        while (std::unique_ptr<TreeToCheck> node = reopened.items.takeFirst())
+        while (std::unique_ptr<TreeToCheck> node = reopened.items.takeFirst()) {
             items.append(KZFoundItem::itemWithTreeNode(*node));
+            items.back()->setDiskAsScanned(reopened.items.diskOf(items.back()->device()));
+        }
         model = std::make_shared<KZFoundItemsCntrl>(nullptr, QVariantMap());
         model->setAllItems(items);
         if (!ruleGiven)
@@ -298,8 +300,10 @@ int main(int argc, char** argv)
         clock.start();
         const QVariantMap result = runSearch(app, stuff, reader, progress);
         KZFoundList list = KZFoundListParcel::take(result.value(str("KZResultFoundItems")));
-        while (std::unique_ptr<TreeToCheck> node = list.takeFirst())
+        while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
             items.append(KZFoundItem::itemWithTreeNode(*node));
+            items.back()->setDiskAsScanned(list.diskOf(items.back()->device()));
+        }
         searchSeconds = double(clock.nsecsElapsed()) / 1e9;
         if (g_interrupted) {
             complain("stopped during the search: nothing was marked or removed");

@@ -403,7 +403,7 @@ int main(int argc, char** argv)
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
 #ifdef KZ_SEARCH_TOOL_SAVES
         if (!saveFile.empty())
-            toSave.add(*node);
+            toSave.add(*node, list);
 #endif
         records.push_back({node->groupID, node->item->totSize(), node->item->urlBytes()});
     }

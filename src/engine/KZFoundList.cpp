@@ -4,7 +4,8 @@
 #include <utility>
 
 KZFoundList::KZFoundList(KZFoundList&& other) noexcept
-    : head_(std::exchange(other.head_, nullptr)), size_(std::exchange(other.size_, 0))
+    : head_(std::exchange(other.head_, nullptr)), size_(std::exchange(other.size_, 0)),
+      disks_(std::move(other.disks_))
 {
 }
 
@@ -14,6 +15,7 @@ KZFoundList& KZFoundList::operator=(KZFoundList&& other) noexcept
         clear();
         head_ = std::exchange(other.head_, nullptr);
         size_ = std::exchange(other.size_, 0);
+        disks_ = std::move(other.disks_);
     }
     return *this;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "engine/ArrayCStyle.h"
+#include "engine/KZScanDisks.h"
 #include "engine/TreeToCheck.h"
 
 #include <cstddef>
 #include <memory>
+#include <utility>
 
 // The engine's product: every confirmed node, newest first. The list owns
 // its cells and nodes; it is owned by one side at a time (the engine while it
@@ -34,7 +36,17 @@ public:
 
     void clear();
 
+    // The disks of the scan that found the nodes, each as the scan met it:
+    // what is made later from a node names its disk from here. None for a
+    // list made otherwise.
+    void setScanDisks(std::shared_ptr<const KZScanDisks> disks) { disks_ = std::move(disks); }
+    const std::shared_ptr<const KZScanDisks>& scanDisks() const { return disks_; }
+    // The disk of a node's device number; null when the scan's disks are
+    // not known.
+    KZScanDisks::Facts diskOf(quint64 device) const { return disks_ ? disks_->find(device) : nullptr; }
+
 private:
     ArrayCStyle* head_ = nullptr;
     std::size_t size_ = 0;
+    std::shared_ptr<const KZScanDisks> disks_;
 };

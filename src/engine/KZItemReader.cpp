@@ -73,6 +73,7 @@ bool KZItemReader::setCurrVariables(KZSearchItemInfo& item, qint16 label, const 
     item.setDevice(quint64(st.device));
     item.setInode(st.inode);
     item.setModificationTime(st.modified);
+    scanDisks_->note(st, [&attributes] { return attributes.path(); });
     // Read with the alias flag above: the filters judge visibility, custom
     // icons and labels from the item and never go back to the file.
     item.setFinderFlags(attributes.finderInfo().flags());

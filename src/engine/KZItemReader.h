@@ -2,6 +2,7 @@
 
 #include "engine/KZExcludedInfo.h"
 #include "engine/KZItemAttributes.h"
+#include "engine/KZScanDisks.h"
 #include "engine/KZSearchItemInfo.h"
 
 #include <QString>
@@ -10,6 +11,7 @@
 #include "platform/DirectoryListing.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -31,7 +33,8 @@ public:
                  quint64 exclLocsCount, const KZStopSource* stop, const KZFilesUtilities& fileCntrl);
 
     // Fills the item from the item at its url(). False rejects the item
-    // before the filters (also when there is no item to read).
+    // before the filters (also when there is no item to read). The item's
+    // disk is noted in scanDisks(), read the first time the scan meets it.
     bool setCurrVariables(KZSearchItemInfo& item, qint16 label) const;
     // The same from attributes already read, such as a listing's.
     bool setCurrVariables(KZSearchItemInfo& item, qint16 label, const KZItemAttributes& attributes) const;
@@ -85,6 +88,9 @@ public:
     enum class EntryWeight { Content, Nothing, Subfolder, Unsure };
     EntryWeight weighEntryForEmptiness(const platform::DirEntry& entry) const;
 
+    // The disks of the items read so far, shared by every copy of the reader.
+    const std::shared_ptr<KZScanDisks>& scanDisks() const { return scanDisks_; }
+
     // The form in which exclusions are compared: normalised, with a leading
     // "/Volumes" taken off.
     static std::filesystem::path comparableLocation(const std::filesystem::path& path);
@@ -95,4 +101,5 @@ private:
     const KZFilesUtilities& fileCntrl_;
     std::unordered_set<std::string> globalExclusions_;
     bool foldersMeasuredByScan_ = false;
+    std::shared_ptr<KZScanDisks> scanDisks_ = std::make_shared<KZScanDisks>();
 };

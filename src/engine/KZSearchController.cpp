@@ -421,6 +421,8 @@ QVariantMap KZSearchController::resultInfo(bool stopped)
     {
         std::lock_guard guard(progressLock_);
         list = foundNodes_.takeList();
+        if (reader_)
+            list.setScanDisks(reader_->scanDisks());
         info.insert(KZResultKey::foundItemsCount, itemsFoundCount_);
         info.insert(KZResultKey::itemsToCheckCount, itemsToCheck_.load());
         info.insert(KZResultKey::foundItemsSize, sizeFoundValue_);

@@ -161,34 +161,53 @@ std::optional<FileIdentity> FileIdentity::ofPath(const std::filesystem::path& pa
     return of(AT_FDCWD, path.c_str(), *st, fileSystemOf(path));
 }
 
-FileIdentity FileIdentity::completedFromScan(const std::filesystem::path& path, FileIdentity scanned)
+FileIdentity FileIdentity::completedFromScan(const std::filesystem::path& path, FileIdentity scanned,
+                                             const FileSystemFacts* scanDisk)
 {
+    if (scanDisk) {
+        scanned.fileSystem = scanDisk->identity;
+        scanned.volume = scanDisk->volume;
+        scanned.mount = scanDisk->mount;
+    }
     const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
     const int folder = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return scanned;
-    const auto folderStat = statAt(folder, ".", false);
-    if (folderStat && quint64(folderStat->device) == scanned.device) {
-        const FileSystemFacts facts = fileSystemAt(folder, "");
+    const std::string name = path.filename().native();
+    FileSystemFacts facts;
+    if (scanDisk) {
+        facts = *scanDisk;
+    } else if (const auto folderStat = statAt(folder, ".", false);
+               folderStat && quint64(folderStat->device) == scanned.device) {
+        facts = fileSystemAt(folder, "");
         scanned.fileSystem = facts.identity;
         scanned.volume = facts.volume;
         scanned.mount = facts.mount;
-        const std::string name = path.filename().native();
-        const auto now = name.empty() ? std::nullopt : statAt(folder, name.c_str(), false);
-        const bool wasFolder = scanned.folder.value_or(false);
-        // The very item, as it was read: a birth time taken from anything
-        // else would vouch for a stranger on the freed inode.
-        const bool unchanged = now && quint64(now->device) == scanned.device && now->inode == scanned.inode
-                               && now->isDir() == wasFolder && scanned.modified
-                               && timeOf(now->modified) == *scanned.modified
-                               && (wasFolder || (scanned.size && now->size == *scanned.size));
-        if (unchanged && now->birth && facts.keepsBirthAcrossRename) {
-            scanned.birth = timeOf(*now->birth);
-            scanned.size.reset();
-            scanned.modified.reset();
-        } else if (unchanged && wasFolder) {
-            scanned.generation = folderGenerationAt(folder, name.c_str());
-        }
+    } else {
+        ::close(folder);
+        return scanned;
+    }
+    const auto now = name.empty() ? std::nullopt : statAt(folder, name.c_str(), false);
+    // Under the scanned number, or under another one where the scan's marks
+    // prove the disk there (it came back while another device held its old
+    // number); a disk that is not proved gives nothing.
+    const bool onItsDisk = now
+        && (quint64(now->device) == scanned.device
+            || (scanDisk
+                && scanned.disk().proveDiskOfItem(quint64(now->device), fileSystemQueryAt(folder, name))
+                       == Proof::Proved));
+    const bool wasFolder = scanned.folder.value_or(false);
+    // The very item, as it was read: a birth time taken from anything
+    // else would vouch for a stranger on the freed inode.
+    const bool unchanged = onItsDisk && now->inode == scanned.inode && now->isDir() == wasFolder && scanned.modified
+                           && timeOf(now->modified) == *scanned.modified
+                           && (wasFolder || (scanned.size && now->size == *scanned.size));
+    if (unchanged && now->birth && facts.keepsBirthAcrossRename) {
+        scanned.birth = timeOf(*now->birth);
+        scanned.size.reset();
+        scanned.modified.reset();
+    } else if (unchanged && wasFolder) {
+        scanned.generation = folderGenerationAt(folder, name.c_str());
     }
     ::close(folder);
     return scanned;

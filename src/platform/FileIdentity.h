@@ -69,11 +69,15 @@ struct FileIdentity {
     static std::optional<FileIdentity> at(int dirfd, const char* name);
     static std::optional<FileIdentity> ofPath(const std::filesystem::path& path);
     // What a scan read of the item at `path` (device, inode, kind, size and
-    // date), with what it did not read: the marks of its disk, asked of its
-    // folder while that folder is on the scanned device, and its birth time
-    // where the path still holds the very item unchanged. A record without
-    // marks would take the disk back under another number for another disk.
-    static FileIdentity completedFromScan(const std::filesystem::path& path, FileIdentity scanned);
+    // date), with what it did not read: the marks of its disk, and its
+    // birth time where the path still holds the very item unchanged. The
+    // marks are those the scan read of the disk (`scanDisk`), which hold
+    // whatever disk has the number by now; without them they are asked of
+    // the item's folder while that folder is on the scanned device. A record
+    // without marks would take the disk back under another number for
+    // another disk.
+    static FileIdentity completedFromScan(const std::filesystem::path& path, FileIdentity scanned,
+                                          const FileSystemFacts* scanDisk = nullptr);
 
     DiskIdentity disk() const { return {device, fileSystem, volume, mount}; }
     // More than disk and inode was recorded, or the item was a folder.

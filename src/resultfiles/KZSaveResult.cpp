@@ -210,10 +210,12 @@ std::optional<KZSavedItem> KZSaveResult::savedItem(const KZFoundItemRef& item)
     saved.isFolder = item->isDirectory();
     // A file system reuses inode numbers, and a replacement can be given the
     // old size and date: the birth time tells them apart. It is taken only
-    // from the very file the search read.
+    // from the very file the search read, on the disk the search read it on
+    // (which may have come back under another number since).
     const auto st = platform::statPath(location, false);
-    if (st && st->birth && item->inode() != 0 && quint64(st->device) == item->device() && st->inode == item->inode()
-        && st->modified.tv_sec == modified.tv_sec && st->modified.tv_nsec == modified.tv_nsec)
+    if (st && st->birth && item->inode() != 0 && st->inode == item->inode()
+        && st->modified.tv_sec == modified.tv_sec && st->modified.tv_nsec == modified.tv_nsec
+        && item->isOnDiskAsScanned(*st, location))
         saved.dateCreated = secondsOf(*st->birth);
     return saved;
 }

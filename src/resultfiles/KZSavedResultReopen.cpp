@@ -5,6 +5,7 @@
 #include "engine/KZHashPool.h"
 #include "engine/KZItemAttributes.h"
 #include "engine/KZObjectIDSet.h"
+#include "engine/KZScanDisks.h"
 #include "engine/KZSearchController.h"
 #include "engine/TreeToCheck.h"
 #include "platform/Bookmark.h"
@@ -109,9 +110,10 @@ KZSearchItemInfoRef makeItem(const KZSearchItemInfo::Folder& folder, const fs::p
     return item;
 }
 
-void readItem(KZSearchItemInfo* item, const KZItemAttributes& attributes, qint16 label)
+void readItem(KZSearchItemInfo* item, const KZItemAttributes& attributes, qint16 label, KZScanDisks& disks)
 {
     const platform::FileStat& st = *attributes.stat();
+    disks.note(st, [&attributes] { return attributes.path(); });
     item->setIsDirectory(attributes.isDirectory());
     item->setIsPackage(attributes.isPackage());
     item->setIsApplication(attributes.isApplication());
@@ -535,7 +537,7 @@ public:
                 items[i] = makeItem(folderOf(taken[i]->attributes.path()), taken[i]->attributes.path());
             forEachIndex(taken.size(), [&](size_t i) {
                 const Place& place = *taken[i];
-                readItem(items[i].get(), place.attributes, place.source->locationLabelTag());
+                readItem(items[i].get(), place.attributes, place.source->locationLabelTag(), *disks_);
             });
 
             for (size_t i = 0; i < taken.size(); ++i) {
@@ -645,6 +647,7 @@ public:
         }
 
         KZFoundList list;
+        list.setScanDisks(disks_);
         for (size_t i = 0; i < candidates.size(); ++i) {
             Candidate& candidate = candidates[i];
             if (!candidate.item)
@@ -888,6 +891,8 @@ private:
     // Every entry met, each once: most by their identity alone, in one
     // array, the others (hard links, by their folder and name) by their key.
     KZObjectIDSet seenItems_;
+    // The disks of the records read, each as the rebuild met it.
+    const std::shared_ptr<KZScanDisks> disks_ = std::make_shared<KZScanDisks>();
     std::unordered_set<EntryKey, EntryKeyHash> seenEntries_;
     std::unordered_set<qint64> savedCopies_;
     bool insertNew(EntryKey entry)

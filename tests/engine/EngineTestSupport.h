@@ -239,6 +239,7 @@ struct SearchResult {
     QVariantMap info;
     std::vector<FoundRow> rows; // in list order, newest find first
     int notifications = 0;
+    std::shared_ptr<const KZScanDisks> disks; // as the found list carried them
 };
 
 inline KZSourceItemRef folderSource(const fs::path& path)
@@ -308,6 +309,7 @@ inline SearchResult runSearch(const std::vector<KZSourceItemRef>& sources, const
     KZSearchOperationQueue().waitUntilAllOperationsAreFinished();
     std::lock_guard guard(mutex);
     KZFoundList list = KZFoundListParcel::take(result.info.value(str("KZResultFoundItems")));
+    result.disks = list.scanDisks();
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
         result.rows.push_back({node->item->url(), node->groupID,
                                node->itemsInGroup ? node->itemsInGroup->load() : 0, node->itemsInGroup.get(),

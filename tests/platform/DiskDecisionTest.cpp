@@ -300,6 +300,50 @@ TEST(DiskDecision, AScannedItemIsCompletedWithItsDiskAndBirth)
     EXPECT_EQ(afterChange.fileSystem, facts.identity);
 }
 
+// With its disk as the scan read it, a found item's record names that disk
+// whatever has the number by then. Read under a number its disk has left
+// since, the item is completed with its birth time where the scan's marks
+// prove the disk under its number now; read on another disk, whose number
+// the item's disk holds now, nothing vouches for what the path shows and no
+// birth time is taken from it.
+TEST(DiskDecision, AScannedItemIsCompletedWithTheDiskTheScanRead)
+{
+    kztest::TempDir d;
+    const fs::path file = d.write("a/f.txt", "found");
+    const auto st = platform::statPath(file, false);
+    ASSERT_TRUE(st);
+    const platform::FileSystemFacts facts = platform::fileSystemOf(file);
+    if (!facts.identity && !facts.volume)
+        GTEST_SKIP() << "the temporary folder's disk tells no identity";
+    platform::FileIdentity scanned;
+    scanned.device = quint64(st->device) + 1;
+    scanned.inode = st->inode;
+    scanned.folder = false;
+    scanned.size = st->size;
+    scanned.modified = platform::FileIdentity::Time{qint64(st->modified.tv_sec), qint64(st->modified.tv_nsec)};
+
+    const platform::FileIdentity completed = platform::FileIdentity::completedFromScan(file, scanned, &facts);
+    EXPECT_EQ(completed.device, scanned.device) << "the number the scan read";
+    EXPECT_EQ(completed.fileSystem, facts.identity);
+    EXPECT_EQ(completed.volume, facts.volume);
+    EXPECT_EQ(completed.mount, facts.mount);
+    EXPECT_EQ(completed.birth.has_value(), st->birth.has_value() && facts.keepsBirthAcrossRename);
+    EXPECT_EQ(completed.disk().proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(file)),
+              Proof::Proved);
+
+    platform::FileSystemFacts other;
+    other.identity = facts.identity ? *facts.identity ^ 1 : 1;
+    if (facts.volume)
+        other.volume = *facts.volume ^ 1;
+    const platform::FileIdentity stranger = platform::FileIdentity::completedFromScan(file, scanned, &other);
+    EXPECT_EQ(stranger.fileSystem, other.identity);
+    EXPECT_EQ(stranger.volume, other.volume);
+    EXPECT_FALSE(stranger.mount);
+    EXPECT_FALSE(stranger.birth) << "a birth time of an item on another disk";
+    EXPECT_EQ(stranger.size, scanned.size);
+    EXPECT_EQ(stranger.modified, scanned.modified);
+}
+
 // Where the kernel gives no lasting mount ID (before Linux 6.8), a disk is
 // still asked once, not once per item (a virtio disk answers its serial with
 // a request to the device): its answer holds until anything is mounted or

@@ -412,13 +412,25 @@ void KZFoundItem::createAlias()
         // A folder's size changes with its entries and says nothing of it.
         if (!isDirectory_ && sizeState_.load(std::memory_order_acquire) == kKnown)
             identity.size = size_.load();
-        made = platform::bookmarkOf(urlField(), platform::FileIdentity::completedFromScan(urlField(), identity));
+        made = platform::bookmarkOf(
+            urlField(), platform::FileIdentity::completedFromScan(urlField(), identity, diskAsScanned_.get()));
     }
     // The disk work above runs without the lock: the window's thread never
     // waits on it for the item's mark or bookmark. The old bookmark leaves
     // with `made`, after the lock.
     std::lock_guard guard(aliasLock_);
     aliasData_.swap(made);
+}
+
+bool KZFoundItem::isOnDiskAsScanned(const platform::FileStat& now, const fs::path& path) const
+{
+    if (quint64(now.device) == device_)
+        return true;
+    if (!diskAsScanned_)
+        return false;
+    const platform::DiskIdentity disk{device_, diskAsScanned_->identity, diskAsScanned_->volume,
+                                      diskAsScanned_->mount};
+    return disk.proveDiskOfItem(quint64(now.device), platform::fileSystemQueryOf(path, now)) == platform::Proof::Proved;
 }
 
 void KZFoundItem::scheduleAlias()

@@ -20,7 +20,9 @@
 
 namespace platform {
 class OperationQueue;
-}
+struct FileStat;
+struct FileSystemFacts;
+} // namespace platform
 
 class KZFoundItem;
 using KZFoundItemRef = std::shared_ptr<KZFoundItem>;
@@ -164,6 +166,16 @@ public:
     // Rebuilt from a saved result: its identity was read when the result
     // was reopened, not when the duplicates were compared.
     bool isFromSavedResult() const { return isFromSavedResult_; }
+    // Its disk as the scan met it (KZFoundList::diskOf), shared by every
+    // item of the disk: the bookmark and every record made from what the
+    // scan read name it, not whatever disk has its number by then. Given
+    // before the item is shared; null when the scan's disks are not known.
+    const std::shared_ptr<const platform::FileSystemFacts>& diskAsScanned() const { return diskAsScanned_; }
+    void setDiskAsScanned(std::shared_ptr<const platform::FileSystemFacts> disk) { diskAsScanned_ = std::move(disk); }
+    // Whether `now`, read at `path`, is on the disk the scan read the item
+    // on: under its device number, or under another one where the disk's
+    // marks as the scan read them prove it.
+    bool isOnDiskAsScanned(const platform::FileStat& now, const std::filesystem::path& path) const;
 
     // ---- State -----------------------------------------------------------------
 
@@ -274,6 +286,7 @@ private:
     bool isiTunesItem_ = false;
     bool hasScanTime_ = false;
     bool isFromSavedResult_ = false;
+    std::shared_ptr<const platform::FileSystemFacts> diskAsScanned_;
 };
 
 // The shared queue of the items' background work (folder sizes, bookmarks):

@@ -173,6 +173,7 @@ void KZFoundItemsCntrl::doCreateList(const QVariantMap& info)
     built.reserve(static_cast<qsizetype>(list.size()));
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
         KZFoundItemRef item = makeItem(*node);
+        item->setDiskAsScanned(list.diskOf(item->device()));
         // A rebuilt item makes its bookmark when first asked, as a searched
         // one does; an item of a result handed over with its records' table
         // brings the table's.
@@ -424,6 +425,7 @@ void KZFoundItemsCntrl::doCreateEmptyFoldersList(const QVariantMap& resultInfo)
     built.reserve(static_cast<qsizetype>(list.size()));
     while (std::unique_ptr<TreeToCheck> node = list.takeFirst()) {
         KZFoundItemRef item = KZFoundItem::itemWithTreeNode(*node);
+        item->setDiskAsScanned(list.diskOf(item->device()));
         // A reopened result brings its marks along (a rebuilt folder makes
         // its bookmark when first asked); a new empty folder starts marked,
         // as there is nothing in it to keep.
