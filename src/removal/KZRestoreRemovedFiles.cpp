@@ -261,7 +261,12 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
         const platform::Proof proof = item.identity->prove(
             *st, platform::fileSystemQueryAt(from->parentFd(), from->name()),
             platform::folderGenerationQueryAt(from->parentFd(), from->name()));
-        if (proof != platform::Proof::Proved) {
+        // A copy is described whole, every entry beneath it: on a disk
+        // that numbers its files anew, a folder copy without a birth time
+        // is proved by that, where its own date says nothing.
+        const bool copyProved = proof == platform::Proof::NotProved && item.isCopy && item.copyIdentity
+                                && item.copyIdentity->prove(from->procPath()) == platform::Proof::Proved;
+        if (proof != platform::Proof::Proved && !copyProved) {
             // Another disk given its disk's old number, or one not proved to
             // be its disk (a copy of it): the item is on the disk that is
             // not there.
@@ -1058,8 +1063,13 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         // through one open parent, so that a folder on the way swapped in
         // between cannot turn the deletion elsewhere.
         int err = 0;
-        if (!item.copyIdentity || !item.copyIdentity->matches(anchor.procPath()))
+        if (!item.copyIdentity)
             return ItemResult::CopyKept;
+        // Just like the copy, but on a disk not proved to be its own: it may
+        // be the copy, and so the undo waits with it.
+        if (const platform::Proof copyProof = item.copyIdentity->prove(anchor.procPath());
+            copyProof != platform::Proof::Proved)
+            return copyProof == platform::Proof::NotProved ? ItemResult::Unproved : ItemResult::CopyKept;
         const std::optional<platform::AnchoredItem> originalPlace = platform::AnchoredItem::open(item.oldPosition, &err);
         // A file of the same name on another disk mounted in the original's
         // place is not the original: the copy is all there is of it.
