@@ -106,8 +106,8 @@ TEST(ReopenOnARenumberingDisk, AResultSavedFromAStickReopensAfterAReplug)
         // A stranger at c's place: another file of another size.
         std::ofstream(at / "src/c", std::ios::trunc) << "another file, of another size";
 
-        KZReopenedResult result =
-            KZSavedResultReopen::rebuild(saved, KZSavedResultReopen::resolveSources(saved.sources), {});
+        KZReopenedResult result = KZSavedResultReopen::rebuild(saved,
+                                                               KZSavedResultReopen::resolveSources(saved.sources), {});
         std::set<fs::path> paths;
         for (const ArrayCStyle* cell = result.items.head(); cell; cell = cell->next)
             paths.insert(cell->node->item->url());
