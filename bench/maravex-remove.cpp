@@ -418,7 +418,7 @@ int main(int argc, char** argv)
     stopper.stop();
 
     const KZFoundItemArray removed = engine->removedArray().value_or(KZFoundItemArray{});
-    const QSet<QString> kept = {str("locked"), str("last_member"), str("changed"), str("not_found"), str("copied"),
+    const QSet<QString> kept = {str("locked"), str("last_member"), str("changed"), str("not_checked"), str("not_found"), str("copied"),
                                 str("stopped"), str("link_not_made"), str("not_tagged"), str("link_in_path"), str("mount_inside"),
                                 str("destination_covered"),
                                 str("music_not_removed")};

@@ -95,10 +95,23 @@ bool isInPlace(const BookmarkTarget& target, std::optional<FileStat>* seen = nul
     // an item changed since, which its callers compare with what they hold.
     // A stranger made under the same name on the freed inode is not the item.
     auto st = statPath(target.path, false);
-    const bool inPlace = st && st->inode == target.identity.inode
-        && target.identity.disk().proveSameDisk(quint64(st->device), fileSystemQueryOf(target.path, *st))
-               != Proof::Different
-        && proveEntry(target.identity, target.path, *st) != Proof::Different;
+    if (!st)
+        return false;
+    const FileSystemQuery fileSystemNow = fileSystemQueryOf(target.path, *st);
+    bool inPlace = false;
+    if (st->inode == target.identity.inode) {
+        inPlace = target.identity.disk().proveSameDisk(quint64(st->device), fileSystemNow) != Proof::Different
+            && proveEntry(target.identity, target.path, *st) != Proof::Different;
+    } else {
+        // On a disk that numbers its files anew at every mount, mounted
+        // again, the item is in place under another number where it is
+        // proved by all but it. A folder there has nothing but its number
+        // and its place to name it (no birth time, and a date that changes
+        // with its entries): not proved means its disk and kind are, and
+        // its place names it as its number did.
+        const Proof proof = target.identity.prove(*st, fileSystemNow);
+        inPlace = proof == Proof::Proved || (proof == Proof::NotProved && st->isDir());
+    }
     if (inPlace && seen)
         *seen = std::move(st);
     return inPlace;

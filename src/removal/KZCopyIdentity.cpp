@@ -82,28 +82,50 @@ std::optional<KZCopyIdentity> KZCopyIdentity::capture(const fs::path& path)
 
 bool KZCopyIdentity::matches(const fs::path& path) const
 {
+    return prove(path) == platform::Proof::Proved;
+}
+
+platform::Proof KZCopyIdentity::prove(const fs::path& path) const
+{
+    using platform::Proof;
     if (nodes.empty())
-        return false;
+        return Proof::Different;
     const auto now = capture(path);
     if (!now || now->nodes.size() != nodes.size())
-        return false;
+        return Proof::Different;
     const quint64 deviceThen = nodes.front().device;
     const quint64 deviceNow = now->nodes.front().device;
+    const platform::FileSystemQuery fileSystemNow = platform::fileSystemQueryOf(path);
     // Another number is the same disk only where its marks say so; the same
     // number is not where they say otherwise.
-    const platform::Proof sameDisk = disk ? disk->proveDiskOfItem(deviceNow, platform::fileSystemQueryOf(path))
-                                          : platform::Proof::NotProved;
-    if (deviceNow != deviceThen ? sameDisk != platform::Proof::Proved : sameDisk == platform::Proof::Different)
-        return false;
+    const Proof sameDisk = disk ? disk->proveDiskOfItem(deviceNow, fileSystemNow) : Proof::NotProved;
+    if (sameDisk == Proof::Different)
+        return Proof::Different;
+    if (deviceNow != deviceThen && sameDisk != Proof::Proved)
+        return Proof::NotProved;
+    bool renumbered = false;
     for (size_t i = 0; i < nodes.size(); ++i) {
         Node then = nodes[i];
         Node seen = now->nodes[i];
         // Each node on the copy's own disk then and now, whatever its number.
         if ((then.device == deviceThen) != (seen.device == deviceNow))
-            return false;
+            return Proof::Different;
+        renumbered = renumbered || then.inode != seen.inode;
         then.device = seen.device = 0;
+        then.inode = seen.inode = 0;
         if (then != seen)
-            return false;
+            return Proof::Different;
     }
-    return true;
+    if (!renumbered)
+        return Proof::Proved;
+    // Its numbers tell only on a disk that keeps them, or within the mount
+    // the copy was made in: a disk that numbers its files anew, mounted
+    // again, holds the copy under other numbers, where it is proved by all
+    // but them. Without its disk's record, nothing tells which it is.
+    if (!disk)
+        return Proof::NotProved;
+    const platform::DiskMarks marks = fileSystemNow();
+    if (marks.inodesLast || (disk->mount && marks.mount == disk->mount))
+        return Proof::Different;
+    return Proof::Proved;
 }

@@ -39,7 +39,12 @@ struct KZCopyIdentity {
     // nullopt when the item is missing or some folder inside cannot be read
     // whole: a copy that cannot be described is never deleted.
     static std::optional<KZCopyIdentity> capture(const std::filesystem::path& path);
-    // The item at `path` is still exactly what was captured.
+    // The item at `path` is still exactly what was captured: every node's
+    // kind, size, date and place in the copy, on the copy's disk, and its
+    // number, which a disk that numbers its files anew at every mount does
+    // not keep. NotProved: all but the numbers match on a disk not proved
+    // to be the copy's, or with no record of that disk.
+    platform::Proof prove(const std::filesystem::path& path) const;
     bool matches(const std::filesystem::path& path) const;
 
     bool operator==(const KZCopyIdentity&) const = default;

@@ -143,6 +143,8 @@ QString KZRemove::outcomeName(KZRemoveOutcome outcome)
         return QStringLiteral("not_found");
     case KZRemoveOutcome::Changed:
         return QStringLiteral("changed");
+    case KZRemoveOutcome::NotChecked:
+        return QStringLiteral("not_checked");
     case KZRemoveOutcome::LinkInPath:
         return QStringLiteral("link_in_path");
     case KZRemoveOutcome::MountInside:
@@ -745,6 +747,7 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
             break;
         case KZRemoveOutcome::NotFound: ++t.notFound; break;
         case KZRemoveOutcome::Changed: ++t.changed; break;
+        case KZRemoveOutcome::NotChecked: ++t.notChecked; break;
         case KZRemoveOutcome::LinkInPath: ++t.linkInPath; break;
         case KZRemoveOutcome::MountInside: ++t.mountInside; break;
         case KZRemoveOutcome::MountAppeared: ++t.mountAppeared; break;
@@ -900,6 +903,7 @@ std::vector<KZRemove::Alert> KZRemove::errorAlerts() const
         {t.linkNotSameVolume, "hard_link_not_same_volume"},
         {t.linkNotMade, "link_not_made"},
         {t.changed, "changed"},
+        {t.notChecked, "not_checked"},
         {t.linkInPath, "link_in_path"},
         {t.mountInside, "mount_inside"},
         {t.mountAppeared, "mount_appeared"},

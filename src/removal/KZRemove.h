@@ -43,6 +43,7 @@ struct KZRemoveTally {
     quint64 linkNotSameVolume = 0;
     quint64 linkNotMade = 0;
     quint64 changed = 0;
+    quint64 notChecked = 0; // one like it at its place, not proved to be the item found
     quint64 linkInPath = 0; // a folder on the item's way became a symbolic link
     quint64 mountInside = 0; // the item is or holds a mount point, and stayed whole
     quint64 mountAppeared = 0; // a mount made during a permanent deletion stopped it after part of the folder went

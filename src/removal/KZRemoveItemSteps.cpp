@@ -264,21 +264,57 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
 
 // ---- Step 1: the item is still what the search found -------------------------------------------
 
-bool KZRemoveItemSteps::isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st)
+namespace {
+
+// Who the search found, with the marks of its disk where its bookmark
+// carries them; without one, what the scan read and no marks.
+platform::FileIdentity foundIdentity(const KZFoundItemRef& item)
+{
+    if (const auto target = platform::bookmarkTarget(item->aliasData());
+        target && target->device == item->device() && target->inode == item->inode())
+        return target->identity;
+    platform::FileIdentity identity;
+    identity.device = item->device();
+    identity.inode = item->inode();
+    identity.folder = item->isDirectory();
+    if (!item->isDirectory())
+        identity.size = item->size();
+    identity.modified = platform::FileIdentity::Time{qint64(item->modificationTime().tv_sec),
+                                                     qint64(item->modificationTime().tv_nsec)};
+    return identity;
+}
+
+} // namespace
+
+platform::Proof KZRemoveItemSteps::proveAsFound(const KZFoundItemRef& item, const platform::AnchoredItem& at,
+                                                const platform::FileStat& st)
 {
     if (item->device() == 0 && item->inode() == 0)
-        return true; // a result that never read identities
-    if (quint64(st.device) != item->device() || st.inode != item->inode())
-        return false;
+        return platform::Proof::Proved; // a result that never read identities
     if (item->isDirectory() != st.isDir())
-        return false;
+        return platform::Proof::Different;
     // A folder's time changes when an entry is added, removed or renamed in it.
     const timespec& found = item->modificationTime();
     if ((found.tv_sec != 0 || found.tv_nsec != 0) && !sameTime(found, st.modified))
-        return false;
+        return platform::Proof::Different;
     if (st.isRegular() && st.size != item->size())
-        return false;
-    return true;
+        return platform::Proof::Different;
+    if (quint64(st.device) == item->device() && st.inode == item->inode())
+        return platform::Proof::Proved;
+    // Under another number: its disk back under another device number, or
+    // a disk that numbers its files anew at every mount, where the item is
+    // proved by all but its number, as every other check proves it.
+    const platform::FileIdentity recorded = foundIdentity(item);
+    const platform::FileSystemQuery fileSystemNow = platform::fileSystemQueryAt(at.parentFd(), at.name());
+    const platform::Proof proof
+        = recorded.prove(st, fileSystemNow, platform::folderGenerationQueryAt(at.parentFd(), at.name().c_str()));
+    if (proof != platform::Proof::Different || st.inode == item->inode())
+        return proof;
+    // A record that carries no marks of its disk cannot tell that disk from
+    // another: on one that numbers its files anew, another number says
+    // nothing either way.
+    const bool unmarked = !recorded.fileSystem && !recorded.volume && !recorded.mount;
+    return unmarked && !fileSystemNow().inodesLast ? platform::Proof::NotProved : proof;
 }
 
 std::optional<platform::AnchoredItem> KZRemoveItemSteps::checkIdentity(const KZFoundItemRef& item,
@@ -309,8 +345,8 @@ std::optional<platform::AnchoredItem> KZRemoveItemSteps::checkIdentity(const KZF
         *outcome = KZRemoveOutcome::NoPermission;
         return std::nullopt;
     }
-    if (!isSameAsFound(item, *st)) {
-        *outcome = KZRemoveOutcome::Changed;
+    if (const platform::Proof proof = proveAsFound(item, *anchor, *st); proof != platform::Proof::Proved) {
+        *outcome = proof == platform::Proof::Different ? KZRemoveOutcome::Changed : KZRemoveOutcome::NotChecked;
         return std::nullopt;
     }
     return anchor;
@@ -384,7 +420,7 @@ bool KZRemoveItemSteps::keepsACopy(const KZFoundItemRef& item, const platform::A
             continue;
         const auto memberAnchor = platform::AnchoredItem::open(path);
         const auto st = memberAnchor ? memberAnchor->stat() : std::nullopt;
-        if (!st || !isSameAsFound(member, *st))
+        if (!st || proveAsFound(member, *memberAnchor, *st) != platform::Proof::Proved)
             continue;
         // The item itself seen through another path (a bind mount, a file
         // system mounted twice) goes with it: it is no copy of it.
@@ -437,7 +473,7 @@ KZRemoveOutcome KZRemoveItemSteps::planLink(const KZFoundItemRef& item, const pl
     const auto keptStat = keptAnchor ? keptAnchor->stat() : std::nullopt;
     // Only to the very copy the search found: a link to a changed file would
     // put different data at the old place.
-    if (!keptStat || !isSameAsFound(kept, *keptStat)
+    if (!keptStat || proveAsFound(kept, *keptAnchor, *keptStat) != platform::Proof::Proved
         || (item->isFromSavedResult() && !sameContent(anchor.procPath(), keptAnchor->procPath())))
         return KZRemoveOutcome::LinkNotMade;
     struct stat place {};
@@ -692,7 +728,7 @@ void KZRemoveItemSteps::linkOrRollBack(const KZFoundItemRef& item, const platfor
     // The kept copy may have been replaced while the item left: a link to
     // whatever has its name now would put other data at the old place.
     const auto keptNow = plan.kept->stat();
-    if (!keptNow || !isSameAsFound(plan.keptItem, *keptNow)) {
+    if (!keptNow || proveAsFound(plan.keptItem, *plan.kept, *keptNow) != platform::Proof::Proved) {
         platform::logLine(QStringLiteral("%1: the kept copy %2 changed; no link made")
                               .arg(platform::pathText(anchor.path()), platform::pathText(plan.kept->path())));
     } else if (fs_->link(*plan.kept, anchor, &err)) {

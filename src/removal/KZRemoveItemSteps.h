@@ -44,6 +44,7 @@ enum class KZRemoveOutcome {
     Deleted,
     NotFound,
     Changed,     // differs from what the search found
+    NotChecked,  // one like it is at its place, but nothing proves it is the item found (its disk numbers its files anew)
     LinkInPath,  // a folder on its way is a symbolic link now, which no removal follows
     MountInside, // the item is or holds a mount point: no removal takes or enters another file system
     MountAppeared, // a mount made inside a folder while it was deleted for good stopped the deletion, part of it gone
@@ -204,7 +205,11 @@ private:
                     std::optional<platform::FolderAttributes> folderAttributes);
 
     static KZRemoveOutcome outcomeForErrno(int err);
-    static bool isSameAsFound(const KZFoundItemRef& item, const platform::FileStat& st);
+    // Whether the item at `at`, described by `st`, is the one the search
+    // found: its kind, size and date, and its disk and number, or on a disk
+    // that numbers its files anew, all but its number.
+    static platform::Proof proveAsFound(const KZFoundItemRef& item, const platform::AnchoredItem& at,
+                                        const platform::FileStat& st);
     // Whether `other` is the very directory entry of `item`, reached by another path.
     static bool isSameEntry(const platform::AnchoredItem& item, const platform::AnchoredItem& other,
                             const platform::FileStat& otherStat);

@@ -171,6 +171,8 @@ bool holdsItsTrashName(const KZUndoFile::Entry& entry, const platform::BookmarkT
 // finds the item by its number once its disk was mounted again: it is the
 // item under its Trash name whose .trashinfo, this program's own record on
 // that disk, names its old place, where it is proved by all but its number.
+// A folder there has nothing of its own but its kind (no birth time, and a
+// date that changes with its entries): that record names it.
 std::optional<platform::ResolvedBookmark> renumberedInItsTrash(const KZUndoFile::Entry& entry,
                                                               const platform::BookmarkTarget& target)
 {
@@ -178,10 +180,14 @@ std::optional<platform::ResolvedBookmark> renumberedInItsTrash(const KZUndoFile:
     if (!st || st->inode == target.identity.inode || !target.identity.canProve() || !platform::isInTrash(target.path))
         return std::nullopt;
     const auto info = platform::readTrashInfo(target.path);
-    if (!info || !sameOldPosition(entry, info->originalPath)
-        || target.identity.prove(*st, platform::fileSystemQueryOf(target.path),
-                                 platform::folderGenerationQueryOf(target.path))
-               != platform::Proof::Proved)
+    if (!info || !sameOldPosition(entry, info->originalPath))
+        return std::nullopt;
+    // NotProved under another number: its disk proved, one that numbers
+    // its files anew, mounted again since, and the kind the same.
+    const platform::Proof proof = target.identity.prove(*st, platform::fileSystemQueryOf(target.path),
+                                                        platform::folderGenerationQueryOf(target.path));
+    if (proof != platform::Proof::Proved
+        && !(proof == platform::Proof::NotProved && st->isDir() && target.identity.folder.value_or(false)))
         return std::nullopt;
     return platform::ResolvedBookmark{target.path, false};
 }
@@ -261,7 +267,12 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
         const platform::Proof proof = item.identity->prove(
             *st, platform::fileSystemQueryAt(from->parentFd(), from->name()),
             platform::folderGenerationQueryAt(from->parentFd(), from->name()));
-        if (proof != platform::Proof::Proved) {
+        // A copy is described whole, every entry beneath it: on a disk
+        // that numbers its files anew, a folder copy without a birth time
+        // is proved by that, where its own date says nothing.
+        const bool copyProved = proof == platform::Proof::NotProved && item.isCopy && item.copyIdentity
+                                && item.copyIdentity->prove(from->procPath()) == platform::Proof::Proved;
+        if (proof != platform::Proof::Proved && !copyProved) {
             // Another disk given its disk's old number, or one not proved to
             // be its disk (a copy of it): the item is on the disk that is
             // not there.
@@ -1059,8 +1070,13 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         // through one open parent, so that a folder on the way swapped in
         // between cannot turn the deletion elsewhere.
         int err = 0;
-        if (!item.copyIdentity || !item.copyIdentity->matches(anchor.procPath()))
+        if (!item.copyIdentity)
             return ItemResult::CopyKept;
+        // Just like the copy, but on a disk not proved to be its own: it may
+        // be the copy, and so the undo waits with it.
+        if (const platform::Proof copyProof = item.copyIdentity->prove(anchor.procPath());
+            copyProof != platform::Proof::Proved)
+            return copyProof == platform::Proof::NotProved ? ItemResult::Unproved : ItemResult::CopyKept;
         const std::optional<platform::AnchoredItem> originalPlace = platform::AnchoredItem::open(item.oldPosition, &err);
         // A file of the same name on another disk mounted in the original's
         // place is not the original: the copy is all there is of it.
@@ -1274,12 +1290,16 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // must never be moved.
             const auto target = platform::bookmarkTarget(entry.currPosition);
             auto resolved = platform::resolveBookmark(entry.currPosition);
-            if (!resolved && target)
-                resolved = renumberedInItsTrash(entry, *target);
+            bool renumbered = false;
+            if (target && (!resolved || resolved->path == target->path))
+                if (auto own = renumberedInItsTrash(entry, *target)) {
+                    resolved = std::move(own);
+                    renumbered = true;
+                }
             const auto now = resolved ? platform::statPath(resolved->path, false) : std::nullopt;
             // A later file may have been given the freed inode in the Trash:
             // the birth time tells it from the item that left.
-            if (resolved && target && target->identity.canProve()
+            if (resolved && target && target->identity.canProve() && !renumbered
                 && (!now
                     || !target->identity.isSameItem(*now, platform::fileSystemQueryOf(resolved->path),
                                                     platform::folderGenerationQueryOf(resolved->path)))) {
@@ -1356,7 +1376,10 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             }
             KZUndoMovedItem item{resolved->path, info->originalPath, entry.aliasWasCreated, false, std::nullopt};
             item.oldFolderAttributes = entry.oldFolder;
-            if (target && target->identity.canProve())
+            // A folder proved a moment ago under another number by this
+            // program's own record on its disk: its identity names it no
+            // more, where a file's size and date still do.
+            if (target && target->identity.canProve() && !(renumbered && now && now->isDir()))
                 item.identity = target->identity;
             const auto& identity = now;
             // An item goes to a Trash on its own device only: its old folder

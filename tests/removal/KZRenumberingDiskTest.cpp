@@ -1,0 +1,524 @@
+// The usual USB stick numbers its files anew each time it is mounted
+// (exFAT, vfat, most FUSE file systems): unplugged and plugged back,
+// touching nothing, its items stand where they were under other numbers.
+// The removal's check, Undo of a move and of a copy, and Restore prove
+// them there by all but their number; an item that cannot be proved that
+// way is said not to be checked, never changed, and its undo stays. A
+// stranger at the place (another size, date or kind) is refused all the
+// same.
+
+#include "LoopDisks.h"
+#include "RemovalTestSupport.h"
+
+#include "platform/StringTable.h"
+#include "removal/KZRestoreRemovedFiles.h"
+#include "removal/KZUndoFile.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <set>
+
+using namespace removaltest;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+enum class Kind { Exfat, Vfat };
+
+const char* nameOf(Kind kind)
+{
+    return kind == Kind::Exfat ? "exFAT through exfat-fuse" : "vfat through fusefat";
+}
+
+constexpr int kUnavailable = 77;
+
+// A fresh stick of `kind` at `folder`/mnt, inside the case's private mount
+// namespace, that can be unplugged and plugged back at the same place.
+struct Stick {
+    Kind kind;
+    fs::path image;
+    fs::path at;
+    std::string device;
+    std::string options;
+
+    Stick(Kind k, const fs::path& folder, std::string mountOptions = {})
+        : kind(k), image(folder / "stick.img"), at(folder / "mnt"), options(std::move(mountOptions))
+    {
+        fs::create_directories(at);
+        const bool made = kztest::shell("truncate -s 64M " + image.native())
+            && kztest::shell((kind == Kind::Exfat ? "mkfs.exfat " : "mkfs.vfat ") + image.native() + " >/dev/null");
+        if (!made)
+            ::_exit(kUnavailable);
+        if (kind == Kind::Exfat) {
+            device = kztest::shellOutput("losetup -f --show " + image.native());
+            if (device.empty())
+                ::_exit(kUnavailable);
+        }
+        if (!plugIn())
+            ::_exit(kUnavailable);
+    }
+    ~Stick()
+    {
+        ::umount2(at.c_str(), MNT_DETACH);
+        if (!device.empty())
+            kztest::detachLoopDevice(device);
+    }
+    bool plugIn()
+    {
+        const std::string extra = options.empty() ? "" : "," + options;
+        if (kind == Kind::Exfat)
+            return kztest::shell("mount.exfat-fuse " + (options.empty() ? "" : "-o " + options + " ") + device + " "
+                                 + at.native());
+        // The daemon of the last mount may hold its image a moment.
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if (kztest::shell("fusefat -o rw+,fsname=" + image.native() + extra + " " + image.native() + " "
+                              + at.native() + " >/dev/null 2>&1"))
+                return true;
+            ::usleep(100 * 1000);
+        }
+        return false;
+    }
+    // Unplugged and plugged back, nothing touched; the files it had seen
+    // are looked up in another order first, so that their numbers differ
+    // from the ones they had, as a user's replug gives.
+    void replug()
+    {
+        std::vector<fs::path> seen;
+        for (const auto& entry : fs::recursive_directory_iterator(at))
+            seen.push_back(entry.path());
+        std::sort(seen.begin(), seen.end());
+        ::sync();
+        // Not unplug(): in a forked child the facts queue's threads are
+        // the parent's, and what it holds never runs here.
+        bool unmounted = false;
+        for (int attempt = 0; attempt < 100 && !unmounted; ++attempt)
+            if (!(unmounted = ::umount2(at.c_str(), 0) == 0) && errno == EBUSY)
+                ::usleep(20 * 1000);
+        ASSERT_TRUE(unmounted) << std::strerror(errno);
+        ASSERT_TRUE(plugIn());
+        std::for_each(seen.rbegin(), seen.rend(), [](const fs::path& path) { platform::statPath(path, false); });
+    }
+};
+
+void runOn(Kind kind, const std::function<void(const fs::path& folder)>& body)
+{
+    SCOPED_TRACE(nameOf(kind));
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach and mount disks";
+    emptyTrash();
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] { body(d.path()); });
+    if (outcome == kztest::Isolated::Unavailable) {
+        std::fprintf(stderr, "%s could not be made or mounted here (install exfat-fuse, exfatprogs, fusefat)\n",
+                     nameOf(kind));
+        return;
+    }
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+void forBothKinds(const std::function<void(Kind, const fs::path& folder)>& body)
+{
+    for (const Kind kind : {Kind::Exfat, Kind::Vfat})
+        runOn(kind, [&](const fs::path& folder) { body(kind, folder); });
+}
+
+quint64 inodeOf(const fs::path& path)
+{
+    const auto st = platform::statPath(path, false);
+    return st ? st->inode : 0;
+}
+
+// Items as the result window shows them: each with its bookmark, made
+// while the search's disk was mounted.
+KZFoundItemArray shownItems(Fixture& f, const std::vector<std::pair<std::string, qint64>>& relGroups)
+{
+    const KZFoundItemArray items = f.items(relGroups);
+    for (const KZFoundItemRef& item : items) {
+        item->setAliasAlreadyCreated(true);
+        item->createAlias();
+    }
+    return items;
+}
+
+} // namespace
+
+// Searched, replugged, removed to the Trash: the items go. Replugged again,
+// Restore brings them back at the first asking, not taken for gone, and a
+// folder trashed before the first replug with them: under its Trash name,
+// whose .trashinfo names its old place.
+TEST(KZRenumberingDisk, AnItemIsTrashedAndRestoredAfterAReplug)
+{
+    forBothKinds([](Kind kind, const fs::path& folder) {
+        Stick stick(kind, folder);
+        const fs::path at = stick.at;
+        Fixture f;
+        fs::create_directories(at / "keep");
+        fs::create_directories(at / "t");
+        for (const char* name : {"keep/x", "t/x", "t/y", "keep/y"})
+            std::ofstream(at / name) << "same bytes";
+        const auto items = shownItems(f,
+                                      {{(at / "keep/x").native(), 1},
+                                       {(at / "t/x").native(), 1},
+                                       {(at / "keep/y").native(), 2},
+                                       {(at / "t/y").native(), 2}});
+        // A folder, trashed before the replug as the disk's own driver
+        // trashes it. fusefat moves no folder without replacing (EPERM):
+        // there no folder goes or comes back.
+        const bool withFolder = kind == Kind::Exfat;
+        if (withFolder) {
+            fs::create_directories(at / "t/d");
+            std::ofstream(at / "t/d/f") << "same bytes";
+            const fs::path trash = at / (".Trash-" + std::to_string(::getuid()));
+            fs::create_directories(trash / "files");
+            fs::create_directories(trash / "info");
+            std::ofstream(trash / "info/d.trashinfo") << "[Trash Info]\nPath=t/d\nDeletionDate=2026-01-01T10:00:00\n";
+            fs::rename(at / "t/d", trash / "files/d");
+            KZPersistentUndoRecord folderRecord;
+            folderRecord.oldPosition = at / "t/d";
+            folderRecord.currPosition = trash / "files/d";
+            folderRecord.device = quint64(platform::statPath(trash / "files/d", false)->device);
+            folderRecord.inode = inodeOf(trash / "files/d");
+            folderRecord.bookmark = platform::createBookmark(trash / "files/d");
+            writeUndoFile({folderRecord}, KZUndoFile::nowSinceReferenceDate() - 60);
+        }
+        const quint64 before = inodeOf(at / "t/x");
+        stick.replug();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        if (inodeOf(at / "t/x") == before)
+            std::fprintf(stderr, "the replug gave t/x its old number again\n");
+        auto engine = f.engine({items[1], items[3]}, items);
+        engine->doMove();
+        EXPECT_EQ(engine->outcomeOf(items[1]), u"trash"_s);
+        EXPECT_EQ(engine->outcomeOf(items[3]), u"trash"_s);
+        EXPECT_EQ(engine->tally().changed, 0u);
+        EXPECT_FALSE(fs::exists(at / "t/x"));
+
+        stick.replug();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        const auto undoFiles = KZUndoFile::list(homeTrash());
+        ASSERT_EQ(undoFiles.size(), withFolder ? 2u : 1u);
+        const auto back = KZRestoreRemovedFiles().restoreFiles(undoFiles);
+        EXPECT_EQ(back.restored, withFolder ? 3u : 2u);
+        EXPECT_EQ(back.notRestored.total(), 0u);
+        EXPECT_EQ(kztest::readFile(at / "t/x"), "same bytes");
+        EXPECT_EQ(kztest::readFile(at / "t/y"), "same bytes");
+        if (withFolder) {
+            EXPECT_EQ(kztest::readFile(at / "t/d/f"), "same bytes");
+        }
+        EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+    });
+}
+
+// After the replug, a stranger at an item's place is no item of the search:
+// another file of another size, and a folder where a file was, are changed.
+// An item whose record carries nothing of its disk (no bookmark was made
+// while its disk was mounted), and a folder, whose size and date say
+// nothing of it, cannot be proved under another number: they are left
+// where they are as not checked, never as changed.
+TEST(KZRenumberingDisk, AfterAReplugAStrangerIsChangedAndWhatCannotBeProvedIsNotChecked)
+{
+    forBothKinds([](Kind kind, const fs::path& folder) {
+        Stick stick(kind, folder);
+        const fs::path at = stick.at;
+        Fixture f;
+        for (const char* name : {"keep", "t", "t/d", "keep/d"})
+            fs::create_directories(at / name);
+        for (const char* name : {"keep/x", "t/x", "keep/y", "t/y", "keep/z", "t/z", "t/d/f", "keep/d/f"})
+            std::ofstream(at / name) << "same bytes";
+        const auto items = shownItems(f,
+                                      {{(at / "keep/x").native(), 1},
+                                       {(at / "t/x").native(), 1},
+                                       {(at / "keep/y").native(), 2},
+                                       {(at / "t/y").native(), 2}});
+        // Its bookmark never made.
+        const auto unshown = f.items({{(at / "keep/z").native(), 3}, {(at / "t/z").native(), 3}});
+        for (const KZFoundItemRef& item : unshown)
+            item->setAliasAlreadyCreated(true);
+        const auto folders = modeltest::makeItems({{.path = at / "keep/d", .group = 4, .isDirectory = true},
+                                                   {.path = at / "t/d", .group = 4, .isDirectory = true}});
+        for (const KZFoundItemRef& item : folders) {
+            item->setAliasAlreadyCreated(true);
+            item->createAlias();
+        }
+        stick.replug();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        std::ofstream(at / "t/x", std::ios::trunc) << "other bytes, more of them";
+        fs::remove(at / "t/y");
+        fs::create_directories(at / "t/y");
+        KZFoundItemArray all = items;
+        all.append(unshown);
+        all.append(folders);
+        auto engine = f.engine({items[1], items[3], unshown[1], folders[1]}, all);
+        engine->doMove();
+        EXPECT_EQ(engine->outcomeOf(items[1]), u"changed"_s);
+        EXPECT_EQ(engine->outcomeOf(items[3]), u"changed"_s);
+        EXPECT_EQ(engine->outcomeOf(unshown[1]), u"not_checked"_s);
+        EXPECT_EQ(engine->outcomeOf(folders[1]), u"not_checked"_s);
+        EXPECT_EQ(engine->tally().changed, 2u);
+        EXPECT_EQ(engine->tally().notChecked, 2u);
+        EXPECT_EQ(engine->tally().done(), 0u);
+        for (const char* name : {"t/x", "t/y", "t/z", "t/d/f"})
+            EXPECT_TRUE(fs::exists(at / name)) << name;
+        bool toldNotChecked = false;
+        for (const KZRemove::Alert& alert : engine->errorAlerts())
+            toldNotChecked = toldNotChecked || alert.key == u"not_checked_plur"_s;
+        EXPECT_TRUE(toldNotChecked);
+        EXPECT_FALSE(platform::localizedString(u"not_checked_plur"_s, u"Errors"_s).isEmpty());
+    });
+}
+
+// Moved into a folder on the stick, replugged: Undo puts the items back.
+// A stranger where one was put (another size) is not proved the item: it
+// stays where it is, and so does its undo.
+TEST(KZRenumberingDisk, AMoveOnTheStickIsUndoneAfterAReplug)
+{
+    forBothKinds([](Kind kind, const fs::path& folder) {
+        Stick stick(kind, folder);
+        const fs::path at = stick.at;
+        Fixture f;
+        for (const char* name : {"keep", "t", "dest"})
+            fs::create_directories(at / name);
+        for (const char* name : {"keep/x", "t/x", "keep/y", "t/y"})
+            std::ofstream(at / name) << "same bytes";
+        const auto items = shownItems(f,
+                                      {{(at / "keep/x").native(), 1},
+                                       {(at / "t/x").native(), 1},
+                                       {(at / "keep/y").native(), 2},
+                                       {(at / "t/y").native(), 2}});
+        f.panel->isMoveToTrash = false;
+        f.panel->urlToMove = at / "dest";
+        auto engine = f.engine({items[1], items[3]}, items);
+        engine->doMove();
+        ASSERT_EQ(engine->standardUndo().size(), 2u);
+        stick.replug();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        std::ofstream(at / "dest/y", std::ios::trunc) << "a stranger of another size";
+
+        const auto undone = KZRestoreRemovedFiles().doUndoMove({engine->standardUndo(), {}, {}});
+        EXPECT_EQ(undone.restored, 1u);
+        EXPECT_EQ(kztest::readFile(at / "t/x"), "same bytes");
+        EXPECT_FALSE(fs::exists(at / "dest/x"));
+        EXPECT_EQ(undone.notRestored.unproved, 1u);
+        ASSERT_EQ(undone.kept.standardUndo.size(), 1u) << "the undo of what was not proved stays";
+        EXPECT_EQ(undone.kept.standardUndo[0].currPosition, at / "dest/y");
+        EXPECT_FALSE(fs::exists(at / "t/y"));
+        EXPECT_EQ(kztest::readFile(at / "dest/y"), "a stranger of another size");
+    });
+}
+
+// Moved from another disk onto the stick, which copies them (their
+// originals stay), replugged: Undo deletes the copies, each still exactly
+// what was made. A copy edited since, and a folder put at a copy's place,
+// are kept.
+TEST(KZRenumberingDisk, CopiesOntoTheStickAreUndoneAfterAReplug)
+{
+    runOn(Kind::Exfat, [](const fs::path& folder) {
+        Stick stick(Kind::Exfat, folder);
+        const fs::path at = stick.at;
+        Fixture f;
+        fs::create_directories(at / "dest");
+        const auto items = f.items(
+            {{"k/x", 1}, {"a/x", 1}, {"k/y", 2}, {"a/y", 2}, {"k/z", 3}, {"a/z", 3}, {"k/w", 6}, {"a/w", 6}});
+        (void)f.items({{"k/d/f", 4}, {"a/d/f", 4}});
+        const auto folderItems = modeltest::makeItems({{.path = f.dir / "k/d", .group = 5, .isDirectory = true},
+                                                       {.path = f.dir / "a/d", .group = 5, .isDirectory = true}});
+        KZFoundItemArray all = items;
+        all.append(folderItems);
+        f.panel->isMoveToTrash = false;
+        f.panel->urlToMove = at / "dest";
+        auto engine = f.engine({items[1], items[3], items[5], items[7], folderItems[1]}, all);
+        engine->doMove();
+        EXPECT_EQ(engine->tally().copied, 5u);
+        std::vector<KZUndoMovedItem> undo = engine->standardUndo();
+        ASSERT_EQ(undo.size(), 5u);
+        stick.replug();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        // One record as one written before copies kept their disk: under
+        // other numbers nothing tells that the stick holds the copy. Of x
+        // and w, one the replug gave another number.
+        fs::path unproved;
+        for (KZUndoMovedItem& record : undo)
+            if (unproved.empty() && (record.currPosition == at / "dest/w" || record.currPosition == at / "dest/x")
+                && record.copyIdentity && record.copyIdentity->nodes.front().inode != inodeOf(record.currPosition)) {
+                record.copyIdentity->disk.reset();
+                unproved = record.currPosition;
+            }
+        if (unproved.empty())
+            std::fprintf(stderr, "the replug gave x and w their old numbers again\n");
+        const fs::path proved = unproved == at / "dest/x" ? at / "dest/w" : at / "dest/x";
+        // Edited in place; made a folder.
+        std::ofstream(at / "dest/y", std::ios::trunc) << "edited on the stick";
+        fs::remove(at / "dest/z");
+        fs::create_directories(at / "dest/z");
+
+        const auto undone = KZRestoreRemovedFiles().doUndoMove({undo, {}, {}});
+        EXPECT_FALSE(fs::exists(proved)) << "the copy is gone";
+        EXPECT_FALSE(fs::exists(at / "dest/d")) << "the folder's copy is gone";
+        EXPECT_EQ(kztest::readFile(at / "dest/y"), "edited on the stick");
+        EXPECT_TRUE(fs::is_directory(at / "dest/z"));
+        std::set<fs::path> kept;
+        for (const KZUndoMovedItem& record : undone.kept.standardUndo)
+            kept.insert(record.currPosition);
+        EXPECT_FALSE(kept.count(proved));
+        if (!unproved.empty()) {
+            EXPECT_EQ(kztest::readFile(unproved), "same bytes");
+            EXPECT_TRUE(kept.count(unproved)) << "the undo of a copy not proved stays";
+            EXPECT_EQ(undone.notRestored.copiesUnproved, 2u) << "it and the copy edited since";
+        }
+        EXPECT_EQ(undone.notRestored.copyKept + undone.notRestored.gone + undone.notRestored.unproved,
+                  unproved.empty() ? 2u : 3u);
+        for (const char* name : {"a/x", "a/y", "a/z", "a/w", "a/d/f"})
+            EXPECT_EQ(kztest::readFile(f.dir / name), "same bytes") << name;
+    });
+}
+
+// Trashed, replugged, and the item in the Trash replaced by another of
+// another size under its Trash name: Restore puts nothing back, and the
+// record stays.
+TEST(KZRenumberingDisk, AStrangerInTheTrashIsNotRestoredAfterAReplug)
+{
+    forBothKinds([](Kind kind, const fs::path& folder) {
+        Stick stick(kind, folder);
+        const fs::path at = stick.at;
+        Fixture f;
+        fs::create_directories(at / "keep");
+        fs::create_directories(at / "t");
+        for (const char* name : {"keep/x", "t/x"})
+            std::ofstream(at / name) << "same bytes";
+        const auto items = shownItems(f, {{(at / "keep/x").native(), 1}, {(at / "t/x").native(), 1}});
+        auto engine = f.engine({items[1]}, items);
+        engine->doMove();
+        ASSERT_EQ(engine->outcomeOf(items[1]), u"trash"_s);
+        const fs::path trashed = at / (".Trash-" + std::to_string(::getuid())) / "files/x";
+        ASSERT_TRUE(fs::exists(trashed));
+        stick.replug();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        std::ofstream(trashed, std::ios::trunc) << "another item, another size";
+
+        const auto undoFiles = KZUndoFile::list(homeTrash());
+        ASSERT_EQ(undoFiles.size(), 1u);
+        const auto back = KZRestoreRemovedFiles().restoreFiles(undoFiles);
+        EXPECT_EQ(back.restored, 0u);
+        EXPECT_FALSE(fs::exists(at / "t/x"));
+        EXPECT_EQ(kztest::readFile(trashed), "another item, another size");
+        ASSERT_EQ(KZUndoFile::list(homeTrash()).size(), 1u);
+        const auto contents = KZUndoFile::read(KZUndoFile::list(homeTrash())[0]);
+        ASSERT_TRUE(contents);
+        EXPECT_EQ(contents->entries.size(), 1u) << "the record stays";
+    });
+}
+
+namespace {
+
+// Runs each step as uid 65534, with a home folder of its own, in one
+// child, and replugs the stick as root between two steps: what the user
+// found before a replug is what the user acts on after it.
+void acrossReplugsAsOrdinaryUser(const fs::path& folder, Stick& stick, const std::vector<std::function<void()>>& steps)
+{
+    const uid_t user = 65534;
+    const fs::path home = folder / "home";
+    fs::create_directories(home);
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::lchown(home.c_str(), user, user), 0);
+    int toParent[2];
+    int toChild[2];
+    ASSERT_EQ(::pipe(toParent), 0);
+    ASSERT_EQ(::pipe(toChild), 0);
+    std::fflush(stdout);
+    const int failuresBefore = kztest::failuresOfCurrentTest();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(toParent[0]);
+        ::close(toChild[1]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(user)) != 0 || ::setuid(user) != 0)
+            ::_exit(10);
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+        for (size_t i = 0; i < steps.size(); ++i) {
+            if (i > 0) {
+                KZFoundItemFactsQueue().waitUntilAllOperationsAreFinished();
+                char go = 1;
+                if (::write(toParent[1], &go, 1) != 1 || ::read(toChild[0], &go, 1) != 1)
+                    ::_exit(11);
+            }
+            kztest::runInChild(steps[i]);
+        }
+        std::fflush(stdout);
+        ::_exit(kztest::failuresOfCurrentTest() > failuresBefore ? 1 : 0);
+    }
+    ::close(toParent[1]);
+    ::close(toChild[0]);
+    char go = 0;
+    while (::read(toParent[0], &go, 1) == 1) {
+        stick.replug();
+        go = 1;
+        EXPECT_EQ(::write(toChild[1], &go, 1), 1);
+    }
+    ::close(toParent[0]);
+    ::close(toChild[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the ordinary user's steps failed";
+}
+
+} // namespace
+
+// The user's own stick, mounted for them: searched, replugged, trashed and
+// moved by the user, who cannot open the stick's device; replugged again,
+// Restore and Undo put every item back.
+TEST(KZRenumberingDisk, AnOrdinaryUserRemovesAndRestoresAfterAReplug)
+{
+    runOn(Kind::Exfat, [](const fs::path& folder) {
+        Stick stick(Kind::Exfat, folder, "uid=65534,gid=65534");
+        const fs::path at = stick.at;
+        std::unique_ptr<Fixture> f;
+        KZFoundItemArray items;
+        std::vector<KZUndoMovedItem> moved;
+        acrossReplugsAsOrdinaryUser(folder, stick,
+                                    {[&] {
+                                         f = std::make_unique<Fixture>();
+                                         for (const char* name : {"keep", "t", "m", "dest"})
+                                             fs::create_directories(at / name);
+                                         for (const char* name : {"keep/x", "t/x", "keep/y", "m/y"})
+                                             std::ofstream(at / name) << "same bytes";
+                                         items = shownItems(*f,
+                                                            {{(at / "keep/x").native(), 1},
+                                                             {(at / "t/x").native(), 1},
+                                                             {(at / "keep/y").native(), 2},
+                                                             {(at / "m/y").native(), 2}});
+                                     },
+                                     [&] {
+                                         auto trash = f->engine({items[1]}, items);
+                                         trash->doMove();
+                                         EXPECT_EQ(trash->outcomeOf(items[1]), u"trash"_s);
+                                         f->panel->isMoveToTrash = false;
+                                         f->panel->urlToMove = at / "dest";
+                                         auto move = f->engine({items[3]}, items);
+                                         move->doMove();
+                                         EXPECT_EQ(move->outcomeOf(items[3]), u"moved"_s);
+                                         moved = move->standardUndo();
+                                         EXPECT_EQ(moved.size(), 1u);
+                                     },
+                                     [&] {
+                                         const auto undoFiles = KZUndoFile::list(homeTrash());
+                                         ASSERT_EQ(undoFiles.size(), 1u);
+                                         const auto back = KZRestoreRemovedFiles().restoreFiles(undoFiles);
+                                         EXPECT_EQ(back.restored, 1u);
+                                         EXPECT_EQ(back.notRestored.total(), 0u);
+                                         EXPECT_EQ(kztest::readFile(at / "t/x"), "same bytes");
+                                         const auto undone = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
+                                         EXPECT_EQ(undone.restored, 1u);
+                                         EXPECT_TRUE(undone.kept.standardUndo.empty());
+                                         EXPECT_EQ(kztest::readFile(at / "m/y"), "same bytes");
+                                     }});
+    });
+}
