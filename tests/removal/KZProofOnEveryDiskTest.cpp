@@ -578,7 +578,12 @@ static void usedByteCopy(Disks& disks)
                 for (const fs::path& file : files)
                     ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
             }
-            const auto undoFiles = KZUndoFile::list(homeTrash());
+            // This round's removal: one an earlier round put back from a disk
+            // that may have been a copy stays, unlisted.
+            std::vector<fs::path> undoFiles;
+            for (const fs::path& file : KZUndoFile::list(homeTrash()))
+                if (listedEntriesOf(file) > 0)
+                    undoFiles.push_back(file);
             ASSERT_EQ(undoFiles.size(), 1u);
             const auto onCopy = KZRestoreRemovedFiles().restoreFiles(undoFiles);
             EXPECT_EQ(onCopy.restored, 0u);
@@ -594,7 +599,7 @@ static void usedByteCopy(Disks& disks)
             EXPECT_EQ(back.restored, 6u);
             for (int i = 0; i < 6; ++i)
                 EXPECT_EQ(kztest::readFile(files[size_t(i)]), std::to_string(i));
-            EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+            EXPECT_EQ(listedRemovals(), 0u);
         });
         fs::remove(disks.folder / "clone.img");
     }
