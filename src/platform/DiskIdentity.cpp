@@ -1,5 +1,7 @@
 #include "platform/DiskIdentity.h"
 
+#include "platform/ConnectedDisks.h"
+
 namespace platform {
 
 DiskAnswer DiskIdentity::judge(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
@@ -19,10 +21,16 @@ DiskAnswer DiskIdentity::judge(quint64 deviceNow, const FileSystemQuery& fileSys
     // namespace: it has shown this disk ever since.
     if (mount && now.mount && *mount == *now.mount)
         return DiskAnswer::Same;
+    // Two connected disks of one identity: which is the disk is not known.
     if (fileSystem && now.fileSystem)
+        return anotherConnectedDiskCarries(*fileSystem, deviceNow) ? DiskAnswer::Twin : DiskAnswer::SameOrCopy;
+    // Neither identity was read then, nor is now (FUSE naming no device):
+    // the disk at the recorded place may be the disk, and is never taken
+    // for one that is not connected.
+    if (!fileSystem && !volume && !now.fileSystem && !now.volume)
         return DiskAnswer::SameOrCopy;
-    // Neither tells: another number is another disk, and an equal one
-    // proves nothing.
+    // One side tells and the other does not: another number is another
+    // disk, and an equal one proves nothing.
     if (deviceNow != device)
         return DiskAnswer::Different;
     return DiskAnswer::Unknown;
@@ -37,6 +45,7 @@ Proof DiskIdentity::proveSameDisk(quint64 deviceNow, const FileSystemQuery& file
         return Proof::Different;
     case DiskAnswer::SameOrCopy:
     case DiskAnswer::Unknown:
+    case DiskAnswer::Twin:
         break;
     }
     return Proof::NotProved;
@@ -51,6 +60,7 @@ Proof DiskIdentity::proveDiskOfItem(quint64 deviceNow, const FileSystemQuery& fi
     case DiskAnswer::Different:
         return Proof::Different;
     case DiskAnswer::Unknown:
+    case DiskAnswer::Twin:
         break;
     }
     return Proof::NotProved;

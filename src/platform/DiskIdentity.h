@@ -28,8 +28,11 @@ enum class Proof { Proved, Different, NotProved };
 // and namespace. SameOrCopy: the same file system identity where no
 // hardware identity can be read, so the disk or a byte copy of it that
 // nothing here tells apart: items on it are acted on when each is proved
-// on its own, and nothing is concluded from an item's absence.
-enum class DiskAnswer { Same, SameOrCopy, Different, Unknown };
+// on its own, and nothing is concluded from an item's absence. So is a disk
+// that tells neither identity, seen at the recorded place. Twin: the disk or
+// a copy, while another connected disk carries the same file system
+// identity and nothing tells the two apart: neither is acted on.
+enum class DiskAnswer { Same, SameOrCopy, Different, Unknown, Twin };
 
 // A disk: its device number and its marks. The number changes when a disk
 // comes back while another device holds its old one, and when overlay,

@@ -1,16 +1,20 @@
 #include "removal/KZRestoreList.h"
 
+#include "platform/FileStat.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "removal/KZRemovalJournal.h"
+#include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
 #include "services/KZDateUtilities.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 namespace fs = std::filesystem;
 
@@ -63,8 +67,12 @@ void KZRestoreList::permanentItems()
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first > b.first : a.second < b.second;
     });
+    // A removal whose items all went back from a disk that may have been a
+    // copy is kept for the disk itself, and listed once a Trash holds one
+    // of them again.
     for (const auto& [seconds, file] : files)
-        rows_.push_back(rowOf(file));
+        if (Row row = rowOf(file); !row.hidden)
+            rows_.push_back(std::move(row));
 }
 
 KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)
@@ -72,8 +80,11 @@ KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)
     QString problem;
     const auto contents = KZUndoFile::read(file, &problem);
     const double seconds = KZUndoFile::secondsOfFileName(platform::pathText(file.filename()));
-    if (contents)
-        return {rowText(qsizetype(contents->entries.size()), seconds), false, file, {}};
+    if (contents) {
+        const auto listed = std::count_if(contents->entries.begin(), contents->entries.end(),
+                                          [](const KZUndoFile::Entry& entry) { return KZRestoreRemovedFiles::isListed(entry); });
+        return {rowText(qsizetype(listed), seconds), false, file, {}, listed == 0};
+    }
     // Its items stay in the Trash, untouched, until it can be read. How many
     // it trashed is not known: the row says when, and that the record could
     // not be read; the reader's own words are kept for the details.
@@ -85,13 +96,75 @@ KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)
 
 void KZRestoreList::recount()
 {
-    for (Row& row : rows_)
-        row.name = rowOf(row.path).name;
+    for (Row& row : rows_) {
+        const Row now = rowOf(row.path);
+        row.name = now.name;
+        row.hidden = now.hidden;
+    }
+    std::erase_if(rows_, [this](const Row& row) {
+        if (row.hidden && row.isChecked)
+            --selectedCount_;
+        return row.hidden;
+    });
 }
+
+namespace {
+
+// Of an undo file as it was read: whether every entry was put back from a
+// disk that may have been a copy (kept, for the disk itself), and then
+// those entries. Asked each time a menu is shown: the file is read again
+// only once it has changed.
+struct HiddenUndoFile {
+    platform::FileStat stat;
+    bool allPutBack = false;
+    std::vector<KZUndoFile::Entry> entries;
+};
+
+constexpr quint64 kMaxHiddenUndoFileSize = quint64(4) << 20;
+
+bool listsAnything(const fs::path& file)
+{
+    static std::mutex mutex;
+    static std::map<fs::path, HiddenUndoFile> known;
+    const auto st = platform::statPath(file, false);
+    if (!st)
+        return false;
+    // A menu is never held up reading a large removal's record: such a
+    // file is listed, as its row tells once the window reads it.
+    if (st->size > kMaxHiddenUndoFileSize)
+        return true;
+    std::lock_guard guard(mutex);
+    auto found = known.find(file);
+    const bool same = found != known.end() && found->second.stat.device == st->device
+                      && found->second.stat.inode == st->inode && found->second.stat.size == st->size
+                      && found->second.stat.modified.tv_sec == st->modified.tv_sec
+                      && found->second.stat.modified.tv_nsec == st->modified.tv_nsec;
+    if (!same) {
+        HiddenUndoFile read{*st, false, {}};
+        // One that cannot be read is listed, as a row that says so.
+        if (const auto contents = KZUndoFile::read(file)) {
+            read.allPutBack = !contents->entries.empty()
+                              && std::none_of(contents->entries.begin(), contents->entries.end(),
+                                              [](const KZUndoFile::Entry& entry) {
+                                                  return !KZRestoreRemovedFiles::wasPutBackFromPossibleCopy(entry);
+                                              });
+            if (read.allPutBack)
+                read.entries = contents->entries;
+        }
+        found = known.insert_or_assign(file, std::move(read)).first;
+    }
+    if (!found->second.allPutBack)
+        return true;
+    return std::any_of(found->second.entries.begin(), found->second.entries.end(),
+                       [](const KZUndoFile::Entry& entry) { return KZRestoreRemovedFiles::isListed(entry); });
+}
+
+} // namespace
 
 bool KZRestoreList::areTherePermanentFiles(const fs::path& trashDir)
 {
-    if (!KZUndoFile::list(trashDir).empty())
+    const auto files = KZUndoFile::list(trashDir);
+    if (std::any_of(files.begin(), files.end(), [](const fs::path& file) { return listsAnything(file); }))
         return true;
     const auto journals = KZRemovalJournal::list(trashDir);
     return std::any_of(journals.begin(), journals.end(),

@@ -18,6 +18,9 @@ public:
         // Why its file could not be read, in the reader's words, for the
         // row's details; empty when it was read.
         QString problem;
+        // Nothing of it to list: every item went back from a disk that may
+        // have been a copy, and no Trash holds one at its name.
+        bool hidden = false;
     };
 
     explicit KZRestoreList(std::filesystem::path trashDir);

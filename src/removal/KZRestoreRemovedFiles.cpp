@@ -62,6 +62,7 @@ enum class Unresolved {
     Unproved,     // its old place holds an item like it, but nothing proves that it left the Trash
     Disconnected, // the Trash it was put in, or that Trash's disk, is not there now, or not proved to be
     NotInTrash,   // not in the Trash of a disk that nothing tells from a copy of it: absence proves nothing
+    Twin,         // two connected disks carry the identity of its Trash's disk: neither is touched
     Changed,      // its Trash name holds another inode, whose .trashinfo names its old place
     Gone,         // its Trash is there, on its own disk, and the item is not: taken out, or emptied
 };
@@ -104,6 +105,10 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
     if (!target)
         return Unresolved::Gone;
     const platform::DiskAnswer trashDisk = trashDiskOf(*target);
+    // Which of the two holds the item is not known: nothing is concluded
+    // from either.
+    if (trashDisk == platform::DiskAnswer::Twin)
+        return Unresolved::Twin;
     const bool nameFree = isFreeName(target->path);
     if (const auto st = platform::statPath(entry.oldPosition, false); st && trashDisk != platform::DiskAnswer::Different) {
         const auto generation = platform::folderGenerationQueryOf(entry.oldPosition);
@@ -130,6 +135,8 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
         return Unresolved::Gone;
     case platform::DiskAnswer::SameOrCopy:
         return Unresolved::NotInTrash;
+    case platform::DiskAnswer::Twin:
+        return Unresolved::Twin;
     case platform::DiskAnswer::Different:
     case platform::DiskAnswer::Unknown:
         break;
@@ -165,6 +172,16 @@ bool holdsItsTrashName(const KZUndoFile::Entry& entry, const platform::BookmarkT
         return false;
     const auto info = platform::readTrashInfo(target.path);
     return info && sameOldPosition(entry, info->originalPath);
+}
+
+// The key an undo entry is marked with once its item was put back from a
+// Trash on a disk that nothing told from a copy of its own.
+constexpr const char* kPutBackOnPossibleCopyKey = "putBackOnPossibleCopy";
+
+bool wasPutBackOnPossibleCopy(const KZUndoFile::Entry& entry)
+{
+    const QVariant mark = entry.raw.value(QString::fromLatin1(kPutBackOnPossibleCopyKey));
+    return mark.typeId() == QMetaType::Bool && mark.toBool();
 }
 
 // On a file system that numbers its files anew at every mount, no bookmark
@@ -216,11 +233,11 @@ void restoreStep()
         hook();
 }
 
-// Whether `place`, or the deepest folder above it that is still there, lies
-// on another disk than `disk` or on one not proved to be it: an unplugged
-// disk leaves the bare folder it was mounted on, and another disk mounted
-// in its place shows folders of its own. What lies there is not gone.
-bool liesOnDiskNotConnected(const fs::path& place, const platform::DiskIdentity& disk)
+// Which disk answers at `place`, or at the deepest folder above it that is
+// still there, for `disk`: an unplugged disk leaves the bare folder it was
+// mounted on, and another disk mounted in its place shows folders of its
+// own. Only on the disk itself (Same) does an item's absence say anything.
+platform::DiskAnswer diskAnswerAt(const fs::path& place, const platform::DiskIdentity& disk)
 {
     fs::path existing = place;
     std::optional<platform::FileStat> st = platform::statPath(existing, false);
@@ -228,9 +245,30 @@ bool liesOnDiskNotConnected(const fs::path& place, const platform::DiskIdentity&
         existing = existing.parent_path();
         st = platform::statPath(existing, false);
     }
-    return !st
-           || disk.proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(existing, *st))
-                  != platform::Proof::Proved;
+    if (!st)
+        return platform::DiskAnswer::Different;
+    return disk.judge(quint64(st->device), platform::fileSystemQueryOf(existing, *st));
+}
+
+// Why an item is not where its record says, on a disk judged `answer`:
+// gone only from the disk itself; on one that may be a copy of it, or one
+// of two that carry its identity, it may lie on the disk itself still; on
+// any other, its disk is not connected.
+KZRestoreRemovedFiles::ItemResult whyNotThere(platform::DiskAnswer answer)
+{
+    using ItemResult = KZRestoreRemovedFiles::ItemResult;
+    switch (answer) {
+    case platform::DiskAnswer::Same:
+        return ItemResult::Missing;
+    case platform::DiskAnswer::SameOrCopy:
+        return ItemResult::OnPossibleCopy;
+    case platform::DiskAnswer::Twin:
+        return ItemResult::TwinDisks;
+    case platform::DiskAnswer::Different:
+    case platform::DiskAnswer::Unknown:
+        break;
+    }
+    return ItemResult::HolderNotConnected;
 }
 
 // The item where the removal put it, held by its open folder; empty when
@@ -245,9 +283,8 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
     using ItemResult = KZRestoreRemovedFiles::ItemResult;
     const fs::path folder = item.placedIn.empty() ? item.currPosition.parent_path() : item.placedIn;
     const auto missing = [&item, &folder, why] {
-        *why = item.identity && liesOnDiskNotConnected(folder / item.currPosition.filename(), item.identity->disk())
-                   ? ItemResult::HolderNotConnected
-                   : ItemResult::Missing;
+        *why = item.identity ? whyNotThere(diskAnswerAt(folder / item.currPosition.filename(), item.identity->disk()))
+                             : ItemResult::Missing;
         return std::nullopt;
     };
     int err = 0;
@@ -274,19 +311,17 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
                                 && item.copyIdentity->prove(from->procPath()) == platform::Proof::Proved;
         if (proof != platform::Proof::Proved && !copyProved) {
             // Another disk given its disk's old number, or one not proved to
-            // be its disk (a copy of it): the item is on the disk that is
-            // not there.
+            // be its disk: the item is on the disk that is not there. On its
+            // disk, or one that may be a copy of it, what is there and is not
+            // proved different (a disk that numbers its files anew at every
+            // mount, a file without a birth time whose date moved) may be the
+            // item: it stays, and so does the undo; a stranger there says the
+            // item is gone only on the disk itself.
+            const platform::DiskAnswer disk = item.identity->disk().judge(
+                quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()));
             const bool onItsDisk
-                = item.identity->disk().proveDiskOfItem(
-                      quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()))
-                  == platform::Proof::Proved;
-            // On its disk, what is there and is not proved different (a disk
-            // that numbers its files anew at every mount, a file without a
-            // birth time whose date moved) may be the item: it stays, and so
-            // does the undo.
-            *why = !onItsDisk                        ? ItemResult::HolderNotConnected
-                   : proof == platform::Proof::NotProved ? ItemResult::Unproved
-                                                         : ItemResult::Missing;
+                = disk == platform::DiskAnswer::Same || disk == platform::DiskAnswer::SameOrCopy;
+            *why = onItsDisk && proof == platform::Proof::NotProved ? ItemResult::Unproved : whyNotThere(disk);
             platform::logLine(QStringLiteral("Undo left %1 alone: it is not surely the item the removal put there")
                                   .arg(platform::pathText(item.currPosition)));
             return std::nullopt;
@@ -295,15 +330,23 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
     return from;
 }
 
-// The open folder lies on the disk recorded for it.
-bool isOnDisk(int folderFd, const std::optional<platform::DiskIdentity>& disk)
+// Which disk the open folder lies on, for the disk recorded for it; Same
+// where none was recorded.
+platform::DiskAnswer diskOfFolder(int folderFd, const std::optional<platform::DiskIdentity>& disk)
 {
     if (!disk)
-        return true;
+        return platform::DiskAnswer::Same;
     const auto st = platform::statAt(folderFd, ".", false);
-    return st
-           && disk->proveDiskOfItem(quint64(st->device), platform::fileSystemQueryAt(folderFd, ""))
-                  == platform::Proof::Proved;
+    if (!st)
+        return platform::DiskAnswer::Different;
+    return disk->judge(quint64(st->device), platform::fileSystemQueryAt(folderFd, ""));
+}
+
+// The open folder lies on the disk recorded for it, or on one that nothing
+// tells from a copy of it.
+bool isOnDisk(platform::DiskAnswer answer)
+{
+    return answer == platform::DiskAnswer::Same || answer == platform::DiskAnswer::SameOrCopy;
 }
 
 // The disk of the folder the item left, as recorded when it left.
@@ -571,6 +614,13 @@ void KZRestoreRemovedFiles::NotRestored::add(ItemResult result, bool isCopy)
     case ItemResult::CopyKept:
         copyKept += 1;
         break;
+    case ItemResult::OnPossibleCopy:
+        possibleCopy += 1;
+        copiesPossibleCopy += isCopy ? 1 : 0;
+        break;
+    case ItemResult::TwinDisks:
+        twinDisks += 1;
+        break;
     case ItemResult::NoOldPosition:
         unreadable += 1;
         break;
@@ -596,6 +646,9 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
         {unproved - copiesUnproved, afterMove ? "not_restored_unproved_moved" : "not_restored_unproved"},
         {copiesUnproved, "not_restored_copy_unproved"},
         {notInTrash, "not_restored_not_in_trash"},
+        {possibleCopy - copiesPossibleCopy, afterMove ? "not_restored_possible_copy_moved" : "not_restored_not_in_trash"},
+        {copiesPossibleCopy, "not_restored_copy_possible_copy"},
+        {twinDisks, afterMove ? "not_restored_twin_disks_moved" : "not_restored_twin_disks"},
     };
     const char* only = nullptr;
     for (const auto& [count, key] : kinds) {
@@ -608,10 +661,22 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
     return only ? QString::fromLatin1(only) : QString();
 }
 
-void KZRestoreRemovedFiles::tellOutcome(quint64 restored, quint64 missed, const QString& reasonKey, bool tellSuccess)
+void KZRestoreRemovedFiles::tellOutcome(quint64 restored, quint64 missed, const QString& reasonKey, bool tellSuccess,
+                                        quint64 onPossibleCopy)
 {
     auto& alerts = KZErrorDelegate::sharedControl();
     auto& numbers = KZNumberUtilities::sharedControl();
+    // What went back on a disk that may be a copy is told even where an
+    // undo tells no success: the disk itself may still hold it.
+    if (onPossibleCopy > 0) {
+        alerts.showMessagePanel(nullptr,
+                                onPossibleCopy == 1 ? QStringLiteral("put_back_on_possible_copy_sing")
+                                                    : QStringLiteral("put_back_on_possible_copy_plur"),
+                                QStringLiteral("put_back_on_possible_copy_info"),
+                                {numbers.numberToFormatString(double(onPossibleCopy))});
+        if (missed == 0)
+            return;
+    }
     if (missed == 0) {
         if (!tellSuccess || restored == 0)
             return;
@@ -664,6 +729,7 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
     totToManage = 0;
     lockedCount = 0;
     setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
+    onPossibleCopy_ = 0;
     UndoOutcome outcome;
     const auto noteBack = [&outcome](const std::vector<KZUndoMovedItem>& items, const std::vector<ItemResult>& results,
                                      std::vector<KZUndoMovedItem>& kept) {
@@ -674,7 +740,8 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
             // came from or the one it lies on: the undo must still be there
             // once the disk is back.
             if (results[i] == ItemResult::MissingVolume || results[i] == ItemResult::HolderNotConnected
-                || results[i] == ItemResult::Unproved)
+                || results[i] == ItemResult::Unproved || results[i] == ItemResult::OnPossibleCopy
+                || results[i] == ItemResult::TwinDisks)
                 kept.push_back(items[i]);
         }
     };
@@ -688,6 +755,7 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
         implementUndoWithAction(outcome.kept, false);
     }
     outcome.restored = restoredItems.load() - restoredBefore;
+    outcome.onPossibleCopy = onPossibleCopy_;
     if (const quint64 locked = lockedCount.load()) {
         if (locked < 2)
             KZErrorDelegate::sharedControl().showError(QStringLiteral("locked_sing"));
@@ -775,8 +843,8 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(
     if (auto place = platform::AnchoredItem::open(oldPosition, &err)) {
         // Another disk mounted in its place, or the bare folder it is
         // mounted on: the items belong on the disk that is not there.
-        if (!isOnDisk(place->parentFd(), folderDisk)) {
-            *why = ItemResult::MissingVolume;
+        if (const platform::DiskAnswer disk = diskOfFolder(place->parentFd(), folderDisk); !isOnDisk(disk)) {
+            *why = disk == platform::DiskAnswer::Twin ? ItemResult::TwinDisks : ItemResult::MissingVolume;
             return std::nullopt;
         }
         return place;
@@ -802,12 +870,14 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(
     // Folders on the way to a folder lie on its disk, unless one of them is
     // where a disk is mounted: one that is on another disk now is the bare
     // folder of a disk that is not connected.
-    if (folderDisk
-        && (!existingStat
-            || folderDisk->proveDiskOfItem(quint64(existingStat->device), platform::fileSystemQueryOf(existing / "."))
-                   != platform::Proof::Proved)) {
-        *why = ItemResult::MissingVolume;
-        return std::nullopt;
+    if (folderDisk) {
+        const platform::DiskAnswer disk
+            = existingStat ? folderDisk->judge(quint64(existingStat->device), platform::fileSystemQueryOf(existing / "."))
+                           : platform::DiskAnswer::Different;
+        if (!isOnDisk(disk)) {
+            *why = disk == platform::DiskAnswer::Twin ? ItemResult::TwinDisks : ItemResult::MissingVolume;
+            return std::nullopt;
+        }
     }
     for (const auto& base : bases) {
         // A missing child of /media, /media/<user>, /run/media/<user> or /mnt
@@ -1024,8 +1094,20 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     // where it is with its record.
     if (!platform::pathReachesOpenFolder(place->parentFd()))
         return ItemResult::MissingVolume;
-    if (item.aliasWasCreated && place->stat())
-        return moveBackWithLink(item, *from, *place);
+    // Taken from, or put back on, a disk that nothing tells from a copy of
+    // its own: the user is told that the disk itself may hold it still.
+    const auto fromStat = from->stat();
+    const bool onPossibleCopy
+        = diskOfFolder(place->parentFd(), oldFolderDisk(item)) == platform::DiskAnswer::SameOrCopy
+          || (item.identity && fromStat
+              && item.identity->disk().judge(quint64(fromStat->device),
+                                             platform::fileSystemQueryAt(from->parentFd(), from->name()))
+                     == platform::DiskAnswer::SameOrCopy);
+    if (item.aliasWasCreated && place->stat()) {
+        const ItemResult linked = moveBackWithLink(item, *from, *place);
+        onPossibleCopy_ += linked == ItemResult::Restored && onPossibleCopy ? 1 : 0;
+        return linked;
+    }
 
     int err = 0;
     if (platform::moveNoReplaceAt(from->parentFd(), from->name(), place->parentFd(), place->name(), &err)) {
@@ -1037,6 +1119,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
             platform::logLine(QStringLiteral("%1 is back, beneath a disk mounted on its folder as it moved there")
                                   .arg(platform::pathText(item.oldPosition)));
         }
+        onPossibleCopy_ += onPossibleCopy ? 1 : 0;
         leftTheTrash(item.currPosition, item.oldPosition);
         return ItemResult::Restored;
     }
@@ -1045,6 +1128,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
         const auto into = place->stat();
         if (moved && into && moved->isDir() && into->isDir()
             && mergeFolder(from->parentFd(), from->name(), place->parentFd(), place->name())) {
+            onPossibleCopy_ += onPossibleCopy ? 1 : 0;
             // Every entry found its place: the folder is back, only merged.
             leftTheTrash(item.currPosition, item.oldPosition);
             return ItemResult::Restored;
@@ -1080,8 +1164,11 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         const std::optional<platform::AnchoredItem> originalPlace = platform::AnchoredItem::open(item.oldPosition, &err);
         // A file of the same name on another disk mounted in the original's
         // place is not the original: the copy is all there is of it.
-        if (originalPlace && !isOnDisk(originalPlace->parentFd(), oldFolderDisk(item)))
-            return ItemResult::MissingVolume;
+        if (originalPlace) {
+            const platform::DiskAnswer disk = diskOfFolder(originalPlace->parentFd(), oldFolderDisk(item));
+            if (!isOnDisk(disk))
+                return disk == platform::DiskAnswer::Twin ? ItemResult::TwinDisks : ItemResult::MissingVolume;
+        }
         if (!originalPlace || !platform::sameContent(anchor.procPath(), originalPlace->procPath())) {
             platform::logLine(QStringLiteral("Undo kept the copy %1: it no longer holds what %2 holds")
                                   .arg(platform::pathText(item.currPosition), platform::pathText(item.oldPosition)));
@@ -1095,7 +1182,19 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
     }
     // The original went away since: the copy is all there is, so it goes
     // back in its place and is kept where it is too. An original whose disk
-    // is not connected has not gone away: the copy stays where it is.
+    // is not connected has not gone away: the copy stays where it is. Nor
+    // has one missing from a disk that may be a copy of its own: the disk
+    // itself may hold it still.
+    if (const auto folderDisk = oldFolderDisk(item)) {
+        const platform::DiskAnswer disk = diskAnswerAt(item.oldPosition, *folderDisk);
+        if (disk != platform::DiskAnswer::Same) {
+            platform::logLine(QStringLiteral("Undo kept the copy %1: nothing shows that %2 went away from its disk")
+                                  .arg(platform::pathText(item.currPosition), platform::pathText(item.oldPosition)));
+            return disk == platform::DiskAnswer::SameOrCopy ? ItemResult::OnPossibleCopy
+                   : disk == platform::DiskAnswer::Twin     ? ItemResult::TwinDisks
+                                                            : ItemResult::MissingVolume;
+        }
+    }
     ItemResult why = ItemResult::Failed;
     const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, oldFolderDisk(item), &why);
     if (!place)
@@ -1220,8 +1319,9 @@ std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::ve
                 && !folder.identity->isSameFolder(*st, platform::fileSystemQueryAt(made->parentFd(), made->name()),
                                                   platform::folderGenerationQueryAt(made->parentFd(), made->name())))) {
             // Gone already, or another's; on a disk that is not connected,
-            // it waits for the disk with the items it holds.
-            if (folder.identity && liesOnDiskNotConnected(at, folder.identity->disk()))
+            // or one that may be a copy of its own, it waits for the disk
+            // with the items it holds.
+            if (folder.identity && diskAnswerAt(at, folder.identity->disk()) != platform::DiskAnswer::Same)
                 left.push_back(std::move(folder));
             continue;
         }
@@ -1233,6 +1333,19 @@ std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::ve
 }
 
 // ---- Restore ----------------------------------------------------------------------------
+
+bool KZRestoreRemovedFiles::wasPutBackFromPossibleCopy(const KZUndoFile::Entry& entry)
+{
+    return entry.valid && wasPutBackOnPossibleCopy(entry);
+}
+
+bool KZRestoreRemovedFiles::isListed(const KZUndoFile::Entry& entry)
+{
+    if (!entry.valid || !wasPutBackOnPossibleCopy(entry))
+        return true;
+    const auto target = platform::bookmarkTarget(entry.currPosition);
+    return target && holdsItsTrashName(entry, *target);
+}
 
 KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const std::vector<fs::path>& undoFiles)
 {
@@ -1289,6 +1402,13 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // By identity only: another item now under the same Trash name
             // must never be moved.
             const auto target = platform::bookmarkTarget(entry.currPosition);
+            // Put back once from a disk that may have been a copy: kept for
+            // the disk itself, and looked at only where a Trash holds its
+            // item at its name again.
+            if (wasPutBackOnPossibleCopy(entry) && (!target || !holdsItsTrashName(entry, *target))) {
+                keep.push_back(entry);
+                continue;
+            }
             auto resolved = platform::resolveBookmark(entry.currPosition);
             bool renumbered = false;
             if (target && (!resolved || resolved->path == target->path))
@@ -1350,6 +1470,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     result.notRestored.notInTrash += 1;
                     keep.push_back(entry);
                     break;
+                case Unresolved::Twin:
+                    result.skipped += 1;
+                    result.notRestored.twinDisks += 1;
+                    keep.push_back(entry);
+                    break;
                 case Unresolved::Gone:
                     result.skipped += 1;
                     result.notRestored.gone += 1;
@@ -1387,6 +1512,9 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             if (identity)
                 if (const auto disk = platform::diskOf(resolved->path))
                     item.setOldFolderDisk(*disk);
+            // A Trash on a disk that nothing tells from a copy of its own: the
+            // disk itself may hold the item in its Trash still.
+            const bool fromPossibleCopy = target && trashDiskOf(*target) == platform::DiskAnswer::SameOrCopy;
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 if (identity)
@@ -1396,6 +1524,12 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     itunesNotAvailableCount += 1;
                 else
                     result.restored += 1;
+                if (fromPossibleCopy) {
+                    result.onPossibleCopy += 1;
+                    KZUndoFile::Entry kept = entry;
+                    kept.raw.insert(QString::fromLatin1(kPutBackOnPossibleCopyKey), true);
+                    keep.push_back(std::move(kept));
+                }
             } else {
                 result.skipped += 1;
                 result.notRestored.add(outcome);
@@ -1411,7 +1545,8 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                             kept.currPosition = std::move(fresh);
                         }
                     keep.push_back(std::move(kept));
-                } else if (outcome == ItemResult::HolderNotConnected) {
+                } else if (outcome == ItemResult::HolderNotConnected || outcome == ItemResult::OnPossibleCopy
+                           || outcome == ItemResult::TwinDisks) {
                     // Its Trash's disk went while this Restore ran: the
                     // record is all that finds the item once it is back.
                     keep.push_back(entry);
@@ -1449,6 +1584,7 @@ void KZRestoreRemovedFiles::restoreItemsOfFile(std::vector<fs::path> undoFiles, 
             {{QStringLiteral("indexes"), indexes},
              {QStringLiteral("restoredItems"), result.restored},
              {QStringLiteral("notRestoredItems"), result.notRestored.total()},
-             {QStringLiteral("notRestoredReason"), result.notRestored.reasonKey()}});
+             {QStringLiteral("notRestoredReason"), result.notRestored.reasonKey()},
+             {QStringLiteral("onPossibleCopy"), result.onPossibleCopy}});
     });
 }

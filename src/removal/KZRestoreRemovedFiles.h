@@ -4,6 +4,7 @@
 #include "platform/FileStat.h"
 #include "platform/FolderAttributes.h"
 #include "removal/KZRemovalJournal.h"
+#include "removal/KZUndoFile.h"
 #include "removal/KZUndoRecords.h"
 
 #include <QMetaType>
@@ -89,6 +90,13 @@ public:
         Unproved,       // an item like it lies where the move put it, not proved to be it: left, undo kept
         Failed,         // a step failed: left where it is
         CopyKept,       // the copy changed since it was made, or was never described: kept
+        // Not found, or not proved, on a disk that nothing tells from a copy
+        // of its own (or, for a copy, its original not found there): the disk
+        // itself may hold it, so it is left where it is and its undo kept.
+        OnPossibleCopy,
+        // Another connected disk carries the same identity as its disk, and
+        // nothing tells the two apart: neither is touched, the undo kept.
+        TwinDisks,
     };
     // Why items did not go back, by kind, for what the user is told.
     struct NotRestored {
@@ -103,19 +111,22 @@ public:
         quint64 unproved = 0;      // its old place holds one like it, and nothing shows it left the Trash
         quint64 notInTrash = 0;    // not in a Trash that may be a copy's of its disk: absence proves nothing
         quint64 holderDisconnected = 0; // the disk it lies on is not there
+        quint64 possibleCopy = 0;  // not found on a disk that may be a copy of its own: absence proves nothing
+        quint64 twinDisks = 0;     // two connected disks carry its disk's identity: neither touched
         // Of those gone, on a disk not connected or unproved, the copies
         // made on another disk: their originals never left, so nothing of
         // theirs is said to have moved.
         quint64 copiesGone = 0;
         quint64 copiesDisconnected = 0;
         quint64 copiesUnproved = 0;
+        quint64 copiesPossibleCopy = 0;
         // An undo of a move to a folder: what is gone left that folder, not
         // the Trash.
         bool afterMove = false;
         quint64 total() const
         {
             return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected + changed
-                   + unproved + notInTrash + holderDisconnected;
+                   + unproved + notInTrash + holderDisconnected + possibleCopy + twinDisks;
         }
         void add(ItemResult result, bool isCopy = false);
         // The key of the "Errors" text saying why: one kind, or several.
@@ -124,11 +135,18 @@ public:
     // Tells what a finished undo or restore did: nothing when everything went
     // back and `tellSuccess` is false; else the items put back, as
     // information, or those that did not go back, with why, as a warning.
-    static void tellOutcome(quint64 restored, quint64 notRestored, const QString& reasonKey, bool tellSuccess);
+    // `onPossibleCopy` of those put back went back on a disk that nothing
+    // tells from a copy of its own: the user is told that the disk itself
+    // may still hold them.
+    static void tellOutcome(quint64 restored, quint64 notRestored, const QString& reasonKey, bool tellSuccess,
+                            quint64 onPossibleCopy = 0);
     // What one undo did, for what the user is told.
     struct UndoOutcome {
         quint64 restored = 0;
         NotRestored notRestored{.afterMove = true};
+        // Of those put back, the ones put back on a disk that nothing tells
+        // from a copy of its own.
+        quint64 onPossibleCopy = 0;
         // The result's items whose files are back at their places.
         std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
         // What stays to be undone once its disk is connected again, with
@@ -160,11 +178,22 @@ public:
         quint64 restored = 0;
         quint64 skipped = 0;      // entries not put back (gone, invalid, occupied, ...)
         NotRestored notRestored;  // the same, by why
+        // Of those put back, the ones put back from a Trash on a disk that
+        // nothing tells from a copy of its own: their records are kept,
+        // listed again only while a Trash holds their items at their names.
+        quint64 onPossibleCopy = 0;
         std::vector<std::filesystem::path> unreadable; // files kept untouched
         // The items of this run's results that are back at their places.
         std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
     };
     RestoreResult restoreFiles(const std::vector<std::filesystem::path>& undoFiles);
+    // Whether the entry is one to list: every entry, but one whose item was
+    // put back from a Trash on a disk that nothing told from a copy of its
+    // own, only while a Trash holds its item at its name again (the disk
+    // itself connected).
+    static bool isListed(const KZUndoFile::Entry& entry);
+    // Whether its item was put back so; what the entry says of itself.
+    static bool wasPutBackFromPossibleCopy(const KZUndoFile::Entry& entry);
     // Queued; posts "itemsWereRestored" when items of this run's results
     // are back, then "updateRestoredList" with "indexes" handed back,
     // "restoredItems", "notRestoredItems" and "notRestoredReason" (a key of
@@ -283,6 +312,9 @@ private:
     // on a disk without birth times that an item left its Trash, so they go
     // only once the undo file no longer names the items.
     bool restoring_ = false;
+    // Items this undo put back on a disk that nothing tells from a copy of
+    // its own.
+    quint64 onPossibleCopy_ = 0;
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> backFromTrash_;
     void leftTheTrash(const std::filesystem::path& trashed, const std::filesystem::path& oldPosition);
     void removeInfosOfRestored();

@@ -8,6 +8,7 @@
 #include "RunConditions.h"
 #include "TestSupport.h"
 
+#include "platform/ConnectedDisks.h"
 #include "platform/DiskIdentity.h"
 #include "platform/FileIdentity.h"
 
@@ -128,11 +129,19 @@ TEST(DiskDecision, TheDiskItselfFirstThenItsFileSystemThenAMount)
     EXPECT_EQ(judge(noSerial, 7, {0xf5, std::nullopt, 0x3a}), DiskAnswer::Same) << "the very mount, this boot";
     EXPECT_EQ(noSerial.proveSameDisk(9, [] { return DiskMarks{0xf5}; }), Proof::NotProved);
     EXPECT_EQ(noSerial.proveDiskOfItem(9, [] { return DiskMarks{0xf5}; }), Proof::Proved);
-    // Nothing but the number and a mount.
+    // Nothing but the number and a mount (FUSE naming no device): the disk
+    // at the recorded place, mounted again or under another number, may be
+    // the disk, and is never one that is not connected.
     const DiskIdentity bare{7, std::nullopt, std::nullopt, 0x3a};
-    EXPECT_EQ(judge(bare, 7, {}), DiskAnswer::Unknown) << "an equal number proves nothing";
-    EXPECT_EQ(judge(bare, 9, {}), DiskAnswer::Different);
+    EXPECT_EQ(judge(bare, 7, {}), DiskAnswer::SameOrCopy) << "an equal number proves nothing";
+    EXPECT_EQ(judge(bare, 9, {}), DiskAnswer::SameOrCopy);
     EXPECT_EQ(judge(bare, 9, {std::nullopt, std::nullopt, 0x3a}), DiskAnswer::Same);
+    EXPECT_EQ(bare.proveSameDisk(9, [] { return DiskMarks{}; }), Proof::NotProved);
+    // One side tells a file system and the other none: another disk (the
+    // bare folder an unplugged disk was mounted on) where the number says so.
+    EXPECT_EQ(judge(bare, 9, {0xf5}), DiskAnswer::Different);
+    EXPECT_EQ(judge(bare, 7, {0xf5}), DiskAnswer::Unknown);
+    EXPECT_EQ(judge(noSerial, 9, {}), DiskAnswer::Different);
 }
 
 // The kernel counts mount IDs anew at every boot and each namespace sees
@@ -599,5 +608,33 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
     });
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "loop devices or exFAT through FUSE are not available here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+// The connected disks are read from the mount table, a mount point with a
+// blank in its name too: a file system identity that another mounted disk
+// tells is found there, and the disk asked about is never its own twin.
+TEST(DiskDecision, AnotherConnectedDiskOfTheSameIdentityIsFound)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount";
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        const fs::path at = d.path() / "a disk";
+        fs::create_directories(at);
+        kztest::mountTmpfs(at);
+        const auto facts = platform::fileSystemOf(at);
+        struct stat st {};
+        ASSERT_EQ(::stat(at.c_str(), &st), 0);
+        if (!facts.identity)
+            ::_exit(77); // a kernel whose tmpfs tells no identity
+        EXPECT_FALSE(platform::anotherConnectedDiskCarries(*facts.identity, quint64(st.st_dev)));
+        EXPECT_TRUE(platform::anotherConnectedDiskCarries(*facts.identity, quint64(st.st_dev) + 1));
+        ASSERT_EQ(::umount2(at.c_str(), MNT_DETACH), 0);
+        EXPECT_FALSE(platform::anotherConnectedDiskCarries(*facts.identity, quint64(st.st_dev) + 1))
+            << "an unmounted disk is not connected";
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mounts here";
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }

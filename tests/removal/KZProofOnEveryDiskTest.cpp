@@ -11,6 +11,7 @@
 #include "platform/Bookmark.h"
 #include "platform/FileIdentity.h"
 #include "removal/KZRemovalJournal.h"
+#include "removal/KZRestoreList.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
 
@@ -20,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -36,7 +38,22 @@ namespace {
 // the image its mount names tells it.
 // Exfat: exFAT through FUSE on a loop device, as the usual USB stick: its
 // files keep no modes and are numbered anew at every mount.
-enum class Kind { Ext4, Ext4NoBirth, Ext4SameHalves, Xfs, Btrfs, Tmpfs, Overlay, FuseVfat, Exfat };
+// FuseVfatUnnamed: vfat through FUSE mounted the default way, naming no
+// device or image: no identity of any kind can be read.
+enum class Kind { Ext4, Ext4NoBirth, Ext4SameHalves, Xfs, Btrfs, Tmpfs, Overlay, FuseVfat, FuseVfatUnnamed, Exfat };
+
+bool isFuseVfat(Kind kind)
+{
+    return kind == Kind::FuseVfat || kind == Kind::FuseVfatUnnamed;
+}
+
+// How fusefat is told to mount `image` at `at`: naming it, or the default
+// way.
+std::string fusefatCommand(Kind kind, const fs::path& image, const fs::path& at)
+{
+    const std::string named = kind == Kind::FuseVfat ? "fsname=" + image.native() + "," : std::string();
+    return "fusefat -o " + named + "rw+ " + image.native() + " " + at.native();
+}
 
 const char* nameOf(Kind kind)
 {
@@ -55,6 +72,8 @@ const char* nameOf(Kind kind)
         return "tmpfs";
     case Kind::FuseVfat:
         return "vfat through FUSE";
+    case Kind::FuseVfatUnnamed:
+        return "vfat through FUSE naming no device";
     case Kind::Exfat:
         return "exFAT through FUSE";
     case Kind::Overlay:
@@ -110,7 +129,7 @@ struct Disks {
     fs::path make(const std::string& name)
     {
         const fs::path image = folder / (name + ".img");
-        if (kind == Kind::FuseVfat) {
+        if (isFuseVfat(kind)) {
             const std::string serial = name == "A" ? "1111AAAA" : "2222BBBB";
             if (!kztest::shell("truncate -s 32M " + image.native()) || !kztest::shell("mkfs.vfat -i " + serial + " " + image.native()))
                 ::_exit(kUnavailable);
@@ -134,8 +153,8 @@ struct Disks {
     }
     void attach(const fs::path& image)
     {
-        if (kind == Kind::FuseVfat) {
-            if (!kztest::shell("fusefat -o rw+,fsname=" + image.native() + " " + image.native() + " " + at.native()))
+        if (isFuseVfat(kind)) {
+            if (!kztest::shell(fusefatCommand(kind, image, at)))
                 ::_exit(kUnavailable);
             return;
         }
@@ -157,7 +176,7 @@ struct Disks {
     void detach()
     {
         ASSERT_EQ(unplug(at), 0) << std::strerror(errno);
-        if (kind == Kind::FuseVfat)
+        if (isFuseVfat(kind))
             return;
         if (!kztest::detachLoopDevice(device))
             FAIL() << "the loop device stays busy";
@@ -189,10 +208,15 @@ bool onLoop(Kind kind)
     return kind != Kind::Tmpfs && kind != Kind::Overlay;
 }
 
+// Whether the block devices are read for a serial of their own, or act as
+// those of a machine whose disks report none (most virtual disks, many USB
+// sticks): then a loop device tells nothing of its image either.
+enum class Serials { Read, NoneReported };
+
 // Runs `body` once for each kind, each in a private mount namespace, and
 // says which kinds this machine could not mount.
 void forEachKind(std::initializer_list<Kind> kinds, const std::function<void(Kind, Disks&)>& body,
-                 bool ordinaryUser = false)
+                 bool ordinaryUser = false, Serials serials = Serials::Read)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to attach and mount disks";
@@ -202,6 +226,11 @@ void forEachKind(std::initializer_list<Kind> kinds, const std::function<void(Kin
         emptyTrash();
         kztest::TempDir d;
         const auto outcome = kztest::runWithPrivateMounts([&] {
+            if (serials == Serials::NoneReported) {
+                platform::KernelConditions conditions = kztest::runKernelConditions();
+                conditions.deviceSerials = false;
+                platform::setKernelConditions(conditions);
+            }
             Disks disks(kind, d.path());
             disks.ordinaryUser = ordinaryUser;
             if (onLoop(kind))
@@ -223,6 +252,29 @@ quint64 entriesOf(const fs::path& undo)
 {
     const auto contents = KZUndoFile::read(undo);
     return contents ? contents->entries.size() : 0;
+}
+
+// Those of them Restore lists: one kept for the disk itself after its item
+// went back from a disk that may have been a copy (one whose mount nothing
+// proves, before Linux 6.8) is not listed while no Trash holds its item.
+quint64 listedEntriesOf(const fs::path& undo)
+{
+    const auto contents = KZUndoFile::read(undo);
+    return contents ? quint64(std::count_if(contents->entries.begin(), contents->entries.end(),
+                                            [](const KZUndoFile::Entry& entry) {
+                                                return KZRestoreRemovedFiles::isListed(entry);
+                                            }))
+                    : 0;
+}
+
+// The removals Restore lists now: a record kept for the disk itself after
+// its items went back from a disk that may be a copy of it is not listed
+// while no Trash holds them.
+size_t listedRemovals()
+{
+    KZRestoreList list(homeTrash());
+    list.permanentItems();
+    return list.rows().size();
 }
 
 } // namespace
@@ -266,14 +318,17 @@ static void anotherDiskUnderTheOldNumber(Disks& disks)
         ASSERT_EQ(undoFiles.size(), 1u);
         const auto result = KZRestoreRemovedFiles().restoreFiles(undoFiles);
         EXPECT_EQ(result.restored, 0u);
-        EXPECT_EQ(result.notRestored.disconnected, 1u);
+        // Not connected; or, where B carries A's identity (written with the
+        // same UUID) and no serial tells them apart, not proved either way.
+        EXPECT_EQ(result.notRestored.total(), 1u);
+        EXPECT_EQ(result.notRestored.gone, 0u);
         EXPECT_FALSE(fs::exists(at / "w")) << "B's trashed item stays in B's Trash";
         EXPECT_EQ(entriesOf(undoFiles[0]), 1u) << "A's record is kept";
     });
     if (copy) {
         const auto undone = KZRestoreRemovedFiles().doUndoMove({{*copy}, {}, {}});
         EXPECT_EQ(undone.restored, 0u);
-        EXPECT_EQ(undone.notRestored.missingVolume, 1u);
+        EXPECT_EQ(undone.notRestored.missingVolume + undone.notRestored.possibleCopy, 1u);
         EXPECT_EQ(undone.kept.standardUndo.size(), 1u) << "the undo waits for A";
         EXPECT_FALSE(fs::exists(at / "t")) << "no folder is made on B";
         EXPECT_TRUE(fs::exists(dest / "x"));
@@ -288,7 +343,7 @@ static void anotherDiskUnderTheOldNumber(Disks& disks)
         const auto back = KZRestoreRemovedFiles().restoreFiles(undoFiles);
         EXPECT_EQ(back.restored, 1u);
         EXPECT_EQ(kztest::readFile(at / "w"), "A's own");
-        EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+        EXPECT_EQ(listedRemovals(), 0u);
     });
 }
 
@@ -302,6 +357,14 @@ TEST(KZProofOnEveryDisk, AnotherDiskUnderTheOldNumberIsNotTheItemsDiskForAnOrdin
 {
     forEachKind({Kind::Ext4, Kind::Ext4SameHalves, Kind::Xfs},
                 [](Kind, Disks& disks) { anotherDiskUnderTheOldNumber(disks); }, true);
+}
+
+TEST(KZProofOnEveryDisk, AnotherDiskUnderTheOldNumberIsNotTheItemsDiskWhereDisksReportNoSerial)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Ext4SameHalves, Kind::Xfs, Kind::Btrfs, Kind::FuseVfat},
+                [](Kind, Disks& disks) { anotherDiskUnderTheOldNumber(disks); }, false, Serials::NoneReported);
+    forEachKind({Kind::Ext4, Kind::Xfs}, [](Kind, Disks& disks) { anotherDiskUnderTheOldNumber(disks); }, true,
+                Serials::NoneReported);
 }
 
 // A duplicate folder moved away, deleted there by the user and made anew
@@ -338,7 +401,9 @@ static void folderOnAFreedInode(Disks& disks)
             const auto outcome = KZRestoreRemovedFiles().doUndoMove(dict);
             if (replaced) {
                 EXPECT_EQ(outcome.restored, 0u);
-                EXPECT_EQ(outcome.notRestored.gone, 1u);
+                // Gone; or, where nothing proves the mount (an overlay before
+                // Linux 6.8), on a disk that may be a copy: not gone there.
+                EXPECT_EQ(outcome.notRestored.gone + outcome.notRestored.possibleCopy, 1u);
                 EXPECT_EQ(kztest::readFile(at / "dest/D/mine"), "the user's");
                 EXPECT_FALSE(fs::exists(at / "t/b/D"));
             } else {
@@ -383,7 +448,7 @@ static void touchedTrashedFile(Disks& disks)
         if (fs::exists(b.currPosition)) {
             EXPECT_EQ(result.restored, 1u);
             EXPECT_EQ(result.notRestored.changed, 1u);
-            EXPECT_EQ(entriesOf(undo), 1u) << "the touched file is still in the Trash";
+            EXPECT_EQ(listedEntriesOf(undo), 1u) << "the touched file is still in the Trash";
             EXPECT_TRUE(platform::readTrashInfo(b.currPosition));
         } else {
             EXPECT_EQ(result.restored, 2u);
@@ -514,7 +579,12 @@ static void usedByteCopy(Disks& disks)
                 for (const fs::path& file : files)
                     ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
             }
-            const auto undoFiles = KZUndoFile::list(homeTrash());
+            // This round's removal: one an earlier round put back from a disk
+            // that may have been a copy stays, unlisted.
+            std::vector<fs::path> undoFiles;
+            for (const fs::path& file : KZUndoFile::list(homeTrash()))
+                if (listedEntriesOf(file) > 0)
+                    undoFiles.push_back(file);
             ASSERT_EQ(undoFiles.size(), 1u);
             const auto onCopy = KZRestoreRemovedFiles().restoreFiles(undoFiles);
             EXPECT_EQ(onCopy.restored, 0u);
@@ -530,7 +600,7 @@ static void usedByteCopy(Disks& disks)
             EXPECT_EQ(back.restored, 6u);
             for (int i = 0; i < 6; ++i)
                 EXPECT_EQ(kztest::readFile(files[size_t(i)]), std::to_string(i));
-            EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+            EXPECT_EQ(listedRemovals(), 0u);
         });
         fs::remove(disks.folder / "clone.img");
     }
@@ -645,13 +715,13 @@ void mountAgain(Disks& disks)
     const fs::path at = disks.at;
     ASSERT_EQ(unplug(at), 0) << std::strerror(errno);
     switch (disks.kind) {
-    case Kind::FuseVfat: {
+    case Kind::FuseVfat:
+    case Kind::FuseVfatUnnamed: {
         // The daemon of the last mount may still hold its image a moment.
         const fs::path image = disks.folder / "A.img";
         bool mounted = false;
         for (int attempt = 0; attempt < 50 && !mounted; ++attempt) {
-            mounted = kztest::shell("fusefat -o rw+,fsname=" + image.native() + " " + image.native() + " "
-                                    + at.native() + " >/dev/null 2>&1");
+            mounted = kztest::shell(fusefatCommand(disks.kind, image, at) + " >/dev/null 2>&1");
             if (!mounted)
                 ::usleep(100 * 1000);
         }
@@ -682,6 +752,10 @@ void backAfterAMount(Disks& disks, const platform::KernelConditions& later)
     const fs::path at = disks.at;
     if (disks.kind == Kind::Ext4)
         fs::remove(disks.folder / "A.img");
+    if (disks.kind == Kind::FuseVfatUnnamed) {
+        const auto facts = platform::fileSystemOf(at);
+        EXPECT_FALSE(facts.identity || facts.volume) << "a mount naming no device tells no identity";
+    }
     std::vector<KZPersistentUndoRecord> records;
     for (int i = 0; i < 3; ++i) {
         fs::create_directories(at / "t");
@@ -711,7 +785,7 @@ void backAfterAMount(Disks& disks, const platform::KernelConditions& later)
     EXPECT_EQ(restored.notRestored.disconnected, 0u) << "a connected disk is never called not connected";
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(kztest::readFile(at / "t" / std::to_string(i)), "trashed " + std::to_string(i));
-    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+    EXPECT_EQ(listedRemovals(), 0u);
 
     const auto undone = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
     EXPECT_EQ(undone.restored, 2u);
@@ -725,7 +799,7 @@ void backAfterAMount(Disks& disks, const platform::KernelConditions& later)
 
 TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountInAnotherBootAndNamespace)
 {
-    forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::Exfat, Kind::Overlay}, [](Kind, Disks& disks) {
+    forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::FuseVfatUnnamed, Kind::Exfat, Kind::Overlay}, [](Kind, Disks& disks) {
         platform::KernelConditions later = kztest::runKernelConditions();
         later.bootId = "a later boot";
         later.mountNamespace = "mnt:[4026531999]";
@@ -737,7 +811,7 @@ TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountInAnothe
 // file system alone, before and after.
 TEST(KZProofOnEveryDisk, ADiskWithoutHardwareIdentityIsItselfAfterAMountOnAKernelBefore68)
 {
-    forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::Exfat}, [](Kind, Disks& disks) {
+    forEachKind({Kind::Ext4, Kind::FuseVfat, Kind::FuseVfatUnnamed, Kind::Exfat}, [](Kind, Disks& disks) {
         platform::KernelConditions older = kztest::runKernelConditions();
         older.uniqueMountIds = false;
         platform::setKernelConditions(older);
@@ -790,4 +864,206 @@ TEST(KZProofOnEveryDisk, ACopyOnADiskBackUnderAnotherNumberIsStillTheCopy)
         if (!holder.empty())
             kztest::detachLoopDevice(holder);
     });
+}
+
+namespace {
+
+// A byte copy of disk A's image as it is now, made while A is detached, A
+// attached again after.
+fs::path cloneOfA(Disks& disks, const std::string& name)
+{
+    const fs::path clone = disks.folder / (name + ".img");
+    ::sync();
+    disks.detach();
+    EXPECT_TRUE(kztest::shell("cp --sparse=always " + (disks.folder / "A.img").native() + " " + clone.native()));
+    disks.attach(disks.folder / "A.img");
+    return clone;
+}
+
+// `count` files moved from src into dest on the disk, each with its undo.
+std::vector<KZUndoMovedItem> moveOnDisk(const fs::path& at, int count)
+{
+    std::vector<KZUndoMovedItem> moved;
+    fs::create_directories(at / "src");
+    fs::create_directories(at / "dest");
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "m" + std::to_string(i);
+        if (!fs::exists(at / "src" / name))
+            std::ofstream(at / "src" / name) << "moved " << i;
+        fs::rename(at / "src" / name, at / "dest" / name);
+        KZUndoMovedItem item{at / "dest" / name, at / "src" / name, false, false};
+        item.identity = platform::FileIdentity::ofPath(at / "dest" / name);
+        item.setOldFolderDisk(*platform::diskOf(at / "src"));
+        moved.push_back(std::move(item));
+    }
+    return moved;
+}
+
+} // namespace
+
+// Two disks of one file system identity, neither reporting a serial (two
+// sticks written from one image, a byte copy used since): B, written from
+// A before two files were moved on A and a file copied away from it, takes
+// A's place. B lacks the moved files and the copy's original, which proves
+// nothing of A: Undo keeps both undos, says the disk may be a copy, and
+// makes nothing on B. With A back, the files go back and the copy goes.
+TEST(KZProofOnEveryDisk, AnAbsenceOnADiskThatMayBeACopyProvesNothing)
+{
+    forEachKind(
+        {Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs, Kind::FuseVfat},
+        [](Kind, Disks& disks) {
+            const fs::path at = disks.at;
+            fs::create_directories(at / "src");
+            for (int i = 0; i < 2; ++i)
+                std::ofstream(at / "src" / ("m" + std::to_string(i))) << "moved " << i;
+            const fs::path imageB = cloneOfA(disks, "B");
+            std::vector<KZUndoMovedItem> undo = moveOnDisk(at, 2);
+            // The copy a move to another disk made, its original left on A.
+            fs::create_directories(at / "t/b");
+            std::ofstream(at / "t/b/x") << "copied away";
+            const fs::path away = disks.folder / "away";
+            fs::create_directories(away);
+            fs::copy_file(at / "t/b/x", away / "x");
+            KZUndoMovedItem copy{away / "x", at / "t/b/x", false, true};
+            copy.copyIdentity = KZCopyIdentity::capture(away / "x");
+            copy.identity = platform::FileIdentity::ofPath(away / "x");
+            copy.setOldFolderDisk(*platform::diskOf(at / "t/b"));
+            undo.push_back(copy);
+            ::sync();
+
+            disks.detach();
+            disks.attach(imageB);
+            const auto onB = KZRestoreRemovedFiles().doUndoMove({undo, {}, {}});
+            EXPECT_EQ(onB.restored, 0u);
+            EXPECT_EQ(onB.notRestored.possibleCopy, 3u);
+            EXPECT_EQ(onB.notRestored.copiesPossibleCopy, 1u);
+            EXPECT_EQ(onB.notRestored.gone, 0u) << "nothing is called moved, renamed or deleted";
+            EXPECT_EQ(onB.notRestored.reasonKey(), QStringLiteral("not_restored_several"));
+            EXPECT_EQ(onB.kept.standardUndo.size(), 3u) << "every undo waits for the disk itself";
+            EXPECT_FALSE(fs::exists(at / "t")) << "no folder is made on B for the copy";
+            EXPECT_EQ(kztest::readFile(away / "x"), "copied away");
+            EXPECT_EQ(kztest::readFile(at / "src/m0"), "moved 0") << "B's own file stays";
+
+            disks.detach();
+            disks.attach(disks.folder / "A.img");
+            const auto onA = KZRestoreRemovedFiles().doUndoMove(onB.kept);
+            EXPECT_EQ(onA.restored, 2u);
+            EXPECT_EQ(onA.notRestored.total(), 0u);
+            EXPECT_TRUE(onA.kept.standardUndo.empty());
+            for (int i = 0; i < 2; ++i)
+                EXPECT_EQ(kztest::readFile(at / "src" / ("m" + std::to_string(i))), "moved " + std::to_string(i));
+            EXPECT_FALSE(fs::exists(away / "x")) << "the copy goes while its original is there";
+            EXPECT_EQ(kztest::readFile(at / "t/b/x"), "copied away");
+        },
+        false, Serials::NoneReported);
+}
+
+// The words for each kind of item left on such a disk.
+TEST(KZProofOnEveryDisk, WhatIsLeftOnADiskThatMayBeACopyIsToldSo)
+{
+    KZRestoreRemovedFiles::NotRestored moved{.afterMove = true};
+    moved.add(KZRestoreRemovedFiles::ItemResult::OnPossibleCopy);
+    EXPECT_EQ(moved.reasonKey(), QStringLiteral("not_restored_possible_copy_moved"));
+    KZRestoreRemovedFiles::NotRestored copies{.afterMove = true};
+    copies.add(KZRestoreRemovedFiles::ItemResult::OnPossibleCopy, true);
+    EXPECT_EQ(copies.reasonKey(), QStringLiteral("not_restored_copy_possible_copy"));
+    KZRestoreRemovedFiles::NotRestored twins;
+    twins.add(KZRestoreRemovedFiles::ItemResult::TwinDisks);
+    EXPECT_EQ(twins.reasonKey(), QStringLiteral("not_restored_twin_disks"));
+    EXPECT_EQ(twins.total(), 1u);
+}
+
+// A disk with no serial: three items trashed and one moved, then a byte
+// copy of it made. While the copy is connected beside the disk, the two
+// carry one identity and nothing tells them apart: nothing is put back
+// from either. The copy alone in the disk's place: its items go back, and
+// the user is told they went back on a disk that may be a copy; the
+// records are kept but not listed. The disk itself back: its Trash still
+// holds the items, and they are listed and put back again.
+static void byteCopyInTheDisksPlace(Disks& disks)
+{
+    const fs::path at = disks.at;
+    std::vector<KZPersistentUndoRecord> records;
+    std::vector<KZUndoMovedItem> moved;
+    disks.asUser([&] {
+        fs::create_directories(at / "r");
+        for (int i = 0; i < 3; ++i) {
+            std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
+            records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
+        }
+        writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+    });
+    if (!disks.ordinaryUser)
+        moved = moveOnDisk(at, 1);
+    const fs::path clone = cloneOfA(disks, "clone");
+
+    // The copy connected beside the disk, on a loop device of its own.
+    const fs::path beside = disks.folder / "beside";
+    fs::create_directories(beside);
+    const std::string cloneDevice = kztest::shellOutput("losetup -f --show " + clone.native());
+    ASSERT_FALSE(cloneDevice.empty());
+    ASSERT_TRUE(kztest::shell("mount " + cloneDevice + " " + beside.native()));
+    disks.asUser([&] {
+        const auto twins = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(twins.restored, 0u);
+        EXPECT_EQ(twins.notRestored.twinDisks, 3u);
+        EXPECT_EQ(twins.notRestored.reasonKey(), QStringLiteral("not_restored_twin_disks"));
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_FALSE(fs::exists(at / "r" / std::to_string(i)));
+            EXPECT_FALSE(fs::exists(beside / "r" / std::to_string(i)));
+        }
+        EXPECT_EQ(listedRemovals(), 1u);
+    });
+    if (!moved.empty()) {
+        const auto twins = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
+        EXPECT_EQ(twins.restored, 0u);
+        EXPECT_EQ(twins.notRestored.twinDisks, 1u);
+        EXPECT_EQ(twins.kept.standardUndo.size(), 1u);
+        EXPECT_TRUE(fs::exists(at / "dest/m0"));
+    }
+    ASSERT_EQ(unplug(beside), 0);
+    ASSERT_TRUE(kztest::detachLoopDevice(cloneDevice));
+
+    // The copy alone, in the disk's place.
+    disks.detach();
+    disks.attach(clone);
+    disks.asUser([&] {
+        const auto onCopy = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(onCopy.restored, 3u);
+        EXPECT_EQ(onCopy.onPossibleCopy, 3u);
+        ASSERT_EQ(KZUndoFile::list(homeTrash()).size(), 1u) << "the records are kept for the disk itself";
+        EXPECT_EQ(listedRemovals(), 0u) << "and listed only while a Trash holds their items";
+        EXPECT_FALSE(KZRestoreList::areTherePermanentFiles(homeTrash())) << "Restore is not offered for them";
+        // Asked again, the copy's Trash holds nothing of them: nothing is
+        // said of them, and nothing is dropped.
+        const auto again = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(again.restored + again.notRestored.total(), 0u);
+        EXPECT_EQ(entriesOf(KZUndoFile::list(homeTrash()).front()), 3u);
+    });
+    if (!moved.empty()) {
+        const auto onCopy = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
+        EXPECT_EQ(onCopy.restored, 1u);
+        EXPECT_EQ(onCopy.onPossibleCopy, 1u);
+    }
+
+    // The disk itself back: its Trash holds the items at their names.
+    disks.detach();
+    disks.attach(disks.folder / "A.img");
+    disks.asUser([&] {
+        EXPECT_EQ(listedRemovals(), 1u);
+        EXPECT_TRUE(KZRestoreList::areTherePermanentFiles(homeTrash()));
+        const auto back = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(back.restored, 3u);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(kztest::readFile(at / "r" / std::to_string(i)), "trashed " + std::to_string(i));
+        EXPECT_EQ(listedRemovals(), 0u);
+    });
+}
+
+TEST(KZProofOnEveryDisk, AByteCopyInTheDisksPlaceLeavesTheDiskItsRecords)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth}, [](Kind, Disks& disks) { byteCopyInTheDisksPlace(disks); }, false,
+                Serials::NoneReported);
+    forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { byteCopyInTheDisksPlace(disks); }, true,
+                Serials::NoneReported);
 }

@@ -184,9 +184,10 @@ void KZRestoreWindowCntrl::restoreAction()
             const quint64 restored = n.userInfo.value(QStringLiteral("restoredItems")).toULongLong();
             const quint64 notRestored = n.userInfo.value(QStringLiteral("notRestoredItems")).toULongLong();
             const QString reason = n.userInfo.value(QStringLiteral("notRestoredReason")).toString();
-            platform::runOnMain([self, donePaths, restored, notRestored, reason] {
+            const quint64 onPossibleCopy = n.userInfo.value(QStringLiteral("onPossibleCopy")).toULongLong();
+            platform::runOnMain([self, donePaths, restored, notRestored, reason, onPossibleCopy] {
                 if (self)
-                    self->updateRestoredList(donePaths, restored, notRestored, reason);
+                    self->updateRestoredList(donePaths, restored, notRestored, reason, onPossibleCopy);
             });
         });
     progress_ = new KZRestoreProgressWindow(engine_, this, platform::localizedString(QStringLiteral("preparing_restore")));
@@ -194,7 +195,7 @@ void KZRestoreWindowCntrl::restoreAction()
 }
 
 void KZRestoreWindowCntrl::updateRestoredList(const QVariantList& donePaths, quint64 restored, quint64 notRestored,
-                                              const QString& reasonKey)
+                                              const QString& reasonKey, quint64 onPossibleCopy)
 {
     subscription_ = {};
     restoring_ = false;
@@ -213,8 +214,8 @@ void KZRestoreWindowCntrl::updateRestoredList(const QVariantList& donePaths, qui
     reload();
     restoreBtn_->setEnabled(false);
     QPointer<KZRestoreWindowCntrl> self(this);
-    const auto tell = [self, restored, notRestored, reasonKey] {
-        KZRestoreRemovedFiles::tellOutcome(restored, notRestored, reasonKey, true);
+    const auto tell = [self, restored, notRestored, reasonKey, onPossibleCopy] {
+        KZRestoreRemovedFiles::tellOutcome(restored, notRestored, reasonKey, true, onPossibleCopy);
         if (self && self->rows_.rows().empty())
             self->close();
     };

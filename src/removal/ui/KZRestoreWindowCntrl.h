@@ -40,7 +40,7 @@ private:
     void fitRowHeights();
     void itemChanged(QTreeWidgetItem* item, int column);
     void updateRestoredList(const QVariantList& paths, quint64 restored, quint64 notRestored,
-                            const QString& reasonKey);
+                            const QString& reasonKey, quint64 onPossibleCopy = 0);
 
     KZRestoreRemovedFiles& engine_;
     std::filesystem::path trashDir_;

@@ -1,0 +1,152 @@
+#include "platform/ConnectedDisks.h"
+
+#include "platform/DiskIdentity.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// A mount table larger than this is read no further: what lies beyond is
+// not asked.
+constexpr size_t kMaxTableBytes = size_t(4) << 20;
+
+std::string mountTableText()
+{
+    const int fd = ::open("/proc/thread-self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string text;
+    std::array<char, 16384> buffer{};
+    while (text.size() < kMaxTableBytes) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        text.append(buffer.data(), size_t(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+// mountinfo escapes a blank, a tab, a newline and a backslash as octal.
+std::string unescaped(std::string_view field)
+{
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()
+            && field.substr(i + 1, 3).find_first_not_of("01234567") == std::string_view::npos) {
+            out += char(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0'));
+            i += 3;
+            continue;
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+// File systems that hold no disk of the user's, or whose server may not
+// answer: never asked.
+bool isAsked(std::string_view type)
+{
+    static const std::set<std::string_view> kernel{
+        "proc",     "sysfs",    "devtmpfs", "devpts",    "cgroup",   "cgroup2",  "securityfs", "debugfs",
+        "tracefs",  "pstore",   "bpf",      "configfs",  "fusectl",  "mqueue",   "hugetlbfs",  "autofs",
+        "binfmt_misc", "efivarfs", "nsfs",  "rpc_pipefs", "selinuxfs", "ramfs",  "squashfs",   "iso9660"};
+    if (kernel.count(type))
+        return false;
+    for (const std::string_view remote : {"nfs", "cifs", "smb", "ceph", "9p", "afs", "gluster", "lustre", "ssh",
+                                          "rclone", "s3fs", "gvfs", "davfs", "curlftp", "beegfs"})
+        if (type.find(remote) != std::string_view::npos)
+            return false;
+    return true;
+}
+
+// A FUSE file system is asked only where it was mounted from a disk image
+// or a device, which a byte copy can share: one that serves a network or
+// anything else may take its time to answer, or never answer.
+bool isDiskSource(const std::string& source)
+{
+    struct stat st {};
+    return !source.empty() && source[0] == '/' && ::stat(source.c_str(), &st) == 0
+           && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+}
+
+struct Table {
+    std::string text;
+    // Each mounted file system's identity by its device number.
+    std::map<quint64, std::optional<quint64>> identities;
+};
+
+Table identitiesOf(std::string text)
+{
+    Table table{std::move(text), {}};
+    std::set<quint64> asked;
+    std::string_view rest(table.text);
+    while (!rest.empty()) {
+        const size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        // ID, parent, major:minor, root, mount point, ... " - " type source.
+        const size_t separator = line.find(" - ");
+        if (separator == std::string_view::npos)
+            continue;
+        std::string_view fields = line.substr(0, separator);
+        std::array<std::string_view, 5> first{};
+        for (auto& field : first) {
+            const size_t blank = fields.find(' ');
+            field = fields.substr(0, blank);
+            fields = blank == std::string_view::npos ? std::string_view() : fields.substr(blank + 1);
+        }
+        std::string_view type = line.substr(separator + 3);
+        std::string_view source = type.substr(std::min(type.size(), type.find(' ') + 1));
+        type = type.substr(0, type.find(' '));
+        source = source.substr(0, source.find(' '));
+        if (first[4].empty() || !isAsked(type) || (type.substr(0, 4) == "fuse" && !isDiskSource(unescaped(source))))
+            continue;
+        const std::string mountPoint = unescaped(first[4]);
+        const int fd = ::open(mountPoint.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && asked.insert(quint64(st.st_dev)).second)
+            table.identities[quint64(st.st_dev)] = fileSystemAt(fd, "").identity;
+        ::close(fd);
+    }
+    return table;
+}
+
+std::mutex tableMutex;
+Table lastTable;
+
+} // namespace
+
+bool anotherConnectedDiskCarries(quint64 fileSystem, quint64 device)
+{
+    std::string text = mountTableText();
+    if (text.empty())
+        return false;
+    std::lock_guard guard(tableMutex);
+    if (text != lastTable.text)
+        lastTable = identitiesOf(std::move(text));
+    for (const auto& [mounted, identity] : lastTable.identities)
+        if (mounted != device && identity == fileSystem)
+            return true;
+    return false;
+}
+
+} // namespace platform
