@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 using namespace removaltest;
 
@@ -199,14 +200,15 @@ void forEachKind(std::initializer_list<Kind> kinds, const std::function<void(Kin
     for (Kind kind : kinds) {
         SCOPED_TRACE(nameOf(kind));
         emptyTrash();
-        kztest::TempDir d;
+        // The ordinary user reaches its folder whatever TMPDIR is.
+        const auto d = ordinaryUser ? std::make_unique<kztest::UserFolder>() : std::make_unique<kztest::TempDir>();
         const auto outcome = kztest::runWithPrivateMounts([&] {
-            Disks disks(kind, d.path());
+            Disks disks(kind, d->path());
             disks.ordinaryUser = ordinaryUser;
             if (onLoop(kind))
                 disks.attach(disks.make("A"));
             else
-                mountOther(kind, d.path(), disks.at);
+                mountOther(kind, d->path(), disks.at);
             body(kind, disks);
         });
         if (outcome == kztest::Isolated::Unavailable)
