@@ -2,9 +2,9 @@
 // around a removal: Trash, move and copy removals, Undo, Restore and the
 // recovery of a removal killed part-way, interleaved with the disk
 // unplugged, another disk (with and without an identity of its own) given
-// its old device number, a used byte copy of it in its place, the disk back
-// under another number, a trashed item touched, opened to others, edited or
-// saved anew, the Trash emptied and a new file or a backup copy made on a
+// its old device number, a used byte copy of it in its place or beside it,
+// the disk back under another number, a trashed item touched, opened to
+// others, edited or saved anew, the Trash emptied and a new file or a backup copy made on a
 // freed inode. After every step the tree is held to four rules: no file is
 // lost; nothing is written on a disk that is not the item's; no record goes
 // while its item lies in a Trash of a disk that can come back; nothing is
@@ -343,9 +343,7 @@ const char* nameOf(Event e)
 
 // Events whose handling is not finished yet, by the word that draws them
 // too: KZ_MODEL_EVENTS=all, or some of the words joined by commas.
-// A clone beside the disk: two connected disks of one file-system identity,
-// which without serials nothing tells apart; neither may be acted on.
-const std::map<Event, std::string> kPendingEvents = {{Event::CloneAlongside, "clone-alongside"}};
+const std::map<Event, std::string> kPendingEvents = {};
 
 // Whether KZ_MODEL_EVENTS names `word` (or is "all").
 bool pendingChosen(const std::string& word)
