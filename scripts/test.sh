@@ -14,13 +14,21 @@ scripts/deps.sh || exit 1
 
 failures=()
 
-# The removal, Undo and Restore suites run a second time with their
+# The removal, Undo and Restore suites, and the app's and the results'
+# (which save, reopen and follow items), run a second time with their
 # temporary folders (and so the sandboxed home and its Trash) on the kind of
 # disk users keep files on: the memory file system the other runs prefer
-# gives no inode generation, syncs nothing and hands out inodes its own way.
-# The cases that mount disks of every kind themselves run once.
+# gives no inode generation, syncs nothing and hands out a freed inode to no
+# one. The cases that mount disks of every kind themselves run once there.
 removal_suites='^kz_removal(_ui)?_tests$'
+on_disk_suites='^kz_(removal|app|result_model|result_panes|result_window|resultfiles)(_ui)?_tests$'
 mounts_own_disks='(^|/)KZ(ProofOnEveryDisk|RemovalModel)\.'
+# The cases that attach loop disks of their own, run again with devices that
+# report no serial, as the usual USB stick's do.
+loop_disk_cases='(^|/)KZ(ProofOnEveryDisk|RemovalModel|RemovalModelCase|DiskIdentity|TrashWithoutModes)\.'
+# The decisions about disks and items, which the ordinary user's run below
+# takes beside the removal suites.
+identity_cases='^(DiskDecision|IdentityDecision|FileIdentity)\.'
 
 # A folder whose file system is no memory one, that the tests' ordinary user
 # (uid 65534) can write into as into /tmp; nothing when there is none.
@@ -69,6 +77,69 @@ ctest_on_disk() {
   echo "(temporary folders in $folder, on $(stat -f -c %T "$folder"))"
   (cd "$dir" && TMPDIR=$folder "$@")
 }
+# Runs ctest in build folder $1, with the rest of the arguments, as the
+# ordinary user 65534, where root passes checks of owner and permission and
+# opens block devices that a user may not: with TMPDIR (and so the sandboxed
+# home) on a disk without hardware identity, a fresh ext4 image on a loop
+# device whose file is deleted once mounted. All of it happens in a mount
+# namespace of this run's own, where each folder above the checkout that the
+# user may not enter is shown through an open one, and ctest keeps its
+# records in a folder of the user's; its list of failures is copied back.
+# Status 77 when it cannot run here (not root, or no loop device).
+ctest_as_ordinary_user() {
+  local dir=$1
+  shift
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "(this run's user is an ordinary one already: the run as uid 65534 is left out)"
+    return 77
+  fi
+  local at list status=0
+  at=$(mktemp -d /tmp/maravex-user.XXXXXX) || return 1
+  list=$(mktemp /tmp/maravex-user-failed.XXXXXX) || return 1
+  unshare -m --propagation private bash -c '
+    dir=$1 at=$2 list=$3
+    shift 3
+    as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+    # Each folder above the checkout that the user may not enter: covered by
+    # an open one that shows the next folder down, bound from where it is.
+    here=
+    IFS=/ read -ra parts <<< "${PWD#/}"
+    for part in "${parts[@]}"; do
+      if ! as_user test -x "${here:-/}"; then
+        stash=$(mktemp -d "$at/reach.XXXXXX") &&
+          mount --rbind "$here/$part" "$stash" &&
+          mount -t tmpfs -o mode=0755 maravex-reach "${here:-/}" &&
+          mkdir "$here/$part" && mount --rbind "$stash" "$here/$part" || {
+          echo "(${here:-/} could not be opened to the user: the run as uid 65534 is left out)"
+          exit 77
+        }
+      fi
+      here=$here/$part
+    done
+    if ! as_user test -r "$dir/CTestTestfile.cmake"; then
+      echo "(the build cannot be read by other users: the run as uid 65534 is left out)"
+      exit 77
+    fi
+    image=$dir/user-disk.img
+    rm -f "$image"
+    if ! { truncate -s 4G "$image" && mkfs.ext4 -q "$image" && mount -o loop "$image" "$at"; }; then
+      echo "(no ext4 image could be mounted here: the run as uid 65534 is left out)"
+      exit 77
+    fi
+    rm -f "$image"
+    chmod 1777 "$at"
+    mkdir -p "$dir/Testing" && mount -t tmpfs -o mode=0755,uid=65534,gid=65534 maravex-testing "$dir/Testing" || exit 77
+    echo "(as uid 65534, temporary folders on an ext4 image without hardware identity at $at)"
+    status=0
+    (cd "$dir" && as_user env HOME="$at" TMPDIR="$at" "$@") || status=$?
+    cp "$dir/Testing/Temporary/LastTestsFailed.log" "$list" 2>/dev/null
+    exit "$status"' _ "$dir" "$at" "$list" "$@" || status=$?
+  rm -r --one-file-system "$at"
+  rm -f "$dir/user-disk.img"
+  mkdir -p "$dir/Testing/Temporary"
+  if [ -s "$list" ]; then mv "$list" "$dir/Testing/Temporary/LastTestsFailed.log"; else rm -f "$list"; fi
+  return "$status"
+}
 # Adds to the failures each test that ctest's list $2 names, under the run's
 # name $1; the run alone where ctest listed none (a crash of ctest itself).
 list_failures() {
@@ -109,12 +180,31 @@ for variant in full headless; do
   rm -f "$failedList"
   (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 600) ||
     list_failures "$variant" "$failedList"
-  echo "== $variant: removal tests on a disk"
+  echo "== $variant: removal, app and result tests on a disk"
   rm -f "$failedList"
   if ! QT_QPA_PLATFORM=offscreen ctest_on_disk "$dir" ctest --output-on-failure -j "$jobs" --timeout 600 \
-    -L "$removal_suites" -E "$mounts_own_disks"; then
+    -L "$on_disk_suites" -E "$mounts_own_disks"; then
     list_failures "$variant on a disk" "$failedList"
   fi
+  # The usual USB stick reports no serial: its disk is told by its file
+  # system's identity alone, and a byte copy of it shares that.
+  echo "== $variant: loop-disk cases with devices that report no serial"
+  rm -f "$failedList"
+  (cd "$dir" && MARAVEX_TEST_KERNEL=no-device-serial QT_QPA_PLATFORM=offscreen \
+    ctest --output-on-failure -j "$jobs" --timeout 600 -L "$removal_suites" -R "$loop_disk_cases") ||
+    list_failures "$variant without device serials" "$failedList"
+  # As the ordinary user: the cases that need root to mount skip there.
+  for run in "removal tests:-L:$removal_suites" "identity decisions:-R:$identity_cases"; do
+    IFS=: read -r what option pattern <<< "$run"
+    echo "== $variant: $what as an ordinary user"
+    rm -f "$failedList"
+    QT_QPA_PLATFORM=offscreen ctest_as_ordinary_user "$dir" ctest --output-on-failure -j "$jobs" --timeout 600 \
+      "$option" "$pattern"
+    case $? in
+      0 | 77) ;;
+      *) list_failures "$variant $what as an ordinary user" "$failedList" ;;
+    esac
+  done
   # Once more as on a kernel before 6.8 (Debian 12's), which gives no mount
   # ID that lasts: a disk is then told by what it is, never by its mount.
   echo "== $variant: removal tests without unique mount IDs"

@@ -53,7 +53,7 @@ protected:
     KZItemReader reader() const { return KZItemReader(criteria, {}, 0, nullptr, KZFilesUtilities::sharedControl()); }
 
     KZSearchCriteria criteria;
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
 };
 
 TEST_F(KZItemAttributesTest, EachKindOfItemIsToldApartAlsoFromAListing)

@@ -937,7 +937,7 @@ TEST(KZSearchControllerInMounts, DISABLED_PrintsWhatTheSearchFinds)
 // beside them is. The same for an ordinary user.
 TEST(KZSearchController, ALibraryFolderMountedInsideASourceIsNotWalked)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     dir.write("lib/Family.photoslibrary/Masters/a.jpg", "same picture");
     dir.write("lib/Family.photoslibrary/Masters/b.jpg", "same picture");
     dir.write("lib/Family.photoslibrary/Masters/2024/c.jpg", "another picture");

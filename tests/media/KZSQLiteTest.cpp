@@ -509,7 +509,7 @@ TEST(KZSQLite, ASparseLogIsCopiedAsHolesAndNeverPastTheRoomLeft)
 // so are more rows than such a database could hold.
 TEST(KZSQLite, AnEndlessAnswerIsStoppedAtABoundFittingTheDatabase)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     const fs::path db = dir / "endless.db";
     ASSERT_EQ(kztest::runSQLiteScript(
                   db, "CREATE TABLE t (x INTEGER);\n"

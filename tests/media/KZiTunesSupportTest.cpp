@@ -422,7 +422,7 @@ int runUnprivileged(const std::function<bool()>& check)
 // known.
 TEST(KZiTunesSupportUnread, KeepsOutWhatCanBeLearnedOfTheMediaFolder)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     kztest::ScopedDefaults defaults;
     const kztest::EnvGuard home("HOME");
     ::setenv("HOME", dir.path().c_str(), 1);

@@ -19,7 +19,7 @@ TEST(AnchoredItem, OnlyLinksTheUserCannotChangeAreFollowed)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to make links an ordinary user cannot change";
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     ::chmod(dir.path().c_str(), 0755);
     dir.write("var/home/me/x", "1");
     ::chmod((dir / "var").c_str(), 0755);

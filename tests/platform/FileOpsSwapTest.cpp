@@ -92,7 +92,7 @@ TEST(FileOpsSwap, AFifoIsRefusedAtOnceNeverWaitedOn)
 // ordinary user to their folders.
 TEST(FileOpsSwap, FoldersMadeOnTheWayNeverPassThroughALink)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     ::chmod(dir.path().c_str(), 0755);
     fs::create_directories(dir / "mine/place");
     fs::create_directories(dir / "other");

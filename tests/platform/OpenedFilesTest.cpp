@@ -224,7 +224,7 @@ int asNobody(const std::function<int()>& body)
 // ordinary user.
 TEST(OpenedFiles, AnotherUsersSocketInTheFolderIsNotWaitedFor)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     const passwd* user = ::getpwnam("nobody");
     if (::geteuid() != 0 || !user)
         GTEST_SKIP() << "needs root to start a child as another user";
@@ -398,7 +398,7 @@ TEST(OpenedFiles, TheSocketLivesInAFolderNobodyElseMayEnter)
 // user starts, and an ordinary user owns it while root starts.
 TEST(OpenedFiles, AFolderThatIsNotPrivateIsPassedOverAndEveryStartMeetsInTheNext)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     kztest::EnvGuard runtime("XDG_RUNTIME_DIR");
     kztest::EnvGuard temporary("TMPDIR");
     kztest::EnvGuard cacheHome("XDG_CACHE_HOME");

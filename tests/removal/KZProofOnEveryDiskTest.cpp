@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 using namespace removaltest;
 
@@ -224,19 +225,20 @@ void forEachKind(std::initializer_list<Kind> kinds, const std::function<void(Kin
     for (Kind kind : kinds) {
         SCOPED_TRACE(nameOf(kind));
         emptyTrash();
-        kztest::TempDir d;
+        // The ordinary user reaches its folder whatever TMPDIR is.
+        const auto d = ordinaryUser ? std::make_unique<kztest::UserFolder>() : std::make_unique<kztest::TempDir>();
         const auto outcome = kztest::runWithPrivateMounts([&] {
             if (serials == Serials::NoneReported) {
                 platform::KernelConditions conditions = kztest::runKernelConditions();
                 conditions.deviceSerials = false;
                 platform::setKernelConditions(conditions);
             }
-            Disks disks(kind, d.path());
+            Disks disks(kind, d->path());
             disks.ordinaryUser = ordinaryUser;
             if (onLoop(kind))
                 disks.attach(disks.make("A"));
             else
-                mountOther(kind, d.path(), disks.at);
+                mountOther(kind, d->path(), disks.at);
             body(kind, disks);
         });
         if (outcome == kztest::Isolated::Unavailable)

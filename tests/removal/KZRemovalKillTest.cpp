@@ -358,9 +358,11 @@ int recoverKilledAt(int dieAt)
 // user now, with a home of its own.
 bool becomeUser(int uid)
 {
+    const fs::path temporary = kztest::placeWritableBy(unsigned(uid));
     if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid_t(uid)) != 0)
         return false;
-    std::string home = (fs::temp_directory_path() / "kzuser-XXXXXX").native();
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+    std::string home = (temporary / "kzuser-XXXXXX").native();
     if (!::mkdtemp(home.data()))
         return false;
     for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
@@ -590,7 +592,7 @@ TEST(KZRemovalKill, ARecoveryKilledAtAnyStepAndRunAgainListsEachItemOnce)
         int step = 1;
         for (;; ++step) {
             SCOPED_TRACE(step);
-            kztest::TempDir dir;
+            kztest::UserFolder dir;
             kztest::EnvGuard data("XDG_DATA_HOME");
             ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
             fs::create_directories(dir / "data");

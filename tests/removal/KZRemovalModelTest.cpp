@@ -2,9 +2,9 @@
 // around a removal: Trash, move and copy removals, Undo, Restore and the
 // recovery of a removal killed part-way, interleaved with the disk
 // unplugged, another disk (with and without an identity of its own) given
-// its old device number, a used byte copy of it in its place, the disk back
-// under another number, a trashed item touched, opened to others, edited or
-// saved anew, the Trash emptied and a new file or a backup copy made on a
+// its old device number, a used byte copy of it in its place or beside it,
+// the disk back under another number, a trashed item touched, opened to
+// others, edited or saved anew, the Trash emptied and a new file or a backup copy made on a
 // freed inode. After every step the tree is held to four rules: no file is
 // lost; nothing is written on a disk that is not the item's; no record goes
 // while its item lies in a Trash of a disk that can come back; nothing is
@@ -16,7 +16,7 @@
 // KZ_MODEL_FIRST_SEED=N starts the KZ_MODEL_SEEDS sequences at N (and
 // scripts/model-seeds.sh runs a range and names each failing seed);
 // KZ_MODEL_EVENTS=all also draws the events whose handling is still being
-// finished (see kPendingEvents).
+// finished (see kPendingEvents) and the vfat kind (kNumberingAnew).
 
 #include "LoopDisks.h"
 #include "RemovalTestSupport.h"
@@ -47,7 +47,15 @@ using namespace removaltest;
 
 namespace {
 
-enum class Kind { Ext4, Ext4NoBirth, Xfs, Btrfs };
+// Exfat and FuseVfat: the usual USB stick, exFAT through exfat-fuse and vfat
+// through fusefat, each on a loop device: no modes, no birth times, and
+// files numbered anew at every mount.
+enum class Kind { Ext4, Ext4NoBirth, Xfs, Btrfs, Exfat, FuseVfat };
+
+bool onFuse(Kind kind)
+{
+    return kind == Kind::Exfat || kind == Kind::FuseVfat;
+}
 
 const char* nameOf(Kind kind)
 {
@@ -60,6 +68,10 @@ const char* nameOf(Kind kind)
         return "xfs";
     case Kind::Btrfs:
         return "btrfs";
+    case Kind::Exfat:
+        return "exfat_fuse";
+    case Kind::FuseVfat:
+        return "vfat_fuse";
     }
     return "?";
 }
@@ -106,14 +118,32 @@ struct ModelDisks {
     std::string holder;    // holds oldDevice while the disk is elsewhere
     Mounted mounted = Mounted::Nothing;
     bool cloneMade = false;
+    // The byte copy, mounted at a place of its own while the item's disk
+    // comes and goes: two disks of one file-system identity at once.
+    fs::path cloneAt;
+    std::string cloneDevice;
 
-    ModelDisks(Kind k, const fs::path& f) : kind(k), folder(f), at(f / "mnt") { fs::create_directories(at); }
+    ModelDisks(Kind k, const fs::path& f) : kind(k), folder(f), at(f / "mnt"), cloneAt(f / "mnt-clone")
+    {
+        fs::create_directories(at);
+    }
     ~ModelDisks()
     {
         ::umount2(at.c_str(), MNT_DETACH);
-        for (const std::string& d : {device, holder})
+        if (!cloneDevice.empty())
+            ::umount2(cloneAt.c_str(), MNT_DETACH);
+        for (const std::string& d : {device, holder, cloneDevice})
             if (!d.empty())
                 kztest::shell("losetup -d " + d);
+    }
+    // The file system on `dev` mounted at `on`, as the stick's driver does.
+    bool mountDevice(const std::string& dev, const fs::path& on) const
+    {
+        if (kind == Kind::Exfat)
+            return kztest::shell("mount.exfat-fuse " + dev + " " + on.native());
+        if (kind == Kind::FuseVfat)
+            return kztest::shell("fusefat -o rw+ " + dev + " " + on.native());
+        return kztest::shell("mount " + dev + " " + on.native());
     }
 
     // The item's disk image, wherever a move on its own disk put it.
@@ -128,7 +158,14 @@ struct ModelDisks {
     bool remount()
     {
         ::sync();
-        return ::umount2(at.c_str(), 0) == 0 && kztest::shell("mount " + device + " " + at.native());
+        if (::umount2(at.c_str(), 0) != 0)
+            return false;
+        // A FUSE driver lets its device go only once it has written all:
+        // the device is attached anew after it, under its number.
+        if (onFuse(kind)
+            && (!kztest::detachLoopDevice(device) || !kztest::shell("losetup " + device + " " + image("A").native())))
+            return false;
+        return mountDevice(device, at);
     }
     // The unplugged disk's image moved into a folder of its own disk.
     bool moveImage(int n)
@@ -146,6 +183,11 @@ struct ModelDisks {
     bool make(const char* name, bool withoutIdentity = false)
     {
         const fs::path file = image(name);
+        if (kind == Kind::Exfat) // its volume serial cannot be chosen
+            return kztest::shell("truncate -s 64M " + file.native()) && kztest::shell("mkfs.exfat " + file.native());
+        if (kind == Kind::FuseVfat)
+            return kztest::shell("truncate -s 32M " + file.native())
+                && kztest::shell(std::string("mkfs.vfat ") + (withoutIdentity ? "-i 00000000 " : "") + file.native());
         const char* size = kind == Kind::Xfs ? "320M" : kind == Kind::Btrfs ? "160M" : "32M";
         std::string mkfs = kind == Kind::Xfs     ? "mkfs.xfs -q"
                            : kind == Kind::Btrfs ? "mkfs.btrfs -q"
@@ -167,7 +209,7 @@ struct ModelDisks {
         } else {
             return false;
         }
-        if (!kztest::shell("mount " + device + " " + at.native())) {
+        if (!mountDevice(device, at)) {
             kztest::shell("losetup -d " + device);
             device.clear();
             return false;
@@ -224,6 +266,20 @@ struct ModelDisks {
         cloneMade = kztest::shell("cp --sparse=always " + image("A").native() + " " + image("clone").native());
         return cloneMade;
     }
+    bool attachCloneAlongside()
+    {
+        fs::create_directories(cloneAt);
+        cloneDevice = kztest::shellOutput("losetup -f --show " + image("clone").native());
+        if (cloneDevice.empty())
+            return false;
+        if (!mountDevice(cloneDevice, cloneAt)) {
+            kztest::detachLoopDevice(cloneDevice);
+            cloneDevice.clear();
+            return false;
+        }
+        return true;
+    }
+    bool cloneAlongside() const { return !cloneDevice.empty(); }
     bool itemsDisk() const { return mounted == Mounted::Disk || mounted == Mounted::DiskElsewhere; }
 };
 
@@ -251,6 +307,7 @@ enum class Event {
     Remount,
     AnotherBoot,
     ImageMoved,
+    CloneAlongside,
     Count
 };
 
@@ -278,7 +335,8 @@ const char* nameOf(Event e)
                                         "backup copy on a freed inode",
                                         "the disk mounted again",
                                         "another boot in another mount namespace",
-                                        "the unplugged disk's image moved"};
+                                        "the unplugged disk's image moved",
+                                        "a used clone mounted at a place of its own"};
     static_assert(std::size(names) == size_t(Event::Count));
     return names[size_t(e)];
 }
@@ -287,16 +345,26 @@ const char* nameOf(Event e)
 // too: KZ_MODEL_EVENTS=all, or some of the words joined by commas.
 const std::map<Event, std::string> kPendingEvents = {};
 
+// Whether KZ_MODEL_EVENTS names `word` (or is "all").
+bool pendingChosen(const std::string& word)
+{
+    const char* chosen = std::getenv("KZ_MODEL_EVENTS");
+    const std::string words = chosen ? "," + std::string(chosen) + "," : std::string();
+    return words == ",all," || words.find("," + word + ",") != std::string::npos;
+}
+
 std::set<Event> pendingEventsDrawn()
 {
     std::set<Event> drawn;
-    const char* chosen = std::getenv("KZ_MODEL_EVENTS");
-    const std::string words = chosen ? "," + std::string(chosen) + "," : std::string();
     for (const auto& [event, word] : kPendingEvents)
-        if (words == ",all," || words.find("," + word + ",") != std::string::npos)
+        if (pendingChosen(word))
             drawn.insert(event);
     return drawn;
 }
+
+// vfat through fusefat runs only when KZ_MODEL_EVENTS names this word too:
+// items are still lost there after a replug that numbers them anew.
+const char* const kNumberingAnew = "numbering-anew";
 
 struct Item {
     int id = 0;
@@ -488,10 +556,18 @@ struct Model {
     Snapshot snapshotOfOther() const
     {
         Snapshot shot;
+        if (disks.cloneAlongside())
+            shot = snapshotOf(disks.cloneAt);
         if (disks.mounted == Mounted::Nothing || disks.itemsDisk())
             return shot;
+        shot.merge(snapshotOf(at()));
+        return shot;
+    }
+    static Snapshot snapshotOf(const fs::path& root)
+    {
+        Snapshot shot;
         std::error_code ec;
-        for (fs::recursive_directory_iterator it(at(), ec), end; !ec && it != end; it.increment(ec)) {
+        for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
             struct stat st {};
             if (::lstat(it->path().c_str(), &st) == 0)
                 shot[it->path()] = {st.st_ino, st.st_mode, st.st_size, qint64(st.st_mtim.tv_sec),
@@ -517,7 +593,8 @@ struct Model {
         const quint64 counted = step();
         look();
         if (snapshotOfOther() != other)
-            violation(std::string("something was written on ") + nameOf(disks.mounted));
+            violation(std::string("something was written on ") + nameOf(disks.mounted)
+                      + (disks.cloneAlongside() ? " or on the clone beside it" : ""));
         quint64 back = 0;
         for (const Item& item : items) {
             const auto& was = before.at(item.id);
@@ -705,7 +782,7 @@ struct Model {
         if (e == Event::Unplug) {
             if (was == Mounted::Nothing)
                 return false;
-            const bool clone = disks.itemsDisk() && pick(2) == 0;
+            const bool clone = disks.itemsDisk() && !disks.cloneAlongside() && pick(2) == 0;
             steps.push_back(std::string("unplug ") + nameOf(was) + (clone ? ", and clone it" : ""));
             if (!disks.unmount())
                 ::_exit(kUnavailable);
@@ -715,7 +792,7 @@ struct Model {
         }
         if (was != Mounted::Nothing)
             return false;
-        if (e == Event::UsedClone && !disks.cloneMade)
+        if (e == Event::UsedClone && (!disks.cloneMade || disks.cloneAlongside()))
             return false;
         steps.push_back(nameOf(e));
         bool ok = false;
@@ -778,6 +855,16 @@ struct Model {
             if (!disks.moveImage(int(steps.size())))
                 ::_exit(kUnavailable);
             return true;
+        case Event::CloneAlongside:
+            if (!disks.cloneMade || disks.cloneAlongside() || disks.mounted == Mounted::Clone)
+                return false;
+            steps.push_back(nameOf(e));
+            if (!disks.attachCloneAlongside()) {
+                steps.back() += " (no device here; left out)";
+                return true;
+            }
+            useCloneAlongside();
+            break;
         default:
             return false;
         }
@@ -805,6 +892,23 @@ struct Model {
         default:
             std::ofstream(at() / "unrelated") << "unrelated";
             platform::moveToTrash(at() / "unrelated");
+            steps.back() += ", an unrelated file trashed on it";
+        }
+    }
+
+    // The clone beside the disk used as the disk is: its copies of the old
+    // places touched, or an unrelated file trashed there.
+    void useCloneAlongside()
+    {
+        if (pick(2) == 0) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+            for (const Item& item : items)
+                ::utimensat(AT_FDCWD, (disks.cloneAt / item.old.lexically_relative(at())).c_str(), times,
+                            AT_SYMLINK_NOFOLLOW);
+            steps.back() += ", its old places touched";
+        } else {
+            std::ofstream(disks.cloneAt / "unrelated") << "unrelated";
+            platform::moveToTrash(disks.cloneAt / "unrelated");
             steps.back() += ", an unrelated file trashed on it";
         }
     }
@@ -947,6 +1051,7 @@ struct Model {
         case Event::Remount:
         case Event::AnotherBoot:
         case Event::ImageMoved:
+        case Event::CloneAlongside:
             return systemEvent(e);
         default:
             return userEvent(e);
@@ -1029,6 +1134,8 @@ TEST_P(KZRemovalModel, NoSequenceOfRemovalsAndDiskEventsLosesAFileOrItsRecord)
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to attach and mount disks";
     const Kind kind = GetParam();
+    if (kind == Kind::FuseVfat && !pendingChosen(kNumberingAnew))
+        GTEST_SKIP() << nameOf(kind) << " runs only with KZ_MODEL_EVENTS=" << kNumberingAnew << " (or all)";
     const int only = envNumber("KZ_MODEL_SEED", -1);
     const int first = only >= 0 ? only : envNumber("KZ_MODEL_FIRST_SEED", 0);
     const int seeds = only >= 0 ? 1 : envNumber("KZ_MODEL_SEEDS", 40);
@@ -1073,7 +1180,8 @@ TEST_P(KZRemovalModel, NoSequenceOfRemovalsAndDiskEventsLosesAFileOrItsRecord)
 }
 
 INSTANTIATE_TEST_SUITE_P(Disks, KZRemovalModel,
-                         ::testing::Values(Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs, Kind::Btrfs),
+                         ::testing::Values(Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs, Kind::Btrfs, Kind::Exfat,
+                                           Kind::FuseVfat),
                          [](const ::testing::TestParamInfo<Kind>& kind) { return std::string(nameOf(kind.param)); });
 
 } // namespace

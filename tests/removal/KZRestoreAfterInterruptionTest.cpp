@@ -368,7 +368,7 @@ TEST(KZRestoreAfterInterruption, AJournalStaysUntilEveryIntendedItemIsFoundAndLi
 // a journal always did, so that no later fold lists its items twice.
 TEST(KZRestoreAfterInterruption, AJournalThatCannotBeWrittenToIsFoldedOnceAndGoes)
 {
-    kztest::TempDir d;
+    kztest::UserFolder d;
     ::chmod(d.path().c_str(), 0777);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

@@ -200,7 +200,7 @@ void madeWithItsAcls(const fs::path& top, uid_t shutOut)
 
 TEST(KZRestoreMadeFolders, AFolderOfThePlaceThatSomethingElseTrashedGivesNothing)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     if (::geteuid() != 0) {
         madeAsTheRecordSays(dir / "mine", ::geteuid());
         return;
@@ -245,7 +245,7 @@ TEST(KZRestoreMadeFolders, AFolderOfThePlaceThatSomethingElseTrashedGivesNothing
 
 TEST(KZRestoreMadeFolders, AFolderMadeAgainKeepsTheAclsItHad)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     if (::geteuid() != 0) {
         madeWithItsAcls(dir / "mine", 1234);
         return;
@@ -303,7 +303,7 @@ TEST(KZRestoreMadeFolders, ARestoreKilledAfterMakingAFolderLeavesNoneHalfMade)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "giving a folder to another user takes root";
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     for (const bool withFolder : {true, false}) {
         SCOPED_TRACE(withFolder ? "with the folder's removal" : "the files' removal alone");
@@ -369,7 +369,7 @@ TEST(KZRestoreMadeFolders, AnAclThatCannotBeReadLeavesTheFolderMadePrivate)
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to attach a loop device";
     emptyTrash();
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const fs::path image = dir / "btrfs.img";
     const fs::path at = dir / "disk";

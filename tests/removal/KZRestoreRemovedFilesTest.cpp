@@ -550,7 +550,7 @@ bool passesAsOrdinaryUser(const fs::path& dataHome, const std::function<void()>&
 // makes it private.
 TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     if (::geteuid() != 0) {
         putBackAPrivateFolder(dir / "mine", ::geteuid(), ::getegid());
         return;
@@ -841,7 +841,7 @@ void anEditorsSaveInTheTrash(const fs::path& top)
 
 TEST(KZRestoreRemovedFiles, AnItemAnEditorSavedInTheTrashStaysListed)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     anEditorsSaveInTheTrash(dir / "mine");
     if (::geteuid() != 0)
         return;

@@ -84,7 +84,8 @@ void runOn(Kind kind, const std::function<void(const fs::path& folder)>& body)
     SCOPED_TRACE(nameOf(kind));
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to attach and mount disks";
-    kztest::TempDir d;
+    // The ordinary user reaches it whatever TMPDIR is.
+    kztest::UserFolder d;
     const auto outcome = kztest::runWithPrivateMounts([&] { body(d.path()); });
     if (outcome == kztest::Isolated::Unavailable) {
         std::fprintf(stderr, "%s could not be made or mounted here (install exfat-fuse, exfatprogs, fusefat)\n",

@@ -137,7 +137,8 @@ struct ScopedAlerts {
 };
 
 struct Fixture {
-    kztest::TempDir dir;
+    // Cases hand it, or what it holds, to an ordinary user.
+    kztest::UserFolder dir;
     kztest::ScopedDefaults defaults;
     ScopedAlerts alerts;
     std::shared_ptr<RecordingPanel> panel = std::make_shared<RecordingPanel>();
@@ -230,17 +231,19 @@ inline KZPersistentUndoRecord trashWithIdentity(const fs::path& item)
 }
 
 // Runs `body` in a child that is the user `uid` (its group of the same
-// number, no others), with its Trash in `dataHome`; answers whether it
-// passed.
+// number, no others), with its Trash in `dataHome` and its temporary
+// folders where it may make them; answers whether it passed.
 inline bool passesAsUser(uid_t uid, const fs::path& dataHome, const std::function<void()>& body)
 {
     std::fflush(stdout);
     const int failuresBefore = kztest::failuresOfCurrentTest();
+    const fs::path temporary = kztest::placeWritableBy(uid);
     const pid_t child = ::fork();
     if (child == 0) {
         if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid) != 0)
             ::_exit(10);
         ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+        ::setenv("TMPDIR", temporary.c_str(), 1);
         kztest::runInChild(body);
         std::fflush(stdout);
         ::_exit(kztest::failuresOfCurrentTest() > failuresBefore ? 1 : 0);

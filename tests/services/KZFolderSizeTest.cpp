@@ -119,7 +119,7 @@ int runUnprivileged(const std::function<bool()>& check)
 
 TEST(KZFolderSize, UnreadableFolderEndsOnlyTheScanMeasurement)
 {
-    kztest::TempDir dir;
+    kztest::UserFolder dir;
     for (int i = 0; i < 10; ++i)
         dir.write("A" + std::to_string(i) + "/f", "1");
     const auto locked = dir.write("Locked/hidden", "1").parent_path();

@@ -19,8 +19,11 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <map>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <random>
@@ -154,6 +157,57 @@ TempDir::TempDir()
 
 TempDir::TempDir(const fs::path& parent)
     : path_(makeUniqueDir(parent, "kztest-"))
+{
+}
+
+namespace {
+// Whether the user `uid` may enter `folder` and make entries in it: asked in
+// a child that is that user, so that every folder above, ACLs and mount
+// options answer as they would for it.
+bool writableBy(unsigned uid, const fs::path& folder)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool ok = ::setgroups(0, nullptr) == 0 && ::setgid(gid_t(uid)) == 0 && ::setuid(uid_t(uid)) == 0
+            && ::access(folder.c_str(), W_OK | X_OK) == 0;
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+fs::path placeWritableBy(unsigned uid)
+{
+    const fs::path temp = fs::temp_directory_path();
+    if (::geteuid() != 0)
+        return temp;
+    // Asked once for each user and temporary folder: a fork each time would
+    // cost every case that makes a removal fixture.
+    static std::mutex mutex;
+    static std::map<std::pair<unsigned, fs::path>, fs::path> answers;
+    const std::lock_guard lock(mutex);
+    if (const auto known = answers.find({uid, temp}); known != answers.end())
+        return known->second;
+    fs::path place;
+    if (writableBy(uid, temp)) {
+        place = temp;
+    } else {
+        for (const char* candidate : {"/tmp", "/var/tmp", "/dev/shm"})
+            if (writableBy(uid, candidate)) {
+                place = candidate;
+                break;
+            }
+    }
+    if (place.empty())
+        throw std::runtime_error("no folder here that user " + std::to_string(uid) + " can write into");
+    answers[{uid, temp}] = place;
+    return place;
+}
+
+UserFolder::UserFolder(unsigned uid)
+    : TempDir(placeWritableBy(uid))
 {
 }
 

@@ -39,7 +39,7 @@ public:
     TempDir();
     // A folder inside `parent` (another volume, say), removed like the others.
     explicit TempDir(const std::filesystem::path& parent);
-    ~TempDir();
+    virtual ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -52,6 +52,25 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// The ordinary user the tests run steps as, where root passes checks of
+// owner and permission that a user fails.
+inline constexpr unsigned kOrdinaryUser = 65534;
+
+// A place that the user `uid` may pass and write into whatever TMPDIR is:
+// the temporary folder when it may, otherwise the first of /tmp, /var/tmp
+// and /dev/shm it may; the temporary folder when this process is not root
+// (it is then the user itself). A child that becomes the user takes it for
+// its TMPDIR, so that what it makes there it can make.
+std::filesystem::path placeWritableBy(unsigned uid = kOrdinaryUser);
+
+// A TempDir in placeWritableBy(uid): every folder above it lets the user
+// pass, and the test gives the folder itself, or what it holds, to the user
+// as the case needs (it is made private to this process, as any TempDir).
+class UserFolder : public TempDir {
+public:
+    explicit UserFolder(unsigned uid = kOrdinaryUser);
 };
 
 // Standard user defaults of their own, on a file in a fresh folder, for as

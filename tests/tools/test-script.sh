@@ -64,7 +64,8 @@ run "" full 1
 [ "$code" != 0 ] || fail "failing tests ended with success"
 grep -q "tested headless" "$work/log" || fail "a failing test kept the headless half from running: $(cat "$work/out")"
 summary=$(sed -n '/^FAILED/,$p' "$work/out")
-for line in "layer check" "full: first_test" "full: second_test"; do
+for line in "layer check" "full: first_test" "full: second_test" "full on a disk: first_test" \
+  "full without device serials: second_test"; do
   grep -qF "$line" <<< "$summary" || fail "the summary lacks \"$line\": $(cat "$work/out")"
 done
 grep -q "headless:" <<< "$summary" && fail "a passing half is listed: $summary"
