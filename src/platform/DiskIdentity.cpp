@@ -15,11 +15,16 @@ DiskAnswer DiskIdentity::judge(quint64 deviceNow, const FileSystemQuery& fileSys
         return DiskAnswer::Different;
     if (fileSystem && now.fileSystem && *fileSystem != *now.fileSystem)
         return DiskAnswer::Different;
-    if (volume && now.volume)
-        return fileSystem.has_value() == now.fileSystem.has_value() ? DiskAnswer::Same : DiskAnswer::SameOrCopy;
     // The very mount the record was made through, in this boot and this
     // namespace: it has shown this disk ever since.
-    if (mount && now.mount && *mount == *now.mount)
+    const bool sameMount = mount && now.mount && *mount == *now.mount;
+    // A file system identity read on one side only (root reads a header
+    // that its user may not) leaves the disk's content unproved, unless the
+    // very mount has shown it since.
+    if (volume && now.volume)
+        return fileSystem.has_value() == now.fileSystem.has_value() || sameMount ? DiskAnswer::Same
+                                                                                 : DiskAnswer::SameOrCopy;
+    if (sameMount)
         return DiskAnswer::Same;
     // Two connected disks of one identity: which is the disk is not known.
     if (fileSystem && now.fileSystem)

@@ -991,7 +991,7 @@ void removeTornUndoFiles(const fs::path& trashDir, const std::vector<std::string
 std::optional<fs::path> itemOfInfo(const fs::path& place)
 {
     const auto name = platform::trashedNameOfInfo(place.filename().native());
-    if (!name || place.parent_path().filename() != "info")
+    if (!name || place.parent_path() != platform::trashInfoFolder(place.parent_path().parent_path()))
         return std::nullopt;
     return platform::trashFilesFolder(place.parent_path().parent_path()) / *name;
 }
@@ -1231,31 +1231,4 @@ int KZRemovalJournal::removeOrphanTrashInfos(const fs::path& trashDir, const std
             ++removed;
     }
     return removed;
-}
-
-KZReservationJournal::KZReservationJournal()
-    : watching_(*this)
-{
-}
-
-KZReservationJournal::~KZReservationJournal()
-{
-    if (journal_)
-        journal_->finish(std::nullopt);
-}
-
-void KZReservationJournal::willReserve()
-{
-    // Without a journal the move goes on as it always could: only a
-    // leftover of a kill is not named.
-    if (!tried_) {
-        tried_ = true;
-        journal_ = KZRemovalJournal::begin();
-    }
-}
-
-void KZReservationJournal::reserved(const fs::path& place, const platform::FileIdentity& identity)
-{
-    if (journal_)
-        journal_->reserved(place, identity);
 }

@@ -153,24 +153,3 @@ private:
     quint64 failedAppends_ = 0;
     std::thread flusher_;
 };
-
-// For an Undo or a Restore, whose moves back a kill may leave half done as
-// it may a removal's: while it lives, the names that moves on this thread
-// reserve are named in a journal of their own, begun at the first (none is
-// made while nothing is reserved), which the recovery from a kill reads as
-// it reads a removal's. The journal goes with it.
-class KZReservationJournal : public platform::ReservationWatcher {
-public:
-    KZReservationJournal();
-    ~KZReservationJournal() override;
-    KZReservationJournal(const KZReservationJournal&) = delete;
-    KZReservationJournal& operator=(const KZReservationJournal&) = delete;
-
-    void willReserve() override;
-    void reserved(const std::filesystem::path& place, const platform::FileIdentity& identity) override;
-
-private:
-    std::unique_ptr<KZRemovalJournal> journal_;
-    bool tried_ = false;
-    platform::WatchingReservations watching_;
-};

@@ -18,6 +18,7 @@
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
 #include "removal/KZRemovalJournal.h"
+#include "removal/KZReservationJournal.h"
 #include "removal/KZRemove.h"
 #include "removal/KZUndoFile.h"
 #include "result/model/KZFoundItem.h"

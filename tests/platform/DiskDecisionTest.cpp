@@ -142,6 +142,13 @@ TEST(DiskDecision, TheDiskItselfFirstThenItsFileSystemThenAMount)
     EXPECT_EQ(judge(bare, 9, {0xf5}), DiskAnswer::Different);
     EXPECT_EQ(judge(bare, 7, {0xf5}), DiskAnswer::Unknown);
     EXPECT_EQ(judge(noSerial, 9, {}), DiskAnswer::Different);
+    // The same disk, its file system read on one side only (root reads the
+    // header its user may not open): the very mount proves it, another
+    // mount leaves its content unproved.
+    const DiskIdentity readByItsUser{7, std::nullopt, 0xd15c, 0x3a};
+    EXPECT_EQ(judge(readByItsUser, 7, {0xf5, 0xd15c, 0x3a}), DiskAnswer::Same);
+    EXPECT_EQ(judge(readByItsUser, 7, {0xf5, 0xd15c, 0x3b}), DiskAnswer::SameOrCopy);
+    EXPECT_EQ(judge(recorded, 7, {std::nullopt, 0xd15c, 0x3a}), DiskAnswer::Same);
 }
 
 // The kernel counts mount IDs anew at every boot and each namespace sees

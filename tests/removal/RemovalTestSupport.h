@@ -13,6 +13,7 @@
 #include "removal/KZRemovalFileSystem.h"
 #include "removal/KZRemovalPanel.h"
 #include "removal/KZRemove.h"
+#include "removal/KZRestoreList.h"
 #include "removal/KZUndoFile.h"
 #include "removal/KZUndoRecords.h"
 #include "result/model/ModelTestSupport.h"
@@ -183,6 +184,27 @@ inline fs::path trashFiles()
 inline fs::path homeTrash()
 {
     return platform::homeTrashDirectory();
+}
+
+// The records Restore lists in `trash`. Records of items put back from a
+// disk that may be a copy of its own stay for the disk itself, unlisted
+// until a connected disk holds their items in its Trash again.
+inline std::size_t listedRecords(const fs::path& trash)
+{
+    KZRestoreList list(trash);
+    list.permanentItems();
+    return list.rows().size();
+}
+
+// Entries of the Trash's `files` (or `info`) beside its undo files (and
+// their .trashinfo), which may hold such unlisted records.
+inline std::size_t entriesBesideUndoFiles(const fs::path& trash, const char* part)
+{
+    std::error_code ec;
+    std::size_t n = 0;
+    for (fs::directory_iterator it(trash / part, ec), end; !ec && it != end; it.increment(ec))
+        n += it->path().filename().native().rfind(".Maravex4_", 0) == 0 ? 0 : 1;
+    return n;
 }
 
 // An undo file in the home Trash for `records`, as a removal at `seconds`

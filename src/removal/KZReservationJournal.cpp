@@ -1,0 +1,30 @@
+#include "removal/KZReservationJournal.h"
+
+namespace fs = std::filesystem;
+
+KZReservationJournal::KZReservationJournal()
+    : watching_(*this)
+{
+}
+
+KZReservationJournal::~KZReservationJournal()
+{
+    if (journal_)
+        journal_->finish(std::nullopt);
+}
+
+void KZReservationJournal::willReserve()
+{
+    // Without a journal the move goes on as it always could: only a
+    // leftover of a kill is not named.
+    if (!tried_) {
+        tried_ = true;
+        journal_ = KZRemovalJournal::begin();
+    }
+}
+
+void KZReservationJournal::reserved(const fs::path& place, const platform::FileIdentity& identity)
+{
+    if (journal_)
+        journal_->reserved(place, identity);
+}
