@@ -14,13 +14,6 @@ namespace platform {
 
 namespace {
 
-std::string readLinkOf(const char* path)
-{
-    char buffer[256];
-    const ssize_t length = ::readlink(path, buffer, sizeof buffer - 1);
-    return length > 0 ? std::string(buffer, size_t(length)) : std::string();
-}
-
 // What the system gives. Only this: a setting in the user's environment
 // that stood in for a kernel, a boot or a disk's serial would let a copy of
 // a disk pass as the disk.
@@ -31,7 +24,7 @@ KernelConditions systemConditions()
     std::string line;
     std::getline(in, line);
     conditions.bootId = QByteArray::fromStdString(line).trimmed().toStdString();
-    conditions.mountNamespace = readLinkOf("/proc/self/ns/mnt");
+    conditions.mountNamespace = mountNamespaceAt("/proc/self/ns/mnt");
     return conditions;
 }
 

@@ -22,13 +22,6 @@ namespace platform {
 
 namespace {
 
-std::string readLinkOf(const char* path)
-{
-    char buffer[256];
-    const ssize_t length = ::readlink(path, buffer, sizeof buffer - 1);
-    return length > 0 ? std::string(buffer, size_t(length)) : std::string();
-}
-
 // mountinfo escapes a blank, a tab, a newline and a backslash as octal.
 std::string unescapedMountField(const std::string& field)
 {
@@ -84,7 +77,7 @@ void forgetPlainAnswers()
 // were. Never where the table cannot be watched.
 bool plainAnswersHold()
 {
-    const std::string nameSpace = readLinkOf("/proc/thread-self/ns/mnt");
+    const std::string nameSpace = mountNamespaceAt("/proc/thread-self/ns/mnt");
     if (nameSpace.empty())
         return false;
     if (mountTable.fd < 0 || mountTable.pid != ::getpid() || mountTable.nameSpace != nameSpace) {
@@ -212,6 +205,13 @@ void forgetMountAnswers()
     for (auto& known : knownAnswers)
         known.clear();
     forgetPlainAnswers();
+}
+
+std::string mountNamespaceAt(const char* link)
+{
+    char buffer[256];
+    const ssize_t length = ::readlink(link, buffer, sizeof buffer - 1);
+    return length > 0 ? std::string(buffer, size_t(length)) : std::string();
 }
 
 } // namespace platform

@@ -55,4 +55,8 @@ std::optional<quint64> oncePerMount(MountQuestion question, dev_t device, const 
 // Lets every kept answer go (the conditions they were read under changed).
 void forgetMountAnswers();
 
+// The mount namespace a /proc link names ("/proc/self/ns/mnt"); empty where
+// it cannot be read.
+std::string mountNamespaceAt(const char* link);
+
 } // namespace platform
