@@ -736,9 +736,18 @@ void mountAgain(Disks& disks)
         ASSERT_EQ(::mount("kzoverlay", at.c_str(), "overlay", 0, options.c_str()), 0);
         break;
     }
-    case Kind::Exfat:
-        ASSERT_TRUE(kztest::shell("mount.exfat-fuse " + disks.device + " " + at.native()));
+    case Kind::Exfat: {
+        // The FUSE daemon of the mount before may still hold the device for
+        // a moment under a loaded run.
+        bool mounted = false;
+        for (int attempt = 0; attempt < 5 && !mounted; ++attempt) {
+            if (attempt)
+                ::usleep(200000);
+            mounted = kztest::shell("mount.exfat-fuse " + disks.device + " " + at.native());
+        }
+        ASSERT_TRUE(mounted);
         break;
+    }
     default:
         ASSERT_TRUE(kztest::shell("mount " + disks.device + " " + at.native()));
     }

@@ -212,6 +212,7 @@ struct Round {
     int listed = 0;   // entries of the undo files Restore lists
     quint64 restored = 0;
     quint64 notRestored = 0;
+    std::string why; // the reasons of what was not put back
 };
 
 // Restore as the user would after the next start: the list, then every row.
@@ -234,6 +235,15 @@ Round restoreEverything(const fs::path& tree, int pairs, const fs::path& otherTr
     const auto result = engine.restoreFiles(files);
     round.restored = result.restored;
     round.notRestored = result.notRestored.total();
+    const auto& n = result.notRestored;
+    for (const auto& [name, count] : {std::pair{"occupied", n.occupied}, {"gone", n.gone},
+                                      {"missingVolume", n.missingVolume}, {"failed", n.failed},
+                                      {"disconnected", n.disconnected}, {"changed", n.changed},
+                                      {"unproved", n.unproved}, {"notInTrash", n.notInTrash},
+                                      {"holderDisconnected", n.holderDisconnected},
+                                      {"possibleCopy", n.possibleCopy}, {"twinDisks", n.twinDisks}})
+        if (count)
+            round.why += std::string(" ") + name + '=' + std::to_string(count);
     EXPECT_TRUE(result.unreadable.empty());
     return round;
 }
@@ -243,7 +253,7 @@ void expectAllBack(const fs::path& tree, int pairs, const Round& round, const fs
 {
     EXPECT_EQ(round.listed, round.moved) << "Restore lists exactly what moved";
     EXPECT_EQ(round.restored, quint64(round.moved)) << "the report counts what came back";
-    EXPECT_EQ(round.notRestored, 0u);
+    EXPECT_EQ(round.notRestored, 0u) << round.why;
     EXPECT_EQ(missingIn(tree / "b", pairs), 0);
     EXPECT_EQ(missingIn(tree / "a", pairs), 0);
     for (const fs::path& trash : {platform::homeTrashDirectory(), otherTrash}) {

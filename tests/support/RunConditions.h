@@ -15,4 +15,9 @@ platform::KernelConditions runKernelConditions();
 // Sets the run's conditions from the environment; the test main only.
 void startWithRunKernelConditions();
 
+// In a child just moved into a mount namespace of its own: the run's
+// conditions, and those in force, name that namespace, as a process started
+// there reads it (unless the run was given a namespace of its own).
+void followMountNamespace();
+
 } // namespace kztest

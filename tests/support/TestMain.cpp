@@ -55,6 +55,21 @@ void startWithRunKernelConditions()
     }
     platform::setKernelConditions(g_runConditions);
 }
+
+void followMountNamespace()
+{
+    const char* seam = std::getenv("MARAVEX_TEST_KERNEL");
+    if (seam && QByteArray(seam).contains("namespace="))
+        return;
+    const std::string before = g_runConditions.mountNamespace;
+    const std::string now = platform::systemKernelConditions().mountNamespace;
+    g_runConditions.mountNamespace = now;
+    platform::KernelConditions inForce = platform::kernelConditions();
+    if (inForce.mountNamespace == before) {
+        inForce.mountNamespace = now;
+        platform::setKernelConditions(inForce);
+    }
+}
 } // namespace kztest
 
 namespace {

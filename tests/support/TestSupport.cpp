@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "RunConditions.h"
 
 #include "platform/Resources.h"
 #include "platform/StringTable.h"
@@ -417,6 +418,7 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
     if (child == 0) {
         if (!enterPrivateMountNamespace())
             ::_exit(kUnavailableStatus);
+        followMountNamespace();
         // The child inherits the failures its parent's test had so far:
         // only its own count.
         const int failuresBefore = failuresOfCurrentTest();

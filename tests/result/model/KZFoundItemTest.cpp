@@ -179,6 +179,9 @@ TEST(KZFoundItem, ADeletedFileIsNotFollowedOntoANewcomerOnItsInode)
     const fs::path folder = dir.mkdir("NB/newcomer folder");
     const fs::path file = dir.write("NB/newcomer file", "other bytes, other size");
     const fs::path twin = dir.write("NB/newcomer twin", "found bytes");
+    // A memory file system stamps times from a clock that ticks every few
+    // milliseconds: the twin's birth time must be a tick apart.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const fs::path found = dir.write("NB/found.bin", "found bytes");
     const auto st = platform::statPath(found, false);
     ASSERT_TRUE(st);
