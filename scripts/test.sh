@@ -54,9 +54,12 @@ ctest_on_disk() {
   local dir=$1
   shift
   if [ "$(id -u)" -eq 0 ]; then
-    local image="$dir/disk.img" at
+    # The image lies where the tests' ordinary user may reach it, as a
+    # user's own disk does: a checkout in a folder private to root would
+    # show root a hardware identity of the disk that this user cannot see.
+    local image at
+    image=$(mktemp /var/tmp/maravex-disk.XXXXXX) || return 1
     at=$(mktemp -d /tmp/maravex-disk.XXXXXX) || return 1
-    rm -f "$image"
     local status=0
     unshare -m --propagation private bash -c '
       image=$1 at=$2 dir=$3
