@@ -1,6 +1,7 @@
 #include "platform/ConnectedDisks.h"
 
 #include "platform/DiskIdentity.h"
+#include "platform/MountTable.h"
 
 #include <algorithm>
 #include <array>
@@ -41,22 +42,6 @@ std::string mountTableText()
     }
     ::close(fd);
     return text;
-}
-
-// mountinfo escapes a blank, a tab, a newline and a backslash as octal.
-std::string unescaped(std::string_view field)
-{
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()
-            && field.substr(i + 1, 3).find_first_not_of("01234567") == std::string_view::npos) {
-            out += char(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0'));
-            i += 3;
-            continue;
-        }
-        out += field[i];
-    }
-    return out;
 }
 
 // File systems that hold no disk of the user's, or whose server may not
@@ -116,9 +101,10 @@ Table identitiesOf(std::string text)
         std::string_view source = type.substr(std::min(type.size(), type.find(' ') + 1));
         type = type.substr(0, type.find(' '));
         source = source.substr(0, source.find(' '));
-        if (first[4].empty() || !isAsked(type) || (type.substr(0, 4) == "fuse" && !isDiskSource(unescaped(source))))
+        if (first[4].empty() || !isAsked(type)
+            || (type.substr(0, 4) == "fuse" && !isDiskSource(unescapedMountField(source))))
             continue;
-        const std::string mountPoint = unescaped(first[4]);
+        const std::string mountPoint = unescapedMountField(first[4]);
         const int fd = ::open(mountPoint.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             continue;

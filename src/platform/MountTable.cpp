@@ -22,24 +22,6 @@ namespace platform {
 
 namespace {
 
-// mountinfo escapes a blank, a tab, a newline and a backslash as octal.
-std::string unescapedMountField(const std::string& field)
-{
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            const std::string octal = field.substr(i + 1, 3);
-            if (octal.size() == 3 && octal.find_first_not_of("01234567") == std::string::npos) {
-                out += char(std::stoi(octal, nullptr, 8));
-                i += 3;
-                continue;
-            }
-        }
-        out += field[i];
-    }
-    return out;
-}
-
 // Each lasting mount's answers, kept while the conditions stay.
 std::mutex mountAnswersMutex;
 std::map<quint64, std::optional<quint64>> knownAnswers[2];
@@ -212,6 +194,21 @@ std::string mountNamespaceAt(const char* link)
     char buffer[256];
     const ssize_t length = ::readlink(link, buffer, sizeof buffer - 1);
     return length > 0 ? std::string(buffer, size_t(length)) : std::string();
+}
+
+std::string unescapedMountField(std::string_view field)
+{
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()
+            && field.substr(i + 1, 3).find_first_not_of("01234567") == std::string_view::npos) {
+            out += char(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0'));
+            i += 3;
+            continue;
+        }
+        out += field[i];
+    }
+    return out;
 }
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <sys/types.h>
 
@@ -58,5 +59,9 @@ void forgetMountAnswers();
 // The mount namespace a /proc link names ("/proc/self/ns/mnt"); empty where
 // it cannot be read.
 std::string mountNamespaceAt(const char* link);
+
+// A field of mountinfo, which escapes a blank, a tab, a newline and a
+// backslash as octal.
+std::string unescapedMountField(std::string_view field);
 
 } // namespace platform
