@@ -1,10 +1,12 @@
 #include "platform/ConnectedDisks.h"
 
 #include "platform/DiskIdentity.h"
+#include "platform/FileSystemFacts.h"
 #include "platform/MountTable.h"
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cerrno>
 #include <map>
 #include <mutex>
@@ -15,6 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace platform {
@@ -71,6 +74,22 @@ bool isDiskSource(const std::string& source)
            && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
+// The "major:minor" field of a mount table line, as the kernel encodes a
+// device number in st_dev.
+std::optional<quint64> deviceNumberOf(std::string_view field)
+{
+    const size_t colon = field.find(':');
+    if (colon == std::string_view::npos)
+        return std::nullopt;
+    unsigned major = 0, minor = 0;
+    const auto [majorEnd, majorError] = std::from_chars(field.data(), field.data() + colon, major);
+    const auto [minorEnd, minorError] = std::from_chars(field.data() + colon + 1, field.data() + field.size(), minor);
+    if (majorError != std::errc() || minorError != std::errc() || majorEnd != field.data() + colon
+        || minorEnd != field.data() + field.size())
+        return std::nullopt;
+    return quint64(::makedev(major, minor));
+}
+
 struct Table {
     std::string text;
     // Each mounted file system's identity by its device number.
@@ -101,9 +120,18 @@ Table identitiesOf(std::string text)
         std::string_view source = type.substr(std::min(type.size(), type.find(' ') + 1));
         type = type.substr(0, type.find(' '));
         source = source.substr(0, source.find(' '));
-        if (first[4].empty() || !isAsked(type)
-            || (type.substr(0, 4) == "fuse" && !isDiskSource(unescapedMountField(source))))
+        if (first[4].empty() || !isAsked(type))
             continue;
+        if (type.substr(0, 4) == "fuse") {
+            // Told from the mount table and the header of what it was
+            // mounted from alone: one stopped daemon would otherwise hold
+            // every judgement that reaches this search.
+            const std::string from = unescapedMountField(source);
+            const std::optional<quint64> device = deviceNumberOf(first[2]);
+            if (device && isDiskSource(from) && asked.insert(*device).second)
+                table.identities[*device] = headerSerialOfFuseSource(from);
+            continue;
+        }
         const std::string mountPoint = unescapedMountField(first[4]);
         const int fd = ::open(mountPoint.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)

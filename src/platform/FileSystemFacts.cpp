@@ -40,6 +40,30 @@ std::optional<quint64> publishedSerialOf(dev_t device)
     return published ? volumeSerialFrom(published->type, published->uuid) : std::nullopt;
 }
 
+// libblkid on `source`, as the kernel conditions read it.
+std::optional<quint64> headerSerialFrom(const std::string& source)
+{
+    const KernelConditions conditions = kernelConditions();
+    if (source.empty() || !conditions.fileSystemHeader)
+        return std::nullopt;
+    return conditions.fileSystemHeader(source);
+}
+
+// What a FUSE mount names as its source, a block device (fusefat naming
+// one) or an image: udev's word on the device first, else its header.
+std::optional<quint64> serialOfFuseSource(const std::string& source)
+{
+    struct stat st {};
+    if (source.empty() || source[0] != '/' || ::stat(source.c_str(), &st) != 0)
+        return std::nullopt;
+    if (S_ISBLK(st.st_mode))
+        if (const auto published = publishedSerialOf(st.st_rdev))
+            return published;
+    if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return headerSerialFrom(source);
+}
+
 // Of a file system without an identity of its own (vfat, exfat and ntfs,
 // kernel or FUSE), the volume serial in its header. udev's word first,
 // which every user may read; else libblkid on the device node, which only
@@ -50,30 +74,16 @@ std::optional<quint64> publishedSerialOf(dev_t device)
 std::optional<quint64> headerSerialOf(dev_t device, const MountIds& ids)
 {
     return oncePerMount(MountQuestion::HeaderSerial, device, ids, [&]() -> std::optional<quint64> {
-        const KernelConditions conditions = kernelConditions();
-        const auto fromHeader = [&](const std::string& source) -> std::optional<quint64> {
-            if (source.empty() || !conditions.fileSystemHeader)
-                return std::nullopt;
-            return conditions.fileSystemHeader(source);
-        };
         if (::major(device) != 0) {
             if (const auto published = publishedSerialOf(device))
                 return published;
-            return fromHeader(blockDeviceNode(device));
+            return headerSerialFrom(blockDeviceNode(device));
         }
-        // FUSE on an unnamed device: what its mount names, a block device
-        // (fusefat naming one) or an image.
+        // FUSE on an unnamed device: what its mount names.
         const auto mount = ids.plain ? sourceOfMount(*ids.plain) : std::nullopt;
-        struct stat st {};
-        if (!mount || mount->type.rfind("fuse", 0) != 0 || mount->source.empty() || mount->source[0] != '/'
-            || ::stat(mount->source.c_str(), &st) != 0)
+        if (!mount || mount->type.rfind("fuse", 0) != 0)
             return std::nullopt;
-        if (S_ISBLK(st.st_mode))
-            if (const auto published = publishedSerialOf(st.st_rdev))
-                return published;
-        if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode))
-            return std::nullopt;
-        return fromHeader(mount->source);
+        return serialOfFuseSource(mount->source);
     });
 }
 
@@ -182,6 +192,11 @@ std::optional<quint64> ownFileSystemId(const struct statfs& fsInfo, dev_t device
     if (fsid == 0 || fsid == encodedDevice(device))
         return std::nullopt;
     return fsid;
+}
+
+std::optional<quint64> headerSerialOfFuseSource(const std::string& source)
+{
+    return serialOfFuseSource(source);
 }
 
 FileSystemFacts fileSystemAt(int dirfd, const char* name)

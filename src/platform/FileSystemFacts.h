@@ -84,4 +84,10 @@ FileSystemQuery fileSystemQueryOf(std::filesystem::path path, const FileStat& st
 // the device number again: an identity of the file system's own.
 std::optional<quint64> ownFileSystemId(const struct statfs& fsInfo, dev_t device);
 
+// The volume serial in the header of what a FUSE mount names as its source
+// (a block device or a disk image), as the mount's own facts would tell it,
+// read without asking the mount: a FUSE daemon that is stopped or busy
+// answers nobody, and this never waits on one.
+std::optional<quint64> headerSerialOfFuseSource(const std::string& source);
+
 } // namespace platform

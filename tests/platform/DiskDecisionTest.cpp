@@ -22,11 +22,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <sstream>
 
@@ -643,5 +645,71 @@ TEST(DiskDecision, AnotherConnectedDiskOfTheSameIdentityIsFound)
     });
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "no private mounts here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+namespace {
+
+// The process whose command line names `mountPoint` and `program`: the
+// daemon of a FUSE mount made there.
+pid_t daemonServing(const fs::path& mountPoint, const std::string& program)
+{
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (line.find(program) != std::string::npos && line.find(mountPoint.native() + '\0') != std::string::npos)
+            return pid_t(std::stoi(name));
+    }
+    return 0;
+}
+
+} // namespace
+
+// A FUSE daemon that answers nobody (stopped, or busy with another's work)
+// never holds the search for a disk of the same identity: a FUSE disk is
+// told from the mount table and the header of its device or image.
+TEST(DiskDecision, AStoppedFuseDaemonHoldsNoSearchForATwin)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach and mount disks";
+    const auto outcome = kztest::runWithPrivateMounts([] {
+        kztest::TempDir d;
+        const fs::path image = d / "stick.img";
+        if (!kztest::shell("truncate -s 16M " + image.native()) || !kztest::shell("mkfs.exfat " + image.native()))
+            ::_exit(77);
+        const std::string device = kztest::shellOutput("losetup -f --show " + image.native());
+        if (device.empty())
+            ::_exit(77);
+        const fs::path at = d.mkdir("stick");
+        if (!kztest::shell("mount.exfat-fuse " + device + " " + at.native())) {
+            kztest::detachLoopDevice(device);
+            ::_exit(77);
+        }
+        const auto facts = platform::fileSystemOf(at);
+        struct stat st {};
+        ASSERT_EQ(::stat(at.c_str(), &st), 0);
+        ASSERT_TRUE(facts.identity);
+        const pid_t daemon = daemonServing(at, "exfat");
+        ASSERT_GT(daemon, 0);
+        ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+        auto answer = std::async(std::launch::async, [&] {
+            return std::pair(platform::anotherConnectedDiskCarries(*facts.identity, quint64(st.st_dev)),
+                             platform::anotherConnectedDiskCarries(*facts.identity, quint64(st.st_dev) + 1));
+        });
+        const bool answered = answer.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        // Whatever happened, the daemon answers again before the mount goes.
+        ::kill(daemon, SIGCONT);
+        EXPECT_TRUE(answered) << "the search waited on a stopped FUSE daemon";
+        const auto [itself, another] = answer.get();
+        EXPECT_FALSE(itself) << "the disk asked about is never its own twin";
+        EXPECT_TRUE(another) << "the FUSE disk's identity was read from its device";
+        ::umount2(at.c_str(), 0);
+        kztest::detachLoopDevice(device);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "loop devices or exFAT through FUSE are not available here";
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }
