@@ -362,8 +362,11 @@ std::vector<VolumeInfo> mountedVolumes()
     const auto labels = LabelIndex::read();
     std::vector<VolumeInfo> volumes;
     volumes.reserve(mounts.size());
-    for (const auto& mount : mounts)
-        volumes.push_back(describe(mount, labels, true));
+    for (const auto& mount : mounts) {
+        const bool mayNeverAnswer =
+            mount.fsType.startsWith(QLatin1String("fuse")) || isNetworkFileSystemType(mount.fsType);
+        volumes.push_back(describe(mount, labels, !mayNeverAnswer));
+    }
     return volumes;
 }
 

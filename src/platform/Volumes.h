@@ -66,7 +66,9 @@ bool isKernelFileSystemAt(int dirFd, const char* name);
 bool isOnKernelFileSystem(const std::filesystem::path& path);
 
 // Every mounted file system of this process's mount namespace, in mount
-// order. Sizes come from statvfs; a mount that cannot be asked keeps zeros.
+// order. Sizes come from statvfs; a mount that cannot be asked keeps zeros,
+// and so does a FUSE or network one: its daemon or server may be stopped or
+// gone and never answer, and one such mount must not hold the whole list.
 std::vector<VolumeInfo> mountedVolumes();
 
 // The volume that holds `path`: the longest mount point that contains the

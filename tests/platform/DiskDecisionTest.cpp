@@ -11,6 +11,7 @@
 #include "platform/ConnectedDisks.h"
 #include "platform/DiskIdentity.h"
 #include "platform/FileIdentity.h"
+#include "platform/Volumes.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -669,9 +671,10 @@ pid_t daemonServing(const fs::path& mountPoint, const std::string& program)
 } // namespace
 
 // A FUSE daemon that answers nobody (stopped, or busy with another's work)
-// never holds the search for a disk of the same identity: a FUSE disk is
-// told from the mount table and the header of its device or image.
-TEST(DiskDecision, AStoppedFuseDaemonHoldsNoSearchForATwin)
+// never holds the search for a disk of the same identity, nor the list of
+// mounted volumes: a FUSE disk is told from the mount table and the header
+// of its device or image.
+TEST(DiskDecision, AStoppedFuseDaemonHoldsNoListOfDisks)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to attach and mount disks";
@@ -696,13 +699,16 @@ TEST(DiskDecision, AStoppedFuseDaemonHoldsNoSearchForATwin)
         ASSERT_GT(daemon, 0);
         ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
         auto answer = std::async(std::launch::async, [&] {
+            const auto volumes = platform::mountedVolumes();
+            EXPECT_TRUE(std::any_of(volumes.begin(), volumes.end(),
+                                    [&](const platform::VolumeInfo& v) { return v.mountPoint == at; }));
             return std::pair(platform::anotherConnectedDiskCarries(*facts.identity, quint64(st.st_dev)),
                              platform::anotherConnectedDiskCarries(*facts.identity, quint64(st.st_dev) + 1));
         });
         const bool answered = answer.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
         // Whatever happened, the daemon answers again before the mount goes.
         ::kill(daemon, SIGCONT);
-        EXPECT_TRUE(answered) << "the search waited on a stopped FUSE daemon";
+        EXPECT_TRUE(answered) << "a list of disks waited on a stopped FUSE daemon";
         const auto [itself, another] = answer.get();
         EXPECT_FALSE(itself) << "the disk asked about is never its own twin";
         EXPECT_TRUE(another) << "the FUSE disk's identity was read from its device";
