@@ -490,6 +490,42 @@ shot $SHOTS/result-mark-in-folders.png resultWindow
 quit
 STEPS
 
+# --- result window: the sources list by keyboard ----------------------------------
+# Real keys, typed by xdotool once the window shows with the focus on the
+# found list (its ring): Shift+Tab back to the last row of the sources, Up to
+# the first source's row (its ring), Right to that row's box (the box's ring).
+rm -f "$SHOTS"/result-sources-keyboard-*.png
+if selected result-sources-keyboard; then
+  (
+    for _ in $(seq 900); do
+      [ -s "$SHOTS/result-sources-keyboard-start.png" ] && break
+      sleep 0.1
+    done
+    sleep 0.5
+    xdotool key shift+Tab
+    for _ in 1 2 3; do
+      sleep 0.3
+      xdotool key Up
+    done
+    for _ in $(seq 100); do
+      [ -s "$SHOTS/result-sources-keyboard-row.png" ] && break
+      sleep 0.1
+    done
+    sleep 0.5
+    xdotool key Right
+  ) >/dev/null 2>&1 &
+  pids+=($!)
+fi
+state result-sources-keyboard again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
+$OPEN_RESULT
+shot $SHOTS/result-sources-keyboard-start.png resultWindow
+wait 2500
+shot $SHOTS/result-sources-keyboard-row.png resultWindow
+wait 2500
+shot $SHOTS/result-sources-keyboard-box.png resultWindow
+quit
+STEPS
+
 # --- result window: the row of file-type tabs -------------------------------------
 # Five tabs, one selected with its bars, one busy with its spinner; drawn by
 # the strip's own picture test in a plain window shaped like the top of a

@@ -1,5 +1,6 @@
 #include "services/ui/KZFocusRing.h"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QPainter>
 #include <QPalette>
@@ -9,10 +10,18 @@ namespace KZFocusRing {
 
 QColor colour(const QWidget* widget)
 {
-    QColor ring = widget ? widget->palette().color(QPalette::Active, QPalette::Highlight) : QColor(48, 140, 198);
-    // Some widgets make the highlight transparent to paint their own rows.
-    ring.setAlpha(255);
-    return ring;
+    // Some widgets make the highlight transparent to paint their own rows:
+    // full alpha would make that black, so the colour comes from the nearest
+    // enclosing widget, or the application, that still has one.
+    for (const QWidget* holder = widget; holder; holder = holder->parentWidget()) {
+        const QColor highlight = holder->palette().color(QPalette::Active, QPalette::Highlight);
+        if (highlight.alpha() != 0)
+            return QColor(highlight.red(), highlight.green(), highlight.blue());
+    }
+    const QColor highlight = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    if (highlight.alpha() != 0)
+        return QColor(highlight.red(), highlight.green(), highlight.blue());
+    return QColor(48, 140, 198);
 }
 
 void paint(QPainter& painter, const QRectF& rect, qreal radius, const QWidget* widget, qreal width)
@@ -52,7 +61,71 @@ protected:
     }
 };
 
+const char* const kRingName = "focusRing";
+
+// Over the control, above its own children (a scroll area's viewport and
+// bars), transparent to the mouse; painted only while the control has the
+// focus.
+class RingOverlay : public QWidget {
+public:
+    RingOverlay(QWidget* control, qreal radius) : QWidget(control), control_(control), radius_(radius)
+    {
+        setObjectName(QString::fromLatin1(kRingName));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+        control->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != control_)
+            return false;
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            setGeometry(control_->rect());
+            raise();
+            show();
+            break;
+        case QEvent::FocusOut:
+            hide();
+            break;
+        case QEvent::Resize:
+            setGeometry(control_->rect());
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        paint(painter, QRectF(rect()), radius_, control_);
+    }
+
+private:
+    QWidget* control_;
+    qreal radius_;
+};
+
 } // namespace
+
+void showWhileFocused(QWidget* control, qreal radius)
+{
+    if (control && !control->findChild<QWidget*>(QString::fromLatin1(kRingName), Qt::FindDirectChildrenOnly))
+        new RingOverlay(control, radius);
+}
+
+bool isShownOn(const QWidget* control)
+{
+    const auto* ring =
+        control ? control->findChild<QWidget*>(QString::fromLatin1(kRingName), Qt::FindDirectChildrenOnly) : nullptr;
+    return ring && !ring->isHidden();
+}
 
 void onlyFromTheKeyboard(QWidget* control)
 {

@@ -7,6 +7,7 @@
 #include "result/window/ui/KZPreview.h"
 #include "services/KZNumberUtilities.h"
 #include "services/ui/KZFileIcons.h"
+#include "services/ui/KZFocusRing.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 
@@ -71,6 +72,9 @@ KZFoundItemPreviewCntrl::KZFoundItemPreviewCntrl(Settings settings) : settings_(
     scrollArea_->viewport()->setAutoFillBackground(true);
     scrollArea_->viewport()->setPalette(canvas_->palette());
     scrollArea_->viewport()->installEventFilter(this);
+    // The strip takes the focus for its scrolling keys; the style would not
+    // show it.
+    KZFocusRing::showWhileFocused(scrollArea_);
     emptyPreviewFld_ = new QLabel(platform::localizedString(QStringLiteral("no_preview_selection")), view_);
     emptyPreviewFld_->setObjectName(QStringLiteral("emptyPreviewFld"));
     emptyPreviewFld_->setAlignment(Qt::AlignCenter);

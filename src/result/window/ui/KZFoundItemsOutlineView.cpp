@@ -7,6 +7,7 @@
 #include "result/window/ui/KZResultGroupTableRowView.h"
 #include "result/window/ui/KZResultTableRowView.h"
 #include "services/KZDateUtilities.h"
+#include "services/ui/KZFocusRing.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -49,6 +50,8 @@ KZFoundItemsOutlineView::KZFoundItemsOutlineView(QWidget* parent) : QTreeView(pa
     pal.setColor(QPalette::Base, Qt::white);
     setPalette(pal);
     setItemDelegate(new KZFoundItemsDelegate(this));
+    // The style marks no focus on a list; the ring shows where Tab put it.
+    KZFocusRing::showWhileFocused(this);
 }
 
 KZFoundItemsModel* KZFoundItemsOutlineView::foundModel() const

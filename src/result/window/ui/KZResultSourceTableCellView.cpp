@@ -1,13 +1,16 @@
 #include "result/window/ui/KZResultSourceTableCellView.h"
 
 #include "platform/NotificationCenter.h"
+#include "services/ui/KZFocusRing.h"
 #include "settings/KZTags.h"
 
 #include <QCheckBox>
 #include <QCursor>
 #include <QEnterEvent>
 #include <QFrame>
+#include <QFocusEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
@@ -34,6 +37,9 @@ KZResultSourceTableCellView::KZResultSourceTableCellView(KZResultSourcesCellOwne
     const QString suffix = QString::number(row);
     setObjectName(QStringLiteral("sourceRow") + suffix);
     setAttribute(Qt::WA_Hover);
+    // Only the keyboard brings the focus here: a click chooses the row, as
+    // it always did, and leaves the focus where it was.
+    setFocusPolicy(Qt::TabFocus);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 5, 6, 5);
     layout->setSpacing(4);
@@ -93,17 +99,26 @@ KZResultSourceTableCellView::KZResultSourceTableCellView(KZResultSourcesCellOwne
     pill->setSpacing(0);
     checkBtn_ = new QCheckBox(backCheckImg_);
     checkBtn_->setObjectName(QStringLiteral("sourceCheckBtn") + suffix);
-    checkBtn_->setFocusPolicy(Qt::NoFocus);
+    checkBtn_->setFocusPolicy(Qt::TabFocus);
+    checkBtn_->installEventFilter(this);
     popdownBtn_ = new QToolButton(backCheckImg_);
     popdownBtn_->setObjectName(QStringLiteral("sourceMenuBtn") + suffix);
     popdownBtn_->setArrowType(Qt::DownArrow);
     popdownBtn_->setAutoRaise(true);
     popdownBtn_->setFixedSize(16, 18);
-    popdownBtn_->setFocusPolicy(Qt::NoFocus);
+    popdownBtn_->setFocusPolicy(Qt::TabFocus);
     popdownBtn_->installEventFilter(this);
     pill->addWidget(checkBtn_);
     pill->addWidget(popdownBtn_);
     layout->addWidget(backCheckImg_, 0, Qt::AlignVCenter);
+    // The pill's style sheet leaves the buttons without the style's mark of
+    // the focus.
+    KZFocusRing::showWhileFocused(checkBtn_, 4);
+    KZFocusRing::showWhileFocused(popdownBtn_, 4);
+    // Row, box, arrow, whatever else the row shows (the info button under
+    // the pointer) after them.
+    setTabOrder(this, checkBtn_);
+    setTabOrder(checkBtn_, popdownBtn_);
 
     connect(checkBtn_, &QCheckBox::clicked, this, [this] { markAction(); });
     // The mouse opens the menu on the press (see eventFilter) and so never
@@ -244,8 +259,108 @@ void KZResultSourceTableCellView::mousePressEvent(QMouseEvent* event)
     QWidget::mousePressEvent(event);
 }
 
+void KZResultSourceTableCellView::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        switch (event->key()) {
+        case Qt::Key_Space:
+        case Qt::Key_Select:
+            if (!event->isAutoRepeat())
+                owner_->cellWasPressed(this);
+            event->accept();
+            return;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+            moveFocus(this, event->key());
+            event->accept();
+            return;
+        default:
+            break;
+        }
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void KZResultSourceTableCellView::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    owner_->cellTookFocus(this);
+    update();
+}
+
+void KZResultSourceTableCellView::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
+}
+
+QWidget* KZResultSourceTableCellView::partWidget(Part part) const
+{
+    switch (part) {
+    case Part::Box:
+        return checkBtn_;
+    case Part::Arrow:
+        return popdownBtn_;
+    case Part::Row:
+        break;
+    }
+    return const_cast<KZResultSourceTableCellView*>(this);
+}
+
+namespace {
+
+bool takesKeyboardFocus(const QWidget* widget)
+{
+    return widget->isVisible() && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus);
+}
+
+} // namespace
+
+void KZResultSourceTableCellView::focusPart(Part part)
+{
+    QWidget* target = partWidget(part);
+    if (!takesKeyboardFocus(target))
+        target = this;
+    target->setFocus(Qt::TabFocusReason);
+}
+
+void KZResultSourceTableCellView::moveFocus(QWidget* from, int key)
+{
+    constexpr Part parts[] = {Part::Row, Part::Box, Part::Arrow};
+    int at = 0;
+    for (int i = 0; i < 3; ++i)
+        if (partWidget(parts[i]) == from)
+            at = i;
+    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+        if (KZResultSourceTableCellView* next = owner_->cellBeside(this, key == Qt::Key_Down ? 1 : -1))
+            next->focusPart(parts[at]);
+        return;
+    }
+    // Along the row, in the direction the row is laid out; the ends hold.
+    const bool forward = (key == Qt::Key_Right) == (layoutDirection() == Qt::LeftToRight);
+    for (int i = at + (forward ? 1 : -1); i >= 0 && i < 3; i += forward ? 1 : -1) {
+        if (takesKeyboardFocus(partWidget(parts[i]))) {
+            partWidget(parts[i])->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+}
+
 bool KZResultSourceTableCellView::eventFilter(QObject* watched, QEvent* event)
 {
+    // A button outside a button group would take the arrow keys for Tab and
+    // Backtab; here they go along the rows as on the row itself.
+    if ((watched == checkBtn_ || watched == popdownBtn_) && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool arrow = key->key() == Qt::Key_Up || key->key() == Qt::Key_Down || key->key() == Qt::Key_Left
+                           || key->key() == Qt::Key_Right;
+        if (arrow && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            moveFocus(static_cast<QWidget*>(watched), key->key());
+            return true;
+        }
+    }
     // The arrow opens the menu as soon as it is pressed, with either button,
     // so that a press can be dragged onto a rule.
     if (watched == popdownBtn_
@@ -315,6 +430,19 @@ void KZResultSourceTableCellView::paintEvent(QPaintEvent* event)
     QPainter p(this);
     if (selected_)
         p.fillRect(rect(), isActiveWindow() ? QColor(0x3d, 0x7b, 0xd9) : QColor(0xcd, 0xd2, 0xd9));
+    if (hasFocus()) {
+        const QRectF ring = QRectF(rect()).adjusted(1, 1, -1, -1);
+        KZFocusRing::paint(p, ring, 5, this);
+        // On the selection's blue the ring alone would hardly show.
+        if (selected_) {
+            p.save();
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(Qt::white, 1.0));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(ring.adjusted(2.5, 2.5, -2.5, -2.5), 3, 3);
+            p.restore();
+        }
+    }
     if (!drawHSeparator_)
         return;
     // Along the bottom edge, where the row meets the next group of rows.

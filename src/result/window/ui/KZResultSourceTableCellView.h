@@ -20,6 +20,10 @@ public:
     virtual void showMarkMenu(KZResultSourceTableCellView* cell) = 0;
     virtual void showInfo(quint64 tag, QWidget* senderView) = 0;
     virtual void cellWasPressed(KZResultSourceTableCellView* cell) = 0;
+    // The row `step` rows below (above, when negative) `cell`, if any.
+    virtual KZResultSourceTableCellView* cellBeside(const KZResultSourceTableCellView* cell, int step) const = 0;
+    // The keyboard focus came to the row or one of its buttons.
+    virtual void cellTookFocus(KZResultSourceTableCellView* cell) = 0;
     virtual bool isRemoving() const = 0;
 };
 
@@ -28,6 +32,10 @@ public:
 // mark menu on rows that can be marked, and the info button shown while the
 // mouse is over a row that has something to tell. The list fills it; it
 // sends its requests back to the list.
+//
+// Tab reaches the row, its box and its arrow; Up and Down go to the row
+// above or below, Left and Right along the row; Space chooses the row,
+// ticks the box or opens the menu. The focus alone chooses nothing.
 class KZResultSourceTableCellView : public QWidget {
     Q_OBJECT
 public:
@@ -78,6 +86,11 @@ public:
     // Hides the info button unless the pointer is over the row or its
     // popover is open; for a row that may have missed the pointer leaving.
     void dropStaleHover();
+    // The row's parts the keyboard goes along: the row, the box, the arrow.
+    enum class Part { Row, Box, Arrow };
+    // Moves the focus to that part of this row, or to the row when the part
+    // cannot take it (hidden or off).
+    void focusPart(Part part);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -85,11 +98,18 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void applyTextColours();
+    // An arrow key pressed while `from` (the row or one of its buttons) has
+    // the focus.
+    void moveFocus(QWidget* from, int key);
+    QWidget* partWidget(Part part) const;
     void elideTexts();
     bool pointerIsOver() const;
     // What the row's label, buttons and margins take beside the texts.

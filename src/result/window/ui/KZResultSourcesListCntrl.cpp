@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QStandardItemModel>
@@ -54,11 +55,24 @@ public:
 };
 
 // As wide as its rows need, which the window takes for the column's first
-// width.
+// width. Only a click, or Space on a row, chooses a row: the view itself
+// never takes the keys, and a row taking the focus does not make it the
+// current one, as an item view does with its index widgets.
 class SourcesTable : public QTableView {
 public:
     QSize sizeHint() const override { return {std::max(230, preferredWidth ? preferredWidth() : 0), 300}; }
     std::function<int()> preferredWidth;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn && watched != this && watched != viewport())
+            return QAbstractScrollArea::eventFilter(watched, event);
+        return QTableView::eventFilter(watched, event);
+    }
+    // Keys the rows leave (Home, Page Down, letters) would move the current
+    // row, and with it the choice.
+    void keyPressEvent(QKeyEvent* event) override { event->ignore(); }
 };
 
 } // namespace
@@ -81,10 +95,10 @@ KZResultSourcesListCntrl::KZResultSourcesListCntrl(const QVariantMap& info, Serv
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(kRowHeight);
     table_->setShowGrid(false);
+    // The rows and their buttons take the focus, the list itself never.
     table_->setFocusPolicy(Qt::NoFocus);
-    // Only a click chooses a row. With Tab moving between rows, the focus
-    // leaving a button of a row (when the removal panel disables them) would
-    // choose the next row, and the list under the veil would follow it.
+    // Tab goes from part to part of the rows, not from row to row as the
+    // view's own navigation would, choosing each.
     table_->setTabKeyNavigation(false);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -246,6 +260,23 @@ void KZResultSourcesListCntrl::cellWasPressed(KZResultSourceTableCellView* cell)
     for (size_t i = 0; i < cells_.size(); ++i)
         if (cells_[i] == cell)
             table_->selectRow(static_cast<int>(i));
+}
+
+KZResultSourceTableCellView* KZResultSourcesListCntrl::cellBeside(const KZResultSourceTableCellView* cell, int step) const
+{
+    const auto at = std::find(cells_.begin(), cells_.end(), cell);
+    if (at == cells_.end())
+        return nullptr;
+    return cellAt(static_cast<int>(at - cells_.begin()) + step);
+}
+
+void KZResultSourcesListCntrl::cellTookFocus(KZResultSourceTableCellView* cell)
+{
+    // A row the keyboard reaches below the list's bottom comes into view;
+    // scrolling leaves the chosen row as it is.
+    const auto at = std::find(cells_.begin(), cells_.end(), cell);
+    if (table_ && at != cells_.end())
+        table_->scrollTo(model_->index(static_cast<int>(at - cells_.begin()), 0));
 }
 
 void KZResultSourcesListCntrl::tableViewSelectionDidChange()

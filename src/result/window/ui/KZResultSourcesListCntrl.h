@@ -76,6 +76,8 @@ public:
     void showMarkMenu(KZResultSourceTableCellView* cell) override;
     void showInfo(quint64 tag, QWidget* senderView) override;
     void cellWasPressed(KZResultSourceTableCellView* cell) override;
+    KZResultSourceTableCellView* cellBeside(const KZResultSourceTableCellView* cell, int step) const override;
+    void cellTookFocus(KZResultSourceTableCellView* cell) override;
     bool isRemoving() const override;
 
 private:

@@ -13,6 +13,7 @@
 #include "result/window/ui/KZPreviewLoader.h"
 #include "result/window/ui/KZPreviewPanel.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
+#include "services/ui/KZFocusRing.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
 #include "platform/UserDefaults.h"
@@ -645,4 +646,50 @@ TEST_F(PreviewPane, ThePathLineKeepsClearOfTheCardAndShortensInTheMiddle)
     EXPECT_LT(control.ellipsisX(), shown[1].second.left());
     // The name is shown whole.
     EXPECT_GE(shown[2].second.width(), 18 + QFontMetrics(control.font()).horizontalAdvance(u"beach.png"_s));
+}
+
+// The list paints its own selection over a transparent highlight and the
+// strip of cards is a plain scroll area: neither shows the focus by the
+// style, so each wears a ring, in the opaque highlight colour, exactly
+// while it has the focus.
+TEST_F(PreviewOfAList, TheListAndTheStripWearARingOnlyWhileTheyHaveTheFocus)
+{
+    make(3);
+    select({0, 1});
+    auto* list = outline->foundListView();
+    QScrollArea* strip = pane->collectionView();
+    ASSERT_TRUE(strip->isVisible());
+    ASSERT_TRUE(strip->focusPolicy() & Qt::TabFocus);
+    // The window shown last is active, with the focus on its first control.
+    EXPECT_EQ(KZFocusRing::isShownOn(list), list->hasFocus());
+    EXPECT_EQ(KZFocusRing::isShownOn(strip), strip->hasFocus());
+
+    list->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(list->window(), kztest::kPatienceMs));
+    list->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(list->hasFocus());
+    EXPECT_TRUE(KZFocusRing::isShownOn(list));
+    const QColor ring = KZFocusRing::colour(list);
+    EXPECT_EQ(ring.alpha(), 255);
+    EXPECT_EQ(ring.rgb(), QApplication::palette().color(QPalette::Active, QPalette::Highlight).rgb())
+        << "not the list's own transparent highlight made opaque (black)";
+    const QColor edge = list->grab().toImage().pixelColor(1, list->height() / 2);
+    EXPECT_LT(std::abs(edge.red() - ring.red()) + std::abs(edge.green() - ring.green()) + std::abs(edge.blue() - ring.blue()),
+              24)
+        << edge.name().toStdString();
+
+    strip->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(strip->window(), kztest::kPatienceMs));
+    strip->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(strip->hasFocus());
+    EXPECT_TRUE(KZFocusRing::isShownOn(strip));
+    EXPECT_FALSE(KZFocusRing::isShownOn(list)) << "its window is in the background";
+
+    list->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(list->window(), kztest::kPatienceMs));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return list->hasFocus(); }));
+    EXPECT_TRUE(KZFocusRing::isShownOn(list)) << "back with its window";
+    EXPECT_FALSE(KZFocusRing::isShownOn(strip));
+    list->clearFocus();
+    EXPECT_FALSE(KZFocusRing::isShownOn(list));
 }

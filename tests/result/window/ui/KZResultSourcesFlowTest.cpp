@@ -19,6 +19,7 @@
 #include "result/window/ui/KZMarkMenuWidget.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
 #include "result/window/KZResultMenus.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/KZMenuSet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultSourceTableCellView.h"
@@ -598,5 +599,61 @@ TEST_F(SourcesFlow, FoldersEmptiedByARemovalGoToTheTrashFromTheirOwnTab)
     for (std::size_t i = alertsBefore; i < alerts->shown(); ++i)
         ADD_FAILURE() << "alert: " << alerts->calls[i].alert.messageText.toStdString();
     EXPECT_TRUE(fs::exists(root / "Backup/beach.jpg"));
+    EXPECT_EQ(beeps, 0);
+}
+
+// In the window, Tab from Find by name goes through every row of the
+// sources and the buttons a row offers, then to the list, choosing no row
+// on the way; the list then wears its ring.
+TEST_F(SourcesFlow, TabGoesFromFindByNameThroughTheRowsToTheList)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(0).itemsCount == 5 && row(4).markedCount > 0; }));
+    auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(window->resultCntrl()->itemsTypeCntrl(KZTag::allDuplicates));
+    KZFoundListCntrl* found = tab->foundListCntrl();
+    const quint64 shownBefore = found->nsCurrSelectedSourceTag();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kztest::kPatienceMs));
+    auto* find = window->findChild<QWidget*>(u"findFld"_s);
+    ASSERT_NE(find, nullptr);
+    find->setFocus(Qt::TabFocusReason);
+    QList<QWidget*> visited;
+    QWidget* listView = nullptr;
+    for (int step = 0; step < 40 && !listView; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* now = QApplication::focusWidget();
+        ASSERT_NE(now, nullptr);
+        if (qobject_cast<KZFoundItemsOutlineView*>(now))
+            listView = now;
+        else
+            visited << now;
+    }
+    ASSERT_NE(listView, nullptr) << "Tab never reached the list";
+    QList<QWidget*> expected;
+    for (int r = 0; r < list->rows().count(); ++r) {
+        KZResultSourceTableCellView* cell = list->cellAt(r);
+        expected << cell;
+        for (QWidget* button : {static_cast<QWidget*>(cell->checkBtn()), static_cast<QWidget*>(cell->popdownBtn())})
+            if (button->isVisible() && button->isEnabled())
+                expected << button;
+    }
+    QStringList names;
+    for (QWidget* widget : visited)
+        names << widget->objectName();
+    EXPECT_EQ(visited, expected) << names.join(u", "_s).toStdString();
+    EXPECT_TRUE(expected.contains(list->cellAt(2)->popdownBtn()));
+    EXPECT_EQ(list->currSelectedRow(), 0);
+    EXPECT_EQ(found->nsCurrSelectedSourceTag(), shownBefore) << "the focus chose a row";
+    EXPECT_TRUE(KZFocusRing::isShownOn(listView));
+    EXPECT_FALSE(KZFocusRing::isShownOn(list->cellAt(0)->checkBtn()));
+
+    // Back into the rows and a choice with Space: the list follows it.
+    QTest::keyClick(listView, Qt::Key_Backtab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    ASSERT_EQ(QApplication::focusWidget(), list->cellAt(2));
+    QTest::keyClick(list->cellAt(2), Qt::Key_Space);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return found->nsCurrSelectedSourceTag() == row(2).tag; }));
+    EXPECT_EQ(list->currSelectedRow(), 2);
     EXPECT_EQ(beeps, 0);
 }

@@ -9,6 +9,7 @@
 #include "result/window/ui/KZMarkMenuWidget.h"
 #include "result/window/ui/KZPopoverResultSourceInfo.h"
 #include "result/window/ui/KZResultSourcesListCntrl.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/KZWorkspace.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
@@ -490,4 +491,127 @@ TEST_F(SourcesList, ASavedSelectionIsRestoredOnlyWhenItsRowExists)
     EXPECT_EQ(reports, QList<quint64>{kBase + 2});
     EXPECT_EQ(list->currSelectedRow(), 3);
     EXPECT_EQ(list->savedSettings().value(u"selection"_s).toULongLong(), kBase + 2);
+}
+
+// Tab, the arrows and Space work the rows as the mouse does; the focus
+// alone, which an item view would take for a choice of its row, chooses
+// nothing.
+TEST_F(SourcesList, TheKeyboardGoesAlongTheRowsAndOnlySpaceChooses)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    fill(kBase + 0, 4, 4000, 2, 2000);
+    fill(1, 10, 10000, 2, 2000);
+    list->view()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(list->view(), kztest::kPatienceMs));
+    // The pointer away: a row under it shows its info button, which Tab
+    // reaches too.
+    QCursor::setPos(list->view()->mapToGlobal(QPoint(-80, -80)));
+    for (int row = 0; row < list->rows().count(); ++row)
+        cell(row)->dropStaleHover();
+    QList<QVariantMap> reports;
+    platform::Subscription watch = center().addObserver(
+        KZNotification::sourceSelectionDidChange, platform::NotificationObject::number(1),
+        [&](const platform::Notification& note) { reports << note.userInfo; });
+    const auto focused = [] { return QApplication::focusWidget(); };
+    const auto press = [&](int key) {
+        QTest::keyClick(focused(), Qt::Key(key));
+        QCoreApplication::processEvents();
+    };
+
+    cell(0)->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(focused(), cell(0));
+    // Laptop and Backup have nothing marked: their boxes are off and Tab
+    // passes them; the marked row has neither box nor arrow.
+    const QList<QWidget*> order{cell(0)->checkBtn(), cell(0)->popdownBtn(), cell(1),
+                                cell(1)->checkBtn(), cell(1)->popdownBtn(), cell(2),
+                                cell(2)->popdownBtn(), cell(3), cell(3)->popdownBtn(), cell(4)};
+    for (QWidget* next : order) {
+        press(Qt::Key_Tab);
+        ASSERT_EQ(focused(), next) << next->objectName().toStdString() << " expected, "
+                                   << (focused() ? focused()->objectName().toStdString() : "nothing") << " has it";
+    }
+    EXPECT_EQ(list->currSelectedRow(), 0);
+    EXPECT_TRUE(reports.isEmpty()) << "the focus chose a row";
+
+    // Up and Down keep to the part of the row where they can; Left and
+    // Right go along the row and hold at its ends.
+    cell(1)->checkBtn()->setFocus(Qt::TabFocusReason);
+    const std::vector<std::pair<int, QWidget*>> moves{
+        {Qt::Key_Down, cell(2)},           {Qt::Key_Up, cell(1)},
+        {Qt::Key_Right, cell(1)->checkBtn()}, {Qt::Key_Right, cell(1)->popdownBtn()},
+        {Qt::Key_Right, cell(1)->popdownBtn()}, {Qt::Key_Down, cell(2)->popdownBtn()},
+        {Qt::Key_Left, cell(2)},           {Qt::Key_Up, cell(1)},
+        {Qt::Key_Up, cell(0)},             {Qt::Key_Up, cell(0)},
+        {Qt::Key_Left, cell(0)},           {Qt::Key_End, cell(0)},
+        {Qt::Key_PageDown, cell(0)},
+    };
+    for (const auto& [key, next] : moves) {
+        press(key);
+        ASSERT_EQ(focused(), next) << QKeySequence(key).toString().toStdString() << ": "
+                                   << (focused() ? focused()->objectName().toStdString() : "nothing");
+    }
+    EXPECT_TRUE(reports.isEmpty());
+    EXPECT_EQ(list->currSelectedRow(), 0) << "keys the rows leave do not move the view's current row";
+
+    cell(2)->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_EQ(reports[0].value(u"tag"_s).toULongLong(), kBase + 1);
+    EXPECT_EQ(list->currSelectedRow(), 2);
+    EXPECT_TRUE(posted.isEmpty()) << "choosing marks nothing";
+}
+
+TEST_F(SourcesList, SpaceTicksTheBoxAsOneStepAndOpensTheMenuAndTheButtonsShowTheFocus)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    fill(kBase + 0, 4, 4000, 2, 2000);
+    list->view()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(list->view(), kztest::kPatienceMs));
+    QCheckBox* box = cell(1)->checkBtn();
+    QToolButton* arrow = cell(1)->popdownBtn();
+    EXPECT_FALSE(KZFocusRing::isShownOn(box));
+
+    box->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(KZFocusRing::isShownOn(box));
+    EXPECT_FALSE(KZFocusRing::isShownOn(arrow));
+    QTest::keyClick(box, Qt::Key_Space);
+    ASSERT_EQ(posted.size(), 1);
+    EXPECT_EQ(posted[0].value(K::checkBtnState).toInt(), 0);
+    EXPECT_EQ(posted[0].value(K::itemsToManageTag).toULongLong(), kBase);
+    ASSERT_EQ(undo.count(), 1) << "one step, as a click";
+    EXPECT_EQ(undo.undoText(), platform::localizedString(u"undo_unmark"_s));
+    EXPECT_EQ(list->currSelectedRow(), 0);
+
+    arrow->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(KZFocusRing::isShownOn(box));
+    EXPECT_TRUE(KZFocusRing::isShownOn(arrow));
+    QTest::keyClick(arrow, Qt::Key_Space);
+    KZMarkMenuWidget* menu = list->markMenu();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return menu->isVisible(); }));
+    EXPECT_TRUE(menu->actionWithTag(KZMarkRule::inLocation)->isVisible());
+    menu->close();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !menu->isVisible(); }));
+    EXPECT_EQ(posted.size(), 1) << "opening the menu marks nothing";
+    EXPECT_EQ(list->currSelectedRow(), 0);
+}
+
+// The row draws its own ring, in the highlight colour, only while it has
+// the focus; on the chosen row's blue an inner white line goes with it.
+TEST_F(SourcesList, ARowDrawsItsRingWhileItHasTheFocus)
+{
+    ASSERT_NO_FATAL_FAILURE(make());
+    list->view()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(list->view(), kztest::kPatienceMs));
+    const QColor ring = KZFocusRing::colour(cell(1));
+    ASSERT_EQ(ring.alpha(), 255);
+    const auto edge = [&](int row) { return cell(row)->grab().toImage().pixelColor(2, cell(row)->height() / 2); };
+    const auto near = [](const QColor& a, const QColor& b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 24;
+    };
+    EXPECT_FALSE(near(edge(1), ring));
+    cell(1)->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(near(edge(1), ring)) << edge(1).name().toStdString() << " for " << ring.name().toStdString();
+    cell(0)->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(near(edge(1), ring));
+    EXPECT_TRUE(near(edge(0), ring)) << "the chosen row too";
 }
