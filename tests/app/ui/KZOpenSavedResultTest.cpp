@@ -5,6 +5,7 @@
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/progress/ui/KZSearchProgressWindow.h"
 #include "app/search/ui/KZSearchView.h"
+#include "app/ui/KZCompositor.h"
 #include "app/ui/KZMaravexApp.h"
 #include "app/ui/KZQuitPolicy.h"
 #include "app/ui/KZWindowFlipAnimator.h"
@@ -1545,4 +1546,71 @@ TEST_F(OpenSavedResult, AFolderHandedOverWhileASavedResultOpensWaitsForItsEnd)
         EXPECT_FALSE(app->routing().isOpening() || app->routing().waitsForFront() || app->routing().waitsForReady() ||
                      app->routing().waitsForResult() || app->routing().waitsForProgress());
     }
+}
+
+namespace {
+
+// What the progress window of a reopening looks like at the moments that
+// matter: as it shows, and as the transition up to the result takes it
+// away (and photographs it and the screen under it).
+class ProgressWindowWatch : public QObject {
+public:
+    explicit ProgressWindowWatch(const KZOpenSavedResult& reader) : reader_(reader) { qApp->installEventFilter(this); }
+    double opacityWhenShown = -1;
+    double opacityWhenLeft = -1;
+    bool openingShownWhenLeft = true;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* progress = qobject_cast<KZSearchProgressWindow*>(watched);
+        if (!progress)
+            return false;
+        if (event->type() == QEvent::Show && opacityWhenShown < 0)
+            opacityWhenShown = progress->windowOpacity();
+        if (event->type() == QEvent::Hide && opacityWhenLeft < 0 && KZWindowTransitionAnimator::sharedControl().isRunning()) {
+            opacityWhenLeft = progress->windowOpacity();
+            openingShownWhenLeft = reader_.openingWindow() && reader_.openingWindow()->isVisible();
+        }
+        return false;
+    }
+
+private:
+    const KZOpenSavedResult& reader_;
+};
+
+} // namespace
+
+// The opening window hands over to the progress window by a cross-fade only
+// where the display composites; on this display (offscreen) nothing is
+// asked of any X server and the progress window simply shows. Either way
+// the transition up to the result starts with the opening window gone and
+// the progress window whole.
+TEST_F(OpenSavedResult, TheOpeningWindowFadesIntoTheProgressWindowOnlyWhereTheDisplayComposites)
+{
+    int asked = 0;
+    KZCompositor::setSelectionOwnerQuery([&] { return ++asked, true; });
+    const auto unset = qScopeGuard([] { KZCompositor::setSelectionOwnerQuery({}); });
+    for (const bool composites : {false, true}) {
+        SCOPED_TRACE(composites ? "composited" : "this display");
+        if (composites) {
+            TearDown();
+            SetUp();
+        }
+        KZOpenSavedResult::Host h = host();
+        if (composites)
+            h.windowsFade = [] { return true; };
+        KZOpenSavedResult reader(std::move(h));
+        const ProgressWindowWatch watch(reader);
+        reader.prepareOpenSavedFile(file);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.didFinish(); }, 10s));
+        ASSERT_TRUE(app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible());
+        EXPECT_DOUBLE_EQ(watch.opacityWhenShown, composites ? 0.0 : 1.0);
+        EXPECT_DOUBLE_EQ(watch.opacityWhenLeft, 1.0);
+        EXPECT_FALSE(watch.openingShownWhenLeft);
+        EXPECT_FALSE(reader.openingWindow()->isVisible());
+        EXPECT_DOUBLE_EQ(reader.openingWindow()->windowOpacity(), 1.0);
+        ASSERT_TRUE(kztest::settleWindowTransitions(10s));
+    }
+    EXPECT_EQ(asked, 0) << "no X server asked on " << QGuiApplication::platformName().toStdString();
 }
