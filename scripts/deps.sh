@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache
-  qt6-base-dev libplist-dev libtag1-dev libexiv2-dev libblkid-dev libudev-dev sqlite3
+  qt6-base-dev libxcb1-dev libplist-dev libtag1-dev libexiv2-dev libblkid-dev libudev-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   # scripts/check-layers.py (standard library only)
   python3

@@ -115,6 +115,22 @@ void KZNewSearchRouting::dropHandedFolders()
     foldersToAdd_.clear();
     isSearchAgain_ = false;
     waitsForFront_ = false;
+    heldKeepSources_ = true;
+    // A saved result whose walk back ended short does not open: nothing may
+    // stay held for it.
+    if (openStep_.isActive()) {
+        openStep_.cancel();
+        consentFor_.reset();
+        openURL_.reset();
+    }
+}
+
+void KZNewSearchRouting::holdForOpening()
+{
+    // Not into the search window: the opening puts the saved sources there
+    // and takes it off the screen, and nobody would see them arrive.
+    readyStep_.cancel();
+    waitsForFront_ = true;
 }
 
 void KZNewSearchRouting::newSearchResultTerminated()
@@ -250,6 +266,13 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
     for (fs::path& folder : folders)
         if (std::find(foldersToAdd_.begin(), foldersToAdd_.end(), folder) == foldersToAdd_.end())
             foldersToAdd_.push_back(std::move(folder));
+    // A saved result on its way: they go once it has opened, asking of its
+    // result as over any other, or once it has failed, to the search window.
+    if (openingIsUnderWay()) {
+        heldKeepSources_ = joining ? heldKeepSources_ && !clearFirst : !clearFirst;
+        holdForOpening();
+        return;
+    }
     // A walk back under way (its question may be open right now) takes them
     // when it ends, and keeps or clears the sources as it was asked to.
     if (resultStep_.isActive() || progressStep_.isActive()) {
@@ -277,14 +300,16 @@ void KZNewSearchRouting::routeFolders()
 
 void KZNewSearchRouting::frontChanged()
 {
-    if (!openAtFront_.empty() && mainWindowInFront()) {
+    if (!openAtFront_.empty() && mainWindowInFront())
         openSavedFile(fs::path(openAtFront_.front()));
-        // Folders that waited too join the walk the opening began.
-        if (resultStep_.isActive() || progressStep_.isActive() || openStep_.isActive())
-            waitsForFront_ = false;
-    }
     if (!waitsForFront_ || foldersToAdd_.empty())
         return;
+    // Folders that waited wait on for an opening the change of front began
+    // or that still runs.
+    if (openingIsUnderWay()) {
+        holdForOpening();
+        return;
+    }
     // A removal may have begun while they waited: they are refused as a
     // hand-over during it is.
     if (refusedDuringRemoval(foldersToAdd_)) {
@@ -294,10 +319,13 @@ void KZNewSearchRouting::frontChanged()
     // The answer to a question they waited behind began a walk back: they
     // go with it, as folders handed over during a walk do, instead of
     // starting a second one.
-    if (!checking_ && (resultStep_.isActive() || progressStep_.isActive() || openStep_.isActive())) {
+    if (!checking_ && (resultStep_.isActive() || progressStep_.isActive())) {
         waitsForFront_ = false;
         return;
     }
+    // Folders held for an opening stopped listening for the search window,
+    // so that its readiness at the opening's start could not take them.
+    observeReady();
     routeFolders();
 }
 
@@ -396,6 +424,10 @@ void KZNewSearchRouting::readyToStartToOpenFile()
     consentFor_.reset();
     if (!openURL_)
         return;
+    // Folders that joined the walk back wait for the opening's end: the
+    // search window that the walk reached is about to be covered.
+    if (!foldersToAdd_.empty())
+        holdForOpening();
     // Posted by whoever the host has open the file.
     finishStep_ = center().addObserver(KZNotification::openingDidFinish, platform::NotificationObject(),
                                        [this](const platform::Notification&) { openingDidFinish(); });
@@ -406,8 +438,14 @@ void KZNewSearchRouting::openingDidFinish()
 {
     finishStep_.cancel();
     openURL_.reset();
+    // Folders held for the opening go on as a hand-over now would: over the
+    // reopened result they ask first; where nothing opened, the search
+    // window takes them.
+    const bool heldFolders = waitsForFront_ && !foldersToAdd_.empty();
+    if (heldFolders)
+        isSearchAgain_ = std::exchange(heldKeepSources_, true);
     // A saved result handed over meanwhile asks about the one now open.
-    if (!openAtFront_.empty())
+    if (!openAtFront_.empty() || heldFolders)
         frontChangedSoon();
 }
 

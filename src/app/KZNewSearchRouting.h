@@ -112,6 +112,10 @@ public:
     void frontChanged();
     // Folders or a saved result wait for a main window to come to the front.
     bool waitsForFront() const { return waitsForFront_ || !openAtFront_.empty(); }
+    // A saved result is on its way to the screen, from the user's consent
+    // until it has opened or failed to: folders handed over meanwhile wait
+    // for its end, and no window is brought forward for them.
+    bool isOpening() const { return openingIsUnderWay(); }
     // The open panel's choice of a saved result.
     void openSavedChosen(const std::filesystem::path& file);
     // Whether the result on screen may give way to the saved result `file`.
@@ -159,6 +163,8 @@ private:
     // this file alone).
     bool mayOpenSaved(const std::filesystem::path& file);
     void observeReady();
+    // Keeps the waiting folders until the opening under way has ended.
+    void holdForOpening();
     // A removal under way keeps its window: the request is refused, and
     // said so, before anything moves or asks.
     bool refusedDuringRemoval(const std::vector<std::filesystem::path>& notOpened);
@@ -180,6 +186,9 @@ private:
     // its own question, once the first has opened.
     std::optional<std::filesystem::path> consentFor_;
     bool waitsForFront_ = false;
+    // Folders held for an opening keep the sources when they go on, unless
+    // their hand-over asked to clear them first.
+    bool heldKeepSources_ = true;
     bool frontChangeScheduled_ = false;
     // A saved result is being read and checked, or asked about, before it
     // replaces the result on screen.

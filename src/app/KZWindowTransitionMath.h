@@ -122,6 +122,10 @@ QRectF snapshotShadowRect(const QRectF& snapshot);
 // that window's, this much lower. y-up.
 inline constexpr double kReopenedProgressDrop = 10.0;
 QRectF reopenedProgressRect(const QRectF& opening, const QSizeF& progressSize);
+// Where the display composites, the window that showed the opening fades
+// out while the progress window fades in, linearly, before the result
+// comes up.
+inline constexpr double kReopenedCrossFadeSeconds = 0.25;
 
 // One conversion between the y-up screen-relative frame and Qt's y-down
 // frame of a screen `screenHeight` high (the same in both directions).

@@ -527,8 +527,9 @@ TEST(KZNewSearchRouting, ADeclinedSavedResultIsLetGo)
 
 // Folders handed over while the saved result is read and checked, before
 // "Open the saved result?" is asked: nothing walks meanwhile, and they wait
-// as they would behind the question. Opened, they join its walk; declined,
-// they make a walk of their own afterwards. A second saved result waits too.
+// as they would behind the question. Opened, they wait for the opening to
+// end and then go to the window in front; declined, they make a walk of
+// their own afterwards. A second saved result waits too.
 TEST(KZNewSearchRouting, AHandOverDuringTheCheckOfASavedResultWaitsForItsAnswer)
 {
     for (const qint64 answer : {qint64(1000), qint64(1001)}) {
@@ -548,8 +549,9 @@ TEST(KZNewSearchRouting, AHandOverDuringTheCheckOfASavedResultWaitsForItsAnswer)
         routing.openSavedChosen("/r.maravex");
         EXPECT_EQ(windows.questions, 1);
         if (answer == 1000) {
-            EXPECT_EQ(windows.log, (Log{"result", "progress", "search", "open /r.maravex", "add"}));
-            EXPECT_EQ(windows.sources, std::vector<fs::path>{"/a"});
+            EXPECT_EQ(windows.log, (Log{"result", "progress", "search", "open /r.maravex"}));
+            EXPECT_TRUE(windows.sources.empty()) << "nothing went into the search window the opening covers";
+            EXPECT_EQ(routing.foldersToAdd(), std::vector<fs::path>{"/a"});
         } else {
             EXPECT_TRUE(windows.log.empty());
             EXPECT_EQ(windows.declined, std::vector<fs::path>{"/r.maravex"});
@@ -560,11 +562,13 @@ TEST(KZNewSearchRouting, AHandOverDuringTheCheckOfASavedResultWaitsForItsAnswer)
         windows.log.clear();
         windows.front_ = Front::Result;
         std::exchange(windows.later, {}).front().second();
-        // The second file asks of the result then on screen; the folder,
-        // after a declined opening, walks back on its own.
+        // The second file asks of the result then on screen; the folder
+        // goes once it has opened (to the search window these windows leave
+        // in front), and after a declined opening walks back on its own.
         EXPECT_EQ(windows.questions, 2);
         if (answer == 1000) {
-            EXPECT_EQ(windows.log, (Log{"result", "progress", "search", "open /s.maravex"}));
+            EXPECT_EQ(windows.log, (Log{"result", "progress", "search", "open /s.maravex", "add"}));
+            EXPECT_EQ(windows.sources, std::vector<fs::path>{"/a"});
         } else {
             EXPECT_EQ(windows.log, (Log{"result", "progress", "add"}));
             EXPECT_EQ(windows.sources, (std::vector<fs::path>{"/old", "/a"}));
@@ -572,6 +576,105 @@ TEST(KZNewSearchRouting, AHandOverDuringTheCheckOfASavedResultWaitsForItsAnswer)
         EXPECT_FALSE(routing.waitsForFront());
         EXPECT_TRUE(routing.foldersToAdd().empty());
     }
+}
+
+// Folders handed over while a saved result opens (the walk back before it,
+// the search window's reset, the opening window) go nowhere and ask nothing
+// until the opening has ended. Then they ask of the reopened result, as any
+// hand-over over a result does, and join its sources; where the opening
+// failed and the search window came back, they join that window's sources.
+TEST(KZNewSearchRouting, FoldersHandedOverWhileASavedResultOpensWaitForItsEnd)
+{
+    struct Case {
+        const char* name;
+        int stepsBefore; // of the slow walk: result, progress, opening
+        bool opens;
+        bool clearKey;
+        Log after;
+        std::vector<fs::path> sources;
+    } const cases[] = {
+        {"as the result window goes, opened", 0, true, false, {"result", "progress", "add"}, {"/saved", "/a"}},
+        {"as the progress window goes, opened", 1, true, false, {"result", "progress", "add"}, {"/saved", "/a"}},
+        {"during the opening, opened", 2, true, false, {"result", "progress", "add"}, {"/saved", "/a"}},
+        {"during the opening, sources cleared", 2, true, true,
+         {"result", "progress", "search", "add"}, {"/a"}},
+        {"during the opening, failed", 2, false, false, {"add"}, {"/a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWindows windows;
+        windows.front_ = Front::Result;
+        windows.slowWalk = true;
+        windows.folders = {"/a"};
+        KZNewSearchRouting routing(windows, 0);
+        routing.openSavedChosen("/r.maravex");
+        ASSERT_EQ(windows.questions, 1);
+        for (int i = 0; i < c.stepsBefore; ++i) {
+            ASSERT_FALSE(windows.steps.empty());
+            std::function<void()> next = std::move(windows.steps.front());
+            windows.steps.pop_front();
+            next();
+        }
+        EXPECT_TRUE(routing.isOpening());
+        windows.front_ = Front::Other; // the opening window, or a transition
+        windows.clearKey = c.clearKey;
+        routing.openFiles({"/a"});
+        windows.clearKey = false;
+        routing.frontChanged();
+        windows.front_ = Front::Progress; // shown on the way up to the result
+        routing.frontChanged();
+        EXPECT_EQ(windows.questions, 1) << "nothing asked yet";
+        EXPECT_TRUE(routing.waitsForFront());
+        EXPECT_EQ(routing.foldersToAdd(), std::vector<fs::path>{"/a"});
+
+        // The rest of the walk and the opening; the real one ends with the
+        // reopened result in front, or the search window where it failed.
+        windows.front_ = Front::Result;
+        if (!c.opens) {
+            windows.steps.clear();
+            windows.log.clear();
+            windows.log.push_back("open /r.maravex");
+            windows.front_ = Front::Search;
+            FakeWindows::post(KZNotification::openingDidFinish, {});
+        }
+        windows.walk();
+        EXPECT_EQ(windows.log.back(), "open /r.maravex");
+        EXPECT_FALSE(routing.isOpening());
+        EXPECT_EQ(std::count(windows.log.begin(), windows.log.end(), "add"), 0) << "nothing added while it opened";
+        windows.log.clear();
+        windows.sources = {"/saved"};
+        if (!c.opens)
+            windows.sources.clear();
+        // Once the end has been acted on.
+        ASSERT_EQ(windows.later.size(), 1u);
+        std::exchange(windows.later, {}).front().second();
+        windows.walk();
+        EXPECT_EQ(windows.log, c.after);
+        EXPECT_EQ(windows.sources, c.sources);
+        EXPECT_FALSE(routing.waitsForFront() || routing.waitsForReady() || routing.waitsForResult() ||
+                     routing.waitsForProgress());
+        EXPECT_TRUE(routing.foldersToAdd().empty());
+    }
+}
+
+// A walk back for a saved result that ends short (its window kept) opens
+// nothing, and leaves nothing held for an opening that will never end.
+TEST(KZNewSearchRouting, AnOpeningWhoseWalkEndsShortHoldsNothing)
+{
+    FakeWindows windows;
+    windows.front_ = Front::Result;
+    windows.folders = {"/a"};
+    windows.declineReset = true;
+    KZNewSearchRouting routing(windows, 0);
+    routing.openSavedChosen("/r.maravex");
+    EXPECT_EQ(windows.log, (Log{"result", "progress"}));
+    EXPECT_FALSE(routing.isOpening());
+    EXPECT_FALSE(routing.waitsToOpen());
+    windows.declineReset = false;
+    windows.front_ = Front::Progress;
+    windows.log.clear();
+    routing.openFiles({"/a"});
+    EXPECT_EQ(windows.log, (Log{"progress", "add"}));
 }
 
 // Saved result B handed over (a second start) while A is checked before

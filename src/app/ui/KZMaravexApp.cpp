@@ -837,6 +837,10 @@ void KZMaravexApp::openFiles(const std::vector<fs::path>& paths)
 {
     routing_->openFiles(paths);
     watchWindowsWhileFoldersWait();
+    // A saved result on its way keeps the screen as it is: what was handed
+    // over is taken up once it has opened.
+    if (routing_->isOpening())
+        return;
     // The program is already running: bring its front window to the user.
     QWidget* front = QApplication::activeWindow();
     // What waits behind Preferences, About or Quick Look goes to the main
@@ -865,7 +869,7 @@ void KZMaravexApp::followWaitingHandOver()
 
 QWidget* KZMaravexApp::mainWindowForWaitingFolders() const
 {
-    if (!routing_ || !routing_->waitsForFront() || QApplication::activeModalWidget())
+    if (!routing_ || !routing_->waitsForFront() || routing_->isOpening() || QApplication::activeModalWidget())
         return nullptr;
     return routingHost_->mainWindowOnScreen();
 }

@@ -9,6 +9,8 @@
 #include "app/search/KZSearchTermination.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/search/ui/KZSearchWindowCntrl.h"
+#include "app/ui/KZCompositor.h"
+#include "app/ui/KZWindowCrossFade.h"
 #include "app/ui/KZWindowTransitionAnimator.h"
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZResultInfoKeys.h"
@@ -463,21 +465,31 @@ void KZOpenSavedResult::resultIsReady()
         }));
     connect(window, &QObject::destroyed, this, [this] { finish(); });
     // The progress window, at its end as a search's, takes the opening
-    // window's place; the result comes up from it.
-    if (KZSearchProgressWindow* progressWindow = progress_->progressWindow();
-        progressWindow && openingWindow_ && openingWindow_->isVisible()) {
-        progressWindow->fileTypeExtraInfoCntrl()->hideView();
-        placeOverOpening(progressWindow, openingWindow_);
-        progressWindow->show();
-        progressWindow->raise();
+    // window's place; the result comes up from it. The transition up to
+    // the result photographs the progress window and the screen under it,
+    // so it starts only once the opening window has faded away.
+    const auto comeUp = [guard, window = QPointer<KZResultWindowCntrl>(window), tag = saved_->selectedTabTag] {
+        if (!guard || guard->finished_)
+            return;
+        guard->progress_->showResultWithFileTypeTag(tag);
+        QTimer::singleShot(0, guard, [guard, window] {
+            if (guard && window && window->isVisible() && !KZWindowTransitionAnimator::sharedControl().isRunning())
+                guard->finish();
+        });
+    };
+    KZSearchProgressWindow* progressWindow = progress_->progressWindow();
+    if (!progressWindow || !openingWindow_ || !openingWindow_->isVisible()) {
+        if (openingWindow_)
+            openingWindow_->hide();
+        comeUp();
+        return;
     }
-    if (openingWindow_)
-        openingWindow_->hide();
-    progress_->showResultWithFileTypeTag(saved_->selectedTabTag);
-    QTimer::singleShot(0, this, [guard, window = QPointer<KZResultWindowCntrl>(window)] {
-        if (guard && window && window->isVisible() && !KZWindowTransitionAnimator::sharedControl().isRunning())
-            guard->finish();
-    });
+    progressWindow->fileTypeExtraInfoCntrl()->hideView();
+    placeOverOpening(progressWindow, openingWindow_);
+    const bool fade = host_.windowsFade ? host_.windowsFade() : KZCompositor::composites();
+    KZWindowCrossFade::run(openingWindow_, progressWindow, fade,
+                           KZTransitionMath::kReopenedCrossFadeSeconds * KZTransitionMath::durationFactor(), this,
+                           comeUp);
 }
 
 void KZOpenSavedResult::fail(const QString& reason)

@@ -46,6 +46,9 @@ public:
         // The flip from the search window to the opening window; calls
         // `done` on the GUI thread when it ended. Empty: shown at once.
         std::function<void(QWidget* openingWindow, std::function<void()> done)> flip;
+        // Whether the opening window may fade into the progress window (the
+        // display composites). Empty: the display is asked.
+        std::function<bool()> windowsFade;
         // Who asked for the opening: the object of "openingDidFinish".
         const void* delegate = nullptr;
     };

@@ -5,6 +5,7 @@
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/progress/ui/KZSearchProgressWindow.h"
 #include "app/search/ui/KZSearchView.h"
+#include "app/ui/KZCompositor.h"
 #include "app/ui/KZMaravexApp.h"
 #include "app/ui/KZQuitPolicy.h"
 #include "app/ui/KZWindowFlipAnimator.h"
@@ -1450,4 +1451,166 @@ TEST_F(OpenSavedResult, AnAlertAnsweredWhileOnlyATransitionIsOnScreenLeavesThePr
     });
     EXPECT_EQ(run.quits.count, 0);
     EXPECT_EQ(run.answerer.said.size(), 6) << run.said().toStdString();
+}
+
+namespace {
+
+// Counts the raising and activating of top-level windows.
+class RaisedWindows : public QObject {
+public:
+    RaisedWindows() { qApp->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if ((event->type() == QEvent::ZOrderChange || event->type() == QEvent::WindowActivate) &&
+            watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
+            ++count;
+        return false;
+    }
+};
+
+} // namespace
+
+// A folder handed over (a file manager, a second start) while a saved result
+// opens, with the flip into the opening window held: nothing is asked, no
+// window comes forward, and the folder is nowhere yet. Once the opening has
+// ended, it asks "Start a new search?" of the reopened result as over any
+// result; where the opening failed, the search window that came back takes
+// the folder without a question.
+TEST_F(OpenSavedResult, AFolderHandedOverWhileASavedResultOpensWaitsForItsEnd)
+{
+    const fs::path more = dir.mkdir("more");
+    const fs::path goneFolders = [&] {
+        KZSavedResult saved = *KZSavedResultFormat::decode(QByteArray::fromStdString(kztest::readFile(file)));
+        saved.sources.front().alias = platform::createBookmark(dir.mkdir("removed"));
+        fs::remove(dir / "removed");
+        const fs::path path = dir / "gone-folders.maravex";
+        std::ofstream(path, std::ios::binary) << KZSavedResultFormat::encode(saved).toStdString();
+        return path;
+    }();
+    const auto unpause = qScopeGuard([] { KZTransitionMath::setPauseAt(-1); });
+    const QString startOver = platform::localizedString(QStringLiteral("search_again"));
+    for (const bool opens : {true, false}) {
+        SCOPED_TRACE(opens ? "opened" : "failed");
+        if (!opens) {
+            TearDown();
+            SetUp();
+        }
+        finishes = 0;
+        alerts.presenter->shown.clear();
+        KZSearchView* view = app->windowCntrl()->searchView();
+        const auto sources = [&] {
+            std::vector<fs::path> paths;
+            for (const KZSourceItemRef& source : view->sourcesCntrl().sources())
+                paths.push_back(source->path());
+            return paths;
+        };
+        int questionsAtTheEnd = -1;
+        const platform::Subscription ended = center().addObserver(
+            KZNotification::openingDidFinish, {},
+            [&](const platform::Notification&) { questionsAtTheEnd = alerts.presenter->count(startOver); });
+
+        KZWindowFlipAnimator::sharedWindowFlipAnimator().flipToWindow(app->window(), 0);
+        KZTransitionMath::setPauseAt(0.5);
+        openThroughThePanel(*app, std::make_shared<OnePanelAnswer>(opens ? file : goneFolders));
+        ASSERT_TRUE(kztest::processEventsUntil([] { return aTransitionIsHeld(); }, 10s));
+        ASSERT_TRUE(app->routing().isOpening());
+
+        const RaisedWindows raised;
+        QWidget* activeBefore = QApplication::activeWindow();
+        app->openFiles({more});
+        QTest::qWait(100);
+        EXPECT_EQ(alerts.presenter->count(startOver), 0) << "nothing asked while it opens";
+        EXPECT_EQ(raised.count, 0) << "no window brought forward";
+        EXPECT_EQ(QApplication::activeWindow(), activeBefore);
+        EXPECT_FALSE(app->window()->isVisible());
+        EXPECT_EQ(app->foldersToAdd(), std::vector<fs::path>{more});
+        const std::vector<fs::path> meanwhile = sources();
+        EXPECT_EQ(std::count(meanwhile.begin(), meanwhile.end(), more), 0) << "not in the search window it left";
+
+        alerts.presenter->answers = {KZErrorDelegate::FirstButton};
+        letTheHeldTransitionGoOn();
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] { return finishes > 0 && app->window()->isVisible() && sources().size() == (opens ? 2u : 1u); },
+            10s))
+            << "questions " << alerts.presenter->count(startOver) << ", sources " << sources().size();
+        ASSERT_TRUE(kztest::settleWindowTransitions(10s));
+        EXPECT_EQ(questionsAtTheEnd, 0);
+        EXPECT_EQ(alerts.presenter->count(startOver), opens ? 1 : 0);
+        EXPECT_EQ(sources(), opens ? (std::vector<fs::path>{dir / "tree", more}) : std::vector<fs::path>{more});
+        if (opens) {
+            EXPECT_FALSE(app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible());
+        }
+        EXPECT_FALSE(app->routing().isOpening() || app->routing().waitsForFront() || app->routing().waitsForReady() ||
+                     app->routing().waitsForResult() || app->routing().waitsForProgress());
+    }
+}
+
+namespace {
+
+// What the progress window of a reopening looks like at the moments that
+// matter: as it shows, and as the transition up to the result takes it
+// away (and photographs it and the screen under it).
+class ProgressWindowWatch : public QObject {
+public:
+    explicit ProgressWindowWatch(const KZOpenSavedResult& reader) : reader_(reader) { qApp->installEventFilter(this); }
+    double opacityWhenShown = -1;
+    double opacityWhenLeft = -1;
+    bool openingShownWhenLeft = true;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* progress = qobject_cast<KZSearchProgressWindow*>(watched);
+        if (!progress)
+            return false;
+        if (event->type() == QEvent::Show && opacityWhenShown < 0)
+            opacityWhenShown = progress->windowOpacity();
+        if (event->type() == QEvent::Hide && opacityWhenLeft < 0 && KZWindowTransitionAnimator::sharedControl().isRunning()) {
+            opacityWhenLeft = progress->windowOpacity();
+            openingShownWhenLeft = reader_.openingWindow() && reader_.openingWindow()->isVisible();
+        }
+        return false;
+    }
+
+private:
+    const KZOpenSavedResult& reader_;
+};
+
+} // namespace
+
+// The opening window hands over to the progress window by a cross-fade only
+// where the display composites; on this display (offscreen) nothing is
+// asked of any X server and the progress window simply shows. Either way
+// the transition up to the result starts with the opening window gone and
+// the progress window whole.
+TEST_F(OpenSavedResult, TheOpeningWindowFadesIntoTheProgressWindowOnlyWhereTheDisplayComposites)
+{
+    int asked = 0;
+    KZCompositor::setSelectionOwnerQuery([&] { return ++asked, true; });
+    const auto unset = qScopeGuard([] { KZCompositor::setSelectionOwnerQuery({}); });
+    for (const bool composites : {false, true}) {
+        SCOPED_TRACE(composites ? "composited" : "this display");
+        if (composites) {
+            TearDown();
+            SetUp();
+        }
+        KZOpenSavedResult::Host h = host();
+        if (composites)
+            h.windowsFade = [] { return true; };
+        KZOpenSavedResult reader(std::move(h));
+        const ProgressWindowWatch watch(reader);
+        reader.prepareOpenSavedFile(file);
+        ASSERT_TRUE(kztest::processEventsUntil([&] { return reader.didFinish(); }, 10s));
+        ASSERT_TRUE(app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible());
+        EXPECT_DOUBLE_EQ(watch.opacityWhenShown, composites ? 0.0 : 1.0);
+        EXPECT_DOUBLE_EQ(watch.opacityWhenLeft, 1.0);
+        EXPECT_FALSE(watch.openingShownWhenLeft);
+        EXPECT_FALSE(reader.openingWindow()->isVisible());
+        EXPECT_DOUBLE_EQ(reader.openingWindow()->windowOpacity(), 1.0);
+        ASSERT_TRUE(kztest::settleWindowTransitions(10s));
+    }
+    EXPECT_EQ(asked, 0) << "no X server asked on " << QGuiApplication::platformName().toStdString();
 }
