@@ -20,7 +20,10 @@
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -199,4 +202,33 @@ TEST(MusicLibraryReading, DestructionDuringAReadingStopsItAndReturns)
     EXPECT_TRUE(KZiTunesSupport::sharedControl().readingIsDue());
     QCoreApplication::processEvents();
     KZiTunesSupport::setSharedControl(nullptr);
+}
+
+// A picture of the sheet over the search window while a reading is held,
+// for people to look at. Runs only when MARAVEX_SHOTS_DIR names a folder
+// (scripts/screenshots.sh sets it).
+TEST(MusicLibraryReadingShots, SheetOverTheSearchWindow)
+{
+    const QString dir = qEnvironmentVariable("MARAVEX_SHOTS_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "pictures only when MARAVEX_SHOTS_DIR is set";
+    SearchWithLibrary search;
+    kztest::HeldMusicReader held;
+    search.view->startButton()->click();
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return search.sheetShown(); }, std::chrono::seconds(10)));
+    kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
+    QWidget* window = search.layout.window;
+    QWidget* sheet = search.sheet()->controller()->window();
+    const QPixmap under = window->grab();
+    const QPixmap over = sheet->grab();
+    QImage canvas(under.size() + QSize(80, 80), QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(QColor(0x5d, 0x6b, 0x7d));
+    QPainter painter(&canvas);
+    painter.drawPixmap(40, 40, under);
+    // Where a sheet stands: at the top of its window, centred.
+    painter.drawPixmap(40 + (under.width() - over.width()) / 2, 40 + 60, over);
+    painter.end();
+    EXPECT_TRUE(canvas.save(dir + QStringLiteral("/search-reading-music-library.png")));
+    search.sheet()->controller()->stopBtn()->click();
+    ASSERT_TRUE(held.waitAllLeft());
 }
