@@ -384,6 +384,10 @@ picture_state() { # state test-target picture-suite
 # test programs, built in a tree of their own.
 picture_state progress kz_app_ui_tests ProgressWindowShots
 
+# --- search: Start waits for a slow music library behind its sheet ------------------
+# Drawn by a widget test whose reading is held, so that the sheet stays up.
+picture_state search-reading-music-library kz_app_ui_tests MusicLibraryReadingShots
+
 # --- transitions: a flip and a zoom held half way ----------------------------------
 # The search runs to its end; then the progress window flips back to the
 # search window, held a third of the way through its turn (at half time

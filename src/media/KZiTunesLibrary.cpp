@@ -12,6 +12,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -523,11 +524,12 @@ QString KZiTunesLibrary::trackIDWithPersistentID(quint64 persistentID)
     return QString::number(persistentID, 16);
 }
 
-std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path& file, QString* error)
+std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path& file, QString* error,
+                                                                 const std::atomic<bool>* stop)
 {
     bool otherForm = false;
     QString otherFormReason;
-    if (auto library = fromStream(file, &otherFormReason, &otherForm); library || !otherForm) {
+    if (auto library = streamed(file, &otherFormReason, &otherForm, stop); library || !otherForm) {
         if (error && !library)
             *error = otherFormReason;
         return library;
@@ -542,11 +544,25 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromFile(const fs::path&
                          .arg(quint64(st->size));
         return nullptr;
     }
+    // The whole reading takes a few megabytes at once and cannot be stopped
+    // within: it is not begun once a stop was asked for.
+    if (stop && stop->load()) {
+        if (error)
+            *error = QStringLiteral("Could not read %1: %2")
+                         .arg(fileText(file), platform::systemErrorString(ECANCELED));
+        return nullptr;
+    }
     return fromWholeList(file, error);
 }
 
 std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromStream(const fs::path& file, QString* error,
                                                                    bool* otherForm)
+{
+    return streamed(file, error, otherForm, nullptr);
+}
+
+std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::streamed(const fs::path& file, QString* error,
+                                                                 bool* otherForm, const std::atomic<bool>* stop)
 {
     *otherForm = false;
     const auto fail = [error](const QString& why) {
@@ -561,6 +577,7 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesLibrary::fromStream(const fs::pat
     if (!opened)
         return nullptr;
     platform::xmlplist::StreamedFile& device = *opened;
+    device.setStop(stop);
     const quint64 size = device.fileSize();
     StreamedExport reader(&device, size);
     const bool read = reader.read();

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -31,9 +32,11 @@ public:
     // any other form (binary, comments, CDATA, a DOCTYPE of its own,
     // attributes and the like) is read whole by the property-list reader,
     // which costs many times more and so takes files only up to
-    // kMaxOtherExportSize.
+    // kMaxOtherExportSize. A raised `stop` ends the reading before the next
+    // piece of the file (null, the reason saying so).
     static std::shared_ptr<const KZiTunesLibrary> fromFile(const std::filesystem::path& file,
-                                                           QString* error = nullptr);
+                                                           QString* error = nullptr,
+                                                           const std::atomic<bool>* stop = nullptr);
     // The two ways fromFile takes, apart, so that they can be held to the
     // same answer. fromStream sets *otherForm, and answers null, for a file
     // it leaves to the other way, with *error saying where the file leaves
@@ -66,6 +69,10 @@ public:
     static constexpr quint64 kMaxOtherExportSize = quint64(5) << 20;
 
 private:
+    // fromStream, ended before the next piece of the file once `stop` is
+    // raised.
+    static std::shared_ptr<const KZiTunesLibrary> streamed(const std::filesystem::path& file, QString* error,
+                                                           bool* otherForm, const std::atomic<bool>* stop);
     // Tracks already in the library's order.
     static std::shared_ptr<const KZiTunesLibrary> withTracks(const std::filesystem::path& file,
                                                              std::filesystem::path musicFolder,

@@ -51,6 +51,24 @@ KZiTunesSupport::RefusalTeller& teller()
     return installed;
 }
 
+std::mutex& readerLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+KZiTunesSupport::Reader& installedReader()
+{
+    static KZiTunesSupport::Reader reader;
+    return reader;
+}
+
+KZiTunesSupport::Reader currentReader()
+{
+    std::lock_guard guard(readerLock());
+    return installedReader();
+}
+
 void tellRefusal(const fs::path& file, QString reason)
 {
     KZiTunesSupport::RefusalTeller tell;
@@ -97,6 +115,17 @@ void KZiTunesSupport::setRefusalTeller(RefusalTeller tell)
     teller() = std::move(tell);
 }
 
+void KZiTunesSupport::tellRefusal(const Refusal& refusal)
+{
+    ::tellRefusal(refusal.file, refusal.reason);
+}
+
+void KZiTunesSupport::setReader(Reader reader)
+{
+    std::lock_guard guard(readerLock());
+    installedReader() = std::move(reader);
+}
+
 void KZiTunesSupport::followLibraryChanges()
 {
     KZApplescript::setMusicLibraryDidChange([] { sharedControl().noteUpdatedLibrary(); });
@@ -121,52 +150,111 @@ fs::path KZiTunesSupport::libraryFilePath()
 
 std::shared_ptr<const KZiTunesLibrary> KZiTunesSupport::library()
 {
-    const fs::path file = libraryFilePath();
-    QString refusal;
-    bool refused = false;
     std::shared_ptr<const KZiTunesLibrary> read;
+    // Told outside the lock: the alert waits for the window's thread, which
+    // may ask for the library meanwhile.
+    if (const std::optional<Refusal> refusal = readIfDue(nullptr, nullptr, &read))
+        tellRefusal(*refusal);
+    const fs::path file = libraryFilePath();
     {
         std::lock_guard guard(lock_);
         if (library_ && library_->file() == file)
             return library_;
+    }
+    // Dropped while it was read, the library having changed meanwhile: it
+    // is still one whole reading, as a caller that asked a moment before
+    // would hold.
+    return read;
+}
+
+bool KZiTunesSupport::readingIsDue()
+{
+    const fs::path file = libraryFilePath();
+    std::lock_guard guard(lock_);
+    if (library_ && library_->file() == file)
+        return false;
+    if (file.empty())
+        return false;
+    return !(failedOn_ && failedOn_->first == file && failedOn_->second == signatureOf(file));
+}
+
+std::optional<KZiTunesSupport::Refusal> KZiTunesSupport::readIfDue(const std::atomic<bool>* stop, bool* stopped,
+                                                                   std::shared_ptr<const KZiTunesLibrary>* read)
+{
+    if (stopped)
+        *stopped = false;
+    if (read)
+        read->reset();
+    const fs::path file = libraryFilePath();
+    std::string signature;
+    quint64 generation = 0;
+    {
+        std::lock_guard guard(lock_);
+        if (library_ && library_->file() == file)
+            return std::nullopt;
         library_.reset();
         if (file.empty()) {
             unread_ = false;
-            return nullptr;
+            return std::nullopt;
         }
-        std::string signature = signatureOf(file);
+        signature = signatureOf(file);
         if (failedOn_ && failedOn_->first == file && failedOn_->second == signature)
-            return nullptr;
-        QString error;
-        library_ = KZiTunesLibrary::fromFile(file, &error);
-        unread_ = false;
-        unreadMusicFolder_.clear();
-        if (library_) {
-            failedOn_.reset();
-        } else {
-            // A library that is there but cannot be read still owns its
-            // files: what stands for its media folder is kept until the
-            // file changes, and the user hears why once.
-            if (signature != "missing") {
-                unread_ = true;
-                unreadMusicFolder_ = KZMusicFolderScan::musicFolderIn(file, KZiTunesLibrary::kMaxExportSize);
-                refusal = error;
-                refused = true;
-            }
-            failedOn_.emplace(file, std::move(signature));
-        }
-        read = library_;
+            return std::nullopt;
+        generation = generation_;
     }
-    // Outside the lock: the alert waits for the main thread, which may ask
-    // for the library meanwhile.
-    if (refused)
-        tellRefusal(file, refusal);
-    return read;
+
+    // The file is read, and scanned when it cannot be, without the lock:
+    // the window's thread asks for the current reading while this runs.
+    QString error;
+    const Reader reader = currentReader();
+    std::shared_ptr<const KZiTunesLibrary> library =
+        reader ? reader(file, &error, stop) : KZiTunesLibrary::fromFile(file, &error, stop);
+    const auto wasStopped = [stop] { return stop && stop->load(); };
+    const bool refused = !library && signature != "missing" && !wasStopped();
+    decltype(unreadMusicFolder_) unreadMusicFolder;
+    if (refused) {
+        // The scan of an export that cannot be read: its one call. It takes
+        // `stop` too once it can be stopped between its pieces.
+        unreadMusicFolder = KZMusicFolderScan::musicFolderIn(file, KZiTunesLibrary::kMaxExportSize);
+    }
+    if (wasStopped()) {
+        if (stopped)
+            *stopped = true;
+        return std::nullopt;
+    }
+    if (read)
+        *read = library;
+
+    std::lock_guard guard(lock_);
+    // Dropped, or read by another thread, meanwhile: that one stands, and
+    // has told its own refusal.
+    if (generation_ != generation)
+        return std::nullopt;
+    ++generation_;
+    library_ = library;
+    unread_ = false;
+    unreadMusicFolder_.clear();
+    if (library_) {
+        failedOn_.reset();
+        return std::nullopt;
+    }
+    // A library that is there but cannot be read still owns its files:
+    // what stands for its media folder is kept until the file changes, and
+    // the user hears why once.
+    if (refused) {
+        unread_ = true;
+        unreadMusicFolder_ = std::move(unreadMusicFolder);
+    }
+    failedOn_.emplace(file, std::move(signature));
+    if (!refused)
+        return std::nullopt;
+    return Refusal{file, error};
 }
 
 void KZiTunesSupport::noteUpdatedLibrary()
 {
     std::lock_guard guard(lock_);
+    ++generation_;
     library_.reset();
     failedOn_.reset();
     unread_ = false;

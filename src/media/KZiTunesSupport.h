@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -17,8 +18,10 @@
 //
 // Thread safety: every method may be called from any thread. The library is
 // read on first use and kept until noteUpdatedLibrary() or a change of the
-// path; a new reading is swapped in under the lock, and callers that hold
-// the previous one keep using it unchanged.
+// path. The file is read outside the lock, so that a thread that asks for
+// the current reading never waits behind one under way; a new reading is
+// swapped in under the lock, and callers that hold the previous one keep
+// using it unchanged.
 class KZiTunesSupport {
 public:
     // Always an instance; tests may replace it (nullptr restores a fresh one).
@@ -43,11 +46,36 @@ public:
     // The export that will be read.
     static std::filesystem::path libraryFilePath();
 
+    // An export that could not be read, and why (the reason names the file).
+    struct Refusal {
+        std::filesystem::path file;
+        QString reason;
+    };
+    // Tells a refusal as library() does: the alert, or the installed
+    // teller. The alert waits for the user on the window's thread.
+    static void tellRefusal(const Refusal& refusal);
+    // What reads the export: KZiTunesLibrary::fromFile unless a test put a
+    // reader of its own in its place (null restores fromFile).
+    using Reader = std::function<std::shared_ptr<const KZiTunesLibrary>(
+        const std::filesystem::path& file, QString* error, const std::atomic<bool>* stop)>;
+    static void setReader(Reader reader);
+
     // The current reading; null when there is no readable library (a later
     // call tries again once the file has changed).
     std::shared_ptr<const KZiTunesLibrary> library();
     // Drops the reading, so that the next call reads the library again.
     void noteUpdatedLibrary();
+    // Whether library() would read the export now: it was never read, it
+    // was dropped, its path changed, or the file it failed on changed.
+    bool readingIsDue();
+    // Reads the export when a reading is due, on the caller's thread, and
+    // keeps what it found; a refusal is handed back instead of told, for
+    // the caller to tell where it may wait for the user. A raised `stop`
+    // ends the reading before the next piece of the file, and nothing of
+    // it is kept (*stopped then says so). *read is what this reading read,
+    // kept or not.
+    std::optional<Refusal> readIfDue(const std::atomic<bool>* stop = nullptr, bool* stopped = nullptr,
+                                     std::shared_ptr<const KZiTunesLibrary>* read = nullptr);
 
     // The media folder of the library; while the export cannot be read, the
     // "Music Folder" it names, where that entry can be found in it.
@@ -77,4 +105,7 @@ private:
     // folder it names, or empty.
     std::filesystem::path unreadMusicFolder_;
     bool unread_ = false;
+    // Counts the readings kept and the readings dropped: a reading that
+    // finds it changed since it began keeps nothing.
+    quint64 generation_ = 0;
 };

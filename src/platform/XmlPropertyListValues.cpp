@@ -438,6 +438,10 @@ bool TokenStream::onlySpaceLeft()
 
 qint64 StreamedFile::readData(char* data, qint64 max)
 {
+    if (stop_ && stop_->load(std::memory_order_relaxed)) {
+        failure_ = ECANCELED;
+        return -1;
+    }
     if (heldAt_ == held_.size() && !held_.isEmpty()) {
         held_.clear();
         heldAt_ = 0;

@@ -8,6 +8,7 @@
 #include <QXmlStreamReader>
 #include <QtGlobal>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -94,8 +95,11 @@ public:
     // Where the first of those bytes lay, for a message: "line 3: a
     // character reference".
     QString disputedAt() const;
-    // The errno of a failed read, or 0.
+    // The errno of a failed read, or 0: ECANCELED once `stop` was raised.
     int failure() const { return failure_; }
+    // Checked before every piece of the file is read: a raised flag ends
+    // the file there, as a failed read does.
+    void setStop(const std::atomic<bool>* stop) { stop_ = stop; }
 
 protected:
     qint64 readData(char* data, qint64 max) override;
@@ -118,6 +122,7 @@ private:
 
     int fd_;
     quint64 size_;
+    const std::atomic<bool>* stop_ = nullptr;
     bool referencesDisputed_;
     bool disputed_ = false;
     Disputed disputedKind_ = Disputed::Any;

@@ -14,6 +14,7 @@
 #include "app/ui/KZWindowTransitionAnimator.h"
 #include "engine/KZFoundListParcel.h"
 #include "engine/KZResultInfoKeys.h"
+#include "media/KZiTunesSupport.h"
 #include "platform/MainThread.h"
 #include "platform/MallocArenas.h"
 #include "platform/NotificationCenter.h"
@@ -246,18 +247,19 @@ void KZOpenSavedResult::prepareOpenSavedFile(const fs::path& file, std::shared_p
         QTimer::singleShot(0, this, [this] { flipDidEnd(); });
     }
 
-    if (alreadyRead) {
-        platform::runOnMain([guard, read = std::move(alreadyRead)] {
-            if (guard)
-                guard->fileWasRead(read);
-        });
-        return;
-    }
-    openQueue().addOperation([guard, file, stop = stop_] {
-        std::shared_ptr<Read> read = readFile(file, stop.get());
+    openQueue().addOperation([guard, file, stop = stop_, alreadyRead = std::move(alreadyRead)] {
+        std::shared_ptr<Read> read = alreadyRead ? alreadyRead : readFile(file, stop.get());
+        // The sources are checked against the music library on the window's
+        // thread: it is read here, while the opening window turns.
+        std::optional<KZiTunesSupport::Refusal> refusal;
+        if (!*stop)
+            refusal = KZiTunesSupport::sharedControl().readIfDue(stop.get());
         if (*stop)
             return;
-        platform::runOnMain([guard, read] {
+        platform::runOnMain([guard, read, refusal] {
+            // Kept as refused until the file changes: told now or never.
+            if (refusal)
+                KZiTunesSupport::tellRefusal(*refusal);
             if (guard)
                 guard->fileWasRead(read);
         });

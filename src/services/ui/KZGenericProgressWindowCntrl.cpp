@@ -69,5 +69,6 @@ KZGenericProgressWindowCntrl::~KZGenericProgressWindowCntrl()
 
 void KZGenericProgressWindowCntrl::stopAction()
 {
-    wasStopped_.store(true, std::memory_order_release);
+    if (!wasStopped_.exchange(true, std::memory_order_acq_rel))
+        Q_EMIT stopAsked();
 }

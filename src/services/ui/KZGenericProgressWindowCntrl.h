@@ -48,6 +48,11 @@ public:
 public Q_SLOTS:
     void stopAction();
 
+Q_SIGNALS:
+    // The user asked to stop (Stop, Escape, the close button), once: for an
+    // owner whose work does not poll wasStopped().
+    void stopAsked();
+
 private:
     QPointer<KZProgressWindow> window_;
     QLabel* infoFld_ = nullptr;

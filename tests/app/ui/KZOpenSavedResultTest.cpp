@@ -11,6 +11,8 @@
 #include "app/ui/KZWindowFlipAnimator.h"
 #include "app/ui/KZWindowTransitionAnimator.h"
 #include "media/KZiTunesSupport.h"
+#include "support/HeldMusicReader.h"
+#include "support/LibraryFixtures.h"
 #include "services/ui/KZMessageBoxPresenter.h"
 
 #include "app/search/SearchTestSupport.h"
@@ -366,6 +368,29 @@ TEST_F(OpenSavedResult, TheCheckBeforeTheQuestionReadsTheFileWhileTheWindowsRun)
     ASSERT_TRUE(read && read->saved);
     EXPECT_EQ(read->saved->items.size(), 4u);
     EXPECT_FALSE(KZOpenSavedResult::failureOf(*read));
+}
+
+// The sources are checked against the music library on the window's
+// thread: the opening reads the library first on its own queue, and the
+// window's thread only asks for what was read.
+TEST_F(OpenSavedResult, TheMusicLibraryIsReadOnTheOpeningsQueue)
+{
+    const fs::path media = dir.mkdir("Music/Media");
+    const fs::path exportFile =
+        kztest::MusicLibraryBuilder(media).fileTrack(1, 1, media / "a.mp3", QStringLiteral("A")).write(dir / "Music/Library.xml");
+    platform::UserDefaults::standard().setValue(KZDefaultsKey::iTunes_library_path,
+                                                QFile::decodeName(exportFile.c_str()));
+    KZiTunesSupport::sharedControl().noteUpdatedLibrary();
+    kztest::HeldMusicReader held;
+    held.release();
+    app->openSavedResult(file);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return finishes > 0 && app->resultWindowCntrl() && app->resultWindowCntrl()->isVisible(); }, 30s));
+    EXPECT_EQ(held.entered(), 1);
+    EXPECT_NE(held.readerThread(), std::this_thread::get_id());
+    EXPECT_EQ(KZiTunesSupport::sharedControl().musicFolderLocation(), media);
+    EXPECT_EQ(marks().size(), 4u);
+    KZiTunesSupport::sharedControl().noteUpdatedLibrary();
 }
 
 namespace {

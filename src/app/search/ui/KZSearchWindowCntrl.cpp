@@ -2,9 +2,11 @@
 
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/progress/KZSearchProgressCore.h"
+#include "app/search/KZMusicLibraryReading.h"
 #include "app/search/KZResultModelHandOff.h"
 #include "app/search/KZSearchPreparation.h"
 #include "app/search/KZSearchTermination.h"
+#include "app/search/ui/KZMusicLibraryReadingSheet.h"
 #include "app/search/ui/KZSearchView.h"
 #include "app/ui/KZMaravexApp.h"
 #include "engine/KZFoundListParcel.h"
@@ -59,6 +61,9 @@ void KZSearchWindowCntrl::appWatchAnswered(const QVariantMap& userInfo)
 
 void KZSearchWindowCntrl::closeWindowAction()
 {
+    // A search that waits for the music library no longer starts.
+    if (musicReading_)
+        musicReading_->stop();
     if (!window_)
         return;
     if (KZMaravexApp* app = KZMaravexApp::sharedDelegate())
@@ -99,6 +104,9 @@ KZSearchWindowCntrl::~KZSearchWindowCntrl()
     setupObservation_.cancel();
     appOpenedObservation_.cancel();
     appClosedObservation_.cancel();
+    // The sheet first: its Stop reaches the reading.
+    readingSheet_.reset();
+    musicReading_.reset();
 }
 
 void KZSearchWindowCntrl::setTheWindow(QWidget* window)
@@ -149,6 +157,50 @@ std::shared_ptr<KZSearchController> KZSearchWindowCntrl::searchCntrl() const
 }
 
 void KZSearchWindowCntrl::startScanAction()
+{
+    // Pressed again while the library is read: the search already waits.
+    if (musicReading_ && musicReading_->isRunning())
+        return;
+    if (!musicReading_) {
+        musicReading_ = std::make_unique<KZMusicLibraryReading>();
+        connect(musicReading_.get(), &KZMusicLibraryReading::finished, this,
+                &KZSearchWindowCntrl::musicLibraryReadingEnded);
+        readingSheetTimer_ = new QTimer(this);
+        readingSheetTimer_->setSingleShot(true);
+        connect(readingSheetTimer_, &QTimer::timeout, this, [this] {
+            if (!musicReading_ || !musicReading_->isRunning())
+                return;
+            readingSheet_ = std::make_unique<KZMusicLibraryReadingSheet>(window_ ? window_.data() : searchView_.data(),
+                                                                         [this] {
+                                                                             if (musicReading_)
+                                                                                 musicReading_->stop();
+                                                                         });
+            readingSheet_->show();
+        });
+    }
+    // The sources are checked against the music library, which a large
+    // export takes seconds to read: read aside, the window goes on.
+    if (musicReading_->start()) {
+        readingSheetTimer_->start(kReadingSheetDelayMs);
+        return;
+    }
+    startScan();
+}
+
+void KZSearchWindowCntrl::musicLibraryReadingEnded(bool stopped)
+{
+    if (readingSheetTimer_)
+        readingSheetTimer_->stop();
+    readingSheet_.reset();
+    // As before the reading went aside: why the library was not read comes
+    // before the search's own questions.
+    if (musicReading_)
+        musicReading_->tellRefusal();
+    if (!stopped)
+        startScan();
+}
+
+void KZSearchWindowCntrl::startScan()
 {
     std::shared_ptr<KZSearchProgress> progress;
     auto request = preliminaryToScanWithOption(true, &progress);

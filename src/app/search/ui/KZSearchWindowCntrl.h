@@ -17,6 +17,9 @@ class KZSearchProgress;
 class KZSearchStuff;
 #include "app/search/ui/KZSearchView.h"
 class KZResultModelHandOff;
+class KZMusicLibraryReading;
+class KZMusicLibraryReadingSheet;
+class QTimer;
 
 // The search window's controller: shows the window, starts a search from its
 // sources (the request, the progress window, the engine) and takes the end
@@ -37,8 +40,14 @@ public:
     QWidget* window() const { return window_; }
     KZSearchView* searchView() const { return searchView_; }
 
-    // The Start button.
+    // The Start button. When the music library is due to be read, the
+    // search starts once it is, and the sheet shows after
+    // kReadingSheetDelayMs without an answer; a stopped reading starts none.
     void startScanAction();
+    static constexpr int kReadingSheetDelayMs = 700;
+    // The reading Start waits for, and its sheet while shown; null otherwise.
+    KZMusicLibraryReading* musicLibraryReading() const { return musicReading_.get(); }
+    KZMusicLibraryReadingSheet* musicLibraryReadingSheet() const { return readingSheet_.get(); }
     // Checks the sources and builds the request; with a progress controller
     // handed back the search may start. Without interface nothing is asked,
     // and the progress controller has no window unless `window` asks for
@@ -72,6 +81,8 @@ protected:
 
 private:
     void closeWindowAction();
+    void startScan();
+    void musicLibraryReadingEnded(bool stopped);
 
     void createResult(const QVariantMap& info);
     void whenProgressWindowIsShown(std::function<void()> then, int attempts = 0);
@@ -92,4 +103,7 @@ private:
     platform::Subscription appOpenedObservation_;
     platform::Subscription appClosedObservation_;
     bool tookStartFolders_ = false;
+    std::unique_ptr<KZMusicLibraryReading> musicReading_;
+    std::unique_ptr<KZMusicLibraryReadingSheet> readingSheet_;
+    QTimer* readingSheetTimer_ = nullptr;
 };
