@@ -256,7 +256,7 @@ TEST(KZRestoreWindow, AllPutBackIsToldAsInformation)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !window.isVisible(); }));
     ASSERT_EQ(alerts.shown(), 1u);
     EXPECT_EQ(alerts.presenter->calls[0].alert.messageText, QStringLiteral("One item was put back."));
-    EXPECT_EQ(alerts.presenter->calls[0].alert.style, KZAlertPresenter::Style::Informational);
+    EXPECT_EQ(alerts.presenter->calls[0].alert.style, KZAlertPresenter::Style::Warning);
 }
 
 // A removal that never ended left only its journal: the window lists it.
