@@ -26,6 +26,8 @@
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
 
+#include <QScopeGuard>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,6 +37,7 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -629,6 +632,29 @@ void KZRestoreRemovedFiles::NotRestored::add(ItemResult result, bool isCopy)
         failed += 1;
         break;
     }
+}
+
+KZRestoreRemovedFiles::NotRestored& KZRestoreRemovedFiles::NotRestored::operator+=(const NotRestored& other)
+{
+    occupied += other.occupied;
+    gone += other.gone;
+    missingVolume += other.missingVolume;
+    copyKept += other.copyKept;
+    failed += other.failed;
+    unreadable += other.unreadable;
+    disconnected += other.disconnected;
+    changed += other.changed;
+    unproved += other.unproved;
+    notInTrash += other.notInTrash;
+    holderDisconnected += other.holderDisconnected;
+    possibleCopy += other.possibleCopy;
+    twinDisks += other.twinDisks;
+    copiesGone += other.copiesGone;
+    copiesDisconnected += other.copiesDisconnected;
+    copiesUnproved += other.copiesUnproved;
+    copiesPossibleCopy += other.copiesPossibleCopy;
+    afterMove = afterMove || other.afterMove;
+    return *this;
 }
 
 QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
@@ -1362,6 +1388,15 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
     int fileCount = 0;
     for (const auto& file : undoFiles) {
         ++fileCount;
+        // This file's own reasons, for its row; added to the run's as the
+        // file ends, whichever way.
+        NotRestored runSoFar = std::exchange(result.notRestored, NotRestored{});
+        const auto endOfFile = qScopeGuard([&] {
+            if (result.notRestored.total() > 0)
+                result.keptWhy.emplace_back(file, result.notRestored);
+            runSoFar += result.notRestored;
+            result.notRestored = runSoFar;
+        });
         const QString number = KZNumberUtilities::sharedControl().numberToFormatString(fileCount);
         const auto say = [&](const char* one, const char* withCount) {
             setInfoText(several ? KZErrorDelegate::replaceContentOfString(
@@ -1580,12 +1615,18 @@ void KZRestoreRemovedFiles::restoreItemsOfFile(std::vector<fs::path> undoFiles, 
         const RestoreResult result = restoreFiles(files);
         isWorking = false;
         tellBackInPlace(result.backInPlace);
+        QVariantMap keptReasons;
+        for (const auto& [file, why] : result.keptWhy)
+            keptReasons.insert(platform::pathText(file),
+                               QVariantMap{{QStringLiteral("count"), why.total()},
+                                           {QStringLiteral("reason"), why.reasonKey()}});
         platform::NotificationCenter::defaultCenter().post(
             QStringLiteral("updateRestoredList"), platform::NotificationObject(this),
             {{QStringLiteral("indexes"), indexes},
              {QStringLiteral("restoredItems"), result.restored},
              {QStringLiteral("notRestoredItems"), result.notRestored.total()},
              {QStringLiteral("notRestoredReason"), result.notRestored.reasonKey()},
+             {QStringLiteral("keptReasons"), keptReasons},
              {QStringLiteral("onPossibleCopy"), result.onPossibleCopy}});
     });
 }

@@ -129,6 +129,7 @@ public:
                    + unproved + notInTrash + holderDisconnected + possibleCopy + twinDisks;
         }
         void add(ItemResult result, bool isCopy = false);
+        NotRestored& operator+=(const NotRestored& other);
         // The key of the "Errors" text saying why: one kind, or several.
         QString reasonKey() const;
     };
@@ -183,6 +184,9 @@ public:
         // listed again only while a Trash holds their items at their names.
         quint64 onPossibleCopy = 0;
         std::vector<std::filesystem::path> unreadable; // files kept untouched
+        // Each undo file that kept records of items that did not go back,
+        // with why.
+        std::vector<std::pair<std::filesystem::path, NotRestored>> keptWhy;
         // The items of this run's results that are back at their places.
         std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
     };
@@ -197,7 +201,9 @@ public:
     // Queued; posts "itemsWereRestored" when items of this run's results
     // are back, then "updateRestoredList" with "indexes" handed back,
     // "restoredItems", "notRestoredItems" and "notRestoredReason" (a key of
-    // "Errors"), the engine as object.
+    // "Errors"), "keptReasons" (for each undo file that kept records of
+    // items that did not go back, by its path: a map of "count" and
+    // "reason", a key of "Errors"), the engine as object.
     void restoreItemsOfFile(std::vector<std::filesystem::path> undoFiles, QVariantList indexes);
 
     // Queued: folds the journals of removals that never ended into undo

@@ -323,9 +323,9 @@ void KZErrorDelegate::showErrorWithDict(const QVariantMap& request)
 void KZErrorDelegate::showMessagePanelWithDict(const QVariantMap& request)
 {
     Alert alert;
-    // Information, never a warning: a success told with a warning sign reads
-    // as a failure.
-    alert.style = Style::Informational;
+    // Panels share the errors' style: the platform's alert of this kind draws
+    // them alike, whatever they tell.
+    alert.style = Style::Warning;
     alert.messageText = replaceContentOfString(lookUp(request.value(KZAlertKey::info).toString(), kDefaultTable),
                                                stringList(request.value(KZAlertKey::names)));
     alert.informativeText = lookUp(request.value(KZAlertKey::messKey).toString(), kDefaultTable);

@@ -356,7 +356,7 @@ TEST(KZUndoTruth, TheUserIsToldWhatDidNotGoBackAndWhy)
     KZRestoreRemovedFiles::tellOutcome(3, 0, {}, true);
     ASSERT_EQ(alerts.shown(), 1u);
     EXPECT_EQ(alert(0).messageText, u"3 items were put back."_s);
-    EXPECT_EQ(alert(0).style, Style::Informational);
+    EXPECT_EQ(alert(0).style, Style::Warning) << "an information panel is drawn as an error is";
 
     KZRestoreRemovedFiles::NotRestored several;
     several.occupied = 1;

@@ -153,7 +153,7 @@ TEST_F(ErrorDelegateTest, ErrorsAndPanels)
     EXPECT_EQ(alert(1).messageText, str("Could not open y."));
     EXPECT_TRUE(presenter_->calls[2].sheet);
     EXPECT_EQ(alert(2).sheetWindow.data(), &window);
-    EXPECT_EQ(alert(2).style, Style::Informational) << "an information panel carries no warning sign";
+    EXPECT_EQ(alert(2).style, Style::Warning) << "an information panel is drawn as an error is";
     EXPECT_EQ(alert(2).messageText, str("Found 7 folders"));
     EXPECT_FALSE(presenter_->calls[3].sheet);
     EXPECT_EQ(alert(3).messageText, str("Found %@ folders"));

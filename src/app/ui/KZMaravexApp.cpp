@@ -34,6 +34,7 @@
 #include "preferences/ui/KZPreferencesWindow.h"
 #include "preferences/ui/KZSubscribe.h"
 #include "preferences/ui/KZSubscribeWindow.h"
+#include "preferences/ui/KZUnsentMailDialog.h"
 #include "preferences/ui/KZWelcomeCntrl.h"
 #include "preferences/ui/KZWelcomeWindow.h"
 
@@ -691,7 +692,8 @@ void KZMaravexApp::appMenuAction(int tag)
         openAboutWindow();
         break;
     case TellFriendTag:
-        KZOpenURLOrTell(QUrl(QString::fromLatin1(QUrl::toPercentEncoding(text("tell_to_friend"), "!$&'()*+,;=:@/?"))));
+        KZUnsentMailDialog::sendOrShow(
+            QUrl(QString::fromLatin1(QUrl::toPercentEncoding(text("tell_to_friend"), "!$&'()*+,;=:@/?"))));
         break;
     case NewsletterTag:
         subscribeNewsletter();
@@ -733,7 +735,11 @@ void KZMaravexApp::helpMenuAction(int tag)
     }
     // An address that is not a valid URL opens nothing.
     const QUrl url(address, QUrl::StrictMode);
-    if (!address.isEmpty() && url.isValid() && !url.scheme().isEmpty())
+    if (address.isEmpty() || !url.isValid() || url.scheme().isEmpty())
+        return;
+    if (url.scheme().compare(QLatin1String("mailto"), Qt::CaseInsensitive) == 0)
+        KZUnsentMailDialog::sendOrShow(url);
+    else
         KZOpenURLOrTell(url);
 }
 

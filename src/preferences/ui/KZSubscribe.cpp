@@ -1,7 +1,7 @@
 #include "preferences/ui/KZSubscribe.h"
 
 #include "preferences/KZSubscribeMessage.h"
-#include "preferences/KZURLOpener.h"
+#include "preferences/ui/KZUnsentMailDialog.h"
 #include "preferences/ui/KZSubscribeWindow.h"
 
 #include "platform/NotificationCenter.h"
@@ -134,11 +134,11 @@ void KZSubscribe::subscribeAction()
     setEmailColour(Qt::black);
     const KZSubscribeMessage message = KZMakeSubscribeMessage(name, email);
     // What the mail program does with the message is the user's business.
-    // The window goes once a mail program has it; without one the user is
-    // told, as every address the program cannot open is told, and keeps
-    // what they typed. One request at a time: the desktop may take seconds.
+    // The window goes once a mail program has it; without one the user gets
+    // the message to send by hand and keeps what they typed. One request at
+    // a time: the desktop may take seconds.
     subscribeBtn_->setEnabled(false);
-    KZOpenURLOrTell(message.mailtoURL(), [guard = QPointer<KZSubscribe>(this)](bool opened) {
+    KZUnsentMailDialog::sendOrShow(message.mailtoURL(), window_, [guard = QPointer<KZSubscribe>(this)](bool opened) {
         if (!guard)
             return;
         guard->subscribeBtn_->setEnabled(true);

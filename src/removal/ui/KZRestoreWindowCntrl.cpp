@@ -102,9 +102,15 @@ void KZRestoreWindowCntrl::reload()
         item->setFlags(flags);
         item->setCheckState(checkColumn, row.isChecked ? Qt::Checked : Qt::Unchecked);
         item->setText(nameColumn, row.name);
-        // The reader's words on why, for whoever looks into the file.
+        // The reader's words on why, for whoever looks into the file; why
+        // the last Restore kept some of its records.
+        QStringList details;
         if (!row.problem.isEmpty())
-            item->setToolTip(nameColumn, row.name + QStringLiteral("\n\n") + row.problem);
+            details << row.problem;
+        if (const auto why = keptWhy_.find(row.path); why != keptWhy_.end())
+            details << why->second;
+        if (!details.isEmpty())
+            item->setToolTip(nameColumn, row.name + QStringLiteral("\n\n") + details.join(QStringLiteral("\n\n")));
     }
     fitRowHeights();
     reloading_ = false;
@@ -185,9 +191,10 @@ void KZRestoreWindowCntrl::restoreAction()
             const quint64 notRestored = n.userInfo.value(QStringLiteral("notRestoredItems")).toULongLong();
             const QString reason = n.userInfo.value(QStringLiteral("notRestoredReason")).toString();
             const quint64 onPossibleCopy = n.userInfo.value(QStringLiteral("onPossibleCopy")).toULongLong();
-            platform::runOnMain([self, donePaths, restored, notRestored, reason, onPossibleCopy] {
+            const QVariantMap kept = n.userInfo.value(QStringLiteral("keptReasons")).toMap();
+            platform::runOnMain([self, donePaths, restored, notRestored, reason, onPossibleCopy, kept] {
                 if (self)
-                    self->updateRestoredList(donePaths, restored, notRestored, reason, onPossibleCopy);
+                    self->updateRestoredList(donePaths, restored, notRestored, reason, onPossibleCopy, kept);
             });
         });
     progress_ = new KZRestoreProgressWindow(engine_, this, platform::localizedString(QStringLiteral("preparing_restore")));
@@ -195,10 +202,28 @@ void KZRestoreWindowCntrl::restoreAction()
 }
 
 void KZRestoreWindowCntrl::updateRestoredList(const QVariantList& donePaths, quint64 restored, quint64 notRestored,
-                                              const QString& reasonKey, quint64 onPossibleCopy)
+                                              const QString& reasonKey, quint64 onPossibleCopy,
+                                              const QVariantMap& keptReasons)
 {
     subscription_ = {};
     restoring_ = false;
+    // This Restore's reasons replace those of the last one for its files.
+    for (const QVariant& p : donePaths)
+        keptWhy_.erase(platform::pathFromText(p.toString()));
+    for (auto kept = keptReasons.cbegin(); kept != keptReasons.cend(); ++kept) {
+        const QVariantMap why = kept.value().toMap();
+        const quint64 count = why.value(QStringLiteral("count")).toULongLong();
+        const QString reason = why.value(QStringLiteral("reason")).toString();
+        if (count == 0 || reason.isEmpty())
+            continue;
+        const QString heading = count == 1
+            ? platform::localizedString(QStringLiteral("restore_row_kept_sing"))
+            : KZErrorDelegate::replaceContentOfString(
+                  platform::localizedString(QStringLiteral("restore_row_kept_plur")),
+                  {KZNumberUtilities::sharedControl().numberToFormatString(double(count))});
+        keptWhy_[platform::pathFromText(kept.key())]
+            = heading + QLatin1Char(' ') + platform::localizedString(reason, QStringLiteral("Errors"));
+    }
     // Rows are matched by path: the list may have been rebuilt meanwhile. A
     // row goes only with its undo file: while the file is there some of its
     // items are still in the Trash, and the row is the way back to them.
@@ -210,6 +235,8 @@ void KZRestoreWindowCntrl::updateRestoredList(const QVariantList& donePaths, qui
             gone.push_back(path);
     }
     rows_.removeRows(gone);
+    for (const fs::path& path : gone)
+        keptWhy_.erase(path);
     rows_.recount();
     reload();
     restoreBtn_->setEnabled(false);

@@ -5,8 +5,10 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QVariantMap>
 
 #include <filesystem>
+#include <map>
 
 class KZRestoreRemovedFiles;
 class QPushButton;
@@ -40,11 +42,16 @@ private:
     void fitRowHeights();
     void itemChanged(QTreeWidgetItem* item, int column);
     void updateRestoredList(const QVariantList& paths, quint64 restored, quint64 notRestored,
-                            const QString& reasonKey, quint64 onPossibleCopy = 0);
+                            const QString& reasonKey, quint64 onPossibleCopy = 0,
+                            const QVariantMap& keptReasons = {});
 
     KZRestoreRemovedFiles& engine_;
     std::filesystem::path trashDir_;
     KZRestoreList rows_;
+    // Why the last Restore of a row's removal kept records, by undo file,
+    // for the row's tooltip. Known only in memory: the undo file stores no
+    // reason.
+    std::map<std::filesystem::path, QString> keptWhy_;
     QTreeWidget* list_ = nullptr;
     QPushButton* restoreBtn_ = nullptr;
     bool reloading_ = false;

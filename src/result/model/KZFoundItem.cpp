@@ -270,6 +270,7 @@ fs::path KZFoundItem::url()
     fs::path current = urlField();
     if (current.empty())
         return {};
+    placeChecks_.fetch_add(1, std::memory_order_relaxed);
 
     if (!isRemoved() && files.pathWithURL(current).empty()) {
         QByteArray bookmark = aliasData();
@@ -360,6 +361,14 @@ QString KZFoundItem::name()
     // Looked for where the path, a removal and a save look for it: a file
     // renamed in its folder is shown under its new name.
     url();
+    nameIsKnown_.store(true, std::memory_order_release);
+    return recordedName();
+}
+
+QString KZFoundItem::knownName()
+{
+    if (!nameIsKnown_.load(std::memory_order_acquire))
+        return name();
     return recordedName();
 }
 
@@ -756,7 +765,7 @@ QImage KZFoundItem::locationImage() const
 QVariant KZFoundItem::valueForUndefinedKey(const QString& key)
 {
     if (key == KZColumnKey::name_col)
-        return name();
+        return knownName();
     if (key == KZColumnKey::kind_col)
         return kind();
     if (key == KZColumnKey::size_col) {

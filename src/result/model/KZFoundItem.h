@@ -90,6 +90,14 @@ public:
     // The name as last recorded, without looking at the disk (for work over
     // every item, which must not read the disk for each).
     QString recordedName() const;
+    // The name read from the disk once, the first time it is asked for, and
+    // from then on as last recorded: every later look at the item's place
+    // (url(), name(), a row shown) still follows a rename. For work over
+    // every item (finding, sorting), which reads the disk only on its first
+    // pass.
+    QString knownName();
+    // How often the item looked for its place on the disk (url()).
+    quint32 placeChecks() const { return placeChecks_.load(std::memory_order_relaxed); }
     QString extension();
     bool isInvisible();
 
@@ -273,6 +281,8 @@ private:
     std::atomic<bool> isRemoved_{false};
     std::atomic<bool> aliasAlreadyCreated_{false};
     std::atomic<bool> alreadyShown_{false};
+    std::atomic<bool> nameIsKnown_{false};
+    std::atomic<quint32> placeChecks_{0};
 
     qint64 groupID_ = 0;
     quint64 device_ = 0;

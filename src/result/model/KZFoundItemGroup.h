@@ -32,8 +32,24 @@ public:
     QList<KZFoundItemGroupRef>& groups() { return groups_; }
     void setGroups(const QList<KZFoundItemGroupRef>& groups) { groups_ = groups; }
 
-    const QString& name() const { return name_; }
-    void setName(const QString& name) { name_ = name; }
+    // The name of the member the group is named after, which follows that
+    // member's renames (KZFoundItem::knownName); else the name given.
+    QString name() const { return namedAfter_ ? namedAfter_->knownName() : name_; }
+    void setName(const QString& name)
+    {
+        name_ = name;
+        namedAfter_.reset();
+    }
+    // The name given with setName(), whether or not a member names the group.
+    const QString& givenName() const { return name_; }
+    const KZFoundItemRef& namedAfter() const { return namedAfter_; }
+    void setNamedAfter(const KZFoundItemRef& member) { namedAfter_ = member; }
+    // Names a stand-in as `group` is named.
+    void setNameAs(const KZFoundItemGroup& group)
+    {
+        name_ = group.name_;
+        namedAfter_ = group.namedAfter_;
+    }
     const QImage& fileIcon() const { return fileIcon_; }
     void setFileIcon(const QImage& icon) { fileIcon_ = icon; }
     qint64 groupID() const { return groupID_; }
@@ -61,6 +77,7 @@ private:
     KZFoundItemArray items_;
     QList<KZFoundItemGroupRef> groups_;
     QString name_;
+    KZFoundItemRef namedAfter_;
     QImage fileIcon_;
     qint64 groupID_ = 0;
     quint16 markedCount_ = 0;

@@ -6,8 +6,6 @@
 #include "result/model/KZFoundListWorkers.h"
 #include "result/model/KZListOutline.h"
 
-#include <utility>
-#include <vector>
 
 KZFoundListFinder::KZFoundListFinder(const KZFoundListContext& context)
     : context_(context)
@@ -18,7 +16,7 @@ std::optional<KZListRow> KZFoundListFinder::searchString(const QString& foldedTe
 {
     if (!list.isGrouped()) {
         for (const KZFoundItemRef& item : list.items) {
-            if (KZFindFolding::nameContains(item->name(), foldedText))
+            if (KZFindFolding::nameContains(item->knownName(), foldedText))
                 return KZListRow{nullptr, item};
         }
         return std::nullopt;
@@ -27,7 +25,7 @@ std::optional<KZListRow> KZFoundListFinder::searchString(const QString& foldedTe
         if (KZFindFolding::nameContains(group->name(), foldedText))
             return KZListRow{group, nullptr};
         for (const KZFoundItemRef& item : group->items()) {
-            if (KZFindFolding::nameContains(item->name(), foldedText))
+            if (KZFindFolding::nameContains(item->knownName(), foldedText))
                 return KZListRow{group, item};
         }
     }
@@ -54,21 +52,18 @@ void KZFoundListFinder::find(const QString& text, const KZShownList& list)
         });
         return;
     }
-    // The worker searches stand-ins made from values read here: the groups
-    // themselves belong to this thread.
-    std::vector<std::pair<QString, KZFoundItemArray>> values;
-    values.reserve(static_cast<std::size_t>(list.root->groups().size()));
-    for (const KZFoundItemGroupRef& group : list.root->groups())
-        values.emplace_back(group->name(), group->items());
-    context_.workers->add([this, text, values = std::move(values), root = list.root] {
-        KZFoundItemGroupRef stand = KZFoundItemGroup::itemGroup();
-        stand->groups().reserve(static_cast<qsizetype>(values.size()));
-        for (const auto& [name, items] : values) {
-            KZFoundItemGroupRef copy = KZFoundItemGroup::itemGroup();
-            copy->setName(name);
-            copy->setItems(items);
-            stand->groups().append(copy);
-        }
+    // The worker searches stand-ins made here: the groups themselves belong
+    // to this thread. A stand-in reads its name from the member the group is
+    // named after, on the worker, so the first search reads the disk there.
+    KZFoundItemGroupRef stand = KZFoundItemGroup::itemGroup();
+    stand->groups().reserve(list.root->groups().size());
+    for (const KZFoundItemGroupRef& group : list.root->groups()) {
+        KZFoundItemGroupRef copy = KZFoundItemGroup::itemGroup();
+        copy->setNameAs(*group);
+        copy->setItems(group->items());
+        stand->groups().append(copy);
+    }
+    context_.workers->add([this, text, stand, root = list.root] {
         const std::optional<KZListRow> hit = searchString(KZFindFolding::fold(text), KZShownList::grouped(stand));
         const qsizetype index = hit ? stand->groups().indexOf(hit->group) : -1;
         const KZFoundItemRef item = hit ? hit->item : nullptr;

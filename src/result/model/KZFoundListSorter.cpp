@@ -28,6 +28,7 @@ const QString kUpdateInterface = QStringLiteral("updateInterface");
 // What a sort of a grouped list needs of each group, read on the main thread.
 struct GroupValues {
     QString name;
+    KZFoundItemRef namedAfter;
     qint64 groupID = 0;
     quint16 markedCount = 0;
     KZFoundItemArray items;
@@ -138,7 +139,7 @@ void KZFoundListSorter::sort(const KZSortDescriptors& descriptors, KZTabTag tag,
     std::vector<GroupValues> values;
     values.reserve(static_cast<std::size_t>(root->groups().size()));
     for (const KZFoundItemGroupRef& group : root->groups())
-        values.push_back({group->name(), group->groupID(), group->markedCount(), group->items()});
+        values.push_back({group->givenName(), group->namedAfter(), group->groupID(), group->markedCount(), group->items()});
 
     workers.add([this, &store, &workers, model, descriptors, tag, updateInterface, attempt, generation, finish, root,
                  values = std::move(values)] {
@@ -148,6 +149,7 @@ void KZFoundListSorter::sort(const KZSortDescriptors& descriptors, KZTabTag tag,
         for (std::size_t i = 0; i < values.size(); ++i) {
             KZFoundItemGroupRef group = KZFoundItemGroup::itemGroup();
             group->setName(values[i].name);
+            group->setNamedAfter(values[i].namedAfter);
             group->setGroupID(values[i].groupID);
             group->setMarkedCount(values[i].markedCount);
             group->setItems(values[i].items);

@@ -32,7 +32,7 @@ KZFoundItemGroupRef KZItemGroups::setupItemsByGroupForItems(const KZFoundItemArr
     for (const KZFoundItemRef& item : ordered) {
         if (!current || current->groupID() != item->groupID()) {
             current = KZFoundItemGroup::itemGroup();
-            current->setName(item->recordedName());
+            current->setNamedAfter(item);
             current->setGroupID(item->groupID());
             root->groups().append(current);
         }

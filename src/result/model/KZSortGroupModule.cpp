@@ -80,7 +80,7 @@ QVariant KZSortGroupModule::valueForKey(const QString& key, const KZFoundItemArr
     if (!first)
         return emptyForKey(key);
     if (key == K::name_col)
-        return first->name();
+        return first->knownName();
     if (key == K::kind_col)
         return first->kind();
     if (key == K::dupe_group_col)

@@ -11,6 +11,7 @@
 #include "app/search/ui/KZSearchView.h"
 #include "app/KZUpdater.h"
 #include "preferences/KZURLOpener.h"
+#include "preferences/ui/KZUnsentMailDialog.h"
 
 #include "ManualClock.h"
 #include "ShortAnimations.h"
@@ -36,8 +37,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -1037,19 +1040,52 @@ TEST_F(KZMaravexAppTest, HelpLinksFallBackAndSayWhenNothingOpensThem)
     expect({{QStringLiteral("xdg-open"), contact}, {QStringLiteral("services"), contact}});
     EXPECT_TRUE(presenter->questions.isEmpty());
 
+    // The contact address is a mail message: without a mail program the
+    // user gets the address to write to, not an error about an address.
     servicesOpen = false;
     menuItem("contact")->trigger();
     settle();
     expect({{QStringLiteral("xdg-open"), contact}, {QStringLiteral("services"), contact}});
-    ASSERT_EQ(presenter->questions.size(), 1);
-    EXPECT_TRUE(presenter->questions.first().contains(contact.toDisplayString())) << presenter->questions.first().toStdString();
+    EXPECT_TRUE(presenter->questions.isEmpty());
+    QList<KZUnsentMailDialog*> unsent;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<KZUnsentMailDialog*>(widget); dialog && dialog->isVisible())
+            unsent << dialog;
+    ASSERT_EQ(unsent.size(), 1);
+    EXPECT_EQ(unsent.first()->addressField()->text(), contact.path());
+    unsent.first()->close();
 
     xdgOpens = true;
     menuItem("tellFriend")->trigger();
     settle();
     ASSERT_EQ(tried.size(), 1u);
     EXPECT_EQ(tried.front().first, QStringLiteral("xdg-open"));
-    EXPECT_EQ(presenter->questions.size(), 1);
+    EXPECT_TRUE(presenter->questions.isEmpty());
+}
+
+// Tell a Friend without a mail program: its message, decoded whole, to copy.
+TEST_F(KZMaravexAppTest, TellAFriendWithoutAMailProgramGivesTheMessageToCopy)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    KZSetURLOpener([this](const QUrl& url) {
+        opened.push_back(url);
+        return false;
+    });
+    menuItem("tellFriend")->trigger();
+    settle();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(presenter->questions.isEmpty());
+    KZUnsentMailDialog* unsent = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<KZUnsentMailDialog*>(widget); dialog && dialog->isVisible())
+            unsent = dialog;
+    ASSERT_NE(unsent, nullptr);
+    const QString text = platform::localizedString(QStringLiteral("tell_to_friend"));
+    EXPECT_TRUE(unsent->addressField()->text().isEmpty());
+    EXPECT_EQ(unsent->subjectField()->text(), QStringLiteral("Maravex"));
+    EXPECT_EQ(unsent->textField()->toPlainText(), text.mid(text.indexOf(QStringLiteral("&body=")) + 6));
+    unsent->close();
 }
 
 } // namespace

@@ -23,11 +23,13 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
 
 using namespace removaltest;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -242,6 +244,71 @@ TEST(KZRestoreWindow, ItemsThatStayedKeepTheirRowAndAreTold)
     window.close();
 }
 
+// A row left after a Restore tells in its tooltip how many of its items did
+// not go back and why, each row its own; a row put back wholly goes, and a
+// later Restore of a row replaces what it tells. Nothing of it outlives the
+// window: the undo file keeps no reason.
+TEST(KZRestoreWindow, ARowKeptByARestoreTellsWhyInItsTooltip)
+{
+    emptyTrash();
+    ScopedAlerts alerts;
+    kztest::TempDir dir;
+    const fs::path one = undoFileOf(dir, {"a", "e"}, 100);
+    const fs::path two = undoFileOf(dir, {"b", "c"}, 200);
+    dir.write("a", "the user's new a");
+    dir.write("b", "the user's new b");
+    dir.write("c", "the user's new c");
+    KZRestoreRemovedFiles engine;
+    auto window = std::make_unique<KZRestoreWindowCntrl>(engine, platform::homeTrashDirectory());
+    window->showWindow();
+    const auto tooltipOf = [&](const fs::path& file) {
+        const auto& rows = window->rows().rows();
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].path == file)
+                return window->list()->topLevelItem(int(i))->toolTip(1);
+        return QStringLiteral("no row");
+    };
+    const auto restore = [&](const std::vector<fs::path>& files) {
+        const std::size_t before = alerts.shown();
+        for (int i = 0; i < window->list()->topLevelItemCount(); ++i) {
+            const bool chosen = std::find(files.begin(), files.end(), window->rows().rows()[std::size_t(i)].path)
+                                != files.end();
+            window->list()->topLevelItem(i)->setCheckState(0, chosen ? Qt::Checked : Qt::Unchecked);
+        }
+        window->restoreAction();
+        return kztest::processEventsUntil([&] { return !window->isRestoring() && alerts.shown() > before; });
+    };
+    ASSERT_EQ(window->list()->topLevelItemCount(), 2);
+    EXPECT_TRUE(tooltipOf(one).isEmpty());
+
+    ASSERT_TRUE(restore({one, two}));
+    const QString occupied = platform::localizedString(QStringLiteral("not_restored_occupied"), QStringLiteral("Errors"));
+    EXPECT_TRUE(tooltipOf(one).contains(u"one of its items could not go back"_s)) << tooltipOf(one).toStdString();
+    EXPECT_TRUE(tooltipOf(one).endsWith(occupied)) << tooltipOf(one).toStdString();
+    EXPECT_TRUE(tooltipOf(two).contains(u"2 of its items could not go back"_s)) << tooltipOf(two).toStdString();
+    EXPECT_TRUE(tooltipOf(two).endsWith(occupied));
+    EXPECT_EQ(kztest::readFile(dir / "e"), "e");
+
+    // The first row's place is free again: it goes back and its row goes;
+    // the other row still tells its own reason.
+    fs::remove(dir / "a");
+    ASSERT_TRUE(restore({one}));
+    EXPECT_EQ(tooltipOf(one), u"no row"_s);
+    EXPECT_TRUE(tooltipOf(two).endsWith(occupied));
+    // One of the two is free: the next Restore's count replaces the last.
+    fs::remove(dir / "b");
+    ASSERT_TRUE(restore({two}));
+    EXPECT_TRUE(tooltipOf(two).contains(u"one of its items could not go back"_s)) << tooltipOf(two).toStdString();
+    window->close();
+
+    // A window made anew, as after a restart, knows no reason.
+    window = std::make_unique<KZRestoreWindowCntrl>(engine, platform::homeTrashDirectory());
+    window->showWindow();
+    ASSERT_EQ(window->list()->topLevelItemCount(), 1);
+    EXPECT_TRUE(tooltipOf(two).isEmpty()) << tooltipOf(two).toStdString();
+    window->close();
+}
+
 TEST(KZRestoreWindow, AllPutBackIsToldAsInformation)
 {
     emptyTrash();
@@ -256,7 +323,7 @@ TEST(KZRestoreWindow, AllPutBackIsToldAsInformation)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !window.isVisible(); }));
     ASSERT_EQ(alerts.shown(), 1u);
     EXPECT_EQ(alerts.presenter->calls[0].alert.messageText, QStringLiteral("One item was put back."));
-    EXPECT_EQ(alerts.presenter->calls[0].alert.style, KZAlertPresenter::Style::Informational);
+    EXPECT_EQ(alerts.presenter->calls[0].alert.style, KZAlertPresenter::Style::Warning);
 }
 
 // A removal that never ended left only its journal: the window lists it.

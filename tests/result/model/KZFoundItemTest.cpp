@@ -7,6 +7,9 @@
 #include "platform/FinderInfo.h"
 #include "platform/OperationQueue.h"
 #include "result/model/KZColumnKeys.h"
+#include "result/model/KZFindFolding.h"
+#include "result/model/KZFoundListFinder.h"
+#include "result/model/KZItemGroups.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +24,9 @@
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
+using modeltest::ItemShape;
 using modeltest::makeItem;
+using modeltest::makeItems;
 
 namespace {
 
@@ -404,4 +409,81 @@ TEST(KZFoundItemAtExit, TheProgramWaitsForTheItemsWorkBeforeItsApplicationGoes)
     ASSERT_TRUE(child.started) << child.error.toStdString();
     EXPECT_EQ(child.exitCode, 0) << child.standardError.toStdString();
     EXPECT_TRUE(child.standardOutput.contains("[  PASSED  ] 1 test")) << child.standardOutput.toStdString();
+}
+
+namespace {
+
+quint32 placeChecksOf(const KZFoundItemArray& items)
+{
+    quint32 sum = 0;
+    for (const KZFoundItemRef& item : items)
+        sum += item->placeChecks();
+    return sum;
+}
+
+} // namespace
+
+// A member renamed before anything read its name: its group's row and Find
+// by name know the new name only; a later rename is followed as soon as
+// the item's place is looked at again.
+TEST(KZFoundItem, AGroupAndFindByNameFollowARenameBeforeTheFirstLook)
+{
+    kztest::TempDir dir;
+    const fs::path first = dir.write("first.txt", "same");
+    const fs::path second = dir.write("second.txt", "same");
+    const KZFoundItemArray items = makeItems({{.path = first, .group = 1}, {.path = second, .group = 1}});
+    fs::rename(first, dir / "renamed.txt");
+
+    const KZFoundItemGroupRef root = KZItemGroups::setupItemsByGroupForItems(items, true);
+    ASSERT_EQ(root->groups().size(), 1);
+    const KZFoundItemGroupRef group = root->groups().first();
+    const KZShownList grouped = KZShownList::grouped(root);
+    const auto find = [&](const char* text) { return KZFoundListFinder::searchString(KZFindFolding::fold(QString::fromUtf8(text)), grouped); };
+    EXPECT_EQ(group->name(), QStringLiteral("renamed.txt"));
+    EXPECT_FALSE(find("first").has_value()) << "the old name is matched no more";
+    EXPECT_EQ(find("renamed"), (KZListRow{group, nullptr}));
+    EXPECT_EQ(find("second"), (KZListRow{group, items[1]}));
+
+    // Renamed again after its name was known: the row shown looks at the
+    // place, and the group and Find follow.
+    fs::rename(dir / "renamed.txt", dir / "twice.txt");
+    EXPECT_EQ(group->name(), QStringLiteral("renamed.txt")) << "no disk read until the place is looked at";
+    EXPECT_EQ(items[0]->name(), QStringLiteral("twice.txt"));
+    EXPECT_EQ(group->name(), QStringLiteral("twice.txt"));
+    EXPECT_FALSE(find("renamed").has_value());
+    EXPECT_EQ(find("twice"), (KZListRow{group, nullptr}));
+    drainFacts();
+}
+
+// Find by name and sorting by name look at each item's place once, on their
+// first pass; every later pass reads no disk, whether the list is flat or
+// grouped and whether the files are there or not.
+TEST(KZFoundItem, FindByNameAndSortingReadTheDiskOnlyOnTheirFirstPass)
+{
+    kztest::TempDir dir;
+    std::vector<ItemShape> shapes;
+    for (int i = 0; i < 300; ++i) {
+        // A third each: present, gone since the search, made up.
+        fs::path path;
+        if (i % 3 != 2)
+            path = dir.write("f" + std::to_string(i), "x");
+        shapes.push_back({.path = path, .group = i / 3});
+    }
+    const KZFoundItemArray items = makeItems(shapes);
+    for (int i = 1; i < 300; i += 3)
+        fs::remove(dir / ("f" + std::to_string(i)));
+    const QString miss = KZFindFolding::fold(QStringLiteral("no such name"));
+
+    const KZShownList flat = KZShownList::flat(items);
+    EXPECT_FALSE(KZFoundListFinder::searchString(miss, flat).has_value());
+    const quint32 firstPass = placeChecksOf(items);
+    EXPECT_EQ(firstPass, quint32(items.size())) << "one look at each item's place";
+    for (int again = 0; again < 3; ++again)
+        EXPECT_FALSE(KZFoundListFinder::searchString(miss, flat).has_value());
+    const KZShownList grouped = KZShownList::grouped(KZItemGroups::setupItemsByGroupForItems(items, true));
+    EXPECT_FALSE(KZFoundListFinder::searchString(miss, grouped).has_value());
+    for (const KZFoundItemRef& item : items)
+        EXPECT_FALSE(item->valueForUndefinedKey(KZColumnKey::name_col).toString().isEmpty());
+    EXPECT_EQ(placeChecksOf(items), firstPass) << "no disk read after the first pass";
+    drainFacts();
 }
