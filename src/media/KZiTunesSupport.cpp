@@ -73,6 +73,15 @@ void tellRefusal(const fs::path& file, QString reason)
                                                QStringLiteral("music_library_not_read_mess"), {reason});
 }
 
+// The media folder of an unread export when the scan found one alone;
+// empty when it keeps out the export's own folder and others in its place.
+fs::path namedBeyondDoubt(const std::vector<fs::path>& keptOut, const fs::path& file)
+{
+    if (keptOut.size() != 1 || keptOut.front() == platform::absolutePath(file).parent_path())
+        return {};
+    return keptOut.front();
+}
+
 } // namespace
 
 KZiTunesSupport& KZiTunesSupport::sharedControl()
@@ -140,7 +149,7 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesSupport::library()
         QString error;
         library_ = KZiTunesLibrary::fromFile(file, &error);
         unread_ = false;
-        unreadMusicFolder_.clear();
+        unreadKeptOut_.clear();
         if (library_) {
             failedOn_.reset();
         } else {
@@ -149,7 +158,7 @@ std::shared_ptr<const KZiTunesLibrary> KZiTunesSupport::library()
             // file changes, and the user hears why once.
             if (signature != "missing") {
                 unread_ = true;
-                unreadMusicFolder_ = KZMusicFolderScan::musicFolderIn(file, KZiTunesLibrary::kMaxExportSize);
+                unreadKeptOut_ = KZMusicFolderScan::musicFoldersIn(file, KZiTunesLibrary::kMaxExportSize);
                 refusal = error;
                 refused = true;
             }
@@ -170,7 +179,7 @@ void KZiTunesSupport::noteUpdatedLibrary()
     library_.reset();
     failedOn_.reset();
     unread_ = false;
-    unreadMusicFolder_.clear();
+    unreadKeptOut_.clear();
 }
 
 fs::path KZiTunesSupport::musicFolderLocation()
@@ -179,7 +188,7 @@ fs::path KZiTunesSupport::musicFolderLocation()
         return current->musicFolderLocation();
     const fs::path file = libraryFilePath();
     std::lock_guard guard(lock_);
-    return unread_ && failedOn_ && failedOn_->first == file ? unreadMusicFolder_ : fs::path();
+    return unread_ && failedOn_ && failedOn_->first == file ? namedBeyondDoubt(unreadKeptOut_, file) : fs::path();
 }
 
 std::vector<fs::path> KZiTunesSupport::unreadLibraryFolders()
@@ -190,23 +199,15 @@ std::vector<fs::path> KZiTunesSupport::unreadLibraryFolders()
     std::lock_guard guard(lock_);
     if (!unread_ || !failedOn_ || failedOn_->first != file)
         return {};
-    // A media folder named but gone holds no file to keep.
-    if (!unreadMusicFolder_.empty())
+    // A media folder named beyond doubt but gone holds no file to keep.
+    if (!namedBeyondDoubt(unreadKeptOut_, file).empty())
         return {};
-    std::vector<fs::path> folders{platform::absolutePath(failedOn_->first).parent_path()};
-    for (const fs::path& folder : defaultMediaFolders())
-        if (!platform::isInsideFolder(folder, folders.front()))
-            folders.push_back(folder);
-    return folders;
+    return unreadKeptOut_;
 }
 
 std::vector<fs::path> KZiTunesSupport::defaultMediaFolders()
 {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home)
-        return {};
-    const fs::path folder = fs::path(home) / "Music" / "iTunes";
-    return {folder / "iTunes Media", folder / "iTunes Music"};
+    return KZMusicFolderScan::defaultMediaFolders();
 }
 
 std::vector<KZiTunesTrack> KZiTunesSupport::mediaItems()
