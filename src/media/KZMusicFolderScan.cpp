@@ -483,12 +483,12 @@ std::vector<fs::path> KZMusicFolderScan::musicFoldersIn(const fs::path& file, qu
                 scan.interrupt();
                 break;
             }
-            // Holes hold no tag: the reading goes on where data does.
+            // Holes hold no tag: the reading goes on where data does. One
+            // that runs to the end is the file's end; one with data after
+            // it may have cut a construct that the data closes.
             const off_t data = ::lseek(fd, off_t(at), SEEK_DATA);
-            if (data < 0 && errno == ENXIO) {
-                scan.interrupt();
+            if (data < 0 && errno == ENXIO)
                 break;
-            }
             if (data > off_t(at)) {
                 at = quint64(data);
                 scan.interrupt();
@@ -497,10 +497,10 @@ std::vector<fs::path> KZMusicFolderScan::musicFoldersIn(const fs::path& file, qu
             const ssize_t got = ::pread(fd, piece.data(), size_t(std::min<quint64>(kPiece, end - at)), off_t(at));
             if (got < 0 && errno == EINTR)
                 continue;
-            if (got <= 0) {
+            if (got < 0)
                 scan.interrupt();
+            if (got <= 0)
                 break;
-            }
             scan.feed(piece.data(), size_t(got));
             at += quint64(got);
         }
