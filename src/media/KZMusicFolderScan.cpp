@@ -215,7 +215,7 @@ private:
                 bad_ = true;
                 state_ = St::Text;
                 step(c);
-            } else {
+            } else if (!long_) {
                 reference_.append(c);
             }
             return;
