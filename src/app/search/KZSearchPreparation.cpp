@@ -148,7 +148,8 @@ bool KZSearchPreparation::checkForLibrarySource(const KZSourceItemRef& source, K
         // An export that cannot be read lists no track: the folder that
         // holds its media folder is searched as a plain one, with the media
         // folder left out as every search leaves it out.
-        if (!KZiTunesSupport::sharedControl().library()) {
+        if (KZiTunesSupport& music = KZiTunesSupport::sharedControl();
+            !music.library() && !music.musicFolderLocation().empty()) {
             source->setITunesLibValue(0);
             return true;
         }
