@@ -3,52 +3,84 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstddef>
+#include <deque>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 // The "Music Folder" entry of a music library export that no reading takes,
-// looked for through the whole file: damage before it, or a head longer
-// than the music application writes, hides it from nothing. Tags are
-// followed for their nesting alone, so that a key of the top dictionary
-// counts and one of a track or a playlist does not.
+// looked for through the whole file in one pass: damage before it, or a
+// head longer than the music application writes, hides it from nothing.
+//
+// The file is read as an XML reader reads it (comments, instructions, CDATA,
+// a DOCTYPE with its literals and internal subset, quoted attribute values)
+// and, beside that, as the property-list library of the whole reading reads
+// it, which ends an internal subset at the first "]>" and an instruction at
+// a "?>" outside double quotes, and knows no single quotes in a tag. Only
+// keys of the top dictionary count. Where the file leaves room for more than
+// one answer (the entry twice, a value cut off or too long, an entity no
+// reader knows in it, a hole, the two readings at odds, a binary export, too
+// many folders), the scan is in doubt: every folder any candidate names is
+// kept out, with the export's own folder and the default media folders.
 class KZMusicFolderScan {
 public:
-    // The media folder `file` names in its first `maxBytes` bytes; empty
-    // when it cannot be opened, is no regular file or names none.
-    static std::filesystem::path musicFolderIn(const std::filesystem::path& file, quint64 maxBytes);
+    // Every folder to keep out for the export `file`, read up to `maxBytes`:
+    // the one media folder it names beyond doubt; else every folder named,
+    // the folder that holds the export and the default media folders. The
+    // reading stops, as in doubt, once `stop` is set (checked before each
+    // piece is read).
+    static std::vector<std::filesystem::path> musicFoldersIn(const std::filesystem::path& file, quint64 maxBytes,
+                                                             const std::atomic<bool>* stop = nullptr);
+    // "iTunes Media", and "iTunes Music" of older versions, in the home
+    // folder's Music/iTunes.
+    static std::vector<std::filesystem::path> defaultMediaFolders();
 
-    // Takes the next bytes of the file; true once the entry has been read.
-    bool feed(const char* bytes, size_t size);
-    // The bytes that follow do not join those before (a hole was passed).
+    KZMusicFolderScan();
+    ~KZMusicFolderScan();
+    KZMusicFolderScan(KZMusicFolderScan&&) noexcept;
+    KZMusicFolderScan& operator=(KZMusicFolderScan&&) noexcept;
+
+    // Takes the next bytes of the file.
+    void feed(const char* bytes, size_t size);
+    // The bytes that follow do not join those before (a hole was passed, or
+    // the reading was stopped).
     void interrupt();
-    bool found() const { return found_; }
-    // The entry's text, its references decoded.
-    const QString& folderURL() const { return url_; }
+    // No more bytes come; a value or key left open is cut off.
+    void finish();
+
+    // The entries' texts, their references decoded: at most 64, the first
+    // and the last ones met when there are more.
+    std::vector<QString> folderURLs() const;
+    bool inDoubt() const;
 
 private:
-    enum class State { Text, Tag, Comment, CData, Instruction, Declaration };
-    enum class Capture { None, Key, Value };
+    class Reading;
+    void addCandidate(QString url);
+    void decideForm();
+    void feedBinary(const char* bytes, size_t size);
 
-    void endTag();
-    void startCapture(Capture kind);
-    // The captured text, decoded as XML; false when it is none.
-    bool decodeCapture(QString* text) const;
+    enum class Form { Unknown, Xml, Binary };
+    Form form_ = Form::Unknown;
+    QByteArray head_;
+    bool doubt_ = false;
+    bool finished_ = false;
+    // The XML reading and the property-list library's.
+    std::unique_ptr<Reading> xml_, plist_;
 
-    State state_ = State::Text;
-    // A tag's first bytes, as many as the longest name that matters
-    // ("/string") and the space after it take, and its last byte.
-    static constexpr int kTagHead = 8;
-    char tag_[kTagHead] = {};
-    int tagSize_ = 0;
-    char tagLast_ = 0;
-    // The last bytes seen, for the ends of comments, CDATA and instructions.
-    char last_[2] = {0, 0};
-    bool inSubset_ = false;
-    int depth_ = 0;
-    Capture capture_ = Capture::None;
-    QByteArray text_;
-    bool textTooLong_ = false;
-    bool expectValue_ = false;
-    bool found_ = false;
-    QString url_;
+    // A binary export: its text objects that hold a file URL, each taken
+    // from the object's header on, never from bytes that only look like one.
+    struct BinaryText {
+        QByteArray bytes;
+        quint64 left = 0;
+        bool utf16 = false;
+    };
+    unsigned char recent_[32] = {};
+    quint64 seen_ = 0;
+    std::vector<BinaryText> open_;
+
+    std::vector<QString> first_;
+    std::deque<QString> last_;
+    bool tooMany_ = false;
 };

@@ -91,6 +91,15 @@ void tellRefusal(const fs::path& file, QString reason)
                                                QStringLiteral("music_library_not_read_mess"), {reason});
 }
 
+// The media folder of an unread export when the scan found one alone;
+// empty when it keeps out the export's own folder and others in its place.
+fs::path namedBeyondDoubt(const std::vector<fs::path>& keptOut, const fs::path& file)
+{
+    if (keptOut.size() != 1 || keptOut.front() == platform::absolutePath(file).parent_path())
+        return {};
+    return keptOut.front();
+}
+
 } // namespace
 
 KZiTunesSupport& KZiTunesSupport::sharedControl()
@@ -211,12 +220,9 @@ std::optional<KZiTunesSupport::Refusal> KZiTunesSupport::readIfDue(const std::at
         reader ? reader(file, &error, stop) : KZiTunesLibrary::fromFile(file, &error, stop);
     const auto wasStopped = [stop] { return stop && stop->load(); };
     const bool refused = !library && signature != "missing" && !wasStopped();
-    decltype(unreadMusicFolder_) unreadMusicFolder;
-    if (refused) {
-        // The scan of an export that cannot be read: its one call. It takes
-        // `stop` too once it can be stopped between its pieces.
-        unreadMusicFolder = KZMusicFolderScan::musicFolderIn(file, KZiTunesLibrary::kMaxExportSize);
-    }
+    decltype(unreadKeptOut_) unreadKeptOut;
+    if (refused)
+        unreadKeptOut = KZMusicFolderScan::musicFoldersIn(file, KZiTunesLibrary::kMaxExportSize, stop);
     if (wasStopped()) {
         if (stopped)
             *stopped = true;
@@ -233,7 +239,7 @@ std::optional<KZiTunesSupport::Refusal> KZiTunesSupport::readIfDue(const std::at
     ++generation_;
     library_ = library;
     unread_ = false;
-    unreadMusicFolder_.clear();
+    unreadKeptOut_.clear();
     if (library_) {
         failedOn_.reset();
         return std::nullopt;
@@ -243,7 +249,7 @@ std::optional<KZiTunesSupport::Refusal> KZiTunesSupport::readIfDue(const std::at
     // the user hears why once.
     if (refused) {
         unread_ = true;
-        unreadMusicFolder_ = std::move(unreadMusicFolder);
+        unreadKeptOut_ = std::move(unreadKeptOut);
     }
     failedOn_.emplace(file, std::move(signature));
     if (!refused)
@@ -258,7 +264,7 @@ void KZiTunesSupport::noteUpdatedLibrary()
     library_.reset();
     failedOn_.reset();
     unread_ = false;
-    unreadMusicFolder_.clear();
+    unreadKeptOut_.clear();
 }
 
 fs::path KZiTunesSupport::musicFolderLocation()
@@ -267,7 +273,7 @@ fs::path KZiTunesSupport::musicFolderLocation()
         return current->musicFolderLocation();
     const fs::path file = libraryFilePath();
     std::lock_guard guard(lock_);
-    return unread_ && failedOn_ && failedOn_->first == file ? unreadMusicFolder_ : fs::path();
+    return unread_ && failedOn_ && failedOn_->first == file ? namedBeyondDoubt(unreadKeptOut_, file) : fs::path();
 }
 
 std::vector<fs::path> KZiTunesSupport::unreadLibraryFolders()
@@ -278,23 +284,15 @@ std::vector<fs::path> KZiTunesSupport::unreadLibraryFolders()
     std::lock_guard guard(lock_);
     if (!unread_ || !failedOn_ || failedOn_->first != file)
         return {};
-    // A media folder named but gone holds no file to keep.
-    if (!unreadMusicFolder_.empty())
+    // A media folder named beyond doubt but gone holds no file to keep.
+    if (!namedBeyondDoubt(unreadKeptOut_, file).empty())
         return {};
-    std::vector<fs::path> folders{platform::absolutePath(failedOn_->first).parent_path()};
-    for (const fs::path& folder : defaultMediaFolders())
-        if (!platform::isInsideFolder(folder, folders.front()))
-            folders.push_back(folder);
-    return folders;
+    return unreadKeptOut_;
 }
 
 std::vector<fs::path> KZiTunesSupport::defaultMediaFolders()
 {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home)
-        return {};
-    const fs::path folder = fs::path(home) / "Music" / "iTunes";
-    return {folder / "iTunes Media", folder / "iTunes Music"};
+    return KZMusicFolderScan::defaultMediaFolders();
 }
 
 std::vector<KZiTunesTrack> KZiTunesSupport::mediaItems()

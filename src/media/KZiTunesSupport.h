@@ -78,12 +78,14 @@ public:
                                      std::shared_ptr<const KZiTunesLibrary>* read = nullptr);
 
     // The media folder of the library; while the export cannot be read, the
-    // "Music Folder" it names, where that entry can be found in it.
+    // "Music Folder" it names, where that entry can be found in it beyond
+    // doubt.
     std::filesystem::path musicFolderLocation();
     // While the export cannot be read and no media folder can be learned
-    // from it, what may hold the library's files: the folder that holds the
-    // export and the music application's default media folders, whose files
-    // then stay out of every search and removal. Empty otherwise.
+    // from it beyond doubt, what may hold the library's files: every folder
+    // it names, the folder that holds the export and the music
+    // application's default media folders, whose files then stay out of
+    // every search and removal. Empty otherwise.
     std::vector<std::filesystem::path> unreadLibraryFolders();
     // The media folders the music application makes by default: "iTunes
     // Media", and "iTunes Music" of its older versions, in the home
@@ -102,8 +104,8 @@ private:
     // it changes.
     std::optional<std::pair<std::filesystem::path, std::string>> failedOn_;
     // What stands for the media folder while that file cannot be read: the
-    // folder it names, or empty.
-    std::filesystem::path unreadMusicFolder_;
+    // one folder it names beyond doubt, or every folder to keep out.
+    std::vector<std::filesystem::path> unreadKeptOut_;
     bool unread_ = false;
     // Counts the readings kept and the readings dropped: a reading that
     // finds it changed since it began keeps nothing.

@@ -292,6 +292,38 @@ std::string undoFileOfManyEntries(int entries)
     return xml + "\t</array>\n</dict>\n</plist>\n";
 }
 
+// Exports of about `bytes` bytes no reading takes, each made of one
+// construct the search for the media folder must read past, over and over.
+std::vector<std::pair<std::string, std::string>> musicFolderScanShapes(size_t bytes)
+{
+    const std::string head = "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n";
+    const auto repeated = [&](const std::string& start, const std::string& unit, const std::string& end = {}) {
+        std::string text = head + start;
+        text.reserve(bytes + end.size() + unit.size());
+        while (text.size() < bytes)
+            text += unit;
+        return text + end;
+    };
+    const std::string entry = "<key>Music Folder</key><string>file:///home/someone/Music/</string>";
+    std::string binary = "bplist00";
+    while (binary.size() < bytes)
+        binary += std::string("\x5f\x10\x30" "file://") + std::string(41, 'a') + std::string("\x5e\x00\x0f" "file://", 10);
+    return {
+        {"many empty keys", repeated("", "<key></key>")},
+        {"many entries of the media folder", repeated("", entry)},
+        {"deep nesting", repeated("", "<dict><key>a</key><array>")},
+        {"one long comment", repeated("<!--", "- <key>Music Folder</key> -", "-->")},
+        {"many empty comments", repeated("", "<!--><!--->-->")},
+        {"many CDATA keys", repeated("", "<key><![CDATA[Music Folder]]></key><string><![CDATA[x]]></string>")},
+        {"one long attribute value", repeated("<string a=\"", ">'<", "\">")},
+        {"many attributes holding '>'", repeated("", "<key a='>' b=\"'>\">Music Folder</key>")},
+        {"a long internal subset", repeated("<!DOCTYPE plist [", "<!ENTITY e ']>'><!-- ]> --><?p ]> ?>", "]>")},
+        {"many references in a key", repeated("<key>", "&#77;&amp;&#x46;", "</key>")},
+        {"one long value of the media folder", repeated("<key>Music Folder</key><string>", "file:///&#38;")},
+        {"a binary export of look-alike texts", binary},
+    };
+}
+
 // A music library export of about `bytes` bytes: tracks as the music
 // application writes them, or the smallest a track may be (its identity
 // and its file, nothing else).
@@ -579,6 +611,10 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
              {"an export as the music application writes it", largeExport},
              {"a playlist's value of 60 MB", longRules}})
         cases.push_back({"music-folder-scan", shape, input, false});
+    int scanShape = 0;
+    for (const auto& [shape, text] : musicFolderScanShapes(8 * kMB))
+        cases.push_back(
+            {"music-folder-scan", shape, dir.write("scan-shape-" + std::to_string(++scanShape) + ".xml", text), false});
     cases.push_back({"photo-library", "a query that runs without end", loops, false});
     cases.push_back({"photo-library", "a query that prints without end", prints, false});
     cases.push_back({"photo-library", "a sparse log", sparseLog, false});

@@ -105,7 +105,7 @@ const std::map<std::string, Reader>& readers()
         {"music-folder-scan",
          [](const fs::path& file) {
              // Never refuses: a folder it cannot find is none.
-             KZMusicFolderScan::musicFolderIn(file, KZiTunesLibrary::kMaxExportSize);
+             KZMusicFolderScan::musicFoldersIn(file, KZiTunesLibrary::kMaxExportSize);
              return QString();
          }},
         {"photo-library",

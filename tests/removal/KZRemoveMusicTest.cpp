@@ -1,6 +1,7 @@
 #include "RemovalTestSupport.h"
 
 #include "UnreadExports.h"
+#include "support/MusicFolderShapes.h"
 #include "engine/KZAppSuppInfo.h"
 #include "media/KZiTunesSupport.h"
 #include "removal/KZRemoveCntrl.h"
@@ -278,6 +279,55 @@ TEST(KZRemoveMusic, AnUnreadLibraryKeepsWhatCanBeLearnedOfItsMediaFolder)
         removal->doMove();
         EXPECT_EQ(removal->outcomeOf(all[0]), QStringLiteral("music_not_removed"));
         EXPECT_EQ(kztest::readFile(all[0]->recordedURL()), "song");
+        KZFilesUtilities::setiTunesFolderProvider({});
+        KZMusicLibraryFolders::setUnreadLibraryProvider({});
+        KZiTunesSupport::setRefusalTeller({});
+        KZiTunesSupport::setSharedControl(nullptr);
+    }
+}
+
+// An export cut short whose media folder is named in a way a reader takes
+// otherwise than a look for tags (a comment that does not close, a DOCTYPE,
+// an attribute, CDATA, the entry twice, a binary export): a removal of the
+// five marked tracks of the media folder takes none of them.
+TEST(KZRemoveMusic, ACutExportKeepsItsMarkedTracksWhateverConstructNamesTheFolder)
+{
+    std::vector<std::pair<std::string, const kztest::MusicFolderShape*>> shapes{{"Binary", nullptr}};
+    for (const kztest::MusicFolderShape& shape : kztest::musicFolderShapes())
+        shapes.emplace_back(shape.name, &shape);
+    for (const auto& [name, shape] : shapes) {
+        SCOPED_TRACE(name);
+        emptyTrash();
+        Fixture f;
+        const kztest::EnvGuard home("HOME");
+        ::setenv("HOME", f.dir.path().c_str(), 1);
+        KZiTunesSupport::setSharedControl(nullptr);
+        KZiTunesSupport::setRefusalTeller([](const fs::path&, const QString&) {});
+        // The export lies away from its media folder: only what the scan
+        // reads in it keeps the tracks.
+        const fs::path media = f.dir.mkdir("Elsewhere/Media");
+        const QByteArray bytes = shape ? kztest::cutShapedExport(*shape, media) : kztest::cutBinaryExport(media);
+        const fs::path file = f.dir.write("Exports/Library.xml", bytes.toStdString());
+        f.defaults->setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(file.c_str()));
+        KZiTunesSupport::installMediaFolderProvider();
+        std::vector<modeltest::ItemShape> specs;
+        for (int i = 0; i < 5; ++i) {
+            const std::string song = "song " + std::to_string(i);
+            specs.push_back({.path = f.dir.write("Elsewhere/Media/" + std::to_string(i) + ".mp3", song),
+                             .group = i + 1, .marked = true});
+            specs.push_back({.path = f.dir.write("loose/" + std::to_string(i) + ".mp3", song), .group = i + 1});
+        }
+        const KZFoundItemArray all = modeltest::makeItems(specs);
+        KZFoundItemArray marked;
+        for (qsizetype i = 0; i < all.size(); i += 2)
+            marked.push_back(all[i]);
+        auto removal = f.engine(marked, all);
+        removal->doMove();
+        for (const KZFoundItemRef& item : marked) {
+            EXPECT_TRUE(fs::exists(item->recordedURL())) << item->recordedURL();
+            EXPECT_EQ(removal->outcomeOf(item), QStringLiteral("music_not_removed"));
+        }
+        EXPECT_EQ(removal->tally().musicKept, 5u);
         KZFilesUtilities::setiTunesFolderProvider({});
         KZMusicLibraryFolders::setUnreadLibraryProvider({});
         KZiTunesSupport::setRefusalTeller({});

@@ -2,6 +2,7 @@
 
 #include "app/search/KZSourcesCntrl.h"
 #include "media/KZAppsSupport.h"
+#include "media/KZiTunesSupport.h"
 #include "platform/Paths.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFilesUtilities.h"
@@ -144,6 +145,14 @@ bool KZSearchPreparation::checkForLibrarySource(const KZSourceItemRef& source, K
         return false;
     }
     case 1:
+        // An export that cannot be read lists no track: the folder that
+        // holds its media folder is searched as a plain one, with the media
+        // folder left out as every search leaves it out.
+        if (KZiTunesSupport& music = KZiTunesSupport::sharedControl();
+            !music.library() && !music.musicFolderLocation().empty()) {
+            source->setITunesLibValue(0);
+            return true;
+        }
         // The music library is read from its export file, never through
         // its application: there is nothing to ask leave for.
         if (!source->isCurrentLibrary())

@@ -144,6 +144,29 @@ TEST(UnreadMusicLibrarySource, IsNotSearchedAsAPlainFolder)
     }
 }
 
+// A folder that directly holds the media folder an unread export names is
+// searched as a plain folder, its plain files found, the media folder alone
+// left out; the music library is no source of the search then.
+TEST(UnreadMusicLibrarySource, HoldingTheNamedMediaFolderIsSearchedWithoutIt)
+{
+    {
+        AlertScope alerts;
+        UnreadMusicLibrary lib(UnreadExport::Broken, true);
+        lib.dir.write("Music/Library/Other/c.mp3", "song");
+        KZSourcesCntrl cntrl;
+        cntrl.addSavedSources({sourceAt(lib.library)});
+        const auto outcome = KZSearchPreparation::prepare(cntrl, false, true);
+        ASSERT_TRUE(outcome.proceed);
+        ASSERT_EQ(outcome.request->sources().size(), 1u);
+        EXPECT_EQ(outcome.request->sources().front()->iTunesLibValue(), 0);
+        EXPECT_FALSE(outcome.watchLibraries);
+        const std::vector<fs::path> found = searched(*outcome.request);
+        EXPECT_EQ(found, (std::vector<fs::path>{lib.library / "Other/c.mp3", lib.library / "c.mp3"}));
+        const auto places = KZSearchPreparation::musicLibraryExclusions(*outcome.request);
+        EXPECT_TRUE(std::find(places.begin(), places.end(), lib.media) != places.end());
+    }
+}
+
 // What can be learned of an unread export's media folder stays out of a
 // search of a folder that holds it: the folder its "Music Folder" entry
 // names after the tracks, or, where the entry is damaged, the music
