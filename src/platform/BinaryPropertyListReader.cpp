@@ -27,6 +27,7 @@ using plistformat::kMaxDateSeconds;
 using plistformat::kMaxDepth;
 using plistformat::kReferenceDateMsecs;
 using plistformat::readBigEndian;
+using plistformat::textOfUtf8;
 
 } // namespace
 
@@ -362,7 +363,7 @@ private:
             // libplist keeps text as C strings: a NUL ends it.
             const char* nul = static_cast<const char*>(std::memchr(bytes, 0, count));
             *keyText = nul == nullptr;
-            return QVariant(QString::fromUtf8(bytes, nul ? qsizetype(nul - bytes) : qsizetype(count)));
+            return QVariant(textOfUtf8(QByteArrayView(bytes, nul ? qsizetype(nul - bytes) : qsizetype(count))));
         }
         QString text(qsizetype(count), Qt::Uninitialized);
         QChar* out = text.data();
@@ -572,7 +573,8 @@ private:
             }
             QVariantMap map;
             for (FlatEntry& entry : entries)
-                map.insert(QString::fromUtf8(entry.key.data(), qsizetype(entry.key.size())), std::move(entry.value));
+                map.insert(textOfUtf8(QByteArrayView(entry.key.data(), qsizetype(entry.key.size()))),
+                           std::move(entry.value));
             out.value = QVariant(std::move(map));
         };
         leafReading_.reset(new std::atomic<quint8>[size_t(trailer_.count)]());

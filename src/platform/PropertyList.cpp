@@ -621,7 +621,7 @@ std::optional<QVariant> fromNode(plist_t node, int depth, QString* error, bool* 
     case PLIST_STRING: {
         uint64_t length = 0;
         const char* text = plist_get_string_ptr(node, &length);
-        return QVariant(QString::fromUtf8(text, text ? qsizetype(length) : 0));
+        return QVariant(plistformat::textOfUtf8(QByteArrayView(text, text ? qsizetype(length) : 0)));
     }
     case PLIST_DATA: {
         uint64_t length = 0;
@@ -686,7 +686,7 @@ std::optional<QVariant> fromNode(plist_t node, int depth, QString* error, bool* 
             auto item = fromNode(value, depth + 1, error, tooDeep);
             if (!item)
                 return std::nullopt;
-            map.insert(QString::fromUtf8(key ? key : ""), std::move(*item));
+            map.insert(plistformat::textOfUtf8(key ? key : ""), std::move(*item));
         }
         return QVariant(map);
     }

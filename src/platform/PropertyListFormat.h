@@ -4,7 +4,9 @@
 // bounds they hold any list to, so that a list one of them takes the other
 // takes too.
 
+#include <QByteArrayView>
 #include <QString>
+#include <QStringDecoder>
 #include <QtGlobal>
 
 #include <optional>
@@ -36,6 +38,21 @@ inline quint64 readBigEndian(const uchar* p, unsigned bytes)
     for (unsigned i = 0; i < bytes; ++i)
         value = (value << 8) | p[i];
     return value;
+}
+
+// The text of a string or a key stored as UTF-8, every byte with the
+// meaning the XML reader gives it in a list read as it streams by: a
+// leading U+FEFF is a character of the text, where QString::fromUtf8 takes
+// it for a byte-order mark and drops it. Bytes that are not UTF-8 become
+// U+FFFD, as fromUtf8 makes them; that reader refuses them, and such a list
+// is always left to the whole reading.
+inline QString textOfUtf8(QByteArrayView bytes)
+{
+    if (!bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes);
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(bytes);
 }
 
 // The fields of a binary list's trailer.

@@ -593,6 +593,9 @@ void KZRestoreRemovedFiles::tellBackInPlace(const std::vector<std::shared_ptr<KZ
 
 void KZRestoreRemovedFiles::NotRestored::add(ItemResult result, bool isCopy)
 {
+    if ((isCopy || result == ItemResult::CopyKept) && result != ItemResult::Restored
+        && result != ItemResult::CopyDeleted)
+        copies += 1;
     switch (result) {
     case ItemResult::Restored:
     case ItemResult::CopyDeleted:
@@ -665,15 +668,20 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
         {occupied, "not_restored_occupied"},
         {gone - copiesGone, afterMove ? "not_restored_gone_moved" : "not_restored_gone"},
         {copiesGone, "not_restored_copy_gone"},
-        {missingVolume, "not_restored_volume"}, {copyKept, "not_restored_copy_kept"},
-        {failed, "not_restored_failed"},      {unreadable, "not_restored_unreadable"},
-        {disconnected, "not_restored_disconnected"}, {changed, "not_restored_changed"},
-        {holderDisconnected - copiesDisconnected, afterMove ? "not_restored_moved_volume" : "not_restored_disconnected"},
+        {missingVolume, "not_restored_volume"},
+        {copyKept, "not_restored_copy_kept"},
+        {failed, "not_restored_failed"},
+        {unreadable, "not_restored_unreadable"},
+        {disconnected, "not_restored_disconnected"},
+        {changed, "not_restored_changed"},
+        {holderDisconnected - copiesDisconnected,
+         afterMove ? "not_restored_moved_volume" : "not_restored_disconnected"},
         {copiesDisconnected, "not_restored_copy_not_connected"},
         {unproved - copiesUnproved, afterMove ? "not_restored_unproved_moved" : "not_restored_unproved"},
         {copiesUnproved, "not_restored_copy_unproved"},
         {notInTrash, "not_restored_not_in_trash"},
-        {possibleCopy - copiesPossibleCopy, afterMove ? "not_restored_possible_copy_moved" : "not_restored_not_in_trash"},
+        {possibleCopy - copiesPossibleCopy,
+         afterMove ? "not_restored_possible_copy_moved" : "not_restored_not_in_trash"},
         {copiesPossibleCopy, "not_restored_copy_possible_copy"},
         {twinDisks, afterMove ? "not_restored_twin_disks_moved" : "not_restored_twin_disks"},
     };
@@ -681,8 +689,16 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
     for (const auto& [count, key] : kinds) {
         if (count == 0)
             continue;
-        if (only)
-            return QStringLiteral("not_restored_several");
+        if (only) {
+            // Restore's words for several reasons speak of items that left
+            // their places; a copy's original never did.
+            const quint64 ofCopies = std::max(
+                copies, copiesGone + copyKept + copiesDisconnected + copiesUnproved + copiesPossibleCopy);
+            if (ofCopies == 0)
+                return QStringLiteral("not_restored_several");
+            return ofCopies >= total() ? QStringLiteral("not_restored_several_copies")
+                                       : QStringLiteral("not_restored_several_with_copies");
+        }
         only = key;
     }
     return only ? QString::fromLatin1(only) : QString();

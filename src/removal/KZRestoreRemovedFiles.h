@@ -120,6 +120,10 @@ public:
         quint64 copiesDisconnected = 0;
         quint64 copiesUnproved = 0;
         quint64 copiesPossibleCopy = 0;
+        // Every copy among those that did not go back, whatever the reason:
+        // when the reasons are several, the words still say that the
+        // originals stayed.
+        quint64 copies = 0;
         // An undo of a move to a folder: what is gone left that folder, not
         // the Trash.
         bool afterMove = false;

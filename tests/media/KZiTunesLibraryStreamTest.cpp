@@ -6,6 +6,7 @@
 
 #include "platform/PropertyList.h"
 #include "support/LibraryFixtures.h"
+#include "support/SpecialTexts.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -288,6 +289,97 @@ TEST(KZiTunesLibraryStream, EveryExportReadsAsTheWholeReadingReadsIt)
     const auto references = expectRead(variants[9]);
     ASSERT_TRUE(references);
     EXPECT_EQ(references->trackWithID(str("70"))->songName, str("&A&<\u00e9"));
+}
+
+namespace {
+
+// The two readings of `file`, and what fromFile makes of it, agree; the
+// streamed one read it, not leaving it to the other, when `mustStream`.
+void expectReadingsAgree(const fs::path& file, const std::string& which, bool mustStream)
+{
+    QString streamedError;
+    bool otherForm = false;
+    const auto streamed = KZiTunesLibrary::fromStream(file, &streamedError, &otherForm);
+    if (mustStream) {
+        EXPECT_FALSE(otherForm) << which << ": " << streamedError.toStdString();
+    }
+    QString wholeError;
+    const auto whole = KZiTunesLibrary::fromWholeList(file, &wholeError);
+    QString error;
+    const auto read = KZiTunesLibrary::fromFile(file, &error);
+    ASSERT_EQ(bool(read), bool(whole)) << which << ": " << error.toStdString();
+    if (read)
+        expectSameLibrary(*read, *whole, which);
+    if (otherForm)
+        return;
+    ASSERT_EQ(bool(streamed), bool(whole)) << which << ": " << streamedError.toStdString();
+    if (streamed)
+        expectSameLibrary(*streamed, *whole, which);
+    else
+        EXPECT_EQ(streamedError, wholeError) << which;
+}
+
+// `bytes` put around the text of the value that follows `key`.
+QByteArray aroundValueOf(QByteArray xml, const QByteArray& key, const QByteArray& bytes)
+{
+    const qsizetype at = xml.indexOf("<string>", xml.indexOf(key)) + 8;
+    EXPECT_GT(at, 8) << key.toStdString();
+    xml.insert(at, bytes);
+    return xml.insert(xml.indexOf("</string>", at), bytes);
+}
+
+} // namespace
+
+// Every character that conversions of text treat specially, and bytes that
+// are no UTF-8, at either end of every key, of every text, and of the texts
+// of a track, its location and the music folder: whichever reading reads
+// the export, every byte means the same. A leading byte-order mark is a
+// character of the text in both: a file that the whole reading takes for
+// one comment it holds reads as the same file without it.
+TEST(KZiTunesLibraryStream, EverySpecialCharacterInKeysAndTextsReadsAsTheWholeReadingReadsIt)
+{
+    kztest::TempDir dir;
+    const fs::path media = dir.mkdir("Media");
+    MusicLibraryBuilder builder(media);
+    builder.fileTrack(10, 255, media / "song one.wav", str("One"), str("Artist"), str("Album"), 239900, 1411)
+        .fileTrack(11, 0xABC, media / "two.wav", str("Two"));
+    const QByteArray own = platform::PropertyList::toData(builder.dictionary(), platform::PropertyList::Format::Xml);
+    const fs::path file = dir / "iTunes Library.xml";
+    for (const kztest::SpecialText& special : kztest::specialTexts()) {
+        const QByteArray& s = special.bytes;
+        const std::string name = special.name;
+        for (const QByteArray& element : {QByteArray("key"), QByteArray("string")})
+            for (const auto& [before, after] :
+                 {std::pair{s, QByteArray()}, std::pair{QByteArray(), s}, std::pair{s, s}}) {
+                overwrite(file, kztest::wrapTexts(own, element, before, after));
+                expectReadingsAgree(file, name + " around every " + element.toStdString(), false);
+            }
+        const QByteArray texts = "<key>Name</key><string>" + s + "n" + s + "</string><key>Artist</key><string>" + s
+            + "</string><key>Album</key><string>" + s + "a</string>";
+        const QByteArray location = "<key>Persistent ID</key><string>71</string><key>Location</key><string>" + s
+            + "file:///music/71.mp3" + s + "</string>";
+        const QByteArray keys = "<key>" + s + "Name</key><string>k</string><key>Album" + s + "</key><string>a</string>";
+        QByteArray inTracks = withTracks(
+            own, track("70", located("70", texts)) + track("71", location) + track("72", located("72", keys)));
+        inTracks = aroundValueOf(inTracks, "<key>Music Folder</key>", s);
+        overwrite(file, inTracks);
+        expectReadingsAgree(file, name + " in a track's texts and keys", special.xmlText);
+        overwrite(file, withTracks(inTracks, "<!-- a -->"));
+        expectReadingsAgree(file, name + " with a comment", false);
+    }
+
+    // Kept where a text or a key begins, in the whole reading too.
+    overwrite(file,
+              withTracks(own,
+                         track("70", located("70", "<key>Name</key><string>\xEF\xBB\xBFn</string>"))
+                             + track("72", located("72", "<key>\xEF\xBB\xBFName</key><string>k</string>"))
+                             + "<!-- a -->"));
+    const auto whole = KZiTunesLibrary::fromWholeList(file);
+    ASSERT_TRUE(whole);
+    ASSERT_TRUE(whole->trackWithID(str("70")));
+    EXPECT_EQ(whole->trackWithID(str("70"))->songName, QStringLiteral("\uFEFFn"));
+    ASSERT_TRUE(whole->trackWithID(str("72")));
+    EXPECT_EQ(whole->trackWithID(str("72"))->songName, QString());
 }
 
 // An export larger than the whole reading takes is read track by track,

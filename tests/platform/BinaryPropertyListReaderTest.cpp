@@ -141,6 +141,11 @@ TEST(BinaryPropertyListReader, RefusesWhatWouldLeadAReaderAstrayAndNeverCrashes)
     EXPECT_TRUE(refused(handMade({bytes({0xD1, 1, 2}), bytes({0x52, 'a', 0}), bytes({0x09})}))); // {"a\0": true}
     EXPECT_TRUE(refused(handMade({bytes({0xA1, 7})})));                           // [nothing]
     EXPECT_FALSE(refused(handMade({bytes({0xD1, 1, 2}), bytes({0x51, 'a'}), bytes({0x09})})));
+    // One-byte text holding UTF-8 keeps a leading U+FEFF, in keys and values.
+    const auto marked = readBinaryPropertyList(
+        handMade({bytes({0xD1, 1, 2}), bytes({0x54, 0xEF, 0xBB, 0xBF, 'a'}), bytes({0x53, 0xEF, 0xBB, 0xBF})}));
+    ASSERT_TRUE(marked);
+    EXPECT_EQ(*marked, QVariant(QVariantMap{{QStringLiteral("\uFEFFa"), QStringLiteral("\uFEFF")}}));
 
     std::vector<QByteArray> chain;
     for (int level = 0; level < 40; ++level)

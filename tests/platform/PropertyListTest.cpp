@@ -138,6 +138,28 @@ TEST(PropertyList, RoundTripsEveryTypeInBothFormats)
     }
 }
 
+// A leading U+FEFF is a character of a text or a key, which both formats
+// keep: the XML reader that streams a list keeps it, and a list must mean
+// the same whichever reader reads it. A text of one-byte characters that
+// begins with the mark's bytes reads as the XML text of the same bytes.
+TEST(PropertyList, ALeadingByteOrderMarkIsPartOfTheText)
+{
+    const QString mark(QChar(0xFEFF));
+    const QVariantMap marked{
+        {QString(mark + QStringLiteral("k") + mark), QString(mark + QStringLiteral("v"))},
+        {QStringLiteral("k"), QVariantList{QString(mark + mark), mark, QStringLiteral("\uFFFE"), QStringLiteral("x\uFEFF")}}};
+    for (Format format : kFormats) {
+        SCOPED_TRACE(format == Format::Xml ? "xml" : "binary");
+        EXPECT_EQ(roundTrip(marked, format), QVariant(marked));
+    }
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                           "<key>\xEF\xBB\xBFk</key><string>\xEF\xBB\xBF\xEF\xBB\xBFv</string></dict></plist>";
+    const auto read = PropertyList::fromData(xml);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*read,
+              QVariant(QVariantMap{{QString(mark + QStringLiteral("k")), QString(mark + mark + QStringLiteral("v"))}}));
+}
+
 TEST(PropertyList, QtConvenienceTypesAreWrittenAndReadBackCanonically)
 {
     const QVariantMap in{

@@ -949,7 +949,7 @@ TEST(KZProofOnEveryDisk, AnAbsenceOnADiskThatMayBeACopyProvesNothing)
             EXPECT_EQ(onB.notRestored.possibleCopy, 3u);
             EXPECT_EQ(onB.notRestored.copiesPossibleCopy, 1u);
             EXPECT_EQ(onB.notRestored.gone, 0u) << "nothing is called moved, renamed or deleted";
-            EXPECT_EQ(onB.notRestored.reasonKey(), QStringLiteral("not_restored_several"));
+            EXPECT_EQ(onB.notRestored.reasonKey(), QStringLiteral("not_restored_several_with_copies"));
             EXPECT_EQ(onB.kept.standardUndo.size(), 3u) << "every undo waits for the disk itself";
             EXPECT_FALSE(fs::exists(at / "t")) << "no folder is made on B for the copy";
             EXPECT_EQ(kztest::readFile(away / "x"), "copied away");

@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "removal/KZUndoFile.h"
+#include "support/SpecialTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -210,6 +211,88 @@ TEST(KZUndoFileStream, EveryFileReadsAsTheWholeReadingReadsIt)
     EXPECT_EQ(contents->entries[2].oldPosition, dir.path() / "latin1-\xE9\xFF.txt");
     EXPECT_TRUE(contents->entries[2].aliasWasCreated);
     EXPECT_TRUE(contents->entries[1].isiTunesItem);
+}
+
+namespace {
+
+// The two readings of `file`, and what read() makes of it, agree; the
+// streamed one read it, not leaving it to the other, when `mustStream`.
+void expectReadingsAgree(const fs::path& file, const std::string& which, bool mustStream)
+{
+    QString streamedError;
+    bool otherForm = false;
+    const auto streamed = KZUndoFile::readStreamed(file, &streamedError, &otherForm);
+    if (mustStream) {
+        EXPECT_FALSE(otherForm) << which << ": " << streamedError.toStdString();
+    }
+    const auto whole = KZUndoFile::readWhole(file);
+    const auto read = KZUndoFile::read(file);
+    ASSERT_EQ(bool(read), bool(whole)) << which;
+    if (read)
+        expectSameContents(*read, *whole, which);
+    if (otherForm)
+        return;
+    ASSERT_EQ(bool(streamed), bool(whole)) << which << ": " << streamedError.toStdString();
+    if (streamed)
+        expectSameContents(*streamed, *whole, which);
+}
+
+} // namespace
+
+// Every character that conversions of text treat specially, and bytes that
+// are no UTF-8, at either end of every key, of every text, and of an
+// entry's places and their keys: whichever reading reads the file, every
+// byte means the same, so that a comment added never changes which items
+// an undo names. A leading byte-order mark is a character of the text.
+TEST(KZUndoFileStream, EverySpecialCharacterInKeysAndTextsReadsAsTheWholeReadingReadsIt)
+{
+    emptyTrash();
+    kztest::TempDir dir;
+    const fs::path file = writeUndoFile(sampleRecords(dir.path()), 500.0);
+    const QByteArray own = contentOf(file);
+    for (const kztest::SpecialText& special : kztest::specialTexts()) {
+        const QByteArray& s = special.bytes;
+        const std::string name = special.name;
+        for (const QByteArray& element : {QByteArray("key"), QByteArray("string")})
+            for (const auto& [before, after] :
+                 {std::pair{s, QByteArray()}, std::pair{QByteArray(), s}, std::pair{s, s}}) {
+                overwrite(file, kztest::wrapTexts(own, element, before, after));
+                expectReadingsAgree(file, name + " around every " + element.toStdString(), false);
+            }
+        // Numeric references are always left to the whole reading here.
+        const bool streams = special.xmlText && !s.contains('&');
+        const QByteArray places = "<dict><key>oldPosition</key><string>" + s + "/a" + s
+            + "</string><key>currPosition</key><data>YWJj</data></dict>";
+        const QByteArray keys = "<dict><key>" + s + "oldPosition</key><string>/b</string><key>currPosition" + s
+            + "</key><data>YWJj</data></dict>";
+        const QByteArray entries = withEntries(own, places + keys);
+        overwrite(file, entries);
+        expectReadingsAgree(file, name + " in an entry's places and keys", streams);
+        overwrite(file, withEntries(entries, "<!-- a -->"));
+        expectReadingsAgree(file, name + " with a comment", false);
+        overwrite(file, QByteArray(own).replace("<key>undoItems</key>", QByteArray("<key>" + s + "undoItems</key>")));
+        expectReadingsAgree(file, name + " before undoItems", streams);
+    }
+
+    // Kept where a text or a key begins, in the whole reading too: the
+    // place is not the one without the mark, and a list under a key that
+    // begins with one is no list of entries.
+    overwrite(file,
+              withEntries(own,
+                          "<dict><key>oldPosition</key><string>\xEF\xBB\xBF/a</string>"
+                          "<key>currPosition</key><data>YWJj</data></dict><!-- a -->"));
+    const auto whole = KZUndoFile::readWhole(file);
+    ASSERT_TRUE(whole);
+    ASSERT_EQ(whole->entries.size(), 4u);
+    // A place that is not absolute is never used, but kept as it was read.
+    EXPECT_EQ(whole->entries.back().raw.value(QStringLiteral("oldPosition")).toString(), QStringLiteral("\uFEFF/a"));
+    EXPECT_FALSE(whole->entries.back().valid);
+    overwrite(
+        file,
+        withEntries(QByteArray(own).replace("<key>undoItems</key>", "<key>\xEF\xBB\xBFundoItems</key>"), "<!-- a -->"));
+    const auto noList = KZUndoFile::readWhole(file);
+    ASSERT_TRUE(noList);
+    EXPECT_TRUE(noList->entries.empty());
 }
 
 // The file of a removal whose undo file is larger than the whole reading

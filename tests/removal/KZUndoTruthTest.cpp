@@ -431,8 +431,57 @@ TEST(KZUndoTruth, ACopyThatStaysIsNeverSaidToHaveMoved)
         const QString text = platform::localizedString(QLatin1StringView(key), u"Errors"_s);
         EXPECT_TRUE(text.contains(u"original never left"_s) && !text.contains(u"move put it"_s)) << key;
         copies.add(result, false);
-        EXPECT_EQ(copies.reasonKey(), u"not_restored_several"_s) << key;
+        EXPECT_EQ(copies.reasonKey(), u"not_restored_several_with_copies"_s) << key;
     }
+}
+
+// An Undo of copies that fails for several reasons at once (one copy
+// deleted, another changed) still says that the originals stayed, and
+// never speaks of the Trash, which no copy was in; mixed with a moved item
+// that did not go back, it says both.
+TEST(KZUndoTruth, CopiesThatStayForSeveralReasonsAreSaidToHaveLeftNoOriginal)
+{
+    ScopedAlerts alerts;
+    kztest::TempDir dir;
+    dir.write("src/a", "A");
+    dir.write("src/b", "B");
+    KZUndoDict dict;
+    dict.standardUndo.push_back(copyRecord(dir.write("dest/a", "A"), dir / "src/a"));
+    dict.standardUndo.push_back(copyRecord(dir.write("dest/b", "B"), dir / "src/b"));
+    fs::remove(dir / "dest/a");
+    dir.write("dest/b", "edited");
+    const auto told = undone(dict);
+    ASSERT_TRUE(told);
+    EXPECT_EQ(told->notRestored.copiesGone, 1u);
+    EXPECT_EQ(told->notRestored.copyKept, 1u);
+    EXPECT_EQ(told->notRestored.reasonKey(), u"not_restored_several_copies"_s);
+    const QString why = toldWhy(alerts, *told);
+    EXPECT_TRUE(why.contains(u"originals never left their places"_s)) << why.toStdString();
+    EXPECT_FALSE(why.contains(u"Trash"_s)) << why.toStdString();
+    EXPECT_EQ(kztest::readFile(dir / "dest/b"), "edited") << "the changed copy is the user's";
+    EXPECT_EQ(kztest::readFile(dir / "src/a"), "A");
+
+    dict.standardUndo.push_back({dir.write("dest/m", "M"), dir / "src/m"});
+    fs::remove(dir / "dest/m");
+    const auto mixed = undone(dict);
+    ASSERT_TRUE(mixed);
+    EXPECT_EQ(mixed->notRestored.total(), 3u);
+    EXPECT_EQ(mixed->notRestored.reasonKey(), u"not_restored_several_with_copies"_s);
+    const QString text = platform::localizedString(mixed->notRestored.reasonKey(), u"Errors"_s);
+    EXPECT_TRUE(text.contains(u"originals never left their places"_s)) << text.toStdString();
+    EXPECT_TRUE(text.contains(u"do not empty the Trash"_s)) << text.toStdString();
+
+    // Copies held back for any reason count, however the reasons mix.
+    KZRestoreRemovedFiles::NotRestored held{.afterMove = true};
+    held.add(Result::TwinDisks, true);
+    held.add(Result::Failed, true);
+    EXPECT_EQ(held.reasonKey(), u"not_restored_several_copies"_s);
+    held.add(Result::Occupied);
+    EXPECT_EQ(held.reasonKey(), u"not_restored_several_with_copies"_s);
+    KZRestoreRemovedFiles::NotRestored none;
+    none.add(Result::Occupied);
+    none.add(Result::Failed);
+    EXPECT_EQ(none.reasonKey(), u"not_restored_several"_s);
 }
 
 TEST(KZUndoTruth, AnInProgramUndoHandsBackWhatItCouldNotPutBack)
