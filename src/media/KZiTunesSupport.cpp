@@ -159,21 +159,29 @@ fs::path KZiTunesSupport::libraryFilePath()
 
 std::shared_ptr<const KZiTunesLibrary> KZiTunesSupport::library()
 {
-    std::shared_ptr<const KZiTunesLibrary> read;
-    // Told outside the lock: the alert waits for the window's thread, which
-    // may ask for the library meanwhile.
-    if (const std::optional<Refusal> refusal = readIfDue(nullptr, nullptr, &read))
-        tellRefusal(*refusal);
-    const fs::path file = libraryFilePath();
-    {
-        std::lock_guard guard(lock_);
-        if (library_ && library_->file() == file)
-            return library_;
+    for (;;) {
+        std::shared_ptr<const KZiTunesLibrary> read;
+        // Told outside the lock: the alert waits for the window's thread,
+        // which may ask for the library meanwhile.
+        if (const std::optional<Refusal> refusal = readIfDue(nullptr, nullptr, &read))
+            tellRefusal(*refusal);
+        const fs::path file = libraryFilePath();
+        {
+            std::lock_guard guard(lock_);
+            if (library_ && library_->file() == file)
+                return library_;
+            // Nothing to read (no export, or one refused as it stands).
+            if (file.empty() || (failedOn_ && failedOn_->first == file && failedOn_->second == signatureOf(file)))
+                return read;
+        }
+        // Dropped while it was read, the library having changed meanwhile:
+        // it is still one whole reading, as a caller that asked a moment
+        // before would hold.
+        if (read)
+            return read;
+        // Dropped between the look that found it read and this one: this
+        // caller read nothing, so it reads now.
     }
-    // Dropped while it was read, the library having changed meanwhile: it
-    // is still one whole reading, as a caller that asked a moment before
-    // would hold.
-    return read;
 }
 
 bool KZiTunesSupport::readingIsDue()
