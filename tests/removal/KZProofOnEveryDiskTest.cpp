@@ -496,7 +496,7 @@ TEST(KZProofOnEveryDisk, AByteCopyOfTheDiskIsNotTheDisk)
                 std::ofstream(at / "old") << "trashed long ago";
                 ASSERT_TRUE(platform::moveToTrash(at / "old"));
             }
-            ::sync();
+            kztest::syncDisk(at);
             disks.detach();
             const fs::path clone = disks.folder / "clone.img";
             ASSERT_TRUE(kztest::shell("cp --sparse=always " + imageA.native() + " " + clone.native()));
@@ -547,7 +547,7 @@ static void usedByteCopy(Disks& disks)
         fs::create_directories(at / "r");
         ASSERT_EQ(::chmod((at / "r").c_str(), 0777), 0);
         const auto copyDisk = [&] {
-            ::sync();
+            kztest::syncDisk(at);
             disks.detach();
             ASSERT_TRUE(kztest::shell("cp --sparse=always " + imageA.native() + " " + (disks.folder / "clone.img").native()));
             disks.attach(imageA);
@@ -634,7 +634,7 @@ TEST(KZProofOnEveryDisk, AJournalRecoveredOnAByteCopyLosesNoItem)
             files.push_back(at / "r" / ("j" + std::to_string(i)));
             std::ofstream(files.back()) << i;
         }
-        ::sync();
+        kztest::syncDisk(at);
         disks.detach();
         ASSERT_TRUE(kztest::shell("cp --sparse=always " + imageA.native() + " " + (disks.folder / "clone.img").native()));
         disks.attach(imageA);
@@ -786,7 +786,7 @@ void backAfterAMount(Disks& disks, const platform::KernelConditions& later)
         item.setOldFolderDisk(*platform::diskOf(at / "src"));
         moved.push_back(std::move(item));
     }
-    ::sync();
+    kztest::syncDisk(at);
     mountAgain(disks);
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     platform::setKernelConditions(later);
@@ -847,7 +847,7 @@ TEST(KZProofOnEveryDisk, ACopyOnADiskBackUnderAnotherNumberIsStillTheCopy)
         copy.identity = platform::FileIdentity::ofPath(at / "dest/x");
         copy.setOldFolderDisk(*platform::diskOf(original.parent_path()));
         const quint64 deviceThen = quint64(platform::statPath(at, false)->device);
-        ::sync();
+        kztest::syncDisk(at);
 
         const std::string oldDevice = disks.device;
         disks.detach();
@@ -884,7 +884,7 @@ namespace {
 fs::path cloneOfA(Disks& disks, const std::string& name)
 {
     const fs::path clone = disks.folder / (name + ".img");
-    ::sync();
+    kztest::syncDisk(disks.at);
     disks.detach();
     EXPECT_TRUE(kztest::shell("cp --sparse=always " + (disks.folder / "A.img").native() + " " + clone.native()));
     disks.attach(disks.folder / "A.img");
@@ -940,7 +940,7 @@ TEST(KZProofOnEveryDisk, AnAbsenceOnADiskThatMayBeACopyProvesNothing)
             copy.identity = platform::FileIdentity::ofPath(away / "x");
             copy.setOldFolderDisk(*platform::diskOf(at / "t/b"));
             undo.push_back(copy);
-            ::sync();
+            kztest::syncDisk(at);
 
             disks.detach();
             disks.attach(imageB);

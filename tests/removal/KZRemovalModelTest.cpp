@@ -157,7 +157,7 @@ struct ModelDisks {
     // Mounted again at its place, its device kept, as after a reboot.
     bool remount()
     {
-        ::sync();
+        kztest::syncDisk(at);
         if (::umount2(at.c_str(), 0) != 0)
             return false;
         // A FUSE driver lets its device go only once it has written all:
@@ -218,7 +218,7 @@ struct ModelDisks {
     }
     bool unmount()
     {
-        ::sync();
+        kztest::syncDisk(at);
         if (::umount2(at.c_str(), 0) != 0 || !kztest::detachLoopDevice(device))
             return false;
         device.clear();

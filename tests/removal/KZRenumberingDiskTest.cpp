@@ -95,7 +95,7 @@ struct Stick {
         for (const auto& entry : fs::recursive_directory_iterator(at))
             seen.push_back(entry.path());
         std::sort(seen.begin(), seen.end());
-        ::sync();
+        kztest::syncDisk(at);
         // Not unplug(): in a forked child the facts queue's threads are
         // the parent's, and what it holds never runs here.
         bool unmounted = false;

@@ -96,7 +96,7 @@ TEST(ReopenOnARenumberingDisk, AResultSavedFromAStickReopensAfterAReplug)
         for (const auto& entry : fs::recursive_directory_iterator(at))
             seen.push_back(entry.path());
         std::sort(seen.begin(), seen.end());
-        ::sync();
+        kztest::syncDisk(at);
         ASSERT_TRUE(unmount(at)) << std::strerror(errno);
         ASSERT_TRUE(kztest::shell("mount.exfat-fuse " + device + " " + at.native()));
         // Looked up in another order than before: other numbers.

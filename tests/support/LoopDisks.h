@@ -7,9 +7,22 @@
 #include <cstdlib>
 #include <string>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace kztest {
+
+// Writes out what the file system holding `path` keeps in memory, that one
+// alone: sync() would wait on every file system of the machine, a FUSE one
+// whose daemon another test stopped or is taking down among them.
+inline void syncDisk(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::syncfs(fd);
+    ::close(fd);
+}
 
 // Runs `command` in a shell with its output thrown away; true when it
 // succeeded.
