@@ -217,7 +217,7 @@ run_tests() {
     if ! grep -qsF -- ":$test" "$failedList" 2>/dev/null || [ "$status" = 0 ]; then
       second_tries+=("$name: $test")
     fi
-  done < <(sed -nE 's/^ *([0-9]+\/[0-9]+ )?Test +#[0-9]+: ([^ ]+) \.+\*\*\*.*/\2/p' "$log" | sort -u)
+  done < <(sed -nE 's/^ *([0-9]+\/[0-9]+ )?Test +#[0-9]+: ([^ ]+) \.+\*\*\*(Failed|Timeout|Exception).*/\2/p' "$log" | sort -u)
   rm -f "$log"
 }
 
