@@ -1,17 +1,10 @@
 #include "preferences/KZUnsentMail.h"
 
+#include "platform/HexDigit.h"
+
 namespace {
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using platform::hexDigitValue;
 
 QString decoded(QByteArrayView part)
 {
@@ -19,8 +12,8 @@ QString decoded(QByteArrayView part)
     bytes.reserve(part.size());
     for (qsizetype i = 0; i < part.size(); ++i) {
         const char c = part[i];
-        if (c == '%' && i + 2 < part.size() && hexValue(part[i + 1]) >= 0 && hexValue(part[i + 2]) >= 0) {
-            bytes += char(hexValue(part[i + 1]) * 16 + hexValue(part[i + 2]));
+        if (c == '%' && i + 2 < part.size() && hexDigitValue(part[i + 1]) >= 0 && hexDigitValue(part[i + 2]) >= 0) {
+            bytes += char(hexDigitValue(part[i + 1]) * 16 + hexDigitValue(part[i + 2]));
             i += 2;
         } else {
             bytes += c;

@@ -500,6 +500,27 @@ TEST(DiskDecision, WhatUdevPublishesOfAFileSystemIsWhatLibblkidReads)
 // through the kernel or FUSE) no identity of its own: the volume serial in
 // its header is all that tells it. The ordinary user may not open the
 // device node that libblkid reads it from, so it is read from what udev
+namespace {
+
+// A fresh 16 MB exFAT image `image` on a loop device, mounted through FUSE
+// at `at`; its device. Inside runWithPrivateMounts(): the case is left out
+// (status 77) where the machine cannot make or mount one.
+std::string exfatStickMountedAt(const fs::path& image, const fs::path& at)
+{
+    if (!kztest::shell("truncate -s 16M " + image.native()) || !kztest::shell("mkfs.exfat " + image.native()))
+        ::_exit(77);
+    const std::string device = kztest::shellOutput("losetup -f --show " + image.native());
+    if (device.empty())
+        ::_exit(77);
+    if (!kztest::shell("mount.exfat-fuse " + device + " " + at.native())) {
+        kztest::detachLoopDevice(device);
+        ::_exit(77);
+    }
+    return device;
+}
+
+} // namespace
+
 // published, and is the same number root reads; where udev published
 // nothing, root still reads the header. FUSE over an image reads the image,
 // which its user may read.
@@ -512,17 +533,9 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
         kztest::TempDir d(fs::path("/tmp"));
         ASSERT_EQ(::chmod(d.path().c_str(), 0755), 0);
         const fs::path image = d / "stick.img";
-        if (!kztest::shell("truncate -s 16M " + image.native()) || !kztest::shell("mkfs.exfat " + image.native()))
-            ::_exit(77);
-        const std::string device = kztest::shellOutput("losetup -f --show " + image.native());
-        if (device.empty())
-            ::_exit(77);
         const fs::path at = d.mkdir("stick");
         // As root mounts it: the user may enter it (allow_other).
-        if (!kztest::shell("mount.exfat-fuse " + device + " " + at.native())) {
-            kztest::detachLoopDevice(device);
-            ::_exit(77);
-        }
+        const std::string device = exfatStickMountedAt(image, at);
         std::ofstream(at / "f") << "on the stick";
         struct stat node {};
         ASSERT_EQ(::stat(device.c_str(), &node), 0);
@@ -680,17 +693,8 @@ TEST(DiskDecision, AStoppedFuseDaemonHoldsNoListOfDisks)
         GTEST_SKIP() << "needs root to attach and mount disks";
     const auto outcome = kztest::runWithPrivateMounts([] {
         kztest::TempDir d;
-        const fs::path image = d / "stick.img";
-        if (!kztest::shell("truncate -s 16M " + image.native()) || !kztest::shell("mkfs.exfat " + image.native()))
-            ::_exit(77);
-        const std::string device = kztest::shellOutput("losetup -f --show " + image.native());
-        if (device.empty())
-            ::_exit(77);
         const fs::path at = d.mkdir("stick");
-        if (!kztest::shell("mount.exfat-fuse " + device + " " + at.native())) {
-            kztest::detachLoopDevice(device);
-            ::_exit(77);
-        }
+        const std::string device = exfatStickMountedAt(d / "stick.img", at);
         const auto facts = platform::fileSystemOf(at);
         struct stat st {};
         ASSERT_EQ(::stat(at.c_str(), &st), 0);
