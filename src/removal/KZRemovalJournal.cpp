@@ -263,6 +263,22 @@ bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& s
     return quint64(st.device) == record.device && st.inode == record.inode;
 }
 
+// The bookmark of the record's item at `item`, which isTheItem() took for
+// it. Only an item proved the one recorded gives its own identity: on a disk
+// not proved the item's, or without birth times, what lies under the
+// item's inode now may be another file, and Restore would put that one back
+// as the item. Otherwise the bookmark keeps the identity the item left
+// with, for Restore to prove or keep.
+QByteArray bookmarkOfFound(const KZPersistentUndoRecord& record, const fs::path& item)
+{
+    if (!record.identity)
+        return platform::createBookmark(item);
+    const auto st = platform::statPath(item, false);
+    if (st && record.identity->prove(*st, platform::fileSystemQueryOf(item)) == platform::Proof::Proved)
+        return platform::createBookmark(item);
+    return platform::bookmarkOf(item, *record.identity);
+}
+
 // A line that is not plainly one of ours gives the folder nothing: made
 // again, it is made private.
 std::optional<std::pair<fs::path, platform::FolderAttributes>> folderOf(const QList<QByteArray>& fields)
@@ -891,7 +907,7 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
         if (record.bookmark.isEmpty()) {
             const auto st = platform::statPath(record.currPosition, false);
             if (st && isTheItem(record, *st, platform::fileSystemQueryOf(record.currPosition)))
-                record.bookmark = platform::createBookmark(record.currPosition);
+                record.bookmark = bookmarkOfFound(record, record.currPosition);
         }
         fold.records.push_back(std::move(record));
     }
@@ -906,7 +922,7 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
                 continue;
             listedElsewhere.add(outcome.item, intent.inode);
             intent.currPosition = outcome.item;
-            intent.bookmark = platform::createBookmark(outcome.item);
+            intent.bookmark = bookmarkOfFound(intent, outcome.item);
             fold.records.push_back(std::move(intent));
             ++fold.foundIntents;
         } else if (outcome.where != TrashedItems::Outcome::Stayed) {

@@ -531,6 +531,69 @@ TEST(KZRemovalJournal, ABookmarkMadeAtTheFoldIsOnlyForTheItemTheEntryNames)
     EXPECT_TRUE(contents->entries[1].currPosition.isEmpty()) << "no bookmark of another file";
 }
 
+// A removal killed after a move and before its entry, on a disk that only
+// one side names (the intent was made where no identity of the disk could
+// be read, the disk tells one now) and that keeps no birth times: another
+// file has the item's inode in the Trash, under the item's name, by the
+// time the next start folds the journal. It cannot be told from the item
+// edited there, so it is listed as the item that left, never as itself:
+// Restore keeps it where it is and says it may not be the item.
+TEST(KZRemovalJournal, AStrangerUnderTheItemsInodeOnADiskNotProvedIsNeverPutBackAsTheItem)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path item = d.write("item.txt", "the item that left");
+    const auto read = platform::statPath(item, false);
+    ASSERT_TRUE(read);
+    platform::FileIdentity left;
+    left.device = quint64(read->device);
+    left.inode = read->inode;
+    left.size = quint64(read->size);
+    left.modified = platform::FileIdentity::Time{qint64(read->modified.tv_sec), qint64(read->modified.tv_nsec)};
+    left.folder = false;
+    KZPersistentUndoRecord intent;
+    intent.oldPosition = item;
+    intent.device = left.device;
+    intent.inode = left.inode;
+    intent.identity = left;
+    fs::path trashed;
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        ASSERT_TRUE(journal->intend(intent));
+        const auto moved = platform::moveToTrash(item);
+        ASSERT_TRUE(moved);
+        trashed = *moved;
+    } // killed between the move and its entry
+    {
+        const int fd = ::open(trashed.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+        ASSERT_GE(fd, 0);
+        const std::string stranger = "a stranger, longer than the item that left";
+        ASSERT_EQ(::write(fd, stranger.data(), stranger.size()), ssize_t(stranger.size()));
+        const timespec times[2] = {{0, UTIME_OMIT}, {read->modified.tv_sec - 7200, 0}};
+        ASSERT_EQ(::futimens(fd, times), 0);
+        ::close(fd);
+    }
+    const auto there = platform::statPath(trashed, false);
+    ASSERT_TRUE(there);
+    ASSERT_EQ(there->inode, left.inode);
+
+    std::vector<fs::path> files;
+    std::optional<KZUndoFile::Contents> contents;
+    ASSERT_NO_FATAL_FAILURE(recoverTheOneUndoFile(files, contents));
+    ASSERT_EQ(contents->entries.size(), 1u) << "what lies under its Trash name stays listed";
+    const auto target = platform::bookmarkTarget(contents->entries[0].currPosition);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->identity.size, left.size) << "the bookmark keeps the identity the item left with";
+    EXPECT_EQ(target->identity.modified, left.modified);
+
+    const auto result = KZRestoreRemovedFiles().restoreFiles(files);
+    EXPECT_EQ(result.restored, 0u);
+    EXPECT_FALSE(fs::exists(item)) << "the stranger is not put back as the item";
+    EXPECT_TRUE(fs::exists(trashed));
+    EXPECT_EQ(KZUndoFile::list(homeTrash()).size(), 1u) << "its record is kept";
+}
+
 // The folder an item left, ACLs and all, goes through the journal and its
 // folding into the undo file whole, whether the item was journalled as
 // moved or only as about to move. A folder line that is not plainly one
