@@ -16,7 +16,7 @@
 // KZ_MODEL_FIRST_SEED=N starts the KZ_MODEL_SEEDS sequences at N (and
 // scripts/model-seeds.sh runs a range and names each failing seed);
 // KZ_MODEL_EVENTS=all also draws the events whose handling is still being
-// finished (see kPendingEvents) and the vfat kind (kNumberingAnew).
+// finished (see kPendingEvents).
 
 #include "LoopDisks.h"
 #include "RemovalTestSupport.h"
@@ -362,9 +362,9 @@ std::set<Event> pendingEventsDrawn()
     return drawn;
 }
 
-// vfat through fusefat runs only when KZ_MODEL_EVENTS names this word too:
-// items are still lost there after a replug that numbers them anew.
-const char* const kNumberingAnew = "numbering-anew";
+// vfat through fusefat runs fewer sequences by default: each mounts its
+// disks through a FUSE daemon of its own, one at a time.
+constexpr int kVfatSeeds = 10;
 
 struct Item {
     int id = 0;
@@ -541,7 +541,7 @@ struct Model {
                 const bool hadCopy = was != before.end()
                     && std::any_of(was->second.begin(), was->second.end(),
                                    [&](const fs::path& p) { return whereIs(p) == Where::Copy; });
-                if (hadCopy && !lies(item, Where::Copy) && !item.deleted)
+                if (hadCopy && !lies(item, Where::Copy) && !item.deleted && !originalOnCloneInPlace(item))
                     violation("the copy of item " + std::to_string(item.id)
                               + " went while its original's disk was not there");
             }
@@ -552,13 +552,31 @@ struct Model {
                 violation("the record of item " + std::to_string(item.id) + " went while it lies in the Trash");
     }
 
+    // A byte copy of a FUSE stick shows nothing that tells it from the disk
+    // (no hardware identity, the same volume serial): at the disk's place,
+    // alone, it is "the disk or a copy", on which the program acts item by
+    // item as on the disk itself. Beside the disk it is a twin, never
+    // touched.
+    bool cloneInPlaceIsTheDiskOrACopy() const { return disks.mounted == Mounted::Clone && onFuse(kind); }
+
+    // The original of a copy lies at its place, with its bytes, on such a
+    // clone: a copy that goes is a duplicate of it, whichever disk it is.
+    bool originalOnCloneInPlace(const Item& item) const
+    {
+        if (!cloneInPlaceIsTheDiskOrACopy())
+            return false;
+        std::error_code ec;
+        const fs::path file = item.folder ? item.old / "inner" : item.old;
+        return fs::is_regular_file(file, ec) && kztest::readFile(file) == item.content;
+    }
+
     using Snapshot = std::map<fs::path, std::tuple<ino_t, mode_t, off_t, qint64, qint64>>;
     Snapshot snapshotOfOther() const
     {
         Snapshot shot;
         if (disks.cloneAlongside())
             shot = snapshotOf(disks.cloneAt);
-        if (disks.mounted == Mounted::Nothing || disks.itemsDisk())
+        if (disks.mounted == Mounted::Nothing || disks.itemsDisk() || cloneInPlaceIsTheDiskOrACopy())
             return shot;
         shot.merge(snapshotOf(at()));
         return shot;
@@ -590,6 +608,10 @@ struct Model {
     {
         const auto before = positions();
         const Snapshot other = snapshotOfOther();
+        std::set<int> onCloneBefore;
+        for (const Item& item : items)
+            if (originalOnCloneInPlace(item))
+                onCloneBefore.insert(item.id);
         const quint64 counted = step();
         look();
         if (snapshotOfOther() != other)
@@ -600,6 +622,9 @@ struct Model {
             const auto& was = before.at(item.id);
             const bool wasOld = std::any_of(was.begin(), was.end(), [&](const fs::path& p) { return p == item.old; });
             if (!wasOld && lies(item, Where::Old) && disks.itemsDisk())
+                ++back;
+            // Put back on a clone that is "the disk or a copy": back there.
+            if (!onCloneBefore.count(item.id) && originalOnCloneInPlace(item))
                 ++back;
         }
         if (counted != back)
@@ -973,6 +998,13 @@ struct Model {
             steps.push_back(std::string(nameOf(e)) + " at " + item.old.filename().native());
             return true;
         }
+        // fusefat writes a file only opened to be emptied, and loses what
+        // is written so: the emptied file's cluster goes back to the free
+        // ones, and after a remount the next new entry takes it. That is the
+        // driver's loss, not one of this program's: there an editor saves
+        // anew, as the step that replaces a trashed file does.
+        if (e == Event::EditInTrash && kind == Kind::FuseVfat)
+            return false;
         const auto trashed = inTrash();
         if (trashed.empty())
             return false;
@@ -989,10 +1021,15 @@ struct Model {
         case Event::ChmodInTrash:
             ::chmod(there.c_str(), item.folder ? 0700 : 0600);
             break;
-        case Event::EditInTrash:
+        case Event::EditInTrash: {
+            std::ofstream edited(file, std::ios::app | std::ios::binary);
+            edited << " edited";
+            edited.close();
+            if (edited.fail())
+                violation("the Trash's " + file.native() + " could not be edited");
             item.content += " edited";
-            std::ofstream(file, std::ios::app) << " edited";
             break;
+        }
         case Event::ReplaceInTrash: {
             // As an editor saves: a new file renamed over the old one.
             item.content += " saved";
@@ -1134,11 +1171,9 @@ TEST_P(KZRemovalModel, NoSequenceOfRemovalsAndDiskEventsLosesAFileOrItsRecord)
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to attach and mount disks";
     const Kind kind = GetParam();
-    if (kind == Kind::FuseVfat && !pendingChosen(kNumberingAnew))
-        GTEST_SKIP() << nameOf(kind) << " runs only with KZ_MODEL_EVENTS=" << kNumberingAnew << " (or all)";
     const int only = envNumber("KZ_MODEL_SEED", -1);
     const int first = only >= 0 ? only : envNumber("KZ_MODEL_FIRST_SEED", 0);
-    const int seeds = only >= 0 ? 1 : envNumber("KZ_MODEL_SEEDS", 40);
+    const int seeds = only >= 0 ? 1 : envNumber("KZ_MODEL_SEEDS", kind == Kind::FuseVfat ? kVfatSeeds : 40);
     const int length = envNumber("KZ_MODEL_STEPS", 16);
     const std::set<Event> pendingDrawn = pendingEventsDrawn();
     int skipped = 0;
@@ -1163,10 +1198,12 @@ TEST_P(KZRemovalModel, NoSequenceOfRemovalsAndDiskEventsLosesAFileOrItsRecord)
                     std::fprintf(stderr, "  %s\n", s.c_str());
             }
         });
+        // A sequence whose device number another test took meanwhile is
+        // left out; the kind is skipped only when none could run at all.
         if (outcome == kztest::Isolated::Unavailable) {
-            if (n == 0)
-                GTEST_SKIP() << nameOf(kind) << " disks cannot be made or mounted here";
             ++skipped;
+            if (skipped == n + 1 && (n == 2 || n + 1 == seeds))
+                GTEST_SKIP() << nameOf(kind) << " disks cannot be made or mounted here";
             continue;
         }
         // One line a script can pick out, also for a sequence that died
