@@ -1116,6 +1116,17 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             ::close(fd);
             continue;
         }
+        // Only the user whose removal was killed folds its journal: the
+        // Trash at the top of each disk is per user (.Trash-<uid>), and
+        // another user, root too, would look into their own, find none of
+        // the moved items, and drop the records of items still in the Trash.
+        if (held.st_uid != ::geteuid()) {
+            platform::logLine(QStringLiteral("Removal journal %1 left for the user who removed (uid %2)")
+                                  .arg(platform::pathText(journal))
+                                  .arg(held.st_uid));
+            ::close(fd);
+            continue;
+        }
         QString error;
         const auto contents = read(journal, &error);
         bool done = false;

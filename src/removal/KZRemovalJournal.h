@@ -111,8 +111,10 @@ public:
     // left its place and is in no trash it can have gone to (its disk may be
     // unplugged) stays, and a later fold lists only what no earlier one did.
     // Then removes the orphan .trashinfo files of items whose move never
-    // happened, and what killed rewrites of undo files left. Answers the
-    // number of undo files written.
+    // happened, and what killed rewrites of undo files left. A journal of
+    // another user (root running with a user's home) is left for that user,
+    // whose own per-user Trash of each disk only their run looks into.
+    // Answers the number of undo files written.
     static int recoverInterrupted(const std::filesystem::path& trashDir);
     // Tests: heard after each step of recoverInterrupted() that leaves its
     // mark on disk, so that a test can kill the process at that moment.

@@ -840,6 +840,64 @@ int killAtEveryReservation(const fs::path& root, const fs::path& scratch, const 
     return -1;
 }
 
+// The next start of the user `uid` (-1: the one running the tests): its
+// recovery killed after its first step that leaves a mark, then whole.
+void recoverKilledOnceThenWhole(const fs::path& tree, const fs::path& scratch, int uid)
+{
+    for (const int dieAt : {1, 0}) {
+        const Child recovery = startChild(tree, scratch, 0, false, dieAt, uid);
+        EXPECT_GT(recovery.pid, 0);
+        if (recovery.pid <= 0)
+            continue;
+        EXPECT_TRUE(waitUntilReady(recovery));
+        const int recovered = waitForEnd(recovery);
+        EXPECT_TRUE((dieAt > 0 && WIFSIGNALED(recovered)) || (WIFEXITED(recovered) && WEXITSTATUS(recovered) == 0))
+            << recovered;
+    }
+}
+
+// The marked half of `root`/tree trashed by a child of the user `uid`
+// killed right after its k-th move, before anything else has heard of it,
+// for every k. Where that user is not the one running the tests, a start
+// of root's with the user's home comes first and leaves the user's journal
+// alone: root's own Trash of the disk holds none of the moved items. Then
+// the user's next start (killed once) and Restore put back exactly what
+// moved. `trash`: the Trash the items go to.
+void killAfterEveryMove(const fs::path& root, const fs::path& scratch, const fs::path& trash, int uid, int pairs)
+{
+    const fs::path tree = root / "tree";
+    for (int k = 1; k <= pairs; ++k) {
+        SCOPED_TRACE("killed after move " + std::to_string(k));
+        emptyTrash();
+        fs::remove_all(trash);
+        fs::remove_all(tree);
+        makeTree(tree, pairs);
+        if (uid >= 0) {
+            for (const auto& entry : fs::recursive_directory_iterator(root)) {
+                ASSERT_EQ(::lchown(entry.path().c_str(), uid_t(uid), gid_t(uid)), 0);
+            }
+        }
+        const Child child = startChild(tree, scratch, k, false, -1, uid);
+        ASSERT_GT(child.pid, 0);
+        ASSERT_TRUE(waitUntilReady(child));
+        const int status = waitForEnd(child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        ASSERT_EQ(missingIn(tree / "b", pairs), k);
+        ASSERT_EQ(KZRemovalJournal::list(platform::homeTrashDirectory()).size(), 1u);
+        if (uid >= 0) {
+            ageTrashInfos(trash);
+            KZRemovalJournal::recoverInterrupted(platform::homeTrashDirectory());
+            EXPECT_EQ(KZRemovalJournal::list(platform::homeTrashDirectory()).size(), 1u)
+                << "the journal is left for the user who removed";
+            EXPECT_TRUE(KZUndoFile::list(platform::homeTrashDirectory()).empty());
+        }
+        recoverKilledOnceThenWhole(tree, scratch, uid);
+        EXPECT_TRUE(KZRemovalJournal::list(platform::homeTrashDirectory()).empty());
+        const Round round = restoreEverything(tree, pairs, trash);
+        expectAllBack(tree, pairs, round, trash);
+    }
+}
+
 // The marked half of `root`/tree trashed, then a Restore killed right after
 // it reserved the first item's old name with an empty file: the next start
 // takes that away, and the next Restore puts every item back.
@@ -981,5 +1039,40 @@ TEST(KZRemovalKill, AKillBetweenReservingANameAndTheMoveOnExfatLeavesNothingThat
     });
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "exFAT could not be made or mounted through FUSE here (install exfat-fuse, exfatprogs)";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+// A bind mount shows the temporary disk under another mount, so the items
+// go to the Trash at the mount's top, the user's own .Trash-<uid>: a kill
+// right after each reserved name and right after each move, as the user
+// running the tests and as an ordinary user, leaves the next start of that
+// user nothing that holds a name and Restore exactly what moved.
+TEST(KZRemovalKill, AKillAfterEachReservationAndEachMoveIntoABindMountsOwnTrashLeavesRestoreExactlyWhatMoved)
+{
+    kztest::TempDir d;
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        asEachUser(d.path(), [&](int uid) {
+            const fs::path source = d / ("source" + std::to_string(uid));
+            const fs::path bound = d / ("bound" + std::to_string(uid));
+            fs::create_directories(source);
+            fs::create_directories(bound);
+            if (uid >= 0) {
+                ASSERT_EQ(::lchown(source.c_str(), uid_t(uid), gid_t(uid)), 0);
+            }
+            kztest::bindMount(source, bound);
+            const fs::path trash = bound / (".Trash-" + std::to_string(uid < 0 ? ::getuid() : uid_t(uid)));
+            {
+                SCOPED_TRACE("killed after each reserved name");
+                EXPECT_EQ(killAtEveryReservation(bound, d.path(), trash, false, uid), 4)
+                    << "a .trashinfo in the home Trash, which refuses the move, then one in the mount's own, an item";
+            }
+            {
+                SCOPED_TRACE("killed after each move");
+                killAfterEveryMove(bound, d.path(), trash, uid, 2);
+            }
+        });
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no private mount namespace here";
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }
