@@ -264,17 +264,22 @@ bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& s
 }
 
 // The bookmark of the record's item at `item`, which isTheItem() took for
-// it. Only an item proved the one recorded gives its own identity: on a disk
-// not proved the item's, or without birth times, what lies under the
-// item's inode now may be another file, and Restore would put that one back
-// as the item. Otherwise the bookmark keeps the identity the item left
-// with, for Restore to prove or keep.
+// it. On the item's own disk, proved, what lies under its inode at a Trash
+// name whose .trashinfo names its place is the item, changed there maybe,
+// and the bookmark is made of it as it is. On a disk not proved the item's
+// (only one side tells an identity of it, or it may be a copy) that file
+// may be another one on the item's inode number, which Restore would then
+// put back as the item: the bookmark keeps the identity the item left with,
+// for Restore to prove or keep.
 QByteArray bookmarkOfFound(const KZPersistentUndoRecord& record, const fs::path& item)
 {
     if (!record.identity)
         return platform::createBookmark(item);
     const auto st = platform::statPath(item, false);
-    if (st && record.identity->prove(*st, platform::fileSystemQueryOf(item)) == platform::Proof::Proved)
+    if (st
+        && record.identity->disk().proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(item, *st))
+               == platform::Proof::Proved
+        && record.identity->prove(*st, platform::fileSystemQueryOf(item, *st)) != platform::Proof::Different)
         return platform::createBookmark(item);
     return platform::bookmarkOf(item, *record.identity);
 }
