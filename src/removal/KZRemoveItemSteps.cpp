@@ -790,12 +790,10 @@ void KZRemoveItemSteps::linkOrRollBack(const KZFoundItemRef& item, const platfor
             recorder_.linkMade();
             return;
         }
-        // Something else took the trial's name meanwhile: not ours to leave
-        // at the item's place.
-        if (made && ::unlinkat(anchor.parentFd(), anchor.name().c_str(), 0) != 0)
-            platform::logLine(QStringLiteral("%1: a link to a changed copy could not be taken off: %2")
-                                  .arg(platform::pathText(anchor.path()), platform::systemErrorString(errno)));
-        platform::logLine(QStringLiteral("%1: the kept copy %2 changed while linking; no link made")
+        // Something else took the hidden name meanwhile. It is not the
+        // link, and not ours to delete: it stays, and the item keeps its
+        // record where it went.
+        platform::logLine(QStringLiteral("%1: what took the place of the link to %2 is not that copy; left there")
                               .arg(platform::pathText(anchor.path()), platform::pathText(plan.kept->path())));
     } else {
         dropTrialLink(plan);
