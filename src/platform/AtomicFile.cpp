@@ -138,8 +138,10 @@ bool AtomicFileWriter::open()
     const bool hasOld = followLinks_ ? ::stat(target_.c_str(), &old) == 0
                                      : ::lstat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     const mode_t mode = hasOld ? (old.st_mode & 07777) : (0666 & ~currentUmask());
-    if (::fchmod(fd_, mode) != 0)
-        return fail(QStringLiteral("cannot set permissions"), errno);
+    // A disk that keeps no modes leaves the file as mkostemp made it.
+    int modeErr = 0;
+    if (changeMode(fd_, mode, &modeErr) == ModeChange::Failed)
+        return fail(QStringLiteral("cannot set permissions"), modeErr);
     return true;
 }
 

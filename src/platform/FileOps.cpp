@@ -26,6 +26,8 @@ namespace platform {
 
 QString systemErrorString(int err)
 {
+    if (err == folderMoveRefusedByDisk)
+        return QStringLiteral("The disk does not move a folder without replacing what is at its new place");
     char buffer[256];
     // GNU strerror_r answers a pointer that may or may not be the buffer.
     const char* text = strerror_r(err, buffer, sizeof buffer);
@@ -214,6 +216,47 @@ bool writeAll(int fd, const char* data, size_t size)
 
 namespace {
 
+// EPERM is the disk's answer only for an item of ours: the owner may always
+// change a mode where the disk keeps one.
+ModeChange modeRefusal(int code, bool ours, int* err)
+{
+    if (err)
+        *err = code;
+    if (code == ENOSYS || code == EOPNOTSUPP || (code == EPERM && ours))
+        return ModeChange::RefusedByDisk;
+    return ModeChange::Failed;
+}
+
+} // namespace
+
+ModeChange changeMode(int fd, mode_t mode, int* err)
+{
+    if (::fchmod(fd, mode) == 0) {
+        if (err)
+            *err = 0;
+        return ModeChange::Given;
+    }
+    const int code = errno;
+    struct stat st {};
+    return modeRefusal(code, code == EPERM && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid(), err);
+}
+
+ModeChange changeModeAt(int dirfd, const char* name, mode_t mode, int flags, int* err)
+{
+    if (::fchmodat(dirfd, name, mode, flags) == 0) {
+        if (err)
+            *err = 0;
+        return ModeChange::Given;
+    }
+    const int code = errno;
+    struct stat st {};
+    const bool ours = code == EPERM && ::fstatat(dirfd, name, &st, flags & AT_SYMLINK_NOFOLLOW) == 0
+        && st.st_uid == ::geteuid();
+    return modeRefusal(code, ours, err);
+}
+
+namespace {
+
 bool fail(int code, const std::filesystem::path& from, const std::filesystem::path& to, QString* error, int* err)
 {
     if (err)
@@ -251,7 +294,11 @@ int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* 
     if (::renameat(fromDir, from, toDir, to) != 0) {
         const int code = errno;
         ::unlinkat(toDir, to, isDir ? AT_REMOVEDIR : 0);
-        return code;
+        // Only a disk that refused the no-replace flag comes here. The
+        // user's rights made the placeholder; a folder refused the rename
+        // over it is the disk's refusal (FAT through FUSE replaces no
+        // folder), which no permission of the user would change.
+        return isDir && code == EPERM ? folderMoveRefusedByDisk : code;
     }
     return 0;
 }
@@ -463,7 +510,9 @@ int copyFolder(int fromDir, const char* fromName, const FileStat& here, int toDi
     }
     if (code == 0) {
         copyAttributes(::dirfd(dir), target);
-        ::fchmod(target, st.st_mode & 07777);
+        // A folder whose mode cannot be given stays as private as the disk
+        // shows it; its entries are what the copy is for.
+        changeMode(target, st.st_mode & 07777);
         const timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(target, times);
     }
@@ -518,8 +567,10 @@ int copyOne(int fromDir, const char* fromName, const FileStat& parent, int toDir
     int code = copyData(source, target);
     if (code == 0) {
         copyAttributes(source, target);
-        if (::fchmod(target, st.st_mode & 07777) != 0)
-            code = errno;
+        // On a disk that keeps no modes the copy keeps the create's 0600.
+        int modeErr = 0;
+        if (changeMode(target, st.st_mode & 07777, &modeErr) == ModeChange::Failed)
+            code = modeErr;
         const timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(target, times);
     }

@@ -9,10 +9,19 @@
 #include <set>
 #include <string>
 
+#include <sys/types.h>
+
 namespace platform {
 
-// The system's text for an errno value.
+// The system's text for an errno value, or for one of the platform's own
+// codes below.
 QString systemErrorString(int err);
+
+// What a move answers when the disk moves no folder without replacing (FAT
+// through FUSE refuses the kernel's no-replace flag, then refuses to rename
+// a folder over the empty one reserved for it): the disk's refusal, not a
+// permission the user lacks. Beside the trash's own codes (-1, -2).
+constexpr int folderMoveRefusedByDisk = -3;
 
 // The whole content of `file` when it is a regular file of at most
 // `maxSize` bytes. It is opened without blocking, so a FIFO or device put
@@ -58,6 +67,19 @@ bool pathReachesOpenFolder(int fd);
 // "..". nullopt when `fd` is -1 or the folder cannot be read whole.
 std::optional<std::set<std::string>> namesInFolder(int fd);
 
+// How a change of an item's mode went. A disk that keeps no modes refuses
+// every change (FAT through FUSE answers ENOSYS, others EOPNOTSUPP, one
+// mounted without modes EPERM even to the item's owner): what the create
+// gave stays, as private as that disk can show it, and the caller goes on.
+// A permission the user lacks on a disk that keeps modes is still Failed.
+enum class ModeChange { Given, RefusedByDisk, Failed };
+
+// fchmod of the open `fd`; `err` receives the errno of a refusal or failure.
+ModeChange changeMode(int fd, mode_t mode, int* err = nullptr);
+
+// fchmodat of `name` in the open folder `dirfd`, `flags` as fchmodat takes.
+ModeChange changeModeAt(int dirfd, const char* name, mode_t mode, int flags = 0, int* err = nullptr);
+
 // Whether the files `a` and `b` hold the same bytes, read through
 // descriptors that never follow a symbolic link as the last component. False
 // when either cannot be opened or read, or is no regular file (a FIFO is
@@ -82,7 +104,8 @@ bool writeAll(int fd, const char* data, size_t size);
 // does not support that flag, a hard link and an unlink for non-folders, or a
 // reserved empty placeholder for folders. A symbolic link is moved itself.
 // On failure nothing has moved; `err` receives the errno (EEXIST when the
-// destination is taken, EXDEV across file systems).
+// destination is taken, EXDEV across file systems), or
+// folderMoveRefusedByDisk.
 bool moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
                    QString* error = nullptr, int* err = nullptr);
 

@@ -121,6 +121,27 @@ std::optional<FolderAttributes> FolderAttributes::fromMap(const QVariantMap& map
     return FolderAttributes{uid_t(*owner), gid_t(*group), mode_t(*mode), std::move(*access), std::move(*defaults)};
 }
 
+namespace {
+
+FolderMade makeInPlace(int parentFd, const std::string& name, FileStat* made, int* err)
+{
+    if (::mkdirat(parentFd, name.c_str(), 0700) != 0) {
+        const int code = errno;
+        if (err)
+            *err = code == EEXIST ? 0 : code;
+        return code == EEXIST ? FolderMade::Existed : FolderMade::Failed;
+    }
+    if (made) {
+        const auto now = statAt(parentFd, name.c_str(), false);
+        *made = now ? *now : FileStat{};
+    }
+    if (err)
+        *err = 0;
+    return FolderMade::Private;
+}
+
+} // namespace
+
 FolderMade makeFolderAt(int parentFd, const std::string& name, const std::optional<FolderAttributes>& attributes,
                         mode_t extraMode, FileStat* made, int* err)
 {
@@ -150,11 +171,12 @@ FolderMade makeFolderAt(int parentFd, const std::string& name, const std::option
     bool given = attributes && ::fchown(fd, attributes->owner, attributes->group) == 0
                  && setAcl(fd, kDefaultAcl, attributes->defaultAcl) && setAcl(fd, kAccessAcl, attributes->accessAcl);
     if (given)
-        given = ::fchmod(fd, attributes->mode | extraMode) == 0;
-    if (!given && ::fchmod(fd, 0700) != 0) {
-        const int code = errno;
+        given = changeMode(fd, attributes->mode | extraMode) == ModeChange::Given;
+    // A disk that keeps no modes shows the folder as private as it can.
+    int modeErr = 0;
+    if (!given && changeMode(fd, 0700, &modeErr) == ModeChange::Failed) {
         ::close(fd);
-        return discard(code);
+        return discard(modeErr);
     }
     struct stat st {};
     const bool described = ::fstat(fd, &st) == 0;
@@ -164,7 +186,11 @@ FolderMade makeFolderAt(int parentFd, const std::string& name, const std::option
         ::unlinkat(parentFd, temporary.c_str(), AT_REMOVEDIR);
         if (moveErr == EEXIST)
             return FolderMade::Existed;
-        return fail(moveErr);
+        // A disk that moves no folder gave nothing to hide while it was
+        // half made either: the folder is made at its name.
+        if (moveErr != folderMoveRefusedByDisk || given)
+            return fail(moveErr);
+        return makeInPlace(parentFd, name, made, err);
     }
     if (made) {
         if (const auto now = statAt(parentFd, name.c_str(), false); now && described && now->inode == st.st_ino)

@@ -53,7 +53,9 @@ enum class FolderMade {
 // replacing: no one ever finds it at its name with attributes it was not
 // meant to have, not even after the process was killed half way. `extraMode`
 // is added to a given mode for as long as the caller fills the folder (its
-// owner's bits, say). `made` receives what was made.
+// owner's bits, say). `made` receives what was made. On a disk that keeps
+// no modes and moves no folder (FAT through FUSE), where nothing could be
+// given, it is made at its name at once.
 FolderMade makeFolderAt(int parentFd, const std::string& name, const std::optional<FolderAttributes>& attributes,
                         mode_t extraMode = 0, FileStat* made = nullptr, int* err = nullptr);
 

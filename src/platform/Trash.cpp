@@ -142,7 +142,8 @@ std::optional<mode_t> mostPrivateModeIn(const std::filesystem::path& dir)
                 continue;
             break;
         }
-        ::fchmodat(fd, probe.c_str(), 0700, 0);
+        // What the disk keeps of 0700 is read back below, whatever it answers.
+        changeModeAt(fd, probe.c_str(), 0700);
         struct stat st {};
         if (::fstatat(fd, probe.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
             mode = st.st_mode & 0777;
@@ -180,7 +181,7 @@ bool makePrivateFolder(const std::filesystem::path& dir, MadeFolders& made, std:
 {
     if (::mkdir(dir.c_str(), 0700) == 0) {
         made.add(dir);
-        ::fchmodat(AT_FDCWD, dir.c_str(), 0700, AT_SYMLINK_NOFOLLOW);
+        changeModeAt(AT_FDCWD, dir.c_str(), 0700, AT_SYMLINK_NOFOLLOW);
         if (const auto st = statPath(dir, false); st && st->isDir() && !closest)
             closest = st->mode & 0777;
     } else if (errno != EEXIST) {

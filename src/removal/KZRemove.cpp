@@ -757,11 +757,7 @@ void KZRemove::tallyOutcome(const KZFoundItemRef& item, KZRemoveOutcome outcome,
         case KZRemoveOutcome::MusicKept: ++t.musicKept; break;
         case KZRemoveOutcome::LinkNotMade: ++t.linkNotMade; break;
         case KZRemoveOutcome::SameName: ++t.sameName; break;
-        case KZRemoveOutcome::NoPermission:
-            // Told twice, as the volume refusing and as the permission.
-            ++t.noPermission;
-            ++t.diskLocked;
-            break;
+        case KZRemoveOutcome::NoPermission: ++t.noPermission; break;
         case KZRemoveOutcome::BadFileName: ++t.badFileName; break;
         case KZRemoveOutcome::Busy: ++t.busy; break;
         case KZRemoveOutcome::DiskLocked: ++t.diskLocked; break;

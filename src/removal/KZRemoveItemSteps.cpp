@@ -123,6 +123,7 @@ qint32 KZRemoveItemSteps::codeForErrno(int err)
     case ETXTBSY:
         return KZRemoveCode::busy;
     case EROFS:
+    case platform::folderMoveRefusedByDisk:
         return KZRemoveCode::diskLocked;
     case ECANCELED:
         return KZRemoveCode::stopped;
@@ -233,6 +234,9 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
     LinkPlan plan;
     if (const KZRemoveOutcome linkOutcome = planLink(item, *anchor, &plan); linkOutcome != KZRemoveOutcome::Moved)
         return linkOutcome;
+    // A copy leaves the item in place, where no link can go.
+    if (plan.kept && job != KZRemoveJob::CopyJob && !tryLink(*anchor, &plan))
+        return KZRemoveOutcome::LinkNotMade;
 
     // Who the item is and which disk its folder is on, before it leaves: its
     // undo moves back only this item, and only onto this disk.
@@ -244,6 +248,7 @@ KZRemoveOutcome KZRemoveItemSteps::removeOne(const KZFoundItemRef& item, KZRemov
         = forGood ? std::nullopt : platform::FolderAttributes::of(anchor->parentFd());
     const Relocation moved = relocate(item, *anchor, job, destination, forGood);
     if (!isSuccess(moved.outcome)) {
+        dropTrialLink(plan);
         *err = moved.err;
         return moved.outcome;
     }
@@ -483,7 +488,51 @@ KZRemoveOutcome KZRemoveItemSteps::planLink(const KZFoundItemRef& item, const pl
     }
     plan->kept = std::move(keptAnchor);
     plan->keptItem = kept;
+    plan->keptStat = keptStat;
     return KZRemoveOutcome::Moved;
+}
+
+// The link is made before the item leaves: where the disk has no hard links
+// (FAT), or the kernel refuses one to a copy the user does not own
+// (protected_hardlinks), the item must not go without the link the user
+// asked for. A kill before the swap leaves the hidden link beside the item,
+// a second name of the kept copy: nothing is lost.
+bool KZRemoveItemSteps::tryLink(const platform::AnchoredItem& anchor, LinkPlan* plan)
+{
+    const std::string stem = ".maravex-link-" + std::to_string(::getpid()) + "-";
+    for (int n = 0; n < 100; ++n) {
+        const std::string name = stem + std::to_string(n);
+        int err = 0;
+        auto trial = platform::AnchoredItem::inFolder(anchor.parentFd(), name, anchor.path().parent_path() / name, &err);
+        if (trial && fs_->link(*plan->kept, *trial, &err)) {
+            // The link goes by name: a copy swapped in since the kept copy
+            // was proved would be what it points at.
+            const auto made = trial->stat();
+            if (made && made->sameItem(*plan->keptStat)) {
+                plan->trial = std::move(trial);
+                return true;
+            }
+            if (made)
+                ::unlinkat(anchor.parentFd(), name.c_str(), 0);
+            platform::logLine(QStringLiteral("%1: the kept copy %2 changed while linking; no link made")
+                                  .arg(platform::pathText(anchor.path()), platform::pathText(plan->kept->path())));
+            return false;
+        }
+        if (err == EEXIST)
+            continue;
+        platform::logLine(QStringLiteral("%1: no hard link to %2 can be made there (%3); the item stays")
+                              .arg(platform::pathText(anchor.path()), platform::pathText(plan->kept->path()),
+                                   platform::systemErrorString(err)));
+        return false;
+    }
+    return false;
+}
+
+void KZRemoveItemSteps::dropTrialLink(const LinkPlan& plan)
+{
+    if (plan.trial && ::unlinkat(plan.trial->parentFd(), plan.trial->name().c_str(), 0) != 0 && errno != ENOENT)
+        platform::logLine(QStringLiteral("%1: the link made to try the disk could not be taken off: %2")
+                              .arg(platform::pathText(plan.trial->path()), platform::systemErrorString(errno)));
 }
 
 // ---- Step 4: the item leaves its place, acting through its open folder --------------------------
@@ -722,30 +771,32 @@ void KZRemoveItemSteps::linkOrRollBack(const KZFoundItemRef& item, const platfor
                                        bool* movedBack)
 {
     // A copy leaves the item in place: a link there would have to replace it.
-    if (!plan.kept || moved.copied)
+    if (!plan.trial || moved.copied) {
+        dropTrialLink(plan);
         return;
+    }
     int err = 0;
-    // The kept copy may have been replaced while the item left: a link to
-    // whatever has its name now would put other data at the old place.
+    // The kept copy may have been changed while the item left: the link
+    // would put other data at the old place.
     const auto keptNow = plan.kept->stat();
-    if (!keptNow || proveAsFound(plan.keptItem, *plan.kept, *keptNow) != platform::Proof::Proved) {
+    if (!keptNow || !keptNow->sameItem(*plan.keptStat)
+        || proveAsFound(plan.keptItem, *plan.kept, *keptNow) != platform::Proof::Proved) {
         platform::logLine(QStringLiteral("%1: the kept copy %2 changed; no link made")
                               .arg(platform::pathText(anchor.path()), platform::pathText(plan.kept->path())));
-    } else if (fs_->link(*plan.kept, anchor, &err)) {
-        // The link goes by name: a copy swapped in after the look above
-        // would be what it points at. Only the very copy looked at may stay
-        // linked; a link to anything else is taken off again.
+        dropTrialLink(plan);
+    } else if (fs_->moveNoReplace(*plan.trial, anchor, &err)) {
         const auto made = anchor.stat();
         if (made && made->sameItem(*keptNow)) {
             recorder_.linkMade();
             return;
         }
-        if (made && ::unlinkat(anchor.parentFd(), anchor.name().c_str(), 0) != 0)
-            platform::logLine(QStringLiteral("%1: a link to a changed copy could not be taken off: %2")
-                                  .arg(platform::pathText(anchor.path()), platform::systemErrorString(errno)));
-        platform::logLine(QStringLiteral("%1: the kept copy %2 changed while linking; no link made")
+        // Something else took the hidden name meanwhile. It is not the
+        // link, and not ours to delete: it stays, and the item keeps its
+        // record where it went.
+        platform::logLine(QStringLiteral("%1: what took the place of the link to %2 is not that copy; left there")
                               .arg(platform::pathText(anchor.path()), platform::pathText(plan.kept->path())));
     } else {
+        dropTrialLink(plan);
         const QString text = QStringLiteral("%1: %2").arg(platform::pathText(anchor.path()),
                                                           platform::systemErrorString(err));
         KZErrorDelegate::sharedControl().showError(QStringLiteral("execution_stopped"), {}, {text});

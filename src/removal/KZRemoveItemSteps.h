@@ -174,11 +174,19 @@ private:
         bool wanted = false;
         std::optional<platform::AnchoredItem> kept; // empty: no link (none known, or on another volume)
         KZFoundItemRef keptItem;
+        std::optional<platform::FileStat> keptStat; // the kept copy as proved
+        // The link made beside the item before it leaves, under a hidden
+        // name, swapped into the item's place once it has gone.
+        std::optional<platform::AnchoredItem> trial;
     };
 
     std::optional<platform::AnchoredItem> checkIdentity(const KZFoundItemRef& item, KZRemoveOutcome* outcome) const;
     bool keepsACopy(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, bool forGood) const;
     KZRemoveOutcome planLink(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, LinkPlan* plan);
+    // Whether the disk and the kernel let the link be made: false leaves the
+    // item where it is.
+    bool tryLink(const platform::AnchoredItem& anchor, LinkPlan* plan);
+    static void dropTrialLink(const LinkPlan& plan);
     Relocation relocate(const KZFoundItemRef& item, const platform::AnchoredItem& anchor, KZRemoveJob::Kind job,
                         const std::filesystem::path& destination, bool forGood);
     Relocation moveOrCopy(const platform::AnchoredItem& anchor, const platform::AnchoredItem& target,

@@ -1091,8 +1091,9 @@ void KZRestoreRemovedFiles::finishMadeFolders()
         struct stat st {};
         // Only the folder made: whatever took its place since is not ours.
         if (::fstat(fd, &st) == 0 && st.st_dev == made.device && quint64(st.st_ino) == made.inode) {
+            // A disk that keeps no modes leaves it as it was made.
             if (made.mode)
-                ::fchmod(fd, *made.mode);
+                platform::changeMode(fd, *made.mode);
             if (made.times) {
                 const timespec times[2] = {made.times->first, made.times->second};
                 ::futimens(fd, times);
