@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "FuseMounts.h"
 #include "RunConditions.h"
 
 #include "platform/Resources.h"
@@ -15,6 +16,9 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+#include <signal.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +55,136 @@ fs::path makeUniqueDir(const fs::path& parent, const char* prefix)
 
 // The exit status of a child that could not isolate itself.
 constexpr int kUnavailableStatus = 77;
+
+// The folders of this process's live TempDirs: whatever names a path in
+// them belongs to the running case.
+std::mutex liveFoldersMutex;
+std::vector<fs::path>& liveFolders()
+{
+    static auto* folders = new std::vector<fs::path>;
+    return *folders;
+}
+
+bool inFolders(const std::string& text, const std::vector<fs::path>& folders)
+{
+    for (const fs::path& folder : folders)
+        if (text.starts_with(folder.native() + "/"))
+            return true;
+    return false;
+}
+
+// Mount points of the mount namespace of `pid` that lie in `folders`,
+// unmounted there, the deepest first, by a child that enters it. The
+// mount table is read, and no mount is asked anything: a stopped daemon
+// holds nothing here. Bounded; false when the namespace could not be
+// entered.
+bool unmountInNamespaceOf(pid_t pid, const std::vector<fs::path>& folders)
+{
+    const int ns = ::open(("/proc/" + std::to_string(pid) + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
+    if (ns < 0)
+        return false;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        if (::setns(ns, CLONE_NEWNS) != 0)
+            ::_exit(1);
+        std::vector<std::string> points;
+        std::ifstream table("/proc/self/mountinfo");
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream fields(line);
+            std::string id, parent, device, root, point;
+            fields >> id >> parent >> device >> root >> point;
+            std::string unescaped;
+            for (std::size_t i = 0; i < point.size(); ++i) {
+                if (point[i] == '\\' && i + 3 < point.size()) {
+                    unescaped += char(std::stoi(point.substr(i + 1, 3), nullptr, 8));
+                    i += 3;
+                } else {
+                    unescaped += point[i];
+                }
+            }
+            if (inFolders(unescaped, folders))
+                points.push_back(unescaped);
+        }
+        std::sort(points.begin(), points.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+        for (const std::string& point : points)
+            ::umount2(point.c_str(), MNT_DETACH);
+        ::_exit(0);
+    }
+    ::close(ns);
+    if (helper < 0)
+        return false;
+    int status = 0;
+    pid_t ended = 0;
+    for (Deadline deadline(std::chrono::seconds(5)); (ended = ::waitpid(helper, &status, WNOHANG)) == 0 && !deadline.passed();)
+        ::usleep(10 * 1000);
+    if (ended == 0) {
+        ::kill(helper, SIGKILL);
+        ::waitpid(helper, &status, 0);
+        return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Called once a case's child in a private mount namespace has ended:
+// nothing it mounted or attached may outlive it. A child that ended past
+// its clean-ups (an _exit on the way) leaves a FUSE daemon serving a mount
+// of its namespace, which the daemon itself keeps alive, and the loop
+// devices it attached. The daemon's mounts are unmounted inside its own
+// namespace, the daemon waited for and ended where it does not end, and a
+// loop device of an image in the case's folders detached.
+void takeDownWhatTheChildLeft()
+{
+    std::vector<fs::path> folders;
+    {
+        std::lock_guard lock(liveFoldersMutex);
+        folders = liveFolders();
+    }
+    if (folders.empty())
+        return;
+    std::vector<pid_t> leftovers;
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* entry = ::readdir(proc)) {
+            char* end = nullptr;
+            const long pid = std::strtol(entry->d_name, &end, 10);
+            if (pid <= 0 || *end || pid == ::getpid() || !fusedetail::running(pid_t(pid)))
+                continue;
+            std::ifstream cmdline(std::string("/proc/") + entry->d_name + "/cmdline");
+            for (std::string argument; std::getline(cmdline, argument, '\0');)
+                if (inFolders(argument, folders)) {
+                    leftovers.push_back(pid_t(pid));
+                    break;
+                }
+        }
+        ::closedir(proc);
+    }
+    for (const pid_t pid : leftovers) {
+        std::fprintf(stderr, "the case left process %d behind: taken down\n", int(pid));
+        unmountInNamespaceOf(pid, folders);
+        if (fusedetail::awaitEnd(pid, kFuseLetGo))
+            continue;
+        ::kill(pid, SIGTERM);
+        if (!fusedetail::awaitEnd(pid, std::chrono::seconds(1))) {
+            ::kill(pid, SIGKILL);
+            fusedetail::awaitEnd(pid, std::chrono::seconds(1));
+        }
+    }
+    if (DIR* block = ::opendir("/sys/block")) {
+        while (const dirent* entry = ::readdir(block)) {
+            const std::string name = entry->d_name;
+            if (!name.starts_with("loop"))
+                continue;
+            std::ifstream backing("/sys/block/" + name + "/loop/backing_file");
+            std::string file;
+            if (std::getline(backing, file) && inFolders(file, folders)) {
+                std::fprintf(stderr, "the case left /dev/%s attached to %s: detached\n", name.c_str(), file.c_str());
+                detachLoopDevice("/dev/" + name);
+            }
+        }
+        ::closedir(block);
+    }
+}
 
 bool writeProcFile(const char* path, const std::string& text)
 {
@@ -152,13 +286,15 @@ void expectCleanRunInChild(const std::function<void()>& body)
 }
 
 TempDir::TempDir()
-    : path_(makeUniqueDir(fs::temp_directory_path(), "kztest-"))
+    : TempDir(fs::temp_directory_path())
 {
 }
 
 TempDir::TempDir(const fs::path& parent)
     : path_(makeUniqueDir(parent, "kztest-"))
 {
+    std::lock_guard lock(liveFoldersMutex);
+    liveFolders().push_back(path_);
 }
 
 namespace {
@@ -214,6 +350,10 @@ UserFolder::UserFolder(unsigned uid)
 
 TempDir::~TempDir()
 {
+    {
+        std::lock_guard lock(liveFoldersMutex);
+        std::erase(liveFolders(), path_);
+    }
     std::error_code ec;
     // Tests make folders unreadable on purpose; give the permissions back so
     // that the clean-up can descend into them.
@@ -433,6 +573,7 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
         if (errno != EINTR)
             return Isolated::Failed;
     }
+    takeDownWhatTheChildLeft();
     if (WIFEXITED(status) && WEXITSTATUS(status) == kUnavailableStatus)
         return Isolated::Unavailable;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Isolated::Passed : Isolated::Failed;
@@ -481,6 +622,8 @@ Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, cons
         if (errno != EINTR)
             return Isolated::Failed;
     }
+    if (privateMounts)
+        takeDownWhatTheChildLeft();
     std::error_code ec;
     const bool caseRan = fs::exists(ran, ec);
     fs::remove_all(ran.parent_path(), ec);
