@@ -9,11 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -105,23 +107,37 @@ TEST(FuseHarness, AStickReplugsOnItsDeviceAndLeavesNothingBehind)
     });
 }
 
-// A case's child that ends past its clean-ups, its stick mounted: the
-// daemon is unmounted in its namespace and ended, and the loop device
-// detached, once the child has ended.
+// A case's child that ends past its clean-ups, a stick mounted in the
+// case's folder and another in a folder the child made (and removed, as a
+// failed step's clean-up would): each daemon is unmounted in its namespace
+// and ended, and each loop device detached, once the child has ended.
 TEST(FuseHarness, WhatAChildLeftPastItsCleanUpsIsTakenDown)
 {
     eachStickOnALoopDevice([](FuseKind kind, const FuseStick::Options& options) {
         kztest::TempDir d;
         const auto outcome = kztest::runWithPrivateMounts([&] {
             FuseStick stick(kind, d.path(), options);
-            ::_exit(stick.made() ? 0 : kUnavailable);
+            auto own = std::make_unique<kztest::TempDir>();
+            std::ofstream(d / "own") << own->path().native();
+            auto inOwn = std::make_unique<FuseStick>(kind, own->path(), options);
+            if (!stick.made() || !inOwn->made())
+                ::_exit(kUnavailable);
+            // Gone without its stick's clean-up.
+            (void)inOwn.release();
+            ::umount2((own->path() / "mnt").c_str(), MNT_DETACH);
+            own.reset();
+            ::_exit(0);
         });
         if (outcome == kztest::Isolated::Unavailable) {
             std::fprintf(stderr, "%s could not be made or mounted here\n", kztest::nameOf(kind));
             return;
         }
         EXPECT_EQ(outcome, kztest::Isolated::Passed);
-        EXPECT_TRUE(loopDevicesBacking(d.path()).empty());
-        EXPECT_TRUE(processesNaming(d.path()).empty());
+        const fs::path own = kztest::readFile(d / "own");
+        ASSERT_FALSE(own.empty());
+        for (const fs::path& folder : {d.path(), own}) {
+            EXPECT_TRUE(loopDevicesBacking(folder).empty()) << folder;
+            EXPECT_TRUE(processesNaming(folder).empty()) << folder;
+        }
     });
 }

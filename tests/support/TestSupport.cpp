@@ -65,6 +65,55 @@ std::vector<fs::path>& liveFolders()
     return *folders;
 }
 
+// In a case's child (and its children), where every TempDir made is told
+// to the parent, which reads it once the child has ended: a folder made
+// and removed there may still back a loop device. -1 elsewhere.
+int childFoldersFd = -1;
+constexpr const char* kChildFoldersFdVar = "KZ_TEST_CHILD_FOLDERS_FD";
+
+void tellFolderToParent(const fs::path& folder)
+{
+    static const int inherited = [] {
+        const char* fd = std::getenv(kChildFoldersFdVar);
+        return fd ? std::atoi(fd) : -1;
+    }();
+    const int fd = childFoldersFd >= 0 ? childFoldersFd : inherited;
+    if (fd < 0)
+        return;
+    const std::string line = folder.native() + "\n";
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+}
+
+// A file the case's child tells its folders into (see childFoldersFd);
+// kept open across an exec where the child is a program started afresh.
+int folderListForChild(bool acrossExec)
+{
+    return ::open(fs::temp_directory_path().c_str(), O_TMPFILE | O_RDWR | O_APPEND | (acrossExec ? 0 : O_CLOEXEC),
+                  0600);
+}
+
+std::vector<fs::path> foldersToldBy(int fd)
+{
+    std::vector<fs::path> folders;
+    if (fd < 0)
+        return folders;
+    std::string text;
+    char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n <= 0)
+            break;
+        text.append(buffer, std::size_t(n));
+        at += n;
+    }
+    ::close(fd);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty())
+            folders.emplace_back(line);
+    return folders;
+}
+
 bool inFolders(const std::string& text, const std::vector<fs::path>& folders)
 {
     for (const fs::path& folder : folders)
@@ -134,12 +183,12 @@ bool unmountInNamespaceOf(pid_t pid, const std::vector<fs::path>& folders)
 // devices it attached. The daemon's mounts are unmounted inside its own
 // namespace, the daemon waited for and ended where it does not end, and a
 // loop device of an image in the case's folders detached.
-void takeDownWhatTheChildLeft()
+void takeDownWhatTheChildLeft(int toldFolders)
 {
-    std::vector<fs::path> folders;
+    std::vector<fs::path> folders = foldersToldBy(toldFolders);
     {
         std::lock_guard lock(liveFoldersMutex);
-        folders = liveFolders();
+        folders.insert(folders.end(), liveFolders().begin(), liveFolders().end());
     }
     if (folders.empty())
         return;
@@ -293,6 +342,7 @@ TempDir::TempDir()
 TempDir::TempDir(const fs::path& parent)
     : path_(makeUniqueDir(parent, "kztest-"))
 {
+    tellFolderToParent(path_);
     std::lock_guard lock(liveFoldersMutex);
     liveFolders().push_back(path_);
 }
@@ -550,12 +600,16 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
     return runTestInFreshProcess(std::string(test->test_suite_name()) + "." + test->name(), true,
                                  {std::string(kInPrivateMountsVar) + "=1"});
 #endif
+    const int toldFolders = folderListForChild(false);
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t child = ::fork();
-    if (child < 0)
+    if (child < 0) {
+        foldersToldBy(toldFolders);
         return Isolated::Unavailable;
+    }
     if (child == 0) {
+        childFoldersFd = toldFolders;
         if (!enterPrivateMountNamespace())
             ::_exit(kUnavailableStatus);
         followMountNamespace();
@@ -573,7 +627,7 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
         if (errno != EINTR)
             return Isolated::Failed;
     }
-    takeDownWhatTheChildLeft();
+    takeDownWhatTheChildLeft(toldFolders);
     if (WIFEXITED(status) && WEXITSTATUS(status) == kUnavailableStatus)
         return Isolated::Unavailable;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Isolated::Passed : Isolated::Failed;
@@ -589,9 +643,13 @@ Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, cons
         const std::string entry = *e;
         if (!entry.starts_with("GTEST_") && !entry.starts_with("KZ_TEST_HOME=")
             && !entry.starts_with(std::string(kFreshProcessVar) + "=")
-            && !entry.starts_with(std::string(kInPrivateMountsVar) + "="))
+            && !entry.starts_with(std::string(kInPrivateMountsVar) + "=")
+            && !entry.starts_with(std::string(kChildFoldersFdVar) + "="))
             entries.push_back(entry);
     }
+    const int toldFolders = folderListForChild(true);
+    if (toldFolders >= 0)
+        entries.push_back(std::string(kChildFoldersFdVar) + "=" + std::to_string(toldFolders));
     entries.push_back("KZ_TEST_HOME=" + sandboxHome().native());
     entries.push_back(std::string(kFreshProcessVar) + "=" + ran.native());
     entries.insert(entries.end(), env.begin(), env.end());
@@ -607,8 +665,10 @@ Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, cons
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t child = ::fork();
-    if (child < 0)
+    if (child < 0) {
+        foldersToldBy(toldFolders);
         return Isolated::Unavailable;
+    }
     if (child == 0) {
         // One thread is left after the fork, as unshare(CLONE_NEWUSER)
         // needs; the namespace outlives the exec.
@@ -623,7 +683,9 @@ Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, cons
             return Isolated::Failed;
     }
     if (privateMounts)
-        takeDownWhatTheChildLeft();
+        takeDownWhatTheChildLeft(toldFolders);
+    else
+        foldersToldBy(toldFolders);
     std::error_code ec;
     const bool caseRan = fs::exists(ran, ec);
     fs::remove_all(ran.parent_path(), ec);
