@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include <limits.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace platform {
@@ -48,26 +50,115 @@ ApplicationQueues& applicationQueues()
     return *queues;
 }
 
+// Every queue of the process. A fork copies each queue's count of
+// operations and its pool, whose threads stay behind in the parent: a child
+// waiting for the count, or handing an operation to a thread it believes
+// idle, would wait for ever. So the list is held, and each queue's lock
+// with it, across a fork (no count is copied halfway), and the child gives
+// every queue an empty count and a pool of its own. Never destroyed: queues
+// that are static objects leave it after main() has returned.
+struct AllQueues {
+    std::mutex mutex;
+    std::vector<OperationQueue*> queues;
+    // The pools a fork left without threads: destroying one would join
+    // threads that are not there, so they are kept, unused.
+    std::vector<std::unique_ptr<QThreadPool>> leftByFork;
+};
+
+AllQueues& allQueues();
+
 } // namespace
+
+// Run by pthread_atfork around every fork() of the process.
+struct OperationQueueForkHandlers {
+    static void prepare()
+    {
+        AllQueues& all = allQueues();
+        all.mutex.lock();
+        for (OperationQueue* queue : all.queues)
+            queue->mutex_.lock();
+    }
+    static void parent()
+    {
+        AllQueues& all = allQueues();
+        for (OperationQueue* queue : all.queues)
+            queue->mutex_.unlock();
+        all.mutex.unlock();
+    }
+    static void child()
+    {
+        AllQueues& all = allQueues();
+        for (OperationQueue* queue : all.queues) {
+            if (queue->pool_)
+                all.leftByFork.push_back(std::move(queue->pool_));
+            queue->pending_ = 0;
+            // Its waiters were threads of the parent; a condition variable
+            // that counts them would wait for them to leave.
+            new (&queue->idle_) std::condition_variable;
+            queue->mutex_.unlock();
+        }
+        all.mutex.unlock();
+    }
+};
+
+namespace {
+
+AllQueues& allQueues()
+{
+    static AllQueues* all = [] {
+        auto* made = new AllQueues;
+        ::pthread_atfork(&OperationQueueForkHandlers::prepare, &OperationQueueForkHandlers::parent,
+                         &OperationQueueForkHandlers::child);
+        return made;
+    }();
+    return *all;
+}
+
+} // namespace
+
+void OperationQueue::listInstance(OperationQueue* queue)
+{
+    AllQueues& all = allQueues();
+    std::lock_guard lock(all.mutex);
+    all.queues.push_back(queue);
+}
+
+void OperationQueue::unlistInstance(OperationQueue* queue)
+{
+    AllQueues& all = allQueues();
+    std::lock_guard lock(all.mutex);
+    std::erase(all.queues, queue);
+}
 
 OperationQueue::OperationQueue(QString name, int maxConcurrent, std::size_t stackSize)
     : name_(std::move(name))
-    , pool_(std::make_unique<QThreadPool>())
+    , maxThreads_(maxConcurrent < 0 ? std::numeric_limits<int>::max() : std::max(maxConcurrent, 1))
+    , stackSize_(usableStackSize(name_, stackSize))
 {
-    pool_->setObjectName(name_);
-    if (maxConcurrent < 0) {
-        pool_->setMaxThreadCount(std::numeric_limits<int>::max());
-    } else {
-        if (maxConcurrent == 0)
-            logLine(QStringLiteral("OperationQueue %1: width 0 would run nothing; using 1").arg(name_));
-        pool_->setMaxThreadCount(std::max(maxConcurrent, 1));
+    if (maxConcurrent == 0)
+        logLine(QStringLiteral("OperationQueue %1: width 0 would run nothing; using 1").arg(name_));
+    {
+        std::lock_guard lock(mutex_);
+        poolLocked();
     }
-    if (const uint size = usableStackSize(name_, stackSize))
-        pool_->setStackSize(size);
+    listInstance(this);
+}
+
+QThreadPool* OperationQueue::poolLocked()
+{
+    if (!pool_) {
+        pool_ = std::make_unique<QThreadPool>();
+        pool_->setObjectName(name_);
+        pool_->setMaxThreadCount(maxThreads_);
+        if (stackSize_)
+            pool_->setStackSize(stackSize_);
+    }
+    return pool_.get();
 }
 
 OperationQueue::~OperationQueue()
 {
+    unlistInstance(this);
     // Only a listed queue takes the list's lock: a queue made and dropped
     // inside an operation never waits for the queues being closed.
     if (endsWithApplication_) {
@@ -84,15 +175,17 @@ void OperationQueue::addOperation(std::function<void()> operation)
 {
     if (!operation)
         return;
+    QThreadPool* pool = nullptr;
     {
         std::lock_guard lock(mutex_);
         if (closed_)
             return;
         ++pending_;
+        pool = poolLocked();
     }
     auto* task = new Operation(this, std::move(operation));
     tsanRelease(&tsanHandOffToken);
-    pool_->start(task);
+    pool->start(task);
 }
 
 OperationQueue::Operation::Operation(OperationQueue* queue, std::function<void()> body)
@@ -146,7 +239,13 @@ void OperationQueue::close()
     waitUntilAllOperationsAreFinished();
     // Joins the pool's threads, which would otherwise end on their own
     // later, whenever their idle time runs out.
-    pool_->waitForDone();
+    QThreadPool* pool = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        pool = pool_.get();
+    }
+    if (pool)
+        pool->waitForDone();
 }
 
 bool OperationQueue::isClosed() const

@@ -13,10 +13,15 @@ class QThreadPool;
 
 namespace platform {
 
+struct OperationQueueForkHandlers;
+
 // A queue of operations run on threads of its own (a QThreadPool).
 // maxConcurrent < 0 means no width limit (every operation gets a thread);
 // operations are taken in the order they were added. stackSize 0 keeps the
 // system's default; other sizes are rounded up to whole pages.
+// A forked child has none of its parent's threads: there every queue starts
+// afresh, empty, on a pool of its own, and the operations the parent had
+// queued or running are the parent's alone.
 class OperationQueue {
 public:
     static constexpr int Unbounded = -1;
@@ -44,6 +49,8 @@ public:
     bool isClosed() const;
 
 private:
+    friend struct OperationQueueForkHandlers;
+
     class Operation : public QRunnable {
     public:
         Operation(OperationQueue* queue, std::function<void()> body);
@@ -55,8 +62,14 @@ private:
     };
 
     void finished();
+    // The queue's pool, made when none is left from a fork; under mutex_.
+    QThreadPool* poolLocked();
+    static void listInstance(OperationQueue* queue);
+    static void unlistInstance(OperationQueue* queue);
 
     QString name_;
+    int maxThreads_;
+    uint stackSize_;
     std::unique_ptr<QThreadPool> pool_;
     mutable std::mutex mutex_;
     std::condition_variable idle_;

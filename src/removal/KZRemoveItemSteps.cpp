@@ -863,12 +863,19 @@ void KZRemoveItemSteps::recordUndo(const KZFoundItemRef& item, const fs::path& o
             record.identity = platform::FileIdentity::of(placed->parentFd(), placed->name().c_str(), *there, fileSystem);
         } else if (!moved.copied && leaving) {
             record.identity = platform::FileIdentity::of(placed->parentFd(), placed->name().c_str(), *leaving, fileSystem);
+            const bool sameHere = there && there->sameItem(*leaving) && there->isDir() == leaving->isDir();
             // A folder without a birth time is told by its change time once
             // it lies here: the move itself set it.
-            if (record.identity->changed && there && there->sameItem(*leaving))
+            if (record.identity->changed && sameHere)
                 record.identity->changed = platform::FileIdentity::of(*there, fileSystem).changed;
             else if (record.identity->changed)
                 record.identity->changed.reset();
+            // A file told by its size and date keeps the date it has here:
+            // some drivers (vfat through fusefat) stamp a moved file with
+            // the time of the move, and the date it left with would never
+            // prove it again.
+            if (record.identity->modified && !leaving->isDir() && sameHere && there->size == leaving->size)
+                record.identity->modified = platform::FileIdentity::of(*there, fileSystem).modified;
         }
         if (const auto folder = platform::pathOfOpenFolder(placed->parentFd()))
             record.placedIn = *folder;

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using platform::OperationQueue;
 
@@ -147,6 +150,67 @@ TEST(OperationQueueTest, ApplicationWorkIsWaitedForAndNothingStartsAfterIt)
     other.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(late.load(), 1);
     EXPECT_FALSE(other.isClosed());
+}
+
+// A forked child has none of its parent's threads. With an operation still
+// running in the parent, and a width-one queue whose one thread is that
+// operation's, the child waits for nothing of the parent's, and its own
+// operations run, on both queues, and are waited for.
+TEST(OperationQueueTest, AForkedChildRunsAndWaitsForItsOwnOperationsOnly)
+{
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer refuses a thread started in a forked child of a process with threads";
+#endif
+    OperationQueue one(QStringLiteral("one"), 1);
+    OperationQueue wide(QStringLiteral("wide"));
+    kztest::Gate started;
+    kztest::Gate release;
+    one.addOperation([&] {
+        started.open();
+        release.wait();
+    });
+    // An idle thread of the wide queue, which the child would wake.
+    wide.addOperation([] {});
+    wide.waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(started.wait());
+    ASSERT_EQ(one.operationCount(), 1);
+
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A hang ends the child, and the parent sees it killed.
+        ::alarm(10);
+        if (one.operationCount() != 0)
+            ::_exit(2);
+        one.waitUntilAllOperationsAreFinished();
+        std::atomic<int> ran{0};
+        for (int i = 0; i < 3; ++i) {
+            one.addOperation([&ran] { ++ran; });
+            wide.addOperation([&ran] { ++ran; });
+        }
+        one.waitUntilAllOperationsAreFinished();
+        wide.waitUntilAllOperationsAreFinished();
+        ::_exit(ran.load() == 6 ? 0 : 3);
+    }
+    int status = 0;
+    pid_t ended = 0;
+    for (kztest::Deadline deadline(std::chrono::seconds(20)); ended == 0 && !deadline.passed();) {
+        ended = ::waitpid(child, &status, WNOHANG);
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    release.open();
+    one.waitUntilAllOperationsAreFinished();
+    ASSERT_EQ(ended, child) << "the child did not end";
+    EXPECT_TRUE(WIFEXITED(status)) << "the child hung, or died of signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    EXPECT_EQ(one.operationCount(), 0) << "the parent's count is its own";
 }
 
 } // namespace

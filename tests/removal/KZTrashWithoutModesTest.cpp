@@ -4,7 +4,7 @@
 // desktop's file managers do, and Restore brings it back; where the disk
 // offers no Trash at all, the user is asked before anything moves.
 
-#include "LoopDisks.h"
+#include "FuseMounts.h"
 #include "RemovalTestSupport.h"
 
 #include "platform/StringTable.h"
@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,12 +26,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-enum class Kind { Exfat, Vfat };
-
-const char* nameOf(Kind kind)
-{
-    return kind == Kind::Exfat ? "exFAT through exfat-fuse" : "vfat through fusefat";
-}
+using kztest::FuseKind;
 
 constexpr int kUnavailable = 77;
 
@@ -41,47 +35,21 @@ constexpr int kUnavailable = 77;
 // this goes. The case's child ends as unavailable when the tools or the
 // kernel refuse it.
 struct FuseDisk {
-    fs::path image;
-    fs::path at;
-    std::string device;
+    kztest::FuseStick disk;
+    const fs::path at;
 
-    FuseDisk(Kind kind, const fs::path& folder, const std::string& options) : image(folder / "disk.img"), at(folder / "mnt")
+    FuseDisk(FuseKind kind, const fs::path& folder, const std::string& options)
+        : disk(kind, folder, options)
+        , at(disk.at())
     {
-        fs::create_directories(at);
-        const bool made = kztest::shell("truncate -s 64M " + image.native())
-            && kztest::shell((kind == Kind::Exfat ? "mkfs.exfat " : "mkfs.vfat ") + image.native());
-        if (!made)
+        if (!disk.made())
             ::_exit(kUnavailable);
-        if (kind == Kind::Vfat) {
-            // Named by its image, as a user's mount names its device: the
-            // volume serial read there tells the disk on every kernel.
-            if (!kztest::shell("fusefat -o rw+,fsname=" + image.native() + (options.empty() ? "" : "," + options) + " "
-                               + image.native() + " " + at.native()))
-                ::_exit(kUnavailable);
-            return;
-        }
-        device = kztest::shellOutput("losetup -f --show " + image.native());
-        if (device.empty())
-            ::_exit(kUnavailable);
-        if (!kztest::shell("mount.exfat-fuse " + (options.empty() ? "" : "-o " + options + " ") + device + " "
-                           + at.native())) {
-            kztest::detachLoopDevice(device);
-            ::_exit(kUnavailable);
-        }
-    }
-    ~FuseDisk()
-    {
-        // The FUSE daemon lives in the namespace: unmounted, it ends, and
-        // lets the loop device go.
-        ::umount2(at.c_str(), MNT_DETACH);
-        if (!device.empty())
-            kztest::detachLoopDevice(device);
     }
 };
 
-void runOn(Kind kind, const std::function<void(const fs::path& folder)>& body)
+void runOn(FuseKind kind, const std::function<void(const fs::path& folder)>& body)
 {
-    SCOPED_TRACE(nameOf(kind));
+    SCOPED_TRACE(kztest::nameOf(kind));
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to attach and mount disks";
     // The ordinary user reaches it whatever TMPDIR is.
@@ -89,7 +57,7 @@ void runOn(Kind kind, const std::function<void(const fs::path& folder)>& body)
     const auto outcome = kztest::runWithPrivateMounts([&] { body(d.path()); });
     if (outcome == kztest::Isolated::Unavailable) {
         std::fprintf(stderr, "%s could not be made or mounted here (install exfat-fuse, exfatprogs, fusefat)\n",
-                     nameOf(kind));
+                     kztest::nameOf(kind));
         return;
     }
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
@@ -158,12 +126,12 @@ void trashAndRestore(const fs::path& at)
 
 TEST(KZTrashWithoutModes, AnItemGoesToTheDisksOwnTrashAndComesBack)
 {
-    runOn(Kind::Exfat, [](const fs::path& folder) {
-        FuseDisk disk(Kind::Exfat, folder, "");
+    runOn(FuseKind::Exfat, [](const fs::path& folder) {
+        FuseDisk disk(FuseKind::Exfat, folder, "");
         trashAndRestore(disk.at);
     });
-    runOn(Kind::Vfat, [](const fs::path& folder) {
-        FuseDisk disk(Kind::Vfat, folder, "");
+    runOn(FuseKind::Vfat, [](const fs::path& folder) {
+        FuseDisk disk(FuseKind::Vfat, folder, "");
         trashAndRestore(disk.at);
     });
 }
@@ -173,8 +141,8 @@ TEST(KZTrashWithoutModes, AnItemGoesToTheDisksOwnTrashAndComesBack)
 // the disk's .Trash-65534.
 TEST(KZTrashWithoutModes, AnOrdinaryUsersItemGoesToTheirTrashOnTheDisk)
 {
-    runOn(Kind::Exfat, [](const fs::path& folder) {
-        FuseDisk disk(Kind::Exfat, folder, "uid=65534,gid=65534");
+    runOn(FuseKind::Exfat, [](const fs::path& folder) {
+        FuseDisk disk(FuseKind::Exfat, folder, "uid=65534,gid=65534");
         asOrdinaryUser(folder, [&] { trashAndRestore(disk.at); });
     });
 }
@@ -186,8 +154,8 @@ TEST(KZTrashWithoutModes, AnOrdinaryUsersItemGoesToTheirTrashOnTheDisk)
 // says.
 TEST(KZTrashWithoutModes, ADiskWithoutAUsableTrashIsAskedAboutBeforeTheStart)
 {
-    runOn(Kind::Exfat, [](const fs::path& folder) {
-        FuseDisk disk(Kind::Exfat, folder, "");
+    runOn(FuseKind::Exfat, [](const fs::path& folder) {
+        FuseDisk disk(FuseKind::Exfat, folder, "");
         const fs::path at = disk.at;
         // Read while this process may still enter the checkout: the
         // ordinary user cannot, where it lies in a private folder.

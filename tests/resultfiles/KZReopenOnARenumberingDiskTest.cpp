@@ -6,7 +6,7 @@
 
 #include "resultfiles/KZSavedResultReopen.h"
 
-#include "LoopDisks.h"
+#include "FuseMounts.h"
 #include "platform/Bookmark.h"
 #include "platform/FileStat.h"
 #include "result/model/KZFoundItemsCntrl.h"
@@ -46,18 +46,6 @@ KZSavedItem savedItem(const fs::path& path, qint64 group, bool marked)
     return saved;
 }
 
-bool unmount(const fs::path& at)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (::umount2(at.c_str(), 0) == 0)
-            return true;
-        if (errno != EBUSY)
-            return false;
-        ::usleep(20 * 1000);
-    }
-    return false;
-}
-
 } // namespace
 
 TEST(ReopenOnARenumberingDisk, AResultSavedFromAStickReopensAfterAReplug)
@@ -66,19 +54,10 @@ TEST(ReopenOnARenumberingDisk, AResultSavedFromAStickReopensAfterAReplug)
         GTEST_SKIP() << "needs root to attach and mount disks";
     kztest::TempDir d;
     const auto outcome = kztest::runWithPrivateMounts([&] {
-        const fs::path image = d.path() / "stick.img";
-        const fs::path at = d.path() / "mnt";
-        fs::create_directories(at);
-        if (!kztest::shell("truncate -s 64M " + image.native())
-            || !kztest::shell("mkfs.exfat " + image.native() + " >/dev/null"))
+        kztest::FuseStick stick(kztest::FuseKind::Exfat, d.path());
+        if (!stick.made())
             ::_exit(kUnavailable);
-        const std::string device = kztest::shellOutput("losetup -f --show " + image.native());
-        if (device.empty())
-            ::_exit(kUnavailable);
-        if (!kztest::shell("mount.exfat-fuse " + device + " " + at.native())) {
-            kztest::detachLoopDevice(device);
-            ::_exit(kUnavailable);
-        }
+        const fs::path at = stick.at();
         fs::create_directories(at / "src/sub");
         for (const char* name : {"src/a", "src/b", "src/c", "src/sub/d", "src/sub/e"})
             std::ofstream(at / name) << "same bytes";
@@ -96,9 +75,8 @@ TEST(ReopenOnARenumberingDisk, AResultSavedFromAStickReopensAfterAReplug)
         for (const auto& entry : fs::recursive_directory_iterator(at))
             seen.push_back(entry.path());
         std::sort(seen.begin(), seen.end());
-        kztest::syncDisk(at);
-        ASSERT_TRUE(unmount(at)) << std::strerror(errno);
-        ASSERT_TRUE(kztest::shell("mount.exfat-fuse " + device + " " + at.native()));
+        ASSERT_TRUE(stick.unplug()) << std::strerror(errno);
+        ASSERT_TRUE(stick.plugIn());
         // Looked up in another order than before: other numbers.
         std::for_each(seen.rbegin(), seen.rend(), [](const fs::path& path) { platform::statPath(path, false); });
         if (platform::statPath(at / "src/a", false)->inode == numberThen)
@@ -119,8 +97,6 @@ TEST(ReopenOnARenumberingDisk, AResultSavedFromAStickReopensAfterAReplug)
         EXPECT_TRUE(paths.count(at / "src/sub/e"));
         EXPECT_FALSE(paths.count(at / "src/c")) << "a stranger is not the item";
         EXPECT_EQ(result.notes.outsideSources, 0);
-        ::umount2(at.c_str(), MNT_DETACH);
-        kztest::detachLoopDevice(device);
     });
     if (outcome == kztest::Isolated::Unavailable) {
         std::fprintf(stderr, "exFAT through FUSE could not be made or mounted here\n");

@@ -82,6 +82,11 @@ struct ReplugDisk {
     }
     void unavailable() const
     {
+        // Past every destructor: what is attached goes first.
+        ::umount2(at.c_str(), MNT_DETACH);
+        for (const std::string& loop : {device, holder})
+            if (!loop.empty())
+                kztest::detachLoopDevice(loop);
         std::error_code ec;
         fs::remove_all(d.path(), ec);
         ::_exit(77);

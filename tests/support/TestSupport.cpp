@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "FuseMounts.h"
 #include "RunConditions.h"
 
 #include "platform/Resources.h"
@@ -15,6 +16,9 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+#include <signal.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +55,185 @@ fs::path makeUniqueDir(const fs::path& parent, const char* prefix)
 
 // The exit status of a child that could not isolate itself.
 constexpr int kUnavailableStatus = 77;
+
+// The folders of this process's live TempDirs: whatever names a path in
+// them belongs to the running case.
+std::mutex liveFoldersMutex;
+std::vector<fs::path>& liveFolders()
+{
+    static auto* folders = new std::vector<fs::path>;
+    return *folders;
+}
+
+// In a case's child (and its children), where every TempDir made is told
+// to the parent, which reads it once the child has ended: a folder made
+// and removed there may still back a loop device. -1 elsewhere.
+int childFoldersFd = -1;
+constexpr const char* kChildFoldersFdVar = "KZ_TEST_CHILD_FOLDERS_FD";
+
+void tellFolderToParent(const fs::path& folder)
+{
+    static const int inherited = [] {
+        const char* fd = std::getenv(kChildFoldersFdVar);
+        return fd ? std::atoi(fd) : -1;
+    }();
+    const int fd = childFoldersFd >= 0 ? childFoldersFd : inherited;
+    if (fd < 0)
+        return;
+    const std::string line = folder.native() + "\n";
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+}
+
+// A file the case's child tells its folders into (see childFoldersFd);
+// kept open across an exec where the child is a program started afresh.
+int folderListForChild(bool acrossExec)
+{
+    return ::open(fs::temp_directory_path().c_str(), O_TMPFILE | O_RDWR | O_APPEND | (acrossExec ? 0 : O_CLOEXEC),
+                  0600);
+}
+
+std::vector<fs::path> foldersToldBy(int fd)
+{
+    std::vector<fs::path> folders;
+    if (fd < 0)
+        return folders;
+    std::string text;
+    char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n <= 0)
+            break;
+        text.append(buffer, std::size_t(n));
+        at += n;
+    }
+    ::close(fd);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty())
+            folders.emplace_back(line);
+    return folders;
+}
+
+bool inFolders(const std::string& text, const std::vector<fs::path>& folders)
+{
+    for (const fs::path& folder : folders)
+        if (text.starts_with(folder.native() + "/"))
+            return true;
+    return false;
+}
+
+// Mount points of the mount namespace of `pid` that lie in `folders`,
+// unmounted there, the deepest first, by a child that enters it. The
+// mount table is read, and no mount is asked anything: a stopped daemon
+// holds nothing here. Bounded; false when the namespace could not be
+// entered.
+bool unmountInNamespaceOf(pid_t pid, const std::vector<fs::path>& folders)
+{
+    const int ns = ::open(("/proc/" + std::to_string(pid) + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
+    if (ns < 0)
+        return false;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        if (::setns(ns, CLONE_NEWNS) != 0)
+            ::_exit(1);
+        std::vector<std::string> points;
+        std::ifstream table("/proc/self/mountinfo");
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream fields(line);
+            std::string id, parent, device, root, point;
+            fields >> id >> parent >> device >> root >> point;
+            std::string unescaped;
+            for (std::size_t i = 0; i < point.size(); ++i) {
+                if (point[i] == '\\' && i + 3 < point.size()) {
+                    unescaped += char(std::stoi(point.substr(i + 1, 3), nullptr, 8));
+                    i += 3;
+                } else {
+                    unescaped += point[i];
+                }
+            }
+            if (inFolders(unescaped, folders))
+                points.push_back(unescaped);
+        }
+        std::sort(points.begin(), points.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+        for (const std::string& point : points)
+            ::umount2(point.c_str(), MNT_DETACH);
+        ::_exit(0);
+    }
+    ::close(ns);
+    if (helper < 0)
+        return false;
+    int status = 0;
+    pid_t ended = 0;
+    for (Deadline deadline(std::chrono::seconds(5)); (ended = ::waitpid(helper, &status, WNOHANG)) == 0 && !deadline.passed();)
+        ::usleep(10 * 1000);
+    if (ended == 0) {
+        ::kill(helper, SIGKILL);
+        ::waitpid(helper, &status, 0);
+        return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Called once a case's child in a private mount namespace has ended:
+// nothing it mounted or attached may outlive it. A child that ended past
+// its clean-ups (an _exit on the way) leaves a FUSE daemon serving a mount
+// of its namespace, which the daemon itself keeps alive, and the loop
+// devices it attached. The daemon's mounts are unmounted inside its own
+// namespace, the daemon waited for and ended where it does not end, and a
+// loop device of an image in the case's folders detached.
+void takeDownWhatTheChildLeft(int toldFolders)
+{
+    std::vector<fs::path> folders = foldersToldBy(toldFolders);
+    {
+        std::lock_guard lock(liveFoldersMutex);
+        folders.insert(folders.end(), liveFolders().begin(), liveFolders().end());
+    }
+    if (folders.empty())
+        return;
+    std::vector<pid_t> leftovers;
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* entry = ::readdir(proc)) {
+            char* end = nullptr;
+            const long pid = std::strtol(entry->d_name, &end, 10);
+            if (pid <= 0 || *end || pid == ::getpid() || !fusedetail::running(pid_t(pid)))
+                continue;
+            std::ifstream cmdline(std::string("/proc/") + entry->d_name + "/cmdline");
+            for (std::string argument; std::getline(cmdline, argument, '\0');)
+                if (inFolders(argument, folders)) {
+                    leftovers.push_back(pid_t(pid));
+                    break;
+                }
+        }
+        ::closedir(proc);
+    }
+    for (const pid_t pid : leftovers) {
+        std::fprintf(stderr, "the case left process %d behind: taken down\n", int(pid));
+        unmountInNamespaceOf(pid, folders);
+        if (fusedetail::awaitEnd(pid, kFuseLetGo))
+            continue;
+        ::kill(pid, SIGTERM);
+        if (!fusedetail::awaitEnd(pid, std::chrono::seconds(1))) {
+            ::kill(pid, SIGKILL);
+            fusedetail::awaitEnd(pid, std::chrono::seconds(1));
+        }
+    }
+    if (DIR* block = ::opendir("/sys/block")) {
+        while (const dirent* entry = ::readdir(block)) {
+            const std::string name = entry->d_name;
+            if (!name.starts_with("loop"))
+                continue;
+            std::ifstream backing("/sys/block/" + name + "/loop/backing_file");
+            std::string file;
+            if (std::getline(backing, file) && inFolders(file, folders)) {
+                std::fprintf(stderr, "the case left /dev/%s attached to %s: detached\n", name.c_str(), file.c_str());
+                detachLoopDevice("/dev/" + name);
+            }
+        }
+        ::closedir(block);
+    }
+}
 
 bool writeProcFile(const char* path, const std::string& text)
 {
@@ -152,13 +335,16 @@ void expectCleanRunInChild(const std::function<void()>& body)
 }
 
 TempDir::TempDir()
-    : path_(makeUniqueDir(fs::temp_directory_path(), "kztest-"))
+    : TempDir(fs::temp_directory_path())
 {
 }
 
 TempDir::TempDir(const fs::path& parent)
     : path_(makeUniqueDir(parent, "kztest-"))
 {
+    tellFolderToParent(path_);
+    std::lock_guard lock(liveFoldersMutex);
+    liveFolders().push_back(path_);
 }
 
 namespace {
@@ -214,6 +400,10 @@ UserFolder::UserFolder(unsigned uid)
 
 TempDir::~TempDir()
 {
+    {
+        std::lock_guard lock(liveFoldersMutex);
+        std::erase(liveFolders(), path_);
+    }
     std::error_code ec;
     // Tests make folders unreadable on purpose; give the permissions back so
     // that the clean-up can descend into them.
@@ -410,12 +600,16 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
     return runTestInFreshProcess(std::string(test->test_suite_name()) + "." + test->name(), true,
                                  {std::string(kInPrivateMountsVar) + "=1"});
 #endif
+    const int toldFolders = folderListForChild(false);
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t child = ::fork();
-    if (child < 0)
+    if (child < 0) {
+        foldersToldBy(toldFolders);
         return Isolated::Unavailable;
+    }
     if (child == 0) {
+        childFoldersFd = toldFolders;
         if (!enterPrivateMountNamespace())
             ::_exit(kUnavailableStatus);
         followMountNamespace();
@@ -433,6 +627,7 @@ Isolated runWithPrivateMounts(const std::function<void()>& body)
         if (errno != EINTR)
             return Isolated::Failed;
     }
+    takeDownWhatTheChildLeft(toldFolders);
     if (WIFEXITED(status) && WEXITSTATUS(status) == kUnavailableStatus)
         return Isolated::Unavailable;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Isolated::Passed : Isolated::Failed;
@@ -448,9 +643,13 @@ Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, cons
         const std::string entry = *e;
         if (!entry.starts_with("GTEST_") && !entry.starts_with("KZ_TEST_HOME=")
             && !entry.starts_with(std::string(kFreshProcessVar) + "=")
-            && !entry.starts_with(std::string(kInPrivateMountsVar) + "="))
+            && !entry.starts_with(std::string(kInPrivateMountsVar) + "=")
+            && !entry.starts_with(std::string(kChildFoldersFdVar) + "="))
             entries.push_back(entry);
     }
+    const int toldFolders = folderListForChild(true);
+    if (toldFolders >= 0)
+        entries.push_back(std::string(kChildFoldersFdVar) + "=" + std::to_string(toldFolders));
     entries.push_back("KZ_TEST_HOME=" + sandboxHome().native());
     entries.push_back(std::string(kFreshProcessVar) + "=" + ran.native());
     entries.insert(entries.end(), env.begin(), env.end());
@@ -466,8 +665,10 @@ Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, cons
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t child = ::fork();
-    if (child < 0)
+    if (child < 0) {
+        foldersToldBy(toldFolders);
         return Isolated::Unavailable;
+    }
     if (child == 0) {
         // One thread is left after the fork, as unshare(CLONE_NEWUSER)
         // needs; the namespace outlives the exec.
@@ -481,6 +682,10 @@ Isolated runTestInFreshProcess(const std::string& name, bool privateMounts, cons
         if (errno != EINTR)
             return Isolated::Failed;
     }
+    if (privateMounts)
+        takeDownWhatTheChildLeft(toldFolders);
+    else
+        foldersToldBy(toldFolders);
     std::error_code ec;
     const bool caseRan = fs::exists(ran, ec);
     fs::remove_all(ran.parent_path(), ec);
