@@ -14,6 +14,7 @@
 #include "removal/KZRemovalPanel.h"
 #include "removal/KZRemove.h"
 #include "removal/KZRestoreList.h"
+#include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
 #include "removal/KZUndoRecords.h"
 #include "result/model/ModelTestSupport.h"
@@ -285,6 +286,31 @@ inline int unplug(const fs::path& at)
         if ((unmounted = ::umount2(at.c_str(), 0)) != 0 && errno == EBUSY)
             ::usleep(20 * 1000);
     return unmounted;
+}
+
+// The undos kept because they could not act yet, apart from those kept for
+// the disk itself after they put their items back on a disk that nothing
+// tells from a copy of its own.
+inline std::vector<KZUndoMovedItem> waitingUndo(const std::vector<KZUndoMovedItem>& kept)
+{
+    std::vector<KZUndoMovedItem> waiting;
+    for (const KZUndoMovedItem& item : kept)
+        if (!item.putBackOnPossibleCopy)
+            waiting.push_back(item);
+    return waiting;
+}
+
+// Nothing is left for Undo to do: whatever it kept, it kept for the disk
+// itself, and a further Undo finds each item already back and moves nothing.
+inline void expectNothingLeftToUndo(const KZRestoreRemovedFiles::UndoOutcome& outcome)
+{
+    EXPECT_TRUE(waitingUndo(outcome.kept.standardUndo).empty());
+    if (outcome.kept.standardUndo.empty())
+        return;
+    const auto again = KZRestoreRemovedFiles().doUndoMove(outcome.kept);
+    EXPECT_EQ(again.restored, 0u);
+    EXPECT_EQ(again.notRestored.total(), 0u);
+    EXPECT_EQ(again.alreadyBack, outcome.kept.standardUndo.size());
 }
 
 } // namespace removaltest
