@@ -1298,11 +1298,21 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoPutBackItem(const K
         const fs::path folder = item.placedIn.empty() ? item.currPosition.parent_path() : item.placedIn;
         back = isFreeName(folder / item.currPosition.filename()) && isThere(item.oldPosition);
     } else if (item.identity && !item.oldPosition.empty()) {
-        const auto st = platform::statPath(item.oldPosition, false);
-        back = st
-               && item.identity->prove(*st, platform::fileSystemQueryOf(item.oldPosition),
-                                       platform::folderGenerationQueryOf(item.oldPosition))
-                      == platform::Proof::Proved;
+        if (const auto st = platform::statPath(item.oldPosition, false)) {
+            const platform::FileSystemQuery fileSystem = platform::fileSystemQueryOf(item.oldPosition);
+            const platform::GenerationQuery generation = platform::folderGenerationQueryOf(item.oldPosition);
+            platform::Proof proof = item.identity->prove(*st, fileSystem, generation);
+            // A file system whose numbers do not last may give the item a
+            // new one as it moves back, within the same mount: there it is
+            // proved by all but its number. Only the words depend on it.
+            if (proof != platform::Proof::Proved && st->inode != item.identity->inode && fileSystem
+                && !fileSystem().inodesLast) {
+                platform::FileIdentity renumbered = *item.identity;
+                renumbered.inode = st->inode;
+                proof = renumbered.prove(*st, fileSystem, generation);
+            }
+            back = proof == platform::Proof::Proved;
+        }
     }
     return back ? ItemResult::AlreadyBack : result;
 }
