@@ -97,11 +97,17 @@ platform::Proof KZCopyIdentity::prove(const fs::path& path) const
     const quint64 deviceNow = now->nodes.front().device;
     const platform::FileSystemQuery fileSystemNow = platform::fileSystemQueryOf(path);
     // Another number is the same disk only where its marks say so; the same
-    // number is not where they say otherwise.
-    const Proof sameDisk = disk ? disk->proveDiskOfItem(deviceNow, fileSystemNow) : Proof::NotProved;
-    if (sameDisk == Proof::Different)
+    // number is not where they say otherwise, nor where another connected
+    // disk carries the same identity: which of the two holds the copy is
+    // not known, and the twin keeps the number it had.
+    const platform::DiskAnswer answer
+        = disk ? disk->judge(deviceNow, fileSystemNow) : platform::DiskAnswer::Unknown;
+    if (answer == platform::DiskAnswer::Different)
         return Proof::Different;
-    if (deviceNow != deviceThen && sameDisk != Proof::Proved)
+    if (answer == platform::DiskAnswer::Twin)
+        return Proof::NotProved;
+    const bool sameDisk = answer == platform::DiskAnswer::Same || answer == platform::DiskAnswer::SameOrCopy;
+    if (deviceNow != deviceThen && !sameDisk)
         return Proof::NotProved;
     bool renumbered = false;
     for (size_t i = 0; i < nodes.size(); ++i) {

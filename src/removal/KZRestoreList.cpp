@@ -70,9 +70,13 @@ void KZRestoreList::permanentItems()
     // A removal whose items all went back from a disk that may have been a
     // copy is kept for the disk itself, and listed once a Trash holds one
     // of them again.
+    // Once the disk itself is proved to hold none of them in its Trash,
+    // such a file has done its work, and goes.
     for (const auto& [seconds, file] : files)
         if (Row row = rowOf(file); !row.hidden)
             rows_.push_back(std::move(row));
+        else
+            KZRestoreRemovedFiles::removeIfAllDone(file);
 }
 
 KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)

@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -186,6 +187,58 @@ bool wasPutBackOnPossibleCopy(const KZUndoFile::Entry& entry)
 {
     const QVariant mark = entry.raw.value(QString::fromLatin1(kPutBackOnPossibleCopyKey));
     return mark.typeId() == QMetaType::Bool && mark.toBool();
+}
+
+// Held by a Restore while it reads and rewrites undo files, and tried by
+// whatever drops a finished one: never both on one file at once.
+std::mutex& undoFilesInUse()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// The old places named by the .trashinfo of each item in the Trash that
+// holds `trashedItem`'s name, read once per Trash.
+using TrashedPlaces = std::map<fs::path, std::set<fs::path>>;
+const std::set<fs::path>& placesInTrashOf(const fs::path& trashedItem, TrashedPlaces* known)
+{
+    static const std::set<fs::path> none;
+    const auto trash = platform::trashOfTrashedItem(trashedItem);
+    if (!trash)
+        return none;
+    const auto [at, fresh] = known->try_emplace(*trash);
+    if (!fresh)
+        return at->second;
+    std::error_code ec;
+    for (fs::directory_iterator it(platform::trashInfoFolder(*trash), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::optional<std::string> name = platform::trashedNameOfInfo(it->path().filename().native());
+        if (!name)
+            continue;
+        const fs::path item = platform::trashFilesFolder(*trash) / *name;
+        if (!isThere(item))
+            continue;
+        if (const auto info = platform::readTrashInfo(item))
+            at->second.insert(info->originalPath);
+    }
+    return at->second;
+}
+
+// A record kept for the disk itself, after its item went back from a disk
+// that may have been a copy, has done its work once that disk is proved
+// (not only one like it) and holds the item in its Trash neither at its name
+// nor, as far as this program can tell, under another: no bookmark finds it
+// there, and no .trashinfo there names its old place.
+bool isProvedDone(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
+                  TrashedPlaces* known)
+{
+    if (!target || trashDiskOf(*target) != platform::DiskAnswer::Same || !isFreeName(target->path))
+        return false;
+    if (const auto resolved = platform::resolveBookmark(entry.currPosition);
+        resolved && platform::isInTrash(resolved->path))
+        return false;
+    const std::set<fs::path>& places = placesInTrashOf(target->path, known);
+    return std::none_of(places.begin(), places.end(),
+                        [&entry](const fs::path& place) { return sameOldPosition(entry, place); });
 }
 
 // On a file system that numbers its files anew at every mount, no bookmark
@@ -594,11 +647,12 @@ void KZRestoreRemovedFiles::tellBackInPlace(const std::vector<std::shared_ptr<KZ
 void KZRestoreRemovedFiles::NotRestored::add(ItemResult result, bool isCopy)
 {
     if ((isCopy || result == ItemResult::CopyKept) && result != ItemResult::Restored
-        && result != ItemResult::CopyDeleted)
+        && result != ItemResult::CopyDeleted && result != ItemResult::AlreadyBack)
         copies += 1;
     switch (result) {
     case ItemResult::Restored:
     case ItemResult::CopyDeleted:
+    case ItemResult::AlreadyBack:
         break;
     case ItemResult::Occupied:
         occupied += 1;
@@ -749,6 +803,25 @@ void KZRestoreRemovedFiles::tellOutcome(quint64 restored, quint64 missed, const 
     alerts.showError(key, reasonKey, names);
 }
 
+void KZRestoreRemovedFiles::tellUndoOutcome(const UndoOutcome& outcome)
+{
+    auto& alerts = KZErrorDelegate::sharedControl();
+    auto& numbers = KZNumberUtilities::sharedControl();
+    // Told even where nothing else is: the disk itself may still hold those
+    // items where the removal put them, and Edit > Undo stays for them.
+    const auto tell = [&](quint64 count, const char* one, const char* several) {
+        if (count == 0)
+            return;
+        alerts.showMessagePanel(nullptr, QString::fromLatin1(count == 1 ? one : several),
+                                QStringLiteral("undo_kept_for_possible_copy_info"),
+                                {numbers.numberToFormatString(double(count))});
+    };
+    tell(outcome.onPossibleCopy, "undone_on_possible_copy_sing", "undone_on_possible_copy_plur");
+    tell(outcome.alreadyBack, "already_back_on_possible_copy_sing", "already_back_on_possible_copy_plur");
+    if (outcome.notRestored.total() > 0)
+        tellOutcome(outcome.restored, outcome.notRestored.total(), outcome.notRestored.reasonKey(), false);
+}
+
 // ---- Undo ----------------------------------------------------------------------------
 
 void KZRestoreRemovedFiles::undoMove(KZUndoDict dict, std::function<void(const UndoOutcome&)> done)
@@ -774,11 +847,23 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
     setInfoText(platform::localizedString(QStringLiteral("restoring_items")));
     onPossibleCopy_ = 0;
     UndoOutcome outcome;
-    const auto noteBack = [&outcome](const std::vector<KZUndoMovedItem>& items, const std::vector<ItemResult>& results,
-                                     std::vector<KZUndoMovedItem>& kept) {
+    const auto undoList = [this, &outcome](const std::vector<KZUndoMovedItem>& items, bool isiTunes,
+                                           std::vector<KZUndoMovedItem>& kept) {
+        std::vector<bool> forDisk;
+        const std::vector<ItemResult> results = undoMovedFiles(items, isiTunes, &outcome.notRestored, &forDisk);
         for (size_t i = 0; i < items.size() && i < results.size(); ++i) {
             if (results[i] == ItemResult::Restored && items[i].foundItem)
                 outcome.backInPlace.push_back(items[i].foundItem);
+            outcome.alreadyBack += results[i] == ItemResult::AlreadyBack ? 1 : 0;
+            // Put back on a disk that may be a copy of its own: the disk
+            // itself may still hold the item where the move put it, and its
+            // undo stays for it.
+            if (i < forDisk.size() && forDisk[i]) {
+                KZUndoMovedItem item = items[i];
+                item.putBackOnPossibleCopy = true;
+                kept.push_back(std::move(item));
+                continue;
+            }
             // Left where it is for a disk that is not connected, the one it
             // came from or the one it lies on: the undo must still be there
             // once the disk is back.
@@ -788,10 +873,9 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
                 kept.push_back(items[i]);
         }
     };
-    noteBack(dict.standardUndo, undoMovedFiles(dict.standardUndo, false, &outcome.notRestored),
-             outcome.kept.standardUndo);
+    undoList(dict.standardUndo, false, outcome.kept.standardUndo);
     undoPhotosRecords(dict.photosUndo, &outcome.notRestored);
-    noteBack(dict.itunesUndo, undoMovedFiles(dict.itunesUndo, true, &outcome.notRestored), outcome.kept.itunesUndo);
+    undoList(dict.itunesUndo, true, outcome.kept.itunesUndo);
     std::vector<KZCreatedFolder> foldersLeft = removeCreatedFolders(dict.createdFolderUndo);
     if (!outcome.kept.standardUndo.empty() || !outcome.kept.itunesUndo.empty()) {
         outcome.kept.createdFolderUndo = std::move(foldersLeft);
@@ -847,7 +931,7 @@ quint64 KZRestoreRemovedFiles::undoPhotosRecords(const std::vector<KZPhotosUndoR
 }
 
 std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedFiles(
-    const std::vector<KZUndoMovedItem>& items, bool isiTunes, NotRestored* notRestored)
+    const std::vector<KZUndoMovedItem>& items, bool isiTunes, NotRestored* notRestored, std::vector<bool>* keptForDisk)
 {
     totToManage += items.size();
     // A folder made again for an item is given what this removal recorded
@@ -857,10 +941,21 @@ std::vector<KZRestoreRemovedFiles::ItemResult> KZRestoreRemovedFiles::undoMovedF
             recordedFolders_.try_emplace(item.oldPosition.parent_path(), *item.oldFolderAttributes);
     std::vector<ItemResult> results;
     results.reserve(items.size());
-    for (const auto& item : items) {
-        const ItemResult result = undoItem(item, isiTunes);
+    if (keptForDisk)
+        keptForDisk->assign(items.size(), false);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const KZUndoMovedItem& item = items[i];
+        const quint64 possibleCopiesBefore = onPossibleCopy_;
+        bool keep = false;
+        const ItemResult result = item.putBackOnPossibleCopy ? undoPutBackItem(item, isiTunes, &keep)
+                                                             : undoItem(item, isiTunes);
+        keep = keep || onPossibleCopy_ > possibleCopiesBefore;
+        if (keptForDisk)
+            (*keptForDisk)[i] = keep;
         results.push_back(result);
-        if (result == ItemResult::Restored) {
+        if (result == ItemResult::AlreadyBack) {
+            // Neither put back now nor left: told apart.
+        } else if (result == ItemResult::Restored) {
             if (isiTunes) {
                 // The file is back, but the music library cannot be told so:
                 // it is never reported as restored to the library.
@@ -1184,6 +1279,45 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     return ItemResult::Failed;
 }
 
+KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoPutBackItem(const KZUndoMovedItem& item, bool isiTunes,
+                                                                         bool* keep)
+{
+    // Whatever lies where the move put it, proved the item, is acted on as
+    // by any undo: on the disk itself, coming back, that is the undo it
+    // waited for.
+    const ItemResult result = undoItem(item, isiTunes);
+    if (result != ItemResult::Missing && result != ItemResult::OnPossibleCopy)
+        return result;
+    // Nothing where the move put it. On the disk itself (Missing) the entry
+    // has done its work; on a disk that may be a copy, the disk itself may
+    // still hold the item there, and the undo stays. Either way, an item
+    // proved at its old place (a copy gone from where it was made) is
+    // already back, and nothing acts on it again.
+    *keep = result == ItemResult::OnPossibleCopy;
+    bool back = false;
+    if (item.isCopy) {
+        const fs::path folder = item.placedIn.empty() ? item.currPosition.parent_path() : item.placedIn;
+        back = isFreeName(folder / item.currPosition.filename()) && isThere(item.oldPosition);
+    } else if (item.identity && !item.oldPosition.empty()) {
+        if (const auto st = platform::statPath(item.oldPosition, false)) {
+            const platform::FileSystemQuery fileSystem = platform::fileSystemQueryOf(item.oldPosition);
+            const platform::GenerationQuery generation = platform::folderGenerationQueryOf(item.oldPosition);
+            platform::Proof proof = item.identity->prove(*st, fileSystem, generation);
+            // A file system whose numbers do not last may give the item a
+            // new one as it moves back, within the same mount: there it is
+            // proved by all but its number. Only the words depend on it.
+            if (proof != platform::Proof::Proved && st->inode != item.identity->inode && fileSystem
+                && !fileSystem().inodesLast) {
+                platform::FileIdentity renumbered = *item.identity;
+                renumbered.inode = st->inode;
+                proof = renumbered.prove(*st, fileSystem, generation);
+            }
+            back = proof == platform::Proof::Proved;
+        }
+    }
+    return back ? ItemResult::AlreadyBack : result;
+}
+
 KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMovedItem& item,
                                                                   const platform::AnchoredItem& anchor)
 {
@@ -1203,8 +1337,15 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         // Just like the copy, but on a disk not proved to be its own: it may
         // be the copy, and so the undo waits with it.
         if (const platform::Proof copyProof = item.copyIdentity->prove(anchor.procPath());
-            copyProof != platform::Proof::Proved)
-            return copyProof == platform::Proof::NotProved ? ItemResult::Unproved : ItemResult::CopyKept;
+            copyProof != platform::Proof::Proved) {
+            if (copyProof != platform::Proof::NotProved)
+                return ItemResult::CopyKept;
+            const bool onTwin = item.copyIdentity->disk
+                                && item.copyIdentity->disk->judge(
+                                       quint64(copy->device), platform::fileSystemQueryAt(anchor.parentFd(), anchor.name()))
+                                       == platform::DiskAnswer::Twin;
+            return onTwin ? ItemResult::TwinDisks : ItemResult::Unproved;
+        }
         const std::optional<platform::AnchoredItem> originalPlace = platform::AnchoredItem::open(item.oldPosition, &err);
         // A file of the same name on another disk mounted in the original's
         // place is not the original: the copy is all there is of it.
@@ -1218,8 +1359,17 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
                                   .arg(platform::pathText(item.currPosition), platform::pathText(item.oldPosition)));
             return ItemResult::CopyKept;
         }
-        if (platform::removeTreeAt(anchor.parentFd(), anchor.name(), {}, &err))
+        // Made on a disk that nothing tells from a copy of its own: the disk
+        // itself may hold the copy still.
+        const bool onPossibleCopy
+            = item.copyIdentity->disk
+              && item.copyIdentity->disk->judge(quint64(copy->device),
+                                                platform::fileSystemQueryAt(anchor.parentFd(), anchor.name()))
+                     == platform::DiskAnswer::SameOrCopy;
+        if (platform::removeTreeAt(anchor.parentFd(), anchor.name(), {}, &err)) {
+            onPossibleCopy_ += onPossibleCopy ? 1 : 0;
             return ItemResult::CopyDeleted;
+        }
         if (platform::isImmutable(item.currPosition))
             lockedCount += 1;
         return ItemResult::Failed;
@@ -1391,9 +1541,37 @@ bool KZRestoreRemovedFiles::isListed(const KZUndoFile::Entry& entry)
     return target && holdsItsTrashName(entry, *target);
 }
 
+bool KZRestoreRemovedFiles::removeIfAllDone(const fs::path& file)
+{
+    // A Restore at work on undo files has them: this waits for a next look.
+    std::unique_lock inUse(undoFilesInUse(), std::try_to_lock);
+    if (!inUse.owns_lock())
+        return false;
+    const auto contents = KZUndoFile::read(file);
+    if (!contents || contents->entries.empty())
+        return false;
+    TrashedPlaces known;
+    for (const auto& entry : contents->entries) {
+        if (!entry.valid || !wasPutBackOnPossibleCopy(entry))
+            return false;
+        const auto target = platform::bookmarkTarget(entry.currPosition);
+        if (target && holdsItsTrashName(entry, *target))
+            return false;
+        if (!isProvedDone(entry, target, &known))
+            return false;
+    }
+    QString error;
+    if (KZUndoFile::rewrite(file, contents->rootData, {}, &error))
+        return true;
+    platform::logLine(QStringLiteral("Undo file %1 not removed: %2").arg(platform::pathText(file), error));
+    return false;
+}
+
 KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const std::vector<fs::path>& undoFiles)
 {
     std::lock_guard job(jobMutex_);
+    std::lock_guard inUse(undoFilesInUse());
+    TrashedPlaces trashedPlaces;
     const KZReservationJournal reservations;
     RestoreResult result;
     managedCount = 0;
@@ -1459,7 +1637,8 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // the disk itself, and looked at only where a Trash holds its
             // item at its name again.
             if (wasPutBackOnPossibleCopy(entry) && (!target || !holdsItsTrashName(entry, *target))) {
-                keep.push_back(entry);
+                if (!isProvedDone(entry, target, &trashedPlaces))
+                    keep.push_back(entry);
                 continue;
             }
             auto resolved = platform::resolveBookmark(entry.currPosition);

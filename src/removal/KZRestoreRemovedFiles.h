@@ -97,6 +97,10 @@ public:
         // Another connected disk carries the same identity as its disk, and
         // nothing tells the two apart: neither is touched, the undo kept.
         TwinDisks,
+        // Undone once already on a disk that nothing told from a copy of its
+        // own, and found done: the item proved at its old place (a copy
+        // gone), nothing where the removal put it. Nothing acts twice.
+        AlreadyBack,
     };
     // Why items did not go back, by kind, for what the user is told.
     struct NotRestored {
@@ -152,6 +156,8 @@ public:
         // Of those put back, the ones put back on a disk that nothing tells
         // from a copy of its own.
         quint64 onPossibleCopy = 0;
+        // Undone by an earlier undo on such a disk, and found done there.
+        quint64 alreadyBack = 0;
         // The result's items whose files are back at their places.
         std::vector<std::shared_ptr<KZFoundItem>> backInPlace;
         // What stays to be undone once its disk is connected again, with
@@ -165,8 +171,16 @@ public:
     void undoMove(KZUndoDict dict, std::function<void(const UndoOutcome&)> done = {});
     // The same, on the calling thread.
     UndoOutcome doUndoMove(const KZUndoDict& dict);
+    // What an ended undo tells the user: what was put back on a disk that
+    // may be a copy, what was found already back there, and what did not go
+    // back, with why.
+    static void tellUndoOutcome(const UndoOutcome& outcome);
+    // `keptForDisk`, when given, says of each item whether its undo stays,
+    // marked putBackOnPossibleCopy, for the disk itself: the undo acted on,
+    // or found done on, a disk that nothing tells from a copy of its own.
     std::vector<ItemResult> undoMovedFiles(const std::vector<KZUndoMovedItem>& items, bool isiTunes,
-                                           NotRestored* notRestored = nullptr);
+                                           NotRestored* notRestored = nullptr,
+                                           std::vector<bool>* keptForDisk = nullptr);
     // rmdir only, deepest first, each through the folder it was made in and
     // only while it is the folder made; a folder that is not empty stays.
     // Answers the folders made that are still there.
@@ -202,6 +216,12 @@ public:
     static bool isListed(const KZUndoFile::Entry& entry);
     // Whether its item was put back so; what the entry says of itself.
     static bool wasPutBackFromPossibleCopy(const KZUndoFile::Entry& entry);
+    // Removes an undo file, with its .trashinfo, whose every entry was put
+    // back from a disk that may have been a copy and has since been proved
+    // done: that disk itself connected, and its Trash holding the item
+    // neither at its name nor under another. Nothing while a Restore is at
+    // work on undo files. Answers whether the file went.
+    static bool removeIfAllDone(const std::filesystem::path& file);
     // Queued; posts "itemsWereRestored" when items of this run's results
     // are back, then "updateRestoredList" with "indexes" handed back,
     // "restoredItems", "notRestoredItems" and "notRestoredReason" (a key of
@@ -248,6 +268,10 @@ public:
 
 private:
     ItemResult undoItem(const KZUndoMovedItem& item, bool isiTunes);
+    // An undo already done once on a disk that may have been a copy: acted
+    // on again only where the item still lies where the move put it. Sets
+    // `keep` while the disk itself is not proved.
+    ItemResult undoPutBackItem(const KZUndoMovedItem& item, bool isiTunes, bool* keep);
     // `anchor` holds the copy, proved to be the one made.
     ItemResult undoCopy(const KZUndoMovedItem& item, const platform::AnchoredItem& anchor);
     ItemResult moveBackWithLink(const KZUndoMovedItem& item, const platform::AnchoredItem& from,

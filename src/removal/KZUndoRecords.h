@@ -58,6 +58,11 @@ struct KZUndoMovedItem {
     // folder made again in its place is given. None: records that never
     // kept them, whose folders are made private.
     std::optional<platform::FolderAttributes> oldFolderAttributes = std::nullopt;
+    // Already put back once, on a disk that nothing told from a copy of its
+    // own: kept for the disk itself, which may still hold the item where the
+    // move put it. An undo then acts only on what it finds there, and says
+    // of an item proved at its old place that it is already back.
+    bool putBackOnPossibleCopy = false;
 };
 
 // A folder a removal made under its destination, for undo to remove when

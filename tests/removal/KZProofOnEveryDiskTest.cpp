@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QScopeGuard>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +29,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <utility>
 
 using namespace removaltest;
 
@@ -801,7 +804,7 @@ void backAfterAMount(Disks& disks, const platform::KernelConditions& later)
     const auto undone = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
     EXPECT_EQ(undone.restored, 2u);
     EXPECT_EQ(undone.notRestored.total(), 0u);
-    EXPECT_TRUE(undone.kept.standardUndo.empty());
+    expectNothingLeftToUndo(undone);
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(kztest::readFile(at / "src" / ("m" + std::to_string(i))), "moved " + std::to_string(i));
 }
@@ -960,7 +963,7 @@ TEST(KZProofOnEveryDisk, AnAbsenceOnADiskThatMayBeACopyProvesNothing)
             const auto onA = KZRestoreRemovedFiles().doUndoMove(onB.kept);
             EXPECT_EQ(onA.restored, 2u);
             EXPECT_EQ(onA.notRestored.total(), 0u);
-            EXPECT_TRUE(onA.kept.standardUndo.empty());
+            expectNothingLeftToUndo(onA);
             for (int i = 0; i < 2; ++i)
                 EXPECT_EQ(kztest::readFile(at / "src" / ("m" + std::to_string(i))), "moved " + std::to_string(i));
             EXPECT_FALSE(fs::exists(away / "x")) << "the copy goes while its original is there";
@@ -1077,4 +1080,203 @@ TEST(KZProofOnEveryDisk, AByteCopyInTheDisksPlaceLeavesTheDiskItsRecords)
                 Serials::NoneReported);
     forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { byteCopyInTheDisksPlace(disks); }, true,
                 Serials::NoneReported);
+}
+
+namespace {
+
+// Whether the block devices are read for a serial of their own from here
+// on: a stick that reports one, and a byte copy of it written onto a stick
+// that reports none, whose file system alone says it is the disk.
+void seeSerials(bool read)
+{
+    platform::KernelConditions conditions = kztest::runKernelConditions();
+    conditions.deviceSerials = read;
+    platform::setKernelConditions(conditions);
+}
+
+bool allMarked(const std::vector<KZUndoMovedItem>& items)
+{
+    return std::all_of(items.begin(), items.end(),
+                       [](const KZUndoMovedItem& item) { return item.putBackOnPossibleCopy; });
+}
+
+} // namespace
+
+// Two files moved on disk A, a stick with a serial; A goes, and a byte copy
+// B of it, on a stick that reports none, takes its place. Undo puts the
+// files back on B, says so, and keeps the undo for A; asked again on B, it
+// finds them back and moves nothing. A itself back: the one file still
+// where the move put it goes back, the one put back by hand is found back,
+// and nothing is left to undo.
+TEST(KZProofOnEveryDisk, AnUndoOnADiskThatMayBeACopyWaitsForTheDiskItself)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth}, [](Kind, Disks& disks) {
+        const fs::path at = disks.at;
+        // Its marks are read first here, as a stick with a serial shows
+        // them.
+        seeSerials(true);
+        const std::vector<KZUndoMovedItem> undo = moveOnDisk(at, 2);
+        const fs::path copyB = cloneOfA(disks, "B");
+
+        disks.detach();
+        seeSerials(false);
+        disks.attach(copyB);
+        const auto onB = KZRestoreRemovedFiles().doUndoMove({undo, {}, {}});
+        EXPECT_EQ(onB.restored, 2u);
+        EXPECT_EQ(onB.onPossibleCopy, 2u);
+        EXPECT_EQ(onB.notRestored.total(), 0u);
+        ASSERT_EQ(onB.kept.standardUndo.size(), 2u) << "the undo waits for the disk itself";
+        EXPECT_TRUE(allMarked(onB.kept.standardUndo));
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(kztest::readFile(at / "src" / ("m" + std::to_string(i))), "moved " + std::to_string(i));
+
+        // Asked again on B: already back, nothing moves, the undo stays.
+        const auto twice = KZRestoreRemovedFiles().doUndoMove(onB.kept);
+        EXPECT_EQ(twice.restored, 0u);
+        EXPECT_EQ(twice.alreadyBack, 2u);
+        EXPECT_EQ(twice.onPossibleCopy, 0u);
+        EXPECT_EQ(twice.notRestored.total(), 0u) << "nothing is called moved, renamed or deleted";
+        ASSERT_EQ(twice.kept.standardUndo.size(), 2u);
+        EXPECT_TRUE(allMarked(twice.kept.standardUndo));
+        EXPECT_EQ(kztest::readFile(at / "src/m0"), "moved 0");
+        EXPECT_TRUE(fs::is_empty(at / "dest"));
+
+        disks.detach();
+        seeSerials(true);
+        disks.attach(disks.folder / "A.img");
+        ASSERT_TRUE(fs::exists(at / "dest/m0")) << "A itself still holds what B gave back";
+        fs::rename(at / "dest/m1", at / "src/m1");
+        const auto onA = KZRestoreRemovedFiles().doUndoMove(twice.kept);
+        EXPECT_EQ(onA.restored, 1u);
+        EXPECT_EQ(onA.alreadyBack, 1u);
+        EXPECT_EQ(onA.onPossibleCopy, 0u);
+        EXPECT_EQ(onA.notRestored.total(), 0u);
+        EXPECT_TRUE(onA.kept.standardUndo.empty()) << "the disk itself is proved: nothing is left to undo";
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(kztest::readFile(at / "src" / ("m" + std::to_string(i))), "moved " + std::to_string(i));
+        EXPECT_TRUE(fs::is_empty(at / "dest"));
+    });
+}
+
+// A copy made on a disk that reports no serial, while a byte copy of that
+// disk is connected beside it: the disk kept its device number, and the
+// copy's own is unchanged, yet which of the two holds the copy is not
+// known. The copy is kept with its undo, not deleted. The twin gone, the
+// copy goes; the undo stays for the disk itself, and a further Undo finds
+// it done.
+TEST(KZProofOnEveryDisk, ACopyOnOneOfTwinDisksIsKept)
+{
+    forEachKind(
+        {Kind::Ext4},
+        [](Kind, Disks& disks) {
+            const fs::path at = disks.at;
+            const fs::path original = disks.folder / "orig/x";
+            fs::create_directories(original.parent_path());
+            std::ofstream(original) << "the original";
+            fs::create_directories(at / "dest");
+            fs::copy_file(original, at / "dest/x");
+            KZUndoMovedItem copy{at / "dest/x", original, false, true};
+            copy.copyIdentity = KZCopyIdentity::capture(at / "dest/x");
+            copy.identity = platform::FileIdentity::ofPath(at / "dest/x");
+            copy.setOldFolderDisk(*platform::diskOf(original.parent_path()));
+            const quint64 deviceThen = quint64(platform::statPath(at, false)->device);
+            // The twin, written after the copy was made, holds it too.
+            const fs::path clone = cloneOfA(disks, "twin");
+            if (quint64(platform::statPath(at, false)->device) != deviceThen) {
+                std::fprintf(stderr, "A came back under another number here: the case is left out\n");
+                return;
+            }
+
+            const fs::path beside = disks.folder / "beside";
+            fs::create_directories(beside);
+            std::string cloneDevice = kztest::shellOutput("losetup -f --show " + clone.native());
+            ASSERT_FALSE(cloneDevice.empty());
+            // The twin goes even where the case fails half way.
+            const auto twinGone = qScopeGuard([&] {
+                if (cloneDevice.empty())
+                    return;
+                ::umount2(beside.c_str(), MNT_DETACH);
+                kztest::detachLoopDevice(cloneDevice);
+            });
+            ASSERT_TRUE(kztest::shell("mount " + cloneDevice + " " + beside.native()));
+            const auto twins = KZRestoreRemovedFiles().doUndoMove({{copy}, {}, {}});
+            EXPECT_EQ(twins.notRestored.twinDisks, 1u);
+            EXPECT_EQ(twins.notRestored.reasonKey(), QStringLiteral("not_restored_twin_disks_moved"));
+            ASSERT_EQ(twins.kept.standardUndo.size(), 1u);
+            EXPECT_EQ(kztest::readFile(at / "dest/x"), "the original") << "the copy is not deleted";
+            EXPECT_EQ(kztest::readFile(beside / "dest/x"), "the original");
+            ASSERT_EQ(unplug(beside), 0);
+            ASSERT_TRUE(kztest::detachLoopDevice(std::exchange(cloneDevice, std::string())));
+
+            const auto alone = KZRestoreRemovedFiles().doUndoMove(twins.kept);
+            EXPECT_EQ(alone.notRestored.total(), 0u);
+            EXPECT_FALSE(fs::exists(at / "dest/x")) << "the copy goes while its original is there";
+            EXPECT_EQ(kztest::readFile(original), "the original");
+            ASSERT_EQ(alone.kept.standardUndo.size(), 1u) << "the disk may be a copy: the undo waits for it";
+            EXPECT_TRUE(allMarked(alone.kept.standardUndo));
+            const auto again = KZRestoreRemovedFiles().doUndoMove(alone.kept);
+            EXPECT_EQ(again.alreadyBack, 1u);
+            EXPECT_EQ(again.notRestored.total(), 0u);
+            EXPECT_EQ(kztest::readFile(original), "the original");
+        },
+        false, Serials::NoneReported);
+}
+
+// Two items trashed on disk A, a stick with a serial, then put back from a
+// byte copy of it that reports none: their records stay, unlisted, for A.
+// A itself back, its Trash no longer holding one of them anywhere, and the
+// other under another name: the first record has done its work and goes,
+// the second stays. With both done, the hidden file goes when Restore
+// lists.
+TEST(KZProofOnEveryDisk, RecordsKeptForTheDiskItselfGoOnceProvedDone)
+{
+    forEachKind({Kind::Ext4}, [](Kind, Disks& disks) {
+        const fs::path at = disks.at;
+        seeSerials(true);
+        std::vector<KZPersistentUndoRecord> records;
+        fs::create_directories(at / "r");
+        for (int i = 0; i < 2; ++i) {
+            std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
+            records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
+        }
+        writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+        const fs::path copyB = cloneOfA(disks, "B");
+        // On A itself: the first emptied from the Trash, the second renamed
+        // there, its .trashinfo with it.
+        const fs::path trash = *platform::trashOfTrashedItem(records[0].currPosition);
+        const std::string secondName = records[1].currPosition.filename().native();
+        fs::remove(records[0].currPosition);
+        KZUndoFile::removeTrashInfoOf(records[0].currPosition);
+        fs::rename(records[1].currPosition, platform::trashFilesFolder(trash) / "renamed");
+        fs::rename(platform::trashInfoPath(trash, secondName), platform::trashInfoPath(trash, "renamed"));
+        kztest::syncDisk(at);
+
+        disks.detach();
+        seeSerials(false);
+        disks.attach(copyB);
+        const auto onB = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(onB.restored, 2u);
+        EXPECT_EQ(onB.onPossibleCopy, 2u);
+        ASSERT_EQ(KZUndoFile::list(homeTrash()).size(), 1u);
+        EXPECT_EQ(listedRemovals(), 0u);
+
+        disks.detach();
+        seeSerials(true);
+        disks.attach(disks.folder / "A.img");
+        EXPECT_EQ(listedRemovals(), 0u) << "no Trash holds either at its name";
+        ASSERT_EQ(KZUndoFile::list(homeTrash()).size(), 1u) << "the second may still be in A's Trash";
+        const auto onA = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(onA.restored + onA.notRestored.total(), 0u);
+        ASSERT_EQ(KZUndoFile::list(homeTrash()).size(), 1u);
+        EXPECT_EQ(entriesOf(KZUndoFile::list(homeTrash()).front()), 1u) << "the first record went";
+        EXPECT_TRUE(fs::exists(platform::trashFilesFolder(trash) / "renamed"));
+
+        // The second taken out of A's Trash too: the file goes as Restore
+        // lists.
+        fs::remove(platform::trashFilesFolder(trash) / "renamed");
+        fs::remove(platform::trashInfoPath(trash, "renamed"));
+        EXPECT_EQ(listedRemovals(), 0u);
+        EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+        EXPECT_FALSE(KZRestoreList::areTherePermanentFiles(homeTrash()));
+    });
 }

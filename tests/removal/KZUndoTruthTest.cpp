@@ -375,6 +375,34 @@ TEST(KZUndoTruth, TheUserIsToldWhatDidNotGoBackAndWhy)
     EXPECT_EQ(alert(3).messageText, u"4 items were put back, but 2 could not be."_s);
 }
 
+// An Undo on a disk that may be a copy of its own tells what it put back
+// there, and a further one what it found already back: the undo stays, for
+// the disk itself. What did not go back is told beside, as ever.
+TEST(KZUndoTruth, AnUndoOnADiskThatMayBeACopySaysSo)
+{
+    ScopedAlerts alerts;
+    auto alert = [&](std::size_t i) { return alerts.presenter->calls.at(i).alert; };
+
+    KZRestoreRemovedFiles::UndoOutcome putBack;
+    putBack.restored = 2;
+    putBack.onPossibleCopy = 2;
+    KZRestoreRemovedFiles::tellUndoOutcome(putBack);
+    ASSERT_EQ(alerts.shown(), 1u);
+    EXPECT_EQ(alert(0).messageText, u"2 items were put back on a disk that cannot be told from a copy of it."_s);
+    EXPECT_TRUE(alert(0).informativeText.contains(u"the undo was kept"_s));
+
+    KZRestoreRemovedFiles::UndoOutcome found;
+    found.alreadyBack = 1;
+    found.notRestored.add(KZRestoreRemovedFiles::ItemResult::AlreadyBack);
+    EXPECT_EQ(found.notRestored.total(), 0u) << "already back is no item that did not go back";
+    found.notRestored.add(KZRestoreRemovedFiles::ItemResult::OnPossibleCopy);
+    KZRestoreRemovedFiles::tellUndoOutcome(found);
+    ASSERT_EQ(alerts.shown(), 3u);
+    EXPECT_EQ(alert(1).messageText,
+              u"One item is already back at its old place, on a disk that cannot be told from a copy of it."_s);
+    EXPECT_EQ(alert(2).messageText, u"One item could not be put back."_s);
+}
+
 // An item deleted from the folder it was moved to: the undo says it left
 // that folder, never that it was taken out of the Trash, where it never was.
 // A restore from the Trash keeps saying the Trash.

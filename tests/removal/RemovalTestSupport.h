@@ -14,6 +14,7 @@
 #include "removal/KZRemovalPanel.h"
 #include "removal/KZRemove.h"
 #include "removal/KZRestoreList.h"
+#include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
 #include "removal/KZUndoRecords.h"
 #include "result/model/ModelTestSupport.h"
@@ -285,6 +286,36 @@ inline int unplug(const fs::path& at)
         if ((unmounted = ::umount2(at.c_str(), 0)) != 0 && errno == EBUSY)
             ::usleep(20 * 1000);
     return unmounted;
+}
+
+// The undos kept because they could not act yet, apart from those kept for
+// the disk itself after they put their items back on a disk that nothing
+// tells from a copy of its own.
+inline std::vector<KZUndoMovedItem> waitingUndo(const std::vector<KZUndoMovedItem>& kept)
+{
+    std::vector<KZUndoMovedItem> waiting;
+    for (const KZUndoMovedItem& item : kept)
+        if (!item.putBackOnPossibleCopy)
+            waiting.push_back(item);
+    return waiting;
+}
+
+// Nothing is left for Undo to do: whatever it kept, it kept for the disk
+// itself, and a further Undo moves nothing. It finds each item already
+// back, or, where moving it back gave it another date (vfat through FUSE
+// stamps a renamed file anew), not where the move put it on a disk that may
+// be a copy: kept, with nothing concluded.
+inline void expectNothingLeftToUndo(const KZRestoreRemovedFiles::UndoOutcome& outcome)
+{
+    EXPECT_TRUE(waitingUndo(outcome.kept.standardUndo).empty());
+    if (outcome.kept.standardUndo.empty())
+        return;
+    const auto again = KZRestoreRemovedFiles().doUndoMove(outcome.kept);
+    EXPECT_EQ(again.restored, 0u);
+    EXPECT_EQ(again.onPossibleCopy, 0u);
+    EXPECT_EQ(again.notRestored.total(), again.notRestored.possibleCopy);
+    EXPECT_EQ(again.alreadyBack + again.notRestored.possibleCopy, outcome.kept.standardUndo.size());
+    EXPECT_EQ(again.kept.standardUndo.size(), outcome.kept.standardUndo.size());
 }
 
 } // namespace removaltest

@@ -38,12 +38,9 @@ KZRestoreProgressWindow* KZRestoreProgressWindow::undoWithProgress(KZRestoreRemo
     // What did not go back is told once the undo has ended: a user who
     // believes everything is back may empty the Trash or the destination.
     engine.undoMove(std::move(dict), [](const KZRestoreRemovedFiles::UndoOutcome& outcome) {
-        if (outcome.notRestored.total() == 0 && outcome.onPossibleCopy == 0)
+        if (outcome.notRestored.total() == 0 && outcome.onPossibleCopy == 0 && outcome.alreadyBack == 0)
             return;
-        platform::runOnMain([outcome] {
-            KZRestoreRemovedFiles::tellOutcome(outcome.restored, outcome.notRestored.total(),
-                                               outcome.notRestored.reasonKey(), false, outcome.onPossibleCopy);
-        });
+        platform::runOnMain([outcome] { KZRestoreRemovedFiles::tellUndoOutcome(outcome); });
     });
     return new KZRestoreProgressWindow(engine, nullptr, platform::localizedString(QStringLiteral("restoring_items")));
 }
