@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -90,21 +91,20 @@ std::optional<quint64> deviceNumberOf(std::string_view field)
     return quint64(::makedev(major, minor));
 }
 
-struct Table {
-    std::string text;
-    // Each mounted file system's identity by its device number.
-    std::map<quint64, std::optional<quint64>> identities;
+struct Mount {
+    std::string_view device; // "major:minor"
+    std::string mountPoint;
+    std::string_view type;
+    std::string_view source;
 };
 
-Table identitiesOf(std::string text)
+std::vector<Mount> mountsIn(std::string_view text)
 {
-    Table table{std::move(text), {}};
-    std::set<quint64> asked;
-    std::string_view rest(table.text);
-    while (!rest.empty()) {
-        const size_t end = rest.find('\n');
-        const std::string_view line = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    std::vector<Mount> mounts;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         // ID, parent, major:minor, root, mount point, ... " - " type source.
         const size_t separator = line.find(" - ");
         if (separator == std::string_view::npos)
@@ -120,29 +120,65 @@ Table identitiesOf(std::string text)
         std::string_view source = type.substr(std::min(type.size(), type.find(' ') + 1));
         type = type.substr(0, type.find(' '));
         source = source.substr(0, source.find(' '));
-        if (first[4].empty() || !isAsked(type))
+        if (!first[4].empty())
+            mounts.push_back({first[2], unescapedMountField(first[4]), type, source});
+    }
+    return mounts;
+}
+
+// Whether the way to `mountPoint` passes through a FUSE mount: walking it
+// would ask that mount's daemon.
+bool liesInFuse(const std::string& mountPoint, const std::vector<std::string>& fuseMountPoints)
+{
+    return std::any_of(fuseMountPoints.begin(), fuseMountPoints.end(), [&](const std::string& fuse) {
+        return mountPoint.size() > fuse.size() && mountPoint.compare(0, fuse.size(), fuse) == 0
+               && (fuse.back() == '/' || mountPoint[fuse.size()] == '/');
+    });
+}
+
+// Each mounted file system's identity by its device number.
+std::map<quint64, std::optional<quint64>> identitiesOf(const std::string& text)
+{
+    const std::vector<Mount> mounts = mountsIn(text);
+    std::vector<std::string> fuseMountPoints;
+    for (const Mount& mount : mounts)
+        if (mount.type.substr(0, 4) == "fuse")
+            fuseMountPoints.push_back(mount.mountPoint);
+    std::map<quint64, std::optional<quint64>> identities;
+    std::set<quint64> asked;
+    for (const Mount& mount : mounts) {
+        if (!isAsked(mount.type))
             continue;
-        if (type.substr(0, 4) == "fuse") {
+        if (mount.type.substr(0, 4) == "fuse") {
             // Told from the mount table and the header of what it was
             // mounted from alone: one stopped daemon would otherwise hold
             // every judgement that reaches this search.
-            const std::string from = unescapedMountField(source);
-            const std::optional<quint64> device = deviceNumberOf(first[2]);
+            const std::string from = unescapedMountField(mount.source);
+            const std::optional<quint64> device = deviceNumberOf(mount.device);
             if (device && isDiskSource(from) && asked.insert(*device).second)
-                table.identities[*device] = headerSerialOfFuseSource(from);
+                identities[*device] = headerSerialOfFuseSource(from);
             continue;
         }
-        const std::string mountPoint = unescapedMountField(first[4]);
-        const int fd = ::open(mountPoint.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (liesInFuse(mount.mountPoint, fuseMountPoints))
+            continue;
+        const int fd = ::open(mount.mountPoint.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat st {};
         if (::fstat(fd, &st) == 0 && asked.insert(quint64(st.st_dev)).second)
-            table.identities[quint64(st.st_dev)] = fileSystemAt(fd, "").identity;
+            identities[quint64(st.st_dev)] = fileSystemIdentityOfFolder(fd);
         ::close(fd);
     }
-    return table;
+    return identities;
 }
+
+// What the table showed when it was last read, and the mount table's
+// generation then: read again only once something was mounted or
+// unmounted.
+struct Table {
+    std::optional<quint64> generation;
+    std::map<quint64, std::optional<quint64>> identities;
+};
 
 std::mutex tableMutex;
 Table lastTable;
@@ -151,12 +187,14 @@ Table lastTable;
 
 bool anotherConnectedDiskCarries(quint64 fileSystem, quint64 device)
 {
-    std::string text = mountTableText();
-    if (text.empty())
-        return false;
     std::lock_guard guard(tableMutex);
-    if (text != lastTable.text)
-        lastTable = identitiesOf(std::move(text));
+    const quint64 generation = mountTableGeneration();
+    if (lastTable.generation != generation) {
+        // A mount made after the generation was read is in the text, or
+        // changes the generation the next call reads.
+        const std::string text = mountTableText();
+        lastTable = Table{generation, identitiesOf(text)};
+    }
     for (const auto& [mounted, identity] : lastTable.identities)
         if (mounted != device && identity == fileSystem)
             return true;

@@ -26,9 +26,16 @@ DiskAnswer DiskIdentity::judge(quint64 deviceNow, const FileSystemQuery& fileSys
                                                                                  : DiskAnswer::SameOrCopy;
     if (sameMount)
         return DiskAnswer::Same;
+    // On a disk that numbers its files anew, a side that read the disk's
+    // marks but could not read its file system (its user may not open the
+    // device that root reads) is taken as the other side's identity.
+    // A record without any mark read none, and is judged below.
+    const bool readUnidentified
+        = !now.inodesLast && (fileSystem ? !now.fileSystem : now.fileSystem && (mount || volume));
     // Two connected disks of one identity: which is the disk is not known.
-    if (fileSystem && now.fileSystem)
-        return anotherConnectedDiskCarries(*fileSystem, deviceNow) ? DiskAnswer::Twin : DiskAnswer::SameOrCopy;
+    if ((fileSystem && now.fileSystem) || readUnidentified)
+        return anotherConnectedDiskCarries(fileSystem ? *fileSystem : *now.fileSystem, deviceNow) ? DiskAnswer::Twin
+                                                                                                  : DiskAnswer::SameOrCopy;
     // Neither identity was read then, nor is now (FUSE naming no device):
     // the disk at the recorded place may be the disk, and is never taken
     // for one that is not connected.

@@ -4,6 +4,7 @@
 #include "platform/FileSystemHeader.h"
 #include "platform/KernelConditions.h"
 #include "platform/MountTable.h"
+#include "platform/MountWatch.h"
 #include "platform/StableHash.h"
 #include "platform/UdevDevices.h"
 
@@ -144,6 +145,27 @@ std::optional<quint64> uuidOfFolderOn(int folderFd, dev_t device)
     return uuidOfFolder(folderFd);
 }
 
+// DiskMarks::fileSystem of the item open at `fd`, described by `fsInfo`
+// and `st`. `openFolder` as below.
+std::optional<quint64> identityOf(int fd, const struct statfs& fsInfo, const struct stat& st, const MountIds& ids,
+                                  const std::function<int()>& openFolder, bool closeFolder)
+{
+    std::optional<quint64> identity = ownFileSystemId(fsInfo, st.st_dev);
+    if (!identity && S_ISDIR(st.st_mode)) {
+        identity = uuidOfFolder(fd);
+    } else if (!identity) {
+        const int folder = openFolder();
+        identity = uuidOfFolderOn(folder, st.st_dev);
+        if (closeFolder && folder >= 0)
+            ::close(folder);
+    }
+    // vfat, exfat and ntfs keep a volume serial in their header, which
+    // neither statfs nor the UUID ioctl tells.
+    if (!identity)
+        identity = headerSerialOf(st.st_dev, ids);
+    return identity;
+}
+
 // Of the item open at `fd`. `openFolder` opens the folder that holds it
 // (to be closed by the caller), asked only for a file whose f_fsid says
 // nothing of its own.
@@ -160,20 +182,12 @@ FileSystemFacts factsOf(int fd, const std::function<int()>& openFolder, bool clo
     facts.inodesLast = fsInfo.f_type != MSDOS_SUPER_MAGIC && fsInfo.f_type != kExfatMagic && fsInfo.f_type != kFuseMagic;
     const MountIds ids = mountIdsOf(fd);
     facts.mount = mountMarkOf(ids);
+    // Where mount IDs are handed out again: the file system watched by this
+    // process ever since, as long as the run lasts.
+    if (!facts.mount && !ids.unique && ids.plain)
+        facts.mount = watchedFileSystemMark(st.st_dev, [&] { return mountPointOf(*ids.plain); });
     facts.volume = volumeOf(st.st_dev, ids);
-    facts.identity = ownFileSystemId(fsInfo, st.st_dev);
-    if (!facts.identity && S_ISDIR(st.st_mode)) {
-        facts.identity = uuidOfFolder(fd);
-    } else if (!facts.identity) {
-        const int folder = openFolder();
-        facts.identity = uuidOfFolderOn(folder, st.st_dev);
-        if (closeFolder && folder >= 0)
-            ::close(folder);
-    }
-    // vfat, exfat and ntfs keep a volume serial in their header, which
-    // neither statfs nor the UUID ioctl tells.
-    if (!facts.identity)
-        facts.identity = headerSerialOf(st.st_dev, ids);
+    facts.identity = identityOf(fd, fsInfo, st, ids, openFolder, closeFolder);
     // A file system in memory has no byte copy anywhere: the identity it is
     // given anew at each mount is the disk itself.
     if (facts.identity && fsInfo.f_type == TMPFS_MAGIC)
@@ -192,6 +206,15 @@ std::optional<quint64> ownFileSystemId(const struct statfs& fsInfo, dev_t device
     if (fsid == 0 || fsid == encodedDevice(device))
         return std::nullopt;
     return fsid;
+}
+
+std::optional<quint64> fileSystemIdentityOfFolder(int folderFd)
+{
+    struct statfs fsInfo {};
+    struct stat st {};
+    if (::fstatfs(folderFd, &fsInfo) != 0 || ::fstat(folderFd, &st) != 0 || !S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return identityOf(folderFd, fsInfo, st, mountIdsOf(folderFd), [] { return -1; }, false);
 }
 
 std::optional<quint64> headerSerialOfFuseSource(const std::string& source)

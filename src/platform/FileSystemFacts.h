@@ -39,7 +39,10 @@ struct DiskMarks {
     std::optional<quint64> volume = std::nullopt;
     // The mount the item is seen through, by an ID the kernel never hands
     // out again in one boot, marked with the boot and the mount namespace:
-    // it proves nothing in another of either. None before Linux 6.8.
+    // it proves nothing in another of either. Before Linux 6.8, its file
+    // system as watched by this process since it first saw it, marked with
+    // the process: it proves nothing in another run. None where neither
+    // can be had.
     std::optional<quint64> mount = std::nullopt;
     // Its file system keeps an item's inode number across mounts. vfat and
     // exfat number their files anew at every mount, and so do most FUSE
@@ -79,6 +82,11 @@ FileSystemQuery fileSystemQueryOf(std::filesystem::path path);
 // where that tells (a link is asked through its folder), so that a check of
 // many items costs one call each.
 FileSystemQuery fileSystemQueryOf(std::filesystem::path path, const FileStat& st);
+
+// DiskMarks::fileSystem alone, of the folder open at `folderFd` (an O_PATH
+// descriptor will do): nothing else of its disk is asked, and nothing of it
+// is kept or watched.
+std::optional<quint64> fileSystemIdentityOfFolder(int folderFd);
 
 // statfs's f_fsid of a file system on `device`, where it is neither zero nor
 // the device number again: an identity of the file system's own.

@@ -113,24 +113,49 @@ std::optional<quint64> mountMarkOf(const MountIds& ids)
                       + std::to_string(*ids.unique));
 }
 
-std::optional<MountSource> sourceOfMount(quint64 mountId)
+namespace {
+
+// The mount table's line of the mount `mountId`.
+std::optional<std::string> mountLineOf(quint64 mountId)
 {
     std::ifstream in(kernelConditions().mountInfo);
     std::string line;
     const std::string id = std::to_string(mountId);
-    while (std::getline(in, line)) {
-        if (line.compare(0, id.size() + 1, id + ' ') != 0)
-            continue;
-        const size_t separator = line.find(" - ");
-        if (separator == std::string::npos)
-            return std::nullopt;
-        std::istringstream rest(line.substr(separator + 3));
-        MountSource mount;
-        rest >> mount.type >> mount.source;
-        mount.source = unescapedMountField(mount.source);
-        return mount;
-    }
+    while (std::getline(in, line))
+        if (line.compare(0, id.size() + 1, id + ' ') == 0)
+            return line;
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<MountSource> sourceOfMount(quint64 mountId)
+{
+    const auto line = mountLineOf(mountId);
+    if (!line)
+        return std::nullopt;
+    const size_t separator = line->find(" - ");
+    if (separator == std::string::npos)
+        return std::nullopt;
+    std::istringstream rest(line->substr(separator + 3));
+    MountSource mount;
+    rest >> mount.type >> mount.source;
+    mount.source = unescapedMountField(mount.source);
+    return mount;
+}
+
+std::optional<std::string> mountPointOf(quint64 mountId)
+{
+    const auto line = mountLineOf(mountId);
+    if (!line)
+        return std::nullopt;
+    // ID, parent, major:minor, root, mount point.
+    std::istringstream fields(*line);
+    std::string field;
+    for (int i = 0; i < 5; ++i)
+        if (!(fields >> field))
+            return std::nullopt;
+    return unescapedMountField(field);
 }
 
 std::optional<dev_t> sourceDeviceOfMount(quint64 mountId)
@@ -187,6 +212,14 @@ void forgetMountAnswers()
     for (auto& known : knownAnswers)
         known.clear();
     forgetPlainAnswers();
+}
+
+quint64 mountTableGeneration()
+{
+    std::lock_guard guard(mountAnswersMutex);
+    if (!plainAnswersHold())
+        ++mountTable.generation;
+    return mountTable.generation;
 }
 
 std::string mountNamespaceAt(const char* link)

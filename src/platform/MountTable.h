@@ -38,6 +38,10 @@ struct MountSource {
 // What the mount `mountId` (mountinfo's own numbering) was mounted from.
 std::optional<MountSource> sourceOfMount(quint64 mountId);
 
+// Where the mount `mountId` (mountinfo's own numbering) is seen in this
+// mount namespace.
+std::optional<std::string> mountPointOf(quint64 mountId);
+
 // The block device a file system on an unnamed device (btrfs) was mounted
 // from. FUSE names its source as it likes, and tmpfs, overlay and network
 // disks have none.
@@ -55,6 +59,12 @@ std::optional<quint64> oncePerMount(MountQuestion question, dev_t device, const 
 
 // Lets every kept answer go (the conditions they were read under changed).
 void forgetMountAnswers();
+
+// Counts the changes of this mount namespace's table seen so far, and the
+// times the kept answers were let go: equal to a number read before, nothing
+// was mounted or unmounted since. Where the table cannot be watched, every
+// call gives a new number.
+quint64 mountTableGeneration();
 
 // The mount namespace a /proc link names ("/proc/self/ns/mnt"); empty where
 // it cannot be read.

@@ -5,6 +5,8 @@
 
 #include <libudev.h>
 
+#include <mutex>
+
 namespace platform {
 
 namespace {
@@ -37,6 +39,10 @@ std::optional<std::string> decodedUdevValue(const std::string& encoded)
 
 DeviceProperties udevPropertiesOf(dev_t device)
 {
+    // libudev's own set-up of a context is not safe from two threads at
+    // once: one question at a time.
+    static std::mutex udevMutex;
+    std::lock_guard guard(udevMutex);
     DeviceProperties properties;
     udev* context = ::udev_new();
     if (!context)

@@ -168,8 +168,8 @@ TEST(DiskDecision, AMountCountsOnlyInItsOwnBootAndNamespace)
         return platform::fileSystemOf(d.path()).marks();
     };
     const DiskMarks here = marksUnder(conditions);
-    if (!here.mount)
-        GTEST_SKIP() << "this kernel gives no unique mount ID";
+    if (!conditions.uniqueMountIds || !here.mount)
+        GTEST_SKIP() << "this kernel or run gives no unique mount ID";
     platform::KernelConditions otherBoot = conditions;
     otherBoot.bootId = "another boot";
     platform::KernelConditions otherNamespace = conditions;
@@ -179,8 +179,10 @@ TEST(DiskDecision, AMountCountsOnlyInItsOwnBootAndNamespace)
     EXPECT_EQ(marksUnder(conditions).mount, here.mount);
     EXPECT_NE(marksUnder(otherBoot).mount, here.mount);
     EXPECT_NE(marksUnder(otherNamespace).mount, here.mount);
+    // Before 6.8 the file system watched by this process marks the disk,
+    // never a mount ID handed out again.
     const DiskMarks older = marksUnder(olderKernel);
-    EXPECT_FALSE(older.mount);
+    EXPECT_NE(older.mount, here.mount);
     EXPECT_EQ(older.fileSystem, here.fileSystem);
 
     // A record made under the older kernel is proved on its disk as the
@@ -587,7 +589,11 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
         EXPECT_TRUE(passesAsOrdinaryUser([&] {
             if (::access(device.c_str(), R_OK) != 0) {
                 EXPECT_FALSE(identityUnder(withUdev(false, true))) << "the device node is root's";
-                EXPECT_EQ(proofUnder(asAStick(false)), Proof::NotProved);
+                // It read the stick's other marks: the disk or a copy.
+                EXPECT_EQ(proofUnder(asAStick(false)), Proof::Proved);
+                ScopedConditions scoped(asAStick(false));
+                EXPECT_EQ(recorded->proveSameDisk(quint64(st->device), platform::fileSystemQueryOf(at / "f")),
+                          Proof::NotProved);
             }
             EXPECT_EQ(identityUnder(withUdev(true, true)), asRoot);
             EXPECT_EQ(proofUnder(asAStick(true)), Proof::Proved);
@@ -721,5 +727,120 @@ TEST(DiskDecision, AStoppedFuseDaemonHoldsNoListOfDisks)
     });
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "loop devices or exFAT through FUSE are not available here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+}
+
+// On a disk that numbers its files anew, a side that read the disk's marks
+// but not its file system's identity (its user, without udev, where root
+// reads the header) may be judging the disk itself: the disk or a copy,
+// never another disk. What the marks show read: a mount mark or a volume
+// in a record; the disk's numbering itself now. A record without any mark,
+// and disks that keep their numbers, are judged as before.
+TEST(DiskDecision, ASideThatCouldNotReadARenumberingDisksFileSystemTakesTheOthersIdentity)
+{
+    constexpr quint64 kFsid = 0xf5f5f5f5f5f5ULL; // no connected disk tells it
+    const std::optional<quint64> none;
+    const DiskMarks renumbering{kFsid, none, 0x3b, false};
+    const DiskMarks unreadRenumbering{none, none, 0x3b, false};
+    const DiskMarks unreadRenumberingBefore68{none, none, none, false};
+    struct Row {
+        DiskIdentity recorded;
+        quint64 deviceNow;
+        DiskMarks now;
+        DiskAnswer expected;
+        const char* what;
+    };
+    const Row rows[] = {
+        {{7, none, none, 0x3a}, 9, renumbering, DiskAnswer::SameOrCopy, "its user's record, root after a replug"},
+        {{7, none, none, 0x3a}, 7, renumbering, DiskAnswer::SameOrCopy, "the same, under the old number"},
+        {{7, none, 0xd15c, none}, 9, renumbering, DiskAnswer::SameOrCopy, "a volume shows the marks were read"},
+        {{7, kFsid, none, 0x3a}, 9, unreadRenumbering, DiskAnswer::SameOrCopy, "root's record, its user now"},
+        {{7, kFsid, none, none}, 9, unreadRenumberingBefore68, DiskAnswer::SameOrCopy, "no mount mark either"},
+        {{7, kFsid + 1, none, 0x3a}, 9, unreadRenumbering, DiskAnswer::SameOrCopy, "nothing to compare"},
+        {{7, kFsid + 1, none, 0x3a}, 9, renumbering, DiskAnswer::Different, "another identity is another disk"},
+        {{7, none, none, 0x3b}, 9, renumbering, DiskAnswer::Same, "the very mount"},
+        {{7, none, none, none}, 9, renumbering, DiskAnswer::Different, "a record without marks, as before"},
+        {{7, none, none, none}, 7, renumbering, DiskAnswer::Unknown, "a record without marks, as before"},
+        {{7, none, none, 0x3a}, 9, {kFsid, none, 0x3b, true}, DiskAnswer::Different, "numbers kept"},
+        {{7, kFsid, none, 0x3a}, 9, {none, none, 0x3b, true}, DiskAnswer::Different, "numbers kept"},
+        {{7, kFsid, none, 0x3a}, 7, {none, none, 0x3b, true}, DiskAnswer::Unknown, "numbers kept"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(judge(row.recorded, row.deviceNow, row.now), row.expected) << row.what;
+        if (row.expected == DiskAnswer::SameOrCopy) {
+            EXPECT_EQ(row.recorded.proveSameDisk(row.deviceNow, [&] { return row.now; }), Proof::NotProved) << row.what;
+            EXPECT_EQ(row.recorded.proveDiskOfItem(row.deviceNow, [&] { return row.now; }), Proof::Proved) << row.what;
+        }
+    }
+}
+
+namespace {
+
+// A disk image attached to a loop device and mounted; unmounted and let go
+// at the end, whatever happened.
+struct MountedImage {
+    std::string device;
+    fs::path at;
+    MountedImage(const fs::path& image, const fs::path& mountPoint, const char* type)
+    {
+        device = kztest::shellOutput("losetup -f --show " + image.native());
+        fs::create_directories(mountPoint);
+        if (!device.empty() && ::mount(device.c_str(), mountPoint.c_str(), type, 0, nullptr) == 0)
+            at = mountPoint;
+    }
+    ~MountedImage() { letGo(); }
+    void letGo()
+    {
+        if (!at.empty())
+            ::umount2(at.c_str(), MNT_DETACH);
+        if (!device.empty())
+            kztest::detachLoopDevice(device);
+        at.clear();
+        device.clear();
+    }
+    MountedImage(const MountedImage&) = delete;
+    MountedImage& operator=(const MountedImage&) = delete;
+};
+
+} // namespace
+
+// The mount table's watch tells of a mount at once: a byte copy mounted a
+// moment after the disk was judged makes the disk a twin on the next
+// judgement, and its unmount makes it the disk or a copy again.
+TEST(DiskDecision, ATwinMountedAMomentAgoIsSeenAtOnce)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach and mount disks";
+    const auto outcome = kztest::runWithPrivateMounts([] {
+        kztest::TempDir d;
+        const fs::path image = d / "disk.img";
+        const fs::path copy = d / "copy.img";
+        if (!kztest::shell("truncate -s 8M " + image.native()) || !kztest::shell("mkfs.ext4 -q -F " + image.native())
+            || !kztest::shell("cp " + image.native() + " " + copy.native()))
+            ::_exit(77);
+        MountedImage disk(image, d / "disk", "ext4");
+        if (disk.at.empty()) {
+            disk.letGo();
+            ::_exit(77);
+        }
+        const auto identity = platform::fileSystemOf(disk.at).identity;
+        struct stat st {};
+        ASSERT_EQ(::stat(disk.at.c_str(), &st), 0);
+        ASSERT_TRUE(identity);
+        const quint64 device = quint64(st.st_dev);
+        const DiskIdentity recorded{device, identity, std::nullopt, std::nullopt};
+        const DiskMarks now{identity};
+        EXPECT_FALSE(platform::anotherConnectedDiskCarries(*identity, device));
+        EXPECT_EQ(judge(recorded, device, now), DiskAnswer::SameOrCopy);
+        {
+            MountedImage twin(copy, d / "twin", "ext4");
+            ASSERT_FALSE(twin.at.empty()) << "the copy could not be mounted beside its disk";
+            EXPECT_TRUE(platform::anotherConnectedDiskCarries(*identity, device));
+            EXPECT_EQ(judge(recorded, device, now), DiskAnswer::Twin);
+        }
+        EXPECT_EQ(judge(recorded, device, now), DiskAnswer::SameOrCopy) << "the copy went";
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "loop devices or ext4 are not available here";
     EXPECT_EQ(outcome, kztest::Isolated::Passed);
 }
