@@ -312,7 +312,7 @@ TEST(KZRenumberingDisk, AMoveAfterTheWritesDateIsUndone)
         const auto undoneLater = KZRestoreRemovedFiles().doUndoMove({second->standardUndo(), {}, {}});
         EXPECT_EQ(undoneLater.restored, 1u);
         EXPECT_EQ(undoneLater.notRestored.total(), 0u);
-        EXPECT_TRUE(undoneLater.kept.standardUndo.empty());
+        expectNothingLeftToUndo(undoneLater);
         EXPECT_EQ(kztest::readFile(at / "t/y"), "same bytes");
         EXPECT_FALSE(fs::exists(at / "dest/y"));
     });
