@@ -300,6 +300,17 @@ Proof FileIdentity::proveOnItsDisk(const FileStat& now, const GenerationQuery& g
     return wasFolder ? proveFolder(*this, now, generationNow) : proveFile(*this, now);
 }
 
+bool FileIdentity::canBeToldAt(const FileStat& now, const GenerationQuery& generationNow) const
+{
+    if (!folder.value_or(now.isDir()))
+        return birth || (size && modified);
+    if (birth && now.birth)
+        return true;
+    if (generation && generationNow && generationNow())
+        return true;
+    return changed && changed->nanoseconds != 0 && now.changed.tv_nsec != 0;
+}
+
 bool FileIdentity::isSameFile(const FileStat& now, const FileSystemQuery& fileSystemNow) const
 {
     return isSameInode(now, fileSystemNow) && proveFile(*this, now) == Proof::Proved;

@@ -94,6 +94,12 @@ struct FileIdentity {
     // what the item itself shows, its inode, kind, birth time or size and
     // date, or generation.
     Proof proveOnItsDisk(const FileStat& now, const GenerationQuery& generationNow = {}) const;
+    // Whether what was recorded could tell the item from another at all
+    // where `now` lies, its number apart: a folder where neither side has a
+    // birth time or generation, and one side keeps its change time in whole
+    // seconds only (FUSE), has nothing that could show it changed, nor that
+    // it did not.
+    bool canBeToldAt(const FileStat& now, const GenerationQuery& generationNow = {}) const;
     // Proved by what a new item on the freed inode would not share: its
     // birth time, or a folder's generation; never size and date alone.
     bool isProvedBeyondSizeAndDate(const FileStat& now, const GenerationQuery& generationNow = {}) const;

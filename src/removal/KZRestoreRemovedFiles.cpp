@@ -701,6 +701,7 @@ KZRestoreRemovedFiles::NotRestored& KZRestoreRemovedFiles::NotRestored::operator
     unreadable += other.unreadable;
     disconnected += other.disconnected;
     changed += other.changed;
+    notChecked += other.notChecked;
     unproved += other.unproved;
     notInTrash += other.notInTrash;
     holderDisconnected += other.holderDisconnected;
@@ -728,6 +729,7 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
         {unreadable, "not_restored_unreadable"},
         {disconnected, "not_restored_disconnected"},
         {changed, "not_restored_changed"},
+        {notChecked, "not_restored_not_checked"},
         {holderDisconnected - copiesDisconnected,
          afterMove ? "not_restored_moved_volume" : "not_restored_disconnected"},
         {copiesDisconnected, "not_restored_copy_not_connected"},
@@ -1657,7 +1659,12 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                                                     platform::folderGenerationQueryOf(resolved->path)))) {
                 if (isChangedInTrash(entry, *target, *resolved, now)) {
                     result.skipped += 1;
-                    result.notRestored.changed += 1;
+                    // Only what was seen: a change, or nothing that could
+                    // show one either way.
+                    if (target->identity.canBeToldAt(*now, platform::folderGenerationQueryOf(resolved->path)))
+                        result.notRestored.changed += 1;
+                    else
+                        result.notRestored.notChecked += 1;
                     keep.push_back(entry);
                     continue;
                 }

@@ -112,6 +112,7 @@ public:
         quint64 unreadable = 0;    // its record could not be read
         quint64 disconnected = 0;  // the Trash it lies in, or that Trash's disk, is not there
         quint64 changed = 0;       // still in the Trash, but no longer surely the item that left
+        quint64 notChecked = 0;    // still in the Trash, and nothing its disk keeps could tell it from another
         quint64 unproved = 0;      // its old place holds one like it, and nothing shows it left the Trash
         quint64 notInTrash = 0;    // not in a Trash that may be a copy's of its disk: absence proves nothing
         quint64 holderDisconnected = 0; // the disk it lies on is not there
@@ -134,7 +135,7 @@ public:
         quint64 total() const
         {
             return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected + changed
-                   + unproved + notInTrash + holderDisconnected + possibleCopy + twinDisks;
+                   + notChecked + unproved + notInTrash + holderDisconnected + possibleCopy + twinDisks;
         }
         void add(ItemResult result, bool isCopy = false);
         NotRestored& operator+=(const NotRestored& other);

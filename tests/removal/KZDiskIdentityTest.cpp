@@ -164,6 +164,41 @@ void onLoopDisk(const char* mkfsOptions, const std::function<void(LoopDisk&)>& b
 // One that a partial merge of Restore emptied in part is recorded anew and
 // comes back; Undo leaves a moved folder that gained a file; the recovery
 // of a removal killed after moving a folder lists it.
+// A folder recorded with nothing that could tell it from another (no birth
+// time, no generation, its change time in whole seconds, as through FUSE)
+// and changed in the Trash is kept there, listed, as not checked: nothing
+// seen says it changed. A file recorded the same way that grew is changed.
+TEST(KZDiskIdentity, AFolderThatNothingCouldTellIsNotCheckedRatherThanChanged)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    d.write("trashed/x", "x");
+    const fs::path file = d.write("file.txt", "file");
+    KZPersistentUndoRecord folder = trashWithIdentity(d / "trashed");
+    KZPersistentUndoRecord changedFile = trashWithIdentity(file);
+    auto map = platform::PropertyList::fromData(unbornBookmark(folder))->toMap();
+    map.insert(u"changedNanoseconds"_s, 0);
+    folder.bookmark = platform::PropertyList::toData(map, platform::PropertyList::Format::Binary);
+    changedFile.bookmark = unbornBookmark(changedFile);
+    const fs::path undo = writeUndoFile({folder, changedFile}, 600.0);
+    std::ofstream(folder.currPosition / "y") << "added in the Trash";
+    std::ofstream(changedFile.currPosition, std::ios::app) << " grown";
+
+    auto result = KZRestoreRemovedFiles().restoreFiles({undo});
+    EXPECT_EQ(result.restored, 0u);
+    EXPECT_EQ(result.notRestored.changed, 1u);
+    EXPECT_EQ(result.notRestored.notChecked, 1u);
+    EXPECT_EQ(result.notRestored.reasonKey(), u"not_restored_several"_s);
+    EXPECT_TRUE(fs::exists(folder.currPosition / "y"));
+    ASSERT_TRUE(KZUndoFile::read(undo));
+    EXPECT_EQ(KZUndoFile::read(undo)->entries.size(), 2u) << "both stay listed";
+    EXPECT_FALSE(fs::exists(d / "trashed"));
+    KZRestoreRemovedFiles::NotRestored alone;
+    alone.notChecked = 1;
+    EXPECT_EQ(alone.reasonKey(), u"not_restored_not_checked"_s);
+    emptyTrash();
+}
+
 TEST(KZDiskIdentity, AFolderIsNeverProvedByItsSizeOrDate)
 {
     emptyTrash();
