@@ -863,6 +863,11 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
             if (i < forDisk.size() && forDisk[i]) {
                 KZUndoMovedItem item = items[i];
                 item.putBackOnPossibleCopy = true;
+                if (results[i] == ItemResult::Restored && !item.isCopy && item.identity && item.identity->size)
+                    if (const auto back = platform::statPath(item.oldPosition, false);
+                        back && !back->isDir() && back->size == *item.identity->size)
+                        item.backModified = platform::FileIdentity::Time{qint64(back->modified.tv_sec),
+                                                                         qint64(back->modified.tv_nsec)};
                 kept.push_back(std::move(item));
                 continue;
             }
@@ -1313,6 +1318,15 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoPutBackItem(const K
                 platform::FileIdentity renumbered = *item.identity;
                 renumbered.inode = st->inode;
                 proof = renumbered.prove(*st, fileSystem, generation);
+            }
+            // Moved back by this undo, with the date the move back gave it.
+            if (proof != platform::Proof::Proved && item.backModified && item.identity->modified
+                && *item.backModified != *item.identity->modified) {
+                platform::FileIdentity stamped = *item.identity;
+                stamped.modified = item.backModified;
+                if (st->inode != stamped.inode && fileSystem && !fileSystem().inodesLast)
+                    stamped.inode = st->inode;
+                proof = stamped.prove(*st, fileSystem, generation);
             }
             back = proof == platform::Proof::Proved;
         }

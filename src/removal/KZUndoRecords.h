@@ -63,6 +63,11 @@ struct KZUndoMovedItem {
     // move put it. An undo then acts only on what it finds there, and says
     // of an item proved at its old place that it is already back.
     bool putBackOnPossibleCopy = false;
+    // The date the item had at its old place right after it went back
+    // there: some drivers (vfat through fusefat) stamp a file moved back
+    // with the time of the move, and the date it left with would never
+    // find it back again.
+    std::optional<platform::FileIdentity::Time> backModified = std::nullopt;
 };
 
 // A folder a removal made under its destination, for undo to remove when
