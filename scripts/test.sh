@@ -243,11 +243,6 @@ for variant in full headless; do
     continue
   fi
   failedList="$dir/Testing/Temporary/LastTestsFailed.log"
-  # The cases that act as uid 65534: the random kills into a bind mount's
-  # Trash are left out of this run: as this user one round in some leaves
-  # an item in the home Trash, a fault still to be found that would fail
-  # runs at random. The cases that need root to mount skip there.
-  user_excluded='^KZRemovalKill\.RandomKillsIntoABindMount'
   run_tests "$variant" "$dir" plain -- ""
   # The removal, Undo and Restore suites, and the app's and the results',
   # once more with their temporary folders on a disk.
@@ -257,9 +252,9 @@ for variant in full headless; do
   run_tests "$variant without device serials" "$dir" plain -- no-device-serial \
     -L "$removal_suites" -R "$loop_disk_cases"
   run_tests "$variant removal tests as an ordinary user" "$dir" ctest_as_ordinary_user -- "" \
-    -L "$removal_suites" -E "$user_excluded"
+    -L "$removal_suites"
   run_tests "$variant identity decisions as an ordinary user" "$dir" ctest_as_ordinary_user -- "" \
-    -R "$identity_cases" -E "$user_excluded"
+    -R "$identity_cases"
   # Once more as on a kernel before 6.8 (Debian 12's), which gives no mount
   # ID that lasts: a disk is then told by what it is, never by its mount.
   run_tests "$variant without unique mount IDs" "$dir" plain -- no-unique-mount-id \
