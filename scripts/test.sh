@@ -219,6 +219,20 @@ run_tests() {
     fi
   done < <(sed -nE 's/^ *([0-9]+\/[0-9]+ )?Test +#[0-9]+: ([^ ]+) \.+\*\*\*(Failed|Timeout|Exception).*/\2/p' "$log" | sort -u)
   rm -f "$log"
+  detach_left_disks
+}
+# The disk cases attach images in their temporary folders ("kztest-…") to
+# loop devices; one whose case ended past its clean-up (a child killed on
+# purpose, or a failure) stays attached, its image often gone. Once a run
+# has ended, each such device is let go: one still mounted somewhere goes
+# once it is unmounted.
+detach_left_disks() {
+  local device file
+  while read -r device file; do
+    case $file in
+      */kztest-*) losetup -d "$device" 2>/dev/null || true ;;
+    esac
+  done < <(losetup -n -l -O NAME,BACK-FILE 2>/dev/null || true)
 }
 
 # Before anything is built: no include may point up a layer, and no headless
