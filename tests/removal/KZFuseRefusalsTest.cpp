@@ -91,6 +91,15 @@ std::size_t hiddenLinksIn(const fs::path& folder)
     return count;
 }
 
+// Each of `names` under `at`, holding the same bytes, its folders made.
+void sameBytesAt(const fs::path& at, std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        fs::create_directories((at / name).parent_path());
+        std::ofstream(at / name) << "same bytes";
+    }
+}
+
 } // namespace
 
 // A folder to the Trash and into a folder of the stick: the disk refuses,
@@ -103,10 +112,7 @@ TEST(KZFuseRefusals, AFolderTheDiskWillNotMoveStaysAndIsToldOnce)
             SCOPED_TRACE(toTrash ? "trash" : "move");
             emptyTrash();
             Fixture f;
-            for (const char* name : {"keep/d/f", "t/d/f"}) {
-                fs::create_directories((at / name).parent_path());
-                std::ofstream(at / name) << "same bytes";
-            }
+            sameBytesAt(at, {"keep/d/f", "t/d/f"});
             fs::create_directories(at / "dest");
             f.panel->itemsArefiles = false;
             f.panel->isMoveToTrash = toTrash;
@@ -190,10 +196,7 @@ TEST(KZFuseRefusals, RestoreMakesTheItemsFolderAgainOnADiskWithoutModes)
             EXPECT_FALSE(entry.path().filename().native().starts_with(".maravex-folder-")) << entry.path();
 
         Fixture f;
-        for (const char* name : {"keep/x", "t/sub/x"}) {
-            fs::create_directories((at / name).parent_path());
-            std::ofstream(at / name) << "same bytes";
-        }
+        sameBytesAt(at, {"keep/x", "t/sub/x"});
         const auto items = f.items({{(at / "keep/x").native(), 1}, {(at / "t/sub/x").native(), 1}});
         auto engine = f.engine({items[1]}, items);
         engine->doMove();
@@ -216,10 +219,7 @@ TEST(KZFuseRefusals, ADuplicateWhoseLinkTheDiskRefusesStays)
             SCOPED_TRACE(toTrash ? "trash" : "move");
             emptyTrash();
             Fixture f;
-            for (const char* name : {"keep/x", "t/x"}) {
-                fs::create_directories((at / name).parent_path());
-                std::ofstream(at / name) << "same bytes";
-            }
+            sameBytesAt(at, {"keep/x", "t/x"});
             fs::create_directories(at / "dest");
             f.setLevel(0);
             f.panel->isMoveToTrash = toTrash;

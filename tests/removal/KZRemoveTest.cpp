@@ -348,6 +348,23 @@ TEST(KZRemoveJobs, AKeptCopyOnAnotherVolumeGetsNoLinkAndIsCounted)
     EXPECT_EQ(f.alerts.shown(), 0u);
 }
 
+namespace {
+
+// a/x removed (to the Trash or into "dest") with a link to its kept copy
+// k/x left in its place; both items.
+KZFoundItemArray linkedToItsKeptCopy(Fixture& f, bool toTrash)
+{
+    const auto all = f.items({{"k/x", 1}, {"a/x", 1}});
+    f.setLevel(0);
+    f.panel->isMoveToTrash = toTrash;
+    f.panel->urlToMove = f.dir.mkdir("dest");
+    f.panel->isCreateAlias = true;
+    f.panel->mastersAlias = {all[0]};
+    return all;
+}
+
+} // namespace
+
 // The link is tried before the item leaves: refused, the item stays where
 // it is, whatever the job, and is told as the link not made.
 TEST(KZRemoveJobs, ARefusedLinkLeavesTheItemInPlace)
@@ -357,12 +374,7 @@ TEST(KZRemoveJobs, ARefusedLinkLeavesTheItemInPlace)
             SCOPED_TRACE(std::string(toTrash ? "trash " : "move ") + std::to_string(refusal));
             emptyTrash();
             Fixture f;
-            const auto all = f.items({{"k/x", 1}, {"a/x", 1}});
-            f.setLevel(0);
-            f.panel->isMoveToTrash = toTrash;
-            f.panel->urlToMove = f.dir.mkdir("dest");
-            f.panel->isCreateAlias = true;
-            f.panel->mastersAlias = {all[0]};
+            const auto all = linkedToItsKeptCopy(f, toTrash);
             f.fs->before = [refusal](const std::string& op, const fs::path&) { return op == "link" ? refusal : 0; };
             auto engine = f.engine({all[1]}, all);
             engine->doMove();
@@ -393,12 +405,7 @@ TEST(KZRemoveJobs, ALinkThatCannotTakeThePlaceAfterTheMoveKeepsTheItemsRecord)
         SCOPED_TRACE(toTrash ? "trash" : "move");
         emptyTrash();
         Fixture f;
-        const auto all = f.items({{"k/x", 1}, {"a/x", 1}});
-        f.setLevel(0);
-        f.panel->isMoveToTrash = toTrash;
-        f.panel->urlToMove = f.dir.mkdir("dest");
-        f.panel->isCreateAlias = true;
-        f.panel->mastersAlias = {all[0]};
+        const auto all = linkedToItsKeptCopy(f, toTrash);
         f.fs->before = [](const std::string& op, const fs::path& path) {
             return op == "move" && path.filename().native().starts_with(".maravex-link-") ? EACCES : 0;
         };
