@@ -223,14 +223,15 @@ run_tests() {
 }
 # The disk cases attach images in their temporary folders ("kztest-…") to
 # loop devices; one whose case ended past its clean-up (a child killed on
-# purpose, or a failure) stays attached, its image often gone. Once a run
-# has ended, each such device is let go: one still mounted somewhere goes
-# once it is unmounted.
+# purpose, or a failure) stays attached, its image gone with the case's
+# folder. Once a run has ended, each such device is let go: one still
+# mounted somewhere goes once it is unmounted. An image that is still there
+# may be a case's of another run on this machine, and is left alone.
 detach_left_disks() {
   local device file
   while read -r device file; do
     case $file in
-      */kztest-*) losetup -d "$device" 2>/dev/null || true ;;
+      */kztest-*" (deleted)") losetup -d "$device" 2>/dev/null || true ;;
     esac
   done < <(losetup -n -l -O NAME,BACK-FILE 2>/dev/null || true)
 }

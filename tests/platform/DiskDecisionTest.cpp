@@ -515,7 +515,7 @@ std::string exfatStickMountedAt(const fs::path& image, const fs::path& at)
     if (device.empty())
         ::_exit(77);
     if (!kztest::shell("mount.exfat-fuse " + device + " " + at.native())) {
-        kztest::detachLoopDevice(device);
+        kztest::detachLoopDevice(device, image);
         ::_exit(77);
     }
     return device;
@@ -603,7 +603,7 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
         // the block device, asked of udev as well.
         ASSERT_EQ(::umount2(at.c_str(), 0), 0) << std::strerror(errno);
         const fs::path vfat = d / "vfat.img";
-        ASSERT_TRUE(kztest::detachLoopDevice(device));
+        ASSERT_TRUE(kztest::detachLoopDevice(device, image));
         if (kztest::shell("truncate -s 4M " + vfat.native()) && kztest::shell("mkfs.vfat -i 2222BBBB " + vfat.native())
             && kztest::shell("losetup " + device + " " + vfat.native())
             && kztest::shell("fusefat -o rw+,allow_other,fsname=" + device + " " + device + " " + at.native())) {
@@ -622,7 +622,7 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
 
             // FUSE over an image the user owns: the user reads it.
             ASSERT_EQ(::chown(vfat.c_str(), 65534, 65534), 0);
-            kztest::detachLoopDevice(device);
+            kztest::detachLoopDevice(device, vfat);
             if (kztest::shell("fusefat -o rw+,allow_other,fsname=" + vfat.native() + " " + vfat.native() + " "
                               + at.native())) {
                 EXPECT_TRUE(passesAsOrdinaryUser([&] {
@@ -634,7 +634,7 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
             ::umount2(at.c_str(), 0);
             std::fprintf(stderr, "fusefat on a device is not available here: that part is left out\n");
         }
-        kztest::detachLoopDevice(device);
+        kztest::detachLoopDevice(device, vfat);
     });
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "loop devices or exFAT through FUSE are not available here";
@@ -700,7 +700,8 @@ TEST(DiskDecision, AStoppedFuseDaemonHoldsNoListOfDisks)
     const auto outcome = kztest::runWithPrivateMounts([] {
         kztest::TempDir d;
         const fs::path at = d.mkdir("stick");
-        const std::string device = exfatStickMountedAt(d / "stick.img", at);
+        const fs::path image = d / "stick.img";
+        const std::string device = exfatStickMountedAt(image, at);
         const auto facts = platform::fileSystemOf(at);
         struct stat st {};
         ASSERT_EQ(::stat(at.c_str(), &st), 0);
@@ -723,7 +724,7 @@ TEST(DiskDecision, AStoppedFuseDaemonHoldsNoListOfDisks)
         EXPECT_FALSE(itself) << "the disk asked about is never its own twin";
         EXPECT_TRUE(another) << "the FUSE disk's identity was read from its device";
         ::umount2(at.c_str(), 0);
-        kztest::detachLoopDevice(device);
+        kztest::detachLoopDevice(device, image);
     });
     if (outcome == kztest::Isolated::Unavailable)
         GTEST_SKIP() << "loop devices or exFAT through FUSE are not available here";
@@ -780,8 +781,9 @@ namespace {
 // at the end, whatever happened.
 struct MountedImage {
     std::string device;
+    fs::path image;
     fs::path at;
-    MountedImage(const fs::path& image, const fs::path& mountPoint, const char* type)
+    MountedImage(const fs::path& imageFile, const fs::path& mountPoint, const char* type) : image(imageFile)
     {
         device = kztest::shellOutput("losetup -f --show " + image.native());
         fs::create_directories(mountPoint);
@@ -794,7 +796,7 @@ struct MountedImage {
         if (!at.empty())
             ::umount2(at.c_str(), MNT_DETACH);
         if (!device.empty())
-            kztest::detachLoopDevice(device);
+            kztest::detachLoopDevice(device, image);
         at.clear();
         device.clear();
     }

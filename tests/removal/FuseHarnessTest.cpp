@@ -29,17 +29,7 @@ constexpr int kUnavailable = 77;
 
 std::vector<std::string> loopDevicesBacking(const fs::path& folder)
 {
-    std::vector<std::string> found;
-    if (DIR* block = ::opendir("/sys/block")) {
-        while (const dirent* entry = ::readdir(block)) {
-            std::ifstream backing(std::string("/sys/block/") + entry->d_name + "/loop/backing_file");
-            std::string file;
-            if (std::getline(backing, file) && file.starts_with(folder.native() + "/"))
-                found.push_back(entry->d_name);
-        }
-        ::closedir(block);
-    }
-    return found;
+    return kztest::loopDevicesNamedUnder(folder.native() + "/");
 }
 
 std::vector<pid_t> processesNaming(const fs::path& folder)
@@ -140,4 +130,48 @@ TEST(FuseHarness, WhatAChildLeftPastItsCleanUpsIsTakenDown)
             EXPECT_TRUE(processesNaming(folder).empty()) << folder;
         }
     });
+}
+
+// A case that lets its loop device go late, or twice, finds the number
+// taken by another case's image meanwhile: that image stays attached.
+TEST(LoopHarness, ALateLetGoLeavesTheNumberToTheCaseThatHasItNow)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach loop devices";
+    kztest::TempDir d;
+    const fs::path mine = d / "mine.img";
+    const fs::path theirs = d / "theirs.img";
+    ASSERT_TRUE(kztest::shell("truncate -s 1M " + mine.native() + " " + theirs.native()));
+    const std::string device = kztest::shellOutput("losetup -f --show " + mine.native());
+    if (device.empty())
+        GTEST_SKIP() << "no loop device here";
+    ASSERT_TRUE(kztest::detachLoopDevice(device, mine));
+    EXPECT_FALSE(kztest::isAttachedTo(device, mine));
+    if (!kztest::shell("losetup " + device + " " + theirs.native()))
+        GTEST_SKIP() << "a case beside this one took the number";
+    EXPECT_TRUE(kztest::detachLoopDevice(device, mine)) << "mine is gone from it";
+    EXPECT_TRUE(kztest::isAttachedTo(device, theirs)) << "the other case's image was let go";
+    EXPECT_TRUE(kztest::detachLoopDevice(device, theirs));
+    EXPECT_FALSE(kztest::isAttachedTo(device, theirs));
+}
+
+// A loop device that a case's child attached in its own mount namespace,
+// where the kernel names its image from that file system's root, goes
+// with the case when the child ended past its clean-ups.
+TEST(LoopHarness, ADeviceAChildLeftInItsNamespaceIsLetGo)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to attach loop devices";
+    kztest::TempDir d;
+    const fs::path image = d / "left.img";
+    ASSERT_TRUE(kztest::shell("truncate -s 1M " + image.native()));
+    const auto outcome = kztest::runWithPrivateMounts([&] {
+        if (kztest::shellOutput("losetup -f --show " + image.native()).empty())
+            ::_exit(kUnavailable);
+        ::_exit(0);
+    });
+    if (outcome == kztest::Isolated::Unavailable)
+        GTEST_SKIP() << "no loop device or private mount namespace here";
+    EXPECT_EQ(outcome, kztest::Isolated::Passed);
+    EXPECT_TRUE(loopDevicesBacking(d.path()).empty());
 }

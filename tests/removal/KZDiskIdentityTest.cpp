@@ -134,7 +134,7 @@ struct LoopDisk {
     {
         ::umount2(at.c_str(), 0);
         if (!holding.empty())
-            kztest::shell("losetup -d " + holding);
+            kztest::detachLoopDevice(holding, image.native() + ".holder");
     }
 };
 

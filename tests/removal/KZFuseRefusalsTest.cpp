@@ -49,14 +49,14 @@ struct VfatStick {
         if (device.empty())
             ::_exit(kUnavailable);
         if (!kztest::shell("fusefat -o rw+,fsname=" + device + " " + device + " " + at.native())) {
-            kztest::detachLoopDevice(device);
+            kztest::detachLoopDevice(device, image);
             ::_exit(kUnavailable);
         }
     }
     ~VfatStick()
     {
         ::umount2(at.c_str(), MNT_DETACH);
-        kztest::detachLoopDevice(device);
+        kztest::detachLoopDevice(device, image);
     }
 };
 

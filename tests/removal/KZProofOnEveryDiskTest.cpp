@@ -96,7 +96,10 @@ struct Disks {
     Kind kind;
     fs::path folder;
     fs::path at;
+    // The number each image takes in turn, and the image on it now (none
+    // between a detach and the next attach).
     std::string device;
+    fs::path attached;
     // Each step runs as uid 65534, with a home folder of its own, where
     // root passes checks of owner and permission that a user fails.
     bool ordinaryUser = false;
@@ -126,8 +129,8 @@ struct Disks {
     ~Disks()
     {
         ::umount2(at.c_str(), MNT_DETACH);
-        if (!device.empty())
-            kztest::shell("losetup -d " + device);
+        if (!device.empty() && !attached.empty())
+            kztest::detachLoopDevice(device, attached);
     }
 
     fs::path make(const std::string& name)
@@ -169,8 +172,9 @@ struct Disks {
         } else if (!kztest::shell("losetup " + device + " " + image.native())) {
             ::_exit(kUnavailable);
         }
+        attached = image;
         if (!kztest::shell((kind == Kind::Exfat ? "mount.exfat-fuse " : "mount ") + device + " " + at.native())) {
-            kztest::shell("losetup -d " + device);
+            kztest::detachLoopDevice(device, image);
             device.clear();
             ::_exit(kUnavailable);
         }
@@ -182,7 +186,7 @@ struct Disks {
         ASSERT_EQ(unplug(at), 0) << std::strerror(errno);
         if (isFuseVfat(kind))
             return;
-        if (!kztest::detachLoopDevice(device))
+        if (!kztest::detachLoopDevice(device, std::exchange(attached, fs::path())))
             FAIL() << "the loop device stays busy";
     }
 };
@@ -865,7 +869,9 @@ TEST(KZProofOnEveryDisk, ACopyOnADiskBackUnderAnotherNumberIsStillTheCopy)
         if (quint64(platform::statPath(at, false)->device) == deviceThen) {
             std::fprintf(stderr, "A came back under its own number here: the case is left out\n");
             ::umount2(at.c_str(), 0);
-            kztest::detachLoopDevice(elsewhere);
+            kztest::detachLoopDevice(elsewhere, disks.folder / "A.img");
+            if (!holder.empty())
+                kztest::detachLoopDevice(holder, imageB);
             return;
         }
 
@@ -874,9 +880,9 @@ TEST(KZProofOnEveryDisk, ACopyOnADiskBackUnderAnotherNumberIsStillTheCopy)
         EXPECT_FALSE(fs::exists(at / "dest/x")) << "the copy the removal made is gone";
         EXPECT_EQ(kztest::readFile(original), "the original");
         ::umount2(at.c_str(), 0);
-        kztest::detachLoopDevice(elsewhere);
+        kztest::detachLoopDevice(elsewhere, disks.folder / "A.img");
         if (!holder.empty())
-            kztest::detachLoopDevice(holder);
+            kztest::detachLoopDevice(holder, imageB);
     });
 }
 
@@ -1036,7 +1042,7 @@ static void byteCopyInTheDisksPlace(Disks& disks)
         EXPECT_TRUE(fs::exists(at / "dest/m0"));
     }
     ASSERT_EQ(unplug(beside), 0);
-    ASSERT_TRUE(kztest::detachLoopDevice(cloneDevice));
+    ASSERT_TRUE(kztest::detachLoopDevice(cloneDevice, clone));
 
     // The copy alone, in the disk's place.
     disks.detach();
@@ -1196,7 +1202,7 @@ TEST(KZProofOnEveryDisk, ACopyOnOneOfTwinDisksIsKept)
                 if (cloneDevice.empty())
                     return;
                 ::umount2(beside.c_str(), MNT_DETACH);
-                kztest::detachLoopDevice(cloneDevice);
+                kztest::detachLoopDevice(cloneDevice, clone);
             });
             ASSERT_TRUE(kztest::shell("mount " + cloneDevice + " " + beside.native()));
             const auto twins = KZRestoreRemovedFiles().doUndoMove({{copy}, {}, {}});
@@ -1206,7 +1212,7 @@ TEST(KZProofOnEveryDisk, ACopyOnOneOfTwinDisksIsKept)
             EXPECT_EQ(kztest::readFile(at / "dest/x"), "the original") << "the copy is not deleted";
             EXPECT_EQ(kztest::readFile(beside / "dest/x"), "the original");
             ASSERT_EQ(unplug(beside), 0);
-            ASSERT_TRUE(kztest::detachLoopDevice(std::exchange(cloneDevice, std::string())));
+            ASSERT_TRUE(kztest::detachLoopDevice(std::exchange(cloneDevice, std::string()), clone));
 
             const auto alone = KZRestoreRemovedFiles().doUndoMove(twins.kept);
             EXPECT_EQ(alone.notRestored.total(), 0u);

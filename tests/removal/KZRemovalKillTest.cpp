@@ -936,13 +936,13 @@ void killRestoreAtItsReservation(const fs::path& root, const fs::path& scratch, 
 // device goes with it. `mounted` false where the tools or the kernel refuse.
 struct ExfatDisk {
     fs::path at;
+    fs::path image;
     std::string device;
     bool mounted = false;
 
     ExfatDisk(const fs::path& folder, const std::string& options)
-        : at(folder / "disk")
+        : at(folder / "disk"), image(folder / "disk.img")
     {
-        const fs::path image = folder / "disk.img";
         fs::create_directories(at);
         if (!kztest::shell("truncate -s 64M " + image.native())
             || !kztest::shell("mkfs.exfat " + image.native() + " >/dev/null"))
@@ -957,7 +957,7 @@ struct ExfatDisk {
         if (mounted)
             ::umount2(at.c_str(), MNT_DETACH);
         if (!device.empty())
-            kztest::detachLoopDevice(device);
+            kztest::detachLoopDevice(device, image);
     }
 };
 

@@ -115,6 +115,7 @@ struct ModelDisks {
     fs::path at;
     std::string oldDevice; // the number the item's disk had when its items left
     std::string device;    // what is mounted now
+    fs::path deviceImage;  // the image on it
     std::string holder;    // holds oldDevice while the disk is elsewhere
     Mounted mounted = Mounted::Nothing;
     bool cloneMade = false;
@@ -132,9 +133,12 @@ struct ModelDisks {
         ::umount2(at.c_str(), MNT_DETACH);
         if (!cloneDevice.empty())
             ::umount2(cloneAt.c_str(), MNT_DETACH);
-        for (const std::string& d : {device, holder, cloneDevice})
-            if (!d.empty())
-                kztest::shell("losetup -d " + d);
+        if (!device.empty())
+            kztest::detachLoopDevice(device, deviceImage);
+        if (!holder.empty())
+            kztest::detachLoopDevice(holder, holderImage());
+        if (!cloneDevice.empty())
+            kztest::detachLoopDevice(cloneDevice, image("clone"));
     }
     // The file system on `dev` mounted at `on`, as the stick's driver does.
     bool mountDevice(const std::string& dev, const fs::path& on) const
@@ -160,10 +164,16 @@ struct ModelDisks {
         kztest::syncDisk(at);
         if (::umount2(at.c_str(), 0) != 0)
             return false;
+        // The number may have gone to another case's image meanwhile (let
+        // go by a slip of another's clean-up): mounting it here would show
+        // that disk in place of the items'.
+        if (!onFuse(kind) && !kztest::isAttachedTo(device, image("A").native()))
+            return false;
         // A FUSE driver lets its device go only once it has written all:
         // the device is attached anew after it, under its number.
         if (onFuse(kind)
-            && (!kztest::detachLoopDevice(device) || !kztest::shell("losetup " + device + " " + image("A").native())))
+            && (!kztest::detachLoopDevice(device, deviceImage)
+                || !kztest::shell("losetup " + device + " " + image("A").native())))
             return false;
         return mountDevice(device, at);
     }
@@ -209,8 +219,9 @@ struct ModelDisks {
         } else {
             return false;
         }
+        deviceImage = file;
         if (!mountDevice(device, at)) {
-            kztest::shell("losetup -d " + device);
+            kztest::detachLoopDevice(device, file);
             device.clear();
             return false;
         }
@@ -219,10 +230,10 @@ struct ModelDisks {
     bool unmount()
     {
         kztest::syncDisk(at);
-        if (::umount2(at.c_str(), 0) != 0 || !kztest::detachLoopDevice(device))
+        if (::umount2(at.c_str(), 0) != 0 || !kztest::detachLoopDevice(device, deviceImage))
             return false;
         device.clear();
-        if (!holder.empty() && kztest::detachLoopDevice(holder))
+        if (!holder.empty() && kztest::detachLoopDevice(holder, holderImage()))
             holder.clear();
         mounted = Mounted::Nothing;
         return holder.empty();
@@ -232,7 +243,7 @@ struct ModelDisks {
         if (elsewhere) {
             // Where another test's image took the old number meanwhile, the
             // disk comes back under another number all the same.
-            const fs::path hold = folder / "holder.img";
+            const fs::path hold = holderImage();
             if (!kztest::shell("truncate -s 1M " + hold.native()))
                 return false;
             if (kztest::shell("losetup " + oldDevice + " " + hold.native()))
@@ -241,7 +252,7 @@ struct ModelDisks {
                 return false;
         }
         if (!mountOn(image("A"), elsewhere ? std::string() : oldDevice)) {
-            if (!holder.empty() && kztest::detachLoopDevice(holder))
+            if (!holder.empty() && kztest::detachLoopDevice(holder, holderImage()))
                 holder.clear();
             return false;
         }
@@ -273,13 +284,14 @@ struct ModelDisks {
         if (cloneDevice.empty())
             return false;
         if (!mountDevice(cloneDevice, cloneAt)) {
-            kztest::detachLoopDevice(cloneDevice);
+            kztest::detachLoopDevice(cloneDevice, image("clone"));
             cloneDevice.clear();
             return false;
         }
         return true;
     }
     bool cloneAlongside() const { return !cloneDevice.empty(); }
+    fs::path holderImage() const { return folder / "holder.img"; }
     bool itemsDisk() const { return mounted == Mounted::Disk || mounted == Mounted::DiskElsewhere; }
 };
 

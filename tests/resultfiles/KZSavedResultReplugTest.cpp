@@ -73,20 +73,23 @@ struct ReplugDisk {
         }
         deviceThen = quint64(platform::statPath(at, false)->device);
     }
+    void letGoOfDevices() const
+    {
+        if (!device.empty())
+            kztest::detachLoopDevice(device, (d / "A.img").native());
+        if (!holder.empty())
+            kztest::detachLoopDevice(holder, (d / "B.img").native());
+    }
     ~ReplugDisk()
     {
         removaltest::unplug(at);
-        for (const std::string& loop : {device, holder})
-            if (!loop.empty())
-                kztest::detachLoopDevice(loop);
+        letGoOfDevices();
     }
     void unavailable() const
     {
         // Past every destructor: what is attached goes first.
         ::umount2(at.c_str(), MNT_DETACH);
-        for (const std::string& loop : {device, holder})
-            if (!loop.empty())
-                kztest::detachLoopDevice(loop);
+        letGoOfDevices();
         std::error_code ec;
         fs::remove_all(d.path(), ec);
         ::_exit(77);
@@ -96,7 +99,7 @@ struct ReplugDisk {
     bool replug()
     {
         EXPECT_EQ(removaltest::unplug(at), 0);
-        EXPECT_TRUE(kztest::detachLoopDevice(device));
+        EXPECT_TRUE(kztest::detachLoopDevice(device, (d / "A.img").native()));
         if (kztest::shell("losetup " + device + " " + (d / "B.img").native()))
             holder = device;
         device = kztest::shellOutput("losetup -f --show " + (d / "A.img").native());

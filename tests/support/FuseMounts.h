@@ -48,16 +48,21 @@ public:
     LoopDevice() = default;
     explicit LoopDevice(const std::filesystem::path& image)
         : name_(shellOutput("timeout -k 2 " + std::to_string(kFuseToolSeconds) + " losetup -f --show "
-                            + image.native()))
+                            + image.native())),
+          image_(image)
     {
     }
     ~LoopDevice() { detach(); }
-    LoopDevice(LoopDevice&& other) noexcept : name_(std::exchange(other.name_, {})) {}
+    LoopDevice(LoopDevice&& other) noexcept
+        : name_(std::exchange(other.name_, {})), image_(std::exchange(other.image_, {}))
+    {
+    }
     LoopDevice& operator=(LoopDevice&& other) noexcept
     {
         if (this != &other) {
             detach();
             name_ = std::exchange(other.name_, {});
+            image_ = std::exchange(other.image_, {});
         }
         return *this;
     }
@@ -69,13 +74,14 @@ public:
     {
         if (name_.empty())
             return true;
-        const bool done = detachLoopDevice(name_);
+        const bool done = detachLoopDevice(name_, image_);
         name_.clear();
         return done;
     }
 
 private:
     std::string name_;
+    std::string image_;
 };
 
 namespace fusedetail {

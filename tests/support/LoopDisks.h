@@ -5,9 +5,17 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include <cerrno>
+
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kztest {
@@ -46,16 +54,112 @@ inline std::string shellOutput(const std::string& command)
     return text;
 }
 
-// Lets a loop device go. Right after its unmount the kernel or udev may
-// still hold it for a moment: tried again for up to five seconds.
-inline bool detachLoopDevice(const std::string& device)
+// The file a loop device is attached to ("" when it is attached to none),
+// as the kernel names it: with " (deleted)" after an image that is gone.
+inline std::string backingFileOf(const std::string& device)
 {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (shell("losetup -d " + device))
-            return true;
-        ::usleep(100000);
+    const auto slash = device.rfind('/');
+    std::string text;
+    if (FILE* file = std::fopen(("/sys/block/" + device.substr(slash + 1) + "/loop/backing_file").c_str(), "r")) {
+        char buffer[4096];
+        if (std::fgets(buffer, sizeof buffer, file))
+            text = buffer;
+        std::fclose(file);
     }
-    return false;
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+// The loop devices attached to a file whose name, as it was given when
+// it was attached, starts with `prefix`. The name the kernel shows in
+// sysfs is useless here: for a file opened in another mount namespace (a
+// case's private one) it starts at the root of its file system, not of
+// ours. The name kept with the device is the attaching tool's own, in its
+// first 63 bytes: a longer prefix than that finds nothing.
+inline std::vector<std::string> loopDevicesNamedUnder(const std::string& prefix)
+{
+    std::vector<std::string> found;
+    if (prefix.size() >= LO_NAME_SIZE)
+        return found;
+    if (DIR* block = ::opendir("/sys/block")) {
+        while (const dirent* entry = ::readdir(block)) {
+            const std::string name = entry->d_name;
+            if (!name.starts_with("loop"))
+                continue;
+            const std::string device = "/dev/" + name;
+            const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            loop_info64 info{};
+            if (::ioctl(fd, LOOP_GET_STATUS64, &info) == 0) {
+                const std::string file(reinterpret_cast<const char*>(info.lo_file_name),
+                                       ::strnlen(reinterpret_cast<const char*>(info.lo_file_name), LO_NAME_SIZE));
+                if (file.starts_with(prefix))
+                    found.push_back(device);
+            }
+            ::close(fd);
+        }
+        ::closedir(block);
+    }
+    return found;
+}
+
+// Whether loop `device` is attached to the file `image` (by its device and
+// inode, whatever path named it).
+inline bool isAttachedTo(const std::string& device, const std::string& image)
+{
+    struct stat st {};
+    if (::stat(image.c_str(), &st) != 0)
+        return false;
+    const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    loop_info64 info{};
+    const bool attached = ::ioctl(fd, LOOP_GET_STATUS64, &info) == 0;
+    ::close(fd);
+    return attached && info.lo_device == st.st_dev && info.lo_inode == st.st_ino;
+}
+
+// Lets loop `device` go while it is attached to `image`, never once
+// another case has the number: a device let go already (by the kernel once
+// its last user went, where it was marked so) hands its number to the next
+// case that asks, and a case that lets a number go twice, or late, would
+// take that case's disk from under it. Without `image` (a number read from
+// the kernel a moment ago), whatever the device holds now is let go. Right
+// after an unmount the kernel or udev may still hold the device for a
+// moment: tried again for up to five seconds, while the same file is behind
+// it. True when the device holds none of it any more.
+inline bool detachLoopDevice(const std::string& device, const std::string& image = {})
+{
+    struct stat expected {};
+    if (!image.empty() && ::stat(image.c_str(), &expected) != 0)
+        return true; // nothing left that it could hold
+    const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENXIO;
+    loop_info64 first{};
+    if (::ioctl(fd, LOOP_GET_STATUS64, &first) != 0
+        || (!image.empty() && (first.lo_device != expected.st_dev || first.lo_inode != expected.st_ino))) {
+        const bool notOurs = errno == ENXIO || !image.empty();
+        ::close(fd);
+        return notOurs;
+    }
+    bool done = false;
+    for (int attempt = 0; attempt < 50 && !done; ++attempt) {
+        loop_info64 now{};
+        if (::ioctl(fd, LOOP_GET_STATUS64, &now) != 0 || now.lo_device != first.lo_device
+            || now.lo_inode != first.lo_inode) {
+            done = true; // gone, or another's now
+            break;
+        }
+        if (::ioctl(fd, LOOP_CLR_FD, 0) == 0)
+            done = true;
+        else
+            ::usleep(100000);
+    }
+    ::close(fd);
+    return done;
 }
 
 } // namespace kztest

@@ -219,20 +219,12 @@ void takeDownWhatTheChildLeft(int toldFolders)
             fusedetail::awaitEnd(pid, std::chrono::seconds(1));
         }
     }
-    if (DIR* block = ::opendir("/sys/block")) {
-        while (const dirent* entry = ::readdir(block)) {
-            const std::string name = entry->d_name;
-            if (!name.starts_with("loop"))
-                continue;
-            std::ifstream backing("/sys/block/" + name + "/loop/backing_file");
-            std::string file;
-            if (std::getline(backing, file) && inFolders(file, folders)) {
-                std::fprintf(stderr, "the case left /dev/%s attached to %s: detached\n", name.c_str(), file.c_str());
-                detachLoopDevice("/dev/" + name);
-            }
+    for (const fs::path& folder : folders)
+        for (const std::string& device : loopDevicesNamedUnder(folder.native() + "/")) {
+            std::fprintf(stderr, "the case left %s attached to an image in %s: detached\n", device.c_str(),
+                         folder.c_str());
+            detachLoopDevice(device);
         }
-        ::closedir(block);
-    }
 }
 
 bool writeProcFile(const char* path, const std::string& text)
