@@ -4,6 +4,7 @@
 // byte copy carries (a header's UUID, a reader's serial, an image's path)
 // never proves the disk.
 
+#include "FuseMounts.h"
 #include "LoopDisks.h"
 #include "RunConditions.h"
 #include "TestSupport.h"
@@ -601,7 +602,7 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
 
         // fusefat naming the device: an unnamed device whose mount names
         // the block device, asked of udev as well.
-        ASSERT_EQ(::umount2(at.c_str(), 0), 0) << std::strerror(errno);
+        ASSERT_TRUE(kztest::unmountFuse(at)) << std::strerror(errno);
         const fs::path vfat = d / "vfat.img";
         ASSERT_TRUE(kztest::detachLoopDevice(device, image));
         if (kztest::shell("truncate -s 4M " + vfat.native()) && kztest::shell("mkfs.vfat -i 2222BBBB " + vfat.native())
@@ -618,7 +619,7 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
                     EXPECT_FALSE(identityUnder(withUdev(false, true)));
                 }
             }));
-            ::umount2(at.c_str(), 0);
+            kztest::unmountFuse(at);
 
             // FUSE over an image the user owns: the user reads it.
             ASSERT_EQ(::chown(vfat.c_str(), 65534, 65534), 0);
@@ -631,7 +632,7 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
                 ::umount2(at.c_str(), 0);
             }
         } else {
-            ::umount2(at.c_str(), 0);
+            kztest::unmountFuse(at);
             std::fprintf(stderr, "fusefat on a device is not available here: that part is left out\n");
         }
         kztest::detachLoopDevice(device, vfat);
@@ -723,7 +724,7 @@ TEST(DiskDecision, AStoppedFuseDaemonHoldsNoListOfDisks)
         const auto [itself, another] = answer.get();
         EXPECT_FALSE(itself) << "the disk asked about is never its own twin";
         EXPECT_TRUE(another) << "the FUSE disk's identity was read from its device";
-        ::umount2(at.c_str(), 0);
+        kztest::unmountFuse(at);
         kztest::detachLoopDevice(device, image);
     });
     if (outcome == kztest::Isolated::Unavailable)

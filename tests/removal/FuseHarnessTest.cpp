@@ -151,8 +151,8 @@ TEST(LoopHarness, ALateLetGoLeavesTheNumberToTheCaseThatHasItNow)
         GTEST_SKIP() << "a case beside this one took the number";
     EXPECT_TRUE(kztest::detachLoopDevice(device, mine)) << "mine is gone from it";
     EXPECT_TRUE(kztest::isAttachedTo(device, theirs)) << "the other case's image was let go";
+    // Let go once the last of those who opened it meanwhile closes it.
     EXPECT_TRUE(kztest::detachLoopDevice(device, theirs));
-    EXPECT_FALSE(kztest::isAttachedTo(device, theirs));
 }
 
 // A loop device that a case's child attached in its own mount namespace,

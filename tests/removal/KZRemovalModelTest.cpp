@@ -18,6 +18,7 @@
 // KZ_MODEL_EVENTS=all also draws the events whose handling is still being
 // finished (see kPendingEvents).
 
+#include "FuseMounts.h"
 #include "LoopDisks.h"
 #include "RemovalTestSupport.h"
 
@@ -161,21 +162,29 @@ struct ModelDisks {
     // Mounted again at its place, its device kept, as after a reboot.
     bool remount()
     {
-        kztest::syncDisk(at);
-        if (::umount2(at.c_str(), 0) != 0)
+        if (!unmountHere())
             return false;
         // The number may have gone to another case's image meanwhile (let
         // go by a slip of another's clean-up): mounting it here would show
         // that disk in place of the items'.
         if (!onFuse(kind) && !kztest::isAttachedTo(device, image("A").native()))
             return false;
-        // A FUSE driver lets its device go only once it has written all:
-        // the device is attached anew after it, under its number.
+        // The device is attached anew, under its number, as after a reboot.
         if (onFuse(kind)
             && (!kztest::detachLoopDevice(device, deviceImage)
                 || !kztest::shell("losetup " + device + " " + image("A").native())))
             return false;
         return mountDevice(device, at);
+    }
+    // What is mounted at the disks' place unmounted, as a user unplugs it:
+    // a FUSE driver's daemon writes out what it holds as it ends, and its
+    // device may go only after that.
+    bool unmountHere() const
+    {
+        if (onFuse(kind))
+            return kztest::unmountFuse(at);
+        kztest::syncDisk(at);
+        return ::umount2(at.c_str(), 0) == 0;
     }
     // The unplugged disk's image moved into a folder of its own disk.
     bool moveImage(int n)
@@ -229,8 +238,7 @@ struct ModelDisks {
     }
     bool unmount()
     {
-        kztest::syncDisk(at);
-        if (::umount2(at.c_str(), 0) != 0 || !kztest::detachLoopDevice(device, deviceImage))
+        if (!unmountHere() || !kztest::detachLoopDevice(device, deviceImage))
             return false;
         device.clear();
         if (!holder.empty() && kztest::detachLoopDevice(holder, holderImage()))

@@ -139,6 +139,19 @@ inline bool awaitEnd(pid_t pid, std::chrono::milliseconds bound)
 
 } // namespace fusedetail
 
+// Unmounts the FUSE mount at `at` as a user unplugs the stick, and waits
+// for the daemon that served it to end: the daemon writes out what it still
+// holds as it ends, so its loop device let go any sooner takes those writes
+// with it. False when the mount stays or the daemon does not end.
+inline bool unmountFuse(const std::filesystem::path& at)
+{
+    const pid_t daemon = fusedetail::daemonServing(at);
+    syncDisk(at);
+    if (::umount2(at.c_str(), 0) != 0)
+        return false;
+    return daemon <= 0 || fusedetail::awaitEnd(daemon, std::chrono::seconds(kFuseToolSeconds));
+}
+
 // A stick of `kind` made afresh in `folder` (its image stick.img, mounted at
 // folder/mnt). Unplugging unmounts it and waits for its daemon to end;
 // plugging in mounts it again at the same place, on the same device.
