@@ -29,7 +29,7 @@ constexpr int kUnavailable = 77;
 
 std::vector<std::string> loopDevicesBacking(const fs::path& folder)
 {
-    return kztest::loopDevicesNamedUnder(folder.native() + "/");
+    return kztest::loopDevicesAttachedUnder(folder.native());
 }
 
 std::vector<pid_t> processesNaming(const fs::path& folder)

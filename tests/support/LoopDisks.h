@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,51 +53,45 @@ inline std::string shellOutput(const std::string& command)
     return text;
 }
 
-// The file a loop device is attached to ("" when it is attached to none),
-// as the kernel names it: with " (deleted)" after an image that is gone.
-inline std::string backingFileOf(const std::string& device)
-{
-    const auto slash = device.rfind('/');
-    std::string text;
-    if (FILE* file = std::fopen(("/sys/block/" + device.substr(slash + 1) + "/loop/backing_file").c_str(), "r")) {
-        char buffer[4096];
-        if (std::fgets(buffer, sizeof buffer, file))
-            text = buffer;
-        std::fclose(file);
-    }
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
-
-// The loop devices attached to a file whose name, as it was given when
-// it was attached, starts with `prefix`. The name the kernel shows in
-// sysfs is useless here: for a file opened in another mount namespace (a
-// case's private one) it starts at the root of its file system, not of
-// ours. The name kept with the device is the attaching tool's own, in its
-// first 63 bytes: a longer prefix than that finds nothing.
-inline std::vector<std::string> loopDevicesNamedUnder(const std::string& prefix)
+// The loop devices attached to an image in `folder` (at any depth), that
+// are not on their way out already (marked to go once their last user
+// lets go, as a mount's own loop device is). The kernel names an image
+// opened in another mount namespace (a case's private one) from the root
+// of its file system, not of ours: that name is the folder's path less
+// the place its file system is mounted at, so it ends the same. Read from
+// sysfs, without opening any device: an open would hold another case's
+// device a moment, and keep it from going as that case lets it go.
+inline std::vector<std::string> loopDevicesAttachedUnder(const std::string& folder)
 {
     std::vector<std::string> found;
-    if (prefix.size() >= LO_NAME_SIZE)
+    const auto slash = folder.find_last_of('/');
+    if (slash == std::string::npos || slash + 1 >= folder.size())
         return found;
+    const std::string name = "/" + folder.substr(slash + 1) + "/";
+    const auto line = [](const std::string& path) {
+        std::string text;
+        if (FILE* file = std::fopen(path.c_str(), "r")) {
+            char buffer[4096];
+            if (std::fgets(buffer, sizeof buffer, file))
+                text = buffer;
+            std::fclose(file);
+        }
+        while (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        return text;
+    };
     if (DIR* block = ::opendir("/sys/block")) {
         while (const dirent* entry = ::readdir(block)) {
-            const std::string name = entry->d_name;
-            if (!name.starts_with("loop"))
+            const std::string device = entry->d_name;
+            if (!device.starts_with("loop"))
                 continue;
-            const std::string device = "/dev/" + name;
-            const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0)
+            const std::string sys = "/sys/block/" + device + "/loop/";
+            const std::string file = line(sys + "backing_file");
+            const auto at = file.find(name);
+            if (at == std::string::npos || line(sys + "autoclear") == "1")
                 continue;
-            loop_info64 info{};
-            if (::ioctl(fd, LOOP_GET_STATUS64, &info) == 0) {
-                const std::string file(reinterpret_cast<const char*>(info.lo_file_name),
-                                       ::strnlen(reinterpret_cast<const char*>(info.lo_file_name), LO_NAME_SIZE));
-                if (file.starts_with(prefix))
-                    found.push_back(device);
-            }
-            ::close(fd);
+            if (folder.ends_with(file.substr(0, at + name.size() - 1)))
+                found.push_back("/dev/" + device);
         }
         ::closedir(block);
     }

@@ -220,7 +220,7 @@ void takeDownWhatTheChildLeft(int toldFolders)
         }
     }
     for (const fs::path& folder : folders)
-        for (const std::string& device : loopDevicesNamedUnder(folder.native() + "/")) {
+        for (const std::string& device : loopDevicesAttachedUnder(folder.native())) {
             std::fprintf(stderr, "the case left %s attached to an image in %s: detached\n", device.c_str(),
                          folder.c_str());
             detachLoopDevice(device);
