@@ -47,7 +47,7 @@ on_disk_suites='^kz_(removal|app|result_model|result_panes|result_window|resultf
 mounts_own_disks='(^|/)KZ(ProofOnEveryDisk|RemovalModel)\.'
 # The cases that attach loop disks of their own, run again with devices that
 # report no serial, as the usual USB stick's do.
-loop_disk_cases='(^|/)KZ(ProofOnEveryDisk|RemovalModel|RemovalModelCase|DiskIdentity|TrashWithoutModes)\.'
+loop_disk_cases='(^|/)KZ(ProofOnEveryDisk|RemovalModel|RemovalModelCase|DiskIdentity|TrashWithoutModes|RenumberingDisk|FuseRefusals)\.'
 # The decisions about disks and items, which the ordinary user's run below
 # takes beside the removal suites.
 identity_cases='^(DiskDecision|IdentityDecision|FileIdentity)\.'
@@ -268,6 +268,10 @@ for variant in full headless; do
     -L "$removal_suites" -R "$loop_disk_cases"
   run_tests "$variant removal tests as an ordinary user" "$dir" ctest_as_ordinary_user -- "" \
     -L "$removal_suites"
+  # That user on a kernel before 6.8, where a disk without an identity of
+  # its own is only "the disk or a copy" to the next start of the program.
+  run_tests "$variant removal tests as an ordinary user without unique mount IDs" "$dir" \
+    ctest_as_ordinary_user -- no-unique-mount-id -L "$removal_suites"
   run_tests "$variant identity decisions as an ordinary user" "$dir" ctest_as_ordinary_user -- "" \
     -R "$identity_cases"
   # Once more as on a kernel before 6.8 (Debian 12's), which gives no mount

@@ -669,8 +669,10 @@ platform::DiskIdentity diskOfIntent(const KZPersistentUndoRecord& intent)
 
 class TrashedItems {
 public:
-    explicit TrashedItems(std::set<fs::path> trashes)
-        : known_(std::move(trashes))
+    // `journalDevice`: the device of the file system the journal was read
+    // from.
+    TrashedItems(std::set<fs::path> trashes, quint64 journalDevice)
+        : known_(std::move(trashes)), journalDevice_(journalDevice)
     {
     }
 
@@ -692,11 +694,11 @@ public:
         seen_.insert(own.begin(), own.end());
         if (intent.device == 0 && intent.inode == 0)
             return {Outcome::Stayed, {}};
-        // Never moved only on its own disk: a byte copy of the disk made
-        // before the move shows the item at its old place too.
+        // Never moved only where that place tells: a byte copy of the disk
+        // made before the move shows the item at its old place too.
         if (const auto st = platform::statPath(intent.oldPosition, false);
             st && isTheItem(intent, *st, platform::fileSystemQueryOf(intent.oldPosition))
-            && diskOfIntent(intent).isSameDisk(quint64(st->device), platform::fileSystemQueryOf(intent.oldPosition)))
+            && tellsItsOwnHistory(intent, *st, platform::fileSystemQueryOf(intent.oldPosition)))
             return {Outcome::Stayed, {}};
         std::set<fs::path> trashes = known_;
         trashes.insert(own.begin(), own.end());
@@ -714,8 +716,7 @@ public:
         }
         const fs::path parent = intent.oldPosition.parent_path();
         if (const auto folder = platform::statPath(parent, false);
-            folder && folder->isDir()
-            && diskOfIntent(intent).isSameDisk(quint64(folder->device), platform::fileSystemQueryOf(parent)))
+            folder && folder->isDir() && tellsItsOwnHistory(intent, *folder, platform::fileSystemQueryOf(parent)))
             return {Outcome::Gone, {}};
         return {};
     }
@@ -754,6 +755,25 @@ public:
 
 private:
     using Items = std::unordered_multimap<quint64, std::pair<platform::FileStat, std::string>>;
+
+    // Whether what lies at the intent's place (`st`) tells where the item
+    // went: on the item's own disk; or on a disk nothing tells from a byte
+    // copy of it, where the journal was read from that very file system. A
+    // copy holds the journal as it was when the copy was made, so what the
+    // copy shows is what its own journal is about, and the disk itself
+    // keeps a journal of its own.
+    bool tellsItsOwnHistory(const KZPersistentUndoRecord& intent, const platform::FileStat& st,
+                            const platform::FileSystemQuery& fileSystemNow) const
+    {
+        switch (diskOfIntent(intent).judge(quint64(st.device), fileSystemNow)) {
+        case platform::DiskAnswer::Same:
+            return true;
+        case platform::DiskAnswer::SameOrCopy:
+            return quint64(st.device) == journalDevice_;
+        default:
+            return false;
+        }
+    }
 
 
     const Items& itemsOf(const fs::path& trash)
@@ -804,6 +824,7 @@ private:
     }
 
     std::set<fs::path> known_;
+    quint64 journalDevice_ = 0;
     std::set<fs::path> seen_;
     std::map<fs::path, Items> items_;
     std::map<fs::path, std::multimap<fs::path, std::string>> namesByPlace_;
@@ -898,7 +919,7 @@ private:
 // trash and listed by no other record. The trashes they lie in join
 // `trashes`.
 Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, std::set<fs::path>& trashes,
-                   ListedItems& listedElsewhere)
+                   ListedItems& listedElsewhere, quint64 journalDevice)
 {
     Fold fold;
     for (size_t i = 0; i < contents.records.size(); ++i) {
@@ -917,7 +938,7 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
         fold.records.push_back(std::move(record));
     }
     // Killed between a move and its entry: the item is in the Trash all the same.
-    TrashedItems trashed(trashes);
+    TrashedItems trashed(trashes, journalDevice);
     std::vector<std::pair<KZPersistentUndoRecord, TrashedItems::Outcome>> notFound;
     for (KZPersistentUndoRecord intent : contents.pending) {
         const auto outcome = trashed.find(intent);
@@ -1147,7 +1168,8 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             // Before the fold: a placeholder with its .trashinfo in a Trash
             // is no item saved anew there.
             releaseReservations(contents->reservations, listed);
-            Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed);
+            Fold fold
+                = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed, quint64(held.st_dev));
             for (const KZPersistentUndoRecord& record : fold.records)
                 listed.add(record.currPosition, record.inode);
             gone.insert(fold.gone.begin(), fold.gone.end());

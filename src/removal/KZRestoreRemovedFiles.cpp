@@ -85,6 +85,25 @@ platform::DiskAnswer trashDiskOf(const platform::BookmarkTarget& target)
     return target.identity.disk().judge(quint64(st->device), platform::fileSystemQueryOf(folder));
 }
 
+// Whether the file that keeps a record (on device `recordDevice`) lies on
+// the very file system as the Trash the record's item went to. A byte copy
+// of that disk holds the file as it was when the copy was made: a record in
+// it speaks of the copy alone, and the disk itself keeps a file of its own.
+bool liesWithItsTrash(const platform::BookmarkTarget& target, quint64 recordDevice)
+{
+    const auto trash = platform::trashOfTrashedItem(target.path);
+    const fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
+    const auto st = platform::statPath(folder, false);
+    return st && recordDevice != 0 && quint64(st->device) == recordDevice;
+}
+
+// The device of the file system that holds `file`; 0 when it cannot be told.
+quint64 deviceOfFile(const fs::path& file)
+{
+    const auto st = platform::statPath(file, false);
+    return st ? quint64(st->device) : 0;
+}
+
 bool isFreeName(const fs::path& path)
 {
     int err = 0;
@@ -225,13 +244,19 @@ const std::set<fs::path>& placesInTrashOf(const fs::path& trashedItem, TrashedPl
 
 // A record kept for the disk itself, after its item went back from a disk
 // that may have been a copy, has done its work once that disk is proved
-// (not only one like it) and holds the item in its Trash neither at its name
-// nor, as far as this program can tell, under another: no bookmark finds it
-// there, and no .trashinfo there names its old place.
+// (not only one like it; or the record lies on that very file system, see
+// liesWithItsTrash) and holds the item in its Trash neither at its name nor,
+// as far as this program can tell, under another: no bookmark finds it
+// there, and no .trashinfo there names its old place. `recordDevice`: the
+// device of the undo file that keeps the record.
 bool isProvedDone(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
-                  TrashedPlaces* known)
+                  TrashedPlaces* known, quint64 recordDevice)
 {
-    if (!target || trashDiskOf(*target) != platform::DiskAnswer::Same || !isFreeName(target->path))
+    if (!target || !isFreeName(target->path))
+        return false;
+    const platform::DiskAnswer disk = trashDiskOf(*target);
+    if (disk != platform::DiskAnswer::Same
+        && !(disk == platform::DiskAnswer::SameOrCopy && liesWithItsTrash(*target, recordDevice)))
         return false;
     if (const auto resolved = platform::resolveBookmark(entry.currPosition);
         resolved && platform::isInTrash(resolved->path))
@@ -1567,13 +1592,14 @@ bool KZRestoreRemovedFiles::removeIfAllDone(const fs::path& file)
     if (!contents || contents->entries.empty())
         return false;
     TrashedPlaces known;
+    const quint64 recordDevice = deviceOfFile(file);
     for (const auto& entry : contents->entries) {
         if (!entry.valid || !wasPutBackOnPossibleCopy(entry))
             return false;
         const auto target = platform::bookmarkTarget(entry.currPosition);
         if (target && holdsItsTrashName(entry, *target))
             return false;
-        if (!isProvedDone(entry, target, &known))
+        if (!isProvedDone(entry, target, &known, recordDevice))
             return false;
     }
     QString error;
@@ -1638,6 +1664,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             if (entry.valid && entry.oldFolder)
                 recordedFolders_.try_emplace(entry.oldPosition.parent_path(), *entry.oldFolder);
         std::vector<KZUndoFile::Entry> keep;
+        const quint64 recordDevice = deviceOfFile(file);
         for (const auto& entry : contents->entries) {
             managedCount += 1;
             if (!entry.valid) {
@@ -1653,7 +1680,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             // the disk itself, and looked at only where a Trash holds its
             // item at its name again.
             if (wasPutBackOnPossibleCopy(entry) && (!target || !holdsItsTrashName(entry, *target))) {
-                if (!isProvedDone(entry, target, &trashedPlaces))
+                if (!isProvedDone(entry, target, &trashedPlaces, recordDevice))
                     keep.push_back(entry);
                 continue;
             }
@@ -1779,9 +1806,14 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     result.restored += 1;
                 if (fromPossibleCopy) {
                     result.onPossibleCopy += 1;
-                    KZUndoFile::Entry kept = entry;
-                    kept.raw.insert(QString::fromLatin1(kPutBackOnPossibleCopyKey), true);
-                    keep.push_back(std::move(kept));
+                    // Kept for the disk itself, unless this file lies on
+                    // the disk (or its copy) itself: the disk's own file
+                    // lists the item there.
+                    if (!liesWithItsTrash(*target, recordDevice)) {
+                        KZUndoFile::Entry kept = entry;
+                        kept.raw.insert(QString::fromLatin1(kPutBackOnPossibleCopyKey), true);
+                        keep.push_back(std::move(kept));
+                    }
                 }
             } else {
                 result.skipped += 1;

@@ -1,4 +1,5 @@
 #include "RemovalTestSupport.h"
+#include "RunConditions.h"
 
 #include "platform/Bookmark.h"
 #include "platform/FileIdentity.h"
@@ -187,6 +188,124 @@ TEST(KZRemovalJournal, AKilledRemovalLeavesRestoreExactlyWhatMoved)
     EXPECT_TRUE(fs::exists(a));
     EXPECT_TRUE(fs::exists(b));
     EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+}
+
+namespace {
+
+// As on a kernel before 6.8 for the rest of the case, and for a fresh
+// process it starts with `fresh()`'s setting: a disk without an identity of
+// its own is then, to another process, only "the disk or a copy".
+struct BeforeUniqueMountIds {
+    BeforeUniqueMountIds()
+    {
+        platform::KernelConditions conditions = kztest::runKernelConditions();
+        conditions.uniqueMountIds = false;
+        platform::setKernelConditions(conditions);
+    }
+    ~BeforeUniqueMountIds() { platform::setKernelConditions(kztest::runKernelConditions()); }
+    static std::string fresh()
+    {
+        const char* run = std::getenv("MARAVEX_TEST_KERNEL");
+        return std::string("MARAVEX_TEST_KERNEL=") + (run && *run ? std::string(run) + "," : "") + "no-unique-mount-id";
+    }
+};
+
+} // namespace
+
+// Run by the test below in a fresh process: a Trash removal killed after it
+// reserved its item's Trash name, before its move.
+TEST(KZRemovalJournalInFreshProcess, DISABLED_ARemovalDiesBeforeItsMove)
+{
+    if (!kztest::inFreshProcess())
+        GTEST_SKIP() << "runs only in the process the test below starts";
+    const fs::path item = fs::path(std::getenv(kKilledFolderVar)) / "x.txt";
+    auto journal = KZRemovalJournal::begin();
+    const auto st = platform::statPath(item, false);
+    if (!journal || !st)
+        ::_exit(2);
+    KZPersistentUndoRecord intent;
+    intent.oldPosition = item;
+    intent.device = quint64(st->device);
+    intent.inode = st->inode;
+    intent.identity = platform::FileIdentity::of(*st, platform::fileSystemOf(item));
+    const fs::path info = homeTrash() / "info/x.txt.trashinfo";
+    if (!journal->intend(intent) || !platform::createTrashInfo(homeTrash(), "x.txt", item))
+        ::_exit(2);
+    const auto reservation = platform::FileIdentity::ofPath(info);
+    if (!reservation)
+        ::_exit(2);
+    journal->reserved(info, *reservation);
+    ::_exit(0);
+}
+
+// That removal's next start sees the disk as only "the disk or a copy" (a
+// kernel before 6.8, a disk without an identity of its own), and its journal
+// lies in a Trash on that very disk: a copy would hold the journal as it was
+// when it was made, so the journal speaks of that disk alone. The item never
+// moved: its Trash name goes, and nothing waits.
+TEST(KZRemovalJournal, OnADiskThatMayBeACopyItsOwnJournalTellsWhatNeverMoved)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path item = d.write("src/x.txt", "X");
+    BeforeUniqueMountIds before;
+    ASSERT_EQ(kztest::runTestInFreshProcess("KZRemovalJournalInFreshProcess.DISABLED_ARemovalDiesBeforeItsMove", false,
+                                            {std::string(kKilledFolderVar) + "=" + (d / "src").native(),
+                                             BeforeUniqueMountIds::fresh()}),
+              kztest::Isolated::Passed);
+    ASSERT_EQ(KZRemovalJournal::list(homeTrash()).size(), 1u);
+    ASSERT_TRUE(fs::exists(homeTrash() / "info/x.txt.trashinfo"));
+
+    KZRemovalJournal::recoverInterrupted(homeTrash());
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty()) << "nothing waits for another disk";
+    EXPECT_FALSE(fs::exists(homeTrash() / "info/x.txt.trashinfo")) << "the name is free for the next removal";
+    EXPECT_EQ(kztest::readFile(item), "X");
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+}
+
+// Run by the test below in a fresh process: an item trashed, and its undo
+// file written.
+TEST(KZRemovalJournalInFreshProcess, DISABLED_ARemovalTrashesAnItem)
+{
+    if (!kztest::inFreshProcess())
+        GTEST_SKIP() << "runs only in the process the test below starts";
+    writeUndoFile({trashWithIdentity(fs::path(std::getenv(kKilledFolderVar)) / "x.txt")}, 777.0);
+    ::_exit(::testing::Test::HasFailure() ? 2 : 0);
+}
+
+// Restored where its disk is only "the disk or a copy", from an undo file on
+// that very disk: the user is told, and no record is kept for the disk
+// itself, which would keep the record in its own undo file.
+TEST(KZRemovalJournal, ARestoreFromAnUndoFileOnTheItemsOwnDiskKeepsNoRecordForAnother)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path item = d.write("src/x.txt", "X");
+    BeforeUniqueMountIds before;
+    ASSERT_EQ(kztest::runTestInFreshProcess("KZRemovalJournalInFreshProcess.DISABLED_ARemovalTrashesAnItem", false,
+                                            {std::string(kKilledFolderVar) + "=" + (d / "src").native(),
+                                             BeforeUniqueMountIds::fresh()}),
+              kztest::Isolated::Passed);
+    ASSERT_FALSE(fs::exists(item));
+    const auto files = KZUndoFile::list(homeTrash());
+    ASSERT_EQ(files.size(), 1u);
+    const auto contents = KZUndoFile::read(files[0]);
+    ASSERT_TRUE(contents && contents->entries.size() == 1);
+    const auto target = platform::bookmarkTarget(contents->entries[0].currPosition);
+    ASSERT_TRUE(target);
+    const fs::path trashFiles = homeTrash() / "files";
+    // Where the disk tells itself (an identity of its own, or a mount ID
+    // that lasts), the same holds, without the words.
+    const bool possibleCopy
+        = target->identity.disk().judge(quint64(platform::statPath(trashFiles, false)->device),
+                                        platform::fileSystemQueryOf(trashFiles))
+          == platform::DiskAnswer::SameOrCopy;
+
+    const auto result = KZRestoreRemovedFiles().restoreFiles(files);
+    EXPECT_EQ(result.restored, 1u);
+    EXPECT_EQ(result.onPossibleCopy, possibleCopy ? 1u : 0u) << "the user is told";
+    EXPECT_EQ(kztest::readFile(item), "X");
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty()) << "no hidden record stays in the Trash";
 }
 
 TEST(KZRemovalJournal, AJournalInUseOrFinishedIsNeverFoldedIntoAnUndoFile)
