@@ -266,6 +266,10 @@ for variant in full headless; do
   # system's identity alone, and a byte copy of it shares that.
   run_tests "$variant without device serials" "$dir" plain -- no-device-serial \
     -L "$removal_suites" -R "$loop_disk_cases"
+  # And on a kernel before 6.8 besides: then no mount tells such a disk
+  # from its copy either, once the program starts again.
+  run_tests "$variant without device serials or unique mount IDs" "$dir" plain -- \
+    no-device-serial,no-unique-mount-id -L "$removal_suites" -R "$loop_disk_cases"
   run_tests "$variant removal tests as an ordinary user" "$dir" ctest_as_ordinary_user -- "" \
     -L "$removal_suites"
   # That user on a kernel before 6.8, where a disk without an identity of

@@ -23,6 +23,7 @@
 #include "RemovalTestSupport.h"
 
 #include "platform/FileIdentity.h"
+#include "platform/KernelConditions.h"
 #include "platform/Trash.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRestoreRemovedFiles.h"
@@ -577,7 +578,15 @@ struct Model {
     // alone, it is "the disk or a copy", on which the program acts item by
     // item as on the disk itself. Beside the disk it is a twin, never
     // touched.
-    bool cloneInPlaceIsTheDiskOrACopy() const { return disks.mounted == Mounted::Clone && onFuse(kind); }
+    // So is any disk's, where devices report no serial and no mount ID
+    // lasts (a kernel before 6.8): its file system's identity is all that
+    // tells it.
+    bool cloneInPlaceIsTheDiskOrACopy() const
+    {
+        const platform::KernelConditions conditions = platform::kernelConditions();
+        return disks.mounted == Mounted::Clone
+            && (onFuse(kind) || (!conditions.deviceSerials && !conditions.uniqueMountIds));
+    }
 
     // The original of a copy lies at its place, with its bytes, on such a
     // clone: a copy that goes is a duplicate of it, whichever disk it is.
