@@ -123,12 +123,18 @@ bool restoreLeftItsInfo(const KZUndoFile::Entry& entry, const platform::Bookmark
 // shared by a used byte copy of the disk, a backup copy, another disk:
 // they prove nothing here. Back needs the .trashinfo a killed Restore left,
 // or the disk proved and the item proved by more than size and date; gone
-// needs the disk proved and a free Trash name.
-Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target)
+// needs the disk proved and a free Trash name. A record kept on the very
+// file system of the item's Trash (`recordDevice`) speaks of that disk
+// alone, whichever it is (see liesWithItsTrash): there the disk counts as
+// proved.
+Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
+                             quint64 recordDevice)
 {
     if (!target)
         return Unresolved::Gone;
-    const platform::DiskAnswer trashDisk = trashDiskOf(*target);
+    platform::DiskAnswer trashDisk = trashDiskOf(*target);
+    if (trashDisk == platform::DiskAnswer::SameOrCopy && liesWithItsTrash(*target, recordDevice))
+        trashDisk = platform::DiskAnswer::Same;
     // Which of the two holds the item is not known: nothing is concluded
     // from either.
     if (trashDisk == platform::DiskAnswer::Twin)
@@ -136,8 +142,13 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
     const bool nameFree = isFreeName(target->path);
     if (const auto st = platform::statPath(entry.oldPosition, false); st && trashDisk != platform::DiskAnswer::Different) {
         const auto generation = platform::folderGenerationQueryOf(entry.oldPosition);
-        const platform::Proof placeDisk
+        platform::Proof placeDisk
             = target->identity.disk().proveSameDisk(quint64(st->device), platform::fileSystemQueryOf(entry.oldPosition));
+        if (placeDisk == platform::Proof::NotProved && trashDisk == platform::DiskAnswer::Same
+            && quint64(st->device) == recordDevice
+            && target->identity.disk().proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(entry.oldPosition))
+                   == platform::Proof::Proved)
+            placeDisk = platform::Proof::Proved;
         const platform::Proof item = target->identity.proveOnItsDisk(*st, generation);
         if (placeDisk != platform::Proof::Different && item != platform::Proof::Different) {
             if (nameFree && item == platform::Proof::Proved && restoreLeftItsInfo(entry, *target))
@@ -1712,7 +1723,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 resolved.reset();
             }
             if (!resolved) {
-                Unresolved where = whereIsUnresolved(entry, target);
+                Unresolved where = whereIsUnresolved(entry, target, recordDevice);
                 if ((where == Unresolved::Gone || where == Unresolved::NotInTrash) && target
                     && holdsItsTrashName(entry, *target))
                     where = Unresolved::Changed;

@@ -308,6 +308,26 @@ TEST(KZRemovalJournal, ARestoreFromAnUndoFileOnTheItemsOwnDiskKeepsNoRecordForAn
     EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty()) << "no hidden record stays in the Trash";
 }
 
+// The same, the Trash emptied first: on the disk its undo file lies on, the
+// item's absence tells that it went, and the record goes with it.
+TEST(KZRemovalJournal, AnItemEmptiedFromTheTrashOfTheUndoFilesOwnDiskIsGone)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    d.write("src/x.txt", "X");
+    BeforeUniqueMountIds before;
+    ASSERT_EQ(kztest::runTestInFreshProcess("KZRemovalJournalInFreshProcess.DISABLED_ARemovalTrashesAnItem", false,
+                                            {std::string(kKilledFolderVar) + "=" + (d / "src").native(),
+                                             BeforeUniqueMountIds::fresh()}),
+              kztest::Isolated::Passed);
+    ASSERT_TRUE(fs::remove(homeTrash() / "files/x.txt"));
+    ASSERT_TRUE(fs::remove(homeTrash() / "info/x.txt.trashinfo"));
+    const auto result = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+    EXPECT_EQ(result.restored, 0u);
+    EXPECT_EQ(result.notRestored.gone, 1u) << "taken out of the Trash, or the Trash emptied";
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty()) << "nothing stays listed for good";
+}
+
 TEST(KZRemovalJournal, AJournalInUseOrFinishedIsNeverFoldedIntoAnUndoFile)
 {
     emptyTrash();
