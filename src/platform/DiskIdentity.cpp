@@ -48,6 +48,14 @@ DiskAnswer DiskIdentity::judge(quint64 deviceNow, const FileSystemQuery& fileSys
     return DiskAnswer::Unknown;
 }
 
+DiskAnswer DiskIdentity::judgeFromRecordOn(quint64 recordDevice, quint64 deviceNow,
+                                           const FileSystemQuery& fileSystemNow) const
+{
+    const DiskAnswer answer = judge(deviceNow, fileSystemNow);
+    return answer == DiskAnswer::SameOrCopy && recordDevice != 0 && deviceNow == recordDevice ? DiskAnswer::Same
+                                                                                               : answer;
+}
+
 Proof DiskIdentity::proveSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const
 {
     switch (judge(deviceNow, fileSystemNow)) {

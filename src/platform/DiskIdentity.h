@@ -48,6 +48,13 @@ struct DiskIdentity {
     // number alone never proves a disk; another one, where no mark says
     // more, is another disk.
     DiskAnswer judge(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const;
+    // judge() as a record kept on the file system of device `recordDevice`
+    // reads it (0: a record kept nowhere in particular). A disk that
+    // nothing tells from a byte copy of it is the record's own where the
+    // record lies on it: a copy holds the record as it was when the copy
+    // was made, so the record speaks of whichever of the two it lies on,
+    // and the disk itself keeps a record of its own.
+    DiskAnswer judgeFromRecordOn(quint64 recordDevice, quint64 deviceNow, const FileSystemQuery& fileSystemNow) const;
     // Proved only for the disk itself (Same): what concludes from an
     // item's absence (gone, or back in place without this program's own
     // evidence) needs it.

@@ -757,24 +757,14 @@ private:
     using Items = std::unordered_multimap<quint64, std::pair<platform::FileStat, std::string>>;
 
     // Whether what lies at the intent's place (`st`) tells where the item
-    // went: on the item's own disk; or on a disk nothing tells from a byte
-    // copy of it, where the journal was read from that very file system. A
-    // copy holds the journal as it was when the copy was made, so what the
-    // copy shows is what its own journal is about, and the disk itself
-    // keeps a journal of its own.
+    // went: on the item's own disk, as the journal read from `journalDevice_`
+    // judges it.
     bool tellsItsOwnHistory(const KZPersistentUndoRecord& intent, const platform::FileStat& st,
                             const platform::FileSystemQuery& fileSystemNow) const
     {
-        switch (diskOfIntent(intent).judge(quint64(st.device), fileSystemNow)) {
-        case platform::DiskAnswer::Same:
-            return true;
-        case platform::DiskAnswer::SameOrCopy:
-            return quint64(st.device) == journalDevice_;
-        default:
-            return false;
-        }
+        return diskOfIntent(intent).judgeFromRecordOn(journalDevice_, quint64(st.device), fileSystemNow)
+            == platform::DiskAnswer::Same;
     }
-
 
     const Items& itemsOf(const fs::path& trash)
     {

@@ -74,27 +74,21 @@ enum class Unresolved {
 
 // Whether the Trash the item was put in is there, on the disk it was put
 // in: another disk given the old device number holds a Trash of its own,
-// and a byte copy of the disk holds a copy of the Trash.
-platform::DiskAnswer trashDiskOf(const platform::BookmarkTarget& target)
+// and a byte copy of the disk holds a copy of the Trash. As the undo file on
+// `recordDevice` reads it (see DiskIdentity::judgeFromRecordOn); the
+// Trash's device in `trashDevice`.
+platform::DiskAnswer trashDiskOf(const platform::BookmarkTarget& target, quint64 recordDevice = 0,
+                                 quint64* trashDevice = nullptr)
 {
     const auto trash = platform::trashOfTrashedItem(target.path);
     const fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
     const auto st = platform::statPath(folder, false);
     if (!st || !st->isDir())
         return platform::DiskAnswer::Different;
-    return target.identity.disk().judge(quint64(st->device), platform::fileSystemQueryOf(folder));
-}
-
-// Whether the file that keeps a record (on device `recordDevice`) lies on
-// the very file system as the Trash the record's item went to. A byte copy
-// of that disk holds the file as it was when the copy was made: a record in
-// it speaks of the copy alone, and the disk itself keeps a file of its own.
-bool liesWithItsTrash(const platform::BookmarkTarget& target, quint64 recordDevice)
-{
-    const auto trash = platform::trashOfTrashedItem(target.path);
-    const fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
-    const auto st = platform::statPath(folder, false);
-    return st && recordDevice != 0 && quint64(st->device) == recordDevice;
+    if (trashDevice)
+        *trashDevice = quint64(st->device);
+    return target.identity.disk().judgeFromRecordOn(recordDevice, quint64(st->device),
+                                                    platform::fileSystemQueryOf(folder));
 }
 
 // The device of the file system that holds `file`; 0 when it cannot be told.
@@ -123,18 +117,14 @@ bool restoreLeftItsInfo(const KZUndoFile::Entry& entry, const platform::Bookmark
 // shared by a used byte copy of the disk, a backup copy, another disk:
 // they prove nothing here. Back needs the .trashinfo a killed Restore left,
 // or the disk proved and the item proved by more than size and date; gone
-// needs the disk proved and a free Trash name. A record kept on the very
-// file system of the item's Trash (`recordDevice`) speaks of that disk
-// alone, whichever it is (see liesWithItsTrash): there the disk counts as
-// proved.
+// needs the disk proved and a free Trash name. Each disk as the undo file on
+// `recordDevice` reads it (see DiskIdentity::judgeFromRecordOn).
 Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
                              quint64 recordDevice)
 {
     if (!target)
         return Unresolved::Gone;
-    platform::DiskAnswer trashDisk = trashDiskOf(*target);
-    if (trashDisk == platform::DiskAnswer::SameOrCopy && liesWithItsTrash(*target, recordDevice))
-        trashDisk = platform::DiskAnswer::Same;
+    const platform::DiskAnswer trashDisk = trashDiskOf(*target, recordDevice);
     // Which of the two holds the item is not known: nothing is concluded
     // from either.
     if (trashDisk == platform::DiskAnswer::Twin)
@@ -142,13 +132,11 @@ Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional
     const bool nameFree = isFreeName(target->path);
     if (const auto st = platform::statPath(entry.oldPosition, false); st && trashDisk != platform::DiskAnswer::Different) {
         const auto generation = platform::folderGenerationQueryOf(entry.oldPosition);
-        platform::Proof placeDisk
-            = target->identity.disk().proveSameDisk(quint64(st->device), platform::fileSystemQueryOf(entry.oldPosition));
-        if (placeDisk == platform::Proof::NotProved && trashDisk == platform::DiskAnswer::Same
-            && quint64(st->device) == recordDevice
-            && target->identity.disk().proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(entry.oldPosition))
-                   == platform::Proof::Proved)
-            placeDisk = platform::Proof::Proved;
+        const platform::DiskAnswer place = target->identity.disk().judgeFromRecordOn(
+            recordDevice, quint64(st->device), platform::fileSystemQueryOf(entry.oldPosition));
+        const platform::Proof placeDisk = place == platform::DiskAnswer::Same        ? platform::Proof::Proved
+                                          : place == platform::DiskAnswer::Different ? platform::Proof::Different
+                                                                                     : platform::Proof::NotProved;
         const platform::Proof item = target->identity.proveOnItsDisk(*st, generation);
         if (placeDisk != platform::Proof::Different && item != platform::Proof::Different) {
             if (nameFree && item == platform::Proof::Proved && restoreLeftItsInfo(entry, *target))
@@ -255,19 +243,14 @@ const std::set<fs::path>& placesInTrashOf(const fs::path& trashedItem, TrashedPl
 
 // A record kept for the disk itself, after its item went back from a disk
 // that may have been a copy, has done its work once that disk is proved
-// (not only one like it; or the record lies on that very file system, see
-// liesWithItsTrash) and holds the item in its Trash neither at its name nor,
-// as far as this program can tell, under another: no bookmark finds it
-// there, and no .trashinfo there names its old place. `recordDevice`: the
-// device of the undo file that keeps the record.
+// (not only one like it), as the undo file on `recordDevice` reads it, and
+// holds the item in its Trash neither at its name nor, as far as this
+// program can tell, under another: no bookmark finds it there, and no
+// .trashinfo there names its old place.
 bool isProvedDone(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
                   TrashedPlaces* known, quint64 recordDevice)
 {
-    if (!target || !isFreeName(target->path))
-        return false;
-    const platform::DiskAnswer disk = trashDiskOf(*target);
-    if (disk != platform::DiskAnswer::Same
-        && !(disk == platform::DiskAnswer::SameOrCopy && liesWithItsTrash(*target, recordDevice)))
+    if (!target || trashDiskOf(*target, recordDevice) != platform::DiskAnswer::Same || !isFreeName(target->path))
         return false;
     if (const auto resolved = platform::resolveBookmark(entry.currPosition);
         resolved && platform::isInTrash(resolved->path))
@@ -1805,7 +1788,9 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     item.setOldFolderDisk(*disk);
             // A Trash on a disk that nothing tells from a copy of its own: the
             // disk itself may hold the item in its Trash still.
-            const bool fromPossibleCopy = target && trashDiskOf(*target) == platform::DiskAnswer::SameOrCopy;
+            quint64 trashDevice = 0;
+            const bool fromPossibleCopy
+                = target && trashDiskOf(*target, 0, &trashDevice) == platform::DiskAnswer::SameOrCopy;
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 if (identity)
@@ -1820,7 +1805,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     // Kept for the disk itself, unless this file lies on
                     // the disk (or its copy) itself: the disk's own file
                     // lists the item there.
-                    if (!liesWithItsTrash(*target, recordDevice)) {
+                    if (trashDevice != recordDevice) {
                         KZUndoFile::Entry kept = entry;
                         kept.raw.insert(QString::fromLatin1(kPutBackOnPossibleCopyKey), true);
                         keep.push_back(std::move(kept));

@@ -602,7 +602,7 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
 
         // fusefat naming the device: an unnamed device whose mount names
         // the block device, asked of udev as well.
-        ASSERT_TRUE(kztest::unmountFuse(at)) << std::strerror(errno);
+        ASSERT_EQ(kztest::unplugMount(at), 0) << std::strerror(errno);
         const fs::path vfat = d / "vfat.img";
         ASSERT_TRUE(kztest::detachLoopDevice(device, image));
         if (kztest::shell("truncate -s 4M " + vfat.native()) && kztest::shell("mkfs.vfat -i 2222BBBB " + vfat.native())
@@ -619,7 +619,7 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
                     EXPECT_FALSE(identityUnder(withUdev(false, true)));
                 }
             }));
-            kztest::unmountFuse(at);
+            kztest::unplugMount(at);
 
             // FUSE over an image the user owns: the user reads it.
             ASSERT_EQ(::chown(vfat.c_str(), 65534, 65534), 0);
@@ -632,7 +632,7 @@ TEST(DiskDecision, AStickIsKnownToItsUserAsToRoot)
                 ::umount2(at.c_str(), 0);
             }
         } else {
-            kztest::unmountFuse(at);
+            kztest::unplugMount(at);
             std::fprintf(stderr, "fusefat on a device is not available here: that part is left out\n");
         }
         kztest::detachLoopDevice(device, vfat);
@@ -724,7 +724,7 @@ TEST(DiskDecision, AStoppedFuseDaemonHoldsNoListOfDisks)
         const auto [itself, another] = answer.get();
         EXPECT_FALSE(itself) << "the disk asked about is never its own twin";
         EXPECT_TRUE(another) << "the FUSE disk's identity was read from its device";
-        kztest::unmountFuse(at);
+        kztest::unplugMount(at);
         kztest::detachLoopDevice(device, image);
     });
     if (outcome == kztest::Isolated::Unavailable)

@@ -29,16 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A kernel without lasting mount IDs, for as long as the object lives.
-struct BeforeLastingMountIds {
-    BeforeLastingMountIds()
-    {
-        platform::KernelConditions conditions = kztest::runKernelConditions();
-        conditions.uniqueMountIds = false;
-        platform::setKernelConditions(conditions);
-    }
-    ~BeforeLastingMountIds() { platform::setKernelConditions(kztest::runKernelConditions()); }
-};
+using kztest::BeforeLastingMountIds;
 
 std::optional<quint64> markOf(const fs::path& item)
 {

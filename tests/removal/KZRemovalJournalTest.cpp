@@ -192,23 +192,18 @@ TEST(KZRemovalJournal, AKilledRemovalLeavesRestoreExactlyWhatMoved)
 
 namespace {
 
-// As on a kernel before 6.8 for the rest of the case, and for a fresh
-// process it starts with `fresh()`'s setting: a disk without an identity of
-// its own is then, to another process, only "the disk or a copy".
-struct BeforeUniqueMountIds {
-    BeforeUniqueMountIds()
-    {
-        platform::KernelConditions conditions = kztest::runKernelConditions();
-        conditions.uniqueMountIds = false;
-        platform::setKernelConditions(conditions);
-    }
-    ~BeforeUniqueMountIds() { platform::setKernelConditions(kztest::runKernelConditions()); }
-    static std::string fresh()
-    {
-        const char* run = std::getenv("MARAVEX_TEST_KERNEL");
-        return std::string("MARAVEX_TEST_KERNEL=") + (run && *run ? std::string(run) + "," : "") + "no-unique-mount-id";
-    }
-};
+// Runs the case `name` of this file in a fresh process, on the items in
+// `folder`, as on a kernel before 6.8 there too (as kztest::
+// BeforeLastingMountIds makes it here): a disk without an identity of its
+// own is then, to the other process, only "the disk or a copy".
+kztest::Isolated inAnotherProcessBeforeLastingMountIds(const char* name, const fs::path& folder)
+{
+    const char* run = std::getenv("MARAVEX_TEST_KERNEL");
+    return kztest::runTestInFreshProcess(
+        std::string("KZRemovalJournalInFreshProcess.") + name, false,
+        {std::string(kKilledFolderVar) + "=" + folder.native(),
+         std::string("MARAVEX_TEST_KERNEL=") + (run && *run ? std::string(run) + "," : "") + "no-unique-mount-id"});
+}
 
 } // namespace
 
@@ -248,10 +243,8 @@ TEST(KZRemovalJournal, OnADiskThatMayBeACopyItsOwnJournalTellsWhatNeverMoved)
     emptyTrash();
     kztest::TempDir d;
     const fs::path item = d.write("src/x.txt", "X");
-    BeforeUniqueMountIds before;
-    ASSERT_EQ(kztest::runTestInFreshProcess("KZRemovalJournalInFreshProcess.DISABLED_ARemovalDiesBeforeItsMove", false,
-                                            {std::string(kKilledFolderVar) + "=" + (d / "src").native(),
-                                             BeforeUniqueMountIds::fresh()}),
+    kztest::BeforeLastingMountIds before;
+    ASSERT_EQ(inAnotherProcessBeforeLastingMountIds("DISABLED_ARemovalDiesBeforeItsMove", d / "src"),
               kztest::Isolated::Passed);
     ASSERT_EQ(KZRemovalJournal::list(homeTrash()).size(), 1u);
     ASSERT_TRUE(fs::exists(homeTrash() / "info/x.txt.trashinfo"));
@@ -281,10 +274,8 @@ TEST(KZRemovalJournal, ARestoreFromAnUndoFileOnTheItemsOwnDiskKeepsNoRecordForAn
     emptyTrash();
     kztest::TempDir d;
     const fs::path item = d.write("src/x.txt", "X");
-    BeforeUniqueMountIds before;
-    ASSERT_EQ(kztest::runTestInFreshProcess("KZRemovalJournalInFreshProcess.DISABLED_ARemovalTrashesAnItem", false,
-                                            {std::string(kKilledFolderVar) + "=" + (d / "src").native(),
-                                             BeforeUniqueMountIds::fresh()}),
+    kztest::BeforeLastingMountIds before;
+    ASSERT_EQ(inAnotherProcessBeforeLastingMountIds("DISABLED_ARemovalTrashesAnItem", d / "src"),
               kztest::Isolated::Passed);
     ASSERT_FALSE(fs::exists(item));
     const auto files = KZUndoFile::list(homeTrash());
@@ -315,10 +306,8 @@ TEST(KZRemovalJournal, AnItemEmptiedFromTheTrashOfTheUndoFilesOwnDiskIsGone)
     emptyTrash();
     kztest::TempDir d;
     d.write("src/x.txt", "X");
-    BeforeUniqueMountIds before;
-    ASSERT_EQ(kztest::runTestInFreshProcess("KZRemovalJournalInFreshProcess.DISABLED_ARemovalTrashesAnItem", false,
-                                            {std::string(kKilledFolderVar) + "=" + (d / "src").native(),
-                                             BeforeUniqueMountIds::fresh()}),
+    kztest::BeforeLastingMountIds before;
+    ASSERT_EQ(inAnotherProcessBeforeLastingMountIds("DISABLED_ARemovalTrashesAnItem", d / "src"),
               kztest::Isolated::Passed);
     ASSERT_TRUE(fs::remove(homeTrash() / "files/x.txt"));
     ASSERT_TRUE(fs::remove(homeTrash() / "info/x.txt.trashinfo"));

@@ -182,10 +182,8 @@ struct ModelDisks {
     // device may go only after that.
     bool unmountHere() const
     {
-        if (onFuse(kind))
-            return kztest::unmountFuse(at);
         kztest::syncDisk(at);
-        return ::umount2(at.c_str(), 0) == 0;
+        return kztest::unplugMount(at) == 0;
     }
     // The unplugged disk's image moved into a folder of its own disk.
     bool moveImage(int n)

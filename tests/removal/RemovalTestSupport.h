@@ -282,19 +282,7 @@ inline bool passesAsUser(uid_t uid, const fs::path& dataHome, const std::functio
 inline int unplug(const fs::path& at)
 {
     KZFoundItemFactsQueue().waitUntilAllOperationsAreFinished();
-    // A FUSE driver's daemon writes out what it still holds as it ends: the
-    // unplug is over, and the device may go, once it has.
-    const pid_t daemon = kztest::fusedetail::daemonServing(at);
-    int unmounted = -1;
-    for (int attempt = 0; attempt < 100 && unmounted != 0; ++attempt)
-        if ((unmounted = ::umount2(at.c_str(), 0)) != 0 && errno == EBUSY)
-            ::usleep(20 * 1000);
-    if (unmounted == 0 && daemon > 0
-        && !kztest::fusedetail::awaitEnd(daemon, std::chrono::seconds(kztest::kFuseToolSeconds))) {
-        errno = EBUSY;
-        return -1;
-    }
-    return unmounted;
+    return kztest::unplugMount(at);
 }
 
 // The undos kept because they could not act yet, apart from those kept for

@@ -139,17 +139,23 @@ inline bool awaitEnd(pid_t pid, std::chrono::milliseconds bound)
 
 } // namespace fusedetail
 
-// Unmounts the FUSE mount at `at` as a user unplugs the stick, and waits
-// for the daemon that served it to end: the daemon writes out what it still
+// Unmounts what is mounted at `at` as a user unplugs its disk; 0, or -1
+// with errno. A mount that stays busy a moment is tried again. The FUSE
+// daemon that served it, if any, is waited for: it writes out what it still
 // holds as it ends, so its loop device let go any sooner takes those writes
-// with it. False when the mount stays or the daemon does not end.
-inline bool unmountFuse(const std::filesystem::path& at)
+// with it (EBUSY when it does not end).
+inline int unplugMount(const std::filesystem::path& at)
 {
     const pid_t daemon = fusedetail::daemonServing(at);
-    syncDisk(at);
-    if (::umount2(at.c_str(), 0) != 0)
-        return false;
-    return daemon <= 0 || fusedetail::awaitEnd(daemon, std::chrono::seconds(kFuseToolSeconds));
+    int unmounted = -1;
+    for (int attempt = 0; attempt < 100 && unmounted != 0; ++attempt)
+        if ((unmounted = ::umount2(at.c_str(), 0)) != 0 && errno == EBUSY)
+            ::usleep(20 * 1000);
+    if (unmounted == 0 && daemon > 0 && !fusedetail::awaitEnd(daemon, std::chrono::seconds(kFuseToolSeconds))) {
+        errno = EBUSY;
+        return -1;
+    }
+    return unmounted;
 }
 
 // A stick of `kind` made afresh in `folder` (its image stick.img, mounted at

@@ -98,8 +98,14 @@ inline std::vector<std::string> loopDevicesAttachedUnder(const std::string& fold
     return found;
 }
 
-// Whether loop `device` is attached to the file `image` (by its device and
-// inode, whatever path named it).
+// Whether the loop status `info` names the file `st`, by its device and
+// inode, whatever path named it.
+inline bool namesFile(const loop_info64& info, const struct stat& st)
+{
+    return info.lo_device == st.st_dev && info.lo_inode == st.st_ino;
+}
+
+// Whether loop `device` is attached to the file `image`.
 inline bool isAttachedTo(const std::string& device, const std::string& image)
 {
     struct stat st {};
@@ -111,7 +117,7 @@ inline bool isAttachedTo(const std::string& device, const std::string& image)
     loop_info64 info{};
     const bool attached = ::ioctl(fd, LOOP_GET_STATUS64, &info) == 0;
     ::close(fd);
-    return attached && info.lo_device == st.st_dev && info.lo_inode == st.st_ino;
+    return attached && namesFile(info, st);
 }
 
 // Lets loop `device` go while it is attached to `image`, never once
@@ -119,10 +125,10 @@ inline bool isAttachedTo(const std::string& device, const std::string& image)
 // its last user went, where it was marked so) hands its number to the next
 // case that asks, and a case that lets a number go twice, or late, would
 // take that case's disk from under it. Without `image` (a number read from
-// the kernel a moment ago), whatever the device holds now is let go. Right
-// after an unmount the kernel or udev may still hold the device for a
-// moment: tried again for up to five seconds, while the same file is behind
-// it. True when the device holds none of it any more.
+// the kernel a moment ago), whatever the device holds now is let go. A
+// device still held (a mount, a FUSE daemon) goes once its last user lets
+// go. A refusal is tried again for up to five seconds, while the same file
+// is behind it. True when the device holds none of it any more.
 inline bool detachLoopDevice(const std::string& device, const std::string& image = {})
 {
     struct stat expected {};
@@ -131,25 +137,24 @@ inline bool detachLoopDevice(const std::string& device, const std::string& image
     const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT || errno == ENXIO;
-    loop_info64 first{};
-    if (::ioctl(fd, LOOP_GET_STATUS64, &first) != 0
-        || (!image.empty() && (first.lo_device != expected.st_dev || first.lo_inode != expected.st_ino))) {
-        const bool notOurs = errno == ENXIO || !image.empty();
-        ::close(fd);
-        return notOurs;
-    }
     bool done = false;
-    for (int attempt = 0; attempt < 50 && !done; ++attempt) {
-        loop_info64 now{};
-        if (::ioctl(fd, LOOP_GET_STATUS64, &now) != 0 || now.lo_device != first.lo_device
-            || now.lo_inode != first.lo_inode) {
-            done = true; // gone, or another's now
-            break;
-        }
-        if (::ioctl(fd, LOOP_CLR_FD, 0) == 0)
-            done = true;
-        else
+    loop_info64 first{};
+    if (::ioctl(fd, LOOP_GET_STATUS64, &first) != 0) {
+        done = errno == ENXIO; // attached to nothing
+    } else if (!image.empty() && !namesFile(first, expected)) {
+        done = true; // another case's now
+    } else {
+        for (int attempt = 0; attempt < 50 && !done; ++attempt) {
+            if (::ioctl(fd, LOOP_CLR_FD, 0) == 0 || errno == ENXIO) {
+                done = true;
+                break;
+            }
             ::usleep(100000);
+            loop_info64 now{};
+            if (::ioctl(fd, LOOP_GET_STATUS64, &now) != 0 || now.lo_device != first.lo_device
+                || now.lo_inode != first.lo_inode)
+                done = true; // gone, or another's now
+        }
     }
     ::close(fd);
     return done;

@@ -20,4 +20,18 @@ void startWithRunKernelConditions();
 // there reads it (unless the run was given a namespace of its own).
 void followMountNamespace();
 
+// A kernel without lasting mount IDs (one before 6.8), for as long as the
+// object lives; the run's conditions again after it.
+struct BeforeLastingMountIds {
+    BeforeLastingMountIds()
+    {
+        platform::KernelConditions conditions = runKernelConditions();
+        conditions.uniqueMountIds = false;
+        platform::setKernelConditions(conditions);
+    }
+    ~BeforeLastingMountIds() { platform::setKernelConditions(runKernelConditions()); }
+    BeforeLastingMountIds(const BeforeLastingMountIds&) = delete;
+    BeforeLastingMountIds& operator=(const BeforeLastingMountIds&) = delete;
+};
+
 } // namespace kztest
