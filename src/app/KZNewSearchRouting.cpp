@@ -227,13 +227,26 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
         if (!mayOpenSaved(file))
             return;
         const double waited = host_.now() - start_;
-        if (waited < kSavedResultDelay) {
+        if (waited < kSavedResultDelay && !settling_) {
             // Right after launch the search window is still settling; the
-            // opening waits until it has.
+            // opening waits until it has. It is under way from now: folders
+            // handed over meanwhile are held for its end, as during any
+            // opening, rather than landing in a search window it replaces.
+            settling_ = file;
             host_.runAfter(kSavedResultDelay, [this, alive = alive_, file] {
-                if (*alive)
-                    openSavedFile(file);
+                if (!*alive)
+                    return;
+                settling_.reset();
+                openSavedFile(file);
+                // An opening that did not begin (a removal began meanwhile)
+                // holds nothing back: its folders go on as after its end.
+                if (!openingIsUnderWay() && waitsForFront_ && !foldersToAdd_.empty()) {
+                    isSearchAgain_ = std::exchange(heldKeepSources_, true);
+                    frontChangedSoon();
+                }
             });
+        } else if (settling_ == file) {
+            // Handed over again while it waits: it opens once.
         } else {
             openSavedFile(file);
         }
@@ -415,7 +428,9 @@ bool KZNewSearchRouting::mayOpenSaved(const fs::path& file)
 
 bool KZNewSearchRouting::anotherOpeningComes(const fs::path& file) const
 {
-    return (consentFor_ && *consentFor_ != file) || (openingIsUnderWay() && openURL_ != file);
+    if (settling_ && *settling_ != file)
+        return true;
+    return (consentFor_ && *consentFor_ != file) || (openingIsUnderWay() && openURL_ != file && settling_ != file);
 }
 
 void KZNewSearchRouting::readyToStartToOpenFile()

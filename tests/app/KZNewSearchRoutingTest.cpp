@@ -510,6 +510,77 @@ TEST(KZNewSearchRouting, SavedResults)
     }
 }
 
+// A saved result named at launch waits for the search window to settle
+// before it opens; it is under way from its hand-over. Folders handed over
+// during that wait go nowhere until it has opened, then ask of its result
+// and join its sources. Handed over again, it opens once; another saved
+// result waits for it and then asks of its result.
+TEST(KZNewSearchRouting, HandOversDuringTheLaunchWaitOfASavedResultWaitForItsOpening)
+{
+    struct Case {
+        const char* name;
+        std::vector<fs::path> during;
+        Log after;
+        int questions;
+    } const cases[] = {
+        // The progress window asks "Start a new search?" on the way back.
+        {"a folder", {"/a"}, {"result", "progress", "add"}, 0},
+        {"the same saved result", {"/r.maravex"}, {}, 0},
+        {"another saved result", {"/s.maravex"}, {"result", "progress", "search", "open /s.maravex"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWindows windows;
+        windows.folders = {"/a"};
+        KZNewSearchRouting routing(windows, windows.clock - 1);
+        routing.openFiles({"/r.maravex"});
+        EXPECT_TRUE(routing.isOpening());
+        windows.clock += 2;
+        routing.openFiles(c.during);
+        routing.frontChanged();
+        EXPECT_TRUE(windows.log.empty()) << "nothing moves before the opening";
+        EXPECT_EQ(windows.sources, std::vector<fs::path>{"/old"});
+        ASSERT_EQ(windows.later.size(), 1u);
+        std::exchange(windows.later, {}).front().second();
+        EXPECT_EQ(windows.log, (Log{"search", "open /r.maravex"}));
+        EXPECT_FALSE(routing.isOpening());
+        EXPECT_EQ(windows.questions, 0);
+
+        // Once the end has been acted on, over the reopened result.
+        windows.log.clear();
+        windows.front_ = Front::Result;
+        windows.sources = {"/saved"};
+        for (int turn = 0; turn < 2 && !windows.later.empty(); ++turn)
+            std::exchange(windows.later, {}).front().second();
+        EXPECT_EQ(windows.log, c.after);
+        EXPECT_EQ(windows.questions, c.questions);
+        if (c.during.front() == "/a") {
+            EXPECT_EQ(windows.sources, (std::vector<fs::path>{"/saved", "/a"}));
+        }
+        EXPECT_FALSE(routing.waitsForFront() || routing.isOpening() || routing.waitsForReady());
+    }
+}
+
+// A removal begun during the launch wait refuses the saved result, and the
+// folders held for it go on as a hand-over now would.
+TEST(KZNewSearchRouting, ASavedResultRefusedAfterTheLaunchWaitHoldsNothing)
+{
+    FakeWindows windows;
+    windows.folders = {"/a"};
+    KZNewSearchRouting routing(windows, windows.clock - 1);
+    routing.openFiles({"/r.maravex"});
+    routing.openFiles({"/a"});
+    windows.removalUnderWay = true;
+    std::exchange(windows.later, {}).front().second();
+    EXPECT_EQ(windows.refusals, (std::vector<std::vector<fs::path>>{{"/r.maravex"}}));
+    windows.removalUnderWay = false;
+    ASSERT_EQ(windows.later.size(), 1u);
+    std::exchange(windows.later, {}).front().second();
+    EXPECT_EQ(windows.log, (Log{"add"}));
+    EXPECT_EQ(windows.sources, (std::vector<fs::path>{"/old", "/a"}));
+    EXPECT_FALSE(routing.waitsForFront() || routing.isOpening());
+}
+
 // What was read of a saved result to ask about it goes once the user keeps
 // the result on screen; one that opens keeps it for the opening.
 TEST(KZNewSearchRouting, ADeclinedSavedResultIsLetGo)

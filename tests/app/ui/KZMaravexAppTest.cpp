@@ -567,6 +567,38 @@ TEST_F(KZMaravexAppTest, ASavedResultHandedByALaterStartOpensInTheResultWindow)
     EXPECT_EQ(app->windowCntrl()->searchView()->sourcesCntrl().sources().front()->path(), dir / "tree");
 }
 
+// `maravex RESULT.maravex`, then, while the saved result waits for the
+// search window to settle, `maravex FOLDER`: the folder is held until the
+// result has opened, then asks of it as over any result and joins its
+// sources, rather than landing in the search window the opening replaces.
+TEST_F(KZMaravexAppTest, AFolderHandedOverWhileASavedResultNamedAtStartWaitsForItsOpening)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    const fs::path file = savedResultOfATree();
+    const fs::path more = dir.mkdir("more");
+    platform::OpenedFiles running(dir / "maravex.socket");
+    ASSERT_EQ(running.start({file}), platform::OpenedFiles::Role::Primary);
+    launch();
+    running.setHandler([this](const std::vector<fs::path>& paths) { app->openFiles(paths); });
+    app->openFiles({file}); // as main() hands its arguments over
+    ASSERT_EQ(handOver({more}), platform::OpenedFiles::Role::HandedOver);
+    settle();
+    clock->advance(2.0);
+    settle();
+    EXPECT_TRUE(sourcePaths().empty()) << sourcePaths().size() << " sources before the opening";
+    EXPECT_EQ(app->resultWindowCntrl(), nullptr);
+    EXPECT_TRUE(presenter->questions.isEmpty());
+
+    clock->advance(3.0);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return sourcePaths() == std::vector<fs::path>{dir / "tree", more}; }, std::chrono::seconds(30)))
+        << sourcePaths().size() << " sources, questions: " << presenter->questions.join(u'|').toStdString();
+    EXPECT_EQ(presenter->questions,
+              QStringList{platform::localizedString(QStringLiteral("search_again"))});
+    EXPECT_TRUE(kztest::processEventsUntil([&] { return searchWindowShown(); }));
+    EXPECT_FALSE(app->routing().waitsForFront() || app->routing().isOpening() || app->routing().waitsForReady());
+}
+
 // A new user's first start with a saved result named: the Welcome comes
 // first, and the result opens once Start Using has closed it, long after the
 // launch's wait, as a later start's hand-over opens it.
