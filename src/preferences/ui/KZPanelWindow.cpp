@@ -128,11 +128,16 @@ void KZPanelWindow::keyPressEvent(QKeyEvent* event)
     // its own.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // Only this window's own buttons: a dialog it parents (the unsent
+        // mail shown by the very Return that reaches here) has its own.
+        const auto ownButton = [this](QPushButton* button) {
+            return button && button->window() == this && button->isVisible() && button->isEnabled();
+        };
         auto* target = qobject_cast<QPushButton*>(focusWidget());
-        if (!target || !isAncestorOf(target) || !target->isVisible() || !target->isEnabled()) {
+        if (!ownButton(target)) {
             target = nullptr;
             for (QPushButton* button : findChildren<QPushButton*>())
-                if (button->isDefault() && button->isVisible() && button->isEnabled())
+                if (button->isDefault() && ownButton(button))
                     target = button;
         }
         if (target) {

@@ -100,14 +100,18 @@ void KZSubscribe::buildLayout()
 
     subscribeBtn_ = new QPushButton(text("newsletter_subscribe"), gradientBackView_);
     subscribeBtn_->setObjectName(QStringLiteral("subscribeBtn"));
+    // The default for good: outside a dialog, an auto-default button that
+    // loses the focus stops being the default, and Return in the fields
+    // would then press nothing.
+    subscribeBtn_->setAutoDefault(false);
     subscribeBtn_->setDefault(true);
-    subscribeBtn_->setAutoDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(subscribeBtn_);
     column->addLayout(buttons);
+    // Return in either field reaches the window, which presses this default
+    // button: one road, so that one Return subscribes once.
     connect(subscribeBtn_, &QPushButton::clicked, this, &KZSubscribe::subscribeAction);
-    connect(emailFld_, &QLineEdit::returnPressed, this, &KZSubscribe::subscribeAction);
 }
 
 void KZSubscribe::setEmailColour(const QColor& colour)

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
+#include <QFontMetricsF>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,8 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -61,6 +64,19 @@ KZUnsentMailDialog::KZUnsentMailDialog(const KZUnsentMail& mail, QWidget* parent
     text_->setReadOnly(true);
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text_->setMinimumHeight(fontMetrics().lineSpacing() * 6);
+    // A tab (the newsletter request's, between name and address) reaches
+    // the next tab stop, which may lie a hair past the text before it: the
+    // two would read as one word. The stops go past the widest text before
+    // a line's first tab, so that each such tab shows as a gap.
+    const QFontMetricsF metrics(text_->document()->defaultFont());
+    qreal widest = -1;
+    for (const QString& line : mail.body.split(QLatin1Char('\n'))) {
+        if (const qsizetype tab = line.indexOf(QLatin1Char('\t')); tab >= 0)
+            widest = std::max(widest, metrics.horizontalAdvance(line.left(tab)));
+    }
+    if (widest >= 0)
+        text_->setTabStopDistance(
+            std::max(text_->tabStopDistance(), widest + metrics.horizontalAdvance(QStringLiteral("    "))));
     // The fields hold only what was given; the buttons copy it whole, not
     // a selection.
     copyAddress_ = copyButtonFor(this, [this] { return address_->text(); });

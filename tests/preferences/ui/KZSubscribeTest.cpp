@@ -11,6 +11,7 @@
 #include "services/KZErrorDelegate.h"
 #include "settings/KZNotificationNames.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -137,6 +139,68 @@ TEST_F(KZSubscribeTest, WithoutAMailProgramTheUserIsToldAndTheWindowStays)
     EXPECT_EQ(presenter->shown(), 0u);
     EXPECT_FALSE(cntrl->window()->isVisible());
     EXPECT_EQ(closings, 1);
+}
+
+// Every road to Subscribe, without a mail program, ends as a click does: one
+// request, and the message to send by hand in front. A Return from a field
+// reaches the window, which presses Subscribe; the dialog that Return opens
+// is not the window's, and its Close button is not pressed by it.
+TEST_F(KZSubscribeTest, EveryRoadToSubscribeWithoutAMailProgramShowsTheMessageOnce)
+{
+    KZSetURLOpener([this](const QUrl& url) {
+        opened.push_back(url);
+        return false;
+    });
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(cntrl->window(), kztest::kPatienceMs));
+    cntrl->nameFld()->setText(QStringLiteral("Ann Example"));
+    cntrl->emailFld()->setText(QStringLiteral("ann@example.org"));
+    struct Road {
+        const char* name;
+        std::function<void()> take;
+    } const roads[] = {
+        {"click", [&] { QTest::mouseClick(cntrl->subscribeBtn(), Qt::LeftButton); }},
+        {"Space on Subscribe",
+         [&] {
+             cntrl->subscribeBtn()->setFocus();
+             QTest::keyClick(cntrl->subscribeBtn(), Qt::Key_Space);
+         }},
+        {"Return on Subscribe",
+         [&] {
+             cntrl->subscribeBtn()->setFocus();
+             QTest::keyClick(cntrl->subscribeBtn(), Qt::Key_Return);
+         }},
+        {"Return in the address",
+         [&] {
+             cntrl->emailFld()->setFocus();
+             QTest::keyClick(cntrl->emailFld(), Qt::Key_Return);
+         }},
+        {"Enter in the address",
+         [&] {
+             cntrl->emailFld()->setFocus();
+             QTest::keyClick(cntrl->emailFld(), Qt::Key_Enter, Qt::KeypadModifier);
+         }},
+        {"Return in the name (the default button)",
+         [&] {
+             cntrl->nameFld()->setFocus();
+             QTest::keyClick(cntrl->nameFld(), Qt::Key_Return);
+         }},
+    };
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.name);
+        opened.clear();
+        road.take();
+        QApplication::processEvents();
+        EXPECT_EQ(opened.size(), 1u);
+        QList<KZUnsentMailDialog*> shown;
+        for (KZUnsentMailDialog* dialog : cntrl->window()->findChildren<KZUnsentMailDialog*>())
+            if (dialog->isVisible())
+                shown << dialog;
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_EQ(shown.first()->addressField()->text(), KZNewsletterAddress());
+        EXPECT_TRUE(cntrl->window()->isVisible());
+        EXPECT_EQ(closings, 0);
+        delete shown.first();
+    }
 }
 
 } // namespace

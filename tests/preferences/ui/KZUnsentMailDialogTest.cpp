@@ -11,6 +11,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QFontMetricsF>
 
 #include <gtest/gtest.h>
 
@@ -91,6 +94,36 @@ TEST(KZUnsentMailDialog, OnlyAMessageNoMailProgramTookIsShown)
     EXPECT_FALSE(dialog->copyButton(KZUnsentMailDialog::Part::Address)->isEnabled());
     EXPECT_EQ(dialog->subjectField()->text(), QStringLiteral("Maravex"));
     EXPECT_EQ(dialog->textField()->toPlainText(), QStringLiteral("Maravex finds duplicate files\n100% +safe"));
+}
+
+// The tab between a name and an address shows as a gap, however near the
+// name ends to a tab stop: "Ann Example" ends a hair before the default one.
+TEST(KZUnsentMailDialog, ATabShowsAsAGapWhateverTheTextBeforeIt)
+{
+    const QString bodies[] = {
+        QStringLiteral("Ann Example\tann@example.org"),
+        QStringLiteral("A\ta@example.org"),
+        QStringLiteral("\tnobody@example.org"),
+        QStringLiteral("Bartholomew Longname-Example\tbart@example.org"),
+        QStringLiteral("Ann Example\tann@example.org\nBo\tbo@example.org"),
+    };
+    for (const QString& body : bodies) {
+        SCOPED_TRACE(body.toStdString());
+        KZUnsentMail mail;
+        mail.body = body;
+        KZUnsentMailDialog dialog(mail);
+        dialog.show();
+        QApplication::processEvents();
+        EXPECT_EQ(dialog.textField()->toPlainText(), body) << "shown as it is sent";
+        const qreal space = QFontMetricsF(dialog.textField()->document()->defaultFont()).horizontalAdvance(u' ');
+        for (QTextBlock block = dialog.textField()->document()->firstBlock(); block.isValid(); block = block.next()) {
+            const qsizetype tab = block.text().indexOf(u'\t');
+            ASSERT_GE(tab, 0);
+            const QTextLine line = block.layout()->lineForTextPosition(int(tab));
+            ASSERT_TRUE(line.isValid());
+            EXPECT_GE(line.cursorToX(int(tab) + 1) - line.cursorToX(int(tab)), 2 * space) << block.text().toStdString();
+        }
+    }
 }
 
 } // namespace
