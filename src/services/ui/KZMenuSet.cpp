@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QShortcut>
+#include <QStyle>
 #include <QToolButton>
 #include <QWidget>
 
@@ -514,6 +515,19 @@ bool KZMenuSet::eventFilter(QObject* watched, QEvent* event)
         if (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier)
             refreshShortcutItems();
         break;
+    case QEvent::KeyPress: {
+        // Space chooses the highlighted item, as Return does and as menus
+        // on the other desktops here do; this style would ignore it.
+        auto* key = static_cast<QKeyEvent*>(event);
+        auto* menu = qobject_cast<QMenu*>(watched);
+        if (menu && key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier && menu->activeAction() &&
+            !menu->style()->styleHint(QStyle::SH_Menu_SpaceActivatesItem, nullptr, menu)) {
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QCoreApplication::sendEvent(menu, &enter);
+            return true;
+        }
+        break;
+    }
     case QEvent::Show:
         if (watched->isWidgetType()) {
             auto* widget = static_cast<QWidget*>(watched);

@@ -1095,6 +1095,49 @@ TEST_F(KZMaravexAppTest, HelpLinksFallBackAndSayWhenNothingOpensThem)
     EXPECT_TRUE(presenter->questions.isEmpty());
 }
 
+// Tell a Friend and Contact Us without a mail program, chosen from the Help
+// menu by a click, Return or Space: each road hands the message over once
+// and gives it to send by hand.
+TEST_F(KZMaravexAppTest, EveryRoadToAMailItemWithoutAMailProgramShowsTheMessage)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    launch();
+    KZSetURLOpener([this](const QUrl& url) {
+        opened.push_back(url);
+        return false;
+    });
+    QWidget* search = app->window();
+    QMenu* help = app->helpMenu();
+    enum class Road { Click, Return, Space };
+    for (const char* name : {"tellFriend", "contact"}) {
+        for (const Road road : {Road::Click, Road::Return, Road::Space}) {
+            SCOPED_TRACE(std::string(name) + (road == Road::Click ? " click" : road == Road::Return ? " Return" : " Space"));
+            opened.clear();
+            search->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(search, kztest::kPatienceMs));
+            QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_H, Qt::AltModifier);
+            ASSERT_TRUE(kztest::processEventsUntil([&] { return help->isVisible(); }));
+            QAction* item = menuItem(name);
+            ASSERT_TRUE(item->isEnabled());
+            help->setActiveAction(item);
+            if (road == Road::Click)
+                QTest::mouseClick(help, Qt::LeftButton, {}, help->actionGeometry(item).center());
+            else
+                QTest::keyClick(help, road == Road::Return ? Qt::Key_Return : Qt::Key_Space);
+            ASSERT_TRUE(kztest::processEventsUntil([&] { return !app->appMenu()->isVisible(); }));
+            settle();
+            EXPECT_EQ(opened.size(), 1u);
+            QList<KZUnsentMailDialog*> unsent;
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<KZUnsentMailDialog*>(widget); dialog && dialog->isVisible())
+                    unsent << dialog;
+            ASSERT_EQ(unsent.size(), 1);
+            EXPECT_TRUE(presenter->questions.isEmpty());
+            delete unsent.first();
+        }
+    }
+}
+
 // Tell a Friend without a mail program: its message, decoded whole, to copy.
 TEST_F(KZMaravexAppTest, TellAFriendWithoutAMailProgramGivesTheMessageToCopy)
 {
