@@ -1220,6 +1220,9 @@ void KZResultWindowCntrl::hideEvent(QHideEvent* event)
     // the user minimised keeps it.
     if (!event->spontaneous())
         closeQLWindow();
+    // Save, Quick Look and the Result menu act on this window: off screen,
+    // they leave the shared menus, which the next window in front shows.
+    updateMenuSetHandlers();
 }
 
 bool KZResultWindowCntrl::event(QEvent* e)
