@@ -15,6 +15,7 @@
 
 #include "app/KZCrashReporter.h"
 #include "app/KZNewSearchRouting.h"
+#include "app/search/KZMusicLibraryReading.h"
 #include "app/progress/KZSearchProgressCore.h"
 #include "app/progress/ui/KZSearchProgress.h"
 #include "app/progress/ui/KZSearchProgressWindow.h"
@@ -657,8 +658,13 @@ void KZMaravexApp::quitAction()
         resultWindow_->close();
         return;
     }
+    // A reading of the music library would start its search once it ends:
+    // it is stopped as its Stop stops it, nothing of it kept, no search.
+    if (windowCntrl_)
+        if (KZMusicLibraryReading* reading = windowCntrl_->musicLibraryReading(); reading && reading->isRunning())
+            reading->stop();
     // Quitting asks nothing: closing each window would ask about the result.
-    QCoreApplication::exit(0);
+    exit_(0);
 }
 
 void KZMaravexApp::closeActiveWindow()

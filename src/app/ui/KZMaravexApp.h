@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -120,6 +121,8 @@ public:
 
     // Where the crash reporter keeps its marker and logs (tests).
     void setCrashReportFolder(const std::filesystem::path& folder) { crashFolder_ = folder; }
+    // What Quit ends the program with (the event loop's exit); tests record it.
+    void setExit(std::function<void(int)> exit) { exit_ = std::move(exit); }
     KZCrashReporter* crashReporter() const { return crashReporter_.get(); }
 
     QWidget* window() const { return window_; }
@@ -186,6 +189,7 @@ private:
     std::function<void()> closeAction_;
     QPointer<QWidget> closeOwner_;
     std::optional<std::filesystem::path> crashFolder_;
+    std::function<void(int)> exit_ = [](int code) { QCoreApplication::exit(code); };
     std::unique_ptr<KZCrashReporter> crashReporter_;
     std::optional<std::filesystem::path> crashedLog_;
     QPointer<KZOpenSavedResult> openedReader_;

@@ -8,12 +8,19 @@
 #include "preferences/ui/KZPreferencesWindow.h"
 #include "preferences/ui/KZSubscribe.h"
 #include "preferences/ui/KZWelcomeCntrl.h"
+#include "app/search/ui/KZMusicLibraryReadingSheet.h"
 #include "app/search/ui/KZSearchView.h"
+#include "app/search/ui/KZSearchWindowCntrl.h"
+#include "app/search/KZMusicLibraryReading.h"
+#include "media/KZiTunesSupport.h"
+#include "services/ui/KZGenericProgressWindowCntrl.h"
 #include "app/KZUpdater.h"
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZUnsentMailDialog.h"
 
 #include "ManualClock.h"
+#include "support/HeldMusicReader.h"
+#include "support/LibraryFixtures.h"
 #include "ShortAnimations.h"
 #include "TestSupport.h"
 
@@ -37,6 +44,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -1093,6 +1101,57 @@ TEST_F(KZMaravexAppTest, HelpLinksFallBackAndSayWhenNothingOpensThem)
     ASSERT_EQ(tried.size(), 1u);
     EXPECT_EQ(tried.front().first, QStringLiteral("xdg-open"));
     EXPECT_TRUE(presenter->questions.isEmpty());
+}
+
+// Quit while "Reading the music library…" shows, by Ctrl+Q on its sheet or
+// File ▸ Quit: the reading stops as Stop stops it (nothing of it kept, no
+// search) and the program ends.
+TEST_F(KZMaravexAppTest, QuitWhileTheMusicLibraryIsReadStopsTheReadingAndEnds)
+{
+    defaults().setValue(KZDefaultsKey::is_first_run, false);
+    const fs::path media = dir.mkdir("Music/Media");
+    const fs::path library = dir / "Music/Library.xml";
+    kztest::MusicLibraryBuilder(media).fileTrack(1, 1, media / "a.mp3", QStringLiteral("A")).write(library);
+    defaults().setValue(KZDefaultsKey::iTunes_library_path, QFile::decodeName(library.c_str()));
+    dir.write("docs/a.txt", std::string(3000, 'a'));
+    dir.write("docs/copy/a.txt", std::string(3000, 'a'));
+    for (const bool byKeys : {true, false}) {
+        SCOPED_TRACE(byKeys ? "Ctrl+Q" : "File > Quit");
+        KZiTunesSupport::setSharedControl(nullptr);
+        const auto forget = qScopeGuard([] { KZiTunesSupport::setSharedControl(nullptr); });
+        launch();
+        std::vector<int> exits;
+        app->setExit([&](int code) { exits.push_back(code); });
+        KZSearchWindowCntrl* search = app->windowCntrl();
+        search->addFolders({dir / "docs"});
+        KZSearchView* view = search->searchView();
+        ASSERT_TRUE(kztest::processEventsUntil(
+            [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->startButton()->isVisible(); }));
+        kztest::HeldMusicReader held;
+        view->startButton()->click();
+        ASSERT_TRUE(held.waitEntered());
+        ASSERT_TRUE(kztest::processEventsUntil([&] {
+            return search->musicLibraryReadingSheet() && search->musicLibraryReadingSheet()->isShown();
+        }, std::chrono::seconds(10)));
+        QWidget* sheet = search->musicLibraryReadingSheet()->controller()->window();
+        if (byKeys) {
+            sheet->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(sheet, kztest::kPatienceMs));
+            QTest::keyClick(sheet, Qt::Key_Q, Qt::ControlModifier);
+        } else {
+            menuItem("quit")->trigger();
+        }
+        EXPECT_EQ(exits, std::vector<int>{0});
+        ASSERT_TRUE(held.waitAllLeft());
+        EXPECT_TRUE(held.sawStop());
+        settle();
+        EXPECT_FALSE(search->musicLibraryReading()->isRunning());
+        EXPECT_EQ(search->musicLibraryReadingSheet(), nullptr);
+        EXPECT_EQ(search->progressCntrl(), nullptr) << "no search started";
+        EXPECT_TRUE(KZiTunesSupport::sharedControl().readingIsDue()) << "nothing of the reading is kept";
+        app.reset();
+        QApplication::closeAllWindows();
+    }
 }
 
 // Tell a Friend and Contact Us without a mail program, chosen from the Help

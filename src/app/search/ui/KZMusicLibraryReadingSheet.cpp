@@ -3,7 +3,9 @@
 #include "platform/StringTable.h"
 #include "services/ui/KZGenericProgressWindowCntrl.h"
 #include "services/ui/KZLinearProgressIndicatorView.h"
+#include "services/ui/KZMenuSet.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 #include <QWidget>
@@ -37,6 +39,10 @@ void KZMusicLibraryReadingSheet::show()
         if (stop_)
             stop_();
     });
+    // The sheet holds the keyboard while it shows: Quit's keys reach the
+    // program from here too (Quit stops the reading as Stop does).
+    if (QAction* quit = KZMenuSet::shared().item(KZMenuSet::App, KZMenuSet::QuitTag))
+        parts->window()->addAction(quit);
     parts->spinning()->startIndeterminateAnimation();
     parts->window()->setWindowModality(window_ ? Qt::WindowModal : Qt::ApplicationModal);
     parts->window()->open();
