@@ -227,16 +227,19 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
         if (!mayOpenSaved(file))
             return;
         const double waited = host_.now() - start_;
-        if (waited < kSavedResultDelay && !settling_) {
+        const bool settles = std::find(settling_.begin(), settling_.end(), file) != settling_.end();
+        if (settles) {
+            // Handed over again while it waits: it opens once.
+        } else if (waited < kSavedResultDelay) {
             // Right after launch the search window is still settling; the
             // opening waits until it has. It is under way from now: folders
             // handed over meanwhile are held for its end, as during any
             // opening, rather than landing in a search window it replaces.
-            settling_ = file;
+            settling_.push_back(file);
             host_.runAfter(kSavedResultDelay, [this, alive = alive_, file] {
                 if (!*alive)
                     return;
-                settling_.reset();
+                settling_.erase(std::find(settling_.begin(), settling_.end(), file));
                 openSavedFile(file);
                 // An opening that did not begin (a removal began meanwhile)
                 // holds nothing back: its folders go on as after its end.
@@ -245,8 +248,6 @@ void KZNewSearchRouting::openFiles(const std::vector<fs::path>& paths)
                     frontChangedSoon();
                 }
             });
-        } else if (settling_ == file) {
-            // Handed over again while it waits: it opens once.
         } else {
             openSavedFile(file);
         }
@@ -389,7 +390,7 @@ void KZNewSearchRouting::openSavedFile(const fs::path& file)
         return;
     }
     // Handed over again while it opens.
-    if (openingIsUnderWay())
+    if (openingHasBegun())
         return;
     if (consentFor_ != file) {
         if (!ifCanContinue(file))
@@ -428,9 +429,7 @@ bool KZNewSearchRouting::mayOpenSaved(const fs::path& file)
 
 bool KZNewSearchRouting::anotherOpeningComes(const fs::path& file) const
 {
-    if (settling_ && *settling_ != file)
-        return true;
-    return (consentFor_ && *consentFor_ != file) || (openingIsUnderWay() && openURL_ != file && settling_ != file);
+    return (consentFor_ && *consentFor_ != file) || (openingHasBegun() && openURL_ != file);
 }
 
 void KZNewSearchRouting::readyToStartToOpenFile()

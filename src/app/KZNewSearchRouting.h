@@ -154,7 +154,9 @@ private:
     void frontChangedSoon();
     // A saved result is on its way to the screen: from the user's consent
     // (or a search window in front) until it has opened.
-    bool openingIsUnderWay() const { return settling_ || openStep_.isActive() || finishStep_.isActive(); }
+    bool openingIsUnderWay() const { return !settling_.empty() || openingHasBegun(); }
+    // The walk back for a saved result or its opening runs.
+    bool openingHasBegun() const { return openStep_.isActive() || finishStep_.isActive(); }
     // Another saved result than `file` was agreed to or is on its way: `file`
     // waits for it, and asks nothing before.
     bool anotherOpeningComes(const std::filesystem::path& file) const;
@@ -195,9 +197,9 @@ private:
     bool checking_ = false;
     std::vector<std::filesystem::path> foldersToAdd_;
     std::optional<std::filesystem::path> openURL_;
-    // A saved result handed over right after launch, waiting for the search
-    // window to settle before it opens.
-    std::optional<std::filesystem::path> settling_;
+    // Saved results handed over right after launch, waiting for the search
+    // window to settle before they open.
+    std::vector<std::filesystem::path> settling_;
     // Saved results that wait for a main window in front, or for the one
     // before them to open, in the order they were handed over.
     std::deque<std::filesystem::path> openAtFront_;
