@@ -204,6 +204,20 @@ shot $SHOTS/newsletter-invalid-address.png subscribeWindow
 quit
 STEPS
 
+# --- newsletter by Return without a mail program: the mail to copy by hand -------
+state newsletter-unsent again <<'STEPS'
+wait 800
+action newsletter
+waitfor subscribeWindow
+type nameFld Ann Example
+type emailFld ann@example.org
+key emailFld Return
+waitfor unsentMail
+wait 600
+shot $SHOTS/newsletter-unsent-by-return.png screen
+quit
+STEPS
+
 # --- search window on a later run -------------------------------------------------
 state search again <<'STEPS'
 wait 1500
