@@ -193,6 +193,9 @@ QTableWidget* KZPreferencesLimitationsCntrl::makeTable(const QString& name, bool
     table->setAlternatingRowColors(true);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Tab and Shift+Tab leave the list for the pane's other controls; the
+    // arrows go along the rows and columns.
+    table->setTabKeyNavigation(false);
     table->setWordWrap(false);
     table->setTextElideMode(Qt::ElideMiddle);
     table->horizontalHeader()->setSectionResizeMode(kCheckColumn, QHeaderView::Fixed);

@@ -244,6 +244,8 @@ void KZDeadTracksCntrl::buildView()
     tableView_->setModel(model_);
     tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Tab leaves the list, as from any other control of the window.
+    tableView_->setTabKeyNavigation(false);
     tableView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tableView_->setAlternatingRowColors(true);
     tableView_->setShowGrid(false);
