@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "services/KZExtensionFunctions.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/KZGradientBackView.h"
 #include "settings/KZNotificationNames.h"
 
@@ -101,6 +102,9 @@ void KZSubscribe::buildLayout()
     subscribeBtn_ = new QPushButton(text("newsletter_subscribe"), gradientBackView_);
     subscribeBtn_->setObjectName(QStringLiteral("subscribeBtn"));
     subscribeBtn_->setDefault(true);
+    // The style outlines a default button as it outlines the focus: the
+    // focus on it shows by a ring of its own.
+    KZFocusRing::showWhileFocused(subscribeBtn_, 4);
     subscribeBtn_->setAutoDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

@@ -8,6 +8,7 @@
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
+#include "services/ui/KZFocusRing.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -66,6 +67,9 @@ KZRestoreWindowCntrl::KZRestoreWindowCntrl(KZRestoreRemovedFiles& engine, fs::pa
     connect(list_->header(), &QHeaderView::sectionResized, this, [this] { fitRowHeights(); });
     restoreBtn_ = new QPushButton(platform::localizedString(QStringLiteral("restore_button")), this);
     restoreBtn_->setDefault(true);
+    // The style outlines a default button as it outlines the focus: the
+    // focus on it shows by a ring of its own.
+    KZFocusRing::showWhileFocused(restoreBtn_, 4);
     auto* cancel = new QPushButton(platform::localizedString(QStringLiteral("cancel_button_restore")), this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

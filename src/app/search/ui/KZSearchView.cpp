@@ -98,7 +98,9 @@ KZSearchView::KZSearchView(QWidget* parent) : QWidget(parent), sourcesCntrl_(thi
     setObjectName(QStringLiteral("searchView"));
     resize(viewSide, viewSide);
     setAcceptDrops(true);
-    setFocusPolicy(Qt::StrongFocus);
+    // The view holds the keys (Return is Start) but is no Tab stop: it would
+    // take the focus and show nothing.
+    setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_TranslucentBackground);
 
     upperTextView_ = new KZSearchWindowTextView(this);

@@ -87,7 +87,11 @@ KZResultSourceTableCellView::KZResultSourceTableCellView(KZResultSourcesCellOwne
     infoBtn_->setStyleSheet(QStringLiteral(
         "QToolButton { border: 1px solid #8a94a3; border-radius: 9px; background: #ffffff; color: #4a5464;"
         " font: italic bold 9pt serif; }"
-        "QToolButton:hover { background: #e8eef7; }"));
+        "QToolButton:hover { background: #e8eef7; }"
+        // With the focus it turns to the ring's colour, which a ring alone
+        // would not show on the blue of the chosen row.
+        "QToolButton:focus { background: %1; color: white; border-color: white; }")
+                                .arg(KZFocusRing::colour(infoBtn_).name()));
     infoBtn_->hide();
     // Reached with Tab while its row holds the focus, with the ring the
     // style sheet takes away; a click leaves the focus where it was.
