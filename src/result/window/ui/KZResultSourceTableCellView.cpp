@@ -91,7 +91,7 @@ KZResultSourceTableCellView::KZResultSourceTableCellView(KZResultSourcesCellOwne
         // With the focus it turns to the ring's colour, which a ring alone
         // would not show on the blue of the chosen row.
         "QToolButton:focus { background: %1; color: white; border-color: white; }")
-                                .arg(KZFocusRing::colour(infoBtn_).name()));
+                                .arg(KZFocusRing::colour(infoBtn_).darker(140).name()));
     infoBtn_->hide();
     // Reached with Tab while its row holds the focus, with the ring the
     // style sheet takes away; a click leaves the focus where it was.
