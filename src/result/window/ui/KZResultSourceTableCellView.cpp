@@ -269,14 +269,17 @@ bool KZResultSourceTableCellView::offersInfo() const
 
 bool KZResultSourceTableCellView::holdsFocus() const
 {
-    const QWidget* focused = window()->focusWidget();
-    return focused && (focused == this || isAncestorOf(focused));
+    return keyboardInRow_;
 }
 
 void KZResultSourceTableCellView::partTookFocus(QWidget* part, Qt::FocusReason reason)
 {
     owner_->cellTookFocus(this);
-    if (!offersInfo() || !infoBtn_->isHidden())
+    // The keyboard brought it (Tab, Shift+Tab, an arrow, a shortcut); the
+    // focus a window hands its first control when it shows does not count.
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+        keyboardInRow_ = true;
+    if (!keyboardInRow_ || !offersInfo() || !infoBtn_->isHidden())
         return;
     infoBtn_->show();
     // Shift+Tab from the row below comes to the row's last stop, the info
@@ -295,6 +298,7 @@ void KZResultSourceTableCellView::partLostFocus(Qt::FocusReason reason)
     const QWidget* now = QApplication::focusWidget();
     if (now && (now == this || isAncestorOf(now)))
         return;
+    keyboardInRow_ = false;
     if (!popoverIsOpen_ && !infoBtn_->isHidden() && !pointerIsOver())
         infoBtn_->hide();
 }

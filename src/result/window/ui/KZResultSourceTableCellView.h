@@ -117,8 +117,8 @@ private:
     QWidget* partWidget(Part part) const;
     void elideTexts();
     bool pointerIsOver() const;
-    // Whether the keyboard focus of the row's window is on the row or one of
-    // its buttons, the window active or not.
+    // Whether the keyboard brought the focus to the row or one of its
+    // buttons and it is still there (in the row's window, active or not).
     bool holdsFocus() const;
     // The focus came to (or left) one of the row's parts.
     void partTookFocus(QWidget* part, Qt::FocusReason reason);
@@ -143,6 +143,7 @@ private:
     bool hasHoverArea_ = false;
     bool popoverIsOpen_ = false;
     bool selected_ = false;
+    bool keyboardInRow_ = false;
     QString nameText_;
     QString infoText_;
     platform::Subscription popoverClosed_;

@@ -738,5 +738,11 @@ TEST_F(SourcesFlow, TheInfoPopoverOpensAndClosesByTheKeyboard)
     EXPECT_FALSE(cell->infoBtn()->isVisible());
     window->findChild<QWidget*>(u"findFld"_s)->setFocus(Qt::TabFocusReason);
     EXPECT_FALSE(list->cellAt(1)->infoBtn()->isVisible());
+
+    // Remove, the window's default button, looks so with the focus or
+    // without: its ring tells the two apart.
+    EXPECT_FALSE(KZFocusRing::isShownOn(window->removeBtn()));
+    window->removeBtn()->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(KZFocusRing::isShownOn(window->removeBtn()));
     EXPECT_EQ(beeps, 0);
 }
