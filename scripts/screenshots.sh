@@ -563,14 +563,15 @@ STEPS
 
 # The removal panel: Tab from the list to Remove (its ring), Space, Tab round
 # the Trash page to Start (its ring), on to Move to a Folder… and Space, Tab
-# to Choose… on the move page; the Trash page, gone, takes no Tab.
+# to Choose… on the move page, and once round its eight stops back to
+# Choose…: the Trash page, gone, takes no Tab.
 if selected removal-keyboard; then
   rm -f "$SHOTS"/removal-keyboard-*.png
   keys_after "$SHOTS/removal-keyboard-list.png" Tab Tab Tab
   keys_after "$SHOTS/removal-keyboard-remove.png" space
   keys_after "$SHOTS/removal-keyboard-panel.png" Tab Tab Tab Tab Tab
-  keys_after "$SHOTS/removal-keyboard-start.png" Tab Tab Tab space
-  keys_after "$SHOTS/removal-keyboard-move.png" Tab Tab Tab Tab Tab Tab Tab Tab Tab
+  keys_after "$SHOTS/removal-keyboard-start.png" Tab Tab Tab space Tab
+  keys_after "$SHOTS/removal-keyboard-move.png" Tab Tab Tab Tab Tab Tab Tab Tab
 fi
 state removal-keyboard again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
 $OPEN_RESULT
