@@ -508,6 +508,126 @@ shot $SHOTS/result-mark-in-folders.png resultWindow
 quit
 STEPS
 
+# --- keyboard roads: real keys, the focus seen at every stop -----------------------
+# Types KEYS with xdotool once the state's shot FILE is written, so that the
+# state's next shot shows what the keys did. The shots of a road are removed
+# first: a key typed after a stale picture would miss its moment.
+keys_after() {
+  local file=$1
+  shift
+  (
+    for _ in $(seq 900); do
+      [ -s "$file" ] && break
+      sleep 0.1
+    done
+    sleep 0.6
+    for key in "$@"; do
+      xdotool key "$key"
+      sleep 0.3
+    done
+  ) >/dev/null 2>&1 &
+  pids+=($!)
+}
+
+# The search window: Tab to the + button, on to Start, on to the first
+# tile; no stop between them shows nothing.
+if selected search-keyboard; then
+  rm -f "$SHOTS"/search-keyboard-*.png
+  keys_after "$SHOTS/search-keyboard-none.png" Tab
+  keys_after "$SHOTS/search-keyboard-add.png" Tab Tab
+  keys_after "$SHOTS/search-keyboard-start.png" Tab Tab Tab Tab
+fi
+state search-keyboard again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
+waitfor startBtn
+wait 1500
+shot $SHOTS/search-keyboard-none.png
+wait 2000
+shot $SHOTS/search-keyboard-add.png
+wait 2500
+shot $SHOTS/search-keyboard-start.png
+wait 3000
+shot $SHOTS/search-keyboard-tile.png
+quit
+STEPS
+
+# The result window's sources: Shift+Tab from the list to the last row, Up
+# to a location's row and Right along it to its info button (shown while
+# the row holds the focus, with its ring), Up to the chosen row's info
+# button, Space for the popover, Escape back to the button.
+if selected result-info-keyboard; then
+  rm -f "$SHOTS"/result-info-keyboard-*.png
+  keys_after "$SHOTS/result-info-keyboard-list.png" shift+Tab Up Right Right Right
+  keys_after "$SHOTS/result-info-keyboard-row.png" Up Up Up
+  keys_after "$SHOTS/result-info-keyboard-chosen.png" space
+  keys_after "$SHOTS/result-info-keyboard-popover.png" Escape
+fi
+state result-info-keyboard again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
+$OPEN_RESULT
+shot $SHOTS/result-info-keyboard-list.png resultWindow
+wait 3500
+shot $SHOTS/result-info-keyboard-row.png resultWindow
+wait 3000
+shot $SHOTS/result-info-keyboard-chosen.png resultWindow
+wait 2500
+shot $SHOTS/result-info-keyboard-popover.png screen
+wait 2500
+shot $SHOTS/result-info-keyboard-back.png resultWindow
+quit
+STEPS
+
+# The removal panel: Tab from the list to Remove (its ring), Space, Tab round
+# the Trash page to Start (its ring), on to Move to a Folder… and Space, Tab
+# to Choose… on the move page, and once round its eight stops back to
+# Choose…: the Trash page, gone, takes no Tab.
+if selected removal-keyboard; then
+  rm -f "$SHOTS"/removal-keyboard-*.png
+  keys_after "$SHOTS/removal-keyboard-list.png" Tab Tab Tab
+  keys_after "$SHOTS/removal-keyboard-remove.png" space
+  keys_after "$SHOTS/removal-keyboard-panel.png" Tab Tab Tab Tab Tab
+  keys_after "$SHOTS/removal-keyboard-start.png" Tab Tab Tab space Tab
+  keys_after "$SHOTS/removal-keyboard-move.png" Tab Tab Tab Tab Tab Tab Tab Tab
+fi
+state removal-keyboard again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
+$OPEN_RESULT
+shot $SHOTS/removal-keyboard-list.png resultWindow
+wait 2500
+shot $SHOTS/removal-keyboard-remove.png resultWindow
+wait 3000
+shot $SHOTS/removal-keyboard-panel.png resultWindow
+wait 3000
+shot $SHOTS/removal-keyboard-start.png resultWindow
+wait 3500
+shot $SHOTS/removal-keyboard-move.png resultWindow
+wait 4500
+shot $SHOTS/removal-keyboard-move-round.png resultWindow
+quit
+STEPS
+
+# Preferences ▸ Limitations (Ctrl+PageDown): Tab comes to the switch, into the list of
+# locations (its ring) and out of it to +; Shift+Tab goes back through the
+# list to the switch.
+if selected preferences-keyboard; then
+  rm -f "$SHOTS"/preferences-keyboard-*.png
+  keys_after "$SHOTS/preferences-keyboard-general.png" ctrl+Next Tab Tab Tab
+  keys_after "$SHOTS/preferences-keyboard-switch.png" Tab
+  keys_after "$SHOTS/preferences-keyboard-list.png" Tab
+  keys_after "$SHOTS/preferences-keyboard-out.png" shift+Tab shift+Tab
+fi
+state preferences-keyboard again <<'STEPS'
+$OPEN_PREFERENCES
+wait 900
+shot $SHOTS/preferences-keyboard-general.png preferencesWindow
+wait 3500
+shot $SHOTS/preferences-keyboard-switch.png preferencesWindow
+wait 2000
+shot $SHOTS/preferences-keyboard-list.png preferencesWindow
+wait 2000
+shot $SHOTS/preferences-keyboard-out.png preferencesWindow
+wait 2500
+shot $SHOTS/preferences-keyboard-back.png preferencesWindow
+quit
+STEPS
+
 # --- result window: the sources list by keyboard ----------------------------------
 # Real keys, typed by xdotool once the window shows with the focus on the
 # found list (its ring): Shift+Tab back to the last row of the sources, Up to

@@ -30,9 +30,9 @@ public:
         // The answer that declines, as Escape would: what a question answers
         // when nobody can be asked. FirstButton for an alert with one button.
         qint64 cancelButton = FirstButton;
-        // The answer Escape gives: a button titled Cancel, as the desktop
-        // convention has it; 0 when Escape gives none, so that it never
-        // picks an answer that acts.
+        // The answer Escape gives: a button titled Cancel, or No, as the
+        // desktop convention has it; 0 when Escape gives none, so that it
+        // never picks an answer that acts.
         qint64 escapeButton = 0;
         // At most one of the two check boxes is shown; the suppression box
         // wins when both are asked for.

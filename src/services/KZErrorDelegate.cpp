@@ -118,11 +118,13 @@ Alert questionAlert(const QVariantMap& request)
     for (const QString& key : keys)
         alert.buttonTitles << lookUp(key, table);
     alert.cancelButton = cancelAnswer(keys);
-    // Escape belongs to the button the user reads as Cancel, and only when
-    // that button declines.
+    // Escape belongs to the button the user reads as Cancel, or as the No of
+    // a yes-or-no question, and only when that button declines.
     const QString cancelTitle = lookUp(QStringLiteral("cancel_button"), kDefaultTable);
+    const QString noTitle = lookUp(QStringLiteral("no_button"), kDefaultTable);
     for (qsizetype i = 0; i < keys.size(); ++i) {
-        if (!keys.at(i).isEmpty() && declines(keys.at(i)) && alert.buttonTitles.value(i) == cancelTitle) {
+        const QString title = alert.buttonTitles.value(i);
+        if (!keys.at(i).isEmpty() && declines(keys.at(i)) && (title == cancelTitle || title == noTitle)) {
             alert.escapeButton = KZAlertPresenter::FirstButton + i;
             break;
         }

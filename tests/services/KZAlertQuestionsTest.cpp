@@ -234,11 +234,13 @@ protected:
                         << question.where << ": shows the bare key \"" << texts[i].key.toStdString() << "\"";
                 }
             }
-            // A button that reads Cancel answers Escape, and Escape never
-            // gives an answer that acts.
+            // A button that reads Cancel or No answers Escape, and Escape
+            // never gives an answer that acts.
             const QString cancel = platform::localizedString(QStringLiteral("cancel_button"));
+            const QString no = platform::localizedString(QStringLiteral("no_button"));
             for (qsizetype b = 0; b < 3; ++b) {
-                if (!alert.buttonTitles.value(b).isEmpty() && alert.buttonTitles.value(b) == cancel) {
+                const QString title = alert.buttonTitles.value(b);
+                if (!title.isEmpty() && (title == cancel || title == no)) {
                     EXPECT_EQ(alert.escapeButton, KZAlertPresenter::FirstButton + b) << question.where;
                 }
             }

@@ -9,6 +9,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "services/KZErrorDelegate.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/KZImages.h"
 #include "settings/KZNotificationNames.h"
 
@@ -70,6 +71,9 @@ void KZAboutCntrl::buildLayout()
         "QToolButton { border: none; border-radius: 10px; background: transparent; }"
         "QToolButton:hover { background: rgba(255,255,255,0.06); }"
         "QToolButton:pressed { background: rgba(255,255,255,0.16); }"));
+    // It has the focus from the start (Space and Return open the
+    // acknowledgments): its sheet drops the style's mark of it.
+    KZFocusRing::showWhileFocused(splash, 10);
     splashBtn_ = splash;
     connect(splashBtn_, &QAbstractButton::clicked, this, &KZAboutCntrl::acknowledgmentAction);
 

@@ -1,5 +1,7 @@
 #include "preferences/ui/KZColorWell.h"
 
+#include "services/ui/KZFocusRing.h"
+
 #include <QColorDialog>
 #include <QPainter>
 #include <QPainterPath>
@@ -47,4 +49,7 @@ void KZColorWell::paintEvent(QPaintEvent*)
     painter.setPen(QPen(color_.darker(125), 0.8));
     painter.setBrush(isEnabled() ? color_ : QColor(0xd7, 0xd7, 0xd7));
     painter.drawPath(swatch);
+    // Tab stops here and Space opens the panel: the well shows the focus.
+    if (hasFocus())
+        KZFocusRing::paint(painter, QRectF(rect()), 4, this);
 }

@@ -8,6 +8,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "platform/UserDefaults.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/Popover.h"
 #include "settings/KZDefaultsKeys.h"
 #include "settings/KZNotificationNames.h"
@@ -135,6 +136,9 @@ void KZPreferencesLabelsPopoverCntrl::buildPopover()
     doneBtn_ = new QPushButton(text(QStringLiteral("pref_done")));
     doneBtn_->setObjectName(QStringLiteral("popoverDoneBtn"));
     doneBtn_->setDefault(true);
+    // The style outlines a default button as it outlines the focus: the
+    // focus on it shows by a ring of its own.
+    KZFocusRing::showWhileFocused(doneBtn_, 4);
     buttons->addWidget(addBtn_);
     buttons->addWidget(removeBtn_);
     buttons->addStretch(1);

@@ -3,6 +3,7 @@
 #include "preferences/ui/KZTokenDelegate.h"
 
 #include "platform/StringTable.h"
+#include "services/ui/KZFocusRing.h"
 #include "platform/UserDefaults.h"
 #include "services/KZFilesUtilities.h"
 #include "services/ui/KZInterfaceUtilities.h"
@@ -111,10 +112,16 @@ void KZPreferencesLimitationsCntrl::buildLayout()
     tabs->setSpacing(0);
     tabButtons_ = new QButtonGroup(this);
     tabButtons_->setExclusive(true);
+    // The sheet drops the style's mark of the focus: a ring in its colour,
+    // darker on the chosen side, whose fill is that colour already.
+    const QColor ring = KZFocusRing::colour(this);
     const QString segment = QStringLiteral(
         "QPushButton { padding: 4px 18px; border: 1px solid palette(mid); background: palette(button); }"
         "QPushButton:checked { background: palette(highlight); color: palette(highlighted-text);"
-        " border-color: palette(highlight); }");
+        " border-color: palette(highlight); }"
+        "QPushButton:focus { border: 2px solid %1; }"
+        "QPushButton:checked:focus { border: 2px solid %2; }")
+                                .arg(ring.name(), ring.darker(170).name());
     const std::pair<const char16_t*, const char16_t*> names[] = {{u"locationsTabBtn", u"pref_locations_tab"},
                                                                  {u"extensionsTabBtn", u"pref_extensions_tab"}};
     tabs->addStretch(1);
@@ -193,6 +200,11 @@ QTableWidget* KZPreferencesLimitationsCntrl::makeTable(const QString& name, bool
     table->setAlternatingRowColors(true);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Tab and Shift+Tab leave the list for the pane's other controls; the
+    // arrows go along the rows and columns.
+    table->setTabKeyNavigation(false);
+    // The style marks only the current cell, and only in part.
+    KZFocusRing::showWhileFocused(table);
     table->setWordWrap(false);
     table->setTextElideMode(Qt::ElideMiddle);
     table->horizontalHeader()->setSectionResizeMode(kCheckColumn, QHeaderView::Fixed);

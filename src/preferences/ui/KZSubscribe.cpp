@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "services/KZExtensionFunctions.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/KZGradientBackView.h"
 #include "settings/KZNotificationNames.h"
 
@@ -105,6 +106,9 @@ void KZSubscribe::buildLayout()
     // would then press nothing.
     subscribeBtn_->setAutoDefault(false);
     subscribeBtn_->setDefault(true);
+    // The style outlines a default button as it outlines the focus: the
+    // focus on it shows by a ring of its own.
+    KZFocusRing::showWhileFocused(subscribeBtn_, 4);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(subscribeBtn_);

@@ -2,6 +2,7 @@
 
 #include "platform/StringTable.h"
 #include "preferences/KZURLOpener.h"
+#include "services/ui/KZFocusRing.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -100,6 +101,10 @@ KZUnsentMailDialog::KZUnsentMailDialog(const KZUnsentMail& mail, QWidget* parent
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // The style outlines the default button as it outlines the focus, and
+    // gives the text's frame no mark of it: both show it by a ring.
+    KZFocusRing::showWhileFocused(buttons->button(QDialogButtonBox::Close), 4);
+    KZFocusRing::showWhileFocused(text_);
 
     auto* head = new QHBoxLayout;
     head->addWidget(icon, 0, Qt::AlignTop);

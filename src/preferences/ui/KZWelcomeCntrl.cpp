@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/KZGradientBackView.h"
 #include "services/ui/KZImages.h"
 #include "settings/KZNotificationNames.h"
@@ -160,6 +161,9 @@ void KZWelcomeCntrl::buildLayout()
     startUsingBtn_ = new QPushButton(text("welcome_start_using"), navView_);
     startUsingBtn_->setObjectName(QStringLiteral("startUsingBtn"));
     startUsingBtn_->setDefault(true);
+    // The style outlines a default button as it outlines the focus: the
+    // focus on it shows by a ring of its own.
+    KZFocusRing::showWhileFocused(startUsingBtn_, 4);
     nav->addWidget(prevBtn_);
     nav->addWidget(navInfoFld_);
     nav->addWidget(nextBtn_);

@@ -8,6 +8,7 @@
 #include "removal/ui/KZDesktopNotification.h"
 #include "result/model/KZListNotifications.h"
 #include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/Popover.h"
 
 #include <QApplication>
@@ -283,7 +284,9 @@ QWidget* KZRemovePanelWidget::makeTrashPage()
 {
     auto* page = new QWidget(firstView_);
     page->setObjectName(QStringLiteral("removalTrashPage"));
-    page->setFocusPolicy(Qt::StrongFocus);
+    // The page holds the keys for the panel (Return, Escape) but is no stop
+    // of its own in the Tab chain: it would take the focus and show nothing.
+    page->setFocusPolicy(Qt::ClickFocus);
     auto* column = new QVBoxLayout(page);
     column->setContentsMargins(24, 18, 24, 18);
     auto* title = new QLabel(text("removal_trash_title"), page);
@@ -329,7 +332,7 @@ QWidget* KZRemovePanelWidget::makeMovePage()
 {
     auto* page = new QWidget(firstView_);
     page->setObjectName(QStringLiteral("removalMovePage"));
-    page->setFocusPolicy(Qt::StrongFocus);
+    page->setFocusPolicy(Qt::ClickFocus);
     auto* column = new QVBoxLayout(page);
     column->setContentsMargins(24, 18, 24, 18);
     moveViewTitleFld_ = new QLabel(text("removal_move_title"), page);
@@ -504,7 +507,15 @@ void KZRemovePanelWidget::installViews()
     moveView_->setGeometry(0, 0, kCardWidth, firstView_->height());
     trashView_->setGeometry(pageRect(KZPanelPage::Trash, false));
     moveView_->setGeometry(pageRect(KZPanelPage::Move, true));
+    // A page outside the card is clipped away, not hidden: hidden, Tab
+    // cannot reach its buttons (Space on its Choose… would open a folder
+    // panel over the other page and take the folder unseen).
+    moveView_->hide();
 
+    // The style outlines a default button as it outlines the focus, so the
+    // focus on one would not show without a ring of its own.
+    for (QPushButton* button : {startBtn_[0], startBtn_[1], closeBtn_})
+        KZFocusRing::showWhileFocused(button, 4);
     for (QPushButton* start : startBtn_) {
         connect(start, &QPushButton::clicked, this, [this] {
             if (auto c = cntrl()) {
@@ -626,13 +637,25 @@ void KZRemovePanelWidget::replacePage(int senderTag)
     if (c)
         c->setStartTag(toMove ? KZRemoveAction::move : KZRemoveAction::trash);
     QPointer<KZRemovePanelWidget> self(this);
+    QWidget* incoming = toMove ? moveView_ : trashView_;
+    incoming->show();
+    // The keys go to the page coming in from the start of the slide, so that
+    // no Tab lands on the page going out.
+    incoming->setFocus();
     animate(trashView_, "geometry", trashTarget, 750, QEasingCurve::InOutCubic);
     animate(moveView_, "geometry", moveTarget, 750, QEasingCurve::InOutCubic, [self, toMove] {
         if (!self)
             return;
         if (auto cn = self->cntrl())
             self->setStartEnabled(cn->startEnabled());
-        (toMove ? self->moveView_ : self->trashView_)->setFocus();
+        QWidget* shown = toMove ? self->moveView_ : self->trashView_;
+        QWidget* gone = toMove ? self->trashView_ : self->moveView_;
+        // A page slid back the other way before this one ended stays shown.
+        if (self->movePageShown() == toMove) {
+            if (gone->isAncestorOf(QApplication::focusWidget()))
+                shown->setFocus();
+            gone->hide();
+        }
     });
 }
 

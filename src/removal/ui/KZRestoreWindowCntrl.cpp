@@ -8,6 +8,7 @@
 #include "removal/ui/KZRestoreProgressWindow.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZNumberUtilities.h"
+#include "services/ui/KZFocusRing.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -15,9 +16,11 @@
 #include <QTextLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -28,6 +31,14 @@ namespace fs = std::filesystem;
 namespace {
 constexpr int checkColumn = 0;
 constexpr int nameColumn = 1;
+
+// A row's tooltip as rich text, which the tooltip wraps at a readable
+// width (as plain text it is one line as long as the reason, across the
+// screen); its own line breaks are kept.
+QString wrappingToolTip(const QString& text)
+{
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped());
+}
 } // namespace
 
 KZRestoreWindowCntrl::KZRestoreWindowCntrl(KZRestoreRemovedFiles& engine, fs::path trashDir, QWidget* parent)
@@ -56,6 +67,9 @@ KZRestoreWindowCntrl::KZRestoreWindowCntrl(KZRestoreRemovedFiles& engine, fs::pa
     connect(list_->header(), &QHeaderView::sectionResized, this, [this] { fitRowHeights(); });
     restoreBtn_ = new QPushButton(platform::localizedString(QStringLiteral("restore_button")), this);
     restoreBtn_->setDefault(true);
+    // The style outlines a default button as it outlines the focus: the
+    // focus on it shows by a ring of its own.
+    KZFocusRing::showWhileFocused(restoreBtn_, 4);
     auto* cancel = new QPushButton(platform::localizedString(QStringLiteral("cancel_button_restore")), this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -121,6 +135,19 @@ bool KZRestoreWindowCntrl::eventFilter(QObject* watched, QEvent* event)
     // The view stretches its last column only after its viewport resized.
     if (watched == list_->viewport() && event->type() == QEvent::Resize)
         QMetaObject::invokeMethod(this, &KZRestoreWindowCntrl::fitRowHeights, Qt::QueuedConnection);
+    // The rows keep their tooltips as plain text; they are wrapped where
+    // they show.
+    if (watched == list_->viewport() && event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = list_->indexAt(help->pos());
+        const QString tip = index.isValid() ? index.siblingAtColumn(nameColumn).data(Qt::ToolTipRole).toString()
+                                            : QString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), wrappingToolTip(tip), list_->viewport(), list_->visualRect(index));
+        return true;
+    }
     return QDialog::eventFilter(watched, event);
 }
 

@@ -1,4 +1,5 @@
 #include "preferences/ui/KZPreferencesLimitationsCntrl.h"
+#include "preferences/ui/KZColorWell.h"
 
 #include "preferences/KZLimitationsList.h"
 #include "preferences/ui/KZTokenDelegate.h"
@@ -158,4 +159,31 @@ TEST_F(PreferencesLimitationsTest, AHandEditedListOfTheWrongTypeShowsEmpty)
     refresh();
     EXPECT_EQ(pane->extensionsTable()->rowCount(), 0);
     EXPECT_EQ(pane->locationsTable()->rowCount(), 1);
+}
+
+// Each control of the pane that Tab reaches looks different with the focus
+// (the style sheets and the lists' own painting drop the style's mark), and
+// so does a label's colour well.
+TEST_F(PreferencesLimitationsTest, EveryControlShowsTheFocus)
+{
+    auto* well = new KZColorWell(pane.get());
+    well->setColor(Qt::red);
+    well->show();
+    pane->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(pane.get()));
+    // As after a real Tab, which the style waits for to mark the focus.
+    QTest::keyClick(pane.get(), Qt::Key_Tab);
+    QList<QWidget*> controls{well};
+    for (const char16_t* name : {u"locationsTabBtn", u"locationsTable", u"addLimitsBtn", u"restoreLimitsBtn"})
+        controls << pane->findChild<QWidget*>(QString::fromUtf16(name));
+    for (QWidget* control : controls) {
+        ASSERT_TRUE(control);
+        SCOPED_TRACE(control->objectName().toStdString());
+        control->clearFocus();
+        QCoreApplication::processEvents();
+        const QImage plain = control->grab().toImage();
+        control->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        EXPECT_NE(control->grab().toImage(), plain) << "no sign of the focus";
+    }
 }

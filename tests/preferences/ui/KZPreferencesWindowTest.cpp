@@ -243,3 +243,50 @@ TEST_F(PreferencesWindowTest, TheKeyboardReachesAndTurnsThePanes)
     press(Qt::Key_PageUp, Qt::ControlModifier, 1);
     EXPECT_TRUE(window->toolbarItem(1)->isChecked());
 }
+
+// On the Limitations pane Tab and Shift+Tab go through the lists and on:
+// every control of the pane and the pane buttons are reached again, each
+// list only once a round.
+TEST_F(PreferencesWindowTest, TabLeavesTheLimitationsListsBothWays)
+{
+    KZPreferencesWindow::showShared();
+    KZPreferencesWindow* window = KZPreferencesWindow::sharedWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    window->toolbarItem(KZPreferencesWindow::LimitationsTag)->trigger();
+    settle();
+    QWidget* pane = window->mainTab()->currentWidget();
+    ASSERT_TRUE(pane->findChild<QWidget*>(u"locationsTable"_s));
+    for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+        SCOPED_TRACE(key == Qt::Key_Tab ? "Tab" : "Shift+Tab");
+        pane->findChild<QWidget*>(u"locationsTable"_s)->setFocus(Qt::TabFocusReason);
+        QStringList stops;
+        for (int step = 0; step < 24; ++step) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            ASSERT_TRUE(QApplication::focusWidget());
+            stops << QApplication::focusWidget()->objectName();
+        }
+        const std::string walked = stops.join(u", "_s).toStdString();
+        // The switch is one stop, at its chosen side, as a group of radio
+        // buttons is; the arrows turn it.
+        for (const QString& name : {u"locationsTable"_s, u"locationsTabBtn"_s, u"addLimitsBtn"_s,
+                                    u"restoreLimitsBtn"_s})
+            EXPECT_TRUE(stops.contains(name)) << name.toStdString() << " in " << walked;
+        for (int tag : {KZPreferencesWindow::GeneralTag, KZPreferencesWindow::LimitationsTag,
+                        KZPreferencesWindow::LabelsTag})
+            EXPECT_TRUE(stops.contains(window->toolbar()->widgetForAction(window->toolbarItem(tag))->objectName()))
+                << tag << " in " << walked;
+        for (qsizetype i = 1; i < stops.size(); ++i)
+            EXPECT_NE(stops[i], stops[i - 1]) << walked;
+    }
+    auto* locations = pane->findChild<QWidget*>(u"locationsTabBtn"_s);
+    locations->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(locations, Qt::Key_Right);
+    ASSERT_EQ(QApplication::focusWidget()->objectName(), u"extensionsTabBtn"_s);
+    auto* limits = pane->findChild<KZPreferencesLimitationsCntrl*>();
+    ASSERT_TRUE(limits);
+    EXPECT_EQ(limits->tabInFront(), u"extensions"_s);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), u"extensionsTable"_s);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), u"addLimitsBtn"_s);
+}

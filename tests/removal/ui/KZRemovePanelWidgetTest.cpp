@@ -7,6 +7,7 @@
 #include "removal/KZRemoveCntrl.h"
 #include "removal/ui/KZRemoveInfoSize.h"
 #include "removal/ui/KZRemovePanelWidget.h"
+#include "services/ui/KZFocusRing.h"
 #include "result/model/KZFoundItemsCntrl.h"
 #include "result/model/KZListNotifications.h"
 #include "services/KZNumberUtilities.h"
@@ -463,6 +464,58 @@ TEST(KZRemovePanelWidget, ReturnStartsEscapeCancelsAndEitherClosesTheDoneCard)
     EXPECT_FALSE(std::filesystem::exists(scene.all[1]->url()));
     ASSERT_TRUE(scene.settle([&] { return QApplication::focusWidget() && scene.panel->isAncestorOf(QApplication::focusWidget()); }));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
+}
+
+// Tab and Shift+Tab go round the shown page only: the page slid out of the
+// card takes no focus, so Space never works a control nobody sees. Each
+// stop shows the focus, the default Start button too.
+TEST(KZRemovePanelWidget, TabGoesRoundTheShownPageOnly)
+{
+    kztest::ShortAnimations shortAnimations;
+    PanelScene scene;
+    ASSERT_NO_FATAL_FAILURE(scene.showChoiceActive());
+    KZRemovePanelWidget* panel = scene.panel;
+    QSet<QWidget*> stops;
+    const auto walk = [&](QWidget* shown, QWidget* hidden, Qt::Key key) {
+        SCOPED_TRACE(shown->objectName().toStdString() + (key == Qt::Key_Tab ? " Tab" : " Shift+Tab"));
+        stops.clear();
+        for (int step = 0; step < 30; ++step) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            QWidget* now = QApplication::focusWidget();
+            ASSERT_TRUE(now);
+            EXPECT_TRUE(shown->isAncestorOf(now)) << now->objectName().toStdString();
+            EXPECT_FALSE(hidden->isAncestorOf(now) || now == hidden) << now->objectName().toStdString();
+            stops << now;
+        }
+    };
+    ASSERT_TRUE(panel->trashPage()->hasFocus());
+    EXPECT_FALSE(panel->movePage()->isVisible());
+    ASSERT_NO_FATAL_FAILURE(walk(panel->trashPage(), panel->movePage(), Qt::Key_Tab));
+    EXPECT_TRUE(stops.contains(panel->startButton()));
+    EXPECT_FALSE(stops.contains(panel->trashPage())) << "the page is no stop of its own";
+    panel->startButton()->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(KZFocusRing::isShownOn(panel->startButton()));
+    ASSERT_NO_FATAL_FAILURE(walk(panel->trashPage(), panel->movePage(), Qt::Key_Backtab));
+
+    // To the move page by its button and Space: the Trash page goes.
+    auto* toFolder = panel->findChild<QPushButton*>(u"removalToFolder"_s);
+    toFolder->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(toFolder, Qt::Key_Space);
+    ASSERT_TRUE(scene.settle([&] { return panel->movePage()->hasFocus() && !panel->trashPage()->isVisible(); }));
+    ASSERT_NO_FATAL_FAILURE(walk(panel->movePage(), panel->trashPage(), Qt::Key_Tab));
+    EXPECT_TRUE(stops.contains(panel->findChild<QPushButton*>(u"removalChoose"_s)));
+    ASSERT_NO_FATAL_FAILURE(walk(panel->movePage(), panel->trashPage(), Qt::Key_Backtab));
+
+    // And back: the move page goes, and Space on the Trash page's controls
+    // never asks for a folder.
+    auto* toTrash = panel->findChild<QPushButton*>(u"removalToTrash"_s);
+    toTrash->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(toTrash, Qt::Key_Space);
+    ASSERT_TRUE(scene.settle([&] { return panel->trashPage()->hasFocus() && !panel->movePage()->isVisible(); }));
+    EXPECT_FALSE(panel->movePageShown());
+    ASSERT_NO_FATAL_FAILURE(walk(panel->trashPage(), panel->movePage(), Qt::Key_Tab));
+    QTest::keyClick(panel->trashPage(), Qt::Key_Escape);
     ASSERT_TRUE(scene.settle([&] { return !scene.panel; }));
 }
 

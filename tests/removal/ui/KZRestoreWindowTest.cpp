@@ -14,13 +14,17 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QHelpEvent>
 #include <QImage>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextDocument>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -389,6 +393,28 @@ TEST(KZRestoreWindow, TheReasonAnUndoFileWasNotReadIsReadWhole)
         << list->visualItemRect(row).height() << " " << needed() << " " << wide;
     EXPECT_GT(list->visualItemRect(row).height(), wide);
     EXPECT_LT(list->visualItemRect(list->topLevelItem(1)).height(), list->visualItemRect(row).height());
+
+    // The tooltip, however long its reason, is wrapped to a readable width
+    // and keeps its own line breaks and every character.
+    const QString tip = row->toolTip(1) + u" <&> "_s + QString(400, u'w').replace(u"wwwwwwwwww"_s, u"wwwwwwwww "_s);
+    row->setToolTip(1, tip);
+    const QPoint at = list->visualItemRect(row).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &help);
+    QLabel* shown = nullptr;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == u"qtooltip_label"_s && top->isVisible())
+                shown = qobject_cast<QLabel*>(top);
+        return shown != nullptr;
+    }));
+    EXPECT_GT(list->fontMetrics().horizontalAdvance(tip), 1000);
+    EXPECT_LE(shown->width(), 640);
+    EXPECT_GE(shown->height(), 5 * list->fontMetrics().height());
+    QTextDocument document;
+    document.setHtml(shown->text());
+    EXPECT_EQ(document.toPlainText(), tip);
+    QToolTip::hideText();
     window.close();
 }
 

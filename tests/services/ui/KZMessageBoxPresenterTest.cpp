@@ -1,5 +1,7 @@
 #include "services/ui/KZMessageBoxPresenter.h"
 
+#include "services/KZErrorDelegate.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -116,6 +118,29 @@ TEST(MessageBoxPresenterTest, EscapeAnswersCancelAndNeverAnActingButton)
     Alert keep = question({QStringLiteral("Move to Trash"), QStringLiteral("Keep It"), QString()});
     keep.cancelButton = KZAlertPresenter::SecondButton;
     EXPECT_EQ(escapeOn(keep), 0) << "Escape neither trashes nor keeps on the user's behalf";
+}
+
+// The program's own yes-or-no question, asked through the delegate as the
+// music library's reading asks it, shown for real: Escape answers No.
+TEST(MessageBoxPresenterTest, EscapeAnswersNoToAYesOrNoQuestion)
+{
+    KZErrorDelegate delegate;
+    delegate.setPresenter(std::make_shared<KZMessageBoxPresenter>());
+    bool escaped = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        QTest::keyClick(box, Qt::Key_Escape);
+        escaped = !box->isVisible();
+        if (!escaped)
+            box->buttons().first()->click(); // a broken case must not hang
+    });
+    const qint64 answer = delegate.askToTheUserWithView(
+        QStringLiteral("missing_files_detected"), QStringLiteral("missing_files_detected_mess"), {},
+        QStringLiteral("yes_button"), QStringLiteral("no_button"), QString(), QString(), false);
+    EXPECT_TRUE(escaped) << "Escape left the question open";
+    EXPECT_EQ(answer, KZErrorDelegate::SecondButton);
 }
 
 TEST(MessageBoxPresenterTest, SheetIsWindowModalAndReturnsAtOnce)

@@ -15,6 +15,7 @@
 #include "settings/KZNotificationNames.h"
 #include "platform/StringTable.h"
 #include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/KZMenuSet.h"
 #include "services/ui/KZWindowPlacement.h"
 #include "services/ui/KZProgressImageView.h"
@@ -114,7 +115,9 @@ KZSearchProgressWindow::~KZSearchProgressWindow()
 void KZSearchProgressWindow::build()
 {
     resize(side_, side_);
-    setStyleSheet(QString::fromLatin1(kButtonStyle));
+    // The sheet takes the style's mark of the focus away: the ring puts it
+    // back.
+    setStyleSheet(QString::fromLatin1(kButtonStyle) + KZFocusRing::pushButtonRule(this, 6));
 
     // The ring first: it lies under the main view.
     tabs_ = new KZProgressTabs(this);

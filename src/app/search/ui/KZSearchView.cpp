@@ -98,7 +98,9 @@ KZSearchView::KZSearchView(QWidget* parent) : QWidget(parent), sourcesCntrl_(thi
     setObjectName(QStringLiteral("searchView"));
     resize(viewSide, viewSide);
     setAcceptDrops(true);
-    setFocusPolicy(Qt::StrongFocus);
+    // The view holds the keys (Return is Start) but is no Tab stop: it would
+    // take the focus and show nothing.
+    setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_TranslucentBackground);
 
     upperTextView_ = new KZSearchWindowTextView(this);
@@ -177,7 +179,9 @@ void KZSearchView::buildControls()
     startButton_->setStyleSheet(QStringLiteral(
         "QPushButton { color: white; background: #3d6fc4; border: 1px solid #2a4f8f; border-radius: 12px;"
         " padding: 4px 18px; font-weight: 600; }"
-        "QPushButton:pressed { background: #2f5aa3; }") + KZFocusRing::pushButtonRule(startButton_, 12));
+        "QPushButton:pressed { background: #2f5aa3; }"
+        // A ring in the focus colour would hardly show on the button's blue.
+        " QPushButton:focus { border: 2px solid white; border-radius: 12px; }"));
     row->addWidget(filesTxt_);
     row->addWidget(toggleBtn_);
     row->addWidget(foldersTxt_);

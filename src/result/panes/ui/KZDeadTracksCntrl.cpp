@@ -10,6 +10,7 @@
 #include "services/KZFilesUtilities.h"
 #include "services/KZNumberUtilities.h"
 #include "services/ui/KZAnimationTiming.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/Popover.h"
 #include "settings/KZNotificationNames.h"
 
@@ -244,6 +245,10 @@ void KZDeadTracksCntrl::buildView()
     tableView_->setModel(model_);
     tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Tab leaves the list, as from any other control of the window.
+    tableView_->setTabKeyNavigation(false);
+    // The style marks only the current cell, and only in part.
+    KZFocusRing::showWhileFocused(tableView_);
     tableView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tableView_->setAlternatingRowColors(true);
     tableView_->setShowGrid(false);

@@ -2,6 +2,7 @@
 
 #include "platform/StringTable.h"
 #include "result/window/KZGroupRowLayout.h"
+#include "services/ui/KZFocusRing.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -41,6 +42,9 @@ KZMarkInfoPopover::KZMarkInfoPopover(QObject* parent) : QObject(parent)
     leaveBtn_ = new QPushButton(localized("leave_unmarked_button"));
     markBtn_ = new QPushButton(localized("mark_anyway_button"));
     markBtn_->setDefault(true);
+    // The style outlines a default button as it outlines the focus: the
+    // focus on it shows by a ring of its own.
+    KZFocusRing::showWhileFocused(markBtn_, 4);
     buttons->addStretch();
     buttons->addWidget(leaveBtn_);
     buttons->addWidget(markBtn_);

@@ -4,6 +4,7 @@
 #include "services/ui/KZFocusRing.h"
 #include "settings/KZTags.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
 #include <QEnterEvent>
@@ -86,8 +87,17 @@ KZResultSourceTableCellView::KZResultSourceTableCellView(KZResultSourcesCellOwne
     infoBtn_->setStyleSheet(QStringLiteral(
         "QToolButton { border: 1px solid #8a94a3; border-radius: 9px; background: #ffffff; color: #4a5464;"
         " font: italic bold 9pt serif; }"
-        "QToolButton:hover { background: #e8eef7; }"));
+        "QToolButton:hover { background: #e8eef7; }"
+        // With the focus it turns to the ring's colour, which a ring alone
+        // would not show on the blue of the chosen row.
+        "QToolButton:focus { background: %1; color: white; border-color: white; }")
+                                .arg(KZFocusRing::colour(infoBtn_).darker(140).name()));
     infoBtn_->hide();
+    // Reached with Tab while its row holds the focus, with the ring the
+    // style sheet takes away; a click leaves the focus where it was.
+    infoBtn_->setFocusPolicy(Qt::TabFocus);
+    infoBtn_->installEventFilter(this);
+    KZFocusRing::showWhileFocused(infoBtn_, 9);
 
     backCheckImg_ = new QFrame(this);
     backCheckImg_->setObjectName(QStringLiteral("sourceCheckBack") + suffix);
@@ -115,10 +125,10 @@ KZResultSourceTableCellView::KZResultSourceTableCellView(KZResultSourcesCellOwne
     // the focus.
     KZFocusRing::showWhileFocused(checkBtn_, 4);
     KZFocusRing::showWhileFocused(popdownBtn_, 4);
-    // Row, box, arrow, whatever else the row shows (the info button under
-    // the pointer) after them.
+    // Row, box, arrow, info button.
     setTabOrder(this, checkBtn_);
     setTabOrder(checkBtn_, popdownBtn_);
+    setTabOrder(popdownBtn_, infoBtn_);
 
     connect(checkBtn_, &QCheckBox::clicked, this, [this] { markAction(); });
     // The mouse opens the menu on the press (see eventFilter) and so never
@@ -240,16 +250,57 @@ void KZResultSourceTableCellView::enterEvent(QEnterEvent* event)
     if (lastEnteredCell && lastEnteredCell != this)
         lastEnteredCell->dropStaleHover();
     lastEnteredCell = this;
-    if (hasHoverArea_ && !owner_->isRemoving())
+    if (offersInfo())
         infoBtn_->show();
     QWidget::enterEvent(event);
 }
 
 void KZResultSourceTableCellView::leaveEvent(QEvent* event)
 {
-    if (hasHoverArea_ && !popoverIsOpen_)
+    if (hasHoverArea_ && !popoverIsOpen_ && !holdsFocus())
         infoBtn_->hide();
     QWidget::leaveEvent(event);
+}
+
+bool KZResultSourceTableCellView::offersInfo() const
+{
+    return hasHoverArea_ && !owner_->isRemoving();
+}
+
+bool KZResultSourceTableCellView::holdsFocus() const
+{
+    return keyboardInRow_;
+}
+
+void KZResultSourceTableCellView::partTookFocus(QWidget* part, Qt::FocusReason reason)
+{
+    owner_->cellTookFocus(this);
+    // The keyboard brought it (Tab, Shift+Tab, an arrow, a shortcut); the
+    // focus a window hands its first control when it shows does not count.
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+        keyboardInRow_ = true;
+    if (!keyboardInRow_ || !offersInfo() || !infoBtn_->isHidden())
+        return;
+    infoBtn_->show();
+    // Shift+Tab from the row below comes to the row's last stop, the info
+    // button, as Tab leaves the row from it; hidden a moment ago, the
+    // button was passed over.
+    if (reason == Qt::BacktabFocusReason && part != infoBtn_)
+        infoBtn_->setFocus(Qt::BacktabFocusReason);
+}
+
+void KZResultSourceTableCellView::partLostFocus(Qt::FocusReason reason)
+{
+    // The window going inactive or a menu opening leaves the focus with the
+    // row, to come back to it.
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+        return;
+    const QWidget* now = QApplication::focusWidget();
+    if (now && (now == this || isAncestorOf(now)))
+        return;
+    keyboardInRow_ = false;
+    if (!popoverIsOpen_ && !infoBtn_->isHidden() && !pointerIsOver())
+        infoBtn_->hide();
 }
 
 void KZResultSourceTableCellView::mousePressEvent(QMouseEvent* event)
@@ -286,13 +337,14 @@ void KZResultSourceTableCellView::keyPressEvent(QKeyEvent* event)
 void KZResultSourceTableCellView::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
-    owner_->cellTookFocus(this);
+    partTookFocus(this, event->reason());
     update();
 }
 
 void KZResultSourceTableCellView::focusOutEvent(QFocusEvent* event)
 {
     QWidget::focusOutEvent(event);
+    partLostFocus(event->reason());
     update();
 }
 
@@ -303,6 +355,8 @@ QWidget* KZResultSourceTableCellView::partWidget(Part part) const
         return checkBtn_;
     case Part::Arrow:
         return popdownBtn_;
+    case Part::Info:
+        return infoBtn_;
     case Part::Row:
         break;
     }
@@ -321,6 +375,9 @@ bool takesKeyboardFocus(const QWidget* widget)
 void KZResultSourceTableCellView::focusPart(Part part)
 {
     QWidget* target = partWidget(part);
+    // The info button shows as the focus comes into its row.
+    if (part == Part::Info && offersInfo())
+        infoBtn_->show();
     if (!takesKeyboardFocus(target))
         target = this;
     target->setFocus(Qt::TabFocusReason);
@@ -328,9 +385,10 @@ void KZResultSourceTableCellView::focusPart(Part part)
 
 void KZResultSourceTableCellView::moveFocus(QWidget* from, int key)
 {
-    constexpr Part parts[] = {Part::Row, Part::Box, Part::Arrow};
+    constexpr Part parts[] = {Part::Row, Part::Box, Part::Arrow, Part::Info};
+    constexpr int count = 4;
     int at = 0;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < count; ++i)
         if (partWidget(parts[i]) == from)
             at = i;
     if (key == Qt::Key_Up || key == Qt::Key_Down) {
@@ -340,7 +398,7 @@ void KZResultSourceTableCellView::moveFocus(QWidget* from, int key)
     }
     // Along the row, in the direction the row is laid out; the ends hold.
     const bool forward = (key == Qt::Key_Right) == (layoutDirection() == Qt::LeftToRight);
-    for (int i = at + (forward ? 1 : -1); i >= 0 && i < 3; i += forward ? 1 : -1) {
+    for (int i = at + (forward ? 1 : -1); i >= 0 && i < count; i += forward ? 1 : -1) {
         if (takesKeyboardFocus(partWidget(parts[i]))) {
             partWidget(parts[i])->setFocus(Qt::TabFocusReason);
             return;
@@ -352,7 +410,12 @@ bool KZResultSourceTableCellView::eventFilter(QObject* watched, QEvent* event)
 {
     // A button outside a button group would take the arrow keys for Tab and
     // Backtab; here they go along the rows as on the row itself.
-    if ((watched == checkBtn_ || watched == popdownBtn_) && event->type() == QEvent::KeyPress) {
+    const bool part = watched == checkBtn_ || watched == popdownBtn_ || watched == infoBtn_;
+    if (part && event->type() == QEvent::FocusIn)
+        partTookFocus(static_cast<QWidget*>(watched), static_cast<QFocusEvent*>(event)->reason());
+    else if (part && event->type() == QEvent::FocusOut)
+        partLostFocus(static_cast<QFocusEvent*>(event)->reason());
+    if (part && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         const bool arrow = key->key() == Qt::Key_Up || key->key() == Qt::Key_Down || key->key() == Qt::Key_Left
                            || key->key() == Qt::Key_Right;
@@ -420,7 +483,7 @@ bool KZResultSourceTableCellView::pointerIsOver() const
 
 void KZResultSourceTableCellView::dropStaleHover()
 {
-    if (!popoverIsOpen_ && !infoBtn_->isHidden() && !pointerIsOver())
+    if (!popoverIsOpen_ && !infoBtn_->isHidden() && !pointerIsOver() && !holdsFocus())
         infoBtn_->hide();
 }
 

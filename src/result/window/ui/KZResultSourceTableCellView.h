@@ -30,12 +30,13 @@ public:
 // One row of a tab's sources list: the row's label image, name and figures,
 // the spinner while its list is rebuilt, the check box with the arrow of the
 // mark menu on rows that can be marked, and the info button shown while the
-// mouse is over a row that has something to tell. The list fills it; it
-// sends its requests back to the list.
+// mouse is over, or the keyboard focus in, a row that has something to tell.
+// The list fills it; it sends its requests back to the list.
 //
-// Tab reaches the row, its box and its arrow; Up and Down go to the row
-// above or below, Left and Right along the row; Space chooses the row,
-// ticks the box or opens the menu. The focus alone chooses nothing.
+// Tab reaches the row, its box, its arrow and its info button; Up and Down
+// go to the row above or below, Left and Right along the row; Space chooses
+// the row, ticks the box, opens the menu or the info popover. The focus
+// alone chooses nothing.
 class KZResultSourceTableCellView : public QWidget {
     Q_OBJECT
 public:
@@ -61,6 +62,8 @@ public:
     void setDrawHSeparator(bool draw);
     bool popoverIsOpen() const { return popoverIsOpen_; }
     bool hasHoverArea() const { return hasHoverArea_; }
+    // Whether the row shows its info button to the pointer and the keyboard.
+    bool offersInfo() const;
     // The rule checked in the row's mark menu.
     qint64 tagOfOnMenuItem() const { return onMenuItem_; }
     void setOnMenuItemWithTag(qint64 tag) { onMenuItem_ = tag; }
@@ -83,11 +86,13 @@ public:
     void markAction();
     void infoAction();
     void popoverWillClose();
-    // Hides the info button unless the pointer is over the row or its
-    // popover is open; for a row that may have missed the pointer leaving.
+    // Hides the info button unless the pointer is over the row, the focus
+    // in it or its popover open; for a row that may have missed the pointer
+    // leaving.
     void dropStaleHover();
-    // The row's parts the keyboard goes along: the row, the box, the arrow.
-    enum class Part { Row, Box, Arrow };
+    // The row's parts the keyboard goes along: the row, the box, the arrow,
+    // the info button.
+    enum class Part { Row, Box, Arrow, Info };
     // Moves the focus to that part of this row, or to the row when the part
     // cannot take it (hidden or off).
     void focusPart(Part part);
@@ -112,6 +117,12 @@ private:
     QWidget* partWidget(Part part) const;
     void elideTexts();
     bool pointerIsOver() const;
+    // Whether the keyboard brought the focus to the row or one of its
+    // buttons and it is still there (in the row's window, active or not).
+    bool holdsFocus() const;
+    // The focus came to (or left) one of the row's parts.
+    void partTookFocus(QWidget* part, Qt::FocusReason reason);
+    void partLostFocus(Qt::FocusReason reason);
     // What the row's label, buttons and margins take beside the texts.
     int chromeWidth() const;
 
@@ -132,6 +143,7 @@ private:
     bool hasHoverArea_ = false;
     bool popoverIsOpen_ = false;
     bool selected_ = false;
+    bool keyboardInRow_ = false;
     QString nameText_;
     QString infoText_;
     platform::Subscription popoverClosed_;

@@ -34,6 +34,7 @@
 #include "settings/KZTags.h"
 #include "services/KZErrorDelegate.h"
 #include "services/KZFileDialogPresenter.h"
+#include "services/ui/KZFocusRing.h"
 #include "services/ui/KZInterfaceUtilities.h"
 #include "services/ui/KZMenuSet.h"
 #include "settings/KZDefaultsKeys.h"
@@ -260,6 +261,9 @@ void KZResultWindowCntrl::buildChrome()
     removeBtn_ = new QPushButton(localized("remove_button"), removeHolder);
     removeBtn_->setObjectName(QStringLiteral("removeBtn"));
     removeBtn_->setDefault(true);
+    // The style outlines a default button as it outlines the focus, so the
+    // focus on it would not show without a ring of its own.
+    KZFocusRing::showWhileFocused(removeBtn_, 4);
     connect(removeBtn_, &QPushButton::clicked, this, &KZResultWindowCntrl::removeAction);
     holderLayout->addWidget(removeBtn_);
     bottomLayout->addWidget(removeHolder);

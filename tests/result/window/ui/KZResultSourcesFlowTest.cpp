@@ -17,9 +17,11 @@
 #include "result/window/ui/KZFoundItemsModel.h"
 #include "result/window/ui/KZFoundItemsOutlineView.h"
 #include "result/window/ui/KZMarkMenuWidget.h"
+#include "result/window/ui/KZPopoverResultSourceInfo.h"
 #include "result/window/ui/KZListMarkingCntrl.h"
 #include "result/window/KZResultMenus.h"
 #include "services/ui/KZFocusRing.h"
+#include "services/ui/Popover.h"
 #include "services/ui/KZMenuSet.h"
 #include "result/window/ui/KZResultOutlineCntrl.h"
 #include "result/window/ui/KZResultSourceTableCellView.h"
@@ -603,11 +605,17 @@ TEST_F(SourcesFlow, FoldersEmptiedByARemovalGoToTheTrashFromTheirOwnTab)
 }
 
 // In the window, Tab from Find by name goes through every row of the
-// sources and the buttons a row offers, then to the list, choosing no row
-// on the way; the list then wears its ring.
+// sources and the buttons a row offers (its info button included, shown
+// while the row holds the focus), then to the list, choosing no row on the
+// way; the list then wears its ring. Shift+Tab goes back the same way. The
+// pointer rests over a row: it adds no stop of its own.
 TEST_F(SourcesFlow, TabGoesFromFindByNameThroughTheRowsToTheList)
 {
     ASSERT_NO_FATAL_FAILURE(open());
+    KZResultSourceTableCellView* hovered = list->cellAt(1);
+    QCursor::setPos(hovered->mapToGlobal(hovered->rect().center()));
+    QEnterEvent enter(hovered->rect().center(), hovered->rect().center(), hovered->mapToGlobal(hovered->rect().center()));
+    QApplication::sendEvent(hovered, &enter);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return row(0).itemsCount == 5 && row(4).markedCount > 0; }));
     auto* tab = dynamic_cast<KZResultItemsTypeCntrl*>(window->resultCntrl()->itemsTypeCntrl(KZTag::allDuplicates));
     KZFoundListCntrl* found = tab->foundListCntrl();
@@ -636,24 +644,105 @@ TEST_F(SourcesFlow, TabGoesFromFindByNameThroughTheRowsToTheList)
         for (QWidget* button : {static_cast<QWidget*>(cell->checkBtn()), static_cast<QWidget*>(cell->popdownBtn())})
             if (button->isVisible() && button->isEnabled())
                 expected << button;
+        if (cell->offersInfo())
+            expected << cell->infoBtn();
     }
-    QStringList names;
-    for (QWidget* widget : visited)
-        names << widget->objectName();
-    EXPECT_EQ(visited, expected) << names.join(u", "_s).toStdString();
+    const auto namesOf = [](const QList<QWidget*>& widgets) {
+        QStringList names;
+        for (QWidget* widget : widgets)
+            names << widget->objectName();
+        return names.join(u", "_s).toStdString();
+    };
+    EXPECT_EQ(visited, expected) << namesOf(visited);
     EXPECT_TRUE(expected.contains(list->cellAt(2)->popdownBtn()));
+    EXPECT_TRUE(expected.contains(list->cellAt(0)->infoBtn()));
+    EXPECT_TRUE(expected.contains(list->cellAt(2)->infoBtn()));
     EXPECT_EQ(list->currSelectedRow(), 0);
     EXPECT_EQ(found->nsCurrSelectedSourceTag(), shownBefore) << "the focus chose a row";
     EXPECT_TRUE(KZFocusRing::isShownOn(listView));
     EXPECT_FALSE(KZFocusRing::isShownOn(list->cellAt(0)->checkBtn()));
 
+    // Only the row that holds the focus and the one under the pointer show
+    // their info buttons.
+    for (int r = 0; r < list->rows().count(); ++r)
+        EXPECT_EQ(list->cellAt(r)->infoBtn()->isVisible(), r == 1) << r;
+
+    QList<QWidget*> back;
+    for (int step = 0; step < expected.size(); ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        back.prepend(QApplication::focusWidget());
+    }
+    EXPECT_EQ(back, expected) << namesOf(back);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), find);
+    for (QWidget* widget = find; widget != listView; widget = QApplication::focusWidget())
+        QTest::keyClick(widget, Qt::Key_Tab);
+
     // Back into the rows and a choice with Space: the list follows it.
     QTest::keyClick(listView, Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), expected.last());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
     ASSERT_EQ(QApplication::focusWidget(), list->cellAt(2));
     QTest::keyClick(list->cellAt(2), Qt::Key_Space);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return found->nsCurrSelectedSourceTag() == row(2).tag; }));
     EXPECT_EQ(list->currSelectedRow(), 2);
+    EXPECT_EQ(beeps, 0);
+}
+
+// The source info popover by the keyboard alone: Tab shows a row's info
+// button with its ring, Space opens the popover, Escape closes it and gives
+// the focus back to the button, which stays shown while its row holds the
+// focus, with the pointer far from the window.
+TEST_F(SourcesFlow, TheInfoPopoverOpensAndClosesByTheKeyboard)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return row(0).itemsCount == 5; }));
+    QCursor::setPos(window->frameGeometry().bottomRight() + QPoint(80, 80));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kztest::kPatienceMs));
+    KZResultSourceTableCellView* cell = list->cellAt(2);
+    ASSERT_TRUE(cell->offersInfo());
+    EXPECT_FALSE(cell->infoBtn()->isVisible());
+    cell->focusPart(KZResultSourceTableCellView::Part::Arrow);
+    ASSERT_TRUE(cell->infoBtn()->isVisible()) << "shown as the focus came into its row";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), cell->infoBtn());
+    EXPECT_TRUE(KZFocusRing::isShownOn(cell->infoBtn()));
+
+    QTest::keyClick(cell->infoBtn(), Qt::Key_Space);
+    platform::Popover* popover = list->extraInfoCntrl() ? list->extraInfoCntrl()->popover() : nullptr;
+    ASSERT_TRUE(kztest::processEventsUntil([&] {
+        popover = list->extraInfoCntrl() ? list->extraInfoCntrl()->popover() : nullptr;
+        return popover && popover->isVisible();
+    }));
+    EXPECT_TRUE(cell->popoverIsOpen());
+    // The keys go to the popover while it is open.
+    ASSERT_EQ(QApplication::activePopupWidget(), popover);
+    QTest::keyClick(popover, Qt::Key_Escape);
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return !popover->isVisible() && !cell->popoverIsOpen(); }));
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return QApplication::focusWidget() == cell->infoBtn(); }, std::chrono::seconds(2)))
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "none") << " "
+        << (QApplication::activeWindow() ? QApplication::activeWindow()->objectName().toStdString() : "no window")
+        << " " << (window->focusWidget() ? window->focusWidget()->objectName().toStdString() : "-");
+    EXPECT_TRUE(cell->infoBtn()->isVisible());
+    EXPECT_TRUE(KZFocusRing::isShownOn(cell->infoBtn()));
+
+    // Up goes to the same button of the row above; leaving the rows hides
+    // the buttons of both.
+    QTest::keyClick(cell->infoBtn(), Qt::Key_Up);
+    ASSERT_EQ(QApplication::focusWidget(), list->cellAt(1)->infoBtn());
+    EXPECT_FALSE(cell->infoBtn()->isVisible());
+    window->findChild<QWidget*>(u"findFld"_s)->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(list->cellAt(1)->infoBtn()->isVisible());
+
+    // Remove, the window's default button, looks so with the focus or
+    // without: its ring tells the two apart.
+    EXPECT_FALSE(KZFocusRing::isShownOn(window->removeBtn()));
+    window->removeBtn()->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(KZFocusRing::isShownOn(window->removeBtn()));
     EXPECT_EQ(beeps, 0);
 }

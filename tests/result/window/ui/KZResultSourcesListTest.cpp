@@ -521,10 +521,12 @@ TEST_F(SourcesList, TheKeyboardGoesAlongTheRowsAndOnlySpaceChooses)
     cell(0)->setFocus(Qt::TabFocusReason);
     ASSERT_EQ(focused(), cell(0));
     // Laptop and Backup have nothing marked: their boxes are off and Tab
-    // passes them; the marked row has neither box nor arrow.
-    const QList<QWidget*> order{cell(0)->checkBtn(), cell(0)->popdownBtn(), cell(1),
-                                cell(1)->checkBtn(), cell(1)->popdownBtn(), cell(2),
-                                cell(2)->popdownBtn(), cell(3), cell(3)->popdownBtn(), cell(4)};
+    // passes them; the marked row has neither box nor arrow. The tab's row
+    // and Camera, which have figures to tell, end with their info buttons.
+    const QList<QWidget*> order{cell(0)->checkBtn(), cell(0)->popdownBtn(), cell(0)->infoBtn(),
+                                cell(1),             cell(1)->checkBtn(),   cell(1)->popdownBtn(),
+                                cell(1)->infoBtn(),  cell(2),               cell(2)->popdownBtn(),
+                                cell(3),             cell(3)->popdownBtn(), cell(4)};
     for (QWidget* next : order) {
         press(Qt::Key_Tab);
         ASSERT_EQ(focused(), next) << next->objectName().toStdString() << " expected, "
@@ -539,7 +541,11 @@ TEST_F(SourcesList, TheKeyboardGoesAlongTheRowsAndOnlySpaceChooses)
     const std::vector<std::pair<int, QWidget*>> moves{
         {Qt::Key_Down, cell(2)},           {Qt::Key_Up, cell(1)},
         {Qt::Key_Right, cell(1)->checkBtn()}, {Qt::Key_Right, cell(1)->popdownBtn()},
-        {Qt::Key_Right, cell(1)->popdownBtn()}, {Qt::Key_Down, cell(2)->popdownBtn()},
+        {Qt::Key_Right, cell(1)->infoBtn()},  {Qt::Key_Right, cell(1)->infoBtn()},
+        {Qt::Key_Up, cell(0)->infoBtn()},     {Qt::Key_Down, cell(1)->infoBtn()},
+        {Qt::Key_Down, cell(2)},              {Qt::Key_Up, cell(1)},
+        {Qt::Key_Right, cell(1)->checkBtn()}, {Qt::Key_Right, cell(1)->popdownBtn()},
+        {Qt::Key_Down, cell(2)->popdownBtn()},
         {Qt::Key_Left, cell(2)},           {Qt::Key_Up, cell(1)},
         {Qt::Key_Up, cell(0)},             {Qt::Key_Up, cell(0)},
         {Qt::Key_Left, cell(0)},           {Qt::Key_End, cell(0)},
