@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -24,6 +25,10 @@
 // reader knows in it, a hole, the two readings at odds, a binary export, too
 // many folders), the scan is in doubt: every folder any candidate names is
 // kept out, with the export's own folder and the default media folders.
+namespace platform::xmltext {
+class ToUtf8;
+}
+
 class KZMusicFolderScan {
 public:
     // Every folder to keep out for the export `file`, read up to `maxBytes`:
@@ -58,7 +63,9 @@ public:
 private:
     class Reading;
     void addCandidate(QString url);
+    void addFolderURL(QString url);
     void decideForm();
+    void feedXml(const char* bytes, size_t size);
     void feedBinary(const char* bytes, size_t size);
 
     enum class Form { Unknown, Xml, Binary };
@@ -66,8 +73,11 @@ private:
     QByteArray head_;
     bool doubt_ = false;
     bool finished_ = false;
-    // The XML reading and the property-list library's.
+    // The XML reading and the property-list library's, of the file's text
+    // in UTF-8.
     std::unique_ptr<Reading> xml_, plist_;
+    std::unique_ptr<platform::xmltext::ToUtf8> converter_;
+    QByteArray converted_;
 
     // A binary export: its text objects that hold a file URL, each taken
     // from the object's header on, never from bytes that only look like one.
@@ -83,4 +93,6 @@ private:
     std::vector<QString> first_;
     std::deque<QString> last_;
     bool tooMany_ = false;
+    // A binary export's folder URLs, all of them.
+    QSet<QString> folders_;
 };
