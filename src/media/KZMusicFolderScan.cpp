@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <unordered_set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -643,8 +644,10 @@ std::vector<fs::path> KZMusicFolderScan::musicFoldersIn(const fs::path& file, qu
     scan.finish();
 
     std::vector<fs::path> folders;
-    const auto add = [&folders](const fs::path& folder) {
-        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+    // A binary export may name folders by the hundred thousand.
+    std::unordered_set<std::string> added;
+    const auto add = [&folders, &added](const fs::path& folder) {
+        if (!folder.empty() && added.insert(folder.native()).second)
             folders.push_back(folder);
     };
     for (const QString& url : scan.folderURLs())

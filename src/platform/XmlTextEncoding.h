@@ -37,7 +37,7 @@ class ToUtf8 {
 public:
     explicit ToUtf8(Encoding encoding);
 
-    bool passesThrough() const { return encoding_.kind == Kind::Utf8; }
+    bool passesThrough() const { return encoding_.kind == Kind::Utf8 && markLeft_ == 0; }
     // Appends what the next bytes hold to *out.
     void convert(const char* bytes, qsizetype size, QByteArray* out);
     // No more bytes come: false when a character was cut off or a byte

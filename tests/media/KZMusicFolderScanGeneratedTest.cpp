@@ -1,7 +1,7 @@
 #include "media/KZMusicFolderScan.h"
 
 #include "media/KZiTunesLibrary.h"
-#include "platform/PropertyList.h"
+#include "platform/BinaryPropertyListWriter.h"
 #include "services/KZFilesUtilities.h"
 
 #include "TestSupport.h"
@@ -250,23 +250,28 @@ XmlExport xmlExport(Generator& g, const QString& media)
     return {w.bytes(mark, declared), w.bytes(mark, declared, lastEntryEnd).size()};
 }
 
-// A binary export whose media folder's URL is `length` bytes (characters,
-// with one beyond ASCII, so that it is stored as UTF-16), with `around`
-// file URLs of tracks before it and after it in the file.
+// A binary export whose media folder's URL is `url`, with `around` folder
+// URLs before it and as many track URLs after it.
 QByteArray binaryExport(const QString& url, int around)
 {
     QVariantMap tracks;
-    QVariantList before;
+    QVariantList before, after;
     for (int t = 1; t <= around; ++t) {
         before.append(QStringLiteral("file:///before/%1/").arg(t));
-        tracks.insert(QString::number(t), QVariantMap{{QStringLiteral("Persistent ID"), QStringLiteral("A%1").arg(t)},
-                                                      {QStringLiteral("Location"), QStringLiteral("file:///after/%1.mp3").arg(t)}});
+        after.append(QStringLiteral("file:///after/%1.mp3").arg(t));
+        if (t <= 8)
+            tracks.insert(QString::number(t),
+                          QVariantMap{{QStringLiteral("Persistent ID"), QStringLiteral("A%1").arg(t)},
+                                      {QStringLiteral("Location"), after.back()}});
     }
-    // Keys in the order of their texts: the folders before, the entry, the tracks.
+    // Keys in the order of their texts: folders before the entry, track
+    // locations after it.
     const QVariantMap root{{QStringLiteral("A Folders"), before},
                            {QStringLiteral("Music Folder"), url},
-                           {QStringLiteral("Tracks"), tracks}};
-    return platform::PropertyList::toData(root, platform::PropertyList::Format::Binary);
+                           {QStringLiteral("Tracks"), tracks},
+                           {QStringLiteral("Z Locations"), after}};
+    platform::BinaryPropertyListWriter writer;
+    return writer.finish(writer.value(root));
 }
 
 QString urlOfLength(int length, bool wide)
@@ -382,5 +387,103 @@ TEST(KZMusicFolderScanGenerated, BinaryExportsOfEveryLengthCutAnywhere)
         }
         if (HasFailure())
             break;
+    }
+}
+
+// Read from files: an entry that straddles the scan's pieces of the file,
+// a binary export past the size the whole reading takes whose entry lies
+// among more track URLs than any cap would keep, and data past the bytes
+// read, which may name any folder.
+TEST(KZMusicFolderScanGenerated, FilesPaddedAcrossPiecesAndLimits)
+{
+    kztest::TempDir dir;
+    const kztest::EnvGuard home("HOME");
+    ::setenv("HOME", dir.path().c_str(), 1);
+    const auto holds = [](const std::vector<fs::path>& folders, const fs::path& folder) {
+        return std::find(folders.begin(), folders.end(), folder) != folders.end();
+    };
+    const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><plist><dict><key>Pad</key><string>";
+    const QString entry = QStringLiteral("</string><key>Music&#x 20;Folder</key><string>file:///m&#X65;dia/</string>"
+                                         "<key>Tracks</key><dict/></dict></plist>");
+    for (const qsizetype boundary : {256 * 1024, 512 * 1024}) {
+        for (const qsizetype before : {0, 1, 17, 40, 41, 90}) {
+            SCOPED_TRACE(std::to_string(boundary) + " - " + std::to_string(before));
+            // UTF-16 with its mark: two bytes a character, the entry's text
+            // split at the piece's end.
+            QString text = QString::fromLatin1(head);
+            text += QString((boundary - before) / 2 - text.size() - 1, u'x');
+            text += entry;
+            const QByteArray bytes = QStringEncoder(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom)(text);
+            const fs::path file = dir.write("padded.xml", bytes.toStdString());
+            EXPECT_EQ(KZMusicFolderScan::musicFoldersIn(file, KZiTunesLibrary::kMaxExportSize),
+                      std::vector<fs::path>{"/media"});
+        }
+    }
+
+    // Over the size the whole reading takes, its entry between the tracks.
+    QByteArray big = binaryExport(QStringLiteral("file:///big/media/"), 100'000);
+    ASSERT_GT(big.size(), qsizetype(KZiTunesLibrary::kMaxOtherExportSize));
+    const fs::path binary = dir.write("big.plist", big.toStdString());
+    EXPECT_EQ(KZiTunesLibrary::fromFile(binary), nullptr);
+    for (const qsizetype cut : {big.size(), big.size() - 40, big.size() / 2 + 1})
+        EXPECT_TRUE(holds(KZMusicFolderScan::musicFoldersIn(dir.write("big-cut.plist", big.left(cut).toStdString()),
+                                                          KZiTunesLibrary::kMaxExportSize),
+                          "/big/media"))
+            << cut;
+
+    // A decoy within the bytes read, the entry the file means beyond them.
+    const QByteArray decoy = "<plist><dict><key>Music Folder</key><string>file:///decoy/</string>";
+    const QByteArray lateBytes = decoy + QByteArray(2 << 20, ' ')
+        + "<key>Music Folder</key><string>file:///late/</string></dict></plist>";
+    const fs::path late = dir.write("late.xml", lateBytes.toStdString());
+    const std::vector<fs::path> keptOut = KZMusicFolderScan::musicFoldersIn(late, 1 << 20);
+    EXPECT_TRUE(holds(keptOut, "/decoy"));
+    EXPECT_TRUE(holds(keptOut, dir.path())) << "in doubt, the export's own folder is kept out";
+}
+
+// The whole reading takes a list in every encoding XML readers are held
+// to, as they read it, and refuses one in any other, saying which.
+TEST(KZMusicFolderScanGenerated, TheWholeReadingHonoursTheDeclaredEncoding)
+{
+    const QString body = QStringLiteral("<plist><dict><key>Music Folder</key><string>file:///caf\u00e9/</string>"
+                                        "<key>Tracks</key><dict/></dict></plist>");
+    const auto declared = [&body](const char* name) -> QString {
+        return QStringLiteral("<?xml version=\"1.0\" encoding=\"%1\"?>").arg(QLatin1String(name)) + body;
+    };
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        bool read;
+    };
+    const Case cases[] = {
+        {"ISO-8859-1", declared("ISO-8859-1").toLatin1(), true},
+        {"latin1 in lower case", declared("latin1").toLatin1(), true},
+        {"UTF-16 with a mark", QStringEncoder(QStringEncoder::Utf16BE, QStringEncoder::Flag::WriteBom)(body), true},
+        {"UTF-16 declared", QStringEncoder(QStringEncoder::Utf16LE)(declared("UTF-16")), true},
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + body.toUtf8(), true},
+        {"US-ASCII with a byte beyond it", declared("US-ASCII").toLatin1(), false},
+        {"windows-1252", declared("windows-1252").toLatin1(), false},
+        {"UTF-16 declared in bytes of one", declared("UTF-16").toUtf8(), false},
+        {"ISO-8859-1 after a UTF-8 mark", "\xEF\xBB\xBF" + declared("ISO-8859-1").toLatin1(), false},
+    };
+    kztest::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = dir.write("export.xml", c.bytes.toStdString());
+        QString error;
+        const auto library = KZiTunesLibrary::fromFile(file, &error);
+        KZMusicFolderScan scan;
+        scan.feed(c.bytes.constData(), size_t(c.bytes.size()));
+        scan.finish();
+        if (c.read) {
+            ASSERT_TRUE(library) << error.toStdString();
+            EXPECT_EQ(library->musicFolderLocation(), fs::path("/caf\u00e9"));
+            EXPECT_FALSE(scan.inDoubt());
+            EXPECT_EQ(scan.folderURLs(), std::vector<QString>{QStringLiteral("file:///caf\u00e9/")});
+        } else {
+            EXPECT_FALSE(library);
+            EXPECT_TRUE(error.contains(QLatin1String("encoding"))) << error.toStdString();
+            EXPECT_TRUE(scan.inDoubt());
+        }
     }
 }
