@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-#include <unordered_set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -644,14 +643,37 @@ std::vector<fs::path> KZMusicFolderScan::musicFoldersIn(const fs::path& file, qu
     scan.finish();
 
     std::vector<fs::path> folders;
-    // A binary export may name folders by the hundred thousand.
-    std::unordered_set<std::string> added;
-    const auto add = [&folders, &added](const fs::path& folder) {
-        if (!folder.empty() && added.insert(folder.native()).second)
+    // A binary export may name folders by the hundred thousand: each is
+    // kept once, without a second copy of them all to tell which.
+    const auto add = [&folders](const fs::path& folder) {
+        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
             folders.push_back(folder);
     };
-    for (const QString& url : scan.folderURLs())
-        add(KZFilesUtilities::pathOfLocalFileURL(url));
+    size_t few = 0;
+    scan.forEachFolderURL([&](const QString& url) {
+        fs::path folder = KZFilesUtilities::pathOfLocalFileURL(url);
+        if (folder.empty())
+            return;
+        if (few < kMaxFolders) {
+            ++few;
+            add(folder);
+        } else {
+            folders.push_back(std::move(folder));
+        }
+    });
+    if (folders.size() > few) {
+        // Past the few named first: those the few hold already, and any
+        // given twice (URLs that differ may name one folder), go.
+        const auto many = folders.begin() + qsizetype(few);
+        std::sort(many, folders.end());
+        folders.erase(std::unique(many, folders.end()), folders.end());
+        folders.erase(std::remove_if(folders.begin() + qsizetype(few), folders.end(),
+                                     [&](const fs::path& folder) {
+                                         return std::find(folders.begin(), folders.begin() + qsizetype(few), folder)
+                                             != folders.begin() + qsizetype(few);
+                                     }),
+                      folders.end());
+    }
     if (scan.inDoubt() || folders.empty()) {
         // Nothing certain: whatever may hold the library's files.
         const fs::path own = platform::absolutePath(file).parent_path();
@@ -779,7 +801,7 @@ void KZMusicFolderScan::feedBinary(const char* bytes, size_t size)
             // folder is kept, however many, and of the others the first and
             // the last.
             if (text.endsWith(u'/'))
-                addFolderURL(std::move(text));
+                addFolderURL(text);
             else
                 addCandidate(std::move(text));
             it = open_.erase(it);
@@ -828,6 +850,12 @@ void KZMusicFolderScan::finish()
         decideForm();
     if (!open_.empty())
         doubt_ = true;
+    // Each folder once, in the order of their texts.
+    const auto before = [this](quint32 a, quint32 b) { return folderAt(a) < folderAt(b); };
+    const auto same = [this](quint32 a, quint32 b) { return folderAt(a) == folderAt(b); };
+    std::sort(folderStarts_.begin(), folderStarts_.end(), before);
+    folderStarts_.erase(std::unique(folderStarts_.begin(), folderStarts_.end(), same), folderStarts_.end());
+    folderStarts_.shrink_to_fit();
     if (!xml_)
         return;
     // A character cut off or not of the encoding: XML readers stop there.
@@ -869,22 +897,45 @@ void KZMusicFolderScan::addCandidate(QString url)
     }
 }
 
-void KZMusicFolderScan::addFolderURL(QString url)
+void KZMusicFolderScan::addFolderURL(const QString& url)
 {
-    folders_.insert(std::move(url));
+    // Packed one after the other, each with its length: a binary export
+    // may hold hundreds of thousands, and they cost little more than
+    // their bytes in the file.
+    const QByteArray utf8 = url.toUtf8();
+    const quint32 size = quint32(utf8.size());
+    folderStarts_.push_back(quint32(folderBytes_.size()));
+    folderBytes_.append(reinterpret_cast<const char*>(&size), sizeof size);
+    folderBytes_.append(utf8.constData(), size_t(utf8.size()));
+}
+
+std::string_view KZMusicFolderScan::folderAt(quint32 start) const
+{
+    quint32 size = 0;
+    std::memcpy(&size, folderBytes_.data() + start, sizeof size);
+    return std::string_view(folderBytes_).substr(start + sizeof size, size);
+}
+
+void KZMusicFolderScan::forEachFolderURL(const std::function<void(const QString&)>& take) const
+{
+    for (const QString& url : first_)
+        take(url);
+    for (const QString& url : last_)
+        take(url);
+    for (const quint32 start : folderStarts_) {
+        const std::string_view url = folderAt(start);
+        take(QString::fromUtf8(url.data(), qsizetype(url.size())));
+    }
 }
 
 std::vector<QString> KZMusicFolderScan::folderURLs() const
 {
-    std::vector<QString> urls = first_;
-    urls.insert(urls.end(), last_.begin(), last_.end());
-    std::vector<QString> folders(folders_.begin(), folders_.end());
-    std::sort(folders.begin(), folders.end());
-    urls.insert(urls.end(), std::make_move_iterator(folders.begin()), std::make_move_iterator(folders.end()));
+    std::vector<QString> urls;
+    forEachFolderURL([&urls](const QString& url) { urls.push_back(url); });
     return urls;
 }
 
 bool KZMusicFolderScan::inDoubt() const
 {
-    return doubt_ || tooMany_ || first_.size() + last_.size() + folders_.size() > 1;
+    return doubt_ || tooMany_ || first_.size() + last_.size() + folderStarts_.size() > 1;
 }

@@ -1,13 +1,15 @@
 #pragma once
 
 #include <QByteArray>
-#include <QSet>
 #include <QString>
 
 #include <atomic>
 #include <cstddef>
 #include <deque>
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
 #include <memory>
 #include <vector>
 
@@ -55,15 +57,20 @@ public:
     // No more bytes come; a value or key left open is cut off.
     void finish();
 
-    // The entries' texts, their references decoded: at most 64, the first
-    // and the last ones met when there are more.
+    // The entries' texts, their references decoded: of an XML export at
+    // most 64, the first and the last ones met when there are more; of a
+    // binary export every folder URL (one ending in '/') and, of its other
+    // file URLs, the first and the last 32.
     std::vector<QString> folderURLs() const;
+    // The same, one at a time: a binary export's may be very many.
+    void forEachFolderURL(const std::function<void(const QString&)>& take) const;
     bool inDoubt() const;
 
 private:
     class Reading;
     void addCandidate(QString url);
-    void addFolderURL(QString url);
+    void addFolderURL(const QString& url);
+    std::string_view folderAt(quint32 start) const;
     void decideForm();
     void feedXml(const char* bytes, size_t size);
     void feedBinary(const char* bytes, size_t size);
@@ -93,6 +100,8 @@ private:
     std::vector<QString> first_;
     std::deque<QString> last_;
     bool tooMany_ = false;
-    // A binary export's folder URLs, all of them.
-    QSet<QString> folders_;
+    // A binary export's folder URLs, all of them, in UTF-8 after their
+    // lengths, and where each starts.
+    std::string folderBytes_;
+    std::vector<quint32> folderStarts_;
 };
