@@ -1,6 +1,7 @@
 #include "media/KZMusicFolderScan.h"
 
 #include "platform/Paths.h"
+#include "platform/PropertyListFormat.h"
 #include "platform/XmlTextEncoding.h"
 #include "services/KZFilesUtilities.h"
 
@@ -146,7 +147,101 @@ bool appendLibraryReference(const QByteArray& name, qsizetype length, QByteArray
     return true;
 }
 
+// The bytes at `at`, all of them.
+bool readAt(int fd, quint64 at, void* into, size_t size)
+{
+    ssize_t got = 0;
+    do
+        got = ::pread(fd, into, size, off_t(at));
+    while (got < 0 && errno == EINTR);
+    return got == ssize_t(size);
+}
+
 } // namespace
+
+std::optional<QString> KZMusicFolderScan::binaryTopEntry(int fd, quint64 size)
+{
+    uchar trailer[32];
+    if (size < 8 + 32 || !readAt(fd, size - 32, trailer, sizeof trailer))
+        return std::nullopt;
+    const unsigned offsetSize = trailer[6];
+    const unsigned refSize = trailer[7];
+    const quint64 count = platform::plistformat::readBigEndian(trailer + 8, 8);
+    const quint64 top = platform::plistformat::readBigEndian(trailer + 16, 8);
+    const quint64 table = platform::plistformat::readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || top >= count || table < 8
+        || table >= size - 32 || count > (size - 32 - table) / offsetSize)
+        return std::nullopt;
+    const auto number = [fd](quint64 at, unsigned bytes) -> std::optional<quint64> {
+        uchar b[8];
+        if (!readAt(fd, at, b, bytes))
+            return std::nullopt;
+        return platform::plistformat::readBigEndian(b, bytes);
+    };
+    const auto objectAt = [&](quint64 ref) -> std::optional<quint64> {
+        if (ref >= count)
+            return std::nullopt;
+        const std::optional<quint64> at = number(table + ref * offsetSize, offsetSize);
+        return at && *at >= 8 && *at < table ? at : std::nullopt;
+    };
+    // An object's marker and the count its header gives; where its content
+    // starts.
+    const auto header = [&](quint64 at, unsigned* kind, quint64* length, quint64* content) {
+        uchar marker = 0;
+        if (!readAt(fd, at, &marker, 1))
+            return false;
+        *kind = marker >> 4;
+        *length = marker & 0xF;
+        *content = at + 1;
+        if (*length != 0xF)
+            return true;
+        uchar intMarker = 0;
+        if (!readAt(fd, at + 1, &intMarker, 1) || intMarker >> 4 != 1 || (intMarker & 0xF) > 3)
+            return false;
+        const unsigned width = 1u << (intMarker & 0xF);
+        const std::optional<quint64> n = number(at + 2, width);
+        if (!n)
+            return false;
+        *length = *n;
+        *content = at + 2 + width;
+        return true;
+    };
+    const auto text = [&](quint64 ref) -> std::optional<QString> {
+        const std::optional<quint64> at = objectAt(ref);
+        unsigned kind = 0;
+        quint64 length = 0, content = 0;
+        if (!at || !header(*at, &kind, &length, &content) || (kind != 5 && kind != 6) || length > quint64(kMaxURL))
+            return std::nullopt;
+        QByteArray bytes(qsizetype(kind == 6 ? 2 * length : length), Qt::Uninitialized);
+        if (content + quint64(bytes.size()) > table || !readAt(fd, content, bytes.data(), size_t(bytes.size())))
+            return std::nullopt;
+        if (kind == 5)
+            return QString::fromLatin1(bytes);
+        QString wide(qsizetype(length), Qt::Uninitialized);
+        for (qsizetype i = 0; i < wide.size(); ++i)
+            wide[i] = QChar(ushort((uchar(bytes[2 * i]) << 8) | uchar(bytes[2 * i + 1])));
+        return wide;
+    };
+    const std::optional<quint64> root = objectAt(top);
+    unsigned kind = 0;
+    quint64 entries = 0, content = 0;
+    // A top dictionary of more keys than an export holds is none.
+    if (!root || !header(*root, &kind, &entries, &content) || kind != 0xD || entries > 4096
+        || content + 2 * entries * refSize > table)
+        return std::nullopt;
+    // A key given twice keeps its last value, as in the whole reading.
+    std::optional<QString> value;
+    for (quint64 i = 0; i < entries; ++i) {
+        const std::optional<quint64> keyRef = number(content + i * refSize, refSize);
+        if (!keyRef)
+            return std::nullopt;
+        if (text(*keyRef) != QString::fromLatin1(kKey.data(), qsizetype(kKey.size())))
+            continue;
+        const std::optional<quint64> valueRef = number(content + (entries + i) * refSize, refSize);
+        value = valueRef ? text(*valueRef) : std::nullopt;
+    }
+    return value;
+}
 
 // One reading of the file as XML: by a true XML reader's rules, or by those
 // of the property-list library the whole reading uses.
@@ -638,18 +733,26 @@ std::vector<fs::path> KZMusicFolderScan::musicFoldersIn(const fs::path& file, qu
     } else {
         scan.interrupt();
     }
+    // A binary export whose trailer, offset table and top dictionary are
+    // whole names its entry through them, wherever its text lies.
+    std::optional<QString> topEntry;
+    if (fd >= 0 && scan.form_ == Form::Binary && quint64(st.st_size) <= maxBytes)
+        topEntry = binaryTopEntry(fd, quint64(st.st_size));
     if (fd >= 0)
         ::close(fd);
     scan.finish();
 
     std::vector<fs::path> folders;
+    if (topEntry)
+        if (fs::path folder = KZFilesUtilities::pathOfLocalFileURL(*topEntry); !folder.empty())
+            folders.push_back(std::move(folder));
     // A binary export may name folders by the hundred thousand: each is
     // kept once, without a second copy of them all to tell which.
     const auto add = [&folders](const fs::path& folder) {
         if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
             folders.push_back(folder);
     };
-    size_t few = 0;
+    size_t few = folders.size();
     scan.forEachFolderURL([&](const QString& url) {
         fs::path folder = KZFilesUtilities::pathOfLocalFileURL(url);
         if (folder.empty())

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The "Music Folder" entry of a music library export that no reading takes,
@@ -70,6 +71,10 @@ private:
     class Reading;
     void addCandidate(QString url);
     void addFolderURL(const QString& url);
+    // The "Music Folder" of a binary export's top dictionary, read through
+    // its trailer and offset table; nullopt where a part of them is not
+    // whole or the entry is no text.
+    static std::optional<QString> binaryTopEntry(int fd, quint64 size);
     std::string_view folderAt(quint32 start) const;
     void decideForm();
     void feedXml(const char* bytes, size_t size);
