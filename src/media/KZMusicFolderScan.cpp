@@ -767,13 +767,19 @@ std::vector<fs::path> KZMusicFolderScan::musicFoldersIn(const fs::path& file, qu
     if (folders.size() > few) {
         // Past the few named first: those the few hold already, and any
         // given twice (URLs that differ may name one folder), go.
+        // Compared as their bytes: one path, one text.
         const auto many = folders.begin() + qsizetype(few);
-        std::sort(many, folders.end());
-        folders.erase(std::unique(many, folders.end()), folders.end());
+        std::sort(many, folders.end(), [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
+        folders.erase(std::unique(many, folders.end(),
+                                  [](const fs::path& a, const fs::path& b) { return a.native() == b.native(); }),
+                      folders.end());
+        std::vector<std::string> named;
+        for (auto it = folders.begin(); it != folders.begin() + qsizetype(few); ++it)
+            named.push_back(it->native());
+        std::sort(named.begin(), named.end());
         folders.erase(std::remove_if(folders.begin() + qsizetype(few), folders.end(),
-                                     [&](const fs::path& folder) {
-                                         return std::find(folders.begin(), folders.begin() + qsizetype(few), folder)
-                                             != folders.begin() + qsizetype(few);
+                                     [&named](const fs::path& folder) {
+                                         return std::binary_search(named.begin(), named.end(), folder.native());
                                      }),
                       folders.end());
     }
