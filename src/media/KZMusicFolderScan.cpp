@@ -1,6 +1,8 @@
 #include "media/KZMusicFolderScan.h"
 
 #include "platform/Paths.h"
+#include "platform/PropertyListFormat.h"
+#include "platform/XmlTextEncoding.h"
 #include "services/KZFilesUtilities.h"
 
 #include <algorithm>
@@ -33,38 +35,213 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// A character or entity reference's name between '&' and ';', as UTF-8;
-// false for one no reader decodes without a declaration.
-bool appendReference(const QByteArray& name, QByteArray* out)
+// A code point in UTF-8 as the property-list library writes it: a surrogate
+// too, in three bytes (which the text's conversion later makes U+FFFD).
+void appendUtf8(char32_t c, QByteArray* out)
 {
-    if (name == "amp")
-        out->append('&');
-    else if (name == "lt")
-        out->append('<');
-    else if (name == "gt")
-        out->append('>');
-    else if (name == "apos")
-        out->append('\'');
-    else if (name == "quot")
-        out->append('"');
-    else if (name.size() > 1 && name[0] == '#') {
-        const bool hex = name[1] == 'x';
-        const QByteArray digits = name.mid(hex ? 2 : 1);
-        if (digits.isEmpty())
-            return false;
-        bool ok = false;
-        const uint code = digits.toUInt(&ok, hex ? 16 : 10);
-        if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        const char32_t c = char32_t(code);
-        out->append(QString::fromUcs4(&c, 1).toUtf8());
+    if (c < 0x80) {
+        out->append(char(c));
+    } else if (c < 0x800) {
+        out->append(char(0xC0 | (c >> 6)));
+        out->append(char(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out->append(char(0xE0 | (c >> 12)));
+        out->append(char(0x80 | ((c >> 6) & 0x3F)));
+        out->append(char(0x80 | (c & 0x3F)));
     } else {
-        return false;
+        out->append(char(0xF0 | (c >> 18)));
+        out->append(char(0x80 | ((c >> 12) & 0x3F)));
+        out->append(char(0x80 | ((c >> 6) & 0x3F)));
+        out->append(char(0x80 | (c & 0x3F)));
     }
+}
+
+int digitValue(char c, int base)
+{
+    const int d = c >= '0' && c <= '9' ? c - '0'
+        : c >= 'a' && c <= 'f'         ? c - 'a' + 10
+        : c >= 'A' && c <= 'F'         ? c - 'A' + 10
+                                       : 99;
+    return d < base ? d : -1;
+}
+
+// A reference between '&' and ';' as an XML reader decodes it: the five
+// named ones, "#" and decimal digits, "#x" and hexadecimal ones (zeros
+// before them already dropped), naming a character XML allows.
+bool appendXmlReference(const QByteArray& name, bool zeros, QByteArray* out)
+{
+    static constexpr std::pair<std::string_view, char> kNamed[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"apos", '\''}, {"quot", '"'}};
+    const std::string_view n(name.constData(), size_t(name.size()));
+    for (const auto& [named, c] : kNamed) {
+        if (n == named) {
+            out->append(c);
+            return true;
+        }
+    }
+    if (!n.starts_with('#'))
+        return false;
+    const bool hex = n.starts_with("#x");
+    const std::string_view digits = n.substr(hex ? 2 : 1);
+    if (digits.empty() && !zeros)
+        return false;
+    quint64 code = 0;
+    for (const char c : digits) {
+        const int d = digitValue(c, hex ? 16 : 10);
+        if (d < 0 || code > 0x10FFFF)
+            return false;
+        code = code * (hex ? 16 : 10) + quint64(d);
+    }
+    const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF)
+        || (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+    if (!allowed)
+        return false;
+    appendUtf8(char32_t(code), out);
     return true;
 }
 
+// A reference as the property-list library of the whole reading decodes
+// it: a name that starts with one of the five named ones is that one
+// ("&amp ;", "&ltx;"); a numeric one of at most eight characters between
+// '&' and ';' is read as strtoull reads it (white space, a sign, "0x"
+// before hexadecimal digits, 'X' for 'x'), and must name 1 to 0x10FFFF.
+// `name` holds the first bytes of the `length` between '&' and ';'.
+bool appendLibraryReference(const QByteArray& name, qsizetype length, QByteArray* out)
+{
+    static constexpr std::pair<std::string_view, char> kNamed[] = {
+        {"amp", '&'}, {"apos", '\''}, {"quot", '"'}, {"lt", '<'}, {"gt", '>'}};
+    const std::string_view n(name.constData(), size_t(name.size()));
+    for (const auto& [named, c] : kNamed) {
+        if (n.starts_with(named)) {
+            out->append(c);
+            return true;
+        }
+    }
+    if (!n.starts_with('#') || length > 8 || qsizetype(n.size()) != length)
+        return false;
+    const bool hex = n.size() > 1 && (n[1] == 'x' || n[1] == 'X');
+    if (length < (hex ? 3 : 2))
+        return false;
+    const std::string_view s = n.substr(hex ? 2 : 1);
+    const int base = hex ? 16 : 10;
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        negative = s[i++] == '-';
+    if (hex && i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') && digitValue(s[i + 2], 16) >= 0)
+        i += 2;
+    const size_t first = i;
+    quint64 code = 0;
+    while (i < s.size() && digitValue(s[i], base) >= 0)
+        code = code * quint64(base) + quint64(digitValue(s[i++], base));
+    // Without a digit nothing is read; the rest must all have been.
+    if (i == first || i != s.size())
+        return false;
+    if (negative)
+        code = quint64(0) - code;
+    if (code == 0 || code > 0x10FFFF)
+        return false;
+    appendUtf8(char32_t(code), out);
+    return true;
+}
+
+// The bytes at `at`, all of them.
+bool readAt(int fd, quint64 at, void* into, size_t size)
+{
+    ssize_t got = 0;
+    do
+        got = ::pread(fd, into, size, off_t(at));
+    while (got < 0 && errno == EINTR);
+    return got == ssize_t(size);
+}
+
 } // namespace
+
+std::optional<QString> KZMusicFolderScan::binaryTopEntry(int fd, quint64 size)
+{
+    uchar trailer[32];
+    if (size < 8 + 32 || !readAt(fd, size - 32, trailer, sizeof trailer))
+        return std::nullopt;
+    const unsigned offsetSize = trailer[6];
+    const unsigned refSize = trailer[7];
+    const quint64 count = platform::plistformat::readBigEndian(trailer + 8, 8);
+    const quint64 top = platform::plistformat::readBigEndian(trailer + 16, 8);
+    const quint64 table = platform::plistformat::readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || top >= count || table < 8
+        || table >= size - 32 || count > (size - 32 - table) / offsetSize)
+        return std::nullopt;
+    const auto number = [fd](quint64 at, unsigned bytes) -> std::optional<quint64> {
+        uchar b[8];
+        if (!readAt(fd, at, b, bytes))
+            return std::nullopt;
+        return platform::plistformat::readBigEndian(b, bytes);
+    };
+    const auto objectAt = [&](quint64 ref) -> std::optional<quint64> {
+        if (ref >= count)
+            return std::nullopt;
+        const std::optional<quint64> at = number(table + ref * offsetSize, offsetSize);
+        return at && *at >= 8 && *at < table ? at : std::nullopt;
+    };
+    // An object's marker and the count its header gives; where its content
+    // starts.
+    const auto header = [&](quint64 at, unsigned* kind, quint64* length, quint64* content) {
+        uchar marker = 0;
+        if (!readAt(fd, at, &marker, 1))
+            return false;
+        *kind = marker >> 4;
+        *length = marker & 0xF;
+        *content = at + 1;
+        if (*length != 0xF)
+            return true;
+        uchar intMarker = 0;
+        if (!readAt(fd, at + 1, &intMarker, 1) || intMarker >> 4 != 1 || (intMarker & 0xF) > 3)
+            return false;
+        const unsigned width = 1u << (intMarker & 0xF);
+        const std::optional<quint64> n = number(at + 2, width);
+        if (!n)
+            return false;
+        *length = *n;
+        *content = at + 2 + width;
+        return true;
+    };
+    const auto text = [&](quint64 ref) -> std::optional<QString> {
+        const std::optional<quint64> at = objectAt(ref);
+        unsigned kind = 0;
+        quint64 length = 0, content = 0;
+        if (!at || !header(*at, &kind, &length, &content) || (kind != 5 && kind != 6) || length > quint64(kMaxURL))
+            return std::nullopt;
+        QByteArray bytes(qsizetype(kind == 6 ? 2 * length : length), Qt::Uninitialized);
+        if (content + quint64(bytes.size()) > table || !readAt(fd, content, bytes.data(), size_t(bytes.size())))
+            return std::nullopt;
+        if (kind == 5)
+            return QString::fromLatin1(bytes);
+        QString wide(qsizetype(length), Qt::Uninitialized);
+        for (qsizetype i = 0; i < wide.size(); ++i)
+            wide[i] = QChar(ushort((uchar(bytes[2 * i]) << 8) | uchar(bytes[2 * i + 1])));
+        return wide;
+    };
+    const std::optional<quint64> root = objectAt(top);
+    unsigned kind = 0;
+    quint64 entries = 0, content = 0;
+    // A top dictionary of more keys than an export holds is none.
+    if (!root || !header(*root, &kind, &entries, &content) || kind != 0xD || entries > 4096
+        || content + 2 * entries * refSize > table)
+        return std::nullopt;
+    // A key given twice keeps its last value, as in the whole reading.
+    std::optional<QString> value;
+    for (quint64 i = 0; i < entries; ++i) {
+        const std::optional<quint64> keyRef = number(content + i * refSize, refSize);
+        if (!keyRef)
+            return std::nullopt;
+        if (text(*keyRef) != QString::fromLatin1(kKey.data(), qsizetype(kKey.size())))
+            continue;
+        const std::optional<quint64> valueRef = number(content + (entries + i) * refSize, refSize);
+        value = valueRef ? text(*valueRef) : std::nullopt;
+    }
+    return value;
+}
 
 // One reading of the file as XML: by a true XML reader's rules, or by those
 // of the property-list library the whole reading uses.
@@ -74,6 +251,9 @@ public:
 
     std::vector<QByteArray> values;
     bool doubt = false;
+    // Only by XML's rules: the file is not XML, and what this reading found
+    // counts for nothing.
+    bool refused = false;
 
     void feed(const char* s, size_t n)
     {
@@ -120,6 +300,11 @@ private:
         if (capture_ == Capture::None || long_)
             return;
         text_.append(c);
+        bound();
+    }
+
+    void bound()
+    {
         if (text_.size() > (capture_ == Capture::Key ? kMaxKey : kMaxURL)) {
             long_ = true;
             text_.clear();
@@ -201,6 +386,9 @@ private:
                 state_ = St::Open;
             } else if (c == '&' && capture_ != Capture::None) {
                 reference_.clear();
+                referenceLength_ = 0;
+                referenceLong_ = false;
+                zeros_ = false;
                 state_ = St::Reference;
             } else {
                 keep(c);
@@ -209,14 +397,39 @@ private:
         case St::Reference:
             if (c == ';') {
                 state_ = St::Text;
-                if (!long_ && capture_ != Capture::None && !appendReference(reference_, &text_))
+                if (long_ || capture_ == Capture::None)
+                    return;
+                const bool decoded = library_ ? appendLibraryReference(reference_, referenceLength_, &text_)
+                                              : !referenceLong_ && appendXmlReference(reference_, zeros_, &text_);
+                if (!decoded) {
                     bad_ = true;
-            } else if (reference_.size() > 10 || c == '<' || c == '&' || isSpace(c)) {
+                    // A character reference XML forbids: an XML reader stops
+                    // there, and the file is the library's alone to read.
+                    // A name it does not know may be declared for it.
+                    refused = refused || (!library_ && reference_.startsWith('#'));
+                }
+                bound();
+            } else if (c == '<' && library_ && referenceLength_ == 0) {
+                // The library leaves a '&' that ends a text's run as it is.
+                state_ = St::Text;
+                keep('&');
+                step(c);
+            } else if (c == '<' || (!library_ && (c == '&' || isSpace(c)))) {
                 bad_ = true;
+                refused = refused || !library_;
                 state_ = St::Text;
                 step(c);
-            } else if (!long_) {
-                reference_.append(c);
+            } else {
+                ++referenceLength_;
+                // An XML reader reads any number of zeros before the digits.
+                if (!library_ && c == '0' && (reference_ == "#" || reference_ == "#x")) {
+                    zeros_ = true;
+                    return;
+                }
+                if (reference_.size() < kReferenceHead)
+                    reference_.append(c);
+                else
+                    referenceLong_ = true;
             }
             return;
         case St::Open:
@@ -433,7 +646,13 @@ private:
     St state_ = St::Text;
     Capture capture_ = Capture::None;
     QByteArray text_;
+    // A reference's first bytes after the '&', how many there were, and
+    // whether an XML reader's had zeros dropped before its digits.
+    static constexpr qsizetype kReferenceHead = 16;
     QByteArray reference_;
+    qsizetype referenceLength_ = 0;
+    bool referenceLong_ = false;
+    bool zeros_ = false;
     QByteArray bang_;
     bool long_ = false;
     bool bad_ = false;
@@ -504,20 +723,66 @@ std::vector<fs::path> KZMusicFolderScan::musicFoldersIn(const fs::path& file, qu
             scan.feed(piece.data(), size_t(got));
             at += quint64(got);
         }
+        // Data past the bytes read may name any folder; a hole that runs to
+        // the end holds nothing.
+        if (quint64(st.st_size) > maxBytes) {
+            const off_t data = ::lseek(fd, off_t(maxBytes), SEEK_DATA);
+            if (!(data < 0 && errno == ENXIO))
+                scan.interrupt();
+        }
     } else {
         scan.interrupt();
     }
+    // A binary export whose trailer, offset table and top dictionary are
+    // whole names its entry through them, wherever its text lies.
+    std::optional<QString> topEntry;
+    if (fd >= 0 && scan.form_ == Form::Binary && quint64(st.st_size) <= maxBytes)
+        topEntry = binaryTopEntry(fd, quint64(st.st_size));
     if (fd >= 0)
         ::close(fd);
     scan.finish();
 
     std::vector<fs::path> folders;
+    if (topEntry)
+        if (fs::path folder = KZFilesUtilities::pathOfLocalFileURL(*topEntry); !folder.empty())
+            folders.push_back(std::move(folder));
+    // A binary export may name folders by the hundred thousand: each is
+    // kept once, without a second copy of them all to tell which.
     const auto add = [&folders](const fs::path& folder) {
         if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
             folders.push_back(folder);
     };
-    for (const QString& url : scan.folderURLs())
-        add(KZFilesUtilities::pathOfLocalFileURL(url));
+    size_t few = folders.size();
+    scan.forEachFolderURL([&](const QString& url) {
+        fs::path folder = KZFilesUtilities::pathOfLocalFileURL(url);
+        if (folder.empty())
+            return;
+        if (few < kMaxFolders) {
+            ++few;
+            add(folder);
+        } else {
+            folders.push_back(std::move(folder));
+        }
+    });
+    if (folders.size() > few) {
+        // Past the few named first: those the few hold already, and any
+        // given twice (URLs that differ may name one folder), go.
+        // Compared as their bytes: one path, one text.
+        const auto many = folders.begin() + qsizetype(few);
+        std::sort(many, folders.end(), [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
+        folders.erase(std::unique(many, folders.end(),
+                                  [](const fs::path& a, const fs::path& b) { return a.native() == b.native(); }),
+                      folders.end());
+        std::vector<std::string> named;
+        for (auto it = folders.begin(); it != folders.begin() + qsizetype(few); ++it)
+            named.push_back(it->native());
+        std::sort(named.begin(), named.end());
+        folders.erase(std::remove_if(folders.begin() + qsizetype(few), folders.end(),
+                                     [&named](const fs::path& folder) {
+                                         return std::binary_search(named.begin(), named.end(), folder.native());
+                                     }),
+                      folders.end());
+    }
     if (scan.inDoubt() || folders.empty()) {
         // Nothing certain: whatever may hold the library's files.
         const fs::path own = platform::absolutePath(file).parent_path();
@@ -532,37 +797,57 @@ std::vector<fs::path> KZMusicFolderScan::musicFoldersIn(const fs::path& file, qu
 void KZMusicFolderScan::feed(const char* bytes, size_t size)
 {
     if (form_ == Form::Unknown) {
-        // The form shows in the first bytes, which may come one by one.
-        const size_t take = std::min(size, size_t(6 - head_.size()));
+        // The form shows in the first bytes, and an XML file's encoding in
+        // its declaration; they may come one by one.
+        const size_t take = std::min(size, size_t(platform::xmltext::kHeadBytes - head_.size()));
         head_.append(bytes, qsizetype(take));
         bytes += take;
         size -= take;
-        if (head_.size() < 6)
+        if (head_.size() < platform::xmltext::kHeadBytes)
             return;
         decideForm();
     }
-    if (form_ == Form::Binary) {
+    if (form_ == Form::Binary)
         feedBinary(bytes, size);
-    } else {
+    else
+        feedXml(bytes, size);
+}
+
+void KZMusicFolderScan::feedXml(const char* bytes, size_t size)
+{
+    if (converter_->passesThrough()) {
         xml_->feed(bytes, size);
         plist_->feed(bytes, size);
+        return;
     }
+    converted_.clear();
+    converter_->convert(bytes, qsizetype(size), &converted_);
+    xml_->feed(converted_.constData(), size_t(converted_.size()));
+    plist_->feed(converted_.constData(), size_t(converted_.size()));
 }
 
 void KZMusicFolderScan::decideForm()
 {
-    if (head_ == "bplist") {
+    const QByteArray head = std::exchange(head_, {});
+    if (head.startsWith("bplist")) {
         form_ = Form::Binary;
         // Its objects' order is the writer's: no entry is beyond doubt.
         doubt_ = true;
-        feedBinary(head_.constData(), size_t(head_.size()));
+        feedBinary(head.constData(), size_t(head.size()));
         return;
     }
     form_ = Form::Xml;
     xml_ = std::make_unique<Reading>(false);
     plist_ = std::make_unique<Reading>(true);
-    xml_->feed(head_.constData(), size_t(head_.size()));
-    plist_->feed(head_.constData(), size_t(head_.size()));
+    // An encoding no reading takes: the whole reading refuses the file,
+    // and what its bytes seem to say is no more than a guess.
+    std::optional<platform::xmltext::Encoding> encoding = platform::xmltext::encodingOf(head, nullptr);
+    if (!encoding) {
+        doubt_ = true;
+        encoding = platform::xmltext::Encoding{};
+    }
+    converter_ = std::make_unique<platform::xmltext::ToUtf8>(*encoding);
+    feedXml(head.constData(), size_t(head.size()));
 }
 
 void KZMusicFolderScan::feedBinary(const char* bytes, size_t size)
@@ -578,28 +863,31 @@ void KZMusicFolderScan::feedBinary(const char* bytes, size_t size)
                 return false;
         return true;
     };
-    // The length a text object's header gives right before the last
-    // `skip` bytes, for marker `kind` (5: ASCII, 6: UTF-16); 0 for none.
-    const auto lengthBefore = [&](size_t skip, unsigned kind) -> quint64 {
+    // The lengths a text object's header right before the last `skip`
+    // bytes may give, for marker `kind` (5: ASCII, 6: UTF-16): the long form
+    // (marker 0xK F, an integer's marker 0x1w, then 2^w bytes), and the
+    // short one (0xK0 to 0xKE) where its byte may also be a marker, which
+    // may be the last byte of a long form's length. Both are taken: a
+    // text read too long or too short is kept out beside the true one.
+    const auto lengthsBefore = [&](size_t skip, unsigned kind) {
+        std::vector<quint64> lengths;
         if (seen_ <= skip)
-            return 0;
-        const unsigned marker = back(skip);
-        if (marker >> 4 == kind && (marker & 0xF) != 0xF)
-            return marker & 0xF;
+            return lengths;
         for (unsigned k = 0; k < 4; ++k) {
             const size_t width = size_t(1) << k;
             if (seen_ < skip + width + 2)
                 continue;
-            if (back(skip + width + 1) != ((kind << 4) | 0xF))
-                continue;
-            if (back(skip + width) != (0x10 | k))
+            if (back(skip + width + 1) != ((kind << 4) | 0xF) || back(skip + width) != (0x10 | k))
                 continue;
             quint64 length = 0;
             for (size_t b = 0; b < width; ++b)
                 length = (length << 8) | back(skip + width - 1 - b);
-            return length;
+            lengths.push_back(length);
         }
-        return 0;
+        const unsigned marker = back(skip);
+        if (marker >> 4 == kind && (marker & 0xF) != 0xF)
+            lengths.push_back(marker & 0xF);
+        return lengths;
     };
     for (size_t at = 0; at < size; ++at) {
         const unsigned char c = static_cast<unsigned char>(bytes[at]);
@@ -610,32 +898,50 @@ void KZMusicFolderScan::feedBinary(const char* bytes, size_t size)
                 ++it;
                 continue;
             }
+            QString text;
             if (it->utf16) {
-                QString text(it->bytes.size() / 2, Qt::Uninitialized);
+                text = QString(it->bytes.size() / 2, Qt::Uninitialized);
                 for (qsizetype i = 0; i < text.size(); ++i)
                     text[i] = QChar(ushort((uchar(it->bytes[2 * i]) << 8) | uchar(it->bytes[2 * i + 1])));
-                addCandidate(text);
             } else {
-                addCandidate(QString::fromLatin1(it->bytes));
+                text = QString::fromLatin1(it->bytes);
             }
+            // A folder's URL ends in '/', a track's names its file: every
+            // folder is kept, however many, and of the others the first and
+            // the last.
+            if (text.endsWith(u'/'))
+                addFolderURL(text);
+            else
+                addCandidate(std::move(text));
             it = open_.erase(it);
         }
-        if (c != '/' || open_.size() >= 8)
+        if (c != '/')
             continue;
+        const auto open = [this](QByteArray start, quint64 left, bool utf16) {
+            // Many texts open at once only where the file was made to look
+            // so; past that, one more may be missed.
+            if (open_.size() >= 16) {
+                doubt_ = true;
+                return;
+            }
+            open_.push_back({std::move(start), left, utf16});
+        };
         if (endsWith(kAscii)) {
-            const quint64 length = lengthBefore(kAscii.size(), 5);
-            if (length > kAscii.size() && length <= quint64(kMaxURL))
-                open_.push_back({QByteArray(kAscii.data(), qsizetype(kAscii.size())), length - kAscii.size(), false});
+            for (const quint64 length : lengthsBefore(kAscii.size(), 5))
+                if (length > kAscii.size() && length <= quint64(kMaxURL))
+                    open(QByteArray(kAscii.data(), qsizetype(kAscii.size())), length - kAscii.size(), false);
         } else if (endsWith(std::string_view(kUtf16.constData(), size_t(kUtf16.size())))) {
-            const quint64 length = lengthBefore(size_t(kUtf16.size()), 6);
-            if (length > 7 && length <= quint64(kMaxURL))
-                open_.push_back({kUtf16, 2 * length - quint64(kUtf16.size()), true});
+            for (const quint64 length : lengthsBefore(size_t(kUtf16.size()), 6))
+                if (length > 7 && length <= quint64(kMaxURL))
+                    open(kUtf16, 2 * length - quint64(kUtf16.size()), true);
         }
     }
 }
 
 void KZMusicFolderScan::interrupt()
 {
+    if (form_ == Form::Unknown && !head_.isEmpty())
+        decideForm();
     doubt_ = true;
     if (xml_) {
         xml_->interrupt();
@@ -653,11 +959,22 @@ void KZMusicFolderScan::finish()
         decideForm();
     if (!open_.empty())
         doubt_ = true;
+    // Each folder once, in the order of their texts.
+    const auto before = [this](quint32 a, quint32 b) { return folderAt(a) < folderAt(b); };
+    const auto same = [this](quint32 a, quint32 b) { return folderAt(a) == folderAt(b); };
+    std::sort(folderStarts_.begin(), folderStarts_.end(), before);
+    folderStarts_.erase(std::unique(folderStarts_.begin(), folderStarts_.end(), same), folderStarts_.end());
+    folderStarts_.shrink_to_fit();
     if (!xml_)
         return;
+    // A character cut off or not of the encoding: XML readers stop there.
+    if (!converter_->finish())
+        doubt_ = true;
     xml_->finish();
     plist_->finish();
-    if (xml_->doubt || plist_->doubt || xml_->values != plist_->values)
+    // The library reads what XML readers refuse: its reading alone counts.
+    const bool xmlCounts = !xml_->refused;
+    if (plist_->doubt || (xmlCounts && (xml_->doubt || xml_->values != plist_->values)))
         doubt_ = true;
     const auto take = [this](const QByteArray& value) {
         addCandidate(QString::fromUtf8(value));
@@ -666,8 +983,9 @@ void KZMusicFolderScan::finish()
         if (value.startsWith(QByteArrayView(kByteOrderMark.data(), qsizetype(kByteOrderMark.size()))))
             addCandidate(QChar(0xFEFF) + QString::fromUtf8(value.mid(3)));
     };
-    for (const QByteArray& value : xml_->values)
-        take(value);
+    if (xmlCounts)
+        for (const QByteArray& value : xml_->values)
+            take(value);
     for (const QByteArray& value : plist_->values)
         take(value);
 }
@@ -688,14 +1006,45 @@ void KZMusicFolderScan::addCandidate(QString url)
     }
 }
 
+void KZMusicFolderScan::addFolderURL(const QString& url)
+{
+    // Packed one after the other, each with its length: a binary export
+    // may hold hundreds of thousands, and they cost little more than
+    // their bytes in the file.
+    const QByteArray utf8 = url.toUtf8();
+    const quint32 size = quint32(utf8.size());
+    folderStarts_.push_back(quint32(folderBytes_.size()));
+    folderBytes_.append(reinterpret_cast<const char*>(&size), sizeof size);
+    folderBytes_.append(utf8.constData(), size_t(utf8.size()));
+}
+
+std::string_view KZMusicFolderScan::folderAt(quint32 start) const
+{
+    quint32 size = 0;
+    std::memcpy(&size, folderBytes_.data() + start, sizeof size);
+    return std::string_view(folderBytes_).substr(start + sizeof size, size);
+}
+
+void KZMusicFolderScan::forEachFolderURL(const std::function<void(const QString&)>& take) const
+{
+    for (const QString& url : first_)
+        take(url);
+    for (const QString& url : last_)
+        take(url);
+    for (const quint32 start : folderStarts_) {
+        const std::string_view url = folderAt(start);
+        take(QString::fromUtf8(url.data(), qsizetype(url.size())));
+    }
+}
+
 std::vector<QString> KZMusicFolderScan::folderURLs() const
 {
-    std::vector<QString> urls = first_;
-    urls.insert(urls.end(), last_.begin(), last_.end());
+    std::vector<QString> urls;
+    forEachFolderURL([&urls](const QString& url) { urls.push_back(url); });
     return urls;
 }
 
 bool KZMusicFolderScan::inDoubt() const
 {
-    return doubt_ || tooMany_ || first_.size() + last_.size() > 1;
+    return doubt_ || tooMany_ || first_.size() + last_.size() + folderStarts_.size() > 1;
 }

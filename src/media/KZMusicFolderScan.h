@@ -7,7 +7,11 @@
 #include <cstddef>
 #include <deque>
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The "Music Folder" entry of a music library export that no reading takes,
@@ -24,6 +28,10 @@
 // reader knows in it, a hole, the two readings at odds, a binary export, too
 // many folders), the scan is in doubt: every folder any candidate names is
 // kept out, with the export's own folder and the default media folders.
+namespace platform::xmltext {
+class ToUtf8;
+}
+
 class KZMusicFolderScan {
 public:
     // Every folder to keep out for the export `file`, read up to `maxBytes`:
@@ -50,15 +58,26 @@ public:
     // No more bytes come; a value or key left open is cut off.
     void finish();
 
-    // The entries' texts, their references decoded: at most 64, the first
-    // and the last ones met when there are more.
+    // The entries' texts, their references decoded: of an XML export at
+    // most 64, the first and the last ones met when there are more; of a
+    // binary export every folder URL (one ending in '/') and, of its other
+    // file URLs, the first and the last 32.
     std::vector<QString> folderURLs() const;
+    // The same, one at a time: a binary export's may be very many.
+    void forEachFolderURL(const std::function<void(const QString&)>& take) const;
     bool inDoubt() const;
 
 private:
     class Reading;
     void addCandidate(QString url);
+    void addFolderURL(const QString& url);
+    // The "Music Folder" of a binary export's top dictionary, read through
+    // its trailer and offset table; nullopt where a part of them is not
+    // whole or the entry is no text.
+    static std::optional<QString> binaryTopEntry(int fd, quint64 size);
+    std::string_view folderAt(quint32 start) const;
     void decideForm();
+    void feedXml(const char* bytes, size_t size);
     void feedBinary(const char* bytes, size_t size);
 
     enum class Form { Unknown, Xml, Binary };
@@ -66,8 +85,11 @@ private:
     QByteArray head_;
     bool doubt_ = false;
     bool finished_ = false;
-    // The XML reading and the property-list library's.
+    // The XML reading and the property-list library's, of the file's text
+    // in UTF-8.
     std::unique_ptr<Reading> xml_, plist_;
+    std::unique_ptr<platform::xmltext::ToUtf8> converter_;
+    QByteArray converted_;
 
     // A binary export: its text objects that hold a file URL, each taken
     // from the object's header on, never from bytes that only look like one.
@@ -83,4 +105,8 @@ private:
     std::vector<QString> first_;
     std::deque<QString> last_;
     bool tooMany_ = false;
+    // A binary export's folder URLs, all of them, in UTF-8 after their
+    // lengths, and where each starts.
+    std::string folderBytes_;
+    std::vector<quint32> folderStarts_;
 };

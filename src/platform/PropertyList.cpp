@@ -23,6 +23,7 @@
 #include "platform/FileOps.h"
 #include "platform/Paths.h"
 #include "platform/PropertyListFormat.h"
+#include "platform/XmlTextEncoding.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -929,6 +930,12 @@ Opening openingOf(const char* p, qsizetype n)
 {
     if (n >= 6 && std::memcmp(p, "bplist", 6) == 0)
         return Opening::List;
+    // UTF-16, by its mark or its zero bytes: what it holds is told once it
+    // is read in its encoding.
+    if (n >= 2
+        && (std::memcmp(p, "\xFF\xFE", 2) == 0 || std::memcmp(p, "\xFE\xFF", 2) == 0
+            || (p[0] == '<' && p[1] == 0) || (p[0] == 0 && p[1] == '<')))
+        return Opening::List;
     qsizetype start = n >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
     while (start < n && std::isspace(static_cast<uchar>(p[start])))
         ++start;
@@ -970,6 +977,9 @@ bool readWholeFile(const fs::path& file, QByteArray* out, QString* error, bool f
     return true;
 }
 
+// An XML list in UTF-8, read by libplist once it is known to be safe to.
+std::optional<QVariant> fromXmlInUtf8(const QByteArray& data, QString* error, quint64 extraPerByte);
+
 } // namespace
 
 std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* error, quint64 extraPerByte)
@@ -983,7 +993,6 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
         return std::nullopt;
     }
 
-    plist_t root = nullptr;
     if (data.startsWith("bplist")) {
         if (!data.startsWith("bplist00")) {
             setError(error, QStringLiteral("unsupported binary property list version"));
@@ -994,11 +1003,34 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
         // list may cost by its bytes before sizing anything by what it
         // claims. libplist copies a shared object for every reference.
         return readBinaryPropertyList(data, error);
-    } else {
+    }
+    {
         if (openingOf(data.constData(), data.size()) != Opening::List) {
             setError(error, QStringLiteral("not a property list"));
             return std::nullopt;
         }
+        // libplist reads UTF-8 alone: a list in another encoding, declared
+        // or marked as XML readers tell it, is read in UTF-8.
+        QString refused;
+        const std::optional<QByteArray> utf8 = xmltext::toUtf8(data, &refused);
+        if (!utf8) {
+            setError(error, refused);
+            return std::nullopt;
+        }
+        if (openingOf(utf8->constData(), utf8->size()) != Opening::List) {
+            setError(error, QStringLiteral("not a property list"));
+            return std::nullopt;
+        }
+        return fromXmlInUtf8(*utf8, error, extraPerByte);
+    }
+}
+
+namespace {
+
+std::optional<QVariant> fromXmlInUtf8(const QByteArray& data, QString* error, quint64 extraPerByte)
+{
+    plist_t root = nullptr;
+    {
         const XmlCost cost = xmlCost(data);
         if (cost.depth > kMaxDepth) {
             setError(error, QStringLiteral("the property list is nested too deeply"));
@@ -1046,6 +1078,8 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
         setError(error, QStringLiteral("unreadable property list: %1").arg(reason));
     return value;
 }
+
+} // namespace
 
 QByteArray PropertyList::toData(const QVariant& value, Format format, QString* error)
 {

@@ -308,6 +308,19 @@ std::vector<std::pair<std::string, std::string>> musicFolderScanShapes(size_t by
     std::string binary = "bplist00";
     while (binary.size() < bytes)
         binary += std::string("\x5f\x10\x30" "file://") + std::string(41, 'a') + std::string("\x5e\x00\x0f" "file://", 10);
+    // Texts of folder URLs, each another, every one of which is kept out.
+    std::string folders = "bplist00";
+    for (size_t n = 0; folders.size() < bytes; ++n) {
+        const std::string url = "file:///f/" + std::to_string(n) + "/";
+        folders += char(0x50 | std::min<size_t>(url.size(), 0xF)) + std::string(url.size() >= 0xF ? "\x10" : "")
+            + (url.size() >= 0xF ? std::string(1, char(url.size())) : std::string()) + url;
+    }
+    // UTF-16 with its mark: the scan reads it through its conversion.
+    std::string wide = "\xFF\xFE";
+    for (const char c : head + "<key>Music Folder</key><string>")
+        wide += std::string{c, '\0'};
+    while (wide.size() < bytes)
+        wide += std::string("&\0#\0 \0" "7\0" "7\0;\0", 12);
     return {
         {"many empty keys", repeated("", "<key></key>")},
         {"many entries of the media folder", repeated("", entry)},
@@ -321,6 +334,9 @@ std::vector<std::pair<std::string, std::string>> musicFolderScanShapes(size_t by
         {"many references in a key", repeated("<key>", "&#77;&amp;&#x46;", "</key>")},
         {"one long value of the media folder", repeated("<key>Music Folder</key><string>", "file:///&#38;")},
         {"a binary export of look-alike texts", binary},
+        {"a binary export of many folder URLs", folders},
+        {"a UTF-16 export of one long value of references", wide},
+        {"many references the library decodes in a key", repeated("<key>", "&#X4D;&# 77;&#x 4d;&amp ;&ltx;", "</key>")},
     };
 }
 
