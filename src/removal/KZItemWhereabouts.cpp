@@ -86,6 +86,9 @@ bool isRecordsOwnItem(const KZUndoFile::Entry& entry, const platform::BookmarkTa
     const platform::FileIdentity& id = target.identity;
     if (id.folder && *id.folder != st->isDir())
         return false;
+    if (id.birth && st->birth
+        && (id.birth->seconds != qint64(st->birth->tv_sec) || id.birth->nanoseconds != qint64(st->birth->tv_nsec)))
+        return false;
     if (st->isDir())
         return true;
     if (id.size && *id.size != quint64(st->size))
