@@ -615,4 +615,49 @@ std::optional<fs::path> remountedTop(const fs::path& recordedTop, const platform
     return std::nullopt;
 }
 
+std::optional<KZUndoMovedItem> remountedMove(const KZUndoMovedItem& item, bool* elsewhere)
+{
+    *elsewhere = false;
+    if (!item.identity || item.currPosition.empty())
+        return std::nullopt;
+    const fs::path lies = item.placedIn.empty() ? item.currPosition : item.placedIn / item.currPosition.filename();
+    // The top of the disk's mount is the shortest folder above the item
+    // whose place no longer shows the disk and that a mount of the disk
+    // now stands for.
+    for (fs::path top = lies.root_path(); top != lies;) {
+        const fs::path rest = lies.lexically_relative(top);
+        if (rest.empty() || rest == ".")
+            break;
+        platform::DiskAnswer seen = platform::DiskAnswer::Different;
+        const auto holds = [&](const fs::path& now) {
+            int err = 0;
+            const auto at = platform::AnchoredItem::open(now / rest, &err);
+            const auto st = at ? at->stat() : std::nullopt;
+            return st && whereMovedIs(item, *at, *st) == MovedWhere::AtDestination;
+        };
+        if (const auto now = remountedTop(top, item.identity->disk(), holds, &seen)) {
+            KZUndoMovedItem moved = item;
+            const auto under = [&](const fs::path& path) -> std::optional<fs::path> {
+                const fs::path inside = path.lexically_relative(top);
+                if (path.empty() || inside.empty() || inside.native().starts_with(".."))
+                    return std::nullopt;
+                return *now / inside;
+            };
+            moved.currPosition = under(item.currPosition).value_or(item.currPosition);
+            if (!item.placedIn.empty())
+                moved.placedIn = under(item.placedIn).value_or(item.placedIn);
+            // The place it left moves with it only where it left from the
+            // same disk.
+            if (const auto old = under(item.oldPosition);
+                old && item.oldFolderDevice && *item.oldFolderDevice == item.identity->device)
+                moved.oldPosition = *old;
+            return moved;
+        }
+        *elsewhere = *elsewhere || seen == platform::DiskAnswer::SameOrCopy || seen == platform::DiskAnswer::Same;
+        const auto next = rest.begin();
+        top /= *next;
+    }
+    return std::nullopt;
+}
+
 } // namespace KZItemWhereabouts

@@ -142,6 +142,14 @@ MovedWhere whereMovedIs(const KZUndoMovedItem& item, const platform::AnchoredIte
 // gone from where it was made, and the original at its place).
 bool isBackAtOldPlace(const KZUndoMovedItem& item);
 
+// An item moved on a disk connected now at another place than when it
+// moved: the same record, its places (where it lies, and where it left
+// from on the same disk) relative to where the disk is mounted now, where
+// the disk is proved itself and holds the item proved there. None else;
+// `elsewhere` then says whether a disk that may be it is connected at
+// another place (bound to its recorded place, as the disk or a copy).
+std::optional<KZUndoMovedItem> remountedMove(const KZUndoMovedItem& item, bool* elsewhere);
+
 // Where the disk recorded as mounted at `recordedTop`'s disk is mounted now
 // when that place no longer shows it: a place proved to hold `disk` itself
 // (never one that may be a copy: that one is bound to its recorded place).

@@ -440,6 +440,9 @@ void KZRestoreRemovedFiles::NotRestored::add(ItemResult result, bool isCopy)
     case ItemResult::TwinDisks:
         twinDisks += 1;
         break;
+    case ItemResult::Elsewhere:
+        elsewhere += 1;
+        break;
     case ItemResult::NoOldPosition:
         unreadable += 1;
         break;
@@ -499,7 +502,7 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
          afterMove ? "not_restored_possible_copy_moved" : "not_restored_not_in_trash"},
         {copiesPossibleCopy, "not_restored_copy_possible_copy"},
         {twinDisks, afterMove ? "not_restored_twin_disks_moved" : "not_restored_twin_disks"},
-        {elsewhere, "not_restored_elsewhere"},
+        {elsewhere, afterMove ? "not_restored_elsewhere_moved" : "not_restored_elsewhere"},
     };
     const char* only = nullptr;
     for (const auto& [count, key] : kinds) {
@@ -642,7 +645,7 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
             // once the disk is back.
             if (results[i] == ItemResult::MissingVolume || results[i] == ItemResult::HolderNotConnected
                 || results[i] == ItemResult::Unproved || results[i] == ItemResult::OnPossibleCopy
-                || results[i] == ItemResult::TwinDisks)
+                || results[i] == ItemResult::TwinDisks || results[i] == ItemResult::Elsewhere)
                 kept.push_back(items[i]);
         }
     };
@@ -952,7 +955,7 @@ void KZRestoreRemovedFiles::finishMadeFolders()
     jobTrashed_.reset();
 }
 
-KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool)
+KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool isiTunes)
 {
     if (item.currPosition.empty())
         return ItemResult::Missing;
@@ -960,8 +963,16 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     // whatever else now answers to its path stays where it is.
     ItemResult missing = ItemResult::Missing;
     const std::optional<platform::AnchoredItem> from = openCurrentPlace(item, recordSource_, &missing);
-    if (!from)
-        return missing;
+    if (!from) {
+        // Its disk connected at another place: found there when proved the
+        // disk itself, else said to be elsewhere, never not connected.
+        if (missing != ItemResult::HolderNotConnected)
+            return missing;
+        bool elsewhere = false;
+        if (const auto remounted = where::remountedMove(item, &elsewhere))
+            return undoItem(*remounted, isiTunes);
+        return elsewhere ? ItemResult::Elsewhere : missing;
+    }
     // Without the old place the item cannot go back; deleting it instead
     // would lose the user's file.
     if (item.oldPosition.empty() || !item.oldPosition.is_absolute())
@@ -1464,7 +1475,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     }
                 keep.push_back(std::move(kept));
             } else if (outcome == ItemResult::HolderNotConnected || outcome == ItemResult::OnPossibleCopy
-                       || outcome == ItemResult::TwinDisks) {
+                       || outcome == ItemResult::TwinDisks || outcome == ItemResult::Elsewhere) {
                 // Its Trash's disk went while this Restore ran: the record
                 // is all that finds the item once it is back.
                 keep.push_back(entry);

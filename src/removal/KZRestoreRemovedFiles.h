@@ -102,6 +102,10 @@ public:
         // own, and found done: the item proved at its old place (a copy
         // gone), nothing where the removal put it. Nothing acts twice.
         AlreadyBack,
+        // Its disk is connected at another place than the one recorded, and
+        // not proved the disk itself (the disk or a copy is bound to its
+        // recorded place): left where it is, its undo kept.
+        Elsewhere,
     };
     // Why items did not go back, by kind, for what the user is told.
     struct NotRestored {

@@ -1353,6 +1353,7 @@ static void pluggedBackElsewhere(Disks& disks, bool itself)
     }
     ASSERT_EQ(records[0].currPosition.parent_path().parent_path().parent_path(), at) << "trashed on the disk";
     writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+    const std::vector<KZUndoMovedItem> moved = moveOnDisk(at, 2);
     kztest::syncDisk(at);
     disks.detach();
     const fs::path other = disks.folder / "mnt1";
@@ -1372,12 +1373,21 @@ static void pluggedBackElsewhere(Disks& disks, bool itself)
         EXPECT_EQ(result.notRestored.total(), 0u) << result.notRestored.reasonKey().toStdString();
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(kztest::readFile(other / "r" / std::to_string(i)), "trashed " + std::to_string(i));
-        EXPECT_TRUE(fs::is_empty(records[0].currPosition.parent_path().parent_path().lexically_relative(at).empty()
-                                     ? other
-                                     : other / records[0].currPosition.parent_path().parent_path().lexically_relative(at)
-                                           / "info"));
+        const fs::path trash = records[0].currPosition.parent_path().parent_path();
+        EXPECT_TRUE(fs::is_empty(other / trash.lexically_relative(at) / "info")) << "no .trashinfo is left";
         EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+        const auto undone = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
+        EXPECT_EQ(undone.restored, 2u);
+        EXPECT_EQ(undone.notRestored.total(), 0u) << undone.notRestored.reasonKey().toStdString();
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(kztest::readFile(other / "src" / ("m" + std::to_string(i))), "moved " + std::to_string(i));
     } else {
+        const auto undone = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
+        EXPECT_EQ(undone.restored, 0u);
+        EXPECT_EQ(undone.notRestored.holderDisconnected, 0u) << "a connected disk is never said not connected";
+        EXPECT_EQ(undone.notRestored.elsewhere, 2u);
+        EXPECT_EQ(undone.notRestored.reasonKey(), QStringLiteral("not_restored_elsewhere_moved"));
+        EXPECT_EQ(undone.kept.standardUndo.size(), 2u);
         EXPECT_EQ(result.restored, 0u);
         EXPECT_EQ(result.notRestored.elsewhere, 3u);
         EXPECT_EQ(result.notRestored.reasonKey(), QStringLiteral("not_restored_elsewhere"));
