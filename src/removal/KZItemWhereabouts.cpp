@@ -584,10 +584,11 @@ std::optional<fs::path> remountedTop(const fs::path& recordedTop, const platform
 {
     // Only where the recorded place shows no longer the disk: the disk
     // itself there is where it is.
-    if (const auto st = platform::statPath(recordedTop, false);
-        st && disk.judge(quint64(st->device), platform::fileSystemQueryOf(recordedTop)) != DiskAnswer::Different
-        && disk.judge(quint64(st->device), platform::fileSystemQueryOf(recordedTop)) != DiskAnswer::Unknown)
-        return std::nullopt;
+    if (const auto st = platform::statPath(recordedTop, false)) {
+        const DiskAnswer there = disk.judge(quint64(st->device), platform::fileSystemQueryOf(recordedTop));
+        if (there != DiskAnswer::Different && there != DiskAnswer::Unknown)
+            return std::nullopt;
+    }
     for (const platform::VolumeInfo& volume : platform::mountedVolumes()) {
         // A mount that holds the recorded place held it as a folder of its
         // own, not as the top of the disk recorded there.
@@ -598,19 +599,22 @@ std::optional<fs::path> remountedTop(const fs::path& recordedTop, const platform
         // The top of a mount, not a folder bound from inside one.
         if (!st || quint64(st->device) != quint64(volume.deviceId))
             continue;
-        const DiskAnswer answer = disk.judge(quint64(st->device), platform::fileSystemQueryOf(volume.mountPoint));
+        const platform::FileSystemQuery query = platform::fileSystemQueryOf(volume.mountPoint);
+        const DiskAnswer answer = disk.judge(quint64(st->device), query);
         if (answer == DiskAnswer::Different || answer == DiskAnswer::Unknown)
             continue;
-        if (answer != DiskAnswer::Same) {
-            // The disk or a copy of it: bound to its recorded place.
-            if (seenElsewhere && (*seenElsewhere == DiskAnswer::Different || answer == DiskAnswer::Twin))
-                *seenElsewhere = answer;
-            continue;
-        }
-        if (holds(volume.mountPoint))
+        // The disk itself is proved by its own hardware identity, read on
+        // both sides; what a file system says of itself, or a mount that
+        // showed it, is shared by a copy or by another view of one file
+        // system, and binds it to its recorded place.
+        const platform::DiskMarks marks = query();
+        const bool itself = answer == DiskAnswer::Same && disk.volume && marks.volume && *disk.volume == *marks.volume;
+        const bool alike = disk.fileSystem && marks.fileSystem && *disk.fileSystem == *marks.fileSystem;
+        if (itself && holds(volume.mountPoint))
             return volume.mountPoint;
-        if (seenElsewhere)
-            *seenElsewhere = DiskAnswer::Same;
+        if (seenElsewhere && (itself || alike)
+            && (*seenElsewhere == DiskAnswer::Different || answer == DiskAnswer::Twin))
+            *seenElsewhere = answer == DiskAnswer::Twin ? answer : DiskAnswer::SameOrCopy;
     }
     return std::nullopt;
 }
@@ -653,7 +657,7 @@ std::optional<KZUndoMovedItem> remountedMove(const KZUndoMovedItem& item, bool* 
                 moved.oldPosition = *old;
             return moved;
         }
-        *elsewhere = *elsewhere || seen == platform::DiskAnswer::SameOrCopy || seen == platform::DiskAnswer::Same;
+        *elsewhere = *elsewhere || seen != platform::DiskAnswer::Different;
         const auto next = rest.begin();
         top /= *next;
     }
