@@ -52,8 +52,9 @@ DiskAnswer DiskIdentity::judgeFromRecordOn(quint64 recordDevice, quint64 deviceN
                                            const FileSystemQuery& fileSystemNow) const
 {
     const DiskAnswer answer = judge(deviceNow, fileSystemNow);
-    return answer == DiskAnswer::SameOrCopy && recordDevice != 0 && deviceNow == recordDevice ? DiskAnswer::Same
-                                                                                               : answer;
+    // A twin too: whichever of the two the record lies on, it is that one's.
+    const bool itsOwn = answer == DiskAnswer::SameOrCopy || answer == DiskAnswer::Twin;
+    return itsOwn && recordDevice != 0 && deviceNow == recordDevice ? DiskAnswer::Same : answer;
 }
 
 Proof DiskIdentity::proveSameDisk(quint64 deviceNow, const FileSystemQuery& fileSystemNow) const

@@ -53,7 +53,8 @@ struct DiskIdentity {
     // nothing tells from a byte copy of it is the record's own where the
     // record lies on it: a copy holds the record as it was when the copy
     // was made, so the record speaks of whichever of the two it lies on,
-    // and the disk itself keeps a record of its own.
+    // and the disk itself keeps a record of its own; so, too, of one of two
+    // twins connected at once.
     DiskAnswer judgeFromRecordOn(quint64 recordDevice, quint64 deviceNow, const FileSystemQuery& fileSystemNow) const;
     // Proved only for the disk itself (Same): what concludes from an
     // item's absence (gone, or back in place without this program's own

@@ -85,8 +85,9 @@ KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)
     const auto contents = KZUndoFile::read(file, &problem);
     const double seconds = KZUndoFile::secondsOfFileName(platform::pathText(file.filename()));
     if (contents) {
-        const auto listed = std::count_if(contents->entries.begin(), contents->entries.end(),
-                                          [](const KZUndoFile::Entry& entry) { return KZRestoreRemovedFiles::isListed(entry); });
+        const auto listed
+            = std::count_if(contents->entries.begin(), contents->entries.end(),
+                            [&file](const KZUndoFile::Entry& entry) { return KZRestoreRemovedFiles::isListed(entry, file); });
         return {rowText(qsizetype(listed), seconds), false, file, {}, listed == 0};
     }
     // Its items stay in the Trash, untouched, until it can be read. How many
@@ -160,7 +161,7 @@ bool listsAnything(const fs::path& file)
     if (!found->second.allPutBack)
         return true;
     return std::any_of(found->second.entries.begin(), found->second.entries.end(),
-                       [](const KZUndoFile::Entry& entry) { return KZRestoreRemovedFiles::isListed(entry); });
+                       [&file](const KZUndoFile::Entry& entry) { return KZRestoreRemovedFiles::isListed(entry, file); });
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include "platform/SharedInstance.h"
 #include "platform/StringTable.h"
 #include "platform/Trash.h"
+#include "removal/KZItemWhereabouts.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZReservationJournal.h"
 #include "removal/KZRemove.h"
@@ -44,167 +45,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+namespace where = KZItemWhereabouts;
+
 bool isThere(const fs::path& path)
 {
     return platform::statPath(path, false).has_value();
-}
-
-// The undo entry and the item's .trashinfo name the same old place. Undo
-// files written before paths were kept as bytes hold a name that is no
-// UTF-8 as text with its bytes replaced; the .trashinfo keeps the bytes.
-bool sameOldPosition(const KZUndoFile::Entry& entry, const fs::path& original)
-{
-    if (original == entry.oldPosition)
-        return true;
-    const QVariant recorded = entry.raw.value(QStringLiteral("oldPosition"));
-    return recorded.typeId() == QMetaType::QString && recorded.toString().contains(QChar::ReplacementCharacter)
-           && platform::pathText(original) == recorded.toString();
-}
-
-// Where an entry whose bookmark no longer resolves stands.
-enum class Unresolved {
-    BackInPlace,  // an earlier restore put it back: the very item at its old place, out of that disk's Trash
-    Unproved,     // its old place holds an item like it, but nothing proves that it left the Trash
-    Disconnected, // the Trash it was put in, or that Trash's disk, is not there now, or not proved to be
-    NotInTrash,   // not in the Trash of a disk that nothing tells from a copy of it: absence proves nothing
-    Twin,         // two connected disks carry the identity of its Trash's disk: neither is touched
-    Changed,      // its Trash name holds another inode, whose .trashinfo names its old place
-    Gone,         // its Trash is there, on its own disk, and the item is not: taken out, or emptied
-};
-
-// Whether the Trash the item was put in is there, on the disk it was put
-// in: another disk given the old device number holds a Trash of its own,
-// and a byte copy of the disk holds a copy of the Trash. As the undo file on
-// `recordDevice` reads it (see DiskIdentity::judgeFromRecordOn); the
-// Trash's device in `trashDevice`.
-platform::DiskAnswer trashDiskOf(const platform::BookmarkTarget& target, quint64 recordDevice = 0,
-                                 quint64* trashDevice = nullptr)
-{
-    const auto trash = platform::trashOfTrashedItem(target.path);
-    const fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
-    const auto st = platform::statPath(folder, false);
-    if (!st || !st->isDir())
-        return platform::DiskAnswer::Different;
-    if (trashDevice)
-        *trashDevice = quint64(st->device);
-    return target.identity.disk().judgeFromRecordOn(recordDevice, quint64(st->device),
-                                                    platform::fileSystemQueryOf(folder));
-}
-
-// The device of the file system that holds `file`; 0 when it cannot be told.
-quint64 deviceOfFile(const fs::path& file)
-{
-    const auto st = platform::statPath(file, false);
-    return st ? quint64(st->device) : 0;
-}
-
-bool isFreeName(const fs::path& path)
-{
-    int err = 0;
-    return !platform::statPath(path, false, &err) && err == ENOENT;
-}
-
-// This program's own evidence that the item left its Trash: a Restore
-// killed after the move left the .trashinfo that names its old place.
-bool restoreLeftItsInfo(const KZUndoFile::Entry& entry, const platform::BookmarkTarget& target)
-{
-    const auto info = platform::readTrashInfo(target.path);
-    return info && sameOldPosition(entry, info->originalPath);
-}
-
-// Facts that the disk mounted now produces about itself (a change time, a
-// Trash folder's date, size and date where there is no birth time) are
-// shared by a used byte copy of the disk, a backup copy, another disk:
-// they prove nothing here. Back needs the .trashinfo a killed Restore left,
-// or the disk proved and the item proved by more than size and date; gone
-// needs the disk proved and a free Trash name. Each disk as the undo file on
-// `recordDevice` reads it (see DiskIdentity::judgeFromRecordOn).
-Unresolved whereIsUnresolved(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
-                             quint64 recordDevice)
-{
-    if (!target)
-        return Unresolved::Gone;
-    const platform::DiskAnswer trashDisk = trashDiskOf(*target, recordDevice);
-    // Which of the two holds the item is not known: nothing is concluded
-    // from either.
-    if (trashDisk == platform::DiskAnswer::Twin)
-        return Unresolved::Twin;
-    const bool nameFree = isFreeName(target->path);
-    if (const auto st = platform::statPath(entry.oldPosition, false); st && trashDisk != platform::DiskAnswer::Different) {
-        const auto generation = platform::folderGenerationQueryOf(entry.oldPosition);
-        const platform::DiskAnswer place = target->identity.disk().judgeFromRecordOn(
-            recordDevice, quint64(st->device), platform::fileSystemQueryOf(entry.oldPosition));
-        const platform::Proof placeDisk = place == platform::DiskAnswer::Same        ? platform::Proof::Proved
-                                          : place == platform::DiskAnswer::Different ? platform::Proof::Different
-                                                                                     : platform::Proof::NotProved;
-        const platform::Proof item = target->identity.proveOnItsDisk(*st, generation);
-        if (placeDisk != platform::Proof::Different && item != platform::Proof::Different) {
-            if (nameFree && item == platform::Proof::Proved && restoreLeftItsInfo(entry, *target))
-                return Unresolved::BackInPlace;
-            if (nameFree && trashDisk == platform::DiskAnswer::Same && placeDisk == platform::Proof::Proved
-                && target->identity.isProvedBeyondSizeAndDate(*st, generation))
-                return Unresolved::BackInPlace;
-            return Unresolved::Unproved;
-        }
-    }
-    // An unplugged disk, or an unmounted bind mount, takes its Trash along;
-    // so does another disk mounted in its place, and a copy of the disk in
-    // its place shows a Trash that is not the item's. Its items are still
-    // there. The same disk under another device number is no other disk;
-    // but where nothing tells the disk from a copy of it, the item's
-    // absence from a Trash that may be the copy's proves nothing.
-    switch (trashDisk) {
-    case platform::DiskAnswer::Same:
-        return Unresolved::Gone;
-    case platform::DiskAnswer::SameOrCopy:
-        return Unresolved::NotInTrash;
-    case platform::DiskAnswer::Twin:
-        return Unresolved::Twin;
-    case platform::DiskAnswer::Different:
-    case platform::DiskAnswer::Unknown:
-        break;
-    }
-    return Unresolved::Disconnected;
-}
-
-// Still in its Trash under its name, with the recorded inode on the
-// recorded disk and a .trashinfo naming its old place, but not proved to be
-// the item that left (its date touched where there is no birth time): the
-// user tells.
-bool isChangedInTrash(const KZUndoFile::Entry& entry, const platform::BookmarkTarget& target,
-                      const platform::ResolvedBookmark& resolved, const std::optional<platform::FileStat>& now)
-{
-    // On a disk not proved to be the item's (a copy of it), the Trash is
-    // not the one the item lies in.
-    if (!now || resolved.path != target.path || !platform::isInTrash(resolved.path)
-        || target.identity.disk().proveDiskOfItem(quint64(now->device), platform::fileSystemQueryOf(resolved.path))
-               != platform::Proof::Proved
-        || target.identity.proveOnItsDisk(*now) == platform::Proof::Different)
-        return false;
-    const auto info = platform::readTrashInfo(resolved.path);
-    return info && sameOldPosition(entry, info->originalPath);
-}
-
-// The Trash name the item was given still holds an item, whose .trashinfo
-// names the entry's old place: whatever its inode, the entry's item is
-// there in some form (an editor that saves by renaming a new file over the
-// old one gives it a new inode), and is never dropped as gone.
-bool holdsItsTrashName(const KZUndoFile::Entry& entry, const platform::BookmarkTarget& target)
-{
-    if (!platform::statPath(target.path, false) || !platform::isInTrash(target.path))
-        return false;
-    const auto info = platform::readTrashInfo(target.path);
-    return info && sameOldPosition(entry, info->originalPath);
-}
-
-// The key an undo entry is marked with once its item was put back from a
-// Trash on a disk that nothing told from a copy of its own.
-constexpr const char* kPutBackOnPossibleCopyKey = "putBackOnPossibleCopy";
-
-bool wasPutBackOnPossibleCopy(const KZUndoFile::Entry& entry)
-{
-    const QVariant mark = entry.raw.value(QString::fromLatin1(kPutBackOnPossibleCopyKey));
-    return mark.typeId() == QMetaType::Bool && mark.toBool();
 }
 
 // Held by a Restore while it reads and rewrites undo files, and tried by
@@ -213,76 +58,6 @@ std::mutex& undoFilesInUse()
 {
     static std::mutex mutex;
     return mutex;
-}
-
-// The old places named by the .trashinfo of each item in the Trash that
-// holds `trashedItem`'s name, read once per Trash.
-using TrashedPlaces = std::map<fs::path, std::set<fs::path>>;
-const std::set<fs::path>& placesInTrashOf(const fs::path& trashedItem, TrashedPlaces* known)
-{
-    static const std::set<fs::path> none;
-    const auto trash = platform::trashOfTrashedItem(trashedItem);
-    if (!trash)
-        return none;
-    const auto [at, fresh] = known->try_emplace(*trash);
-    if (!fresh)
-        return at->second;
-    std::error_code ec;
-    for (fs::directory_iterator it(platform::trashInfoFolder(*trash), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::optional<std::string> name = platform::trashedNameOfInfo(it->path().filename().native());
-        if (!name)
-            continue;
-        const fs::path item = platform::trashFilesFolder(*trash) / *name;
-        if (!isThere(item))
-            continue;
-        if (const auto info = platform::readTrashInfo(item))
-            at->second.insert(info->originalPath);
-    }
-    return at->second;
-}
-
-// A record kept for the disk itself, after its item went back from a disk
-// that may have been a copy, has done its work once that disk is proved
-// (not only one like it), as the undo file on `recordDevice` reads it, and
-// holds the item in its Trash neither at its name nor, as far as this
-// program can tell, under another: no bookmark finds it there, and no
-// .trashinfo there names its old place.
-bool isProvedDone(const KZUndoFile::Entry& entry, const std::optional<platform::BookmarkTarget>& target,
-                  TrashedPlaces* known, quint64 recordDevice)
-{
-    if (!target || trashDiskOf(*target, recordDevice) != platform::DiskAnswer::Same || !isFreeName(target->path))
-        return false;
-    if (const auto resolved = platform::resolveBookmark(entry.currPosition);
-        resolved && platform::isInTrash(resolved->path))
-        return false;
-    const std::set<fs::path>& places = placesInTrashOf(target->path, known);
-    return std::none_of(places.begin(), places.end(),
-                        [&entry](const fs::path& place) { return sameOldPosition(entry, place); });
-}
-
-// On a file system that numbers its files anew at every mount, no bookmark
-// finds the item by its number once its disk was mounted again: it is the
-// item under its Trash name whose .trashinfo, this program's own record on
-// that disk, names its old place, where it is proved by all but its number.
-// A folder there has nothing of its own but its kind (no birth time, and a
-// date that changes with its entries): that record names it.
-std::optional<platform::ResolvedBookmark> renumberedInItsTrash(const KZUndoFile::Entry& entry,
-                                                              const platform::BookmarkTarget& target)
-{
-    const auto st = platform::statPath(target.path, false);
-    if (!st || st->inode == target.identity.inode || !target.identity.canProve() || !platform::isInTrash(target.path))
-        return std::nullopt;
-    const auto info = platform::readTrashInfo(target.path);
-    if (!info || !sameOldPosition(entry, info->originalPath))
-        return std::nullopt;
-    // NotProved under another number: its disk proved, one that numbers
-    // its files anew, mounted again since, and the kind the same.
-    const platform::Proof proof = target.identity.prove(*st, platform::fileSystemQueryOf(target.path),
-                                                        platform::folderGenerationQueryOf(target.path));
-    if (proof != platform::Proof::Proved
-        && !(proof == platform::Proof::NotProved && st->isDir() && target.identity.folder.value_or(false)))
-        return std::nullopt;
-    return platform::ResolvedBookmark{target.path, false};
 }
 
 // The item went back to `oldPosition`: with nothing left under its Trash
@@ -309,42 +84,24 @@ void restoreStep()
         hook();
 }
 
-// Which disk answers at `place`, or at the deepest folder above it that is
-// still there, for `disk`: an unplugged disk leaves the bare folder it was
-// mounted on, and another disk mounted in its place shows folders of its
-// own. Only on the disk itself (Same) does an item's absence say anything.
-platform::DiskAnswer diskAnswerAt(const fs::path& place, const platform::DiskIdentity& disk)
-{
-    fs::path existing = place;
-    std::optional<platform::FileStat> st = platform::statPath(existing, false);
-    while (!st && existing.has_relative_path()) {
-        existing = existing.parent_path();
-        st = platform::statPath(existing, false);
-    }
-    if (!st)
-        return platform::DiskAnswer::Different;
-    return disk.judge(quint64(st->device), platform::fileSystemQueryOf(existing, *st));
-}
-
-// Why an item is not where its record says, on a disk judged `answer`:
-// gone only from the disk itself; on one that may be a copy of it, or one
-// of two that carry its identity, it may lie on the disk itself still; on
-// any other, its disk is not connected.
-KZRestoreRemovedFiles::ItemResult whyNotThere(platform::DiskAnswer answer)
+// What an item not found where its move put it tells the user.
+KZRestoreRemovedFiles::ItemResult resultOf(where::MovedWhere answer)
 {
     using ItemResult = KZRestoreRemovedFiles::ItemResult;
     switch (answer) {
-    case platform::DiskAnswer::Same:
-        return ItemResult::Missing;
-    case platform::DiskAnswer::SameOrCopy:
-        return ItemResult::OnPossibleCopy;
-    case platform::DiskAnswer::Twin:
-        return ItemResult::TwinDisks;
-    case platform::DiskAnswer::Different:
-    case platform::DiskAnswer::Unknown:
+    case where::MovedWhere::AtDestination:
+    case where::MovedWhere::Gone:
         break;
+    case where::MovedWhere::Unproved:
+        return ItemResult::Unproved;
+    case where::MovedWhere::OnPossibleCopy:
+        return ItemResult::OnPossibleCopy;
+    case where::MovedWhere::Twin:
+        return ItemResult::TwinDisks;
+    case where::MovedWhere::NotConnected:
+        return ItemResult::HolderNotConnected;
     }
-    return ItemResult::HolderNotConnected;
+    return ItemResult::Missing;
 }
 
 // The item where the removal put it, held by its open folder; empty when
@@ -353,13 +110,14 @@ KZRestoreRemovedFiles::ItemResult whyNotThere(platform::DiskAnswer answer)
 // folder it was put in is reached without following links, so that a folder
 // swapped for a link since cannot hand over a stranger's file of the same
 // name.
-std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& item,
+std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& item, const where::RecordSource& source,
                                                        KZRestoreRemovedFiles::ItemResult* why)
 {
     using ItemResult = KZRestoreRemovedFiles::ItemResult;
     const fs::path folder = item.placedIn.empty() ? item.currPosition.parent_path() : item.placedIn;
     const auto missing = [&item, &folder, why] {
-        *why = item.identity ? whyNotThere(diskAnswerAt(folder / item.currPosition.filename(), item.identity->disk()))
+        *why = item.identity ? resultOf(where::whyNotAt(
+                                   where::diskAnswerAt(folder / item.currPosition.filename(), item.identity->disk())))
                              : ItemResult::Missing;
         return std::nullopt;
     };
@@ -376,46 +134,27 @@ std::optional<platform::AnchoredItem> openCurrentPlace(const KZUndoMovedItem& it
     const auto st = from->stat();
     if (!st)
         return missing();
-    if (item.identity) {
-        const platform::Proof proof = item.identity->prove(
-            *st, platform::fileSystemQueryAt(from->parentFd(), from->name()),
-            platform::folderGenerationQueryAt(from->parentFd(), from->name()));
-        // A copy is described whole, every entry beneath it: on a disk
-        // that numbers its files anew, a folder copy without a birth time
-        // is proved by that, where its own date says nothing.
-        const bool copyProved = proof == platform::Proof::NotProved && item.isCopy && item.copyIdentity
-                                && item.copyIdentity->prove(from->procPath()) == platform::Proof::Proved;
-        if (proof != platform::Proof::Proved && !copyProved) {
-            // Another disk given its disk's old number, or one not proved to
-            // be its disk: the item is on the disk that is not there. On its
-            // disk, or one that may be a copy of it, what is there and is not
-            // proved different (a disk that numbers its files anew at every
-            // mount, a file without a birth time whose date moved) may be the
-            // item: it stays, and so does the undo; a stranger there says the
-            // item is gone only on the disk itself.
-            const platform::DiskAnswer disk = item.identity->disk().judge(
-                quint64(st->device), platform::fileSystemQueryAt(from->parentFd(), from->name()));
-            const bool onItsDisk
-                = disk == platform::DiskAnswer::Same || disk == platform::DiskAnswer::SameOrCopy;
-            *why = onItsDisk && proof == platform::Proof::NotProved ? ItemResult::Unproved : whyNotThere(disk);
-            platform::logLine(QStringLiteral("Undo left %1 alone: it is not surely the item the removal put there")
-                                  .arg(platform::pathText(item.currPosition)));
-            return std::nullopt;
-        }
+    if (const where::MovedWhere at = where::whereMovedIs(item, *from, *st, source);
+        at != where::MovedWhere::AtDestination) {
+        *why = resultOf(at);
+        platform::logLine(QStringLiteral("Undo left %1 alone: it is not surely the item the removal put there")
+                              .arg(platform::pathText(item.currPosition)));
+        return std::nullopt;
     }
     return from;
 }
 
 // Which disk the open folder lies on, for the disk recorded for it; Same
 // where none was recorded.
-platform::DiskAnswer diskOfFolder(int folderFd, const std::optional<platform::DiskIdentity>& disk)
+platform::DiskAnswer diskOfFolder(int folderFd, const std::optional<platform::DiskIdentity>& disk,
+                                  const where::RecordSource& source)
 {
     if (!disk)
         return platform::DiskAnswer::Same;
     const auto st = platform::statAt(folderFd, ".", false);
     if (!st)
         return platform::DiskAnswer::Different;
-    return disk->judge(quint64(st->device), platform::fileSystemQueryAt(folderFd, ""));
+    return where::judgeDisk(*disk, source, quint64(st->device), platform::fileSystemQueryAt(folderFd, ""));
 }
 
 // The open folder lies on the disk recorded for it, or on one that nothing
@@ -701,6 +440,9 @@ void KZRestoreRemovedFiles::NotRestored::add(ItemResult result, bool isCopy)
     case ItemResult::TwinDisks:
         twinDisks += 1;
         break;
+    case ItemResult::Elsewhere:
+        elsewhere += 1;
+        break;
     case ItemResult::NoOldPosition:
         unreadable += 1;
         break;
@@ -726,6 +468,7 @@ KZRestoreRemovedFiles::NotRestored& KZRestoreRemovedFiles::NotRestored::operator
     holderDisconnected += other.holderDisconnected;
     possibleCopy += other.possibleCopy;
     twinDisks += other.twinDisks;
+    elsewhere += other.elsewhere;
     copiesGone += other.copiesGone;
     copiesDisconnected += other.copiesDisconnected;
     copiesUnproved += other.copiesUnproved;
@@ -759,6 +502,7 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
          afterMove ? "not_restored_possible_copy_moved" : "not_restored_not_in_trash"},
         {copiesPossibleCopy, "not_restored_copy_possible_copy"},
         {twinDisks, afterMove ? "not_restored_twin_disks_moved" : "not_restored_twin_disks"},
+        {elsewhere, afterMove ? "not_restored_elsewhere_moved" : "not_restored_elsewhere"},
     };
     const char* only = nullptr;
     for (const auto& [count, key] : kinds) {
@@ -780,7 +524,7 @@ QString KZRestoreRemovedFiles::NotRestored::reasonKey() const
 }
 
 void KZRestoreRemovedFiles::tellOutcome(quint64 restored, quint64 missed, const QString& reasonKey, bool tellSuccess,
-                                        quint64 onPossibleCopy)
+                                        quint64 onPossibleCopy, bool onlyCopies)
 {
     auto& alerts = KZErrorDelegate::sharedControl();
     auto& numbers = KZNumberUtilities::sharedControl();
@@ -808,7 +552,12 @@ void KZRestoreRemovedFiles::tellOutcome(quint64 restored, quint64 missed, const 
     const QString missedText = numbers.numberToFormatString(double(missed));
     QString key;
     QStringList names;
-    if (!tellSuccess || restored == 0) {
+    if (onlyCopies) {
+        // An undo of copies puts nothing back: its originals never left.
+        key = missed == 1 ? QStringLiteral("copies_not_undone_sing") : QStringLiteral("copies_not_undone_plur");
+        if (missed > 1)
+            names = {missedText};
+    } else if (!tellSuccess || restored == 0) {
         key = missed == 1 ? QStringLiteral("not_restored_sing") : QStringLiteral("not_restored_plur");
         if (missed > 1)
             names = {missedText};
@@ -840,7 +589,8 @@ void KZRestoreRemovedFiles::tellUndoOutcome(const UndoOutcome& outcome)
     tell(outcome.onPossibleCopy, "undone_on_possible_copy_sing", "undone_on_possible_copy_plur");
     tell(outcome.alreadyBack, "already_back_on_possible_copy_sing", "already_back_on_possible_copy_plur");
     if (outcome.notRestored.total() > 0)
-        tellOutcome(outcome.restored, outcome.notRestored.total(), outcome.notRestored.reasonKey(), false);
+        tellOutcome(outcome.restored, outcome.notRestored.total(), outcome.notRestored.reasonKey(), false, 0,
+                    outcome.notRestored.copies >= outcome.notRestored.total());
 }
 
 // ---- Undo ----------------------------------------------------------------------------
@@ -895,7 +645,7 @@ KZRestoreRemovedFiles::UndoOutcome KZRestoreRemovedFiles::doUndoMove(const KZUnd
             // once the disk is back.
             if (results[i] == ItemResult::MissingVolume || results[i] == ItemResult::HolderNotConnected
                 || results[i] == ItemResult::Unproved || results[i] == ItemResult::OnPossibleCopy
-                || results[i] == ItemResult::TwinDisks)
+                || results[i] == ItemResult::TwinDisks || results[i] == ItemResult::Elsewhere)
                 kept.push_back(items[i]);
         }
     };
@@ -1007,7 +757,7 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(
     if (auto place = platform::AnchoredItem::open(oldPosition, &err)) {
         // Another disk mounted in its place, or the bare folder it is
         // mounted on: the items belong on the disk that is not there.
-        if (const platform::DiskAnswer disk = diskOfFolder(place->parentFd(), folderDisk); !isOnDisk(disk)) {
+        if (const platform::DiskAnswer disk = diskOfFolder(place->parentFd(), folderDisk, recordSource_); !isOnDisk(disk)) {
             *why = disk == platform::DiskAnswer::Twin ? ItemResult::TwinDisks : ItemResult::MissingVolume;
             return std::nullopt;
         }
@@ -1036,7 +786,8 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::openOldPlace(
     // folder of a disk that is not connected.
     if (folderDisk) {
         const platform::DiskAnswer disk
-            = existingStat ? folderDisk->judge(quint64(existingStat->device), platform::fileSystemQueryOf(existing / "."))
+            = existingStat ? where::judgeDisk(*folderDisk, recordSource_, quint64(existingStat->device),
+                                              platform::fileSystemQueryOf(existing / "."))
                            : platform::DiskAnswer::Different;
         if (!isOnDisk(disk)) {
             *why = disk == platform::DiskAnswer::Twin ? ItemResult::TwinDisks : ItemResult::MissingVolume;
@@ -1132,30 +883,6 @@ bool KZRestoreRemovedFiles::makeMissingFolders(const fs::path& folder, const fs:
     return true;
 }
 
-namespace {
-
-// The trashed item of a record, in a trash still, proved to be the item
-// that left `oldPosition` by its identity and by its .trashinfo.
-std::optional<fs::path> provedTrashedItem(const QByteArray& bookmark, const fs::path& oldPosition)
-{
-    const auto target = platform::bookmarkTarget(bookmark);
-    const auto resolved = platform::resolveBookmark(bookmark);
-    if (!target || !resolved || !target->identity.canProve())
-        return std::nullopt;
-    const auto now = platform::statPath(resolved->path, false);
-    if (!now
-        || !target->identity.isSameItem(*now, platform::fileSystemQueryOf(resolved->path),
-                                        platform::folderGenerationQueryOf(resolved->path))
-        || !platform::isInTrash(resolved->path))
-        return std::nullopt;
-    const auto info = platform::readTrashInfo(resolved->path);
-    if (!info || info->originalPath != oldPosition)
-        return std::nullopt;
-    return resolved->path;
-}
-
-} // namespace
-
 std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::trashedFolderOf(const fs::path& place,
                                                                              const fs::path& existing)
 {
@@ -1183,7 +910,7 @@ std::optional<platform::AnchoredItem> KZRestoreRemovedFiles::trashedFolderOf(con
             continue;
         const fs::path inside = place.lexically_relative(above);
         for (auto it = first; it != last; ++it) {
-            const auto trashed = provedTrashedItem(it->second, above);
+            const auto trashed = where::provedInTrash(it->second, above);
             if (!trashed)
                 continue;
             // Reached without following links: the Trash is anyone's of
@@ -1228,16 +955,24 @@ void KZRestoreRemovedFiles::finishMadeFolders()
     jobTrashed_.reset();
 }
 
-KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool)
+KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMovedItem& item, bool isiTunes)
 {
     if (item.currPosition.empty())
         return ItemResult::Missing;
     // Only the item that left moves, taken from the folder it was put in:
     // whatever else now answers to its path stays where it is.
     ItemResult missing = ItemResult::Missing;
-    const std::optional<platform::AnchoredItem> from = openCurrentPlace(item, &missing);
-    if (!from)
-        return missing;
+    const std::optional<platform::AnchoredItem> from = openCurrentPlace(item, recordSource_, &missing);
+    if (!from) {
+        // Its disk connected at another place: found there when proved the
+        // disk itself, else said to be elsewhere, never not connected.
+        if (missing != ItemResult::HolderNotConnected)
+            return missing;
+        bool elsewhere = false;
+        if (const auto remounted = where::remountedMove(item, &elsewhere))
+            return undoItem(*remounted, isiTunes);
+        return elsewhere ? ItemResult::Elsewhere : missing;
+    }
     // Without the old place the item cannot go back; deleting it instead
     // would lose the user's file.
     if (item.oldPosition.empty() || !item.oldPosition.is_absolute())
@@ -1263,7 +998,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoItem(const KZUndoMo
     // its own: the user is told that the disk itself may hold it still.
     const auto fromStat = from->stat();
     const bool onPossibleCopy
-        = diskOfFolder(place->parentFd(), oldFolderDisk(item)) == platform::DiskAnswer::SameOrCopy
+        = diskOfFolder(place->parentFd(), oldFolderDisk(item), recordSource_) == platform::DiskAnswer::SameOrCopy
           || (item.identity && fromStat
               && item.identity->disk().judge(quint64(fromStat->device),
                                              platform::fileSystemQueryAt(from->parentFd(), from->name()))
@@ -1320,36 +1055,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoPutBackItem(const K
     // proved at its old place (a copy gone from where it was made) is
     // already back, and nothing acts on it again.
     *keep = result == ItemResult::OnPossibleCopy;
-    bool back = false;
-    if (item.isCopy) {
-        const fs::path folder = item.placedIn.empty() ? item.currPosition.parent_path() : item.placedIn;
-        back = isFreeName(folder / item.currPosition.filename()) && isThere(item.oldPosition);
-    } else if (item.identity && !item.oldPosition.empty()) {
-        if (const auto st = platform::statPath(item.oldPosition, false)) {
-            const platform::FileSystemQuery fileSystem = platform::fileSystemQueryOf(item.oldPosition);
-            const platform::GenerationQuery generation = platform::folderGenerationQueryOf(item.oldPosition);
-            platform::Proof proof = item.identity->prove(*st, fileSystem, generation);
-            // A file system whose numbers do not last may give the item a
-            // new one as it moves back, within the same mount: there it is
-            // proved by all but its number. Only the words depend on it.
-            if (proof != platform::Proof::Proved && st->inode != item.identity->inode && fileSystem
-                && !fileSystem().inodesLast) {
-                platform::FileIdentity renumbered = *item.identity;
-                renumbered.inode = st->inode;
-                proof = renumbered.prove(*st, fileSystem, generation);
-            }
-            // Moved back by this undo, with the date the move back gave it.
-            if (proof != platform::Proof::Proved && item.backModified && item.identity->modified
-                && *item.backModified != *item.identity->modified) {
-                platform::FileIdentity stamped = *item.identity;
-                stamped.modified = item.backModified;
-                if (st->inode != stamped.inode && fileSystem && !fileSystem().inodesLast)
-                    stamped.inode = st->inode;
-                proof = stamped.prove(*st, fileSystem, generation);
-            }
-            back = proof == platform::Proof::Proved;
-        }
-    }
+    const bool back = where::isBackAtOldPlace(item);
     return back ? ItemResult::AlreadyBack : result;
 }
 
@@ -1385,7 +1091,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         // A file of the same name on another disk mounted in the original's
         // place is not the original: the copy is all there is of it.
         if (originalPlace) {
-            const platform::DiskAnswer disk = diskOfFolder(originalPlace->parentFd(), oldFolderDisk(item));
+            const platform::DiskAnswer disk = diskOfFolder(originalPlace->parentFd(), oldFolderDisk(item), recordSource_);
             if (!isOnDisk(disk))
                 return disk == platform::DiskAnswer::Twin ? ItemResult::TwinDisks : ItemResult::MissingVolume;
         }
@@ -1415,7 +1121,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
     // has one missing from a disk that may be a copy of its own: the disk
     // itself may hold it still.
     if (const auto folderDisk = oldFolderDisk(item)) {
-        const platform::DiskAnswer disk = diskAnswerAt(item.oldPosition, *folderDisk);
+        const platform::DiskAnswer disk = where::diskAnswerAt(item.oldPosition, *folderDisk);
         if (disk != platform::DiskAnswer::Same) {
             platform::logLine(QStringLiteral("Undo kept the copy %1: nothing shows that %2 went away from its disk")
                                   .arg(platform::pathText(item.currPosition), platform::pathText(item.oldPosition)));
@@ -1550,7 +1256,7 @@ std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::ve
             // Gone already, or another's; on a disk that is not connected,
             // or one that may be a copy of its own, it waits for the disk
             // with the items it holds.
-            if (folder.identity && diskAnswerAt(at, folder.identity->disk()) != platform::DiskAnswer::Same)
+            if (folder.identity && where::diskAnswerAt(at, folder.identity->disk()) != platform::DiskAnswer::Same)
                 left.push_back(std::move(folder));
             continue;
         }
@@ -1565,15 +1271,12 @@ std::vector<KZCreatedFolder> KZRestoreRemovedFiles::removeCreatedFolders(std::ve
 
 bool KZRestoreRemovedFiles::wasPutBackFromPossibleCopy(const KZUndoFile::Entry& entry)
 {
-    return entry.valid && wasPutBackOnPossibleCopy(entry);
+    return entry.valid && where::wasPutBackOnPossibleCopy(entry);
 }
 
-bool KZRestoreRemovedFiles::isListed(const KZUndoFile::Entry& entry)
+bool KZRestoreRemovedFiles::isListed(const KZUndoFile::Entry& entry, const fs::path& undoFile)
 {
-    if (!entry.valid || !wasPutBackOnPossibleCopy(entry))
-        return true;
-    const auto target = platform::bookmarkTarget(entry.currPosition);
-    return target && holdsItsTrashName(entry, *target);
+    return where::isListed(entry, undoFile.empty() ? where::RecordSource{} : where::RecordSource::ofUndoFile(undoFile));
 }
 
 bool KZRestoreRemovedFiles::removeIfAllDone(const fs::path& file)
@@ -1585,17 +1288,12 @@ bool KZRestoreRemovedFiles::removeIfAllDone(const fs::path& file)
     const auto contents = KZUndoFile::read(file);
     if (!contents || contents->entries.empty())
         return false;
-    TrashedPlaces known;
-    const quint64 recordDevice = deviceOfFile(file);
-    for (const auto& entry : contents->entries) {
-        if (!entry.valid || !wasPutBackOnPossibleCopy(entry))
+    where::Seen seen;
+    const where::RecordSource source = where::RecordSource::ofUndoFile(file);
+    for (const auto& entry : contents->entries)
+        if (!entry.valid || !where::wasPutBackOnPossibleCopy(entry)
+            || where::whereIs(entry, source, &seen).where != where::Where::KeptDone)
             return false;
-        const auto target = platform::bookmarkTarget(entry.currPosition);
-        if (target && holdsItsTrashName(entry, *target))
-            return false;
-        if (!isProvedDone(entry, target, &known, recordDevice))
-            return false;
-    }
     QString error;
     if (KZUndoFile::rewrite(file, contents->rootData, {}, &error))
         return true;
@@ -1607,7 +1305,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
 {
     std::lock_guard job(jobMutex_);
     std::lock_guard inUse(undoFilesInUse());
-    TrashedPlaces trashedPlaces;
+    where::Seen seen;
     const KZReservationJournal reservations;
     RestoreResult result;
     managedCount = 0;
@@ -1658,182 +1356,132 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             if (entry.valid && entry.oldFolder)
                 recordedFolders_.try_emplace(entry.oldPosition.parent_path(), *entry.oldFolder);
         std::vector<KZUndoFile::Entry> keep;
-        const quint64 recordDevice = deviceOfFile(file);
+        recordSource_ = where::RecordSource::ofUndoFile(file);
+        // Put back from a disk that may be a copy of its own: the disk
+        // itself may still hold the item in its Trash, and the record stays
+        // for it (marked, and listed only where a Trash holds its own item
+        // again), unless this file lies on that very disk: the disk's own
+        // file lists the item there.
+        const auto keepForTheDiskItself = [&](const KZUndoFile::Entry& entry, const where::Answer& at) {
+            if (!at.onPossibleCopy)
+                return;
+            result.onPossibleCopy += 1;
+            if (at.recordOnItsTrashDisk)
+                return;
+            KZUndoFile::Entry kept = entry;
+            kept.raw.insert(QString::fromLatin1(where::kPutBackOnPossibleCopyKey), true);
+            keep.push_back(std::move(kept));
+        };
+        const auto countBack = [&](const KZUndoFile::Entry& entry) {
+            if (entry.isiTunesItem)
+                itunesNotAvailableCount += 1;
+            else
+                result.restored += 1;
+        };
+        // Not put back, and kept: the only record of where the item is.
+        const auto notBack = [&](const KZUndoFile::Entry& entry, quint64 NotRestored::*why) {
+            result.skipped += 1;
+            result.notRestored.*why += 1;
+            keep.push_back(entry);
+        };
         for (const auto& entry : contents->entries) {
             managedCount += 1;
             if (!entry.valid) {
+                notBack(entry, &NotRestored::unreadable);
+                continue;
+            }
+            const where::Answer at = where::whereIs(entry, recordSource_, &seen);
+            switch (at.where) {
+            case where::Where::InTrash:
+                break;
+            case where::Where::KeptAside:
                 keep.push_back(entry);
-                result.skipped += 1;
-                result.notRestored.unreadable += 1;
                 continue;
-            }
-            // By identity only: another item now under the same Trash name
-            // must never be moved.
-            const auto target = platform::bookmarkTarget(entry.currPosition);
-            // Put back once from a disk that may have been a copy: kept for
-            // the disk itself, and looked at only where a Trash holds its
-            // item at its name again.
-            if (wasPutBackOnPossibleCopy(entry) && (!target || !holdsItsTrashName(entry, *target))) {
-                if (!isProvedDone(entry, target, &trashedPlaces, recordDevice))
-                    keep.push_back(entry);
+            case where::Where::KeptDone:
                 continue;
-            }
-            auto resolved = platform::resolveBookmark(entry.currPosition);
-            bool renumbered = false;
-            if (target && (!resolved || resolved->path == target->path))
-                if (auto own = renumberedInItsTrash(entry, *target)) {
-                    resolved = std::move(own);
-                    renumbered = true;
-                }
-            const auto now = resolved ? platform::statPath(resolved->path, false) : std::nullopt;
-            // A later file may have been given the freed inode in the Trash:
-            // the birth time tells it from the item that left.
-            if (resolved && target && target->identity.canProve() && !renumbered
-                && (!now
-                    || !target->identity.isSameItem(*now, platform::fileSystemQueryOf(resolved->path),
-                                                    platform::folderGenerationQueryOf(resolved->path)))) {
-                if (isChangedInTrash(entry, *target, *resolved, now)) {
-                    result.skipped += 1;
-                    // Only what was seen: a change, or nothing that could
-                    // show one either way.
-                    if (target->identity.canBeToldAt(*now, platform::folderGenerationQueryOf(resolved->path)))
-                        result.notRestored.changed += 1;
-                    else
-                        result.notRestored.notChecked += 1;
-                    keep.push_back(entry);
-                    continue;
-                }
-                resolved.reset();
-            }
-            if (!resolved) {
-                Unresolved where = whereIsUnresolved(entry, target, recordDevice);
-                if ((where == Unresolved::Gone || where == Unresolved::NotInTrash) && target
-                    && holdsItsTrashName(entry, *target))
-                    where = Unresolved::Changed;
-                switch (where) {
-                case Unresolved::BackInPlace:
-                    backFromTrash_.emplace_back(target->path, entry.oldPosition);
-                    if (auto found = takeTrashed(target->device, target->inode, entry.oldPosition))
-                        result.backInPlace.push_back(std::move(found));
-                    if (entry.isiTunesItem)
-                        itunesNotAvailableCount += 1;
-                    else
-                        result.restored += 1;
-                    break;
-                case Unresolved::Unproved:
-                    // On a copy of its disk, or put back by someone else: the
-                    // item may still lie in its own disk's Trash.
-                    result.skipped += 1;
-                    result.notRestored.unproved += 1;
-                    keep.push_back(entry);
-                    break;
-                case Unresolved::Disconnected:
-                    // The only record of where those items are: kept until
-                    // their disk is back.
-                    result.skipped += 1;
-                    result.notRestored.disconnected += 1;
-                    keep.push_back(entry);
-                    break;
-                case Unresolved::Changed:
-                    result.skipped += 1;
-                    result.notRestored.changed += 1;
-                    keep.push_back(entry);
-                    break;
-                case Unresolved::NotInTrash:
-                    result.skipped += 1;
-                    result.notRestored.notInTrash += 1;
-                    keep.push_back(entry);
-                    break;
-                case Unresolved::Twin:
-                    result.skipped += 1;
-                    result.notRestored.twinDisks += 1;
-                    keep.push_back(entry);
-                    break;
-                case Unresolved::Gone:
-                    result.skipped += 1;
-                    result.notRestored.gone += 1;
-                    break;
-                }
+            case where::Where::BackInPlace:
+                // A killed Restore's move, found done: its .trashinfo goes
+                // once the file no longer names the item.
+                backFromTrash_.emplace_back(at.trashed, entry.oldPosition);
+                if (auto found = takeTrashed(at.target->device, at.target->inode, entry.oldPosition))
+                    result.backInPlace.push_back(std::move(found));
+                countBack(entry);
+                keepForTheDiskItself(entry, at);
                 continue;
-            }
-            if (!platform::isInTrash(resolved->path)) {
-                // No longer in the Trash: nothing to put back.
+            case where::Where::Changed:
+                notBack(entry, &NotRestored::changed);
+                continue;
+            case where::Where::NotChecked:
+                notBack(entry, &NotRestored::notChecked);
+                continue;
+            case where::Where::Unproved:
+                notBack(entry, &NotRestored::unproved);
+                continue;
+            case where::Where::NotInTrash:
+                notBack(entry, &NotRestored::notInTrash);
+                continue;
+            case where::Where::Elsewhere:
+                notBack(entry, &NotRestored::elsewhere);
+                continue;
+            case where::Where::NotConnected:
+                notBack(entry, &NotRestored::disconnected);
+                continue;
+            case where::Where::Twin:
+                notBack(entry, &NotRestored::twinDisks);
+                continue;
+            case where::Where::Unusable:
+                notBack(entry, &NotRestored::unreadable);
+                continue;
+            case where::Where::Gone:
+                // Its disk itself proved, its Trash name free: the record
+                // has nothing left to find.
                 result.skipped += 1;
                 result.notRestored.gone += 1;
-                keep.push_back(entry);
                 continue;
             }
-            // Inode numbers are reused at once on many file systems: a file
-            // trashed later may carry the recorded identity. Its trashinfo
-            // still names where that file came from.
-            const auto info = platform::readTrashInfo(resolved->path);
-            if (!info || !sameOldPosition(entry, info->originalPath)) {
-                result.skipped += 1;
-                result.notRestored.gone += 1;
-                keep.push_back(entry);
-                continue;
-            }
-            KZUndoMovedItem item{resolved->path, info->originalPath, entry.aliasWasCreated, false, std::nullopt};
+            KZUndoMovedItem item{at.trashed, at.oldPosition, entry.aliasWasCreated, false, std::nullopt};
             item.oldFolderAttributes = entry.oldFolder;
             // A folder proved a moment ago under another number by this
             // program's own record on its disk: its identity names it no
             // more, where a file's size and date still do.
-            if (target && target->identity.canProve() && !(renumbered && now && now->isDir()))
-                item.identity = target->identity;
-            const auto& identity = now;
+            if (at.target && at.target->identity.canProve() && !(at.renumbered && at.now && at.now->isDir()))
+                item.identity = at.target->identity;
             // An item goes to a Trash on its own device only: its old folder
             // on another device now is the bare folder of a disk not there.
-            if (identity)
-                if (const auto disk = platform::diskOf(resolved->path))
+            if (at.now)
+                if (const auto disk = platform::diskOf(at.trashed))
                     item.setOldFolderDisk(*disk);
-            // A Trash on a disk that nothing tells from a copy of its own: the
-            // disk itself may hold the item in its Trash still.
-            quint64 trashDevice = 0;
-            const bool fromPossibleCopy
-                = target && trashDiskOf(*target, 0, &trashDevice) == platform::DiskAnswer::SameOrCopy;
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
-                if (identity)
-                    if (auto found = takeTrashed(quint64(identity->device), identity->inode, info->originalPath))
+                if (at.now)
+                    if (auto found = takeTrashed(quint64(at.now->device), at.now->inode, at.oldPosition))
                         result.backInPlace.push_back(std::move(found));
-                if (entry.isiTunesItem)
-                    itunesNotAvailableCount += 1;
-                else
-                    result.restored += 1;
-                if (fromPossibleCopy) {
-                    result.onPossibleCopy += 1;
-                    // Kept for the disk itself, unless this file lies on
-                    // the disk (or its copy) itself: the disk's own file
-                    // lists the item there.
-                    if (trashDevice != recordDevice) {
-                        KZUndoFile::Entry kept = entry;
-                        kept.raw.insert(QString::fromLatin1(kPutBackOnPossibleCopyKey), true);
-                        keep.push_back(std::move(kept));
+                countBack(entry);
+                keepForTheDiskItself(entry, at);
+                continue;
+            }
+            result.skipped += 1;
+            result.notRestored.add(outcome);
+            if (const auto left = platform::statPath(at.trashed, false)) {
+                KZUndoFile::Entry kept = entry;
+                // Proved a moment ago, and changed since only by this
+                // Restore (a merge that went in part): recorded as it is
+                // now, so that where no birth time or generation tells a
+                // folder, its new change time still does.
+                if (at.now && left->sameItem(*at.now))
+                    if (QByteArray fresh = platform::createBookmark(at.trashed); !fresh.isEmpty()) {
+                        kept.raw.insert(QStringLiteral("currPosition"), fresh);
+                        kept.currPosition = std::move(fresh);
                     }
-                }
-            } else {
-                result.skipped += 1;
-                result.notRestored.add(outcome);
-                if (const auto left = platform::statPath(resolved->path, false)) {
-                    KZUndoFile::Entry kept = entry;
-                    // Proved a moment ago, and changed since only by this
-                    // Restore (a merge that went in part): recorded as it
-                    // is now, so that where no birth time or generation
-                    // tells a folder, its new change time still does.
-                    if (now && left->sameItem(*now))
-                        if (QByteArray fresh = platform::createBookmark(resolved->path); !fresh.isEmpty()) {
-                            kept.raw.insert(QStringLiteral("currPosition"), fresh);
-                            kept.currPosition = std::move(fresh);
-                        }
-                    keep.push_back(std::move(kept));
-                } else if (outcome == ItemResult::HolderNotConnected || outcome == ItemResult::OnPossibleCopy
-                           || outcome == ItemResult::TwinDisks) {
-                    // Its Trash's disk went while this Restore ran: the
-                    // record is all that finds the item once it is back.
-                    keep.push_back(entry);
-                }
+                keep.push_back(std::move(kept));
+            } else if (outcome == ItemResult::HolderNotConnected || outcome == ItemResult::OnPossibleCopy
+                       || outcome == ItemResult::TwinDisks || outcome == ItemResult::Elsewhere) {
+                // Its Trash's disk went while this Restore ran: the record
+                // is all that finds the item once it is back.
+                keep.push_back(entry);
             }
         }
+        recordSource_ = {};
         if (KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
             restoreStep();
             removeInfosOfRestored();

@@ -3,6 +3,7 @@
 #include "platform/AnchoredItem.h"
 #include "platform/FileStat.h"
 #include "platform/FolderAttributes.h"
+#include "removal/KZItemWhereabouts.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZUndoFile.h"
 #include "removal/KZUndoRecords.h"
@@ -101,6 +102,10 @@ public:
         // own, and found done: the item proved at its old place (a copy
         // gone), nothing where the removal put it. Nothing acts twice.
         AlreadyBack,
+        // Its disk is connected at another place than the one recorded, and
+        // not proved the disk itself (the disk or a copy is bound to its
+        // recorded place): left where it is, its undo kept.
+        Elsewhere,
     };
     // Why items did not go back, by kind, for what the user is told.
     struct NotRestored {
@@ -118,6 +123,7 @@ public:
         quint64 holderDisconnected = 0; // the disk it lies on is not there
         quint64 possibleCopy = 0;  // not found on a disk that may be a copy of its own: absence proves nothing
         quint64 twinDisks = 0;     // two connected disks carry its disk's identity: neither touched
+        quint64 elsewhere = 0;     // its disk is connected at another place, not proved the disk itself
         // Of those gone, on a disk not connected or unproved, the copies
         // made on another disk: their originals never left, so nothing of
         // theirs is said to have moved.
@@ -135,7 +141,7 @@ public:
         quint64 total() const
         {
             return occupied + gone + missingVolume + copyKept + failed + unreadable + disconnected + changed
-                   + notChecked + unproved + notInTrash + holderDisconnected + possibleCopy + twinDisks;
+                   + notChecked + unproved + notInTrash + holderDisconnected + possibleCopy + twinDisks + elsewhere;
         }
         void add(ItemResult result, bool isCopy = false);
         NotRestored& operator+=(const NotRestored& other);
@@ -147,9 +153,10 @@ public:
     // information, or those that did not go back, with why, as a warning.
     // `onPossibleCopy` of those put back went back on a disk that nothing
     // tells from a copy of its own: the user is told that the disk itself
-    // may still hold them.
+    // may still hold them. `onlyCopies`: every item that did not go back is
+    // a copy the removal made, whose original never left.
     static void tellOutcome(quint64 restored, quint64 notRestored, const QString& reasonKey, bool tellSuccess,
-                            quint64 onPossibleCopy = 0);
+                            quint64 onPossibleCopy = 0, bool onlyCopies = false);
     // What one undo did, for what the user is told.
     struct UndoOutcome {
         quint64 restored = 0;
@@ -214,7 +221,9 @@ public:
     // put back from a Trash on a disk that nothing told from a copy of its
     // own, only while a Trash holds its item at its name again (the disk
     // itself connected).
-    static bool isListed(const KZUndoFile::Entry& entry);
+    // `undoFile`, the file it was read from, tells which Trash item is the
+    // record's own: one trashed before the file was written.
+    static bool isListed(const KZUndoFile::Entry& entry, const std::filesystem::path& undoFile = {});
     // Whether its item was put back so; what the entry says of itself.
     static bool wasPutBackFromPossibleCopy(const KZUndoFile::Entry& entry);
     // Removes an undo file, with its .trashinfo, whose every entry was put
@@ -351,6 +360,9 @@ private:
     // its own.
     quint64 onPossibleCopy_ = 0;
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> backFromTrash_;
+    // The undo file a Restore reads now, which may be its disk's own
+    // record; none in an Undo of this run's lists.
+    KZItemWhereabouts::RecordSource recordSource_;
     void leftTheTrash(const std::filesystem::path& trashed, const std::filesystem::path& oldPosition);
     void removeInfosOfRestored();
     QString infoText_;

@@ -840,6 +840,12 @@ TEST(DiskDecision, ATwinMountedAMomentAgoIsSeenAtOnce)
             ASSERT_FALSE(twin.at.empty()) << "the copy could not be mounted beside its disk";
             EXPECT_TRUE(platform::anotherConnectedDiskCarries(*identity, device));
             EXPECT_EQ(judge(recorded, device, now), DiskAnswer::Twin);
+            // A record read from the very disk speaks of that disk, beside
+            // its twin too; read from any other, it tells neither apart.
+            const auto marks = [now] { return now; };
+            EXPECT_EQ(recorded.judgeFromRecordOn(device, device, marks), DiskAnswer::Same);
+            EXPECT_EQ(recorded.judgeFromRecordOn(device + 1, device, marks), DiskAnswer::Twin);
+            EXPECT_EQ(recorded.judgeFromRecordOn(0, device, marks), DiskAnswer::Twin);
         }
         EXPECT_EQ(judge(recorded, device, now), DiskAnswer::SameOrCopy) << "the copy went";
     });

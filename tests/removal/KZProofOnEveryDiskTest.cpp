@@ -10,6 +10,7 @@
 
 #include "platform/Bookmark.h"
 #include "platform/FileIdentity.h"
+#include "platform/KernelConditions.h"
 #include "removal/KZRemovalJournal.h"
 #include "removal/KZRestoreList.h"
 #include "removal/KZRestoreRemovedFiles.h"
@@ -1285,4 +1286,123 @@ TEST(KZProofOnEveryDisk, RecordsKeptForTheDiskItselfGoOnceProvedDone)
         EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
         EXPECT_FALSE(KZRestoreList::areTherePermanentFiles(homeTrash()));
     });
+}
+
+// The home folder's disk, reporting no serial, holds the home Trash: three
+// items trashed there, then a byte copy of the disk at the home's place and
+// the disk itself mounted beside it. The two are twins, but a record read
+// from the copy's own Trash speaks of that disk alone: Restore puts its
+// items back there, and nothing of the disk beside it moves.
+static void homeDiskBesideItsTwin(Disks& disks)
+{
+    const fs::path at = disks.at;
+    ::setenv("XDG_DATA_HOME", (at / "share").c_str(), 1);
+    fs::create_directories(at / "share");
+    fs::create_directories(at / "r");
+    std::vector<KZPersistentUndoRecord> records;
+    for (int i = 0; i < 3; ++i) {
+        std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
+        records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
+    }
+    writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+    const fs::path clone = cloneOfA(disks, "copy");
+    disks.detach();
+    disks.attach(clone);
+    const fs::path beside = disks.folder / "beside";
+    fs::create_directories(beside);
+    const fs::path image = disks.folder / "A.img";
+    const std::string device = kztest::shellOutput("losetup -f --show " + image.native());
+    ASSERT_FALSE(device.empty());
+    ASSERT_TRUE(kztest::shell("mount " + device + " " + beside.native()));
+    const auto letGo = qScopeGuard([&] {
+        unplug(beside);
+        kztest::detachLoopDevice(device, image);
+    });
+    EXPECT_EQ(listedRemovals(), 1u);
+    const auto back = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+    EXPECT_EQ(back.restored, 3u);
+    EXPECT_EQ(back.notRestored.total(), 0u) << back.notRestored.reasonKey().toStdString();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(kztest::readFile(at / "r" / std::to_string(i)), "trashed " + std::to_string(i));
+        EXPECT_FALSE(fs::exists(beside / "r" / std::to_string(i)));
+    }
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty()) << "the disk's own record of them has done its work";
+    EXPECT_EQ(KZUndoFile::list(beside / "share/Trash").size(), 1u) << "the twin keeps its own";
+}
+
+TEST(KZProofOnEveryDisk, TheHomeDisksOwnRecordsAreItsOwnBesideItsTwin)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth}, [](Kind, Disks& disks) { homeDiskBesideItsTwin(disks); }, false,
+                Serials::NoneReported);
+}
+
+// Items trashed on a disk mounted at mnt; the disk plugged back at mnt1,
+// as a desktop mounts a stick at …/STICK1 while …/STICK is taken. Proved
+// the disk itself (its identity read beneath the loop device), its items
+// are found relative to where it is mounted now and go back there. Told by
+// its file system alone, it may be a copy, which is bound to the place it
+// was recorded at: its items stay, said to lie on a disk connected
+// elsewhere, never on one that is not connected.
+static void pluggedBackElsewhere(Disks& disks)
+{
+    // The disk itself only where its serial is read: a run as where disks
+    // report none finds it the disk or a copy.
+    const bool itself = platform::kernelConditions().deviceSerials;
+    const fs::path at = disks.at;
+    fs::create_directories(at / "r");
+    std::vector<KZPersistentUndoRecord> records;
+    for (int i = 0; i < 3; ++i) {
+        std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
+        records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
+    }
+    ASSERT_EQ(records[0].currPosition.parent_path().parent_path().parent_path(), at) << "trashed on the disk";
+    writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+    const std::vector<KZUndoMovedItem> moved = moveOnDisk(at, 2);
+    kztest::syncDisk(at);
+    disks.detach();
+    const fs::path other = disks.folder / "mnt1";
+    fs::create_directories(other);
+    const fs::path image = disks.folder / "A.img";
+    const std::string device = kztest::shellOutput("losetup -f --show " + image.native());
+    ASSERT_FALSE(device.empty());
+    ASSERT_TRUE(kztest::shell("mount " + device + " " + other.native()));
+    const auto letGo = qScopeGuard([&] {
+        unplug(other);
+        kztest::detachLoopDevice(device, image);
+    });
+    const auto result = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+    EXPECT_EQ(result.notRestored.disconnected, 0u) << "a connected disk is never said not connected";
+    if (itself) {
+        EXPECT_EQ(result.restored, 3u);
+        EXPECT_EQ(result.notRestored.total(), 0u) << result.notRestored.reasonKey().toStdString();
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(kztest::readFile(other / "r" / std::to_string(i)), "trashed " + std::to_string(i));
+        const fs::path trash = records[0].currPosition.parent_path().parent_path();
+        EXPECT_TRUE(fs::is_empty(other / trash.lexically_relative(at) / "info")) << "no .trashinfo is left";
+        EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
+        const auto undone = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
+        EXPECT_EQ(undone.restored, 2u);
+        EXPECT_EQ(undone.notRestored.total(), 0u) << undone.notRestored.reasonKey().toStdString();
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(kztest::readFile(other / "src" / ("m" + std::to_string(i))), "moved " + std::to_string(i));
+    } else {
+        const auto undone = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
+        EXPECT_EQ(undone.restored, 0u);
+        EXPECT_EQ(undone.notRestored.holderDisconnected, 0u) << "a connected disk is never said not connected";
+        EXPECT_EQ(undone.notRestored.elsewhere, 2u);
+        EXPECT_EQ(undone.notRestored.reasonKey(), QStringLiteral("not_restored_elsewhere_moved"));
+        EXPECT_EQ(undone.kept.standardUndo.size(), 2u);
+        EXPECT_EQ(result.restored, 0u);
+        EXPECT_EQ(result.notRestored.elsewhere, 3u);
+        EXPECT_EQ(result.notRestored.reasonKey(), QStringLiteral("not_restored_elsewhere"));
+        EXPECT_EQ(entriesOf(KZUndoFile::list(homeTrash()).at(0)), 3u);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_FALSE(fs::exists(other / "r" / std::to_string(i)));
+    }
+}
+
+TEST(KZProofOnEveryDisk, ADiskPluggedBackAtAnotherPlaceIsFoundThere)
+{
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs}, [](Kind, Disks& disks) { pluggedBackElsewhere(disks); });
+    forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { pluggedBackElsewhere(disks); }, false, Serials::NoneReported);
 }

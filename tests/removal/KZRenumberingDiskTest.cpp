@@ -538,3 +538,131 @@ TEST(KZRenumberingDisk, AnOrdinaryUserRemovesAndRestoresAfterAReplug)
                                      }});
     });
 }
+
+namespace {
+
+// What a kill leaves of a Restore: thrown from its step hook right after
+// its `steps`-th change, it unwinds before the undo file is rewritten.
+struct KilledHere {};
+
+// Three items of the stick, t/a, t/b and t/c, each with a kept copy in
+// keep/, as the result window shows them; trashed by a removal once the
+// stick was plugged back (its files written in an earlier session).
+void writeThree(const fs::path& at, std::unique_ptr<Fixture>& f)
+{
+    f = std::make_unique<Fixture>();
+    fs::create_directories(at / "keep");
+    fs::create_directories(at / "t");
+    for (const char* name : {"a", "b", "c"}) {
+        std::ofstream(at / "keep" / name) << "bytes of " << name;
+        std::ofstream(at / "t" / name) << "bytes of " << name;
+    }
+}
+
+void trashThree(const fs::path& at, Fixture& f, KZFoundItemArray& items)
+{
+    std::vector<std::pair<std::string, qint64>> groups;
+    qint64 group = 0;
+    for (const char* name : {"a", "b", "c"}) {
+        groups.push_back({(at / "keep" / name).native(), ++group});
+        groups.push_back({(at / "t" / name).native(), group});
+    }
+    items = shownItems(f, groups);
+    auto engine = f.engine({items[1], items[3], items[5]}, items);
+    engine->doMove();
+    for (int i : {1, 3, 5})
+        EXPECT_EQ(engine->outcomeOf(items[i]), u"trash"_s);
+}
+
+// A Restore killed right after its last move back: the items lie at their
+// places, their .trashinfo files and their records still there.
+void restoreKilledAfterItsLastMove(const fs::path& at)
+{
+    KZRestoreRemovedFiles::setRestoreStepHook([steps = 0]() mutable {
+        if (++steps == 3)
+            throw KilledHere{};
+    });
+    bool killed = false;
+    try {
+        KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+    } catch (const KilledHere&) {
+        killed = true;
+    }
+    KZRestoreRemovedFiles::setRestoreStepHook({});
+    EXPECT_TRUE(killed);
+    for (const char* name : {"a", "b", "c"})
+        EXPECT_TRUE(fs::exists(at / "t" / name)) << name;
+}
+
+// The next Restore: every item back at its place is counted back, never
+// gone, and nothing of it stays (record, .trashinfo).
+void nextRestoreFindsThemBack(const fs::path& at)
+{
+    const fs::path trash = at / (".Trash-" + std::to_string(::getuid()));
+    EXPECT_EQ(entriesBesideUndoFiles(trash, "info"), 3u) << "the kill left each item's .trashinfo";
+    const auto next = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+    EXPECT_EQ(next.restored, 3u);
+    EXPECT_EQ(next.notRestored.gone, 0u);
+    EXPECT_EQ(next.notRestored.total(), 0u) << next.notRestored.reasonKey().toStdString();
+    EXPECT_EQ(listedRecords(homeTrash()), 0u);
+    // Kept, unlisted, only for the disk itself where the stick may be a copy.
+    EXPECT_EQ(KZUndoFile::list(homeTrash()).empty(), next.onPossibleCopy == 0);
+    EXPECT_EQ(entriesBesideUndoFiles(trash, "info"), 0u);
+    for (const char* name : {"a", "b", "c"})
+        EXPECT_EQ(kztest::readFile(at / "t" / name), std::string("bytes of ") + name);
+}
+
+} // namespace
+
+// Trashed on the stick, the stick replugged, a Restore killed after its
+// last move back; with or without another replug, the next Restore proves
+// each item back at its place by all but its number, with the .trashinfo
+// the kill left naming that place: counted back, never gone, and its
+// .trashinfo and record go. By root, and by the ordinary user who owns the
+// stick and cannot open its device.
+TEST(KZRenumberingDisk, ItemsAKilledRestorePutBackAfterAReplugAreBack)
+{
+    struct Case {
+        FuseKind kind;
+        bool ordinaryUser;
+        bool replugAfterKill;
+    };
+    for (const Case& c : {Case{FuseKind::Exfat, false, false}, Case{FuseKind::Exfat, false, true},
+                          Case{FuseKind::Vfat, false, false}, Case{FuseKind::Vfat, false, true},
+                          Case{FuseKind::Exfat, true, false}, Case{FuseKind::Exfat, true, true}}) {
+        SCOPED_TRACE(std::string(c.ordinaryUser ? "as uid 65534" : "as root")
+                     + (c.replugAfterKill ? ", replugged after the kill" : ""));
+        runOn(c.kind, [&c](const fs::path& folder) {
+            Stick stick(c.kind, folder, c.ordinaryUser ? "uid=65534,gid=65534" : "");
+            const fs::path at = stick.at;
+            std::unique_ptr<Fixture> f;
+            KZFoundItemArray items;
+            const std::vector<std::function<void()>> steps = {
+                [&] { writeThree(at, f); },
+                [&] { trashThree(at, *f, items); },
+                [&] { restoreKilledAfterItsLastMove(at); },
+                [&] { nextRestoreFindsThemBack(at); },
+            };
+            if (c.ordinaryUser) {
+                // Replugged between each step; after the kill only when asked.
+                std::vector<std::function<void()>> user = {steps[0], steps[1], steps[2]};
+                if (c.replugAfterKill)
+                    user.push_back(steps[3]);
+                else
+                    user[2] = [&] {
+                        restoreKilledAfterItsLastMove(at);
+                        nextRestoreFindsThemBack(at);
+                    };
+                acrossReplugsAsOrdinaryUser(folder, stick, user);
+                return;
+            }
+            for (size_t i = 0; i < steps.size(); ++i) {
+                steps[i]();
+                if (i + 1 < steps.size() && (i != 2 || c.replugAfterKill)) {
+                    stick.replug();
+                    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+                }
+            }
+        });
+    }
+}

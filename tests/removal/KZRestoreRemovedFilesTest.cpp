@@ -849,3 +849,100 @@ TEST(KZRestoreRemovedFiles, AnItemAnEditorSavedInTheTrashStaysListed)
     EXPECT_TRUE(passesAsOrdinaryUser(dir / "data", [&dir] { anEditorsSaveInTheTrash(dir / "user"); }))
         << "as the ordinary user";
 }
+
+namespace {
+
+// An undo file of `records` written at `seconds`, each entry marked as put
+// back from a disk that may have been a copy: kept for the disk itself.
+fs::path keptForTheDiskItself(const std::vector<KZPersistentUndoRecord>& records, double seconds)
+{
+    const fs::path file = writeUndoFile(records, seconds);
+    auto contents = KZUndoFile::read(file);
+    EXPECT_TRUE(contents);
+    if (!contents)
+        return file;
+    for (KZUndoFile::Entry& entry : contents->entries)
+        entry.raw.insert(u"putBackOnPossibleCopy"_s, true);
+    EXPECT_TRUE(KZUndoFile::rewrite(file, contents->rootData, contents->entries));
+    return file;
+}
+
+bool onlyEntryIsListed(const fs::path& file)
+{
+    const auto contents = KZUndoFile::read(file);
+    return contents && contents->entries.size() == 1 && KZRestoreRemovedFiles::isListed(contents->entries[0], file);
+}
+
+} // namespace
+
+// A record kept for the disk itself is listed, and acted on, only where the
+// Trash item at its name is that record's own: its .trashinfo names its
+// place and a deletion before the record was written, and its kind is the
+// one recorded. An item trashed there again later and a folder in its place
+// are another's: the record stays, unlisted. Its name free on the disk
+// itself, the record has done its work and goes.
+TEST(KZRestoreRemovedFiles, AKeptRecordClaimsOnlyItsOwnTrashItem)
+{
+    struct Case {
+        const char* name;
+        double recordAfterTrashing; // seconds from the trashing to the record
+        bool folderInItsPlace;
+        bool nameFreed;
+        bool listed;
+        bool done;
+    };
+    for (const Case& c : {Case{"its own item", 60, false, false, true, false},
+                          Case{"trashed again after the record", -3600, false, false, false, false},
+                          Case{"a folder at its name", 60, true, false, false, false},
+                          Case{"its name free", 60, false, true, false, true}}) {
+        SCOPED_TRACE(c.name);
+        emptyTrash();
+        kztest::TempDir d;
+        const auto record = trashWithIdentity(d.write("src/x", "x bytes"));
+        const fs::path file = keptForTheDiskItself({record}, KZUndoFile::nowSinceReferenceDate() + c.recordAfterTrashing);
+        if (c.folderInItsPlace) {
+            fs::remove(record.currPosition);
+            fs::create_directories(record.currPosition);
+        }
+        if (c.nameFreed)
+            fs::remove(record.currPosition);
+        EXPECT_EQ(onlyEntryIsListed(file), c.listed);
+        EXPECT_EQ(listedRecords(homeTrash()), c.listed ? 1u : 0u);
+        EXPECT_EQ(fs::exists(file), !c.done);
+        if (c.done)
+            continue;
+        const auto result = KZRestoreRemovedFiles().restoreFiles({file});
+        EXPECT_EQ(result.restored, c.listed ? 1u : 0u);
+        EXPECT_EQ(result.notRestored.total(), 0u) << result.notRestored.reasonKey().toStdString();
+        EXPECT_EQ(fs::exists(file), !c.listed) << "kept for the disk itself until its own item went back";
+        EXPECT_EQ(fs::exists(record.oldPosition), c.listed);
+    }
+}
+
+// The same item trashed, put back from a disk that may be a copy (its
+// record kept for the disk itself), then trashed again to the same Trash
+// name: one Trash item, listed by the later record alone, put back once
+// and told once; the kept record stays for the disk itself, unlisted.
+TEST(KZRestoreRemovedFiles, ATrashItemIsNeverListedByTwoRecords)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path item = d.write("src/x", "x bytes");
+    const auto first = trashWithIdentity(item);
+    const fs::path kept = keptForTheDiskItself({first}, KZUndoFile::nowSinceReferenceDate() - 3600);
+    ASSERT_TRUE(platform::restoreFromTrash(first.currPosition, first.oldPosition));
+    const auto again = trashWithIdentity(item);
+    ASSERT_EQ(again.currPosition, first.currPosition) << "the same Trash name";
+    const fs::path later = writeUndoFile({again}, KZUndoFile::nowSinceReferenceDate() + 60);
+
+    EXPECT_FALSE(onlyEntryIsListed(kept));
+    EXPECT_TRUE(onlyEntryIsListed(later));
+    EXPECT_EQ(listedRecords(homeTrash()), 1u);
+    const auto result = KZRestoreRemovedFiles().restoreFiles({kept, later});
+    EXPECT_EQ(result.restored, 1u);
+    EXPECT_EQ(result.notRestored.total(), 0u) << result.notRestored.reasonKey().toStdString();
+    EXPECT_EQ(kztest::readFile(item), "x bytes");
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_FALSE(fs::exists(later));
+    EXPECT_EQ(listedRecords(homeTrash()), 0u);
+}

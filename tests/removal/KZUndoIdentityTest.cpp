@@ -302,6 +302,10 @@ TEST(KZUndoIdentity, AnUndoWaitsForTheDiskThatHoldsWhatItMoved)
                 ASSERT_TRUE(fs::exists(a) && fs::exists(b));
 
                 ASSERT_EQ(unplug(disk), 0) << std::strerror(errno);
+                // Unplugged, the disk is mounted nowhere: the mount it was
+                // bound from is hidden too, or the disk would be found
+                // there, where it is mounted now.
+                kztest::mountTmpfs(store);
                 if (otherDisk) {
                     kztest::mountTmpfs(disk);
                     fs::create_directories(dest);
@@ -322,6 +326,7 @@ TEST(KZUndoIdentity, AnUndoWaitsForTheDiskThatHoldsWhatItMoved)
                 if (otherDisk) {
                     ASSERT_EQ(unplug(disk), 0) << std::strerror(errno);
                 }
+                ASSERT_EQ(unplug(store), 0) << std::strerror(errno);
                 kztest::bindMount(store, disk);
                 const auto plugged = restore.doUndoMove(registered[0]);
                 EXPECT_EQ(plugged.notRestored.total(), 0u);

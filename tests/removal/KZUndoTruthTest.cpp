@@ -316,7 +316,9 @@ TEST(KZUndoTruth, APipeNamedLikeATrashInfoNeverHangsARestore)
     KZRestoreRemovedFiles restore;
     const auto result = quickly([&] { return restore.restoreFiles({file}); });
     EXPECT_EQ(result.restored, 0u);
-    EXPECT_EQ(result.notRestored.gone, 1u);
+    // Proved the item, in the Trash: never said gone while its record stays.
+    EXPECT_EQ(result.notRestored.gone, 0u);
+    EXPECT_EQ(result.notRestored.changed, 1u);
     EXPECT_TRUE(fs::exists(file)) << "the entry waits in its file";
 }
 
@@ -524,4 +526,34 @@ TEST(KZUndoTruth, AnInProgramUndoHandsBackWhatItCouldNotPutBack)
     EXPECT_EQ(told->restored, 1u);
     EXPECT_EQ(told->notRestored.occupied, 1u);
     EXPECT_EQ(told->notRestored.reasonKey(), u"not_restored_occupied"_s);
+}
+
+// The heading of an ended Undo counts what it could not put back; an Undo
+// of copies put nothing back, its originals never left: its heading says
+// that the copies were kept. Mixed with a moved item, the usual heading.
+TEST(KZUndoTruth, AnUndoOfCopiesThatFailedIsHeadedAsCopiesKept)
+{
+    struct Case {
+        const char* name;
+        int copies;
+        int moved;
+        QString heading;
+    };
+    const QString kept1 = platform::localizedString(u"copies_not_undone_sing"_s, u"Errors"_s);
+    const QString kept2 = platform::localizedString(u"copies_not_undone_plur"_s, u"Errors"_s).replace(u"%@"_s, u"2"_s);
+    const QString back2 = platform::localizedString(u"not_restored_plur"_s, u"Errors"_s).replace(u"%@"_s, u"2"_s);
+    for (const Case& c : {Case{"one copy", 1, 0, kept1}, Case{"two copies", 2, 0, kept2},
+                          Case{"a copy and a moved item", 1, 1, back2}}) {
+        SCOPED_TRACE(c.name);
+        ScopedAlerts alerts;
+        KZRestoreRemovedFiles::UndoOutcome outcome;
+        for (int i = 0; i < c.copies; ++i)
+            outcome.notRestored.add(Result::CopyKept, true);
+        for (int i = 0; i < c.moved; ++i)
+            outcome.notRestored.add(Result::Occupied);
+        KZRestoreRemovedFiles::tellUndoOutcome(outcome);
+        ASSERT_EQ(alerts.shown(), 1u);
+        EXPECT_EQ(alerts.presenter->calls.at(0).alert.messageText, c.heading);
+        EXPECT_FALSE(c.heading.isEmpty());
+    }
 }
