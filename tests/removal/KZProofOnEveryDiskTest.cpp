@@ -21,6 +21,7 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -1111,6 +1112,11 @@ static void diskItselfMountedBesideItsCopy(Disks& disks)
     });
     recorded = platform::fileSystemOf(at).identity;
     ASSERT_TRUE(recorded);
+    // Alone in its place, the disk reads as records made before always read
+    // it: its f_fsid.
+    struct statfs fsInfo {};
+    ASSERT_EQ(::statfs(at.c_str(), &fsInfo), 0);
+    EXPECT_EQ(recorded, platform::ownFileSystemId(fsInfo, platform::statPath(at, false)->device));
     const fs::path clone = cloneOfA(disks, "clone");
     disks.detach();
     disks.attach(clone);
