@@ -1796,13 +1796,9 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 // The result's item by this removal's own record of it: a
                 // disk that numbers its files anew gives the item in its
                 // Trash another number once it is mounted again.
-                if (target) {
+                if (target)
                     if (auto found = takeTrashed(target->device, target->inode, entry.oldPosition))
                         result.backInPlace.push_back(std::move(found));
-                } else if (identity) {
-                    if (auto found = takeTrashed(quint64(identity->device), identity->inode, info->originalPath))
-                        result.backInPlace.push_back(std::move(found));
-                }
                 if (entry.isiTunesItem)
                     itunesNotAvailableCount += 1;
                 else
