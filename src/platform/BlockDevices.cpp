@@ -170,7 +170,69 @@ std::string identityOfFile(const std::string& path, int depth)
            + std::to_string(sx.stx_btime.tv_nsec);
 }
 
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// A UUID as sysfs writes it ("60136961-f0e4-4c23-a031-c7efba655539").
+std::optional<std::array<quint8, 16>> uuidFrom(const std::string& text)
+{
+    std::array<quint8, 16> uuid{};
+    size_t got = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '-')
+            continue;
+        if (i + 1 >= text.size() || got >= uuid.size())
+            return std::nullopt;
+        const int high = hexDigit(text[i]);
+        const int low = hexDigit(text[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        uuid[got++] = quint8(high << 4 | low);
+        ++i;
+    }
+    if (got != uuid.size())
+        return std::nullopt;
+    return uuid;
+}
+
 } // namespace
+
+std::optional<BtrfsUuids> btrfsUuidsOn(dev_t device)
+{
+    const std::string sysfs = realPathOf(sysfsFolderOf(device));
+    if (sysfs.empty())
+        return std::nullopt;
+    const std::string name = std::filesystem::path(sysfs).filename().native();
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(kernelConditions().sysfs + "/fs/btrfs", ec)) {
+        // Each mounted btrfs lists the block devices it stands on.
+        std::error_code missing;
+        if (!std::filesystem::exists(entry.path() / "devices" / name, missing))
+            continue;
+        const auto kernel = uuidFrom(entry.path().filename().native());
+        if (!kernel)
+            return std::nullopt;
+        BtrfsUuids uuids{*kernel, *kernel};
+        // Without a temporary UUID the kernel's is the disk's own, whatever
+        // its metadata UUID (which btrfstune may have set apart from it).
+        if (firstLineOf(entry.path().native() + "/temp_fsid") == "1") {
+            const auto disk = uuidFrom(firstLineOf(entry.path().native() + "/metadata_uuid"));
+            if (!disk)
+                return std::nullopt;
+            uuids.disk = *disk;
+        }
+        return uuids;
+    }
+    return std::nullopt;
+}
 
 std::optional<quint64> blockDeviceVolume(dev_t device)
 {

@@ -102,6 +102,34 @@ std::optional<quint64> volumeOf(dev_t device, const MountIds& ids)
     });
 }
 
+// A btrfs UUID folded into an f_fsid as btrfs folds it (each half of the
+// number from the big-endian words of both halves), less its subvolume.
+quint64 btrfsFold(const std::array<quint8, 16>& uuid)
+{
+    const auto word = [&uuid](size_t at) {
+        return quint32(uuid[at]) << 24 | quint32(uuid[at + 1]) << 16 | quint32(uuid[at + 2]) << 8 | uuid[at + 3];
+    };
+    return quint64(word(0) ^ word(8)) | quint64(word(4) ^ word(12)) << 32;
+}
+
+// What turns the f_fsid btrfs gives an item on the mount `ids` into the one
+// its disk's own UUID gives: nothing, unless the kernel gave this mount a
+// temporary UUID because another mounted disk carries the same. Then the
+// disk itself, mounted second beside its copy, would read as another disk
+// and the copy as the only one of its identity. Read from sysfs, as any
+// user may.
+quint64 btrfsDiskUuidCorrection(dev_t device, const MountIds& ids)
+{
+    const auto correction = oncePerMount(MountQuestion::BtrfsDiskUuid, device, ids, [&]() -> std::optional<quint64> {
+        const std::optional<dev_t> source = ids.plain ? sourceDeviceOfMount(*ids.plain) : std::nullopt;
+        const std::optional<BtrfsUuids> uuids = source ? btrfsUuidsOn(*source) : std::nullopt;
+        if (!uuids)
+            return std::nullopt;
+        return btrfsFold(uuids->kernel) ^ btrfsFold(uuids->disk);
+    });
+    return correction.value_or(0);
+}
+
 // The kernel's own encoding of a device number, which xfs, vfat, exfat and
 // others hand out as their f_fsid: no identity beyond the number itself.
 quint64 encodedDevice(dev_t device)
@@ -151,6 +179,8 @@ std::optional<quint64> identityOf(int fd, const struct statfs& fsInfo, const str
                                   const std::function<int()>& openFolder, bool closeFolder)
 {
     std::optional<quint64> identity = ownFileSystemId(fsInfo, st.st_dev);
+    if (identity && fsInfo.f_type == BTRFS_SUPER_MAGIC)
+        identity = *identity ^ btrfsDiskUuidCorrection(st.st_dev, ids);
     if (!identity && S_ISDIR(st.st_mode)) {
         identity = uuidOfFolder(fd);
     } else if (!identity) {

@@ -22,9 +22,12 @@ namespace platform {
 
 namespace {
 
+// One map of answers for each question, the last of which counts them.
+constexpr size_t kQuestions = size_t(MountQuestion::BtrfsDiskUuid) + 1;
+
 // Each lasting mount's answers, kept while the conditions stay.
 std::mutex mountAnswersMutex;
-std::map<quint64, std::optional<quint64>> knownAnswers[2];
+std::map<quint64, std::optional<quint64>> knownAnswers[kQuestions];
 
 // Where the kernel has no lasting mount ID: answers by a mount's plain ID
 // and its device number, kept only while this mount namespace's table stays
@@ -35,7 +38,7 @@ struct PlainMount {
     quint64 device = 0;
     auto operator<=>(const PlainMount&) const = default;
 };
-std::map<PlainMount, std::optional<quint64>> knownPlainAnswers[2];
+std::map<PlainMount, std::optional<quint64>> knownPlainAnswers[kQuestions];
 
 // The mount table, watched: poll() tells of any mount or unmount in its
 // namespace since the last poll on the same open file.

@@ -53,7 +53,7 @@ std::optional<dev_t> sourceDeviceOfMount(quint64 mountId);
 // keeps its mount from being let go while its answer is computed and kept,
 // so that no later mount can be given the same numbers before the table
 // tells of it.
-enum class MountQuestion { HeaderSerial, Volume };
+enum class MountQuestion { HeaderSerial, Volume, BtrfsDiskUuid };
 std::optional<quint64> oncePerMount(MountQuestion question, dev_t device, const MountIds& ids,
                                     const std::function<std::optional<quint64>()>& compute);
 

@@ -1453,8 +1453,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     item.setOldFolderDisk(*disk);
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
-                if (at.now)
-                    if (auto found = takeTrashed(quint64(at.now->device), at.now->inode, at.oldPosition))
+                // The result's item by this removal's own record of it: a
+                // disk that numbers its files anew gives the item in its
+                // Trash another number once it is mounted again.
+                if (at.target)
+                    if (auto found = takeTrashed(at.target->device, at.target->inode, entry.oldPosition))
                         result.backInPlace.push_back(std::move(found));
                 countBack(entry);
                 keepForTheDiskItself(entry, at);

@@ -22,6 +22,7 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -1083,10 +1084,89 @@ static void byteCopyInTheDisksPlace(Disks& disks)
 
 TEST(KZProofOnEveryDisk, AByteCopyInTheDisksPlaceLeavesTheDiskItsRecords)
 {
-    forEachKind({Kind::Ext4, Kind::Ext4NoBirth}, [](Kind, Disks& disks) { byteCopyInTheDisksPlace(disks); }, false,
-                Serials::NoneReported);
+    // btrfs gives the copy mounted beside the disk a temporary UUID of the
+    // kernel's: what the copy carries on disk still makes them twins.
+    forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Btrfs},
+                [](Kind, Disks& disks) { byteCopyInTheDisksPlace(disks); }, false, Serials::NoneReported);
     forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { byteCopyInTheDisksPlace(disks); }, true,
                 Serials::NoneReported);
+}
+
+// A btrfs disk without serial, three items trashed on it; a byte copy of it
+// takes its place, and the disk itself is mounted beside, second: the
+// kernel gives the disk itself a temporary UUID on that mount. Read as its
+// disk carries it, its identity is still the one its records name, so the
+// two are twins and Restore puts nothing back on either. The disk alone in
+// its place again, its items go back.
+static void diskItselfMountedBesideItsCopy(Disks& disks)
+{
+    const fs::path at = disks.at;
+    std::optional<quint64> recorded;
+    disks.asUser([&] {
+        fs::create_directories(at / "r");
+        std::vector<KZPersistentUndoRecord> records;
+        for (int i = 0; i < 3; ++i) {
+            std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
+            records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
+        }
+        writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+    });
+    recorded = platform::fileSystemOf(at).identity;
+    ASSERT_TRUE(recorded);
+    // Alone in its place, the disk reads as records made before always read
+    // it: its f_fsid.
+    struct statfs fsInfo {};
+    ASSERT_EQ(::statfs(at.c_str(), &fsInfo), 0);
+    EXPECT_EQ(recorded, platform::ownFileSystemId(fsInfo, platform::statPath(at, false)->device));
+    const fs::path clone = cloneOfA(disks, "clone");
+    disks.detach();
+    disks.attach(clone);
+
+    const fs::path beside = disks.folder / "beside";
+    fs::create_directories(beside);
+    std::string disk = kztest::shellOutput("losetup -f --show " + (disks.folder / "A.img").native());
+    ASSERT_FALSE(disk.empty());
+    const auto diskGone = qScopeGuard([&] {
+        ::umount2(beside.c_str(), MNT_DETACH);
+        kztest::detachLoopDevice(disk, disks.folder / "A.img");
+    });
+    if (!kztest::shell("mount " + disk + " " + beside.native())) {
+        std::fprintf(stderr, "this kernel mounts no second btrfs of one UUID: the case is left out\n");
+        return;
+    }
+    const std::string temporary = kztest::shellOutput("grep -l 1 /sys/fs/btrfs/*/temp_fsid");
+    EXPECT_FALSE(temporary.empty()) << "the kernel told the two mounts apart by a temporary UUID";
+    disks.asUser([&] {
+        EXPECT_EQ(platform::fileSystemOf(at).identity, recorded) << "the copy carries the disk's identity";
+        EXPECT_EQ(platform::fileSystemOf(beside).identity, recorded) << "and so does the disk itself, mounted second";
+        const auto twins = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(twins.restored, 0u);
+        EXPECT_EQ(twins.notRestored.twinDisks, 3u);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_FALSE(fs::exists(at / "r" / std::to_string(i)));
+            EXPECT_FALSE(fs::exists(beside / "r" / std::to_string(i)));
+        }
+        EXPECT_EQ(listedRemovals(), 1u);
+    });
+    ASSERT_EQ(unplug(beside), 0);
+    ASSERT_TRUE(kztest::detachLoopDevice(std::exchange(disk, std::string()), disks.folder / "A.img"));
+
+    disks.detach();
+    disks.attach(disks.folder / "A.img");
+    disks.asUser([&] {
+        const auto back = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(back.restored, 3u);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(kztest::readFile(at / "r" / std::to_string(i)), "trashed " + std::to_string(i));
+        EXPECT_EQ(listedRemovals(), 0u);
+    });
+}
+
+TEST(KZProofOnEveryDisk, ADiskMountedBesideItsCopyIsItsTwinWhateverUuidTheKernelGaveIt)
+{
+    for (const bool ordinaryUser : {false, true})
+        forEachKind({Kind::Btrfs}, [](Kind, Disks& disks) { diskItselfMountedBesideItsCopy(disks); }, ordinaryUser,
+                    Serials::NoneReported);
 }
 
 namespace {

@@ -10,9 +10,11 @@
 #include "FuseMounts.h"
 #include "RemovalTestSupport.h"
 
+#include "platform/NotificationCenter.h"
 #include "platform/StringTable.h"
 #include "removal/KZRestoreRemovedFiles.h"
 #include "removal/KZUndoFile.h"
+#include "result/model/KZListNotifications.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <mutex>
 #include <set>
 
 using namespace removaltest;
@@ -103,6 +106,76 @@ KZFoundItemArray shownItems(Fixture& f, const std::vector<std::pair<std::string,
         item->createAlias();
     }
     return items;
+}
+
+// The result's items that Restore and Undo name as back, while it lives.
+class NamedBack
+{
+public:
+    std::set<KZFoundItem*> all()
+    {
+        std::lock_guard guard(lock_);
+        return named_;
+    }
+
+private:
+    std::mutex lock_;
+    std::set<KZFoundItem*> named_;
+    platform::Subscription told_ = platform::NotificationCenter::defaultCenter().addObserver(
+        KZNotification::itemsWereRestored, platform::bundleIdentifier(), [this](const platform::Notification& note) {
+            std::lock_guard guard(lock_);
+            for (const KZFoundItemRef& item : KZFoundItemsOfVariant(note.userInfo.value(u"removedItems"_s)))
+                named_.insert(item.get());
+        });
+};
+
+// Three items of two groups on the disk at `at` trashed from a result and
+// put back by Restore, or moved into a folder and put back by Undo, with
+// the stick replugged between or not:
+// every one is named back to the result, which takes it into its list
+// again, as from the home folder's disk. `replug` is empty there.
+void namedBackToTheResult(const fs::path& at, const std::function<void()>& replug)
+{
+    for (const bool byUndo : {false, true}) {
+        for (const bool replugged : {false, true}) {
+            if (replugged && !replug)
+                continue;
+            SCOPED_TRACE(std::string(byUndo ? "Undo" : "Restore") + (replugged ? " after a replug" : ""));
+            emptyTrash();
+            const fs::path top = at / (std::string(byUndo ? "u" : "r") + (replugged ? "p" : ""));
+            for (const char* name : {"keep", "t", "dest"})
+                fs::create_directories(top / name);
+            for (const char* name : {"keep/x", "t/x", "t/x2", "keep/y", "t/y"})
+                std::ofstream(top / name) << "same bytes";
+            Fixture f;
+            const auto items = shownItems(f,
+                                          {{(top / "keep/x").native(), 1},
+                                           {(top / "t/x").native(), 1},
+                                           {(top / "t/x2").native(), 1},
+                                           {(top / "keep/y").native(), 2},
+                                           {(top / "t/y").native(), 2}});
+            f.panel->isMoveToTrash = !byUndo;
+            f.panel->urlToMove = top / "dest";
+            auto engine = f.engine({items[1], items[2], items[4]}, items);
+            engine->doMove();
+            ASSERT_EQ(engine->tally().done(), 3u);
+            if (replugged) {
+                replug();
+                ASSERT_FALSE(::testing::Test::HasFatalFailure());
+            }
+            NamedBack told;
+            KZRestoreRemovedFiles& restore = KZRestoreRemovedFiles::sharedControl();
+            if (byUndo)
+                restore.undoMove({engine->standardUndo(), {}, {}});
+            else
+                restore.restoreItemsOfFile(KZUndoFile::list(homeTrash()), {});
+            restore.waitUntilIdle();
+            for (const char* name : {"t/x", "t/x2", "t/y"})
+                EXPECT_EQ(kztest::readFile(top / name), "same bytes") << name;
+            EXPECT_EQ(told.all(), (std::set<KZFoundItem*>{items[1].get(), items[2].get(), items[4].get()}));
+        }
+    }
+    emptyTrash();
 }
 
 } // namespace
@@ -665,4 +738,17 @@ TEST(KZRenumberingDisk, ItemsAKilledRestorePutBackAfterAReplugAreBack)
             }
         });
     }
+
+// Items put back by Restore or Undo on a stick come back into the open
+// result, replugged meanwhile or not, as they do on the home folder's disk:
+// the result's items are found by this removal's own record of them,
+// whatever number the stick gives them now.
+TEST(KZRenumberingDisk, ItemsPutBackComeBackIntoTheOpenResult)
+{
+    forBothKinds([](FuseKind kind, const fs::path& folder) {
+        Stick stick(kind, folder);
+        namedBackToTheResult(stick.at, [&stick] { stick.replug(); });
+    });
+    kztest::UserFolder home;
+    namedBackToTheResult(home.path(), {});
 }
