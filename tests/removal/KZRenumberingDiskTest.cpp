@@ -738,6 +738,7 @@ TEST(KZRenumberingDisk, ItemsAKilledRestorePutBackAfterAReplugAreBack)
             }
         });
     }
+}
 
 // Items put back by Restore or Undo on a stick come back into the open
 // result, replugged meanwhile or not, as they do on the home folder's disk:
