@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 
@@ -338,9 +339,13 @@ bool isInPlace(const BookmarkTarget& target, std::optional<FileStat>* seen = nul
 // the outermost of them down, each at its own name or else found renamed in
 // the folder above it: the folder that holds the item's place now, only
 // when some folder on the way was found renamed.
-std::optional<std::filesystem::path> followFoldersAbove(const BookmarkTarget& target, const RenameLookup& lookup)
+struct FolderReached {
+    std::filesystem::path path;
+    quint64 device = 0;
+};
+std::optional<FolderReached> followFoldersAbove(const BookmarkTarget& target, const RenameLookup& lookup)
 {
-    const std::vector<FileIdentity>& folders = target.foldersAbove;
+    const std::vector<FileIdentity> folders = target.foldersAbove();
     std::vector<std::string> names;
     for (const auto& part : target.path.parent_path().relative_path())
         names.push_back(part.native());
@@ -386,20 +391,18 @@ std::optional<std::filesystem::path> followFoldersAbove(const BookmarkTarget& ta
     }
     if (!renamedOnTheWay)
         return std::nullopt;
-    return current;
+    return FolderReached{std::move(current), device};
 }
 
-// The item in `folder`, a renamed folder that holds its place now: at its
-// own name as in place (a disk that numbers its files anew numbered the
-// folders anew too, and none of them was found), or renamed in it.
-std::optional<std::filesystem::path> itemInFolder(const BookmarkTarget& target, const std::filesystem::path& folder,
+// The item in `folder`, proved the folder that held it: at its own name
+// as it would be in place, the folder naming its entry as the stored path
+// did; under another name in it only where it is proved the item.
+std::optional<std::filesystem::path> itemInFolder(const BookmarkTarget& target, const FolderReached& reached,
                                                   const RenameLookup& lookup)
 {
     const FileIdentity& identity = target.identity;
-    const auto place = statPath(folder, false);
-    if (!place)
-        return std::nullopt;
-    const quint64 device = quint64(place->device);
+    const std::filesystem::path& folder = reached.path;
+    const quint64 device = reached.device;
     std::filesystem::path at = folder / target.path.filename();
     if (const auto st = statPath(at, false); st && quint64(st->device) == device && st->inode == identity.inode
                                              && proveEntry(identity, at, *st) != Proof::Different)
@@ -415,7 +418,7 @@ std::optional<std::filesystem::path> itemInFolder(const BookmarkTarget& target, 
 }
 
 // Where the folders above lead: followFoldersAbove, or an answer kept.
-using FolderWalk = std::function<std::optional<std::filesystem::path>(const BookmarkTarget& target)>;
+using FolderWalk = std::function<std::optional<FolderReached>(const BookmarkTarget& target)>;
 
 std::optional<ResolvedBookmark> resolveTarget(BookmarkTarget target, bool inPlace, QString* error,
                                               const RenameLookup& lookup, const FolderWalk& walk)
@@ -456,7 +459,7 @@ std::optional<ResolvedBookmark> resolveTarget(BookmarkTarget target, bool inPlac
     }
     // A folder above it renamed: the item is looked for at its place there.
     if (!found)
-        if (const std::optional<std::filesystem::path> folder = walk(target))
+        if (const std::optional<FolderReached> folder = walk(target))
             if (std::optional<std::filesystem::path> moved = itemInFolder(target, *folder, lookup))
                 found = ResolvedBookmark{std::move(*moved), true};
     if (!found)
@@ -503,7 +506,7 @@ std::optional<BookmarkTarget> targetOf(const std::function<QVariant(const QStrin
     // A bookmark made before the folders above were kept, or with a record
     // of them that does not read, follows no renamed folder.
     if (const QVariant folders = value(kFoldersKey); folders.typeId() == QMetaType::QByteArray)
-        target.foldersAbove = decodeFolders(folders.toByteArray(), target.identity);
+        target.foldersRecord = folders.toByteArray();
     return target;
 }
 
@@ -543,6 +546,11 @@ std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* er
     }
     const QVariantMap map = value->toMap();
     return targetOf([&map](const QString& key) { return map.value(key); }, error);
+}
+
+std::vector<FileIdentity> BookmarkTarget::foldersAbove() const
+{
+    return decodeFolders(foldersRecord, identity);
 }
 
 bool isWellFormedBookmark(const QByteArray& data)
@@ -598,16 +606,23 @@ std::optional<ResolvedBookmark> BookmarkResolver::resolve(Probe probed, QString*
         return found == folder->second.end() ? std::nullopt : std::optional<std::string>(found->second);
     };
     // The items of one folder share their way: it is walked once.
-    const FolderWalk walk = [this, &lookup](const BookmarkTarget& target) {
-        if (target.foldersAbove.empty())
-            return std::optional<std::filesystem::path>();
+    const FolderWalk walk = [this, &lookup](const BookmarkTarget& target) -> std::optional<FolderReached> {
+        if (target.foldersRecord.isEmpty())
+            return std::nullopt;
         std::vector<FolderWay>& ways = ways_[target.path.parent_path().native()];
         const DiskIdentity disk = target.identity.disk();
-        for (const FolderWay& way : ways)
-            if (way.disk == disk && way.folders == target.foldersAbove)
-                return way.leadsTo;
-        ways.push_back({disk, target.foldersAbove, followFoldersAbove(target, lookup)});
-        return ways.back().leadsTo;
+        auto way = std::find_if(ways.begin(), ways.end(), [&](const FolderWay& known) {
+            return known.disk == disk && known.folders == target.foldersRecord;
+        });
+        if (way == ways.end()) {
+            const std::optional<FolderReached> reached = followFoldersAbove(target, lookup);
+            ways.push_back({disk, target.foldersRecord, reached ? std::optional(reached->path) : std::nullopt,
+                            reached ? reached->device : 0});
+            way = ways.end() - 1;
+        }
+        if (!way->leadsTo)
+            return std::nullopt;
+        return FolderReached{*way->leadsTo, way->device};
     };
     return resolveTarget(std::move(*probed.target), probed.inPlace, error, lookup, walk);
 }

@@ -65,12 +65,15 @@ struct BookmarkTarget {
     // Device and inode with what else was recorded; a reference from before
     // the rest was kept holds device and inode alone, which prove nothing.
     FileIdentity identity;
-    // The folders recorded above the item, outermost first: the last ones
-    // of the path's folders, on the item's disk, below its mount's root and
-    // any link on the way. Each holds its inode and its birth time or
+    // The record of the folders above the item, as stored; empty in a
+    // bookmark that records none. Read only where the item is not in place.
+    QByteArray foldersRecord;
+    // That record read: the folders, outermost first, that are the last
+    // ones of the path's folders, on the item's disk, below its mount's root
+    // and any link on the way. Each holds its inode and its birth time or
     // generation (neither where its disk keeps none); device and disk marks
-    // are the item's. Empty in a bookmark that records none.
-    std::vector<FileIdentity> foldersAbove;
+    // are the item's. Empty where there is no record, or it does not read.
+    std::vector<FileIdentity> foldersAbove() const;
 };
 std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error = nullptr);
 
@@ -116,8 +119,9 @@ private:
     // lead now, renamed ones followed (none when they lead nowhere new).
     struct FolderWay {
         DiskIdentity disk;
-        std::vector<FileIdentity> folders;
+        QByteArray folders;
         std::optional<std::filesystem::path> leadsTo;
+        quint64 device = 0; // of the folder it leads to
     };
     std::unordered_map<std::string, std::vector<FolderWay>> ways_;
 };

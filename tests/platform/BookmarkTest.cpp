@@ -234,7 +234,7 @@ TEST(Bookmark, AReferenceReadsAlikeWhateverWroteIt)
         if (fast) {
             EXPECT_EQ(fast->path, slow->path);
             EXPECT_EQ(fast->identity, slow->identity);
-            EXPECT_EQ(fast->foldersAbove, slow->foldersAbove);
+            EXPECT_EQ(fast->foldersAbove(), slow->foldersAbove());
         }
     }
 }
@@ -477,23 +477,23 @@ TEST(Bookmark, TheFoldersAboveAreRecordedBelowTheLastLink)
     const auto direct = bookmarkTarget(withFolders(file));
     ASSERT_TRUE(direct);
     const size_t depth = size_t(std::distance(file.parent_path().begin(), file.parent_path().end())) - 1;
-    ASSERT_FALSE(direct->foldersAbove.empty());
-    EXPECT_LE(direct->foldersAbove.size(), depth);
-    EXPECT_EQ(direct->foldersAbove.back().inode, statPath(dir / "real/a/b", false)->inode);
-    EXPECT_EQ(direct->foldersAbove.rbegin()[2].inode, statPath(dir / "real", false)->inode);
-    for (const FileIdentity& folder : direct->foldersAbove) {
+    ASSERT_FALSE(direct->foldersAbove().empty());
+    EXPECT_LE(direct->foldersAbove().size(), depth);
+    EXPECT_EQ(direct->foldersAbove().back().inode, statPath(dir / "real/a/b", false)->inode);
+    EXPECT_EQ(direct->foldersAbove().rbegin()[2].inode, statPath(dir / "real", false)->inode);
+    for (const FileIdentity& folder : direct->foldersAbove()) {
         EXPECT_TRUE(folder.folder.value_or(false));
         EXPECT_EQ(folder.device, direct->device);
     }
     const auto throughLink = bookmarkTarget(withFolders(dir / "link/a/b/file"));
     ASSERT_TRUE(throughLink);
-    ASSERT_EQ(throughLink->foldersAbove.size(), 2u);
-    EXPECT_EQ(throughLink->foldersAbove.front().inode, statPath(dir / "real/a", false)->inode);
-    EXPECT_TRUE(bookmarkTarget(createBookmark(file))->foldersAbove.empty());
+    ASSERT_EQ(throughLink->foldersAbove().size(), 2u);
+    EXPECT_EQ(throughLink->foldersAbove().front().inode, statPath(dir / "real/a", false)->inode);
+    EXPECT_TRUE(bookmarkTarget(createBookmark(file))->foldersAbove().empty());
     // A path that no longer holds the item recorded names other folders.
     FileIdentity stranger = *FileIdentity::ofPath(file);
     stranger.inode += 1;
-    EXPECT_TRUE(bookmarkTarget(bookmarkOf(file, stranger, nullptr, FoldersAbove::Recorded))->foldersAbove.empty());
+    EXPECT_TRUE(bookmarkTarget(bookmarkOf(file, stranger, nullptr, FoldersAbove::Recorded))->foldersAbove().empty());
 }
 
 // The searched folder, or a folder above it, renamed after the result was
@@ -561,7 +561,7 @@ TEST(Bookmark, AFolderAboveRenamedIsFollowedToTheItem)
         const fs::path folder = d.mkdir("top/searched/sub/item folder");
         const QByteArray fileMark = withFolders(file), folderMark = withFolders(folder);
         const QByteArray older = createBookmark(file);
-        ASSERT_FALSE(bookmarkTarget(fileMark)->foldersAbove.empty());
+        ASSERT_FALSE(bookmarkTarget(fileMark)->foldersAbove().empty());
         kase.change(d);
         for (const auto& [mark, expected] : {std::pair{fileMark, kase.file}, std::pair{folderMark, kase.folder}}) {
             const auto resolved = resolvedBoth(mark);
