@@ -5,7 +5,11 @@
 // - pairs:       N files in groups of two;
 // - one group:   N copies of one file in a single group;
 // - gone:        N records in one folder, half of whose files were deleted
-//                after saving (each lost record looks for a rename there).
+//                after saving (each lost record looks for a rename there);
+// - renamed:     N files in pairs, the searched folder renamed after saving
+//                (each record is followed through the renamed folder).
+//
+// Bookmarks are made as the program makes them, with the folders above.
 //
 //   reopen_bench [--files N] [--folder DIR]
 //
@@ -53,7 +57,7 @@ void writeFile(const fs::path& path, const std::string& content)
 KZSavedSource sourceRecord(const fs::path& folder)
 {
     KZSavedSource source;
-    source.alias = platform::createBookmark(folder);
+    source.alias = platform::createBookmark(folder, nullptr, platform::FoldersAbove::Recorded);
     source.wasSearched = true;
     return source;
 }
@@ -72,7 +76,7 @@ KZSavedResult makeResult(const fs::path& folder, int files, int groupSize)
         writeFile(file, "group " + std::to_string(group));
         const auto st = platform::statPath(file, false);
         KZSavedItem item;
-        item.alias = platform::createBookmark(file);
+        item.alias = platform::createBookmark(file, nullptr, platform::FoldersAbove::Recorded);
         item.groupId = group + 1;
         item.countOfItemsInGroup = quint32(std::min(groupSize, files - group * groupSize));
         item.isMarked = i % groupSize != 0;
@@ -135,6 +139,9 @@ int main(int argc, char** argv)
     for (int i = 0; i < files; i += 2)
         fs::remove(root / "gone" / ("f" + std::to_string(i) + ".txt"));
     run("gone", gone, root / "gone.maravex");
+    const KZSavedResult renamed = makeResult(root / "searched", files, 2);
+    fs::rename(root / "searched", root / "renamed");
+    run("renamed", renamed, root / "renamed.maravex");
 
     std::error_code ec;
     fs::remove_all(root, ec);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 
@@ -18,18 +19,27 @@ namespace platform {
 // file system keeps no birth time "size", "modifiedSeconds" and
 // "modifiedNanoseconds"; "fileSystem", the file system's own identity,
 // "volume" and "mount", its block device's and its mount's, and "folder"}. The item is the path itself (a symbolic link is not followed).
-QByteArray createBookmark(const std::filesystem::path& path, QString* error = nullptr);
+// With FoldersAbove::Recorded it also holds "folders": the identity of each
+// folder above the item on its disk, so that the item is still found once
+// one of them is renamed (see foldersAbove).
+enum class FoldersAbove { Left, Recorded };
+QByteArray createBookmark(const std::filesystem::path& path, QString* error = nullptr,
+                          FoldersAbove folders = FoldersAbove::Left);
 // The same reference made from an identity already read (by a scan), without
 // looking at the disk: an item renamed since it was read is still found by
-// it, where createBookmark() would find nothing at the old path.
-QByteArray bookmarkOf(const std::filesystem::path& path, const FileIdentity& identity, QString* error = nullptr);
+// it, where createBookmark() would find nothing at the old path. Folders
+// above are recorded only while the path still holds that very inode.
+QByteArray bookmarkOf(const std::filesystem::path& path, const FileIdentity& identity, QString* error = nullptr,
+                      FoldersAbove folders = FoldersAbove::Left);
 
 // The most bytes a bookmark may hold; a larger one is refused as damaged.
 inline constexpr quint64 kMaxBookmarkBytes = quint64(64) * 1024;
 
 struct ResolvedBookmark {
     std::filesystem::path path;
-    bool renamed = false; // found under another name in the same folder
+    // Found under another name in the same folder, or in a folder above it
+    // that was renamed: the path differs from the stored one.
+    bool renamed = false;
 };
 
 // The stored path when it still holds the same disk and inode (a disk back
@@ -38,8 +48,12 @@ struct ResolvedBookmark {
 // generation); else the entry of the same parent folder with that inode,
 // where it is proved the item (its kind, and its birth time, a folder's
 // generation, or a file recorded without birth time its size and date):
-// the item was renamed; else the item is missing and the answer is nullopt
-// (with a reason in `error`).
+// the item was renamed; else, where the bookmark records the folders above
+// the item, the same place reached through the folders that were renamed,
+// each found in the folder above it by its inode and proved that folder by
+// its birth time or generation (a folder that has neither is not followed);
+// else the item is missing and the answer is nullopt (with a reason in
+// `error`). A move to another folder is not followed.
 std::optional<ResolvedBookmark> resolveBookmark(const QByteArray& data, QString* error = nullptr);
 
 // What a bookmark names, read without looking at the disk: the path it was
@@ -51,6 +65,15 @@ struct BookmarkTarget {
     // Device and inode with what else was recorded; a reference from before
     // the rest was kept holds device and inode alone, which prove nothing.
     FileIdentity identity;
+    // The record of the folders above the item, as stored; empty in a
+    // bookmark that records none. Read only where the item is not in place.
+    QByteArray foldersRecord;
+    // That record read: the folders, outermost first, that are the last
+    // ones of the path's folders, on the item's disk, below its mount's root
+    // and any link on the way. Each holds its inode and its birth time or
+    // generation (neither where its disk keeps none); device and disk marks
+    // are the item's. Empty where there is no record, or it does not read.
+    std::vector<FileIdentity> foldersAbove() const;
 };
 std::optional<BookmarkTarget> bookmarkTarget(const QByteArray& data, QString* error = nullptr);
 
@@ -92,6 +115,15 @@ private:
     // Per folder: the name of each identity, the first in listing order.
     using Names = std::unordered_map<std::pair<quint64, quint64>, std::string, IdentityHash>;
     std::unordered_map<std::string, Names> folders_;
+    // Per stored folder of items: where the folders recorded above them
+    // lead now, renamed ones followed (none when they lead nowhere new).
+    struct FolderWay {
+        DiskIdentity disk;
+        QByteArray folders;
+        std::optional<std::filesystem::path> leadsTo;
+        quint64 device = 0; // of the folder it leads to
+    };
+    std::unordered_map<std::string, std::vector<FolderWay>> ways_;
 };
 
 } // namespace platform

@@ -252,6 +252,12 @@ std::optional<quint64> headerSerialOfFuseSource(const std::string& source)
     return serialOfFuseSource(source);
 }
 
+bool keepsBirthAcrossRenameAt(int fd)
+{
+    struct statfs fsInfo {};
+    return ::fstatfs(fd, &fsInfo) != 0 || fsInfo.f_type != OVERLAYFS_SUPER_MAGIC;
+}
+
 FileSystemFacts fileSystemAt(int dirfd, const char* name)
 {
     const bool folderItself = !name || !*name;

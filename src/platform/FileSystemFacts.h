@@ -72,6 +72,8 @@ struct FileSystemFacts {
 // Nothing known (an identity of none, birth kept) when it cannot be asked.
 FileSystemFacts fileSystemAt(int dirfd, const char* name);
 FileSystemFacts fileSystemOf(const std::filesystem::path& path);
+// FileSystemFacts::keepsBirthAcrossRename of the item open at `fd`, alone.
+bool keepsBirthAcrossRenameAt(int fd);
 
 // Asks the disk of the item a check looks at for its marks, and only when
 // the check needs them.

@@ -224,7 +224,7 @@ std::optional<KZSavedSource> KZSaveResult::savedSource(const KZSourceItemRef& so
 {
     if (!source)
         return std::nullopt;
-    const QByteArray alias = platform::createBookmark(source->url());
+    const QByteArray alias = platform::createBookmark(source->url(), nullptr, platform::FoldersAbove::Recorded);
     if (alias.isEmpty())
         return std::nullopt;
     KZSavedSource saved;

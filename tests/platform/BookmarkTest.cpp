@@ -220,7 +220,10 @@ TEST(Bookmark, AReferenceReadsAlikeWhateverWroteIt)
                                         with(QStringLiteral("folder"), qint64(1)),
                                         with(QStringLiteral("path"), QStringLiteral("/as/text")),
                                         with(QString::fromUtf8("caf\xC3\xA9"), true),
-                                        with(QStringLiteral("extra"), QVariantList{1, 2})};
+                                        with(QStringLiteral("extra"), QVariantList{1, 2}),
+                                        with(QStringLiteral("folders"), QByteArray("\x01" "12345678\x00", 10)),
+                                        with(QStringLiteral("folders"), QByteArray("\x01" "1234", 5)),
+                                        with(QStringLiteral("folders"), 7)};
     for (const QVariantMap& map : maps) {
         BinaryPropertyListWriter writer;
         const QByteArray binary = writer.finish(writer.value(map));
@@ -231,6 +234,7 @@ TEST(Bookmark, AReferenceReadsAlikeWhateverWroteIt)
         if (fast) {
             EXPECT_EQ(fast->path, slow->path);
             EXPECT_EQ(fast->identity, slow->identity);
+            EXPECT_EQ(fast->foldersAbove(), slow->foldersAbove());
         }
     }
 }
@@ -436,4 +440,167 @@ TEST(Bookmark, AnItemDeletedIsNotFoundInTheNewcomerOnItsInode)
     fs::rename(folder, *dir / "renamed");
     EXPECT_EQ(resolvedPath(plain), *dir / "renamed");
     EXPECT_EQ(resolvedPath(byGeneration), *dir / "renamed");
+}
+
+namespace {
+
+// Resolved alone and in a batch, which must agree: the path, and whether it
+// is another than the stored one.
+std::optional<ResolvedBookmark> resolvedBoth(const QByteArray& bookmark)
+{
+    const auto alone = resolveBookmark(bookmark);
+    BookmarkResolver resolver;
+    const auto together = resolver.resolve(bookmark);
+    EXPECT_EQ(alone.has_value(), together.has_value());
+    if (alone && together) {
+        EXPECT_EQ(alone->path, together->path);
+        EXPECT_EQ(alone->renamed, together->renamed);
+    }
+    return alone;
+}
+
+QByteArray withFolders(const fs::path& item)
+{
+    return createBookmark(item, nullptr, FoldersAbove::Recorded);
+}
+
+} // namespace
+
+// What a bookmark records above its item: every folder from below the disk's
+// root, or below the last link on the way (the place the path leads on to),
+// each with what proves it. A bookmark made as before records none.
+TEST(Bookmark, TheFoldersAboveAreRecordedBelowTheLastLink)
+{
+    kztest::TempDir dir;
+    const fs::path file = dir.write("real/a/b/file", "x");
+    fs::create_directory_symlink(dir / "real", dir / "link");
+    const auto direct = bookmarkTarget(withFolders(file));
+    ASSERT_TRUE(direct);
+    const size_t depth = size_t(std::distance(file.parent_path().begin(), file.parent_path().end())) - 1;
+    ASSERT_FALSE(direct->foldersAbove().empty());
+    EXPECT_LE(direct->foldersAbove().size(), depth);
+    EXPECT_EQ(direct->foldersAbove().back().inode, statPath(dir / "real/a/b", false)->inode);
+    EXPECT_EQ(direct->foldersAbove().rbegin()[2].inode, statPath(dir / "real", false)->inode);
+    for (const FileIdentity& folder : direct->foldersAbove()) {
+        EXPECT_TRUE(folder.folder.value_or(false));
+        EXPECT_EQ(folder.device, direct->device);
+    }
+    const auto throughLink = bookmarkTarget(withFolders(dir / "link/a/b/file"));
+    ASSERT_TRUE(throughLink);
+    ASSERT_EQ(throughLink->foldersAbove().size(), 2u);
+    EXPECT_EQ(throughLink->foldersAbove().front().inode, statPath(dir / "real/a", false)->inode);
+    EXPECT_TRUE(bookmarkTarget(createBookmark(file))->foldersAbove().empty());
+    // A path that no longer holds the item recorded names other folders.
+    FileIdentity stranger = *FileIdentity::ofPath(file);
+    stranger.inode += 1;
+    EXPECT_TRUE(bookmarkTarget(bookmarkOf(file, stranger, nullptr, FoldersAbove::Recorded))->foldersAbove().empty());
+}
+
+// The searched folder, or a folder above it, renamed after the result was
+// saved: each item is found at its place in the renamed folder, also when
+// it was renamed there too, or a new folder took the old name. A move to
+// another folder, an item deleted, and a bookmark made before the folders
+// were kept, stay missing.
+TEST(Bookmark, AFolderAboveRenamedIsFollowedToTheItem)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const kztest::TempDir&)> change;
+        const char* file;   // where the file is found, or nullptr
+        const char* folder; // where the folder item is found, or nullptr
+    };
+    const std::vector<Case> cases{
+        {"the searched folder renamed",
+         [](const kztest::TempDir& d) { fs::rename(d / "top/searched", d / "top/renamed"); },
+         "top/renamed/sub/file", "top/renamed/sub/item folder"},
+        {"two folders renamed, one above the searched one",
+         [](const kztest::TempDir& d) {
+             fs::rename(d / "top", d / "top now");
+             fs::rename(d / "top now/searched/sub", d / "top now/searched/sub now");
+         },
+         "top now/searched/sub now/file", "top now/searched/sub now/item folder"},
+        {"a new folder made under the old name",
+         [](const kztest::TempDir& d) {
+             fs::rename(d / "top/searched", d / "top/old");
+             d.write("top/searched/sub/file", "a newcomer");
+             d.mkdir("top/searched/sub/item folder");
+         },
+         "top/old/sub/file", "top/old/sub/item folder"},
+        {"the items renamed in the renamed folder too",
+         [](const kztest::TempDir& d) {
+             fs::rename(d / "top/searched", d / "top/renamed");
+             fs::rename(d / "top/renamed/sub/file", d / "top/renamed/sub/file now");
+             fs::rename(d / "top/renamed/sub/item folder", d / "top/renamed/sub/folder now");
+         },
+         "top/renamed/sub/file now", "top/renamed/sub/folder now"},
+        {"moved to another folder",
+         [](const kztest::TempDir& d) {
+             fs::rename(d / "top/searched", d / "top/renamed");
+             fs::rename(d / "top/renamed/sub/file", d / "top/file");
+             fs::rename(d / "top/renamed/sub/item folder", d / "top/renamed/item folder");
+         },
+         nullptr, nullptr},
+        {"deleted in the renamed folder",
+         [](const kztest::TempDir& d) {
+             fs::rename(d / "top/searched", d / "top/renamed");
+             fs::remove(d / "top/renamed/sub/file");
+             fs::remove(d / "top/renamed/sub/item folder");
+         },
+         nullptr, nullptr},
+        {"the folder moved into another folder",
+         [](const kztest::TempDir& d) {
+             d.mkdir("elsewhere");
+             fs::rename(d / "top/searched", d / "elsewhere/searched");
+         },
+         nullptr, nullptr},
+    };
+    for (const Case& kase : cases) {
+        SCOPED_TRACE(kase.name);
+        kztest::TempDir d;
+        const fs::path file = d.write("top/searched/sub/file", "bytes of the file");
+        const fs::path folder = d.mkdir("top/searched/sub/item folder");
+        const QByteArray fileMark = withFolders(file), folderMark = withFolders(folder);
+        const QByteArray older = createBookmark(file);
+        ASSERT_FALSE(bookmarkTarget(fileMark)->foldersAbove().empty());
+        kase.change(d);
+        for (const auto& [mark, expected] : {std::pair{fileMark, kase.file}, std::pair{folderMark, kase.folder}}) {
+            const auto resolved = resolvedBoth(mark);
+            if (expected) {
+                ASSERT_TRUE(resolved);
+                EXPECT_EQ(resolved->path, d / expected);
+                EXPECT_TRUE(resolved->renamed);
+            } else {
+                EXPECT_FALSE(resolved) << "found at " << resolved->path.native();
+            }
+        }
+        EXPECT_FALSE(resolvedBoth(older)) << "a bookmark made before the folders were kept follows no folder";
+    }
+    // Unchanged, nothing is renamed; and the bookmark of the searched folder
+    // itself follows a rename of the folder above it.
+    kztest::TempDir d;
+    const fs::path file = d.write("top/searched/file", "x");
+    const QByteArray source = withFolders(d / "top/searched");
+    EXPECT_FALSE(resolvedBoth(withFolders(file))->renamed);
+    fs::rename(d / "top", d / "top now");
+    EXPECT_EQ(resolvedBoth(source)->path, d / "top now/searched");
+}
+
+// A renamed folder is found by its inode only where that entry is proved
+// the folder (its birth time, or its generation): a folder deleted, its
+// inode number handed to a new folder beside it, is not followed, nor is
+// the newcomer's item under the old name.
+TEST(Bookmark, AFolderDeletedIsNotFoundInTheNewcomerOnItsInode)
+{
+    const auto dir = folderWhereInodesAreReused();
+    if (!dir)
+        GTEST_SKIP() << "no disk here hands a freed inode number out again";
+    const fs::path file = dir->write("searched/file", "the item");
+    const QByteArray bookmark = withFolders(file);
+    const quint64 inode = statPath(dir->path() / "searched", false)->inode;
+    fs::remove_all(dir->path() / "searched");
+    const auto newcomer = takeInode(*dir, inode, true);
+    if (!newcomer)
+        GTEST_SKIP() << "the freed inode went to no newcomer";
+    dir->write(fs::relative(*newcomer / "file", dir->path()), "the item");
+    EXPECT_FALSE(resolvedPath(bookmark));
 }

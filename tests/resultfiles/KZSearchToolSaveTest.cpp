@@ -503,3 +503,62 @@ TEST(KZSearchToolSave, DamagedFolderRecordsAreToldApartFromFoldersThatWent)
     EXPECT_FALSE(stranger.contains(QStringLiteral("outside the searched folders"))) << stranger.toStdString();
     EXPECT_TRUE(fs::exists(dir / "parent/newcomer.maravex"));
 }
+
+// maravex-search saves its search; the searched folder, or the folder above
+// it, is renamed; maravex-remove takes the saved result's items where they
+// are now and removes its marked ones. The searched folder moved into
+// another folder is not followed, and the tool says it cannot find it.
+TEST(KZSearchToolSave, ARemovalFromASavedResultFollowsARenamedSearchedFolder)
+{
+    const fs::path searchTool = KZ_SEARCH_TOOL, removeTool = KZ_REMOVE_TOOL;
+    if (!fs::exists(searchTool) || !fs::exists(removeTool))
+        GTEST_SKIP() << "the command-line tools are not built";
+    struct Case {
+        const char* name;
+        const char* from;
+        const char* to;
+        const char* searchedNow; // nullptr: not found
+    };
+    for (const Case& kase : {Case{"the searched folder renamed", "top/searched", "top/renamed", "top/renamed"},
+                             Case{"the folder above renamed", "top", "top now", "top now/searched"},
+                             Case{"moved into another folder", "top/searched", "elsewhere/searched", nullptr}}) {
+        SCOPED_TRACE(kase.name);
+        ToolFolder folder;
+        for (const char* sub : {"one", "two", "three"}) {
+            fs::create_directories(folder.root / "top/searched" / sub);
+            std::ofstream(folder.root / "top/searched" / sub / "a.txt") << "first group's content";
+            std::ofstream(folder.root / "top/searched" / sub / "b.bin") << "second group, longer content";
+        }
+        fs::create_directories(folder.root / "elsewhere");
+        const fs::path file = folder.root / "result.maravex";
+        int exitCode = -1;
+        QString errors;
+        run(searchTool, {QStringLiteral("--save"), text(file), text(folder.root / "top/searched")}, &exitCode, &errors);
+        ASSERT_EQ(exitCode, 0) << errors.toStdString();
+        fs::rename(folder.root / kase.from, folder.root / kase.to);
+
+        const QByteArray out = run(removeTool, {QStringLiteral("--trash"), QStringLiteral("--saved"), text(file)},
+                                   &exitCode, &errors);
+        if (!kase.searchedNow) {
+            EXPECT_EQ(exitCode, 1);
+            EXPECT_TRUE(errors.contains(QStringLiteral("none of the saved result's folders can be found")))
+                << errors.toStdString();
+            EXPECT_EQ(std::distance(fs::recursive_directory_iterator(folder.root / "elsewhere/searched"),
+                                    fs::recursive_directory_iterator()),
+                      9);
+            continue;
+        }
+        EXPECT_EQ(exitCode, 0) << errors.toStdString();
+        EXPECT_FALSE(errors.contains(QStringLiteral("no longer where"))) << errors.toStdString();
+        const QList<QByteArray> lines = out.split('\n');
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const QByteArray& l) { return l.startsWith("removed\t"); }),
+                  4)
+            << out.toStdString();
+        for (const char* name : {"a.txt", "b.bin"}) {
+            int left = 0;
+            for (const char* sub : {"one", "two", "three"})
+                left += fs::exists(folder.root / kase.searchedNow / sub / name);
+            EXPECT_EQ(left, 1) << name;
+        }
+    }
+}

@@ -409,8 +409,10 @@ void KZFoundItem::createAlias()
     // the file may have been renamed meanwhile, and a file that replaced
     // it there is not the one that was found.
     QByteArray made;
+    // With the folders above it, so that a result saved and reopened after
+    // the searched folder (or one above it) was renamed still finds it.
     if (inode_ == 0) {
-        made = platform::createBookmark(urlField());
+        made = platform::createBookmark(urlField(), nullptr, platform::FoldersAbove::Recorded);
     } else {
         platform::FileIdentity identity;
         identity.device = device_;
@@ -421,8 +423,9 @@ void KZFoundItem::createAlias()
         // A folder's size changes with its entries and says nothing of it.
         if (!isDirectory_ && sizeState_.load(std::memory_order_acquire) == kKnown)
             identity.size = size_.load();
-        made = platform::bookmarkOf(
-            urlField(), platform::FileIdentity::completedFromScan(urlField(), identity, diskAsScanned_.get()));
+        made = platform::bookmarkOf(urlField(),
+                                    platform::FileIdentity::completedFromScan(urlField(), identity, diskAsScanned_.get()),
+                                    nullptr, platform::FoldersAbove::Recorded);
     }
     // The disk work above runs without the lock: the window's thread never
     // waits on it for the item's mark or bookmark. The old bookmark leaves
