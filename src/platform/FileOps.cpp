@@ -280,7 +280,7 @@ int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
 // told to whoever records the move, so that a recovery can take it away.
 int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* to, bool isDir)
 {
-    reservingName();
+    reservingName(toDir, to, fromDir, from, isDir);
     if (isDir) {
         if (::mkdirat(toDir, to, 0700) != 0)
             return errno;

@@ -70,7 +70,7 @@ public:
         : recorder_(recorder)
     {
     }
-    void willReserve() override { recorder_.nameReserving(); }
+    void willReserve(const platform::ReservationIntent& intent) override { recorder_.nameReserving(intent); }
     void reserved(const fs::path& place, const platform::FileIdentity& identity) override
     {
         recorder_.nameReserved(place, identity);

@@ -331,7 +331,10 @@ public:
     {
         fs::create_directories(at_);
         if (isStick(kind)) {
-            const std::string ids = uid < 0 ? "" : "uid=" + std::to_string(uid) + ",gid=" + std::to_string(uid);
+            // fusefat lets no other user in unless told to.
+            const std::string ids = uid < 0 ? ""
+                : std::string(kind == Disk::Vfat ? "allow_other," : "") + "uid=" + std::to_string(uid)
+                    + ",gid=" + std::to_string(uid);
             stick_ = std::make_unique<kztest::FuseStick>(kind == Disk::Exfat ? kztest::FuseKind::Exfat
                                                                              : kztest::FuseKind::Vfat,
                                                          folder, ids);
@@ -626,7 +629,7 @@ protected:
                     wrong.push_back("item " + names[i] + " lies at " + p.native());
             }
             if (atOld + elsewhere == 0)
-                wrong.push_back("item " + names[i] + " is nowhere to be found");
+                wrong.push_back("item " + names[i] + (places.empty() ? " is nowhere to be found" : " is not back"));
             if (atOld + elsewhere > 1)
                 wrong.push_back("item " + names[i] + " lies " + std::to_string(atOld + elsewhere) + " times");
             if (copies && atOld != 1)
