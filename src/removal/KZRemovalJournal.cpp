@@ -567,6 +567,20 @@ void KZRemovalJournal::reserved(const fs::path& place, const platform::FileIdent
     writeLine(reservationLineOf(place, identity));
 }
 
+// The .trashinfo of an undo file named `name` in `trashDir`, announced.
+static platform::ReservationIntent undoInfoIntent(const fs::path& trashDir, const std::string& name)
+{
+    platform::ReservationIntent intent;
+    intent.place = platform::trashInfoPath(trashDir, name);
+    ::clock_gettime(CLOCK_REALTIME, &intent.announced);
+    return intent;
+}
+
+void KZRemovalJournal::willReserveUndoFileName(const std::string& name)
+{
+    reserving(undoInfoIntent(trashDir_, name));
+}
+
 void KZRemovalJournal::willWriteUndoFile(const std::string& name)
 {
     writeLine(undoFileLineOf(name));
@@ -1288,9 +1302,12 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
                     appendSynced(fd, undoFileLineOf(name));
                     recoveryStep();
                 };
+                const auto reserving = [fd, &trashDir](const std::string& name) {
+                    appendSynced(fd, reservingLineOf(undoInfoIntent(trashDir, name)));
+                };
                 const auto file = KZUndoFile::write(trashDir, {}, fold.records,
                                                     seconds > 0 ? seconds : KZUndoFile::nowSinceReferenceDate(),
-                                                    &error, announce);
+                                                    &error, announce, reserving);
                 if (file) {
                     ++written;
                     folded = true;

@@ -69,6 +69,8 @@ public:
     void reserving(const platform::ReservationIntent& intent);
     // A name was reserved at `place` for a move, with what was made there.
     void reserved(const std::filesystem::path& place, const platform::FileIdentity& identity);
+    // The .trashinfo of an undo file is about to be made for `name`.
+    void willReserveUndoFileName(const std::string& name);
     // The undo file of this removal is about to be created under `name`.
     void willWriteUndoFile(const std::string& name);
     // The removal has ended and `undoFile` holds every record (nullopt when
