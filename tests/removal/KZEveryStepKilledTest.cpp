@@ -12,8 +12,9 @@
 // listed whose item is back; the report counts what came back and calls
 // nothing gone.
 //
-// CI runs the quick table; a deeper run:
-//   KZ_STEPS_WIDE=1 kz_removal_tests --gtest_filter='KZEveryStepKilled*'
+// CI runs the quick table (a replug only on FUSE disks, the ordinary user
+// only after one); every combination:
+//   KZ_STEPS_WIDE=1 kz_removal_tests --gtest_filter='*KZEveryStepKilled*'
 // KZ_STEPS_ONLY takes "replug=0|1", "uid=65534|-1" and "k=N" (comma
 // separated) to run one case again; failures are printed one a line.
 
@@ -601,6 +602,17 @@ protected:
                 timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 120, 0}};
                 ::utimensat(AT_FDCWD, info.c_str(), times, AT_SYMLINK_NOFOLLOW);
             }
+        // Where a link to the kept copy stands at an item's place, Restore
+        // rightly finds the place taken: the user takes the link away first.
+        if (run.job == Job::Links)
+            for (const std::string& name : names) {
+                struct stat placed {};
+                struct stat kept {};
+                const fs::path place = root(run) / "r" / name;
+                if (::lstat(place.c_str(), &placed) == 0 && ::lstat((root(run) / "k" / name).c_str(), &kept) == 0
+                    && placed.st_ino == kept.st_ino && placed.st_dev == kept.st_dev)
+                    ::unlink(place.c_str());
+            }
         const fs::path result = run.scratch / "after.txt";
         std::error_code ec;
         fs::remove(result, ec);
@@ -740,6 +752,11 @@ TEST_P(KZEveryStepKilled, LeavesEveryItemOnceNothingBehindAndTheReportTrue)
                 ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
             }
             for (const bool replug : {false, true}) {
+                // CI's table: a replug where it renumbers the disk's files
+                // (FUSE), the ordinary user after one; the rest when wide.
+                const bool renumbers = c.disk != Disk::Ext4 && c.disk != Disk::Ext4NoBirth;
+                if (!wide && ((replug && !renumbers) || (uid >= 0 && !replug)))
+                    continue;
                 run.replug = replug;
                 runTable(run, &failedRuns, &runs);
             }
