@@ -306,7 +306,9 @@ int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* 
 int linkAndUnlink(int fromDir, const char* from, int toDir, const char* to)
 {
     // linkat without AT_SYMLINK_FOLLOW does not follow a symbolic link: the
-    // link itself is moved.
+    // link itself is moved. A kill between the two steps leaves two names
+    // of the item: the new one is announced, for the recovery to take.
+    reservingName(toDir, to, fromDir, from, false, true);
     if (::linkat(fromDir, from, toDir, to, 0) != 0)
         return errno;
     if (::unlinkat(fromDir, from, 0) != 0) {

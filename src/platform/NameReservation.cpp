@@ -45,7 +45,7 @@ WatchingReservations::~WatchingReservations()
     t_watcher = previous_;
 }
 
-void reservingName(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder)
+void reservingName(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder, bool link)
 {
     if (!t_watcher)
         return;
@@ -54,6 +54,7 @@ void reservingName(int dirfd, const char* name, int itemDirfd, const char* itemN
     if (itemName)
         intent.item = placeOf(itemDirfd, itemName);
     intent.folder = folder;
+    intent.link = link;
     ::clock_gettime(CLOCK_REALTIME, &intent.announced);
     t_watcher->willReserve(intent);
 }

@@ -23,6 +23,9 @@ struct ReservationIntent {
     // The item that is to take the place; empty for a .trashinfo.
     std::filesystem::path item;
     bool folder = false;
+    // The name is taken by a hard link to `item` itself (a second name that
+    // goes once the move or the swap is done), not by an empty entry.
+    bool link = false;
     // The clock when it was announced: what is made there after is younger.
     timespec announced{};
 };
@@ -56,7 +59,7 @@ private:
 // empty file; and once it is made. Nothing happens while no watcher is
 // installed.
 void reservingName(int dirfd, const char* name, int itemDirfd = AT_FDCWD, const char* itemName = nullptr,
-                   bool folder = false);
+                   bool folder = false, bool link = false);
 void nameReserved(int dirfd, const char* name);
 
 // For tests: heard right after each reservation (and after the watcher, if

@@ -150,11 +150,12 @@ QByteArray reservationLineOf(const fs::path& place, const platform::FileIdentity
 }
 
 // A name about to be reserved: its place, the item meant to take it (empty
-// for a .trashinfo), "d" or "f", and the clock then.
+// for a .trashinfo), "d", "f" or "l" (a hard link to the item), and the
+// clock then.
 QByteArray reservingLineOf(const platform::ReservationIntent& intent)
 {
     return "reserving\t" + encodePath(intent.place) + '\t' + encodePath(intent.item) + '\t'
-        + (intent.folder ? "d" : "f") + '\t' + QByteArray::number(qint64(intent.announced.tv_sec)) + '\t'
+        + (intent.link ? "l" : intent.folder ? "d" : "f") + '\t' + QByteArray::number(qint64(intent.announced.tv_sec)) + '\t'
         + QByteArray::number(qint64(intent.announced.tv_nsec)) + '\n';
 }
 
@@ -379,7 +380,7 @@ std::optional<KZRemovalJournal::Reservation> reservationOf(const QList<QByteArra
 
 std::optional<platform::ReservationIntent> reservingOf(const QList<QByteArray>& fields)
 {
-    if (fields.size() != 6 || (fields[3] != "d" && fields[3] != "f"))
+    if (fields.size() != 6 || (fields[3] != "d" && fields[3] != "f" && fields[3] != "l"))
         return std::nullopt;
     platform::ReservationIntent intent;
     const auto place = cleanPathOf(fields[1]);
@@ -393,6 +394,9 @@ std::optional<platform::ReservationIntent> reservingOf(const QList<QByteArray>& 
     intent.place = *place;
     intent.item = *item;
     intent.folder = fields[3] == "d";
+    intent.link = fields[3] == "l";
+    if (intent.link && intent.item.empty())
+        return std::nullopt;
     return intent;
 }
 
@@ -1136,6 +1140,13 @@ qint64 nanosecondsOf(const timespec& time)
 bool isAnnouncedReservation(const platform::ReservationIntent& intent, const platform::AnchoredItem& anchor,
                             const platform::FileStat& st, bool isInfo)
 {
+    if (intent.link) {
+        // A second name of the item, while the item keeps its own: the
+        // move or swap it was made for never came.
+        const auto item = platform::statPath(intent.item, false);
+        return !isInfo && !st.isDir() && item && item->sameItem(st) && st.links >= 2 && intent.item != intent.place
+            && nanosecondsOf(st.changed) + announcementSlackNanoseconds >= nanosecondsOf(intent.announced);
+    }
     if (intent.folder != st.isDir())
         return false;
     if (st.isDir()) {
