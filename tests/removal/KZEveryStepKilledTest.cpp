@@ -655,6 +655,8 @@ protected:
                     ++elsewhere;
                 else if (copies && p == run.copies / names[i])
                     continue; // a copy the undo did not reach: the original stays
+                else if (trashes(run.job) && places.size() == 1 && p == diskTrash(run) / "files" / names[i])
+                    continue; // kept in the Trash: weighed below
                 else
                     wrong.push_back("item " + names[i] + " lies at " + p.native());
             }
