@@ -26,6 +26,9 @@ packages=(
   # exFAT through FUSE on a loop device, as the usual USB stick, whose
   # files keep no modes and are numbered anew at every mount
   exfat-fuse exfatprogs
+  # ext4 through FUSE, whose files are numbered as the image says but
+  # whose disk shows no identity of its own
+  fuse2fs
 )
 
 missing=()

@@ -44,7 +44,7 @@ time_left() { [ "$(date +%s)" -lt $((stop_at - 30)) ]; }
 # one. The cases that mount disks of every kind themselves run once there.
 removal_suites='^kz_removal(_ui)?_tests$'
 on_disk_suites='^kz_(removal|app|result_model|result_panes|result_window|resultfiles)(_ui)?_tests$'
-mounts_own_disks='(^|/)KZ(ProofOnEveryDisk|RemovalModel)\.'
+mounts_own_disks='(^|/)KZ(ProofOnEveryDisk|RemovalModel|EveryStepKilled)\.'
 # The cases that attach loop disks of their own, run again with devices that
 # report no serial, as the usual USB stick's do.
 loop_disk_cases='(^|/)KZ(ProofOnEveryDisk|RemovalModel|RemovalModelCase|DiskIdentity|TrashWithoutModes|RenumberingDisk|FuseRefusals)\.'

@@ -280,7 +280,7 @@ int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
 // told to whoever records the move, so that a recovery can take it away.
 int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* to, bool isDir)
 {
-    reservingName();
+    reservingName(toDir, to, fromDir, from, isDir);
     if (isDir) {
         if (::mkdirat(toDir, to, 0700) != 0)
             return errno;
@@ -306,7 +306,9 @@ int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* 
 int linkAndUnlink(int fromDir, const char* from, int toDir, const char* to)
 {
     // linkat without AT_SYMLINK_FOLLOW does not follow a symbolic link: the
-    // link itself is moved.
+    // link itself is moved. A kill between the two steps leaves two names
+    // of the item: the new one is announced, for the recovery to take.
+    reservingName(toDir, to, fromDir, from, false, true);
     if (::linkat(fromDir, from, toDir, to, 0) != 0)
         return errno;
     if (::unlinkat(fromDir, from, 0) != 0) {

@@ -45,10 +45,18 @@ WatchingReservations::~WatchingReservations()
     t_watcher = previous_;
 }
 
-void reservingName()
+void reservingName(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder, bool link)
 {
-    if (t_watcher)
-        t_watcher->willReserve();
+    if (!t_watcher)
+        return;
+    ReservationIntent intent;
+    intent.place = placeOf(dirfd, name);
+    if (itemName)
+        intent.item = placeOf(itemDirfd, itemName);
+    intent.folder = folder;
+    intent.link = link;
+    ::clock_gettime(CLOCK_REALTIME, &intent.announced);
+    t_watcher->willReserve(intent);
 }
 
 void nameReserved(int dirfd, const char* name)

@@ -2,6 +2,9 @@
 
 #include "platform/FileIdentity.h"
 
+#include <fcntl.h>
+#include <time.h>
+
 #include <filesystem>
 #include <functional>
 
@@ -13,12 +16,25 @@ namespace platform {
 // the destination that the rename then takes the place of. A process killed
 // between the two leaves the reservation behind, holding the name for good
 // unless whoever keeps a record of the move names it: a watcher installed on
-// a thread hears of every reservation made on that thread.
+// a thread hears of every reservation made on that thread, before it is made
+// (a kill right after the creation leaves nothing unnamed) and once it is.
+struct ReservationIntent {
+    std::filesystem::path place;
+    // The item that is to take the place; empty for a .trashinfo.
+    std::filesystem::path item;
+    bool folder = false;
+    // The name is taken by a hard link to `item` itself (a second name that
+    // goes once the move or the swap is done), not by an empty entry.
+    bool link = false;
+    // The clock when it was announced: what is made there after is younger.
+    timespec announced{};
+};
+
 class ReservationWatcher {
 public:
     virtual ~ReservationWatcher() = default;
-    // Right before a name is reserved: a record that must name it gets ready.
-    virtual void willReserve() = 0;
+    // Right before a name is reserved: a record names it before it exists.
+    virtual void willReserve(const ReservationIntent& intent) = 0;
     // `place` now holds the reservation, an item of `identity`, made empty
     // (a .trashinfo holds its text).
     virtual void reserved(const std::filesystem::path& place, const FileIdentity& identity) = 0;
@@ -38,9 +54,12 @@ private:
 };
 
 // For the code that reserves: before making the entry `name` of the open
-// folder `dirfd` (AT_FDCWD with an absolute or working-folder name), and
-// once it is made. Nothing happens while no watcher is installed.
-void reservingName();
+// folder `dirfd` (AT_FDCWD with an absolute or working-folder name) for the
+// item `itemName` of `itemDirfd` (null for a .trashinfo), a folder or an
+// empty file; and once it is made. Nothing happens while no watcher is
+// installed.
+void reservingName(int dirfd, const char* name, int itemDirfd = AT_FDCWD, const char* itemName = nullptr,
+                   bool folder = false, bool link = false);
 void nameReserved(int dirfd, const char* name);
 
 // For tests: heard right after each reservation (and after the watcher, if

@@ -583,7 +583,7 @@ std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& 
     for (int attempt = first; attempt <= 99999; ++attempt) {
         const std::string name = trashName.numbered(attempt);
         QString infoError;
-        reservingName();
+        reservingName(AT_FDCWD, trashInfoPath(trash, name).c_str());
         if (!createTrashInfo(trash, name, item.path, &infoError, err)) {
             if (*err == EEXIST)
                 continue;

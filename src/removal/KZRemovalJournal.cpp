@@ -149,6 +149,16 @@ QByteArray reservationLineOf(const fs::path& place, const platform::FileIdentity
         + QByteArray::number(identity.inode) + '\t' + pairs + '\n';
 }
 
+// A name about to be reserved: its place, the item meant to take it (empty
+// for a .trashinfo), "d", "f" or "l" (a hard link to the item), and the
+// clock then.
+QByteArray reservingLineOf(const platform::ReservationIntent& intent)
+{
+    return "reserving\t" + encodePath(intent.place) + '\t' + encodePath(intent.item) + '\t'
+        + (intent.link ? "l" : intent.folder ? "d" : "f") + '\t' + QByteArray::number(qint64(intent.announced.tv_sec)) + '\t'
+        + QByteArray::number(qint64(intent.announced.tv_nsec)) + '\n';
+}
+
 QByteArray undoFileLineOf(const std::string& name)
 {
     return "undo\t" + encodePath(name) + '\n';
@@ -368,6 +378,28 @@ std::optional<KZRemovalJournal::Reservation> reservationOf(const QList<QByteArra
     return KZRemovalJournal::Reservation{*place, platform::FileIdentity::readFrom(facts, device, inode)};
 }
 
+std::optional<platform::ReservationIntent> reservingOf(const QList<QByteArray>& fields)
+{
+    if (fields.size() != 6 || (fields[3] != "d" && fields[3] != "f" && fields[3] != "l"))
+        return std::nullopt;
+    platform::ReservationIntent intent;
+    const auto place = cleanPathOf(fields[1]);
+    const auto item = fields[2].isEmpty() ? std::optional<fs::path>(fs::path()) : cleanPathOf(fields[2]);
+    bool ok[2] = {};
+    intent.announced.tv_sec = time_t(fields[4].toLongLong(&ok[0]));
+    intent.announced.tv_nsec = long(fields[5].toLong(&ok[1]));
+    if (!place || !place->has_parent_path() || !item || !ok[0] || !ok[1] || intent.announced.tv_nsec < 0
+        || intent.announced.tv_nsec >= 1000000000L)
+        return std::nullopt;
+    intent.place = *place;
+    intent.item = *item;
+    intent.folder = fields[3] == "d";
+    intent.link = fields[3] == "l";
+    if (intent.link && intent.item.empty())
+        return std::nullopt;
+    return intent;
+}
+
 void syncFolder(const fs::path& folder)
 {
     const int fd = platform::openFolderAt(AT_FDCWD, folder.c_str(), platform::kFolderFollowLink);
@@ -416,22 +448,25 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
         const std::string name = namePrefix + QString::number(seconds + attempt * 0.001, 'f', 6).toStdString();
         const fs::path target = files / name;
         int err = 0;
+        // The journal first: a kill before its .trashinfo leaves a journal
+        // that the recovery finds and takes with whatever it holds, where a
+        // .trashinfo made first would be left naming nothing.
+        const int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            lastErr = errno;
+            if (lastErr == EEXIST)
+                continue;
+            why = platform::systemErrorString(lastErr);
+            break;
+        }
         // Its own .trashinfo, so that emptying the Trash takes it as well.
         const fs::path original = platform::pathFromText(QDir::homePath()) / name;
         if (!platform::createTrashInfo(trashDir, name, original, &why, &err)) {
             lastErr = err ? err : EIO;
+            ::close(fd);
+            fs::remove(target, ec);
             if (err == EEXIST)
                 continue;
-            break;
-        }
-        const int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0) {
-            const int openErr = errno;
-            lastErr = openErr;
-            fs::remove(infoPathOf(trashDir, target), ec);
-            if (openErr == EEXIST)
-                continue;
-            why = platform::systemErrorString(openErr);
             break;
         }
         // Held for the whole removal: a recovery never folds a live journal.
@@ -525,9 +560,29 @@ void KZRemovalJournal::append(const KZPersistentUndoRecord& record)
     writeLine(lineOf(record));
 }
 
+void KZRemovalJournal::reserving(const platform::ReservationIntent& intent)
+{
+    if (!intent.place.empty() && intent.place.is_absolute())
+        writeLine(reservingLineOf(intent));
+}
+
 void KZRemovalJournal::reserved(const fs::path& place, const platform::FileIdentity& identity)
 {
     writeLine(reservationLineOf(place, identity));
+}
+
+// The .trashinfo of an undo file named `name` in `trashDir`, announced.
+static platform::ReservationIntent undoInfoIntent(const fs::path& trashDir, const std::string& name)
+{
+    platform::ReservationIntent intent;
+    intent.place = platform::trashInfoPath(trashDir, name);
+    ::clock_gettime(CLOCK_REALTIME, &intent.announced);
+    return intent;
+}
+
+void KZRemovalJournal::willReserveUndoFileName(const std::string& name)
+{
+    reserving(undoInfoIntent(trashDir_, name));
 }
 
 void KZRemovalJournal::willWriteUndoFile(const std::string& name)
@@ -616,6 +671,9 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
                 openIntent[intent->oldPosition.native()] = intents.size();
                 intents.push_back(std::move(*intent));
             }
+        } else if (kind == "reserving") {
+            if (auto intent = reservingOf(fields))
+                contents.intendedReservations.push_back(std::move(*intent));
         } else if (kind == "reserved") {
             if (auto reservation = reservationOf(fields))
                 contents.reservations.push_back(std::move(*reservation));
@@ -1007,11 +1065,17 @@ bool endsWaiting(int fd)
 // An undo file the journal named that the kill tore while writing it: ours,
 // and no list of anything. (A file of another program under that name has
 // no .trashinfo of ours: the name was taken, so ours was removed again.)
+// Killed before the file was made, the .trashinfo made for it names
+// nothing.
 void removeTornUndoFiles(const fs::path& trashDir, const std::vector<std::string>& names)
 {
     for (const std::string& name : names) {
         const fs::path named = platform::trashFilesFolder(trashDir) / name;
-        if (isRegularNoFollow(named) && !isReadableUndoFile(named) && isRegularNoFollow(infoPathOf(trashDir, named))) {
+        const bool withInfo = isRegularNoFollow(infoPathOf(trashDir, named));
+        int err = 0;
+        if (withInfo && !platform::statPath(named, false, &err) && err == ENOENT) {
+            ::unlink(infoPathOf(trashDir, named).c_str());
+        } else if (isRegularNoFollow(named) && !isReadableUndoFile(named) && withInfo) {
             ::unlink(infoPathOf(trashDir, named).c_str());
             ::unlink(named.c_str());
         }
@@ -1058,35 +1122,95 @@ bool isStillTheReservation(const KZRemovalJournal::Reservation& reservation, con
         && reservation.identity.proveOnItsDisk(st, generationNow) == platform::Proof::Proved;
 }
 
+// A file system stamps what it makes with a coarse clock, behind the one
+// read for the announcement by up to a tick, and a FAT time counts in steps
+// of two seconds.
+constexpr qint64 announcementSlackNanoseconds = 2000000000LL;
+
+qint64 nanosecondsOf(const timespec& time)
+{
+    return qint64(time.tv_sec) * 1000000000LL + time.tv_nsec;
+}
+
+// What a kill right after a creation left at a name announced before it was
+// reserved, before it could be named with what was made: made no earlier
+// than the announcement (its birth, or its last change where the disk keeps
+// no birth), an empty file or folder that is not the item it was made for,
+// which still lies at its own place (or a .trashinfo, which never is).
+bool isAnnouncedReservation(const platform::ReservationIntent& intent, const platform::AnchoredItem& anchor,
+                            const platform::FileStat& st, bool isInfo)
+{
+    if (intent.link) {
+        // A second name of the item, while the item keeps its own: the
+        // move or swap it was made for never came.
+        const auto item = platform::statPath(intent.item, false);
+        return !isInfo && !st.isDir() && item && item->sameItem(st) && st.links >= 2 && intent.item != intent.place
+            && nanosecondsOf(st.changed) + announcementSlackNanoseconds >= nanosecondsOf(intent.announced);
+    }
+    if (intent.folder != st.isDir())
+        return false;
+    if (st.isDir()) {
+        const auto names = platform::namesInFolder(platform::openFolderAt(anchor.parentFd(), anchor.name().c_str()));
+        if (!names || !names->empty())
+            return false;
+    } else if (!st.isRegular() || (!isInfo && st.size != 0) || st.size > 65536) {
+        return false;
+    }
+    const timespec made = st.birth ? *st.birth : st.changed;
+    if (nanosecondsOf(made) + announcementSlackNanoseconds < nanosecondsOf(intent.announced))
+        return false;
+    if (intent.item.empty())
+        return isInfo;
+    const auto item = platform::statPath(intent.item, false);
+    return item && !item->sameItem(st);
+}
+
 // What a removal killed between reserving a name and the move that takes
 // it left behind: the empty placeholder, or the .trashinfo of an item that
 // never came. Placeholders go first, so that a .trashinfo goes only once
 // its name in files/ holds nothing. Each goes through its folder opened
 // without following links, and only while it is still the reservation
-// made and no record names the place: the .trashinfo a killed Restore
-// keeps as its evidence is named by the item's record.
-void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reservations, ListedItems& listed)
+// made (or announced, see above) and no record names the place: the
+// .trashinfo a killed Restore keeps as its evidence is named by the item's
+// record.
+void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reservations,
+                         const std::vector<platform::ReservationIntent>& intents, ListedItems& listed)
 {
-    for (const bool infos : {false, true}) {
-        for (const KZRemovalJournal::Reservation& reservation : reservations) {
-            const std::optional<fs::path> item = itemOfInfo(reservation.place);
-            if (item.has_value() != infos)
-                continue;
-            const auto anchor = platform::AnchoredItem::open(reservation.place);
-            const auto st = anchor ? anchor->stat() : std::nullopt;
-            if (!st || !isStillTheReservation(reservation, *anchor, *st, infos))
-                continue;
-            int err = 0;
-            if (infos && (platform::statPath(*item, false, &err) || err != ENOENT))
-                continue;
-            if (listed.names(item.value_or(reservation.place)))
-                continue;
-            if (::unlinkat(anchor->parentFd(), anchor->name().c_str(), st->isDir() ? AT_REMOVEDIR : 0) == 0) {
-                platform::logLine(QStringLiteral("Removed %1, reserved by a removal that was killed before its move")
-                                      .arg(platform::pathText(reservation.place)));
-                recoveryStep();
-            }
+    const auto release = [&listed](const fs::path& place, bool infos, const auto& isOurs) {
+        const std::optional<fs::path> item = itemOfInfo(place);
+        if (item.has_value() != infos)
+            return;
+        const auto anchor = platform::AnchoredItem::open(place);
+        const auto st = anchor ? anchor->stat() : std::nullopt;
+        if (!st || !isOurs(*anchor, *st))
+            return;
+        int err = 0;
+        if (infos && (platform::statPath(*item, false, &err) || err != ENOENT))
+            return;
+        if (listed.names(item.value_or(place)))
+            return;
+        if (::unlinkat(anchor->parentFd(), anchor->name().c_str(), st->isDir() ? AT_REMOVEDIR : 0) == 0) {
+            platform::logLine(QStringLiteral("Removed %1, reserved by a job that was killed before its move")
+                                  .arg(platform::pathText(place)));
+            recoveryStep();
         }
+    };
+    // A name named once made is known by what was made: only one that a
+    // kill left merely announced is known by its place and time.
+    std::set<fs::path> made;
+    for (const KZRemovalJournal::Reservation& reservation : reservations)
+        made.insert(reservation.place);
+    for (const bool infos : {false, true}) {
+        for (const platform::ReservationIntent& intent : intents)
+            if (!made.count(intent.place))
+                release(intent.place, infos,
+                        [&](const platform::AnchoredItem& anchor, const platform::FileStat& st) {
+                            return isAnnouncedReservation(intent, anchor, st, infos);
+                        });
+        for (const KZRemovalJournal::Reservation& reservation : reservations)
+            release(reservation.place, infos, [&](const platform::AnchoredItem& anchor, const platform::FileStat& st) {
+                return isStillTheReservation(reservation, anchor, st, infos);
+            });
     }
 }
 
@@ -1157,7 +1281,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             removeTornUndoFiles(trashDir, contents->undoFiles);
             // Before the fold: a placeholder with its .trashinfo in a Trash
             // is no item saved anew there.
-            releaseReservations(contents->reservations, listed);
+            releaseReservations(contents->reservations, contents->intendedReservations, listed);
             Fold fold
                 = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed, quint64(held.st_dev));
             for (const KZPersistentUndoRecord& record : fold.records)
@@ -1189,9 +1313,12 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
                     appendSynced(fd, undoFileLineOf(name));
                     recoveryStep();
                 };
+                const auto reserving = [fd, &trashDir](const std::string& name) {
+                    appendSynced(fd, reservingLineOf(undoInfoIntent(trashDir, name)));
+                };
                 const auto file = KZUndoFile::write(trashDir, {}, fold.records,
                                                     seconds > 0 ? seconds : KZUndoFile::nowSinceReferenceDate(),
-                                                    &error, announce);
+                                                    &error, announce, reserving);
                 if (file) {
                     ++written;
                     folded = true;

@@ -34,11 +34,15 @@
 // once.
 //
 // A name that a move reserves before it takes it (a Trash's .trashinfo, an
-// empty placeholder on a disk without the no-replace rename) is named with
-// the identity it was made with; a recovery takes away each one that is
-// still that very, empty reservation and that no move took, before the
-// fold, so that nothing stays behind to hold the item's name. A move into a
-// folder keeps a journal of its reservations alone.
+// empty placeholder on a disk without the no-replace rename) is announced
+// before it is made (its place, the item meant to take it, the time), then
+// named with the identity it was made with; a recovery takes away each one
+// that is still that very, empty reservation and that no move took, before
+// the fold, so that nothing stays behind to hold the item's name. One that
+// was only announced is known by what lies at its place: empty, made no
+// earlier than the announcement, while the item it was for still lies at
+// its own place. A move into a folder keeps a journal of its reservations
+// alone.
 //
 // A running removal holds a lock on its journal, so that no recovery, in
 // this process or another, folds a journal that is still being written.
@@ -61,8 +65,12 @@ public:
     bool intend(const KZPersistentUndoRecord& record, int* err = nullptr);
     // The item is in the Trash.
     void append(const KZPersistentUndoRecord& record);
+    // A name is about to be reserved for a move (written before it is).
+    void reserving(const platform::ReservationIntent& intent);
     // A name was reserved at `place` for a move, with what was made there.
     void reserved(const std::filesystem::path& place, const platform::FileIdentity& identity);
+    // The .trashinfo of an undo file is about to be made for `name`.
+    void willReserveUndoFileName(const std::string& name);
     // The undo file of this removal is about to be created under `name`.
     void willWriteUndoFile(const std::string& name);
     // The removal has ended and `undoFile` holds every record (nullopt when
@@ -93,6 +101,10 @@ public:
         bool finished = false; // the removal ended with its undo file written
         // The names reserved for moves, in the order they were taken.
         std::vector<Reservation> reservations;
+        // The names announced before they were reserved (a journal of an
+        // earlier version has none): what a kill right after the creation
+        // left is found by them.
+        std::vector<platform::ReservationIntent> intendedReservations;
     };
     // Only a regular file is read, never through a link and never waiting
     // on a pipe. A torn last line (the process died while writing it) and

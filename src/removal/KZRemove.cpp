@@ -858,7 +858,7 @@ void KZRemove::trashRecorded(KZPersistentUndoRecord record)
     persistentUndo_.push_back(std::move(record));
 }
 
-void KZRemove::nameReserving()
+void KZRemove::nameReserving(const platform::ReservationIntent& intent)
 {
     // A move into a folder keeps its undo in memory and needs no journal
     // until it reserves a name, which a kill would leave behind. Without one
@@ -867,6 +867,8 @@ void KZRemove::nameReserving()
         journalTried_ = true;
         journal_ = KZRemovalJournal::begin(&journalErr_);
     }
+    if (journal_)
+        journal_->reserving(intent);
 }
 
 void KZRemove::nameReserved(const fs::path& place, const platform::FileIdentity& identity)

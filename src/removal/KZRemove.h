@@ -174,7 +174,7 @@ private:
     bool trashIntended(const KZPersistentUndoRecord& intent, int* err) override;
     void trashRecorded(KZPersistentUndoRecord record) override;
     void moveRecorded(KZUndoMovedItem record) override;
-    void nameReserving() override;
+    void nameReserving(const platform::ReservationIntent& intent) override;
     void nameReserved(const std::filesystem::path& place, const platform::FileIdentity& identity) override;
 
     static QString outcomeName(KZRemoveOutcome outcome);

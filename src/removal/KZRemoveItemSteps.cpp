@@ -70,7 +70,7 @@ public:
         : recorder_(recorder)
     {
     }
-    void willReserve() override { recorder_.nameReserving(); }
+    void willReserve(const platform::ReservationIntent& intent) override { recorder_.nameReserving(intent); }
     void reserved(const fs::path& place, const platform::FileIdentity& identity) override
     {
         recorder_.nameReserved(place, identity);
@@ -496,7 +496,8 @@ KZRemoveOutcome KZRemoveItemSteps::planLink(const KZFoundItemRef& item, const pl
 // (FAT), or the kernel refuses one to a copy the user does not own
 // (protected_hardlinks), the item must not go without the link the user
 // asked for. A kill before the swap leaves the hidden link beside the item,
-// a second name of the kept copy: nothing is lost.
+// a second name of the kept copy, announced in the journal before it was
+// made: the recovery takes it away.
 bool KZRemoveItemSteps::tryLink(const platform::AnchoredItem& anchor, LinkPlan* plan)
 {
     const std::string stem = ".maravex-link-" + std::to_string(::getpid()) + "-";
@@ -504,6 +505,16 @@ bool KZRemoveItemSteps::tryLink(const platform::AnchoredItem& anchor, LinkPlan* 
         const std::string name = stem + std::to_string(n);
         int err = 0;
         auto trial = platform::AnchoredItem::inFolder(anchor.parentFd(), name, anchor.path().parent_path() / name, &err);
+        if (trial) {
+            // Announced first: a kill before the swap leaves a name that
+            // the recovery takes away.
+            platform::ReservationIntent intent;
+            intent.place = trial->path();
+            intent.item = plan->kept->path();
+            intent.link = true;
+            ::clock_gettime(CLOCK_REALTIME, &intent.announced);
+            recorder_.nameReserving(intent);
+        }
         if (trial && fs_->link(*plan->kept, *trial, &err)) {
             // The link goes by name: a copy swapped in since the kept copy
             // was proved would be what it points at.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AnchoredItem.h"
+#include "platform/NameReservation.h"
 #include "platform/Volumes.h"
 #include "removal/KZRemovalFileSystem.h"
 #include "removal/KZRemovalPanel.h"
@@ -106,10 +107,10 @@ public:
     // An item moved or copied into a folder, for undo.
     virtual void moveRecorded(KZUndoMovedItem record) = 0;
 
-    // A name reserved for a move (platform::ReservationWatcher): the record
-    // that names it made ready before it is taken, then told of it, so that
-    // a removal killed before the move leaves nothing behind for good.
-    virtual void nameReserving() = 0;
+    // A name reserved for a move (platform::ReservationWatcher): named in
+    // the record before it is taken, then told as taken, so that a removal
+    // killed at any instant before the move leaves nothing behind for good.
+    virtual void nameReserving(const platform::ReservationIntent& intent) = 0;
     virtual void nameReserved(const std::filesystem::path& place, const platform::FileIdentity& identity) = 0;
 };
 

@@ -13,7 +13,7 @@ KZReservationJournal::~KZReservationJournal()
         journal_->finish(std::nullopt);
 }
 
-void KZReservationJournal::willReserve()
+void KZReservationJournal::willReserve(const platform::ReservationIntent& intent)
 {
     // Without a journal the move goes on as it always could: only a
     // leftover of a kill is not named.
@@ -21,6 +21,8 @@ void KZReservationJournal::willReserve()
         tried_ = true;
         journal_ = KZRemovalJournal::begin();
     }
+    if (journal_)
+        journal_->reserving(intent);
 }
 
 void KZReservationJournal::reserved(const fs::path& place, const platform::FileIdentity& identity)

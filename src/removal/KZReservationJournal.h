@@ -18,7 +18,7 @@ public:
     KZReservationJournal(const KZReservationJournal&) = delete;
     KZReservationJournal& operator=(const KZReservationJournal&) = delete;
 
-    void willReserve() override;
+    void willReserve(const platform::ReservationIntent& intent) override;
     void reserved(const std::filesystem::path& place, const platform::FileIdentity& identity) override;
 
 private:

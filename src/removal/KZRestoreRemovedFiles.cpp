@@ -316,8 +316,12 @@ std::optional<fs::path> KZRestoreRemovedFiles::createPermanentFile(const std::ve
         if (journal)
             journal->willWriteUndoFile(name);
     };
+    const auto reserving = [journal](const std::string& name) {
+        if (journal)
+            journal->willReserveUndoFileName(name);
+    };
     auto written = KZUndoFile::write(trash, permanentRootAliases(), records, KZUndoFile::nowSinceReferenceDate(),
-                                     &error, announce);
+                                     &error, announce, reserving);
     if (!written) {
         platform::logLine(QStringLiteral("Undo file not written in %1: %2")
                                  .arg(platform::pathText(trash), error));

@@ -127,7 +127,8 @@ bool isCleanAbsolutePath(const std::string& path)
 
 std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& rootData,
                               const std::vector<KZPersistentUndoRecord>& records, double seconds, QString* error,
-                              const std::function<void(const std::string&)>& beforeCreate)
+                              const std::function<void(const std::string&)>& beforeCreate,
+                              const std::function<void(const std::string&)>& beforeInfo)
 {
     if (records.empty())
         return std::nullopt;
@@ -166,6 +167,8 @@ std::optional<fs::path> write(const fs::path& trashDir, const QVariantList& root
         const fs::path target = files / name;
         int err = 0;
         const fs::path original = platform::pathFromText(QDir::homePath()) / name;
+        if (beforeInfo)
+            beforeInfo(name);
         if (!platform::createTrashInfo(trashDir, name, original, &why, &err)) {
             if (err == EEXIST)
                 continue;

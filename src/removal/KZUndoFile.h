@@ -41,11 +41,13 @@ double secondsOfFileName(const QString& name);
 // bumped to the next free moment. Nothing is written for no records, nor a
 // file larger than read() takes (it could never be restored from).
 // `beforeCreate`, when given, hears each name once its .trashinfo is
-// reserved and before the file is created under it.
+// reserved and before the file is created under it; `beforeInfo` hears it
+// before its .trashinfo is made (which may find the name taken).
 std::optional<std::filesystem::path> write(const std::filesystem::path& trashDir, const QVariantList& rootData,
                                            const std::vector<KZPersistentUndoRecord>& records,
                                            double secondsSinceReferenceDate, QString* error = nullptr,
-                                           const std::function<void(const std::string& name)>& beforeCreate = {});
+                                           const std::function<void(const std::string& name)>& beforeCreate = {},
+                                           const std::function<void(const std::string& name)>& beforeInfo = {});
 
 struct Entry {
     QVariantMap raw;                    // as read, written back when the entry stays

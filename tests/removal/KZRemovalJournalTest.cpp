@@ -934,3 +934,105 @@ TEST(KZRemovalJournal, AReservationGoesOnlyWhileItIsStillTheEmptyOneMade)
     EXPECT_TRUE(fs::exists(info / "named.trashinfo")) << "a record names its item";
 }
 
+namespace {
+
+// `place` announced in `journal` as a move announces it, `delay` seconds
+// from now, for the item at `item` (none: a .trashinfo).
+void announce(KZRemovalJournal& journal, const fs::path& place, const fs::path& item, bool folder, int delay = 0)
+{
+    platform::ReservationIntent intent;
+    intent.place = place;
+    intent.item = item;
+    intent.folder = folder;
+    ::clock_gettime(CLOCK_REALTIME, &intent.announced);
+    intent.announced.tv_sec += delay;
+    journal.reserving(intent);
+}
+
+void makeEmpty(const fs::path& place, bool folder)
+{
+    if (folder) {
+        ASSERT_EQ(::mkdir(place.c_str(), 0700), 0) << place;
+    } else {
+        const int fd = ::open(place.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0) << place;
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+// A job killed right after it made a reservation, before it could name what
+// it made: the name was announced before, and the recovery takes away an
+// empty file or folder made there no earlier than the announcement while
+// the item it was for still lies at its own place; nothing else.
+TEST(KZRemovalJournal, AReservationKilledRightAfterItsCreationGoesByItsAnnouncement)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path dest = d / "dest";
+    fs::create_directories(dest);
+    const fs::path info = homeTrash() / "info";
+    const fs::path files = homeTrash() / "files";
+    struct Row {
+        const char* name;
+        bool folder;
+        bool itemStays; // the item is still at its own place
+        int delay;      // the announcement, from now
+        const char* content;
+        bool goes;
+    };
+    const Row rows[] = {
+        {"file", false, true, 0, nullptr, true},
+        {"folder", true, true, 0, nullptr, true},
+        {"taken by the empty item", false, false, 0, nullptr, false},
+        {"made before the announcement", false, true, 60, nullptr, false},
+        {"filled", false, true, 0, "the user's", false},
+        {"filled folder", true, true, 0, "the user's", false},
+    };
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        for (const Row& row : rows) {
+            const fs::path item = d / (std::string(row.name) + " item");
+            std::ofstream(item) << "";
+            announce(*journal, dest / row.name, item, row.folder, row.delay);
+            makeEmpty(dest / row.name, row.folder);
+            if (!row.itemStays)
+                fs::rename(item, dest / row.name);
+            if (row.content)
+                std::ofstream(row.folder ? dest / row.name / "inside" : dest / row.name) << row.content;
+        }
+        // A .trashinfo announced and written, its item never came; another
+        // whose item came.
+        announce(*journal, info / "never came.trashinfo", {}, false);
+        ASSERT_TRUE(platform::createTrashInfo(homeTrash(), "never came", d / "never came"));
+        announce(*journal, info / "came.trashinfo", {}, false);
+        ASSERT_TRUE(platform::createTrashInfo(homeTrash(), "came", d / "came"));
+        std::ofstream(files / "came") << "moved";
+        // Announced, then named once made: what was made decides, and an
+        // empty file of another that took its place stays.
+        std::ofstream(d / "named item") << "item";
+        announce(*journal, dest / "named", d / "named item", false);
+        makeEmpty(dest / "named", false);
+        journal->reserved(dest / "named", *platform::FileIdentity::ofPath(dest / "named"));
+        fs::remove(dest / "named");
+        makeEmpty(dest / "named", false);
+        // A line the reader cannot take is left out.
+        std::ofstream(journal->path(), std::ios::app) << "reserving\t%2Fa\t\tx\t1\t2\n";
+        const auto contents = KZRemovalJournal::read(journal->path());
+        ASSERT_TRUE(contents);
+        ASSERT_EQ(contents->intendedReservations.size(), std::size(rows) + 3);
+        EXPECT_EQ(contents->intendedReservations[1].place, dest / "folder");
+        EXPECT_TRUE(contents->intendedReservations[1].folder);
+        EXPECT_EQ(contents->intendedReservations[1].item, d / "folder item");
+        // Killed: the journal stays.
+    }
+    KZRemovalJournal::recoverInterrupted(homeTrash());
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+    for (const Row& row : rows)
+        EXPECT_EQ(!platform::statPath(dest / row.name, false), row.goes) << row.name;
+    EXPECT_FALSE(fs::exists(info / "never came.trashinfo"));
+    EXPECT_TRUE(fs::exists(info / "came.trashinfo")) << "its item is in the Trash";
+    EXPECT_TRUE(fs::exists(dest / "named")) << "another file, empty as it is";
+}
