@@ -410,6 +410,16 @@ std::vector<std::filesystem::path> trashDirectoriesFor(const std::filesystem::pa
     return trashes;
 }
 
+std::filesystem::path topOfTrashDirectory(const std::filesystem::path& trashDir)
+{
+    const std::string name = trashDir.filename().native();
+    if (name.rfind(".Trash-", 0) == 0)
+        return trashDir.parent_path();
+    if (trashDir.parent_path().filename() == ".Trash")
+        return trashDir.parent_path().parent_path();
+    return {};
+}
+
 bool isTrashDirectory(const std::filesystem::path& path)
 {
     if (path.empty())

@@ -61,6 +61,9 @@ std::vector<std::filesystem::path> trashDirectoriesFor(const std::filesystem::pa
 bool isTrashDirectory(const std::filesystem::path& path);
 // The path lies inside a trash's files/ or info/ folder (lexically).
 bool isInTrash(const std::filesystem::path& path);
+// The folder a top-directory trash lies in (the top of its disk's mount);
+// empty for the home trash, which belongs to no disk's top.
+std::filesystem::path topOfTrashDirectory(const std::filesystem::path& trashDir);
 
 // Moves `item` into its trash: writes info/<name>.trashinfo first, created
 // exclusively with a free name ("x.txt", "x.2.txt", "x.3.txt", ...), then

@@ -25,18 +25,6 @@ bool isFreeName(const fs::path& path)
     return !platform::statPath(path, false, &err) && err == ENOENT;
 }
 
-// The folder a top-directory Trash lies in (the top of its disk's mount);
-// empty for the home Trash, which moves with no disk.
-fs::path topOfTrash(const fs::path& trash)
-{
-    const std::string name = trash.filename().native();
-    if (name.rfind(".Trash-", 0) == 0)
-        return trash.parent_path();
-    if (trash.parent_path().filename() == ".Trash")
-        return trash.parent_path().parent_path();
-    return {};
-}
-
 // The disk of the Trash the item was put in, there, as the record reads
 // it; its device in `trashDevice`. Another disk given the old device
 // number holds a Trash of its own, and a byte copy of the disk holds a
@@ -289,7 +277,7 @@ Answer remounted(const KZUndoFile::Entry& entry, const platform::BookmarkTarget&
                  Seen* seen, Answer answer)
 {
     const auto trash = platform::trashOfTrashedItem(target.path);
-    const fs::path top = trash ? topOfTrash(*trash) : fs::path();
+    const fs::path top = trash ? platform::topOfTrashDirectory(*trash) : fs::path();
     if (top.empty() || entry.oldPosition.lexically_relative(top).empty()
         || entry.oldPosition.lexically_relative(top).native().starts_with(".."))
         return answer;
