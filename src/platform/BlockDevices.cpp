@@ -1,6 +1,7 @@
 #include "platform/BlockDevices.h"
 
 #include "platform/FileSystemFacts.h"
+#include "platform/HexDigit.h"
 #include "platform/KernelConditions.h"
 #include "platform/StableHash.h"
 
@@ -170,17 +171,6 @@ std::string identityOfFile(const std::string& path, int depth)
            + std::to_string(sx.stx_btime.tv_nsec);
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A UUID as sysfs writes it ("60136961-f0e4-4c23-a031-c7efba655539").
 std::optional<std::array<quint8, 16>> uuidFrom(const std::string& text)
 {
@@ -191,8 +181,8 @@ std::optional<std::array<quint8, 16>> uuidFrom(const std::string& text)
             continue;
         if (i + 1 >= text.size() || got >= uuid.size())
             return std::nullopt;
-        const int high = hexDigit(text[i]);
-        const int low = hexDigit(text[i + 1]);
+        const int high = hexDigitValue(text[i]);
+        const int low = hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         uuid[got++] = quint8(high << 4 | low);
