@@ -1305,6 +1305,47 @@ bool KZRestoreRemovedFiles::removeIfAllDone(const fs::path& file)
     return false;
 }
 
+int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
+{
+    std::unique_lock inUse(undoFilesInUse(), std::try_to_lock);
+    if (!inUse.owns_lock())
+        return 0;
+    const auto contents = KZUndoFile::read(file);
+    if (!contents || contents->entries.empty())
+        return 0;
+    where::Seen seen;
+    const where::RecordSource source = where::RecordSource::ofUndoFile(file);
+    std::vector<KZUndoFile::Entry> keep;
+    std::vector<std::pair<fs::path, fs::path>> back;
+    for (const auto& entry : contents->entries) {
+        const where::Answer at = entry.valid ? where::whereIs(entry, source, &seen) : where::Answer{};
+        if (at.where != where::Where::BackInPlace) {
+            keep.push_back(entry);
+            continue;
+        }
+        back.emplace_back(at.trashed, entry.oldPosition);
+        // As a Restore that ends keeps it: the disk itself may still hold
+        // the item in its Trash.
+        if (at.onPossibleCopy && !at.recordOnItsTrashDisk) {
+            KZUndoFile::Entry kept = entry;
+            kept.raw.insert(QString::fromLatin1(where::kPutBackOnPossibleCopyKey), true);
+            keep.push_back(std::move(kept));
+        }
+    }
+    if (back.empty())
+        return 0;
+    QString error;
+    // The file first: while it names the items, their .trashinfo files
+    // are what proves that they left the Trash.
+    if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
+        platform::logLine(QStringLiteral("Undo file %1 not rewritten: %2").arg(platform::pathText(file), error));
+        return 0;
+    }
+    for (const auto& [trashed, oldPosition] : back)
+        removeInfoOfRestored(trashed, oldPosition);
+    return int(back.size());
+}
+
 KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const std::vector<fs::path>& undoFiles)
 {
     std::lock_guard job(jobMutex_);
