@@ -1417,6 +1417,15 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             kept.raw.insert(QString::fromLatin1(where::kPutBackOnPossibleCopyKey), true);
             keep.push_back(std::move(kept));
         };
+        // Put back, and proved so by its disk alone: its .trashinfo goes
+        // before the record does, so that a kill between the two leaves no
+        // .trashinfo that nothing names.
+        std::vector<std::pair<fs::path, fs::path>> infosFirst;
+        const auto infoGoesFirst = [&](const KZUndoFile::Entry& entry, const fs::path& trashed,
+                                       const fs::path& oldPosition) {
+            if (where::isBackByItsDisk(entry, recordSource_))
+                infosFirst.emplace_back(trashed, oldPosition);
+        };
         const auto countBack = [&](const KZUndoFile::Entry& entry) {
             if (entry.isiTunesItem)
                 itunesNotAvailableCount += 1;
@@ -1452,6 +1461,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     result.backInPlace.push_back(std::move(found));
                 countBack(entry);
                 keepForTheDiskItself(entry, at);
+                infoGoesFirst(entry, at.trashed, entry.oldPosition);
                 continue;
             case where::Where::Changed:
                 notBack(entry, &NotRestored::changed);
@@ -1506,6 +1516,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                         result.backInPlace.push_back(std::move(found));
                 countBack(entry);
                 keepForTheDiskItself(entry, at);
+                infoGoesFirst(entry, at.trashed, at.oldPosition);
                 continue;
             }
             result.skipped += 1;
@@ -1530,6 +1541,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             }
         }
         recordSource_ = {};
+        for (const auto& [trashed, oldPosition] : infosFirst)
+            if (removeInfoOfRestored(trashed, oldPosition)) {
+                restoreStep();
+                std::erase(backFromTrash_, std::pair{trashed, oldPosition});
+            }
         if (KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
             restoreStep();
             removeInfosOfRestored();
