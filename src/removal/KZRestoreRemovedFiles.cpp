@@ -1317,12 +1317,18 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
     const where::RecordSource source = where::RecordSource::ofUndoFile(file);
     std::vector<KZUndoFile::Entry> keep;
     std::vector<std::pair<fs::path, fs::path>> back;
+    int found = 0;
     for (const auto& entry : contents->entries) {
         const where::Answer at = entry.valid ? where::whereIs(entry, source, &seen) : where::Answer{};
         if (at.where != where::Where::BackInPlace) {
             keep.push_back(entry);
             continue;
         }
+        ++found;
+        // Proved back by its disk alone, its .trashinfo goes first, as a
+        // Restore's does.
+        if (where::isBackByItsDisk(entry, source) && removeInfoOfRestored(at.trashed, entry.oldPosition))
+            continue;
         back.emplace_back(at.trashed, entry.oldPosition);
         // As a Restore that ends keeps it: the disk itself may still hold
         // the item in its Trash.
@@ -1332,7 +1338,7 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
             keep.push_back(std::move(kept));
         }
     }
-    if (back.empty())
+    if (found == 0)
         return 0;
     QString error;
     // The file first: while it names the items, their .trashinfo files
@@ -1343,7 +1349,7 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
     }
     for (const auto& [trashed, oldPosition] : back)
         removeInfoOfRestored(trashed, oldPosition);
-    return int(back.size());
+    return found;
 }
 
 KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const std::vector<fs::path>& undoFiles)
