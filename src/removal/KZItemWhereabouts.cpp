@@ -208,6 +208,16 @@ bool isProvedDone(const KZUndoFile::Entry& entry, const std::optional<platform::
     });
 }
 
+// Back at its old place by what its disk itself shows, with no need of the
+// .trashinfo a Restore leaves: the disk proved at both places (never only
+// one like it), and the item by more than size and date.
+bool provedByItsDisk(const platform::BookmarkTarget& target, DiskAnswer trashDisk, DiskAnswer place,
+                     const platform::FileStat& st, const fs::path& oldPosition)
+{
+    return trashDisk == DiskAnswer::Same && place == DiskAnswer::Same
+           && target.identity.isProvedBeyondSizeAndDate(st, platform::folderGenerationQueryOf(oldPosition));
+}
+
 // Where an entry whose bookmark no longer finds its item stands. Facts that
 // the disk mounted now produces about itself (a change time, a Trash
 // folder's date, size and date where there is no birth time) are shared by
@@ -236,8 +246,7 @@ Answer unresolved(const KZUndoFile::Entry& entry, const platform::BookmarkTarget
         if (place != DiskAnswer::Different && item != Proof::Different) {
             if (nameFree && item == Proof::Proved && restoreLeftItsInfo(entry, target))
                 answer.where = Where::BackInPlace;
-            else if (nameFree && trashDisk == DiskAnswer::Same && place == DiskAnswer::Same
-                     && target.identity.isProvedBeyondSizeAndDate(*st, platform::folderGenerationQueryOf(entry.oldPosition)))
+            else if (nameFree && provedByItsDisk(target, trashDisk, place, *st, entry.oldPosition))
                 answer.where = Where::BackInPlace;
             else
                 answer.where = Where::Unproved;
@@ -367,6 +376,22 @@ bool wasPutBackOnPossibleCopy(const KZUndoFile::Entry& entry)
 {
     const QVariant mark = entry.raw.value(QString::fromLatin1(kPutBackOnPossibleCopyKey));
     return mark.typeId() == QMetaType::Bool && mark.toBool();
+}
+
+bool isBackByItsDisk(const KZUndoFile::Entry& entry, const RecordSource& source)
+{
+    if (!entry.valid)
+        return false;
+    const auto target = platform::bookmarkTarget(entry.currPosition);
+    if (!target || !isFreeName(target->path))
+        return false;
+    const auto st = platform::statPath(entry.oldPosition, false);
+    if (!st)
+        return false;
+    const DiskAnswer place
+        = judgeDisk(target->identity.disk(), source, quint64(st->device), platform::fileSystemQueryOf(entry.oldPosition));
+    return proveBackAt(target->identity, *st, entry.oldPosition) == Proof::Proved
+           && provedByItsDisk(*target, trashDiskOf(*target, source), place, *st, entry.oldPosition);
 }
 
 bool isListed(const KZUndoFile::Entry& entry, const RecordSource& source)

@@ -99,6 +99,12 @@ struct Seen {
 // Where the item of an undo file's entry lies now.
 Answer whereIs(const KZUndoFile::Entry& entry, const RecordSource& source, Seen* seen);
 
+// Whether the entry's item, out of its Trash, is proved back at its old
+// place without the .trashinfo it left: its disk itself proved at both
+// places, its Trash name free, and the item proved by more than size and
+// date. Such an item's .trashinfo may go before its record does.
+bool isBackByItsDisk(const KZUndoFile::Entry& entry, const RecordSource& source);
+
 // Whether the entry is one to list: every valid entry, but one kept for
 // the disk itself only while a Trash holds that record's own item at its
 // name (its .trashinfo naming its place and a deletion before the record

@@ -72,11 +72,18 @@ void KZRestoreList::permanentItems()
     // of them again.
     // Once the disk itself is proved to hold none of them in its Trash,
     // such a file has done its work, and goes.
+    // Records whose item a killed Restore already put back go first: they
+    // are neither listed nor counted again.
     for (const auto& [seconds, file] : files)
+        KZRestoreRemovedFiles::dropPutBack(file);
+    for (const auto& [seconds, file] : files) {
+        if (!platform::statPath(file, false))
+            continue;
         if (Row row = rowOf(file); !row.hidden)
             rows_.push_back(std::move(row));
         else
             KZRestoreRemovedFiles::removeIfAllDone(file);
+    }
 }
 
 KZRestoreList::Row KZRestoreList::rowOf(const fs::path& file)

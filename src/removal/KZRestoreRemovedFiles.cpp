@@ -1305,6 +1305,53 @@ bool KZRestoreRemovedFiles::removeIfAllDone(const fs::path& file)
     return false;
 }
 
+int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
+{
+    std::unique_lock inUse(undoFilesInUse(), std::try_to_lock);
+    if (!inUse.owns_lock())
+        return 0;
+    const auto contents = KZUndoFile::read(file);
+    if (!contents || contents->entries.empty())
+        return 0;
+    where::Seen seen;
+    const where::RecordSource source = where::RecordSource::ofUndoFile(file);
+    std::vector<KZUndoFile::Entry> keep;
+    std::vector<std::pair<fs::path, fs::path>> back;
+    int found = 0;
+    for (const auto& entry : contents->entries) {
+        const where::Answer at = entry.valid ? where::whereIs(entry, source, &seen) : where::Answer{};
+        if (at.where != where::Where::BackInPlace) {
+            keep.push_back(entry);
+            continue;
+        }
+        ++found;
+        // Proved back by its disk alone, its .trashinfo goes first, as a
+        // Restore's does.
+        if (where::isBackByItsDisk(entry, source) && removeInfoOfRestored(at.trashed, entry.oldPosition))
+            continue;
+        back.emplace_back(at.trashed, entry.oldPosition);
+        // As a Restore that ends keeps it: the disk itself may still hold
+        // the item in its Trash.
+        if (at.onPossibleCopy && !at.recordOnItsTrashDisk) {
+            KZUndoFile::Entry kept = entry;
+            kept.raw.insert(QString::fromLatin1(where::kPutBackOnPossibleCopyKey), true);
+            keep.push_back(std::move(kept));
+        }
+    }
+    if (found == 0)
+        return 0;
+    QString error;
+    // The file first: while it names the items, their .trashinfo files
+    // are what proves that they left the Trash.
+    if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
+        platform::logLine(QStringLiteral("Undo file %1 not rewritten: %2").arg(platform::pathText(file), error));
+        return 0;
+    }
+    for (const auto& [trashed, oldPosition] : back)
+        removeInfoOfRestored(trashed, oldPosition);
+    return found;
+}
+
 KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const std::vector<fs::path>& undoFiles)
 {
     std::lock_guard job(jobMutex_);
@@ -1376,6 +1423,15 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             kept.raw.insert(QString::fromLatin1(where::kPutBackOnPossibleCopyKey), true);
             keep.push_back(std::move(kept));
         };
+        // Put back, and proved so by its disk alone: its .trashinfo goes
+        // before the record does, so that a kill between the two leaves no
+        // .trashinfo that nothing names.
+        std::vector<std::pair<fs::path, fs::path>> infosFirst;
+        const auto infoGoesFirst = [&](const KZUndoFile::Entry& entry, const fs::path& trashed,
+                                       const fs::path& oldPosition) {
+            if (where::isBackByItsDisk(entry, recordSource_))
+                infosFirst.emplace_back(trashed, oldPosition);
+        };
         const auto countBack = [&](const KZUndoFile::Entry& entry) {
             if (entry.isiTunesItem)
                 itunesNotAvailableCount += 1;
@@ -1411,6 +1467,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     result.backInPlace.push_back(std::move(found));
                 countBack(entry);
                 keepForTheDiskItself(entry, at);
+                infoGoesFirst(entry, at.trashed, entry.oldPosition);
                 continue;
             case where::Where::Changed:
                 notBack(entry, &NotRestored::changed);
@@ -1465,6 +1522,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                         result.backInPlace.push_back(std::move(found));
                 countBack(entry);
                 keepForTheDiskItself(entry, at);
+                infoGoesFirst(entry, at.trashed, at.oldPosition);
                 continue;
             }
             result.skipped += 1;
@@ -1489,6 +1547,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             }
         }
         recordSource_ = {};
+        for (const auto& [trashed, oldPosition] : infosFirst)
+            if (removeInfoOfRestored(trashed, oldPosition)) {
+                restoreStep();
+                std::erase(backFromTrash_, std::pair{trashed, oldPosition});
+            }
         if (KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
             restoreStep();
             removeInfosOfRestored();

@@ -232,6 +232,13 @@ public:
     // neither at its name nor under another. Nothing while a Restore is at
     // work on undo files. Answers whether the file went.
     static bool removeIfAllDone(const std::filesystem::path& file);
+    // Drops from an undo file the records whose item a killed Restore
+    // already put back (proved at its old place, its Trash name free, the
+    // .trashinfo that Restore left naming that place), keeping those of a
+    // disk that may be a copy for the disk itself, then removes those
+    // .trashinfo files. Nothing while a Restore is at work on undo files.
+    // Answers how many records it found back.
+    static int dropPutBack(const std::filesystem::path& file);
     // Queued; posts "itemsWereRestored" when items of this run's results
     // are back, then "updateRestoredList" with "indexes" handed back,
     // "restoredItems", "notRestoredItems" and "notRestoredReason" (a key of
