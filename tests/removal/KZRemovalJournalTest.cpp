@@ -844,8 +844,8 @@ TEST(KZRemovalJournal, AnItemSavedAnewInTheTrashBeforeItsEntryStaysListed)
 
 namespace {
 
-// Made at `place` as a move reserves it, and named in `journal`.
-void reserve(KZRemovalJournal& journal, const fs::path& place, bool folder)
+// An empty file or folder made at `place` as a move reserves it.
+void makeEmpty(const fs::path& place, bool folder)
 {
     if (folder) {
         ASSERT_EQ(::mkdir(place.c_str(), 0700), 0) << place;
@@ -854,6 +854,14 @@ void reserve(KZRemovalJournal& journal, const fs::path& place, bool folder)
         ASSERT_GE(fd, 0) << place;
         ::close(fd);
     }
+}
+
+// Made at `place` as a move reserves it, and named in `journal`.
+void reserve(KZRemovalJournal& journal, const fs::path& place, bool folder)
+{
+    makeEmpty(place, folder);
+    if (::testing::Test::HasFatalFailure())
+        return;
     const auto identity = platform::FileIdentity::ofPath(place);
     ASSERT_TRUE(identity);
     journal.reserved(place, *identity);
@@ -947,17 +955,6 @@ void announce(KZRemovalJournal& journal, const fs::path& place, const fs::path& 
     ::clock_gettime(CLOCK_REALTIME, &intent.announced);
     intent.announced.tv_sec += delay;
     journal.reserving(intent);
-}
-
-void makeEmpty(const fs::path& place, bool folder)
-{
-    if (folder) {
-        ASSERT_EQ(::mkdir(place.c_str(), 0700), 0) << place;
-    } else {
-        const int fd = ::open(place.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0) << place;
-        ::close(fd);
-    }
 }
 
 } // namespace
