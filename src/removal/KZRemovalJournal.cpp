@@ -1126,6 +1126,12 @@ bool isStillTheReservation(const KZRemovalJournal::Reservation& reservation, con
 // read for the announcement by up to a tick, and a FAT time counts in steps
 // of two seconds.
 constexpr qint64 announcementSlackNanoseconds = 2000000000LL;
+// A reservation is made right after its announcement, and a job that made
+// one writes its journal again at once (the name made, or the next step):
+// one killed in between made it within this of the journal's last line,
+// the clock's coarseness and a slow disk's creation included. What lies
+// there and was made later is another's, made since the kill.
+constexpr qint64 killAllowanceNanoseconds = 5000000000LL;
 
 qint64 nanosecondsOf(const timespec& time)
 {
@@ -1134,11 +1140,13 @@ qint64 nanosecondsOf(const timespec& time)
 
 // What a kill right after a creation left at a name announced before it was
 // reserved, before it could be named with what was made: made no earlier
-// than the announcement (its birth, or its last change where the disk keeps
-// no birth), an empty file or folder that is not the item it was made for,
-// which still lies at its own place (or a .trashinfo, which never is).
+// than the announcement and no later than the kill, which came right after
+// the journal was `lastWritten` (its birth, or its last change where the
+// disk keeps no birth), an empty file or folder that is not the item it was
+// made for, which still lies at its own place (or a .trashinfo, which never
+// is).
 bool isAnnouncedReservation(const platform::ReservationIntent& intent, const platform::AnchoredItem& anchor,
-                            const platform::FileStat& st, bool isInfo)
+                            const platform::FileStat& st, bool isInfo, const timespec& lastWritten)
 {
     if (intent.link) {
         // A second name of the item, while the item keeps its own: the
@@ -1157,7 +1165,8 @@ bool isAnnouncedReservation(const platform::ReservationIntent& intent, const pla
         return false;
     }
     const timespec made = st.birth ? *st.birth : st.changed;
-    if (nanosecondsOf(made) + announcementSlackNanoseconds < nanosecondsOf(intent.announced))
+    if (nanosecondsOf(made) + announcementSlackNanoseconds < nanosecondsOf(intent.announced)
+        || nanosecondsOf(made) > nanosecondsOf(lastWritten) + killAllowanceNanoseconds)
         return false;
     if (intent.item.empty())
         return isInfo;
@@ -1174,7 +1183,8 @@ bool isAnnouncedReservation(const platform::ReservationIntent& intent, const pla
 // .trashinfo a killed Restore keeps as its evidence is named by the item's
 // record.
 void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reservations,
-                         const std::vector<platform::ReservationIntent>& intents, ListedItems& listed)
+                         const std::vector<platform::ReservationIntent>& intents, const timespec& lastWritten,
+                         ListedItems& listed)
 {
     const auto release = [&listed](const fs::path& place, bool infos, const auto& isOurs) {
         const std::optional<fs::path> item = itemOfInfo(place);
@@ -1205,7 +1215,7 @@ void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reser
             if (!made.count(intent.place))
                 release(intent.place, infos,
                         [&](const platform::AnchoredItem& anchor, const platform::FileStat& st) {
-                            return isAnnouncedReservation(intent, anchor, st, infos);
+                            return isAnnouncedReservation(intent, anchor, st, infos, lastWritten);
                         });
         for (const KZRemovalJournal::Reservation& reservation : reservations)
             release(reservation.place, infos, [&](const platform::AnchoredItem& anchor, const platform::FileStat& st) {
@@ -1281,7 +1291,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             removeTornUndoFiles(trashDir, contents->undoFiles);
             // Before the fold: a placeholder with its .trashinfo in a Trash
             // is no item saved anew there.
-            releaseReservations(contents->reservations, contents->intendedReservations, listed);
+            releaseReservations(contents->reservations, contents->intendedReservations, held.st_mtim, listed);
             Fold fold
                 = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed, quint64(held.st_dev));
             for (const KZPersistentUndoRecord& record : fold.records)

@@ -589,6 +589,15 @@ protected:
             return {"the job could not be started traced"};
         if (!job->killed && !(WIFEXITED(job->status) && WEXITSTATUS(job->status) == 0))
             return {"the job ended with status " + std::to_string(job->status)};
+        // The next start comes later: a .trashinfo the killed moment left
+        // is old by then, as the rule for another program's move between
+        // its two steps asks. Aged at once: the change it makes to the
+        // file is dated with the kill, as an untouched file's is.
+        for (const fs::path& trash : {diskTrash(run), homeTrash(run)})
+            for (const fs::path& info : entriesOf(trash / "info")) {
+                timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 120, 0}};
+                ::utimensat(AT_FDCWD, info.c_str(), times, AT_SYMLINK_NOFOLLOW);
+            }
         if (run.replug && !run.disk_->replug())
             return {"the disk could not be plugged back"};
         const auto names = itemNames(run.job);
@@ -599,14 +608,6 @@ protected:
             inTrash += std::any_of(places.begin(), places.end(),
                                    [](const fs::path& p) { return p.native().find("/Trash") != std::string::npos
                                                                   || p.native().find("/.Trash-") != std::string::npos; });
-        // The next start comes later: a .trashinfo the killed moment left
-        // is old by then, as the rule for another program's move between
-        // its two steps asks.
-        for (const fs::path& trash : {diskTrash(run), homeTrash(run)})
-            for (const fs::path& info : entriesOf(trash / "info")) {
-                timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 120, 0}};
-                ::utimensat(AT_FDCWD, info.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            }
         // Where a link to the kept copy stands at an item's place, Restore
         // rightly finds the place taken: the user takes the link away first.
         if (run.job == Job::Links)

@@ -1033,3 +1033,40 @@ TEST(KZRemovalJournal, AReservationKilledRightAfterItsCreationGoesByItsAnnouncem
     EXPECT_TRUE(fs::exists(info / "came.trashinfo")) << "its item is in the Trash";
     EXPECT_TRUE(fs::exists(dest / "named")) << "another file, empty as it is";
 }
+
+// The job was killed a minute ago, right after it announced its names; the
+// user has since made an empty file, an empty folder and a .trashinfo at
+// them. A reservation is made right after its announcement, before the job
+// could write anything more: what was made long after the journal's last
+// line is no job's, and stays.
+TEST(KZRemovalJournal, WhatTheUserMadeAtAnAnnouncedNameAfterTheKillStays)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path dest = d / "dest";
+    fs::create_directories(dest);
+    const fs::path info = homeTrash() / "info";
+    fs::path journalPath;
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        journalPath = journal->path();
+        for (const char* name : {"file", "folder"}) {
+            const fs::path item = d / (std::string(name) + " item");
+            std::ofstream(item) << "";
+            announce(*journal, dest / name, item, name[1] == 'o', -60);
+        }
+        announce(*journal, info / "theirs.trashinfo", {}, false, -60);
+    }
+    const timespec aMinuteAgo[2] = {{std::time(nullptr) - 60, 0}, {std::time(nullptr) - 60, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, journalPath.c_str(), aMinuteAgo, AT_SYMLINK_NOFOLLOW), 0);
+    makeEmpty(dest / "file", false);
+    makeEmpty(dest / "folder", true);
+    ASSERT_TRUE(platform::createTrashInfo(homeTrash(), "theirs", d / "theirs"));
+
+    KZRemovalJournal::recoverInterrupted(homeTrash());
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+    EXPECT_TRUE(fs::exists(dest / "file"));
+    EXPECT_TRUE(fs::exists(dest / "folder"));
+    EXPECT_TRUE(fs::exists(info / "theirs.trashinfo"));
+}
