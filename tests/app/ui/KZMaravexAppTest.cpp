@@ -18,6 +18,8 @@
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZUnsentMailDialog.h"
 
+#include "app/ui/LaunchedProgram.h"
+
 #include "ManualClock.h"
 #include "support/HeldMusicReader.h"
 #include "support/LibraryFixtures.h"
@@ -124,10 +126,7 @@ protected:
 
     void launch()
     {
-        app = std::make_unique<KZMaravexApp>();
-        app->setCrashReportFolder(dir / "state");
-        app->applicationWillFinishLaunching();
-        app->applicationDidFinishLaunching();
+        app = kztest::launchProgram(dir / "state");
         settle();
     }
     static void settle() { kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(20)); }
