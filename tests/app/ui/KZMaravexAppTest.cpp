@@ -683,8 +683,9 @@ TEST_F(KZMaravexAppTest, ManyPathsNotTakenAreSaidInAShortAlert)
 }
 
 // Only the search window is open: Tab reaches its menu button, Space opens
-// the menus there, and the Alt letters of the menus' titles open each menu
-// with its first item chosen, so that Return chooses it.
+// the menus there (Escape gives the focus back to the button), and the Alt
+// letters of the menus' titles open each menu with its first item chosen,
+// so that Return chooses it.
 TEST_F(KZMaravexAppTest, TheSearchWindowsMenusAnswerTheKeyboard)
 {
     defaults().setValue(KZDefaultsKey::is_first_run, false);
@@ -701,6 +702,10 @@ TEST_F(KZMaravexAppTest, TheSearchWindowsMenusAnswerTheKeyboard)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return app->appMenu()->isVisible(); }));
     QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Escape);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !app->appMenu()->isVisible(); }));
+    // The closed menu gives the focus back to the button, with its ring, so
+    // that Space opens the menus again and Tab goes on from there.
+    EXPECT_EQ(QApplication::focusWidget(), button);
+    EXPECT_TRUE(button->hasFocus());
 
     // From anywhere in the window: Alt+H, then Return on About.
     app->windowCntrl()->searchView()->setFocus();
