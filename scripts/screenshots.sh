@@ -529,8 +529,9 @@ keys_after() {
   pids+=($!)
 }
 
-# The search window: Tab to the + button, on to Start, on to the first
-# tile; no stop between them shows nothing.
+# The search window: Tab to the + button, on past the switch to Start, on
+# past Start Over and the menu button to the tiles; no stop between them
+# shows nothing.
 if selected search-keyboard; then
   rm -f "$SHOTS"/search-keyboard-*.png
   keys_after "$SHOTS/search-keyboard-none.png" Tab
@@ -632,8 +633,8 @@ STEPS
 # Real keys, typed by xdotool once the window shows with the focus on the
 # found list (its ring): Shift+Tab back to the last row of the sources, Up to
 # the first source's row (its ring), Right to that row's box (the box's ring).
-rm -f "$SHOTS"/result-sources-keyboard-*.png
 if selected result-sources-keyboard; then
+  rm -f "$SHOTS"/result-sources-keyboard-*.png
   (
     for _ in $(seq 900); do
       [ -s "$SHOTS/result-sources-keyboard-start.png" ] && break
