@@ -635,25 +635,8 @@ STEPS
 # the first source's row (its ring), Right to that row's box (the box's ring).
 if selected result-sources-keyboard; then
   rm -f "$SHOTS"/result-sources-keyboard-*.png
-  (
-    for _ in $(seq 900); do
-      [ -s "$SHOTS/result-sources-keyboard-start.png" ] && break
-      sleep 0.1
-    done
-    sleep 0.5
-    xdotool key shift+Tab
-    for _ in 1 2 3; do
-      sleep 0.3
-      xdotool key Up
-    done
-    for _ in $(seq 100); do
-      [ -s "$SHOTS/result-sources-keyboard-row.png" ] && break
-      sleep 0.1
-    done
-    sleep 0.5
-    xdotool key Right
-  ) >/dev/null 2>&1 &
-  pids+=($!)
+  keys_after "$SHOTS/result-sources-keyboard-start.png" shift+Tab Up Up Up
+  keys_after "$SHOTS/result-sources-keyboard-row.png" Right
 fi
 state result-sources-keyboard again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
 $OPEN_RESULT
