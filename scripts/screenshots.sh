@@ -579,7 +579,8 @@ STEPS
 # The removal panel: Tab from the list to Remove (its ring), Space, Tab round
 # the Trash page to Start (its ring), on to Move to a Folder… and Space, Tab
 # to Choose… on the move page, and once round its eight stops back to
-# Choose…: the Trash page, gone, takes no Tab.
+# Choose…: the Trash page, gone, takes no Tab. Escape closes the panel and
+# gives the focus back to Remove.
 if selected removal-keyboard; then
   rm -f "$SHOTS"/removal-keyboard-*.png
   keys_after "$SHOTS/removal-keyboard-list.png" Tab Tab Tab
@@ -587,6 +588,7 @@ if selected removal-keyboard; then
   keys_after "$SHOTS/removal-keyboard-panel.png" Tab Tab Tab Tab Tab
   keys_after "$SHOTS/removal-keyboard-start.png" Tab Tab Tab space Tab
   keys_after "$SHOTS/removal-keyboard-move.png" Tab Tab Tab Tab Tab Tab Tab Tab
+  keys_after "$SHOTS/removal-keyboard-move-round.png" Escape
 fi
 state removal-keyboard again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
 $OPEN_RESULT
@@ -601,6 +603,8 @@ wait 3500
 shot $SHOTS/removal-keyboard-move.png resultWindow
 wait 4500
 shot $SHOTS/removal-keyboard-move-round.png resultWindow
+wait 3000
+shot $SHOTS/removal-keyboard-closed.png resultWindow
 quit
 STEPS
 
