@@ -529,8 +529,9 @@ keys_after() {
   pids+=($!)
 }
 
-# The search window: Tab to the + button, on to Start, on to the first
-# tile; no stop between them shows nothing.
+# The search window: Tab to the + button, on past the switch to Start, on
+# past Start Over and the menu button to the tiles; no stop between them
+# shows nothing.
 if selected search-keyboard; then
   rm -f "$SHOTS"/search-keyboard-*.png
   keys_after "$SHOTS/search-keyboard-none.png" Tab
@@ -578,7 +579,8 @@ STEPS
 # The removal panel: Tab from the list to Remove (its ring), Space, Tab round
 # the Trash page to Start (its ring), on to Move to a Folder… and Space, Tab
 # to Choose… on the move page, and once round its eight stops back to
-# Choose…: the Trash page, gone, takes no Tab.
+# Choose…: the Trash page, gone, takes no Tab. Escape closes the panel and
+# gives the focus back to Remove.
 if selected removal-keyboard; then
   rm -f "$SHOTS"/removal-keyboard-*.png
   keys_after "$SHOTS/removal-keyboard-list.png" Tab Tab Tab
@@ -586,6 +588,7 @@ if selected removal-keyboard; then
   keys_after "$SHOTS/removal-keyboard-panel.png" Tab Tab Tab Tab Tab
   keys_after "$SHOTS/removal-keyboard-start.png" Tab Tab Tab space Tab
   keys_after "$SHOTS/removal-keyboard-move.png" Tab Tab Tab Tab Tab Tab Tab Tab
+  keys_after "$SHOTS/removal-keyboard-move-round.png" Escape
 fi
 state removal-keyboard again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
 $OPEN_RESULT
@@ -600,6 +603,8 @@ wait 3500
 shot $SHOTS/removal-keyboard-move.png resultWindow
 wait 4500
 shot $SHOTS/removal-keyboard-move-round.png resultWindow
+wait 3000
+shot $SHOTS/removal-keyboard-closed.png resultWindow
 quit
 STEPS
 
@@ -632,27 +637,10 @@ STEPS
 # Real keys, typed by xdotool once the window shows with the focus on the
 # found list (its ring): Shift+Tab back to the last row of the sources, Up to
 # the first source's row (its ring), Right to that row's box (the box's ring).
-rm -f "$SHOTS"/result-sources-keyboard-*.png
 if selected result-sources-keyboard; then
-  (
-    for _ in $(seq 900); do
-      [ -s "$SHOTS/result-sources-keyboard-start.png" ] && break
-      sleep 0.1
-    done
-    sleep 0.5
-    xdotool key shift+Tab
-    for _ in 1 2 3; do
-      sleep 0.3
-      xdotool key Up
-    done
-    for _ in $(seq 100); do
-      [ -s "$SHOTS/result-sources-keyboard-row.png" ] && break
-      sleep 0.1
-    done
-    sleep 0.5
-    xdotool key Right
-  ) >/dev/null 2>&1 &
-  pids+=($!)
+  rm -f "$SHOTS"/result-sources-keyboard-*.png
+  keys_after "$SHOTS/result-sources-keyboard-start.png" shift+Tab Up Up Up
+  keys_after "$SHOTS/result-sources-keyboard-row.png" Right
 fi
 state result-sources-keyboard again "$TREE/Photos" "$TREE/Documents" "$TREE/Music" <<'STEPS'
 $OPEN_RESULT

@@ -48,7 +48,10 @@ protected:
         if (event->type() != QEvent::FocusIn)
             return false;
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+        // A closing menu gives the focus back to the control that had it
+        // before, which only the keyboard can have brought there.
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason ||
+            reason == Qt::PopupFocusReason)
             return false;
         auto* control = static_cast<QWidget*>(watched);
         for (QWidget* home = control->parentWidget(); home; home = home->parentWidget()) {

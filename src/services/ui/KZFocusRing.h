@@ -22,7 +22,8 @@ QString pushButtonRule(const QWidget* widget, int radius);
 // For a control only Tab reaches: the focus that comes to it any other way
 // (the window given back its focus after a transition) goes on to the
 // nearest enclosing widget that takes the focus itself, so that Space or
-// Return never works a control the user did not move to.
+// Return never works a control the user did not move to. A closing menu
+// hands the focus back to the control that held it.
 void onlyFromTheKeyboard(QWidget* control);
 // Gives a control the style leaves without a mark of the focus (a list that
 // paints its own rows, a scroll area, a small button in a style-sheet pill)

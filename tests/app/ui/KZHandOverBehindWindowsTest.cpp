@@ -2,36 +2,21 @@
 // front of the result window: the real program, a real search, and later
 // starts that hand their folders over through the program's socket.
 
+#include "app/ui/LaunchedProgram.h"
+
 #include "app/KZNewSearchRouting.h"
-#include "app/KZWindowTransitionMath.h"
-#include "app/progress/ui/KZSearchProgress.h"
-#include "app/search/ui/KZSearchView.h"
-#include "app/ui/KZMaravexApp.h"
 #include "app/ui/KZOpenSavedResult.h"
 
-#include "ShortAnimations.h"
-#include "TestSupport.h"
-#include "app/search/SearchTestSupport.h"
-#include "app/ui/SettledTransitions.h"
-
 #include "platform/Bookmark.h"
-#include "platform/NotificationCenter.h"
 #include "platform/OpenedFiles.h"
 #include "platform/StringTable.h"
-#include "platform/UserDefaults.h"
-#include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZAboutWindow.h"
-#include "preferences/ui/KZPreferencesWindow.h"
-#include "result/window/ui/KZResultWindowCntrl.h"
 #include "resultfiles/KZSavedResultFormat.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
-#include "settings/KZDefaultsKeys.h"
-#include "settings/KZNotificationNames.h"
 
 #include <QApplication>
 #include <QPointer>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -99,34 +84,14 @@ private:
     std::vector<QPointer<QWidget>> mainWindows_;
 };
 
-class HandOverBehindWindows : public ::testing::Test {
+class HandOverBehindWindows : public kztest::LaunchedProgramTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(kztest::settleWindowTransitions()) << "a transition from before this test still runs";
-        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir / "defaults.plist"));
-        platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
-        KZSetURLOpener([](const QUrl&) { return true; });
-        KZTransitionMath::setDurationFactor(0.05);
-    }
-    void TearDown() override
-    {
-        KZPreferencesWindow::destroyShared();
-        KZTransitionMath::setDurationFactor(1.0);
-        KZSetURLOpener({});
-        QApplication::closeAllWindows();
-        platform::UserDefaults::setStandard(nullptr);
-    }
-
+    // The program answers later starts through its socket.
     void launch()
     {
-        app = std::make_unique<KZMaravexApp>();
-        app->setCrashReportFolder(dir / "state");
         ASSERT_EQ(running.start({}), platform::OpenedFiles::Role::Primary);
         running.setHandler([this](const std::vector<fs::path>& paths) { app->openFiles(paths); });
-        app->applicationWillFinishLaunching();
-        app->applicationDidFinishLaunching();
-        ASSERT_TRUE(app->window() && QTest::qWaitForWindowExposed(app->window(), kztest::kPatienceMs));
+        LaunchedProgramTest::launch();
     }
 
     std::vector<fs::path> sources() const
@@ -137,48 +102,12 @@ protected:
         return paths;
     }
 
-    // Start in the search window, then Show Result: the result window in
-    // front, the search and progress windows behind it.
-    void searchAndShowTheResult(KZResultWindowCntrl** shown)
-    {
-        KZSearchView* view = app->windowCntrl()->searchView();
-        ASSERT_TRUE(kztest::processEventsUntil(
-            [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->startButton()->isVisible(); }));
-        // Shown once its lists are built, as a user sees it.
-        std::atomic<bool> listsReady{false};
-        const platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
-            KZNotification::resultIsReady, platform::bundleIdentifier(),
-            [&](const platform::Notification&) { listsReady = true; });
-        QTest::mouseClick(view->startButton(), Qt::LeftButton);
-        const auto progress = app->windowCntrl()->progressCntrl();
-        ASSERT_NE(progress, nullptr);
-        ASSERT_TRUE(kztest::processEventsUntil([&] {
-            return app->resultWindowCntrl() && !progress->isSearching() && listsReady.load() && progress->window() &&
-                   progress->window()->isVisible();
-        }));
-        ASSERT_TRUE(kztest::settleWindowTransitions());
-        progress->showResultAction();
-        KZResultWindowCntrl* result = app->resultWindowCntrl();
-        ASSERT_TRUE(kztest::processEventsUntil([&] {
-            return result->isVisible() && !progress->window()->isVisible() && !app->window()->isVisible();
-        }));
-        ASSERT_TRUE(kztest::settleWindowTransitions());
-        result->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
-        *shown = result;
-    }
-
     int questionsAsked() const
     {
         return alerts.presenter->count(platform::localizedString(QStringLiteral("search_again")));
     }
 
-    kztest::TempDir dir;
-    kztest::TempDir tree;
-    searchtest::AlertScope alerts;
-    kztest::ShortAnimations shortAnimations;
     platform::OpenedFiles running{dir / "maravex.socket"};
-    std::unique_ptr<KZMaravexApp> app;
 };
 
 // Behind Preferences (opened with its keys) the result window walks back
@@ -187,15 +116,12 @@ protected:
 // result and drops the folder: New Search later brings it back nowhere.
 TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuestionOnce)
 {
-    const fs::path photos = tree.mkdir("photos");
-    const fs::path backup = tree.mkdir("backup");
-    tree.write("photos/beach.jpg", std::string(40000, 'b'));
-    tree.write("backup/beach.jpg", std::string(40000, 'b'));
+    const std::vector<fs::path> folders = twoFoldersOfCopies();
     const fs::path more = tree.mkdir("more");
     const fs::path other = tree.mkdir("other");
     ASSERT_NO_FATAL_FAILURE(launch());
     const kztest::SettleTransitionsOnExit settle;
-    app->windowCntrl()->addFolders({photos, backup});
+    app->windowCntrl()->addFolders(folders);
     KZResultWindowCntrl* shown = nullptr;
     ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&shown));
     // A window that a new search lets go may be deleted at any moment after
@@ -213,7 +139,7 @@ TEST_F(HandOverBehindWindows, AFolderBehindPreferencesOrAboutGoesThroughTheQuest
     ASSERT_TRUE(kztest::processEventsUntil([&] { return sources().size() == 3; }))
         << "questions " << questionsAsked() << ", result " << onScreen(result) << ", progress "
         << onScreen(progress) << ", search " << app->window()->isVisible();
-    EXPECT_EQ(sources(), (std::vector<fs::path>{photos, backup, more}));
+    EXPECT_EQ(sources(), (std::vector<fs::path>{folders[0], folders[1], more}));
     EXPECT_EQ(questionsAsked(), 1);
     EXPECT_TRUE(app->window()->isVisible());
     EXPECT_FALSE(onScreen(result));
@@ -277,10 +203,7 @@ private:
 // walk back and joins the sources.
 TEST_F(HandOverBehindWindows, AFolderHandedOverWhileASavedResultIsReadWaitsForItsQuestion)
 {
-    const fs::path photos = tree.mkdir("photos");
-    const fs::path backup = tree.mkdir("backup");
-    tree.write("photos/beach.jpg", std::string(40000, 'b'));
-    tree.write("backup/beach.jpg", std::string(40000, 'b'));
+    const std::vector<fs::path> folders = twoFoldersOfCopies();
     const fs::path more = tree.mkdir("more");
     KZSavedResult saved;
     for (const char* name : {"saved/one.txt", "saved/two.txt"}) {
@@ -300,7 +223,7 @@ TEST_F(HandOverBehindWindows, AFolderHandedOverWhileASavedResultIsReadWaitsForIt
 
     ASSERT_NO_FATAL_FAILURE(launch());
     const kztest::SettleTransitionsOnExit settle;
-    app->windowCntrl()->addFolders({photos, backup});
+    app->windowCntrl()->addFolders(folders);
     KZResultWindowCntrl* shown = nullptr;
     ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&shown));
     QPointer<KZResultWindowCntrl> result = shown;
@@ -334,7 +257,7 @@ TEST_F(HandOverBehindWindows, AFolderHandedOverWhileASavedResultIsReadWaitsForIt
     ASSERT_EQ(alerts.presenter->shown.size(), 2u);
     EXPECT_EQ(alerts.presenter->shown[0].messageText, platform::localizedString(QStringLiteral("ask_open_file")));
     EXPECT_EQ(questionsAsked(), 1);
-    EXPECT_EQ(sources(), (std::vector<fs::path>{photos, backup, more}));
+    EXPECT_EQ(sources(), (std::vector<fs::path>{folders[0], folders[1], more}));
     EXPECT_TRUE(app->window()->isVisible());
     EXPECT_FALSE(result && result->isVisible());
     EXPECT_FALSE(app->routing().waitsForFront() || app->routing().waitsForResult() ||

@@ -18,6 +18,8 @@
 #include "preferences/KZURLOpener.h"
 #include "preferences/ui/KZUnsentMailDialog.h"
 
+#include "app/ui/LaunchedProgram.h"
+
 #include "ManualClock.h"
 #include "support/HeldMusicReader.h"
 #include "support/LibraryFixtures.h"
@@ -124,10 +126,7 @@ protected:
 
     void launch()
     {
-        app = std::make_unique<KZMaravexApp>();
-        app->setCrashReportFolder(dir / "state");
-        app->applicationWillFinishLaunching();
-        app->applicationDidFinishLaunching();
+        app = kztest::launchProgram(dir / "state");
         settle();
     }
     static void settle() { kztest::processEventsUntil([] { return false; }, std::chrono::milliseconds(20)); }
@@ -177,6 +176,24 @@ protected:
         return paths;
     }
     bool searchWindowShown() const { return app->window() && app->window()->isVisible(); }
+    // Each address handed to the desktop is kept and none opens, as where
+    // no mail program is set up.
+    void withoutAMailProgram()
+    {
+        KZSetURLOpener([this](const QUrl& url) {
+            opened.push_back(url);
+            return false;
+        });
+    }
+    // The messages given to send by hand, on screen.
+    static QList<KZUnsentMailDialog*> unsentMailsShown()
+    {
+        QList<KZUnsentMailDialog*> shown;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<KZUnsentMailDialog*>(widget); dialog && dialog->isVisible())
+                shown << dialog;
+        return shown;
+    }
     QAction* menuItem(const char* name) const { return app->appMenu()->findChild<QAction*>(QString::fromLatin1(name)); }
 
     // Waits of seconds pass when a test advances this clock.
@@ -684,8 +701,9 @@ TEST_F(KZMaravexAppTest, ManyPathsNotTakenAreSaidInAShortAlert)
 }
 
 // Only the search window is open: Tab reaches its menu button, Space opens
-// the menus there, and the Alt letters of the menus' titles open each menu
-// with its first item chosen, so that Return chooses it.
+// the menus there (Escape gives the focus back to the button), and the Alt
+// letters of the menus' titles open each menu with its first item chosen,
+// so that Return chooses it.
 TEST_F(KZMaravexAppTest, TheSearchWindowsMenusAnswerTheKeyboard)
 {
     defaults().setValue(KZDefaultsKey::is_first_run, false);
@@ -702,6 +720,10 @@ TEST_F(KZMaravexAppTest, TheSearchWindowsMenusAnswerTheKeyboard)
     ASSERT_TRUE(kztest::processEventsUntil([&] { return app->appMenu()->isVisible(); }));
     QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Escape);
     ASSERT_TRUE(kztest::processEventsUntil([&] { return !app->appMenu()->isVisible(); }));
+    // The closed menu gives the focus back to the button, with its ring, so
+    // that Space opens the menus again and Tab goes on from there.
+    EXPECT_EQ(QApplication::focusWidget(), button);
+    EXPECT_TRUE(button->hasFocus());
 
     // From anywhere in the window: Alt+H, then Return on About.
     app->windowCntrl()->searchView()->setFocus();
@@ -1087,10 +1109,7 @@ TEST_F(KZMaravexAppTest, HelpLinksFallBackAndSayWhenNothingOpensThem)
     settle();
     expect({{QStringLiteral("xdg-open"), contact}, {QStringLiteral("services"), contact}});
     EXPECT_TRUE(presenter->questions.isEmpty());
-    QList<KZUnsentMailDialog*> unsent;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* dialog = qobject_cast<KZUnsentMailDialog*>(widget); dialog && dialog->isVisible())
-            unsent << dialog;
+    const QList<KZUnsentMailDialog*> unsent = unsentMailsShown();
     ASSERT_EQ(unsent.size(), 1);
     EXPECT_EQ(unsent.first()->addressField()->text(), contact.path());
     unsent.first()->close();
@@ -1161,10 +1180,7 @@ TEST_F(KZMaravexAppTest, EveryRoadToAMailItemWithoutAMailProgramShowsTheMessage)
 {
     defaults().setValue(KZDefaultsKey::is_first_run, false);
     launch();
-    KZSetURLOpener([this](const QUrl& url) {
-        opened.push_back(url);
-        return false;
-    });
+    withoutAMailProgram();
     QWidget* search = app->window();
     QMenu* help = app->helpMenu();
     enum class Road { Click, Return, Space };
@@ -1186,10 +1202,7 @@ TEST_F(KZMaravexAppTest, EveryRoadToAMailItemWithoutAMailProgramShowsTheMessage)
             ASSERT_TRUE(kztest::processEventsUntil([&] { return !app->appMenu()->isVisible(); }));
             settle();
             EXPECT_EQ(opened.size(), 1u);
-            QList<KZUnsentMailDialog*> unsent;
-            for (QWidget* widget : QApplication::topLevelWidgets())
-                if (auto* dialog = qobject_cast<KZUnsentMailDialog*>(widget); dialog && dialog->isVisible())
-                    unsent << dialog;
+            const QList<KZUnsentMailDialog*> unsent = unsentMailsShown();
             ASSERT_EQ(unsent.size(), 1);
             EXPECT_TRUE(presenter->questions.isEmpty());
             delete unsent.first();
@@ -1202,19 +1215,14 @@ TEST_F(KZMaravexAppTest, TellAFriendWithoutAMailProgramGivesTheMessageToCopy)
 {
     defaults().setValue(KZDefaultsKey::is_first_run, false);
     launch();
-    KZSetURLOpener([this](const QUrl& url) {
-        opened.push_back(url);
-        return false;
-    });
+    withoutAMailProgram();
     menuItem("tellFriend")->trigger();
     settle();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_TRUE(presenter->questions.isEmpty());
-    KZUnsentMailDialog* unsent = nullptr;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* dialog = qobject_cast<KZUnsentMailDialog*>(widget); dialog && dialog->isVisible())
-            unsent = dialog;
-    ASSERT_NE(unsent, nullptr);
+    const QList<KZUnsentMailDialog*> shown = unsentMailsShown();
+    ASSERT_FALSE(shown.isEmpty());
+    KZUnsentMailDialog* unsent = shown.last();
     const QString text = platform::localizedString(QStringLiteral("tell_to_friend"));
     EXPECT_TRUE(unsent->addressField()->text().isEmpty());
     EXPECT_EQ(unsent->subjectField()->text(), QStringLiteral("Maravex"));

@@ -1,36 +1,20 @@
 // The shared menus in the states of the windows: an item is enabled only
 // where choosing it does something.
 
-#include "app/KZWindowTransitionMath.h"
-#include "app/progress/ui/KZSearchProgress.h"
-#include "app/search/ui/KZSearchView.h"
-#include "app/ui/KZMaravexApp.h"
+#include "app/ui/LaunchedProgram.h"
 
-#include "ShortAnimations.h"
-#include "TestSupport.h"
-#include "app/search/SearchTestSupport.h"
-#include "app/ui/SettledTransitions.h"
-
-#include "platform/NotificationCenter.h"
-#include "platform/UserDefaults.h"
-#include "preferences/KZURLOpener.h"
-#include "preferences/ui/KZPreferencesWindow.h"
-#include "result/window/ui/KZResultWindowCntrl.h"
 #include "services/KZFileDialogPresenter.h"
 #include "services/ui/KZMenuSet.h"
-#include "settings/KZDefaultsKeys.h"
-#include "settings/KZNotificationNames.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
-#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace {
@@ -48,33 +32,8 @@ public:
     int saves = 0;
 };
 
-class MenuStates : public ::testing::Test {
+class MenuStates : public kztest::LaunchedProgramTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(kztest::settleWindowTransitions());
-        platform::UserDefaults::setStandard(std::make_unique<platform::UserDefaults>(dir / "defaults.plist"));
-        platform::UserDefaults::standard().setValue(KZDefaultsKey::is_first_run, false);
-        KZSetURLOpener([](const QUrl&) { return true; });
-        KZTransitionMath::setDurationFactor(0.05);
-    }
-    void TearDown() override
-    {
-        KZPreferencesWindow::destroyShared();
-        KZTransitionMath::setDurationFactor(1.0);
-        KZSetURLOpener({});
-        app.reset();
-        QApplication::closeAllWindows();
-        platform::UserDefaults::setStandard(nullptr);
-    }
-    void launch()
-    {
-        app = std::make_unique<KZMaravexApp>();
-        app->setCrashReportFolder(dir / "state");
-        app->applicationWillFinishLaunching();
-        app->applicationDidFinishLaunching();
-        ASSERT_TRUE(app->window() && QTest::qWaitForWindowExposed(app->window(), kztest::kPatienceMs));
-    }
     // Every item of the shared menus, as its menu shows it now.
     std::map<std::string, bool> shared()
     {
@@ -89,11 +48,6 @@ protected:
             }
         return items;
     }
-    kztest::TempDir dir;
-    kztest::TempDir tree;
-    searchtest::AlertScope alerts;
-    kztest::ShortAnimations shortAnimations;
-    std::unique_ptr<KZMaravexApp> app;
 };
 
 // Save, Quick Look and the Result menu act on the result window: enabled
@@ -102,10 +56,7 @@ protected:
 // result window away, where they would have nothing to act on.
 TEST_F(MenuStates, TheResultWindowsCommandsAreOfferedOnlyWhileItIsOnScreen)
 {
-    const fs::path photos = tree.mkdir("photos");
-    const fs::path backup = tree.mkdir("backup");
-    tree.write("photos/beach.jpg", std::string(40000, 'b'));
-    tree.write("backup/beach.jpg", std::string(40000, 'b'));
+    const std::vector<fs::path> folders = twoFoldersOfCopies();
     ASSERT_NO_FATAL_FAILURE(launch());
     const kztest::SettleTransitionsOnExit settle;
     const auto expect = [this](bool onScreen, const char* state) {
@@ -122,27 +73,9 @@ TEST_F(MenuStates, TheResultWindowsCommandsAreOfferedOnlyWhileItIsOnScreen)
     };
     expect(false, "search window before any result");
 
-    app->windowCntrl()->addFolders({photos, backup});
-    KZSearchView* view = app->windowCntrl()->searchView();
-    ASSERT_TRUE(kztest::processEventsUntil(
-        [&] { return view->phase() == KZSearchView::Phase::LaidOut && view->startButton()->isVisible(); }));
-    std::atomic<bool> listsReady{false};
-    const platform::Subscription readiness = platform::NotificationCenter::defaultCenter().addObserver(
-        KZNotification::resultIsReady, platform::bundleIdentifier(),
-        [&](const platform::Notification&) { listsReady = true; });
-    QTest::mouseClick(view->startButton(), Qt::LeftButton);
-    const auto progress = app->windowCntrl()->progressCntrl();
-    ASSERT_TRUE(kztest::processEventsUntil([&] {
-        return app->resultWindowCntrl() && !progress->isSearching() && listsReady.load() && progress->window() &&
-               progress->window()->isVisible();
-    }));
-    ASSERT_TRUE(kztest::settleWindowTransitions());
-    progress->showResultAction();
-    KZResultWindowCntrl* result = app->resultWindowCntrl();
-    ASSERT_TRUE(kztest::processEventsUntil([&] { return result->isVisible() && !app->window()->isVisible(); }));
-    ASSERT_TRUE(kztest::settleWindowTransitions());
-    result->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(result, kztest::kPatienceMs));
+    app->windowCntrl()->addFolders(folders);
+    KZResultWindowCntrl* result = nullptr;
+    ASSERT_NO_FATAL_FAILURE(searchAndShowTheResult(&result));
     expect(true, "result window");
     KZPreferencesWindow::showShared();
     ASSERT_TRUE(QTest::qWaitForWindowActive(KZPreferencesWindow::sharedWindow(), kztest::kPatienceMs));

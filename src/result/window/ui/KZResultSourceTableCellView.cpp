@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -386,7 +387,7 @@ void KZResultSourceTableCellView::focusPart(Part part)
 void KZResultSourceTableCellView::moveFocus(QWidget* from, int key)
 {
     constexpr Part parts[] = {Part::Row, Part::Box, Part::Arrow, Part::Info};
-    constexpr int count = 4;
+    constexpr int count = static_cast<int>(std::size(parts));
     int at = 0;
     for (int i = 0; i < count; ++i)
         if (partWidget(parts[i]) == from)

@@ -1049,6 +1049,7 @@ void KZResultWindowCntrl::removeAction()
     if (isRemoving_)
         return;
     isRemoving_ = true;
+    focusBeforeRemoval_ = focusWidget();
     for (auto& [tag, outline] : outlines_)
         outline->setIsRemoving(true);
     validateMenus();
@@ -1151,6 +1152,18 @@ void KZResultWindowCntrl::restoreAfterRemoveAction()
     for (const QPointer<QWidget>& widget : touched)
         if (widget)
             widget->setEnabled(true);
+    // The panel took the keyboard and left it to the view beneath, which
+    // shows nothing: it goes back where it was (Remove, as a rule), or to
+    // the tab's list where that can no longer take it.
+    QWidget* back = std::exchange(focusBeforeRemoval_, nullptr);
+    const QWidget* now = focusWidget();
+    if (!now || !now->isVisible() || !now->isEnabled() || now->focusPolicy() == Qt::NoFocus) {
+        if (!back || !back->isVisible() || !back->isEnabled() || back->window() != this)
+            if (KZResultOutlineCntrl* outline = outlineOfTab(currSelectedTabTag_))
+                back = outline->foundListView();
+        if (back)
+            back->setFocus(Qt::OtherFocusReason);
+    }
     removalObservations_.clear();
     validateMenus();
 }

@@ -216,6 +216,8 @@ private:
     bool closeApproved_ = false;
     bool findHadFocus_ = false;
     QList<QPointer<QWidget>> touchedViews_;
+    // What had the keyboard when the removal panel opened.
+    QPointer<QWidget> focusBeforeRemoval_;
     std::vector<platform::Subscription> observations_;
     std::vector<platform::Subscription> removalObservations_;
 };

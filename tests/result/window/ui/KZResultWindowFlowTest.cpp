@@ -324,6 +324,55 @@ TEST_F(ResultWindowFlow, MarkedCopiesGoToTheTrashAndTheListAndCountsFollow)
     EXPECT_TRUE(checker.failures().isEmpty()) << checker.report().toStdString();
 }
 
+// The panel gives the keyboard back where it found it, to Remove (or the
+// tab's list when Remove is off), whether Escape closes it or Close after
+// the removal: left to itself, the focus fell to the view beneath, which
+// shows nothing, and Space and Tab went nowhere a user could see.
+TEST_F(ResultWindowFlow, TheRemovalPanelGivesTheFocusBackWhenItCloses)
+{
+    writeTree(2);
+    ASSERT_NO_FATAL_FAILURE(open(KZTag::allDuplicates));
+    ASSERT_NO_FATAL_FAILURE(markNewestInEveryGroup());
+    ASSERT_TRUE(kztest::processEventsUntil([&] { return window->removeBtn()->isEnabled(); }));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kztest::kPatienceMs));
+    const auto panelOpens = [&](QPointer<KZRemovePanelWidget>& panel) {
+        return kztest::processEventsUntil([&] {
+            panel = window->findChild<KZRemovePanelWidget*>();
+            return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Choose;
+        });
+    };
+    const auto panelCloses = [&](QPointer<KZRemovePanelWidget>& panel) {
+        return kztest::processEventsUntil([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !panel && !window->isRemoving();
+        });
+    };
+
+    QPointer<KZRemovePanelWidget> panel;
+    window->removeBtn()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(window->removeBtn(), Qt::Key_Space);
+    ASSERT_TRUE(panelOpens(panel));
+    QTest::keyClick(window->focusWidget(), Qt::Key_Escape);
+    ASSERT_TRUE(panelCloses(panel));
+    // The window's own focus: the mark menus the test used may still take
+    // the activation back and forth on this platform.
+    EXPECT_EQ(window->focusWidget(), window->removeBtn());
+
+    // Start and Close by Return: the focus comes back to Remove, or to the
+    // list when Remove is off.
+    QTest::keyClick(window->removeBtn(), Qt::Key_Space);
+    ASSERT_TRUE(panelOpens(panel));
+    QTest::keyClick(window->focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(kztest::processEventsUntil(
+        [&] { return panel && panel->visibleCard() == KZRemovePanelWidget::Card::Final; }, std::chrono::seconds(30)));
+    QTest::keyClick(window->focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(panelCloses(panel));
+    EXPECT_EQ(window->focusWidget(), window->removeBtn()->isEnabled()
+                                         ? static_cast<QWidget*>(window->removeBtn())
+                                         : outline(KZTag::allDuplicates)->foundListView());
+}
+
 // In the list by group with the groups closed, no member row is ever drawn:
 // a marked copy renamed in its folder then is still followed by Remove, with
 // the mouse, into the Trash.
