@@ -639,3 +639,22 @@ TEST(Bookmark, ABatchFollowsEachItemsOwnRecordOfTheFoldersAbove)
         }
     }
 }
+
+// The disk back under another device number, through another mount: a
+// renamed folder above the item is followed there as on the number it had.
+TEST(Bookmark, AFolderAboveRenamedIsFollowedOnADiskBackUnderAnotherNumber)
+{
+    kztest::TempDir d;
+    QVariantMap map = PropertyList::fromData(withFolders(d.write("top/searched/file", "x")))->toMap();
+    if (!map.contains(QStringLiteral("fileSystem")))
+        GTEST_SKIP() << "the disk here tells no identity of its own";
+    for (const char* key : {"device", "mount"})
+        if (map.contains(QString::fromLatin1(key)))
+            map.insert(QString::fromLatin1(key), map.value(QString::fromLatin1(key)).toULongLong() + 1);
+    BinaryPropertyListWriter writer;
+    const QByteArray renumbered = writer.finish(writer.value(map));
+    fs::rename(d / "top/searched", d / "top/renamed");
+    const auto found = resolvedBoth(renumbered);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->path, d / "top/renamed/file");
+}
