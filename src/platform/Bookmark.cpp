@@ -206,8 +206,10 @@ public:
         std::optional<QByteArray> record = readFoldersAbove(parent, &seen);
         if (record && (seen.birth || seen.generation)) {
             std::lock_guard guard(lock_);
-            // Bounded: a save walks its items folder by folder.
-            if (records_.size() >= 1024)
+            // Bounded (some 3 MB at most): a save walks its items group by
+            // group, each group's members in folders of their own, so that
+            // the folders of a few thousand are asked for over and over.
+            if (records_.size() >= 8192)
                 records_.clear();
             records_.insert_or_assign(parent.native(), std::make_pair(seen, *record));
         }
