@@ -7,7 +7,11 @@
 // - gone:        N records in one folder, half of whose files were deleted
 //                after saving (each lost record looks for a rename there);
 // - renamed:     N files in pairs, the searched folder renamed after saving
-//                (each record is followed through the renamed folder).
+//                (each record is followed through the renamed folder);
+// - crafted:     the records of "gone", each bookmark given a record of the
+//                folders above of its own, as a crafted file may hold: each
+//                lost record walks its own way down, which costs no more
+//                than its bytes.
 //
 // Bookmarks are made as the program makes them, with the folders above.
 //
@@ -16,6 +20,8 @@
 // N defaults to 100,000; the tree is made in DIR (default: a new folder in
 // the temporary folder) and removed afterwards.
 
+#include "platform/BinaryPropertyListReader.h"
+#include "platform/BinaryPropertyListWriter.h"
 #include "platform/Bookmark.h"
 #include "platform/FileStat.h"
 #include "resultfiles/KZSavedResultFormat.h"
@@ -23,6 +29,8 @@
 #include "settings/KZTags.h"
 
 #include <QCoreApplication>
+#include <QVariantMap>
+#include <QtEndian>
 
 #include <chrono>
 #include <cstdio>
@@ -89,6 +97,23 @@ KZSavedResult makeResult(const fs::path& folder, int files, int groupSize)
     return result;
 }
 
+// `result` with each bookmark given a record of the folders above that no
+// other holds (one folder, of an inode of its own, with nothing to prove it).
+KZSavedResult withFoldersOfTheirOwn(KZSavedResult result)
+{
+    quint64 inode = 1;
+    for (KZSavedItem& item : result.items) {
+        QVariantMap map = platform::readBinaryPropertyList(item.alias)->toMap();
+        QByteArray folders(10, '\0');
+        folders[0] = 1;
+        qToBigEndian(inode++, folders.data() + 1);
+        map.insert(QStringLiteral("folders"), folders);
+        platform::BinaryPropertyListWriter writer;
+        item.alias = writer.finish(writer.value(map));
+    }
+    return result;
+}
+
 void run(const char* shape, const KZSavedResult& result, const fs::path& file)
 {
     QString error;
@@ -139,6 +164,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < files; i += 2)
         fs::remove(root / "gone" / ("f" + std::to_string(i) + ".txt"));
     run("gone", gone, root / "gone.maravex");
+    run("crafted", withFoldersOfTheirOwn(gone), root / "crafted.maravex");
     const KZSavedResult renamed = makeResult(root / "searched", files, 2);
     fs::rename(root / "searched", root / "renamed");
     run("renamed", renamed, root / "renamed.maravex");

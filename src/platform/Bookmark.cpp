@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <functional>
 #include <mutex>
 
@@ -207,8 +206,10 @@ public:
         std::optional<QByteArray> record = readFoldersAbove(parent, &seen);
         if (record && (seen.birth || seen.generation)) {
             std::lock_guard guard(lock_);
-            // Bounded: a save walks its items folder by folder.
-            if (records_.size() >= 1024)
+            // Bounded (some 3 MB at most): a save walks its items group by
+            // group, each group's members in folders of their own, so that
+            // the folders of a few thousand are asked for over and over.
+            if (records_.size() >= 8192)
                 records_.clear();
             records_.insert_or_assign(parent.native(), std::make_pair(seen, *record));
         }
@@ -417,6 +418,24 @@ std::optional<std::filesystem::path> itemInFolder(const BookmarkTarget& target, 
     return std::nullopt;
 }
 
+// What a way down to an item's folder depends on: the folder's stored path
+// (which holds no NUL), the item's disk and the record of the folders above,
+// in bytes that tell each part from the next.
+std::string wayKey(const BookmarkTarget& target)
+{
+    const DiskIdentity disk = target.identity.disk();
+    std::string key = target.path.parent_path().native();
+    key.push_back('\0');
+    const auto number = [&key](quint64 value) { key.append(reinterpret_cast<const char*>(&value), sizeof value); };
+    number(disk.device);
+    for (const std::optional<quint64>& mark : {disk.fileSystem, disk.volume, disk.mount}) {
+        key.push_back(mark ? '\1' : '\0');
+        number(mark.value_or(0));
+    }
+    key.append(target.foldersRecord.constData(), size_t(target.foldersRecord.size()));
+    return key;
+}
+
 // Where the folders above lead: followFoldersAbove, or an answer kept.
 using FolderWalk = std::function<std::optional<FolderReached>(const BookmarkTarget& target)>;
 
@@ -609,20 +628,13 @@ std::optional<ResolvedBookmark> BookmarkResolver::resolve(Probe probed, QString*
     const FolderWalk walk = [this, &lookup](const BookmarkTarget& target) -> std::optional<FolderReached> {
         if (target.foldersRecord.isEmpty())
             return std::nullopt;
-        std::vector<FolderWay>& ways = ways_[target.path.parent_path().native()];
-        const DiskIdentity disk = target.identity.disk();
-        auto way = std::find_if(ways.begin(), ways.end(), [&](const FolderWay& known) {
-            return known.disk == disk && known.folders == target.foldersRecord;
-        });
-        if (way == ways.end()) {
-            const std::optional<FolderReached> reached = followFoldersAbove(target, lookup);
-            ways.push_back({disk, target.foldersRecord, reached ? std::optional(reached->path) : std::nullopt,
-                            reached ? reached->device : 0});
-            way = ways.end() - 1;
-        }
-        if (!way->leadsTo)
+        auto [way, added] = ways_.try_emplace(wayKey(target));
+        if (added)
+            if (const std::optional<FolderReached> reached = followFoldersAbove(target, lookup))
+                way->second = {reached->path, reached->device};
+        if (!way->second.leadsTo)
             return std::nullopt;
-        return FolderReached{*way->leadsTo, way->device};
+        return FolderReached{*way->second.leadsTo, way->second.device};
     };
     return resolveTarget(std::move(*probed.target), probed.inPlace, error, lookup, walk);
 }

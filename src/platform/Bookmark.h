@@ -115,15 +115,15 @@ private:
     // Per folder: the name of each identity, the first in listing order.
     using Names = std::unordered_map<std::pair<quint64, quint64>, std::string, IdentityHash>;
     std::unordered_map<std::string, Names> folders_;
-    // Per stored folder of items: where the folders recorded above them
-    // lead now, renamed ones followed (none when they lead nowhere new).
+    // Per stored folder of items, disk and record of the folders above
+    // them (one key of all three, so that a file of many records finds each
+    // way at once): where those folders lead now, renamed ones followed
+    // (none when they lead nowhere new).
     struct FolderWay {
-        DiskIdentity disk;
-        QByteArray folders;
         std::optional<std::filesystem::path> leadsTo;
         quint64 device = 0; // of the folder it leads to
     };
-    std::unordered_map<std::string, std::vector<FolderWay>> ways_;
+    std::unordered_map<std::string, FolderWay> ways_;
 };
 
 } // namespace platform

@@ -3,7 +3,8 @@
 // every record, a count claimed far above the objects present, nesting
 // hidden in comments, CDATA and a DOCTYPE, many tiny elements, a sparse
 // file, many long keys that widen as they are read, one value as long as
-// the file, and a database whose query runs or prints without end. Each reading
+// the file, lost items whose bookmarks each record other folders above
+// them, and a database whose query runs or prints without end. Each reading
 // runs in a child (kz_bound_reader); its peak memory and its time are held
 // to four times the bytes the input holds on disk plus 100 MB, and 2 s per
 // 10 MB with a few seconds for starting up. A reader that refuses must name
@@ -14,9 +15,11 @@
 
 #include "platform/BinaryPropertyListWriter.h"
 #include "platform/Bookmark.h"
+#include "platform/FileStat.h"
 #include "platform/PropertyList.h"
 #include "resultfiles/KZSavedResultFormat.h"
 
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -256,6 +259,29 @@ QByteArray savedResultSharingOneBookmark(const fs::path& source, int records)
     platform::BinaryPropertyListWriter writer;
     return written(writer,
                    writer.value(KZSavedResultFormat::toPropertyList(resultOfPairsSharing(source, records, shared))));
+}
+
+// A saved result of `records` items gone from one folder, each bookmark
+// with a record of the folders above that no other holds: each lost item
+// walks a way down of its own.
+QByteArray savedResultOfFolderRecordsOfTheirOwn(const fs::path& source, int records)
+{
+    const QVariant device = quint64(platform::statPath(source, false)->device);
+    KZSavedResult result = resultOfPairsSharing(source, records, {});
+    for (int i = 0; i < records; ++i) {
+        QByteArray folders(10, '\0');
+        folders[0] = 1;
+        qToBigEndian(quint64(i + 1), folders.data() + 1);
+        const fs::path item = source / "gone" / ("f" + std::to_string(i));
+        const QVariantMap bookmark{{QStringLiteral("path"), QByteArray(item.c_str())},
+                                   {QStringLiteral("device"), device},
+                                   {QStringLiteral("inode"), i + 2},
+                                   {QStringLiteral("folders"), folders}};
+        platform::BinaryPropertyListWriter writer;
+        result.items[size_t(i)].alias = written(writer, writer.value(bookmark));
+    }
+    platform::BinaryPropertyListWriter writer;
+    return written(writer, writer.value(KZSavedResultFormat::toPropertyList(result)));
 }
 
 // An undo file whose every item refers to one large value.
@@ -528,6 +554,8 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     const fs::path sparseList = sparse(dir.path() / "sparse.plist", 200 * kMB);
     const fs::path sharedSaved = file("shared-value.maravex", savedResultSharingOneValue(source, 5000));
     const fs::path sharedBookmark = file("shared-bookmark.maravex", savedResultSharingOneBookmark(source, 20000));
+    const fs::path ownFolders =
+        file("folders-of-their-own.maravex", savedResultOfFolderRecordsOfTheirOwn(source, 80000));
     const fs::path sharedUndo = file("shared-value-undo.plist", undoFileSharingOneValue(5000));
     const fs::path sharedDict = file("shared-value.plist", dictionarySharingOneValue(5000));
     // Larger than a property list may be to be read whole.
@@ -587,6 +615,7 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "a sparse file", sparseList});
         cases.push_back({reader, "one dictionary of many long keys", wideUndoLarge});
     }
+    cases.push_back({"saved-result-reopened", "every lost record with folders above of its own", ownFolders});
     cases.push_back({"bookmark", "a claimed count far above the objects", claimedSmall, false});
     cases.push_back({"bookmark", "a list of a million objects", bigBookmark, false});
     cases.push_back({"bookmark", "a large XML bookmark", bookmarkXml, false});

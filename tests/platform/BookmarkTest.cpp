@@ -604,3 +604,57 @@ TEST(Bookmark, AFolderDeletedIsNotFoundInTheNewcomerOnItsInode)
     dir->write(fs::relative(*newcomer / "file", dir->path()), "the item");
     EXPECT_FALSE(resolvedPath(bookmark));
 }
+
+// Many bookmarks of items of one folder, resolved by one resolver: each
+// walks the way its own record of the folders above (and its own disk)
+// gives, whatever another of that folder found before or after it.
+TEST(Bookmark, ABatchFollowsEachItemsOwnRecordOfTheFoldersAbove)
+{
+    kztest::TempDir d;
+    const QByteArray kept = withFolders(d.write("top/searched/one", "x"));
+    const QVariantMap other = PropertyList::fromData(withFolders(d.write("top/searched/two", "y")))->toMap();
+    const auto changed = [&other](const QString& key, const QVariant& value) {
+        QVariantMap map = other;
+        map.insert(key, value);
+        BinaryPropertyListWriter writer;
+        return writer.finish(writer.value(map));
+    };
+    ASSERT_GE(other.value(QStringLiteral("folders")).toByteArray().size(), 10);
+    const std::vector<QByteArray> strangers{
+        changed(QStringLiteral("folders"), QByteArray("\x01" "\x00\x00\x00\x00\x00\x00\x00\x07\x00", 10)),
+        changed(QStringLiteral("fileSystem"), other.value(QStringLiteral("fileSystem")).toULongLong() + 1)};
+    fs::rename(d / "top/searched", d / "top/renamed");
+    for (const QByteArray& stranger : strangers) {
+        for (const bool strangerFirst : {true, false}) {
+            BookmarkResolver resolver;
+            if (strangerFirst) {
+                EXPECT_FALSE(resolver.resolve(stranger));
+            }
+            const auto found = resolver.resolve(kept);
+            ASSERT_TRUE(found);
+            EXPECT_EQ(found->path, d / "top/renamed/one");
+            if (!strangerFirst) {
+                EXPECT_FALSE(resolver.resolve(stranger));
+            }
+        }
+    }
+}
+
+// The disk back under another device number, through another mount: a
+// renamed folder above the item is followed there as on the number it had.
+TEST(Bookmark, AFolderAboveRenamedIsFollowedOnADiskBackUnderAnotherNumber)
+{
+    kztest::TempDir d;
+    QVariantMap map = PropertyList::fromData(withFolders(d.write("top/searched/file", "x")))->toMap();
+    if (!map.contains(QStringLiteral("fileSystem")))
+        GTEST_SKIP() << "the disk here tells no identity of its own";
+    for (const char* key : {"device", "mount"})
+        if (map.contains(QString::fromLatin1(key)))
+            map.insert(QString::fromLatin1(key), map.value(QString::fromLatin1(key)).toULongLong() + 1);
+    BinaryPropertyListWriter writer;
+    const QByteArray renumbered = writer.finish(writer.value(map));
+    fs::rename(d / "top/searched", d / "top/renamed");
+    const auto found = resolvedBoth(renumbered);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->path, d / "top/renamed/file");
+}
