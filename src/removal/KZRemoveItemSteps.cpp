@@ -921,6 +921,9 @@ std::optional<platform::AnchoredItem> KZRemoveItemSteps::createDestinationRoot(c
         int next = platform::openFolderAt(fd, name.c_str(), platform::kFolderPathOnly);
         err = errno;
         if (next < 0 && err == ENOENT) {
+            // Announced first: a kill before the item moves in leaves an
+            // empty folder that the recovery takes away.
+            platform::reservingName(fd, name.c_str(), AT_FDCWD, item.c_str(), true);
             if (!fs_->makeFolderAt(fd, name, &err)) {
                 platform::logLine(QStringLiteral("Cannot create %1: %2")
                                       .arg(platform::pathText(p), platform::systemErrorString(err)));
