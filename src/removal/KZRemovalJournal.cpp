@@ -1211,16 +1211,18 @@ void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reser
     for (const KZRemovalJournal::Reservation& reservation : reservations)
         made.insert(reservation.place);
     for (const bool infos : {false, true}) {
-        for (const platform::ReservationIntent& intent : intents)
-            if (!made.count(intent.place))
-                release(intent.place, infos,
-                        [&](const platform::AnchoredItem& anchor, const platform::FileStat& st) {
-                            return isAnnouncedReservation(intent, anchor, st, infos, lastWritten);
-                        });
         for (const KZRemovalJournal::Reservation& reservation : reservations)
             release(reservation.place, infos, [&](const platform::AnchoredItem& anchor, const platform::FileStat& st) {
                 return isStillTheReservation(reservation, anchor, st, infos);
             });
+        // The latest first: a folder made for an item goes once the
+        // folders made in it have gone.
+        for (auto intent = intents.rbegin(); intent != intents.rend(); ++intent)
+            if (!made.count(intent->place))
+                release(intent->place, infos,
+                        [&](const platform::AnchoredItem& anchor, const platform::FileStat& st) {
+                            return isAnnouncedReservation(*intent, anchor, st, infos, lastWritten);
+                        });
     }
 }
 

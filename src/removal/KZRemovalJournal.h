@@ -41,8 +41,9 @@
 // the fold, so that nothing stays behind to hold the item's name. One that
 // was only announced is known by what lies at its place: empty, made no
 // earlier than the announcement, while the item it was for still lies at
-// its own place. A move into a folder keeps a journal of its reservations
-// alone.
+// its own place; so is a folder that a move makes under its destination
+// for the item (announced alone). A move into a folder keeps a journal of
+// its reservations alone.
 //
 // A running removal holds a lock on its journal, so that no recovery, in
 // this process or another, folds a journal that is still being written.

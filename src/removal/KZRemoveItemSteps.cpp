@@ -505,16 +505,11 @@ bool KZRemoveItemSteps::tryLink(const platform::AnchoredItem& anchor, LinkPlan* 
         const std::string name = stem + std::to_string(n);
         int err = 0;
         auto trial = platform::AnchoredItem::inFolder(anchor.parentFd(), name, anchor.path().parent_path() / name, &err);
-        if (trial) {
-            // Announced first: a kill before the swap leaves a name that
-            // the recovery takes away.
-            platform::ReservationIntent intent;
-            intent.place = trial->path();
-            intent.item = plan->kept->path();
-            intent.link = true;
-            ::clock_gettime(CLOCK_REALTIME, &intent.announced);
-            recorder_.nameReserving(intent);
-        }
+        // Announced first (to the item's watcher): a kill before the swap
+        // leaves a name that the recovery takes away.
+        if (trial)
+            platform::reservingName(anchor.parentFd(), name.c_str(), plan->kept->parentFd(),
+                                    plan->kept->name().c_str(), false, true);
         if (trial && fs_->link(*plan->kept, *trial, &err)) {
             // The link goes by name: a copy swapped in since the kept copy
             // was proved would be what it points at.
@@ -926,6 +921,9 @@ std::optional<platform::AnchoredItem> KZRemoveItemSteps::createDestinationRoot(c
         int next = platform::openFolderAt(fd, name.c_str(), platform::kFolderPathOnly);
         err = errno;
         if (next < 0 && err == ENOENT) {
+            // Announced first: a kill before the item moves in leaves an
+            // empty folder that the recovery takes away.
+            platform::reservingName(fd, name.c_str(), AT_FDCWD, item.c_str(), true);
             if (!fs_->makeFolderAt(fd, name, &err)) {
                 platform::logLine(QStringLiteral("Cannot create %1: %2")
                                       .arg(platform::pathText(p), platform::systemErrorString(err)));

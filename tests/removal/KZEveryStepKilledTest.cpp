@@ -32,7 +32,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,20 +151,6 @@ void makeTree(const fs::path& root, Job job)
             }
         }
     }
-}
-
-bool becomeUser(int uid)
-{
-    const fs::path temporary = kztest::placeWritableBy(unsigned(uid));
-    if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid_t(uid)) != 0)
-        return false;
-    ::setenv("TMPDIR", temporary.c_str(), 1);
-    std::string home = (temporary / "kzsteps-XXXXXX").native();
-    if (!::mkdtemp(home.data()))
-        return false;
-    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
-        ::setenv(var, home.c_str(), 1);
-    return true;
 }
 
 // The job's start and end, for the tracer; nothing when untraced.

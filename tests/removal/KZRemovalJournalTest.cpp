@@ -1070,3 +1070,72 @@ TEST(KZRemovalJournal, WhatTheUserMadeAtAnAnnouncedNameAfterTheKillStays)
     EXPECT_TRUE(fs::exists(dest / "folder"));
     EXPECT_TRUE(fs::exists(info / "theirs.trashinfo"));
 }
+
+namespace {
+
+// The folder made by the move below after which its process dies.
+constexpr const char* kDieAtFolderVar = "KZ_TEST_DIE_AT_FOLDER";
+
+} // namespace
+
+// Run by the test below in a fresh process: a move that rebuilds its item's
+// folders under the destination, killed right after it made the n-th of
+// them, before the item moved in.
+TEST(KZRemovalJournalInFreshProcess, DISABLED_AMoveDiesRightAfterMakingAFolder)
+{
+    if (!kztest::inFreshProcess())
+        GTEST_SKIP() << "runs only in the process the test below starts";
+    struct DyingFileSystem : KZRemovalFileSystem {
+        int dieAt = 0;
+        int made = 0;
+        bool makeFolderAt(int dirfd, const std::string& name, int* err) override
+        {
+            const bool ok = KZRemovalFileSystem::makeFolderAt(dirfd, name, err);
+            if (ok && ++made == dieAt)
+                ::_exit(0); // no destructor, no finish: as a kill would leave it
+            return ok;
+        }
+    };
+    const fs::path root = std::getenv(kKilledFolderVar);
+    auto fileSystem = std::make_shared<DyingFileSystem>();
+    fileSystem->dieAt = std::atoi(std::getenv(kDieAtFolderVar));
+    const KZFoundItemArray all = modeltest::makeItems(
+        {{.path = root / "src/a/x", .group = 1, .marked = true}, {.path = root / "src/k/x", .group = 1}});
+    auto panel = std::make_shared<RecordingPanel>();
+    panel->isMoveToTrash = false;
+    panel->createFolders = true;
+    panel->urlToMove = root / "dest";
+    panel->itemsToRemove = {all[0]};
+    panel->resultItems = all;
+    KZRemove(panel, fileSystem).doMove();
+    ::_exit(2); // it made fewer folders than that
+}
+
+// Killed right after each folder it made for its item: the next start
+// takes away every folder of the rebuilt path that the move made, deepest
+// first, and the item is where it was.
+TEST(KZRemovalJournal, AMoveKilledAfterMakingAFolderLeavesNoneOfItsFolders)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path item = d.write("src/a/x", "same");
+    d.write("src/k/x", "same");
+    const fs::path dest = d.mkdir("dest");
+    const fs::path rebuilt = item.parent_path().relative_path();
+    const int made = int(std::distance(rebuilt.begin(), rebuilt.end()));
+    for (int k = 1; k <= made; ++k) {
+        ASSERT_EQ(kztest::runTestInFreshProcess("KZRemovalJournalInFreshProcess.DISABLED_AMoveDiesRightAfterMakingAFolder",
+                                                false,
+                                                {std::string(kKilledFolderVar) + "=" + d.path().native(),
+                                                 std::string(kDieAtFolderVar) + "=" + std::to_string(k)}),
+                  kztest::Isolated::Passed)
+            << k;
+        ASSERT_FALSE(fs::is_empty(dest)) << k;
+        KZRemovalJournal::recoverInterrupted(homeTrash());
+        EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty()) << k;
+        EXPECT_TRUE(fs::is_empty(dest)) << "killed after folder " << k << " of " << made;
+        EXPECT_EQ(kztest::readFile(item), "same");
+        fs::remove_all(dest);
+        fs::create_directory(dest);
+    }
+}

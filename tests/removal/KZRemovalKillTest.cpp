@@ -22,7 +22,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -363,22 +362,6 @@ int recoverKilledAt(int dieAt)
     ::close(ready);
     KZRemovalJournal::recoverInterrupted(platform::homeTrashDirectory());
     return 0;
-}
-
-// Started as root from a folder only root may enter, the child becomes the
-// user now, with a home of its own.
-bool becomeUser(int uid)
-{
-    const fs::path temporary = kztest::placeWritableBy(unsigned(uid));
-    if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid_t(uid)) != 0)
-        return false;
-    ::setenv("TMPDIR", temporary.c_str(), 1);
-    std::string home = (temporary / "kzuser-XXXXXX").native();
-    if (!::mkdtemp(home.data()))
-        return false;
-    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
-        ::setenv(var, home.c_str(), 1);
-    return true;
 }
 
 struct ChildRemoval : ::testing::Environment {

@@ -31,6 +31,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include <functional>
 #include <map>
@@ -274,6 +275,23 @@ inline bool passesAsUser(uid_t uid, const fs::path& dataHome, const std::functio
     }
     int status = 0;
     return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// In a child started as root, from a folder only root may enter: the user
+// `uid` (its group of the same number, no others) from now on, with a home
+// of its own where it may make one.
+inline bool becomeUser(int uid)
+{
+    const fs::path temporary = kztest::placeWritableBy(unsigned(uid));
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid_t(uid)) != 0)
+        return false;
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+    std::string home = (temporary / "kzuser-XXXXXX").native();
+    if (!::mkdtemp(home.data()))
+        return false;
+    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+        ::setenv(var, home.c_str(), 1);
+    return true;
 }
 
 // Unmounts the disk at `at` as a user unplugs it; 0, or -1 with errno. The
