@@ -1357,7 +1357,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
     std::lock_guard job(jobMutex_);
     std::lock_guard inUse(undoFilesInUse());
     where::Seen seen;
-    const KZReservationJournal reservations;
+    KZReservationJournal reservations;
     RestoreResult result;
     managedCount = 0;
     totToManage = 0;
@@ -1408,6 +1408,19 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 recordedFolders_.try_emplace(entry.oldPosition.parent_path(), *entry.oldFolder);
         std::vector<KZUndoFile::Entry> keep;
         recordSource_ = where::RecordSource::ofUndoFile(file);
+        // What this Restore will touch, named before it does: a kill after
+        // the file is rewritten leaves the .trashinfo files of the items it
+        // no longer lists, and maybe the rewrite's temporary file, which
+        // the recovery finds by these lines. Only for a file beside the
+        // journal, where the recovery looks for it.
+        const auto journal = [&]() -> KZRemovalJournal* {
+            KZRemovalJournal* named = reservations.journal();
+            return named && named->path().parent_path() == file.parent_path() ? named : nullptr;
+        };
+        const auto announce = [&](const KZUndoFile::Entry& entry) {
+            if (KZRemovalJournal* named = journal())
+                named->restoring(file.filename().native(), entry.currPosition, entry.oldPosition);
+        };
         // Put back from a disk that may be a copy of its own: the disk
         // itself may still hold the item in its Trash, and the record stays
         // for it (marked, and listed only where a Trash holds its own item
@@ -1462,6 +1475,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             case where::Where::BackInPlace:
                 // A killed Restore's move, found done: its .trashinfo goes
                 // once the file no longer names the item.
+                announce(entry);
                 backFromTrash_.emplace_back(at.trashed, entry.oldPosition);
                 if (auto found = takeTrashed(at.target->device, at.target->inode, entry.oldPosition))
                     result.backInPlace.push_back(std::move(found));
@@ -1512,6 +1526,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             if (at.now)
                 if (const auto disk = platform::diskOf(at.trashed))
                     item.setOldFolderDisk(*disk);
+            announce(entry);
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 // The result's item by this removal's own record of it: a
@@ -1552,7 +1567,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 restoreStep();
                 std::erase(backFromTrash_, std::pair{trashed, oldPosition});
             }
-        if (KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
+        const auto announceTemporary = [&](const fs::path& temporary) {
+            if (KZRemovalJournal* named = journal())
+                named->rewriting(temporary);
+        };
+        if (KZUndoFile::rewrite(file, contents->rootData, keep, &error, {}, announceTemporary)) {
             restoreStep();
             removeInfosOfRestored();
         } else {
