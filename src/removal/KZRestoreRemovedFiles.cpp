@@ -1317,6 +1317,7 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
     const where::RecordSource source = where::RecordSource::ofUndoFile(file);
     std::vector<KZUndoFile::Entry> keep;
     std::vector<std::pair<fs::path, fs::path>> back;
+    std::vector<const KZUndoFile::Entry*> backEntries;
     int found = 0;
     for (const auto& entry : contents->entries) {
         const where::Answer at = entry.valid ? where::whereIs(entry, source, &seen) : where::Answer{};
@@ -1330,6 +1331,7 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
         if (where::isBackByItsDisk(entry, source) && removeInfoOfRestored(at.trashed, entry.oldPosition))
             continue;
         back.emplace_back(at.trashed, entry.oldPosition);
+        backEntries.push_back(&entry);
         // As a Restore that ends keeps it: the disk itself may still hold
         // the item in its Trash.
         if (at.onPossibleCopy && !at.recordOnItsTrashDisk) {
@@ -1341,9 +1343,23 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
     if (found == 0)
         return 0;
     QString error;
+    // Named first, as a Restore names what it touches: a kill between the
+    // rewrite and the .trashinfo removals leaves nothing the next start
+    // does not find.
+    KZReservationJournal reservations;
+    KZRemovalJournal* journal = back.empty() ? nullptr : reservations.journal();
+    if (journal && journal->path().parent_path() != file.parent_path())
+        journal = nullptr;
+    if (journal)
+        for (const KZUndoFile::Entry* entry : backEntries)
+            journal->restoring(file.filename().native(), entry->currPosition, entry->oldPosition);
+    const auto announceTemporary = [journal](const fs::path& temporary) {
+        if (journal)
+            journal->rewriting(temporary);
+    };
     // The file first: while it names the items, their .trashinfo files
     // are what proves that they left the Trash.
-    if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
+    if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error, {}, announceTemporary)) {
         platform::logLine(QStringLiteral("Undo file %1 not rewritten: %2").arg(platform::pathText(file), error));
         return 0;
     }
