@@ -97,8 +97,7 @@ void redateMovedBack(const KZRemovalJournal::Restoring& restoring, const KZRemov
                                              && announced.item == target->path;
                                      });
     int err = 0;
-    if (intent == contents.intendedReservations.end() || platform::statPath(target->path, false, &err)
-        || err != ENOENT)
+    if (intent == contents.intendedReservations.end() || platform::statPath(target->path, false, &err) || err != ENOENT)
         return;
     const auto info = platform::readTrashInfo(target->path);
     if (!info || info->originalPath != restoring.oldPosition)
@@ -147,8 +146,8 @@ int finish(const fs::path& trashDir, const KZRemovalJournal::Contents& contents,
         if (!target || !file->second.read || file->second.inTrash.count({target->path, restoring.oldPosition}))
             continue;
         const KZUndoFile::Entry entry = KZUndoFile::entryFor(restoring.currPosition, restoring.oldPosition);
-        const where::RecordSource source{
-            journalDevice, KZUndoFile::secondsOfFileName(platform::pathText(restoring.undoFile))};
+        const where::RecordSource source{journalDevice,
+                                         KZUndoFile::secondsOfFileName(platform::pathText(restoring.undoFile))};
         const where::Answer at = where::whereIs(entry, source, &seen);
         if (at.where != where::Where::BackInPlace)
             continue;

@@ -25,7 +25,7 @@ namespace KZKilledRestore {
 // journal (and the undo files beside it) lie on, `lastWritten` the
 // journal's last change; `step` is heard after each removal. Answers how
 // many went.
-int finish(const std::filesystem::path& trashDir, const KZRemovalJournal::Contents& contents,
-           quint64 journalDevice, const timespec& lastWritten, const std::function<void()>& step);
+int finish(const std::filesystem::path& trashDir, const KZRemovalJournal::Contents& contents, quint64 journalDevice,
+           const timespec& lastWritten, const std::function<void()>& step);
 
 } // namespace KZKilledRestore

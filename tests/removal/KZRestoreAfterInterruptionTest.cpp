@@ -228,7 +228,7 @@ TEST(KZRestoreAfterInterruption, TheNextStartFinishesWhatAKilledRestoreAnnounced
 {
     emptyTrash();
     kztest::TempDir d;
-    const auto gone = trashWithIdentity(d.write("src/gone", "G"));    // back, no longer listed
+    const auto gone = trashWithIdentity(d.write("src/gone", "G"));     // back, no longer listed
     const auto listed = trashWithIdentity(d.write("src/listed", "L")); // back, still listed
     const auto quiet = trashWithIdentity(d.write("src/quiet", "Q"));   // back, never announced
     const auto moved = trashWithIdentity(d.write("src/moved", "M"));   // announced, taken elsewhere since
