@@ -278,8 +278,9 @@ int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
 // our own placeholder.
 // A process killed between the two steps leaves the placeholder: it is
 // told to whoever records the move, so that a recovery can take it away.
-int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* to, bool isDir)
+int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* to, const struct stat& item)
 {
+    const bool isDir = S_ISDIR(item.st_mode);
     reservingName(toDir, to, fromDir, from, isDir);
     if (isDir) {
         if (::mkdirat(toDir, to, 0700) != 0)
@@ -299,6 +300,12 @@ int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* 
         // over it is the disk's refusal (FAT through FUSE replaces no
         // folder), which no permission of the user would change.
         return isDir && code == EPERM ? folderMoveRefusedByDisk : code;
+    }
+    // FAT through FUSE dates the entry a rename writes by the clock, and
+    // shows it once mounted again: the file keeps its own dates.
+    if (!isDir) {
+        const timespec times[2] = {item.st_atim, item.st_mtim};
+        ::utimensat(toDir, to, times, AT_SYMLINK_NOFOLLOW);
     }
     return 0;
 }
@@ -340,7 +347,7 @@ int moveAt(int fromDir, const char* from, int toDir, const char* to)
         if (code != EPERM && code != EOPNOTSUPP && code != EMLINK && code != ENOSYS)
             return code;
     }
-    return renameOverPlaceholder(fromDir, from, toDir, to, isDir);
+    return renameOverPlaceholder(fromDir, from, toDir, to, st);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
+#include "removal/KZKilledRestore.h"
 #include "removal/KZUndoFile.h"
 
 #include <QByteArray>
@@ -162,6 +163,14 @@ QByteArray reservingLineOf(const platform::ReservationIntent& intent)
 QByteArray undoFileLineOf(const std::string& name)
 {
     return "undo\t" + encodePath(name) + '\n';
+}
+
+// An item a Restore puts back: the name of the undo file that lists it,
+// the place it goes back to, and the bookmark of it in the Trash.
+QByteArray restoringLineOf(const std::string& undoFile, const QByteArray& currPosition, const fs::path& oldPosition)
+{
+    return "restoring\t" + encodePath(undoFile) + '\t' + encodePath(oldPosition) + '\t' + currPosition.toBase64()
+        + '\n';
 }
 
 bool readFlag(const QByteArray& field, bool* flag)
@@ -400,6 +409,19 @@ std::optional<platform::ReservationIntent> reservingOf(const QList<QByteArray>& 
     return intent;
 }
 
+std::optional<KZRemovalJournal::Restoring> restoringOf(const QList<QByteArray>& fields)
+{
+    if (fields.size() != 4)
+        return std::nullopt;
+    const auto name = decodePath(fields[1]);
+    const auto old = cleanPathOf(fields[2]);
+    const auto bookmark = QByteArray::fromBase64Encoding(fields[3], QByteArray::AbortOnBase64DecodingErrors);
+    if (!name || name->has_parent_path() || !KZUndoFile::isUndoFileName(name->native()) || !old || !bookmark
+        || bookmark.decoded.isEmpty())
+        return std::nullopt;
+    return KZRemovalJournal::Restoring{name->native(), bookmark.decoded, *old};
+}
+
 void syncFolder(const fs::path& folder)
 {
     const int fd = platform::openFolderAt(AT_FDCWD, folder.c_str(), platform::kFolderFollowLink);
@@ -585,6 +607,17 @@ void KZRemovalJournal::willReserveUndoFileName(const std::string& name)
     reserving(undoInfoIntent(trashDir_, name));
 }
 
+void KZRemovalJournal::restoring(const std::string& undoFile, const QByteArray& currPosition,
+                                 const fs::path& oldPosition)
+{
+    writeLine(restoringLineOf(undoFile, currPosition, oldPosition));
+}
+
+void KZRemovalJournal::rewriting(const fs::path& temporary)
+{
+    writeLine("rewriting\t" + encodePath(temporary) + '\n');
+}
+
 void KZRemovalJournal::willWriteUndoFile(const std::string& name)
 {
     writeLine(undoFileLineOf(name));
@@ -687,6 +720,15 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
                 contents.undoFiles.push_back(name->native());
                 contents.recordsBeforeUndoFile.push_back(contents.records.size());
             }
+        } else if (kind == "restoring") {
+            if (auto restoring = restoringOf(fields))
+                contents.restoring.push_back(std::move(*restoring));
+        } else if (kind == "rewriting" && fields.size() == 2) {
+            // Only a rewrite's own name, in the Trash folder itself.
+            const auto temporary = cleanPathOf(fields[1]);
+            if (temporary && KZUndoFile::isTemporaryName(temporary->filename().native())
+                && temporary->parent_path() == journal.parent_path().parent_path())
+                contents.rewrites.push_back(*temporary);
         } else if (kind == "folded" && fields.size() == 2) {
             // Said by a fold once its undo file was whole: only the same name
             // announced before it counts.
@@ -1294,6 +1336,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             // Before the fold: a placeholder with its .trashinfo in a Trash
             // is no item saved anew there.
             releaseReservations(contents->reservations, contents->intendedReservations, held.st_mtim, listed);
+            KZKilledRestore::finish(trashDir, *contents, quint64(held.st_dev), held.st_mtim, recoveryStep);
             Fold fold
                 = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed, quint64(held.st_dev));
             for (const KZPersistentUndoRecord& record : fold.records)

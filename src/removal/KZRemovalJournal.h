@@ -45,6 +45,13 @@
 // for the item (announced alone). A move into a folder keeps a journal of
 // its reservations alone.
 //
+// A Restore keeps one too: before each item goes back, the undo file that
+// lists it and its entry; before a rewrite of an undo file makes its
+// temporary file, that file's place. Killed after the rewrite, it leaves
+// the .trashinfo files of items the file no longer lists: the recovery
+// takes away each one whose item is back at its place, and the temporary
+// file a rewrite made.
+//
 // A running removal holds a lock on its journal, so that no recovery, in
 // this process or another, folds a journal that is still being written.
 class KZRemovalJournal {
@@ -74,6 +81,14 @@ public:
     void willReserveUndoFileName(const std::string& name);
     // The undo file of this removal is about to be created under `name`.
     void willWriteUndoFile(const std::string& name);
+    // A Restore is about to put back the item of an entry of the undo file
+    // `undoFile` (a name in files/), or found it put back by a Restore
+    // before it: once that file no longer lists the item, its .trashinfo
+    // goes.
+    void restoring(const std::string& undoFile, const QByteArray& currPosition,
+                   const std::filesystem::path& oldPosition);
+    // A rewrite of an undo file is about to make its temporary file here.
+    void rewriting(const std::filesystem::path& temporary);
     // The removal has ended and `undoFile` holds every record (nullopt when
     // there was nothing to write): the journal and its .trashinfo go.
     void finish(const std::optional<std::filesystem::path>& undoFile);
@@ -86,6 +101,11 @@ public:
     struct Reservation {
         std::filesystem::path place;
         platform::FileIdentity identity;
+    };
+    struct Restoring {
+        std::string undoFile;
+        QByteArray currPosition;
+        std::filesystem::path oldPosition;
     };
     struct Contents {
         std::vector<KZPersistentUndoRecord> records;
@@ -106,6 +126,10 @@ public:
         // earlier version has none): what a kill right after the creation
         // left is found by them.
         std::vector<platform::ReservationIntent> intendedReservations;
+        // Of a Restore: the items it was putting back, and the temporary
+        // files its rewrites of undo files were about to make.
+        std::vector<Restoring> restoring;
+        std::vector<std::filesystem::path> rewrites;
     };
     // Only a regular file is read, never through a link and never waiting
     // on a pipe. A torn last line (the process died while writing it) and

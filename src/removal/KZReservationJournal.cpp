@@ -13,7 +13,7 @@ KZReservationJournal::~KZReservationJournal()
         journal_->finish(std::nullopt);
 }
 
-void KZReservationJournal::willReserve(const platform::ReservationIntent& intent)
+KZRemovalJournal* KZReservationJournal::journal()
 {
     // Without a journal the move goes on as it always could: only a
     // leftover of a kill is not named.
@@ -21,8 +21,13 @@ void KZReservationJournal::willReserve(const platform::ReservationIntent& intent
         tried_ = true;
         journal_ = KZRemovalJournal::begin();
     }
-    if (journal_)
-        journal_->reserving(intent);
+    return journal_.get();
+}
+
+void KZReservationJournal::willReserve(const platform::ReservationIntent& intent)
+{
+    if (KZRemovalJournal* named = journal())
+        named->reserving(intent);
 }
 
 void KZReservationJournal::reserved(const fs::path& place, const platform::FileIdentity& identity)

@@ -1317,6 +1317,7 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
     const where::RecordSource source = where::RecordSource::ofUndoFile(file);
     std::vector<KZUndoFile::Entry> keep;
     std::vector<std::pair<fs::path, fs::path>> back;
+    std::vector<const KZUndoFile::Entry*> backEntries;
     int found = 0;
     for (const auto& entry : contents->entries) {
         const where::Answer at = entry.valid ? where::whereIs(entry, source, &seen) : where::Answer{};
@@ -1330,6 +1331,7 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
         if (where::isBackByItsDisk(entry, source) && removeInfoOfRestored(at.trashed, entry.oldPosition))
             continue;
         back.emplace_back(at.trashed, entry.oldPosition);
+        backEntries.push_back(&entry);
         // As a Restore that ends keeps it: the disk itself may still hold
         // the item in its Trash.
         if (at.onPossibleCopy && !at.recordOnItsTrashDisk) {
@@ -1341,9 +1343,23 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
     if (found == 0)
         return 0;
     QString error;
+    // Named first, as a Restore names what it touches: a kill between the
+    // rewrite and the .trashinfo removals leaves nothing the next start
+    // does not find.
+    KZReservationJournal reservations;
+    KZRemovalJournal* journal = back.empty() ? nullptr : reservations.journal();
+    if (journal && journal->path().parent_path() != file.parent_path())
+        journal = nullptr;
+    if (journal)
+        for (const KZUndoFile::Entry* entry : backEntries)
+            journal->restoring(file.filename().native(), entry->currPosition, entry->oldPosition);
+    const auto announceTemporary = [journal](const fs::path& temporary) {
+        if (journal)
+            journal->rewriting(temporary);
+    };
     // The file first: while it names the items, their .trashinfo files
     // are what proves that they left the Trash.
-    if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
+    if (!KZUndoFile::rewrite(file, contents->rootData, keep, &error, {}, announceTemporary)) {
         platform::logLine(QStringLiteral("Undo file %1 not rewritten: %2").arg(platform::pathText(file), error));
         return 0;
     }
@@ -1357,7 +1373,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
     std::lock_guard job(jobMutex_);
     std::lock_guard inUse(undoFilesInUse());
     where::Seen seen;
-    const KZReservationJournal reservations;
+    KZReservationJournal reservations;
     RestoreResult result;
     managedCount = 0;
     totToManage = 0;
@@ -1408,6 +1424,19 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 recordedFolders_.try_emplace(entry.oldPosition.parent_path(), *entry.oldFolder);
         std::vector<KZUndoFile::Entry> keep;
         recordSource_ = where::RecordSource::ofUndoFile(file);
+        // What this Restore will touch, named before it does: a kill after
+        // the file is rewritten leaves the .trashinfo files of the items it
+        // no longer lists, and maybe the rewrite's temporary file, which
+        // the recovery finds by these lines. Only for a file beside the
+        // journal, where the recovery looks for it.
+        const auto journal = [&]() -> KZRemovalJournal* {
+            KZRemovalJournal* named = reservations.journal();
+            return named && named->path().parent_path() == file.parent_path() ? named : nullptr;
+        };
+        const auto announce = [&](const KZUndoFile::Entry& entry) {
+            if (KZRemovalJournal* named = journal())
+                named->restoring(file.filename().native(), entry.currPosition, entry.oldPosition);
+        };
         // Put back from a disk that may be a copy of its own: the disk
         // itself may still hold the item in its Trash, and the record stays
         // for it (marked, and listed only where a Trash holds its own item
@@ -1462,6 +1491,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             case where::Where::BackInPlace:
                 // A killed Restore's move, found done: its .trashinfo goes
                 // once the file no longer names the item.
+                announce(entry);
                 backFromTrash_.emplace_back(at.trashed, entry.oldPosition);
                 if (auto found = takeTrashed(at.target->device, at.target->inode, entry.oldPosition))
                     result.backInPlace.push_back(std::move(found));
@@ -1512,6 +1542,7 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
             if (at.now)
                 if (const auto disk = platform::diskOf(at.trashed))
                     item.setOldFolderDisk(*disk);
+            announce(entry);
             const ItemResult outcome = undoItem(item, entry.isiTunesItem);
             if (outcome == ItemResult::Restored) {
                 // The result's item by this removal's own record of it: a
@@ -1552,7 +1583,11 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                 restoreStep();
                 std::erase(backFromTrash_, std::pair{trashed, oldPosition});
             }
-        if (KZUndoFile::rewrite(file, contents->rootData, keep, &error)) {
+        const auto announceTemporary = [&](const fs::path& temporary) {
+            if (KZRemovalJournal* named = journal())
+                named->rewriting(temporary);
+        };
+        if (KZUndoFile::rewrite(file, contents->rootData, keep, &error, {}, announceTemporary)) {
             restoreStep();
             removeInfosOfRestored();
         } else {

@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QIODevice>
+#include <QRandomGenerator>
 #include <QXmlStreamReader>
 
 #include <fcntl.h>
@@ -635,14 +636,32 @@ namespace {
 // leaves either the old file or the new one in files/, and at worst a stray
 // temporary file where no listing looks.
 bool replaceFile(const fs::path& file, const QByteArray& data, QString* error,
-                 const std::function<void(const fs::path&)>& beforeReplace)
+                 const std::function<void(const fs::path&)>& beforeReplace,
+                 const std::function<void(const fs::path&)>& beforeTemporary)
 {
     const auto trash = platform::trashOfTrashedItem(file);
     const fs::path folder = trash ? *trash : file.parent_path();
-    std::string temporary = (folder / (std::string(temporaryPrefix) + "XXXXXX")).native();
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // 0600, as the undo file itself
+    // Named before it is made, so that whoever hears the name first can
+    // say so where a recovery from a kill right after the creation reads.
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < nameAttempts && fd < 0; ++attempt) {
+        static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        std::string name = temporaryPrefix;
+        for (int i = 0; i < 6; ++i)
+            name += letters[QRandomGenerator::global()->bounded(int(sizeof(letters) - 1))];
+        temporary = (folder / name).native();
+        if (beforeTemporary)
+            beforeTemporary(fs::path(temporary));
+        // 0600, as the undo file itself.
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno != EEXIST) {
+            setError(error, platform::systemErrorString(errno));
+            return false;
+        }
+    }
     if (fd < 0) {
-        setError(error, platform::systemErrorString(errno));
+        setError(error, platform::systemErrorString(EEXIST));
         return false;
     }
     const bool written = platform::writeAll(fd, data.constData(), size_t(data.size())) && ::fsync(fd) == 0;
@@ -680,7 +699,8 @@ bool isOldEnoughToBeStale(const fs::path& file)
 } // namespace
 
 bool rewrite(const fs::path& file, const QVariantList& rootData, const std::vector<Entry>& keep, QString* error,
-             const std::function<void(const fs::path&)>& beforeReplace)
+             const std::function<void(const fs::path&)>& beforeReplace,
+             const std::function<void(const fs::path&)>& beforeTemporary)
 {
     std::error_code ec;
     if (!isRegularFile(file)) {
@@ -711,7 +731,20 @@ bool rewrite(const fs::path& file, const QVariantList& rootData, const std::vect
         setError(error, tooLargeToWrite(data.size()));
         return false;
     }
-    return replaceFile(file, data, error, beforeReplace);
+    return replaceFile(file, data, error, beforeReplace, beforeTemporary);
+}
+
+bool isTemporaryName(const std::string& name)
+{
+    return name.starts_with(temporaryPrefix) && name.size() > std::char_traits<char>::length(temporaryPrefix);
+}
+
+Entry entryFor(const QByteArray& currPosition, const fs::path& oldPosition)
+{
+    QVariantMap unreadable;
+    return entryOf(QVariantMap{{QStringLiteral("currPosition"), currPosition},
+                               {QStringLiteral("oldPosition"), pathValue(oldPosition)}},
+                   &unreadable);
 }
 
 bool isUndoFileName(const std::string& name)

@@ -91,10 +91,17 @@ std::optional<Contents> readWhole(const std::filesystem::path& file, QString* er
 // the trash folder itself, outside files/, so that a rewrite killed half way
 // never leaves anything that lists as an undo file. `beforeReplace`, when
 // given, hears that temporary file once it is whole and before it replaces
-// the file.
+// the file; `beforeTemporary` hears its place before it is made.
 bool rewrite(const std::filesystem::path& file, const QVariantList& rootData, const std::vector<Entry>& keep,
              QString* error = nullptr,
-             const std::function<void(const std::filesystem::path& temporary)>& beforeReplace = {});
+             const std::function<void(const std::filesystem::path& temporary)>& beforeReplace = {},
+             const std::function<void(const std::filesystem::path& temporary)>& beforeTemporary = {});
+// A name a rewrite gives its temporary file.
+bool isTemporaryName(const std::string& name);
+
+// The entry of an item in the Trash at `currPosition` (its bookmark) that
+// left `oldPosition`, as read() would give it from a file that lists it.
+Entry entryFor(const QByteArray& currPosition, const std::filesystem::path& oldPosition);
 
 // The name is the prefix followed by nothing but the number of a moment.
 bool isUndoFileName(const std::string& name);

@@ -450,6 +450,18 @@ Look look(const std::vector<fs::path>& roots, const std::vector<std::string>& na
     return found;
 }
 
+// An undo file that lists nothing, every record of it kept for the disk
+// itself after its item went back from a disk that may be a copy.
+bool keptForTheDiskItself(const fs::path& file)
+{
+    const auto contents = KZUndoFile::read(file);
+    return contents && !contents->entries.empty()
+        && std::all_of(contents->entries.begin(), contents->entries.end(), [&](const KZUndoFile::Entry& entry) {
+               return KZRestoreRemovedFiles::wasPutBackFromPossibleCopy(entry)
+                   && !KZRestoreRemovedFiles::isListed(entry, file);
+           });
+}
+
 std::vector<fs::path> entriesOf(const fs::path& folder)
 {
     std::vector<fs::path> entries;
@@ -670,6 +682,16 @@ protected:
         for (const fs::path& entry : entriesOf(run.copies))
             if (std::find(names.begin(), names.end(), entry.filename().native()) == names.end())
                 wrong.push_back("left behind: " + entry.native());
+        // A stick known by its file system alone cannot be told from a byte
+        // copy of it once plugged back: what a Restore puts back there, the
+        // disk itself may still hold in its Trash, and the record stays for
+        // it, listed only once a Trash holds that item again.
+        if (run.replug && run.disk == Disk::Vfat)
+            for (const fs::path& file : KZUndoFile::list(homeTrash(run)))
+                if (keptForTheDiskItself(file)) {
+                    kept.insert(file);
+                    kept.insert(homeTrash(run) / "info" / (file.filename().native() + ".trashinfo"));
+                }
         for (const fs::path& trash : {diskTrash(run), homeTrash(run)})
             for (const char* folder : {"files", "info"})
                 for (const fs::path& entry : entriesOf(trash / folder))
@@ -733,12 +755,6 @@ protected:
 const char* stillOpen(const Case& c)
 {
     const bool fuse = c.disk == Disk::FuseExt4 || c.disk == Disk::Exfat || c.disk == Disk::Vfat;
-    if (c.job == Job::Restore && c.disk == Disk::Ext4NoBirth)
-        return "a Restore killed between its undo file's rewrite and its .trashinfo removal leaves the "
-               ".trashinfo of an item that only size and date prove back";
-    if (c.job == Job::Restore && fuse)
-        return "a Restore killed after its undo file's rewrite leaves .trashinfo files (and a rewrite's "
-               "temporary file) on a FUSE disk";
     if (c.job == Job::Trash && fuse)
         return "a Trash removal killed on a FUSE disk, plugged back before the next start, leaves its "
                "journal or undo file listed";

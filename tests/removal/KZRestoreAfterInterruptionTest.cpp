@@ -218,6 +218,67 @@ TEST(KZRestoreAfterInterruption, ItemsAKilledRestorePutBackCountAsRestored)
     EXPECT_TRUE(fs::is_empty(homeTrash() / "info")) << "nothing is left to say an item is in the Trash";
 }
 
+// A Restore killed after it rewrote its undo file, before it took away the
+// .trashinfo files of what it put back, left what its journal announced:
+// the next start takes the .trashinfo of each announced item back at its
+// place that the file no longer lists, and the temporary file of an
+// announced rewrite; an item the file still lists keeps its .trashinfo for
+// the next Restore, and nothing the journal did not announce is touched.
+TEST(KZRestoreAfterInterruption, TheNextStartFinishesWhatAKilledRestoreAnnounced)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const auto gone = trashWithIdentity(d.write("src/gone", "G"));     // back, no longer listed
+    const auto listed = trashWithIdentity(d.write("src/listed", "L")); // back, still listed
+    const auto quiet = trashWithIdentity(d.write("src/quiet", "Q"));   // back, never announced
+    const auto moved = trashWithIdentity(d.write("src/moved", "M"));   // announced, taken elsewhere since
+    const fs::path file = writeUndoFile({gone, listed, quiet, moved}, 500.0);
+    const auto contents = KZUndoFile::read(file);
+    ASSERT_TRUE(contents);
+    const fs::path announcedTemporary = homeTrash() / ".Maravex4-rewrite_Ab12Cd";
+    const fs::path otherTemporary = homeTrash() / ".Maravex4-rewrite_Xy34Zw";
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        for (const auto* record : {&gone, &listed, &moved})
+            journal->restoring(file.filename().native(), record->bookmark, record->oldPosition);
+        journal->rewriting(announcedTemporary);
+        journal->rewriting(d / "not-in-the-trash"); // never taken: not a rewrite's place
+        // Killed: the journal stays, unfinished.
+    }
+    for (const auto* record : {&gone, &listed, &quiet, &moved})
+        fs::rename(record->currPosition, record->oldPosition);
+    fs::rename(moved.oldPosition, d / "elsewhere");
+    std::vector<KZUndoFile::Entry> keep;
+    for (const auto& entry : contents->entries)
+        if (entry.oldPosition == listed.oldPosition)
+            keep.push_back(entry);
+    ASSERT_TRUE(KZUndoFile::rewrite(file, contents->rootData, keep));
+    std::ofstream(announcedTemporary) << "<?xml";
+    std::ofstream(otherTemporary) << "<?xml";
+    d.write("not-in-the-trash", "the user's");
+
+    const auto infoOf = [](const KZPersistentUndoRecord& record) {
+        return homeTrash() / "info" / (record.currPosition.filename().native() + ".trashinfo");
+    };
+    KZRemovalJournal::recoverInterrupted(homeTrash());
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+    EXPECT_FALSE(fs::exists(infoOf(gone)));
+    EXPECT_TRUE(fs::exists(infoOf(listed))) << "what tells the next Restore that the item left";
+    EXPECT_TRUE(fs::exists(infoOf(quiet))) << "never announced";
+    EXPECT_TRUE(fs::exists(infoOf(moved))) << "not proved back";
+    EXPECT_FALSE(fs::exists(announcedTemporary));
+    EXPECT_TRUE(fs::exists(otherTemporary)) << "young, unannounced: a rewrite may be under way";
+    EXPECT_EQ(kztest::readFile(d / "not-in-the-trash"), "the user's");
+
+    const auto result = KZRestoreRemovedFiles().restoreFiles({file});
+    EXPECT_EQ(result.restored, 1u);
+    EXPECT_EQ(result.notRestored.total(), 0u);
+    EXPECT_FALSE(fs::exists(infoOf(listed)));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty()) << "a Restore that ends takes its journal along";
+}
+
 // A name is an undo file's only when it is the prefix and a moment; what a
 // rewrite leaves while it runs, or when killed, never lists as one, and
 // recovery takes it away once it is old enough not to be a rewrite under way.

@@ -7,6 +7,8 @@
 #include "FuseMounts.h"
 #include "RemovalTestSupport.h"
 
+#include "platform/FileOps.h"
+#include "platform/FileStat.h"
 #include "platform/StringTable.h"
 #include "removal/KZRestoreList.h"
 #include "removal/KZRestoreRemovedFiles.h"
@@ -14,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -186,5 +189,29 @@ TEST(KZTrashWithoutModes, ADiskWithoutAUsableTrashIsAskedAboutBeforeTheStart)
                 EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
             }
         });
+    });
+}
+
+// FAT through FUSE offers neither the no-replace rename nor links, and
+// dates the entry a rename writes by the clock: a file moved there over its
+// placeholder keeps its own date once the stick is plugged back.
+TEST(KZTrashWithoutModes, AFileMovedOnAStickKeepsItsDate)
+{
+    runOn(FuseKind::Vfat, [](const fs::path& folder) {
+        kztest::FuseStick stick(FuseKind::Vfat, folder);
+        if (!stick.made())
+            ::_exit(kUnavailable);
+        const fs::path at = stick.at();
+        fs::create_directories(at / "a");
+        fs::create_directories(at / "b");
+        std::ofstream(at / "a/x") << "dated";
+        const timespec old[2] = {{1577872800, 0}, {1577872800, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (at / "a/x").c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+        ASSERT_TRUE(platform::moveNoReplace(at / "a/x", at / "b/x"));
+        ASSERT_TRUE(stick.replug());
+        const auto st = platform::statPath(at / "b/x", false);
+        ASSERT_TRUE(st);
+        EXPECT_EQ(st->modified.tv_sec, 1577872800);
+        EXPECT_EQ(kztest::readFile(at / "b/x"), "dated");
     });
 }
