@@ -16,6 +16,12 @@ cd "$(dirname "$0")/.."
 
 jobs=${JOBS:-$(nproc)}
 runs=${RUNS:-5}
+started=$(date +%s)
+# Where the run stands, for every stage's heading.
+elapsed() {
+  local s=$(($(date +%s) - started))
+  printf '%d min %02d s' $((s / 60)) $((s % 60))
+}
 source scripts/ccache-launcher.sh
 
 dir=build/tsan
@@ -34,19 +40,33 @@ export QT_QPA_PLATFORM=offscreen
 export QT_NO_GLIB=1
 
 for suite in kz_platform_tests kz_engine_tests; do
-  echo "== $suite"
+  echo "== $suite ($(elapsed))"
   "$dir/tests/$suite" --gtest_brief=1
 done
 # The removal's disk cases do their work in forked children, which start a
-# pool of threads of their own: the parent's do not exist there. The tests'
-# own FUSE harness is left out: it tests no code of the program's, and its
-# check of what a child leaves behind fails under the sanitizer (the
-# child's note of the folder it made comes back empty), a cause not traced.
-echo "== kz_removal_tests"
-TSAN_OPTIONS="$TSAN_OPTIONS die_after_fork=0" "$dir/tests/kz_removal_tests" --gtest_brief=1 --gtest_filter='-FuseHarness.*:LoopHarness.*'
+# pool of threads of their own: the parent's do not exist there. Left out:
+# - the tests' own FUSE harness: it tests no code of the program's, and its
+#   check of what a child leaves behind fails under the sanitizer (the
+#   child's note of the folder it made comes back empty), a cause not traced;
+# - the table of every step killed (two fifths of the suite's time here): it
+#   mounts disks and counts a traced child's calls, and its jobs are the
+#   ones the other cases run in this very process with all their threads,
+#   while a report in a child killed part-way goes with the child;
+# - the reading of an undo file larger than the whole reading takes: half a
+#   minute of parsing a generated file on one thread;
+# - a Restore killed on a FAT stick and finished after a replug: fusefat
+#   dates a renamed entry with the time of the rename, seen after the
+#   replug, so that the case passes only where its steps fall within one of
+#   FAT's two-second ticks; slowed by the sanitizer, they seldom do (it
+#   fails at random without the sanitizer too).
+removal_left_out='FuseHarness.*:LoopHarness.*:Table/KZEveryStepKilled.*'
+removal_left_out+=':KZUndoFileStream.AnUndoFileLargerThanTheWholeReadingTakesIsRead'
+removal_left_out+=':KZRenumberingDisk.ItemsAKilledRestorePutBackAfterAReplugAreBack'
+echo "== kz_removal_tests ($(elapsed))"
+TSAN_OPTIONS="$TSAN_OPTIONS die_after_fork=0" "$dir/tests/kz_removal_tests" --gtest_brief=1 --gtest_filter="-$removal_left_out"
 # A reopening checks its records on many threads; its tests also run the
 # command-line tools in children of a threaded process.
-echo "== kz_resultfiles_tests"
+echo "== kz_resultfiles_tests ($(elapsed))"
 TSAN_OPTIONS="$TSAN_OPTIONS die_after_fork=0" "$dir/tests/kz_resultfiles_tests" --gtest_brief=1
 
 work=$(mktemp -d)
@@ -58,7 +78,7 @@ mkdir -p "$HOME"
 # 20,000 files in 100 folders, of few sizes so that most meet others of
 # their size: every seventh holds one of fifty shared contents, the rest
 # differ in their last bytes; a few are hard links, a few symbolic links.
-echo "== generating a tree of 20,000 files"
+echo "== generating a tree of 20,000 files ($(elapsed))"
 tree=$work/tree
 for d in $(seq -w 0 99); do mkdir -p "$tree/d$d"; done
 pad=$(head -c 60000 /dev/zero | tr '\0' 'p')
@@ -74,11 +94,11 @@ for i in $(seq 0 199); do
 done
 
 for run in $(seq 1 "$runs"); do
-  echo "== maravex-search over the tree, run $run of $runs"
+  echo "== maravex-search over the tree, run $run of $runs ($(elapsed))"
   "$dir/bench/maravex-search" -0 "$tree" > "$work/out.$run"
   if (( run > 1 )) && ! cmp -s "$work/out.1" "$work/out.$run"; then
     echo "run $run printed other records than run 1" >&2
     exit 1
   fi
 done
-echo "ThreadSanitizer: no report"
+echo "ThreadSanitizer: no report ($(elapsed))"

@@ -51,16 +51,22 @@ void runOnMain(std::function<void()> fn)
     // lock, which the sanitizer does not see: the hand-off is released once
     // that copy is written, in the copy's constructor, so that the main
     // thread's read of it comes after the write in the sanitizer's eyes too.
+    // Qt frees that copy on whichever thread lets go of it last, which is
+    // this one where the main thread ran it before the post returned: the
+    // call releases the token once it has run and acquires it as it goes
+    // away, so that the main thread's reads come before the free.
     struct QueuedCall {
         explicit QueuedCall(std::function<void()> call) : fn(std::move(call)) {}
         QueuedCall(QueuedCall&& other) noexcept : fn(std::move(other.fn)) { tsanRelease(&tsanHandOffToken); }
         QueuedCall(const QueuedCall& other) : fn(other.fn) { tsanRelease(&tsanHandOffToken); }
         QueuedCall& operator=(const QueuedCall&) = delete;
+        ~QueuedCall() { tsanAcquire(&tsanHandOffToken); }
         std::function<void()> fn;
         void operator()() const
         {
             tsanAcquire(&tsanHandOffToken);
             fn();
+            tsanRelease(&tsanHandOffToken);
         }
     };
     QMetaObject::invokeMethod(QCoreApplication::instance(), QueuedCall{std::move(fn)}, Qt::QueuedConnection);
