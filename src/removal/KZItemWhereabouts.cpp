@@ -32,8 +32,20 @@ bool isFreeName(const fs::path& path)
 DiskAnswer trashDiskOf(const platform::BookmarkTarget& target, const RecordSource& source, quint64* trashDevice = nullptr)
 {
     const auto trash = platform::trashOfTrashedItem(target.path);
-    const fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
-    const auto st = platform::statPath(folder, false);
+    fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
+    int err = 0;
+    auto st = platform::statPath(folder, false, &err);
+    // A Trash deleted whole leaves its disk connected where a mount still
+    // stands at the Trash's top: the disk is judged there. A top that is no
+    // mount's own is the bare folder an unplugged disk or an unmounted bind
+    // mount left, and tells nothing of the disk.
+    if (!st && err == ENOENT && trash) {
+        const fs::path top = platform::topOfTrashDirectory(*trash);
+        if (auto atTop = top.empty() ? std::nullopt : platform::statPath(top, false); atTop && atTop->mountRoot) {
+            folder = top;
+            st = std::move(atTop);
+        }
+    }
     if (!st || !st->isDir())
         return DiskAnswer::Different;
     if (trashDevice)

@@ -1486,3 +1486,73 @@ TEST(KZProofOnEveryDisk, ADiskPluggedBackAtAnotherPlaceIsFoundThere)
     forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs}, [](Kind, Disks& disks) { pluggedBackElsewhere(disks); });
     forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { pluggedBackElsewhere(disks); }, false, Serials::NoneReported);
 }
+
+// Three items trashed on a disk whose Trash folder is then deleted whole
+// (emptied on another computer, or by hand): the disk is connected, so its
+// items are never said to lie on a disk that is not connected. The disk
+// proved itself, they are gone and their records go. On a byte copy of the
+// disk in its place (`onACopy`), which may be the disk, the absence proves
+// nothing: the records stay, and the disk itself back, its items go back.
+static void trashFolderDeletedWhole(Disks& disks, bool onACopy)
+{
+    const fs::path at = disks.at;
+    disks.asUser([&] {
+        fs::create_directories(at / "r");
+        std::vector<KZPersistentUndoRecord> records;
+        for (int i = 0; i < 3; ++i) {
+            std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
+            records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
+        }
+        writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+        ASSERT_EQ(records[0].currPosition.parent_path().parent_path().parent_path(), at) << "trashed on the disk";
+    });
+    const fs::path trash = at / (".Trash-" + std::to_string(disks.ordinaryUser ? 65534 : ::geteuid()));
+    ASSERT_TRUE(fs::is_directory(trash / "files"));
+    if (onACopy) {
+        const fs::path copy = cloneOfA(disks, "B");
+        disks.detach();
+        disks.attach(copy);
+    }
+    fs::remove_all(trash);
+
+    disks.asUser([&] {
+        const auto undoFiles = KZUndoFile::list(homeTrash());
+        ASSERT_EQ(undoFiles.size(), 1u);
+        const auto result = KZRestoreRemovedFiles().restoreFiles(undoFiles);
+        EXPECT_EQ(result.restored, 0u);
+        EXPECT_EQ(result.notRestored.disconnected, 0u) << "a connected disk is never said not connected";
+        // Told by its file system alone, where no mount ID lasts, the disk
+        // itself may be a copy too: its records stay as on one.
+        const bool itself = !onACopy && (platform::kernelConditions().deviceSerials || result.notRestored.gone != 0);
+        if (!itself) {
+            EXPECT_EQ(result.notRestored.notInTrash, 3u) << result.notRestored.reasonKey().toStdString();
+            EXPECT_EQ(entriesOf(undoFiles[0]), 3u);
+            EXPECT_EQ(listedRemovals(), 1u) << "kept, and offered again";
+        } else {
+            EXPECT_EQ(result.notRestored.gone, 3u) << result.notRestored.reasonKey().toStdString();
+            for (int i = 0; i < 3; ++i)
+                EXPECT_FALSE(fs::exists(at / "r" / std::to_string(i)));
+            EXPECT_EQ(listedRemovals(), 0u);
+        }
+    });
+    if (!onACopy)
+        return;
+    disks.detach();
+    disks.attach(disks.folder / "A.img");
+    disks.asUser([&] {
+        const auto back = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+        EXPECT_EQ(back.restored, 3u);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(kztest::readFile(at / "r" / std::to_string(i)), "trashed " + std::to_string(i));
+        EXPECT_EQ(listedRemovals(), 0u);
+    });
+}
+
+TEST(KZProofOnEveryDisk, ADiskWhoseTrashFolderWasDeletedIsStillConnected)
+{
+    forEachKind({Kind::Ext4, Kind::FuseVfat}, [](Kind, Disks& disks) { trashFolderDeletedWhole(disks, false); });
+    for (const bool ordinaryUser : {false, true})
+        forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { trashFolderDeletedWhole(disks, true); }, ordinaryUser,
+                    Serials::NoneReported);
+    forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { trashFolderDeletedWhole(disks, false); }, true);
+}
