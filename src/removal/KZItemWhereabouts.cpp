@@ -256,12 +256,15 @@ Answer unresolved(const KZUndoFile::Entry& entry, const platform::BookmarkTarget
                                            platform::fileSystemQueryOf(entry.oldPosition));
         const Proof item = proveBackAt(target.identity, *st, entry.oldPosition);
         if (place != DiskAnswer::Different && item != Proof::Different) {
-            if (nameFree && item == Proof::Proved && restoreLeftItsInfo(entry, target))
+            if (nameFree && item == Proof::Proved && restoreLeftItsInfo(entry, target)) {
                 answer.where = Where::BackInPlace;
-            else if (nameFree && provedByItsDisk(target, trashDisk, place, *st, entry.oldPosition))
+                answer.backByItsDisk = provedByItsDisk(target, trashDisk, place, *st, entry.oldPosition);
+            } else if (nameFree && provedByItsDisk(target, trashDisk, place, *st, entry.oldPosition)) {
                 answer.where = Where::BackInPlace;
-            else
+                answer.backByItsDisk = item == Proof::Proved;
+            } else {
                 answer.where = Where::Unproved;
+            }
             return answer;
         }
     }

@@ -1327,7 +1327,7 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
         ++found;
         // Proved back by its disk alone, its .trashinfo goes first, as a
         // Restore's does.
-        if (where::isBackByItsDisk(entry, source) && removeInfoOfRestored(at.trashed, entry.oldPosition))
+        if (at.backByItsDisk && removeInfoOfRestored(at.trashed, entry.oldPosition))
             continue;
         back.emplace_back(at.trashed, entry.oldPosition);
         // As a Restore that ends keeps it: the disk itself may still hold
@@ -1467,7 +1467,8 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     result.backInPlace.push_back(std::move(found));
                 countBack(entry);
                 keepForTheDiskItself(entry, at);
-                infoGoesFirst(entry, at.trashed, entry.oldPosition);
+                if (at.backByItsDisk)
+                    infosFirst.emplace_back(at.trashed, entry.oldPosition);
                 continue;
             case where::Where::Changed:
                 notBack(entry, &NotRestored::changed);
