@@ -1319,7 +1319,16 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
     std::vector<std::pair<fs::path, fs::path>> back;
     int found = 0;
     for (const auto& entry : contents->entries) {
-        const where::Answer at = entry.valid ? where::whereIs(entry, source, &seen) : where::Answer{};
+        // Only an item whose Trash name is free can be back: the list is
+        // built often, and most items lie in the Trash still, so the rest
+        // are left unexamined.
+        const auto target = entry.valid ? platform::bookmarkTarget(entry.currPosition) : std::nullopt;
+        int err = 0;
+        if (!target || platform::statPath(target->path, false, &err) || err != ENOENT) {
+            keep.push_back(entry);
+            continue;
+        }
+        const where::Answer at = where::whereIs(entry, source, &seen);
         if (at.where != where::Where::BackInPlace) {
             keep.push_back(entry);
             continue;
