@@ -40,10 +40,9 @@ DiskAnswer trashDiskOf(const platform::BookmarkTarget& target, const RecordSourc
     // mount's own is the bare folder an unplugged disk or an unmounted bind
     // mount left, and tells nothing of the disk.
     if (!st && err == ENOENT && trash) {
-        const fs::path top = platform::topOfTrashDirectory(*trash);
-        if (auto atTop = top.empty() ? std::nullopt : platform::statPath(top, false); atTop && atTop->mountRoot) {
+        if (const fs::path top = platform::topOfTrashDirectory(*trash); !top.empty() && platform::isVolumeRoot(top)) {
             folder = top;
-            st = std::move(atTop);
+            st = platform::statPath(top, false);
         }
     }
     if (!st || !st->isDir())
