@@ -317,13 +317,17 @@ Answer remounted(const KZUndoFile::Entry& entry, const platform::BookmarkTarget&
         const auto info = platform::readTrashInfo(item);
         return info && (info->originalPath == now / inDisk || sameOldPosition(entry, info->originalPath));
     };
+    const platform::DiskIdentity disk = target.identity.disk();
+    std::vector<platform::DiskIdentity>& nowhere = seen->connectedNowhere[top];
+    if (std::find(nowhere.begin(), nowhere.end(), disk) != nowhere.end())
+        return answer;
     const auto known = seen->remounted.find(top);
     DiskAnswer elsewhere = DiskAnswer::Different;
     std::optional<fs::path> now;
     if (known != seen->remounted.end() && known->second && holds(*known->second))
         now = known->second;
     else
-        now = remountedTop(top, target.identity.disk(), holds, &elsewhere);
+        now = remountedTop(top, disk, holds, &elsewhere);
     if (now) {
         seen->remounted[top] = now;
         answer.where = Where::InTrash;
@@ -336,6 +340,8 @@ Answer remounted(const KZUndoFile::Entry& entry, const platform::BookmarkTarget&
         answer.where = Where::Elsewhere;
     else if (elsewhere == DiskAnswer::Twin)
         answer.where = Where::Twin;
+    else
+        nowhere.push_back(disk);
     return answer;
 }
 

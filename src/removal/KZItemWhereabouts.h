@@ -96,6 +96,10 @@ struct Seen {
     std::map<fs::path, std::multimap<fs::path, QDateTime>> trashed;
     // For each recorded mount place, where its disk is mounted now.
     std::map<fs::path, std::optional<fs::path>> remounted;
+    // For each recorded mount place, the disks that no mount shows, there or
+    // elsewhere: the mounts are looked through once for them, not once for
+    // each of their items.
+    std::map<fs::path, std::vector<platform::DiskIdentity>> connectedNowhere;
 };
 
 // Where the item of an undo file's entry lies now.
