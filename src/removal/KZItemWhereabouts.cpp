@@ -32,8 +32,19 @@ bool isFreeName(const fs::path& path)
 DiskAnswer trashDiskOf(const platform::BookmarkTarget& target, const RecordSource& source, quint64* trashDevice = nullptr)
 {
     const auto trash = platform::trashOfTrashedItem(target.path);
-    const fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
-    const auto st = platform::statPath(folder, false);
+    fs::path folder = trash ? platform::trashFilesFolder(*trash) : target.path.parent_path();
+    int err = 0;
+    auto st = platform::statPath(folder, false, &err);
+    // A Trash deleted whole leaves its disk connected where a mount still
+    // stands at the Trash's top: the disk is judged there. A top that is no
+    // mount's own is the bare folder an unplugged disk or an unmounted bind
+    // mount left, and tells nothing of the disk.
+    if (!st && err == ENOENT && trash) {
+        if (const fs::path top = platform::topOfTrashDirectory(*trash); !top.empty() && platform::isVolumeRoot(top)) {
+            folder = top;
+            st = platform::statPath(top, false);
+        }
+    }
     if (!st || !st->isDir())
         return DiskAnswer::Different;
     if (trashDevice)
@@ -244,12 +255,15 @@ Answer unresolved(const KZUndoFile::Entry& entry, const platform::BookmarkTarget
                                            platform::fileSystemQueryOf(entry.oldPosition));
         const Proof item = proveBackAt(target.identity, *st, entry.oldPosition);
         if (place != DiskAnswer::Different && item != Proof::Different) {
-            if (nameFree && item == Proof::Proved && restoreLeftItsInfo(entry, target))
+            if (nameFree && item == Proof::Proved && restoreLeftItsInfo(entry, target)) {
                 answer.where = Where::BackInPlace;
-            else if (nameFree && provedByItsDisk(target, trashDisk, place, *st, entry.oldPosition))
+                answer.backByItsDisk = provedByItsDisk(target, trashDisk, place, *st, entry.oldPosition);
+            } else if (nameFree && provedByItsDisk(target, trashDisk, place, *st, entry.oldPosition)) {
                 answer.where = Where::BackInPlace;
-            else
+                answer.backByItsDisk = item == Proof::Proved;
+            } else {
                 answer.where = Where::Unproved;
+            }
             return answer;
         }
     }
@@ -303,13 +317,17 @@ Answer remounted(const KZUndoFile::Entry& entry, const platform::BookmarkTarget&
         const auto info = platform::readTrashInfo(item);
         return info && (info->originalPath == now / inDisk || sameOldPosition(entry, info->originalPath));
     };
+    const platform::DiskIdentity disk = target.identity.disk();
+    std::vector<platform::DiskIdentity>& nowhere = seen->connectedNowhere[top];
+    if (std::find(nowhere.begin(), nowhere.end(), disk) != nowhere.end())
+        return answer;
     const auto known = seen->remounted.find(top);
     DiskAnswer elsewhere = DiskAnswer::Different;
     std::optional<fs::path> now;
     if (known != seen->remounted.end() && known->second && holds(*known->second))
         now = known->second;
     else
-        now = remountedTop(top, target.identity.disk(), holds, &elsewhere);
+        now = remountedTop(top, disk, holds, &elsewhere);
     if (now) {
         seen->remounted[top] = now;
         answer.where = Where::InTrash;
@@ -322,6 +340,8 @@ Answer remounted(const KZUndoFile::Entry& entry, const platform::BookmarkTarget&
         answer.where = Where::Elsewhere;
     else if (elsewhere == DiskAnswer::Twin)
         answer.where = Where::Twin;
+    else
+        nowhere.push_back(disk);
     return answer;
 }
 

@@ -85,6 +85,8 @@ struct Answer {
     // Its Trash lies on the file system the record was read from: that
     // file, and no other, is the disk's record of it.
     bool recordOnItsTrashDisk = false;
+    // BackInPlace, and so by its disk alone, as isBackByItsDisk() says.
+    bool backByItsDisk = false;
 };
 
 // What one look at many records knows of the disks and Trashes it saw.
@@ -94,6 +96,10 @@ struct Seen {
     std::map<fs::path, std::multimap<fs::path, QDateTime>> trashed;
     // For each recorded mount place, where its disk is mounted now.
     std::map<fs::path, std::optional<fs::path>> remounted;
+    // For each recorded mount place, the disks that no mount shows, there or
+    // elsewhere: the mounts are looked through once for them, not once for
+    // each of their items.
+    std::map<fs::path, std::vector<platform::DiskIdentity>> connectedNowhere;
 };
 
 // Where the item of an undo file's entry lies now.
@@ -102,7 +108,8 @@ Answer whereIs(const KZUndoFile::Entry& entry, const RecordSource& source, Seen*
 // Whether the entry's item, out of its Trash, is proved back at its old
 // place without the .trashinfo it left: its disk itself proved at both
 // places, its Trash name free, and the item proved by more than size and
-// date. Such an item's .trashinfo may go before its record does.
+// date. Such an item's .trashinfo may go before its record does; whereIs()
+// tells it of an item it finds back.
 bool isBackByItsDisk(const KZUndoFile::Entry& entry, const RecordSource& source);
 
 // Whether the entry is one to list: every valid entry, but one kept for

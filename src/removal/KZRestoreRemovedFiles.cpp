@@ -1320,7 +1320,16 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
     std::vector<const KZUndoFile::Entry*> backEntries;
     int found = 0;
     for (const auto& entry : contents->entries) {
-        const where::Answer at = entry.valid ? where::whereIs(entry, source, &seen) : where::Answer{};
+        // Only an item whose Trash name is free can be back: the list is
+        // built often, and most items lie in the Trash still, so the rest
+        // are left unexamined.
+        const auto target = entry.valid ? platform::bookmarkTarget(entry.currPosition) : std::nullopt;
+        int err = 0;
+        if (!target || platform::statPath(target->path, false, &err) || err != ENOENT) {
+            keep.push_back(entry);
+            continue;
+        }
+        const where::Answer at = where::whereIs(entry, source, &seen);
         if (at.where != where::Where::BackInPlace) {
             keep.push_back(entry);
             continue;
@@ -1328,7 +1337,7 @@ int KZRestoreRemovedFiles::dropPutBack(const fs::path& file)
         ++found;
         // Proved back by its disk alone, its .trashinfo goes first, as a
         // Restore's does.
-        if (where::isBackByItsDisk(entry, source) && removeInfoOfRestored(at.trashed, entry.oldPosition))
+        if (at.backByItsDisk && removeInfoOfRestored(at.trashed, entry.oldPosition))
             continue;
         back.emplace_back(at.trashed, entry.oldPosition);
         backEntries.push_back(&entry);
@@ -1497,7 +1506,8 @@ KZRestoreRemovedFiles::RestoreResult KZRestoreRemovedFiles::restoreFiles(const s
                     result.backInPlace.push_back(std::move(found));
                 countBack(entry);
                 keepForTheDiskItself(entry, at);
-                infoGoesFirst(entry, at.trashed, entry.oldPosition);
+                if (at.backByItsDisk)
+                    infosFirst.emplace_back(at.trashed, entry.oldPosition);
                 continue;
             case where::Where::Changed:
                 notBack(entry, &NotRestored::changed);

@@ -902,6 +902,52 @@ fs::path cloneOfA(Disks& disks, const std::string& name)
     return clone;
 }
 
+// Three files trashed from `at`/r, each with its record, in one undo file.
+std::vector<KZPersistentUndoRecord> trashThree(const fs::path& at)
+{
+    fs::create_directories(at / "r");
+    std::vector<KZPersistentUndoRecord> records;
+    for (int i = 0; i < 3; ++i) {
+        std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
+        records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
+    }
+    writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+    return records;
+}
+
+// The three of trashThree() back at their places below `at`, as they were.
+void expectThreeBack(const fs::path& at)
+{
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(kztest::readFile(at / "r" / std::to_string(i)), "trashed " + std::to_string(i));
+}
+
+// Restore, the disk itself alone in its place: the three go back, and
+// nothing is listed after.
+void expectThreeRestored(const fs::path& at)
+{
+    const auto back = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+    EXPECT_EQ(back.restored, 3u);
+    expectThreeBack(at);
+    EXPECT_EQ(listedRemovals(), 0u);
+}
+
+// Restore, the disk at `at` and a byte copy of it at `beside` both
+// connected: neither gets any of the three back, and their record stays
+// listed.
+KZRestoreRemovedFiles::RestoreResult restoreBesideATwin(const fs::path& at, const fs::path& beside)
+{
+    const auto twins = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
+    EXPECT_EQ(twins.restored, 0u);
+    EXPECT_EQ(twins.notRestored.twinDisks, 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(fs::exists(at / "r" / std::to_string(i)));
+        EXPECT_FALSE(fs::exists(beside / "r" / std::to_string(i)));
+    }
+    EXPECT_EQ(listedRemovals(), 1u);
+    return twins;
+}
+
 // `count` files moved from src into dest on the disk, each with its undo.
 std::vector<KZUndoMovedItem> moveOnDisk(const fs::path& at, int count)
 {
@@ -1005,16 +1051,8 @@ TEST(KZProofOnEveryDisk, WhatIsLeftOnADiskThatMayBeACopyIsToldSo)
 static void byteCopyInTheDisksPlace(Disks& disks)
 {
     const fs::path at = disks.at;
-    std::vector<KZPersistentUndoRecord> records;
     std::vector<KZUndoMovedItem> moved;
-    disks.asUser([&] {
-        fs::create_directories(at / "r");
-        for (int i = 0; i < 3; ++i) {
-            std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
-            records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
-        }
-        writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
-    });
+    disks.asUser([&] { trashThree(at); });
     if (!disks.ordinaryUser)
         moved = moveOnDisk(at, 1);
     const fs::path clone = cloneOfA(disks, "clone");
@@ -1026,15 +1064,8 @@ static void byteCopyInTheDisksPlace(Disks& disks)
     ASSERT_FALSE(cloneDevice.empty());
     ASSERT_TRUE(kztest::shell("mount " + cloneDevice + " " + beside.native()));
     disks.asUser([&] {
-        const auto twins = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
-        EXPECT_EQ(twins.restored, 0u);
-        EXPECT_EQ(twins.notRestored.twinDisks, 3u);
+        const auto twins = restoreBesideATwin(at, beside);
         EXPECT_EQ(twins.notRestored.reasonKey(), QStringLiteral("not_restored_twin_disks"));
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_FALSE(fs::exists(at / "r" / std::to_string(i)));
-            EXPECT_FALSE(fs::exists(beside / "r" / std::to_string(i)));
-        }
-        EXPECT_EQ(listedRemovals(), 1u);
     });
     if (!moved.empty()) {
         const auto twins = KZRestoreRemovedFiles().doUndoMove({moved, {}, {}});
@@ -1074,11 +1105,7 @@ static void byteCopyInTheDisksPlace(Disks& disks)
     disks.asUser([&] {
         EXPECT_EQ(listedRemovals(), 1u);
         EXPECT_TRUE(KZRestoreList::areTherePermanentFiles(homeTrash()));
-        const auto back = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
-        EXPECT_EQ(back.restored, 3u);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(kztest::readFile(at / "r" / std::to_string(i)), "trashed " + std::to_string(i));
-        EXPECT_EQ(listedRemovals(), 0u);
+        expectThreeRestored(at);
     });
 }
 
@@ -1102,15 +1129,7 @@ static void diskItselfMountedBesideItsCopy(Disks& disks)
 {
     const fs::path at = disks.at;
     std::optional<quint64> recorded;
-    disks.asUser([&] {
-        fs::create_directories(at / "r");
-        std::vector<KZPersistentUndoRecord> records;
-        for (int i = 0; i < 3; ++i) {
-            std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
-            records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
-        }
-        writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
-    });
+    disks.asUser([&] { trashThree(at); });
     recorded = platform::fileSystemOf(at).identity;
     ASSERT_TRUE(recorded);
     // Alone in its place, the disk reads as records made before always read
@@ -1139,27 +1158,14 @@ static void diskItselfMountedBesideItsCopy(Disks& disks)
     disks.asUser([&] {
         EXPECT_EQ(platform::fileSystemOf(at).identity, recorded) << "the copy carries the disk's identity";
         EXPECT_EQ(platform::fileSystemOf(beside).identity, recorded) << "and so does the disk itself, mounted second";
-        const auto twins = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
-        EXPECT_EQ(twins.restored, 0u);
-        EXPECT_EQ(twins.notRestored.twinDisks, 3u);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_FALSE(fs::exists(at / "r" / std::to_string(i)));
-            EXPECT_FALSE(fs::exists(beside / "r" / std::to_string(i)));
-        }
-        EXPECT_EQ(listedRemovals(), 1u);
+        restoreBesideATwin(at, beside);
     });
     ASSERT_EQ(unplug(beside), 0);
     ASSERT_TRUE(kztest::detachLoopDevice(std::exchange(disk, std::string()), disks.folder / "A.img"));
 
     disks.detach();
     disks.attach(disks.folder / "A.img");
-    disks.asUser([&] {
-        const auto back = KZRestoreRemovedFiles().restoreFiles(KZUndoFile::list(homeTrash()));
-        EXPECT_EQ(back.restored, 3u);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(kztest::readFile(at / "r" / std::to_string(i)), "trashed " + std::to_string(i));
-        EXPECT_EQ(listedRemovals(), 0u);
-    });
+    disks.asUser([&] { expectThreeRestored(at); });
 }
 
 TEST(KZProofOnEveryDisk, ADiskMountedBesideItsCopyIsItsTwinWhateverUuidTheKernelGaveIt)
@@ -1378,13 +1384,7 @@ static void homeDiskBesideItsTwin(Disks& disks)
     const fs::path at = disks.at;
     ::setenv("XDG_DATA_HOME", (at / "share").c_str(), 1);
     fs::create_directories(at / "share");
-    fs::create_directories(at / "r");
-    std::vector<KZPersistentUndoRecord> records;
-    for (int i = 0; i < 3; ++i) {
-        std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
-        records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
-    }
-    writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
+    trashThree(at);
     const fs::path clone = cloneOfA(disks, "copy");
     disks.detach();
     disks.attach(clone);
@@ -1429,14 +1429,8 @@ static void pluggedBackElsewhere(Disks& disks)
     // report none finds it the disk or a copy.
     const bool itself = platform::kernelConditions().deviceSerials;
     const fs::path at = disks.at;
-    fs::create_directories(at / "r");
-    std::vector<KZPersistentUndoRecord> records;
-    for (int i = 0; i < 3; ++i) {
-        std::ofstream(at / "r" / std::to_string(i)) << "trashed " << i;
-        records.push_back(trashWithIdentity(at / "r" / std::to_string(i)));
-    }
+    const std::vector<KZPersistentUndoRecord> records = trashThree(at);
     ASSERT_EQ(records[0].currPosition.parent_path().parent_path().parent_path(), at) << "trashed on the disk";
-    writeUndoFile(records, KZUndoFile::nowSinceReferenceDate());
     const std::vector<KZUndoMovedItem> moved = moveOnDisk(at, 2);
     kztest::syncDisk(at);
     disks.detach();
@@ -1455,8 +1449,7 @@ static void pluggedBackElsewhere(Disks& disks)
     if (itself) {
         EXPECT_EQ(result.restored, 3u);
         EXPECT_EQ(result.notRestored.total(), 0u) << result.notRestored.reasonKey().toStdString();
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(kztest::readFile(other / "r" / std::to_string(i)), "trashed " + std::to_string(i));
+        expectThreeBack(other);
         const fs::path trash = records[0].currPosition.parent_path().parent_path();
         EXPECT_TRUE(fs::is_empty(other / trash.lexically_relative(at) / "info")) << "no .trashinfo is left";
         EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty());
@@ -1485,4 +1478,62 @@ TEST(KZProofOnEveryDisk, ADiskPluggedBackAtAnotherPlaceIsFoundThere)
 {
     forEachKind({Kind::Ext4, Kind::Ext4NoBirth, Kind::Xfs}, [](Kind, Disks& disks) { pluggedBackElsewhere(disks); });
     forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { pluggedBackElsewhere(disks); }, false, Serials::NoneReported);
+}
+
+// Three items trashed on a disk whose Trash folder is then deleted whole
+// (emptied on another computer, or by hand): the disk is connected, so its
+// items are never said to lie on a disk that is not connected. The disk
+// proved itself, they are gone and their records go. On a byte copy of the
+// disk in its place (`onACopy`), which may be the disk, the absence proves
+// nothing: the records stay, and the disk itself back, its items go back.
+static void trashFolderDeletedWhole(Disks& disks, bool onACopy)
+{
+    const fs::path at = disks.at;
+    disks.asUser([&] {
+        const auto records = trashThree(at);
+        ASSERT_EQ(records[0].currPosition.parent_path().parent_path().parent_path(), at) << "trashed on the disk";
+    });
+    const fs::path trash = at / (".Trash-" + std::to_string(disks.ordinaryUser ? 65534 : ::geteuid()));
+    ASSERT_TRUE(fs::is_directory(trash / "files"));
+    if (onACopy) {
+        const fs::path copy = cloneOfA(disks, "B");
+        disks.detach();
+        disks.attach(copy);
+    }
+    fs::remove_all(trash);
+
+    disks.asUser([&] {
+        const auto undoFiles = KZUndoFile::list(homeTrash());
+        ASSERT_EQ(undoFiles.size(), 1u);
+        const auto result = KZRestoreRemovedFiles().restoreFiles(undoFiles);
+        EXPECT_EQ(result.restored, 0u);
+        EXPECT_EQ(result.notRestored.disconnected, 0u) << "a connected disk is never said not connected";
+        // Told by its file system alone, where no mount ID lasts, the disk
+        // itself may be a copy too: its records stay as on one.
+        const bool itself = !onACopy && (platform::kernelConditions().deviceSerials || result.notRestored.gone != 0);
+        if (!itself) {
+            EXPECT_EQ(result.notRestored.notInTrash, 3u) << result.notRestored.reasonKey().toStdString();
+            EXPECT_EQ(entriesOf(undoFiles[0]), 3u);
+            EXPECT_EQ(listedRemovals(), 1u) << "kept, and offered again";
+        } else {
+            EXPECT_EQ(result.notRestored.gone, 3u) << result.notRestored.reasonKey().toStdString();
+            for (int i = 0; i < 3; ++i)
+                EXPECT_FALSE(fs::exists(at / "r" / std::to_string(i)));
+            EXPECT_EQ(listedRemovals(), 0u);
+        }
+    });
+    if (!onACopy)
+        return;
+    disks.detach();
+    disks.attach(disks.folder / "A.img");
+    disks.asUser([&] { expectThreeRestored(at); });
+}
+
+TEST(KZProofOnEveryDisk, ADiskWhoseTrashFolderWasDeletedIsStillConnected)
+{
+    forEachKind({Kind::Ext4, Kind::FuseVfat}, [](Kind, Disks& disks) { trashFolderDeletedWhole(disks, false); });
+    for (const bool ordinaryUser : {false, true})
+        forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { trashFolderDeletedWhole(disks, true); }, ordinaryUser,
+                    Serials::NoneReported);
+    forEachKind({Kind::Ext4}, [](Kind, Disks& disks) { trashFolderDeletedWhole(disks, false); }, true);
 }
