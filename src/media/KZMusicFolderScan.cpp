@@ -215,12 +215,7 @@ std::optional<QString> KZMusicFolderScan::binaryTopEntry(int fd, quint64 size)
         QByteArray bytes(qsizetype(kind == 6 ? 2 * length : length), Qt::Uninitialized);
         if (content + quint64(bytes.size()) > table || !readAt(fd, content, bytes.data(), size_t(bytes.size())))
             return std::nullopt;
-        if (kind == 5)
-            return QString::fromLatin1(bytes);
-        QString wide(qsizetype(length), Qt::Uninitialized);
-        for (qsizetype i = 0; i < wide.size(); ++i)
-            wide[i] = QChar(ushort((uchar(bytes[2 * i]) << 8) | uchar(bytes[2 * i + 1])));
-        return wide;
+        return platform::plistformat::textOfBinaryString(bytes, kind == 6);
     };
     const std::optional<quint64> root = objectAt(top);
     unsigned kind = 0;
@@ -898,14 +893,7 @@ void KZMusicFolderScan::feedBinary(const char* bytes, size_t size)
                 ++it;
                 continue;
             }
-            QString text;
-            if (it->utf16) {
-                text = QString(it->bytes.size() / 2, Qt::Uninitialized);
-                for (qsizetype i = 0; i < text.size(); ++i)
-                    text[i] = QChar(ushort((uchar(it->bytes[2 * i]) << 8) | uchar(it->bytes[2 * i + 1])));
-            } else {
-                text = QString::fromLatin1(it->bytes);
-            }
+            QString text = platform::plistformat::textOfBinaryString(it->bytes, it->utf16);
             // A folder's URL ends in '/', a track's names its file: every
             // folder is kept, however many, and of the others the first and
             // the last.
