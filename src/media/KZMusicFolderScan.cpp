@@ -26,6 +26,14 @@ constexpr qsizetype kMaxURL = 64 * 1024;
 constexpr size_t kPiece = 256 * 1024;
 // Folders kept from a file that names more: the first and the last half.
 constexpr size_t kMaxFolders = 64;
+// A binary export's folder URLs, with the paths they name, are held to the
+// bytes read and 32 MB besides: texts that overlap, which only a file made
+// to look so holds, may each end in a folder URL, up to 16 over each byte.
+// Past that, the root stands for them all.
+constexpr size_t kFolderCostSlack = size_t(32) << 20;
+// What a path takes for each of its parts.
+constexpr size_t kPathPartCost = 48;
+constexpr std::string_view kRootURL = "file:///";
 
 constexpr std::string_view kKey = "Music Folder";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -145,6 +153,13 @@ bool appendLibraryReference(const QByteArray& name, qsizetype length, QByteArray
         return false;
     appendUtf8(char32_t(code), out);
     return true;
+}
+
+// What a folder URL costs: its bytes held here, and the path it names once
+// read, of no more parts than the URL has slashes.
+size_t folderCost(std::string_view url)
+{
+    return 2 * url.size() + kPathPartCost * size_t(std::count(url.begin(), url.end(), '/'));
 }
 
 // The bytes at `at`, all of them.
@@ -947,11 +962,11 @@ void KZMusicFolderScan::finish()
         decideForm();
     if (!open_.empty())
         doubt_ = true;
-    // Each folder once, in the order of their texts.
-    const auto before = [this](quint32 a, quint32 b) { return folderAt(a) < folderAt(b); };
-    const auto same = [this](quint32 a, quint32 b) { return folderAt(a) == folderAt(b); };
-    std::sort(folderStarts_.begin(), folderStarts_.end(), before);
-    folderStarts_.erase(std::unique(folderStarts_.begin(), folderStarts_.end(), same), folderStarts_.end());
+    settleFolders();
+    // In the order of their texts.
+    std::sort(folderStarts_.begin(), folderStarts_.end(),
+              [this](quint32 a, quint32 b) { return folderAt(a) < folderAt(b); });
+    folderBytes_.shrink_to_fit();
     folderStarts_.shrink_to_fit();
     if (!xml_)
         return;
@@ -996,14 +1011,58 @@ void KZMusicFolderScan::addCandidate(QString url)
 
 void KZMusicFolderScan::addFolderURL(const QString& url)
 {
+    if (everyFolder_)
+        return;
     // Packed one after the other, each with its length: a binary export
     // may hold hundreds of thousands, and they cost little more than
     // their bytes in the file.
     const QByteArray utf8 = url.toUtf8();
-    const quint32 size = quint32(utf8.size());
+    const std::string_view text(utf8.constData(), size_t(utf8.size()));
+    appendFolder(text);
+    folderCost_ += folderCost(text);
+    if (folderCost_ > std::max(settleAt_, kFolderCostSlack))
+        settleFolders();
+}
+
+void KZMusicFolderScan::appendFolder(std::string_view url)
+{
+    const quint32 size = quint32(url.size());
     folderStarts_.push_back(quint32(folderBytes_.size()));
     folderBytes_.append(reinterpret_cast<const char*>(&size), sizeof size);
-    folderBytes_.append(utf8.constData(), size_t(utf8.size()));
+    folderBytes_.append(url.data(), url.size());
+}
+
+void KZMusicFolderScan::settleFolders()
+{
+    // Each folder once; the bytes of those kept move down over the rest, in
+    // the order they lie.
+    std::sort(folderStarts_.begin(), folderStarts_.end(),
+              [this](quint32 a, quint32 b) { return folderAt(a) < folderAt(b); });
+    folderStarts_.erase(std::unique(folderStarts_.begin(), folderStarts_.end(),
+                                    [this](quint32 a, quint32 b) { return folderAt(a) == folderAt(b); }),
+                        folderStarts_.end());
+    std::sort(folderStarts_.begin(), folderStarts_.end());
+    size_t to = 0;
+    folderCost_ = 0;
+    for (quint32& start : folderStarts_) {
+        const std::string_view url = folderAt(start);
+        folderCost_ += folderCost(url);
+        const size_t length = sizeof(quint32) + url.size();
+        std::memmove(folderBytes_.data() + to, folderBytes_.data() + start, length);
+        start = quint32(to);
+        to += length;
+    }
+    folderBytes_.resize(to);
+    if (folderCost_ > seen_ + kFolderCostSlack) {
+        everyFolder_ = true;
+        folderBytes_.clear();
+        folderStarts_.clear();
+        appendFolder(kRootURL);
+        folderCost_ = folderCost(kRootURL);
+    }
+    // Settled again once their cost has doubled: each settling costs no
+    // more than the folders added since the last.
+    settleAt_ = 2 * folderCost_;
 }
 
 std::string_view KZMusicFolderScan::folderAt(quint32 start) const

@@ -10,6 +10,7 @@
 // the file. The sanitized build runs every case for crashes and sanitizer
 // reports alone: its shadow memory and quarantine are no reader's cost.
 #include "LibraryFixtures.h"
+#include "MusicFolderShapes.h"
 #include "TestSupport.h"
 
 #include "platform/BinaryPropertyListWriter.h"
@@ -335,6 +336,7 @@ std::vector<std::pair<std::string, std::string>> musicFolderScanShapes(size_t by
         {"one long value of the media folder", repeated("<key>Music Folder</key><string>", "file:///&#38;")},
         {"a binary export of look-alike texts", binary},
         {"a binary export of many folder URLs", folders},
+        {"a binary export of overlapping folder URLs", kztest::overlappingFolderTexts(qsizetype(bytes)).toStdString()},
         {"a UTF-16 export of one long value of references", wide},
         {"many references the library decodes in a key", repeated("<key>", "&#X4D;&# 77;&#x 4d;&amp ;&ltx;", "</key>")},
     };

@@ -131,6 +131,23 @@ TEST(KZMusicFolderScan, ReadsABinaryExportByItsTextObjectsAlone)
     EXPECT_TRUE(holds(keptOut, dir.path()));
 }
 
+// Text objects that overlap, each a folder's URL, name many times more
+// bytes of them than the file holds: past half of its bytes the root stands
+// for every folder, in whatever pieces the file comes.
+TEST(KZMusicFolderScan, KeepsOutTheRootForMoreFolderURLsThanTheBytesRead)
+{
+    const QByteArray overlapping = kztest::overlappingFolderTexts(1 << 20);
+    for (const qsizetype piece : {0, 13, 4096}) {
+        SCOPED_TRACE(piece);
+        const KZMusicFolderScan scan = scanInPieces(overlapping, piece);
+        EXPECT_TRUE(scan.inDoubt());
+        EXPECT_EQ(foldersOf(scan), std::vector<fs::path>{"/"});
+    }
+    kztest::TempDir dir;
+    const fs::path file = dir.write("overlapping.plist", overlapping.toStdString());
+    EXPECT_TRUE(holds(KZMusicFolderScan::musicFoldersIn(file, KZiTunesLibrary::kMaxExportSize), "/"));
+}
+
 // What leaves room for more than one answer puts the scan in doubt: a value
 // cut off, a reference no reader knows, too many folders (the first and the
 // last are kept), a hole, a reading stopped; the export's own folder and the
