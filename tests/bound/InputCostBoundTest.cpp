@@ -3,7 +3,8 @@
 // every record, a count claimed far above the objects present, nesting
 // hidden in comments, CDATA and a DOCTYPE, many tiny elements, a sparse
 // file, many long keys that widen as they are read, one value as long as
-// the file, and a database whose query runs or prints without end. Each reading
+// the file, a list in UTF-16 that is read through UTF-8, and a database
+// whose query runs or prints without end. Each reading
 // runs in a child (kz_bound_reader); its peak memory and its time are held
 // to four times the bytes the input holds on disk plus 100 MB, and 2 s per
 // 10 MB with a few seconds for starting up. A reader that refuses must name
@@ -17,6 +18,8 @@
 #include "platform/Bookmark.h"
 #include "platform/PropertyList.h"
 #include "resultfiles/KZSavedResultFormat.h"
+
+#include <QStringEncoder>
 
 #include <gtest/gtest.h>
 
@@ -173,6 +176,23 @@ std::string tinyElements(const char* key, quint64 bytes)
     while (xml.size() < bytes)
         xml += "<true/>";
     return xml + "</array></dict></plist>\n";
+}
+
+// `xml` in UTF-16 with its mark, which a reader turns into UTF-8 before
+// it reads it.
+std::string inUtf16(const QString& xml)
+{
+    const QByteArray bytes = QStringEncoder(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom)(xml);
+    return bytes.toStdString();
+}
+
+// A list of one text of `characters` characters that take three bytes each
+// in UTF-8, two in the file.
+QString longTextBeyondAscii(const char* key, qsizetype characters)
+{
+    return QStringLiteral("<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict><key>%1</key><string>")
+               .arg(QLatin1String(key))
+        + QString(characters, QChar(0x65E5)) + QStringLiteral("</string></dict></plist>\n");
 }
 
 // A list that starts like one and claims `apparent` bytes it never wrote.
@@ -527,6 +547,9 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     const fs::path tinyUndo = dir.write("tiny-elements-undo.plist", tinyElements("undoItems", 10 * kMB));
     const fs::path tinySaved = dir.write("tiny-elements-saved.maravex", tinyElements("items", 10 * kMB));
     const fs::path tinyTracks = dir.write("tiny-elements-tracks.xml", tinyElements("Tracks", 10 * kMB));
+    const fs::path tinyWide =
+        dir.write("tiny-elements-utf16.plist", inUtf16(QString::fromStdString(tinyElements("undoItems", 5 * kMB))));
+    const fs::path longWide = dir.write("long-text-utf16.plist", inUtf16(longTextBeyondAscii("text", 5 * kMB)));
     const fs::path sparseList = sparse(dir.path() / "sparse.plist", 200 * kMB);
     const fs::path sharedSaved = file("shared-value.maravex", savedResultSharingOneValue(source, 5000));
     const fs::path sharedBookmark = file("shared-bookmark.maravex", savedResultSharingOneBookmark(source, 20000));
@@ -588,6 +611,8 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "many tiny elements", tinySaved});
         cases.push_back({reader, "a sparse file", sparseList});
         cases.push_back({reader, "one dictionary of many long keys", wideUndoLarge});
+        cases.push_back({reader, "many tiny elements in UTF-16", tinyWide});
+        cases.push_back({reader, "one long text in UTF-16 beyond ASCII", longWide});
     }
     cases.push_back({"bookmark", "a claimed count far above the objects", claimedSmall, false});
     cases.push_back({"bookmark", "a list of a million objects", bigBookmark, false});
@@ -605,6 +630,8 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "one dictionary of many long keys", wideUndo});
         cases.push_back({reader, "one dictionary of many long keys, larger", wideUndoLarge});
         cases.push_back({reader, "many records of the same long keys", longKeyRecords});
+        cases.push_back({reader, "many tiny elements in UTF-16", tinyWide});
+        cases.push_back({reader, "one long text in UTF-16 beyond ASCII", longWide});
     }
     cases.push_back({"restore-listing", "one path too large to read whole", longPathLarge});
     cases.push_back({"undo-file", "many tiny elements, too many to read whole", tinyLargeUndo});
@@ -614,6 +641,8 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "nesting hidden in comments, CDATA and a DOCTYPE", nested});
         cases.push_back({reader, "many tiny elements", reader == "music-library-export" ? tinyTracks : tinyUndo});
         cases.push_back({reader, "a sparse file", sparseList});
+        cases.push_back({reader, "many tiny elements in UTF-16", tinyWide});
+        cases.push_back({reader, "one long text in UTF-16 beyond ASCII", longWide});
     }
     cases.push_back({"music-library-export", "many tiny tracks, too many to read whole", tinyTracksExport});
     cases.push_back({"music-library-export", "an export as the music application writes it", largeExport, true, true});
