@@ -1,5 +1,6 @@
 #include "media/KZMusicFolderScan.h"
 
+#include "platform/HexDigit.h"
 #include "platform/Paths.h"
 #include "platform/PropertyListFormat.h"
 #include "platform/XmlTextEncoding.h"
@@ -66,10 +67,7 @@ void appendUtf8(char32_t c, QByteArray* out)
 
 int digitValue(char c, int base)
 {
-    const int d = c >= '0' && c <= '9' ? c - '0'
-        : c >= 'a' && c <= 'f'         ? c - 'a' + 10
-        : c >= 'A' && c <= 'F'         ? c - 'A' + 10
-                                       : 99;
+    const int d = platform::hexDigitValue(c);
     return d < base ? d : -1;
 }
 
