@@ -920,9 +920,11 @@ void KZMusicFolderScan::feedBinary(const char* bytes, size_t size)
             continue;
         const auto open = [this](QByteArray start, quint64 left, bool utf16) {
             // Many texts open at once only where the file was made to look
-            // so; past that, one more may be missed.
+            // so; past that, one more is not followed, and might have named
+            // any folder.
             if (open_.size() >= 16) {
                 doubt_ = true;
+                keepOutEveryFolder();
                 return;
             }
             open_.push_back({std::move(start), left, utf16});
@@ -1051,16 +1053,21 @@ void KZMusicFolderScan::settleFolders()
         to += length;
     }
     folderBytes_.resize(to);
-    if (folderCost_ > seen_ + kFolderCostSlack) {
-        everyFolder_ = true;
-        folderBytes_.clear();
-        folderStarts_.clear();
-        appendFolder(kRootURL);
-        folderCost_ = folderCost(kRootURL);
-    }
+    if (folderCost_ > seen_ + kFolderCostSlack)
+        keepOutEveryFolder();
     // Settled again once their cost has doubled: each settling costs no
     // more than the folders added since the last.
     settleAt_ = 2 * folderCost_;
+}
+
+void KZMusicFolderScan::keepOutEveryFolder()
+{
+    if (std::exchange(everyFolder_, true))
+        return;
+    folderBytes_.clear();
+    folderStarts_.clear();
+    appendFolder(kRootURL);
+    folderCost_ = folderCost(kRootURL);
 }
 
 std::string_view KZMusicFolderScan::folderAt(quint32 start) const

@@ -62,8 +62,8 @@ public:
     // most 64, the first and the last ones met when there are more; of a
     // binary export every folder URL (one ending in '/'; the root's alone
     // where they and the paths they name would take more than the file's
-    // bytes and 32 MB) and, of its other
-    // file URLs, the first and the last 32.
+    // bytes and 32 MB, or where more texts overlap than are followed) and,
+    // of its other file URLs, the first and the last 32.
     std::vector<QString> folderURLs() const;
     // The same, one at a time: a binary export's may be very many.
     void forEachFolderURL(const std::function<void(const QString&)>& take) const;
@@ -77,6 +77,8 @@ private:
     // Each folder URL once, or the root's alone past their share of the
     // bytes read.
     void settleFolders();
+    // The root's URL in place of every folder URL, now and to come.
+    void keepOutEveryFolder();
     // The "Music Folder" of a binary export's top dictionary, read through
     // its trailer and offset table; nullopt where a part of them is not
     // whole or the entry is no text.
