@@ -654,8 +654,13 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
         const qsizetype end = data.indexOf('\n', start);
         if (end < 0)
             break; // torn by a process that died while writing it
-        const QList<QByteArray> fields = data.mid(start, end - start).split('\t');
+        const QByteArrayView line = QByteArrayView(data).sliced(start, end - start);
         start = end + 1;
+        // No line the journal writes has more fields than an item's 18:
+        // one with more is none of them, and is not split into them all.
+        if (line.count('\t') >= 18)
+            continue;
+        const QList<QByteArray> fields = line.toByteArray().split('\t');
         const QByteArray& kind = fields[0];
         if (kind == "finished") {
             contents.finished = true;

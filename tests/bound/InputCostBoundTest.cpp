@@ -195,6 +195,16 @@ QString longTextBeyondAscii(const char* key, qsizetype characters)
         + QString(characters, QChar(0x65E5)) + QStringLiteral("</string></dict></plist>\n");
 }
 
+// A removal's journal of about `bytes`: lines of `line` after its head.
+std::string journalOf(const std::string& line, quint64 bytes)
+{
+    std::string journal = "maravex-removal-journal 1\n";
+    journal.reserve(size_t(bytes) + line.size());
+    while (journal.size() < bytes)
+        journal += line;
+    return journal;
+}
+
 // A list that starts like one and claims `apparent` bytes it never wrote.
 fs::path sparse(const fs::path& file, quint64 apparent)
 {
@@ -662,6 +672,14 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     for (const auto& [shape, text] : musicFolderScanShapes(8 * kMB))
         cases.push_back(
             {"music-folder-scan", shape, dir.write("scan-shape-" + std::to_string(++scanShape) + ".xml", text), false});
+    // A journal a removal killed part-way leaves, read at the next start.
+    for (const auto& [shape, line] : std::initializer_list<std::pair<const char*, std::string>>{
+             {"many tiny lines", "\n"},
+             {"many intents of one place", "intent\t/a\t\t\t0\t0\t0\n"},
+             {"one line of fields without end", std::string(1, '\t')},
+             {"one line as long as the file", std::string(1, 'x')}})
+        cases.push_back({"removal-journal", shape,
+                         dir.write("journal-" + std::to_string(cases.size()), journalOf(line, 8 * kMB) + "\n"), false});
     cases.push_back({"photo-library", "a query that runs without end", loops, false});
     cases.push_back({"photo-library", "a query that prints without end", prints, false});
     cases.push_back({"photo-library", "a sparse log", sparseLog, false});
