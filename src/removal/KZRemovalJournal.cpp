@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -627,7 +628,21 @@ void KZRemovalJournal::removeFiles()
 std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path& journal, QString* error)
 {
     QString reason;
-    const std::optional<QByteArray> read = platform::readRegularFile(journal, quint64(maxJournalSize), &reason);
+    // Read whole only once its head shows a journal: any other file may
+    // claim a gigabyte it holds nowhere on disk.
+    const auto startsAsJournal = [](int fd, quint64) -> std::optional<QString> {
+        const size_t length = std::char_traits<char>::length(header);
+        char head[64];
+        ssize_t got = 0;
+        do
+            got = ::pread(fd, head, length, 0);
+        while (got < 0 && errno == EINTR);
+        if (got != ssize_t(length) || std::memcmp(head, header, length) != 0)
+            return QStringLiteral("not a journal file");
+        return std::nullopt;
+    };
+    const std::optional<QByteArray> read =
+        platform::readRegularFile(journal, quint64(maxJournalSize), &reason, false, startsAsJournal);
     if (!read) {
         if (error)
             *error = reason;

@@ -680,6 +680,7 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
              {"one line as long as the file", std::string(1, 'x')}})
         cases.push_back({"removal-journal", shape,
                          dir.write("journal-" + std::to_string(cases.size()), journalOf(line, 8 * kMB) + "\n"), false});
+    cases.push_back({"removal-journal", "a sparse file", sparseList, false});
     cases.push_back({"photo-library", "a query that runs without end", loops, false});
     cases.push_back({"photo-library", "a query that prints without end", prints, false});
     cases.push_back({"photo-library", "a sparse log", sparseLog, false});
