@@ -1,5 +1,6 @@
 #include "media/KZMusicFolderScan.h"
 
+#include "platform/HexDigit.h"
 #include "platform/Paths.h"
 #include "platform/PropertyListFormat.h"
 #include "platform/XmlTextEncoding.h"
@@ -26,6 +27,14 @@ constexpr qsizetype kMaxURL = 64 * 1024;
 constexpr size_t kPiece = 256 * 1024;
 // Folders kept from a file that names more: the first and the last half.
 constexpr size_t kMaxFolders = 64;
+// A binary export's folder URLs, with the paths they name, are held to the
+// bytes read and 32 MB besides: texts that overlap, which only a file made
+// to look so holds, may each end in a folder URL, up to 16 over each byte.
+// Past that, the root stands for them all.
+constexpr size_t kFolderCostSlack = size_t(32) << 20;
+// What a path takes for each of its parts.
+constexpr size_t kPathPartCost = 48;
+constexpr std::string_view kRootURL = "file:///";
 
 constexpr std::string_view kKey = "Music Folder";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -58,10 +67,7 @@ void appendUtf8(char32_t c, QByteArray* out)
 
 int digitValue(char c, int base)
 {
-    const int d = c >= '0' && c <= '9' ? c - '0'
-        : c >= 'a' && c <= 'f'         ? c - 'a' + 10
-        : c >= 'A' && c <= 'F'         ? c - 'A' + 10
-                                       : 99;
+    const int d = platform::hexDigitValue(c);
     return d < base ? d : -1;
 }
 
@@ -147,6 +153,13 @@ bool appendLibraryReference(const QByteArray& name, qsizetype length, QByteArray
     return true;
 }
 
+// What a folder URL costs: its bytes held here, and the path it names once
+// read, of no more parts than the URL has slashes.
+size_t folderCost(std::string_view url)
+{
+    return 2 * url.size() + kPathPartCost * size_t(std::count(url.begin(), url.end(), '/'));
+}
+
 // The bytes at `at`, all of them.
 bool readAt(int fd, quint64 at, void* into, size_t size)
 {
@@ -215,12 +228,7 @@ std::optional<QString> KZMusicFolderScan::binaryTopEntry(int fd, quint64 size)
         QByteArray bytes(qsizetype(kind == 6 ? 2 * length : length), Qt::Uninitialized);
         if (content + quint64(bytes.size()) > table || !readAt(fd, content, bytes.data(), size_t(bytes.size())))
             return std::nullopt;
-        if (kind == 5)
-            return QString::fromLatin1(bytes);
-        QString wide(qsizetype(length), Qt::Uninitialized);
-        for (qsizetype i = 0; i < wide.size(); ++i)
-            wide[i] = QChar(ushort((uchar(bytes[2 * i]) << 8) | uchar(bytes[2 * i + 1])));
-        return wide;
+        return platform::plistformat::textOfBinaryString(bytes, kind == 6);
     };
     const std::optional<quint64> root = objectAt(top);
     unsigned kind = 0;
@@ -898,14 +906,7 @@ void KZMusicFolderScan::feedBinary(const char* bytes, size_t size)
                 ++it;
                 continue;
             }
-            QString text;
-            if (it->utf16) {
-                text = QString(it->bytes.size() / 2, Qt::Uninitialized);
-                for (qsizetype i = 0; i < text.size(); ++i)
-                    text[i] = QChar(ushort((uchar(it->bytes[2 * i]) << 8) | uchar(it->bytes[2 * i + 1])));
-            } else {
-                text = QString::fromLatin1(it->bytes);
-            }
+            QString text = platform::plistformat::textOfBinaryString(it->bytes, it->utf16);
             // A folder's URL ends in '/', a track's names its file: every
             // folder is kept, however many, and of the others the first and
             // the last.
@@ -919,9 +920,11 @@ void KZMusicFolderScan::feedBinary(const char* bytes, size_t size)
             continue;
         const auto open = [this](QByteArray start, quint64 left, bool utf16) {
             // Many texts open at once only where the file was made to look
-            // so; past that, one more may be missed.
+            // so; past that, one more is not followed, and might have named
+            // any folder.
             if (open_.size() >= 16) {
                 doubt_ = true;
+                keepOutEveryFolder();
                 return;
             }
             open_.push_back({std::move(start), left, utf16});
@@ -959,11 +962,11 @@ void KZMusicFolderScan::finish()
         decideForm();
     if (!open_.empty())
         doubt_ = true;
-    // Each folder once, in the order of their texts.
-    const auto before = [this](quint32 a, quint32 b) { return folderAt(a) < folderAt(b); };
-    const auto same = [this](quint32 a, quint32 b) { return folderAt(a) == folderAt(b); };
-    std::sort(folderStarts_.begin(), folderStarts_.end(), before);
-    folderStarts_.erase(std::unique(folderStarts_.begin(), folderStarts_.end(), same), folderStarts_.end());
+    settleFolders();
+    // In the order of their texts.
+    std::sort(folderStarts_.begin(), folderStarts_.end(),
+              [this](quint32 a, quint32 b) { return folderAt(a) < folderAt(b); });
+    folderBytes_.shrink_to_fit();
     folderStarts_.shrink_to_fit();
     if (!xml_)
         return;
@@ -1008,14 +1011,63 @@ void KZMusicFolderScan::addCandidate(QString url)
 
 void KZMusicFolderScan::addFolderURL(const QString& url)
 {
+    if (everyFolder_)
+        return;
     // Packed one after the other, each with its length: a binary export
     // may hold hundreds of thousands, and they cost little more than
     // their bytes in the file.
     const QByteArray utf8 = url.toUtf8();
-    const quint32 size = quint32(utf8.size());
+    const std::string_view text(utf8.constData(), size_t(utf8.size()));
+    appendFolder(text);
+    folderCost_ += folderCost(text);
+    if (folderCost_ > std::max(settleAt_, kFolderCostSlack))
+        settleFolders();
+}
+
+void KZMusicFolderScan::appendFolder(std::string_view url)
+{
+    const quint32 size = quint32(url.size());
     folderStarts_.push_back(quint32(folderBytes_.size()));
     folderBytes_.append(reinterpret_cast<const char*>(&size), sizeof size);
-    folderBytes_.append(utf8.constData(), size_t(utf8.size()));
+    folderBytes_.append(url.data(), url.size());
+}
+
+void KZMusicFolderScan::settleFolders()
+{
+    // Each folder once; the bytes of those kept move down over the rest, in
+    // the order they lie.
+    std::sort(folderStarts_.begin(), folderStarts_.end(),
+              [this](quint32 a, quint32 b) { return folderAt(a) < folderAt(b); });
+    folderStarts_.erase(std::unique(folderStarts_.begin(), folderStarts_.end(),
+                                    [this](quint32 a, quint32 b) { return folderAt(a) == folderAt(b); }),
+                        folderStarts_.end());
+    std::sort(folderStarts_.begin(), folderStarts_.end());
+    size_t to = 0;
+    folderCost_ = 0;
+    for (quint32& start : folderStarts_) {
+        const std::string_view url = folderAt(start);
+        folderCost_ += folderCost(url);
+        const size_t length = sizeof(quint32) + url.size();
+        std::memmove(folderBytes_.data() + to, folderBytes_.data() + start, length);
+        start = quint32(to);
+        to += length;
+    }
+    folderBytes_.resize(to);
+    if (folderCost_ > seen_ + kFolderCostSlack)
+        keepOutEveryFolder();
+    // Settled again once their cost has doubled: each settling costs no
+    // more than the folders added since the last.
+    settleAt_ = 2 * folderCost_;
+}
+
+void KZMusicFolderScan::keepOutEveryFolder()
+{
+    if (std::exchange(everyFolder_, true))
+        return;
+    folderBytes_.clear();
+    folderStarts_.clear();
+    appendFolder(kRootURL);
+    folderCost_ = folderCost(kRootURL);
 }
 
 std::string_view KZMusicFolderScan::folderAt(quint32 start) const

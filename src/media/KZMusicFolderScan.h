@@ -60,8 +60,10 @@ public:
 
     // The entries' texts, their references decoded: of an XML export at
     // most 64, the first and the last ones met when there are more; of a
-    // binary export every folder URL (one ending in '/') and, of its other
-    // file URLs, the first and the last 32.
+    // binary export every folder URL (one ending in '/'; the root's alone
+    // where they and the paths they name would take more than the file's
+    // bytes and 32 MB, or where more texts overlap than are followed) and,
+    // of its other file URLs, the first and the last 32.
     std::vector<QString> folderURLs() const;
     // The same, one at a time: a binary export's may be very many.
     void forEachFolderURL(const std::function<void(const QString&)>& take) const;
@@ -71,6 +73,12 @@ private:
     class Reading;
     void addCandidate(QString url);
     void addFolderURL(const QString& url);
+    void appendFolder(std::string_view url);
+    // Each folder URL once, or the root's alone past their share of the
+    // bytes read.
+    void settleFolders();
+    // The root's URL in place of every folder URL, now and to come.
+    void keepOutEveryFolder();
     // The "Music Folder" of a binary export's top dictionary, read through
     // its trailer and offset table; nullopt where a part of them is not
     // whole or the entry is no text.
@@ -105,8 +113,13 @@ private:
     std::vector<QString> first_;
     std::deque<QString> last_;
     bool tooMany_ = false;
-    // A binary export's folder URLs, all of them, in UTF-8 after their
-    // lengths, and where each starts.
+    // A binary export's folder URLs, in UTF-8 after their lengths, and
+    // where each starts.
     std::string folderBytes_;
     std::vector<quint32> folderStarts_;
+    // What they cost, and at what cost they are settled next; whether the
+    // root stands for them all.
+    size_t folderCost_ = 0;
+    size_t settleAt_ = 0;
+    bool everyFolder_ = false;
 };

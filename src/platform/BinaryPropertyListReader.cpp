@@ -361,18 +361,10 @@ private:
             return QVariant(QByteArray(bytes, qsizetype(count)));
         if (h.type == 0x5) {
             // libplist keeps text as C strings: a NUL ends it.
-            const char* nul = static_cast<const char*>(std::memchr(bytes, 0, count));
-            *keyText = nul == nullptr;
-            return QVariant(textOfUtf8(QByteArrayView(bytes, nul ? qsizetype(nul - bytes) : qsizetype(count))));
+            *keyText = std::memchr(bytes, 0, count) == nullptr;
+            return QVariant(plistformat::textOfBinaryString(QByteArrayView(bytes, qsizetype(count)), false));
         }
-        QString text(qsizetype(count), Qt::Uninitialized);
-        QChar* out = text.data();
-        bool hasNul = false;
-        for (quint64 i = 0; i < count; ++i) {
-            const char16_t unit16 = char16_t(readBigEndian(d_ + p + 2 * i, 2));
-            hasNul = hasNul || unit16 == 0;
-            out[i] = QChar(unit16);
-        }
+        const QString text = plistformat::textOfBinaryString(QByteArrayView(bytes, qsizetype(2 * count)), true);
         for (qsizetype i = 0; i < text.size(); ++i) {
             const QChar c = text.at(i);
             if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
@@ -380,7 +372,7 @@ private:
             else if (c.isSurrogate())
                 return refuse("damaged UTF-16 text");
         }
-        *keyText = !hasNul;
+        *keyText = !text.contains(QChar(0));
         return QVariant(text);
     }
 

@@ -55,6 +55,23 @@ inline QString textOfUtf8(QByteArrayView bytes)
     return decoder(bytes);
 }
 
+// The text of a binary list's text object from its content's bytes: one
+// byte a character as the whole reading takes it (UTF-8, ended by a NUL, as
+// libplist keeps text as C strings), or big-endian UTF-16 code units as they
+// stand.
+inline QString textOfBinaryString(QByteArrayView bytes, bool utf16)
+{
+    if (!utf16) {
+        const qsizetype nul = bytes.indexOf('\0');
+        return textOfUtf8(nul < 0 ? bytes : bytes.first(nul));
+    }
+    QString text(bytes.size() / 2, Qt::Uninitialized);
+    QChar* out = text.data();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = QChar(char16_t((uchar(bytes[2 * i]) << 8) | uchar(bytes[2 * i + 1])));
+    return text;
+}
+
 // The fields of a binary list's trailer.
 struct Trailer {
     unsigned offsetSize = 0;

@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -660,7 +661,21 @@ void KZRemovalJournal::removeFiles()
 std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path& journal, QString* error)
 {
     QString reason;
-    const std::optional<QByteArray> read = platform::readRegularFile(journal, quint64(maxJournalSize), &reason);
+    // Read whole only once its head shows a journal: any other file may
+    // claim a gigabyte it holds nowhere on disk.
+    const auto startsAsJournal = [](int fd, quint64) -> std::optional<QString> {
+        const size_t length = std::char_traits<char>::length(header);
+        char head[64];
+        ssize_t got = 0;
+        do
+            got = ::pread(fd, head, length, 0);
+        while (got < 0 && errno == EINTR);
+        if (got != ssize_t(length) || std::memcmp(head, header, length) != 0)
+            return QStringLiteral("not a journal file");
+        return std::nullopt;
+    };
+    const std::optional<QByteArray> read =
+        platform::readRegularFile(journal, quint64(maxJournalSize), &reason, false, startsAsJournal);
     if (!read) {
         if (error)
             *error = reason;
@@ -687,8 +702,13 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
         const qsizetype end = data.indexOf('\n', start);
         if (end < 0)
             break; // torn by a process that died while writing it
-        const QList<QByteArray> fields = data.mid(start, end - start).split('\t');
+        const QByteArrayView line = QByteArrayView(data).sliced(start, end - start);
         start = end + 1;
+        // No line the journal writes has more fields than an item's 18:
+        // one with more is none of them, and is not split into them all.
+        if (line.count('\t') >= 18)
+            continue;
+        const QList<QByteArray> fields = line.toByteArray().split('\t');
         const QByteArray& kind = fields[0];
         if (kind == "finished") {
             contents.finished = true;

@@ -3,14 +3,16 @@
 // every record, a count claimed far above the objects present, nesting
 // hidden in comments, CDATA and a DOCTYPE, many tiny elements, a sparse
 // file, many long keys that widen as they are read, one value as long as
-// the file, lost items whose bookmarks each record other folders above
-// them, and a database whose query runs or prints without end. Each reading
+// the file, a list in UTF-16 that is read through UTF-8, lost items whose
+// bookmarks each record other folders above them, and a database whose
+// query runs or prints without end. Each reading
 // runs in a child (kz_bound_reader); its peak memory and its time are held
 // to four times the bytes the input holds on disk plus 100 MB, and 2 s per
 // 10 MB with a few seconds for starting up. A reader that refuses must name
 // the file. The sanitized build runs every case for crashes and sanitizer
 // reports alone: its shadow memory and quarantine are no reader's cost.
 #include "LibraryFixtures.h"
+#include "MusicFolderShapes.h"
 #include "TestSupport.h"
 
 #include "platform/BinaryPropertyListWriter.h"
@@ -19,7 +21,9 @@
 #include "platform/PropertyList.h"
 #include "resultfiles/KZSavedResultFormat.h"
 
+#include <QStringEncoder>
 #include <QtEndian>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -175,6 +179,33 @@ std::string tinyElements(const char* key, quint64 bytes)
     while (xml.size() < bytes)
         xml += "<true/>";
     return xml + "</array></dict></plist>\n";
+}
+
+// `xml` in UTF-16 with its mark, which a reader turns into UTF-8 before
+// it reads it.
+std::string inUtf16(const QString& xml)
+{
+    const QByteArray bytes = QStringEncoder(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom)(xml);
+    return bytes.toStdString();
+}
+
+// A list of one text of `characters` characters that take three bytes each
+// in UTF-8, two in the file.
+QString longTextBeyondAscii(const char* key, qsizetype characters)
+{
+    return QStringLiteral("<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict><key>%1</key><string>")
+               .arg(QLatin1String(key))
+        + QString(characters, QChar(0x65E5)) + QStringLiteral("</string></dict></plist>\n");
+}
+
+// A removal's journal of about `bytes`: lines of `line` after its head.
+std::string journalOf(const std::string& line, quint64 bytes)
+{
+    std::string journal = "maravex-removal-journal 1\n";
+    journal.reserve(size_t(bytes) + line.size());
+    while (journal.size() < bytes)
+        journal += line;
+    return journal;
 }
 
 // A list that starts like one and claims `apparent` bytes it never wrote.
@@ -361,6 +392,7 @@ std::vector<std::pair<std::string, std::string>> musicFolderScanShapes(size_t by
         {"one long value of the media folder", repeated("<key>Music Folder</key><string>", "file:///&#38;")},
         {"a binary export of look-alike texts", binary},
         {"a binary export of many folder URLs", folders},
+        {"a binary export of overlapping folder URLs", kztest::overlappingFolderTexts(qsizetype(bytes)).toStdString()},
         {"a UTF-16 export of one long value of references", wide},
         {"many references the library decodes in a key", repeated("<key>", "&#X4D;&# 77;&#x 4d;&amp ;&ltx;", "</key>")},
     };
@@ -551,6 +583,9 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     const fs::path tinyUndo = dir.write("tiny-elements-undo.plist", tinyElements("undoItems", 10 * kMB));
     const fs::path tinySaved = dir.write("tiny-elements-saved.maravex", tinyElements("items", 10 * kMB));
     const fs::path tinyTracks = dir.write("tiny-elements-tracks.xml", tinyElements("Tracks", 10 * kMB));
+    const fs::path tinyWide =
+        dir.write("tiny-elements-utf16.plist", inUtf16(QString::fromStdString(tinyElements("undoItems", 5 * kMB))));
+    const fs::path longWide = dir.write("long-text-utf16.plist", inUtf16(longTextBeyondAscii("text", 5 * kMB)));
     const fs::path sparseList = sparse(dir.path() / "sparse.plist", 200 * kMB);
     const fs::path sharedSaved = file("shared-value.maravex", savedResultSharingOneValue(source, 5000));
     const fs::path sharedBookmark = file("shared-bookmark.maravex", savedResultSharingOneBookmark(source, 20000));
@@ -614,6 +649,8 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "many tiny elements", tinySaved});
         cases.push_back({reader, "a sparse file", sparseList});
         cases.push_back({reader, "one dictionary of many long keys", wideUndoLarge});
+        cases.push_back({reader, "many tiny elements in UTF-16", tinyWide});
+        cases.push_back({reader, "one long text in UTF-16 beyond ASCII", longWide});
     }
     cases.push_back({"saved-result-reopened", "every lost record with folders above of its own", ownFolders});
     cases.push_back({"bookmark", "a claimed count far above the objects", claimedSmall, false});
@@ -632,6 +669,8 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "one dictionary of many long keys", wideUndo});
         cases.push_back({reader, "one dictionary of many long keys, larger", wideUndoLarge});
         cases.push_back({reader, "many records of the same long keys", longKeyRecords});
+        cases.push_back({reader, "many tiny elements in UTF-16", tinyWide});
+        cases.push_back({reader, "one long text in UTF-16 beyond ASCII", longWide});
     }
     cases.push_back({"restore-listing", "one path too large to read whole", longPathLarge});
     cases.push_back({"undo-file", "many tiny elements, too many to read whole", tinyLargeUndo});
@@ -641,6 +680,8 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
         cases.push_back({reader, "nesting hidden in comments, CDATA and a DOCTYPE", nested});
         cases.push_back({reader, "many tiny elements", reader == "music-library-export" ? tinyTracks : tinyUndo});
         cases.push_back({reader, "a sparse file", sparseList});
+        cases.push_back({reader, "many tiny elements in UTF-16", tinyWide});
+        cases.push_back({reader, "one long text in UTF-16 beyond ASCII", longWide});
     }
     cases.push_back({"music-library-export", "many tiny tracks, too many to read whole", tinyTracksExport});
     cases.push_back({"music-library-export", "an export as the music application writes it", largeExport, true, true});
@@ -660,6 +701,15 @@ TEST(InputCostBound, EveryReaderPaysForWhatItReadsNoMoreThanItsBytesAllow)
     for (const auto& [shape, text] : musicFolderScanShapes(8 * kMB))
         cases.push_back(
             {"music-folder-scan", shape, dir.write("scan-shape-" + std::to_string(++scanShape) + ".xml", text), false});
+    // A journal a removal killed part-way leaves, read at the next start.
+    for (const auto& [shape, line] : std::initializer_list<std::pair<const char*, std::string>>{
+             {"many tiny lines", "\n"},
+             {"many intents of one place", "intent\t/a\t\t\t0\t0\t0\n"},
+             {"one line of fields without end", std::string(1, '\t')},
+             {"one line as long as the file", std::string(1, 'x')}})
+        cases.push_back({"removal-journal", shape,
+                         dir.write("journal-" + std::to_string(cases.size()), journalOf(line, 8 * kMB) + "\n"), false});
+    cases.push_back({"removal-journal", "a sparse file", sparseList, false});
     cases.push_back({"photo-library", "a query that runs without end", loops, false});
     cases.push_back({"photo-library", "a query that prints without end", prints, false});
     cases.push_back({"photo-library", "a sparse log", sparseLog, false});

@@ -13,6 +13,7 @@
 #include "platform/MallocArenas.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
+#include "removal/KZRemovalJournal.h"
 #include "removal/KZRestoreList.h"
 #include "removal/KZUndoFile.h"
 #include "resultfiles/KZSavedResultReopen.h"
@@ -69,6 +70,11 @@ const std::map<std::string, Reader>& readers()
          [](const fs::path& file) {
              QString error;
              return KZUndoFile::read(file, &error) ? QString() : error;
+         }},
+        {"removal-journal",
+         [](const fs::path& file) {
+             QString error;
+             return KZRemovalJournal::read(file, &error) ? QString() : error;
          }},
         {"restore-listing",
          [](const fs::path& file) {

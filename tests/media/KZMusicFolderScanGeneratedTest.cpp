@@ -383,6 +383,42 @@ TEST(KZMusicFolderScanGenerated, BinaryExportsOfEveryLengthCutAnywhere)
     }
 }
 
+// A one-byte text object holds what the whole reading makes of it, UTF-8 up
+// to a NUL, however it was written: through the top dictionary and through
+// the texts alike, whole and cut.
+TEST(KZMusicFolderScanGenerated, BinaryOneByteTextsReadAsTheWholeReadingReadsThem)
+{
+    kztest::TempDir dir;
+    Generator g(1);
+    Checker checker;
+    struct Case {
+        const char* what;
+        QByteArray stored; // in place of the written "file:///cafXY/"
+        const char* folder;
+    };
+    const Case cases[] = {
+        {"UTF-8", "file:///caf\xC3\xA9/", "/caf\u00e9"},
+        {"a NUL", QByteArray("file:///ca\0/x/", 14), "/ca"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QByteArray placeholder = "file:///cafXY/";
+        QByteArray bytes = binaryExport(QString::fromLatin1(placeholder), 40);
+        const qsizetype at = bytes.indexOf(placeholder);
+        ASSERT_GT(at, 0);
+        ASSERT_EQ(c.stored.size(), placeholder.size());
+        bytes.replace(at, placeholder.size(), c.stored);
+        const std::optional<fs::path> whole = wholeReading(dir, bytes);
+        ASSERT_TRUE(whole);
+        EXPECT_EQ(*whole, fs::path(c.folder));
+        for (const qsizetype cut : {bytes.size(), at + placeholder.size(), bytes.size() - 33})
+            checker.check(g, bytes, cut, whole, true, c.what);
+        const std::vector<fs::path> keptOut =
+            KZMusicFolderScan::musicFoldersIn(dir.write("utf8.plist", bytes.toStdString()), KZiTunesLibrary::kMaxExportSize);
+        EXPECT_NE(std::find(keptOut.begin(), keptOut.end(), *whole), keptOut.end());
+    }
+}
+
 // Read from files: an entry that straddles the scan's pieces of the file,
 // a binary export past the size the whole reading takes whose entry lies
 // among more track URLs than any cap would keep, and data past the bytes

@@ -1,6 +1,7 @@
 #include "media/KZMusicFolderScan.h"
 
 #include "media/KZiTunesLibrary.h"
+#include "platform/Paths.h"
 #include "services/KZFilesUtilities.h"
 
 #include "TestSupport.h"
@@ -129,6 +130,43 @@ TEST(KZMusicFolderScan, ReadsABinaryExportByItsTextObjectsAlone)
     const std::vector<fs::path> keptOut = KZMusicFolderScan::musicFoldersIn(file, KZiTunesLibrary::kMaxExportSize);
     EXPECT_TRUE(holds(keptOut, media));
     EXPECT_TRUE(holds(keptOut, dir.path()));
+}
+
+// Text objects that overlap, each a folder's URL, name many times more
+// bytes of them than the file holds: past half of its bytes the root stands
+// for every folder, in whatever pieces the file comes.
+TEST(KZMusicFolderScan, KeepsOutTheRootForMoreFolderURLsThanTheBytesRead)
+{
+    const QByteArray overlapping = kztest::overlappingFolderTexts(1 << 20);
+    for (const qsizetype piece : {0, 13, 4096}) {
+        SCOPED_TRACE(piece);
+        const KZMusicFolderScan scan = scanInPieces(overlapping, piece);
+        EXPECT_TRUE(scan.inDoubt());
+        EXPECT_EQ(foldersOf(scan), std::vector<fs::path>{"/"});
+    }
+    kztest::TempDir dir;
+    const fs::path file = dir.write("overlapping.plist", overlapping.toStdString());
+    EXPECT_TRUE(holds(KZMusicFolderScan::musicFoldersIn(file, KZiTunesLibrary::kMaxExportSize), "/"));
+}
+
+// A text that starts while more are open than the scan follows may be the
+// media folder's: the root stands for it.
+TEST(KZMusicFolderScan, KeepsOutTheRootForATextItCouldNotFollow)
+{
+    // Sixteen texts of 4 KB, one every 64 bytes, then the entry's.
+    QByteArray list = "bplist00";
+    for (int n = 0; n < 16; ++n) {
+        const QByteArray text = "\x5F\x11\x10\x01" "file:///open/" + QByteArray::number(n) + "/";
+        list += text + QByteArray(64 - text.size(), 'x');
+    }
+    const QByteArray media = "file:///real/media/";
+    list += "\x5F\x10" + QByteArray(1, char(media.size())) + media + QByteArray(0x1000, 'x');
+    for (const qsizetype piece : {0, 7}) {
+        const std::vector<fs::path> folders = foldersOf(scanInPieces(list, piece));
+        EXPECT_TRUE(std::any_of(folders.begin(), folders.end(),
+                                [](const fs::path& f) { return platform::isInsideFolder("/real/media", f); }))
+            << piece;
+    }
 }
 
 // What leaves room for more than one answer puts the scan in doubt: a value

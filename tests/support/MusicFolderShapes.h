@@ -116,4 +116,20 @@ inline QByteArray cutBinaryExport(const std::filesystem::path& media)
     return binary.left(binary.size() * 4 / 5);
 }
 
+// A binary list of about `bytes` whose text objects overlap: one starts
+// every 4 KB and runs 60 KB to a '/', so that each byte lies in 15 folder
+// URLs, each another, and each of its 0xFF bytes in them a U+FFFD of three.
+inline QByteArray overlappingFolderTexts(qsizetype bytes)
+{
+    constexpr qsizetype kEvery = 4096;
+    constexpr qsizetype kLength = 15 * kEvery - 4;
+    QByteArray list = "bplist00";
+    for (int n = 0; list.size() < bytes; ++n) {
+        QByteArray unit = "\x5F\x11" + QByteArray(1, char(kLength >> 8)) + QByteArray(1, char(kLength & 0xFF))
+            + "file:///" + QByteArray::number(n);
+        list += unit + QByteArray(kEvery - unit.size() - 1, '\xFF') + '/';
+    }
+    return list;
+}
+
 } // namespace kztest
