@@ -37,6 +37,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* header = "maravex-removal-journal 1\n";
+// Written with the header by a removal that moves one item at a time and
+// announces every name before it reserves it; a reader of an earlier
+// version passes over it.
+constexpr const char* announcesLine = "announces\n";
 constexpr int nameAttempts = 1000;
 // A journal never grows near this; anything larger is not ours.
 constexpr qint64 maxJournalSize = qint64(1) << 30;
@@ -420,6 +424,14 @@ bool isRegularNoFollow(const fs::path& path)
     return st && st->isRegular();
 }
 
+// A .trashinfo reserved for an item's move, not for an undo file or a
+// journal of our own.
+bool isItemInfo(const fs::path& place)
+{
+    const auto name = platform::trashedNameOfInfo(place.filename().native());
+    return name && !KZUndoFile::isUndoFileName(*name) && !name->starts_with(KZRemovalJournal::namePrefix);
+}
+
 double secondsOfJournalName(const std::string& name)
 {
     const std::string prefix = KZRemovalJournal::namePrefix;
@@ -431,12 +443,13 @@ double secondsOfJournalName(const std::string& name)
 
 } // namespace
 
-std::unique_ptr<KZRemovalJournal> KZRemovalJournal::begin(int* err)
+std::unique_ptr<KZRemovalJournal> KZRemovalJournal::begin(int* err, bool announces)
 {
-    return beginIn(platform::homeTrashDirectory(), KZUndoFile::nowSinceReferenceDate(), err);
+    return beginIn(platform::homeTrashDirectory(), KZUndoFile::nowSinceReferenceDate(), err, announces);
 }
 
-std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& trashDir, double seconds, int* failure)
+std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& trashDir, double seconds, int* failure,
+                                                            bool announces)
 {
     int lastErr = EEXIST;
     const fs::path files = platform::trashFilesFolder(trashDir);
@@ -470,8 +483,9 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
             break;
         }
         // Held for the whole removal: a recovery never folds a live journal.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0
-            || !platform::writeAll(fd, header, std::char_traits<char>::length(header)) || ::fdatasync(fd) != 0) {
+        const std::string opening = std::string(header) + (announces ? announcesLine : "");
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !platform::writeAll(fd, opening.data(), opening.size())
+            || ::fdatasync(fd) != 0) {
             lastErr = errno ? errno : EIO;
             why = platform::systemErrorString(lastErr);
             ::close(fd);
@@ -571,6 +585,12 @@ void KZRemovalJournal::reserved(const fs::path& place, const platform::FileIdent
     writeLine(reservationLineOf(place, identity));
 }
 
+void KZRemovalJournal::givenUp(const fs::path& place)
+{
+    if (!place.empty() && place.is_absolute())
+        writeLine("unused\t" + encodePath(place) + '\n');
+}
+
 // The .trashinfo of an undo file named `name` in `trashDir`, announced.
 static platform::ReservationIntent undoInfoIntent(const fs::path& trashDir, const std::string& name)
 {
@@ -649,6 +669,9 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
         if (const auto found = folders.find(record.oldPosition.native()); found != folders.end())
             record.oldFolderAttributes = found->second;
     };
+    // The place of the intent written last, and what followed each intent.
+    std::optional<std::string> lastIntent;
+    std::unordered_map<std::string, Contents::PendingMove> moves;
     qsizetype start = qsizetype(std::char_traits<char>::length(header));
     while (start < data.size()) {
         const qsizetype end = data.indexOf('\n', start);
@@ -668,15 +691,33 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
         } else if (kind == "intent") {
             if (auto intent = intentOf(fields)) {
                 withFolder(*intent);
+                if (lastIntent && *lastIntent != intent->oldPosition.native())
+                    moves[*lastIntent].followed = true;
+                lastIntent = intent->oldPosition.native();
+                moves[*lastIntent] = {};
                 openIntent[intent->oldPosition.native()] = intents.size();
                 intents.push_back(std::move(*intent));
             }
         } else if (kind == "reserving") {
-            if (auto intent = reservingOf(fields))
+            if (auto intent = reservingOf(fields)) {
+                if (lastIntent && intent->item.empty() && isItemInfo(intent->place))
+                    moves[*lastIntent].infos.push_back({intent->place});
                 contents.intendedReservations.push_back(std::move(*intent));
+            }
         } else if (kind == "reserved") {
-            if (auto reservation = reservationOf(fields))
+            if (auto reservation = reservationOf(fields)) {
+                if (lastIntent)
+                    for (auto& info : moves[*lastIntent].infos)
+                        info.made = info.made || info.place == reservation->place;
                 contents.reservations.push_back(std::move(*reservation));
+            }
+        } else if (kind == "announces" && fields.size() == 1) {
+            contents.announces = true;
+        } else if (kind == "unused" && fields.size() == 2) {
+            const auto place = cleanPathOf(fields[1]);
+            if (place && lastIntent)
+                for (auto& info : moves[*lastIntent].infos)
+                    info.givenUp = info.givenUp || info.place == *place;
         } else if (kind == "folder") {
             if (auto folder = folderOf(fields))
                 folders.insert_or_assign(folder->first.native(), std::move(folder->second));
@@ -699,8 +740,10 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
     for (const auto& [place, index] : openIntent)
         open.push_back(index);
     std::sort(open.begin(), open.end());
-    for (const size_t index : open)
+    for (const size_t index : open) {
+        contents.pendingMoves[intents[index].oldPosition] = moves[intents[index].oldPosition.native()];
         contents.pending.push_back(std::move(intents[index]));
+    }
     return contents;
 }
 
@@ -746,11 +789,12 @@ public:
     // Gone when it is in none of them although its disk is here: its folder
     // is still on the device the item had, so every trash it can have gone
     // to was looked into. Then nothing is left to wait for.
-    Outcome find(const KZPersistentUndoRecord& intent)
+    // `movedNowhere`: the journal shows that the removal never moved it.
+    Outcome find(const KZPersistentUndoRecord& intent, bool movedNowhere)
     {
         const std::vector<fs::path>& own = trashesOfFolder(intent.oldPosition.parent_path());
         seen_.insert(own.begin(), own.end());
-        if (intent.device == 0 && intent.inode == 0)
+        if ((intent.device == 0 && intent.inode == 0) || movedNowhere)
             return {Outcome::Stayed, {}};
         // Never moved only where that place tells: a byte copy of the disk
         // made before the move shows the item at its old place too.
@@ -962,12 +1006,34 @@ private:
     std::set<std::pair<fs::path, quint64>> listed_;
 };
 
+// Whether the journal itself shows that the removal never moved the item
+// of the intent at `place` into a Trash, whatever the disk shows (a byte
+// copy of it shows the item at its place too): the removal went on to
+// another item without its entry, or it never made a .trashinfo for it
+// that it did not give up, or that this recovery did not find unused and
+// take away (`released`). Only a journal that announces every name it
+// reserves tells by what it does not say.
+bool movedNowhere(const KZRemovalJournal::Contents& contents, const fs::path& place,
+                  const std::set<fs::path>& released)
+{
+    const auto found = contents.pendingMoves.find(place);
+    if (!contents.announces || found == contents.pendingMoves.end())
+        return false;
+    if (found->second.followed)
+        return true;
+    return std::all_of(found->second.infos.begin(), found->second.infos.end(), [&](const auto& info) {
+        int err = 0;
+        return info.givenUp || released.count(info.place)
+            || (!info.made && !platform::statPath(info.place, false, &err) && err == ENOENT);
+    });
+}
+
 // What Restore gets of a journal and does not list yet: its entries after
 // the first `listed`, and each intent without an entry whose item is in a
 // trash and listed by no other record. The trashes they lie in join
 // `trashes`.
 Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, std::set<fs::path>& trashes,
-                   ListedItems& listedElsewhere, quint64 journalDevice)
+                   ListedItems& listedElsewhere, quint64 journalDevice, const std::set<fs::path>& released)
 {
     Fold fold;
     for (size_t i = 0; i < contents.records.size(); ++i) {
@@ -989,7 +1055,7 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
     TrashedItems trashed(trashes, journalDevice);
     std::vector<std::pair<KZPersistentUndoRecord, TrashedItems::Outcome>> notFound;
     for (KZPersistentUndoRecord intent : contents.pending) {
-        const auto outcome = trashed.find(intent);
+        const auto outcome = trashed.find(intent, movedNowhere(contents, intent.oldPosition, released));
         if (outcome.where == TrashedItems::Outcome::Found) {
             // Moved by another removal, which lists it: this one never did.
             if (listedElsewhere.contains(outcome.item, intent.inode))
@@ -1095,31 +1161,35 @@ std::optional<fs::path> itemOfInfo(const fs::path& place)
 // What lies at the reservation's place is that very reservation as it was
 // made: an empty file or folder (a .trashinfo as it was written), proved by
 // its disk, inode and birth time, or size and dates where there is none.
-// Filled, replaced, or taken by the item it was made for, it is not.
-bool isStillTheReservation(const KZRemovalJournal::Reservation& reservation, const platform::AnchoredItem& anchor,
-                           const platform::FileStat& st, bool isInfo)
+// Filled, replaced, or taken by the item it was made for, it is not. Not
+// proved either way where nothing recorded tells (a folder on a disk that
+// gives no birth time).
+platform::Proof isStillTheReservation(const KZRemovalJournal::Reservation& reservation,
+                                      const platform::AnchoredItem& anchor, const platform::FileStat& st, bool isInfo)
 {
     if (reservation.identity.folder && *reservation.identity.folder != st.isDir())
-        return false;
+        return platform::Proof::Different;
     if (isInfo || !st.isDir()) {
         if (!st.isRegular() || (!isInfo && st.size != 0))
-            return false;
+            return platform::Proof::Different;
     } else {
         const auto names = platform::namesInFolder(platform::openFolderAt(anchor.parentFd(), anchor.name().c_str()));
         if (!names || !names->empty())
-            return false;
+            return platform::Proof::Different;
     }
     const platform::FileSystemQuery fileSystemNow = platform::fileSystemQueryOf(reservation.place, st);
     const platform::GenerationQuery generationNow
         = platform::folderGenerationQueryAt(anchor.parentFd(), anchor.name());
     const platform::Proof proof = reservation.identity.prove(st, fileSystemNow, generationNow);
     if (proof != platform::Proof::NotProved)
-        return proof == platform::Proof::Proved;
+        return proof;
     // On a disk that cannot be told from a byte copy of it (the usual
     // stick), the reservation is proved by itself: an empty entry of its
     // inode and dates is this removal's own on either.
     return reservation.identity.disk().proveDiskOfItem(quint64(st.device), fileSystemNow) == platform::Proof::NotProved
-        && reservation.identity.proveOnItsDisk(st, generationNow) == platform::Proof::Proved;
+            && reservation.identity.proveOnItsDisk(st, generationNow) == platform::Proof::Proved
+        ? platform::Proof::Proved
+        : platform::Proof::NotProved;
 }
 
 // A file system stamps what it makes with a coarse clock, behind the one
@@ -1181,12 +1251,14 @@ bool isAnnouncedReservation(const platform::ReservationIntent& intent, const pla
 // without following links, and only while it is still the reservation
 // made (or announced, see above) and no record names the place: the
 // .trashinfo a killed Restore keeps as its evidence is named by the item's
-// record.
+// record. One that its recorded identity cannot tell either way (a folder
+// without a birth time) is known as one only announced is. The places
+// taken away join `released`.
 void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reservations,
                          const std::vector<platform::ReservationIntent>& intents, const timespec& lastWritten,
-                         ListedItems& listed)
+                         ListedItems& listed, std::set<fs::path>& released)
 {
-    const auto release = [&listed](const fs::path& place, bool infos, const auto& isOurs) {
+    const auto release = [&listed, &released](const fs::path& place, bool infos, const auto& isOurs) {
         const std::optional<fs::path> item = itemOfInfo(place);
         if (item.has_value() != infos)
             return;
@@ -1200,6 +1272,7 @@ void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reser
         if (listed.names(item.value_or(place)))
             return;
         if (::unlinkat(anchor->parentFd(), anchor->name().c_str(), st->isDir() ? AT_REMOVEDIR : 0) == 0) {
+            released.insert(place);
             platform::logLine(QStringLiteral("Removed %1, reserved by a job that was killed before its move")
                                   .arg(platform::pathText(place)));
             recoveryStep();
@@ -1219,7 +1292,14 @@ void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reser
                         });
         for (const KZRemovalJournal::Reservation& reservation : reservations)
             release(reservation.place, infos, [&](const platform::AnchoredItem& anchor, const platform::FileStat& st) {
-                return isStillTheReservation(reservation, anchor, st, infos);
+                const platform::Proof proof = isStillTheReservation(reservation, anchor, st, infos);
+                if (proof != platform::Proof::NotProved)
+                    return proof == platform::Proof::Proved;
+                const auto announced = std::find_if(intents.rbegin(), intents.rend(), [&](const auto& intent) {
+                    return intent.place == reservation.place;
+                });
+                return announced != intents.rend()
+                    && isAnnouncedReservation(*announced, anchor, st, infos, lastWritten);
             });
     }
 }
@@ -1291,9 +1371,11 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             removeTornUndoFiles(trashDir, contents->undoFiles);
             // Before the fold: a placeholder with its .trashinfo in a Trash
             // is no item saved anew there.
-            releaseReservations(contents->reservations, contents->intendedReservations, held.st_mtim, listed);
-            Fold fold
-                = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed, quint64(held.st_dev));
+            std::set<fs::path> released;
+            releaseReservations(contents->reservations, contents->intendedReservations, held.st_mtim, listed,
+                                released);
+            Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed,
+                                      quint64(held.st_dev), released);
             for (const KZPersistentUndoRecord& record : fold.records)
                 listed.add(record.currPosition, record.inode);
             gone.insert(fold.gone.begin(), fold.gone.end());
