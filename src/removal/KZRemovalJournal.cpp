@@ -11,6 +11,7 @@
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
+#include "removal/KZItemWhereabouts.h"
 #include "removal/KZUndoFile.h"
 
 #include <QByteArray>
@@ -33,6 +34,7 @@
 #include <unordered_map>
 
 namespace fs = std::filesystem;
+namespace where = KZItemWhereabouts;
 
 namespace {
 
@@ -252,50 +254,6 @@ std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
         return std::nullopt;
     record.oldPosition = *old;
     return record;
-}
-
-// A freed inode goes to the next new file at once: where the line kept more
-// than device and inode, an item proved different (another birth time,
-// kind or disk) is never the item. A line of an older journal has device
-// and inode alone.
-// `fileSystemNow` tells the disk where its device number changed.
-bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& st,
-               const platform::FileSystemQuery& fileSystemNow)
-{
-    if (record.identity && record.identity->canProve()) {
-        // Listing keeps, it moves nothing: an item of the recorded inode on
-        // the recorded disk that cannot be told from the one that left (the
-        // journal's line of a folder holds no generation, the move changed
-        // its change time; a file changed in the Trash) is listed, where its
-        // .trashinfo names its old place, for Restore to prove or keep. One
-        // inode of one disk cannot lie in two places. A birth time or a
-        // kind of its own still tells a stranger.
-        return record.identity->prove(st, fileSystemNow) != platform::Proof::Different;
-    }
-    if (record.identity)
-        return record.identity->isSameInode(st, fileSystemNow);
-    return quint64(st.device) == record.device && st.inode == record.inode;
-}
-
-// The bookmark of the record's item at `item`, which isTheItem() took for
-// it. On the item's own disk, proved, what lies under its inode at a Trash
-// name whose .trashinfo names its place is the item, changed there maybe,
-// and the bookmark is made of it as it is. On a disk not proved the item's
-// (only one side tells an identity of it, or it may be a copy) that file
-// may be another one on the item's inode number, which Restore would then
-// put back as the item: the bookmark keeps the identity the item left with,
-// for Restore to prove or keep.
-QByteArray bookmarkOfFound(const KZPersistentUndoRecord& record, const fs::path& item)
-{
-    if (!record.identity)
-        return platform::createBookmark(item);
-    const auto st = platform::statPath(item, false);
-    if (st
-        && record.identity->disk().proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(item, *st))
-               == platform::Proof::Proved
-        && record.identity->prove(*st, platform::fileSystemQueryOf(item, *st)) != platform::Proof::Different)
-        return platform::createBookmark(item);
-    return platform::bookmarkOf(item, *record.identity);
 }
 
 // A line that is not plainly one of ours gives the folder nothing: made
@@ -761,13 +719,8 @@ std::vector<fs::path> KZRemovalJournal::list(const fs::path& trashDir)
 
 namespace {
 
-// Where the items of intents without an entry went: each trash's files/ is
-// listed once, by inode.
-platform::DiskIdentity diskOfIntent(const KZPersistentUndoRecord& intent)
-{
-    return intent.identity ? intent.identity->disk() : platform::DiskIdentity{intent.device};
-}
-
+// Where the items of intents without an entry went, as KZItemWhereabouts
+// answers it: each trash's files/ is listed once, by inode.
 class TrashedItems {
 public:
     // `journalDevice`: the device of the file system the journal was read
@@ -794,33 +747,35 @@ public:
     {
         const std::vector<fs::path>& own = trashesOfFolder(intent.oldPosition.parent_path());
         seen_.insert(own.begin(), own.end());
-        if ((intent.device == 0 && intent.inode == 0) || movedNowhere)
-            return {Outcome::Stayed, {}};
-        // Never moved only where that place tells: a byte copy of the disk
-        // made before the move shows the item at its old place too.
-        if (const auto st = platform::statPath(intent.oldPosition, false);
-            st && isTheItem(intent, *st, platform::fileSystemQueryOf(intent.oldPosition))
-            && tellsItsOwnHistory(intent, *st, platform::fileSystemQueryOf(intent.oldPosition)))
-            return {Outcome::Stayed, {}};
-        std::set<fs::path> trashes = known_;
-        trashes.insert(own.begin(), own.end());
-        for (const fs::path& trash : trashes) {
-            const auto& items = itemsOf(trash);
-            const auto [first, last] = items.equal_range(intent.inode);
-            for (auto it = first; it != last; ++it) {
-                const fs::path item = platform::trashFilesFolder(trash) / it->second.second;
-                if (!isTheItem(intent, it->second.first, platform::fileSystemQueryOf(item)))
-                    continue;
-                const auto info = platform::readTrashInfo(item);
-                if (info && info->originalPath == intent.oldPosition.lexically_normal())
-                    return {Outcome::Found, item};
+        const auto withItsInode = [&] {
+            std::set<fs::path> trashes = known_;
+            trashes.insert(own.begin(), own.end());
+            std::vector<std::pair<fs::path, platform::FileStat>> found;
+            for (const fs::path& trash : trashes) {
+                const auto& items = itemsOf(trash);
+                const auto [first, last] = items.equal_range(intent.inode);
+                for (auto it = first; it != last; ++it)
+                    found.emplace_back(platform::trashFilesFolder(trash) / it->second.second, it->second.first);
             }
+            return found;
+        };
+        Outcome outcome;
+        switch (where::whereIsIntended(intent, where::RecordSource{journalDevice_, 0}, movedNowhere, withItsInode,
+                                       &outcome.item)) {
+        case where::IntendedWhere::AtItsPlace:
+            outcome.where = Outcome::Stayed;
+            break;
+        case where::IntendedWhere::InTrash:
+            outcome.where = Outcome::Found;
+            break;
+        case where::IntendedWhere::Gone:
+            outcome.where = Outcome::Gone;
+            break;
+        case where::IntendedWhere::NotKnown:
+            outcome.where = Outcome::Unknown;
+            break;
         }
-        const fs::path parent = intent.oldPosition.parent_path();
-        if (const auto folder = platform::statPath(parent, false);
-            folder && folder->isDir() && tellsItsOwnHistory(intent, *folder, platform::fileSystemQueryOf(parent)))
-            return {Outcome::Gone, {}};
-        return {};
+        return outcome;
     }
 
     // The item of `intent` saved anew in a trash: an editor that saves by
@@ -843,9 +798,7 @@ public:
                 // place has a Trash of its own, whose items name the same
                 // old places.
                 const auto st = platform::statPath(item, false);
-                if (st && !listed(item)
-                    && diskOfIntent(intent).proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(item))
-                           == platform::Proof::Proved)
+                if (st && !listed(item) && where::isOnIntendedDisk(intent, item, *st))
                     return item;
             }
         }
@@ -857,16 +810,6 @@ public:
 
 private:
     using Items = std::unordered_multimap<quint64, std::pair<platform::FileStat, std::string>>;
-
-    // Whether what lies at the intent's place (`st`) tells where the item
-    // went: on the item's own disk, as the journal read from `journalDevice_`
-    // judges it.
-    bool tellsItsOwnHistory(const KZPersistentUndoRecord& intent, const platform::FileStat& st,
-                            const platform::FileSystemQuery& fileSystemNow) const
-    {
-        return diskOfIntent(intent).judgeFromRecordOn(journalDevice_, quint64(st.device), fileSystemNow)
-            == platform::DiskAnswer::Same;
-    }
 
     const Items& itemsOf(const fs::path& trash)
     {
@@ -1046,8 +989,8 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
         // for the very item recorded and no other.
         if (record.bookmark.isEmpty()) {
             const auto st = platform::statPath(record.currPosition, false);
-            if (st && isTheItem(record, *st, platform::fileSystemQueryOf(record.currPosition)))
-                record.bookmark = bookmarkOfFound(record, record.currPosition);
+            if (st && where::mayBeTheItem(record, *st, platform::fileSystemQueryOf(record.currPosition)))
+                record.bookmark = where::bookmarkOfFound(record, record.currPosition);
         }
         fold.records.push_back(std::move(record));
     }
@@ -1062,7 +1005,7 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
                 continue;
             listedElsewhere.add(outcome.item, intent.inode);
             intent.currPosition = outcome.item;
-            intent.bookmark = bookmarkOfFound(intent, outcome.item);
+            intent.bookmark = where::bookmarkOfFound(intent, outcome.item);
             fold.records.push_back(std::move(intent));
             ++fold.foundIntents;
         } else if (outcome.where != TrashedItems::Outcome::Stayed) {
