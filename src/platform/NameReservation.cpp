@@ -74,6 +74,15 @@ void nameReserved(int dirfd, const char* name)
         hook(place);
 }
 
+void reservationGivenUp(int dirfd, const char* name)
+{
+    if (!t_watcher)
+        return;
+    const std::filesystem::path place = placeOf(dirfd, name);
+    if (!place.empty() && place.is_absolute())
+        t_watcher->givenUp(place);
+}
+
 void setAfterReservationHook(std::function<void(const std::filesystem::path&)> hook)
 {
     afterReservationHook() = std::move(hook);

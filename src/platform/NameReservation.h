@@ -38,6 +38,10 @@ public:
     // `place` now holds the reservation, an item of `identity`, made empty
     // (a .trashinfo holds its text).
     virtual void reserved(const std::filesystem::path& place, const FileIdentity& identity) = 0;
+    // The move the reservation at `place` was made for did not happen, and
+    // the reservation is about to be taken away: a record that says so
+    // before it goes tells a recovery that nothing took that name.
+    virtual void givenUp(const std::filesystem::path& place) { (void)place; }
 };
 
 // Installs a watcher on the calling thread for its lifetime (the one before
@@ -61,6 +65,9 @@ private:
 void reservingName(int dirfd, const char* name, int itemDirfd = AT_FDCWD, const char* itemName = nullptr,
                    bool folder = false, bool link = false);
 void nameReserved(int dirfd, const char* name);
+// For the code that reserves: before it takes away the reservation `name`
+// of `dirfd` because the move it was made for did not happen.
+void reservationGivenUp(int dirfd, const char* name);
 
 // For tests: heard right after each reservation (and after the watcher, if
 // one is installed, was told of it), before the move that takes its place,

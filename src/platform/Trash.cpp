@@ -606,15 +606,22 @@ std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& 
         const auto destination = trashFilesFolder(trash) / name;
         if (const auto& hook = beforeTrashMoveHook())
             hook(destination);
-        if (!pathReachesOpenFolder(files.fd)) {
+        // A .trashinfo whose move did not happen is said to be given up
+        // before it goes, so that a kill between the two leaves a record
+        // that no item took its name.
+        const auto giveUpInfo = [&] {
+            reservationGivenUp(AT_FDCWD, trashInfoPath(trash, name).c_str());
             ::unlink(trashInfoPath(trash, name).c_str());
+        };
+        if (!pathReachesOpenFolder(files.fd)) {
+            giveUpInfo();
             return covered();
         }
         if (moveNoReplaceAt(item.dirfd, item.name, files.fd, name, err)) {
             if (!pathReachesOpenFolder(files.fd)) {
                 int backErr = 0;
                 if (moveNoReplaceAt(files.fd, name, item.dirfd, item.name, &backErr)) {
-                    ::unlink(trashInfoPath(trash, name).c_str());
+                    giveUpInfo();
                     return covered();
                 }
                 // In the Trash after all, beneath the mount, with its
@@ -629,7 +636,7 @@ std::optional<std::filesystem::path> moveIntoTrash(const std::filesystem::path& 
                 numbering->taken(trash, plainName, attempt);
             return destination;
         }
-        ::unlink(trashInfoPath(trash, name).c_str());
+        giveUpInfo();
         // An item without a trashinfo (another program's leftover) holds the name.
         if (*err == EEXIST)
             continue;

@@ -697,4 +697,153 @@ std::optional<KZUndoMovedItem> remountedMove(const KZUndoMovedItem& item, bool* 
     return std::nullopt;
 }
 
+OriginalAnswer whereIsOriginal(const KZUndoMovedItem& item, const std::optional<platform::FileStat>& copy,
+                               const RecordSource& source)
+{
+    OriginalAnswer answer;
+    std::optional<platform::DiskIdentity> folderDisk;
+    if (item.oldFolderDevice)
+        folderDisk = platform::DiskIdentity{*item.oldFolderDevice, item.oldFolderFileSystem, item.oldFolderVolume,
+                                            item.oldFolderMount};
+    const auto original = platform::statPath(item.oldPosition, false);
+    if (original && copy && !original->sameItem(*copy)) {
+        answer.there = true;
+        answer.where = OriginalWhere::AtItsPlace;
+        int err = 0;
+        answer.place = platform::AnchoredItem::open(item.oldPosition, &err);
+        // A file of the same name on another disk mounted in the original's
+        // place is not the original: the copy is all there is of it.
+        if (answer.place && folderDisk) {
+            const auto folder = platform::statAt(answer.place->parentFd(), ".", false);
+            const DiskAnswer disk = folder ? judgeDisk(*folderDisk, source, quint64(folder->device),
+                                                       platform::fileSystemQueryAt(answer.place->parentFd(), ""))
+                                           : DiskAnswer::Different;
+            if (disk != DiskAnswer::Same && disk != DiskAnswer::SameOrCopy) {
+                answer.place.reset();
+                answer.where = disk == DiskAnswer::Twin ? OriginalWhere::Twin : OriginalWhere::NotConnected;
+            }
+        }
+        return answer;
+    }
+    // The original went away since: an original whose disk is not
+    // connected has not gone away, nor has one missing from a disk that
+    // may be a copy of its own (the disk itself may hold it still).
+    if (folderDisk) {
+        switch (diskAnswerAt(item.oldPosition, *folderDisk)) {
+        case DiskAnswer::Same:
+            break;
+        case DiskAnswer::SameOrCopy:
+            answer.where = OriginalWhere::OnPossibleCopy;
+            break;
+        case DiskAnswer::Twin:
+            answer.where = OriginalWhere::Twin;
+            break;
+        case DiskAnswer::Different:
+        case DiskAnswer::Unknown:
+            answer.where = OriginalWhere::NotConnected;
+            break;
+        }
+    }
+    return answer;
+}
+
+// ---- Items of a removal killed before it recorded them (the recovery) ----------------
+
+namespace {
+
+platform::DiskIdentity diskOfIntent(const KZPersistentUndoRecord& intent)
+{
+    return intent.identity ? intent.identity->disk() : platform::DiskIdentity{intent.device};
+}
+
+// Whether what lies at the intent's place or folder (`now`) tells where the
+// item went: on the item's own disk, as the journal read from `source`
+// judges it.
+bool tellsItsOwnHistory(const KZPersistentUndoRecord& intent, const RecordSource& source,
+                        const platform::FileStat& now, const platform::FileSystemQuery& fileSystemNow)
+{
+    return judgeDisk(diskOfIntent(intent), source, quint64(now.device), fileSystemNow) == DiskAnswer::Same;
+}
+
+} // namespace
+
+bool mayBeTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& now,
+                  const platform::FileSystemQuery& fileSystemNow)
+{
+    // A freed inode goes to the next new file at once: where the record kept
+    // more than device and inode, an item proved different (another birth
+    // time, kind or disk) is never the item.
+    if (record.identity && record.identity->canProve()) {
+        // An item of the recorded inode on the recorded disk that cannot be
+        // told from the one that left (the journal's line of a folder holds
+        // no generation, the move changed its change time; a file changed
+        // in the Trash) is listed, where its .trashinfo names its old place.
+        // One inode of one disk cannot lie in two places. A birth time or a
+        // kind of its own still tells a stranger.
+        return record.identity->prove(now, fileSystemNow) != Proof::Different;
+    }
+    if (record.identity)
+        return record.identity->isSameInode(now, fileSystemNow);
+    return quint64(now.device) == record.device && now.inode == record.inode;
+}
+
+QByteArray bookmarkOfFound(const KZPersistentUndoRecord& record, const fs::path& item)
+{
+    // On the item's own disk, proved, what lies under its inode at a Trash
+    // name whose .trashinfo names its place is the item, changed there
+    // maybe. On a disk not proved the item's (only one side tells an
+    // identity of it, or it may be a copy) that file may be another one on
+    // the item's inode number, which Restore would then put back as the
+    // item: the bookmark keeps the identity the item left with, for
+    // Restore to prove or keep.
+    if (!record.identity)
+        return platform::createBookmark(item);
+    const auto st = platform::statPath(item, false);
+    if (st
+        && record.identity->disk().proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(item, *st))
+               == Proof::Proved
+        && record.identity->prove(*st, platform::fileSystemQueryOf(item, *st)) != Proof::Different)
+        return platform::createBookmark(item);
+    return platform::bookmarkOf(item, *record.identity);
+}
+
+IntendedWhere
+whereIsIntended(const KZPersistentUndoRecord& intent, const RecordSource& source, bool movedNowhere,
+                const std::function<std::vector<std::pair<fs::path, platform::FileStat>>()>& withItsInode,
+                fs::path* trashed)
+{
+    // Nothing says what it was, or the journal says that it never moved.
+    if ((intent.device == 0 && intent.inode == 0) || movedNowhere)
+        return IntendedWhere::AtItsPlace;
+    // Never moved only where that place tells: a byte copy of the disk
+    // made before the move shows the item at its old place too.
+    if (const auto st = platform::statPath(intent.oldPosition, false);
+        st && mayBeTheItem(intent, *st, platform::fileSystemQueryOf(intent.oldPosition))
+        && tellsItsOwnHistory(intent, source, *st, platform::fileSystemQueryOf(intent.oldPosition)))
+        return IntendedWhere::AtItsPlace;
+    // The identity it had before the move, and a .trashinfo naming its old
+    // place.
+    for (const auto& [item, st] : withItsInode()) {
+        if (!mayBeTheItem(intent, st, platform::fileSystemQueryOf(item)))
+            continue;
+        const auto info = platform::readTrashInfo(item);
+        if (info && info->originalPath == intent.oldPosition.lexically_normal()) {
+            *trashed = item;
+            return IntendedWhere::InTrash;
+        }
+    }
+    // Its folder is still on the disk the item had: every Trash it can
+    // have gone to was looked into.
+    const fs::path parent = intent.oldPosition.parent_path();
+    if (const auto folder = platform::statPath(parent, false);
+        folder && folder->isDir() && tellsItsOwnHistory(intent, source, *folder, platform::fileSystemQueryOf(parent)))
+        return IntendedWhere::Gone;
+    return IntendedWhere::NotKnown;
+}
+
+bool isOnIntendedDisk(const KZPersistentUndoRecord& intent, const fs::path& item, const platform::FileStat& now)
+{
+    return diskOfIntent(intent).proveDiskOfItem(quint64(now.device), platform::fileSystemQueryOf(item)) == Proof::Proved;
+}
+
 } // namespace KZItemWhereabouts

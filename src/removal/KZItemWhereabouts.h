@@ -171,4 +171,62 @@ std::optional<fs::path> remountedTop(const fs::path& recordedTop, const platform
                                      const std::function<bool(const fs::path& top)>& holds,
                                      platform::DiskAnswer* seenElsewhere = nullptr);
 
+// Where the original of a copy that an undo would delete lies, the copy
+// described by `copy`: another item than the copy at its place (on its
+// folder's recorded disk or one that nothing tells from it, or on one of
+// two twins, or on another disk mounted there), or gone from its place,
+// the copy being all there is, which only its disk itself proves.
+enum class OriginalWhere {
+    AtItsPlace,     // another item than the copy lies there, on its disk
+    Gone,           // nothing (or the copy itself) there, its folder on its disk itself
+    OnPossibleCopy, // not there, on a disk that may be a copy of its own
+    Twin,           // its folder on one of two twins
+    NotConnected,   // its folder's disk is not there: nothing shows that it went away
+};
+struct OriginalAnswer {
+    OriginalWhere where = OriginalWhere::Gone;
+    // Another item than the copy lies at its place (`where` then says on
+    // which disk), opened in `place` where it could be reached on its disk.
+    bool there = false;
+    std::optional<platform::AnchoredItem> place;
+};
+OriginalAnswer whereIsOriginal(const KZUndoMovedItem& item, const std::optional<platform::FileStat>& copy,
+                               const RecordSource& source);
+
+// ---- Items of a removal killed before it recorded them (the recovery) ----------------
+
+// Whether what lies at a place (`now`) may be the item a removal's intent
+// or entry names, for the recovery to list it: not proved different where
+// the record keeps more than device and inode (listing keeps, it moves
+// nothing: Restore proves the item or keeps it); the same inode on the same
+// disk where a line of an older journal keeps no more.
+bool mayBeTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& now,
+                  const platform::FileSystemQuery& fileSystemNow);
+// The bookmark under which the recovery lists a record's item found at
+// `item`: made of it as it is where its disk is proved the item's and the
+// item is not proved different; else of the identity the item left with.
+QByteArray bookmarkOfFound(const KZPersistentUndoRecord& record, const fs::path& item);
+
+enum class IntendedWhere {
+    AtItsPlace, // never moved: its journal says so, or its place shows it on its disk itself
+    InTrash,    // in a Trash it can have gone to, under its inode, its .trashinfo naming its place
+    Gone,       // in none of them, while its folder is on its disk itself: nothing to wait for
+    NotKnown,   // left its place, in no Trash here: its disk may be unplugged, or this a copy of it
+};
+// Where the item of a killed removal's intent lies, its journal read from
+// `source`. `movedNowhere`: the journal itself shows that the removal
+// never moved it. `withItsInode`: the items of the Trashes it can have gone
+// to that carry its inode number, asked only when it left its place; the
+// one found is put in `trashed`.
+IntendedWhere
+whereIsIntended(const KZPersistentUndoRecord& intent, const RecordSource& source, bool movedNowhere,
+                const std::function<std::vector<std::pair<fs::path, platform::FileStat>>()>& withItsInode,
+                fs::path* trashed);
+// Whether the Trash item at `item` (`now`) lies on the disk of the intent's
+// item, or one that nothing tells from it: there a Trash name whose
+// .trashinfo names the intent's place holds the item in some form (an
+// editor saves by renaming a new file over the old one); another disk
+// mounted at its place has a Trash of its own, naming the same places.
+bool isOnIntendedDisk(const KZPersistentUndoRecord& intent, const fs::path& item, const platform::FileStat& now);
+
 } // namespace KZItemWhereabouts

@@ -11,6 +11,7 @@
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
+#include "removal/KZItemWhereabouts.h"
 #include "removal/KZKilledRestore.h"
 #include "removal/KZUndoFile.h"
 
@@ -35,10 +36,15 @@
 #include <unordered_map>
 
 namespace fs = std::filesystem;
+namespace where = KZItemWhereabouts;
 
 namespace {
 
 constexpr const char* header = "maravex-removal-journal 1\n";
+// Written with the header by a removal that moves one item at a time and
+// announces every name before it reserves it; a reader of an earlier
+// version passes over it.
+constexpr const char* announcesLine = "announces\n";
 constexpr int nameAttempts = 1000;
 // A journal never grows near this; anything larger is not ours.
 constexpr qint64 maxJournalSize = qint64(1) << 30;
@@ -260,50 +266,6 @@ std::optional<KZPersistentUndoRecord> intentOf(const QList<QByteArray>& fields)
     return record;
 }
 
-// A freed inode goes to the next new file at once: where the line kept more
-// than device and inode, an item proved different (another birth time,
-// kind or disk) is never the item. A line of an older journal has device
-// and inode alone.
-// `fileSystemNow` tells the disk where its device number changed.
-bool isTheItem(const KZPersistentUndoRecord& record, const platform::FileStat& st,
-               const platform::FileSystemQuery& fileSystemNow)
-{
-    if (record.identity && record.identity->canProve()) {
-        // Listing keeps, it moves nothing: an item of the recorded inode on
-        // the recorded disk that cannot be told from the one that left (the
-        // journal's line of a folder holds no generation, the move changed
-        // its change time; a file changed in the Trash) is listed, where its
-        // .trashinfo names its old place, for Restore to prove or keep. One
-        // inode of one disk cannot lie in two places. A birth time or a
-        // kind of its own still tells a stranger.
-        return record.identity->prove(st, fileSystemNow) != platform::Proof::Different;
-    }
-    if (record.identity)
-        return record.identity->isSameInode(st, fileSystemNow);
-    return quint64(st.device) == record.device && st.inode == record.inode;
-}
-
-// The bookmark of the record's item at `item`, which isTheItem() took for
-// it. On the item's own disk, proved, what lies under its inode at a Trash
-// name whose .trashinfo names its place is the item, changed there maybe,
-// and the bookmark is made of it as it is. On a disk not proved the item's
-// (only one side tells an identity of it, or it may be a copy) that file
-// may be another one on the item's inode number, which Restore would then
-// put back as the item: the bookmark keeps the identity the item left with,
-// for Restore to prove or keep.
-QByteArray bookmarkOfFound(const KZPersistentUndoRecord& record, const fs::path& item)
-{
-    if (!record.identity)
-        return platform::createBookmark(item);
-    const auto st = platform::statPath(item, false);
-    if (st
-        && record.identity->disk().proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(item, *st))
-               == platform::Proof::Proved
-        && record.identity->prove(*st, platform::fileSystemQueryOf(item, *st)) != platform::Proof::Different)
-        return platform::createBookmark(item);
-    return platform::bookmarkOf(item, *record.identity);
-}
-
 // A line that is not plainly one of ours gives the folder nothing: made
 // again, it is made private.
 std::optional<std::pair<fs::path, platform::FolderAttributes>> folderOf(const QList<QByteArray>& fields)
@@ -443,6 +405,14 @@ bool isRegularNoFollow(const fs::path& path)
     return st && st->isRegular();
 }
 
+// A .trashinfo reserved for an item's move, not for an undo file or a
+// journal of our own.
+bool isItemInfo(const fs::path& place)
+{
+    const auto name = platform::trashedNameOfInfo(place.filename().native());
+    return name && !KZUndoFile::isUndoFileName(*name) && !name->starts_with(KZRemovalJournal::namePrefix);
+}
+
 double secondsOfJournalName(const std::string& name)
 {
     const std::string prefix = KZRemovalJournal::namePrefix;
@@ -454,12 +424,13 @@ double secondsOfJournalName(const std::string& name)
 
 } // namespace
 
-std::unique_ptr<KZRemovalJournal> KZRemovalJournal::begin(int* err)
+std::unique_ptr<KZRemovalJournal> KZRemovalJournal::begin(int* err, bool announces)
 {
-    return beginIn(platform::homeTrashDirectory(), KZUndoFile::nowSinceReferenceDate(), err);
+    return beginIn(platform::homeTrashDirectory(), KZUndoFile::nowSinceReferenceDate(), err, announces);
 }
 
-std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& trashDir, double seconds, int* failure)
+std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& trashDir, double seconds, int* failure,
+                                                            bool announces)
 {
     int lastErr = EEXIST;
     const fs::path files = platform::trashFilesFolder(trashDir);
@@ -493,8 +464,9 @@ std::unique_ptr<KZRemovalJournal> KZRemovalJournal::beginIn(const fs::path& tras
             break;
         }
         // Held for the whole removal: a recovery never folds a live journal.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0
-            || !platform::writeAll(fd, header, std::char_traits<char>::length(header)) || ::fdatasync(fd) != 0) {
+        const std::string opening = std::string(header) + (announces ? announcesLine : "");
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !platform::writeAll(fd, opening.data(), opening.size())
+            || ::fdatasync(fd) != 0) {
             lastErr = errno ? errno : EIO;
             why = platform::systemErrorString(lastErr);
             ::close(fd);
@@ -592,6 +564,12 @@ void KZRemovalJournal::reserving(const platform::ReservationIntent& intent)
 void KZRemovalJournal::reserved(const fs::path& place, const platform::FileIdentity& identity)
 {
     writeLine(reservationLineOf(place, identity));
+}
+
+void KZRemovalJournal::givenUp(const fs::path& place)
+{
+    if (!place.empty() && place.is_absolute())
+        writeLine("unused\t" + encodePath(place) + '\n');
 }
 
 // The .trashinfo of an undo file named `name` in `trashDir`, announced.
@@ -697,6 +675,9 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
         if (const auto found = folders.find(record.oldPosition.native()); found != folders.end())
             record.oldFolderAttributes = found->second;
     };
+    // The place of the intent written last, and what followed each intent.
+    std::optional<std::string> lastIntent;
+    std::unordered_map<std::string, Contents::PendingMove> moves;
     qsizetype start = qsizetype(std::char_traits<char>::length(header));
     while (start < data.size()) {
         const qsizetype end = data.indexOf('\n', start);
@@ -721,15 +702,33 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
         } else if (kind == "intent") {
             if (auto intent = intentOf(fields)) {
                 withFolder(*intent);
+                if (lastIntent && *lastIntent != intent->oldPosition.native())
+                    moves[*lastIntent].followed = true;
+                lastIntent = intent->oldPosition.native();
+                moves[*lastIntent] = {};
                 openIntent[intent->oldPosition.native()] = intents.size();
                 intents.push_back(std::move(*intent));
             }
         } else if (kind == "reserving") {
-            if (auto intent = reservingOf(fields))
+            if (auto intent = reservingOf(fields)) {
+                if (lastIntent && intent->item.empty() && isItemInfo(intent->place))
+                    moves[*lastIntent].infos.push_back({intent->place});
                 contents.intendedReservations.push_back(std::move(*intent));
+            }
         } else if (kind == "reserved") {
-            if (auto reservation = reservationOf(fields))
+            if (auto reservation = reservationOf(fields)) {
+                if (lastIntent)
+                    for (auto& info : moves[*lastIntent].infos)
+                        info.made = info.made || info.place == reservation->place;
                 contents.reservations.push_back(std::move(*reservation));
+            }
+        } else if (kind == "announces" && fields.size() == 1) {
+            contents.announces = true;
+        } else if (kind == "unused" && fields.size() == 2) {
+            const auto place = cleanPathOf(fields[1]);
+            if (place && lastIntent)
+                for (auto& info : moves[*lastIntent].infos)
+                    info.givenUp = info.givenUp || info.place == *place;
         } else if (kind == "folder") {
             if (auto folder = folderOf(fields))
                 folders.insert_or_assign(folder->first.native(), std::move(folder->second));
@@ -761,8 +760,10 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
     for (const auto& [place, index] : openIntent)
         open.push_back(index);
     std::sort(open.begin(), open.end());
-    for (const size_t index : open)
+    for (const size_t index : open) {
+        contents.pendingMoves[intents[index].oldPosition] = moves[intents[index].oldPosition.native()];
         contents.pending.push_back(std::move(intents[index]));
+    }
     return contents;
 }
 
@@ -780,13 +781,8 @@ std::vector<fs::path> KZRemovalJournal::list(const fs::path& trashDir)
 
 namespace {
 
-// Where the items of intents without an entry went: each trash's files/ is
-// listed once, by inode.
-platform::DiskIdentity diskOfIntent(const KZPersistentUndoRecord& intent)
-{
-    return intent.identity ? intent.identity->disk() : platform::DiskIdentity{intent.device};
-}
-
+// Where the items of intents without an entry went, as KZItemWhereabouts
+// answers it: each trash's files/ is listed once, by inode.
 class TrashedItems {
 public:
     // `journalDevice`: the device of the file system the journal was read
@@ -808,37 +804,40 @@ public:
     // Gone when it is in none of them although its disk is here: its folder
     // is still on the device the item had, so every trash it can have gone
     // to was looked into. Then nothing is left to wait for.
-    Outcome find(const KZPersistentUndoRecord& intent)
+    // `movedNowhere`: the journal shows that the removal never moved it.
+    Outcome find(const KZPersistentUndoRecord& intent, bool movedNowhere)
     {
         const std::vector<fs::path>& own = trashesOfFolder(intent.oldPosition.parent_path());
         seen_.insert(own.begin(), own.end());
-        if (intent.device == 0 && intent.inode == 0)
-            return {Outcome::Stayed, {}};
-        // Never moved only where that place tells: a byte copy of the disk
-        // made before the move shows the item at its old place too.
-        if (const auto st = platform::statPath(intent.oldPosition, false);
-            st && isTheItem(intent, *st, platform::fileSystemQueryOf(intent.oldPosition))
-            && tellsItsOwnHistory(intent, *st, platform::fileSystemQueryOf(intent.oldPosition)))
-            return {Outcome::Stayed, {}};
-        std::set<fs::path> trashes = known_;
-        trashes.insert(own.begin(), own.end());
-        for (const fs::path& trash : trashes) {
-            const auto& items = itemsOf(trash);
-            const auto [first, last] = items.equal_range(intent.inode);
-            for (auto it = first; it != last; ++it) {
-                const fs::path item = platform::trashFilesFolder(trash) / it->second.second;
-                if (!isTheItem(intent, it->second.first, platform::fileSystemQueryOf(item)))
-                    continue;
-                const auto info = platform::readTrashInfo(item);
-                if (info && info->originalPath == intent.oldPosition.lexically_normal())
-                    return {Outcome::Found, item};
+        const auto withItsInode = [&] {
+            std::set<fs::path> trashes = known_;
+            trashes.insert(own.begin(), own.end());
+            std::vector<std::pair<fs::path, platform::FileStat>> found;
+            for (const fs::path& trash : trashes) {
+                const auto& items = itemsOf(trash);
+                const auto [first, last] = items.equal_range(intent.inode);
+                for (auto it = first; it != last; ++it)
+                    found.emplace_back(platform::trashFilesFolder(trash) / it->second.second, it->second.first);
             }
+            return found;
+        };
+        Outcome outcome;
+        switch (where::whereIsIntended(intent, where::RecordSource{journalDevice_, 0}, movedNowhere, withItsInode,
+                                       &outcome.item)) {
+        case where::IntendedWhere::AtItsPlace:
+            outcome.where = Outcome::Stayed;
+            break;
+        case where::IntendedWhere::InTrash:
+            outcome.where = Outcome::Found;
+            break;
+        case where::IntendedWhere::Gone:
+            outcome.where = Outcome::Gone;
+            break;
+        case where::IntendedWhere::NotKnown:
+            outcome.where = Outcome::Unknown;
+            break;
         }
-        const fs::path parent = intent.oldPosition.parent_path();
-        if (const auto folder = platform::statPath(parent, false);
-            folder && folder->isDir() && tellsItsOwnHistory(intent, *folder, platform::fileSystemQueryOf(parent)))
-            return {Outcome::Gone, {}};
-        return {};
+        return outcome;
     }
 
     // The item of `intent` saved anew in a trash: an editor that saves by
@@ -861,9 +860,7 @@ public:
                 // place has a Trash of its own, whose items name the same
                 // old places.
                 const auto st = platform::statPath(item, false);
-                if (st && !listed(item)
-                    && diskOfIntent(intent).proveDiskOfItem(quint64(st->device), platform::fileSystemQueryOf(item))
-                           == platform::Proof::Proved)
+                if (st && !listed(item) && where::isOnIntendedDisk(intent, item, *st))
                     return item;
             }
         }
@@ -875,16 +872,6 @@ public:
 
 private:
     using Items = std::unordered_multimap<quint64, std::pair<platform::FileStat, std::string>>;
-
-    // Whether what lies at the intent's place (`st`) tells where the item
-    // went: on the item's own disk, as the journal read from `journalDevice_`
-    // judges it.
-    bool tellsItsOwnHistory(const KZPersistentUndoRecord& intent, const platform::FileStat& st,
-                            const platform::FileSystemQuery& fileSystemNow) const
-    {
-        return diskOfIntent(intent).judgeFromRecordOn(journalDevice_, quint64(st.device), fileSystemNow)
-            == platform::DiskAnswer::Same;
-    }
 
     const Items& itemsOf(const fs::path& trash)
     {
@@ -1024,12 +1011,34 @@ private:
     std::set<std::pair<fs::path, quint64>> listed_;
 };
 
+// Whether the journal itself shows that the removal never moved the item
+// of the intent at `place` into a Trash, whatever the disk shows (a byte
+// copy of it shows the item at its place too): the removal went on to
+// another item without its entry, or it never made a .trashinfo for it
+// that it did not give up, or that this recovery did not find unused and
+// take away (`released`). Only a journal that announces every name it
+// reserves tells by what it does not say.
+bool movedNowhere(const KZRemovalJournal::Contents& contents, const fs::path& place,
+                  const std::set<fs::path>& released)
+{
+    const auto found = contents.pendingMoves.find(place);
+    if (!contents.announces || found == contents.pendingMoves.end())
+        return false;
+    if (found->second.followed)
+        return true;
+    return std::all_of(found->second.infos.begin(), found->second.infos.end(), [&](const auto& info) {
+        int err = 0;
+        return info.givenUp || released.count(info.place)
+            || (!info.made && !platform::statPath(info.place, false, &err) && err == ENOENT);
+    });
+}
+
 // What Restore gets of a journal and does not list yet: its entries after
 // the first `listed`, and each intent without an entry whose item is in a
 // trash and listed by no other record. The trashes they lie in join
 // `trashes`.
 Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, std::set<fs::path>& trashes,
-                   ListedItems& listedElsewhere, quint64 journalDevice)
+                   ListedItems& listedElsewhere, quint64 journalDevice, const std::set<fs::path>& released)
 {
     Fold fold;
     for (size_t i = 0; i < contents.records.size(); ++i) {
@@ -1042,8 +1051,8 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
         // for the very item recorded and no other.
         if (record.bookmark.isEmpty()) {
             const auto st = platform::statPath(record.currPosition, false);
-            if (st && isTheItem(record, *st, platform::fileSystemQueryOf(record.currPosition)))
-                record.bookmark = bookmarkOfFound(record, record.currPosition);
+            if (st && where::mayBeTheItem(record, *st, platform::fileSystemQueryOf(record.currPosition)))
+                record.bookmark = where::bookmarkOfFound(record, record.currPosition);
         }
         fold.records.push_back(std::move(record));
     }
@@ -1051,14 +1060,14 @@ Fold recordsToList(const KZRemovalJournal::Contents& contents, size_t listed, st
     TrashedItems trashed(trashes, journalDevice);
     std::vector<std::pair<KZPersistentUndoRecord, TrashedItems::Outcome>> notFound;
     for (KZPersistentUndoRecord intent : contents.pending) {
-        const auto outcome = trashed.find(intent);
+        const auto outcome = trashed.find(intent, movedNowhere(contents, intent.oldPosition, released));
         if (outcome.where == TrashedItems::Outcome::Found) {
             // Moved by another removal, which lists it: this one never did.
             if (listedElsewhere.contains(outcome.item, intent.inode))
                 continue;
             listedElsewhere.add(outcome.item, intent.inode);
             intent.currPosition = outcome.item;
-            intent.bookmark = bookmarkOfFound(intent, outcome.item);
+            intent.bookmark = where::bookmarkOfFound(intent, outcome.item);
             fold.records.push_back(std::move(intent));
             ++fold.foundIntents;
         } else if (outcome.where != TrashedItems::Outcome::Stayed) {
@@ -1157,31 +1166,35 @@ std::optional<fs::path> itemOfInfo(const fs::path& place)
 // What lies at the reservation's place is that very reservation as it was
 // made: an empty file or folder (a .trashinfo as it was written), proved by
 // its disk, inode and birth time, or size and dates where there is none.
-// Filled, replaced, or taken by the item it was made for, it is not.
-bool isStillTheReservation(const KZRemovalJournal::Reservation& reservation, const platform::AnchoredItem& anchor,
-                           const platform::FileStat& st, bool isInfo)
+// Filled, replaced, or taken by the item it was made for, it is not. Not
+// proved either way where nothing recorded tells (a folder on a disk that
+// gives no birth time).
+platform::Proof isStillTheReservation(const KZRemovalJournal::Reservation& reservation,
+                                      const platform::AnchoredItem& anchor, const platform::FileStat& st, bool isInfo)
 {
     if (reservation.identity.folder && *reservation.identity.folder != st.isDir())
-        return false;
+        return platform::Proof::Different;
     if (isInfo || !st.isDir()) {
         if (!st.isRegular() || (!isInfo && st.size != 0))
-            return false;
+            return platform::Proof::Different;
     } else {
         const auto names = platform::namesInFolder(platform::openFolderAt(anchor.parentFd(), anchor.name().c_str()));
         if (!names || !names->empty())
-            return false;
+            return platform::Proof::Different;
     }
     const platform::FileSystemQuery fileSystemNow = platform::fileSystemQueryOf(reservation.place, st);
     const platform::GenerationQuery generationNow
         = platform::folderGenerationQueryAt(anchor.parentFd(), anchor.name());
     const platform::Proof proof = reservation.identity.prove(st, fileSystemNow, generationNow);
     if (proof != platform::Proof::NotProved)
-        return proof == platform::Proof::Proved;
+        return proof;
     // On a disk that cannot be told from a byte copy of it (the usual
     // stick), the reservation is proved by itself: an empty entry of its
     // inode and dates is this removal's own on either.
     return reservation.identity.disk().proveDiskOfItem(quint64(st.device), fileSystemNow) == platform::Proof::NotProved
-        && reservation.identity.proveOnItsDisk(st, generationNow) == platform::Proof::Proved;
+            && reservation.identity.proveOnItsDisk(st, generationNow) == platform::Proof::Proved
+        ? platform::Proof::Proved
+        : platform::Proof::NotProved;
 }
 
 // A file system stamps what it makes with a coarse clock, behind the one
@@ -1243,12 +1256,14 @@ bool isAnnouncedReservation(const platform::ReservationIntent& intent, const pla
 // without following links, and only while it is still the reservation
 // made (or announced, see above) and no record names the place: the
 // .trashinfo a killed Restore keeps as its evidence is named by the item's
-// record.
+// record. One that its recorded identity cannot tell either way (a folder
+// without a birth time) is known as one only announced is. The places
+// taken away join `released`.
 void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reservations,
                          const std::vector<platform::ReservationIntent>& intents, const timespec& lastWritten,
-                         ListedItems& listed)
+                         ListedItems& listed, std::set<fs::path>& released)
 {
-    const auto release = [&listed](const fs::path& place, bool infos, const auto& isOurs) {
+    const auto release = [&listed, &released](const fs::path& place, bool infos, const auto& isOurs) {
         const std::optional<fs::path> item = itemOfInfo(place);
         if (item.has_value() != infos)
             return;
@@ -1262,6 +1277,7 @@ void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reser
         if (listed.names(item.value_or(place)))
             return;
         if (::unlinkat(anchor->parentFd(), anchor->name().c_str(), st->isDir() ? AT_REMOVEDIR : 0) == 0) {
+            released.insert(place);
             platform::logLine(QStringLiteral("Removed %1, reserved by a job that was killed before its move")
                                   .arg(platform::pathText(place)));
             recoveryStep();
@@ -1275,7 +1291,14 @@ void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reser
     for (const bool infos : {false, true}) {
         for (const KZRemovalJournal::Reservation& reservation : reservations)
             release(reservation.place, infos, [&](const platform::AnchoredItem& anchor, const platform::FileStat& st) {
-                return isStillTheReservation(reservation, anchor, st, infos);
+                const platform::Proof proof = isStillTheReservation(reservation, anchor, st, infos);
+                if (proof != platform::Proof::NotProved)
+                    return proof == platform::Proof::Proved;
+                const auto announced = std::find_if(intents.rbegin(), intents.rend(), [&](const auto& intent) {
+                    return intent.place == reservation.place;
+                });
+                return announced != intents.rend()
+                    && isAnnouncedReservation(*announced, anchor, st, infos, lastWritten);
             });
         // The latest first: a folder made for an item goes once the
         // folders made in it have gone.
@@ -1355,10 +1378,12 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             removeTornUndoFiles(trashDir, contents->undoFiles);
             // Before the fold: a placeholder with its .trashinfo in a Trash
             // is no item saved anew there.
-            releaseReservations(contents->reservations, contents->intendedReservations, held.st_mtim, listed);
+            std::set<fs::path> released;
+            releaseReservations(contents->reservations, contents->intendedReservations, held.st_mtim, listed,
+                                released);
             KZKilledRestore::finish(trashDir, *contents, quint64(held.st_dev), held.st_mtim, recoveryStep);
-            Fold fold
-                = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed, quint64(held.st_dev));
+            Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed,
+                                      quint64(held.st_dev), released);
             for (const KZPersistentUndoRecord& record : fold.records)
                 listed.add(record.currPosition, record.inode);
             gone.insert(fold.gone.begin(), fold.gone.end());

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,7 +44,14 @@
 // earlier than the announcement, while the item it was for still lies at
 // its own place; so is a folder that a move makes under its destination
 // for the item (announced alone). A move into a folder keeps a journal of
-// its reservations alone.
+// its reservations alone. A move that failed says so before its .trashinfo
+// goes.
+//
+// A removal moves one item at a time and says so in its journal's first
+// line: an intent followed by another item's, or one each of whose
+// .trashinfo names was given up, never made, or is found unused, never
+// moved, whatever its disk shows (a byte copy shows the item at its place
+// too), and nothing waits for it.
 //
 // A Restore keeps one too: before each item goes back, the undo file that
 // lists it and its entry; before a rewrite of an undo file makes its
@@ -57,10 +65,14 @@
 class KZRemovalJournal {
 public:
     // A journal in the home trash; null (and logged, `err` set) when it
-    // cannot be made.
-    static std::unique_ptr<KZRemovalJournal> begin(int* err = nullptr);
+    // cannot be made. `announces`: its removal moves one item at a time and
+    // names every name it reserves before it reserves it, which the journal
+    // says from its first line, so that a recovery may read what it does
+    // not say (Contents::announces).
+    static std::unique_ptr<KZRemovalJournal> begin(int* err = nullptr, bool announces = false);
     static std::unique_ptr<KZRemovalJournal> beginIn(const std::filesystem::path& trashDir,
-                                                     double secondsSinceReferenceDate, int* err = nullptr);
+                                                     double secondsSinceReferenceDate, int* err = nullptr,
+                                                     bool announces = false);
     // Closes the journal. Unless finish() was called, the file stays: the
     // removal did not end with its undo file written.
     ~KZRemovalJournal();
@@ -77,6 +89,9 @@ public:
     void reserving(const platform::ReservationIntent& intent);
     // A name was reserved at `place` for a move, with what was made there.
     void reserved(const std::filesystem::path& place, const platform::FileIdentity& identity);
+    // The move the name at `place` was reserved for did not happen, and the
+    // reservation is about to go (written before it goes).
+    void givenUp(const std::filesystem::path& place);
     // The .trashinfo of an undo file is about to be made for `name`.
     void willReserveUndoFileName(const std::string& name);
     // The undo file of this removal is about to be created under `name`.
@@ -130,6 +145,27 @@ public:
         // files its rewrites of undo files were about to make.
         std::vector<Restoring> restoring;
         std::vector<std::filesystem::path> rewrites;
+        // The removal moved one item at a time and announced every name
+        // before it reserved it (a journal of an earlier version, or of
+        // another writer, did not say so): what it never announced, it
+        // never made.
+        bool announces = false;
+        // What the journal tells of the move of each intent without an
+        // entry, by its old place.
+        struct PendingMove {
+            // Another item's intent came after it: the removal moves one
+            // item at a time and writes its entry right after the move, so
+            // it went on without moving this one.
+            bool followed = false;
+            // The .trashinfo names announced for it after its intent.
+            struct Info {
+                std::filesystem::path place;
+                bool made = false;    // named made once it was
+                bool givenUp = false; // its move failed, and it was about to go
+            };
+            std::vector<Info> infos;
+        };
+        std::map<std::filesystem::path, PendingMove> pendingMoves;
     };
     // Only a regular file is read, never through a link and never waiting
     // on a pipe. A torn last line (the process died while writing it) and

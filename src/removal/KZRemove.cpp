@@ -840,7 +840,7 @@ bool KZRemove::trashIntended(const KZPersistentUndoRecord& intent, int* err)
     // that no record names is lost to Restore.
     if (!journalTried_) {
         journalTried_ = true;
-        journal_ = KZRemovalJournal::begin(&journalErr_);
+        journal_ = KZRemovalJournal::begin(&journalErr_, true);
     }
     if (!journal_) {
         if (err)
@@ -865,7 +865,7 @@ void KZRemove::nameReserving(const platform::ReservationIntent& intent)
     // the move goes on as it always could: only the leftover is not named.
     if (!journalTried_) {
         journalTried_ = true;
-        journal_ = KZRemovalJournal::begin(&journalErr_);
+        journal_ = KZRemovalJournal::begin(&journalErr_, true);
     }
     if (journal_)
         journal_->reserving(intent);
@@ -875,6 +875,12 @@ void KZRemove::nameReserved(const fs::path& place, const platform::FileIdentity&
 {
     if (journal_)
         journal_->reserved(place, identity);
+}
+
+void KZRemove::nameGivenUp(const fs::path& place)
+{
+    if (journal_)
+        journal_->givenUp(place);
 }
 
 void KZRemove::moveRecorded(KZUndoMovedItem record)

@@ -176,6 +176,7 @@ private:
     void moveRecorded(KZUndoMovedItem record) override;
     void nameReserving(const platform::ReservationIntent& intent) override;
     void nameReserved(const std::filesystem::path& place, const platform::FileIdentity& identity) override;
+    void nameGivenUp(const std::filesystem::path& place) override;
 
     static QString outcomeName(KZRemoveOutcome outcome);
     // `err`, the errno of the failed step when there is one, says why in words.

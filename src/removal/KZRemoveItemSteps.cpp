@@ -75,6 +75,7 @@ public:
     {
         recorder_.nameReserved(place, identity);
     }
+    void givenUp(const fs::path& place) override { recorder_.nameGivenUp(place); }
 
 private:
     KZRemoveItemRecorder& recorder_;

@@ -112,6 +112,7 @@ public:
     // killed at any instant before the move leaves nothing behind for good.
     virtual void nameReserving(const platform::ReservationIntent& intent) = 0;
     virtual void nameReserved(const std::filesystem::path& place, const platform::FileIdentity& identity) = 0;
+    virtual void nameGivenUp(const std::filesystem::path& place) = 0;
 };
 
 // The steps that one item of a removal goes through, each answering a

@@ -1067,8 +1067,8 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
                                                                   const platform::AnchoredItem& anchor)
 {
     const auto copy = anchor.stat();
-    const auto original = platform::statPath(item.oldPosition, false);
-    if (original && copy && !original->sameItem(*copy)) {
+    const where::OriginalAnswer original = where::whereIsOriginal(item, copy, recordSource_);
+    if (original.there) {
         // The copy goes only while it is still exactly what the removal
         // made: an edited copy, or anything the user put at its place, is
         // theirs. Its size and date can be put back after an edit in place,
@@ -1091,14 +1091,13 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
                                        == platform::DiskAnswer::Twin;
             return onTwin ? ItemResult::TwinDisks : ItemResult::Unproved;
         }
-        const std::optional<platform::AnchoredItem> originalPlace = platform::AnchoredItem::open(item.oldPosition, &err);
         // A file of the same name on another disk mounted in the original's
         // place is not the original: the copy is all there is of it.
-        if (originalPlace) {
-            const platform::DiskAnswer disk = diskOfFolder(originalPlace->parentFd(), oldFolderDisk(item), recordSource_);
-            if (!isOnDisk(disk))
-                return disk == platform::DiskAnswer::Twin ? ItemResult::TwinDisks : ItemResult::MissingVolume;
-        }
+        if (original.where == where::OriginalWhere::Twin)
+            return ItemResult::TwinDisks;
+        if (original.where == where::OriginalWhere::NotConnected)
+            return ItemResult::MissingVolume;
+        const std::optional<platform::AnchoredItem>& originalPlace = original.place;
         if (!originalPlace || !platform::sameContent(anchor.procPath(), originalPlace->procPath())) {
             platform::logLine(QStringLiteral("Undo kept the copy %1: it no longer holds what %2 holds")
                                   .arg(platform::pathText(item.currPosition), platform::pathText(item.oldPosition)));
@@ -1124,15 +1123,12 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
     // is not connected has not gone away: the copy stays where it is. Nor
     // has one missing from a disk that may be a copy of its own: the disk
     // itself may hold it still.
-    if (const auto folderDisk = oldFolderDisk(item)) {
-        const platform::DiskAnswer disk = where::diskAnswerAt(item.oldPosition, *folderDisk);
-        if (disk != platform::DiskAnswer::Same) {
-            platform::logLine(QStringLiteral("Undo kept the copy %1: nothing shows that %2 went away from its disk")
-                                  .arg(platform::pathText(item.currPosition), platform::pathText(item.oldPosition)));
-            return disk == platform::DiskAnswer::SameOrCopy ? ItemResult::OnPossibleCopy
-                   : disk == platform::DiskAnswer::Twin     ? ItemResult::TwinDisks
-                                                            : ItemResult::MissingVolume;
-        }
+    if (original.where != where::OriginalWhere::Gone) {
+        platform::logLine(QStringLiteral("Undo kept the copy %1: nothing shows that %2 went away from its disk")
+                              .arg(platform::pathText(item.currPosition), platform::pathText(item.oldPosition)));
+        return original.where == where::OriginalWhere::OnPossibleCopy ? ItemResult::OnPossibleCopy
+               : original.where == where::OriginalWhere::Twin         ? ItemResult::TwinDisks
+                                                                      : ItemResult::MissingVolume;
     }
     ItemResult why = ItemResult::Failed;
     const std::optional<platform::AnchoredItem> place = openOldPlace(item.oldPosition, oldFolderDisk(item), &why);

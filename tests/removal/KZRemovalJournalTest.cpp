@@ -1015,11 +1015,22 @@ TEST(KZRemovalJournal, AReservationKilledRightAfterItsCreationGoesByItsAnnouncem
         journal->reserved(dest / "named", *platform::FileIdentity::ofPath(dest / "named"));
         fs::remove(dest / "named");
         makeEmpty(dest / "named", false);
+        // Named with what tells nothing of a folder (a disk without birth
+        // times, its change time in whole seconds): known by its
+        // announcement as if it were not named.
+        std::ofstream(d / "untold item") << "item";
+        announce(*journal, dest / "untold", d / "untold item", true);
+        makeEmpty(dest / "untold", true);
+        auto untold = *platform::FileIdentity::ofPath(dest / "untold");
+        untold.birth.reset();
+        untold.generation.reset();
+        untold.changed.reset();
+        journal->reserved(dest / "untold", untold);
         // A line the reader cannot take is left out.
         std::ofstream(journal->path(), std::ios::app) << "reserving\t%2Fa\t\tx\t1\t2\n";
         const auto contents = KZRemovalJournal::read(journal->path());
         ASSERT_TRUE(contents);
-        ASSERT_EQ(contents->intendedReservations.size(), std::size(rows) + 3);
+        ASSERT_EQ(contents->intendedReservations.size(), std::size(rows) + 4);
         EXPECT_EQ(contents->intendedReservations[1].place, dest / "folder");
         EXPECT_TRUE(contents->intendedReservations[1].folder);
         EXPECT_EQ(contents->intendedReservations[1].item, d / "folder item");
@@ -1032,6 +1043,7 @@ TEST(KZRemovalJournal, AReservationKilledRightAfterItsCreationGoesByItsAnnouncem
     EXPECT_FALSE(fs::exists(info / "never came.trashinfo"));
     EXPECT_TRUE(fs::exists(info / "came.trashinfo")) << "its item is in the Trash";
     EXPECT_TRUE(fs::exists(dest / "named")) << "another file, empty as it is";
+    EXPECT_FALSE(fs::exists(dest / "untold"));
 }
 
 // The job was killed a minute ago, right after it announced its names; the
@@ -1138,4 +1150,90 @@ TEST(KZRemovalJournal, AMoveKilledAfterMakingAFolderLeavesNoneOfItsFolders)
         fs::remove_all(dest);
         fs::create_directory(dest);
     }
+}
+
+// A removal killed where the disk tells nothing of its item's fate (here
+// the intent names another disk than the one the item lies on, as a stick
+// mounted again shows it when nothing tells it from a copy): the item lies
+// at its place, and only the journal can say that it never moved. It says
+// so where the removal went on to another item, and where every
+// .trashinfo it made for the item was given up, never made, or found
+// unused and taken away now. A .trashinfo made and gone since says
+// nothing, nor does the silence of a journal that announces no names.
+TEST(KZRemovalJournal, OnlyTheJournalTellsThatAnItemNeverMoved)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path info = homeTrash() / "info";
+    enum class Info { None, NeverMade, GivenUp, LeftUnused, MadeAndGone };
+    struct Row {
+        const char* name;
+        bool announces;
+        bool followed; // another item's intent came after
+        Info info;
+        bool waits;
+    };
+    const Row rows[] = {
+        {"followed", true, true, Info::MadeAndGone, false},
+        {"no trashinfo", true, false, Info::None, false},
+        {"never made", true, false, Info::NeverMade, false},
+        {"given up", true, false, Info::GivenUp, false},
+        {"left unused", true, false, Info::LeftUnused, false},
+        {"made and gone", true, false, Info::MadeAndGone, true},
+        {"older journal", false, true, Info::None, true},
+    };
+    const auto intentFor = [](const fs::path& item) {
+        const auto st = platform::statPath(item, false);
+        KZPersistentUndoRecord intent;
+        intent.oldPosition = item;
+        intent.device = quint64(st->device) + 1;
+        intent.inode = st->inode;
+        intent.identity = platform::FileIdentity::of(*st, platform::fileSystemOf(item));
+        intent.identity->device = intent.device;
+        intent.identity->fileSystem = 0x5eedULL;
+        return intent;
+    };
+    std::map<std::string, fs::path> journals;
+    int older = 0;
+    for (const Row& row : rows) {
+        const KZPersistentUndoRecord intent = intentFor(d.write(std::string(row.name) + "/item", "stays"));
+        const KZPersistentUndoRecord next = intentFor(d.write(std::string(row.name) + "/next", "stays"));
+        if (!row.announces) {
+            // Written as an earlier version wrote it, without the line that
+            // says that every name is announced.
+            journals[row.name] = homeTrash() / "files" / (KZRemovalJournal::namePrefix + std::to_string(++older));
+            std::ofstream out(journals[row.name]);
+            out << "maravex-removal-journal 1\n";
+            for (const auto& record : {intent, next})
+                out << "intent\t" << platform::encodeTrashPath(record.oldPosition.native()) << '\t' << record.device
+                    << '\t' << record.inode << "\t0\t0\t0\n";
+            continue;
+        }
+        auto journal = KZRemovalJournal::begin(nullptr, true);
+        ASSERT_TRUE(journal);
+        journals[row.name] = journal->path();
+        ASSERT_TRUE(journal->intend(intent));
+        const fs::path place = info / (std::string(row.name) + ".trashinfo");
+        if (row.info != Info::None)
+            announce(*journal, place, {}, false);
+        if (row.info == Info::GivenUp || row.info == Info::LeftUnused || row.info == Info::MadeAndGone) {
+            ASSERT_TRUE(platform::createTrashInfo(homeTrash(), row.name, intent.oldPosition));
+            journal->reserved(place, *platform::FileIdentity::ofPath(place));
+        }
+        if (row.info == Info::GivenUp)
+            journal->givenUp(place);
+        if (row.info == Info::GivenUp || row.info == Info::MadeAndGone)
+            fs::remove(place);
+        if (row.followed) {
+            ASSERT_TRUE(journal->intend(next));
+        }
+        // Killed: the journal stays.
+    }
+    KZRemovalJournal::recoverInterrupted(homeTrash());
+    for (const Row& row : rows) {
+        EXPECT_EQ(fs::exists(journals[row.name]), row.waits) << row.name;
+        EXPECT_EQ(kztest::readFile(d / row.name / "item"), "stays") << row.name;
+    }
+    EXPECT_FALSE(fs::exists(info / "left unused.trashinfo")) << "the name is free for the next removal";
+    EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty()) << "nothing is listed that never moved";
 }
