@@ -689,11 +689,11 @@ protected:
         for (const fs::path& entry : entriesOf(run.copies))
             if (std::find(names.begin(), names.end(), entry.filename().native()) == names.end())
                 wrong.push_back("left behind: " + entry.native());
-        // A stick known by its file system alone cannot be told from a byte
-        // copy of it once plugged back: what a Restore puts back there, the
+        // A disk plugged back that nothing but its file system names cannot
+        // be told from a byte copy of it: what a Restore puts back there, the
         // disk itself may still hold in its Trash, and the record stays for
         // it, listed only once a Trash holds that item again.
-        if (run.replug && run.disk == Disk::Vfat)
+        if (run.replug)
             for (const fs::path& file : KZUndoFile::list(homeTrash(run)))
                 if (keptForTheDiskItself(file)) {
                     kept.insert(file);
@@ -703,7 +703,7 @@ protected:
             for (const char* folder : {"files", "info"})
                 for (const fs::path& entry : entriesOf(trash / folder))
                     if (!kept.count(entry)
-                        && !(undoFilesKept && trash == homeTrash(run)
+                        && !(keptInTrash > 0 && trash == homeTrash(run)
                              && entry.filename().native().starts_with(".Maravex4_")))
                         wrong.push_back("left in the Trash: " + entry.native());
         if (listedAfter != keptInTrash)
