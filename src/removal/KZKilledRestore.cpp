@@ -70,25 +70,16 @@ bool isRegular(const platform::FileStat& st)
     return st.isRegular();
 }
 
-qint64 nanosecondsOf(const timespec& time)
-{
-    return qint64(time.tv_sec) * 1000000000LL + time.tv_nsec;
-}
-
 // A disk that dates the entry a rename writes by the clock (FAT through
 // FUSE) has the moved file's own dates given back right after the move: a
-// kill in between leaves the item back at its place dated by the move,
-// where nothing but its size and dates tells it. Given back here, where the
-// journal announced that very move: the item's Trash name free, its
-// .trashinfo naming the place, and at the place a file of its size dated
-// between the announcement (less a FAT clock step) and a moment after the
-// journal's last line.
+// kill in between leaves the item back at its place dated by the move.
+// Given back here, where the journal announced that very move, the item's
+// Trash name is free and its .trashinfo names the place.
 void redateMovedBack(const KZRemovalJournal::Restoring& restoring, const KZRemovalJournal::Contents& contents,
                      const timespec& lastWritten)
 {
     const auto target = platform::bookmarkTarget(restoring.currPosition);
-    if (!target || target->identity.birth || !target->identity.size || !target->identity.modified
-        || *target->identity.size == 0)
+    if (!target)
         return;
     const auto intent = std::find_if(contents.intendedReservations.begin(), contents.intendedReservations.end(),
                                      [&](const platform::ReservationIntent& announced) {
@@ -102,17 +93,8 @@ void redateMovedBack(const KZRemovalJournal::Restoring& restoring, const KZRemov
     const auto info = platform::readTrashInfo(target->path);
     if (!info || info->originalPath != restoring.oldPosition)
         return;
-    const auto anchor = platform::AnchoredItem::open(restoring.oldPosition);
-    const auto st = anchor ? anchor->stat() : std::nullopt;
-    const platform::FileIdentity::Time recorded = *target->identity.modified;
-    const qint64 wanted = recorded.seconds * 1000000000LL + recorded.nanoseconds;
-    if (!st || !st->isRegular() || st->size != *target->identity.size || nanosecondsOf(st->modified) == wanted
-        || nanosecondsOf(st->modified) + 2000000000LL < nanosecondsOf(intent->announced)
-        || nanosecondsOf(st->modified) > nanosecondsOf(lastWritten) + 5000000000LL)
-        return;
-    // Both given: FAT through FUSE drops a change that leaves one out.
-    const timespec times[2] = {st->accessed, {time_t(recorded.seconds), long(recorded.nanoseconds)}};
-    if (::utimensat(anchor->parentFd(), anchor->name().c_str(), times, AT_SYMLINK_NOFOLLOW) == 0)
+    if (KZRemovalJournal::giveBackDatesOfKilledMove(restoring.oldPosition, target->identity, intent->announced,
+                                                    lastWritten))
         platform::logLine(QStringLiteral("Gave %1 back the date it had before a Restore that was killed moved it")
                               .arg(platform::pathText(restoring.oldPosition)));
 }

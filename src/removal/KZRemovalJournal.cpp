@@ -1249,6 +1249,34 @@ bool isAnnouncedReservation(const platform::ReservationIntent& intent, const pla
     return item && !item->sameItem(st);
 }
 
+// A removal killed between moving an item into a Trash and giving it its
+// own dates back left it there dated by the move: given back where the
+// journal announced that very move, the item's old place is free, the
+// .trashinfo of its Trash name names that place, and the Trash lies on the
+// item's disk (or one nothing tells from it).
+void redateMovedIntoTrash(const KZRemovalJournal::Contents& contents, const timespec& lastWritten)
+{
+    for (const KZPersistentUndoRecord& intent : contents.pending) {
+        int err = 0;
+        if (!intent.identity || platform::statPath(intent.oldPosition, false, &err) || err != ENOENT)
+            continue;
+        for (const platform::ReservationIntent& announced : contents.intendedReservations) {
+            if (announced.link || announced.folder || announced.item != intent.oldPosition
+                || !platform::trashOfTrashedItem(announced.place))
+                continue;
+            const auto info = platform::readTrashInfo(announced.place);
+            const auto st = platform::statPath(announced.place, false);
+            if (info && info->originalPath == intent.oldPosition && st
+                && where::isOnIntendedDisk(intent, announced.place, *st)
+                && KZRemovalJournal::giveBackDatesOfKilledMove(announced.place, *intent.identity,
+                                                               announced.announced, lastWritten))
+                platform::logLine(QStringLiteral("Gave %1 back the date it had before a removal that was killed "
+                                                 "moved it into the Trash")
+                                      .arg(platform::pathText(announced.place)));
+        }
+    }
+}
+
 // What a removal killed between reserving a name and the move that takes
 // it left behind: the empty placeholder, or the .trashinfo of an item that
 // never came. Placeholders go first, so that a .trashinfo goes only once
@@ -1312,6 +1340,24 @@ void releaseReservations(const std::vector<KZRemovalJournal::Reservation>& reser
 }
 
 } // namespace
+
+bool KZRemovalJournal::giveBackDatesOfKilledMove(const fs::path& at, const platform::FileIdentity& recorded,
+                                                 const timespec& announced, const timespec& lastWritten)
+{
+    if (recorded.birth || !recorded.size || *recorded.size == 0 || !recorded.modified)
+        return false;
+    const auto anchor = platform::AnchoredItem::open(at);
+    const auto st = anchor ? anchor->stat() : std::nullopt;
+    const qint64 wanted = recorded.modified->seconds * 1000000000LL + recorded.modified->nanoseconds;
+    if (!st || !st->isRegular() || st->size != *recorded.size || nanosecondsOf(st->modified) == wanted
+        || nanosecondsOf(st->modified) + announcementSlackNanoseconds < nanosecondsOf(announced)
+        || nanosecondsOf(st->modified) > nanosecondsOf(lastWritten) + killAllowanceNanoseconds)
+        return false;
+    // Both given: FAT through FUSE drops a change that leaves one out.
+    const timespec times[2] = {st->accessed,
+                               {time_t(recorded.modified->seconds), long(recorded.modified->nanoseconds)}};
+    return ::utimensat(anchor->parentFd(), anchor->name().c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
 
 bool KZRemovalJournal::isWaiting(const fs::path& journal)
 {
@@ -1381,6 +1427,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             std::set<fs::path> released;
             releaseReservations(contents->reservations, contents->intendedReservations, held.st_mtim, listed,
                                 released);
+            redateMovedIntoTrash(*contents, held.st_mtim);
             KZKilledRestore::finish(trashDir, *contents, quint64(held.st_dev), held.st_mtim, recoveryStep);
             Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed,
                                       quint64(held.st_dev), released);

@@ -189,6 +189,17 @@ public:
     // whose own per-user Trash of each disk only their run looks into.
     // Answers the number of undo files written.
     static int recoverInterrupted(const std::filesystem::path& trashDir);
+    // A disk that dates the entry a rename writes by the clock (FAT through
+    // FUSE) has a moved file's own dates given back right after the move; a
+    // kill in between leaves the file at `at` dated by the move, where
+    // nothing but its size and dates tells it. Gives it back the dates of
+    // `recorded` (its identity before the move, on a disk without birth
+    // times) where it is a regular file of the recorded size dated between
+    // `announced` (the move's announcement, less a FAT clock step) and a
+    // moment after the journal was `lastWritten`. True when it did. The
+    // caller has proved the rest: that very move announced, its .trashinfo.
+    static bool giveBackDatesOfKilledMove(const std::filesystem::path& at, const platform::FileIdentity& recorded,
+                                          const timespec& announced, const timespec& lastWritten);
     // Tests: heard after each step of recoverInterrupted() that leaves its
     // mark on disk, so that a test can kill the process at that moment.
     static void setRecoveryStepHook(std::function<void()> hook);

@@ -133,6 +133,16 @@ std::string contentOf(int i)
     return "item " + std::to_string(i) + "\n";
 }
 
+// A user's files are older than the job that removes them: a disk that
+// dates a moved entry by the clock (FAT through FUSE) then shows the move,
+// where files made a moment before the job would hide it within one of its
+// two-second ticks.
+void datedYesterday(const fs::path& item)
+{
+    const timespec times[2] = {{std::time(nullptr) - 86400, 0}, {std::time(nullptr) - 86400, 0}};
+    ::utimensat(AT_FDCWD, item.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
 void makeTree(const fs::path& root, Job job)
 {
     const auto names = itemNames(job);
@@ -146,9 +156,11 @@ void makeTree(const fs::path& root, Job job)
             if (folder) {
                 fs::create_directories(item);
                 std::ofstream(item / "inner") << content;
+                datedYesterday(item / "inner");
             } else {
                 std::ofstream(item) << content;
             }
+            datedYesterday(item);
         }
     }
 }

@@ -1237,3 +1237,53 @@ TEST(KZRemovalJournal, OnlyTheJournalTellsThatAnItemNeverMoved)
     EXPECT_FALSE(fs::exists(info / "left unused.trashinfo")) << "the name is free for the next removal";
     EXPECT_TRUE(KZUndoFile::list(homeTrash()).empty()) << "nothing is listed that never moved";
 }
+
+// A file a killed move left dated by the move gets its own dates back only
+// while nothing else can be what lies there: its recorded size, a regular
+// file, and dated between the announcement (less a FAT clock step) and a
+// moment after the journal's last line.
+TEST(KZRemovalJournal, AFileAKilledMoveLeftDatedByTheMoveGetsItsDatesBackOnlyWithinTheKill)
+{
+    const time_t now = std::time(nullptr);
+    const timespec announced{now - 100, 0};
+    const timespec lastWritten{now - 90, 0};
+    struct Case {
+        const char* name;
+        time_t dated;
+        std::string content = "12345";
+        bool folder = false;
+        bool givenBack = true;
+    };
+    const Case cases[] = {
+        {"at the announcement", now - 100},
+        {"one FAT step before it", now - 102},
+        {"before that", now - 103, "12345", false, false},
+        {"a moment after the last line", now - 86},
+        {"later", now - 84, "12345", false, false},
+        {"of another size", now - 95, "123456", false, false},
+        {"a folder", now - 95, "", true, false},
+    };
+    kztest::TempDir d;
+    platform::FileIdentity recorded;
+    recorded.size = 5;
+    recorded.modified = platform::FileIdentity::Time{now - 86400, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path at = d / c.name;
+        if (c.folder)
+            fs::create_directories(at);
+        else
+            std::ofstream(at) << c.content;
+        const timespec times[2] = {{c.dated, 0}, {c.dated, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, at.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        EXPECT_EQ(KZRemovalJournal::giveBackDatesOfKilledMove(at, recorded, announced, lastWritten), c.givenBack);
+        struct stat st {};
+        ASSERT_EQ(::lstat(at.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtim.tv_sec, c.givenBack ? now - 86400 : c.dated);
+    }
+    // Where the disk keeps birth times the move leaves the dates alone.
+    const fs::path born = d.write("born", "12345");
+    platform::FileIdentity withBirth = recorded;
+    withBirth.birth = platform::FileIdentity::Time{now - 86400, 0};
+    EXPECT_FALSE(KZRemovalJournal::giveBackDatesOfKilledMove(born, withBirth, {now - 10, 0}, {now, 0}));
+}
