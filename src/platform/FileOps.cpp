@@ -281,7 +281,7 @@ int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
 int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* to, const struct stat& item)
 {
     const bool isDir = S_ISDIR(item.st_mode);
-    reservingName(toDir, to, fromDir, from, isDir);
+    reservingName(toDir, to, fromDir, from, isDir, false, isDir ? nullptr : &item);
     if (isDir) {
         if (::mkdirat(toDir, to, 0700) != 0)
             return errno;

@@ -45,7 +45,8 @@ WatchingReservations::~WatchingReservations()
     t_watcher = previous_;
 }
 
-void reservingName(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder, bool link)
+void reservingName(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder, bool link,
+                   const struct stat* movedFile)
 {
     if (!t_watcher)
         return;
@@ -55,6 +56,10 @@ void reservingName(int dirfd, const char* name, int itemDirfd, const char* itemN
         intent.item = placeOf(itemDirfd, itemName);
     intent.folder = folder;
     intent.link = link;
+    if (movedFile) {
+        intent.size = quint64(movedFile->st_size);
+        intent.modified = movedFile->st_mtim;
+    }
     ::clock_gettime(CLOCK_REALTIME, &intent.announced);
     t_watcher->willReserve(intent);
 }

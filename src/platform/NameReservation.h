@@ -3,10 +3,12 @@
 #include "platform/FileIdentity.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 namespace platform {
 
@@ -28,6 +30,11 @@ struct ReservationIntent {
     bool link = false;
     // The clock when it was announced: what is made there after is younger.
     timespec announced{};
+    // A file moved over its placeholder: its size and modification time,
+    // which the move gives back after the rename (a disk may date the entry
+    // a rename writes by the clock).
+    std::optional<quint64> size;
+    std::optional<timespec> modified;
 };
 
 class ReservationWatcher {
@@ -62,8 +69,9 @@ private:
 // item `itemName` of `itemDirfd` (null for a .trashinfo), a folder or an
 // empty file; and once it is made. Nothing happens while no watcher is
 // installed.
+// `movedFile`: the file about to be moved over the placeholder, as it is.
 void reservingName(int dirfd, const char* name, int itemDirfd = AT_FDCWD, const char* itemName = nullptr,
-                   bool folder = false, bool link = false);
+                   bool folder = false, bool link = false, const struct stat* movedFile = nullptr);
 void nameReserved(int dirfd, const char* name);
 // For the code that reserves: before it takes away the reservation `name`
 // of `dirfd` because the move it was made for did not happen.

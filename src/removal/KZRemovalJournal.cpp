@@ -159,12 +159,17 @@ QByteArray reservationLineOf(const fs::path& place, const platform::FileIdentity
 
 // A name about to be reserved: its place, the item meant to take it (empty
 // for a .trashinfo), "d", "f" or "l" (a hard link to the item), and the
-// clock then.
+// clock then; for a file moved over it, the file's size and modification
+// time besides (a journal of an earlier version has none).
 QByteArray reservingLineOf(const platform::ReservationIntent& intent)
 {
-    return "reserving\t" + encodePath(intent.place) + '\t' + encodePath(intent.item) + '\t'
-        + (intent.link ? "l" : intent.folder ? "d" : "f") + '\t' + QByteArray::number(qint64(intent.announced.tv_sec)) + '\t'
-        + QByteArray::number(qint64(intent.announced.tv_nsec)) + '\n';
+    QByteArray line = "reserving\t" + encodePath(intent.place) + '\t' + encodePath(intent.item) + '\t'
+        + (intent.link ? "l" : intent.folder ? "d" : "f") + '\t' + QByteArray::number(qint64(intent.announced.tv_sec))
+        + '\t' + QByteArray::number(qint64(intent.announced.tv_nsec));
+    if (intent.size && intent.modified)
+        line += '\t' + QByteArray::number(*intent.size) + '\t' + QByteArray::number(qint64(intent.modified->tv_sec))
+            + '\t' + QByteArray::number(qint64(intent.modified->tv_nsec));
+    return line + '\n';
 }
 
 QByteArray undoFileLineOf(const std::string& name)
@@ -352,7 +357,7 @@ std::optional<KZRemovalJournal::Reservation> reservationOf(const QList<QByteArra
 
 std::optional<platform::ReservationIntent> reservingOf(const QList<QByteArray>& fields)
 {
-    if (fields.size() != 6 || (fields[3] != "d" && fields[3] != "f" && fields[3] != "l"))
+    if ((fields.size() != 6 && fields.size() != 9) || (fields[3] != "d" && fields[3] != "f" && fields[3] != "l"))
         return std::nullopt;
     platform::ReservationIntent intent;
     const auto place = cleanPathOf(fields[1]);
@@ -369,6 +374,16 @@ std::optional<platform::ReservationIntent> reservingOf(const QList<QByteArray>& 
     intent.link = fields[3] == "l";
     if (intent.link && intent.item.empty())
         return std::nullopt;
+    if (fields.size() == 9) {
+        bool moved[3] = {};
+        const quint64 size = fields[6].toULongLong(&moved[0]);
+        const timespec modified{time_t(fields[7].toLongLong(&moved[1])), long(fields[8].toLong(&moved[2]))};
+        if (!moved[0] || !moved[1] || !moved[2] || modified.tv_nsec < 0 || modified.tv_nsec >= 1000000000L
+            || intent.item.empty() || intent.folder || intent.link)
+            return std::nullopt;
+        intent.size = size;
+        intent.modified = modified;
+    }
     return intent;
 }
 
@@ -1277,6 +1292,30 @@ void redateMovedIntoTrash(const KZRemovalJournal::Contents& contents, const time
     }
 }
 
+// An Undo or a move into a folder killed between moving a file over its
+// placeholder and giving it its own dates back left it dated by the move:
+// given back where the journal announced that very move with the file's
+// size and date, the file left its place, and what lies at the new place
+// is a file of that size dated by the kill. Moves into or out of a Trash
+// are proved by their .trashinfo and records besides (above, and in
+// KZKilledRestore).
+void redateMovedIntoFolders(const KZRemovalJournal::Contents& contents, const timespec& lastWritten)
+{
+    for (const platform::ReservationIntent& announced : contents.intendedReservations) {
+        int err = 0;
+        if (!announced.size || !announced.modified || platform::trashOfTrashedItem(announced.place)
+            || platform::trashOfTrashedItem(announced.item) || platform::statPath(announced.item, false, &err)
+            || err != ENOENT)
+            continue;
+        platform::FileIdentity recorded;
+        recorded.size = announced.size;
+        recorded.modified = platform::FileIdentity::Time{announced.modified->tv_sec, announced.modified->tv_nsec};
+        if (KZRemovalJournal::giveBackDatesOfKilledMove(announced.place, recorded, announced.announced, lastWritten))
+            platform::logLine(QStringLiteral("Gave %1 back the date it had before a move that was killed")
+                                  .arg(platform::pathText(announced.place)));
+    }
+}
+
 // What a removal killed between reserving a name and the move that takes
 // it left behind: the empty placeholder, or the .trashinfo of an item that
 // never came. Placeholders go first, so that a .trashinfo goes only once
@@ -1428,6 +1467,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             releaseReservations(contents->reservations, contents->intendedReservations, held.st_mtim, listed,
                                 released);
             redateMovedIntoTrash(*contents, held.st_mtim);
+            redateMovedIntoFolders(*contents, held.st_mtim);
             KZKilledRestore::finish(trashDir, *contents, quint64(held.st_dev), held.st_mtim, recoveryStep);
             Fold fold = recordsToList(*contents, recordsListed(trashDir, *contents), trashes, listed,
                                       quint64(held.st_dev), released);

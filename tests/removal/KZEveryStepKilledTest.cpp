@@ -136,11 +136,25 @@ std::string contentOf(int i)
 // A user's files are older than the job that removes them: a disk that
 // dates a moved entry by the clock (FAT through FUSE) then shows the move,
 // where files made a moment before the job would hide it within one of its
-// two-second ticks.
-void datedYesterday(const fs::path& item)
+// two-second ticks. An even second, which FAT keeps as it is.
+constexpr time_t kItemDate = 1767268800; // 2026-01-01 12:00:00 UTC
+
+void datedAsAUsersFile(const fs::path& item)
 {
-    const timespec times[2] = {{std::time(nullptr) - 86400, 0}, {std::time(nullptr) - 86400, 0}};
+    const timespec times[2] = {{kItemDate, 0}, {kItemDate, 0}};
     ::utimensat(AT_FDCWD, item.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// Wherever an item lies at the end, its file keeps the date it had.
+std::optional<std::string> redated(const fs::path& item)
+{
+    std::error_code ec;
+    const fs::path file = fs::is_directory(fs::symlink_status(item, ec)) ? item / "inner" : item;
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || st.st_mtim.tv_sec == kItemDate)
+        return std::nullopt;
+    return file.native() + " is dated " + std::to_string(st.st_mtim.tv_sec - kItemDate)
+        + " s from the date it had";
 }
 
 void makeTree(const fs::path& root, Job job)
@@ -156,11 +170,11 @@ void makeTree(const fs::path& root, Job job)
             if (folder) {
                 fs::create_directories(item);
                 std::ofstream(item / "inner") << content;
-                datedYesterday(item / "inner");
+                datedAsAUsersFile(item / "inner");
             } else {
                 std::ofstream(item) << content;
             }
-            datedYesterday(item);
+            datedAsAUsersFile(item);
         }
     }
 }
@@ -666,9 +680,12 @@ protected:
             int atOld = 0;
             int elsewhere = 0;
             for (const fs::path& p : places) {
+                const bool atAllowed = std::find(allowed.begin(), allowed.end(), p) != allowed.end();
+                if (const auto date = atAllowed ? redated(p) : std::nullopt)
+                    wrong.push_back("item " + names[i] + ": " + *date);
                 if (p == old)
                     ++atOld;
-                else if (std::find(allowed.begin(), allowed.end(), p) != allowed.end())
+                else if (atAllowed)
                     ++elsewhere;
                 else if (copies && p == run.copies / names[i])
                     continue; // a copy the undo did not reach: the original stays

@@ -1287,3 +1287,60 @@ TEST(KZRemovalJournal, AFileAKilledMoveLeftDatedByTheMoveGetsItsDatesBackOnlyWit
     withBirth.birth = platform::FileIdentity::Time{now - 86400, 0};
     EXPECT_FALSE(KZRemovalJournal::giveBackDatesOfKilledMove(born, withBirth, {now - 10, 0}, {now, 0}));
 }
+
+// A move into a folder (or its Undo) killed between the rename over its
+// placeholder and giving the file its dates back: the next start gives them
+// back to the file the journal announced with its size and date, and to
+// nothing else that lies at an announced place.
+TEST(KZRemovalJournal, AFileAKilledMoveLeftDatedByTheMoveGetsItsDatesBack)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const fs::path dest = d / "dest";
+    fs::create_directories(dest);
+    const timespec itsDate{1767268800, 0};
+    struct Row {
+        const char* name;
+        bool itemLeft;       // the file is no longer at its own place
+        std::string content; // what lies at the new place
+        bool givenBack;
+    };
+    const Row rows[] = {
+        {"moved", true, "12345", true},
+        {"never moved", false, "12345", false}, // another file lies at the place
+        {"another size", true, "123456", false},
+    };
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        for (const Row& row : rows) {
+            const fs::path item = d / (std::string(row.name) + " item");
+            platform::ReservationIntent intent;
+            intent.place = dest / row.name;
+            intent.item = item;
+            intent.size = 5;
+            intent.modified = itsDate;
+            ::clock_gettime(CLOCK_REALTIME, &intent.announced);
+            journal->reserving(intent);
+            if (!row.itemLeft)
+                std::ofstream(item) << "12345";
+            std::ofstream(dest / row.name) << row.content;
+        }
+        // A file's size and date on a folder's line: the line is left out.
+        std::ofstream(journal->path(), std::ios::app) << "reserving\t%2Fa\t%2Fb\td\t1\t2\t5\t1767268800\t0\n";
+        const auto contents = KZRemovalJournal::read(journal->path());
+        ASSERT_TRUE(contents);
+        ASSERT_EQ(contents->intendedReservations.size(), std::size(rows));
+        EXPECT_EQ(contents->intendedReservations[0].size, 5u);
+        ASSERT_TRUE(contents->intendedReservations[0].modified);
+        EXPECT_EQ(contents->intendedReservations[0].modified->tv_sec, itsDate.tv_sec);
+        // Killed: the journal stays.
+    }
+    KZRemovalJournal::recoverInterrupted(homeTrash());
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+    for (const Row& row : rows) {
+        struct stat st {};
+        ASSERT_EQ(::lstat((dest / row.name).c_str(), &st), 0) << row.name;
+        EXPECT_EQ(st.st_mtim.tv_sec == itsDate.tv_sec, row.givenBack) << row.name;
+    }
+}
