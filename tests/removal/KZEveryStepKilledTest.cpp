@@ -476,6 +476,25 @@ Look look(const std::vector<fs::path>& roots, const std::vector<std::string>& na
     return found;
 }
 
+// A FUSE disk hides a file unlinked while open under a name of its own
+// until the file's release, which the kernel sends once the process that
+// held it has gone, without waiting for the disk: a moment for them, so
+// that only a name a process left open for good counts as left behind.
+void waitForFuseReleases(const std::vector<fs::path>& folders)
+{
+    const auto hidden = [&folders] {
+        for (const fs::path& folder : folders) {
+            std::error_code ec;
+            for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+                if (it->path().filename().native().starts_with(".fuse_hidden"))
+                    return true;
+        }
+        return false;
+    };
+    for (int tries = 0; tries < 50 && hidden(); ++tries)
+        ::usleep(100000);
+}
+
 // An undo file that lists nothing, every record of it kept for the disk
 // itself after its item went back from a disk that may be a copy.
 bool keptForTheDiskItself(const fs::path& file)
@@ -662,6 +681,7 @@ protected:
         std::getline(in, report.why);
         std::getline(in, report.why);
 
+        waitForFuseReleases({root(run), diskTrash(run), homeTrash(run)});
         const Look now = look(roots, names);
         for (const std::string& left : now.leftovers)
             wrong.push_back("left behind: " + left);
