@@ -4,6 +4,7 @@
 #include "platform/NameReservation.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -727,8 +728,18 @@ bool copyTreeAt(int fromDir, const std::string& fromName, int toDir, const std::
     bool made = false;
     FileStat parent;
     int code = bad(fromName) || bad(toName) ? EINVAL : placementAt(fromDir, ".", &parent);
+    struct stat item {};
+    if (code == 0 && ::fstatat(fromDir, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0)
+        code = errno;
+    // A copy is written in place, whole only at its end: announced, so that
+    // one a kill cut short never passes for the item.
+    const bool announced = code == 0 && (S_ISDIR(item.st_mode) || S_ISREG(item.st_mode));
+    if (announced)
+        copyingInto(toDir, toName.c_str(), fromDir, fromName.c_str(), S_ISDIR(item.st_mode));
     if (code == 0)
         code = copyOne(fromDir, fromName.c_str(), parent, toDir, toName.c_str(), stopped, &made);
+    if (code == 0 && announced)
+        copyMade(toDir, toName.c_str());
     if (code != 0 && made) {
         // Only our own, exclusively created target goes, through the very
         // folder it was made in: whatever else is beside it was there
@@ -797,6 +808,86 @@ int mountInsideEntryAt(int dirfd, const std::string& name)
     if (const int code = placementAt(dirfd, ".", &parent))
         return code;
     return mountInsideAt(dirfd, name.c_str(), parent);
+}
+
+namespace {
+
+enum class Share { None, Part, Whole };
+
+std::optional<std::string> linkTargetAt(int dirfd, const char* name)
+{
+    std::string target(PATH_MAX + 1, '\0');
+    const ssize_t got = ::readlinkat(dirfd, name, target.data(), target.size());
+    if (got < 0 || size_t(got) >= target.size())
+        return std::nullopt;
+    target.resize(size_t(got));
+    return target;
+}
+
+// Whether the copy's bytes, all `size` of them, are the item's first ones.
+bool startsTheFile(int itemDir, const char* itemName, int copyDir, const char* copyName, off_t size)
+{
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const FdCloser item{::openat(itemDir, itemName, flags)};
+    const FdCloser copy{item.fd < 0 ? -1 : ::openat(copyDir, copyName, flags)};
+    struct stat a {}, b {};
+    if (copy.fd < 0 || ::fstat(item.fd, &a) != 0 || ::fstat(copy.fd, &b) != 0 || !S_ISREG(a.st_mode)
+        || !S_ISREG(b.st_mode) || b.st_size != size)
+        return false;
+    std::vector<char> bufA(1 << 16), bufB(1 << 16);
+    for (off_t done = 0; done < size;) {
+        const size_t want = size_t(std::min<off_t>(off_t(bufA.size()), size - done));
+        const ssize_t gotA = ::pread(item.fd, bufA.data(), want, done);
+        const ssize_t gotB = ::pread(copy.fd, bufB.data(), want, done);
+        if (gotA <= 0 || gotA != gotB || std::memcmp(bufA.data(), bufB.data(), size_t(gotA)) != 0)
+            return false;
+        done += gotA;
+    }
+    return true;
+}
+
+Share shareAt(int itemDir, const char* itemName, int copyDir, const char* copyName, int depth)
+{
+    struct stat a {}, b {};
+    if (depth > 256 || ::fstatat(itemDir, itemName, &a, AT_SYMLINK_NOFOLLOW) != 0
+        || ::fstatat(copyDir, copyName, &b, AT_SYMLINK_NOFOLLOW) != 0 || (a.st_mode & S_IFMT) != (b.st_mode & S_IFMT))
+        return Share::None;
+    if (S_ISLNK(a.st_mode)) {
+        const auto ta = linkTargetAt(itemDir, itemName), tb = linkTargetAt(copyDir, copyName);
+        return ta && tb && *ta == *tb ? Share::Whole : Share::None;
+    }
+    if (S_ISREG(a.st_mode)) {
+        if (b.st_size > a.st_size || !startsTheFile(itemDir, itemName, copyDir, copyName, b.st_size))
+            return Share::None;
+        return b.st_size == a.st_size ? Share::Whole : Share::Part;
+    }
+    if (!S_ISDIR(a.st_mode))
+        return Share::None;
+    const FdCloser item{openFolderAt(itemDir, itemName)};
+    const FdCloser copy{item.fd < 0 ? -1 : openFolderAt(copyDir, copyName)};
+    if (copy.fd < 0)
+        return Share::None;
+    const auto itemNames = namesInFolder(::dup(item.fd));
+    const auto copyNames = namesInFolder(::dup(copy.fd));
+    if (!itemNames || !copyNames)
+        return Share::None;
+    bool part = copyNames->size() < itemNames->size();
+    for (const std::string& name : *copyNames) {
+        if (!itemNames->count(name))
+            return Share::None;
+        const Share inner = shareAt(item.fd, name.c_str(), copy.fd, name.c_str(), depth + 1);
+        if (inner == Share::None)
+            return Share::None;
+        part = part || inner == Share::Part;
+    }
+    return part ? Share::Part : Share::Whole;
+}
+
+} // namespace
+
+bool isUnfinishedCopyAt(int itemDir, const std::string& itemName, int copyDir, const std::string& copyName)
+{
+    return shareAt(itemDir, itemName.c_str(), copyDir, copyName.c_str(), 0) == Share::Part;
 }
 
 } // namespace platform

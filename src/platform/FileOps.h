@@ -95,6 +95,14 @@ using StopTest = std::function<bool()>;
 // cannot be read, or on a stop.
 bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b, const StopTest& stopped = {});
 
+// Whether the entry `copyName` of `copyDir` is a copy of the entry
+// `itemName` of `itemDir` cut short: of its kind, each of its files the
+// first bytes of the item's file of that name, each link of the same
+// target, nothing the item lacks, and less than the whole item. Read
+// through open folders, never following a link; false when anything
+// cannot be read.
+bool isUnfinishedCopyAt(int itemDir, const std::string& itemName, int copyDir, const std::string& copyName);
+
 // Writes all of `data`, retrying after signals and short writes. False with
 // errno set on an error; EIO when the descriptor takes no more bytes.
 bool writeAll(int fd, const char* data, size_t size);

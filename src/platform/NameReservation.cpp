@@ -64,6 +64,24 @@ void reservingName(int dirfd, const char* name, int itemDirfd, const char* itemN
     t_watcher->willReserve(intent);
 }
 
+void copyingInto(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder)
+{
+    if (!t_watcher)
+        return;
+    ReservationIntent intent;
+    intent.place = placeOf(dirfd, name);
+    intent.item = placeOf(itemDirfd, itemName);
+    intent.folder = folder;
+    ::clock_gettime(CLOCK_REALTIME, &intent.announced);
+    t_watcher->willCopy(intent);
+}
+
+void copyMade(int dirfd, const char* name)
+{
+    if (t_watcher)
+        t_watcher->copied(placeOf(dirfd, name));
+}
+
 void nameReserved(int dirfd, const char* name)
 {
     const auto& hook = afterReservationHook();

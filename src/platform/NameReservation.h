@@ -49,6 +49,11 @@ public:
     // the reservation is about to be taken away: a record that says so
     // before it goes tells a recovery that nothing took that name.
     virtual void givenUp(const std::filesystem::path& place) { (void)place; }
+    // Right before a copy of `intent.item` is made at `intent.place`, which
+    // is whole only once `copied` says so: a kill in between leaves it cut
+    // short, and it would pass for the item.
+    virtual void willCopy(const ReservationIntent& intent) { (void)intent; }
+    virtual void copied(const std::filesystem::path& place) { (void)place; }
 };
 
 // Installs a watcher on the calling thread for its lifetime (the one before
@@ -73,6 +78,10 @@ private:
 void reservingName(int dirfd, const char* name, int itemDirfd = AT_FDCWD, const char* itemName = nullptr,
                    bool folder = false, bool link = false, const struct stat* movedFile = nullptr);
 void nameReserved(int dirfd, const char* name);
+// For the code that copies: before making the copy `name` of `dirfd` of the
+// item `itemName` of `itemDirfd` (a folder or a file), and once it is whole.
+void copyingInto(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder);
+void copyMade(int dirfd, const char* name);
 // For the code that reserves: before it takes away the reservation `name`
 // of `dirfd` because the move it was made for did not happen.
 void reservationGivenUp(int dirfd, const char* name);

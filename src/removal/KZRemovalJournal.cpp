@@ -172,6 +172,15 @@ QByteArray reservingLineOf(const platform::ReservationIntent& intent)
     return line + '\n';
 }
 
+// A copy about to be made: its place, the item copied, "d" or "f", and the
+// clock then.
+QByteArray copyingLineOf(const platform::ReservationIntent& intent)
+{
+    return "copying\t" + encodePath(intent.place) + '\t' + encodePath(intent.item) + '\t'
+        + (intent.folder ? "d" : "f") + '\t' + QByteArray::number(qint64(intent.announced.tv_sec)) + '\t'
+        + QByteArray::number(qint64(intent.announced.tv_nsec)) + '\n';
+}
+
 QByteArray undoFileLineOf(const std::string& name)
 {
     return "undo\t" + encodePath(name) + '\n';
@@ -387,6 +396,25 @@ std::optional<platform::ReservationIntent> reservingOf(const QList<QByteArray>& 
     return intent;
 }
 
+std::optional<platform::ReservationIntent> copyingOf(const QList<QByteArray>& fields)
+{
+    if (fields.size() != 6 || (fields[3] != "d" && fields[3] != "f"))
+        return std::nullopt;
+    platform::ReservationIntent intent;
+    const auto place = cleanPathOf(fields[1]);
+    const auto item = cleanPathOf(fields[2]);
+    bool ok[2] = {};
+    intent.announced.tv_sec = time_t(fields[4].toLongLong(&ok[0]));
+    intent.announced.tv_nsec = long(fields[5].toLong(&ok[1]));
+    if (!place || !place->has_parent_path() || !item || !item->has_parent_path() || !ok[0] || !ok[1]
+        || intent.announced.tv_nsec < 0 || intent.announced.tv_nsec >= 1000000000L)
+        return std::nullopt;
+    intent.place = *place;
+    intent.item = *item;
+    intent.folder = fields[3] == "d";
+    return intent;
+}
+
 std::optional<KZRemovalJournal::Restoring> restoringOf(const QList<QByteArray>& fields)
 {
     if (fields.size() != 4)
@@ -581,6 +609,18 @@ void KZRemovalJournal::reserved(const fs::path& place, const platform::FileIdent
     writeLine(reservationLineOf(place, identity));
 }
 
+void KZRemovalJournal::copying(const platform::ReservationIntent& intent)
+{
+    if (intent.place.is_absolute() && intent.item.is_absolute())
+        writeLine(copyingLineOf(intent));
+}
+
+void KZRemovalJournal::copied(const fs::path& place)
+{
+    if (place.is_absolute())
+        writeLine("copied\t" + encodePath(place) + '\n');
+}
+
 void KZRemovalJournal::givenUp(const fs::path& place)
 {
     if (!place.empty() && place.is_absolute())
@@ -737,6 +777,12 @@ std::optional<KZRemovalJournal::Contents> KZRemovalJournal::read(const fs::path&
                         info.made = info.made || info.place == reservation->place;
                 contents.reservations.push_back(std::move(*reservation));
             }
+        } else if (kind == "copying") {
+            if (auto intent = copyingOf(fields))
+                contents.copies.push_back(std::move(*intent));
+        } else if (kind == "copied" && fields.size() == 2) {
+            if (const auto place = cleanPathOf(fields[1]))
+                contents.copiesMade.insert(*place);
         } else if (kind == "announces" && fields.size() == 1) {
             contents.announces = true;
         } else if (kind == "unused" && fields.size() == 2) {
@@ -1316,6 +1362,36 @@ void redateMovedIntoFolders(const KZRemovalJournal::Contents& contents, const ti
     }
 }
 
+// What a job killed part-way through making or deleting a copy left: the
+// copy cut short, which would pass for the item. Taken away only while the
+// item is still where it was copied from, what lies at the copy's place
+// holds nothing but the first part of it (so that nothing is lost with it,
+// whoever made it), and no record names it; a whole copy stays.
+void removeUnfinishedCopies(const KZRemovalJournal::Contents& contents, ListedItems& listed,
+                            std::set<fs::path>& released)
+{
+    for (auto copy = contents.copies.rbegin(); copy != contents.copies.rend(); ++copy) {
+        if (contents.copiesMade.count(copy->place) || listed.names(copy->place))
+            continue;
+        const auto target = platform::AnchoredItem::open(copy->place);
+        const auto item = target ? platform::AnchoredItem::open(copy->item) : std::nullopt;
+        const auto st = item ? target->stat() : std::nullopt;
+        if (!st || st->isDir() != copy->folder
+            || !platform::isUnfinishedCopyAt(item->parentFd(), item->name(), target->parentFd(), target->name()))
+            continue;
+        int err = 0;
+        if (platform::removeTreeAt(target->parentFd(), target->name(), {}, &err)) {
+            released.insert(copy->place);
+            platform::logLine(QStringLiteral("Removed %1, a copy left unfinished by a job that was killed")
+                                  .arg(platform::pathText(copy->place)));
+            recoveryStep();
+        } else {
+            platform::logLine(QStringLiteral("%1, a copy left unfinished by a job that was killed, not removed: %2")
+                                  .arg(platform::pathText(copy->place), platform::systemErrorString(err)));
+        }
+    }
+}
+
 // What a removal killed between reserving a name and the move that takes
 // it left behind: the empty placeholder, or the .trashinfo of an item that
 // never came. Placeholders go first, so that a .trashinfo goes only once
@@ -1466,6 +1542,7 @@ int KZRemovalJournal::recoverInterrupted(const fs::path& trashDir)
             std::set<fs::path> released;
             releaseReservations(contents->reservations, contents->intendedReservations, held.st_mtim, listed,
                                 released);
+            removeUnfinishedCopies(*contents, listed, released);
             redateMovedIntoTrash(*contents, held.st_mtim);
             redateMovedIntoFolders(*contents, held.st_mtim);
             KZKilledRestore::finish(trashDir, *contents, quint64(held.st_dev), held.st_mtim, recoveryStep);

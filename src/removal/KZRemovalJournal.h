@@ -92,6 +92,10 @@ public:
     // The move the name at `place` was reserved for did not happen, and the
     // reservation is about to go (written before it goes).
     void givenUp(const std::filesystem::path& place);
+    // A copy of `intent.item` is about to be made at `intent.place`; it is
+    // whole once `copied` names it.
+    void copying(const platform::ReservationIntent& intent);
+    void copied(const std::filesystem::path& place);
     // The .trashinfo of an undo file is about to be made for `name`.
     void willReserveUndoFileName(const std::string& name);
     // The undo file of this removal is about to be created under `name`.
@@ -141,6 +145,9 @@ public:
         // earlier version has none): what a kill right after the creation
         // left is found by them.
         std::vector<platform::ReservationIntent> intendedReservations;
+        // The copies announced before they were made, and those made whole.
+        std::vector<platform::ReservationIntent> copies;
+        std::set<std::filesystem::path> copiesMade;
         // Of a Restore: the items it was putting back, and the temporary
         // files its rewrites of undo files were about to make.
         std::vector<Restoring> restoring;

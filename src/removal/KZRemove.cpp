@@ -860,15 +860,33 @@ void KZRemove::trashRecorded(KZPersistentUndoRecord record)
 
 void KZRemove::nameReserving(const platform::ReservationIntent& intent)
 {
+    if (KZRemovalJournal* journal = reservationJournal())
+        journal->reserving(intent);
+}
+
+KZRemovalJournal* KZRemove::reservationJournal()
+{
     // A move into a folder keeps its undo in memory and needs no journal
-    // until it reserves a name, which a kill would leave behind. Without one
-    // the move goes on as it always could: only the leftover is not named.
+    // until it reserves a name or copies, which a kill would leave behind.
+    // Without one the move goes on as it always could: only the leftover is
+    // not named.
     if (!journalTried_) {
         journalTried_ = true;
         journal_ = KZRemovalJournal::begin(&journalErr_, true);
     }
+    return journal_.get();
+}
+
+void KZRemove::copying(const platform::ReservationIntent& intent)
+{
+    if (KZRemovalJournal* journal = reservationJournal())
+        journal->copying(intent);
+}
+
+void KZRemove::copyMade(const fs::path& place)
+{
     if (journal_)
-        journal_->reserving(intent);
+        journal_->copied(place);
 }
 
 void KZRemove::nameReserved(const fs::path& place, const platform::FileIdentity& identity)

@@ -177,6 +177,8 @@ private:
     void nameReserving(const platform::ReservationIntent& intent) override;
     void nameReserved(const std::filesystem::path& place, const platform::FileIdentity& identity) override;
     void nameGivenUp(const std::filesystem::path& place) override;
+    void copying(const platform::ReservationIntent& intent) override;
+    void copyMade(const std::filesystem::path& place) override;
 
     static QString outcomeName(KZRemoveOutcome outcome);
     // `err`, the errno of the failed step when there is one, says why in words.
@@ -187,6 +189,8 @@ private:
     bool keepsMusicItem(const KZFoundItemRef& item);
     bool isStopped() const;
     void status(const QString& key) const;
+    // The journal of a move into a folder, begun at its first need.
+    KZRemovalJournal* reservationJournal();
 
     std::shared_ptr<KZRemovalPanel> panel_;
     std::shared_ptr<KZRemovalFileSystem> fs_;
@@ -195,7 +199,7 @@ private:
     // Touched on the removal's thread only. The durable list of what this
     // Trash pass moved, made at its first item and handed on with the
     // records to the writer of the undo file; for a move into a folder,
-    // made at its first reserved name and naming those alone.
+    // made at its first reserved name or copy and naming those alone.
     std::unique_ptr<KZRemovalJournal> journal_;
     bool journalTried_ = false;
     int journalErr_ = 0;

@@ -76,6 +76,8 @@ public:
         recorder_.nameReserved(place, identity);
     }
     void givenUp(const fs::path& place) override { recorder_.nameGivenUp(place); }
+    void willCopy(const platform::ReservationIntent& intent) override { recorder_.copying(intent); }
+    void copied(const fs::path& place) override { recorder_.copyMade(place); }
 
 private:
     KZRemoveItemRecorder& recorder_;

@@ -113,6 +113,9 @@ public:
     virtual void nameReserving(const platform::ReservationIntent& intent) = 0;
     virtual void nameReserved(const std::filesystem::path& place, const platform::FileIdentity& identity) = 0;
     virtual void nameGivenUp(const std::filesystem::path& place) = 0;
+    // A copy about to be made in place, and made whole.
+    virtual void copying(const platform::ReservationIntent& intent) = 0;
+    virtual void copyMade(const std::filesystem::path& place) = 0;
 };
 
 // The steps that one item of a removal goes through, each answering a

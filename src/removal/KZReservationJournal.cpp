@@ -30,6 +30,18 @@ void KZReservationJournal::willReserve(const platform::ReservationIntent& intent
         named->reserving(intent);
 }
 
+void KZReservationJournal::willCopy(const platform::ReservationIntent& intent)
+{
+    if (KZRemovalJournal* named = journal())
+        named->copying(intent);
+}
+
+void KZReservationJournal::copied(const fs::path& place)
+{
+    if (journal_)
+        journal_->copied(place);
+}
+
 void KZReservationJournal::reserved(const fs::path& place, const platform::FileIdentity& identity)
 {
     if (journal_)

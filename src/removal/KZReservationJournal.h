@@ -24,6 +24,8 @@ public:
 
     void willReserve(const platform::ReservationIntent& intent) override;
     void reserved(const std::filesystem::path& place, const platform::FileIdentity& identity) override;
+    void willCopy(const platform::ReservationIntent& intent) override;
+    void copied(const std::filesystem::path& place) override;
 
 private:
     std::unique_ptr<KZRemovalJournal> journal_;

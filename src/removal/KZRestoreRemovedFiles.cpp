@@ -8,6 +8,7 @@
 #include "platform/DirectoryListing.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileOps.h"
+#include "platform/NameReservation.h"
 #include "platform/FileStat.h"
 #include "platform/FolderAttributes.h"
 #include "platform/Log.h"
@@ -1110,6 +1111,12 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
               && item.copyIdentity->disk->judge(quint64(copy->device),
                                                 platform::fileSystemQueryAt(anchor.parentFd(), anchor.name()))
                      == platform::DiskAnswer::SameOrCopy;
+        // A folder goes entry by entry: a kill part-way leaves part of the
+        // copy, which would pass for the original's copy. Announced as a
+        // copy that a kill may leave cut short, which the next start takes
+        // away.
+        platform::copyingInto(anchor.parentFd(), anchor.name().c_str(), originalPlace->parentFd(),
+                              originalPlace->name().c_str(), copy->isDir());
         if (platform::removeTreeAt(anchor.parentFd(), anchor.name(), {}, &err)) {
             onPossibleCopy_ += onPossibleCopy ? 1 : 0;
             return ItemResult::CopyDeleted;

@@ -1,6 +1,6 @@
 // Every job killed after each of its changing steps in turn, on every kind
-// of disk: Trash removal, move, hard links, Restore, Undo of a move and
-// Undo of copies, on a tree of three items (a folder among them where the
+// of disk: Trash removal, move, hard links, Restore, Undo of a move, a move
+// to another disk (a copy) and Undo of copies, on a tree of three items (a folder among them where the
 // job takes folders), with and without the disk unplugged and plugged back
 // between the kill and the next start, and as the ordinary user on the
 // sticks. The job runs once in a traced child that counts its changing
@@ -52,7 +52,9 @@ using namespace removaltest;
 
 namespace {
 
-enum class Job { Trash, Move, Links, Restore, UndoMove, UndoCopies };
+// Copy: a move into a folder on another disk, which copies and leaves the
+// items where they are.
+enum class Job { Trash, Move, Links, Restore, UndoMove, UndoCopies, Copy };
 enum class Disk { Ext4, Ext4NoBirth, FuseExt4, Exfat, Vfat };
 
 const char* nameOf(Job job)
@@ -70,6 +72,8 @@ const char* nameOf(Job job)
         return "UndoMove";
     case Job::UndoCopies:
         return "UndoCopies";
+    case Job::Copy:
+        return "Copy";
     }
     return "?";
 }
@@ -211,7 +215,7 @@ Removal removeItems(const fs::path& root, Job job, const fs::path& copies)
     removal.panel->isMoveToTrash = trashes(job);
     if (job == Job::Move || job == Job::UndoMove)
         removal.panel->urlToMove = root / "dest";
-    if (job == Job::UndoCopies)
+    if (job == Job::UndoCopies || job == Job::Copy)
         removal.panel->urlToMove = copies;
     if (job == Job::Links) {
         removal.panel->isCreateAlias = true;
@@ -696,7 +700,7 @@ protected:
             std::vector<fs::path> allowed{old};
             if (run.job == Job::Move || run.job == Job::UndoMove)
                 allowed.push_back(root(run) / "dest" / names[i]);
-            const bool copies = run.job == Job::UndoCopies;
+            const bool copies = run.job == Job::UndoCopies || run.job == Job::Copy;
             int atOld = 0;
             int elsewhere = 0;
             for (const fs::path& p : places) {
@@ -735,9 +739,19 @@ protected:
                 if (std::find(names.begin(), names.end(), name) == names.end())
                     wrong.push_back("left behind: " + entry.native());
             }
-        for (const fs::path& entry : entriesOf(run.copies))
-            if (std::find(names.begin(), names.end(), entry.filename().native()) == names.end())
+        // A copy is whole, or not there: one cut short by the kill would
+        // pass for the item.
+        for (const fs::path& entry : entriesOf(run.copies)) {
+            const auto name = std::find(names.begin(), names.end(), entry.filename().native());
+            if (name == names.end()) {
                 wrong.push_back("left behind: " + entry.native());
+                continue;
+            }
+            const fs::path file = (*name)[0] == 'd' ? entry / "inner" : entry;
+            if (readAll(file) != contentOf(int(name - names.begin()))
+                || ((*name)[0] == 'd' && entriesOf(entry).size() != 1))
+                wrong.push_back("an unfinished copy: " + entry.native());
+        }
         // A disk plugged back that nothing but its file system names cannot
         // be told from a byte copy of it: what a Restore puts back there, the
         // disk itself may still hold in its Trash, and the record stays for
@@ -858,7 +872,7 @@ TEST_P(KZEveryStepKilled, LeavesEveryItemOnceNothingBehindAndTheReportTrue)
 std::vector<Case> table()
 {
     std::vector<Case> cases;
-    for (const Job job : {Job::Trash, Job::Move, Job::Links, Job::Restore, Job::UndoMove, Job::UndoCopies})
+    for (const Job job : {Job::Trash, Job::Move, Job::Links, Job::Restore, Job::UndoMove, Job::UndoCopies, Job::Copy})
         for (const Disk disk : {Disk::Ext4, Disk::Ext4NoBirth, Disk::FuseExt4, Disk::Exfat, Disk::Vfat})
             cases.push_back({job, disk});
     return cases;

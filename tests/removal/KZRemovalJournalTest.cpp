@@ -1344,3 +1344,70 @@ TEST(KZRemovalJournal, AFileAKilledMoveLeftDatedByTheMoveGetsItsDatesBack)
         EXPECT_EQ(st.st_mtim.tv_sec == itsDate.tv_sec, row.givenBack) << row.name;
     }
 }
+
+// A job killed part-way through a copy: the next start takes away the copy
+// cut short, which would pass for the item, and nothing else at an
+// announced copy's place.
+TEST(KZRemovalJournal, OnlyACopyCutShortGoes)
+{
+    emptyTrash();
+    kztest::TempDir d;
+    const std::string big(200000, 'b');
+    struct Row {
+        const char* name;
+        bool folder;
+        std::string item;   // the item's file (a folder holds it as "one", and "two")
+        std::string copied; // what the copy's file holds
+        bool itemStays;
+        bool made;          // the journal says the copy was made whole
+        bool goes;
+    };
+    const Row rows[] = {
+        {"cut short", false, big, big.substr(0, 65536), true, false, true},
+        {"empty", false, big, "", true, false, true},
+        {"a folder cut short", true, "one", "one", true, false, true},
+        {"whole", false, big, big, true, false, false},
+        {"whole folder", true, "one", "one", true, false, false},
+        {"another file", false, big, "c" + big.substr(0, 99), true, false, false},
+        {"item gone", false, big, big.substr(0, 10), false, false, false},
+        {"said made", false, big, big.substr(0, 10), true, true, false},
+    };
+    {
+        auto journal = KZRemovalJournal::begin();
+        ASSERT_TRUE(journal);
+        for (const Row& row : rows) {
+            const fs::path item = d / "items" / row.name;
+            const fs::path copy = d / "copies" / row.name;
+            fs::create_directories(d / "copies");
+            platform::ReservationIntent intent;
+            intent.place = copy;
+            intent.item = item;
+            intent.folder = row.folder;
+            ::clock_gettime(CLOCK_REALTIME, &intent.announced);
+            journal->copying(intent);
+            if (row.folder) {
+                d.write(fs::path("items") / row.name / "one", row.item);
+                d.write(fs::path("items") / row.name / "two", row.item);
+                d.write(fs::path("copies") / row.name / "one", row.copied);
+                if (std::string(row.name).starts_with("whole"))
+                    d.write(fs::path("copies") / row.name / "two", row.item);
+            } else {
+                d.write(fs::path("items") / row.name, row.item);
+                d.write(fs::path("copies") / row.name, row.copied);
+            }
+            if (!row.itemStays)
+                fs::remove(item);
+            if (row.made)
+                journal->copied(copy);
+        }
+        // Killed: the journal stays.
+    }
+    KZRemovalJournal::recoverInterrupted(homeTrash());
+    EXPECT_TRUE(KZRemovalJournal::list(homeTrash()).empty());
+    for (const Row& row : rows) {
+        EXPECT_EQ(!fs::exists(d / "copies" / row.name), row.goes) << row.name;
+        if (row.itemStays) {
+            EXPECT_TRUE(fs::exists(d / "items" / row.name)) << row.name;
+        }
+    }
+}
