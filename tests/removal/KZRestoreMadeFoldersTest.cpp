@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <csignal>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -196,7 +197,19 @@ void madeWithItsAcls(const fs::path& top, uid_t shutOut)
     emptyTrash();
 }
 
+// Where the ordinary user's part of a case below, run in a process of its
+// own, finds the folder it works in.
+constexpr const char* kUsersFolderVar = "KZ_TEST_USERS_FOLDER";
+
 } // namespace
+
+// The ordinary user's part of the case below.
+TEST(KZRestoreMadeFoldersAsUser, DISABLED_AFolderOfThePlaceThatSomethingElseTrashedGivesNothing)
+{
+    if (!actingAsTheUserTold())
+        GTEST_SKIP() << "runs only in the process the case below starts";
+    madeAsTheRecordSays(toldPath(kUsersFolderVar), 65534);
+}
 
 TEST(KZRestoreMadeFolders, AFolderOfThePlaceThatSomethingElseTrashedGivesNothing)
 {
@@ -209,7 +222,9 @@ TEST(KZRestoreMadeFolders, AFolderOfThePlaceThatSomethingElseTrashedGivesNothing
     ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
     const fs::path user = dir.mkdir("user");
     ASSERT_EQ(::lchown(user.c_str(), 65534, 65534), 0);
-    EXPECT_TRUE(passesAsUser(65534, dir / "data", [&] { madeAsTheRecordSays(user, 65534); }))
+    EXPECT_TRUE(passesAsUserAfresh(65534, dir / "data",
+                                   "KZRestoreMadeFoldersAsUser.DISABLED_AFolderOfThePlaceThatSomethingElseTrashedGivesNothing",
+                                   {std::string(kUsersFolderVar) + "=" + user.native()}))
         << "as the ordinary user";
 
     // Through the removal itself, to the Trash and by a move, as root: the
@@ -243,6 +258,14 @@ TEST(KZRestoreMadeFolders, AFolderOfThePlaceThatSomethingElseTrashedGivesNothing
     emptyTrash();
 }
 
+// The ordinary user's part of the case below.
+TEST(KZRestoreMadeFoldersAsUser, DISABLED_AFolderMadeAgainKeepsTheAclsItHad)
+{
+    if (!actingAsTheUserTold())
+        GTEST_SKIP() << "runs only in the process the case below starts";
+    madeWithItsAcls(toldPath(kUsersFolderVar), 1234);
+}
+
 TEST(KZRestoreMadeFolders, AFolderMadeAgainKeepsTheAclsItHad)
 {
     kztest::UserFolder dir;
@@ -259,7 +282,9 @@ TEST(KZRestoreMadeFolders, AFolderMadeAgainKeepsTheAclsItHad)
     ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
     const fs::path user = dir.mkdir("user");
     ASSERT_EQ(::lchown(user.c_str(), 65534, 65534), 0);
-    EXPECT_TRUE(passesAsUser(65534, dir / "data", [&] { madeWithItsAcls(user, 1234); })) << "as the ordinary user";
+    EXPECT_TRUE(passesAsUserAfresh(65534, dir / "data", "KZRestoreMadeFoldersAsUser.DISABLED_AFolderMadeAgainKeepsTheAclsItHad",
+                                   {std::string(kUsersFolderVar) + "=" + user.native()}))
+        << "as the ordinary user";
     EXPECT_TRUE(reaches(1234, user));
     for (int w = 0; w < 3; ++w)
         EXPECT_FALSE(reaches(1234, user / ("G" + std::to_string(w)))) << w;

@@ -15,6 +15,9 @@
 
 #include <fstream>
 #include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -537,11 +540,52 @@ TEST(KZRestoreRemovedFiles, ARestoreNamesBothHardLinkedNamesBack)
     emptyTrash();
 }
 
-// Runs `body` in a child that is the ordinary user 65534, with its Trash in
-// `dataHome`; answers whether it passed.
-bool passesAsOrdinaryUser(const fs::path& dataHome, const std::function<void()>& body)
+namespace {
+
+// Where the ordinary user's part of a case below, run in a process of its
+// own, finds the folder it works in, and the undo files it restores (one a
+// line).
+constexpr const char* kUsersFolderVar = "KZ_TEST_USERS_FOLDER";
+constexpr const char* kUndoFilesVar = "KZ_TEST_UNDO_FILES";
+
+// Runs the case `name` of the suite KZRestoreRemovedFilesAsUser in a
+// process of its own that is the ordinary user 65534, with its Trash in
+// `dataHome`, given `folder` and `undoFiles`; answers whether it passed.
+bool passesAsOrdinaryUser(const fs::path& dataHome, const std::string& name, const fs::path& folder,
+                          const std::vector<fs::path>& undoFiles = {})
 {
-    return passesAsUser(65534, dataHome, body);
+    std::string files;
+    for (const fs::path& file : undoFiles)
+        files += file.native() + "\n";
+    return passesAsUserAfresh(65534, dataHome, "KZRestoreRemovedFilesAsUser." + name,
+                              {std::string(kUsersFolderVar) + "=" + folder.native(),
+                               std::string(kUndoFilesVar) + "=" + files});
+}
+
+} // namespace
+
+TEST(KZRestoreRemovedFilesAsUser, DISABLED_PutsBackItsPrivateFolder)
+{
+    if (!actingAsTheUserTold())
+        GTEST_SKIP() << "runs only in the process KZRestoreRemovedFiles.AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder starts";
+    putBackAPrivateFolder(toldPath(kUsersFolderVar), 65534, 65534);
+}
+
+// Restores, outside the group of its folder G, the file G/f and then G.
+TEST(KZRestoreRemovedFilesAsUser, DISABLED_PutsBackAFolderOfAGroupItIsNotIn)
+{
+    if (!actingAsTheUserTold())
+        GTEST_SKIP() << "runs only in the process KZRestoreRemovedFiles.AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder starts";
+    std::vector<fs::path> undoFiles;
+    const char* told = std::getenv(kUndoFilesVar);
+    std::istringstream lines(told ? told : "");
+    for (std::string line; std::getline(lines, line);)
+        undoFiles.emplace_back(line);
+    ASSERT_EQ(undoFiles.size(), 2u);
+    const fs::path g = toldPath(kUsersFolderVar) / "G";
+    EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(undoFiles).restored, 2u);
+    expectFolderAsLeft(g, 0700, 65534, 65534);
+    EXPECT_EQ(kztest::readFile(g / "f"), "private");
 }
 
 // Restore and Undo that make a folder where a trashed folder of that place
@@ -557,8 +601,7 @@ TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
     }
     putBackAPrivateFolder(dir / "theirs", 1234, 1234);
     ::chmod(dir.path().c_str(), 0777);
-    const bool owned = passesAsOrdinaryUser(dir / "data",
-                                            [&dir] { putBackAPrivateFolder(dir / "user", 65534, 65534); });
+    const bool owned = passesAsOrdinaryUser(dir / "data", "DISABLED_PutsBackItsPrivateFolder", dir / "user");
     EXPECT_TRUE(owned) << "as the ordinary user who owns the folder";
 
     // The user's folder G, of a group the user is not in, left for the Trash
@@ -580,11 +623,8 @@ TEST(KZRestoreRemovedFiles, AFolderMadeWhereItsTrashedFolderWaitsIsThatFolder)
             }
         }
     }
-    const bool grouped = passesAsOrdinaryUser(dir / "data", [&] {
-        EXPECT_EQ(KZRestoreRemovedFiles().restoreFiles(undoFiles).restored, 2u);
-        expectFolderAsLeft(g, 0700, 65534, 65534);
-        EXPECT_EQ(kztest::readFile(file), "private");
-    });
+    const bool grouped = passesAsOrdinaryUser(dir / "data", "DISABLED_PutsBackAFolderOfAGroupItIsNotIn", dir / "user",
+                                              undoFiles);
     EXPECT_TRUE(grouped) << "as an ordinary user outside the folder's group";
 }
 
@@ -839,6 +879,13 @@ void anEditorsSaveInTheTrash(const fs::path& top)
 
 } // namespace
 
+TEST(KZRestoreRemovedFilesAsUser, DISABLED_KeepsListedAnItemAnEditorSavedInTheTrash)
+{
+    if (!actingAsTheUserTold())
+        GTEST_SKIP() << "runs only in the process KZRestoreRemovedFiles.AnItemAnEditorSavedInTheTrashStaysListed starts";
+    anEditorsSaveInTheTrash(toldPath(kUsersFolderVar));
+}
+
 TEST(KZRestoreRemovedFiles, AnItemAnEditorSavedInTheTrashStaysListed)
 {
     kztest::UserFolder dir;
@@ -846,7 +893,7 @@ TEST(KZRestoreRemovedFiles, AnItemAnEditorSavedInTheTrashStaysListed)
     if (::geteuid() != 0)
         return;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
-    EXPECT_TRUE(passesAsOrdinaryUser(dir / "data", [&dir] { anEditorsSaveInTheTrash(dir / "user"); }))
+    EXPECT_TRUE(passesAsOrdinaryUser(dir / "data", "DISABLED_KeepsListedAnItemAnEditorSavedInTheTrash", dir / "user"))
         << "as the ordinary user";
 }
 

@@ -37,6 +37,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -275,6 +276,57 @@ inline bool passesAsUser(uid_t uid, const fs::path& dataHome, const std::functio
     }
     int status = 0;
     return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Where passesAsUserAfresh() tells its case the user it is to be, that
+// user's Trash and temporary folders.
+inline constexpr const char* kAsUserVar = "KZ_TEST_AS_USER";
+inline constexpr const char* kAsUserDataVar = "KZ_TEST_AS_USER_DATA";
+inline constexpr const char* kAsUserTemporaryVar = "KZ_TEST_AS_USER_TMP";
+
+// Runs the case `name` ("Suite.DISABLED_Case") of this program in a process
+// started afresh, as passesAsUser() runs its body: a forked child of this
+// process, which has threads, may start none under ThreadSanitizer, and a
+// restore or a removal starts some. The case takes what it works on from
+// `env` and begins with actingAsTheUserTold(); answers whether it passed.
+inline bool passesAsUserAfresh(uid_t uid, const fs::path& dataHome, const std::string& name,
+                               std::vector<std::string> env = {})
+{
+    env.push_back(std::string(kAsUserVar) + "=" + std::to_string(uid));
+    env.push_back(std::string(kAsUserDataVar) + "=" + dataHome.native());
+    env.push_back(std::string(kAsUserTemporaryVar) + "=" + kztest::placeWritableBy(uid).native());
+    return kztest::runTestInFreshProcess(name, false, env) == kztest::Isolated::Passed;
+}
+
+// In the case passesAsUserAfresh() runs: from now on the user it names (its
+// group of the same number, no others), with the Trash and temporary
+// folders it names. False in any other process: the case skips when run by
+// hand. A process that cannot become the user ends at once, failed, rather
+// than run the case as root.
+inline bool actingAsTheUserTold()
+{
+    if (!kztest::inFreshProcess())
+        return false;
+    const char* uid = std::getenv(kAsUserVar);
+    const char* dataHome = std::getenv(kAsUserDataVar);
+    const char* temporary = std::getenv(kAsUserTemporaryVar);
+    const uid_t user = uid ? uid_t(std::strtoul(uid, nullptr, 10)) : 0;
+    if (user == 0 || !dataHome || !temporary || ::setgroups(0, nullptr) != 0 || ::setgid(gid_t(user)) != 0
+        || ::setuid(user) != 0) {
+        std::fprintf(stderr, "could not become the user %s\n", uid ? uid : "(none named)");
+        std::fflush(stderr);
+        std::_Exit(10);
+    }
+    ::setenv("XDG_DATA_HOME", dataHome, 1);
+    ::setenv("TMPDIR", temporary, 1);
+    return true;
+}
+
+// A path passesAsUserAfresh() handed its case in `var`; empty when missing.
+inline fs::path toldPath(const char* var)
+{
+    const char* value = std::getenv(var);
+    return value ? fs::path(value) : fs::path();
 }
 
 // In a child started as root, from a folder only root may enter: the user
