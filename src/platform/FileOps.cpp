@@ -732,8 +732,11 @@ bool copyTreeAt(int fromDir, const std::string& fromName, int toDir, const std::
     if (code == 0 && ::fstatat(fromDir, fromName.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0)
         code = errno;
     // A copy is written in place, whole only at its end: announced, so that
-    // one a kill cut short never passes for the item.
-    const bool announced = code == 0 && (S_ISDIR(item.st_mode) || S_ISREG(item.st_mode));
+    // one a kill cut short never passes for the item. Where the name is
+    // taken the copy makes nothing, and names nothing there.
+    struct stat there {};
+    const bool announced = code == 0 && (S_ISDIR(item.st_mode) || S_ISREG(item.st_mode))
+        && ::fstatat(toDir, toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
     if (announced)
         copyingInto(toDir, toName.c_str(), fromDir, fromName.c_str(), S_ISDIR(item.st_mode));
     if (code == 0)

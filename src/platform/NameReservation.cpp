@@ -64,7 +64,7 @@ void reservingName(int dirfd, const char* name, int itemDirfd, const char* itemN
     t_watcher->willReserve(intent);
 }
 
-void copyingInto(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder)
+void copyingInto(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder, bool takenApart)
 {
     if (!t_watcher)
         return;
@@ -72,6 +72,7 @@ void copyingInto(int dirfd, const char* name, int itemDirfd, const char* itemNam
     intent.place = placeOf(dirfd, name);
     intent.item = placeOf(itemDirfd, itemName);
     intent.folder = folder;
+    intent.takenApart = takenApart;
     ::clock_gettime(CLOCK_REALTIME, &intent.announced);
     t_watcher->willCopy(intent);
 }

@@ -35,6 +35,9 @@ struct ReservationIntent {
     // a rename writes by the clock).
     std::optional<quint64> size;
     std::optional<timespec> modified;
+    // Of a copy (ReservationWatcher::willCopy): one already made, proved the
+    // copy, about to be taken apart, rather than one about to be made.
+    bool takenApart = false;
 };
 
 class ReservationWatcher {
@@ -80,7 +83,9 @@ void reservingName(int dirfd, const char* name, int itemDirfd = AT_FDCWD, const 
 void nameReserved(int dirfd, const char* name);
 // For the code that copies: before making the copy `name` of `dirfd` of the
 // item `itemName` of `itemDirfd` (a folder or a file), and once it is whole.
-void copyingInto(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder);
+// `takenApart`: the copy is there, proved made, and is about to be deleted.
+void copyingInto(int dirfd, const char* name, int itemDirfd, const char* itemName, bool folder,
+                 bool takenApart = false);
 void copyMade(int dirfd, const char* name);
 // For the code that reserves: before it takes away the reservation `name`
 // of `dirfd` because the move it was made for did not happen.

@@ -172,12 +172,13 @@ QByteArray reservingLineOf(const platform::ReservationIntent& intent)
     return line + '\n';
 }
 
-// A copy about to be made: its place, the item copied, "d" or "f", and the
-// clock then.
+// A copy about to be made: its place, the item copied, "d" or "f" ("D" or
+// "F" for one about to be taken apart), and the clock then.
 QByteArray copyingLineOf(const platform::ReservationIntent& intent)
 {
-    return "copying\t" + encodePath(intent.place) + '\t' + encodePath(intent.item) + '\t'
-        + (intent.folder ? "d" : "f") + '\t' + QByteArray::number(qint64(intent.announced.tv_sec)) + '\t'
+    const char* kind = intent.takenApart ? (intent.folder ? "D" : "F") : (intent.folder ? "d" : "f");
+    return "copying\t" + encodePath(intent.place) + '\t' + encodePath(intent.item) + '\t' + kind + '\t'
+        + QByteArray::number(qint64(intent.announced.tv_sec)) + '\t'
         + QByteArray::number(qint64(intent.announced.tv_nsec)) + '\n';
 }
 
@@ -398,7 +399,7 @@ std::optional<platform::ReservationIntent> reservingOf(const QList<QByteArray>& 
 
 std::optional<platform::ReservationIntent> copyingOf(const QList<QByteArray>& fields)
 {
-    if (fields.size() != 6 || (fields[3] != "d" && fields[3] != "f"))
+    if (fields.size() != 6 || fields[3].size() != 1 || !QByteArrayView("dfDF").contains(fields[3][0]))
         return std::nullopt;
     platform::ReservationIntent intent;
     const auto place = cleanPathOf(fields[1]);
@@ -411,7 +412,8 @@ std::optional<platform::ReservationIntent> copyingOf(const QList<QByteArray>& fi
         return std::nullopt;
     intent.place = *place;
     intent.item = *item;
-    intent.folder = fields[3] == "d";
+    intent.folder = fields[3] == "d" || fields[3] == "D";
+    intent.takenApart = fields[3] == "D" || fields[3] == "F";
     return intent;
 }
 
@@ -1365,8 +1367,10 @@ void redateMovedIntoFolders(const KZRemovalJournal::Contents& contents, const ti
 // What a job killed part-way through making or deleting a copy left: the
 // copy cut short, which would pass for the item. Taken away only while the
 // item is still where it was copied from, what lies at the copy's place
-// holds nothing but the first part of it (so that nothing is lost with it,
-// whoever made it), and no record names it; a whole copy stays.
+// holds nothing but part of it, and no record names it; a whole copy stays.
+// A copy being made was made since its announcement (the name was free
+// then): what lies there changed no earlier. One being taken apart was
+// proved the copy right before.
 void removeUnfinishedCopies(const KZRemovalJournal::Contents& contents, ListedItems& listed,
                             std::set<fs::path>& released)
 {
@@ -1377,6 +1381,8 @@ void removeUnfinishedCopies(const KZRemovalJournal::Contents& contents, ListedIt
         const auto item = target ? platform::AnchoredItem::open(copy->item) : std::nullopt;
         const auto st = item ? target->stat() : std::nullopt;
         if (!st || st->isDir() != copy->folder
+            || (!copy->takenApart
+                && nanosecondsOf(st->changed) + announcementSlackNanoseconds < nanosecondsOf(copy->announced))
             || !platform::isUnfinishedCopyAt(item->parentFd(), item->name(), target->parentFd(), target->name()))
             continue;
         int err = 0;

@@ -1116,7 +1116,7 @@ KZRestoreRemovedFiles::ItemResult KZRestoreRemovedFiles::undoCopy(const KZUndoMo
         // copy that a kill may leave cut short, which the next start takes
         // away.
         platform::copyingInto(anchor.parentFd(), anchor.name().c_str(), originalPlace->parentFd(),
-                              originalPlace->name().c_str(), copy->isDir());
+                              originalPlace->name().c_str(), copy->isDir(), true);
         if (platform::removeTreeAt(anchor.parentFd(), anchor.name(), {}, &err)) {
             onPossibleCopy_ += onPossibleCopy ? 1 : 0;
             return ItemResult::CopyDeleted;

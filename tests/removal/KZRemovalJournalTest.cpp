@@ -1361,6 +1361,8 @@ TEST(KZRemovalJournal, OnlyACopyCutShortGoes)
         bool itemStays;
         bool made;          // the journal says the copy was made whole
         bool goes;
+        int announcedIn = 0; // seconds after what lies there last changed
+        bool takenApart = false;
     };
     const Row rows[] = {
         {"cut short", false, big, big.substr(0, 65536), true, false, true},
@@ -1371,6 +1373,10 @@ TEST(KZRemovalJournal, OnlyACopyCutShortGoes)
         {"another file", false, big, "c" + big.substr(0, 99), true, false, false},
         {"item gone", false, big, big.substr(0, 10), false, false, false},
         {"said made", false, big, big.substr(0, 10), true, true, false},
+        // Lay there before the copy was announced (which then made nothing).
+        {"there before", false, big, big.substr(0, 10), true, false, false, 10},
+        // Made long before, proved the copy, and taken apart since.
+        {"a folder taken apart", true, "one", "one", true, false, true, 10, true},
     };
     {
         auto journal = KZRemovalJournal::begin();
@@ -1383,7 +1389,9 @@ TEST(KZRemovalJournal, OnlyACopyCutShortGoes)
             intent.place = copy;
             intent.item = item;
             intent.folder = row.folder;
+            intent.takenApart = row.takenApart;
             ::clock_gettime(CLOCK_REALTIME, &intent.announced);
+            intent.announced.tv_sec += row.announcedIn;
             journal->copying(intent);
             if (row.folder) {
                 d.write(fs::path("items") / row.name / "one", row.item);
