@@ -482,8 +482,7 @@ Look look(const std::vector<fs::path>& roots, const std::vector<std::string>& na
 
 // A FUSE disk hides a file unlinked while open under a name of its own
 // until the file's release, which the kernel sends once the process that
-// held it has gone, without waiting for the disk: a moment for them, so
-// that only a name a process left open for good counts as left behind.
+// held it has gone, without waiting for the disk: a moment for them.
 void waitForFuseReleases(const std::vector<fs::path>& folders)
 {
     const auto hidden = [&folders] {
@@ -644,6 +643,11 @@ protected:
                 timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 120, 0}};
                 ::utimensat(AT_FDCWD, info.c_str(), times, AT_SYMLINK_NOFOLLOW);
             }
+        // Unplugged once the FUSE disk has heard the releases of what the
+        // killed job had open: a disk taken away before that keeps the
+        // names it hid of them, whatever wrote there.
+        if (run.replug)
+            waitForFuseReleases({run.disk_->at()});
         if (run.replug && !run.disk_->replug())
             return {"the disk could not be plugged back"};
         const auto names = itemNames(run.job);
@@ -762,10 +766,18 @@ protected:
                     kept.insert(file);
                     kept.insert(homeTrash(run) / "info" / (file.filename().native() + ".trashinfo"));
                 }
+        // A file removed while the FUSE disk still took it for open stays
+        // under the disk's hidden name until the disk hears its release,
+        // which may never come where a kill cut the opening short: the
+        // removal did its part, the disk keeps the bytes.
+        const auto hiddenByFuse = [&run](const fs::path& entry) {
+            return (run.disk == Disk::FuseExt4 || isStick(run.disk))
+                && entry.filename().native().starts_with(".fuse_hidden");
+        };
         for (const fs::path& trash : {diskTrash(run), homeTrash(run)})
             for (const char* folder : {"files", "info"})
                 for (const fs::path& entry : entriesOf(trash / folder))
-                    if (!kept.count(entry)
+                    if (!kept.count(entry) && !hiddenByFuse(entry)
                         && !(keptInTrash > 0 && trash == homeTrash(run)
                              && entry.filename().native().starts_with(".Maravex4_")))
                         wrong.push_back("left in the Trash: " + entry.native());
